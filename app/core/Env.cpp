@@ -1,0 +1,15 @@
+#include "app/core/Env.h"
+
+#include <QByteArray>
+#include <QtGlobal>
+
+QString envOr(const char* name, const QString& fallback)
+{
+    const QByteArray value = qgetenv(name);
+    return value.isEmpty() ? fallback : QString::fromUtf8(value);
+}
+
+bool envSet(const char* name)
+{
+    return !qgetenv(name).isEmpty();
+}

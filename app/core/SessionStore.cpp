@@ -1,0 +1,151 @@
+#include "app/core/SessionStore.h"
+
+#include "app/core/Clock.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+namespace {
+
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+struct State {
+    std::optional<SavedSession> remembered;
+    bool active = false;
+};
+
+State& state()
+{
+    static State s;
+    return s;
+}
+
+bool widerThanOwner(const QString& path)
+{
+    const QFileDevice::Permissions p = QFile::permissions(path);
+    return p & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+                | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+}
+
+QByteArray encode(const SavedSession& s)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("username"), s.username);
+    o.insert(QStringLiteral("refresh_token"), s.refreshToken);
+    o.insert(QStringLiteral("signed_in_at"),
+             s.signedInAt.toUTC().toString(Qt::ISODate));
+    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+}
+
+// The token must never sit in a file others can read, not even for the
+// moment between writing and narrowing the permissions: the temporary save
+// file is narrowed before any byte goes in, and a file that still ends up
+// wider than owner-only is removed.
+bool writeFile(const SavedSession& s)
+{
+    const QString path = SessionStore::filePath();
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (!file.setPermissions(kOwnerOnly)) {
+        file.cancelWriting();
+        if (QFileInfo::exists(path) && widerThanOwner(path))
+            QFile::remove(path);
+        return false;
+    }
+    const QByteArray bytes = encode(s);
+    if (file.write(bytes) != bytes.size()) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit())
+        return false;
+    if (widerThanOwner(path) && !QFile::setPermissions(path, kOwnerOnly)) {
+        QFile::remove(path);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QString SessionStore::filePath()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    QDir().mkpath(dir);
+    return dir + QStringLiteral("/session.json");
+}
+
+bool SessionStore::acceptable(const QDateTime& signedInAtUtc, const QDateTime& nowUtc)
+{
+    const QDateTime at = signedInAtUtc.toUTC();
+    const QDateTime now = nowUtc.toUTC();
+    // Midnights passed, not 24-hour periods.
+    if (at.date().daysTo(now.date()) >= kMaxAgeDays)
+        return false;
+    return now >= at.addSecs(-kFutureToleranceSeconds);
+}
+
+bool SessionStore::save(const SavedSession& session)
+{
+    State& s = state();
+    s.remembered = session;
+    s.active = writeFile(session);
+    return s.active;
+}
+
+std::optional<SavedSession> SessionStore::load()
+{
+    QFile file(filePath());
+    if (QFileInfo(file.fileName()).isDir() || !file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.read(64 * 1024);
+    file.close();
+
+    const QJsonObject o = QJsonDocument::fromJson(bytes).object();
+    SavedSession saved;
+    saved.username = o.value(QStringLiteral("username")).toString();
+    saved.refreshToken = o.value(QStringLiteral("refresh_token")).toString();
+    saved.signedInAt = QDateTime::fromString(o.value(QStringLiteral("signed_in_at")).toString(),
+                                             Qt::ISODate);
+    const bool valid = !saved.refreshToken.isEmpty() && saved.signedInAt.isValid();
+    if (!valid || !acceptable(saved.signedInAt, kvr::Clock::instance().nowUtc())) {
+        clear();
+        return std::nullopt;
+    }
+    saved.signedInAt = saved.signedInAt.toUTC();
+    State& s = state();
+    s.remembered = saved;
+    s.active = true;
+    return saved;
+}
+
+void SessionStore::clear()
+{
+    State& s = state();
+    s.remembered.reset();
+    s.active = false;
+    const QString path = filePath();
+    if (!QFileInfo(path).isDir())
+        QFile::remove(path);
+}
+
+void SessionStore::updateToken(const QString& refreshToken)
+{
+    State& s = state();
+    if (!s.active || !s.remembered || refreshToken.isEmpty()
+        || refreshToken == s.remembered->refreshToken)
+        return;
+    s.remembered->refreshToken = refreshToken;
+    (void)writeFile(*s.remembered);
+}
+
+bool SessionStore::active()
+{
+    return state().active;
+}

@@ -1,0 +1,62 @@
+#include "app/core/Env.h"
+#include "app/core/NetAddress.h"
+#include "app/core/Settings.h"
+#include "tests/support/TestKit.h"
+
+#include <QSettings>
+
+class TestCoreHelpers : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void privateHostsAreAddressLiteralsOnly_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("priv");
+        QTest::newRow("10/8") << "10.0.0.5" << true;
+        QTest::newRow("172.16") << "172.16.0.1" << true;
+        QTest::newRow("172.31") << "172.31.255.254" << true;
+        QTest::newRow("172.15") << "172.15.0.1" << false;
+        QTest::newRow("172.32") << "172.32.0.1" << false;
+        QTest::newRow("192.168") << "192.168.1.64" << true;
+        QTest::newRow("192.169") << "192.169.1.64" << false;
+        QTest::newRow("name that looks private") << "10.evil.example" << false;
+        QTest::newRow("name with private prefix") << "192.168.1.1.example.com" << false;
+        QTest::newRow("short form") << "10.1" << false;
+        QTest::newRow("octet too big") << "10.0.0.256" << false;
+        QTest::newRow("loopback") << "127.0.0.1" << false;
+        QTest::newRow("ipv6") << "fe80::1" << false;
+        QTest::newRow("empty") << "" << false;
+        QTest::newRow("sign") << "10.+1.0.0" << false;
+    }
+
+    void privateHostsAreAddressLiteralsOnly()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, priv);
+        QCOMPARE(isPrivateHost(host), priv);
+    }
+
+    void envOrTreatsEmptyAsUnset()
+    {
+        qputenv("KVR_TEST_ENV_OR", "");
+        QCOMPARE(envOr("KVR_TEST_ENV_OR", QStringLiteral("d")), QStringLiteral("d"));
+        qputenv("KVR_TEST_ENV_OR", "caf\xc3\xa9");
+        QCOMPARE(envOr("KVR_TEST_ENV_OR", QStringLiteral("d")), QStringLiteral("café"));
+        qunsetenv("KVR_TEST_ENV_OR");
+        QVERIFY(!envSet("KVR_TEST_ENV_OR"));
+    }
+
+    void settingsNameComesFromTheEnvironmentOnce()
+    {
+        const QString first = settingsAppName();
+        QVERIFY(first.startsWith(QStringLiteral("kvrtest-")));
+        qputenv("KVR_SETTINGS_APP", "changed-later");
+        QCOMPARE(settingsAppName(), first);
+        QCOMPARE(NativeMode::prefs().applicationName(), first);
+        QCOMPARE(NativeMode::prefs().organizationName(), QStringLiteral("Kavira"));
+    }
+};
+
+KVR_TEST_MAIN(TestCoreHelpers)
+#include "tst_core_helpers.moc"

@@ -1,0 +1,149 @@
+#include "app/core/Log.h"
+#include "tests/support/TestKit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QThread>
+
+#include <vector>
+
+class TestLog : public QObject {
+    Q_OBJECT
+
+    QString logPath() const { return Log::directory() + QStringLiteral("/kvr.log"); }
+
+    QStringList fileLines(const QString& path) const
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
+        QString text = QString::fromUtf8(f.readAll());
+        if (text.endsWith(QLatin1Char('\n')))
+            text.chop(1);
+        return text.split(QLatin1Char('\n'));
+    }
+
+    void freshLog()
+    {
+        Log::uninstall();
+        QDir(Log::directory()).removeRecursively();
+    }
+
+private Q_SLOTS:
+    void cleanup() { Log::uninstall(); }
+
+    void directoryIsTheStateFolder()
+    {
+#if defined(Q_OS_MACOS)
+        QCOMPARE(Log::directory(), QDir::homePath() + QStringLiteral("/Library/Logs/Kavira"));
+#elif !defined(Q_OS_WIN)
+        QCOMPARE(Log::directory(), qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/Kavira"));
+        qunsetenv("XDG_STATE_HOME");
+        QCOMPARE(Log::directory(), QDir::homePath() + QStringLiteral("/.local/state/Kavira"));
+        qputenv("XDG_STATE_HOME", QFile::encodeName(kvrtest::homeDir() + QStringLiteral("/.local/state")));
+#endif
+    }
+
+    void bannerIsTheFirstStampedLineAndLinesKeepTheirText()
+    {
+        freshLog();
+        Log::install();
+        qWarning("[api] first\nsecond");
+        qDebug("[play] debug too");
+        const QStringList lines = fileLines(logPath());
+        QCOMPARE(lines.size(), 4);
+        const QRegularExpression stamp(QStringLiteral(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )"));
+        QVERIFY(stamp.match(lines[0]).hasMatch());
+        QCOMPARE(lines[0].mid(24), QStringLiteral("---- Kavira started ----"));
+        QCOMPARE(lines[1].mid(24), QStringLiteral("[api] first"));
+        QCOMPARE(lines[2], QStringLiteral("second")); // embedded break written as is
+        QCOMPARE(lines[3].mid(24), QStringLiteral("[play] debug too"));
+    }
+
+    void appendsAcrossRuns()
+    {
+        freshLog();
+        Log::install();
+        qWarning("one");
+        Log::uninstall();
+        Log::install();
+        const QStringList lines = fileLines(logPath());
+        QCOMPARE(lines.size(), 3);
+        QVERIFY(lines[2].endsWith(QStringLiteral("---- Kavira started ----")));
+    }
+
+    void rotatesPastEightMiBOnly()
+    {
+        freshLog();
+        QDir().mkpath(Log::directory());
+        {
+            QFile f(logPath());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray(Log::kRotateBytes, 'x')); // exactly 8 MiB: kept
+        }
+        {
+            QFile old(logPath() + QStringLiteral(".1"));
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("older generation\n");
+        }
+        Log::install();
+        QVERIFY(QFileInfo(logPath()).size() > Log::kRotateBytes); // banner appended, no rotation
+        QCOMPARE(QFileInfo(logPath() + QStringLiteral(".1")).size(), qint64(17));
+
+        qWarning("trigger");
+        // The line that found the file too large starts the new file, and the
+        // previous generation is replaced, never kept as a third.
+        const QStringList lines = fileLines(logPath());
+        QCOMPARE(lines.size(), 1);
+        QVERIFY(lines[0].endsWith(QStringLiteral(" trigger")));
+        QVERIFY(QFileInfo(logPath() + QStringLiteral(".1")).size() > Log::kRotateBytes);
+        QVERIFY(!QFile::exists(logPath() + QStringLiteral(".2")));
+    }
+
+    void threadsNeverInterleaveInsideALine()
+    {
+        freshLog();
+        Log::install();
+        constexpr int kThreads = 4;
+        constexpr int kLines = 400;
+        std::vector<QThread*> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.push_back(QThread::create([t] {
+                const QString payload = QString(200, QLatin1Char(char('a' + t)));
+                for (int i = 0; i < kLines; ++i)
+                    qWarning("[t%d] %s", t, qPrintable(payload));
+            }));
+            threads.back()->start();
+        }
+        for (QThread* th : threads) {
+            th->wait();
+            delete th;
+        }
+        const QStringList lines = fileLines(logPath());
+        QCOMPARE(lines.size(), 1 + kThreads * kLines);
+        const QRegularExpression whole(QStringLiteral(R"(^\S+ \S+ \[t(\d)\] ([a-d])\2{199}$)"));
+        for (int i = 1; i < lines.size(); ++i) {
+            const auto m = whole.match(lines[i]);
+            QVERIFY2(m.hasMatch(), qPrintable(lines[i].left(80)));
+            QCOMPARE(m.captured(2).at(0).toLatin1() - 'a', m.captured(1).toInt());
+        }
+    }
+
+    void unwritableFolderFallsBackToStandardError()
+    {
+        freshLog();
+        // A file where the folder should be: the log cannot be created.
+        QDir().mkpath(QFileInfo(Log::directory()).path());
+        QFile blocker(Log::directory());
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        Log::install();
+        qWarning("still fine");
+        Log::uninstall();
+        QFile::remove(Log::directory());
+    }
+};
+
+KVR_TEST_MAIN(TestLog)
+#include "tst_log.moc"

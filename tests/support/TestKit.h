@@ -1,0 +1,93 @@
+#pragma once
+
+// The shared kit of every test suite: a private home and settings per test
+// process, loopback-only networking, log capture and a settable clock.
+
+#include "app/core/Clock.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+#include <QTest>
+
+#include <atomic>
+
+namespace kvrtest {
+
+// Gives the process a temporary HOME and XDG folders, a unique
+// KVR_SETTINGS_APP, server and relay addresses on loopback, and the
+// offscreen platform when there is no display. Runs before QApplication.
+void prepareEnvironment(const char* suiteName);
+// After QApplication exists: application names and the loopback guard.
+void prepareApplication();
+
+// The temporary home folder of this test process.
+QString homeDir();
+// Absolute path of tests/fixtures/<relative>.
+QString fixturePath(const QString& relative);
+// A TCP port on 127.0.0.1 that is free at the moment of asking.
+quint16 freePort();
+
+// Any attempt to connect to a host other than loopback aborts the test
+// process with a message naming the host. Only client connections are
+// checked; servers may listen where they like.
+bool isLoopbackHost(const QString& host);
+
+// Collects every Qt message while it lives (and still passes them on).
+class LogCapture {
+public:
+    LogCapture();
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    QStringList messages() const;
+    // Messages containing the text.
+    QStringList matching(const QString& text) const;
+    bool contains(const QString& text) const { return !matching(text).isEmpty(); }
+    void clear();
+
+private:
+    static void handler(QtMsgType type, const QMessageLogContext& ctx, const QString& msg);
+    mutable QMutex mutex;
+    QStringList lines;
+    QtMessageHandler previous = nullptr;
+    LogCapture* outer = nullptr;
+};
+
+// A clock that moves only when told; installed as the process clock while
+// it lives.
+class TestClock final : public kvr::Clock {
+public:
+    explicit TestClock(const QDateTime& startUtc = QDateTime(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC));
+    ~TestClock() override;
+    TestClock(const TestClock&) = delete;
+    TestClock& operator=(const TestClock&) = delete;
+
+    QDateTime nowUtc() const override;
+    qint64 monotonicMs() const override { return mono.load(); }
+
+    void setNowUtc(const QDateTime& t);
+    void advanceMs(qint64 ms);
+    void advanceSecs(qint64 s) { advanceMs(s * 1000); }
+
+private:
+    std::atomic<qint64> wallMs;
+    std::atomic<qint64> mono{1'000'000};
+};
+
+} // namespace kvrtest
+
+// Use in place of QTEST_MAIN.
+#define KVR_TEST_MAIN(TestClass)                                   \
+    int main(int argc, char** argv)                                \
+    {                                                              \
+        kvrtest::prepareEnvironment(#TestClass);                   \
+        QApplication app(argc, argv);                              \
+        kvrtest::prepareApplication();                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                 \
+        TestClass tc;                                              \
+        return QTest::qExec(&tc, argc, argv);                      \
+    }
