@@ -1,0 +1,295 @@
+// The progressive catalogue, organisations, presets and the system status.
+#include "server/api/ApiClient.h"
+
+#include "server/api/ApiJson.h"
+#include "server/api/ApiReaders.h"
+#include "server/api/Tunables.h"
+
+#include <QJsonArray>
+#include <QTimer>
+
+#include <atomic>
+#include <deque>
+
+// The state of one running catalogue load after its site list arrived. Held by
+// the client while the load is current and by each outstanding answer; a
+// superseded or finished load is released when the last of them lets go.
+struct CatalogLoad {
+    QList<Site> sites;
+    QList<int> pending;
+    std::deque<std::function<void()>> jobs;
+    int inFlight = 0;
+    int peakInFlight = 0;
+    int sitesLeft = 0;
+    int generation = 0;
+    QString firstError; // a device or channel list that got no answer at all
+    ApiClient::CatalogHandlers handlers;
+
+    static std::atomic<int>& liveCount()
+    {
+        static std::atomic<int> count{0};
+        return count;
+    }
+    CatalogLoad() { ++liveCount(); }
+    ~CatalogLoad() { --liveCount(); }
+    CatalogLoad(const CatalogLoad&) = delete;
+    CatalogLoad& operator=(const CatalogLoad&) = delete;
+};
+
+void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers)
+{
+    if (orgString.trimmed().isEmpty()) {
+        if (handlers.done)
+            handlers.done(QStringLiteral("Organisation name missing."));
+        return;
+    }
+    const int g = ++m_catalogGeneration;
+    // The earlier load is superseded: drop the client's hold and its waiting
+    // jobs, so that it is released once its outstanding answers are in.
+    if (m_catalogLoad) {
+        m_catalogLoad->jobs.clear();
+        m_catalogLoad.reset();
+    }
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("org_string"), orgString);
+    getJson(QStringLiteral("/v2/get_sites_by_org_string"), true,
+            [this, g, handlers](const QJsonObject& answer, int status, const QString& error) {
+                if (g != m_catalogGeneration)
+                    return;
+                if (status == 0 || status >= 400) {
+                    if (handlers.done)
+                        handlers.done(error);
+                    return;
+                }
+                const QList<Site> sites = readSites(answer);
+                if (handlers.sites)
+                    handlers.sites(sites);
+                if (g != m_catalogGeneration)
+                    return; // a handler started another load
+                if (sites.isEmpty()) {
+                    if (handlers.done)
+                        handlers.done(QString());
+                    return;
+                }
+                auto load = std::make_shared<CatalogLoad>();
+                load->sites = sites;
+                load->pending = QList<int>(sites.size(), 1);
+                load->sitesLeft = int(sites.size());
+                load->generation = g;
+                load->handlers = handlers;
+                m_catalogLoad = load;
+                std::weak_ptr<CatalogLoad> weak = load;
+                for (int i = 0; i < sites.size(); ++i) {
+                    load->jobs.push_back([this, weak, i] {
+                        auto l = weak.lock();
+                        if (!l)
+                            return;
+                        QUrlQuery q;
+                        q.addQueryItem(QStringLiteral("site_id"), l->sites.at(i).id);
+                        getJson(QStringLiteral("/v2/get_devices_by_site/"), true,
+                                [this, l, i](const QJsonObject& a, int s, const QString& e) {
+                                    catalogDevicesAnswered(l, i, a, s, e);
+                                }, q);
+                    });
+                }
+                pumpCatalog(load);
+            }, query);
+}
+
+void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
+{
+    if (load->generation != m_catalogGeneration)
+        return;
+    while (load->inFlight < ApiTunables::kCatalogInFlight && !load->jobs.empty()) {
+        auto job = std::move(load->jobs.front());
+        load->jobs.pop_front();
+        ++load->inFlight;
+        load->peakInFlight = std::max(load->peakInFlight, load->inFlight);
+        job();
+        if (load->generation != m_catalogGeneration)
+            return;
+    }
+}
+
+void ApiClient::catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int i, const QJsonObject& answer,
+                                       int status, const QString& error)
+{
+    --load->inFlight;
+    if (load->generation != m_catalogGeneration)
+        return;
+    Site& site = load->sites[i];
+    if (status == 0 && load->firstError.isEmpty())
+        load->firstError = error;
+    if (status > 0 && status < 400)
+        site.devices = readDevices(answer, site.id);
+    load->pending[i] = int(site.devices.size());
+    if (site.devices.isEmpty()) {
+        catalogSiteDone(load, i);
+    } else {
+        std::weak_ptr<CatalogLoad> weak = load;
+        for (int j = int(site.devices.size()) - 1; j >= 0; --j) {
+            load->jobs.push_front([this, weak, i, j] {
+                auto l = weak.lock();
+                if (!l)
+                    return;
+                QUrlQuery q;
+                q.addQueryItem(QStringLiteral("device_id"), l->sites.at(i).devices.at(j).id);
+                getJson(QStringLiteral("/v2/get_channels_by_device/"), true,
+                        [this, l, i, j](const QJsonObject& a, int s, const QString& e) {
+                            catalogChannelsAnswered(l, i, j, a, s, e);
+                        }, q);
+            });
+        }
+    }
+    pumpCatalog(load);
+}
+
+void ApiClient::catalogChannelsAnswered(const std::shared_ptr<CatalogLoad>& load, int i, int j,
+                                        const QJsonObject& answer, int status, const QString& error)
+{
+    --load->inFlight;
+    if (load->generation != m_catalogGeneration)
+        return;
+    Device& device = load->sites[i].devices[j];
+    if (status == 0 && load->firstError.isEmpty())
+        load->firstError = error;
+    if (status > 0 && status < 400)
+        device.channels = readChannels(answer, device.id);
+    if (--load->pending[i] == 0)
+        catalogSiteDone(load, i);
+    pumpCatalog(load);
+}
+
+void ApiClient::catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int i)
+{
+    load->sites[i].loading = false;
+    if (load->generation != m_catalogGeneration)
+        return;
+    if (load->handlers.site)
+        load->handlers.site(i, load->sites.at(i));
+    if (load->generation != m_catalogGeneration)
+        return;
+    if (--load->sitesLeft == 0) {
+        // Parts of the tree that got no answer at all are reported, so that an
+        // outage does not pass for cameras that do not exist.
+        const QString error = load->firstError.isEmpty()
+            ? QString()
+            : QStringLiteral("Part of the camera list could not be loaded: %1").arg(load->firstError);
+        if (load->handlers.done)
+            load->handlers.done(error);
+        const int g = load->generation;
+        QTimer::singleShot(0, this, [this, g] {
+            if (m_catalogLoad && m_catalogLoad->generation == g)
+                m_catalogLoad.reset();
+        });
+    }
+}
+
+void ApiClient::fetchCatalog(const QString& orgString,
+                             std::function<void(const QList<Site>&, const QString& error)> callback)
+{
+    auto list = std::make_shared<QList<Site>>();
+    CatalogHandlers h;
+    h.sites = [list](const QList<Site>& sites) { *list = sites; };
+    h.site = [list](int index, const Site& site) {
+        if (index >= 0 && index < list->size())
+            (*list)[index] = site;
+    };
+    h.done = [list, callback](const QString& error) {
+        if (callback)
+            callback(*list, error);
+    };
+    fetchCatalogProgressive(orgString, h);
+}
+
+void ApiClient::fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback)
+{
+    getJson(QStringLiteral("/v2/organisations/list/"), true,
+            [callback](const QJsonObject& answer, int status, const QString& error) {
+                if (!callback)
+                    return;
+                if (status == 403)
+                    callback({}, QString());
+                else if (status == 0 || status >= 400)
+                    callback({}, error);
+                else
+                    callback(readOrganisations(answer), QString());
+            });
+}
+
+void ApiClient::fetchPresets(const QString& orgId,
+                             std::function<void(const QList<Preset>&, const QString& error)> callback)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("org_id"), orgId);
+    getJson(QStringLiteral("/v2/api/organisation/presets/"), true,
+            [callback](const QJsonObject& answer, int status, const QString& error) {
+                if (!callback)
+                    return;
+                if (status == 403)
+                    callback({}, QStringLiteral("Your account cannot view presets."));
+                else if (status == 0 || status >= 400)
+                    callback({}, error);
+                else
+                    callback(readPresets(answer), QString());
+            }, q);
+}
+
+void ApiClient::fetchPresetCameras(const QString& presetId,
+                                   std::function<void(const QList<PresetCamera>&, const QString& error)> callback)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("preset_id"), presetId);
+    getJson(QStringLiteral("/v2/api/vms/presets/"), true,
+            [callback](const QJsonObject& answer, int status, const QString& error) {
+                if (!callback)
+                    return;
+                if (status == 0 || status >= 400)
+                    callback({}, error);
+                else
+                    callback(readPresetCameras(answer), QString());
+            }, q);
+}
+
+void ApiClient::savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds,
+                           const QString& presetId, std::function<void(const QString& error)> callback)
+{
+    QJsonArray ids;
+    for (const QString& id : cameraIds)
+        ids.append(jsonIdValue32(id));
+    QJsonObject body{{QStringLiteral("preset_name"), name},
+                     {QStringLiteral("org_id"), jsonIdValue32(orgId)},
+                     {QStringLiteral("camera_ids"), ids}};
+    if (!presetId.isEmpty())
+        body.insert(QStringLiteral("preset_id"), jsonIdValue32(presetId));
+    postJson(QStringLiteral("/v2/api/create/preset/"), body, true, false,
+             [callback](const QJsonObject&, int status, const QString& error) {
+                 if (!callback)
+                     return;
+                 if (status == 403)
+                     callback(QStringLiteral("Your account is not allowed to save presets."));
+                 else if (status == 0)
+                     callback(error.isEmpty() ? QStringLiteral("Could not save the preset.") : error);
+                 else if (status >= 400)
+                     callback(error.isEmpty() ? QStringLiteral("Could not save the preset.") : error);
+                 else
+                     callback(QString());
+             });
+}
+
+void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback)
+{
+    getJson(QStringLiteral("/v2/api/vms/stream/status/"), true,
+            [callback](const QJsonObject& answer, int status, const QString& error) {
+                if (!callback)
+                    return;
+                if (status == 403)
+                    callback(false, 0, QStringLiteral("forbidden"));
+                else if (status == 0 || status >= 400)
+                    callback(false, 0, error);
+                else {
+                    const SystemStatus s = readSystemStatus(answer);
+                    callback(s.online, s.streamCount, QString());
+                }
+            });
+}

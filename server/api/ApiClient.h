@@ -1,0 +1,245 @@
+#pragma once
+
+#include "server/api/ApiTypes.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QJsonObject>
+#include <QList>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUrlQuery>
+
+#include <functional>
+#include <memory>
+#include <utility>
+
+class QNetworkReply;
+class QTimer;
+struct CatalogLoad;
+struct ReadyPoll;
+
+// The one client of the organisation's JSON web API. Lives on the GUI thread;
+// every operation ends in exactly one callback there, whose last argument is
+// an error text that is empty on success.
+class ApiClient : public QObject {
+    Q_OBJECT
+public:
+    using JsonCallback = std::function<void(const QJsonObject& answer, int status, const QString& error)>;
+    using BytesCallback = std::function<void(const QByteArray& body, int status, const QString& error)>;
+    using LoginCallback = std::function<void(const LoginStart&)>;
+    using StreamCallback = std::function<void(const StreamInfo&, const QString& error)>;
+    using Endpoint = std::pair<QString, int>;
+
+    struct CatalogHandlers {
+        std::function<void(const QList<Site>&)> sites;
+        std::function<void(int index, const Site&)> site;
+        std::function<void(const QString& error)> done;
+    };
+
+    // A process-wide check run before the client connects anywhere (requests,
+    // redirects and reachability probes). Tests install one that fails loudly
+    // for any address other than loopback; none is installed in the product.
+    using AddressGuard = std::function<bool(const QString& host, int port)>;
+    static void setAddressGuard(AddressGuard guard);
+
+    explicit ApiClient(QObject* parent = nullptr);
+    ~ApiClient() override;
+
+    // The built-in sign-in server used when nothing else is configured.
+    static QString defaultBaseUrl();
+    // The organisation's relay on its own network, tried when none is configured.
+    static QString builtInRelayHost();
+    static constexpr int kDefaultRelayPort = 8565;
+
+    // Configuration.
+    QString baseUrl() const { return m_baseUrl; }
+    void setBaseUrl(const QString& url);
+    QString spaSecret() const { return m_spaSecret; }
+    void setSpaSecret(const QString& secret);
+    QString accessToken() const { return m_accessToken; }
+    void setAccessToken(const QString& token);
+    QString refreshToken() const { return m_refreshToken; }
+    void setRefreshToken(const QString& token);
+    // Why the session ended, for the expired-session message.
+    QString sessionEndReason() const { return m_sessionEndReason; }
+    QString cloudStreamType() const { return m_cloudStreamType; }
+
+    // Transport.
+    QNetworkRequest makeRequest(const QString& path, bool auth, bool spa, const QUrlQuery& query = {}) const;
+    void postJson(const QString& path, const QJsonObject& body, bool auth, bool spa, JsonCallback callback,
+                  const QUrlQuery& query = {}, bool retried = false);
+    void getJson(const QString& path, bool auth, JsonCallback callback, const QUrlQuery& query = {},
+                 bool retried = false);
+    void getBytes(const QString& path, bool auth, BytesCallback callback);
+
+    // Sign-in.
+    void login(const QString& username, const QString& password, bool remember, LoginCallback callback);
+    QStringList hostCandidates() const;
+    void loginAt(int index, const QStringList& candidates, const QString& username, const QString& password,
+                 bool remember, LoginCallback callback);
+    void verifyOtp(const QString& userId, const QString& otp, bool remember, LoginCallback callback);
+    void resendOtp(const QString& userId, LoginCallback callback);
+
+    // Session.
+    void refresh(LoginCallback callback);
+    void refreshSession(std::function<void(bool ok)> callback);
+    void scheduleRefresh(int secs);
+    void startSessionKeepAlive(int expiresInSecs);
+    void fetchMe(std::function<void(const UserProfile&, const QString& error)> callback);
+
+    // Catalogue.
+    void fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers);
+    void fetchCatalog(const QString& orgString, std::function<void(const QList<Site>&, const QString& error)> callback);
+
+    // Organisations, presets, status.
+    void fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback);
+    void fetchPresets(const QString& orgId, std::function<void(const QList<Preset>&, const QString& error)> callback);
+    void fetchPresetCameras(const QString& presetId,
+                            std::function<void(const QList<PresetCamera>&, const QString& error)> callback);
+    void savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds,
+                    const QString& presetId, std::function<void(const QString& error)> callback);
+    void fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback);
+
+    // Recordings.
+    void fetchPlaybackCalendar(const QString& deviceId, int channel, int year, int month,
+                               std::function<void(const QList<QDate>&, bool supported, const QString& error)> callback);
+    void fetchPlaybackAvailability(
+        const QString& cameraId, const QDate& date,
+        std::function<void(const QList<std::pair<double, double>>&, bool supported, const QString& error)> callback);
+    void fetchCloudDates(const QString& deviceId, const QString& cameraId,
+                         std::function<void(const QList<QDate>&, const QString& error)> callback);
+    void fetchCloudPlaylist(const CloudPlayRequest& request,
+                            std::function<void(const QByteArray& playlist, const QString& error)> callback,
+                            bool retried = false);
+
+    // Relay and reachability.
+    void setRelay(const QString& host, int port);
+    QString configuredRelayHost() const { return m_relayHost; }
+    int configuredRelayPort() const { return m_relayPort; }
+    QString relayHost() const;
+    void resolveRelay(std::function<void(const QString& host, int port, const QString& error)> callback);
+    void probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback);
+    void probeRelays(QObject* context, const QList<Endpoint>& candidates,
+                     std::function<void(const QList<bool>&)> callback);
+    void prewarmRoutes();
+
+    // Streams.
+    void startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback,
+                      const QString& owner = QString());
+    void startDevicePlaybackHls(const QString& cameraId, const QDate& date, const QString& startTime,
+                                const QString& endTime, StreamCallback callback);
+    static QString liveKey(const QString& owner, const QString& cameraId);
+    static QString ownerOf(const QString& key);
+    void stopLiveCamera(const QString& cameraId, const QString& owner = QString());
+    void stopLive(const QString& owner = QString());
+    void stopAllLive();
+    void logout();
+
+Q_SIGNALS:
+    void streamNeedsRestart(const QString& cameraId);
+    void ownedStreamNeedsRestart(const QString& owner, const QString& cameraId);
+    void sessionExpired();
+    void refreshTokenChanged(const QString& refreshToken);
+
+private:
+    friend struct ApiClientTestAccess;
+
+    struct ReplyOutcome {
+        int status = 0;
+        QByteArray body;
+        QString transportError; // only when no HTTP status arrived
+    };
+
+    // Sends a request through the address guard, with the transfer time-out and
+    // the same-origin redirect rule. Null when the guard refused the address.
+    static bool addressPermitted(const QString& host, int port);
+    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body);
+    ReplyOutcome finishReply(QNetworkReply* reply);
+    void sendJson(bool post, const QString& path, const QJsonObject& body, bool auth, bool spa,
+                  JsonCallback callback, const QUrlQuery& query, bool retried);
+    void failSoon(JsonCallback callback, const QString& error);
+    void refreshInternal(std::function<void(const LoginStart&, bool stale)> callback);
+    void renewalTimedOut();
+
+    void pumpCatalog(const std::shared_ptr<CatalogLoad>& load);
+    void catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int site, const QJsonObject& answer,
+                                int status, const QString& error);
+    void catalogChannelsAnswered(const std::shared_ptr<CatalogLoad>& load, int site, int device,
+                                 const QJsonObject& answer, int status, const QString& error);
+    void catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int site);
+
+    void startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
+                     const QString& owner);
+    void streamAnswered(bool live, const QString& cameraId, const QString& key, int generation,
+                        StreamCallback callback, const QJsonObject& answer, int status, const QString& error);
+    void routeStream(bool live, const QString& key, int generation, StreamCallback callback,
+                     const QJsonObject& payload, const QString& cameraId, bool publicRoute, bool relayRoute,
+                     const QString& relayHostName, int relayPortNumber);
+    bool startCurrent(bool live, const QString& key, int generation) const;
+    void deliverSuperseded(bool live, const QString& streamId, StreamCallback callback);
+    void waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback,
+                        const QString& key);
+    void pollReady(const std::shared_ptr<ReadyPoll>& poll);
+    void finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
+                     bool superseded);
+    void beginLease(int ttlSecs);
+    void leaseStep();
+    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const QJsonObject& answer,
+                       int status);
+
+    QString m_baseUrl;
+    // Relay and reachability.
+    QString m_relayHost;
+    int m_relayPort = kDefaultRelayPort;
+    QString m_cachedRelayHost;
+    int m_cachedRelayPort = 0;
+    bool m_relayFound = false;
+    QString m_relayError;
+    QDateTime m_relayAnsweredAt;
+    bool m_relayProbeRunning = false;
+    QList<std::function<void(const QString&, int, const QString&)>> m_relayWaiters;
+    struct EndpointAnswer {
+        bool reachable = false;
+        QDateTime probedAt;
+    };
+    QHash<QString, EndpointAnswer> m_endpointCache;
+    QHash<QString, QList<std::function<void(bool)>>> m_endpointWaiters;
+    // Catalogue.
+    int m_catalogGeneration = 0;
+    std::shared_ptr<CatalogLoad> m_catalogLoad;
+
+    QString m_sessionEndReason;
+    QString m_cloudStreamType = QStringLiteral("MAIN");
+    QString m_spaSecret;
+    QString m_accessToken;
+    QString m_refreshToken;
+    QNetworkAccessManager m_network;
+
+    // Streams.
+    int m_liveGeneration = 0;
+    QHash<QString, int> m_liveStartGen;
+    int m_playbackGeneration = 0;
+    QHash<QString, StreamInfo> m_liveStreams;
+    QTimer* m_leaseTimer = nullptr;
+    QHash<QString, QDateTime> m_restartAskedAt;
+
+    // Session.
+    QTimer* m_refreshTimer = nullptr;
+    QList<std::function<void(bool)>> m_refreshWaiters;
+    bool m_refreshInFlight = false;
+    bool m_expiryNotified = false;
+    int m_lastRefreshStatus = 0;
+    // Changes at sign-out, so that answers of an earlier session are dropped.
+    quint64 m_sessionGeneration = 0;
+
+    // Transport bookkeeping.
+    int m_transferTimeoutMs;
+    int m_outstanding = 0;
+    int m_peakOutstanding = 0;
+    bool m_destroying = false;
+};

@@ -1,0 +1,330 @@
+#include "server/api/ApiJson.h"
+
+#include <QJsonDocument>
+#include <QSet>
+#include <QVariant>
+
+#include <limits>
+
+namespace {
+
+bool isEmptyValue(const QJsonValue& v)
+{
+    if (v.isNull() || v.isUndefined())
+        return true;
+    if (v.isString())
+        return v.toString().isEmpty();
+    if (v.isObject())
+        return v.toObject().isEmpty();
+    if (v.isArray())
+        return v.toArray().isEmpty();
+    return false;
+}
+
+bool isWeakText(const QString& text)
+{
+    const QString t = text.trimmed();
+    return t.isEmpty() || t.compare(QLatin1String("Error"), Qt::CaseInsensitive) == 0
+        || t.compare(QLatin1String("Success"), Qt::CaseInsensitive) == 0;
+}
+
+const QSet<QString>& alwaysLifted()
+{
+    static const QSet<QString> keys = {
+        QStringLiteral("next"), QStringLiteral("user_id"), QStringLiteral("userId"),
+        QStringLiteral("access_token"), QStringLiteral("refresh_token"), QStringLiteral("expires_in"),
+        QStringLiteral("user"), QStringLiteral("otp_length"), QStringLiteral("otp_time"),
+        QStringLiteral("mobile_number"), QStringLiteral("remember_me"), QStringLiteral("success"),
+        QStringLiteral("attempts"), QStringLiteral("time"), QStringLiteral("mobile_verification_link"),
+        QStringLiteral("data"), QStringLiteral("devices"), QStringLiteral("cameras"),
+    };
+    return keys;
+}
+
+qint64 wholeNumber(double d, bool* ok)
+{
+    // A number with a fraction, or one too large for 64 bits, is not whole.
+    if (d != d || d < -9.2e18 || d > 9.2e18 || static_cast<double>(static_cast<qint64>(d)) != d) {
+        *ok = false;
+        return 0;
+    }
+    *ok = true;
+    return static_cast<qint64>(d);
+}
+
+int clamp32(qint64 v)
+{
+    if (v > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    if (v < std::numeric_limits<int>::min())
+        return std::numeric_limits<int>::min();
+    return static_cast<int>(v);
+}
+
+bool isSecretKey(const QString& key)
+{
+    static const QSet<QString> keys = {
+        QStringLiteral("password"), QStringLiteral("pass"), QStringLiteral("passwd"),
+        QStringLiteral("otp"), QStringLiteral("code"),
+        QStringLiteral("access_token"), QStringLiteral("refresh_token"),
+        QStringLiteral("access"), QStringLiteral("refresh"), QStringLiteral("token"),
+        QStringLiteral("id_token"), QStringLiteral("secret"), QStringLiteral("spa_secret"),
+        QStringLiteral("x-spa-secret"), QStringLiteral("authorization"),
+    };
+    return keys.contains(key.toLower());
+}
+
+QJsonValue redactValue(const QJsonValue& v);
+
+QJsonArray redactArray(const QJsonArray& a)
+{
+    QJsonArray out;
+    for (const QJsonValue& e : a)
+        out.append(redactValue(e));
+    return out;
+}
+
+QJsonValue redactValue(const QJsonValue& v)
+{
+    if (v.isObject()) {
+        QJsonObject o = v.toObject();
+        redactForLog(o);
+        return o;
+    }
+    if (v.isArray())
+        return redactArray(v.toArray());
+    if (v.isString()) {
+        const QString s = v.toString();
+        if (s.contains(QLatin1String("://")) && s.contains(QLatin1Char('@')))
+            return redactUrl(s);
+    }
+    return v;
+}
+
+} // namespace
+
+QJsonObject unwrapEnvelope(const QJsonObject& answer)
+{
+    QJsonObject top = answer;
+    static const QString containers[] = {QStringLiteral("details"), QStringLiteral("data"),
+                                         QStringLiteral("result")};
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const QString& container : containers) {
+            const QJsonValue cv = top.value(container);
+            if (!cv.isObject())
+                continue;
+            const QJsonObject inner = cv.toObject();
+            for (auto it = inner.begin(); it != inner.end(); ++it) {
+                const QString key = it.key();
+                const bool weakMessage = key == QLatin1String("message")
+                    && isWeakText(findMessage(top.value(QStringLiteral("message"))));
+                const bool copy = !top.contains(key) || isEmptyValue(top.value(key)) || weakMessage
+                    || alwaysLifted().contains(key);
+                if (copy)
+                    top.insert(key, it.value());
+            }
+        }
+    }
+    return top;
+}
+
+QString findMessage(const QJsonValue& value)
+{
+    if (value.isString())
+        return value.toString();
+    if (value.isDouble()) {
+        bool ok = false;
+        const qint64 n = wholeNumber(value.toDouble(), &ok);
+        return ok ? QString::number(n) : QString::number(value.toDouble());
+    }
+    if (value.isArray()) {
+        const QJsonArray a = value.toArray();
+        return a.isEmpty() ? QString() : findMessage(a.first());
+    }
+    if (value.isObject()) {
+        const QJsonObject o = value.toObject();
+        for (const char* key : {"message", "description", "detail", "error"}) {
+            const QString t = findMessage(o.value(QLatin1String(key)));
+            if (!t.isEmpty() && t != QLatin1String("{}"))
+                return t;
+        }
+    }
+    return QString();
+}
+
+QString errorMessage(const QJsonObject& object)
+{
+    for (const char* key : {"message", "error", "detail"}) {
+        const QString text = findMessage(object.value(QLatin1String(key)));
+        if (!isWeakText(text))
+            return text;
+    }
+    return findMessage(object.value(QStringLiteral("message")));
+}
+
+QString jsonIdToString(const QJsonValue& value)
+{
+    if (value.isDouble()) {
+        bool ok = false;
+        const qint64 n = wholeNumber(value.toDouble(), &ok);
+        return QString::number(ok ? n : 0);
+    }
+    if (value.isString())
+        return value.toString();
+    if (value.isObject())
+        return jsonIdToString(value.toObject().value(QStringLiteral("id")));
+    if (value.isNull() || value.isUndefined() || value.isArray())
+        return QString();
+    return value.toVariant().toString();
+}
+
+int jsonInt(const QJsonValue& value, int fallback)
+{
+    if (value.isDouble()) {
+        bool ok = false;
+        const qint64 n = wholeNumber(value.toDouble(), &ok);
+        if (!ok) {
+            // Too large to be whole in 64 bits still counts by its sign.
+            const double d = value.toDouble();
+            if (d > 9.2e18)
+                return std::numeric_limits<int>::max();
+            if (d < -9.2e18)
+                return std::numeric_limits<int>::min();
+            return 0;
+        }
+        return clamp32(n);
+    }
+    if (value.isString()) {
+        bool ok = false;
+        const qint64 n = value.toString().toLongLong(&ok, 10);
+        return ok ? clamp32(n) : fallback;
+    }
+    return fallback;
+}
+
+QString jsonString(const QJsonObject& object, const QString& keyA, const QString& keyB)
+{
+    const QJsonValue a = object.value(keyA);
+    if (a.isString() && !a.toString().isEmpty())
+        return a.toString();
+    const QJsonValue b = object.value(keyB);
+    return b.isString() ? b.toString() : QString();
+}
+
+QJsonArray responseList(const QJsonObject& answer, const QStringList& keys)
+{
+    const QJsonObject env = unwrapEnvelope(answer);
+    for (const QString& key : keys) {
+        if (env.value(key).isArray())
+            return env.value(key).toArray();
+        if (answer.value(key).isArray())
+            return answer.value(key).toArray();
+    }
+    return QJsonArray();
+}
+
+QJsonValue jsonIdValue64(const QString& id)
+{
+    bool ok = false;
+    const qint64 n = id.toLongLong(&ok, 10);
+    if (ok)
+        return QJsonValue(n);
+    return QJsonValue(id);
+}
+
+QJsonValue jsonIdValue32(const QString& id)
+{
+    bool ok = false;
+    const int n = id.toInt(&ok, 10);
+    if (ok)
+        return QJsonValue(n);
+    return QJsonValue(id);
+}
+
+void redactForLog(QJsonObject& object)
+{
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (isSecretKey(it.key())) {
+            if (!it.value().isNull())
+                it.value() = QStringLiteral("***");
+            continue;
+        }
+        const QJsonValue v = it.value();
+        if (v.isObject() || v.isArray() || v.isString())
+            it.value() = redactValue(v);
+    }
+}
+
+QString redactUrl(const QString& url)
+{
+    QUrl u(url, QUrl::TolerantMode);
+    if (!u.isValid() || (u.userInfo().isEmpty() && !url.contains(QLatin1Char('@'))))
+        return url;
+    if (u.userInfo().isEmpty())
+        return url;
+    u.setUserInfo(QString());
+    return u.toString();
+}
+
+QString bodySummary(const QJsonObject& answer, qint64 bodyBytes)
+{
+    if (bodyBytes >= 6001)
+        return QStringLiteral("<%1 KB>").arg(bodyBytes / 1024);
+    QJsonObject copy = answer;
+    redactForLog(copy);
+    return QString::fromUtf8(QJsonDocument(copy).toJson(QJsonDocument::Compact));
+}
+
+QJsonObject tokenClaims(const QString& token)
+{
+    const QStringList parts = token.split(QLatin1Char('.'));
+    if (parts.size() < 2)
+        return QJsonObject();
+    QByteArray payload = parts.at(1).toLatin1();
+    while (payload.endsWith('='))
+        payload.chop(1);
+    const auto decoded = QByteArray::fromBase64Encoding(
+        payload, QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals
+            | QByteArray::AbortOnBase64DecodingErrors);
+    if (!decoded)
+        return QJsonObject();
+    const QJsonDocument doc = QJsonDocument::fromJson(*decoded);
+    return doc.isObject() ? doc.object() : QJsonObject();
+}
+
+QString tokenSummary(const QString& token, qint64 nowSecs)
+{
+    if (token.split(QLatin1Char('.')).size() < 2)
+        return QStringLiteral("(not a JWT)");
+    const QJsonObject claims = tokenClaims(token);
+    if (claims.isEmpty())
+        return QStringLiteral("(unreadable)");
+    const qint64 exp = claims.value(QStringLiteral("exp")).toInteger(0);
+    const qint64 iat = claims.value(QStringLiteral("iat")).toInteger(0);
+    QString text;
+    if (iat != 0)
+        text += QStringLiteral("issued %1 s ago").arg(nowSecs - iat);
+    if (exp != 0) {
+        text += QStringLiteral("%1ends %2 s %3")
+                    .arg(text.isEmpty() ? QString() : QStringLiteral(", "))
+                    .arg(qAbs(exp - nowSecs))
+                    .arg(exp < nowSecs ? QStringLiteral("ago") : QStringLiteral("from now"));
+        if (iat != 0)
+            text += QStringLiteral(", lifetime %1 s").arg(exp - iat);
+    }
+    const QJsonValue jti = claims.value(QStringLiteral("jti"));
+    if (jti.isString() && !jti.toString().isEmpty())
+        text += QStringLiteral(", id %1").arg(jti.toString().left(8));
+    return text;
+}
+
+QString encodeQuery(const QUrlQuery& query)
+{
+    QStringList items;
+    const auto pairs = query.queryItems(QUrl::FullyDecoded);
+    for (const auto& [key, value] : pairs) {
+        items << QString::fromLatin1(QUrl::toPercentEncoding(key)) + QLatin1Char('=')
+                + QString::fromLatin1(QUrl::toPercentEncoding(value));
+    }
+    return items.join(QLatin1Char('&'));
+}

@@ -1,0 +1,172 @@
+#include "server/api/ApiPolicy.h"
+
+#include "server/api/ApiJson.h"
+#include "server/api/Tunables.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace ApiPolicy {
+
+using namespace ApiTunables;
+
+qint64 refreshDelayMs(qint64 lifetimeSecs)
+{
+    if (lifetimeSecs < 1)
+        return kRefreshUnknownLifetime.count();
+    const qint64 ceilingSecs = std::chrono::duration_cast<seconds>(kRefreshCeiling).count();
+    const qint64 secs = std::min<qint64>(std::max<qint64>(kRefreshFloor.count(), 3 * std::min(lifetimeSecs, 4 * ceilingSecs) / 4),
+                                         ceilingSecs);
+    return secs * 1000;
+}
+
+qint64 leaseIntervalMs(qint64 ttlSecs)
+{
+    if (ttlSecs < 1)
+        return kLeaseUnknown.count();
+    const qint64 ms = std::min<qint64>(ttlSecs, kLeaseCeiling.count()) * 500;
+    return std::clamp<qint64>(ms, kLeaseFloor.count(), kLeaseCeiling.count());
+}
+
+qint64 readinessDelayMs(qint64 pollAfterMs)
+{
+    return std::clamp<qint64>(pollAfterMs, kReadyPollMin.count(), kReadyPollMax.count());
+}
+
+bool refreshRefused(int status)
+{
+    return status >= 400 && status <= 499 && status != 408 && status != 429;
+}
+
+QString sessionEndText(qint64 secsLeft)
+{
+    if (secsLeft >= kEarlyEndThreshold_s) {
+        const qint64 minutes = (secsLeft + 59) / 60;
+        return QStringLiteral("The server ended this session early: the sign-in still had %1 minute%2 left. "
+                              "This happens when the same account signs in somewhere else (another device or "
+                              "the website).")
+            .arg(minutes)
+            .arg(secsLeft > 60 ? QStringLiteral("s") : QString());
+    }
+    return QStringLiteral("Your sign-in ran out and could not be renewed.");
+}
+
+qint64 tokenSecondsLeft(const QString& accessToken, qint64 nowSecs)
+{
+    const qint64 exp = tokenClaims(accessToken).value(QStringLiteral("exp")).toInteger(0);
+    return exp == 0 ? 0 : exp - nowSecs;
+}
+
+QString startErrorText(int status, const QString& errorText)
+{
+    if (!errorText.isEmpty() && errorText != QLatin1String("Error"))
+        return errorText;
+    if (status == 429)
+        return QStringLiteral("The server is busy opening cameras. Try again in a moment.");
+    if (status == 409)
+        return QStringLiteral("The server could not open this camera right now.");
+    return QStringLiteral("Could not start the stream (HTTP %1).").arg(status);
+}
+
+QString liveKey(const QString& owner, const QString& cameraId)
+{
+    return owner.isEmpty() ? cameraId : owner + QChar(0x1F) + cameraId;
+}
+
+QString ownerOf(const QString& key)
+{
+    const int at = key.indexOf(QChar(0x1F));
+    return at < 0 ? QString() : key.left(at);
+}
+
+QString cameraOf(const QString& key)
+{
+    const int at = key.indexOf(QChar(0x1F));
+    return at < 0 ? key : key.mid(at + 1);
+}
+
+bool cacheFresh(qint64 ageMs, bool reachable)
+{
+    if (ageMs < 0)
+        return false;
+    return ageMs < (reachable ? kReachableCacheAge : kUnreachableCacheAge).count();
+}
+
+QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, const QString& baseHost,
+                                const QString& builtInHost)
+{
+    if (!configuredHost.isEmpty())
+        return {{configuredHost, relayPort}};
+    QList<Endpoint> list{{baseHost, relayPort}};
+    if (baseHost != builtInHost)
+        list.append({builtInHost, kDefaultRelayPort});
+    return list;
+}
+
+QString relayUnreachableText(const QList<Endpoint>& candidates)
+{
+    QStringList parts;
+    for (const auto& [host, port] : candidates)
+        parts << QStringLiteral("%1:%2").arg(host).arg(port);
+    return QStringLiteral("The video relay isn\u2019t reachable from here (%1); video uses the public HLS route.")
+        .arg(parts.join(QStringLiteral(", ")));
+}
+
+int portFromText(const QString& text)
+{
+    bool ok = false;
+    const int port = text.toInt(&ok, 10);
+    return ok ? port : 0;
+}
+
+Route chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable)
+{
+    if (ticketUsable && ticketReachable)
+        return Route::PublicRtsps;
+    if (relayReachable)
+        return Route::Relay;
+    return Route::Hls;
+}
+
+QString serverRoot(const QUrl& base)
+{
+    return base.scheme() + QStringLiteral("://") + base.authority(QUrl::FullyEncoded);
+}
+
+QString hlsUrl(const QUrl& base, const QString& playId)
+{
+    return serverRoot(base) + QStringLiteral("/mediamtx/hls/") + playId + QStringLiteral("/index.m3u8");
+}
+
+QString publicRtspsUrl(const QString& ticketUrl, const QString& user, const QString& password)
+{
+    QUrl u(ticketUrl, QUrl::TolerantMode);
+    u.setUserName(user);
+    u.setPassword(password);
+    return u.toString(QUrl::FullyEncoded);
+}
+
+QString relayUrl(const QString& host, int port, const QString& user, const QString& password,
+                 const QString& streamId)
+{
+    QUrl u;
+    u.setScheme(QStringLiteral("rtsp"));
+    u.setHost(host);
+    u.setPort(port);
+    u.setUserName(user);
+    u.setPassword(password);
+    u.setPath(QLatin1Char('/') + streamId);
+    return u.toString(QUrl::FullyEncoded);
+}
+
+bool sameOrigin(const QUrl& from, const QUrl& to)
+{
+    const QString fs = from.scheme().toLower();
+    const QString ts = to.scheme().toLower();
+    const int defaultPort = fs == QLatin1String("https") ? 443 : 80;
+    return fs == ts && from.host().compare(to.host(), Qt::CaseInsensitive) == 0
+        && from.port(defaultPort) == to.port(defaultPort);
+}
+
+} // namespace ApiPolicy

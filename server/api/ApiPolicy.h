@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QUrl>
+
+#include <utility>
+
+// The client's rules as plain functions: intervals, texts, route choice and
+// caching. They take their inputs and return a result, so they test without
+// a socket or a timer.
+namespace ApiPolicy {
+
+// Renewal timer interval for an access-token lifetime in seconds (64-bit
+// arithmetic, clamped to the ceiling).
+qint64 refreshDelayMs(qint64 lifetimeSecs);
+// Lease timer interval for a lease time in seconds (below 1: unknown).
+qint64 leaseIntervalMs(qint64 ttlSecs);
+// Readiness pause for the server's "poll_after_ms" (already read as a number).
+qint64 readinessDelayMs(qint64 pollAfterMs);
+
+// A refresh answer that ends the session: refused with 4xx, except 408 and
+// 429, which are retried like server errors.
+bool refreshRefused(int status);
+// Why the session ended, from the seconds the access token still had.
+QString sessionEndText(qint64 secsLeft);
+// Seconds an access token still has at a time (0 when it names no expiry).
+qint64 tokenSecondsLeft(const QString& accessToken, qint64 nowSecs);
+
+// Text for a failed stream start.
+QString startErrorText(int status, const QString& errorText);
+
+// Live keys: owner, U+001F, camera id; the camera id alone without an owner.
+QString liveKey(const QString& owner, const QString& cameraId);
+QString ownerOf(const QString& key);
+QString cameraOf(const QString& key);
+
+// Whether a cached reachability answer may be reused after ageMs.
+bool cacheFresh(qint64 ageMs, bool reachable);
+
+using Endpoint = std::pair<QString, int>;
+// Relay candidates: the configured relay alone, else the server's host and the
+// built-in relay (unless they are the same host).
+QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, const QString& baseHost,
+                                const QString& builtInHost);
+QString relayUnreachableText(const QList<Endpoint>& candidates);
+// Port from KVR_RTSP_PORT-style text: 0 when not a whole 32-bit number.
+int portFromText(const QString& text);
+
+// Route of a started stream, in falling order of preference.
+enum class Route { PublicRtsps, Relay, Hls };
+Route chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable);
+
+// Scheme and authority of the base address (no path).
+QString serverRoot(const QUrl& base);
+QString hlsUrl(const QUrl& base, const QString& playId);
+QString publicRtspsUrl(const QString& ticketUrl, const QString& user, const QString& password);
+QString relayUrl(const QString& host, int port, const QString& user, const QString& password,
+                 const QString& streamId);
+
+// Whether following a redirect from one address to another keeps the request
+// where its credentials belong: same scheme, host and port.
+bool sameOrigin(const QUrl& from, const QUrl& to);
+
+} // namespace ApiPolicy

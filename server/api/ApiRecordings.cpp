@@ -1,0 +1,118 @@
+// Recording calendars, availability, cloud days and cloud playlists.
+#include "server/api/ApiClient.h"
+
+#include "server/api/ApiJson.h"
+#include "server/api/ApiReaders.h"
+
+#include <QElapsedTimer>
+#include <QNetworkReply>
+#include <QTimer>
+
+void ApiClient::fetchPlaybackCalendar(
+    const QString& deviceId, int channel, int year, int month,
+    std::function<void(const QList<QDate>&, bool supported, const QString& error)> callback)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("device_id"), deviceId);
+    q.addQueryItem(QStringLiteral("year"), QString::number(year));
+    q.addQueryItem(QStringLiteral("month"), QString::number(month));
+    q.addQueryItem(QStringLiteral("channel_id"), QString::number(channel));
+    getJson(QStringLiteral("/v2/api/playback/calendar/"), true,
+            [callback](const QJsonObject& answer, int status, const QString& error) {
+                if (!callback)
+                    return;
+                if (status == 0 || status >= 400) {
+                    callback({}, true, error);
+                    return;
+                }
+                const CalendarAnswer a = readPlaybackCalendar(answer);
+                callback(a.days, a.supported, QString());
+            }, q);
+}
+
+void ApiClient::fetchPlaybackAvailability(
+    const QString& cameraId, const QDate& date,
+    std::function<void(const QList<std::pair<double, double>>&, bool supported, const QString& error)> callback)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("camera_id"), cameraId);
+    q.addQueryItem(QStringLiteral("date"), date.toString(QStringLiteral("yyyy-MM-dd")));
+    getJson(QStringLiteral("/v2/api/playback/availability/"), true,
+            [callback](const QJsonObject& answer, int status, const QString& error) {
+                if (!callback)
+                    return;
+                if (status == 0 || status >= 400) {
+                    callback({}, true, error);
+                    return;
+                }
+                const AvailabilityAnswer a = readPlaybackAvailability(answer);
+                callback(a.ranges, a.supported, QString());
+            }, q);
+}
+
+void ApiClient::fetchCloudDates(const QString& deviceId, const QString& cameraId,
+                                std::function<void(const QList<QDate>&, const QString& error)> callback)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("device_id"), deviceId);
+    q.addQueryItem(QStringLiteral("stream_type"), m_cloudStreamType);
+    getJson(QStringLiteral("/v2/api/cloud/recording/dates/"), true,
+            [callback, cameraId](const QJsonObject& answer, int status, const QString& error) {
+                if (!callback)
+                    return;
+                if (status == 0 || status >= 400)
+                    callback({}, error);
+                else
+                    callback(readCloudDates(answer, cameraId), QString());
+            }, q);
+}
+
+void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
+                                   std::function<void(const QByteArray& playlist, const QString& error)> callback,
+                                   bool retried)
+{
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("camera_id"), request.cameraId);
+    q.addQueryItem(QStringLiteral("date"), request.date.toString(QStringLiteral("yyyy-MM-dd")));
+    q.addQueryItem(QStringLiteral("start_time"), cloudTimeText(request.startTime));
+    q.addQueryItem(QStringLiteral("end_time"), cloudTimeText(request.endTime));
+    q.addQueryItem(QStringLiteral("stream_type"), m_cloudStreamType);
+    QNetworkRequest req = makeRequest(QStringLiteral("/v2/api/cloud/playback/"), true, false, q);
+    req.setRawHeader("Accept", "application/vnd.apple.mpegurl, application/json");
+    qWarning().noquote() << "[cloud] requesting playlist:" << q.toString(QUrl::FullyDecoded);
+    QNetworkReply* reply = send(req, "GET", QByteArray());
+    if (!reply) {
+        QTimer::singleShot(0, this, [callback] {
+            if (callback)
+                callback(QByteArray(), QStringLiteral("Connecting there is not allowed."));
+        });
+        return;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    connect(reply, &QNetworkReply::finished, this, [this, reply, request, callback, retried, clock] {
+        const ReplyOutcome out = finishReply(reply);
+        if (out.status == 401 && !retried && !m_refreshToken.isEmpty()) {
+            qWarning().noquote() << "[cloud] playlist 401: renewing the session and retrying";
+            refreshSession([this, request, callback](bool ok) {
+                if (ok)
+                    fetchCloudPlaylist(request, callback, true);
+                else if (callback)
+                    callback(QByteArray(), QStringLiteral("Your session has expired. Please sign in again."));
+            });
+            return;
+        }
+        const bool playlist = out.status == 200 && looksLikePlaylist(out.body);
+        qWarning().noquote() << QStringLiteral("[cloud] playlist HTTP %1, %2 bytes in %3 ms")
+                                    .arg(out.status)
+                                    .arg(out.body.size())
+                                    .arg(clock.elapsed())
+                             << (playlist ? QString() : QString::fromUtf8(out.body.left(160)));
+        const PlaylistOutcome result = readCloudPlaylist(
+            out.status, out.body,
+            out.status == 0 && out.transportError.isEmpty() ? QStringLiteral("No answer from the server.")
+                                                            : out.transportError);
+        if (callback)
+            callback(result.playlist, result.error);
+    });
+}

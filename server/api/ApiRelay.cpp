@@ -1,0 +1,163 @@
+// Relay discovery and the cached reachability probes.
+#include "server/api/ApiClient.h"
+
+#include "app/core/Clock.h"
+#include "app/core/Env.h"
+#include "server/api/ApiPolicy.h"
+#include "server/api/Tunables.h"
+
+#include <QTcpSocket>
+#include <QTimer>
+
+namespace {
+
+QDateTime nowUtc()
+{
+    return kvr::Clock::instance().nowUtc();
+}
+
+struct ProbeRun {
+    QList<bool> results;
+    int open = 0;
+    std::function<void(const QList<bool>&)> callback;
+};
+
+} // namespace
+
+void ApiClient::setRelay(const QString& host, int port)
+{
+    m_relayHost = host.trimmed();
+    m_relayPort = port > 0 ? port : kDefaultRelayPort;
+    m_relayAnsweredAt = QDateTime();
+    m_relayFound = false;
+}
+
+QString ApiClient::relayHost() const
+{
+    return m_relayHost.isEmpty() ? QUrl(m_baseUrl, QUrl::TolerantMode).host() : m_relayHost;
+}
+
+void ApiClient::resolveRelay(std::function<void(const QString& host, int port, const QString& error)> callback)
+{
+    const QString envHost = envOr("KVR_RTSP_HOST");
+    if (!envHost.isEmpty()) {
+        if (callback)
+            callback(envHost, ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QStringLiteral("8565"))), QString());
+        return;
+    }
+    if (m_relayAnsweredAt.isValid()) {
+        const qint64 age = m_relayAnsweredAt.msecsTo(nowUtc());
+        if (ApiPolicy::cacheFresh(age, m_relayFound)) {
+            if (callback)
+                callback(m_cachedRelayHost, m_cachedRelayPort, m_relayFound ? QString() : m_relayError);
+            return;
+        }
+    }
+    m_relayWaiters.append(std::move(callback));
+    if (m_relayProbeRunning)
+        return;
+    m_relayProbeRunning = true;
+    const QList<Endpoint> candidates = ApiPolicy::relayCandidates(
+        m_relayHost, m_relayPort, QUrl(m_baseUrl, QUrl::TolerantMode).host(), builtInRelayHost());
+    probeRelays(this, candidates, [this, candidates](const QList<bool>& results) {
+        m_relayProbeRunning = false;
+        m_relayAnsweredAt = nowUtc();
+        m_relayFound = false;
+        for (int i = 0; i < candidates.size(); ++i) {
+            if (i < results.size() && results.at(i)) {
+                m_relayFound = true;
+                m_cachedRelayHost = candidates.at(i).first;
+                m_cachedRelayPort = candidates.at(i).second;
+                m_relayError.clear();
+                break;
+            }
+        }
+        if (!m_relayFound) {
+            m_cachedRelayHost = candidates.isEmpty() ? QString() : candidates.first().first;
+            m_cachedRelayPort = candidates.isEmpty() ? 0 : candidates.first().second;
+            m_relayError = ApiPolicy::relayUnreachableText(candidates);
+        }
+        if (m_relayFound)
+            qWarning().noquote() << "[relay]" << QStringLiteral("using %1:%2").arg(m_cachedRelayHost).arg(m_cachedRelayPort);
+        else
+            qWarning().noquote() << "[relay]" << m_relayError;
+        const auto waiters = std::exchange(m_relayWaiters, {});
+        for (const auto& waiter : waiters)
+            if (waiter)
+                waiter(m_cachedRelayHost, m_cachedRelayPort, m_relayFound ? QString() : m_relayError);
+    });
+}
+
+void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback)
+{
+    const QString key = QStringLiteral("%1:%2").arg(host).arg(port);
+    const auto cached = m_endpointCache.constFind(key);
+    if (cached != m_endpointCache.constEnd()) {
+        const qint64 age = cached->probedAt.msecsTo(nowUtc());
+        if (ApiPolicy::cacheFresh(age, cached->reachable)) {
+            if (callback)
+                callback(cached->reachable);
+            return;
+        }
+    }
+    auto& waiters = m_endpointWaiters[key];
+    waiters.append(std::move(callback));
+    if (waiters.size() > 1)
+        return;
+    probeRelays(this, {{host, port}}, [this, key](const QList<bool>& results) {
+        const bool reachable = !results.isEmpty() && results.first();
+        m_endpointCache.insert(key, EndpointAnswer{reachable, nowUtc()});
+        qWarning().noquote() << "[route]" << key << (reachable ? "reachable" : "not reachable");
+        const auto list = m_endpointWaiters.take(key);
+        for (const auto& waiter : list)
+            if (waiter)
+                waiter(reachable);
+    });
+}
+
+void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
+                            std::function<void(const QList<bool>&)> callback)
+{
+    if (candidates.isEmpty()) {
+        if (callback)
+            callback({});
+        return;
+    }
+    auto run = std::make_shared<ProbeRun>();
+    run->results = QList<bool>(candidates.size(), false);
+    run->open = int(candidates.size());
+    run->callback = std::move(callback);
+    for (int i = 0; i < candidates.size(); ++i) {
+        const auto& [host, port] = candidates.at(i);
+        auto* socket = new QTcpSocket(context);
+        auto* timer = new QTimer(socket);
+        timer->setSingleShot(true);
+        auto done = std::make_shared<bool>(false);
+        auto finish = [run, socket, done, i](bool ok) {
+            if (*done)
+                return;
+            *done = true;
+            run->results[i] = ok;
+            socket->abort();
+            socket->deleteLater();
+            if (--run->open == 0 && run->callback)
+                run->callback(run->results);
+        };
+        QObject::connect(socket, &QTcpSocket::connected, context, [finish] { finish(true); });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, context, [finish] { finish(false); });
+        QObject::connect(timer, &QTimer::timeout, context, [finish] { finish(false); });
+        timer->start(ApiTunables::kProbeTimeout);
+        // A host the guard refuses counts as unreachable without any connection.
+        if (!addressPermitted(host, port)) {
+            QTimer::singleShot(0, socket, [finish] { finish(false); });
+            continue;
+        }
+        socket->connectToHost(host, quint16(port), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+    }
+}
+
+void ApiClient::prewarmRoutes()
+{
+    probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), ApiTunables::kPublicRtspsPort, [](bool) {});
+    resolveRelay([](const QString&, int, const QString&) {});
+}

@@ -1,0 +1,253 @@
+// Sign-in with one-time codes, token refresh and the session keep-alive.
+#include "server/api/ApiClient.h"
+
+#include "app/core/Clock.h"
+#include "server/api/ApiJson.h"
+#include "server/api/ApiPolicy.h"
+#include "server/api/ApiReaders.h"
+#include "server/api/Tunables.h"
+
+#include <QNetworkCookie>
+#include <QNetworkCookieJar>
+#include <QTimer>
+
+namespace {
+
+qint64 nowSecs()
+{
+    return kvr::Clock::instance().nowUtc().toSecsSinceEpoch();
+}
+
+QString hostOf(const QString& base)
+{
+    return QUrl(base, QUrl::TolerantMode).host();
+}
+
+} // namespace
+
+QStringList ApiClient::hostCandidates() const
+{
+    QString base = m_baseUrl.trimmed();
+    while (base.endsWith(QLatin1Char('/')))
+        base.chop(1);
+    return base.isEmpty() ? QStringList() : QStringList{base};
+}
+
+void ApiClient::login(const QString& username, const QString& password, bool remember, LoginCallback callback)
+{
+    loginAt(0, hostCandidates(), username, password, remember, std::move(callback));
+}
+
+void ApiClient::loginAt(int index, const QStringList& candidates, const QString& username, const QString& password,
+                        bool remember, LoginCallback callback)
+{
+    if (index >= candidates.size()) {
+        LoginStart r;
+        r.error = cannotReachText(hostOf(candidates.isEmpty() ? m_baseUrl : candidates.last()));
+        if (callback)
+            callback(r);
+        return;
+    }
+    m_baseUrl = candidates.at(index).trimmed();
+    QJsonObject body{{QStringLiteral("username"), username},
+                     {QStringLiteral("password"), password},
+                     {QStringLiteral("remember_me"), remember},
+                     {QStringLiteral("include_refresh_token"), true}};
+    postJson(QStringLiteral("/v2/login/"), body, false, true,
+             [this, index, candidates, username, password, remember, callback](const QJsonObject& answer, int status,
+                                                                                const QString& error) {
+                 if (status != 0) {
+                     if (callback)
+                         callback(parseLoginStart(answer, status, error));
+                     return;
+                 }
+                 if (index + 1 < candidates.size()) {
+                     loginAt(index + 1, candidates, username, password, remember, callback);
+                     return;
+                 }
+                 LoginStart r;
+                 r.error = cannotReachText(hostOf(m_baseUrl));
+                 if (callback)
+                     callback(r);
+             });
+}
+
+void ApiClient::verifyOtp(const QString& userId, const QString& otp, bool remember, LoginCallback callback)
+{
+    QJsonObject body{{QStringLiteral("otp"), otp},
+                     {QStringLiteral("remember_me"), remember},
+                     {QStringLiteral("include_refresh_token"), true},
+                     {QStringLiteral("user_id"), jsonIdValue64(userId)}};
+    postJson(QStringLiteral("/api/otp/verify/"), body, false, false,
+             [this, callback](const QJsonObject& answer, int status, const QString& error) {
+                 LoginStart r;
+                 if (status == 0) {
+                     // No answer is an outage, not a wrong code: say so, so that
+                     // the user can try the same code again.
+                     r.error = cannotReachText(hostOf(m_baseUrl));
+                 } else {
+                     r = parseLoginStart(answer, status, error);
+                 }
+                 if (callback)
+                     callback(r);
+             });
+}
+
+void ApiClient::resendOtp(const QString& userId, LoginCallback callback)
+{
+    QJsonObject body{{QStringLiteral("user_id"), jsonIdValue64(userId)}};
+    postJson(QStringLiteral("/api/otp/regenerate/"), body, false, false,
+             [this, callback](const QJsonObject& answer, int status, const QString& error) {
+                 LoginStart r;
+                 if (status == 0) {
+                     r.step = LoginStart::Failed;
+                     r.error = cannotReachText(hostOf(m_baseUrl));
+                 } else {
+                     r = parseResendAnswer(answer, status, error);
+                 }
+                 if (callback)
+                     callback(r);
+             });
+}
+
+void ApiClient::refresh(LoginCallback callback)
+{
+    refreshInternal([callback](const LoginStart& r, bool) {
+        if (callback)
+            callback(r);
+    });
+}
+
+void ApiClient::refreshInternal(std::function<void(const LoginStart&, bool stale)> callback)
+{
+    const quint64 session = m_sessionGeneration;
+    QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken},
+                     {QStringLiteral("include_refresh_token"), true}};
+    postJson(QStringLiteral("/v2/token/refresh/"), body, false, true,
+             [this, session, callback](const QJsonObject& answer, int status, const QString& error) {
+                 if (session != m_sessionGeneration) {
+                     // Signed out while the renewal was under way: its tokens
+                     // belong to a session that no longer exists.
+                     qWarning().noquote() << "[session] refresh answer after sign-out dropped (HTTP" << status << ")";
+                     LoginStart r;
+                     r.error = QStringLiteral("Signed out.");
+                     if (callback)
+                         callback(r, true);
+                     return;
+                 }
+                 m_lastRefreshStatus = status;
+                 LoginStart r = parseLoginStart(answer, status, error);
+                 if (status == 0) {
+                     r.step = LoginStart::Failed;
+                     r.accessToken.clear();
+                     r.error = cannotReachText(hostOf(m_baseUrl));
+                 }
+                 if (status < 1 || status > 399 || r.accessToken.isEmpty()) {
+                     qWarning().noquote() << "[session] refresh refused (HTTP" << status
+                                          << "); the refresh token we sent:" << tokenSummary(m_refreshToken, nowSecs());
+                     if (r.step == LoginStart::SignedIn)
+                         r.step = LoginStart::Failed;
+                 } else {
+                     qWarning().noquote() << "[session] refreshed; new access token"
+                                          << tokenSummary(r.accessToken, nowSecs()) << "; refresh token"
+                                          << tokenSummary(r.refreshToken, nowSecs());
+                     m_accessToken = r.accessToken;
+                     if (!r.refreshToken.isEmpty() && r.refreshToken != m_refreshToken) {
+                         m_refreshToken = r.refreshToken;
+                         Q_EMIT refreshTokenChanged(m_refreshToken);
+                     }
+                     r.step = LoginStart::SignedIn;
+                     scheduleRefresh(r.expiresIn);
+                 }
+                 if (callback)
+                     callback(r, false);
+             });
+}
+
+void ApiClient::refreshSession(std::function<void(bool ok)> callback)
+{
+    if (m_refreshToken.isEmpty()) {
+        if (callback)
+            callback(false);
+        return;
+    }
+    m_refreshWaiters.append(std::move(callback));
+    if (m_refreshInFlight)
+        return;
+    m_refreshInFlight = true;
+    refreshInternal([this](const LoginStart& r, bool stale) {
+        if (stale)
+            return; // sign-out already answered this renewal's waiters
+        m_refreshInFlight = false;
+        const bool ok = r.step == LoginStart::SignedIn;
+        qWarning().noquote() << "[session]" << (ok ? "renewed" : "renewal failed") << "(HTTP" << m_lastRefreshStatus
+                             << ")";
+        if (!ok && ApiPolicy::refreshRefused(m_lastRefreshStatus) && !m_expiryNotified) {
+            m_expiryNotified = true;
+            m_sessionEndReason = ApiPolicy::sessionEndText(ApiPolicy::tokenSecondsLeft(m_accessToken, nowSecs()));
+            Q_EMIT sessionExpired();
+        }
+        const auto waiters = std::exchange(m_refreshWaiters, {});
+        for (const auto& waiter : waiters)
+            if (waiter)
+                waiter(ok);
+    });
+}
+
+void ApiClient::scheduleRefresh(int secs)
+{
+    if (!m_refreshTimer) {
+        m_refreshTimer = new QTimer(this);
+        m_refreshTimer->setSingleShot(true);
+        connect(m_refreshTimer, &QTimer::timeout, this, &ApiClient::renewalTimedOut);
+    }
+    m_refreshTimer->start(static_cast<int>(ApiPolicy::refreshDelayMs(secs)));
+}
+
+void ApiClient::renewalTimedOut()
+{
+    if (m_accessToken.isEmpty())
+        return;
+    refreshSession([this](bool ok) {
+        if (!ok && !m_accessToken.isEmpty() && !m_expiryNotified)
+            scheduleRefresh(ApiTunables::kRefreshRetryLifetime_s);
+    });
+}
+
+void ApiClient::startSessionKeepAlive(int expiresInSecs)
+{
+    m_expiryNotified = false;
+    setRelay(m_relayHost, m_relayPort);
+    prewarmRoutes();
+    QStringList names;
+    if (QNetworkCookieJar* jar = m_network.cookieJar()) {
+        const auto cookies = jar->cookiesForUrl(QUrl(m_baseUrl, QUrl::TolerantMode));
+        for (const QNetworkCookie& c : cookies)
+            names << QString::fromUtf8(c.name());
+    }
+    qWarning().noquote() << "[session] signed in; access token" << tokenSummary(m_accessToken, nowSecs())
+                         << "; refresh token" << tokenSummary(m_refreshToken, nowSecs()) << "; cookies held:"
+                         << (names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1Char(',')));
+    scheduleRefresh(expiresInSecs);
+}
+
+void ApiClient::fetchMe(std::function<void(const UserProfile&, const QString& error)> callback)
+{
+    getJson(QStringLiteral("/v2/auth/me/"), true,
+            [this, callback](const QJsonObject& answer, int status, const QString& error) {
+                if (status == 0 || status >= 400) {
+                    if (callback)
+                        callback(UserProfile(), error);
+                    return;
+                }
+                const QJsonObject env = unwrapEnvelope(answer);
+                const QJsonObject u = env.value(QStringLiteral("user")).isObject()
+                    ? env.value(QStringLiteral("user")).toObject()
+                    : env;
+                const UserProfile p = parseUserProfile(u);
+                if (!p.cloudRecordingStreamType.isEmpty())
+                    m_cloudStreamType = p.cloudRecordingStreamType;
+                if (callback)
+                    callback(p, QString());
+            });
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <chrono>
+
+// Timing and sizing of the server client, in one place. Units are in the types.
+namespace ApiTunables {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// Every request gives up when no bytes move for this long, so a server that
+// accepts the connection and never answers cannot hang sign-in or a screen.
+inline constexpr milliseconds kTransferTimeout{30000};
+
+// Session renewal: at three quarters of the token's lifetime, never sooner
+// than the floor; 450 s when the server named no lifetime; 45 s after a
+// failed timed renewal. Lifetimes beyond the ceiling renew at the ceiling.
+inline constexpr seconds kRefreshFloor{20};
+inline constexpr milliseconds kRefreshUnknownLifetime{450000};
+inline constexpr int kRefreshRetryLifetime_s = 60; // 3/4 of it: 45 s
+inline constexpr milliseconds kRefreshCeiling{std::chrono::hours(24)};
+
+// A refused renewal with at least this much left on the access token is
+// worded as an early end (the account signed in elsewhere).
+inline constexpr int kEarlyEndThreshold_s = 31;
+
+// Progressive catalogue: device and channel requests outstanding per load.
+inline constexpr int kCatalogInFlight = 10;
+
+// Reachability probes and their caches.
+inline constexpr milliseconds kProbeTimeout{2500};
+inline constexpr milliseconds kReachableCacheAge{120000};
+inline constexpr milliseconds kUnreachableCacheAge{5000};
+inline constexpr int kDefaultRelayPort = 8565;
+inline constexpr int kPublicRtspsPort = 8322;
+
+// Readiness polling of HLS streams.
+inline constexpr milliseconds kReadyPollDefault{750};
+inline constexpr milliseconds kReadyPollMin{300};
+inline constexpr milliseconds kReadyPollMax{3000};
+inline constexpr milliseconds kReadyLimit{60000};
+
+// Leases: half the lease, at least the floor; 45 s without a lease time.
+inline constexpr milliseconds kLeaseUnknown{45000};
+inline constexpr milliseconds kLeaseFloor{2000};
+inline constexpr milliseconds kLeaseCeiling{std::chrono::hours(1)};
+
+// A ticketless lease answer asks for a restart at most once per live key in this span.
+inline constexpr seconds kRestartSpacing{31};
+
+// Answers at least this large are logged by size only.
+inline constexpr int kLogBodyLimit_bytes = 6001;
+
+} // namespace ApiTunables
