@@ -1,0 +1,380 @@
+#include "tests/support/TestKit.h"
+#include "video/AudioBackend.h"
+#include "video/AudioOut.h"
+
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+// Interleaved stereo frames whose left sample is +n and right sample is -n,
+// counting on from `first`, so any slide of a channel shows at once.
+std::vector<uint8_t> stereoRamp(int first, int frames)
+{
+    std::vector<uint8_t> bytes(size_t(frames) * 4);
+    for (int i = 0; i < frames; ++i) {
+        const int16_t left = int16_t((first + i) % 30000 + 1);
+        const int16_t right = int16_t(-left);
+        std::memcpy(&bytes[size_t(i) * 4], &left, 2);
+        std::memcpy(&bytes[size_t(i) * 4 + 2], &right, 2);
+    }
+    return bytes;
+}
+
+// An output the test drives by hand: it records the callback and pulls only
+// when the test calls pull().
+class HandOutput final : public AudioBackend {
+public:
+    explicit HandOutput(double latency) : latency_(latency) {}
+    bool configure(int, int channels, AudioRenderCallback callback, void* refCon) override
+    {
+        channels_ = channels;
+        callback_ = callback;
+        refCon_ = refCon;
+        return true;
+    }
+    double latencySeconds() const override { return latency_; }
+    bool start() override { return true; }
+    void stop() override {}
+
+    static HandOutput* last;
+    // Asks the sound output for `frames` frames into a buffer of `bytes` bytes.
+    std::vector<uint8_t> pull(uint32_t frames, uint32_t bytes)
+    {
+        std::vector<uint8_t> out(bytes, 0xAB);
+        AudioRenderBuffer buffer{uint32_t(channels_), bytes, out.data()};
+        AudioRenderBufferList list{1, &buffer};
+        callback_(refCon_, frames, &list);
+        return out;
+    }
+
+private:
+    double latency_;
+    int channels_ = 0;
+    AudioRenderCallback callback_ = nullptr;
+    void* refCon_ = nullptr;
+};
+HandOutput* HandOutput::last = nullptr;
+
+void useHandOutput(double latency)
+{
+    AudioBackend::setFactory([latency] {
+        auto out = std::make_unique<HandOutput>(latency);
+        HandOutput::last = out.get();
+        return out;
+    });
+}
+
+} // namespace
+
+class TestAudioOut : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        AudioBackend::setFactory({});
+        AudioBackend::forceFailure(AudioBackend::ForcedFailure::None);
+        HandOutput::last = nullptr;
+    }
+
+    void ringIsAlwaysWholeFrames_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("channels");
+        QTest::addColumn<int>("bytes");
+        QTest::newRow("48000 stereo") << 48000 << 2 << 288000;
+        QTest::newRow("44100 stereo") << 44100 << 2 << 264600;
+        QTest::newRow("11025 stereo") << 11025 << 2 << 66148;  // 16537 frames, not 66150 bytes
+        QTest::newRow("22051 stereo") << 22051 << 2 << 132304; // 33076 frames
+        QTest::newRow("11025 mono") << 11025 << 1 << 33074;
+        QTest::newRow("7 Hz 6 channels") << 7 << 6 << 120;
+        QTest::newRow("no rate") << 0 << 2 << 0;
+        QTest::newRow("no channels") << 48000 << 0 << 0;
+    }
+
+    void ringIsAlwaysWholeFrames()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, channels);
+        QFETCH(int, bytes);
+        QCOMPARE(AudioOut::ringCapacityBytes(rate, channels), bytes);
+        if (channels > 0)
+            QCOMPARE(bytes % (channels * 2), 0);
+    }
+
+    void outputLatencyAddsBufferingWithAFloor()
+    {
+        QCOMPARE(AudioOut::outputLatencySeconds(0.0), 0.03);
+        QCOMPARE(AudioOut::outputLatencySeconds(0.005), 0.03);
+        QVERIFY(qAbs(AudioOut::outputLatencySeconds(0.05) - 0.07) < 1e-12);
+        QCOMPARE(AudioOut::outputLatencySeconds(-1.0), 0.03);
+    }
+
+    // An odd rate makes 1.5 s of bytes end inside a frame; the ring must still
+    // wrap on frame boundaries so left stays left through many wraps, whatever
+    // the sizes of writes and of the output's buffers.
+    void channelsNeverSwapAcrossWrapsAtAnOddRate()
+    {
+        AudioOut out;
+        out.reset(11025, 2, 0);
+        const int capacity = AudioOut::ringCapacityBytes(11025, 2);
+        int written = 0;
+        int expected = 0;
+        const int writeSizes[] = {4001, 1, 7, 333, 12000};
+        const uint32_t readBytes[] = {4098, 6, 2, 10001, 8190};
+        for (int round = 0; round < 40; ++round) {
+            const int frames = writeSizes[round % 5];
+            auto chunk = stereoRamp(written, frames);
+            // A stray half frame at the end of a write is never stored.
+            const int tail = round % 2 ? 2 : 0;
+            chunk.resize(chunk.size() + size_t(tail), 0x55);
+            const int before = out.queuedBytes();
+            out.write(chunk.data(), int(chunk.size()));
+            const int stored = (out.queuedBytes() - before) / 4;
+            QCOMPARE((out.queuedBytes() - before) % 4, 0);
+            written += stored;
+            QVERIFY(out.queuedBytes() <= capacity);
+
+            std::vector<uint8_t> buffer(readBytes[round % 5]);
+            out.fill(buffer.data(), int(buffer.size()));
+            for (size_t i = 0; i + 4 <= buffer.size(); i += 4) {
+                int16_t left;
+                int16_t right;
+                std::memcpy(&left, &buffer[i], 2);
+                std::memcpy(&right, &buffer[i + 2], 2);
+                if (left == 0 && right == 0)
+                    break; // underrun: silence follows
+                QCOMPARE(int(right), -int(left));
+                QCOMPARE(int(left), expected % 30000 + 1);
+                ++expected;
+            }
+            // A buffer that ends in half a frame gets silence there.
+            if (buffer.size() % 4)
+                QCOMPARE(int(buffer.back()), 0);
+        }
+        QVERIFY(expected > capacity / 4 * 2); // the ring wrapped twice at least
+    }
+
+    void writeStoresWhatFitsAndDropsTheRest()
+    {
+        AudioOut out;
+        out.reset(48000, 2, 0);
+        QCOMPARE(out.freeBytes(), 288000);
+        std::vector<uint8_t> big(400000, 1);
+        out.write(big.data(), int(big.size()));
+        QCOMPARE(out.queuedBytes(), 288000);
+        QCOMPARE(out.freeBytes(), 0);
+        out.write(big.data(), 4);
+        QCOMPARE(out.queuedBytes(), 288000);
+
+        AudioOut closed; // never opened: no ring, nothing stored, nothing to crash on
+        closed.write(big.data(), 100);
+        QCOMPARE(closed.queuedBytes(), 0);
+        QCOMPARE(closed.freeBytes(), 0);
+        QCOMPARE(closed.playedSeconds(), 0.0);
+        out.write(nullptr, 100);
+        out.write(big.data(), -4);
+        QCOMPARE(out.queuedBytes(), 288000);
+    }
+
+    void underrunPlaysSilenceAndTheClockCountsOnlySound()
+    {
+        AudioOut out;
+        out.reset(48000, 2, 5760); // 0.03 s of latency
+        const auto sound = stereoRamp(0, 1000);
+        out.write(sound.data(), int(sound.size()));
+        std::vector<uint8_t> buffer(8000, 0xAB);
+        out.fill(buffer.data(), int(buffer.size()));
+        QVERIFY(std::memcmp(buffer.data(), sound.data(), sound.size()) == 0);
+        for (size_t i = sound.size(); i < buffer.size(); ++i)
+            QCOMPARE(int(buffer[i]), 0);
+        QCOMPARE(out.queuedBytes(), 0);
+        // 4000 bytes heard, all still inside the 5760 bytes of latency.
+        QCOMPARE(out.playedSeconds(), 0.0);
+
+        const auto more = stereoRamp(0, 2000);
+        out.write(more.data(), int(more.size()));
+        out.fill(buffer.data(), int(buffer.size()));
+        // 12000 bytes rendered in all, 6240 past the latency.
+        QCOMPARE(out.playedSeconds(), 6240.0 / 192000.0);
+        // An empty ring keeps the clock still.
+        out.fill(buffer.data(), int(buffer.size()));
+        QCOMPARE(out.playedSeconds(), 6240.0 / 192000.0);
+    }
+
+    void mutedOutputIsSilentButTheClockRuns()
+    {
+        AudioOut out;
+        out.reset(48000, 2, 0);
+        const auto sound = stereoRamp(0, 4800);
+        out.write(sound.data(), int(sound.size()));
+        out.setMuted(true);
+        std::vector<uint8_t> buffer(sound.size(), 0xAB);
+        out.fill(buffer.data(), int(buffer.size()));
+        QVERIFY(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
+        QCOMPARE(out.playedSeconds(), 0.1);
+        QCOMPARE(out.queuedBytes(), 0);
+    }
+
+    void clearDropsSoundAndRestartsTheClock()
+    {
+        AudioOut out;
+        out.reset(48000, 2, 0);
+        const auto sound = stereoRamp(0, 9600);
+        out.write(sound.data(), int(sound.size()));
+        std::vector<uint8_t> buffer(19200);
+        out.fill(buffer.data(), int(buffer.size()));
+        QCOMPARE(out.playedSeconds(), 0.1);
+        out.clear();
+        QCOMPARE(out.queuedBytes(), 0);
+        QCOMPARE(out.playedSeconds(), 0.0);
+        // After a clear the ring continues in frame order from its start.
+        const auto next = stereoRamp(500, 10);
+        out.write(next.data(), int(next.size()));
+        std::vector<uint8_t> again(40);
+        out.fill(again.data(), 40);
+        QVERIFY(std::memcmp(again.data(), next.data(), 40) == 0);
+    }
+
+    // The render callback asks for frames × frame size, limited by the buffer.
+    void renderTakesFramesLimitedByTheBuffer()
+    {
+        useHandOutput(0.0);
+        AudioOut out;
+        QVERIFY(out.open(48000, 2));
+        QVERIFY(HandOutput::last);
+        const auto sound = stereoRamp(0, 100);
+        out.write(sound.data(), int(sound.size()));
+        // 10 frames asked, buffer of 400 bytes: 40 bytes taken, the rest silent.
+        auto pulled = HandOutput::last->pull(10, 400);
+        QCOMPARE(out.queuedBytes(), 360);
+        QVERIFY(std::memcmp(pulled.data(), sound.data(), 40) == 0);
+        QVERIFY(std::all_of(pulled.begin() + 40, pulled.end(), [](uint8_t b) { return b == 0; }));
+        // 50 frames asked, buffer of 80 bytes: the buffer wins.
+        pulled = HandOutput::last->pull(50, 80);
+        QCOMPARE(out.queuedBytes(), 280);
+        QVERIFY(std::memcmp(pulled.data(), sound.data() + 40, 80) == 0);
+        out.close();
+        QVERIFY(!out.isOpen());
+    }
+
+    void deviceLatencyDelaysTheClock()
+    {
+        useHandOutput(0.05); // output latency 0.07 s = 13440 bytes at 48000 Hz stereo
+        AudioOut out;
+        QVERIFY(out.open(48000, 2));
+        std::vector<uint8_t> sound(48000, 0);
+        out.write(sound.data(), int(sound.size()));
+        HandOutput::last->pull(3360, 13440);
+        QCOMPARE(out.playedSeconds(), 0.0);
+        HandOutput::last->pull(480, 1920);
+        QVERIFY(qAbs(out.playedSeconds() - 0.01) < 1e-9);
+    }
+
+    void forcedFailuresGiveTheirTexts_data()
+    {
+        QTest::addColumn<int>("failure");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("open") << int(AudioBackend::ForcedFailure::Open)
+                              << "Audio unavailable: no default output";
+        QTest::newRow("configure") << int(AudioBackend::ForcedFailure::Configure)
+                                   << "Audio unavailable: could not configure the output";
+        QTest::newRow("start") << int(AudioBackend::ForcedFailure::Start)
+                               << "Audio unavailable: could not start the output";
+    }
+
+    void forcedFailuresGiveTheirTexts()
+    {
+        QFETCH(int, failure);
+        QFETCH(QString, text);
+        AudioBackend::forceFailure(AudioBackend::ForcedFailure(failure));
+        kvrtest::LogCapture log;
+        AudioOut out;
+        QVERIFY(!out.open(48000, 2));
+        QVERIFY(!out.isOpen());
+        QCOMPARE(log.matching(QStringLiteral("Audio unavailable")), QStringList{text});
+        out.close(); // harmless after a failed open
+        out.pause(true);
+    }
+
+    void badFormatIsAConfigureFailure()
+    {
+        AudioBackend::setFactory([] { return AudioBackend::makeNullOutput(); });
+        kvrtest::LogCapture log;
+        AudioOut out;
+        QVERIFY(!out.open(0, 2));
+        QVERIFY(!out.open(48000, 0));
+        QCOMPARE(log.matching(QStringLiteral("Audio unavailable")).size(), 2);
+        QVERIFY(log.contains(QStringLiteral("Audio unavailable: could not configure the output")));
+    }
+
+    // With no sound card the null output still pulls at the real rate, so the
+    // sound clock advances with the wall clock. Margins are wide on purpose.
+    void nullOutputPullsInRealTime()
+    {
+        auto output = AudioBackend::makeNullOutput();
+        std::atomic<uint64_t> frames{0};
+        auto count = [](void* ref, uint32_t n, AudioRenderBufferList* list) {
+            static_cast<std::atomic<uint64_t>*>(ref)->fetch_add(n);
+            std::memset(list->buffers[0].data, 0, list->buffers[0].byteSize);
+            return 0;
+        };
+        QVERIFY(output->configure(8000, 2, count, &frames));
+        QCOMPARE(output->latencySeconds(), 0.0);
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(output->start());
+        QTRY_VERIFY_WITH_TIMEOUT(frames.load() >= 2400, 5000); // 0.3 s of sound
+        const double elapsed = clock.nsecsElapsed() / 1e9;
+        output->stop();
+        const uint64_t pulled = frames.load();
+        // Never ahead of real time (one chunk of slack), and not far behind.
+        QVERIFY2(double(pulled) <= elapsed * 8000 + 1024, qPrintable(QString::number(elapsed)));
+        QVERIFY(elapsed < 3.0);
+        QTest::qWait(50);
+        QCOMPARE(frames.load(), pulled); // stop is synchronous: no pull afterwards
+    }
+
+    void soundClockAdvancesOnTheNullOutputAndHoldsWhilePaused()
+    {
+        AudioBackend::setFactory([] { return AudioBackend::makeNullOutput(); });
+        AudioOut out;
+        QVERIFY(out.open(44100, 2));
+        QVERIFY(out.isOpen());
+        std::vector<uint8_t> sound(44100 * 4, 0); // one second
+        out.write(sound.data(), int(sound.size()));
+        QElapsedTimer clock;
+        clock.start();
+        QTRY_VERIFY_WITH_TIMEOUT(out.playedSeconds() > 0.2, 5000);
+        QVERIFY(out.playedSeconds() <= clock.nsecsElapsed() / 1e9 + 0.05);
+
+        out.pause(true);
+        const double held = out.playedSeconds();
+        QTest::qWait(100);
+        QCOMPARE(out.playedSeconds(), held);
+        out.pause(false);
+        QTRY_VERIFY_WITH_TIMEOUT(out.playedSeconds() > held + 0.1, 5000);
+        out.close();
+        QVERIFY(!out.isOpen());
+    }
+
+    void reopeningReplacesTheOutput()
+    {
+        AudioBackend::setFactory([] { return AudioBackend::makeNullOutput(); });
+        AudioOut out;
+        QVERIFY(out.open(48000, 2));
+        std::vector<uint8_t> sound(4000, 0);
+        out.write(sound.data(), int(sound.size()));
+        QVERIFY(out.open(22050, 1));
+        QCOMPARE(out.queuedBytes(), 0);
+        QCOMPARE(out.freeBytes(), AudioOut::ringCapacityBytes(22050, 1));
+    }
+};
+
+KVR_TEST_MAIN(TestAudioOut)
+#include "tst_audio_out.moc"
