@@ -1,0 +1,56 @@
+#include "native/services/AddressCheck.h"
+
+#include <QHostAddress>
+#include <QRegularExpression>
+
+namespace NativeAddress {
+
+QString problem(const QString &host)
+{
+    if (host.isEmpty())
+        return QStringLiteral("Enter the device's IP address or host name.");
+    for (const QChar c : host) {
+        if (c.isSpace())
+            return QStringLiteral("The address must not contain spaces.");
+    }
+    if (host.contains(QLatin1Char('@')))
+        return QStringLiteral("Enter the address without a user name; the login has its own fields.");
+    if (host.contains(QLatin1Char('/')) || host.contains(QLatin1Char('\\'))
+        || host.contains(QLatin1Char('#')) || host.contains(QLatin1Char('?')))
+        return QStringLiteral("Enter only the IP address or host name, without a path.");
+    if (host.contains(QLatin1Char(':')) || host.contains(QLatin1Char('[')))
+        return QStringLiteral("Enter the address without a port; the ports have their own fields.");
+
+    // Four dotted numbers must be a real IPv4 address; "300.1.1.1" is a typo,
+    // not a host name.
+    static const QRegularExpression dotted(QStringLiteral("^[0-9]+(\\.[0-9]+){3}$"));
+    if (dotted.match(host).hasMatch()) {
+        QHostAddress addr;
+        if (!addr.setAddress(host) || addr.protocol() != QAbstractSocket::IPv4Protocol)
+            return QStringLiteral("%1 is not a valid IPv4 address.").arg(host);
+        return QString();
+    }
+
+    // Host names: letters, digits and hyphens in dot-separated labels of at
+    // most 63 characters, 253 in all, no label starting or ending with "-".
+    static const QRegularExpression label(
+        QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    QString name = host;
+    if (name.endsWith(QLatin1Char('.')))
+        name.chop(1);
+    if (name.isEmpty() || name.size() > 253)
+        return QStringLiteral("%1 is not a valid host name.").arg(host);
+    const QStringList labels = name.split(QLatin1Char('.'));
+    for (const QString &part : labels) {
+        if (!label.match(part).hasMatch())
+            return QStringLiteral("%1 is not a valid host name.").arg(host);
+    }
+    // A name whose last part is a number ("10.1.7", "2130706433") is read
+    // as a shortened IPv4 address by resolvers and could point anywhere.
+    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    if (digits.match(labels.last()).hasMatch())
+        return QStringLiteral("%1 is not a valid IPv4 address.").arg(host);
+    return QString();
+}
+
+} // namespace NativeAddress

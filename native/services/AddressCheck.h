@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+// A device address as the user enters or imports it must be a bare host: a
+// host name or an IPv4 address. Anything else ("10.0.0.5/x", "user@host",
+// "host:8080", "evil.example#10.0.0.5", text with spaces) would let the
+// stored credentials travel to a host other than the one the user sees, so
+// it is refused before any request is built.
+namespace NativeAddress {
+
+// Empty when the host is usable; otherwise a short sentence saying why not.
+// The text is judged as given (callers trim what the user typed first).
+QString problem(const QString &host);
+
+inline bool isValid(const QString &host) { return problem(host).isEmpty(); }
+
+// Whether a port number can be used on the wire (1..65535).
+inline bool isValidPort(int port) { return port >= 1 && port <= 65535; }
+
+} // namespace NativeAddress

@@ -1,0 +1,117 @@
+#include "native/services/DeviceParsers.h"
+#include "tests/support/TestKit.h"
+
+#include <QtTest>
+
+using namespace NativeParse;
+
+class TestNativeParse : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void keyValueLines()
+    {
+        const FlatMap m = keyValue("a=1\r\n\r\nb = x=y \nc\n=z");
+        QCOMPARE(m.size(), 2);
+        QCOMPARE(m.value("a"), QStringLiteral("1"));
+        QCOMPARE(m.value("b"), QStringLiteral("x=y"));
+        QCOMPARE(keyValue("A=1\nA=2").value("A"), QStringLiteral("2"));
+        QCOMPARE(keyValue("k=\r\n").value("k", "missing"), QString());
+        QVERIFY(keyValue("Error\r\nBad Request!\r\n").isEmpty());
+        QVERIFY(keyValue(QByteArray()).isEmpty());
+    }
+
+    void xmlLeaves()
+    {
+        QCOMPARE(xmlFlat("<a><b> </b><b>x</b></a>").value("b"), QStringLiteral("x"));
+        const FlatMap mixed = xmlFlat("<a>t<b>x</b></a>");
+        QCOMPARE(mixed.size(), 1);
+        QCOMPARE(mixed.value("b"), QStringLiteral("x"));
+        const QByteArray isapi =
+            "<?xml version=\"1.0\"?><DeviceInfo xmlns=\"http://www.isapi.example/ver20/XMLSchema\">"
+            "<Model>DS-1</Model><SerialNumber> S1 </SerialNumber><FirmwareVersion>V4</FirmwareVersion>"
+            "<note><![CDATA[c&d]]></note></DeviceInfo>";
+        const FlatMap m = xmlFlat(isapi);
+        QCOMPARE(m.value("model"), QStringLiteral("DS-1"));
+        QCOMPARE(m.value("serialnumber"), QStringLiteral("S1"));
+        QCOMPARE(m.value("note"), QStringLiteral("c&d"));
+        // Stops at the first error, keeping what came before.
+        const FlatMap broken = xmlFlat("<a><b>1</b><c>2</d></a>");
+        QCOMPARE(broken.value("b"), QStringLiteral("1"));
+        QVERIFY(!broken.contains("d"));
+        QVERIFY(xmlFlat("not xml").isEmpty());
+    }
+
+    void xmlItems()
+    {
+        const QList<FlatMap> items =
+            xmlList("<l><item><id>1</id></item><item/><item><id>2</id><id>3</id></item></l>", "Item");
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items[0].value("id"), QStringLiteral("1"));
+        QVERIFY(items[1].isEmpty());
+        QCOMPARE(items[2].value("id"), QStringLiteral("2"));
+        // Prefixed names match by their local name; nested items are children.
+        const QList<FlatMap> nested = xmlList(
+            "<p:list xmlns:p=\"urn:x\"><p:hdd><p:id>1</p:id><p:hdd><p:status>ok</p:status></p:hdd></p:hdd></p:list>",
+            "hdd");
+        QCOMPARE(nested.size(), 1);
+        QCOMPARE(nested[0].value("status"), QStringLiteral("ok"));
+    }
+
+    void jsonScalars()
+    {
+        const FlatMap m = jsonFlat(R"({"DeviceName":"n","flag":true,"list":[{"k":1.0},{"k":2}],"empty":"","nil":null})");
+        QCOMPARE(m.value("devicename"), QStringLiteral("n"));
+        QCOMPARE(m.value("k"), QStringLiteral("1"));
+        QVERIFY(!m.contains("flag"));
+        QVERIFY(!m.contains("empty"));
+        QVERIFY(!m.contains("nil"));
+        QCOMPARE(jsonFlat(R"({"Name":"n","Info":{"name":"m"}})").value("name"), QStringLiteral("m"));
+        QCOMPARE(jsonFlat(R"([{"a":12.6}])").value("a"), QStringLiteral("13"));
+        QVERIFY(jsonFlat("{broken").isEmpty());
+    }
+
+    void deviceInfoOfEveryShape()
+    {
+        DeviceInfo kv = deviceInfo("DeviceType=X\r\nSerialNumber=Y");
+        QCOMPARE(kv.model, QStringLiteral("X"));
+        QCOMPARE(kv.serial, QStringLiteral("Y"));
+        QVERIFY(kv.firmware.isEmpty());
+
+        const DeviceInfo soap = deviceInfo(
+            "  <s:Envelope xmlns:s=\"urn:s\" xmlns:tds=\"urn:t\"><s:Body><tds:GetDeviceInformationResponse>"
+            "<tds:Model>M</tds:Model><tds:FirmwareVersion>F</tds:FirmwareVersion>"
+            "<tds:SerialNumber>S</tds:SerialNumber></tds:GetDeviceInformationResponse></s:Body></s:Envelope>");
+        QCOMPARE(soap.model, QStringLiteral("M"));
+        QCOMPARE(soap.firmware, QStringLiteral("F"));
+        QCOMPARE(soap.serial, QStringLiteral("S"));
+
+        const DeviceInfo lapi = deviceInfo(
+            R"({"Response":{"Data":{"DeviceModel":"IPC-1","SerialNumber":"U1","FirmwareVersion":"QIPC","Mac":"aa:bb","DeviceName":"Door"}}})");
+        QCOMPARE(lapi.model, QStringLiteral("IPC-1"));
+        QCOMPARE(lapi.deviceName, QStringLiteral("Door"));
+        QCOMPARE(lapi.mac, QStringLiteral("aa:bb"));
+
+        // Keys differing only in case: the later one in sorted order wins.
+        QCOMPARE(deviceInfo("model=a\nModel=b").model, QStringLiteral("a"));
+        // Preference order: model before devicetype.
+        QCOMPARE(deviceInfo("<a><deviceType>NVR</deviceType><model>DS</model></a>").model, QStringLiteral("DS"));
+        QCOMPARE(deviceInfo(QByteArray()).model, QString());
+    }
+
+    void wallClockReadings()
+    {
+        const QDateTime a = wallClock("2025-03-01T08:15:30+05:30");
+        const QDateTime b = wallClock(" 2025-03-01 08:15:30 ");
+        QVERIFY(a.isValid());
+        QCOMPARE(a, b);
+        QCOMPARE(a.time(), QTime(8, 15, 30));
+        QCOMPARE(a.timeSpec(), Qt::LocalTime);
+        QCOMPARE(wallClock("2025-03-01T08:15:30.250Z"), a);
+        QVERIFY(!wallClock("2025-03-01T08:15").isValid());
+        QVERIFY(!wallClock("2025-13-01T08:15:30").isValid());
+        QVERIFY(!wallClock("not a time at all here").isValid());
+    }
+};
+
+KVR_TEST_MAIN(TestNativeParse)
+#include "tst_native_parse.moc"
