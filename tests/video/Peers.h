@@ -1,0 +1,119 @@
+#pragma once
+
+// Starts one of the real peers of tests/fixtures as a child process and reads
+// the port it announces ("PORT <n>"). The peer ends when this object goes: its
+// standard input is closed, and it is killed if it lingers.
+
+#include "tests/support/TestKit.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace peers {
+
+class Peer {
+public:
+    Peer() = default;
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+    ~Peer() { stop(); }
+
+    // Starts `program` with `args`; true once it printed its port.
+    bool start(const QString& program, const QStringList& args, int timeoutMs = 60000)
+    {
+        proc = std::make_unique<QProcess>();
+        proc->setProcessChannelMode(QProcess::SeparateChannels);
+        proc->start(program, args);
+        if (!proc->waitForStarted(10000))
+            return false;
+        QElapsedTimer t;
+        t.start();
+        QByteArray out;
+        static const QRegularExpression re(QStringLiteral("PORT (\\d+)"));
+        while (t.elapsed() < timeoutMs) {
+            if (!proc->waitForReadyRead(200) && proc->state() != QProcess::Running)
+                break;
+            out += proc->readAllStandardOutput();
+            const auto m = re.match(QString::fromUtf8(out));
+            if (m.hasMatch()) {
+                port = quint16(m.captured(1).toUInt());
+                return true;
+            }
+        }
+        qWarning() << "peer did not start:" << program << args << out << proc->readAllStandardError();
+        return false;
+    }
+
+    void stop()
+    {
+        if (!proc)
+            return;
+        proc->closeWriteChannel();
+        if (!proc->waitForFinished(3000)) {
+            proc->kill();
+            proc->waitForFinished(3000);
+        }
+        proc.reset();
+    }
+
+    quint16 port = 0;
+    std::unique_ptr<QProcess> proc;
+};
+
+// Debian's python3 has the GStreamer bindings; a python3 earlier on PATH may not.
+inline QString systemPython()
+{
+    return QFile::exists(QStringLiteral("/usr/bin/python3")) ? QStringLiteral("/usr/bin/python3")
+                                                             : QStringLiteral("python3");
+}
+
+inline bool startRtsp(Peer& peer, const QStringList& extra = {})
+{
+    return peer.start(systemPython(), QStringList{kvrtest::fixturePath(QStringLiteral("rtsp/rtsp_server.py"))} + extra);
+}
+
+inline bool startHls(Peer& peer, const QString& root, const QString& script, const QString& log)
+{
+    return peer.start(QStringLiteral("python3"),
+                      {kvrtest::fixturePath(QStringLiteral("hls/hls_server.py")), QStringLiteral("--root"), root,
+                       QStringLiteral("--script"), script, QStringLiteral("--log"), log, QStringLiteral("--make")},
+                      120000);
+}
+
+inline bool startProxy(Peer& peer, quint16 target, const QString& mode, int afterMs = 1000, int stallMs = 3000)
+{
+    return peer.start(QStringLiteral("python3"),
+                      {kvrtest::fixturePath(QStringLiteral("proxy/fault_proxy.py")), QStringLiteral("--target"),
+                       QString::number(target), QStringLiteral("--mode"), mode, QStringLiteral("--after-ms"),
+                       QString::number(afterMs), QStringLiteral("--stall-ms"), QString::number(stallMs)});
+}
+
+// Writes the HLS server's script.
+inline void writeScript(const QString& path, const QByteArray& json)
+{
+    QFile f(path);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        f.write(json);
+}
+
+// The HLS server's request log, one JSON object per request.
+inline QList<QJsonObject> readRequests(const QString& path)
+{
+    QList<QJsonObject> out;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return out;
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        if (!line.trimmed().isEmpty())
+            out << QJsonDocument::fromJson(line).object();
+    }
+    return out;
+}
+
+} // namespace peers

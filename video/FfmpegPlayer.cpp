@@ -1,0 +1,1213 @@
+#include "video/FfmpegPlayer.h"
+
+#include "app/core/Env.h"
+#include "app/core/NetAddress.h"
+#include "video/AudioOut.h"
+#include "video/FfmpegLog.h"
+#include "video/Pacing.h"
+#include "video/StreamInput.h"
+#include "video/TlsTunnel.h"
+#include "video/Tunables.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+#include <QtDebug>
+
+#include <deque>
+#include <mutex>
+#include <optional>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/hwcontext.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+using namespace kvr::video;
+namespace tun = kvr::video::tun;
+
+namespace {
+
+struct PlayerEnv {
+    int slowDecodeMs = 0;
+    bool testOverload = false;
+    bool playDebug = false;
+};
+
+std::mutex envMutex;
+std::optional<PlayerEnv> envCache;
+
+PlayerEnv playerEnv()
+{
+    std::lock_guard<std::mutex> lock(envMutex);
+    if (!envCache) {
+        PlayerEnv e;
+        e.slowDecodeMs = std::max(0, envOr("KVR_TEST_SLOW_DECODE_MS", QStringLiteral("0")).toInt());
+        e.testOverload = envSet("KVR_TEST_OVERLOAD");
+        e.playDebug = envSet("KVR_PLAY_DEBUG");
+        envCache = e;
+    }
+    return *envCache;
+}
+
+std::atomic<FfmpegPlayer::HardwareSeam> hardwareSeam{FfmpegPlayer::HardwareSeam::Real};
+
+double steadyNow()
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+int64_t steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// The platform's hardware decoding device.
+#if defined(__APPLE__)
+constexpr const char* kHardwareDevice = "videotoolbox";
+#else
+constexpr const char* kHardwareDevice = "vaapi";
+#endif
+
+enum AVPixelFormat chooseHardwareFormat(AVCodecContext* ctx, const enum AVPixelFormat* offered)
+{
+    if (!offered || *offered == AV_PIX_FMT_NONE)
+        return AV_PIX_FMT_NONE;
+    const auto wanted = static_cast<AVPixelFormat>(reinterpret_cast<intptr_t>(ctx->opaque));
+    for (const AVPixelFormat* f = offered; *f != AV_PIX_FMT_NONE; ++f) {
+        if (*f == wanted)
+            return wanted;
+    }
+    return offered[0];
+}
+
+QString ffmpegError(int code)
+{
+    char text[64] = {0};
+    av_strerror(code, text, sizeof text);
+    return QString::fromUtf8(text);
+}
+
+// The I/O context around one byte source.
+int readSource(void* opaque, uint8_t* buffer, int size)
+{
+    return static_cast<Source*>(opaque)->read(buffer, size);
+}
+int64_t seekSource(void* opaque, int64_t offset, int whence)
+{
+    return static_cast<Source*>(opaque)->seek(offset, whence);
+}
+
+class SoundAdapter final : public SoundClockSource {
+public:
+    explicit SoundAdapter(AudioOut& out) : out_(out) {}
+    int queuedBytes() override { return out_.queuedBytes(); }
+    double playedSeconds() override { return out_.playedSeconds(); }
+    void clear() override { out_.clear(); }
+
+private:
+    AudioOut& out_;
+};
+
+} // namespace
+
+// Gives the hooks access to the player's private state.
+struct PlayerAccess {
+    static FfmpegPlayer* from(AVFormatContext* ctx) { return ctx ? static_cast<FfmpegPlayer*>(ctx->opaque) : nullptr; }
+};
+
+// ---- Construction and control ------------------------------------------------
+
+FfmpegPlayer::FfmpegPlayer(QObject* parent) : QObject(parent)
+{
+    qRegisterMetaType<std::shared_ptr<const YuvFrame>>();
+    avformat_network_init();
+    installFfmpegLogFilter();
+}
+
+FfmpegPlayer::~FfmpegPlayer()
+{
+    stopAndJoin();
+}
+
+void FfmpegPlayer::setHardwareSeam(HardwareSeam seam)
+{
+    hardwareSeam.store(seam);
+}
+
+void FfmpegPlayer::reloadEnvironment()
+{
+    std::lock_guard<std::mutex> lock(envMutex);
+    envCache.reset();
+}
+
+void FfmpegPlayer::stopAndJoin()
+{
+    stopFlag.store(true);
+    if (worker.joinable())
+        worker.join();
+    running.store(false);
+}
+
+void FfmpegPlayer::stop()
+{
+    stopAndJoin();
+}
+
+void FfmpegPlayer::join()
+{
+    if (worker.joinable())
+        worker.join();
+}
+
+void FfmpegPlayer::play(const QString& address, const QString& bearer, const QString& bearerHost,
+                        const QByteArray& playlist, double start)
+{
+    stopAndJoin();
+    startSeconds = start;
+    inlinePlaylist = playlist;
+    url = playlist.isEmpty() ? address : QString::fromLatin1(kInlinePlaylistUrl);
+    token = bearer;
+    tokenHost = bearerHost;
+    lastError.clear();
+    // A seek asked for during an earlier playback does not belong to this one.
+    seekRequest.store(-1.0);
+    reconnectCount = 0;
+    startWorker();
+}
+
+void FfmpegPlayer::startWorker()
+{
+    startedAt = std::chrono::steady_clock::now();
+    stopFlag.store(false);
+    paused.store(false);
+    running.store(true);
+    const int gen = ++generation;
+    worker = std::thread([this, gen] {
+        run();
+        const bool had = hadPicture.load();
+        const bool unexpected = endedUnexpectedly.load();
+        const bool forSoftware = endedForSoftware.load();
+        QMetaObject::invokeMethod(
+            this, [this, gen, had, unexpected, forSoftware] { onWorkerEnded(gen, had, unexpected, forSoftware); },
+            Qt::QueuedConnection);
+    });
+}
+
+void FfmpegPlayer::onWorkerEnded(int endedGeneration, bool hadPictureThen, bool unexpected, bool forSoftware)
+{
+    if (endedGeneration != generation.load() || stopFlag.load())
+        return;
+    if (forSoftware) {
+        // Not a reconnect: the same playback goes on with a software decoder,
+        // whoever owns the player and whatever it asked for on drops.
+        join();
+        startWorker();
+        return;
+    }
+    if (!autoReconnect.load() || !unexpected)
+        return;
+    const ReconnectStep step = nextReconnect(reconnectCount, hadPictureThen);
+    if (step.kind == ReconnectStep::Kind::Restart) {
+        reconnectCount = step.attempt;
+        qWarning().noquote() << "[play]" << label << "stream dropped; reconnecting" << step.attempt << "of"
+                             << tun::kMaxReconnects;
+        Q_EMIT reconnecting(step.attempt, tun::kMaxReconnects, step.why);
+        QTimer::singleShot(step.delayMs, this, [this, endedGeneration] { restartStep(endedGeneration); });
+        return;
+    }
+    Q_EMIT status(step.headline, step.detail);
+}
+
+void FfmpegPlayer::restartStep(int carriedGeneration)
+{
+    if (carriedGeneration != generation.load() || stopFlag.load())
+        return;
+    join();
+    startWorker();
+}
+
+void FfmpegPlayer::post(std::function<void()> emitter)
+{
+    const int gen = generation.load();
+    QMetaObject::invokeMethod(
+        this,
+        [this, gen, emitter = std::move(emitter)] {
+            // Notices of a playback that was stopped or replaced are dropped.
+            if (gen != generation.load() || stopFlag.load())
+                return;
+            emitter();
+        },
+        Qt::QueuedConnection);
+}
+
+QString FfmpegPlayer::labelPrefix() const
+{
+    return label.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(label);
+}
+
+qint64 FfmpegPlayer::msSinceStart() const
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt).count();
+}
+
+void FfmpegPlayer::logStep(const QString& step)
+{
+    qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  %3").arg(labelPrefix()).arg(msSinceStart()).arg(step);
+}
+
+void FfmpegPlayer::onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors)
+{
+    Q_UNUSED(errors)
+    if (reply && isPrivateHost(reply->url().host()))
+        reply->ignoreSslErrors();
+}
+
+int FfmpegPlayer::interrupt(void* opaque)
+{
+    auto* p = static_cast<FfmpegPlayer*>(opaque);
+    if (!p)
+        return 0;
+    if (p->deadlineArmed.load())
+        return steadyMs() > p->deadlineMs.load() ? 1 : 0;
+    return p->stopFlag.load() ? 1 : 0;
+}
+
+// ---- Input hooks ------------------------------------------------------------------
+
+QByteArray FfmpegPlayer::fetchBlocking(const QString& address)
+{
+    FetchRequest r;
+    r.net = net.load();
+    r.stopFlag = &stopFlag;
+    r.url = address;
+    r.token = token;
+    r.tokenHost = tokenHost;
+    r.hadPicture = hadPicture.load();
+    FetchResult result = fetchWhole(r);
+    if (result.body.isEmpty() && !result.error.isEmpty())
+        lastError = result.error;
+    return result.body;
+}
+
+int FfmpegPlayer::ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, int flags,
+                         AVDictionary** options)
+{
+    Q_UNUSED(flags)
+    Q_UNUSED(options)
+    FfmpegPlayer* p = PlayerAccess::from(context);
+    if (!p || p->stopFlag.load())
+        return AVERROR_EXIT;
+    const QString where = QString::fromUtf8(address);
+    Source* source = nullptr;
+
+    if (where == QLatin1String(kInlinePlaylistUrl)) {
+        source = new MemSource(p->inlinePlaylist);
+    } else if (!where.contains(QLatin1String("://")) && QFileInfo::exists(where)) {
+        QFile file(where);
+        if (!file.open(QIODevice::ReadOnly))
+            return AVERROR(EIO);
+        source = new MemSource(file.readAll());
+    } else {
+        const QUrl u(where);
+        const QString path = u.path();
+        QNetworkAccessManager* nam = p->net.load();
+        if (!path.endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive) && nam
+            && !path.contains(QLatin1String(kRelayHlsMarker))) {
+            QByteArray auth;
+            if (tokenAllowed(u, p->token, p->tokenHost))
+                auth = "Bearer " + p->token.toUtf8();
+            auto* http = new HttpSource(nam, &p->stopFlag, u, auth);
+            if (!http->request(0)) {
+                p->lastError = QStringLiteral("HTTP %1").arg(http->httpStatus());
+                delete http;
+                return p->stopFlag.load() ? AVERROR_EXIT : AVERROR(EIO);
+            }
+            source = http;
+        } else {
+            const QByteArray body = p->fetchBlocking(where);
+            if (p->stopFlag.load())
+                return AVERROR_EXIT;
+            if (body.isEmpty())
+                return AVERROR(EIO);
+            source = new MemSource(body);
+        }
+    }
+
+    auto* buffer = static_cast<unsigned char*>(av_malloc(tun::kIoBufferBytes));
+    AVIOContext* io = buffer ? avio_alloc_context(buffer, tun::kIoBufferBytes, 0, source, readSource, nullptr, seekSource)
+                             : nullptr;
+    if (!io) {
+        av_free(buffer);
+        delete source;
+        return AVERROR(ENOMEM);
+    }
+    io->seekable = AVIO_SEEKABLE_NORMAL;
+    *result = io;
+    return 0;
+}
+
+int FfmpegPlayer::ioClose(AVFormatContext* context, AVIOContext* io)
+{
+    Q_UNUSED(context)
+    if (!io)
+        return 0;
+    auto* source = static_cast<Source*>(io->opaque);
+    // The demuxer may have swapped the buffer for one of its own; whichever is
+    // current belongs to the context.
+    av_freep(&io->buffer);
+    avio_context_free(&io);
+    delete source;
+    return 0;
+}
+
+// ---- The decode loop -----------------------------------------------------------------
+
+class DecodeRun {
+public:
+    explicit DecodeRun(FfmpegPlayer& player) : p(player), sound(audio) {}
+    ~DecodeRun() { cleanup(); }
+    void exec();
+
+private:
+    bool stopped() const { return p.stopFlag.load(); }
+    bool openInput();
+    bool setupVideo();
+    bool openVideoDecoder(bool allowHardware, bool& hardwareOpenFailed);
+    void setupSound();
+    void loop();
+    void applyKeyframes();
+    void applyListen();
+    bool handlePause();
+    void handleSeek();
+    void pacingPass();
+    void overloadAndStats();
+    bool atEnd();
+    void videoPacket();
+    bool receiveVideo();
+    bool handleVideoFrame(AVFrame* frame);
+    void soundPacket();
+    void boundedClose();
+    void cleanup();
+    void failStatus(const QString& detail);
+    void seekTo(int64_t ts);
+    void deliver(PendingPicture&& picture);
+    bool soundWanted() const { return soundAtStart || (listening && audio.isOpen()); }
+
+    FfmpegPlayer& p;
+    QNetworkAccessManager* nam = nullptr;
+    InputKind kind = InputKind::OtherHls;
+    bool rtsps = false;
+    std::unique_ptr<TlsTunnel> tunnel;
+    AVFormatContext* ctx = nullptr;
+    AVCodecContext* vdec = nullptr;
+    AVCodecContext* adec = nullptr;
+    AVBufferRef* hwDevice = nullptr;
+    int hwPixFmt = -1;
+    bool hwFake = false; // the test seam stands in for a hardware device
+    SwrContext* swr = nullptr;
+    SwsContext* sws = nullptr;
+    struct ScalerKey {
+        int w = 0, h = 0, fmt = -1;
+        bool full = false;
+        int ow = 0, oh = 0;
+        bool operator==(const ScalerKey&) const = default;
+    } swsKey;
+    AVFrame* frame = nullptr;
+    AVFrame* hwFrame = nullptr;
+    AVPacket* pkt = nullptr;
+    AudioOut audio;
+    SoundAdapter sound;
+    std::unique_ptr<Pacer> pacer;
+    std::unique_ptr<OverloadMeter> meter;
+    BehindLive behind;
+    std::deque<PendingPicture> pending;
+    PlayerEnv env;
+
+    int vidx = -1;
+    int aidx = -1;
+    AVRational vtb{0, 1};
+    AVRational atb{0, 1};
+    bool soundUsable = false;
+    bool soundAtStart = false;
+    bool listening = false;
+    int sampleRate = 0;
+    double rate = 1.0;
+    double duration = 0.0;
+    double readAhead = 1.0;
+    bool eof = false;
+    bool drained = false;
+    bool appliedKeyframes = false;
+    bool anyPictureDecoded = false;
+    double firstPictureTime = 0.0;
+    double lastPictureTime = 0.0;
+    std::optional<double> lastConverted;
+    Continuity videoCont;
+    Continuity soundCont;
+    int noPicturePackets = 0;
+    bool endForSoftware = false;
+    bool loggedFirstPacket = false;
+    bool loggedFirstKey = false;
+    int decodedCount = 0;
+    int convertedCount = 0;
+    double lastStats = 0.0;
+};
+
+void FfmpegPlayer::run()
+{
+    DecodeRun r(*this);
+    r.exec();
+}
+
+void DecodeRun::failStatus(const QString& detail)
+{
+    const QString headline = QStringLiteral("Can\u2019t play this stream");
+    p.post([pp = &p, headline, detail] { Q_EMIT pp->status(headline, detail); });
+}
+
+void DecodeRun::exec()
+{
+    p.hadPicture.store(false);
+    p.endedUnexpectedly.store(false);
+    p.endedForSoftware.store(false);
+    env = playerEnv();
+
+    QNetworkAccessManager manager;
+    nam = &manager;
+    QObject::connect(&manager, &QNetworkAccessManager::sslErrors, &manager,
+                     [pp = &p](QNetworkReply* reply, const QList<QSslError>& errors) { pp->onSslErrors(reply, errors); },
+                     Qt::DirectConnection);
+    p.net.store(&manager);
+
+    kind = classifyInput(p.url);
+    rtsps = kind == InputKind::Rtsp && isRtsps(p.url);
+
+    if (openInput() && setupVideo()) {
+        setupSound();
+        loop();
+    }
+    cleanup();
+    p.net.store(nullptr);
+    p.running.store(false);
+    nam = nullptr;
+}
+
+bool DecodeRun::openInput()
+{
+    const int attempts = kind == InputKind::Rtsp ? std::max(1, int(p.openAttempts.load())) : 1;
+    int err = 0;
+    const bool live = kind != InputKind::OtherHls;
+    Q_UNUSED(live)
+    for (int attempt = 1; attempt <= attempts && !stopped(); ++attempt) {
+        QByteArray address = p.url.toUtf8();
+        bool finalFailure = false;
+        if (rtsps) {
+            tunnel = std::make_unique<TlsTunnel>();
+            const QUrl u(p.url);
+            const QString host = u.host();
+            const TlsTunnel::Result t = tunnel->open(host, quint16(u.port(322)), TlsTunnel::caBundle(),
+                                                     isPrivateHost(host), &p.stopFlag);
+            switch (t.outcome) {
+            case TlsTunnel::Outcome::Ready:
+                address = TlsTunnel::localAddress(p.url, tunnel->localPort()).toUtf8();
+                break;
+            case TlsTunnel::Outcome::Refused:
+                err = AVERROR(ECONNREFUSED);
+                finalFailure = true;
+                break;
+            case TlsTunnel::Outcome::Untrusted:
+                // A certificate does not get better by asking again.
+                p.lastError = t.error;
+                qWarning().noquote() << "[play]" << p.label << "secure stream refused:" << t.error;
+                err = AVERROR(EACCES);
+                finalFailure = true;
+                break;
+            case TlsTunnel::Outcome::Stopped:
+                err = AVERROR_EXIT;
+                finalFailure = true;
+                break;
+            case TlsTunnel::Outcome::Failed:
+                err = AVERROR(EIO);
+                p.lastError = t.error;
+                break;
+            }
+        }
+        if (!finalFailure && (!rtsps || tunnel->localPort())) {
+            ctx = avformat_alloc_context();
+            if (!ctx) {
+                err = AVERROR(ENOMEM);
+                break;
+            }
+            ctx->opaque = &p;
+            ctx->io_open = &FfmpegPlayer::ioOpen;
+            ctx->io_close2 = &FfmpegPlayer::ioClose;
+            ctx->interrupt_callback.callback = &FfmpegPlayer::interrupt;
+            ctx->interrupt_callback.opaque = &p;
+
+            AVDictionary* opts = nullptr;
+            if (kind == InputKind::Rtsp) {
+                av_dict_set(&opts, "rtsp_transport", "tcp", 0);
+                av_dict_set(&opts, "timeout", tun::kRtspTimeoutUs, 0);
+                av_dict_set(&opts, "analyzeduration", tun::kRtspAnalyzeUs, 0);
+                av_dict_set(&opts, "probesize", tun::kRtspProbeBytes, 0);
+            } else {
+                av_dict_set(&opts, "allowed_extensions", "ALL", 0);
+                av_dict_set(&opts, "extension_picky", "0", 0);
+                av_dict_set(&opts, "protocol_whitelist", "file,http,https,tcp,tls,crypto,hls", 0);
+                av_dict_set(&opts, "rw_timeout", tun::kHlsRwTimeoutUs, 0);
+                if (kind == InputKind::RelayHls) {
+                    av_dict_set(&opts, "live_start_index", p.live.load() ? "-2" : "0", 0);
+                    av_dict_set(&opts, "analyzeduration", tun::kRelayHlsAnalyzeUs, 0);
+                    av_dict_set(&opts, "probesize", tun::kRelayHlsProbeBytes, 0);
+                }
+            }
+            err = avformat_open_input(&ctx, address.constData(), nullptr, &opts);
+            av_dict_free(&opts);
+            if (err >= 0 && ctx) {
+                qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  opened (attempt %3)")
+                                            .arg(p.labelPrefix()).arg(p.msSinceStart()).arg(attempt);
+                p.post([pp = &p] { Q_EMIT pp->opened(); });
+                return true;
+            }
+            ctx = nullptr;
+            tunnel.reset();
+            if (err == AVERROR(ECONNREFUSED))
+                break;
+        }
+        if (finalFailure)
+            break;
+        if (kind == InputKind::Rtsp && attempt < attempts && !stopped()) {
+            for (int i = 0; i < int(tun::kOpenRetryPause / tun::kSleepSlice) && !stopped(); ++i)
+                std::this_thread::sleep_for(tun::kSleepSlice);
+        }
+    }
+    tunnel.reset();
+    const QString detail = !p.lastError.isEmpty() ? p.lastError : ffmpegError(err);
+    if (!stopped())
+        failStatus(detail);
+    return false;
+}
+
+bool DecodeRun::openVideoDecoder(bool allowHardware, bool& hardwareOpenFailed)
+{
+    hardwareOpenFailed = false;
+    AVStream* st = ctx->streams[vidx];
+    const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+    if (!codec)
+        return false;
+    vdec = avcodec_alloc_context3(codec);
+    if (!vdec || avcodec_parameters_to_context(vdec, st->codecpar) < 0)
+        return false;
+    const bool liveKind = kind != InputKind::OtherHls;
+    if (liveKind) {
+        vdec->flags |= AV_CODEC_FLAG_LOW_DELAY;
+        vdec->flags2 |= AV_CODEC_FLAG2_FAST;
+        vdec->thread_type = FF_THREAD_SLICE;
+        vdec->thread_count = p.lightDecode.load() ? 1 : 0;
+    }
+    if (p.lightDecode.load()) {
+        vdec->skip_loop_filter = AVDISCARD_ALL;
+        vdec->flags2 |= AV_CODEC_FLAG2_FAST;
+    }
+    appliedKeyframes = p.keyframesOnly.load();
+    if (appliedKeyframes)
+        vdec->skip_frame = AVDISCARD_NONKEY;
+
+    hwFake = false;
+    if (allowHardware && p.hardwareDecode.load() && !p.hardwareFailed.load()) {
+        if (hardwareSeam.load() != FfmpegPlayer::HardwareSeam::Real) {
+            hwFake = true;
+            vdec->thread_count = 1;
+        } else {
+            const AVHWDeviceType type = av_hwdevice_find_type_by_name(kHardwareDevice);
+            if (type != AV_HWDEVICE_TYPE_NONE) {
+                for (int i = 0;; ++i) {
+                    const AVCodecHWConfig* cfg = avcodec_get_hw_config(codec, i);
+                    if (!cfg)
+                        break;
+                    if ((cfg->methods & AV_CODEC_HW_CONFIG_METHOD_HW_DEVICE_CTX) && cfg->device_type == type) {
+                        if (av_hwdevice_ctx_create(&hwDevice, type, nullptr, nullptr, 0) == 0) {
+                            vdec->hw_device_ctx = av_buffer_ref(hwDevice);
+                            vdec->opaque = reinterpret_cast<void*>(intptr_t(cfg->pix_fmt));
+                            hwPixFmt = cfg->pix_fmt;
+                            vdec->thread_count = 1;
+                            vdec->get_format = chooseHardwareFormat;
+                        }
+                        break;
+                    }
+                }
+            }
+        }
+    }
+    const bool withHardware = hwDevice || hwFake;
+    int rc = avcodec_open2(vdec, codec, nullptr);
+    if (rc >= 0 && hwFake && hardwareSeam.load() == FfmpegPlayer::HardwareSeam::FailOpen)
+        rc = AVERROR(ENOSYS);
+    if (rc < 0) {
+        avcodec_free_context(&vdec);
+        av_buffer_unref(&hwDevice);
+        hwPixFmt = -1;
+        hwFake = false;
+        if (withHardware) {
+            p.hardwareFailed.store(true);
+            hardwareOpenFailed = true;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool DecodeRun::setupVideo()
+{
+    if (kind != InputKind::Rtsp) {
+        if (avformat_find_stream_info(ctx, nullptr) < 0) {
+            avformat_close_input(&ctx);
+            p.deadlineArmed.store(false);
+            failStatus(QStringLiteral("No stream information"));
+            return false;
+        }
+    }
+    vidx = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (vidx < 0) {
+        boundedClose();
+        failStatus(QStringLiteral("No video stream"));
+        return false;
+    }
+    vtb = ctx->streams[vidx]->time_base;
+    bool hwOpenFailed = false;
+    if (!openVideoDecoder(true, hwOpenFailed)) {
+        bool ok = false;
+        if (hwOpenFailed) {
+            // A hardware decoder that will not open is no reason to give up:
+            // software decoding takes over at once.
+            qWarning().noquote() << "[play]" << p.label << "hardware decoder failed to open; decoding in software";
+            ok = openVideoDecoder(false, hwOpenFailed);
+        }
+        if (!ok) {
+            boundedClose();
+            failStatus(QStringLiteral("Decoder failed"));
+            return false;
+        }
+    }
+    p.logStep(kind == InputKind::Rtsp ? QStringLiteral("tracks known (SDP)") : QStringLiteral("stream info ready"));
+    for (unsigned i = 0; i < ctx->nb_streams; ++i) {
+        const AVCodecParameters* par = ctx->streams[i]->codecpar;
+        const char* type = av_get_media_type_string(par->codec_type);
+        qWarning().noquote() << QStringLiteral("[play]   track %1: %2 %3 %4x%5 rate=%6")
+                                    .arg(i)
+                                    .arg(QString::fromUtf8(type ? type : "unknown"))
+                                    .arg(QString::fromUtf8(avcodec_get_name(par->codec_id)))
+                                    .arg(par->width)
+                                    .arg(par->height)
+                                    .arg(par->sample_rate);
+    }
+    return true;
+}
+
+void DecodeRun::setupSound()
+{
+    aidx = av_find_best_stream(ctx, AVMEDIA_TYPE_AUDIO, -1, vidx, nullptr, 0);
+    const bool hasSoundStream = aidx >= 0;
+    if (hasSoundStream) {
+        AVStream* st = ctx->streams[aidx];
+        atb = st->time_base;
+        const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
+        if (codec && (adec = avcodec_alloc_context3(codec)) && avcodec_parameters_to_context(adec, st->codecpar) >= 0
+            && avcodec_open2(adec, codec, nullptr) >= 0 && adec->sample_rate > 0) {
+            if (adec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+                const int n = adec->ch_layout.nb_channels < 1 ? 2 : adec->ch_layout.nb_channels;
+                av_channel_layout_uninit(&adec->ch_layout);
+                av_channel_layout_default(&adec->ch_layout, n);
+            }
+            AVChannelLayout stereo;
+            av_channel_layout_default(&stereo, 2);
+            if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, adec->sample_rate, &adec->ch_layout,
+                                    adec->sample_fmt, adec->sample_rate, 0, nullptr) >= 0
+                && swr && swr_init(swr) >= 0) {
+                soundUsable = true;
+                sampleRate = adec->sample_rate;
+            }
+            av_channel_layout_uninit(&stereo);
+        }
+        if (!soundUsable) {
+            swr_free(&swr);
+            avcodec_free_context(&adec);
+        }
+    }
+    const double wantedRate = p.rate.load();
+    if (soundUsable && p.audioEnabled.load() && wantedRate == 1.0)
+        soundAtStart = audio.open(sampleRate, 2);
+    if (hasSoundStream && p.audioEnabled.load() && wantedRate == 1.0 && !soundAtStart)
+        qWarning().noquote() << "Playing without audio";
+    const bool present = soundUsable;
+    p.post([pp = &p, present] { Q_EMIT pp->audioTrack(present); });
+
+    rate = Pacer::clampRate(wantedRate);
+    duration = ctx->duration > 0 ? double(ctx->duration) / AV_TIME_BASE : 0.0;
+    const double d = duration;
+    p.post([pp = &p, d] { Q_EMIT pp->durationKnown(d); });
+    if (p.startSeconds > 0.5 && duration > 0.0)
+        p.seekRequest.store(std::min(p.startSeconds / duration, 0.999));
+
+    readAhead = readAheadLimit(p.yuvOutput.load(), kind != InputKind::OtherHls);
+    const double now = steadyNow();
+    pacer = std::make_unique<Pacer>(rate, soundAtStart, &sound, now);
+    meter = std::make_unique<OverloadMeter>(now);
+    lastStats = now;
+    frame = av_frame_alloc();
+    hwFrame = av_frame_alloc();
+    pkt = av_packet_alloc();
+}
+
+void DecodeRun::applyKeyframes()
+{
+    const bool kf = p.keyframesOnly.load();
+    if (kf != appliedKeyframes && vdec) {
+        vdec->skip_frame = kf ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
+        appliedKeyframes = kf;
+    }
+    audio.setMuted(p.muted.load());
+}
+
+void DecodeRun::applyListen()
+{
+    const bool want = p.listen.load() && soundUsable && !soundAtStart;
+    if (want && !listening) {
+        if (!audio.isOpen())
+            audio.open(sampleRate, 2);
+        else
+            audio.pause(false);
+        audio.clear();
+        listening = true;
+    } else if (!want && listening) {
+        if (audio.isOpen()) {
+            audio.pause(true);
+            audio.clear();
+        }
+        listening = false;
+    }
+}
+
+bool DecodeRun::handlePause()
+{
+    if (!p.paused.load())
+        return true;
+    audio.pause(true);
+    if (kind == InputKind::Rtsp)
+        av_read_pause(ctx);
+    const double t0 = steadyNow();
+    while (p.paused.load() && !stopped()) {
+        sleepMs(tun::kPauseSlice_ms);
+        applyKeyframes();
+        applyListen();
+    }
+    if (stopped())
+        return false;
+    audio.pause(false);
+    if (kind == InputKind::Rtsp)
+        av_read_play(ctx);
+    pacer->resumedAfter(steadyNow() - t0);
+    behind.forgetOffset();
+    return true;
+}
+
+void DecodeRun::seekTo(int64_t ts)
+{
+    av_seek_frame(ctx, -1, ts, AVSEEK_FLAG_BACKWARD);
+    if (vdec)
+        avcodec_flush_buffers(vdec);
+    if (adec)
+        avcodec_flush_buffers(adec);
+    pending.clear();
+    pacer->resetClock(steadyNow());
+    videoCont.forget();
+    soundCont.forget();
+    eof = false;
+    drained = false;
+}
+
+void DecodeRun::handleSeek()
+{
+    const double s = p.seekRequest.exchange(-1.0);
+    if (s >= 0.0 && duration > 0.0)
+        seekTo(int64_t(s * double(ctx->duration)));
+}
+
+void DecodeRun::deliver(PendingPicture&& picture)
+{
+    if (!p.hadPicture.load()) {
+        p.hadPicture.store(true);
+        p.logStep(QStringLiteral("first frame shown"));
+    }
+    const double pts = picture.pts;
+    QImage image = std::move(picture.image);
+    std::shared_ptr<const YuvFrame> yuv = std::move(picture.yuv);
+    p.post([pp = &p, pts, image, yuv] {
+        Q_EMIT pp->position(pts);
+        if (yuv) {
+            Q_EMIT pp->yuvFrameReady(yuv);
+        } else {
+            // A picture on the processor path proves the stream works again.
+            pp->reconnectCount = 0;
+            Q_EMIT pp->frameReady(image);
+        }
+    });
+}
+
+void DecodeRun::pacingPass()
+{
+    const bool catchUp = kind == InputKind::Rtsp && p.catchUpLive.load();
+    pacer->pass(pending, steadyNow(), catchUp, [this](PendingPicture&& pic) { deliver(std::move(pic)); });
+    if (pacer->takeGaveUp()) {
+        qWarning().noquote() << "Audio stopped; continuing on the wall clock";
+        soundAtStart = false;
+    }
+}
+
+void DecodeRun::overloadAndStats()
+{
+    const double now = steadyNow();
+    if ((kind != InputKind::OtherHls || env.testOverload) && !p.paused.load() && meter->windowDue(now)) {
+        int onTime = 0, late = 0;
+        pacer->takeCounts(onTime, late);
+        if (meter->check(now, onTime, late)) {
+            qWarning().noquote() << "[play]" << p.label << "can't keep up with the stream";
+            p.post([pp = &p] { Q_EMIT pp->overloaded(); });
+        }
+    }
+    if (env.playDebug && now - lastStats > tun::kDebugInterval_s) {
+        qWarning().noquote() << QStringLiteral("[dbg]%1 decoded=%2 converted=%3 pending=%4 resets=%5")
+                                    .arg(p.label)
+                                    .arg(decodedCount)
+                                    .arg(convertedCount)
+                                    .arg(pending.size())
+                                    .arg(pacer->resets());
+        decodedCount = convertedCount = 0;
+        lastStats = now;
+    }
+}
+
+bool DecodeRun::atEnd()
+{
+    // The decoder still holds the last pictures of the input: drain them
+    // before deciding that playback is over.
+    if (!drained) {
+        drained = true;
+        if (vdec && avcodec_send_packet(vdec, nullptr) >= 0)
+            receiveVideo();
+        return true;
+    }
+    if (pending.empty()) {
+        if (p.loop.load() && !stopped()) {
+            seekTo(0);
+            return true;
+        }
+        p.endedUnexpectedly.store(kind != InputKind::OtherHls && !stopped());
+        return false;
+    }
+    sleepMs(tun::kIdleSleep_ms);
+    return true;
+}
+
+bool DecodeRun::receiveVideo()
+{
+    bool got = false;
+    while (!stopped()) {
+        const int r = avcodec_receive_frame(vdec, frame);
+        if (r < 0)
+            break;
+        if (handleVideoFrame(frame))
+            got = true;
+        av_frame_unref(frame);
+    }
+    return got;
+}
+
+void DecodeRun::videoPacket()
+{
+    const double now = steadyNow();
+    const bool key = pkt->flags & AV_PKT_FLAG_KEY;
+    if (kind == InputKind::Rtsp && p.catchUpLive.load() && pkt->pts != AV_NOPTS_VALUE) {
+        const BehindLive::Result r = behind.onPacket(now, double(pkt->pts) * av_q2d(vtb), key, meter->busy(),
+                                                     meter->lastNotice());
+        if (r.startedSkip) {
+            qWarning().noquote() << QStringLiteral("[play] %1 %2 s behind the camera; skipping to the next keyframe")
+                                        .arg(p.label)
+                                        .arg(r.lag, 0, 'f', 1);
+            if (r.notice) {
+                meter->setLastNotice(now);
+                p.post([pp = &p] { Q_EMIT pp->overloaded(); });
+            }
+        }
+        if (r.action == BehindLive::Action::Drop)
+            return;
+        if (r.action == BehindLive::Action::ResumeAndDecode) {
+            avcodec_flush_buffers(vdec);
+            pending.clear();
+            pacer->resetClock(now);
+        }
+    }
+    if (p.keyframesOnly.load() && !key)
+        return;
+    if (!loggedFirstPacket) {
+        loggedFirstPacket = true;
+        p.logStep(QStringLiteral("first video packet"));
+    }
+    if (key && !loggedFirstKey) {
+        loggedFirstKey = true;
+        p.logStep(QStringLiteral("first video keyframe"));
+    }
+    const double t0 = steadyNow();
+    if (env.slowDecodeMs > 0)
+        sleepMs(env.slowDecodeMs);
+    bool got = false;
+    if (avcodec_send_packet(vdec, pkt) >= 0)
+        got = receiveVideo();
+    meter->addDecodeSeconds(steadyNow() - t0);
+
+    if ((hwDevice || hwFake) && !anyPictureDecoded && !got) {
+        if (noPicturePackets >= tun::kHardwareNoPicturePackets - 1) {
+            qWarning().noquote() << "[play]" << p.label << "hardware decoding produced no picture; switching to software";
+            p.hardwareFailed.store(true);
+            p.endedUnexpectedly.store(true);
+            p.endedForSoftware.store(true);
+            endForSoftware = true;
+            return;
+        }
+        ++noPicturePackets;
+    }
+}
+
+bool DecodeRun::handleVideoFrame(AVFrame* f)
+{
+    if (f->width < 1 || f->height < 1 || f->format < 0)
+        return false;
+    if (hwFake && hardwareSeam.load() == FfmpegPlayer::HardwareSeam::NoPicture)
+        return false; // the stand-in hardware decoder yields nothing
+    double t = lastPictureTime;
+    if (f->best_effort_timestamp != AV_NOPTS_VALUE)
+        t = videoCont.apply(double(f->best_effort_timestamp) * av_q2d(vtb), tun::kVideoStep_s);
+    lastPictureTime = t;
+    const double now = steadyNow();
+    if (!anyPictureDecoded) {
+        anyPictureDecoded = true;
+        pacer->firstPictureDecoded(now);
+        lastConverted.reset();
+        p.logStep(QStringLiteral("first frame decoded"));
+        firstPictureTime = t;
+    }
+    ++decodedCount;
+
+    const bool snap = p.snapshotRequest.exchange(false);
+    if (!snap && capSkips(p.maxFps.load(), lastConverted, t))
+        return true;
+
+    AVFrame* src = f;
+    if (hwPixFmt >= 0 && f->format == hwPixFmt) {
+        av_frame_unref(hwFrame);
+        if (av_hwframe_transfer_data(hwFrame, f, 0) < 0)
+            return true;
+        av_frame_copy_props(hwFrame, f);
+        src = hwFrame;
+    }
+    int fmt = src->format;
+    bool full = src->color_range == AVCOL_RANGE_JPEG;
+    switch (fmt) {
+    case AV_PIX_FMT_YUVJ420P: fmt = AV_PIX_FMT_YUV420P; full = true; break;
+    case AV_PIX_FMT_YUVJ422P: fmt = AV_PIX_FMT_YUV422P; full = true; break;
+    case AV_PIX_FMT_YUVJ444P: fmt = AV_PIX_FMT_YUV444P; full = true; break;
+    case AV_PIX_FMT_YUVJ440P: fmt = AV_PIX_FMT_YUV440P; full = true; break;
+    default: break;
+    }
+    const int* coeffs = sws_getCoefficients(SWS_CS_DEFAULT);
+
+    if (snap) {
+        SwsContext* one = sws_getContext(src->width, src->height, AVPixelFormat(fmt), src->width, src->height,
+                                         AV_PIX_FMT_BGRA, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (one) {
+            sws_setColorspaceDetails(one, coeffs, full ? 1 : 0, coeffs, 0, 0, 1 << 16, 1 << 16);
+            QImage image(src->width, src->height, QImage::Format_RGB32);
+            uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+            int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+            sws_scale(one, src->data, src->linesize, 0, src->height, dst, dstStride);
+            sws_freeContext(one);
+            p.post([pp = &p, image] { Q_EMIT pp->snapshotReady(image); });
+        }
+    }
+
+    if (p.yuvOutput.load() && (fmt == AV_PIX_FMT_YUV420P || fmt == AV_PIX_FMT_NV12)) {
+        if (AVFrame* clone = av_frame_clone(src)) {
+            auto y = std::make_shared<YuvFrame>();
+            y->format = fmt == AV_PIX_FMT_NV12 ? YuvFrame::kNv12 : YuvFrame::kThreePlanes;
+            y->width = clone->width;
+            y->height = clone->height;
+            y->fullRange = full;
+            y->bt709 = clone->colorspace == AVCOL_SPC_BT709
+                || (clone->colorspace == AVCOL_SPC_UNSPECIFIED && clone->height >= 720);
+            for (int i = 0; i < 3; ++i) {
+                y->planes[i] = clone->data[i];
+                y->strides[i] = clone->linesize[i];
+            }
+            if (y->format == YuvFrame::kNv12) {
+                y->planes[2] = nullptr;
+                y->strides[2] = 0;
+            }
+            y->keepAlive = std::shared_ptr<AVFrame>(clone, [](AVFrame* fr) { av_frame_free(&fr); });
+            pending.push_back(PendingPicture{QImage(), t, std::move(y)});
+            ++convertedCount;
+            lastConverted = t;
+            return true;
+        }
+    }
+
+    const QSize out = rgbOutputSize(src->width, src->height, p.targetWidth.load(), p.targetHeight.load());
+    const ScalerKey key{src->width, src->height, fmt, full, out.width(), out.height()};
+    if (!sws || !(key == swsKey)) {
+        sws_freeContext(sws);
+        const int flags = (p.lightDecode.load() && out.width() != src->width) ? SWS_FAST_BILINEAR : SWS_BILINEAR;
+        sws = sws_getContext(src->width, src->height, AVPixelFormat(fmt), out.width(), out.height(), AV_PIX_FMT_BGRA,
+                             flags, nullptr, nullptr, nullptr);
+        if (!sws)
+            return true;
+        sws_setColorspaceDetails(sws, coeffs, full ? 1 : 0, coeffs, 0, 0, 1 << 16, 1 << 16);
+        swsKey = key;
+    }
+    QImage image(out, QImage::Format_RGB32);
+    uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
+    int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
+    sws_scale(sws, src->data, src->linesize, 0, src->height, dst, dstStride);
+    pending.push_back(PendingPicture{std::move(image), t, nullptr});
+    ++convertedCount;
+    lastConverted = t;
+    return true;
+}
+
+void DecodeRun::soundPacket()
+{
+    if (avcodec_send_packet(adec, pkt) < 0)
+        return;
+    while (!stopped()) {
+        if (avcodec_receive_frame(adec, frame) < 0)
+            break;
+        double t = -1.0;
+        if (frame->best_effort_timestamp != AV_NOPTS_VALUE) {
+            const double step = double(frame->nb_samples) / std::max(1, adec->sample_rate);
+            t = soundCont.apply(double(frame->best_effort_timestamp) * av_q2d(atb), step);
+        }
+        const bool early = !anyPictureDecoded || (t >= 0.0 && t < firstPictureTime - tun::kSoundLeadDrop_s);
+        if (!early) {
+            const int outSamples = swr_get_out_samples(swr, frame->nb_samples);
+            if (outSamples > 0) {
+                std::vector<uint8_t> buf(size_t(outSamples) * 4, 0);
+                uint8_t* outPlanes[1] = {buf.data()};
+                const int n = swr_convert(swr, outPlanes, outSamples, const_cast<const uint8_t**>(frame->extended_data),
+                                          frame->nb_samples);
+                if (n > 0) {
+                    const int bytes = n * 4;
+                    bool write = true;
+                    if (soundAtStart) {
+                        // Wait for room, pacing pictures meanwhile; give up
+                        // waiting when the sound clock is given up.
+                        while (!stopped() && !p.paused.load() && p.seekRequest.load() < 0.0
+                               && audio.freeBytes() < bytes && soundAtStart) {
+                            pacingPass();
+                            sleepMs(tun::kIdleSleep_ms);
+                        }
+                        if (!soundAtStart)
+                            write = listening && audio.isOpen() && audio.freeBytes() >= bytes;
+                    } else if (audio.freeBytes() < bytes) {
+                        write = false;
+                    }
+                    if (write) {
+                        const double now = steadyNow();
+                        pacer->soundWritten(soundAtStart ? t : -1.0, now);
+                        audio.write(buf.data(), bytes);
+                    }
+                }
+            }
+        }
+        av_frame_unref(frame);
+    }
+}
+
+void DecodeRun::loop()
+{
+    while (!stopped()) {
+        applyKeyframes();
+        applyListen();
+        if (!handlePause())
+            break;
+        handleSeek();
+        pacingPass();
+        overloadAndStats();
+        if (eof) {
+            if (!atEnd())
+                break;
+            continue;
+        }
+        if (pacer->holdReading(pending, readAhead, p.keyframesOnly.load())) {
+            sleepMs(tun::kIdleSleep_ms);
+            continue;
+        }
+        if (av_read_frame(ctx, pkt) < 0) {
+            eof = true;
+            continue;
+        }
+        if (pkt->stream_index == vidx) {
+            videoPacket();
+        } else if (pkt->stream_index == aidx && soundUsable && soundWanted()) {
+            soundPacket();
+        }
+        av_packet_unref(pkt);
+        if (endForSoftware)
+            break;
+    }
+}
+
+void DecodeRun::boundedClose()
+{
+    if (!ctx)
+        return;
+    if (kind == InputKind::Rtsp && p.boundedClose.load()) {
+        p.deadlineMs.store(steadyMs() + tun::kBoundedClose.count());
+        p.deadlineArmed.store(true);
+        avformat_close_input(&ctx);
+        p.deadlineArmed.store(false);
+    } else {
+        avformat_close_input(&ctx);
+    }
+    ctx = nullptr;
+}
+
+void DecodeRun::cleanup()
+{
+    audio.close();
+    swr_free(&swr);
+    av_frame_free(&frame);
+    av_frame_free(&hwFrame);
+    avcodec_free_context(&adec);
+    av_packet_free(&pkt);
+    sws_freeContext(sws);
+    sws = nullptr;
+    avcodec_free_context(&vdec);
+    av_buffer_unref(&hwDevice);
+    boundedClose();
+    tunnel.reset();
+    pending.clear();
+}

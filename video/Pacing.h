@@ -1,0 +1,193 @@
+#pragma once
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+struct YuvFrame;
+
+// The player's rules, kept free of FFmpeg, threads and sockets so they can be
+// driven with made-up times: pacing on the sound or wall clock, read-ahead,
+// overload detection, the behind-live skip, the reconnect schedule, the
+// frame-rate cap, timestamp continuity and picture sizing. Times are seconds
+// on a steady clock, handed in by the caller.
+namespace kvr::video {
+
+// One converted picture waiting for its display time.
+struct PendingPicture {
+    QImage image;                         // RGB32; null in YUV mode
+    double pts = 0.0;                     // media time, seconds
+    std::shared_ptr<const YuvFrame> yuv;  // the picture in YUV mode; null in RGB mode
+};
+
+// What the pacing needs of the sound output.
+class SoundClockSource {
+public:
+    virtual ~SoundClockSource() = default;
+    virtual int queuedBytes() = 0;
+    virtual double playedSeconds() = 0;
+    virtual void clear() = 0;
+};
+
+// Picture pacing with the sound clock or a wall clock scaled by the rate.
+class Pacer {
+public:
+    using Deliver = std::function<void(PendingPicture&&)>;
+
+    // `sound` may be null when there is no output at all.
+    Pacer(double rate, bool soundClockOn, SoundClockSource* sound, double now);
+
+    static double clampRate(double rate);
+
+    // The decode loop's events.
+    void firstPictureDecoded(double now);
+    // A chunk went to the output; mediaTime < 0 when it has no time.
+    void soundWritten(double mediaTime, double now);
+    // Seek, loop, behind-live resume, or a picture far ahead.
+    void resetClock(double now);
+    // The loop comes back from a pause that lasted `seconds`.
+    void resumedAfter(double seconds);
+    // The sound output was not opened after all: run on the wall clock.
+    void dropSoundClock();
+
+    // One pacing pass: delivers what is due from the front of `queue`.
+    // `rtspCatchUp`: RTSP input with catch-up on (late pictures are dropped
+    // instead of re-anchoring the wall clock).
+    void pass(std::deque<PendingPicture>& queue, double now, bool rtspCatchUp, const Deliver& deliver);
+
+    // Whether the loop should hold off reading.
+    static bool queueFull(const std::deque<PendingPicture>& queue, double limitSeconds, bool keyframesOnly);
+    bool holdReading(const std::deque<PendingPicture>& queue, double limitSeconds, bool keyframesOnly) const;
+
+    // The current clock value, if any (applies the give-up rule first).
+    std::optional<double> clockValue(double now);
+
+    bool soundClockOn() const { return soundOn_; }
+    bool soundStarted() const { return soundStarted_; }
+    bool wallStarted() const { return wallStarted_; }
+    bool shownAny() const { return shownAny_; }
+    int resets() const { return resets_; }
+    int onTime() const { return onTime_; }
+    int late() const { return late_; }
+    void takeCounts(int& onTime, int& late) { onTime = onTime_; late = late_; onTime_ = late_ = 0; }
+    // True once after the sound clock was given up (for the log line).
+    bool takeGaveUp() { bool g = gaveUp_; gaveUp_ = false; return g; }
+
+private:
+    void deliverFront(std::deque<PendingPicture>& queue, double now, const Deliver& deliver);
+    void checkGiveUp(double now);
+
+    double rate_;
+    bool soundOn_;
+    SoundClockSource* sound_;
+    bool soundStarted_ = false;
+    double soundBase_ = 0.0;
+    double watchdog_;
+    double lastPlayed_ = -1.0;
+    double lastPlayedMove_;
+    bool wallStarted_ = false;
+    double wallOrigin_ = 0.0;
+    bool shownAny_ = false;
+    int resets_ = 0;
+    int onTime_ = 0;
+    int late_ = 0;
+    bool gaveUp_ = false;
+};
+
+// Overload detection over windows of at least 2 s.
+class OverloadMeter {
+public:
+    explicit OverloadMeter(double now) : windowStart_(now) {}
+    void addDecodeSeconds(double s) { decodeSeconds_ += s; }
+    // Closes a window when due; answers true when a notice is to be posted.
+    bool check(double now, int onTime, int late);
+    // The window length so far and whether `check` would close it.
+    bool windowDue(double now) const;
+    double busy() const { return busy_; }
+    double lastNotice() const { return lastNotice_; }
+    void setLastNotice(double t) { lastNotice_ = t; }
+    int strikes() const { return strikes_; }
+
+private:
+    double windowStart_;
+    double decodeSeconds_ = 0.0;
+    double busy_ = 0.0;
+    int strikes_ = 0;
+    double lastNotice_ = -1e18; // the first notice of a call is never held back
+};
+
+// Whether a notice may be posted now (15 s spacing).
+bool noticeAllowed(double now, double lastNotice);
+
+// The behind-live skip for RTSP with catch-up.
+class BehindLive {
+public:
+    enum class Action { Decode, Drop, ResumeAndDecode };
+    struct Result {
+        Action action = Action::Decode;
+        bool startedSkip = false; // log "... s behind the camera; skipping ..."
+        double lag = 0.0;
+        bool notice = false;      // post `overloaded`
+    };
+    // `busy` and `lastNotice` come from the overload meter; on a notice the
+    // caller stores `now` as the last notice.
+    Result onPacket(double now, double ptsSeconds, bool keyframe, double busy, double lastNotice);
+    // A pause forgets the offset.
+    void forgetOffset() { hasOffset_ = false; }
+    bool skipping() const { return skipping_; }
+    int skipCount() const { return skipCount_; }
+
+private:
+    bool hasOffset_ = false;
+    double offset_ = 0.0;
+    double previousArrival_ = 0.0;
+    double firstSeen_ = -1.0;
+    double marker_ = -1.0;
+    bool skipping_ = false;
+    double skipStart_ = 0.0;
+    double previousSkip_ = -100.0;
+    int skipCount_ = 0;
+};
+
+// Reconnect schedule after an unexpected end.
+struct ReconnectStep {
+    enum class Kind { Restart, GiveUp };
+    Kind kind = Kind::GiveUp;
+    int attempt = 0;     // 1..3 for a restart
+    int delayMs = 0;     // attempt x 1200
+    QString why;         // for `reconnecting`
+    QString headline;    // for `status` when giving up
+    QString detail;
+};
+ReconnectStep nextReconnect(int countSoFar, bool hadPicture);
+
+// Timestamp continuity: folds jumps back of more than 0.5 s or ahead of more
+// than 5 s into a steady progression.
+class Continuity {
+public:
+    // Applies the offset and the jump rule; `step` replaces a jump.
+    double apply(double t, double step);
+    void forget() { has_ = false; offset_ = 0.0; }
+    double offset() const { return offset_; }
+
+private:
+    bool has_ = false;
+    double previous_ = 0.0;
+    double offset_ = 0.0;
+};
+
+// Frame-rate cap: whether the picture at `t` is to be skipped.
+bool capSkips(double maxFps, std::optional<double> lastConverted, double t);
+
+// RGB output size: covers the target, never enlarges, even, at least 16.
+QSize rgbOutputSize(int width, int height, int targetWidth, int targetHeight);
+
+// Read-ahead limit by output and input kind.
+double readAheadLimit(bool yuvOutput, bool liveKind);
+
+} // namespace kvr::video

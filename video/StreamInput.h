@@ -1,0 +1,127 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <QUrl>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// Byte input of the player's FFmpeg hooks: playlists held in memory, local
+// files, whole-file fetches and ranged HTTP reads. Everything here runs on the
+// decode thread that owns the network manager; every wait also ends promptly
+// when the player's stop flag is raised.
+namespace kvr::video {
+
+// How an address is played.
+enum class InputKind { Rtsp, RelayHls, OtherHls };
+InputKind classifyInput(const QString& url);
+bool isRtsps(const QString& url);
+
+inline constexpr char kInlinePlaylistUrl[] = "kvr-inline://playlist.m3u8";
+inline constexpr char kRelayHlsMarker[] = "/mediamtx/hls/";
+
+// The address with the password of its user part replaced by "***".
+QString maskSecrets(const QString& text);
+
+// Whether the bearer token may go with a request to `url`: only to the token's
+// own host, and never to the relay's HLS paths.
+bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenHost);
+
+// The last "/"-separated part of an address's path, for log lines.
+QString shortName(const QUrl& url);
+
+// Base of the byte sources behind an FFmpeg I/O context.
+class Source {
+public:
+    virtual ~Source() = default;
+    // Bytes copied, or an FFmpeg error code.
+    virtual int read(uint8_t* buffer, int size) = 0;
+    // New position, the size (AVSEEK_SIZE), or -1.
+    virtual int64_t seek(int64_t offset, int whence) = 0;
+};
+
+class MemSource : public Source {
+public:
+    explicit MemSource(QByteArray data) : data_(std::move(data)) {}
+    int read(uint8_t* buffer, int size) override;
+    int64_t seek(int64_t offset, int whence) override;
+
+private:
+    QByteArray data_;
+    int64_t pos_ = 0;
+};
+
+// Reads one HTTP resource in pieces, with byte ranges when the server has them.
+class HttpSource : public Source {
+public:
+    HttpSource(QNetworkAccessManager* net, const std::atomic<bool>* stopFlag, const QUrl& url,
+               const QByteArray& authorization);
+    ~HttpSource() override;
+
+    // Sends a request at `offset`; false when it failed (see httpStatus()).
+    bool request(int64_t offset);
+    int read(uint8_t* buffer, int size) override;
+    int64_t seek(int64_t offset, int whence) override;
+
+    int httpStatus() const { return httpStatus_; }
+    int64_t totalSize() const { return totalSize_; }
+    bool rangesSupported() const { return rangesSupported_; }
+    int64_t position() const { return pos_; }
+    int64_t bufferStart() const { return bufferStart_; }
+    int64_t bufferedBytes() const { return buffer_.size(); }
+    int requestCount() const { return requests_; }
+
+private:
+    void dropReply();
+    void drain();
+    bool stopped() const { return stopFlag_ && stopFlag_->load(); }
+
+    QNetworkAccessManager* net_;
+    const std::atomic<bool>* stopFlag_;
+    QUrl url_;
+    QByteArray authorization_;
+    QNetworkReply* reply_ = nullptr;
+    QByteArray buffer_;
+    int64_t bufferStart_ = 0;
+    int64_t pos_ = 0;
+    int64_t totalSize_ = -1;
+    uint64_t bytesRead_ = 0;
+    int httpStatus_ = 0;
+    bool rangesSupported_ = false;
+    bool finished_ = false;
+    bool failed_ = false;
+    bool loggedOpen_ = false;
+    int requests_ = 0;
+    QElapsedTimer clock_;
+};
+
+// A blocking GET of a whole file.
+struct FetchRequest {
+    QNetworkAccessManager* net = nullptr;
+    const std::atomic<bool>* stopFlag = nullptr;
+    QString url;
+    QString token;
+    QString tokenHost;
+    bool hadPicture = false;
+};
+struct FetchResult {
+    QByteArray body;      // empty on failure
+    QString error;        // "HTTP %1" or the network error text; empty on success
+};
+FetchResult fetchWhole(const FetchRequest& request);
+
+// Outcome of a wait on a network reply.
+enum class WaitEnd { Signalled, TimedOut, Stopped };
+enum class WaitFor { Headers, Data, Finish };
+// Waits on the reply for `what` (its end always counts), at most `timeout`;
+// ends early when the stop flag is raised.
+WaitEnd waitOnReply(QNetworkReply* reply, WaitFor what, std::chrono::milliseconds timeout,
+                    const std::atomic<bool>* stopFlag);
+
+} // namespace kvr::video

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+
+#include <atomic>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+
+class QThread;
+
+// TLS for RTSPS input. FFmpeg's RTSP demuxer does not hand certificate checks
+// to its TLS layer, so a server with a certificate from an unknown authority
+// or for another name would play. Instead the player opens the TLS session
+// itself (chain checked against the bundle, name checked against the host)
+// and lets FFmpeg speak plain RTSP to a loopback port of this process whose
+// bytes are carried through that session.
+namespace kvr::video {
+
+class TlsTunnel {
+public:
+    enum class Outcome { Ready, Refused, Untrusted, Failed, Stopped };
+    struct Result {
+        Outcome outcome = Outcome::Failed;
+        QString error; // readable reason when not Ready
+    };
+
+    TlsTunnel();
+    ~TlsTunnel(); // closes the session and ends the tunnel's thread
+    TlsTunnel(const TlsTunnel&) = delete;
+    TlsTunnel& operator=(const TlsTunnel&) = delete;
+
+    // Connects and completes the handshake; blocks until done, the stop flag
+    // or the time-out. `caFile` empty: the system's certificates.
+    // `tolerateErrors`: certificate errors are ignored (private hosts).
+    Result open(const QString& host, quint16 port, const QString& caFile, bool tolerateErrors,
+                const std::atomic<bool>* stopFlag);
+
+    // The loopback port FFmpeg connects to (valid after a Ready open).
+    quint16 localPort() const { return localPort_; }
+
+    // The CA bundle: KVR_TLS_CA_FILE when set, else the platform's bundle;
+    // empty when that file does not exist.
+    static QString caBundle();
+
+    // An rtsps:// address rewritten to plain rtsp:// on the loopback port,
+    // user, password, path and query kept.
+    static QString localAddress(const QString& rtspsUrl, quint16 localPort);
+
+private:
+    struct Shared {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool done = false;
+        Result result;
+        quint16 port = 0;
+    };
+    std::shared_ptr<Shared> shared_;
+    QThread* thread_ = nullptr;
+    quint16 localPort_ = 0;
+};
+
+} // namespace kvr::video

@@ -1,0 +1,117 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// Tunables of the stream player, in one place. Types or suffixes carry units.
+namespace kvr::video::tun {
+
+using std::chrono::milliseconds;
+
+// ---- Reconnection -------------------------------------------------------
+// Restarts per play() before the player gives up.
+inline constexpr int kMaxReconnects = 3;
+// The n-th restart waits n times this.
+inline constexpr milliseconds kReconnectStep{1200};
+
+// ---- Opening --------------------------------------------------------------
+inline constexpr int kDefaultOpenAttempts = 40;
+// Pause between RTSP open attempts, slept in slices so a stop is noticed.
+inline constexpr milliseconds kOpenRetryPause{500};
+inline constexpr milliseconds kSleepSlice{100};
+// How long a failing RTSP close may take when boundedClose is on.
+inline constexpr milliseconds kBoundedClose{1500};
+// FFmpeg's RTSP socket time-out (microseconds, as the option wants it).
+inline constexpr const char* kRtspTimeoutUs = "8000000";
+inline constexpr const char* kRtspAnalyzeUs = "6000000";
+inline constexpr const char* kRtspProbeBytes = "4000000";
+inline constexpr const char* kHlsRwTimeoutUs = "15000000";
+inline constexpr const char* kRelayHlsAnalyzeUs = "1500000";
+inline constexpr const char* kRelayHlsProbeBytes = "1000000";
+
+// ---- HTTP input -----------------------------------------------------------
+inline constexpr milliseconds kFetchTimeout{20000};     // whole file, or a ranged request's headers
+inline constexpr milliseconds kReadStallTimeout{30000}; // no new data for a ranged read
+// Waits on the network are cut into slices of this length so that a stop of
+// the player ends them promptly instead of at their time-out.
+inline constexpr milliseconds kStopPoll{25};
+inline constexpr int kPlaylistAttemptsFresh = 15;  // playlist fetches before the first picture
+inline constexpr int kPlaylistAttemptsPlaying = 2; // once a picture was shown
+inline constexpr milliseconds kPlaylistRetryPause{1000};
+inline constexpr int kIoBufferBytes = 65536;
+inline constexpr int64_t kReplyReadBufferBytes = 4 * 1024 * 1024;
+inline constexpr int64_t kKeepBehindBytes = 4 * 1024 * 1024;  // consumed bytes kept for seeks back
+inline constexpr int64_t kTrimAboveBytes = 8 * 1024 * 1024;   // consumed bytes that trigger a trim
+inline constexpr int64_t kReadOnSeekBytes = 32 * 1024 * 1024; // forward seek without ranges reads on
+
+// ---- TLS for RTSPS --------------------------------------------------------
+inline constexpr milliseconds kTlsHandshakeTimeout{8000};
+#if defined(Q_OS_MACOS) || defined(__APPLE__)
+inline constexpr const char* kCaBundle = "/etc/ssl/cert.pem";
+#else
+inline constexpr const char* kCaBundle = "/etc/ssl/certs/ca-certificates.crt";
+#endif
+
+// ---- Hardware decoding ----------------------------------------------------
+// Video packets without a picture after which a hardware decoder is given up.
+inline constexpr int kHardwareNoPicturePackets = 150;
+
+// ---- Pacing (seconds) -------------------------------------------------------
+inline constexpr double kDueTolerance_s = 0.004;
+inline constexpr double kAheadReset_s = 5.0;
+inline constexpr double kLateCount_s = 0.4;
+inline constexpr double kReanchor_s = 1.0;
+inline constexpr double kSoundDryGiveUp_s = 1.0;     // sound started, then nothing queued or heard
+inline constexpr double kSoundNeverGiveUp_s = 2.0;   // sound clock never started
+inline constexpr double kSoundFrozenGiveUp_s = 1.0;  // played time stands still with sound queued
+inline constexpr double kMinRate = 0.25;
+inline constexpr double kMaxRate = 32.0;
+inline constexpr int kPauseSlice_ms = 40;
+inline constexpr int kIdleSleep_ms = 4;
+
+// Read-ahead limits (media seconds between first and last queued picture).
+inline constexpr double kReadAheadYuv_s = 0.2;
+inline constexpr double kReadAheadLive_s = 0.35;
+inline constexpr double kReadAheadOther_s = 1.0;
+inline constexpr int kReadAheadKeyframes = 3;
+// Hard bound on queued pictures, whatever the sound clock does: holding more
+// than this means the clock is not moving and more reading would only eat
+// memory (decoded frames are large).
+inline constexpr int kMaxPendingPictures = 48;
+
+// Timestamp continuity.
+inline constexpr double kJumpBack_s = 0.5;
+inline constexpr double kJumpAhead_s = 5.0;
+inline constexpr double kVideoStep_s = 0.04;
+inline constexpr double kSoundLeadDrop_s = 0.02;
+
+// ---- Overload ---------------------------------------------------------------
+inline constexpr double kOverloadWindow_s = 2.0;
+inline constexpr double kOverloadMinWindow_s = 0.5;
+inline constexpr int kOverloadMinPictures = 12;
+inline constexpr double kOverloadBusy = 0.7;
+inline constexpr int kOverloadStrikes = 2;
+inline constexpr double kNoticeSpacing_s = 15.0;
+
+// ---- Behind-live skip -------------------------------------------------------
+inline constexpr double kOffsetRebase_s = 30.0;
+inline constexpr double kOffsetCreep = 0.003; // seconds per second
+inline constexpr double kLagMark_s = 1.0;
+inline constexpr double kLagClear_s = 0.5;
+inline constexpr double kLagHeld_s = 2.0;
+inline constexpr double kLagFar_s = 6.0;
+inline constexpr double kSkipGrace_s = 3.0;
+inline constexpr double kSkipResumeLag_s = 0.3;
+inline constexpr double kSkipMaxWait_s = 1.5;
+inline constexpr double kSkipSeries_s = 20.0;
+
+// ---- Frame-rate cap ----------------------------------------------------------
+inline constexpr double kCapTolerance_s = 0.004;
+
+// ---- Debug statistics --------------------------------------------------------
+inline constexpr double kDebugInterval_s = 2.0;
+
+// ---- FFmpeg log filter --------------------------------------------------------
+inline constexpr int kRepeatLimit = 50;
+
+} // namespace kvr::video::tun
