@@ -1,0 +1,336 @@
+#include "tests/support/TestKit.h"
+#include "tests/video/YuvTestFrames.h"
+#include "video/GpuVideoView.h"
+
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QSurfaceFormat>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+using namespace yuvtest;
+
+namespace {
+
+// As at start-up: one share group for all contexts (so the test can count the
+// views' textures from a context of its own) and an alpha channel.
+const bool startUpFormat = [] {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setAlphaBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+    return true;
+}();
+
+// Counts paint events of the widgets it watches.
+class PaintCounter : public QObject {
+public:
+    QHash<QObject*, int> counts;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++counts[watched];
+        return false;
+    }
+};
+
+// Texture names alive in the share group of every view.
+int liveTextures()
+{
+    QOpenGLContext ctx;
+    ctx.setShareContext(QOpenGLContext::globalShareContext());
+    if (!ctx.create())
+        return -1;
+    QOffscreenSurface surface;
+    surface.setFormat(ctx.format());
+    surface.create();
+    if (!ctx.makeCurrent(&surface))
+        return -1;
+    int live = 0;
+    for (GLuint name = 1; name < 4096; ++name)
+        live += ctx.functions()->glIsTexture(name) ? 1 : 0;
+    ctx.doneCurrent();
+    return live;
+}
+
+} // namespace
+
+class TestGpuVideoView : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QWidget> host;
+    QPointer<GpuVideoView> view;
+
+    // A view of 64 × 48 pixels in a shown window, ready to draw.
+    GpuVideoView* shownView()
+    {
+        host = std::make_unique<QWidget>();
+        host->resize(64, 48);
+        view = new GpuVideoView(host.get());
+        view->setGeometry(0, 0, 64, 48);
+        host->show();
+        if (!QTest::qWaitForWindowExposed(host.get()))
+            return nullptr;
+        QElapsedTimer waited;
+        waited.start();
+        while (!view->isValid() && waited.elapsed() < 5000)
+            QTest::qWait(10);
+        return view->isValid() ? view.data() : nullptr;
+    }
+
+private Q_SLOTS:
+    void cleanup()
+    {
+        host.reset();
+    }
+
+    void constantsFollowRangeAndMatrix()
+    {
+        const auto full = YuvDraw::rangeConstants(true);
+        QCOMPARE(full[0], 0.0f);
+        QCOMPARE(full[1], 1.0f);
+        QCOMPARE(full[2], 1.0f);
+        const auto limited = YuvDraw::rangeConstants(false);
+        QVERIFY(std::abs(limited[0] - 0.0627451f) < 1e-6f);
+        QVERIFY(std::abs(limited[1] - 1.1643835f) < 1e-6f);
+        QVERIFY(std::abs(limited[2] - 1.1383928f) < 1e-6f);
+        const std::array<float, 4> bt709{1.5748f, 0.1873f, 0.4681f, 1.8556f};
+        const std::array<float, 4> bt601{1.402f, 0.344136f, 0.714136f, 1.772f};
+        QCOMPARE(YuvDraw::matrixConstants(true), bt709);
+        QCOMPARE(YuvDraw::matrixConstants(false), bt601);
+    }
+
+    void destinationFitsOrCovers()
+    {
+        const QRectF fit = YuvDraw::destination(QSizeF(1280, 720), QSizeF(1000, 1000), false);
+        QCOMPARE(fit, QRectF(0, 218.75, 1000, 562.5));
+        const QRectF cover = YuvDraw::destination(QSizeF(1280, 720), QSizeF(1000, 1000), true);
+        QVERIFY(std::abs(cover.x() + 388.889) < 0.01);
+        QCOMPARE(cover.y(), 0.0);
+        QVERIFY(std::abs(cover.width() - 1777.778) < 0.01);
+        QCOMPARE(cover.height(), 1000.0);
+        // A tall picture fitted into a wide target is pillar-boxed.
+        QCOMPARE(YuvDraw::destination(QSizeF(100, 200), QSizeF(400, 100), false), QRectF(175, 0, 50, 100));
+        QVERIFY(YuvDraw::destination(QSizeF(0, 720), QSizeF(100, 100), false).isEmpty());
+    }
+
+    void chromaPlanesRoundUp()
+    {
+        QCOMPARE(YuvDraw::chromaSize(641, 361), QSize(321, 181));
+        QCOMPARE(YuvDraw::chromaSize(640, 360), QSize(320, 180));
+        QCOMPARE(YuvDraw::chromaSize(1, 1), QSize(1, 1));
+    }
+
+    void onlyCompleteRecordsAreDrawable()
+    {
+        const auto good = makeFrame(YuvFrame::kThreePlanes, 33, 17, Qt::red, Qt::red, true, false);
+        QVERIFY(YuvDraw::isDrawable(*good));
+        QVERIFY(YuvDraw::isDrawable(*makeFrame(YuvFrame::kNv12, 33, 17, Qt::red, Qt::red, true, false)));
+        YuvFrame f = *good;
+        f.planes[2] = nullptr;
+        QVERIFY(!YuvDraw::isDrawable(f)); // three planes need the third
+        f = *good;
+        f.strides[0] = 20;
+        QVERIFY(!YuvDraw::isDrawable(f)); // rows shorter than the picture
+        f = *good;
+        f.format = 1;
+        f.strides[1] = 17;
+        QVERIFY(!YuvDraw::isDrawable(f)); // NV12 rows carry two samples per chroma pixel
+        f = *good;
+        f.format = 7;
+        QVERIFY(!YuvDraw::isDrawable(f));
+        f = *good;
+        f.height = 0;
+        QVERIFY(!YuvDraw::isDrawable(f));
+    }
+
+    // Known colours through each matrix, range and plane layout, read back
+    // from the framebuffer. Red and green tell the two matrices apart by more
+    // than 20 levels, and a swap of U and V would turn red into blue.
+    void coloursMatchTheMatrixAndRange_data()
+    {
+        QTest::addColumn<int>("layout");
+        QTest::addColumn<bool>("bt709");
+        QTest::addColumn<bool>("fullRange");
+        QTest::addColumn<QColor>("colour");
+        const QList<QPair<const char*, QColor>> colours = {{"red", QColor(255, 0, 0)},
+                                                           {"green", QColor(0, 255, 0)},
+                                                           {"blue", QColor(0, 0, 255)},
+                                                           {"grey", QColor(128, 128, 128)},
+                                                           {"orange", QColor(230, 140, 40)}};
+        for (int layout : {int(YuvFrame::kThreePlanes), int(YuvFrame::kNv12)})
+            for (bool bt709 : {false, true})
+                for (bool full : {false, true})
+                    for (const auto& [name, colour] : colours)
+                        QTest::addRow("%s %s %s %s", layout ? "nv12" : "planar", bt709 ? "bt709" : "bt601",
+                                      full ? "full" : "limited", name)
+                            << layout << bt709 << full << colour;
+    }
+
+    void coloursMatchTheMatrixAndRange()
+    {
+        QFETCH(int, layout);
+        QFETCH(bool, bt709);
+        QFETCH(bool, fullRange);
+        QFETCH(QColor, colour);
+        GpuVideoView* v = shownView();
+        QVERIFY(v);
+        v->setFrame(makeFrame(layout, 64, 48, colour, colour, fullRange, bt709));
+        const QImage image = v->grabFramebuffer();
+        QCOMPARE(image.size(), QSize(64, 48));
+        const QColor got = image.pixelColor(32, 24);
+        QCOMPARE(got.alpha(), 255);
+        QVERIFY2(near(got, colour, 4), qPrintable(describe(got) + " for " + describe(colour)));
+    }
+
+    // The top of the picture is at the top of the view, and the chroma rows go
+    // with their luma rows.
+    void pictureIsUprightWithRoundedTransparentCorners()
+    {
+        GpuVideoView* v = shownView();
+        QVERIFY(v);
+        v->setFrame(makeFrame(YuvFrame::kNv12, 64, 48, Qt::red, Qt::blue, false, true));
+        const QImage image = v->grabFramebuffer();
+        QVERIFY2(near(image.pixelColor(32, 6), Qt::red, 4), qPrintable(describe(image.pixelColor(32, 6))));
+        QVERIFY2(near(image.pixelColor(32, 42), Qt::blue, 4), qPrintable(describe(image.pixelColor(32, 42))));
+        QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
+        QCOMPARE(image.pixelColor(63, 47).alpha(), 0);
+        QCOMPARE(image.pixelColor(32, 0).alpha(), 255);
+    }
+
+    void fitLetterboxesAndCoverCrops()
+    {
+        GpuVideoView* v = shownView();
+        QVERIFY(v);
+        v->setCornerRadius(0);
+        // 2:1 picture in a 4:3 view: fitted it leaves black bands of 8 rows.
+        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 32, 16, Qt::green, Qt::green, true, false));
+        QImage image = v->grabFramebuffer();
+        QCOMPARE(image.pixelColor(32, 3), QColor(Qt::black));
+        QVERIFY(near(image.pixelColor(32, 24), Qt::green, 4));
+        QCOMPARE(image.pixelColor(0, 0), QColor(Qt::black)); // no rounding with radius 0
+        v->setCover(true);
+        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 32, 16, Qt::green, Qt::green, true, false));
+        image = v->grabFramebuffer();
+        QVERIFY2(near(image.pixelColor(32, 3), Qt::green, 4), qPrintable(describe(image.pixelColor(32, 3))));
+    }
+
+    // A change of layout or size at the same view reallocates the textures;
+    // an odd size keeps its last chroma column and row.
+    void layoutAndSizeChangesReallocate()
+    {
+        GpuVideoView* v = shownView();
+        QVERIFY(v);
+        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, false, false));
+        QVERIFY(near(v->grabFramebuffer().pixelColor(32, 24), Qt::red, 4));
+        v->setFrame(makeFrame(YuvFrame::kNv12, 64, 48, Qt::blue, Qt::blue, false, false));
+        QVERIFY(near(v->grabFramebuffer().pixelColor(32, 24), Qt::blue, 4));
+        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 33, 25, Qt::green, Qt::green, false, false));
+        const QImage image = v->grabFramebuffer();
+        QVERIFY(near(image.pixelColor(32, 24), Qt::green, 4));
+        QVERIFY2(near(image.pixelColor(56, 40), Qt::green, 6), qPrintable(describe(image.pixelColor(56, 40))));
+    }
+
+    void clearFrameDrawsNothingAndBadRecordsAreIgnored()
+    {
+        GpuVideoView* v = shownView();
+        QVERIFY(v);
+        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        QVERIFY(near(v->grabFramebuffer().pixelColor(32, 24), Qt::red, 4));
+        v->clearFrame();
+        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
+
+        auto broken = std::make_shared<YuvFrame>(
+            *makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        broken->planes[2] = nullptr;
+        v->setFrame(broken);
+        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
+        QVERIFY(!v->hasFailed());
+    }
+
+    // A view destroyed after clearFrame still gives its textures back.
+    void texturesAreFreedWhenAClearedViewIsDestroyed()
+    {
+        GpuVideoView* first = shownView();
+        QVERIFY(first);
+        first->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        first->grabFramebuffer();
+        QCoreApplication::processEvents();
+        const int before = liveTextures();
+        QVERIFY(before > 0);
+
+        for (int round = 0; round < 3; ++round) {
+            auto* second = new GpuVideoView(host.get());
+            second->setGeometry(0, 0, 32, 24);
+            second->show();
+            QTRY_VERIFY_WITH_TIMEOUT(second->isValid(), 5000);
+            second->setFrame(makeFrame(YuvFrame::kNv12, 64, 48, Qt::red, Qt::red, true, false));
+            second->grabFramebuffer();
+            QVERIFY(liveTextures() >= before + 3);
+            second->clearFrame();
+            delete second;
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(liveTextures(), before);
+    }
+
+    // Pictures for many views within one tick give one repaint per view, and a
+    // view that gets several pictures in between repaints once.
+    void repaintsAreMergedIntoOneTick()
+    {
+        host = std::make_unique<QWidget>();
+        host->resize(400, 200);
+        PaintCounter counter;
+        QList<GpuVideoView*> views;
+        for (int i = 0; i < 20; ++i) {
+            auto* v = new GpuVideoView(host.get());
+            v->setGeometry((i % 10) * 40, (i / 10) * 100, 40, 100);
+            v->installEventFilter(&counter);
+            views << v;
+        }
+        host->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+        for (GpuVideoView* v : views)
+            QTRY_VERIFY_WITH_TIMEOUT(v->isValid(), 5000);
+        QTest::qWait(100); // let the first paints of the new window pass
+        counter.counts.clear();
+
+        const auto frame = makeFrame(YuvFrame::kThreePlanes, 40, 100, Qt::red, Qt::red, true, false);
+        for (GpuVideoView* v : views)
+            for (int k = 0; k < 3; ++k)
+                v->setFrame(frame);
+        QTRY_VERIFY_WITH_TIMEOUT(counter.counts.size() == 20, 2000);
+        QTest::qWait(80);
+        for (GpuVideoView* v : views)
+            QCOMPARE(counter.counts.value(v), 1);
+        QVERIFY(near(views.last()->grabFramebuffer().pixelColor(20, 50), Qt::red, 4));
+    }
+
+    void simulatedFailureIsAnnounced()
+    {
+        if (!qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
+            QSKIP("runs in its own process with KVR_TEST_GPU_FAIL set");
+        host = std::make_unique<QWidget>();
+        host->resize(64, 48);
+        auto* v = new GpuVideoView(host.get());
+        v->setGeometry(0, 0, 64, 48);
+        QSignalSpy spy(v, &GpuVideoView::unavailable);
+        host->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 5000);
+        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("simulated failure"));
+        QVERIFY(v->hasFailed());
+        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
+        QCOMPARE(spy.size(), 1);
+    }
+};
+
+KVR_TEST_MAIN(TestGpuVideoView)
+#include "tst_gpu_video_view.moc"

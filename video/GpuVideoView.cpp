@@ -1,0 +1,382 @@
+#include "video/GpuVideoView.h"
+
+#include <QCoreApplication>
+#include <QOpenGLContext>
+#include <QOpenGLShaderProgram>
+#include <QPointer>
+#include <QSet>
+#include <QTimer>
+
+#include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
+
+#ifndef GL_UNPACK_ROW_LENGTH
+#define GL_UNPACK_ROW_LENGTH 0x0CF2
+#endif
+
+namespace YuvDraw {
+
+std::array<float, 3> rangeConstants(bool full)
+{
+    if (full)
+        return {0.0f, 1.0f, 1.0f};
+    return {16.0f / 255.0f, 255.0f / 219.0f, 255.0f / 224.0f};
+}
+
+std::array<float, 4> matrixConstants(bool bt709)
+{
+    if (bt709)
+        return {1.5748f, 0.1873f, 0.4681f, 1.8556f};
+    return {1.402f, 0.344136f, 0.714136f, 1.772f};
+}
+
+QSize chromaSize(int width, int height)
+{
+    return QSize((width + 1) / 2, (height + 1) / 2);
+}
+
+QRectF destination(QSizeF picture, QSizeF target, bool cover)
+{
+    if (picture.width() <= 0 || picture.height() <= 0 || target.isEmpty())
+        return {};
+    const double aspect = picture.width() / picture.height();
+    const double w = target.width();
+    const double h = target.height();
+    double dw = w;
+    double dh = w / aspect;
+    if (cover ? dh < h : dh > h) {
+        dw = h * aspect;
+        dh = h;
+    }
+    return QRectF((w - dw) / 2.0, (h - dh) / 2.0, dw, dh);
+}
+
+bool isDrawable(const YuvFrame& f)
+{
+    if (f.width <= 0 || f.height <= 0 || !f.planes[0] || !f.planes[1])
+        return false;
+    const QSize chroma = chromaSize(f.width, f.height);
+    if (std::abs(f.strides[0]) < f.width)
+        return false;
+    if (f.format == YuvFrame::kNv12)
+        return std::abs(f.strides[1]) >= chroma.width() * 2;
+    if (f.format == YuvFrame::kThreePlanes)
+        return f.planes[2] && std::abs(f.strides[1]) >= chroma.width() && std::abs(f.strides[2]) >= chroma.width();
+    return false;
+}
+
+} // namespace YuvDraw
+
+namespace {
+
+constexpr int kRepaintIntervalMs = 16;   // merged repaints, about 60 a second at most
+constexpr int kSurfaceCheckDelayMs = 250; // time a shown view gets to have a context
+constexpr int kShaderLogChars = 160;
+
+const char kVertexShader[] =
+    "attribute vec2 aPos;\n"
+    "void main() { gl_Position = vec4(aPos, 0.0, 1.0); }\n";
+
+const char kFragmentShader[] = R"(#ifdef GL_ES
+precision highp float;
+#endif
+uniform sampler2D uY;
+uniform sampler2D uU;
+uniform sampler2D uV;
+uniform float uNv12;
+uniform vec4 uDest;
+uniform vec2 uSize;
+uniform float uRadius;
+uniform vec3 uRange;
+uniform vec4 uCoef;
+void main() {
+    vec2 p = gl_FragCoord.xy;
+    vec2 t = (p - uDest.xy) / (uDest.zw - uDest.xy);
+    vec3 rgb = vec3(0.0);
+    if (t.x >= 0.0 && t.x <= 1.0 && t.y >= 0.0 && t.y <= 1.0) {
+        vec2 c = vec2(t.x, 1.0 - t.y);
+        float y = (texture2D(uY, c).r - uRange.x) * uRange.y;
+        float u;
+        float v;
+        if (uNv12 > 0.5) {
+            vec4 uv = texture2D(uU, c);
+            u = uv.r;
+            v = uv.a;
+        } else {
+            u = texture2D(uU, c).r;
+            v = texture2D(uV, c).r;
+        }
+        u = (u - 0.5) * uRange.z;
+        v = (v - 0.5) * uRange.z;
+        rgb = vec3(y + uCoef.x * v, y - uCoef.y * u - uCoef.z * v, y + uCoef.w * u);
+    }
+    vec2 h = uSize * 0.5;
+    vec2 q = abs(p - h) - (h - uRadius);
+    // Signed distance to the rounded rectangle; the inner term keeps the
+    // inside opaque when the radius is below half a pixel (square corners).
+    float d = length(max(q, 0.0)) + min(max(q.x, q.y), 0.0) - uRadius;
+    float a = clamp(0.5 - d, 0.0, 1.0);
+    gl_FragColor = vec4(clamp(rgb, 0.0, 1.0) * a, a);
+}
+)";
+
+// Views with a picture waiting, repainted together when the shared timer fires.
+struct RepaintQueue {
+    QSet<GpuVideoView*> waiting;
+    QPointer<QTimer> timer;
+};
+
+RepaintQueue& repaintQueue()
+{
+    static RepaintQueue queue;
+    return queue;
+}
+
+void scheduleRepaint(GpuVideoView* view)
+{
+    RepaintQueue& q = repaintQueue();
+    q.waiting.insert(view);
+    if (!q.timer) {
+        // Owned by the application object, so it goes away with it.
+        q.timer = new QTimer(QCoreApplication::instance());
+        q.timer->setSingleShot(true);
+        q.timer->setTimerType(Qt::PreciseTimer);
+        q.timer->setInterval(kRepaintIntervalMs);
+        QObject::connect(q.timer, &QTimer::timeout, q.timer, [] {
+            const QSet<GpuVideoView*> views = std::exchange(repaintQueue().waiting, {});
+            for (GpuVideoView* v : views)
+                v->update();
+        });
+    }
+    if (!q.timer->isActive())
+        q.timer->start();
+}
+
+} // namespace
+
+GpuVideoView::GpuVideoView(QWidget* parent) : QOpenGLWidget(parent)
+{
+    setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+GpuVideoView::~GpuVideoView()
+{
+    repaintQueue().waiting.remove(this);
+    // Textures are freed whenever they exist, whether or not a drawable
+    // picture is held: a view cleared before it closes would leak them.
+    releaseGl();
+}
+
+void GpuVideoView::releaseGl()
+{
+    if (QOpenGLContext* ctx = context())
+        disconnect(ctx, &QOpenGLContext::aboutToBeDestroyed, this, nullptr);
+    const bool anyTexture = textures[0] || textures[1] || textures[2];
+    if ((!anyTexture && !program) || !isValid()) {
+        program.reset();
+        return;
+    }
+    makeCurrent();
+    if (anyTexture)
+        glDeleteTextures(3, textures);
+    program.reset();
+    doneCurrent();
+    textures[0] = textures[1] = textures[2] = 0;
+    hasTextures = false;
+}
+
+void GpuVideoView::setFrame(std::shared_ptr<const YuvFrame> frame)
+{
+    if (failed)
+        return;
+    pending = std::move(frame);
+    scheduleRepaint(this);
+}
+
+void GpuVideoView::clearFrame()
+{
+    pending.reset();
+    hasTextures = false;
+    update();
+}
+
+void GpuVideoView::setCover(bool on)
+{
+    cover = on;
+    update();
+}
+
+void GpuVideoView::setCornerRadius(int r)
+{
+    radius = r;
+    update();
+}
+
+void GpuVideoView::fail(const QString& reason)
+{
+    if (failed)
+        return;
+    failed = true;
+    pending.reset();
+    // Announced from the event loop: the listener hides this view, which must
+    // not happen inside the context set-up that found the failure.
+    QMetaObject::invokeMethod(
+        this, [this, reason] { Q_EMIT unavailable(reason); }, Qt::QueuedConnection);
+}
+
+void GpuVideoView::showEvent(QShowEvent* event)
+{
+    QOpenGLWidget::showEvent(event);
+    QPointer<GpuVideoView> self(this);
+    QTimer::singleShot(kSurfaceCheckDelayMs, this, [self] {
+        if (!self || self->failed || self->isValid())
+            return;
+        self->fail(QStringLiteral("could not create a drawing surface"));
+    });
+}
+
+void GpuVideoView::initializeGL()
+{
+    initializeOpenGLFunctions();
+    // A new context (the view moved to another window) starts afresh; the
+    // old one's objects were freed when it went away.
+    textures[0] = textures[1] = textures[2] = 0;
+    hasTextures = false;
+    program.reset();
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GpuVideoView::releaseGl,
+            Qt::DirectConnection);
+
+    if (qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL")) {
+        fail(QStringLiteral("simulated failure"));
+        return;
+    }
+
+    program = std::make_unique<QOpenGLShaderProgram>();
+    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
+        || !program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) || !program->link()) {
+        const QString log = program->log().left(kShaderLogChars);
+        program.reset();
+        fail(QStringLiteral("shader: ") + log);
+        return;
+    }
+
+    glGenTextures(3, textures);
+    for (GLuint t : textures) {
+        glBindTexture(GL_TEXTURE_2D, t);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void GpuVideoView::uploadPlane(GLuint texture, int width, int height, GLenum format, int bytesPerPixel,
+                               const uint8_t* data, int stride, bool reallocate)
+{
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    const bool es = context()->isOpenGLES();
+    const int rowBytes = width * bytesPerPixel;
+    std::vector<uint8_t> packed;
+    const uint8_t* source = data;
+    if (es || stride <= 0 || stride % bytesPerPixel != 0) {
+        // No row length to skip the padding with (or a layout it cannot
+        // express, such as rows running upwards): pack the rows tightly.
+        if (stride != rowBytes) {
+            packed.resize(size_t(rowBytes) * size_t(height));
+            for (int row = 0; row < height; ++row)
+                std::memcpy(packed.data() + size_t(row) * size_t(rowBytes),
+                            data + ptrdiff_t(row) * ptrdiff_t(stride), size_t(rowBytes));
+            source = packed.data();
+        }
+    } else {
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / bytesPerPixel);
+    }
+    if (reallocate)
+        glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, format, GL_UNSIGNED_BYTE, source);
+    else
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, source);
+    if (!es)
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+}
+
+void GpuVideoView::upload(const YuvFrame& frame)
+{
+    if (!YuvDraw::isDrawable(frame) || !textures[0])
+        return;
+    const bool reallocate
+        = !hasTextures || frame.width != texWidth || frame.height != texHeight || frame.format != texFormat;
+    uploadPlane(textures[0], frame.width, frame.height, GL_LUMINANCE, 1, frame.planes[0], frame.strides[0],
+                reallocate);
+    const QSize chroma = YuvDraw::chromaSize(frame.width, frame.height);
+    if (frame.format == YuvFrame::kNv12) {
+        uploadPlane(textures[1], chroma.width(), chroma.height(), GL_LUMINANCE_ALPHA, 2, frame.planes[1],
+                    frame.strides[1], reallocate);
+    } else {
+        uploadPlane(textures[1], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[1],
+                    frame.strides[1], reallocate);
+        uploadPlane(textures[2], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[2],
+                    frame.strides[2], reallocate);
+    }
+    glBindTexture(GL_TEXTURE_2D, 0);
+    texFormat = frame.format;
+    texWidth = frame.width;
+    texHeight = frame.height;
+    fullRange = frame.fullRange;
+    bt709 = frame.bt709;
+    hasTextures = true;
+}
+
+void GpuVideoView::paintGL()
+{
+    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    if (failed || !program)
+        return;
+    if (pending) {
+        upload(*pending);
+        pending.reset();
+    }
+    if (!hasTextures)
+        return;
+
+    const qreal dpr = devicePixelRatioF();
+    const QSizeF target(width() * dpr, height() * dpr);
+    const QRectF dest = YuvDraw::destination(QSizeF(texWidth, texHeight), target, cover);
+    if (dest.isEmpty())
+        return;
+
+    program->bind();
+    glActiveTexture(GL_TEXTURE0);
+    glBindTexture(GL_TEXTURE_2D, textures[0]);
+    glActiveTexture(GL_TEXTURE1);
+    glBindTexture(GL_TEXTURE_2D, textures[1]);
+    glActiveTexture(GL_TEXTURE2);
+    glBindTexture(GL_TEXTURE_2D, texFormat == YuvFrame::kNv12 ? textures[1] : textures[2]);
+    glActiveTexture(GL_TEXTURE0);
+
+    const auto range = YuvDraw::rangeConstants(fullRange);
+    const auto coef = YuvDraw::matrixConstants(bt709);
+    program->setUniformValue("uY", 0);
+    program->setUniformValue("uU", 1);
+    program->setUniformValue("uV", 2);
+    program->setUniformValue("uNv12", texFormat == YuvFrame::kNv12 ? 1.0f : 0.0f);
+    program->setUniformValue("uDest", float(dest.left()), float(dest.top()), float(dest.right()),
+                             float(dest.bottom()));
+    program->setUniformValue("uSize", float(target.width()), float(target.height()));
+    program->setUniformValue("uRadius", float(radius * dpr));
+    program->setUniformValue("uRange", range[0], range[1], range[2]);
+    program->setUniformValue("uCoef", coef[0], coef[1], coef[2], coef[3]);
+
+    static const GLfloat corners[] = {-1.0f, -1.0f, 1.0f, -1.0f, -1.0f, 1.0f, 1.0f, 1.0f};
+    const int pos = program->attributeLocation("aPos");
+    program->enableAttributeArray(pos);
+    program->setAttributeArray(pos, GL_FLOAT, corners, 2);
+    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    program->disableAttributeArray(pos);
+    program->release();
+}
