@@ -36,6 +36,11 @@ struct CatalogLoad {
     CatalogLoad& operator=(const CatalogLoad&) = delete;
 };
 
+int ApiClient::liveCatalogLoads()
+{
+    return CatalogLoad::liveCount().load();
+}
+
 void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers)
 {
     if (orgString.trimmed().isEmpty()) {
@@ -44,6 +49,7 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
         return;
     }
     const int g = ++m_catalogGeneration;
+    m_catalogPeakInFlight = 0;
     // The earlier load is superseded: drop the client's hold and its waiting
     // jobs, so that it is released once its outstanding answers are in.
     if (m_catalogLoad) {
@@ -105,6 +111,7 @@ void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
         load->jobs.pop_front();
         ++load->inFlight;
         load->peakInFlight = std::max(load->peakInFlight, load->inFlight);
+        m_catalogPeakInFlight = std::max(m_catalogPeakInFlight, load->peakInFlight);
         job();
         if (load->generation != m_catalogGeneration)
             return;

@@ -1,0 +1,93 @@
+#pragma once
+
+#include "server/api/ApiClient.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/support/TestKit.h"
+
+#include <QHash>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+// Reaches the client's timers and tables so that tests need not wait for
+// real minutes. Defined here only; the product never uses it.
+struct ApiClientTestAccess {
+    static int refreshIntervalMs(const ApiClient& c)
+    {
+        return c.m_refreshTimer && c.m_refreshTimer->isActive() ? c.m_refreshTimer->interval() : -1;
+    }
+    static void fireRefreshTimer(ApiClient& c)
+    {
+        c.m_refreshTimer->stop();
+        c.renewalTimedOut();
+    }
+    static int leaseIntervalMs(const ApiClient& c)
+    {
+        return c.m_leaseTimer && c.m_leaseTimer->isActive() ? c.m_leaseTimer->interval() : -1;
+    }
+    static void fireLease(ApiClient& c) { c.leaseStep(); }
+    static void setTransferTimeout(ApiClient& c, int ms) { c.m_transferTimeoutMs = ms; }
+    static QHash<QString, StreamInfo> liveStreams(const ApiClient& c) { return c.m_liveStreams; }
+    static QHash<QString, int> liveStartGen(const ApiClient& c) { return c.m_liveStartGen; }
+    static int liveCatalogLoads() { return ApiClient::liveCatalogLoads(); }
+    static int catalogPeakInFlight(const ApiClient& c) { return c.m_catalogPeakInFlight; }
+    static int peakOutstanding(const ApiClient& c) { return c.m_peakOutstanding; }
+    static bool expiryNotified(const ApiClient& c) { return c.m_expiryNotified; }
+};
+
+namespace apitest {
+
+// Fails the test process loudly if the client is about to connect anywhere
+// but loopback (requests, redirects and reachability probes alike).
+inline void installLoopbackGuard()
+{
+    ApiClient::setAddressGuard([](const QString& host, int port) {
+        if (!kvrtest::isLoopbackHost(host)) {
+            std::fprintf(stderr, "FAIL! the server client tried to connect to %s:%d\n", qPrintable(host), port);
+            std::fflush(stderr);
+            qFatal("non-loopback connection attempt");
+        }
+        return true;
+    });
+}
+
+// A fresh fake server and a client pointed at it.
+struct Rig {
+    orgserver::FakeOrgServer server;
+    std::unique_ptr<ApiClient> client;
+
+    Rig()
+    {
+        if (!server.listen())
+            qFatal("fake server could not listen");
+        client = std::make_unique<ApiClient>();
+        client->setBaseUrl(server.baseUrl());
+        server.populateDemo();
+        server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
+    }
+
+    // Signs in through the server and hands the tokens to the client.
+    bool signIn()
+    {
+        bool done = false;
+        LoginStart result;
+        client->login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&](const LoginStart& r) {
+            result = r;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, 10000) || result.step != LoginStart::SignedIn)
+            return false;
+        client->setAccessToken(result.accessToken);
+        client->setRefreshToken(result.refreshToken);
+        return true;
+    }
+};
+
+// Waits (event loop running) until the flag is set.
+inline bool waitFor(const bool& flag, int ms = 10000)
+{
+    return QTest::qWaitFor([&] { return flag; }, ms);
+}
+
+} // namespace apitest
