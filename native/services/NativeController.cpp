@@ -1,0 +1,294 @@
+#include "native/services/NativeController.h"
+
+#include "app/core/Settings.h"
+#include "native/services/NativeInventory.h"
+#include "native/services/NativeStore.h"
+#include "native/services/Tunables.h"
+
+#if __has_include("native/services/DeviceProbe.h")
+#include "native/services/DeviceProbe.h"
+#define KVR_HAVE_DEVICE_PROBE 1
+#endif
+
+#include <QDebug>
+#include <QPointer>
+#include <QSettings>
+
+#include <algorithm>
+#include <memory>
+
+using namespace NativeTunables;
+
+namespace {
+
+const QString kPollKey = QStringLiteral("native/poll");
+const QString kPollMinutesKey = QStringLiteral("native/pollMinutes");
+const QString kWindowDaysKey = QStringLiteral("native/windowDays");
+
+// Every live scheduler, so that a settings change reaches the timers.
+QList<NativeController*>& liveControllers()
+{
+    static QList<NativeController*> list;
+    return list;
+}
+
+NativeController::ProbeFn deviceProbe()
+{
+#ifdef KVR_HAVE_DEVICE_PROBE
+    return [](const Native::Device& device, NativeController::Kind kind, int windowDays,
+              NativeController::Done done) {
+        switch (kind) {
+        case NativeController::Diagnose:
+            NativeProbe::diagnose(device, std::move(done));
+            return;
+        case NativeController::Fetch:
+            NativeProbe::fetch(device, windowDays, std::move(done));
+            return;
+        case NativeController::Refresh:
+            NativeProbe::fetch(device, 0, std::move(done));
+            return;
+        }
+    };
+#else
+    return [](const Native::Device&, NativeController::Kind, int, NativeController::Done done) {
+        Native::ProbeResult r;
+        r.health.device = Native::Failed;
+        r.health.error = QStringLiteral("Device checks are not available in this build.");
+        done(r);
+    };
+#endif
+}
+
+} // namespace
+
+NativeController& NativeController::instance()
+{
+    static NativeController controller(&NativeStore::instance());
+    return controller;
+}
+
+NativeController::NativeController(NativeStore* store, ProbeFn probe, QObject* parent)
+    : QObject(parent)
+    , m_store(store)
+    , m_probe(probe ? std::move(probe) : deviceProbe())
+{
+    m_delay = [this](std::chrono::milliseconds delay, std::function<void()> fn) {
+        QTimer::singleShot(delay, this, std::move(fn));
+    };
+    m_pollTimer.setSingleShot(false);
+    connect(&m_pollTimer, &QTimer::timeout, this, &NativeController::poll);
+    liveControllers().append(this);
+}
+
+NativeController::~NativeController()
+{
+    liveControllers().removeAll(this);
+}
+
+void NativeController::setDelayFunction(DelayFn delay)
+{
+    m_delay = std::move(delay);
+}
+
+// ------------------------------------------------------------- settings ----
+
+bool NativeController::pollEnabled()
+{
+    return NativeMode::prefs().value(kPollKey, true).toBool();
+}
+
+void NativeController::setPollEnabled(bool on)
+{
+    NativeMode::prefs().setValue(kPollKey, on);
+    for (NativeController* c : std::as_const(liveControllers()))
+        c->applyPollEnabled(on);
+}
+
+int NativeController::pollMinutes()
+{
+    const int stored = NativeMode::prefs().value(kPollMinutesKey, kPollMinutesDefault).toInt();
+    return std::clamp(stored, kPollMinutesMin, kPollMinutesMax);
+}
+
+void NativeController::setPollMinutes(int minutes)
+{
+    const int m = std::clamp(minutes, kPollMinutesMin, kPollMinutesMax);
+    NativeMode::prefs().setValue(kPollMinutesKey, m);
+    for (NativeController* c : std::as_const(liveControllers()))
+        c->applyPollMinutes(m);
+}
+
+int NativeController::windowDays()
+{
+    const int stored = NativeMode::prefs().value(kWindowDaysKey, kWindowDaysDefault).toInt();
+    return std::clamp(stored, kWindowDaysMin, kWindowDaysMax);
+}
+
+void NativeController::setWindowDays(int days)
+{
+    NativeMode::prefs().setValue(kWindowDaysKey, std::clamp(days, kWindowDaysMin, kWindowDaysMax));
+}
+
+void NativeController::applyPollEnabled(bool on)
+{
+    if (!on)
+        m_pollTimer.stop();
+    else if (m_started && !m_pollTimer.isActive())
+        armPolling();
+}
+
+void NativeController::applyPollMinutes(int minutes)
+{
+    if (m_pollTimer.isActive())
+        m_pollTimer.setInterval(minutes * 60000);  // restarts the count
+}
+
+// ----------------------------------------------------------------- jobs ----
+
+bool NativeController::isBusy(const QString& id) const
+{
+    return m_running.contains(id) || m_queued.contains(id);
+}
+
+void NativeController::run(const QString& id, Kind kind)
+{
+    if (isBusy(id))
+        return;
+    const Native::Device* d = m_store->device(id);
+    if (!d || !d->enabled)
+        return;
+    m_queue.append({id, kind});
+    m_queued.insert(id);
+    Q_EMIT busyChanged(id, true);
+    pump();
+}
+
+void NativeController::refreshAll()
+{
+    QStringList ids;
+    for (const Native::Device& d : m_store->devices())
+        if (d.enabled && !m_refused.contains(d.id))
+            ids.append(d.id);
+    for (const QString& id : std::as_const(ids))
+        run(id, Refresh);
+}
+
+void NativeController::pump()
+{
+    while (m_running.size() < kMaxRunningJobs && !m_queue.isEmpty()) {
+        const auto [id, kind] = m_queue.takeFirst();
+        m_queued.remove(id);
+        const Native::Device* d = m_store->device(id);
+        if (!d || !d->enabled) {
+            Q_EMIT busyChanged(id, false);
+            continue;
+        }
+        Running job;
+        job.kind = kind;
+        job.snapshot = *d;
+        m_running.insert(id, job);
+
+        // The probe must answer once; an answer given before the probe call
+        // returns is delivered from the event loop, so this loop never runs
+        // inside itself.
+        auto starting = std::make_shared<bool>(true);
+        auto answered = std::make_shared<bool>(false);
+        QPointer<NativeController> self(this);
+        Done done = [self, id, starting, answered](const Native::ProbeResult& result) {
+            if (*answered || !self)
+                return;
+            *answered = true;
+            if (*starting) {
+                QMetaObject::invokeMethod(
+                    self.data(), [self, id, result] { if (self) self->complete(id, result); },
+                    Qt::QueuedConnection);
+                return;
+            }
+            self->complete(id, result);
+        };
+        const int window = kind == Fetch ? windowDays() : 0;
+        m_probe(job.snapshot, kind, window, std::move(done));
+        *starting = false;
+    }
+}
+
+void NativeController::complete(const QString& id, const Native::ProbeResult& result)
+{
+    const auto it = m_running.constFind(id);
+    if (it == m_running.cend())
+        return;
+    const Running job = *it;
+    m_running.erase(it);
+
+    const Native::Device* now = m_store->device(id);
+    if (now && !Native::sameConnection(*now, job.snapshot)) {
+        // The address or login changed while the probe ran: its verdict is
+        // about a connection that no longer exists and must not mark the
+        // corrected device (refused, down). Ask again with the new settings.
+        qInfo().noquote() << "native scheduler: result for" << id
+                          << "discarded, its address or login changed while it was checked";
+        if (now->enabled) {
+            m_queue.append({id, job.kind});
+            m_queued.insert(id);
+        } else {
+            Q_EMIT busyChanged(id, false);
+        }
+        pump();
+        return;
+    }
+
+    m_store->applyProbe(id, result);
+    if (result.loginRefused) {
+        if (!m_refused.contains(id))
+            qInfo().noquote() << "native scheduler:" << id
+                              << "refused the login; scheduled checks skip it until it is "
+                                 "checked again by hand";
+        m_refused.insert(id);
+    } else if (result.health.device == Native::Passed) {
+        m_refused.remove(id);
+    }
+    Q_EMIT busyChanged(id, false);
+    Q_EMIT finished(id, int(job.kind));
+    pump();
+}
+
+void NativeController::clearRefused(const QString& id)
+{
+    m_refused.remove(id);
+}
+
+// -------------------------------------------------------------- polling ----
+
+void NativeController::armPolling()
+{
+    m_pollTimer.setInterval(pollMinutes() * 60000);
+    m_pollTimer.start();
+    QPointer<NativeController> self(this);
+    m_delay(kFirstSweepDelay, [self] {
+        if (self && self->m_pollTimer.isActive())
+            self->refreshAll();
+    });
+}
+
+void NativeController::startPolling()
+{
+    m_started = true;
+    if (pollEnabled())
+        armPolling();
+}
+
+void NativeController::suspend()
+{
+    m_started = false;
+    m_pollTimer.stop();
+}
+
+void NativeController::stopPolling()
+{
+    m_pollTimer.stop();
+}
+
+void NativeController::poll()
+{
+    refreshAll();
+}

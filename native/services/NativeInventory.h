@@ -1,0 +1,71 @@
+#pragma once
+
+// The JSON form of the native records and of native-inventory.bin, and the
+// camera-list rules shared by loading and editing.
+
+#include "native/services/NativeRecords.h"
+
+#include <QByteArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
+#include <QStringList>
+
+namespace Native {
+
+inline constexpr int kInventoryVersion = 1;
+inline constexpr char kInventoryFile[] = "native-inventory.bin";
+
+// How far a saved file could be read.
+enum class ReadStatus {
+    Missing,       // no file: a first start
+    Clean,         // read whole
+    Unreadable,    // exists but could not be opened
+    Damaged,       // not JSON, truncated or not an object: read as far as sound
+    OtherVersion,  // a version this build does not write: known members read
+};
+
+struct InventoryData {
+    QList<Site> sites;
+    QList<Device> devices;
+    ReadStatus status = ReadStatus::Missing;
+    QStringList problems;  // what could not be read, one sentence each
+};
+
+QJsonObject siteToJson(const Site& site);
+Site siteFromJson(const QJsonObject& object);
+QJsonObject deviceToJson(const Device& device);
+Device deviceFromJson(const QJsonObject& object);  // cameras not yet synced
+QJsonValue dateToJson(const QDateTime& dateTime);
+QDateTime dateFromJson(const QJsonValue& value);
+
+// The compact document of the inventory file.
+QByteArray encodeInventory(const QList<Site>& sites, const QList<Device>& devices);
+// Reads an inventory document. Devices without an id are dropped, camera
+// lists brought in line with channel counts, duplicate camera names
+// cleared. Damaged input is read as far as it is sound (status and
+// problems say what was lost).
+InventoryData decodeInventory(const QByteArray& bytes);
+
+// Brings the camera list into line with the channel count: channels clamped
+// to 1..256, one camera per channel in ascending order (existing ones kept,
+// missing ones default), ignored numbers outside the range removed.
+void syncCameras(Device& device);
+
+// Whether two records reach the device the same way: address, ports, login
+// and brand. A probe result only belongs to the connection it was made on.
+bool sameConnection(const Device& a, const Device& b);
+
+// Clears camera names that occur on two or more cameras of the device
+// (compared trimmed and ignoring case; empty names take no part).
+void clearDuplicateCameraNames(Device& device);
+
+// Parses JSON that may be damaged: a document that parses is returned as it
+// is; otherwise the text up to the damage is cut back to the last container
+// opened at a depth of at most `recordDepth` (the root is depth 0) that was
+// closed, and the open containers are closed after it, so whole records
+// survive and a half-written one is left out. `ok` reports whether the
+// input parsed as it was.
+QJsonDocument salvageJson(const QByteArray& bytes, int recordDepth, bool* ok, QString* problem);
+
+} // namespace Native

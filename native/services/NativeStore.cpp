@@ -1,0 +1,530 @@
+#include "native/services/NativeStore.h"
+
+#include "app/core/Clock.h"
+#include "app/core/Settings.h"
+#include "native/services/AddressCheck.h"
+#include "native/services/SecureFile.h"
+#include "native/services/Tunables.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSaveFile>
+#include <QSet>
+#include <QSettings>
+#include <QUuid>
+
+#include <algorithm>
+
+using namespace Native;
+
+namespace {
+
+QString statusWord(ReadStatus s)
+{
+    switch (s) {
+    case ReadStatus::Missing: return QStringLiteral("missing");
+    case ReadStatus::Clean: return QStringLiteral("read");
+    case ReadStatus::Unreadable: return QStringLiteral("unreadable");
+    case ReadStatus::Damaged: return QStringLiteral("damaged");
+    case ReadStatus::OtherVersion: return QStringLiteral("of another version");
+    }
+    return {};
+}
+
+int storedPollMinutes()
+{
+    const int stored = NativeMode::prefs()
+                           .value(QStringLiteral("native/pollMinutes"),
+                                  NativeTunables::kPollMinutesDefault)
+                           .toInt();
+    return std::clamp(stored, NativeTunables::kPollMinutesMin, NativeTunables::kPollMinutesMax);
+}
+
+} // namespace
+
+NativeStore& NativeStore::instance()
+{
+    static NativeStore store;
+    return store;
+}
+
+NativeStore::NativeStore(QObject* parent)
+    : QObject(parent)
+{
+    m_saveTimer.setSingleShot(true);
+    m_saveTimer.setInterval(int(NativeTunables::kSaveDelay.count()));
+    connect(&m_saveTimer, &QTimer::timeout, this, &NativeStore::flush);
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &NativeStore::flush);
+    load();
+}
+
+NativeStore::~NativeStore() = default;
+
+QString NativeStore::newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+QDateTime NativeStore::now() const
+{
+    return kvr::Clock::instance().nowUtc().toLocalTime();
+}
+
+// ---------------------------------------------------------------- files ----
+
+void NativeStore::keepUnreadCopy(const QString& fileName, const QByteArray& bytes)
+{
+    // What could not be read is kept beside the file before anything
+    // replaces it, so nothing the user had is lost to a damaged save.
+    const QString copyName = fileName + QStringLiteral(".unread-")
+        + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    if (SecureFile::write(copyName, bytes)) {
+        qWarning().noquote() << "native store: the unread file was kept as" << SecureFile::path(copyName);
+    } else {
+        qWarning().noquote() << "native store: could not keep a copy of" << fileName
+                             << "; it will not be replaced by an empty one";
+        if (fileName == QLatin1String(kInventoryFile))
+            m_guardInventory = true;
+        else
+            m_guardUptime = true;
+    }
+}
+
+void NativeStore::load()
+{
+    // Inventory.
+    const QString inventoryPath = SecureFile::path(QLatin1String(kInventoryFile));
+    const std::optional<QByteArray> inventory = SecureFile::read(QLatin1String(kInventoryFile));
+    if (!inventory) {
+        if (QFile::exists(inventoryPath)) {
+            m_inventoryRead = ReadStatus::Unreadable;
+            m_guardInventory = true;
+            qWarning().noquote() << "native store:" << inventoryPath
+                                 << "exists but cannot be read; starting without devices, and the "
+                                    "file will not be replaced by an empty inventory";
+        }
+    } else {
+        InventoryData data = decodeInventory(*inventory);
+        m_inventoryRead = data.status;
+        m_sites = std::move(data.sites);
+        m_devices = std::move(data.devices);
+        if (data.status != ReadStatus::Clean) {
+            qWarning().noquote() << "native store:" << inventoryPath << "is"
+                                 << statusWord(data.status) << "-" << m_devices.size()
+                                 << "devices and" << m_sites.size() << "sites were read";
+            for (const QString& p : std::as_const(data.problems))
+                qWarning().noquote() << "native store:" << p;
+            if (!inventory->isEmpty())
+                keepUnreadCopy(QLatin1String(kInventoryFile), *inventory);
+        }
+    }
+
+    // Uptime history.
+    const QString uptimePath = SecureFile::path(QLatin1String(kUptimeFile));
+    QFile file(uptimePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists()) {
+            m_uptimeRead = ReadStatus::Unreadable;
+            m_guardUptime = true;
+            qWarning().noquote() << "native store:" << uptimePath
+                                 << "exists but cannot be read; starting without uptime history";
+        }
+        return;
+    }
+    const QByteArray bytes = file.readAll();
+    QStringList problems;
+    m_uptimeRead = m_uptime.decode(bytes, now().date(), &problems);
+    if (m_uptimeRead != ReadStatus::Clean) {
+        qWarning().noquote() << "native store:" << uptimePath << "is" << statusWord(m_uptimeRead)
+                             << "-" << m_uptime.seriesCount() << "series were read";
+        for (const QString& p : std::as_const(problems))
+            qWarning().noquote() << "native store:" << p;
+        if (!bytes.isEmpty())
+            keepUnreadCopy(QLatin1String(kUptimeFile), bytes);
+    }
+}
+
+qint64 NativeStore::saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs)
+{
+    const qint64 delay = NativeTunables::kSaveDelay.count();
+    const qint64 deadline = firstUnsavedMs + NativeTunables::kSaveMaxDeferral.count();
+    return std::clamp<qint64>(deadline - nowMs, 0, delay);
+}
+
+void NativeStore::scheduleSave()
+{
+    const qint64 nowMs = kvr::Clock::instance().monotonicMs();
+    if (m_firstUnsavedMs < 0)
+        m_firstUnsavedMs = nowMs;
+    m_saveTimer.start(int(saveDelayMs(nowMs, m_firstUnsavedMs)));
+}
+
+void NativeStore::flush()
+{
+    m_saveTimer.stop();
+    m_firstUnsavedMs = -1;
+    writeInventory();
+    writeUptime();
+}
+
+void NativeStore::writeInventory()
+{
+    if (m_guardInventory && m_sites.isEmpty() && m_devices.isEmpty()) {
+        qWarning() << "native store: the inventory file was not read, so it is not replaced by "
+                      "an empty inventory";
+        return;
+    }
+    if (SecureFile::write(QLatin1String(kInventoryFile), encodeInventory(m_sites, m_devices))) {
+        ++m_inventoryWrites;
+        m_guardInventory = false;
+    } else {
+        qWarning().noquote() << "native store: could not write"
+                             << SecureFile::path(QLatin1String(kInventoryFile))
+                             << "; the inventory stays in memory and is written at the next save";
+    }
+}
+
+void NativeStore::writeUptime()
+{
+    if (!m_uptime.dirty())
+        return;
+    if (m_guardUptime && m_uptime.isEmpty())
+        return;
+    QSaveFile file(SecureFile::path(QLatin1String(kUptimeFile)));
+    const QByteArray bytes = m_uptime.encode(now().date());
+    // Unbuffered, so that a failed write (a full disk) is seen before the
+    // commit and the previous file stays.
+    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
+        && file.write(bytes) == bytes.size() && file.commit();
+    if (ok) {
+        // Only a history that reached the disk counts as saved; after a
+        // failure the next flush tries again.
+        m_uptime.clearDirty();
+        m_guardUptime = false;
+    } else {
+        qWarning().noquote() << "native store: could not write" << file.fileName()
+                             << "; the uptime history is written at the next save";
+    }
+}
+
+// -------------------------------------------------------------- reading ----
+
+Device* NativeStore::device(const QString& id)
+{
+    for (Device& d : m_devices)
+        if (d.id == id)
+            return &d;
+    return nullptr;
+}
+
+const Device* NativeStore::device(const QString& id) const
+{
+    for (const Device& d : m_devices)
+        if (d.id == id)
+            return &d;
+    return nullptr;
+}
+
+Site* NativeStore::site(const QString& id)
+{
+    if (id.isEmpty())
+        return nullptr;
+    for (Site& s : m_sites)
+        if (s.id == id)
+            return &s;
+    return nullptr;
+}
+
+const Site* NativeStore::site(const QString& id) const
+{
+    if (id.isEmpty())
+        return nullptr;
+    for (const Site& s : m_sites)
+        if (s.id == id)
+            return &s;
+    return nullptr;
+}
+
+QString NativeStore::siteName(const QString& id) const
+{
+    const Site* s = site(id);
+    return s ? s->name : QString();
+}
+
+QDateTime NativeStore::lastSeenUp(const QString& id) const
+{
+    const Device* d = device(id);
+    if (d && d->health.lastUp.isValid())
+        return d->health.lastUp;
+    return m_uptime.lastUpFromSeries(id);
+}
+
+QList<UptimeCell> NativeStore::uptimeGrid(const QString& id, GraphType type, int channel, int days,
+                                          const QDateTime& nowAt) const
+{
+    const Device* d = device(id);
+    return m_uptime.grid(id, type, channel, days, nowAt, d ? d->createdAt : QDateTime());
+}
+
+double NativeStore::uptimePercent(const QList<UptimeCell>& cells)
+{
+    return UptimeHistory::percent(cells);
+}
+
+// -------------------------------------------------------------- editing ----
+
+QString NativeStore::addSite(Site site)
+{
+    site.id = newId();
+    m_sites.append(site);
+    scheduleSave();
+    Q_EMIT changed();
+    return site.id;
+}
+
+void NativeStore::updateSite(const Site& updated)
+{
+    Site* s = site(updated.id);
+    if (!s)
+        return;
+    *s = updated;
+    scheduleSave();
+    Q_EMIT changed();
+}
+
+void NativeStore::removeSite(const QString& id)
+{
+    QStringList doomed;
+    for (const Device& d : std::as_const(m_devices))
+        if (d.siteId == id)
+            doomed.append(d.id);
+    for (const QString& deviceId : std::as_const(doomed))
+        removeDevice(deviceId);
+    m_sites.removeIf([&](const Site& s) { return s.id == id; });
+    scheduleSave();
+    Q_EMIT changed();
+}
+
+QString NativeStore::addDevice(Device device, QString* error)
+{
+    device.ip = device.ip.trimmed();
+    const QString problem = NativeAddress::problem(device.ip);
+    if (!problem.isEmpty()) {
+        qWarning().noquote() << "native store: device refused:" << problem;
+        if (error)
+            *error = problem;
+        return {};
+    }
+    device.id = newId();
+    device.createdAt = now();
+    device.health = Health{};
+    device.cameras.clear();
+    syncCameras(device);
+    m_devices.append(device);
+    scheduleSave();
+    Q_EMIT changed();
+    return device.id;
+}
+
+bool NativeStore::updateDevice(const Device& updated, QString* error)
+{
+    Device* d = device(updated.id);
+    if (!d)
+        return false;
+    const QString ip = updated.ip.trimmed();
+    const QString problem = NativeAddress::problem(ip);
+    if (!problem.isEmpty()) {
+        qWarning().noquote() << "native store: change of device" << updated.id
+                             << "refused:" << problem;
+        if (error)
+            *error = problem;
+        return false;
+    }
+    Device incoming = updated;
+    incoming.ip = ip;
+    const bool connection = !sameConnection(*d, incoming);
+    d->siteId = incoming.siteId;
+    d->name = incoming.name;
+    d->ip = incoming.ip;
+    d->httpPort = incoming.httpPort;
+    d->rtspPort = incoming.rtspPort;
+    d->serverPort = incoming.serverPort;
+    d->username = incoming.username;
+    d->password = incoming.password;
+    d->manufacturer = incoming.manufacturer;
+    d->type = incoming.type;
+    d->channels = incoming.channels;
+    d->ignored = incoming.ignored;
+    if (connection) {
+        d->health = Health{};
+        m_lastCheck.remove(d->id);
+    }
+    syncCameras(*d);
+    const QString id = d->id;
+    scheduleSave();
+    Q_EMIT changed();
+    Q_EMIT deviceUpdated(id);
+    return true;
+}
+
+void NativeStore::removeDevice(const QString& id)
+{
+    m_devices.removeIf([&](const Device& d) { return d.id == id; });
+    m_uptime.removeDevice(id);
+    m_lastCheck.remove(id);
+    scheduleSave();
+    Q_EMIT changed();
+}
+
+void NativeStore::setEnabled(const QString& id, bool enabled, const QString& reason)
+{
+    Device* d = device(id);
+    if (!d)
+        return;
+    d->enabled = enabled;
+    d->disabledReason = enabled ? QString() : reason;
+    if (!enabled)
+        m_lastCheck.remove(id);
+    scheduleSave();
+    Q_EMIT changed();
+    Q_EMIT deviceUpdated(id);
+}
+
+void NativeStore::saveCameras(const QString& id, const QList<Camera>& cameras)
+{
+    Device* d = device(id);
+    if (!d)
+        return;
+    for (const Camera& edited : cameras) {
+        Camera* c = d->camera(edited.channelId);
+        if (!c)
+            continue;
+        const QString name = edited.name.trimmed();
+        if (!name.isEmpty())
+            c->name = name;
+        else if (!c->name.isEmpty())
+            c->name = QStringLiteral("Camera %1").arg(c->channelId);
+        c->blur = (edited.blur >= 1 && edited.blur <= 100) ? edited.blur : 0;
+    }
+    scheduleSave();
+    Q_EMIT changed();
+    Q_EMIT deviceUpdated(id);
+}
+
+void NativeStore::syncCameras(Device& device)
+{
+    Native::syncCameras(device);
+}
+
+qint64 NativeStore::creditCapSeconds(int pollMinutes)
+{
+    const qint64 p = std::clamp(pollMinutes, NativeTunables::kPollMinutesMin,
+                                NativeTunables::kPollMinutesMax);
+    return std::max<qint64>(p * NativeTunables::kCreditSecondsPerPollMinute,
+                            NativeTunables::kCreditFloor.count());
+}
+
+void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
+{
+    Device* d = device(id);
+    if (!d || !d->enabled)
+        return;
+    const QDateTime at = now();
+    Health& h = d->health;
+    const Health& r = result.health;
+
+    h.checkedAt = at;
+    h.internet = r.internet;
+    h.device = r.device;
+    h.httpPort = r.httpPort;
+    h.rtspPort = r.rtspPort;
+    h.digest = r.digest;
+    h.basic = r.basic;
+    h.latencyMs = r.latencyMs;
+    h.lossPercent = r.lossPercent;
+    h.quality = r.quality;
+    h.error = r.error;
+    if (r.device == Passed)
+        h.lastUp = at;
+
+    if (result.detailsFetched) {
+        h.fetchedAt = at;
+        h.model = r.model;
+        h.deviceName = r.deviceName;
+        h.serial = r.serial;
+        h.firmware = r.firmware;
+        h.mac = r.mac;
+        h.deviceTime = r.deviceTime;
+        if (!r.hdd.isEmpty())
+            h.hdd = r.hdd;
+        if (r.recordingDays >= 0) {
+            h.recordingDays = r.recordingDays;
+            h.recordingWindow = r.recordingWindow;
+        }
+    }
+
+    if (result.channelsKnown && !result.channels.isEmpty()) {
+        int highest = 0;
+        for (const ChannelInfo& c : result.channels)
+            highest = std::max(highest, c.channel);
+        if (highest > d->channels) {
+            d->channels = std::min(highest, kMaxChannels);
+            syncCameras(*d);
+        }
+    }
+
+    QHash<QString, int> nameCount;
+    for (const ChannelInfo& c : result.channels) {
+        const QString key = c.name.trimmed().toCaseFolded();
+        if (!key.isEmpty())
+            ++nameCount[key];
+    }
+    const bool up = r.device == Passed;
+    for (Camera& cam : d->cameras) {
+        const ChannelInfo* entry = nullptr;
+        for (const ChannelInfo& c : result.channels)
+            if (c.channel == cam.channelId)
+                entry = &c;  // the last one counts
+        if (entry && cam.name.isEmpty()) {
+            const QString name = entry->name.trimmed();
+            if (!name.isEmpty() && nameCount.value(name.toCaseFolded()) < 2)
+                cam.name = name;
+        }
+        if (!up) {
+            cam.online = false;
+            continue;
+        }
+        if (entry && entry->onlineKnown) {
+            cam.onlineKnown = true;
+            cam.online = entry->online;
+        }
+        if (cam.onlineKnown) {
+            if (cam.online)
+                cam.lastOnline = at;
+            else
+                cam.lastOffline = at;
+        }
+    }
+
+    // Credit the time since the previous probe, but never more than the cap:
+    // a longer gap (sleep, no network) stays unknown rather than counted up.
+    const qint64 cap = creditCapSeconds(storedPollMinutes());
+    const QDateTime last = m_lastCheck.value(id);
+    QDateTime from = last.isValid() ? last : at.addSecs(-NativeTunables::kFirstCredit.count());
+    if (from.secsTo(at) > cap)
+        from = at.addSecs(-cap);
+    if (from < at) {
+        m_uptime.credit(checkedKey(id), from, at);
+        if (h.internet == Passed)
+            m_uptime.credit(internetKey(id), from, at);
+        if (h.device == Passed)
+            m_uptime.credit(deviceKey(id), from, at);
+        for (const Camera& cam : std::as_const(d->cameras))
+            if (!d->isIgnored(cam.channelId) && cam.onlineKnown && cam.online)
+                m_uptime.credit(cameraKey(id, cam.channelId), from, at);
+    }
+    m_lastCheck.insert(id, at);
+    scheduleSave();
+    Q_EMIT deviceUpdated(id);
+}

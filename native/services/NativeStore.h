@@ -1,0 +1,106 @@
+#pragma once
+
+// The process-wide owner of native mode's inventory: sites, devices with
+// their health and cameras, the hourly uptime history and the time each
+// device was last probed. Every edit, import and probe result goes through
+// it; it announces changes and saves itself shortly after them. Main
+// thread only.
+
+#include "native/services/NativeInventory.h"
+#include "native/services/NativeRecords.h"
+#include "native/services/UptimeHistory.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+class NativeStore : public QObject {
+    Q_OBJECT
+public:
+    // The one store of the process, created (and loaded) on first use.
+    static NativeStore& instance();
+
+    // A store that loads the files at once. The application uses
+    // instance(); tests make their own.
+    explicit NativeStore(QObject* parent = nullptr);
+    ~NativeStore() override;
+
+    // ---- Files ----
+    // Writes the inventory and, when it changed, the uptime history now.
+    void flush();
+    // Restarts the delayed save (kSaveDelay after the last change, at most
+    // kSaveMaxDeferral after the first unsaved one).
+    void scheduleSave();
+    // How the files read at creation (for the log and for tests).
+    Native::ReadStatus inventoryReadStatus() const { return m_inventoryRead; }
+    Native::ReadStatus uptimeReadStatus() const { return m_uptimeRead; }
+    int inventoryWriteCount() const { return m_inventoryWrites; }
+
+    // ---- Reading ----
+    const QList<Native::Site>& sites() const { return m_sites; }
+    const QList<Native::Device>& devices() const { return m_devices; }
+    Native::Device* device(const QString& id);
+    const Native::Device* device(const QString& id) const;
+    Native::Site* site(const QString& id);
+    const Native::Site* site(const QString& id) const;
+    QString siteName(const QString& id) const;
+
+    // ---- Uptime ----
+    QDateTime lastSeenUp(const QString& id) const;
+    QList<Native::UptimeCell> uptimeGrid(const QString& id, Native::GraphType type, int channel,
+                                         int days, const QDateTime& now) const;
+    static double uptimePercent(const QList<Native::UptimeCell>& cells);
+    quint64 uptimeRevision() const { return m_uptime.revision(); }
+    const Native::UptimeHistory& uptime() const { return m_uptime; }
+
+    // ---- Editing ----
+    QString addSite(Native::Site site);
+    void updateSite(const Native::Site& site);
+    void removeSite(const QString& id);
+    // Refuses (returns an empty id, the reason in `error`) a device whose
+    // address is not a plain host name or IP address.
+    QString addDevice(Native::Device device, QString* error = nullptr);
+    // False when there is no such device or its address is refused.
+    bool updateDevice(const Native::Device& device, QString* error = nullptr);
+    void removeDevice(const QString& id);
+    void setEnabled(const QString& id, bool enabled, const QString& reason);
+    void saveCameras(const QString& id, const QList<Native::Camera>& cameras);
+    void applyProbe(const QString& id, const Native::ProbeResult& result);
+    static void syncCameras(Native::Device& device);
+
+    // The seconds of uptime one probe may credit: max(poll minutes x 90,
+    // 450), with the poll interval clamped to its range.
+    static qint64 creditCapSeconds(int pollMinutes);
+    // Milliseconds until the delayed save fires, for a change at `nowMs`
+    // when the first unsaved change happened at `firstUnsavedMs`.
+    static qint64 saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs);
+
+    static QString newId();
+
+Q_SIGNALS:
+    void changed();
+    void deviceUpdated(const QString& id);
+
+private:
+    void load();
+    void writeInventory();
+    void writeUptime();
+    void keepUnreadCopy(const QString& fileName, const QByteArray& bytes);
+    QDateTime now() const;
+
+    QList<Native::Site> m_sites;
+    QList<Native::Device> m_devices;
+    Native::UptimeHistory m_uptime;
+    QHash<QString, QDateTime> m_lastCheck;
+    QTimer m_saveTimer;
+    qint64 m_firstUnsavedMs = -1;
+    int m_inventoryWrites = 0;
+    Native::ReadStatus m_inventoryRead = Native::ReadStatus::Missing;
+    Native::ReadStatus m_uptimeRead = Native::ReadStatus::Missing;
+    // A file on disk that was not read whole must never be replaced by an
+    // empty one: set while that could happen.
+    bool m_guardInventory = false;
+    bool m_guardUptime = false;
+};

@@ -1,0 +1,24 @@
+#include "native/services/StartPacer.h"
+
+#include "app/core/Clock.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <limits>
+
+namespace StartPacer {
+
+int reserve(const QString& key, int gapMs)
+{
+    // Times come from the injected monotonic clock, so a test clock can
+    // move them on. A key never seen before is free now.
+    static QHash<QString, qint64> nextFree;
+
+    const qint64 now = kvr::Clock::instance().monotonicMs();
+    const qint64 slot = std::max(now, nextFree.value(key, now));
+    nextFree.insert(key, slot + std::max(0, gapMs));
+    return int(std::min<qint64>(slot - now, std::numeric_limits<int>::max()));
+}
+
+} // namespace StartPacer

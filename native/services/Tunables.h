@@ -1,0 +1,80 @@
+#pragma once
+
+// Tunables of the native device services, in one place. Units are in the
+// types (std::chrono) or in the names.
+
+#include <chrono>
+
+namespace NativeTunables {
+
+using namespace std::chrono_literals;
+
+// ---- Inventory saving -------------------------------------------------------
+// A burst of edits or probe results is written once, this long after the
+// last change ...
+inline constexpr std::chrono::milliseconds kSaveDelay = 1500ms;
+// ... but never later than this after the first change not yet written, so a
+// busy fleet whose results keep arriving still reaches the disk.
+inline constexpr std::chrono::milliseconds kSaveMaxDeferral = 30s;
+
+// ---- Uptime history ---------------------------------------------------------
+// Days kept in native-uptime.json: today and the 40 days before it.
+inline constexpr int kUptimeKeepDays = 40;
+// The first probe after start (or after re-enabling) credits this much.
+inline constexpr std::chrono::seconds kFirstCredit = 60s;
+// The credit for one probe is capped at max(poll minutes x this, the floor):
+// a gap longer than that (sleep, no network) stays uncredited.
+inline constexpr int kCreditSecondsPerPollMinute = 90;
+inline constexpr std::chrono::seconds kCreditFloor = 450s;
+
+// ---- Probe scheduler --------------------------------------------------------
+// Probe jobs that may run at once across the whole fleet.
+inline constexpr int kMaxRunningJobs = 4;
+// The first sweep follows the start of polling after this delay.
+inline constexpr std::chrono::milliseconds kFirstSweepDelay = 1500ms;
+// Poll interval and recording window: defaults and ranges of the settings.
+inline constexpr int kPollMinutesDefault = 5;
+inline constexpr int kPollMinutesMin = 1;
+inline constexpr int kPollMinutesMax = 60;
+inline constexpr int kWindowDaysDefault = 30;
+inline constexpr int kWindowDaysMin = 1;
+inline constexpr int kWindowDaysMax = 120;
+
+// ---- Stream start pacing ----------------------------------------------------
+// Spacing of stream starts against one device (used by the live wall tile).
+inline constexpr std::chrono::milliseconds kLiveStartGap = 80ms;
+inline constexpr std::chrono::milliseconds kPlaybackStartGap = 300ms;
+
+} // namespace NativeTunables
+
+// ---- Device HTTP, probes and recording searches -----------------------------
+#include <QtGlobal>
+
+namespace NativeTunables {
+
+// Transfer time-outs the callers pass to device HTTP (the request is given
+// up when no data moves for this long).
+inline constexpr int kDeviceRequestTimeout_ms = 8000;   // probe, details, calendar
+inline constexpr int kPictureRequestTimeout_ms = 12000; // still picture
+inline constexpr int kKeyFrameRequestTimeout_ms = 4000; // key-frame request
+inline constexpr int kTcpConnectTimeout_ms = 3000;      // one TCP connect test
+
+// Largest answer body accepted from a device. Text answers (device
+// information, disks, channel lists, search pages) stay far below the first;
+// pictures get more room. A device past the cap (a broken firmware that
+// streams forever) fails the request instead of filling the memory.
+inline constexpr qint64 kMaxAnswerBody_bytes = 4 * 1024 * 1024;
+inline constexpr qint64 kMaxPictureBody_bytes = 24 * 1024 * 1024;
+
+// HTTP-port connect attempts of one probe (latency and loss are taken from
+// them).
+inline constexpr int kProbeConnectAttempts = 3;
+// Network quality: mean connect time limits and lost attempts allowed.
+inline constexpr int kGoodLatency_ms = 100;
+inline constexpr int kDegradedLatency_ms = 300;
+inline constexpr int kDegradedMaxLost = 1;
+
+// Recorded-day count: the window is clamped to this many days.
+inline constexpr int kMaxRecordingWindowDays = 120;
+
+} // namespace NativeTunables

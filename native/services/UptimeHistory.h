@@ -1,0 +1,77 @@
+#pragma once
+
+// The hourly uptime history of native devices: minutes credited per hour to
+// a handful of series per device, the grid and percentage read from them,
+// and the JSON form of native-uptime.json (the last 40 days).
+
+#include "native/services/NativeInventory.h"
+#include "native/services/NativeRecords.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <map>
+
+namespace Native {
+
+inline constexpr char kUptimeFile[] = "native-uptime.json";
+inline constexpr int kUptimeVersion = 1;
+
+// Series keys of one device.
+QString checkedKey(const QString& id);                 // "s:" covered by probes
+QString internetKey(const QString& id);                // "i:" internet state up
+QString deviceKey(const QString& id);                  // "d:" device answering
+QString cameraKey(const QString& id, int channel);     // "c:<id>:<channel>"
+
+class UptimeHistory {
+public:
+    using Day = std::array<double, 24>;  // minutes of each hour, 0..60
+    using Series = std::map<QDate, Day>;
+
+    // Adds the minutes of [from, to) to the series, hour by hour in local
+    // time; no hour ever goes above 60. Raises the revision and marks the
+    // history dirty.
+    void credit(const QString& key, const QDateTime& from, const QDateTime& to);
+
+    // Forgets every series of the device; marks the history dirty.
+    void removeDevice(const QString& id);
+
+    // The end of the latest hour of the device series with up-minutes, or
+    // an invalid date-time.
+    QDateTime lastUpFromSeries(const QString& id) const;
+
+    // 24 cells per day for `days` days up to now's date, oldest first.
+    // `created` (may be invalid) hides the hours before the device existed.
+    QList<UptimeCell> grid(const QString& id, GraphType type, int channel, int days,
+                           const QDateTime& now, const QDateTime& created) const;
+    static double percent(const QList<UptimeCell>& cells);
+
+    // The file's compact JSON: days from today - 40 on, values to one
+    // decimal, keys ascending.
+    QByteArray encode(const QDate& today) const;
+    // Replaces the history with the file's; damaged input is read as far as
+    // it is sound. Days before today - 40 are skipped.
+    ReadStatus decode(const QByteArray& bytes, const QDate& today, QStringList* problems);
+
+    const Series* series(const QString& key) const;
+    int seriesCount() const { return int(m_series.size()); }
+    bool isEmpty() const { return m_series.isEmpty(); }
+
+    bool dirty() const { return m_dirty; }
+    void markDirty() { m_dirty = true; }
+    void clearDirty() { m_dirty = false; }
+    quint64 revision() const { return m_revision; }
+
+private:
+    QHash<QString, Series> m_series;
+    bool m_dirty = false;
+    quint64 m_revision = 1;
+};
+
+} // namespace Native

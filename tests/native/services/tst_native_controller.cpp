@@ -1,0 +1,413 @@
+#include "app/core/Settings.h"
+#include "native/services/NativeController.h"
+#include "native/services/NativeStore.h"
+#include "native/services/SecureFile.h"
+#include "tests/support/TestKit.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QSignalSpy>
+
+using namespace Native;
+using namespace std::chrono_literals;
+
+namespace {
+
+// Stands in for the device probe: records each started job and lets the
+// test answer it when it likes.
+struct ScriptedProbe {
+    struct Call {
+        Device device;
+        NativeController::Kind kind;
+        int windowDays;
+        NativeController::Done done;
+    };
+    QList<Call> calls;     // every call, in order
+    QList<int> pending;    // indexes of unanswered calls
+    int peak = 0;
+
+    NativeController::ProbeFn fn()
+    {
+        return [this](const Device& d, NativeController::Kind kind, int window,
+                      NativeController::Done done) {
+            calls.append({d, kind, window, std::move(done)});
+            pending.append(int(calls.size()) - 1);
+            peak = std::max(peak, int(pending.size()));
+        };
+    }
+
+    // Answers the oldest pending call of the device (or the oldest of all).
+    void answer(const ProbeResult& r, const QString& id = {})
+    {
+        for (qsizetype i = 0; i < pending.size(); ++i) {
+            Call& c = calls[pending[i]];
+            if (id.isEmpty() || c.device.id == id) {
+                auto done = c.done;
+                pending.removeAt(i);
+                done(r);
+                return;
+            }
+        }
+        QFAIL("no pending probe to answer");
+    }
+    int callsFor(const QString& id) const
+    {
+        return int(std::count_if(calls.begin(), calls.end(),
+                                 [&](const Call& c) { return c.device.id == id; }));
+    }
+};
+
+ProbeResult upResult()
+{
+    ProbeResult r;
+    r.health.internet = Passed;
+    r.health.device = Passed;
+    return r;
+}
+
+ProbeResult refusedResult()
+{
+    ProbeResult r;
+    r.health.internet = Passed;
+    r.health.device = Failed;
+    r.health.digest = Failed;
+    r.health.error = "Username or password is incorrect.";
+    r.loginRefused = true;
+    return r;
+}
+
+ProbeResult offlineResult()
+{
+    ProbeResult r;
+    r.health.internet = Failed;
+    r.health.device = Failed;
+    r.health.error = "Device is offline.";
+    return r;
+}
+
+QStringList addDevices(NativeStore& store, int n)
+{
+    QStringList ids;
+    for (int i = 0; i < n; ++i) {
+        Device d;
+        d.name = QStringLiteral("dev %1").arg(i);
+        d.ip = QStringLiteral("10.1.0.%1").arg(i + 1);
+        d.username = "admin";
+        d.password = "right";
+        ids.append(store.addDevice(d));
+    }
+    return ids;
+}
+
+} // namespace
+
+class TestNativeController : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        QDir(QFileInfo(SecureFile::path("x")).path()).removeRecursively();
+        NativeMode::prefs().remove("native");
+    }
+
+    void atMostFourJobsAndNeverTwoForOneDevice()
+    {
+        NativeStore store;
+        const QStringList ids = addDevices(store, 10);
+        ScriptedProbe probe;
+        NativeController c(&store, probe.fn());
+        QSignalSpy busy(&c, &NativeController::busyChanged);
+        QSignalSpy finished(&c, &NativeController::finished);
+
+        c.refreshAll();
+        QCOMPARE(busy.size(), 10);
+        for (const auto& args : busy)
+            QCOMPARE(args.at(1).toBool(), true);
+        QCOMPARE(c.runningCount(), 4);
+        QCOMPARE(c.queuedCount(), 6);
+        QCOMPARE(probe.calls.size(), 4);
+        for (const QString& id : ids)
+            QVERIFY(c.isBusy(id));
+
+        // Asking again for a busy device (queued or running) changes nothing.
+        busy.clear();
+        c.run(ids[0], NativeController::Diagnose);
+        c.run(ids[9], NativeController::Diagnose);
+        c.refreshAll();
+        QCOMPARE(busy.size(), 0);
+        QCOMPARE(c.queuedCount(), 6);
+
+        // The first answer frees a slot for the fifth device.
+        probe.answer(upResult(), ids[0]);
+        QCOMPARE(probe.calls.size(), 5);
+        QCOMPARE(probe.calls[4].device.id, ids[4]);
+        QCOMPARE(busy.size(), 1);
+        QCOMPARE(busy.first().at(0).toString(), ids[0]);
+        QCOMPARE(busy.first().at(1).toBool(), false);
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(finished.first().at(1).toInt(), int(NativeController::Refresh));
+        // The result was stored before the notices.
+        QCOMPARE(store.device(ids[0])->health.device, int(Passed));
+
+        while (!probe.pending.isEmpty())
+            probe.answer(upResult());
+        QCOMPARE(probe.peak, 4);
+        QCOMPARE(probe.calls.size(), 10);
+        QCOMPARE(finished.size(), 10);
+        QCOMPARE(busy.size(), 10);  // one "idle" per device
+        for (const QString& id : ids) {
+            QCOMPARE(probe.callsFor(id), 1);
+            QVERIFY(!c.isBusy(id));
+        }
+    }
+
+    void jobKindsChooseTheProbe()
+    {
+        NativeStore store;
+        const QStringList ids = addDevices(store, 3);
+        ScriptedProbe probe;
+        NativeController c(&store, probe.fn());
+        NativeController::setWindowDays(45);
+        c.run(ids[0], NativeController::Diagnose);
+        c.run(ids[1], NativeController::Fetch);
+        c.run(ids[2], NativeController::Refresh);
+        QCOMPARE(probe.calls[0].kind, NativeController::Diagnose);
+        QCOMPARE(probe.calls[0].windowDays, 0);
+        QCOMPARE(probe.calls[1].kind, NativeController::Fetch);
+        QCOMPARE(probe.calls[1].windowDays, 45);
+        QCOMPARE(probe.calls[2].kind, NativeController::Refresh);
+        QCOMPARE(probe.calls[2].windowDays, 0);
+        QCOMPARE(probe.calls[0].device.password, QStringLiteral("right"));  // a copy of the record
+
+        // Unknown and disabled devices are not queued.
+        QSignalSpy busy(&c, &NativeController::busyChanged);
+        c.run("nope", NativeController::Diagnose);
+        store.setEnabled(ids[0], false, {});
+        while (!probe.pending.isEmpty())
+            probe.answer(upResult());
+        c.run(ids[0], NativeController::Diagnose);
+        QCOMPARE(probe.calls.size(), 3);
+        QCOMPARE(busy.size(), 3);  // only the idle notices of the three answered jobs
+    }
+
+    void deviceDisabledWhileQueuedIsDropped()
+    {
+        NativeStore store;
+        const QStringList ids = addDevices(store, 5);
+        ScriptedProbe probe;
+        NativeController c(&store, probe.fn());
+        QSignalSpy busy(&c, &NativeController::busyChanged);
+        QSignalSpy finished(&c, &NativeController::finished);
+        c.refreshAll();
+        store.setEnabled(ids[4], false, "off");
+        busy.clear();
+        probe.answer(upResult(), ids[0]);
+        QCOMPARE(probe.callsFor(ids[4]), 0);
+        QCOMPARE(busy.size(), 2);
+        QCOMPARE(busy.at(1).at(0).toString(), ids[4]);
+        QCOMPARE(busy.at(1).at(1).toBool(), false);
+        QCOMPARE(finished.size(), 1);
+        QVERIFY(!c.isBusy(ids[4]));
+    }
+
+    void refusedLoginIsSkippedBySweepsUntilUp()
+    {
+        NativeStore store;
+        const QStringList ids = addDevices(store, 2);
+        ScriptedProbe probe;
+        NativeController c(&store, probe.fn());
+
+        c.refreshAll();
+        probe.answer(refusedResult(), ids[0]);
+        probe.answer(upResult(), ids[1]);
+        QVERIFY(c.isRefused(ids[0]));
+        QVERIFY(!c.isRefused(ids[1]));
+
+        // Sweeps leave it alone: the wrong password is not tried again.
+        for (int sweep = 0; sweep < 3; ++sweep) {
+            c.poll();
+            while (!probe.pending.isEmpty())
+                probe.answer(upResult());
+        }
+        QCOMPARE(probe.callsFor(ids[0]), 1);
+        QCOMPARE(probe.callsFor(ids[1]), 4);
+
+        // An unreachable device keeps its mark; a check by hand that finds
+        // it up takes it away.
+        c.run(ids[0], NativeController::Diagnose);
+        probe.answer(offlineResult(), ids[0]);
+        QVERIFY(c.isRefused(ids[0]));
+        c.run(ids[0], NativeController::Diagnose);
+        probe.answer(upResult(), ids[0]);
+        QVERIFY(!c.isRefused(ids[0]));
+
+        // The device panel can clear the mark itself.
+        c.run(ids[0], NativeController::Diagnose);
+        probe.answer(refusedResult(), ids[0]);
+        QVERIFY(c.isRefused(ids[0]));
+        c.clearRefused(ids[0]);
+        QVERIFY(c.refused().isEmpty());
+        c.refreshAll();
+        QCOMPARE(probe.callsFor(ids[0]), 5);
+    }
+
+    void resultOfAnOldConnectionIsDiscarded()
+    {
+        NativeStore store;
+        const QStringList ids = addDevices(store, 1);
+        const QString id = ids.first();
+        ScriptedProbe probe;
+        NativeController c(&store, probe.fn());
+        QSignalSpy busy(&c, &NativeController::busyChanged);
+        QSignalSpy finished(&c, &NativeController::finished);
+
+        c.run(id, NativeController::Diagnose);
+        probe.calls[0].device.password = "wrong";  // what the probe saw
+        // The user corrects the password while the probe runs.
+        Device edit = *store.device(id);
+        edit.password = "corrected";
+        QVERIFY(store.updateDevice(edit));
+
+        probe.answer(refusedResult(), id);
+        QVERIFY(!c.isRefused(id));
+        QCOMPARE(store.device(id)->health.device, 0);  // untouched fresh block
+        QCOMPARE(finished.size(), 0);
+        // The check is made again with the new settings, the device busy
+        // throughout.
+        QCOMPARE(probe.calls.size(), 2);
+        QCOMPARE(probe.calls[1].device.password, QStringLiteral("corrected"));
+        QCOMPARE(probe.calls[1].kind, NativeController::Diagnose);
+        QVERIFY(c.isBusy(id));
+        QCOMPARE(busy.size(), 1);
+
+        probe.answer(upResult(), id);
+        QCOMPARE(store.device(id)->health.device, int(Passed));
+        QCOMPARE(finished.size(), 1);
+        QCOMPARE(busy.size(), 2);
+
+        // A result for a device removed meanwhile ends the job quietly.
+        c.run(id, NativeController::Refresh);
+        store.removeDevice(id);
+        probe.answer(upResult(), id);
+        QVERIFY(!c.isBusy(id));
+        QVERIFY(store.devices().isEmpty());
+    }
+
+    void answersGivenAtOnceDoNotNest()
+    {
+        NativeStore store;
+        const QStringList ids = addDevices(store, 30);
+        int running = 0;
+        int peak = 0;
+        int calls = 0;
+        NativeController* self = nullptr;
+        NativeController c(&store, [&](const Device&, NativeController::Kind, int,
+                                        NativeController::Done done) {
+            ++calls;
+            running = self->runningCount();
+            peak = std::max(peak, running);
+            done(offlineResult());  // before the call returns
+        });
+        self = &c;
+        QSignalSpy finished(&c, &NativeController::finished);
+        c.refreshAll();
+        QTRY_COMPARE(finished.size(), 30);
+        QCOMPARE(calls, 30);
+        QVERIFY(peak <= 4);
+    }
+
+    void settingsAreClamped()
+    {
+        QCOMPARE(NativeController::pollEnabled(), true);
+        QCOMPARE(NativeController::pollMinutes(), 5);
+        QCOMPARE(NativeController::windowDays(), 30);
+        NativeMode::prefs().setValue("native/pollMinutes", 0);
+        QCOMPARE(NativeController::pollMinutes(), 1);
+        NativeMode::prefs().setValue("native/pollMinutes", 500);
+        QCOMPARE(NativeController::pollMinutes(), 60);
+        NativeController::setPollMinutes(90);
+        QCOMPARE(NativeMode::prefs().value("native/pollMinutes").toInt(), 60);
+        NativeController::setWindowDays(0);
+        QCOMPARE(NativeMode::prefs().value("native/windowDays").toInt(), 1);
+        NativeController::setWindowDays(1000);
+        QCOMPARE(NativeController::windowDays(), 120);
+    }
+
+    void firstSweepFollowsStartAfterADelay()
+    {
+        NativeStore store;
+        const QStringList ids = addDevices(store, 2);
+        ScriptedProbe probe;
+        NativeController c(&store, probe.fn());
+        QList<std::chrono::milliseconds> delays;
+        QList<std::function<void()>> due;
+        c.setDelayFunction([&](std::chrono::milliseconds ms, std::function<void()> fn) {
+            delays.append(ms);
+            due.append(std::move(fn));
+        });
+
+        c.startPolling();
+        QVERIFY(c.isStarted());
+        QVERIFY(c.isPollTimerActive());
+        QCOMPARE(c.pollIntervalMs(), 5 * 60000);
+        QCOMPARE(delays, QList<std::chrono::milliseconds>{1500ms});
+        QVERIFY(probe.calls.isEmpty());  // nothing before the delay
+        due.takeFirst()();
+        QCOMPARE(probe.calls.size(), 2);
+        while (!probe.pending.isEmpty())
+            probe.answer(upResult());
+
+        // The poll interval follows the setting while the timer runs.
+        NativeController::setPollMinutes(7);
+        QCOMPARE(c.pollIntervalMs(), 7 * 60000);
+
+        // Suspended within the delay: the first sweep does not happen.
+        c.suspend();
+        QVERIFY(!c.isStarted());
+        c.startPolling();
+        c.suspend();
+        due.takeFirst()();
+        QCOMPARE(probe.calls.size(), 2);
+
+        // Polling switched off: starting arms nothing; switching it on
+        // while started arms the timer and sweeps after the delay.
+        NativeController::setPollEnabled(false);
+        c.startPolling();
+        QVERIFY(!c.isPollTimerActive());
+        QVERIFY(due.isEmpty());
+        NativeController::setPollEnabled(true);
+        QVERIFY(c.isPollTimerActive());
+        QCOMPARE(due.size(), 1);
+        QCOMPARE(delays.last(), 1500ms);
+        due.takeFirst()();
+        QCOMPARE(probe.calls.size(), 4);
+        NativeController::setPollEnabled(false);
+        QVERIFY(!c.isPollTimerActive());
+        QVERIFY(c.isStarted());
+
+        // stopPolling stops the timer and keeps the started state.
+        NativeController::setPollEnabled(true);
+        c.stopPolling();
+        QVERIFY(!c.isPollTimerActive());
+        QVERIFY(c.isStarted());
+    }
+
+    void realTimerSweepsOnceAfterStart()
+    {
+        // The default delay on the event loop: the sweep comes about 1.5 s
+        // after the start, not before.
+        NativeStore store;
+        addDevices(store, 1);
+        ScriptedProbe probe;
+        NativeController c(&store, probe.fn());
+        QElapsedTimer t;
+        t.start();
+        c.startPolling();
+        QTRY_COMPARE_WITH_TIMEOUT(probe.calls.size(), 1, 10000);
+        QVERIFY2(t.elapsed() >= 1400, qPrintable(QString::number(t.elapsed())));
+        c.suspend();
+    }
+};
+
+KVR_TEST_MAIN(TestNativeController)
+#include "tst_native_controller.moc"

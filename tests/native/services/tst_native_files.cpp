@@ -1,0 +1,281 @@
+#include "native/services/NativeInventory.h"
+#include "native/services/SecureFile.h"
+#include "native/services/StartPacer.h"
+#include "tests/support/TestKit.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace Native;
+
+namespace {
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
+// Makes every file write past `bytes` fail (as a full disk would) while it
+// lives.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit lim = saved;
+        lim.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
+
+private:
+    rlimit saved {};
+};
+
+QJsonObject parse(const QByteArray& bytes)
+{
+    return QJsonDocument::fromJson(bytes).object();
+}
+
+} // namespace
+
+class TestNativeFiles : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void secureWriteIsOwnerOnlyAndAtomic()
+    {
+        const QString name = QStringLiteral("secret-test.bin");
+        const QString path = SecureFile::path(name);
+        QVERIFY(path.endsWith(QLatin1String("/secret-test.bin")));
+        QVERIFY(!SecureFile::read(name).has_value());  // missing: no value
+
+        // A file that was readable by others before is not after.
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("old");
+        }
+        ::chmod(QFile::encodeName(path).constData(), 0644);
+        const mode_t oldMask = ::umask(0);  // the loosest the process may be
+        QVERIFY(SecureFile::write(name, "password=1"));
+        ::umask(oldMask);
+        QCOMPARE(modeOf(path), 0600);
+        QCOMPARE(*SecureFile::read(name), QByteArray("password=1"));
+
+        // Empty file: present and empty.
+        QVERIFY(SecureFile::write(name, QByteArray()));
+        QVERIFY(SecureFile::read(name).has_value());
+        QVERIFY(SecureFile::read(name)->isEmpty());
+
+        SecureFile::remove(name);
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void failedWriteKeepsThePreviousFile()
+    {
+        const QString name = QStringLiteral("keep-test.bin");
+        QVERIFY(SecureFile::write(name, "the old content"));
+        {
+            FileSizeLimit limit(64);
+            QVERIFY(!SecureFile::write(name, QByteArray(4096, 'x')));
+        }
+        QCOMPARE(*SecureFile::read(name), QByteArray("the old content"));
+        QCOMPARE(modeOf(SecureFile::path(name)), 0600);
+        // No temporary file is left behind either.
+        const QStringList left = QDir(QFileInfo(SecureFile::path(name)).path())
+                                     .entryList({QStringLiteral("keep-test*")}, QDir::Files | QDir::Hidden);
+        QCOMPARE(left, QStringList{name});
+    }
+
+    void pacerSpacesStartsPerKey()
+    {
+        kvrtest::TestClock clock;
+        QCOMPARE(StartPacer::reserve("dev-a", 80), 0);
+        QCOMPARE(StartPacer::reserve("dev-a", 80), 80);
+        QCOMPARE(StartPacer::reserve("dev-a", 80), 160);
+        QCOMPARE(StartPacer::reserve("dev-b", 300), 0);  // keys do not delay each other
+        QCOMPARE(StartPacer::reserve("dev-b", 300), 300);
+        clock.advanceMs(100);
+        QCOMPARE(StartPacer::reserve("dev-a", 80), 140);  // still inside the burst
+        clock.advanceMs(500);
+        QCOMPARE(StartPacer::reserve("dev-a", 80), 0);
+    }
+
+    void deviceWithOnlyAnIdReadsWithDefaults()
+    {
+        const InventoryData data = decodeInventory(
+            "{\"devices\":[{\"id\":\"a\"},{\"name\":\"no id\"}],\"sites\":[{}],\"version\":1}");
+        QCOMPARE(data.status, ReadStatus::Clean);
+        QCOMPARE(data.devices.size(), 1);  // the one without an id is dropped
+        QCOMPARE(data.sites.size(), 1);    // sites are kept whatever their id
+        const Device& d = data.devices.first();
+        QCOMPARE(d.httpPort, 80);
+        QCOMPARE(d.rtspPort, 554);
+        QCOMPARE(d.serverPort, 8000);
+        QCOMPARE(d.manufacturer, QStringLiteral("HIKVISION"));
+        QCOMPARE(d.type, QStringLiteral("nvr"));
+        QCOMPARE(d.channels, 1);
+        QVERIFY(d.enabled);
+        QCOMPARE(d.cameras.size(), 1);
+        QCOMPARE(d.cameras[0].channelId, 1);
+        QVERIFY(d.cameras[0].name.isEmpty());
+        QCOMPARE(d.health.device, 0);
+        QCOMPARE(d.health.latencyMs, -1);
+        QCOMPARE(d.health.lossPercent, -1);
+        QCOMPARE(d.health.recordingDays, -1);
+        QCOMPARE(d.health.recordingWindow, 0);
+        QVERIFY(!d.createdAt.isValid());
+    }
+
+    void valuesAreClampedAndMapped()
+    {
+        const InventoryData data = decodeInventory(
+            "{\"devices\":["
+            "{\"id\":\"zero\",\"channels\":0},"
+            "{\"id\":\"many\",\"channels\":500},"
+            "{\"id\":\"huge\",\"channels\":1e12,\"httpPort\":12.5,\"manufacturer\":7,\"type\":null},"
+            "{\"id\":\"ign\",\"channels\":4,\"ignored\":[0,2,9,\"x\"]},"
+            "{\"id\":\"st\",\"health\":{\"internet\":3,\"device\":-1,\"digest\":1,\"basic\":2,"
+            "\"latencyMs\":-9e15,\"checkedAt\":\"not a date\",\"lastUp\":\"2026-03-01T10:20:30\"}}"
+            "]}");
+        QCOMPARE(data.devices.size(), 5);
+        QCOMPARE(data.devices[0].channels, 1);
+        QCOMPARE(data.devices[1].channels, 256);
+        QCOMPARE(data.devices[1].cameras.size(), 256);
+        QCOMPARE(data.devices[2].channels, 256);  // a huge count never wraps
+        QCOMPARE(data.devices[2].httpPort, 80);   // not integral: default
+        QCOMPARE(data.devices[2].manufacturer, QStringLiteral("HIKVISION"));
+        QCOMPARE(data.devices[2].type, QStringLiteral("nvr"));
+        QCOMPARE(data.devices[3].ignored, QList<int>{2});
+        const Health& h = data.devices[4].health;
+        QCOMPARE(h.internet, 0);
+        QCOMPARE(h.device, 0);
+        QCOMPARE(h.digest, 1);
+        QCOMPARE(h.basic, 2);
+        QCOMPARE(h.latencyMs, std::numeric_limits<int>::min());
+        QVERIFY(!h.checkedAt.isValid());
+        QCOMPARE(h.lastUp, QDateTime(QDate(2026, 3, 1), QTime(10, 20, 30)));
+    }
+
+    void duplicateCameraNamesAreCleared()
+    {
+        const InventoryData data = decodeInventory(
+            "{\"devices\":[{\"id\":\"d\",\"channels\":4,\"cameras\":["
+            "{\"channelId\":1,\"name\":\"Gate\"},{\"channelId\":2,\"name\":\" gate \"},"
+            "{\"channelId\":3,\"name\":\"GATE\"},{\"channelId\":4,\"name\":\"Yard\"},"
+            "{\"channelId\":9,\"name\":\"gone\"}]}]}");
+        const Device& d = data.devices.first();
+        QCOMPARE(d.cameras.size(), 4);
+        QVERIFY(d.cameras[0].name.isEmpty());
+        QVERIFY(d.cameras[1].name.isEmpty());
+        QVERIFY(d.cameras[2].name.isEmpty());
+        QCOMPARE(d.cameras[3].name, QStringLiteral("Yard"));
+    }
+
+    void writtenFormRoundTrips()
+    {
+        Device d;
+        d.id = "x";
+        d.name = "Front \"door\" \\ ünïcode";
+        d.password = "p@ss:w/rd";
+        d.channels = 4;
+        d.ignored = {2};
+        d.createdAt = QDateTime(QDate(2026, 3, 2), QTime(8, 9, 10, 500));
+        d.health.device = Passed;
+        d.health.lastUp = QDateTime(QDate(2026, 3, 2), QTime(9, 0, 1));
+        syncCameras(d);
+        d.cameras[0].name = "Gate";
+        d.cameras[0].online = true;
+        d.cameras[0].onlineKnown = true;
+        d.cameras[0].blur = 40;
+        Site s;
+        s.id = "site";
+        s.name = "HQ";
+        s.sim = "+44 1234";
+
+        const QByteArray bytes = encodeInventory({s}, {d});
+        QVERIFY(!bytes.contains('\n'));
+        const QJsonObject root = parse(bytes);
+        QCOMPARE(root.value("version").toInt(), 1);
+        const QJsonObject dj = root.value("devices").toArray().first().toObject();
+        QCOMPARE(dj.keys().size(), 18);  // every field, nothing more
+        QCOMPARE(dj.value("health").toObject().keys().size(), 22);
+        QCOMPARE(dj.value("cameras").toArray().first().toObject().keys().size(), 7);
+        QVERIFY(dj.value("health").toObject().value("checkedAt").isNull());
+        QCOMPARE(dj.value("createdAt").toString(), QStringLiteral("2026-03-02T08:09:10"));
+        QCOMPARE(root.value("sites").toArray().first().toObject().keys().size(), 7);
+        // Keys ascending: the written text is what a sorting writer makes.
+        QCOMPARE(QJsonDocument(root).toJson(QJsonDocument::Compact), bytes);
+
+        const InventoryData back = decodeInventory(bytes);
+        QCOMPARE(back.status, ReadStatus::Clean);
+        const Device& r = back.devices.first();
+        QCOMPARE(r.name, d.name);
+        QCOMPARE(r.password, d.password);
+        QCOMPARE(r.ignored, d.ignored);
+        QCOMPARE(r.createdAt, QDateTime(QDate(2026, 3, 2), QTime(8, 9, 10)));  // to the second
+        QVERIFY(!r.health.checkedAt.isValid());
+        QCOMPARE(r.health.lastUp, d.health.lastUp);
+        QCOMPARE(r.cameras[0].name, QStringLiteral("Gate"));
+        QCOMPARE(r.cameras[0].blur, 40);
+        QCOMPARE(back.sites.first().sim, s.sim);
+        QCOMPARE(r.totalCameras(), 3);
+        QCOMPARE(r.onlineCameras(), 1);
+    }
+
+    void damagedInventoryIsReadAsFarAsSound()
+    {
+        QList<Device> devices;
+        for (int i = 0; i < 5; ++i) {
+            Device d;
+            d.id = QStringLiteral("dev-%1").arg(i);
+            d.password = QStringLiteral("secret-%1").arg(i);
+            syncCameras(d);
+            devices.append(d);
+        }
+        Site s;
+        s.id = "s";
+        const QByteArray whole = encodeInventory({s}, devices);
+
+        // Truncated inside the fourth device: three whole devices survive and
+        // no half-read record (with a lost password) is made up.
+        const qsizetype cut = whole.indexOf("dev-3") - 20;
+        InventoryData data = decodeInventory(whole.left(cut));
+        QCOMPARE(data.status, ReadStatus::Damaged);
+        QCOMPARE(data.devices.size(), 3);
+        QCOMPARE(data.devices[2].password, QStringLiteral("secret-2"));
+        QCOMPARE(data.problems.size(), 1);
+
+        // Garbage in the middle: what came before it is read.
+        QByteArray broken = whole;
+        broken.replace(whole.indexOf("dev-2"), 5, "d\"\"\"v");
+        data = decodeInventory(broken);
+        QCOMPARE(data.status, ReadStatus::Damaged);
+        QVERIFY(data.devices.size() <= 2);
+
+        QCOMPARE(decodeInventory("").status, ReadStatus::Damaged);
+        QCOMPARE(decodeInventory("\x00\x01garbage").devices.size(), 0);
+        QCOMPARE(decodeInventory("[1,2,3]").status, ReadStatus::Damaged);
+
+        // Another version: the members this build knows are read.
+        QByteArray v2 = whole;
+        v2.replace("\"version\":1", "\"version\":2");
+        data = decodeInventory(v2);
+        QCOMPARE(data.status, ReadStatus::OtherVersion);
+        QCOMPARE(data.devices.size(), 5);
+        QCOMPARE(data.problems.size(), 1);
+    }
+};
+
+KVR_TEST_MAIN(TestNativeFiles)
+#include "tst_native_files.moc"

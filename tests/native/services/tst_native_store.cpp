@@ -1,0 +1,551 @@
+#include "app/core/Settings.h"
+#include "native/services/NativeStore.h"
+#include "native/services/SecureFile.h"
+#include "tests/support/TestKit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QSignalSpy>
+
+#include <csignal>
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+using namespace Native;
+
+namespace {
+
+const QDate kDay(2026, 3, 2);
+
+QDateTime at(int h, int m, int s = 0)
+{
+    return QDateTime(kDay, QTime(h, m, s));
+}
+
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+    {
+        ::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved);
+        rlimit lim = saved;
+        lim.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &lim);
+    }
+    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
+
+private:
+    rlimit saved {};
+};
+
+Device sample(int channels = 4)
+{
+    Device d;
+    d.name = "Recorder";
+    d.ip = "192.168.1.20";
+    d.username = "admin";
+    d.password = "secret";
+    d.channels = channels;
+    return d;
+}
+
+ProbeResult up()
+{
+    ProbeResult r;
+    r.health.internet = Passed;
+    r.health.device = Passed;
+    r.health.httpPort = Passed;
+    r.health.rtspPort = Passed;
+    r.health.latencyMs = 12;
+    r.health.lossPercent = 0;
+    r.health.quality = "Good";
+    return r;
+}
+
+ProbeResult down()
+{
+    ProbeResult r;
+    r.health.internet = Failed;
+    r.health.device = Failed;
+    r.health.error = "Device is offline.";
+    return r;
+}
+
+double minutes(const NativeStore& s, const QString& key, int hour)
+{
+    const UptimeHistory::Series* series = s.uptime().series(key);
+    if (!series)
+        return 0;
+    const auto it = series->find(kDay);
+    return it == series->end() ? 0 : it->second[size_t(hour)];
+}
+
+double total(const NativeStore& s, const QString& key)
+{
+    double sum = 0;
+    if (const UptimeHistory::Series* series = s.uptime().series(key))
+        for (const auto& [day, hours] : *series)
+            for (double v : hours)
+                sum += v;
+    return sum;
+}
+
+int modeOf(const QString& path)
+{
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return -1;
+    return int(st.st_mode & 07777);
+}
+
+QStringList unreadCopies()
+{
+    return QDir(QFileInfo(SecureFile::path("x")).path())
+        .entryList({QStringLiteral("*.unread-*")}, QDir::Files);
+}
+
+} // namespace
+
+class TestNativeStore : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        QDir dir(QFileInfo(SecureFile::path("x")).path());
+        dir.removeRecursively();
+        QDir().mkpath(dir.path());
+        NativeMode::prefs().remove("native/pollMinutes");
+        clock.setNowUtc(at(9, 0).toUTC());
+    }
+
+    void sitesAndDevicesAreEdited()
+    {
+        NativeStore store;
+        QSignalSpy changed(&store, &NativeStore::changed);
+        QSignalSpy updated(&store, &NativeStore::deviceUpdated);
+
+        Site site;
+        site.id = "ignored";
+        site.name = "HQ";
+        const QString siteId = store.addSite(site);
+        QVERIFY(QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[0-9a-f]{4}-[0-9a-f]{12}$")
+                    .match(siteId).hasMatch());
+        QCOMPARE(store.siteName(siteId), QStringLiteral("HQ"));
+        QVERIFY(!store.site(QString()));
+        site.id = siteId;
+        site.isp = "Fibre";
+        store.updateSite(site);
+        QCOMPARE(store.site(siteId)->isp, QStringLiteral("Fibre"));
+        site.id = "nope";
+        store.updateSite(site);  // no such site: nothing
+        QCOMPARE(changed.size(), 2);
+
+        Device d = sample(3);
+        d.siteId = siteId;
+        d.health.device = Passed;
+        d.cameras = {Camera{}, Camera{}};
+        const QString id = store.addDevice(d);
+        QVERIFY(!id.isEmpty());
+        const Device* stored = store.device(id);
+        QCOMPARE(stored->createdAt, at(9, 0));
+        QCOMPARE(stored->health.device, 0);  // a fresh block
+        QCOMPARE(stored->cameras.size(), 3);
+        QCOMPARE(stored->cameras[2].channelId, 3);
+        QCOMPARE(changed.size(), 3);
+        QCOMPARE(updated.size(), 0);
+        QVERIFY(!store.device(id.toUpper()));  // ids compare exactly
+
+        store.setEnabled(id, false, "Moved");
+        QCOMPARE(store.device(id)->disabledReason, QStringLiteral("Moved"));
+        store.setEnabled(id, true, "ignored when enabling");
+        QVERIFY(store.device(id)->enabled);
+        QVERIFY(store.device(id)->disabledReason.isEmpty());
+        QCOMPARE(updated.size(), 2);
+        store.setEnabled("nope", false, {});
+        QCOMPARE(updated.size(), 2);
+
+        // Removing the site removes its devices, each with its own notice.
+        const QString other = store.addDevice(sample());
+        changed.clear();
+        store.removeSite(siteId);
+        QCOMPARE(changed.size(), 2);
+        QVERIFY(!store.device(id));
+        QVERIFY(store.device(other));
+        QVERIFY(store.sites().isEmpty());
+        store.removeDevice("nope");  // still announced
+        QCOMPARE(changed.size(), 3);
+    }
+
+    void addressesThatAreNotHostsAreRefused()
+    {
+        NativeStore store;
+        QSignalSpy changed(&store, &NativeStore::changed);
+        for (const QString& bad : {QStringLiteral("10.0.0.5/x"), QStringLiteral("admin@10.0.0.5"),
+                                   QStringLiteral("10.0.0.5:8080"), QStringLiteral("evil.example#10.0.0.5"),
+                                   QStringLiteral("my host"), QString()}) {
+            Device d = sample();
+            d.ip = bad;
+            QString error;
+            QVERIFY2(store.addDevice(d, &error).isEmpty(), qPrintable(bad));
+            QVERIFY(!error.isEmpty());
+        }
+        QCOMPARE(changed.size(), 0);
+        QVERIFY(store.devices().isEmpty());
+
+        Device d = sample();
+        d.ip = "  nvr-1.example.lan ";  // surrounding blanks are a typing slip
+        const QString id = store.addDevice(d);
+        QCOMPARE(store.device(id)->ip, QStringLiteral("nvr-1.example.lan"));
+        Device edit = *store.device(id);
+        edit.ip = "nvr-1.example.lan/../x";
+        edit.name = "changed";
+        QString error;
+        QVERIFY(!store.updateDevice(edit, &error));
+        QVERIFY(!error.isEmpty());
+        QCOMPARE(store.device(id)->name, QStringLiteral("Recorder"));
+    }
+
+    void connectionChangesResetHealth()
+    {
+        NativeStore store;
+        const QString id = store.addDevice(sample());
+        store.applyProbe(id, up());
+        clock.advanceSecs(300);
+        store.applyProbe(id, up());
+        QCOMPARE(total(store, checkedKey(id)), 6.0);  // 60 s first, then 5 min
+
+        QSignalSpy changed(&store, &NativeStore::changed);
+        QSignalSpy updated(&store, &NativeStore::deviceUpdated);
+        Device edit = *store.device(id);
+        edit.name = "Renamed";
+        edit.health = Health{};  // the editor's copy of health is not taken
+        QVERIFY(store.updateDevice(edit));
+        QCOMPARE(store.device(id)->health.device, int(Passed));
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(updated.size(), 1);
+
+        edit.password = "new";
+        edit.channels = 2;
+        QVERIFY(store.updateDevice(edit));
+        const Device* d = store.device(id);
+        QCOMPARE(d->health.device, 0);
+        QCOMPARE(d->health.latencyMs, -1);
+        QCOMPARE(d->cameras.size(), 2);
+        // The last check was forgotten with the old connection: the next
+        // probe credits the first-probe minute only.
+        clock.advanceSecs(300);
+        store.applyProbe(id, up());
+        QCOMPARE(total(store, checkedKey(id)), 7.0);
+    }
+
+    void camerasEditorRules()
+    {
+        NativeStore store;
+        Device d = sample(4);
+        const QString id = store.addDevice(d);
+        Device* stored = store.device(id);
+        stored->cameras[2].name = "Gate";
+        QSignalSpy updated(&store, &NativeStore::deviceUpdated);
+
+        QList<Camera> edits(3);
+        edits[0].channelId = 3;
+        edits[0].name = "  ";
+        edits[0].blur = 50;
+        edits[1].channelId = 2;
+        edits[1].name = " ";
+        edits[1].blur = 101;
+        edits[2].channelId = 99;  // not on the device: skipped
+        edits[2].name = "x";
+        store.saveCameras(id, edits);
+        stored = store.device(id);
+        QCOMPARE(stored->cameras[2].name, QStringLiteral("Camera 3"));
+        QCOMPARE(stored->cameras[2].blur, 50);
+        QVERIFY(stored->cameras[1].name.isEmpty());
+        QCOMPARE(stored->cameras[1].blur, 0);
+        QCOMPARE(stored->cameras.size(), 4);
+        QCOMPARE(updated.size(), 1);
+    }
+
+    void probeResultsAreApplied()
+    {
+        NativeStore store;
+        const QString id = store.addDevice(sample(8));
+        QSignalSpy changed(&store, &NativeStore::changed);
+        QSignalSpy updated(&store, &NativeStore::deviceUpdated);
+
+        ProbeResult r = up();
+        r.detailsFetched = true;
+        r.health.model = "DS-1";
+        r.health.hdd = "OK";
+        r.health.recordingDays = 12;
+        r.health.recordingWindow = 30;
+        r.channelsKnown = true;
+        r.channels = {{1, "Door", true, true}, {2, " door ", true, false}, {3, "Yard", true, false},
+                      {12, "Back", true, true}};
+        store.applyProbe(id, r);
+        const Device* d = store.device(id);
+        QCOMPARE(d->channels, 12);
+        QCOMPARE(d->cameras.size(), 12);
+        QCOMPARE(d->cameras[11].name, QStringLiteral("Back"));
+        QVERIFY(d->cameras[0].name.isEmpty());  // a name on two channels names neither
+        QVERIFY(d->cameras[1].name.isEmpty());
+        QCOMPARE(d->cameras[2].name, QStringLiteral("Yard"));
+        QVERIFY(d->cameras[0].online && d->cameras[0].onlineKnown);
+        QVERIFY(!d->cameras[2].online && d->cameras[2].onlineKnown);
+        QCOMPARE(d->cameras[2].lastOffline, at(9, 0));
+        QVERIFY(!d->cameras[4].onlineKnown);
+        QCOMPARE(d->health.checkedAt, at(9, 0));
+        QCOMPARE(d->health.lastUp, at(9, 0));
+        QCOMPARE(d->health.fetchedAt, at(9, 0));
+        QCOMPARE(d->health.recordingDays, 12);
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(updated.size(), 1);
+
+        // A later fetch without disk verdict or count keeps the old ones; a
+        // user-named camera keeps its name.
+        store.device(id)->cameras[2].name = "My yard";
+        clock.advanceSecs(60);
+        ProbeResult again = up();
+        again.detailsFetched = true;
+        again.channelsKnown = true;
+        again.channels = {{3, "Other", true, true}};
+        store.applyProbe(id, again);
+        d = store.device(id);
+        QCOMPARE(d->health.hdd, QStringLiteral("OK"));
+        QCOMPARE(d->health.recordingDays, 12);
+        QVERIFY(d->health.model.isEmpty());  // taken even when empty
+        QCOMPARE(d->cameras[2].name, QStringLiteral("My yard"));
+
+        // Device down: every camera goes offline, the known flags and dates stay.
+        clock.advanceSecs(60);
+        store.applyProbe(id, down());
+        d = store.device(id);
+        QVERIFY(!d->cameras[0].online);
+        QVERIFY(d->cameras[0].onlineKnown);
+        QCOMPARE(d->health.lastUp, at(9, 1));
+        QCOMPARE(d->health.error, QStringLiteral("Device is offline."));
+        QCOMPARE(d->health.recordingDays, 12);
+
+        // Channel numbers from a device are never trusted to be small.
+        ProbeResult wild = up();
+        wild.channelsKnown = true;
+        wild.channels = {{std::numeric_limits<int>::max(), "x", true, true}, {-5, "y", true, true}};
+        store.applyProbe(id, wild);
+        QCOMPARE(store.device(id)->channels, 256);
+        QCOMPARE(store.device(id)->cameras.size(), 256);
+
+        // Disabled: nothing at all.
+        store.setEnabled(id, false, {});
+        updated.clear();
+        const quint64 rev = store.uptimeRevision();
+        store.applyProbe(id, up());
+        QCOMPARE(updated.size(), 0);
+        QCOMPARE(store.uptimeRevision(), rev);
+        store.applyProbe("nope", up());
+        QCOMPARE(updated.size(), 0);
+    }
+
+    void uptimeCreditIsCapped()
+    {
+        NativeStore store;
+        const QString id = store.addDevice(sample(2));
+        ProbeResult r = up();
+        r.channelsKnown = true;
+        r.channels = {{1, {}, true, true}, {2, {}, true, true}};
+        store.device(id)->ignored = {2};
+
+        clock.setNowUtc(at(10, 0).toUTC());
+        store.applyProbe(id, r);  // first probe: the last minute
+        QCOMPARE(minutes(store, checkedKey(id), 9), 1.0);
+        QCOMPARE(minutes(store, cameraKey(id, 1), 9), 1.0);
+        QVERIFY(!store.uptime().series(cameraKey(id, 2)));  // ignored
+
+        clock.setNowUtc(at(10, 5).toUTC());
+        store.applyProbe(id, r);
+        QCOMPARE(minutes(store, checkedKey(id), 10), 5.0);
+
+        // 20 minutes of silence at poll 5: only the last 450 s count.
+        clock.setNowUtc(at(10, 25).toUTC());
+        store.applyProbe(id, down());
+        QCOMPARE(minutes(store, checkedKey(id), 10), 12.5);
+        QCOMPARE(minutes(store, deviceKey(id), 10), 5.0);  // down: no device credit
+
+        NativeMode::prefs().setValue("native/pollMinutes", 10);
+        clock.setNowUtc(at(11, 25).toUTC());
+        store.applyProbe(id, up());
+        QCOMPARE(minutes(store, checkedKey(id), 11), 15.0);  // cap 900 s
+
+        // Whatever the gaps, one probe never credits more than its cap, and
+        // never more than the time that passed.
+        std::mt19937 rng(7);
+        for (int poll : {0, 1, 5, 60, 1000000}) {
+            NativeMode::prefs().setValue("native/pollMinutes", poll);
+            const qint64 cap = NativeStore::creditCapSeconds(poll);
+            QVERIFY(cap >= 450 && cap <= 5400);
+            for (int i = 0; i < 40; ++i) {
+                const qint64 gap = std::uniform_int_distribution<qint64>(0, 3 * 3600)(rng);
+                const double before = total(store, checkedKey(id));
+                clock.advanceSecs(gap);
+                store.applyProbe(id, up());
+                const double got = (total(store, checkedKey(id)) - before) * 60.0;
+                QVERIFY2(got <= double(std::min(gap, cap)) + 1e-6,
+                         qPrintable(QStringLiteral("gap %1 credited %2").arg(gap).arg(got)));
+            }
+        }
+    }
+
+    void lastSeenUpPrefersTheHealthBlock()
+    {
+        NativeStore store;
+        const QString id = store.addDevice(sample());
+        QVERIFY(!store.lastSeenUp(id).isValid());
+        clock.setNowUtc(at(13, 30).toUTC());
+        store.applyProbe(id, up());
+        QCOMPARE(store.lastSeenUp(id), at(13, 30));
+        const QList<UptimeCell> grid = store.uptimeGrid(id, GraphType::Device, 0, 1, at(14, 0));
+        QCOMPARE(grid[13].minutes, 60);
+        QCOMPARE(grid[12].minutes, -1);  // nothing credited in that hour
+        QCOMPARE(NativeStore::uptimePercent(grid), 100.0);
+    }
+
+    void savesAreCoalescedAndBounded()
+    {
+        // The policy: 1.5 s after the last change, never more than 30 s
+        // after the first unsaved one.
+        QCOMPARE(NativeStore::saveDelayMs(1000, 1000), 1500);
+        QCOMPARE(NativeStore::saveDelayMs(29000, 1000), 1500);
+        QCOMPARE(NativeStore::saveDelayMs(30000, 1000), 1000);
+        QCOMPARE(NativeStore::saveDelayMs(31000, 1000), 0);
+        QCOMPARE(NativeStore::saveDelayMs(99000, 1000), 0);
+
+        NativeStore store;
+        const QString id = store.addDevice(sample());
+        // A change every second of the test clock keeps the save waiting
+        // only until 30 s after the first.
+        for (int i = 0; i < 29; ++i) {
+            clock.advanceSecs(1);
+            store.applyProbe(id, up());
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(store.inventoryWriteCount(), 0);
+        clock.advanceSecs(1);
+        store.applyProbe(id, up());
+        QTRY_COMPARE_WITH_TIMEOUT(store.inventoryWriteCount(), 1, 1000);
+
+        // After a save, a burst is written once, after the delay.
+        store.applyProbe(id, up());
+        store.applyProbe(id, up());
+        QTest::qWait(500);
+        QCOMPARE(store.inventoryWriteCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(store.inventoryWriteCount(), 2, 5000);
+        QTest::qWait(100);
+        QCOMPARE(store.inventoryWriteCount(), 2);
+
+        // The inventory is never readable by others, and it reads back.
+        const QString path = SecureFile::path(kInventoryFile);
+        QCOMPARE(modeOf(path), 0600);
+        NativeStore again;
+        QCOMPARE(again.inventoryReadStatus(), ReadStatus::Clean);
+        QCOMPARE(again.devices().size(), 1);
+        QCOMPARE(again.device(id)->password, QStringLiteral("secret"));
+        QVERIFY(again.uptime().series(deviceKey(id)));
+    }
+
+    void uptimeStaysDirtyUntilWritten()
+    {
+        NativeStore store;
+        const QString id = store.addDevice(sample());
+        store.applyProbe(id, up());
+        const QString path = SecureFile::path(kUptimeFile);
+        {
+            FileSizeLimit limit(16);
+            store.flush();
+        }
+        QVERIFY(!QFile::exists(path) || QFileInfo(path).size() == 0);
+        QVERIFY(store.uptime().dirty());
+        store.flush();  // no new credit, yet the history reaches the disk
+        QVERIFY(!store.uptime().dirty());
+        const QJsonObject series =
+            QJsonDocument::fromJson(SecureFile::read(kUptimeFile).value()).object().value("series").toObject();
+        QVERIFY(series.contains(checkedKey(id)));
+
+        // Removing the device drops its series from the next write.
+        store.removeDevice(id);
+        store.flush();
+        QVERIFY(!SecureFile::read(kUptimeFile)->contains(id.toLatin1()));
+    }
+
+    void damagedFilesAreReadAsFarAsSoundAndKept()
+    {
+        QByteArray whole;
+        QString firstId;
+        {
+            NativeStore store;
+            for (int i = 0; i < 4; ++i) {
+                Device d = sample();
+                d.name = QStringLiteral("dev %1").arg(i);
+                const QString id = store.addDevice(d);
+                if (i == 0)
+                    firstId = id;
+            }
+            store.flush();
+            whole = *SecureFile::read(kInventoryFile);
+        }
+        const QByteArray cut = whole.left(whole.size() * 3 / 4);
+        QVERIFY(SecureFile::write(kInventoryFile, cut));
+
+        kvrtest::LogCapture log;
+        NativeStore store;
+        QCOMPARE(store.inventoryReadStatus(), ReadStatus::Damaged);
+        QVERIFY(store.devices().size() >= 2 && store.devices().size() < 4);
+        QVERIFY(store.device(firstId));
+        QVERIFY(log.contains(QStringLiteral("damaged")));
+        // What could not be read is kept, owner-only, before anything
+        // replaces the file.
+        const QStringList copies = unreadCopies();
+        QCOMPARE(copies.size(), 1);
+        QCOMPARE(*SecureFile::read(copies.first()), cut);
+        QCOMPARE(modeOf(SecureFile::path(copies.first())), 0600);
+    }
+
+    void unreadFileIsNeverReplacedByAnEmptyOne()
+    {
+        // A file that reads as nothing and cannot be kept aside: here the
+        // inventory's place is taken by something that cannot be opened.
+        const QString path = SecureFile::path(kInventoryFile);
+        QVERIFY(QDir().mkpath(path));
+        QFile marker(path + "/inside");
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        marker.close();
+
+        kvrtest::LogCapture log;
+        NativeStore store;
+        QCOMPARE(store.inventoryReadStatus(), ReadStatus::Unreadable);
+        QVERIFY(store.devices().isEmpty());
+        QVERIFY(log.contains(QStringLiteral("cannot be read")));
+        store.flush();
+        QVERIFY(QFileInfo(path).isDir());
+        QVERIFY(QFile::exists(path + "/inside"));
+        QVERIFY(log.contains(QStringLiteral("not replaced by an empty inventory")));
+        QDir(path).removeRecursively();
+
+        // Not JSON at all: started empty, the file kept aside; the empty
+        // inventory may then be written since nothing is lost.
+        QVERIFY(SecureFile::write(kInventoryFile, "\x01\x02 this is not json"));
+        NativeStore second;
+        QCOMPARE(second.inventoryReadStatus(), ReadStatus::Damaged);
+        QCOMPARE(unreadCopies().size(), 1);
+        QCOMPARE(*SecureFile::read(unreadCopies().first()), QByteArray("\x01\x02 this is not json"));
+    }
+
+private:
+    kvrtest::TestClock clock;
+};
+
+KVR_TEST_MAIN(TestNativeStore)
+#include "tst_native_store.moc"

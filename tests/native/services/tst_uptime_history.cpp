@@ -1,0 +1,221 @@
+#include "native/services/UptimeHistory.h"
+#include "tests/support/TestKit.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace Native;
+
+namespace {
+
+QDateTime local(const QDate& d, int h, int m, int s = 0)
+{
+    return QDateTime(d, QTime(h, m, s));
+}
+
+double slot(const UptimeHistory& u, const QString& key, const QDate& d, int h)
+{
+    const UptimeHistory::Series* s = u.series(key);
+    if (!s)
+        return -100;
+    const auto it = s->find(d);
+    return it == s->end() ? -100 : it->second[size_t(h)];
+}
+
+} // namespace
+
+class TestUptimeHistory : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void creditSplitsHoursAndDaysAndNeverPassesSixty()
+    {
+        UptimeHistory u;
+        const QDate day(2026, 3, 2);
+        const quint64 rev = u.revision();
+        u.credit("d:x", local(day, 10, 50), local(day, 11, 10));
+        QCOMPARE(slot(u, "d:x", day, 10), 10.0);
+        QCOMPARE(slot(u, "d:x", day, 11), 10.0);
+        QCOMPARE(u.revision(), rev + 1);
+        QVERIFY(u.dirty());
+
+        for (int i = 0; i < 10; ++i)
+            u.credit("d:x", local(day, 10, 0), local(day, 11, 0));
+        QCOMPARE(slot(u, "d:x", day, 10), 60.0);
+
+        // Across midnight: both days' lists.
+        u.credit("d:x", local(day, 23, 30), local(day.addDays(1), 0, 15));
+        QCOMPARE(slot(u, "d:x", day, 23), 30.0);
+        QCOMPARE(slot(u, "d:x", day.addDays(1), 0), 15.0);
+
+        // Fractions of a minute count; an empty or reversed span adds nothing.
+        u.credit("s:x", local(day, 5, 0, 0), local(day, 5, 0, 30));
+        QCOMPARE(slot(u, "s:x", day, 5), 0.5);
+        u.credit("s:x", local(day, 6, 0), local(day, 5, 0));
+        QCOMPARE(slot(u, "s:x", day, 6), 0.0);
+    }
+
+    void gridWeighsUpTimeAgainstCheckedTime()
+    {
+        UptimeHistory u;
+        const QDate day(2026, 3, 2);
+        const QDateTime now = local(day, 15, 20);
+        // 13:00 checked 30, up 15 -> 30; 14:00 checked 30, up 30 -> 60;
+        // 12:00 checked, never up -> 0; 11:00 nothing -> unknown.
+        u.credit("s:x", local(day, 13, 0), local(day, 13, 30));
+        u.credit("d:x", local(day, 13, 0), local(day, 13, 15));
+        u.credit("s:x", local(day, 14, 0), local(day, 14, 30));
+        u.credit("d:x", local(day, 14, 0), local(day, 14, 30));
+        u.credit("s:x", local(day, 12, 0), local(day, 12, 20));
+        u.credit("s:x", local(day, 16, 0), local(day, 16, 20));  // in the future of now
+        u.credit("c:x:3", local(day, 14, 0), local(day, 14, 10));
+
+        const QList<UptimeCell> cells = u.grid("x", GraphType::Device, 0, 1, now, {});
+        QCOMPARE(cells.size(), 24);
+        QCOMPARE(cells[13].minutes, 30);
+        QCOMPARE(cells[14].minutes, 60);
+        QCOMPARE(cells[12].minutes, 0);
+        QCOMPARE(cells[11].minutes, -1);
+        QCOMPARE(cells[16].minutes, -1);  // later than the current hour
+        QCOMPARE(cells[15].minutes, -1);  // current hour, no data
+        QCOMPARE(cells[13].date, day);
+        QCOMPARE(cells[13].hour, 13);
+
+        const QList<UptimeCell> cam = u.grid("x", GraphType::Camera, 3, 1, now, {});
+        QCOMPARE(cam[14].minutes, 20);  // 10 of 30 checked minutes
+        QCOMPARE(u.grid("x", GraphType::Camera, 4, 1, now, {})[14].minutes, 0);
+
+        // Several days, oldest first; 0 days means today alone.
+        const QList<UptimeCell> week = u.grid("x", GraphType::Device, 0, 7, now, {});
+        QCOMPARE(week.size(), 7 * 24);
+        QCOMPARE(week.first().date, day.addDays(-6));
+        QCOMPARE(week.last().date, day);
+        QCOMPARE(u.grid("x", GraphType::Device, 0, 0, now, {}).size(), 24);
+
+        // Hours that ended before the device was added are unknown; the
+        // hour it was added in is shown.
+        const QList<UptimeCell> young =
+            u.grid("x", GraphType::Device, 0, 2, now, local(day, 13, 40));
+        QCOMPARE(young[0].minutes, -1);          // the day before creation
+        QCOMPARE(young[24 + 12].minutes, -1);    // 12:00 ended before 13:40
+        QCOMPARE(young[24 + 13].minutes, 30);    // the hour of creation
+    }
+
+    void percentAndLastUp()
+    {
+        QList<UptimeCell> cells(3);
+        cells[0].minutes = 60;
+        cells[1].minutes = 30;
+        cells[2].minutes = -1;
+        QCOMPARE(UptimeHistory::percent(cells), 75.0);
+        cells[0].minutes = cells[1].minutes = -1;
+        QCOMPARE(UptimeHistory::percent(cells), -1.0);
+        QCOMPARE(UptimeHistory::percent({}), -1.0);
+
+        UptimeHistory u;
+        const QDate yesterday(2026, 3, 1);
+        QVERIFY(!u.lastUpFromSeries("x").isValid());
+        u.credit("d:x", local(yesterday, 13, 0), local(yesterday, 14, 0));
+        u.credit("d:other", local(yesterday, 20, 0), local(yesterday, 21, 0));
+        QCOMPARE(u.lastUpFromSeries("x"), local(yesterday, 14, 0));
+    }
+
+    void fileKeepsFortyDaysRoundedAndSorted()
+    {
+        UptimeHistory u;
+        const QDate today(2026, 3, 2);
+        const QDate day40 = today.addDays(-40);
+        const QDate day41 = today.addDays(-41);
+        u.credit("s:b", local(day40, 1, 0), local(day40, 1, 30));
+        u.credit("s:b", local(day41, 1, 0), local(day41, 1, 30));
+        u.credit("s:a", local(today, 2, 0, 0), local(today, 2, 12, 21));   // 12.35 -> 12.4
+        u.credit("s:a", local(today, 3, 0, 0), local(today, 3, 12, 20)); // 12.333 -> 12.3
+        u.credit("s:old", local(day41, 1, 0), local(day41, 2, 0));
+
+        const QByteArray bytes = u.encode(today);
+        QVERIFY(!bytes.contains('\n'));
+        QJsonParseError err{};
+        const QJsonDocument doc = QJsonDocument::fromJson(bytes, &err);
+        QCOMPARE(err.error, QJsonParseError::NoError);
+        // Byte for byte what a JSON writer makes of the same tree: keys in
+        // ascending order, compact.
+        QCOMPARE(doc.toJson(QJsonDocument::Compact), bytes);
+        const QJsonObject series = doc.object().value("series").toObject();
+        QCOMPARE(doc.object().value("version").toInt(), 1);
+        QVERIFY(!series.contains("s:old"));  // nothing recent: left out
+        const QJsonObject b = series.value("s:b").toObject();
+        QVERIFY(b.contains(day40.toString(Qt::ISODate)));
+        QVERIFY(!b.contains(day41.toString(Qt::ISODate)));
+        const QJsonArray a = series.value("s:a").toObject().value(today.toString(Qt::ISODate)).toArray();
+        QCOMPARE(a.size(), 24);
+        QCOMPARE(a.at(2).toDouble(), 12.4);
+        QCOMPARE(a.at(3).toDouble(), 12.3);
+        QVERIFY(bytes.contains("12.3,0,"));
+
+        // Reading back: day -40 kept, -41 skipped (even when a file has it).
+        UptimeHistory back;
+        QStringList problems;
+        const QByteArray withOld = QStringLiteral(
+            "{'series':{'s:b':{'%1':[5],'%2':[1,'x',2.5,99,-4,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,7,8]}},'version':1}")
+            .arg(day41.toString(Qt::ISODate), day40.toString(Qt::ISODate))
+            .replace(QLatin1Char('\''), QLatin1Char('"')).toUtf8();
+        QCOMPARE(back.decode(withOld, today, &problems), ReadStatus::Clean);
+        QVERIFY(problems.isEmpty());
+        const auto* s = back.series("s:b");
+        QVERIFY(s);
+        QCOMPARE(int(s->size()), 1);
+        const UptimeHistory::Day& d = s->begin()->second;
+        QCOMPARE(s->begin()->first, day40);
+        QCOMPARE(d[0], 1.0);
+        QCOMPARE(d[1], 0.0);   // not a number
+        QCOMPARE(d[2], 2.5);
+        QCOMPARE(d[3], 60.0);  // out of range values are held to 0..60
+        QCOMPARE(d[4], 0.0);
+        QCOMPARE(d[23], 1.0);  // extra elements ignored
+        QVERIFY(!back.dirty());
+    }
+
+    void damagedFileIsReadAsFarAsSound()
+    {
+        UptimeHistory u;
+        const QDate today(2026, 3, 2);
+        for (int i = 0; i < 5; ++i)
+            u.credit(QStringLiteral("d:dev%1").arg(i), local(today, 1, 0), local(today, 2, 0));
+        const QByteArray whole = u.encode(today);
+        // Cut in the middle of the fourth series' hour list.
+        const qsizetype cutAt = whole.indexOf("d:dev3") + 30;
+        UptimeHistory back;
+        QStringList problems;
+        QCOMPARE(back.decode(whole.left(cutAt), today, &problems), ReadStatus::Damaged);
+        QCOMPARE(problems.size(), 1);
+        QVERIFY(back.series("d:dev2"));
+        QCOMPARE(back.series("d:dev2")->size(), size_t(1));
+        QVERIFY(!back.series("d:dev4"));
+
+        QCOMPARE(back.decode("not json at all", today, &problems), ReadStatus::Damaged);
+        QVERIFY(back.isEmpty());
+        QCOMPARE(back.decode("[1,2]", today, &problems), ReadStatus::Damaged);
+        QCOMPARE(back.decode("{\"series\":{},\"version\":7}", today, &problems),
+                 ReadStatus::OtherVersion);
+    }
+
+    void removingADeviceDropsAllItsSeriesOnly()
+    {
+        UptimeHistory u;
+        const QDate today(2026, 3, 2);
+        const QString id = "5f0c1f43-0000-4000-8000-000000000001";
+        const QString other = id + "-twin";
+        for (const QString& key : {checkedKey(id), internetKey(id), deviceKey(id), cameraKey(id, 3),
+                                   cameraKey(id, 12), deviceKey(other)})
+            u.credit(key, local(today, 1, 0), local(today, 1, 30));
+        u.clearDirty();
+        u.removeDevice(id);
+        QVERIFY(u.dirty());
+        QCOMPARE(u.seriesCount(), 1);
+        QVERIFY(u.series(deviceKey(other)));
+        QVERIFY(!u.encode(today).contains(cameraKey(id, 12).toLatin1()));
+    }
+};
+
+KVR_TEST_MAIN(TestUptimeHistory)
+#include "tst_uptime_history.moc"
