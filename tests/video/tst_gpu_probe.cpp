@@ -1,0 +1,120 @@
+#include "tests/support/TestKit.h"
+#include "video/GpuProbe.h"
+
+// The probe runs once per process, so each variable setting has a test
+// process of its own (see CMakeLists.txt); a case whose setting is absent
+// skips itself.
+class TestGpuProbe : public QObject {
+    Q_OBJECT
+
+    static bool envIs(const char* name, const char* value)
+    {
+        return qEnvironmentVariableIsSet(name) && qgetenv(name) == value;
+    }
+
+private Q_SLOTS:
+    void softwareRenderersAreRecognised_data()
+    {
+        QTest::addColumn<QString>("renderer");
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<bool>("software");
+        QTest::newRow("llvmpipe any case") << "LLVMpipe (LLVM 15.0.6, 256 bits)" << "Mesa" << true;
+        QTest::newRow("softpipe") << "softpipe" << "Mesa" << true;
+        QTest::newRow("swiftshader") << "Google SwiftShader" << "Google Inc." << true;
+        QTest::newRow("gdi") << "GDI Generic" << "Microsoft Corporation" << true;
+        QTest::newRow("basic render") << "Microsoft Basic Render Driver" << "Microsoft" << true;
+        QTest::newRow("word software") << "Some Software Rasterizer" << "X" << true;
+        QTest::newRow("microsoft vendor") << "Direct3D11 adapter" << "Microsoft Corporation" << true;
+        QTest::newRow("microsoft d3d12") << "D3D12 (NVIDIA GeForce)" << "Microsoft Corporation" << false;
+        QTest::newRow("hardware") << "Apple M2" << "Apple" << false;
+        QTest::newRow("mesa hardware") << "AMD Radeon RX 6600 (radeonsi)" << "AMD" << false;
+    }
+
+    void softwareRenderersAreRecognised()
+    {
+        QFETCH(QString, renderer);
+        QFETCH(QString, vendor);
+        QFETCH(bool, software);
+        QCOMPARE(GpuProbe::isSoftwareRenderer(renderer, vendor), software);
+    }
+
+    // This computer's own answer (under Xvfb: Mesa's llvmpipe, a software
+    // renderer, so drawing stays on the processor).
+    void probesOnceAndLogs()
+    {
+        if (qEnvironmentVariableIsSet("KVR_RENDER") || qEnvironmentVariableIsSet("KVR_TEST_GL_RENDERER"))
+            QSKIP("runs without KVR_RENDER and KVR_TEST_GL_RENDERER");
+        kvrtest::LogCapture log;
+        const GpuProbe& probe = GpuProbe::result();
+        if (probe.reason == QLatin1String("no OpenGL on this computer")
+            || probe.reason == QLatin1String("could not start OpenGL"))
+            QSKIP("no OpenGL on this display");
+        QVERIFY(!probe.renderer.isEmpty());
+        QVERIFY(!probe.version.isEmpty());
+        const bool software = GpuProbe::isSoftwareRenderer(probe.renderer, QString());
+        QCOMPARE(probe.usable, !software);
+        if (probe.usable)
+            QVERIFY(probe.reason.isEmpty());
+        else
+            QCOMPARE(probe.reason, QStringLiteral("only a software renderer (%1)").arg(probe.renderer));
+        const QStringList lines = log.matching(QStringLiteral("[render] graphics:"));
+        QCOMPARE(lines.size(), 1);
+        const QString expected = QStringLiteral("[render] graphics: %1 %2 -> ").arg(probe.renderer, probe.version)
+            + (probe.usable ? QStringLiteral("drawing on the graphics chip")
+                            : QStringLiteral("drawing on the processor (%1)").arg(probe.reason));
+        QVERIFY2(lines.first().endsWith(expected), qPrintable(lines.first()));
+
+        // Process-wide and fixed: later calls and later settings change nothing.
+        qputenv("KVR_RENDER", "cpu");
+        const GpuProbe& again = GpuProbe::result();
+        QCOMPARE(&again, &probe);
+        QCOMPARE(again.usable, !software);
+        qunsetenv("KVR_RENDER");
+        QCOMPARE(log.matching(QStringLiteral("[render] graphics:")).size(), 1);
+    }
+
+    void cpuTurnsDrawingOff()
+    {
+        if (qgetenv("KVR_RENDER").toLower() != "cpu")
+            QSKIP("runs with KVR_RENDER=cpu in any letter case");
+        kvrtest::LogCapture log;
+        const GpuProbe& probe = GpuProbe::result();
+        QVERIFY(!probe.usable);
+        QCOMPARE(probe.reason, QStringLiteral("turned off (KVR_RENDER=cpu)"));
+        QVERIFY(probe.renderer.isEmpty());
+        QVERIFY(probe.version.isEmpty());
+        QVERIFY(!log.contains(QStringLiteral("[render]")));
+    }
+
+    void gpuAcceptsASoftwareRenderer()
+    {
+        if (!envIs("KVR_RENDER", "gpu"))
+            QSKIP("runs with KVR_RENDER=gpu");
+        kvrtest::LogCapture log;
+        const GpuProbe& probe = GpuProbe::result();
+        if (probe.renderer.isEmpty())
+            QSKIP("no OpenGL on this display");
+        QVERIFY(probe.usable);
+        QVERIFY(probe.reason.isEmpty());
+        QVERIFY(log.contains(QStringLiteral("-> drawing on the graphics chip")));
+    }
+
+    void rendererNameCanBeReplaced()
+    {
+        const QString name = qEnvironmentVariable("KVR_TEST_GL_RENDERER");
+        if (name.isEmpty() || qEnvironmentVariableIsSet("KVR_RENDER"))
+            QSKIP("runs with KVR_TEST_GL_RENDERER set and KVR_RENDER unset");
+        kvrtest::LogCapture log;
+        const GpuProbe& probe = GpuProbe::result();
+        if (probe.version.isEmpty())
+            QSKIP("no OpenGL on this display");
+        QCOMPARE(probe.renderer, name);
+        const bool software = GpuProbe::isSoftwareRenderer(name, QString());
+        QCOMPARE(probe.usable, !software);
+        QCOMPARE(probe.reason, software ? QStringLiteral("only a software renderer (%1)").arg(name) : QString());
+        QVERIFY(log.contains(QStringLiteral("[render] graphics: ") + name));
+    }
+};
+
+KVR_TEST_MAIN(TestGpuProbe)
+#include "tst_gpu_probe.moc"

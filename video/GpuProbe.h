@@ -1,0 +1,18 @@
+#pragma once
+
+#include <QString>
+
+// Whether OpenGL on this computer is good enough to draw video; worked out
+// once per process on the first call of result().
+struct GpuProbe {
+    bool usable = false;
+    QString renderer; // GL_RENDERER, or KVR_TEST_GL_RENDERER when set
+    QString version;  // GL_VERSION
+    QString reason;   // why drawing stays on the processor; empty when usable
+
+    // The process-wide record, probing on the first call (thread-safe).
+    static const GpuProbe& result();
+
+    // Whether a renderer/vendor pair names a software rasteriser.
+    static bool isSoftwareRenderer(const QString& renderer, const QString& vendor);
+};
