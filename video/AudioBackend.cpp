@@ -9,7 +9,7 @@
 #include <vector>
 
 #ifdef KVR_HAVE_ALSA
-std::unique_ptr<AudioBackend> openAlsaOutput(); // AudioBackendAlsa.cpp
+std::unique_ptr<AudioBackend> openAlsaOutput(const char* device); // AudioBackendAlsa.cpp
 #endif
 
 namespace {
@@ -155,15 +155,23 @@ std::unique_ptr<AudioBackend> AudioBackend::openDefaultOutput()
     if (factory) {
         output = factory();
     } else {
-#ifdef KVR_HAVE_ALSA
-        output = openAlsaOutput();
-#endif
+        output = openAlsaDevice("default");
         if (!output)
             output = makeNullOutput();
     }
     if (output && failure != ForcedFailure::None)
         output = std::make_unique<FailingOutput>(std::move(output), failure);
     return output;
+}
+
+std::unique_ptr<AudioBackend> AudioBackend::openAlsaDevice(const char* name)
+{
+#ifdef KVR_HAVE_ALSA
+    return openAlsaOutput(name);
+#else
+    (void)name;
+    return nullptr;
+#endif
 }
 
 void AudioBackend::forceFailure(ForcedFailure failure)

@@ -51,6 +51,10 @@ public:
     // An output that plays nothing but pulls its callback in real time.
     static std::unique_ptr<AudioBackend> makeNullOutput();
 
+    // The named ALSA device ("default" is the system's choice); null when
+    // ALSA is not built in or the device does not open.
+    static std::unique_ptr<AudioBackend> openAlsaDevice(const char* name);
+
     // Test seams, process-wide. A forced failure makes the next outputs fail
     // at that step; a factory replaces openDefaultOutput (empty restores it).
     enum class ForcedFailure { None, Open, Configure, Start };

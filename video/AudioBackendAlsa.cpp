@@ -112,14 +112,16 @@ private:
 
 } // namespace
 
-// The default ALSA device, or null when none opens.
-std::unique_ptr<AudioBackend> openAlsaOutput()
+// The named ALSA device, or null when it does not open.
+std::unique_ptr<AudioBackend> openAlsaOutput(const char* device)
 {
+    if (!device)
+        return nullptr;
     snd_lib_error_set_handler(silentAlsaError);
     snd_pcm_t* pcm = nullptr;
     // Opened without blocking so a busy device fails at once instead of
     // waiting; writes block afterwards so the device paces the pull.
-    if (snd_pcm_open(&pcm, "default", SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0 || !pcm)
+    if (snd_pcm_open(&pcm, device, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0 || !pcm)
         return nullptr;
     if (snd_pcm_nonblock(pcm, 0) < 0) {
         snd_pcm_close(pcm);

@@ -340,6 +340,34 @@ private Q_SLOTS:
         QCOMPARE(frames.load(), pulled); // stop is synchronous: no pull afterwards
     }
 
+    // The ALSA layer against ALSA's own null device (no sound card needed):
+    // configured, pulled on its thread, stopped and started again.
+    void alsaOutputPullsThroughItsThread()
+    {
+        auto output = AudioBackend::openAlsaDevice("null");
+        if (!output)
+            QSKIP("ALSA is not built in here");
+        QVERIFY(!AudioBackend::openAlsaDevice("no-such-device-here"));
+        std::atomic<uint64_t> frames{0};
+        auto count = [](void* ref, uint32_t n, AudioRenderBufferList* list) {
+            static_cast<std::atomic<uint64_t>*>(ref)->fetch_add(n);
+            std::memset(list->buffers[0].data, 0, list->buffers[0].byteSize);
+            return 0;
+        };
+        QVERIFY(output->configure(48000, 2, count, &frames));
+        QVERIFY(output->latencySeconds() > 0.0);
+        QVERIFY(output->latencySeconds() < 1.0);
+        QVERIFY(output->start());
+        QTRY_VERIFY_WITH_TIMEOUT(frames.load() > 4800, 5000);
+        output->stop();
+        const uint64_t pulled = frames.load();
+        QTest::qWait(20);
+        QCOMPARE(frames.load(), pulled); // no pull after stop
+        QVERIFY(output->start());
+        QTRY_VERIFY_WITH_TIMEOUT(frames.load() > pulled + 4800, 5000);
+        output->stop();
+    }
+
     void soundClockAdvancesOnTheNullOutputAndHoldsWhilePaused()
     {
         AudioBackend::setFactory([] { return AudioBackend::makeNullOutput(); });
