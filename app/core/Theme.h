@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QColor>
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+// The look of server mode and the sign-in window: compiled-in fonts, the two
+// style sheets, the colours that painting code shares with them, icons
+// painted in code and rounded copies of pictures. Stateless.
+namespace Theme {
+
+// Opaque colours for code that paints; each equals its style-sheet twin.
+inline constexpr QColor kBackdrop{0x0b, 0x0f, 0x14}; // behind video, main background
+inline constexpr QColor kAccent{0x3b, 0x82, 0xf6};   // active state
+inline constexpr QColor kMuted{0x8a, 0x96, 0xa8};    // idle state, muted text
+inline constexpr QColor kLive{0xf2, 0x55, 0x5a};     // live and errors
+
+// The painted icon kinds. The values are fixed: anything outside 0..16
+// paints nothing.
+enum class Icon : int {
+    Play = 0,
+    Pause,
+    Stop,
+    EnterFullscreen,
+    LeaveFullscreen,
+    Search,
+    ChevronLeft,
+    ChevronRight,
+    SoundOn,
+    SoundOff,
+    Settings,
+    Checked,
+    Snapshot,
+    Close,
+    Expand,
+    SkipStart,
+    SkipEnd,
+};
+inline constexpr int kIconKinds = 17;
+
+// Registers the compiled-in Inter and Poppins faces with the application's
+// font database. Faces whose resource is missing are skipped silently.
+void loadFonts();
+
+// Style sheet of the sign-in window.
+QString loginStyle();
+// Style sheet of the server-mode windows, their dialogs and the wall windows.
+QString appStyle();
+
+// An icon of `size` logical pixels painted in `colour`, drawn at twice the
+// resolution (device pixel ratio 2). A size below 1 gives a null icon.
+QIcon icon(Icon kind, const QColor& colour, int size);
+
+// `picture` scaled to `height` logical pixels with its corners rounded at
+// `radius`, at device pixel ratio 2. A null picture or a height below 1
+// gives a null pixmap.
+QPixmap rounded(const QPixmap& picture, int height, int radius);
+
+} // namespace Theme
