@@ -1,0 +1,233 @@
+#include "tests/support/TestKit.h"
+#include "tests/video/YuvTestFrames.h"
+#include "video/GpuVideoView.h"
+#include "video/VideoStage.h"
+
+#include <QOpenGLContext>
+#include <QSignalSpy>
+#include <QSurfaceFormat>
+
+using namespace yuvtest;
+
+namespace {
+
+// As at start-up: shared contexts and an alpha channel for the GPU child.
+const bool startUpFormat = [] {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setAlphaBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+    return true;
+}();
+
+const QColor kBackdropColour(0x0b, 0x0f, 0x14);
+
+QImage solid(int w, int h, QColor colour)
+{
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(colour);
+    return image;
+}
+
+} // namespace
+
+class TestVideoStage : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<VideoStage> stage;
+
+    VideoStage* shownStage(int w = 640, int h = 360)
+    {
+        stage = std::make_unique<VideoStage>();
+        stage->resize(w, h);
+        stage->show();
+        if (!QTest::qWaitForWindowExposed(stage.get()))
+            return nullptr;
+        return stage.get();
+    }
+
+private Q_SLOTS:
+    void cleanup() { stage.reset(); }
+
+    void pictureGeometryFitsOrCovers()
+    {
+        // Within 3 pixels of the widget: drawn unscaled, centred.
+        const QRect nearly = VideoStage::pictureRect(QSize(1278, 720), QSize(1280, 720), false);
+        QCOMPARE(nearly, QRect(1, 0, 1278, 720));
+        QVERIFY(VideoStage::drawsUnscaled(QSize(1278, 720), nearly.size()));
+        // A 2556 × 1440 picture at ratio 2 is 1278 × 720 device-independent pixels.
+        QImage hiDpi(2556, 1440, QImage::Format_RGB32);
+        hiDpi.setDevicePixelRatio(2.0);
+        const QSize logical = hiDpi.deviceIndependentSize().toSize();
+        QCOMPARE(VideoStage::pictureRect(logical, QSize(1280, 720), false).topLeft(), QPoint(1, 0));
+
+        // 4:3 on 16:9: pillar-boxed when fitted, cropped top and bottom when covering.
+        QCOMPARE(VideoStage::pictureRect(QSize(640, 480), QSize(1280, 720), false), QRect(160, 0, 960, 720));
+        QCOMPARE(VideoStage::pictureRect(QSize(640, 480), QSize(1280, 720), true), QRect(0, -120, 1280, 960));
+        QVERIFY(!VideoStage::drawsUnscaled(QSize(640, 480), QSize(960, 720)));
+        QVERIFY(!VideoStage::drawsUnscaled(QSize(1277, 720), QSize(1280, 720)));
+        QVERIFY(VideoStage::pictureRect(QSize(0, 10), QSize(100, 100), false).isEmpty());
+    }
+
+    void deviceSizeRoundsHalvesAway()
+    {
+        QCOMPARE(VideoStage::devicePixelSize(QSize(101, 50), 1.5), QSize(152, 75));
+        QCOMPARE(VideoStage::devicePixelSize(QSize(3, 5), 0.5), QSize(2, 3));
+        QCOMPARE(VideoStage::devicePixelSize(QSize(640, 360), 2.0), QSize(1280, 720));
+    }
+
+    void spinnerTurnsOnlyWhileLoadingWithoutAPicture()
+    {
+        VideoStage s;
+        QCOMPARE(s.headlineText(), QStringLiteral("Loading"));
+        QVERIFY(s.spinnerRunning());
+        QCOMPARE(s.minimumHeight(), 320);
+        QVERIFY(s.hasMouseTracking());
+        s.setFrame(solid(64, 36, Qt::red));
+        QVERIFY(!s.spinnerRunning());
+        QVERIFY(s.headlineText().isEmpty());
+        s.setMessage(QStringLiteral("Loading"), QString());
+        QVERIFY(s.spinnerRunning());
+        QVERIFY(s.currentFrame().isNull());
+        s.setMessage(QStringLiteral("Can’t play this stream"), QStringLiteral("HTTP 404"));
+        QVERIFY(!s.spinnerRunning());
+        QCOMPARE(s.detailText(), QStringLiteral("HTTP 404"));
+        s.clear();
+        QVERIFY(!s.spinnerRunning());
+        QVERIFY(s.headlineText().isEmpty());
+    }
+
+    void clearLeavesBackdropCornersAndBlack()
+    {
+        VideoStage* s = shownStage();
+        QVERIFY(s);
+        s->setFrame(solid(640, 360, Qt::red));
+        s->clear();
+        const QImage shot = s->grab().toImage();
+        QCOMPARE(shot.pixelColor(0, 0), kBackdropColour);
+        QCOMPARE(shot.pixelColor(639, 359), kBackdropColour);
+        for (QPoint p : {QPoint(320, 180), QPoint(20, 180), QPoint(320, 5), QPoint(600, 300)})
+            QCOMPARE(shot.pixelColor(p), QColor(Qt::black));
+    }
+
+    void fitPillarBoxesAndCoverCrops()
+    {
+        VideoStage* s = shownStage(640, 360);
+        QVERIFY(s);
+        s->setFrame(solid(400, 300, Qt::red)); // 4:3 on 16:9
+        QImage shot = s->grab().toImage();
+        QCOMPARE(shot.pixelColor(40, 180), QColor(Qt::black));
+        QCOMPARE(shot.pixelColor(320, 180), QColor(Qt::red));
+        QCOMPARE(shot.pixelColor(320, 2), QColor(Qt::red)); // full height
+        s->setCover(true);
+        shot = s->grab().toImage();
+        QCOMPARE(shot.pixelColor(40, 180), QColor(Qt::red));
+        QCOMPARE(shot.pixelColor(320, 2), QColor(Qt::red));
+        QCOMPARE(shot.pixelColor(0, 0), kBackdropColour); // the rounded clip still holds
+        QCOMPARE(s->currentFrame().size(), QSize(400, 300));
+    }
+
+    // A picture two pixels narrower than the widget is drawn as it is: its
+    // columns are not smeared by a rescale.
+    void nearlyFittingPictureIsDrawnUnscaled()
+    {
+        VideoStage* s = shownStage(640, 360);
+        QVERIFY(s);
+        s->setCornerRadius(0);
+        QImage stripes(638, 360, QImage::Format_RGB32);
+        for (int x = 0; x < 638; ++x)
+            for (int y = 0; y < 360; ++y)
+                stripes.setPixel(x, y, x % 2 ? 0xffffffff : 0xff000080);
+        s->setFrame(stripes);
+        const QImage shot = s->grab().toImage();
+        QCOMPARE(shot.pixelColor(0, 100), QColor(Qt::black)); // x = 1 is the picture's first column
+        QCOMPARE(shot.pixelColor(1, 100), QColor(0, 0, 0x80));
+        QCOMPARE(shot.pixelColor(2, 100), QColor(Qt::white));
+        QCOMPARE(shot.pixelColor(300, 100), QColor(Qt::white));
+        QCOMPARE(shot.pixelColor(301, 100), QColor(0, 0, 0x80));
+    }
+
+    void reportsSizeAndMouse()
+    {
+        VideoStage* s = shownStage(640, 360);
+        QVERIFY(s);
+        QSignalSpy sized(s, &VideoStage::pixelSizeChanged);
+        s->resize(500, 400);
+        QTRY_VERIFY(!sized.isEmpty());
+        const qreal dpr = s->devicePixelRatioF();
+        QCOMPARE(sized.last().at(0).toSize(), VideoStage::devicePixelSize(QSize(500, 400), dpr));
+
+        QSignalSpy moved(s, &VideoStage::activity);
+        QSignalSpy doubled(s, &VideoStage::doubleClicked);
+        QTest::mouseMove(s, QPoint(100, 100));
+        QTest::mouseMove(s, QPoint(120, 110));
+        QTRY_VERIFY(!moved.isEmpty());
+        QTest::mouseDClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(50, 50));
+        QCOMPARE(doubled.size(), 1);
+    }
+
+    // YUV pictures go to the GPU child, and the shown picture is what it drew,
+    // not the last RGB picture; an RGB picture takes over again.
+    void yuvPicturesDrawOnTheChild()
+    {
+        if (!QOpenGLContext().create())
+            QSKIP("no OpenGL on this display");
+        VideoStage* s = shownStage(640, 360);
+        QVERIFY(s);
+        s->setFrame(solid(640, 360, Qt::red));
+        s->setYuvFrame(nullptr);
+        QVERIFY(!s->isGpuActive());
+        s->setYuvFrame(makeFrame(YuvFrame::kThreePlanes, 64, 36, Qt::green, Qt::green, false, false));
+        QVERIFY(s->isGpuActive());
+        QVERIFY(s->headlineText().isEmpty());
+        auto* child = s->findChild<GpuVideoView*>();
+        QVERIFY(child);
+        QVERIFY(child->isVisible());
+        QCOMPARE(child->geometry(), s->rect());
+        QTRY_VERIFY_WITH_TIMEOUT(child->isValid(), 5000);
+        QImage shown = s->currentFrame();
+        QVERIFY2(near(shown.pixelColor(shown.width() / 2, shown.height() / 2), Qt::green, 4),
+                 qPrintable(describe(shown.pixelColor(shown.width() / 2, shown.height() / 2))));
+
+        s->resize(320, 320);
+        QCOMPARE(child->geometry(), s->rect());
+
+        s->setFrame(solid(64, 36, Qt::blue));
+        QVERIFY(!s->isGpuActive());
+        QVERIFY(!child->isVisible());
+        QCOMPARE(s->currentFrame().pixelColor(5, 5), QColor(Qt::blue));
+        s->setMessage(QStringLiteral("Loading"), QString());
+        QVERIFY(s->currentFrame().isNull());
+    }
+
+    void gpuFailureFallsBackToTheProcessor()
+    {
+        if (!qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
+            QSKIP("runs in its own process with KVR_TEST_GPU_FAIL set");
+        VideoStage* s = shownStage(640, 360);
+        QVERIFY(s);
+        kvrtest::LogCapture log;
+        QSignalSpy failed(s, &VideoStage::gpuUnavailable);
+        s->setYuvFrame(makeFrame(YuvFrame::kThreePlanes, 64, 36, Qt::green, Qt::green, false, false));
+        QTRY_COMPARE_WITH_TIMEOUT(failed.size(), 1, 5000);
+        QCOMPARE(failed.at(0).at(0).toString(), QStringLiteral("simulated failure"));
+        QVERIFY(log.contains(QStringLiteral("[render] graphics chip not usable for this view: simulated failure")));
+        QVERIFY(s->isGpuDisabled());
+        QVERIFY(!s->isGpuActive());
+        auto* child = s->findChild<GpuVideoView*>();
+        QVERIFY(child && !child->isVisible());
+
+        // Later YUV pictures change nothing; RGB pictures are drawn.
+        s->setMessage(QStringLiteral("Reconnecting"), QString());
+        s->setYuvFrame(makeFrame(YuvFrame::kThreePlanes, 64, 36, Qt::green, Qt::green, false, false));
+        QVERIFY(!s->isGpuActive());
+        QCOMPARE(s->headlineText(), QStringLiteral("Reconnecting"));
+        QVERIFY(!child->isVisible());
+        s->setFrame(solid(640, 360, Qt::red));
+        QCOMPARE(s->grab().toImage().pixelColor(320, 180), QColor(Qt::red));
+        QCOMPARE(failed.size(), 1);
+    }
+};
+
+KVR_TEST_MAIN(TestVideoStage)
+#include "tst_video_stage.moc"

@@ -1,0 +1,253 @@
+#include "video/VideoStage.h"
+
+#include "app/core/Theme.h"
+#include "video/GpuVideoView.h"
+
+#include <QDebug>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTimer>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace {
+
+const QString kLoading = QStringLiteral("Loading");
+
+} // namespace
+
+VideoStage::VideoStage(QWidget* parent) : QWidget(parent)
+{
+    setMinimumHeight(kMinimumHeight);
+    setMouseTracking(true);
+    spinner = new QTimer(this);
+    spinner->setInterval(kSpinnerIntervalMs);
+    connect(spinner, &QTimer::timeout, this, &VideoStage::spinStep);
+    updateSpinner();
+}
+
+QRect VideoStage::pictureRect(QSize picture, QSize widget, bool coverWidget)
+{
+    if (picture.isEmpty() || widget.isEmpty())
+        return {};
+    const QSize scaled = picture.scaled(widget, coverWidget ? Qt::KeepAspectRatioByExpanding : Qt::KeepAspectRatio);
+    return QRect((widget.width() - scaled.width()) / 2, (widget.height() - scaled.height()) / 2, scaled.width(),
+                 scaled.height());
+}
+
+bool VideoStage::drawsUnscaled(QSize picture, QSize drawn)
+{
+    return std::abs(drawn.width() - picture.width()) < kUnscaledTolerancePx
+        && std::abs(drawn.height() - picture.height()) < kUnscaledTolerancePx;
+}
+
+QSize VideoStage::devicePixelSize(QSize size, qreal ratio)
+{
+    return QSize(int(std::lround(size.width() * ratio)), int(std::lround(size.height() * ratio)));
+}
+
+void VideoStage::setFrame(const QImage& image)
+{
+    hideGpu();
+    frame = image;
+    frame.setDevicePixelRatio(devicePixelRatioF());
+    headline.clear();
+    detail.clear();
+    updateSpinner();
+    update();
+}
+
+void VideoStage::setYuvFrame(std::shared_ptr<const YuvFrame> yuv)
+{
+    if (gpuDisabled || !yuv)
+        return;
+    if (!gpu) {
+        gpu = new GpuVideoView(this);
+        gpu->setCover(cover);
+        gpu->setCornerRadius(cornerRadius);
+        gpu->setGeometry(rect());
+        connect(gpu, &GpuVideoView::unavailable, this, &VideoStage::onGpuUnavailable);
+    }
+    frame = QImage();
+    headline.clear();
+    detail.clear();
+    updateSpinner();
+    if (!gpuActive) {
+        gpu->show();
+        gpu->lower();
+        gpuActive = true;
+    }
+    gpu->setFrame(std::move(yuv));
+}
+
+void VideoStage::onGpuUnavailable(const QString& reason)
+{
+    gpuActive = false;
+    gpuDisabled = true;
+    if (gpu) {
+        gpu->clearFrame();
+        gpu->hide();
+    }
+    qWarning().noquote() << "[render] graphics chip not usable for this view:" << reason;
+    Q_EMIT gpuUnavailable(reason);
+}
+
+void VideoStage::setMessage(const QString& newHeadline, const QString& newDetail)
+{
+    hideGpu();
+    frame = QImage();
+    headline = newHeadline;
+    detail = newDetail;
+    updateSpinner();
+    update();
+}
+
+void VideoStage::clear()
+{
+    hideGpu();
+    frame = QImage();
+    headline.clear();
+    detail.clear();
+    updateSpinner();
+    update();
+}
+
+void VideoStage::hideGpu()
+{
+    gpuActive = false;
+    if (gpu) {
+        gpu->clearFrame();
+        gpu->hide();
+    }
+}
+
+void VideoStage::setCover(bool on)
+{
+    cover = on;
+    if (gpu)
+        gpu->setCover(on);
+    update();
+}
+
+void VideoStage::setCornerRadius(int radius)
+{
+    cornerRadius = radius;
+    if (gpu)
+        gpu->setCornerRadius(radius);
+    update();
+}
+
+QImage VideoStage::currentFrame() const
+{
+    if (gpuActive && gpu)
+        return gpu->grabFramebuffer();
+    return frame.copy();
+}
+
+bool VideoStage::spinnerRunning() const
+{
+    return spinner->isActive();
+}
+
+void VideoStage::updateSpinner()
+{
+    const bool run = frame.isNull() && headline == kLoading;
+    if (run && !spinner->isActive())
+        spinner->start();
+    else if (!run && spinner->isActive())
+        spinner->stop();
+}
+
+void VideoStage::spinStep()
+{
+    spinAngle = std::fmod(spinAngle + kSpinnerStepDegrees, 360.0);
+    const int cx = width() / 2;
+    const int cy = height() / 2;
+    update(QRect(QPoint(cx - 24, cy - 44), QPoint(cx + 23, cy + 3)));
+}
+
+void VideoStage::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    Q_EMIT doubleClicked();
+    QWidget::mouseDoubleClickEvent(event);
+}
+
+void VideoStage::mouseMoveEvent(QMouseEvent* event)
+{
+    Q_EMIT activity();
+    QWidget::mouseMoveEvent(event);
+}
+
+void VideoStage::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    if (gpu)
+        gpu->setGeometry(rect());
+    Q_EMIT pixelSizeChanged(devicePixelSize(size(), devicePixelRatioF()));
+}
+
+void VideoStage::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    p.fillRect(rect(), QColor(Theme::kBackdrop));
+
+    QPainterPath rounded;
+    rounded.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius, Qt::AbsoluteSize);
+    p.setClipPath(rounded);
+    p.fillRect(rect(), Qt::black);
+
+    if (!frame.isNull()) {
+        const QSizeF logical = frame.deviceIndependentSize();
+        const QSize picture(qRound(logical.width()), qRound(logical.height()));
+        const QRect target = pictureRect(picture, size(), cover);
+        if (target.isEmpty())
+            return;
+        if (drawsUnscaled(picture, target.size())) {
+            p.setRenderHint(QPainter::SmoothPixmapTransform, false);
+            p.drawImage(target.topLeft(), frame);
+        } else {
+            p.drawImage(target, frame);
+        }
+        return;
+    }
+
+    const int cx = width() / 2;
+    int cy = height() / 2;
+    const bool loading = headline == kLoading;
+    if (loading) {
+        const QRect square(cx - 18, cy - 38, 36, 36);
+        QPen ring(QColor(255, 255, 255, 30), 3);
+        ring.setCapStyle(Qt::SquareCap);
+        p.setPen(ring);
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(square);
+        QPen arc(QColor(Theme::kAccent), 3);
+        arc.setCapStyle(Qt::RoundCap);
+        p.setPen(arc);
+        p.drawArc(square, int(-16 * spinAngle), 1600);
+        cy += 24;
+    }
+    if (headline.isEmpty())
+        return;
+
+    QFont font = p.font();
+    font.setPixelSize(loading ? 13 : 18);
+    font.setWeight(loading ? QFont::Medium : QFont::DemiBold);
+    p.setFont(font);
+    p.setPen(loading ? QColor(255, 255, 255, 170) : QColor(Qt::white));
+    p.drawText(QRect(QPoint(24, cy - 14), QPoint(width() - 25, cy + 13)), Qt::AlignCenter, headline);
+
+    if (!detail.isEmpty()) {
+        QFont small = p.font();
+        small.setPixelSize(13);
+        small.setWeight(QFont::Normal);
+        p.setFont(small);
+        p.setPen(QColor(255, 255, 255, 140));
+        p.drawText(QRect(QPoint(cx - 260, cy + 18), QPoint(cx + 259, height() - 23)),
+                   Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, detail);
+    }
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "video/YuvFrame.h"
+
+#include <QImage>
+#include <QRect>
+#include <QString>
+#include <QWidget>
+
+#include <memory>
+
+class GpuVideoView;
+class QTimer;
+
+// The widget every player owner shows video on. RGB pictures are drawn here
+// with the processor; YuvFrames go to a GpuVideoView child drawn with the
+// graphics chip. Without a picture it shows a headline, an optional detail
+// line, and a turning spinner while the headline is "Loading".
+class VideoStage : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kMinimumHeight = 320;
+    static constexpr int kSpinnerIntervalMs = 66;
+    static constexpr double kSpinnerStepDegrees = 24.0;
+    // A picture within this many pixels of its drawn size is drawn unscaled.
+    static constexpr int kUnscaledTolerancePx = 3;
+
+    explicit VideoStage(QWidget* parent = nullptr);
+
+    void setFrame(const QImage& frame);
+    void setYuvFrame(std::shared_ptr<const YuvFrame> frame);
+    void setMessage(const QString& headline, const QString& detail);
+    void clear();
+    void hideGpu();
+    void setCover(bool cover);
+    void setCornerRadius(int radius);
+    // The picture now shown: the GPU child's framebuffer while it draws, else
+    // a copy of the RGB picture (null when none).
+    QImage currentFrame() const;
+    void updateSpinner();
+
+    QString headlineText() const { return headline; }
+    QString detailText() const { return detail; }
+    bool spinnerRunning() const;
+    bool isGpuActive() const { return gpuActive; }
+    bool isGpuDisabled() const { return gpuDisabled; }
+
+    // Where a picture of `picture` device-independent pixels is drawn on a
+    // widget of `widget` pixels: scaled keeping its aspect ratio (covering and
+    // cropped with `cover`, else fitted) and centred.
+    static QRect pictureRect(QSize picture, QSize widget, bool cover);
+    // Whether such a picture is drawn as it is instead of rescaled.
+    static bool drawsUnscaled(QSize picture, QSize drawn);
+    // Widget size in device pixels, each side rounded half away from zero.
+    static QSize devicePixelSize(QSize size, qreal devicePixelRatio);
+
+Q_SIGNALS:
+    void gpuUnavailable(const QString& reason);
+    void pixelSizeChanged(QSize size);
+    void activity();
+    void doubleClicked();
+
+protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void spinStep();
+    void onGpuUnavailable(const QString& reason);
+
+    QImage frame;
+    QString headline = QStringLiteral("Loading");
+    QString detail;
+    GpuVideoView* gpu = nullptr;
+    bool gpuActive = false;
+    bool gpuDisabled = false;
+    QTimer* spinner = nullptr;
+    double spinAngle = 0.0;
+    bool cover = false;
+    int cornerRadius = 14;
+};
