@@ -1,0 +1,376 @@
+// Sign-in with one-time codes, token refresh, the keep-alive timer and the
+// end of a session.
+#include "tests/server/api/ApiTestSupport.h"
+
+#include <QSignalSpy>
+
+using orgserver::Answer;
+
+namespace {
+
+struct LoginResult {
+    bool done = false;
+    LoginStart r;
+    ApiClient::LoginCallback callback()
+    {
+        done = false;
+        return [this](const LoginStart& x) {
+            r = x;
+            done = true;
+        };
+    }
+};
+
+} // namespace
+
+class ApiSessionTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { apitest::installLoopbackGuard(); }
+
+    void plainSignIn()
+    {
+        apitest::Rig rig;
+        rig.client->setBaseUrl(rig.server.baseUrl() + "///");
+        LoginResult l;
+        rig.client->login("DEMO", "secret", true, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::SignedIn));
+        QVERIFY(!l.r.accessToken.isEmpty() && !l.r.refreshToken.isEmpty());
+        QCOMPARE(l.r.expiresIn, 900);
+        QCOMPARE(l.r.user.username, QString("demo"));
+        QCOMPARE(l.r.user.organisationName, QString("Demo Organisation"));
+        QCOMPARE(l.r.user.organisationId, QString("7"));
+        QVERIFY(l.r.rememberMe);
+        QCOMPARE(rig.client->baseUrl(), rig.server.baseUrl());
+    }
+
+    void emptyServerAddressFailsAtOnce()
+    {
+        ApiClient client;
+        client.setBaseUrl("   ");
+        LoginResult l;
+        client.login("a", "b", false, l.callback());
+        QVERIFY(l.done); // before login returns
+        QCOMPARE(l.r.step, int(LoginStart::Failed));
+        QCOMPARE(l.r.error,
+                 QString("Can\u2019t reach . Check your connection, or change the server under \u201cServer\u201d."));
+    }
+
+    void wrongUserOrPassword()
+    {
+        apitest::Rig rig;
+        LoginResult l;
+        rig.client->login("nobody", "x", false, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QVERIFY(l.r.userNotFound);
+        QCOMPARE(l.r.error, QString("User not found."));
+        rig.client->login("demo", "wrong", false, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.error, QString("Username or password is incorrect."));
+        QVERIFY(!l.r.userNotFound);
+    }
+
+    void unreachableServer()
+    {
+        apitest::Rig rig;
+        rig.client->setBaseUrl(QString("http://127.0.0.1:%1").arg(kvrtest::freePort()));
+        LoginResult l;
+        rig.client->login("demo", "secret", false, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::Failed));
+        QVERIFY(l.r.error.startsWith("Can\u2019t reach 127.0.0.1."));
+    }
+
+    void oneTimeCodes()
+    {
+        kvrtest::TestClock clock;
+        apitest::Rig rig;
+        rig.server.addUser("coded", "pw", true);
+        LoginResult l;
+        rig.client->login("coded", "pw", true, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::CodeRequired));
+        QCOMPARE(l.r.otpLength, 6);
+        QCOMPARE(l.r.otpTime, 300);
+        QVERIFY(!l.r.contact.isEmpty());
+        const QString userId = l.r.userId;
+
+        // Invalid code.
+        rig.client->verifyOtp(userId, "000000", true, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::Failed));
+        QCOMPARE(l.r.error, QString("Invalid OTP."));
+        QCOMPARE(l.r.attempts, 1);
+
+        // Expired code.
+        clock.advanceSecs(301);
+        rig.client->verifyOtp(userId, rig.server.otpCode, true, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::Failed));
+        QVERIFY(l.r.error.contains("expired"));
+
+        // Resent, then throttled.
+        rig.client->resendOtp(userId, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::CodeRequired));
+        QVERIFY(l.r.otpResent);
+        QCOMPARE(l.r.otpTime, 300);
+        rig.client->resendOtp(userId, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::Failed));
+        QVERIFY(l.r.message.contains("Too many requests"));
+        QCOMPARE(l.r.error, l.r.message);
+
+        // The new code works.
+        rig.client->verifyOtp(userId, rig.server.otpCode, true, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::SignedIn));
+        QVERIFY(!l.r.accessToken.isEmpty());
+
+        // Ids are sent as numbers without leading zeros, text stays text.
+        rig.client->verifyOtp("000" + userId, "1", true, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(rig.server.requestsTo("/api/otp/verify/").last().json().value("user_id"),
+                 QJsonValue(userId.toLongLong()));
+        rig.client->resendOtp("u-17", l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(rig.server.requestsTo("/api/otp/regenerate/").last().json().value("user_id"), QJsonValue("u-17"));
+    }
+
+    void codeCheckWithoutAnswerReadsAsUnreachable()
+    {
+        apitest::Rig rig;
+        rig.server.script("/api/otp/verify/", Answer::hangUp(), -1);
+        rig.server.script("/api/otp/regenerate/", Answer::hangUp(), -1);
+        LoginResult l;
+        rig.client->verifyOtp("5", "123456", false, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::Failed));
+        QVERIFY2(l.r.error.contains("reach"), qPrintable(l.r.error));
+        rig.client->resendOtp("5", l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QVERIFY(l.r.error.contains("reach"));
+        QVERIFY(!l.r.otpResent);
+    }
+
+    void refreshRotatesTokens()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        QSignalSpy changed(rig.client.get(), &ApiClient::refreshTokenChanged);
+        const QString before = rig.client->refreshToken();
+        LoginResult l;
+        rig.client->refresh(l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::SignedIn));
+        QVERIFY(rig.client->refreshToken() != before);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(changed.first().first().toString(), rig.client->refreshToken());
+        QCOMPARE(rig.client->accessToken(), l.r.accessToken);
+        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 675000);
+
+        // An answer that keeps the same refresh token, or has none, changes nothing.
+        const QString held = rig.client->refreshToken();
+        rig.server.script("/v2/token/refresh/", Answer::json(200, {{"access_token", "A2"}, {"refresh_token", held},
+                                                                    {"expires_in", 40}}));
+        rig.server.script("/v2/token/refresh/", Answer::json(200, {{"access", "A3"}}));
+        rig.client->refresh(l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::SignedIn)); // step 0 whatever "next" said
+        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 30000);
+        rig.client->refresh(l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(rig.client->accessToken(), QString("A3"));
+        QCOMPARE(rig.client->refreshToken(), held);
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 450000);
+    }
+
+    void keepAliveIntervals()
+    {
+        ApiClient client;
+        client.setAccessToken("t");
+        const QList<std::pair<int, int>> cases{{0, 450000}, {-3, 450000}, {10, 20000}, {20, 20000},
+                                               {900, 675000}, {std::numeric_limits<int>::max(), 86400000}};
+        for (const auto& [lifetime, expected] : cases) {
+            client.scheduleRefresh(lifetime);
+            QCOMPARE(ApiClientTestAccess::refreshIntervalMs(client), expected);
+        }
+    }
+
+    void timedRenewal()
+    {
+        kvrtest::LogCapture log;
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.client->startSessionKeepAlive(900);
+        QVERIFY(log.contains("[session] signed in; access token"));
+        QVERIFY(log.matching("cookies held:").first().endsWith("sessionid"));
+        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 675000);
+        const QString before = rig.client->accessToken();
+        ApiClientTestAccess::fireRefreshTimer(*rig.client);
+        QVERIFY(QTest::qWaitFor([&] { return rig.client->accessToken() != before; }, 10000));
+        QCOMPARE(rig.server.countOf("/v2/token/refresh/"), 1);
+        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 675000);
+    }
+
+    void transientRefreshFailuresRetryWithoutEndingTheSession_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("500") << 500;
+        QTest::newRow("503") << 503;
+        QTest::newRow("408") << 408;
+        QTest::newRow("429") << 429;
+        QTest::newRow("no answer") << 0;
+    }
+    void transientRefreshFailuresRetryWithoutEndingTheSession()
+    {
+        QFETCH(int, status);
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        QSignalSpy expired(rig.client.get(), &ApiClient::sessionExpired);
+        if (status == 0)
+            rig.server.script("/v2/token/refresh/", Answer::hangUp(), -1);
+        else
+            rig.server.script("/v2/token/refresh/", Answer::json(status, {{"message", "busy"}}), -1);
+        rig.client->startSessionKeepAlive(900);
+        ApiClientTestAccess::fireRefreshTimer(*rig.client);
+        QVERIFY(QTest::qWaitFor([&] { return ApiClientTestAccess::refreshIntervalMs(*rig.client) == 45000; }, 10000));
+        QCOMPARE(expired.count(), 0);
+        QVERIFY(!rig.client->accessToken().isEmpty());
+
+        // The refresh itself says why; no answer at all reads as "cannot reach".
+        LoginResult l;
+        rig.client->refresh(l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::Failed));
+        if (status == 0)
+            QVERIFY2(l.r.error.contains("reach"), qPrintable(l.r.error));
+        QCOMPARE(expired.count(), 0);
+    }
+
+    void refusedRenewalEndsTheSessionOnce()
+    {
+        kvrtest::TestClock clock;
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.client->startSessionKeepAlive(900);
+        clock.advanceSecs(300); // 600 s left on the access token
+        rig.server.revokeAll();
+        QSignalSpy expired(rig.client.get(), &ApiClient::sessionExpired);
+        bool ok = true;
+        bool done = false;
+        rig.client->refreshSession([&](bool r) { ok = r; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(!ok);
+        QCOMPARE(expired.count(), 1);
+        QVERIFY2(rig.client->sessionEndReason().contains("still had 10 minutes left"),
+                 qPrintable(rig.client->sessionEndReason()));
+        done = false;
+        rig.client->refreshSession([&](bool r) { ok = r; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(expired.count(), 1); // silent until the next sign-in
+        // A failed timed renewal after the notice does not reschedule itself.
+        ApiClientTestAccess::fireRefreshTimer(*rig.client);
+        QTest::qWait(200);
+        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), -1);
+
+        rig.client->startSessionKeepAlive(900);
+        done = false;
+        clock.advanceSecs(880); // token ran out
+        rig.client->refreshSession([&](bool r) { ok = r; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(expired.count(), 2);
+        QCOMPARE(rig.client->sessionEndReason(), QString("Your sign-in ran out and could not be renewed."));
+    }
+
+    void noRefreshTokenAnswersAtOnce()
+    {
+        ApiClient client;
+        bool ok = true;
+        bool done = false;
+        client.refreshSession([&](bool r) { ok = r; done = true; });
+        QVERIFY(done);
+        QVERIFY(!ok);
+    }
+
+    void refreshEndingAfterSignOutIsDropped()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        QSignalSpy changed(rig.client.get(), &ApiClient::refreshTokenChanged);
+        QSignalSpy expired(rig.client.get(), &ApiClient::sessionExpired);
+        rig.server.script("/v2/token/refresh/",
+                          Answer::json(200, {{"access_token", "late-access"}, {"refresh_token", "late-refresh"},
+                                             {"expires_in", 900}}).after(300));
+        bool ok = true;
+        bool done = false;
+        rig.client->refreshSession([&](bool r) { ok = r; done = true; });
+        QTRY_COMPARE(rig.server.countOf("/v2/token/refresh/"), 1);
+        rig.client->logout();
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(!ok);
+        QTest::qWait(500); // the late answer has arrived by now
+        QVERIFY(rig.client->accessToken().isEmpty());
+        QVERIFY(rig.client->refreshToken().isEmpty());
+        QCOMPARE(changed.count(), 0);
+        QCOMPARE(expired.count(), 0);
+        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), -1);
+
+        // The next sign-in renews normally: the dropped renewal left nothing behind.
+        QVERIFY(rig.signIn());
+        done = false;
+        rig.client->refreshSession([&](bool r) { ok = r; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(ok);
+    }
+
+    void signOutForgetsCookies()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.client->logout();
+        bool done = false;
+        rig.client->fetchMe([&](const UserProfile&, const QString&) { done = true; });
+        QVERIFY(apitest::waitFor(done));
+        const auto req = rig.server.requestsTo("/v2/auth/me/").last();
+        QVERIFY(req.header("cookie").isEmpty());
+        QVERIFY(req.header("authorization").isEmpty());
+    }
+
+    void profileRequest()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.server.script("/v2/auth/me/", Answer::json(200, {{"data", QJsonObject{{"user", QJsonObject{
+            {"username", "ann"}, {"organisation", QJsonObject{{"cloud_recording_stream_type", "SUB"}}}}}}}}));
+        UserProfile p;
+        QString error = "x";
+        bool done = false;
+        rig.client->fetchMe([&](const UserProfile& u, const QString& e) { p = u; error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(p.username, QString("ann"));
+        QVERIFY(error.isEmpty());
+        QCOMPARE(rig.client->cloudStreamType(), QString("SUB"));
+
+        // (Sticky: the network layer resends a GET once when a kept-alive
+        // connection closes without an answer.)
+        rig.server.script("/v2/auth/me/", Answer::hangUp(), -1);
+        done = false;
+        rig.client->fetchMe([&](const UserProfile& u, const QString& e) { p = u; error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(!error.isEmpty()); // no answer is not an empty profile
+        QVERIFY(p.username.isEmpty());
+
+        rig.server.clearScripts();
+        rig.server.script("/v2/auth/me/", Answer::json(403, {{"message", "Forbidden here"}}));
+        done = false;
+        rig.client->fetchMe([&](const UserProfile& u, const QString& e) { p = u; error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(error, QString("Forbidden here"));
+    }
+};
+
+KVR_TEST_MAIN(ApiSessionTest)
+#include "tst_api_session.moc"
