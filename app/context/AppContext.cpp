@@ -1,0 +1,129 @@
+#include "app/context/AppContext.h"
+
+#include "app/core/Env.h"
+#include "app/core/Settings.h"
+#include "video/GpuProbe.h"
+
+namespace {
+const QString kServerBase = QStringLiteral("serverBase");
+const QString kRelayAddress = QStringLiteral("relayAddress");
+const QString kSpaSecret = QStringLiteral("spaSecret");
+const QString kRenderMode = QStringLiteral("renderMode");
+} // namespace
+
+AppContext& AppContext::instance()
+{
+    static AppContext context;
+    return context;
+}
+
+AppContext::AppContext()
+    : settings(QStringLiteral("Kavira"), settingsAppName())
+{
+    const QString savedBase = settings.value(kServerBase).toString();
+    if (!savedBase.isEmpty() && !envSet("KVR_API_BASE"))
+        api.setBaseUrl(savedBase);
+    applyRelaySetting(settings.value(kRelayAddress).toString());
+    const QString secret = settings.value(kSpaSecret).toString();
+    if (!secret.isEmpty())
+        api.setSpaSecret(secret);
+}
+
+AppContext::RelayAddress AppContext::parseRelayAddress(const QString& text)
+{
+    RelayAddress relay;
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return relay;
+    const qsizetype colon = trimmed.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 1) {
+        bool ok = false;
+        const int port = trimmed.mid(colon + 1).toInt(&ok, 10);
+        if (ok) {
+            relay.host = trimmed.left(colon);
+            relay.port = port;
+            return relay;
+        }
+    }
+    relay.host = trimmed;
+    return relay;
+}
+
+void AppContext::applyRelaySetting(const QString& text)
+{
+    const RelayAddress relay = parseRelayAddress(text);
+    api.setRelay(relay.host, relay.port);
+}
+
+void AppContext::setServer(const QString& baseUrl, const QString& relayAddressText)
+{
+    const bool changed = baseUrl != api.baseUrl();
+    if (baseUrl == ApiClient::defaultBaseUrl())
+        settings.remove(kServerBase);
+    else
+        settings.setValue(kServerBase, baseUrl);
+    const QString relay = relayAddressText.trimmed();
+    if (relay.isEmpty())
+        settings.remove(kRelayAddress);
+    else
+        settings.setValue(kRelayAddress, relay);
+    api.setBaseUrl(baseUrl);
+    applyRelaySetting(relayAddressText);
+    if (changed)
+        Q_EMIT serverChanged();
+}
+
+QString AppContext::relayAddress() const
+{
+    return settings.value(kRelayAddress).toString();
+}
+
+QString AppContext::renderMode() const
+{
+    return settings.value(kRenderMode, QStringLiteral("auto")).toString();
+}
+
+bool AppContext::gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer)
+{
+    if (mode == QLatin1String("cpu"))
+        return false;
+    if (probeUsable)
+        return true;
+    return mode == QLatin1String("gpu") && !probeRenderer.isEmpty();
+}
+
+bool AppContext::gpuRender() const
+{
+    const QString mode = renderMode();
+    if (mode == QLatin1String("cpu"))
+        return false; // no need to start OpenGL just to be told no
+    const GpuProbe& probe = GpuProbe::result();
+    return gpuRenderFor(mode, probe.usable, probe.renderer);
+}
+
+Site* AppContext::findSite(const QString& id)
+{
+    for (Site& site : sites)
+        if (site.id == id)
+            return &site;
+    return nullptr;
+}
+
+Device* AppContext::findDevice(const QString& id)
+{
+    for (Site& site : sites)
+        for (Device& device : site.devices)
+            if (device.id == id)
+                return &device;
+    return nullptr;
+}
+
+Channel* AppContext::findChannel(const QString& id)
+{
+    for (Site& site : sites)
+        for (Device& device : site.devices)
+            for (Channel& channel : device.channels)
+                if (channel.id == id)
+                    return &channel;
+    return nullptr;
+}

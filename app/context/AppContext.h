@@ -1,0 +1,55 @@
+#pragma once
+
+#include "server/api/ApiClient.h"
+#include "server/api/ApiTypes.h"
+
+#include <QList>
+#include <QObject>
+#include <QSettings>
+#include <QString>
+
+// The process-wide context of server mode: the server client, the signed-in
+// user, the chosen organisation's catalogue and the settings store.
+class AppContext : public QObject {
+    Q_OBJECT
+public:
+    static AppContext& instance();
+
+    bool viewActive = false;
+    ApiClient api;
+    UserProfile user;
+    QList<Site> sites;
+    QSettings settings;
+    QString orgName;
+    QString orgId;
+
+    // Splits "host[:port]" at its last colon and configures the relay.
+    void applyRelaySetting(const QString& text);
+    // Saves and applies a new server base address and relay address.
+    void setServer(const QString& baseUrl, const QString& relayAddress);
+    QString relayAddress() const;
+    QString renderMode() const;
+    // Whether video is drawn with the graphics chip.
+    bool gpuRender() const;
+
+    Site* findSite(const QString& id);
+    Device* findDevice(const QString& id);
+    Channel* findChannel(const QString& id);
+
+    // The parsed form of a relay setting: host and port, port 8565 when the
+    // text has none. An empty host means no configured relay.
+    struct RelayAddress {
+        QString host;
+        int port = ApiClient::kDefaultRelayPort;
+    };
+    static RelayAddress parseRelayAddress(const QString& text);
+
+    // The drawing decision for a render mode and a probe result.
+    static bool gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer);
+
+Q_SIGNALS:
+    void serverChanged();
+
+private:
+    AppContext();
+};

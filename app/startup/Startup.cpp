@@ -1,0 +1,78 @@
+#include "app/startup/Startup.h"
+
+#include "app/context/AppContext.h"
+#include "app/core/Log.h"
+#include "app/core/SessionStore.h"
+#include "app/core/Settings.h"
+#include "app/core/Theme.h"
+#include "server/shell/BrandRegistry.h"
+
+#include <QApplication>
+#include <QIcon>
+#include <QSettings>
+#include <QSurfaceFormat>
+#include <QTimer>
+
+void prepareGraphics()
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QSurfaceFormat format;
+    format.setAlphaBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+}
+
+void prepareApplication(QApplication& app)
+{
+    QCoreApplication::setApplicationName(QStringLiteral("Kavira"));
+    QCoreApplication::setOrganizationName(QStringLiteral("Kavira"));
+    Log::install();
+    app.setWindowIcon(QIcon(QStringLiteral(":/brand/icon.png")));
+    Theme::loadFonts();
+    QFont font(QStringLiteral("Inter"));
+    font.setPixelSize(14);
+    QApplication::setFont(font);
+    BrandRegistry::instance().add(std::make_unique<ImouProvider>());
+}
+
+TopLevelWindows::TopLevelWindows()
+{
+    login.hide();
+    shell.hide();
+    native.hide();
+}
+
+void TopLevelWindows::connectSwitches()
+{
+    QObject::connect(&login, &LoginWindow::signedIn, &login, [this] {
+        login.hide();
+        shell.show();
+        shell.loadCatalog();
+    });
+    QObject::connect(&shell, &ShellWindow::signedOut, &shell, [this] {
+        shell.hide();
+        login.show();
+    });
+    QObject::connect(&login, &LoginWindow::openNativeRequested, &login, [this] {
+        login.hide();
+        native.show();
+    });
+    QObject::connect(&native, &NativeWindow::leaveNative, &native, [this] {
+        native.hide();
+        login.show();
+        QTimer::singleShot(0, &login, [this] { login.restoreSavedSession(); });
+    });
+    QObject::connect(&AppContext::instance().api, &ApiClient::refreshTokenChanged, &login,
+                     [](const QString& token) { SessionStore::updateToken(token); });
+    login.resize(kLoginWindowSize);
+    native.resize(kNativeWindowSize);
+}
+
+void TopLevelWindows::showInitial()
+{
+    if (NativeMode::prefs().value(QStringLiteral("nativeMode"), false).toBool()) {
+        native.show();
+        return;
+    }
+    login.show();
+    QTimer::singleShot(0, &login, [this] { login.restoreSavedSession(); });
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include "native/screens/NativeWindow.h"
+#include "server/shell/LoginWindow.h"
+#include "server/shell/ShellWindow.h"
+
+class QApplication;
+
+// The three top-level windows, owned for the life of the process. Members are
+// destroyed in reverse order: native, server main, then sign-in window.
+struct TopLevelWindows {
+    LoginWindow login;
+    ShellWindow shell;
+    NativeWindow native;
+
+    TopLevelWindows();
+    // Wires the five switches between the windows.
+    void connectSwitches();
+    // Shows the window of the remembered mode; the sign-in window then tries
+    // the remembered sign-in once the event loop runs.
+    void showInitial();
+};
+
+// Application-wide preparation that must happen before the QApplication
+// exists (shared OpenGL contexts, default surface format).
+void prepareGraphics();
+// Names, log, icon, fonts and brand providers; run right after the
+// QApplication exists.
+void prepareApplication(QApplication& app);
+
+inline constexpr QSize kLoginWindowSize{1100, 720};
+inline constexpr QSize kNativeWindowSize{1440, 860};

@@ -1,0 +1,104 @@
+#include "app/context/AppContext.h"
+#include "app/core/SessionStore.h"
+#include "app/core/Settings.h"
+#include "app/startup/Startup.h"
+#include "tests/support/TestKit.h"
+
+#include <QSettings>
+
+#include <memory>
+
+class TestStartup : public QObject {
+    Q_OBJECT
+
+    static int shownCount(const TopLevelWindows& w)
+    {
+        return int(w.login.isVisible()) + int(w.shell.isVisible()) + int(w.native.isVisible());
+    }
+
+    std::unique_ptr<TopLevelWindows> start(bool nativeMode)
+    {
+        NativeMode::prefs().setValue(QStringLiteral("nativeMode"), nativeMode);
+        auto w = std::make_unique<TopLevelWindows>();
+        w->connectSwitches();
+        w->showInitial();
+        return w;
+    }
+
+private Q_SLOTS:
+    void init() { SessionStore::clear(); }
+
+    void nativeModeShowsOnlyTheNativeWindowAndTriesNoSignIn()
+    {
+        auto w = start(true);
+        QVERIFY(w->native.isVisible());
+        QCOMPARE(shownCount(*w), 1);
+        QCOMPARE(w->native.size(), kNativeWindowSize);
+        QCoreApplication::processEvents();
+        QCOMPARE(w->login.restoreAttempts(), 0);
+        QCOMPARE(w->native.windowTitle(), QStringLiteral("Vigilo"));
+    }
+
+    void serverModeShowsSignInAndTriesTheRememberedSignInOnceShown()
+    {
+        NativeMode::prefs().remove(QStringLiteral("nativeMode")); // absent means server mode
+        auto w = std::make_unique<TopLevelWindows>();
+        w->connectSwitches();
+        w->showInitial();
+        QVERIFY(w->login.isVisible());
+        QCOMPARE(shownCount(*w), 1);
+        QCOMPARE(w->login.size(), kLoginWindowSize);
+        QCOMPARE(w->login.restoreAttempts(), 0); // not before the event loop runs
+        QTRY_COMPARE(w->login.restoreAttempts(), 1);
+        QTest::qWait(20);
+        QCOMPARE(w->login.restoreAttempts(), 1);
+    }
+
+    void leavingNativeModeTriesTheRememberedSignInAgain()
+    {
+        auto w = start(true);
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("tok"),
+                                    QDateTime::currentDateTimeUtc()}));
+        w->native.useServerSignIn();
+        QVERIFY(!NativeMode::prefs().value(QStringLiteral("nativeMode")).toBool());
+        QVERIFY(w->login.isVisible());
+        QCOMPARE(shownCount(*w), 1);
+        QTRY_COMPARE(w->login.restoreAttempts(), 1);
+        QVERIFY(SessionStore::active());
+    }
+
+    void signInSignOutAndOpenNative()
+    {
+        auto w = start(false);
+        QTRY_COMPARE(w->login.restoreAttempts(), 1);
+
+        Q_EMIT w->login.signedIn();
+        QVERIFY(w->shell.isVisible());
+        QCOMPARE(shownCount(*w), 1);
+        QCOMPARE(w->shell.catalogLoads(), 1);
+
+        Q_EMIT w->shell.signedOut();
+        QVERIFY(w->login.isVisible());
+        QCOMPARE(shownCount(*w), 1);
+        QTest::qWait(20);
+        QCOMPARE(w->login.restoreAttempts(), 1); // signing out does not try again
+
+        Q_EMIT w->login.openNativeRequested();
+        QVERIFY(w->native.isVisible());
+        QCOMPARE(shownCount(*w), 1);
+    }
+
+    void newRefreshTokensReachTheStoreWhicheverWindowShows()
+    {
+        auto w = start(true);
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("old"),
+                                    QDateTime::currentDateTimeUtc()}));
+        Q_EMIT AppContext::instance().api.refreshTokenChanged(QStringLiteral("new"));
+        const auto loaded = SessionStore::load();
+        QVERIFY(loaded);
+        QCOMPARE(loaded->refreshToken, QStringLiteral("new"));
+    }
+};
+
+KVR_TEST_MAIN(TestStartup)
+#include "tst_startup.moc"
