@@ -130,7 +130,7 @@ QDateEdit::drop-down, QTimeEdit::drop-down,
 QDateEdit::up-button, QDateEdit::down-button, QTimeEdit::up-button, QTimeEdit::down-button {
     border: none; width: 18px;
 }
-QCalendarWidget QWidget { background: #161c25; color: #e8ecf2; }
+QCalendarWidget QWidget { background: #161c25; alternate-background-color: #161c25; color: #e8ecf2; }
 QCalendarWidget QAbstractItemView {
     selection-background-color: #3b82f6; selection-color: #ffffff; outline: 0;
 }
@@ -195,6 +195,7 @@ QSlider#Seek::handle:horizontal {
 QTableWidget {
     background: #11161d; border: 1px solid #1b2330; border-radius: 12px; gridline-color: #1b2330;
 }
+QTableWidget QHeaderView, QTableWidget QTableCornerButton::section { background: #11161d; border: none; }
 QTableWidget QHeaderView::section {
     background: #11161d; border: none; border-bottom: 1px solid #1b2330;
     padding: 10px 12px; font-weight: 500; color: #8a96a8;

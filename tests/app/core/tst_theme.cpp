@@ -91,6 +91,14 @@ QColor over(const QColor& top, qreal a, const QColor& under)
 
 // What the window shows at a point of one of its widgets (grabbing the whole
 // window, so that translucent backgrounds lie over what is really behind them).
+// Keeps a picture for a person to look at when KVR_TEST_SHOTS names a folder.
+void keepShot(const QImage& img, const QString& name)
+{
+    const QString dir = qEnvironmentVariable("KVR_TEST_SHOTS");
+    if (!dir.isEmpty())
+        QVERIFY(img.save(dir + QLatin1Char('/') + name));
+}
+
 QColor shownAt(QWidget* window, QWidget* w, QPoint local)
 {
     const QImage img = window->grab().toImage();
@@ -367,6 +375,7 @@ private Q_SLOTS:
         root.resize(480, 640);
         root.ensurePolished();
         const QImage shot = root.grab().toImage();
+        keepShot(shot, QStringLiteral("theme-login.png"));
         QVERIFY2(!log.contains("Could not parse"), qPrintable(log.messages().join('\n')));
 
         QCOMPARE(shot.pixelColor(2, 2), Theme::kBackdrop);
@@ -431,6 +440,7 @@ private Q_SLOTS:
         search->setObjectName("Search");
         auto* tree = new QTreeWidget(&root);
         tree->setObjectName("CatalogTree");
+        tree->setHeaderHidden(true);
         auto* table = new QTableWidget(2, 2, &root);
         auto* presets = new QListWidget(&root);
         presets->setObjectName("PresetList");
@@ -444,6 +454,7 @@ private Q_SLOTS:
         root.ensurePolished();
         lay->activate();
         const QImage shot = root.grab().toImage();
+        keepShot(shot, QStringLiteral("theme-app.png"));
         QVERIFY2(!log.contains("Could not parse"), qPrintable(log.messages().join('\n')));
 
         QCOMPARE(shot.pixelColor(1, shot.height() - 2), Theme::kBackdrop);
@@ -515,9 +526,7 @@ private Q_SLOTS:
             }
         }
         p.end();
-        const QString dir = qEnvironmentVariable("KVR_TEST_SHOTS");
-        if (!dir.isEmpty())
-            QVERIFY(sheet.save(dir + QStringLiteral("/icons.png")));
+        keepShot(sheet, QStringLiteral("icons.png"));
         // The 48-pixel accent column of Play shows the accent colour at the
         // triangle's centroid.
         const int x = labelW + (cols - 1) * cell + (cell - 48) / 2;
