@@ -1,0 +1,211 @@
+#include "native/services/CalendarSearch.h"
+
+#include "app/core/Clock.h"
+#include "native/services/Brands.h"
+#include "native/services/DeviceParsers.h"
+#include "native/services/Tunables.h"
+
+#include <QUrl>
+
+#include <memory>
+
+namespace NativeCalendar {
+
+namespace {
+
+const QString kSearching = QStringLiteral("searching recordings");
+
+struct DahuaMonth {
+    Native::Device device;
+    int channel = 1;
+    bool main = true;
+    int year = 0;
+    int month = 0;
+    int lastDay = 0;
+    QSet<int> days;
+    MonthCallback done;
+};
+
+void hikMonth(const Native::Device &device, int channel, bool main, int year, int month,
+              MonthCallback done)
+{
+    const QString path = QStringLiteral("%1/ContentMgmt/record/tracks/%2/dailyDistribution")
+                             .arg(NativeBrand::isapiRoot(device), QString::number(trackId(channel, main)));
+    NativeHttp::post(device, path, hikMonthBody(year, month), kXmlContentType, NativeHttp::Digest,
+                     [done](const NativeHttp::Response &r) {
+                         if (!r.ok()) {
+                             done({}, failureText(r, QStringLiteral("a recording calendar")));
+                             return;
+                         }
+                         done(hikMonthDays(r.body), QString());
+                     },
+                     NativeTunables::kDeviceRequestTimeout_ms);
+}
+
+void dahuaMonthStep(const std::shared_ptr<DahuaMonth> &search, const QString &object, int day,
+                    const std::function<void()> &close)
+{
+    if (day > search->lastDay) {
+        close();
+        search->done(search->days, QString());
+        return;
+    }
+    const QDate date(search->year, search->month, day);
+    NativeHttp::get(
+        search->device, dahuaFindFileUrl(search->channel, search->main, object, date), NativeHttp::Digest,
+        [search, object, day, close](const NativeHttp::Response &found) {
+            if (!found.ok()) {
+                close();
+                search->done({}, failureText(found, kSearching));
+                return;
+            }
+            NativeHttp::get(
+                search->device,
+                QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findNextFile&object=%1&count=1").arg(object),
+                NativeHttp::Digest,
+                [search, object, day, close](const NativeHttp::Response &next) {
+                    // A failed findNextFile only means no recording that day.
+                    if (next.ok()) {
+                        bool ok = false;
+                        const qint64 n = NativeParse::keyValue(next.body).value(QStringLiteral("found")).toLongLong(&ok);
+                        if (ok && n > 0)
+                            search->days.insert(day);
+                    }
+                    dahuaMonthStep(search, object, day + 1, close);
+                },
+                NativeTunables::kDeviceRequestTimeout_ms);
+        },
+        NativeTunables::kDeviceRequestTimeout_ms);
+}
+
+} // namespace
+
+void month(const Native::Device &device, int channel, bool main, int year, int month,
+           MonthCallback done)
+{
+    if (!NativeBrand::calendarSupported(device)) {
+        done({}, QStringLiteral("This brand has no recording calendar yet."));
+        return;
+    }
+    if (NativeBrand::isHikStyle(device.manufacturer)) {
+        hikMonth(device, channel, main, year, month, std::move(done));
+        return;
+    }
+    auto search = std::make_shared<DahuaMonth>();
+    search->device = device;
+    search->channel = channel;
+    search->main = main;
+    search->year = year;
+    search->month = month;
+    search->lastDay = dahuaLastDay(year, month, kvr::Clock::instance().nowUtc().toLocalTime().date());
+    search->done = std::move(done);
+    withFinder(
+        device, [search](const QString &error) { search->done({}, error); },
+        [search](const QString &object, std::function<void()> close) {
+            dahuaMonthStep(search, object, 1, close);
+        });
+}
+
+qint64 trackId(int channel, bool main)
+{
+    return qint64(channel) * 100 + (main ? 1 : 2);
+}
+
+QString failureText(const NativeHttp::Response &reply, const QString &what)
+{
+    switch (reply.status) {
+    case 0:
+        return QStringLiteral("Can't reach the device (%1)").arg(reply.error);
+    case 401:
+        return QStringLiteral("The device refused the login.");
+    case 404:
+    case 501:
+        return QStringLiteral("This device doesn't support %1.").arg(what);
+    default:
+        return QStringLiteral("The device answered HTTP %1.").arg(reply.status);
+    }
+}
+
+QString percentEncoded(const QString &text)
+{
+    return QString::fromLatin1(QUrl::toPercentEncoding(text));
+}
+
+QString dahuaFindFileUrl(int channel, bool main, const QString &object, const QDate &date)
+{
+    const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+    const QString start = QDateTime(date, QTime(0, 0, 0)).toString(fmt);
+    const QString end = QDateTime(date, QTime(23, 59, 59)).toString(fmt);
+    return QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findFile&object=%1&condition.Channel=%2"
+                          "&condition.StartTime=%3&condition.EndTime=%4&condition.Types[0]=dav"
+                          "&condition.VideoStream=%5")
+        .arg(object, QString::number(channel), percentEncoded(start), percentEncoded(end),
+             main ? QStringLiteral("Main") : QStringLiteral("Extra1"));
+}
+
+void withFinder(const Native::Device &device, std::function<void(const QString &)> fail,
+                std::function<void(const QString &, std::function<void()>)> job)
+{
+    NativeHttp::get(
+        device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), NativeHttp::Digest,
+        [device, fail, job](const NativeHttp::Response &r) {
+            if (!r.ok()) {
+                fail(failureText(r, kSearching));
+                return;
+            }
+            const QString object = NativeParse::keyValue(r.body).value(QStringLiteral("result"));
+            if (object.isEmpty()) {
+                fail(QStringLiteral("The device didn't open a search."));
+                return;
+            }
+            job(object, [device, object] { dahuaDestroy(device, object); });
+        },
+        NativeTunables::kDeviceRequestTimeout_ms);
+}
+
+void dahuaDestroy(const Native::Device &device, const QString &object)
+{
+    NativeHttp::get(
+        device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=close&object=") + object, NativeHttp::Digest,
+        [device, object](const NativeHttp::Response &) {
+            NativeHttp::get(device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy&object=") + object,
+                            NativeHttp::Digest, [](const NativeHttp::Response &) {},
+                            NativeTunables::kDeviceRequestTimeout_ms);
+        },
+        NativeTunables::kDeviceRequestTimeout_ms);
+}
+
+int dahuaLastDay(int year, int month, const QDate &today)
+{
+    const QDate first(year, month, 1);
+    if (!first.isValid() || first > today)
+        return 0;
+    const QDate last(year, month, first.daysInMonth());
+    return last <= today ? first.daysInMonth() : today.day();
+}
+
+QSet<int> hikMonthDays(const QByteArray &body)
+{
+    QSet<int> days;
+    const auto items = NativeParse::xmlList(body, QStringLiteral("day"));
+    for (const NativeParse::FlatMap &item : items) {
+        bool ok = false;
+        const int d = item.value(QStringLiteral("dayofmonth")).toInt(&ok);
+        if (!ok)
+            continue;
+        if (item.value(QStringLiteral("record")).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+            days.insert(d);
+    }
+    return days;
+}
+
+QByteArray hikMonthBody(int year, int month)
+{
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><trackDailyParam><year>%1</year>"
+                          "<monthOfYear>%2</monthOfYear></trackDailyParam>")
+        .arg(year)
+        .arg(month)
+        .toUtf8();
+}
+
+} // namespace NativeCalendar

@@ -1,0 +1,358 @@
+#include "native/services/DeviceDetails.h"
+
+#include "app/core/Clock.h"
+#include "native/services/Brands.h"
+#include "native/services/CalendarSearch.h"
+#include "native/services/DeviceParsers.h"
+#include "native/services/Tunables.h"
+
+#include <QRegularExpression>
+
+#include <memory>
+
+namespace NativeDetails {
+
+namespace {
+
+bool is2xx(const NativeHttp::Response &r) { return r.ok(); }
+
+// Dahua-style devices answer an unsupported request with a 200 whose body
+// is "Error" and a reason; that is no answer at all, not an empty one.
+bool dahuaAnswered(const NativeHttp::Response &r)
+{
+    if (!r.ok())
+        return false;
+    const QByteArray head = r.body.trimmed().left(5).toLower();
+    return head != "error";
+}
+
+bool recorderType(const Native::Device &d)
+{
+    return d.type == QLatin1String("nvr") || d.type == QLatin1String("dvr");
+}
+
+// A channel number the records can hold, or 0.
+int channelNumber(qint64 n)
+{
+    return (n >= 1 && n <= Native::kMaxChannels) ? int(n) : 0;
+}
+
+Native::ChannelInfo &entry(ChannelMap &map, int channel)
+{
+    Native::ChannelInfo &e = map[channel];
+    e.channel = channel;
+    return e;
+}
+
+// Devices write the same key in different letter cases; the first key
+// (in sorted order) that matches without regard to case is taken.
+QString valueNoCase(const NativeParse::FlatMap &map, const QString &key)
+{
+    for (auto it = map.cbegin(); it != map.cend(); ++it)
+        if (it.key().compare(key, Qt::CaseInsensitive) == 0)
+            return it.value();
+    return QString();
+}
+
+void mergeChannelNames(const QList<NativeParse::FlatMap> &items, ChannelMap &channels)
+{
+    for (const NativeParse::FlatMap &item : items) {
+        bool ok = false;
+        const qint64 id = item.value(QStringLiteral("id")).toLongLong(&ok);
+        const int channel = ok ? channelNumber(id) : 0;
+        if (channel == 0)
+            continue;
+        Native::ChannelInfo &e = entry(channels, channel);
+        if (e.name.isEmpty())
+            e.name = item.value(QStringLiteral("name"));
+    }
+}
+
+struct Count {
+    Native::Device device;
+    int channel = 1;
+    Window window;
+    QDate cursor;
+    QSet<QDate> dates;
+    std::function<void(bool counted, int days)> done;
+};
+
+void monthStep(const std::shared_ptr<Count> &count)
+{
+    if (count->cursor < count->window.firstMonth) {
+        count->done(true, recordedDaysIn(count->dates, count->window));
+        return;
+    }
+    const QDate cursor = count->cursor;
+    NativeCalendar::month(count->device, count->channel, true, cursor.year(), cursor.month(),
+                          [count, cursor](const QSet<int> &days, const QString &error) {
+                              if (!error.isEmpty()) {
+                                  count->done(false, -1);
+                                  return;
+                              }
+                              for (int d : days) {
+                                  const QDate date(cursor.year(), cursor.month(), d);
+                                  if (date.isValid())
+                                      count->dates.insert(date);
+                              }
+                              count->cursor = cursor.addMonths(-1);
+                              monthStep(count);
+                          });
+}
+
+void countRecording(const Native::Device &device, int windowDays, Native::ProbeResult outcome,
+                    std::function<void(Native::ProbeResult)> done)
+{
+    if (windowDays < 1 || !NativeBrand::calendarSupported(device)) {
+        done(std::move(outcome));
+        return;
+    }
+    const QDate today = kvr::Clock::instance().nowUtc().toLocalTime().date();
+    auto count = std::make_shared<Count>();
+    count->device = device;
+    count->channel = countedChannel(device);
+    count->window = recordingWindow(today, windowDays);
+    count->cursor = QDate(today.year(), today.month(), 1);
+    auto result = std::make_shared<Native::ProbeResult>(std::move(outcome));
+    count->done = [result, windowDays, done](bool counted, int days) {
+        if (counted) {
+            result->health.recordingDays = days;
+            result->health.recordingWindow = windowDays;
+        }
+        done(*result);
+    };
+    monthStep(count);
+}
+
+void finishChannels(Native::ProbeResult &outcome, const ChannelMap &channels)
+{
+    for (auto it = channels.cbegin(); it != channels.cend(); ++it)
+        outcome.channels << it.value();
+    outcome.channelsKnown = !outcome.channels.isEmpty();
+}
+
+} // namespace
+
+QStringList hikPaths(const Native::Device &d)
+{
+    const QString r = NativeBrand::isapiRoot(d);
+    return {r + QStringLiteral("/System/time"), r + QStringLiteral("/ContentMgmt/Storage"),
+            r + QStringLiteral("/ContentMgmt/InputProxy/channels/status"),
+            r + QStringLiteral("/ContentMgmt/InputProxy/channels"),
+            r + QStringLiteral("/System/Video/inputs/channels")};
+}
+
+QStringList dahuaPaths()
+{
+    return {QStringLiteral("/cgi-bin/magicBox.cgi?action=getSoftwareVersion"),
+            QStringLiteral("/cgi-bin/magicBox.cgi?action=getMachineName"),
+            QStringLiteral("/cgi-bin/global.cgi?action=getCurrentTime"),
+            QStringLiteral("/cgi-bin/storageDevice.cgi?action=getDeviceAllInfo"),
+            QStringLiteral("/cgi-bin/configManager.cgi?action=getConfig&name=ChannelTitle"),
+            QStringLiteral("/cgi-bin/LogicDeviceManager.cgi?action=getCameraState&uniqueChannels=All")};
+}
+
+void readHik(const Native::Device &device, const QList<NativeHttp::Response> &a,
+             Native::Health &h, ChannelMap &channels)
+{
+    if (a.size() < 5)
+        return;
+    if (is2xx(a[0]))
+        h.deviceTime = formatDeviceTime(NativeParse::xmlFlat(a[0].body).value(QStringLiteral("localtime")));
+    if (is2xx(a[1])) {
+        const QList<NativeParse::FlatMap> disks = NativeParse::xmlList(a[1].body, QStringLiteral("hdd"));
+        if (!disks.isEmpty()) {
+            static const QStringList healthy = {QStringLiteral("ok"), QStringLiteral("normal"),
+                                                QStringLiteral("idle"), QStringLiteral("sleeping")};
+            bool fault = false;
+            for (const NativeParse::FlatMap &disk : disks) {
+                const auto status = disk.constFind(QStringLiteral("status"));
+                if (status == disk.cend() || !healthy.contains(status.value().trimmed().toLower()))
+                    fault = true;
+            }
+            h.hdd = fault ? QStringLiteral("Fault") : QStringLiteral("OK");
+        } else if (recorderType(device)) {
+            h.hdd = QStringLiteral("Fault");
+        }
+    }
+    if (is2xx(a[3]))
+        mergeChannelNames(NativeParse::xmlList(a[3].body, QStringLiteral("InputProxyChannel")), channels);
+    if (is2xx(a[4]))
+        mergeChannelNames(NativeParse::xmlList(a[4].body, QStringLiteral("VideoInputChannel")), channels);
+    if (is2xx(a[2])) {
+        const auto items = NativeParse::xmlList(a[2].body, QStringLiteral("InputProxyChannelStatus"));
+        for (const NativeParse::FlatMap &item : items) {
+            bool ok = false;
+            const qint64 id = item.value(QStringLiteral("id")).toLongLong(&ok);
+            const int channel = ok ? channelNumber(id) : 0;
+            if (channel == 0)
+                continue;
+            Native::ChannelInfo &e = entry(channels, channel);
+            e.onlineKnown = item.contains(QStringLiteral("online"));
+            e.online = item.value(QStringLiteral("online")).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+        }
+    }
+}
+
+void readDahua(const Native::Device &device, const QList<NativeHttp::Response> &a,
+               Native::Health &h, ChannelMap &channels)
+{
+    if (a.size() < 6)
+        return;
+    // Keys are matched without regard to case: recorders in the field write
+    // "states[0].channel" and "connectionState" as often as the documented
+    // spelling, and put a disk's State on list.info[N] as well as on its
+    // Detail[M].
+    static const QRegularExpression diskKey(
+        QStringLiteral("^list\\.info\\[\\d+\\](?:\\.Detail\\[\\d+\\])?\\.(IsError|State)$"),
+        QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression titleKey(QStringLiteral("^table\\.ChannelTitle\\[(\\d+)\\]\\.Name$"),
+                                             QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression stateKey(
+        QStringLiteral("^(?:result\\.)?states\\[(\\d+)\\]\\.(Channel|ConnectionState)$"),
+        QRegularExpression::CaseInsensitiveOption);
+
+    if (dahuaAnswered(a[0]) && h.firmware.isEmpty())
+        h.firmware = valueNoCase(NativeParse::keyValue(a[0].body), QStringLiteral("version")).section(QLatin1Char(','), 0, 0);
+    if (dahuaAnswered(a[1]) && h.deviceName.isEmpty())
+        h.deviceName = valueNoCase(NativeParse::keyValue(a[1].body), QStringLiteral("name"));
+    if (dahuaAnswered(a[2]))
+        h.deviceTime = formatDeviceTime(valueNoCase(NativeParse::keyValue(a[2].body), QStringLiteral("result")));
+    if (dahuaAnswered(a[3])) {
+        const NativeParse::FlatMap m = NativeParse::keyValue(a[3].body);
+        bool matched = false;
+        bool fault = false;
+        for (auto it = m.cbegin(); it != m.cend(); ++it) {
+            const auto match = diskKey.match(it.key());
+            if (!match.hasMatch())
+                continue;
+            matched = true;
+            const bool isError = match.captured(1).compare(QLatin1String("IsError"), Qt::CaseInsensitive) == 0;
+            if (isError && it.value().compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
+                fault = true;
+            if (!isError && it.value().compare(QLatin1String("Success"), Qt::CaseInsensitive) != 0)
+                fault = true;
+        }
+        if (matched)
+            h.hdd = fault ? QStringLiteral("Fault") : QStringLiteral("OK");
+        else if (recorderType(device))
+            h.hdd = QStringLiteral("Fault");
+    }
+    if (dahuaAnswered(a[4])) {
+        const NativeParse::FlatMap m = NativeParse::keyValue(a[4].body);
+        for (auto it = m.cbegin(); it != m.cend(); ++it) {
+            const auto match = titleKey.match(it.key());
+            if (!match.hasMatch())
+                continue;
+            bool ok = false;
+            const qint64 index = match.captured(1).toLongLong(&ok);
+            const int channel = ok ? channelNumber(index + 1) : 0;
+            if (channel == 0)
+                continue;
+            entry(channels, channel).name = it.value();
+        }
+    }
+    if (dahuaAnswered(a[5])) {
+        struct Row {
+            int channel = 0; // 0: not given (or unusable)
+            QString state;
+        };
+        QMap<qint64, Row> rows;
+        const NativeParse::FlatMap m = NativeParse::keyValue(a[5].body);
+        for (auto it = m.cbegin(); it != m.cend(); ++it) {
+            const auto match = stateKey.match(it.key());
+            if (!match.hasMatch())
+                continue;
+            bool ok = false;
+            const qint64 index = match.captured(1).toLongLong(&ok);
+            if (!ok)
+                continue;
+            Row &row = rows[index];
+            if (match.captured(2).compare(QLatin1String("Channel"), Qt::CaseInsensitive) == 0) {
+                // A value that is no usable number leaves the row to its
+                // index instead of landing on channel 1.
+                bool numOk = false;
+                const qint64 value = it.value().toLongLong(&numOk);
+                row.channel = numOk && value < Native::kMaxChannels ? channelNumber(value + 1) : 0;
+            } else {
+                row.state = it.value();
+            }
+        }
+        for (auto it = rows.cbegin(); it != rows.cend(); ++it) {
+            const int channel = it->channel >= 1 ? it->channel : channelNumber(it.key() + 1);
+            if (channel == 0 || it->state.isEmpty())
+                continue;
+            Native::ChannelInfo &e = entry(channels, channel);
+            e.onlineKnown = true;
+            e.online = it->state.compare(QLatin1String("Connected"), Qt::CaseInsensitive) == 0;
+        }
+    }
+}
+
+QString formatDeviceTime(const QString &clockText)
+{
+    const QDateTime t = NativeParse::wallClock(clockText);
+    return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
+}
+
+int countedChannel(const Native::Device &d)
+{
+    const int channels = qBound(Native::kMinChannels, d.channels, Native::kMaxChannels);
+    for (int c = 1; c <= channels; ++c)
+        if (!d.ignored.contains(c))
+            return c;
+    return 1;
+}
+
+Window recordingWindow(const QDate &today, int windowDays)
+{
+    Window w;
+    w.end = today;
+    w.start = today.addDays(-(qint64(qMax(windowDays, 1)) - 1));
+    w.firstMonth = QDate(w.start.year(), w.start.month(), 1);
+    return w;
+}
+
+int recordedDaysIn(const QSet<QDate> &dates, const Window &window)
+{
+    int n = 0;
+    for (const QDate &d : dates)
+        if (d >= window.start && d <= window.end)
+            ++n;
+    return n;
+}
+
+void fetch(const Native::Device &device, int windowDays, Native::ProbeResult outcome,
+           const QByteArray &infoBody, std::function<void(Native::ProbeResult)> done)
+{
+    const NativeParse::DeviceInfo info = NativeParse::deviceInfo(infoBody);
+    Native::Health &h = outcome.health;
+    h.model = info.model;
+    h.deviceName = info.deviceName;
+    h.serial = info.serial;
+    h.firmware = info.firmware;
+    h.mac = info.mac;
+    outcome.detailsFetched = true;
+
+    const bool hik = NativeBrand::isHikStyle(device.manufacturer);
+    const bool dahua = NativeBrand::isDahuaStyle(device.manufacturer);
+    if (NativeBrand::usesOnvif(device) || (!hik && !dahua)) {
+        countRecording(device, windowDays, std::move(outcome), std::move(done));
+        return;
+    }
+    auto result = std::make_shared<Native::ProbeResult>(std::move(outcome));
+    const QStringList paths = hik ? hikPaths(device) : dahuaPaths();
+    NativeHttp::getAll(device, paths, NativeHttp::Digest,
+                       [device, windowDays, hik, result, done](const QList<NativeHttp::Response> &answers) {
+                           ChannelMap channels;
+                           if (hik)
+                               readHik(device, answers, result->health, channels);
+                           else
+                               readDahua(device, answers, result->health, channels);
+                           finishChannels(*result, channels);
+                           countRecording(device, windowDays, *result, done);
+                       },
+                       NativeTunables::kDeviceRequestTimeout_ms);
+}
+
+} // namespace NativeDetails

@@ -1,0 +1,281 @@
+#include "native/services/DeviceProbe.h"
+
+#include "native/services/AddressCheck.h"
+#include "native/services/Brands.h"
+#include "native/services/DeviceDetails.h"
+#include "native/services/Tunables.h"
+
+#include <QTimer>
+
+#include <memory>
+
+namespace NativeProbe {
+
+namespace {
+
+struct Job {
+    Native::Device device;
+    Outcome outcome;
+    bool wantDetails = false;
+    int windowDays = 0;
+    Callback done;
+    QList<int> connectTimes;
+    int lost = 0;
+    LoginMachine login;
+    bool finished = false;
+};
+using JobPtr = std::shared_ptr<Job>;
+
+bool is2xx(int status) { return status >= 200 && status <= 299; }
+
+void finish(const JobPtr &job)
+{
+    if (job->finished)
+        return;
+    job->finished = true;
+    job->done(job->outcome);
+}
+
+void requestDeviceInfo(const JobPtr &job, NativeHttp::Auth auth);
+
+void afterLogin(const JobPtr &job)
+{
+    Native::Health &h = job->outcome.health;
+    h.digest = job->login.digest();
+    h.basic = job->login.basic();
+    if (!job->login.accepted()) {
+        h.device = Native::Failed;
+        h.error = job->login.error();
+        job->outcome.loginRefused = job->login.refused();
+        finish(job);
+        return;
+    }
+    h.device = Native::Passed;
+    if (!job->wantDetails) {
+        finish(job);
+        return;
+    }
+    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(),
+                         [job](Outcome o) {
+                             job->outcome = std::move(o);
+                             finish(job);
+                         });
+}
+
+void onInfoAnswer(const JobPtr &job, const NativeHttp::Response &r)
+{
+    const LoginMachine::Step step = job->login.answer(r);
+    switch (step.next) {
+    case LoginMachine::Next::Send:
+        requestDeviceInfo(job, step.auth);
+        return;
+    case LoginMachine::Next::Verdict:
+        afterLogin(job);
+        return;
+    case LoginMachine::Next::Failed:
+        job->outcome.health.device = Native::Failed;
+        job->outcome.health.error = job->login.error();
+        finish(job);
+        return;
+    }
+}
+
+void requestDeviceInfo(const JobPtr &job, NativeHttp::Auth auth)
+{
+    const QString path = NativeBrand::deviceInfoPath(job->device);
+    auto answer = [job](const NativeHttp::Response &r) { onInfoAnswer(job, r); };
+    if (NativeBrand::usesOnvif(job->device)) {
+        NativeHttp::post(job->device, path, onvifDeviceInfoRequest(),
+                         "application/soap+xml; charset=utf-8", auth, answer,
+                         NativeTunables::kDeviceRequestTimeout_ms);
+    } else {
+        NativeHttp::get(job->device, path, auth, answer, NativeTunables::kDeviceRequestTimeout_ms);
+    }
+}
+
+void checkRtsp(const JobPtr &job)
+{
+    Native::Health &h = job->outcome.health;
+    h.httpPort = job->connectTimes.isEmpty() ? Native::Failed : Native::Passed;
+    NativeHttp::tcpProbe(job->device.ip, job->device.rtspPort, NativeTunables::kTcpConnectTimeout_ms,
+                         [job](bool connected, int) {
+                             Native::Health &health = job->outcome.health;
+                             health.rtspPort = connected ? Native::Passed : Native::Failed;
+                             const bool httpOpen = health.httpPort == Native::Passed;
+                             health.internet = (httpOpen || connected) ? Native::Passed : Native::Failed;
+                             const PortFigures f = portFigures(job->connectTimes, job->lost,
+                                                               NativeTunables::kProbeConnectAttempts);
+                             health.latencyMs = f.latencyMs;
+                             health.lossPercent = f.lossPercent;
+                             health.quality = f.quality;
+                             if (httpOpen) {
+                                 requestDeviceInfo(job, job->login.start().auth);
+                                 return;
+                             }
+                             health.device = Native::Failed;
+                             health.error = connected ? QStringLiteral("HTTP port closed.")
+                                                      : QStringLiteral("Device is offline.");
+                             finish(job);
+                         });
+}
+
+// The attempts run one after another, never at the same time.
+void probeHttp(const JobPtr &job, int attempt)
+{
+    NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, NativeTunables::kTcpConnectTimeout_ms,
+                         [job, attempt](bool connected, int elapsedMs) {
+                             if (connected)
+                                 job->connectTimes << elapsedMs;
+                             else
+                                 ++job->lost;
+                             if (attempt + 1 < NativeTunables::kProbeConnectAttempts)
+                                 probeHttp(job, attempt + 1);
+                             else
+                                 checkRtsp(job);
+                         });
+}
+
+void start(const Native::Device &device, bool details, int windowDays, Callback done)
+{
+    auto job = std::make_shared<Job>();
+    job->device = device;
+    job->wantDetails = details;
+    job->windowDays = windowDays;
+    job->done = std::move(done);
+    // An address that is not a bare host is never connected to: the login
+    // would go to whatever host hides in it.
+    const QString problem = NativeAddress::problem(device.ip);
+    if (!problem.isEmpty()) {
+        Native::Health &h = job->outcome.health;
+        h.internet = h.httpPort = h.rtspPort = h.device = Native::Failed;
+        h.error = problem;
+        QTimer::singleShot(0, [job] { finish(job); });
+        return;
+    }
+    probeHttp(job, 0);
+}
+
+} // namespace
+
+void diagnose(const Native::Device &device, Callback done)
+{
+    start(device, false, 0, std::move(done));
+}
+
+void fetch(const Native::Device &device, int windowDays, Callback done)
+{
+    start(device, true, clampWindowDays(windowDays), std::move(done));
+}
+
+PortFigures portFigures(const QList<int> &connectTimesMs, int lost, int attempts)
+{
+    PortFigures f;
+    if (!connectTimesMs.isEmpty()) {
+        qint64 sum = 0;
+        for (int ms : connectTimesMs)
+            sum += ms;
+        f.latencyMs = int(sum / connectTimesMs.size());
+    }
+    f.lossPercent = attempts > 0 ? int(qint64(lost) * 100 / attempts) : -1;
+    if (f.latencyMs < 0)
+        f.quality.clear();
+    else if (f.latencyMs <= NativeTunables::kGoodLatency_ms && lost == 0)
+        f.quality = QStringLiteral("Good");
+    else if (f.latencyMs <= NativeTunables::kDegradedLatency_ms
+             && lost <= NativeTunables::kDegradedMaxLost)
+        f.quality = QStringLiteral("Degraded");
+    else
+        f.quality = QStringLiteral("Poor");
+    return f;
+}
+
+QString loginError(const NativeHttp::Response &r)
+{
+    if (r.status == 0)
+        return QStringLiteral("The device didn't answer HTTP (%1).").arg(r.error);
+    if (r.status == 401)
+        return QStringLiteral("Username or password is incorrect.");
+    return QStringLiteral("The device answered HTTP %1. Check the manufacturer.").arg(r.status);
+}
+
+int clampWindowDays(int days)
+{
+    return qBound(0, days, NativeTunables::kMaxRecordingWindowDays);
+}
+
+QByteArray onvifDeviceInfoRequest()
+{
+    return QByteArrayLiteral(
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+        "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\">"
+        "<s:Body xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\">"
+        "<tds:GetDeviceInformation/></s:Body></s:Envelope>");
+}
+
+LoginMachine::Step LoginMachine::verdict(const QString &error)
+{
+    phase = Phase::Over;
+    errorText = error;
+    return {Next::Verdict, NativeHttp::None};
+}
+
+LoginMachine::Step LoginMachine::answer(const NativeHttp::Response &r)
+{
+    switch (phase) {
+    case Phase::First:
+        if (is2xx(r.status)) {
+            body = r.body;
+            return verdict(QString());
+        }
+        if (r.status == 401) {
+            const QByteArray challenge = r.wwwAuthenticate.toLower();
+            if (!challenge.isEmpty() && !challenge.contains("digest")) {
+                phase = Phase::BasicRetry;
+                return {Next::Send, NativeHttp::Basic};
+            }
+            basicOffered = challenge.contains("basic");
+            phase = Phase::DigestRetry;
+            return {Next::Send, NativeHttp::Digest};
+        }
+        phase = Phase::Over;
+        errorText = loginError(r);
+        return {Next::Failed, NativeHttp::None};
+    case Phase::BasicRetry:
+        basicState = is2xx(r.status) ? Native::Passed : Native::Failed;
+        if (is2xx(r.status))
+            body = r.body;
+        return verdict(loginError(r));
+    case Phase::DigestRetry:
+        digestState = is2xx(r.status) ? Native::Passed : Native::Failed;
+        if (!is2xx(r.status)) {
+            if (basicOffered)
+                basicState = Native::Failed;
+            return verdict(loginError(r));
+        }
+        body = r.body;
+        if (basicOffered) {
+            phase = Phase::BasicAfterDigest;
+            return {Next::Send, NativeHttp::Basic};
+        }
+        return verdict(QString());
+    case Phase::BasicAfterDigest:
+        basicState = is2xx(r.status) ? Native::Passed : Native::Failed;
+        return verdict(QString());
+    case Phase::Over:
+        break;
+    }
+    return {Next::Verdict, NativeHttp::None};
+}
+
+bool LoginMachine::accepted() const
+{
+    return digestState == Native::Passed || basicState == Native::Passed
+        || (digestState == Native::NotTested && basicState == Native::NotTested && !body.isEmpty());
+}
+
+bool LoginMachine::refused() const
+{
+    return !accepted() && errorText.startsWith(QLatin1String("Username or password"));
+}
+
+} // namespace NativeProbe
