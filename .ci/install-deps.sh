@@ -10,7 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
   libasound2-dev
   # run
-  libgl1-mesa-dri fonts-inter
+  libgl1-mesa-dri libqt6svg6
   # test peers and display
   xvfb xauth ffmpeg openssl python3 python3-gi gir1.2-gst-rtsp-server-1.0
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
