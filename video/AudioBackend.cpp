@@ -97,6 +97,7 @@ public:
 private:
     static constexpr uint32_t kChunkFrames = 1024;
     static constexpr std::chrono::milliseconds kTick{10};
+    static constexpr std::chrono::milliseconds kMaxBacklog{100};
 
     void pull()
     {
@@ -108,6 +109,12 @@ private:
             lock.unlock();
             const double elapsed = std::chrono::duration<double>(Clock::now() - origin).count();
             const auto due = uint64_t(elapsed * rate_);
+            // After a stall of this thread (a suspended computer, a starved
+            // process) carry on from now, as a device would after an underrun,
+            // instead of draining the ring in one burst.
+            const auto backlogLimit = uint64_t(rate_) * uint64_t(kMaxBacklog.count()) / 1000;
+            if (due > pulled + backlogLimit)
+                pulled = due - backlogLimit;
             while (pulled < due) {
                 const auto frames = uint32_t(std::min<uint64_t>(due - pulled, kChunkFrames));
                 AudioRenderBuffer buffer{uint32_t(channels_), uint32_t(frames * uint32_t(channels_) * 2),

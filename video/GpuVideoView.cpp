@@ -230,10 +230,20 @@ void GpuVideoView::fail(const QString& reason)
 void GpuVideoView::showEvent(QShowEvent* event)
 {
     QOpenGLWidget::showEvent(event);
+    scheduleSurfaceCheck();
+}
+
+void GpuVideoView::scheduleSurfaceCheck()
+{
     QPointer<GpuVideoView> self(this);
     QTimer::singleShot(kSurfaceCheckDelayMs, this, [self] {
-        if (!self || self->failed || self->isValid())
+        if (!self || self->failed || self->isValid() || !self->isVisible())
+            return; // hidden again: checked anew when next shown
+        if (self->size().isEmpty()) {
+            // No area yet, so no surface can exist yet: look again later.
+            self->scheduleSurfaceCheck();
             return;
+        }
         self->fail(QStringLiteral("could not create a drawing surface"));
     });
 }

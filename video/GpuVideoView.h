@@ -64,6 +64,8 @@ protected:
 
 private:
     void fail(const QString& reason);
+    // Fails the view when, shown with an area, it still has no context.
+    void scheduleSurfaceCheck();
     // Frees the textures and the program while their context still exists.
     void releaseGl();
 

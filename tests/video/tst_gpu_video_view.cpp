@@ -333,6 +333,28 @@ private Q_SLOTS:
         QVERIFY(near(views.last()->grabFramebuffer().pixelColor(20, 50), Qt::red, 4));
     }
 
+    // A view shown without an area cannot have a surface yet: it is not
+    // failed for that, and draws once it gets one.
+    void viewWithoutAreaIsNotFailed()
+    {
+        REQUIRE_GL();
+        host = std::make_unique<QWidget>();
+        host->resize(64, 48);
+        auto* v = new GpuVideoView(host.get());
+        v->setGeometry(0, 0, 0, 0);
+        QSignalSpy spy(v, &GpuVideoView::unavailable);
+        host->show();
+        QVERIFY(QTest::qWaitForWindowExposed(host.get()));
+        QTest::qWait(600);
+        QCOMPARE(spy.size(), 0);
+        v->setGeometry(0, 0, 64, 48);
+        QTRY_VERIFY_WITH_TIMEOUT(v->isValid(), 5000);
+        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        QVERIFY(near(v->grabFramebuffer().pixelColor(32, 24), Qt::red, 4));
+        QTest::qWait(300);
+        QCOMPARE(spy.size(), 0);
+    }
+
     void simulatedFailureIsAnnounced()
     {
         if (!qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
