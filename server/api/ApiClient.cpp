@@ -29,10 +29,7 @@ ApiClient::AddressGuard& addressGuard()
 bool addressAllowed(const QUrl& url)
 {
     const auto& guard = addressGuard();
-    if (!guard)
-        return true;
-    const int defaultPort = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 ? 443 : 80;
-    return guard(url.host(), url.port(defaultPort));
+    return !guard || guard(url);
 }
 
 } // namespace
@@ -42,10 +39,9 @@ void ApiClient::setAddressGuard(AddressGuard guard)
     addressGuard() = std::move(guard);
 }
 
-bool ApiClient::addressPermitted(const QString& host, int port)
+bool ApiClient::addressPermitted(const QUrl& target)
 {
-    const auto& guard = addressGuard();
-    return !guard || guard(host, port);
+    return addressAllowed(target);
 }
 
 ApiClient::ApiClient(QObject* parent)

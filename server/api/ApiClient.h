@@ -41,10 +41,12 @@ public:
         std::function<void(const QString& error)> done;
     };
 
-    // A process-wide check run before the client connects anywhere (requests,
-    // redirects and reachability probes). Tests install one that fails loudly
-    // for any address other than loopback; none is installed in the product.
-    using AddressGuard = std::function<bool(const QString& host, int port)>;
+    // A process-wide check run before the client connects anywhere: every
+    // request and redirect with its address, every reachability probe as
+    // "tcp://host:port". Tests install one that fails loudly for any address
+    // other than loopback (and that sees the order of requests); none is
+    // installed in the product. False stops the connection.
+    using AddressGuard = std::function<bool(const QUrl& target)>;
     static void setAddressGuard(AddressGuard guard);
 
     explicit ApiClient(QObject* parent = nullptr);
@@ -157,7 +159,7 @@ private:
 
     // Sends a request through the address guard, with the transfer time-out and
     // the same-origin redirect rule. Null when the guard refused the address.
-    static bool addressPermitted(const QString& host, int port);
+    static bool addressPermitted(const QUrl& target);
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body);
     ReplyOutcome finishReply(QNetworkReply* reply);
     void sendJson(bool post, const QString& path, const QJsonObject& body, bool auth, bool spa,

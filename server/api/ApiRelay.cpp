@@ -148,7 +148,11 @@ void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
         QObject::connect(timer, &QTimer::timeout, context, [finish] { finish(false); });
         timer->start(ApiTunables::kProbeTimeout);
         // A host the guard refuses counts as unreachable without any connection.
-        if (!addressPermitted(host, port)) {
+        QUrl target;
+        target.setScheme(QStringLiteral("tcp"));
+        target.setHost(host);
+        target.setPort(port);
+        if (!addressPermitted(target)) {
             QTimer::singleShot(0, socket, [finish] { finish(false); });
             continue;
         }

@@ -40,14 +40,23 @@ namespace apitest {
 
 // Fails the test process loudly if the client is about to connect anywhere
 // but loopback (requests, redirects and reachability probes alike).
+// Every address the client connected to since the last clear, in order.
+inline QList<QUrl>& sentLog()
+{
+    static QList<QUrl> log;
+    return log;
+}
+
 inline void installLoopbackGuard()
 {
-    ApiClient::setAddressGuard([](const QString& host, int port) {
-        if (!kvrtest::isLoopbackHost(host)) {
-            std::fprintf(stderr, "FAIL! the server client tried to connect to %s:%d\n", qPrintable(host), port);
+    ApiClient::setAddressGuard([](const QUrl& target) {
+        if (!kvrtest::isLoopbackHost(target.host())) {
+            std::fprintf(stderr, "FAIL! the server client tried to connect to %s\n",
+                         qPrintable(target.toString(QUrl::RemoveUserInfo)));
             std::fflush(stderr);
             qFatal("non-loopback connection attempt");
         }
+        sentLog().append(target);
         return true;
     });
 }

@@ -321,7 +321,7 @@ private Q_SLOTS:
     {
         apitest::Rig rig;
         const int serverPort = rig.server.port();
-        ApiClient::setAddressGuard([serverPort](const QString&, int port) { return port != serverPort; });
+        ApiClient::setAddressGuard([serverPort](const QUrl& target) { return target.port() != serverPort; });
         JsonResult r;
         rig.client->getJson("/v2/auth/me/", true, r.callback());
         QVERIFY(apitest::waitFor(r.done));

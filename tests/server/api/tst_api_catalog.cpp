@@ -1,0 +1,404 @@
+// The progressive catalogue (at most ten requests in flight, order, supersede
+// and release), organisations, presets and the system status.
+#include "tests/server/api/ApiTestSupport.h"
+
+#include <QJsonArray>
+
+using orgserver::Answer;
+using orgserver::Request;
+
+namespace {
+
+struct Progress {
+    QList<Site> sites;
+    int sitesCalls = 0;
+    QList<int> completed;
+    QList<Site> completedSites;
+    QStringList events;
+    bool done = false;
+    QString error;
+
+    ApiClient::CatalogHandlers handlers()
+    {
+        ApiClient::CatalogHandlers h;
+        h.sites = [this](const QList<Site>& s) {
+            sites = s;
+            ++sitesCalls;
+            events << "sites";
+        };
+        h.site = [this](int i, const Site& s) {
+            completed << i;
+            completedSites << s;
+            events << QString("site %1").arg(i);
+        };
+        h.done = [this](const QString& e) {
+            error = e;
+            done = true;
+            events << "done";
+        };
+        return h;
+    }
+};
+
+} // namespace
+
+class ApiCatalogTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { apitest::installLoopbackGuard(); }
+
+    void loadsProgressively()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        Progress p;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, p.handlers());
+        QVERIFY(apitest::waitFor(p.done));
+        QVERIFY(p.error.isEmpty());
+        QCOMPARE(p.sitesCalls, 1);
+        QCOMPARE(p.events.first(), QString("sites"));
+        QCOMPARE(p.events.last(), QString("done"));
+        QCOMPARE(p.sites.size(), 2);
+        for (const Site& s : p.sites) {
+            QVERIFY(s.loading);
+            QVERIFY(s.devices.isEmpty());
+        }
+        QCOMPARE(p.completed.size(), 2);
+        for (int k = 0; k < p.completed.size(); ++k) {
+            const Site& s = p.completedSites[k];
+            QVERIFY(!s.loading);
+            QCOMPARE(s.id, p.sites[p.completed[k]].id);
+            QCOMPARE(s.devices.size(), 2);
+            for (const Device& d : s.devices) {
+                QCOMPARE(d.siteId, s.id);
+                QCOMPARE(d.channels.size(), 4);
+                for (const Channel& c : d.channels)
+                    QCOMPARE(c.deviceId, d.id);
+            }
+        }
+        const Site& headOffice = p.completedSites[p.completed.indexOf(0)];
+        const Site& warehouse = p.completedSites[p.completed.indexOf(1)];
+        QVERIFY(!warehouse.devices[1].online && warehouse.devices[1].onlineKnown);
+        QVERIFY(headOffice.devices[0].online && headOffice.devices[0].onlineKnown);
+        QCOMPARE(headOffice.devices[0].brand, QString("imou"));     // Dahua
+        QCOMPARE(warehouse.devices[0].brand, QString("hikvision")); // Hikvision
+        QCOMPARE(rig.server.requestsTo("/v2/get_sites_by_org_string").first().queryValue("org_string"),
+                 rig.server.orgName);
+        QTRY_COMPARE(ApiClientTestAccess::liveCatalogLoads(), 0);
+    }
+
+    void atMostTenInFlightAndInOrder()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.server.populate(30, 3, 2);
+        rig.server.delayRule = [](const Request& r) { return r.path.startsWith("/v2/get_") ? 20 : 0; };
+        Progress p;
+        apitest::sentLog().clear();
+        rig.client->fetchCatalogProgressive(rig.server.orgName, p.handlers());
+        QVERIFY(apitest::waitFor(p.done, 30000));
+        QVERIFY(p.error.isEmpty());
+        QCOMPARE(ApiClientTestAccess::catalogPeakInFlight(*rig.client), 10);
+        QVERIFY(rig.server.http().peakInFlight() <= 10);
+        QCOMPARE(p.completed.size(), 30);
+        // Every site once, complete when reported, at its own index; the early
+        // sites finish before the late ones are even asked for.
+        QList<int> sorted = p.completed;
+        std::sort(sorted.begin(), sorted.end());
+        for (int i = 0; i < 30; ++i)
+            QCOMPARE(sorted[i], i);
+        for (int k = 0; k < p.completed.size(); ++k) {
+            QCOMPARE(p.completedSites[k].id, p.sites[p.completed[k]].id);
+            QCOMPARE(p.completedSites[k].devices.size(), 3);
+            QCOMPARE(p.completedSites[k].devices[2].channels.size(), 2);
+        }
+        QVERIFY(p.completed.first() < 10);
+        QVERIFY(p.completed.indexOf(29) > p.completed.indexOf(0));
+        QCOMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 30);
+        QCOMPARE(rig.server.countOf("/v2/get_channels_by_device/"), 90);
+        QTRY_COMPARE(ApiClientTestAccess::liveCatalogLoads(), 0);
+    }
+
+    void channelRequestsJumpTheQueue()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.server.populate(12, 4, 1);
+        // Site 1 answers at once, the others slowly.
+        rig.server.delayRule = [](const Request& r) {
+            if (r.path == "/v2/get_devices_by_site/" && r.queryValue("site_id") != "1")
+                return 300;
+            return 0;
+        };
+        apitest::sentLog().clear();
+        Progress p;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, p.handlers());
+        QVERIFY(apitest::waitFor(p.done, 30000));
+        QStringList order;
+        for (const QUrl& u : apitest::sentLog())
+            order << u.path() + "?" + u.query(QUrl::FullyDecoded);
+        QCOMPARE(order.value(0), QString("/v2/get_sites_by_org_string?org_string=Demo Organisation"));
+        for (int i = 1; i <= 10; ++i)
+            QCOMPARE(order.value(i), QString("/v2/get_devices_by_site/?site_id=%1").arg(i));
+        // The place freed by site 1's answer goes to its first channel request.
+        const QString firstDevice = rig.server.sites[0].devices[0].id;
+        QCOMPARE(order.value(11), QString("/v2/get_channels_by_device/?device_id=%1").arg(firstDevice));
+    }
+
+    void newerLoadSupersedesAndOlderIsReleased()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.server.populate(30, 2, 1);
+        rig.server.delayRule = [](const Request& r) { return r.path == "/v2/get_devices_by_site/" ? 200 : 0; };
+        Progress first;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, first.handlers());
+        QTRY_COMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 6); // under way
+        QCOMPARE(ApiClientTestAccess::liveCatalogLoads(), 1);
+
+        Progress second;
+        rig.client->fetchCatalogProgressive("Nobody Here", second.handlers());
+        QVERIFY(apitest::waitFor(second.done));
+        QCOMPARE(second.sitesCalls, 1);
+        QVERIFY(second.sites.isEmpty());
+
+        // The older load's answers arrive and are dropped; it asks for nothing more.
+        QTest::qWait(900);
+        QCOMPARE(first.completed.size(), 0);
+        QVERIFY(!first.done);
+        QCOMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 10);
+        QCOMPARE(rig.server.countOf("/v2/get_channels_by_device/"), 0);
+        QTRY_COMPARE(ApiClientTestAccess::liveCatalogLoads(), 0);
+    }
+
+    void blankOrganisationLeavesRunningLoadAlone()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        Progress running;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, running.handlers());
+        Progress blank;
+        rig.client->fetchCatalogProgressive("   ", blank.handlers());
+        QVERIFY(blank.done); // before the call returned
+        QCOMPARE(blank.error, QString("Organisation name missing."));
+        QVERIFY(apitest::waitFor(running.done));
+        QVERIFY(running.error.isEmpty());
+        QCOMPARE(running.completed.size(), 2);
+    }
+
+    void failures()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        // Site list refused.
+        rig.server.script("/v2/get_sites_by_org_string", Answer::json(500, {{"message", "Database down"}}));
+        Progress a;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, a.handlers());
+        QVERIFY(apitest::waitFor(a.done));
+        QCOMPARE(a.error, QString("Database down"));
+        QCOMPARE(a.sitesCalls, 0);
+
+        // Site list without any answer: an error, not an empty organisation.
+        rig.server.script("/v2/get_sites_by_org_string", Answer::hangUp(), -1);
+        Progress b;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, b.handlers());
+        QVERIFY(apitest::waitFor(b.done));
+        QVERIFY(!b.error.isEmpty());
+        QCOMPARE(b.sitesCalls, 0);
+        rig.server.clearScripts();
+
+        // A failing device list leaves its site empty and is not reported.
+        rig.server.scriptHandler("/v2/get_devices_by_site/", [](const Request& r) {
+            return r.queryValue("site_id") == "2" ? Answer::json(500, {}) : Answer::json(200, {{"devices", QJsonArray()}});
+        });
+        Progress c;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, c.handlers());
+        QVERIFY(apitest::waitFor(c.done));
+        QVERIFY(c.error.isEmpty());
+        QCOMPARE(c.completed.size(), 2);
+        rig.server.clearScripts();
+
+        // A device list without any answer completes its site but is reported.
+        rig.server.scriptHandler("/v2/get_devices_by_site/", [](const Request& r) {
+            return r.queryValue("site_id") == "2" ? Answer::hangUp() : Answer::json(200, {{"devices", QJsonArray()}});
+        });
+        Progress d;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, d.handlers());
+        QVERIFY(apitest::waitFor(d.done));
+        QCOMPARE(d.completed.size(), 2);
+        QVERIFY2(d.error.contains("could not be loaded"), qPrintable(d.error));
+        rig.server.clearScripts();
+    }
+
+    void wholeCatalogue()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        QList<Site> sites;
+        QString error = "x";
+        bool done = false;
+        rig.client->fetchCatalog(rig.server.orgName, [&](const QList<Site>& s, const QString& e) {
+            sites = s;
+            error = e;
+            done = true;
+        });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(error.isEmpty());
+        QCOMPARE(sites.size(), 2);
+        QVERIFY(!sites[0].loading && !sites[1].loading);
+        QCOMPARE(sites[1].devices[0].channels.size(), 4);
+
+        done = false;
+        rig.client->fetchCatalog("", [&](const QList<Site>& s, const QString& e) {
+            sites = s;
+            error = e;
+            done = true;
+        });
+        QVERIFY(done);
+        QVERIFY(sites.isEmpty());
+        QCOMPARE(error, QString("Organisation name missing."));
+    }
+
+    void organisationsAndStatus()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        QList<Organisation> orgs;
+        QString error = "x";
+        bool done = false;
+        auto orgCallback = [&](const QList<Organisation>& o, const QString& e) {
+            orgs = o;
+            error = e;
+            done = true;
+        };
+        rig.client->fetchOrganisations(orgCallback);
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(orgs.size(), 1);
+        QCOMPARE(orgs[0].id, QString("7"));
+        QVERIFY(orgs[0].headOffice);
+
+        rig.server.script("/v2/organisations/list/", Answer::json(403, {{"message", "No"}}));
+        done = false;
+        rig.client->fetchOrganisations(orgCallback);
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(orgs.isEmpty() && error.isEmpty());
+
+        rig.server.script("/v2/organisations/list/", Answer::hangUp(), -1);
+        done = false;
+        rig.client->fetchOrganisations(orgCallback);
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(orgs.isEmpty());
+        QVERIFY(!error.isEmpty());
+        rig.server.clearScripts();
+
+        bool online = false;
+        int count = -1;
+        done = false;
+        auto statusCallback = [&](bool o, int c, const QString& e) {
+            online = o;
+            count = c;
+            error = e;
+            done = true;
+        };
+        rig.client->fetchSystemStatus(statusCallback);
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(online);
+        QCOMPARE(count, 0);
+        QVERIFY(error.isEmpty());
+        rig.server.script("/v2/api/vms/stream/status/", Answer::json(403, {}));
+        done = false;
+        rig.client->fetchSystemStatus(statusCallback);
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(error, QString("forbidden"));
+        rig.server.script("/v2/api/vms/stream/status/", Answer::hangUp(), -1);
+        done = false;
+        rig.client->fetchSystemStatus(statusCallback);
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(!online);
+        QVERIFY(!error.isEmpty());
+    }
+
+    void presets()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        QString error = "x";
+        bool done = false;
+        rig.client->savePreset("Gates", "7", {"5000001", "cam-x"}, QString(), [&](const QString& e) {
+            error = e;
+            done = true;
+        });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(error.isEmpty());
+        const QJsonObject body = rig.server.requestsTo("/v2/api/create/preset/").first().json();
+        QCOMPARE(body.value("org_id"), QJsonValue(7));
+        QCOMPARE(body.value("camera_ids").toArray(), (QJsonArray{5000001, "cam-x"}));
+        QVERIFY(!body.contains("preset_id"));
+        QCOMPARE(rig.server.requestsTo("/v2/api/create/preset/").first().header("authorization").left(7),
+                 QByteArray("Bearer "));
+        QVERIFY(rig.server.requestsTo("/v2/api/create/preset/").first().header("x-spa-secret").isEmpty());
+
+        QList<Preset> presets;
+        done = false;
+        rig.client->fetchPresets("7", [&](const QList<Preset>& p, const QString& e) {
+            presets = p;
+            error = e;
+            done = true;
+        });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(presets.size(), 2);
+        QCOMPARE(presets[1].name, QString("Gates"));
+        QCOMPARE(presets[1].cameraIds, (QList<QString>{"5000001", "cam-x"}));
+
+        done = false;
+        rig.client->savePreset("Gates 2", "7", {"5000002"}, presets[1].id, [&](const QString& e) {
+            error = e;
+            done = true;
+        });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(error.isEmpty());
+        QCOMPARE(rig.server.requestsTo("/v2/api/create/preset/").last().json().value("preset_id"), QJsonValue(2));
+
+        QList<PresetCamera> cams;
+        done = false;
+        rig.client->fetchPresetCameras("1", [&](const QList<PresetCamera>& c, const QString& e) {
+            cams = c;
+            error = e;
+            done = true;
+        });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(cams.size(), 4);
+        QVERIFY(cams[0].online && cams[0].onlineKnown);
+
+        // Refusals and silence.
+        rig.server.script("/v2/api/organisation/presets/", Answer::json(403, {}));
+        done = false;
+        rig.client->fetchPresets("7", [&](const QList<Preset>&, const QString& e) { error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(error, QString("Your account cannot view presets."));
+        rig.server.script("/v2/api/create/preset/", Answer::json(403, {{"message", "x"}}));
+        done = false;
+        rig.client->savePreset("a", "7", {}, {}, [&](const QString& e) { error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(error, QString("Your account is not allowed to save presets."));
+        rig.server.script("/v2/api/create/preset/", Answer::json(500, {}));
+        done = false;
+        rig.client->savePreset("a", "7", {}, {}, [&](const QString& e) { error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(!error.isEmpty());
+        // No answer at all is not "saved".
+        rig.server.script("/v2/api/create/preset/", Answer::hangUp(), -1);
+        done = false;
+        rig.client->savePreset("a", "7", {}, {}, [&](const QString& e) { error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(!error.isEmpty());
+        rig.server.script("/v2/api/organisation/presets/", Answer::hangUp(), -1);
+        done = false;
+        rig.client->fetchPresets("7", [&](const QList<Preset>& p, const QString& e) { presets = p; error = e; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(presets.isEmpty() && !error.isEmpty());
+    }
+};
+
+KVR_TEST_MAIN(ApiCatalogTest)
+#include "tst_api_catalog.moc"
