@@ -1,9 +1,12 @@
 #include "tests/support/TestKit.h"
 
+#include "app/core/Settings.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QHostAddress>
 #include <QNetworkProxyFactory>
+#include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
 
@@ -86,6 +89,10 @@ void prepareApplication()
     QCoreApplication::setApplicationName(QStringLiteral("Kavira"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kavira"));
     QNetworkProxyFactory::setApplicationProxyFactory(new LoopbackGuard);
+    // The saved relay too, so that a test which clears KVR_RTSP_HOST to
+    // exercise discovery still finds only loopback candidates.
+    QSettings settings(QStringLiteral("Kavira"), settingsAppName());
+    settings.setValue(QStringLiteral("relayAddress"), QStringLiteral("127.0.0.1:9"));
 }
 
 QString homeDir()

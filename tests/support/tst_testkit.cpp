@@ -1,0 +1,122 @@
+#include "tests/support/TestKit.h"
+
+#include "app/core/Clock.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QDir>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTcpSocket>
+
+// The kit's promises that every other suite relies on.
+class TestTestKit : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        // Child mode: try to reach a host that is not loopback. The name is
+        // in a domain that never resolves, so even a broken guard sends nothing.
+        const QByteArray mode = qgetenv("KVR_TESTKIT_CHILD");
+        if (mode == "socket") {
+            QTcpSocket socket;
+            socket.connectToHost(QStringLiteral("guard-check.invalid"), 80);
+            socket.waitForConnected(2000);
+            ::exit(0);
+        }
+        if (mode == "http") {
+            QNetworkAccessManager nam;
+            QNetworkReply* reply = nam.get(QNetworkRequest(QUrl(QStringLiteral("https://guard-check.invalid/v2/"))));
+            QSignalSpy done(reply, &QNetworkReply::finished);
+            done.wait(2000);
+            ::exit(0);
+        }
+    }
+
+    void foldersAreTemporaryAndPrivate()
+    {
+        const QString home = kvrtest::homeDir();
+        QVERIFY(!home.isEmpty());
+        QCOMPARE(QDir::homePath(), home);
+        QVERIFY(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation).startsWith(home));
+        QVERIFY(QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation).startsWith(home));
+        QVERIFY(qEnvironmentVariable("KVR_SETTINGS_APP").startsWith(QStringLiteral("kvrtest-TestTestKit-")));
+        QVERIFY(kvrtest::isLoopbackHost(QUrl(qEnvironmentVariable("KVR_API_BASE")).host()));
+        QVERIFY(kvrtest::isLoopbackHost(qEnvironmentVariable("KVR_RTSP_HOST")));
+    }
+
+    void loopbackNames_data()
+    {
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<bool>("loopback");
+        QTest::newRow("v4") << "127.0.0.1" << true;
+        QTest::newRow("v4 range") << "127.8.9.10" << true;
+        QTest::newRow("v6") << "::1" << true;
+        QTest::newRow("bracketed v6") << "[::1]" << true;
+        QTest::newRow("name") << "LocalHost" << true;
+        QTest::newRow("private") << "10.0.0.1" << false;
+        QTest::newRow("name under localhost") << "localhost.evil.example" << false;
+        QTest::newRow("public") << "93.184.216.34" << false;
+        QTest::newRow("empty") << "" << false;
+    }
+
+    void loopbackNames()
+    {
+        QFETCH(QString, host);
+        QFETCH(bool, loopback);
+        QCOMPARE(kvrtest::isLoopbackHost(host), loopback);
+    }
+
+    void connectingElsewhereAbortsTheTest_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("tcp socket") << "socket";
+        QTest::newRow("http request") << "http";
+    }
+
+    void connectingElsewhereAbortsTheTest()
+    {
+        QFETCH(QString, mode);
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("KVR_TESTKIT_CHILD"), mode);
+        child.setProcessEnvironment(env);
+        child.start(QCoreApplication::applicationFilePath(), {});
+        QVERIFY(child.waitForFinished(20000));
+        QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+        QVERIFY(child.readAllStandardError().contains("non-loopback host: guard-check.invalid"));
+    }
+
+    void testClockMovesOnlyWhenTold()
+    {
+        const QDateTime start(QDate(2026, 5, 1), QTime(23, 59), Qt::UTC);
+        {
+            kvrtest::TestClock clock(start);
+            QCOMPARE(kvr::Clock::instance().nowUtc(), start);
+            const qint64 mono = kvr::Clock::instance().monotonicMs();
+            clock.advanceSecs(3600);
+            QCOMPARE(kvr::Clock::instance().nowUtc(), start.addSecs(3600));
+            QCOMPARE(kvr::Clock::instance().monotonicMs() - mono, 3600 * 1000);
+            clock.setNowUtc(start); // the wall clock may step back; the steady one never does
+            QCOMPARE(kvr::Clock::instance().monotonicMs() - mono, 3600 * 1000);
+        }
+        QVERIFY(qAbs(kvr::Clock::instance().nowUtc().secsTo(QDateTime::currentDateTimeUtc())) < 5);
+    }
+
+    void logCaptureSeesEveryThreadAndNests()
+    {
+        kvrtest::LogCapture outer;
+        {
+            kvrtest::LogCapture inner;
+            qWarning("[wall] one");
+            QCOMPARE(inner.matching(QStringLiteral("[wall]")).size(), 1);
+        }
+        qWarning("[wall] two");
+        QCOMPARE(outer.matching(QStringLiteral("[wall]")).size(), 2);
+    }
+};
+
+KVR_TEST_MAIN(TestTestKit)
+#include "tst_testkit.moc"
