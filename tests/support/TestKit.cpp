@@ -72,8 +72,11 @@ void prepareEnvironment(const char* suiteName)
     QFile::setPermissions(QFile::decodeName(runtime),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     setEnv("XDG_RUNTIME_DIR", runtime);
-    setEnv("KVR_SETTINGS_APP",
-           QByteArray("kvrtest-") + suiteName + '-' + QByteArray::number(QCoreApplication::applicationPid()));
+    // A suite that tests the default store name asks to keep what it was given;
+    // the temporary HOME still keeps that store private to the process.
+    if (qgetenv("KVR_TESTKIT_KEEP_SETTINGS_APP") != "1")
+        setEnv("KVR_SETTINGS_APP", QByteArray("kvrtest-") + suiteName + '-'
+                                       + QByteArray::number(QCoreApplication::applicationPid()));
     // Nothing a test does may reach the built-in server or relay: both point
     // at a closed loopback port unless the test sets its own.
     setEnv("KVR_API_BASE", "http://127.0.0.1:9");
