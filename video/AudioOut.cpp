@@ -10,9 +10,14 @@ AudioOut::~AudioOut()
     close();
 }
 
+bool AudioOut::formatSupported(int sampleRate, int channels)
+{
+    return sampleRate > 0 && sampleRate <= kMaxSampleRate && channels > 0 && channels <= kMaxChannels;
+}
+
 int AudioOut::ringCapacityBytes(int sampleRate, int channels)
 {
-    if (sampleRate <= 0 || channels <= 0)
+    if (!formatSupported(sampleRate, channels))
         return 0;
     // 1.5 s counted in frames first: with an odd rate 1.5 s of bytes would end
     // in the middle of a frame and the ring's wrap would shift the channels.
@@ -36,7 +41,7 @@ bool AudioOut::open(int sampleRate, int channels)
         qWarning().noquote() << "Audio unavailable: no default output";
         return false;
     }
-    if (sampleRate <= 0 || channels <= 0 || !unit->configure(sampleRate, channels, &AudioOut::render, this)) {
+    if (!formatSupported(sampleRate, channels) || !unit->configure(sampleRate, channels, &AudioOut::render, this)) {
         qWarning().noquote() << "Audio unavailable: could not configure the output";
         unit.reset();
         return false;
@@ -76,7 +81,7 @@ void AudioOut::pause(bool on)
 void AudioOut::reset(int sampleRate, int channels, int latency)
 {
     std::lock_guard<std::mutex> guard(lock);
-    const bool valid = sampleRate > 0 && channels > 0;
+    const bool valid = formatSupported(sampleRate, channels);
     bytesPerSecond = valid ? channels * 2 * sampleRate : 0;
     bytesPerFrame = valid ? channels * 2 : 0;
     latencyBytes = std::max(latency, 0);

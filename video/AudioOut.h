@@ -26,6 +26,10 @@ public:
     // least output latency assumed.
     static constexpr double kExtraLatencySeconds = 0.02;
     static constexpr double kMinLatencySeconds = 0.03;
+    // Formats beyond these are refused as a configuration failure (a broken
+    // stream can claim any rate; its ring would not fit in memory).
+    static constexpr int kMaxSampleRate = 768000;
+    static constexpr int kMaxChannels = 32;
 
     AudioOut() = default;
     ~AudioOut();
@@ -58,6 +62,8 @@ public:
     // The render callback handed to the output; always answers 0.
     static int render(void* self, uint32_t frameCount, AudioRenderBufferList* buffers);
 
+    // Whether the output takes a format at all.
+    static bool formatSupported(int sampleRate, int channels);
     // Ring capacity in bytes for a format: 1.5 s rounded down to whole frames.
     static int ringCapacityBytes(int sampleRate, int channels);
     // Output latency for a device latency: device + 0.02 s, at least 0.03 s.

@@ -95,6 +95,7 @@ private Q_SLOTS:
         QTest::newRow("7 Hz 6 channels") << 7 << 6 << 120;
         QTest::newRow("no rate") << 0 << 2 << 0;
         QTest::newRow("no channels") << 48000 << 0 << 0;
+        QTest::newRow("absurd rate") << 1'000'000'000 << 2 << 0;
     }
 
     void ringIsAlwaysWholeFrames()
@@ -309,7 +310,10 @@ private Q_SLOTS:
         AudioOut out;
         QVERIFY(!out.open(0, 2));
         QVERIFY(!out.open(48000, 0));
-        QCOMPARE(log.matching(QStringLiteral("Audio unavailable")).size(), 2);
+        QVERIFY(!out.open(1'000'000'000, 2)); // a broken stream's rate: no 12 GB ring
+        QVERIFY(!out.open(48000, 4096));
+        QVERIFY(!out.isOpen());
+        QCOMPARE(log.matching(QStringLiteral("Audio unavailable")).size(), 4);
         QVERIFY(log.contains(QStringLiteral("Audio unavailable: could not configure the output")));
     }
 

@@ -189,6 +189,15 @@ private Q_SLOTS:
         QVERIFY2(near(shown.pixelColor(shown.width() / 2, shown.height() / 2), Qt::green, 4),
                  qPrintable(describe(shown.pixelColor(shown.width() / 2, shown.height() / 2))));
 
+        // The child lets the mouse through to the stage.
+        QSignalSpy moved(s, &VideoStage::activity);
+        QSignalSpy doubled(s, &VideoStage::doubleClicked);
+        QTest::mouseMove(s, QPoint(200, 100));
+        QTest::mouseMove(s, QPoint(210, 120));
+        QTRY_VERIFY(!moved.isEmpty());
+        QTest::mouseDClick(s, Qt::LeftButton, Qt::NoModifier, QPoint(300, 150));
+        QCOMPARE(doubled.size(), 1);
+
         s->resize(320, 320);
         QCOMPARE(child->geometry(), s->rect());
 
