@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -89,6 +90,12 @@ LoginWindow::LoginWindow(QWidget* parent)
     connect(native, &QPushButton::clicked, this, &LoginWindow::openNativeRequested);
 
     col->addWidget(form, 0, Qt::AlignHCenter);
+    m_form = form;
+    m_restoring = new QLabel(QStringLiteral("Signing you in…"), left);
+    m_restoring->setObjectName(QStringLiteral("LoginHeading"));
+    m_restoring->setAlignment(Qt::AlignCenter);
+    m_restoring->hide();
+    col->addWidget(m_restoring, 0, Qt::AlignHCenter);
     col->addStretch();
     row->addWidget(left, 4);
 
@@ -108,5 +115,41 @@ void LoginWindow::restoreSavedSession()
         return;
     m_user->setText(saved->username);
     m_remember->setChecked(true);
-    AppContext::instance().api.setRefreshToken(saved->refreshToken);
+    setRestoring(true);
+    ApiClient& api = AppContext::instance().api;
+    api.setRefreshToken(saved->refreshToken);
+    QPointer<LoginWindow> self(this);
+    api.refresh([self](const LoginStart& answer) {
+        if (!self)
+            return;
+        ApiClient& client = AppContext::instance().api;
+        if (answer.step != LoginStart::SignedIn) {
+            // An outage must not cost the user their remembered sign-in; a
+            // refusal by the server does.
+            if (!answer.error.contains(QLatin1String("reach"), Qt::CaseInsensitive))
+                SessionStore::clear();
+            client.setRefreshToken(QString());
+            self->setRestoring(false);
+            return;
+        }
+        client.startSessionKeepAlive(answer.expiresIn);
+        client.fetchMe([self](const UserProfile& profile, const QString&) {
+            if (!self)
+                return;
+            if (!profile.username.isEmpty() || !profile.organisationName.isEmpty()) {
+                AppContext::instance().user = profile;
+                self->setRestoring(false);
+                Q_EMIT self->signedIn();
+                return;
+            }
+            AppContext::instance().api.setAccessToken(QString());
+            self->setRestoring(false);
+        });
+    });
+}
+
+void LoginWindow::setRestoring(bool restoring)
+{
+    m_form->setVisible(!restoring);
+    m_restoring->setVisible(restoring);
 }

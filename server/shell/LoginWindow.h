@@ -23,6 +23,11 @@ Q_SIGNALS:
     void openNativeRequested();
 
 private:
+    // Hides the form behind "Signing you in…" while a remembered sign-in is tried.
+    void setRestoring(bool restoring);
+
+    QWidget* m_form = nullptr;
+    QLabel* m_restoring = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
     QCheckBox* m_remember = nullptr;

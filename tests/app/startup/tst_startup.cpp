@@ -2,8 +2,10 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/startup/Startup.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/TestKit.h"
 
+#include <QFile>
 #include <QSettings>
 
 #include <memory>
@@ -86,6 +88,68 @@ private Q_SLOTS:
         Q_EMIT w->login.openNativeRequested();
         QVERIFY(w->native.isVisible());
         QCOMPARE(shownCount(*w), 1);
+    }
+
+    // Against the fake organisation server: a remembered sign-in that the
+    // server accepts lands in the server-mode main window untouched; one it
+    // refuses is forgotten; one it cannot be asked about is kept.
+    void leavingNativeModeRestoresARememberedSignInEndToEnd()
+    {
+        orgserver::FakeOrgServer server;
+        QVERIFY(server.listen());
+        server.addUser(QStringLiteral("asha"), QStringLiteral("secret"), false);
+        ApiClient& api = AppContext::instance().api;
+        api.setBaseUrl(server.baseUrl());
+
+        LoginStart first;
+        bool answered = false;
+        api.login(QStringLiteral("asha"), QStringLiteral("secret"), true, [&](const LoginStart& a) {
+            first = a;
+            answered = true;
+        });
+        QTRY_VERIFY(answered);
+        QCOMPARE(first.step, qint32(LoginStart::SignedIn));
+        QVERIFY(!first.refreshToken.isEmpty());
+        api.setAccessToken(QString());
+        api.setRefreshToken(QString());
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), first.refreshToken, QDateTime::currentDateTimeUtc()}));
+
+        auto w = start(true);
+        w->native.useServerSignIn();
+        QTRY_VERIFY(w->shell.isVisible());
+        QCOMPARE(shownCount(*w), 1);
+        QCOMPARE(w->shell.catalogLoads(), 1);
+        QCOMPARE(AppContext::instance().user.username, QStringLiteral("asha"));
+        QVERIFY(SessionStore::active());
+        api.logout();
+    }
+
+    void aRefusedRememberedSignInIsForgottenAnUnreachableOneKept()
+    {
+        orgserver::FakeOrgServer server;
+        QVERIFY(server.listen());
+        ApiClient& api = AppContext::instance().api;
+        api.setBaseUrl(server.baseUrl());
+        // The server no longer knows the token.
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("unknown-token"),
+                                    QDateTime::currentDateTimeUtc()}));
+        {
+            auto w = start(false);
+            QTRY_VERIFY(!SessionStore::active());
+            QVERIFY(!QFile::exists(SessionStore::filePath()));
+            QVERIFY(w->login.isVisible());
+            QVERIFY(!w->shell.isVisible());
+        }
+        // No server at all: the remembered sign-in survives for a later try.
+        api.setBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(kvrtest::freePort()));
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("some-token"),
+                                    QDateTime::currentDateTimeUtc()}));
+        auto w = start(false);
+        QTRY_COMPARE(w->login.restoreAttempts(), 1);
+        QTRY_VERIFY(api.refreshToken().isEmpty()); // the attempt has ended
+        QVERIFY(QFile::exists(SessionStore::filePath()));
+        QVERIFY(w->login.isVisible());
+        QVERIFY(!w->shell.isVisible());
     }
 
     void newRefreshTokensReachTheStoreWhicheverWindowShows()
