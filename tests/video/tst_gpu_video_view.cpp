@@ -300,6 +300,40 @@ private Q_SLOTS:
         QCOMPARE(liveTextures(), before);
     }
 
+    // A view moved to another window and back draws there and leaves no
+    // textures behind.
+    void viewDrawsAfterMovingToAnotherWindow()
+    {
+        REQUIRE_GL();
+        GpuVideoView* moving = shownView();
+        QVERIFY(moving);
+        QWidget other;
+        other.resize(64, 48);
+        auto* warm = new GpuVideoView(&other); // the other window's own GL objects exist before counting
+        warm->setGeometry(0, 0, 64, 48);
+        other.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&other));
+        QTRY_VERIFY_WITH_TIMEOUT(warm->isValid(), 5000);
+        moving->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        moving->grabFramebuffer();
+        QCoreApplication::processEvents();
+        const int before = liveTextures();
+
+        for (int round = 0; round < 2; ++round) {
+            QWidget* target = round % 2 ? host.get() : &other;
+            moving->setParent(target);
+            moving->setGeometry(0, 0, 64, 48);
+            moving->show();
+            moving->raise();
+            QTRY_VERIFY_WITH_TIMEOUT(moving->isValid(), 5000);
+            moving->setFrame(makeFrame(YuvFrame::kNv12, 64, 48, Qt::blue, Qt::blue, true, false));
+            const QImage image = moving->grabFramebuffer();
+            QVERIFY2(near(image.pixelColor(32, 24), Qt::blue, 4), qPrintable(describe(image.pixelColor(32, 24))));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(liveTextures(), before);
+    }
+
     // Pictures for many views within one tick give one repaint per view, and a
     // view that gets several pictures in between repaints once.
     void repaintsAreMergedIntoOneTick()
