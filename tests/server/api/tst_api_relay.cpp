@@ -1,0 +1,232 @@
+// Relay discovery, reachability probes and their caches.
+#include "tests/server/api/ApiTestSupport.h"
+
+#include <QTcpServer>
+
+namespace {
+
+int probesTo(quint16 port)
+{
+    int n = 0;
+    for (const QUrl& u : apitest::sentLog())
+        if (u.scheme() == "tcp" && u.port() == port)
+            ++n;
+    return n;
+}
+
+struct RelayAnswer {
+    bool done = false;
+    QString host;
+    int port = -1;
+    QString error;
+};
+
+} // namespace
+
+class ApiRelayTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase() { apitest::installLoopbackGuard(); }
+    void init()
+    {
+        // Discovery is bypassed while the relay host comes from the environment.
+        qunsetenv("KVR_RTSP_HOST");
+        qunsetenv("KVR_RTSP_PORT");
+        apitest::sentLog().clear();
+    }
+    void cleanup()
+    {
+        qputenv("KVR_RTSP_HOST", "127.0.0.1");
+        qputenv("KVR_RTSP_PORT", "9");
+    }
+
+    void probeRunAnswersInCandidateOrder()
+    {
+        ApiClient client;
+        QTcpServer open;
+        QVERIFY(open.listen(QHostAddress::LocalHost));
+        const quint16 closedA = kvrtest::freePort();
+        const quint16 closedB = kvrtest::freePort();
+        QList<bool> results;
+        bool done = false;
+        int calls = 0;
+        client.probeRelays(&client, {{"127.0.0.1", closedA}, {"127.0.0.1", open.serverPort()}, {"127.0.0.1", closedB}},
+                           [&](const QList<bool>& r) {
+                               results = r;
+                               done = true;
+                               ++calls;
+                           });
+        QVERIFY(apitest::waitFor(done, 5000));
+        QCOMPARE(results, (QList<bool>{false, true, false}));
+        QTest::qWait(50);
+        QCOMPARE(calls, 1);
+
+        done = false;
+        client.probeRelays(&client, {}, [&](const QList<bool>& r) { results = r; done = true; });
+        QVERIFY(done);
+        QVERIFY(results.isEmpty());
+    }
+
+    void probeRunWithoutContextNeverAnswers()
+    {
+        ApiClient client;
+        QTcpServer open;
+        QVERIFY(open.listen(QHostAddress::LocalHost));
+        bool called = false;
+        auto* context = new QObject;
+        client.probeRelays(context, {{"127.0.0.1", open.serverPort()}}, [&](const QList<bool>&) { called = true; });
+        delete context;
+        QTest::qWait(200);
+        QVERIFY(!called);
+    }
+
+    void relayFoundIsCachedTwoMinutes()
+    {
+        kvrtest::TestClock clock;
+        kvrtest::LogCapture log;
+        ApiClient client;
+        QTcpServer relay;
+        QVERIFY(relay.listen(QHostAddress::LocalHost));
+        client.setRelay("127.0.0.1", relay.serverPort());
+        RelayAnswer a, b;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { b = {true, h, p, e}; });
+        QVERIFY(apitest::waitFor(a.done) && apitest::waitFor(b.done));
+        QCOMPARE(probesTo(relay.serverPort()), 1); // one probe for both
+        QCOMPARE(a.host, QString("127.0.0.1"));
+        QCOMPARE(a.port, int(relay.serverPort()));
+        QVERIFY(a.error.isEmpty());
+        QCOMPARE(b.port, a.port);
+        QVERIFY(log.contains(QString("[relay] using 127.0.0.1:%1").arg(relay.serverPort())));
+
+        clock.advanceSecs(119);
+        RelayAnswer c;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { c = {true, h, p, e}; });
+        QVERIFY(c.done); // at once, from the cache
+        QCOMPARE(probesTo(relay.serverPort()), 1);
+
+        clock.advanceSecs(2);
+        RelayAnswer d;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { d = {true, h, p, e}; });
+        QVERIFY(!d.done);
+        QVERIFY(apitest::waitFor(d.done));
+        QCOMPARE(probesTo(relay.serverPort()), 2);
+
+        // A clock that went backwards makes the answer count as expired.
+        clock.advanceSecs(-10);
+        RelayAnswer e;
+        client.resolveRelay([&](const QString& h, int p, const QString& err) { e = {true, h, p, err}; });
+        QVERIFY(!e.done);
+        QVERIFY(apitest::waitFor(e.done));
+    }
+
+    void relayMissingIsCachedFiveSeconds()
+    {
+        kvrtest::TestClock clock;
+        ApiClient client;
+        const quint16 closed = kvrtest::freePort();
+        client.setRelay(" 127.0.0.1 ", closed);
+        RelayAnswer a;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
+        QVERIFY(apitest::waitFor(a.done));
+        QCOMPARE(a.error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1); video uses the public "
+                                  "HLS route.").arg(closed));
+        QCOMPARE(a.host, QString("127.0.0.1"));
+        clock.advanceMs(4900);
+        RelayAnswer b;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { b = {true, h, p, e}; });
+        QVERIFY(b.done);
+        QCOMPARE(b.error, a.error);
+        clock.advanceMs(200);
+        RelayAnswer c;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { c = {true, h, p, e}; });
+        QVERIFY(!c.done);
+        QVERIFY(apitest::waitFor(c.done));
+        QCOMPARE(probesTo(closed), 2);
+    }
+
+    void setRelayForgetsTheAnswer()
+    {
+        ApiClient client;
+        QTcpServer relay;
+        QVERIFY(relay.listen(QHostAddress::LocalHost));
+        client.setRelay("127.0.0.1", relay.serverPort());
+        RelayAnswer a;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
+        QVERIFY(apitest::waitFor(a.done));
+        client.setRelay("127.0.0.1", relay.serverPort());
+        RelayAnswer b;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { b = {true, h, p, e}; });
+        QVERIFY(!b.done);
+        // Changing the relay while a probe runs does not stop it: its answer,
+        // for the candidates fixed when it started, goes to every waiter.
+        QTcpServer other;
+        QVERIFY(other.listen(QHostAddress::LocalHost));
+        client.setRelay("127.0.0.1", other.serverPort());
+        RelayAnswer c;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { c = {true, h, p, e}; });
+        QVERIFY(apitest::waitFor(b.done) && apitest::waitFor(c.done));
+        QCOMPARE(b.port, int(relay.serverPort()));
+        QCOMPARE(c.port, int(relay.serverPort()));
+        QCOMPARE(probesTo(other.serverPort()), 0);
+        QCOMPARE(client.relayHost(), QString("127.0.0.1"));
+        client.setRelay("", 0);
+        QCOMPARE(client.configuredRelayPort(), 8565);
+        client.setBaseUrl("http://127.0.0.1:4444/x");
+        QCOMPARE(client.relayHost(), QString("127.0.0.1"));
+    }
+
+    void environmentRelayAnswersAtOnce()
+    {
+        ApiClient client;
+        qputenv("KVR_RTSP_HOST", "127.0.0.1");
+        qputenv("KVR_RTSP_PORT", "abc");
+        RelayAnswer a;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
+        QVERIFY(a.done);
+        QCOMPARE(a.host, QString("127.0.0.1"));
+        QCOMPARE(a.port, 0);
+        QVERIFY(a.error.isEmpty());
+        qunsetenv("KVR_RTSP_PORT");
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
+        QCOMPARE(a.port, 8565);
+        QVERIFY(apitest::sentLog().isEmpty());
+    }
+
+    void endpointProbesAreCachedAndShared()
+    {
+        kvrtest::TestClock clock;
+        kvrtest::LogCapture log;
+        ApiClient client;
+        QTcpServer open;
+        QVERIFY(open.listen(QHostAddress::LocalHost));
+        QList<bool> answers;
+        client.probeEndpoint("127.0.0.1", open.serverPort(), [&](bool r) { answers << r; });
+        client.probeEndpoint("127.0.0.1", open.serverPort(), [&](bool r) { answers << r; });
+        QTRY_COMPARE(answers.size(), 2);
+        QCOMPARE(answers, (QList<bool>{true, true}));
+        QCOMPARE(probesTo(open.serverPort()), 1);
+        QVERIFY(log.contains(QString("[route] 127.0.0.1:%1 reachable").arg(open.serverPort())));
+        clock.advanceSecs(100);
+        client.probeEndpoint("127.0.0.1", open.serverPort(), [&](bool r) { answers << r; });
+        QCOMPARE(answers.size(), 3);
+        QCOMPARE(probesTo(open.serverPort()), 1);
+
+        const quint16 closed = kvrtest::freePort();
+        bool reachable = true;
+        bool done = false;
+        client.probeEndpoint("127.0.0.1", closed, [&](bool r) { reachable = r; done = true; });
+        QVERIFY(apitest::waitFor(done));
+        QVERIFY(!reachable);
+        QVERIFY(log.contains(QString("[route] 127.0.0.1:%1 not reachable").arg(closed)));
+        clock.advanceSecs(6);
+        done = false;
+        client.probeEndpoint("127.0.0.1", closed, [&](bool r) { reachable = r; done = true; });
+        QVERIFY(!done);
+        QVERIFY(apitest::waitFor(done));
+        QCOMPARE(probesTo(closed), 2);
+    }
+};
+
+KVR_TEST_MAIN(ApiRelayTest)
+#include "tst_api_relay.moc"
