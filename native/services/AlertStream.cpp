@@ -1,0 +1,369 @@
+#include "native/services/AlertStream.h"
+
+#include <QHash>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QRegularExpression>
+#include <QXmlStreamReader>
+
+#include <array>
+
+namespace AlertStream {
+
+namespace {
+
+const QByteArray kOpenTag = QByteArrayLiteral("<EventNotificationAlert");
+const QByteArray kCloseTag = QByteArrayLiteral("</EventNotificationAlert>");
+
+// A boundary line longer than this is not a boundary (multipart allows 70
+// characters); it is taken as stray text rather than kept as a delimiter.
+constexpr qsizetype kMaxBoundary_bytes = 200;
+// A single large chunk is taken in slices of this size, so the buffer never
+// holds much more than its cap, whatever one call hands over.
+constexpr qsizetype kFeedSlice_bytes = 256 * 1024;
+
+QByteArray headerValue(const QByteArray& block, const QByteArray& name)
+{
+    qsizetype start = 0;
+    while (start <= block.size()) {
+        qsizetype end = block.indexOf('\n', start);
+        if (end < 0)
+            end = block.size();
+        const QByteArray line = block.mid(start, end - start);
+        start = end + 1;
+        if (line.isEmpty())
+            continue;
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            continue;
+        if (line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+// The XML elements read from a notification, in slot order.
+constexpr std::array<const char*, 8> kXmlFields = {
+    "eventType", "eventState", "channelID", "dynChannelID",
+    "inputIOPortID", "dateTime", "eventDescription", "activePostCount",
+};
+enum XmlSlot { SType, SState, SChannel, SDynChannel, SInput, STime, SDescription, SPostCount };
+
+int xmlSlot(QStringView name)
+{
+    for (size_t i = 0; i < kXmlFields.size(); ++i)
+        if (name == QLatin1String(kXmlFields[i]))
+            return int(i);
+    return -1;
+}
+
+bool parseXml(const QByteArray& body, Alert* alert)
+{
+    if (!body.contains("EventNotificationAlert"))
+        return false;
+    std::array<QString, kXmlFields.size()> field;
+    QXmlStreamReader reader(body);
+    int depth = 0;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::StartElement) {
+            ++depth;
+            const int slot = depth <= 2 ? xmlSlot(reader.name()) : -1;
+            if (slot >= 0) {
+                if (field[size_t(slot)].isEmpty())
+                    field[size_t(slot)] =
+                        reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+                else
+                    reader.skipCurrentElement();
+                --depth;
+            }
+        } else if (token == QXmlStreamReader::EndElement) {
+            --depth;
+        }
+        if (reader.hasError())
+            break;
+    }
+    if (field[SType].isEmpty())
+        return false;
+    alert->type = field[SType];
+    alert->active = field[SState].compare(QLatin1String("inactive"), Qt::CaseInsensitive) != 0;
+    alert->channel = 0;
+    for (int s : {SChannel, SDynChannel, SInput}) {
+        bool ok = false;
+        const int n = field[size_t(s)].toInt(&ok, 10);
+        if (ok) {
+            alert->channel = n;
+            break;
+        }
+    }
+    alert->time = parseDeviceTime(field[STime]);
+    alert->description = field[SDescription];
+    bool ok = false;
+    const int posts = field[SPostCount].toInt(&ok, 10);
+    alert->activePostCount = ok ? posts : -1;
+    return true;
+}
+
+bool parseJson(const QByteArray& body, Alert* alert)
+{
+    QJsonObject obj = QJsonDocument::fromJson(body).object();
+    if (obj.contains(QLatin1String("EventNotificationAlert")))
+        obj = obj.value(QLatin1String("EventNotificationAlert")).toObject();
+    alert->type = obj.value(QLatin1String("eventType")).toString();
+    if (alert->type.isEmpty())
+        return false;
+    alert->active = obj.value(QLatin1String("eventState"))
+                        .toString()
+                        .compare(QLatin1String("inactive"), Qt::CaseInsensitive) != 0;
+    alert->channel = obj.value(QLatin1String("channelID"))
+                         .toInt(obj.value(QLatin1String("dynChannelID")).toInt(0));
+    alert->time = parseDeviceTime(obj.value(QLatin1String("dateTime")).toString());
+    alert->description = obj.value(QLatin1String("eventDescription")).toString();
+    alert->activePostCount = obj.value(QLatin1String("activePostCount")).toInt(-1);
+    return true;
+}
+
+} // namespace
+
+QDateTime parseDeviceTime(const QString& text)
+{
+    QDateTime t = QDateTime::fromString(text, Qt::ISODate);
+    if (t.isValid())
+        return t;
+    return QDateTime::fromString(text.left(19), QStringLiteral("yyyy-MM-dd'T'HH:mm:ss"));
+}
+
+Kind classify(const Alert& alert)
+{
+    static const QHash<QString, Kind> table = [] {
+        QHash<QString, Kind> t;
+        auto add = [&t](std::initializer_list<const char*> words, Kind k) {
+            for (const char* w : words)
+                t.insert(QString::fromLatin1(w), k);
+        };
+        add({"vmd", "pir", "motiondetection"}, Motion);
+        add({"linecrossing", "linedetection"}, LineCrossing);
+        add({"intrusion", "fielddetection", "regionentrance"}, Intrusion);
+        add({"shelteralarm", "videotampering", "tamperdetection"}, Tampering);
+        add({"hdfull", "diskfull"}, DiskFull);
+        add({"diskerror", "hderror", "diskexception", "hdexception", "nohdd"}, DiskError);
+        add({"nicbroken", "networkdisconnected"}, NetworkDown);
+        add({"ipconflict"}, IpConflict);
+        add({"illaccess", "illegalaccess"}, FailedLogin);
+        add({"recordexception", "recordingfailure"}, RecordingFailed);
+        add({"videomismatch", "badvideo"}, VideoMismatch);
+        add({"io", "alarminput"}, AlarmInput);
+        return t;
+    }();
+    const QString word = alert.type.toLower();
+    if (word == QLatin1String("videoloss"))
+        return alert.active ? VideoLoss : Heartbeat;
+    return table.value(word, Other);
+}
+
+QString label(int kind)
+{
+    switch (kind) {
+    case Heartbeat: return QStringLiteral("Heartbeat");
+    case Motion: return QStringLiteral("Motion");
+    case LineCrossing: return QStringLiteral("Line crossing");
+    case Intrusion: return QStringLiteral("Intrusion");
+    case VideoLoss: return QStringLiteral("Video loss");
+    case Tampering: return QStringLiteral("Tampering");
+    case DiskFull: return QStringLiteral("Disk full");
+    case DiskError: return QStringLiteral("Disk error");
+    case NetworkDown: return QStringLiteral("Network cable unplugged");
+    case IpConflict: return QStringLiteral("IP address conflict");
+    case FailedLogin: return QStringLiteral("Failed login attempt");
+    case RecordingFailed: return QStringLiteral("Recording failed");
+    case VideoMismatch: return QStringLiteral("Video signal mismatch");
+    case AlarmInput: return QStringLiteral("Alarm input");
+    case Other: return QStringLiteral("Other event");
+    default: return {};
+    }
+}
+
+// ---- Parser -------------------------------------------------------------------
+
+void Parser::setContentType(const QByteArray& contentType)
+{
+    static const QRegularExpression re(QStringLiteral("boundary=\"?([^\";]+)\"?"),
+                                       QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch m = re.match(QString::fromLatin1(contentType));
+    if (!m.hasMatch())
+        return;
+    QByteArray b = m.captured(1).toLatin1().trimmed();
+    if (b.startsWith("--"))
+        b.remove(0, 2);
+    if (!b.isEmpty())
+        m_boundary = b;
+}
+
+void Parser::reset()
+{
+    m_buffer.clear();
+    m_boundary.clear();
+    m_scanned = 0;
+}
+
+QList<Alert> Parser::feed(const QByteArray& data)
+{
+    QList<Alert> out;
+    if (data.isEmpty()) {
+        process(out);
+        return out;
+    }
+    for (qsizetype at = 0; at < data.size(); at += kFeedSlice_bytes) {
+        m_buffer.append(data.constData() + at, std::min(kFeedSlice_bytes, data.size() - at));
+        process(out);
+    }
+    return out;
+}
+
+void Parser::process(QList<Alert>& out)
+{
+    if (m_boundary.isEmpty() && !learnBoundary())
+        drainBareXml(out);
+    else
+        drainMultipart(out);
+    if (m_buffer.size() > kMaxBuffer_bytes)
+        consume(m_buffer.size());
+}
+
+void Parser::consume(qsizetype bytes)
+{
+    m_buffer.remove(0, bytes);
+    m_scanned = 0;
+}
+
+bool Parser::learnBoundary()
+{
+    const qsizetype dashes = m_buffer.indexOf("--");
+    if (dashes < 0)
+        return false;
+    const qsizetype lf = m_buffer.indexOf('\n', dashes + 2);
+    if (lf < 0)
+        return false;
+    const qsizetype tag = m_buffer.indexOf(kOpenTag);
+    if (tag >= 0 && tag <= dashes)
+        return false;
+    const QByteArray b = m_buffer.mid(dashes + 2, lf - dashes - 2).trimmed();
+    if (b.isEmpty() || b.size() > kMaxBoundary_bytes)
+        return false;
+    m_boundary = b;
+    return true;
+}
+
+void Parser::drainMultipart(QList<Alert>& out)
+{
+    const QByteArray delimiter = "--" + m_boundary;
+    for (;;) {
+        const qsizetype d = m_buffer.indexOf(delimiter);
+        if (d < 0)
+            return;
+        const qsizetype afterDelimiter = d + delimiter.size();
+        const qsizetype lf = m_buffer.indexOf('\n', afterDelimiter);
+        if (lf < 0)
+            return;
+        if (m_buffer.mid(afterDelimiter, 2) == "--") {
+            consume(lf + 1);
+            continue;
+        }
+
+        // Headers, up to the first empty line. A part with no headers at all
+        // starts with that empty line.
+        const qsizetype headersStart = lf + 1;
+        qsizetype headersEnd = -1;
+        qsizetype bodyStart = -1;
+        if (m_buffer.size() <= headersStart
+            || (m_buffer.at(headersStart) == '\r' && m_buffer.size() <= headersStart + 1))
+            return;
+        if (m_buffer.at(headersStart) == '\n') {
+            headersEnd = headersStart;
+            bodyStart = headersStart + 1;
+        } else if (m_buffer.at(headersStart) == '\r' && m_buffer.at(headersStart + 1) == '\n') {
+            headersEnd = headersStart;
+            bodyStart = headersStart + 2;
+        } else {
+            const qsizetype crlf = m_buffer.indexOf("\r\n\r\n", headersStart);
+            const qsizetype lflf = m_buffer.indexOf("\n\n", headersStart);
+            if (crlf < 0 && lflf < 0)
+                return;
+            if (lflf < 0 || (crlf >= 0 && crlf < lflf)) {
+                headersEnd = crlf;
+                bodyStart = crlf + 4;
+            } else {
+                headersEnd = lflf;
+                bodyStart = lflf + 2;
+            }
+        }
+        const QByteArray headers = m_buffer.mid(headersStart, headersEnd - headersStart);
+        const QByteArray contentType = headerValue(headers, "Content-Type");
+        bool lengthOk = false;
+        const qint64 length = headerValue(headers, "Content-Length").toLongLong(&lengthOk, 10);
+
+        // Where the next delimiter begins, searching the body from where an
+        // earlier call left off (a large picture arrives in many pieces).
+        const qsizetype searchFrom =
+            std::max(bodyStart, m_scanned - delimiter.size());
+        const qsizetype next = m_buffer.indexOf(delimiter, searchFrom);
+        const qint64 available = qint64(m_buffer.size()) - bodyStart;
+
+        qsizetype partEnd = -1;
+        if (lengthOk && length >= 0) {
+            // A device whose Content-Length is too long would otherwise
+            // swallow the parts after it: the next delimiter ends the part
+            // early. All sums stay in 64 bits, whatever length is declared.
+            if (next >= 0 && qint64(next - bodyStart) < length)
+                partEnd = next;
+            else if (length <= available)
+                partEnd = bodyStart + qsizetype(length);
+        } else if (next >= 0) {
+            partEnd = next;
+        }
+        if (partEnd < 0) {
+            m_scanned = m_buffer.size();
+            return;
+        }
+
+        const QByteArray body = m_buffer.mid(bodyStart, partEnd - bodyStart).trimmed();
+        Alert alert;
+        if (parseBody(body, contentType, &alert))
+            out.append(alert);
+        consume(partEnd);
+    }
+}
+
+void Parser::drainBareXml(QList<Alert>& out)
+{
+    for (;;) {
+        const qsizetype open = m_buffer.indexOf(kOpenTag);
+        if (open < 0)
+            return;
+        const qsizetype close = m_buffer.indexOf(kCloseTag, open);
+        if (close < 0)
+            return;
+        const qsizetype end = close + kCloseTag.size();
+        Alert alert;
+        if (parseBody(m_buffer.mid(open, end - open), "application/xml", &alert))
+            out.append(alert);
+        consume(end);
+    }
+}
+
+bool Parser::parseBody(const QByteArray& body, const QByteArray& contentType, Alert* alert)
+{
+    if (!alert)
+        return false;
+    const QByteArray type = contentType.toLower();
+    if (type.startsWith("image/"))
+        return false;
+    if (body.isEmpty())
+        return false;
+    if (type.contains("json") || body.at(0) == '{')
+        return parseJson(body, alert);
+    return parseXml(body, alert);
+}
+
+} // namespace AlertStream
