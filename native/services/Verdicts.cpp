@@ -1,0 +1,523 @@
+#include "native/services/Verdicts.h"
+
+#include "native/services/Brands.h"
+#include "native/services/DeviceParsers.h"
+#include "native/services/NativeController.h"
+#include "native/services/NativeStore.h"
+
+#include <QHash>
+#include <QMap>
+
+#include <algorithm>
+
+namespace Native {
+
+QString cameraLabel(const Camera &camera)
+{
+    return camera.name.isEmpty() ? QStringLiteral("Camera %1").arg(camera.channelId) : camera.name;
+}
+
+} // namespace Native
+
+namespace NativeInsights {
+
+namespace {
+
+using Native::Device;
+using Native::Passed;
+using Native::Failed;
+
+// Live-event kinds whose standing condition is a problem rather than a
+// warning: a disk error and a failed recording mean footage is being lost.
+constexpr int kDiskErrorKind = 7;
+constexpr int kRecordingFailedKind = 11;
+
+constexpr int kStandingHours = 24;
+constexpr qint64 kStaleCheckSecs = 86401;    // a result more than a day old
+constexpr qint64 kEventsQuietSecs = 601;     // a lost stream is worth a notice
+constexpr int kDriftLimitSecs = 121;         // less is ordinary clock wander
+constexpr double kUnstableBelowPercent = 95.0;
+constexpr int kUnstableDays = 7;
+constexpr int kListedNames = 4;              // names listed before "and N more"
+constexpr int kUptimeCacheLimit = 4096;
+
+QString fallbackKindLabel(int kind)
+{
+    static const char *const names[] = {
+        "Heartbeat",   "Motion",        "Line crossing",           "Intrusion",
+        "Video loss",  "Tampering",     "Disk full",               "Disk error",
+        "Network cable unplugged",      "IP address conflict",     "Failed login attempt",
+        "Recording failed",             "Video signal mismatch",   "Alarm input",
+        "Other event",
+    };
+    if (kind < 0 || kind >= int(std::size(names)))
+        return QString();
+    return QString::fromLatin1(names[kind]);
+}
+
+Issue make(const Device &d, int level, int order, const QString &title, const QString &detail)
+{
+    Issue i;
+    i.level = level;
+    i.deviceId = d.id;
+    i.title = title;
+    i.detail = detail;
+    i.order = order;
+    return i;
+}
+
+// "a, b, c, d and 2 more": the first four entries, then the count of the rest.
+QString listed(const QStringList &names, int moreFrom)
+{
+    QString out = names.mid(0, kListedNames).join(QStringLiteral(", "));
+    if (names.size() >= moreFrom)
+        out += QStringLiteral(" and %1 more").arg(names.size() - kListedNames);
+    return out;
+}
+
+void standingFindings(const Sources &src, const Device &d, const QDateTime &now, QList<Issue> &out)
+{
+    if (!src.standing)
+        return;
+    const QList<Standing> events = src.standing(d.id, kStandingHours);
+    struct PerKind {
+        QStringList names;
+        QDateTime newest;
+    };
+    QMap<int, PerKind> kinds;  // ascending kind order
+    for (const Standing &e : events) {
+        PerKind &k = kinds[e.kind];
+        if (!k.newest.isValid() || (e.receivedAt.isValid() && e.receivedAt > k.newest))
+            k.newest = e.receivedAt;
+        if (e.channel < 1)
+            continue;
+        const Native::Camera *cam = d.camera(e.channel);
+        const QString name = cam ? Native::cameraLabel(*cam) : QStringLiteral("Channel %1").arg(e.channel);
+        if (!k.names.contains(name))
+            k.names.append(name);
+    }
+    for (auto it = kinds.cbegin(); it != kinds.cend(); ++it) {
+        const bool severe = it.key() == kDiskErrorKind || it.key() == kRecordingFailedKind;
+        const QString label = src.kindLabel ? src.kindLabel(it.key()) : fallbackKindLabel(it.key());
+        QString place;
+        if (!it->names.isEmpty())
+            place = listed(it->names, kListedNames + 1) + QStringLiteral(", ");
+        out << make(d, severe ? Problem : Warning, severe ? 6 : 16, QStringLiteral("%1 reported").arg(label),
+                    place
+                        + QStringLiteral("%1, by the device's live events. Not cleared since.")
+                              .arg(ago(it->newest, now)));
+    }
+}
+
+void cameraFindings(const Device &d, const QDateTime &now, QList<Issue> &out)
+{
+    int counted = 0;
+    QStringList offline;
+    for (const Native::Camera &c : d.cameras) {
+        if (d.isIgnored(c.channelId))
+            continue;
+        ++counted;
+        if (!c.onlineKnown || c.online)
+            continue;
+        const QString label = Native::cameraLabel(c);
+        offline << (c.lastOnline.isValid() ? QStringLiteral("%1 (seen %2)").arg(label, ago(c.lastOnline, now))
+                                           : label);
+    }
+    if (offline.isEmpty())
+        return;
+    const QString detail = listed(offline, kListedNames + 1) + QLatin1Char('.');
+    if (offline.size() == counted)
+        out << make(d, Problem, 5, QStringLiteral("All cameras offline"), detail);
+    else
+        out << make(d, Warning, 11,
+                    QStringLiteral("%1 offline").arg(countText(offline.size(), QStringLiteral("camera"),
+                                                               QStringLiteral("cameras"))),
+                    detail);
+}
+
+int nonNegative(int v) { return v < 0 ? 0 : v; }
+
+// Brands whose devices offer the live event stream (ISAPI, at either root).
+bool eventsSupported(const QString &manufacturer)
+{
+    const int f = NativeBrand::family(manufacturer);
+    return f == NativeBrand::Isapi || f == NativeBrand::IsapiOwnRoot;
+}
+
+struct CacheEntry {
+    const NativeStore *store = nullptr;
+    quint64 revision = 0;
+    qint64 hour = 0;
+    QList<double> days;
+};
+
+QHash<QString, CacheEntry> &uptimeCache()
+{
+    static QHash<QString, CacheEntry> cache;
+    return cache;
+}
+
+qint64 hourNumber(const QDateTime &now)
+{
+    const qint64 s = now.toSecsSinceEpoch();
+    return s >= 0 ? s / 3600 : -((-s + 3599) / 3600);
+}
+
+} // namespace
+
+Sources Sources::live()
+{
+    Sources s;
+    s.store = &NativeStore::instance();
+    s.refused = [](const QString &id) { return NativeController::instance().isRefused(id); };
+    s.kindLabel = fallbackKindLabel;
+    return s;
+}
+
+// ---------------------------------------------------------------- findings --
+
+QList<Issue> issuesFor(const Sources &src, const Device &d, const QDateTime &now)
+{
+    QList<Issue> out;
+    if (!d.enabled)
+        return out;
+    const Native::Health &h = d.health;
+
+    standingFindings(src, d, now, out);
+
+    if (!h.checkedAt.isValid()) {
+        out << make(d, Notice, 50, QStringLiteral("Not checked yet"),
+                    QStringLiteral("Run a diagnostic to see whether it is reachable and recording."));
+        return out;
+    }
+
+    const QString checkedText = ago(h.checkedAt, now);
+    auto seenText = [&] {
+        const QDateTime seen = src.store ? src.store->lastSeenUp(d.id) : h.lastUp;
+        return seen.isValid() ? QStringLiteral("Last online %1.").arg(ago(seen, now))
+                              : QStringLiteral("Never seen online.");
+    };
+    const bool refused = src.refused && src.refused(d.id);
+
+    if (h.internet == Failed) {
+        out << make(d, Problem, 0, QStringLiteral("Unreachable"),
+                    QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
+                        .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText,
+                             seenText()));
+    } else if (h.device != Passed && refused) {
+        out << make(d, Problem, 1, QStringLiteral("Login refused"),
+                    QStringLiteral("The saved username or password was refused. Automatic checks are "
+                                   "paused so the account is not locked."));
+    } else if (h.device != Passed) {
+        const QString why = h.error.isEmpty()
+            ? QStringLiteral("The host answers, but the recorder did not accept the check.")
+            : h.error;
+        out << make(d, Problem, 2, QStringLiteral("Not answering properly"), why + QLatin1Char(' ') + seenText());
+    }
+
+    if (h.hdd == QLatin1String("Fault"))
+        out << make(d, Problem, 3, QStringLiteral("Disk fault"),
+                    QStringLiteral("A disk reports an error: recordings may be missing or about to stop."));
+
+    // Counts read from devices and files may be anything: compare in 64 bits.
+    const qint64 recDays = h.recordingDays;
+    const qint64 recWindow = h.recordingWindow;
+    if (recDays >= 1 && recWindow >= 1 && recDays * 10 < recWindow * 9)
+        out << make(d, Warning, 10, QStringLiteral("Recording gaps"),
+                    QStringLiteral("Recordings on %1 of the last %2 days.").arg(recDays).arg(recWindow));
+    else if (recDays == 0 && recWindow >= 1)
+        out << make(d, Problem, 4, QStringLiteral("Not recording"),
+                    QStringLiteral("No recordings found in the last %1.")
+                        .arg(countText(recWindow, QStringLiteral("day"), QStringLiteral("days"))));
+
+    if (h.device == Passed)
+        cameraFindings(d, now, out);
+
+    if (h.internet == Passed && h.device == Passed && h.rtspPort == Failed)
+        out << make(d, Warning, 12, QStringLiteral("Live view port closed"),
+                    QStringLiteral("RTSP port %1 did not answer: live view and playback will not work from here.")
+                        .arg(d.rtspPort));
+
+    if (h.internet == Passed && h.quality == QLatin1String("Poor"))
+        out << make(d, Warning, 13, QStringLiteral("Poor network"),
+                    QStringLiteral("%1 ms latency, %2% of probes lost. Expect slow or broken live view.")
+                        .arg(nonNegative(h.latencyMs))
+                        .arg(nonNegative(h.lossPercent)));
+    else if (h.internet == Passed && h.quality == QLatin1String("Degraded"))
+        out << make(d, Notice, 30, QStringLiteral("Slow network"),
+                    QStringLiteral("%1 ms latency, %2% of probes lost.")
+                        .arg(nonNegative(h.latencyMs))
+                        .arg(nonNegative(h.lossPercent)));
+
+    const int drift = clockDriftSecs(d);
+    if (drift != kUnknownDrift && std::abs(qint64(drift)) >= kDriftLimitSecs)
+        out << make(d, Warning, 14,
+                    QStringLiteral("Clock %1 by %2")
+                        .arg(drift >= 1 ? QStringLiteral("ahead") : QStringLiteral("behind"), span(drift)),
+                    QStringLiteral("Recordings are stamped with the wrong time, so searches by time miss. "
+                                   "Turn on NTP on the device."));
+
+    if (h.internet != Failed && h.device == Passed && src.store) {
+        const double week = average(dailyUptime(*src.store, d.id, kUnstableDays, now));
+        if (week >= 0 && week < kUnstableBelowPercent)
+            out << make(d, Warning, 15, QStringLiteral("Unstable"),
+                        QStringLiteral("Up %1% of the checked time in the last 7 days.")
+                            .arg(QString::number(week, 'f', 1)));
+    }
+
+    if (h.device == Passed && eventsSupported(d.manufacturer) && src.link) {
+        const LinkState link = src.link(d.id);
+        if ((link.link == Link::Unsupported || link.link == Link::Lost) && link.since.isValid()
+            && link.since.secsTo(now) >= kEventsQuietSecs)
+            out << make(d, Notice, 45, QStringLiteral("No live events"),
+                        QStringLiteral("%1 Problems show only at the next scheduled check.").arg(link.text));
+        else if (link.link == Link::Refused)
+            out << make(d, Notice, 45, QStringLiteral("No live events"),
+                        QStringLiteral("The device refused the event stream's login although checks log in "
+                                       "fine. Problems show only at the next scheduled check."));
+    }
+
+    if (h.checkedAt.secsTo(now) >= kStaleCheckSecs)
+        out << make(d, Notice, 40, QStringLiteral("Last checked %1").arg(checkedText),
+                    QStringLiteral("This result may be out of date. Refresh to check again."));
+    else if (h.device == Passed && !h.fetchedAt.isValid() && h.model.isEmpty())
+        out << make(d, Notice, 41, QStringLiteral("No device info yet"),
+                    QStringLiteral("Fetch device info to read its model, disks, recordings and cameras."));
+    return out;
+}
+
+QList<Issue> issuesFor(const Device &device, const QDateTime &now)
+{
+    return issuesFor(Sources::live(), device, now);
+}
+
+QList<Issue> issues(const Sources &src, const QDateTime &now)
+{
+    QList<Issue> out;
+    if (!src.store)
+        return out;
+    for (const Device &d : src.store->devices())
+        out += issuesFor(src, d, now);
+    std::stable_sort(out.begin(), out.end(), [](const Issue &a, const Issue &b) {
+        return a.level != b.level ? a.level < b.level : a.order < b.order;
+    });
+    return out;
+}
+
+QList<Issue> issues(const QDateTime &now)
+{
+    return issues(Sources::live(), now);
+}
+
+QList<SiteSummary> sites(const Sources &src, const QDateTime &now)
+{
+    QList<SiteSummary> rows;
+    if (!src.store)
+        return rows;
+    QHash<QString, qsizetype> index;
+    for (const Device &d : src.store->devices()) {
+        if (!d.enabled)
+            continue;
+        auto found = index.constFind(d.siteId);
+        qsizetype at;
+        if (found == index.cend()) {
+            SiteSummary row;
+            row.siteId = d.siteId;
+            if (const Native::Site *site = src.store->site(d.siteId)) {
+                row.name = site->name;
+                QStringList parts;
+                if (!site->isp.isEmpty())
+                    parts << site->isp;
+                if (!site->contact.isEmpty())
+                    parts << site->contact;
+                row.subtitle = parts.join(QStringLiteral(" · "));
+            } else {
+                row.name = QStringLiteral("No site");
+            }
+            at = rows.size();
+            rows.append(row);
+            index.insert(d.siteId, at);
+        } else {
+            at = *found;
+        }
+        SiteSummary &row = rows[at];
+        ++row.devices;
+        if (d.health.checkedAt.isValid()) {
+            ++row.checked;
+            if (d.health.device == Passed)
+                ++row.up;
+        }
+        for (const Native::Camera &c : d.cameras) {
+            if (d.isIgnored(c.channelId))
+                continue;
+            ++row.cameras;
+            if (c.onlineKnown)
+                ++row.camerasKnown;
+            if (c.online)
+                ++row.camerasOnline;
+        }
+        const QList<Issue> found2 = issuesFor(src, d, now);
+        for (const Issue &i : found2) {
+            if (i.level == Problem)
+                ++row.problems;
+            else if (i.level == Warning)
+                ++row.warnings;
+        }
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary &a, const SiteSummary &b) {
+        if (a.problems != b.problems)
+            return a.problems > b.problems;
+        if (a.warnings != b.warnings)
+            return a.warnings > b.warnings;
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    return rows;
+}
+
+QList<SiteSummary> sites(const QDateTime &now)
+{
+    return sites(Sources::live(), now);
+}
+
+// ------------------------------------------------------------------ uptime --
+
+QList<double> dailyUptime(const NativeStore &store, const QString &id, int days, const QDateTime &now)
+{
+    if (days <= 0)
+        return {};
+    const QString key = id + QLatin1Char('/') + QString::number(days);
+    const qint64 hour = hourNumber(now);
+    QHash<QString, CacheEntry> &cache = uptimeCache();
+    const auto hit = cache.constFind(key);
+    if (hit != cache.cend() && hit->store == &store && hit->revision == store.uptimeRevision()
+        && hit->hour == hour)
+        return hit->days;
+
+    const QList<Native::UptimeCell> cells = store.uptimeGrid(id, Native::GraphType::Device, 0, days, now);
+    QList<double> out;
+    out.reserve(days);
+    for (qsizetype i = 0; i + 24 <= cells.size(); i += 24)
+        out.append(NativeStore::uptimePercent(cells.mid(i, 24)));
+    // The grid has at least one day; keep the promised length whatever it gave.
+    while (out.size() < days)
+        out.prepend(-1.0);
+    while (out.size() > days)
+        out.removeFirst();
+
+    if (cache.size() > kUptimeCacheLimit)
+        cache.clear();
+    cache.insert(key, CacheEntry{&store, store.uptimeRevision(), hour, out});
+    return out;
+}
+
+QList<double> dailyUptime(const QString &id, int days, const QDateTime &now)
+{
+    return dailyUptime(NativeStore::instance(), id, days, now);
+}
+
+double average(const QList<double> &values)
+{
+    double sum = 0;
+    int n = 0;
+    for (double v : values) {
+        if (v >= 0) {
+            sum += v;
+            ++n;
+        }
+    }
+    return n == 0 ? -1.0 : sum / n;
+}
+
+QList<double> fleetDailyUptime(const NativeStore &store, int days, const QDateTime &now)
+{
+    if (days <= 0)
+        return {};
+    QList<double> sum(days, 0.0);
+    QList<int> count(days, 0);
+    for (const Device &d : store.devices()) {
+        if (!d.enabled)
+            continue;
+        const QList<double> list = dailyUptime(store, d.id, days, now);
+        for (int i = 0; i < days && i < list.size(); ++i) {
+            if (list.at(i) >= 0) {
+                sum[i] += list.at(i);
+                ++count[i];
+            }
+        }
+    }
+    QList<double> out(days, -1.0);
+    for (int i = 0; i < days; ++i)
+        if (count.at(i) > 0)
+            out[i] = sum.at(i) / count.at(i);
+    return out;
+}
+
+QList<double> fleetDailyUptime(int days, const QDateTime &now)
+{
+    return fleetDailyUptime(NativeStore::instance(), days, now);
+}
+
+void clearUptimeCache()
+{
+    uptimeCache().clear();
+}
+
+// ------------------------------------------------------------ time texts --
+
+int clockDriftSecs(const Device &d)
+{
+    const Native::Health &h = d.health;
+    if (!h.fetchedAt.isValid() || h.deviceTime.isEmpty())
+        return kUnknownDrift;
+    const QDateTime device = NativeParse::wallClock(h.deviceTime);
+    if (!device.isValid())
+        return kUnknownDrift;
+    // Both as plain wall-clock readings: no zone conversion on either side.
+    const QDateTime fetched = h.fetchedAt.toLocalTime();
+    const QDateTime a(fetched.date(), fetched.time(), Qt::UTC);
+    const QDateTime b(device.date(), device.time(), Qt::UTC);
+    const qint64 secs = a.secsTo(b);
+    // A device clock centuries off must not wrap into a small number, nor
+    // land on the value that means "unknown".
+    constexpr qint64 lo = qint64(std::numeric_limits<int>::min()) + 1;
+    constexpr qint64 hi = std::numeric_limits<int>::max();
+    return int(std::clamp(secs, lo, hi));
+}
+
+QString countText(qint64 n, const QString &singular, const QString &plural)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? singular : plural);
+}
+
+QString span(qint64 seconds)
+{
+    const quint64 s = seconds < 0 ? quint64(0) - quint64(seconds) : quint64(seconds);
+    if (s <= 89)
+        return countText(1, QStringLiteral("min"), QStringLiteral("min"));
+    if (s < 3600)
+        return QStringLiteral("%1 min").arg(s / 60);
+    if (s < 36000 && s % 3600 >= 60)
+        return QStringLiteral("%1 h %2 min").arg(s / 3600).arg((s % 3600) / 60);
+    if (s < 172800)
+        return QStringLiteral("%1 h").arg(s / 3600);
+    return countText(qint64(s / 86400), QStringLiteral("day"), QStringLiteral("days"));
+}
+
+QString ago(const QDateTime &moment, const QDateTime &now)
+{
+    if (!moment.isValid())
+        return QStringLiteral("never");
+    const qint64 d = moment.secsTo(now);
+    if (d <= 59)
+        return QStringLiteral("just now");
+    if (d < 3600)
+        return QStringLiteral("%1 min ago").arg(d / 60);
+    if (d < 86400)
+        return QStringLiteral("%1 h ago").arg(d / 3600);
+    const qint64 days = moment.toLocalTime().date().daysTo(now.toLocalTime().date());
+    if (days < 2)
+        return QStringLiteral("yesterday");
+    return QStringLiteral("%1 days ago").arg(days);
+}
+
+} // namespace NativeInsights

@@ -1,0 +1,69 @@
+#pragma once
+
+// Puts a prepared inventory and uptime history where the next NativeStore
+// reads them, so suites and benchmarks start from a known fleet with known
+// hours without going through probes.
+
+#include "native/services/NativeInventory.h"
+#include "native/services/NativeRecords.h"
+#include "native/services/SecureFile.h"
+#include "native/services/UptimeHistory.h"
+
+#include <QDateTime>
+#include <QUuid>
+
+namespace nativeseed {
+
+inline QString newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+// One hour of a series: the hour was checked in full, and `upMinutes` of it
+// were up (0 gives a down hour).
+inline void hour(Native::UptimeHistory &history, const QString &deviceId, Native::GraphType type, int channel,
+                 const QDate &date, int hourOfDay, int upMinutes)
+{
+    const QDateTime start(date, QTime(hourOfDay, 0));
+    history.credit(Native::checkedKey(deviceId), start, start.addSecs(3600));
+    if (upMinutes <= 0)
+        return;
+    QString key;
+    switch (type) {
+    case Native::GraphType::Internet: key = Native::internetKey(deviceId); break;
+    case Native::GraphType::Device: key = Native::deviceKey(deviceId); break;
+    case Native::GraphType::Camera: key = Native::cameraKey(deviceId, channel); break;
+    }
+    history.credit(key, start, start.addSecs(qint64(upMinutes) * 60));
+}
+
+// Writes both files; `today` is the day the history is written as of.
+inline bool writeFiles(const QList<Native::Site> &sites, const QList<Native::Device> &devices,
+                       const Native::UptimeHistory &history, const QDate &today)
+{
+    return SecureFile::write(QLatin1String(Native::kInventoryFile), Native::encodeInventory(sites, devices))
+        && SecureFile::write(QLatin1String(Native::kUptimeFile), history.encode(today));
+}
+
+inline void removeFiles()
+{
+    SecureFile::remove(QLatin1String(Native::kInventoryFile));
+    SecureFile::remove(QLatin1String(Native::kUptimeFile));
+}
+
+// A device with one camera per channel, created long ago so no hour of
+// its history is hidden.
+inline Native::Device device(const QString &name, const QString &siteId, int channels, const QDateTime &created)
+{
+    Native::Device d;
+    d.id = newId();
+    d.siteId = siteId;
+    d.name = name;
+    d.ip = QStringLiteral("192.168.1.%1").arg(qHash(d.id) % 200 + 10);
+    d.channels = channels;
+    d.createdAt = created;
+    Native::syncCameras(d);
+    return d;
+}
+
+} // namespace nativeseed
