@@ -118,8 +118,11 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
             deliverSuperseded(live, QString(), callback);
             return;
         }
+        // The server's own words, else a sentence for the status: the network
+        // layer's "Error transferring <address> - server replied: ..." is no
+        // text for a person.
         if (callback)
-            callback(StreamInfo(), ApiPolicy::startErrorText(status, error));
+            callback(StreamInfo(), ApiPolicy::startErrorText(status, status == 0 ? error : errorMessage(payload)));
         return;
     }
     if (payload.contains(QStringLiteral("accepted")) && payload.value(QStringLiteral("accepted")) != QJsonValue(true)) {
@@ -257,14 +260,15 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     q.addQueryItem(QStringLiteral("play_id"), poll->info.playId);
     q.addQueryItem(QStringLiteral("camera_id"), poll->info.cameraId);
     getJson(QStringLiteral("/v2/api/vms/stream/ready/"), true,
-            [this, poll](const QJsonObject& answer, int status, const QString& error) {
+            [this, poll](const QJsonObject& answer, int status, const QString&) {
                 const QJsonObject payload = unwrapEnvelope(answer);
                 const qint64 elapsed = monotonicMs() - poll->startedMs;
                 if (status >= 400 && status <= 499 && status != 408 && status != 429) {
+                    const QString text = errorMessage(payload);
                     finishReady(poll, StreamInfo(),
-                                !error.isEmpty() ? error
-                                                 : QStringLiteral("The server could not prepare this stream (HTTP %1).")
-                                                       .arg(status),
+                                !text.isEmpty() && text != QLatin1String("Error")
+                                    ? text
+                                    : QStringLiteral("The server could not prepare this stream (HTTP %1).").arg(status),
                                 false);
                     return;
                 }
