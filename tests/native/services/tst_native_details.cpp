@@ -1,0 +1,448 @@
+#include "native/services/CalendarSearch.h"
+#include "native/services/DeviceDetails.h"
+#include "native/services/DeviceProbe.h"
+#include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/support/TestKit.h"
+
+#include <QtTest>
+
+#include <optional>
+
+using kvrtest::FakeDevice;
+using NativeHttp::Response;
+
+namespace {
+
+Response ok(const QByteArray &body)
+{
+    Response r;
+    r.status = 200;
+    r.body = body;
+    return r;
+}
+
+Response failed(int status = 404)
+{
+    Response r;
+    r.status = status;
+    return r;
+}
+
+Native::Device recorder(const QString &brand, const QString &type = QStringLiteral("nvr"))
+{
+    Native::Device d;
+    d.ip = QStringLiteral("192.168.1.10");
+    d.manufacturer = brand;
+    d.type = type;
+    d.channels = 8;
+    return d;
+}
+
+Native::Device deviceFor(const FakeDevice &fake, const QString &brand, const QString &type = QStringLiteral("nvr"))
+{
+    Native::Device d = recorder(brand, type);
+    d.ip = QStringLiteral("127.0.0.1");
+    d.httpPort = fake.httpPort();
+    d.rtspPort = fake.rtspPort();
+    d.username = fake.username;
+    d.password = fake.password;
+    return d;
+}
+
+QList<Response> hikAnswers(const QByteArray &storage, const QByteArray &status = {}, const QByteArray &names = {})
+{
+    return {ok("<Time><localTime>2025-03-01T08:15:30+05:30</localTime></Time>"), ok(storage),
+            status.isEmpty() ? failed() : ok(status), names.isEmpty() ? failed() : ok(names), failed()};
+}
+
+QList<Response> dahuaAnswers(const QByteArray &storage, const QByteArray &titles = {}, const QByteArray &states = {})
+{
+    return {ok("version=2.800.0000.5.R,build:2021-03-24\r\n"), ok("name=Yard NVR\r\n"),
+            ok("result=2025-03-01 08:15:30\r\n"), ok(storage), titles.isEmpty() ? failed() : ok(titles),
+            states.isEmpty() ? failed() : ok(states)};
+}
+
+struct MonthResult {
+    std::optional<QSet<int>> days;
+    QString error;
+    NativeCalendar::MonthCallback cb()
+    {
+        return [this](const QSet<int> &d, const QString &e) {
+            days = d;
+            error = e;
+        };
+    }
+};
+
+} // namespace
+
+class TestNativeDetails : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void isapiDisks()
+    {
+        auto hdd = [](const Native::Device &d, const QByteArray &storage) {
+            Native::Health h;
+            NativeDetails::ChannelMap c;
+            NativeDetails::readHik(d, hikAnswers(storage), h, c);
+            return h.hdd;
+        };
+        const Native::Device nvr = recorder("HIKVISION");
+        QCOMPARE(hdd(nvr, "<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>"),
+                 QStringLiteral("OK"));
+        QCOMPARE(hdd(nvr, "<storage><hdd><status>unformatted</status></hdd></storage>"), QStringLiteral("Fault"));
+        QCOMPARE(hdd(nvr, "<storage><hdd><id>1</id></hdd></storage>"), QStringLiteral("Fault"));
+        QCOMPARE(hdd(nvr, "<storage><hddList/></storage>"), QStringLiteral("Fault"));
+        QCOMPARE(hdd(recorder("HIKVISION", "ipcamera"), "<storage><hddList/></storage>"), QString());
+        // Namespaced answers read the same.
+        QCOMPARE(hdd(nvr, "<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>"),
+                 QStringLiteral("OK"));
+    }
+
+    void isapiChannelsAndClock()
+    {
+        Native::Health h;
+        NativeDetails::ChannelMap c;
+        NativeDetails::readHik(
+            recorder("HIKVISION"),
+            hikAnswers("<storage/>",
+                       "<l><InputProxyChannelStatus><id>2</id><online>TRUE</online></InputProxyChannelStatus>"
+                       "<InputProxyChannelStatus><id>5</id><online>false</online></InputProxyChannelStatus>"
+                       "<InputProxyChannelStatus><id>0</id><online>true</online></InputProxyChannelStatus>"
+                       "<InputProxyChannelStatus><id>x</id><online>true</online></InputProxyChannelStatus>"
+                       "<InputProxyChannelStatus><id>4294967298</id><online>true</online></InputProxyChannelStatus>"
+                       "<InputProxyChannelStatus><id>300</id><online>true</online></InputProxyChannelStatus></l>",
+                       "<l><InputProxyChannel><id>2</id><name>Gate</name></InputProxyChannel></l>"),
+            h, c);
+        QCOMPARE(c.size(), 2);
+        QCOMPARE(c[2].channel, 2);
+        QCOMPARE(c[2].name, QStringLiteral("Gate"));
+        QVERIFY(c[2].onlineKnown && c[2].online);
+        QCOMPARE(c[5].channel, 5);
+        QVERIFY(c[5].name.isEmpty());
+        QVERIFY(c[5].onlineKnown && !c[5].online);
+        QCOMPARE(h.deviceTime, QStringLiteral("2025-03-01 08:15:30"));
+        QCOMPARE(NativeDetails::formatDeviceTime("garbage"), QString());
+    }
+
+    void dahuaChannels()
+    {
+        Native::Health h;
+        NativeDetails::ChannelMap c;
+        NativeDetails::readDahua(recorder("DAHUA"),
+                                 dahuaAnswers("", "table.ChannelTitle[0].Name=Lobby\r\ntable.ChannelTitle[999999999999].Name=Far\r\n",
+                                              "states[3].ConnectionState=Connected\r\n"
+                                              "result.states[0].Channel=6\r\nresult.states[0].ConnectionState=Unconnected\r\n"
+                                              // As recorders in the field write it.
+                                              "result.states[1].channel=1\r\nresult.states[1].connectionState=Unconnect\r\n"
+                                              "states[4].connectionstate=connected\r\n"
+                                              // Unusable channel values fall back to the row.
+                                              "states[5].Channel=2147483647\r\nstates[5].ConnectionState=Connected\r\n"
+                                              "states[9].Channel=abc\r\nstates[9].ConnectionState=Connected\r\n"
+                                              "states[7].Channel=3\r\n"),
+                                 h, c);
+        QCOMPARE(c[1].name, QStringLiteral("Lobby"));
+        QVERIFY(!c[1].onlineKnown);
+        QVERIFY(c[4].onlineKnown && c[4].online);
+        QCOMPARE(c[4].channel, 4);
+        QVERIFY(c[7].onlineKnown && !c[7].online);
+        QVERIFY(c[2].onlineKnown && !c[2].online);
+        QVERIFY(c[5].onlineKnown && c[5].online);
+        QVERIFY(c[6].onlineKnown && c[6].online);
+        QVERIFY(c[10].onlineKnown && c[10].online);
+        QVERIFY(!c.contains(8)); // the row without a state
+        for (auto it = c.cbegin(); it != c.cend(); ++it)
+            QVERIFY(it.key() >= 1 && it.key() <= Native::kMaxChannels);
+        QCOMPARE(h.firmware, QStringLiteral("2.800.0000.5.R"));
+        QCOMPARE(h.deviceName, QStringLiteral("Yard NVR"));
+        QCOMPARE(h.deviceTime, QStringLiteral("2025-03-01 08:15:30"));
+
+        // The device-information answer's own firmware and name stay.
+        Native::Health given;
+        given.firmware = QStringLiteral("V1");
+        given.deviceName = QStringLiteral("Own");
+        NativeDetails::readDahua(recorder("DAHUA"), dahuaAnswers(""), given, c);
+        QCOMPARE(given.firmware, QStringLiteral("V1"));
+        QCOMPARE(given.deviceName, QStringLiteral("Own"));
+    }
+
+    void dahuaDisks()
+    {
+        auto hdd = [](const QString &type, const QByteArray &storage) {
+            Native::Health h;
+            NativeDetails::ChannelMap c;
+            NativeDetails::readDahua(recorder("DAHUA", type), dahuaAnswers(storage), h, c);
+            return h.hdd;
+        };
+        QCOMPARE(hdd("nvr", "list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n"), QStringLiteral("OK"));
+        QCOMPARE(hdd("nvr", "list.info[0].Detail[0].State=Error\r\n"), QStringLiteral("Fault"));
+        QCOMPARE(hdd("nvr", "list.info[0].Detail[0].IsError=TRUE\r\n"), QStringLiteral("Fault"));
+        QCOMPARE(hdd("dvr", "other=1\r\n"), QStringLiteral("Fault"));
+        QCOMPARE(hdd("ipcamera", "other=1\r\n"), QString());
+        // The state on the disk itself, as recorders in the field report it.
+        QCOMPARE(hdd("nvr", "list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n"), QStringLiteral("Fault"));
+        QCOMPARE(hdd("nvr", "list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n"), QStringLiteral("OK"));
+        // An "Error" body in a 200 is no answer, not a recorder without disks.
+        QCOMPARE(hdd("nvr", "Error\r\nBad Request!\r\n"), QString());
+    }
+
+    void recordingWindow()
+    {
+        auto w = NativeDetails::recordingWindow(QDate(2025, 12, 5), 30);
+        QCOMPARE(w.start, QDate(2025, 11, 6));
+        QCOMPARE(w.end, QDate(2025, 12, 5));
+        QCOMPARE(w.firstMonth, QDate(2025, 11, 1));
+        w = NativeDetails::recordingWindow(QDate(2025, 3, 1), 30);
+        QCOMPARE(w.firstMonth, QDate(2025, 1, 1));
+        w = NativeDetails::recordingWindow(QDate(2025, 3, 1), 1);
+        QCOMPARE(w.start, QDate(2025, 3, 1));
+        const QSet<QDate> dates = {QDate(2025, 11, 5), QDate(2025, 11, 6), QDate(2025, 12, 5), QDate(2025, 12, 6)};
+        QCOMPARE(NativeDetails::recordedDaysIn(dates, NativeDetails::recordingWindow(QDate(2025, 12, 5), 30)), 2);
+
+        Native::Device d = recorder("HIKVISION");
+        d.channels = 4;
+        d.ignored = {1, 2};
+        QCOMPARE(NativeDetails::countedChannel(d), 3);
+        d.ignored = {1, 2, 3, 4};
+        QCOMPARE(NativeDetails::countedChannel(d), 1);
+    }
+
+    void calendarBuildingBlocks()
+    {
+        QCOMPARE(NativeCalendar::trackId(3, false), 302);
+        QCOMPARE(NativeCalendar::trackId(1, true), 101);
+        QVERIFY(NativeCalendar::dahuaFindFileUrl(2, false, "77", QDate(2025, 3, 5))
+                    .endsWith("&condition.Channel=2&condition.StartTime=2025-03-05%2000%3A00%3A00&condition.EndTime=2025-03-05%2023%3A59%3A59&condition.Types[0]=dav&condition.VideoStream=Extra1"));
+        QVERIFY(NativeCalendar::dahuaFindFileUrl(2, true, "77", QDate(2025, 3, 5))
+                    .startsWith("/cgi-bin/mediaFileFind.cgi?action=findFile&object=77&"));
+        QCOMPARE(NativeCalendar::hikMonthDays(
+                     "<d><dayList><day><dayOfMonth>3</dayOfMonth><record>True</record></day>"
+                     "<day><dayOfMonth>4</dayOfMonth><record>false</record></day>"
+                     "<day><dayOfMonth>x</dayOfMonth><record>true</record></day></dayList></d>"),
+                 QSet<int>{3});
+        QCOMPARE(NativeCalendar::hikMonthBody(2025, 3),
+                 QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?><trackDailyParam><year>2025</year><monthOfYear>3</monthOfYear></trackDailyParam>"));
+        Response none;
+        none.error = QStringLiteral("No answer in time.");
+        QCOMPARE(NativeCalendar::failureText(none, "x"), QStringLiteral("Can't reach the device (No answer in time.)"));
+        QCOMPARE(NativeCalendar::failureText(failed(401), "x"), QStringLiteral("The device refused the login."));
+        QCOMPARE(NativeCalendar::failureText(failed(501), "searching recordings"), QStringLiteral("This device doesn't support searching recordings."));
+        QCOMPARE(NativeCalendar::failureText(failed(500), "x"), QStringLiteral("The device answered HTTP 500."));
+        QCOMPARE(NativeCalendar::dahuaLastDay(2025, 4, QDate(2025, 3, 10)), 0);
+        QCOMPARE(NativeCalendar::dahuaLastDay(2025, 3, QDate(2025, 3, 10)), 10);
+        QCOMPARE(NativeCalendar::dahuaLastDay(2025, 2, QDate(2025, 3, 10)), 28);
+    }
+
+    void monthWithoutSearch()
+    {
+        MonthResult r;
+        NativeCalendar::month(recorder("SAMSUNG"), 1, true, 2025, 3, r.cb());
+        QVERIFY(r.days.has_value()); // before month() returned
+        QVERIFY(r.days->isEmpty());
+        QCOMPARE(r.error, QStringLiteral("This brand has no recording calendar yet."));
+    }
+
+    void isapiMonth()
+    {
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.recorded = {QDate(2025, 3, 2), QDate(2025, 3, 9)};
+        QVERIFY(fake.start());
+        MonthResult r;
+        NativeCalendar::month(deviceFor(fake, "HIKVISION"), 4, false, 2025, 3, r.cb());
+        QTRY_VERIFY(r.days.has_value());
+        QVERIFY(r.error.isEmpty());
+        QCOMPARE(*r.days, (QSet<int>{2, 9}));
+        const kvrtest::FakeRequest last = fake.requests().last();
+        QCOMPARE(last.target, QStringLiteral("/ISAPI/ContentMgmt/record/tracks/402/dailyDistribution"));
+        QCOMPARE(last.headers.value("content-type"), QByteArray("application/xml"));
+        QCOMPARE(last.body, NativeCalendar::hikMonthBody(2025, 3));
+
+        FakeDevice own(FakeDevice::Kind::Isapi);
+        own.root = QStringLiteral("/pramaAPI");
+        own.xmlPrefixed = true;
+        own.recorded = {QDate(2025, 2, 28)};
+        QVERIFY(own.start());
+        MonthResult p;
+        NativeCalendar::month(deviceFor(own, "PRAMA_STQC"), 1, true, 2025, 2, p.cb());
+        QTRY_VERIFY(p.days.has_value());
+        QCOMPARE(*p.days, QSet<int>{28});
+        QCOMPARE(own.requests().last().target, QStringLiteral("/pramaAPI/ContentMgmt/record/tracks/101/dailyDistribution"));
+
+        FakeDevice::Reply broken;
+        broken.status = 404;
+        fake.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), broken);
+        MonthResult f;
+        NativeCalendar::month(deviceFor(fake, "HIKVISION"), 1, true, 2025, 3, f.cb());
+        QTRY_VERIFY(f.days.has_value());
+        QVERIFY(f.days->isEmpty());
+        QCOMPARE(f.error, QStringLiteral("This device doesn't support a recording calendar."));
+    }
+
+    void dahuaMonth()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 10), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        fake.recorded = {QDate(2025, 3, 1), QDate(2025, 3, 7), QDate(2025, 3, 8), QDate(2025, 3, 11)};
+        QVERIFY(fake.start());
+
+        // Current month on its 10th day: days 1 to 10 only.
+        MonthResult r;
+        NativeCalendar::month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3, r.cb());
+        QTRY_VERIFY_WITH_TIMEOUT(r.days.has_value(), 15000);
+        QVERIFY(r.error.isEmpty());
+        QCOMPARE(*r.days, (QSet<int>{1, 7, 8}));
+        QCOMPARE(fake.servedCount("/cgi-bin/mediaFileFind.cgi?action=findFile"), 10);
+        QTRY_COMPARE(fake.finderEvents(), (QStringList{"create 1000", "close 1000", "destroy 1000"}));
+
+        // A failed findNextFile is a day without recordings, not a failure.
+        fake.clearLog();
+        fake.failNextFileOn = {QDate(2025, 3, 7)};
+        MonthResult n;
+        NativeCalendar::month(deviceFor(fake, "CPPLUS", "ipcamera"), 1, true, 2025, 3, n.cb());
+        QTRY_VERIFY_WITH_TIMEOUT(n.days.has_value(), 15000);
+        QVERIFY(n.error.isEmpty());
+        QCOMPARE(*n.days, (QSet<int>{1, 8}));
+        QTRY_COMPARE(fake.finderEvents().size(), 3); // closed and destroyed after the answer
+        fake.failNextFileOn.clear();
+
+        // A failed findFile ends the month; the finder is still closed.
+        fake.clearLog();
+        FakeDevice::Reply error500;
+        error500.status = 500;
+        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1002", QDate(2025, 3, 7)), error500);
+        MonthResult e;
+        NativeCalendar::month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3, e.cb());
+        QTRY_VERIFY_WITH_TIMEOUT(e.days.has_value(), 15000);
+        QVERIFY(e.days->isEmpty());
+        QCOMPARE(e.error, QStringLiteral("The device answered HTTP 500."));
+        QTRY_COMPARE(fake.finderEvents(), (QStringList{"create 1002", "close 1002", "destroy 1002"}));
+
+        // A month that has not begun: no day is asked.
+        fake.clearLog();
+        MonthResult future;
+        NativeCalendar::month(deviceFor(fake, "CPPLUS_STQC"), 1, true, 2025, 4, future.cb());
+        QTRY_VERIFY(future.days.has_value());
+        QVERIFY(future.days->isEmpty());
+        QVERIFY(future.error.isEmpty());
+        QCOMPARE(fake.servedCount("/cgi-bin/mediaFileFind.cgi?action=findFile"), 0);
+        QTRY_COMPARE(fake.finderEvents(), (QStringList{"create 1003", "close 1003", "destroy 1003"}));
+
+        // A finder without an object: nothing to close.
+        fake.clearLog();
+        FakeDevice::Reply noObject;
+        noObject.body = "result=\r\n";
+        fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), noObject);
+        MonthResult none;
+        NativeCalendar::month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3, none.cb());
+        QTRY_VERIFY(none.days.has_value());
+        QCOMPARE(none.error, QStringLiteral("The device didn't open a search."));
+        QTest::qWait(50);
+        QCOMPARE(fake.servedCount("/cgi-bin/mediaFileFind.cgi?action=close"), 0);
+    }
+
+    // A whole fetch against an ISAPI recorder, recorded days included.
+    void isapiFetch()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 10), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.xmlPrefixed = true;
+        fake.disks = {QStringLiteral("ok"), QStringLiteral("error")};
+        fake.channels = {{1, QStringLiteral("Gate"), true, true}, {3, QStringLiteral("Dock"), false, true},
+                         {12, QString(), true, true}};
+        fake.recorded = {QDate(2025, 2, 8), QDate(2025, 2, 9), QDate(2025, 2, 20), QDate(2025, 3, 1), QDate(2025, 3, 10),
+                         QDate(2025, 3, 12)};
+        QVERIFY(fake.start());
+        std::optional<NativeProbe::Outcome> out;
+        NativeProbe::fetch(deviceFor(fake, "HIKVISION"), 30, [&](NativeProbe::Outcome o) { out = o; });
+        QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 20000);
+        const Native::Health &h = out->health;
+        QCOMPARE(h.device, 2);
+        QVERIFY(out->detailsFetched);
+        QCOMPARE(h.model, fake.model);
+        QCOMPARE(h.serial, fake.serial);
+        QCOMPARE(h.firmware, fake.firmware);
+        QCOMPARE(h.mac, fake.mac);
+        QCOMPARE(h.deviceName, fake.deviceName);
+        QCOMPARE(h.deviceTime, QStringLiteral("2025-03-01 08:15:30"));
+        QCOMPARE(h.hdd, QStringLiteral("Fault"));
+        QVERIFY(out->channelsKnown);
+        QCOMPARE(out->channels.size(), 3);
+        QCOMPARE(out->channels[0].name, QStringLiteral("Gate"));
+        QCOMPARE(out->channels[1].channel, 3);
+        QVERIFY(out->channels[1].onlineKnown && !out->channels[1].online);
+        QCOMPARE(out->channels[2].channel, 12);
+        // Window 9 Feb .. 10 Mar: March, then February asked.
+        QCOMPARE(h.recordingDays, 4);
+        QCOMPARE(h.recordingWindow, 30);
+        QCOMPARE(fake.servedCount("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), 2);
+        QVERIFY(h.error.isEmpty());
+    }
+
+    void dahuaFetch()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 4), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        fake.dahuaStates = FakeDevice::DahuaStates::Field;
+        fake.dahuaDisks = FakeDevice::DahuaDisks::OnInfo;
+        fake.disks = {QStringLiteral("ok"), QStringLiteral("bad")};
+        fake.clock = QStringLiteral("2025-03-04 07:00:00");
+        fake.channels = {{1, QStringLiteral("Lobby"), true, true}, {2, QStringLiteral("Lobby "), false, true}};
+        fake.recorded = {QDate(2025, 3, 2), QDate(2025, 3, 4), QDate(2025, 2, 27)};
+        QVERIFY(fake.start());
+        std::optional<NativeProbe::Outcome> out;
+        NativeProbe::fetch(deviceFor(fake, "DAHUA"), 3, [&](NativeProbe::Outcome o) { out = o; });
+        QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 20000);
+        const Native::Health &h = out->health;
+        QCOMPARE(h.device, 2);
+        QCOMPARE(h.serial, fake.serial);
+        QCOMPARE(h.model, fake.model);
+        QCOMPARE(h.firmware, fake.firmware);
+        QCOMPARE(h.deviceName, fake.deviceName);
+        QCOMPARE(h.deviceTime, QStringLiteral("2025-03-04 07:00:00"));
+        QCOMPARE(h.hdd, QStringLiteral("Fault"));
+        QCOMPARE(out->channels.size(), 2);
+        QVERIFY(out->channels[0].onlineKnown && out->channels[0].online);
+        QVERIFY(out->channels[1].onlineKnown && !out->channels[1].online);
+        QCOMPARE(h.recordingDays, 2); // 2 and 4 March; window 2..4 March
+        QCOMPARE(h.recordingWindow, 3);
+        QTRY_COMPARE(fake.finderEvents().size(), 3);
+
+        // A month that fails ends the count with no figures.
+        fake.clearLog();
+        FakeDevice::Reply error500;
+        error500.status = 500;
+        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1002", QDate(2025, 2, 20)), error500);
+        std::optional<NativeProbe::Outcome> failedCount;
+        NativeProbe::fetch(deviceFor(fake, "DAHUA"), 14, [&](NativeProbe::Outcome o) { failedCount = o; });
+        QTRY_VERIFY_WITH_TIMEOUT(failedCount.has_value(), 30000);
+        QCOMPARE(failedCount->health.recordingDays, -1);
+        QCOMPARE(failedCount->health.recordingWindow, 0);
+        QCOMPARE(failedCount->health.device, 2);
+        QVERIFY(failedCount->health.error.isEmpty());
+    }
+
+    void onvifCameraOfDahuaFamilyCountsRecordings()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 2), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        fake.recorded = {QDate(2025, 3, 2)};
+        QVERIFY(fake.start());
+        // Its device information comes from the ONVIF path, which this fake
+        // does not serve: script it.
+        FakeDevice::Reply soap;
+        soap.body = "<s:Envelope xmlns:s=\"urn:s\" xmlns:tds=\"urn:t\"><s:Body><tds:GetDeviceInformationResponse>"
+                    "<tds:Model>CP-CAM</tds:Model></tds:GetDeviceInformationResponse></s:Body></s:Envelope>";
+        fake.script(QStringLiteral("/onvif/device_service"), soap);
+        std::optional<NativeProbe::Outcome> out;
+        NativeProbe::fetch(deviceFor(fake, "CPPLUS", "ipcamera"), 2, [&](NativeProbe::Outcome o) { out = o; });
+        QTRY_VERIFY_WITH_TIMEOUT(out.has_value(), 20000);
+        QCOMPARE(out->health.model, QStringLiteral("CP-CAM"));
+        QCOMPARE(out->health.recordingDays, 1);
+        QCOMPARE(fake.requestCount("/cgi-bin/magicBox.cgi"), 0);
+        QCOMPARE(fake.requestCount("/cgi-bin/storageDevice.cgi"), 0);
+        QVERIFY(!out->channelsKnown);
+    }
+};
+
+KVR_TEST_MAIN(TestNativeDetails)
+#include "tst_native_details.moc"
