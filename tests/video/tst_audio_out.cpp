@@ -3,10 +3,12 @@
 #include "video/AudioOut.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -68,6 +70,64 @@ void useHandOutput(double latency)
         return out;
     });
 }
+
+// An output whose own thread pulls buffers of uneven sizes as fast as it can
+// and checks every frame it gets: left is +n, right is -n, n counting on.
+class CheckingOutput final : public AudioBackend {
+public:
+    ~CheckingOutput() override { stop(); }
+    bool configure(int, int, AudioRenderCallback callback, void* refCon) override
+    {
+        callback_ = callback;
+        refCon_ = refCon;
+        return true;
+    }
+    double latencySeconds() const override { return 0.0; }
+    bool start() override
+    {
+        stop_ = false;
+        thread_ = std::thread([this] {
+            const uint32_t sizes[] = {4096, 6, 1022, 30, 514};
+            std::vector<uint8_t> buffer(4096);
+            for (int i = 0; !stop_; ++i) {
+                const uint32_t bytes = sizes[i % 5];
+                AudioRenderBuffer one{2, bytes, buffer.data()};
+                AudioRenderBufferList list{1, &one};
+                callback_(refCon_, bytes / 4 + 1, &list);
+                for (uint32_t at = 0; at + 4 <= bytes; at += 4) {
+                    int16_t left;
+                    int16_t right;
+                    std::memcpy(&left, &buffer[at], 2);
+                    std::memcpy(&right, &buffer[at + 2], 2);
+                    if (left == 0 && right == 0)
+                        continue; // silence while the writer is behind
+                    if (right != -left || left != int16_t(next % 30000 + 1))
+                        ++mismatches;
+                    ++next;
+                }
+            }
+        });
+        return true;
+    }
+    void stop() override
+    {
+        if (!thread_.joinable())
+            return;
+        stop_ = true;
+        thread_.join();
+    }
+
+    static CheckingOutput* last;
+    std::atomic<int> mismatches{0};
+    std::atomic<int> next{0};
+
+private:
+    AudioRenderCallback callback_ = nullptr;
+    void* refCon_ = nullptr;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+};
+CheckingOutput* CheckingOutput::last = nullptr;
 
 } // namespace
 
@@ -370,6 +430,34 @@ private Q_SLOTS:
         QVERIFY(output->start());
         QTRY_VERIFY_WITH_TIMEOUT(frames.load() > pulled + 4800, 5000);
         output->stop();
+    }
+
+    // Writer and output thread at once, at an odd rate, with uneven sizes on
+    // both sides: every frame arrives whole and in order.
+    void concurrentWritesAndPullsKeepFramesWhole()
+    {
+        AudioBackend::setFactory([] {
+            auto out = std::make_unique<CheckingOutput>();
+            CheckingOutput::last = out.get();
+            return out;
+        });
+        AudioOut out;
+        QVERIFY(out.open(11025, 2));
+        int written = 0;
+        const int chunks[] = {1000, 1, 333, 77};
+        for (int i = 0; written < 200000; ++i) {
+            auto chunk = stereoRamp(written, chunks[i % 4]);
+            if (out.freeBytes() < int(chunk.size())) {
+                QThread::usleep(200);
+                continue;
+            }
+            out.write(chunk.data(), int(chunk.size()));
+            written += chunks[i % 4];
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(out.queuedBytes() == 0, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(CheckingOutput::last->next.load(), written, 5000);
+        QCOMPARE(CheckingOutput::last->mismatches.load(), 0);
+        out.close(); // the output goes with it
     }
 
     void soundClockAdvancesOnTheNullOutputAndHoldsWhilePaused()
