@@ -15,6 +15,8 @@ packages=(
   xvfb xauth ffmpeg openssl python3 python3-gi gir1.2-gst-rtsp-server-1.0
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  # fuzz targets of the parsers (tools/fuzz.sh)
+  clang libclang-rt-14-dev
 )
 
 missing=()
