@@ -83,6 +83,8 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth> &search, const QString &ob
 void month(const Native::Device &device, int channel, bool main, int year, int month,
            MonthCallback done)
 {
+    if (!done)
+        done = [](const QSet<int> &, const QString &) {};
     if (!NativeBrand::calendarSupported(device)) {
         done({}, QStringLiteral("This brand has no recording calendar yet."));
         return;

@@ -141,7 +141,7 @@ void start(const Native::Device &device, bool details, int windowDays, Callback 
     job->device = device;
     job->wantDetails = details;
     job->windowDays = windowDays;
-    job->done = std::move(done);
+    job->done = done ? std::move(done) : [](Outcome) {};
     // An address that is not a bare host is never connected to: the login
     // would go to whatever host hides in it.
     const QString problem = NativeAddress::problem(device.ip);

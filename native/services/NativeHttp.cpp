@@ -78,6 +78,8 @@ void send(Method method, const Native::Device &device, const QString &path,
           const QByteArray &payload, const QByteArray &contentType, Auth auth, Callback done,
           int timeoutMs, qint64 cap)
 {
+    if (!done)
+        done = [](const Response &) {};
     const QString problem = requestProblem(device, path);
     if (!problem.isEmpty()) {
         failLater(std::move(done), problem);
@@ -227,6 +229,8 @@ void put(const Native::Device &device, const QString &path, const QByteArray &bo
 void getAll(const Native::Device &device, const QStringList &paths, Auth auth,
             ListCallback done, int timeoutMs)
 {
+    if (!done)
+        done = [](const QList<Response> &) {};
     if (paths.isEmpty()) {
         done({});
         return;
@@ -253,6 +257,8 @@ void getAll(const Native::Device &device, const QStringList &paths, Auth auth,
 
 void tcpProbe(const QString &host, int port, int timeoutMs, TcpCallback done)
 {
+    if (!done)
+        done = [](bool, int) {};
     if (!NativeAddress::isValid(host) || !NativeAddress::isValidPort(port)) {
         QTimer::singleShot(0, [done = std::move(done)] { done(false, 0); });
         return;
