@@ -11,6 +11,9 @@
 #ifdef KVR_HAVE_ALSA
 std::unique_ptr<AudioBackend> openAlsaOutput(const char* device); // AudioBackendAlsa.cpp
 #endif
+#if defined(__APPLE__)
+std::unique_ptr<AudioBackend> openAudioUnitOutput(); // AudioBackendMac.cpp
+#endif
 
 namespace {
 
@@ -162,9 +165,16 @@ std::unique_ptr<AudioBackend> AudioBackend::openDefaultOutput()
     if (factory) {
         output = factory();
     } else {
+#if defined(__APPLE__)
+        // The system's default output unit; without one there is no sound.
+        output = openAudioUnitOutput();
+#else
+        // ALSA's default device when one opens, else the paced null output,
+        // so the sound clock still runs on a computer without a sound card.
         output = openAlsaDevice("default");
         if (!output)
             output = makeNullOutput();
+#endif
     }
     if (output && failure != ForcedFailure::None)
         output = std::make_unique<FailingOutput>(std::move(output), failure);

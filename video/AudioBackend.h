@@ -9,9 +9,10 @@
 // with a render callback, read the device latency, start and stop. After a
 // start the output pulls sound through the callback on a thread of its own.
 //
-// Implementations: ALSA on Linux when a device opens; otherwise a paced null
-// output whose callback runs in real time, so the sound clock still advances
-// on a computer without a sound card.
+// Implementations: the default output audio unit on macOS; on Linux ALSA
+// when a device opens, otherwise a paced null output whose callback runs in
+// real time, so the sound clock still advances on a computer without a sound
+// card.
 
 // One buffer the output wants filled: `byteSize` bytes at `data`.
 struct AudioRenderBuffer {
@@ -43,9 +44,9 @@ public:
     // Stops pulling. Synchronous: once it returns the callback no longer runs.
     virtual void stop() = 0;
 
-    // The system's default output: ALSA when a device opens there, else the
-    // null output. Null only when no output can be made at all (or a test
-    // forced that failure).
+    // The system's default output: the default output unit on macOS; ALSA's
+    // default device, else the null output, on Linux. Null when there is no
+    // output at all (or a test forced that failure).
     static std::unique_ptr<AudioBackend> openDefaultOutput();
 
     // An output that plays nothing but pulls its callback in real time.
