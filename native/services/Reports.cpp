@@ -1,0 +1,245 @@
+#include "native/services/Reports.h"
+
+#include "app/core/Clock.h"
+#include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <algorithm>
+
+namespace NativeReports {
+
+namespace {
+
+using Native::Device;
+using Native::UptimeCell;
+
+// History the uptime reports may reach back to: today and the 39 days
+// before it, the days the uptime file keeps whole.
+constexpr int kMaxBackDays = 39;
+
+const QString kMinuteFormat = QStringLiteral("yyyy-MM-dd HH:mm");
+
+QString stamp(const QDateTime &t)
+{
+    return t.isValid() ? t.toLocalTime().toString(kMinuteFormat) : QString();
+}
+
+QString hourStamp(const UptimeCell &cell, qint64 addSecs = 0)
+{
+    return QDateTime(cell.date, QTime(cell.hour, 0)).addSecs(addSecs).toString(kMinuteFormat);
+}
+
+// "-12" or "-3.5": text a spreadsheet reads as a number, never as a formula.
+bool plainNegativeNumber(const QString &text)
+{
+    qsizetype i = 1;
+    const qsizetype n = text.size();
+    qsizetype digits = 0;
+    while (i < n && text.at(i).isDigit()) {
+        ++i;
+        ++digits;
+    }
+    if (digits == 0)
+        return false;
+    if (i < n && text.at(i) == QLatin1Char('.')) {
+        ++i;
+        qsizetype fraction = 0;
+        while (i < n && text.at(i).isDigit()) {
+            ++i;
+            ++fraction;
+        }
+        if (fraction == 0)
+            return false;
+    }
+    return i == n;
+}
+
+QList<Device> selectedDevices(const NativeStore &store, const QStringList &ids)
+{
+    if (ids.isEmpty())
+        return store.devices();
+    const QSet<QString> wanted(ids.cbegin(), ids.cend());
+    QList<Device> out;
+    for (const Device &d : store.devices())
+        if (wanted.contains(d.id))
+            out.append(d);
+    return out;
+}
+
+void uptimeKind(const NativeStore &store, const Device &d, const QString &site, const QDate &from,
+                const QDate &to, const QDateTime &now, QString &out)
+{
+    for (const Scope &scope : scopesOf(d)) {
+        const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
+        for (qsizetype i = 0; i + 24 <= cells.size(); i += 24) {
+            const double p = NativeStore::uptimePercent(cells.mid(i, 24));
+            if (p < 0)
+                continue;
+            out += csvLine({cells.at(i).date.toString(Qt::ISODate), site, d.name, scope.label,
+                            QString::number(p, 'f', 1)});
+        }
+    }
+}
+
+void downtimeKind(const NativeStore &store, const Device &d, const QString &site, const QDate &from,
+                  const QDate &to, const QDateTime &now, QString &out)
+{
+    for (const Scope &scope : scopesOf(d)) {
+        const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
+        const qsizetype n = cells.size();
+        qsizetype i = 0;
+        while (i < n) {
+            if (cells.at(i).minutes != 0) {
+                ++i;
+                continue;
+            }
+            qsizetype j = i + 1;
+            while (j < n && cells.at(j).minutes == 0)
+                ++j;
+            out += csvLine({site, d.name, scope.label, hourStamp(cells.at(i)), hourStamp(cells.at(j - 1), 3600),
+                            QString::number(j - i)});
+            i = j;
+        }
+    }
+}
+
+void camerasKind(const Device &d, const QString &site, QString &out)
+{
+    for (const Native::Camera &c : d.cameras) {
+        if (d.isIgnored(c.channelId))
+            continue;
+        const QString status = !c.onlineKnown ? QStringLiteral("unknown")
+            : c.online                        ? QStringLiteral("online")
+                                              : QStringLiteral("offline");
+        out += csvLine({site, d.name, QString::number(c.channelId), Native::cameraLabel(c), status,
+                        stamp(c.lastOnline), stamp(c.lastOffline),
+                        c.blur >= 1 ? QString::number(c.blur) : QString()});
+    }
+}
+
+void storageKind(const Device &d, const QString &site, QString &out)
+{
+    const Native::Health &h = d.health;
+    const bool counted = h.recordingDays >= 0;
+    out += csvLine({site, d.name, d.ip, d.manufacturer, h.model, h.serial, h.firmware, h.hdd,
+                    counted ? QString::number(h.recordingDays) : QString(),
+                    counted ? QString::number(h.recordingWindow) : QString(), stamp(h.checkedAt)});
+}
+
+} // namespace
+
+QStringList columns(Kind kind)
+{
+    switch (kind) {
+    case Uptime:
+        return {"date", "site", "device", "scope", "uptime_percent"};
+    case Downtime:
+        return {"site", "device", "scope", "down_from", "down_until", "hours"};
+    case Cameras:
+        return {"site", "device", "channel", "camera", "status", "last_online", "last_offline", "blur_threshold"};
+    case Storage:
+        return {"site",  "device", "ip",  "manufacturer",   "model",
+                "serial", "firmware", "hdd", "recording_days", "recording_window_days",
+                "last_checked"};
+    }
+    return {};
+}
+
+QString build(Kind kind, const QStringList &ids, const QDate &from, const QDate &to)
+{
+    return build(NativeStore::instance(), kind, ids, from, to, kvr::Clock::instance().nowUtc().toLocalTime());
+}
+
+QString build(const NativeStore &store, Kind kind, const QStringList &ids, const QDate &from, const QDate &to,
+              const QDateTime &now)
+{
+    QString out;
+    const QStringList header = columns(kind);
+    if (header.isEmpty())
+        return out;
+    out += csvLine(header);
+    const QList<Device> devices = selectedDevices(store, ids);
+    for (const Device &d : devices) {
+        const QString site = store.siteName(d.siteId);
+        switch (kind) {
+        case Uptime: uptimeKind(store, d, site, from, to, now, out); break;
+        case Downtime: downtimeKind(store, d, site, from, to, now, out); break;
+        case Cameras: camerasKind(d, site, out); break;
+        case Storage: storageKind(d, site, out); break;
+        }
+    }
+    return out;
+}
+
+QString csvField(const QString &text)
+{
+    if (text.isEmpty())
+        return text;
+    QString cell = text;
+    // Spreadsheets run a cell as a formula when it begins with one of these;
+    // a tab or carriage return in front is skipped by some of them, so the
+    // sign behind it counts too. Names come from devices and users alike.
+    const QChar first = text.at(0);
+    const bool risky = first == QLatin1Char('=') || first == QLatin1Char('+') || first == QLatin1Char('-')
+        || first == QLatin1Char('@') || first == QLatin1Char('\t') || first == QLatin1Char('\r');
+    if (risky && !(first == QLatin1Char('-') && plainNegativeNumber(text)))
+        cell.prepend(QLatin1Char('\''));
+    bool quote = false;
+    for (const QChar c : std::as_const(cell)) {
+        if (c == QLatin1Char(',') || c == QLatin1Char('"') || c == QLatin1Char('\n') || c == QLatin1Char('\r')) {
+            quote = true;
+            break;
+        }
+    }
+    if (!quote)
+        return cell;
+    cell.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + cell + QLatin1Char('"');
+}
+
+QString csvLine(const QStringList &fields)
+{
+    QString line;
+    for (qsizetype i = 0; i < fields.size(); ++i) {
+        if (i > 0)
+            line += QLatin1Char(',');
+        line += csvField(fields.at(i));
+    }
+    line += QLatin1Char('\n');
+    return line;
+}
+
+QList<Scope> scopesOf(const Device &d)
+{
+    QList<Scope> out;
+    out.reserve(2 + d.cameras.size());
+    out.append(Scope{QStringLiteral("Internet"), Native::GraphType::Internet, 0});
+    out.append(Scope{QStringLiteral("Device"), Native::GraphType::Device, 0});
+    for (const Native::Camera &c : d.cameras) {
+        if (d.isIgnored(c.channelId))
+            continue;
+        out.append(Scope{QStringLiteral("Camera %1 %2").arg(c.channelId).arg(Native::cameraLabel(c)),
+                         Native::GraphType::Camera, c.channelId});
+    }
+    return out;
+}
+
+QList<UptimeCell> uptimeRows(const NativeStore &store, const QString &id, const Scope &scope, const QDate &from,
+                             const QDate &to, const QDateTime &now)
+{
+    const QDate today = now.toLocalTime().date();
+    const qint64 back = from.daysTo(today);
+    const int days = back < 0 ? 1 : int(std::min<qint64>(back, kMaxBackDays)) + 1;
+    const QList<UptimeCell> cells = store.uptimeGrid(id, scope.type, scope.channel, days, now);
+    QList<UptimeCell> kept;
+    kept.reserve(cells.size());
+    for (const UptimeCell &c : cells)
+        if (c.date >= from && c.date <= to)
+            kept.append(c);
+    return kept;
+}
+
+} // namespace NativeReports

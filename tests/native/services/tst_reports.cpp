@@ -1,0 +1,272 @@
+#include "native/services/NativeStore.h"
+#include "native/services/Reports.h"
+#include "tests/native/services/NativeSeed.h"
+#include "tests/support/TestKit.h"
+
+#include <memory>
+
+using namespace Native;
+using namespace NativeReports;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 3, 20), QTime(15, 30));
+const QDate kToday = kNow.date();
+
+const QString kUptimeHeader = QStringLiteral("date,site,device,scope,uptime_percent\n");
+const QString kDowntimeHeader = QStringLiteral("site,device,scope,down_from,down_until,hours\n");
+const QString kCamerasHeader =
+    QStringLiteral("site,device,channel,camera,status,last_online,last_offline,blur_threshold\n");
+const QString kStorageHeader = QStringLiteral(
+    "site,device,ip,manufacturer,model,serial,firmware,hdd,recording_days,recording_window_days,last_checked\n");
+
+struct Fleet {
+    kvrtest::TestClock clock{kNow.toUTC()};
+    std::unique_ptr<NativeStore> store;
+
+    void load(const QList<Device> &devices, const QList<Site> &sites = {},
+              const UptimeHistory &history = UptimeHistory())
+    {
+        QVERIFY(nativeseed::writeFiles(sites, devices, history, kToday));
+        store = std::make_unique<NativeStore>();
+        QCOMPARE(store->devices().size(), devices.size());
+    }
+
+    QString report(Kind kind, const QStringList &ids = {}, const QDate &from = kToday,
+                   const QDate &to = kToday) const
+    {
+        return build(*store, kind, ids, from, to, kNow);
+    }
+};
+
+Device plain(const QString &name, int channels = 1)
+{
+    return nativeseed::device(name, QString(), channels, kNow.addDays(-90));
+}
+
+QStringList rows(const QString &report)
+{
+    QStringList l = report.split(QLatin1Char('\n'));
+    // The last line ends with a line feed too.
+    if (!l.isEmpty() && l.last().isEmpty())
+        l.removeLast();
+    return l.mid(1);
+}
+
+} // namespace
+
+class TestReports : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init() { nativeseed::removeFiles(); }
+
+    void headersAndEmptyReports()
+    {
+        Fleet f;
+        f.load({});
+        QCOMPARE(f.report(Uptime), kUptimeHeader);
+        QCOMPARE(f.report(Downtime), kDowntimeHeader);
+        QCOMPARE(f.report(Cameras), kCamerasHeader);
+        QCOMPARE(f.report(Storage), kStorageHeader);
+        QCOMPARE(f.report(static_cast<Kind>(7)), QString());
+        QCOMPARE(f.report(static_cast<Kind>(-1)), QString());
+    }
+
+    void formulaGuardAndQuoting_data()
+    {
+        QTest::addColumn<QString>("in");
+        QTest::addColumn<QString>("out");
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("plain") << "Gate" << "Gate";
+        QTest::newRow("equals") << "=1+1" << "'=1+1";
+        QTest::newRow("sum") << "=SUM(A1)" << "'=SUM(A1)";
+        QTest::newRow("plus number") << "+12" << "'+12";
+        QTest::newRow("at") << "@cmd" << "'@cmd";
+        QTest::newRow("minus alone") << "-" << "'-";
+        QTest::newRow("minus text") << "-x" << "'-x";
+        QTest::newRow("negative") << "-3" << "-3";
+        QTest::newRow("negative decimal") << "-12.5" << "-12.5";
+        QTest::newRow("other digits") << QString::fromUtf8("-\u0661\u0662") << QString::fromUtf8("-\u0661\u0662");
+        // A sum behind a number is still a formula.
+        QTest::newRow("minus sum") << "-1+1" << "'-1+1";
+        QTest::newRow("number then words") << "-5 floor" << "'-5 floor";
+        QTest::newRow("dangling point") << "-5." << "'-5.";
+        QTest::newRow("leading tab") << "\t=cmd" << "'\t=cmd";
+        QTest::newRow("leading cr") << "\r=cmd" << "\"'\r=cmd\"";
+        QTest::newRow("comma") << "Main, east" << "\"Main, east\"";
+        QTest::newRow("quote") << "The \"big\" one" << "\"The \"\"big\"\" one\"";
+        QTest::newRow("line feed") << "a\nb" << "\"a\nb\"";
+        QTest::newRow("guarded and quoted") << "=HYPERLINK(\"x\",1)" << "\"'=HYPERLINK(\"\"x\"\",1)\"";
+        QTest::newRow("inner equals") << "a=b" << "a=b";
+    }
+
+    void formulaGuardAndQuoting()
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QCOMPARE(csvField(in), out);
+    }
+
+    void selectionKeepsStoreOrder()
+    {
+        Fleet f;
+        const Device a = plain("a"), b = plain("b"), c = plain("c");
+        f.load({a, b, c});
+        auto names = [&](const QStringList &ids) {
+            QStringList out;
+            for (const QString &r : rows(f.report(Storage, ids)))
+                out << r.section(QLatin1Char(','), 1, 1);
+            return out;
+        };
+        QCOMPARE(names({b.id}), QStringList({"b"}));
+        QCOMPARE(names({c.id, a.id}), QStringList({"a", "c"}));
+        QCOMPARE(names({"no-such-id", b.id}), QStringList({"b"}));
+        QCOMPARE(names({}), QStringList({"a", "b", "c"}));
+        QCOMPARE(names({a.id.toUpper()}), QStringList());  // ids compare exactly
+    }
+
+    void uptimeReport()
+    {
+        Fleet f;
+        Site site{nativeseed::newId(), QStringLiteral("Main, east"), {}, {}, {}, {}, {}};
+        Device d = plain("=1+1", 3);
+        d.siteId = site.id;
+        d.cameras[2].name = QStringLiteral("Gate");
+        d.ignored = {2};
+        UptimeHistory h;
+        const QDate half = kToday.addDays(-3);
+        for (int hour = 0; hour < 12; ++hour)
+            nativeseed::hour(h, d.id, GraphType::Device, 0, half, hour, hour < 6 ? 60 : 0);
+        // Every day from 60 days back holds one full internet hour.
+        for (int back = 60; back >= 0; --back)
+            nativeseed::hour(h, d.id, GraphType::Internet, 0, kToday.addDays(-back), 1, 60);
+        nativeseed::hour(h, d.id, GraphType::Camera, 3, kToday, 2, 45);
+        nativeseed::hour(h, d.id, GraphType::Camera, 1, kToday, 2, 15);
+        f.load({d}, {site}, h);
+
+        // The checked hours are shared by every series of a device: an hour
+        // up on one series is a down hour on the others.
+        const QString all = f.report(Uptime, {}, kToday.addDays(-60), kToday);
+        const QStringList lines = rows(all);
+        QStringList internet, device, cameras;
+        for (const QString &l : lines) {
+            QVERIFY2(l.startsWith(QStringLiteral("20")), qPrintable(l));
+            if (l.contains(",Internet,"))
+                internet << l;
+            else if (l.contains(",Device,"))
+                device << l;
+            else
+                cameras << l;
+        }
+        QVERIFY(all.endsWith(QLatin1Char('\n')));
+        QVERIFY(!all.contains(QLatin1Char('\r')));
+        // Only today and the 39 days before it.
+        QCOMPARE(internet.size(), 40);
+        QCOMPARE(internet.first(),
+                 kToday.addDays(-39).toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Internet,100.0");
+        QCOMPARE(internet.last(), kToday.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Internet,50.0");
+        QVERIFY(device.contains(half.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Device,50.0"));
+        QVERIFY(cameras.contains(kToday.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Camera 3 Gate,37.5"));
+        QVERIFY(cameras.contains(kToday.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Camera 1 Camera 1,12.5"));
+        for (const QString &l : cameras)
+            QVERIFY2(!l.contains("Camera 2"), qPrintable(l));  // ignored: no scope
+
+        // A single day in range; a range that begins tomorrow has no rows.
+        QCOMPARE(rows(f.report(Uptime, {}, half, half)).filter(",Device,"),
+                 QStringList({half.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Device,50.0"}));
+        QCOMPARE(f.report(Uptime, {}, kToday.addDays(1), kToday.addDays(5)), kUptimeHeader);
+        QCOMPARE(f.report(Downtime, {}, kToday.addDays(1), kToday.addDays(5)), kDowntimeHeader);
+        QCOMPARE(f.report(Uptime, {}, kToday, kToday.addDays(-1)), kUptimeHeader);
+
+        const QList<Scope> scopes = scopesOf(f.store->devices().at(0));
+        QCOMPARE(scopes.size(), 4);
+        QCOMPARE(scopes.at(2).label, QStringLiteral("Camera 1 Camera 1"));
+        QCOMPARE(scopes.at(3).label, QStringLiteral("Camera 3 Gate"));
+        QCOMPARE(scopes.at(3).channel, 3);
+    }
+
+    void downtimeReport()
+    {
+        Fleet f;
+        Device d = plain("NVR");
+        UptimeHistory h;
+        const QDate day = kToday.addDays(-2);
+        // 22:00 and 23:00 down, then 00:00 of the next day down: one run.
+        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 21, 60);
+        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 22, 0);
+        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 23, 0);
+        nativeseed::hour(h, d.id, GraphType::Device, 0, day.addDays(1), 0, 0);
+        // Down, unknown, down: two runs. Partly up is not down.
+        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 3, 0);
+        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 5, 0);
+        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 6, 30);
+        f.load({d}, {}, h);
+        const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm");
+        QStringList device = rows(f.report(Downtime, {}, day, kToday)).filter(",Device,");
+        QCOMPARE(device, QStringList({
+            ",NVR,Device," + QDateTime(day, QTime(22, 0)).toString(fmt) + ","
+                + QDateTime(day.addDays(1), QTime(1, 0)).toString(fmt) + ",3",
+            ",NVR,Device," + QDateTime(kToday, QTime(3, 0)).toString(fmt) + ","
+                + QDateTime(kToday, QTime(4, 0)).toString(fmt) + ",1",
+            ",NVR,Device," + QDateTime(kToday, QTime(5, 0)).toString(fmt) + ","
+                + QDateTime(kToday, QTime(6, 0)).toString(fmt) + ",1",
+        }));
+        // The run is cut where the range ends.
+        device = rows(f.report(Downtime, {}, day, day)).filter(",Device,");
+        QCOMPARE(device, QStringList({",NVR,Device," + QDateTime(day, QTime(22, 0)).toString(fmt) + ","
+                                      + QDateTime(day.addDays(1), QTime(0, 0)).toString(fmt) + ",2"}));
+    }
+
+    void camerasReport()
+    {
+        Fleet f;
+        Device d = plain("NVR", 4);
+        d.cameras[0].name = QStringLiteral("@door");
+        d.cameras[0].onlineKnown = true;
+        d.cameras[0].online = true;
+        d.cameras[0].lastOnline = QDateTime(QDate(2026, 3, 20), QTime(9, 5, 33));
+        d.cameras[0].blur = 40;
+        d.cameras[1].onlineKnown = false;
+        d.cameras[1].online = true;
+        d.cameras[2].onlineKnown = true;
+        d.cameras[2].online = false;
+        d.cameras[2].lastOffline = QDateTime(QDate(2026, 3, 19), QTime(23, 59, 59));
+        d.ignored = {4};
+        Device other = plain("Other", 1);
+        f.load({d, other});
+        QCOMPARE(f.report(Cameras), kCamerasHeader
+                     + ",NVR,1,'@door,online,2026-03-20 09:05,,40\n"
+                       ",NVR,2,Camera 2,unknown,,,\n"
+                       ",NVR,3,Camera 3,offline,,2026-03-19 23:59,\n"
+                       ",Other,1,Camera 1,unknown,,,\n");
+        QCOMPARE(f.report(Cameras, {other.id}), kCamerasHeader + ",Other,1,Camera 1,unknown,,,\n");
+    }
+
+    void storageReport()
+    {
+        Fleet f;
+        Site site{nativeseed::newId(), QStringLiteral("Depot"), {}, {}, {}, {}, {}};
+        Device d = plain("-3");
+        d.siteId = site.id;
+        d.ip = QStringLiteral("10.1.2.3");
+        d.manufacturer = QStringLiteral("DAHUA");
+        d.health.model = QStringLiteral("DH-NVR");
+        d.health.serial = QStringLiteral("S1");
+        d.health.firmware = QStringLiteral("=cmd|' /C calc'!A0");
+        d.health.hdd = QStringLiteral("Fault");
+        d.health.recordingDays = 27;
+        d.health.recordingWindow = 30;
+        d.health.checkedAt = QDateTime(QDate(2026, 3, 20), QTime(14, 7, 59));
+        Device unknown = plain("Blank");
+        unknown.ip = QStringLiteral("10.1.2.4");
+        unknown.health.recordingDays = -1;
+        unknown.health.recordingWindow = 30;
+        f.load({d, unknown}, {site});
+        QCOMPARE(f.report(Storage), kStorageHeader
+                     + "Depot,-3,10.1.2.3,DAHUA,DH-NVR,S1,'=cmd|' /C calc'!A0,Fault,27,30,2026-03-20 14:07\n"
+                       ",Blank,10.1.2.4,HIKVISION,,,,,,,\n");
+    }
+};
+
+KVR_TEST_MAIN(TestReports)
+#include "tst_reports.moc"
