@@ -264,7 +264,7 @@ QString playbackUrl(const Native::Device &d, int c, bool main, const QDateTime &
             + QStringLiteral("/?chID=%1&date=%2&time=%3&timelen=%4&streamType=%5&linkType=tcp")
                   .arg(QString::number(c), from.toString(QStringLiteral("yyyy-MM-dd")),
                        from.toString(QStringLiteral("HH:mm:ss")),
-                       QString::number(from.secsTo(to)),
+                       QString::number(qMax<qint64>(0, from.secsTo(to))),
                        main ? QStringLiteral("main") : QStringLiteral("sub"));
     case OnvifTunnel: {
         const QDateTime epoch(QDate(2000, 1, 1), QTime(0, 0), Qt::LocalTime);

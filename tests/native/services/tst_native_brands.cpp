@@ -167,6 +167,14 @@ private Q_SLOTS:
         QVERIFY(playbackUrl(d, 1, true, far, far).contains(QStringLiteral("seek=3155760000&")));
     }
 
+    // A range given backwards plays nothing rather than a negative length.
+    void backwardsRangeHasNoNegativeLength()
+    {
+        const QDateTime from(QDate(2025, 3, 1), QTime(9, 30), Qt::LocalTime);
+        const QString url = playbackUrl(dev("QTVUE"), 1, true, from, from.addSecs(-60));
+        QVERIFY(url.contains(QStringLiteral("&timelen=0&")));
+    }
+
     void playbackReasonsAndCalendar()
     {
         const QString clock = QStringLiteral("This brand needs a Range: clock= header on PLAY, which the built-in player can't send yet.");
