@@ -333,7 +333,7 @@ int FfmpegPlayer::ioOpen(AVFormatContext* context, AVIOContext** result, const c
             QByteArray auth;
             if (tokenAllowed(u, p->token, p->tokenHost))
                 auth = "Bearer " + p->token.toUtf8();
-            auto* http = new HttpSource(nam, &p->stopFlag, u, auth);
+            auto* http = new HttpSource(&p->stopFlag, u, auth);
             if (!http->request(0)) {
                 p->lastError = QStringLiteral("HTTP %1").arg(http->httpStatus());
                 delete http;

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -58,10 +59,15 @@ private:
 };
 
 // Reads one HTTP resource in pieces, with byte ranges when the server has them.
+//
+// Each request goes through a network manager of its own, made for it and
+// dropped with it: Qt keeps a connection whose reply was paused by the
+// read-buffer limit open and idle after that reply is aborted, so after a few
+// seeks a shared manager would have no connection left for new requests.
+// Dropping the manager closes such a connection for certain.
 class HttpSource : public Source {
 public:
-    HttpSource(QNetworkAccessManager* net, const std::atomic<bool>* stopFlag, const QUrl& url,
-               const QByteArray& authorization);
+    HttpSource(const std::atomic<bool>* stopFlag, const QUrl& url, const QByteArray& authorization);
     ~HttpSource() override;
 
     // Sends a request at `offset`; false when it failed (see httpStatus()).
@@ -82,7 +88,7 @@ private:
     void drain();
     bool stopped() const { return stopFlag_ && stopFlag_->load(); }
 
-    QNetworkAccessManager* net_;
+    std::unique_ptr<QNetworkAccessManager> net_;
     const std::atomic<bool>* stopFlag_;
     QUrl url_;
     QByteArray authorization_;
@@ -91,6 +97,7 @@ private:
     int64_t bufferStart_ = 0;
     int64_t pos_ = 0;
     int64_t totalSize_ = -1;
+    int64_t expectedEnd_ = -1; // absolute end of the current body when announced
     uint64_t bytesRead_ = 0;
     int httpStatus_ = 0;
     bool rangesSupported_ = false;
