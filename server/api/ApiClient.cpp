@@ -39,6 +39,21 @@ void ApiClient::setAddressGuard(AddressGuard guard)
     addressGuard() = std::move(guard);
 }
 
+namespace {
+
+// The network layer's own text, without any user information of the address.
+QString replyErrorText(QNetworkReply* reply)
+{
+    QString text = reply->errorString();
+    for (const QUrl& url : {reply->url(), reply->request().url()}) {
+        if (!url.userInfo().isEmpty())
+            text.replace(url.toString(), url.toString(QUrl::RemoveUserInfo));
+    }
+    return text;
+}
+
+} // namespace
+
 bool ApiClient::addressPermitted(const QUrl& target)
 {
     return addressAllowed(target);
@@ -163,7 +178,7 @@ ApiClient::ReplyOutcome ApiClient::finishReply(QNetworkReply* reply)
     } else if (reply->error() == QNetworkReply::OperationCanceledError && out.status == 0) {
         out.transportError = QStringLiteral("The server did not answer in time.");
     } else if (reply->error() != QNetworkReply::NoError && out.status == 0) {
-        out.transportError = reply->errorString();
+        out.transportError = replyErrorText(reply);
     }
     reply->deleteLater();
     return out;
@@ -240,7 +255,7 @@ void ApiClient::sendJson(bool post, const QString& path, const QJsonObject& body
                 else if (out.status >= 400) {
                     error = errorMessage(unwrapEnvelope(answer));
                     if (error.isEmpty())
-                        error = reply->errorString();
+                        error = replyErrorText(reply);
                 }
                 if (callback)
                     callback(answer, out.status, error);

@@ -1,5 +1,7 @@
 #include "server/api/ApiJson.h"
 
+#include "server/api/Tunables.h"
+
 #include <QJsonDocument>
 #include <QSet>
 #include <QVariant>
@@ -268,7 +270,7 @@ QString redactUrl(const QString& url)
 
 QString bodySummary(const QJsonObject& answer, qint64 bodyBytes)
 {
-    if (bodyBytes >= 6001)
+    if (bodyBytes >= ApiTunables::kLogBodyLimit_bytes)
         return QStringLiteral("<%1 KB>").arg(bodyBytes / 1024);
     QJsonObject copy = answer;
     redactForLog(copy);
