@@ -1,0 +1,318 @@
+#include "native/services/CsvImport.h"
+#include "native/services/NativeStore.h"
+#include "tests/native/services/NativeSeed.h"
+#include "tests/support/TestKit.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace Native;
+using NativeCsv::ImportResult;
+
+namespace {
+
+struct Importer {
+    QTemporaryDir dir;
+    std::unique_ptr<NativeStore> store;
+    int files = 0;
+
+    Importer()
+    {
+        nativeseed::removeFiles();
+        store = std::make_unique<NativeStore>();
+    }
+
+    QString write(const QByteArray &bytes)
+    {
+        const QString path = dir.filePath(QStringLiteral("devices-%1.csv").arg(++files));
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+            return QString();
+        return path;
+    }
+
+    ImportResult run(const QByteArray &bytes) { return NativeCsv::importFile(*store, write(bytes)); }
+
+    const Device &last() const { return store->devices().constLast(); }
+};
+
+} // namespace
+
+class TestCsvImport : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void sampleFileImportsAndRepeatsAreRefused()
+    {
+        const QString sample = NativeCsv::sampleCsv();
+        QCOMPARE(sample.split(QLatin1Char('\n')).first(),
+                 QStringLiteral("site,name,ip,http_port,rtsp_port,server_port,username,password,manufacturer,"
+                                "type,channels,code,address"));
+        QCOMPARE(sample,
+                 QStringLiteral("site,name,ip,http_port,rtsp_port,server_port,username,password,manufacturer,"
+                                "type,channels,code,address\n"
+                                "Head office,Lobby NVR,192.168.1.50,80,554,8000,admin,lampwick,HIKVISION,nvr,16,"
+                                "HQ01,\"4 Canal Street, Riverton\"\n"
+                                "Warehouse,Dock DVR,192.168.2.20,80,554,37777,admin,lampwick,DAHUA,dvr,8,WH02,\n"));
+
+        Importer im;
+        ImportResult r = im.run(sample.toUtf8());
+        QCOMPARE(r.added, 2);
+        QCOMPARE(r.skipped, 0);
+        QCOMPARE(r.errors, QStringList());
+        const QList<Device> &devices = im.store->devices();
+        QCOMPARE(devices.at(0).name, QStringLiteral("HQ01 Lobby NVR"));
+        QCOMPARE(devices.at(0).channels, 16);
+        QCOMPARE(devices.at(0).cameras.size(), 16);
+        QCOMPARE(devices.at(0).password, QStringLiteral("lampwick"));
+        QCOMPARE(devices.at(1).name, QStringLiteral("WH02 Dock DVR"));
+        QCOMPARE(devices.at(1).channels, 8);
+        QCOMPARE(devices.at(1).serverPort, 37777);
+        QCOMPARE(devices.at(1).manufacturer, QStringLiteral("DAHUA"));
+        QCOMPARE(devices.at(1).type, QStringLiteral("dvr"));
+        QCOMPARE(im.store->sites().size(), 2);
+        const Site *office = im.store->site(devices.at(0).siteId);
+        const Site *warehouse = im.store->site(devices.at(1).siteId);
+        QVERIFY(office && warehouse);
+        QCOMPARE(office->name, QStringLiteral("Head office"));
+        QCOMPARE(office->address, QStringLiteral("4 Canal Street, Riverton"));
+        QCOMPARE(warehouse->name, QStringLiteral("Warehouse"));
+        QCOMPARE(warehouse->address, QString());
+
+        r = im.run(sample.toUtf8());
+        QCOMPARE(r.added, 0);
+        QCOMPARE(r.skipped, 2);
+        QCOMPARE(r.errors, QStringList({"Row 2: 192.168.1.50:80 is already in the list.",
+                                        "Row 3: 192.168.2.20:80 is already in the list."}));
+        QCOMPARE(im.store->sites().size(), 2);
+    }
+
+    void byteOrderMarkAndLineEnds()
+    {
+        QByteArray crlf = NativeCsv::sampleCsv().toUtf8();
+        crlf.replace("\n", "\r\n");
+        Importer a;
+        ImportResult r = a.run("\xEF\xBB\xBF" + crlf);
+        QCOMPARE(r.added, 2);
+        QCOMPARE(r.errors, QStringList());
+        QCOMPARE(a.store->devices().at(0).name, QStringLiteral("HQ01 Lobby NVR"));
+        QCOMPARE(a.store->site(a.store->devices().at(0).siteId)->address, QStringLiteral("4 Canal Street, Riverton"));
+        // Lone CR row ends, no final line break.
+        Importer b;
+        r = b.run("ip,name\r10.0.0.1,One\r10.0.0.2,Two");
+        QCOMPARE(r.added, 2);
+        QCOMPARE(b.last().name, QStringLiteral("Two"));
+    }
+
+    void splittingRows()
+    {
+        const QList<QStringList> rows = NativeCsv::parseRows(
+            QStringLiteral("a,\"b\nc\",\"say \"\"hi\"\"\"\n\n\n,,\n   \nx\"y\"z,\"\"\nlast"));
+        QCOMPARE(rows, QList<QStringList>({
+                           {"a", "b\nc", "say \"hi\""},
+                           {"", "", ""},
+                           {"   "},
+                           {"xyz", ""},
+                           {"last"},
+                       }));
+        QCOMPARE(NativeCsv::parseRows(QString()), QList<QStringList>());
+        QCOMPARE(NativeCsv::parseRows(QStringLiteral("\n\r\n\r")), QList<QStringList>());
+        // An unclosed quote keeps the rest of the text in its field.
+        QCOMPARE(NativeCsv::parseRows(QStringLiteral("\"open,\nstill")), QList<QStringList>({{"open,\nstill"}}));
+
+        Importer im;
+        const ImportResult r = im.run("ip,name\n\n10.0.0.1,\"Dock\nNorth\"\n\n,,\n   \n10.0.0.2,Two\n");
+        QCOMPARE(r.added, 2);
+        QCOMPARE(r.skipped, 2);
+        // Blank lines do not count; lines of commas or spaces are rows.
+        QCOMPARE(r.errors, QStringList({"Row 3: no IP address.", "Row 4: no IP address."}));
+        QCOMPARE(im.store->devices().at(0).name, QStringLiteral("Dock\nNorth"));
+    }
+
+    void headerNamesAndAliases_data()
+    {
+        QTest::addColumn<QByteArray>("header");
+        QTest::addColumn<QByteArray>("row");
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("IP Address") << QByteArray("IP Address") << QByteArray("10.0.0.9") << "ip" << "10.0.0.9";
+        QTest::newRow("ip_address") << QByteArray("ip_address") << QByteArray("10.0.0.9") << "ip" << "10.0.0.9";
+        QTest::newRow("IP-ADDRESS") << QByteArray(" IP-ADDRESS ") << QByteArray("10.0.0.9") << "ip" << "10.0.0.9";
+        QTest::newRow("Site Name") << QByteArray("ip,Site Name") << QByteArray("10.0.0.9,Depot") << "site" << "Depot";
+        QTest::newRow("Device Name") << QByteArray("ip,Device Name") << QByteArray("10.0.0.9,Gate") << "name" << "Gate";
+        QTest::newRow("name wins") << QByteArray("ip,devicename,name") << QByteArray("10.0.0.9,B,A") << "name" << "A";
+        QTest::newRow("HTTP Port") << QByteArray("ip,HTTP Port") << QByteArray("10.0.0.9,8080") << "http" << "8080";
+        QTest::newRow("rtsp_port") << QByteArray("ip,rtsp_port") << QByteArray("10.0.0.9,10554") << "rtsp" << "10554";
+        QTest::newRow("Server Port") << QByteArray("ip,Server Port") << QByteArray("10.0.0.9,9000") << "server" << "9000";
+        QTest::newRow("User") << QByteArray("ip,User") << QByteArray("10.0.0.9,op") << "user" << "op";
+        QTest::newRow("user wins") << QByteArray("ip,user,username") << QByteArray("10.0.0.9,b,a") << "user" << "a";
+        QTest::newRow("Pass") << QByteArray("ip,Pass") << QByteArray("10.0.0.9, pw ") << "password" << "pw";
+        QTest::newRow("Brand") << QByteArray("ip,Brand") << QByteArray("10.0.0.9,dahua") << "brand" << "DAHUA";
+        QTest::newRow("Device Manufacturer") << QByteArray("ip,Device Manufacturer") << QByteArray("10.0.0.9,cpplus")
+                                             << "brand" << "CPPLUS";
+        QTest::newRow("Device Type") << QByteArray("ip,Device Type") << QByteArray("10.0.0.9,DVR") << "type" << "dvr";
+        QTest::newRow("No. of Channels") << QByteArray("ip,No. of Channels") << QByteArray("10.0.0.9,12")
+                                         << "channels" << "12";
+        QTest::newRow("DPI ID") << QByteArray("ip,DPI ID,name") << QByteArray("10.0.0.9,D1,Gate") << "name" << "D1 Gate";
+        QTest::newRow("Store Code") << QByteArray("ip,Store Code,name") << QByteArray("10.0.0.9,S1,Gate") << "name" << "S1 Gate";
+        QTest::newRow("Site Code") << QByteArray("ip,site code") << QByteArray("10.0.0.9,K9") << "name" << "K9 NVR";
+        QTest::newRow("Device ID") << QByteArray("ip,Device ID") << QByteArray("10.0.0.9,X") << "name" << "X NVR";
+        QTest::newRow("dpiid wins") << QByteArray("ip,code,dpiid") << QByteArray("10.0.0.9,C,D") << "name" << "D NVR";
+        QTest::newRow("Location") << QByteArray("ip,site,Location") << QByteArray("10.0.0.9,Depot,Dock Rd") << "address"
+                                  << "Dock Rd";
+        QTest::newRow("Site Address") << QByteArray("ip,site,Site Address") << QByteArray("10.0.0.9,Depot,Dock Rd")
+                                      << "address" << "Dock Rd";
+        // Two columns of one name: the later one is used.
+        QTest::newRow("later column") << QByteArray("IP,ip") << QByteArray("10.0.0.1,10.0.0.9") << "ip" << "10.0.0.9";
+    }
+
+    void headerNamesAndAliases()
+    {
+        QFETCH(QByteArray, header);
+        QFETCH(QByteArray, row);
+        QFETCH(QString, field);
+        QFETCH(QString, value);
+        Importer im;
+        const ImportResult r = im.run(header + "\n" + row + "\n");
+        QCOMPARE(r.errors, QStringList());
+        QCOMPARE(r.added, 1);
+        const Device &d = im.last();
+        const QHash<QString, QString> got = {
+            {"ip", d.ip},
+            {"site", im.store->siteName(d.siteId)},
+            {"name", d.name},
+            {"http", QString::number(d.httpPort)},
+            {"rtsp", QString::number(d.rtspPort)},
+            {"server", QString::number(d.serverPort)},
+            {"user", d.username},
+            {"password", d.password},
+            {"brand", d.manufacturer},
+            {"type", d.type},
+            {"channels", QString::number(d.channels)},
+            {"address", im.store->site(d.siteId) ? im.store->site(d.siteId)->address : QString()},
+        };
+        QCOMPARE(got.value(field), value);
+        QCOMPARE(NativeCsv::normalizedHeader(QStringLiteral(" Café-Nº_2 ")), QStringLiteral("cafénº2"));
+    }
+
+    void fileLevelFailures()
+    {
+        Importer im;
+        ImportResult r = NativeCsv::importFile(*im.store, im.dir.filePath("missing.csv"));
+        QCOMPARE(r.errors, QStringList({"Can't open the file."}));
+        QCOMPARE(r.added + r.skipped, 0);
+        r = im.run("");
+        QCOMPARE(r.errors, QStringList({"The file is empty."}));
+        r = im.run("\xEF\xBB\xBF\r\n\n");
+        QCOMPARE(r.errors, QStringList({"The file is empty."}));
+        r = im.run("Site Name;IP Address\nDepot;10.0.0.1\n");
+        QCOMPARE(r.errors, QStringList({"The first row needs an ip column."}));
+        r = im.run("site,name\nDepot,Gate\n");
+        QCOMPARE(r.errors, QStringList({"The first row needs an ip column."}));
+        QCOMPARE(im.store->sites().size(), 0);
+        r = im.run("ip,name\n");
+        QCOMPARE(r.added, 0);
+        QCOMPARE(r.skipped, 0);
+        QCOMPARE(r.errors, QStringList());
+
+        // A file far larger than any device list is refused whole.
+        const QString big = im.dir.filePath("big.csv");
+        QFile f(big);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QVERIFY(f.write("ip\n10.0.0.1\n") > 0);
+        QVERIFY(f.resize(NativeCsv::kMaxFileBytes + 1));
+        f.close();
+        r = NativeCsv::importFile(*im.store, big);
+        QCOMPARE(r.errors, QStringList({"The file is too large to import."}));
+        QCOMPARE(im.store->devices().size(), 0);
+    }
+
+    void rowChecks()
+    {
+        Importer im;
+        const ImportResult r = im.run(
+            "site,ip,http port,rtsp port,server port,manufacturer,type,channels,code,name,password\n"
+            "Depot,10.0.0.1,0,70000,http,hikvision,IPCAMERA,,,,  secret  \n"           // 2
+            "depot,10.0.0.2,8080,,,,camera,,,,\n"                                       // 3
+            "DEPOT,10.0.0.1,80,,,,,,,,\n"                                               // 4 duplicate of row 2
+            "Yard,10.0.0.1,8081,,,acme,,,,,\n"                                          // 5 unknown brand
+            "Yard,10.0.0.3,,,,,,0,S7,Network Video Recorder,\n"                         // 6
+            "Yard,10.0.0.4,,,,,dvr,500,S8,DVR 1,\n"                                     // 7
+            ",10.0.0.5,,,,,panel,eight,S9,,\n"                                          // 8
+            ",10.0.0.6,,,,,,99999999999999999999,,Network Video Recorder,\n"            // 9
+            ",10.0.0.7,,,,,,-4,,,\n"                                                    // 10
+            "Lane,10.0.0.8/admin,,,,,,,,,\n"                                            // 11 path in address
+            "Lane,user@10.0.0.9,,,,,,,,,\n"                                             // 12
+            "Lane,cam.example:81,,,,,,,,,\n"                                            // 13
+            "Lane,  ,,,,,,,,,\n"                                                        // 14
+            "Lane,gate-nvr.local,,,,,,,,,\n");                                          // 15
+        QCOMPARE(r.errors, QStringList({
+                               "Row 4: 10.0.0.1:80 is already in the list.",
+                               "Row 5: unknown manufacturer ACME.",
+                               "Row 11: Enter only the IP address or host name, without a path.",
+                               "Row 12: Enter the address without a user name; the login has its own fields.",
+                               "Row 13: Enter the address without a port; the ports have their own fields.",
+                               "Row 14: no IP address.",
+                           }));
+        QCOMPARE(r.skipped, 6);
+        QCOMPARE(r.added, 8);
+        const QList<Device> &d = im.store->devices();
+        // Bad ports keep their defaults; the brand is upper-cased; the type
+        // is lower-cased; an IP camera without a channel count has one.
+        QCOMPARE(d.at(0).httpPort, 80);
+        QCOMPARE(d.at(0).rtspPort, 554);
+        QCOMPARE(d.at(0).serverPort, 8000);
+        QCOMPARE(d.at(0).manufacturer, QStringLiteral("HIKVISION"));
+        QCOMPARE(d.at(0).type, QStringLiteral("ipcamera"));
+        QCOMPARE(d.at(0).channels, 1);
+        QCOMPARE(d.at(0).password, QStringLiteral("secret"));
+        QCOMPARE(d.at(0).name, QStringLiteral("10.0.0.1"));
+        // An unknown type stays an NVR with four channels, silently.
+        QCOMPARE(d.at(1).httpPort, 8080);
+        QCOMPARE(d.at(1).type, QStringLiteral("nvr"));
+        QCOMPARE(d.at(1).channels, 4);
+        QCOMPARE(d.at(2).name, QStringLiteral("S7 NVR"));
+        QCOMPARE(d.at(2).channels, 1);
+        QCOMPARE(d.at(3).name, QStringLiteral("S8 DVR"));
+        QCOMPARE(d.at(3).channels, 256);
+        QCOMPARE(d.at(4).name, QStringLiteral("S9 PANEL"));
+        QCOMPARE(d.at(4).channels, 4);
+        QCOMPARE(d.at(5).name, QStringLiteral("Network Video Recorder"));
+        QCOMPARE(d.at(5).channels, 256);
+        QCOMPARE(d.at(6).channels, 1);
+        QCOMPARE(d.at(6).siteId, QString());
+        QCOMPARE(d.at(7).ip, QStringLiteral("gate-nvr.local"));
+        // Site names match ignoring case; a site is made only for a row
+        // that is added.
+        QCOMPARE(d.at(0).siteId, d.at(1).siteId);
+        QCOMPARE(im.store->sites().size(), 3);
+        QCOMPARE(im.store->siteName(d.at(0).siteId), QStringLiteral("Depot"));
+        QCOMPARE(im.store->siteName(d.at(2).siteId), QStringLiteral("Yard"));
+        QCOMPARE(im.store->siteName(d.at(7).siteId), QStringLiteral("Lane"));
+
+        // With a code and a camera: "camera" is the type label.
+        Importer cam;
+        QCOMPARE(cam.run("ip,type,code,name\n10.0.0.1,ipcamera,G1,ip camera\n").added, 1);
+        QCOMPARE(cam.last().name, QStringLiteral("G1 camera"));
+    }
+
+    void existingSitesAreReused()
+    {
+        Importer im;
+        Site a;
+        a.name = QStringLiteral("Depot");
+        const QString first = im.store->addSite(a);
+        const QString second = im.store->addSite(a);
+        QVERIFY(first != second);
+        const ImportResult r = im.run("site,ip\nDEPOT,10.0.0.1\n");
+        QCOMPARE(r.added, 1);
+        // The last of several matching sites.
+        QCOMPARE(im.last().siteId, second);
+        QCOMPARE(im.store->sites().size(), 2);
+    }
+};
+
+KVR_TEST_MAIN(TestCsvImport)
+#include "tst_csv_import.moc"
