@@ -36,6 +36,30 @@ class ApiTransportTest : public QObject {
 private Q_SLOTS:
     void initTestCase() { apitest::installLoopbackGuard(); }
 
+    void environmentConfiguresTheClient()
+    {
+        {
+            ApiClient client; // the test kit points KVR_API_BASE at loopback
+            QCOMPARE(client.baseUrl(), QString::fromUtf8(qgetenv("KVR_API_BASE")));
+            QCOMPARE(client.spaSecret(), QString("5e1b7c0a93d24f68b0ce7a19d3f25b84"));
+            QCOMPARE(client.cloudStreamType(), QString("MAIN"));
+        }
+        const QByteArray saved = qgetenv("KVR_API_BASE");
+        qputenv("KVR_API_BASE", "");
+        qputenv("KVR_SPA_SECRET", "from-env");
+        {
+            ApiClient client;
+            const QUrl base(client.baseUrl());
+            QCOMPARE(client.baseUrl(), ApiClient::defaultBaseUrl());
+            QCOMPARE(base.scheme(), QString("https"));
+            QVERIFY(!base.host().isEmpty());
+            QVERIFY(base.path().isEmpty());
+            QCOMPARE(client.spaSecret(), QString("from-env"));
+        }
+        qputenv("KVR_API_BASE", saved);
+        qunsetenv("KVR_SPA_SECRET");
+    }
+
     void headersGoWhereTheyBelong()
     {
         apitest::Rig rig;
