@@ -4,7 +4,15 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QFile>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QTemporaryDir>
 
 using orgserver::Answer;
 using orgserver::Request;
@@ -352,6 +360,44 @@ private Q_SLOTS:
         rig.client->getJson("/v2/auth/me/", true, r.callback());
         QVERIFY(apitest::waitFor(r.done));
         QVERIFY(rig.server.requestsTo("/v2/auth/me/").first().header("cookie").startsWith("sessionid="));
+    }
+
+    void certificateErrorsAreNotIgnoredOutsidePrivateNetworks()
+    {
+        // A server on loopback with a certificate nobody vouches for: the
+        // client must refuse it (only private-network literals are tolerated).
+        QTemporaryDir dir;
+        QProcess openssl;
+        openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                                  "/CN=127.0.0.1", "-keyout", dir.filePath("key.pem"), "-out", dir.filePath("cert.pem")});
+        if (!openssl.waitForFinished(20000) || openssl.exitCode() != 0)
+            QSKIP("openssl could not make a certificate");
+        QFile keyFile(dir.filePath("key.pem"));
+        QVERIFY(keyFile.open(QIODevice::ReadOnly));
+        QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+        tls.setLocalCertificate(QSslCertificate::fromPath(dir.filePath("cert.pem")).value(0));
+        tls.setPrivateKey(QSslKey(keyFile.readAll(), QSsl::Rsa));
+        QSslServer server;
+        server.setSslConfiguration(tls);
+        int served = 0;
+        connect(&server, &QTcpServer::pendingConnectionAvailable, this, [&] {
+            while (QTcpSocket* s = server.nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, s, [s, &served] {
+                    ++served;
+                    s->write("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}");
+                });
+            }
+        });
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        ApiClient client;
+        client.setBaseUrl(QString("https://127.0.0.1:%1").arg(server.serverPort()));
+        client.setAccessToken("must-not-leak");
+        JsonResult r;
+        client.getJson("/v2/auth/me/", true, r.callback());
+        QVERIFY(apitest::waitFor(r.done));
+        QCOMPARE(r.status, 0);
+        QVERIFY(!r.error.isEmpty());
+        QCOMPARE(served, 0);
     }
 
     void guardStopsRequestsBeforeTheyLeave()
