@@ -32,12 +32,12 @@ void hikMonth(const Native::Device &device, int channel, bool main, int year, in
     const QString path = QStringLiteral("%1/ContentMgmt/record/tracks/%2/dailyDistribution")
                              .arg(NativeBrand::isapiRoot(device), QString::number(trackId(channel, main)));
     NativeHttp::post(device, path, hikMonthBody(year, month), kXmlContentType, NativeHttp::Digest,
-                     [done](const NativeHttp::Response &r) {
+                     [done, year, month](const NativeHttp::Response &r) {
                          if (!r.ok()) {
                              done({}, failureText(r, QStringLiteral("a recording calendar")));
                              return;
                          }
-                         done(hikMonthDays(r.body), QString());
+                         done(hikMonthDays(r.body, year, month), QString());
                      },
                      NativeTunables::kDeviceRequestTimeout_ms);
 }
@@ -198,6 +198,19 @@ QSet<int> hikMonthDays(const QByteArray &body)
         if (item.value(QStringLiteral("record")).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0)
             days.insert(d);
     }
+    return days;
+}
+
+QSet<int> hikMonthDays(const QByteArray &body, int year, int month)
+{
+    // A device's day number is not to be trusted: the month grid has only
+    // the days of that month.
+    const QDate first(year, month, 1);
+    const int last = first.isValid() ? first.daysInMonth() : 31;
+    QSet<int> days;
+    for (const int d : hikMonthDays(body))
+        if (d >= 1 && d <= last)
+            days.insert(d);
     return days;
 }
 

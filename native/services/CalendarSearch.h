@@ -63,6 +63,8 @@ int dahuaLastDay(int year, int month, const QDate &today);
 
 // The recorded day numbers of an ISAPI dailyDistribution answer.
 QSet<int> hikMonthDays(const QByteArray &body);
+// The same, keeping only day numbers that exist in that month.
+QSet<int> hikMonthDays(const QByteArray &body, int year, int month);
 
 // The ISAPI search body for one month.
 QByteArray hikMonthBody(int year, int month);
