@@ -1,5 +1,6 @@
 #include "native/services/Verdicts.h"
 
+#include "native/services/AlertStream.h"
 #include "native/services/Brands.h"
 #include "native/services/DeviceParsers.h"
 #include "native/services/NativeController.h"
@@ -29,8 +30,8 @@ using Native::Failed;
 
 // Live-event kinds whose standing condition is a problem rather than a
 // warning: a disk error and a failed recording mean footage is being lost.
-constexpr int kDiskErrorKind = 7;
-constexpr int kRecordingFailedKind = 11;
+constexpr int kDiskErrorKind = AlertStream::DiskError;
+constexpr int kRecordingFailedKind = AlertStream::RecordingFailed;
 
 constexpr int kStandingHours = 24;
 constexpr qint64 kStaleCheckSecs = 86401;    // a result more than a day old
@@ -40,20 +41,6 @@ constexpr double kUnstableBelowPercent = 95.0;
 constexpr int kUnstableDays = 7;
 constexpr int kListedNames = 4;              // names listed before "and N more"
 constexpr int kUptimeCacheLimit = 4096;
-
-QString fallbackKindLabel(int kind)
-{
-    static const char *const names[] = {
-        "Heartbeat",   "Motion",        "Line crossing",           "Intrusion",
-        "Video loss",  "Tampering",     "Disk full",               "Disk error",
-        "Network cable unplugged",      "IP address conflict",     "Failed login attempt",
-        "Recording failed",             "Video signal mismatch",   "Alarm input",
-        "Other event",
-    };
-    if (kind < 0 || kind >= int(std::size(names)))
-        return QString();
-    return QString::fromLatin1(names[kind]);
-}
 
 Issue make(const Device &d, int level, int order, const QString &title, const QString &detail)
 {
@@ -98,7 +85,7 @@ void standingFindings(const Sources &src, const Device &d, const QDateTime &now,
     }
     for (auto it = kinds.cbegin(); it != kinds.cend(); ++it) {
         const bool severe = it.key() == kDiskErrorKind || it.key() == kRecordingFailedKind;
-        const QString label = src.kindLabel ? src.kindLabel(it.key()) : fallbackKindLabel(it.key());
+        const QString label = src.kindLabel ? src.kindLabel(it.key()) : AlertStream::label(it.key());
         QString place;
         if (!it->names.isEmpty())
             place = listed(it->names, kListedNames + 1) + QStringLiteral(", ");
@@ -170,7 +157,7 @@ Sources Sources::live()
     Sources s;
     s.store = &NativeStore::instance();
     s.refused = [](const QString &id) { return NativeController::instance().isRefused(id); };
-    s.kindLabel = fallbackKindLabel;
+    s.kindLabel = AlertStream::label;
     return s;
 }
 
