@@ -9,7 +9,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>

@@ -47,9 +47,8 @@ UserProfile parseUserProfile(const QJsonObject& user)
     const QJsonValue org = user.value(QStringLiteral("organisation"));
     if (org.isObject()) {
         p.organisationName = textOf(org.toObject().value(QStringLiteral("name")));
-        p.organisationId = org.toObject().value(QStringLiteral("id")).toVariant().toString();
-        if (org.toObject().value(QStringLiteral("id")).isDouble())
-            p.organisationId = jsonIdToString(org.toObject().value(QStringLiteral("id")));
+        const QJsonValue id = org.toObject().value(QStringLiteral("id"));
+        p.organisationId = id.isDouble() ? jsonIdToString(id) : id.toVariant().toString();
     } else if (org.isString()) {
         p.organisationName = org.toString();
     }
@@ -112,8 +111,6 @@ LoginStart parseLoginStart(const QJsonObject& answer, int status, const QString&
         r.otpLength = jsonInt(env.value(QStringLiteral("otp_length")), 6);
         r.otpTime = jsonInt(env.value(QStringLiteral("otp_time")), 300);
         r.contact = jsonString(env, QStringLiteral("mobile_number"), QStringLiteral("email"));
-        if (r.contact.isEmpty())
-            r.contact = textOf(env.value(QStringLiteral("mobile_number")));
         return r;
     }
     if (next == QLatin1String("mobile")) {
