@@ -1,0 +1,196 @@
+#pragma once
+
+// Live event streams of the devices that push their events (the ISAPI
+// families): one long-lived request per eligible device, reopened with a
+// growing delay when it drops; the notifications turned into classified,
+// de-duplicated events kept for seven days (at most 5,000) in memory and in
+// native-events.json; an early probe of a device that reports a condition
+// worth checking. Started while the native main window is shown. Main
+// thread only.
+
+#include "native/services/AlertStream.h"
+#include "native/services/NativeRecords.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <chrono>
+#include <functional>
+
+class NativeController;
+class NativeStore;
+class QAuthenticator;
+class QNetworkAccessManager;
+class QNetworkReply;
+
+// ---- Tunables of the event streams ------------------------------------------
+namespace NativeTunables {
+using namespace std::chrono_literals;
+// A stream is given up when no byte moves for this long, and reopened.
+inline constexpr std::chrono::milliseconds kStreamTransferTimeout = 5min;
+// Reconnection delays: none for the first attempt, then this base doubled
+// per attempt, never more than the ceiling.
+inline constexpr std::chrono::milliseconds kStreamRetryBase = 5s;
+inline constexpr std::chrono::milliseconds kStreamRetryMax = 120s;
+// A device that does not offer the stream (403, 404, 405, 501) is asked again
+// this much later.
+inline constexpr std::chrono::milliseconds kStreamUnsupportedRetry = 30min;
+// A stream counts as working (and the delays start again from none) once it
+// delivered a notification or stayed open this long. A device that answers
+// and hangs up at once is thus retried with growing delays, not in a loop.
+inline constexpr std::chrono::milliseconds kStreamStableAfter = 30s;
+// New streams open this far apart, in store order.
+inline constexpr std::chrono::milliseconds kStreamStartGap = 20ms;
+// Store changes are followed after this quiet time.
+inline constexpr std::chrono::milliseconds kStreamSyncDelay = 500ms;
+// The event log is written this long after the last stored event.
+inline constexpr std::chrono::milliseconds kEventSaveDelay = 5s;
+// Motion-like detections of one channel repeated within this window are one.
+inline constexpr std::chrono::seconds kDetectionRepeatWindow = 30s;
+// At most one early probe per device within this time.
+inline constexpr std::chrono::milliseconds kEarlyProbeGap = 60s;
+// The event log keeps at most this many events, none older than the days.
+inline constexpr int kEventLogMax = 5000;
+inline constexpr int kEventLogDays = 7;
+} // namespace NativeTunables
+
+class NativeEvents : public QObject {
+    Q_OBJECT
+public:
+    // State of one device's stream. Stored nowhere; the numbers are fixed
+    // all the same, since readers compare them.
+    enum Link : int {
+        Off = 0,         // no stream (only used to remove a status)
+        Connecting = 1,  // request sent, no answer yet
+        Live = 2,        // answered 200, stream open
+        Refused = 3,     // answered 401
+        Unsupported = 4, // answered 403, 404, 405 or 501
+        Lost = 5,        // ended or failed otherwise; retried
+    };
+    Q_ENUM(Link)
+
+    // One stored event; also the record of the event file.
+    struct Event {
+        QString deviceId;    // "d"
+        int channel = 0;     // "ch"
+        int kind = AlertStream::Other; // "k", 1..14; kind 0 is never stored
+        QString type;        // "t", the device's own word
+        bool active = true;  // "a"
+        QDateTime receivedAt; // "at", local time of arrival here
+        QDateTime deviceTime; // "dt", the device's time stamp; may be invalid
+        QString description;  // "desc"
+    };
+
+    struct LinkStatus {
+        Link link = Off;
+        QString text;        // for the user; empty for Connecting and Live
+        QDateTime since;     // last change of link
+        QDateTime lastData;  // last headers or bytes with status 200
+    };
+
+    // Starts one connection's timer; tests replace it to see the planned
+    // delays and decide when the attempt runs. The default starts the timer.
+    using TimerFn = std::function<void(const QString& deviceId, std::chrono::milliseconds delay,
+                                       QTimer* timer)>;
+
+    // The process-wide streams over NativeStore::instance() and
+    // NativeController::instance().
+    static NativeEvents& instance();
+
+    // Streams over the given store and scheduler (tests make their own).
+    NativeEvents(NativeStore* store, NativeController* controller, QObject* parent = nullptr);
+    ~NativeEvents() override;
+
+    // Reads the event file (once), then opens the streams and follows the
+    // store. Idempotent.
+    void start();
+    // Closes every stream, removes their statuses and writes the file.
+    void stop();
+    bool isStarted() const { return m_started; }
+
+    // True for the brand families that offer the stream.
+    static bool supports(const QString& manufacturer);
+    // Enabled devices of the store whose brand offers the stream.
+    int eligibleCount() const;
+    // Streams now live.
+    int connectedCount() const;
+
+    // Newest first, at most `max`, of the device (of all when empty).
+    QList<Event> recent(const QString& deviceId, int max) const;
+    // The device's conditions (video loss .. video mismatch) still on in the
+    // last `hours`, newest first: a condition stands when the latest
+    // notification about it (per kind and channel) says it is on.
+    QList<Event> standing(const QString& deviceId, int hours) const;
+
+    // The stream state of each device that has a stream; absent: none.
+    const QHash<QString, LinkStatus>& statuses() const { return m_statuses; }
+    // Every stored event, oldest first.
+    const QList<Event>& events() const { return m_events; }
+
+    // Writes the file a little later (restarts the save delay).
+    void saveSoon();
+    // Writes the file now (nothing before the file was read).
+    void save();
+
+    // Stores the notifications of one device's stream: keep-alives are
+    // dropped, repeated detections within 30 s folded, conditions trigger
+    // an early probe. The stream handlers call it; public so the storage
+    // rules can be exercised without a device.
+    void ingest(const QString& deviceId, const QList<AlertStream::Alert>& alerts);
+
+    // The connection fingerprint: changes with the address, port, user,
+    // password or brand, and does not hold the password.
+    static QString fingerprint(const Native::Device& device);
+
+    void setTimerFunction(TimerFn fn);
+    // Connections now held (one per wanted device).
+    int connectionCount() const { return int(m_connections.size()); }
+
+Q_SIGNALS:
+    void eventReceived(const NativeEvents::Event& event);
+    void linksChanged();
+
+private:
+    struct Connection {
+        QPointer<QNetworkReply> reply;
+        AlertStream::Parser parser;
+        int attempt = 0;         // delays scheduled since the stream last worked
+        bool authTried = false;  // credentials offered for the current request
+        QTimer* timer = nullptr; // opens the stream; property "key" = fingerprint
+        qint64 liveSinceMs = -1; // monotonic time the current request answered 200
+    };
+
+    void sync();
+    void connectDevice(const QString& id);
+    void dropDevice(const QString& id, Link link, const QString& text);
+    void setStatus(const QString& id, Link link, const QString& text);
+    void scheduleRetry(const QString& id);
+    void recheck(const QString& id, bool lost);
+    void load();
+    void armTimer(const QString& id, Connection& conn, std::chrono::milliseconds delay);
+    void onHeaders(const QString& id, QNetworkReply* reply);
+    void onData(const QString& id, QNetworkReply* reply);
+    void onFinished(const QString& id, QNetworkReply* reply);
+    void onAuthentication(QNetworkReply* reply, QAuthenticator* auth);
+    void onStoreChanged();
+    void onQuit();
+    QDateTime now() const;
+
+    NativeStore* m_store;
+    NativeController* m_controller;
+    QNetworkAccessManager* m_manager = nullptr;
+    QHash<QString, Connection> m_connections;
+    QHash<QString, LinkStatus> m_statuses;
+    QHash<QString, qint64> m_lastRecheckMs; // monotonic
+    QList<Event> m_events;
+    QTimer m_saveTimer;
+    QTimer m_syncTimer;
+    bool m_started = false;
+    bool m_loaded = false;
+    TimerFn m_timerFn;
+};
