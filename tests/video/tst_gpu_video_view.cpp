@@ -220,6 +220,29 @@ private Q_SLOTS:
         QCOMPARE(image.pixelColor(32, 0).alpha(), 255);
     }
 
+    // Rows that run upwards in memory (negative strides, as FFmpeg gives for
+    // flipped pictures) are drawn the right way round.
+    void upwardRowsAreDrawnUpright()
+    {
+        REQUIRE_GL();
+        GpuVideoView* v = shownView();
+        QVERIFY(v);
+        for (int layout : {int(YuvFrame::kThreePlanes), int(YuvFrame::kNv12)}) {
+            const auto stored = makeFrame(layout, 64, 48, Qt::red, Qt::blue, false, false);
+            auto flipped = std::make_shared<YuvFrame>(*stored);
+            const QSize chroma = YuvDraw::chromaSize(64, 48);
+            for (int i = 0; i < (layout == YuvFrame::kNv12 ? 2 : 3); ++i) {
+                const int rows = i == 0 ? 48 : chroma.height();
+                flipped->planes[i] = stored->planes[i] + (rows - 1) * stored->strides[i];
+                flipped->strides[i] = -stored->strides[i];
+            }
+            v->setFrame(flipped);
+            const QImage image = v->grabFramebuffer();
+            QVERIFY2(near(image.pixelColor(32, 6), Qt::blue, 4), qPrintable(describe(image.pixelColor(32, 6))));
+            QVERIFY2(near(image.pixelColor(32, 42), Qt::red, 4), qPrintable(describe(image.pixelColor(32, 42))));
+        }
+    }
+
     void fitLetterboxesAndCoverCrops()
     {
         REQUIRE_GL();
