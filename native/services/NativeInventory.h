@@ -39,6 +39,11 @@ Device deviceFromJson(const QJsonObject& object);  // cameras not yet synced
 QJsonValue dateToJson(const QDateTime& dateTime);
 QDateTime dateFromJson(const QJsonValue& value);
 
+// JSON text pieces shared by the file writers: a quoted, escaped string
+// and a date-time (ISO 8601 text, or null when invalid).
+void appendJsonString(QByteArray& out, QStringView text);
+void appendJsonDate(QByteArray& out, const QDateTime& dateTime);
+
 // The compact document of the inventory file.
 QByteArray encodeInventory(const QList<Site>& sites, const QList<Device>& devices);
 // Reads an inventory document. Devices without an id are dropped, camera

@@ -3,6 +3,8 @@
 // Tunables of the native device services, in one place. Units are in the
 // types (std::chrono) or in the names.
 
+#include <QtGlobal>
+
 #include <chrono>
 
 namespace NativeTunables {

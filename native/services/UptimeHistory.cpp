@@ -6,6 +6,8 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <system_error>
+#include <charconv>
 #include <cmath>
 
 namespace Native {
@@ -25,45 +27,231 @@ QDate cutoffOf(const QDate& today)
     return today.addDays(-NativeTunables::kUptimeKeepDays);
 }
 
-// Rounded to one decimal, halves away from zero, as tenths.
-long long tenths(double v)
+// Writes v rounded to one decimal (halves away from zero) the way a JSON
+// writer prints the rounded number: "12.3", "60", "0". Returns the end.
+char* writeTenths(char* p, double v)
 {
-    return std::llround(v * 10.0);
-}
-
-void appendNumber(QByteArray& out, double v)
-{
-    long long n = tenths(v);
+    // Every value a slot can hold (0.0 to 60.0 in tenths) is looked up; the
+    // file holds millions of them.
+    struct Text {
+        char chars[6];
+        int size;
+    };
+    static const auto table = [] {
+        std::array<Text, 601> t{};
+        for (int n = 0; n <= 600; ++n) {
+            char* q = std::to_chars(t[size_t(n)].chars, t[size_t(n)].chars + 4, n / 10).ptr;
+            if (n % 10 != 0) {
+                *q++ = '.';
+                *q++ = char('0' + n % 10);
+            }
+            t[size_t(n)].size = int(q - t[size_t(n)].chars);
+        }
+        return t;
+    }();
+    long long n = std::llround(v * 10.0);
+    if (n >= 0 && n <= 600) {
+        const Text& t = table[size_t(n)];
+        return std::copy(t.chars, t.chars + t.size, p);
+    }
     if (n < 0) {
-        out.append('-');
+        *p++ = '-';
         n = -n;
     }
-    out.append(QByteArray::number(n / 10));
+    p = std::to_chars(p, p + 24, n / 10).ptr;
     if (n % 10 != 0) {
-        out.append('.');
-        out.append(char('0' + n % 10));
+        *p++ = '.';
+        *p++ = char('0' + n % 10);
     }
+    return p;
 }
 
-void appendString(QByteArray& out, const QString& text)
-{
-    QString escaped;
-    escaped.reserve(text.size() + 2);
-    escaped.append(u'"');
-    for (const QChar ch : text) {
-        const char16_t c = ch.unicode();
-        if (c == u'"' || c == u'\\') {
-            escaped.append(u'\\');
-            escaped.append(ch);
-        } else if (c < 0x20) {
-            escaped.append(QStringLiteral("\\u%1").arg(int(c), 4, 16, QLatin1Char('0')));
-        } else {
-            escaped.append(ch);
+
+// A reader for the file as this program writes it (any white space, members
+// in any order), far quicker and leaner than a JSON tree for millions of
+// hour values. Anything it does not expect makes it give up, and the
+// general reader (which also salvages damaged files) takes over.
+class FastReader {
+public:
+    FastReader(const QByteArray& bytes, const QDate& cutoff)
+        : m_p(bytes.constData()), m_end(bytes.constData() + bytes.size()), m_cutoff(cutoff)
+    {
+    }
+
+    bool read(QHash<QString, UptimeHistory::Series>& out, double* version)
+    {
+        if (!expect('{'))
+            return false;
+        if (peek() == '}')
+            return finish(1);
+        for (;;) {
+            QString key;
+            if (!string(&key) || !expect(':'))
+                return false;
+            if (key == QLatin1String("series")) {
+                if (!series(out))
+                    return false;
+            } else if (key == QLatin1String("version")) {
+                if (!number(version))
+                    return false;
+            } else {
+                return false;
+            }
+            const char c = next();
+            if (c == '}')
+                return finish(0);
+            if (c != ',')
+                return false;
         }
     }
-    escaped.append(u'"');
-    out.append(escaped.toUtf8());
-}
+
+private:
+    void ws()
+    {
+        while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
+            ++m_p;
+    }
+    char peek()
+    {
+        ws();
+        return m_p < m_end ? *m_p : '\0';
+    }
+    char next()
+    {
+        ws();
+        return m_p < m_end ? *m_p++ : '\0';
+    }
+    bool expect(char c) { return next() == c; }
+    bool finish(int skip)
+    {
+        m_p += skip;
+        ws();
+        return m_p == m_end;
+    }
+
+    bool string(QString* out)
+    {
+        if (!expect('"'))
+            return false;
+        const char* start = m_p;
+        while (m_p < m_end && *m_p != '"' && *m_p != '\\' && uchar(*m_p) >= 0x20)
+            ++m_p;
+        if (m_p < m_end && *m_p == '"') {
+            *out = QString::fromUtf8(start, m_p - start);
+            ++m_p;
+            return true;
+        }
+        return false;  // escapes or damage: left to the general reader
+    }
+
+    bool number(double* out)
+    {
+        ws();
+        const auto res = std::from_chars(m_p, m_end, *out);
+        if (res.ec != std::errc() || res.ptr == m_p)
+            return false;
+        m_p = res.ptr;
+        return true;
+    }
+
+    bool series(QHash<QString, UptimeHistory::Series>& out)
+    {
+        if (!expect('{'))
+            return false;
+        if (peek() == '}') {
+            ++m_p;
+            return true;
+        }
+        for (;;) {
+            QString key;
+            if (!string(&key) || !expect(':'))
+                return false;
+            UptimeHistory::Series& s = out[key];
+            s.clear();
+            if (!days(s))
+                return false;
+            const char c = next();
+            if (c == '}')
+                return true;
+            if (c != ',')
+                return false;
+        }
+    }
+
+    bool date(QDate* out)
+    {
+        if (!expect('"'))
+            return false;
+        const char* start = m_p;
+        while (m_p < m_end && *m_p != '"' && *m_p != '\\')
+            ++m_p;
+        if (m_p >= m_end || *m_p != '"')
+            return false;
+        const qsizetype n = m_p - start;
+        ++m_p;
+        auto digits = [&](int from, int count) {
+            int v = 0;
+            for (int i = from; i < from + count; ++i) {
+                if (start[i] < '0' || start[i] > '9')
+                    return -1;
+                v = v * 10 + (start[i] - '0');
+            }
+            return v;
+        };
+        if (n == 10 && start[4] == '-' && start[7] == '-') {
+            const int y = digits(0, 4), m = digits(5, 2), d = digits(8, 2);
+            *out = (y < 0 || m < 0 || d < 0) ? QDate() : QDate(y, m, d);
+        } else {
+            *out = QDate::fromString(QString::fromUtf8(start, n), Qt::ISODate);
+        }
+        return true;
+    }
+
+    bool days(UptimeHistory::Series& s)
+    {
+        if (!expect('{'))
+            return false;
+        if (peek() == '}') {
+            ++m_p;
+            return true;
+        }
+        for (;;) {
+            QDate day;
+            if (!date(&day) || !expect(':') || !expect('['))
+                return false;
+            UptimeHistory::Day values{};
+            int count = 0;
+            if (peek() == ']') {
+                ++m_p;
+            } else {
+                for (;;) {
+                    double v = 0;
+                    if (!number(&v))
+                        return false;
+                    if (count < 24)
+                        values[size_t(count)] = std::isfinite(v) ? std::clamp(v, 0.0, 60.0) : 0.0;
+                    ++count;
+                    const char c = next();
+                    if (c == ']')
+                        break;
+                    if (c != ',')
+                        return false;
+                }
+            }
+            if (day.isValid() && day >= m_cutoff)
+                s[day] = values;
+            const char c = next();
+            if (c == '}')
+                return true;
+            if (c != ',')
+                return false;
+        }
+    }
+
+    const char* m_p;
+    const char* m_end;
+    QDate m_cutoff;
+};
 
 } // namespace
 
@@ -221,22 +409,39 @@ QByteArray UptimeHistory::encode(const QDate& today) const
         if (!firstSeries)
             out.append(',');
         firstSeries = false;
-        appendString(out, key);
+        appendJsonString(out, key);
         out.append(":{");
         bool firstDay = true;
+        char buf[24 * 28 + 32];
         for (; day != s.end(); ++day) {
+            char* p = buf;
             if (!firstDay)
-                out.append(',');
+                *p++ = ',';
             firstDay = false;
-            out.append('"');
-            out.append(day->first.toString(Qt::ISODate).toLatin1());
-            out.append("\":[");
+            *p++ = '"';
+            const QDate& date = day->first;
+            if (date.year() >= 1000 && date.year() <= 9999) {
+                p = std::to_chars(p, p + 4, date.year()).ptr;
+                *p++ = '-';
+                *p++ = char('0' + date.month() / 10);
+                *p++ = char('0' + date.month() % 10);
+                *p++ = '-';
+                *p++ = char('0' + date.day() / 10);
+                *p++ = char('0' + date.day() % 10);
+            } else {
+                const QByteArray text = date.toString(Qt::ISODate).toLatin1().left(16);
+                p = std::copy(text.begin(), text.end(), p);
+            }
+            *p++ = '"';
+            *p++ = ':';
+            *p++ = '[';
             for (int h = 0; h < 24; ++h) {
                 if (h)
-                    out.append(',');
-                appendNumber(out, day->second[size_t(h)]);
+                    *p++ = ',';
+                p = writeTenths(p, day->second[size_t(h)]);
             }
-            out.append(']');
+            *p++ = ']';
+            out.append(buf, p - buf);
         }
         out.append('}');
     }
@@ -248,6 +453,18 @@ QByteArray UptimeHistory::encode(const QDate& today) const
 
 ReadStatus UptimeHistory::decode(const QByteArray& bytes, const QDate& today, QStringList* problems)
 {
+    m_series.clear();
+    const QDate cutoff = cutoffOf(today);
+    double fastVersion = kUptimeVersion;
+    if (FastReader(bytes, cutoff).read(m_series, &fastVersion)) {
+        if (fastVersion == kUptimeVersion)
+            return ReadStatus::Clean;
+        problems->append(QStringLiteral("The uptime history is of version %1; only what version "
+                                        "%2 knows was read.")
+                             .arg(fastVersion)
+                             .arg(kUptimeVersion));
+        return ReadStatus::OtherVersion;
+    }
     m_series.clear();
     ReadStatus status = ReadStatus::Clean;
     bool whole = false;
@@ -275,7 +492,6 @@ ReadStatus UptimeHistory::decode(const QByteArray& bytes, const QDate& today, QS
                              .arg(version.toDouble())
                              .arg(kUptimeVersion));
     }
-    const QDate cutoff = cutoffOf(today);
     const QJsonObject all = root.value(QLatin1String("series")).toObject();
     for (auto it = all.begin(); it != all.end(); ++it) {
         Series& series = m_series[it.key()];

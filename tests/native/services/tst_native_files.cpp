@@ -186,7 +186,7 @@ private Q_SLOTS:
     {
         Device d;
         d.id = "x";
-        d.name = "Front \"door\" \\ ünïcode";
+        d.name = QStringLiteral("Front \"door\" \\ ünïcode \t\n\x01 ") + QString::fromUtf8("\xF0\x9F\x93\xB7");
         d.password = "p@ss:w/rd";
         d.channels = 4;
         d.ignored = {2};

@@ -175,6 +175,24 @@ private Q_SLOTS:
         QVERIFY(!back.dirty());
     }
 
+    void anyWellFormedLayoutReadsTheSame()
+    {
+        UptimeHistory u;
+        const QDate today(2026, 3, 2);
+        u.credit("s:a", local(today, 1, 0), local(today, 2, 30));
+        u.credit("c:a:2", local(today.addDays(-3), 22, 0), local(today.addDays(-2), 1, 10));
+        const QByteArray compact = u.encode(today);
+        const QByteArray indented = QJsonDocument::fromJson(compact).toJson(QJsonDocument::Indented);
+        QByteArray escaped = compact;
+        escaped.replace("\"c:a:2\"", "\"\\u0063:a:2\"");  // same key, written with an escape
+        for (const QByteArray& bytes : {compact, indented, escaped}) {
+            UptimeHistory back;
+            QStringList problems;
+            QCOMPARE(back.decode(bytes, today, &problems), ReadStatus::Clean);
+            QCOMPARE(back.encode(today), compact);
+        }
+    }
+
     void damagedFileIsReadAsFarAsSound()
     {
         UptimeHistory u;
