@@ -78,7 +78,6 @@ ApiClient::ApiClient(QObject* parent)
 ApiClient::~ApiClient()
 {
     // Replies still running must not call back into a client that is going away.
-    m_destroying = true;
     const auto replies = m_network.findChildren<QNetworkReply*>();
     for (QNetworkReply* reply : replies) {
         reply->disconnect(this);

@@ -244,5 +244,4 @@ private:
     int m_transferTimeoutMs;
     int m_outstanding = 0;
     int m_peakOutstanding = 0;
-    bool m_destroying = false;
 };
