@@ -416,6 +416,7 @@ private:
     bool rtsps = false;
     std::unique_ptr<TlsTunnel> tunnel;
     AVFormatContext* ctx = nullptr;
+    AVIOContext* mainIo = nullptr; // the top-level input of the HLS kinds
     AVCodecContext* vdec = nullptr;
     AVCodecContext* adec = nullptr;
     AVBufferRef* hwDevice = nullptr;
@@ -571,14 +572,34 @@ bool DecodeRun::openInput()
                 av_dict_set(&opts, "extension_picky", "0", 0);
                 av_dict_set(&opts, "protocol_whitelist", "file,http,https,tcp,tls,crypto,hls", 0);
                 av_dict_set(&opts, "rw_timeout", tun::kHlsRwTimeoutUs, 0);
+                // The demuxer's connection reuse reaches behind the I/O
+                // context for FFmpeg's own HTTP layer, which ours is not.
+                av_dict_set(&opts, "http_persistent", "0", 0);
                 if (kind == InputKind::RelayHls) {
                     av_dict_set(&opts, "live_start_index", p.live.load() ? "-2" : "0", 0);
                     av_dict_set(&opts, "analyzeduration", tun::kRelayHlsAnalyzeUs, 0);
                     av_dict_set(&opts, "probesize", tun::kRelayHlsProbeBytes, 0);
                 }
             }
+            if (kind != InputKind::Rtsp) {
+                // The top-level input is opened here, not by the demuxer:
+                // FFmpeg would close a context it opened through the hook
+                // as one of its own, which ours is not.
+                err = FfmpegPlayer::ioOpen(ctx, &mainIo, address.constData(), AVIO_FLAG_READ, nullptr);
+                if (err < 0) {
+                    av_dict_free(&opts);
+                    avformat_free_context(ctx);
+                    ctx = nullptr;
+                    break;
+                }
+                ctx->pb = mainIo;
+            }
             err = avformat_open_input(&ctx, address.constData(), nullptr, &opts);
             av_dict_free(&opts);
+            if (err < 0) {
+                FfmpegPlayer::ioClose(nullptr, mainIo);
+                mainIo = nullptr;
+            }
             if (err >= 0 && ctx) {
                 qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  opened (attempt %3)")
                                             .arg(p.labelPrefix()).arg(p.msSinceStart()).arg(attempt);
@@ -677,7 +698,7 @@ bool DecodeRun::setupVideo()
 {
     if (kind != InputKind::Rtsp) {
         if (avformat_find_stream_info(ctx, nullptr) < 0) {
-            avformat_close_input(&ctx);
+            boundedClose();
             p.deadlineArmed.store(false);
             failStatus(QStringLiteral("No stream information"));
             return false;
@@ -829,7 +850,12 @@ bool DecodeRun::handlePause()
 
 void DecodeRun::seekTo(int64_t ts)
 {
-    av_seek_frame(ctx, -1, ts, AVSEEK_FLAG_BACKWARD);
+    // Positions count from the input's own start, which need not be 0.
+    if (ctx->start_time != AV_NOPTS_VALUE && ctx->start_time > 0)
+        ts += ctx->start_time;
+    const int rc = av_seek_frame(ctx, -1, ts, AVSEEK_FLAG_BACKWARD);
+    if (rc < 0)
+        qWarning().noquote() << "[play]" << p.label << "seek failed:" << ffmpegError(rc);
     if (vdec)
         avcodec_flush_buffers(vdec);
     if (adec)
@@ -1193,6 +1219,8 @@ void DecodeRun::boundedClose()
         avformat_close_input(&ctx);
     }
     ctx = nullptr;
+    FfmpegPlayer::ioClose(nullptr, mainIo);
+    mainIo = nullptr;
 }
 
 void DecodeRun::cleanup()
