@@ -400,6 +400,19 @@ private Q_SLOTS:
         QCOMPARE(served, 0);
     }
 
+    void clientGoingAwayCallsNobodyBack()
+    {
+        apitest::Rig rig;
+        rig.server.script("/v2/slow", Answer::json(200, {}).after(200), -1);
+        JsonResult r;
+        rig.client->getJson("/v2/slow", false, r.callback());
+        QTRY_COMPARE(rig.server.requests().size(), 1);
+        rig.client->probeEndpoint("127.0.0.1", rig.server.port(), [&](bool) { r.calls += 100; });
+        rig.client.reset();
+        QTest::qWait(400);
+        QCOMPARE(r.calls, 0);
+    }
+
     void guardStopsRequestsBeforeTheyLeave()
     {
         apitest::Rig rig;
