@@ -2,7 +2,6 @@
 
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
-#include "native/services/NativeStore.h"
 
 #include <QFile>
 #include <QHash>
@@ -170,24 +169,24 @@ QList<QStringList> parseRows(const QString &text)
     return rows;
 }
 
-ImportResult importFile(NativeStore &store, const QString &path)
+bool readFile(const QString &path, QByteArray *bytes, ImportResult *failure)
 {
-    ImportResult result;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        result.errors << QStringLiteral("Can't open the file.");
-        return result;
+        failure->errors << QStringLiteral("Can't open the file.");
+        return false;
     }
     // Read one byte past the cap to tell a file at the cap from a larger one.
-    const QByteArray bytes = file.read(kMaxFileBytes + 1);
-    if (bytes.size() > kMaxFileBytes) {
-        result.errors << QStringLiteral("The file is too large to import.");
-        return result;
+    *bytes = file.read(kMaxFileBytes + 1);
+    if (bytes->size() > kMaxFileBytes) {
+        bytes->clear();
+        failure->errors << QStringLiteral("The file is too large to import.");
+        return false;
     }
-    return importBytes(store, bytes);
+    return true;
 }
 
-ImportResult importBytes(NativeStore &store, const QByteArray &bytes)
+ImportResult importBytes(const Inventory &into, const QByteArray &bytes)
 {
     ImportResult result;
     QString text = QString::fromUtf8(bytes);
@@ -224,13 +223,13 @@ ImportResult importBytes(NativeStore &store, const QByteArray &bytes)
     const QStringList brands = NativeBrand::manufacturers();
     const QStringList types = NativeBrand::deviceTypes();
 
-    // Lookups kept in step with the store as rows are added, so a large file
+    // Lookups kept in step with the inventory as rows are added, so a large file
     // costs one pass rather than one pass per row.
     QSet<QString> taken;
-    for (const Device &d : store.devices())
+    for (const Device &d : into.devices)
         taken.insert(duplicateKey(d.ip, d.httpPort));
     QHash<QString, QString> siteByName;  // case-folded name -> id; the last one wins
-    for (const Native::Site &s : store.sites())
+    for (const Native::Site &s : into.sites)
         siteByName.insert(s.name.toCaseFolded(), s.id);
 
     for (qsizetype r = 1; r < rows.size(); ++r) {
@@ -313,13 +312,13 @@ ImportResult importBytes(NativeStore &store, const QByteArray &bytes)
                 site.name = siteName;
                 if (addressCol >= 0)
                     site.address = cell(row, addressCol);
-                d.siteId = store.addSite(site);
+                d.siteId = into.addSite(site);
                 siteByName.insert(folded, d.siteId);
             }
         }
 
         QString error;
-        if (store.addDevice(d, &error).isEmpty()) {
+        if (into.addDevice(d, &error).isEmpty()) {
             reject(QStringLiteral("Row %1: %2").arg(number).arg(error));
             continue;
         }

@@ -5,10 +5,14 @@
 // own, sites created by name as rows need them. And the sample file that
 // shows the expected columns. Main thread only.
 
+#include "native/services/NativeRecords.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 class NativeStore;
 
@@ -28,6 +32,19 @@ inline constexpr qint64 kMaxFileBytes = 64 * 1024 * 1024;
 ImportResult importFile(NativeStore &store, const QString &path);
 // The same for bytes already read.
 ImportResult importBytes(NativeStore &store, const QByteArray &bytes);
+
+// Where imported rows go: the inventory as it stands when the import
+// starts, and how a site or a device is added to it.
+struct Inventory {
+    QList<Native::Site> sites;      // in inventory order
+    QList<Native::Device> devices;
+    std::function<QString(const Native::Site &site)> addSite;  // gives the new id
+    // Gives the new id, or an empty one and the reason in `error`.
+    std::function<QString(const Native::Device &device, QString *error)> addDevice;
+};
+ImportResult importBytes(const Inventory &into, const QByteArray &bytes);
+// The file's bytes, or a result holding the file-level error.
+bool readFile(const QString &path, QByteArray *bytes, ImportResult *failure);
 
 // The sample file: the header row and two example devices.
 QString sampleCsv();
