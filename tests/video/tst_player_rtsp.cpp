@@ -1,0 +1,178 @@
+// The player against GStreamer's RTSP server: live pictures and sound over
+// RTSP and RTSPS, certificate checks (authority and host name), credentials,
+// a refused port, and passwords kept out of the log.
+
+#include "tests/support/TestKit.h"
+#include "tests/video/Peers.h"
+#include "video/FfmpegPlayer.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+class PlayerRtsp : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+    void liveRtspGivesPicturesAndSound();
+    void rtspsWithTrustedCertificatePlays();
+    void rtspsFromUnknownAuthorityDoesNotPlay();
+    void rtspsForAnotherHostNameDoesNotPlay();
+    void wrongCredentialsDoNotPlay();
+    void refusedPortIsNotRetried();
+
+private:
+    QString rtsps(quint16 port, const QString& user = QStringLiteral("alice"),
+                  const QString& pass = QStringLiteral("s3cret")) const
+    {
+        return QStringLiteral("rtsps://%1:%2@127.0.0.1:%3/live").arg(user, pass).arg(port);
+    }
+    // Plays until a picture or a status; answers whether pictures came.
+    bool playsPictures(const QString& url, QString* statusDetail = nullptr)
+    {
+        QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
+        QSignalSpy status(player.get(), &FfmpegPlayer::status);
+        player->play(url);
+        QElapsedTimer t;
+        t.start();
+        while (frames.isEmpty() && status.isEmpty() && t.elapsed() < 30000)
+            QTest::qWait(50);
+        if (statusDetail && !status.isEmpty())
+            *statusDetail = status.first().at(1).toString();
+        QTest::qWait(300); // nothing may slip through after a failure either
+        return !frames.isEmpty();
+    }
+
+    QTemporaryDir dir;
+    peers::Peer plain, secure, wrongName, stranger;
+    std::unique_ptr<FfmpegPlayer> player;
+};
+
+void PlayerRtsp::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QProcess certs;
+    certs.start(QStringLiteral("sh"), {kvrtest::fixturePath(QStringLiteral("rtsp/make_certs.sh")), dir.path()});
+    QVERIFY(certs.waitForFinished(60000));
+    QCOMPARE(certs.exitCode(), 0);
+    const QString user = QStringLiteral("--user"), alice = QStringLiteral("alice"), pw = QStringLiteral("--password"),
+                  secret = QStringLiteral("s3cret"), tls = QStringLiteral("--tls");
+    QVERIFY(peers::startRtsp(plain));
+    QVERIFY(peers::startRtsp(secure, {tls, dir.filePath(QStringLiteral("server.pem")), user, alice, pw, secret}));
+    QVERIFY(peers::startRtsp(wrongName, {tls, dir.filePath(QStringLiteral("wrongname.pem")), user, alice, pw, secret}));
+    QVERIFY(peers::startRtsp(stranger, {tls, dir.filePath(QStringLiteral("stranger.pem")), user, alice, pw, secret}));
+}
+
+void PlayerRtsp::cleanupTestCase()
+{
+    plain.stop();
+    secure.stop();
+    wrongName.stop();
+    stranger.stop();
+}
+
+void PlayerRtsp::init()
+{
+    qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("ca.pem")).toUtf8());
+    player = std::make_unique<FfmpegPlayer>();
+    player->openAttempts = 2;
+}
+
+void PlayerRtsp::cleanup()
+{
+    player.reset();
+}
+
+void PlayerRtsp::liveRtspGivesPicturesAndSound()
+{
+    kvrtest::LogCapture log;
+    QSignalSpy audio(player.get(), &FfmpegPlayer::audioTrack);
+    QList<double> positions;
+    connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
+    QVERIFY(playsPictures(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(plain.port)));
+    QVERIFY(!audio.isEmpty());
+    QCOMPARE(audio.first().first().toBool(), true);
+    QVERIFY(log.contains(QStringLiteral("tracks known (SDP)")));
+    QVERIFY(log.contains(QStringLiteral("first frame shown")));
+    // Pictures keep coming, paced on the sound clock, at about real time.
+    const int before = int(positions.size());
+    const double from = positions.last();
+    QTest::qWait(2000);
+    const double advanced = positions.last() - from;
+    QVERIFY2(positions.size() - before >= 25, qPrintable(QString::number(positions.size() - before)));
+    QVERIFY2(advanced > 1.2 && advanced < 3.0, qPrintable(QString::number(advanced)));
+    QVERIFY(!log.contains(QStringLiteral("Playing without audio")));
+    QVERIFY(!log.contains(QStringLiteral("Audio stopped; continuing on the wall clock")));
+}
+
+void PlayerRtsp::rtspsWithTrustedCertificatePlays()
+{
+    kvrtest::LogCapture log;
+    QSignalSpy audio(player.get(), &FfmpegPlayer::audioTrack);
+    QVERIFY(playsPictures(rtsps(secure.port)));
+    QVERIFY(!audio.isEmpty() && audio.first().first().toBool());
+    for (const QString& line : log.messages())
+        QVERIFY2(!line.contains(QStringLiteral("s3cret")), qPrintable(line));
+}
+
+void PlayerRtsp::rtspsFromUnknownAuthorityDoesNotPlay()
+{
+    kvrtest::LogCapture log;
+    QString detail;
+    QVERIFY(!playsPictures(rtsps(stranger.port), &detail));
+    QVERIFY2(detail.contains(QStringLiteral("Certificate not trusted")), qPrintable(detail));
+    // Without our bundle the system's authorities do not know ours either.
+    qunsetenv("KVR_TLS_CA_FILE");
+    detail.clear();
+    QVERIFY(!playsPictures(rtsps(secure.port), &detail));
+    QVERIFY2(detail.contains(QStringLiteral("Certificate not trusted")), qPrintable(detail));
+    // A bundle that does not exist is no bundle.
+    qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("missing.pem")).toUtf8());
+    QVERIFY(!playsPictures(rtsps(secure.port)));
+    for (const QString& line : log.messages())
+        QVERIFY2(!line.contains(QStringLiteral("s3cret")), qPrintable(line));
+}
+
+void PlayerRtsp::rtspsForAnotherHostNameDoesNotPlay()
+{
+    QString detail;
+    QVERIFY(!playsPictures(rtsps(wrongName.port), &detail));
+    QVERIFY2(detail.contains(QStringLiteral("Certificate not trusted")), qPrintable(detail));
+}
+
+void PlayerRtsp::wrongCredentialsDoNotPlay()
+{
+    kvrtest::LogCapture log;
+    QString detail;
+    QVERIFY(!playsPictures(rtsps(secure.port, QStringLiteral("alice"), QStringLiteral("wr0ngpass")), &detail));
+    QVERIFY(!detail.isEmpty());
+    QVERIFY(!playsPictures(rtsps(secure.port, QStringLiteral("mallory"), QStringLiteral("s3cret"))));
+    for (const QString& line : log.messages())
+        QVERIFY2(!line.contains(QStringLiteral("wr0ngpass")) && !line.contains(QStringLiteral("s3cret")), qPrintable(line));
+}
+
+void PlayerRtsp::refusedPortIsNotRetried()
+{
+    peers::Peer refuse;
+    QVERIFY(peers::startProxy(refuse, 0, QStringLiteral("refuse")));
+    kvrtest::LogCapture log;
+    player->openAttempts = 40;
+    QElapsedTimer t;
+    t.start();
+    QString detail;
+    QVERIFY(!playsPictures(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(refuse.port), &detail));
+    QVERIFY(!detail.isEmpty());
+    // 40 attempts half a second apart would take 20 s.
+    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(!log.contains(QStringLiteral("opened (attempt")));
+
+    // The same through the secure path.
+    t.restart();
+    QVERIFY(!playsPictures(rtsps(refuse.port)));
+    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+}
+
+KVR_TEST_MAIN(PlayerRtsp)
+#include "tst_player_rtsp.moc"
