@@ -185,7 +185,27 @@ void VideoStage::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (gpu)
         gpu->setGeometry(rect());
-    Q_EMIT pixelSizeChanged(devicePixelSize(size(), devicePixelRatioF()));
+    reportPixelSize();
+}
+
+void VideoStage::reportPixelSize()
+{
+    reportedPixelSize = devicePixelSize(size(), devicePixelRatioF());
+    Q_EMIT pixelSizeChanged(reportedPixelSize);
+}
+
+bool VideoStage::event(QEvent* event)
+{
+    const bool handled = QWidget::event(event);
+    // A window moved to a display of another pixel ratio changes the size in
+    // device pixels without a resize; owners size their pictures by it.
+    bool ratioMayChange = event->type() == QEvent::ScreenChangeInternal;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    ratioMayChange = ratioMayChange || event->type() == QEvent::DevicePixelRatioChange;
+#endif
+    if (ratioMayChange && devicePixelSize(size(), devicePixelRatioF()) != reportedPixelSize)
+        reportPixelSize();
+    return handled;
 }
 
 void VideoStage::paintEvent(QPaintEvent*)

@@ -61,6 +61,7 @@ Q_SIGNALS:
     void doubleClicked();
 
 protected:
+    bool event(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
@@ -69,6 +70,7 @@ protected:
 private:
     void spinStep();
     void onGpuUnavailable(const QString& reason);
+    void reportPixelSize();
 
     QImage frame;
     QString headline = QStringLiteral("Loading");
@@ -80,4 +82,5 @@ private:
     double spinAngle = 0.0;
     bool cover = false;
     int cornerRadius = 14;
+    QSize reportedPixelSize; // last size sent with pixelSizeChanged
 };

@@ -4,6 +4,7 @@
 #include "video/VideoStage.h"
 
 #include <QOpenGLContext>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QSurfaceFormat>
 
@@ -179,6 +180,33 @@ private Q_SLOTS:
         QCOMPARE(doubled.size(), 1);
     }
 
+    // Moving to a display of another pixel ratio reports the new size in
+    // device pixels, though the widget keeps its size.
+    void movingToADenserDisplayReportsTheNewSize()
+    {
+        const QList<QScreen*> screens = QGuiApplication::screens();
+        if (screens.size() < 2 || screens.at(0)->devicePixelRatio() == screens.at(1)->devicePixelRatio())
+            QSKIP("runs on two displays of different pixel ratios (see CMakeLists.txt)");
+        QWidget top;
+        top.setScreen(screens.at(0));
+        top.move(screens.at(0)->geometry().topLeft() + QPoint(10, 10));
+        auto* s = new VideoStage(&top);
+        s->resize(400, 320);
+        top.resize(400, 320);
+        QSignalSpy sized(s, &VideoStage::pixelSizeChanged);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        const qreal before = s->devicePixelRatioF();
+        sized.clear();
+        QScreen* other = screens.at(1);
+        top.setScreen(other);
+        top.move(other->geometry().topLeft() + QPoint(10, 10));
+        QTRY_VERIFY(!sized.isEmpty());
+        QVERIFY(s->devicePixelRatioF() != before);
+        QCOMPARE(s->size(), QSize(400, 320));
+        QCOMPARE(sized.last().at(0).toSize(), VideoStage::devicePixelSize(QSize(400, 320), other->devicePixelRatio()));
+    }
+
     // YUV pictures go to the GPU child, and the shown picture is what it drew,
     // not the last RGB picture; an RGB picture takes over again.
     void yuvPicturesDrawOnTheChild()
@@ -226,6 +254,8 @@ private Q_SLOTS:
     {
         if (!qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
             QSKIP("runs in its own process with KVR_TEST_GPU_FAIL set");
+        if (!QOpenGLContext().create())
+            QSKIP("no OpenGL on this display");
         VideoStage* s = shownStage(640, 360);
         QVERIFY(s);
         kvrtest::LogCapture log;
