@@ -27,9 +27,29 @@ QString stamp(const QDateTime &t)
     return t.isValid() ? t.toLocalTime().toString(kMinuteFormat) : QString();
 }
 
-QString hourStamp(const UptimeCell &cell, qint64 addSecs = 0)
+// "yyyy-MM-dd HH:mm" of a cell's hour, or of the end of that hour. Built by
+// hand: the reports write hundreds of thousands of these, and the hour that
+// follows hour h of a day is h + 1, or midnight of the next day.
+QString hourStamp(const UptimeCell &cell, bool end = false)
 {
-    return QDateTime(cell.date, QTime(cell.hour, 0)).addSecs(addSecs).toString(kMinuteFormat);
+    QDate date = cell.date;
+    int hour = cell.hour + (end ? 1 : 0);
+    if (hour >= 24) {
+        hour -= 24;
+        date = date.addDays(1);
+    }
+    QString out = date.toString(Qt::ISODate);
+    out += QLatin1Char(' ');
+    out += QLatin1Char(char('0' + hour / 10));
+    out += QLatin1Char(char('0' + hour % 10));
+    out += QLatin1String(":00");
+    return out;
+}
+
+// Cells repeated on every row of a scope, made safe once.
+QString rowPrefix(const QString &site, const QString &device, const QString &scope)
+{
+    return csvField(site) + QLatin1Char(',') + csvField(device) + QLatin1Char(',') + csvField(scope);
 }
 
 // "-12" or "-3.5": text a spreadsheet reads as a number, never as a formula.
@@ -74,12 +94,17 @@ void uptimeKind(const NativeStore &store, const Device &d, const QString &site, 
 {
     for (const Scope &scope : scopesOf(d)) {
         const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
+        const QString prefix = rowPrefix(site, d.name, scope.label);
         for (qsizetype i = 0; i + 24 <= cells.size(); i += 24) {
             const double p = NativeStore::uptimePercent(cells.mid(i, 24));
             if (p < 0)
                 continue;
-            out += csvLine({cells.at(i).date.toString(Qt::ISODate), site, d.name, scope.label,
-                            QString::number(p, 'f', 1)});
+            out += csvField(cells.at(i).date.toString(Qt::ISODate));
+            out += QLatin1Char(',');
+            out += prefix;
+            out += QLatin1Char(',');
+            out += csvField(QString::number(p, 'f', 1));
+            out += QLatin1Char('\n');
         }
     }
 }
@@ -89,6 +114,7 @@ void downtimeKind(const NativeStore &store, const Device &d, const QString &site
 {
     for (const Scope &scope : scopesOf(d)) {
         const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
+        const QString prefix = rowPrefix(site, d.name, scope.label);
         const qsizetype n = cells.size();
         qsizetype i = 0;
         while (i < n) {
@@ -99,8 +125,14 @@ void downtimeKind(const NativeStore &store, const Device &d, const QString &site
             qsizetype j = i + 1;
             while (j < n && cells.at(j).minutes == 0)
                 ++j;
-            out += csvLine({site, d.name, scope.label, hourStamp(cells.at(i)), hourStamp(cells.at(j - 1), 3600),
-                            QString::number(j - i)});
+            out += prefix;
+            out += QLatin1Char(',');
+            out += csvField(hourStamp(cells.at(i)));
+            out += QLatin1Char(',');
+            out += csvField(hourStamp(cells.at(j - 1), true));
+            out += QLatin1Char(',');
+            out += csvField(QString::number(j - i));
+            out += QLatin1Char('\n');
             i = j;
         }
     }
