@@ -1,14 +1,10 @@
 #include "native/services/NativeController.h"
 
 #include "app/core/Settings.h"
+#include "native/services/DeviceProbe.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Tunables.h"
-
-#if __has_include("native/services/DeviceProbe.h")
-#include "native/services/DeviceProbe.h"
-#define KVR_HAVE_DEVICE_PROBE 1
-#endif
 
 #include <QDebug>
 #include <QPointer>
@@ -34,7 +30,6 @@ QList<NativeController*>& liveControllers()
 
 NativeController::ProbeFn deviceProbe()
 {
-#ifdef KVR_HAVE_DEVICE_PROBE
     return [](const Native::Device& device, NativeController::Kind kind, int windowDays,
               NativeController::Done done) {
         switch (kind) {
@@ -49,14 +44,6 @@ NativeController::ProbeFn deviceProbe()
             return;
         }
     };
-#else
-    return [](const Native::Device&, NativeController::Kind, int, NativeController::Done done) {
-        Native::ProbeResult r;
-        r.health.device = Native::Failed;
-        r.health.error = QStringLiteral("Device checks are not available in this build.");
-        done(r);
-    };
-#endif
 }
 
 } // namespace

@@ -1,0 +1,124 @@
+// The scheduler driving the real device probe against fake devices on
+// loopback.
+
+#include "app/core/Settings.h"
+#include "native/services/NativeController.h"
+#include "native/services/NativeStore.h"
+#include "native/services/SecureFile.h"
+#include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/support/TestKit.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QSignalSpy>
+
+using kvrtest::FakeDevice;
+using namespace Native;
+
+namespace {
+
+Device deviceFor(const FakeDevice& fake, const QString& password)
+{
+    Device d;
+    d.name = "Fake";
+    d.ip = "127.0.0.1";
+    d.httpPort = fake.httpPort();
+    d.rtspPort = fake.rtspPort();
+    d.username = fake.username;
+    d.password = password;
+    d.manufacturer = "HIKVISION";
+    d.channels = 2;
+    return d;
+}
+
+int credentialed(const FakeDevice& fake)
+{
+    int n = 0;
+    for (const kvrtest::FakeRequest& r : fake.requests())
+        if (r.hasCredentials())
+            ++n;
+    return n;
+}
+
+} // namespace
+
+class TestNativeSweep : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        QDir(QFileInfo(SecureFile::path("x")).path()).removeRecursively();
+        NativeMode::prefs().remove("native");
+    }
+
+    void wrongPasswordIsTriedOnceAndSweepsSkipIt()
+    {
+        FakeDevice good(FakeDevice::Kind::Isapi);
+        FakeDevice locked(FakeDevice::Kind::Isapi);
+        QVERIFY(good.start());
+        QVERIFY(locked.start());
+        NativeStore store;
+        const QString goodId = store.addDevice(deviceFor(good, good.password));
+        const QString lockedId = store.addDevice(deviceFor(locked, "wrong"));
+        NativeController c(&store);
+        QSignalSpy finished(&c, &NativeController::finished);
+
+        c.refreshAll();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 30000);
+        QVERIFY(c.isRefused(lockedId));
+        QVERIFY(!c.isRefused(goodId));
+        const Device* d = store.device(lockedId);
+        QCOMPARE(d->health.device, int(Failed));
+        QCOMPARE(d->health.error, QStringLiteral("Username or password is incorrect."));
+        QCOMPARE(store.device(goodId)->health.device, int(Passed));
+        // The wrong password is sent once, never again.
+        QCOMPARE(credentialed(locked), 1);
+        const int lockedRequests = locked.requestCount();
+        QVERIFY(!locked.requests().first().hasCredentials());
+
+        // Later sweeps leave the device alone; the healthy one is checked.
+        const int goodBefore = good.requestCount();
+        for (int sweep = 0; sweep < 2; ++sweep) {
+            c.poll();
+            QVERIFY(!c.isBusy(lockedId));
+            QTRY_VERIFY_WITH_TIMEOUT(!c.isBusy(goodId), 30000);
+        }
+        QCOMPARE(locked.requestCount(), lockedRequests);
+        QCOMPARE(credentialed(locked), 1);
+        QVERIFY(good.requestCount() > goodBefore);
+
+        // Corrected by the user: the mark is cleared and the next check passes.
+        Device edit = *store.device(lockedId);
+        edit.password = locked.password;
+        QVERIFY(store.updateDevice(edit));
+        c.clearRefused(lockedId);
+        c.refreshAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!c.isBusy(lockedId), 30000);
+        QCOMPARE(store.device(lockedId)->health.device, int(Passed));
+        QVERIFY(!c.isRefused(lockedId));
+    }
+
+    void unreachableDevicesEndAsOffline()
+    {
+        NativeStore store;
+        Device closed;
+        closed.ip = "127.0.0.1";
+        closed.httpPort = kvrtest::closedPort();
+        closed.rtspPort = kvrtest::closedPort();
+        const QString id = store.addDevice(closed);
+        NativeController c(&store);
+        QSignalSpy finished(&c, &NativeController::finished);
+        c.run(id, NativeController::Diagnose);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
+        const Device* d = store.device(id);
+        QCOMPARE(d->health.device, int(Failed));
+        QCOMPARE(d->health.internet, int(Failed));
+        QCOMPARE(d->health.lossPercent, 100);
+        QCOMPARE(d->health.error, QStringLiteral("Device is offline."));
+        QVERIFY(!c.isRefused(id));
+        QVERIFY(store.device(id)->health.checkedAt.isValid());
+    }
+};
+
+KVR_TEST_MAIN(TestNativeSweep)
+#include "tst_native_sweep.moc"
