@@ -4,6 +4,7 @@
 #include "native/services/Brands.h"
 #include "native/services/DeviceParsers.h"
 #include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
 
 #include <QHash>
@@ -124,13 +125,6 @@ void cameraFindings(const Device &d, const QDateTime &now, QList<Issue> &out)
 
 int nonNegative(int v) { return v < 0 ? 0 : v; }
 
-// Brands whose devices offer the live event stream (ISAPI, at either root).
-bool eventsSupported(const QString &manufacturer)
-{
-    const int f = NativeBrand::family(manufacturer);
-    return f == NativeBrand::Isapi || f == NativeBrand::IsapiOwnRoot;
-}
-
 struct CacheEntry {
     const NativeStore *store = nullptr;
     quint64 revision = 0;
@@ -154,10 +148,32 @@ qint64 hourNumber(const QDateTime &now)
 
 Sources Sources::live()
 {
+    return over(&NativeStore::instance(), &NativeController::instance(), &NativeEvents::instance());
+}
+
+Sources Sources::over(const NativeStore *store, const NativeController *controller, const NativeEvents *events)
+{
     Sources s;
-    s.store = &NativeStore::instance();
-    s.refused = [](const QString &id) { return NativeController::instance().isRefused(id); };
+    s.store = store;
     s.kindLabel = AlertStream::label;
+    if (controller)
+        s.refused = [controller](const QString &id) { return controller->isRefused(id); };
+    if (events) {
+        s.standing = [events](const QString &id, int hours) {
+            QList<Standing> out;
+            const QList<NativeEvents::Event> found = events->standing(id, hours);
+            out.reserve(found.size());
+            for (const NativeEvents::Event &e : found)
+                out.append(Standing{e.kind, e.channel, e.receivedAt});
+            return out;
+        };
+        s.link = [events](const QString &id) {
+            const auto it = events->statuses().constFind(id);
+            if (it == events->statuses().cend())
+                return LinkState{};
+            return LinkState{Link(int(it->link)), it->text, it->since};
+        };
+    }
     return s;
 }
 
@@ -252,7 +268,7 @@ QList<Issue> issuesFor(const Sources &src, const Device &d, const QDateTime &now
                             .arg(QString::number(week, 'f', 1)));
     }
 
-    if (h.device == Passed && eventsSupported(d.manufacturer) && src.link) {
+    if (h.device == Passed && NativeEvents::supports(d.manufacturer) && src.link) {
         const LinkState link = src.link(d.id);
         if ((link.link == Link::Unsupported || link.link == Link::Lost) && link.since.isValid()
             && link.since.secsTo(now) >= kEventsQuietSecs)

@@ -15,6 +15,8 @@
 #include <functional>
 #include <limits>
 
+class NativeController;
+class NativeEvents;
 class NativeStore;
 
 namespace Native {
@@ -95,6 +97,10 @@ struct Sources {
     std::function<QString(int kind)> kindLabel;
 
     static Sources live();
+    // The same over given objects (the scheduler and the event streams may
+    // be null: no refused logins, no live events).
+    static Sources over(const NativeStore *store, const NativeController *controller,
+                        const NativeEvents *events);
 };
 
 // ---- Findings ---------------------------------------------------------------

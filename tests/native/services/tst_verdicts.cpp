@@ -1,3 +1,5 @@
+#include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
 #include "tests/native/services/NativeSeed.h"
@@ -384,6 +386,40 @@ private Q_SLOTS:
             "1/16 Video loss reported | Channel 2, Gate, 1 min ago, by the device's live events. Not cleared "
             "since.",
         }));
+    }
+
+    void conditionsFromTheEventLog()
+    {
+        Fleet f;
+        Device d = healthy(QStringLiteral("Gate NVR"), 4);
+        d.cameras[0].name = QStringLiteral("Gate");
+        f.load({d});
+        NativeController controller(f.store.get(), [](const Device &, NativeController::Kind, int,
+                                                      NativeController::Done) {});
+        NativeEvents events(f.store.get(), &controller);
+        auto alert = [](const QString &type, int channel, bool active) {
+            AlertStream::Alert a;
+            a.type = type;
+            a.channel = channel;
+            a.active = active;
+            return a;
+        };
+        f.clock.setNowUtc(kNow.addSecs(-3600).toUTC());
+        events.ingest(d.id, {alert("diskerror", 0, true), alert("tamperdetection", 2, true)});
+        f.clock.setNowUtc(kNow.addSecs(-600).toUTC());
+        // The tampering has cleared; a motion is no condition.
+        events.ingest(d.id, {alert("tamperdetection", 2, false), alert("vmd", 1, true),
+                             alert("videoloss", 1, true)});
+        f.clock.setNowUtc(kNow.toUTC());
+        const Sources src = Sources::over(f.store.get(), &controller, &events);
+        QCOMPARE(lines(issuesFor(src, f.store->devices().at(0), kNow)), QStringList({
+            "1/16 Video loss reported | Gate, 10 min ago, by the device's live events. Not cleared since.",
+            "0/6 Disk error reported | 1 h ago, by the device's live events. Not cleared since.",
+        }));
+        // No stream status: no "No live events" notice.
+        QVERIFY(src.link);
+        QCOMPARE(int(src.link(d.id).link), int(Link::Off));
+        QVERIFY(!src.refused(d.id));
     }
 
     void staleAndUnfetched()
