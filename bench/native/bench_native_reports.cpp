@@ -4,6 +4,7 @@
 // figure (the best and the median of several runs).
 
 #include "native/services/CsvImport.h"
+#include "native/services/NativeEvents.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Reports.h"
@@ -140,52 +141,24 @@ QByteArray makeUptime(const QList<Device> &fleet, const QDate &today)
     return out;
 }
 
-struct Events {
-    // Newest last, as the event log keeps them.
-    struct Event {
-        QString deviceId;
-        int channel;
-        int kind;
-        bool active;
-        QDateTime receivedAt;
-    };
-    QList<Event> list;
-
-    // The standing conditions of one device: newest first, the latest
-    // notice of each kind and channel decides, only kinds 4 to 12.
-    QList<NativeInsights::Standing> standing(const QString &id, int hours, const QDateTime &now) const
-    {
-        const QDateTime cutoff = now.addSecs(-qint64(hours) * 3600);
-        QList<NativeInsights::Standing> out;
-        QSet<qint64> decided;
-        for (qsizetype i = list.size() - 1; i >= 0; --i) {
-            const Event &e = list.at(i);
-            if (e.receivedAt < cutoff)
-                break;
-            if (e.deviceId != id || e.kind < 4 || e.kind > 12)
-                continue;
-            const qint64 pair = qint64(e.kind) << 32 | quint32(e.channel);
-            if (decided.contains(pair))
-                continue;
-            decided.insert(pair);
-            if (e.active)
-                out.append({e.kind, e.channel, e.receivedAt});
-        }
-        return out;
-    }
-};
-
-Events makeEvents(const QList<Device> &fleet, const QDateTime &now)
+// 5,000 events over the last seven days, stored the way the live streams
+// store them (keep-alives dropped, repeated detections folded).
+void fillEvents(NativeEvents &events, const QList<Device> &fleet, const QDateTime &now)
 {
+    static const char *const words[] = {"vmd", "linedetection", "fielddetection", "videoloss", "tamperdetection",
+                                        "diskfull", "diskerror", "nicbroken", "ipconflict", "illaccess",
+                                        "recordingfailure", "videomismatch", "io", "somethingelse"};
     std::mt19937 rng(3);
-    Events ev;
+    kvrtest::TestClock clock(now.addDays(-7).toUTC());
     for (int i = 0; i < kEvents; ++i) {
-        // Spread over seven days, oldest first.
-        const QDateTime at = now.addSecs(-qint64(7 * 86400) + qint64(i) * (7 * 86400 / kEvents));
+        clock.setNowUtc(now.addSecs(-qint64(7 * 86400) + qint64(i) * (7 * 86400 / kEvents)).toUTC());
         const Device &d = fleet.at(int(rng() % fleet.size()));
-        ev.list.append({d.id, 1 + int(rng() % kCameras), 1 + int(rng() % 14), rng() % 3 != 0, at});
+        AlertStream::Alert a;
+        a.type = QString::fromLatin1(words[rng() % std::size(words)]);
+        a.channel = 1 + int(rng() % kCameras);
+        a.active = rng() % 3 != 0;
+        events.ingest(d.id, {a});
     }
-    return ev;
 }
 
 QByteArray makeCsv(int rows)
@@ -235,14 +208,15 @@ int main(int argc, char **argv)
     out << "fleet: " << store.devices().size() << " devices x " << kCameras << " cameras, " << store.sites().size()
         << " sites, " << store.uptime().seriesCount() << " uptime series over " << kDays << " days" << Qt::endl;
 
-    const Events events = makeEvents(fleet, now);
+    NativeEvents events(&store, nullptr);
+    fillEvents(events, fleet, now);
+    out << "event log: " << events.events().size() << " events stored of " << kEvents << " received" << Qt::endl;
     QSet<QString> refused;
     for (int i = 0; i < kDevices; i += 40)
         refused.insert(fleet.at(i).id);
-    NativeInsights::Sources src;
-    src.store = &store;
+    NativeInsights::Sources src = NativeInsights::Sources::over(&store, nullptr, &events);
     src.refused = [&](const QString &id) { return refused.contains(id); };
-    src.standing = [&](const QString &id, int hours) { return events.standing(id, hours, now); };
+    // Every supported device's stream lost an hour ago.
     src.link = [&](const QString &) {
         return NativeInsights::LinkState{NativeInsights::Link::Lost, QStringLiteral("The stream ended."),
                                          now.addSecs(-3600)};
