@@ -37,6 +37,8 @@ public:
     Native::ReadStatus inventoryReadStatus() const { return m_inventoryRead; }
     Native::ReadStatus uptimeReadStatus() const { return m_uptimeRead; }
     int inventoryWriteCount() const { return m_inventoryWrites; }
+    // The delay the pending save was started with; -1 when none is pending.
+    int pendingSaveDelayMs() const { return m_saveTimer.isActive() ? m_saveTimer.interval() : -1; }
 
     // ---- Reading ----
     const QList<Native::Site>& sites() const { return m_sites; }

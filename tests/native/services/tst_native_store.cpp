@@ -425,22 +425,25 @@ private Q_SLOTS:
 
         NativeStore store;
         const QString id = store.addDevice(sample());
+        QCOMPARE(store.pendingSaveDelayMs(), 1500);
         // A change every second of the test clock keeps the save waiting
         // only until 30 s after the first.
         for (int i = 0; i < 29; ++i) {
             clock.advanceSecs(1);
             store.applyProbe(id, up());
         }
-        QCoreApplication::processEvents();
-        QCOMPARE(store.inventoryWriteCount(), 0);
+        QCOMPARE(store.pendingSaveDelayMs(), 1000);
         clock.advanceSecs(1);
         store.applyProbe(id, up());
-        QTRY_COMPARE_WITH_TIMEOUT(store.inventoryWriteCount(), 1, 1000);
+        QCOMPARE(store.pendingSaveDelayMs(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(store.inventoryWriteCount(), 1, 5000);
+        QCOMPARE(store.pendingSaveDelayMs(), -1);
 
         // After a save, a burst is written once, after the delay.
         store.applyProbe(id, up());
+        clock.advanceSecs(1);
         store.applyProbe(id, up());
-        QTest::qWait(500);
+        QCOMPARE(store.pendingSaveDelayMs(), 1500);
         QCOMPARE(store.inventoryWriteCount(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(store.inventoryWriteCount(), 2, 5000);
         QTest::qWait(100);
@@ -541,6 +544,18 @@ private Q_SLOTS:
         QCOMPARE(second.inventoryReadStatus(), ReadStatus::Damaged);
         QCOMPARE(unreadCopies().size(), 1);
         QCOMPARE(*SecureFile::read(unreadCopies().first()), QByteArray("\x01\x02 this is not json"));
+    }
+
+    void damagedUptimeFileIsKeptAside()
+    {
+        const QByteArray junk = "{\"series\":{\"d:x\":{\"2026-03-02\":[1,2";
+        QVERIFY(SecureFile::write(kUptimeFile, junk));
+        kvrtest::LogCapture log;
+        NativeStore store;
+        QCOMPARE(store.uptimeReadStatus(), ReadStatus::Damaged);
+        QVERIFY(log.contains(QStringLiteral("native-uptime.json")));
+        QCOMPARE(unreadCopies().size(), 1);
+        QCOMPARE(*SecureFile::read(unreadCopies().first()), junk);
     }
 
 private:
