@@ -6,6 +6,7 @@
 // it; it announces changes and saves itself shortly after them. Main
 // thread only.
 
+#include "native/services/CsvImport.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/NativeRecords.h"
 #include "native/services/UptimeHistory.h"
@@ -71,6 +72,11 @@ public:
     void saveCameras(const QString& id, const QList<Native::Camera>& cameras);
     void applyProbe(const QString& id, const Native::ProbeResult& result);
     static void syncCameras(Native::Device& device);
+
+    // ---- CSV import (its rules live in CsvImport) ----
+    using ImportResult = NativeCsv::ImportResult;
+    ImportResult importCsv(const QString& path) { return NativeCsv::importFile(*this, path); }
+    static QString sampleCsv() { return NativeCsv::sampleCsv(); }
 
     // The seconds of uptime one probe may credit: max(poll minutes x 90,
     // 450), with the poll interval clamped to its range.
