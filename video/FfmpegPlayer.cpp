@@ -229,7 +229,7 @@ void FfmpegPlayer::onWorkerEnded(int endedGeneration, bool hadPictureThen, bool 
         qWarning().noquote() << "[play]" << label << "stream dropped; reconnecting" << step.attempt << "of"
                              << tun::kMaxReconnects;
         Q_EMIT reconnecting(step.attempt, tun::kMaxReconnects, step.why);
-        QTimer::singleShot(step.delayMs, this, [this, endedGeneration] { restartStep(endedGeneration); });
+        QTimer::singleShot(step.delayMs, Qt::PreciseTimer, this, [this, endedGeneration] { restartStep(endedGeneration); });
         return;
     }
     Q_EMIT status(step.headline, step.detail);
@@ -987,6 +987,10 @@ void DecodeRun::videoPacket()
             avcodec_flush_buffers(vdec);
             pending.clear();
             pacer->resetClock(now);
+            // The jump in media time is the point of the skip: it must not be
+            // folded away as a timestamp glitch.
+            videoCont.forget();
+            soundCont.forget();
         }
     }
     if (p.keyframesOnly.load() && !key)
@@ -1197,7 +1201,10 @@ void DecodeRun::loop()
         }
         if (pkt->stream_index == vidx) {
             videoPacket();
-        } else if (pkt->stream_index == aidx && soundUsable && soundWanted()) {
+        } else if (pkt->stream_index == aidx && soundUsable && soundWanted() && !behind.skipping()) {
+            // Sound of a stretch being skipped is skipped with it: written to
+            // the output it would hold reading back to real time, and the
+            // picture could never catch up with the camera.
             soundPacket();
         }
         av_packet_unref(pkt);
