@@ -265,11 +265,15 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
     QDateTime t = fromIn.toLocalTime();
     const QDateTime to = toIn.toLocalTime();
     while (t < to) {
-        const QDateTime hourStart(t.date(), QTime(t.time().hour(), 0));
-        const QDateTime hourEnd = hourStart.addSecs(3600);
+        // The end of t's hour, counted from t itself: building it from the
+        // date and hour would pick the wrong one of the two hours that share
+        // a name when the clocks go back, and stop the walk there.
+        const QTime clock = t.time();
+        const qint64 intoHourMs = (qint64(clock.minute()) * 60 + clock.second()) * 1000 + clock.msec();
+        const QDateTime hourEnd = t.addMSecs(3600 * 1000 - intoHourMs);
         const QDateTime end = std::min(to, hourEnd);
         if (end <= t)
-            break;  // a local-time gap must never stall the walk
+            break;
         Day& day = series.try_emplace(t.date(), Day{}).first->second;
         double& slot = day[size_t(t.time().hour())];
         const qint64 secs = t.secsTo(end);

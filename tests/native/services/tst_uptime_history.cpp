@@ -55,6 +55,32 @@ private Q_SLOTS:
         QCOMPARE(slot(u, "s:x", day, 6), 0.0);
     }
 
+    void creditWalksThroughClockChanges()
+    {
+        // Where the clocks go back, 01:00 to 02:00 happens twice; the walk
+        // goes on past both and the hour is still capped at 60.
+        const QByteArray savedTz = qgetenv("TZ");
+        qputenv("TZ", "Europe/London");
+        UptimeHistory u;
+        const QDate day(2026, 10, 25);
+        const QDateTime from(day, QTime(0, 30));
+        const QDateTime to = from.addSecs(3 * 3600);  // 02:30 local
+        QCOMPARE(to.time(), QTime(2, 30));
+        u.credit("s:x", from, to);
+        QCOMPARE(slot(u, "s:x", day, 0), 30.0);
+        QCOMPARE(slot(u, "s:x", day, 1), 60.0);
+        QCOMPARE(slot(u, "s:x", day, 2), 30.0);
+        // And where they go forward, 01:00 to 02:00 never happens.
+        const QDate spring(2026, 3, 29);
+        u.credit("s:y", QDateTime(spring, QTime(0, 30)), QDateTime(spring, QTime(2, 30)));
+        QCOMPARE(slot(u, "s:y", spring, 0), 30.0);
+        QCOMPARE(slot(u, "s:y", spring, 2), 30.0);
+        if (savedTz.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", savedTz);
+    }
+
     void gridWeighsUpTimeAgainstCheckedTime()
     {
         UptimeHistory u;
