@@ -1,7 +1,6 @@
 #include "native/services/Verdicts.h"
 
 #include "native/services/AlertStream.h"
-#include "native/services/Brands.h"
 #include "native/services/DeviceParsers.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
@@ -55,10 +54,10 @@ Issue make(const Device &d, int level, int order, const QString &title, const QS
 }
 
 // "a, b, c, d and 2 more": the first four entries, then the count of the rest.
-QString listed(const QStringList &names, int moreFrom)
+QString listed(const QStringList &names)
 {
     QString out = names.mid(0, kListedNames).join(QStringLiteral(", "));
-    if (names.size() >= moreFrom)
+    if (names.size() > kListedNames)
         out += QStringLiteral(" and %1 more").arg(names.size() - kListedNames);
     return out;
 }
@@ -89,7 +88,7 @@ void standingFindings(const Sources &src, const Device &d, const QDateTime &now,
         const QString label = src.kindLabel ? src.kindLabel(it.key()) : AlertStream::label(it.key());
         QString place;
         if (!it->names.isEmpty())
-            place = listed(it->names, kListedNames + 1) + QStringLiteral(", ");
+            place = listed(it->names) + QStringLiteral(", ");
         out << make(d, severe ? Problem : Warning, severe ? 6 : 16, QStringLiteral("%1 reported").arg(label),
                     place
                         + QStringLiteral("%1, by the device's live events. Not cleared since.")
@@ -113,7 +112,7 @@ void cameraFindings(const Device &d, const QDateTime &now, QList<Issue> &out)
     }
     if (offline.isEmpty())
         return;
-    const QString detail = listed(offline, kListedNames + 1) + QLatin1Char('.');
+    const QString detail = listed(offline) + QLatin1Char('.');
     if (offline.size() == counted)
         out << make(d, Problem, 5, QStringLiteral("All cameras offline"), detail);
     else
@@ -359,8 +358,8 @@ QList<SiteSummary> sites(const Sources &src, const QDateTime &now)
             if (c.online)
                 ++row.camerasOnline;
         }
-        const QList<Issue> found2 = issuesFor(src, d, now);
-        for (const Issue &i : found2) {
+        const QList<Issue> findings = issuesFor(src, d, now);
+        for (const Issue &i : findings) {
             if (i.level == Problem)
                 ++row.problems;
             else if (i.level == Warning)
