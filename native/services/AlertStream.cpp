@@ -8,6 +8,7 @@
 #include <QXmlStreamReader>
 
 #include <array>
+#include <string_view>
 
 namespace AlertStream {
 
@@ -204,7 +205,7 @@ void Parser::reset()
 {
     m_buffer.clear();
     m_boundary.clear();
-    m_scanned = 0;
+    m_wait = {};
 }
 
 QList<Alert> Parser::feed(const QByteArray& data)
@@ -221,12 +222,66 @@ QList<Alert> Parser::feed(const QByteArray& data)
     return out;
 }
 
+qsizetype Parser::find(QByteArrayView needle, qsizetype from, qsizetype to) const
+{
+    // std::string_view searches with memchr; bounded by `to` so that a
+    // search never runs past the point where a nearer match was found.
+    const qsizetype end = to < 0 ? m_buffer.size() : std::min(to, m_buffer.size());
+    if (from < 0)
+        from = 0;
+    if (from >= end)
+        return -1;
+    const std::string_view hay(m_buffer.constData(), size_t(end));
+    const size_t at = hay.find(std::string_view(needle.data(), size_t(needle.size())), size_t(from));
+    return at == std::string_view::npos ? -1 : qsizetype(at);
+}
+
+void Parser::waitFor(std::initializer_list<QByteArrayView> tokens, qint64 bytes)
+{
+    m_wait.active = true;
+    m_wait.from = m_buffer.size();
+    m_wait.bytes = std::max(m_wait.bytes, bytes);
+    for (QByteArrayView t : tokens)
+        if (m_wait.count < int(m_wait.tokens.size()))
+            m_wait.tokens[size_t(m_wait.count++)] = t.toByteArray();
+}
+
+bool Parser::mayProgress() const
+{
+    // Everything the last pass stopped at needs one of these tokens to
+    // appear in the bytes that arrived since, or enough bytes in all.
+    if (!m_wait.active)
+        return true;
+    if (m_wait.bytes >= 0 && qint64(m_buffer.size()) >= m_wait.bytes)
+        return true;
+    for (int i = 0; i < m_wait.count; ++i) {
+        const QByteArray& t = m_wait.tokens[size_t(i)];
+        if (find(t, m_wait.from - t.size() + 1) >= 0)
+            return true;
+    }
+    return false;
+}
+
 void Parser::process(QList<Alert>& out)
 {
-    if (m_boundary.isEmpty() && !learnBoundary())
-        drainBareXml(out);
-    else
-        drainMultipart(out);
+    // Bytes that cannot complete anything are not searched again: a device
+    // streaming megabytes without a frame, or a large picture arriving in
+    // small pieces, costs time in proportion to its bytes.
+    if (mayProgress()) {
+        m_wait = {};
+        if (m_boundary.isEmpty() && !learnBoundary()) {
+            const qsizetype before = m_buffer.size();
+            drainBareXml(out);
+            // What stopped the boundary search was measured on bytes that
+            // are gone now: look at everything again next time.
+            if (m_buffer.size() != before)
+                m_wait = {};
+        } else {
+            drainMultipart(out);
+        }
+    } else {
+        m_wait.from = m_buffer.size();
+    }
     if (m_buffer.size() > kMaxBuffer_bytes)
         consume(m_buffer.size());
 }
@@ -234,18 +289,23 @@ void Parser::process(QList<Alert>& out)
 void Parser::consume(qsizetype bytes)
 {
     m_buffer.remove(0, bytes);
-    m_scanned = 0;
+    m_wait = {};
 }
 
 bool Parser::learnBoundary()
 {
-    const qsizetype dashes = m_buffer.indexOf("--");
-    if (dashes < 0)
+    const qsizetype dashes = find("--", 0);
+    if (dashes < 0) {
+        waitFor({"--"});
         return false;
-    const qsizetype lf = m_buffer.indexOf('\n', dashes + 2);
-    if (lf < 0)
+    }
+    const qsizetype lf = find("\n", dashes + 2);
+    if (lf < 0) {
+        waitFor({"\n"});
         return false;
-    const qsizetype tag = m_buffer.indexOf(kOpenTag);
+    }
+    // Neither of these changes until the start of the buffer is consumed.
+    const qsizetype tag = find(kOpenTag, 0, dashes + kOpenTag.size());
     if (tag >= 0 && tag <= dashes)
         return false;
     const QByteArray b = m_buffer.mid(dashes + 2, lf - dashes - 2).trimmed();
@@ -259,13 +319,13 @@ void Parser::drainMultipart(QList<Alert>& out)
 {
     const QByteArray delimiter = "--" + m_boundary;
     for (;;) {
-        const qsizetype d = m_buffer.indexOf(delimiter);
+        const qsizetype d = find(delimiter, 0);
         if (d < 0)
-            return;
+            return waitFor({delimiter});
         const qsizetype afterDelimiter = d + delimiter.size();
-        const qsizetype lf = m_buffer.indexOf('\n', afterDelimiter);
+        const qsizetype lf = find("\n", afterDelimiter);
         if (lf < 0)
-            return;
+            return waitFor({"\n"});
         if (m_buffer.mid(afterDelimiter, 2) == "--") {
             consume(lf + 1);
             continue;
@@ -276,9 +336,8 @@ void Parser::drainMultipart(QList<Alert>& out)
         const qsizetype headersStart = lf + 1;
         qsizetype headersEnd = -1;
         qsizetype bodyStart = -1;
-        if (m_buffer.size() <= headersStart
-            || (m_buffer.at(headersStart) == '\r' && m_buffer.size() <= headersStart + 1))
-            return;
+        if (m_buffer.size() <= headersStart + 1)
+            return waitFor({}, headersStart + 2);
         if (m_buffer.at(headersStart) == '\n') {
             headersEnd = headersStart;
             bodyStart = headersStart + 1;
@@ -286,11 +345,12 @@ void Parser::drainMultipart(QList<Alert>& out)
             headersEnd = headersStart;
             bodyStart = headersStart + 2;
         } else {
-            const qsizetype crlf = m_buffer.indexOf("\r\n\r\n", headersStart);
-            const qsizetype lflf = m_buffer.indexOf("\n\n", headersStart);
+            const qsizetype crlf = find("\r\n\r\n", headersStart);
+            // Only a "\n\n" before that one can end the headers earlier.
+            const qsizetype lflf = find("\n\n", headersStart, crlf < 0 ? -1 : crlf + 1);
             if (crlf < 0 && lflf < 0)
-                return;
-            if (lflf < 0 || (crlf >= 0 && crlf < lflf)) {
+                return waitFor({"\r\n\r\n", "\n\n"});
+            if (lflf < 0) {
                 headersEnd = crlf;
                 bodyStart = crlf + 4;
             } else {
@@ -303,13 +363,8 @@ void Parser::drainMultipart(QList<Alert>& out)
         bool lengthOk = false;
         const qint64 length = headerValue(headers, "Content-Length").toLongLong(&lengthOk, 10);
 
-        // Where the next delimiter begins, searching the body from where an
-        // earlier call left off (a large picture arrives in many pieces).
-        const qsizetype searchFrom =
-            std::max(bodyStart, m_scanned - delimiter.size());
-        const qsizetype next = m_buffer.indexOf(delimiter, searchFrom);
+        const qsizetype next = find(delimiter, bodyStart);
         const qint64 available = qint64(m_buffer.size()) - bodyStart;
-
         qsizetype partEnd = -1;
         if (lengthOk && length >= 0) {
             // A device whose Content-Length is too long would otherwise
@@ -319,12 +374,12 @@ void Parser::drainMultipart(QList<Alert>& out)
                 partEnd = next;
             else if (length <= available)
                 partEnd = bodyStart + qsizetype(length);
+            else
+                return waitFor({delimiter}, length <= kMaxBuffer_bytes ? bodyStart + length : -1);
         } else if (next >= 0) {
             partEnd = next;
-        }
-        if (partEnd < 0) {
-            m_scanned = m_buffer.size();
-            return;
+        } else {
+            return waitFor({delimiter});
         }
 
         const QByteArray body = m_buffer.mid(bodyStart, partEnd - bodyStart).trimmed();
@@ -338,12 +393,12 @@ void Parser::drainMultipart(QList<Alert>& out)
 void Parser::drainBareXml(QList<Alert>& out)
 {
     for (;;) {
-        const qsizetype open = m_buffer.indexOf(kOpenTag);
+        const qsizetype open = find(kOpenTag, 0);
         if (open < 0)
-            return;
-        const qsizetype close = m_buffer.indexOf(kCloseTag, open);
+            return waitFor({kOpenTag});
+        const qsizetype close = find(kCloseTag, open);
         if (close < 0)
-            return;
+            return waitFor({kCloseTag});
         const qsizetype end = close + kCloseTag.size();
         Alert alert;
         if (parseBody(m_buffer.mid(open, end - open), "application/xml", &alert))

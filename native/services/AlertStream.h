@@ -8,9 +8,13 @@
 // or as bare XML documents back to back; one parser copes with both.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QDateTime>
 #include <QList>
 #include <QString>
+
+#include <array>
+#include <initializer_list>
 
 namespace AlertStream {
 
@@ -81,17 +85,28 @@ public:
     qsizetype buffered() const { return m_buffer.size(); }
 
 private:
+    // What the last pass stopped at: it cannot get further until one of the
+    // tokens appears in newer bytes or the buffer holds `bytes` bytes.
+    struct Wait {
+        bool active = false;
+        std::array<QByteArray, 4> tokens;
+        int count = 0;
+        qsizetype from = 0; // buffer size when the pass stopped
+        qint64 bytes = -1;  // -1: no size completes it
+    };
+
     void process(QList<Alert>& out);
     bool learnBoundary();
     void drainMultipart(QList<Alert>& out);
     void drainBareXml(QList<Alert>& out);
     void consume(qsizetype bytes);
+    qsizetype find(QByteArrayView needle, qsizetype from, qsizetype to = -1) const;
+    void waitFor(std::initializer_list<QByteArrayView> tokens, qint64 bytes = -1);
+    bool mayProgress() const;
 
     QByteArray m_buffer;
     QByteArray m_boundary; // without its leading "--"; empty while unknown
-    // How far the current part's body was already searched for the next
-    // delimiter without finding it (offset into m_buffer).
-    qsizetype m_scanned = 0;
+    Wait m_wait;
 };
 
 } // namespace AlertStream

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void classification();
     void labels();
     void bufferCapHoldsForAnyInput();
+    void randomStreamsReadTheSameAtAnySplit();
 };
 
 void TestAlertStream::multipartWithLengthsAtAnySplit()
@@ -463,6 +464,72 @@ void TestAlertStream::bufferCapHoldsForAnyInput()
     QVERIFY(big.buffered() <= kMaxBuffer_bytes);
     // A notification that follows is still read after the next delimiter.
     QCOMPARE(types(big.feed("\r\n" + part("b", xmlAlert("io")) + "--b\r\n")), QStringList{"io"});
+}
+
+void TestAlertStream::randomStreamsReadTheSameAtAnySplit()
+{
+    // Streams made of every kind of part the devices send, fed whole, a
+    // byte at a time and in random pieces: the same notifications in the
+    // same order, however the bytes arrive.
+    QRandomGenerator rng(20260302);
+    const QList<QByteArray> words = {"VMD", "io", "diskerror", "videoloss", "linedetection"};
+    for (int round = 0; round < 60; ++round) {
+        QByteArray stream;
+        QStringList expected;
+        const int parts = 1 + int(rng.bounded(12));
+        for (int i = 0; i < parts; ++i) {
+            const QByteArray word = words[rng.bounded(int(words.size()))];
+            switch (rng.bounded(7)) {
+            case 0: // XML with its length
+                stream += part("bnd", xmlAlert(word));
+                expected << QString::fromLatin1(word);
+                break;
+            case 1: // XML without a length, "\n" line ends
+                stream += part("bnd", xmlAlert(word), "application/xml", false, -1, "\n");
+                expected << QString::fromLatin1(word);
+                break;
+            case 2: // JSON
+                stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
+                expected << QString::fromLatin1(word);
+                break;
+            case 3: // a picture, with or without its length
+                stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) == 0);
+                break;
+            case 4: // a length far too long
+                stream += part("bnd", xmlAlert(word), "application/xml", true, 1000000);
+                expected << QString::fromLatin1(word);
+                break;
+            case 5: // a closing delimiter, then text before the next part
+                stream += "--bnd--\r\nsome text between\r\n";
+                break;
+            case 6: // a part without a readable notification
+                stream += part("bnd", "<Other><eventType>x</eventType></Other>");
+                break;
+            }
+        }
+        stream += "--bnd--\r\n"; // ends the last part in every case
+        Parser whole;
+        whole.setContentType("multipart/mixed; boundary=bnd");
+        QCOMPARE(types(whole.feed(stream)), expected);
+        Parser bytes;
+        bytes.setContentType("multipart/mixed; boundary=bnd");
+        QCOMPARE(types(feedSplit(bytes, stream, {1})), expected);
+        QList<int> cuts;
+        for (int i = 0; i < 16; ++i)
+            cuts << 1 + int(rng.bounded(3000));
+        Parser pieces;
+        pieces.setContentType("multipart/mixed; boundary=bnd");
+        QCOMPARE(types(feedSplit(pieces, stream, cuts)), expected);
+
+        // The same notifications as bare XML documents with text between.
+        QByteArray bare;
+        for (const QString& w : std::as_const(expected))
+            bare += "text\r\n" + xmlAlert(w.toLatin1());
+        Parser bareBytes;
+        QCOMPARE(types(feedSplit(bareBytes, bare, {1})), expected);
+        Parser barePieces;
+        QCOMPARE(types(feedSplit(barePieces, bare, cuts)), expected);
+    }
 }
 
 KVR_TEST_MAIN(TestAlertStream)
