@@ -280,7 +280,7 @@ void NativeEvents::connectDevice(const QString& id)
     const QUrl url(NativeBrand::baseUrl(*d) + NativeBrand::isapiRoot(*d)
                    + QStringLiteral("/Event/notification/alertStream"));
     QNetworkRequest request(url);
-    request.setTransferTimeout(int(kStreamTransferTimeout.count()));
+    request.setTransferTimeout(int(m_transferTimeout.count()));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::NoLessSafeRedirectPolicy);
     it->authTried = false;

@@ -148,6 +148,9 @@ public:
     static QString fingerprint(const Native::Device& device);
 
     void setTimerFunction(TimerFn fn);
+    // How long a stream may stay silent before it is given up (tests
+    // shorten it; the default is kStreamTransferTimeout).
+    void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
     // Connections now held (one per wanted device).
     int connectionCount() const { return int(m_connections.size()); }
 
@@ -193,4 +196,5 @@ private:
     bool m_started = false;
     bool m_loaded = false;
     TimerFn m_timerFn;
+    std::chrono::milliseconds m_transferTimeout = NativeTunables::kStreamTransferTimeout;
 };

@@ -443,6 +443,24 @@ private Q_SLOTS:
         events->stop();
     }
 
+    void silentStreamIsCutAndReopened()
+    {
+        const QString id = addDevice();
+        watch(id);
+        events->setTransferTimeout(300ms);
+        events->start();
+        QTRY_COMPARE(link(id), NativeEvents::Live);
+        // It has been open for five minutes when the silence cuts it.
+        clock->advanceSecs(300);
+        QTRY_COMPARE(timers.delaysOf(id).size(), 2);
+        QCOMPARE(timers.delaysOf(id), (QList<qint64>{0, 0}));
+        QVERIFY(seen.contains({NativeEvents::Lost, QStringLiteral("No data for 5 minutes; reconnecting.")}));
+        // A silent stream says nothing about the device: no probe.
+        QVERIFY(probes.calls.isEmpty());
+        QTRY_COMPARE(link(id), NativeEvents::Live);
+        events->stop();
+    }
+
     void refusedLoginWaitsForAProbe()
     {
         fake->password = QStringLiteral("other");
