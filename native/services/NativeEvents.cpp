@@ -553,6 +553,10 @@ void NativeEvents::load()
         e.deviceId = o.value(QLatin1String("d")).toString();
         e.channel = o.value(QLatin1String("ch")).toInt(0);
         e.kind = o.value(QLatin1String("k")).toInt(AlertStream::Other);
+        // A kind this version does not know (or the never-stored keep-alive)
+        // reads as "Other event" rather than as a kind without a name.
+        if (e.kind <= AlertStream::Heartbeat || e.kind > AlertStream::Other)
+            e.kind = AlertStream::Other;
         e.type = o.value(QLatin1String("t")).toString();
         e.active = o.value(QLatin1String("a")).toBool(true);
         e.receivedAt = QDateTime::fromString(o.value(QLatin1String("at")).toString(), Qt::ISODate);

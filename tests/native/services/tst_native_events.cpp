@@ -495,6 +495,30 @@ private Q_SLOTS:
         events->stop();
     }
 
+    void digestLogin()
+    {
+        fake->digest = true;
+        fake->password = QStringLiteral("pw-1");
+        const QString id = addDevice();
+        events->start();
+        QTRY_COMPARE(link(id), NativeEvents::Live);
+        QVERIFY(fake->authorizations().last().startsWith("Digest "));
+        QVERIFY(!fake->authorizations().last().contains("pw-1"));
+        fake->push(motion(5));
+        QTRY_COMPARE(events->events().size(), 1);
+        QCOMPARE(events->events()[0].channel, 5);
+
+        // A wrong password: offered once, then refused.
+        fake->closeStreams();
+        QTRY_COMPARE(link(id), NativeEvents::Live);
+        fake->password = QStringLiteral("changed on the device");
+        const int refusedBefore = fake->refusedLogins();
+        fake->closeStreams();
+        QTRY_COMPARE(link(id), NativeEvents::Refused);
+        QVERIFY(fake->refusedLogins() - refusedBefore <= 2);
+        events->stop();
+    }
+
     void unsupportedIsAskedAgainAfterHalfAnHour_data()
     {
         QTest::addColumn<int>("status");
@@ -553,6 +577,7 @@ private Q_SLOTS:
                                 {"dt", "2026-02-24T08:00:00"}, {"desc", "Disk 1"}});
         list.append(QJsonObject{{"d", "no time"}, {"k", 1}});
         list.append(QJsonObject{{"d", "defaults"}, {"at", now.toString(Qt::ISODate)}});
+        list.append(QJsonObject{{"d", "unknown kind"}, {"k", 99}, {"at", now.toString(Qt::ISODate)}});
         list.append(QJsonValue(5));
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -562,7 +587,8 @@ private Q_SLOTS:
         NativeEvents fresh(store.get(), controller.get());
         fresh.setTimerFunction(timers.fn());
         fresh.start();
-        QCOMPARE(fresh.events().size(), 2);
+        QCOMPARE(fresh.events().size(), 3);
+        QCOMPARE(fresh.events()[2].kind, int(AlertStream::Other));
         const NativeEvents::Event kept = fresh.events()[0];
         QCOMPARE(kept.deviceId, QStringLiteral("kept"));
         QCOMPARE(kept.channel, 2);
@@ -581,8 +607,8 @@ private Q_SLOTS:
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QJsonArray saved = QJsonDocument::fromJson(f.readAll()).array();
         f.close();
-        QCOMPARE(saved.size(), 3);
-        const QJsonObject last = saved[2].toObject();
+        QCOMPARE(saved.size(), 4);
+        const QJsonObject last = saved[3].toObject();
         QCOMPARE(last.value("d").toString(), QStringLiteral("d2"));
         QCOMPARE(last.value("ch").toInt(), 3);
         QCOMPARE(last.value("k").toInt(), int(AlertStream::AlarmInput));
