@@ -1,0 +1,265 @@
+// Stream player benchmark. Plays N copies of a 720p and of a 1080p live RTSP
+// stream (GStreamer's server from tests/fixtures) for a fixed time and prints,
+// beside the ffmpeg tool decoding the same stream to null in the same run:
+// processor seconds per stream-second, pictures shown, how far the picture
+// drifts behind the camera, memory per player and the time to the first
+// picture. Then 16 sub-stream players (640x360, light decoding, YUV output)
+// on two processor cores, counting overload notices.
+//
+// Fixed parameters, no options: run it and read the table.
+
+#include "tests/support/TestKit.h"
+#include "tests/video/Peers.h"
+#include "video/FfmpegPlayer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
+#if defined(__linux__)
+#include <sched.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+constexpr int kCopies = 4;
+constexpr int kSeconds = 10;
+constexpr int kSubStreams = 16;
+constexpr int kFirstPictureRuns = 5;
+
+double cpuSeconds(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+double residentMiB()
+{
+#if defined(__linux__)
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (f.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> parts = f.readAll().split(' ');
+        if (parts.size() > 1)
+            return parts[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+    }
+#endif
+    return 0.0;
+}
+
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+struct Tally {
+    int pictures = 0;
+    int overloads = 0;
+    double firstWall = -1, firstMedia = 0, lastWall = 0, lastMedia = 0;
+};
+
+struct PlayerRun {
+    double cpuPerStreamSecond = 0;
+    double picturesPerPlayer = 0;
+    double driftSeconds = 0; // how much further behind the camera the picture fell
+    double memoryPerPlayerMiB = 0;
+    int overloads = 0;
+};
+
+PlayerRun runPlayers(const QString& url, int copies, int seconds, bool light)
+{
+    const double rssBefore = residentMiB();
+    std::vector<std::unique_ptr<FfmpegPlayer>> players;
+    std::vector<Tally> tallies(static_cast<size_t>(copies), Tally{});
+    QElapsedTimer clock;
+    clock.start();
+    const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    for (int i = 0; i < copies; ++i) {
+        auto p = std::make_unique<FfmpegPlayer>();
+        p->audioEnabled = false;
+        p->yuvOutput = true;
+        p->lightDecode = light;
+        p->label = QStringLiteral("bench-%1").arg(i);
+        Tally* t = &tallies[size_t(i)];
+        QObject::connect(p.get(), &FfmpegPlayer::position, p.get(), [t, &clock](double s) {
+            const double now = clock.elapsed() / 1000.0;
+            if (t->firstWall < 0) {
+                t->firstWall = now;
+                t->firstMedia = s;
+            }
+            t->lastWall = now;
+            t->lastMedia = s;
+            ++t->pictures;
+        });
+        QObject::connect(p.get(), &FfmpegPlayer::overloaded, p.get(), [t] { ++t->overloads; });
+        p->play(url);
+        players.push_back(std::move(p));
+    }
+    wait(seconds * 1000);
+    const double rssDuring = residentMiB();
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+    const double wall = clock.elapsed() / 1000.0;
+    players.clear();
+
+    PlayerRun r;
+    r.cpuPerStreamSecond = cpu / (copies * wall);
+    r.memoryPerPlayerMiB = (rssDuring - rssBefore) / copies;
+    for (const Tally& t : tallies) {
+        r.picturesPerPlayer += t.pictures / double(copies);
+        r.driftSeconds += ((t.lastWall - t.firstWall) - (t.lastMedia - t.firstMedia)) / copies;
+        r.overloads += t.overloads;
+    }
+    return r;
+}
+
+double runFfmpeg(const QString& url, int copies, int seconds, int* frames)
+{
+    const double cpu0 = cpuSeconds(RUSAGE_CHILDREN);
+    std::vector<std::unique_ptr<QProcess>> procs;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < copies; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessChannelMode(QProcess::MergedChannels);
+        p->start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-loglevel"),
+                  QStringLiteral("info"), QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"),
+                  url, QStringLiteral("-t"), QString::number(seconds), QStringLiteral("-an"), QStringLiteral("-f"),
+                  QStringLiteral("null"), QStringLiteral("-")});
+        procs.push_back(std::move(p));
+    }
+    *frames = 0;
+    for (auto& p : procs) {
+        p->waitForFinished(seconds * 1000 + 30000);
+        const QString out = QString::fromUtf8(p->readAll());
+        static const QRegularExpression re(QStringLiteral("frame=\\s*(\\d+)"));
+        auto it = re.globalMatch(out);
+        int last = 0;
+        while (it.hasNext())
+            last = it.next().captured(1).toInt();
+        *frames += last;
+    }
+    const double wall = clock.elapsed() / 1000.0;
+    Q_UNUSED(wall)
+    *frames /= copies;
+    return (cpuSeconds(RUSAGE_CHILDREN) - cpu0) / (copies * double(seconds));
+}
+
+double playerFirstPictureMs(const QString& url)
+{
+    FfmpegPlayer p;
+    p.audioEnabled = false;
+    p.yuvOutput = true;
+    QEventLoop loop;
+    QObject::connect(&p, &FfmpegPlayer::yuvFrameReady, &loop, &QEventLoop::quit);
+    QTimer::singleShot(20000, &loop, &QEventLoop::quit);
+    QElapsedTimer t;
+    t.start();
+    p.play(url);
+    loop.exec();
+    return double(t.elapsed());
+}
+
+double ffmpegFirstPictureMs(const QString& url)
+{
+    QProcess p;
+    QElapsedTimer t;
+    t.start();
+    p.start(QStringLiteral("ffmpeg"),
+            {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-fflags"),
+             QStringLiteral("nobuffer"), QStringLiteral("-flags"), QStringLiteral("low_delay"),
+             QStringLiteral("-analyzeduration"), QStringLiteral("0"), QStringLiteral("-probesize"), QStringLiteral("32"),
+             QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"), url,
+             QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-an"), QStringLiteral("-f"),
+             QStringLiteral("null"), QStringLiteral("-")});
+    p.waitForFinished(20000);
+    return double(t.elapsed());
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    kvrtest::prepareEnvironment("bench_player");
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {}); // quiet
+
+    struct Source {
+        const char* name;
+        QStringList args;
+        peers::Peer peer;
+    };
+    Source sources[3] = {
+        {"720p", {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--bitrate"), QStringLiteral("2000"),
+                  QStringLiteral("--no-audio")}, {}},
+        {"1080p", {QStringLiteral("--size"), QStringLiteral("1920x1080"), QStringLiteral("--bitrate"), QStringLiteral("4000"),
+                   QStringLiteral("--no-audio")}, {}},
+        {"360p", {QStringLiteral("--size"), QStringLiteral("640x360"), QStringLiteral("--bitrate"), QStringLiteral("512"),
+                  QStringLiteral("--no-audio")}, {}},
+    };
+    for (Source& s : sources) {
+        if (!peers::startRtsp(s.peer, s.args)) {
+            std::fprintf(stderr, "could not start the RTSP server for %s\n", s.name);
+            return 1;
+        }
+    }
+    auto urlOf = [](const Source& s) { return QStringLiteral("rtsp://127.0.0.1:%1/live").arg(s.peer.port); };
+
+    std::printf("Stream player benchmark: %d copies, %d s each, YUV output, no sound\n\n", kCopies, kSeconds);
+    std::printf("%-6s %-8s %14s %10s %10s %12s\n", "stream", "decoder", "cpu s/stream-s", "pictures", "drift s", "MiB/player");
+    for (int i = 0; i < 2; ++i) {
+        Source& s = sources[i];
+        const PlayerRun r = runPlayers(urlOf(s), kCopies, kSeconds, false);
+        int ffFrames = 0;
+        const double ff = runFfmpeg(urlOf(s), kCopies, kSeconds, &ffFrames);
+        std::printf("%-6s %-8s %14.3f %10.0f %10.2f %12.1f\n", s.name, "player", r.cpuPerStreamSecond,
+                    r.picturesPerPlayer, r.driftSeconds, r.memoryPerPlayerMiB);
+        std::printf("%-6s %-8s %14.3f %10d %10s %12s\n", s.name, "ffmpeg", ff, ffFrames, "-", "-");
+        std::printf("%-6s ratio player/ffmpeg: %.2f\n\n", s.name, ff > 0 ? r.cpuPerStreamSecond / ff : 0.0);
+    }
+
+    std::vector<double> mine, theirs;
+    for (int i = 0; i < kFirstPictureRuns; ++i) {
+        mine.push_back(playerFirstPictureMs(urlOf(sources[0])));
+        theirs.push_back(ffmpegFirstPictureMs(urlOf(sources[0])));
+    }
+    std::printf("time to first picture, 720p, median of %d: player %.0f ms, ffmpeg (low-latency options) %.0f ms\n\n",
+                kFirstPictureRuns, median(mine), median(theirs));
+
+#if defined(__linux__)
+    // The servers already run on all cores; from here on this process and its
+    // decode threads get two.
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(0, &set);
+    CPU_SET(1, &set);
+    const bool pinned = sched_setaffinity(0, sizeof set, &set) == 0;
+#else
+    const bool pinned = false;
+#endif
+    const PlayerRun subs = runPlayers(urlOf(sources[2]), kSubStreams, kSeconds, true);
+    std::printf("%d sub-stream players 640x360 (light decoding, YUV)%s: %.3f cpu s/stream-s, %.0f pictures each, "
+                "drift %.2f s, %.1f MiB each, %d overload notices\n",
+                kSubStreams, pinned ? " on 2 cores" : "", subs.cpuPerStreamSecond, subs.picturesPerPlayer,
+                subs.driftSeconds, subs.memoryPerPlayerMiB, subs.overloads);
+    return 0;
+}
