@@ -284,9 +284,12 @@ int FfmpegPlayer::interrupt(void* opaque)
     auto* p = static_cast<FfmpegPlayer*>(opaque);
     if (!p)
         return 0;
+    // A stop ends a bounded close at once too: the owner is waiting for it.
+    if (p->stopFlag.load())
+        return 1;
     if (p->deadlineArmed.load())
         return steadyMs() > p->deadlineMs.load() ? 1 : 0;
-    return p->stopFlag.load() ? 1 : 0;
+    return 0;
 }
 
 // ---- Input hooks ------------------------------------------------------------------
