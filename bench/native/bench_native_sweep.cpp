@@ -7,11 +7,13 @@
 #include "native/services/DeviceProbe.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
+#include "native/services/SecureFile.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/support/TestKit.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QSaveFile>
 #include <QTextStream>
 #include <QTimer>
 
@@ -40,7 +42,7 @@ Device deviceAt(const QString& name, quint16 http, quint16 rtsp, const QString& 
     d.manufacturer = brand;
     d.username = user;
     d.password = password;
-    d.channels = 4;
+    d.channels = 16;
     return d;
 }
 
@@ -64,30 +66,73 @@ int main(int argc, char** argv)
     kvrtest::SilentPort silentRtsp;
     const quint16 closed = kvrtest::closedPort();
 
-    NativeStore store;
+    // The fleet is written once with 40 days of hourly history for every
+    // series (as after weeks of use), then loaded the way the application
+    // starts, so the saves during the sweep carry their real weight.
+    std::unique_ptr<NativeStore> first = std::make_unique<NativeStore>();
+    NativeStore& build = *first;
     int healthy = 0, refused = 0, closedCount = 0, silent = 0;
     for (int i = 0; i < 500; ++i) {
         const QString name = QStringLiteral("dev %1").arg(i);
         if (i % 50 == 7) {  // 10 that never answer
-            store.addDevice(deviceAt(name, silentHttp.port(), silentRtsp.port(), "HIKVISION", "admin", "x"));
+            build.addDevice(deviceAt(name, silentHttp.port(), silentRtsp.port(), "HIKVISION", "admin", "x"));
             ++silent;
         } else if (i % 50 < 3) {  // 30 with nothing listening
-            store.addDevice(deviceAt(name, closed, closed, "HIKVISION", "admin", "x"));
+            build.addDevice(deviceAt(name, closed, closed, "HIKVISION", "admin", "x"));
             ++closedCount;
         } else if (i % 50 < 11) {  // 80 with a wrong password
-            store.addDevice(deviceAt(name, locked.httpPort(), locked.rtspPort(), "HIKVISION",
+            build.addDevice(deviceAt(name, locked.httpPort(), locked.rtspPort(), "HIKVISION",
                                      locked.username, "wrong"));
             ++refused;
         } else if (i % 2) {
-            store.addDevice(deviceAt(name, isapi.httpPort(), isapi.rtspPort(), "HIKVISION",
+            build.addDevice(deviceAt(name, isapi.httpPort(), isapi.rtspPort(), "HIKVISION",
                                      isapi.username, isapi.password));
             ++healthy;
         } else {
-            store.addDevice(deviceAt(name, dahua.httpPort(), dahua.rtspPort(), "DAHUA",
+            build.addDevice(deviceAt(name, dahua.httpPort(), dahua.rtspPort(), "DAHUA",
                                      dahua.username, dahua.password));
             ++healthy;
         }
     }
+
+    build.flush();
+    {
+        const QDate today = QDate::currentDate();
+        QByteArray text = "{\"series\":{";
+        bool firstSeries = true;
+        auto series = [&](const QString& key) {
+            if (!firstSeries)
+                text += ',';
+            firstSeries = false;
+            text += '"' + key.toLatin1() + "\":{";
+            for (int day = 39; day >= 0; --day) {
+                text += '"' + today.addDays(-day).toString(Qt::ISODate).toLatin1() + "\":[";
+                for (int h = 0; h < 24; ++h)
+                    text += h ? ",60" : "60";
+                text += day ? "]," : "]";
+            }
+            text += '}';
+        };
+        for (const Device& d : build.devices()) {
+            series(checkedKey(d.id));
+            series(internetKey(d.id));
+            series(deviceKey(d.id));
+            for (const Camera& c : d.cameras)
+                series(cameraKey(d.id, c.channelId));
+        }
+        text += "},\"version\":1}";
+        QSaveFile f(SecureFile::path(QLatin1String(kUptimeFile)));
+        f.open(QIODevice::WriteOnly);
+        f.write(text);
+        f.commit();
+    }
+    first.reset();
+    QElapsedTimer loadTimer;
+    loadTimer.start();
+    NativeStore store;
+    out << "store loaded: " << store.devices().size() << " devices, "
+        << store.uptime().seriesCount() << " uptime series in " << loadTimer.elapsed() << " ms"
+        << Qt::endl;
 
     int inFlight = 0;
     Figures fig;
@@ -113,6 +158,7 @@ int main(int argc, char** argv)
     QObject::connect(&heart, &QTimer::timeout, [&] {
         fig.worstStallMs = std::max(fig.worstStallMs, beat.restart() - 5);
     });
+    int writesBefore = 0;
 
     auto sweep = [&](const char* label) {
         fig = Figures{};
@@ -125,6 +171,7 @@ int main(int argc, char** argv)
             if (controller.runningCount() == 0 && controller.queuedCount() == 0)
                 loop.quit();
         });
+        writesBefore = store.inventoryWriteCount();
         QElapsedTimer wall;
         wall.start();
         beat.start();
@@ -138,7 +185,8 @@ int main(int argc, char** argv)
         QObject::disconnect(idle);
         out << label << ": " << finished << " jobs in " << fig.wallMs << " ms, peak probes in flight "
             << fig.peak << ", worst main-thread stall " << fig.worstStallMs << " ms, refused set "
-            << controller.refused().size() << Qt::endl;
+            << controller.refused().size() << ", saves during the sweep "
+            << store.inventoryWriteCount() - writesBefore << Qt::endl;
     };
 
     out << "fleet: " << healthy << " healthy, " << refused << " wrong password, " << closedCount

@@ -42,6 +42,19 @@ int storedPollMinutes()
 
 } // namespace
 
+struct NativeStore::UptimeSave {
+    UptimeSave(const UptimeHistory& history, const QDate& today, const QString& path)
+        : file(path)
+        , writer(history, today)
+        , startChange(history.changeCount())
+    {
+    }
+    QSaveFile file;
+    UptimeHistory::Writer writer;
+    quint64 startChange;
+    QByteArray buffer;
+};
+
 NativeStore& NativeStore::instance()
 {
     static NativeStore store;
@@ -53,7 +66,11 @@ NativeStore::NativeStore(QObject* parent)
 {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(int(NativeTunables::kSaveDelay.count()));
-    connect(&m_saveTimer, &QTimer::timeout, this, &NativeStore::flush);
+    connect(&m_saveTimer, &QTimer::timeout, this, &NativeStore::onSaveTimer);
+    m_uptimeStep.setSingleShot(true);
+    m_uptimeStep.setInterval(0);
+    connect(&m_uptimeStep, &QTimer::timeout, this,
+            [this] { continueUptimeSave(NativeTunables::kSaveSlice.count()); });
     if (QCoreApplication* app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &NativeStore::flush);
     load();
@@ -160,12 +177,26 @@ void NativeStore::scheduleSave()
     m_saveTimer.start(int(saveDelayMs(nowMs, m_firstUnsavedMs)));
 }
 
+void NativeStore::onSaveTimer()
+{
+    m_firstUnsavedMs = -1;
+    writeInventory();
+    startUptimeSave();
+}
+
 void NativeStore::flush()
 {
     m_saveTimer.stop();
     m_firstUnsavedMs = -1;
     writeInventory();
-    writeUptime();
+    // Finish a timed save under way; if the history changed meanwhile (or
+    // none was under way), write it whole.
+    if (m_uptimeSave && !continueUptimeSave(0))
+        return;
+    if (m_uptime.dirty()) {
+        startUptimeSave();
+        continueUptimeSave(0);
+    }
 }
 
 void NativeStore::writeInventory()
@@ -185,27 +216,55 @@ void NativeStore::writeInventory()
     }
 }
 
-void NativeStore::writeUptime()
+void NativeStore::startUptimeSave()
 {
-    if (!m_uptime.dirty())
+    if (m_uptimeSave || !m_uptime.dirty())
         return;
     if (m_guardUptime && m_uptime.isEmpty())
         return;
-    QSaveFile file(SecureFile::path(QLatin1String(kUptimeFile)));
-    const QByteArray bytes = m_uptime.encode(now().date());
+    auto job = std::make_unique<UptimeSave>(m_uptime, now().date(),
+                                            SecureFile::path(QLatin1String(kUptimeFile)));
     // Unbuffered, so that a failed write (a full disk) is seen before the
     // commit and the previous file stays.
-    const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)
-        && file.write(bytes) == bytes.size() && file.commit();
-    if (ok) {
-        // Only a history that reached the disk counts as saved; after a
-        // failure the next flush tries again.
-        m_uptime.clearDirty();
-        m_guardUptime = false;
-    } else {
-        qWarning().noquote() << "native store: could not write" << file.fileName()
+    if (!job->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        qWarning().noquote() << "native store: could not write" << job->file.fileName()
                              << "; the uptime history is written at the next save";
+        return;
     }
+    m_uptimeSave = std::move(job);
+    m_uptimeStep.start();
+}
+
+bool NativeStore::continueUptimeSave(qint64 budgetMs)
+{
+    if (!m_uptimeSave)
+        return true;
+    m_uptimeStep.stop();
+    UptimeSave& job = *m_uptimeSave;
+    job.buffer.clear();
+    const bool done = job.writer.write(job.buffer, budgetMs);
+    bool ok = job.file.write(job.buffer) == job.buffer.size();
+    if (ok && !done) {
+        m_uptimeStep.start();
+        return true;
+    }
+    ok = ok && job.file.commit();
+    const bool unchanged = m_uptime.changeCount() == job.startChange;
+    const QString path = job.file.fileName();
+    m_uptimeSave.reset();  // discards the new file unless committed
+    if (!ok) {
+        qWarning().noquote() << "native store: could not write" << path
+                             << "; the uptime history is written at the next save";
+        return false;
+    }
+    m_guardUptime = false;
+    // Only a history that reached the disk whole counts as saved; what
+    // changed while it was being written goes with the next save.
+    if (unchanged)
+        m_uptime.clearDirty();
+    else if (budgetMs > 0)
+        scheduleSave();
+    return true;
 }
 
 // -------------------------------------------------------------- reading ----

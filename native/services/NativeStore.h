@@ -17,6 +17,8 @@
 #include <QObject>
 #include <QTimer>
 
+#include <memory>
+
 class NativeStore : public QObject {
     Q_OBJECT
 public:
@@ -40,6 +42,7 @@ public:
     int inventoryWriteCount() const { return m_inventoryWrites; }
     // The delay the pending save was started with; -1 when none is pending.
     int pendingSaveDelayMs() const { return m_saveTimer.isActive() ? m_saveTimer.interval() : -1; }
+    bool uptimeSaveInProgress() const { return bool(m_uptimeSave); }
 
     // ---- Reading ----
     const QList<Native::Site>& sites() const { return m_sites; }
@@ -92,9 +95,14 @@ Q_SIGNALS:
     void deviceUpdated(const QString& id);
 
 private:
+    struct UptimeSave;
+
     void load();
+    void onSaveTimer();
     void writeInventory();
-    void writeUptime();
+    void startUptimeSave();
+    // False when the write failed; the history then stays marked changed.
+    bool continueUptimeSave(qint64 budgetMs);
     void keepUnreadCopy(const QString& fileName, const QByteArray& bytes);
     QDateTime now() const;
 
@@ -103,6 +111,10 @@ private:
     Native::UptimeHistory m_uptime;
     QHash<QString, QDateTime> m_lastCheck;
     QTimer m_saveTimer;
+    // A timed save writes a large uptime history a slice at a time, so the
+    // event loop never stalls on it; flush() finishes it at once.
+    std::unique_ptr<UptimeSave> m_uptimeSave;
+    QTimer m_uptimeStep;
     qint64 m_firstUnsavedMs = -1;
     int m_inventoryWrites = 0;
     Native::ReadStatus m_inventoryRead = Native::ReadStatus::Missing;

@@ -2,6 +2,7 @@
 
 #include "native/services/Tunables.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -258,6 +259,7 @@ private:
 void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QDateTime& toIn)
 {
     ++m_revision;
+    ++m_changes;
     m_dirty = true;
     Series& series = m_series[key];
     if (!fromIn.isValid() || !toIn.isValid())
@@ -284,6 +286,7 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
 
 void UptimeHistory::removeDevice(const QString& id)
 {
+    ++m_changes;
     m_dirty = true;
     for (auto it = m_series.begin(); it != m_series.end();) {
         const QStringView rest = QStringView(it.key()).mid(2);
@@ -392,72 +395,111 @@ const UptimeHistory::Series* UptimeHistory::series(const QString& key) const
     return it == m_series.cend() ? nullptr : &*it;
 }
 
+namespace {
+
+// Appends one series as `"key":{"date":[...],...}`; false (nothing written)
+// when it holds no day on or after the cutoff.
+bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Series& s,
+                  const QDate& cutoff, bool first)
+{
+    auto day = s.lower_bound(cutoff);
+    if (day == s.end())
+        return false;  // nothing recent: the series is left out
+    if (!first)
+        out.append(',');
+    appendJsonString(out, key);
+    out.append(":{");
+    bool firstDay = true;
+    char buf[24 * 28 + 32];
+    for (; day != s.end(); ++day) {
+        char* p = buf;
+        if (!firstDay)
+            *p++ = ',';
+        firstDay = false;
+        *p++ = '"';
+        const QDate& date = day->first;
+        if (date.year() >= 1000 && date.year() <= 9999) {
+            p = std::to_chars(p, p + 4, date.year()).ptr;
+            *p++ = '-';
+            *p++ = char('0' + date.month() / 10);
+            *p++ = char('0' + date.month() % 10);
+            *p++ = '-';
+            *p++ = char('0' + date.day() / 10);
+            *p++ = char('0' + date.day() % 10);
+        } else {
+            const QByteArray text = date.toString(Qt::ISODate).toLatin1().left(16);
+            p = std::copy(text.begin(), text.end(), p);
+        }
+        *p++ = '"';
+        *p++ = ':';
+        *p++ = '[';
+        for (int h = 0; h < 24; ++h) {
+            if (h)
+                *p++ = ',';
+            p = writeTenths(p, day->second[size_t(h)]);
+        }
+        *p++ = ']';
+        out.append(buf, p - buf);
+    }
+    out.append('}');
+    return true;
+}
+
+} // namespace
+
+UptimeHistory::Writer::Writer(const UptimeHistory& history, const QDate& today)
+    : m_history(history)
+    , m_cutoff(cutoffOf(today))
+    , m_keys(history.m_series.keys())
+{
+    std::sort(m_keys.begin(), m_keys.end());
+}
+
+bool UptimeHistory::Writer::write(QByteArray& out, qint64 budgetMs)
+{
+    if (m_done)
+        return true;
+    if (!m_started) {
+        out.append("{\"series\":{");
+        m_started = true;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    while (m_next < m_keys.size()) {
+        const QString& key = m_keys.at(m_next++);
+        // A series may have gone (its device removed) since the key list
+        // was taken; series added since then are in the next save.
+        const auto it = m_history.m_series.constFind(key);
+        if (it != m_history.m_series.cend() && appendSeries(out, key, *it, m_cutoff, m_firstSeries))
+            m_firstSeries = false;
+        if (budgetMs > 0 && (m_next % 16) == 0 && clock.elapsed() >= budgetMs)
+            return false;
+    }
+    out.append("},\"version\":");
+    out.append(QByteArray::number(kUptimeVersion));
+    out.append('}');
+    m_done = true;
+    return true;
+}
+
 QByteArray UptimeHistory::encode(const QDate& today) const
 {
     // Written by hand rather than through a JSON object tree: a large fleet
     // holds millions of hour values, and the tree costs several times the
     // time and memory of the text itself.
-    const QDate cutoff = cutoffOf(today);
-    QStringList keys = m_series.keys();
-    std::sort(keys.begin(), keys.end());
-
     QByteArray out;
-    out.reserve(qsizetype(m_series.size()) * 41 * 24 * 3);
-    out.append("{\"series\":{");
-    bool firstSeries = true;
-    for (const QString& key : std::as_const(keys)) {
-        const Series& s = *m_series.constFind(key);
-        auto day = s.lower_bound(cutoff);
-        if (day == s.end())
-            continue;  // nothing recent: the series is left out
-        if (!firstSeries)
-            out.append(',');
-        firstSeries = false;
-        appendJsonString(out, key);
-        out.append(":{");
-        bool firstDay = true;
-        char buf[24 * 28 + 32];
-        for (; day != s.end(); ++day) {
-            char* p = buf;
-            if (!firstDay)
-                *p++ = ',';
-            firstDay = false;
-            *p++ = '"';
-            const QDate& date = day->first;
-            if (date.year() >= 1000 && date.year() <= 9999) {
-                p = std::to_chars(p, p + 4, date.year()).ptr;
-                *p++ = '-';
-                *p++ = char('0' + date.month() / 10);
-                *p++ = char('0' + date.month() % 10);
-                *p++ = '-';
-                *p++ = char('0' + date.day() / 10);
-                *p++ = char('0' + date.day() % 10);
-            } else {
-                const QByteArray text = date.toString(Qt::ISODate).toLatin1().left(16);
-                p = std::copy(text.begin(), text.end(), p);
-            }
-            *p++ = '"';
-            *p++ = ':';
-            *p++ = '[';
-            for (int h = 0; h < 24; ++h) {
-                if (h)
-                    *p++ = ',';
-                p = writeTenths(p, day->second[size_t(h)]);
-            }
-            *p++ = ']';
-            out.append(buf, p - buf);
-        }
-        out.append('}');
-    }
-    out.append("},\"version\":");
-    out.append(QByteArray::number(kUptimeVersion));
-    out.append('}');
+    qsizetype days = 0;
+    for (const Series& s : m_series)
+        days += qsizetype(s.size());
+    out.reserve(64 + qsizetype(m_series.size()) * 64 + days * 96);
+    Writer(*this, today).write(out, 0);
     return out;
 }
 
 ReadStatus UptimeHistory::decode(const QByteArray& bytes, const QDate& today, QStringList* problems)
 {
     m_series.clear();
+    ++m_changes;
     const QDate cutoff = cutoffOf(today);
     double fastVersion = kUptimeVersion;
     if (FastReader(bytes, cutoff).read(m_series, &fastVersion)) {

@@ -59,6 +59,27 @@ public:
     // it is sound. Days before today - 40 are skipped.
     ReadStatus decode(const QByteArray& bytes, const QDate& today, QStringList* problems);
 
+    // Writes the file's text a piece at a time, so a large history can be
+    // saved between other work on the main thread. The history must outlive
+    // the writer; changes made meanwhile may or may not be in the text
+    // (compare changeCount() before and after).
+    class Writer {
+    public:
+        Writer(const UptimeHistory& history, const QDate& today);
+        // Appends further text until about `budgetMs` have passed (0: no
+        // limit); true once the whole document has been appended.
+        bool write(QByteArray& out, qint64 budgetMs);
+
+    private:
+        const UptimeHistory& m_history;
+        QDate m_cutoff;
+        QStringList m_keys;
+        qsizetype m_next = 0;
+        bool m_started = false;
+        bool m_firstSeries = true;
+        bool m_done = false;
+    };
+
     const Series* series(const QString& key) const;
     int seriesCount() const { return int(m_series.size()); }
     bool isEmpty() const { return m_series.isEmpty(); }
@@ -67,11 +88,14 @@ public:
     void markDirty() { m_dirty = true; }
     void clearDirty() { m_dirty = false; }
     quint64 revision() const { return m_revision; }
+    // Raised by every change of the series (credit, removal, load).
+    quint64 changeCount() const { return m_changes; }
 
 private:
     QHash<QString, Series> m_series;
     bool m_dirty = false;
     quint64 m_revision = 1;
+    quint64 m_changes = 0;
 };
 
 } // namespace Native

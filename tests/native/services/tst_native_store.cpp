@@ -483,6 +483,46 @@ private Q_SLOTS:
         QVERIFY(!SecureFile::read(kUptimeFile)->contains(id.toLatin1()));
     }
 
+    void timedUptimeSavesRunBetweenOtherWork()
+    {
+        // A large history (as after weeks of a big fleet) is saved a slice
+        // at a time; credit arriving meanwhile is not lost.
+        const QString id = [] {
+            NativeStore s;
+            const QString added = s.addDevice(sample());
+            s.flush();
+            return added;
+        }();
+        QByteArray text = "{\"series\":{";
+        for (int i = 0; i < 9000; ++i) {
+            text += (i ? ",\"" : "\"") + QByteArray("c:other:") + QByteArray::number(i) + "\":{";
+            for (int d = 0; d < 40; ++d)
+                text += (d ? ",\"" : "\"") + kDay.addDays(-d).toString(Qt::ISODate).toLatin1()
+                    + "\":[60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60]";
+            text += '}';
+        }
+        text += "},\"version\":1}";
+        QVERIFY(SecureFile::write(kUptimeFile, text));
+
+        NativeStore store;
+        QCOMPARE(store.uptime().seriesCount(), 9000);
+        store.applyProbe(id, up());
+        QTRY_VERIFY_WITH_TIMEOUT(store.uptimeSaveInProgress(), 5000);
+        clock.advanceSecs(120);
+        store.applyProbe(id, up());  // credit while the file is being written
+        QTRY_VERIFY_WITH_TIMEOUT(!store.uptimeSaveInProgress(), 10000);
+        QVERIFY(store.uptime().dirty());  // the file lacks the second credit
+        QTRY_VERIFY_WITH_TIMEOUT(!store.uptime().dirty(), 10000);
+        UptimeHistory onDisk;
+        QStringList problems;
+        QCOMPARE(onDisk.decode(*SecureFile::read(kUptimeFile), kDay, &problems), ReadStatus::Clean);
+        QCOMPARE(onDisk.seriesCount(), 9000 + 3);
+        const UptimeHistory::Series* checked = onDisk.series(checkedKey(id));
+        QVERIFY(checked);
+        QCOMPARE(checked->at(kDay)[8], 1.0);  // 08:59 to 09:00, the first probe's minute
+        QCOMPARE(checked->at(kDay)[9], 2.0);  // 09:00 to 09:02
+    }
+
     void damagedFilesAreReadAsFarAsSoundAndKept()
     {
         QByteArray whole;

@@ -201,6 +201,35 @@ private Q_SLOTS:
         QVERIFY(!back.dirty());
     }
 
+    void writerInSlicesMakesTheSameText()
+    {
+        UptimeHistory u;
+        const QDate today(2026, 3, 2);
+        QByteArray text = "{\"series\":{";
+        for (int i = 0; i < 3000; ++i) {
+            text += (i ? ",\"" : "\"") + QByteArray("d:dev") + QByteArray::number(i) + "\":{";
+            for (int d = 0; d < 10; ++d)
+                text += (d ? ",\"" : "\"") + today.addDays(-d).toString(Qt::ISODate).toLatin1()
+                    + "\":[1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24.5]";
+            text += '}';
+        }
+        text += "},\"version\":1}";
+        QStringList problems;
+        QCOMPARE(u.decode(text, today, &problems), ReadStatus::Clean);
+        const QByteArray whole = u.encode(today);
+        QCOMPARE(whole.size(), text.size());
+
+        UptimeHistory::Writer writer(u, today);
+        QByteArray sliced;
+        int slices = 0;
+        while (!writer.write(sliced, 1))
+            ++slices;
+        QCOMPARE(sliced, whole);
+        QVERIFY(writer.write(sliced, 1));  // finished: nothing more
+        QCOMPARE(sliced, whole);
+        qInfo("written in %d slices", slices + 1);
+    }
+
     void anyWellFormedLayoutReadsTheSame()
     {
         UptimeHistory u;
