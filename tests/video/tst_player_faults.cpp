@@ -18,6 +18,7 @@ private Q_SLOTS:
     void droppedStreamReconnectsThenGivesUp();
     void stopCancelsAScheduledRestart();
     void catchUpSkipsAheadAfterAStall();
+    void stopDuringStalledOpeningsIsPrompt();
 
 private:
     peers::Peer camera;
@@ -139,6 +140,33 @@ void PlayerFaults::catchUpSkipsAheadAfterAStall()
     qInfo() << "media" << mediaSpan << "s over" << wallSpan << "s of wall time";
     // Without the skip the picture would trail by the whole stall.
     QVERIFY2(wallSpan - mediaSpan < 2.5, qPrintable(QString::number(wallSpan - mediaSpan)));
+}
+
+void PlayerFaults::stopDuringStalledOpeningsIsPrompt()
+{
+    // The proxy holds back every byte of the server for 20 s: the RTSP
+    // exchange (or the TLS handshake) of the opening hangs.
+    peers::Peer proxy;
+    QVERIFY(peers::startProxy(proxy, camera.port, QStringLiteral("stall"), 0, 20000));
+    qint64 worst = 0;
+    for (const QString& scheme : {QStringLiteral("rtsp"), QStringLiteral("rtsps")}) {
+        for (bool bounded : {false, true}) {
+            FfmpegPlayer player;
+            player.boundedClose = bounded;
+            QSignalSpy status(&player, &FfmpegPlayer::status);
+            player.play(QStringLiteral("%1://127.0.0.1:%2/live").arg(scheme).arg(proxy.port));
+            QTest::qWait(600);
+            QVERIFY(player.isRunning());
+            QElapsedTimer t;
+            t.start();
+            player.stop();
+            worst = std::max(worst, t.elapsed());
+            QVERIFY2(t.elapsed() < 1000, qPrintable(QStringLiteral("%1 %2 ms").arg(scheme).arg(t.elapsed())));
+            QTest::qWait(50);
+            QCOMPARE(status.size(), 0); // a stop is not a failure to report
+        }
+    }
+    qInfo() << "worst stop during a stalled opening:" << worst << "ms";
 }
 
 KVR_TEST_MAIN(PlayerFaults)

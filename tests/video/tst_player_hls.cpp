@@ -26,6 +26,8 @@ private Q_SLOTS:
     void stopDuringStalledFetchIsPrompt();
     void frameRateCapAndSnapshot();
     void yuvOutputAndStaleSeek();
+    void startPositionPauseAndSeekWhilePaused();
+    void missingLocalFileIsTriedAsAnAddress();
     void hardwareThatYieldsNothingFallsBackToSoftware();
     void hardwareThatFailsToOpenFallsBackAtOnce();
 
@@ -272,6 +274,44 @@ void PlayerHls::yuvOutputAndStaleSeek()
     QVERIFY(frame->planes[0] && frame->planes[1] && frame->planes[2]);
     QVERIFY(frame->strides[0] >= 320);
     QVERIFY(frame->keepAlive);
+}
+
+void PlayerHls::startPositionPauseAndSeekWhilePaused()
+{
+    QList<double> positions;
+    connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
+    QSignalSpy duration(player.get(), &FfmpegPlayer::durationKnown);
+    // Start 6 s into the 12 s clip.
+    player->play(base() + QStringLiteral("/vod/clip.ts"), QString(), QString(), QByteArray(), 6.0);
+    QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 20000);
+    QVERIFY(!duration.isEmpty());
+    const double total = duration.first().first().toDouble();
+    QVERIFY(qAbs(total - 12.0) < 0.3);
+    const double first = positions.first();
+    // The clip starts at 1.4 s of media time; a seek lands at a keyframe near
+    // the target (one a second).
+    QVERIFY2(first > 1.4 + 5.0 && first < 1.4 + 7.5, qPrintable(QString::number(first)));
+
+    // Paused: nothing moves, and a seek asked for meanwhile waits for the end
+    // of the pause.
+    player->pause(true);
+    QTest::qWait(300);
+    const int shown = int(positions.size());
+    player->seekFraction(0.1);
+    QTest::qWait(700);
+    QCOMPARE(int(positions.size()), shown);
+    player->pause(false);
+    QTRY_VERIFY_WITH_TIMEOUT(positions.size() > shown + 3, 5000);
+    QVERIFY2(positions.last() < first, qPrintable(QString::number(positions.last())));
+}
+
+void PlayerHls::missingLocalFileIsTriedAsAnAddress()
+{
+    QSignalSpy status(player.get(), &FfmpegPlayer::status);
+    player->play(dir.filePath(QStringLiteral("no-such-recording.ts")));
+    QVERIFY(status.wait(20000));
+    QCOMPARE(status.first().at(0).toString(), QStringLiteral("Can’t play this stream"));
+    QVERIFY(!status.first().at(1).toString().isEmpty());
 }
 
 void PlayerHls::hardwareThatYieldsNothingFallsBackToSoftware()
