@@ -6,6 +6,7 @@
 #include "native/services/NativeStore.h"
 #include "native/services/Tunables.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QPointer>
 #include <QSettings>
@@ -64,6 +65,9 @@ NativeController::NativeController(NativeStore* store, ProbeFn probe, QObject* p
     };
     m_pollTimer.setSingleShot(false);
     connect(&m_pollTimer, &QTimer::timeout, this, &NativeController::poll);
+    // No sweep starts while the application winds down.
+    if (QCoreApplication* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { m_pollTimer.stop(); });
     liveControllers().append(this);
 }
 
