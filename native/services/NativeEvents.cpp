@@ -543,9 +543,33 @@ void NativeEvents::load()
         return;
     m_loaded = true;
     QFile file(SecureFile::path(kFileName));
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly)) {
+        if (file.exists()) {
+            // Not readable now; never replace it with a list that lacks it.
+            m_guardFile = true;
+            qWarning().noquote() << "native events:" << file.fileName()
+                                 << "exists but cannot be read; the event log will not be saved";
+        }
         return;
-    const QJsonArray list = QJsonDocument::fromJson(file.readAll()).array();
+    }
+    const QByteArray bytes = file.readAll();
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
+    if (!bytes.trimmed().isEmpty() && (error.error != QJsonParseError::NoError || !doc.isArray())) {
+        // A damaged log is kept beside the new one rather than overwritten.
+        const QString copy = kFileName + QStringLiteral(".unread-")
+            + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        if (SecureFile::write(copy, bytes)) {
+            qWarning().noquote() << "native events: the unreadable event log was kept as"
+                                 << SecureFile::path(copy);
+        } else {
+            m_guardFile = true;
+            qWarning().noquote() << "native events: could not keep a copy of the unreadable"
+                                 << file.fileName() << "; it will not be replaced";
+        }
+        return;
+    }
+    const QJsonArray list = doc.array();
     const QDateTime cutoff = now().addDays(-kEventLogDays);
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
@@ -570,7 +594,7 @@ void NativeEvents::load()
 void NativeEvents::save()
 {
     m_saveTimer.stop();
-    if (!m_loaded)
+    if (!m_loaded || m_guardFile)
         return; // an unread file is never replaced by an empty list
     QJsonArray list;
     for (const Event& e : std::as_const(m_events)) {

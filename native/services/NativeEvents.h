@@ -195,6 +195,7 @@ private:
     QTimer m_syncTimer;
     bool m_started = false;
     bool m_loaded = false;
+    bool m_guardFile = false; // a file that could not be read must not be replaced
     TimerFn m_timerFn;
     std::chrono::milliseconds m_transferTimeout = NativeTunables::kStreamTransferTimeout;
 };

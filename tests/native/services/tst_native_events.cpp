@@ -620,6 +620,30 @@ private Q_SLOTS:
         QVERIFY(saved[0].toObject().contains("desc"));
     }
 
+    void damagedEventLogIsKeptAside()
+    {
+        const QString path = SecureFile::path("native-events.json");
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[{\"d\":\"x\",\"at\":\"2026-03-02T09:00:00\"}, trunc");
+        f.close();
+        kvrtest::LogCapture log;
+        events->start();
+        QVERIFY(events->events().isEmpty());
+        QVERIFY(log.contains("unreadable event log was kept"));
+        const QStringList copies = QDir(QFileInfo(path).path())
+                                       .entryList({"native-events.json.unread-*"}, QDir::Files);
+        QCOMPARE(copies.size(), 1);
+        QFile copy(QFileInfo(path).path() + "/" + copies[0]);
+        QVERIFY(copy.open(QIODevice::ReadOnly));
+        QVERIFY(copy.readAll().endsWith("trunc"));
+        // The log goes on in a new file.
+        events->ingest("d", {alert("io")});
+        events->save();
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(f.readAll()).array().size(), 1);
+    }
+
     void savedWhenTheApplicationQuits()
     {
         const QString path = SecureFile::path("native-events.json");
