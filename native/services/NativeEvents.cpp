@@ -320,7 +320,7 @@ void NativeEvents::onHeaders(const QString& id, QNetworkReply* reply)
         return;
     if (it->liveSinceMs >= 0)
         return; // already taken (the signal repeats for trailing headers)
-    it->parser.setContentType(reply->header(QNetworkRequest::ContentTypeHeader).toString().toLatin1());
+    it->parser.setContentType(reply->rawHeader("Content-Type"));
     it->liveSinceMs = monoMs();
     setStatus(id, Live, QString());
     auto st = m_statuses.find(id);
