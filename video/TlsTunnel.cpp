@@ -53,6 +53,7 @@ TlsTunnel::TlsTunnel() : shared_(std::make_shared<Shared>()) {}
 TlsTunnel::~TlsTunnel()
 {
     if (thread_) {
+        thread_->requestInterruption();
         thread_->quit();
         thread_->wait();
         delete thread_;
@@ -161,6 +162,14 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
             tls.abort();
         });
         timeout.start(int(tun::kTlsHandshakeTimeout.count()));
+        // The owner's request to end may come before this loop runs, when a
+        // plain quit() would be lost; it is looked for from inside the loop.
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, &tls, [&self] {
+            if (self.isInterruptionRequested())
+                self.quit();
+        });
+        watch.start(int(tun::kStopPoll.count()));
         tls.connectToHostEncrypted(host, port);
         self.runLoop();
         if (local)
