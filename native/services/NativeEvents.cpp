@@ -286,6 +286,7 @@ void NativeEvents::connectDevice(const QString& id)
     it->authTried = false;
     it->parser.reset();
     it->liveSinceMs = -1;
+    it->delivered = false;
 
     QNetworkReply* reply = m_manager->get(request);
     reply->setProperty(kDeviceProperty, id);
@@ -348,9 +349,8 @@ void NativeEvents::onData(const QString& id, QNetworkReply* reply)
     const QList<AlertStream::Alert> alerts = it->parser.feed(bytes);
     if (alerts.isEmpty())
         return;
-    // A notification (a keep-alive too) shows the stream works: the next
-    // drop is retried at once again.
-    it->attempt = 0;
+    // A notification (a keep-alive too) shows the stream works.
+    it->delivered = true;
     ingest(id, alerts);
 }
 
@@ -360,6 +360,12 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply)
         return;
+    if (reply->bytesAvailable() > 0) {
+        onData(id, reply); // the last notification may have come with the close
+        it = m_connections.find(id);
+        if (it == m_connections.end() || it->reply != reply)
+            return;
+    }
     it->reply = nullptr;
     if (!m_started)
         return;
@@ -367,7 +373,8 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     const Link before = m_statuses.value(id).link;
-    const qint64 liveSince = it->liveSinceMs;
+    const qint64 lived = it->liveSinceMs >= 0 ? monoMs() - it->liveSinceMs : -1;
+    const bool delivered = it->delivered;
     it->liveSinceMs = -1;
 
     if (status == 403 || status == 404 || status == 405 || status == 501) {
@@ -397,14 +404,16 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
 
     if (before == Live && !timedOut)
         recheck(id, true);
-    // Only a stream that stayed open a while starts the delays afresh; one
-    // that answers and hangs up at once keeps backing off.
+    // Only a stream that worked starts the delays afresh: it stayed open a
+    // while, or delivered notifications and was not cut at once. One that
+    // answers (perhaps with a notification) and hangs up at once keeps
+    // backing off instead of being reopened in a tight loop.
     it = m_connections.find(id);
     if (it == m_connections.end())
         return;
     if (!m_started)
         return;
-    if (liveSince >= 0 && monoMs() - liveSince >= kStreamStableAfter.count())
+    if (lived >= kStreamStableAfter.count() || (delivered && lived >= kStreamDeliveredAfter.count()))
         it->attempt = 0;
     scheduleRetry(id);
 }

@@ -40,10 +40,12 @@ inline constexpr std::chrono::milliseconds kStreamRetryMax = 120s;
 // A device that does not offer the stream (403, 404, 405, 501) is asked again
 // this much later.
 inline constexpr std::chrono::milliseconds kStreamUnsupportedRetry = 30min;
-// A stream counts as working (and the delays start again from none) once it
-// delivered a notification or stayed open this long. A device that answers
-// and hangs up at once is thus retried with growing delays, not in a loop.
+// A stream counts as working (and the delays start again from none) when it
+// stayed open this long, or delivered a notification and stayed open at
+// least the second time. A device that answers and hangs up at once is thus
+// retried with growing delays, not in a loop.
 inline constexpr std::chrono::milliseconds kStreamStableAfter = 30s;
+inline constexpr std::chrono::milliseconds kStreamDeliveredAfter = 5s;
 // New streams open this far apart, in store order.
 inline constexpr std::chrono::milliseconds kStreamStartGap = 20ms;
 // Store changes are followed after this quiet time.
@@ -166,6 +168,7 @@ private:
         bool authTried = false;  // credentials offered for the current request
         QTimer* timer = nullptr; // opens the stream; property "key" = fingerprint
         qint64 liveSinceMs = -1; // monotonic time the current request answered 200
+        bool delivered = false;  // the current request delivered a notification
     };
 
     void sync();

@@ -436,9 +436,25 @@ private Q_SLOTS:
         QSignalSpy received(events.get(), &NativeEvents::eventReceived);
         fake->push(FakeAlertStream::part("boundary", FakeAlertStream::notification("io", "active", 1)));
         QTRY_COMPARE(received.count(), 1);
+        clock->advanceSecs(6);
         fake->closeStreams();
         QTRY_COMPARE(timers.delaysOf(id).size(), 5);
         QCOMPARE(timers.delaysOf(id).last(), qint64(0));
+        QTRY_COMPARE(link(id), NativeEvents::Live);
+        events->stop();
+
+        // A device that sends a notification with every answer and hangs up
+        // at once is not reopened in a loop either; its notification is
+        // stored once.
+        timers = {};
+        events->setTimerFunction(timers.fn());
+        fake->answer = FakeAlertStream::Answer::OkThenClose;
+        fake->greeting = motion(7);
+        events->start();
+        QTRY_VERIFY(timers.delaysOf(id).size() >= 5);
+        events->stop();
+        QCOMPARE(timers.delaysOf(id).mid(0, 5), (QList<qint64>{0, 0, 5000, 10000, 20000}));
+        QCOMPARE(countKind(events->recent(id, 100), AlertStream::Motion), 1);
         QVERIFY(seen.contains({NativeEvents::Lost, QStringLiteral("The device closed the event stream.")}));
         events->stop();
     }
