@@ -285,6 +285,14 @@ private Q_SLOTS:
         QTRY_COMPARE(events->events().size(), 2);
         QCOMPARE(events->events()[0].kind, int(AlertStream::Intrusion));
         QCOMPARE(events->events()[1].kind, int(AlertStream::Tampering));
+
+        // The device ends its streams after a while: each is reopened.
+        watch(id);
+        fake->closeAfterMs = 200;
+        fake->closeStreams();
+        QTRY_VERIFY(fake->requests() >= 3);
+        QVERIFY(seen.contains({NativeEvents::Lost, QStringLiteral("The device closed the event stream.")}));
+        events->stop();
     }
 
     void storageRules()
