@@ -1,5 +1,6 @@
 #pragma once
 
+#include "video/Tunables.h"
 #include "video/YuvFrame.h"
 
 #include <QByteArray>
@@ -68,7 +69,7 @@ private:
     std::atomic<bool> deadlineArmed{false};
     std::atomic<int64_t> deadlineMs{0};
 public:
-    std::atomic<int32_t> openAttempts{40};
+    std::atomic<int32_t> openAttempts{kvr::video::tun::kDefaultOpenAttempts};
     std::atomic<bool> paused{false};
 private:
     std::atomic<bool> running{false};
