@@ -9,6 +9,7 @@
 #include "video/FfmpegPlayer.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void frameRateCapAndSnapshot();
     void yuvOutputAndStaleSeek();
     void startPositionPauseAndSeekWhilePaused();
+    void liveRelayPlaylistIsFollowed();
     void missingLocalFileIsTriedAsAnAddress();
     void hardwareThatYieldsNothingFallsBackToSoftware();
     void hardwareThatFailsToOpenFallsBackAtOnce();
@@ -303,6 +305,42 @@ void PlayerHls::startPositionPauseAndSeekWhilePaused()
     player->pause(false);
     QTRY_VERIFY_WITH_TIMEOUT(positions.size() > shown + 3, 5000);
     QVERIFY2(positions.last() < first, qPrintable(QString::number(positions.last())));
+}
+
+void PlayerHls::liveRelayPlaylistIsFollowed()
+{
+    // The ffmpeg tool writes a live playlist in real time on the relay's
+    // route: a window of three one-second segments that slides on.
+    const QString live = dir.filePath(QStringLiteral("mediamtx/hls/live1"));
+    QVERIFY(QDir().mkpath(live));
+    QProcess writer;
+    writer.start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-re"),
+                  QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                  QStringLiteral("testsrc2=size=320x240:rate=25:duration=20"), QStringLiteral("-c:v"),
+                  QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"), QStringLiteral("-g"),
+                  QStringLiteral("25"), QStringLiteral("-f"), QStringLiteral("hls"), QStringLiteral("-hls_time"),
+                  QStringLiteral("1"), QStringLiteral("-hls_list_size"), QStringLiteral("3"), QStringLiteral("-hls_flags"),
+                  QStringLiteral("delete_segments"), QStringLiteral("-hls_segment_filename"), live + QStringLiteral("/part%d"),
+                  live + QStringLiteral("/index.m3u8")});
+    QVERIFY(writer.waitForStarted(10000));
+    // Until the first playlist exists the server answers 404, which a
+    // playlist fetch waits through.
+    kvrtest::LogCapture log;
+    QList<double> positions;
+    connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
+    QSignalSpy status(player.get(), &FfmpegPlayer::status);
+    player->play(base() + QStringLiteral("/mediamtx/hls/live1/index.m3u8"));
+    QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 20000);
+    const double first = positions.last();
+    // Pictures go on past the first window of segments: the playlist is
+    // fetched again and again.
+    QTest::qWait(4500);
+    writer.kill();
+    writer.waitForFinished(5000);
+    QVERIFY2(positions.last() - first > 3.0, qPrintable(QString::number(positions.last() - first)));
+    QCOMPARE(status.size(), 0);
+    QVERIFY(log.matching(QStringLiteral("[hls] index.m3u8 HTTP 200")).size() >= 3);
 }
 
 void PlayerHls::missingLocalFileIsTriedAsAnAddress()

@@ -22,6 +22,7 @@ private Q_SLOTS:
     void rtspsForAnotherHostNameDoesNotPlay();
     void wrongCredentialsDoNotPlay();
     void refusedPortIsNotRetried();
+    void pauseHoldsThePictureAndResumes();
 
 private:
     QString rtsps(quint16 port, const QString& user = QStringLiteral("alice"),
@@ -179,6 +180,25 @@ void PlayerRtsp::refusedPortIsNotRetried()
     t.restart();
     QVERIFY(!playsPictures(rtsps(refuse.port)));
     QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+}
+
+void PlayerRtsp::pauseHoldsThePictureAndResumes()
+{
+    kvrtest::LogCapture log;
+    QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
+    QSignalSpy overloaded(player.get(), &FfmpegPlayer::overloaded);
+    QVERIFY(playsPictures(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(plain.port)));
+    player->pause(true);
+    QTest::qWait(300);
+    frames.clear();
+    QTest::qWait(2500);
+    QCOMPARE(frames.size(), 0);
+    player->pause(false);
+    QVERIFY(frames.wait(5000));
+    QTest::qWait(1500);
+    QVERIFY2(frames.size() >= 15, qPrintable(QString::number(frames.size())));
+    QCOMPARE(overloaded.size(), 0);
+    QVERIFY(player->isRunning());
 }
 
 KVR_TEST_MAIN(PlayerRtsp)
