@@ -216,11 +216,14 @@ int main(int argc, char** argv)
     };
     Source sources[3] = {
         {"720p", {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--bitrate"), QStringLiteral("2000"),
-                  QStringLiteral("--no-audio")}, {}},
+                  QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"), QStringLiteral("--scroll"),
+                  QStringLiteral("6")}, {}},
         {"1080p", {QStringLiteral("--size"), QStringLiteral("1920x1080"), QStringLiteral("--bitrate"), QStringLiteral("4000"),
-                   QStringLiteral("--no-audio")}, {}},
+                   QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"), QStringLiteral("--scroll"),
+                   QStringLiteral("6")}, {}},
         {"360p", {QStringLiteral("--size"), QStringLiteral("640x360"), QStringLiteral("--bitrate"), QStringLiteral("512"),
-                  QStringLiteral("--no-audio")}, {}},
+                  QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"), QStringLiteral("--scroll"),
+                  QStringLiteral("4")}, {}},
     };
     for (Source& s : sources) {
         if (!peers::startRtsp(s.peer, s.args)) {
@@ -229,9 +232,20 @@ int main(int argc, char** argv)
         }
     }
     auto urlOf = [](const Source& s) { return QStringLiteral("rtsp://127.0.0.1:%1/live").arg(s.peer.port); };
-    // One viewer first: the server prepares its shared stream once, before
-    // several clients arrive at the same moment.
+    // The server prepares a shared stream when its first client comes and
+    // drops it when the last one goes; several clients arriving together at
+    // an unprepared stream can leave it broken. So one viewer that only
+    // copies packets (next to no processor time, and not counted until it
+    // is reaped at the end) holds each stream for the whole run.
+    std::vector<std::unique_ptr<QProcess>> holders;
     for (Source& s : sources) {
+        auto h = std::make_unique<QProcess>();
+        h->setProcessChannelMode(QProcess::MergedChannels);
+        h->start(QStringLiteral("ffmpeg"), {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("quiet"),
+                                            QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"),
+                                            urlOf(s), QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-f"),
+                                            QStringLiteral("null"), QStringLiteral("-")});
+        holders.push_back(std::move(h));
         if (playerFirstPictureMs(urlOf(s)) >= 20000) {
             std::fprintf(stderr, "no picture from the RTSP server for %s\n", s.name);
             return 1;
@@ -279,5 +293,9 @@ int main(int argc, char** argv)
                 "lag %.2f s, drift %.2f s, %.1f MiB each, %d overload notices\n",
                 kSubStreams, pinned ? " on 2 cores" : "", subs.cpuPerStreamSecond, subs.picturesPerPlayer,
                 subs.lagSeconds, subs.driftSeconds, subs.memoryPerPlayerMiB, subs.overloads);
+    for (auto& h : holders) {
+        h->kill();
+        h->waitForFinished(3000);
+    }
     return 0;
 }
