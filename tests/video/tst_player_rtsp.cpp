@@ -180,6 +180,15 @@ void PlayerRtsp::refusedPortIsNotRetried()
     t.restart();
     QVERIFY(!playsPictures(rtsps(refuse.port)));
     QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+
+    // A peer that accepts and hangs up is tried again, half a second apart.
+    peers::Peer hangUp;
+    QVERIFY(peers::startProxy(hangUp, plain.port, QStringLiteral("close")));
+    player->openAttempts = 3;
+    t.restart();
+    QVERIFY(!playsPictures(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(hangUp.port)));
+    qInfo() << "three attempts on a peer that hangs up took" << t.elapsed() << "ms";
+    QVERIFY2(t.elapsed() >= 1000 + 300 && t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
 }
 
 void PlayerRtsp::pauseHoldsThePictureAndResumes()
