@@ -76,7 +76,7 @@ QString TlsTunnel::localAddress(const QString& rtspsUrl, quint16 localPort)
 }
 
 TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QString& caFile, bool tolerateErrors,
-                                  const std::atomic<bool>* stopFlag)
+                                  const std::atomic<bool>* stopFlag, std::chrono::milliseconds handshakeTimeout)
 {
     auto shared = shared_;
     auto report = [shared](Outcome outcome, const QString& error, quint16 localPort) {
@@ -155,13 +155,18 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
                 server.close();
             }
         });
+        // Bounds the handshake only: once encrypted the session lives as long
+        // as the stream.
         QTimer timeout;
         timeout.setSingleShot(true);
         QObject::connect(&timeout, &QTimer::timeout, &tls, [&] {
+            if (tls.isEncrypted())
+                return;
             report(Outcome::Failed, QStringLiteral("Secure connection timed out"), 0);
             tls.abort();
         });
-        timeout.start(int(tun::kTlsHandshakeTimeout.count()));
+        QObject::connect(&tls, &QSslSocket::encrypted, &timeout, &QTimer::stop);
+        timeout.start(int(handshakeTimeout.count()));
         // The owner's request to end may come before this loop runs, when a
         // plain quit() would be lost; it is looked for from inside the loop.
         QTimer watch;

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "video/Tunables.h"
+
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -31,10 +34,12 @@ public:
     TlsTunnel& operator=(const TlsTunnel&) = delete;
 
     // Connects and completes the handshake; blocks until done, the stop flag
-    // or the time-out. `caFile` empty: the system's certificates.
+    // or `handshakeTimeout`, which bounds the handshake only, never the
+    // session after it. `caFile` empty: the system's certificates.
     // `tolerateErrors`: certificate errors are ignored (private hosts).
     Result open(const QString& host, quint16 port, const QString& caFile, bool tolerateErrors,
-                const std::atomic<bool>* stopFlag);
+                const std::atomic<bool>* stopFlag,
+                std::chrono::milliseconds handshakeTimeout = tun::kTlsHandshakeTimeout);
 
     // The loopback port FFmpeg connects to (valid after a Ready open).
     quint16 localPort() const { return localPort_; }

@@ -5,8 +5,10 @@
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
+#include "video/TlsTunnel.h"
 
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 
 class PlayerRtsp : public QObject {
@@ -20,6 +22,7 @@ private Q_SLOTS:
     void rtspsWithTrustedCertificatePlays();
     void rtspsFromUnknownAuthorityDoesNotPlay();
     void rtspsForAnotherHostNameDoesNotPlay();
+    void secureSessionOutlivesTheHandshakeTimeLimit();
     void wrongCredentialsDoNotPlay();
     void refusedPortIsNotRetried();
     void pauseHoldsThePictureAndResumes();
@@ -148,6 +151,30 @@ void PlayerRtsp::rtspsForAnotherHostNameDoesNotPlay()
     QString detail;
     QVERIFY(!playsPictures(rtsps(wrongName.port), &detail));
     QVERIFY2(detail.contains(QStringLiteral("Certificate not trusted")), qPrintable(detail));
+}
+
+void PlayerRtsp::secureSessionOutlivesTheHandshakeTimeLimit()
+{
+    // The handshake's time limit must not end the session once it is up:
+    // a stream that plays longer than that would be cut.
+    std::atomic<bool> stop{false};
+    kvr::video::TlsTunnel tunnel;
+    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), secure.port, kvr::video::TlsTunnel::caBundle(), false,
+                                    &stop, std::chrono::milliseconds(300));
+    QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
+    QTest::qWait(700);
+    QTcpSocket rtsp;
+    rtsp.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
+    QVERIFY(rtsp.waitForConnected(5000));
+    rtsp.write(QStringLiteral("OPTIONS rtsp://127.0.0.1:%1/live RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(secure.port).toUtf8());
+    QByteArray answer;
+    QElapsedTimer t;
+    t.start();
+    while (!answer.contains("\r\n\r\n") && t.elapsed() < 5000 && rtsp.state() == QAbstractSocket::ConnectedState) {
+        rtsp.waitForReadyRead(100);
+        answer += rtsp.readAll();
+    }
+    QVERIFY2(answer.startsWith("RTSP/1.0 "), answer.constData());
 }
 
 void PlayerRtsp::wrongCredentialsDoNotPlay()
