@@ -145,10 +145,12 @@ void day(const Native::Device &device, int channel, bool main, const QDate &date
 
 QByteArray hikDayBody(const QString &searchId, qint64 track, const QDate &date, qint64 position)
 {
-    // The device reads both times as its own wall clock, "Z" or not.
-    const QString fmt = QStringLiteral("yyyy-MM-dd'T'HH:mm:ss'Z'");
-    const QString start = QDateTime(date, QTime(0, 0, 0)).toString(fmt);
-    const QString end = QDateTime(date, QTime(23, 59, 59)).toString(fmt);
+    // The device reads both times as its own wall clock, "Z" or not. Written
+    // from the date alone: where a clock change skips midnight, that local
+    // moment does not exist here and would print as nothing.
+    const QString day = date.toString(Qt::ISODate);
+    const QString start = day + QStringLiteral("T00:00:00Z");
+    const QString end = day + QStringLiteral("T23:59:59Z");
     return QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?><CMSearchDescription>"
                           "<searchID>%1</searchID>"
                           "<trackIDList><trackID>%2</trackID></trackIDList>"

@@ -107,6 +107,19 @@ private Q_SLOTS:
                             "<maxResults>100</maxResults><searchResultPostion>100</searchResultPostion>"
                             "<metadataList><metadataDescriptor>//recordType.meta.std-cgi.com</metadataDescriptor>"
                             "</metadataList></CMSearchDescription>"));
+
+        // Where the clock skips midnight (Chile starts summer time at 00:00),
+        // the day still runs from 00:00:00 to 23:59:59 on the device.
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "America/Santiago");
+        const QByteArray skipped =
+            NativeCalendar::hikDayBody(QStringLiteral("id"), 101, QDate(2025, 9, 7), 0);
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        QVERIFY(skipped.contains("<startTime>2025-09-07T00:00:00Z</startTime>"
+                                 "<endTime>2025-09-07T23:59:59Z</endTime>"));
     }
 
     void isapiPagesByEitherLeaf_data()
