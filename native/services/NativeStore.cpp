@@ -7,6 +7,8 @@
 #include "native/services/Tunables.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QSaveFile>
 #include <QSet>
@@ -108,6 +110,28 @@ void NativeStore::keepUnreadCopy(const QString& fileName, const QByteArray& byte
     }
 }
 
+bool NativeStore::moveUnreadAside(const QString& fileName)
+{
+    // The file could be neither read nor copied: before anything takes its
+    // place it is renamed (which needs no reading), so what it held is
+    // still there for the user.
+    const QString path = SecureFile::path(fileName);
+    if (!QFileInfo::exists(path))
+        return true;  // gone meanwhile: nothing to lose
+    const QString base = path + QStringLiteral(".unread-")
+        + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString aside = base;
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = base + QLatin1Char('-') + QString::number(n);
+    if (!QDir().rename(path, aside)) {
+        qWarning().noquote() << "native store: could not move the unread" << path
+                             << "aside; it is not replaced";
+        return false;
+    }
+    qWarning().noquote() << "native store: the unread file was moved to" << aside;
+    return true;
+}
+
 void NativeStore::load()
 {
     // Inventory.
@@ -201,10 +225,15 @@ void NativeStore::flush()
 
 void NativeStore::writeInventory()
 {
-    if (m_guardInventory && m_sites.isEmpty() && m_devices.isEmpty()) {
-        qWarning() << "native store: the inventory file was not read, so it is not replaced by "
-                      "an empty inventory";
-        return;
+    if (m_guardInventory) {
+        if (m_sites.isEmpty() && m_devices.isEmpty()) {
+            qWarning() << "native store: the inventory file was not read, so it is not replaced by "
+                          "an empty inventory";
+            return;
+        }
+        if (!moveUnreadAside(QLatin1String(kInventoryFile)))
+            return;
+        m_guardInventory = false;
     }
     if (SecureFile::write(QLatin1String(kInventoryFile), encodeInventory(m_sites, m_devices))) {
         ++m_inventoryWrites;
@@ -220,8 +249,11 @@ void NativeStore::startUptimeSave()
 {
     if (m_uptimeSave || !m_uptime.dirty())
         return;
-    if (m_guardUptime && m_uptime.isEmpty())
-        return;
+    if (m_guardUptime) {
+        if (m_uptime.isEmpty() || !moveUnreadAside(QLatin1String(kUptimeFile)))
+            return;
+        m_guardUptime = false;
+    }
     auto job = std::make_unique<UptimeSave>(m_uptime, now().date(),
                                             SecureFile::path(QLatin1String(kUptimeFile)));
     // Unbuffered, so that a failed write (a full disk) is seen before the

@@ -104,6 +104,9 @@ private:
     // False when the write failed; the history then stays marked changed.
     bool continueUptimeSave(qint64 budgetMs);
     void keepUnreadCopy(const QString& fileName, const QByteArray& bytes);
+    // Renames a file that was neither read nor copied out of the way of the
+    // first write; false (and nothing may be written) when that fails.
+    bool moveUnreadAside(const QString& fileName);
     QDateTime now() const;
 
     QList<Native::Site> m_sites;
@@ -119,8 +122,8 @@ private:
     int m_inventoryWrites = 0;
     Native::ReadStatus m_inventoryRead = Native::ReadStatus::Missing;
     Native::ReadStatus m_uptimeRead = Native::ReadStatus::Missing;
-    // A file on disk that was not read whole must never be replaced by an
-    // empty one: set while that could happen.
+    // A file on disk that was neither read whole nor copied aside: it is
+    // never replaced by an empty one, and moved aside before a real save.
     bool m_guardInventory = false;
     bool m_guardUptime = false;
 };

@@ -2,6 +2,7 @@
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QDir>
@@ -106,7 +107,7 @@ class TestNativeController : public QObject {
 private Q_SLOTS:
     void init()
     {
-        QDir(QFileInfo(SecureFile::path("x")).path()).removeRecursively();
+        nativetest::clearDataDir();
         NativeMode::prefs().remove("native");
     }
 

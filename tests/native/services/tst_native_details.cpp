@@ -2,6 +2,7 @@
 #include "native/services/DeviceDetails.h"
 #include "native/services/DeviceProbe.h"
 #include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QtTest>
@@ -40,12 +41,9 @@ Native::Device recorder(const QString &brand, const QString &type = QStringLiter
 
 Native::Device deviceFor(const FakeDevice &fake, const QString &brand, const QString &type = QStringLiteral("nvr"))
 {
-    Native::Device d = recorder(brand, type);
-    d.ip = QStringLiteral("127.0.0.1");
-    d.httpPort = fake.httpPort();
-    d.rtspPort = fake.rtspPort();
-    d.username = fake.username;
-    d.password = fake.password;
+    Native::Device d = nativetest::deviceFor(fake, brand);
+    d.type = type;
+    d.channels = 8;
     return d;
 }
 

@@ -1,6 +1,7 @@
 #include "native/services/NativeInventory.h"
 #include "native/services/SecureFile.h"
 #include "native/services/StartPacer.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QFile>
@@ -8,39 +9,11 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <csignal>
-#include <sys/resource.h>
-#include <sys/stat.h>
-
 using namespace Native;
+using nativetest::FileSizeLimit;
+using nativetest::modeOf;
 
 namespace {
-
-int modeOf(const QString& path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
-}
-
-// Makes every file write past `bytes` fail (as a full disk would) while it
-// lives.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit lim = saved;
-        lim.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-
-private:
-    rlimit saved {};
-};
 
 QJsonObject parse(const QByteArray& bytes)
 {

@@ -1,5 +1,6 @@
 #include "native/services/NativeHttp.h"
 #include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QElapsedTimer>
@@ -10,19 +11,9 @@
 
 using kvrtest::FakeDevice;
 using NativeHttp::Response;
+using nativetest::deviceFor;
 
 namespace {
-
-Native::Device deviceFor(const FakeDevice &fake, const QString &password = QString())
-{
-    Native::Device d;
-    d.ip = QStringLiteral("127.0.0.1");
-    d.httpPort = fake.httpPort();
-    d.rtspPort = fake.rtspPort();
-    d.username = fake.username;
-    d.password = password.isNull() ? fake.password : password;
-    return d;
-}
 
 // Waits for one answer and checks it came exactly once.
 struct Catch {
@@ -88,7 +79,7 @@ private Q_SLOTS:
         // A wrong password is answered once; the second 401 ends it.
         fake.clearLog();
         Catch wrong;
-        NativeHttp::get(deviceFor(fake, QStringLiteral("nope")), path, NativeHttp::Digest, wrong.cb(), 8000);
+        NativeHttp::get(deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope")), path, NativeHttp::Digest, wrong.cb(), 8000);
         QVERIFY(wrong.wait());
         QCOMPARE(wrong.r->status, 401);
         QVERIFY(wrong.r->error.isEmpty());

@@ -1,5 +1,6 @@
 #include "native/services/DeviceProbe.h"
 #include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QtTest>
@@ -9,22 +10,9 @@
 using kvrtest::FakeDevice;
 using NativeHttp::Response;
 using NativeProbe::LoginMachine;
+using nativetest::deviceFor;
 
 namespace {
-
-Native::Device deviceFor(const FakeDevice &fake, const QString &brand, const QString &password = QString())
-{
-    Native::Device d;
-    d.id = QStringLiteral("dev-1");
-    d.ip = QStringLiteral("127.0.0.1");
-    d.httpPort = fake.httpPort();
-    d.rtspPort = fake.rtspPort();
-    d.username = fake.username;
-    d.password = password.isNull() ? fake.password : password;
-    d.manufacturer = brand;
-    d.channels = 4;
-    return d;
-}
 
 Response answer(int status, const QByteArray &challenge = QByteArray(), const QByteArray &body = QByteArray())
 {

@@ -1,6 +1,7 @@
 #include "app/core/Settings.h"
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QDir>
@@ -11,12 +12,12 @@
 #include <QSettings>
 #include <QSignalSpy>
 
-#include <csignal>
 #include <random>
-#include <sys/resource.h>
-#include <sys/stat.h>
 
 using namespace Native;
+using nativetest::FileSizeLimit;
+using nativetest::modeOf;
+using nativetest::unreadCopies;
 
 namespace {
 
@@ -26,22 +27,6 @@ QDateTime at(int h, int m, int s = 0)
 {
     return QDateTime(kDay, QTime(h, m, s));
 }
-
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes)
-    {
-        ::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved);
-        rlimit lim = saved;
-        lim.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &lim);
-    }
-    ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-
-private:
-    rlimit saved {};
-};
 
 Device sample(int channels = 4)
 {
@@ -95,20 +80,6 @@ double total(const NativeStore& s, const QString& key)
     return sum;
 }
 
-int modeOf(const QString& path)
-{
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return int(st.st_mode & 07777);
-}
-
-QStringList unreadCopies()
-{
-    return QDir(QFileInfo(SecureFile::path("x")).path())
-        .entryList({QStringLiteral("*.unread-*")}, QDir::Files);
-}
-
 } // namespace
 
 class TestNativeStore : public QObject {
@@ -116,9 +87,7 @@ class TestNativeStore : public QObject {
 private Q_SLOTS:
     void init()
     {
-        QDir dir(QFileInfo(SecureFile::path("x")).path());
-        dir.removeRecursively();
-        QDir().mkpath(dir.path());
+        nativetest::clearDataDir();
         NativeMode::prefs().remove("native/pollMinutes");
         clock.setNowUtc(at(9, 0).toUTC());
     }
@@ -575,7 +544,14 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(path).isDir());
         QVERIFY(QFile::exists(path + "/inside"));
         QVERIFY(log.contains(QStringLiteral("not replaced by an empty inventory")));
-        QDir(path).removeRecursively();
+        // A real inventory is saved, but the unread file is moved aside
+        // first, never replaced.
+        const QString id = store.addDevice(sample());
+        store.flush();
+        QCOMPARE(unreadCopies().size(), 1);
+        QVERIFY(QFile::exists(QFileInfo(path).path() + "/" + unreadCopies().first() + "/inside"));
+        QVERIFY(SecureFile::read(kInventoryFile).value().contains(id.toLatin1()));
+        QDir(QFileInfo(path).path() + "/" + unreadCopies().first()).removeRecursively();
 
         // Not JSON at all: started empty, the file kept aside; the empty
         // inventory may then be written since nothing is lost.

@@ -6,6 +6,7 @@
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
 #include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QDir>
@@ -19,14 +20,8 @@ namespace {
 
 Device deviceFor(const FakeDevice& fake, const QString& password)
 {
-    Device d;
+    Device d = nativetest::deviceFor(fake, QStringLiteral("HIKVISION"), password);
     d.name = "Fake";
-    d.ip = "127.0.0.1";
-    d.httpPort = fake.httpPort();
-    d.rtspPort = fake.rtspPort();
-    d.username = fake.username;
-    d.password = password;
-    d.manufacturer = "HIKVISION";
     d.channels = 2;
     return d;
 }
@@ -47,7 +42,7 @@ class TestNativeSweep : public QObject {
 private Q_SLOTS:
     void init()
     {
-        QDir(QFileInfo(SecureFile::path("x")).path()).removeRecursively();
+        nativetest::clearDataDir();
         NativeMode::prefs().remove("native");
     }
 
