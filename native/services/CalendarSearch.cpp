@@ -5,6 +5,7 @@
 #include "native/services/DeviceParsers.h"
 #include "native/services/Tunables.h"
 
+#include <QRegularExpression>
 #include <QUrl>
 
 #include <memory>
@@ -156,7 +157,10 @@ void withFinder(const Native::Device &device, std::function<void(const QString &
                 return;
             }
             const QString object = NativeParse::keyValue(r.body).value(QStringLiteral("result"));
-            if (object.isEmpty()) {
+            // The object goes into the addresses of the next requests as it
+            // is: only a plain token (recorders send a number) is taken.
+            static const QRegularExpression token(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+            if (!token.match(object).hasMatch()) {
                 fail(QStringLiteral("The device didn't open a search."));
                 return;
             }

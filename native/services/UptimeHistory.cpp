@@ -18,7 +18,8 @@ QString internetKey(const QString& id) { return QStringLiteral("i:") + id; }
 QString deviceKey(const QString& id) { return QStringLiteral("d:") + id; }
 QString cameraKey(const QString& id, int channel)
 {
-    return QStringLiteral("c:%1:%2").arg(id).arg(channel);
+    // Concatenated, not formatted: an id read from a file may hold "%".
+    return QStringLiteral("c:") + id + QLatin1Char(':') + QString::number(channel);
 }
 
 namespace {

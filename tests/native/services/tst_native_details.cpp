@@ -325,17 +325,20 @@ private Q_SLOTS:
         QCOMPARE(fake.servedCount("/cgi-bin/mediaFileFind.cgi?action=findFile"), 0);
         QTRY_COMPARE(fake.finderEvents(), (QStringList{"create 1003", "close 1003", "destroy 1003"}));
 
-        // A finder without an object: nothing to close.
-        fake.clearLog();
-        FakeDevice::Reply noObject;
-        noObject.body = "result=\r\n";
-        fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), noObject);
-        MonthResult none;
-        NativeCalendar::month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3, none.cb());
-        QTRY_VERIFY(none.days.has_value());
-        QCOMPARE(none.error, QStringLiteral("The device didn't open a search."));
-        QTest::qWait(50);
-        QCOMPARE(fake.servedCount("/cgi-bin/mediaFileFind.cgi?action=close"), 0);
+        // A finder without an object, or with one that would change the
+        // next addresses: nothing is searched or closed.
+        for (const QByteArray body : {QByteArray("result=\r\n"), QByteArray("result=7&action=destroy\r\n")}) {
+            fake.clearLog();
+            FakeDevice::Reply noObject;
+            noObject.body = body;
+            fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), noObject);
+            MonthResult none;
+            NativeCalendar::month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3, none.cb());
+            QTRY_VERIFY(none.days.has_value());
+            QCOMPARE(none.error, QStringLiteral("The device didn't open a search."));
+            QTest::qWait(50);
+            QCOMPARE(fake.servedCount(), 1);
+        }
     }
 
     // A whole fetch against an ISAPI recorder, recorded days included.

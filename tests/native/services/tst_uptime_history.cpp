@@ -287,6 +287,7 @@ private Q_SLOTS:
         QCOMPARE(u.seriesCount(), 1);
         QVERIFY(u.series(deviceKey(other)));
         QVERIFY(!u.encode(today).contains(cameraKey(id, 12).toLatin1()));
+        QCOMPARE(cameraKey(QStringLiteral("a%2b"), 5), QStringLiteral("c:a%2b:5"));
     }
 };
 
