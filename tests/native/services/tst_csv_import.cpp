@@ -47,9 +47,6 @@ private Q_SLOTS:
     void sampleFileImportsAndRepeatsAreRefused()
     {
         const QString sample = NativeCsv::sampleCsv();
-        QCOMPARE(sample.split(QLatin1Char('\n')).first(),
-                 QStringLiteral("site,name,ip,http_port,rtsp_port,server_port,username,password,manufacturer,"
-                                "type,channels,code,address"));
         QCOMPARE(sample,
                  QStringLiteral("site,name,ip,http_port,rtsp_port,server_port,username,password,manufacturer,"
                                 "type,channels,code,address\n"
@@ -118,6 +115,8 @@ private Q_SLOTS:
                            {"xyz", ""},
                            {"last"},
                        }));
+        // Letters and digits outside ASCII stay in a header name.
+        QCOMPARE(NativeCsv::normalizedHeader(QStringLiteral(" Café-Nº_2 ")), QStringLiteral("cafénº2"));
         QCOMPARE(NativeCsv::parseRows(QString()), QList<QStringList>());
         QCOMPARE(NativeCsv::parseRows(QStringLiteral("\n\r\n\r")), QList<QStringList>());
         // An unclosed quote keeps the rest of the text in its field.
@@ -195,7 +194,6 @@ private Q_SLOTS:
             {"address", im.store->site(d.siteId) ? im.store->site(d.siteId)->address : QString()},
         };
         QCOMPARE(got.value(field), value);
-        QCOMPARE(NativeCsv::normalizedHeader(QStringLiteral(" Café-Nº_2 ")), QStringLiteral("cafénº2"));
     }
 
     void fileLevelFailures()
