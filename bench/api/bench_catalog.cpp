@@ -143,8 +143,8 @@ int main(int argc, char** argv)
     std::printf("client CPU time    %8.0f ms   (target under 2000 ms; all threads of the client process)\n",
                 cpu * 1000);
     std::printf("  of which main    %8.0f ms\n", mainCpu * 1000);
-    std::printf("peak in flight     %8d      (catalogue requests, at most 10)\n",
-                ApiClientTestAccess::catalogPeakInFlight(client));
+    std::printf("peak in flight     %8d      (requests sent and not yet answered, at most 10)\n",
+                ApiClientTestAccess::peakOutstanding(client));
     std::printf("longest stall      %8lld ms   (target at most 50 ms)\n", static_cast<long long>(longestStall));
     std::printf("peak memory        %8.1f MB   (target under 150 MB)\n", peakMegabytes());
     return error.isEmpty() && devices == 5000 && channels == 40000 ? 0 : 1;

@@ -19,7 +19,6 @@ struct CatalogLoad {
     QList<int> pending;
     std::deque<std::function<void()>> jobs;
     int inFlight = 0;
-    int peakInFlight = 0;
     int sitesLeft = 0;
     int generation = 0;
     QString firstError; // a device or channel list that got no answer at all
@@ -49,7 +48,6 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
         return;
     }
     const int g = ++m_catalogGeneration;
-    m_catalogPeakInFlight = 0;
     // The earlier load is superseded: drop the client's hold and its waiting
     // jobs, so that it is released once its outstanding answers are in.
     if (m_catalogLoad) {
@@ -110,8 +108,6 @@ void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
         auto job = std::move(load->jobs.front());
         load->jobs.pop_front();
         ++load->inFlight;
-        load->peakInFlight = std::max(load->peakInFlight, load->inFlight);
-        m_catalogPeakInFlight = std::max(m_catalogPeakInFlight, load->peakInFlight);
         job();
         if (load->generation != m_catalogGeneration)
             return;

@@ -213,7 +213,6 @@ private:
     // Catalogue.
     int m_catalogGeneration = 0;
     std::shared_ptr<CatalogLoad> m_catalogLoad;
-    int m_catalogPeakInFlight = 0; // of the newest load, for tests and benchmarks
     static int liveCatalogLoads();
 
     QString m_sessionEndReason;

@@ -147,12 +147,14 @@ void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
         QObject::connect(socket, &QTcpSocket::errorOccurred, context, [finish] { finish(false); });
         QObject::connect(timer, &QTimer::timeout, context, [finish] { finish(false); });
         timer->start(ApiTunables::kProbeTimeout);
-        // A host the guard refuses counts as unreachable without any connection.
+        // A port outside 1..65535 (a mistyped relay setting) would wrap into
+        // another port and find whatever listens there; a host the guard
+        // refuses is not connected to either. Both count as unreachable.
         QUrl target;
         target.setScheme(QStringLiteral("tcp"));
         target.setHost(host);
         target.setPort(port);
-        if (!addressPermitted(target)) {
+        if (port < 1 || port > 65535 || !addressPermitted(target)) {
             QTimer::singleShot(0, socket, [finish] { finish(false); });
             continue;
         }

@@ -31,7 +31,6 @@ struct ApiClientTestAccess {
     static QHash<QString, StreamInfo> liveStreams(const ApiClient& c) { return c.m_liveStreams; }
     static QHash<QString, int> liveStartGen(const ApiClient& c) { return c.m_liveStartGen; }
     static int liveCatalogLoads() { return ApiClient::liveCatalogLoads(); }
-    static int catalogPeakInFlight(const ApiClient& c) { return c.m_catalogPeakInFlight; }
     static int peakOutstanding(const ApiClient& c) { return c.m_peakOutstanding; }
     static bool expiryNotified(const ApiClient& c) { return c.m_expiryNotified; }
 };

@@ -50,14 +50,17 @@ private Q_SLOTS:
         QList<bool> results;
         bool done = false;
         int calls = 0;
-        client.probeRelays(&client, {{"127.0.0.1", closedA}, {"127.0.0.1", open.serverPort()}, {"127.0.0.1", closedB}},
+        // The last port is out of range: it must not wrap into the open one.
+        client.probeRelays(&client,
+                           {{"127.0.0.1", closedA}, {"127.0.0.1", open.serverPort()}, {"127.0.0.1", closedB},
+                            {"127.0.0.1", open.serverPort() + 65536}},
                            [&](const QList<bool>& r) {
                                results = r;
                                done = true;
                                ++calls;
                            });
         QVERIFY(apitest::waitFor(done, 5000));
-        QCOMPARE(results, (QList<bool>{false, true, false}));
+        QCOMPARE(results, (QList<bool>{false, true, false, false}));
         QTest::qWait(50);
         QCOMPARE(calls, 1);
 
