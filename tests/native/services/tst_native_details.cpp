@@ -207,8 +207,6 @@ private Q_SLOTS:
 
     void calendarBuildingBlocks()
     {
-        QCOMPARE(NativeCalendar::trackId(3, false), 302);
-        QCOMPARE(NativeCalendar::trackId(1, true), 101);
         QVERIFY(NativeCalendar::dahuaFindFileUrl(2, false, "77", QDate(2025, 3, 5))
                     .endsWith("&condition.Channel=2&condition.StartTime=2025-03-05%2000%3A00%3A00&condition.EndTime=2025-03-05%2023%3A59%3A59&condition.Types[0]=dav&condition.VideoStream=Extra1"));
         QVERIFY(NativeCalendar::dahuaFindFileUrl(2, true, "77", QDate(2025, 3, 5))
@@ -218,8 +216,6 @@ private Q_SLOTS:
                      "<day><dayOfMonth>4</dayOfMonth><record>false</record></day>"
                      "<day><dayOfMonth>x</dayOfMonth><record>true</record></day></dayList></d>"),
                  QSet<int>{3});
-        QCOMPARE(NativeCalendar::hikMonthBody(2025, 3),
-                 QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?><trackDailyParam><year>2025</year><monthOfYear>3</monthOfYear></trackDailyParam>"));
         Response none;
         none.error = QStringLiteral("No answer in time.");
         QCOMPARE(NativeCalendar::failureText(none, "x"), QStringLiteral("Can't reach the device (No answer in time.)"));
@@ -253,7 +249,7 @@ private Q_SLOTS:
         const kvrtest::FakeRequest last = fake.requests().last();
         QCOMPARE(last.target, QStringLiteral("/ISAPI/ContentMgmt/record/tracks/402/dailyDistribution"));
         QCOMPARE(last.headers.value("content-type"), QByteArray("application/xml"));
-        QCOMPARE(last.body, NativeCalendar::hikMonthBody(2025, 3));
+        QVERIFY(last.body.contains("<trackDailyParam><year>2025</year><monthOfYear>3</monthOfYear></trackDailyParam>"));
 
         FakeDevice own(FakeDevice::Kind::Isapi);
         own.root = QStringLiteral("/pramaAPI");

@@ -83,17 +83,11 @@ private Q_SLOTS:
         QVERIFY(!soap.contains("Header"));
     }
 
-    // The login state machine, row by row of its table.
+    // The rows of the login table that the fake devices below do not reach:
+    // an empty 2xx body, Basic refused after a good Digest, an empty
+    // challenge, and a retry that gets no answer.
     void loginStates()
     {
-        {   // 2xx at once: no login asked for.
-            LoginMachine m;
-            QCOMPARE(m.start().auth, NativeHttp::None);
-            QCOMPARE(m.answer(answer(200, {}, "<x/>")).next, LoginMachine::Next::Verdict);
-            QVERIFY(m.accepted());
-            QCOMPARE(m.digest(), 0);
-            QCOMPARE(m.basic(), 0);
-        }
         {   // 2xx with an empty body is not accepted, with no error.
             LoginMachine m;
             m.answer(answer(200));
@@ -115,31 +109,12 @@ private Q_SLOTS:
             QVERIFY(m.accepted());
             QCOMPARE(m.infoBody(), QByteArray("body"));
         }
-        {   // Both offered, Digest refused: Basic failed without a try.
-            LoginMachine m;
-            m.answer(answer(401, "Digest realm=\"r\", Basic realm=\"r\""));
-            auto s = m.answer(answer(401, "Digest realm=\"r\""));
-            QCOMPARE(s.next, LoginMachine::Next::Verdict);
-            QCOMPARE(m.digest(), 1);
-            QCOMPARE(m.basic(), 1);
-            QVERIFY(!m.accepted());
-            QVERIFY(m.refused());
-            QCOMPARE(m.error(), QStringLiteral("Username or password is incorrect."));
-        }
         {   // Empty challenge: Digest, Basic untouched.
             LoginMachine m;
             QCOMPARE(m.answer(answer(401)).auth, NativeHttp::Digest);
             m.answer(answer(200, {}, "x"));
             QCOMPARE(m.digest(), 2);
             QCOMPARE(m.basic(), 0);
-        }
-        {   // Basic only, wrong password.
-            LoginMachine m;
-            QCOMPARE(m.answer(answer(401, "Basic realm=\"r\"")).auth, NativeHttp::Basic);
-            m.answer(answer(401, "Basic realm=\"r\""));
-            QCOMPARE(m.basic(), 1);
-            QCOMPARE(m.digest(), 0);
-            QVERIFY(m.refused());
         }
         {   // A retry that gets no answer is not a refused login.
             LoginMachine m;
@@ -148,11 +123,6 @@ private Q_SLOTS:
             QVERIFY(!m.accepted());
             QVERIFY(!m.refused());
             QVERIFY(m.error().startsWith(QStringLiteral("The device didn't answer HTTP")));
-        }
-        {   // Any other first answer: no retry.
-            LoginMachine m;
-            QCOMPARE(m.answer(answer(404)).next, LoginMachine::Next::Failed);
-            QCOMPARE(m.error(), QStringLiteral("The device answered HTTP 404. Check the manufacturer."));
         }
     }
 
