@@ -459,6 +459,9 @@ private:
     bool drained = false;
     bool appliedKeyframes = false;
     bool anyPictureDecoded = false;
+    // The sound path keys on the first picture after the start or a seek:
+    // sound before it is dropped, and so is sound earlier than it.
+    bool firstPictureKnown = false;
     double firstPictureTime = 0.0;
     double lastPictureTime = 0.0;
     std::optional<double> lastConverted;
@@ -867,6 +870,9 @@ void DecodeRun::seekTo(int64_t ts)
     pacer->resetClock(steadyNow());
     videoCont.forget();
     soundCont.forget();
+    // A seek back to before where playback began would otherwise leave all
+    // sound there "before the first picture", and the clock without sound.
+    firstPictureKnown = false;
     eof = false;
     drained = false;
 }
@@ -1043,6 +1049,9 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
         pacer->firstPictureDecoded(now);
         lastConverted.reset();
         p.logStep(QStringLiteral("first frame decoded"));
+    }
+    if (!firstPictureKnown) {
+        firstPictureKnown = true;
         firstPictureTime = t;
     }
     ++decodedCount;
@@ -1143,7 +1152,7 @@ void DecodeRun::soundPacket()
             const double step = double(frame->nb_samples) / std::max(1, adec->sample_rate);
             t = soundCont.apply(double(frame->best_effort_timestamp) * av_q2d(atb), step);
         }
-        const bool early = !anyPictureDecoded || (t >= 0.0 && t < firstPictureTime - tun::kSoundLeadDrop_s);
+        const bool early = !firstPictureKnown || (t >= 0.0 && t < firstPictureTime - tun::kSoundLeadDrop_s);
         if (!early) {
             const int outSamples = swr_get_out_samples(swr, frame->nb_samples);
             if (outSamples > 0) {

@@ -280,6 +280,8 @@ void PlayerHls::yuvOutputAndStaleSeek()
 
 void PlayerHls::startPositionPauseAndSeekWhilePaused()
 {
+    kvrtest::LogCapture log;
+    player->audioEnabled = true; // the seek back must keep the sound and its clock
     QList<double> positions;
     connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
     QSignalSpy duration(player.get(), &FfmpegPlayer::durationKnown);
@@ -305,6 +307,14 @@ void PlayerHls::startPositionPauseAndSeekWhilePaused()
     player->pause(false);
     QTRY_VERIFY_WITH_TIMEOUT(positions.size() > shown + 3, 5000);
     QVERIFY2(positions.last() < first, qPrintable(QString::number(positions.last())));
+
+    // Back before where playback began, sound there is heard and paces the
+    // pictures: they flow on at about real time.
+    const double back = positions.last();
+    QTest::qWait(2500);
+    QVERIFY2(positions.last() > back + 1.5, qPrintable(QString::number(positions.last() - back)));
+    QVERIFY(!log.contains(QStringLiteral("Audio stopped; continuing on the wall clock")));
+    QVERIFY(!log.contains(QStringLiteral("Playing without audio")));
 }
 
 void PlayerHls::liveRelayPlaylistIsFollowed()
