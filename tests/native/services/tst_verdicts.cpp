@@ -554,6 +554,9 @@ private Q_SLOTS:
         QCOMPARE(dailyUptime(*f.store, b.id, 3, kNow), QList<double>({50.0, -1.0, -1.0}));
         QCOMPARE(dailyUptime(*f.store, a.id, 0, kNow), QList<double>());
         QCOMPARE(fleetDailyUptime(*f.store, 3, kNow), QList<double>({75.0, -1.0, 50.0}));
+        // A cached list is not served into a later clock hour: the next day
+        // moves the days along, though nothing new was credited.
+        QCOMPARE(dailyUptime(*f.store, a.id, 3, kNow.addDays(1)), QList<double>({-1.0, 50.0, -1.0}));
         QCOMPARE(average({-1.0, 20.0, 40.0}), 30.0);
         QCOMPARE(average({-1.0}), -1.0);
         QCOMPARE(average({}), -1.0);
