@@ -128,6 +128,9 @@ bool NativeStore::moveUnreadAside(const QString& fileName)
                              << "aside; it is not replaced";
         return false;
     }
+    // It may hold passwords: whatever its mode was, only its owner reads it.
+    if (QFileInfo(aside).isFile())
+        QFile::setPermissions(aside, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     qWarning().noquote() << "native store: the unread file was moved to" << aside;
     return true;
 }

@@ -12,6 +12,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+#include <memory>
 #include <random>
 
 using namespace Native;
@@ -523,6 +524,43 @@ private Q_SLOTS:
         QCOMPARE(copies.size(), 1);
         QCOMPARE(*SecureFile::read(copies.first()), cut);
         QCOMPARE(modeOf(SecureFile::path(copies.first())), 0600);
+    }
+
+    void damagedFileThatCannotBeCopiedIsMovedAsideBeforeASave()
+    {
+        QByteArray whole;
+        {
+            NativeStore store;
+            for (int i = 0; i < 4; ++i)
+                store.addDevice(sample());
+            store.flush();
+            whole = *SecureFile::read(kInventoryFile);
+        }
+        const QByteArray cut = whole.left(whole.size() * 3 / 4);
+        QVERIFY(SecureFile::write(kInventoryFile, cut));
+        const QString path = SecureFile::path(kInventoryFile);
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+
+        // No room for the copy while the store starts (a full disk).
+        std::unique_ptr<NativeStore> store;
+        {
+            FileSizeLimit limit(16);
+            store = std::make_unique<NativeStore>();
+        }
+        QVERIFY(unreadCopies().isEmpty());
+        const int read = int(store->devices().size());
+        QVERIFY(read >= 2 && read < 4);
+        // The devices that were read are saved, and what was not read is
+        // still on disk beside them, for the owner only.
+        store->flush();
+        QCOMPARE(unreadCopies().size(), 1);
+        const QString aside = QFileInfo(path).path() + "/" + unreadCopies().first();
+        QFile kept(aside);
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), cut);
+        QCOMPARE(modeOf(aside), 0600);
+        QCOMPARE(NativeStore().devices().size(), read);
     }
 
     void unreadFileIsNeverReplacedByAnEmptyOne()
