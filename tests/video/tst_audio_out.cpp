@@ -148,13 +148,10 @@ private Q_SLOTS:
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("bytes");
         QTest::newRow("48000 stereo") << 48000 << 2 << 288000;
-        QTest::newRow("44100 stereo") << 44100 << 2 << 264600;
         QTest::newRow("11025 stereo") << 11025 << 2 << 66148;  // 16537 frames, not 66150 bytes
-        QTest::newRow("22051 stereo") << 22051 << 2 << 132304; // 33076 frames
         QTest::newRow("11025 mono") << 11025 << 1 << 33074;
         QTest::newRow("7 Hz 6 channels") << 7 << 6 << 120;
         QTest::newRow("no rate") << 0 << 2 << 0;
-        QTest::newRow("no channels") << 48000 << 0 << 0;
         QTest::newRow("absurd rate") << 1'000'000'000 << 2 << 0;
     }
 
@@ -166,14 +163,6 @@ private Q_SLOTS:
         QCOMPARE(AudioOut::ringCapacityBytes(rate, channels), bytes);
         if (channels > 0)
             QCOMPARE(bytes % (channels * 2), 0);
-    }
-
-    void outputLatencyAddsBufferingWithAFloor()
-    {
-        QCOMPARE(AudioOut::outputLatencySeconds(0.0), 0.03);
-        QCOMPARE(AudioOut::outputLatencySeconds(0.005), 0.03);
-        QVERIFY(qAbs(AudioOut::outputLatencySeconds(0.05) - 0.07) < 1e-12);
-        QCOMPARE(AudioOut::outputLatencySeconds(-1.0), 0.03);
     }
 
     // An odd rate makes 1.5 s of bytes end inside a frame; the ring must still
@@ -268,29 +257,19 @@ private Q_SLOTS:
         QCOMPARE(out.playedSeconds(), 6240.0 / 192000.0);
     }
 
-    void mutedOutputIsSilentButTheClockRuns()
-    {
-        AudioOut out;
-        out.reset(48000, 2, 0);
-        const auto sound = stereoRamp(0, 4800);
-        out.write(sound.data(), int(sound.size()));
-        out.setMuted(true);
-        std::vector<uint8_t> buffer(sound.size(), 0xAB);
-        out.fill(buffer.data(), int(buffer.size()));
-        QVERIFY(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
-        QCOMPARE(out.playedSeconds(), 0.1);
-        QCOMPARE(out.queuedBytes(), 0);
-    }
-
-    void clearDropsSoundAndRestartsTheClock()
+    void mutedOutputKeepsTheClockAndClearRestartsIt()
     {
         AudioOut out;
         out.reset(48000, 2, 0);
         const auto sound = stereoRamp(0, 9600);
         out.write(sound.data(), int(sound.size()));
-        std::vector<uint8_t> buffer(19200);
+        // Muted: silence, but the sound is consumed and the clock runs.
+        out.setMuted(true);
+        std::vector<uint8_t> buffer(19200, 0xAB);
         out.fill(buffer.data(), int(buffer.size()));
+        QVERIFY(std::all_of(buffer.begin(), buffer.end(), [](uint8_t b) { return b == 0; }));
         QCOMPARE(out.playedSeconds(), 0.1);
+        out.setMuted(false);
         out.clear();
         QCOMPARE(out.queuedBytes(), 0);
         QCOMPARE(out.playedSeconds(), 0.0);
@@ -326,6 +305,7 @@ private Q_SLOTS:
 
     void deviceLatencyDelaysTheClock()
     {
+        QCOMPARE(AudioOut::outputLatencySeconds(0.0), 0.03); // the floor
         useHandOutput(0.05); // output latency 0.07 s = 13440 bytes at 48000 Hz stereo
         AudioOut out;
         QVERIFY(out.open(48000, 2));
@@ -375,33 +355,6 @@ private Q_SLOTS:
         QVERIFY(!out.isOpen());
         QCOMPARE(log.matching(QStringLiteral("Audio unavailable")).size(), 4);
         QVERIFY(log.contains(QStringLiteral("Audio unavailable: could not configure the output")));
-    }
-
-    // With no sound card the null output still pulls at the real rate, so the
-    // sound clock advances with the wall clock. Margins are wide on purpose.
-    void nullOutputPullsInRealTime()
-    {
-        auto output = AudioBackend::makeNullOutput();
-        std::atomic<uint64_t> frames{0};
-        auto count = [](void* ref, uint32_t n, AudioRenderBufferList* list) {
-            static_cast<std::atomic<uint64_t>*>(ref)->fetch_add(n);
-            std::memset(list->buffers[0].data, 0, list->buffers[0].byteSize);
-            return 0;
-        };
-        QVERIFY(output->configure(8000, 2, count, &frames));
-        QCOMPARE(output->latencySeconds(), 0.0);
-        QElapsedTimer clock;
-        clock.start();
-        QVERIFY(output->start());
-        QTRY_VERIFY_WITH_TIMEOUT(frames.load() >= 2400, 5000); // 0.3 s of sound
-        const double elapsed = clock.nsecsElapsed() / 1e9;
-        output->stop();
-        const uint64_t pulled = frames.load();
-        // Never ahead of real time (one chunk of slack), and not far behind.
-        QVERIFY2(double(pulled) <= elapsed * 8000 + 1024, qPrintable(QString::number(elapsed)));
-        QVERIFY(elapsed < 3.0);
-        QTest::qWait(50);
-        QCOMPARE(frames.load(), pulled); // stop is synchronous: no pull afterwards
     }
 
     // The ALSA layer against ALSA's own null device (no sound card needed):
@@ -460,6 +413,8 @@ private Q_SLOTS:
         out.close(); // the output goes with it
     }
 
+    // With no sound card the null output still pulls at the real rate, so the
+    // sound clock advances with the wall clock (never ahead of it).
     void soundClockAdvancesOnTheNullOutputAndHoldsWhilePaused()
     {
         AudioBackend::setFactory([] { return AudioBackend::makeNullOutput(); });
@@ -473,6 +428,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(out.playedSeconds() > 0.2, 5000);
         QVERIFY(out.playedSeconds() <= clock.nsecsElapsed() / 1e9 + 0.05);
 
+        // The output stops pulling at once: the clock holds while paused.
         out.pause(true);
         const double held = out.playedSeconds();
         QTest::qWait(100);

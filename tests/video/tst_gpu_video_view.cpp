@@ -104,22 +104,6 @@ private Q_SLOTS:
         host.reset();
     }
 
-    void constantsFollowRangeAndMatrix()
-    {
-        const auto full = YuvDraw::rangeConstants(true);
-        QCOMPARE(full[0], 0.0f);
-        QCOMPARE(full[1], 1.0f);
-        QCOMPARE(full[2], 1.0f);
-        const auto limited = YuvDraw::rangeConstants(false);
-        QVERIFY(std::abs(limited[0] - 0.0627451f) < 1e-6f);
-        QVERIFY(std::abs(limited[1] - 1.1643835f) < 1e-6f);
-        QVERIFY(std::abs(limited[2] - 1.1383928f) < 1e-6f);
-        const std::array<float, 4> bt709{1.5748f, 0.1873f, 0.4681f, 1.8556f};
-        const std::array<float, 4> bt601{1.402f, 0.344136f, 0.714136f, 1.772f};
-        QCOMPARE(YuvDraw::matrixConstants(true), bt709);
-        QCOMPARE(YuvDraw::matrixConstants(false), bt601);
-    }
-
     void destinationFitsOrCovers()
     {
         const QRectF fit = YuvDraw::destination(QSizeF(1280, 720), QSizeF(1000, 1000), false);
@@ -132,13 +116,6 @@ private Q_SLOTS:
         // A tall picture fitted into a wide target is pillar-boxed.
         QCOMPARE(YuvDraw::destination(QSizeF(100, 200), QSizeF(400, 100), false), QRectF(175, 0, 50, 100));
         QVERIFY(YuvDraw::destination(QSizeF(0, 720), QSizeF(100, 100), false).isEmpty());
-    }
-
-    void chromaPlanesRoundUp()
-    {
-        QCOMPARE(YuvDraw::chromaSize(641, 361), QSize(321, 181));
-        QCOMPARE(YuvDraw::chromaSize(640, 360), QSize(320, 180));
-        QCOMPARE(YuvDraw::chromaSize(1, 1), QSize(1, 1));
     }
 
     void onlyCompleteRecordsAreDrawable()

@@ -63,22 +63,18 @@ class TestVideoStage : public QObject {
 private Q_SLOTS:
     void cleanup() { stage.reset(); }
 
-    void pictureGeometryFitsOrCovers()
+    // Fit, cover and the unscaled case are checked on screen below; here the
+    // sizes a screen of ratio 1 cannot show.
+    void pictureGeometryAtRatioTwo()
     {
-        // Within 3 pixels of the widget: drawn unscaled, centred.
-        const QRect nearly = VideoStage::pictureRect(QSize(1278, 720), QSize(1280, 720), false);
-        QCOMPARE(nearly, QRect(1, 0, 1278, 720));
-        QVERIFY(VideoStage::drawsUnscaled(QSize(1278, 720), nearly.size()));
-        // A 2556 × 1440 picture at ratio 2 is 1278 × 720 device-independent pixels.
+        // A 2556 × 1440 picture at ratio 2 is 1278 × 720 device-independent
+        // pixels: within 3 pixels of the widget, so drawn unscaled at x = 1.
         QImage hiDpi(2556, 1440, QImage::Format_RGB32);
         hiDpi.setDevicePixelRatio(2.0);
         const QSize logical = hiDpi.deviceIndependentSize().toSize();
-        QCOMPARE(VideoStage::pictureRect(logical, QSize(1280, 720), false).topLeft(), QPoint(1, 0));
-
-        // 4:3 on 16:9: pillar-boxed when fitted, cropped top and bottom when covering.
-        QCOMPARE(VideoStage::pictureRect(QSize(640, 480), QSize(1280, 720), false), QRect(160, 0, 960, 720));
-        QCOMPARE(VideoStage::pictureRect(QSize(640, 480), QSize(1280, 720), true), QRect(0, -120, 1280, 960));
-        QVERIFY(!VideoStage::drawsUnscaled(QSize(640, 480), QSize(960, 720)));
+        const QRect placed = VideoStage::pictureRect(logical, QSize(1280, 720), false);
+        QCOMPARE(placed, QRect(1, 0, 1278, 720));
+        QVERIFY(VideoStage::drawsUnscaled(logical, placed.size()));
         QVERIFY(!VideoStage::drawsUnscaled(QSize(1277, 720), QSize(1280, 720)));
         QVERIFY(VideoStage::pictureRect(QSize(0, 10), QSize(100, 100), false).isEmpty());
     }
@@ -95,8 +91,6 @@ private Q_SLOTS:
         VideoStage s;
         QCOMPARE(s.headlineText(), QStringLiteral("Loading"));
         QVERIFY(s.spinnerRunning());
-        QCOMPARE(s.minimumHeight(), 320);
-        QVERIFY(s.hasMouseTracking());
         s.setFrame(solid(64, 36, Qt::red));
         QVERIFY(!s.spinnerRunning());
         QVERIFY(s.headlineText().isEmpty());
