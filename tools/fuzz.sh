@@ -11,9 +11,13 @@
 #   KVR_FUZZ_SECONDS  run time per target (default 20)
 #   KVR_FUZZ_BUILD    build folder (default build-fuzz in the project root)
 #   KVR_FUZZ_ONLY     run only the target of that name
+#   KVR_FUZZ_SEED     libFuzzer's random seed (default 1, so that a run over
+#                     the same code walks the same inputs and a failure in CI
+#                     comes with the change that caused it; 0 picks one)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${KVR_FUZZ_SECONDS:-20}"
+seed="${KVR_FUZZ_SEED:-1}"
 out="${KVR_FUZZ_BUILD:-$root/build-fuzz}"
 cxx="${KVR_FUZZ_CXX:-clang++}"
 
@@ -90,7 +94,7 @@ for src in "${targets[@]}"; do
   echo "fuzz: running $name for ${seconds}s"
   # New findings go to the work folder; the seeds in the tree stay as they are.
   if ! (cd "$out" && "$bin" "$work" "${seeds[@]}" "${dict[@]}" \
-        -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+        -max_total_time="$seconds" -seed="$seed" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
         -print_final_stats=1 -artifact_prefix="$out/$name-" > "$out/$name.log" 2>&1); then
     echo "fuzz: $name FAILED; last lines of $out/$name.log:"
     tail -n 40 "$out/$name.log"
