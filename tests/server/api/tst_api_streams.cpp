@@ -211,16 +211,6 @@ private Q_SLOTS:
         QCOMPARE(ApiClientTestAccess::liveStreams(*rig.client).size(), 0);
     }
 
-    void offlineCameraSaysSo()
-    {
-        apitest::Rig rig;
-        QVERIFY(rig.signIn());
-        Started s;
-        rig.client->startLiveHls(rig.server.sites[1].devices[1].cameras[0].id, true, s.callback());
-        QVERIFY(apitest::waitFor(s.done));
-        QVERIFY(s.error.contains("offline"));
-    }
-
     void newerStartSupersedesOlder()
     {
         apitest::Rig rig;
