@@ -22,8 +22,12 @@ bool dahuaAnswered(const NativeHttp::Response &r)
 {
     if (!r.ok())
         return false;
-    const QByteArray head = r.body.trimmed().left(5).toLower();
-    return head != "error";
+    // Only a first line that is the word itself: "ErrorCount=0" is a key.
+    const QByteArray body = r.body.trimmed();
+    qsizetype end = body.indexOf('\n');
+    if (end < 0)
+        end = body.size();
+    return body.left(end).trimmed().toLower() != "error";
 }
 
 bool recorderType(const Native::Device &d)

@@ -182,6 +182,7 @@ private Q_SLOTS:
         QCOMPARE(hdd("nvr", "list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n"), QStringLiteral("OK"));
         // An "Error" body in a 200 is no answer, not a recorder without disks.
         QCOMPARE(hdd("nvr", "Error\r\nBad Request!\r\n"), QString());
+        QCOMPARE(hdd("nvr", "ErrorCount=0\r\nlist.info[0].State=Success\r\n"), QStringLiteral("OK"));
     }
 
     void recordingWindow()
