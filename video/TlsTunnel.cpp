@@ -129,10 +129,19 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
             if (local)
                 local->disconnectFromHost();
         });
-        QObject::connect(&tls, &QSslSocket::readyRead, &tls, [&] {
-            if (local)
-                local->write(tls.readAll());
-        });
+        // Back-pressure: no more of the server's bytes are taken than the
+        // reader is behind by a bounded amount, so a player that stops
+        // reading holds the server back as a plain connection would, instead
+        // of the stream piling up here.
+        tls.setReadBufferSize(tun::kTunnelHeldBytes);
+        auto toLocal = [&] {
+            if (!local)
+                return;
+            const qint64 room = tun::kTunnelHeldBytes - local->bytesToWrite();
+            if (room > 0 && tls.bytesAvailable() > 0)
+                local->write(tls.read(room));
+        };
+        QObject::connect(&tls, &QSslSocket::readyRead, &tls, toLocal);
         QObject::connect(&tls, &QAbstractSocket::disconnected, &tls, [&] {
             if (local) {
                 local->write(tls.readAll());
@@ -149,9 +158,9 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
                 local = c;
                 QObject::connect(c, &QIODevice::readyRead, c, [&, c] { tls.write(c->readAll()); });
                 QObject::connect(c, &QAbstractSocket::disconnected, c, [&] { tls.disconnectFromHost(); });
+                QObject::connect(c, &QIODevice::bytesWritten, c, toLocal);
                 // Anything the server sent before FFmpeg connected.
-                if (tls.bytesAvailable() > 0)
-                    c->write(tls.readAll());
+                toLocal();
                 server.close();
             }
         });

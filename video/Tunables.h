@@ -46,6 +46,9 @@ inline constexpr int64_t kReadOnSeekBytes = 32 * 1024 * 1024; // forward seek wi
 
 // ---- TLS for RTSPS --------------------------------------------------------
 inline constexpr milliseconds kTlsHandshakeTimeout{8000};
+// Server bytes the tunnel holds for a reader that is behind; beyond this it
+// stops reading from the server (the connection's own flow control takes over).
+inline constexpr int64_t kTunnelHeldBytes = 1024 * 1024;
 #if defined(Q_OS_MACOS) || defined(__APPLE__)
 inline constexpr const char* kCaBundle = "/etc/ssl/cert.pem";
 #else

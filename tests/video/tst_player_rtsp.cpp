@@ -8,8 +8,78 @@
 #include "video/TlsTunnel.h"
 
 #include <QSignalSpy>
+#include <QSslKey>
+#include <QSslServer>
+#include <QSslSocket>
+#include <QThread>
+#include <QTimer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+
+namespace {
+
+// A TLS server on a thread of its own (the tunnel's opening blocks the test's
+// thread) that sends `total` bytes as fast as the connection takes them and
+// counts what left it.
+class FloodServer : public QThread {
+public:
+    FloodServer(const QString& certFile, const QString& keyFile, qint64 total) : total_(total)
+    {
+        QFile cert(certFile), key(keyFile);
+        if (cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
+            conf_ = QSslConfiguration::defaultConfiguration();
+            conf_.setLocalCertificate(QSslCertificate(&cert, QSsl::Pem));
+            conf_.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
+        }
+    }
+    ~FloodServer() override
+    {
+        done = true;
+        wait();
+    }
+    quint16 port()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait_for(lock, std::chrono::seconds(10), [this] { return port_ != 0; });
+        return port_;
+    }
+    std::atomic<qint64> sent{0};
+    std::atomic<bool> done{false};
+
+protected:
+    void run() override
+    {
+        QSslServer server;
+        server.setSslConfiguration(conf_);
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::pendingConnectionAvailable, &server, [&] {
+            auto* peer = static_cast<QSslSocket*>(server.nextPendingConnection());
+            QObject::connect(peer, &QSslSocket::encryptedBytesWritten, peer, [this](qint64 n) { sent += n; });
+            peer->write(QByteArray(total_, 'v'));
+        });
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &server, [this] {
+            if (done)
+                quit();
+        });
+        poll.start(20);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            port_ = server.serverPort();
+        }
+        ready_.notify_all();
+        exec();
+    }
+
+private:
+    QSslConfiguration conf_;
+    qint64 total_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    quint16 port_ = 0;
+};
+
+} // namespace
 
 class PlayerRtsp : public QObject {
     Q_OBJECT
@@ -23,6 +93,7 @@ private Q_SLOTS:
     void rtspsFromUnknownAuthorityDoesNotPlay();
     void rtspsForAnotherHostNameDoesNotPlay();
     void secureSessionOutlivesTheHandshakeTimeLimit();
+    void secureTunnelHoldsTheServerBackForASlowReader();
     void wrongCredentialsDoNotPlay();
     void refusedPortIsNotRetried();
     void pauseHoldsThePictureAndResumes();
@@ -175,6 +246,42 @@ void PlayerRtsp::secureSessionOutlivesTheHandshakeTimeLimit()
         answer += rtsp.readAll();
     }
     QVERIFY2(answer.startsWith("RTSP/1.0 "), answer.constData());
+}
+
+void PlayerRtsp::secureTunnelHoldsTheServerBackForASlowReader()
+{
+    // While the player does not read (paused, or busy), the server must be
+    // held back as over a plain connection, not buffered without end in the
+    // tunnel: a paused secure live stream would otherwise grow the process
+    // by the stream's rate.
+    const qint64 total = 64 * 1024 * 1024;
+    FloodServer server(dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key")), total);
+    server.start();
+    const quint16 port = server.port();
+    QVERIFY(port);
+    std::atomic<bool> stop{false};
+    kvr::video::TlsTunnel tunnel;
+    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, kvr::video::TlsTunnel::caBundle(), false, &stop);
+    QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
+    QTcpSocket reader;
+    reader.setReadBufferSize(64 * 1024); // a reader that takes nothing more
+    reader.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
+    QVERIFY(reader.waitForConnected(5000));
+    QTest::qWait(1500);
+    const qint64 heldAt = server.sent.load();
+    qInfo() << "bytes the server got rid of while the reader stood still:" << heldAt;
+    QVERIFY2(heldAt < total / 2, qPrintable(QString::number(heldAt)));
+
+    // Reading again, everything comes through.
+    reader.setReadBufferSize(0);
+    qint64 got = 0;
+    QElapsedTimer t;
+    t.start();
+    while (got < total && t.elapsed() < 20000) {
+        reader.waitForReadyRead(100);
+        got += reader.readAll().size();
+    }
+    QCOMPARE(got, total);
 }
 
 void PlayerRtsp::wrongCredentialsDoNotPlay()
