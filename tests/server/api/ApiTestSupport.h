@@ -8,7 +8,10 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
+#include <tuple>
+#include <type_traits>
 
 // Reaches the client's timers and tables so that tests need not wait for
 // real minutes. Defined here only; the product never uses it.
@@ -89,6 +92,25 @@ struct Rig {
         client->setAccessToken(result.accessToken);
         client->setRefreshToken(result.refreshToken);
         return true;
+    }
+};
+
+// The arguments of the last call of a callback. Bind names to `args` once
+// (const auto& [list, error] = r.args;) and they follow every later call.
+template <typename... A>
+struct Reply {
+    bool done = false;
+    int calls = 0;
+    std::tuple<std::decay_t<A>...> args;
+    // A fresh callback; `done` is cleared until it is called.
+    std::function<void(A...)> callback()
+    {
+        done = false;
+        return [this](A... a) {
+            args = std::tuple<std::decay_t<A>...>(a...);
+            ++calls;
+            done = true;
+        };
     }
 };
 

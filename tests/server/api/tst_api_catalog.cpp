@@ -264,140 +264,95 @@ private Q_SLOTS:
     {
         apitest::Rig rig;
         QVERIFY(rig.signIn());
-        QList<Organisation> orgs;
-        QString error = "x";
-        bool done = false;
-        auto orgCallback = [&](const QList<Organisation>& o, const QString& e) {
-            orgs = o;
-            error = e;
-            done = true;
-        };
-        rig.client->fetchOrganisations(orgCallback);
-        QVERIFY(apitest::waitFor(done));
+        apitest::Reply<const QList<Organisation>&, const QString&> o;
+        const auto& [orgs, orgError] = o.args;
+        rig.client->fetchOrganisations(o.callback());
+        QVERIFY(apitest::waitFor(o.done));
         QCOMPARE(orgs.size(), 1);
         QCOMPARE(orgs[0].id, QString("7"));
         QVERIFY(orgs[0].headOffice);
 
         rig.server.script("/v2/organisations/list/", Answer::json(403, {{"message", "No"}}));
-        done = false;
-        rig.client->fetchOrganisations(orgCallback);
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(orgs.isEmpty() && error.isEmpty());
+        rig.client->fetchOrganisations(o.callback());
+        QVERIFY(apitest::waitFor(o.done));
+        QVERIFY(orgs.isEmpty() && orgError.isEmpty());
 
         rig.server.script("/v2/organisations/list/", Answer::hangUp(), -1);
-        done = false;
-        rig.client->fetchOrganisations(orgCallback);
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(orgs.isEmpty());
-        QVERIFY(!error.isEmpty());
-        rig.server.clearScripts();
+        rig.client->fetchOrganisations(o.callback());
+        QVERIFY(apitest::waitFor(o.done));
+        QVERIFY(orgs.isEmpty() && !orgError.isEmpty());
 
-        bool online = false;
-        int count = -1;
-        done = false;
-        auto statusCallback = [&](bool o, int c, const QString& e) {
-            online = o;
-            count = c;
-            error = e;
-            done = true;
-        };
-        rig.client->fetchSystemStatus(statusCallback);
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(online);
-        QCOMPARE(count, 0);
-        QVERIFY(error.isEmpty());
+        apitest::Reply<bool, int, const QString&> st;
+        const auto& [online, count, error] = st.args;
+        rig.client->fetchSystemStatus(st.callback());
+        QVERIFY(apitest::waitFor(st.done));
+        QVERIFY(online && count == 0 && error.isEmpty());
         rig.server.script("/v2/api/vms/stream/status/", Answer::json(403, {}));
-        done = false;
-        rig.client->fetchSystemStatus(statusCallback);
-        QVERIFY(apitest::waitFor(done));
+        rig.client->fetchSystemStatus(st.callback());
+        QVERIFY(apitest::waitFor(st.done));
         QCOMPARE(error, QString("forbidden"));
         rig.server.script("/v2/api/vms/stream/status/", Answer::hangUp(), -1);
-        done = false;
-        rig.client->fetchSystemStatus(statusCallback);
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(!online);
-        QVERIFY(!error.isEmpty());
+        rig.client->fetchSystemStatus(st.callback());
+        QVERIFY(apitest::waitFor(st.done));
+        QVERIFY(!online && !error.isEmpty());
     }
 
     void presets()
     {
         apitest::Rig rig;
         QVERIFY(rig.signIn());
-        QString error = "x";
-        bool done = false;
-        rig.client->savePreset("Gates", "7", {"5000001", "cam-x"}, QString(), [&](const QString& e) {
-            error = e;
-            done = true;
-        });
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(error.isEmpty());
-        const QJsonObject body = rig.server.requestsTo("/v2/api/create/preset/").first().json();
-        QCOMPARE(body.value("org_id"), QJsonValue(7));
-        QCOMPARE(body.value("camera_ids").toArray(), (QJsonArray{5000001, "cam-x"}));
-        QVERIFY(!body.contains("preset_id"));
-        QCOMPARE(rig.server.requestsTo("/v2/api/create/preset/").first().header("authorization").left(7),
-                 QByteArray("Bearer "));
-        QVERIFY(rig.server.requestsTo("/v2/api/create/preset/").first().header("x-spa-secret").isEmpty());
+        apitest::Reply<const QString&> save;
+        const auto& [saveError] = save.args;
+        rig.client->savePreset("Gates", "7", {"5000001", "cam-x"}, QString(), save.callback());
+        QVERIFY(apitest::waitFor(save.done));
+        QVERIFY(saveError.isEmpty());
+        const Request created = rig.server.requestsTo("/v2/api/create/preset/").first();
+        QCOMPARE(created.json().value("org_id"), QJsonValue(7));
+        QCOMPARE(created.json().value("camera_ids").toArray(), (QJsonArray{5000001, "cam-x"}));
+        QVERIFY(!created.json().contains("preset_id"));
+        QVERIFY(created.header("authorization").startsWith("Bearer "));
+        QVERIFY(created.header("x-spa-secret").isEmpty());
 
-        QList<Preset> presets;
-        done = false;
-        rig.client->fetchPresets("7", [&](const QList<Preset>& p, const QString& e) {
-            presets = p;
-            error = e;
-            done = true;
-        });
-        QVERIFY(apitest::waitFor(done));
+        apitest::Reply<const QList<Preset>&, const QString&> list;
+        const auto& [presets, listError] = list.args;
+        rig.client->fetchPresets("7", list.callback());
+        QVERIFY(apitest::waitFor(list.done));
         QCOMPARE(presets.size(), 2);
         QCOMPARE(presets[1].name, QString("Gates"));
         QCOMPARE(presets[1].cameraIds, (QList<QString>{"5000001", "cam-x"}));
 
-        done = false;
-        rig.client->savePreset("Gates 2", "7", {"5000002"}, presets[1].id, [&](const QString& e) {
-            error = e;
-            done = true;
-        });
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(error.isEmpty());
+        rig.client->savePreset("Gates 2", "7", {"5000002"}, presets[1].id, save.callback());
+        QVERIFY(apitest::waitFor(save.done));
+        QVERIFY(saveError.isEmpty());
         QCOMPARE(rig.server.requestsTo("/v2/api/create/preset/").last().json().value("preset_id"), QJsonValue(2));
 
-        QList<PresetCamera> cams;
-        done = false;
-        rig.client->fetchPresetCameras("1", [&](const QList<PresetCamera>& c, const QString& e) {
-            cams = c;
-            error = e;
-            done = true;
-        });
-        QVERIFY(apitest::waitFor(done));
-        QCOMPARE(cams.size(), 4);
-        QVERIFY(cams[0].online && cams[0].onlineKnown);
+        apitest::Reply<const QList<PresetCamera>&, const QString&> cams;
+        rig.client->fetchPresetCameras("1", cams.callback());
+        QVERIFY(apitest::waitFor(cams.done));
+        QCOMPARE(std::get<0>(cams.args).size(), 4);
+        QVERIFY(std::get<0>(cams.args)[0].online && std::get<0>(cams.args)[0].onlineKnown);
 
-        // Refusals and silence.
+        // Refusals and silence: no answer at all is neither "saved" nor "no presets".
         rig.server.script("/v2/api/organisation/presets/", Answer::json(403, {}));
-        done = false;
-        rig.client->fetchPresets("7", [&](const QList<Preset>&, const QString& e) { error = e; done = true; });
-        QVERIFY(apitest::waitFor(done));
-        QCOMPARE(error, QString("Your account cannot view presets."));
-        rig.server.script("/v2/api/create/preset/", Answer::json(403, {{"message", "x"}}));
-        done = false;
-        rig.client->savePreset("a", "7", {}, {}, [&](const QString& e) { error = e; done = true; });
-        QVERIFY(apitest::waitFor(done));
-        QCOMPARE(error, QString("Your account is not allowed to save presets."));
-        rig.server.script("/v2/api/create/preset/", Answer::json(500, {}));
-        done = false;
-        rig.client->savePreset("a", "7", {}, {}, [&](const QString& e) { error = e; done = true; });
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(!error.isEmpty());
-        // No answer at all is not "saved".
-        rig.server.script("/v2/api/create/preset/", Answer::hangUp(), -1);
-        done = false;
-        rig.client->savePreset("a", "7", {}, {}, [&](const QString& e) { error = e; done = true; });
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(!error.isEmpty());
+        rig.client->fetchPresets("7", list.callback());
+        QVERIFY(apitest::waitFor(list.done));
+        QCOMPARE(listError, QString("Your account cannot view presets."));
         rig.server.script("/v2/api/organisation/presets/", Answer::hangUp(), -1);
-        done = false;
-        rig.client->fetchPresets("7", [&](const QList<Preset>& p, const QString& e) { presets = p; error = e; done = true; });
-        QVERIFY(apitest::waitFor(done));
-        QVERIFY(presets.isEmpty() && !error.isEmpty());
+        rig.client->fetchPresets("7", list.callback());
+        QVERIFY(apitest::waitFor(list.done));
+        QVERIFY(presets.isEmpty() && !listError.isEmpty());
+
+        const QList<std::pair<Answer, QString>> failures{
+            {Answer::json(403, {{"message", "x"}}), "Your account is not allowed to save presets."},
+            {Answer::json(500, {}), QString()},
+            {Answer::hangUp(), QString()}};
+        for (const auto& [answer, text] : failures) {
+            rig.server.clearScripts();
+            rig.server.script("/v2/api/create/preset/", answer, -1); // a hang-up is resent once
+            rig.client->savePreset("a", "7", {}, {}, save.callback());
+            QVERIFY(apitest::waitFor(save.done));
+            QVERIFY2(text.isEmpty() ? !saveError.isEmpty() : saveError == text, qPrintable(saveError));
+        }
     }
 };
 

@@ -179,6 +179,33 @@ private Q_SLOTS:
         QCOMPARE(client.relayHost(), QString("127.0.0.1"));
     }
 
+    void builtInRelayIsRefusedBeforeAnyConnection()
+    {
+        // With no relay configured the built-in one on the organisation's
+        // network is the second candidate. A guard that refuses it keeps the
+        // probe from connecting at all, and the candidate counts as unreachable.
+        QList<QUrl> refused;
+        ApiClient::setAddressGuard([&refused](const QUrl& u) {
+            if (kvrtest::isLoopbackHost(u.host()))
+                return true;
+            refused << u;
+            return false;
+        });
+        ApiClient client;
+        client.setBaseUrl("http://127.0.0.1:1/");
+        const quint16 closed = kvrtest::freePort();
+        client.setRelay("", closed);
+        RelayAnswer a;
+        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
+        const bool answered = apitest::waitFor(a.done);
+        apitest::installLoopbackGuard();
+        QVERIFY(answered);
+        QCOMPARE(refused, QList<QUrl>{QUrl("tcp://" + ApiClient::builtInRelayHost() + ":8565")});
+        QCOMPARE(a.error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1, %2:8565); video uses "
+                                  "the public HLS route.").arg(closed).arg(ApiClient::builtInRelayHost()));
+        QCOMPARE(a.port, int(closed));
+    }
+
     void environmentRelayAnswersAtOnce()
     {
         ApiClient client;
