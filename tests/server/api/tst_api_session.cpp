@@ -2,6 +2,7 @@
 // end of a session.
 #include "tests/server/api/ApiTestSupport.h"
 
+#include <QProcess>
 #include <QSignalSpy>
 
 using orgserver::Answer;
@@ -310,6 +311,34 @@ private Q_SLOTS:
         const auto req = rig.server.requestsTo("/v2/auth/me/").last();
         QVERIFY(req.header("cookie").isEmpty());
         QVERIFY(req.header("authorization").isEmpty());
+    }
+
+    void demoProgramSignsInAndServesTheCatalogue()
+    {
+        // The fake server as a person runs it: its own process and port.
+        const quint16 port = kvrtest::freePort();
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KVR_FAKE_PORT", QString::number(port));
+        program.setProcessEnvironment(env);
+        program.start(KVR_FAKE_SERVER_PROGRAM, {});
+        QVERIFY(program.waitForStarted(10000));
+        QVERIFY(QTest::qWaitFor([&] { return program.canReadLine(); }, 10000));
+        QVERIFY(program.readLine().contains("listening on"));
+        ApiClient client;
+        client.setBaseUrl(QString("http://127.0.0.1:%1").arg(port));
+        LoginResult l;
+        client.login("demo", "demo", false, l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.step, int(LoginStart::SignedIn));
+        client.setAccessToken(l.r.accessToken);
+        apitest::Reply<const QList<Site>&, const QString&> catalogue;
+        client.fetchCatalog(l.r.user.organisationName, catalogue.callback());
+        QVERIFY(apitest::waitFor(catalogue.done));
+        QCOMPARE(std::get<0>(catalogue.args).size(), 2);
+        QVERIFY(std::get<1>(catalogue.args).isEmpty());
+        program.kill();
+        program.waitForFinished(5000);
     }
 
     void profileRequest()
