@@ -137,7 +137,11 @@ void ApiClient::refreshInternal(std::function<void(const LoginStart&, bool stale
                  }
                  m_lastRefreshStatus = status;
                  LoginStart r = parseLoginStart(answer, status, error);
-                 if (status == 0) {
+                 if (status == 0 || (status >= 400 && !ApiPolicy::refreshRefused(status))) {
+                     // No answer, a server error, a time-out or "too many
+                     // requests" is an outage, not a refusal: the text says
+                     // "reach", so that a remembered sign-in is kept for a
+                     // later try instead of being forgotten.
                      r.step = LoginStart::Failed;
                      r.accessToken.clear();
                      r.error = cannotReachText(hostOf(m_baseUrl));

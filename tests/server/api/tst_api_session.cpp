@@ -219,14 +219,19 @@ private Q_SLOTS:
         QCOMPARE(expired.count(), 0);
         QVERIFY(!rig.client->accessToken().isEmpty());
 
-        // The refresh itself says why; no answer at all reads as "cannot reach".
+        // The refresh itself reads as "cannot reach", so that a remembered
+        // sign-in survives the outage; a refusal does not.
         LoginResult l;
         rig.client->refresh(l.callback());
         QVERIFY(apitest::waitFor(l.done));
         QCOMPARE(l.r.step, int(LoginStart::Failed));
-        if (status == 0)
-            QVERIFY2(l.r.error.contains("reach"), qPrintable(l.r.error));
+        QVERIFY2(l.r.error.contains("reach"), qPrintable(l.r.error));
         QCOMPARE(expired.count(), 0);
+        rig.server.clearScripts();
+        rig.server.script("/v2/token/refresh/", Answer::json(401, {{"detail", "Token is invalid"}}));
+        rig.client->refresh(l.callback());
+        QVERIFY(apitest::waitFor(l.done));
+        QCOMPARE(l.r.error, QString("Token is invalid"));
     }
 
     void refusedRenewalEndsTheSessionOnce()
