@@ -202,6 +202,18 @@ void PlayerHls::failuresAreReportedAndMasked()
     QVERIFY(status.wait(20000));
     QCOMPARE(status.first().at(0).toString(), QStringLiteral("Can\u2019t play this stream"));
 
+    // A playlist from elsewhere cannot make the player read this computer's
+    // files: only HTTP addresses are fetched for it.
+    QByteArray local = "#EXTM3U\n#EXT-X-TARGETDURATION:2\n";
+    for (int i = 0; i < 3; ++i)
+        local += "#EXTINF:2.0,\nfile://" + dir.filePath(QStringLiteral("vod/seg%1").arg(i)).toUtf8() + "\n";
+    local += "#EXT-X-ENDLIST\n";
+    QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
+    player->play(QString(), QString(), QString(), local);
+    QTRY_VERIFY_WITH_TIMEOUT(!player->isRunning(), 20000);
+    QCoreApplication::processEvents();
+    QCOMPARE(frames.size(), 0);
+
     // A local path that does not exist is tried as an address, and fails.
     status.clear();
     player->play(dir.filePath(QStringLiteral("no-such-recording.ts")));
