@@ -45,9 +45,10 @@ QString problem(const QString &host)
         if (!label.match(part).hasMatch())
             return QStringLiteral("%1 is not a valid host name.").arg(host);
     }
-    // A name whose last part is a number ("10.1.7", "2130706433") is read
-    // as a shortened IPv4 address by resolvers and could point anywhere.
-    static const QRegularExpression digits(QStringLiteral("^[0-9]+$"));
+    // A name whose last part is a number ("10.1.7", "2130706433", "0x7f.1",
+    // "0x0a.0x01") is read as a shortened IPv4 address by resolvers and
+    // could point anywhere.
+    static const QRegularExpression digits(QStringLiteral("^([0-9]+|0[xX][0-9A-Fa-f]*)$"));
     if (digits.match(labels.last()).hasMatch())
         return QStringLiteral("%1 is not a valid IPv4 address.").arg(host);
     return QString();
