@@ -305,14 +305,17 @@ private Q_SLOTS:
         QVERIFY(ok);
     }
 
-    void signOutForgetsCookies()
+    void cookiesGoBackUntilSignOut()
     {
         apitest::Rig rig;
         QVERIFY(rig.signIn());
+        apitest::Reply<const UserProfile&, const QString&> me;
+        rig.client->fetchMe(me.callback());
+        QVERIFY(apitest::waitFor(me.done));
+        QVERIFY(rig.server.requestsTo("/v2/auth/me/").last().header("cookie").startsWith("sessionid="));
         rig.client->logout();
-        bool done = false;
-        rig.client->fetchMe([&](const UserProfile&, const QString&) { done = true; });
-        QVERIFY(apitest::waitFor(done));
+        rig.client->fetchMe(me.callback());
+        QVERIFY(apitest::waitFor(me.done));
         const auto req = rig.server.requestsTo("/v2/auth/me/").last();
         QVERIFY(req.header("cookie").isEmpty());
         QVERIFY(req.header("authorization").isEmpty());
