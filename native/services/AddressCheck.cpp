@@ -25,6 +25,12 @@ QString problem(const QString &host)
     // not a host name.
     static const QRegularExpression dotted(QStringLiteral("^[0-9]+(\\.[0-9]+){3}$"));
     if (dotted.match(host).hasMatch()) {
+        // A number with a leading zero is read as octal ("192.168.001.010"
+        // is 192.168.1.8): the login would go to another device.
+        for (const QString &part : host.split(QLatin1Char('.'))) {
+            if (part.size() > 1 && part.startsWith(QLatin1Char('0')))
+                return QStringLiteral("%1: write the numbers without leading zeros.").arg(host);
+        }
         QHostAddress addr;
         if (!addr.setAddress(host) || addr.protocol() != QAbstractSocket::IPv4Protocol)
             return QStringLiteral("%1 is not a valid IPv4 address.").arg(host);

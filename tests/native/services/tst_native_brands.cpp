@@ -226,7 +226,8 @@ private Q_SLOTS:
         const QList<QPair<QString, QString>> bad = {
             {"", "Enter"}, {"10.0.0.5/path", "path"}, {"user@10.0.0.5", "user name"},
             {"10.0.0.5:8000", "port"}, {"10.0.0 .5", "spaces"}, {"host#frag", "path"},
-            {"300.1.1.1", "IPv4"}, {"10.1.7", "IPv4"}, {"0x0a.0x01", "IPv4"}, {"-bad.example", "host name"},
+            {"300.1.1.1", "IPv4"}, {"10.1.7", "IPv4"}, {"0x0a.0x01", "IPv4"},
+            {"192.168.001.010", "leading zeros"}, {"-bad.example", "host name"},
             {"[::1]", "port"}, {"a..b", "host name"}};
         for (const auto &[host, word] : bad) {
             const QString why = NativeAddress::problem(host);
