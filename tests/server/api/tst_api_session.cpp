@@ -237,6 +237,7 @@ private Q_SLOTS:
     void refusedRenewalEndsTheSessionOnce()
     {
         kvrtest::TestClock clock;
+        kvrtest::LogCapture log;
         apitest::Rig rig;
         QVERIFY(rig.signIn());
         rig.client->startSessionKeepAlive(900);
@@ -256,8 +257,9 @@ private Q_SLOTS:
         QVERIFY(apitest::waitFor(done));
         QCOMPARE(expired.count(), 1); // silent until the next sign-in
         // A failed timed renewal after the notice does not reschedule itself.
+        const auto failures = log.matching("[session] renewal failed").size();
         ApiClientTestAccess::fireRefreshTimer(*rig.client);
-        QTest::qWait(200);
+        QTRY_COMPARE(log.matching("[session] renewal failed").size(), failures + 1);
         QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), -1);
 
         rig.client->startSessionKeepAlive(900);
@@ -271,6 +273,7 @@ private Q_SLOTS:
 
     void refreshEndingAfterSignOutIsDropped()
     {
+        kvrtest::LogCapture log;
         apitest::Rig rig;
         QVERIFY(rig.signIn());
         QSignalSpy changed(rig.client.get(), &ApiClient::refreshTokenChanged);
@@ -285,7 +288,7 @@ private Q_SLOTS:
         rig.client->logout();
         QVERIFY(apitest::waitFor(done));
         QVERIFY(!ok);
-        QTest::qWait(500); // the late answer has arrived by now
+        QTRY_VERIFY(log.contains("KVR POST /v2/token/refresh/ status 200")); // the late answer is in
         QVERIFY(rig.client->accessToken().isEmpty());
         QVERIFY(rig.client->refreshToken().isEmpty());
         QCOMPARE(changed.count(), 0);
