@@ -44,12 +44,7 @@ namespace {
 // The network layer's own text, without any user information of the address.
 QString replyErrorText(QNetworkReply* reply)
 {
-    QString text = reply->errorString();
-    for (const QUrl& url : {reply->url(), reply->request().url()}) {
-        if (!url.userInfo().isEmpty())
-            text.replace(url.toString(), url.toString(QUrl::RemoveUserInfo));
-    }
-    return text;
+    return redactUrl(reply->errorString());
 }
 
 } // namespace

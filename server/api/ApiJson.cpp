@@ -259,13 +259,29 @@ void redactForLog(QJsonObject& object)
 
 QString redactUrl(const QString& url)
 {
-    QUrl u(url, QUrl::TolerantMode);
-    if (!u.isValid() || (u.userInfo().isEmpty() && !url.contains(QLatin1Char('@'))))
-        return url;
-    if (u.userInfo().isEmpty())
-        return url;
-    u.setUserInfo(QString());
-    return u.toString();
+    // Done on the text, not through a URL parser: a password holding an
+    // unencoded "@", "/" or "#" makes the address invalid to the parser, and
+    // such an address must not reach the log as it is. Everything from "://"
+    // to the last "@" before the address ends (white space, a quote or an
+    // angle bracket) is user information, also for addresses inside a text.
+    QString out = url;
+    int from = 0;
+    while ((from = out.indexOf(QLatin1String("://"), from)) >= 0) {
+        const int start = from + 3;
+        int end = start;
+        while (end < out.size()) {
+            const QChar c = out.at(end);
+            if (c.isSpace() || c == QLatin1Char('"') || c == QLatin1Char('\'') || c == QLatin1Char('<')
+                || c == QLatin1Char('>'))
+                break;
+            ++end;
+        }
+        const int at = end > start ? int(out.lastIndexOf(QLatin1Char('@'), end - 1)) : -1;
+        if (at >= start)
+            out.remove(start, at + 1 - start);
+        from = start;
+    }
+    return out;
 }
 
 QString bodySummary(const QJsonObject& answer, qint64 bodyBytes)
