@@ -107,7 +107,7 @@ void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
                                     .arg(out.status)
                                     .arg(out.body.size())
                                     .arg(clock.elapsed())
-                             << (playlist ? QString() : QString::fromUtf8(out.body.left(160)));
+                             << (playlist ? QString() : redactUrl(QString::fromUtf8(out.body.left(160))));
         const PlaylistOutcome result = readCloudPlaylist(
             out.status, out.body,
             out.status == 0 && out.transportError.isEmpty() ? QStringLiteral("No answer from the server.")
