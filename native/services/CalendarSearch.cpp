@@ -136,9 +136,11 @@ QString percentEncoded(const QString &text)
 
 QString dahuaFindFileUrl(int channel, bool main, const QString &object, const QDate &date)
 {
-    const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-    const QString start = QDateTime(date, QTime(0, 0, 0)).toString(fmt);
-    const QString end = QDateTime(date, QTime(23, 59, 59)).toString(fmt);
+    // Written from the date itself: a local midnight that a clock change
+    // skips has no QDateTime, and the device's day starts at 00:00 anyway.
+    const QString day = date.toString(QStringLiteral("yyyy-MM-dd"));
+    const QString start = day + QStringLiteral(" 00:00:00");
+    const QString end = day + QStringLiteral(" 23:59:59");
     return QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findFile&object=%1&condition.Channel=%2"
                           "&condition.StartTime=%3&condition.EndTime=%4&condition.Types[0]=dav"
                           "&condition.VideoStream=%5")

@@ -212,6 +212,17 @@ private Q_SLOTS:
                     .endsWith("&condition.Channel=2&condition.StartTime=2025-03-05%2000%3A00%3A00&condition.EndTime=2025-03-05%2023%3A59%3A59&condition.Types[0]=dav&condition.VideoStream=Extra1"));
         QVERIFY(NativeCalendar::dahuaFindFileUrl(2, true, "77", QDate(2025, 3, 5))
                     .startsWith("/cgi-bin/mediaFileFind.cgi?action=findFile&object=77&"));
+        // A day whose local midnight is skipped (Chile, 2025-09-07) still runs
+        // from 00:00:00 on the device.
+        const QByteArray zone = qgetenv("TZ");
+        qputenv("TZ", "America/Santiago");
+        const QString skipped = NativeCalendar::dahuaFindFileUrl(1, true, "77", QDate(2025, 9, 7));
+        if (zone.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", zone);
+        QVERIFY2(skipped.contains("&condition.StartTime=2025-09-07%2000%3A00%3A00&condition.EndTime=2025-09-07%2023%3A59%3A59"),
+                 qPrintable(skipped));
         QCOMPARE(NativeCalendar::hikMonthDays(
                      "<d><dayList><day><dayOfMonth>3</dayOfMonth><record>True</record></day>"
                      "<day><dayOfMonth>4</dayOfMonth><record>false</record></day>"
@@ -324,7 +335,7 @@ private Q_SLOTS:
 
         // A finder without an object, or with one that would change the
         // next addresses: nothing is searched or closed.
-        for (const QByteArray body : {QByteArray("result=\r\n"), QByteArray("result=7&action=destroy\r\n")}) {
+        for (const QByteArray& body : {QByteArray("result=\r\n"), QByteArray("result=7&action=destroy\r\n")}) {
             fake.clearLog();
             FakeDevice::Reply noObject;
             noObject.body = body;
