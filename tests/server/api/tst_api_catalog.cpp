@@ -235,27 +235,17 @@ private Q_SLOTS:
     {
         apitest::Rig rig;
         QVERIFY(rig.signIn());
-        QList<Site> sites;
-        QString error = "x";
-        bool done = false;
-        rig.client->fetchCatalog(rig.server.orgName, [&](const QList<Site>& s, const QString& e) {
-            sites = s;
-            error = e;
-            done = true;
-        });
-        QVERIFY(apitest::waitFor(done));
+        apitest::Reply<const QList<Site>&, const QString&> r;
+        const auto& [sites, error] = r.args;
+        rig.client->fetchCatalog(rig.server.orgName, r.callback());
+        QVERIFY(apitest::waitFor(r.done));
         QVERIFY(error.isEmpty());
         QCOMPARE(sites.size(), 2);
         QVERIFY(!sites[0].loading && !sites[1].loading);
         QCOMPARE(sites[1].devices[0].channels.size(), 4);
 
-        done = false;
-        rig.client->fetchCatalog("", [&](const QList<Site>& s, const QString& e) {
-            sites = s;
-            error = e;
-            done = true;
-        });
-        QVERIFY(done);
+        rig.client->fetchCatalog("", r.callback());
+        QVERIFY(r.done);
         QVERIFY(sites.isEmpty());
         QCOMPARE(error, QString("Organisation name missing."));
     }
