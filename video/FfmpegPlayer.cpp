@@ -529,7 +529,7 @@ bool DecodeRun::openInput()
             const QUrl u(p.url);
             const QString host = u.host();
             const TlsTunnel::Result t = tunnel->open(host, quint16(u.port(322)), TlsTunnel::caBundle(),
-                                                     isPrivateHost(host), &p.stopFlag);
+                                                     &p.stopFlag);
             switch (t.outcome) {
             case TlsTunnel::Outcome::Ready:
                 address = TlsTunnel::localAddress(p.url, tunnel->localPort()).toUtf8();

@@ -75,7 +75,7 @@ QString TlsTunnel::localAddress(const QString& rtspsUrl, quint16 localPort)
     return u.toString(QUrl::FullyEncoded);
 }
 
-TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QString& caFile, bool tolerateErrors,
+TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QString& caFile,
                                   const std::atomic<bool>* stopFlag, std::chrono::milliseconds handshakeTimeout)
 {
     auto shared = shared_;
@@ -104,10 +104,7 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
         tls.setPeerVerifyName(host);
 
         QObject::connect(&tls, &QSslSocket::sslErrors, &tls, [&](const QList<QSslError>& errors) {
-            if (tolerateErrors)
-                tls.ignoreSslErrors();
-            else
-                certProblems = describe(errors);
+            certProblems = describe(errors);
         });
         QObject::connect(&tls, &QSslSocket::encrypted, &tls, [&] {
             if (!server.listen(QHostAddress::LocalHost, 0)) {

@@ -36,8 +36,9 @@ public:
     // Connects and completes the handshake; blocks until done, the stop flag
     // or `handshakeTimeout`, which bounds the handshake only, never the
     // session after it. `caFile` empty: the system's certificates.
-    // `tolerateErrors`: certificate errors are ignored (private hosts).
-    Result open(const QString& host, quint16 port, const QString& caFile, bool tolerateErrors,
+    // The chain and the host name are always verified: a secure stream
+    // carries the ticket's credentials, whatever network it is on.
+    Result open(const QString& host, quint16 port, const QString& caFile,
                 const std::atomic<bool>* stopFlag,
                 std::chrono::milliseconds handshakeTimeout = tun::kTlsHandshakeTimeout);
 

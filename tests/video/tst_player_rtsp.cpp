@@ -230,7 +230,7 @@ void PlayerRtsp::secureSessionOutlivesTheHandshakeTimeLimit()
     // a stream that plays longer than that would be cut.
     std::atomic<bool> stop{false};
     kvr::video::TlsTunnel tunnel;
-    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), secure.port, kvr::video::TlsTunnel::caBundle(), false,
+    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), secure.port, kvr::video::TlsTunnel::caBundle(),
                                     &stop, std::chrono::milliseconds(300));
     QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
     QTest::qWait(700);
@@ -261,7 +261,7 @@ void PlayerRtsp::secureTunnelHoldsTheServerBackForASlowReader()
     QVERIFY(port);
     std::atomic<bool> stop{false};
     kvr::video::TlsTunnel tunnel;
-    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, kvr::video::TlsTunnel::caBundle(), false, &stop);
+    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, kvr::video::TlsTunnel::caBundle(), &stop);
     QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
     QTcpSocket reader;
     reader.setReadBufferSize(64 * 1024); // a reader that takes nothing more
