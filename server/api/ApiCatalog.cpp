@@ -40,6 +40,18 @@ int ApiClient::liveCatalogLoads()
     return CatalogLoad::liveCount().load();
 }
 
+void ApiClient::supersedeCatalog()
+{
+    // The running load, if any, is dropped: the client lets go of it and of
+    // its waiting jobs, so it is released once its outstanding answers are
+    // in, and none of those answers reaches its handlers.
+    ++m_catalogGeneration;
+    if (m_catalogLoad) {
+        m_catalogLoad->jobs.clear();
+        m_catalogLoad.reset();
+    }
+}
+
 void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers)
 {
     if (orgString.trimmed().isEmpty()) {
@@ -47,13 +59,8 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
             handlers.done(QStringLiteral("Organisation name missing."));
         return;
     }
-    const int g = ++m_catalogGeneration;
-    // The earlier load is superseded: drop the client's hold and its waiting
-    // jobs, so that it is released once its outstanding answers are in.
-    if (m_catalogLoad) {
-        m_catalogLoad->jobs.clear();
-        m_catalogLoad.reset();
-    }
+    supersedeCatalog();
+    const int g = m_catalogGeneration;
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("org_string"), orgString);
     getJson(QStringLiteral("/v2/get_sites_by_org_string"), true,

@@ -167,6 +167,7 @@ private:
     void refreshInternal(std::function<void(const LoginStart&, bool stale)> callback);
     void renewalTimedOut();
 
+    void supersedeCatalog();
     void pumpCatalog(const std::shared_ptr<CatalogLoad>& load);
     void catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int site, const QJsonObject& answer,
                                 int status, const QString& error);

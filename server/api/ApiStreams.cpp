@@ -425,6 +425,8 @@ void ApiClient::logout()
     // Answers of the session that ends here must not bring its tokens back,
     // and its cookies must not follow the next user.
     ++m_sessionGeneration;
+    // A catalogue still loading belongs to the user who signed out.
+    supersedeCatalog();
     m_network.setCookieJar(new QNetworkCookieJar(&m_network));
     if (m_refreshInFlight) {
         m_refreshInFlight = false;

@@ -172,6 +172,23 @@ private Q_SLOTS:
         QCOMPARE(rig.server.countOf("/v2/get_channels_by_device/"), 0);
     }
 
+    void signingOutDropsTheRunningLoad()
+    {
+        apitest::Rig rig;
+        QVERIFY(rig.signIn());
+        rig.server.populate(30, 2, 1);
+        rig.server.delayRule = [](const Request& r) { return r.path == "/v2/get_devices_by_site/" ? 200 : 0; };
+        Progress running;
+        rig.client->fetchCatalogProgressive(rig.server.orgName, running.handlers());
+        QTRY_COMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 6);
+        rig.client->logout();
+        // Its answers arrive after the sign-out and reach nobody.
+        QTRY_COMPARE(ApiClientTestAccess::liveCatalogLoads(), 0);
+        QCOMPARE(running.completed.size(), 0);
+        QVERIFY(!running.done);
+        QCOMPARE(rig.server.countOf("/v2/get_channels_by_device/"), 0);
+    }
+
     void blankOrganisationLeavesRunningLoadAlone()
     {
         apitest::Rig rig;
