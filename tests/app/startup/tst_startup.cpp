@@ -1,11 +1,14 @@
 #include "app/context/AppContext.h"
+#include "app/core/Log.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/startup/Startup.h"
+#include "server/shell/BrandRegistry.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/TestKit.h"
 
 #include <QFile>
+#include <QFontInfo>
 #include <QSettings>
 
 #include <memory>
@@ -29,6 +32,20 @@ class TestStartup : public QObject {
 
 private Q_SLOTS:
     void init() { SessionStore::clear(); }
+
+    void preparationNamesTheAppAndSetsLogIconFontAndBrands()
+    {
+        prepareApplication(*qApp);
+        QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Kavira"));
+        QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Kavira"));
+        QVERIFY(QFile(Log::directory() + QStringLiteral("/kvr.log")).size() > 0);
+        QVERIFY(!QApplication::windowIcon().isNull());
+        QCOMPARE(QApplication::font().family(), QStringLiteral("Inter"));
+        QCOMPARE(QApplication::font().pixelSize(), 14);
+        QVERIFY(QFontInfo(QApplication::font()).family() == QStringLiteral("Inter")); // really loaded
+        QVERIFY(BrandRegistry::instance().find(QStringLiteral("imou")));
+        Log::uninstall();
+    }
 
     void nativeModeShowsOnlyTheNativeWindowAndTriesNoSignIn()
     {
