@@ -56,7 +56,11 @@ private Q_SLOTS:
     void saveWritesCompactSortedOwnerOnlyFile()
     {
         kvrtest::TestClock clock(utc(2026, 1, 31, 9, 0));
-        const mode_t oldMask = ::umask(0); // a permissive umask must not matter
+        // A file left world-readable by an older build, and a permissive
+        // umask: the new file is owner-only all the same.
+        writeRaw("{}");
+        QFile::setPermissions(SessionStore::filePath(), QFileDevice::Permissions(0x6644));
+        const mode_t oldMask = ::umask(0);
         const bool ok = SessionStore::save({QStringLiteral("asha"), QStringLiteral("r-1"),
                                             utc(2026, 1, 31, 8, 15)});
         ::umask(oldMask);
@@ -68,16 +72,6 @@ private Q_SLOTS:
         QVERIFY(loaded);
         QCOMPARE(loaded->username, QStringLiteral("asha"));
         QCOMPARE(loaded->signedInAt, utc(2026, 1, 31, 8, 15));
-    }
-
-    void rewriteNarrowsAnOldWideFile()
-    {
-        // A file left world-readable by an older build: the next write replaces
-        // it with an owner-only one.
-        writeRaw("{}");
-        QFile::setPermissions(SessionStore::filePath(), QFileDevice::Permissions(0x6644));
-        QVERIFY(SessionStore::save({QStringLiteral("a"), QStringLiteral("t"), utc(2026, 1, 1, 0, 0)}));
-        QCOMPARE(QFile::permissions(SessionStore::filePath()) & kOthers, QFileDevice::Permissions());
     }
 
     void ageCountsCalendarDays_data()
@@ -158,11 +152,8 @@ private Q_SLOTS:
         QCOMPARE(loaded->refreshToken, QStringLiteral("rotated"));
         QCOMPARE(loaded->signedInAt, utc(2026, 3, 1, 11, 0)); // age still counts from the sign-in
         QCOMPARE(QFile::permissions(SessionStore::filePath()) & kOthers, QFileDevice::Permissions());
-    }
 
-    void clearForgetsAndDeletes()
-    {
-        QVERIFY(SessionStore::save({QStringLiteral("a"), QStringLiteral("t"), QDateTime::currentDateTimeUtc()}));
+        // Clearing forgets and deletes; later tokens bring nothing back.
         SessionStore::clear();
         QVERIFY(!SessionStore::active());
         QVERIFY(!QFile::exists(SessionStore::filePath()));
