@@ -1,17 +1,24 @@
 #pragma once
 
 // Helpers shared by the native device services suites: file modes, a disk
-// that fills up, the folder of the native data files, and the device record
-// that points at a fake device on loopback.
+// that fills up, a time zone for one scope, the folder of the native data
+// files, probe outcomes and answers, waiting for one callback, and the device
+// record that points at a fake device on loopback.
 
+#include "native/services/NativeHttp.h"
 #include "native/services/NativeRecords.h"
 #include "native/services/SecureFile.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 
+#include <QtTest>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QElapsedTimer>
 #include <QStringList>
+
+#include <optional>
 
 #include <csignal>
 #include <sys/resource.h>
@@ -47,6 +54,102 @@ public:
 private:
     rlimit saved {};
 };
+
+// Sets TZ while it lives (for clock changes and skipped midnights).
+class ScopedTz {
+public:
+    explicit ScopedTz(const char *zone) : saved(qgetenv("TZ")), wasSet(qEnvironmentVariableIsSet("TZ"))
+    {
+        qputenv("TZ", zone);
+    }
+    ~ScopedTz()
+    {
+        if (wasSet)
+            qputenv("TZ", saved);
+        else
+            qunsetenv("TZ");
+    }
+    ScopedTz(const ScopedTz &) = delete;
+    ScopedTz &operator=(const ScopedTz &) = delete;
+
+private:
+    QByteArray saved;
+    bool wasSet;
+};
+
+// Catches the one answer of an asynchronous call, counting how often it came.
+template <typename T>
+struct Catch {
+    std::optional<T> value;
+    int calls = 0;
+    std::function<void(const T &)> cb()
+    {
+        return [this](const T &x) {
+            value = x;
+            ++calls;
+        };
+    }
+    bool wait(int ms = 20000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!value && t.elapsed() < ms)
+            QTest::qWait(5);
+        return value.has_value();
+    }
+    const T *operator->() const { return &*value; }
+};
+
+// A device answer with a status and, optionally, a body.
+inline NativeHttp::Response answer(int status, const QByteArray &body = {}, const QByteArray &challenge = {})
+{
+    NativeHttp::Response r;
+    r.status = status;
+    r.body = body;
+    r.wwwAuthenticate = challenge;
+    if (status == 0)
+        r.error = QStringLiteral("No answer in time.");
+    return r;
+}
+
+// A scripted answer of a fake device; `edit` sets the rarer fields.
+inline kvrtest::FakeDevice::Reply reply(int status, const QByteArray &body = {},
+                                        const std::function<void(kvrtest::FakeDevice::Reply &)> &edit = {})
+{
+    kvrtest::FakeDevice::Reply r;
+    r.status = status;
+    r.body = body;
+    if (edit)
+        edit(r);
+    return r;
+}
+
+// Probe outcomes: up, offline, and a refused login.
+inline Native::ProbeResult upResult()
+{
+    Native::ProbeResult r;
+    r.health.internet = r.health.device = r.health.httpPort = r.health.rtspPort = Native::Passed;
+    r.health.latencyMs = 12;
+    r.health.lossPercent = 0;
+    r.health.quality = QStringLiteral("Good");
+    return r;
+}
+inline Native::ProbeResult offlineResult()
+{
+    Native::ProbeResult r;
+    r.health.internet = r.health.device = Native::Failed;
+    r.health.error = QStringLiteral("Device is offline.");
+    return r;
+}
+inline Native::ProbeResult refusedResult()
+{
+    Native::ProbeResult r;
+    r.health.internet = Native::Passed;
+    r.health.device = r.health.digest = Native::Failed;
+    r.health.error = QStringLiteral("Username or password is incorrect.");
+    r.loginRefused = true;
+    return r;
+}
 
 // The folder native mode keeps its files in.
 inline QString dataDir()
