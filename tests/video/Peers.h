@@ -116,4 +116,31 @@ inline QList<QJsonObject> readRequests(const QString& path)
     return out;
 }
 
+inline QString rtspUrl(quint16 port, const QString& scheme = QStringLiteral("rtsp"))
+{
+    return QStringLiteral("%1://127.0.0.1:%2/live").arg(scheme).arg(port);
+}
+
+// Arguments for the ffmpeg tool making `seconds` of a 320 x 240, 25 a second
+// H.264 test picture with a keyframe every second (at real speed when asked);
+// the output options follow.
+inline QStringList testPictureArgs(int seconds, bool realTime = false)
+{
+    return QStringLiteral("-hide_banner -loglevel error%1 -f lavfi -i testsrc2=size=320x240:rate=25:duration=%2 "
+                          "-c:v libx264 -preset ultrafast -g 25")
+        .arg(realTime ? QStringLiteral(" -re") : QString())
+        .arg(seconds)
+        .split(QLatin1Char(' '));
+}
+
+// The first logged line that contains any of `secrets`, or an empty string.
+inline QString leaked(const kvrtest::LogCapture& log, const QStringList& secrets)
+{
+    for (const QString& line : log.messages())
+        for (const QString& secret : secrets)
+            if (line.contains(secret))
+                return line;
+    return QString();
+}
+
 } // namespace peers
