@@ -6,11 +6,15 @@
 
 #include "native/services/NativeInventory.h"
 #include "native/services/NativeRecords.h"
+#include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
 #include "native/services/UptimeHistory.h"
+#include "tests/support/TestKit.h"
 
 #include <QDateTime>
 #include <QUuid>
+
+#include <memory>
 
 namespace nativeseed {
 
@@ -65,5 +69,21 @@ inline Native::Device device(const QString &name, const QString &siteId, int cha
     Native::syncCameras(d);
     return d;
 }
+
+// The clock held at `now` and a store read from prepared files.
+struct Fleet {
+    explicit Fleet(const QDateTime &now) : clock(now.toUTC()), today(now.date()) {}
+    kvrtest::TestClock clock;
+    QDate today;
+    std::unique_ptr<NativeStore> store;
+
+    void load(const QList<Native::Device> &devices, const QList<Native::Site> &sites = {},
+              const Native::UptimeHistory &history = Native::UptimeHistory())
+    {
+        QVERIFY(writeFiles(sites, devices, history, today));
+        store = std::make_unique<NativeStore>();
+        QCOMPARE(store->devices().size(), devices.size());
+    }
+};
 
 } // namespace nativeseed

@@ -1,9 +1,5 @@
-#include "native/services/NativeStore.h"
 #include "native/services/Reports.h"
 #include "tests/native/services/NativeSeed.h"
-#include "tests/support/TestKit.h"
-
-#include <memory>
 
 using namespace Native;
 using namespace NativeReports;
@@ -20,20 +16,9 @@ const QString kCamerasHeader =
 const QString kStorageHeader = QStringLiteral(
     "site,device,ip,manufacturer,model,serial,firmware,hdd,recording_days,recording_window_days,last_checked\n");
 
-struct Fleet {
-    kvrtest::TestClock clock{kNow.toUTC()};
-    std::unique_ptr<NativeStore> store;
-
-    void load(const QList<Device> &devices, const QList<Site> &sites = {},
-              const UptimeHistory &history = UptimeHistory())
-    {
-        QVERIFY(nativeseed::writeFiles(sites, devices, history, kToday));
-        store = std::make_unique<NativeStore>();
-        QCOMPARE(store->devices().size(), devices.size());
-    }
-
-    QString report(Kind kind, const QStringList &ids = {}, const QDate &from = kToday,
-                   const QDate &to = kToday) const
+struct Fleet : nativeseed::Fleet {
+    Fleet() : nativeseed::Fleet(kNow) {}
+    QString report(Kind kind, const QStringList &ids = {}, const QDate &from = kToday, const QDate &to = kToday) const
     {
         return build(*store, kind, ids, from, to, kNow);
     }
@@ -79,13 +64,11 @@ private Q_SLOTS:
         QTest::newRow("empty") << "" << "";
         QTest::newRow("plain") << "Gate" << "Gate";
         QTest::newRow("equals") << "=1+1" << "'=1+1";
-        QTest::newRow("sum") << "=SUM(A1)" << "'=SUM(A1)";
         QTest::newRow("plus number") << "+12" << "'+12";
         QTest::newRow("at") << "@cmd" << "'@cmd";
         QTest::newRow("minus alone") << "-" << "'-";
         QTest::newRow("minus text") << "-x" << "'-x";
         QTest::newRow("negative") << "-3" << "-3";
-        QTest::newRow("negative decimal") << "-12.5" << "-12.5";
         QTest::newRow("other digits") << QString::fromUtf8("-\u0661\u0662") << QString::fromUtf8("-\u0661\u0662");
         // A sum behind a number is still a formula.
         QTest::newRow("minus sum") << "-1+1" << "'-1+1";
@@ -145,44 +128,27 @@ private Q_SLOTS:
         f.load({d}, {site}, h);
 
         // The checked hours are shared by every series of a device: an hour
-        // up on one series is a down hour on the others.
+        // up on one series is a down hour on the others. Only today and the
+        // 39 days before it.
         const QString all = f.report(Uptime, {}, kToday.addDays(-60), kToday);
+        QVERIFY(all.endsWith(QLatin1Char('\n')) && !all.contains(QLatin1Char('\r')));
         const QStringList lines = rows(all);
-        QStringList internet, device, cameras;
-        for (const QString &l : lines) {
-            QVERIFY2(l.startsWith(QStringLiteral("20")), qPrintable(l));
-            if (l.contains(",Internet,"))
-                internet << l;
-            else if (l.contains(",Device,"))
-                device << l;
-            else
-                cameras << l;
-        }
-        QVERIFY(all.endsWith(QLatin1Char('\n')));
-        QVERIFY(!all.contains(QLatin1Char('\r')));
-        // Only today and the 39 days before it.
+        const QStringList internet = lines.filter(",Internet,");
+        auto day = [](const QDate &d, const char *rest) { return d.toString(Qt::ISODate) + ",\"Main, east\",'=1+1," + rest; };
         QCOMPARE(internet.size(), 40);
-        QCOMPARE(internet.first(),
-                 kToday.addDays(-39).toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Internet,100.0");
-        QCOMPARE(internet.last(), kToday.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Internet,50.0");
-        QVERIFY(device.contains(half.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Device,50.0"));
-        QVERIFY(cameras.contains(kToday.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Camera 3 Gate,37.5"));
-        QVERIFY(cameras.contains(kToday.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Camera 1 Camera 1,12.5"));
-        for (const QString &l : cameras)
-            QVERIFY2(!l.contains("Camera 2"), qPrintable(l));  // ignored: no scope
+        QCOMPARE(internet.first(), day(kToday.addDays(-39), "Internet,100.0"));
+        QCOMPARE(internet.last(), day(kToday, "Internet,50.0"));
+        QVERIFY(lines.contains(day(half, "Device,50.0")));
+        QVERIFY(lines.contains(day(kToday, "Camera 3 Gate,37.5")));
+        QVERIFY(lines.contains(day(kToday, "Camera 1 Camera 1,12.5")));
+        QVERIFY(lines.filter("Camera 2").isEmpty()); // ignored: no scope
 
-        // A single day in range; a range that begins tomorrow has no rows.
-        QCOMPARE(rows(f.report(Uptime, {}, half, half)).filter(",Device,"),
-                 QStringList({half.toString(Qt::ISODate) + ",\"Main, east\",'=1+1,Device,50.0"}));
+        // A single day in range; a range that begins tomorrow or runs
+        // backwards has no rows.
+        QCOMPARE(rows(f.report(Uptime, {}, half, half)).filter(",Device,"), QStringList({day(half, "Device,50.0")}));
         QCOMPARE(f.report(Uptime, {}, kToday.addDays(1), kToday.addDays(5)), kUptimeHeader);
         QCOMPARE(f.report(Downtime, {}, kToday.addDays(1), kToday.addDays(5)), kDowntimeHeader);
         QCOMPARE(f.report(Uptime, {}, kToday, kToday.addDays(-1)), kUptimeHeader);
-
-        const QList<Scope> scopes = scopesOf(f.store->devices().at(0));
-        QCOMPARE(scopes.size(), 4);
-        QCOMPARE(scopes.at(2).label, QStringLiteral("Camera 1 Camera 1"));
-        QCOMPARE(scopes.at(3).label, QStringLiteral("Camera 3 Gate"));
-        QCOMPARE(scopes.at(3).channel, 3);
     }
 
     void downtimeReport()
@@ -201,20 +167,18 @@ private Q_SLOTS:
         nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 5, 0);
         nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 6, 30);
         f.load({d}, {}, h);
-        const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm");
-        QStringList device = rows(f.report(Downtime, {}, day, kToday)).filter(",Device,");
-        QCOMPARE(device, QStringList({
-            ",NVR,Device," + QDateTime(day, QTime(22, 0)).toString(fmt) + ","
-                + QDateTime(day.addDays(1), QTime(1, 0)).toString(fmt) + ",3",
-            ",NVR,Device," + QDateTime(kToday, QTime(3, 0)).toString(fmt) + ","
-                + QDateTime(kToday, QTime(4, 0)).toString(fmt) + ",1",
-            ",NVR,Device," + QDateTime(kToday, QTime(5, 0)).toString(fmt) + ","
-                + QDateTime(kToday, QTime(6, 0)).toString(fmt) + ",1",
-        }));
+        auto run = [](const QDate &from, int fromHour, const QDate &to, int toHour, int hours) {
+            const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm");
+            return QStringLiteral(",NVR,Device,%1,%2,%3")
+                .arg(QDateTime(from, QTime(fromHour, 0)).toString(fmt), QDateTime(to, QTime(toHour, 0)).toString(fmt))
+                .arg(hours);
+        };
+        QCOMPARE(rows(f.report(Downtime, {}, day, kToday)).filter(",Device,"),
+                 QStringList({run(day, 22, day.addDays(1), 1, 3), run(kToday, 3, kToday, 4, 1),
+                              run(kToday, 5, kToday, 6, 1)}));
         // The run is cut where the range ends.
-        device = rows(f.report(Downtime, {}, day, day)).filter(",Device,");
-        QCOMPARE(device, QStringList({",NVR,Device," + QDateTime(day, QTime(22, 0)).toString(fmt) + ","
-                                      + QDateTime(day.addDays(1), QTime(0, 0)).toString(fmt) + ",2"}));
+        QCOMPARE(rows(f.report(Downtime, {}, day, day)).filter(",Device,"),
+                 QStringList({run(day, 22, day.addDays(1), 0, 2)}));
     }
 
     void camerasReport()

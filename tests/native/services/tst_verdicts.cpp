@@ -1,15 +1,10 @@
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
-#include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
 #include "tests/native/services/NativeSeed.h"
-#include "tests/support/TestKit.h"
 
-#include <QDir>
 #include <QHash>
 #include <QSet>
-
-#include <memory>
 
 using namespace Native;
 using namespace NativeInsights;
@@ -18,16 +13,11 @@ namespace {
 
 const QDateTime kNow(QDate(2026, 3, 2), QTime(12, 0));
 
-QString line(const Issue &i)
-{
-    return QStringLiteral("%1/%2 %3 | %4").arg(i.level).arg(i.order).arg(i.title, i.detail);
-}
-
 QStringList lines(const QList<Issue> &list)
 {
     QStringList out;
     for (const Issue &i : list)
-        out << line(i);
+        out << QStringLiteral("%1/%2 %3 | %4").arg(i.level).arg(i.order).arg(i.title, i.detail);
     return out;
 }
 
@@ -37,7 +27,7 @@ Device healthy(const QString &name = QStringLiteral("Recorder"), int channels = 
     Device d = nativeseed::device(name, QString(), channels, kNow.addDays(-60));
     d.ip = QStringLiteral("192.168.1.20");
     Health &h = d.health;
-    h.checkedAt = kNow.addSecs(-120);
+    h.checkedAt = h.lastUp = kNow.addSecs(-120);
     h.fetchedAt = kNow.addSecs(-3600);
     h.internet = h.device = h.httpPort = h.rtspPort = Passed;
     h.latencyMs = 12;
@@ -45,46 +35,35 @@ Device healthy(const QString &name = QStringLiteral("Recorder"), int channels = 
     h.quality = QStringLiteral("Good");
     h.hdd = QStringLiteral("OK");
     h.model = QStringLiteral("DS-7616");
-    h.lastUp = kNow.addSecs(-120);
-    for (Camera &c : d.cameras) {
-        c.onlineKnown = true;
-        c.online = true;
-    }
+    for (Camera &c : d.cameras)
+        c.onlineKnown = c.online = true;
     return d;
 }
 
-// A store over prepared files, with the scheduler's refused set and the
-// live event state under the test's control.
-struct Fleet {
-    kvrtest::TestClock clock{kNow.toUTC()};
-    std::unique_ptr<NativeStore> store;
+// The scheduler's refused set and the live event state under the test's control.
+struct Fleet : nativeseed::Fleet {
+    Fleet() : nativeseed::Fleet(kNow) {}
     QSet<QString> refused;
     QHash<QString, QList<Standing>> standing;
     QHash<QString, LinkState> links;
-
-    void load(const QList<Device> &devices, const QList<Site> &sites = {},
-              const UptimeHistory &history = UptimeHistory())
-    {
-        QVERIFY(nativeseed::writeFiles(sites, devices, history, kNow.date()));
-        store = std::make_unique<NativeStore>();
-        QCOMPARE(store->devices().size(), devices.size());
-    }
 
     Sources sources() const
     {
         Sources s;
         s.store = store.get();
         s.refused = [this](const QString &id) { return refused.contains(id); };
-        s.standing = [this](const QString &id, int hours) {
-            // The rule asks for one day of conditions.
-            return hours == 24 ? standing.value(id) : QList<Standing>();
-        };
+        // The rule asks for one day of conditions.
+        s.standing = [this](const QString &id, int hours) { return hours == 24 ? standing.value(id) : QList<Standing>(); };
         s.link = [this](const QString &id) { return links.value(id); };
         return s;
     }
-
-    QStringList of(const Device &d) const { return lines(issuesFor(sources(), d, kNow)); }
-    QStringList of(int index) const { return of(store->devices().at(index)); }
+    QStringList of(int index) const { return lines(issuesFor(sources(), store->devices().at(index), kNow)); }
+    // Each device's findings, in load order.
+    void expect(const QList<QStringList> &perDevice) const
+    {
+        for (int i = 0; i < perDevice.size(); ++i)
+            QCOMPARE(of(i), perDevice.at(i));
+    }
 };
 
 } // namespace
@@ -100,27 +79,18 @@ private Q_SLOTS:
 
     void timeTexts()
     {
-        QCOMPARE(span(0), QStringLiteral("1 min"));
-        QCOMPARE(span(89), QStringLiteral("1 min"));
-        QCOMPARE(span(90), QStringLiteral("1 min"));
-        QCOMPARE(span(121), QStringLiteral("2 min"));
-        QCOMPARE(span(3599), QStringLiteral("59 min"));
-        QCOMPARE(span(3650), QStringLiteral("1 h"));
-        QCOMPARE(span(-3700), QStringLiteral("1 h 1 min"));
-        QCOMPARE(span(36060), QStringLiteral("10 h"));
-        QCOMPARE(span(172799), QStringLiteral("47 h"));
-        QCOMPARE(span(172800), QStringLiteral("2 days"));
-        QCOMPARE(span(std::numeric_limits<qint64>::min()), QStringLiteral("106751991167300 days"));
-
+        const QList<QPair<qint64, const char *>> spans = {
+            {0, "1 min"}, {90, "1 min"}, {121, "2 min"}, {3599, "59 min"}, {3650, "1 h"}, {-3700, "1 h 1 min"},
+            {36060, "10 h"}, {172799, "47 h"}, {172800, "2 days"},
+            {std::numeric_limits<qint64>::min(), "106751991167300 days"}};
+        for (const auto &[secs, text] : spans)
+            QCOMPARE(span(secs), QString::fromLatin1(text));
+        const QList<QPair<qint64, const char *>> agos = {
+            {59, "just now"}, {3600, "just now"}, {-60, "1 min ago"}, {-3599, "59 min ago"},
+            {-86399, "23 h ago"}, {-30 * 3600, "yesterday"}, {-50 * 3600, "2 days ago"}};
+        for (const auto &[secs, text] : agos)
+            QCOMPARE(ago(kNow.addSecs(secs), kNow), QString::fromLatin1(text));
         QCOMPARE(ago(QDateTime(), kNow), QStringLiteral("never"));
-        QCOMPARE(ago(kNow.addSecs(59), kNow), QStringLiteral("just now"));
-        QCOMPARE(ago(kNow.addSecs(3600), kNow), QStringLiteral("just now"));  // in the future
-        QCOMPARE(ago(kNow.addSecs(-60), kNow), QStringLiteral("1 min ago"));
-        QCOMPARE(ago(kNow.addSecs(-3599), kNow), QStringLiteral("59 min ago"));
-        QCOMPARE(ago(kNow.addSecs(-86399), kNow), QStringLiteral("23 h ago"));
-        QCOMPARE(ago(kNow.addSecs(-30 * 3600), kNow), QStringLiteral("yesterday"));
-        QCOMPARE(ago(kNow.addSecs(-50 * 3600), kNow), QStringLiteral("2 days ago"));
-
         QCOMPARE(countText(1, "day", "days"), QStringLiteral("1 day"));
         QCOMPARE(countText(0, "day", "days"), QStringLiteral("0 days"));
         Camera c;
@@ -130,7 +100,7 @@ private Q_SLOTS:
         QCOMPARE(cameraLabel(c), QStringLiteral("Gate"));
     }
 
-    void disabledAndUncheckedDevices()
+    void disabledUnreachableLoginAndDisk()
     {
         Fleet f;
         Device off = healthy(QStringLiteral("Off"));
@@ -138,25 +108,8 @@ private Q_SLOTS:
         off.health.hdd = QStringLiteral("Fault");
         Device fresh = healthy(QStringLiteral("Fresh"));
         fresh.health = Health{};
-        f.load({off, fresh});
-        f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
-        f.standing.insert(fresh.id, {Standing{4, 2, kNow.addSecs(-600)}});
-        QCOMPARE(f.of(0), QStringList());
-        QCOMPARE(f.of(1), QStringList({
-            "1/16 Video loss reported | Camera 2, 10 min ago, by the device's live events. Not cleared since.",
-            "2/50 Not checked yet | Run a diagnostic to see whether it is reachable and recording.",
-        }));
-        // Disabled devices count nowhere.
-        QCOMPARE(sites(f.sources(), kNow).size(), 1);
-        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 1);
-    }
-
-    void reachabilityLoginAndDisk()
-    {
-        Fleet f;
         Device gone = healthy(QStringLiteral("Gone"));
-        gone.health.internet = Failed;
-        gone.health.device = Failed;
+        gone.health.internet = gone.health.device = Failed;
         gone.health.hdd = QStringLiteral("Fault");
         gone.health.lastUp = kNow.addSecs(-2 * 3600);
         gone.httpPort = 8080;
@@ -170,25 +123,26 @@ private Q_SLOTS:
         Device erring = healthy(QStringLiteral("Erring"));
         erring.health.device = NotTested;
         erring.health.error = QStringLiteral("The device answered HTTP 500.");
-        f.load({gone, mute, locked, erring});
+        f.load({off, fresh, gone, mute, locked, erring});
         f.refused.insert(locked.id);
-
-        QCOMPARE(f.of(0), QStringList({
-            "0/0 Unreachable | No answer from 192.168.1.20 on ports 8080 / 10554 (checked 2 min ago). "
-            "Last online 2 h ago.",
-            "0/3 Disk fault | A disk reports an error: recordings may be missing or about to stop.",
-        }));
-        QCOMPARE(f.of(1), QStringList({
-            "0/2 Not answering properly | The host answers, but the recorder did not accept the check. "
-            "Never seen online.",
-        }));
-        QCOMPARE(f.of(2), QStringList({
-            "0/1 Login refused | The saved username or password was refused. Automatic checks are paused so "
-            "the account is not locked.",
-        }));
-        QCOMPARE(f.of(3), QStringList({
-            "0/2 Not answering properly | The device answered HTTP 500. Last online 2 min ago.",
-        }));
+        f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
+        f.standing.insert(fresh.id, {Standing{4, 2, kNow.addSecs(-600)}});
+        f.expect({
+            {},
+            {"1/16 Video loss reported | Camera 2, 10 min ago, by the device's live events. Not cleared since.",
+             "2/50 Not checked yet | Run a diagnostic to see whether it is reachable and recording."},
+            {"0/0 Unreachable | No answer from 192.168.1.20 on ports 8080 / 10554 (checked 2 min ago). "
+             "Last online 2 h ago.",
+             "0/3 Disk fault | A disk reports an error: recordings may be missing or about to stop."},
+            {"0/2 Not answering properly | The host answers, but the recorder did not accept the check. "
+             "Never seen online."},
+            {"0/1 Login refused | The saved username or password was refused. Automatic checks are paused so "
+             "the account is not locked."},
+            {"0/2 Not answering properly | The device answered HTTP 500. Last online 2 min ago."},
+        });
+        // Disabled devices count nowhere.
+        QCOMPARE(sites(f.sources(), kNow).size(), 1);
+        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 5);
     }
 
     void recordingRules_data()
@@ -197,8 +151,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("window");
         QTest::addColumn<QString>("expected");
         QTest::newRow("27 of 30") << 27 << 30 << QString();
-        QTest::newRow("26 of 30") << 26 << 30
-                                  << "1/10 Recording gaps | Recordings on 26 of the last 30 days.";
+        QTest::newRow("26 of 30") << 26 << 30 << "1/10 Recording gaps | Recordings on 26 of the last 30 days.";
         QTest::newRow("0 of 1") << 0 << 1 << "0/4 Not recording | No recordings found in the last 1 day.";
         QTest::newRow("0 of 30") << 0 << 30 << "0/4 Not recording | No recordings found in the last 30 days.";
         QTest::newRow("not counted") << -1 << 30 << QString();
@@ -238,25 +191,21 @@ private Q_SLOTS:
         ignoredOne.ignored = {3};
         Device unknown = healthy(QStringLiteral("Unknown"), 2);
         unknown.cameras[0].online = false;
-        unknown.cameras[1].onlineKnown = false;  // unknown is never offline
-        unknown.cameras[1].online = false;
-        Device downDevice = healthy(QStringLiteral("Down"), 2);
-        downDevice.health.device = Failed;
-        for (Camera &c : downDevice.cameras)
-            c.online = false;
-        f.load({eight, all, ignoredOne, unknown, downDevice});
-
-        QCOMPARE(f.of(0), QStringList({
-            "1/11 6 cameras offline | Gate, Camera 2 (seen 5 min ago), Camera 3, Camera 4 and 2 more.",
-        }));
-        QCOMPARE(f.of(1), QStringList({
-            "0/5 All cameras offline | Camera 1, Camera 2, Camera 3, Camera 4 and 4 more.",
-        }));
-        QCOMPARE(f.of(2), QStringList());
-        QCOMPARE(f.of(3), QStringList({"1/11 1 camera offline | Camera 1."}));
+        unknown.cameras[1].onlineKnown = unknown.cameras[1].online = false; // unknown is never offline
         // Camera states of a device that did not answer are not judged.
-        QCOMPARE(f.of(4).size(), 1);
-        QVERIFY(f.of(4).at(0).startsWith("0/2 Not answering properly"));
+        Device down = healthy(QStringLiteral("Down"), 2);
+        down.health.device = Failed;
+        for (Camera &c : down.cameras)
+            c.online = false;
+        f.load({eight, all, ignoredOne, unknown, down});
+        f.expect({
+            {"1/11 6 cameras offline | Gate, Camera 2 (seen 5 min ago), Camera 3, Camera 4 and 2 more."},
+            {"0/5 All cameras offline | Camera 1, Camera 2, Camera 3, Camera 4 and 4 more."},
+            {},
+            {"1/11 1 camera offline | Camera 1."},
+            {"0/2 Not answering properly | The host answers, but the recorder did not accept the check. "
+             "Last online 2 min ago."},
+        });
     }
 
     void networkPortAndClock()
@@ -273,34 +222,33 @@ private Q_SLOTS:
         slow.health.quality = QStringLiteral("Degraded");
         slow.health.latencyMs = 180;
         slow.health.lossPercent = 33;
-        Device ahead = healthy(QStringLiteral("Ahead"));
-        ahead.health.deviceTime = ahead.health.fetchedAt.addSecs(121).toString(Qt::ISODate) + "+05:30";
-        Device behind = healthy(QStringLiteral("Behind"));
-        behind.health.deviceTime = behind.health.fetchedAt.addSecs(-3700).toString(Qt::ISODate);
-        Device fine = healthy(QStringLiteral("Fine"));
-        fine.health.deviceTime = fine.health.fetchedAt.addSecs(120).toString(Qt::ISODate);
-        Device wild = healthy(QStringLiteral("Wild"));
-        wild.health.deviceTime = QStringLiteral("9999-12-31T23:59:59");
-        f.load({port, poor, slow, ahead, behind, fine, wild});
-
-        QCOMPARE(f.of(0), QStringList({
-            "1/12 Live view port closed | RTSP port 10554 did not answer: live view and playback will not "
-            "work from here.",
-        }));
-        QCOMPARE(f.of(1), QStringList({
-            "1/13 Poor network | 640 ms latency, 0% of probes lost. Expect slow or broken live view.",
-        }));
-        QCOMPARE(f.of(2), QStringList({"2/30 Slow network | 180 ms latency, 33% of probes lost."}));
+        QList<Device> clocks;
+        auto skewed = [&](qint64 secs, const QString &zone) {
+            Device d = healthy(QString::number(secs));
+            d.health.deviceTime = d.health.fetchedAt.addSecs(secs).toString(Qt::ISODate) + zone;
+            clocks << d;
+        };
+        skewed(121, QStringLiteral("+05:30"));
+        skewed(-3700, {});
+        skewed(120, {});
+        skewed(0, {});
+        clocks.last().health.deviceTime = QStringLiteral("9999-12-31T23:59:59");
+        f.load(QList<Device>{port, poor, slow} + clocks);
         const QString ntp = QStringLiteral(
-            "Recordings are stamped with the wrong time, so searches by time miss. Turn on NTP on the device.");
-        QCOMPARE(f.of(3), QStringList({"1/14 Clock ahead by 2 min | " + ntp}));
-        QCOMPARE(f.of(4), QStringList({"1/14 Clock behind by 1 h 1 min | " + ntp}));
-        QCOMPARE(f.of(5), QStringList());
+            " | Recordings are stamped with the wrong time, so searches by time miss. Turn on NTP on the device.");
+        f.expect({
+            {"1/12 Live view port closed | RTSP port 10554 did not answer: live view and playback will not work "
+             "from here."},
+            {"1/13 Poor network | 640 ms latency, 0% of probes lost. Expect slow or broken live view."},
+            {"2/30 Slow network | 180 ms latency, 33% of probes lost."},
+            {"1/14 Clock ahead by 2 min" + ntp},
+            {"1/14 Clock behind by 1 h 1 min" + ntp},
+            {},
+            // A clock thousands of years ahead stays a large positive drift.
+            {"1/14 Clock ahead by 24855 days" + ntp},
+        });
         QCOMPARE(clockDriftSecs(f.store->devices().at(5)), 120);
-        // A clock thousands of years ahead stays a large positive drift.
         QCOMPARE(clockDriftSecs(f.store->devices().at(6)), std::numeric_limits<int>::max());
-        QCOMPARE(f.of(6), QStringList({"1/14 Clock ahead by 24855 days | " + ntp}));
-
         Device unknown = healthy();
         unknown.health.deviceTime = QStringLiteral("soon");
         QCOMPARE(clockDriftSecs(unknown), kUnknownDrift);
@@ -324,10 +272,8 @@ private Q_SLOTS:
         }
         f.load({exact, shaky, blank}, {}, history);
         QCOMPARE(average(dailyUptime(*f.store, exact.id, 7, kNow)), 95.0);
-        QCOMPARE(f.of(0), QStringList());
-        QCOMPARE(f.of(1), QStringList({"1/15 Unstable | Up 90.0% of the checked time in the last 7 days."}));
         QCOMPARE(average(dailyUptime(*f.store, blank.id, 7, kNow)), -1.0);
-        QCOMPARE(f.of(2), QStringList());
+        f.expect({{}, {"1/15 Unstable | Up 90.0% of the checked time in the last 7 days."}, {}});
     }
 
     void liveEventFindings()
@@ -340,52 +286,34 @@ private Q_SLOTS:
         Device locked = healthy(QStringLiteral("Locked"));
         Device dahua = healthy(QStringLiteral("Dahua"));
         dahua.manufacturer = QStringLiteral("DAHUA");
-        f.load({d, lost, quiet, locked, dahua});
+        Device small = healthy(QStringLiteral("Small"), 1);
+        small.cameras[0].name = QStringLiteral("Gate");
+        f.load({d, lost, quiet, locked, dahua, small});
         // Newest first, as the event log gives them.
-        f.standing.insert(d.id, {
-            Standing{4, 1, kNow.addSecs(-120)},
-            Standing{7, 0, kNow.addSecs(-7200)},
-            Standing{4, 2, kNow.addSecs(-600)},
-            Standing{4, 1, kNow.addSecs(-900)},
-            Standing{11, 3, kNow.addSecs(-30)},
-            Standing{11, 4, kNow.addSecs(-40)},
-            Standing{11, 5, kNow.addSecs(-50)},
-            Standing{11, 6, kNow.addSecs(-60)},
-            Standing{11, 7, kNow.addSecs(-70)},
-            Standing{11, 8, kNow.addSecs(-80)},
-        });
+        QList<Standing> many = {Standing{4, 1, kNow.addSecs(-120)}, Standing{7, 0, kNow.addSecs(-7200)},
+                                Standing{4, 2, kNow.addSecs(-600)}, Standing{4, 1, kNow.addSecs(-900)}};
+        for (int ch = 3; ch <= 8; ++ch)
+            many << Standing{11, ch, kNow.addSecs(-10 * ch)};
+        f.standing.insert(d.id, many);
+        // A standing channel with no camera record is named by number.
+        f.standing.insert(small.id, {Standing{4, 2, kNow.addSecs(-60)}, Standing{4, 1, kNow.addSecs(-70)}});
         const LinkState lostLink{Link::Lost, QStringLiteral("The event stream dropped."), kNow.addSecs(-601)};
         f.links.insert(lost.id, lostLink);
         f.links.insert(quiet.id, LinkState{Link::Unsupported, QStringLiteral("x"), kNow.addSecs(-600)});
         f.links.insert(locked.id, LinkState{Link::Refused, QStringLiteral("y"), kNow});
-        f.links.insert(dahua.id, lostLink);
-
-        QCOMPARE(f.of(0), QStringList({
-            "1/16 Video loss reported | Gate, Camera 2, 2 min ago, by the device's live events. Not cleared since.",
-            "0/6 Disk error reported | 2 h ago, by the device's live events. Not cleared since.",
-            "0/6 Recording failed reported | Camera 3, Camera 4, Camera 5, Camera 6 and 2 more, just now, by "
-            "the device's live events. Not cleared since.",
-        }));
-        QCOMPARE(f.of(1), QStringList({
-            "2/45 No live events | The event stream dropped. Problems show only at the next scheduled check.",
-        }));
-        QCOMPARE(f.of(2), QStringList());
-        QCOMPARE(f.of(3), QStringList({
-            "2/45 No live events | The device refused the event stream's login although checks log in fine. "
-            "Problems show only at the next scheduled check.",
-        }));
-        QCOMPARE(f.of(4), QStringList());  // its brand has no event stream
-
-        // A standing channel with no camera record is named by number.
-        Fleet g;
-        Device small = healthy(QStringLiteral("Small"), 1);
-        small.cameras[0].name = QStringLiteral("Gate");
-        g.load({small});
-        g.standing.insert(small.id, {Standing{4, 2, kNow.addSecs(-60)}, Standing{4, 1, kNow.addSecs(-70)}});
-        QCOMPARE(g.of(0), QStringList({
-            "1/16 Video loss reported | Channel 2, Gate, 1 min ago, by the device's live events. Not cleared "
-            "since.",
-        }));
+        f.links.insert(dahua.id, lostLink); // its brand has no event stream
+        f.expect({
+            {"1/16 Video loss reported | Gate, Camera 2, 2 min ago, by the device's live events. Not cleared since.",
+             "0/6 Disk error reported | 2 h ago, by the device's live events. Not cleared since.",
+             "0/6 Recording failed reported | Camera 3, Camera 4, Camera 5, Camera 6 and 2 more, just now, by the "
+             "device's live events. Not cleared since."},
+            {"2/45 No live events | The event stream dropped. Problems show only at the next scheduled check."},
+            {},
+            {"2/45 No live events | The device refused the event stream's login although checks log in fine. "
+             "Problems show only at the next scheduled check."},
+            {},
+            {"1/16 Video loss reported | Channel 2, Gate, 1 min ago, by the device's live events. Not cleared since."},
+        });
     }
 
     void conditionsFromTheEventLog()
@@ -394,8 +322,7 @@ private Q_SLOTS:
         Device d = healthy(QStringLiteral("Gate NVR"), 4);
         d.cameras[0].name = QStringLiteral("Gate");
         f.load({d});
-        NativeController controller(f.store.get(), [](const Device &, NativeController::Kind, int,
-                                                      NativeController::Done) {});
+        NativeController controller(f.store.get(), [](const Device &, NativeController::Kind, int, NativeController::Done) {});
         NativeEvents events(f.store.get(), &controller);
         auto alert = [](const QString &type, int channel, bool active) {
             AlertStream::Alert a;
@@ -408,18 +335,14 @@ private Q_SLOTS:
         events.ingest(d.id, {alert("diskerror", 0, true), alert("tamperdetection", 2, true)});
         f.clock.setNowUtc(kNow.addSecs(-600).toUTC());
         // The tampering has cleared; a motion is no condition.
-        events.ingest(d.id, {alert("tamperdetection", 2, false), alert("vmd", 1, true),
-                             alert("videoloss", 1, true)});
+        events.ingest(d.id, {alert("tamperdetection", 2, false), alert("vmd", 1, true), alert("videoloss", 1, true)});
         f.clock.setNowUtc(kNow.toUTC());
+        // No stream status: no "No live events" notice.
         const Sources src = Sources::over(f.store.get(), &controller, &events);
         QCOMPARE(lines(issuesFor(src, f.store->devices().at(0), kNow)), QStringList({
             "1/16 Video loss reported | Gate, 10 min ago, by the device's live events. Not cleared since.",
             "0/6 Disk error reported | 1 h ago, by the device's live events. Not cleared since.",
         }));
-        // No stream status: no "No live events" notice.
-        QVERIFY(src.link);
-        QCOMPARE(int(src.link(d.id).link), int(Link::Off));
-        QVERIFY(!src.refused(d.id));
     }
 
     void staleAndUnfetched()
@@ -434,13 +357,11 @@ private Q_SLOTS:
         Device modelOnly = healthy(QStringLiteral("Model"));
         modelOnly.health.fetchedAt = QDateTime();
         f.load({stale, day, modelOnly});
-        QCOMPARE(f.of(0), QStringList({
-            "2/40 Last checked yesterday | This result may be out of date. Refresh to check again.",
-        }));
-        QCOMPARE(f.of(1), QStringList({
-            "2/41 No device info yet | Fetch device info to read its model, disks, recordings and cameras.",
-        }));
-        QCOMPARE(f.of(2), QStringList());
+        f.expect({
+            {"2/40 Last checked yesterday | This result may be out of date. Refresh to check again."},
+            {"2/41 No device info yet | Fetch device info to read its model, disks, recordings and cameras."},
+            {},
+        });
     }
 
     void oneDeviceKeepsRuleOrder()
@@ -482,9 +403,9 @@ private Q_SLOTS:
         b.cameras[1].online = false;
         b.cameras[2].onlineKnown = false;
         b.ignored = {4};
-        Device c = healthy(QStringLiteral("C"));
-        c.siteId = south.id;
-        c.health.internet = Failed;
+        Device c = a;
+        c.id = nativeseed::newId();
+        c.name = QStringLiteral("C");
         Device orphan = healthy(QStringLiteral("Orphan"));
         orphan.siteId = QStringLiteral("gone-site");
         orphan.health = Health{};
@@ -494,44 +415,29 @@ private Q_SLOTS:
         Device bare = healthy(QStringLiteral("Bare"));
         f.load({a, b, c, orphan, off, bare}, {north, south, alpha});
 
-        const QList<Issue> all = issues(f.sources(), kNow);
         QStringList order;
-        for (const Issue &i : all)
+        for (const Issue &i : issues(f.sources(), kNow))
             order << i.title + " " + f.store->device(i.deviceId)->name;
         QCOMPARE(order, QStringList({"Unreachable A", "Unreachable C", "1 camera offline B", "Poor network B",
                                      "Not checked yet Orphan"}));
 
-        const QList<SiteSummary> rows = sites(f.sources(), kNow);
-        QStringList names;
-        for (const SiteSummary &r : rows)
-            names << r.name;
-        // Problems first, then warnings, then name ignoring case.
-        QCOMPARE(names, QStringList({"South", "north", "No site", "No site"}));
-        const SiteSummary &s = rows.at(0);
-        QCOMPARE(s.devices, 2);
-        QCOMPARE(s.checked, 2);
-        QCOMPARE(s.up, 2);
-        QCOMPARE(s.problems, 2);
-        QCOMPARE(s.warnings, 0);
-        QCOMPARE(s.subtitle, QString());
-        const SiteSummary &n = rows.at(1);
-        QCOMPARE(n.subtitle, QStringLiteral("FibreNet · Ravi 98450"));
-        QCOMPARE(n.cameras, 3);
-        QCOMPARE(n.camerasKnown, 2);
-        QCOMPARE(n.camerasOnline, 2);  // counted on the flag alone
-        QCOMPARE(n.problems, 0);
-        QCOMPARE(n.warnings, 2);
-        // One "No site" row per distinct missing site id; the unchecked one
-        // counts a device but no check.
-        QSet<QString> orphanIds{rows.at(2).siteId, rows.at(3).siteId};
-        QCOMPARE(orphanIds, QSet<QString>({QStringLiteral("gone-site"), QString()}));
-        for (int i = 2; i < 4; ++i) {
-            if (rows.at(i).siteId == QLatin1String("gone-site")) {
-                QCOMPARE(rows.at(i).checked, 0);
-                QCOMPARE(rows.at(i).up, 0);
-                QCOMPARE(rows.at(i).devices, 1);
-            }
-        }
+        // Problems first, then warnings, then name ignoring case; one "No
+        // site" row per distinct missing site id.
+        auto row = [](const SiteSummary &r) {
+            return QStringLiteral("%1 [%2] d%3 c%4 u%5 p%6 w%7 cam%8/%9/%10")
+                .arg(r.name, r.subtitle).arg(r.devices).arg(r.checked).arg(r.up).arg(r.problems).arg(r.warnings)
+                .arg(r.camerasOnline).arg(r.camerasKnown).arg(r.cameras);
+        };
+        QStringList rows;
+        for (const SiteSummary &r : sites(f.sources(), kNow))
+            rows << row(r) + " " + (r.siteId == QLatin1String("gone-site") ? "gone" : r.siteId.isEmpty() ? "none" : "");
+        // Camera online counts go on the flag alone.
+        QCOMPARE(rows.mid(0, 2), QStringList({"South [] d2 c2 u2 p2 w0 cam8/8/8 ",
+                                              "north [FibreNet · Ravi 98450] d1 c1 u1 p0 w2 cam2/2/3 "}));
+        // The unchecked one counts a device but no check.
+        QStringList noSite = rows.mid(2);
+        noSite.sort();
+        QCOMPARE(noSite, QStringList({"No site [] d1 c0 u0 p0 w0 cam4/4/4 gone", "No site [] d1 c1 u1 p0 w0 cam4/4/4 none"}));
     }
 
     void dailyAndFleetUptime()
@@ -554,19 +460,16 @@ private Q_SLOTS:
         QCOMPARE(dailyUptime(*f.store, b.id, 3, kNow), QList<double>({50.0, -1.0, -1.0}));
         QCOMPARE(dailyUptime(*f.store, a.id, 0, kNow), QList<double>());
         QCOMPARE(fleetDailyUptime(*f.store, 3, kNow), QList<double>({75.0, -1.0, 50.0}));
-        // A cached list is not served into a later clock hour: the next day
-        // moves the days along, though nothing new was credited.
+        // A cached list is not served into a later clock hour.
         QCOMPARE(dailyUptime(*f.store, a.id, 3, kNow.addDays(1)), QList<double>({-1.0, 50.0, -1.0}));
         QCOMPARE(average({-1.0, 20.0, 40.0}), 30.0);
         QCOMPARE(average({-1.0}), -1.0);
         QCOMPARE(average({}), -1.0);
 
         // A new uptime credit is seen at once, although the hour is the same.
-        Device *live = f.store->device(b.id);
-        QVERIFY(live);
         f.clock.setNowUtc(kNow.addSecs(-1800).toUTC());
         ProbeResult up;
-        up.health = live->health;
+        up.health = f.store->device(b.id)->health;
         up.health.checkedAt = QDateTime();
         f.store->applyProbe(b.id, up);
         f.clock.setNowUtc(kNow.toUTC());
@@ -574,7 +477,6 @@ private Q_SLOTS:
         const QList<double> after = dailyUptime(*f.store, b.id, 3, kNow);
         QCOMPARE(after.at(0), 50.0);
         QVERIFY(after.at(2) > 0);
-        QCOMPARE(dailyUptime(*f.store, b.id, 3, kNow), after);
     }
 };
 
