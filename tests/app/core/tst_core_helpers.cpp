@@ -23,6 +23,8 @@ private Q_SLOTS:
         QTest::newRow("name that looks private") << "10.evil.example" << false;
         QTest::newRow("name with private prefix") << "192.168.1.1.example.com" << false;
         QTest::newRow("short form") << "10.1" << false;
+        QTest::newRow("letters in an octet") << "172.x.0.1" << false;
+        QTest::newRow("host name") << "localhost" << false;
         QTest::newRow("octet too big") << "10.0.0.256" << false;
         QTest::newRow("loopback") << "127.0.0.1" << false;
         QTest::newRow("ipv6") << "fe80::1" << false;
