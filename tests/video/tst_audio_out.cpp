@@ -27,6 +27,24 @@ std::vector<uint8_t> stereoRamp(int first, int frames)
     return bytes;
 }
 
+// Checks whole frames of a buffer against the ramp from `next` on, up to the
+// first silent frame (an underrun); answers the frames that were wrong.
+template <typename Counter> int checkRamp(const uint8_t* data, size_t bytes, Counter& next)
+{
+    int wrong = 0;
+    for (size_t at = 0; at + 4 <= bytes; at += 4) {
+        int16_t left;
+        int16_t right;
+        std::memcpy(&left, data + at, 2);
+        std::memcpy(&right, data + at + 2, 2);
+        if (left == 0 && right == 0)
+            break;
+        wrong += (right != -left || left != int16_t(next % 30000 + 1)) ? 1 : 0;
+        ++next;
+    }
+    return wrong;
+}
+
 // An output the test drives by hand: it records the callback and pulls only
 // when the test calls pull().
 class HandOutput final : public AudioBackend {
@@ -94,17 +112,7 @@ public:
                 AudioRenderBuffer one{2, bytes, buffer.data()};
                 AudioRenderBufferList list{1, &one};
                 callback_(refCon_, bytes / 4 + 1, &list);
-                for (uint32_t at = 0; at + 4 <= bytes; at += 4) {
-                    int16_t left;
-                    int16_t right;
-                    std::memcpy(&left, &buffer[at], 2);
-                    std::memcpy(&right, &buffer[at + 2], 2);
-                    if (left == 0 && right == 0)
-                        continue; // silence while the writer is behind
-                    if (right != -left || left != int16_t(next % 30000 + 1))
-                        ++mismatches;
-                    ++next;
-                }
+                mismatches += checkRamp(buffer.data(), bytes, next);
             }
         });
         return true;
@@ -192,17 +200,7 @@ private Q_SLOTS:
 
             std::vector<uint8_t> buffer(readBytes[round % 5]);
             out.fill(buffer.data(), int(buffer.size()));
-            for (size_t i = 0; i + 4 <= buffer.size(); i += 4) {
-                int16_t left;
-                int16_t right;
-                std::memcpy(&left, &buffer[i], 2);
-                std::memcpy(&right, &buffer[i + 2], 2);
-                if (left == 0 && right == 0)
-                    break; // underrun: silence follows
-                QCOMPARE(int(right), -int(left));
-                QCOMPARE(int(left), expected % 30000 + 1);
-                ++expected;
-            }
+            QCOMPARE(checkRamp(buffer.data(), buffer.size(), expected), 0);
             // A buffer that ends in half a frame gets silence there.
             if (buffer.size() % 4)
                 QCOMPARE(int(buffer.back()), 0);
@@ -410,7 +408,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(out.queuedBytes() == 0, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(CheckingOutput::last->next.load(), written, 5000);
         QCOMPARE(CheckingOutput::last->mismatches.load(), 0);
-        out.close(); // the output goes with it
+        out.close();
     }
 
     // With no sound card the null output still pulls at the real rate, so the
