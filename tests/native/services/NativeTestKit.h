@@ -124,6 +124,22 @@ inline kvrtest::FakeDevice::Reply reply(int status, const QByteArray &body = {},
     return r;
 }
 
+// The text of an uptime file: `count` series of `days` days up to `today`,
+// every day with the same hours.
+inline QByteArray uptimeFileText(int count, int days, const QDate &today,
+                                 const QByteArray &hours = "[60,60,60,60,60,60,60,60,60,60,60,60,"
+                                                           "60,60,60,60,60,60,60,60,60,60,60,60]")
+{
+    QByteArray text = "{\"series\":{";
+    for (int i = 0; i < count; ++i) {
+        text += (i ? ",\"" : "\"") + QByteArray("c:other:") + QByteArray::number(i) + "\":{";
+        for (int d = 0; d < days; ++d)
+            text += (d ? ",\"" : "\"") + today.addDays(-d).toString(Qt::ISODate).toLatin1() + "\":" + hours;
+        text += '}';
+    }
+    return text + "},\"version\":1}";
+}
+
 // Probe outcomes: up, offline, and a refused login.
 inline Native::ProbeResult upResult()
 {

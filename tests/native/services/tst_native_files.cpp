@@ -5,31 +5,19 @@
 #include "tests/support/TestKit.h"
 
 #include <QFile>
-#include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 using namespace Native;
 using nativetest::FileSizeLimit;
 using nativetest::modeOf;
 
-namespace {
-
-QJsonObject parse(const QByteArray& bytes)
-{
-    return QJsonDocument::fromJson(bytes).object();
-}
-
-} // namespace
-
 class TestNativeFiles : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void secureWriteIsOwnerOnlyAndAtomic()
+    void secureWriteIsOwnerOnlyAndKeepsTheOldFileOnFailure()
     {
         const QString name = QStringLiteral("secret-test.bin");
         const QString path = SecureFile::path(name);
-        QVERIFY(path.endsWith(QLatin1String("/secret-test.bin")));
         QVERIFY(!SecureFile::read(name).has_value());  // missing: no value
 
         // A file that was readable by others before is not after.
@@ -47,26 +35,19 @@ private Q_SLOTS:
 
         // Empty file: present and empty.
         QVERIFY(SecureFile::write(name, QByteArray()));
-        QVERIFY(SecureFile::read(name).has_value());
-        QVERIFY(SecureFile::read(name)->isEmpty());
+        QCOMPARE(SecureFile::read(name), std::optional<QByteArray>(QByteArray()));
 
-        SecureFile::remove(name);
-        QVERIFY(!QFile::exists(path));
-    }
-
-    void failedWriteKeepsThePreviousFile()
-    {
-        const QString name = QStringLiteral("keep-test.bin");
+        // A write that fails (a full disk) keeps the previous file, and
+        // leaves no temporary file behind.
         QVERIFY(SecureFile::write(name, "the old content"));
         {
             FileSizeLimit limit(64);
             QVERIFY(!SecureFile::write(name, QByteArray(4096, 'x')));
         }
         QCOMPARE(*SecureFile::read(name), QByteArray("the old content"));
-        QCOMPARE(modeOf(SecureFile::path(name)), 0600);
-        // No temporary file is left behind either.
-        const QStringList left = QDir(QFileInfo(SecureFile::path(name)).path())
-                                     .entryList({QStringLiteral("keep-test*")}, QDir::Files | QDir::Hidden);
+        QCOMPARE(modeOf(path), 0600);
+        const QStringList left =
+            QDir(QFileInfo(path).path()).entryList({QStringLiteral("secret-test*")}, QDir::Files | QDir::Hidden);
         QCOMPARE(left, QStringList{name});
     }
 
@@ -84,75 +65,51 @@ private Q_SLOTS:
         QCOMPARE(StartPacer::reserve("dev-a", 80), 0);
     }
 
-    void deviceWithOnlyAnIdReadsWithDefaults()
-    {
-        const InventoryData data = decodeInventory(
-            "{\"devices\":[{\"id\":\"a\"},{\"name\":\"no id\"}],\"sites\":[{}],\"version\":1}");
-        QCOMPARE(data.status, ReadStatus::Clean);
-        QCOMPARE(data.devices.size(), 1);  // the one without an id is dropped
-        QCOMPARE(data.sites.size(), 1);    // sites are kept whatever their id
-        const Device& d = data.devices.first();
-        QCOMPARE(d.httpPort, 80);
-        QCOMPARE(d.rtspPort, 554);
-        QCOMPARE(d.serverPort, 8000);
-        QCOMPARE(d.manufacturer, QStringLiteral("HIKVISION"));
-        QCOMPARE(d.type, QStringLiteral("nvr"));
-        QCOMPARE(d.channels, 1);
-        QVERIFY(d.enabled);
-        QCOMPARE(d.cameras.size(), 1);
-        QCOMPARE(d.cameras[0].channelId, 1);
-        QVERIFY(d.cameras[0].name.isEmpty());
-        QCOMPARE(d.health.device, 0);
-        QCOMPARE(d.health.latencyMs, -1);
-        QCOMPARE(d.health.lossPercent, -1);
-        QCOMPARE(d.health.recordingDays, -1);
-        QCOMPARE(d.health.recordingWindow, 0);
-        QVERIFY(!d.createdAt.isValid());
-    }
-
-    void valuesAreClampedAndMapped()
+    // Missing, wrong-typed and out-of-range values read as sound ones; a
+    // device without an id is dropped; duplicate camera names name nothing.
+    void valuesAreDefaultedClampedAndMapped()
     {
         const InventoryData data = decodeInventory(
             "{\"devices\":["
-            "{\"id\":\"zero\",\"channels\":0},"
+            "{\"id\":\"bare\"},{\"name\":\"no id\"},"
             "{\"id\":\"many\",\"channels\":500},"
             "{\"id\":\"huge\",\"channels\":1e12,\"httpPort\":12.5,\"manufacturer\":7,\"type\":null},"
-            "{\"id\":\"ign\",\"channels\":4,\"ignored\":[0,2,9,\"x\"]},"
-            "{\"id\":\"st\",\"health\":{\"internet\":3,\"device\":-1,\"digest\":1,\"basic\":2,"
+            "{\"id\":\"ign\",\"channels\":4,\"ignored\":[0,2,9,\"x\"],\"cameras\":["
+            "{\"channelId\":1,\"name\":\"Gate\"},{\"channelId\":2,\"name\":\" gate \"},"
+            "{\"channelId\":3,\"name\":\"GATE\"},{\"channelId\":4,\"name\":\"Yard\"},"
+            "{\"channelId\":9,\"name\":\"gone\"}]},"
+            "{\"id\":\"st\",\"health\":{\"internet\":3,\"device\":-1,\"digest\":1,"
             "\"latencyMs\":-9e15,\"checkedAt\":\"not a date\",\"lastUp\":\"2026-03-01T10:20:30\"}}"
-            "]}");
+            "],\"sites\":[{}]}");
+        QCOMPARE(data.status, ReadStatus::Clean);
         QCOMPARE(data.devices.size(), 5);
-        QCOMPARE(data.devices[0].channels, 1);
+        QCOMPARE(data.sites.size(), 1); // sites are kept whatever their id
+        const Device& bare = data.devices[0];
+        QCOMPARE(bare.httpPort, 80);
+        QCOMPARE(bare.channels, 1);
+        QCOMPARE(bare.cameras.size(), 1);
+        QCOMPARE(bare.health.latencyMs, -1);
+        QCOMPARE(bare.health.recordingDays, -1);
         QCOMPARE(data.devices[1].channels, 256);
         QCOMPARE(data.devices[1].cameras.size(), 256);
-        QCOMPARE(data.devices[2].channels, 256);  // a huge count never wraps
-        QCOMPARE(data.devices[2].httpPort, 80);   // not integral: default
-        QCOMPARE(data.devices[2].manufacturer, QStringLiteral("HIKVISION"));
-        QCOMPARE(data.devices[2].type, QStringLiteral("nvr"));
-        QCOMPARE(data.devices[3].ignored, QList<int>{2});
+        const Device& huge = data.devices[2];
+        QCOMPARE(huge.channels, 256); // a huge count never wraps
+        QCOMPARE(huge.httpPort, 80);  // not integral: default
+        QCOMPARE(huge.manufacturer, QStringLiteral("HIKVISION"));
+        QCOMPARE(huge.type, QStringLiteral("nvr"));
+        const Device& ign = data.devices[3];
+        QCOMPARE(ign.ignored, QList<int>{2});
+        QCOMPARE(ign.cameras.size(), 4);
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(ign.cameras[i].name.isEmpty());
+        QCOMPARE(ign.cameras[3].name, QStringLiteral("Yard"));
         const Health& h = data.devices[4].health;
         QCOMPARE(h.internet, 0);
         QCOMPARE(h.device, 0);
         QCOMPARE(h.digest, 1);
-        QCOMPARE(h.basic, 2);
         QCOMPARE(h.latencyMs, std::numeric_limits<int>::min());
         QVERIFY(!h.checkedAt.isValid());
         QCOMPARE(h.lastUp, QDateTime(QDate(2026, 3, 1), QTime(10, 20, 30)));
-    }
-
-    void duplicateCameraNamesAreCleared()
-    {
-        const InventoryData data = decodeInventory(
-            "{\"devices\":[{\"id\":\"d\",\"channels\":4,\"cameras\":["
-            "{\"channelId\":1,\"name\":\"Gate\"},{\"channelId\":2,\"name\":\" gate \"},"
-            "{\"channelId\":3,\"name\":\"GATE\"},{\"channelId\":4,\"name\":\"Yard\"},"
-            "{\"channelId\":9,\"name\":\"gone\"}]}]}");
-        const Device& d = data.devices.first();
-        QCOMPARE(d.cameras.size(), 4);
-        QVERIFY(d.cameras[0].name.isEmpty());
-        QVERIFY(d.cameras[1].name.isEmpty());
-        QVERIFY(d.cameras[2].name.isEmpty());
-        QCOMPARE(d.cameras[3].name, QStringLiteral("Yard"));
     }
 
     void writtenFormRoundTrips()
@@ -177,18 +134,8 @@ private Q_SLOTS:
         s.sim = "+44 1234";
 
         const QByteArray bytes = encodeInventory({s}, {d});
-        QVERIFY(!bytes.contains('\n'));
-        const QJsonObject root = parse(bytes);
-        QCOMPARE(root.value("version").toInt(), 1);
-        const QJsonObject dj = root.value("devices").toArray().first().toObject();
-        QCOMPARE(dj.keys().size(), 18);  // every field, nothing more
-        QCOMPARE(dj.value("health").toObject().keys().size(), 22);
-        QCOMPARE(dj.value("cameras").toArray().first().toObject().keys().size(), 7);
-        QVERIFY(dj.value("health").toObject().value("checkedAt").isNull());
-        QCOMPARE(dj.value("createdAt").toString(), QStringLiteral("2026-03-02T08:09:10"));
-        QCOMPARE(root.value("sites").toArray().first().toObject().keys().size(), 7);
-        // Keys ascending: the written text is what a sorting writer makes.
-        QCOMPARE(QJsonDocument(root).toJson(QJsonDocument::Compact), bytes);
+        // Compact, keys ascending: the written text is what a sorting writer makes.
+        QCOMPARE(QJsonDocument::fromJson(bytes).toJson(QJsonDocument::Compact), bytes);
 
         const InventoryData back = decodeInventory(bytes);
         QCOMPARE(back.status, ReadStatus::Clean);
@@ -202,8 +149,6 @@ private Q_SLOTS:
         QCOMPARE(r.cameras[0].name, QStringLiteral("Gate"));
         QCOMPARE(r.cameras[0].blur, 40);
         QCOMPARE(back.sites.first().sim, s.sim);
-        QCOMPARE(r.totalCameras(), 3);
-        QCOMPARE(r.onlineCameras(), 1);
     }
 
     void damagedInventoryIsReadAsFarAsSound()

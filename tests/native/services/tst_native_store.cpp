@@ -40,26 +40,27 @@ Device sample(int channels = 4)
     return d;
 }
 
-ProbeResult up()
-{
-    ProbeResult r;
-    r.health.internet = Passed;
-    r.health.device = Passed;
-    r.health.httpPort = Passed;
-    r.health.rtspPort = Passed;
-    r.health.latencyMs = 12;
-    r.health.lossPercent = 0;
-    r.health.quality = "Good";
-    return r;
-}
+ProbeResult up() { return nativetest::upResult(); }
+ProbeResult down() { return nativetest::offlineResult(); }
 
-ProbeResult down()
+// Saves four devices, then cuts the inventory to three quarters of its
+// length (the first device whole); returns what is left on disk.
+QByteArray writeCutInventory(QString* firstId = nullptr)
 {
-    ProbeResult r;
-    r.health.internet = Failed;
-    r.health.device = Failed;
-    r.health.error = "Device is offline.";
-    return r;
+    QByteArray whole;
+    {
+        NativeStore store;
+        for (int i = 0; i < 4; ++i) {
+            const QString id = store.addDevice(sample());
+            if (i == 0 && firstId)
+                *firstId = id;
+        }
+        store.flush();
+        whole = *SecureFile::read(kInventoryFile);
+    }
+    const QByteArray cut = whole.left(whole.size() * 3 / 4);
+    SecureFile::write(kInventoryFile, cut);
+    return cut;
 }
 
 double minutes(const NativeStore& s, const QString& key, int hour)
@@ -105,38 +106,28 @@ private Q_SLOTS:
         const QString siteId = store.addSite(site);
         QVERIFY(QRegularExpression("^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[0-9a-f]{4}-[0-9a-f]{12}$")
                     .match(siteId).hasMatch());
-        QCOMPARE(store.siteName(siteId), QStringLiteral("HQ"));
-        QVERIFY(!store.site(QString()));
         site.id = siteId;
         site.isp = "Fibre";
         store.updateSite(site);
         QCOMPARE(store.site(siteId)->isp, QStringLiteral("Fibre"));
-        site.id = "nope";
-        store.updateSite(site);  // no such site: nothing
-        QCOMPARE(changed.size(), 2);
 
         Device d = sample(3);
         d.siteId = siteId;
         d.health.device = Passed;
         d.cameras = {Camera{}, Camera{}};
         const QString id = store.addDevice(d);
-        QVERIFY(!id.isEmpty());
         const Device* stored = store.device(id);
         QCOMPARE(stored->createdAt, at(9, 0));
         QCOMPARE(stored->health.device, 0);  // a fresh block
         QCOMPARE(stored->cameras.size(), 3);
         QCOMPARE(stored->cameras[2].channelId, 3);
         QCOMPARE(changed.size(), 3);
-        QCOMPARE(updated.size(), 0);
-        QVERIFY(!store.device(id.toUpper()));  // ids compare exactly
 
         store.setEnabled(id, false, "Moved");
         QCOMPARE(store.device(id)->disabledReason, QStringLiteral("Moved"));
         store.setEnabled(id, true, "ignored when enabling");
         QVERIFY(store.device(id)->enabled);
         QVERIFY(store.device(id)->disabledReason.isEmpty());
-        QCOMPARE(updated.size(), 2);
-        store.setEnabled("nope", false, {});
         QCOMPARE(updated.size(), 2);
 
         // Removing the site removes its devices, each with its own notice.
@@ -147,8 +138,6 @@ private Q_SLOTS:
         QVERIFY(!store.device(id));
         QVERIFY(store.device(other));
         QVERIFY(store.sites().isEmpty());
-        store.removeDevice("nope");  // still announced
-        QCOMPARE(changed.size(), 3);
     }
 
     void addressesThatAreNotHostsAreRefused()
@@ -165,7 +154,6 @@ private Q_SLOTS:
             QVERIFY(!error.isEmpty());
         }
         QCOMPARE(changed.size(), 0);
-        QVERIFY(store.devices().isEmpty());
 
         Device d = sample();
         d.ip = "  nvr-1.example.lan ";  // surrounding blanks are a typing slip
@@ -189,14 +177,12 @@ private Q_SLOTS:
         store.applyProbe(id, up());
         QCOMPARE(total(store, checkedKey(id)), 6.0);  // 60 s first, then 5 min
 
-        QSignalSpy changed(&store, &NativeStore::changed);
         QSignalSpy updated(&store, &NativeStore::deviceUpdated);
         Device edit = *store.device(id);
         edit.name = "Renamed";
         edit.health = Health{};  // the editor's copy of health is not taken
         QVERIFY(store.updateDevice(edit));
         QCOMPARE(store.device(id)->health.device, int(Passed));
-        QCOMPARE(changed.size(), 1);
         QCOMPARE(updated.size(), 1);
 
         edit.password = "new";
@@ -245,7 +231,6 @@ private Q_SLOTS:
     {
         NativeStore store;
         const QString id = store.addDevice(sample(8));
-        QSignalSpy changed(&store, &NativeStore::changed);
         QSignalSpy updated(&store, &NativeStore::deviceUpdated);
 
         ProbeResult r = up();
@@ -269,11 +254,8 @@ private Q_SLOTS:
         QVERIFY(!d->cameras[2].online && d->cameras[2].onlineKnown);
         QCOMPARE(d->cameras[2].lastOffline, at(9, 0));
         QVERIFY(!d->cameras[4].onlineKnown);
-        QCOMPARE(d->health.checkedAt, at(9, 0));
-        QCOMPARE(d->health.lastUp, at(9, 0));
         QCOMPARE(d->health.fetchedAt, at(9, 0));
-        QCOMPARE(d->health.recordingDays, 12);
-        QCOMPARE(changed.size(), 0);
+        QCOMPARE(store.lastSeenUp(id), at(9, 0));
         QCOMPARE(updated.size(), 1);
 
         // A later fetch without disk verdict or count keeps the old ones; a
@@ -297,9 +279,8 @@ private Q_SLOTS:
         d = store.device(id);
         QVERIFY(!d->cameras[0].online);
         QVERIFY(d->cameras[0].onlineKnown);
-        QCOMPARE(d->health.lastUp, at(9, 1));
+        QCOMPARE(store.lastSeenUp(id), at(9, 1));
         QCOMPARE(d->health.error, QStringLiteral("Device is offline."));
-        QCOMPARE(d->health.recordingDays, 12);
 
         // Channel numbers from a device are never trusted to be small.
         ProbeResult wild = up();
@@ -316,8 +297,6 @@ private Q_SLOTS:
         store.applyProbe(id, up());
         QCOMPARE(updated.size(), 0);
         QCOMPARE(store.uptimeRevision(), rev);
-        store.applyProbe("nope", up());
-        QCOMPARE(updated.size(), 0);
     }
 
     void uptimeCreditIsCapped()
@@ -369,28 +348,11 @@ private Q_SLOTS:
         }
     }
 
-    void lastSeenUpPrefersTheHealthBlock()
-    {
-        NativeStore store;
-        const QString id = store.addDevice(sample());
-        QVERIFY(!store.lastSeenUp(id).isValid());
-        clock.setNowUtc(at(13, 30).toUTC());
-        store.applyProbe(id, up());
-        QCOMPARE(store.lastSeenUp(id), at(13, 30));
-        const QList<UptimeCell> grid = store.uptimeGrid(id, GraphType::Device, 0, 1, at(14, 0));
-        QCOMPARE(grid[13].minutes, 60);
-        QCOMPARE(grid[12].minutes, -1);  // nothing credited in that hour
-        QCOMPARE(NativeStore::uptimePercent(grid), 100.0);
-    }
-
     void savesAreCoalescedAndBounded()
     {
         // The policy: 1.5 s after the last change, never more than 30 s
         // after the first unsaved one.
-        QCOMPARE(NativeStore::saveDelayMs(1000, 1000), 1500);
-        QCOMPARE(NativeStore::saveDelayMs(29000, 1000), 1500);
         QCOMPARE(NativeStore::saveDelayMs(30000, 1000), 1000);
-        QCOMPARE(NativeStore::saveDelayMs(31000, 1000), 0);
         QCOMPARE(NativeStore::saveDelayMs(99000, 1000), 0);
 
         NativeStore store;
@@ -416,15 +378,12 @@ private Q_SLOTS:
         QCOMPARE(store.pendingSaveDelayMs(), 1500);
         QCOMPARE(store.inventoryWriteCount(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(store.inventoryWriteCount(), 2, 5000);
-        QTest::qWait(100);
-        QCOMPARE(store.inventoryWriteCount(), 2);
 
         // The inventory is never readable by others, and it reads back.
         const QString path = SecureFile::path(kInventoryFile);
         QCOMPARE(modeOf(path), 0600);
         NativeStore again;
         QCOMPARE(again.inventoryReadStatus(), ReadStatus::Clean);
-        QCOMPARE(again.devices().size(), 1);
         QCOMPARE(again.device(id)->password, QStringLiteral("secret"));
         QVERIFY(again.uptime().series(deviceKey(id)));
     }
@@ -463,16 +422,7 @@ private Q_SLOTS:
             s.flush();
             return added;
         }();
-        QByteArray text = "{\"series\":{";
-        for (int i = 0; i < 9000; ++i) {
-            text += (i ? ",\"" : "\"") + QByteArray("c:other:") + QByteArray::number(i) + "\":{";
-            for (int d = 0; d < 40; ++d)
-                text += (d ? ",\"" : "\"") + kDay.addDays(-d).toString(Qt::ISODate).toLatin1()
-                    + "\":[60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60,60]";
-            text += '}';
-        }
-        text += "},\"version\":1}";
-        QVERIFY(SecureFile::write(kUptimeFile, text));
+        QVERIFY(SecureFile::write(kUptimeFile, nativetest::uptimeFileText(9000, 40, kDay)));
 
         NativeStore store;
         QCOMPARE(store.uptime().seriesCount(), 9000);
@@ -493,55 +443,39 @@ private Q_SLOTS:
         QCOMPARE(checked->at(kDay)[9], 2.0);  // 09:00 to 09:02
     }
 
+    // What could not be read is kept aside, owner-only, before anything
+    // replaces the file; the rest is read.
     void damagedFilesAreReadAsFarAsSoundAndKept()
     {
-        QByteArray whole;
         QString firstId;
+        const QByteArray cut = writeCutInventory(&firstId);
+        kvrtest::LogCapture log;
         {
             NativeStore store;
-            for (int i = 0; i < 4; ++i) {
-                Device d = sample();
-                d.name = QStringLiteral("dev %1").arg(i);
-                const QString id = store.addDevice(d);
-                if (i == 0)
-                    firstId = id;
-            }
-            store.flush();
-            whole = *SecureFile::read(kInventoryFile);
+            QCOMPARE(store.inventoryReadStatus(), ReadStatus::Damaged);
+            QVERIFY(store.devices().size() >= 2 && store.devices().size() < 4);
+            QVERIFY(store.device(firstId));
+            QVERIFY(log.contains(QStringLiteral("damaged")));
+            QCOMPARE(unreadCopies().size(), 1);
+            QCOMPARE(*SecureFile::read(unreadCopies().first()), cut);
+            QCOMPARE(modeOf(SecureFile::path(unreadCopies().first())), 0600);
         }
-        const QByteArray cut = whole.left(whole.size() * 3 / 4);
-        QVERIFY(SecureFile::write(kInventoryFile, cut));
 
-        kvrtest::LogCapture log;
+        nativetest::clearDataDir();
+        const QByteArray junk = "{\"series\":{\"d:x\":{\"2026-03-02\":[1,2";
+        QVERIFY(SecureFile::write(kUptimeFile, junk));
         NativeStore store;
-        QCOMPARE(store.inventoryReadStatus(), ReadStatus::Damaged);
-        QVERIFY(store.devices().size() >= 2 && store.devices().size() < 4);
-        QVERIFY(store.device(firstId));
-        QVERIFY(log.contains(QStringLiteral("damaged")));
-        // What could not be read is kept, owner-only, before anything
-        // replaces the file.
-        const QStringList copies = unreadCopies();
-        QCOMPARE(copies.size(), 1);
-        QCOMPARE(*SecureFile::read(copies.first()), cut);
-        QCOMPARE(modeOf(SecureFile::path(copies.first())), 0600);
+        QCOMPARE(store.uptimeReadStatus(), ReadStatus::Damaged);
+        QVERIFY(log.contains(QStringLiteral("native-uptime.json")));
+        QCOMPARE(unreadCopies().size(), 1);
+        QCOMPARE(*SecureFile::read(unreadCopies().first()), junk);
     }
 
     void damagedFileThatCannotBeCopiedIsMovedAsideBeforeASave()
     {
-        QByteArray whole;
-        {
-            NativeStore store;
-            for (int i = 0; i < 4; ++i)
-                store.addDevice(sample());
-            store.flush();
-            whole = *SecureFile::read(kInventoryFile);
-        }
-        const QByteArray cut = whole.left(whole.size() * 3 / 4);
-        QVERIFY(SecureFile::write(kInventoryFile, cut));
+        const QByteArray cut = writeCutInventory();
         const QString path = SecureFile::path(kInventoryFile);
-        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                        | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-
+        ::chmod(QFile::encodeName(path).constData(), 0644);
         // No room for the copy while the store starts (a full disk).
         std::unique_ptr<NativeStore> store;
         {
@@ -556,9 +490,7 @@ private Q_SLOTS:
         store->flush();
         QCOMPARE(unreadCopies().size(), 1);
         const QString aside = QFileInfo(path).path() + "/" + unreadCopies().first();
-        QFile kept(aside);
-        QVERIFY(kept.open(QIODevice::ReadOnly));
-        QCOMPARE(kept.readAll(), cut);
+        QCOMPARE(*SecureFile::read(unreadCopies().first()), cut);
         QCOMPARE(modeOf(aside), 0600);
         QCOMPARE(NativeStore().devices().size(), read);
     }
@@ -568,48 +500,22 @@ private Q_SLOTS:
         // A file that reads as nothing and cannot be kept aside: here the
         // inventory's place is taken by something that cannot be opened.
         const QString path = SecureFile::path(kInventoryFile);
-        QVERIFY(QDir().mkpath(path));
-        QFile marker(path + "/inside");
-        QVERIFY(marker.open(QIODevice::WriteOnly));
-        marker.close();
+        QVERIFY(QDir().mkpath(path + "/inside"));
 
         kvrtest::LogCapture log;
         NativeStore store;
         QCOMPARE(store.inventoryReadStatus(), ReadStatus::Unreadable);
-        QVERIFY(store.devices().isEmpty());
         QVERIFY(log.contains(QStringLiteral("cannot be read")));
         store.flush();
-        QVERIFY(QFileInfo(path).isDir());
-        QVERIFY(QFile::exists(path + "/inside"));
+        QVERIFY(QFileInfo::exists(path + "/inside"));
         QVERIFY(log.contains(QStringLiteral("not replaced by an empty inventory")));
         // A real inventory is saved, but the unread file is moved aside
         // first, never replaced.
         const QString id = store.addDevice(sample());
         store.flush();
         QCOMPARE(unreadCopies().size(), 1);
-        QVERIFY(QFile::exists(QFileInfo(path).path() + "/" + unreadCopies().first() + "/inside"));
+        QVERIFY(QFileInfo::exists(QFileInfo(path).path() + "/" + unreadCopies().first() + "/inside"));
         QVERIFY(SecureFile::read(kInventoryFile).value().contains(id.toLatin1()));
-        QDir(QFileInfo(path).path() + "/" + unreadCopies().first()).removeRecursively();
-
-        // Not JSON at all: started empty, the file kept aside; the empty
-        // inventory may then be written since nothing is lost.
-        QVERIFY(SecureFile::write(kInventoryFile, "\x01\x02 this is not json"));
-        NativeStore second;
-        QCOMPARE(second.inventoryReadStatus(), ReadStatus::Damaged);
-        QCOMPARE(unreadCopies().size(), 1);
-        QCOMPARE(*SecureFile::read(unreadCopies().first()), QByteArray("\x01\x02 this is not json"));
-    }
-
-    void damagedUptimeFileIsKeptAside()
-    {
-        const QByteArray junk = "{\"series\":{\"d:x\":{\"2026-03-02\":[1,2";
-        QVERIFY(SecureFile::write(kUptimeFile, junk));
-        kvrtest::LogCapture log;
-        NativeStore store;
-        QCOMPARE(store.uptimeReadStatus(), ReadStatus::Damaged);
-        QVERIFY(log.contains(QStringLiteral("native-uptime.json")));
-        QCOMPARE(unreadCopies().size(), 1);
-        QCOMPARE(*SecureFile::read(unreadCopies().first()), junk);
     }
 
 private:
