@@ -31,7 +31,7 @@ Native::Device deviceFor(const FakeDevice &fake, const QString &brand)
     return d;
 }
 
-// `count` clips of ten minutes through the day, in a shuffled order.
+// `count` clips of 25 s, 30 s apart through the day, in a shuffled order.
 QList<FakeRecordings::Clip> dayOf(int count)
 {
     QList<FakeRecordings::Clip> out;
@@ -48,14 +48,6 @@ struct DayResult {
     std::optional<QList<Clip>> clips;
     QString error;
     int calls = 0;
-    NativeCalendar::DayCallback cb()
-    {
-        return [this](const QList<Clip> &c, const QString &e) {
-            clips = c;
-            error = e;
-            ++calls;
-        };
-    }
     bool sorted() const
     {
         return clips && std::is_sorted(clips->cbegin(), clips->cend(),
@@ -63,20 +55,43 @@ struct DayResult {
     }
 };
 
+// A fake recorder with recordings, and one day's search against it.
+struct Recorder {
+    explicit Recorder(FakeDevice::Kind kind, const QString &root = {}) : fake(kind)
+    {
+        if (!root.isEmpty())
+            fake.root = root;
+        started = fake.start();
+    }
+    FakeDevice fake;
+    FakeRecordings rec{fake};
+    bool started = false;
+
+    // True once the answer came.
+    bool search(DayResult &r, const QString &brand, int channel = 1, bool mainStream = true)
+    {
+        NativeCalendar::day(deviceFor(fake, brand), channel, mainStream, kDay,
+                            [&r](const QList<Clip> &c, const QString &e) {
+                                r.clips = c;
+                                r.error = e;
+                                ++r.calls;
+                            });
+        return QTest::qWaitFor([&r] { return r.clips.has_value(); }, 20000);
+    }
+};
+
 QString tag(const QByteArray &body, const QString &name)
 {
-    const QRegularExpression re(QStringLiteral("<%1>([^<]*)</%1>").arg(name));
-    return re.match(QString::fromUtf8(body)).captured(1);
+    return QRegularExpression(QStringLiteral("<%1>([^<]*)</%1>").arg(name)).match(QString::fromUtf8(body)).captured(1);
 }
 
-QStringList finderTrail(const QString &object, const QStringList &middle)
+QStringList finderTrail(const QString &object, int nextPages)
 {
-    QStringList out{QStringLiteral("create ") + object, QStringLiteral("findFile ") + object};
-    for (const QString &m : middle)
-        out << m + QLatin1Char(' ') + object;
-    out << QStringLiteral("close ") + object << QStringLiteral("destroy ") + object;
-    return out;
+    return QStringList{"create " + object, "findFile " + object} + QStringList(nextPages, "findNextFile " + object)
+        + QStringList{"close " + object, "destroy " + object};
 }
+
+const QString kHttp500 = QStringLiteral("The device answered HTTP 500.");
 
 } // namespace
 
@@ -89,37 +104,27 @@ private Q_SLOTS:
         d.ip = QStringLiteral("192.168.1.10");
         d.manufacturer = QStringLiteral("SAMSUNG");
         DayResult r;
-        NativeCalendar::day(d, 1, true, kDay, r.cb());
-        QCOMPARE(r.calls, 1);
+        NativeCalendar::day(d, 1, true, kDay, [&r](const QList<Clip> &c, const QString &e) {
+            r.clips = c;
+            r.error = e;
+        });
         QCOMPARE(r.error, QStringLiteral("This brand has no recording search yet."));
         QCOMPARE(r.clips->size(), 0);
-        NativeCalendar::day(d, 1, true, kDay, {});  // a missing callback is harmless
+        NativeCalendar::day(d, 1, true, kDay, {}); // a missing callback is harmless
     }
 
-    void isapiBody()
+    void isapiDayAcrossSkippedMidnight()
     {
-        QCOMPARE(NativeCalendar::hikDayBody(QStringLiteral("3f2504e0-4f89-11d3-9a0c-0305e82c3301"), 402, kDay, 100),
-                 QByteArray("<?xml version=\"1.0\" encoding=\"utf-8\"?><CMSearchDescription>"
-                            "<searchID>3f2504e0-4f89-11d3-9a0c-0305e82c3301</searchID>"
-                            "<trackIDList><trackID>402</trackID></trackIDList>"
-                            "<timeSpanList><timeSpan><startTime>2025-03-05T00:00:00Z</startTime>"
-                            "<endTime>2025-03-05T23:59:59Z</endTime></timeSpan></timeSpanList>"
-                            "<maxResults>100</maxResults><searchResultPostion>100</searchResultPostion>"
-                            "<metadataList><metadataDescriptor>//recordType.meta.std-cgi.com</metadataDescriptor>"
-                            "</metadataList></CMSearchDescription>"));
-
         // Where the clock skips midnight (Chile starts summer time at 00:00),
         // the day still runs from 00:00:00 to 23:59:59 on the device.
         const QByteArray zone = qgetenv("TZ");
         qputenv("TZ", "America/Santiago");
-        const QByteArray skipped =
-            NativeCalendar::hikDayBody(QStringLiteral("id"), 101, QDate(2025, 9, 7), 0);
+        const QByteArray skipped = NativeCalendar::hikDayBody(QStringLiteral("id"), 101, QDate(2025, 9, 7), 0);
         if (zone.isNull())
             qunsetenv("TZ");
         else
             qputenv("TZ", zone);
-        QVERIFY(skipped.contains("<startTime>2025-09-07T00:00:00Z</startTime>"
-                                 "<endTime>2025-09-07T23:59:59Z</endTime>"));
+        QVERIFY(skipped.contains("<startTime>2025-09-07T00:00:00Z</startTime><endTime>2025-09-07T23:59:59Z</endTime>"));
     }
 
     void isapiPagesByEitherLeaf_data()
@@ -137,206 +142,176 @@ private Q_SLOTS:
         QFETCH(QString, brand);
         QFETCH(QString, root);
         QFETCH(QString, leaf);
-        FakeDevice fake(FakeDevice::Kind::Isapi);
-        fake.root = root;
-        QVERIFY(fake.start());
-        FakeRecordings rec(fake);
-        rec.moreLeaf = leaf;
-        rec.clips = dayOf(250);
+        Recorder dev(FakeDevice::Kind::Isapi, root);
+        QVERIFY(dev.started);
+        dev.rec.moreLeaf = leaf;
+        dev.rec.clips = dayOf(250);
         DayResult r;
-        NativeCalendar::day(deviceFor(fake, brand), 4, false, kDay, r.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(r.clips.has_value(), 10000);
+        QVERIFY(dev.search(r, brand, 4, false));
         QCOMPARE(r.error, QString());
         QCOMPARE(r.clips->size(), 250);
         QVERIFY(r.sorted());
         QCOMPARE(r.clips->first().start, QDateTime(kDay, QTime(0, 0)));
         QCOMPARE(r.clips->first().end, QDateTime(kDay, QTime(0, 0, 25)));
-        QCOMPARE(rec.searchBodies.size(), 3);
+        // One search id, positions 0, 100, 200 on the sub stream's track.
         QStringList positions, ids;
-        for (const QByteArray &b : rec.searchBodies) {
+        for (const QByteArray &b : std::as_const(dev.rec.searchBodies)) {
             positions << tag(b, "searchResultPostion");
             ids << tag(b, "searchID");
             QCOMPARE(tag(b, "trackID"), QStringLiteral("402"));
             QCOMPARE(tag(b, "maxResults"), QStringLiteral("100"));
+            QCOMPARE(tag(b, "startTime"), QStringLiteral("2025-03-05T00:00:00Z"));
+            QCOMPARE(tag(b, "endTime"), QStringLiteral("2025-03-05T23:59:59Z"));
         }
         QCOMPARE(positions, QStringList({"0", "100", "200"}));
         QCOMPARE(ids.at(0).size(), 36);
         QCOMPARE(ids, QStringList({ids.at(0), ids.at(0), ids.at(0)}));
-        QCOMPARE(fake.requests().constLast().path(), root + QStringLiteral("/ContentMgmt/search"));
-        QCOMPARE(fake.requests().constLast().headers.value("content-type"), QByteArray("application/xml"));
+        QCOMPARE(dev.fake.requests().constLast().path(), root + QStringLiteral("/ContentMgmt/search"));
+        QCOMPARE(dev.fake.requests().constLast().headers.value("content-type"), QByteArray("application/xml"));
     }
 
     void isapiPagingStops()
     {
-        FakeDevice fake(FakeDevice::Kind::Isapi);
-        QVERIFY(fake.start());
-        FakeRecordings rec(fake);
+        Recorder dev(FakeDevice::Kind::Isapi);
+        QVERIFY(dev.started);
         // "More" on every page: an empty page ends the search ...
-        rec.alwaysMore = true;
-        rec.clips = dayOf(150);
+        dev.rec.alwaysMore = true;
+        dev.rec.clips = dayOf(150);
         DayResult r;
-        NativeCalendar::day(deviceFor(fake, "HIKVISION"), 1, true, kDay, r.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(r.clips.has_value(), 10000);
+        QVERIFY(dev.search(r, "HIKVISION"));
         QCOMPARE(r.clips->size(), 150);
-        QCOMPARE(rec.searchBodies.size(), 3);
+        QCOMPARE(dev.rec.searchBodies.size(), 3);
 
         // ... and the twentieth page ends it whatever it says.
-        rec.searchBodies.clear();
-        rec.clips = dayOf(2500);
+        dev.rec.searchBodies.clear();
+        dev.rec.clips = dayOf(2500);
         DayResult limit;
-        NativeCalendar::day(deviceFor(fake, "HIKVISION"), 1, true, kDay, limit.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(limit.clips.has_value(), 20000);
+        QVERIFY(dev.search(limit, "HIKVISION"));
         QCOMPARE(limit.error, QString());
-        QCOMPARE(rec.searchBodies.size(), NativeCalendar::kDayMaxPages);
-        QCOMPARE(tag(rec.searchBodies.constLast(), "searchResultPostion"), QStringLiteral("1900"));
+        QCOMPARE(dev.rec.searchBodies.size(), NativeCalendar::kDayMaxPages);
+        QCOMPARE(tag(dev.rec.searchBodies.constLast(), "searchResultPostion"), QStringLiteral("1900"));
         QCOMPARE(limit.clips->size(), 2000);
         QVERIFY(limit.sorted());
-    }
 
-    void isapiUnreadableClipStillMovesThePosition()
-    {
-        FakeDevice fake(FakeDevice::Kind::Isapi);
-        QVERIFY(fake.start());
-        FakeRecordings rec(fake);
+        // An unreadable clip still moves the position on.
         QList<FakeRecordings::Clip> clips = dayOf(101);
         std::sort(clips.begin(), clips.end(), [](const auto &a, const auto &b) { return a.start < b.start; });
         clips[10].badEnd = true;
-        rec.clips = clips;
-        DayResult r;
-        NativeCalendar::day(deviceFor(fake, "HIKVISION"), 1, true, kDay, r.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(r.clips.has_value(), 10000);
-        QCOMPARE(r.clips->size(), 100);
-        QCOMPARE(tag(rec.searchBodies.at(1), "searchResultPostion"), QStringLiteral("100"));
+        dev.rec.clips = clips;
+        dev.rec.alwaysMore = false;
+        dev.rec.searchBodies.clear();
+        DayResult bad;
+        QVERIFY(dev.search(bad, "HIKVISION"));
+        QCOMPARE(bad.clips->size(), 100);
+        QCOMPARE(tag(dev.rec.searchBodies.at(1), "searchResultPostion"), QStringLiteral("100"));
     }
 
     void isapiFailureDropsEarlierPages()
     {
-        FakeDevice fake(FakeDevice::Kind::Isapi);
-        QVERIFY(fake.start());
-        FakeRecordings rec(fake);
-        rec.clips = dayOf(250);
-        rec.failPage = 1;
+        Recorder dev(FakeDevice::Kind::Isapi);
+        QVERIFY(dev.started);
+        dev.rec.clips = dayOf(250);
+        dev.rec.failPage = 1;
         DayResult r;
-        NativeCalendar::day(deviceFor(fake, "HIKVISION"), 1, true, kDay, r.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(r.clips.has_value(), 10000);
+        QVERIFY(dev.search(r, "HIKVISION"));
         QCOMPARE(r.clips->size(), 0);
-        QCOMPARE(r.error, QStringLiteral("The device answered HTTP 500."));
+        QCOMPARE(r.error, kHttp500);
         QCOMPARE(r.calls, 1);
     }
 
     void dahuaPagesAndClosesTheFinder()
     {
-        FakeDevice fake(FakeDevice::Kind::Dahua);
-        QVERIFY(fake.start());
-        FakeRecordings rec(fake);
-        rec.clips = dayOf(137);
+        Recorder dev(FakeDevice::Kind::Dahua);
+        QVERIFY(dev.started);
+        dev.rec.clips = dayOf(137);
         // A clip of the day before is not found.
-        rec.clips.append({QDateTime(kDay.addDays(-1), QTime(9, 0)), QDateTime(kDay.addDays(-1), QTime(9, 30))});
+        dev.rec.clips.append({QDateTime(kDay.addDays(-1), QTime(9, 0)), QDateTime(kDay.addDays(-1), QTime(9, 30))});
         DayResult r;
-        NativeCalendar::day(deviceFor(fake, "DAHUA"), 2, false, kDay, r.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(r.clips.has_value(), 10000);
+        QVERIFY(dev.search(r, "DAHUA", 2, false));
         QCOMPARE(r.error, QString());
         QCOMPARE(r.clips->size(), 137);
         QVERIFY(r.sorted());
         // found=100 asks again; found=37 ends after reading items 0 to 36.
-        QTRY_COMPARE(rec.finderLog, finderTrail("5001", {"findNextFile", "findNextFile"}));
-        QVERIFY(rec.liveFinders().isEmpty());
+        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5001", 2));
+        QVERIFY(dev.rec.liveFinders().isEmpty());
         QString findFile;
-        for (const kvrtest::FakeRequest &q : fake.requests())
+        for (const kvrtest::FakeRequest &q : dev.fake.requests())
             if (q.target.contains("action=findFile"))
                 findFile = q.target;
         QVERIFY(findFile.endsWith("&condition.Channel=2&condition.StartTime=2025-03-05%2000%3A00%3A00"
                                   "&condition.EndTime=2025-03-05%2023%3A59%3A59&condition.Types[0]=dav"
                                   "&condition.VideoStream=Extra1"));
-        QVERIFY(fake.requests().constLast().target.contains("action=destroy&object=5001"));
-    }
+        QVERIFY(dev.fake.requests().constLast().target.contains("action=destroy&object=5001"));
 
-    void dahuaStopsAtThePageLimit()
-    {
-        FakeDevice fake(FakeDevice::Kind::Dahua);
-        QVERIFY(fake.start());
-        FakeRecordings rec(fake);
-        rec.clips = dayOf(2500);
-        DayResult r;
-        NativeCalendar::day(deviceFor(fake, "CPPLUS"), 1, true, kDay, r.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(r.clips.has_value(), 20000);
-        QCOMPARE(r.clips->size(), 2000);
-        QTRY_COMPARE(rec.finderLog, finderTrail("5001", QStringList(NativeCalendar::kDayMaxPages, "findNextFile")));
-        QVERIFY(rec.liveFinders().isEmpty());
+        // No more pages than the limit, and the finder still goes.
+        dev.rec.clips = dayOf(2500);
+        dev.rec.finderLog.clear();
+        DayResult limit;
+        QVERIFY(dev.search(limit, "CPPLUS"));
+        QCOMPARE(limit.clips->size(), 2000);
+        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5002", NativeCalendar::kDayMaxPages));
+        QVERIFY(dev.rec.liveFinders().isEmpty());
     }
 
     void dahuaFailuresStillCloseTheFinder()
     {
-        FakeDevice fake(FakeDevice::Kind::Dahua);
-        QVERIFY(fake.start());
-        FakeRecordings rec(fake);
-        rec.clips = dayOf(250);
-
-        rec.failFindFile = true;
+        Recorder dev(FakeDevice::Kind::Dahua);
+        QVERIFY(dev.started);
+        dev.rec.clips = dayOf(250);
+        dev.rec.failFindFile = true;
         DayResult a;
-        NativeCalendar::day(deviceFor(fake, "DAHUA"), 1, true, kDay, a.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(a.clips.has_value(), 10000);
-        QCOMPARE(a.error, QStringLiteral("The device answered HTTP 500."));
-        QTRY_COMPARE(rec.finderLog, finderTrail("5001", {}));
+        QVERIFY(dev.search(a, "DAHUA"));
+        QCOMPARE(a.error, kHttp500);
+        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5001", 0));
 
-        rec.failFindFile = false;
-        rec.failPage = 1;
-        rec.finderLog.clear();
+        dev.rec.failFindFile = false;
+        dev.rec.failPage = 1;
+        dev.rec.finderLog.clear();
         DayResult b;
-        NativeCalendar::day(deviceFor(fake, "CPPLUS_STQC"), 1, true, kDay, b.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(b.clips.has_value(), 10000);
+        QVERIFY(dev.search(b, "CPPLUS_STQC"));
         QCOMPARE(b.clips->size(), 0);
-        QCOMPARE(b.error, QStringLiteral("The device answered HTTP 500."));
-        QTRY_COMPARE(rec.finderLog, finderTrail("5002", {"findNextFile", "findNextFile"}));
-        QVERIFY(rec.liveFinders().isEmpty());
+        QCOMPARE(b.error, kHttp500);
+        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5002", 2));
+        QVERIFY(dev.rec.liveFinders().isEmpty());
 
         // A finder that was never made is neither closed nor destroyed.
-        rec.finderLog.clear();
         FakeDevice::Reply empty;
         empty.body = "result=\r\n";
-        fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), empty);
-        fake.clearLog();
+        dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), empty);
+        dev.fake.clearLog();
         DayResult c;
-        NativeCalendar::day(deviceFor(fake, "DAHUA"), 1, true, kDay, c.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(c.clips.has_value(), 10000);
+        QVERIFY(dev.search(c, "DAHUA"));
         QCOMPARE(c.error, QStringLiteral("The device didn't open a search."));
         QTest::qWait(50);
-        QCOMPARE(fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=close")), 0);
-        QCOMPARE(fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy")), 0);
+        QCOMPARE(dev.fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=close")), 0);
+        QCOMPARE(dev.fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy")), 0);
 
         FakeDevice::Reply missing;
         missing.status = 404;
-        fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), missing);
+        dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), missing);
         DayResult d;
-        NativeCalendar::day(deviceFor(fake, "DAHUA"), 1, true, kDay, d.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(d.clips.has_value(), 10000);
+        QVERIFY(dev.search(d, "DAHUA"));
         QCOMPARE(d.error, QStringLiteral("This device doesn't support searching recordings."));
-    }
 
-    void unreachableDevice()
-    {
-        FakeDevice fake(FakeDevice::Kind::Isapi);
-        Native::Device d = deviceFor(fake, "HIKVISION");
-        d.httpPort = kvrtest::closedPort();
-        DayResult r;
-        NativeCalendar::day(d, 1, true, kDay, r.cb());
-        QTRY_VERIFY_WITH_TIMEOUT(r.clips.has_value(), 10000);
-        QVERIFY2(r.error.startsWith("Can't reach the device ("), qPrintable(r.error));
-        QVERIFY(r.clips->isEmpty());
+        // Nothing listening.
+        Native::Device gone = deviceFor(dev.fake, "HIKVISION");
+        gone.httpPort = kvrtest::closedPort();
+        DayResult e;
+        NativeCalendar::day(gone, 1, true, kDay, [&e](const QList<Clip> &c, const QString &err) {
+            e.clips = c;
+            e.error = err;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(e.clips.has_value(), 10000);
+        QVERIFY2(e.error.startsWith("Can't reach the device ("), qPrintable(e.error));
+        QVERIFY(e.clips->isEmpty());
     }
 
     void monthKeepsOnlyDaysOfThatMonth()
     {
-        const QByteArray body =
-            "<trackDailyDistribution><dayList>"
-            "<day><dayOfMonth>0</dayOfMonth><record>true</record></day>"
-            "<day><dayOfMonth>1</dayOfMonth><record>true</record></day>"
-            "<day><dayOfMonth>28</dayOfMonth><record>true</record></day>"
-            "<day><dayOfMonth>29</dayOfMonth><record>true</record></day>"
-            "<day><dayOfMonth>31</dayOfMonth><record>true</record></day>"
-            "<day><dayOfMonth>-3</dayOfMonth><record>true</record></day>"
-            "<day><dayOfMonth>4000000000</dayOfMonth><record>true</record></day>"
-            "</dayList></trackDailyDistribution>";
+        QByteArray body = "<trackDailyDistribution><dayList>";
+        for (const char *day : {"0", "1", "28", "29", "31", "-3", "4000000000"})
+            body += QByteArray("<day><dayOfMonth>") + day + "</dayOfMonth><record>true</record></day>";
+        body += "</dayList></trackDailyDistribution>";
         QCOMPARE(NativeCalendar::hikMonthDays(body, 2025, 2), QSet<int>({1, 28}));
         QCOMPARE(NativeCalendar::hikMonthDays(body, 2024, 2), QSet<int>({1, 28, 29}));
 
