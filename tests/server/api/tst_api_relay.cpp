@@ -21,6 +21,14 @@ struct RelayAnswer {
     QString error;
 };
 
+// Asks the client for the relay; the answer lands in the returned holder.
+std::shared_ptr<RelayAnswer> resolve(ApiClient& client)
+{
+    auto a = std::make_shared<RelayAnswer>();
+    client.resolveRelay([a](const QString& h, int p, const QString& e) { *a = {true, h, p, e}; });
+    return a;
+}
+
 } // namespace
 
 class ApiRelayTest : public QObject {
@@ -91,36 +99,32 @@ private Q_SLOTS:
         QTcpServer relay;
         QVERIFY(relay.listen(QHostAddress::LocalHost));
         client.setRelay("127.0.0.1", relay.serverPort());
-        RelayAnswer a, b;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { b = {true, h, p, e}; });
-        QVERIFY(apitest::waitFor(a.done) && apitest::waitFor(b.done));
+        const auto a = resolve(client);
+        const auto b = resolve(client);
+        QVERIFY(apitest::waitFor(a->done) && apitest::waitFor(b->done));
         QCOMPARE(probesTo(relay.serverPort()), 1); // one probe for both
-        QCOMPARE(a.host, QString("127.0.0.1"));
-        QCOMPARE(a.port, int(relay.serverPort()));
-        QVERIFY(a.error.isEmpty());
-        QCOMPARE(b.port, a.port);
+        QCOMPARE(a->host, QString("127.0.0.1"));
+        QCOMPARE(a->port, int(relay.serverPort()));
+        QVERIFY(a->error.isEmpty());
+        QCOMPARE(b->port, a->port);
         QVERIFY(log.contains(QString("[relay] using 127.0.0.1:%1").arg(relay.serverPort())));
 
         clock.advanceSecs(119);
-        RelayAnswer c;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { c = {true, h, p, e}; });
-        QVERIFY(c.done); // at once, from the cache
+        const auto c = resolve(client);
+        QVERIFY(c->done); // at once, from the cache
         QCOMPARE(probesTo(relay.serverPort()), 1);
 
         clock.advanceSecs(2);
-        RelayAnswer d;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { d = {true, h, p, e}; });
-        QVERIFY(!d.done);
-        QVERIFY(apitest::waitFor(d.done));
+        const auto d = resolve(client);
+        QVERIFY(!d->done);
+        QVERIFY(apitest::waitFor(d->done));
         QCOMPARE(probesTo(relay.serverPort()), 2);
 
         // A clock that went backwards makes the answer count as expired.
         clock.advanceSecs(-10);
-        RelayAnswer e;
-        client.resolveRelay([&](const QString& h, int p, const QString& err) { e = {true, h, p, err}; });
-        QVERIFY(!e.done);
-        QVERIFY(apitest::waitFor(e.done));
+        const auto e = resolve(client);
+        QVERIFY(!e->done);
+        QVERIFY(apitest::waitFor(e->done));
     }
 
     void relayMissingIsCachedFiveSeconds()
@@ -129,22 +133,19 @@ private Q_SLOTS:
         ApiClient client;
         const quint16 closed = kvrtest::freePort();
         client.setRelay(" 127.0.0.1 ", closed);
-        RelayAnswer a;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
-        QVERIFY(apitest::waitFor(a.done));
-        QCOMPARE(a.error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1); video uses the public "
+        const auto a = resolve(client);
+        QVERIFY(apitest::waitFor(a->done));
+        QCOMPARE(a->error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1); video uses the public "
                                   "HLS route.").arg(closed));
-        QCOMPARE(a.host, QString("127.0.0.1"));
+        QCOMPARE(a->host, QString("127.0.0.1"));
         clock.advanceMs(4900);
-        RelayAnswer b;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { b = {true, h, p, e}; });
-        QVERIFY(b.done);
-        QCOMPARE(b.error, a.error);
+        const auto b = resolve(client);
+        QVERIFY(b->done);
+        QCOMPARE(b->error, a->error);
         clock.advanceMs(200);
-        RelayAnswer c;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { c = {true, h, p, e}; });
-        QVERIFY(!c.done);
-        QVERIFY(apitest::waitFor(c.done));
+        const auto c = resolve(client);
+        QVERIFY(!c->done);
+        QVERIFY(apitest::waitFor(c->done));
         QCOMPARE(probesTo(closed), 2);
     }
 
@@ -154,23 +155,20 @@ private Q_SLOTS:
         QTcpServer relay;
         QVERIFY(relay.listen(QHostAddress::LocalHost));
         client.setRelay("127.0.0.1", relay.serverPort());
-        RelayAnswer a;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
-        QVERIFY(apitest::waitFor(a.done));
+        const auto a = resolve(client);
+        QVERIFY(apitest::waitFor(a->done));
         client.setRelay("127.0.0.1", relay.serverPort());
-        RelayAnswer b;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { b = {true, h, p, e}; });
-        QVERIFY(!b.done);
+        const auto b = resolve(client);
+        QVERIFY(!b->done);
         // Changing the relay while a probe runs does not stop it: its answer,
         // for the candidates fixed when it started, goes to every waiter.
         QTcpServer other;
         QVERIFY(other.listen(QHostAddress::LocalHost));
         client.setRelay("127.0.0.1", other.serverPort());
-        RelayAnswer c;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { c = {true, h, p, e}; });
-        QVERIFY(apitest::waitFor(b.done) && apitest::waitFor(c.done));
-        QCOMPARE(b.port, int(relay.serverPort()));
-        QCOMPARE(c.port, int(relay.serverPort()));
+        const auto c = resolve(client);
+        QVERIFY(apitest::waitFor(b->done) && apitest::waitFor(c->done));
+        QCOMPARE(b->port, int(relay.serverPort()));
+        QCOMPARE(c->port, int(relay.serverPort()));
         QCOMPARE(probesTo(other.serverPort()), 0);
         QCOMPARE(client.relayHost(), QString("127.0.0.1"));
         client.setRelay("", 0);
@@ -195,15 +193,14 @@ private Q_SLOTS:
         client.setBaseUrl("http://127.0.0.1:1/");
         const quint16 closed = kvrtest::freePort();
         client.setRelay("", closed);
-        RelayAnswer a;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
-        const bool answered = apitest::waitFor(a.done);
+        const auto a = resolve(client);
+        const bool answered = apitest::waitFor(a->done);
         apitest::installLoopbackGuard();
         QVERIFY(answered);
         QCOMPARE(refused, QList<QUrl>{QUrl("tcp://" + ApiClient::builtInRelayHost() + ":8565")});
-        QCOMPARE(a.error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1, %2:8565); video uses "
+        QCOMPARE(a->error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1, %2:8565); video uses "
                                   "the public HLS route.").arg(closed).arg(ApiClient::builtInRelayHost()));
-        QCOMPARE(a.port, int(closed));
+        QCOMPARE(a->port, int(closed));
     }
 
     void environmentRelayAnswersAtOnce()
@@ -211,15 +208,13 @@ private Q_SLOTS:
         ApiClient client;
         qputenv("KVR_RTSP_HOST", "127.0.0.1");
         qputenv("KVR_RTSP_PORT", "abc");
-        RelayAnswer a;
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
-        QVERIFY(a.done);
-        QCOMPARE(a.host, QString("127.0.0.1"));
-        QCOMPARE(a.port, 0);
-        QVERIFY(a.error.isEmpty());
+        const auto a = resolve(client);
+        QVERIFY(a->done);
+        QCOMPARE(a->host, QString("127.0.0.1"));
+        QCOMPARE(a->port, 0);
+        QVERIFY(a->error.isEmpty());
         qunsetenv("KVR_RTSP_PORT");
-        client.resolveRelay([&](const QString& h, int p, const QString& e) { a = {true, h, p, e}; });
-        QCOMPARE(a.port, 8565);
+        QCOMPARE(resolve(client)->port, 8565);
         QVERIFY(apitest::sentLog().isEmpty());
     }
 
