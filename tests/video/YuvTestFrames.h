@@ -10,6 +10,8 @@ extern "C" {
 }
 
 #include <QColor>
+#include <QCoreApplication>
+#include <QSurfaceFormat>
 #include <QString>
 
 #include <algorithm>
@@ -18,6 +20,16 @@ extern "C" {
 #include <memory>
 
 namespace yuvtest {
+
+// As at start-up: one share group for all contexts (so a test can count the
+// views' textures from a context of its own) and an alpha channel.
+[[maybe_unused]] static const bool startUpFormat = [] {
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
+    format.setAlphaBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+    return true;
+}();
 
 struct Triple {
     int y;

@@ -14,7 +14,6 @@ class PlayerFaults : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void droppedStreamReconnectsThenGivesUp();
     void stopCancelsAScheduledRestart();
     void catchUpSkipsAheadAfterAStall();
@@ -29,16 +28,10 @@ void PlayerFaults::initTestCase()
     QVERIFY(peers::startRtsp(camera));
 }
 
-void PlayerFaults::cleanupTestCase()
-{
-    camera.stop();
-}
-
 void PlayerFaults::droppedStreamReconnectsThenGivesUp()
 {
     peers::Peer proxy;
     QVERIFY(peers::startProxy(proxy, camera.port, QStringLiteral("drop"), 1500));
-    kvrtest::LogCapture log;
     FfmpegPlayer player;
     player.autoReconnect = true;
     player.audioEnabled = false;
@@ -55,23 +48,19 @@ void PlayerFaults::droppedStreamReconnectsThenGivesUp()
         reconnects << QVariantList{attempt, total, why};
     });
     QSignalSpy status(&player, &FfmpegPlayer::status);
-    player.play(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(proxy.port));
+    player.play(peers::rtspUrl(proxy.port));
     QVERIFY(status.wait(40000));
     QCOMPARE(status.first().at(0).toString(), QStringLiteral("Lost the stream"));
     QCOMPARE(status.first().at(1).toString(), QStringLiteral("The connection kept dropping."));
     QCOMPARE(reconnects.size(), 3);
     QCOMPARE(openedAt.size(), 4);
     for (int n = 1; n <= 3; ++n) {
-        QCOMPARE(reconnects[n - 1].at(0).toInt(), n);
-        QCOMPARE(reconnects[n - 1].at(1).toInt(), 3);
-        QCOMPARE(reconnects[n - 1].at(2).toString(), QStringLiteral("The connection dropped"));
+        QCOMPARE(reconnects[n - 1], (QVariantList{n, 3, QStringLiteral("The connection dropped")}));
         // From the announcement to the next opening: the delay plus one open.
         const qint64 gap = openedAt[n] - reconnectAt[n - 1];
         qInfo() << "restart" << n << "opened" << gap << "ms after it was announced";
         QVERIFY2(gap >= n * 1200 - 50 && gap < n * 1200 + 2000, qPrintable(QString::number(gap)));
     }
-    QVERIFY(log.contains(QStringLiteral("stream dropped; reconnecting 1 of 3")));
-    QVERIFY(log.contains(QStringLiteral("stream dropped; reconnecting 3 of 3")));
     // Nothing after giving up.
     QTest::qWait(1500);
     QCOMPARE(openedAt.size(), 4);
@@ -80,28 +69,15 @@ void PlayerFaults::droppedStreamReconnectsThenGivesUp()
 
 void PlayerFaults::stopCancelsAScheduledRestart()
 {
-    peers::Peer proxy;
-    QVERIFY(peers::startProxy(proxy, camera.port, QStringLiteral("close")));
-    FfmpegPlayer player;
-    player.autoReconnect = true;
-    player.audioEnabled = false;
-    player.openAttempts = 1;
-    QSignalSpy opened(&player, &FfmpegPlayer::opened);
-    QSignalSpy status(&player, &FfmpegPlayer::status);
-    QSignalSpy reconnecting(&player, &FfmpegPlayer::reconnecting);
-    // A peer that hangs up at once fails the opening: that is a failure to
-    // report, not a drop to restart.
-    player.play(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(proxy.port));
-    QVERIFY(status.wait(20000));
-    QCOMPARE(status.first().at(0).toString(), QStringLiteral("Can\u2019t play this stream"));
-    QTest::qWait(1500);
-    QCOMPARE(reconnecting.size(), 0);
-
     // A drop schedules a restart; a stop during its delay cancels it.
     peers::Peer dropper;
     QVERIFY(peers::startProxy(dropper, camera.port, QStringLiteral("drop"), 1000));
-    opened.clear();
-    player.play(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(dropper.port));
+    FfmpegPlayer player;
+    player.autoReconnect = true;
+    player.audioEnabled = false;
+    QSignalSpy opened(&player, &FfmpegPlayer::opened);
+    QSignalSpy reconnecting(&player, &FfmpegPlayer::reconnecting);
+    player.play(peers::rtspUrl(dropper.port));
     QVERIFY(reconnecting.wait(20000));
     QCOMPARE(opened.size(), 1);
     player.stop();
@@ -125,7 +101,7 @@ void PlayerFaults::catchUpSkipsAheadAfterAStall()
     QElapsedTimer clock;
     clock.start();
     connect(&player, &FfmpegPlayer::position, this, [&](double s) { positions << qMakePair(clock.elapsed(), s); });
-    player.play(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(proxy.port));
+    player.play(peers::rtspUrl(proxy.port));
     QVERIFY(frames.wait(20000));
     QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("behind the camera; skipping to the next keyframe")), 20000);
     QVERIFY(log.contains(QStringLiteral("[play] cam-7 ")));

@@ -14,7 +14,6 @@ class PlayerOverload : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void cleanup();
     void slowDecodingIsReportedOnceInAWhile();
     void decodingThatKeepsUpIsNotReported();
@@ -41,18 +40,9 @@ void PlayerOverload::initTestCase()
     QVERIFY(peers::startRtsp(camera, {QStringLiteral("--no-audio")}));
     recording = dir.filePath(QStringLiteral("recording.ts"));
     QProcess ff;
-    ff.start(QStringLiteral("ffmpeg"), {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"),
-                                        QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                                        QStringLiteral("testsrc2=size=320x240:rate=25:duration=12"), QStringLiteral("-c:v"),
-                                        QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
-                                        QStringLiteral("-g"), QStringLiteral("25"), recording});
+    ff.start(QStringLiteral("ffmpeg"), peers::testPictureArgs(12) + QStringList{recording});
     QVERIFY(ff.waitForFinished(60000));
     QCOMPARE(ff.exitCode(), 0);
-}
-
-void PlayerOverload::cleanupTestCase()
-{
-    camera.stop();
 }
 
 void PlayerOverload::cleanup()
@@ -72,7 +62,7 @@ void PlayerOverload::slowDecodingIsReportedOnceInAWhile()
     player.label = QStringLiteral("tile-3");
     QSignalSpy frames(&player, &FfmpegPlayer::frameReady);
     QSignalSpy overloaded(&player, &FfmpegPlayer::overloaded);
-    player.play(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(camera.port));
+    player.play(peers::rtspUrl(camera.port));
     QVERIFY(frames.wait(20000));
     QElapsedTimer t;
     t.start();
@@ -94,7 +84,7 @@ void PlayerOverload::decodingThatKeepsUpIsNotReported()
     FfmpegPlayer player;
     QSignalSpy frames(&player, &FfmpegPlayer::frameReady);
     QSignalSpy overloaded(&player, &FfmpegPlayer::overloaded);
-    player.play(QStringLiteral("rtsp://127.0.0.1:%1/live").arg(camera.port));
+    player.play(peers::rtspUrl(camera.port));
     QVERIFY(frames.wait(20000));
     QTest::qWait(7000);
     QCOMPARE(overloaded.size(), 0);

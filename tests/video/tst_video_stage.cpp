@@ -6,20 +6,10 @@
 #include <QOpenGLContext>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QSurfaceFormat>
 
 using namespace yuvtest;
 
 namespace {
-
-// As at start-up: shared contexts and an alpha channel for the GPU child.
-const bool startUpFormat = [] {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QSurfaceFormat format = QSurfaceFormat::defaultFormat();
-    format.setAlphaBufferSize(8);
-    QSurfaceFormat::setDefaultFormat(format);
-    return true;
-}();
 
 const QColor kBackdropColour(0x0b, 0x0f, 0x14);
 
