@@ -3,7 +3,10 @@
 #include "tests/fixtures/devices/FakeRecordings.h"
 #include "tests/support/TestKit.h"
 
+#include <QEventLoop>
+#include <QPointer>
 #include <QRandomGenerator>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QtTest>
 
@@ -70,13 +73,19 @@ struct Recorder {
     // True once the answer came.
     bool search(DayResult &r, const QString &brand, int channel = 1, bool mainStream = true)
     {
+        QEventLoop loop;
+        QTimer::singleShot(20000, &loop, &QEventLoop::quit);
         NativeCalendar::day(deviceFor(fake, brand), channel, mainStream, kDay,
-                            [&r](const QList<Clip> &c, const QString &e) {
+                            [&r, guard = QPointer<QEventLoop>(&loop)](const QList<Clip> &c, const QString &e) {
                                 r.clips = c;
                                 r.error = e;
                                 ++r.calls;
+                                if (guard)
+                                    guard->quit();
                             });
-        return QTest::qWaitFor([&r] { return r.clips.has_value(); }, 20000);
+        if (!r.clips)
+            loop.exec();
+        return r.clips.has_value();
     }
 };
 
@@ -183,27 +192,27 @@ private Q_SLOTS:
         QCOMPARE(dev.rec.searchBodies.size(), 3);
 
         // ... and the twentieth page ends it whatever it says.
-        dev.rec.searchBodies.clear();
-        dev.rec.clips = dayOf(2500);
+        Recorder full(FakeDevice::Kind::Isapi);
+        QVERIFY(full.started);
+        full.rec.clips = dayOf(2500);
         DayResult limit;
-        QVERIFY(dev.search(limit, "HIKVISION"));
+        QVERIFY(full.search(limit, "HIKVISION"));
         QCOMPARE(limit.error, QString());
-        QCOMPARE(dev.rec.searchBodies.size(), NativeCalendar::kDayMaxPages);
-        QCOMPARE(tag(dev.rec.searchBodies.constLast(), "searchResultPostion"), QStringLiteral("1900"));
+        QCOMPARE(full.rec.searchBodies.size(), NativeCalendar::kDayMaxPages);
+        QCOMPARE(tag(full.rec.searchBodies.constLast(), "searchResultPostion"), QStringLiteral("1900"));
         QCOMPARE(limit.clips->size(), 2000);
         QVERIFY(limit.sorted());
 
         // An unreadable clip still moves the position on.
-        QList<FakeRecordings::Clip> clips = dayOf(101);
-        std::sort(clips.begin(), clips.end(), [](const auto &a, const auto &b) { return a.start < b.start; });
-        clips[10].badEnd = true;
-        dev.rec.clips = clips;
-        dev.rec.alwaysMore = false;
-        dev.rec.searchBodies.clear();
+        Recorder odd(FakeDevice::Kind::Isapi);
+        QVERIFY(odd.started);
+        odd.rec.clips = dayOf(101);
+        std::sort(odd.rec.clips.begin(), odd.rec.clips.end(), [](const auto &a, const auto &b) { return a.start < b.start; });
+        odd.rec.clips[10].badEnd = true;
         DayResult bad;
-        QVERIFY(dev.search(bad, "HIKVISION"));
+        QVERIFY(odd.search(bad, "HIKVISION"));
         QCOMPARE(bad.clips->size(), 100);
-        QCOMPARE(tag(dev.rec.searchBodies.at(1), "searchResultPostion"), QStringLiteral("100"));
+        QCOMPARE(tag(odd.rec.searchBodies.at(1), "searchResultPostion"), QStringLiteral("100"));
     }
 
     void isapiFailureDropsEarlierPages()
@@ -244,13 +253,14 @@ private Q_SLOTS:
         QVERIFY(dev.fake.requests().constLast().target.contains("action=destroy&object=5001"));
 
         // No more pages than the limit, and the finder still goes.
-        dev.rec.clips = dayOf(2500);
-        dev.rec.finderLog.clear();
+        Recorder full(FakeDevice::Kind::Dahua);
+        QVERIFY(full.started);
+        full.rec.clips = dayOf(2500);
         DayResult limit;
-        QVERIFY(dev.search(limit, "CPPLUS"));
+        QVERIFY(full.search(limit, "CPPLUS"));
         QCOMPARE(limit.clips->size(), 2000);
-        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5002", NativeCalendar::kDayMaxPages));
-        QVERIFY(dev.rec.liveFinders().isEmpty());
+        QTRY_COMPARE(full.rec.finderLog, finderTrail("5001", NativeCalendar::kDayMaxPages));
+        QVERIFY(full.rec.liveFinders().isEmpty());
     }
 
     void dahuaFailuresStillCloseTheFinder()
