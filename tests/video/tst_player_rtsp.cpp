@@ -83,20 +83,6 @@ private:
 
 class PlayerRtsp : public QObject {
     Q_OBJECT
-private Q_SLOTS:
-    void initTestCase();
-    void init();
-    void cleanup() { player.reset(); }
-    void liveStreamGivesPicturesAndSound_data();
-    void liveStreamGivesPicturesAndSound();
-    void secureStreamDoesNotPlay_data();
-    void secureStreamDoesNotPlay();
-    void secureSessionOutlivesTheHandshakeTimeLimit();
-    void secureTunnelHoldsTheServerBackForASlowReader();
-    void refusedPortIsNotRetried();
-    void pauseHoldsThePictureAndResumes();
-
-private:
     QString rtsps(quint16 port, const QString& user = QStringLiteral("alice"),
                   const QString& pass = QStringLiteral("s3cret")) const
     {
@@ -121,202 +107,203 @@ private:
     QTemporaryDir dir;
     peers::Peer plain, secure, wrongName, stranger;
     std::unique_ptr<FfmpegPlayer> player;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QProcess certs;
+        certs.start(QStringLiteral("sh"), {kvrtest::fixturePath(QStringLiteral("rtsp/make_certs.sh")), dir.path()});
+        QVERIFY(certs.waitForFinished(60000));
+        QCOMPARE(certs.exitCode(), 0);
+        QVERIFY(peers::startRtsp(plain));
+        const QStringList login = QStringLiteral("--user alice --password s3cret --tls").split(QLatin1Char(' '));
+        QVERIFY(peers::startRtsp(secure, login + QStringList{dir.filePath(QStringLiteral("server.pem"))}));
+        QVERIFY(peers::startRtsp(wrongName, login + QStringList{dir.filePath(QStringLiteral("wrongname.pem"))}));
+        QVERIFY(peers::startRtsp(stranger, login + QStringList{dir.filePath(QStringLiteral("stranger.pem"))}));
+    }
+
+    void init()
+    {
+        qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("ca.pem")).toUtf8());
+        player = std::make_unique<FfmpegPlayer>();
+        player->openAttempts = 2;
+    }
+
+    void liveStreamGivesPicturesAndSound_data()
+    {
+        QTest::addColumn<bool>("secured");
+        QTest::newRow("rtsp") << false;
+        QTest::newRow("rtsps, trusted certificate") << true;
+    }
+
+    void liveStreamGivesPicturesAndSound()
+    {
+        QFETCH(bool, secured);
+        kvrtest::LogCapture log;
+        QSignalSpy audio(player.get(), &FfmpegPlayer::audioTrack);
+        QList<double> positions;
+        connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
+        QVERIFY(playsPictures(secured ? rtsps(secure.port) : peers::rtspUrl(plain.port)));
+        QVERIFY(!audio.isEmpty() && audio.first().first().toBool());
+        // Pictures keep coming, paced on the sound clock, at about real time.
+        const int before = int(positions.size());
+        const double from = positions.last();
+        QTest::qWait(2000);
+        const double advanced = positions.last() - from;
+        QVERIFY2(positions.size() - before >= 25, qPrintable(QString::number(positions.size() - before)));
+        QVERIFY2(advanced > 1.2 && advanced < 3.0, qPrintable(QString::number(advanced)));
+        QVERIFY(!log.contains(QStringLiteral("Playing without audio")));
+        QVERIFY(!log.contains(QStringLiteral("Audio stopped; continuing on the wall clock")));
+        const QString line = peers::leaked(log, {QStringLiteral("s3cret")});
+        QVERIFY2(line.isEmpty(), qPrintable(line));
+    }
+
+    void secureStreamDoesNotPlay_data()
+    {
+        QTest::addColumn<int>("server"); // 0 right certificate, 1 for another host name, 2 from an unknown authority
+        QTest::addColumn<QString>("bundle"); // ours, none (the system's) or a missing file
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QString>("detail");
+        const QString untrusted = QStringLiteral("Certificate not trusted");
+        QTest::newRow("unknown authority") << 2 << "ours" << "alice" << "s3cret" << untrusted;
+        QTest::newRow("another host name") << 1 << "ours" << "alice" << "s3cret" << untrusted;
+        QTest::newRow("system authorities only") << 0 << "none" << "alice" << "s3cret" << untrusted;
+        QTest::newRow("missing bundle") << 0 << "missing" << "alice" << "s3cret" << QString();
+        QTest::newRow("wrong password") << 0 << "ours" << "alice" << "wr0ngpass" << QString();
+        QTest::newRow("unknown user") << 0 << "ours" << "mallory" << "s3cret" << QString();
+    }
+
+    void secureStreamDoesNotPlay()
+    {
+        QFETCH(int, server);
+        QFETCH(QString, bundle);
+        QFETCH(QString, user);
+        QFETCH(QString, password);
+        QFETCH(QString, detail);
+        if (bundle == QLatin1String("none"))
+            qunsetenv("KVR_TLS_CA_FILE");
+        else if (bundle == QLatin1String("missing"))
+            qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("missing.pem")).toUtf8());
+        kvrtest::LogCapture log;
+        const quint16 ports[] = {secure.port, wrongName.port, stranger.port};
+        QString got;
+        QVERIFY(!playsPictures(rtsps(ports[server], user, password), &got));
+        QVERIFY2(!got.isEmpty() && got.contains(detail), qPrintable(got));
+        const QString line = peers::leaked(log, {password});
+        QVERIFY2(line.isEmpty(), qPrintable(line));
+    }
+
+    void secureSessionOutlivesTheHandshakeTimeLimit()
+    {
+        // The handshake's time limit must not end the session once it is up:
+        // a stream that plays longer than that would be cut.
+        std::atomic<bool> stop{false};
+        kvr::video::TlsTunnel tunnel;
+        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), secure.port, kvr::video::TlsTunnel::caBundle(),
+                                        &stop, std::chrono::milliseconds(300));
+        QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
+        QTest::qWait(700);
+        QTcpSocket rtsp;
+        rtsp.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
+        QVERIFY(rtsp.waitForConnected(5000));
+        rtsp.write(QStringLiteral("OPTIONS rtsp://127.0.0.1:%1/live RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(secure.port).toUtf8());
+        QByteArray answer;
+        QElapsedTimer t;
+        t.start();
+        while (!answer.contains("\r\n\r\n") && t.elapsed() < 5000 && rtsp.state() == QAbstractSocket::ConnectedState) {
+            rtsp.waitForReadyRead(100);
+            answer += rtsp.readAll();
+        }
+        QVERIFY2(answer.startsWith("RTSP/1.0 "), answer.constData());
+    }
+
+    void secureTunnelHoldsTheServerBackForASlowReader()
+    {
+        // While the player does not read (paused, or busy), the server must be
+        // held back as over a plain connection, not buffered without end in the
+        // tunnel: a paused secure live stream would otherwise grow the process
+        // by the stream's rate.
+        const qint64 total = 64 * 1024 * 1024;
+        FloodServer server(dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key")), total);
+        server.start();
+        const quint16 port = server.port();
+        QVERIFY(port);
+        std::atomic<bool> stop{false};
+        kvr::video::TlsTunnel tunnel;
+        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, kvr::video::TlsTunnel::caBundle(), &stop);
+        QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
+        QTcpSocket reader;
+        reader.setReadBufferSize(64 * 1024); // a reader that takes nothing more
+        reader.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
+        QVERIFY(reader.waitForConnected(5000));
+        QTest::qWait(1500);
+        const qint64 heldAt = server.sent.load();
+        qInfo() << "bytes the server got rid of while the reader stood still:" << heldAt;
+        QVERIFY2(heldAt < total / 2, qPrintable(QString::number(heldAt)));
+
+        // Reading again, everything comes through.
+        reader.setReadBufferSize(0);
+        qint64 got = 0;
+        QElapsedTimer t;
+        t.start();
+        while (got < total && t.elapsed() < 20000) {
+            reader.waitForReadyRead(100);
+            got += reader.readAll().size();
+        }
+        QCOMPARE(got, total);
+    }
+
+    void refusedPortIsNotRetried()
+    {
+        peers::Peer refuse;
+        QVERIFY(peers::startProxy(refuse, 0, QStringLiteral("refuse")));
+        kvrtest::LogCapture log;
+        player->openAttempts = 40;
+        QElapsedTimer t;
+        t.start();
+        QString detail;
+        QVERIFY(!playsPictures(peers::rtspUrl(refuse.port), &detail));
+        QVERIFY(!detail.isEmpty());
+        // 40 attempts half a second apart would take 20 s.
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!log.contains(QStringLiteral("opened (attempt")));
+
+        // The same through the secure path.
+        t.restart();
+        QVERIFY(!playsPictures(rtsps(refuse.port)));
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+
+        // A peer that accepts and hangs up is tried again, half a second apart.
+        peers::Peer hangUp;
+        QVERIFY(peers::startProxy(hangUp, plain.port, QStringLiteral("close")));
+        player->openAttempts = 3;
+        t.restart();
+        QVERIFY(!playsPictures(peers::rtspUrl(hangUp.port)));
+        qInfo() << "three attempts on a peer that hangs up took" << t.elapsed() << "ms";
+        QVERIFY2(t.elapsed() >= 1000 + 300 && t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void pauseHoldsThePictureAndResumes()
+    {
+        kvrtest::LogCapture log;
+        QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
+        QSignalSpy overloaded(player.get(), &FfmpegPlayer::overloaded);
+        QVERIFY(playsPictures(peers::rtspUrl(plain.port)));
+        player->pause(true);
+        QTest::qWait(300);
+        frames.clear();
+        QTest::qWait(2500);
+        QCOMPARE(frames.size(), 0);
+        player->pause(false);
+        QVERIFY(frames.wait(5000));
+        QTest::qWait(1500);
+        QVERIFY2(frames.size() >= 15, qPrintable(QString::number(frames.size())));
+        QCOMPARE(overloaded.size(), 0);
+        QVERIFY(player->isRunning());
+    }
 };
-
-void PlayerRtsp::initTestCase()
-{
-    QVERIFY(dir.isValid());
-    QProcess certs;
-    certs.start(QStringLiteral("sh"), {kvrtest::fixturePath(QStringLiteral("rtsp/make_certs.sh")), dir.path()});
-    QVERIFY(certs.waitForFinished(60000));
-    QCOMPARE(certs.exitCode(), 0);
-    QVERIFY(peers::startRtsp(plain));
-    const QStringList login = QStringLiteral("--user alice --password s3cret --tls").split(QLatin1Char(' '));
-    QVERIFY(peers::startRtsp(secure, login + QStringList{dir.filePath(QStringLiteral("server.pem"))}));
-    QVERIFY(peers::startRtsp(wrongName, login + QStringList{dir.filePath(QStringLiteral("wrongname.pem"))}));
-    QVERIFY(peers::startRtsp(stranger, login + QStringList{dir.filePath(QStringLiteral("stranger.pem"))}));
-}
-
-void PlayerRtsp::init()
-{
-    qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("ca.pem")).toUtf8());
-    player = std::make_unique<FfmpegPlayer>();
-    player->openAttempts = 2;
-}
-
-void PlayerRtsp::liveStreamGivesPicturesAndSound_data()
-{
-    QTest::addColumn<bool>("secured");
-    QTest::newRow("rtsp") << false;
-    QTest::newRow("rtsps, trusted certificate") << true;
-}
-
-void PlayerRtsp::liveStreamGivesPicturesAndSound()
-{
-    QFETCH(bool, secured);
-    kvrtest::LogCapture log;
-    QSignalSpy audio(player.get(), &FfmpegPlayer::audioTrack);
-    QList<double> positions;
-    connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
-    QVERIFY(playsPictures(secured ? rtsps(secure.port) : peers::rtspUrl(plain.port)));
-    QVERIFY(!audio.isEmpty() && audio.first().first().toBool());
-    // Pictures keep coming, paced on the sound clock, at about real time.
-    const int before = int(positions.size());
-    const double from = positions.last();
-    QTest::qWait(2000);
-    const double advanced = positions.last() - from;
-    QVERIFY2(positions.size() - before >= 25, qPrintable(QString::number(positions.size() - before)));
-    QVERIFY2(advanced > 1.2 && advanced < 3.0, qPrintable(QString::number(advanced)));
-    QVERIFY(!log.contains(QStringLiteral("Playing without audio")));
-    QVERIFY(!log.contains(QStringLiteral("Audio stopped; continuing on the wall clock")));
-    const QString line = peers::leaked(log, {QStringLiteral("s3cret")});
-    QVERIFY2(line.isEmpty(), qPrintable(line));
-}
-
-void PlayerRtsp::secureStreamDoesNotPlay_data()
-{
-    QTest::addColumn<int>("server"); // 0 right certificate, 1 for another host name, 2 from an unknown authority
-    QTest::addColumn<QString>("bundle"); // ours, none (the system's) or a missing file
-    QTest::addColumn<QString>("user");
-    QTest::addColumn<QString>("password");
-    QTest::addColumn<QString>("detail");
-    const QString untrusted = QStringLiteral("Certificate not trusted");
-    QTest::newRow("unknown authority") << 2 << "ours" << "alice" << "s3cret" << untrusted;
-    QTest::newRow("another host name") << 1 << "ours" << "alice" << "s3cret" << untrusted;
-    QTest::newRow("system authorities only") << 0 << "none" << "alice" << "s3cret" << untrusted;
-    QTest::newRow("missing bundle") << 0 << "missing" << "alice" << "s3cret" << QString();
-    QTest::newRow("wrong password") << 0 << "ours" << "alice" << "wr0ngpass" << QString();
-    QTest::newRow("unknown user") << 0 << "ours" << "mallory" << "s3cret" << QString();
-}
-
-void PlayerRtsp::secureStreamDoesNotPlay()
-{
-    QFETCH(int, server);
-    QFETCH(QString, bundle);
-    QFETCH(QString, user);
-    QFETCH(QString, password);
-    QFETCH(QString, detail);
-    if (bundle == QLatin1String("none"))
-        qunsetenv("KVR_TLS_CA_FILE");
-    else if (bundle == QLatin1String("missing"))
-        qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("missing.pem")).toUtf8());
-    kvrtest::LogCapture log;
-    const quint16 ports[] = {secure.port, wrongName.port, stranger.port};
-    QString got;
-    QVERIFY(!playsPictures(rtsps(ports[server], user, password), &got));
-    QVERIFY2(!got.isEmpty() && got.contains(detail), qPrintable(got));
-    const QString line = peers::leaked(log, {password});
-    QVERIFY2(line.isEmpty(), qPrintable(line));
-}
-
-void PlayerRtsp::secureSessionOutlivesTheHandshakeTimeLimit()
-{
-    // The handshake's time limit must not end the session once it is up:
-    // a stream that plays longer than that would be cut.
-    std::atomic<bool> stop{false};
-    kvr::video::TlsTunnel tunnel;
-    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), secure.port, kvr::video::TlsTunnel::caBundle(),
-                                    &stop, std::chrono::milliseconds(300));
-    QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
-    QTest::qWait(700);
-    QTcpSocket rtsp;
-    rtsp.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
-    QVERIFY(rtsp.waitForConnected(5000));
-    rtsp.write(QStringLiteral("OPTIONS rtsp://127.0.0.1:%1/live RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(secure.port).toUtf8());
-    QByteArray answer;
-    QElapsedTimer t;
-    t.start();
-    while (!answer.contains("\r\n\r\n") && t.elapsed() < 5000 && rtsp.state() == QAbstractSocket::ConnectedState) {
-        rtsp.waitForReadyRead(100);
-        answer += rtsp.readAll();
-    }
-    QVERIFY2(answer.startsWith("RTSP/1.0 "), answer.constData());
-}
-
-void PlayerRtsp::secureTunnelHoldsTheServerBackForASlowReader()
-{
-    // While the player does not read (paused, or busy), the server must be
-    // held back as over a plain connection, not buffered without end in the
-    // tunnel: a paused secure live stream would otherwise grow the process
-    // by the stream's rate.
-    const qint64 total = 64 * 1024 * 1024;
-    FloodServer server(dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key")), total);
-    server.start();
-    const quint16 port = server.port();
-    QVERIFY(port);
-    std::atomic<bool> stop{false};
-    kvr::video::TlsTunnel tunnel;
-    const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, kvr::video::TlsTunnel::caBundle(), &stop);
-    QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
-    QTcpSocket reader;
-    reader.setReadBufferSize(64 * 1024); // a reader that takes nothing more
-    reader.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
-    QVERIFY(reader.waitForConnected(5000));
-    QTest::qWait(1500);
-    const qint64 heldAt = server.sent.load();
-    qInfo() << "bytes the server got rid of while the reader stood still:" << heldAt;
-    QVERIFY2(heldAt < total / 2, qPrintable(QString::number(heldAt)));
-
-    // Reading again, everything comes through.
-    reader.setReadBufferSize(0);
-    qint64 got = 0;
-    QElapsedTimer t;
-    t.start();
-    while (got < total && t.elapsed() < 20000) {
-        reader.waitForReadyRead(100);
-        got += reader.readAll().size();
-    }
-    QCOMPARE(got, total);
-}
-
-void PlayerRtsp::refusedPortIsNotRetried()
-{
-    peers::Peer refuse;
-    QVERIFY(peers::startProxy(refuse, 0, QStringLiteral("refuse")));
-    kvrtest::LogCapture log;
-    player->openAttempts = 40;
-    QElapsedTimer t;
-    t.start();
-    QString detail;
-    QVERIFY(!playsPictures(peers::rtspUrl(refuse.port), &detail));
-    QVERIFY(!detail.isEmpty());
-    // 40 attempts half a second apart would take 20 s.
-    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
-    QVERIFY(!log.contains(QStringLiteral("opened (attempt")));
-
-    // The same through the secure path.
-    t.restart();
-    QVERIFY(!playsPictures(rtsps(refuse.port)));
-    QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
-
-    // A peer that accepts and hangs up is tried again, half a second apart.
-    peers::Peer hangUp;
-    QVERIFY(peers::startProxy(hangUp, plain.port, QStringLiteral("close")));
-    player->openAttempts = 3;
-    t.restart();
-    QVERIFY(!playsPictures(peers::rtspUrl(hangUp.port)));
-    qInfo() << "three attempts on a peer that hangs up took" << t.elapsed() << "ms";
-    QVERIFY2(t.elapsed() >= 1000 + 300 && t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
-}
-
-void PlayerRtsp::pauseHoldsThePictureAndResumes()
-{
-    kvrtest::LogCapture log;
-    QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
-    QSignalSpy overloaded(player.get(), &FfmpegPlayer::overloaded);
-    QVERIFY(playsPictures(peers::rtspUrl(plain.port)));
-    player->pause(true);
-    QTest::qWait(300);
-    frames.clear();
-    QTest::qWait(2500);
-    QCOMPARE(frames.size(), 0);
-    player->pause(false);
-    QVERIFY(frames.wait(5000));
-    QTest::qWait(1500);
-    QVERIFY2(frames.size() >= 15, qPrintable(QString::number(frames.size())));
-    QCOMPARE(overloaded.size(), 0);
-    QVERIFY(player->isRunning());
-}
 
 KVR_TEST_MAIN(PlayerRtsp)
 #include "tst_player_rtsp.moc"
