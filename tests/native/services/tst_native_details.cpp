@@ -89,24 +89,45 @@ Outcome fetch(const Native::Device &d, int windowDays)
 class TestNativeDetails : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void isapiDisks()
+    // The disk verdict from every shape of storage answer.
+    void diskVerdicts_data()
     {
-        auto hdd = [](const Native::Device &d, const QByteArray &storage) {
-            Native::Health h;
-            NativeDetails::ChannelMap c;
-            NativeDetails::readHik(d, hikAnswers(storage), h, c);
-            return h.hdd;
-        };
-        const Native::Device nvr = recorder("HIKVISION");
-        QCOMPARE(hdd(nvr, "<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>"),
-                 QStringLiteral("OK"));
-        QCOMPARE(hdd(nvr, "<storage><hdd><status>unformatted</status></hdd></storage>"), QStringLiteral("Fault"));
-        QCOMPARE(hdd(nvr, "<storage><hdd><id>1</id></hdd></storage>"), QStringLiteral("Fault"));
-        QCOMPARE(hdd(nvr, "<storage><hddList/></storage>"), QStringLiteral("Fault"));
-        QCOMPARE(hdd(recorder("HIKVISION", "ipcamera"), "<storage><hddList/></storage>"), QString());
-        // Namespaced answers read the same.
-        QCOMPARE(hdd(nvr, "<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>"),
-                 QStringLiteral("OK"));
+        QTest::addColumn<QString>("brand");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QByteArray>("storage");
+        QTest::addColumn<QString>("hdd");
+        const QString ok = QStringLiteral("OK"), fault = QStringLiteral("Fault");
+        QTest::newRow("isapi ok") << "HIKVISION" << "nvr" << QByteArray("<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>") << ok;
+        QTest::newRow("isapi bad") << "HIKVISION" << "nvr" << QByteArray("<storage><hdd><status>unformatted</status></hdd></storage>") << fault;
+        QTest::newRow("isapi no status") << "HIKVISION" << "nvr" << QByteArray("<storage><hdd><id>1</id></hdd></storage>") << fault;
+        QTest::newRow("isapi no disk") << "HIKVISION" << "nvr" << QByteArray("<storage><hddList/></storage>") << fault;
+        QTest::newRow("isapi camera") << "HIKVISION" << "ipcamera" << QByteArray("<storage><hddList/></storage>") << QString();
+        QTest::newRow("isapi prefixed") << "HIKVISION" << "nvr" << QByteArray("<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>") << ok;
+        QTest::newRow("dahua ok") << "DAHUA" << "nvr" << QByteArray("list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n") << ok;
+        QTest::newRow("dahua state") << "DAHUA" << "nvr" << QByteArray("list.info[0].Detail[0].State=Error\r\n") << fault;
+        QTest::newRow("dahua error") << "DAHUA" << "nvr" << QByteArray("list.info[0].Detail[0].IsError=TRUE\r\n") << fault;
+        QTest::newRow("dahua no disk") << "DAHUA" << "dvr" << QByteArray("other=1\r\n") << fault;
+        QTest::newRow("dahua camera") << "DAHUA" << "ipcamera" << QByteArray("other=1\r\n") << QString();
+        // The state on the disk itself, as recorders in the field report it.
+        QTest::newRow("dahua info state") << "DAHUA" << "nvr" << QByteArray("list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n") << fault;
+        QTest::newRow("dahua lower case") << "DAHUA" << "nvr" << QByteArray("list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n") << ok;
+        // An "Error" body in a 200 is no answer, not a recorder without disks.
+        QTest::newRow("dahua error body") << "DAHUA" << "nvr" << QByteArray("Error\r\nBad Request!\r\n") << QString();
+        QTest::newRow("dahua error count") << "DAHUA" << "nvr" << QByteArray("ErrorCount=0\r\nlist.info[0].State=Success\r\n") << ok;
+    }
+    void diskVerdicts()
+    {
+        QFETCH(QString, brand);
+        QFETCH(QString, type);
+        QFETCH(QByteArray, storage);
+        QFETCH(QString, hdd);
+        Native::Health h;
+        NativeDetails::ChannelMap c;
+        if (brand == "DAHUA")
+            NativeDetails::readDahua(recorder(brand, type), dahuaAnswers(storage), h, c);
+        else
+            NativeDetails::readHik(recorder(brand, type), hikAnswers(storage), h, c);
+        QCOMPARE(h.hdd, hdd);
     }
 
     void isapiChannelsAndClock()
@@ -166,27 +187,6 @@ private Q_SLOTS:
         NativeDetails::readDahua(recorder("DAHUA"), dahuaAnswers(""), given, c);
         QCOMPARE(given.firmware, QStringLiteral("V1"));
         QCOMPARE(given.deviceName, QStringLiteral("Own"));
-    }
-
-    void dahuaDisks()
-    {
-        auto hdd = [](const QString &type, const QByteArray &storage) {
-            Native::Health h;
-            NativeDetails::ChannelMap c;
-            NativeDetails::readDahua(recorder("DAHUA", type), dahuaAnswers(storage), h, c);
-            return h.hdd;
-        };
-        QCOMPARE(hdd("nvr", "list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n"), QStringLiteral("OK"));
-        QCOMPARE(hdd("nvr", "list.info[0].Detail[0].State=Error\r\n"), QStringLiteral("Fault"));
-        QCOMPARE(hdd("nvr", "list.info[0].Detail[0].IsError=TRUE\r\n"), QStringLiteral("Fault"));
-        QCOMPARE(hdd("dvr", "other=1\r\n"), QStringLiteral("Fault"));
-        QCOMPARE(hdd("ipcamera", "other=1\r\n"), QString());
-        // The state on the disk itself, as recorders in the field report it.
-        QCOMPARE(hdd("nvr", "list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n"), QStringLiteral("Fault"));
-        QCOMPARE(hdd("nvr", "list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n"), QStringLiteral("OK"));
-        // An "Error" body in a 200 is no answer, not a recorder without disks.
-        QCOMPARE(hdd("nvr", "Error\r\nBad Request!\r\n"), QString());
-        QCOMPARE(hdd("nvr", "ErrorCount=0\r\nlist.info[0].State=Success\r\n"), QStringLiteral("OK"));
     }
 
     void recordingWindow()

