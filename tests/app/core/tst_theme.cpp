@@ -2,6 +2,7 @@
 #include "tests/support/TestKit.h"
 
 #include <QCalendarWidget>
+#include <QCheckBox>
 #include <QDateEdit>
 #include <QFile>
 #include <QFontDatabase>
@@ -124,35 +125,6 @@ private Q_SLOTS:
         QCOMPARE(applicationFaces().size(), 6);
     }
 
-    void iconsAreTwiceTheirLogicalSize_data()
-    {
-        QTest::addColumn<int>("size");
-        QTest::newRow("12") << 12;
-        QTest::newRow("20") << 20;
-        QTest::newRow("odd 9") << 9;
-    }
-
-    void iconsAreTwiceTheirLogicalSize()
-    {
-        QFETCH(int, size);
-        const int pixels = size * 2;
-        for (int k = 0; k < Theme::kIconKinds; ++k) {
-            const QIcon icon = Theme::icon(Icon(k), Theme::kAccent, size);
-            QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(pixels, pixels)});
-            const QPixmap pm = icon.pixmap(QSize(size, size), 2.0);
-            QCOMPARE(pm.size(), QSize(pixels, pixels));
-            QCOMPARE(pm.devicePixelRatio(), 2.0);
-            // Every kind paints something, but never the whole square.
-            const int painted = paintedPixels(pm.toImage());
-            QVERIFY2(painted > 0 && painted < pixels * pixels, qPrintable(QString("kind %1: %2").arg(k).arg(painted)));
-        }
-        // Unknown kinds paint nothing; sizes below 1 give no icon.
-        for (int k : {17, 42, -1})
-            QCOMPARE(paintedPixels(iconImage(Icon(k), Theme::kAccent, size)), 0);
-        QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, 0).isNull());
-        QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, -5).isNull());
-    }
-
     // Points (fractions of the side) that must carry ink or stay clear: each
     // kind's own shape, not just "something was drawn".
     void kindsPaintTheirShapes()
@@ -242,6 +214,7 @@ private Q_SLOTS:
         named(&root, "LoginError", new QLabel("Wrong password"));
         named(&root, "LoginField", new QLineEdit);
         named(&root, "OtpDigit", new QLineEdit);
+        named(&root, "", new QCheckBox("Remember me for 7 days"));
         auto* primary = named(&root, "LoginPrimary", new QPushButton("Sign in"));
         named(&root, "LoginText", new QPushButton("Show"));
         root.setStyleSheet(Theme::loginStyle());
@@ -317,11 +290,13 @@ private Q_SLOTS:
         QVERIFY(tile->grab().toImage().pixelColor(0, mid) != Theme::kAccent);
     }
 
-    // Draws every kind at every size the screens use, muted and accent, on the
-    // dark backdrop: a sheet for a person to look at (kept with KVR_TEST_SHOTS).
+    // Draws every kind at every size the screens use (and an odd one), muted
+    // and accent, on the dark backdrop: a sheet for a person to look at (kept
+    // with KVR_TEST_SHOTS). Every icon is twice its logical size and paints
+    // something, never the whole square.
     void iconSheet()
     {
-        const QList<int> sizes{12, 16, 18, 20, 48};
+        const QList<int> sizes{9, 12, 16, 18, 20, 48};
         const int cell = 64, labelW = 150;
         const int cols = int(sizes.size()) * 2;
         QImage sheet(QSize(labelW + cols * cell, 40 + Theme::kIconKinds * cell) * 2, QImage::Format_ARGB32);
@@ -345,9 +320,14 @@ private Q_SLOTS:
                        QString("%1 %2").arg(k).arg(names[k]));
             for (int c = 0; c < cols; ++c) {
                 const int s = sizes[c % sizes.size()];
-                const QColor colour = c >= sizes.size() ? Theme::kAccent : Theme::kMuted;
-                p.drawPixmap(QPoint(labelW + c * cell + (cell - s) / 2, y + (cell - s) / 2),
-                             Theme::icon(Icon(k), colour, s).pixmap(QSize(s, s), 2.0));
+                const QIcon icon = Theme::icon(Icon(k), c >= sizes.size() ? Theme::kAccent : Theme::kMuted, s);
+                QCOMPARE(icon.availableSizes(), QList<QSize>{QSize(2 * s, 2 * s)});
+                const QPixmap pm = icon.pixmap(QSize(s, s), 2.0);
+                QCOMPARE(pm.size(), QSize(2 * s, 2 * s));
+                QCOMPARE(pm.devicePixelRatio(), 2.0);
+                const int painted = paintedPixels(pm.toImage());
+                QVERIFY2(painted > 0 && painted < 4 * s * s, qPrintable(QString("kind %1 size %2").arg(k).arg(s)));
+                p.drawPixmap(QPoint(labelW + c * cell + (cell - s) / 2, y + (cell - s) / 2), pm);
             }
         }
         p.end();
@@ -357,6 +337,12 @@ private Q_SLOTS:
         const int x = labelW + (cols - 1) * cell + (cell - 48) / 2;
         const QPoint centroid(int((x + 0.48 * 48) * 2), int((40 + (cell - 48) / 2 + 0.5 * 48) * 2));
         QCOMPARE(sheet.pixelColor(centroid), Theme::kAccent);
+
+        // Unknown kinds paint nothing; sizes below 1 give no icon.
+        for (int k : {17, 42, -1})
+            QCOMPARE(paintedPixels(iconImage(Icon(k), Theme::kAccent, 20)), 0);
+        QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, 0).isNull());
+        QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, -5).isNull());
     }
 };
 

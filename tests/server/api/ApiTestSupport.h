@@ -35,7 +35,6 @@ struct ApiClientTestAccess {
     static QHash<QString, int> liveStartGen(const ApiClient& c) { return c.m_liveStartGen; }
     static int liveCatalogLoads() { return ApiClient::liveCatalogLoads(); }
     static int peakOutstanding(const ApiClient& c) { return c.m_peakOutstanding; }
-    static bool expiryNotified(const ApiClient& c) { return c.m_expiryNotified; }
 };
 
 namespace apitest {
