@@ -62,14 +62,12 @@ private Q_SLOTS:
         QTest::addColumn<QString>("sub");
         const QString p = kPrefix;
         QTest::newRow("hik") << "HIKVISION" << "nvr" << 3 << p + "/Streaming/Channels/301" << p + "/Streaming/Channels/302";
-        QTest::newRow("prama") << "PRAMA" << "nvr" << 1 << p + "/Streaming/Channels/101" << p + "/Streaming/Channels/102";
         QTest::newRow("prama-stqc") << "PRAMA_STQC" << "nvr" << 1 << p + "/Streaming/Channels/101" << p + "/Streaming/Channels/102";
         QTest::newRow("unknown") << "acme" << "nvr" << 2 << p + "/Streaming/Channels/201" << p + "/Streaming/Channels/202";
         QTest::newRow("dahua") << "DAHUA" << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0" << p + "/cam/realmonitor?channel=3&subtype=1";
         QTest::newRow("dahua-cam") << "DAHUA" << "ipcamera" << 1 << p + "/cam/realmonitor?channel=1&subtype=0" << p + "/cam/realmonitor?channel=1&subtype=1";
         QTest::newRow("cpplus-nvr") << "CPPLUS" << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0" << p + "/cam/realmonitor?channel=3&subtype=1";
         QTest::newRow("cpplus-cam") << "CPPLUS" << "ipcamera" << 3 << p + "/video/live?channel=3&subtype=0&unicast=true&proto=Onvif" << p + "/video/live?channel=3&subtype=1&unicast=true&proto=Onvif";
-        QTest::newRow("panasonic") << "PANASONIC" << "dvr" << 2 << p + "/cam/realmonitor?channel=2&subtype=0" << p + "/cam/realmonitor?channel=2&subtype=1";
         QTest::newRow("honeywell") << "HONEYWELL" << "nvr" << 4 << p + "/4/0" << p + "/4/1";
         QTest::newRow("samsung") << "SAMSUNG" << "nvr" << 1 << p + "/LiveChannel/0/media.smp/profile=1" << p + "/LiveChannel/0/media.smp/profile=2";
         QTest::newRow("uniview") << "UNIVIEW" << "nvr" << 5 << p + "/unicast/c5/s0/live" << p + "/unicast/c5/s1/live";

@@ -1,12 +1,9 @@
 #include "app/core/Settings.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
-#include "native/services/SecureFile.h"
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
-#include <QDir>
-#include <QSettings>
 #include <QSignalSpy>
 
 using namespace Native;
@@ -50,6 +47,11 @@ struct ScriptedProbe {
             }
         }
         QFAIL("no pending probe to answer");
+    }
+    void answerAll(const ProbeResult& r)
+    {
+        while (!pending.isEmpty())
+            answer(r);
     }
     int callsFor(const QString& id) const
     {
@@ -122,8 +124,7 @@ private Q_SLOTS:
         QCOMPARE(busy.first(), (QVariantList{ids[0], false}));
         QCOMPARE(finished.first().at(1).toInt(), int(NativeController::Refresh));
 
-        while (!probe.pending.isEmpty())
-            probe.answer(upResult());
+        probe.answerAll(upResult());
         QCOMPARE(probe.peak, 4);
         QCOMPARE(finished.size(), 10);
         QCOMPARE(busy.size(), 10);  // one "idle" per device
@@ -180,8 +181,7 @@ private Q_SLOTS:
         // Sweeps leave it alone: the wrong password is not tried again.
         for (int sweep = 0; sweep < 3; ++sweep) {
             c.poll();
-            while (!probe.pending.isEmpty())
-                probe.answer(upResult());
+            probe.answerAll(upResult());
         }
         QCOMPARE(probe.callsFor(ids[0]), 1);
         QCOMPARE(probe.callsFor(ids[1]), 4);
@@ -278,8 +278,7 @@ private Q_SLOTS:
         QVERIFY(probe.calls.isEmpty());  // nothing before the delay
         due.takeFirst()();
         QCOMPARE(probe.calls.size(), 2);
-        while (!probe.pending.isEmpty())
-            probe.answer(upResult());
+        probe.answerAll(upResult());
 
         // The poll interval follows the setting (1 to 60 minutes) while
         // the timer runs.

@@ -6,8 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QSignalSpy>
 
 #include <memory>
@@ -333,11 +331,8 @@ private Q_SLOTS:
 
     void savesAreCoalescedAndBounded()
     {
-        // The policy: 1.5 s after the last change, never more than 30 s
-        // after the first unsaved one.
-        QCOMPARE(NativeStore::saveDelayMs(30000, 1000), 1000);
-        QCOMPARE(NativeStore::saveDelayMs(99000, 1000), 0);
-
+        // 1.5 s after the last change, never more than 30 s after the first
+        // unsaved one.
         NativeStore store;
         const QString id = store.addDevice(sample());
         QCOMPARE(store.pendingSaveDelayMs(), 1500);
@@ -385,9 +380,7 @@ private Q_SLOTS:
         QVERIFY(store.uptime().dirty());
         store.flush();  // no new credit, yet the history reaches the disk
         QVERIFY(!store.uptime().dirty());
-        const QJsonObject series =
-            QJsonDocument::fromJson(SecureFile::read(kUptimeFile).value()).object().value("series").toObject();
-        QVERIFY(series.contains(checkedKey(id)));
+        QVERIFY(SecureFile::read(kUptimeFile)->contains(checkedKey(id).toLatin1()));
 
         // Removing the device drops its series from the next write.
         store.removeDevice(id);
