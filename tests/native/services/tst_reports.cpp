@@ -101,11 +101,9 @@ private Q_SLOTS:
                 out << r.section(QLatin1Char(','), 1, 1);
             return out;
         };
-        QCOMPARE(names({b.id}), QStringList({"b"}));
-        QCOMPARE(names({c.id, a.id}), QStringList({"a", "c"}));
-        QCOMPARE(names({"no-such-id", b.id}), QStringList({"b"}));
+        QCOMPARE(names({c.id, "no-such-id", a.id}), QStringList({"a", "c"}));
         QCOMPARE(names({}), QStringList({"a", "b", "c"}));
-        QCOMPARE(names({a.id.toUpper()}), QStringList());  // ids compare exactly
+        QCOMPARE(names({a.id.toUpper()}), QStringList()); // ids compare exactly
     }
 
     void uptimeReport()
