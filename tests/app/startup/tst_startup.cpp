@@ -121,6 +121,7 @@ private Q_SLOTS:
         auto w = start(true);
         w->native.useServerSignIn();
         QVERIFY(!NativeMode::prefs().value(QStringLiteral("nativeMode")).toBool());
+        QVERIFY(w->login.isVisible() && !w->native.isVisible()); // the sign-in window first
         QTRY_VERIFY(w->shell.isVisible());
         QCOMPARE(shownCount(*w), 1);
         QCOMPARE(w->login.restoreAttempts(), 1);
