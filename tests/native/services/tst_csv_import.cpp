@@ -88,15 +88,13 @@ private Q_SLOTS:
         QByteArray crlf = NativeCsv::sampleCsv().toUtf8();
         crlf.replace("\n", "\r\n");
         Importer a;
-        ImportResult r = a.run("\xEF\xBB\xBF" + crlf);
-        QCOMPARE(r.added, 2);
-        QCOMPARE(r.errors, QStringList());
-        QCOMPARE(a.store->devices().at(0).name, QStringLiteral("HQ01 Lobby NVR"));
-        QCOMPARE(a.store->site(a.store->devices().at(0).siteId)->address, QStringLiteral("4 Canal Street, Riverton"));
+        QCOMPARE(a.run("\xEF\xBB\xBF" + crlf).errors, QStringList());
+        QCOMPARE(summaries(a).value(0), QStringLiteral("HQ01 Lobby NVR 192.168.1.50 80/554/8000 admin:lampwick HIKVISION "
+                                                       "nvr 16 @Head office (4 Canal Street, Riverton)"));
+        QCOMPARE(a.store->devices().size(), 2);
         // Lone CR row ends, no final line break.
         Importer b;
-        r = b.run("ip,name\r10.0.0.1,One\r10.0.0.2,Two");
-        QCOMPARE(r.added, 2);
+        QCOMPARE(b.run("ip,name\r10.0.0.1,One\r10.0.0.2,Two").added, 2);
         QCOMPARE(b.last().name, QStringLiteral("Two"));
     }
 
@@ -194,32 +192,29 @@ private Q_SLOTS:
     void fileLevelFailures()
     {
         Importer im;
-        ImportResult r = NativeCsv::importFile(*im.store, im.dir.filePath("missing.csv"));
-        QCOMPARE(r.errors, QStringList({"Can't open the file."}));
-        QCOMPARE(r.added + r.skipped, 0);
-        r = im.run("");
-        QCOMPARE(r.errors, QStringList({"The file is empty."}));
-        r = im.run("\xEF\xBB\xBF\r\n\n");
-        QCOMPARE(r.errors, QStringList({"The file is empty."}));
-        r = im.run("Site Name;IP Address\nDepot;10.0.0.1\n");
-        QCOMPARE(r.errors, QStringList({"The first row needs an ip column."}));
-        r = im.run("site,name\nDepot,Gate\n");
-        QCOMPARE(r.errors, QStringList({"The first row needs an ip column."}));
+        QCOMPARE(NativeCsv::importFile(*im.store, im.dir.filePath("missing.csv")).errors,
+                 QStringList({"Can't open the file."}));
+        const QList<QPair<QByteArray, QString>> cases = {
+            {"", "The file is empty."},
+            {"\xEF\xBB\xBF\r\n\n", "The file is empty."},
+            {"Site Name;IP Address\nDepot;10.0.0.1\n", "The first row needs an ip column."},
+            {"site,name\nDepot,Gate\n", "The first row needs an ip column."},
+        };
+        for (const auto &[bytes, error] : cases) {
+            const ImportResult r = im.run(bytes);
+            QCOMPARE(r.errors, QStringList{error});
+            QCOMPARE(r.added + r.skipped, 0);
+        }
         QCOMPARE(im.store->sites().size(), 0);
-        r = im.run("ip,name\n");
-        QCOMPARE(r.added, 0);
-        QCOMPARE(r.skipped, 0);
-        QCOMPARE(r.errors, QStringList());
+        const ImportResult headerOnly = im.run("ip,name\n");
+        QCOMPARE(headerOnly.added + headerOnly.skipped, 0);
+        QCOMPARE(headerOnly.errors, QStringList());
 
         // A file far larger than any device list is refused whole.
-        const QString big = im.dir.filePath("big.csv");
-        QFile f(big);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        QVERIFY(f.write("ip\n10.0.0.1\n") > 0);
-        QVERIFY(f.resize(NativeCsv::kMaxFileBytes + 1));
+        QFile f(im.dir.filePath("big.csv"));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("ip\n10.0.0.1\n") > 0 && f.resize(NativeCsv::kMaxFileBytes + 1));
         f.close();
-        r = NativeCsv::importFile(*im.store, big);
-        QCOMPARE(r.errors, QStringList({"The file is too large to import."}));
+        QCOMPARE(NativeCsv::importFile(*im.store, f.fileName()).errors, QStringList({"The file is too large to import."}));
         QCOMPARE(im.store->devices().size(), 0);
     }
 
