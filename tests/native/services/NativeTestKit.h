@@ -37,8 +37,7 @@ inline int modeOf(const QString &path)
 
 // Makes every file write past `bytes` fail (as a full disk would) while it
 // lives.
-class FileSizeLimit {
-public:
+struct FileSizeLimit {
     explicit FileSizeLimit(rlim_t bytes)
     {
         ::signal(SIGXFSZ, SIG_IGN);
@@ -48,33 +47,17 @@ public:
         ::setrlimit(RLIMIT_FSIZE, &lim);
     }
     ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
-    FileSizeLimit(const FileSizeLimit &) = delete;
-    FileSizeLimit &operator=(const FileSizeLimit &) = delete;
-
-private:
+    Q_DISABLE_COPY(FileSizeLimit)
     rlimit saved {};
 };
 
 // Sets TZ while it lives (for clock changes and skipped midnights).
-class ScopedTz {
-public:
-    explicit ScopedTz(const char *zone) : saved(qgetenv("TZ")), wasSet(qEnvironmentVariableIsSet("TZ"))
-    {
-        qputenv("TZ", zone);
-    }
-    ~ScopedTz()
-    {
-        if (wasSet)
-            qputenv("TZ", saved);
-        else
-            qunsetenv("TZ");
-    }
-    ScopedTz(const ScopedTz &) = delete;
-    ScopedTz &operator=(const ScopedTz &) = delete;
-
-private:
-    QByteArray saved;
-    bool wasSet;
+struct ScopedTz {
+    explicit ScopedTz(const char *zone) { qputenv("TZ", zone); }
+    ~ScopedTz() { wasSet ? void(qputenv("TZ", saved)) : void(qunsetenv("TZ")); }
+    Q_DISABLE_COPY(ScopedTz)
+    const QByteArray saved = qgetenv("TZ");
+    const bool wasSet = qEnvironmentVariableIsSet("TZ");
 };
 
 // Catches the one answer of an asynchronous call, counting how often it came.

@@ -183,22 +183,19 @@ private Q_SLOTS:
     void camerasEditorRules()
     {
         NativeStore store;
-        Device d = sample(4);
-        const QString id = store.addDevice(d);
+        const QString id = store.addDevice(sample(4));
         Device* stored = store.device(id);
         stored->cameras[2].name = "Gate";
         QSignalSpy updated(&store, &NativeStore::deviceUpdated);
 
-        QList<Camera> edits(3);
-        edits[0].channelId = 3;
-        edits[0].name = "  ";
-        edits[0].blur = 50;
-        edits[1].channelId = 2;
-        edits[1].name = " ";
-        edits[1].blur = 101;
-        edits[2].channelId = 99;  // not on the device: skipped
-        edits[2].name = "x";
-        store.saveCameras(id, edits);
+        auto cam = [](int channel, const char* name, int blur) {
+            Camera c;
+            c.channelId = channel;
+            c.name = name;
+            c.blur = blur;
+            return c;
+        };
+        store.saveCameras(id, {cam(3, "  ", 50), cam(2, " ", 101), cam(99, "x", 0)});  // 99: not on the device
         stored = store.device(id);
         QCOMPARE(stored->cameras[2].name, QStringLiteral("Camera 3"));
         QCOMPARE(stored->cameras[2].blur, 50);

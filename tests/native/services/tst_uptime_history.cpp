@@ -10,6 +10,8 @@ using namespace Native;
 
 namespace {
 
+const QDate kToday(2026, 3, 2);
+
 QDateTime local(const QDate& d, int h, int m, int s = 0)
 {
     return QDateTime(d, QTime(h, m, s));
@@ -32,28 +34,27 @@ private Q_SLOTS:
     void creditSplitsHoursAndDaysAndNeverPassesSixty()
     {
         UptimeHistory u;
-        const QDate day(2026, 3, 2);
         const quint64 rev = u.revision();
-        u.credit("d:x", local(day, 10, 50), local(day, 11, 10));
-        QCOMPARE(slot(u, "d:x", day, 10), 10.0);
-        QCOMPARE(slot(u, "d:x", day, 11), 10.0);
+        u.credit("d:x", local(kToday, 10, 50), local(kToday, 11, 10));
+        QCOMPARE(slot(u, "d:x", kToday, 10), 10.0);
+        QCOMPARE(slot(u, "d:x", kToday, 11), 10.0);
         QCOMPARE(u.revision(), rev + 1);
         QVERIFY(u.dirty());
 
         for (int i = 0; i < 10; ++i)
-            u.credit("d:x", local(day, 10, 0), local(day, 11, 0));
-        QCOMPARE(slot(u, "d:x", day, 10), 60.0);
+            u.credit("d:x", local(kToday, 10, 0), local(kToday, 11, 0));
+        QCOMPARE(slot(u, "d:x", kToday, 10), 60.0);
 
         // Across midnight: both days' lists.
-        u.credit("d:x", local(day, 23, 30), local(day.addDays(1), 0, 15));
-        QCOMPARE(slot(u, "d:x", day, 23), 30.0);
-        QCOMPARE(slot(u, "d:x", day.addDays(1), 0), 15.0);
+        u.credit("d:x", local(kToday, 23, 30), local(kToday.addDays(1), 0, 15));
+        QCOMPARE(slot(u, "d:x", kToday, 23), 30.0);
+        QCOMPARE(slot(u, "d:x", kToday.addDays(1), 0), 15.0);
 
         // Fractions of a minute count; an empty or reversed span adds nothing.
-        u.credit("s:x", local(day, 5, 0, 0), local(day, 5, 0, 30));
-        QCOMPARE(slot(u, "s:x", day, 5), 0.5);
-        u.credit("s:x", local(day, 6, 0), local(day, 5, 0));
-        QCOMPARE(slot(u, "s:x", day, 6), 0.0);
+        u.credit("s:x", local(kToday, 5, 0, 0), local(kToday, 5, 0, 30));
+        QCOMPARE(slot(u, "s:x", kToday, 5), 0.5);
+        u.credit("s:x", local(kToday, 6, 0), local(kToday, 5, 0));
+        QCOMPARE(slot(u, "s:x", kToday, 6), 0.0);
     }
 
     void creditWalksThroughClockChanges()
@@ -62,14 +63,14 @@ private Q_SLOTS:
         // goes on past both and the hour is still capped at 60.
         nativetest::ScopedTz london("Europe/London");
         UptimeHistory u;
-        const QDate day(2026, 10, 25);
-        const QDateTime from(day, QTime(0, 30));
+        const QDate autumn(2026, 10, 25);
+        const QDateTime from(autumn, QTime(0, 30));
         const QDateTime to = from.addSecs(3 * 3600);  // 02:30 local
         QCOMPARE(to.time(), QTime(2, 30));
         u.credit("s:x", from, to);
-        QCOMPARE(slot(u, "s:x", day, 0), 30.0);
-        QCOMPARE(slot(u, "s:x", day, 1), 60.0);
-        QCOMPARE(slot(u, "s:x", day, 2), 30.0);
+        QCOMPARE(slot(u, "s:x", autumn, 0), 30.0);
+        QCOMPARE(slot(u, "s:x", autumn, 1), 60.0);
+        QCOMPARE(slot(u, "s:x", autumn, 2), 30.0);
         // And where they go forward, 01:00 to 02:00 never happens.
         const QDate spring(2026, 3, 29);
         u.credit("s:y", QDateTime(spring, QTime(0, 30)), QDateTime(spring, QTime(2, 30)));
@@ -80,17 +81,16 @@ private Q_SLOTS:
     void gridWeighsUpTimeAgainstCheckedTime()
     {
         UptimeHistory u;
-        const QDate day(2026, 3, 2);
-        const QDateTime now = local(day, 15, 20);
+        const QDateTime now = local(kToday, 15, 20);
         // 13:00 checked 30, up 15 -> 30; 14:00 checked 30, up 30 -> 60;
         // 12:00 checked, never up -> 0; 11:00 nothing -> unknown.
-        u.credit("s:x", local(day, 13, 0), local(day, 13, 30));
-        u.credit("d:x", local(day, 13, 0), local(day, 13, 15));
-        u.credit("s:x", local(day, 14, 0), local(day, 14, 30));
-        u.credit("d:x", local(day, 14, 0), local(day, 14, 30));
-        u.credit("s:x", local(day, 12, 0), local(day, 12, 20));
-        u.credit("s:x", local(day, 16, 0), local(day, 16, 20));  // in the future of now
-        u.credit("c:x:3", local(day, 14, 0), local(day, 14, 10));
+        u.credit("s:x", local(kToday, 13, 0), local(kToday, 13, 30));
+        u.credit("d:x", local(kToday, 13, 0), local(kToday, 13, 15));
+        u.credit("s:x", local(kToday, 14, 0), local(kToday, 14, 30));
+        u.credit("d:x", local(kToday, 14, 0), local(kToday, 14, 30));
+        u.credit("s:x", local(kToday, 12, 0), local(kToday, 12, 20));
+        u.credit("s:x", local(kToday, 16, 0), local(kToday, 16, 20));  // in the future of now
+        u.credit("c:x:3", local(kToday, 14, 0), local(kToday, 14, 10));
 
         const QList<UptimeCell> cells = u.grid("x", GraphType::Device, 0, 1, now, {});
         QCOMPARE(cells[13].minutes, 30);
@@ -107,14 +107,14 @@ private Q_SLOTS:
         // Several days, oldest first; 0 days means today alone.
         const QList<UptimeCell> week = u.grid("x", GraphType::Device, 0, 7, now, {});
         QCOMPARE(week.size(), 7 * 24);
-        QCOMPARE(week.first().date, day.addDays(-6));
+        QCOMPARE(week.first().date, kToday.addDays(-6));
         QCOMPARE(week[6 * 24 + 14].minutes, 60);
         QCOMPARE(u.grid("x", GraphType::Device, 0, 0, now, {}).size(), 24);
 
         // Hours that ended before the device was added are unknown; the
         // hour it was added in is shown.
         const QList<UptimeCell> young =
-            u.grid("x", GraphType::Device, 0, 2, now, local(day, 13, 40));
+            u.grid("x", GraphType::Device, 0, 2, now, local(kToday, 13, 40));
         QCOMPARE(young[0].minutes, -1);          // the day before creation
         QCOMPARE(young[24 + 12].minutes, -1);    // 12:00 ended before 13:40
         QCOMPARE(young[24 + 13].minutes, 30);    // the hour of creation
@@ -142,16 +142,15 @@ private Q_SLOTS:
     void fileKeepsFortyDaysRoundedAndSorted()
     {
         UptimeHistory u;
-        const QDate today(2026, 3, 2);
-        const QDate day40 = today.addDays(-40);
-        const QDate day41 = today.addDays(-41);
+        const QDate day40 = kToday.addDays(-40);
+        const QDate day41 = kToday.addDays(-41);
         u.credit("s:b", local(day40, 1, 0), local(day40, 1, 30));
         u.credit("s:b", local(day41, 1, 0), local(day41, 1, 30));
-        u.credit("s:a", local(today, 2, 0, 0), local(today, 2, 12, 21));   // 12.35 -> 12.4
-        u.credit("s:a", local(today, 3, 0, 0), local(today, 3, 12, 20)); // 12.333 -> 12.3
+        u.credit("s:a", local(kToday, 2, 0, 0), local(kToday, 2, 12, 21));   // 12.35 -> 12.4
+        u.credit("s:a", local(kToday, 3, 0, 0), local(kToday, 3, 12, 20)); // 12.333 -> 12.3
         u.credit("s:old", local(day41, 1, 0), local(day41, 2, 0));
 
-        const QByteArray bytes = u.encode(today);
+        const QByteArray bytes = u.encode(kToday);
         const QJsonDocument doc = QJsonDocument::fromJson(bytes);
         // Byte for byte what a JSON writer makes of the same tree: keys in
         // ascending order, compact.
@@ -161,7 +160,7 @@ private Q_SLOTS:
         const QJsonObject b = series.value("s:b").toObject();
         QVERIFY(b.contains(day40.toString(Qt::ISODate)));
         QVERIFY(!b.contains(day41.toString(Qt::ISODate)));
-        const QJsonArray a = series.value("s:a").toObject().value(today.toString(Qt::ISODate)).toArray();
+        const QJsonArray a = series.value("s:a").toObject().value(kToday.toString(Qt::ISODate)).toArray();
         QCOMPARE(a.size(), 24);
         QCOMPARE(a.at(2).toDouble(), 12.4);
         QVERIFY(bytes.contains("12.3,0,"));
@@ -173,7 +172,7 @@ private Q_SLOTS:
             "{'series':{'s:b':{'%1':[5],'%2':[1,'x',2.5,99,-4,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,7,8]}},'version':1}")
             .arg(day41.toString(Qt::ISODate), day40.toString(Qt::ISODate))
             .replace(QLatin1Char('\''), QLatin1Char('"')).toUtf8();
-        QCOMPARE(back.decode(withOld, today, &problems), ReadStatus::Clean);
+        QCOMPARE(back.decode(withOld, kToday, &problems), ReadStatus::Clean);
         QVERIFY(problems.isEmpty());
         const auto* s = back.series("s:b");
         QVERIFY(s);
@@ -189,60 +188,57 @@ private Q_SLOTS:
     void anyWellFormedLayoutReadsTheSame()
     {
         UptimeHistory u;
-        const QDate today(2026, 3, 2);
-        u.credit("s:a", local(today, 1, 0), local(today, 2, 30));
-        u.credit("c:a:2", local(today.addDays(-3), 22, 0), local(today.addDays(-2), 1, 10));
-        const QByteArray compact = u.encode(today);
+        u.credit("s:a", local(kToday, 1, 0), local(kToday, 2, 30));
+        u.credit("c:a:2", local(kToday.addDays(-3), 22, 0), local(kToday.addDays(-2), 1, 10));
+        const QByteArray compact = u.encode(kToday);
         const QByteArray indented = QJsonDocument::fromJson(compact).toJson(QJsonDocument::Indented);
         QByteArray escaped = compact;
         escaped.replace("\"c:a:2\"", "\"\\u0063:a:2\"");  // same key, written with an escape
         for (const QByteArray& bytes : {compact, indented, escaped}) {
             UptimeHistory back;
             QStringList problems;
-            QCOMPARE(back.decode(bytes, today, &problems), ReadStatus::Clean);
-            QCOMPARE(back.encode(today), compact);
+            QCOMPARE(back.decode(bytes, kToday, &problems), ReadStatus::Clean);
+            QCOMPARE(back.encode(kToday), compact);
         }
     }
 
     void damagedFileIsReadAsFarAsSound()
     {
         UptimeHistory u;
-        const QDate today(2026, 3, 2);
         for (int i = 0; i < 5; ++i)
-            u.credit(QStringLiteral("d:dev%1").arg(i), local(today, 1, 0), local(today, 2, 0));
-        const QByteArray whole = u.encode(today);
+            u.credit(QStringLiteral("d:dev%1").arg(i), local(kToday, 1, 0), local(kToday, 2, 0));
+        const QByteArray whole = u.encode(kToday);
         // Cut in the middle of the fourth series' hour list.
         const qsizetype cutAt = whole.indexOf("d:dev3") + 30;
         UptimeHistory back;
         QStringList problems;
-        QCOMPARE(back.decode(whole.left(cutAt), today, &problems), ReadStatus::Damaged);
+        QCOMPARE(back.decode(whole.left(cutAt), kToday, &problems), ReadStatus::Damaged);
         QCOMPARE(problems.size(), 1);
         QVERIFY(back.series("d:dev2"));
         QCOMPARE(back.series("d:dev2")->size(), size_t(1));
         QVERIFY(!back.series("d:dev4"));
 
-        QCOMPARE(back.decode("not json at all", today, &problems), ReadStatus::Damaged);
+        QCOMPARE(back.decode("not json at all", kToday, &problems), ReadStatus::Damaged);
         QVERIFY(back.isEmpty());
-        QCOMPARE(back.decode("[1,2]", today, &problems), ReadStatus::Damaged);
-        QCOMPARE(back.decode("{\"series\":{},\"version\":7}", today, &problems),
+        QCOMPARE(back.decode("[1,2]", kToday, &problems), ReadStatus::Damaged);
+        QCOMPARE(back.decode("{\"series\":{},\"version\":7}", kToday, &problems),
                  ReadStatus::OtherVersion);
     }
 
     void removingADeviceDropsAllItsSeriesOnly()
     {
         UptimeHistory u;
-        const QDate today(2026, 3, 2);
         const QString id = "5f0c1f43-0000-4000-8000-000000000001";
         const QString other = id + "-twin";
         for (const QString& key : {checkedKey(id), internetKey(id), deviceKey(id), cameraKey(id, 3),
                                    cameraKey(id, 12), deviceKey(other)})
-            u.credit(key, local(today, 1, 0), local(today, 1, 30));
+            u.credit(key, local(kToday, 1, 0), local(kToday, 1, 30));
         u.clearDirty();
         u.removeDevice(id);
         QVERIFY(u.dirty());
         QCOMPARE(u.seriesCount(), 1);
         QVERIFY(u.series(deviceKey(other)));
-        QVERIFY(!u.encode(today).contains(cameraKey(id, 12).toLatin1()));
+        QVERIFY(!u.encode(kToday).contains(cameraKey(id, 12).toLatin1()));
     }
 };
 
