@@ -1,6 +1,7 @@
 #include "native/services/CalendarDaySearch.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/fixtures/devices/FakeRecordings.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QEventLoop>
@@ -16,23 +17,12 @@
 using kvrtest::FakeDevice;
 using kvrtest::FakeRecordings;
 using NativeCalendar::Clip;
+using nativetest::deviceFor;
+using nativetest::reply;
 
 namespace {
 
 const QDate kDay(2025, 3, 5);
-
-Native::Device deviceFor(const FakeDevice &fake, const QString &brand)
-{
-    Native::Device d;
-    d.ip = QStringLiteral("127.0.0.1");
-    d.httpPort = fake.httpPort();
-    d.rtspPort = fake.rtspPort();
-    d.username = fake.username;
-    d.password = fake.password;
-    d.manufacturer = brand;
-    d.channels = 8;
-    return d;
-}
 
 // `count` clips of 25 s, 30 s apart through the day, in a shuffled order.
 QList<FakeRecordings::Clip> dayOf(int count)
@@ -126,13 +116,8 @@ private Q_SLOTS:
     {
         // Where the clock skips midnight (Chile starts summer time at 00:00),
         // the day still runs from 00:00:00 to 23:59:59 on the device.
-        const QByteArray zone = qgetenv("TZ");
-        qputenv("TZ", "America/Santiago");
+        const nativetest::ScopedTz chile("America/Santiago");
         const QByteArray skipped = NativeCalendar::hikDayBody(QStringLiteral("id"), 101, QDate(2025, 9, 7), 0);
-        if (zone.isNull())
-            qunsetenv("TZ");
-        else
-            qputenv("TZ", zone);
         QVERIFY(skipped.contains("<startTime>2025-09-07T00:00:00Z</startTime><endTime>2025-09-07T23:59:59Z</endTime>"));
     }
 
@@ -285,9 +270,7 @@ private Q_SLOTS:
         QVERIFY(dev.rec.liveFinders().isEmpty());
 
         // A finder that was never made is neither closed nor destroyed.
-        FakeDevice::Reply empty;
-        empty.body = "result=\r\n";
-        dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), empty);
+        dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), reply(200, "result=\r\n"));
         dev.fake.clearLog();
         DayResult c;
         QVERIFY(dev.search(c, "DAHUA"));
@@ -296,9 +279,7 @@ private Q_SLOTS:
         QCOMPARE(dev.fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=close")), 0);
         QCOMPARE(dev.fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy")), 0);
 
-        FakeDevice::Reply missing;
-        missing.status = 404;
-        dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), missing);
+        dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), reply(404));
         DayResult d;
         QVERIFY(dev.search(d, "DAHUA"));
         QCOMPARE(d.error, QStringLiteral("This device doesn't support searching recordings."));
@@ -327,10 +308,8 @@ private Q_SLOTS:
 
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(fake.start());
-        FakeDevice::Reply reply;
-        reply.contentType = "application/xml";
-        reply.body = body;
-        fake.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), reply);
+        fake.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"),
+                    reply(200, body, [](FakeDevice::Reply &r) { r.contentType = "application/xml"; }));
         std::optional<QSet<int>> days;
         NativeCalendar::month(deviceFor(fake, "HIKVISION"), 1, true, 2025, 2,
                               [&](const QSet<int> &d, const QString &) { days = d; });
