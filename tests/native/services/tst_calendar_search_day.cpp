@@ -288,8 +288,8 @@ private Q_SLOTS:
         Native::Device gone = deviceFor(dev.fake, "HIKVISION");
         gone.httpPort = kvrtest::closedPort();
         DayResult e;
-        NativeCalendar::day(gone, 1, true, kDay, [&e](const QList<Clip> &c, const QString &err) {
-            e.clips = c;
+        NativeCalendar::day(gone, 1, true, kDay, [&e](const QList<Clip> &clips, const QString &err) {
+            e.clips = clips;
             e.error = err;
         });
         QTRY_VERIFY_WITH_TIMEOUT(e.clips.has_value(), 10000);

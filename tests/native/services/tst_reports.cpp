@@ -132,7 +132,9 @@ private Q_SLOTS:
         QVERIFY(all.endsWith(QLatin1Char('\n')) && !all.contains(QLatin1Char('\r')));
         const QStringList lines = rows(all);
         const QStringList internet = lines.filter(",Internet,");
-        auto day = [](const QDate &d, const char *rest) { return d.toString(Qt::ISODate) + ",\"Main, east\",'=1+1," + rest; };
+        auto day = [](const QDate &date, const char *rest) {
+            return date.toString(Qt::ISODate) + ",\"Main, east\",'=1+1," + rest;
+        };
         QCOMPARE(internet.size(), 40);
         QCOMPARE(internet.first(), day(kToday.addDays(-39), "Internet,100.0"));
         QCOMPARE(internet.last(), day(kToday, "Internet,50.0"));
