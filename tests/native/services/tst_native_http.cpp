@@ -233,7 +233,7 @@ private Q_SLOTS:
         QTest::qWait(50);
         QCOMPARE(never.calls, 1);
 
-        probe(0, 3000, bad);
+        probe(0, 3000, bad); // refused at once, yet later
         QVERIFY(!bad->first);
     }
 };
