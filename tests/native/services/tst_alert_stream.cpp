@@ -143,6 +143,7 @@ void TestAlertStream::partFraming()
     // Pictures (even one without a length that looks like a notification)
     // and the closing delimiter give nothing.
     QVERIFY(p.feed(part("b", jpeg(20000), "image/jpeg") + "--b--\r\n").isEmpty());
+    QCOMPARE(p.buffered(), 0);
     QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", false) + "--b\r\n").isEmpty());
 
     // "\n" header lines; whichever blank line comes first ends the headers
@@ -172,8 +173,8 @@ void TestAlertStream::contentLengths_data()
     QTest::newRow("too long") << QByteArray("100000") << both;
     QTest::newRow("too short") << QByteArray("40") << QStringList{"io"};
     QTest::newRow("not a number") << QByteArray("ten") << both;
-    for (const char* n : {"2147483648", "4294967296", "9223372036854775807", "18446744073709551615", "-1",
-                          "-9223372036854775808"})
+    for (const char* n : {"2147483647", "2147483648", "4294967295", "4294967296", "9223372036854775807",
+                          "18446744073709551615", "-1", "-9223372036854775808"})
         QTest::newRow(n) << QByteArray(n) << both;
 }
 
@@ -182,10 +183,10 @@ void TestAlertStream::contentLengths()
     QFETCH(QByteArray, length);
     QFETCH(QStringList, expected);
     Parser p = multipart();
-    QStringList got = types(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + length + "\r\n\r\n"
-                                   + xmlAlert("VMD") + "\r\n"));
-    got += types(p.feed(part("b", xmlAlert("io")) + "--b\r\n"));
-    QCOMPARE(got, expected);
+    // Nothing yet: no part's end is known.
+    QVERIFY(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + length + "\r\n\r\n" + xmlAlert("VMD")
+                   + "\r\n").isEmpty());
+    QCOMPARE(types(p.feed(part("b", xmlAlert("io")) + "--b\r\n")), expected);
     QVERIFY(p.buffered() < 64);
 }
 
@@ -224,6 +225,7 @@ void TestAlertStream::bodies()
     QVERIFY(Parser::parseBody(R"({"eventType":"io","channelID":"1"})", "application/xml", &b));
     QCOMPARE(b.channel, 0);
     QCOMPARE(b.activePostCount, -1);
+    QVERIFY(b.active);
     Alert c;
     QVERIFY(Parser::parseBody(R"({"eventType":"io","channelID":"1","dynChannelID":6})", "text/json", &c));
     QCOMPARE(c.channel, 6);
