@@ -55,7 +55,7 @@ private Q_SLOTS:
 
     // Fit, cover and the unscaled case are checked on screen below; here the
     // sizes a screen of ratio 1 cannot show.
-    void pictureGeometryAtRatioTwo()
+    void pictureGeometryAtOtherRatios()
     {
         // A 2556 × 1440 picture at ratio 2 is 1278 × 720 device-independent
         // pixels: within 3 pixels of the widget, so drawn unscaled at x = 1.
@@ -67,10 +67,7 @@ private Q_SLOTS:
         QVERIFY(VideoStage::drawsUnscaled(logical, placed.size()));
         QVERIFY(!VideoStage::drawsUnscaled(QSize(1277, 720), QSize(1280, 720)));
         QVERIFY(VideoStage::pictureRect(QSize(0, 10), QSize(100, 100), false).isEmpty());
-    }
-
-    void deviceSizeRoundsHalvesAway()
-    {
+        // Sizes in device pixels round halves away from zero.
         QCOMPARE(VideoStage::devicePixelSize(QSize(101, 50), 1.5), QSize(152, 75));
         QCOMPARE(VideoStage::devicePixelSize(QSize(3, 5), 0.5), QSize(2, 3));
         QCOMPARE(VideoStage::devicePixelSize(QSize(640, 360), 2.0), QSize(1280, 720));
