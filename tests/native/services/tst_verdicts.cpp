@@ -93,7 +93,7 @@ private Q_SLOTS:
         QCOMPARE(ago(QDateTime(), kNow), QStringLiteral("never"));
     }
 
-    void disabledUnreachableLoginAndDisk()
+    void deviceStateFindings()
     {
         Fleet f;
         Device off = healthy(QStringLiteral("Off"));
@@ -116,7 +116,15 @@ private Q_SLOTS:
         Device erring = healthy(QStringLiteral("Erring"));
         erring.health.device = NotTested;
         erring.health.error = QStringLiteral("The device answered HTTP 500.");
-        f.load({off, fresh, gone, mute, locked, erring});
+        Device stale = healthy(QStringLiteral("Stale"));
+        stale.health.checkedAt = kNow.addSecs(-86401);
+        Device unfetched = healthy(QStringLiteral("Unfetched"));
+        unfetched.health.checkedAt = kNow.addSecs(-86400);
+        unfetched.health.fetchedAt = QDateTime();
+        unfetched.health.model.clear();
+        Device modelOnly = healthy(QStringLiteral("Model"));
+        modelOnly.health.fetchedAt = QDateTime();
+        f.load({off, fresh, gone, mute, locked, erring, stale, unfetched, modelOnly});
         f.refused.insert(locked.id);
         f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
         f.standing.insert(fresh.id, {Standing{4, 2, kNow.addSecs(-600)}});
@@ -132,10 +140,13 @@ private Q_SLOTS:
             {"0/1 Login refused | The saved username or password was refused. Automatic checks are paused so "
              "the account is not locked."},
             {"0/2 Not answering properly | The device answered HTTP 500. Last online 2 min ago."},
+            {"2/40 Last checked yesterday | This result may be out of date. Refresh to check again."},
+            {"2/41 No device info yet | Fetch device info to read its model, disks, recordings and cameras."},
+            {},
         });
         // Disabled devices count nowhere.
         QCOMPARE(sites(f.sources(), kNow).size(), 1);
-        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 5);
+        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 8);
     }
 
     void recordingRules_data()
@@ -250,25 +261,6 @@ private Q_SLOTS:
         QCOMPARE(clockDriftSecs(unknown), kUnknownDrift);
     }
 
-    void unstableWeek()
-    {
-        Fleet f;
-        Device exact = healthy(QStringLiteral("Exact"));
-        Device shaky = healthy(QStringLiteral("Shaky"));
-        Device blank = healthy(QStringLiteral("Blank"));
-        UptimeHistory history;
-        // 20 known hours yesterday: 19 up and 1 down is exactly 95.0 %.
-        const QDate day = kNow.date().addDays(-1);
-        for (int h = 0; h < 20; ++h) {
-            nativeseed::hour(history, exact.id, GraphType::Device, 0, day, h, h == 0 ? 0 : 60);
-            nativeseed::hour(history, shaky.id, GraphType::Device, 0, day, h, h < 2 ? 0 : 60);
-        }
-        f.load({exact, shaky, blank}, {}, history);
-        QCOMPARE(average(dailyUptime(*f.store, exact.id, 7, kNow)), 95.0);
-        QCOMPARE(average(dailyUptime(*f.store, blank.id, 7, kNow)), -1.0);
-        f.expect({{}, {"1/15 Unstable | Up 90.0% of the checked time in the last 7 days."}, {}});
-    }
-
     void liveEventFindings()
     {
         Fleet f;
@@ -336,25 +328,6 @@ private Q_SLOTS:
             "1/16 Video loss reported | Gate, 10 min ago, by the device's live events. Not cleared since.",
             "0/6 Disk error reported | 1 h ago, by the device's live events. Not cleared since.",
         }));
-    }
-
-    void staleAndUnfetched()
-    {
-        Fleet f;
-        Device stale = healthy(QStringLiteral("Stale"));
-        stale.health.checkedAt = kNow.addSecs(-86401);
-        Device day = healthy(QStringLiteral("Day"));
-        day.health.checkedAt = kNow.addSecs(-86400);
-        day.health.fetchedAt = QDateTime();
-        day.health.model.clear();
-        Device modelOnly = healthy(QStringLiteral("Model"));
-        modelOnly.health.fetchedAt = QDateTime();
-        f.load({stale, day, modelOnly});
-        f.expect({
-            {"2/40 Last checked yesterday | This result may be out of date. Refresh to check again."},
-            {"2/41 No device info yet | Fetch device info to read its model, disks, recordings and cameras."},
-            {},
-        });
     }
 
     void oneDeviceKeepsRuleOrder()
@@ -433,13 +406,15 @@ private Q_SLOTS:
         QCOMPARE(noSite, QStringList({"No site [] d1 c0 u0 p0 w0 cam4/4/4 gone", "No site [] d1 c1 u1 p0 w0 cam4/4/4 none"}));
     }
 
-    void dailyAndFleetUptime()
+    void uptimeFiguresAndUnstable()
     {
         Fleet f;
         Device a = healthy(QStringLiteral("A"));
         Device b = healthy(QStringLiteral("B"));
         Device off = healthy(QStringLiteral("Off"));
         off.enabled = false;
+        Device exact = healthy(QStringLiteral("Exact"));
+        Device shaky = healthy(QStringLiteral("Shaky"));
         UptimeHistory history;
         const QDate today = kNow.date();
         for (int h = 0; h < 10; ++h) {
@@ -448,11 +423,19 @@ private Q_SLOTS:
             nativeseed::hour(history, off.id, GraphType::Device, 0, today.addDays(-1), h, 0);
         }
         nativeseed::hour(history, a.id, GraphType::Device, 0, today, 1, 30);
-        f.load({a, b, off}, {}, history);
+        // 20 known hours yesterday: 19 up and 1 down is exactly 95.0 %, not unstable.
+        for (int h = 0; h < 20; ++h) {
+            nativeseed::hour(history, exact.id, GraphType::Device, 0, today.addDays(-1), h, h == 0 ? 0 : 60);
+            nativeseed::hour(history, shaky.id, GraphType::Device, 0, today.addDays(-1), h, h < 2 ? 0 : 60);
+        }
+        f.load({a, b, off, exact, shaky}, {}, history);
+        QCOMPARE(average(dailyUptime(*f.store, exact.id, 7, kNow)), 95.0);
+        QCOMPARE(f.of(3), QStringList());
+        QCOMPARE(f.of(4), QStringList({"1/15 Unstable | Up 90.0% of the checked time in the last 7 days."}));
         QCOMPARE(dailyUptime(*f.store, a.id, 3, kNow), QList<double>({100.0, -1.0, 50.0}));
         QCOMPARE(dailyUptime(*f.store, b.id, 3, kNow), QList<double>({50.0, -1.0, -1.0}));
         QCOMPARE(dailyUptime(*f.store, a.id, 0, kNow), QList<double>());
-        QCOMPARE(fleetDailyUptime(*f.store, 3, kNow), QList<double>({75.0, -1.0, 50.0}));
+        QCOMPARE(fleetDailyUptime(*f.store, 3, kNow), QList<double>({75.0, 92.5, 50.0}));
         // A cached list is not served into a later clock hour.
         QCOMPARE(dailyUptime(*f.store, a.id, 3, kNow.addDays(1)), QList<double>({-1.0, 50.0, -1.0}));
         QCOMPARE(average({-1.0, 20.0, 40.0}), 30.0);
