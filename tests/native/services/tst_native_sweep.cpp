@@ -85,23 +85,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!c.isBusy(lockedId), 30000);
         QCOMPARE(store.device(lockedId)->health.device, int(Passed));
     }
-
-    void unreachableDevicesEndAsOffline()
-    {
-        NativeStore store;
-        Device closed;
-        closed.ip = "127.0.0.1";
-        closed.httpPort = kvrtest::closedPort();
-        closed.rtspPort = kvrtest::closedPort();
-        const QString id = store.addDevice(closed);
-        NativeController c(&store);
-        QSignalSpy finished(&c, &NativeController::finished);
-        c.run(id, NativeController::Diagnose);
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 30000);
-        QCOMPARE(store.device(id)->health.error, QStringLiteral("Device is offline."));
-        QVERIFY(store.device(id)->health.checkedAt.isValid());
-        QVERIFY(!c.isRefused(id));
-    }
 };
 
 KVR_TEST_MAIN(TestNativeSweep)
