@@ -58,12 +58,18 @@ QString valueNoCase(const NativeParse::FlatMap &map, const QString &key)
     return QString();
 }
 
+// The channel an ISAPI list item describes by its "id", 0 when none.
+int itemChannel(const NativeParse::FlatMap &item)
+{
+    bool ok = false;
+    const qint64 id = item.value(QStringLiteral("id")).toLongLong(&ok);
+    return ok ? channelNumber(id) : 0;
+}
+
 void mergeChannelNames(const QList<NativeParse::FlatMap> &items, ChannelMap &channels)
 {
     for (const NativeParse::FlatMap &item : items) {
-        bool ok = false;
-        const qint64 id = item.value(QStringLiteral("id")).toLongLong(&ok);
-        const int channel = ok ? channelNumber(id) : 0;
+        const int channel = itemChannel(item);
         if (channel == 0)
             continue;
         Native::ChannelInfo &e = entry(channels, channel);
@@ -186,9 +192,7 @@ void readHik(const Native::Device &device, const QList<NativeHttp::Response> &a,
     if (is2xx(a[2])) {
         const auto items = NativeParse::xmlList(a[2].body, QStringLiteral("InputProxyChannelStatus"));
         for (const NativeParse::FlatMap &item : items) {
-            bool ok = false;
-            const qint64 id = item.value(QStringLiteral("id")).toLongLong(&ok);
-            const int channel = ok ? channelNumber(id) : 0;
+            const int channel = itemChannel(item);
             if (channel == 0)
                 continue;
             Native::ChannelInfo &e = entry(channels, channel);
