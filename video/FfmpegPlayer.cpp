@@ -519,8 +519,6 @@ bool DecodeRun::openInput()
 {
     const int attempts = kind == InputKind::Rtsp ? std::max(1, int(p.openAttempts.load())) : 1;
     int err = 0;
-    const bool live = kind != InputKind::OtherHls;
-    Q_UNUSED(live)
     for (int attempt = 1; attempt <= attempts && !stopped(); ++attempt) {
         QByteArray address = p.url.toUtf8();
         bool finalFailure = false;

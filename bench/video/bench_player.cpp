@@ -134,8 +134,6 @@ double runFfmpeg(const QString& url, int copies, int seconds, int* frames, bool 
 {
     const double cpu0 = cpuSeconds(RUSAGE_CHILDREN);
     std::vector<std::unique_ptr<QProcess>> procs;
-    QElapsedTimer clock;
-    clock.start();
     for (int i = 0; i < copies; ++i) {
         auto p = std::make_unique<QProcess>();
         p->setProcessChannelMode(QProcess::MergedChannels);
@@ -157,8 +155,6 @@ double runFfmpeg(const QString& url, int copies, int seconds, int* frames, bool 
             last = it.next().captured(1).toInt();
         *frames += last;
     }
-    const double wall = clock.elapsed() / 1000.0;
-    Q_UNUSED(wall)
     *frames /= copies;
     return (cpuSeconds(RUSAGE_CHILDREN) - cpu0) / (copies * double(seconds));
 }

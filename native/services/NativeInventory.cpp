@@ -505,18 +505,14 @@ InventoryData decodeInventory(const QByteArray& bytes)
     for (const QJsonValue& v : root.value(QLatin1String("sites")).toArray())
         data.sites.append(siteFromJson(v.toObject()));
 
-    int withoutId = 0;
     for (const QJsonValue& v : root.value(QLatin1String("devices")).toArray()) {
         Device d = deviceFromJson(v.toObject());
-        if (d.id.isEmpty()) {
-            ++withoutId;
-            continue;
-        }
+        if (d.id.isEmpty())
+            continue; // skipped silently: such a record was never ours
         syncCameras(d);
         clearDuplicateCameraNames(d);
         data.devices.append(std::move(d));
     }
-    Q_UNUSED(withoutId);  // skipped silently: such a record was never ours
     return data;
 }
 
