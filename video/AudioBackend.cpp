@@ -31,20 +31,20 @@ AudioBackend::ForcedFailure forcedFailure()
 class FailingOutput final : public AudioBackend {
 public:
     FailingOutput(std::unique_ptr<AudioBackend> inner, ForcedFailure failure)
-        : inner_(std::move(inner)), failure_(failure) {}
+        : m_inner(std::move(inner)), m_failure(failure) {}
     bool configure(int sampleRate, int channels, AudioRenderCallback callback, void* refCon) override
     {
-        if (failure_ == ForcedFailure::Configure)
+        if (m_failure == ForcedFailure::Configure)
             return false;
-        return inner_->configure(sampleRate, channels, callback, refCon);
+        return m_inner->configure(sampleRate, channels, callback, refCon);
     }
-    double latencySeconds() const override { return inner_->latencySeconds(); }
-    bool start() override { return failure_ == ForcedFailure::Start ? false : inner_->start(); }
-    void stop() override { inner_->stop(); }
+    double latencySeconds() const override { return m_inner->latencySeconds(); }
+    bool start() override { return m_failure == ForcedFailure::Start ? false : m_inner->start(); }
+    void stop() override { m_inner->stop(); }
 
 private:
-    std::unique_ptr<AudioBackend> inner_;
-    ForcedFailure failure_;
+    std::unique_ptr<AudioBackend> m_inner;
+    ForcedFailure m_failure;
 };
 
 // Plays nothing, but pulls the render callback at the real rate of the
@@ -57,13 +57,13 @@ public:
 
     bool configure(int sampleRate, int channels, AudioRenderCallback callback, void* refCon) override
     {
-        if (sampleRate <= 0 || channels <= 0 || !callback || running_)
+        if (sampleRate <= 0 || channels <= 0 || !callback || m_running)
             return false;
-        rate_ = sampleRate;
-        channels_ = channels;
-        callback_ = callback;
-        refCon_ = refCon;
-        scratch_.assign(size_t(kChunkFrames) * size_t(channels) * 2, 0);
+        m_rate = sampleRate;
+        m_channels = channels;
+        m_callback = callback;
+        m_refCon = refCon;
+        m_scratch.assign(size_t(kChunkFrames) * size_t(channels) * 2, 0);
         return true;
     }
 
@@ -71,30 +71,30 @@ public:
 
     bool start() override
     {
-        if (!callback_)
+        if (!m_callback)
             return false;
-        if (running_)
+        if (m_running)
             return true;
         {
-            std::lock_guard<std::mutex> guard(wakeLock_);
-            stopRequested_ = false;
+            std::lock_guard<std::mutex> guard(m_wakeLock);
+            m_stopRequested = false;
         }
-        running_ = true;
-        thread_ = std::thread([this] { pull(); });
+        m_running = true;
+        m_thread = std::thread([this] { pull(); });
         return true;
     }
 
     void stop() override
     {
-        if (!running_)
+        if (!m_running)
             return;
         {
-            std::lock_guard<std::mutex> guard(wakeLock_);
-            stopRequested_ = true;
+            std::lock_guard<std::mutex> guard(m_wakeLock);
+            m_stopRequested = true;
         }
-        wake_.notify_all();
-        thread_.join();
-        running_ = false;
+        m_wake.notify_all();
+        m_thread.join();
+        m_running = false;
     }
 
 private:
@@ -107,40 +107,40 @@ private:
         using Clock = std::chrono::steady_clock;
         const auto origin = Clock::now();
         uint64_t pulled = 0;
-        std::unique_lock<std::mutex> lock(wakeLock_);
-        while (!stopRequested_) {
+        std::unique_lock<std::mutex> lock(m_wakeLock);
+        while (!m_stopRequested) {
             lock.unlock();
             const double elapsed = std::chrono::duration<double>(Clock::now() - origin).count();
-            const auto due = uint64_t(elapsed * rate_);
+            const auto due = uint64_t(elapsed * m_rate);
             // After a stall of this thread (a suspended computer, a starved
             // process) carry on from now, as a device would after an underrun,
             // instead of draining the ring in one burst.
-            const auto backlogLimit = uint64_t(rate_) * uint64_t(kMaxBacklog.count()) / 1000;
+            const auto backlogLimit = uint64_t(m_rate) * uint64_t(kMaxBacklog.count()) / 1000;
             if (due > pulled + backlogLimit)
                 pulled = due - backlogLimit;
             while (pulled < due) {
                 const auto frames = uint32_t(std::min<uint64_t>(due - pulled, kChunkFrames));
-                AudioRenderBuffer buffer{uint32_t(channels_), uint32_t(frames * uint32_t(channels_) * 2),
-                                         scratch_.data()};
+                AudioRenderBuffer buffer{uint32_t(m_channels), uint32_t(frames * uint32_t(m_channels) * 2),
+                                         m_scratch.data()};
                 AudioRenderBufferList list{1, &buffer};
-                callback_(refCon_, frames, &list);
+                m_callback(m_refCon, frames, &list);
                 pulled += frames;
             }
             lock.lock();
-            wake_.wait_for(lock, kTick, [this] { return stopRequested_; });
+            m_wake.wait_for(lock, kTick, [this] { return m_stopRequested; });
         }
     }
 
-    int rate_ = 0;
-    int channels_ = 0;
-    AudioRenderCallback callback_ = nullptr;
-    void* refCon_ = nullptr;
-    std::vector<uint8_t> scratch_;
-    std::thread thread_;
-    bool running_ = false; // touched only by the owning thread
-    std::mutex wakeLock_;
-    std::condition_variable wake_;
-    bool stopRequested_ = false;
+    int m_rate = 0;
+    int m_channels = 0;
+    AudioRenderCallback m_callback = nullptr;
+    void* m_refCon = nullptr;
+    std::vector<uint8_t> m_scratch;
+    std::thread m_thread;
+    bool m_running = false; // touched only by the owning thread
+    std::mutex m_wakeLock;
+    std::condition_variable m_wake;
+    bool m_stopRequested = false;
 };
 
 } // namespace

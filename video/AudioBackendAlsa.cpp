@@ -22,92 +22,92 @@ constexpr unsigned kBufferMicroseconds = 80000;
 
 class AlsaOutput final : public AudioBackend {
 public:
-    explicit AlsaOutput(snd_pcm_t* pcm) : pcm_(pcm) {}
+    explicit AlsaOutput(snd_pcm_t* pcm) : m_pcm(pcm) {}
     ~AlsaOutput() override
     {
         stop();
-        snd_pcm_close(pcm_);
+        snd_pcm_close(m_pcm);
     }
 
     bool configure(int sampleRate, int channels, AudioRenderCallback callback, void* refCon) override
     {
-        if (sampleRate <= 0 || channels <= 0 || !callback || thread_.joinable())
+        if (sampleRate <= 0 || channels <= 0 || !callback || m_thread.joinable())
             return false;
-        if (snd_pcm_set_params(pcm_, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
+        if (snd_pcm_set_params(m_pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
                                unsigned(sampleRate), 1, kBufferMicroseconds)
             < 0)
             return false;
         snd_pcm_uframes_t bufferFrames = 0;
         snd_pcm_uframes_t periodFrames = 0;
-        if (snd_pcm_get_params(pcm_, &bufferFrames, &periodFrames) < 0 || periodFrames == 0)
+        if (snd_pcm_get_params(m_pcm, &bufferFrames, &periodFrames) < 0 || periodFrames == 0)
             return false;
-        rate_ = sampleRate;
-        channels_ = channels;
-        callback_ = callback;
-        refCon_ = refCon;
-        periodFrames_ = uint32_t(periodFrames);
-        latency_ = double(bufferFrames) / double(sampleRate);
-        scratch_.assign(size_t(periodFrames_) * size_t(channels) * 2, 0);
+        m_rate = sampleRate;
+        m_channels = channels;
+        m_callback = callback;
+        m_refCon = refCon;
+        m_periodFrames = uint32_t(periodFrames);
+        m_latency = double(bufferFrames) / double(sampleRate);
+        m_scratch.assign(size_t(m_periodFrames) * size_t(channels) * 2, 0);
         return true;
     }
 
-    double latencySeconds() const override { return latency_; }
+    double latencySeconds() const override { return m_latency; }
 
     bool start() override
     {
-        if (!callback_)
+        if (!m_callback)
             return false;
-        if (thread_.joinable())
+        if (m_thread.joinable())
             return true;
-        if (snd_pcm_prepare(pcm_) < 0)
+        if (snd_pcm_prepare(m_pcm) < 0)
             return false;
-        stopRequested_ = false;
-        thread_ = std::thread([this] { pull(); });
+        m_stopRequested = false;
+        m_thread = std::thread([this] { pull(); });
         return true;
     }
 
     void stop() override
     {
-        if (!thread_.joinable())
+        if (!m_thread.joinable())
             return;
-        stopRequested_ = true;
-        thread_.join();
-        snd_pcm_drop(pcm_);
+        m_stopRequested = true;
+        m_thread.join();
+        snd_pcm_drop(m_pcm);
     }
 
 private:
     void pull()
     {
-        while (!stopRequested_) {
-            AudioRenderBuffer buffer{uint32_t(channels_), uint32_t(scratch_.size()), scratch_.data()};
+        while (!m_stopRequested) {
+            AudioRenderBuffer buffer{uint32_t(m_channels), uint32_t(m_scratch.size()), m_scratch.data()};
             AudioRenderBufferList list{1, &buffer};
-            callback_(refCon_, periodFrames_, &list);
-            const uint8_t* data = scratch_.data();
-            snd_pcm_uframes_t left = periodFrames_;
-            while (left > 0 && !stopRequested_) {
-                const snd_pcm_sframes_t written = snd_pcm_writei(pcm_, data, left);
+            m_callback(m_refCon, m_periodFrames, &list);
+            const uint8_t* data = m_scratch.data();
+            snd_pcm_uframes_t left = m_periodFrames;
+            while (left > 0 && !m_stopRequested) {
+                const snd_pcm_sframes_t written = snd_pcm_writei(m_pcm, data, left);
                 if (written < 0) {
                     // Underrun or suspend: recover and go on; anything else ends the pull.
-                    if (snd_pcm_recover(pcm_, int(written), 1) < 0)
+                    if (snd_pcm_recover(m_pcm, int(written), 1) < 0)
                         return;
                     continue;
                 }
                 left -= snd_pcm_uframes_t(written);
-                data += size_t(written) * size_t(channels_) * 2;
+                data += size_t(written) * size_t(m_channels) * 2;
             }
         }
     }
 
-    snd_pcm_t* pcm_;
-    int rate_ = 0;
-    int channels_ = 0;
-    AudioRenderCallback callback_ = nullptr;
-    void* refCon_ = nullptr;
-    uint32_t periodFrames_ = 0;
-    double latency_ = 0.0;
-    std::vector<uint8_t> scratch_;
-    std::thread thread_;
-    std::atomic<bool> stopRequested_{false};
+    snd_pcm_t* m_pcm;
+    int m_rate = 0;
+    int m_channels = 0;
+    AudioRenderCallback m_callback = nullptr;
+    void* m_refCon = nullptr;
+    uint32_t m_periodFrames = 0;
+    double m_latency = 0.0;
+    std::vector<uint8_t> m_scratch;
+    std::thread m_thread;
+    std::atomic<bool> m_stopRequested{false};
 };
 
 } // namespace

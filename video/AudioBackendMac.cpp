@@ -14,21 +14,21 @@ constexpr UInt32 kMaxBuffers = 8;
 
 class AudioUnitOutput final : public AudioBackend {
 public:
-    explicit AudioUnitOutput(AudioComponentInstance unit) : unit_(unit) {}
+    explicit AudioUnitOutput(AudioComponentInstance unit) : m_unit(unit) {}
     ~AudioUnitOutput() override
     {
         stop();
-        if (initialised_)
-            AudioUnitUninitialize(unit_);
-        AudioComponentInstanceDispose(unit_);
+        if (m_initialised)
+            AudioUnitUninitialize(m_unit);
+        AudioComponentInstanceDispose(m_unit);
     }
 
     bool configure(int sampleRate, int channels, AudioRenderCallback callback, void* refCon) override
     {
-        if (sampleRate <= 0 || channels <= 0 || !callback || initialised_)
+        if (sampleRate <= 0 || channels <= 0 || !callback || m_initialised)
             return false;
-        callback_ = callback;
-        refCon_ = refCon;
+        m_callback = callback;
+        m_refCon = refCon;
 
         AudioStreamBasicDescription format{};
         format.mSampleRate = Float64(sampleRate);
@@ -39,7 +39,7 @@ public:
         format.mBytesPerFrame = UInt32(channels) * 2;
         format.mChannelsPerFrame = UInt32(channels);
         format.mBitsPerChannel = 16;
-        if (AudioUnitSetProperty(unit_, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &format,
+        if (AudioUnitSetProperty(m_unit, kAudioUnitProperty_StreamFormat, kAudioUnitScope_Input, 0, &format,
                                  sizeof(format))
             != noErr)
             return false;
@@ -47,41 +47,41 @@ public:
         AURenderCallbackStruct render{};
         render.inputProc = &AudioUnitOutput::render;
         render.inputProcRefCon = this;
-        if (AudioUnitSetProperty(unit_, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &render,
+        if (AudioUnitSetProperty(m_unit, kAudioUnitProperty_SetRenderCallback, kAudioUnitScope_Input, 0, &render,
                                  sizeof(render))
             != noErr)
             return false;
-        if (AudioUnitInitialize(unit_) != noErr)
+        if (AudioUnitInitialize(m_unit) != noErr)
             return false;
-        initialised_ = true;
+        m_initialised = true;
 
         Float64 latency = 0;
         UInt32 size = sizeof(latency);
-        if (AudioUnitGetProperty(unit_, kAudioUnitProperty_Latency, kAudioUnitScope_Global, 0, &latency, &size)
+        if (AudioUnitGetProperty(m_unit, kAudioUnitProperty_Latency, kAudioUnitScope_Global, 0, &latency, &size)
             == noErr)
-            latency_ = latency;
+            m_latency = latency;
         return true;
     }
 
-    double latencySeconds() const override { return latency_; }
+    double latencySeconds() const override { return m_latency; }
 
     bool start() override
     {
-        if (!initialised_)
+        if (!m_initialised)
             return false;
-        if (running_)
+        if (m_running)
             return true;
-        running_ = AudioOutputUnitStart(unit_) == noErr;
-        return running_;
+        m_running = AudioOutputUnitStart(m_unit) == noErr;
+        return m_running;
     }
 
     // AudioOutputUnitStop returns once the render thread no longer calls us.
     void stop() override
     {
-        if (!running_)
+        if (!m_running)
             return;
-        AudioOutputUnitStop(unit_);
-        running_ = false;
+        AudioOutputUnitStop(m_unit);
+        m_running = false;
     }
 
 private:
@@ -97,16 +97,16 @@ private:
             buffers[i] = AudioRenderBuffer{io->mBuffers[i].mNumberChannels, io->mBuffers[i].mDataByteSize,
                                            io->mBuffers[i].mData};
         AudioRenderBufferList list{count, buffers};
-        out->callback_(out->refCon_, frames, &list);
+        out->m_callback(out->m_refCon, frames, &list);
         return noErr;
     }
 
-    AudioComponentInstance unit_;
-    AudioRenderCallback callback_ = nullptr;
-    void* refCon_ = nullptr;
-    double latency_ = 0.0;
-    bool initialised_ = false;
-    bool running_ = false;
+    AudioComponentInstance m_unit;
+    AudioRenderCallback m_callback = nullptr;
+    void* m_refCon = nullptr;
+    double m_latency = 0.0;
+    bool m_initialised = false;
+    bool m_running = false;
 };
 
 } // namespace

@@ -45,17 +45,17 @@ QString cleanFfmpegLine(const QString& line)
 
 std::optional<QString> RepeatFolder::feed(const QString& line)
 {
-    if (line == last_) {
-        ++count_;
-        if (count_ < tun::kRepeatLimit)
+    if (line == m_last) {
+        ++m_count;
+        if (m_count < tun::kRepeatLimit)
             return line;
-        if (count_ == tun::kRepeatLimit)
+        if (m_count == tun::kRepeatLimit)
             return QStringLiteral("(previous message repeated many times)");
-        count_ = tun::kRepeatLimit + 1; // stays silent, no overflow
+        m_count = tun::kRepeatLimit + 1; // stays silent, no overflow
         return std::nullopt;
     }
-    last_ = line;
-    count_ = 0;
+    m_last = line;
+    m_count = 0;
     return line;
 }
 

@@ -23,8 +23,8 @@ public:
     std::optional<QString> feed(const QString& line);
 
 private:
-    QString last_;
-    int count_ = 0;
+    QString m_last;
+    int m_count = 0;
 };
 
 // Installs the filter as FFmpeg's process-wide log callback.

@@ -116,13 +116,13 @@ int64_t seekSource(void* opaque, int64_t offset, int whence)
 
 class SoundAdapter final : public SoundClockSource {
 public:
-    explicit SoundAdapter(AudioOut& out) : out_(out) {}
-    int queuedBytes() override { return out_.queuedBytes(); }
-    double playedSeconds() override { return out_.playedSeconds(); }
-    void clear() override { out_.clear(); }
+    explicit SoundAdapter(AudioOut& out) : m_out(out) {}
+    int queuedBytes() override { return m_out.queuedBytes(); }
+    double playedSeconds() override { return m_out.playedSeconds(); }
+    void clear() override { m_out.clear(); }
 
 private:
-    AudioOut& out_;
+    AudioOut& m_out;
 };
 
 } // namespace

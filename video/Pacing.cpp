@@ -10,7 +10,7 @@ namespace kvr::video {
 using namespace tun;
 
 Pacer::Pacer(double rate, bool soundClockOn, SoundClockSource* sound, double now)
-    : rate_(clampRate(rate)), soundOn_(soundClockOn), sound_(sound), watchdog_(now), lastPlayedMove_(now)
+    : m_rate(clampRate(rate)), m_soundOn(soundClockOn), m_sound(sound), m_watchdog(now), m_lastPlayedMove(now)
 {
 }
 
@@ -23,91 +23,91 @@ double Pacer::clampRate(double rate)
 
 void Pacer::firstPictureDecoded(double now)
 {
-    watchdog_ = now;
-    lastPlayedMove_ = now;
+    m_watchdog = now;
+    m_lastPlayedMove = now;
 }
 
 void Pacer::soundWritten(double mediaTime, double now)
 {
-    if (soundOn_ && !soundStarted_ && mediaTime >= 0.0) {
-        soundStarted_ = true;
-        soundBase_ = mediaTime;
-        lastPlayed_ = -1.0;
-        lastPlayedMove_ = now;
+    if (m_soundOn && !m_soundStarted && mediaTime >= 0.0) {
+        m_soundStarted = true;
+        m_soundBase = mediaTime;
+        m_lastPlayed = -1.0;
+        m_lastPlayedMove = now;
     }
-    watchdog_ = now;
+    m_watchdog = now;
 }
 
 void Pacer::resetClock(double now)
 {
-    if (sound_)
-        sound_->clear();
-    soundStarted_ = false;
-    wallStarted_ = false;
-    shownAny_ = false;
-    watchdog_ = now;
-    lastPlayed_ = -1.0;
-    lastPlayedMove_ = now;
+    if (m_sound)
+        m_sound->clear();
+    m_soundStarted = false;
+    m_wallStarted = false;
+    m_shownAny = false;
+    m_watchdog = now;
+    m_lastPlayed = -1.0;
+    m_lastPlayedMove = now;
 }
 
 void Pacer::resumedAfter(double seconds)
 {
-    if (wallStarted_)
-        wallOrigin_ += seconds;
+    if (m_wallStarted)
+        m_wallOrigin += seconds;
     // Time spent paused is not time the sound stood still.
-    watchdog_ += seconds;
-    lastPlayedMove_ += seconds;
+    m_watchdog += seconds;
+    m_lastPlayedMove += seconds;
 }
 
 void Pacer::dropSoundClock()
 {
-    soundOn_ = false;
-    soundStarted_ = false;
-    wallStarted_ = false;
-    shownAny_ = false;
+    m_soundOn = false;
+    m_soundStarted = false;
+    m_wallStarted = false;
+    m_shownAny = false;
 }
 
 void Pacer::checkGiveUp(double now)
 {
-    if (!soundOn_)
+    if (!m_soundOn)
         return;
-    const int queued = sound_ ? sound_->queuedBytes() : 0;
+    const int queued = m_sound ? m_sound->queuedBytes() : 0;
     bool giveUp = false;
-    if (soundStarted_) {
-        const double played = sound_ ? sound_->playedSeconds() : 0.0;
-        if (played != lastPlayed_) {
-            lastPlayed_ = played;
-            lastPlayedMove_ = now;
+    if (m_soundStarted) {
+        const double played = m_sound ? m_sound->playedSeconds() : 0.0;
+        if (played != m_lastPlayed) {
+            m_lastPlayed = played;
+            m_lastPlayedMove = now;
         }
         // Ran dry, or an output that holds sound but stopped pulling it.
-        if (queued == 0 && now - watchdog_ > kSoundDryGiveUp_s)
+        if (queued == 0 && now - m_watchdog > kSoundDryGiveUp_s)
             giveUp = true;
-        if (now - lastPlayedMove_ > kSoundFrozenGiveUp_s)
+        if (now - m_lastPlayedMove > kSoundFrozenGiveUp_s)
             giveUp = true;
     } else {
         // Never started: nothing queued for 2 s, or sound arriving without
         // times (it can never start the clock) for 2 s after the first picture.
-        if (queued == 0 && now - watchdog_ > kSoundNeverGiveUp_s)
+        if (queued == 0 && now - m_watchdog > kSoundNeverGiveUp_s)
             giveUp = true;
-        if (now - lastPlayedMove_ > kSoundNeverGiveUp_s)
+        if (now - m_lastPlayedMove > kSoundNeverGiveUp_s)
             giveUp = true;
     }
     if (giveUp) {
         dropSoundClock();
-        gaveUp_ = true;
+        m_gaveUp = true;
     }
 }
 
 std::optional<double> Pacer::clockValue(double now)
 {
     checkGiveUp(now);
-    if (soundOn_) {
-        if (soundStarted_)
-            return soundBase_ + (sound_ ? sound_->playedSeconds() : 0.0);
+    if (m_soundOn) {
+        if (m_soundStarted)
+            return m_soundBase + (m_sound ? m_sound->playedSeconds() : 0.0);
         return std::nullopt;
     }
-    if (wallStarted_)
-        return (now - wallOrigin_) * rate_;
+    if (m_wallStarted)
+        return (now - m_wallOrigin) * m_rate;
     return std::nullopt;
 }
 
@@ -115,10 +115,10 @@ void Pacer::deliverFront(std::deque<PendingPicture>& queue, double now, const De
 {
     PendingPicture p = std::move(queue.front());
     queue.pop_front();
-    shownAny_ = true;
-    if (!soundOn_ && !wallStarted_) {
-        wallOrigin_ = now - p.pts / rate_;
-        wallStarted_ = true;
+    m_shownAny = true;
+    if (!m_soundOn && !m_wallStarted) {
+        m_wallOrigin = now - p.pts / m_rate;
+        m_wallStarted = true;
     }
     if (deliver)
         deliver(std::move(p));
@@ -129,29 +129,29 @@ void Pacer::pass(std::deque<PendingPicture>& queue, double now, bool rtspCatchUp
     while (!queue.empty()) {
         const std::optional<double> clock = clockValue(now);
         if (!clock) {
-            if (shownAny_)
+            if (m_shownAny)
                 return;
             deliverFront(queue, now, deliver);
             continue;
         }
         const double d = queue.front().pts - *clock;
         if (d > kAheadReset_s) {
-            ++resets_;
+            ++m_resets;
             resetClock(now);
             return;
         }
         if (d > kDueTolerance_s)
             return;
         if (d < -kLateCount_s)
-            ++late_;
-        if (d < -kReanchor_s && !soundOn_ && !rtspCatchUp)
-            wallOrigin_ = now - queue.front().pts / rate_;
+            ++m_late;
+        if (d < -kReanchor_s && !m_soundOn && !rtspCatchUp)
+            m_wallOrigin = now - queue.front().pts / m_rate;
         if (queue.size() >= 2 && queue[1].pts - *clock <= kDueTolerance_s) {
             queue.pop_front();
-            ++late_;
+            ++m_late;
             continue;
         }
-        ++onTime_;
+        ++m_onTime;
         deliverFront(queue, now, deliver);
     }
 }
@@ -171,7 +171,7 @@ bool Pacer::holdReading(const std::deque<PendingPicture>& queue, double limitSec
     // the give-up rule then moves pacing to the wall clock.
     if (queue.size() >= size_t(kMaxPendingPictures))
         return true;
-    return queueFull(queue, limitSeconds, keyframesOnly) && (soundStarted_ || !soundOn_);
+    return queueFull(queue, limitSeconds, keyframesOnly) && (m_soundStarted || !m_soundOn);
 }
 
 // ---- Overload --------------------------------------------------------------
@@ -183,22 +183,22 @@ bool noticeAllowed(double now, double lastNotice)
 
 bool OverloadMeter::windowDue(double now) const
 {
-    return now - windowStart_ >= kOverloadWindow_s;
+    return now - m_windowStart >= kOverloadWindow_s;
 }
 
 bool OverloadMeter::check(double now, int onTime, int late)
 {
     const int n = onTime + late;
-    busy_ = decodeSeconds_ / std::max(now - windowStart_, kOverloadMinWindow_s);
-    if (n >= kOverloadMinPictures && busy_ > kOverloadBusy && 10 * late > 3 * n)
-        ++strikes_;
+    m_busy = m_decodeSeconds / std::max(now - m_windowStart, kOverloadMinWindow_s);
+    if (n >= kOverloadMinPictures && m_busy > kOverloadBusy && 10 * late > 3 * n)
+        ++m_strikes;
     else
-        strikes_ = 0;
-    decodeSeconds_ = 0.0;
-    windowStart_ = now;
-    if (strikes_ >= kOverloadStrikes && noticeAllowed(now, lastNotice_)) {
-        strikes_ = 0;
-        lastNotice_ = now;
+        m_strikes = 0;
+    m_decodeSeconds = 0.0;
+    m_windowStart = now;
+    if (m_strikes >= kOverloadStrikes && noticeAllowed(now, m_lastNotice)) {
+        m_strikes = 0;
+        m_lastNotice = now;
         return true;
     }
     return false;
@@ -209,41 +209,41 @@ bool OverloadMeter::check(double now, int onTime, int late)
 BehindLive::Result BehindLive::onPacket(double now, double ptsSeconds, bool keyframe, double busy, double lastNotice)
 {
     const double raw = now - ptsSeconds;
-    if (!hasOffset_) {
-        offset_ = raw;
-        hasOffset_ = true;
-    } else if (raw >= offset_ && raw - offset_ > kOffsetRebase_s) {
-        offset_ = raw;
+    if (!m_hasOffset) {
+        m_offset = raw;
+        m_hasOffset = true;
+    } else if (raw >= m_offset && raw - m_offset > kOffsetRebase_s) {
+        m_offset = raw;
     } else {
-        offset_ = std::min(offset_ + kOffsetCreep * (now - previousArrival_), raw);
+        m_offset = std::min(m_offset + kOffsetCreep * (now - m_previousArrival), raw);
     }
-    previousArrival_ = now;
-    if (firstSeen_ < 0.0)
-        firstSeen_ = now;
+    m_previousArrival = now;
+    if (m_firstSeen < 0.0)
+        m_firstSeen = now;
 
     Result r;
-    r.lag = raw - offset_;
-    if (r.lag > kLagMark_s && marker_ < 0.0)
-        marker_ = now;
+    r.lag = raw - m_offset;
+    if (r.lag > kLagMark_s && m_marker < 0.0)
+        m_marker = now;
     if (r.lag < kLagClear_s)
-        marker_ = -1.0;
-    const bool farBehind = (marker_ >= 0.0 && now - marker_ > kLagHeld_s) || r.lag > kLagFar_s;
+        m_marker = -1.0;
+    const bool farBehind = (m_marker >= 0.0 && now - m_marker > kLagHeld_s) || r.lag > kLagFar_s;
 
-    if (!skipping_) {
-        if (!(farBehind && now - firstSeen_ > kSkipGrace_s))
+    if (!m_skipping) {
+        if (!(farBehind && now - m_firstSeen > kSkipGrace_s))
             return r;
-        skipCount_ = (now - previousSkip_ >= kSkipSeries_s) ? 1 : skipCount_ + 1;
+        m_skipCount = (now - m_previousSkip >= kSkipSeries_s) ? 1 : m_skipCount + 1;
         r.startedSkip = true;
-        marker_ = -1.0;
-        if (skipCount_ >= 2 && busy > kOverloadBusy && noticeAllowed(now, lastNotice))
+        m_marker = -1.0;
+        if (m_skipCount >= 2 && busy > kOverloadBusy && noticeAllowed(now, lastNotice))
             r.notice = true;
-        previousSkip_ = skipStart_ = now;
-        skipping_ = true;
+        m_previousSkip = m_skipStart = now;
+        m_skipping = true;
     }
-    if (keyframe && (r.lag < kSkipResumeLag_s || now - skipStart_ > kSkipMaxWait_s)) {
-        skipping_ = false;
-        if (now - skipStart_ > kSkipMaxWait_s)
-            hasOffset_ = false;
+    if (keyframe && (r.lag < kSkipResumeLag_s || now - m_skipStart > kSkipMaxWait_s)) {
+        m_skipping = false;
+        if (now - m_skipStart > kSkipMaxWait_s)
+            m_hasOffset = false;
         r.action = Action::ResumeAndDecode;
         return r;
     }
@@ -278,14 +278,14 @@ ReconnectStep nextReconnect(int countSoFar, bool hadPicture)
 
 double Continuity::apply(double t, double step)
 {
-    t += offset_;
-    if (has_ && (t < previous_ - kJumpBack_s || t > previous_ + kJumpAhead_s)) {
-        const double replacement = previous_ + step;
-        offset_ += replacement - t;
+    t += m_offset;
+    if (m_has && (t < m_previous - kJumpBack_s || t > m_previous + kJumpAhead_s)) {
+        const double replacement = m_previous + step;
+        m_offset += replacement - t;
         t = replacement;
     }
-    previous_ = t;
-    has_ = true;
+    m_previous = t;
+    m_has = true;
     return t;
 }
 

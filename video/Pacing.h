@@ -67,58 +67,58 @@ public:
     // The current clock value, if any (applies the give-up rule first).
     std::optional<double> clockValue(double now);
 
-    bool soundClockOn() const { return soundOn_; }
-    bool soundStarted() const { return soundStarted_; }
-    bool wallStarted() const { return wallStarted_; }
-    bool shownAny() const { return shownAny_; }
-    int resets() const { return resets_; }
-    int onTime() const { return onTime_; }
-    int late() const { return late_; }
-    void takeCounts(int& onTime, int& late) { onTime = onTime_; late = late_; onTime_ = late_ = 0; }
+    bool soundClockOn() const { return m_soundOn; }
+    bool soundStarted() const { return m_soundStarted; }
+    bool wallStarted() const { return m_wallStarted; }
+    bool shownAny() const { return m_shownAny; }
+    int resets() const { return m_resets; }
+    int onTime() const { return m_onTime; }
+    int late() const { return m_late; }
+    void takeCounts(int& onTime, int& late) { onTime = m_onTime; late = m_late; m_onTime = m_late = 0; }
     // True once after the sound clock was given up (for the log line).
-    bool takeGaveUp() { bool g = gaveUp_; gaveUp_ = false; return g; }
+    bool takeGaveUp() { bool g = m_gaveUp; m_gaveUp = false; return g; }
 
 private:
     void deliverFront(std::deque<PendingPicture>& queue, double now, const Deliver& deliver);
     void checkGiveUp(double now);
 
-    double rate_;
-    bool soundOn_;
-    SoundClockSource* sound_;
-    bool soundStarted_ = false;
-    double soundBase_ = 0.0;
-    double watchdog_;
-    double lastPlayed_ = -1.0;
-    double lastPlayedMove_;
-    bool wallStarted_ = false;
-    double wallOrigin_ = 0.0;
-    bool shownAny_ = false;
-    int resets_ = 0;
-    int onTime_ = 0;
-    int late_ = 0;
-    bool gaveUp_ = false;
+    double m_rate;
+    bool m_soundOn;
+    SoundClockSource* m_sound;
+    bool m_soundStarted = false;
+    double m_soundBase = 0.0;
+    double m_watchdog;
+    double m_lastPlayed = -1.0;
+    double m_lastPlayedMove;
+    bool m_wallStarted = false;
+    double m_wallOrigin = 0.0;
+    bool m_shownAny = false;
+    int m_resets = 0;
+    int m_onTime = 0;
+    int m_late = 0;
+    bool m_gaveUp = false;
 };
 
 // Overload detection over windows of at least 2 s.
 class OverloadMeter {
 public:
-    explicit OverloadMeter(double now) : windowStart_(now) {}
-    void addDecodeSeconds(double s) { decodeSeconds_ += s; }
+    explicit OverloadMeter(double now) : m_windowStart(now) {}
+    void addDecodeSeconds(double s) { m_decodeSeconds += s; }
     // Closes a window when due; answers true when a notice is to be posted.
     bool check(double now, int onTime, int late);
     // The window length so far and whether `check` would close it.
     bool windowDue(double now) const;
-    double busy() const { return busy_; }
-    double lastNotice() const { return lastNotice_; }
-    void setLastNotice(double t) { lastNotice_ = t; }
-    int strikes() const { return strikes_; }
+    double busy() const { return m_busy; }
+    double lastNotice() const { return m_lastNotice; }
+    void setLastNotice(double t) { m_lastNotice = t; }
+    int strikes() const { return m_strikes; }
 
 private:
-    double windowStart_;
-    double decodeSeconds_ = 0.0;
-    double busy_ = 0.0;
-    int strikes_ = 0;
-    double lastNotice_ = -1e18; // the first notice of a call is never held back
+    double m_windowStart;
+    double m_decodeSeconds = 0.0;
+    double m_busy = 0.0;
+    int m_strikes = 0;
+    double m_lastNotice = -1e18; // the first notice of a call is never held back
 };
 
 // Whether a notice may be posted now (15 s spacing).
@@ -138,20 +138,20 @@ public:
     // caller stores `now` as the last notice.
     Result onPacket(double now, double ptsSeconds, bool keyframe, double busy, double lastNotice);
     // A pause forgets the offset.
-    void forgetOffset() { hasOffset_ = false; }
-    bool skipping() const { return skipping_; }
-    int skipCount() const { return skipCount_; }
+    void forgetOffset() { m_hasOffset = false; }
+    bool skipping() const { return m_skipping; }
+    int skipCount() const { return m_skipCount; }
 
 private:
-    bool hasOffset_ = false;
-    double offset_ = 0.0;
-    double previousArrival_ = 0.0;
-    double firstSeen_ = -1.0;
-    double marker_ = -1.0;
-    bool skipping_ = false;
-    double skipStart_ = 0.0;
-    double previousSkip_ = -100.0;
-    int skipCount_ = 0;
+    bool m_hasOffset = false;
+    double m_offset = 0.0;
+    double m_previousArrival = 0.0;
+    double m_firstSeen = -1.0;
+    double m_marker = -1.0;
+    bool m_skipping = false;
+    double m_skipStart = 0.0;
+    double m_previousSkip = -100.0;
+    int m_skipCount = 0;
 };
 
 // Reconnect schedule after an unexpected end.
@@ -172,13 +172,13 @@ class Continuity {
 public:
     // Applies the offset and the jump rule; `step` replaces a jump.
     double apply(double t, double step);
-    void forget() { has_ = false; offset_ = 0.0; }
-    double offset() const { return offset_; }
+    void forget() { m_has = false; m_offset = 0.0; }
+    double offset() const { return m_offset; }
 
 private:
-    bool has_ = false;
-    double previous_ = 0.0;
-    double offset_ = 0.0;
+    bool m_has = false;
+    double m_previous = 0.0;
+    double m_offset = 0.0;
 };
 
 // Frame-rate cap: whether the picture at `t` is to be skipped.

@@ -101,11 +101,11 @@ WaitEnd waitOnReply(QNetworkReply* reply, WaitFor what, std::chrono::millisecond
 
 int MemSource::read(uint8_t* buffer, int size)
 {
-    if (pos_ >= data_.size())
+    if (m_pos >= m_data.size())
         return AVERROR_EOF;
-    const int n = int(std::min<int64_t>(size, data_.size() - pos_));
-    std::memcpy(buffer, data_.constData() + pos_, size_t(n));
-    pos_ += n;
+    const int n = int(std::min<int64_t>(size, m_data.size() - m_pos));
+    std::memcpy(buffer, m_data.constData() + m_pos, size_t(n));
+    m_pos += n;
     return n;
 }
 
@@ -113,137 +113,137 @@ int64_t MemSource::seek(int64_t offset, int whence)
 {
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE)
-        return data_.size();
+        return m_data.size();
     int64_t target;
     switch (whence) {
     case SEEK_SET: target = offset; break;
-    case SEEK_CUR: target = pos_ + offset; break;
-    case SEEK_END: target = data_.size() + offset; break;
+    case SEEK_CUR: target = m_pos + offset; break;
+    case SEEK_END: target = m_data.size() + offset; break;
     default: return -1;
     }
-    if (target < 0 || target > data_.size())
+    if (target < 0 || target > m_data.size())
         return -1;
-    pos_ = target;
+    m_pos = target;
     return target;
 }
 
 // ---- HttpSource ----------------------------------------------------------------
 
 HttpSource::HttpSource(const std::atomic<bool>* stopFlag, const QUrl& url, const QByteArray& authorization)
-    : stopFlag_(stopFlag), url_(url), authorization_(authorization)
+    : m_stopFlag(stopFlag), m_url(url), m_authorization(authorization)
 {
-    clock_.start();
+    m_clock.start();
 }
 
 HttpSource::~HttpSource()
 {
     dropReply();
     qWarning().noquote() << QStringLiteral("[hls] %1 closed after %2 MB read in %3 ms")
-                                .arg(shortName(url_))
-                                .arg(double(bytesRead_) / (1024.0 * 1024.0), 0, 'f', 1)
-                                .arg(clock_.elapsed());
+                                .arg(shortName(m_url))
+                                .arg(double(m_bytesRead) / (1024.0 * 1024.0), 0, 'f', 1)
+                                .arg(m_clock.elapsed());
 }
 
 void HttpSource::dropReply()
 {
-    if (!reply_)
+    if (!m_reply)
         return;
-    reply_->disconnect();
-    reply_->abort();
+    m_reply->disconnect();
+    m_reply->abort();
     // Deleted now rather than later: the decode thread has no event loop of
     // its own that would ever get round to it.
-    delete reply_;
-    reply_ = nullptr;
-    net_.reset(); // closes the connection (see the class comment)
+    delete m_reply;
+    m_reply = nullptr;
+    m_net.reset(); // closes the connection (see the class comment)
 }
 
 bool HttpSource::request(int64_t offset)
 {
     dropReply();
-    buffer_.clear();
-    bufferStart_ = pos_ = offset;
-    expectedEnd_ = -1;
-    finished_ = failed_ = false;
-    ++requests_;
+    m_buffer.clear();
+    m_bufferStart = m_pos = offset;
+    m_expectedEnd = -1;
+    m_finished = m_failed = false;
+    ++m_requests;
 
-    QNetworkRequest req(url_);
+    QNetworkRequest req(m_url);
     req.setRawHeader("Accept", "*/*");
-    if (!authorization_.isEmpty())
-        req.setRawHeader("Authorization", authorization_);
+    if (!m_authorization.isEmpty())
+        req.setRawHeader("Authorization", m_authorization);
     req.setRawHeader("Range", "bytes=" + QByteArray::number(qint64(offset)) + "-");
-    net_ = std::make_unique<QNetworkAccessManager>();
+    m_net = std::make_unique<QNetworkAccessManager>();
     // Certificate errors are tolerated for private hosts only.
-    QObject::connect(net_.get(), &QNetworkAccessManager::sslErrors, net_.get(),
+    QObject::connect(m_net.get(), &QNetworkAccessManager::sslErrors, m_net.get(),
                      [](QNetworkReply* r, const QList<QSslError>&) {
                          if (isPrivateHost(r->url().host()))
                              r->ignoreSslErrors();
                      });
-    reply_ = net_->get(req);
-    reply_->setReadBufferSize(kReplyReadBufferBytes);
+    m_reply = m_net->get(req);
+    m_reply->setReadBufferSize(kReplyReadBufferBytes);
 
-    if (!reply_->isFinished() && !reply_->hasRawHeader("Content-Type")
-        && !reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        waitOnReply(reply_, WaitFor::Headers, kFetchTimeout, stopFlag_);
+    if (!m_reply->isFinished() && !m_reply->hasRawHeader("Content-Type")
+        && !m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+        waitOnReply(m_reply, WaitFor::Headers, kFetchTimeout, m_stopFlag);
 
-    httpStatus_ = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (httpStatus_ == 200) {
-        rangesSupported_ = false;
-        const QByteArray len = reply_->rawHeader("Content-Length");
+    m_httpStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (m_httpStatus == 200) {
+        m_rangesSupported = false;
+        const QByteArray len = m_reply->rawHeader("Content-Length");
         bool ok = false;
         const qint64 n = len.toLongLong(&ok);
-        totalSize_ = (ok && n >= 1) ? n : -1;
-        expectedEnd_ = totalSize_;
-        bufferStart_ = 0; // the body starts at byte 0 whatever was asked
-    } else if (httpStatus_ == 206) {
-        rangesSupported_ = true;
-        const QByteArray range = reply_->rawHeader("Content-Range");
+        m_totalSize = (ok && n >= 1) ? n : -1;
+        m_expectedEnd = m_totalSize;
+        m_bufferStart = 0; // the body starts at byte 0 whatever was asked
+    } else if (m_httpStatus == 206) {
+        m_rangesSupported = true;
+        const QByteArray range = m_reply->rawHeader("Content-Range");
         const int slash = range.lastIndexOf('/');
         if (slash >= 1) {
             bool ok = false;
             const qint64 n = range.mid(slash + 1).trimmed().toLongLong(&ok);
             if (ok && n >= 0)
-                totalSize_ = n;
+                m_totalSize = n;
         }
         bool lengthOk = false;
-        const qint64 length = reply_->rawHeader("Content-Length").toLongLong(&lengthOk);
-        expectedEnd_ = lengthOk ? offset + length : totalSize_;
+        const qint64 length = m_reply->rawHeader("Content-Length").toLongLong(&lengthOk);
+        m_expectedEnd = lengthOk ? offset + length : m_totalSize;
     } else {
-        failed_ = true;
-        qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(url_)).arg(httpStatus_);
+        m_failed = true;
+        qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(m_url)).arg(m_httpStatus);
         return false;
     }
-    if (!loggedOpen_) {
-        loggedOpen_ = true;
-        const QString size = totalSize_ >= 0
-            ? QString::number(double(totalSize_) / (1024.0 * 1024.0), 'f', 1)
+    if (!m_loggedOpen) {
+        m_loggedOpen = true;
+        const QString size = m_totalSize >= 0
+            ? QString::number(double(m_totalSize) / (1024.0 * 1024.0), 'f', 1)
             : QStringLiteral("?");
         qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2 (%3), %4 MB, headers in %5 ms")
-                                    .arg(shortName(url_))
-                                    .arg(httpStatus_)
-                                    .arg(rangesSupported_ ? QStringLiteral("ranges") : QStringLiteral("no ranges"))
+                                    .arg(shortName(m_url))
+                                    .arg(m_httpStatus)
+                                    .arg(m_rangesSupported ? QStringLiteral("ranges") : QStringLiteral("no ranges"))
                                     .arg(size)
-                                    .arg(clock_.elapsed());
+                                    .arg(m_clock.elapsed());
     }
     return true;
 }
 
 void HttpSource::drain()
 {
-    if (!reply_)
+    if (!m_reply)
         return;
-    const bool done = reply_->isFinished();
-    buffer_ += reply_->readAll();
+    const bool done = m_reply->isFinished();
+    m_buffer += m_reply->readAll();
     if (done) {
-        finished_ = true;
+        m_finished = true;
         QString problem;
-        if (reply_->error() != QNetworkReply::NoError)
-            problem = reply_->errorString();
-        else if (expectedEnd_ >= 0 && bufferStart_ + buffer_.size() < expectedEnd_)
+        if (m_reply->error() != QNetworkReply::NoError)
+            problem = m_reply->errorString();
+        else if (m_expectedEnd >= 0 && m_bufferStart + m_buffer.size() < m_expectedEnd)
             // A body shorter than announced is a cut connection, not an end.
             problem = QStringLiteral("connection closed before the end of the body");
         if (!problem.isEmpty()) {
-            failed_ = true;
-            qWarning().noquote() << QStringLiteral("[hls] %1 failed: %2").arg(shortName(url_), problem);
+            m_failed = true;
+            qWarning().noquote() << QStringLiteral("[hls] %1 failed: %2").arg(shortName(m_url), problem);
         }
     }
 }
@@ -252,24 +252,24 @@ int HttpSource::read(uint8_t* buffer, int size)
 {
     if (stopped())
         return AVERROR_EXIT;
-    while (!(bufferStart_ <= pos_ && pos_ < bufferStart_ + buffer_.size())) {
-        if (totalSize_ >= 0 && pos_ >= totalSize_)
+    while (!(m_bufferStart <= m_pos && m_pos < m_bufferStart + m_buffer.size())) {
+        if (m_totalSize >= 0 && m_pos >= m_totalSize)
             return AVERROR_EOF;
-        if (pos_ < bufferStart_)
+        if (m_pos < m_bufferStart)
             return AVERROR(EIO); // cannot happen: seeks behind the window ask again
-        if (!buffer_.isEmpty()) {
+        if (!m_buffer.isEmpty()) {
             // Everything received was consumed (or skipped over): let it go.
-            bufferStart_ += buffer_.size();
-            buffer_.clear();
+            m_bufferStart += m_buffer.size();
+            m_buffer.clear();
             continue;
         }
-        if (finished_)
-            return failed_ ? AVERROR(EIO) : AVERROR_EOF;
-        if (!reply_)
+        if (m_finished)
+            return m_failed ? AVERROR(EIO) : AVERROR_EOF;
+        if (!m_reply)
             return AVERROR(ETIMEDOUT);
         drain();
-        if (!finished_ && buffer_.isEmpty()) {
-            const WaitEnd end = waitOnReply(reply_, WaitFor::Data, kReadStallTimeout, stopFlag_);
+        if (!m_finished && m_buffer.isEmpty()) {
+            const WaitEnd end = waitOnReply(m_reply, WaitFor::Data, kReadStallTimeout, m_stopFlag);
             if (end == WaitEnd::Stopped)
                 return AVERROR_EXIT;
             if (end == WaitEnd::TimedOut)
@@ -279,15 +279,15 @@ int HttpSource::read(uint8_t* buffer, int size)
         if (stopped())
             return AVERROR_EXIT;
     }
-    const int64_t at = pos_ - bufferStart_;
-    const int n = int(std::min<int64_t>(size, buffer_.size() - at));
-    std::memcpy(buffer, buffer_.constData() + at, size_t(n));
-    pos_ += n;
-    bytesRead_ += uint64_t(n);
-    if (pos_ - bufferStart_ > kTrimAboveBytes) {
-        const int64_t cut = pos_ - bufferStart_ - kKeepBehindBytes;
-        buffer_.remove(0, qsizetype(cut));
-        bufferStart_ += cut;
+    const int64_t at = m_pos - m_bufferStart;
+    const int n = int(std::min<int64_t>(size, m_buffer.size() - at));
+    std::memcpy(buffer, m_buffer.constData() + at, size_t(n));
+    m_pos += n;
+    m_bytesRead += uint64_t(n);
+    if (m_pos - m_bufferStart > kTrimAboveBytes) {
+        const int64_t cut = m_pos - m_bufferStart - kKeepBehindBytes;
+        m_buffer.remove(0, qsizetype(cut));
+        m_bufferStart += cut;
     }
     return n;
 }
@@ -296,26 +296,26 @@ int64_t HttpSource::seek(int64_t offset, int whence)
 {
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE)
-        return totalSize_;
+        return m_totalSize;
     int64_t target;
     switch (whence) {
     case SEEK_SET: target = offset; break;
-    case SEEK_CUR: target = pos_ + offset; break;
+    case SEEK_CUR: target = m_pos + offset; break;
     case SEEK_END:
-        if (totalSize_ < 0)
+        if (m_totalSize < 0)
             return -1;
-        target = totalSize_ + offset;
+        target = m_totalSize + offset;
         break;
     default: return -1;
     }
     if (target < 0)
         return -1;
-    if (bufferStart_ <= target && target <= bufferStart_ + buffer_.size()) {
-        pos_ = target;
+    if (m_bufferStart <= target && target <= m_bufferStart + m_buffer.size()) {
+        m_pos = target;
         return target;
     }
-    if (!rangesSupported_ && target > pos_ && target - pos_ < kReadOnSeekBytes) {
-        pos_ = target;
+    if (!m_rangesSupported && target > m_pos && target - m_pos < kReadOnSeekBytes) {
+        m_pos = target;
         return target;
     }
     return request(target) ? target : -1;

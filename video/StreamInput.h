@@ -49,13 +49,13 @@ public:
 
 class MemSource : public Source {
 public:
-    explicit MemSource(QByteArray data) : data_(std::move(data)) {}
+    explicit MemSource(QByteArray data) : m_data(std::move(data)) {}
     int read(uint8_t* buffer, int size) override;
     int64_t seek(int64_t offset, int whence) override;
 
 private:
-    QByteArray data_;
-    int64_t pos_ = 0;
+    QByteArray m_data;
+    int64_t m_pos = 0;
 };
 
 // Reads one HTTP resource in pieces, with byte ranges when the server has them.
@@ -75,37 +75,37 @@ public:
     int read(uint8_t* buffer, int size) override;
     int64_t seek(int64_t offset, int whence) override;
 
-    int httpStatus() const { return httpStatus_; }
-    int64_t totalSize() const { return totalSize_; }
-    bool rangesSupported() const { return rangesSupported_; }
-    int64_t position() const { return pos_; }
-    int64_t bufferStart() const { return bufferStart_; }
-    int64_t bufferedBytes() const { return buffer_.size(); }
-    int requestCount() const { return requests_; }
+    int httpStatus() const { return m_httpStatus; }
+    int64_t totalSize() const { return m_totalSize; }
+    bool rangesSupported() const { return m_rangesSupported; }
+    int64_t position() const { return m_pos; }
+    int64_t bufferStart() const { return m_bufferStart; }
+    int64_t bufferedBytes() const { return m_buffer.size(); }
+    int requestCount() const { return m_requests; }
 
 private:
     void dropReply();
     void drain();
-    bool stopped() const { return stopFlag_ && stopFlag_->load(); }
+    bool stopped() const { return m_stopFlag && m_stopFlag->load(); }
 
-    std::unique_ptr<QNetworkAccessManager> net_;
-    const std::atomic<bool>* stopFlag_;
-    QUrl url_;
-    QByteArray authorization_;
-    QNetworkReply* reply_ = nullptr;
-    QByteArray buffer_;
-    int64_t bufferStart_ = 0;
-    int64_t pos_ = 0;
-    int64_t totalSize_ = -1;
-    int64_t expectedEnd_ = -1; // absolute end of the current body when announced
-    uint64_t bytesRead_ = 0;
-    int httpStatus_ = 0;
-    bool rangesSupported_ = false;
-    bool finished_ = false;
-    bool failed_ = false;
-    bool loggedOpen_ = false;
-    int requests_ = 0;
-    QElapsedTimer clock_;
+    std::unique_ptr<QNetworkAccessManager> m_net;
+    const std::atomic<bool>* m_stopFlag;
+    QUrl m_url;
+    QByteArray m_authorization;
+    QNetworkReply* m_reply = nullptr;
+    QByteArray m_buffer;
+    int64_t m_bufferStart = 0;
+    int64_t m_pos = 0;
+    int64_t m_totalSize = -1;
+    int64_t m_expectedEnd = -1; // absolute end of the current body when announced
+    uint64_t m_bytesRead = 0;
+    int m_httpStatus = 0;
+    bool m_rangesSupported = false;
+    bool m_finished = false;
+    bool m_failed = false;
+    bool m_loggedOpen = false;
+    int m_requests = 0;
+    QElapsedTimer m_clock;
 };
 
 // A blocking GET of a whole file.

@@ -27,15 +27,15 @@ namespace {
 class TunnelThread : public QThread {
 public:
     TunnelThread(std::shared_ptr<void> keep, std::function<void(TunnelThread&)> body)
-        : keep_(std::move(keep)), body_(std::move(body)) {}
+        : m_keep(std::move(keep)), m_body(std::move(body)) {}
     int runLoop() { return exec(); }
 
 protected:
-    void run() override { body_(*this); }
+    void run() override { m_body(*this); }
 
 private:
-    std::shared_ptr<void> keep_;
-    std::function<void(TunnelThread&)> body_;
+    std::shared_ptr<void> m_keep;
+    std::function<void(TunnelThread&)> m_body;
 };
 
 QString describe(const QList<QSslError>& errors)
@@ -48,15 +48,15 @@ QString describe(const QList<QSslError>& errors)
 
 } // namespace
 
-TlsTunnel::TlsTunnel() : shared_(std::make_shared<Shared>()) {}
+TlsTunnel::TlsTunnel() : m_shared(std::make_shared<Shared>()) {}
 
 TlsTunnel::~TlsTunnel()
 {
-    if (thread_) {
-        thread_->requestInterruption();
-        thread_->quit();
-        thread_->wait();
-        delete thread_;
+    if (m_thread) {
+        m_thread->requestInterruption();
+        m_thread->quit();
+        m_thread->wait();
+        delete m_thread;
     }
 }
 
@@ -78,7 +78,7 @@ QString TlsTunnel::localAddress(const QString& rtspsUrl, quint16 localPort)
 TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QString& caFile,
                                   const std::atomic<bool>* stopFlag, std::chrono::milliseconds handshakeTimeout)
 {
-    auto shared = shared_;
+    auto shared = m_shared;
     auto report = [shared](Outcome outcome, const QString& error, quint16 localPort) {
         std::lock_guard<std::mutex> lock(shared->mutex);
         if (shared->done)
@@ -189,8 +189,8 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
         tls.abort();
     };
 
-    thread_ = new TunnelThread(shared, body);
-    thread_->start();
+    m_thread = new TunnelThread(shared, body);
+    m_thread->start();
 
     std::unique_lock<std::mutex> lock(shared->mutex);
     while (!shared->done) {
@@ -201,7 +201,7 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
         }
         shared->cv.wait_for(lock, tun::kStopPoll);
     }
-    localPort_ = shared->port;
+    m_localPort = shared->port;
     return shared->result;
 }
 

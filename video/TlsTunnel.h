@@ -43,7 +43,7 @@ public:
                 std::chrono::milliseconds handshakeTimeout = tun::kTlsHandshakeTimeout);
 
     // The loopback port FFmpeg connects to (valid after a Ready open).
-    quint16 localPort() const { return localPort_; }
+    quint16 localPort() const { return m_localPort; }
 
     // The CA bundle: KVR_TLS_CA_FILE when set, else the platform's bundle;
     // empty when that file does not exist.
@@ -61,9 +61,9 @@ private:
         Result result;
         quint16 port = 0;
     };
-    std::shared_ptr<Shared> shared_;
-    QThread* thread_ = nullptr;
-    quint16 localPort_ = 0;
+    std::shared_ptr<Shared> m_shared;
+    QThread* m_thread = nullptr;
+    quint16 m_localPort = 0;
 };
 
 } // namespace kvr::video

@@ -49,15 +49,15 @@ template <typename Counter> int checkRamp(const uint8_t* data, size_t bytes, Cou
 // when the test calls pull().
 class HandOutput final : public AudioBackend {
 public:
-    explicit HandOutput(double latency) : latency_(latency) {}
+    explicit HandOutput(double latency) : m_latency(latency) {}
     bool configure(int, int channels, AudioRenderCallback callback, void* refCon) override
     {
-        channels_ = channels;
-        callback_ = callback;
-        refCon_ = refCon;
+        m_channels = channels;
+        m_callback = callback;
+        m_refCon = refCon;
         return true;
     }
-    double latencySeconds() const override { return latency_; }
+    double latencySeconds() const override { return m_latency; }
     bool start() override { return true; }
     void stop() override {}
 
@@ -66,17 +66,17 @@ public:
     std::vector<uint8_t> pull(uint32_t frames, uint32_t bytes)
     {
         std::vector<uint8_t> out(bytes, 0xAB);
-        AudioRenderBuffer buffer{uint32_t(channels_), bytes, out.data()};
+        AudioRenderBuffer buffer{uint32_t(m_channels), bytes, out.data()};
         AudioRenderBufferList list{1, &buffer};
-        callback_(refCon_, frames, &list);
+        m_callback(m_refCon, frames, &list);
         return out;
     }
 
 private:
-    double latency_;
-    int channels_ = 0;
-    AudioRenderCallback callback_ = nullptr;
-    void* refCon_ = nullptr;
+    double m_latency;
+    int m_channels = 0;
+    AudioRenderCallback m_callback = nullptr;
+    void* m_refCon = nullptr;
 };
 HandOutput* HandOutput::last = nullptr;
 

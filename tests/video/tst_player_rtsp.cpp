@@ -23,13 +23,13 @@ namespace {
 // counts what left it.
 class FloodServer : public QThread {
 public:
-    FloodServer(const QString& certFile, const QString& keyFile, qint64 total) : total_(total)
+    FloodServer(const QString& certFile, const QString& keyFile, qint64 total) : m_total(total)
     {
         QFile cert(certFile), key(keyFile);
         if (cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
-            conf_ = QSslConfiguration::defaultConfiguration();
-            conf_.setLocalCertificate(QSslCertificate(&cert, QSsl::Pem));
-            conf_.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
+            m_conf = QSslConfiguration::defaultConfiguration();
+            m_conf.setLocalCertificate(QSslCertificate(&cert, QSsl::Pem));
+            m_conf.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
         }
     }
     ~FloodServer() override
@@ -39,9 +39,9 @@ public:
     }
     quint16 port()
     {
-        std::unique_lock<std::mutex> lock(mutex_);
-        ready_.wait_for(lock, std::chrono::seconds(10), [this] { return port_ != 0; });
-        return port_;
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_ready.wait_for(lock, std::chrono::seconds(10), [this] { return m_port != 0; });
+        return m_port;
     }
     std::atomic<qint64> sent{0};
     std::atomic<bool> done{false};
@@ -50,12 +50,12 @@ protected:
     void run() override
     {
         QSslServer server;
-        server.setSslConfiguration(conf_);
+        server.setSslConfiguration(m_conf);
         server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server, &QTcpServer::pendingConnectionAvailable, &server, [&] {
             auto* peer = static_cast<QSslSocket*>(server.nextPendingConnection());
             QObject::connect(peer, &QSslSocket::encryptedBytesWritten, peer, [this](qint64 n) { sent += n; });
-            peer->write(QByteArray(total_, 'v'));
+            peer->write(QByteArray(m_total, 'v'));
         });
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, &server, [this] {
@@ -64,19 +64,19 @@ protected:
         });
         poll.start(20);
         {
-            std::lock_guard<std::mutex> lock(mutex_);
-            port_ = server.serverPort();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_port = server.serverPort();
         }
-        ready_.notify_all();
+        m_ready.notify_all();
         exec();
     }
 
 private:
-    QSslConfiguration conf_;
-    qint64 total_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    quint16 port_ = 0;
+    QSslConfiguration m_conf;
+    qint64 m_total;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    quint16 m_port = 0;
 };
 
 } // namespace
