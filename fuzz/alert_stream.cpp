@@ -14,8 +14,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data),
-                                                     qsizetype(size));
+    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
     const qsizetype lf = input.indexOf('\n');
     const QByteArray contentType = lf < 0 ? QByteArray() : input.left(lf);
     const QByteArray body = lf < 0 ? input : input.mid(lf + 1);

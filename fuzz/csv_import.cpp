@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (r.added != added.size())
         std::abort();
     if (r.skipped + r.added > 0 && r.added + r.skipped != rows.size() - 1)
-        std::abort();  // every data row is either added or skipped
+        std::abort(); // every data row is either added or skipped
     if (r.skipped > 0 && r.errors.size() != r.skipped)
-        std::abort();  // one message per skipped row
+        std::abort(); // one message per skipped row
     const QStringList brands = NativeBrand::manufacturers();
     const QStringList types = NativeBrand::deviceTypes();
     for (const Native::Device& d : added) {

@@ -31,7 +31,9 @@ AudioBackend::ForcedFailure forcedFailure()
 class FailingOutput final : public AudioBackend {
 public:
     FailingOutput(std::unique_ptr<AudioBackend> inner, ForcedFailure failure)
-        : m_inner(std::move(inner)), m_failure(failure) {}
+        : m_inner(std::move(inner)),
+          m_failure(failure)
+    {}
     bool configure(int sampleRate, int channels, AudioRenderCallback callback, void* refCon) override
     {
         if (m_failure == ForcedFailure::Configure)

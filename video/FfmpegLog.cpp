@@ -21,8 +21,13 @@ bool ffmpegMessageDropped(int level, const char* format)
     if (!format)
         return false;
     static const char* const kNoise[] = {
-        "PPS id out of range", "Skipping invalid undecodable NALU", "error while decoding MB",
-        "cabac decode of qscale diff failed", "concealing ", "non-existing PPS", "no frame!",
+        "PPS id out of range",
+        "Skipping invalid undecodable NALU",
+        "error while decoding MB",
+        "cabac decode of qscale diff failed",
+        "concealing ",
+        "non-existing PPS",
+        "no frame!",
         "Could not find ref with POC",
     };
     for (const char* n : kNoise) {

@@ -68,8 +68,7 @@ double steadyNow()
 
 int64_t steadyMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -229,7 +228,8 @@ void FfmpegPlayer::onWorkerEnded(int endedGeneration, bool hadPictureThen, bool 
         qWarning().noquote() << "[play]" << label << "stream dropped; reconnecting" << step.attempt << "of"
                              << tun::kMaxReconnects;
         Q_EMIT reconnecting(step.attempt, tun::kMaxReconnects, step.why);
-        QTimer::singleShot(step.delayMs, Qt::PreciseTimer, this, [this, endedGeneration] { restartStep(endedGeneration); });
+        QTimer::singleShot(step.delayMs, Qt::PreciseTimer, this,
+                           [this, endedGeneration] { restartStep(endedGeneration); });
         return;
     }
     Q_EMIT status(step.headline, step.detail);
@@ -354,8 +354,8 @@ int FfmpegPlayer::ioOpen(AVFormatContext* context, AVIOContext** result, const c
     }
 
     auto* buffer = static_cast<unsigned char*>(av_malloc(tun::kIoBufferBytes));
-    AVIOContext* io = buffer ? avio_alloc_context(buffer, tun::kIoBufferBytes, 0, source, readSource, nullptr, seekSource)
-                             : nullptr;
+    AVIOContext* io =
+        buffer ? avio_alloc_context(buffer, tun::kIoBufferBytes, 0, source, readSource, nullptr, seekSource) : nullptr;
     if (!io) {
         av_free(buffer);
         delete source;
@@ -497,9 +497,10 @@ void DecodeRun::exec()
 
     QNetworkAccessManager manager;
     nam = &manager;
-    QObject::connect(&manager, &QNetworkAccessManager::sslErrors, &manager,
-                     [pp = &p](QNetworkReply* reply, const QList<QSslError>& errors) { pp->onSslErrors(reply, errors); },
-                     Qt::DirectConnection);
+    QObject::connect(
+        &manager, &QNetworkAccessManager::sslErrors, &manager,
+        [pp = &p](QNetworkReply* reply, const QList<QSslError>& errors) { pp->onSslErrors(reply, errors); },
+        Qt::DirectConnection);
     p.net.store(&manager);
 
     kind = classifyInput(p.url);
@@ -526,8 +527,7 @@ bool DecodeRun::openInput()
             tunnel = std::make_unique<TlsTunnel>();
             const QUrl u(p.url);
             const QString host = u.host();
-            const TlsTunnel::Result t = tunnel->open(host, quint16(u.port(322)), TlsTunnel::caBundle(),
-                                                     &p.stopFlag);
+            const TlsTunnel::Result t = tunnel->open(host, quint16(u.port(322)), TlsTunnel::caBundle(), &p.stopFlag);
             switch (t.outcome) {
             case TlsTunnel::Outcome::Ready:
                 address = TlsTunnel::localAddress(p.url, tunnel->localPort()).toUtf8();
@@ -606,7 +606,9 @@ bool DecodeRun::openInput()
             }
             if (err >= 0 && ctx) {
                 qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  opened (attempt %3)")
-                                            .arg(p.labelPrefix()).arg(p.msSinceStart()).arg(attempt);
+                                            .arg(p.labelPrefix())
+                                            .arg(p.msSinceStart())
+                                            .arg(attempt);
                 p.post([pp = &p] { Q_EMIT pp->opened(); });
                 return true;
             }
@@ -763,7 +765,8 @@ void DecodeRun::setupSound()
             AVChannelLayout stereo;
             av_channel_layout_default(&stereo, 2);
             if (swr_alloc_set_opts2(&swr, &stereo, AV_SAMPLE_FMT_S16, adec->sample_rate, &adec->ch_layout,
-                                    adec->sample_fmt, adec->sample_rate, 0, nullptr) >= 0
+                                    adec->sample_fmt, adec->sample_rate, 0, nullptr)
+                    >= 0
                 && swr && swr_init(swr) >= 0) {
                 soundUsable = true;
                 sampleRate = adec->sample_rate;
@@ -977,8 +980,8 @@ void DecodeRun::videoPacket()
     const double now = steadyNow();
     const bool key = pkt->flags & AV_PKT_FLAG_KEY;
     if (kind == InputKind::Rtsp && p.catchUpLive.load() && pkt->pts != AV_NOPTS_VALUE) {
-        const BehindLive::Result r = behind.onPacket(now, double(pkt->pts) * av_q2d(vtb), key, meter->busy(),
-                                                     meter->lastNotice());
+        const BehindLive::Result r =
+            behind.onPacket(now, double(pkt->pts) * av_q2d(vtb), key, meter->busy(), meter->lastNotice());
         if (r.startedSkip) {
             qWarning().noquote() << QStringLiteral("[play] %1 %2 s behind the camera; skipping to the next keyframe")
                                         .arg(p.label)
@@ -1020,7 +1023,8 @@ void DecodeRun::videoPacket()
 
     if ((hwDevice || hwFake) && !anyPictureDecoded && !got) {
         if (noPicturePackets >= tun::kHardwareNoPicturePackets - 1) {
-            qWarning().noquote() << "[play]" << p.label << "hardware decoding produced no picture; switching to software";
+            qWarning().noquote() << "[play]" << p.label
+                                 << "hardware decoding produced no picture; switching to software";
             p.hardwareFailed.store(true);
             p.endedUnexpectedly.store(true);
             p.endedForSoftware.store(true);
@@ -1069,11 +1073,24 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
     int fmt = src->format;
     bool full = src->color_range == AVCOL_RANGE_JPEG;
     switch (fmt) {
-    case AV_PIX_FMT_YUVJ420P: fmt = AV_PIX_FMT_YUV420P; full = true; break;
-    case AV_PIX_FMT_YUVJ422P: fmt = AV_PIX_FMT_YUV422P; full = true; break;
-    case AV_PIX_FMT_YUVJ444P: fmt = AV_PIX_FMT_YUV444P; full = true; break;
-    case AV_PIX_FMT_YUVJ440P: fmt = AV_PIX_FMT_YUV440P; full = true; break;
-    default: break;
+    case AV_PIX_FMT_YUVJ420P:
+        fmt = AV_PIX_FMT_YUV420P;
+        full = true;
+        break;
+    case AV_PIX_FMT_YUVJ422P:
+        fmt = AV_PIX_FMT_YUV422P;
+        full = true;
+        break;
+    case AV_PIX_FMT_YUVJ444P:
+        fmt = AV_PIX_FMT_YUV444P;
+        full = true;
+        break;
+    case AV_PIX_FMT_YUVJ440P:
+        fmt = AV_PIX_FMT_YUV440P;
+        full = true;
+        break;
+    default:
+        break;
     }
     const int* coeffs = sws_getCoefficients(SWS_CS_DEFAULT);
 
@@ -1164,8 +1181,8 @@ void DecodeRun::soundPacket()
                     if (soundAtStart) {
                         // Wait for room, pacing pictures meanwhile; give up
                         // waiting when the sound clock is given up.
-                        while (!stopped() && !p.paused.load() && p.seekRequest.load() < 0.0
-                               && audio.freeBytes() < bytes && soundAtStart) {
+                        while (!stopped() && !p.paused.load() && p.seekRequest.load() < 0.0 && audio.freeBytes() < bytes
+                               && soundAtStart) {
                             pacingPass();
                             sleepMs(tun::kIdleSleep_ms);
                         }

@@ -65,14 +65,18 @@ private:
 public:
     // ---- Control fields ---------------------------------------------------
     std::atomic<bool> boundedClose{false};
+
 private:
     std::atomic<bool> deadlineArmed{false};
     std::atomic<int64_t> deadlineMs{0};
+
 public:
     std::atomic<int32_t> openAttempts{kvr::video::tun::kDefaultOpenAttempts};
     std::atomic<bool> paused{false};
+
 private:
     std::atomic<bool> running{false};
+
 public:
     std::atomic<bool> muted{false};
     std::atomic<bool> audioEnabled{true};
@@ -80,8 +84,10 @@ public:
     std::atomic<bool> loop{false};
     std::atomic<double> rate{1.0};
     std::atomic<bool> live{true};
+
 private:
     double startSeconds = 0.0;
+
 public:
     std::atomic<double> seekRequest{-1.0};
     std::atomic<int32_t> targetWidth{0};
@@ -93,10 +99,13 @@ public:
     std::atomic<bool> catchUpLive{false};
     std::atomic<bool> snapshotRequest{false};
     std::atomic<bool> yuvOutput{false};
+
 private:
     std::atomic<bool> hardwareFailed{false};
+
 public:
     std::atomic<bool> autoReconnect{false};
+
 private:
     std::atomic<bool> hadPicture{false};
     std::atomic<bool> endedUnexpectedly{false};
@@ -104,8 +113,10 @@ private:
     std::atomic<bool> endedForSoftware{false};
     int32_t reconnectCount = 0;
     std::atomic<int32_t> generation{0};
+
 public:
     QString label;
+
 private:
     QString url;
     QString token;

@@ -55,11 +55,11 @@ GpuProbe runProbe()
         p.reason = QStringLiteral("only a software renderer (%1)").arg(p.renderer);
     context.doneCurrent();
 
-    qWarning("%s", qUtf8Printable(
-        QStringLiteral("[render] graphics: %1 %2 -> %3")
-            .arg(p.renderer.isEmpty() ? QStringLiteral("none") : p.renderer, p.version,
-                 p.usable ? QStringLiteral("drawing on the graphics chip")
-                          : QStringLiteral("drawing on the processor (%1)").arg(p.reason))));
+    qWarning("%s",
+             qUtf8Printable(QStringLiteral("[render] graphics: %1 %2 -> %3")
+                                .arg(p.renderer.isEmpty() ? QStringLiteral("none") : p.renderer, p.version,
+                                     p.usable ? QStringLiteral("drawing on the graphics chip")
+                                              : QStringLiteral("drawing on the processor (%1)").arg(p.reason))));
     return p;
 }
 
@@ -68,15 +68,13 @@ GpuProbe runProbe()
 bool GpuProbe::isSoftwareRenderer(const QString& renderer, const QString& vendor)
 {
     const QString r = renderer.toLower();
-    static const QStringList soft = {
-        QStringLiteral("gdi generic"), QStringLiteral("microsoft basic render"),
-        QStringLiteral("llvmpipe"),    QStringLiteral("softpipe"),
-        QStringLiteral("swiftshader"), QStringLiteral("software")};
+    static const QStringList soft = {QStringLiteral("gdi generic"), QStringLiteral("microsoft basic render"),
+                                     QStringLiteral("llvmpipe"),    QStringLiteral("softpipe"),
+                                     QStringLiteral("swiftshader"), QStringLiteral("software")};
     for (const QString& s : soft)
         if (r.contains(s))
             return true;
-    return vendor.toLower().contains(QLatin1String("microsoft"))
-        && !r.contains(QLatin1String("d3d12"));
+    return vendor.toLower().contains(QLatin1String("microsoft")) && !r.contains(QLatin1String("d3d12"));
 }
 
 const GpuProbe& GpuProbe::result()

@@ -71,13 +71,12 @@ bool isDrawable(const YuvFrame& f)
 
 namespace {
 
-constexpr int kRepaintIntervalMs = 16;   // merged repaints, about 60 a second at most
+constexpr int kRepaintIntervalMs = 16;    // merged repaints, about 60 a second at most
 constexpr int kSurfaceCheckDelayMs = 250; // time a shown view gets to have a context
 constexpr int kShaderLogChars = 160;
 
-const char kVertexShader[] =
-    "attribute vec2 aPos;\n"
-    "void main() { gl_Position = vec4(aPos, 0.0, 1.0); }\n";
+const char kVertexShader[] = "attribute vec2 aPos;\n"
+                             "void main() { gl_Position = vec4(aPos, 0.0, 1.0); }\n";
 
 const char kFragmentShader[] = R"(#ifdef GL_ES
 precision highp float;
@@ -256,8 +255,7 @@ void GpuVideoView::initializeGL()
     textures[0] = textures[1] = textures[2] = 0;
     hasTextures = false;
     program.reset();
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GpuVideoView::releaseGl,
-            Qt::DirectConnection);
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GpuVideoView::releaseGl, Qt::DirectConnection);
 
     if (qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL")) {
         fail(QStringLiteral("simulated failure"));
@@ -299,8 +297,8 @@ void GpuVideoView::uploadPlane(GLuint texture, int width, int height, GLenum for
         if (stride != rowBytes) {
             packed.resize(size_t(rowBytes) * size_t(height));
             for (int row = 0; row < height; ++row)
-                std::memcpy(packed.data() + size_t(row) * size_t(rowBytes),
-                            data + ptrdiff_t(row) * ptrdiff_t(stride), size_t(rowBytes));
+                std::memcpy(packed.data() + size_t(row) * size_t(rowBytes), data + ptrdiff_t(row) * ptrdiff_t(stride),
+                            size_t(rowBytes));
             source = packed.data();
         }
     } else {
@@ -318,19 +316,18 @@ void GpuVideoView::upload(const YuvFrame& frame)
 {
     if (!YuvDraw::isDrawable(frame) || !textures[0])
         return;
-    const bool reallocate
-        = !hasTextures || frame.width != texWidth || frame.height != texHeight || frame.format != texFormat;
-    uploadPlane(textures[0], frame.width, frame.height, GL_LUMINANCE, 1, frame.planes[0], frame.strides[0],
-                reallocate);
+    const bool reallocate =
+        !hasTextures || frame.width != texWidth || frame.height != texHeight || frame.format != texFormat;
+    uploadPlane(textures[0], frame.width, frame.height, GL_LUMINANCE, 1, frame.planes[0], frame.strides[0], reallocate);
     const QSize chroma = YuvDraw::chromaSize(frame.width, frame.height);
     if (frame.format == YuvFrame::kNv12) {
         uploadPlane(textures[1], chroma.width(), chroma.height(), GL_LUMINANCE_ALPHA, 2, frame.planes[1],
                     frame.strides[1], reallocate);
     } else {
-        uploadPlane(textures[1], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[1],
-                    frame.strides[1], reallocate);
-        uploadPlane(textures[2], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[2],
-                    frame.strides[2], reallocate);
+        uploadPlane(textures[1], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[1], frame.strides[1],
+                    reallocate);
+        uploadPlane(textures[2], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[2], frame.strides[2],
+                    reallocate);
     }
     glBindTexture(GL_TEXTURE_2D, 0);
     texFormat = frame.format;
@@ -375,8 +372,7 @@ void GpuVideoView::paintGL()
     program->setUniformValue("uU", 1);
     program->setUniformValue("uV", 2);
     program->setUniformValue("uNv12", texFormat == YuvFrame::kNv12 ? 1.0f : 0.0f);
-    program->setUniformValue("uDest", float(dest.left()), float(dest.top()), float(dest.right()),
-                             float(dest.bottom()));
+    program->setUniformValue("uDest", float(dest.left()), float(dest.top()), float(dest.right()), float(dest.bottom()));
     program->setUniformValue("uSize", float(target.width()), float(target.height()));
     program->setUniformValue("uRadius", float(radius * dpr));
     program->setUniformValue("uRange", range[0], range[1], range[2]);

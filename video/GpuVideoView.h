@@ -59,8 +59,8 @@ protected:
     void paintGL() override;
 
     void upload(const YuvFrame& frame);
-    void uploadPlane(GLuint texture, int width, int height, GLenum format, int bytesPerPixel,
-                     const uint8_t* data, int stride, bool reallocate);
+    void uploadPlane(GLuint texture, int width, int height, GLenum format, int bytesPerPixel, const uint8_t* data,
+                     int stride, bool reallocate);
 
 private:
     void fail(const QString& reason);

@@ -10,9 +10,12 @@ namespace kvr::video {
 using namespace tun;
 
 Pacer::Pacer(double rate, bool soundClockOn, SoundClockSource* sound, double now)
-    : m_rate(clampRate(rate)), m_soundOn(soundClockOn), m_sound(sound), m_watchdog(now), m_lastPlayedMove(now)
-{
-}
+    : m_rate(clampRate(rate)),
+      m_soundOn(soundClockOn),
+      m_sound(sound),
+      m_watchdog(now),
+      m_lastPlayedMove(now)
+{}
 
 double Pacer::clampRate(double rate)
 {

@@ -20,9 +20,9 @@ namespace kvr::video {
 
 // One converted picture waiting for its display time.
 struct PendingPicture {
-    QImage image;                         // RGB32; null in YUV mode
-    double pts = 0.0;                     // media time, seconds
-    std::shared_ptr<const YuvFrame> yuv;  // the picture in YUV mode; null in RGB mode
+    QImage image;                        // RGB32; null in YUV mode
+    double pts = 0.0;                    // media time, seconds
+    std::shared_ptr<const YuvFrame> yuv; // the picture in YUV mode; null in RGB mode
 };
 
 // What the pacing needs of the sound output.
@@ -74,9 +74,19 @@ public:
     int resets() const { return m_resets; }
     int onTime() const { return m_onTime; }
     int late() const { return m_late; }
-    void takeCounts(int& onTime, int& late) { onTime = m_onTime; late = m_late; m_onTime = m_late = 0; }
+    void takeCounts(int& onTime, int& late)
+    {
+        onTime = m_onTime;
+        late = m_late;
+        m_onTime = m_late = 0;
+    }
     // True once after the sound clock was given up (for the log line).
-    bool takeGaveUp() { bool g = m_gaveUp; m_gaveUp = false; return g; }
+    bool takeGaveUp()
+    {
+        bool g = m_gaveUp;
+        m_gaveUp = false;
+        return g;
+    }
 
 private:
     void deliverFront(std::deque<PendingPicture>& queue, double now, const Deliver& deliver);
@@ -132,7 +142,7 @@ public:
         Action action = Action::Decode;
         bool startedSkip = false; // log "... s behind the camera; skipping ..."
         double lag = 0.0;
-        bool notice = false;      // post `overloaded`
+        bool notice = false; // post `overloaded`
     };
     // `busy` and `lastNotice` come from the overload meter; on a notice the
     // caller stores `now` as the last notice.
@@ -158,10 +168,10 @@ private:
 struct ReconnectStep {
     enum class Kind { Restart, GiveUp };
     Kind kind = Kind::GiveUp;
-    int attempt = 0;     // 1..3 for a restart
-    int delayMs = 0;     // attempt x 1200
-    QString why;         // for `reconnecting`
-    QString headline;    // for `status` when giving up
+    int attempt = 0;  // 1..3 for a restart
+    int delayMs = 0;  // attempt x 1200
+    QString why;      // for `reconnecting`
+    QString headline; // for `status` when giving up
     QString detail;
 };
 ReconnectStep nextReconnect(int countSoFar, bool hadPicture);
@@ -172,7 +182,11 @@ class Continuity {
 public:
     // Applies the offset and the jump rule; `step` replaces a jump.
     double apply(double t, double step);
-    void forget() { m_has = false; m_offset = 0.0; }
+    void forget()
+    {
+        m_has = false;
+        m_offset = 0.0;
+    }
     double offset() const { return m_offset; }
 
 private:

@@ -70,7 +70,10 @@ WaitEnd waitOnReply(QNetworkReply* reply, WaitFor what, std::chrono::millisecond
     QEventLoop loop;
     bool signalled = false;
     bool stopped = false;
-    auto done = [&] { signalled = true; loop.quit(); };
+    auto done = [&] {
+        signalled = true;
+        loop.quit();
+    };
     QObject::connect(reply, &QNetworkReply::finished, &loop, done);
     if (what == WaitFor::Headers)
         QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, done);
@@ -116,10 +119,17 @@ int64_t MemSource::seek(int64_t offset, int whence)
         return m_data.size();
     int64_t target;
     switch (whence) {
-    case SEEK_SET: target = offset; break;
-    case SEEK_CUR: target = m_pos + offset; break;
-    case SEEK_END: target = m_data.size() + offset; break;
-    default: return -1;
+    case SEEK_SET:
+        target = offset;
+        break;
+    case SEEK_CUR:
+        target = m_pos + offset;
+        break;
+    case SEEK_END:
+        target = m_data.size() + offset;
+        break;
+    default:
+        return -1;
     }
     if (target < 0 || target > m_data.size())
         return -1;
@@ -130,7 +140,9 @@ int64_t MemSource::seek(int64_t offset, int whence)
 // ---- HttpSource ----------------------------------------------------------------
 
 HttpSource::HttpSource(const std::atomic<bool>* stopFlag, const QUrl& url, const QByteArray& authorization)
-    : m_stopFlag(stopFlag), m_url(url), m_authorization(authorization)
+    : m_stopFlag(stopFlag),
+      m_url(url),
+      m_authorization(authorization)
 {
     m_clock.start();
 }
@@ -214,9 +226,8 @@ bool HttpSource::request(int64_t offset)
     }
     if (!m_loggedOpen) {
         m_loggedOpen = true;
-        const QString size = m_totalSize >= 0
-            ? QString::number(double(m_totalSize) / (1024.0 * 1024.0), 'f', 1)
-            : QStringLiteral("?");
+        const QString size =
+            m_totalSize >= 0 ? QString::number(double(m_totalSize) / (1024.0 * 1024.0), 'f', 1) : QStringLiteral("?");
         qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2 (%3), %4 MB, headers in %5 ms")
                                     .arg(shortName(m_url))
                                     .arg(m_httpStatus)
@@ -299,14 +310,19 @@ int64_t HttpSource::seek(int64_t offset, int whence)
         return m_totalSize;
     int64_t target;
     switch (whence) {
-    case SEEK_SET: target = offset; break;
-    case SEEK_CUR: target = m_pos + offset; break;
+    case SEEK_SET:
+        target = offset;
+        break;
+    case SEEK_CUR:
+        target = m_pos + offset;
+        break;
     case SEEK_END:
         if (m_totalSize < 0)
             return -1;
         target = m_totalSize + offset;
         break;
-    default: return -1;
+    default:
+        return -1;
     }
     if (target < 0)
         return -1;
@@ -362,7 +378,10 @@ FetchResult fetchWhole(const FetchRequest& r)
             return FetchResult{};
 
         qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2, %3 KB in %4 ms")
-                                    .arg(name).arg(status).arg(body.size() / 1024).arg(timer.elapsed());
+                                    .arg(name)
+                                    .arg(status)
+                                    .arg(body.size() / 1024)
+                                    .arg(timer.elapsed());
         if (status >= 200 && status <= 299 && !body.isEmpty()) {
             result.body = body;
             result.error.clear();

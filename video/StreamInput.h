@@ -118,8 +118,8 @@ struct FetchRequest {
     bool hadPicture = false;
 };
 struct FetchResult {
-    QByteArray body;      // empty on failure
-    QString error;        // "HTTP %1" or the network error text; empty on success
+    QByteArray body; // empty on failure
+    QString error;   // "HTTP %1" or the network error text; empty on success
 };
 FetchResult fetchWhole(const FetchRequest& request);
 

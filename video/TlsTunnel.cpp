@@ -27,7 +27,9 @@ namespace {
 class TunnelThread : public QThread {
 public:
     TunnelThread(std::shared_ptr<void> keep, std::function<void(TunnelThread&)> body)
-        : m_keep(std::move(keep)), m_body(std::move(body)) {}
+        : m_keep(std::move(keep)),
+          m_body(std::move(body))
+    {}
     int runLoop() { return exec(); }
 
 protected:
@@ -103,9 +105,8 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
         tls.setSslConfiguration(conf);
         tls.setPeerVerifyName(host);
 
-        QObject::connect(&tls, &QSslSocket::sslErrors, &tls, [&](const QList<QSslError>& errors) {
-            certProblems = describe(errors);
-        });
+        QObject::connect(&tls, &QSslSocket::sslErrors, &tls,
+                         [&](const QList<QSslError>& errors) { certProblems = describe(errors); });
         QObject::connect(&tls, &QSslSocket::encrypted, &tls, [&] {
             if (!server.listen(QHostAddress::LocalHost, 0)) {
                 report(Outcome::Failed, QStringLiteral("No local port for the secure stream"), 0);

@@ -38,8 +38,7 @@ public:
     // session after it. `caFile` empty: the system's certificates.
     // The chain and the host name are always verified: a secure stream
     // carries the ticket's credentials, whatever network it is on.
-    Result open(const QString& host, quint16 port, const QString& caFile,
-                const std::atomic<bool>* stopFlag,
+    Result open(const QString& host, quint16 port, const QString& caFile, const std::atomic<bool>* stopFlag,
                 std::chrono::milliseconds handshakeTimeout = tun::kTlsHandshakeTimeout);
 
     // The loopback port FFmpeg connects to (valid after a Ready open).

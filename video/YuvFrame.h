@@ -23,8 +23,8 @@ struct YuvFrame {
     int32_t format = kThreePlanes;
     int32_t width = 0;
     int32_t height = 0;
-    bool fullRange = false; // true: samples use 0..255; false: limited (studio) range
-    bool bt709 = false;     // true: BT.709 matrix; false: BT.601
+    bool fullRange = false;                                 // true: samples use 0..255; false: limited (studio) range
+    bool bt709 = false;                                     // true: BT.709 matrix; false: BT.601
     const uint8_t* planes[3] = {nullptr, nullptr, nullptr}; // plane 2 is null for NV12
     int32_t strides[3] = {0, 0, 0};                         // bytes per row of each plane
     std::shared_ptr<AVFrame> keepAlive;

@@ -17,8 +17,7 @@ AppContext& AppContext::instance()
     return context;
 }
 
-AppContext::AppContext()
-    : settings(QStringLiteral("Kavira"), settingsAppName())
+AppContext::AppContext() : settings(QStringLiteral("Kavira"), settingsAppName())
 {
     const QString savedBase = settings.value(kServerBase).toString();
     if (!savedBase.isEmpty() && !envSet("KVR_API_BASE"))

@@ -67,8 +67,7 @@ QString Log::directory()
 #if defined(Q_OS_MACOS)
     return QDir::homePath() + QStringLiteral("/Library/Logs/Kavira");
 #elif defined(Q_OS_WIN)
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-        + QStringLiteral("/Kavira/Logs");
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Kavira/Logs");
 #else
     QString state = QString::fromLocal8Bit(qgetenv("XDG_STATE_HOME"));
     if (state.isEmpty() || !QDir::isAbsolutePath(state))
@@ -102,9 +101,7 @@ void Log::uninstall()
 
 void logMessageHandler(QtMsgType, const QMessageLogContext&, const QString& message)
 {
-    QByteArray line = QDateTime::currentDateTime()
-                          .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz "))
-                          .toUtf8();
+    QByteArray line = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz ")).toUtf8();
     line += message.toUtf8();
     line += '\n';
 

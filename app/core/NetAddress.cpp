@@ -21,7 +21,6 @@ bool isPrivateHost(const QString& host)
             return false;
         ip = (ip << 8) | quint32(octet);
     }
-    return (ip >> 24) == 10u
-        || (ip >> 20) == ((172u << 4) | 1u)    // 172.16.0.0/12
-        || (ip >> 16) == ((192u << 8) | 168u); // 192.168.0.0/16
+    return (ip >> 24) == 10u || (ip >> 20) == ((172u << 4) | 1u) // 172.16.0.0/12
+        || (ip >> 16) == ((192u << 8) | 168u);                   // 192.168.0.0/16
 }

@@ -28,8 +28,9 @@ State& state()
 bool widerThanOwner(const QString& path)
 {
     const QFileDevice::Permissions p = QFile::permissions(path);
-    return p & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
-                | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther);
+    return p
+        & (QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther
+           | QFileDevice::WriteOther | QFileDevice::ExeOther);
 }
 
 QByteArray encode(const SavedSession& s)
@@ -37,8 +38,7 @@ QByteArray encode(const SavedSession& s)
     QJsonObject o;
     o.insert(QStringLiteral("username"), s.username);
     o.insert(QStringLiteral("refresh_token"), s.refreshToken);
-    o.insert(QStringLiteral("signed_in_at"),
-             s.signedInAt.toUTC().toString(Qt::ISODate));
+    o.insert(QStringLiteral("signed_in_at"), s.signedInAt.toUTC().toString(Qt::ISODate));
     return QJsonDocument(o).toJson(QJsonDocument::Compact);
 }
 
@@ -111,8 +111,7 @@ std::optional<SavedSession> SessionStore::load()
     SavedSession saved;
     saved.username = o.value(QStringLiteral("username")).toString();
     saved.refreshToken = o.value(QStringLiteral("refresh_token")).toString();
-    saved.signedInAt = QDateTime::fromString(o.value(QStringLiteral("signed_in_at")).toString(),
-                                             Qt::ISODate);
+    saved.signedInAt = QDateTime::fromString(o.value(QStringLiteral("signed_in_at")).toString(), Qt::ISODate);
     const bool valid = !saved.refreshToken.isEmpty() && saved.signedInAt.isValid();
     if (!valid || !acceptable(saved.signedInAt, kvr::Clock::instance().nowUtc())) {
         clear();
@@ -138,8 +137,7 @@ void SessionStore::clear()
 void SessionStore::updateToken(const QString& refreshToken)
 {
     State& s = state();
-    if (!s.active || !s.remembered || refreshToken.isEmpty()
-        || refreshToken == s.remembered->refreshToken)
+    if (!s.active || !s.remembered || refreshToken.isEmpty() || refreshToken == s.remembered->refreshToken)
         return;
     s.remembered->refreshToken = refreshToken;
     (void)writeFile(*s.remembered);

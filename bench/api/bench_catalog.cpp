@@ -6,9 +6,9 @@
 #include "tests/server/api/ApiTestSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QDateTime>
 #include <QTcpServer>
 #include <QTemporaryFile>
 #include <QTimer>
@@ -62,7 +62,8 @@ int main(int argc, char** argv)
     static QTemporaryFile logFile;
     logFile.open();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& msg) {
-        const QByteArray line = (QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz ") + msg + '\n').toUtf8();
+        const QByteArray line =
+            (QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm:ss.zzz ") + msg + '\n').toUtf8();
         logFile.write(line);
     });
     ApiClient::setAddressGuard([](const QUrl& u) {
@@ -71,7 +72,8 @@ int main(int argc, char** argv)
         return true;
     });
 
-    const QString serverPath = QCoreApplication::applicationDirPath() + "/../../tests/fixtures/orgserver/kvr-fake-server";
+    const QString serverPath =
+        QCoreApplication::applicationDirPath() + "/../../tests/fixtures/orgserver/kvr-fake-server";
     const quint16 port = freePort();
     QProcess server;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -103,9 +105,7 @@ int main(int argc, char** argv)
     qint64 longestStall = 0;
     QTimer watch;
     watch.setInterval(5);
-    QObject::connect(&watch, &QTimer::timeout, [&] {
-        longestStall = std::max(longestStall, tick.restart() - 5);
-    });
+    QObject::connect(&watch, &QTimer::timeout, [&] { longestStall = std::max(longestStall, tick.restart() - 5); });
 
     int sites = 0, devices = 0, channels = 0, siteCalls = 0;
     QString error;

@@ -36,9 +36,9 @@ void parser(QTextStream& out)
 {
     QByteArray notes;
     for (int i = 0; notes.size() < (8 << 20); ++i)
-        notes += FakeAlertStream::part("boundary",
-                                       FakeAlertStream::notification(i % 2 ? "VMD" : "videoloss",
-                                                                     i % 2 ? "active" : "inactive", 1 + i % 16));
+        notes += FakeAlertStream::part(
+            "boundary",
+            FakeAlertStream::notification(i % 2 ? "VMD" : "videoloss", i % 2 ? "active" : "inactive", 1 + i % 16));
     QByteArray pictures;
     for (int i = 0; i < 16; ++i)
         pictures += FakeAlertStream::picturePart("boundary", 500 * 1024)
@@ -60,9 +60,8 @@ void parser(QTextStream& out)
         p.setContentType(c.contentType);
         int alerts = 0;
         const double ms = feed(p, *c.stream, &alerts);
-        out << "parser, " << c.name << ": " << double(c.stream->size()) / (1 << 20) << " MiB in "
-            << ms << " ms (" << double(c.stream->size()) / (1 << 20) / (ms / 1000.0)
-            << " MiB/s), " << alerts << " notifications\n";
+        out << "parser, " << c.name << ": " << double(c.stream->size()) / (1 << 20) << " MiB in " << ms << " ms ("
+            << double(c.stream->size()) / (1 << 20) / (ms / 1000.0) << " MiB/s), " << alerts << " notifications\n";
     }
 }
 
@@ -70,8 +69,8 @@ void storage(QTextStream& out)
 {
     kvrtest::TestClock clock;
     NativeStore store;
-    NativeController controller(&store, [](const Native::Device&, NativeController::Kind, int,
-                                           NativeController::Done done) { done({}); });
+    NativeController controller(
+        &store, [](const Native::Device&, NativeController::Kind, int, NativeController::Done done) { done({}); });
     NativeEvents events(&store, &controller);
     QStringList ids;
     for (int i = 0; i < 500; ++i)
@@ -91,22 +90,22 @@ void storage(QTextStream& out)
         clock.advanceSecs(1);
     }
     const double ingestMs = double(t.nsecsElapsed()) / 1e6;
-    out << "events, 5,000 notifications of 500 devices stored: " << ingestMs << " ms ("
-        << events.events().size() << " kept)\n";
+    out << "events, 5,000 notifications of 500 devices stored: " << ingestMs << " ms (" << events.events().size()
+        << " kept)\n";
 
     t.restart();
     int standing = 0;
     for (const QString& id : std::as_const(ids))
         standing += int(events.standing(id, 24).size());
-    out << "events, standing conditions of 500 devices over 5,000 events: "
-        << double(t.nsecsElapsed()) / 1e6 << " ms (" << standing << " standing)\n";
+    out << "events, standing conditions of 500 devices over 5,000 events: " << double(t.nsecsElapsed()) / 1e6 << " ms ("
+        << standing << " standing)\n";
 
     t.restart();
     int recent = 0;
     for (const QString& id : std::as_const(ids))
         recent += int(events.recent(id, 50).size());
-    out << "events, newest 50 of each of 500 devices: " << double(t.nsecsElapsed()) / 1e6
-        << " ms (" << recent << " events)\n";
+    out << "events, newest 50 of each of 500 devices: " << double(t.nsecsElapsed()) / 1e6 << " ms (" << recent
+        << " events)\n";
 }
 
 } // namespace

@@ -112,10 +112,9 @@ void run(QTextStream& out, int devices, int cameras, int days)
     t.start();
     const InventoryData back = decodeInventory(*SecureFile::read(QLatin1String(kInventoryFile)));
     const double loadMs = ms(t);
-    out << "inventory " << label << ": " << inventory.size() / 1024 << " KiB, encode "
-        << encodeMs << " ms, save (encode + secure write) " << encodeMs + writeMs
-        << " ms, load (read + decode) " << loadMs << " ms, devices read " << back.devices.size()
-        << Qt::endl;
+    out << "inventory " << label << ": " << inventory.size() / 1024 << " KiB, encode " << encodeMs
+        << " ms, save (encode + secure write) " << encodeMs + writeMs << " ms, load (read + decode) " << loadMs
+        << " ms, devices read " << back.devices.size() << Qt::endl;
 
     const QByteArray uptimeText = makeUptime(fleet, days, today);
     {
@@ -132,22 +131,22 @@ void run(QTextStream& out, int devices, int cameras, int days)
     t.start();
     const QByteArray again = history.encode(today);
     const double uptimeEncodeMs = ms(t);
-    out << "uptime " << label << " x " << days << " days: " << history.seriesCount()
-        << " series, " << uptimeText.size() / (1024 * 1024) << " MiB, decode " << decodeMs
-        << " ms, encode " << uptimeEncodeMs << " ms" << Qt::endl;
+    out << "uptime " << label << " x " << days << " days: " << history.seriesCount() << " series, "
+        << uptimeText.size() / (1024 * 1024) << " MiB, decode " << decodeMs << " ms, encode " << uptimeEncodeMs << " ms"
+        << Qt::endl;
 
     // The store's own paths: load both files at creation, then one flush
     // that writes both.
     t.start();
     NativeStore store;
     const double storeLoadMs = ms(t);
-    store.applyProbe(store.devices().first().id, {});  // marks the history changed
+    store.applyProbe(store.devices().first().id, {}); // marks the history changed
     t.start();
     store.flush();
     const double flushMs = ms(t);
-    out << "store " << label << " x " << days << " days: load both files " << storeLoadMs
-        << " ms, flush both files " << flushMs << " ms (" << store.devices().size()
-        << " devices, " << store.uptime().seriesCount() << " series)" << Qt::endl;
+    out << "store " << label << " x " << days << " days: load both files " << storeLoadMs << " ms, flush both files "
+        << flushMs << " ms (" << store.devices().size() << " devices, " << store.uptime().seriesCount() << " series)"
+        << Qt::endl;
     SecureFile::remove(QLatin1String(kInventoryFile));
     SecureFile::remove(QLatin1String(kUptimeFile));
 }

@@ -37,7 +37,7 @@ struct Figure {
     double median = 0;
 };
 
-Figure measure(int runs, const std::function<void()> &work)
+Figure measure(int runs, const std::function<void()>& work)
 {
     QList<double> times;
     for (int i = 0; i < runs; ++i) {
@@ -52,7 +52,7 @@ Figure measure(int runs, const std::function<void()> &work)
 
 // A fleet with a realistic spread of troubles, so every rule is evaluated
 // and many fire.
-void makeFleet(const QDateTime &now, QList<Site> *sites, QList<Device> *devices)
+void makeFleet(const QDateTime& now, QList<Site>* sites, QList<Device>* devices)
 {
     std::mt19937 rng(11);
     for (int s = 0; s < kSites; ++s) {
@@ -72,7 +72,7 @@ void makeFleet(const QDateTime &now, QList<Site> *sites, QList<Device> *devices)
         d.channels = kCameras;
         d.createdAt = now.addDays(-60);
         d.enabled = i % 50 != 0;
-        Health &h = d.health;
+        Health& h = d.health;
         h.checkedAt = now.addSecs(-int(rng() % 900));
         h.fetchedAt = now.addSecs(-3600);
         h.internet = i % 10 == 3 ? Failed : Passed;
@@ -82,8 +82,9 @@ void makeFleet(const QDateTime &now, QList<Site> *sites, QList<Device> *devices)
             h.rtspPort = Failed;
         h.latencyMs = 20 + int(rng() % 400);
         h.lossPercent = int(rng() % 3) * 10;
-        h.quality = h.latencyMs > 300 ? QStringLiteral("Poor") : h.latencyMs > 100 ? QStringLiteral("Degraded")
-                                                                                   : QStringLiteral("Good");
+        h.quality = h.latencyMs > 300 ? QStringLiteral("Poor")
+            : h.latencyMs > 100       ? QStringLiteral("Degraded")
+                                      : QStringLiteral("Good");
         h.hdd = i % 20 == 5 ? QStringLiteral("Fault") : QStringLiteral("OK");
         h.model = QStringLiteral("DS-7616NI");
         h.recordingDays = 20 + int(rng() % 11);
@@ -91,7 +92,7 @@ void makeFleet(const QDateTime &now, QList<Site> *sites, QList<Device> *devices)
         h.deviceTime = now.addSecs(-3600 + (i % 7 == 0 ? 600 : 5)).toString(Qt::ISODate);
         h.lastUp = now.addSecs(-int(rng() % 7200));
         syncCameras(d);
-        for (Camera &c : d.cameras) {
+        for (Camera& c : d.cameras) {
             c.name = QStringLiteral("Cam %1-%2").arg(i).arg(c.channelId);
             c.onlineKnown = true;
             c.online = rng() % 12 != 0;
@@ -103,12 +104,12 @@ void makeFleet(const QDateTime &now, QList<Site> *sites, QList<Device> *devices)
 
 // 40 days of every series: mostly up, some down hours in runs, some
 // partly-up hours, the rest of today unknown.
-QByteArray makeUptime(const QList<Device> &fleet, const QDate &today)
+QByteArray makeUptime(const QList<Device>& fleet, const QDate& today)
 {
     std::mt19937 rng(5);
     QByteArray out = "{\"series\":{";
     bool first = true;
-    auto series = [&](const QString &key, bool checked) {
+    auto series = [&](const QString& key, bool checked) {
         if (!first)
             out += ',';
         first = false;
@@ -130,11 +131,11 @@ QByteArray makeUptime(const QList<Device> &fleet, const QDate &today)
         }
         out += '}';
     };
-    for (const Device &dev : fleet) {
+    for (const Device& dev : fleet) {
         series(checkedKey(dev.id), true);
         series(internetKey(dev.id), false);
         series(deviceKey(dev.id), false);
-        for (const Camera &c : dev.cameras)
+        for (const Camera& c : dev.cameras)
             series(cameraKey(dev.id, c.channelId), false);
     }
     out += "},\"version\":1}";
@@ -143,16 +144,17 @@ QByteArray makeUptime(const QList<Device> &fleet, const QDate &today)
 
 // 5,000 events over the last seven days, stored the way the live streams
 // store them (keep-alives dropped, repeated detections folded).
-void fillEvents(NativeEvents &events, const QList<Device> &fleet, const QDateTime &now)
+void fillEvents(NativeEvents& events, const QList<Device>& fleet, const QDateTime& now)
 {
-    static const char *const words[] = {"vmd", "linedetection", "fielddetection", "videoloss", "tamperdetection",
-                                        "diskfull", "diskerror", "nicbroken", "ipconflict", "illaccess",
-                                        "recordingfailure", "videomismatch", "io", "somethingelse"};
+    static const char* const words[] = {
+        "vmd",       "linedetection", "fielddetection", "videoloss", "tamperdetection",  "diskfull",
+        "diskerror", "nicbroken",     "ipconflict",     "illaccess", "recordingfailure", "videomismatch",
+        "io",        "somethingelse"};
     std::mt19937 rng(3);
     kvrtest::TestClock clock(now.addDays(-7).toUTC());
     for (int i = 0; i < kEvents; ++i) {
         clock.setNowUtc(now.addSecs(-qint64(7 * 86400) + qint64(i) * (7 * 86400 / kEvents)).toUTC());
-        const Device &d = fleet.at(int(rng() % fleet.size()));
+        const Device& d = fleet.at(int(rng() % fleet.size()));
         AlertStream::Alert a;
         a.type = QString::fromLatin1(words[rng() % std::size(words)]);
         a.channel = 1 + int(rng() % kCameras);
@@ -165,7 +167,7 @@ QByteArray makeCsv(int rows)
 {
     QByteArray out = "site,name,ip,http_port,rtsp_port,server_port,username,password,manufacturer,type,channels,"
                      "code,address\n";
-    const char *brands[] = {"HIKVISION", "dahua", "CPPLUS", "PRAMA"};
+    const char* brands[] = {"HIKVISION", "dahua", "CPPLUS", "PRAMA"};
     for (int i = 0; i < rows; ++i) {
         out += QStringLiteral("Site %1,Recorder %2,10.%3.%4.%5,80,554,8000,admin,pw%2,%6,nvr,%7,C%2,\"%1 Main "
                               "Road, Town\"\n")
@@ -183,7 +185,7 @@ QByteArray makeCsv(int rows)
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char** argv)
 {
     kvrtest::prepareEnvironment("bench_native_reports");
     QApplication app(argc, argv);
@@ -215,9 +217,9 @@ int main(int argc, char **argv)
     for (int i = 0; i < kDevices; i += 40)
         refused.insert(fleet.at(i).id);
     NativeInsights::Sources src = NativeInsights::Sources::over(&store, nullptr, &events);
-    src.refused = [&](const QString &id) { return refused.contains(id); };
+    src.refused = [&](const QString& id) { return refused.contains(id); };
     // Every supported device's stream lost an hour ago.
-    src.link = [&](const QString &) {
+    src.link = [&](const QString&) {
         return NativeInsights::LinkState{NativeInsights::Link::Lost, QStringLiteral("The stream ended."),
                                          now.addSecs(-3600)};
     };
@@ -229,9 +231,8 @@ int main(int argc, char **argv)
         found = int(NativeInsights::issues(src, now).size());
     });
     Figure warm = measure(7, [&] { found = int(NativeInsights::issues(src, now).size()); });
-    out << "issues, " << kDevices << " devices, " << kEvents << " events: " << found << " findings; first "
-        << cold.best << " ms (uptime cache empty), then best " << warm.best << " ms, median " << warm.median
-        << " ms" << Qt::endl;
+    out << "issues, " << kDevices << " devices, " << kEvents << " events: " << found << " findings; first " << cold.best
+        << " ms (uptime cache empty), then best " << warm.best << " ms, median " << warm.median << " ms" << Qt::endl;
     int rows = 0;
     cold = measure(1, [&] {
         NativeInsights::clearUptimeCache();
@@ -239,8 +240,7 @@ int main(int argc, char **argv)
     });
     warm = measure(7, [&] { rows = int(NativeInsights::sites(src, now).size()); });
     out << "sites, " << kDevices << " devices, " << kEvents << " events: " << rows << " rows; first " << cold.best
-        << " ms (uptime cache empty), then best " << warm.best << " ms, median " << warm.median << " ms"
-        << Qt::endl;
+        << " ms (uptime cache empty), then best " << warm.best << " ms, median " << warm.median << " ms" << Qt::endl;
     warm = measure(7, [&] { rows = int(NativeInsights::fleetDailyUptime(store, 7, now).size()); });
     out << "fleet daily uptime, 7 days: best " << warm.best << " ms, median " << warm.median << " ms" << Qt::endl;
 
@@ -248,17 +248,17 @@ int main(int argc, char **argv)
     const QDate from = today.addDays(-(kDays - 1));
     const struct {
         NativeReports::Kind kind;
-        const char *name;
+        const char* name;
     } kinds[] = {{NativeReports::Uptime, "uptime"},
                  {NativeReports::Downtime, "downtime"},
                  {NativeReports::Cameras, "cameras"},
                  {NativeReports::Storage, "storage"}};
-    for (const auto &k : kinds) {
+    for (const auto& k : kinds) {
         QString text;
         const Figure f = measure(3, [&] { text = NativeReports::build(store, k.kind, {}, from, today, now); });
-        out << "report " << k.name << ", " << kDevices << " x " << kCameras << " over " << kDays << " days: "
-            << text.count(QLatin1Char('\n')) - 1 << " rows, " << text.size() * 2 / (1024 * 1024) << " MiB; best "
-            << f.best << " ms, median " << f.median << " ms" << Qt::endl;
+        out << "report " << k.name << ", " << kDevices << " x " << kCameras << " over " << kDays
+            << " days: " << text.count(QLatin1Char('\n')) - 1 << " rows, " << text.size() * 2 / (1024 * 1024)
+            << " MiB; best " << f.best << " ms, median " << f.median << " ms" << Qt::endl;
     }
 
     // ---- Import ----
@@ -276,8 +276,7 @@ int main(int argc, char **argv)
     }
     std::sort(times.begin(), times.end());
     out << "import " << kImportRows << " rows (" << csv.size() / 1024 << " KiB): " << result.added << " added, "
-        << result.skipped << " skipped; best " << times.first() << " ms, median " << times.at(1) << " ms"
-        << Qt::endl;
+        << result.skipped << " skipped; best " << times.first() << " ms, median " << times.at(1) << " ms" << Qt::endl;
 
     SecureFile::remove(QLatin1String(kInventoryFile));
     SecureFile::remove(QLatin1String(kUptimeFile));

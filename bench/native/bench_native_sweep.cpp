@@ -31,8 +31,8 @@ struct Figures {
     int jobs = 0;
 };
 
-Device deviceAt(const QString& name, quint16 http, quint16 rtsp, const QString& brand,
-                const QString& user, const QString& password)
+Device deviceAt(const QString& name, quint16 http, quint16 rtsp, const QString& brand, const QString& user,
+                const QString& password)
 {
     Device d;
     d.name = name;
@@ -74,23 +74,23 @@ int main(int argc, char** argv)
     int healthy = 0, refused = 0, closedCount = 0, silent = 0;
     for (int i = 0; i < 500; ++i) {
         const QString name = QStringLiteral("dev %1").arg(i);
-        if (i % 50 == 7) {  // 10 that never answer
+        if (i % 50 == 7) { // 10 that never answer
             build.addDevice(deviceAt(name, silentHttp.port(), silentRtsp.port(), "HIKVISION", "admin", "x"));
             ++silent;
-        } else if (i % 50 < 3) {  // 30 with nothing listening
+        } else if (i % 50 < 3) { // 30 with nothing listening
             build.addDevice(deviceAt(name, closed, closed, "HIKVISION", "admin", "x"));
             ++closedCount;
-        } else if (i % 50 < 11) {  // 80 with a wrong password
-            build.addDevice(deviceAt(name, locked.httpPort(), locked.rtspPort(), "HIKVISION",
-                                     locked.username, "wrong"));
+        } else if (i % 50 < 11) { // 80 with a wrong password
+            build.addDevice(
+                deviceAt(name, locked.httpPort(), locked.rtspPort(), "HIKVISION", locked.username, "wrong"));
             ++refused;
         } else if (i % 2) {
-            build.addDevice(deviceAt(name, isapi.httpPort(), isapi.rtspPort(), "HIKVISION",
-                                     isapi.username, isapi.password));
+            build.addDevice(
+                deviceAt(name, isapi.httpPort(), isapi.rtspPort(), "HIKVISION", isapi.username, isapi.password));
             ++healthy;
         } else {
-            build.addDevice(deviceAt(name, dahua.httpPort(), dahua.rtspPort(), "DAHUA",
-                                     dahua.username, dahua.password));
+            build.addDevice(
+                deviceAt(name, dahua.httpPort(), dahua.rtspPort(), "DAHUA", dahua.username, dahua.password));
             ++healthy;
         }
     }
@@ -130,43 +130,39 @@ int main(int argc, char** argv)
     QElapsedTimer loadTimer;
     loadTimer.start();
     NativeStore store;
-    out << "store loaded: " << store.devices().size() << " devices, "
-        << store.uptime().seriesCount() << " uptime series in " << loadTimer.elapsed() << " ms"
-        << Qt::endl;
+    out << "store loaded: " << store.devices().size() << " devices, " << store.uptime().seriesCount()
+        << " uptime series in " << loadTimer.elapsed() << " ms" << Qt::endl;
 
     int inFlight = 0;
     Figures fig;
-    NativeController controller(&store, [&](const Device& d, NativeController::Kind kind,
-                                            int window, NativeController::Done done) {
-        ++inFlight;
-        fig.peak = std::max(fig.peak, inFlight);
-        auto wrapped = [&inFlight, done](NativeProbe::Outcome o) {
-            --inFlight;
-            done(o);
-        };
-        if (kind == NativeController::Diagnose)
-            NativeProbe::diagnose(d, wrapped);
-        else
-            NativeProbe::fetch(d, kind == NativeController::Fetch ? window : 0, wrapped);
-    });
+    NativeController controller(
+        &store, [&](const Device& d, NativeController::Kind kind, int window, NativeController::Done done) {
+            ++inFlight;
+            fig.peak = std::max(fig.peak, inFlight);
+            auto wrapped = [&inFlight, done](NativeProbe::Outcome o) {
+                --inFlight;
+                done(o);
+            };
+            if (kind == NativeController::Diagnose)
+                NativeProbe::diagnose(d, wrapped);
+            else
+                NativeProbe::fetch(d, kind == NativeController::Fetch ? window : 0, wrapped);
+        });
 
     // The event loop's heartbeat: any gap well past its interval is a stall.
     QElapsedTimer beat;
     QTimer heart;
     heart.setTimerType(Qt::PreciseTimer);
     heart.setInterval(5);
-    QObject::connect(&heart, &QTimer::timeout, [&] {
-        fig.worstStallMs = std::max(fig.worstStallMs, beat.restart() - 5);
-    });
+    QObject::connect(&heart, &QTimer::timeout,
+                     [&] { fig.worstStallMs = std::max(fig.worstStallMs, beat.restart() - 5); });
     int writesBefore = 0;
 
     auto sweep = [&](const char* label) {
         fig = Figures{};
         int finished = 0;
         QEventLoop loop;
-        auto conn = QObject::connect(&controller, &NativeController::finished, [&] {
-            ++finished;
-        });
+        auto conn = QObject::connect(&controller, &NativeController::finished, [&] { ++finished; });
         auto idle = QObject::connect(&controller, &NativeController::busyChanged, [&] {
             if (controller.runningCount() == 0 && controller.queuedCount() == 0)
                 loop.quit();
@@ -183,14 +179,13 @@ int main(int argc, char** argv)
         fig.wallMs = wall.elapsed();
         QObject::disconnect(conn);
         QObject::disconnect(idle);
-        out << label << ": " << finished << " jobs in " << fig.wallMs << " ms, peak probes in flight "
-            << fig.peak << ", worst main-thread stall " << fig.worstStallMs << " ms, refused set "
-            << controller.refused().size() << ", saves during the sweep "
-            << store.inventoryWriteCount() - writesBefore << Qt::endl;
+        out << label << ": " << finished << " jobs in " << fig.wallMs << " ms, peak probes in flight " << fig.peak
+            << ", worst main-thread stall " << fig.worstStallMs << " ms, refused set " << controller.refused().size()
+            << ", saves during the sweep " << store.inventoryWriteCount() - writesBefore << Qt::endl;
     };
 
-    out << "fleet: " << healthy << " healthy, " << refused << " wrong password, " << closedCount
-        << " closed, " << silent << " never answering" << Qt::endl;
+    out << "fleet: " << healthy << " healthy, " << refused << " wrong password, " << closedCount << " closed, "
+        << silent << " never answering" << Qt::endl;
     sweep("first sweep");
     int up = 0;
     for (const Device& d : store.devices())

@@ -15,8 +15,8 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProcess>
-#include <QTimer>
 #include <QRegularExpression>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -108,7 +108,8 @@ PlayerRun runPlayers(const QString& url, int copies, int seconds, bool light)
             ++t->pictures;
         });
         QObject::connect(p.get(), &FfmpegPlayer::overloaded, p.get(), [t] { ++t->overloads; });
-        QObject::connect(p.get(), &FfmpegPlayer::opened, p.get(), [t, &clock] { t->openedWall = clock.elapsed() / 1000.0; });
+        QObject::connect(p.get(), &FfmpegPlayer::opened, p.get(),
+                         [t, &clock] { t->openedWall = clock.elapsed() / 1000.0; });
         p->play(url);
         players.push_back(std::move(p));
     }
@@ -140,7 +141,8 @@ double runFfmpeg(const QString& url, int copies, int seconds, int* frames, bool 
         p->start(QStringLiteral("ffmpeg"),
                  {QStringLiteral("-hide_banner"), QStringLiteral("-nostats"), QStringLiteral("-loglevel"),
                   QStringLiteral("info"), QStringLiteral("-threads"), QString::fromLatin1(oneThread ? "1" : "0"),
-                  QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"), url, QStringLiteral("-t"), QString::number(seconds), QStringLiteral("-an"), QStringLiteral("-f"),
+                  QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"), url,
+                  QStringLiteral("-t"), QString::number(seconds), QStringLiteral("-an"), QStringLiteral("-f"),
                   QStringLiteral("null"), QStringLiteral("-")});
         procs.push_back(std::move(p));
     }
@@ -180,12 +182,27 @@ double ffmpegFirstPictureMs(const QString& url)
     QElapsedTimer t;
     t.start();
     p.start(QStringLiteral("ffmpeg"),
-            {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("error"), QStringLiteral("-fflags"),
-             QStringLiteral("nobuffer"), QStringLiteral("-flags"), QStringLiteral("low_delay"),
-             QStringLiteral("-analyzeduration"), QStringLiteral("0"), QStringLiteral("-probesize"), QStringLiteral("32"),
-             QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"), url,
-             QStringLiteral("-frames:v"), QStringLiteral("1"), QStringLiteral("-an"), QStringLiteral("-f"),
-             QStringLiteral("null"), QStringLiteral("-")});
+            {QStringLiteral("-hide_banner"),
+             QStringLiteral("-loglevel"),
+             QStringLiteral("error"),
+             QStringLiteral("-fflags"),
+             QStringLiteral("nobuffer"),
+             QStringLiteral("-flags"),
+             QStringLiteral("low_delay"),
+             QStringLiteral("-analyzeduration"),
+             QStringLiteral("0"),
+             QStringLiteral("-probesize"),
+             QStringLiteral("32"),
+             QStringLiteral("-rtsp_transport"),
+             QStringLiteral("tcp"),
+             QStringLiteral("-i"),
+             url,
+             QStringLiteral("-frames:v"),
+             QStringLiteral("1"),
+             QStringLiteral("-an"),
+             QStringLiteral("-f"),
+             QStringLiteral("null"),
+             QStringLiteral("-")});
     p.waitForFinished(20000);
     return double(t.elapsed());
 }
@@ -211,15 +228,21 @@ int main(int argc, char** argv)
         peers::Peer peer;
     };
     Source sources[3] = {
-        {"720p", {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--bitrate"), QStringLiteral("2000"),
-                  QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"), QStringLiteral("--scroll"),
-                  QStringLiteral("6")}, {}},
-        {"1080p", {QStringLiteral("--size"), QStringLiteral("1920x1080"), QStringLiteral("--bitrate"), QStringLiteral("4000"),
-                   QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"), QStringLiteral("--scroll"),
-                   QStringLiteral("6")}, {}},
-        {"360p", {QStringLiteral("--size"), QStringLiteral("640x360"), QStringLiteral("--bitrate"), QStringLiteral("512"),
-                  QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"), QStringLiteral("--scroll"),
-                  QStringLiteral("4")}, {}},
+        {"720p",
+         {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--bitrate"), QStringLiteral("2000"),
+          QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"),
+          QStringLiteral("--scroll"), QStringLiteral("6")},
+         {}},
+        {"1080p",
+         {QStringLiteral("--size"), QStringLiteral("1920x1080"), QStringLiteral("--bitrate"), QStringLiteral("4000"),
+          QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"),
+          QStringLiteral("--scroll"), QStringLiteral("6")},
+         {}},
+        {"360p",
+         {QStringLiteral("--size"), QStringLiteral("640x360"), QStringLiteral("--bitrate"), QStringLiteral("512"),
+          QStringLiteral("--no-audio"), QStringLiteral("--pattern"), QStringLiteral("smpte"),
+          QStringLiteral("--scroll"), QStringLiteral("4")},
+         {}},
     };
     for (Source& s : sources) {
         if (!peers::startRtsp(s.peer, s.args)) {
@@ -237,10 +260,11 @@ int main(int argc, char** argv)
     for (Source& s : sources) {
         auto h = std::make_unique<QProcess>();
         h->setProcessChannelMode(QProcess::MergedChannels);
-        h->start(QStringLiteral("ffmpeg"), {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("quiet"),
-                                            QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"),
-                                            urlOf(s), QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-f"),
-                                            QStringLiteral("null"), QStringLiteral("-")});
+        h->start(QStringLiteral("ffmpeg"),
+                 {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"), QStringLiteral("quiet"),
+                  QStringLiteral("-rtsp_transport"), QStringLiteral("tcp"), QStringLiteral("-i"), urlOf(s),
+                  QStringLiteral("-c"), QStringLiteral("copy"), QStringLiteral("-f"), QStringLiteral("null"),
+                  QStringLiteral("-")});
         holders.push_back(std::move(h));
         if (playerFirstPictureMs(urlOf(s)) >= 20000) {
             std::fprintf(stderr, "no picture from the RTSP server for %s\n", s.name);

@@ -8,8 +8,7 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
-NativeWindow::NativeWindow(QWidget* parent)
-    : QWidget(parent)
+NativeWindow::NativeWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("NRoot"));
     setWindowTitle(QStringLiteral("Vigilo"));

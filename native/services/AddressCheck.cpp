@@ -5,7 +5,7 @@
 
 namespace NativeAddress {
 
-QString problem(const QString &host)
+QString problem(const QString& host)
 {
     if (host.isEmpty())
         return QStringLiteral("Enter the device's IP address or host name.");
@@ -15,8 +15,8 @@ QString problem(const QString &host)
     }
     if (host.contains(QLatin1Char('@')))
         return QStringLiteral("Enter the address without a user name; the login has its own fields.");
-    if (host.contains(QLatin1Char('/')) || host.contains(QLatin1Char('\\'))
-        || host.contains(QLatin1Char('#')) || host.contains(QLatin1Char('?')))
+    if (host.contains(QLatin1Char('/')) || host.contains(QLatin1Char('\\')) || host.contains(QLatin1Char('#'))
+        || host.contains(QLatin1Char('?')))
         return QStringLiteral("Enter only the IP address or host name, without a path.");
     if (host.contains(QLatin1Char(':')) || host.contains(QLatin1Char('[')))
         return QStringLiteral("Enter the address without a port; the ports have their own fields.");
@@ -27,7 +27,7 @@ QString problem(const QString &host)
     if (dotted.match(host).hasMatch()) {
         // A number with a leading zero is read as octal ("192.168.001.010"
         // is 192.168.1.8): the login would go to another device.
-        for (const QString &part : host.split(QLatin1Char('.'))) {
+        for (const QString& part : host.split(QLatin1Char('.'))) {
             if (part.size() > 1 && part.startsWith(QLatin1Char('0')))
                 return QStringLiteral("%1: write the numbers without leading zeros.").arg(host);
         }
@@ -39,15 +39,14 @@ QString problem(const QString &host)
 
     // Host names: letters, digits and hyphens in dot-separated labels of at
     // most 63 characters, 253 in all, no label starting or ending with "-".
-    static const QRegularExpression label(
-        QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
+    static const QRegularExpression label(QStringLiteral("^[A-Za-z0-9]([A-Za-z0-9-]{0,61}[A-Za-z0-9])?$"));
     QString name = host;
     if (name.endsWith(QLatin1Char('.')))
         name.chop(1);
     if (name.isEmpty() || name.size() > 253)
         return QStringLiteral("%1 is not a valid host name.").arg(host);
     const QStringList labels = name.split(QLatin1Char('.'));
-    for (const QString &part : labels) {
+    for (const QString& part : labels) {
         if (!label.match(part).hasMatch())
             return QStringLiteral("%1 is not a valid host name.").arg(host);
     }

@@ -11,11 +11,17 @@ namespace NativeAddress {
 
 // Empty when the host is usable; otherwise a short sentence saying why not.
 // The text is judged as given (callers trim what the user typed first).
-QString problem(const QString &host);
+QString problem(const QString& host);
 
-inline bool isValid(const QString &host) { return problem(host).isEmpty(); }
+inline bool isValid(const QString& host)
+{
+    return problem(host).isEmpty();
+}
 
 // Whether a port number can be used on the wire (1..65535).
-inline bool isValidPort(int port) { return port >= 1 && port <= 65535; }
+inline bool isValidPort(int port)
+{
+    return port >= 1 && port <= 65535;
+}
 
 } // namespace NativeAddress

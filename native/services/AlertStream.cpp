@@ -46,8 +46,8 @@ QByteArray headerValue(const QByteArray& block, const QByteArray& name)
 
 // The XML elements read from a notification, in slot order.
 constexpr std::array<const char*, 8> kXmlFields = {
-    "eventType", "eventState", "channelID", "dynChannelID",
-    "inputIOPortID", "dateTime", "eventDescription", "activePostCount",
+    "eventType",     "eventState", "channelID",        "dynChannelID",
+    "inputIOPortID", "dateTime",   "eventDescription", "activePostCount",
 };
 enum XmlSlot { SType, SState, SChannel, SDynChannel, SInput, STime, SDescription, SPostCount };
 
@@ -73,8 +73,7 @@ bool parseXml(const QByteArray& body, Alert* alert)
             const int slot = depth <= 2 ? xmlSlot(reader.name()) : -1;
             if (slot >= 0) {
                 if (field[size_t(slot)].isEmpty())
-                    field[size_t(slot)] =
-                        reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
+                    field[size_t(slot)] = reader.readElementText(QXmlStreamReader::SkipChildElements).trimmed();
                 else
                     reader.skipCurrentElement();
                 --depth;
@@ -114,11 +113,9 @@ bool parseJson(const QByteArray& body, Alert* alert)
     alert->type = obj.value(QLatin1String("eventType")).toString();
     if (alert->type.isEmpty())
         return false;
-    alert->active = obj.value(QLatin1String("eventState"))
-                        .toString()
-                        .compare(QLatin1String("inactive"), Qt::CaseInsensitive) != 0;
-    alert->channel = obj.value(QLatin1String("channelID"))
-                         .toInt(obj.value(QLatin1String("dynChannelID")).toInt(0));
+    alert->active =
+        obj.value(QLatin1String("eventState")).toString().compare(QLatin1String("inactive"), Qt::CaseInsensitive) != 0;
+    alert->channel = obj.value(QLatin1String("channelID")).toInt(obj.value(QLatin1String("dynChannelID")).toInt(0));
     alert->time = parseDeviceTime(obj.value(QLatin1String("dateTime")).toString());
     alert->description = obj.value(QLatin1String("eventDescription")).toString();
     alert->activePostCount = obj.value(QLatin1String("activePostCount")).toInt(-1);
@@ -166,22 +163,38 @@ Kind classify(const Alert& alert)
 QString label(int kind)
 {
     switch (kind) {
-    case Heartbeat: return QStringLiteral("Heartbeat");
-    case Motion: return QStringLiteral("Motion");
-    case LineCrossing: return QStringLiteral("Line crossing");
-    case Intrusion: return QStringLiteral("Intrusion");
-    case VideoLoss: return QStringLiteral("Video loss");
-    case Tampering: return QStringLiteral("Tampering");
-    case DiskFull: return QStringLiteral("Disk full");
-    case DiskError: return QStringLiteral("Disk error");
-    case NetworkDown: return QStringLiteral("Network cable unplugged");
-    case IpConflict: return QStringLiteral("IP address conflict");
-    case FailedLogin: return QStringLiteral("Failed login attempt");
-    case RecordingFailed: return QStringLiteral("Recording failed");
-    case VideoMismatch: return QStringLiteral("Video signal mismatch");
-    case AlarmInput: return QStringLiteral("Alarm input");
-    case Other: return QStringLiteral("Other event");
-    default: return {};
+    case Heartbeat:
+        return QStringLiteral("Heartbeat");
+    case Motion:
+        return QStringLiteral("Motion");
+    case LineCrossing:
+        return QStringLiteral("Line crossing");
+    case Intrusion:
+        return QStringLiteral("Intrusion");
+    case VideoLoss:
+        return QStringLiteral("Video loss");
+    case Tampering:
+        return QStringLiteral("Tampering");
+    case DiskFull:
+        return QStringLiteral("Disk full");
+    case DiskError:
+        return QStringLiteral("Disk error");
+    case NetworkDown:
+        return QStringLiteral("Network cable unplugged");
+    case IpConflict:
+        return QStringLiteral("IP address conflict");
+    case FailedLogin:
+        return QStringLiteral("Failed login attempt");
+    case RecordingFailed:
+        return QStringLiteral("Recording failed");
+    case VideoMismatch:
+        return QStringLiteral("Video signal mismatch");
+    case AlarmInput:
+        return QStringLiteral("Alarm input");
+    case Other:
+        return QStringLiteral("Other event");
+    default:
+        return {};
     }
 }
 

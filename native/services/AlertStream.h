@@ -38,15 +38,21 @@ enum Kind : int {
     Other = 14,
 };
 
-inline bool isDetection(int kind) { return kind >= Motion && kind <= Intrusion; }
-inline bool isCondition(int kind) { return kind >= VideoLoss && kind <= VideoMismatch; }
+inline bool isDetection(int kind)
+{
+    return kind >= Motion && kind <= Intrusion;
+}
+inline bool isCondition(int kind)
+{
+    return kind >= VideoLoss && kind <= VideoMismatch;
+}
 
 // One notification as the device sent it.
 struct Alert {
-    QString type;          // event-type word in the device's own spelling
-    bool active = true;    // false only for the state "inactive"
-    int channel = 0;       // channel or input number; 0 when none
-    QDateTime time;        // the device's own time stamp; may be invalid
+    QString type;       // event-type word in the device's own spelling
+    bool active = true; // false only for the state "inactive"
+    int channel = 0;    // channel or input number; 0 when none
+    QDateTime time;     // the device's own time stamp; may be invalid
     QString description;
     int activePostCount = -1; // the device's repeat counter; -1 when absent
 };

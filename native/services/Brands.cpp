@@ -9,10 +9,9 @@ namespace NativeBrand {
 
 namespace {
 
-bool isOnvifCamera(const Native::Device &d)
+bool isOnvifCamera(const Native::Device& d)
 {
-    return (d.manufacturer == QLatin1String("CPPLUS")
-            || d.manufacturer == QLatin1String("CPPLUS_STQC"))
+    return (d.manufacturer == QLatin1String("CPPLUS") || d.manufacturer == QLatin1String("CPPLUS_STQC"))
         && d.type == QLatin1String("ipcamera");
 }
 
@@ -24,20 +23,20 @@ qint64 streamId(int channel, bool main)
     return qint64(channel) * 100 + (main ? 1 : 2);
 }
 
-QString encoded(const QString &text)
+QString encoded(const QString& text)
 {
     // toPercentEncoding leaves exactly the RFC 3986 unreserved characters.
     return QString::fromLatin1(QUrl::toPercentEncoding(text));
 }
 
-QString rtspPrefix(const Native::Device &d)
+QString rtspPrefix(const Native::Device& d)
 {
     const int port = family(d.manufacturer) == OnvifTunnel ? d.httpPort : d.rtspPort;
     return QStringLiteral("rtsp://%1:%2@%3:%4")
         .arg(encoded(d.username), encoded(d.password), d.ip, QString::number(port));
 }
 
-bool addressUsable(const Native::Device &d)
+bool addressUsable(const Native::Device& d)
 {
     const int port = family(d.manufacturer) == OnvifTunnel ? d.httpPort : d.rtspPort;
     return NativeAddress::isValid(d.ip) && NativeAddress::isValidPort(port);
@@ -47,25 +46,24 @@ bool addressUsable(const Native::Device &d)
 
 QStringList manufacturers()
 {
-    return {QStringLiteral("HIKVISION"), QStringLiteral("PRAMA"), QStringLiteral("PRAMA_STQC"),
-            QStringLiteral("HONEYWELL"), QStringLiteral("DAHUA"), QStringLiteral("CPPLUS"),
+    return {QStringLiteral("HIKVISION"),   QStringLiteral("PRAMA"),     QStringLiteral("PRAMA_STQC"),
+            QStringLiteral("HONEYWELL"),   QStringLiteral("DAHUA"),     QStringLiteral("CPPLUS"),
             QStringLiteral("CPPLUS_STQC"), QStringLiteral("PANASONIC"), QStringLiteral("ADVIDIA"),
-            QStringLiteral("UNIVIEW"), QStringLiteral("BOSCH"), QStringLiteral("QTVUE"),
-            QStringLiteral("IMOU"), QStringLiteral("SAMSUNG"), QStringLiteral("ONVIF")};
+            QStringLiteral("UNIVIEW"),     QStringLiteral("BOSCH"),     QStringLiteral("QTVUE"),
+            QStringLiteral("IMOU"),        QStringLiteral("SAMSUNG"),   QStringLiteral("ONVIF")};
 }
 
 QStringList deviceTypes()
 {
-    return {QStringLiteral("nvr"), QStringLiteral("dvr"), QStringLiteral("ipcamera"),
-            QStringLiteral("panel")};
+    return {QStringLiteral("nvr"), QStringLiteral("dvr"), QStringLiteral("ipcamera"), QStringLiteral("panel")};
 }
 
-int family(const QString &m)
+int family(const QString& m)
 {
     if (m == QLatin1String("PRAMA_STQC"))
         return IsapiOwnRoot;
-    if (m == QLatin1String("DAHUA") || m == QLatin1String("CPPLUS")
-        || m == QLatin1String("CPPLUS_STQC") || m == QLatin1String("PANASONIC"))
+    if (m == QLatin1String("DAHUA") || m == QLatin1String("CPPLUS") || m == QLatin1String("CPPLUS_STQC")
+        || m == QLatin1String("PANASONIC"))
         return DahuaCgi;
     if (m == QLatin1String("HONEYWELL"))
         return IsapiNoKeyFrame;
@@ -84,36 +82,35 @@ int family(const QString &m)
     return Isapi;
 }
 
-bool isHikStyle(const QString &m)
+bool isHikStyle(const QString& m)
 {
     const int f = family(m);
     return f == Isapi || f == IsapiOwnRoot || f == IsapiNoKeyFrame;
 }
 
-bool isDahuaStyle(const QString &m)
+bool isDahuaStyle(const QString& m)
 {
     const int f = family(m);
     return f == DahuaCgi || f == DahuaSingle;
 }
 
-bool usesOnvif(const Native::Device &d)
+bool usesOnvif(const Native::Device& d)
 {
     const int f = family(d.manufacturer);
     return f == OnvifTunnel || f == Onvif || isOnvifCamera(d);
 }
 
-QString isapiRoot(const Native::Device &d)
+QString isapiRoot(const Native::Device& d)
 {
-    return family(d.manufacturer) == IsapiOwnRoot ? QStringLiteral("/pramaAPI")
-                                                  : QStringLiteral("/ISAPI");
+    return family(d.manufacturer) == IsapiOwnRoot ? QStringLiteral("/pramaAPI") : QStringLiteral("/ISAPI");
 }
 
-QString baseUrl(const Native::Device &d)
+QString baseUrl(const Native::Device& d)
 {
     return QStringLiteral("http://%1:%2").arg(d.ip, QString::number(d.httpPort));
 }
 
-QString deviceInfoPath(const Native::Device &d)
+QString deviceInfoPath(const Native::Device& d)
 {
     if (usesOnvif(d))
         return QStringLiteral("/onvif/device_service");
@@ -134,7 +131,7 @@ QString deviceInfoPath(const Native::Device &d)
     }
 }
 
-QString snapshotPath(const Native::Device &d, int c)
+QString snapshotPath(const Native::Device& d, int c)
 {
     if (usesOnvif(d))
         return QString();
@@ -142,8 +139,7 @@ QString snapshotPath(const Native::Device &d, int c)
     case Isapi:
     case IsapiOwnRoot:
     case IsapiNoKeyFrame:
-        return QStringLiteral("%1/Streaming/channels/%2/picture")
-            .arg(isapiRoot(d), QString::number(streamId(c, true)));
+        return QStringLiteral("%1/Streaming/channels/%2/picture").arg(isapiRoot(d), QString::number(streamId(c, true)));
     case DahuaCgi:
     case DahuaSingle:
         return QStringLiteral("/cgi-bin/snapshot.cgi?channel=%1").arg(c);
@@ -154,7 +150,7 @@ QString snapshotPath(const Native::Device &d, int c)
     }
 }
 
-QString liveUrl(const Native::Device &d, int c, bool main)
+QString liveUrl(const Native::Device& d, int c, bool main)
 {
     const int f = family(d.manufacturer);
     if (f == Onvif || !addressUsable(d))
@@ -175,8 +171,7 @@ QString liveUrl(const Native::Device &d, int c, bool main)
                   .arg(QString::number(c), main ? QStringLiteral("0") : QStringLiteral("1"));
     case IsapiNoKeyFrame:
         return prefix
-            + QStringLiteral("/%1/%2").arg(QString::number(c),
-                                           main ? QStringLiteral("0") : QStringLiteral("1"));
+            + QStringLiteral("/%1/%2").arg(QString::number(c), main ? QStringLiteral("0") : QStringLiteral("1"));
     case StwCgi:
         return prefix
             + QStringLiteral("/LiveChannel/%1/media.smp/profile=%2")
@@ -194,14 +189,13 @@ QString liveUrl(const Native::Device &d, int c, bool main)
             + QStringLiteral("/cam/realmonitor?channel=1&subtype=%1")
                   .arg(main ? QStringLiteral("0") : QStringLiteral("1"));
     case OnvifTunnel:
-        return prefix
-            + QStringLiteral("/rtsp_tunnel?p=%1&h26x=4&vcd=2").arg(main ? 1 : 2);
+        return prefix + QStringLiteral("/rtsp_tunnel?p=%1&h26x=4&vcd=2").arg(main ? 1 : 2);
     default:
         return QString();
     }
 }
 
-QString keyFramePath(const Native::Device &d, int c, bool main)
+QString keyFramePath(const Native::Device& d, int c, bool main)
 {
     const int f = family(d.manufacturer);
     if ((f != Isapi && f != IsapiOwnRoot) || usesOnvif(d))
@@ -210,18 +204,17 @@ QString keyFramePath(const Native::Device &d, int c, bool main)
         .arg(isapiRoot(d), QString::number(streamId(c, main)));
 }
 
-bool playbackSupported(const Native::Device &d)
+bool playbackSupported(const Native::Device& d)
 {
     const int f = family(d.manufacturer);
     if (f == OnvifTunnel || f == Onvif)
         return d.manufacturer == QLatin1String("BOSCH");
     if (isOnvifCamera(d))
         return false;
-    return f == Isapi || f == IsapiOwnRoot || f == DahuaCgi || f == StwCgi
-        || f == OnvifPathPlain || f == DahuaSingle;
+    return f == Isapi || f == IsapiOwnRoot || f == DahuaCgi || f == StwCgi || f == OnvifPathPlain || f == DahuaSingle;
 }
 
-QString playbackUnsupportedReason(const Native::Device &d)
+QString playbackUnsupportedReason(const Native::Device& d)
 {
     const int f = family(d.manufacturer);
     if (f == IsapiNoKeyFrame || f == OnvifTunnel || f == Onvif || isOnvifCamera(d))
@@ -230,8 +223,7 @@ QString playbackUnsupportedReason(const Native::Device &d)
     return QStringLiteral("No playback address is known for this brand yet.");
 }
 
-QString playbackUrl(const Native::Device &d, int c, bool main, const QDateTime &from,
-                    const QDateTime &to)
+QString playbackUrl(const Native::Device& d, int c, bool main, const QDateTime& from, const QDateTime& to)
 {
     if (!playbackSupported(d) || !addressUsable(d))
         return QString();
@@ -242,16 +234,15 @@ QString playbackUrl(const Native::Device &d, int c, bool main, const QDateTime &
         const QString fmt = QStringLiteral("yyyyMMdd'T'HHmmss'Z'");
         return prefix
             + QStringLiteral("%1/streaming/tracks/%2?starttime=%3&endtime=%4")
-                  .arg(isapiRoot(d), QString::number(streamId(c, main)), from.toString(fmt),
-                       to.toString(fmt));
+                  .arg(isapiRoot(d), QString::number(streamId(c, main)), from.toString(fmt), to.toString(fmt));
     }
     case DahuaCgi:
     case DahuaSingle: {
         const QString fmt = QStringLiteral("yyyy_MM_dd_HH_mm_ss");
         return prefix
             + QStringLiteral("/cam/playback?channel=%1&subtype=%2&starttime=%3&endtime=%4")
-                  .arg(QString::number(c), main ? QStringLiteral("0") : QStringLiteral("1"),
-                       from.toString(fmt), to.toString(fmt));
+                  .arg(QString::number(c), main ? QStringLiteral("0") : QStringLiteral("1"), from.toString(fmt),
+                       to.toString(fmt));
     }
     case StwCgi: {
         const QString fmt = QStringLiteral("yyyyMMdd'T'HHmmss");
@@ -263,8 +254,7 @@ QString playbackUrl(const Native::Device &d, int c, bool main, const QDateTime &
         return prefix
             + QStringLiteral("/?chID=%1&date=%2&time=%3&timelen=%4&streamType=%5&linkType=tcp")
                   .arg(QString::number(c), from.toString(QStringLiteral("yyyy-MM-dd")),
-                       from.toString(QStringLiteral("HH:mm:ss")),
-                       QString::number(qMax<qint64>(0, from.secsTo(to))),
+                       from.toString(QStringLiteral("HH:mm:ss")), QString::number(qMax<qint64>(0, from.secsTo(to))),
                        main ? QStringLiteral("main") : QStringLiteral("sub"));
     case OnvifTunnel: {
         const QDateTime epoch(QDate(2000, 1, 1), QTime(0, 0), Qt::LocalTime);
@@ -277,32 +267,30 @@ QString playbackUrl(const Native::Device &d, int c, bool main, const QDateTime &
     }
 }
 
-bool calendarSupported(const Native::Device &d)
+bool calendarSupported(const Native::Device& d)
 {
-    static const QStringList codes = {
-        QStringLiteral("HIKVISION"), QStringLiteral("PRAMA"), QStringLiteral("PRAMA_STQC"),
-        QStringLiteral("HONEYWELL"), QStringLiteral("DAHUA"), QStringLiteral("CPPLUS"),
-        QStringLiteral("CPPLUS_STQC")};
+    static const QStringList codes = {QStringLiteral("HIKVISION"),  QStringLiteral("PRAMA"),
+                                      QStringLiteral("PRAMA_STQC"), QStringLiteral("HONEYWELL"),
+                                      QStringLiteral("DAHUA"),      QStringLiteral("CPPLUS"),
+                                      QStringLiteral("CPPLUS_STQC")};
     return codes.contains(d.manufacturer);
 }
 
-QString explainStreamError(const QString &error, bool playback)
+QString explainStreamError(const QString& error, bool playback)
 {
     const QString e = error.toLower();
     if (e.contains(QLatin1String("4xx")) || e.contains(QLatin1String("453"))
         || e.contains(QLatin1String("bandwidth"))) {
-        return playback
-            ? QStringLiteral("The recorder refused: it has no playback bandwidth or sessions "
-                             "left. Use fewer cameras at once, the Sub stream, or wait a moment.")
-            : QStringLiteral("The camera or recorder refused: it has no streams left. Close "
-                             "other views of it, or use the Sub stream.");
+        return playback ? QStringLiteral("The recorder refused: it has no playback bandwidth or sessions "
+                                         "left. Use fewer cameras at once, the Sub stream, or wait a moment.")
+                        : QStringLiteral("The camera or recorder refused: it has no streams left. Close "
+                                         "other views of it, or use the Sub stream.");
     }
     if (e.contains(QLatin1String("401")) || e.contains(QLatin1String("unauthorized")))
         return QStringLiteral("The device refused the username or password.");
     if (e.contains(QLatin1String("404")) || e.contains(QLatin1String("not found"))) {
-        return playback
-            ? QStringLiteral("Nothing is recorded at this time (or this stream isn't recorded).")
-            : QStringLiteral("The device has no stream at this address. Check the brand.");
+        return playback ? QStringLiteral("Nothing is recorded at this time (or this stream isn't recorded).")
+                        : QStringLiteral("The device has no stream at this address. Check the brand.");
     }
     if (e.contains(QLatin1String("refused")))
         return QStringLiteral("The RTSP port is closed on the device.");
@@ -311,7 +299,7 @@ QString explainStreamError(const QString &error, bool playback)
     return error;
 }
 
-QString redact(const QString &text)
+QString redact(const QString& text)
 {
     // The user name may be empty ("rtsp://:secret@host"). The password runs
     // to the last "@" of the address (an address ends at a blank), so a raw

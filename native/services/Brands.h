@@ -13,56 +13,55 @@ namespace NativeBrand {
 
 // Protocol families, 0..9. Any code outside the brand list is family 0.
 enum Family : int {
-    Isapi = 0,        // HIKVISION, PRAMA and every unknown code
-    IsapiOwnRoot = 1, // PRAMA_STQC: ISAPI under "/pramaAPI"
-    DahuaCgi = 2,     // DAHUA, CPPLUS, CPPLUS_STQC, PANASONIC
+    Isapi = 0,           // HIKVISION, PRAMA and every unknown code
+    IsapiOwnRoot = 1,    // PRAMA_STQC: ISAPI under "/pramaAPI"
+    DahuaCgi = 2,        // DAHUA, CPPLUS, CPPLUS_STQC, PANASONIC
     IsapiNoKeyFrame = 3, // HONEYWELL
-    StwCgi = 4,       // SAMSUNG
-    Lapi = 5,         // UNIVIEW, ADVIDIA
-    OnvifPathPlain = 6, // QTVUE: ONVIF path, asked like any other brand
-    DahuaSingle = 7,  // IMOU
-    OnvifTunnel = 8,  // BOSCH: RTSP tunnelled on the HTTP port
-    Onvif = 9,        // ONVIF
+    StwCgi = 4,          // SAMSUNG
+    Lapi = 5,            // UNIVIEW, ADVIDIA
+    OnvifPathPlain = 6,  // QTVUE: ONVIF path, asked like any other brand
+    DahuaSingle = 7,     // IMOU
+    OnvifTunnel = 8,     // BOSCH: RTSP tunnelled on the HTTP port
+    Onvif = 9,           // ONVIF
 };
 
 QStringList manufacturers();
 QStringList deviceTypes();
 
-int family(const QString &manufacturer);
-bool isHikStyle(const QString &manufacturer);
-bool isDahuaStyle(const QString &manufacturer);
-bool usesOnvif(const Native::Device &device);
+int family(const QString& manufacturer);
+bool isHikStyle(const QString& manufacturer);
+bool isDahuaStyle(const QString& manufacturer);
+bool usesOnvif(const Native::Device& device);
 
-QString isapiRoot(const Native::Device &device);
-QString baseUrl(const Native::Device &device);
-QString deviceInfoPath(const Native::Device &device);
-QString snapshotPath(const Native::Device &device, int channel);
+QString isapiRoot(const Native::Device& device);
+QString baseUrl(const Native::Device& device);
+QString deviceInfoPath(const Native::Device& device);
+QString snapshotPath(const Native::Device& device, int channel);
 
 // Full RTSP address of a channel's main or sub stream; empty for family 9
 // and for a device whose address is not a bare host (credentials would go
 // elsewhere).
-QString liveUrl(const Native::Device &device, int channel, bool main);
+QString liveUrl(const Native::Device& device, int channel, bool main);
 
 // ISAPI path that asks for a key frame; empty unless family 0 or 1. Sent
 // as an HTTP PUT with an empty body.
-QString keyFramePath(const Native::Device &device, int channel, bool main);
+QString keyFramePath(const Native::Device& device, int channel, bool main);
 
-bool playbackSupported(const Native::Device &device);
-QString playbackUnsupportedReason(const Native::Device &device);
+bool playbackSupported(const Native::Device& device);
+QString playbackUnsupportedReason(const Native::Device& device);
 
 // RTSP address that plays a recording from `from` to `to`, both in the
 // device's own wall-clock time, written as given. Empty when unsupported.
-QString playbackUrl(const Native::Device &device, int channel, bool main,
-                    const QDateTime &from, const QDateTime &to);
+QString playbackUrl(const Native::Device& device, int channel, bool main, const QDateTime& from, const QDateTime& to);
 
-bool calendarSupported(const Native::Device &device);
+bool calendarSupported(const Native::Device& device);
 
 // A sentence for the user for a stream player's error text, or the text
 // unchanged when nothing better is known.
-QString explainStreamError(const QString &error, bool playback);
+QString explainStreamError(const QString& error, bool playback);
 
 // The text with the password of every "scheme://user:password@" part
 // replaced by "***", also when the user name is empty.
-QString redact(const QString &text);
+QString redact(const QString& text);
 
 } // namespace NativeBrand

@@ -34,24 +34,24 @@ struct DahuaDay {
     DayCallback done;
 };
 
-void sortByStart(QList<Clip> &clips)
+void sortByStart(QList<Clip>& clips)
 {
-    std::stable_sort(clips.begin(), clips.end(), [](const Clip &a, const Clip &b) { return a.start < b.start; });
+    std::stable_sort(clips.begin(), clips.end(), [](const Clip& a, const Clip& b) { return a.start < b.start; });
 }
 
-bool isMore(const QString &text)
+bool isMore(const QString& text)
 {
     return text.compare(QLatin1String("MORE"), Qt::CaseInsensitive) == 0;
 }
 
-void hikDayPage(const std::shared_ptr<HikDay> &search, qint64 position, int page)
+void hikDayPage(const std::shared_ptr<HikDay>& search, qint64 position, int page)
 {
     const QString path = NativeBrand::isapiRoot(search->device) + QStringLiteral("/ContentMgmt/search");
     NativeHttp::post(
         search->device, path,
-        hikDayBody(search->searchId, trackId(search->channel, search->main), search->date, position),
-        kXmlContentType, NativeHttp::Digest,
-        [search, position, page](const NativeHttp::Response &r) {
+        hikDayBody(search->searchId, trackId(search->channel, search->main), search->date, position), kXmlContentType,
+        NativeHttp::Digest,
+        [search, position, page](const NativeHttp::Response& r) {
             if (!r.ok()) {
                 search->done({}, failureText(r, kSearching));
                 return;
@@ -70,8 +70,8 @@ void hikDayPage(const std::shared_ptr<HikDay> &search, qint64 position, int page
         NativeTunables::kDeviceRequestTimeout_ms);
 }
 
-void dahuaDayPage(const std::shared_ptr<DahuaDay> &search, const QString &object, int page,
-                  const std::function<void()> &close)
+void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object, int page,
+                  const std::function<void()>& close)
 {
     NativeHttp::get(
         search->device,
@@ -79,7 +79,7 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay> &search, const QString &object
             .arg(object)
             .arg(kDayPageSize),
         NativeHttp::Digest,
-        [search, object, page, close](const NativeHttp::Response &r) {
+        [search, object, page, close](const NativeHttp::Response& r) {
             if (!r.ok()) {
                 close();
                 search->done({}, failureText(r, kSearching));
@@ -100,10 +100,10 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay> &search, const QString &object
 
 } // namespace
 
-void day(const Native::Device &device, int channel, bool main, const QDate &date, DayCallback done)
+void day(const Native::Device& device, int channel, bool main, const QDate& date, DayCallback done)
 {
     if (!done)
-        done = [](const QList<Clip> &, const QString &) {};
+        done = [](const QList<Clip>&, const QString&) {};
     if (!NativeBrand::calendarSupported(device)) {
         done({}, QStringLiteral("This brand has no recording search yet."));
         return;
@@ -126,12 +126,12 @@ void day(const Native::Device &device, int channel, bool main, const QDate &date
     search->date = date;
     search->done = std::move(done);
     withFinder(
-        device, [search](const QString &error) { search->done({}, error); },
-        [search](const QString &object, std::function<void()> close) {
+        device, [search](const QString& error) { search->done({}, error); },
+        [search](const QString& object, std::function<void()> close) {
             NativeHttp::get(
                 search->device, dahuaFindFileUrl(search->channel, search->main, object, search->date),
                 NativeHttp::Digest,
-                [search, object, close](const NativeHttp::Response &r) {
+                [search, object, close](const NativeHttp::Response& r) {
                     if (!r.ok()) {
                         close();
                         search->done({}, failureText(r, kSearching));
@@ -143,7 +143,7 @@ void day(const Native::Device &device, int channel, bool main, const QDate &date
         });
 }
 
-QByteArray hikDayBody(const QString &searchId, qint64 track, const QDate &date, qint64 position)
+QByteArray hikDayBody(const QString& searchId, qint64 track, const QDate& date, qint64 position)
 {
     // The device reads both times as its own wall clock, "Z" or not. Written
     // from the date alone: where a clock change skips midnight, that local
@@ -160,17 +160,17 @@ QByteArray hikDayBody(const QString &searchId, qint64 track, const QDate &date, 
                           "<searchResultPostion>%6</searchResultPostion>"
                           "<metadataList><metadataDescriptor>%7</metadataDescriptor></metadataList>"
                           "</CMSearchDescription>")
-        .arg(searchId, QString::number(track), start, end, QString::number(kDayPageSize),
-             QString::number(position), QLatin1String(kAllRecordTypes))
+        .arg(searchId, QString::number(track), start, end, QString::number(kDayPageSize), QString::number(position),
+             QLatin1String(kAllRecordTypes))
         .toUtf8();
 }
 
-HikDayPage readHikDayPage(const QByteArray &body)
+HikDayPage readHikDayPage(const QByteArray& body)
 {
     HikDayPage page;
     const QList<NativeParse::FlatMap> items = NativeParse::xmlList(body, QStringLiteral("searchMatchItem"));
     page.items = items.size();
-    for (const NativeParse::FlatMap &item : items) {
+    for (const NativeParse::FlatMap& item : items) {
         const QDateTime start = NativeParse::wallClock(item.value(QStringLiteral("starttime")));
         const QDateTime end = NativeParse::wallClock(item.value(QStringLiteral("endtime")));
         if (start.isValid() && end.isValid())
@@ -184,7 +184,7 @@ HikDayPage readHikDayPage(const QByteArray &body)
     return page;
 }
 
-DahuaDayPage readDahuaDayPage(const QByteArray &body)
+DahuaDayPage readDahuaDayPage(const QByteArray& body)
 {
     DahuaDayPage page;
     const NativeParse::FlatMap kv = NativeParse::keyValue(body);

@@ -16,11 +16,11 @@
 
 namespace NativeCalendar {
 
-using DayCallback = std::function<void(const QList<Clip> &clips, const QString &error)>;
+using DayCallback = std::function<void(const QList<Clip>& clips, const QString& error)>;
 
 // The clips of that day, sorted by start; on failure an empty list and a
 // sentence (never the part gathered before the failure).
-void day(const Native::Device &device, int channel, bool main, const QDate &date, DayCallback done);
+void day(const Native::Device& device, int channel, bool main, const QDate& date, DayCallback done);
 
 // ---- Building blocks -----------------------------------------------------------
 // Clips asked for per page, and pages read at most by one day search.
@@ -31,7 +31,7 @@ inline constexpr int kDayMaxPages = 20;
 inline constexpr char kAllRecordTypes[] = "//recordType.meta.std-cgi.com";
 
 // The ISAPI search body for one page of a day.
-QByteArray hikDayBody(const QString &searchId, qint64 trackId, const QDate &date, qint64 position);
+QByteArray hikDayBody(const QString& searchId, qint64 trackId, const QDate& date, qint64 position);
 
 // One ISAPI search answer: the clips read, the number of items it held
 // (readable or not) and whether it marks a further page.
@@ -40,7 +40,7 @@ struct HikDayPage {
     qint64 items = 0;
     bool more = false;
 };
-HikDayPage readHikDayPage(const QByteArray &body);
+HikDayPage readHikDayPage(const QByteArray& body);
 
 // One findNextFile answer: the clips read and the device's "found" count
 // (0 when missing or not a number).
@@ -48,6 +48,6 @@ struct DahuaDayPage {
     QList<Clip> clips;
     qint64 found = 0;
 };
-DahuaDayPage readDahuaDayPage(const QByteArray &body);
+DahuaDayPage readDahuaDayPage(const QByteArray& body);
 
 } // namespace NativeCalendar

@@ -27,24 +27,24 @@ struct DahuaMonth {
     MonthCallback done;
 };
 
-void hikMonth(const Native::Device &device, int channel, bool main, int year, int month,
-              MonthCallback done)
+void hikMonth(const Native::Device& device, int channel, bool main, int year, int month, MonthCallback done)
 {
     const QString path = QStringLiteral("%1/ContentMgmt/record/tracks/%2/dailyDistribution")
                              .arg(NativeBrand::isapiRoot(device), QString::number(trackId(channel, main)));
-    NativeHttp::post(device, path, hikMonthBody(year, month), kXmlContentType, NativeHttp::Digest,
-                     [done, year, month](const NativeHttp::Response &r) {
-                         if (!r.ok()) {
-                             done({}, failureText(r, QStringLiteral("a recording calendar")));
-                             return;
-                         }
-                         done(hikMonthDays(r.body, year, month), QString());
-                     },
-                     NativeTunables::kDeviceRequestTimeout_ms);
+    NativeHttp::post(
+        device, path, hikMonthBody(year, month), kXmlContentType, NativeHttp::Digest,
+        [done, year, month](const NativeHttp::Response& r) {
+            if (!r.ok()) {
+                done({}, failureText(r, QStringLiteral("a recording calendar")));
+                return;
+            }
+            done(hikMonthDays(r.body, year, month), QString());
+        },
+        NativeTunables::kDeviceRequestTimeout_ms);
 }
 
-void dahuaMonthStep(const std::shared_ptr<DahuaMonth> &search, const QString &object, int day,
-                    const std::function<void()> &close)
+void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& object, int day,
+                    const std::function<void()>& close)
 {
     if (day > search->lastDay) {
         close();
@@ -54,7 +54,7 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth> &search, const QString &ob
     const QDate date(search->year, search->month, day);
     NativeHttp::get(
         search->device, dahuaFindFileUrl(search->channel, search->main, object, date), NativeHttp::Digest,
-        [search, object, day, close](const NativeHttp::Response &found) {
+        [search, object, day, close](const NativeHttp::Response& found) {
             if (!found.ok()) {
                 close();
                 search->done({}, failureText(found, kSearching));
@@ -64,11 +64,12 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth> &search, const QString &ob
                 search->device,
                 QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findNextFile&object=%1&count=1").arg(object),
                 NativeHttp::Digest,
-                [search, object, day, close](const NativeHttp::Response &next) {
+                [search, object, day, close](const NativeHttp::Response& next) {
                     // A failed findNextFile only means no recording that day.
                     if (next.ok()) {
                         bool ok = false;
-                        const qint64 n = NativeParse::keyValue(next.body).value(QStringLiteral("found")).toLongLong(&ok);
+                        const qint64 n =
+                            NativeParse::keyValue(next.body).value(QStringLiteral("found")).toLongLong(&ok);
                         if (ok && n > 0)
                             search->days.insert(day);
                     }
@@ -81,11 +82,10 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth> &search, const QString &ob
 
 } // namespace
 
-void month(const Native::Device &device, int channel, bool main, int year, int month,
-           MonthCallback done)
+void month(const Native::Device& device, int channel, bool main, int year, int month, MonthCallback done)
 {
     if (!done)
-        done = [](const QSet<int> &, const QString &) {};
+        done = [](const QSet<int>&, const QString&) {};
     if (!NativeBrand::calendarSupported(device)) {
         done({}, QStringLiteral("This brand has no recording calendar yet."));
         return;
@@ -103,10 +103,8 @@ void month(const Native::Device &device, int channel, bool main, int year, int m
     search->lastDay = dahuaLastDay(year, month, kvr::Clock::instance().nowUtc().toLocalTime().date());
     search->done = std::move(done);
     withFinder(
-        device, [search](const QString &error) { search->done({}, error); },
-        [search](const QString &object, std::function<void()> close) {
-            dahuaMonthStep(search, object, 1, close);
-        });
+        device, [search](const QString& error) { search->done({}, error); },
+        [search](const QString& object, std::function<void()> close) { dahuaMonthStep(search, object, 1, close); });
 }
 
 qint64 trackId(int channel, bool main)
@@ -114,7 +112,7 @@ qint64 trackId(int channel, bool main)
     return qint64(channel) * 100 + (main ? 1 : 2);
 }
 
-QString failureText(const NativeHttp::Response &reply, const QString &what)
+QString failureText(const NativeHttp::Response& reply, const QString& what)
 {
     switch (reply.status) {
     case 0:
@@ -129,12 +127,12 @@ QString failureText(const NativeHttp::Response &reply, const QString &what)
     }
 }
 
-QString percentEncoded(const QString &text)
+QString percentEncoded(const QString& text)
 {
     return QString::fromLatin1(QUrl::toPercentEncoding(text));
 }
 
-QString dahuaFindFileUrl(int channel, bool main, const QString &object, const QDate &date)
+QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QDate& date)
 {
     // Written from the date itself: a local midnight that a clock change
     // skips has no QDateTime, and the device's day starts at 00:00 anyway.
@@ -148,12 +146,12 @@ QString dahuaFindFileUrl(int channel, bool main, const QString &object, const QD
              main ? QStringLiteral("Main") : QStringLiteral("Extra1"));
 }
 
-void withFinder(const Native::Device &device, std::function<void(const QString &)> fail,
-                std::function<void(const QString &, std::function<void()>)> job)
+void withFinder(const Native::Device& device, std::function<void(const QString&)> fail,
+                std::function<void(const QString&, std::function<void()>)> job)
 {
     NativeHttp::get(
         device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), NativeHttp::Digest,
-        [device, fail, job](const NativeHttp::Response &r) {
+        [device, fail, job](const NativeHttp::Response& r) {
             if (!r.ok()) {
                 fail(failureText(r, kSearching));
                 return;
@@ -171,19 +169,19 @@ void withFinder(const Native::Device &device, std::function<void(const QString &
         NativeTunables::kDeviceRequestTimeout_ms);
 }
 
-void dahuaDestroy(const Native::Device &device, const QString &object)
+void dahuaDestroy(const Native::Device& device, const QString& object)
 {
     NativeHttp::get(
         device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=close&object=") + object, NativeHttp::Digest,
-        [device, object](const NativeHttp::Response &) {
-            NativeHttp::get(device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy&object=") + object,
-                            NativeHttp::Digest, [](const NativeHttp::Response &) {},
-                            NativeTunables::kDeviceRequestTimeout_ms);
+        [device, object](const NativeHttp::Response&) {
+            NativeHttp::get(
+                device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy&object=") + object,
+                NativeHttp::Digest, [](const NativeHttp::Response&) {}, NativeTunables::kDeviceRequestTimeout_ms);
         },
         NativeTunables::kDeviceRequestTimeout_ms);
 }
 
-int dahuaLastDay(int year, int month, const QDate &today)
+int dahuaLastDay(int year, int month, const QDate& today)
 {
     const QDate first(year, month, 1);
     if (!first.isValid() || first > today)
@@ -192,11 +190,11 @@ int dahuaLastDay(int year, int month, const QDate &today)
     return last <= today ? first.daysInMonth() : today.day();
 }
 
-QSet<int> hikMonthDays(const QByteArray &body)
+QSet<int> hikMonthDays(const QByteArray& body)
 {
     QSet<int> days;
     const auto items = NativeParse::xmlList(body, QStringLiteral("day"));
-    for (const NativeParse::FlatMap &item : items) {
+    for (const NativeParse::FlatMap& item : items) {
         bool ok = false;
         const int d = item.value(QStringLiteral("dayofmonth")).toInt(&ok);
         if (!ok)
@@ -207,7 +205,7 @@ QSet<int> hikMonthDays(const QByteArray &body)
     return days;
 }
 
-QSet<int> hikMonthDays(const QByteArray &body, int year, int month)
+QSet<int> hikMonthDays(const QByteArray& body, int year, int month)
 {
     // A device's day number is not to be trusted: the month grid has only
     // the days of that month.

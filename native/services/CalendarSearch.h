@@ -24,12 +24,11 @@ struct Clip {
     QDateTime end;
 };
 
-using MonthCallback = std::function<void(const QSet<int> &days, const QString &error)>;
+using MonthCallback = std::function<void(const QSet<int>& days, const QString& error)>;
 
 // The day numbers of that month that hold recordings of the channel's main
 // or sub stream; on failure an empty set and a sentence.
-void month(const Native::Device &device, int channel, bool main, int year, int month,
-           MonthCallback done);
+void month(const Native::Device& device, int channel, bool main, int year, int month, MonthCallback done);
 
 // ---- Building blocks shared by the month and day searches -------------------
 
@@ -41,30 +40,30 @@ qint64 trackId(int channel, bool main);
 
 // The sentence for a failed reply; `what` names the request ("searching
 // recordings", "a recording calendar").
-QString failureText(const NativeHttp::Response &reply, const QString &what);
+QString failureText(const NativeHttp::Response& reply, const QString& what);
 
 // The UTF-8 bytes of the text percent-encoded as in a URL query.
-QString percentEncoded(const QString &text);
+QString percentEncoded(const QString& text);
 
 // The findFile path covering one whole day.
-QString dahuaFindFileUrl(int channel, bool main, const QString &object, const QDate &date);
+QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QDate& date);
 
 // Creates a Dahua finder; `job` gets its object and a close callback that
 // closes and destroys it; `fail` gets the sentence when none was made.
-void withFinder(const Native::Device &device, std::function<void(const QString &error)> fail,
-                std::function<void(const QString &object, std::function<void()> close)> job);
+void withFinder(const Native::Device& device, std::function<void(const QString& error)> fail,
+                std::function<void(const QString& object, std::function<void()> close)> job);
 
 // Closes, then destroys a finder; nothing waits for either reply.
-void dahuaDestroy(const Native::Device &device, const QString &object);
+void dahuaDestroy(const Native::Device& device, const QString& object);
 
 // The last day of the month a Dahua month search probes: days after today
 // are never asked; 0 for a month that has not begun.
-int dahuaLastDay(int year, int month, const QDate &today);
+int dahuaLastDay(int year, int month, const QDate& today);
 
 // The recorded day numbers of an ISAPI dailyDistribution answer.
-QSet<int> hikMonthDays(const QByteArray &body);
+QSet<int> hikMonthDays(const QByteArray& body);
 // The same, keeping only day numbers that exist in that month.
-QSet<int> hikMonthDays(const QByteArray &body, int year, int month);
+QSet<int> hikMonthDays(const QByteArray& body, int year, int month);
 
 // The ISAPI search body for one month.
 QByteArray hikMonthBody(int year, int month);

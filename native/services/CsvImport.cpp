@@ -18,28 +18,32 @@ namespace {
 using Native::Device;
 
 // Normalised header names of each column; the first one the header holds wins.
-const std::initializer_list<const char *> kSite = {"site", "sitename"};
-const std::initializer_list<const char *> kName = {"name", "devicename"};
-const std::initializer_list<const char *> kIp = {"ip", "ipaddress"};
-const std::initializer_list<const char *> kHttpPort = {"httpport"};
-const std::initializer_list<const char *> kRtspPort = {"rtspport"};
-const std::initializer_list<const char *> kServerPort = {"serverport"};
-const std::initializer_list<const char *> kUser = {"username", "user"};
-const std::initializer_list<const char *> kPassword = {"password", "pass"};
-const std::initializer_list<const char *> kManufacturer = {"manufacturer", "brand", "devicemanufacturer"};
-const std::initializer_list<const char *> kType = {"type", "devicetype"};
-const std::initializer_list<const char *> kChannels = {"channels", "noofchannels"};
-const std::initializer_list<const char *> kCode = {"dpiid", "code", "sitecode", "storecode", "deviceid"};
-const std::initializer_list<const char *> kAddress = {"address", "location", "siteaddress"};
+const std::initializer_list<const char*> kSite = {"site", "sitename"};
+const std::initializer_list<const char*> kName = {"name", "devicename"};
+const std::initializer_list<const char*> kIp = {"ip", "ipaddress"};
+const std::initializer_list<const char*> kHttpPort = {"httpport"};
+const std::initializer_list<const char*> kRtspPort = {"rtspport"};
+const std::initializer_list<const char*> kServerPort = {"serverport"};
+const std::initializer_list<const char*> kUser = {"username", "user"};
+const std::initializer_list<const char*> kPassword = {"password", "pass"};
+const std::initializer_list<const char*> kManufacturer = {"manufacturer", "brand", "devicemanufacturer"};
+const std::initializer_list<const char*> kType = {"type", "devicetype"};
+const std::initializer_list<const char*> kChannels = {"channels", "noofchannels"};
+const std::initializer_list<const char*> kCode = {"dpiid", "code", "sitecode", "storecode", "deviceid"};
+const std::initializer_list<const char*> kAddress = {"address", "location", "siteaddress"};
 
 // Names that say only what the device is, not which one.
-const QSet<QString> &genericNames()
+const QSet<QString>& genericNames()
 {
     static const QSet<QString> names = {
-        QStringLiteral("network video recorder"), QStringLiteral("embedded net dvr"),
-        QStringLiteral("embedded net dvs"),       QStringLiteral("ip camera"),
-        QStringLiteral("nvr"),                    QStringLiteral("dvr"),
-        QStringLiteral("nvr 1"),                  QStringLiteral("dvr 1"),
+        QStringLiteral("network video recorder"),
+        QStringLiteral("embedded net dvr"),
+        QStringLiteral("embedded net dvs"),
+        QStringLiteral("ip camera"),
+        QStringLiteral("nvr"),
+        QStringLiteral("dvr"),
+        QStringLiteral("nvr 1"),
+        QStringLiteral("dvr 1"),
     };
     return names;
 }
@@ -47,9 +51,9 @@ const QSet<QString> &genericNames()
 struct Columns {
     QHash<QString, int> byName;
 
-    int find(std::initializer_list<const char *> names) const
+    int find(std::initializer_list<const char*> names) const
     {
-        for (const char *n : names) {
+        for (const char* n : names) {
             const auto it = byName.constFind(QLatin1String(n));
             if (it != byName.cend())
                 return *it;
@@ -58,7 +62,7 @@ struct Columns {
     }
 };
 
-QString cell(const QStringList &row, int column)
+QString cell(const QStringList& row, int column)
 {
     if (column < 0 || column >= row.size())
         return QString();
@@ -66,7 +70,7 @@ QString cell(const QStringList &row, int column)
 }
 
 // A port cell replaces the default only when it is a usable port number.
-int portOr(const QString &text, int fallback)
+int portOr(const QString& text, int fallback)
 {
     bool ok = false;
     const int v = text.toInt(&ok, 10);
@@ -75,7 +79,7 @@ int portOr(const QString &text, int fallback)
 
 // A decimal integer of any length, clamped to the channel range; no value
 // when the text is not a number.
-bool channelCount(const QString &text, int *out)
+bool channelCount(const QString& text, int* out)
 {
     if (text.isEmpty())
         return false;
@@ -96,14 +100,14 @@ bool channelCount(const QString &text, int *out)
     return true;
 }
 
-QString duplicateKey(const QString &ip, int httpPort)
+QString duplicateKey(const QString& ip, int httpPort)
 {
     return ip + QLatin1Char('\n') + QString::number(httpPort);
 }
 
 } // namespace
 
-QString normalizedHeader(const QString &text)
+QString normalizedHeader(const QString& text)
 {
     const QString lower = text.trimmed().toLower();
     QString out;
@@ -114,7 +118,7 @@ QString normalizedHeader(const QString &text)
     return out;
 }
 
-QList<QStringList> parseRows(const QString &text)
+QList<QStringList> parseRows(const QString& text)
 {
     QList<QStringList> rows;
     QStringList row;
@@ -169,7 +173,7 @@ QList<QStringList> parseRows(const QString &text)
     return rows;
 }
 
-bool readFile(const QString &path, QByteArray *bytes, ImportResult *failure)
+bool readFile(const QString& path, QByteArray* bytes, ImportResult* failure)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -186,7 +190,7 @@ bool readFile(const QString &path, QByteArray *bytes, ImportResult *failure)
     return true;
 }
 
-ImportResult importBytes(const Inventory &into, const QByteArray &bytes)
+ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
 {
     ImportResult result;
     QString text = QString::fromUtf8(bytes);
@@ -199,9 +203,9 @@ ImportResult importBytes(const Inventory &into, const QByteArray &bytes)
     }
 
     Columns columns;
-    const QStringList &header = rows.first();
+    const QStringList& header = rows.first();
     for (int i = 0; i < header.size(); ++i)
-        columns.byName.insert(normalizedHeader(header.at(i)), i);  // a later column of a name wins
+        columns.byName.insert(normalizedHeader(header.at(i)), i); // a later column of a name wins
     const int ipCol = columns.find(kIp);
     if (ipCol < 0) {
         result.errors << QStringLiteral("The first row needs an ip column.");
@@ -226,16 +230,16 @@ ImportResult importBytes(const Inventory &into, const QByteArray &bytes)
     // Lookups kept in step with the inventory as rows are added, so a large file
     // costs one pass rather than one pass per row.
     QSet<QString> taken;
-    for (const Device &d : into.devices)
+    for (const Device& d : into.devices)
         taken.insert(duplicateKey(d.ip, d.httpPort));
-    QHash<QString, QString> siteByName;  // case-folded name -> id; the last one wins
-    for (const Native::Site &s : into.sites)
+    QHash<QString, QString> siteByName; // case-folded name -> id; the last one wins
+    for (const Native::Site& s : into.sites)
         siteByName.insert(s.name.toCaseFolded(), s.id);
 
     for (qsizetype r = 1; r < rows.size(); ++r) {
-        const QStringList &row = rows.at(r);
+        const QStringList& row = rows.at(r);
         const qsizetype number = r + 1;
-        auto reject = [&](const QString &message) {
+        auto reject = [&](const QString& message) {
             ++result.skipped;
             result.errors << message;
         };
@@ -285,8 +289,7 @@ ImportResult importBytes(const Inventory &into, const QByteArray &bytes)
         const QString code = cell(row, codeCol);
         const QString name = cell(row, nameCol);
         const bool generic = genericNames().contains(name.toLower());
-        const QString typeLabel =
-            d.type == QLatin1String("ipcamera") ? QStringLiteral("camera") : d.type.toUpper();
+        const QString typeLabel = d.type == QLatin1String("ipcamera") ? QStringLiteral("camera") : d.type.toUpper();
         if (!code.isEmpty())
             d.name = code + QLatin1Char(' ') + (!name.isEmpty() && !generic ? name : typeLabel);
         else

@@ -8,21 +8,19 @@ namespace NativeCsv {
 
 namespace {
 
-Inventory inventoryOf(NativeStore &store)
+Inventory inventoryOf(NativeStore& store)
 {
     Inventory into;
     into.sites = store.sites();
     into.devices = store.devices();
-    into.addSite = [&store](const Native::Site &site) { return store.addSite(site); };
-    into.addDevice = [&store](const Native::Device &device, QString *error) {
-        return store.addDevice(device, error);
-    };
+    into.addSite = [&store](const Native::Site& site) { return store.addSite(site); };
+    into.addDevice = [&store](const Native::Device& device, QString* error) { return store.addDevice(device, error); };
     return into;
 }
 
 } // namespace
 
-ImportResult importFile(NativeStore &store, const QString &path)
+ImportResult importFile(NativeStore& store, const QString& path)
 {
     QByteArray bytes;
     ImportResult failure;
@@ -31,7 +29,7 @@ ImportResult importFile(NativeStore &store, const QString &path)
     return importBytes(inventoryOf(store), bytes);
 }
 
-ImportResult importBytes(NativeStore &store, const QByteArray &bytes)
+ImportResult importBytes(NativeStore& store, const QByteArray& bytes)
 {
     return importBytes(inventoryOf(store), bytes);
 }

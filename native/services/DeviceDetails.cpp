@@ -14,11 +14,14 @@ namespace NativeDetails {
 
 namespace {
 
-bool is2xx(const NativeHttp::Response &r) { return r.ok(); }
+bool is2xx(const NativeHttp::Response& r)
+{
+    return r.ok();
+}
 
 // Dahua-style devices answer an unsupported request with a 200 whose body
 // is "Error" and a reason; that is no answer at all, not an empty one.
-bool dahuaAnswered(const NativeHttp::Response &r)
+bool dahuaAnswered(const NativeHttp::Response& r)
 {
     if (!r.ok())
         return false;
@@ -30,7 +33,7 @@ bool dahuaAnswered(const NativeHttp::Response &r)
     return body.left(end).trimmed().toLower() != "error";
 }
 
-bool recorderType(const Native::Device &d)
+bool recorderType(const Native::Device& d)
 {
     return d.type == QLatin1String("nvr") || d.type == QLatin1String("dvr");
 }
@@ -41,16 +44,16 @@ int channelNumber(qint64 n)
     return (n >= 1 && n <= Native::kMaxChannels) ? int(n) : 0;
 }
 
-Native::ChannelInfo &entry(ChannelMap &map, int channel)
+Native::ChannelInfo& entry(ChannelMap& map, int channel)
 {
-    Native::ChannelInfo &e = map[channel];
+    Native::ChannelInfo& e = map[channel];
     e.channel = channel;
     return e;
 }
 
 // Devices write the same key in different letter cases; the first key
 // (in sorted order) that matches without regard to case is taken.
-QString valueNoCase(const NativeParse::FlatMap &map, const QString &key)
+QString valueNoCase(const NativeParse::FlatMap& map, const QString& key)
 {
     for (auto it = map.cbegin(); it != map.cend(); ++it)
         if (it.key().compare(key, Qt::CaseInsensitive) == 0)
@@ -59,20 +62,20 @@ QString valueNoCase(const NativeParse::FlatMap &map, const QString &key)
 }
 
 // The channel an ISAPI list item describes by its "id", 0 when none.
-int itemChannel(const NativeParse::FlatMap &item)
+int itemChannel(const NativeParse::FlatMap& item)
 {
     bool ok = false;
     const qint64 id = item.value(QStringLiteral("id")).toLongLong(&ok);
     return ok ? channelNumber(id) : 0;
 }
 
-void mergeChannelNames(const QList<NativeParse::FlatMap> &items, ChannelMap &channels)
+void mergeChannelNames(const QList<NativeParse::FlatMap>& items, ChannelMap& channels)
 {
-    for (const NativeParse::FlatMap &item : items) {
+    for (const NativeParse::FlatMap& item : items) {
         const int channel = itemChannel(item);
         if (channel == 0)
             continue;
-        Native::ChannelInfo &e = entry(channels, channel);
+        Native::ChannelInfo& e = entry(channels, channel);
         if (e.name.isEmpty())
             e.name = item.value(QStringLiteral("name"));
     }
@@ -87,7 +90,7 @@ struct Count {
     std::function<void(bool counted, int days)> done;
 };
 
-void monthStep(const std::shared_ptr<Count> &count)
+void monthStep(const std::shared_ptr<Count>& count)
 {
     if (count->cursor < count->window.firstMonth) {
         count->done(true, recordedDaysIn(count->dates, count->window));
@@ -95,7 +98,7 @@ void monthStep(const std::shared_ptr<Count> &count)
     }
     const QDate cursor = count->cursor;
     NativeCalendar::month(count->device, count->channel, true, cursor.year(), cursor.month(),
-                          [count, cursor](const QSet<int> &days, const QString &error) {
+                          [count, cursor](const QSet<int>& days, const QString& error) {
                               if (!error.isEmpty()) {
                                   count->done(false, -1);
                                   return;
@@ -110,7 +113,7 @@ void monthStep(const std::shared_ptr<Count> &count)
                           });
 }
 
-void countRecording(const Native::Device &device, int windowDays, Native::ProbeResult outcome,
+void countRecording(const Native::Device& device, int windowDays, Native::ProbeResult outcome,
                     std::function<void(Native::ProbeResult)> done)
 {
     if (windowDays < 1 || !NativeBrand::calendarSupported(device)) {
@@ -134,7 +137,7 @@ void countRecording(const Native::Device &device, int windowDays, Native::ProbeR
     monthStep(count);
 }
 
-void finishChannels(Native::ProbeResult &outcome, const ChannelMap &channels)
+void finishChannels(Native::ProbeResult& outcome, const ChannelMap& channels)
 {
     for (auto it = channels.cbegin(); it != channels.cend(); ++it)
         outcome.channels << it.value();
@@ -143,7 +146,7 @@ void finishChannels(Native::ProbeResult &outcome, const ChannelMap &channels)
 
 } // namespace
 
-QStringList hikPaths(const Native::Device &d)
+QStringList hikPaths(const Native::Device& d)
 {
     const QString r = NativeBrand::isapiRoot(d);
     return {r + QStringLiteral("/System/time"), r + QStringLiteral("/ContentMgmt/Storage"),
@@ -162,8 +165,8 @@ QStringList dahuaPaths()
             QStringLiteral("/cgi-bin/LogicDeviceManager.cgi?action=getCameraState&uniqueChannels=All")};
 }
 
-void readHik(const Native::Device &device, const QList<NativeHttp::Response> &a,
-             Native::Health &h, ChannelMap &channels)
+void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::Health& h,
+             ChannelMap& channels)
 {
     if (a.size() < 5)
         return;
@@ -172,10 +175,10 @@ void readHik(const Native::Device &device, const QList<NativeHttp::Response> &a,
     if (is2xx(a[1])) {
         const QList<NativeParse::FlatMap> disks = NativeParse::xmlList(a[1].body, QStringLiteral("hdd"));
         if (!disks.isEmpty()) {
-            static const QStringList healthy = {QStringLiteral("ok"), QStringLiteral("normal"),
-                                                QStringLiteral("idle"), QStringLiteral("sleeping")};
+            static const QStringList healthy = {QStringLiteral("ok"), QStringLiteral("normal"), QStringLiteral("idle"),
+                                                QStringLiteral("sleeping")};
             bool fault = false;
-            for (const NativeParse::FlatMap &disk : disks) {
+            for (const NativeParse::FlatMap& disk : disks) {
                 const auto status = disk.constFind(QStringLiteral("status"));
                 if (status == disk.cend() || !healthy.contains(status.value().trimmed().toLower()))
                     fault = true;
@@ -191,19 +194,19 @@ void readHik(const Native::Device &device, const QList<NativeHttp::Response> &a,
         mergeChannelNames(NativeParse::xmlList(a[4].body, QStringLiteral("VideoInputChannel")), channels);
     if (is2xx(a[2])) {
         const auto items = NativeParse::xmlList(a[2].body, QStringLiteral("InputProxyChannelStatus"));
-        for (const NativeParse::FlatMap &item : items) {
+        for (const NativeParse::FlatMap& item : items) {
             const int channel = itemChannel(item);
             if (channel == 0)
                 continue;
-            Native::ChannelInfo &e = entry(channels, channel);
+            Native::ChannelInfo& e = entry(channels, channel);
             e.onlineKnown = item.contains(QStringLiteral("online"));
             e.online = item.value(QStringLiteral("online")).compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
         }
     }
 }
 
-void readDahua(const Native::Device &device, const QList<NativeHttp::Response> &a,
-               Native::Health &h, ChannelMap &channels)
+void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::Health& h,
+               ChannelMap& channels)
 {
     if (a.size() < 6)
         return;
@@ -221,7 +224,8 @@ void readDahua(const Native::Device &device, const QList<NativeHttp::Response> &
         QRegularExpression::CaseInsensitiveOption);
 
     if (dahuaAnswered(a[0]) && h.firmware.isEmpty())
-        h.firmware = valueNoCase(NativeParse::keyValue(a[0].body), QStringLiteral("version")).section(QLatin1Char(','), 0, 0);
+        h.firmware =
+            valueNoCase(NativeParse::keyValue(a[0].body), QStringLiteral("version")).section(QLatin1Char(','), 0, 0);
     if (dahuaAnswered(a[1]) && h.deviceName.isEmpty())
         h.deviceName = valueNoCase(NativeParse::keyValue(a[1].body), QStringLiteral("name"));
     if (dahuaAnswered(a[2]))
@@ -275,7 +279,7 @@ void readDahua(const Native::Device &device, const QList<NativeHttp::Response> &
             const qint64 index = match.captured(1).toLongLong(&ok);
             if (!ok)
                 continue;
-            Row &row = rows[index];
+            Row& row = rows[index];
             if (match.captured(2).compare(QLatin1String("Channel"), Qt::CaseInsensitive) == 0) {
                 // A value that is no usable number leaves the row to its
                 // index instead of landing on channel 1.
@@ -290,20 +294,20 @@ void readDahua(const Native::Device &device, const QList<NativeHttp::Response> &
             const int channel = it->channel >= 1 ? it->channel : channelNumber(it.key() + 1);
             if (channel == 0 || it->state.isEmpty())
                 continue;
-            Native::ChannelInfo &e = entry(channels, channel);
+            Native::ChannelInfo& e = entry(channels, channel);
             e.onlineKnown = true;
             e.online = it->state.compare(QLatin1String("Connected"), Qt::CaseInsensitive) == 0;
         }
     }
 }
 
-QString formatDeviceTime(const QString &clockText)
+QString formatDeviceTime(const QString& clockText)
 {
     const QDateTime t = NativeParse::wallClock(clockText);
     return t.isValid() ? t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : QString();
 }
 
-int countedChannel(const Native::Device &d)
+int countedChannel(const Native::Device& d)
 {
     const int channels = qBound(Native::kMinChannels, d.channels, Native::kMaxChannels);
     for (int c = 1; c <= channels; ++c)
@@ -312,7 +316,7 @@ int countedChannel(const Native::Device &d)
     return 1;
 }
 
-Window recordingWindow(const QDate &today, int windowDays)
+Window recordingWindow(const QDate& today, int windowDays)
 {
     Window w;
     w.end = today;
@@ -321,20 +325,20 @@ Window recordingWindow(const QDate &today, int windowDays)
     return w;
 }
 
-int recordedDaysIn(const QSet<QDate> &dates, const Window &window)
+int recordedDaysIn(const QSet<QDate>& dates, const Window& window)
 {
     int n = 0;
-    for (const QDate &d : dates)
+    for (const QDate& d : dates)
         if (d >= window.start && d <= window.end)
             ++n;
     return n;
 }
 
-void fetch(const Native::Device &device, int windowDays, Native::ProbeResult outcome,
-           const QByteArray &infoBody, std::function<void(Native::ProbeResult)> done)
+void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
+           std::function<void(Native::ProbeResult)> done)
 {
     const NativeParse::DeviceInfo info = NativeParse::deviceInfo(infoBody);
-    Native::Health &h = outcome.health;
+    Native::Health& h = outcome.health;
     h.model = info.model;
     h.deviceName = info.deviceName;
     h.serial = info.serial;
@@ -350,17 +354,18 @@ void fetch(const Native::Device &device, int windowDays, Native::ProbeResult out
     }
     auto result = std::make_shared<Native::ProbeResult>(std::move(outcome));
     const QStringList paths = hik ? hikPaths(device) : dahuaPaths();
-    NativeHttp::getAll(device, paths, NativeHttp::Digest,
-                       [device, windowDays, hik, result, done](const QList<NativeHttp::Response> &answers) {
-                           ChannelMap channels;
-                           if (hik)
-                               readHik(device, answers, result->health, channels);
-                           else
-                               readDahua(device, answers, result->health, channels);
-                           finishChannels(*result, channels);
-                           countRecording(device, windowDays, *result, done);
-                       },
-                       NativeTunables::kDeviceRequestTimeout_ms);
+    NativeHttp::getAll(
+        device, paths, NativeHttp::Digest,
+        [device, windowDays, hik, result, done](const QList<NativeHttp::Response>& answers) {
+            ChannelMap channels;
+            if (hik)
+                readHik(device, answers, result->health, channels);
+            else
+                readDahua(device, answers, result->health, channels);
+            finishChannels(*result, channels);
+            countRecording(device, windowDays, *result, done);
+        },
+        NativeTunables::kDeviceRequestTimeout_ms);
 }
 
 } // namespace NativeDetails

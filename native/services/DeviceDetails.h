@@ -21,35 +21,35 @@ namespace NativeDetails {
 
 // Runs the brand's requests on `outcome` (whose login already passed) and
 // calls back once with it filled in.
-void fetch(const Native::Device &device, int windowDays, Native::ProbeResult outcome,
-           const QByteArray &infoBody, std::function<void(Native::ProbeResult)> done);
+void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
+           std::function<void(Native::ProbeResult)> done);
 
 // ---- Rules, exposed for their tests ------------------------------------------
 
 using ChannelMap = QMap<int, Native::ChannelInfo>;
 
-QStringList hikPaths(const Native::Device &device);
+QStringList hikPaths(const Native::Device& device);
 QStringList dahuaPaths();
 
 // Fills the details from the five ISAPI answers (in hikPaths order).
-void readHik(const Native::Device &device, const QList<NativeHttp::Response> &answers,
-             Native::Health &health, ChannelMap &channels);
+void readHik(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::Health& health,
+             ChannelMap& channels);
 // Fills the details from the six CGI answers (in dahuaPaths order).
-void readDahua(const Native::Device &device, const QList<NativeHttp::Response> &answers,
-               Native::Health &health, ChannelMap &channels);
+void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::Health& health,
+               ChannelMap& channels);
 
 // "yyyy-MM-dd HH:mm:ss" of a device clock text; empty when unreadable.
-QString formatDeviceTime(const QString &clockText);
+QString formatDeviceTime(const QString& clockText);
 
 // The channel whose recordings are counted: the lowest one not ignored.
-int countedChannel(const Native::Device &device);
+int countedChannel(const Native::Device& device);
 
 struct Window {
     QDate start;      // today - (days - 1)
     QDate end;        // today
     QDate firstMonth; // first day of the start's month
 };
-Window recordingWindow(const QDate &today, int windowDays);
-int recordedDaysIn(const QSet<QDate> &dates, const Window &window);
+Window recordingWindow(const QDate& today, int windowDays);
+int recordedDaysIn(const QSet<QDate>& dates, const Window& window);
 
 } // namespace NativeDetails

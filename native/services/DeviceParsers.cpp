@@ -8,12 +8,12 @@
 
 namespace NativeParse {
 
-FlatMap keyValue(const QByteArray &bytes)
+FlatMap keyValue(const QByteArray& bytes)
 {
     static const QRegularExpression lineBreaks(QStringLiteral("[\\r\\n]+"));
     FlatMap out;
     const QStringList lines = QString::fromUtf8(bytes).split(lineBreaks, Qt::SkipEmptyParts);
-    for (const QString &line : lines) {
+    for (const QString& line : lines) {
         const qsizetype eq = line.indexOf(QLatin1Char('='));
         if (eq <= 0)
             continue;
@@ -22,7 +22,7 @@ FlatMap keyValue(const QByteArray &bytes)
     return out;
 }
 
-FlatMap xmlFlat(const QByteArray &bytes)
+FlatMap xmlFlat(const QByteArray& bytes)
 {
     FlatMap out;
     QXmlStreamReader xml(bytes);
@@ -53,7 +53,7 @@ FlatMap xmlFlat(const QByteArray &bytes)
     return out;
 }
 
-QList<FlatMap> xmlList(const QByteArray &bytes, const QString &itemTag)
+QList<FlatMap> xmlList(const QByteArray& bytes, const QString& itemTag)
 {
     const QString tag = itemTag.toLower();
     QList<FlatMap> out;
@@ -102,17 +102,17 @@ QList<FlatMap> xmlList(const QByteArray &bytes, const QString &itemTag)
 
 namespace {
 
-void walkJson(const QJsonValue &value, const QString &key, FlatMap &out)
+void walkJson(const QJsonValue& value, const QString& key, FlatMap& out)
 {
     if (value.isObject()) {
         const QJsonObject obj = value.toObject();
         QStringList names = obj.keys();
         std::sort(names.begin(), names.end());
-        for (const QString &name : names)
+        for (const QString& name : names)
             walkJson(obj.value(name), name.toLower(), out);
     } else if (value.isArray()) {
         const QJsonArray arr = value.toArray();
-        for (const QJsonValue &v : arr)
+        for (const QJsonValue& v : arr)
             walkJson(v, key, out);
     } else {
         if (key.isEmpty() || out.contains(key))
@@ -129,7 +129,7 @@ void walkJson(const QJsonValue &value, const QString &key, FlatMap &out)
 
 } // namespace
 
-FlatMap jsonFlat(const QByteArray &bytes)
+FlatMap jsonFlat(const QByteArray& bytes)
 {
     FlatMap out;
     const QJsonDocument doc = QJsonDocument::fromJson(bytes);
@@ -140,7 +140,7 @@ FlatMap jsonFlat(const QByteArray &bytes)
     return out;
 }
 
-DeviceInfo deviceInfo(const QByteArray &bytes)
+DeviceInfo deviceInfo(const QByteArray& bytes)
 {
     const QByteArray trimmed = bytes.trimmed();
     const char first = trimmed.isEmpty() ? '\0' : trimmed.at(0);
@@ -154,8 +154,8 @@ DeviceInfo deviceInfo(const QByteArray &bytes)
         for (auto it = raw.cbegin(); it != raw.cend(); ++it)
             map.insert(it.key().toLower(), it.value());
     }
-    auto pick = [&map](std::initializer_list<const char *> keys) {
-        for (const char *k : keys) {
+    auto pick = [&map](std::initializer_list<const char*> keys) {
+        for (const char* k : keys) {
             const QString v = map.value(QLatin1String(k));
             if (!v.isEmpty())
                 return v;
@@ -171,7 +171,7 @@ DeviceInfo deviceInfo(const QByteArray &bytes)
     return info;
 }
 
-QDateTime wallClock(const QString &text)
+QDateTime wallClock(const QString& text)
 {
     const QString t = text.trimmed();
     if (t.size() < 19)

@@ -25,24 +25,24 @@ struct DeviceInfo {
 };
 
 // "key=value" lines; keys as sent, later lines win.
-FlatMap keyValue(const QByteArray &bytes);
+FlatMap keyValue(const QByteArray& bytes);
 
 // Leaf elements of an XML document; keys are lower-case local names, the
 // first non-empty value wins.
-FlatMap xmlFlat(const QByteArray &bytes);
+FlatMap xmlFlat(const QByteArray& bytes);
 
 // One flat map per element named like `itemTag` (compared in lower case).
-QList<FlatMap> xmlList(const QByteArray &bytes, const QString &itemTag);
+QList<FlatMap> xmlList(const QByteArray& bytes, const QString& itemTag);
 
 // Scalars of a JSON document; keys are lower-case member names, the first
 // value met (members visited in ascending name order) wins.
-FlatMap jsonFlat(const QByteArray &bytes);
+FlatMap jsonFlat(const QByteArray& bytes);
 
 // The five device-information fields from an answer of any shape.
-DeviceInfo deviceInfo(const QByteArray &bytes);
+DeviceInfo deviceInfo(const QByteArray& bytes);
 
 // The device's clock reading as a local wall-clock time; whatever follows
 // the seconds (fraction, "Z", offset) is ignored. Invalid when unreadable.
-QDateTime wallClock(const QString &text);
+QDateTime wallClock(const QString& text);
 
 } // namespace NativeParse

@@ -26,9 +26,12 @@ struct Job {
 };
 using JobPtr = std::shared_ptr<Job>;
 
-bool is2xx(int status) { return status >= 200 && status <= 299; }
+bool is2xx(int status)
+{
+    return status >= 200 && status <= 299;
+}
 
-void finish(const JobPtr &job)
+void finish(const JobPtr& job)
 {
     if (job->finished)
         return;
@@ -36,11 +39,11 @@ void finish(const JobPtr &job)
     job->done(job->outcome);
 }
 
-void requestDeviceInfo(const JobPtr &job, NativeHttp::Auth auth);
+void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth);
 
-void afterLogin(const JobPtr &job)
+void afterLogin(const JobPtr& job)
 {
-    Native::Health &h = job->outcome.health;
+    Native::Health& h = job->outcome.health;
     h.digest = job->login.digest();
     h.basic = job->login.basic();
     if (!job->login.accepted()) {
@@ -55,14 +58,13 @@ void afterLogin(const JobPtr &job)
         finish(job);
         return;
     }
-    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(),
-                         [job](Outcome o) {
-                             job->outcome = std::move(o);
-                             finish(job);
-                         });
+    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(), [job](Outcome o) {
+        job->outcome = std::move(o);
+        finish(job);
+    });
 }
 
-void onInfoAnswer(const JobPtr &job, const NativeHttp::Response &r)
+void onInfoAnswer(const JobPtr& job, const NativeHttp::Response& r)
 {
     const LoginMachine::Step step = job->login.answer(r);
     switch (step.next) {
@@ -80,47 +82,44 @@ void onInfoAnswer(const JobPtr &job, const NativeHttp::Response &r)
     }
 }
 
-void requestDeviceInfo(const JobPtr &job, NativeHttp::Auth auth)
+void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth)
 {
     const QString path = NativeBrand::deviceInfoPath(job->device);
-    auto answer = [job](const NativeHttp::Response &r) { onInfoAnswer(job, r); };
+    auto answer = [job](const NativeHttp::Response& r) { onInfoAnswer(job, r); };
     if (NativeBrand::usesOnvif(job->device)) {
-        NativeHttp::post(job->device, path, onvifDeviceInfoRequest(),
-                         "application/soap+xml; charset=utf-8", auth, answer,
-                         NativeTunables::kDeviceRequestTimeout_ms);
+        NativeHttp::post(job->device, path, onvifDeviceInfoRequest(), "application/soap+xml; charset=utf-8", auth,
+                         answer, NativeTunables::kDeviceRequestTimeout_ms);
     } else {
         NativeHttp::get(job->device, path, auth, answer, NativeTunables::kDeviceRequestTimeout_ms);
     }
 }
 
-void checkRtsp(const JobPtr &job)
+void checkRtsp(const JobPtr& job)
 {
-    Native::Health &h = job->outcome.health;
+    Native::Health& h = job->outcome.health;
     h.httpPort = job->connectTimes.isEmpty() ? Native::Failed : Native::Passed;
-    NativeHttp::tcpProbe(job->device.ip, job->device.rtspPort, NativeTunables::kTcpConnectTimeout_ms,
-                         [job](bool connected, int) {
-                             Native::Health &health = job->outcome.health;
-                             health.rtspPort = connected ? Native::Passed : Native::Failed;
-                             const bool httpOpen = health.httpPort == Native::Passed;
-                             health.internet = (httpOpen || connected) ? Native::Passed : Native::Failed;
-                             const PortFigures f = portFigures(job->connectTimes, job->lost,
-                                                               NativeTunables::kProbeConnectAttempts);
-                             health.latencyMs = f.latencyMs;
-                             health.lossPercent = f.lossPercent;
-                             health.quality = f.quality;
-                             if (httpOpen) {
-                                 requestDeviceInfo(job, job->login.start().auth);
-                                 return;
-                             }
-                             health.device = Native::Failed;
-                             health.error = connected ? QStringLiteral("HTTP port closed.")
-                                                      : QStringLiteral("Device is offline.");
-                             finish(job);
-                         });
+    NativeHttp::tcpProbe(
+        job->device.ip, job->device.rtspPort, NativeTunables::kTcpConnectTimeout_ms, [job](bool connected, int) {
+            Native::Health& health = job->outcome.health;
+            health.rtspPort = connected ? Native::Passed : Native::Failed;
+            const bool httpOpen = health.httpPort == Native::Passed;
+            health.internet = (httpOpen || connected) ? Native::Passed : Native::Failed;
+            const PortFigures f = portFigures(job->connectTimes, job->lost, NativeTunables::kProbeConnectAttempts);
+            health.latencyMs = f.latencyMs;
+            health.lossPercent = f.lossPercent;
+            health.quality = f.quality;
+            if (httpOpen) {
+                requestDeviceInfo(job, job->login.start().auth);
+                return;
+            }
+            health.device = Native::Failed;
+            health.error = connected ? QStringLiteral("HTTP port closed.") : QStringLiteral("Device is offline.");
+            finish(job);
+        });
 }
 
 // The attempts run one after another, never at the same time.
-void probeHttp(const JobPtr &job, int attempt)
+void probeHttp(const JobPtr& job, int attempt)
 {
     NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, NativeTunables::kTcpConnectTimeout_ms,
                          [job, attempt](bool connected, int elapsedMs) {
@@ -135,7 +134,7 @@ void probeHttp(const JobPtr &job, int attempt)
                          });
 }
 
-void start(const Native::Device &device, bool details, int windowDays, Callback done)
+void start(const Native::Device& device, bool details, int windowDays, Callback done)
 {
     auto job = std::make_shared<Job>();
     job->device = device;
@@ -146,7 +145,7 @@ void start(const Native::Device &device, bool details, int windowDays, Callback 
     // would go to whatever host hides in it.
     const QString problem = NativeAddress::problem(device.ip);
     if (!problem.isEmpty()) {
-        Native::Health &h = job->outcome.health;
+        Native::Health& h = job->outcome.health;
         h.internet = h.httpPort = h.rtspPort = h.device = Native::Failed;
         h.error = problem;
         QTimer::singleShot(0, [job] { finish(job); });
@@ -157,17 +156,17 @@ void start(const Native::Device &device, bool details, int windowDays, Callback 
 
 } // namespace
 
-void diagnose(const Native::Device &device, Callback done)
+void diagnose(const Native::Device& device, Callback done)
 {
     start(device, false, 0, std::move(done));
 }
 
-void fetch(const Native::Device &device, int windowDays, Callback done)
+void fetch(const Native::Device& device, int windowDays, Callback done)
 {
     start(device, true, clampWindowDays(windowDays), std::move(done));
 }
 
-PortFigures portFigures(const QList<int> &connectTimesMs, int lost, int attempts)
+PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts)
 {
     PortFigures f;
     if (!connectTimesMs.isEmpty()) {
@@ -181,15 +180,14 @@ PortFigures portFigures(const QList<int> &connectTimesMs, int lost, int attempts
         f.quality.clear();
     else if (f.latencyMs <= NativeTunables::kGoodLatency_ms && lost == 0)
         f.quality = QStringLiteral("Good");
-    else if (f.latencyMs <= NativeTunables::kDegradedLatency_ms
-             && lost <= NativeTunables::kDegradedMaxLost)
+    else if (f.latencyMs <= NativeTunables::kDegradedLatency_ms && lost <= NativeTunables::kDegradedMaxLost)
         f.quality = QStringLiteral("Degraded");
     else
         f.quality = QStringLiteral("Poor");
     return f;
 }
 
-QString loginError(const NativeHttp::Response &r)
+QString loginError(const NativeHttp::Response& r)
 {
     if (r.status == 0)
         return QStringLiteral("The device didn't answer HTTP (%1).").arg(r.error);
@@ -205,21 +203,20 @@ int clampWindowDays(int days)
 
 QByteArray onvifDeviceInfoRequest()
 {
-    return QByteArrayLiteral(
-        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
-        "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\">"
-        "<s:Body xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\">"
-        "<tds:GetDeviceInformation/></s:Body></s:Envelope>");
+    return QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"
+                             "<s:Envelope xmlns:s=\"http://www.w3.org/2003/05/soap-envelope\">"
+                             "<s:Body xmlns:tds=\"http://www.onvif.org/ver10/device/wsdl\">"
+                             "<tds:GetDeviceInformation/></s:Body></s:Envelope>");
 }
 
-LoginMachine::Step LoginMachine::verdict(const QString &error)
+LoginMachine::Step LoginMachine::verdict(const QString& error)
 {
     phase = Phase::Over;
     errorText = error;
     return {Next::Verdict, NativeHttp::None};
 }
 
-LoginMachine::Step LoginMachine::answer(const NativeHttp::Response &r)
+LoginMachine::Step LoginMachine::answer(const NativeHttp::Response& r)
 {
     switch (phase) {
     case Phase::First:

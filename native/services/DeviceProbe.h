@@ -22,10 +22,10 @@ using ChannelInfo = Native::ChannelInfo;
 using Callback = std::function<void(Outcome)>;
 
 // Ports and login, then stop.
-void diagnose(const Native::Device &device, Callback done);
+void diagnose(const Native::Device& device, Callback done);
 // Ports and login, then the device's details and, for windowDays > 0 (at
 // most 120), the days with recordings.
-void fetch(const Native::Device &device, int windowDays, Callback done);
+void fetch(const Native::Device& device, int windowDays, Callback done);
 
 // ---- Rules, exposed for their tests ------------------------------------------
 
@@ -35,10 +35,10 @@ struct PortFigures {
     int lossPercent = -1; // failed connects x 100 / attempts
     QString quality;      // "Good", "Degraded", "Poor", or empty when none connected
 };
-PortFigures portFigures(const QList<int> &connectTimesMs, int lost, int attempts = 3);
+PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts = 3);
 
 // The error sentence of an answer that did not let the login through.
-QString loginError(const NativeHttp::Response &answer);
+QString loginError(const NativeHttp::Response& answer);
 
 int clampWindowDays(int days);
 
@@ -60,19 +60,19 @@ public:
     };
 
     Step start() const { return {Next::Send, NativeHttp::None}; }
-    Step answer(const NativeHttp::Response &r);
+    Step answer(const NativeHttp::Response& r);
 
     int digest() const { return digestState; }
     int basic() const { return basicState; }
-    const QByteArray &infoBody() const { return body; }
-    const QString &error() const { return errorText; }
+    const QByteArray& infoBody() const { return body; }
+    const QString& error() const { return errorText; }
     bool accepted() const;
     // A refused login (as opposed to a device that could not be asked).
     bool refused() const;
 
 private:
     enum class Phase { First, BasicRetry, DigestRetry, BasicAfterDigest, Over };
-    Step verdict(const QString &error);
+    Step verdict(const QString& error);
     Phase phase = Phase::First;
     int digestState = Native::NotTested;
     int basicState = Native::NotTested;

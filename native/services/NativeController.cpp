@@ -31,8 +31,7 @@ QList<NativeController*>& liveControllers()
 
 NativeController::ProbeFn deviceProbe()
 {
-    return [](const Native::Device& device, NativeController::Kind kind, int windowDays,
-              NativeController::Done done) {
+    return [](const Native::Device& device, NativeController::Kind kind, int windowDays, NativeController::Done done) {
         switch (kind) {
         case NativeController::Diagnose:
             NativeProbe::diagnose(device, std::move(done));
@@ -56,9 +55,9 @@ NativeController& NativeController::instance()
 }
 
 NativeController::NativeController(NativeStore* store, ProbeFn probe, QObject* parent)
-    : QObject(parent)
-    , m_store(store)
-    , m_probe(probe ? std::move(probe) : deviceProbe())
+    : QObject(parent),
+      m_store(store),
+      m_probe(probe ? std::move(probe) : deviceProbe())
 {
     m_delay = [this](std::chrono::milliseconds delay, std::function<void()> fn) {
         QTimer::singleShot(delay, this, std::move(fn));
@@ -131,7 +130,7 @@ void NativeController::applyPollEnabled(bool on)
 void NativeController::applyPollMinutes(int minutes)
 {
     if (m_pollTimer.isActive())
-        m_pollTimer.setInterval(minutes * 60000);  // restarts the count
+        m_pollTimer.setInterval(minutes * 60000); // restarts the count
 }
 
 // ----------------------------------------------------------------- jobs ----
@@ -191,7 +190,11 @@ void NativeController::pump()
             *answered = true;
             if (*starting) {
                 QMetaObject::invokeMethod(
-                    self.data(), [self, id, result] { if (self) self->complete(id, result); },
+                    self.data(),
+                    [self, id, result] {
+                        if (self)
+                            self->complete(id, result);
+                    },
                     Qt::QueuedConnection);
                 return;
             }

@@ -25,9 +25,9 @@ class NativeController : public QObject {
     Q_OBJECT
 public:
     enum Kind : int {
-        Diagnose = 0,  // the full diagnosis
-        Fetch = 1,     // device details with the recording window
-        Refresh = 2,   // device details without counting recorded days
+        Diagnose = 0, // the full diagnosis
+        Fetch = 1,    // device details with the recording window
+        Refresh = 2,  // device details without counting recorded days
     };
     Q_ENUM(Kind)
 
@@ -88,7 +88,7 @@ Q_SIGNALS:
 private:
     struct Running {
         Kind kind = Refresh;
-        Native::Device snapshot;  // the connection the probe was started with
+        Native::Device snapshot; // the connection the probe was started with
     };
 
     void pump();

@@ -51,9 +51,9 @@ NativeEvents& NativeEvents::instance()
 }
 
 NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QObject* parent)
-    : QObject(parent)
-    , m_store(store)
-    , m_controller(controller)
+    : QObject(parent),
+      m_store(store),
+      m_controller(controller)
 {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kEventSaveDelay);
@@ -102,8 +102,7 @@ void NativeEvents::start()
     m_started = true;
     if (!m_manager) {
         m_manager = new QNetworkAccessManager(this);
-        connect(m_manager, &QNetworkAccessManager::authenticationRequired, this,
-                &NativeEvents::onAuthentication);
+        connect(m_manager, &QNetworkAccessManager::authenticationRequired, this, &NativeEvents::onAuthentication);
     }
     sync();
 }
@@ -198,11 +197,9 @@ QList<NativeEvents::Event> NativeEvents::standing(const QString& deviceId, int h
 
 QString NativeEvents::fingerprint(const Native::Device& d)
 {
-    const QByteArray digest =
-        QCryptographicHash::hash(d.password.toUtf8(), QCryptographicHash::Sha256).toHex();
+    const QByteArray digest = QCryptographicHash::hash(d.password.toUtf8(), QCryptographicHash::Sha256).toHex();
     return QStringLiteral("%1|%2|%3|%4|%5")
-        .arg(d.ip, QString::number(d.httpPort), d.username,
-             QString::fromLatin1(digest.left(16)), d.manufacturer);
+        .arg(d.ip, QString::number(d.httpPort), d.username, QString::fromLatin1(digest.left(16)), d.manufacturer);
 }
 
 // --------------------------------------------------------------- streams ----
@@ -222,8 +219,7 @@ void NativeEvents::sync()
     int n = 0;
     QSet<QString> wanted;
     for (const Native::Device& d : m_store->devices()) {
-        if (!d.enabled || !supports(d.manufacturer)
-            || (m_controller && m_controller->isRefused(d.id)))
+        if (!d.enabled || !supports(d.manufacturer) || (m_controller && m_controller->isRefused(d.id)))
             continue;
         wanted.insert(d.id);
         const QString key = fingerprint(d);
@@ -236,9 +232,8 @@ void NativeEvents::sync()
             // A refused login is tried again only after a probe found the
             // device up after the refusal.
             const auto st = m_statuses.constFind(d.id);
-            if (st != m_statuses.constEnd() && st->link == Refused && !it->reply
-                && !it->timer->isActive() && d.health.device == Native::Passed
-                && d.health.checkedAt > st->since) {
+            if (st != m_statuses.constEnd() && st->link == Refused && !it->reply && !it->timer->isActive()
+                && d.health.device == Native::Passed && d.health.checkedAt > st->since) {
                 it->attempt = 0;
                 armTimer(d.id, *it, milliseconds(0));
             }
@@ -281,8 +276,7 @@ void NativeEvents::connectDevice(const QString& id)
                    + QStringLiteral("/Event/notification/alertStream"));
     QNetworkRequest request(url);
     request.setTransferTimeout(int(m_transferTimeout.count()));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
     it->authTried = false;
     it->parser.reset();
     it->liveSinceMs = -1;
@@ -389,8 +383,7 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
         return;
     }
 
-    const bool timedOut = error == QNetworkReply::TimeoutError
-        || error == QNetworkReply::OperationCanceledError;
+    const bool timedOut = error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError;
     QString text;
     if (timedOut)
         text = QStringLiteral("No data for 5 minutes; reconnecting.");
@@ -519,8 +512,7 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
         return;
     const QDateTime cutoff = at.addDays(-kEventLogDays);
     qsizetype drop = 0;
-    while (drop < m_events.size()
-           && (m_events.size() - drop > kEventLogMax || m_events[drop].receivedAt < cutoff))
+    while (drop < m_events.size() && (m_events.size() - drop > kEventLogMax || m_events[drop].receivedAt < cutoff))
         ++drop;
     if (drop > 0)
         m_events.remove(0, drop);
@@ -566,15 +558,13 @@ void NativeEvents::load()
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
     if (!bytes.trimmed().isEmpty() && (error.error != QJsonParseError::NoError || !doc.isArray())) {
         // A damaged log is kept beside the new one rather than overwritten.
-        const QString copy = kFileName + QStringLiteral(".unread-")
-            + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        const QString copy = kFileName + QStringLiteral(".unread-") + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         if (SecureFile::write(copy, bytes)) {
-            qWarning().noquote() << "native events: the unreadable event log was kept as"
-                                 << SecureFile::path(copy);
+            qWarning().noquote() << "native events: the unreadable event log was kept as" << SecureFile::path(copy);
         } else {
             m_guardFile = true;
-            qWarning().noquote() << "native events: could not keep a copy of the unreadable"
-                                 << file.fileName() << "; it will not be replaced";
+            qWarning().noquote() << "native events: could not keep a copy of the unreadable" << file.fileName()
+                                 << "; it will not be replaced";
         }
         return;
     }

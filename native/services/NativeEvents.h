@@ -78,27 +78,26 @@ public:
 
     // One stored event; also the record of the event file.
     struct Event {
-        QString deviceId;    // "d"
-        int channel = 0;     // "ch"
+        QString deviceId;              // "d"
+        int channel = 0;               // "ch"
         int kind = AlertStream::Other; // "k", 1..14; kind 0 is never stored
-        QString type;        // "t", the device's own word
-        bool active = true;  // "a"
-        QDateTime receivedAt; // "at", local time of arrival here
-        QDateTime deviceTime; // "dt", the device's time stamp; may be invalid
-        QString description;  // "desc"
+        QString type;                  // "t", the device's own word
+        bool active = true;            // "a"
+        QDateTime receivedAt;          // "at", local time of arrival here
+        QDateTime deviceTime;          // "dt", the device's time stamp; may be invalid
+        QString description;           // "desc"
     };
 
     struct LinkStatus {
         Link link = Off;
-        QString text;        // for the user; empty for Connecting and Live
-        QDateTime since;     // last change of link
-        QDateTime lastData;  // last headers or bytes with status 200
+        QString text;       // for the user; empty for Connecting and Live
+        QDateTime since;    // last change of link
+        QDateTime lastData; // last headers or bytes with status 200
     };
 
     // Starts one connection's timer; tests replace it to see the planned
     // delays and decide when the attempt runs. The default starts the timer.
-    using TimerFn = std::function<void(const QString& deviceId, std::chrono::milliseconds delay,
-                                       QTimer* timer)>;
+    using TimerFn = std::function<void(const QString& deviceId, std::chrono::milliseconds delay, QTimer* timer)>;
 
     // The process-wide streams over NativeStore::instance() and
     // NativeController::instance().

@@ -24,18 +24,18 @@ namespace {
 enum class Method { Get, Post, Put };
 
 struct RequestState {
-    Native::Device device;   // copy: the login answered to a challenge
+    Native::Device device; // copy: the login answered to a challenge
     Auth auth = None;
     qint64 cap = 0;
-    QByteArray challenge;    // the last WWW-Authenticate seen during the exchange
+    QByteArray challenge; // the last WWW-Authenticate seen during the exchange
     QByteArray body;
-    bool answered = false;   // the one challenge answer has been given
-    bool overflow = false;   // body passed the cap
+    bool answered = false; // the one challenge answer has been given
+    bool overflow = false; // body passed the cap
     bool redirectRefused = false;
     bool done = false;
 };
 
-QString networkErrorText(QNetworkReply *reply)
+QString networkErrorText(QNetworkReply* reply)
 {
     switch (reply->error()) {
     case QNetworkReply::ConnectionRefusedError:
@@ -53,7 +53,7 @@ QString networkErrorText(QNetworkReply *reply)
 }
 
 // Calls back later (never before the call returns), as every request does.
-void failLater(Callback done, const QString &error)
+void failLater(Callback done, const QString& error)
 {
     QTimer::singleShot(0, [done = std::move(done), error] {
         Response r;
@@ -62,7 +62,7 @@ void failLater(Callback done, const QString &error)
     });
 }
 
-QString requestProblem(const Native::Device &d, const QString &path)
+QString requestProblem(const Native::Device& d, const QString& path)
 {
     const QString hostProblem = NativeAddress::problem(d.ip);
     if (!hostProblem.isEmpty())
@@ -74,19 +74,18 @@ QString requestProblem(const Native::Device &d, const QString &path)
     return QString();
 }
 
-void send(Method method, const Native::Device &device, const QString &path,
-          const QByteArray &payload, const QByteArray &contentType, Auth auth, Callback done,
-          int timeoutMs, qint64 cap)
+void send(Method method, const Native::Device& device, const QString& path, const QByteArray& payload,
+          const QByteArray& contentType, Auth auth, Callback done, int timeoutMs, qint64 cap)
 {
     if (!done)
-        done = [](const Response &) {};
+        done = [](const Response&) {};
     const QString problem = requestProblem(device, path);
     if (!problem.isEmpty()) {
         failLater(std::move(done), problem);
         return;
     }
 
-    auto *manager = new QNetworkAccessManager;
+    auto* manager = new QNetworkAccessManager;
     // Devices are spoken to directly; a proxy would see the credentials.
     manager->setProxy(QNetworkProxy::NoProxy);
 
@@ -95,8 +94,7 @@ void send(Method method, const Native::Device &device, const QString &path,
     request.setTransferTimeout(timeoutMs);
     // A redirect is followed only to the same device (HTTP or HTTPS), so a
     // device cannot send the login on to another host.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::UserVerifiedRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     if (!contentType.isEmpty())
         request.setRawHeader("Content-Type", contentType);
     if (auth == Basic) {
@@ -110,7 +108,7 @@ void send(Method method, const Native::Device &device, const QString &path,
     state->cap = cap;
 
     QObject::connect(manager, &QNetworkAccessManager::authenticationRequired, manager,
-                     [state](QNetworkReply *reply, QAuthenticator *authenticator) {
+                     [state](QNetworkReply* reply, QAuthenticator* authenticator) {
                          // The network layer hides the challenge's own header
                          // here; keep what it reveals (the realm) so a later 2xx
                          // still tells that a login exchange took place.
@@ -126,7 +124,7 @@ void send(Method method, const Native::Device &device, const QString &path,
                          authenticator->setPassword(state->device.password);
                      });
 
-    QNetworkReply *reply = nullptr;
+    QNetworkReply* reply = nullptr;
     switch (method) {
     case Method::Get:
         reply = manager->get(request);
@@ -141,10 +139,9 @@ void send(Method method, const Native::Device &device, const QString &path,
 
     const QString host = url.host();
     const int port = url.port(80);
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, state, host, port](const QUrl &to) {
+    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, state, host, port](const QUrl& to) {
         const bool sameDevice = to.host() == host
-            && ((to.scheme() == QLatin1String("http") && to.port(80) == port)
-                || to.scheme() == QLatin1String("https"));
+            && ((to.scheme() == QLatin1String("http") && to.port(80) == port) || to.scheme() == QLatin1String("https"));
         if (sameDevice) {
             Q_EMIT reply->redirectAllowed();
         } else {
@@ -203,34 +200,31 @@ void send(Method method, const Native::Device &device, const QString &path,
 
 } // namespace
 
-void get(const Native::Device &device, const QString &path, Auth auth, Callback done,
-         int timeoutMs, BodyLimit limit)
+void get(const Native::Device& device, const QString& path, Auth auth, Callback done, int timeoutMs, BodyLimit limit)
 {
-    const qint64 cap = limit == BodyLimit::Picture ? NativeTunables::kMaxPictureBody_bytes
-                                                   : NativeTunables::kMaxAnswerBody_bytes;
-    send(Method::Get, device, path, QByteArray(), QByteArray(), auth, std::move(done), timeoutMs,
-         cap);
+    const qint64 cap =
+        limit == BodyLimit::Picture ? NativeTunables::kMaxPictureBody_bytes : NativeTunables::kMaxAnswerBody_bytes;
+    send(Method::Get, device, path, QByteArray(), QByteArray(), auth, std::move(done), timeoutMs, cap);
 }
 
-void post(const Native::Device &device, const QString &path, const QByteArray &body,
-          const QByteArray &contentType, Auth auth, Callback done, int timeoutMs)
+void post(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
+          Auth auth, Callback done, int timeoutMs)
 {
     send(Method::Post, device, path, body, contentType, auth, std::move(done), timeoutMs,
          NativeTunables::kMaxAnswerBody_bytes);
 }
 
-void put(const Native::Device &device, const QString &path, const QByteArray &body,
-         const QByteArray &contentType, Auth auth, Callback done, int timeoutMs)
+void put(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
+         Auth auth, Callback done, int timeoutMs)
 {
     send(Method::Put, device, path, body, contentType, auth, std::move(done), timeoutMs,
          NativeTunables::kMaxAnswerBody_bytes);
 }
 
-void getAll(const Native::Device &device, const QStringList &paths, Auth auth,
-            ListCallback done, int timeoutMs)
+void getAll(const Native::Device& device, const QStringList& paths, Auth auth, ListCallback done, int timeoutMs)
 {
     if (!done)
-        done = [](const QList<Response> &) {};
+        done = [](const QList<Response>&) {};
     if (paths.isEmpty()) {
         done({});
         return;
@@ -245,8 +239,9 @@ void getAll(const Native::Device &device, const QStringList &paths, Auth auth,
     fan->pending = int(paths.size());
     fan->done = std::move(done);
     for (int i = 0; i < paths.size(); ++i) {
-        get(device, paths.at(i), auth,
-            [fan, i](const Response &r) {
+        get(
+            device, paths.at(i), auth,
+            [fan, i](const Response& r) {
                 fan->answers[i] = r;
                 if (--fan->pending == 0)
                     fan->done(fan->answers);
@@ -255,7 +250,7 @@ void getAll(const Native::Device &device, const QStringList &paths, Auth auth,
     }
 }
 
-void tcpProbe(const QString &host, int port, int timeoutMs, TcpCallback done)
+void tcpProbe(const QString& host, int port, int timeoutMs, TcpCallback done)
 {
     if (!done)
         done = [](bool, int) {};
@@ -265,9 +260,9 @@ void tcpProbe(const QString &host, int port, int timeoutMs, TcpCallback done)
     }
     auto clock = std::make_shared<QElapsedTimer>();
     clock->start();
-    auto *socket = new QTcpSocket;
+    auto* socket = new QTcpSocket;
     socket->setProxy(QNetworkProxy::NoProxy);
-    auto *timer = new QTimer(socket);
+    auto* timer = new QTimer(socket);
     timer->setSingleShot(true);
     timer->setTimerType(Qt::PreciseTimer);
     auto finished = std::make_shared<bool>(false);

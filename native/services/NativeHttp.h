@@ -29,7 +29,7 @@ enum class BodyLimit {
 };
 
 struct Response {
-    int status = 0;             // HTTP status of the final answer; 0 when none came
+    int status = 0; // HTTP status of the final answer; 0 when none came
     QByteArray body;
     QByteArray contentType;
     QByteArray wwwAuthenticate; // the challenge the device sent, if any
@@ -38,24 +38,23 @@ struct Response {
     bool ok() const { return status >= 200 && status <= 299; }
 };
 
-using Callback = std::function<void(const Response &)>;
-using ListCallback = std::function<void(const QList<Response> &)>;
+using Callback = std::function<void(const Response&)>;
+using ListCallback = std::function<void(const QList<Response>&)>;
 using TcpCallback = std::function<void(bool connected, int elapsedMs)>;
 
-void get(const Native::Device &device, const QString &path, Auth auth, Callback done,
-         int timeoutMs, BodyLimit limit = BodyLimit::Answer);
-void post(const Native::Device &device, const QString &path, const QByteArray &body,
-          const QByteArray &contentType, Auth auth, Callback done, int timeoutMs);
+void get(const Native::Device& device, const QString& path, Auth auth, Callback done, int timeoutMs,
+         BodyLimit limit = BodyLimit::Answer);
+void post(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
+          Auth auth, Callback done, int timeoutMs);
 // A PUT stays a PUT also with an empty body (the key-frame request has none).
-void put(const Native::Device &device, const QString &path, const QByteArray &body,
-         const QByteArray &contentType, Auth auth, Callback done, int timeoutMs);
+void put(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
+         Auth auth, Callback done, int timeoutMs);
 
 // One GET per path, all at once; the callback gets the answers in path order
 // after the last has come. An empty list calls back at once, synchronously.
-void getAll(const Native::Device &device, const QStringList &paths, Auth auth,
-            ListCallback done, int timeoutMs);
+void getAll(const Native::Device& device, const QStringList& paths, Auth auth, ListCallback done, int timeoutMs);
 
 // Times one TCP connect; a connection that succeeds is closed at once.
-void tcpProbe(const QString &host, int port, int timeoutMs, TcpCallback done);
+void tcpProbe(const QString& host, int port, int timeoutMs, TcpCallback done);
 
 } // namespace NativeHttp

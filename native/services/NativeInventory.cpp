@@ -390,13 +390,27 @@ void appendJsonString(QByteArray& out, QStringView text)
             continue;
         }
         switch (c) {
-        case u'"': out.append("\\\""); break;
-        case u'\\': out.append("\\\\"); break;
-        case u'\b': out.append("\\b"); break;
-        case u'\f': out.append("\\f"); break;
-        case u'\n': out.append("\\n"); break;
-        case u'\r': out.append("\\r"); break;
-        case u'\t': out.append("\\t"); break;
+        case u'"':
+            out.append("\\\"");
+            break;
+        case u'\\':
+            out.append("\\\\");
+            break;
+        case u'\b':
+            out.append("\\b");
+            break;
+        case u'\f':
+            out.append("\\f");
+            break;
+        case u'\n':
+            out.append("\\n");
+            break;
+        case u'\r':
+            out.append("\\r");
+            break;
+        case u'\t':
+            out.append("\\t");
+            break;
         default:
             if (c < 0x20) {
                 out.append("\\u00");
@@ -468,7 +482,7 @@ QByteArray encodeInventory(const QList<Site>& sites, const QList<Device>& device
         }
         st.append(']');
         root.number("version", kInventoryVersion);
-    }  // closes the root object
+    } // closes the root object
     return out;
 }
 
@@ -536,9 +550,8 @@ void syncCameras(Device& device)
 
 bool sameConnection(const Device& a, const Device& b)
 {
-    return a.ip == b.ip && a.httpPort == b.httpPort && a.rtspPort == b.rtspPort
-        && a.username == b.username && a.password == b.password
-        && a.manufacturer == b.manufacturer;
+    return a.ip == b.ip && a.httpPort == b.httpPort && a.rtspPort == b.rtspPort && a.username == b.username
+        && a.password == b.password && a.manufacturer == b.manufacturer;
 }
 
 void clearDuplicateCameraNames(Device& device)
@@ -608,10 +621,8 @@ QJsonDocument salvageJson(const QByteArray& bytes, int recordDepth, bool* ok, QS
         }
     }
 
-    const QString where = QStringLiteral("%1 at byte %2 of %3")
-                              .arg(error.errorString())
-                              .arg(error.offset)
-                              .arg(bytes.size());
+    const QString where =
+        QStringLiteral("%1 at byte %2 of %3").arg(error.errorString()).arg(error.offset).arg(bytes.size());
     if (cut < 0) {
         *problem = QStringLiteral("Nothing could be read (%1).").arg(where);
         return {};

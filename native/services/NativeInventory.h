@@ -18,24 +18,24 @@ inline constexpr char kInventoryFile[] = "native-inventory.bin";
 
 // How far a saved file could be read.
 enum class ReadStatus {
-    Missing,       // no file: a first start
-    Clean,         // read whole
-    Unreadable,    // exists but could not be opened
-    Damaged,       // not JSON, truncated or not an object: read as far as sound
-    OtherVersion,  // a version this build does not write: known members read
+    Missing,      // no file: a first start
+    Clean,        // read whole
+    Unreadable,   // exists but could not be opened
+    Damaged,      // not JSON, truncated or not an object: read as far as sound
+    OtherVersion, // a version this build does not write: known members read
 };
 
 struct InventoryData {
     QList<Site> sites;
     QList<Device> devices;
     ReadStatus status = ReadStatus::Missing;
-    QStringList problems;  // what could not be read, one sentence each
+    QStringList problems; // what could not be read, one sentence each
 };
 
 QJsonObject siteToJson(const Site& site);
 Site siteFromJson(const QJsonObject& object);
 QJsonObject deviceToJson(const Device& device);
-Device deviceFromJson(const QJsonObject& object);  // cameras not yet synced
+Device deviceFromJson(const QJsonObject& object); // cameras not yet synced
 QJsonValue dateToJson(const QDateTime& dateTime);
 QDateTime dateFromJson(const QJsonValue& value);
 

@@ -16,13 +16,13 @@ namespace Native {
 // ints; a number read from a file that is not one of these counts as
 // NotTested.
 enum State : int {
-    NotTested = 0,  // never checked
-    Failed = 1,     // closed, unreachable, refused
-    Passed = 2,     // good / up / open / accepted
+    NotTested = 0, // never checked
+    Failed = 1,    // closed, unreachable, refused
+    Passed = 2,    // good / up / open / accepted
 };
 
 struct Site {
-    QString id;  // random UUID text without braces, given by the store
+    QString id; // random UUID text without braces, given by the store
     QString name;
     QString address;
     QString contact;
@@ -34,17 +34,17 @@ struct Site {
 // The result of a device's latest probe. A default-constructed block is the
 // "fresh" block of a new device or of one whose connection changed.
 struct Health {
-    QDateTime checkedAt;  // when the latest probe result was applied
+    QDateTime checkedAt; // when the latest probe result was applied
     int internet = NotTested;
     int device = NotTested;
     int httpPort = NotTested;
     int rtspPort = NotTested;
     int digest = NotTested;
     int basic = NotTested;
-    int latencyMs = -1;    // -1: not measured
-    int lossPercent = -1;  // -1: not measured
-    QString quality;       // "Good", "Degraded", "Poor" or empty
-    QString hdd;           // "OK", "Fault" or empty when unknown
+    int latencyMs = -1;   // -1: not measured
+    int lossPercent = -1; // -1: not measured
+    QString quality;      // "Good", "Degraded", "Poor" or empty
+    QString hdd;          // "OK", "Fault" or empty when unknown
     QString model;
     QString deviceName;
     QString serial;
@@ -59,13 +59,13 @@ struct Health {
 };
 
 struct Camera {
-    int channelId = 1;  // 1-based channel number
-    QString name;       // empty: no name yet
+    int channelId = 1; // 1-based channel number
+    QString name;      // empty: no name yet
     bool online = false;
     bool onlineKnown = false;
     QDateTime lastOnline;
     QDateTime lastOffline;
-    int blur = 0;  // 1..100 threshold; 0 not set
+    int blur = 0; // 1..100 threshold; 0 not set
 };
 
 inline constexpr int kMinChannels = 1;
@@ -75,7 +75,7 @@ struct Device {
     QString id;
     QString siteId;
     QString name;
-    QString ip;  // host name or IP address, never with port, path or user
+    QString ip; // host name or IP address, never with port, path or user
     int httpPort = 80;
     int rtspPort = 554;
     int serverPort = 8000;
@@ -83,13 +83,13 @@ struct Device {
     QString password;
     QString manufacturer = QStringLiteral("HIKVISION");
     QString type = QStringLiteral("nvr");
-    int channels = 1;      // kept within kMinChannels..kMaxChannels
-    QList<int> ignored;    // channel numbers the user excludes
+    int channels = 1;   // kept within kMinChannels..kMaxChannels
+    QList<int> ignored; // channel numbers the user excludes
     bool enabled = true;
     QString disabledReason;
     QDateTime createdAt;
     Health health;
-    QList<Camera> cameras;  // one per channel 1..channels, in channel order
+    QList<Camera> cameras; // one per channel 1..channels, in channel order
 
     bool isIgnored(int channel) const { return ignored.contains(channel); }
 
@@ -97,7 +97,7 @@ struct Device {
     int onlineCameras() const
     {
         int n = 0;
-        for (const Camera &c : cameras)
+        for (const Camera& c : cameras)
             if (!isIgnored(c.channelId) && c.online && c.onlineKnown)
                 ++n;
         return n;
@@ -107,23 +107,23 @@ struct Device {
     int totalCameras() const
     {
         int n = 0;
-        for (const Camera &c : cameras)
+        for (const Camera& c : cameras)
             if (!isIgnored(c.channelId))
                 ++n;
         return n;
     }
 
     // The first camera with this channel number, or null.
-    Camera *camera(int channel)
+    Camera* camera(int channel)
     {
-        for (Camera &c : cameras)
+        for (Camera& c : cameras)
             if (c.channelId == channel)
                 return &c;
         return nullptr;
     }
-    const Camera *camera(int channel) const
+    const Camera* camera(int channel) const
     {
-        for (const Camera &c : cameras)
+        for (const Camera& c : cameras)
             if (c.channelId == channel)
                 return &c;
         return nullptr;
@@ -132,10 +132,10 @@ struct Device {
 
 // One channel as a device reports it during a details fetch.
 struct ChannelInfo {
-    int channel = 0;  // the device's channel number, counted from 1
-    QString name;     // may be empty
+    int channel = 0; // the device's channel number, counted from 1
+    QString name;    // may be empty
     bool onlineKnown = false;
-    bool online = false;  // meaningful only when onlineKnown
+    bool online = false; // meaningful only when onlineKnown
 };
 
 // The outcome of one probe job (the probe calls it NativeProbe::Outcome).
@@ -143,9 +143,9 @@ struct ChannelInfo {
 struct ProbeResult {
     Health health;
     bool detailsFetched = false;
-    QList<ChannelInfo> channels;  // ascending by channel number
+    QList<ChannelInfo> channels; // ascending by channel number
     bool channelsKnown = false;
-    bool loginRefused = false;  // kept by the scheduler, not by the store
+    bool loginRefused = false; // kept by the scheduler, not by the store
 };
 
 // Which uptime series an uptime grid shows.
@@ -158,8 +158,8 @@ enum class GraphType : int {
 // One hour of an uptime grid.
 struct UptimeCell {
     QDate date;
-    int hour = 0;      // 0..23
-    int minutes = -1;  // 0..60; -1 unknown
+    int hour = 0;     // 0..23
+    int minutes = -1; // 0..60; -1 unknown
 };
 
 } // namespace Native

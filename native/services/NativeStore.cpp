@@ -8,8 +8,8 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
 #include <QSettings>
@@ -24,21 +24,24 @@ namespace {
 QString statusWord(ReadStatus s)
 {
     switch (s) {
-    case ReadStatus::Missing: return QStringLiteral("missing");
-    case ReadStatus::Clean: return QStringLiteral("read");
-    case ReadStatus::Unreadable: return QStringLiteral("unreadable");
-    case ReadStatus::Damaged: return QStringLiteral("damaged");
-    case ReadStatus::OtherVersion: return QStringLiteral("of another version");
+    case ReadStatus::Missing:
+        return QStringLiteral("missing");
+    case ReadStatus::Clean:
+        return QStringLiteral("read");
+    case ReadStatus::Unreadable:
+        return QStringLiteral("unreadable");
+    case ReadStatus::Damaged:
+        return QStringLiteral("damaged");
+    case ReadStatus::OtherVersion:
+        return QStringLiteral("of another version");
     }
     return {};
 }
 
 int storedPollMinutes()
 {
-    const int stored = NativeMode::prefs()
-                           .value(QStringLiteral("native/pollMinutes"),
-                                  NativeTunables::kPollMinutesDefault)
-                           .toInt();
+    const int stored =
+        NativeMode::prefs().value(QStringLiteral("native/pollMinutes"), NativeTunables::kPollMinutesDefault).toInt();
     return std::clamp(stored, NativeTunables::kPollMinutesMin, NativeTunables::kPollMinutesMax);
 }
 
@@ -46,11 +49,10 @@ int storedPollMinutes()
 
 struct NativeStore::UptimeSave {
     UptimeSave(const UptimeHistory& history, const QDate& today, const QString& path)
-        : file(path)
-        , writer(history, today)
-        , startChange(history.changeCount())
-    {
-    }
+        : file(path),
+          writer(history, today),
+          startChange(history.changeCount())
+    {}
     QSaveFile file;
     UptimeHistory::Writer writer;
     quint64 startChange;
@@ -63,16 +65,14 @@ NativeStore& NativeStore::instance()
     return store;
 }
 
-NativeStore::NativeStore(QObject* parent)
-    : QObject(parent)
+NativeStore::NativeStore(QObject* parent) : QObject(parent)
 {
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(int(NativeTunables::kSaveDelay.count()));
     connect(&m_saveTimer, &QTimer::timeout, this, &NativeStore::onSaveTimer);
     m_uptimeStep.setSingleShot(true);
     m_uptimeStep.setInterval(0);
-    connect(&m_uptimeStep, &QTimer::timeout, this,
-            [this] { continueUptimeSave(NativeTunables::kSaveSlice.count()); });
+    connect(&m_uptimeStep, &QTimer::timeout, this, [this] { continueUptimeSave(NativeTunables::kSaveSlice.count()); });
     if (QCoreApplication* app = QCoreApplication::instance())
         connect(app, &QCoreApplication::aboutToQuit, this, &NativeStore::flush);
     load();
@@ -96,8 +96,7 @@ void NativeStore::keepUnreadCopy(const QString& fileName, const QByteArray& byte
 {
     // What could not be read is kept beside the file before anything
     // replaces it, so nothing the user had is lost to a damaged save.
-    const QString copyName = fileName + QStringLiteral(".unread-")
-        + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString copyName = fileName + QStringLiteral(".unread-") + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (SecureFile::write(copyName, bytes)) {
         qWarning().noquote() << "native store: the unread file was kept as" << SecureFile::path(copyName);
     } else {
@@ -117,15 +116,13 @@ bool NativeStore::moveUnreadAside(const QString& fileName)
     // still there for the user.
     const QString path = SecureFile::path(fileName);
     if (!QFileInfo::exists(path))
-        return true;  // gone meanwhile: nothing to lose
-    const QString base = path + QStringLiteral(".unread-")
-        + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+        return true; // gone meanwhile: nothing to lose
+    const QString base = path + QStringLiteral(".unread-") + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString aside = base;
     for (int n = 2; QFileInfo::exists(aside); ++n)
         aside = base + QLatin1Char('-') + QString::number(n);
     if (!QDir().rename(path, aside)) {
-        qWarning().noquote() << "native store: could not move the unread" << path
-                             << "aside; it is not replaced";
+        qWarning().noquote() << "native store: could not move the unread" << path << "aside; it is not replaced";
         return false;
     }
     // It may hold passwords: whatever its mode was, only its owner reads it.
@@ -154,9 +151,8 @@ void NativeStore::load()
         m_sites = std::move(data.sites);
         m_devices = std::move(data.devices);
         if (data.status != ReadStatus::Clean) {
-            qWarning().noquote() << "native store:" << inventoryPath << "is"
-                                 << statusWord(data.status) << "-" << m_devices.size()
-                                 << "devices and" << m_sites.size() << "sites were read";
+            qWarning().noquote() << "native store:" << inventoryPath << "is" << statusWord(data.status) << "-"
+                                 << m_devices.size() << "devices and" << m_sites.size() << "sites were read";
             for (const QString& p : std::as_const(data.problems))
                 qWarning().noquote() << "native store:" << p;
             if (!inventory->isEmpty())
@@ -180,8 +176,8 @@ void NativeStore::load()
     QStringList problems;
     m_uptimeRead = m_uptime.decode(bytes, now().date(), &problems);
     if (m_uptimeRead != ReadStatus::Clean) {
-        qWarning().noquote() << "native store:" << uptimePath << "is" << statusWord(m_uptimeRead)
-                             << "-" << m_uptime.seriesCount() << "series were read";
+        qWarning().noquote() << "native store:" << uptimePath << "is" << statusWord(m_uptimeRead) << "-"
+                             << m_uptime.seriesCount() << "series were read";
         for (const QString& p : std::as_const(problems))
             qWarning().noquote() << "native store:" << p;
         if (!bytes.isEmpty())
@@ -242,8 +238,7 @@ void NativeStore::writeInventory()
         ++m_inventoryWrites;
         m_guardInventory = false;
     } else {
-        qWarning().noquote() << "native store: could not write"
-                             << SecureFile::path(QLatin1String(kInventoryFile))
+        qWarning().noquote() << "native store: could not write" << SecureFile::path(QLatin1String(kInventoryFile))
                              << "; the inventory stays in memory and is written at the next save";
     }
 }
@@ -257,8 +252,7 @@ void NativeStore::startUptimeSave()
             return;
         m_guardUptime = false;
     }
-    auto job = std::make_unique<UptimeSave>(m_uptime, now().date(),
-                                            SecureFile::path(QLatin1String(kUptimeFile)));
+    auto job = std::make_unique<UptimeSave>(m_uptime, now().date(), SecureFile::path(QLatin1String(kUptimeFile)));
     // Unbuffered, so that a failed write (a full disk) is seen before the
     // commit and the previous file stays.
     if (!job->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
@@ -286,7 +280,7 @@ bool NativeStore::continueUptimeSave(qint64 budgetMs)
     ok = ok && job.file.commit();
     const bool unchanged = m_uptime.changeCount() == job.startChange;
     const QString path = job.file.fileName();
-    m_uptimeSave.reset();  // discards the new file unless committed
+    m_uptimeSave.reset(); // discards the new file unless committed
     if (!ok) {
         qWarning().noquote() << "native store: could not write" << path
                              << "; the uptime history is written at the next save";
@@ -429,8 +423,7 @@ bool NativeStore::updateDevice(const Device& updated, QString* error)
     const QString ip = updated.ip.trimmed();
     const QString problem = NativeAddress::problem(ip);
     if (!problem.isEmpty()) {
-        qWarning().noquote() << "native store: change of device" << updated.id
-                             << "refused:" << problem;
+        qWarning().noquote() << "native store: change of device" << updated.id << "refused:" << problem;
         if (error)
             *error = problem;
         return false;
@@ -513,10 +506,8 @@ void NativeStore::syncCameras(Device& device)
 
 qint64 NativeStore::creditCapSeconds(int pollMinutes)
 {
-    const qint64 p = std::clamp(pollMinutes, NativeTunables::kPollMinutesMin,
-                                NativeTunables::kPollMinutesMax);
-    return std::max<qint64>(p * NativeTunables::kCreditSecondsPerPollMinute,
-                            NativeTunables::kCreditFloor.count());
+    const qint64 p = std::clamp(pollMinutes, NativeTunables::kPollMinutesMin, NativeTunables::kPollMinutesMax);
+    return std::max<qint64>(p * NativeTunables::kCreditSecondsPerPollMinute, NativeTunables::kCreditFloor.count());
 }
 
 void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
@@ -579,7 +570,7 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
         const ChannelInfo* entry = nullptr;
         for (const ChannelInfo& c : result.channels)
             if (c.channel == cam.channelId)
-                entry = &c;  // the last one counts
+                entry = &c; // the last one counts
         if (entry && cam.name.isEmpty()) {
             const QString name = entry->name.trimmed();
             if (!name.isEmpty() && nameCount.value(name.toCaseFolded()) < 2)

@@ -55,8 +55,8 @@ public:
 
     // ---- Uptime ----
     QDateTime lastSeenUp(const QString& id) const;
-    QList<Native::UptimeCell> uptimeGrid(const QString& id, Native::GraphType type, int channel,
-                                         int days, const QDateTime& now) const;
+    QList<Native::UptimeCell> uptimeGrid(const QString& id, Native::GraphType type, int channel, int days,
+                                         const QDateTime& now) const;
     static double uptimePercent(const QList<Native::UptimeCell>& cells);
     quint64 uptimeRevision() const { return m_uptime.revision(); }
     const Native::UptimeHistory& uptime() const { return m_uptime; }

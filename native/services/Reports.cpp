@@ -22,7 +22,7 @@ constexpr int kMaxBackDays = 39;
 
 const QString kMinuteFormat = QStringLiteral("yyyy-MM-dd HH:mm");
 
-QString stamp(const QDateTime &t)
+QString stamp(const QDateTime& t)
 {
     return t.isValid() ? t.toLocalTime().toString(kMinuteFormat) : QString();
 }
@@ -30,7 +30,7 @@ QString stamp(const QDateTime &t)
 // "yyyy-MM-dd HH:mm" of a cell's hour, or of the end of that hour. Built by
 // hand: the reports write hundreds of thousands of these, and the hour that
 // follows hour h of a day is h + 1, or midnight of the next day.
-QString hourStamp(const UptimeCell &cell, bool end = false)
+QString hourStamp(const UptimeCell& cell, bool end = false)
 {
     QDate date = cell.date;
     int hour = cell.hour + (end ? 1 : 0);
@@ -47,13 +47,13 @@ QString hourStamp(const UptimeCell &cell, bool end = false)
 }
 
 // Cells repeated on every row of a scope, made safe once.
-QString rowPrefix(const QString &site, const QString &device, const QString &scope)
+QString rowPrefix(const QString& site, const QString& device, const QString& scope)
 {
     return csvField(site) + QLatin1Char(',') + csvField(device) + QLatin1Char(',') + csvField(scope);
 }
 
 // "-12" or "-3.5": text a spreadsheet reads as a number, never as a formula.
-bool plainNegativeNumber(const QString &text)
+bool plainNegativeNumber(const QString& text)
 {
     qsizetype i = 1;
     const qsizetype n = text.size();
@@ -77,22 +77,22 @@ bool plainNegativeNumber(const QString &text)
     return i == n;
 }
 
-QList<Device> selectedDevices(const NativeStore &store, const QStringList &ids)
+QList<Device> selectedDevices(const NativeStore& store, const QStringList& ids)
 {
     if (ids.isEmpty())
         return store.devices();
     const QSet<QString> wanted(ids.cbegin(), ids.cend());
     QList<Device> out;
-    for (const Device &d : store.devices())
+    for (const Device& d : store.devices())
         if (wanted.contains(d.id))
             out.append(d);
     return out;
 }
 
-void uptimeKind(const NativeStore &store, const Device &d, const QString &site, const QDate &from,
-                const QDate &to, const QDateTime &now, QString &out)
+void uptimeKind(const NativeStore& store, const Device& d, const QString& site, const QDate& from, const QDate& to,
+                const QDateTime& now, QString& out)
 {
-    for (const Scope &scope : scopesOf(d)) {
+    for (const Scope& scope : scopesOf(d)) {
         const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
         const QString prefix = rowPrefix(site, d.name, scope.label);
         for (qsizetype i = 0; i + 24 <= cells.size(); i += 24) {
@@ -109,10 +109,10 @@ void uptimeKind(const NativeStore &store, const Device &d, const QString &site, 
     }
 }
 
-void downtimeKind(const NativeStore &store, const Device &d, const QString &site, const QDate &from,
-                  const QDate &to, const QDateTime &now, QString &out)
+void downtimeKind(const NativeStore& store, const Device& d, const QString& site, const QDate& from, const QDate& to,
+                  const QDateTime& now, QString& out)
 {
-    for (const Scope &scope : scopesOf(d)) {
+    for (const Scope& scope : scopesOf(d)) {
         const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
         const QString prefix = rowPrefix(site, d.name, scope.label);
         const qsizetype n = cells.size();
@@ -138,23 +138,22 @@ void downtimeKind(const NativeStore &store, const Device &d, const QString &site
     }
 }
 
-void camerasKind(const Device &d, const QString &site, QString &out)
+void camerasKind(const Device& d, const QString& site, QString& out)
 {
-    for (const Native::Camera &c : d.cameras) {
+    for (const Native::Camera& c : d.cameras) {
         if (d.isIgnored(c.channelId))
             continue;
         const QString status = !c.onlineKnown ? QStringLiteral("unknown")
             : c.online                        ? QStringLiteral("online")
                                               : QStringLiteral("offline");
-        out += csvLine({site, d.name, QString::number(c.channelId), Native::cameraLabel(c), status,
-                        stamp(c.lastOnline), stamp(c.lastOffline),
-                        c.blur >= 1 ? QString::number(c.blur) : QString()});
+        out += csvLine({site, d.name, QString::number(c.channelId), Native::cameraLabel(c), status, stamp(c.lastOnline),
+                        stamp(c.lastOffline), c.blur >= 1 ? QString::number(c.blur) : QString()});
     }
 }
 
-void storageKind(const Device &d, const QString &site, QString &out)
+void storageKind(const Device& d, const QString& site, QString& out)
 {
-    const Native::Health &h = d.health;
+    const Native::Health& h = d.health;
     const bool counted = h.recordingDays >= 0;
     out += csvLine({site, d.name, d.ip, d.manufacturer, h.model, h.serial, h.firmware, h.hdd,
                     counted ? QString::number(h.recordingDays) : QString(),
@@ -173,20 +172,20 @@ QStringList columns(Kind kind)
     case Cameras:
         return {"site", "device", "channel", "camera", "status", "last_online", "last_offline", "blur_threshold"};
     case Storage:
-        return {"site",  "device", "ip",  "manufacturer",   "model",
-                "serial", "firmware", "hdd", "recording_days", "recording_window_days",
+        return {"site",        "device",   "ip",  "manufacturer",   "model",
+                "serial",      "firmware", "hdd", "recording_days", "recording_window_days",
                 "last_checked"};
     }
     return {};
 }
 
-QString build(Kind kind, const QStringList &ids, const QDate &from, const QDate &to)
+QString build(Kind kind, const QStringList& ids, const QDate& from, const QDate& to)
 {
     return build(NativeStore::instance(), kind, ids, from, to, kvr::Clock::instance().nowUtc().toLocalTime());
 }
 
-QString build(const NativeStore &store, Kind kind, const QStringList &ids, const QDate &from, const QDate &to,
-              const QDateTime &now)
+QString build(const NativeStore& store, Kind kind, const QStringList& ids, const QDate& from, const QDate& to,
+              const QDateTime& now)
 {
     QString out;
     const QStringList header = columns(kind);
@@ -194,19 +193,27 @@ QString build(const NativeStore &store, Kind kind, const QStringList &ids, const
         return out;
     out += csvLine(header);
     const QList<Device> devices = selectedDevices(store, ids);
-    for (const Device &d : devices) {
+    for (const Device& d : devices) {
         const QString site = store.siteName(d.siteId);
         switch (kind) {
-        case Uptime: uptimeKind(store, d, site, from, to, now, out); break;
-        case Downtime: downtimeKind(store, d, site, from, to, now, out); break;
-        case Cameras: camerasKind(d, site, out); break;
-        case Storage: storageKind(d, site, out); break;
+        case Uptime:
+            uptimeKind(store, d, site, from, to, now, out);
+            break;
+        case Downtime:
+            downtimeKind(store, d, site, from, to, now, out);
+            break;
+        case Cameras:
+            camerasKind(d, site, out);
+            break;
+        case Storage:
+            storageKind(d, site, out);
+            break;
         }
     }
     return out;
 }
 
-QString csvField(const QString &text)
+QString csvField(const QString& text)
 {
     if (text.isEmpty())
         return text;
@@ -232,7 +239,7 @@ QString csvField(const QString &text)
     return QLatin1Char('"') + cell + QLatin1Char('"');
 }
 
-QString csvLine(const QStringList &fields)
+QString csvLine(const QStringList& fields)
 {
     QString line;
     for (qsizetype i = 0; i < fields.size(); ++i) {
@@ -244,13 +251,13 @@ QString csvLine(const QStringList &fields)
     return line;
 }
 
-QList<Scope> scopesOf(const Device &d)
+QList<Scope> scopesOf(const Device& d)
 {
     QList<Scope> out;
     out.reserve(2 + d.cameras.size());
     out.append(Scope{QStringLiteral("Internet"), Native::GraphType::Internet, 0});
     out.append(Scope{QStringLiteral("Device"), Native::GraphType::Device, 0});
-    for (const Native::Camera &c : d.cameras) {
+    for (const Native::Camera& c : d.cameras) {
         if (d.isIgnored(c.channelId))
             continue;
         out.append(Scope{QStringLiteral("Camera %1 %2").arg(c.channelId).arg(Native::cameraLabel(c)),
@@ -259,8 +266,8 @@ QList<Scope> scopesOf(const Device &d)
     return out;
 }
 
-QList<UptimeCell> uptimeRows(const NativeStore &store, const QString &id, const Scope &scope, const QDate &from,
-                             const QDate &to, const QDateTime &now)
+QList<UptimeCell> uptimeRows(const NativeStore& store, const QString& id, const Scope& scope, const QDate& from,
+                             const QDate& to, const QDateTime& now)
 {
     const QDate today = now.toLocalTime().date();
     const qint64 back = from.daysTo(today);
@@ -268,7 +275,7 @@ QList<UptimeCell> uptimeRows(const NativeStore &store, const QString &id, const 
     const QList<UptimeCell> cells = store.uptimeGrid(id, scope.type, scope.channel, days, now);
     QList<UptimeCell> kept;
     kept.reserve(cells.size());
-    for (const UptimeCell &c : cells)
+    for (const UptimeCell& c : cells)
         if (c.date >= from && c.date <= to)
             kept.append(c);
     return kept;

@@ -10,7 +10,7 @@ namespace SecureFile {
 QString path(const QString& fileName)
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    QDir().mkpath(dir);  // a failure shows later, when the file is written
+    QDir().mkpath(dir); // a failure shows later, when the file is written
     return dir + QLatin1Char('/') + fileName;
 }
 
@@ -36,9 +36,8 @@ bool write(const QString& fileName, const QByteArray& bytes)
         return false;
     // The committed file carries the permissions set above; check rather
     // than trust, so a platform that lost them is reported as a failure.
-    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
-        | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::WriteOther
-        | QFileDevice::ExeOther | QFileDevice::ExeOwner;
+    const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
+        | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther | QFileDevice::ExeOwner;
     QFile committed(path(fileName));
     if (committed.permissions() & others)
         return committed.setPermissions(ownerOnly);

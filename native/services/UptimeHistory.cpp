@@ -7,15 +7,24 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <system_error>
 #include <charconv>
 #include <cmath>
+#include <system_error>
 
 namespace Native {
 
-QString checkedKey(const QString& id) { return QStringLiteral("s:") + id; }
-QString internetKey(const QString& id) { return QStringLiteral("i:") + id; }
-QString deviceKey(const QString& id) { return QStringLiteral("d:") + id; }
+QString checkedKey(const QString& id)
+{
+    return QStringLiteral("s:") + id;
+}
+QString internetKey(const QString& id)
+{
+    return QStringLiteral("i:") + id;
+}
+QString deviceKey(const QString& id)
+{
+    return QStringLiteral("d:") + id;
+}
 QString cameraKey(const QString& id, int channel)
 {
     // Concatenated, not formatted: an id read from a file may hold "%".
@@ -68,7 +77,6 @@ char* writeTenths(char* p, double v)
     return p;
 }
 
-
 // A reader for the file as this program writes it (any white space, members
 // in any order), far quicker and leaner than a JSON tree for millions of
 // hour values. Anything it does not expect makes it give up, and the
@@ -76,9 +84,10 @@ char* writeTenths(char* p, double v)
 class FastReader {
 public:
     FastReader(const QByteArray& bytes, const QDate& cutoff)
-        : m_p(bytes.constData()), m_end(bytes.constData() + bytes.size()), m_cutoff(cutoff)
-    {
-    }
+        : m_p(bytes.constData()),
+          m_end(bytes.constData() + bytes.size()),
+          m_cutoff(cutoff)
+    {}
 
     bool read(QHash<QString, UptimeHistory::Series>& out, double* version)
     {
@@ -143,7 +152,7 @@ private:
             ++m_p;
             return true;
         }
-        return false;  // escapes or damage: left to the general reader
+        return false; // escapes or damage: left to the general reader
     }
 
     bool number(double* out)
@@ -291,8 +300,8 @@ void UptimeHistory::removeDevice(const QString& id)
     m_dirty = true;
     for (auto it = m_series.begin(); it != m_series.end();) {
         const QStringView rest = QStringView(it.key()).mid(2);
-        const bool ofDevice = rest == id
-            || (rest.startsWith(id) && rest.size() > id.size() && rest.at(id.size()) == u':');
+        const bool ofDevice =
+            rest == id || (rest.startsWith(id) && rest.size() > id.size() && rest.at(id.size()) == u':');
         if (ofDevice)
             it = m_series.erase(it);
         else
@@ -314,14 +323,20 @@ QDateTime UptimeHistory::lastUpFromSeries(const QString& id) const
     return {};
 }
 
-QList<UptimeCell> UptimeHistory::grid(const QString& id, GraphType type, int channel, int days,
-                                      const QDateTime& nowIn, const QDateTime& createdIn) const
+QList<UptimeCell> UptimeHistory::grid(const QString& id, GraphType type, int channel, int days, const QDateTime& nowIn,
+                                      const QDateTime& createdIn) const
 {
     QString upKey;
     switch (type) {
-    case GraphType::Internet: upKey = internetKey(id); break;
-    case GraphType::Device: upKey = deviceKey(id); break;
-    case GraphType::Camera: upKey = cameraKey(id, channel); break;
+    case GraphType::Internet:
+        upKey = internetKey(id);
+        break;
+    case GraphType::Device:
+        upKey = deviceKey(id);
+        break;
+    case GraphType::Camera:
+        upKey = cameraKey(id, channel);
+        break;
     }
     const Series* up = upKey.isEmpty() ? nullptr : series(upKey);
     const Series* checked = series(checkedKey(id));
@@ -363,8 +378,7 @@ QList<UptimeCell> UptimeHistory::grid(const QString& id, GraphType type, int cha
             cell.date = date;
             cell.hour = h;
             const bool future = date == today && h > nowHour;
-            const bool beforeCreated = cDay.isValid()
-                && (date < cDay || (date == cDay && qint64(h) * 3600 <= cLimit));
+            const bool beforeCreated = cDay.isValid() && (date < cDay || (date == cDay && qint64(h) * 3600 <= cLimit));
             if (future || beforeCreated || !known)
                 cell.minutes = -1;
             else
@@ -400,12 +414,11 @@ namespace {
 
 // Appends one series as `"key":{"date":[...],...}`; false (nothing written)
 // when it holds no day on or after the cutoff.
-bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Series& s,
-                  const QDate& cutoff, bool first)
+bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Series& s, const QDate& cutoff, bool first)
 {
     auto day = s.lower_bound(cutoff);
     if (day == s.end())
-        return false;  // nothing recent: the series is left out
+        return false; // nothing recent: the series is left out
     if (!first)
         out.append(',');
     appendJsonString(out, key);
@@ -449,9 +462,9 @@ bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Seri
 } // namespace
 
 UptimeHistory::Writer::Writer(const UptimeHistory& history, const QDate& today)
-    : m_history(history)
-    , m_cutoff(cutoffOf(today))
-    , m_keys(history.m_series.keys())
+    : m_history(history),
+      m_cutoff(cutoffOf(today)),
+      m_keys(history.m_series.keys())
 {
     std::sort(m_keys.begin(), m_keys.end());
 }

@@ -24,14 +24,14 @@ inline constexpr char kUptimeFile[] = "native-uptime.json";
 inline constexpr int kUptimeVersion = 1;
 
 // Series keys of one device.
-QString checkedKey(const QString& id);                 // "s:" covered by probes
-QString internetKey(const QString& id);                // "i:" internet state up
-QString deviceKey(const QString& id);                  // "d:" device answering
-QString cameraKey(const QString& id, int channel);     // "c:<id>:<channel>"
+QString checkedKey(const QString& id);             // "s:" covered by probes
+QString internetKey(const QString& id);            // "i:" internet state up
+QString deviceKey(const QString& id);              // "d:" device answering
+QString cameraKey(const QString& id, int channel); // "c:<id>:<channel>"
 
 class UptimeHistory {
 public:
-    using Day = std::array<double, 24>;  // minutes of each hour, 0..60
+    using Day = std::array<double, 24>; // minutes of each hour, 0..60
     using Series = std::map<QDate, Day>;
 
     // Adds the minutes of [from, to) to the series, hour by hour in local
@@ -48,8 +48,8 @@ public:
 
     // 24 cells per day for `days` days up to now's date, oldest first.
     // `created` (may be invalid) hides the hours before the device existed.
-    QList<UptimeCell> grid(const QString& id, GraphType type, int channel, int days,
-                           const QDateTime& now, const QDateTime& created) const;
+    QList<UptimeCell> grid(const QString& id, GraphType type, int channel, int days, const QDateTime& now,
+                           const QDateTime& created) const;
     static double percent(const QList<UptimeCell>& cells);
 
     // The file's compact JSON: days from today - 40 on, values to one

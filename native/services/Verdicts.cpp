@@ -13,7 +13,7 @@
 
 namespace Native {
 
-QString cameraLabel(const Camera &camera)
+QString cameraLabel(const Camera& camera)
 {
     return camera.name.isEmpty() ? QStringLiteral("Camera %1").arg(camera.channelId) : camera.name;
 }
@@ -25,8 +25,8 @@ namespace NativeInsights {
 namespace {
 
 using Native::Device;
-using Native::Passed;
 using Native::Failed;
+using Native::Passed;
 
 // Live-event kinds whose standing condition is a problem rather than a
 // warning: a disk error and a failed recording mean footage is being lost.
@@ -34,15 +34,15 @@ constexpr int kDiskErrorKind = AlertStream::DiskError;
 constexpr int kRecordingFailedKind = AlertStream::RecordingFailed;
 
 constexpr int kStandingHours = 24;
-constexpr qint64 kStaleCheckSecs = 86401;    // a result more than a day old
-constexpr qint64 kEventsQuietSecs = 601;     // a lost stream is worth a notice
-constexpr int kDriftLimitSecs = 121;         // less is ordinary clock wander
+constexpr qint64 kStaleCheckSecs = 86401; // a result more than a day old
+constexpr qint64 kEventsQuietSecs = 601;  // a lost stream is worth a notice
+constexpr int kDriftLimitSecs = 121;      // less is ordinary clock wander
 constexpr double kUnstableBelowPercent = 95.0;
 constexpr int kUnstableDays = 7;
-constexpr int kListedNames = 4;              // names listed before "and N more"
+constexpr int kListedNames = 4; // names listed before "and N more"
 constexpr int kUptimeCacheLimit = 4096;
 
-Issue make(const Device &d, int level, int order, const QString &title, const QString &detail)
+Issue make(const Device& d, int level, int order, const QString& title, const QString& detail)
 {
     Issue i;
     i.level = level;
@@ -54,7 +54,7 @@ Issue make(const Device &d, int level, int order, const QString &title, const QS
 }
 
 // "a, b, c, d and 2 more": the first four entries, then the count of the rest.
-QString listed(const QStringList &names)
+QString listed(const QStringList& names)
 {
     QString out = names.mid(0, kListedNames).join(QStringLiteral(", "));
     if (names.size() > kListedNames)
@@ -62,7 +62,7 @@ QString listed(const QStringList &names)
     return out;
 }
 
-void standingFindings(const Sources &src, const Device &d, const QDateTime &now, QList<Issue> &out)
+void standingFindings(const Sources& src, const Device& d, const QDateTime& now, QList<Issue>& out)
 {
     if (!src.standing)
         return;
@@ -71,14 +71,14 @@ void standingFindings(const Sources &src, const Device &d, const QDateTime &now,
         QStringList names;
         QDateTime newest;
     };
-    QMap<int, PerKind> kinds;  // ascending kind order
-    for (const Standing &e : events) {
-        PerKind &k = kinds[e.kind];
+    QMap<int, PerKind> kinds; // ascending kind order
+    for (const Standing& e : events) {
+        PerKind& k = kinds[e.kind];
         if (!k.newest.isValid() || (e.receivedAt.isValid() && e.receivedAt > k.newest))
             k.newest = e.receivedAt;
         if (e.channel < 1)
             continue;
-        const Native::Camera *cam = d.camera(e.channel);
+        const Native::Camera* cam = d.camera(e.channel);
         const QString name = cam ? Native::cameraLabel(*cam) : QStringLiteral("Channel %1").arg(e.channel);
         if (!k.names.contains(name))
             k.names.append(name);
@@ -89,26 +89,24 @@ void standingFindings(const Sources &src, const Device &d, const QDateTime &now,
         QString place;
         if (!it->names.isEmpty())
             place = listed(it->names) + QStringLiteral(", ");
-        out << make(d, severe ? Problem : Warning, severe ? 6 : 16, QStringLiteral("%1 reported").arg(label),
-                    place
-                        + QStringLiteral("%1, by the device's live events. Not cleared since.")
-                              .arg(ago(it->newest, now)));
+        out << make(
+            d, severe ? Problem : Warning, severe ? 6 : 16, QStringLiteral("%1 reported").arg(label),
+            place + QStringLiteral("%1, by the device's live events. Not cleared since.").arg(ago(it->newest, now)));
     }
 }
 
-void cameraFindings(const Device &d, const QDateTime &now, QList<Issue> &out)
+void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
 {
     int counted = 0;
     QStringList offline;
-    for (const Native::Camera &c : d.cameras) {
+    for (const Native::Camera& c : d.cameras) {
         if (d.isIgnored(c.channelId))
             continue;
         ++counted;
         if (!c.onlineKnown || c.online)
             continue;
         const QString label = Native::cameraLabel(c);
-        offline << (c.lastOnline.isValid() ? QStringLiteral("%1 (seen %2)").arg(label, ago(c.lastOnline, now))
-                                           : label);
+        offline << (c.lastOnline.isValid() ? QStringLiteral("%1 (seen %2)").arg(label, ago(c.lastOnline, now)) : label);
     }
     if (offline.isEmpty())
         return;
@@ -117,27 +115,30 @@ void cameraFindings(const Device &d, const QDateTime &now, QList<Issue> &out)
         out << make(d, Problem, 5, QStringLiteral("All cameras offline"), detail);
     else
         out << make(d, Warning, 11,
-                    QStringLiteral("%1 offline").arg(countText(offline.size(), QStringLiteral("camera"),
-                                                               QStringLiteral("cameras"))),
+                    QStringLiteral("%1 offline")
+                        .arg(countText(offline.size(), QStringLiteral("camera"), QStringLiteral("cameras"))),
                     detail);
 }
 
-int nonNegative(int v) { return v < 0 ? 0 : v; }
+int nonNegative(int v)
+{
+    return v < 0 ? 0 : v;
+}
 
 struct CacheEntry {
-    const NativeStore *store = nullptr;
+    const NativeStore* store = nullptr;
     quint64 revision = 0;
     qint64 hour = 0;
     QList<double> days;
 };
 
-QHash<QString, CacheEntry> &uptimeCache()
+QHash<QString, CacheEntry>& uptimeCache()
 {
     static QHash<QString, CacheEntry> cache;
     return cache;
 }
 
-qint64 hourNumber(const QDateTime &now)
+qint64 hourNumber(const QDateTime& now)
 {
     const qint64 s = now.toSecsSinceEpoch();
     return s >= 0 ? s / 3600 : -((-s + 3599) / 3600);
@@ -150,23 +151,23 @@ Sources Sources::live()
     return over(&NativeStore::instance(), &NativeController::instance(), &NativeEvents::instance());
 }
 
-Sources Sources::over(const NativeStore *store, const NativeController *controller, const NativeEvents *events)
+Sources Sources::over(const NativeStore* store, const NativeController* controller, const NativeEvents* events)
 {
     Sources s;
     s.store = store;
     s.kindLabel = AlertStream::label;
     if (controller)
-        s.refused = [controller](const QString &id) { return controller->isRefused(id); };
+        s.refused = [controller](const QString& id) { return controller->isRefused(id); };
     if (events) {
-        s.standing = [events](const QString &id, int hours) {
+        s.standing = [events](const QString& id, int hours) {
             QList<Standing> out;
             const QList<NativeEvents::Event> found = events->standing(id, hours);
             out.reserve(found.size());
-            for (const NativeEvents::Event &e : found)
+            for (const NativeEvents::Event& e : found)
                 out.append(Standing{e.kind, e.channel, e.receivedAt});
             return out;
         };
-        s.link = [events](const QString &id) {
+        s.link = [events](const QString& id) {
             const auto it = events->statuses().constFind(id);
             if (it == events->statuses().cend())
                 return LinkState{};
@@ -178,12 +179,12 @@ Sources Sources::over(const NativeStore *store, const NativeController *controll
 
 // ---------------------------------------------------------------- findings --
 
-QList<Issue> issuesFor(const Sources &src, const Device &d, const QDateTime &now)
+QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now)
 {
     QList<Issue> out;
     if (!d.enabled)
         return out;
-    const Native::Health &h = d.health;
+    const Native::Health& h = d.health;
 
     standingFindings(src, d, now, out);
 
@@ -204,8 +205,7 @@ QList<Issue> issuesFor(const Sources &src, const Device &d, const QDateTime &now
     if (h.internet == Failed) {
         out << make(d, Problem, 0, QStringLiteral("Unreachable"),
                     QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
-                        .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText,
-                             seenText()));
+                        .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText, seenText()));
     } else if (h.device != Passed && refused) {
         out << make(d, Problem, 1, QStringLiteral("Login refused"),
                     QStringLiteral("The saved username or password was refused. Automatic checks are "
@@ -262,9 +262,9 @@ QList<Issue> issuesFor(const Sources &src, const Device &d, const QDateTime &now
     if (h.internet != Failed && h.device == Passed && src.store) {
         const double week = average(dailyUptime(*src.store, d.id, kUnstableDays, now));
         if (week >= 0 && week < kUnstableBelowPercent)
-            out << make(d, Warning, 15, QStringLiteral("Unstable"),
-                        QStringLiteral("Up %1% of the checked time in the last 7 days.")
-                            .arg(QString::number(week, 'f', 1)));
+            out << make(
+                d, Warning, 15, QStringLiteral("Unstable"),
+                QStringLiteral("Up %1% of the checked time in the last 7 days.").arg(QString::number(week, 'f', 1)));
     }
 
     if (h.device == Passed && NativeEvents::supports(d.manufacturer) && src.link) {
@@ -288,36 +288,36 @@ QList<Issue> issuesFor(const Sources &src, const Device &d, const QDateTime &now
     return out;
 }
 
-QList<Issue> issuesFor(const Device &device, const QDateTime &now)
+QList<Issue> issuesFor(const Device& device, const QDateTime& now)
 {
     return issuesFor(Sources::live(), device, now);
 }
 
-QList<Issue> issues(const Sources &src, const QDateTime &now)
+QList<Issue> issues(const Sources& src, const QDateTime& now)
 {
     QList<Issue> out;
     if (!src.store)
         return out;
-    for (const Device &d : src.store->devices())
+    for (const Device& d : src.store->devices())
         out += issuesFor(src, d, now);
-    std::stable_sort(out.begin(), out.end(), [](const Issue &a, const Issue &b) {
+    std::stable_sort(out.begin(), out.end(), [](const Issue& a, const Issue& b) {
         return a.level != b.level ? a.level < b.level : a.order < b.order;
     });
     return out;
 }
 
-QList<Issue> issues(const QDateTime &now)
+QList<Issue> issues(const QDateTime& now)
 {
     return issues(Sources::live(), now);
 }
 
-QList<SiteSummary> sites(const Sources &src, const QDateTime &now)
+QList<SiteSummary> sites(const Sources& src, const QDateTime& now)
 {
     QList<SiteSummary> rows;
     if (!src.store)
         return rows;
     QHash<QString, qsizetype> index;
-    for (const Device &d : src.store->devices()) {
+    for (const Device& d : src.store->devices()) {
         if (!d.enabled)
             continue;
         auto found = index.constFind(d.siteId);
@@ -325,7 +325,7 @@ QList<SiteSummary> sites(const Sources &src, const QDateTime &now)
         if (found == index.cend()) {
             SiteSummary row;
             row.siteId = d.siteId;
-            if (const Native::Site *site = src.store->site(d.siteId)) {
+            if (const Native::Site* site = src.store->site(d.siteId)) {
                 row.name = site->name;
                 QStringList parts;
                 if (!site->isp.isEmpty())
@@ -342,14 +342,14 @@ QList<SiteSummary> sites(const Sources &src, const QDateTime &now)
         } else {
             at = *found;
         }
-        SiteSummary &row = rows[at];
+        SiteSummary& row = rows[at];
         ++row.devices;
         if (d.health.checkedAt.isValid()) {
             ++row.checked;
             if (d.health.device == Passed)
                 ++row.up;
         }
-        for (const Native::Camera &c : d.cameras) {
+        for (const Native::Camera& c : d.cameras) {
             if (d.isIgnored(c.channelId))
                 continue;
             ++row.cameras;
@@ -359,14 +359,14 @@ QList<SiteSummary> sites(const Sources &src, const QDateTime &now)
                 ++row.camerasOnline;
         }
         const QList<Issue> findings = issuesFor(src, d, now);
-        for (const Issue &i : findings) {
+        for (const Issue& i : findings) {
             if (i.level == Problem)
                 ++row.problems;
             else if (i.level == Warning)
                 ++row.warnings;
         }
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary &a, const SiteSummary &b) {
+    std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary& a, const SiteSummary& b) {
         if (a.problems != b.problems)
             return a.problems > b.problems;
         if (a.warnings != b.warnings)
@@ -376,23 +376,22 @@ QList<SiteSummary> sites(const Sources &src, const QDateTime &now)
     return rows;
 }
 
-QList<SiteSummary> sites(const QDateTime &now)
+QList<SiteSummary> sites(const QDateTime& now)
 {
     return sites(Sources::live(), now);
 }
 
 // ------------------------------------------------------------------ uptime --
 
-QList<double> dailyUptime(const NativeStore &store, const QString &id, int days, const QDateTime &now)
+QList<double> dailyUptime(const NativeStore& store, const QString& id, int days, const QDateTime& now)
 {
     if (days <= 0)
         return {};
     const QString key = id + QLatin1Char('/') + QString::number(days);
     const qint64 hour = hourNumber(now);
-    QHash<QString, CacheEntry> &cache = uptimeCache();
+    QHash<QString, CacheEntry>& cache = uptimeCache();
     const auto hit = cache.constFind(key);
-    if (hit != cache.cend() && hit->store == &store && hit->revision == store.uptimeRevision()
-        && hit->hour == hour)
+    if (hit != cache.cend() && hit->store == &store && hit->revision == store.uptimeRevision() && hit->hour == hour)
         return hit->days;
 
     const QList<Native::UptimeCell> cells = store.uptimeGrid(id, Native::GraphType::Device, 0, days, now);
@@ -412,12 +411,12 @@ QList<double> dailyUptime(const NativeStore &store, const QString &id, int days,
     return out;
 }
 
-QList<double> dailyUptime(const QString &id, int days, const QDateTime &now)
+QList<double> dailyUptime(const QString& id, int days, const QDateTime& now)
 {
     return dailyUptime(NativeStore::instance(), id, days, now);
 }
 
-double average(const QList<double> &values)
+double average(const QList<double>& values)
 {
     double sum = 0;
     int n = 0;
@@ -430,13 +429,13 @@ double average(const QList<double> &values)
     return n == 0 ? -1.0 : sum / n;
 }
 
-QList<double> fleetDailyUptime(const NativeStore &store, int days, const QDateTime &now)
+QList<double> fleetDailyUptime(const NativeStore& store, int days, const QDateTime& now)
 {
     if (days <= 0)
         return {};
     QList<double> sum(days, 0.0);
     QList<int> count(days, 0);
-    for (const Device &d : store.devices()) {
+    for (const Device& d : store.devices()) {
         if (!d.enabled)
             continue;
         const QList<double> list = dailyUptime(store, d.id, days, now);
@@ -454,7 +453,7 @@ QList<double> fleetDailyUptime(const NativeStore &store, int days, const QDateTi
     return out;
 }
 
-QList<double> fleetDailyUptime(int days, const QDateTime &now)
+QList<double> fleetDailyUptime(int days, const QDateTime& now)
 {
     return fleetDailyUptime(NativeStore::instance(), days, now);
 }
@@ -466,9 +465,9 @@ void clearUptimeCache()
 
 // ------------------------------------------------------------ time texts --
 
-int clockDriftSecs(const Device &d)
+int clockDriftSecs(const Device& d)
 {
-    const Native::Health &h = d.health;
+    const Native::Health& h = d.health;
     if (!h.fetchedAt.isValid() || h.deviceTime.isEmpty())
         return kUnknownDrift;
     const QDateTime device = NativeParse::wallClock(h.deviceTime);
@@ -486,7 +485,7 @@ int clockDriftSecs(const Device &d)
     return int(std::clamp(secs, lo, hi));
 }
 
-QString countText(qint64 n, const QString &singular, const QString &plural)
+QString countText(qint64 n, const QString& singular, const QString& plural)
 {
     return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? singular : plural);
 }
@@ -505,7 +504,7 @@ QString span(qint64 seconds)
     return countText(qint64(s / 86400), QStringLiteral("day"), QStringLiteral("days"));
 }
 
-QString ago(const QDateTime &moment, const QDateTime &now)
+QString ago(const QDateTime& moment, const QDateTime& now)
 {
     if (!moment.isValid())
         return QStringLiteral("never");

@@ -22,7 +22,7 @@ class NativeStore;
 namespace Native {
 
 // The camera's name, or "Camera <channel>" when it has none.
-QString cameraLabel(const Camera &camera);
+QString cameraLabel(const Camera& camera);
 
 } // namespace Native
 
@@ -40,18 +40,18 @@ struct Issue {
     QString deviceId;
     QString title;
     QString detail;
-    int order = 0;  // rank of the rule within its level; lower first
+    int order = 0; // rank of the rule within its level; lower first
 };
 
 // One row of the per-site roll-up.
 struct SiteSummary {
     QString siteId;
-    QString name;      // the site's name, or "No site"
-    QString subtitle;  // internet provider and contact, " · " between them
-    int devices = 0;   // enabled devices
-    int up = 0;        // of those checked, the ones found up
-    int checked = 0;   // enabled devices checked at least once
-    int cameras = 0;   // cameras of those devices, ignored channels left out
+    QString name;     // the site's name, or "No site"
+    QString subtitle; // internet provider and contact, " · " between them
+    int devices = 0;  // enabled devices
+    int up = 0;       // of those checked, the ones found up
+    int checked = 0;  // enabled devices checked at least once
+    int cameras = 0;  // cameras of those devices, ignored channels left out
     int camerasOnline = 0;
     int camerasKnown = 0;
     int problems = 0;
@@ -61,14 +61,14 @@ struct SiteSummary {
 // A device condition still standing, as the device's live events report
 // it (video loss, disk error and the like).
 struct Standing {
-    int kind = 0;     // live-event kind, 4..12
-    int channel = 0;  // 0 when the event names none
+    int kind = 0;    // live-event kind, 4..12
+    int channel = 0; // 0 when the event names none
     QDateTime receivedAt;
 };
 
 // The state of a device's live event stream.
 enum class Link : int {
-    Off = 0,  // no stream
+    Off = 0, // no stream
     Connecting = 1,
     Live = 2,
     Refused = 3,
@@ -78,52 +78,50 @@ enum class Link : int {
 
 struct LinkState {
     Link link = Link::Off;
-    QString text;     // the sentence shown for Refused, Unsupported and Lost
-    QDateTime since;  // when `link` last changed
+    QString text;    // the sentence shown for Refused, Unsupported and Lost
+    QDateTime since; // when `link` last changed
 };
 
 // Everything the rules read besides the device itself. `live()` wires the
 // process-wide store, probe scheduler and event streams; tests and
 // benchmarks fill their own.
 struct Sources {
-    const NativeStore *store = nullptr;
+    const NativeStore* store = nullptr;
     // Whether the scheduler holds the device's login as refused.
-    std::function<bool(const QString &deviceId)> refused;
+    std::function<bool(const QString& deviceId)> refused;
     // The device's standing conditions of the last `hours`, newest first.
-    std::function<QList<Standing>(const QString &deviceId, int hours)> standing;
+    std::function<QList<Standing>(const QString& deviceId, int hours)> standing;
     // The state of the device's event stream (Off when it has none).
-    std::function<LinkState(const QString &deviceId)> link;
+    std::function<LinkState(const QString& deviceId)> link;
     // Display name of a live-event kind.
     std::function<QString(int kind)> kindLabel;
 
     static Sources live();
     // The same over given objects (the scheduler and the event streams may
     // be null: no refused logins, no live events).
-    static Sources over(const NativeStore *store, const NativeController *controller,
-                        const NativeEvents *events);
+    static Sources over(const NativeStore* store, const NativeController* controller, const NativeEvents* events);
 };
 
 // ---- Findings ---------------------------------------------------------------
-QList<Issue> issuesFor(const Sources &sources, const Native::Device &device, const QDateTime &now);
-QList<Issue> issuesFor(const Native::Device &device, const QDateTime &now);
+QList<Issue> issuesFor(const Sources& sources, const Native::Device& device, const QDateTime& now);
+QList<Issue> issuesFor(const Native::Device& device, const QDateTime& now);
 // Every device's findings in store order, sorted stably by level, then order.
-QList<Issue> issues(const Sources &sources, const QDateTime &now);
-QList<Issue> issues(const QDateTime &now);
+QList<Issue> issues(const Sources& sources, const QDateTime& now);
+QList<Issue> issues(const QDateTime& now);
 // One row per site with an enabled device; most problems first.
-QList<SiteSummary> sites(const Sources &sources, const QDateTime &now);
-QList<SiteSummary> sites(const QDateTime &now);
+QList<SiteSummary> sites(const Sources& sources, const QDateTime& now);
+QList<SiteSummary> sites(const QDateTime& now);
 
 // ---- Uptime figures -----------------------------------------------------------
 // `days` daily percentages of the device, oldest first, today last; -1 for a
 // day without any known hour. Cached per store revision and clock hour.
-QList<double> dailyUptime(const NativeStore &store, const QString &deviceId, int days,
-                          const QDateTime &now);
-QList<double> dailyUptime(const QString &deviceId, int days, const QDateTime &now);
+QList<double> dailyUptime(const NativeStore& store, const QString& deviceId, int days, const QDateTime& now);
+QList<double> dailyUptime(const QString& deviceId, int days, const QDateTime& now);
 // Mean of the entries that are 0 or more; -1 when there is none.
-double average(const QList<double> &values);
+double average(const QList<double>& values);
 // Per day the mean of the enabled devices' known daily values; -1 where none.
-QList<double> fleetDailyUptime(const NativeStore &store, int days, const QDateTime &now);
-QList<double> fleetDailyUptime(int days, const QDateTime &now);
+QList<double> fleetDailyUptime(const NativeStore& store, int days, const QDateTime& now);
+QList<double> fleetDailyUptime(int days, const QDateTime& now);
 // Forgets every cached daily list.
 void clearUptimeCache();
 
@@ -133,13 +131,13 @@ inline constexpr int kUnknownDrift = std::numeric_limits<int>::min();
 // The device clock minus this computer's, in seconds, as of the last
 // details fetch; kUnknownDrift when either is unknown. Clamped so a wild
 // device clock never wraps around.
-int clockDriftSecs(const Native::Device &device);
+int clockDriftSecs(const Native::Device& device);
 // A duration: "1 min", "12 min", "1 h 5 min", "30 h", "3 days".
 QString span(qint64 seconds);
 // How long ago: "just now", "5 min ago", "3 h ago", "yesterday", "4 days
 // ago", or "never" for an invalid moment.
-QString ago(const QDateTime &moment, const QDateTime &now);
+QString ago(const QDateTime& moment, const QDateTime& now);
 // "<n> <singular>" when n is 1, else "<n> <plural>".
-QString countText(qint64 n, const QString &singular, const QString &plural);
+QString countText(qint64 n, const QString& singular, const QString& plural);
 
 } // namespace NativeInsights

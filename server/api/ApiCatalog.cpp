@@ -63,48 +63,52 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
     const int g = m_catalogGeneration;
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("org_string"), orgString);
-    getJson(QStringLiteral("/v2/get_sites_by_org_string"), true,
-            [this, g, handlers](const QJsonObject& answer, int status, const QString& error) {
-                if (g != m_catalogGeneration)
-                    return;
-                if (status == 0 || status >= 400) {
-                    if (handlers.done)
-                        handlers.done(error);
-                    return;
-                }
-                const QList<Site> sites = readSites(answer);
-                if (handlers.sites)
-                    handlers.sites(sites);
-                if (g != m_catalogGeneration)
-                    return; // a handler started another load
-                if (sites.isEmpty()) {
-                    if (handlers.done)
-                        handlers.done(QString());
-                    return;
-                }
-                auto load = std::make_shared<CatalogLoad>();
-                load->sites = sites;
-                load->pending = QList<int>(sites.size(), 1);
-                load->sitesLeft = int(sites.size());
-                load->generation = g;
-                load->handlers = handlers;
-                m_catalogLoad = load;
-                std::weak_ptr<CatalogLoad> weak = load;
-                for (int i = 0; i < sites.size(); ++i) {
-                    load->jobs.push_back([this, weak, i] {
-                        auto l = weak.lock();
-                        if (!l)
-                            return;
-                        QUrlQuery q;
-                        q.addQueryItem(QStringLiteral("site_id"), l->sites.at(i).id);
-                        getJson(QStringLiteral("/v2/get_devices_by_site/"), true,
-                                [this, l, i](const QJsonObject& a, int s, const QString& e) {
-                                    catalogDevicesAnswered(l, i, a, s, e);
-                                }, q);
-                    });
-                }
-                pumpCatalog(load);
-            }, query);
+    getJson(
+        QStringLiteral("/v2/get_sites_by_org_string"), true,
+        [this, g, handlers](const QJsonObject& answer, int status, const QString& error) {
+            if (g != m_catalogGeneration)
+                return;
+            if (status == 0 || status >= 400) {
+                if (handlers.done)
+                    handlers.done(error);
+                return;
+            }
+            const QList<Site> sites = readSites(answer);
+            if (handlers.sites)
+                handlers.sites(sites);
+            if (g != m_catalogGeneration)
+                return; // a handler started another load
+            if (sites.isEmpty()) {
+                if (handlers.done)
+                    handlers.done(QString());
+                return;
+            }
+            auto load = std::make_shared<CatalogLoad>();
+            load->sites = sites;
+            load->pending = QList<int>(sites.size(), 1);
+            load->sitesLeft = int(sites.size());
+            load->generation = g;
+            load->handlers = handlers;
+            m_catalogLoad = load;
+            std::weak_ptr<CatalogLoad> weak = load;
+            for (int i = 0; i < sites.size(); ++i) {
+                load->jobs.push_back([this, weak, i] {
+                    auto l = weak.lock();
+                    if (!l)
+                        return;
+                    QUrlQuery q;
+                    q.addQueryItem(QStringLiteral("site_id"), l->sites.at(i).id);
+                    getJson(
+                        QStringLiteral("/v2/get_devices_by_site/"), true,
+                        [this, l, i](const QJsonObject& a, int s, const QString& e) {
+                            catalogDevicesAnswered(l, i, a, s, e);
+                        },
+                        q);
+                });
+            }
+            pumpCatalog(load);
+        },
+        query);
 }
 
 void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
@@ -144,10 +148,12 @@ void ApiClient::catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load,
                     return;
                 QUrlQuery q;
                 q.addQueryItem(QStringLiteral("device_id"), l->sites.at(i).devices.at(j).id);
-                getJson(QStringLiteral("/v2/get_channels_by_device/"), true,
-                        [this, l, i, j](const QJsonObject& a, int s, const QString& e) {
-                            catalogChannelsAnswered(l, i, j, a, s, e);
-                        }, q);
+                getJson(
+                    QStringLiteral("/v2/get_channels_by_device/"), true,
+                    [this, l, i, j](const QJsonObject& a, int s, const QString& e) {
+                        catalogChannelsAnswered(l, i, j, a, s, e);
+                    },
+                    q);
             });
         }
     }
@@ -232,17 +238,19 @@ void ApiClient::fetchPresets(const QString& orgId,
 {
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("org_id"), orgId);
-    getJson(QStringLiteral("/v2/api/organisation/presets/"), true,
-            [callback](const QJsonObject& answer, int status, const QString& error) {
-                if (!callback)
-                    return;
-                if (status == 403)
-                    callback({}, QStringLiteral("Your account cannot view presets."));
-                else if (status == 0 || status >= 400)
-                    callback({}, error);
-                else
-                    callback(readPresets(answer), QString());
-            }, q);
+    getJson(
+        QStringLiteral("/v2/api/organisation/presets/"), true,
+        [callback](const QJsonObject& answer, int status, const QString& error) {
+            if (!callback)
+                return;
+            if (status == 403)
+                callback({}, QStringLiteral("Your account cannot view presets."));
+            else if (status == 0 || status >= 400)
+                callback({}, error);
+            else
+                callback(readPresets(answer), QString());
+        },
+        q);
 }
 
 void ApiClient::fetchPresetCameras(const QString& presetId,
@@ -250,15 +258,17 @@ void ApiClient::fetchPresetCameras(const QString& presetId,
 {
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("preset_id"), presetId);
-    getJson(QStringLiteral("/v2/api/vms/presets/"), true,
-            [callback](const QJsonObject& answer, int status, const QString& error) {
-                if (!callback)
-                    return;
-                if (status == 0 || status >= 400)
-                    callback({}, error);
-                else
-                    callback(readPresetCameras(answer), QString());
-            }, q);
+    getJson(
+        QStringLiteral("/v2/api/vms/presets/"), true,
+        [callback](const QJsonObject& answer, int status, const QString& error) {
+            if (!callback)
+                return;
+            if (status == 0 || status >= 400)
+                callback({}, error);
+            else
+                callback(readPresetCameras(answer), QString());
+        },
+        q);
 }
 
 void ApiClient::savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds,

@@ -55,8 +55,8 @@ bool ApiClient::addressPermitted(const QUrl& target)
 }
 
 ApiClient::ApiClient(QObject* parent)
-    : QObject(parent)
-    , m_transferTimeoutMs(static_cast<int>(ApiTunables::kTransferTimeout.count()))
+    : QObject(parent),
+      m_transferTimeoutMs(static_cast<int>(ApiTunables::kTransferTimeout.count()))
 {
     m_baseUrl = envOr("KVR_API_BASE", defaultBaseUrl());
     m_spaSecret = envOr("KVR_SPA_SECRET", QString::fromLatin1(kBuiltInSpaSecret));
@@ -218,7 +218,8 @@ void ApiClient::sendJson(bool post, const QString& path, const QJsonObject& body
 
                 if (out.status == 401 && auth && !retried && !m_refreshToken.isEmpty()) {
                     qWarning().noquote() << tag << path << "401: renewing the session and retrying; access token"
-                                         << tokenSummary(m_accessToken, kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
+                                         << tokenSummary(m_accessToken,
+                                                         kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
                     refreshSession([this, post, path, body, auth, spa, query, callback, answer](bool ok) {
                         if (ok) {
                             sendJson(post, path, body, auth, spa, callback, query, true);

@@ -102,8 +102,8 @@ public:
     void fetchPresets(const QString& orgId, std::function<void(const QList<Preset>&, const QString& error)> callback);
     void fetchPresetCameras(const QString& presetId,
                             std::function<void(const QList<PresetCamera>&, const QString& error)> callback);
-    void savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds,
-                    const QString& presetId, std::function<void(const QString& error)> callback);
+    void savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds, const QString& presetId,
+                    std::function<void(const QString& error)> callback);
     void fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback);
 
     // Recordings.
@@ -161,8 +161,8 @@ private:
     static bool addressPermitted(const QUrl& target);
     QNetworkReply* send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body);
     ReplyOutcome finishReply(QNetworkReply* reply);
-    void sendJson(bool post, const QString& path, const QJsonObject& body, bool auth, bool spa,
-                  JsonCallback callback, const QUrlQuery& query, bool retried);
+    void sendJson(bool post, const QString& path, const QJsonObject& body, bool auth, bool spa, JsonCallback callback,
+                  const QUrlQuery& query, bool retried);
     void failSoon(JsonCallback callback, const QString& error);
     void refreshInternal(std::function<void(const LoginStart&, bool stale)> callback);
     void renewalTimedOut();
@@ -177,15 +177,14 @@ private:
 
     void startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
                      const QString& owner);
-    void streamAnswered(bool live, const QString& cameraId, const QString& key, int generation,
-                        StreamCallback callback, const QJsonObject& answer, int status, const QString& error);
-    void routeStream(bool live, const QString& key, int generation, StreamCallback callback,
-                     const QJsonObject& payload, const QString& cameraId, bool publicRoute, bool relayRoute,
-                     const QString& relayHostName, int relayPortNumber);
+    void streamAnswered(bool live, const QString& cameraId, const QString& key, int generation, StreamCallback callback,
+                        const QJsonObject& answer, int status, const QString& error);
+    void routeStream(bool live, const QString& key, int generation, StreamCallback callback, const QJsonObject& payload,
+                     const QString& cameraId, bool publicRoute, bool relayRoute, const QString& relayHostName,
+                     int relayPortNumber);
     bool startCurrent(bool live, const QString& key, int generation) const;
     void deliverSuperseded(bool live, const QString& streamId, StreamCallback callback);
-    void waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback,
-                        const QString& key);
+    void waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback, const QString& key);
     void pollReady(const std::shared_ptr<ReadyPoll>& poll);
     void finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
                      bool superseded);

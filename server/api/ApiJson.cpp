@@ -33,12 +33,12 @@ bool isWeakText(const QString& text)
 const QSet<QString>& alwaysLifted()
 {
     static const QSet<QString> keys = {
-        QStringLiteral("next"), QStringLiteral("user_id"), QStringLiteral("userId"),
-        QStringLiteral("access_token"), QStringLiteral("refresh_token"), QStringLiteral("expires_in"),
-        QStringLiteral("user"), QStringLiteral("otp_length"), QStringLiteral("otp_time"),
-        QStringLiteral("mobile_number"), QStringLiteral("remember_me"), QStringLiteral("success"),
-        QStringLiteral("attempts"), QStringLiteral("time"), QStringLiteral("mobile_verification_link"),
-        QStringLiteral("data"), QStringLiteral("devices"), QStringLiteral("cameras"),
+        QStringLiteral("next"),          QStringLiteral("user_id"),       QStringLiteral("userId"),
+        QStringLiteral("access_token"),  QStringLiteral("refresh_token"), QStringLiteral("expires_in"),
+        QStringLiteral("user"),          QStringLiteral("otp_length"),    QStringLiteral("otp_time"),
+        QStringLiteral("mobile_number"), QStringLiteral("remember_me"),   QStringLiteral("success"),
+        QStringLiteral("attempts"),      QStringLiteral("time"),          QStringLiteral("mobile_verification_link"),
+        QStringLiteral("data"),          QStringLiteral("devices"),       QStringLiteral("cameras"),
     };
     return keys;
 }
@@ -66,12 +66,11 @@ int clamp32(qint64 v)
 bool isSecretKey(const QString& key)
 {
     static const QSet<QString> keys = {
-        QStringLiteral("password"), QStringLiteral("pass"), QStringLiteral("passwd"),
-        QStringLiteral("otp"), QStringLiteral("code"),
-        QStringLiteral("access_token"), QStringLiteral("refresh_token"),
-        QStringLiteral("access"), QStringLiteral("refresh"), QStringLiteral("token"),
-        QStringLiteral("id_token"), QStringLiteral("secret"), QStringLiteral("spa_secret"),
-        QStringLiteral("x-spa-secret"), QStringLiteral("authorization"),
+        QStringLiteral("password"),      QStringLiteral("pass"),         QStringLiteral("passwd"),
+        QStringLiteral("otp"),           QStringLiteral("code"),         QStringLiteral("access_token"),
+        QStringLiteral("refresh_token"), QStringLiteral("access"),       QStringLiteral("refresh"),
+        QStringLiteral("token"),         QStringLiteral("id_token"),     QStringLiteral("secret"),
+        QStringLiteral("spa_secret"),    QStringLiteral("x-spa-secret"), QStringLiteral("authorization"),
     };
     return keys.contains(key.toLower());
 }
@@ -108,8 +107,7 @@ QJsonValue redactValue(const QJsonValue& v)
 QJsonObject unwrapEnvelope(const QJsonObject& answer)
 {
     QJsonObject top = answer;
-    static const QString containers[] = {QStringLiteral("details"), QStringLiteral("data"),
-                                         QStringLiteral("result")};
+    static const QString containers[] = {QStringLiteral("details"), QStringLiteral("data"), QStringLiteral("result")};
     for (int pass = 0; pass < 2; ++pass) {
         for (const QString& container : containers) {
             const QJsonValue cv = top.value(container);
@@ -118,10 +116,10 @@ QJsonObject unwrapEnvelope(const QJsonObject& answer)
             const QJsonObject inner = cv.toObject();
             for (auto it = inner.begin(); it != inner.end(); ++it) {
                 const QString key = it.key();
-                const bool weakMessage = key == QLatin1String("message")
-                    && isWeakText(findMessage(top.value(QStringLiteral("message"))));
-                const bool copy = !top.contains(key) || isEmptyValue(top.value(key)) || weakMessage
-                    || alwaysLifted().contains(key);
+                const bool weakMessage =
+                    key == QLatin1String("message") && isWeakText(findMessage(top.value(QStringLiteral("message"))));
+                const bool copy =
+                    !top.contains(key) || isEmptyValue(top.value(key)) || weakMessage || alwaysLifted().contains(key);
                 if (copy)
                     top.insert(key, it.value());
             }
@@ -301,9 +299,9 @@ QJsonObject tokenClaims(const QString& token)
     QByteArray payload = parts.at(1).toLatin1();
     while (payload.endsWith('='))
         payload.chop(1);
-    const auto decoded = QByteArray::fromBase64Encoding(
-        payload, QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals
-            | QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded = QByteArray::fromBase64Encoding(payload,
+                                                        QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals
+                                                            | QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return QJsonObject();
     const QJsonDocument doc = QJsonDocument::fromJson(*decoded);

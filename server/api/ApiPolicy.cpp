@@ -16,8 +16,8 @@ qint64 refreshDelayMs(qint64 lifetimeSecs)
     if (lifetimeSecs < 1)
         return kRefreshUnknownLifetime.count();
     const qint64 ceilingSecs = std::chrono::duration_cast<seconds>(kRefreshCeiling).count();
-    const qint64 secs = std::min<qint64>(std::max<qint64>(kRefreshFloor.count(), 3 * std::min(lifetimeSecs, 4 * ceilingSecs) / 4),
-                                         ceilingSecs);
+    const qint64 secs = std::min<qint64>(
+        std::max<qint64>(kRefreshFloor.count(), 3 * std::min(lifetimeSecs, 4 * ceilingSecs) / 4), ceilingSecs);
     return secs * 1000;
 }
 
@@ -147,8 +147,7 @@ QString publicRtspsUrl(const QString& ticketUrl, const QString& user, const QStr
     return u.toString(QUrl::FullyEncoded);
 }
 
-QString relayUrl(const QString& host, int port, const QString& user, const QString& password,
-                 const QString& streamId)
+QString relayUrl(const QString& host, int port, const QString& user, const QString& password, const QString& streamId)
 {
     QUrl u;
     u.setScheme(QStringLiteral("rtsp"));

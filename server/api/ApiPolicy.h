@@ -55,8 +55,7 @@ Route chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable);
 QString serverRoot(const QUrl& base);
 QString hlsUrl(const QUrl& base, const QString& playId);
 QString publicRtspsUrl(const QString& ticketUrl, const QString& user, const QString& password);
-QString relayUrl(const QString& host, int port, const QString& user, const QString& password,
-                 const QString& streamId);
+QString relayUrl(const QString& host, int port, const QString& user, const QString& password, const QString& streamId);
 
 // Whether following a redirect from one address to another keeps the request
 // where its credentials belong: same scheme, host and port.

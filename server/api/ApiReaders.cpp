@@ -183,8 +183,8 @@ QString normaliseBrand(const QString& brand)
 QList<Site> readSites(const QJsonObject& answer)
 {
     QList<Site> sites;
-    const QJsonArray list = responseList(answer, {QStringLiteral("data"), QStringLiteral("sites"),
-                                                  QStringLiteral("results")});
+    const QJsonArray list =
+        responseList(answer, {QStringLiteral("data"), QStringLiteral("sites"), QStringLiteral("results")});
     sites.reserve(list.size());
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
@@ -200,8 +200,8 @@ QList<Site> readSites(const QJsonObject& answer)
 QList<Device> readDevices(const QJsonObject& answer, const QString& siteId)
 {
     QList<Device> devices;
-    const QJsonArray list = responseList(answer, {QStringLiteral("devices"), QStringLiteral("data"),
-                                                  QStringLiteral("results")});
+    const QJsonArray list =
+        responseList(answer, {QStringLiteral("devices"), QStringLiteral("data"), QStringLiteral("results")});
     devices.reserve(list.size());
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
@@ -222,8 +222,8 @@ QList<Device> readDevices(const QJsonObject& answer, const QString& siteId)
 QList<Channel> readChannels(const QJsonObject& answer, const QString& deviceId)
 {
     QList<Channel> channels;
-    const QJsonArray list = responseList(answer, {QStringLiteral("cameras"), QStringLiteral("channels"),
-                                                  QStringLiteral("data")});
+    const QJsonArray list =
+        responseList(answer, {QStringLiteral("cameras"), QStringLiteral("channels"), QStringLiteral("data")});
     channels.reserve(list.size());
     int position = 0;
     for (const QJsonValue& v : list) {
@@ -254,8 +254,9 @@ QList<Organisation> readOrganisations(const QJsonObject& answer)
     else if (details.isObject() && details.toObject().value(QStringLiteral("details")).isArray())
         list = details.toObject().value(QStringLiteral("details")).toArray();
     else
-        list = responseList(answer, {QStringLiteral("organisations"), QStringLiteral("results"),
-                                     QStringLiteral("data"), QStringLiteral("organization_data")});
+        list = responseList(answer,
+                            {QStringLiteral("organisations"), QStringLiteral("results"), QStringLiteral("data"),
+                             QStringLiteral("organization_data")});
     QList<Organisation> out;
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
@@ -315,8 +316,9 @@ SystemStatus readSystemStatus(const QJsonObject& answer)
             o = answer.value(QLatin1String(key)).toObject();
     }
     SystemStatus s;
-    s.online = o.value(QStringLiteral("status")).toVariant().toString().compare(QLatin1String("online"),
-                                                                                Qt::CaseInsensitive) == 0;
+    s.online =
+        o.value(QStringLiteral("status")).toVariant().toString().compare(QLatin1String("online"), Qt::CaseInsensitive)
+        == 0;
     const QJsonValue count = o.value(QStringLiteral("stream_count"));
     s.streamCount = count.isDouble() ? jsonInt(count, 0) : 0;
     return s;

@@ -17,17 +17,19 @@ void ApiClient::fetchPlaybackCalendar(
     q.addQueryItem(QStringLiteral("year"), QString::number(year));
     q.addQueryItem(QStringLiteral("month"), QString::number(month));
     q.addQueryItem(QStringLiteral("channel_id"), QString::number(channel));
-    getJson(QStringLiteral("/v2/api/playback/calendar/"), true,
-            [callback](const QJsonObject& answer, int status, const QString& error) {
-                if (!callback)
-                    return;
-                if (status == 0 || status >= 400) {
-                    callback({}, true, error);
-                    return;
-                }
-                const CalendarAnswer a = readPlaybackCalendar(answer);
-                callback(a.days, a.supported, QString());
-            }, q);
+    getJson(
+        QStringLiteral("/v2/api/playback/calendar/"), true,
+        [callback](const QJsonObject& answer, int status, const QString& error) {
+            if (!callback)
+                return;
+            if (status == 0 || status >= 400) {
+                callback({}, true, error);
+                return;
+            }
+            const CalendarAnswer a = readPlaybackCalendar(answer);
+            callback(a.days, a.supported, QString());
+        },
+        q);
 }
 
 void ApiClient::fetchPlaybackAvailability(
@@ -37,17 +39,19 @@ void ApiClient::fetchPlaybackAvailability(
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);
     q.addQueryItem(QStringLiteral("date"), date.toString(QStringLiteral("yyyy-MM-dd")));
-    getJson(QStringLiteral("/v2/api/playback/availability/"), true,
-            [callback](const QJsonObject& answer, int status, const QString& error) {
-                if (!callback)
-                    return;
-                if (status == 0 || status >= 400) {
-                    callback({}, true, error);
-                    return;
-                }
-                const AvailabilityAnswer a = readPlaybackAvailability(answer);
-                callback(a.ranges, a.supported, QString());
-            }, q);
+    getJson(
+        QStringLiteral("/v2/api/playback/availability/"), true,
+        [callback](const QJsonObject& answer, int status, const QString& error) {
+            if (!callback)
+                return;
+            if (status == 0 || status >= 400) {
+                callback({}, true, error);
+                return;
+            }
+            const AvailabilityAnswer a = readPlaybackAvailability(answer);
+            callback(a.ranges, a.supported, QString());
+        },
+        q);
 }
 
 void ApiClient::fetchCloudDates(const QString& deviceId, const QString& cameraId,
@@ -56,15 +60,17 @@ void ApiClient::fetchCloudDates(const QString& deviceId, const QString& cameraId
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("device_id"), deviceId);
     q.addQueryItem(QStringLiteral("stream_type"), m_cloudStreamType);
-    getJson(QStringLiteral("/v2/api/cloud/recording/dates/"), true,
-            [callback, cameraId](const QJsonObject& answer, int status, const QString& error) {
-                if (!callback)
-                    return;
-                if (status == 0 || status >= 400)
-                    callback({}, error);
-                else
-                    callback(readCloudDates(answer, cameraId), QString());
-            }, q);
+    getJson(
+        QStringLiteral("/v2/api/cloud/recording/dates/"), true,
+        [callback, cameraId](const QJsonObject& answer, int status, const QString& error) {
+            if (!callback)
+                return;
+            if (status == 0 || status >= 400)
+                callback({}, error);
+            else
+                callback(readCloudDates(answer, cameraId), QString());
+        },
+        q);
 }
 
 void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
@@ -108,10 +114,10 @@ void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
                                     .arg(out.body.size())
                                     .arg(clock.elapsed())
                              << (playlist ? QString() : redactUrl(QString::fromUtf8(out.body.left(160))));
-        const PlaylistOutcome result = readCloudPlaylist(
-            out.status, out.body,
-            out.status == 0 && out.transportError.isEmpty() ? QStringLiteral("No answer from the server.")
-                                                            : out.transportError);
+        const PlaylistOutcome result = readCloudPlaylist(out.status, out.body,
+                                                         out.status == 0 && out.transportError.isEmpty()
+                                                             ? QStringLiteral("No answer from the server.")
+                                                             : out.transportError);
         if (callback)
             callback(result.playlist, result.error);
     });

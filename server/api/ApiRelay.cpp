@@ -78,7 +78,8 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
             m_relayError = ApiPolicy::relayUnreachableText(candidates);
         }
         if (m_relayFound)
-            qWarning().noquote() << "[relay]" << QStringLiteral("using %1:%2").arg(m_cachedRelayHost).arg(m_cachedRelayPort);
+            qWarning().noquote() << "[relay]"
+                                 << QStringLiteral("using %1:%2").arg(m_cachedRelayHost).arg(m_cachedRelayPort);
         else
             qWarning().noquote() << "[relay]" << m_relayError;
         const auto waiters = std::exchange(m_relayWaiters, {});

@@ -55,7 +55,7 @@ void ApiClient::loginAt(int index, const QStringList& candidates, const QString&
                      {QStringLiteral("include_refresh_token"), true}};
     postJson(QStringLiteral("/v2/login/"), body, false, true,
              [this, index, candidates, username, password, remember, callback](const QJsonObject& answer, int status,
-                                                                                const QString& error) {
+                                                                               const QString& error) {
                  if (status != 0) {
                      if (callback)
                          callback(parseLoginStart(answer, status, error));
@@ -152,9 +152,9 @@ void ApiClient::refreshInternal(std::function<void(const LoginStart&, bool stale
                      if (r.step == LoginStart::SignedIn)
                          r.step = LoginStart::Failed;
                  } else {
-                     qWarning().noquote() << "[session] refreshed; new access token"
-                                          << tokenSummary(r.accessToken, nowSecs()) << "; refresh token"
-                                          << tokenSummary(r.refreshToken, nowSecs());
+                     qWarning().noquote()
+                         << "[session] refreshed; new access token" << tokenSummary(r.accessToken, nowSecs())
+                         << "; refresh token" << tokenSummary(r.refreshToken, nowSecs());
                      m_accessToken = r.accessToken;
                      if (!r.refreshToken.isEmpty() && r.refreshToken != m_refreshToken) {
                          m_refreshToken = r.refreshToken;
@@ -245,9 +245,8 @@ void ApiClient::fetchMe(std::function<void(const UserProfile&, const QString& er
                     return;
                 }
                 const QJsonObject env = unwrapEnvelope(answer);
-                const QJsonObject u = env.value(QStringLiteral("user")).isObject()
-                    ? env.value(QStringLiteral("user")).toObject()
-                    : env;
+                const QJsonObject u =
+                    env.value(QStringLiteral("user")).isObject() ? env.value(QStringLiteral("user")).toObject() : env;
                 const UserProfile p = parseUserProfile(u);
                 if (!p.cloudRecordingStreamType.isEmpty())
                     m_cloudStreamType = p.cloudRecordingStreamType;

@@ -82,11 +82,13 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
         generation = ++m_playbackGeneration;
     }
     qWarning().noquote() << "[api] requesting" << path << "camera" << cameraId;
-    getJson(path, true,
-            [this, live, cameraId, key, generation, callback = std::move(callback)](
-                const QJsonObject& answer, int status, const QString& error) {
-                streamAnswered(live, cameraId, key, generation, callback, answer, status, error);
-            }, query);
+    getJson(
+        path, true,
+        [this, live, cameraId, key, generation, callback = std::move(callback)](const QJsonObject& answer, int status,
+                                                                                const QString& error) {
+            streamAnswered(live, cameraId, key, generation, callback, answer, status, error);
+        },
+        query);
 }
 
 bool ApiClient::startCurrent(bool live, const QString& key, int generation) const
@@ -138,7 +140,7 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     const StreamTicket ticket = readTicket(payload);
     auto relayStep = [this, live, key, generation, callback, payload, cameraId] {
         resolveRelay([this, live, key, generation, callback, payload, cameraId](const QString& host, int port,
-                                                                                 const QString& relayError) {
+                                                                                const QString& relayError) {
             routeStream(live, key, generation, callback, payload, cameraId, false, relayError.isEmpty(), host, port);
         });
     };
@@ -147,7 +149,8 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
         probeEndpoint(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(ApiTunables::kPublicRtspsPort),
                       [this, live, key, generation, callback, payload, cameraId, relayStep](bool reachable) {
                           if (reachable)
-                              routeStream(live, key, generation, callback, payload, cameraId, true, false, QString(), 0);
+                              routeStream(live, key, generation, callback, payload, cameraId, true, false, QString(),
+                                          0);
                           else
                               relayStep();
                       });
@@ -189,10 +192,11 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
         via = QStringLiteral("public RTSPS %1").arg(redactUrl(ticket.url));
         break;
     case ApiPolicy::Route::Relay:
-        info.url = ApiPolicy::relayUrl(envOr("KVR_RTSP_HOST", relayHostName),
-                                       ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QString::number(relayPortNumber))),
-                                       envOr("KVR_RTSP_USER", QStringLiteral("admin")),
-                                       envOr("KVR_RTSP_PASS", QStringLiteral("wisp")), info.streamId);
+        info.url =
+            ApiPolicy::relayUrl(envOr("KVR_RTSP_HOST", relayHostName),
+                                ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QString::number(relayPortNumber))),
+                                envOr("KVR_RTSP_USER", QStringLiteral("admin")),
+                                envOr("KVR_RTSP_PASS", QStringLiteral("wisp")), info.streamId);
         via = QStringLiteral("company-network RTSP");
         break;
     case ApiPolicy::Route::Hls:
@@ -249,8 +253,9 @@ void ApiClient::waitUntilReady(const StreamInfo& info, bool live, int generation
 
 void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
 {
-    const bool current = poll->live ? (m_liveStreams.contains(poll->key) && startCurrent(true, poll->key, poll->generation))
-                                    : startCurrent(false, QString(), poll->generation);
+    const bool current = poll->live
+        ? (m_liveStreams.contains(poll->key) && startCurrent(true, poll->key, poll->generation))
+        : startCurrent(false, QString(), poll->generation);
     if (!current) {
         finishReady(poll, StreamInfo(), QString(), true);
         return;
@@ -259,35 +264,36 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     q.addQueryItem(QStringLiteral("path_id"), poll->info.streamId);
     q.addQueryItem(QStringLiteral("play_id"), poll->info.playId);
     q.addQueryItem(QStringLiteral("camera_id"), poll->info.cameraId);
-    getJson(QStringLiteral("/v2/api/vms/stream/ready/"), true,
-            [this, poll](const QJsonObject& answer, int status, const QString&) {
-                const QJsonObject payload = unwrapEnvelope(answer);
-                const qint64 elapsed = monotonicMs() - poll->startedMs;
-                if (status >= 400 && status <= 499 && status != 408 && status != 429) {
-                    const QString text = errorMessage(payload);
-                    finishReady(poll, StreamInfo(),
-                                !text.isEmpty() && text != QLatin1String("Error")
-                                    ? text
-                                    : QStringLiteral("The server could not prepare this stream (HTTP %1).").arg(status),
-                                false);
-                    return;
-                }
-                if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true)) {
-                    qWarning().noquote() << QStringLiteral("[hls] ready after %1 ms").arg(elapsed);
-                    finishReady(poll, poll->info, QString(), false);
-                    return;
-                }
-                if (elapsed > ApiTunables::kReadyLimit.count()) {
-                    finishReady(poll, StreamInfo(),
-                                QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
-                                false);
-                    return;
-                }
-                const qint64 delay = ApiPolicy::readinessDelayMs(
-                    jsonInt(payload.value(QStringLiteral("poll_after_ms")),
-                            int(ApiTunables::kReadyPollDefault.count())));
-                QTimer::singleShot(int(delay), this, [this, poll] { pollReady(poll); });
-            }, q);
+    getJson(
+        QStringLiteral("/v2/api/vms/stream/ready/"), true,
+        [this, poll](const QJsonObject& answer, int status, const QString&) {
+            const QJsonObject payload = unwrapEnvelope(answer);
+            const qint64 elapsed = monotonicMs() - poll->startedMs;
+            if (status >= 400 && status <= 499 && status != 408 && status != 429) {
+                const QString text = errorMessage(payload);
+                finishReady(poll, StreamInfo(),
+                            !text.isEmpty() && text != QLatin1String("Error")
+                                ? text
+                                : QStringLiteral("The server could not prepare this stream (HTTP %1).").arg(status),
+                            false);
+                return;
+            }
+            if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true)) {
+                qWarning().noquote() << QStringLiteral("[hls] ready after %1 ms").arg(elapsed);
+                finishReady(poll, poll->info, QString(), false);
+                return;
+            }
+            if (elapsed > ApiTunables::kReadyLimit.count()) {
+                finishReady(poll, StreamInfo(),
+                            QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
+                            false);
+                return;
+            }
+            const qint64 delay = ApiPolicy::readinessDelayMs(
+                jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(ApiTunables::kReadyPollDefault.count())));
+            QTimer::singleShot(int(delay), this, [this, poll] { pollReady(poll); });
+        },
+        q);
 }
 
 void ApiClient::finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
@@ -297,8 +303,9 @@ void ApiClient::finishReady(const std::shared_ptr<ReadyPoll>& poll, const Stream
     if (!callback)
         return;
     // The outcome counts only for the start that is still current.
-    const bool current = poll->live ? (m_liveStreams.contains(poll->key) && startCurrent(true, poll->key, poll->generation))
-                                    : startCurrent(false, QString(), poll->generation);
+    const bool current = poll->live
+        ? (m_liveStreams.contains(poll->key) && startCurrent(true, poll->key, poll->generation))
+        : startCurrent(false, QString(), poll->generation);
     if (superseded || !current) {
         callback(supersededInfo(), QString());
         return;
@@ -325,15 +332,17 @@ void ApiClient::leaseStep()
         QUrlQuery q;
         q.addQueryItem(QStringLiteral("path_id"), it->streamId);
         q.addQueryItem(QStringLiteral("camera_id"), cameraId);
-        getJson(QStringLiteral("/v2/api/vms/stream/lease/"), true,
-                [this, key, cameraId, publicRtsps](const QJsonObject& answer, int status, const QString&) {
-                    leaseAnswered(key, cameraId, publicRtsps, answer, status);
-                }, q);
+        getJson(
+            QStringLiteral("/v2/api/vms/stream/lease/"), true,
+            [this, key, cameraId, publicRtsps](const QJsonObject& answer, int status, const QString&) {
+                leaseAnswered(key, cameraId, publicRtsps, answer, status);
+            },
+            q);
     }
 }
 
-void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps,
-                              const QJsonObject& answer, int status)
+void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const QJsonObject& answer,
+                              int status)
 {
     if (status == 403) {
         if (m_leaseTimer)
@@ -348,10 +357,10 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
         } else if (status >= 1 && status <= 399) {
             const QDateTime now = kvr::Clock::instance().nowUtc();
             const auto asked = m_restartAskedAt.constFind(key);
-            if (asked == m_restartAskedAt.constEnd()
-                || asked->secsTo(now) >= ApiTunables::kRestartSpacing.count()) {
+            if (asked == m_restartAskedAt.constEnd() || asked->secsTo(now) >= ApiTunables::kRestartSpacing.count()) {
                 m_restartAskedAt.insert(key, now);
-                qWarning().noquote() << "[route] camera" << cameraId << "lease returned no ticket; asking for a restart";
+                qWarning().noquote() << "[route] camera" << cameraId
+                                     << "lease returned no ticket; asking for a restart";
                 const QString owner = ownerOf(key);
                 if (!owner.isEmpty())
                     Q_EMIT ownedStreamNeedsRestart(owner, cameraId);

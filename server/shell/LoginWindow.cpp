@@ -13,8 +13,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-LoginWindow::LoginWindow(QWidget* parent)
-    : QWidget(parent)
+LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("LoginRoot"));
     setWindowTitle(QStringLiteral("Kavira"));

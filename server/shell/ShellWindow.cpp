@@ -2,8 +2,7 @@
 
 #include "app/core/Theme.h"
 
-ShellWindow::ShellWindow(QWidget* parent)
-    : QWidget(parent)
+ShellWindow::ShellWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("AppRoot"));
     setWindowTitle(QStringLiteral("Kavira"));

@@ -32,14 +32,11 @@ class LoopbackGuard final : public QNetworkProxyFactory {
 public:
     QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
     {
-        if (query.queryType() == QNetworkProxyQuery::TcpServer
-            || query.queryType() == QNetworkProxyQuery::UdpSocket)
+        if (query.queryType() == QNetworkProxyQuery::TcpServer || query.queryType() == QNetworkProxyQuery::UdpSocket)
             return {QNetworkProxy(QNetworkProxy::NoProxy)};
-        const QString host = query.peerHostName().isEmpty() ? query.url().host()
-                                                            : query.peerHostName();
+        const QString host = query.peerHostName().isEmpty() ? query.url().host() : query.peerHostName();
         if (!isLoopbackHost(host)) {
-            std::fprintf(stderr, "FAIL! test tried to connect to a non-loopback host: %s\n",
-                         qPrintable(host));
+            std::fprintf(stderr, "FAIL! test tried to connect to a non-loopback host: %s\n", qPrintable(host));
             std::fflush(stderr);
             std::abort();
         }
@@ -56,7 +53,10 @@ void prepareEnvironment(const char* suiteName)
 {
     auto* dir = new QTemporaryDir(QDir::tempPath() + QStringLiteral("/kvrtest-XXXXXX"));
     tempHome() = dir;
-    std::atexit([] { delete tempHome(); tempHome() = nullptr; });
+    std::atexit([] {
+        delete tempHome();
+        tempHome() = nullptr;
+    });
     const QString home = dir->path();
     const auto sub = [&home](const char* name) {
         const QString p = home + QLatin1Char('/') + QLatin1String(name);
@@ -75,8 +75,8 @@ void prepareEnvironment(const char* suiteName)
     // A suite that tests the default store name asks to keep what it was given;
     // the temporary HOME still keeps that store private to the process.
     if (qgetenv("KVR_TESTKIT_KEEP_SETTINGS_APP") != "1")
-        setEnv("KVR_SETTINGS_APP", QByteArray("kvrtest-") + suiteName + '-'
-                                       + QByteArray::number(QCoreApplication::applicationPid()));
+        setEnv("KVR_SETTINGS_APP",
+               QByteArray("kvrtest-") + suiteName + '-' + QByteArray::number(QCoreApplication::applicationPid()));
     // Nothing a test does may reach the built-in server or relay: both point
     // at a closed loopback port unless the test sets its own.
     setEnv("KVR_API_BASE", "http://127.0.0.1:9");
@@ -188,8 +188,7 @@ void LogCapture::clear()
 
 // ---- TestClock
 
-TestClock::TestClock(const QDateTime& startUtc)
-    : wallMs(startUtc.toMSecsSinceEpoch())
+TestClock::TestClock(const QDateTime& startUtc) : wallMs(startUtc.toMSecsSinceEpoch())
 {
     kvr::Clock::setInstance(this);
 }

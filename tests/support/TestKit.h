@@ -81,13 +81,13 @@ private:
 } // namespace kvrtest
 
 // Use in place of QTEST_MAIN.
-#define KVR_TEST_MAIN(TestClass)                                   \
-    int main(int argc, char** argv)                                \
-    {                                                              \
-        kvrtest::prepareEnvironment(#TestClass);                   \
-        QApplication app(argc, argv);                              \
-        kvrtest::prepareApplication();                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                 \
-        TestClass tc;                                              \
-        return QTest::qExec(&tc, argc, argv);                      \
+#define KVR_TEST_MAIN(TestClass)                                                                                       \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        kvrtest::prepareEnvironment(#TestClass);                                                                       \
+        QApplication app(argc, argv);                                                                                  \
+        kvrtest::prepareApplication();                                                                                 \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                                     \
+        TestClass tc;                                                                                                  \
+        return QTest::qExec(&tc, argc, argv);                                                                          \
     }

@@ -2,9 +2,9 @@
 
 #include "app/core/Clock.h"
 
+#include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QStandardPaths>

@@ -11,8 +11,8 @@ extern "C" {
 
 #include <QColor>
 #include <QCoreApplication>
-#include <QSurfaceFormat>
 #include <QString>
+#include <QSurfaceFormat>
 
 #include <algorithm>
 #include <cmath>
@@ -56,7 +56,7 @@ inline Triple encode(QColor rgb, bool bt709, bool fullRange)
 // A decoded-looking picture: FFmpeg's own frame with its padded rows, the top
 // half one colour and the bottom half another, wrapped as the player wraps it.
 inline std::shared_ptr<const YuvFrame> makeFrame(int layout, int width, int height, QColor top, QColor bottom,
-                                          bool fullRange, bool bt709)
+                                                 bool fullRange, bool bt709)
 {
     AVFrame* av = av_frame_alloc();
     av->format = layout == YuvFrame::kNv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;

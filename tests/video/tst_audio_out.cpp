@@ -108,7 +108,7 @@ private Q_SLOTS:
         QTest::addColumn<int>("channels");
         QTest::addColumn<int>("bytes");
         QTest::newRow("48000 stereo") << 48000 << 2 << 288000;
-        QTest::newRow("11025 stereo") << 11025 << 2 << 66148;  // 16537 frames, not 66150 bytes
+        QTest::newRow("11025 stereo") << 11025 << 2 << 66148; // 16537 frames, not 66150 bytes
         QTest::newRow("11025 mono") << 11025 << 1 << 33074;
         QTest::newRow("7 Hz 6 channels") << 7 << 6 << 120;
         QTest::newRow("no rate") << 0 << 2 << 0;
@@ -236,7 +236,7 @@ private Q_SLOTS:
     void renderCallbackAndDeviceLatency()
     {
         QCOMPARE(AudioOut::outputLatencySeconds(0.0), 0.03); // the floor
-        useHandOutput(0.05); // output latency 0.07 s = 13440 bytes at 48000 Hz stereo
+        useHandOutput(0.05);                                 // output latency 0.07 s = 13440 bytes at 48000 Hz stereo
         AudioOut out;
         QVERIFY(out.open(48000, 2));
         const auto sound = stereoRamp(0, 12000);
@@ -262,8 +262,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<int>("failure");
         QTest::addColumn<QString>("text");
-        QTest::newRow("open") << int(AudioBackend::ForcedFailure::Open)
-                              << "Audio unavailable: no default output";
+        QTest::newRow("open") << int(AudioBackend::ForcedFailure::Open) << "Audio unavailable: no default output";
         QTest::newRow("configure") << int(AudioBackend::ForcedFailure::Configure)
                                    << "Audio unavailable: could not configure the output";
         QTest::newRow("start") << int(AudioBackend::ForcedFailure::Start)

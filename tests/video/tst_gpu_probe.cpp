@@ -18,14 +18,22 @@ private Q_SLOTS:
         QTest::addColumn<QString>("renderer");
         QTest::addColumn<QString>("vendor");
         QTest::addColumn<bool>("software");
-        QTest::newRow("llvmpipe any case") << "LLVMpipe (LLVM 15.0.6, 256 bits)" << "Mesa" << true;
-        QTest::newRow("swiftshader") << "Google SwiftShader" << "Google Inc." << true;
-        QTest::newRow("gdi") << "GDI Generic" << "Microsoft Corporation" << true;
-        QTest::newRow("basic render") << "Microsoft Basic Render Driver" << "Microsoft" << true;
-        QTest::newRow("word software") << "Some Software Rasterizer" << "X" << true;
-        QTest::newRow("microsoft vendor") << "Direct3D11 adapter" << "Microsoft Corporation" << true;
-        QTest::newRow("microsoft d3d12") << "D3D12 (NVIDIA GeForce)" << "Microsoft Corporation" << false;
-        QTest::newRow("hardware") << "Apple M2" << "Apple" << false;
+        QTest::newRow("llvmpipe any case") << "LLVMpipe (LLVM 15.0.6, 256 bits)"
+                                           << "Mesa" << true;
+        QTest::newRow("swiftshader") << "Google SwiftShader"
+                                     << "Google Inc." << true;
+        QTest::newRow("gdi") << "GDI Generic"
+                             << "Microsoft Corporation" << true;
+        QTest::newRow("basic render") << "Microsoft Basic Render Driver"
+                                      << "Microsoft" << true;
+        QTest::newRow("word software") << "Some Software Rasterizer"
+                                       << "X" << true;
+        QTest::newRow("microsoft vendor") << "Direct3D11 adapter"
+                                          << "Microsoft Corporation" << true;
+        QTest::newRow("microsoft d3d12") << "D3D12 (NVIDIA GeForce)"
+                                         << "Microsoft Corporation" << false;
+        QTest::newRow("hardware") << "Apple M2"
+                                  << "Apple" << false;
     }
 
     void softwareRenderersAreRecognised()

@@ -2,10 +2,10 @@
 #include "tests/video/YuvTestFrames.h"
 #include "video/GpuVideoView.h"
 
+#include <QElapsedTimer>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
-#include <QElapsedTimer>
 #include <QPointer>
 #include <QSignalSpy>
 
@@ -108,8 +108,8 @@ private Q_SLOTS:
         QVERIFY(YuvDraw::isDrawable(*good));
         QVERIFY(YuvDraw::isDrawable(*makeFrame(YuvFrame::kNv12, 33, 17, Qt::red, Qt::red, true, false)));
         const std::function<void(YuvFrame&)> breakages[] = {
-            [](YuvFrame& f) { f.planes[2] = nullptr; }, // three planes need the third
-            [](YuvFrame& f) { f.strides[0] = 20; },     // rows shorter than the picture
+            [](YuvFrame& f) { f.planes[2] = nullptr; },           // three planes need the third
+            [](YuvFrame& f) { f.strides[0] = 20; },               // rows shorter than the picture
             [](YuvFrame& f) { f.format = 1, f.strides[1] = 17; }, // NV12 rows hold two samples per chroma pixel
             [](YuvFrame& f) { f.format = 7; },
             [](YuvFrame& f) { f.height = 0; },
@@ -224,7 +224,8 @@ private Q_SLOTS:
 
         v->clearFrame();
         QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
-        auto broken = std::make_shared<YuvFrame>(*makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        auto broken =
+            std::make_shared<YuvFrame>(*makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
         broken->planes[2] = nullptr;
         v->setFrame(broken);
         QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);

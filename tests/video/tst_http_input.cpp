@@ -67,10 +67,7 @@ private Q_SLOTS:
                               dir.path(), QStringLiteral("--script"), scriptPath, QStringLiteral("--log"), logPath}));
     }
 
-    void cleanupTestCase()
-    {
-        server.stop();
-    }
+    void cleanupTestCase() { server.stop(); }
 
     void init()
     {

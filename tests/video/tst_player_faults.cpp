@@ -15,10 +15,7 @@ class PlayerFaults : public QObject {
     peers::Peer camera;
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QVERIFY(peers::startRtsp(camera));
-    }
+    void initTestCase() { QVERIFY(peers::startRtsp(camera)); }
 
     void droppedStreamReconnectsThenGivesUp()
     {
@@ -95,7 +92,8 @@ private Q_SLOTS:
         connect(&player, &FfmpegPlayer::position, this, [&](double s) { positions << qMakePair(clock.elapsed(), s); });
         player.play(peers::rtspUrl(proxy.port));
         QVERIFY(frames.wait(20000));
-        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("behind the camera; skipping to the next keyframe")), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("behind the camera; skipping to the next keyframe")),
+                                 20000);
         QVERIFY(log.contains(QStringLiteral("[play] cam-7 ")));
         const qint64 skippedAt = clock.elapsed();
         // After the skip the picture is back at the camera's time: media time

@@ -22,7 +22,8 @@ class PlayerHls : public QObject {
         QByteArray p = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
                        "#EXT-X-PLAYLIST-TYPE:VOD\n";
         for (int i = 0; i < 3; ++i)
-            p += "#EXTINF:2.000000,\n" + QStringLiteral("http://%1:%2/vod/seg%3\n").arg(host).arg(server.port).arg(i).toUtf8();
+            p += "#EXTINF:2.000000,\n"
+                + QStringLiteral("http://%1:%2/vod/seg%3\n").arg(host).arg(server.port).arg(i).toUtf8();
         return p + "#EXT-X-ENDLIST\n";
     }
     void script(const QByteArray& json) { peers::writeScript(scriptPath, json); }
@@ -43,14 +44,12 @@ private Q_SLOTS:
         // The relay's HLS route, same media.
         const QString relay = dir.filePath(QStringLiteral("mediamtx/hls/cam1"));
         QVERIFY(QDir().mkpath(relay));
-        for (const QString& f : {QStringLiteral("index.m3u8"), QStringLiteral("seg0"), QStringLiteral("seg1"), QStringLiteral("seg2")})
+        for (const QString& f :
+             {QStringLiteral("index.m3u8"), QStringLiteral("seg0"), QStringLiteral("seg1"), QStringLiteral("seg2")})
             QVERIFY(QFile::copy(dir.filePath(QStringLiteral("vod/") + f), relay + QLatin1Char('/') + f));
     }
 
-    void cleanupTestCase()
-    {
-        server.stop();
-    }
+    void cleanupTestCase() { server.stop(); }
 
     void init()
     {
@@ -61,10 +60,7 @@ private Q_SLOTS:
         FfmpegPlayer::setHardwareSeam(FfmpegPlayer::HardwareSeam::Real);
     }
 
-    void cleanup()
-    {
-        player.reset();
-    }
+    void cleanup() { player.reset(); }
 
     void inlinePlaylistSeeksAndLoops()
     {
@@ -75,7 +71,8 @@ private Q_SLOTS:
         connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
         player->loop = true;
         // The given address is ignored when a playlist is handed over.
-        player->play(QStringLiteral("http://127.0.0.1:9/never"), QString(), QString(), playlist(QStringLiteral("127.0.0.1")));
+        player->play(QStringLiteral("http://127.0.0.1:9/never"), QString(), QString(),
+                     playlist(QStringLiteral("127.0.0.1")));
         QVERIFY(duration.wait(20000));
         QVERIFY(qAbs(duration.first().first().toDouble() - 6.0) < 0.2);
         QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 10000);
@@ -89,7 +86,8 @@ private Q_SLOTS:
         QVERIFY(positions.last() < start + 5.5);
 
         // The end loops back to the start without a new opening.
-        QTRY_VERIFY2_WITH_TIMEOUT(positions.last() < start + 1.0, qPrintable(QString::number(positions.last() - start)), 8000);
+        QTRY_VERIFY2_WITH_TIMEOUT(positions.last() < start + 1.0, qPrintable(QString::number(positions.last() - start)),
+                                  8000);
         QTRY_VERIFY_WITH_TIMEOUT(positions.last() > start + 0.3, 5000);
         QCOMPARE(opened.size(), 1);
         QCOMPARE(status.size(), 0);
@@ -129,7 +127,10 @@ private Q_SLOTS:
             QStringList out;
             for (const auto& r : peers::readRequests(logPath)) {
                 if (r.value(QStringLiteral("path")).toString().contains(pathPart))
-                    out << r.value(QStringLiteral("headers")).toObject().value(QStringLiteral("Authorization")).toString();
+                    out << r.value(QStringLiteral("headers"))
+                               .toObject()
+                               .value(QStringLiteral("Authorization"))
+                               .toString();
             }
             return out;
         };
@@ -145,7 +146,8 @@ private Q_SLOTS:
         QVERIFY(playUntilPicture(QString(), QStringLiteral("127.0.0.1"), playlist(QStringLiteral("localhost"))));
         QVERIFY(!authOf(QStringLiteral("seg0")).isEmpty());
         QCOMPARE(authOf(QStringLiteral("/vod/")).filter(QStringLiteral("Bearer")), QStringList());
-        QVERIFY(playUntilPicture(base() + QStringLiteral("/mediamtx/hls/cam1/index.m3u8"), QStringLiteral("127.0.0.1"), {}));
+        QVERIFY(playUntilPicture(base() + QStringLiteral("/mediamtx/hls/cam1/index.m3u8"), QStringLiteral("127.0.0.1"),
+                                 {}));
         QVERIFY(!authOf(QStringLiteral("mediamtx")).isEmpty());
         QCOMPARE(authOf(QStringLiteral("mediamtx")).filter(QStringLiteral("Bearer")), QStringList());
 
@@ -211,7 +213,8 @@ private Q_SLOTS:
             QElapsedTimer t;
             t.start();
             destroy ? player.reset() : player->stop();
-            qInfo() << (destroy ? "destroying" : "stopping") << "a player during a stalled fetch took" << t.elapsed() << "ms";
+            qInfo() << (destroy ? "destroying" : "stopping") << "a player during a stalled fetch took" << t.elapsed()
+                    << "ms";
             QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
         }
     }
@@ -309,11 +312,12 @@ private Q_SLOTS:
         const QString live = dir.filePath(QStringLiteral("mediamtx/hls/live1"));
         QVERIFY(QDir().mkpath(live));
         QProcess writer;
-        writer.start(QStringLiteral("ffmpeg"),
-                     peers::testPictureArgs(20, true)
-                         + QStringLiteral("-f hls -hls_time 1 -hls_list_size 3 -hls_flags delete_segments -hls_segment_filename")
-                               .split(QLatin1Char(' '))
-                         + QStringList{live + QStringLiteral("/part%d"), live + QStringLiteral("/index.m3u8")});
+        writer.start(
+            QStringLiteral("ffmpeg"),
+            peers::testPictureArgs(20, true)
+                + QStringLiteral("-f hls -hls_time 1 -hls_list_size 3 -hls_flags delete_segments -hls_segment_filename")
+                      .split(QLatin1Char(' '))
+                + QStringList{live + QStringLiteral("/part%d"), live + QStringLiteral("/index.m3u8")});
         QVERIFY(writer.waitForStarted(10000));
         // Until the first playlist exists the server answers 404, which a
         // playlist fetch waits through.

@@ -11,10 +11,10 @@
 #include <QSslKey>
 #include <QSslServer>
 #include <QSslSocket>
-#include <QThread>
-#include <QTimer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -182,12 +182,24 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("detail");
         const QString untrusted = QStringLiteral("Certificate not trusted");
-        QTest::newRow("unknown authority") << 2 << "ours" << "alice" << "s3cret" << untrusted;
-        QTest::newRow("another host name") << 1 << "ours" << "alice" << "s3cret" << untrusted;
-        QTest::newRow("system authorities only") << 0 << "none" << "alice" << "s3cret" << untrusted;
-        QTest::newRow("missing bundle") << 0 << "missing" << "alice" << "s3cret" << QString();
-        QTest::newRow("wrong password") << 0 << "ours" << "alice" << "wr0ngpass" << QString();
-        QTest::newRow("unknown user") << 0 << "ours" << "mallory" << "s3cret" << QString();
+        QTest::newRow("unknown authority") << 2 << "ours"
+                                           << "alice"
+                                           << "s3cret" << untrusted;
+        QTest::newRow("another host name") << 1 << "ours"
+                                           << "alice"
+                                           << "s3cret" << untrusted;
+        QTest::newRow("system authorities only") << 0 << "none"
+                                                 << "alice"
+                                                 << "s3cret" << untrusted;
+        QTest::newRow("missing bundle") << 0 << "missing"
+                                        << "alice"
+                                        << "s3cret" << QString();
+        QTest::newRow("wrong password") << 0 << "ours"
+                                        << "alice"
+                                        << "wr0ngpass" << QString();
+        QTest::newRow("unknown user") << 0 << "ours"
+                                      << "mallory"
+                                      << "s3cret" << QString();
     }
 
     void secureStreamDoesNotPlay()
@@ -223,7 +235,8 @@ private Q_SLOTS:
         QTcpSocket rtsp;
         rtsp.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
         QVERIFY(rtsp.waitForConnected(5000));
-        rtsp.write(QStringLiteral("OPTIONS rtsp://127.0.0.1:%1/live RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(secure.port).toUtf8());
+        rtsp.write(
+            QStringLiteral("OPTIONS rtsp://127.0.0.1:%1/live RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(secure.port).toUtf8());
         QByteArray answer;
         QElapsedTimer t;
         t.start();
@@ -241,7 +254,8 @@ private Q_SLOTS:
         // tunnel: a paused secure live stream would otherwise grow the process
         // by the stream's rate.
         const qint64 total = 64 * 1024 * 1024;
-        FloodServer server(dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key")), total);
+        FloodServer server(dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key")),
+                           total);
         server.start();
         const quint16 port = server.port();
         QVERIFY(port);

@@ -46,16 +46,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("host");
         QTest::addColumn<int>("port");
-        QTest::newRow("host and port") << "10.0.0.5:9000" << "10.0.0.5" << 9000;
-        QTest::newRow("host only") << "10.0.0.5" << "10.0.0.5" << 8565;
-        QTest::newRow("port not a number") << "10.0.0.5:abc" << "10.0.0.5:abc" << 8565;
-        QTest::newRow("leading colon") << ":9000" << ":9000" << 8565;
-        QTest::newRow("blanks") << "   " << "" << 8565;
-        QTest::newRow("last colon wins") << "fe80::1" << "fe80:" << 1;
-        QTest::newRow("trimmed") << "  relay.lan:8600 " << "relay.lan" << 8600;
-        QTest::newRow("zero port") << "relay.lan:0" << "relay.lan" << 8565;
-        QTest::newRow("negative port") << "relay.lan:-4" << "relay.lan" << 8565;
-        QTest::newRow("too large for 32 bits") << "relay.lan:99999999999" << "relay.lan:99999999999" << 8565;
+        QTest::newRow("host and port") << "10.0.0.5:9000"
+                                       << "10.0.0.5" << 9000;
+        QTest::newRow("host only") << "10.0.0.5"
+                                   << "10.0.0.5" << 8565;
+        QTest::newRow("port not a number") << "10.0.0.5:abc"
+                                           << "10.0.0.5:abc" << 8565;
+        QTest::newRow("leading colon") << ":9000"
+                                       << ":9000" << 8565;
+        QTest::newRow("blanks") << "   "
+                                << "" << 8565;
+        QTest::newRow("last colon wins") << "fe80::1"
+                                         << "fe80:" << 1;
+        QTest::newRow("trimmed") << "  relay.lan:8600 "
+                                 << "relay.lan" << 8600;
+        QTest::newRow("zero port") << "relay.lan:0"
+                                   << "relay.lan" << 8565;
+        QTest::newRow("negative port") << "relay.lan:-4"
+                                       << "relay.lan" << 8565;
+        QTest::newRow("too large for 32 bits") << "relay.lan:99999999999"
+                                               << "relay.lan:99999999999" << 8565;
     }
 
     void relayAddressParsing()
@@ -134,7 +144,8 @@ private Q_SLOTS:
         Site a{QStringLiteral("s1"), QStringLiteral("North"), false, {}};
         Device d{};
         d.id = QStringLiteral("d1");
-        d.channels.append(Channel{QStringLiteral("c1"), QStringLiteral("d1"), QStringLiteral("Gate"), 1, true, true, false});
+        d.channels.append(
+            Channel{QStringLiteral("c1"), QStringLiteral("d1"), QStringLiteral("Gate"), 1, true, true, false});
         a.devices.append(d);
         Site b{QStringLiteral("s2"), QStringLiteral("South"), false, {}};
         Device d2 = d;

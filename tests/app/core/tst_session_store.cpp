@@ -11,8 +11,8 @@
 
 namespace {
 
-const QFileDevice::Permissions kOthers = QFileDevice::ReadGroup | QFileDevice::WriteGroup
-    | QFileDevice::ReadOther | QFileDevice::WriteOther;
+const QFileDevice::Permissions kOthers =
+    QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
 
 QDateTime utc(int y, int mo, int d, int h, int mi, int s = 0)
 {
@@ -61,12 +61,12 @@ private Q_SLOTS:
         writeRaw("{}");
         QFile::setPermissions(SessionStore::filePath(), QFileDevice::Permissions(0x6644));
         const mode_t oldMask = ::umask(0);
-        const bool ok = SessionStore::save({QStringLiteral("asha"), QStringLiteral("r-1"),
-                                            utc(2026, 1, 31, 8, 15)});
+        const bool ok = SessionStore::save({QStringLiteral("asha"), QStringLiteral("r-1"), utc(2026, 1, 31, 8, 15)});
         ::umask(oldMask);
         QVERIFY(ok);
         QVERIFY(SessionStore::active());
-        QCOMPARE(readFile(), QByteArray(R"({"refresh_token":"r-1","signed_in_at":"2026-01-31T08:15:00Z","username":"asha"})"));
+        QCOMPARE(readFile(),
+                 QByteArray(R"({"refresh_token":"r-1","signed_in_at":"2026-01-31T08:15:00Z","username":"asha"})"));
         QCOMPARE(QFile::permissions(SessionStore::filePath()) & kOthers, QFileDevice::Permissions());
         const auto loaded = SessionStore::load();
         QVERIFY(loaded);
@@ -102,7 +102,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::newRow("not json") << QByteArray("this is not json");
-        QTest::newRow("truncated") << sessionJson(QStringLiteral("tok"), QStringLiteral("2026-03-01T10:00:00Z")).left(30);
+        QTest::newRow("truncated")
+            << sessionJson(QStringLiteral("tok"), QStringLiteral("2026-03-01T10:00:00Z")).left(30);
         QTest::newRow("empty file") << QByteArray();
         QTest::newRow("array") << QByteArray("[1,2,3]");
         QTest::newRow("empty token") << sessionJson(QString(), QStringLiteral("2026-03-01T10:00:00Z"));

@@ -25,7 +25,10 @@ namespace {
 
 QImage iconImage(Icon kind, const QColor& colour, int size)
 {
-    return Theme::icon(kind, colour, size).pixmap(QSize(size, size), 2.0).toImage().convertToFormat(QImage::Format_ARGB32);
+    return Theme::icon(kind, colour, size)
+        .pixmap(QSize(size, size), 2.0)
+        .toImage()
+        .convertToFormat(QImage::Format_ARGB32);
 }
 
 int paintedPixels(const QImage& img)
@@ -80,8 +83,7 @@ QColor leftOf(QWidget* window, QWidget* w)
     return shownAt(window, w, QPoint(10, w->height() / 2));
 }
 
-template <typename W>
-W* named(QWidget* parent, const char* name, W* w)
+template <typename W> W* named(QWidget* parent, const char* name, W* w)
 {
     w->setObjectName(QString::fromLatin1(name));
     parent->layout()->addWidget(w);
@@ -129,27 +131,53 @@ private Q_SLOTS:
     // kind's own shape, not just "something was drawn".
     void kindsPaintTheirShapes()
     {
-        struct Probe { Icon kind; qreal x, y; bool ink; };
-        const QList<Probe> probes{
-            {Icon::Play, 0.48, 0.5, true}, {Icon::Play, 0.33, 0.5, true}, {Icon::Play, 0.05, 0.05, false},
-            {Icon::Play, 0.9, 0.5, false}, {Icon::Play, 0.4, 0.15, false},
-            {Icon::Pause, 0.36, 0.5, true}, {Icon::Pause, 0.64, 0.5, true}, {Icon::Pause, 0.5, 0.5, false},
-            {Icon::Stop, 0.5, 0.72, true}, {Icon::Stop, 0.27, 0.27, false}, {Icon::Stop, 0.2, 0.5, false},
-            {Icon::Close, 0.5, 0.5, true}, {Icon::Close, 0.5, 0.3, false}, {Icon::Close, 0.1, 0.1, false},
-            {Icon::Search, 0.42, 0.42, false}, {Icon::Search, 0.69, 0.69, true}, {Icon::Search, 0.2, 0.42, true},
-            {Icon::ChevronLeft, 0.38, 0.5, true}, {Icon::ChevronLeft, 0.62, 0.5, false},
-            {Icon::ChevronRight, 0.62, 0.5, true}, {Icon::ChevronRight, 0.38, 0.5, false},
-            {Icon::Settings, 0.5, 0.5, false}, {Icon::Settings, 0.65, 0.5, true}, {Icon::Settings, 0.5, 0.12, true},
-            {Icon::EnterFullscreen, 0.22, 0.22, true}, {Icon::EnterFullscreen, 0.5, 0.5, false},
-            {Icon::LeaveFullscreen, 0.4, 0.4, true}, {Icon::LeaveFullscreen, 0.15, 0.15, false},
-            {Icon::SoundOn, 0.42, 0.5, true}, {Icon::SoundOff, 0.42, 0.5, true}, {Icon::SoundOff, 0.74, 0.5, true},
-            {Icon::SoundOn, 0.74, 0.5, false}, {Icon::SoundOn, 0.84, 0.5, true}, {Icon::SoundOn, 0.66, 0.5, true}};
+        struct Probe {
+            Icon kind;
+            qreal x, y;
+            bool ink;
+        };
+        const QList<Probe> probes{{Icon::Play, 0.48, 0.5, true},
+                                  {Icon::Play, 0.33, 0.5, true},
+                                  {Icon::Play, 0.05, 0.05, false},
+                                  {Icon::Play, 0.9, 0.5, false},
+                                  {Icon::Play, 0.4, 0.15, false},
+                                  {Icon::Pause, 0.36, 0.5, true},
+                                  {Icon::Pause, 0.64, 0.5, true},
+                                  {Icon::Pause, 0.5, 0.5, false},
+                                  {Icon::Stop, 0.5, 0.72, true},
+                                  {Icon::Stop, 0.27, 0.27, false},
+                                  {Icon::Stop, 0.2, 0.5, false},
+                                  {Icon::Close, 0.5, 0.5, true},
+                                  {Icon::Close, 0.5, 0.3, false},
+                                  {Icon::Close, 0.1, 0.1, false},
+                                  {Icon::Search, 0.42, 0.42, false},
+                                  {Icon::Search, 0.69, 0.69, true},
+                                  {Icon::Search, 0.2, 0.42, true},
+                                  {Icon::ChevronLeft, 0.38, 0.5, true},
+                                  {Icon::ChevronLeft, 0.62, 0.5, false},
+                                  {Icon::ChevronRight, 0.62, 0.5, true},
+                                  {Icon::ChevronRight, 0.38, 0.5, false},
+                                  {Icon::Settings, 0.5, 0.5, false},
+                                  {Icon::Settings, 0.65, 0.5, true},
+                                  {Icon::Settings, 0.5, 0.12, true},
+                                  {Icon::EnterFullscreen, 0.22, 0.22, true},
+                                  {Icon::EnterFullscreen, 0.5, 0.5, false},
+                                  {Icon::LeaveFullscreen, 0.4, 0.4, true},
+                                  {Icon::LeaveFullscreen, 0.15, 0.15, false},
+                                  {Icon::SoundOn, 0.42, 0.5, true},
+                                  {Icon::SoundOff, 0.42, 0.5, true},
+                                  {Icon::SoundOff, 0.74, 0.5, true},
+                                  {Icon::SoundOn, 0.74, 0.5, false},
+                                  {Icon::SoundOn, 0.84, 0.5, true},
+                                  {Icon::SoundOn, 0.66, 0.5, true}};
         const QColor red(0xf2, 0x55, 0x5a);
         for (const Probe& p : probes) {
             const QImage img = iconImage(p.kind, red, 20);
             const QColor c = img.pixelColor(int(p.x * img.width()), int(p.y * img.height()));
-            QVERIFY2(p.ink ? c == red : c.alpha() == 0,
-                     qPrintable(QString("kind %1 at %2,%3: %4").arg(int(p.kind)).arg(p.x).arg(p.y).arg(c.name(QColor::HexArgb))));
+            QVERIFY2(
+                p.ink ? c == red : c.alpha() == 0,
+                qPrintable(
+                    QString("kind %1 at %2,%3: %4").arg(int(p.kind)).arg(p.x).arg(p.y).arg(c.name(QColor::HexArgb))));
         }
         // The top arm of the full-screen mark, measured across: 1.8 logical
         // pixels are 3.6 device pixels at every size.
@@ -307,10 +335,10 @@ private Q_SLOTS:
         f.setPixelSize(12);
         p.setFont(f);
         p.setPen(QColor("#e8ecf2"));
-        static const char* const names[] = {"Play", "Pause", "Stop", "EnterFullscreen", "LeaveFullscreen",
-                                            "Search", "ChevronLeft", "ChevronRight", "SoundOn", "SoundOff",
-                                            "Settings", "Checked", "Snapshot", "Close", "Expand",
-                                            "SkipStart", "SkipEnd"};
+        static const char* const names[] = {
+            "Play",        "Pause",        "Stop",    "EnterFullscreen", "LeaveFullscreen", "Search",
+            "ChevronLeft", "ChevronRight", "SoundOn", "SoundOff",        "Settings",        "Checked",
+            "Snapshot",    "Close",        "Expand",  "SkipStart",       "SkipEnd"};
         for (int c = 0; c < cols; ++c)
             p.drawText(QRect(labelW + c * cell, 0, cell, 40), Qt::AlignCenter,
                        QString("%1 %2").arg(sizes[c % sizes.size()]).arg(c >= sizes.size() ? "acc" : "mut"));

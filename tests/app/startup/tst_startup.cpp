@@ -138,8 +138,8 @@ private Q_SLOTS:
         ApiClient& api = AppContext::instance().api;
         api.setBaseUrl(server.baseUrl());
         // The server no longer knows the token.
-        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("unknown-token"),
-                                    QDateTime::currentDateTimeUtc()}));
+        QVERIFY(SessionStore::save(
+            {QStringLiteral("asha"), QStringLiteral("unknown-token"), QDateTime::currentDateTimeUtc()}));
         {
             auto w = start(false);
             QTRY_VERIFY(!SessionStore::active());
@@ -149,8 +149,8 @@ private Q_SLOTS:
         }
         // No server at all: the remembered sign-in survives for a later try.
         api.setBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(kvrtest::freePort()));
-        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("some-token"),
-                                    QDateTime::currentDateTimeUtc()}));
+        QVERIFY(SessionStore::save(
+            {QStringLiteral("asha"), QStringLiteral("some-token"), QDateTime::currentDateTimeUtc()}));
         auto w = start(false);
         QTRY_COMPARE(w->login.restoreAttempts(), 1);
         QTRY_VERIFY(api.refreshToken().isEmpty()); // the attempt has ended
@@ -162,8 +162,7 @@ private Q_SLOTS:
     void newRefreshTokensReachTheStoreWhicheverWindowShows()
     {
         auto w = start(true);
-        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("old"),
-                                    QDateTime::currentDateTimeUtc()}));
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("old"), QDateTime::currentDateTimeUtc()}));
         Q_EMIT AppContext::instance().api.refreshTokenChanged(QStringLiteral("new"));
         const auto loaded = SessionStore::load();
         QVERIFY(loaded);

@@ -25,8 +25,8 @@ inline QString newId()
 
 // One hour of a series: the hour was checked in full, and `upMinutes` of it
 // were up (0 gives a down hour).
-inline void hour(Native::UptimeHistory &history, const QString &deviceId, Native::GraphType type, int channel,
-                 const QDate &date, int hourOfDay, int upMinutes)
+inline void hour(Native::UptimeHistory& history, const QString& deviceId, Native::GraphType type, int channel,
+                 const QDate& date, int hourOfDay, int upMinutes)
 {
     const QDateTime start(date, QTime(hourOfDay, 0));
     history.credit(Native::checkedKey(deviceId), start, start.addSecs(3600));
@@ -34,16 +34,22 @@ inline void hour(Native::UptimeHistory &history, const QString &deviceId, Native
         return;
     QString key;
     switch (type) {
-    case Native::GraphType::Internet: key = Native::internetKey(deviceId); break;
-    case Native::GraphType::Device: key = Native::deviceKey(deviceId); break;
-    case Native::GraphType::Camera: key = Native::cameraKey(deviceId, channel); break;
+    case Native::GraphType::Internet:
+        key = Native::internetKey(deviceId);
+        break;
+    case Native::GraphType::Device:
+        key = Native::deviceKey(deviceId);
+        break;
+    case Native::GraphType::Camera:
+        key = Native::cameraKey(deviceId, channel);
+        break;
     }
     history.credit(key, start, start.addSecs(qint64(upMinutes) * 60));
 }
 
 // Writes both files; `today` is the day the history is written as of.
-inline bool writeFiles(const QList<Native::Site> &sites, const QList<Native::Device> &devices,
-                       const Native::UptimeHistory &history, const QDate &today)
+inline bool writeFiles(const QList<Native::Site>& sites, const QList<Native::Device>& devices,
+                       const Native::UptimeHistory& history, const QDate& today)
 {
     return SecureFile::write(QLatin1String(Native::kInventoryFile), Native::encodeInventory(sites, devices))
         && SecureFile::write(QLatin1String(Native::kUptimeFile), history.encode(today));
@@ -57,7 +63,7 @@ inline void removeFiles()
 
 // A device with one camera per channel, created long ago so no hour of
 // its history is hidden.
-inline Native::Device device(const QString &name, const QString &siteId, int channels, const QDateTime &created)
+inline Native::Device device(const QString& name, const QString& siteId, int channels, const QDateTime& created)
 {
     Native::Device d;
     d.id = newId();
@@ -72,13 +78,13 @@ inline Native::Device device(const QString &name, const QString &siteId, int cha
 
 // The clock held at `now` and a store read from prepared files.
 struct Fleet {
-    explicit Fleet(const QDateTime &now) : clock(now.toUTC()), today(now.date()) {}
+    explicit Fleet(const QDateTime& now) : clock(now.toUTC()), today(now.date()) {}
     kvrtest::TestClock clock;
     QDate today;
     std::unique_ptr<NativeStore> store;
 
-    void load(const QList<Native::Device> &devices, const QList<Native::Site> &sites = {},
-              const Native::UptimeHistory &history = Native::UptimeHistory())
+    void load(const QList<Native::Device>& devices, const QList<Native::Site>& sites = {},
+              const Native::UptimeHistory& history = Native::UptimeHistory())
     {
         QVERIFY(writeFiles(sites, devices, history, today));
         store = std::make_unique<NativeStore>();

@@ -13,9 +13,9 @@
 #include <QtTest>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QElapsedTimer>
 #include <QStringList>
 
 #include <optional>
@@ -27,7 +27,7 @@
 namespace nativetest {
 
 // The permission bits of a file, or -1 when it does not exist.
-inline int modeOf(const QString &path)
+inline int modeOf(const QString& path)
 {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
@@ -48,12 +48,12 @@ struct FileSizeLimit {
     }
     ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved); }
     Q_DISABLE_COPY(FileSizeLimit)
-    rlimit saved {};
+    rlimit saved{};
 };
 
 // Sets TZ while it lives (for clock changes and skipped midnights).
 struct ScopedTz {
-    explicit ScopedTz(const char *zone) { qputenv("TZ", zone); }
+    explicit ScopedTz(const char* zone) { qputenv("TZ", zone); }
     ~ScopedTz() { wasSet ? void(qputenv("TZ", saved)) : void(qunsetenv("TZ")); }
     Q_DISABLE_COPY(ScopedTz)
     const QByteArray saved = qgetenv("TZ");
@@ -61,13 +61,12 @@ struct ScopedTz {
 };
 
 // Catches the one answer of an asynchronous call, counting how often it came.
-template <typename T>
-struct Catch {
+template <typename T> struct Catch {
     std::optional<T> value;
     int calls = 0;
-    std::function<void(const T &)> cb()
+    std::function<void(const T&)> cb()
     {
-        return [this](const T &x) {
+        return [this](const T& x) {
             value = x;
             ++calls;
         };
@@ -80,11 +79,11 @@ struct Catch {
             QTest::qWait(5);
         return value.has_value();
     }
-    const T *operator->() const { return &*value; }
+    const T* operator->() const { return &*value; }
 };
 
 // A device answer with a status and, optionally, a body.
-inline NativeHttp::Response answer(int status, const QByteArray &body = {}, const QByteArray &challenge = {})
+inline NativeHttp::Response answer(int status, const QByteArray& body = {}, const QByteArray& challenge = {})
 {
     NativeHttp::Response r;
     r.status = status;
@@ -96,8 +95,8 @@ inline NativeHttp::Response answer(int status, const QByteArray &body = {}, cons
 }
 
 // A scripted answer of a fake device; `edit` sets the rarer fields.
-inline kvrtest::FakeDevice::Reply reply(int status, const QByteArray &body = {},
-                                        const std::function<void(kvrtest::FakeDevice::Reply &)> &edit = {})
+inline kvrtest::FakeDevice::Reply reply(int status, const QByteArray& body = {},
+                                        const std::function<void(kvrtest::FakeDevice::Reply&)>& edit = {})
 {
     kvrtest::FakeDevice::Reply r;
     r.status = status;
@@ -109,8 +108,8 @@ inline kvrtest::FakeDevice::Reply reply(int status, const QByteArray &body = {},
 
 // The text of an uptime file: `count` series of `days` days up to `today`,
 // every day with the same hours.
-inline QByteArray uptimeFileText(int count, int days, const QDate &today,
-                                 const QByteArray &hours = "[60,60,60,60,60,60,60,60,60,60,60,60,"
+inline QByteArray uptimeFileText(int count, int days, const QDate& today,
+                                 const QByteArray& hours = "[60,60,60,60,60,60,60,60,60,60,60,60,"
                                                            "60,60,60,60,60,60,60,60,60,60,60,60]")
 {
     QByteArray text = "{\"series\":{";
@@ -171,9 +170,8 @@ inline QStringList unreadCopies()
 
 // A device record that reaches the fake device on loopback with its login
 // (or with the given password).
-inline Native::Device deviceFor(const kvrtest::FakeDevice &fake,
-                                const QString &brand = QStringLiteral("HIKVISION"),
-                                const QString &password = QString())
+inline Native::Device deviceFor(const kvrtest::FakeDevice& fake, const QString& brand = QStringLiteral("HIKVISION"),
+                                const QString& password = QString())
 {
     Native::Device d;
     d.ip = QStringLiteral("127.0.0.1");

@@ -12,16 +12,21 @@ QByteArray xmlAlert(const QByteArray& type, const QByteArray& state = "active", 
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
            "<EventNotificationAlert version=\"2.0\" xmlns=\"http://www.isapi.org/ver20/XMLSchema\">\r\n"
-           "<ipAddress>10.0.0.9</ipAddress>\r\n<channelID>" + QByteArray::number(channel) + "</channelID>\r\n"
-           "<dateTime>2026-03-02T10:15:00+01:00</dateTime>\r\n<activePostCount>1</activePostCount>\r\n"
-           "<eventType>" + type + "</eventType>\r\n<eventState>" + state + "</eventState>\r\n"
-           "<eventDescription>" + type + " alarm</eventDescription>\r\n" + extra + "</EventNotificationAlert>\r\n";
+           "<ipAddress>10.0.0.9</ipAddress>\r\n<channelID>"
+        + QByteArray::number(channel)
+        + "</channelID>\r\n"
+          "<dateTime>2026-03-02T10:15:00+01:00</dateTime>\r\n<activePostCount>1</activePostCount>\r\n"
+          "<eventType>"
+        + type + "</eventType>\r\n<eventState>" + state
+        + "</eventState>\r\n"
+          "<eventDescription>"
+        + type + " alarm</eventDescription>\r\n" + extra + "</EventNotificationAlert>\r\n";
 }
 
 // One multipart part: delimiter line, headers, body, line break.
 QByteArray part(const QByteArray& boundary, const QByteArray& body,
-                const QByteArray& type = "application/xml; charset=\"UTF-8\"",
-                bool withLength = true, qint64 lengthOverride = -1, const QByteArray& eol = "\r\n")
+                const QByteArray& type = "application/xml; charset=\"UTF-8\"", bool withLength = true,
+                qint64 lengthOverride = -1, const QByteArray& eol = "\r\n")
 {
     QByteArray out = "--" + boundary + "\r\nContent-Type: " + type + eol;
     if (withLength)
@@ -185,7 +190,8 @@ void TestAlertStream::contentLengths()
     Parser p = multipart();
     // Nothing yet: no part's end is known.
     QVERIFY(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + length + "\r\n\r\n" + xmlAlert("VMD")
-                   + "\r\n").isEmpty());
+                   + "\r\n")
+                .isEmpty());
     QCOMPARE(types(p.feed(part("b", xmlAlert("io")) + "--b\r\n")), expected);
     QVERIFY(p.buffered() < 64);
 }
@@ -211,7 +217,8 @@ void TestAlertStream::bodies()
     Alert a;
     QVERIFY(Parser::parseBody(R"({"EventNotificationAlert":{"eventType":"VMD","channelID":3,
         "eventState":"INACTIVE","dateTime":"2026-03-02T10:00:00Z","activePostCount":7,
-        "eventDescription":"Motion alarm"}})", "application/json", &a));
+        "eventDescription":"Motion alarm"}})",
+                              "application/json", &a));
     QCOMPARE(a.type, QStringLiteral("VMD"));
     QCOMPARE(a.channel, 3);
     QVERIFY(!a.active);
@@ -246,13 +253,14 @@ void TestAlertStream::bodies()
     // The first top-level eventType wins; markup inside a text is dropped.
     Alert f;
     QVERIFY(xml("<Extra><Deeper><eventType>deep</eventType></Deeper></Extra><eventType>vmd</eventType>"
-                "<eventType>io</eventType><eventDescription>M<b>ix</b>ed</eventDescription>", &f));
+                "<eventType>io</eventType><eventDescription>M<b>ix</b>ed</eventDescription>",
+                &f));
     QCOMPARE(f.type, QStringLiteral("vmd"));
     QCOMPARE(f.description, QStringLiteral("Med"));
     // Broken XML keeps what was read before the error.
     Alert g;
-    QVERIFY(Parser::parseBody("<EventNotificationAlert><eventType>VMD</eventType><channelID>2</chan",
-                              "application/xml", &g));
+    QVERIFY(Parser::parseBody("<EventNotificationAlert><eventType>VMD</eventType><channelID>2</chan", "application/xml",
+                              &g));
     QCOMPARE(g.type, QStringLiteral("VMD"));
 
     // Device times: ISO 8601 with its zone, else the first 19 characters as local time.
@@ -373,13 +381,27 @@ void TestAlertStream::randomStreamsReadTheSameAtAnySplit()
             const QByteArray word = words[rng.bounded(int(words.size()))];
             const QByteArray doc = xmlAlert(word);
             switch (rng.bounded(7)) {
-            case 0: stream += part("bnd", doc); break;
-            case 1: stream += part("bnd", doc, "application/xml", false, -1, "\n"); break;
-            case 2: stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json"); break;
-            case 3: stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) == 0); continue;
-            case 4: stream += part("bnd", doc, "application/xml", true, 1000000); break; // far too long
-            case 5: stream += "--bnd--\r\nsome text between\r\n"; continue;
-            case 6: stream += part("bnd", "<Other><eventType>x</eventType></Other>"); continue;
+            case 0:
+                stream += part("bnd", doc);
+                break;
+            case 1:
+                stream += part("bnd", doc, "application/xml", false, -1, "\n");
+                break;
+            case 2:
+                stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
+                break;
+            case 3:
+                stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) == 0);
+                continue;
+            case 4:
+                stream += part("bnd", doc, "application/xml", true, 1000000);
+                break; // far too long
+            case 5:
+                stream += "--bnd--\r\nsome text between\r\n";
+                continue;
+            case 6:
+                stream += part("bnd", "<Other><eventType>x</eventType></Other>");
+                continue;
             }
             expected << QString::fromLatin1(word);
         }

@@ -7,8 +7,8 @@
 #include <QEventLoop>
 #include <QPointer>
 #include <QRandomGenerator>
-#include <QTimer>
 #include <QRegularExpression>
+#include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
@@ -43,14 +43,15 @@ struct DayResult {
     int calls = 0;
     bool sorted() const
     {
-        return clips && std::is_sorted(clips->cbegin(), clips->cend(),
-                                       [](const Clip &a, const Clip &b) { return a.start < b.start; });
+        return clips && std::is_sorted(clips->cbegin(), clips->cend(), [](const Clip& a, const Clip& b) {
+                   return a.start < b.start;
+               });
     }
 };
 
 // A fake recorder with recordings, and one day's search against it.
 struct Recorder {
-    explicit Recorder(FakeDevice::Kind kind, const QString &root = {}) : fake(kind)
+    explicit Recorder(FakeDevice::Kind kind, const QString& root = {}) : fake(kind)
     {
         if (!root.isEmpty())
             fake.root = root;
@@ -61,12 +62,12 @@ struct Recorder {
     bool started = false;
 
     // True once the answer came.
-    bool search(DayResult &r, const QString &brand, int channel = 1, bool mainStream = true)
+    bool search(DayResult& r, const QString& brand, int channel = 1, bool mainStream = true)
     {
         QEventLoop loop;
         QTimer::singleShot(20000, &loop, &QEventLoop::quit);
         NativeCalendar::day(deviceFor(fake, brand), channel, mainStream, kDay,
-                            [&r, guard = QPointer<QEventLoop>(&loop)](const QList<Clip> &c, const QString &e) {
+                            [&r, guard = QPointer<QEventLoop>(&loop)](const QList<Clip>& c, const QString& e) {
                                 r.clips = c;
                                 r.error = e;
                                 ++r.calls;
@@ -79,12 +80,12 @@ struct Recorder {
     }
 };
 
-QString tag(const QByteArray &body, const QString &name)
+QString tag(const QByteArray& body, const QString& name)
 {
     return QRegularExpression(QStringLiteral("<%1>([^<]*)</%1>").arg(name)).match(QString::fromUtf8(body)).captured(1);
 }
 
-QStringList finderTrail(const QString &object, int nextPages)
+QStringList finderTrail(const QString& object, int nextPages)
 {
     return QStringList{"create " + object, "findFile " + object} + QStringList(nextPages, "findNextFile " + object)
         + QStringList{"close " + object, "destroy " + object};
@@ -103,7 +104,7 @@ private Q_SLOTS:
         d.ip = QStringLiteral("192.168.1.10");
         d.manufacturer = QStringLiteral("SAMSUNG");
         DayResult r;
-        NativeCalendar::day(d, 1, true, kDay, [&r](const QList<Clip> &c, const QString &e) {
+        NativeCalendar::day(d, 1, true, kDay, [&r](const QList<Clip>& c, const QString& e) {
             r.clips = c;
             r.error = e;
         });
@@ -126,9 +127,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("brand");
         QTest::addColumn<QString>("root");
         QTest::addColumn<QString>("leaf");
-        QTest::newRow("strg") << "HIKVISION" << "/ISAPI" << "responseStatusStrg";
-        QTest::newRow("desc") << "HONEYWELL" << "/ISAPI" << "responseStatusStrDesc";
-        QTest::newRow("own root") << "PRAMA_STQC" << "/pramaAPI" << "responseStatusStrg";
+        QTest::newRow("strg") << "HIKVISION"
+                              << "/ISAPI"
+                              << "responseStatusStrg";
+        QTest::newRow("desc") << "HONEYWELL"
+                              << "/ISAPI"
+                              << "responseStatusStrDesc";
+        QTest::newRow("own root") << "PRAMA_STQC"
+                                  << "/pramaAPI"
+                                  << "responseStatusStrg";
     }
 
     void isapiPagesByEitherLeaf()
@@ -149,7 +156,7 @@ private Q_SLOTS:
         QCOMPARE(r.clips->first().end, QDateTime(kDay, QTime(0, 0, 25)));
         // One search id, positions 0, 100, 200 on the sub stream's track.
         QStringList positions, ids;
-        for (const QByteArray &b : std::as_const(dev.rec.searchBodies)) {
+        for (const QByteArray& b : std::as_const(dev.rec.searchBodies)) {
             positions << tag(b, "searchResultPostion");
             ids << tag(b, "searchID");
             QCOMPARE(tag(b, "trackID"), QStringLiteral("402"));
@@ -192,7 +199,8 @@ private Q_SLOTS:
         Recorder odd(FakeDevice::Kind::Isapi);
         QVERIFY(odd.started);
         odd.rec.clips = dayOf(101);
-        std::sort(odd.rec.clips.begin(), odd.rec.clips.end(), [](const auto &a, const auto &b) { return a.start < b.start; });
+        std::sort(odd.rec.clips.begin(), odd.rec.clips.end(),
+                  [](const auto& a, const auto& b) { return a.start < b.start; });
         odd.rec.clips[10].badEnd = true;
         DayResult bad;
         QVERIFY(odd.search(bad, "HIKVISION"));
@@ -229,7 +237,7 @@ private Q_SLOTS:
         QTRY_COMPARE(dev.rec.finderLog, finderTrail("5001", 2));
         QVERIFY(dev.rec.liveFinders().isEmpty());
         QString findFile;
-        for (const kvrtest::FakeRequest &q : dev.fake.requests())
+        for (const kvrtest::FakeRequest& q : dev.fake.requests())
             if (q.target.contains("action=findFile"))
                 findFile = q.target;
         QVERIFY(findFile.endsWith("&condition.Channel=2&condition.StartTime=2025-03-05%2000%3A00%3A00"
@@ -288,7 +296,7 @@ private Q_SLOTS:
         Native::Device gone = deviceFor(dev.fake, "HIKVISION");
         gone.httpPort = kvrtest::closedPort();
         DayResult e;
-        NativeCalendar::day(gone, 1, true, kDay, [&e](const QList<Clip> &clips, const QString &err) {
+        NativeCalendar::day(gone, 1, true, kDay, [&e](const QList<Clip>& clips, const QString& err) {
             e.clips = clips;
             e.error = err;
         });
@@ -300,7 +308,7 @@ private Q_SLOTS:
     void monthKeepsOnlyDaysOfThatMonth()
     {
         QByteArray body = "<trackDailyDistribution><dayList>";
-        for (const char *day : {"0", "1", "28", "29", "31", "-3", "4000000000"})
+        for (const char* day : {"0", "1", "28", "29", "31", "-3", "4000000000"})
             body += QByteArray("<day><dayOfMonth>") + day + "</dayOfMonth><record>true</record></day>";
         body += "</dayList></trackDailyDistribution>";
         QCOMPARE(NativeCalendar::hikMonthDays(body, 2025, 2), QSet<int>({1, 28}));
@@ -309,10 +317,10 @@ private Q_SLOTS:
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(fake.start());
         fake.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"),
-                    reply(200, body, [](FakeDevice::Reply &r) { r.contentType = "application/xml"; }));
+                    reply(200, body, [](FakeDevice::Reply& r) { r.contentType = "application/xml"; }));
         std::optional<QSet<int>> days;
         NativeCalendar::month(deviceFor(fake, "HIKVISION"), 1, true, 2025, 2,
-                              [&](const QSet<int> &d, const QString &) { days = d; });
+                              [&](const QSet<int>& d, const QString&) { days = d; });
         QTRY_VERIFY_WITH_TIMEOUT(days.has_value(), 10000);
         QCOMPARE(*days, QSet<int>({1, 28}));
     }

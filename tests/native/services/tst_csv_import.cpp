@@ -20,7 +20,7 @@ struct Importer {
         store = std::make_unique<NativeStore>();
     }
 
-    QString write(const QByteArray &bytes)
+    QString write(const QByteArray& bytes)
     {
         const QString path = dir.filePath(QStringLiteral("devices-%1.csv").arg(++files));
         QFile f(path);
@@ -29,21 +29,25 @@ struct Importer {
         return path;
     }
 
-    ImportResult run(const QByteArray &bytes) { return NativeCsv::importFile(*store, write(bytes)); }
+    ImportResult run(const QByteArray& bytes) { return NativeCsv::importFile(*store, write(bytes)); }
 
-    const Device &last() const { return store->devices().constLast(); }
+    const Device& last() const { return store->devices().constLast(); }
 };
 
 // Each imported device on one line: name, address, ports, login, brand,
 // type, channels and site (with its address).
-QStringList summaries(const Importer &im)
+QStringList summaries(const Importer& im)
 {
     QStringList out;
-    for (const Device &d : im.store->devices()) {
-        const Site *site = im.store->site(d.siteId);
+    for (const Device& d : im.store->devices()) {
+        const Site* site = im.store->site(d.siteId);
         out << QStringLiteral("%1 %2 %3/%4/%5 %6:%7 %8 %9 %10 @%11 (%12)")
-                   .arg(d.name, d.ip).arg(d.httpPort).arg(d.rtspPort).arg(d.serverPort)
-                   .arg(d.username, d.password, d.manufacturer, d.type).arg(d.channels)
+                   .arg(d.name, d.ip)
+                   .arg(d.httpPort)
+                   .arg(d.rtspPort)
+                   .arg(d.serverPort)
+                   .arg(d.username, d.password, d.manufacturer, d.type)
+                   .arg(d.channels)
                    .arg(site ? site->name : QString(), site ? site->address : QString());
     }
     return out;
@@ -69,17 +73,20 @@ private Q_SLOTS:
         ImportResult r = im.run(NativeStore::sampleCsv().toUtf8());
         QCOMPARE(r.added, 2);
         QCOMPARE(r.errors, QStringList());
-        QCOMPARE(summaries(im), QStringList({
-            "HQ01 Lobby NVR 192.168.1.50 80/554/8000 admin:lampwick HIKVISION nvr 16 @Head office (4 Canal Street, Riverton)",
-            "WH02 Dock DVR 192.168.2.20 80/554/37777 admin:lampwick DAHUA dvr 8 @Warehouse ()",
-        }));
+        QCOMPARE(summaries(im),
+                 QStringList({
+                     "HQ01 Lobby NVR 192.168.1.50 80/554/8000 admin:lampwick HIKVISION nvr 16 @Head office (4 Canal "
+                     "Street, Riverton)",
+                     "WH02 Dock DVR 192.168.2.20 80/554/37777 admin:lampwick DAHUA dvr 8 @Warehouse ()",
+                 }));
         QCOMPARE(im.store->devices().at(0).cameras.size(), 16);
 
         const NativeStore::ImportResult again = im.store->importCsv(im.write(sample.toUtf8()));
         QCOMPARE(again.added, 0);
         QCOMPARE(again.skipped, 2);
-        QCOMPARE(again.errors, QStringList({"Row 2: 192.168.1.50:80 is already in the list.",
-                                            "Row 3: 192.168.2.20:80 is already in the list."}));
+        QCOMPARE(again.errors,
+                 QStringList({"Row 2: 192.168.1.50:80 is already in the list.",
+                              "Row 3: 192.168.2.20:80 is already in the list."}));
         QCOMPARE(im.store->sites().size(), 2);
     }
 
@@ -89,8 +96,9 @@ private Q_SLOTS:
         crlf.replace("\n", "\r\n");
         Importer a;
         QCOMPARE(a.run("\xEF\xBB\xBF" + crlf).errors, QStringList());
-        QCOMPARE(summaries(a).value(0), QStringLiteral("HQ01 Lobby NVR 192.168.1.50 80/554/8000 admin:lampwick HIKVISION "
-                                                       "nvr 16 @Head office (4 Canal Street, Riverton)"));
+        QCOMPARE(summaries(a).value(0),
+                 QStringLiteral("HQ01 Lobby NVR 192.168.1.50 80/554/8000 admin:lampwick HIKVISION "
+                                "nvr 16 @Head office (4 Canal Street, Riverton)"));
         QCOMPARE(a.store->devices().size(), 2);
         // Lone CR row ends, no final line break.
         Importer b;
@@ -100,15 +108,16 @@ private Q_SLOTS:
 
     void splittingRows()
     {
-        const QList<QStringList> rows = NativeCsv::parseRows(
-            QStringLiteral("a,\"b\nc\",\"say \"\"hi\"\"\"\n\n\n,,\n   \nx\"y\"z,\"\"\nlast"));
-        QCOMPARE(rows, QList<QStringList>({
-                           {"a", "b\nc", "say \"hi\""},
-                           {"", "", ""},
-                           {"   "},
-                           {"xyz", ""},
-                           {"last"},
-                       }));
+        const QList<QStringList> rows =
+            NativeCsv::parseRows(QStringLiteral("a,\"b\nc\",\"say \"\"hi\"\"\"\n\n\n,,\n   \nx\"y\"z,\"\"\nlast"));
+        QCOMPARE(rows,
+                 QList<QStringList>({
+                     {"a", "b\nc", "say \"hi\""},
+                     {"", "", ""},
+                     {"   "},
+                     {"xyz", ""},
+                     {"last"},
+                 }));
         // Letters and digits outside ASCII stay in a header name.
         QCOMPARE(NativeCsv::normalizedHeader(QStringLiteral(" Café-Nº_2 ")), QStringLiteral("cafénº2"));
         QCOMPARE(NativeCsv::parseRows(QString()), QList<QStringList>());
@@ -131,7 +140,7 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("row");
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("value");
-        auto add = [](const char *name, const char *header, const char *row, const char *field, const char *value) {
+        auto add = [](const char* name, const char* header, const char* row, const char* field, const char* value) {
             QTest::newRow(name) << QByteArray(header) << QByteArray(row) << QString(field) << QString(value);
         };
         add("IP Address", "IP Address", "10.0.0.9", "ip", "10.0.0.9");
@@ -171,7 +180,7 @@ private Q_SLOTS:
         const ImportResult r = im.run(header + "\n" + row + "\n");
         QCOMPARE(r.errors, QStringList());
         QCOMPARE(r.added, 1);
-        const Device &d = im.last();
+        const Device& d = im.last();
         const QHash<QString, QString> got = {
             {"ip", d.ip},
             {"site", im.store->siteName(d.siteId)},
@@ -200,7 +209,7 @@ private Q_SLOTS:
             {"Site Name;IP Address\nDepot;10.0.0.1\n", "The first row needs an ip column."},
             {"site,name\nDepot,Gate\n", "The first row needs an ip column."},
         };
-        for (const auto &[bytes, error] : cases) {
+        for (const auto& [bytes, error] : cases) {
             const ImportResult r = im.run(bytes);
             QCOMPARE(r.errors, QStringList{error});
             QCOMPARE(r.added + r.skipped, 0);
@@ -212,55 +221,59 @@ private Q_SLOTS:
 
         // A file far larger than any device list is refused whole.
         QFile f(im.dir.filePath("big.csv"));
-        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("ip\n10.0.0.1\n") > 0 && f.resize(NativeCsv::kMaxFileBytes + 1));
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("ip\n10.0.0.1\n") > 0
+                && f.resize(NativeCsv::kMaxFileBytes + 1));
         f.close();
-        QCOMPARE(NativeCsv::importFile(*im.store, f.fileName()).errors, QStringList({"The file is too large to import."}));
+        QCOMPARE(NativeCsv::importFile(*im.store, f.fileName()).errors,
+                 QStringList({"The file is too large to import."}));
         QCOMPARE(im.store->devices().size(), 0);
     }
 
     void rowChecks()
     {
         Importer im;
-        const ImportResult r = im.run(
-            "site,ip,http port,rtsp port,server port,manufacturer,type,channels,code,name,password\n"
-            "Depot,10.0.0.1,0,70000,http,hikvision,IPCAMERA,,,,  secret  \n"           // 2
-            "depot,10.0.0.2,8080,,,,camera,,,,\n"                                       // 3
-            "DEPOT,10.0.0.1,80,,,,,,,,\n"                                               // 4 duplicate of row 2
-            "Yard,10.0.0.1,8081,,,acme,,,,,\n"                                          // 5 unknown brand
-            "Yard,10.0.0.3,,,,,,0,S7,Network Video Recorder,\n"                         // 6
-            "Yard,10.0.0.4,,,,,dvr,500,S8,DVR 1,\n"                                     // 7
-            ",10.0.0.5,,,,,panel,eight,S9,,\n"                                          // 8
-            ",10.0.0.6,,,,,,99999999999999999999,,Network Video Recorder,\n"            // 9
-            ",10.0.0.7,,,,,,-4,,,\n"                                                    // 10
-            "Lane,10.0.0.8/admin,,,,,,,,,\n"                                            // 11 path in address
-            "Lane,user@10.0.0.9,,,,,,,,,\n"                                             // 12
-            "Lane,cam.example:81,,,,,,,,,\n"                                            // 13
-            "Lane,  ,,,,,,,,,\n"                                                        // 14
-            "Lane,gate-nvr.local,,,,,,,,,\n");                                          // 15
-        QCOMPARE(r.errors, QStringList({
-                               "Row 4: 10.0.0.1:80 is already in the list.",
-                               "Row 5: unknown manufacturer ACME.",
-                               "Row 11: Enter only the IP address or host name, without a path.",
-                               "Row 12: Enter the address without a user name; the login has its own fields.",
-                               "Row 13: Enter the address without a port; the ports have their own fields.",
-                               "Row 14: no IP address.",
-                           }));
+        const ImportResult r =
+            im.run("site,ip,http port,rtsp port,server port,manufacturer,type,channels,code,name,password\n"
+                   "Depot,10.0.0.1,0,70000,http,hikvision,IPCAMERA,,,,  secret  \n" // 2
+                   "depot,10.0.0.2,8080,,,,camera,,,,\n"                            // 3
+                   "DEPOT,10.0.0.1,80,,,,,,,,\n"                                    // 4 duplicate of row 2
+                   "Yard,10.0.0.1,8081,,,acme,,,,,\n"                               // 5 unknown brand
+                   "Yard,10.0.0.3,,,,,,0,S7,Network Video Recorder,\n"              // 6
+                   "Yard,10.0.0.4,,,,,dvr,500,S8,DVR 1,\n"                          // 7
+                   ",10.0.0.5,,,,,panel,eight,S9,,\n"                               // 8
+                   ",10.0.0.6,,,,,,99999999999999999999,,Network Video Recorder,\n" // 9
+                   ",10.0.0.7,,,,,,-4,,,\n"                                         // 10
+                   "Lane,10.0.0.8/admin,,,,,,,,,\n"                                 // 11 path in address
+                   "Lane,user@10.0.0.9,,,,,,,,,\n"                                  // 12
+                   "Lane,cam.example:81,,,,,,,,,\n"                                 // 13
+                   "Lane,  ,,,,,,,,,\n"                                             // 14
+                   "Lane,gate-nvr.local,,,,,,,,,\n");                               // 15
+        QCOMPARE(r.errors,
+                 QStringList({
+                     "Row 4: 10.0.0.1:80 is already in the list.",
+                     "Row 5: unknown manufacturer ACME.",
+                     "Row 11: Enter only the IP address or host name, without a path.",
+                     "Row 12: Enter the address without a user name; the login has its own fields.",
+                     "Row 13: Enter the address without a port; the ports have their own fields.",
+                     "Row 14: no IP address.",
+                 }));
         QCOMPARE(r.skipped, 6);
         // Bad ports keep their defaults; the brand is upper-cased and the
         // type lower-cased; an IP camera without a channel count has one; an
         // unknown type stays an NVR with four channels, silently; channels
         // are held to 1..256; site names match ignoring case, and a site is
         // made only for a row that is added.
-        QCOMPARE(summaries(im), QStringList({
-            "10.0.0.1 10.0.0.1 80/554/8000 :secret HIKVISION ipcamera 1 @Depot ()",
-            "10.0.0.2 10.0.0.2 8080/554/8000 : HIKVISION nvr 4 @Depot ()",
-            "S7 NVR 10.0.0.3 80/554/8000 : HIKVISION nvr 1 @Yard ()",
-            "S8 DVR 10.0.0.4 80/554/8000 : HIKVISION dvr 256 @Yard ()",
-            "S9 PANEL 10.0.0.5 80/554/8000 : HIKVISION panel 4 @ ()",
-            "Network Video Recorder 10.0.0.6 80/554/8000 : HIKVISION nvr 256 @ ()",
-            "10.0.0.7 10.0.0.7 80/554/8000 : HIKVISION nvr 1 @ ()",
-            "gate-nvr.local gate-nvr.local 80/554/8000 : HIKVISION nvr 4 @Lane ()",
-        }));
+        QCOMPARE(summaries(im),
+                 QStringList({
+                     "10.0.0.1 10.0.0.1 80/554/8000 :secret HIKVISION ipcamera 1 @Depot ()",
+                     "10.0.0.2 10.0.0.2 8080/554/8000 : HIKVISION nvr 4 @Depot ()",
+                     "S7 NVR 10.0.0.3 80/554/8000 : HIKVISION nvr 1 @Yard ()",
+                     "S8 DVR 10.0.0.4 80/554/8000 : HIKVISION dvr 256 @Yard ()",
+                     "S9 PANEL 10.0.0.5 80/554/8000 : HIKVISION panel 4 @ ()",
+                     "Network Video Recorder 10.0.0.6 80/554/8000 : HIKVISION nvr 256 @ ()",
+                     "10.0.0.7 10.0.0.7 80/554/8000 : HIKVISION nvr 1 @ ()",
+                     "gate-nvr.local gate-nvr.local 80/554/8000 : HIKVISION nvr 4 @Lane ()",
+                 }));
         QCOMPARE(im.store->sites().size(), 3);
 
         // With a code and a camera: "camera" is the type label.

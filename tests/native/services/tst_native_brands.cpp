@@ -8,7 +8,7 @@ using namespace NativeBrand;
 
 namespace {
 
-Native::Device dev(const QString &brand, const QString &type = QStringLiteral("nvr"))
+Native::Device dev(const QString& brand, const QString& type = QStringLiteral("nvr"))
 {
     Native::Device d;
     d.ip = QStringLiteral("192.168.1.64");
@@ -37,9 +37,11 @@ private Q_SLOTS:
         QVERIFY(usesOnvif(dev("BOSCH")) && !usesOnvif(dev("QTVUE")) && !usesOnvif(dev("CPPLUS", "nvr")));
         QCOMPARE(snapshotPath(dev("PRAMA_STQC"), 12), QStringLiteral("/pramaAPI/Streaming/channels/1201/picture"));
         QCOMPARE(snapshotPath(dev("IMOU"), 3), QStringLiteral("/cgi-bin/snapshot.cgi?channel=3"));
-        QCOMPARE(snapshotPath(dev("ADVIDIA"), 2), QStringLiteral("/LAPI/V1.0/Channels/2/Media/Video/Streams/ID/Snapshot"));
+        QCOMPARE(snapshotPath(dev("ADVIDIA"), 2),
+                 QStringLiteral("/LAPI/V1.0/Channels/2/Media/Video/Streams/ID/Snapshot"));
         QVERIFY(snapshotPath(dev("CPPLUS", "ipcamera"), 1).isEmpty());
-        QCOMPARE(keyFramePath(dev("PRAMA_STQC"), 2, false), QStringLiteral("/pramaAPI/Streaming/channels/202/requestKeyFrame"));
+        QCOMPARE(keyFramePath(dev("PRAMA_STQC"), 2, false),
+                 QStringLiteral("/pramaAPI/Streaming/channels/202/requestKeyFrame"));
         QVERIFY(keyFramePath(dev("DAHUA"), 1, true).isEmpty());
     }
 
@@ -52,21 +54,43 @@ private Q_SLOTS:
         QTest::addColumn<QString>("main");
         QTest::addColumn<QString>("sub");
         const QString p = kPrefix;
-        QTest::newRow("hik") << "HIKVISION" << "nvr" << 3 << p + "/Streaming/Channels/301" << p + "/Streaming/Channels/302";
-        QTest::newRow("prama-stqc") << "PRAMA_STQC" << "nvr" << 1 << p + "/Streaming/Channels/101" << p + "/Streaming/Channels/102";
-        QTest::newRow("unknown") << "acme" << "nvr" << 2 << p + "/Streaming/Channels/201" << p + "/Streaming/Channels/202";
-        QTest::newRow("dahua") << "DAHUA" << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0" << p + "/cam/realmonitor?channel=3&subtype=1";
-        QTest::newRow("dahua-cam") << "DAHUA" << "ipcamera" << 1 << p + "/cam/realmonitor?channel=1&subtype=0" << p + "/cam/realmonitor?channel=1&subtype=1";
-        QTest::newRow("cpplus-nvr") << "CPPLUS" << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0" << p + "/cam/realmonitor?channel=3&subtype=1";
-        QTest::newRow("cpplus-cam") << "CPPLUS" << "ipcamera" << 3 << p + "/video/live?channel=3&subtype=0&unicast=true&proto=Onvif" << p + "/video/live?channel=3&subtype=1&unicast=true&proto=Onvif";
-        QTest::newRow("honeywell") << "HONEYWELL" << "nvr" << 4 << p + "/4/0" << p + "/4/1";
-        QTest::newRow("samsung") << "SAMSUNG" << "nvr" << 1 << p + "/LiveChannel/0/media.smp/profile=1" << p + "/LiveChannel/0/media.smp/profile=2";
-        QTest::newRow("uniview") << "UNIVIEW" << "nvr" << 5 << p + "/unicast/c5/s0/live" << p + "/unicast/c5/s1/live";
-        QTest::newRow("qtvue") << "QTVUE" << "dvr" << 2 << p + "/?chID=2&streamType=main&linkType=tcp" << p + "/?chID=2&streamType=sub&linkType=tcp";
-        QTest::newRow("imou") << "IMOU" << "ipcamera" << 4 << p + "/cam/realmonitor?channel=1&subtype=0" << p + "/cam/realmonitor?channel=1&subtype=1";
+        QTest::newRow("hik") << "HIKVISION"
+                             << "nvr" << 3 << p + "/Streaming/Channels/301" << p + "/Streaming/Channels/302";
+        QTest::newRow("prama-stqc") << "PRAMA_STQC"
+                                    << "nvr" << 1 << p + "/Streaming/Channels/101" << p + "/Streaming/Channels/102";
+        QTest::newRow("unknown") << "acme"
+                                 << "nvr" << 2 << p + "/Streaming/Channels/201" << p + "/Streaming/Channels/202";
+        QTest::newRow("dahua") << "DAHUA"
+                               << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0"
+                               << p + "/cam/realmonitor?channel=3&subtype=1";
+        QTest::newRow("dahua-cam") << "DAHUA"
+                                   << "ipcamera" << 1 << p + "/cam/realmonitor?channel=1&subtype=0"
+                                   << p + "/cam/realmonitor?channel=1&subtype=1";
+        QTest::newRow("cpplus-nvr") << "CPPLUS"
+                                    << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0"
+                                    << p + "/cam/realmonitor?channel=3&subtype=1";
+        QTest::newRow("cpplus-cam") << "CPPLUS"
+                                    << "ipcamera" << 3 << p + "/video/live?channel=3&subtype=0&unicast=true&proto=Onvif"
+                                    << p + "/video/live?channel=3&subtype=1&unicast=true&proto=Onvif";
+        QTest::newRow("honeywell") << "HONEYWELL"
+                                   << "nvr" << 4 << p + "/4/0" << p + "/4/1";
+        QTest::newRow("samsung") << "SAMSUNG"
+                                 << "nvr" << 1 << p + "/LiveChannel/0/media.smp/profile=1"
+                                 << p + "/LiveChannel/0/media.smp/profile=2";
+        QTest::newRow("uniview") << "UNIVIEW"
+                                 << "nvr" << 5 << p + "/unicast/c5/s0/live" << p + "/unicast/c5/s1/live";
+        QTest::newRow("qtvue") << "QTVUE"
+                               << "dvr" << 2 << p + "/?chID=2&streamType=main&linkType=tcp"
+                               << p + "/?chID=2&streamType=sub&linkType=tcp";
+        QTest::newRow("imou") << "IMOU"
+                              << "ipcamera" << 4 << p + "/cam/realmonitor?channel=1&subtype=0"
+                              << p + "/cam/realmonitor?channel=1&subtype=1";
         const QString tunnel = QStringLiteral("rtsp://admin:pw@192.168.1.64:80");
-        QTest::newRow("bosch") << "BOSCH" << "ipcamera" << 7 << tunnel + "/rtsp_tunnel?p=1&h26x=4&vcd=2" << tunnel + "/rtsp_tunnel?p=2&h26x=4&vcd=2";
-        QTest::newRow("onvif") << "ONVIF" << "ipcamera" << 1 << QString() << QString();
+        QTest::newRow("bosch") << "BOSCH"
+                               << "ipcamera" << 7 << tunnel + "/rtsp_tunnel?p=1&h26x=4&vcd=2"
+                               << tunnel + "/rtsp_tunnel?p=2&h26x=4&vcd=2";
+        QTest::newRow("onvif") << "ONVIF"
+                               << "ipcamera" << 1 << QString() << QString();
     }
     void liveAddresses()
     {
@@ -86,18 +110,42 @@ private Q_SLOTS:
         QTest::addColumn<bool>("main");
         QTest::addColumn<QString>("url");
         const QString p = kPrefix;
-        QTest::newRow("hik") << "HIKVISION" << "nvr" << true << p + "/ISAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z";
-        QTest::newRow("hik-sub") << "PRAMA" << "nvr" << false << p + "/ISAPI/streaming/tracks/202?starttime=20250301T081500Z&endtime=20250301T093000Z";
-        QTest::newRow("prama-stqc") << "PRAMA_STQC" << "nvr" << true << p + "/pramaAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z";
-        QTest::newRow("dahua") << "DAHUA" << "nvr" << false << p + "/cam/playback?channel=2&subtype=1&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00";
-        QTest::newRow("imou") << "IMOU" << "ipcamera" << true << p + "/cam/playback?channel=2&subtype=0&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00";
-        QTest::newRow("samsung") << "SAMSUNG" << "nvr" << false << p + "/PlaybackChannel/1/media.smp/start=20250301T081500&end=20250301T093000";
-        QTest::newRow("qtvue") << "QTVUE" << "dvr" << true << p + "/?chID=2&date=2025-03-01&time=08:15:00&timelen=4500&streamType=main&linkType=tcp";
-        QTest::newRow("honeywell") << "HONEYWELL" << "nvr" << true << QString();
-        QTest::newRow("uniview") << "UNIVIEW" << "nvr" << true << QString();
-        QTest::newRow("advidia") << "ADVIDIA" << "nvr" << true << QString();
-        QTest::newRow("onvif") << "ONVIF" << "ipcamera" << true << QString();
-        QTest::newRow("cpplus-cam") << "CPPLUS" << "ipcamera" << true << QString();
+        QTest::newRow("hik") << "HIKVISION"
+                             << "nvr" << true
+                             << p + "/ISAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z";
+        QTest::newRow("hik-sub") << "PRAMA"
+                                 << "nvr" << false
+                                 << p
+                + "/ISAPI/streaming/tracks/202?starttime=20250301T081500Z&endtime=20250301T093000Z";
+        QTest::newRow("prama-stqc") << "PRAMA_STQC"
+                                    << "nvr" << true
+                                    << p
+                + "/pramaAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z";
+        QTest::newRow("dahua") << "DAHUA"
+                               << "nvr" << false
+                               << p
+                + "/cam/playback?channel=2&subtype=1&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00";
+        QTest::newRow("imou") << "IMOU"
+                              << "ipcamera" << true
+                              << p
+                + "/cam/playback?channel=2&subtype=0&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00";
+        QTest::newRow("samsung") << "SAMSUNG"
+                                 << "nvr" << false
+                                 << p + "/PlaybackChannel/1/media.smp/start=20250301T081500&end=20250301T093000";
+        QTest::newRow("qtvue") << "QTVUE"
+                               << "dvr" << true
+                               << p
+                + "/?chID=2&date=2025-03-01&time=08:15:00&timelen=4500&streamType=main&linkType=tcp";
+        QTest::newRow("honeywell") << "HONEYWELL"
+                                   << "nvr" << true << QString();
+        QTest::newRow("uniview") << "UNIVIEW"
+                                 << "nvr" << true << QString();
+        QTest::newRow("advidia") << "ADVIDIA"
+                                 << "nvr" << true << QString();
+        QTest::newRow("onvif") << "ONVIF"
+                               << "ipcamera" << true << QString();
+        QTest::newRow("cpplus-cam") << "CPPLUS"
+                                    << "ipcamera" << true << QString();
     }
     void playbackAddresses()
     {
@@ -125,8 +173,9 @@ private Q_SLOTS:
 
         QVERIFY(playbackUnsupportedReason(dev("HONEYWELL")).contains(QStringLiteral("clock=")));
         QVERIFY(playbackUnsupportedReason(dev("UNIVIEW")).contains(QStringLiteral("No playback address")));
-        const QStringList withCalendar = {"HIKVISION", "PRAMA", "PRAMA_STQC", "HONEYWELL", "DAHUA", "CPPLUS", "CPPLUS_STQC"};
-        for (const QString &b : manufacturers())
+        const QStringList withCalendar = {"HIKVISION", "PRAMA",  "PRAMA_STQC", "HONEYWELL",
+                                          "DAHUA",     "CPPLUS", "CPPLUS_STQC"};
+        for (const QString& b : manufacturers())
             QCOMPARE(calendarSupported(dev(b)), withCalendar.contains(b));
         QVERIFY(!calendarSupported(dev("hikvision")));
     }
@@ -144,7 +193,8 @@ private Q_SLOTS:
         for (const QString host : {"10.0.0.5/x", "evil.example@10.0.0.5", "10.0.0.5:554", "a b", "h#x"}) {
             d.ip = host;
             QVERIFY2(liveUrl(d, 1, true).isEmpty(), qPrintable(host));
-            QVERIFY2(playbackUrl(d, 1, true, QDateTime::currentDateTime(), QDateTime::currentDateTime()).isEmpty(), qPrintable(host));
+            QVERIFY2(playbackUrl(d, 1, true, QDateTime::currentDateTime(), QDateTime::currentDateTime()).isEmpty(),
+                     qPrintable(host));
         }
         d = dev("HIKVISION");
         d.rtspPort = 70000;
@@ -155,13 +205,20 @@ private Q_SLOTS:
     {
         for (const QString ok : {"192.168.1.64", "10.0.0.1", "nvr-1.site.example", "localhost", "nvr.example."})
             QVERIFY2(NativeAddress::isValid(ok), qPrintable(ok));
-        const QList<QPair<QString, QString>> bad = {
-            {"", "Enter"}, {"10.0.0.5/path", "path"}, {"user@10.0.0.5", "user name"},
-            {"10.0.0.5:8000", "port"}, {"10.0.0 .5", "spaces"}, {"host#frag", "path"},
-            {"300.1.1.1", "IPv4"}, {"10.1.7", "IPv4"}, {"0x0a.0x01", "IPv4"},
-            {"192.168.001.010", "leading zeros"}, {"-bad.example", "host name"},
-            {"[::1]", "port"}, {"a..b", "host name"}};
-        for (const auto &[host, word] : bad) {
+        const QList<QPair<QString, QString>> bad = {{"", "Enter"},
+                                                    {"10.0.0.5/path", "path"},
+                                                    {"user@10.0.0.5", "user name"},
+                                                    {"10.0.0.5:8000", "port"},
+                                                    {"10.0.0 .5", "spaces"},
+                                                    {"host#frag", "path"},
+                                                    {"300.1.1.1", "IPv4"},
+                                                    {"10.1.7", "IPv4"},
+                                                    {"0x0a.0x01", "IPv4"},
+                                                    {"192.168.001.010", "leading zeros"},
+                                                    {"-bad.example", "host name"},
+                                                    {"[::1]", "port"},
+                                                    {"a..b", "host name"}};
+        for (const auto& [host, word] : bad) {
             const QString why = NativeAddress::problem(host);
             QVERIFY2(why.contains(word), qPrintable(host + " -> " + why));
         }
@@ -170,8 +227,10 @@ private Q_SLOTS:
     // The same words mean different things live and in playback.
     void streamErrors()
     {
-        QVERIFY(explainStreamError("Server returned 404 Not Found", false).contains(QStringLiteral("no stream at this address")));
-        QVERIFY(explainStreamError("Server returned 404 Not Found", true).startsWith(QStringLiteral("Nothing is recorded")));
+        QVERIFY(explainStreamError("Server returned 404 Not Found", false)
+                    .contains(QStringLiteral("no stream at this address")));
+        QVERIFY(explainStreamError("Server returned 404 Not Found", true)
+                    .startsWith(QStringLiteral("Nothing is recorded")));
         QVERIFY(explainStreamError("453 Not Enough Bandwidth", true).contains(QStringLiteral("playback bandwidth")));
         QVERIFY(explainStreamError("Connection Refused", false).contains(QStringLiteral("RTSP port is closed")));
         QCOMPARE(explainStreamError("Weird Thing", true), QStringLiteral("Weird Thing"));

@@ -20,14 +20,13 @@ struct ScriptedProbe {
         int windowDays;
         NativeController::Done done;
     };
-    QList<Call> calls;     // every call, in order
-    QList<int> pending;    // indexes of unanswered calls
+    QList<Call> calls;  // every call, in order
+    QList<int> pending; // indexes of unanswered calls
     int peak = 0;
 
     NativeController::ProbeFn fn()
     {
-        return [this](const Device& d, NativeController::Kind kind, int window,
-                      NativeController::Done done) {
+        return [this](const Device& d, NativeController::Kind kind, int window, NativeController::Done done) {
             calls.append({d, kind, window, std::move(done)});
             pending.append(int(calls.size()) - 1);
             peak = std::max(peak, int(pending.size()));
@@ -55,8 +54,7 @@ struct ScriptedProbe {
     }
     int callsFor(const QString& id) const
     {
-        return int(std::count_if(calls.begin(), calls.end(),
-                                 [&](const Call& c) { return c.device.id == id; }));
+        return int(std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.device.id == id; }));
     }
 };
 
@@ -114,9 +112,9 @@ private Q_SLOTS:
 
         // The first answer is stored before the notices and frees a slot for
         // the fifth device.
-        connect(&c, &NativeController::finished, this, [&] {
-            QCOMPARE(store.device(ids[0])->health.device, int(Passed));
-        }, Qt::SingleShotConnection);
+        connect(
+            &c, &NativeController::finished, this, [&] { QCOMPARE(store.device(ids[0])->health.device, int(Passed)); },
+            Qt::SingleShotConnection);
         probe.answer(upResult(), ids[0]);
         QCOMPARE(probe.calls.size(), 5);
         QCOMPARE(probe.calls[4].device.id, ids[4]);
@@ -127,7 +125,7 @@ private Q_SLOTS:
         probe.answerAll(upResult());
         QCOMPARE(probe.peak, 4);
         QCOMPARE(finished.size(), 10);
-        QCOMPARE(busy.size(), 10);  // one "idle" per device
+        QCOMPARE(busy.size(), 10); // one "idle" per device
         for (const QString& id : ids) {
             QCOMPARE(probe.callsFor(id), 1);
             QVERIFY(!c.isBusy(id));
@@ -207,7 +205,7 @@ private Q_SLOTS:
         QSignalSpy finished(&c, &NativeController::finished);
 
         c.run(id, NativeController::Diagnose);
-        probe.calls[0].device.password = "wrong";  // what the probe saw
+        probe.calls[0].device.password = "wrong"; // what the probe saw
         // The user corrects the password while the probe runs.
         Device edit = *store.device(id);
         edit.password = "corrected";
@@ -215,7 +213,7 @@ private Q_SLOTS:
 
         probe.answer(refusedResult(), id);
         QVERIFY(!c.isRefused(id));
-        QCOMPARE(store.device(id)->health.device, 0);  // untouched fresh block
+        QCOMPARE(store.device(id)->health.device, 0); // untouched fresh block
         QCOMPARE(finished.size(), 0);
         // The check is made again with the new settings, the device busy
         // throughout.
@@ -244,11 +242,10 @@ private Q_SLOTS:
         int peak = 0;
         int calls = 0;
         NativeController* self = nullptr;
-        NativeController c(&store, [&](const Device&, NativeController::Kind, int,
-                                        NativeController::Done done) {
+        NativeController c(&store, [&](const Device&, NativeController::Kind, int, NativeController::Done done) {
             ++calls;
             peak = std::max(peak, self->runningCount());
-            done(offlineResult());  // before the call returns
+            done(offlineResult()); // before the call returns
         });
         self = &c;
         QSignalSpy finished(&c, &NativeController::finished);
@@ -275,7 +272,7 @@ private Q_SLOTS:
         QVERIFY(c.isPollTimerActive());
         QCOMPARE(c.pollIntervalMs(), 5 * 60000);
         QCOMPARE(delays, QList<std::chrono::milliseconds>{1500ms});
-        QVERIFY(probe.calls.isEmpty());  // nothing before the delay
+        QVERIFY(probe.calls.isEmpty()); // nothing before the delay
         due.takeFirst()();
         QCOMPARE(probe.calls.size(), 2);
         probe.answerAll(upResult());

@@ -13,10 +13,16 @@ using NativeProbe::Outcome;
 
 namespace {
 
-Response ok(const QByteArray &body) { return nativetest::answer(200, body); }
-Response failed(int status = 404) { return nativetest::answer(status); }
+Response ok(const QByteArray& body)
+{
+    return nativetest::answer(200, body);
+}
+Response failed(int status = 404)
+{
+    return nativetest::answer(status);
+}
 
-Native::Device recorder(const QString &brand, const QString &type = QStringLiteral("nvr"))
+Native::Device recorder(const QString& brand, const QString& type = QStringLiteral("nvr"))
 {
     Native::Device d;
     d.ip = QStringLiteral("192.168.1.10");
@@ -26,7 +32,7 @@ Native::Device recorder(const QString &brand, const QString &type = QStringLiter
     return d;
 }
 
-Native::Device deviceFor(const FakeDevice &fake, const QString &brand, const QString &type = QStringLiteral("nvr"))
+Native::Device deviceFor(const FakeDevice& fake, const QString& brand, const QString& type = QStringLiteral("nvr"))
 {
     Native::Device d = nativetest::deviceFor(fake, brand);
     d.type = type;
@@ -34,16 +40,19 @@ Native::Device deviceFor(const FakeDevice &fake, const QString &brand, const QSt
     return d;
 }
 
-QList<Response> hikAnswers(const QByteArray &storage, const QByteArray &status = {}, const QByteArray &names = {})
+QList<Response> hikAnswers(const QByteArray& storage, const QByteArray& status = {}, const QByteArray& names = {})
 {
     return {ok("<Time><localTime>2025-03-01T08:15:30+05:30</localTime></Time>"), ok(storage),
             status.isEmpty() ? failed() : ok(status), names.isEmpty() ? failed() : ok(names), failed()};
 }
 
-QList<Response> dahuaAnswers(const QByteArray &storage, const QByteArray &titles = {}, const QByteArray &states = {})
+QList<Response> dahuaAnswers(const QByteArray& storage, const QByteArray& titles = {}, const QByteArray& states = {})
 {
-    return {ok("version=2.800.0000.5.R,build:2021-03-24\r\n"), ok("name=Yard NVR\r\n"),
-            ok("result=2025-03-01 08:15:30\r\n"), ok(storage), titles.isEmpty() ? failed() : ok(titles),
+    return {ok("version=2.800.0000.5.R,build:2021-03-24\r\n"),
+            ok("name=Yard NVR\r\n"),
+            ok("result=2025-03-01 08:15:30\r\n"),
+            ok(storage),
+            titles.isEmpty() ? failed() : ok(titles),
             states.isEmpty() ? failed() : ok(states)};
 }
 
@@ -53,10 +62,10 @@ struct MonthResult {
 };
 
 // One month's recorded days from the device, waited for.
-MonthResult month(const Native::Device &d, int channel, bool main, int year, int month)
+MonthResult month(const Native::Device& d, int channel, bool main, int year, int month)
 {
     MonthResult r;
-    NativeCalendar::month(d, channel, main, year, month, [&r](const QSet<int> &days, const QString &e) {
+    NativeCalendar::month(d, channel, main, year, month, [&r](const QSet<int>& days, const QString& e) {
         r.days = days;
         r.error = e;
     });
@@ -67,7 +76,7 @@ MonthResult month(const Native::Device &d, int channel, bool main, int year, int
     return r;
 }
 
-Outcome fetch(const Native::Device &d, int windowDays)
+Outcome fetch(const Native::Device& d, int windowDays)
 {
     nativetest::Catch<Outcome> c;
     NativeProbe::fetch(d, windowDays, c.cb());
@@ -88,23 +97,49 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("storage");
         QTest::addColumn<QString>("hdd");
         const QString ok = QStringLiteral("OK"), fault = QStringLiteral("Fault");
-        QTest::newRow("isapi ok") << "HIKVISION" << "nvr" << QByteArray("<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>") << ok;
-        QTest::newRow("isapi bad") << "HIKVISION" << "nvr" << QByteArray("<storage><hdd><status>unformatted</status></hdd></storage>") << fault;
-        QTest::newRow("isapi no status") << "HIKVISION" << "nvr" << QByteArray("<storage><hdd><id>1</id></hdd></storage>") << fault;
-        QTest::newRow("isapi no disk") << "HIKVISION" << "nvr" << QByteArray("<storage><hddList/></storage>") << fault;
-        QTest::newRow("isapi camera") << "HIKVISION" << "ipcamera" << QByteArray("<storage><hddList/></storage>") << QString();
-        QTest::newRow("isapi prefixed") << "HIKVISION" << "nvr" << QByteArray("<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>") << ok;
-        QTest::newRow("dahua ok") << "DAHUA" << "nvr" << QByteArray("list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n") << ok;
-        QTest::newRow("dahua state") << "DAHUA" << "nvr" << QByteArray("list.info[0].Detail[0].State=Error\r\n") << fault;
-        QTest::newRow("dahua error") << "DAHUA" << "nvr" << QByteArray("list.info[0].Detail[0].IsError=TRUE\r\n") << fault;
-        QTest::newRow("dahua no disk") << "DAHUA" << "dvr" << QByteArray("other=1\r\n") << fault;
-        QTest::newRow("dahua camera") << "DAHUA" << "ipcamera" << QByteArray("other=1\r\n") << QString();
+        QTest::newRow("isapi ok") << "HIKVISION"
+                                  << "nvr"
+                                  << QByteArray("<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping "
+                                                "</status></hdd></hddList></storage>")
+                                  << ok;
+        QTest::newRow("isapi bad") << "HIKVISION"
+                                   << "nvr" << QByteArray("<storage><hdd><status>unformatted</status></hdd></storage>")
+                                   << fault;
+        QTest::newRow("isapi no status") << "HIKVISION"
+                                         << "nvr" << QByteArray("<storage><hdd><id>1</id></hdd></storage>") << fault;
+        QTest::newRow("isapi no disk") << "HIKVISION"
+                                       << "nvr" << QByteArray("<storage><hddList/></storage>") << fault;
+        QTest::newRow("isapi camera") << "HIKVISION"
+                                      << "ipcamera" << QByteArray("<storage><hddList/></storage>") << QString();
+        QTest::newRow("isapi prefixed")
+            << "HIKVISION"
+            << "nvr" << QByteArray("<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>")
+            << ok;
+        QTest::newRow("dahua ok")
+            << "DAHUA"
+            << "nvr" << QByteArray("list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n")
+            << ok;
+        QTest::newRow("dahua state") << "DAHUA"
+                                     << "nvr" << QByteArray("list.info[0].Detail[0].State=Error\r\n") << fault;
+        QTest::newRow("dahua error") << "DAHUA"
+                                     << "nvr" << QByteArray("list.info[0].Detail[0].IsError=TRUE\r\n") << fault;
+        QTest::newRow("dahua no disk") << "DAHUA"
+                                       << "dvr" << QByteArray("other=1\r\n") << fault;
+        QTest::newRow("dahua camera") << "DAHUA"
+                                      << "ipcamera" << QByteArray("other=1\r\n") << QString();
         // The state on the disk itself, as recorders in the field report it.
-        QTest::newRow("dahua info state") << "DAHUA" << "nvr" << QByteArray("list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n") << fault;
-        QTest::newRow("dahua lower case") << "DAHUA" << "nvr" << QByteArray("list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n") << ok;
+        QTest::newRow("dahua info state")
+            << "DAHUA"
+            << "nvr" << QByteArray("list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n") << fault;
+        QTest::newRow("dahua lower case")
+            << "DAHUA"
+            << "nvr" << QByteArray("list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n") << ok;
         // An "Error" body in a 200 is no answer, not a recorder without disks.
-        QTest::newRow("dahua error body") << "DAHUA" << "nvr" << QByteArray("Error\r\nBad Request!\r\n") << QString();
-        QTest::newRow("dahua error count") << "DAHUA" << "nvr" << QByteArray("ErrorCount=0\r\nlist.info[0].State=Success\r\n") << ok;
+        QTest::newRow("dahua error body") << "DAHUA"
+                                          << "nvr" << QByteArray("Error\r\nBad Request!\r\n") << QString();
+        QTest::newRow("dahua error count")
+            << "DAHUA"
+            << "nvr" << QByteArray("ErrorCount=0\r\nlist.info[0].State=Success\r\n") << ok;
     }
     void diskVerdicts()
     {
@@ -148,18 +183,19 @@ private Q_SLOTS:
     {
         Native::Health h;
         NativeDetails::ChannelMap c;
-        NativeDetails::readDahua(recorder("DAHUA"),
-                                 dahuaAnswers("", "table.ChannelTitle[0].Name=Lobby\r\ntable.ChannelTitle[999999999999].Name=Far\r\n",
-                                              "states[3].ConnectionState=Connected\r\n"
-                                              "result.states[0].Channel=6\r\nresult.states[0].ConnectionState=Unconnected\r\n"
-                                              // As recorders in the field write it.
-                                              "result.states[1].channel=1\r\nresult.states[1].connectionState=Unconnect\r\n"
-                                              "states[4].connectionstate=connected\r\n"
-                                              // Unusable channel values fall back to the row.
-                                              "states[5].Channel=2147483647\r\nstates[5].ConnectionState=Connected\r\n"
-                                              "states[9].Channel=abc\r\nstates[9].ConnectionState=Connected\r\n"
-                                              "states[7].Channel=3\r\n"),
-                                 h, c);
+        NativeDetails::readDahua(
+            recorder("DAHUA"),
+            dahuaAnswers("", "table.ChannelTitle[0].Name=Lobby\r\ntable.ChannelTitle[999999999999].Name=Far\r\n",
+                         "states[3].ConnectionState=Connected\r\n"
+                         "result.states[0].Channel=6\r\nresult.states[0].ConnectionState=Unconnected\r\n"
+                         // As recorders in the field write it.
+                         "result.states[1].channel=1\r\nresult.states[1].connectionState=Unconnect\r\n"
+                         "states[4].connectionstate=connected\r\n"
+                         // Unusable channel values fall back to the row.
+                         "states[5].Channel=2147483647\r\nstates[5].ConnectionState=Connected\r\n"
+                         "states[9].Channel=abc\r\nstates[9].ConnectionState=Connected\r\n"
+                         "states[7].Channel=3\r\n"),
+            h, c);
         QCOMPARE(c[1].name, QStringLiteral("Lobby"));
         QVERIFY(!c[1].onlineKnown);
         QCOMPARE(c.keys(), (QList<int>{1, 2, 4, 5, 6, 7, 10})); // not 8: the row without a state
@@ -209,13 +245,14 @@ private Q_SLOTS:
             nativetest::ScopedTz chile("America/Santiago");
             skipped = NativeCalendar::dahuaFindFileUrl(1, true, "77", QDate(2025, 9, 7));
         }
-        QVERIFY2(skipped.contains("&condition.StartTime=2025-09-07%2000%3A00%3A00&condition.EndTime=2025-09-07%2023%3A59%3A59"),
+        QVERIFY2(skipped.contains(
+                     "&condition.StartTime=2025-09-07%2000%3A00%3A00&condition.EndTime=2025-09-07%2023%3A59%3A59"),
                  qPrintable(skipped));
-        QCOMPARE(NativeCalendar::hikMonthDays(
-                     "<d><dayList><day><dayOfMonth>3</dayOfMonth><record>True</record></day>"
-                     "<day><dayOfMonth>4</dayOfMonth><record>false</record></day>"
-                     "<day><dayOfMonth>x</dayOfMonth><record>true</record></day></dayList></d>"),
-                 QSet<int>{3});
+        QCOMPARE(
+            NativeCalendar::hikMonthDays("<d><dayList><day><dayOfMonth>3</dayOfMonth><record>True</record></day>"
+                                         "<day><dayOfMonth>4</dayOfMonth><record>false</record></day>"
+                                         "<day><dayOfMonth>x</dayOfMonth><record>true</record></day></dayList></d>"),
+            QSet<int>{3});
         QCOMPARE(NativeCalendar::failureText(failed(401), "x"), QStringLiteral("The device refused the login."));
         QCOMPARE(NativeCalendar::dahuaLastDay(2025, 2, QDate(2025, 3, 10)), 28);
         const MonthResult none = month(recorder("SAMSUNG"), 1, true, 2025, 3);
@@ -243,7 +280,8 @@ private Q_SLOTS:
         QVERIFY(own.start());
         const MonthResult p = month(deviceFor(own, "PRAMA_STQC"), 1, true, 2025, 2);
         QCOMPARE(*p.days, QSet<int>{28});
-        QCOMPARE(own.requests().last().target, QStringLiteral("/pramaAPI/ContentMgmt/record/tracks/101/dailyDistribution"));
+        QCOMPARE(own.requests().last().target,
+                 QStringLiteral("/pramaAPI/ContentMgmt/record/tracks/101/dailyDistribution"));
 
         fake.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), nativetest::reply(404));
         const MonthResult f = month(deviceFor(fake, "HIKVISION"), 1, true, 2025, 3);
@@ -294,7 +332,8 @@ private Q_SLOTS:
         // next addresses: nothing is searched or closed.
         for (const QByteArray& body : {QByteArray("result=\r\n"), QByteArray("result=7&action=destroy\r\n")}) {
             fake.clearLog();
-            fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), nativetest::reply(200, body));
+            fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"),
+                        nativetest::reply(200, body));
             const MonthResult none = month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3);
             QCOMPARE(none.error, QStringLiteral("The device didn't open a search."));
             QTest::qWait(50);
@@ -310,13 +349,14 @@ private Q_SLOTS:
         fake.xmlPrefixed = true;
         fake.serial.clear(); // a field the device leaves out
         fake.disks = {QStringLiteral("ok"), QStringLiteral("error")};
-        fake.channels = {{1, QStringLiteral("Gate"), true, true}, {3, QStringLiteral("Dock"), false, true},
+        fake.channels = {{1, QStringLiteral("Gate"), true, true},
+                         {3, QStringLiteral("Dock"), false, true},
                          {12, QString(), true, true}};
-        fake.recorded = {QDate(2025, 2, 8), QDate(2025, 2, 9), QDate(2025, 2, 20), QDate(2025, 3, 1), QDate(2025, 3, 10),
-                         QDate(2025, 3, 12)};
+        fake.recorded = {QDate(2025, 2, 8), QDate(2025, 2, 9),  QDate(2025, 2, 20),
+                         QDate(2025, 3, 1), QDate(2025, 3, 10), QDate(2025, 3, 12)};
         QVERIFY(fake.start());
         const Outcome out = fetch(deviceFor(fake, "HIKVISION"), 30);
-        const Native::Health &h = out.health;
+        const Native::Health& h = out.health;
         QCOMPARE(h.device, 2);
         QCOMPARE(h.model, fake.model);
         QVERIFY(h.serial.isEmpty());
@@ -345,7 +385,7 @@ private Q_SLOTS:
         fake.recorded = {QDate(2025, 3, 2), QDate(2025, 3, 4), QDate(2025, 2, 27)};
         QVERIFY(fake.start());
         const Outcome out = fetch(deviceFor(fake, "DAHUA"), 3);
-        const Native::Health &h = out.health;
+        const Native::Health& h = out.health;
         QCOMPARE(h.serial, fake.serial);
         QCOMPARE(h.deviceName, fake.deviceName);
         QCOMPARE(h.deviceTime, QStringLiteral("2025-03-04 07:00:00"));
@@ -380,8 +420,10 @@ private Q_SLOTS:
         // Its device information comes from the ONVIF path, which this fake
         // does not serve: script it.
         fake.script(QStringLiteral("/onvif/device_service"),
-                    nativetest::reply(200, "<s:Envelope xmlns:s=\"urn:s\" xmlns:tds=\"urn:t\"><s:Body><tds:GetDeviceInformationResponse>"
-                             "<tds:Model>CP-CAM</tds:Model></tds:GetDeviceInformationResponse></s:Body></s:Envelope>"));
+                    nativetest::reply(
+                        200,
+                        "<s:Envelope xmlns:s=\"urn:s\" xmlns:tds=\"urn:t\"><s:Body><tds:GetDeviceInformationResponse>"
+                        "<tds:Model>CP-CAM</tds:Model></tds:GetDeviceInformationResponse></s:Body></s:Envelope>"));
         const Outcome out = fetch(deviceFor(fake, "CPPLUS", "ipcamera"), 2);
         QCOMPARE(out.health.model, QStringLiteral("CP-CAM"));
         QCOMPARE(out.health.recordingDays, 1);

@@ -83,14 +83,17 @@ AlertStream::Alert alert(const QString& type, int channel = 1, bool active = tru
 
 int countKind(const QList<NativeEvents::Event>& events, int kind)
 {
-    return int(std::count_if(events.begin(), events.end(), [kind](const NativeEvents::Event& e) { return e.kind == kind; }));
+    return int(
+        std::count_if(events.begin(), events.end(), [kind](const NativeEvents::Event& e) { return e.kind == kind; }));
 }
 
 // A stored event in one line: device, channel, kind, word, state, device time and text.
 QString said(const NativeEvents::Event& e)
 {
     return QStringLiteral("%1 ch%2 k%3 %4 %5 %6 %7")
-        .arg(e.deviceId).arg(e.channel).arg(e.kind)
+        .arg(e.deviceId)
+        .arg(e.channel)
+        .arg(e.kind)
         .arg(e.type, e.active ? "on" : "off", e.deviceTime.isValid() ? e.deviceTime.toUTC().toString(Qt::ISODate) : "-",
              e.description);
 }
@@ -256,10 +259,10 @@ private Q_SLOTS:
         for (const NativeEvents::Event& e : events->events())
             stored << said(e);
         const QString at = QStringLiteral("2026-03-02T09:15:00Z");
-        QCOMPARE(stored, QStringList({id + " ch2 k1 VMD on " + at + " VMD alarm",
-                                      id + " ch0 k7 diskerror on - diskerror alarm",
-                                      id + " ch3 k2 linedetection on " + at + " linedetection alarm",
-                                      id + " ch4 k13 io on " + at + " io alarm"}));
+        QCOMPARE(stored,
+                 QStringList({id + " ch2 k1 VMD on " + at + " VMD alarm", id + " ch0 k7 diskerror on - diskerror alarm",
+                              id + " ch3 k2 linedetection on " + at + " linedetection alarm",
+                              id + " ch4 k13 io on " + at + " io alarm"}));
         QCOMPARE(events->events().at(0).receivedAt, clock->nowUtc().toLocalTime());
         // The disk error asked for an early details check.
         QCOMPARE(probes.count(NativeController::Refresh), 1);
@@ -374,7 +377,8 @@ private Q_SLOTS:
         events->start();
         QTRY_VERIFY(timers.delaysOf(id).size() >= 10);
         // The first open, then 0, 5, 10, 20, 40, 80 s and 120 s from then on.
-        QCOMPARE(timers.delaysOf(id).mid(0, 10), (Delays{0, 0, 5000, 10000, 20000, 40000, 80000, 120000, 120000, 120000}));
+        QCOMPARE(timers.delaysOf(id).mid(0, 10),
+                 (Delays{0, 0, 5000, 10000, 20000, 40000, 80000, 120000, 120000, 120000}));
         QVERIFY(seen.contains({NativeEvents::Lost, QStringLiteral("HTTP 500")}));
 
         // A hang-up without an answer is retried the same way, with the
@@ -475,7 +479,8 @@ private Q_SLOTS:
         const QString id = addDevice();
         events->start();
         QTRY_COMPARE(link(id), NativeEvents::Refused);
-        QCOMPARE(events->statuses().value(id).text, QStringLiteral("The device refused the saved username or password."));
+        QCOMPARE(events->statuses().value(id).text,
+                 QStringLiteral("The device refused the saved username or password."));
         // Credentials were offered once, and nothing is retried.
         QCOMPARE(fake->refusedLogins(), 2);
         QCOMPARE(fake->requests(), 2);
@@ -542,15 +547,24 @@ private Q_SLOTS:
         // An old file: events older than 7 days are left out when read;
         // missing fields take their defaults; unknown kinds are Other.
         const QDateTime now = clock->nowUtc().toLocalTime();
-        const QJsonArray list = {
-            QJsonObject{{"d", "old"}, {"ch", 1}, {"k", 1}, {"t", "VMD"}, {"a", true},
-                        {"at", now.addDays(-8).toString(Qt::ISODate)}},
-            QJsonObject{{"d", "kept"}, {"ch", 2}, {"k", 7}, {"t", "diskerror"}, {"a", false},
-                        {"at", now.addDays(-6).toString(Qt::ISODate)}, {"dt", "2026-02-24T08:00:00Z"}, {"desc", "Disk 1"}},
-            QJsonObject{{"d", "no time"}, {"k", 1}},
-            QJsonObject{{"d", "defaults"}, {"at", now.toString(Qt::ISODate)}},
-            QJsonObject{{"d", "unknown kind"}, {"k", 99}, {"at", now.toString(Qt::ISODate)}},
-            QJsonValue(5)};
+        const QJsonArray list = {QJsonObject{{"d", "old"},
+                                             {"ch", 1},
+                                             {"k", 1},
+                                             {"t", "VMD"},
+                                             {"a", true},
+                                             {"at", now.addDays(-8).toString(Qt::ISODate)}},
+                                 QJsonObject{{"d", "kept"},
+                                             {"ch", 2},
+                                             {"k", 7},
+                                             {"t", "diskerror"},
+                                             {"a", false},
+                                             {"at", now.addDays(-6).toString(Qt::ISODate)},
+                                             {"dt", "2026-02-24T08:00:00Z"},
+                                             {"desc", "Disk 1"}},
+                                 QJsonObject{{"d", "no time"}, {"k", 1}},
+                                 QJsonObject{{"d", "defaults"}, {"at", now.toString(Qt::ISODate)}},
+                                 QJsonObject{{"d", "unknown kind"}, {"k", 99}, {"at", now.toString(Qt::ISODate)}},
+                                 QJsonValue(5)};
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write(QJsonDocument(list).toJson());
@@ -562,8 +576,9 @@ private Q_SLOTS:
         QStringList read;
         for (const NativeEvents::Event& e : fresh.events())
             read << said(e);
-        QCOMPARE(read, QStringList({"kept ch2 k7 diskerror off 2026-02-24T08:00:00Z Disk 1", "defaults ch0 k14  on - ",
-                                    "unknown kind ch0 k14  on - "}));
+        QCOMPARE(read,
+                 QStringList({"kept ch2 k7 diskerror off 2026-02-24T08:00:00Z Disk 1", "defaults ch0 k14  on - ",
+                              "unknown kind ch0 k14  on - "}));
 
         // Saved on stop (or 5 s after the last stored event); keys as written.
         fresh.ingest("d2", {alert("io", 3)});
@@ -572,7 +587,8 @@ private Q_SLOTS:
         QCOMPARE(saved.size(), 4);
         QJsonObject last = saved[3].toObject();
         QCOMPARE(QDateTime::fromString(last.take("at").toString(), Qt::ISODate), now);
-        QCOMPARE(last, (QJsonObject{{"d", "d2"}, {"ch", 3}, {"k", int(AlertStream::AlarmInput)}, {"t", "io"}, {"a", true}}));
+        QCOMPARE(last,
+                 (QJsonObject{{"d", "d2"}, {"ch", 3}, {"k", int(AlertStream::AlarmInput)}, {"t", "io"}, {"a", true}}));
         QVERIFY(saved[0].toObject().contains("desc"));
     }
 

@@ -18,7 +18,7 @@ private Q_SLOTS:
     {
         const QString name = QStringLiteral("secret-test.bin");
         const QString path = SecureFile::path(name);
-        QVERIFY(!SecureFile::read(name).has_value());  // missing: no value
+        QVERIFY(!SecureFile::read(name).has_value()); // missing: no value
 
         // A file that was readable by others before is not after.
         {
@@ -27,7 +27,7 @@ private Q_SLOTS:
             f.write("old");
         }
         ::chmod(QFile::encodeName(path).constData(), 0644);
-        const mode_t oldMask = ::umask(0);  // the loosest the process may be
+        const mode_t oldMask = ::umask(0); // the loosest the process may be
         QVERIFY(SecureFile::write(name, "password=1"));
         ::umask(oldMask);
         QCOMPARE(modeOf(path), 0600);
@@ -57,10 +57,10 @@ private Q_SLOTS:
         QCOMPARE(StartPacer::reserve("dev-a", 80), 0);
         QCOMPARE(StartPacer::reserve("dev-a", 80), 80);
         QCOMPARE(StartPacer::reserve("dev-a", 80), 160);
-        QCOMPARE(StartPacer::reserve("dev-b", 300), 0);  // keys do not delay each other
+        QCOMPARE(StartPacer::reserve("dev-b", 300), 0); // keys do not delay each other
         QCOMPARE(StartPacer::reserve("dev-b", 300), 300);
         clock.advanceMs(100);
-        QCOMPARE(StartPacer::reserve("dev-a", 80), 140);  // still inside the burst
+        QCOMPARE(StartPacer::reserve("dev-a", 80), 140); // still inside the burst
         clock.advanceMs(500);
         QCOMPARE(StartPacer::reserve("dev-a", 80), 0);
     }
@@ -69,18 +69,18 @@ private Q_SLOTS:
     // device without an id is dropped; duplicate camera names name nothing.
     void valuesAreDefaultedClampedAndMapped()
     {
-        const InventoryData data = decodeInventory(
-            "{\"devices\":["
-            "{\"id\":\"bare\"},{\"name\":\"no id\"},"
-            "{\"id\":\"many\",\"channels\":500},"
-            "{\"id\":\"huge\",\"channels\":1e12,\"httpPort\":12.5,\"manufacturer\":7,\"type\":null},"
-            "{\"id\":\"ign\",\"channels\":4,\"ignored\":[0,2,9,\"x\"],\"cameras\":["
-            "{\"channelId\":1,\"name\":\"Gate\"},{\"channelId\":2,\"name\":\" gate \"},"
-            "{\"channelId\":3,\"name\":\"GATE\"},{\"channelId\":4,\"name\":\"Yard\"},"
-            "{\"channelId\":9,\"name\":\"gone\"}]},"
-            "{\"id\":\"st\",\"health\":{\"internet\":3,\"device\":-1,\"digest\":1,"
-            "\"latencyMs\":-9e15,\"checkedAt\":\"not a date\",\"lastUp\":\"2026-03-01T10:20:30\"}}"
-            "],\"sites\":[{}]}");
+        const InventoryData data =
+            decodeInventory("{\"devices\":["
+                            "{\"id\":\"bare\"},{\"name\":\"no id\"},"
+                            "{\"id\":\"many\",\"channels\":500},"
+                            "{\"id\":\"huge\",\"channels\":1e12,\"httpPort\":12.5,\"manufacturer\":7,\"type\":null},"
+                            "{\"id\":\"ign\",\"channels\":4,\"ignored\":[0,2,9,\"x\"],\"cameras\":["
+                            "{\"channelId\":1,\"name\":\"Gate\"},{\"channelId\":2,\"name\":\" gate \"},"
+                            "{\"channelId\":3,\"name\":\"GATE\"},{\"channelId\":4,\"name\":\"Yard\"},"
+                            "{\"channelId\":9,\"name\":\"gone\"}]},"
+                            "{\"id\":\"st\",\"health\":{\"internet\":3,\"device\":-1,\"digest\":1,"
+                            "\"latencyMs\":-9e15,\"checkedAt\":\"not a date\",\"lastUp\":\"2026-03-01T10:20:30\"}}"
+                            "],\"sites\":[{}]}");
         QCOMPARE(data.status, ReadStatus::Clean);
         QCOMPARE(data.devices.size(), 5);
         QCOMPARE(data.sites.size(), 1); // sites are kept whatever their id
@@ -143,7 +143,7 @@ private Q_SLOTS:
         QCOMPARE(r.name, d.name);
         QCOMPARE(r.password, d.password);
         QCOMPARE(r.ignored, d.ignored);
-        QCOMPARE(r.createdAt, QDateTime(QDate(2026, 3, 2), QTime(8, 9, 10)));  // to the second
+        QCOMPARE(r.createdAt, QDateTime(QDate(2026, 3, 2), QTime(8, 9, 10))); // to the second
         QVERIFY(!r.health.checkedAt.isValid());
         QCOMPARE(r.health.lastUp, d.health.lastUp);
         QCOMPARE(r.cameras[0].name, QStringLiteral("Gate"));

@@ -13,7 +13,7 @@ using Fault = FakeDevice::Fault;
 namespace {
 
 // One GET, waited for.
-Response get(const Native::Device &d, const QString &path, NativeHttp::Auth auth = NativeHttp::None,
+Response get(const Native::Device& d, const QString& path, NativeHttp::Auth auth = NativeHttp::None,
              int timeoutMs = 8000, NativeHttp::BodyLimit limit = NativeHttp::BodyLimit::Answer)
 {
     nativetest::Catch<Response> c;
@@ -23,7 +23,7 @@ Response get(const Native::Device &d, const QString &path, NativeHttp::Auth auth
 }
 
 // A fake ISAPI device; without a login unless one is asked for.
-bool startFake(FakeDevice &fake, FakeDevice::Login login = FakeDevice::Login::None)
+bool startFake(FakeDevice& fake, FakeDevice::Login login = FakeDevice::Login::None)
 {
     fake.login = login;
     return fake.start();
@@ -59,8 +59,8 @@ private Q_SLOTS:
         // A wrong password is answered once; the second 401 ends it.
         fake.clearLog();
         nativetest::Catch<Response> wrong;
-        NativeHttp::get(deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope")), path,
-                        NativeHttp::Digest, wrong.cb(), 8000);
+        NativeHttp::get(deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope")), path, NativeHttp::Digest,
+                        wrong.cb(), 8000);
         QVERIFY(wrong.wait());
         QCOMPARE(wrong->status, 401);
         QVERIFY(wrong->error.isEmpty());
@@ -82,8 +82,8 @@ private Q_SLOTS:
         QVERIFY(startFake(fake));
         // The key-frame request: a PUT with an empty body stays a PUT.
         nativetest::Catch<Response> put;
-        NativeHttp::put(deviceFor(fake), QStringLiteral("/ISAPI/Streaming/channels/101/requestKeyFrame"),
-                        QByteArray(), QByteArray(), NativeHttp::Digest, put.cb(), 4000);
+        NativeHttp::put(deviceFor(fake), QStringLiteral("/ISAPI/Streaming/channels/101/requestKeyFrame"), QByteArray(),
+                        QByteArray(), NativeHttp::Digest, put.cb(), 4000);
         QVERIFY(put.wait());
         QCOMPARE(put->status, 200);
         QCOMPARE(fake.requests().last().method, QByteArray("PUT"));
@@ -107,7 +107,7 @@ private Q_SLOTS:
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(fake));
-        fake.script(QStringLiteral("/a"), nativetest::reply(200, "first", [](auto &r) { r.delayMs = 300; }));
+        fake.script(QStringLiteral("/a"), nativetest::reply(200, "first", [](auto& r) { r.delayMs = 300; }));
         fake.script(QStringLiteral("/b"), nativetest::reply(200, "second"));
         fake.script(QStringLiteral("/c"), nativetest::reply(500));
 
@@ -146,7 +146,7 @@ private Q_SLOTS:
         if (fault < 0)
             d.httpPort = kvrtest::closedPort();
         else
-            fake.script(QStringLiteral("/x"), nativetest::reply(404, {}, [&](auto &r) { r.fault = Fault(fault); }));
+            fake.script(QStringLiteral("/x"), nativetest::reply(404, {}, [&](auto& r) { r.fault = Fault(fault); }));
         const Response r = get(d, QStringLiteral("/x"), NativeHttp::None, fault == int(Fault::Silence) ? 300 : 8000);
         QCOMPARE(r.status, status);
         QCOMPARE(r.error, error);
@@ -158,14 +158,15 @@ private Q_SLOTS:
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(fake));
-        fake.script(QStringLiteral("/endless"), nativetest::reply(200, {}, [](auto &x) { x.fault = Fault::Endless; }));
+        fake.script(QStringLiteral("/endless"), nativetest::reply(200, {}, [](auto& x) { x.fault = Fault::Endless; }));
         Response r = get(deviceFor(fake), QStringLiteral("/endless"));
         QCOMPARE(r.status, 0);
         QVERIFY(r.body.isEmpty());
         QVERIFY2(r.error.contains(QStringLiteral("more than")), qPrintable(r.error));
 
         const QByteArray big(6 * 1024 * 1024, 'j');
-        fake.script(QStringLiteral("/big.jpg"), nativetest::reply(200, big, [](auto &x) { x.contentType = "image/jpeg"; }));
+        fake.script(QStringLiteral("/big.jpg"),
+                    nativetest::reply(200, big, [](auto& x) { x.contentType = "image/jpeg"; }));
         QCOMPARE(get(deviceFor(fake), QStringLiteral("/big.jpg")).status, 0);
         r = get(deviceFor(fake), QStringLiteral("/big.jpg"), NativeHttp::None, 12000, NativeHttp::BodyLimit::Picture);
         QCOMPARE(r.status, 200);
@@ -191,8 +192,7 @@ private Q_SLOTS:
 
         FakeDevice other(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(other));
-        fake.script(QStringLiteral("/away"),
-                    nativetest::reply(302, {}, [&](auto &r) {
+        fake.script(QStringLiteral("/away"), nativetest::reply(302, {}, [&](auto& r) {
                         r.beforeLogin = true;
                         r.headers = {"Location: http://127.0.0.2:" + QByteArray::number(other.httpPort()) + "/steal"};
                     }));
@@ -200,7 +200,8 @@ private Q_SLOTS:
         QCOMPARE(other.requestCount(), 0);
 
         fake.login = FakeDevice::Login::None;
-        fake.script(QStringLiteral("/here"), nativetest::reply(302, {}, [](auto &r) { r.headers = {"Location: /ISAPI/System/time"}; }));
+        fake.script(QStringLiteral("/here"),
+                    nativetest::reply(302, {}, [](auto& r) { r.headers = {"Location: /ISAPI/System/time"}; }));
         const Response here = get(deviceFor(fake), QStringLiteral("/here"));
         QCOMPARE(here.status, 200);
         QVERIFY(here.body.contains("localTime"));
@@ -209,7 +210,7 @@ private Q_SLOTS:
     void tcpConnectTest()
     {
         using Result = QPair<bool, int>;
-        auto probe = [](int port, int timeoutMs, nativetest::Catch<Result> &c) {
+        auto probe = [](int port, int timeoutMs, nativetest::Catch<Result>& c) {
             NativeHttp::tcpProbe(QStringLiteral("127.0.0.1"), port, timeoutMs,
                                  [&c](bool ok, int ms) { c.cb()(qMakePair(ok, ms)); });
             QCOMPARE(c.calls, 0); // never before the call returns

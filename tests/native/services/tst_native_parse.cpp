@@ -25,7 +25,8 @@ private Q_SLOTS:
         const FlatMap mixed = xmlFlat("<a>t<b>x</b></a>");
         QCOMPARE(mixed.size(), 1);
         QCOMPARE(mixed.value("b"), QStringLiteral("x"));
-        const FlatMap m = xmlFlat("<DeviceInfo xmlns=\"urn:x\"><SerialNumber> S1 </SerialNumber><note><![CDATA[c&d]]></note></DeviceInfo>");
+        const FlatMap m = xmlFlat(
+            "<DeviceInfo xmlns=\"urn:x\"><SerialNumber> S1 </SerialNumber><note><![CDATA[c&d]]></note></DeviceInfo>");
         QCOMPARE(m.value("serialnumber"), QStringLiteral("S1"));
         QCOMPARE(m.value("note"), QStringLiteral("c&d"));
         // Stops at the first error, keeping what came before.
@@ -53,7 +54,8 @@ private Q_SLOTS:
 
     void jsonScalars()
     {
-        const FlatMap m = jsonFlat(R"({"DeviceName":"n","flag":true,"list":[{"k":1.0},{"k":2}],"empty":"","nil":null})");
+        const FlatMap m =
+            jsonFlat(R"({"DeviceName":"n","flag":true,"list":[{"k":1.0},{"k":2}],"empty":"","nil":null})");
         QCOMPARE(m.value("devicename"), QStringLiteral("n"));
         QCOMPARE(m.value("k"), QStringLiteral("1"));
         QVERIFY(!m.contains("flag"));

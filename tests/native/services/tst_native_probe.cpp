@@ -15,7 +15,7 @@ namespace {
 
 // Runs one probe (a diagnosis, or a fetch over `windowDays`) and waits for
 // its outcome.
-Outcome probe(const Native::Device &d, int windowDays = -1)
+Outcome probe(const Native::Device& d, int windowDays = -1)
 {
     nativetest::Catch<Outcome> c;
     if (windowDays < 0)
@@ -56,14 +56,14 @@ private Q_SLOTS:
     // challenge, and a retry that gets no answer.
     void loginStates()
     {
-        {   // 2xx with an empty body is not accepted, with no error.
+        { // 2xx with an empty body is not accepted, with no error.
             LoginMachine m;
             m.answer(answer(200));
             QVERIFY(!m.accepted());
             QVERIFY(m.error().isEmpty());
             QVERIFY(!m.refused());
         }
-        {   // Both offered, Digest good: Basic asked too.
+        { // Both offered, Digest good: Basic asked too.
             LoginMachine m;
             auto s = m.answer(answer(401, {}, "Digest realm=\"r\", qop=\"auth\", nonce=\"n\"\nBasic realm=\"r\""));
             QCOMPARE(s.auth, NativeHttp::Digest);
@@ -77,14 +77,14 @@ private Q_SLOTS:
             QVERIFY(m.accepted());
             QCOMPARE(m.infoBody(), QByteArray("body"));
         }
-        {   // Empty challenge: Digest, Basic untouched.
+        { // Empty challenge: Digest, Basic untouched.
             LoginMachine m;
             QCOMPARE(m.answer(answer(401)).auth, NativeHttp::Digest);
             m.answer(answer(200, "x"));
             QCOMPARE(m.digest(), 2);
             QCOMPARE(m.basic(), 0);
         }
-        {   // A retry that gets no answer is not a refused login.
+        { // A retry that gets no answer is not a refused login.
             LoginMachine m;
             m.answer(answer(401, {}, "Basic realm=\"r\""));
             m.answer(answer(0));
@@ -104,13 +104,14 @@ private Q_SLOTS:
         NativeProbe::diagnose(deviceFor(fake), run.cb());
         QVERIFY(run.wait());
         const QStringList ev = fake.events();
-        QCOMPARE(ev.mid(0, 6), (QStringList{"http-connect", "http-connect", "http-connect", "rtsp-connect",
-                                            "http-connect", "GET /ISAPI/System/deviceInfo"}));
+        QCOMPARE(ev.mid(0, 6),
+                 (QStringList{"http-connect", "http-connect", "http-connect", "rtsp-connect", "http-connect",
+                              "GET /ISAPI/System/deviceInfo"}));
         QCOMPARE(fake.requestCount(), 3); // bare, then Digest: bare and answered
         QVERIFY(!fake.requests().at(0).hasCredentials());
         QVERIFY(!fake.requests().at(1).hasCredentials());
         QVERIFY(fake.requests().at(2).headers.value("authorization").startsWith("Digest "));
-        const Native::Health &h = run->health;
+        const Native::Health& h = run->health;
         QCOMPARE((QList<int>{h.internet, h.httpPort, h.rtspPort, h.device, h.digest, h.basic}),
                  (QList<int>{2, 2, 2, 2, 2, 0}));
         QVERIFY(h.latencyMs >= 0);
@@ -147,10 +148,11 @@ private Q_SLOTS:
         QVERIFY(fake.start());
         const Outcome o = probe(deviceFor(fake, "DAHUA", rightPassword ? QString() : QStringLiteral("wrong")));
         int withCredentials = 0;
-        for (const auto &r : fake.requests())
+        for (const auto& r : fake.requests())
             withCredentials += r.hasCredentials() ? 1 : 0;
-        QCOMPARE((QList<int>{o.health.digest, o.health.basic, o.health.device, int(fake.requestCount()), withCredentials}),
-                 expected);
+        QCOMPARE(
+            (QList<int>{o.health.digest, o.health.basic, o.health.device, int(fake.requestCount()), withCredentials}),
+            expected);
         const bool refused = o.health.device == 1;
         QCOMPARE(o.loginRefused, refused);
         QCOMPARE(o.health.error, refused ? QStringLiteral("Username or password is incorrect.") : QString());
@@ -160,7 +162,8 @@ private Q_SLOTS:
     void otherFirstAnswers()
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
-        fake.script(QStringLiteral("/ISAPI/System/deviceInfo"), nativetest::reply(404, {}, [](auto &r) { r.beforeLogin = true; }));
+        fake.script(QStringLiteral("/ISAPI/System/deviceInfo"),
+                    nativetest::reply(404, {}, [](auto& r) { r.beforeLogin = true; }));
         QVERIFY(fake.start());
         const Outcome o = probe(deviceFor(fake, "PRAMA"));
         QCOMPARE(o.health.device, 1);

@@ -36,8 +36,14 @@ Device sample(int channels = 4)
     return d;
 }
 
-ProbeResult up() { return nativetest::upResult(); }
-ProbeResult down() { return nativetest::offlineResult(); }
+ProbeResult up()
+{
+    return nativetest::upResult();
+}
+ProbeResult down()
+{
+    return nativetest::offlineResult();
+}
 
 // Saves four devices, then cuts the inventory to three quarters of its
 // length (the first device whole); returns what is left on disk.
@@ -101,7 +107,7 @@ private Q_SLOTS:
         const QString id = store.addDevice(d);
         const Device* stored = store.device(id);
         QCOMPARE(stored->createdAt, at(9, 0));
-        QCOMPARE(stored->health.device, 0);  // a fresh block
+        QCOMPARE(stored->health.device, 0); // a fresh block
         QCOMPARE(stored->cameras.size(), 3);
         QCOMPARE(stored->cameras[2].channelId, 3);
         QCOMPARE(changed.size(), 2);
@@ -137,7 +143,7 @@ private Q_SLOTS:
         QCOMPARE(changed.size(), 0);
 
         Device d = sample();
-        d.ip = "  nvr-1.example.lan ";  // surrounding blanks are a typing slip
+        d.ip = "  nvr-1.example.lan "; // surrounding blanks are a typing slip
         const QString id = store.addDevice(d);
         QCOMPARE(store.device(id)->ip, QStringLiteral("nvr-1.example.lan"));
         Device edit = *store.device(id);
@@ -156,12 +162,12 @@ private Q_SLOTS:
         store.applyProbe(id, up());
         clock.advanceSecs(300);
         store.applyProbe(id, up());
-        QCOMPARE(minutes(store, checkedKey(id)), 6.0);  // 60 s first, then 5 min
+        QCOMPARE(minutes(store, checkedKey(id)), 6.0); // 60 s first, then 5 min
 
         QSignalSpy updated(&store, &NativeStore::deviceUpdated);
         Device edit = *store.device(id);
         edit.name = "Renamed";
-        edit.health = Health{};  // the editor's copy of health is not taken
+        edit.health = Health{}; // the editor's copy of health is not taken
         QVERIFY(store.updateDevice(edit));
         QCOMPARE(store.device(id)->health.device, int(Passed));
         QCOMPARE(updated.size(), 1);
@@ -195,7 +201,7 @@ private Q_SLOTS:
             c.blur = blur;
             return c;
         };
-        store.saveCameras(id, {cam(3, "  ", 50), cam(2, " ", 101), cam(99, "x", 0)});  // 99: not on the device
+        store.saveCameras(id, {cam(3, "  ", 50), cam(2, " ", 101), cam(99, "x", 0)}); // 99: not on the device
         stored = store.device(id);
         QCOMPARE(stored->cameras[2].name, QStringLiteral("Camera 3"));
         QCOMPARE(stored->cameras[2].blur, 50);
@@ -218,14 +224,14 @@ private Q_SLOTS:
         r.health.recordingDays = 12;
         r.health.recordingWindow = 30;
         r.channelsKnown = true;
-        r.channels = {{1, "Door", true, true}, {2, " door ", true, false}, {3, "Yard", true, false},
-                      {12, "Back", true, true}};
+        r.channels = {
+            {1, "Door", true, true}, {2, " door ", true, false}, {3, "Yard", true, false}, {12, "Back", true, true}};
         store.applyProbe(id, r);
         const Device* d = store.device(id);
         QCOMPARE(d->channels, 12);
         QCOMPARE(d->cameras.size(), 12);
         QCOMPARE(d->cameras[11].name, QStringLiteral("Back"));
-        QVERIFY(d->cameras[0].name.isEmpty());  // a name on two channels names neither
+        QVERIFY(d->cameras[0].name.isEmpty()); // a name on two channels names neither
         QVERIFY(d->cameras[1].name.isEmpty());
         QCOMPARE(d->cameras[2].name, QStringLiteral("Yard"));
         QVERIFY(d->cameras[0].online && d->cameras[0].onlineKnown);
@@ -248,7 +254,7 @@ private Q_SLOTS:
         d = store.device(id);
         QCOMPARE(d->health.hdd, QStringLiteral("OK"));
         QCOMPARE(d->health.recordingDays, 12);
-        QVERIFY(d->health.model.isEmpty());  // taken even when empty
+        QVERIFY(d->health.model.isEmpty()); // taken even when empty
         QCOMPARE(d->cameras[2].name, QStringLiteral("My yard"));
 
         // Device down: every camera goes offline, the known flags and dates stay.
@@ -287,10 +293,10 @@ private Q_SLOTS:
         store.device(id)->ignored = {2};
 
         clock.setNowUtc(at(10, 0).toUTC());
-        store.applyProbe(id, r);  // first probe: the last minute
+        store.applyProbe(id, r); // first probe: the last minute
         QCOMPARE(minutes(store, checkedKey(id), 9), 1.0);
         QCOMPARE(minutes(store, cameraKey(id, 1), 9), 1.0);
-        QVERIFY(!store.uptime().series(cameraKey(id, 2)));  // ignored
+        QVERIFY(!store.uptime().series(cameraKey(id, 2))); // ignored
 
         clock.setNowUtc(at(10, 5).toUTC());
         store.applyProbe(id, r);
@@ -300,12 +306,12 @@ private Q_SLOTS:
         clock.setNowUtc(at(10, 25).toUTC());
         store.applyProbe(id, down());
         QCOMPARE(minutes(store, checkedKey(id), 10), 12.5);
-        QCOMPARE(minutes(store, deviceKey(id), 10), 5.0);  // down: no device credit
+        QCOMPARE(minutes(store, deviceKey(id), 10), 5.0); // down: no device credit
 
         NativeMode::prefs().setValue("native/pollMinutes", 10);
         clock.setNowUtc(at(11, 25).toUTC());
         store.applyProbe(id, up());
-        QCOMPARE(minutes(store, checkedKey(id), 11), 15.0);  // cap 900 s
+        QCOMPARE(minutes(store, checkedKey(id), 11), 15.0); // cap 900 s
 
         // Whatever the gaps, one probe never credits more than its cap, and
         // never more than the time that passed.
@@ -375,7 +381,7 @@ private Q_SLOTS:
         }
         QVERIFY(!QFile::exists(path) || QFileInfo(path).size() == 0);
         QVERIFY(store.uptime().dirty());
-        store.flush();  // no new credit, yet the history reaches the disk
+        store.flush(); // no new credit, yet the history reaches the disk
         QVERIFY(!store.uptime().dirty());
         QVERIFY(SecureFile::read(kUptimeFile)->contains(checkedKey(id).toLatin1()));
 
@@ -402,9 +408,9 @@ private Q_SLOTS:
         store.applyProbe(id, up());
         QTRY_VERIFY_WITH_TIMEOUT(store.uptimeSaveInProgress(), 5000);
         clock.advanceSecs(120);
-        store.applyProbe(id, up());  // credit while the file is being written
+        store.applyProbe(id, up()); // credit while the file is being written
         QTRY_VERIFY_WITH_TIMEOUT(!store.uptimeSaveInProgress(), 10000);
-        QVERIFY(store.uptime().dirty());  // the file lacks the second credit
+        QVERIFY(store.uptime().dirty()); // the file lacks the second credit
         QTRY_VERIFY_WITH_TIMEOUT(!store.uptime().dirty(), 10000);
         UptimeHistory onDisk;
         QStringList problems;
@@ -412,8 +418,8 @@ private Q_SLOTS:
         QCOMPARE(onDisk.seriesCount(), 9000 + 3);
         const UptimeHistory::Series* checked = onDisk.series(checkedKey(id));
         QVERIFY(checked);
-        QCOMPARE(checked->at(kDay)[8], 1.0);  // 08:59 to 09:00, the first probe's minute
-        QCOMPARE(checked->at(kDay)[9], 2.0);  // 09:00 to 09:02
+        QCOMPARE(checked->at(kDay)[8], 1.0); // 08:59 to 09:00, the first probe's minute
+        QCOMPARE(checked->at(kDay)[9], 2.0); // 09:00 to 09:02
     }
 
     // What could not be read is kept aside, owner-only, before anything

@@ -18,18 +18,18 @@ const QString kStorageHeader = QStringLiteral(
 
 struct Fleet : nativeseed::Fleet {
     Fleet() : nativeseed::Fleet(kNow) {}
-    QString report(Kind kind, const QStringList &ids = {}, const QDate &from = kToday, const QDate &to = kToday) const
+    QString report(Kind kind, const QStringList& ids = {}, const QDate& from = kToday, const QDate& to = kToday) const
     {
         return build(*store, kind, ids, from, to, kNow);
     }
 };
 
-Device plain(const QString &name, int channels = 1)
+Device plain(const QString& name, int channels = 1)
 {
     return nativeseed::device(name, QString(), channels, kNow.addDays(-90));
 }
 
-QStringList rows(const QString &report)
+QStringList rows(const QString& report)
 {
     QStringList l = report.split(QLatin1Char('\n'));
     // The last line ends with a line feed too.
@@ -61,26 +61,44 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("plain") << "Gate" << "Gate";
-        QTest::newRow("equals") << "=1+1" << "'=1+1";
-        QTest::newRow("plus number") << "+12" << "'+12";
-        QTest::newRow("at") << "@cmd" << "'@cmd";
-        QTest::newRow("minus alone") << "-" << "'-";
-        QTest::newRow("minus text") << "-x" << "'-x";
-        QTest::newRow("negative") << "-3" << "-3";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("plain") << "Gate"
+                               << "Gate";
+        QTest::newRow("equals") << "=1+1"
+                                << "'=1+1";
+        QTest::newRow("plus number") << "+12"
+                                     << "'+12";
+        QTest::newRow("at") << "@cmd"
+                            << "'@cmd";
+        QTest::newRow("minus alone") << "-"
+                                     << "'-";
+        QTest::newRow("minus text") << "-x"
+                                    << "'-x";
+        QTest::newRow("negative") << "-3"
+                                  << "-3";
         QTest::newRow("other digits") << QString::fromUtf8("-\u0661\u0662") << QString::fromUtf8("-\u0661\u0662");
         // A sum behind a number is still a formula.
-        QTest::newRow("minus sum") << "-1+1" << "'-1+1";
-        QTest::newRow("number then words") << "-5 floor" << "'-5 floor";
-        QTest::newRow("dangling point") << "-5." << "'-5.";
-        QTest::newRow("leading tab") << "\t=cmd" << "'\t=cmd";
-        QTest::newRow("leading cr") << "\r=cmd" << "\"'\r=cmd\"";
-        QTest::newRow("comma") << "Main, east" << "\"Main, east\"";
-        QTest::newRow("quote") << "The \"big\" one" << "\"The \"\"big\"\" one\"";
-        QTest::newRow("line feed") << "a\nb" << "\"a\nb\"";
-        QTest::newRow("guarded and quoted") << "=HYPERLINK(\"x\",1)" << "\"'=HYPERLINK(\"\"x\"\",1)\"";
-        QTest::newRow("inner equals") << "a=b" << "a=b";
+        QTest::newRow("minus sum") << "-1+1"
+                                   << "'-1+1";
+        QTest::newRow("number then words") << "-5 floor"
+                                           << "'-5 floor";
+        QTest::newRow("dangling point") << "-5."
+                                        << "'-5.";
+        QTest::newRow("leading tab") << "\t=cmd"
+                                     << "'\t=cmd";
+        QTest::newRow("leading cr") << "\r=cmd"
+                                    << "\"'\r=cmd\"";
+        QTest::newRow("comma") << "Main, east"
+                               << "\"Main, east\"";
+        QTest::newRow("quote") << "The \"big\" one"
+                               << "\"The \"\"big\"\" one\"";
+        QTest::newRow("line feed") << "a\nb"
+                                   << "\"a\nb\"";
+        QTest::newRow("guarded and quoted") << "=HYPERLINK(\"x\",1)"
+                                            << "\"'=HYPERLINK(\"\"x\"\",1)\"";
+        QTest::newRow("inner equals") << "a=b"
+                                      << "a=b";
     }
 
     void formulaGuardAndQuoting()
@@ -95,9 +113,9 @@ private Q_SLOTS:
         Fleet f;
         const Device a = plain("a"), b = plain("b"), c = plain("c");
         f.load({a, b, c});
-        auto names = [&](const QStringList &ids) {
+        auto names = [&](const QStringList& ids) {
             QStringList out;
-            for (const QString &r : rows(f.report(Storage, ids)))
+            for (const QString& r : rows(f.report(Storage, ids)))
                 out << r.section(QLatin1Char(','), 1, 1);
             return out;
         };
@@ -132,7 +150,7 @@ private Q_SLOTS:
         QVERIFY(all.endsWith(QLatin1Char('\n')) && !all.contains(QLatin1Char('\r')));
         const QStringList lines = rows(all);
         const QStringList internet = lines.filter(",Internet,");
-        auto day = [](const QDate &date, const char *rest) {
+        auto day = [](const QDate& date, const char* rest) {
             return date.toString(Qt::ISODate) + ",\"Main, east\",'=1+1," + rest;
         };
         QCOMPARE(internet.size(), 40);
@@ -167,15 +185,15 @@ private Q_SLOTS:
         nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 5, 0);
         nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 6, 30);
         f.load({d}, {}, h);
-        auto run = [](const QDate &from, int fromHour, const QDate &to, int toHour, int hours) {
+        auto run = [](const QDate& from, int fromHour, const QDate& to, int toHour, int hours) {
             const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm");
             return QStringLiteral(",NVR,Device,%1,%2,%3")
                 .arg(QDateTime(from, QTime(fromHour, 0)).toString(fmt), QDateTime(to, QTime(toHour, 0)).toString(fmt))
                 .arg(hours);
         };
         QCOMPARE(rows(f.report(Downtime, {}, day, kToday)).filter(",Device,"),
-                 QStringList({run(day, 22, day.addDays(1), 1, 3), run(kToday, 3, kToday, 4, 1),
-                              run(kToday, 5, kToday, 6, 1)}));
+                 QStringList(
+                     {run(day, 22, day.addDays(1), 1, 3), run(kToday, 3, kToday, 4, 1), run(kToday, 5, kToday, 6, 1)}));
         // The run is cut where the range ends.
         QCOMPARE(rows(f.report(Downtime, {}, day, day)).filter(",Device,"),
                  QStringList({run(day, 22, day.addDays(1), 0, 2)}));
@@ -198,7 +216,8 @@ private Q_SLOTS:
         d.ignored = {4};
         Device other = plain("Other", 1);
         f.load({d, other});
-        QCOMPARE(f.report(Cameras), kCamerasHeader
+        QCOMPARE(f.report(Cameras),
+                 kCamerasHeader
                      + ",NVR,1,'@door,online,2026-03-20 09:05,,40\n"
                        ",NVR,2,Camera 2,unknown,,,\n"
                        ",NVR,3,Camera 3,offline,,2026-03-19 23:59,\n"
@@ -226,7 +245,8 @@ private Q_SLOTS:
         unknown.health.recordingDays = -1;
         unknown.health.recordingWindow = 30;
         f.load({d, unknown}, {site});
-        QCOMPARE(f.report(Storage), kStorageHeader
+        QCOMPARE(f.report(Storage),
+                 kStorageHeader
                      + "Depot,-3,10.1.2.3,DAHUA,DH-NVR,S1,'=cmd|' /C calc'!A0,Fault,27,30,2026-03-20 14:07\n"
                        ",Blank,10.1.2.4,HIKVISION,,,,,,,\n");
     }

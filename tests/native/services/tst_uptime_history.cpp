@@ -65,7 +65,7 @@ private Q_SLOTS:
         UptimeHistory u;
         const QDate autumn(2026, 10, 25);
         const QDateTime from(autumn, QTime(0, 30));
-        const QDateTime to = from.addSecs(3 * 3600);  // 02:30 local
+        const QDateTime to = from.addSecs(3 * 3600); // 02:30 local
         QCOMPARE(to.time(), QTime(2, 30));
         u.credit("s:x", from, to);
         QCOMPARE(slot(u, "s:x", autumn, 0), 30.0);
@@ -89,7 +89,7 @@ private Q_SLOTS:
         u.credit("s:x", local(kToday, 14, 0), local(kToday, 14, 30));
         u.credit("d:x", local(kToday, 14, 0), local(kToday, 14, 30));
         u.credit("s:x", local(kToday, 12, 0), local(kToday, 12, 20));
-        u.credit("s:x", local(kToday, 16, 0), local(kToday, 16, 20));  // in the future of now
+        u.credit("s:x", local(kToday, 16, 0), local(kToday, 16, 20)); // in the future of now
         u.credit("c:x:3", local(kToday, 14, 0), local(kToday, 14, 10));
 
         const QList<UptimeCell> cells = u.grid("x", GraphType::Device, 0, 1, now, {});
@@ -97,11 +97,11 @@ private Q_SLOTS:
         QCOMPARE(cells[14].minutes, 60);
         QCOMPARE(cells[12].minutes, 0);
         QCOMPARE(cells[11].minutes, -1);
-        QCOMPARE(cells[16].minutes, -1);  // later than the current hour
-        QCOMPARE(cells[15].minutes, -1);  // current hour, no data
+        QCOMPARE(cells[16].minutes, -1); // later than the current hour
+        QCOMPARE(cells[15].minutes, -1); // current hour, no data
 
         const QList<UptimeCell> cam = u.grid("x", GraphType::Camera, 3, 1, now, {});
-        QCOMPARE(cam[14].minutes, 20);  // 10 of 30 checked minutes
+        QCOMPARE(cam[14].minutes, 20); // 10 of 30 checked minutes
         QCOMPARE(u.grid("x", GraphType::Camera, 4, 1, now, {})[14].minutes, 0);
 
         // Several days, oldest first; 0 days means today alone.
@@ -113,11 +113,10 @@ private Q_SLOTS:
 
         // Hours that ended before the device was added are unknown; the
         // hour it was added in is shown.
-        const QList<UptimeCell> young =
-            u.grid("x", GraphType::Device, 0, 2, now, local(kToday, 13, 40));
-        QCOMPARE(young[0].minutes, -1);          // the day before creation
-        QCOMPARE(young[24 + 12].minutes, -1);    // 12:00 ended before 13:40
-        QCOMPARE(young[24 + 13].minutes, 30);    // the hour of creation
+        const QList<UptimeCell> young = u.grid("x", GraphType::Device, 0, 2, now, local(kToday, 13, 40));
+        QCOMPARE(young[0].minutes, -1);       // the day before creation
+        QCOMPARE(young[24 + 12].minutes, -1); // 12:00 ended before 13:40
+        QCOMPARE(young[24 + 13].minutes, 30); // the hour of creation
     }
 
     void percentAndLastUp()
@@ -146,7 +145,7 @@ private Q_SLOTS:
         const QDate day41 = kToday.addDays(-41);
         u.credit("s:b", local(day40, 1, 0), local(day40, 1, 30));
         u.credit("s:b", local(day41, 1, 0), local(day41, 1, 30));
-        u.credit("s:a", local(kToday, 2, 0, 0), local(kToday, 2, 12, 21));   // 12.35 -> 12.4
+        u.credit("s:a", local(kToday, 2, 0, 0), local(kToday, 2, 12, 21)); // 12.35 -> 12.4
         u.credit("s:a", local(kToday, 3, 0, 0), local(kToday, 3, 12, 20)); // 12.333 -> 12.3
         u.credit("s:old", local(day41, 1, 0), local(day41, 2, 0));
 
@@ -156,7 +155,7 @@ private Q_SLOTS:
         // ascending order, compact.
         QCOMPARE(doc.toJson(QJsonDocument::Compact), bytes);
         const QJsonObject series = doc.object().value("series").toObject();
-        QVERIFY(!series.contains("s:old"));  // nothing recent: left out
+        QVERIFY(!series.contains("s:old")); // nothing recent: left out
         const QJsonObject b = series.value("s:b").toObject();
         QVERIFY(b.contains(day40.toString(Qt::ISODate)));
         QVERIFY(!b.contains(day41.toString(Qt::ISODate)));
@@ -168,10 +167,11 @@ private Q_SLOTS:
         // Reading back: day -40 kept, -41 skipped (even when a file has it).
         UptimeHistory back;
         QStringList problems;
-        const QByteArray withOld = QStringLiteral(
-            "{'series':{'s:b':{'%1':[5],'%2':[1,'x',2.5,99,-4,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,1,7,8]}},'version':1}")
-            .arg(day41.toString(Qt::ISODate), day40.toString(Qt::ISODate))
-            .replace(QLatin1Char('\''), QLatin1Char('"')).toUtf8();
+        const QByteArray withOld = QStringLiteral("{'series':{'s:b':{'%1':[5],'%2':[1,'x',2.5,99,-4,1,1,1,1,1,1,1,1,1,"
+                                                  "1,1,1,1,1,1,1,1,1,1,7,8]}},'version':1}")
+                                       .arg(day41.toString(Qt::ISODate), day40.toString(Qt::ISODate))
+                                       .replace(QLatin1Char('\''), QLatin1Char('"'))
+                                       .toUtf8();
         QCOMPARE(back.decode(withOld, kToday, &problems), ReadStatus::Clean);
         QVERIFY(problems.isEmpty());
         const auto* s = back.series("s:b");
@@ -193,7 +193,7 @@ private Q_SLOTS:
         const QByteArray compact = u.encode(kToday);
         const QByteArray indented = QJsonDocument::fromJson(compact).toJson(QJsonDocument::Indented);
         QByteArray escaped = compact;
-        escaped.replace("\"c:a:2\"", "\"\\u0063:a:2\"");  // same key, written with an escape
+        escaped.replace("\"c:a:2\"", "\"\\u0063:a:2\""); // same key, written with an escape
         for (const QByteArray& bytes : {compact, indented, escaped}) {
             UptimeHistory back;
             QStringList problems;
@@ -221,8 +221,7 @@ private Q_SLOTS:
         QCOMPARE(back.decode("not json at all", kToday, &problems), ReadStatus::Damaged);
         QVERIFY(back.isEmpty());
         QCOMPARE(back.decode("[1,2]", kToday, &problems), ReadStatus::Damaged);
-        QCOMPARE(back.decode("{\"series\":{},\"version\":7}", kToday, &problems),
-                 ReadStatus::OtherVersion);
+        QCOMPARE(back.decode("{\"series\":{},\"version\":7}", kToday, &problems), ReadStatus::OtherVersion);
     }
 
     void removingADeviceDropsAllItsSeriesOnly()
@@ -230,8 +229,8 @@ private Q_SLOTS:
         UptimeHistory u;
         const QString id = "5f0c1f43-0000-4000-8000-000000000001";
         const QString other = id + "-twin";
-        for (const QString& key : {checkedKey(id), internetKey(id), deviceKey(id), cameraKey(id, 3),
-                                   cameraKey(id, 12), deviceKey(other)})
+        for (const QString& key :
+             {checkedKey(id), internetKey(id), deviceKey(id), cameraKey(id, 3), cameraKey(id, 12), deviceKey(other)})
             u.credit(key, local(kToday, 1, 0), local(kToday, 1, 30));
         u.clearDirty();
         u.removeDevice(id);

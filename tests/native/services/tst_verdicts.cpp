@@ -13,20 +13,20 @@ namespace {
 
 const QDateTime kNow(QDate(2026, 3, 2), QTime(12, 0));
 
-QStringList lines(const QList<Issue> &list)
+QStringList lines(const QList<Issue>& list)
 {
     QStringList out;
-    for (const Issue &i : list)
+    for (const Issue& i : list)
         out << QStringLiteral("%1/%2 %3 | %4").arg(i.level).arg(i.order).arg(i.title, i.detail);
     return out;
 }
 
 // A device whose last check found everything in order.
-Device healthy(const QString &name = QStringLiteral("Recorder"), int channels = 4)
+Device healthy(const QString& name = QStringLiteral("Recorder"), int channels = 4)
 {
     Device d = nativeseed::device(name, QString(), channels, kNow.addDays(-60));
     d.ip = QStringLiteral("192.168.1.20");
-    Health &h = d.health;
+    Health& h = d.health;
     h.checkedAt = h.lastUp = kNow.addSecs(-120);
     h.fetchedAt = kNow.addSecs(-3600);
     h.internet = h.device = h.httpPort = h.rtspPort = Passed;
@@ -35,7 +35,7 @@ Device healthy(const QString &name = QStringLiteral("Recorder"), int channels = 
     h.quality = QStringLiteral("Good");
     h.hdd = QStringLiteral("OK");
     h.model = QStringLiteral("DS-7616");
-    for (Camera &c : d.cameras)
+    for (Camera& c : d.cameras)
         c.onlineKnown = c.online = true;
     return d;
 }
@@ -51,15 +51,17 @@ struct Fleet : nativeseed::Fleet {
     {
         Sources s;
         s.store = store.get();
-        s.refused = [this](const QString &id) { return refused.contains(id); };
+        s.refused = [this](const QString& id) { return refused.contains(id); };
         // The rule asks for one day of conditions.
-        s.standing = [this](const QString &id, int hours) { return hours == 24 ? standing.value(id) : QList<Standing>(); };
-        s.link = [this](const QString &id) { return links.value(id); };
+        s.standing = [this](const QString& id, int hours) {
+            return hours == 24 ? standing.value(id) : QList<Standing>();
+        };
+        s.link = [this](const QString& id) { return links.value(id); };
         return s;
     }
     QStringList of(int index) const { return lines(issuesFor(sources(), store->devices().at(index), kNow)); }
     // Each device's findings, in load order.
-    void expect(const QList<QStringList> &perDevice) const
+    void expect(const QList<QStringList>& perDevice) const
     {
         for (int i = 0; i < perDevice.size(); ++i)
             QCOMPARE(of(i), perDevice.at(i));
@@ -79,16 +81,18 @@ private Q_SLOTS:
 
     void timeTexts()
     {
-        const QList<QPair<qint64, const char *>> spans = {
-            {0, "1 min"}, {90, "1 min"}, {121, "2 min"}, {3599, "59 min"}, {3650, "1 h"}, {-3700, "1 h 1 min"},
-            {36060, "10 h"}, {172799, "47 h"}, {172800, "2 days"},
-            {std::numeric_limits<qint64>::min(), "106751991167300 days"}};
-        for (const auto &[secs, text] : spans)
+        const QList<QPair<qint64, const char*>> spans = {
+            {0, "1 min"},       {90, "1 min"},
+            {121, "2 min"},     {3599, "59 min"},
+            {3650, "1 h"},      {-3700, "1 h 1 min"},
+            {36060, "10 h"},    {172799, "47 h"},
+            {172800, "2 days"}, {std::numeric_limits<qint64>::min(), "106751991167300 days"}};
+        for (const auto& [secs, text] : spans)
             QCOMPARE(span(secs), QString::fromLatin1(text));
-        const QList<QPair<qint64, const char *>> agos = {
-            {59, "just now"}, {3600, "just now"}, {-60, "1 min ago"}, {-3599, "59 min ago"},
+        const QList<QPair<qint64, const char*>> agos = {
+            {59, "just now"},     {3600, "just now"},        {-60, "1 min ago"},        {-3599, "59 min ago"},
             {-86399, "23 h ago"}, {-30 * 3600, "yesterday"}, {-50 * 3600, "2 days ago"}};
-        for (const auto &[secs, text] : agos)
+        for (const auto& [secs, text] : agos)
             QCOMPARE(ago(kNow.addSecs(secs), kNow), QString::fromLatin1(text));
         QCOMPARE(ago(QDateTime(), kNow), QStringLiteral("never"));
     }
@@ -188,7 +192,7 @@ private Q_SLOTS:
         eight.cameras[0].name = QStringLiteral("Gate");
         eight.cameras[1].lastOnline = kNow.addSecs(-300);
         Device all = healthy(QStringLiteral("All"), 8);
-        for (Camera &c : all.cameras)
+        for (Camera& c : all.cameras)
             c.online = false;
         Device ignoredOne = healthy(QStringLiteral("Ignored"), 3);
         ignoredOne.cameras[2].online = false;
@@ -199,7 +203,7 @@ private Q_SLOTS:
         // Camera states of a device that did not answer are not judged.
         Device down = healthy(QStringLiteral("Down"), 2);
         down.health.device = Failed;
-        for (Camera &c : down.cameras)
+        for (Camera& c : down.cameras)
             c.online = false;
         f.load({eight, all, ignoredOne, unknown, down});
         f.expect({
@@ -227,7 +231,7 @@ private Q_SLOTS:
         slow.health.latencyMs = 180;
         slow.health.lossPercent = 33;
         QList<Device> clocks;
-        auto skewed = [&](qint64 secs, const QString &zone) {
+        auto skewed = [&](qint64 secs, const QString& zone) {
             Device d = healthy(QString::number(secs));
             d.health.deviceTime = d.health.fetchedAt.addSecs(secs).toString(Qt::ISODate) + zone;
             clocks << d;
@@ -307,9 +311,10 @@ private Q_SLOTS:
         Device d = healthy(QStringLiteral("Gate NVR"), 4);
         d.cameras[0].name = QStringLiteral("Gate");
         f.load({d});
-        NativeController controller(f.store.get(), [](const Device &, NativeController::Kind, int, NativeController::Done) {});
+        NativeController controller(f.store.get(),
+                                    [](const Device&, NativeController::Kind, int, NativeController::Done) {});
         NativeEvents events(f.store.get(), &controller);
-        auto alert = [](const QString &type, int channel, bool active) {
+        auto alert = [](const QString& type, int channel, bool active) {
             AlertStream::Alert a;
             a.type = type;
             a.channel = channel;
@@ -324,17 +329,18 @@ private Q_SLOTS:
         f.clock.setNowUtc(kNow.toUTC());
         // No stream status: no "No live events" notice.
         const Sources src = Sources::over(f.store.get(), &controller, &events);
-        QCOMPARE(lines(issuesFor(src, f.store->devices().at(0), kNow)), QStringList({
-            "1/16 Video loss reported | Gate, 10 min ago, by the device's live events. Not cleared since.",
-            "0/6 Disk error reported | 1 h ago, by the device's live events. Not cleared since.",
-        }));
+        QCOMPARE(lines(issuesFor(src, f.store->devices().at(0), kNow)),
+                 QStringList({
+                     "1/16 Video loss reported | Gate, 10 min ago, by the device's live events. Not cleared since.",
+                     "0/6 Disk error reported | 1 h ago, by the device's live events. Not cleared since.",
+                 }));
     }
 
     void oneDeviceKeepsRuleOrder()
     {
         Fleet f;
         Device d = healthy(QStringLiteral("Busy"), 2);
-        Health &h = d.health;
+        Health& h = d.health;
         h.hdd = QStringLiteral("Fault");
         h.recordingDays = 3;
         h.recordingWindow = 30;
@@ -346,18 +352,24 @@ private Q_SLOTS:
         f.load({d});
         f.standing.insert(d.id, {Standing{5, 0, kNow.addSecs(-60)}});
         QStringList titles;
-        for (const Issue &i : issuesFor(f.sources(), f.store->devices().at(0), kNow))
+        for (const Issue& i : issuesFor(f.sources(), f.store->devices().at(0), kNow))
             titles << i.title;
-        QCOMPARE(titles, QStringList({"Tampering reported", "Disk fault", "Recording gaps", "1 camera offline",
-                                      "Live view port closed", "Slow network", "Clock behind by 10 min",
-                                      "Last checked 3 days ago"}));
+        QCOMPARE(titles,
+                 QStringList({"Tampering reported", "Disk fault", "Recording gaps", "1 camera offline",
+                              "Live view port closed", "Slow network", "Clock behind by 10 min",
+                              "Last checked 3 days ago"}));
     }
 
     void fleetOrderAndSites()
     {
         Fleet f;
-        Site north{nativeseed::newId(), QStringLiteral("north"), {}, QStringLiteral("Ravi 98450"),
-                   QStringLiteral("FibreNet"), {}, {}};
+        Site north{nativeseed::newId(),
+                   QStringLiteral("north"),
+                   {},
+                   QStringLiteral("Ravi 98450"),
+                   QStringLiteral("FibreNet"),
+                   {},
+                   {}};
         Site south{nativeseed::newId(), QStringLiteral("South"), {}, {}, {}, {}, {}};
         Site alpha{nativeseed::newId(), QStringLiteral("Alpha"), {}, {}, QStringLiteral("Airline"), {}, {}};
         Device a = healthy(QStringLiteral("A"));
@@ -382,28 +394,38 @@ private Q_SLOTS:
         f.load({a, b, c, orphan, off, bare}, {north, south, alpha});
 
         QStringList order;
-        for (const Issue &i : issues(f.sources(), kNow))
+        for (const Issue& i : issues(f.sources(), kNow))
             order << i.title + " " + f.store->device(i.deviceId)->name;
-        QCOMPARE(order, QStringList({"Unreachable A", "Unreachable C", "1 camera offline B", "Poor network B",
-                                     "Not checked yet Orphan"}));
+        QCOMPARE(order,
+                 QStringList({"Unreachable A", "Unreachable C", "1 camera offline B", "Poor network B",
+                              "Not checked yet Orphan"}));
 
         // Problems first, then warnings, then name ignoring case; one "No
         // site" row per distinct missing site id.
-        auto row = [](const SiteSummary &r) {
+        auto row = [](const SiteSummary& r) {
             return QStringLiteral("%1 [%2] d%3 c%4 u%5 p%6 w%7 cam%8/%9/%10")
-                .arg(r.name, r.subtitle).arg(r.devices).arg(r.checked).arg(r.up).arg(r.problems).arg(r.warnings)
-                .arg(r.camerasOnline).arg(r.camerasKnown).arg(r.cameras);
+                .arg(r.name, r.subtitle)
+                .arg(r.devices)
+                .arg(r.checked)
+                .arg(r.up)
+                .arg(r.problems)
+                .arg(r.warnings)
+                .arg(r.camerasOnline)
+                .arg(r.camerasKnown)
+                .arg(r.cameras);
         };
         QStringList rows;
-        for (const SiteSummary &r : sites(f.sources(), kNow))
+        for (const SiteSummary& r : sites(f.sources(), kNow))
             rows << row(r) + " " + (r.siteId == QLatin1String("gone-site") ? "gone" : r.siteId.isEmpty() ? "none" : "");
         // Camera online counts go on the flag alone.
-        QCOMPARE(rows.mid(0, 2), QStringList({"South [] d2 c2 u2 p2 w0 cam8/8/8 ",
-                                              "north [FibreNet · Ravi 98450] d1 c1 u1 p0 w2 cam2/2/3 "}));
+        QCOMPARE(rows.mid(0, 2),
+                 QStringList(
+                     {"South [] d2 c2 u2 p2 w0 cam8/8/8 ", "north [FibreNet · Ravi 98450] d1 c1 u1 p0 w2 cam2/2/3 "}));
         // The unchecked one counts a device but no check.
         QStringList noSite = rows.mid(2);
         noSite.sort();
-        QCOMPARE(noSite, QStringList({"No site [] d1 c0 u0 p0 w0 cam4/4/4 gone", "No site [] d1 c1 u1 p0 w0 cam4/4/4 none"}));
+        QCOMPARE(noSite,
+                 QStringList({"No site [] d1 c0 u0 p0 w0 cam4/4/4 gone", "No site [] d1 c1 u1 p0 w0 cam4/4/4 none"}));
     }
 
     void uptimeFiguresAndUnstable()

@@ -96,8 +96,7 @@ struct Rig {
 
 // The arguments of the last call of a callback. Bind names to `args` once
 // (const auto& [list, error] = r.args;) and they follow every later call.
-template <typename... A>
-struct Reply {
+template <typename... A> struct Reply {
     bool done = false;
     int calls = 0;
     std::tuple<std::decay_t<A>...> args;

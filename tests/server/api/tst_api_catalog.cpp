@@ -207,7 +207,8 @@ private Q_SLOTS:
 
         // A failing device list leaves its site empty and is not reported.
         rig.server.scriptHandler("/v2/get_devices_by_site/", [](const Request& r) {
-            return r.queryValue("site_id") == "2" ? Answer::json(500, {}) : Answer::json(200, {{"devices", QJsonArray()}});
+            return r.queryValue("site_id") == "2" ? Answer::json(500, {})
+                                                  : Answer::json(200, {{"devices", QJsonArray()}});
         });
         Progress c;
         rig.client->fetchCatalogProgressive(rig.server.orgName, c.handlers());

@@ -21,7 +21,8 @@ private Q_SLOTS:
     void envelopeLiftsByRule()
     {
         // Always-lifted keys replace, others fill only what is empty.
-        QJsonObject r = unwrapEnvelope(obj(R"({"access_token":"A","name":"m","data":{"access_token":"B","name":"n"}})"));
+        QJsonObject r =
+            unwrapEnvelope(obj(R"({"access_token":"A","name":"m","data":{"access_token":"B","name":"n"}})"));
         QCOMPARE(r.value("access_token").toString(), QString("B"));
         QCOMPARE(r.value("name").toString(), QString("m"));
         // A weak top message gives way to the inner one.
@@ -119,8 +120,10 @@ private Q_SLOTS:
     void tokenSummaries()
     {
         auto jwt = [](const QJsonObject& claims) {
-            return QString("h.") + QString::fromLatin1(QJsonDocument(claims).toJson(QJsonDocument::Compact).toBase64(
-                                       QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals))
+            return QString("h.")
+                + QString::fromLatin1(QJsonDocument(claims)
+                                          .toJson(QJsonDocument::Compact)
+                                          .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals))
                 + ".s";
         };
         QCOMPARE(tokenSummary("abc", 1000), QString("(not a JWT)"));
@@ -194,11 +197,11 @@ private Q_SLOTS:
 
     void catalogueRecords()
     {
-        const QList<Device> devices = readDevices(
-            obj(R"({"devices":[{"id":1,"brand":"Dahua"},{"id":2,"brand":"XIMOUX"},{"id":3},
+        const QList<Device> devices =
+            readDevices(obj(R"({"devices":[{"id":1,"brand":"Dahua"},{"id":2,"brand":"XIMOUX"},{"id":3},
                 {"id":4,"brand":"Hikvision","device_status":false,"is_online":true},{"id":5,"is_online":"true"},
                 {"id":6,"name":"n","device_name":""}, 17]})"),
-            "s1");
+                        "s1");
         QCOMPARE(devices.size(), 7);
         QCOMPARE(devices[0].brand, QString("imou"));
         QCOMPARE(devices[1].brand, QString("imou"));
@@ -223,8 +226,8 @@ private Q_SLOTS:
         QCOMPARE(orgs.size(), 2);
         QCOMPARE(orgs[0].name, QString("A"));
 
-        const QList<PresetCamera> pc = readPresetCameras(obj(
-            R"({"camera_presets":[{"camera_status":"Online"},{"camera_status":1},{}]})"));
+        const QList<PresetCamera> pc =
+            readPresetCameras(obj(R"({"camera_presets":[{"camera_status":"Online"},{"camera_status":1},{}]})"));
         QVERIFY(pc[0].online && pc[0].onlineKnown);
         QVERIFY(!pc[1].online && pc[1].onlineKnown);
         QVERIFY(!pc[2].online && !pc[2].onlineKnown);
@@ -239,8 +242,8 @@ private Q_SLOTS:
 
     void recordings()
     {
-        CalendarAnswer c = readPlaybackCalendar(
-            obj(R"({"dates_with_recording":["2024-05-03T00:00:00","2024-05-04",7]})"));
+        CalendarAnswer c =
+            readPlaybackCalendar(obj(R"({"dates_with_recording":["2024-05-03T00:00:00","2024-05-04",7]})"));
         QCOMPARE(c.days, (QList<QDate>{QDate(2024, 5, 3), QDate(2024, 5, 4)}));
         QVERIFY(c.supported);
         QVERIFY(!readPlaybackCalendar(obj(R"({"data":{"supported":false}})")).supported);
@@ -262,7 +265,8 @@ private Q_SLOTS:
         QCOMPARE(playbackTimeText("current"), QString("current"));
 
         QCOMPARE(readCloudDates(obj(R"({"cameras":[{"camera_id":5,"dates":[]},{"camera_id":5,"dates":["2024-01-02"]},
-            {"camera_id":6,"dates":["2024-01-03"]}]})"), "5"),
+            {"camera_id":6,"dates":["2024-01-03"]}]})"),
+                                "5"),
                  QList<QDate>{QDate(2024, 1, 2)});
     }
 

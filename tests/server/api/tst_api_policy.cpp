@@ -12,8 +12,8 @@ private Q_SLOTS:
     void intervalsStayInRange()
     {
         // Renewal at max(20 s, 3/4 of the lifetime); 450 s without one.
-        const QList<std::pair<qint64, qint64>> refresh{{0, 450000}, {-5, 450000}, {10, 20000}, {27, 20000},
-                                                       {28, 21000}, {60, 45000}, {900, 675000}};
+        const QList<std::pair<qint64, qint64>> refresh{{0, 450000}, {-5, 450000}, {10, 20000},  {27, 20000},
+                                                       {28, 21000}, {60, 45000},  {900, 675000}};
         for (const auto& [secs, ms] : refresh)
             QCOMPARE(refreshDelayMs(secs), ms);
         // Lifetimes whose interval would overflow 32-bit milliseconds are
@@ -22,7 +22,10 @@ private Q_SLOTS:
             QCOMPARE(refreshDelayMs(huge), 86400000);
 
         // Leases: half the lease, at least 2 s, 45 s without one, at most an hour.
-        const QList<std::pair<qint64, qint64>> lease{{0, 45000}, {3, 2000}, {5, 2500}, {120, 60000},
+        const QList<std::pair<qint64, qint64>> lease{{0, 45000},
+                                                     {3, 2000},
+                                                     {5, 2500},
+                                                     {120, 60000},
                                                      {std::numeric_limits<int>::max(), 3600000},
                                                      {std::numeric_limits<qint64>::max(), 3600000}};
         for (const auto& [secs, ms] : lease)
@@ -50,8 +53,7 @@ private Q_SLOTS:
     void relayCandidateLists()
     {
         QCOMPARE(relayCandidates("relay.lan", 9000, "srv", "10.20.0.8"), (QList<Endpoint>{{"relay.lan", 9000}}));
-        QCOMPARE(relayCandidates("", 8565, "srv", "10.20.0.8"),
-                 (QList<Endpoint>{{"srv", 8565}, {"10.20.0.8", 8565}}));
+        QCOMPARE(relayCandidates("", 8565, "srv", "10.20.0.8"), (QList<Endpoint>{{"srv", 8565}, {"10.20.0.8", 8565}}));
         QCOMPARE(relayCandidates("", 9000, "10.20.0.8", "10.20.0.8"), (QList<Endpoint>{{"10.20.0.8", 9000}}));
         QCOMPARE(portFromText("abc"), 0);
         QCOMPARE(portFromText("99999999999"), 0);

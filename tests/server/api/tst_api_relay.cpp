@@ -60,7 +60,9 @@ private Q_SLOTS:
         int calls = 0;
         // The last port is out of range: it must not wrap into the open one.
         client.probeRelays(&client,
-                           {{"127.0.0.1", closedA}, {"127.0.0.1", open.serverPort()}, {"127.0.0.1", closedB},
+                           {{"127.0.0.1", closedA},
+                            {"127.0.0.1", open.serverPort()},
+                            {"127.0.0.1", closedB},
                             {"127.0.0.1", open.serverPort() + 65536}},
                            [&](const QList<bool>& r) {
                                results = r;
@@ -73,7 +75,10 @@ private Q_SLOTS:
         QCOMPARE(calls, 1);
 
         done = false;
-        client.probeRelays(&client, {}, [&](const QList<bool>& r) { results = r; done = true; });
+        client.probeRelays(&client, {}, [&](const QList<bool>& r) {
+            results = r;
+            done = true;
+        });
         QVERIFY(done);
         QVERIFY(results.isEmpty());
     }
@@ -135,8 +140,10 @@ private Q_SLOTS:
         client.setRelay(" 127.0.0.1 ", closed);
         const auto a = resolve(client);
         QVERIFY(apitest::waitFor(a->done));
-        QCOMPARE(a->error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1); video uses the public "
-                                  "HLS route.").arg(closed));
+        QCOMPARE(a->error,
+                 QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1); video uses the public "
+                         "HLS route.")
+                     .arg(closed));
         QCOMPARE(a->host, QString("127.0.0.1"));
         clock.advanceMs(4900);
         const auto b = resolve(client);
@@ -198,8 +205,11 @@ private Q_SLOTS:
         apitest::installLoopbackGuard();
         QVERIFY(answered);
         QCOMPARE(refused, QList<QUrl>{QUrl("tcp://" + ApiClient::builtInRelayHost() + ":8565")});
-        QCOMPARE(a->error, QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1, %2:8565); video uses "
-                                  "the public HLS route.").arg(closed).arg(ApiClient::builtInRelayHost()));
+        QCOMPARE(a->error,
+                 QString("The video relay isn\u2019t reachable from here (127.0.0.1:%1, %2:8565); video uses "
+                         "the public HLS route.")
+                     .arg(closed)
+                     .arg(ApiClient::builtInRelayHost()));
         QCOMPARE(a->port, int(closed));
     }
 
@@ -240,13 +250,19 @@ private Q_SLOTS:
         const quint16 closed = kvrtest::freePort();
         bool reachable = true;
         bool done = false;
-        client.probeEndpoint("127.0.0.1", closed, [&](bool r) { reachable = r; done = true; });
+        client.probeEndpoint("127.0.0.1", closed, [&](bool r) {
+            reachable = r;
+            done = true;
+        });
         QVERIFY(apitest::waitFor(done));
         QVERIFY(!reachable);
         QVERIFY(log.contains(QString("[route] 127.0.0.1:%1 not reachable").arg(closed)));
         clock.advanceSecs(6);
         done = false;
-        client.probeEndpoint("127.0.0.1", closed, [&](bool r) { reachable = r; done = true; });
+        client.probeEndpoint("127.0.0.1", closed, [&](bool r) {
+            reachable = r;
+            done = true;
+        });
         QVERIFY(!done);
         QVERIFY(apitest::waitFor(done));
         QCOMPARE(probesTo(closed), 2);

@@ -161,8 +161,8 @@ private Q_SLOTS:
 
         // An answer that keeps the same refresh token, or has none, changes nothing.
         const QString held = rig.client->refreshToken();
-        rig.server.script("/v2/token/refresh/", Answer::json(200, {{"access_token", "A2"}, {"refresh_token", held},
-                                                                    {"expires_in", 40}}));
+        rig.server.script("/v2/token/refresh/",
+                          Answer::json(200, {{"access_token", "A2"}, {"refresh_token", held}, {"expires_in", 40}}));
         rig.server.script("/v2/token/refresh/", Answer::json(200, {{"access", "A3"}}));
         rig.client->refresh(l.callback());
         QVERIFY(apitest::waitFor(l.done));
@@ -258,9 +258,10 @@ private Q_SLOTS:
         QVERIFY(rig.signIn());
         QSignalSpy changed(rig.client.get(), &ApiClient::refreshTokenChanged);
         QSignalSpy expired(rig.client.get(), &ApiClient::sessionExpired);
-        rig.server.script("/v2/token/refresh/",
-                          Answer::json(200, {{"access_token", "late-access"}, {"refresh_token", "late-refresh"},
-                                             {"expires_in", 900}}).after(300));
+        rig.server.script(
+            "/v2/token/refresh/",
+            Answer::json(200, {{"access_token", "late-access"}, {"refresh_token", "late-refresh"}, {"expires_in", 900}})
+                .after(300));
         apitest::Reply<bool> renewal;
         const auto& [ok] = renewal.args;
         rig.client->refreshSession(renewal.callback());
@@ -319,8 +320,14 @@ private Q_SLOTS:
     {
         apitest::Rig rig;
         QVERIFY(rig.signIn());
-        rig.server.script("/v2/auth/me/", Answer::json(200, {{"data", QJsonObject{{"user", QJsonObject{
-            {"username", "ann"}, {"organisation", QJsonObject{{"cloud_recording_stream_type", "SUB"}}}}}}}}));
+        rig.server.script(
+            "/v2/auth/me/",
+            Answer::json(
+                200,
+                {{"data",
+                  QJsonObject{{"user",
+                               QJsonObject{{"username", "ann"},
+                                           {"organisation", QJsonObject{{"cloud_recording_stream_type", "SUB"}}}}}}}}));
         apitest::Reply<const UserProfile&, const QString&> me;
         const auto& [profile, error] = me.args;
         rig.client->fetchMe(me.callback());

@@ -182,13 +182,20 @@ private Q_SLOTS:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("body");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("429") << 429 << "{}" << "The server is busy opening cameras. Try again in a moment.";
-        QTest::newRow("409 with Error") << 409 << R"({"message":"Error"})" << "The server could not open this camera right now.";
-        QTest::newRow("500") << 500 << "{}" << "Could not start the stream (HTTP 500).";
-        QTest::newRow("server text") << 400 << R"({"message":"Camera is offline."})" << "Camera is offline.";
-        QTest::newRow("refused") << 200 << R"({"accepted":"yes","stream_id":"s"})" << "The server refused to open this camera.";
-        QTest::newRow("refused with text") << 200 << R"({"accepted":false,"message":"Licence full"})" << "Licence full";
-        QTest::newRow("no stream id") << 200 << R"({"accepted":true})" << "The server did not return a stream id.";
+        QTest::newRow("429") << 429 << "{}"
+                             << "The server is busy opening cameras. Try again in a moment.";
+        QTest::newRow("409 with Error") << 409 << R"({"message":"Error"})"
+                                        << "The server could not open this camera right now.";
+        QTest::newRow("500") << 500 << "{}"
+                             << "Could not start the stream (HTTP 500).";
+        QTest::newRow("server text") << 400 << R"({"message":"Camera is offline."})"
+                                     << "Camera is offline.";
+        QTest::newRow("refused") << 200 << R"({"accepted":"yes","stream_id":"s"})"
+                                 << "The server refused to open this camera.";
+        QTest::newRow("refused with text") << 200 << R"({"accepted":false,"message":"Licence full"})"
+                                           << "Licence full";
+        QTest::newRow("no stream id") << 200 << R"({"accepted":true})"
+                                      << "The server did not return a stream id.";
     }
     void startFailures()
     {
@@ -227,7 +234,8 @@ private Q_SLOTS:
             if (++starts > 1)
                 return Answer::json(200, {{"stream_id", "new"}, {"accepted", true}});
             return (olderFails ? Answer::json(500, {{"message", "Boom"}})
-                               : Answer::json(200, {{"stream_id", "old"}, {"accepted", true}})).after(300);
+                               : Answer::json(200, {{"stream_id", "old"}, {"accepted", true}}))
+                .after(300);
         });
         Started first, second;
         rig.client->startLiveHls("5000001", true, first.callback());
