@@ -1,6 +1,6 @@
 #include "video/VideoStage.h"
 
-#include "app/core/Theme.h"
+#include "app/ui/Theme.h"
 #include "video/GpuVideoView.h"
 
 #include <QDebug>

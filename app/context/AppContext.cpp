@@ -4,26 +4,19 @@
 #include "app/core/Settings.h"
 #include "video/GpuProbe.h"
 
-namespace {
-const QString kServerBase = QStringLiteral("serverBase");
-const QString kRelayAddress = QStringLiteral("relayAddress");
-const QString kSpaSecret = QStringLiteral("spaSecret");
-const QString kRenderMode = QStringLiteral("renderMode");
-} // namespace
-
 AppContext& AppContext::instance()
 {
     static AppContext context;
     return context;
 }
 
-AppContext::AppContext() : settings(QStringLiteral("Kavira"), settingsAppName())
+AppContext::AppContext() : settings(NativeMode::prefs())
 {
-    const QString savedBase = settings.value(kServerBase).toString();
+    const QString savedBase = Prefs::get(Prefs::kServerBase);
     if (!savedBase.isEmpty() && !envSet("KVR_API_BASE"))
         api.setBaseUrl(savedBase);
-    applyRelaySetting(settings.value(kRelayAddress).toString());
-    const QString secret = settings.value(kSpaSecret).toString();
+    applyRelaySetting(Prefs::get(Prefs::kRelayAddress));
+    const QString secret = Prefs::get(Prefs::kSpaSecret);
     if (!secret.isEmpty())
         api.setSpaSecret(secret);
 }
@@ -58,14 +51,14 @@ void AppContext::setServer(const QString& baseUrl, const QString& relayAddressTe
 {
     const bool changed = baseUrl != api.baseUrl();
     if (baseUrl == ApiClient::defaultBaseUrl())
-        settings.remove(kServerBase);
+        Prefs::remove(Prefs::kServerBase.name);
     else
-        settings.setValue(kServerBase, baseUrl);
+        Prefs::set(Prefs::kServerBase, baseUrl);
     const QString relay = relayAddressText.trimmed();
     if (relay.isEmpty())
-        settings.remove(kRelayAddress);
+        Prefs::remove(Prefs::kRelayAddress.name);
     else
-        settings.setValue(kRelayAddress, relay);
+        Prefs::set(Prefs::kRelayAddress, relay);
     api.setBaseUrl(baseUrl);
     applyRelaySetting(relayAddressText);
     if (changed)
@@ -74,12 +67,31 @@ void AppContext::setServer(const QString& baseUrl, const QString& relayAddressTe
 
 QString AppContext::relayAddress() const
 {
-    return settings.value(kRelayAddress).toString();
+    return Prefs::get(Prefs::kRelayAddress);
 }
 
 QString AppContext::renderMode() const
 {
-    return settings.value(kRenderMode, QStringLiteral("auto")).toString();
+    return Prefs::get(Prefs::kRenderMode);
+}
+
+bool AppContext::liveMain() const
+{
+    return Prefs::get(Prefs::kLiveMain);
+}
+
+int AppContext::gridQuality() const
+{
+    return Prefs::get(Prefs::kGridQuality);
+}
+
+bool AppContext::hardwareDecode() const
+{
+    // KVR_HWDECODE, when set, decides instead of the setting: an integer,
+    // non-zero for on (a text that is not a number reads as off).
+    if (envSet("KVR_HWDECODE"))
+        return envOr("KVR_HWDECODE", QString()).toInt() != 0;
+    return Prefs::get(Prefs::kHardwareDecode);
 }
 
 bool AppContext::gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer)

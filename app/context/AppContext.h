@@ -19,7 +19,8 @@ public:
     ApiClient api;
     UserProfile user;
     QList<Site> sites;
-    QSettings settings;
+    // The one settings store (NativeMode::prefs), reached through the context.
+    QSettings& settings;
     QString orgName;
     QString orgId;
 
@@ -29,6 +30,12 @@ public:
     void setServer(const QString& baseUrl, const QString& relayAddress);
     QString relayAddress() const;
     QString renderMode() const;
+    // "liveMain": the stream of the single-camera live view, Main by default.
+    bool liveMain() const;
+    // "gridQuality" as stored, not clamped: 0 Auto, 1 Main, 2 Sub.
+    int gridQuality() const;
+    // Whether hardware decoding may be used; read at every call.
+    bool hardwareDecode() const;
     // Whether video is drawn with the graphics chip.
     bool gpuRender() const;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 class QSettings;
 
@@ -10,6 +11,73 @@ QString settingsAppName();
 
 namespace NativeMode {
 // The process-wide settings store (organisation "Kavira", application
-// settingsAppName()), created on first use.
+// settingsAppName()), created on first use. There is no other QSettings over
+// the store: everything reads and writes through this one, with the typed
+// keys below.
 QSettings& prefs();
 } // namespace NativeMode
+
+// Every key of the settings store, with its type and its default, in one
+// place. Read and write them with Prefs::get / Prefs::set; a key that is
+// absent, or holds something that does not read as its type, gives the
+// default.
+namespace Prefs {
+
+template <typename T> struct Key {
+    const char* name;
+    T fallback;
+};
+struct TextKey {
+    const char* name;
+    const char* fallback;
+};
+struct ListKey {
+    const char* name;
+};
+
+// Application core.
+inline constexpr Key<bool> kNativeMode{"nativeMode", false}; // which window shows at start
+inline constexpr TextKey kServerBase{"serverBase", ""};      // absent: the built-in server
+inline constexpr TextKey kRelayAddress{"relayAddress", ""};  // "host[:port]"; absent: none configured
+inline constexpr TextKey kSpaSecret{"spaSecret", ""};        // absent: KVR_SPA_SECRET or the built-in one
+inline constexpr TextKey kRenderMode{"renderMode", "auto"};  // "auto", "gpu" or "cpu"
+
+// Server screens.
+inline constexpr Key<bool> kLiveMain{"liveMain", true};                  // Main (true) or Sub for live view
+inline constexpr Key<int> kGridQuality{"gridQuality", 0};                // 0 Auto, 1 Main, 2 Sub
+inline constexpr Key<bool> kGridMain{"gridMain", true};                  // camera wall's Main/Sub choice
+inline constexpr Key<bool> kHardwareDecode{"hardwareDecode", true};      // KVR_HWDECODE decides when set
+inline constexpr Key<int> kWallAdvanceSeconds{"wallAdvanceSeconds", 30}; // camera wall page interval
+inline constexpr Key<int> kCatalogWidth{"catalogWidth", 300};            // catalogue pane width, px
+inline constexpr Key<bool> kCatalogCollapsed{"catalogCollapsed", false};
+inline constexpr TextKey kRememberUser{"rememberUser", ""}; // the last user name remembered
+
+// Native mode.
+inline constexpr Key<bool> kNativePoll{"native/poll", true};           // automatic checks
+inline constexpr Key<int> kNativePollMinutes{"native/pollMinutes", 5}; // 1..60
+inline constexpr Key<int> kNativeWindowDays{"native/windowDays", 30};
+inline constexpr Key<bool> kNativeOverview{"native/vigilo/overview", true}; // problem overview shown
+inline constexpr ListKey kNativeVmsWall{"native/vms/wall"};                 // camera keys on the live wall
+inline constexpr Key<int> kNativeVmsLayout{"native/vms/layout", 0};
+inline constexpr Key<int> kNativeVmsQuality{"native/vms/quality", 0};
+
+// The saved video wall of one camera source: "videowall/" + the source's id.
+QString videoWallKey(const QString& sourceId);
+
+bool get(const Key<bool>& key);
+int get(const Key<int>& key);
+QString get(const TextKey& key);
+QStringList get(const ListKey& key);
+// A text stored under a key made at run time (videoWallKey); empty when absent.
+QString text(const QString& name);
+
+void set(const Key<bool>& key, bool value);
+void set(const Key<int>& key, int value);
+void set(const TextKey& key, const QString& value);
+void set(const ListKey& key, const QStringList& value);
+void setText(const QString& name, const QString& value);
+
+bool contains(const char* name);
+void remove(const char* name);
+
+} // namespace Prefs

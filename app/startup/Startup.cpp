@@ -4,12 +4,11 @@
 #include "app/core/Log.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
-#include "app/core/Theme.h"
+#include "app/ui/Theme.h"
 #include "server/shell/BrandRegistry.h"
 
 #include <QApplication>
 #include <QIcon>
-#include <QSettings>
 #include <QSurfaceFormat>
 #include <QTimer>
 
@@ -69,7 +68,7 @@ void TopLevelWindows::connectSwitches()
 
 void TopLevelWindows::showInitial()
 {
-    if (NativeMode::prefs().value(QStringLiteral("nativeMode"), false).toBool()) {
+    if (Prefs::get(Prefs::kNativeMode)) {
         native.show();
         return;
     }

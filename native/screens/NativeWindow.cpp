@@ -5,7 +5,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QSettings>
 #include <QVBoxLayout>
 
 NativeWindow::NativeWindow(QWidget* parent) : QWidget(parent)
@@ -31,6 +30,6 @@ NativeWindow::NativeWindow(QWidget* parent) : QWidget(parent)
 
 void NativeWindow::useServerSignIn()
 {
-    NativeMode::prefs().setValue(QStringLiteral("nativeMode"), false);
+    Prefs::set(Prefs::kNativeMode, false);
     Q_EMIT leaveNative();
 }

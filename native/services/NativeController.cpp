@@ -9,7 +9,6 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QPointer>
-#include <QSettings>
 
 #include <algorithm>
 #include <memory>
@@ -17,10 +16,6 @@
 using namespace NativeTunables;
 
 namespace {
-
-const QString kPollKey = QStringLiteral("native/poll");
-const QString kPollMinutesKey = QStringLiteral("native/pollMinutes");
-const QString kWindowDaysKey = QStringLiteral("native/windowDays");
 
 // Every live scheduler, so that a settings change reaches the timers.
 QList<NativeController*>& liveControllers()
@@ -84,39 +79,39 @@ void NativeController::setDelayFunction(DelayFn delay)
 
 bool NativeController::pollEnabled()
 {
-    return NativeMode::prefs().value(kPollKey, true).toBool();
+    return Prefs::get(Prefs::kNativePoll);
 }
 
 void NativeController::setPollEnabled(bool on)
 {
-    NativeMode::prefs().setValue(kPollKey, on);
+    Prefs::set(Prefs::kNativePoll, on);
     for (NativeController* c : std::as_const(liveControllers()))
         c->applyPollEnabled(on);
 }
 
 int NativeController::pollMinutes()
 {
-    const int stored = NativeMode::prefs().value(kPollMinutesKey, kPollMinutesDefault).toInt();
+    const int stored = Prefs::get(Prefs::kNativePollMinutes);
     return std::clamp(stored, kPollMinutesMin, kPollMinutesMax);
 }
 
 void NativeController::setPollMinutes(int minutes)
 {
     const int m = std::clamp(minutes, kPollMinutesMin, kPollMinutesMax);
-    NativeMode::prefs().setValue(kPollMinutesKey, m);
+    Prefs::set(Prefs::kNativePollMinutes, m);
     for (NativeController* c : std::as_const(liveControllers()))
         c->applyPollMinutes(m);
 }
 
 int NativeController::windowDays()
 {
-    const int stored = NativeMode::prefs().value(kWindowDaysKey, kWindowDaysDefault).toInt();
+    const int stored = Prefs::get(Prefs::kNativeWindowDays);
     return std::clamp(stored, kWindowDaysMin, kWindowDaysMax);
 }
 
 void NativeController::setWindowDays(int days)
 {
-    NativeMode::prefs().setValue(kWindowDaysKey, std::clamp(days, kWindowDaysMin, kWindowDaysMax));
+    Prefs::set(Prefs::kNativeWindowDays, std::clamp(days, kWindowDaysMin, kWindowDaysMax));
 }
 
 void NativeController::applyPollEnabled(bool on)

@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
-#include <QSettings>
 #include <QUuid>
 
 #include <algorithm>
@@ -40,8 +39,7 @@ QString statusWord(ReadStatus s)
 
 int storedPollMinutes()
 {
-    const int stored =
-        NativeMode::prefs().value(QStringLiteral("native/pollMinutes"), NativeTunables::kPollMinutesDefault).toInt();
+    const int stored = Prefs::get(Prefs::kNativePollMinutes);
     return std::clamp(stored, NativeTunables::kPollMinutesMin, NativeTunables::kPollMinutesMax);
 }
 

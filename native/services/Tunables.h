@@ -38,11 +38,10 @@ inline constexpr std::chrono::seconds kCreditFloor = 450s;
 inline constexpr int kMaxRunningJobs = 4;
 // The first sweep follows the start of polling after this delay.
 inline constexpr std::chrono::milliseconds kFirstSweepDelay = 1500ms;
-// Poll interval and recording window: defaults and ranges of the settings.
-inline constexpr int kPollMinutesDefault = 5;
+// Poll interval and recording window: ranges of the settings (their keys and
+// defaults live with the other settings, in app/core/Settings.h).
 inline constexpr int kPollMinutesMin = 1;
 inline constexpr int kPollMinutesMax = 60;
-inline constexpr int kWindowDaysDefault = 30;
 inline constexpr int kWindowDaysMin = 1;
 inline constexpr int kWindowDaysMax = 120;
 

@@ -2,7 +2,7 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/SessionStore.h"
-#include "app/core/Theme.h"
+#include "app/ui/Theme.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -1,6 +1,6 @@
 #include "server/shell/ShellWindow.h"
 
-#include "app/core/Theme.h"
+#include "app/ui/Theme.h"
 
 ShellWindow::ShellWindow(QWidget* parent) : QWidget(parent)
 {

@@ -1,6 +1,7 @@
 #include "tests/support/TestKit.h"
 
 #include "app/core/Settings.h"
+#include "app/ui/Modal.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -94,8 +95,9 @@ void prepareApplication()
     QNetworkProxyFactory::setApplicationProxyFactory(new LoopbackGuard);
     // The saved relay too, so that a test which clears KVR_RTSP_HOST to
     // exercise discovery still finds only loopback candidates.
-    QSettings settings(QStringLiteral("Kavira"), settingsAppName());
-    settings.setValue(QStringLiteral("relayAddress"), QStringLiteral("127.0.0.1:9"));
+    Prefs::set(Prefs::kRelayAddress, QStringLiteral("127.0.0.1:9"));
+    // A dialog that no test answered would wait for a person: fail instead.
+    Modal::setStrict(true);
 }
 
 QString homeDir()

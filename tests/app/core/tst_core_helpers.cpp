@@ -63,6 +63,27 @@ private Q_SLOTS:
         QCOMPARE(NativeMode::prefs().applicationName(), first);
         QCOMPARE(NativeMode::prefs().organizationName(), QStringLiteral("Kavira"));
     }
+    // Absent keys and stored values that do not read as the key's type give
+    // the key's default; the files keep flags as text.
+    void typedSettingsFallBackToTheirDefaults()
+    {
+        QSettings& store = NativeMode::prefs();
+        store.remove(QStringLiteral("native"));
+        QCOMPARE(Prefs::get(Prefs::kNativePoll), true);
+        QCOMPARE(Prefs::get(Prefs::kNativePollMinutes), 5);
+        QCOMPARE(Prefs::get(Prefs::kRenderMode), QStringLiteral("auto"));
+        store.setValue(QStringLiteral("native/poll"), QStringLiteral("false"));
+        store.setValue(QStringLiteral("native/pollMinutes"), QStringLiteral("often"));
+        store.setValue(QStringLiteral("liveMain"), QStringLiteral("maybe"));
+        QCOMPARE(Prefs::get(Prefs::kNativePoll), false);
+        QCOMPARE(Prefs::get(Prefs::kNativePollMinutes), 5);
+        QCOMPARE(Prefs::get(Prefs::kLiveMain), true);
+        Prefs::set(Prefs::kNativeVmsWall, {QStringLiteral("d1:1"), QStringLiteral("d1:2")});
+        store.sync();
+        QCOMPARE(Prefs::get(Prefs::kNativeVmsWall), (QStringList{"d1:1", "d1:2"}));
+        Prefs::setText(Prefs::videoWallKey(QStringLiteral("native")), QStringLiteral("{}"));
+        QCOMPARE(store.value(QStringLiteral("videowall/native")).toString(), QStringLiteral("{}"));
+    }
 };
 
 KVR_TEST_MAIN(TestCoreHelpers)

@@ -1,4 +1,5 @@
-#include "app/core/Theme.h"
+#include "app/ui/Modal.h"
+#include "app/ui/Theme.h"
 #include "tests/support/TestKit.h"
 
 #include <QCalendarWidget>
@@ -14,6 +15,7 @@
 #include <QListWidget>
 #include <QPainter>
 #include <QPushButton>
+#include <QSet>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTreeWidget>
@@ -322,6 +324,45 @@ private Q_SLOTS:
     // and accent, on the dark backdrop: a sheet for a person to look at (kept
     // with KVR_TEST_SHOTS). Every icon is twice its logical size and paints
     // something, never the whole square.
+    // Sheets name colours; every name must be known, and the painting
+    // constants must agree with the table the sheets are written from.
+    void tokensWriteOutEverySheetColour()
+    {
+        for (const QString& sheet : {Theme::loginStyle(), Theme::appStyle()}) {
+            QVERIFY(!sheet.contains(QLatin1Char('@')));
+            QVERIFY(sheet.contains(QStringLiteral("#3b82f6")));
+        }
+        QCOMPARE(Theme::expandTokens(QStringLiteral("a: @accent; b: @live/0.12; c: @nosuch; d: x@y.z")),
+                 QStringLiteral("a: #3b82f6; b: rgba(242, 85, 90, 0.12); c: @nosuch; d: x@y.z"));
+        QCOMPARE(Theme::colour(Theme::Colour::Backdrop), Theme::kBackdrop);
+        QCOMPARE(Theme::colour(Theme::Colour::Accent), Theme::kAccent);
+        QCOMPARE(Theme::colour(Theme::Colour::Muted), Theme::kMuted);
+        QCOMPARE(Theme::colour(Theme::Colour::Live), Theme::kLive);
+        QCOMPARE(Theme::colour(Theme::Colour::White, 0.5).alpha(), 128);
+        QSet<QString> names;
+        for (const Theme::Token& t : Theme::tokens())
+            names.insert(QString::fromLatin1(t.name));
+        QCOMPARE(names.size(), Theme::kColourCount);
+    }
+
+    // Tests answer dialogs in advance; what was shown is listed in order.
+    void modalSeamAnswersInsteadOfAPerson()
+    {
+        Modal::reset();
+        Modal::answer(QMessageBox::Yes);
+        QCOMPARE(Modal::ask(nullptr, QStringLiteral("Sign out"), QStringLiteral("Sign out now?")), QMessageBox::Yes);
+        Modal::respond([](QDialog& d) {
+            auto* box = qobject_cast<QMessageBox*>(&d);
+            return box && box->text() == QLatin1String("Saved.") ? int(QMessageBox::Ok) : -1;
+        });
+        Modal::inform(nullptr, QStringLiteral("Report"), QStringLiteral("Saved."));
+        Modal::chooseFile(QStringLiteral("/tmp/a.csv"));
+        QCOMPARE(Modal::saveFileName(nullptr, QStringLiteral("Save report"), QString(), QString()),
+                 QStringLiteral("/tmp/a.csv"));
+        QCOMPARE(Modal::pending(), 0);
+        QCOMPARE(Modal::shown(), (QStringList{"Sign out: Sign out now?", "Report: Saved.", "Save report"}));
+    }
+
     void iconSheet()
     {
         const QList<int> sizes{9, 12, 16, 18, 20, 48};

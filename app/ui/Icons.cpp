@@ -1,4 +1,4 @@
-#include "app/core/Theme.h"
+#include "app/ui/Theme.h"
 
 #include <QPainter>
 #include <QPainterPath>

@@ -5,12 +5,70 @@
 #include <QPixmap>
 #include <QString>
 
+#include <span>
+
 // The look of server mode and the sign-in window: compiled-in fonts, the two
 // style sheets, the colours that painting code shares with them, icons
 // painted in code and rounded copies of pictures. Stateless.
 namespace Theme {
 
-// Opaque colours for code that paints; each equals its style-sheet twin.
+// The named colours of server mode and the sign-in window. Style sheets and
+// painting code both take their colours from this one table: a sheet names a
+// colour as "@accent" (or "@accent/0.16" for a share of it), painting code as
+// Theme::colour(Colour::Accent).
+enum class Colour : int {
+    Backdrop,
+    Surface,
+    SurfaceList,
+    Field,
+    FieldFocus,
+    Combo,
+    Raised,
+    RaisedDisabled,
+    Line,
+    RowLine,
+    Border,
+    BorderStrong,
+    BorderHover,
+    ScrollHover,
+    Text,
+    TextSoft,
+    Muted,
+    Faint,
+    Disabled,
+    White,
+    Black,
+    Accent,
+    AccentHover,
+    AccentPressed,
+    AccentText,
+    Live,
+    LiveText,
+    Online,
+    OnlineText,
+    Cloud,
+    CloudText,
+};
+inline constexpr int kColourCount = int(Colour::CloudText) + 1;
+
+// One named colour of a table; the native style keeps a table of its own.
+struct Token {
+    const char* name;
+    QRgb rgb;
+};
+
+// The table behind Colour, in the enum's order.
+std::span<const Token> tokens();
+
+// A colour of the table, with `alpha` (0..1) as its opacity.
+QColor colour(Colour c, qreal alpha = 1.0);
+
+// `sheet` with every "@name" written out as "#rrggbb" and every "@name/0.16"
+// as "rgba(r, g, b, 0.16)" from `table`. A name the table lacks stays as it
+// stands (and shows in the sheet as a parse warning).
+QString expandTokens(const QString& sheet, std::span<const Token> table = tokens());
+
+// Opaque colours for code that paints; each equals its token.
 inline constexpr QColor kBackdrop{0x0b, 0x0f, 0x14}; // behind video, main background
 inline constexpr QColor kAccent{0x3b, 0x82, 0xf6};   // active state
 inline constexpr QColor kMuted{0x8a, 0x96, 0xa8};    // idle state, muted text

@@ -1,0 +1,130 @@
+#include "app/ui/Modal.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QQueue>
+
+namespace Modal {
+
+namespace {
+
+// Main thread only, like every dialog.
+struct Seam {
+    QQueue<Responder> responders;
+    QQueue<QString> files;
+    QStringList shown;
+    bool strict = false;
+};
+
+Seam& seam()
+{
+    static Seam s;
+    return s;
+}
+
+void record(const QString& title, const QString& text)
+{
+    seam().shown << (text.isEmpty() ? title : title + QStringLiteral(": ") + text);
+}
+
+} // namespace
+
+int exec(QDialog& dialog)
+{
+    Seam& s = seam();
+    if (auto* box = qobject_cast<QMessageBox*>(&dialog))
+        record(box->windowTitle(), box->text());
+    else
+        record(dialog.windowTitle(), QString());
+    if (!s.responders.isEmpty()) {
+        const Responder next = s.responders.dequeue();
+        const int result = next(dialog);
+        dialog.setResult(result);
+        return result;
+    }
+    if (s.strict)
+        qFatal("Modal: a dialog \"%s\" came up with no answer queued", qPrintable(dialog.windowTitle()));
+    return dialog.exec();
+}
+
+QMessageBox::StandardButton ask(QWidget* parent, const QString& title, const QString& text,
+                                QMessageBox::StandardButtons buttons, QMessageBox::StandardButton defaultButton)
+{
+    QMessageBox box(QMessageBox::Question, title, text, buttons, parent);
+    box.setDefaultButton(defaultButton);
+    const int result = exec(box);
+    // exec() of a message box returns the pressed button; a closed box gives
+    // its escape button.
+    return QMessageBox::StandardButton(result);
+}
+
+void inform(QWidget* parent, const QString& title, const QString& text, QMessageBox::Icon icon)
+{
+    QMessageBox box(icon, title, text, QMessageBox::Ok, parent);
+    exec(box);
+}
+
+namespace {
+
+QString chooseOr(const QString& caption, const std::function<QString()>& real)
+{
+    Seam& s = seam();
+    record(caption, QString());
+    if (!s.files.isEmpty())
+        return s.files.dequeue();
+    if (s.strict)
+        qFatal("Modal: a file chooser \"%s\" came up with no answer queued", qPrintable(caption));
+    return real();
+}
+
+} // namespace
+
+QString openFileName(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)
+{
+    return chooseOr(caption, [&] { return QFileDialog::getOpenFileName(parent, caption, folder, filter); });
+}
+
+QString saveFileName(QWidget* parent, const QString& caption, const QString& path, const QString& filter)
+{
+    return chooseOr(caption, [&] { return QFileDialog::getSaveFileName(parent, caption, path, filter); });
+}
+
+void respond(Responder responder)
+{
+    seam().responders.enqueue(std::move(responder));
+}
+
+void answer(QMessageBox::StandardButton button)
+{
+    respond([button](QDialog&) { return int(button); });
+}
+
+void chooseFile(const QString& path)
+{
+    seam().files.enqueue(path);
+}
+
+QStringList shown()
+{
+    return seam().shown;
+}
+
+void reset()
+{
+    Seam& s = seam();
+    s.responders.clear();
+    s.files.clear();
+    s.shown.clear();
+}
+
+void setStrict(bool on)
+{
+    seam().strict = on;
+}
+
+int pending()
+{
+    return int(seam().responders.size() + seam().files.size());
+}
+
+} // namespace Modal
