@@ -45,6 +45,7 @@ void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
     if (t->m_running)
         ++t->m_doubleStarts;
     t->m_running = true;
+    runningIds.insert(t->m_id);
     t->m_main = main;
     ++t->m_starts;
     calls.append(QStringLiteral("start %1 %2").arg(t->m_id, main ? QStringLiteral("main") : QStringLiteral("sub")));
@@ -58,6 +59,7 @@ void TestSource::stop(QWidget* tile)
 {
     auto* t = static_cast<TestTile*>(tile);
     t->m_running = false;
+    runningIds.remove(t->m_id);
     calls.append(QStringLiteral("stop ") + t->m_id);
 }
 

@@ -9,6 +9,7 @@
 #include "wall/Timers.h"
 
 #include <QHash>
+#include <QSet>
 #include <QLabel>
 #include <QPointer>
 #include <QProcess>
@@ -81,6 +82,8 @@ public:
     // Starts not answered yet (Answer::WhenTold), oldest first.
     QList<std::function<void()>> unanswered;
     QList<QPointer<TestTile>> madeTiles;
+    // Cameras of tiles started and not stopped since.
+    QSet<QString> runningIds;
     // Answers the oldest unanswered start.
     void answerNext();
 
