@@ -1,6 +1,8 @@
-// Displays plugged in and unplugged while the wall runs and while its
-// set-up dialog is open: monitors of a virtual X server of this suite's own,
-// added and removed with xrandr, which Qt reports as screens coming and going.
+// What needs a real X server, one of this suite's own: displays plugged in
+// and unplugged (monitors added and removed with xrandr, which Qt reports as
+// screens coming and going) while the wall runs and while its set-up dialog
+// is open, and a cell dragged inside the layout preview by the platform's
+// own drag and drop.
 
 #include "tests/wall/WallTestKit.h"
 
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -51,10 +54,10 @@ void dropCamera(LayoutPreview* preview, int cell, const QString& id)
 
 } // namespace
 
-class TestWallHotplug : public QObject {
+class TestWallX11 : public QObject {
     Q_OBJECT
 public:
-    explicit TestWallHotplug(walltest::VirtualDisplay& display) : m_display(display) {}
+    explicit TestWallX11(walltest::VirtualDisplay& display) : m_display(display) {}
 
 private Q_SLOTS:
     void initTestCase();
@@ -62,18 +65,19 @@ private Q_SLOTS:
     void unplugClosesTheWindowOfThatDisplay();
     void theOnlyDisplayComesAndGoes();
     void dialogFollowsDisplays();
+    void cellDragInsideThePreview();
 
 private:
     walltest::VirtualDisplay& m_display;
 };
 
-void TestWallHotplug::initTestCase()
+void TestWallX11::initTestCase()
 {
     QCOMPARE(QGuiApplication::screens().size(), 2);
     QVERIFY(screenNamed("L") && screenNamed("R"));
 }
 
-void TestWallHotplug::cleanup()
+void TestWallX11::cleanup()
 {
     Controller::instance()->stop();
     setIdentityReader({});
@@ -83,7 +87,7 @@ void TestWallHotplug::cleanup()
     QTRY_VERIFY(screenNamed("R"));
 }
 
-void TestWallHotplug::unplugClosesTheWindowOfThatDisplay()
+void TestWallX11::unplugClosesTheWindowOfThatDisplay()
 {
     // Two displays of one make and model: their keys differ only by place.
     setIdentityReader([](QScreen*) { return QStringLiteral("Acme|M27|SN|"); });
@@ -119,7 +123,7 @@ void TestWallHotplug::unplugClosesTheWindowOfThatDisplay()
     QCOMPARE(running.last().first().toBool(), true);
 }
 
-void TestWallHotplug::theOnlyDisplayComesAndGoes()
+void TestWallX11::theOnlyDisplayComesAndGoes()
 {
     const QString right = screenKey(screenNamed("R"));
     auto src = std::make_shared<TestSource>();
@@ -148,7 +152,7 @@ void TestWallHotplug::theOnlyDisplayComesAndGoes()
     QCOMPARE(c->windowCount(), 0);
 }
 
-void TestWallHotplug::dialogFollowsDisplays()
+void TestWallX11::dialogFollowsDisplays()
 {
     auto src = std::make_shared<TestSource>(QStringLiteral("hotplug"), walltest::someCameras(4));
     SetupDialog dialog(src);
@@ -184,9 +188,35 @@ void TestWallHotplug::dialogFollowsDisplays()
     QCOMPARE(dialog.config().find(primary)->cells.at(0), QStringLiteral("cam3"));
 }
 
+void TestWallX11::cellDragInsideThePreview()
+{
+    auto src = std::make_shared<TestSource>(QStringLiteral("drag"), walltest::someCameras(4));
+    SetupDialog dialog(src);
+    dialog.move(100, 100);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    LayoutPreview* preview = dialog.preview();
+    const QString key = preview->screenKey();
+    preview->screen()->cells = {"cam1", "", "cam3", ""};
+
+    const QPoint from = preview->cellRect(0).center().toPoint();
+    const QPoint to = preview->cellRect(2).center().toPoint();
+    // The drag runs its own loop: the pointer moves and lets go from inside it.
+    QTimer::singleShot(100, preview, [preview, to] {
+        QTest::mouseMove(preview, to - QPoint(5, 0));
+        QTest::mouseMove(preview, to);
+        QTimer::singleShot(100, preview, [preview, to] { QTest::mouseRelease(preview, Qt::LeftButton, {}, to); });
+    });
+    QTest::mousePress(preview, Qt::LeftButton, {}, from);
+    QTest::mouseMove(preview, from + QPoint(QApplication::startDragDistance() + 4, 0));
+    QTRY_COMPARE(QStringList(dialog.config().find(key)->cells).join(','), QStringLiteral("cam3,,cam1,"));
+    QCOMPARE(QStringList(load("drag").find(key)->cells).join(','), QStringLiteral("cam3,,cam1,"));
+    QCOMPARE(preview->selectedCell(), 2);
+}
+
 int main(int argc, char** argv)
 {
-    kvrtest::prepareEnvironment("TestWallHotplug");
+    kvrtest::prepareEnvironment("TestWallX11");
     walltest::VirtualDisplay display;
     QString why;
     if (!display.start(3840, 1600, &why) || !display.addMonitor("L", QRect(0, 0, 1920, 1080), true)
@@ -197,8 +227,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     kvrtest::prepareApplication();
     QTEST_SET_MAIN_SOURCE_PATH
-    TestWallHotplug tc(display);
+    TestWallX11 tc(display);
     return QTest::qExec(&tc, argc, argv);
 }
 
-#include "tst_wall_hotplug.moc"
+#include "tst_wall_x11.moc"
