@@ -241,6 +241,9 @@ void TestWallModel::keyOfASourceWithSlashes()
     save(QStringLiteral("server/h/1"), c);
     QVERIFY(!Prefs::bytes(QStringLiteral("videowall/server_h_1")).isEmpty());
     QCOMPARE(load(QStringLiteral("server/h/1")), c);
+    // A wall stored as text rather than bytes reads the same.
+    Prefs::setText(Prefs::videoWallKey(QStringLiteral("as text")), QString::fromUtf8(toJson(c)));
+    QCOMPARE(load(QStringLiteral("as text")), c);
 }
 
 void TestWallModel::connectedDisplayGetsDefaultEntry()
