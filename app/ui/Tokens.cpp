@@ -41,6 +41,8 @@ constexpr std::array<Token, kColourCount> kTokens{{
     {"onlineText", 0x5fe0a0},     // text in online tint
     {"cloud", 0x8b7cf6},          // cloud playback
     {"cloudText", 0xb3a8ff},      // text in cloud tint
+    {"tint", 0x1c2a3f},           // wall set-up: a display with cameras, a filled cell
+    {"well", 0x05070a},           // wall set-up: the recess behind a layout preview
 }};
 static_assert(kTokens.back().name != nullptr, "one token per colour");
 
