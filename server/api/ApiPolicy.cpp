@@ -69,6 +69,62 @@ QString startErrorText(int status, const QString& errorText)
     return QStringLiteral("Could not start the stream (HTTP %1).").arg(status);
 }
 
+ApiFailure failureOfStatus(int status)
+{
+    if (status == 404)
+        return ApiFailure::NotFound;
+    if (status == 408)
+        return ApiFailure::NoAnswer;
+    if (status == 429)
+        return ApiFailure::Throttled;
+    if (status >= 500 || status < 400)
+        return ApiFailure::ServerError;
+    return ApiFailure::Refused;
+}
+
+ApiFailure failureOfTransport(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the transfer time-out
+    case QNetworkReply::ContentReSendError:     // dropped, and not sent again
+    case QNetworkReply::TemporaryNetworkFailureError:
+        return ApiFailure::NoAnswer;
+    default:
+        return ApiFailure::Unreachable;
+    }
+}
+
+ApiFailure streamFailure(int status, ApiFailure transport, const QString& serverText)
+{
+    if (serverText.contains(QLatin1String("offline"), Qt::CaseInsensitive))
+        return ApiFailure::Offline;
+    if (status == 0)
+        return transport;
+    if (status < 400)
+        return ApiFailure::Refused; // answered, but not accepted
+    return failureOfStatus(status);
+}
+
+bool isOutage(ApiFailure failure)
+{
+    return failure == ApiFailure::Unreachable || failure == ApiFailure::NoAnswer || failure == ApiFailure::Throttled
+        || failure == ApiFailure::ServerError;
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+QByteArray redirectVerb(int status, const QByteArray& verb)
+{
+    if (status == 303 || ((status == 301 || status == 302) && verb == "POST"))
+        return "GET";
+    return verb;
+}
+
 QString liveKey(const QString& owner, const QString& cameraId)
 {
     return owner.isEmpty() ? cameraId : owner + QChar(0x1F) + cameraId;
@@ -120,13 +176,13 @@ int portFromText(const QString& text)
     return ok ? port : 0;
 }
 
-Route chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable)
+StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable)
 {
     if (ticketUsable && ticketReachable)
-        return Route::PublicRtsps;
+        return StreamRoute::PublicRtsps;
     if (relayReachable)
-        return Route::Relay;
-    return Route::Hls;
+        return StreamRoute::Relay;
+    return StreamRoute::Hls;
 }
 
 QString serverRoot(const QUrl& base)
