@@ -69,6 +69,52 @@ QString startErrorText(int status, const QString& errorText)
     return QStringLiteral("Could not start the stream (HTTP %1).").arg(status);
 }
 
+std::optional<StreamOutcome> startFailure(int status, const QString& transportText, ApiFailure transport,
+                                          const QJsonObject& payload)
+{
+    if (status == 0 || status >= 400) {
+        // The server's own words, else a sentence for the status: the network
+        // layer's "Error transferring <address> - server replied: ..." is no
+        // text for a person.
+        const QString serverText = status == 0 ? QString() : errorMessage(payload);
+        return StreamOutcome{startErrorText(status, status == 0 ? transportText : serverText),
+                             streamFailure(status, transport, serverText)};
+    }
+    if (payload.contains(QStringLiteral("accepted")) && payload.value(QStringLiteral("accepted")) != QJsonValue(true)) {
+        const QString m = errorMessage(payload);
+        return StreamOutcome{m.isEmpty() ? QStringLiteral("The server refused to open this camera.") : m,
+                             streamFailure(status, ApiFailure::None, m)};
+    }
+    if (payload.value(QStringLiteral("stream_id")).toVariant().toString().isEmpty())
+        return StreamOutcome{QStringLiteral("The server did not return a stream id."), ApiFailure::ServerError};
+    return std::nullopt;
+}
+
+std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, const QJsonObject& payload,
+                                           qint64 elapsedMs, qint64* pauseMs)
+{
+    if (status >= 400 && status <= 499 && status != 408 && status != 429) {
+        const QString text = errorMessage(payload);
+        return StreamOutcome{!text.isEmpty() && text != QLatin1String("Error")
+                                 ? text
+                                 : QStringLiteral("The server could not prepare this stream (HTTP %1).").arg(status),
+                             streamFailure(status, transport, text)};
+    }
+    if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true))
+        return StreamOutcome{};
+    if (elapsedMs > kReadyLimit.count())
+        return readinessTimedOut();
+    *pauseMs =
+        readinessDelayMs(jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(kReadyPollDefault.count())));
+    return std::nullopt;
+}
+
+StreamOutcome readinessTimedOut()
+{
+    return {QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
+            ApiFailure::NoAnswer};
+}
+
 ApiFailure failureOfStatus(int status)
 {
     if (status == 404)

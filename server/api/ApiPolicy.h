@@ -3,11 +3,13 @@
 #include "server/api/ApiTypes.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QNetworkReply>
 #include <QString>
 #include <QUrl>
 
+#include <optional>
 #include <utility>
 
 // The client's rules as plain functions: intervals, texts, route choice and
@@ -33,6 +35,21 @@ qint64 tokenSecondsLeft(const QString& accessToken, qint64 nowSecs);
 
 // Text for a failed stream start.
 QString startErrorText(int status, const QString& errorText);
+
+// A failed stream start, or a readiness wait that ends.
+struct StreamOutcome {
+    QString text;
+    ApiFailure failure = ApiFailure::None;
+};
+// What a start answer means before a route is chosen: a failure, or none when
+// the start goes on. The payload is the unwrapped answer.
+std::optional<StreamOutcome> startFailure(int status, const QString& transportText, ApiFailure transport,
+                                          const QJsonObject& payload);
+// One readiness answer after elapsedMs of waiting: ready (an empty outcome),
+// a failure that ends the wait, or none with the pause before the next poll.
+std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, const QJsonObject& payload,
+                                           qint64 elapsedMs, qint64* pauseMs);
+StreamOutcome readinessTimedOut();
 
 // The kind of a failure: by an HTTP status of 400 or more, or by the network
 // layer's error when no status arrived.

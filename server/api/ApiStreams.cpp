@@ -134,32 +134,14 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
                                StreamCallback callback, const JsonReply& reply)
 {
     // A failure that arrives after a newer start or a stop of the same holder
-    // must not replace what that newer start shows.
+    // must not replace what that newer start shows; a stream it did get is
+    // given back.
     const QJsonObject payload = unwrapEnvelope(reply.answer);
-    const int status = reply.status;
-    if (status == 0 || status >= 400) {
-        if (!startCurrent(live, key, generation)) {
-            deliverSuperseded(live, QString(), callback);
-            return;
-        }
-        // The server's own words, else a sentence for the status: the network
-        // layer's "Error transferring <address> - server replied: ..." is no
-        // text for a person.
-        const QString serverText = status == 0 ? QString() : errorMessage(payload);
-        if (callback)
-            callback(failedInfo(ApiPolicy::streamFailure(status, reply.failure, serverText)),
-                     ApiPolicy::startErrorText(status, status == 0 ? reply.error : serverText));
-        return;
-    }
-    if (payload.contains(QStringLiteral("accepted")) && payload.value(QStringLiteral("accepted")) != QJsonValue(true)) {
-        if (!startCurrent(live, key, generation)) {
-            deliverSuperseded(live, payload.value(QStringLiteral("stream_id")).toString(), callback);
-            return;
-        }
-        const QString m = errorMessage(payload);
-        if (callback)
-            callback(failedInfo(ApiPolicy::streamFailure(status, ApiFailure::None, m)),
-                     m.isEmpty() ? QStringLiteral("The server refused to open this camera.") : m);
+    if (const auto failed = ApiPolicy::startFailure(reply.status, reply.error, reply.failure, payload)) {
+        if (!startCurrent(live, key, generation))
+            deliverSuperseded(live, payload.value(QStringLiteral("stream_id")).toVariant().toString(), callback);
+        else if (callback)
+            callback(failedInfo(failed->failure), failed->text);
         return;
     }
     const StreamTicket ticket = readTicket(payload);
@@ -197,15 +179,6 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
     if (payload.value(QStringLiteral("play_id")).isDouble())
         info.playId = jsonIdToString(payload.value(QStringLiteral("play_id")));
     info.cameraId = cameraId;
-    if (info.streamId.isEmpty()) {
-        if (!startCurrent(live, key, generation)) {
-            deliverSuperseded(live, QString(), callback);
-            return;
-        }
-        if (callback)
-            callback(failedInfo(ApiFailure::ServerError), QStringLiteral("The server did not return a stream id."));
-        return;
-    }
     const StreamTicket ticket = readTicket(payload);
     QString via;
     switch (ApiPolicy::chooseRoute(publicRoute, publicRoute, relayRoute)) {
@@ -277,10 +250,9 @@ void ApiClient::waitUntilReady(const StreamInfo& info, bool live, int generation
     poll->deadline = new QTimer(this);
     poll->deadline->setSingleShot(true);
     connect(poll->deadline, &QTimer::timeout, this, [this, weak = std::weak_ptr<ReadyPoll>(poll)] {
+        const auto timedOut = ApiPolicy::readinessTimedOut();
         if (const auto p = weak.lock())
-            finishReady(p, failedInfo(ApiFailure::NoAnswer),
-                        QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
-                        false);
+            finishReady(p, failedInfo(timedOut.failure), timedOut.text, false);
     });
     pollReady(poll);
 }
@@ -303,8 +275,8 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     // stretch it, and no poll starts after it.
     const qint64 left = ApiTunables::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
     if (left <= 0) {
-        finishReady(poll, failedInfo(ApiFailure::NoAnswer),
-                    QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."), false);
+        const auto timedOut = ApiPolicy::readinessTimedOut();
+        finishReady(poll, failedInfo(timedOut.failure), timedOut.text, false);
         return;
     }
     poll->deadline->start(int(left));
@@ -318,32 +290,18 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     sendJson(request, [this, poll](const JsonReply& reply) {
         if (!poll->callback)
             return; // the deadline came first
-        const QJsonObject payload = unwrapEnvelope(reply.answer);
-        const int status = reply.status;
         const qint64 elapsed = monotonicMs() - poll->startedMs;
-        if (status >= 400 && status <= 499 && status != 408 && status != 429) {
-            const QString text = errorMessage(payload);
-            finishReady(poll, failedInfo(ApiPolicy::streamFailure(status, reply.failure, text)),
-                        !text.isEmpty() && text != QLatin1String("Error")
-                            ? text
-                            : QStringLiteral("The server could not prepare this stream (HTTP %1).").arg(status),
-                        false);
-            return;
-        }
-        if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true)) {
+        qint64 pause = 0;
+        const auto step =
+            ApiPolicy::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer), elapsed, &pause);
+        if (!step) {
+            QTimer::singleShot(int(pause), this, [this, poll] { pollReady(poll); });
+        } else if (step->failure == ApiFailure::None) {
             qWarning().noquote() << QStringLiteral("[hls] ready after %1 ms").arg(elapsed);
             finishReady(poll, poll->info, QString(), false);
-            return;
+        } else {
+            finishReady(poll, failedInfo(step->failure), step->text, false);
         }
-        if (elapsed > ApiTunables::kReadyLimit.count()) {
-            finishReady(poll, failedInfo(ApiFailure::NoAnswer),
-                        QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
-                        false);
-            return;
-        }
-        const qint64 delay = ApiPolicy::readinessDelayMs(
-            jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(ApiTunables::kReadyPollDefault.count())));
-        QTimer::singleShot(int(delay), this, [this, poll] { pollReady(poll); });
     });
 }
 

@@ -86,12 +86,26 @@ template <typename... A, typename Start> std::tuple<A...> await(Start&& start, i
     return **got;
 }
 
-// A fresh fake server with the demo organisation and a client pointed at it.
+// The error text of an operation's first callback: its last argument.
+template <typename Start> QString errorOf(Start&& start, int ms = 10000)
+{
+    auto got = std::make_shared<std::optional<QString>>();
+    start([got](const auto&... a) {
+        if (!*got)
+            got->emplace(std::get<sizeof...(a) - 1>(std::tie(a...)));
+    });
+    return QTest::qWaitFor([&] { return got->has_value(); }, ms) ? **got : QStringLiteral("(no answer)");
+}
+
+inline constexpr bool signedIn = true;
+
+// A fresh fake server with the demo organisation and a client pointed at it,
+// signed in when asked (Rig rig(apitest::signedIn)).
 struct Rig {
     orgserver::FakeOrgServer server;
     std::unique_ptr<ApiClient> client;
 
-    Rig()
+    explicit Rig(bool signIntoServer = false)
     {
         if (!server.listen())
             qFatal("fake server could not listen");
@@ -99,6 +113,8 @@ struct Rig {
         client->setBaseUrl(server.baseUrl());
         server.populateDemo();
         server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
+        if (signIntoServer)
+            QVERIFY(signIn());
     }
 
     // Signs in through the server and hands the tokens to the client.

@@ -1,7 +1,12 @@
 // The client's rules as plain functions: intervals, cache ages, session-end
-// wording, failure kinds, redirects, relay candidates and origins.
+// wording, failure kinds, start and readiness answers, redirects, relay
+// candidates and routes.
 #include "server/api/ApiPolicy.h"
 #include "tests/support/TestKit.h"
+
+#include <QJsonDocument>
+
+#include <climits>
 
 using namespace ApiPolicy;
 using F = ApiFailure;
@@ -13,19 +18,14 @@ private Q_SLOTS:
     {
         // Renewal at max(20 s, 3/4 of the lifetime), 450 s without one; lifetimes
         // whose interval would overflow 32-bit milliseconds are clamped to a day.
-        const QList<std::pair<qint64, qint64>> refresh{{0, 450000},
-                                                       {-5, 450000},
-                                                       {10, 20000},
-                                                       {27, 20000},
-                                                       {28, 21000},
-                                                       {900, 675000},
-                                                       {40 * 86400, 86400000},
-                                                       {std::numeric_limits<qint64>::max(), 86400000}};
+        const QList<std::pair<qint64, qint64>> refresh{{0, 450000},         {-5, 450000},         {10, 20000},
+                                                       {27, 20000},         {28, 21000},          {900, 675000},
+                                                       {3456000, 86400000}, {LLONG_MAX, 86400000}};
         for (const auto& [secs, ms] : refresh)
             QCOMPARE(refreshDelayMs(secs), ms);
         // Leases: half the lease, at least 2 s, 45 s without one, at most an hour.
         const QList<std::pair<qint64, qint64>> lease{
-            {0, 45000}, {3, 2000}, {5, 2500}, {120, 60000}, {std::numeric_limits<qint64>::max(), 3600000}};
+            {0, 45000}, {3, 2000}, {5, 2500}, {120, 60000}, {LLONG_MAX, 3600000}};
         for (const auto& [secs, ms] : lease)
             QCOMPARE(leaseIntervalMs(secs), ms);
         const QList<std::pair<qint64, qint64>> ready{{-1, 300}, {50, 300}, {750, 750}, {10000, 3000}};
@@ -76,21 +76,49 @@ private Q_SLOTS:
             QVERIFY(!isOutage(kind));
     }
 
-    void statesFromFlags()
+    // A start answer: the text shown and its kind, or none when the start goes on.
+    void startAnswers()
     {
-        QCOMPARE(onlineStateOf(true, false), OnlineState::Unknown);
-        QCOMPARE(onlineStateOf(false, true), OnlineState::Offline);
-        QCOMPARE(onlineStateOf(true, true), OnlineState::Online);
-        StreamInfo s;
-        QCOMPARE(s.route(), StreamRoute::None);
-        s.url = "rtsp://relay/s1";
-        QCOMPARE(s.route(), StreamRoute::Relay);
-        s.hls = true;
-        QCOMPARE(s.route(), StreamRoute::Hls);
-        s.publicRtsps = true;
-        QCOMPARE(s.route(), StreamRoute::PublicRtsps);
-        QCOMPARE(chooseRoute(true, false, true), StreamRoute::Relay);
-        QCOMPARE(chooseRoute(true, false, false), StreamRoute::Hls);
+        const QList<std::tuple<int, const char*, QString, F>> rows{
+            {429, "{}", "The server is busy opening cameras. Try again in a moment.", F::Throttled},
+            {409, R"({"message":"Error"})", "The server could not open this camera right now.", F::Refused},
+            {500, "{}", "Could not start the stream (HTTP 500).", F::ServerError},
+            {400, R"({"message":"Camera is offline."})", "Camera is offline.", F::Offline},
+            {0, "{}", "Connection refused", F::Unreachable},
+            {200, R"({"accepted":"yes","stream_id":"s"})", "The server refused to open this camera.", F::Refused},
+            {200, R"({"accepted":false,"message":"Licence full"})", "Licence full", F::Refused},
+            {200, R"({"accepted":true})", "The server did not return a stream id.", F::ServerError}};
+        for (const auto& [status, json, text, kind] : rows) {
+            const auto failed =
+                startFailure(status, "Connection refused", F::Unreachable, QJsonDocument::fromJson(json).object());
+            QVERIFY2(failed && failed->text == text && failed->failure == kind, json);
+        }
+        QVERIFY(!startFailure(200, {}, F::None, {{"stream_id", 7}}));
+        QVERIFY(!startFailure(200, {}, F::None, {{"accepted", true}, {"stream_id", "s1"}}));
+    }
+
+    // A readiness answer ends the wait (ready, or failed) or sets the pause
+    // before the next poll; errors other than 408 and 429 end it at once.
+    void readinessAnswers()
+    {
+        const QString late = "The server didn\u2019t finish preparing this video in time. Try again.";
+        const QList<std::tuple<int, QJsonObject, qint64, QString, F, qint64>> rows{
+            {200, {{"ready", true}}, 0, "", F::None, -1},
+            {200, {{"ready", "true"}, {"poll_after_ms", 50}}, 0, "", F::None, 300},
+            {503, {}, 59000, "", F::None, 750},
+            {429, {{"poll_after_ms", 10000}}, 0, "", F::None, 3000},
+            {0, {}, 0, "", F::None, 750},
+            {200, {{"ready", false}}, 60001, late, F::NoAnswer, -1},
+            {404, {}, 0, "The server could not prepare this stream (HTTP 404).", F::NotFound, -1},
+            {403, {{"message", "No rights"}}, 0, "No rights", F::Refused, -1}};
+        for (const auto& [status, payload, elapsed, text, kind, pause] : rows) {
+            qint64 after = -1;
+            const auto step = readinessStep(status, F::NoAnswer, payload, elapsed, &after);
+            QCOMPARE(after, pause);
+            QCOMPARE(step.has_value(), pause < 0);
+            if (step)
+                QVERIFY(step->text == text && step->failure == kind);
+        }
     }
 
     void redirectsAndOrigins()
@@ -116,6 +144,9 @@ private Q_SLOTS:
         QCOMPARE(portFromText("abc"), 0);
         QCOMPARE(portFromText("99999999999"), 0);
         QCOMPARE(portFromText("8554"), 8554);
+        // The public route needs a ticket whose port answers; then the relay; then HLS.
+        QCOMPARE(chooseRoute(true, false, true), StreamRoute::Relay);
+        QCOMPARE(chooseRoute(true, false, false), StreamRoute::Hls);
     }
 };
 
