@@ -181,6 +181,8 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
         reply = m_network.get(ex.request);
     } else if (ex.once) {
         QNetworkRequest request = ex.request;
+        // HTTP/1.1, where the one-shot body is what keeps it from being sent twice.
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
         request.setHeader(QNetworkRequest::ContentLengthHeader, ex.body.size());
         auto* body = new OneShotBody(ex.body);
