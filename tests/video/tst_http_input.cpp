@@ -51,7 +51,7 @@ class HttpInput : public QObject {
     QTemporaryDir dir;
     QString scriptPath, logPath;
     peers::Peer server;
-    QNetworkAccessManager net;
+    NetPool pool;
     std::atomic<bool> stop{false};
 
 private Q_SLOTS:
@@ -78,7 +78,7 @@ private Q_SLOTS:
     void rangedReadsAndSeeks()
     {
         const int64_t size = 20 * 1000 * 1000;
-        HttpSource src(&stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
+        HttpSource src(&pool, &stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
         QVERIFY(src.request(0));
         QCOMPARE(src.httpStatus(), 206);
         QVERIFY(src.rangesSupported());
@@ -131,7 +131,7 @@ private Q_SLOTS:
     {
         script(R"({"rules":[{"match":"/pattern/","range":"ignore"}]})");
         const int64_t size = 50 * 1024 * 1024;
-        HttpSource src(&stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
+        HttpSource src(&pool, &stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
         QVERIFY(src.request(0));
         QCOMPARE(src.httpStatus(), 200);
         QVERIFY(!src.rangesSupported());
@@ -163,7 +163,7 @@ private Q_SLOTS:
     {
         script(R"({"rules":[{"match":"/pattern/70000","range":"nolength"}]})");
         {
-            HttpSource src(&stop, url(QStringLiteral("/pattern/70000")), QByteArray());
+            HttpSource src(&pool, &stop, url(QStringLiteral("/pattern/70000")), QByteArray());
             QVERIFY(src.request(0));
             QCOMPARE(src.httpStatus(), 200);
             QCOMPARE(src.totalSize(), int64_t(-1));
@@ -173,7 +173,7 @@ private Q_SLOTS:
             QCOMPARE(drain(src, last), int64_t(70000));
             QCOMPARE(last, AVERROR_EOF);
         }
-        HttpSource small(&stop, url(QStringLiteral("/pattern/5000")), QByteArray());
+        HttpSource small(&pool, &stop, url(QStringLiteral("/pattern/5000")), QByteArray());
         QVERIFY(small.request(0));
         QCOMPARE(small.httpStatus(), 206);
         QCOMPARE(small.totalSize(), int64_t(5000));
@@ -183,7 +183,7 @@ private Q_SLOTS:
     {
         // A body cut short must end in an error, never look like a clean end.
         script(R"({"rules":[{"match":"/pattern/","range":"close_mid"}]})");
-        HttpSource src(&stop, url(QStringLiteral("/pattern/400000")), QByteArray());
+        HttpSource src(&pool, &stop, url(QStringLiteral("/pattern/400000")), QByteArray());
         QVERIFY(src.request(0));
         int last = 0;
         QCOMPARE(drain(src, last), int64_t(200000));
@@ -193,7 +193,7 @@ private Q_SLOTS:
     void stalledReadEndsOnStop()
     {
         script(R"({"rules":[{"match":"/pattern/","range":"stall_mid","stall_ms":20000}]})");
-        HttpSource src(&stop, url(QStringLiteral("/pattern/400000")), QByteArray());
+        HttpSource src(&pool, &stop, url(QStringLiteral("/pattern/400000")), QByteArray());
         QVERIFY(src.request(0));
         std::vector<uint8_t> buf(8192);
         int64_t total = 0;
@@ -223,7 +223,7 @@ private Q_SLOTS:
     void openRefusedByStatus()
     {
         script(R"({"rules":[{"match":"/pattern/","statuses":[403]}]})");
-        HttpSource src(&stop, url(QStringLiteral("/pattern/1000")), QByteArray());
+        HttpSource src(&pool, &stop, url(QStringLiteral("/pattern/1000")), QByteArray());
         QVERIFY(!src.request(0));
         QCOMPARE(src.httpStatus(), 403);
     }
@@ -257,7 +257,7 @@ private Q_SLOTS:
         script(R"({"rules":[{"match":"a.m3u8","statuses":[)" + statuses + "]}]}");
         QFile::remove(logPath);
         FetchRequest r;
-        r.net = &net;
+        r.net = &pool;
         r.stopFlag = &stop;
         r.url = url(QStringLiteral("/a.m3u8")).toString();
         r.hadPicture = hadPicture;
