@@ -184,6 +184,12 @@ void HttpSource::dropReply()
 {
     if (!m_reply)
         return;
+    // A body that has all arrived finishes in a moment: its connection can
+    // then serve the next request (the next segment, typically).
+    const bool bodyIn =
+        m_expectedEnd >= 0 && m_bufferStart + m_buffer.size() + m_reply->bytesAvailable() >= m_expectedEnd;
+    if (bodyIn && !m_reply->isFinished())
+        waitOnReply(m_reply, WaitFor::Finish, kFinishGrace, m_stopFlag);
     if (!m_reply->isFinished())
         m_pool->retire(m_net); // its connection must not serve another request
     m_reply->disconnect();

@@ -44,6 +44,9 @@ inline constexpr const char* kRelayHlsProbeBytes = "1000000";
 // ---- HTTP input -----------------------------------------------------------
 inline constexpr milliseconds kFetchTimeout{20000};     // whole file, or a ranged request's headers
 inline constexpr milliseconds kReadStallTimeout{30000}; // no new data for a ranged read
+// A ranged read whose whole body has arrived gets this long to finish when it
+// is closed, so that its connection serves the next request.
+inline constexpr milliseconds kFinishGrace{200};
 // Waits on the network are cut into slices of this length so that a stop of
 // the player ends them promptly instead of at their time-out.
 inline constexpr milliseconds kStopPoll{25};

@@ -3,6 +3,7 @@
 #include "video/AudioOut.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryDir>
 #include <QThread>
 
 #include <algorithm>
@@ -10,6 +11,11 @@
 #include <cstring>
 #include <thread>
 #include <vector>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -330,6 +336,47 @@ private Q_SLOTS:
         QVERIFY(output->start());
         QTRY_VERIFY_WITH_TIMEOUT(frames.load() > pulled + 4800, 5000);
         output->stop();
+    }
+
+    // A device that stops taking data leaves the ALSA writer in a write that
+    // does not return (here: ALSA's file device writing into a pipe that
+    // nobody reads); stopping must not wait for it, and the callback must
+    // not run after the stop.
+    void stopDoesNotWaitForAStuckDevice()
+    {
+        QTemporaryDir dir;
+        const QByteArray pipe = dir.filePath(QStringLiteral("sink")).toUtf8();
+        QCOMPARE(mkfifo(pipe.constData(), 0600), 0);
+        const int reader = ::open(pipe.constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(reader >= 0);
+        signal(SIGPIPE, SIG_IGN);
+        auto output = AudioBackend::openAlsaDevice(("file:'" + pipe + "',raw").constData());
+        if (!output)
+            QSKIP("ALSA is not built in here");
+        std::atomic<int> pulls{0};
+        auto count = [](void* ref, uint32_t, AudioRenderBufferList* list) {
+            ++*static_cast<std::atomic<int>*>(ref);
+            std::memset(list->buffers[0].data, 0, list->buffers[0].byteSize);
+            return 0;
+        };
+        QVERIFY(output->configure(48000, 2, count, &pulls));
+        QVERIFY(output->start());
+        for (int last = -1; last != pulls.load();) { // until the pipe is full
+            last = pulls.load();
+            QTest::qWait(300);
+        }
+        QElapsedTimer t;
+        t.start();
+        output->stop();
+        qInfo() << "stop with a stuck device took" << t.elapsed() << "ms";
+        QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
+        const int pulled = pulls.load();
+        char sink[65536];
+        for (int i = 0; i < 20; ++i, QTest::qWait(10))
+            while (::read(reader, sink, sizeof sink) > 0) {}
+        QCOMPARE(pulls.load(), pulled);
+        output.reset();
+        ::close(reader);
     }
 
     // Writer and output thread at once, at an odd rate, with uneven sizes on
