@@ -149,104 +149,73 @@ private Q_SLOTS:
     // times) or an output that holds sound but stops pulling it: the clock
     // moves to the wall after 2 s (never started) or 1 s (started), and the
     // front picture goes at once.
-    void soundGivesUpForTheWallClock_data()
-    {
-        QTest::addColumn<bool>("started");
-        QTest::addColumn<int>("queued");
-        QTest::addColumn<double>("holdsUntil");
-        QTest::addColumn<double>("givenUpAt");
-        QTest::newRow("never comes") << false << 0 << 1.9 << 2.1;
-        QTest::newRow("comes without times") << false << 8000 << 1.9 << 2.1;
-        QTest::newRow("output stops pulling") << true << 100000 << 0.9 << 1.1;
-    }
-
     void soundGivesUpForTheWallClock()
     {
-        QFETCH(bool, started);
-        QFETCH(int, queued);
-        QFETCH(double, holdsUntil);
-        QFETCH(double, givenUpAt);
-        Paced p(1.0, true);
-        p.pacer.firstPictureDecoded(0.0);
-        p.sound.queued = queued;
-        if (started)
-            p.pacer.soundWritten(0.0, 0.0);
-        auto q = pictures({0.0, 0.04, 0.08});
-        p.pass(q, 0.0);
-        for (double now = 0.1; now <= holdsUntil; now += 0.1) {
-            if (queued) // writes that go nowhere still refresh the watchdog
-                p.pacer.soundWritten(started ? 0.9 : -1.0, now);
-            p.pass(q, now);
+        struct Row {
+            const char* name;
+            bool started;
+            int queued;
+            double holdsUntil, givenUpAt;
+        };
+        for (const Row& r : {Row{"never comes", false, 0, 1.9, 2.1}, Row{"without times", false, 8000, 1.9, 2.1},
+                             Row{"output stops pulling", true, 100000, 0.9, 1.1}}) {
+            Paced p(1.0, true);
+            p.pacer.firstPictureDecoded(0.0);
+            p.sound.queued = r.queued;
+            if (r.started)
+                p.pacer.soundWritten(0.0, 0.0);
+            auto q = pictures({0.0, 0.04, 0.08});
+            for (double now = 0.0; now <= r.holdsUntil; now += 0.1) {
+                if (r.queued) // writes that go nowhere still refresh the watchdog
+                    p.pacer.soundWritten(r.started ? 0.9 : -1.0, now);
+                p.pass(q, now);
+            }
+            QVERIFY2(p.pacer.soundClockOn() && p.shown.size() == 1, r.name);
+            p.pass(q, r.givenUpAt);
+            QVERIFY2(p.pacer.takeGaveUp() && !p.pacer.soundClockOn() && p.shown.size() == 2, r.name);
         }
-        QVERIFY(p.pacer.soundClockOn());
-        const size_t shown = p.shown.size();
-        p.pass(q, givenUpAt);
-        QVERIFY(p.pacer.takeGaveUp());
-        QVERIFY(!p.pacer.soundClockOn());
-        QCOMPARE(p.shown.size(), shown + 1);
     }
 
-    void readAheadLimits_data()
-    {
-        QTest::addColumn<int>("count");
-        QTest::addColumn<double>("spacing");
-        QTest::addColumn<bool>("keyframesOnly");
-        QTest::addColumn<bool>("full");
-        QTest::newRow("0.3 s of pictures") << 2 << 0.3 << false << false;
-        QTest::newRow("0.4 s of pictures") << 2 << 0.4 << false << true;
-        QTest::newRow("3 keyframes") << 3 << 1.0 << true << false;
-        QTest::newRow("4 keyframes") << 4 << 1.0 << true << true;
-        QTest::newRow("a hard bound") << 48 << 0.001 << false << true;
-    }
-
+    // Full at 0.35 s of pictures or more than three keyframes; while the
+    // output waits for its first sound, reading goes on, but never without bound.
     void readAheadLimits()
     {
-        QFETCH(int, count);
-        QFETCH(double, spacing);
-        QFETCH(bool, keyframesOnly);
-        QFETCH(bool, full);
-        std::deque<PendingPicture> q;
-        for (int i = 0; i < count; ++i)
-            q.push_back(PendingPicture{QImage(), i * spacing, nullptr});
-        QCOMPARE(Pacer::queueFull(q, 0.35, keyframesOnly), full);
-        // While the output waits for its first sound, reading goes on, but
-        // never without bound.
         FakeSound sound;
         const Pacer waiting(1.0, true, &sound, 0.0);
-        QCOMPARE(waiting.holdReading(q, 0.35, keyframesOnly), count >= 48);
+        struct Row {
+            int count;
+            double spacing;
+            bool keyframesOnly, full;
+        };
+        for (const Row& r : {Row{2, 0.3, false, false}, Row{2, 0.4, false, true}, Row{3, 1.0, true, false},
+                             Row{4, 1.0, true, true}, Row{48, 0.001, false, true}}) {
+            std::deque<PendingPicture> q;
+            for (int i = 0; i < r.count; ++i)
+                q.push_back(PendingPicture{QImage(), i * r.spacing, nullptr});
+            QCOMPARE(Pacer::queueFull(q, 0.35, r.keyframesOnly), r.full);
+            QCOMPARE(waiting.holdReading(q, 0.35, r.keyframesOnly), r.count >= 48);
+        }
     }
 
     // 20 pictures, 7 late, busy 0.75: a strike; 6 late is not (60 is not more
-    // than 60); 11 pictures never strike. Two strikes in a row: a notice.
-    void overloadWindows_data()
-    {
-        QTest::addColumn<int>("onTime");
-        QTest::addColumn<int>("late");
-        QTest::addColumn<double>("busy");
-        QTest::addColumn<bool>("strike");
-        QTest::newRow("7 of 20 late, busy") << 13 << 7 << 0.75 << true;
-        QTest::newRow("6 of 20 late") << 14 << 6 << 0.75 << false;
-        QTest::newRow("not busy") << 10 << 10 << 0.7 << false;
-        QTest::newRow("11 pictures") << 0 << 11 << 0.95 << false;
-    }
-
+    // than 60); 11 pictures never strike. Two strikes in a row: a notice,
+    // then none for 15 s.
     void overloadWindows()
     {
-        QFETCH(int, onTime);
-        QFETCH(int, late);
-        QFETCH(double, busy);
-        QFETCH(bool, strike);
-        OverloadMeter m(0.0);
-        for (int window = 1; window <= 2; ++window) {
-            QVERIFY(!m.windowDue(window * 2.0 - 0.1));
-            m.addDecodeSeconds(busy * 2.0);
-            QCOMPARE(m.check(window * 2.0, onTime, late), strike && window == 2);
-            QCOMPARE(m.strikes(), strike && window == 1 ? 1 : 0);
+        struct Row {
+            int onTime, late;
+            double busy;
+            bool strike;
+        };
+        for (const Row& r :
+             {Row{13, 7, 0.75, true}, Row{14, 6, 0.75, false}, Row{10, 10, 0.7, false}, Row{0, 11, 0.95, false}}) {
+            OverloadMeter m(0.0);
+            QVERIFY(!m.windowDue(1.9));
+            m.addDecodeSeconds(r.busy * 2.0);
+            QVERIFY(!m.check(2.0, r.onTime, r.late));
+            m.addDecodeSeconds(r.busy * 2.0);
+            QCOMPARE(m.check(4.0, r.onTime, r.late), r.strike);
         }
-    }
-
-    void overloadNoticesAreSpaced()
-    {
         OverloadMeter m(0.0);
         QList<double> notices;
         for (double t = 2.0; t <= 26.0; t += 2.0) {
@@ -254,7 +223,6 @@ private Q_SLOTS:
             if (m.check(t, 10, 10))
                 notices << t;
         }
-        // The first after two windows, the next more than 15 s later.
         QCOMPARE(notices, (QList<double>{4.0, 20.0}));
     }
 
@@ -314,36 +282,26 @@ private Q_SLOTS:
 
     // Drops are restarted after 1.2, 2.4 and 3.6 s, then given up with a text
     // that says whether pictures had come.
-    void reconnectSchedule_data()
-    {
-        QTest::addColumn<bool>("hadPicture");
-        QTest::addColumn<QString>("why");
-        QTest::addColumn<QString>("headline");
-        QTest::newRow("dropped") << true << "The connection dropped"
-                                 << "Lost the stream";
-        QTest::newRow("no picture") << false << "No picture yet"
-                                    << "No video from this camera";
-    }
-
     void reconnectSchedule()
     {
-        QFETCH(bool, hadPicture);
-        QFETCH(QString, why);
-        QFETCH(QString, headline);
-        ReconnectPolicy policy;
-        policy.started(1, true, false);
-        for (int n = 1; n <= 3; ++n) {
-            const auto d = policy.ended(ended(n, hadPicture), true);
-            QVERIFY(d.kind == Kind::Schedule);
-            QCOMPARE(QVariantList({d.attempt, d.delayMs, d.why}), QVariantList({n, n * 1200, why}));
-            QVERIFY(policy.restartDue(n));
-            policy.started(n + 1, false, false);
-            QVERIFY(!policy.restartDue(n));
+        for (const bool hadPicture : {true, false}) {
+            const QString why =
+                hadPicture ? QStringLiteral("The connection dropped") : QStringLiteral("No picture yet");
+            ReconnectPolicy policy;
+            policy.started(1, true, false);
+            for (int n = 1; n <= 3; ++n) {
+                const auto d = policy.ended(ended(n, hadPicture), true);
+                QVERIFY(d.kind == Kind::Schedule);
+                QCOMPARE(QVariantList({d.attempt, d.delayMs, d.why}), QVariantList({n, n * 1200, why}));
+                QVERIFY(policy.restartDue(n));
+                policy.started(n + 1, false, false);
+                QVERIFY(!policy.restartDue(n));
+            }
+            QCOMPARE(policy.ended(ended(4, hadPicture), true).headline,
+                     hadPicture ? QStringLiteral("Lost the stream") : QStringLiteral("No video from this camera"));
         }
-        const auto d = policy.ended(ended(4, hadPicture), true);
-        QVERIFY(d.kind == Kind::GiveUp);
-        QCOMPARE(d.headline, headline);
         // Without restarts a drop just ends; a hardware fallback always restarts.
+        ReconnectPolicy policy;
         policy.started(5, true, false);
         QVERIFY(policy.ended(ended(5, true), false).kind == Kind::Nothing);
         auto hardware = ended(5, false);
@@ -390,35 +348,28 @@ private Q_SLOTS:
     // The count goes back to zero after 10 s of footage not shown before: an
     // RTSP session starts its own clock, so all of it is new; on a continuous
     // timeline (HLS) old footage played again is not.
-    void recoveryNeedsNewFootage_data()
-    {
-        QTest::addColumn<bool>("continuous");
-        QTest::addColumn<double>("from");
-        QTest::addColumn<double>("to");
-        QTest::addColumn<int>("count");
-        QTest::newRow("rtsp, 9 s") << false << 0.0 << 9.0 << 1;
-        QTest::newRow("rtsp, 10 s") << false << 0.0 << 10.0 << 0;
-        QTest::newRow("hls, old footage again") << true << 80.0 << 100.0 << 1;
-        QTest::newRow("hls, 9 s past the old") << true << 95.0 << 109.0 << 1;
-        QTest::newRow("hls, 10 s past the old") << true << 95.0 << 110.0 << 0;
-    }
-
     void recoveryNeedsNewFootage()
     {
-        QFETCH(bool, continuous);
-        QFETCH(double, from);
-        QFETCH(double, to);
-        QFETCH(int, count);
-        ReconnectPolicy policy;
-        policy.started(1, true, continuous);
-        policy.picture(1, 90.0);
-        policy.picture(1, 100.0);
-        QVERIFY(policy.ended(ended(1, true), true).kind == Kind::Schedule);
-        policy.started(2, false, continuous);
-        policy.picture(1, 200.0); // a late picture of the old thread
-        for (double t = from; t <= to + 1e-9; t += 0.5)
-            policy.picture(2, t);
-        QCOMPARE(policy.count(), count);
+        struct Row {
+            const char* name;
+            bool continuous;
+            double from, to;
+            int count;
+        };
+        for (const Row& r : {Row{"rtsp, 9 s", false, 0.0, 9.0, 1}, Row{"rtsp, 10 s", false, 0.0, 10.0, 0},
+                             Row{"hls, old again", true, 80.0, 100.0, 1}, Row{"hls, 9 s new", true, 95.0, 109.0, 1},
+                             Row{"hls, 10 s new", true, 95.0, 110.0, 0}}) {
+            ReconnectPolicy policy;
+            policy.started(1, true, r.continuous);
+            policy.picture(1, 90.0);
+            policy.picture(1, 100.0);
+            QVERIFY(policy.ended(ended(1, true), true).kind == Kind::Schedule);
+            policy.started(2, false, r.continuous);
+            policy.picture(1, 200.0); // a late picture of the old thread
+            for (double t = r.from; t <= r.to + 1e-9; t += 0.5)
+                policy.picture(2, t);
+            QVERIFY2(policy.count() == r.count, r.name);
+        }
     }
 
     void hardwareGivesUpAfter150EmptyPackets()
@@ -497,39 +448,26 @@ private Q_SLOTS:
 
     // A live playlist whose last segment stays put for three target durations
     // (at least 3 s) has stopped; finished playlists and variant lists never.
-    void stalePlaylists_data()
-    {
-        QTest::addColumn<QByteArray>("first");
-        QTest::addColumn<QByteArray>("later");
-        QTest::addColumn<double>("after");
-        QTest::addColumn<bool>("stale");
-        const QByteArray live =
-            "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:2,\na\n#EXTINF:2,\nb\n";
-        const QByteArray moved =
-            "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:8\n#EXTINF:2,\nb\n#EXTINF:2,\nc\n";
-        const QByteArray grown = live + "#EXTINF:2,\nc\n";
-        QTest::newRow("same for 5.9 s") << live << live << 5.9 << false;
-        QTest::newRow("same for 6.1 s") << live << live << 6.1 << true;
-        QTest::newRow("window moved on") << live << moved << 9.0 << false;
-        QTest::newRow("list grew") << live << grown << 9.0 << false;
-        QTest::newRow("finished") << live + "#EXT-X-ENDLIST\n" << live + "#EXT-X-ENDLIST\n" << 60.0 << false;
-        QTest::newRow("variants") << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nv.m3u8\n")
-                                  << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nv.m3u8\n") << 60.0 << false;
-        QTest::newRow("short target: 3 s floor")
-            << QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\na\n")
-            << QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\na\n") << 3.1 << true;
-    }
-
     void stalePlaylists()
     {
-        QFETCH(QByteArray, first);
-        QFETCH(QByteArray, later);
-        QFETCH(double, after);
-        QFETCH(bool, stale);
-        LivePlaylistWatch watch;
-        QVERIFY(!watch.stale(QStringLiteral("u"), first, 100.0));
-        QVERIFY(!watch.stale(QStringLiteral("other"), first, 100.0 + after)); // each address on its own
-        QCOMPARE(watch.stale(QStringLiteral("u"), later, 100.0 + after), stale);
+        const QByteArray live = "#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:7\n#EXTINF:2,\na\n#EXTINF:2,\nb\n";
+        const QByteArray moved = "#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:8\n#EXTINF:2,\nb\n#EXTINF:2,\nc\n";
+        const QByteArray variants = "#EXT-X-STREAM-INF:BANDWIDTH=1\nv.m3u8\n";
+        const QByteArray shortTarget = "#EXT-X-TARGETDURATION:1\n#EXTINF:1,\na\n";
+        struct Row {
+            QByteArray first, later;
+            double after;
+            bool stale;
+        };
+        for (const Row& r : {Row{live, live, 5.9, false}, Row{live, live, 6.1, true}, Row{live, moved, 9.0, false},
+                             Row{live, live + "#EXTINF:2,\nc\n", 9.0, false},
+                             Row{live + "#EXT-X-ENDLIST\n", live + "#EXT-X-ENDLIST\n", 60.0, false},
+                             Row{variants, variants, 60.0, false}, Row{shortTarget, shortTarget, 3.1, true}}) {
+            LivePlaylistWatch watch;
+            QVERIFY(!watch.stale(QStringLiteral("u"), r.first, 100.0));
+            QVERIFY(!watch.stale(QStringLiteral("other"), r.first, 100.0 + r.after)); // each address on its own
+            QVERIFY2(watch.stale(QStringLiteral("u"), r.later, 100.0 + r.after) == r.stale, r.later.constData());
+        }
     }
 
     void ffmpegLogFilter()
