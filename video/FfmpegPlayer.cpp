@@ -17,6 +17,7 @@
 #include <QtDebug>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -245,13 +246,19 @@ private:
 };
 
 // Joins decode threads that players let go of, once they have ended. Lives on
-// the GUI thread; an ending thread asks it to come round.
+// the GUI thread for the whole process (it is never destroyed, so an ending
+// thread may always post to it); at exit it gives threads still running a
+// moment, then lets them go with the process.
 class ThreadReaper : public QObject {
 public:
     static ThreadReaper& instance()
     {
-        static ThreadReaper reaper;
-        return reaper;
+        static ThreadReaper* reaper = [] {
+            auto* r = new ThreadReaper;
+            std::atexit([] { instance().atExit(); });
+            return r;
+        }();
+        return *reaper;
     }
 
     void adopt(std::thread thread, std::shared_ptr<Playback> playback)
@@ -260,22 +267,29 @@ public:
         m_threads.push_back(Entry{std::move(thread), std::move(playback)});
     }
 
+    // Called by an ending thread after its last act.
+    void ended()
+    {
+        QMetaObject::invokeMethod(
+            this, [this] { reapEnded(); }, Qt::QueuedConnection);
+    }
+
     // Called on the GUI thread.
     void reapEnded()
     {
-        std::vector<std::thread> ended;
+        std::vector<std::thread> done;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
             for (auto it = m_threads.begin(); it != m_threads.end();) {
                 if (it->playback->hasFinished()) {
-                    ended.push_back(std::move(it->thread));
+                    done.push_back(std::move(it->thread));
                     it = m_threads.erase(it);
                 } else {
                     ++it;
                 }
             }
         }
-        for (std::thread& t : ended)
+        for (std::thread& t : done)
             t.join(); // past its last act: returns at once
     }
 
@@ -285,10 +299,10 @@ public:
         return int(m_threads.size());
     }
 
-    // Any thread that keeps running at the end of the process: give it a
-    // moment, then let it go with the process.
-    ~ThreadReaper() override
+private:
+    void atExit()
     {
+        std::lock_guard<std::mutex> lock(m_mutex);
         const auto until = std::chrono::steady_clock::now() + tun::kStopWait;
         for (Entry& e : m_threads) {
             const auto left =
@@ -298,9 +312,9 @@ public:
             else
                 e.thread.detach();
         }
+        m_threads.clear();
     }
 
-private:
     struct Entry {
         std::thread thread;
         std::shared_ptr<Playback> playback;
@@ -592,8 +606,7 @@ void FfmpegPlayer::startWorker(bool fresh)
                     player, [player, e] { PlayerAccess::ended(*player, e); }, Qt::QueuedConnection);
         }
         pb->markFinished();
-        QMetaObject::invokeMethod(
-            &ThreadReaper::instance(), [] { ThreadReaper::instance().reapEnded(); }, Qt::QueuedConnection);
+        ThreadReaper::instance().ended();
     });
 }
 

@@ -95,19 +95,22 @@ private Q_SLOTS:
             QVERIFY(src->position() - src->bufferStart() <= 8 * 1024 * 1024);
         }
         QCOMPARE(src->requestCount(), 1);
-        // Back 3 MiB: from what is kept; far back and to the end: new requests.
+        // Back 3 MiB: from what is kept, if the reader had not emptied it; far
+        // back and to the end: new requests.
         const int64_t back = src->position() - 3 * 1024 * 1024;
+        const bool kept = src->bufferStart() <= back;
         QCOMPARE(src->seek(back, SEEK_SET), back);
         QVERIFY(readChecked(*src, 1000) > 0);
-        QCOMPARE(src->requestCount(), 1);
+        QCOMPARE(src->requestCount(), kept ? 1 : 2);
         QCOMPARE(src->seek(1234, SEEK_SET), int64_t(1234));
         QVERIFY(readChecked(*src, 5000) > 0);
         QCOMPARE(src->seek(-100, SEEK_END), size - 100);
         QCOMPARE(readChecked(*src, 5000), 100);
         QCOMPARE(readChecked(*src, 10), AVERROR_EOF);
-        QCOMPARE(logged(QStringLiteral("Range")),
-                 (QStringList{QStringLiteral("bytes=0-"), QStringLiteral("bytes=1234-"),
-                              QStringLiteral("bytes=%1-").arg(size - 100)}));
+        const QStringList ranges = logged(QStringLiteral("Range"));
+        QCOMPARE(ranges.size(), kept ? 3 : 4);
+        for (const int64_t at : {int64_t(0), int64_t(1234), size - 100})
+            QVERIFY(ranges.contains(QStringLiteral("bytes=%1-").arg(at)));
     }
 
     void serverIgnoringRanges()
