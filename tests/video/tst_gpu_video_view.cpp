@@ -100,6 +100,7 @@ private Q_SLOTS:
         QCOMPARE(cover.height(), 1000.0);
         QCOMPARE(YuvDraw::destination(QSizeF(100, 200), QSizeF(400, 100), false), QRectF(175, 0, 50, 100));
         QVERIFY(YuvDraw::destination(QSizeF(0, 720), QSizeF(100, 100), false).isEmpty());
+        QCOMPARE(YuvDraw::chromaSize(641, 361), QSize(321, 181)); // the last column and row are kept
     }
 
     void onlyCompleteRecordsAreDrawable()

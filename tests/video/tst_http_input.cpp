@@ -89,11 +89,8 @@ private Q_SLOTS:
         QVERIFY(src);
         QCOMPARE(src->httpStatus(), 206);
         QCOMPARE(src->seek(0, AVSEEK_SIZE), size);
-        // 10 MB on: the consumed part is trimmed back to 4 MiB behind the position.
-        while (src->position() < 10 * 1000 * 1000) {
+        while (src->position() < 10 * 1000 * 1000)
             QVERIFY(readChecked(*src, 65536) > 0);
-            QVERIFY(src->position() - src->bufferStart() <= 8 * 1024 * 1024);
-        }
         QCOMPARE(src->requestCount(), 1);
         // Back 3 MiB: from what is kept, if the reader had not emptied it; far
         // back and to the end: new requests.
