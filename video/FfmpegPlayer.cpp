@@ -1,7 +1,6 @@
 #include "video/FfmpegPlayer.h"
 
 #include "app/core/Env.h"
-#include "app/core/NetAddress.h"
 #include "video/AudioOut.h"
 #include "video/FfmpegLog.h"
 #include "video/Pacing.h"
@@ -9,18 +8,21 @@
 #include "video/TlsTunnel.h"
 #include "video/Tunables.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 #include <QtDebug>
 
+#include <condition_variable>
+#include <cstdlib>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -34,6 +36,125 @@ extern "C" {
 
 using namespace kvr::video;
 namespace tun = kvr::video::tun;
+
+namespace kvr::video {
+
+// The control fields, shared by the player and every decode thread it
+// started, so that a thread left to end in the background never reads a
+// destroyed player.
+struct PlayerControls {
+    std::atomic<bool> boundedClose{false};
+    std::atomic<int32_t> openAttempts{tun::kDefaultOpenAttempts};
+    std::atomic<bool> paused{false};
+    std::atomic<bool> muted{false};
+    std::atomic<bool> audioEnabled{true};
+    std::atomic<bool> listen{false};
+    std::atomic<bool> loop{false};
+    std::atomic<double> rate{1.0};
+    std::atomic<bool> live{true};
+    std::atomic<double> seekRequest{-1.0};
+    std::atomic<int32_t> targetWidth{0};
+    std::atomic<int32_t> targetHeight{0};
+    std::atomic<double> maxFps{0.0};
+    std::atomic<bool> lightDecode{false};
+    std::atomic<bool> hardwareDecode{false};
+    std::atomic<bool> keyframesOnly{false};
+    std::atomic<bool> catchUpLive{false};
+    std::atomic<bool> snapshotRequest{false};
+    std::atomic<bool> yuvOutput{false};
+    std::atomic<bool> autoReconnect{false};
+    // Set when hardware decoding produced nothing or would not open; later
+    // playbacks of the player decode in software.
+    std::atomic<bool> hardwareFailed{false};
+};
+
+// The way from decode threads to their player: null once the player is gone.
+// Notices are posted under the lock, so none is queued for a player after its
+// destructor cleared the pointer (and Qt drops those queued before).
+struct OwnerLink {
+    std::mutex mutex;
+    FfmpegPlayer* player = nullptr;
+};
+
+// One decode thread's state, shared by the player and the thread.
+struct Playback {
+    Playback(std::shared_ptr<PlayerControls> c, std::shared_ptr<OwnerLink> o)
+        : controls(std::move(c)),
+          owner(std::move(o))
+    {}
+
+    // Fixed before the thread starts.
+    std::shared_ptr<PlayerControls> controls;
+    std::shared_ptr<OwnerLink> owner;
+    int generation = 0;
+    QString url;
+    QString token;
+    QString tokenHost;
+    QByteArray inlinePlaylist;
+    QString label;
+    double startSeconds = 0.0;
+    std::chrono::steady_clock::time_point startedAt{};
+
+    // Raised to end the thread; read by the loop, the interrupt callback and the hooks.
+    std::atomic<bool> stopFlag{false};
+    // The interrupt callback uses the deadline instead of the stop flag.
+    std::atomic<bool> deadlineArmed{false};
+    std::atomic<int64_t> deadlineMs{0};
+
+    // Decode thread only.
+    QString lastError; // the input's last failure, detail of an opening failure
+    NetPool* net = nullptr;
+    LivePlaylistWatch playlists;
+    QString failure; // why playback could not start; empty when it did
+
+    // Written by the decode thread, read by the player.
+    std::atomic<bool> running{true};
+    std::atomic<bool> hadPicture{false};
+    std::atomic<bool> endedUnexpectedly{false};
+    std::atomic<bool> endedForSoftware{false};
+
+    // The thread's last act: nothing of it runs after this but its return.
+    void markFinished()
+    {
+        std::lock_guard<std::mutex> lock(finishMutex);
+        finished = true;
+        finishCv.notify_all();
+    }
+    bool waitFinished(std::chrono::milliseconds wait)
+    {
+        std::unique_lock<std::mutex> lock(finishMutex);
+        return finishCv.wait_for(lock, wait, [this] { return finished; });
+    }
+    bool hasFinished()
+    {
+        std::lock_guard<std::mutex> lock(finishMutex);
+        return finished;
+    }
+
+    QString labelPrefix() const { return label.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(label); }
+    qint64 msSinceStart() const
+    {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt)
+            .count();
+    }
+    void logStep(const QString& step) const
+    {
+        qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  %3").arg(labelPrefix()).arg(msSinceStart()).arg(step);
+    }
+    // Emits on the GUI thread, unless the playback was stopped or replaced by then.
+    void post(std::function<void(FfmpegPlayer&)> emitter);
+    QByteArray fetchBlocking(const QString& address, bool liveRelay);
+
+private:
+    std::mutex finishMutex;
+    std::condition_variable finishCv;
+    bool finished = false;
+};
+
+// The body of a decode thread (below).
+void runDecodeLoop(Playback& playback);
+
+} // namespace kvr::video
 
 namespace {
 
@@ -124,164 +245,93 @@ private:
     AudioOut& m_out;
 };
 
-} // namespace
+// Joins decode threads that players let go of, once they have ended. Lives on
+// the GUI thread for the whole process (it is never destroyed, so an ending
+// thread may always post to it); at exit it gives threads still running a
+// moment, then lets them go with the process.
+class ThreadReaper : public QObject {
+public:
+    static ThreadReaper& instance()
+    {
+        static ThreadReaper* reaper = [] {
+            auto* r = new ThreadReaper;
+            std::atexit([] { instance().atExit(); });
+            return r;
+        }();
+        return *reaper;
+    }
 
-// Gives the hooks access to the player's private state.
-struct PlayerAccess {
-    static FfmpegPlayer* from(AVFormatContext* ctx) { return ctx ? static_cast<FfmpegPlayer*>(ctx->opaque) : nullptr; }
+    void adopt(std::thread thread, std::shared_ptr<Playback> playback)
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_threads.push_back(Entry{std::move(thread), std::move(playback)});
+    }
+
+    // Called by an ending thread after its last act.
+    void ended()
+    {
+        QMetaObject::invokeMethod(
+            this, [this] { reapEnded(); }, Qt::QueuedConnection);
+    }
+
+    // Called on the GUI thread.
+    void reapEnded()
+    {
+        std::vector<std::thread> done;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            for (auto it = m_threads.begin(); it != m_threads.end();) {
+                if (it->playback->hasFinished()) {
+                    done.push_back(std::move(it->thread));
+                    it = m_threads.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (std::thread& t : done)
+            t.join(); // past its last act: returns at once
+    }
+
+    int pending()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return int(m_threads.size());
+    }
+
+private:
+    void atExit()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        const auto until = std::chrono::steady_clock::now() + tun::kStopWait;
+        for (Entry& e : m_threads) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+            if (e.playback->waitFinished(std::max(left, std::chrono::milliseconds(0))))
+                e.thread.join();
+            else
+                e.thread.detach();
+        }
+        m_threads.clear();
+    }
+
+    struct Entry {
+        std::thread thread;
+        std::shared_ptr<Playback> playback;
+    };
+    std::mutex m_mutex;
+    std::vector<Entry> m_threads;
 };
 
-// ---- Construction and control ------------------------------------------------
-
-FfmpegPlayer::FfmpegPlayer(QObject* parent) : QObject(parent)
+// The FFmpeg hooks get the playback as their opaque pointer.
+Playback* playbackOf(AVFormatContext* ctx)
 {
-    qRegisterMetaType<std::shared_ptr<const YuvFrame>>();
-    avformat_network_init();
-    installFfmpegLogFilter();
+    return ctx ? static_cast<Playback*>(ctx->opaque) : nullptr;
 }
 
-FfmpegPlayer::~FfmpegPlayer()
+int interruptCallback(void* opaque)
 {
-    stopAndJoin();
-}
-
-void FfmpegPlayer::setHardwareSeam(HardwareSeam seam)
-{
-    hardwareSeam.store(seam);
-}
-
-void FfmpegPlayer::reloadEnvironment()
-{
-    std::lock_guard<std::mutex> lock(envMutex);
-    envCache.reset();
-}
-
-void FfmpegPlayer::stopAndJoin()
-{
-    stopFlag.store(true);
-    if (worker.joinable())
-        worker.join();
-    running.store(false);
-}
-
-void FfmpegPlayer::stop()
-{
-    stopAndJoin();
-}
-
-void FfmpegPlayer::join()
-{
-    if (worker.joinable())
-        worker.join();
-}
-
-void FfmpegPlayer::play(const QString& address, const QString& bearer, const QString& bearerHost,
-                        const QByteArray& playlist, double start)
-{
-    stopAndJoin();
-    startSeconds = start;
-    inlinePlaylist = playlist;
-    url = playlist.isEmpty() ? address : QString::fromLatin1(kInlinePlaylistUrl);
-    token = bearer;
-    tokenHost = bearerHost;
-    lastError.clear();
-    // A seek asked for during an earlier playback does not belong to this one.
-    seekRequest.store(-1.0);
-    reconnectCount = 0;
-    startWorker();
-}
-
-void FfmpegPlayer::startWorker()
-{
-    startedAt = std::chrono::steady_clock::now();
-    stopFlag.store(false);
-    paused.store(false);
-    running.store(true);
-    const int gen = ++generation;
-    worker = std::thread([this, gen] {
-        run();
-        const bool had = hadPicture.load();
-        const bool unexpected = endedUnexpectedly.load();
-        const bool forSoftware = endedForSoftware.load();
-        QMetaObject::invokeMethod(
-            this, [this, gen, had, unexpected, forSoftware] { onWorkerEnded(gen, had, unexpected, forSoftware); },
-            Qt::QueuedConnection);
-    });
-}
-
-void FfmpegPlayer::onWorkerEnded(int endedGeneration, bool hadPictureThen, bool unexpected, bool forSoftware)
-{
-    if (endedGeneration != generation.load() || stopFlag.load())
-        return;
-    if (forSoftware) {
-        // Not a reconnect: the same playback goes on with a software decoder,
-        // whoever owns the player and whatever it asked for on drops.
-        join();
-        startWorker();
-        return;
-    }
-    if (!autoReconnect.load() || !unexpected)
-        return;
-    const ReconnectStep step = nextReconnect(reconnectCount, hadPictureThen);
-    if (step.kind == ReconnectStep::Kind::Restart) {
-        reconnectCount = step.attempt;
-        qWarning().noquote() << "[play]" << label << "stream dropped; reconnecting" << step.attempt << "of"
-                             << tun::kMaxReconnects;
-        Q_EMIT reconnecting(step.attempt, tun::kMaxReconnects, step.why);
-        QTimer::singleShot(step.delayMs, Qt::PreciseTimer, this,
-                           [this, endedGeneration] { restartStep(endedGeneration); });
-        return;
-    }
-    Q_EMIT status(step.headline, step.detail);
-}
-
-void FfmpegPlayer::restartStep(int carriedGeneration)
-{
-    if (carriedGeneration != generation.load() || stopFlag.load())
-        return;
-    join();
-    startWorker();
-}
-
-void FfmpegPlayer::post(std::function<void()> emitter)
-{
-    const int gen = generation.load();
-    QMetaObject::invokeMethod(
-        this,
-        [this, gen, emitter = std::move(emitter)] {
-            // Notices of a playback that was stopped or replaced are dropped.
-            if (gen != generation.load() || stopFlag.load())
-                return;
-            emitter();
-        },
-        Qt::QueuedConnection);
-}
-
-QString FfmpegPlayer::labelPrefix() const
-{
-    return label.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(label);
-}
-
-qint64 FfmpegPlayer::msSinceStart() const
-{
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt).count();
-}
-
-void FfmpegPlayer::logStep(const QString& step)
-{
-    qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  %3").arg(labelPrefix()).arg(msSinceStart()).arg(step);
-}
-
-void FfmpegPlayer::onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors)
-{
-    Q_UNUSED(errors)
-    if (reply && isPrivateHost(reply->url().host()))
-        reply->ignoreSslErrors();
-}
-
-int FfmpegPlayer::interrupt(void* opaque)
-{
-    auto* p = static_cast<FfmpegPlayer*>(opaque);
+    auto* p = static_cast<Playback*>(opaque);
     if (!p)
         return 0;
     // A stop ends a bounded close at once too: the owner is waiting for it.
@@ -292,29 +342,11 @@ int FfmpegPlayer::interrupt(void* opaque)
     return 0;
 }
 
-// ---- Input hooks ------------------------------------------------------------------
-
-QByteArray FfmpegPlayer::fetchBlocking(const QString& address)
-{
-    FetchRequest r;
-    r.net = net.load();
-    r.stopFlag = &stopFlag;
-    r.url = address;
-    r.token = token;
-    r.tokenHost = tokenHost;
-    r.hadPicture = hadPicture.load();
-    FetchResult result = fetchWhole(r);
-    if (result.body.isEmpty() && !result.error.isEmpty())
-        lastError = result.error;
-    return result.body;
-}
-
-int FfmpegPlayer::ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, int flags,
-                         AVDictionary** options)
+int ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, int flags, AVDictionary** options)
 {
     Q_UNUSED(flags)
     Q_UNUSED(options)
-    FfmpegPlayer* p = PlayerAccess::from(context);
+    Playback* p = playbackOf(context);
     if (!p || p->stopFlag.load())
         return AVERROR_EXIT;
     const QString where = QString::fromUtf8(address);
@@ -330,13 +362,12 @@ int FfmpegPlayer::ioOpen(AVFormatContext* context, AVIOContext** result, const c
     } else {
         const QUrl u(where);
         const QString path = u.path();
-        QNetworkAccessManager* nam = p->net.load();
-        if (!path.endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive) && nam
+        if (!path.endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive) && p->net
             && !path.contains(QLatin1String(kRelayHlsMarker))) {
             QByteArray auth;
             if (tokenAllowed(u, p->token, p->tokenHost))
                 auth = "Bearer " + p->token.toUtf8();
-            auto* http = new HttpSource(&p->stopFlag, u, auth);
+            auto* http = new HttpSource(p->net, &p->stopFlag, u, auth);
             if (!http->request(0)) {
                 p->lastError = QStringLiteral("HTTP %1").arg(http->httpStatus());
                 delete http;
@@ -344,7 +375,7 @@ int FfmpegPlayer::ioOpen(AVFormatContext* context, AVIOContext** result, const c
             }
             source = http;
         } else {
-            const QByteArray body = p->fetchBlocking(where);
+            const QByteArray body = p->fetchBlocking(where, classifyInput(p->url) == InputKind::RelayHls);
             if (p->stopFlag.load())
                 return AVERROR_EXIT;
             if (body.isEmpty())
@@ -366,7 +397,7 @@ int FfmpegPlayer::ioOpen(AVFormatContext* context, AVIOContext** result, const c
     return 0;
 }
 
-int FfmpegPlayer::ioClose(AVFormatContext* context, AVIOContext* io)
+int ioClose(AVFormatContext* context, AVIOContext* io)
 {
     Q_UNUSED(context)
     if (!io)
@@ -380,11 +411,242 @@ int FfmpegPlayer::ioClose(AVFormatContext* context, AVIOContext* io)
     return 0;
 }
 
+} // namespace
+
+// Gives the playback's notices access to the player's private state.
+struct PlayerAccess {
+    static bool current(const FfmpegPlayer& player, int generation)
+    {
+        return player.m_playback && player.m_playback->generation == generation && !player.m_playback->stopFlag.load();
+    }
+    static ReconnectPolicy& reconnect(FfmpegPlayer& player) { return player.m_reconnect; }
+    static void ended(FfmpegPlayer& player, const ReconnectPolicy::Ended& e) { player.onWorkerEnded(e); }
+};
+
+void Playback::post(std::function<void(FfmpegPlayer&)> emitter)
+{
+    std::lock_guard<std::mutex> lock(owner->mutex);
+    FfmpegPlayer* player = owner->player;
+    if (!player)
+        return;
+    const int gen = generation;
+    QMetaObject::invokeMethod(
+        player,
+        [player, gen, emitter = std::move(emitter)] {
+            if (PlayerAccess::current(*player, gen))
+                emitter(*player);
+        },
+        Qt::QueuedConnection);
+}
+
+QByteArray Playback::fetchBlocking(const QString& address, bool liveRelay)
+{
+    FetchRequest r;
+    r.net = net;
+    r.stopFlag = &stopFlag;
+    r.url = address;
+    r.token = token;
+    r.tokenHost = tokenHost;
+    r.hadPicture = hadPicture.load();
+    FetchResult result = fetchWhole(r);
+    if (result.body.isEmpty() && !result.error.isEmpty())
+        lastError = result.error;
+    // A relay playlist that stopped moving on is a stream that dropped: the
+    // demuxer would wait on it for ever, showing the last picture.
+    if (liveRelay && !result.body.isEmpty() && playlists.stale(address, result.body, steadyNow())) {
+        qWarning().noquote() << "[hls]" << label << "the live playlist stopped advancing; treating it as a drop";
+        return QByteArray();
+    }
+    return result.body;
+}
+
+// ---- Construction and control ------------------------------------------------
+
+FfmpegPlayer::FfmpegPlayer(QObject* parent) : FfmpegPlayer(std::make_shared<PlayerControls>(), parent) {}
+
+FfmpegPlayer::FfmpegPlayer(std::shared_ptr<PlayerControls> c, QObject* parent)
+    : QObject(parent),
+      boundedClose(c->boundedClose),
+      openAttempts(c->openAttempts),
+      paused(c->paused),
+      muted(c->muted),
+      audioEnabled(c->audioEnabled),
+      listen(c->listen),
+      loop(c->loop),
+      rate(c->rate),
+      live(c->live),
+      seekRequest(c->seekRequest),
+      targetWidth(c->targetWidth),
+      targetHeight(c->targetHeight),
+      maxFps(c->maxFps),
+      lightDecode(c->lightDecode),
+      hardwareDecode(c->hardwareDecode),
+      keyframesOnly(c->keyframesOnly),
+      catchUpLive(c->catchUpLive),
+      snapshotRequest(c->snapshotRequest),
+      yuvOutput(c->yuvOutput),
+      autoReconnect(c->autoReconnect),
+      m_controls(std::move(c)),
+      m_owner(std::make_shared<OwnerLink>())
+{
+    m_owner->player = this;
+    qRegisterMetaType<std::shared_ptr<const YuvFrame>>();
+    avformat_network_init();
+    installFfmpegLogFilter();
+    ThreadReaper::instance(); // made here, on the GUI thread
+}
+
+FfmpegPlayer::~FfmpegPlayer()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_owner->mutex);
+        m_owner->player = nullptr;
+    }
+    letGo(std::chrono::milliseconds(0));
+}
+
+void FfmpegPlayer::setHardwareSeam(HardwareSeam seam)
+{
+    hardwareSeam.store(seam);
+}
+
+void FfmpegPlayer::reloadEnvironment()
+{
+    std::lock_guard<std::mutex> lock(envMutex);
+    envCache.reset();
+}
+
+int FfmpegPlayer::backgroundThreads()
+{
+    ThreadReaper::instance().reapEnded();
+    return ThreadReaper::instance().pending();
+}
+
+bool FfmpegPlayer::isRunning() const
+{
+    return m_playback && !m_playback->stopFlag.load() && m_playback->running.load();
+}
+
+void FfmpegPlayer::letGo(std::chrono::milliseconds wait)
+{
+    if (!m_playback)
+        return;
+    m_playback->stopFlag.store(true);
+    m_reconnect.stopped();
+    if (m_worker.joinable()) {
+        if (m_playback->waitFinished(wait))
+            m_worker.join();
+        else
+            ThreadReaper::instance().adopt(std::move(m_worker), m_playback);
+    }
+    m_playback.reset();
+    ThreadReaper::instance().reapEnded();
+}
+
+void FfmpegPlayer::requestStop()
+{
+    letGo(std::chrono::milliseconds(0));
+}
+
+void FfmpegPlayer::stop()
+{
+    letGo(tun::kStopWait);
+}
+
+bool FfmpegPlayer::join()
+{
+    if (!m_worker.joinable())
+        return true;
+    if (!m_playback->waitFinished(tun::kStopWait))
+        return false;
+    m_worker.join();
+    return true;
+}
+
+void FfmpegPlayer::play(const QString& address, const QString& bearer, const QString& bearerHost,
+                        const QByteArray& playlist, double start)
+{
+    letGo(tun::kStopWait);
+    m_startSeconds = start;
+    m_inlinePlaylist = playlist;
+    m_url = playlist.isEmpty() ? address : QString::fromLatin1(kInlinePlaylistUrl);
+    m_token = bearer;
+    m_tokenHost = bearerHost;
+    // A seek asked for during an earlier playback does not belong to this one.
+    seekRequest.store(-1.0);
+    startWorker(true);
+}
+
+void FfmpegPlayer::startWorker(bool fresh)
+{
+    auto pb = std::make_shared<Playback>(m_controls, m_owner);
+    pb->generation = ++m_generation;
+    pb->url = m_url;
+    pb->token = m_token;
+    pb->tokenHost = m_tokenHost;
+    pb->inlinePlaylist = m_inlinePlaylist;
+    pb->label = label;
+    pb->startSeconds = m_startSeconds;
+    pb->startedAt = std::chrono::steady_clock::now();
+    paused.store(false);
+    m_reconnect.started(pb->generation, fresh, classifyInput(m_url) != InputKind::Rtsp);
+    m_playback = pb;
+    m_worker = std::thread([pb] {
+        runDecodeLoop(*pb);
+        ReconnectPolicy::Ended e;
+        e.generation = pb->generation;
+        e.hadPicture = pb->hadPicture.load();
+        e.unexpected = pb->endedUnexpectedly.load();
+        e.forSoftware = pb->endedForSoftware.load();
+        e.failure = pb->failure;
+        {
+            std::lock_guard<std::mutex> lock(pb->owner->mutex);
+            if (FfmpegPlayer* player = pb->owner->player)
+                QMetaObject::invokeMethod(
+                    player, [player, e] { PlayerAccess::ended(*player, e); }, Qt::QueuedConnection);
+        }
+        pb->markFinished();
+        ThreadReaper::instance().ended();
+    });
+}
+
+void FfmpegPlayer::onWorkerEnded(const ReconnectPolicy::Ended& ended)
+{
+    const ReconnectPolicy::Decision d = m_reconnect.ended(ended, autoReconnect.load());
+    switch (d.kind) {
+    case ReconnectPolicy::Decision::Kind::Nothing:
+        return;
+    case ReconnectPolicy::Decision::Kind::RestartNow:
+        // Not a reconnect: the same playback goes on with a software decoder,
+        // whoever owns the player and whatever it asked for on drops.
+        restartStep(ended.generation);
+        return;
+    case ReconnectPolicy::Decision::Kind::Schedule:
+        qWarning().noquote() << "[play]" << label << "stream dropped; reconnecting" << d.attempt << "of"
+                             << tun::kMaxReconnects;
+        Q_EMIT reconnecting(d.attempt, tun::kMaxReconnects, d.why);
+        QTimer::singleShot(d.delayMs, Qt::PreciseTimer, this, [this, gen = ended.generation] { restartStep(gen); });
+        return;
+    case ReconnectPolicy::Decision::Kind::GiveUp:
+        Q_EMIT status(d.headline, d.detail);
+        return;
+    }
+}
+
+void FfmpegPlayer::restartStep(int carriedGeneration)
+{
+    if (!m_reconnect.restartDue(carriedGeneration))
+        return;
+    // The ended thread is past its last act, or nearly: this wait is short.
+    letGo(tun::kStopWait);
+    startWorker(false);
+}
+
 // ---- The decode loop -----------------------------------------------------------------
 
 class DecodeRun {
 public:
-    explicit DecodeRun(FfmpegPlayer& player) : p(player), sound(audio) {}
+    explicit DecodeRun(Playback& playback) : p(playback), c(*playback.controls), sound(audio) {}
     ~DecodeRun() { cleanup(); }
     void exec();
 
@@ -413,8 +675,8 @@ private:
     void deliver(PendingPicture&& picture);
     bool soundWanted() const { return soundAtStart || (listening && audio.isOpen()); }
 
-    FfmpegPlayer& p;
-    QNetworkAccessManager* nam = nullptr;
+    Playback& p;
+    PlayerControls& c;
     InputKind kind = InputKind::OtherHls;
     bool rtsps = false;
     std::unique_ptr<TlsTunnel> tunnel;
@@ -467,7 +729,7 @@ private:
     std::optional<double> lastConverted;
     Continuity videoCont;
     Continuity soundCont;
-    int noPicturePackets = 0;
+    HardwareWatch hardwareWatch;
     bool endForSoftware = false;
     bool loggedFirstPacket = false;
     bool loggedFirstKey = false;
@@ -476,16 +738,19 @@ private:
     double lastStats = 0.0;
 };
 
-void FfmpegPlayer::run()
+namespace kvr::video {
+void runDecodeLoop(Playback& playback)
 {
-    DecodeRun r(*this);
+    DecodeRun r(playback);
     r.exec();
 }
+} // namespace kvr::video
 
+// Reported with the end of the thread: the player decides between a status
+// and a restart.
 void DecodeRun::failStatus(const QString& detail)
 {
-    const QString headline = QStringLiteral("Can\u2019t play this stream");
-    p.post([pp = &p, headline, detail] { Q_EMIT pp->status(headline, detail); });
+    p.failure = detail;
 }
 
 void DecodeRun::exec()
@@ -495,13 +760,8 @@ void DecodeRun::exec()
     p.endedForSoftware.store(false);
     env = playerEnv();
 
-    QNetworkAccessManager manager;
-    nam = &manager;
-    QObject::connect(
-        &manager, &QNetworkAccessManager::sslErrors, &manager,
-        [pp = &p](QNetworkReply* reply, const QList<QSslError>& errors) { pp->onSslErrors(reply, errors); },
-        Qt::DirectConnection);
-    p.net.store(&manager);
+    NetPool pool;
+    p.net = &pool;
 
     kind = classifyInput(p.url);
     rtsps = kind == InputKind::Rtsp && isRtsps(p.url);
@@ -511,14 +771,13 @@ void DecodeRun::exec()
         loop();
     }
     cleanup();
-    p.net.store(nullptr);
+    p.net = nullptr;
     p.running.store(false);
-    nam = nullptr;
 }
 
 bool DecodeRun::openInput()
 {
-    const int attempts = kind == InputKind::Rtsp ? std::max(1, int(p.openAttempts.load())) : 1;
+    const int attempts = kind == InputKind::Rtsp ? std::max(1, int(c.openAttempts.load())) : 1;
     int err = 0;
     for (int attempt = 1; attempt <= attempts && !stopped(); ++attempt) {
         QByteArray address = p.url.toUtf8();
@@ -560,9 +819,9 @@ bool DecodeRun::openInput()
                 break;
             }
             ctx->opaque = &p;
-            ctx->io_open = &FfmpegPlayer::ioOpen;
-            ctx->io_close2 = &FfmpegPlayer::ioClose;
-            ctx->interrupt_callback.callback = &FfmpegPlayer::interrupt;
+            ctx->io_open = &ioOpen;
+            ctx->io_close2 = &ioClose;
+            ctx->interrupt_callback.callback = &interruptCallback;
             ctx->interrupt_callback.opaque = &p;
 
             AVDictionary* opts = nullptr;
@@ -580,7 +839,7 @@ bool DecodeRun::openInput()
                 // context for FFmpeg's own HTTP layer, which ours is not.
                 av_dict_set(&opts, "http_persistent", "0", 0);
                 if (kind == InputKind::RelayHls) {
-                    av_dict_set(&opts, "live_start_index", p.live.load() ? "-2" : "0", 0);
+                    av_dict_set(&opts, "live_start_index", c.live.load() ? "-2" : "0", 0);
                     av_dict_set(&opts, "analyzeduration", tun::kRelayHlsAnalyzeUs, 0);
                     av_dict_set(&opts, "probesize", tun::kRelayHlsProbeBytes, 0);
                 }
@@ -589,7 +848,7 @@ bool DecodeRun::openInput()
                 // The top-level input is opened here, not by the demuxer:
                 // FFmpeg would close a context it opened through the hook
                 // as one of its own, which ours is not.
-                err = FfmpegPlayer::ioOpen(ctx, &mainIo, address.constData(), AVIO_FLAG_READ, nullptr);
+                err = ioOpen(ctx, &mainIo, address.constData(), AVIO_FLAG_READ, nullptr);
                 if (err < 0) {
                     av_dict_free(&opts);
                     avformat_free_context(ctx);
@@ -601,7 +860,7 @@ bool DecodeRun::openInput()
             err = avformat_open_input(&ctx, address.constData(), nullptr, &opts);
             av_dict_free(&opts);
             if (err < 0) {
-                FfmpegPlayer::ioClose(nullptr, mainIo);
+                ioClose(nullptr, mainIo);
                 mainIo = nullptr;
             }
             if (err >= 0 && ctx) {
@@ -609,13 +868,19 @@ bool DecodeRun::openInput()
                                             .arg(p.labelPrefix())
                                             .arg(p.msSinceStart())
                                             .arg(attempt);
-                p.post([pp = &p] { Q_EMIT pp->opened(); });
+                p.post([](FfmpegPlayer& pl) { Q_EMIT pl.opened(); });
                 return true;
             }
             ctx = nullptr;
             tunnel.reset();
             if (err == AVERROR(ECONNREFUSED))
                 break;
+            if (err == AVERROR_HTTP_UNAUTHORIZED) {
+                // Credentials do not get better by asking again, and a
+                // recorder may lock the account after a few wrong ones.
+                qWarning().noquote() << "[play]" << p.label << "credentials refused";
+                break;
+            }
         }
         if (finalFailure)
             break;
@@ -646,18 +911,18 @@ bool DecodeRun::openVideoDecoder(bool allowHardware, bool& hardwareOpenFailed)
         vdec->flags |= AV_CODEC_FLAG_LOW_DELAY;
         vdec->flags2 |= AV_CODEC_FLAG2_FAST;
         vdec->thread_type = FF_THREAD_SLICE;
-        vdec->thread_count = p.lightDecode.load() ? 1 : 0;
+        vdec->thread_count = c.lightDecode.load() ? 1 : 0;
     }
-    if (p.lightDecode.load()) {
+    if (c.lightDecode.load()) {
         vdec->skip_loop_filter = AVDISCARD_ALL;
         vdec->flags2 |= AV_CODEC_FLAG2_FAST;
     }
-    appliedKeyframes = p.keyframesOnly.load();
+    appliedKeyframes = c.keyframesOnly.load();
     if (appliedKeyframes)
         vdec->skip_frame = AVDISCARD_NONKEY;
 
     hwFake = false;
-    if (allowHardware && p.hardwareDecode.load() && !p.hardwareFailed.load()) {
+    if (allowHardware && c.hardwareDecode.load() && !c.hardwareFailed.load()) {
         if (hardwareSeam.load() != FfmpegPlayer::HardwareSeam::Real) {
             hwFake = true;
             vdec->thread_count = 1;
@@ -692,7 +957,7 @@ bool DecodeRun::openVideoDecoder(bool allowHardware, bool& hardwareOpenFailed)
         hwPixFmt = -1;
         hwFake = false;
         if (withHardware) {
-            p.hardwareFailed.store(true);
+            c.hardwareFailed.store(true);
             hardwareOpenFailed = true;
         }
         return false;
@@ -778,22 +1043,22 @@ void DecodeRun::setupSound()
             avcodec_free_context(&adec);
         }
     }
-    const double wantedRate = p.rate.load();
-    if (soundUsable && p.audioEnabled.load() && wantedRate == 1.0)
+    const double wantedRate = c.rate.load();
+    if (soundUsable && c.audioEnabled.load() && wantedRate == 1.0)
         soundAtStart = audio.open(sampleRate, 2);
-    if (hasSoundStream && p.audioEnabled.load() && wantedRate == 1.0 && !soundAtStart)
+    if (hasSoundStream && c.audioEnabled.load() && wantedRate == 1.0 && !soundAtStart)
         qWarning().noquote() << "Playing without audio";
     const bool present = soundUsable;
-    p.post([pp = &p, present] { Q_EMIT pp->audioTrack(present); });
+    p.post([present](FfmpegPlayer& pl) { Q_EMIT pl.audioTrack(present); });
 
     rate = Pacer::clampRate(wantedRate);
     duration = ctx->duration > 0 ? double(ctx->duration) / AV_TIME_BASE : 0.0;
     const double d = duration;
-    p.post([pp = &p, d] { Q_EMIT pp->durationKnown(d); });
+    p.post([d](FfmpegPlayer& pl) { Q_EMIT pl.durationKnown(d); });
     if (p.startSeconds > 0.5 && duration > 0.0)
-        p.seekRequest.store(std::min(p.startSeconds / duration, 0.999));
+        c.seekRequest.store(std::min(p.startSeconds / duration, 0.999));
 
-    readAhead = readAheadLimit(p.yuvOutput.load(), kind != InputKind::OtherHls);
+    readAhead = readAheadLimit(c.yuvOutput.load(), kind != InputKind::OtherHls);
     const double now = steadyNow();
     pacer = std::make_unique<Pacer>(rate, soundAtStart, &sound, now);
     meter = std::make_unique<OverloadMeter>(now);
@@ -805,17 +1070,17 @@ void DecodeRun::setupSound()
 
 void DecodeRun::applyKeyframes()
 {
-    const bool kf = p.keyframesOnly.load();
+    const bool kf = c.keyframesOnly.load();
     if (kf != appliedKeyframes && vdec) {
         vdec->skip_frame = kf ? AVDISCARD_NONKEY : AVDISCARD_DEFAULT;
         appliedKeyframes = kf;
     }
-    audio.setMuted(p.muted.load());
+    audio.setMuted(c.muted.load());
 }
 
 void DecodeRun::applyListen()
 {
-    const bool want = p.listen.load() && soundUsable && !soundAtStart;
+    const bool want = c.listen.load() && soundUsable && !soundAtStart;
     if (want && !listening) {
         if (!audio.isOpen())
             audio.open(sampleRate, 2);
@@ -834,13 +1099,13 @@ void DecodeRun::applyListen()
 
 bool DecodeRun::handlePause()
 {
-    if (!p.paused.load())
+    if (!c.paused.load())
         return true;
     audio.pause(true);
     if (kind == InputKind::Rtsp)
         av_read_pause(ctx);
     const double t0 = steadyNow();
-    while (p.paused.load() && !stopped()) {
+    while (c.paused.load() && !stopped()) {
         sleepMs(tun::kPauseSlice_ms);
         applyKeyframes();
         applyListen();
@@ -880,7 +1145,7 @@ void DecodeRun::seekTo(int64_t ts)
 
 void DecodeRun::handleSeek()
 {
-    const double s = p.seekRequest.exchange(-1.0);
+    const double s = c.seekRequest.exchange(-1.0);
     if (s >= 0.0 && duration > 0.0)
         seekTo(int64_t(s * double(ctx->duration)));
 }
@@ -894,21 +1159,19 @@ void DecodeRun::deliver(PendingPicture&& picture)
     const double pts = picture.pts;
     QImage image = std::move(picture.image);
     std::shared_ptr<const YuvFrame> yuv = std::move(picture.yuv);
-    p.post([pp = &p, pts, image, yuv] {
-        Q_EMIT pp->position(pts);
-        if (yuv) {
-            Q_EMIT pp->yuvFrameReady(yuv);
-        } else {
-            // A picture on the processor path proves the stream works again.
-            pp->reconnectCount = 0;
-            Q_EMIT pp->frameReady(image);
-        }
+    p.post([gen = p.generation, pts, image, yuv](FfmpegPlayer& pl) {
+        PlayerAccess::reconnect(pl).picture(gen, pts);
+        Q_EMIT pl.position(pts);
+        if (yuv)
+            Q_EMIT pl.yuvFrameReady(yuv);
+        else
+            Q_EMIT pl.frameReady(image);
     });
 }
 
 void DecodeRun::pacingPass()
 {
-    const bool catchUp = kind == InputKind::Rtsp && p.catchUpLive.load();
+    const bool catchUp = kind == InputKind::Rtsp && c.catchUpLive.load();
     pacer->pass(pending, steadyNow(), catchUp, [this](PendingPicture&& pic) { deliver(std::move(pic)); });
     if (pacer->takeGaveUp()) {
         qWarning().noquote() << "Audio stopped; continuing on the wall clock";
@@ -919,12 +1182,12 @@ void DecodeRun::pacingPass()
 void DecodeRun::overloadAndStats()
 {
     const double now = steadyNow();
-    if ((kind != InputKind::OtherHls || env.testOverload) && !p.paused.load() && meter->windowDue(now)) {
+    if ((kind != InputKind::OtherHls || env.testOverload) && !c.paused.load() && meter->windowDue(now)) {
         int onTime = 0, late = 0;
         pacer->takeCounts(onTime, late);
         if (meter->check(now, onTime, late)) {
             qWarning().noquote() << "[play]" << p.label << "can't keep up with the stream";
-            p.post([pp = &p] { Q_EMIT pp->overloaded(); });
+            p.post([](FfmpegPlayer& pl) { Q_EMIT pl.overloaded(); });
         }
     }
     if (env.playDebug && now - lastStats > tun::kDebugInterval_s) {
@@ -950,7 +1213,7 @@ bool DecodeRun::atEnd()
         return true;
     }
     if (pending.empty()) {
-        if (p.loop.load() && !stopped()) {
+        if (c.loop.load() && !stopped()) {
             seekTo(0);
             return true;
         }
@@ -979,7 +1242,7 @@ void DecodeRun::videoPacket()
 {
     const double now = steadyNow();
     const bool key = pkt->flags & AV_PKT_FLAG_KEY;
-    if (kind == InputKind::Rtsp && p.catchUpLive.load() && pkt->pts != AV_NOPTS_VALUE) {
+    if (kind == InputKind::Rtsp && c.catchUpLive.load() && pkt->pts != AV_NOPTS_VALUE) {
         const BehindLive::Result r =
             behind.onPacket(now, double(pkt->pts) * av_q2d(vtb), key, meter->busy(), meter->lastNotice());
         if (r.startedSkip) {
@@ -988,7 +1251,7 @@ void DecodeRun::videoPacket()
                                         .arg(r.lag, 0, 'f', 1);
             if (r.notice) {
                 meter->setLastNotice(now);
-                p.post([pp = &p] { Q_EMIT pp->overloaded(); });
+                p.post([](FfmpegPlayer& pl) { Q_EMIT pl.overloaded(); });
             }
         }
         if (r.action == BehindLive::Action::Drop)
@@ -1003,7 +1266,7 @@ void DecodeRun::videoPacket()
             soundCont.forget();
         }
     }
-    if (p.keyframesOnly.load() && !key)
+    if (c.keyframesOnly.load() && !key)
         return;
     if (!loggedFirstPacket) {
         loggedFirstPacket = true;
@@ -1021,17 +1284,12 @@ void DecodeRun::videoPacket()
         got = receiveVideo();
     meter->addDecodeSeconds(steadyNow() - t0);
 
-    if ((hwDevice || hwFake) && !anyPictureDecoded && !got) {
-        if (noPicturePackets >= tun::kHardwareNoPicturePackets - 1) {
-            qWarning().noquote() << "[play]" << p.label
-                                 << "hardware decoding produced no picture; switching to software";
-            p.hardwareFailed.store(true);
-            p.endedUnexpectedly.store(true);
-            p.endedForSoftware.store(true);
-            endForSoftware = true;
-            return;
-        }
-        ++noPicturePackets;
+    if ((hwDevice || hwFake) && hardwareWatch.packetDone(got || anyPictureDecoded)) {
+        qWarning().noquote() << "[play]" << p.label << "hardware decoding produced no picture; switching to software";
+        c.hardwareFailed.store(true);
+        p.endedUnexpectedly.store(true);
+        p.endedForSoftware.store(true);
+        endForSoftware = true;
     }
 }
 
@@ -1058,8 +1316,8 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
     }
     ++decodedCount;
 
-    const bool snap = p.snapshotRequest.exchange(false);
-    if (!snap && capSkips(p.maxFps.load(), lastConverted, t))
+    const bool snap = c.snapshotRequest.exchange(false);
+    if (!snap && capSkips(c.maxFps.load(), lastConverted, t))
         return true;
 
     AVFrame* src = f;
@@ -1104,11 +1362,11 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
             int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
             sws_scale(one, src->data, src->linesize, 0, src->height, dst, dstStride);
             sws_freeContext(one);
-            p.post([pp = &p, image] { Q_EMIT pp->snapshotReady(image); });
+            p.post([image](FfmpegPlayer& pl) { Q_EMIT pl.snapshotReady(image); });
         }
     }
 
-    if (p.yuvOutput.load() && (fmt == AV_PIX_FMT_YUV420P || fmt == AV_PIX_FMT_NV12)) {
+    if (c.yuvOutput.load() && (fmt == AV_PIX_FMT_YUV420P || fmt == AV_PIX_FMT_NV12)) {
         if (AVFrame* clone = av_frame_clone(src)) {
             auto y = std::make_shared<YuvFrame>();
             y->format = fmt == AV_PIX_FMT_NV12 ? YuvFrame::kNv12 : YuvFrame::kThreePlanes;
@@ -1133,11 +1391,11 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
         }
     }
 
-    const QSize out = rgbOutputSize(src->width, src->height, p.targetWidth.load(), p.targetHeight.load());
+    const QSize out = rgbOutputSize(src->width, src->height, c.targetWidth.load(), c.targetHeight.load());
     const ScalerKey key{src->width, src->height, fmt, full, out.width(), out.height()};
     if (!sws || !(key == swsKey)) {
         sws_freeContext(sws);
-        const int flags = (p.lightDecode.load() && out.width() != src->width) ? SWS_FAST_BILINEAR : SWS_BILINEAR;
+        const int flags = (c.lightDecode.load() && out.width() != src->width) ? SWS_FAST_BILINEAR : SWS_BILINEAR;
         sws = sws_getContext(src->width, src->height, AVPixelFormat(fmt), out.width(), out.height(), AV_PIX_FMT_BGRA,
                              flags, nullptr, nullptr, nullptr);
         if (!sws)
@@ -1181,7 +1439,7 @@ void DecodeRun::soundPacket()
                     if (soundAtStart) {
                         // Wait for room, pacing pictures meanwhile; give up
                         // waiting when the sound clock is given up.
-                        while (!stopped() && !p.paused.load() && p.seekRequest.load() < 0.0 && audio.freeBytes() < bytes
+                        while (!stopped() && !c.paused.load() && c.seekRequest.load() < 0.0 && audio.freeBytes() < bytes
                                && soundAtStart) {
                             pacingPass();
                             sleepMs(tun::kIdleSleep_ms);
@@ -1218,7 +1476,7 @@ void DecodeRun::loop()
                 break;
             continue;
         }
-        if (pacer->holdReading(pending, readAhead, p.keyframesOnly.load())) {
+        if (pacer->holdReading(pending, readAhead, c.keyframesOnly.load())) {
             sleepMs(tun::kIdleSleep_ms);
             continue;
         }
@@ -1244,7 +1502,7 @@ void DecodeRun::boundedClose()
 {
     if (!ctx)
         return;
-    if (kind == InputKind::Rtsp && p.boundedClose.load()) {
+    if (kind == InputKind::Rtsp && c.boundedClose.load()) {
         p.deadlineMs.store(steadyMs() + tun::kBoundedClose.count());
         p.deadlineArmed.store(true);
         avformat_close_input(&ctx);
@@ -1253,7 +1511,7 @@ void DecodeRun::boundedClose()
         avformat_close_input(&ctx);
     }
     ctx = nullptr;
-    FfmpegPlayer::ioClose(nullptr, mainIo);
+    ioClose(nullptr, mainIo);
     mainIo = nullptr;
 }
 

@@ -1,33 +1,51 @@
 #pragma once
 
+#include "video/Pacing.h"
 #include "video/Tunables.h"
 #include "video/YuvFrame.h"
 
 #include <QByteArray>
 #include <QImage>
-#include <QList>
 #include <QObject>
-#include <QSslError>
 #include <QString>
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <thread>
 
-class QNetworkAccessManager;
-class QNetworkReply;
-struct AVFormatContext;
-struct AVIOContext;
-struct AVCodecContext;
-struct AVDictionary;
+namespace kvr::video {
+struct PlayerControls;
+struct Playback;
+struct OwnerLink;
+} // namespace kvr::video
 
 // The one video player of the application. It lives on the GUI thread; each
 // playback runs on a decode thread of its own that opens the input with
 // FFmpeg, decodes, paces pictures on the sound or wall clock and posts them
 // back as signals. Owners steer it through play/pause/stop and the public
 // atomic control fields, which they may write at any time.
+//
+// Stopping, and what a stopped thread may still do:
+// - requestStop() asks the decode thread to end and returns at once. From
+//   then on the playback is over for the owner: isRunning() is false and no
+//   signal of it is emitted any more, while its thread winds down (closes the
+//   input, hangs up on the camera, releases the sound device) in the
+//   background. That takes a fraction of a second, unless the thread sits in
+//   a call nothing can interrupt (a name lookup, a sound device that stopped
+//   taking data), which ends when the system lets it.
+// - stop() is requestStop() followed by a wait of at most kStopWait for the
+//   thread to end, so that what it held (a camera's session, a connection)
+//   is free when stop() returns in all ordinary cases.
+// - play() stops the previous playback as stop() does, then starts the new
+//   one; it never waits longer than kStopWait either.
+// - The destructor only asks the thread to end; it never waits.
+// A decode thread left to end in the background keeps what it reads (the
+// control fields, its address and token) alive on its own, so the player
+// may be destroyed or play something else at once; the thread is joined by
+// a process-wide reaper as soon as it has ended. To stop many players at
+// once (a wall changing pages), call requestStop() on each, then destroy
+// them or play something else: no player waits for another.
 class FfmpegPlayer : public QObject {
     Q_OBJECT
 public:
@@ -39,16 +57,19 @@ public:
     // token goes only to `tokenHost`, never to the relay's HLS paths.
     void play(const QString& url, const QString& token = QString(), const QString& tokenHost = QString(),
               const QByteArray& inlinePlaylist = QByteArray(), double startSeconds = 0.0);
-    // Ends the playback; returns once the decode thread has ended. The
-    // thread's waits all end within a fraction of a second of the request.
+    // Asks the playback to end and returns at once (see above).
+    void requestStop();
+    // Ends the playback; returns once its decode thread has ended, or after
+    // kStopWait at most (see above).
     void stop();
     void pause(bool on) { paused.store(on); }
-    // Joins the decode thread without asking it to end.
-    void join();
+    // Waits at most kStopWait for the decode thread to end by itself (at the
+    // end of a recording, say), without asking it to; true when it has.
+    bool join();
     void seekFraction(double fraction) { seekRequest.store(fraction); }
 
-    bool isRunning() const { return running.load(); }
-    int currentGeneration() const { return generation.load(); }
+    bool isRunning() const;
+    int currentGeneration() const { return m_generation; }
 
     // ---- Test seams -----------------------------------------------------
     // There is no hardware decoder on the build machines; tests force the
@@ -57,74 +78,34 @@ public:
     static void setHardwareSeam(HardwareSeam seam);
     // Reads the KVR_ variables of the player again (normally once per process).
     static void reloadEnvironment();
+    // Decode threads that were let go of and have not been joined yet.
+    static int backgroundThreads();
 
-private:
-    std::thread worker;
-    std::atomic<bool> stopFlag{false};
-
-public:
     // ---- Control fields ---------------------------------------------------
-    std::atomic<bool> boundedClose{false};
-
-private:
-    std::atomic<bool> deadlineArmed{false};
-    std::atomic<int64_t> deadlineMs{0};
-
-public:
-    std::atomic<int32_t> openAttempts{kvr::video::tun::kDefaultOpenAttempts};
-    std::atomic<bool> paused{false};
-
-private:
-    std::atomic<bool> running{false};
-
-public:
-    std::atomic<bool> muted{false};
-    std::atomic<bool> audioEnabled{true};
-    std::atomic<bool> listen{false};
-    std::atomic<bool> loop{false};
-    std::atomic<double> rate{1.0};
-    std::atomic<bool> live{true};
-
-private:
-    double startSeconds = 0.0;
-
-public:
-    std::atomic<double> seekRequest{-1.0};
-    std::atomic<int32_t> targetWidth{0};
-    std::atomic<int32_t> targetHeight{0};
-    std::atomic<double> maxFps{0.0};
-    std::atomic<bool> lightDecode{false};
-    std::atomic<bool> hardwareDecode{false};
-    std::atomic<bool> keyframesOnly{false};
-    std::atomic<bool> catchUpLive{false};
-    std::atomic<bool> snapshotRequest{false};
-    std::atomic<bool> yuvOutput{false};
-
-private:
-    std::atomic<bool> hardwareFailed{false};
-
-public:
-    std::atomic<bool> autoReconnect{false};
-
-private:
-    std::atomic<bool> hadPicture{false};
-    std::atomic<bool> endedUnexpectedly{false};
-    // The call ended to retry in software; restarted whatever autoReconnect says.
-    std::atomic<bool> endedForSoftware{false};
-    int32_t reconnectCount = 0;
-    std::atomic<int32_t> generation{0};
-
-public:
+    // Written by owners at any time, read by the decode thread; they live in a
+    // block shared with the decode threads (see above).
+    std::atomic<bool>& boundedClose;
+    std::atomic<int32_t>& openAttempts;
+    std::atomic<bool>& paused;
+    std::atomic<bool>& muted;
+    std::atomic<bool>& audioEnabled;
+    std::atomic<bool>& listen;
+    std::atomic<bool>& loop;
+    std::atomic<double>& rate;
+    std::atomic<bool>& live;
+    std::atomic<double>& seekRequest;
+    std::atomic<int32_t>& targetWidth;
+    std::atomic<int32_t>& targetHeight;
+    std::atomic<double>& maxFps;
+    std::atomic<bool>& lightDecode;
+    std::atomic<bool>& hardwareDecode;
+    std::atomic<bool>& keyframesOnly;
+    std::atomic<bool>& catchUpLive;
+    std::atomic<bool>& snapshotRequest;
+    std::atomic<bool>& yuvOutput;
+    std::atomic<bool>& autoReconnect;
+    // Set once, before the first play().
     QString label;
-
-private:
-    QString url;
-    QString token;
-    QString tokenHost;
-    QByteArray inlinePlaylist;
-    QString lastError;
-    std::chrono::steady_clock::time_point startedAt{};
-    std::atomic<QNetworkAccessManager*> net{nullptr};
 
 Q_SIGNALS:
     void overloaded();
@@ -139,25 +120,25 @@ Q_SIGNALS:
     void audioTrack(bool present);
 
 private:
-    friend class DecodeRun;
     friend struct PlayerAccess;
 
-    void startWorker();
-    void onWorkerEnded(int endedGeneration, bool hadPictureThen, bool unexpected, bool forSoftware);
+    FfmpegPlayer(std::shared_ptr<kvr::video::PlayerControls> controls, QObject* parent);
+    void startWorker(bool fresh);
+    // Hands the current decode thread to the reaper, after waiting at most `wait` for it.
+    void letGo(std::chrono::milliseconds wait);
+    void onWorkerEnded(const kvr::video::ReconnectPolicy::Ended& ended);
     void restartStep(int carriedGeneration);
-    void run();
-    QByteArray fetchBlocking(const QString& address);
-    void onSslErrors(QNetworkReply* reply, const QList<QSslError>& errors);
-    void stopAndJoin();
 
-    // Queued notices to the GUI thread (context: this player).
-    void post(std::function<void()> emitter);
-    void logStep(const QString& step);
-    QString labelPrefix() const;
-    qint64 msSinceStart() const;
-
-    static int interrupt(void* opaque);
-    static int ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, int flags,
-                      AVDictionary** options);
-    static int ioClose(AVFormatContext* context, AVIOContext* io);
+    std::shared_ptr<kvr::video::PlayerControls> m_controls;
+    std::shared_ptr<kvr::video::OwnerLink> m_owner;
+    // The current playback's state and thread; null / not joinable when idle.
+    std::shared_ptr<kvr::video::Playback> m_playback;
+    std::thread m_worker;
+    int m_generation = 0;
+    QString m_url;
+    QString m_token;
+    QString m_tokenHost;
+    QByteArray m_inlinePlaylist;
+    double m_startSeconds = 0.0;
+    kvr::video::ReconnectPolicy m_reconnect;
 };

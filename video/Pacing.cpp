@@ -277,6 +277,79 @@ ReconnectStep nextReconnect(int countSoFar, bool hadPicture)
     return s;
 }
 
+void ReconnectPolicy::started(int generation, bool fresh, bool continuousTimeline)
+{
+    if (fresh) {
+        m_count = 0;
+        m_furthestBefore = -1e300;
+    } else if (m_threadShown) {
+        m_furthestBefore = std::max(m_furthestBefore, m_threadLatest);
+    }
+    m_generation = generation;
+    m_stopped = false;
+    m_continuous = continuousTimeline;
+    m_threadShown = false;
+}
+
+void ReconnectPolicy::picture(int generation, double mediaTime)
+{
+    if (generation != m_generation)
+        return;
+    if (!m_threadShown) {
+        m_threadShown = true;
+        m_threadFirst = m_threadLatest = mediaTime;
+    }
+    m_threadLatest = std::max(m_threadLatest, mediaTime);
+    const double newFrom = m_continuous ? std::max(m_threadFirst, m_furthestBefore) : m_threadFirst;
+    if (m_threadLatest - newFrom >= kRecoveredFootage_s)
+        m_count = 0;
+}
+
+ReconnectPolicy::Decision ReconnectPolicy::ended(const Ended& e, bool autoReconnect)
+{
+    Decision d;
+    if (e.generation != m_generation || m_stopped)
+        return d;
+    if (e.forSoftware) {
+        d.kind = Decision::Kind::RestartNow;
+        return d;
+    }
+    // A failure to start counts as the next drop while reconnecting (the
+    // server may still be on its way back); otherwise, or on the last
+    // attempt, it is reported.
+    const bool reconnecting = autoReconnect && m_count > 0;
+    if (!e.failure.isEmpty() && !(reconnecting && m_count < kMaxReconnects)) {
+        d.kind = Decision::Kind::GiveUp;
+        d.headline = QStringLiteral("Can\u2019t play this stream");
+        d.detail = e.failure;
+        return d;
+    }
+    if (e.failure.isEmpty() && (!autoReconnect || !e.unexpected))
+        return d;
+    const ReconnectStep step = nextReconnect(m_count, e.hadPicture);
+    if (step.kind == ReconnectStep::Kind::Restart) {
+        m_count = step.attempt;
+        d.kind = Decision::Kind::Schedule;
+        d.attempt = step.attempt;
+        d.delayMs = step.delayMs;
+        d.why = step.why;
+    } else {
+        d.kind = Decision::Kind::GiveUp;
+        d.headline = step.headline;
+        d.detail = step.detail;
+    }
+    return d;
+}
+
+bool HardwareWatch::packetDone(bool gotPicture)
+{
+    if (gotPicture)
+        m_pictureSeen = true;
+    if (m_pictureSeen)
+        return false;
+    return ++m_empty >= kHardwareNoPicturePackets;
+}
+
 // ---- Continuity, cap, sizes ---------------------------------------------------
 
 double Continuity::apply(double t, double step)

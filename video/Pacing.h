@@ -176,6 +176,65 @@ struct ReconnectStep {
 };
 ReconnectStep nextReconnect(int countSoFar, bool hadPicture);
 
+// The player's side of restarting (GUI thread): what follows when a decode
+// thread ends, whether a scheduled restart is still wanted, and when the
+// restart count goes back to zero.
+class ReconnectPolicy {
+public:
+    // How one decode thread ended.
+    struct Ended {
+        int generation = 0;
+        bool hadPicture = false;  // it showed a picture
+        bool unexpected = false;  // a live input dropped
+        bool forSoftware = false; // hardware decoding gave up: go on in software
+        QString failure;          // why it could not start playing; empty when it did
+    };
+    struct Decision {
+        enum class Kind { Nothing, RestartNow, Schedule, GiveUp };
+        Kind kind = Kind::Nothing;
+        int attempt = 0; // Schedule: 1..3, the restart's delay and the text for `reconnecting`
+        int delayMs = 0;
+        QString why;
+        QString headline; // GiveUp: the `status` texts
+        QString detail;
+    };
+
+    // A decode thread starts: `fresh` for play(), false for a restart.
+    // `continuousTimeline`: media times go on across restarts (HLS); an RTSP
+    // session starts its clock afresh, so all it shows is new.
+    void started(int generation, bool fresh, bool continuousTimeline);
+    // The owner stopped the playback: nothing of it restarts.
+    void stopped() { m_stopped = true; }
+    // A picture of `generation` was shown.
+    void picture(int generation, double mediaTime);
+    Decision ended(const Ended& e, bool autoReconnect);
+    // A restart scheduled for the thread `generation` is due.
+    bool restartDue(int generation) const { return generation == m_generation && !m_stopped; }
+    int count() const { return m_count; }
+
+private:
+    int m_generation = -1;
+    bool m_stopped = false;
+    bool m_continuous = false;
+    int m_count = 0;
+    double m_furthestBefore = -1e300; // latest media time shown by earlier threads
+    bool m_threadShown = false;
+    double m_threadFirst = 0.0;
+    double m_threadLatest = 0.0;
+};
+
+// Gives a hardware decoder up when it keeps producing nothing: the 150th
+// video packet without a picture, as long as none has come.
+class HardwareWatch {
+public:
+    // After each video packet; true when hardware decoding is to be given up.
+    bool packetDone(bool gotPicture);
+
+private:
+    bool m_pictureSeen = false;
+    int m_empty = 0;
+};
+
 // Timestamp continuity: folds jumps back of more than 0.5 s or ahead of more
 // than 5 s into a steady progression.
 class Continuity {

@@ -137,10 +137,34 @@ int64_t MemSource::seek(int64_t offset, int whence)
     return target;
 }
 
+// ---- NetPool ------------------------------------------------------------------
+
+std::shared_ptr<QNetworkAccessManager> NetPool::manager()
+{
+    if (!m_current) {
+        m_current = std::make_shared<QNetworkAccessManager>();
+        ++m_made;
+        QObject::connect(m_current.get(), &QNetworkAccessManager::sslErrors, m_current.get(),
+                         [](QNetworkReply* r, const QList<QSslError>&) {
+                             if (isPrivateHost(r->url().host()))
+                                 r->ignoreSslErrors();
+                         });
+    }
+    return m_current;
+}
+
+void NetPool::retire(const std::shared_ptr<QNetworkAccessManager>& used)
+{
+    if (used == m_current)
+        m_current.reset();
+}
+
 // ---- HttpSource ----------------------------------------------------------------
 
-HttpSource::HttpSource(const std::atomic<bool>* stopFlag, const QUrl& url, const QByteArray& authorization)
-    : m_stopFlag(stopFlag),
+HttpSource::HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url,
+                       const QByteArray& authorization)
+    : m_pool(pool),
+      m_stopFlag(stopFlag),
       m_url(url),
       m_authorization(authorization)
 {
@@ -160,13 +184,21 @@ void HttpSource::dropReply()
 {
     if (!m_reply)
         return;
+    // A body that has all arrived finishes in a moment: its connection can
+    // then serve the next request (the next segment, typically).
+    const bool bodyIn =
+        m_expectedEnd >= 0 && m_bufferStart + m_buffer.size() + m_reply->bytesAvailable() >= m_expectedEnd;
+    if (bodyIn && !m_reply->isFinished())
+        waitOnReply(m_reply, WaitFor::Finish, kFinishGrace, m_stopFlag);
+    if (!m_reply->isFinished())
+        m_pool->retire(m_net); // its connection must not serve another request
     m_reply->disconnect();
     m_reply->abort();
     // Deleted now rather than later: the decode thread has no event loop of
     // its own that would ever get round to it.
     delete m_reply;
     m_reply = nullptr;
-    m_net.reset(); // closes the connection (see the class comment)
+    m_net.reset();
 }
 
 bool HttpSource::request(int64_t offset)
@@ -183,13 +215,7 @@ bool HttpSource::request(int64_t offset)
     if (!m_authorization.isEmpty())
         req.setRawHeader("Authorization", m_authorization);
     req.setRawHeader("Range", "bytes=" + QByteArray::number(qint64(offset)) + "-");
-    m_net = std::make_unique<QNetworkAccessManager>();
-    // Certificate errors are tolerated for private hosts only.
-    QObject::connect(m_net.get(), &QNetworkAccessManager::sslErrors, m_net.get(),
-                     [](QNetworkReply* r, const QList<QSslError>&) {
-                         if (isPrivateHost(r->url().host()))
-                             r->ignoreSslErrors();
-                     });
+    m_net = m_pool->manager();
     m_reply = m_net->get(req);
     m_reply->setReadBufferSize(kReplyReadBufferBytes);
 
@@ -359,8 +385,11 @@ FetchResult fetchWhole(const FetchRequest& r)
         req.setRawHeader("Accept", "*/*");
         if (tokenAllowed(url, r.token, r.tokenHost))
             req.setRawHeader("Authorization", "Bearer " + r.token.toUtf8());
-        QNetworkReply* reply = r.net->get(req);
+        const std::shared_ptr<QNetworkAccessManager> manager = r.net->manager();
+        QNetworkReply* reply = manager->get(req);
         waitOnReply(reply, WaitFor::Finish, kFetchTimeout, r.stopFlag);
+        if (!reply->isFinished())
+            r.net->retire(manager);
 
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         QByteArray body;
@@ -402,6 +431,34 @@ FetchResult fetchWhole(const FetchRequest& r)
         }
     }
     return result;
+}
+
+// ---- Live playlists ----------------------------------------------------------------
+
+bool LivePlaylistWatch::stale(const QString& url, const QByteArray& text, double now)
+{
+    if (text.contains("#EXT-X-ENDLIST") || !text.contains("#EXTINF"))
+        return false;
+    qint64 sequence = 0;
+    double target = 0.0;
+    qint64 segments = 0;
+    for (const QByteArray& raw : text.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith("#EXT-X-MEDIA-SEQUENCE:"))
+            sequence = line.mid(22).toLongLong();
+        else if (line.startsWith("#EXT-X-TARGETDURATION:"))
+            target = line.mid(22).toDouble();
+        else if (line.startsWith("#EXTINF"))
+            ++segments;
+    }
+    Seen& seen = m_seen[url];
+    const qint64 last = sequence + segments - 1;
+    if (last != seen.lastSegment) {
+        seen.lastSegment = last;
+        seen.since = now;
+        return false;
+    }
+    return now - seen.since > std::max(kStalePlaylistTargets * target, kStalePlaylistMin_s);
 }
 
 } // namespace kvr::video

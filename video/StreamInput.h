@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QString>
 #include <QUrl>
 
@@ -58,16 +59,39 @@ private:
     int64_t m_pos = 0;
 };
 
-// Reads one HTTP resource in pieces, with byte ranges when the server has them.
+// The HTTP connections of one decode thread: every playlist, segment and
+// ranged read of the thread goes through one network manager, so they ride on
+// kept-alive connections instead of paying a new TCP and TLS set-up each.
 //
-// Each request goes through a network manager of its own, made for it and
-// dropped with it: Qt keeps a connection whose reply was paused by the
-// read-buffer limit open and idle after that reply is aborted, so after a few
-// seeks a shared manager would have no connection left for new requests.
-// Dropping the manager closes such a connection for certain.
+// Qt 6.4 keeps a connection whose reply was paused by the read-buffer limit
+// busy for good once that reply is aborted; a few seeks would leave no
+// connection for new requests. So a request given up before its end retires
+// the manager: later requests get a fresh one, and the retired one closes its
+// connections when its last reply has gone. Replies that finished leave their
+// connection idle and reusable.
+//
+// Certificate errors are tolerated for private hosts only. Use on one thread.
+class NetPool {
+public:
+    NetPool() = default;
+    NetPool(const NetPool&) = delete;
+    NetPool& operator=(const NetPool&) = delete;
+
+    // The manager for the next request (made when there is none).
+    std::shared_ptr<QNetworkAccessManager> manager();
+    // A reply made through `used` is given up before its end.
+    void retire(const std::shared_ptr<QNetworkAccessManager>& used);
+    int managersMade() const { return m_made; }
+
+private:
+    std::shared_ptr<QNetworkAccessManager> m_current;
+    int m_made = 0;
+};
+
+// Reads one HTTP resource in pieces, with byte ranges when the server has them.
 class HttpSource : public Source {
 public:
-    HttpSource(const std::atomic<bool>* stopFlag, const QUrl& url, const QByteArray& authorization);
+    HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url, const QByteArray& authorization);
     ~HttpSource() override;
 
     // Sends a request at `offset`; false when it failed (see httpStatus()).
@@ -88,7 +112,8 @@ private:
     void drain();
     bool stopped() const { return m_stopFlag && m_stopFlag->load(); }
 
-    std::unique_ptr<QNetworkAccessManager> m_net;
+    NetPool* m_pool;
+    std::shared_ptr<QNetworkAccessManager> m_net; // the manager of the current reply
     const std::atomic<bool>* m_stopFlag;
     QUrl m_url;
     QByteArray m_authorization;
@@ -110,7 +135,7 @@ private:
 
 // A blocking GET of a whole file.
 struct FetchRequest {
-    QNetworkAccessManager* net = nullptr;
+    NetPool* net = nullptr;
     const std::atomic<bool>* stopFlag = nullptr;
     QString url;
     QString token;
@@ -122,6 +147,22 @@ struct FetchResult {
     QString error;   // "HTTP %1" or the network error text; empty on success
 };
 FetchResult fetchWhole(const FetchRequest& request);
+
+// Notices live playlists that stopped moving on: the last segment of a
+// playlist without an end stays the same for three target durations (at
+// least 3 s). Finished playlists and variant lists are never stale.
+class LivePlaylistWatch {
+public:
+    // A fetched copy of the playlist at `url`, at `now` (steady seconds).
+    bool stale(const QString& url, const QByteArray& text, double now);
+
+private:
+    struct Seen {
+        qint64 lastSegment = -1;
+        double since = 0.0;
+    };
+    QHash<QString, Seen> m_seen;
+};
 
 // Outcome of a wait on a network reply.
 enum class WaitEnd { Signalled, TimedOut, Stopped };

@@ -3,6 +3,7 @@
 #include "app/core/Env.h"
 #include "video/Tunables.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHostAddress>
 #include <QPointer>
@@ -17,6 +18,10 @@
 #include <QtDebug>
 
 #include <functional>
+
+#if defined(Q_OS_LINUX)
+#include <unistd.h>
+#endif
 
 namespace kvr::video {
 
@@ -39,6 +44,52 @@ private:
     std::shared_ptr<void> m_keep;
     std::function<void(TunnelThread&)> m_body;
 };
+
+#if defined(Q_OS_LINUX)
+// The inode of the TCP socket from local port `from` to local port `to`, as
+// /proc/net/tcp lists it ("sl local rem st ... uid timeout inode"); 0 if none.
+quint64 loopbackSocketInode(quint16 from, quint16 to)
+{
+    QFile table(QStringLiteral("/proc/net/tcp"));
+    if (!table.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray local = QByteArray("0100007F:") + QByteArray::number(from, 16).toUpper().rightJustified(4, '0');
+    const QByteArray remote = QByteArray("0100007F:") + QByteArray::number(to, 16).toUpper().rightJustified(4, '0');
+    for (const QByteArray& line : table.readAll().split('\n')) {
+        const QList<QByteArray> f = line.simplified().split(' ');
+        if (f.size() > 9 && f[1] == local && f[2] == remote)
+            return f[9].toULongLong();
+    }
+    return 0;
+}
+#endif
+
+// Whether the loopback connection that came from `peerPort` to our `localPort`
+// was made by this process: the decrypted stream carries the ticket's
+// credentials and must not go to another program that raced for the port.
+// Where the platform cannot tell, the listener taking one connection only and
+// closing at once is the protection.
+bool fromThisProcess(quint16 peerPort, quint16 localPort)
+{
+#if defined(Q_OS_LINUX)
+    const quint64 inode = loopbackSocketInode(peerPort, localPort);
+    if (!inode)
+        return false;
+    const QByteArray wanted = "socket:[" + QByteArray::number(inode) + "]";
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString& fd : fds.entryList(QDir::NoDotAndDotDot | QDir::System | QDir::Files)) {
+        char target[64] = {0};
+        const QByteArray path = fds.filePath(fd).toLocal8Bit();
+        if (::readlink(path.constData(), target, sizeof target - 1) > 0 && wanted == target)
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(peerPort)
+    Q_UNUSED(localPort)
+    return true;
+#endif
+}
 
 QString describe(const QList<QSslError>& errors)
 {
@@ -146,21 +197,27 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
                 local->disconnectFromHost();
             }
         });
+        // Exactly one connection is taken, and the port closes with it.
         QObject::connect(&server, &QTcpServer::newConnection, &server, [&] {
-            while (QTcpSocket* c = server.nextPendingConnection()) {
-                if (local) { // one reader per session
-                    c->abort();
-                    c->deleteLater();
-                    continue;
-                }
-                local = c;
-                QObject::connect(c, &QIODevice::readyRead, c, [&, c] { tls.write(c->readAll()); });
-                QObject::connect(c, &QAbstractSocket::disconnected, c, [&] { tls.disconnectFromHost(); });
-                QObject::connect(c, &QIODevice::bytesWritten, c, toLocal);
-                // Anything the server sent before FFmpeg connected.
-                toLocal();
-                server.close();
+            const quint16 listening = server.serverPort();
+            QTcpSocket* c = server.nextPendingConnection();
+            while (QTcpSocket* extra = server.nextPendingConnection())
+                extra->abort();
+            server.close();
+            if (!c || local)
+                return;
+            if (!fromThisProcess(c->peerPort(), listening)) {
+                qWarning().noquote() << "[play] secure stream: refused a local connection from another program";
+                c->abort();
+                tls.abort();
+                return;
             }
+            local = c;
+            QObject::connect(c, &QIODevice::readyRead, c, [&, c] { tls.write(c->readAll()); });
+            QObject::connect(c, &QAbstractSocket::disconnected, c, [&] { tls.disconnectFromHost(); });
+            QObject::connect(c, &QIODevice::bytesWritten, c, toLocal);
+            // Anything the server sent before FFmpeg connected.
+            toLocal();
         });
         // Bounds the handshake only: once encrypted the session lives as long
         // as the stream.

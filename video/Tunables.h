@@ -13,6 +13,18 @@ using std::chrono::milliseconds;
 inline constexpr int kMaxReconnects = 3;
 // The n-th restart waits n times this.
 inline constexpr milliseconds kReconnectStep{1200};
+// Footage not shown before that a restarted stream must play before its
+// restarts count from zero again: shorter runs are a stream that flaps, and
+// old footage played again (a relay's frozen playlist) is no recovery.
+inline constexpr double kRecoveredFootage_s = 10.0;
+
+// ---- Stopping ---------------------------------------------------------------
+// How long stop() and play() wait for the previous decode thread to end. A
+// thread still inside a system call after this (a name lookup, a sound
+// device that stopped taking data) is left to end in the background.
+inline constexpr milliseconds kStopWait{1000};
+// How long the ALSA output's stop waits for its writer thread.
+inline constexpr milliseconds kSoundStopWait{300};
 
 // ---- Opening --------------------------------------------------------------
 inline constexpr int kDefaultOpenAttempts = 40;
@@ -32,12 +44,19 @@ inline constexpr const char* kRelayHlsProbeBytes = "1000000";
 // ---- HTTP input -----------------------------------------------------------
 inline constexpr milliseconds kFetchTimeout{20000};     // whole file, or a ranged request's headers
 inline constexpr milliseconds kReadStallTimeout{30000}; // no new data for a ranged read
+// A ranged read whose whole body has arrived gets this long to finish when it
+// is closed, so that its connection serves the next request.
+inline constexpr milliseconds kFinishGrace{200};
 // Waits on the network are cut into slices of this length so that a stop of
 // the player ends them promptly instead of at their time-out.
 inline constexpr milliseconds kStopPoll{25};
 inline constexpr int kPlaylistAttemptsFresh = 15;  // playlist fetches before the first picture
 inline constexpr int kPlaylistAttemptsPlaying = 2; // once a picture was shown
 inline constexpr milliseconds kPlaylistRetryPause{1000};
+// A live relay playlist whose last segment stays the same for this many
+// target durations (and at least the floor) has stopped: that is a drop.
+inline constexpr int kStalePlaylistTargets = 3;
+inline constexpr double kStalePlaylistMin_s = 3.0;
 inline constexpr int kIoBufferBytes = 65536;
 inline constexpr int64_t kReplyReadBufferBytes = 4 * 1024 * 1024;
 inline constexpr int64_t kKeepBehindBytes = 4 * 1024 * 1024;  // consumed bytes kept for seeks back

@@ -78,12 +78,22 @@ inline bool startRtsp(Peer& peer, const QStringList& extra = {})
     return peer.start(systemPython(), QStringList{kvrtest::fixturePath(QStringLiteral("rtsp/rtsp_server.py"))} + extra);
 }
 
-inline bool startHls(Peer& peer, const QString& root, const QString& script, const QString& log)
+// With `make` it first writes its media; `port` 0 takes a free one.
+inline bool startHls(Peer& peer, const QString& root, const QString& script, const QString& log, bool make = true,
+                     quint16 port = 0)
 {
-    return peer.start(QStringLiteral("python3"),
-                      {kvrtest::fixturePath(QStringLiteral("hls/hls_server.py")), QStringLiteral("--root"), root,
-                       QStringLiteral("--script"), script, QStringLiteral("--log"), log, QStringLiteral("--make")},
-                      120000);
+    QStringList args{kvrtest::fixturePath(QStringLiteral("hls/hls_server.py")),
+                     QStringLiteral("--root"),
+                     root,
+                     QStringLiteral("--script"),
+                     script,
+                     QStringLiteral("--log"),
+                     log,
+                     QStringLiteral("--port"),
+                     QString::number(port)};
+    if (make)
+        args << QStringLiteral("--make");
+    return peer.start(QStringLiteral("python3"), args, 120000);
 }
 
 inline bool startProxy(Peer& peer, quint16 target, const QString& mode, int afterMs = 1000, int stallMs = 3000)

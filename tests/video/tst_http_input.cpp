@@ -1,12 +1,11 @@
 // The player's HTTP input against our HTTP server: ranged reads and their
 // restarts, servers that ignore ranges, give no length, close half-way or
-// stall, and whole-file fetches with scripted statuses.
+// stall, kept-alive connections, and whole-file fetches with scripted statuses.
 
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
 #include "video/StreamInput.h"
 
-#include <QNetworkAccessManager>
 #include <QTemporaryDir>
 
 #include <thread>
@@ -24,34 +23,47 @@ class HttpInput : public QObject {
     {
         return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server.port).arg(path));
     }
-    // Checks bytes against the server's pattern (byte i is i % 251).
-    static bool matchesPattern(const uint8_t* data, int n, int64_t offset)
+    std::unique_ptr<HttpSource> source(int64_t size)
     {
-        for (int i = 0; i < n; ++i) {
-            if (data[i] != uint8_t((offset + i) % 251))
-                return false;
-        }
-        return true;
+        auto src =
+            std::make_unique<HttpSource>(&pool, &stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
+        return src->request(0) ? std::move(src) : nullptr;
     }
-    void script(const QByteArray& json) { peers::writeScript(scriptPath, json); }
-    // Reads to the end from the start; answers the bytes that matched the
-    // pattern (-1 on a wrong byte) and leaves the last read's answer.
+    // Reads `n` bytes at the source's position and checks them against the
+    // server's pattern (byte i is i % 251); answers the last read's result.
+    static int readChecked(HttpSource& src, int n)
+    {
+        std::vector<uint8_t> buf(size_t(std::max(n, 1)));
+        const int64_t at = src.position();
+        const int got = src.read(buf.data(), n);
+        for (int i = 0; i < got; ++i)
+            if (buf[size_t(i)] != uint8_t((at + i) % 251))
+                return -12345;
+        return got;
+    }
+    // Reads to the end; answers the bytes read and leaves the last result.
     static int64_t drain(HttpSource& src, int& last)
     {
-        std::vector<uint8_t> buf(8192);
         int64_t total = 0;
-        while ((last = src.read(buf.data(), int(buf.size()))) > 0) {
-            if (!matchesPattern(buf.data(), last, total))
-                return -1;
+        while ((last = readChecked(src, 8192)) > 0)
             total += last;
-        }
-        return total;
+        return last == -12345 ? -1 : total;
+    }
+    void script(const QByteArray& json) { peers::writeScript(scriptPath, json); }
+    QStringList logged(const QString& field) const
+    {
+        QStringList out;
+        for (const auto& r : peers::readRequests(logPath))
+            out << (field == QLatin1String("client_port")
+                        ? QString::number(r.value(field).toInt())
+                        : r.value(QStringLiteral("headers")).toObject().value(field).toString());
+        return out;
     }
 
     QTemporaryDir dir;
     QString scriptPath, logPath;
     peers::Peer server;
-    QNetworkAccessManager net;
+    NetPool pool;
     std::atomic<bool> stop{false};
 
 private Q_SLOTS:
@@ -60,172 +72,135 @@ private Q_SLOTS:
         QVERIFY(dir.isValid());
         scriptPath = dir.filePath(QStringLiteral("script.json"));
         logPath = dir.filePath(QStringLiteral("requests.log"));
-        script("{}");
-        // Media is not needed here; only the generated patterns.
-        QVERIFY(server.start(QStringLiteral("python3"),
-                             {kvrtest::fixturePath(QStringLiteral("hls/hls_server.py")), QStringLiteral("--root"),
-                              dir.path(), QStringLiteral("--script"), scriptPath, QStringLiteral("--log"), logPath}));
+        QVERIFY(peers::startHls(server, dir.path(), scriptPath, logPath, false));
     }
-
-    void cleanupTestCase() { server.stop(); }
 
     void init()
     {
         stop = false;
         script("{}");
+        QFile::remove(logPath);
     }
 
     void rangedReadsAndSeeks()
     {
         const int64_t size = 20 * 1000 * 1000;
-        HttpSource src(&stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
-        QVERIFY(src.request(0));
-        QCOMPARE(src.httpStatus(), 206);
-        QVERIFY(src.rangesSupported());
-        QCOMPARE(src.totalSize(), size);
-        QCOMPARE(src.seek(0, AVSEEK_SIZE), size);
-
-        std::vector<uint8_t> buf(65536);
-        // Read 10 MB: the consumed part is trimmed back to 4 MiB behind the position.
-        int64_t pos = 0;
-        while (pos < 10 * 1000 * 1000) {
-            const int n = src.read(buf.data(), int(buf.size()));
-            QVERIFY(n > 0);
-            QVERIFY(matchesPattern(buf.data(), n, pos));
-            pos += n;
-            QVERIFY(src.position() - src.bufferStart() <= 8 * 1024 * 1024);
-        }
-        QCOMPARE(src.requestCount(), 1);
-
-        // Back by 3 MiB: served from what is kept when it is still held, else
-        // from a new request; the bytes are right either way.
-        const bool kept = src.bufferStart() <= pos - 3 * 1024 * 1024;
-        QCOMPARE(src.seek(pos - 3 * 1024 * 1024, SEEK_SET), pos - 3 * 1024 * 1024);
-        int n = src.read(buf.data(), 1000);
-        QVERIFY(n > 0 && matchesPattern(buf.data(), n, pos - 3 * 1024 * 1024));
-        QCOMPARE(src.requestCount(), kept ? 1 : 2);
-        const int before = src.requestCount();
-
-        // Far back and far ahead: a new request each, and the bytes are right.
-        QCOMPARE(src.seek(1234, SEEK_SET), int64_t(1234));
-        n = src.read(buf.data(), 5000);
-        QVERIFY(n > 0 && matchesPattern(buf.data(), n, 1234));
-        QCOMPARE(src.requestCount(), before + 1);
-        QCOMPARE(src.seek(-100, SEEK_END), size - 100);
-        n = src.read(buf.data(), 5000);
-        QCOMPARE(n, 100);
-        QVERIFY(matchesPattern(buf.data(), n, size - 100));
-        QCOMPARE(src.read(buf.data(), 10), AVERROR_EOF);
-
-        // The Range header asked for each restart's offset.
-        const auto reqs = peers::readRequests(logPath);
-        QStringList ranges;
-        for (const auto& r : reqs)
-            ranges << r.value(QStringLiteral("headers")).toObject().value(QStringLiteral("Range")).toString();
-        QVERIFY(ranges.contains(QStringLiteral("bytes=0-")));
-        QVERIFY(ranges.contains(QStringLiteral("bytes=1234-")));
-        QVERIFY(ranges.contains(QStringLiteral("bytes=%1-").arg(size - 100)));
+        auto src = source(size);
+        QVERIFY(src);
+        QCOMPARE(src->httpStatus(), 206);
+        QCOMPARE(src->seek(0, AVSEEK_SIZE), size);
+        while (src->position() < 10 * 1000 * 1000)
+            QVERIFY(readChecked(*src, 65536) > 0);
+        QCOMPARE(src->requestCount(), 1);
+        // Back 3 MiB: from what is kept, if the reader had not emptied it; far
+        // back and to the end: new requests.
+        const int64_t back = src->position() - 3 * 1024 * 1024;
+        const bool kept = src->bufferStart() <= back;
+        QCOMPARE(src->seek(back, SEEK_SET), back);
+        QVERIFY(readChecked(*src, 1000) > 0);
+        QCOMPARE(src->requestCount(), kept ? 1 : 2);
+        QCOMPARE(src->seek(1234, SEEK_SET), int64_t(1234));
+        QVERIFY(readChecked(*src, 5000) > 0);
+        QCOMPARE(src->seek(-100, SEEK_END), size - 100);
+        QCOMPARE(readChecked(*src, 5000), 100);
+        QCOMPARE(readChecked(*src, 10), AVERROR_EOF);
+        const QStringList ranges = logged(QStringLiteral("Range"));
+        QCOMPARE(ranges.size(), kept ? 3 : 4);
+        for (const int64_t at : {int64_t(0), int64_t(1234), size - 100})
+            QVERIFY(ranges.contains(QStringLiteral("bytes=%1-").arg(at)));
     }
 
     void serverIgnoringRanges()
     {
         script(R"({"rules":[{"match":"/pattern/","range":"ignore"}]})");
-        const int64_t size = 50 * 1024 * 1024;
-        HttpSource src(&stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
-        QVERIFY(src.request(0));
-        QCOMPARE(src.httpStatus(), 200);
-        QVERIFY(!src.rangesSupported());
-        QCOMPARE(src.totalSize(), size);
-
-        std::vector<uint8_t> buf(4096);
-        // 10 MiB ahead: read on, no new request.
-        const int64_t ahead = 10 * 1024 * 1024;
-        QCOMPARE(src.seek(ahead, SEEK_SET), ahead);
-        int n = src.read(buf.data(), int(buf.size()));
-        QVERIFY(n > 0 && matchesPattern(buf.data(), n, ahead));
-        QCOMPARE(src.requestCount(), 1);
-
-        // 40 MiB further: a new request, answered from byte 0 again; the reader
-        // still gets the bytes at the asked position.
-        const int64_t far = src.position() + 35 * 1024 * 1024;
-        QCOMPARE(src.seek(far, SEEK_SET), far);
-        QCOMPARE(src.requestCount(), 2);
-        n = src.read(buf.data(), int(buf.size()));
-        QVERIFY(n > 0 && matchesPattern(buf.data(), n, far));
-
-        // Back to 100 without ranges: a new request from the start.
-        QCOMPARE(src.seek(100, SEEK_SET), int64_t(100));
-        n = src.read(buf.data(), int(buf.size()));
-        QVERIFY(n > 0 && matchesPattern(buf.data(), n, 100));
-    }
-
-    void noLengthAndSmallTotal()
-    {
-        script(R"({"rules":[{"match":"/pattern/70000","range":"nolength"}]})");
-        {
-            HttpSource src(&stop, url(QStringLiteral("/pattern/70000")), QByteArray());
-            QVERIFY(src.request(0));
-            QCOMPARE(src.httpStatus(), 200);
-            QCOMPARE(src.totalSize(), int64_t(-1));
-            QCOMPARE(src.seek(0, AVSEEK_SIZE), int64_t(-1));
-            QCOMPARE(src.seek(-10, SEEK_END), int64_t(-1));
-            int last = 0;
-            QCOMPARE(drain(src, last), int64_t(70000));
-            QCOMPARE(last, AVERROR_EOF);
+        auto src = source(50 * 1024 * 1024);
+        QVERIFY(src);
+        QCOMPARE(src->httpStatus(), 200);
+        // 10 MiB ahead: read on; 35 MiB further: a new request, answered from
+        // byte 0 again; back to 100: from the start again.
+        for (const int64_t to : {int64_t(10) << 20, int64_t(45) << 20, int64_t(100)}) {
+            QCOMPARE(src->seek(to, SEEK_SET), to);
+            QVERIFY(readChecked(*src, 4096) > 0);
         }
-        HttpSource small(&stop, url(QStringLiteral("/pattern/5000")), QByteArray());
-        QVERIFY(small.request(0));
-        QCOMPARE(small.httpStatus(), 206);
-        QCOMPARE(small.totalSize(), int64_t(5000));
+        QCOMPARE(src->requestCount(), 3);
     }
 
-    void connectionClosedHalfWay()
+    // Bodies that end early must end in an error, never look like a clean
+    // end; a body without a length is read to its end.
+    void bodiesOfEveryShape_data()
     {
-        // A body cut short must end in an error, never look like a clean end.
-        script(R"({"rules":[{"match":"/pattern/","range":"close_mid"}]})");
-        HttpSource src(&stop, url(QStringLiteral("/pattern/400000")), QByteArray());
-        QVERIFY(src.request(0));
+        QTest::addColumn<QByteArray>("mode");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<int64_t>("total");
+        QTest::addColumn<int64_t>("read");
+        QTest::addColumn<bool>("clean");
+        QTest::newRow("no length") << QByteArray("nolength") << 200 << int64_t(-1) << int64_t(70000) << true;
+        QTest::newRow("closed half-way") << QByteArray("close_mid") << 200 << int64_t(70000) << int64_t(35000) << false;
+    }
+
+    void bodiesOfEveryShape()
+    {
+        QFETCH(QByteArray, mode);
+        QFETCH(int, status);
+        QFETCH(int64_t, total);
+        QFETCH(int64_t, read);
+        QFETCH(bool, clean);
+        script("{\"rules\":[{\"match\":\"/pattern/\",\"range\":\"" + mode + "\"}]}");
+        auto src = source(70000);
+        QVERIFY(src);
+        QCOMPARE(src->httpStatus(), status);
+        QCOMPARE(src->totalSize(), total);
+        QCOMPARE(src->seek(0, AVSEEK_SIZE), total);
         int last = 0;
-        QCOMPARE(drain(src, last), int64_t(200000));
-        QVERIFY(last < 0 && last != AVERROR_EOF);
+        QCOMPARE(drain(*src, last), read);
+        QCOMPARE(last == AVERROR_EOF, clean);
     }
 
-    void stalledReadEndsOnStop()
+    void refusedAndStalledRequests()
     {
-        script(R"({"rules":[{"match":"/pattern/","range":"stall_mid","stall_ms":20000}]})");
-        HttpSource src(&stop, url(QStringLiteral("/pattern/400000")), QByteArray());
-        QVERIFY(src.request(0));
-        std::vector<uint8_t> buf(8192);
-        int64_t total = 0;
-        // Consume the first half, then the read waits on the stalled server.
-        std::thread stopper;
+        script(R"({"rules":[{"match":"/pattern/1000","statuses":[403]},)"
+               R"({"match":"/pattern/","range":"stall_mid","stall_ms":20000}]})");
+        HttpSource refused(&pool, &stop, url(QStringLiteral("/pattern/1000")), QByteArray());
+        QVERIFY(!refused.request(0));
+        QCOMPARE(refused.httpStatus(), 403);
+
+        // Half the body, then the server stalls: a stop ends the wait at once.
+        auto src = source(400000);
+        QVERIFY(src);
+        while (src->position() < 200000)
+            QVERIFY(readChecked(*src, 8192) > 0);
+        std::thread stopper([this] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stop = true;
+        });
         QElapsedTimer t;
-        int n = 0;
-        for (;;) {
-            if (total >= 200000 && !stopper.joinable()) {
-                t.start();
-                stopper = std::thread([this] {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                    stop = true;
-                });
-            }
-            n = src.read(buf.data(), int(buf.size()));
-            if (n <= 0)
-                break;
-            total += n;
-        }
+        t.start();
+        const int n = readChecked(*src, 8192);
         stopper.join();
         QCOMPARE(n, AVERROR_EXIT);
-        qInfo() << "stalled read ended" << t.elapsed() << "ms after it began waiting (stop after 300 ms)";
         QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
     }
 
-    void openRefusedByStatus()
+    // Reads that finish leave their connection for the next one; reads given
+    // up half-way (seeks, closes) never jam later requests.
+    void connectionsAreKeptAndNeverJam()
     {
-        script(R"({"rules":[{"match":"/pattern/","statuses":[403]}]})");
-        HttpSource src(&stop, url(QStringLiteral("/pattern/1000")), QByteArray());
-        QVERIFY(!src.request(0));
-        QCOMPARE(src.httpStatus(), 403);
+        NetPool fresh;
+        for (int i = 0; i < 3; ++i) {
+            HttpSource src(&fresh, &stop, url(QStringLiteral("/pattern/300000")), QByteArray());
+            QVERIFY(src.request(0));
+            int last = 0;
+            QCOMPARE(drain(src, last), int64_t(300000));
+        }
+        const QStringList ports = logged(QStringLiteral("client_port"));
+        QCOMPARE(QSet<QString>(ports.begin(), ports.end()).size(), 1); // one connection
+        for (int i = 0; i < 12; ++i) {
+            HttpSource src(&fresh, &stop, url(QStringLiteral("/pattern/%1").arg(40 << 20)), QByteArray());
+            QVERIFY2(src.request(0), qPrintable(QString::number(i)));
+            QVERIFY(readChecked(src, 65536) > 0);
+            QCOMPARE(src.seek(30 << 20, SEEK_SET), int64_t(30 << 20));
+            QVERIFY(readChecked(src, 65536) > 0);
+        }
     }
 
     // Whole-file fetches: a busy server is waited through before the first
@@ -255,9 +230,8 @@ private Q_SLOTS:
         f.write("#EXTM3U\n");
         f.close();
         script(R"({"rules":[{"match":"a.m3u8","statuses":[)" + statuses + "]}]}");
-        QFile::remove(logPath);
         FetchRequest r;
-        r.net = &net;
+        r.net = &pool;
         r.stopFlag = &stop;
         r.url = url(QStringLiteral("/a.m3u8")).toString();
         r.hadPicture = hadPicture;
@@ -267,7 +241,7 @@ private Q_SLOTS:
         QCOMPARE(res.body, error.isEmpty() ? QByteArray("#EXTM3U\n") : QByteArray());
         QCOMPARE(res.error, error);
         QCOMPARE(peers::readRequests(logPath).size(), requests);
-        QVERIFY2(t.elapsed() >= minMs && t.elapsed() < 15000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(t.elapsed() >= minMs, qPrintable(QString::number(t.elapsed())));
     }
 };
 

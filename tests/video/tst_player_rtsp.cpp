@@ -1,6 +1,7 @@
 // The player against GStreamer's RTSP server: live pictures and sound over
 // RTSP and RTSPS with a pause, certificate checks (authority and host name),
-// credentials, a refused port, and passwords kept out of the log.
+// credentials, the secure tunnel's loopback port, a refused port, and
+// passwords kept out of the log.
 
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
@@ -15,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
+
+using kvr::video::TlsTunnel;
 
 namespace {
 
@@ -103,6 +106,21 @@ class PlayerRtsp : public QObject {
         QTest::qWait(300); // nothing may slip through after a failure either
         return !frames.isEmpty();
     }
+    QByteArray ask(quint16 port, const QByteArray& request)
+    {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (!socket.waitForConnected(5000))
+            return "not connected";
+        socket.write(request);
+        QByteArray answer;
+        QElapsedTimer t;
+        t.start();
+        while (!answer.contains("\r\n\r\n") && t.elapsed() < 5000 && socket.state() == QAbstractSocket::ConnectedState)
+            if (socket.waitForReadyRead(100))
+                answer += socket.readAll();
+        return answer;
+    }
 
     QTemporaryDir dir;
     peers::Peer plain, secure, wrongName, stranger;
@@ -127,7 +145,7 @@ private Q_SLOTS:
     {
         qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("ca.pem")).toUtf8());
         player = std::make_unique<FfmpegPlayer>();
-        player->openAttempts = 2;
+        player->openAttempts = 5;
     }
 
     void liveStreamGivesPicturesAndSound_data()
@@ -142,6 +160,7 @@ private Q_SLOTS:
         QFETCH(bool, secured);
         kvrtest::LogCapture log;
         QSignalSpy audio(player.get(), &FfmpegPlayer::audioTrack);
+        QSignalSpy overloaded(player.get(), &FfmpegPlayer::overloaded);
         QList<double> positions;
         connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
         QVERIFY(playsPictures(secured ? rtsps(secure.port) : peers::rtspUrl(plain.port)));
@@ -155,25 +174,22 @@ private Q_SLOTS:
         QVERIFY2(advanced > 1.2 && advanced < 3.0, qPrintable(QString::number(advanced)));
         QVERIFY(!log.contains(QStringLiteral("Playing without audio")));
         QVERIFY(!log.contains(QStringLiteral("Audio stopped; continuing on the wall clock")));
-        const QString line = peers::leaked(log, {QStringLiteral("s3cret")});
-        QVERIFY2(line.isEmpty(), qPrintable(line));
+        QVERIFY2(peers::leaked(log, {QStringLiteral("s3cret")}).isEmpty(), "password logged");
 
         // A pause holds the picture; after it the stream flows on, keeping up.
-        QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
-        QSignalSpy overloaded(player.get(), &FfmpegPlayer::overloaded);
         player->pause(true);
         QTest::qWait(300);
-        frames.clear();
+        const int held = int(positions.size());
         QTest::qWait(2500);
-        QCOMPARE(frames.size(), 0);
+        QCOMPARE(int(positions.size()), held);
         player->pause(false);
-        QVERIFY(frames.wait(5000));
-        QTest::qWait(1500);
-        QVERIFY2(frames.size() >= 15, qPrintable(QString::number(frames.size())));
+        QTRY_VERIFY_WITH_TIMEOUT(positions.size() >= held + 15, 5000);
         QCOMPARE(overloaded.size(), 0);
-        QVERIFY(player->isRunning());
     }
 
+    // Certificates and credentials that fail are tried once, whatever
+    // openAttempts says: asking again changes nothing, and a recorder may
+    // lock an account after a few wrong passwords.
     void secureStreamDoesNotPlay_data()
     {
         QTest::addColumn<int>("server"); // 0 right certificate, 1 for another host name, 2 from an unknown authority
@@ -182,6 +198,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("detail");
         const QString untrusted = QStringLiteral("Certificate not trusted");
+        const QString refused = QStringLiteral("401");
         QTest::newRow("unknown authority") << 2 << "ours"
                                            << "alice"
                                            << "s3cret" << untrusted;
@@ -193,13 +210,13 @@ private Q_SLOTS:
                                                  << "s3cret" << untrusted;
         QTest::newRow("missing bundle") << 0 << "missing"
                                         << "alice"
-                                        << "s3cret" << QString();
+                                        << "s3cret" << untrusted;
         QTest::newRow("wrong password") << 0 << "ours"
                                         << "alice"
-                                        << "wr0ngpass" << QString();
+                                        << "wr0ngpass" << refused;
         QTest::newRow("unknown user") << 0 << "ours"
                                       << "mallory"
-                                      << "s3cret" << QString();
+                                      << "s3cret" << refused;
     }
 
     void secureStreamDoesNotPlay()
@@ -217,42 +234,46 @@ private Q_SLOTS:
         const quint16 ports[] = {secure.port, wrongName.port, stranger.port};
         QString got;
         QVERIFY(!playsPictures(rtsps(ports[server], user, password), &got));
-        QVERIFY2(!got.isEmpty() && got.contains(detail), qPrintable(got));
-        const QString line = peers::leaked(log, {password});
-        QVERIFY2(line.isEmpty(), qPrintable(line));
+        QVERIFY2(got.contains(detail), qPrintable(got));
+        QVERIFY2(log.matching(QStringLiteral("DESCRIBE failed")).size() <= 1,
+                 qPrintable(log.matching(QStringLiteral("DESCRIBE failed")).join(QLatin1Char('\n'))));
+        QVERIFY2(peers::leaked(log, {password}).isEmpty(), qPrintable(peers::leaked(log, {password})));
     }
 
-    void secureSessionOutlivesTheHandshakeTimeLimit()
+    // The decrypted stream carries the ticket's credentials: the loopback
+    // port serves one connection of this process, and the session outlives
+    // the handshake's time limit.
+    void secureTunnelServesThisProcessOnce()
     {
-        // The handshake's time limit must not end the session once it is up:
-        // a stream that plays longer than that would be cut.
         std::atomic<bool> stop{false};
-        kvr::video::TlsTunnel tunnel;
-        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), secure.port, kvr::video::TlsTunnel::caBundle(),
-                                        &stop, std::chrono::milliseconds(300));
-        QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
-        QTest::qWait(700);
-        QTcpSocket rtsp;
-        rtsp.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
-        QVERIFY(rtsp.waitForConnected(5000));
-        rtsp.write(
-            QStringLiteral("OPTIONS rtsp://127.0.0.1:%1/live RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(secure.port).toUtf8());
-        QByteArray answer;
-        QElapsedTimer t;
-        t.start();
-        while (!answer.contains("\r\n\r\n") && t.elapsed() < 5000 && rtsp.state() == QAbstractSocket::ConnectedState) {
-            rtsp.waitForReadyRead(100);
-            answer += rtsp.readAll();
+        TlsTunnel raced, ours;
+        for (TlsTunnel* t : {&raced, &ours}) {
+            const auto opened = t->open(QStringLiteral("127.0.0.1"), secure.port, TlsTunnel::caBundle(), &stop,
+                                        std::chrono::milliseconds(300));
+            QVERIFY2(opened.outcome == TlsTunnel::Outcome::Ready, qPrintable(opened.error));
         }
-        QVERIFY2(answer.startsWith("RTSP/1.0 "), answer.constData());
+        const QByteArray options =
+            QStringLiteral("OPTIONS rtsp://127.0.0.1:%1/live RTSP/1.0\r\nCSeq: 1\r\n\r\n").arg(secure.port).toUtf8();
+        QProcess other;
+        other.start(peers::systemPython(),
+                    {QStringLiteral("-c"),
+                     QStringLiteral("import socket,sys\ns=socket.create_connection(('127.0.0.1',%1))\n"
+                                    "s.sendall(b'OPTIONS * RTSP/1.0\\r\\nCSeq: 1\\r\\n\\r\\n')\ns.settimeout(5)\n"
+                                    "try: print(len(s.recv(100)))\nexcept OSError: print(0)\n")
+                         .arg(raced.localPort())});
+        QVERIFY(other.waitForFinished(15000));
+        QCOMPARE(other.readAllStandardOutput().trimmed(), QByteArray("0"));
+        QCOMPARE(ask(raced.localPort(), options), QByteArray("not connected"));
+
+        QTest::qWait(700);
+        QVERIFY2(ask(ours.localPort(), options).startsWith("RTSP/1.0 200"), "no answer through the tunnel");
+        QCOMPARE(ask(ours.localPort(), options), QByteArray("not connected"));
     }
 
+    // While the reader does not read (paused, or busy), the server is held
+    // back as over a plain connection, not buffered without end in the tunnel.
     void secureTunnelHoldsTheServerBackForASlowReader()
     {
-        // While the player does not read (paused, or busy), the server must be
-        // held back as over a plain connection, not buffered without end in the
-        // tunnel: a paused secure live stream would otherwise grow the process
-        // by the stream's rate.
         const qint64 total = 64 * 1024 * 1024;
         FloodServer server(dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key")),
                            total);
@@ -260,18 +281,15 @@ private Q_SLOTS:
         const quint16 port = server.port();
         QVERIFY(port);
         std::atomic<bool> stop{false};
-        kvr::video::TlsTunnel tunnel;
-        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, kvr::video::TlsTunnel::caBundle(), &stop);
-        QVERIFY2(opened.outcome == kvr::video::TlsTunnel::Outcome::Ready, qPrintable(opened.error));
+        TlsTunnel tunnel;
+        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, TlsTunnel::caBundle(), &stop);
+        QVERIFY2(opened.outcome == TlsTunnel::Outcome::Ready, qPrintable(opened.error));
         QTcpSocket reader;
         reader.setReadBufferSize(64 * 1024); // a reader that takes nothing more
         reader.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
         QVERIFY(reader.waitForConnected(5000));
         QTest::qWait(1500);
-        const qint64 heldAt = server.sent.load();
-        qInfo() << "bytes the server got rid of while the reader stood still:" << heldAt;
-        QVERIFY2(heldAt < total / 2, qPrintable(QString::number(heldAt)));
-
+        QVERIFY2(server.sent.load() < total / 2, qPrintable(QString::number(server.sent.load())));
         // Reading again, everything comes through.
         reader.setReadBufferSize(0);
         qint64 got = 0;
@@ -286,32 +304,28 @@ private Q_SLOTS:
 
     void refusedPortIsNotRetried()
     {
-        peers::Peer refuse;
+        peers::Peer refuse, hangUp;
         QVERIFY(peers::startProxy(refuse, 0, QStringLiteral("refuse")));
+        QVERIFY(peers::startProxy(hangUp, plain.port, QStringLiteral("close")));
         kvrtest::LogCapture log;
         player->openAttempts = 40;
-        QElapsedTimer t;
-        t.start();
-        QString detail;
-        QVERIFY(!playsPictures(peers::rtspUrl(refuse.port), &detail));
-        QVERIFY(!detail.isEmpty());
         // 40 attempts half a second apart would take 20 s.
-        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        for (const QString& url : {peers::rtspUrl(refuse.port), rtsps(refuse.port)}) {
+            QElapsedTimer t;
+            t.start();
+            QString detail;
+            QVERIFY(!playsPictures(url, &detail));
+            QVERIFY(!detail.isEmpty());
+            QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        }
         QVERIFY(!log.contains(QStringLiteral("opened (attempt")));
 
-        // The same through the secure path.
-        t.restart();
-        QVERIFY(!playsPictures(rtsps(refuse.port)));
-        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
-
         // A peer that accepts and hangs up is tried again, half a second apart.
-        peers::Peer hangUp;
-        QVERIFY(peers::startProxy(hangUp, plain.port, QStringLiteral("close")));
         player->openAttempts = 3;
-        t.restart();
+        QElapsedTimer t;
+        t.start();
         QVERIFY(!playsPictures(peers::rtspUrl(hangUp.port)));
-        qInfo() << "three attempts on a peer that hangs up took" << t.elapsed() << "ms";
-        QVERIFY2(t.elapsed() >= 1000 + 300 && t.elapsed() < 8000, qPrintable(QString::number(t.elapsed())));
+        QVERIFY2(t.elapsed() >= 1000 + 300, qPrintable(QString::number(t.elapsed())));
     }
 };
 

@@ -92,34 +92,26 @@ private Q_SLOTS:
         QVERIFY(s.headlineText().isEmpty());
     }
 
-    void clearLeavesBackdropCornersAndBlack()
-    {
-        VideoStage* s = shownStage();
-        QVERIFY(s);
-        s->setFrame(solid(640, 360, Qt::red));
-        s->clear();
-        const QImage shot = s->grab().toImage();
-        QCOMPARE(shot.pixelColor(0, 0), kBackdropColour);
-        QCOMPARE(shot.pixelColor(639, 359), kBackdropColour);
-        for (QPoint p : {QPoint(320, 180), QPoint(20, 180), QPoint(320, 5), QPoint(600, 300)})
-            QCOMPARE(shot.pixelColor(p), QColor(Qt::black));
-    }
-
-    void fitPillarBoxesAndCoverCrops()
+    // A 4:3 picture is pillar-boxed on 16:9, or covers it cropped; the
+    // rounded clip keeps the backdrop in the corners; a cleared stage is black.
+    void fitCoverAndClear()
     {
         VideoStage* s = shownStage(640, 360);
         QVERIFY(s);
-        s->setFrame(solid(400, 300, Qt::red)); // 4:3 on 16:9
+        s->setFrame(solid(400, 300, Qt::red));
         QImage shot = s->grab().toImage();
         QCOMPARE(shot.pixelColor(40, 180), QColor(Qt::black));
-        QCOMPARE(shot.pixelColor(320, 180), QColor(Qt::red));
         QCOMPARE(shot.pixelColor(320, 2), QColor(Qt::red)); // full height
         s->setCover(true);
         shot = s->grab().toImage();
         QCOMPARE(shot.pixelColor(40, 180), QColor(Qt::red));
-        QCOMPARE(shot.pixelColor(320, 2), QColor(Qt::red));
-        QCOMPARE(shot.pixelColor(0, 0), kBackdropColour); // the rounded clip still holds
+        QCOMPARE(shot.pixelColor(0, 0), kBackdropColour);
         QCOMPARE(s->currentFrame().size(), QSize(400, 300));
+        s->clear();
+        shot = s->grab().toImage();
+        QCOMPARE(shot.pixelColor(639, 359), kBackdropColour);
+        for (QPoint p : {QPoint(320, 180), QPoint(20, 180), QPoint(320, 5)})
+            QCOMPARE(shot.pixelColor(p), QColor(Qt::black));
     }
 
     // A picture two pixels narrower than the widget is drawn as it is: its
