@@ -218,7 +218,7 @@ void VideoStage::paintEvent(QPaintEvent*)
     QPainterPath rounded;
     rounded.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius, Qt::AbsoluteSize);
     p.setClipPath(rounded);
-    p.fillRect(rect(), Qt::black);
+    p.fillRect(rect(), Theme::colour(Theme::Colour::Black));
 
     if (!frame.isNull()) {
         const QSizeF logical = frame.deviceIndependentSize();
@@ -240,7 +240,7 @@ void VideoStage::paintEvent(QPaintEvent*)
     const bool loading = headline == kLoading;
     if (loading) {
         const QRect square(cx - 18, cy - 38, 36, 36);
-        QPen ring(QColor(255, 255, 255, 30), 3);
+        QPen ring(Theme::colour(Theme::Colour::White, 30 / 255.0), 3);
         ring.setCapStyle(Qt::SquareCap);
         p.setPen(ring);
         p.setBrush(Qt::NoBrush);
@@ -258,7 +258,7 @@ void VideoStage::paintEvent(QPaintEvent*)
     font.setPixelSize(loading ? 13 : 18);
     font.setWeight(loading ? QFont::Medium : QFont::DemiBold);
     p.setFont(font);
-    p.setPen(loading ? QColor(255, 255, 255, 170) : QColor(Qt::white));
+    p.setPen(Theme::colour(Theme::Colour::White, loading ? 170 / 255.0 : 1.0));
     p.drawText(QRect(QPoint(24, cy - 14), QPoint(width() - 25, cy + 13)), Qt::AlignCenter, headline);
 
     if (!detail.isEmpty()) {
@@ -266,7 +266,7 @@ void VideoStage::paintEvent(QPaintEvent*)
         small.setPixelSize(13);
         small.setWeight(QFont::Normal);
         p.setFont(small);
-        p.setPen(QColor(255, 255, 255, 140));
+        p.setPen(Theme::colour(Theme::Colour::White, 140 / 255.0));
         p.drawText(QRect(QPoint(cx - 260, cy + 18), QPoint(cx + 259, height() - 23)),
                    Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, detail);
     }
