@@ -169,9 +169,7 @@ Sources Sources::over(const NativeStore* store, const NativeController* controll
         };
         s.link = [events](const QString& id) {
             const auto it = events->statuses().constFind(id);
-            if (it == events->statuses().cend())
-                return LinkState{};
-            return LinkState{Link(int(it->link)), it->text, it->since};
+            return it == events->statuses().cend() ? Native::LinkStatus{} : *it;
         };
     }
     return s;
@@ -268,12 +266,12 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     }
 
     if (h.device == Passed && NativeEvents::supports(d.manufacturer) && src.link) {
-        const LinkState link = src.link(d.id);
-        if ((link.link == Link::Unsupported || link.link == Link::Lost) && link.since.isValid()
+        const Native::LinkStatus link = src.link(d.id);
+        if ((link.link == Native::Link::Unsupported || link.link == Native::Link::Lost) && link.since.isValid()
             && link.since.secsTo(now) >= kEventsQuietSecs)
             out << make(d, Notice, 45, QStringLiteral("No live events"),
                         QStringLiteral("%1 Problems show only at the next scheduled check.").arg(link.text));
-        else if (link.link == Link::Refused)
+        else if (link.link == Native::Link::Refused)
             out << make(d, Notice, 45, QStringLiteral("No live events"),
                         QStringLiteral("The device refused the event stream's login although checks log in "
                                        "fine. Problems show only at the next scheduled check."));

@@ -26,6 +26,20 @@
 
 namespace nativetest {
 
+// A figure of this process's memory from /proc/self/status, in KiB: "VmRSS"
+// (resident now) or "VmHWM" (the peak); -1 where the file is missing.
+inline qint64 memoryKiB(const char* field = "VmRSS")
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray name = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(name))
+            return line.mid(name.size()).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
 // The permission bits of a file, or -1 when it does not exist.
 inline int modeOf(const QString& path)
 {
