@@ -471,9 +471,12 @@ int clockDriftSecs(const Device& d)
     const QDateTime device = NativeParse::wallClock(h.deviceTime);
     if (!device.isValid())
         return kUnknownDrift;
-    // Both as plain wall-clock readings: no zone conversion on either side.
+    // Both as plain wall-clock readings: no zone conversion on either side,
+    // and both in whole seconds (the device's clock has no fraction; the
+    // check time has one until it is saved), or a drift of 420 s reads 419.
     const QDateTime fetched = h.fetchedAt.toLocalTime();
-    const QDateTime a(fetched.date(), fetched.time(), Qt::UTC);
+    const QTime at = fetched.time();
+    const QDateTime a(fetched.date(), QTime(at.hour(), at.minute(), at.second()), Qt::UTC);
     const QDateTime b(device.date(), device.time(), Qt::UTC);
     const qint64 secs = a.secsTo(b);
     // A device clock centuries off must not wrap into a small number, nor

@@ -257,6 +257,13 @@ private Q_SLOTS:
         });
         QCOMPARE(clockDriftSecs(f.store->devices().at(5)), 120);
         QCOMPARE(clockDriftSecs(f.store->devices().at(6)), std::numeric_limits<int>::max());
+        // A device clock reads whole seconds; the check time has
+        // milliseconds until the next start: compared in whole seconds.
+        Device justFetched = healthy();
+        justFetched.health.fetchedAt = QDateTime(kNow.date(), QTime(10, 0, 0, 800));
+        justFetched.health.deviceTime = QStringLiteral("2026-03-02 10:07:00");
+        QCOMPARE(clockDriftSecs(justFetched), 420);
+        QCOMPARE(span(clockDriftSecs(justFetched)), QStringLiteral("7 min"));
         Device unknown = healthy();
         unknown.health.deviceTime = QStringLiteral("soon");
         QCOMPARE(clockDriftSecs(unknown), kUnknownDrift);
