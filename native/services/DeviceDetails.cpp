@@ -165,9 +165,10 @@ QStringList dahuaPaths()
             QStringLiteral("/cgi-bin/LogicDeviceManager.cgi?action=getCameraState&uniqueChannels=All")};
 }
 
-void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::Health& h,
+void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::ProbeResult& outcome,
              ChannelMap& channels)
 {
+    Native::Health& h = outcome.health;
     if (a.size() < 5)
         return;
     if (is2xx(a[0]))
@@ -205,9 +206,10 @@ void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a,
     }
 }
 
-void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::Health& h,
+void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::ProbeResult& outcome,
                ChannelMap& channels)
 {
+    Native::Health& h = outcome.health;
     if (a.size() < 6)
         return;
     // Keys are matched without regard to case: recorders in the field write
@@ -230,7 +232,12 @@ void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& 
         h.deviceName = valueNoCase(NativeParse::keyValue(a[1].body), QStringLiteral("name"));
     if (dahuaAnswered(a[2]))
         h.deviceTime = formatDeviceTime(valueNoCase(NativeParse::keyValue(a[2].body), QStringLiteral("result")));
-    if (dahuaAnswered(a[3])) {
+    if (a[3].ok() && !dahuaAnswered(a[3])) {
+        // The recorder answered the disk question with "Error": whatever
+        // an earlier fetch found no longer holds, and nothing is known now.
+        h.hdd.clear();
+        outcome.hddUnknown = true;
+    } else if (dahuaAnswered(a[3])) {
         const NativeParse::FlatMap m = NativeParse::keyValue(a[3].body);
         bool matched = false;
         bool fault = false;
@@ -359,9 +366,9 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
         [device, windowDays, hik, result, done](const QList<NativeHttp::Response>& answers) {
             ChannelMap channels;
             if (hik)
-                readHik(device, answers, result->health, channels);
+                readHik(device, answers, *result, channels);
             else
-                readDahua(device, answers, result->health, channels);
+                readDahua(device, answers, *result, channels);
             finishChannels(*result, channels);
             countRecording(device, windowDays, *result, done);
         },

@@ -32,10 +32,10 @@ QStringList hikPaths(const Native::Device& device);
 QStringList dahuaPaths();
 
 // Fills the details from the five ISAPI answers (in hikPaths order).
-void readHik(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::Health& health,
+void readHik(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::ProbeResult& outcome,
              ChannelMap& channels);
 // Fills the details from the six CGI answers (in dahuaPaths order).
-void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::Health& health,
+void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::ProbeResult& outcome,
                ChannelMap& channels);
 
 // "yyyy-MM-dd HH:mm:ss" of a device clock text; empty when unreadable.

@@ -541,6 +541,8 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
         h.deviceTime = r.deviceTime;
         if (!r.hdd.isEmpty())
             h.hdd = r.hdd;
+        else if (result.hddUnknown)
+            h.hdd.clear();
         if (r.recordingDays >= 0) {
             h.recordingDays = r.recordingDays;
             h.recordingWindow = r.recordingWindow;

@@ -147,18 +147,21 @@ private Q_SLOTS:
         QFETCH(QString, type);
         QFETCH(QByteArray, storage);
         QFETCH(QString, hdd);
-        Native::Health h;
+        Native::ProbeResult r;
         NativeDetails::ChannelMap c;
         if (brand == "DAHUA")
-            NativeDetails::readDahua(recorder(brand, type), dahuaAnswers(storage), h, c);
+            NativeDetails::readDahua(recorder(brand, type), dahuaAnswers(storage), r, c);
         else
-            NativeDetails::readHik(recorder(brand, type), hikAnswers(storage), h, c);
-        QCOMPARE(h.hdd, hdd);
+            NativeDetails::readHik(recorder(brand, type), hikAnswers(storage), r, c);
+        QCOMPARE(r.health.hdd, hdd);
+        // Only an answer that says nothing about the disks makes them unknown.
+        QCOMPARE(r.hddUnknown, QByteArray(QTest::currentDataTag()) == "dahua error body");
     }
 
     void isapiChannelsAndClock()
     {
-        Native::Health h;
+        Native::ProbeResult r;
+        Native::Health& h = r.health;
         NativeDetails::ChannelMap c;
         NativeDetails::readHik(
             recorder("HIKVISION"),
@@ -170,7 +173,7 @@ private Q_SLOTS:
                        "<InputProxyChannelStatus><id>4294967298</id><online>true</online></InputProxyChannelStatus>"
                        "<InputProxyChannelStatus><id>300</id><online>true</online></InputProxyChannelStatus></l>",
                        "<l><InputProxyChannel><id>2</id><name>Gate</name></InputProxyChannel></l>"),
-            h, c);
+            r, c);
         QCOMPARE(c.keys(), (QList<int>{2, 5})); // zero, junk, huge and out-of-range ids dropped
         QCOMPARE(c[2].name, QStringLiteral("Gate"));
         QVERIFY(c[2].onlineKnown && c[2].online);
@@ -181,7 +184,8 @@ private Q_SLOTS:
 
     void dahuaChannels()
     {
-        Native::Health h;
+        Native::ProbeResult r;
+        Native::Health& h = r.health;
         NativeDetails::ChannelMap c;
         NativeDetails::readDahua(
             recorder("DAHUA"),
@@ -195,7 +199,7 @@ private Q_SLOTS:
                          "states[5].Channel=2147483647\r\nstates[5].ConnectionState=Connected\r\n"
                          "states[9].Channel=abc\r\nstates[9].ConnectionState=Connected\r\n"
                          "states[7].Channel=3\r\n"),
-            h, c);
+            r, c);
         QCOMPARE(c[1].name, QStringLiteral("Lobby"));
         QVERIFY(!c[1].onlineKnown);
         QCOMPARE(c.keys(), (QList<int>{1, 2, 4, 5, 6, 7, 10})); // not 8: the row without a state
@@ -209,7 +213,7 @@ private Q_SLOTS:
 
         // The device-information answer's own firmware and name stay.
         h.firmware = h.deviceName = QStringLiteral("Own");
-        NativeDetails::readDahua(recorder("DAHUA"), dahuaAnswers(""), h, c);
+        NativeDetails::readDahua(recorder("DAHUA"), dahuaAnswers(""), r, c);
         QCOMPARE(h.firmware + h.deviceName, QStringLiteral("OwnOwn"));
     }
 
@@ -407,6 +411,7 @@ private Q_SLOTS:
         QCOMPARE(failedCount.health.recordingDays, -1);
         QCOMPARE(failedCount.health.recordingWindow, 0);
         QVERIFY(failedCount.health.hdd.isEmpty());
+        QVERIFY(failedCount.hddUnknown);
         QCOMPARE(failedCount.channels.size(), 2);
         QVERIFY(failedCount.health.error.isEmpty());
     }

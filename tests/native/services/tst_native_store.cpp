@@ -269,6 +269,10 @@ private Q_SLOTS:
         QCOMPARE(d->health.recordingDays, 12);
         QVERIFY(d->health.model.isEmpty()); // taken even when empty
         QCOMPARE(d->cameras[2].name, QStringLiteral("My yard"));
+        // A disk answer without a verdict ("Error"): the old one no longer holds.
+        again.hddUnknown = true;
+        store.applyProbe(id, again);
+        QVERIFY(store.device(id)->health.hdd.isEmpty());
 
         // Device down: every camera goes offline, the known flags and dates stay.
         clock.advanceSecs(60);
