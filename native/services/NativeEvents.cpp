@@ -57,6 +57,7 @@ NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QOb
       m_store(store),
       m_controller(controller)
 {
+    m_writer.setMaxThreadCount(1);
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kEventSaveDelay);
     m_syncTimer.setSingleShot(true);
@@ -75,6 +76,7 @@ NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QOb
 
 NativeEvents::~NativeEvents()
 {
+    m_writer.waitForDone();
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
         if (QNetworkReply* r = it->reply) {
             it->reply = nullptr;
@@ -128,6 +130,7 @@ void NativeEvents::onQuit()
         stop(); // closes the streams and writes the file
     else
         save();
+    waitForWrites();
     // The network layer must go while the application still exists.
     delete m_manager;
     m_manager = nullptr;
@@ -692,30 +695,40 @@ void NativeEvents::save()
     m_saveTimer.stop();
     if (!m_loaded || m_guardFile)
         return; // an unread file is never replaced by an empty list
-    QJsonArray list;
-    for (const Event& e : std::as_const(m_events)) {
-        QJsonObject o;
-        o.insert(QLatin1String("d"), e.deviceId);
-        o.insert(QLatin1String("ch"), e.channel);
-        o.insert(QLatin1String("k"), e.kind);
-        o.insert(QLatin1String("t"), e.type);
-        o.insert(QLatin1String("a"), e.active);
-        o.insert(QLatin1String("at"), e.receivedAt.toString(Qt::ISODate));
-        if (e.deviceTime.isValid())
-            o.insert(QLatin1String("dt"), e.deviceTime.toString(Qt::ISODate));
-        if (!e.description.isEmpty())
-            o.insert(QLatin1String("desc"), e.description);
-        list.append(o);
-    }
-    QSaveFile file(SecureFile::path(kFileName));
-    // Unbuffered, so a failed final write (a full disk) is not committed.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return;
-    const QByteArray bytes = QJsonDocument(list).toJson(QJsonDocument::Compact);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return;
-    }
-    if (!file.commit())
-        qWarning().noquote() << "Event log not written:" << file.errorString();
+    // The list is handed to the writer thread as it is now (a copy that
+    // shares its data); the main thread never waits for the encoding or the
+    // disk. Writes run one at a time, in order.
+    m_writer.start([events = m_events, path = SecureFile::path(kFileName)] {
+        QJsonArray list;
+        for (const Event& e : events) {
+            QJsonObject o;
+            o.insert(QLatin1String("d"), e.deviceId);
+            o.insert(QLatin1String("ch"), e.channel);
+            o.insert(QLatin1String("k"), e.kind);
+            o.insert(QLatin1String("t"), e.type);
+            o.insert(QLatin1String("a"), e.active);
+            o.insert(QLatin1String("at"), e.receivedAt.toString(Qt::ISODate));
+            if (e.deviceTime.isValid())
+                o.insert(QLatin1String("dt"), e.deviceTime.toString(Qt::ISODate));
+            if (!e.description.isEmpty())
+                o.insert(QLatin1String("desc"), e.description);
+            list.append(o);
+        }
+        QSaveFile file(path);
+        // Unbuffered, so a failed final write (a full disk) is not committed.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return;
+        const QByteArray bytes = QJsonDocument(list).toJson(QJsonDocument::Compact);
+        if (file.write(bytes) != bytes.size()) {
+            file.cancelWriting();
+            return;
+        }
+        if (!file.commit())
+            qWarning().noquote() << "Event log not written:" << file.errorString();
+    });
+}
+
+void NativeEvents::waitForWrites()
+{
+    m_writer.waitForDone();
 }

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <chrono>
@@ -157,8 +158,11 @@ public:
 
     // Writes the file a little later (restarts the save delay).
     void saveSoon();
-    // Writes the file now (nothing before the file was read).
+    // Writes the file now, on the writer thread (nothing before the file
+    // was read).
     void save();
+    // Waits until the writes started so far are on disk.
+    void waitForWrites();
 
     // Stores the notifications of one device's stream: keep-alives are
     // dropped, repeated detections within 30 s folded, conditions trigger
@@ -224,6 +228,7 @@ private:
     QList<Event> m_events;
     QTimer m_saveTimer;
     QTimer m_syncTimer;
+    QThreadPool m_writer; // one thread: the event log's writes, in order
     bool m_started = false;
     bool m_loaded = false;
     bool m_guardFile = false; // a file that could not be read must not be replaced

@@ -546,6 +546,7 @@ private Q_SLOTS:
         // Never written before it was read.
         events->ingest("d1", {alert("VMD")});
         events->save();
+        events->waitForWrites();
         QVERIFY(!QFile::exists(path));
 
         // An old file: events older than 7 days are left out when read;
@@ -604,6 +605,7 @@ private Q_SLOTS:
         // The log goes on in a new file.
         events->ingest("d", {alert("io")});
         events->save();
+        events->waitForWrites();
         QCOMPARE(readLog().size(), 1);
     }
 };
