@@ -12,6 +12,7 @@ QString settingsAppName()
 
 QSettings& NativeMode::prefs()
 {
+    // Main thread only.
     static QSettings settings(QStringLiteral("Kavira"), settingsAppName());
     return settings;
 }

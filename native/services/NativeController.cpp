@@ -3,6 +3,7 @@
 #include "app/core/Settings.h"
 #include "native/services/DeviceProbe.h"
 #include "native/services/NativeInventory.h"
+#include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Tunables.h"
 
@@ -22,7 +23,8 @@ const QString kPollKey = QStringLiteral("native/poll");
 const QString kPollMinutesKey = QStringLiteral("native/pollMinutes");
 const QString kWindowDaysKey = QStringLiteral("native/windowDays");
 
-// Every live scheduler, so that a settings change reaches the timers.
+// Every live scheduler, so that a settings change reaches the timers. Main
+// thread only, like the schedulers themselves.
 QList<NativeController*>& liveControllers()
 {
     static QList<NativeController*> list;
@@ -48,10 +50,25 @@ NativeController::ProbeFn deviceProbe()
 
 } // namespace
 
+namespace {
+// The process-wide scheduler: made on the main thread by the first
+// instance(), deleted by releaseInstance() (NativeServices::shutdown) while
+// the application object still exists. Main thread only.
+NativeController* g_controller = nullptr;
+} // namespace
+
 NativeController& NativeController::instance()
 {
-    static NativeController controller(&NativeStore::instance());
-    return controller;
+    if (!g_controller) {
+        g_controller = new NativeController(&NativeStore::instance());
+        NativeServices::armShutdown();
+    }
+    return *g_controller;
+}
+
+void NativeController::releaseInstance()
+{
+    delete std::exchange(g_controller, nullptr);
 }
 
 NativeController::NativeController(NativeStore* store, ProbeFn probe, QObject* parent)

@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeController.h"
+#include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
 
@@ -46,10 +47,29 @@ QString unsupportedText(int status)
 
 } // namespace
 
+namespace {
+// The process-wide event streams: made on the main thread by the first
+// instance(), deleted by releaseInstance() (NativeServices::shutdown) while
+// the application object still exists. Main thread only.
+NativeEvents* g_events = nullptr;
+} // namespace
+
 NativeEvents& NativeEvents::instance()
 {
-    static NativeEvents events(&NativeStore::instance(), &NativeController::instance());
-    return events;
+    if (!g_events) {
+        g_events = new NativeEvents(&NativeStore::instance(), &NativeController::instance());
+        NativeServices::armShutdown();
+    }
+    return *g_events;
+}
+
+void NativeEvents::releaseInstance()
+{
+    if (!g_events)
+        return;
+    g_events->stop();
+    g_events->save();
+    delete std::exchange(g_events, nullptr); // waits for the log's write
 }
 
 NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QObject* parent)

@@ -123,8 +123,9 @@ public:
     using TimerFn = std::function<void(const QString& deviceId, std::chrono::milliseconds delay, QTimer* timer)>;
 
     // The process-wide streams over NativeStore::instance() and
-    // NativeController::instance().
+    // NativeController::instance(); they end with NativeServices::shutdown().
     static NativeEvents& instance();
+    static void releaseInstance();
 
     // Streams over the given store and scheduler (tests make their own).
     NativeEvents(NativeStore* store, NativeController* controller, QObject* parent = nullptr);

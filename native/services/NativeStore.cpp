@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "app/core/Settings.h"
 #include "native/services/AddressCheck.h"
+#include "native/services/NativeServices.h"
 #include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
 
@@ -70,10 +71,29 @@ struct NativeStore::SaveResult {
     quint64 uptimeChange = 0; // the history's change count in the snapshot
 };
 
+namespace {
+// The process-wide store: made on the main thread by the first instance(),
+// deleted by releaseInstance() (NativeServices::shutdown) while the
+// application object still exists. Main thread only.
+NativeStore* g_store = nullptr;
+} // namespace
+
 NativeStore& NativeStore::instance()
 {
-    static NativeStore store;
-    return store;
+    if (!g_store) {
+        g_store = new NativeStore;
+        NativeServices::armShutdown();
+    }
+    return *g_store;
+}
+
+void NativeStore::releaseInstance()
+{
+    if (!g_store)
+        return;
+    g_store->flush();
+    g_store->waitForWrites();
+    delete std::exchange(g_store, nullptr);
 }
 
 NativeStore::NativeStore(QObject* parent) : QObject(parent)

@@ -25,8 +25,10 @@
 class NativeStore : public QObject {
     Q_OBJECT
 public:
-    // The one store of the process, created (and loaded) on first use.
+    // The one store of the process, created (and loaded) on first use; it
+    // ends with NativeServices::shutdown(), which calls releaseInstance().
     static NativeStore& instance();
+    static void releaseInstance();
 
     // A store that loads the files at once. The application uses
     // instance(); tests make their own.

@@ -132,6 +132,7 @@ struct CacheEntry {
     QList<double> days;
 };
 
+// Main thread only, like every rule here.
 QHash<QString, CacheEntry>& uptimeCache()
 {
     static QHash<QString, CacheEntry> cache;

@@ -22,7 +22,7 @@ constexpr char kGuardRefused[] = "kvrGuardRefused";
 
 ApiClient::AddressGuard& addressGuard()
 {
-    static ApiClient::AddressGuard guard;
+    static ApiClient::AddressGuard guard; // set before any request; main thread only
     return guard;
 }
 

@@ -1,4 +1,7 @@
 #include "app/core/Settings.h"
+#include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
+#include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
 #include "tests/native/services/NativeTestKit.h"
@@ -472,6 +475,22 @@ private Q_SLOTS:
         QCOMPARE(unreadCopies().size(), 1);
         QVERIFY(QFileInfo::exists(QFileInfo(path).path() + "/" + unreadCopies().first() + "/inside"));
         QVERIFY(SecureFile::read(kInventoryFile).value().contains(id.toLatin1()));
+    }
+
+    void processWideServicesEndBeforeTheApplication()
+    {
+        QPointer<NativeStore> store = &NativeStore::instance();
+        QPointer<NativeController> controller = &NativeController::instance();
+        QPointer<NativeEvents> events = &NativeEvents::instance();
+        events->start();
+        const QString id = store->addDevice(sample()); // not saved yet
+        bool applicationAlive = false;
+        connect(store, &QObject::destroyed, this, [&] { applicationAlive = QCoreApplication::instance(); });
+        NativeServices::shutdown();
+        QVERIFY(!store && !controller && !events);
+        QVERIFY(applicationAlive);
+        QVERIFY(SecureFile::read(kInventoryFile)->contains(id.toLatin1()));
+        NativeServices::shutdown(); // a second time changes nothing
     }
 
 private:
