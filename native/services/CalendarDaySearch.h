@@ -19,8 +19,14 @@ namespace NativeCalendar {
 using DayCallback = std::function<void(const QList<Clip>& clips, const QString& error)>;
 
 // The clips of that day, sorted by start; on failure an empty list and a
-// sentence (never the part gathered before the failure).
-void day(const Native::Device& device, int channel, bool main, const QDate& date, DayCallback done);
+// sentence (never the part gathered before the failure). A receiver (see
+// NativeHttp.h) that goes first stops the search, as for month().
+void day(const Native::Device& device, int channel, bool main, const QDate& date, const QObject* receiver,
+         DayCallback done);
+inline void day(const Native::Device& device, int channel, bool main, const QDate& date, DayCallback done)
+{
+    day(device, channel, main, date, nullptr, std::move(done));
+}
 
 // ---- Building blocks -----------------------------------------------------------
 // Clips asked for per page, and pages read at most by one day search.

@@ -20,9 +20,10 @@
 namespace NativeDetails {
 
 // Runs the brand's requests on `outcome` (whose login already passed) and
-// calls back once with it filled in.
+// calls back once with it filled in, unless the receiver (see NativeHttp.h)
+// goes first.
 void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
-           std::function<void(Native::ProbeResult)> done);
+           const QObject* receiver, std::function<void(Native::ProbeResult)> done);
 
 // ---- Rules, exposed for their tests ------------------------------------------
 

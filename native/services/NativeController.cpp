@@ -31,18 +31,21 @@ QList<NativeController*>& liveControllers()
     return list;
 }
 
-NativeController::ProbeFn deviceProbe()
+// The device probe, its answers tied to the scheduler: a scheduler that goes
+// (at the end of the process) aborts the probes it started.
+NativeController::ProbeFn deviceProbe(const NativeController* receiver)
 {
-    return [](const Native::Device& device, NativeController::Kind kind, int windowDays, NativeController::Done done) {
+    return [receiver](const Native::Device& device, NativeController::Kind kind, int windowDays,
+                      NativeController::Done done) {
         switch (kind) {
         case NativeController::Diagnose:
-            NativeProbe::diagnose(device, std::move(done));
+            NativeProbe::diagnose(device, receiver, std::move(done));
             return;
         case NativeController::Fetch:
-            NativeProbe::fetch(device, windowDays, std::move(done));
+            NativeProbe::fetch(device, windowDays, receiver, std::move(done));
             return;
         case NativeController::Refresh:
-            NativeProbe::fetch(device, 0, std::move(done));
+            NativeProbe::fetch(device, 0, receiver, std::move(done));
             return;
         }
     };
@@ -74,7 +77,7 @@ void NativeController::releaseInstance()
 NativeController::NativeController(NativeStore* store, ProbeFn probe, QObject* parent)
     : QObject(parent),
       m_store(store),
-      m_probe(probe ? std::move(probe) : deviceProbe())
+      m_probe(probe ? std::move(probe) : deviceProbe(this))
 {
     m_delay = [this](std::chrono::milliseconds delay, std::function<void()> fn) {
         QTimer::singleShot(delay, this, std::move(fn));

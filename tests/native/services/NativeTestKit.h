@@ -103,8 +103,14 @@ inline NativeHttp::Response answer(int status, const QByteArray& body = {}, cons
     r.status = status;
     r.body = body;
     r.wwwAuthenticate = challenge;
-    if (status == 0)
+    if (status == 0) {
         r.error = QStringLiteral("No answer in time.");
+        r.failure = Native::Failure::Timeout;
+    } else if (status == 401) {
+        r.failure = Native::Failure::LoginRefused;
+    } else if (!r.ok()) {
+        r.failure = Native::Failure::HttpStatus;
+    }
     return r;
 }
 
@@ -151,6 +157,7 @@ inline Native::ProbeResult offlineResult()
     Native::ProbeResult r;
     r.health.internet = r.health.device = Native::Failed;
     r.health.error = QStringLiteral("Device is offline.");
+    r.failure = Native::Failure::Offline;
     return r;
 }
 inline Native::ProbeResult refusedResult()
@@ -160,6 +167,7 @@ inline Native::ProbeResult refusedResult()
     r.health.device = r.health.digest = Native::Failed;
     r.health.error = QStringLiteral("Username or password is incorrect.");
     r.loginRefused = true;
+    r.failure = Native::Failure::LoginRefused;
     return r;
 }
 

@@ -345,6 +345,28 @@ private Q_SLOTS:
         }
     }
 
+    // A search whose dialog closes stops at once, and still closes its
+    // finder on the device.
+    void monthSearchStopsWithItsReceiver()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 10), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        QVERIFY(fake.start());
+        const QString findFile = QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findFile");
+        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1000", QDate(2025, 3, 3)),
+                    nativetest::reply(200, "OK\r\n", [](auto& r) { r.delayMs = 300; }));
+        auto dialog = std::make_unique<QObject>();
+        int answered = 0;
+        NativeCalendar::month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3, dialog.get(),
+                              [&](const QSet<int>&, const QString&) { ++answered; });
+        QTRY_COMPARE(fake.requestCount(findFile), 6); // day 3, sent twice for the login
+        dialog.reset();
+        QTRY_COMPARE(fake.finderEvents(), (QStringList{"create 1000", "close 1000", "destroy 1000"}));
+        QTest::qWait(400);
+        QCOMPARE(answered, 0);
+        QCOMPARE(fake.requestCount(findFile), 6); // day 4 is never asked
+    }
+
     // A whole fetch against an ISAPI recorder, recorded days included.
     void isapiFetch()
     {
