@@ -60,10 +60,9 @@ void hikDayPage(const std::shared_ptr<HikDay>& search, qint64 position, int page
             }
             const HikDayPage got = readHikDayPage(r.body);
             search->clips += got.clips;
-            // A page that brought nothing cannot move the position on, and
-            // the page count bounds a device that always says "more".
-            if (got.more && got.items > 0 && page + 1 < kDayMaxPages) {
-                hikDayPage(search, position + got.items, page + 1);
+            const qint64 next = hikNextPosition(got, position, page);
+            if (next >= 0) {
+                hikDayPage(search, next, page + 1);
                 return;
             }
             sortByStart(search->clips);
@@ -89,7 +88,7 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object
             }
             const DahuaDayPage got = readDahuaDayPage(r.body);
             search->clips += got.clips;
-            if (got.found >= kDayPageSize && page + 1 < kDayMaxPages) {
+            if (dahuaWantsNextPage(got, page)) {
                 dahuaDayPage(search, object, page + 1, close);
                 return;
             }
@@ -187,6 +186,19 @@ HikDayPage readHikDayPage(const QByteArray& body)
     page.more = isMore(flat.value(QStringLiteral("responsestatusstrdesc")))
         || isMore(flat.value(QStringLiteral("responsestatusstrg")));
     return page;
+}
+
+qint64 hikNextPosition(const HikDayPage& page, qint64 position, int pageIndex)
+{
+    // The page count bounds a device that always says "more".
+    if (!page.more || page.items <= 0 || pageIndex + 1 >= kDayMaxPages)
+        return -1;
+    return position + page.items;
+}
+
+bool dahuaWantsNextPage(const DahuaDayPage& page, int pageIndex)
+{
+    return page.found >= kDayPageSize && pageIndex + 1 < kDayMaxPages;
 }
 
 DahuaDayPage readDahuaDayPage(const QByteArray& body)

@@ -47,6 +47,10 @@ struct HikDayPage {
     bool more = false;
 };
 HikDayPage readHikDayPage(const QByteArray& body);
+// Where the next ISAPI page starts after page `pageIndex` (0-based) read at
+// `position`; -1 when the search ends: no further page marked, a page that
+// brought nothing (it cannot move the position on), or the page limit.
+qint64 hikNextPosition(const HikDayPage& page, qint64 position, int pageIndex);
 
 // One findNextFile answer: the clips read and the device's "found" count
 // (0 when missing or not a number).
@@ -55,5 +59,8 @@ struct DahuaDayPage {
     qint64 found = 0;
 };
 DahuaDayPage readDahuaDayPage(const QByteArray& body);
+// Whether a Dahua day search asks for another page after page `pageIndex`:
+// a full page, and the page limit not reached.
+bool dahuaWantsNextPage(const DahuaDayPage& page, int pageIndex);
 
 } // namespace NativeCalendar

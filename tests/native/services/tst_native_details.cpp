@@ -96,50 +96,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("storage");
         QTest::addColumn<QString>("hdd");
-        const QString ok = QStringLiteral("OK"), fault = QStringLiteral("Fault");
-        QTest::newRow("isapi ok") << "HIKVISION"
-                                  << "nvr"
-                                  << QByteArray("<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping "
-                                                "</status></hdd></hddList></storage>")
-                                  << ok;
-        QTest::newRow("isapi bad") << "HIKVISION"
-                                   << "nvr" << QByteArray("<storage><hdd><status>unformatted</status></hdd></storage>")
-                                   << fault;
-        QTest::newRow("isapi no status") << "HIKVISION"
-                                         << "nvr" << QByteArray("<storage><hdd><id>1</id></hdd></storage>") << fault;
-        QTest::newRow("isapi no disk") << "HIKVISION"
-                                       << "nvr" << QByteArray("<storage><hddList/></storage>") << fault;
-        QTest::newRow("isapi camera") << "HIKVISION"
-                                      << "ipcamera" << QByteArray("<storage><hddList/></storage>") << QString();
-        QTest::newRow("isapi prefixed")
-            << "HIKVISION"
-            << "nvr" << QByteArray("<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>")
-            << ok;
-        QTest::newRow("dahua ok")
-            << "DAHUA"
-            << "nvr" << QByteArray("list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n")
-            << ok;
-        QTest::newRow("dahua state") << "DAHUA"
-                                     << "nvr" << QByteArray("list.info[0].Detail[0].State=Error\r\n") << fault;
-        QTest::newRow("dahua error") << "DAHUA"
-                                     << "nvr" << QByteArray("list.info[0].Detail[0].IsError=TRUE\r\n") << fault;
-        QTest::newRow("dahua no disk") << "DAHUA"
-                                       << "dvr" << QByteArray("other=1\r\n") << fault;
-        QTest::newRow("dahua camera") << "DAHUA"
-                                      << "ipcamera" << QByteArray("other=1\r\n") << QString();
+        auto row = [](const char* name, const char* brand, const char* type, const QByteArray& storage,
+                      const char* hdd) {
+            QTest::newRow(name) << QString(brand) << QString(type) << storage << QString(hdd);
+        };
+        row("isapi ok", "HIKVISION", "nvr",
+            "<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>",
+            "OK");
+        row("isapi bad", "HIKVISION", "nvr", "<storage><hdd><status>unformatted</status></hdd></storage>", "Fault");
+        row("isapi no status", "HIKVISION", "nvr", "<storage><hdd><id>1</id></hdd></storage>", "Fault");
+        row("isapi no disk", "HIKVISION", "nvr", "<storage><hddList/></storage>", "Fault");
+        row("isapi camera", "HIKVISION", "ipcamera", "<storage><hddList/></storage>", "");
+        row("isapi prefixed", "HIKVISION", "nvr",
+            "<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>", "OK");
+        row("dahua ok", "DAHUA", "nvr",
+            "list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n", "OK");
+        row("dahua state", "DAHUA", "nvr", "list.info[0].Detail[0].State=Error\r\n", "Fault");
+        row("dahua error", "DAHUA", "nvr", "list.info[0].Detail[0].IsError=TRUE\r\n", "Fault");
+        row("dahua no disk", "DAHUA", "dvr", "other=1\r\n", "Fault");
+        row("dahua camera", "DAHUA", "ipcamera", "other=1\r\n", "");
         // The state on the disk itself, as recorders in the field report it.
-        QTest::newRow("dahua info state")
-            << "DAHUA"
-            << "nvr" << QByteArray("list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n") << fault;
-        QTest::newRow("dahua lower case")
-            << "DAHUA"
-            << "nvr" << QByteArray("list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n") << ok;
-        // An "Error" body in a 200 is no answer, not a recorder without disks.
-        QTest::newRow("dahua error body") << "DAHUA"
-                                          << "nvr" << QByteArray("Error\r\nBad Request!\r\n") << QString();
-        QTest::newRow("dahua error count")
-            << "DAHUA"
-            << "nvr" << QByteArray("ErrorCount=0\r\nlist.info[0].State=Success\r\n") << ok;
+        row("dahua info state", "DAHUA", "nvr", "list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n",
+            "Fault");
+        row("dahua lower case", "DAHUA", "nvr",
+            "list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n", "OK");
+        // An "Error" body in a 200 says nothing about the disks.
+        row("dahua error body", "DAHUA", "nvr", "Error\r\nBad Request!\r\n", "");
+        row("dahua error count", "DAHUA", "nvr", "ErrorCount=0\r\nlist.info[0].State=Success\r\n", "OK");
     }
     void diskVerdicts()
     {
