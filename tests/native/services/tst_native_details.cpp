@@ -40,10 +40,12 @@ Native::Device deviceFor(const FakeDevice& fake, const QString& brand, const QSt
     return d;
 }
 
-QList<Response> hikAnswers(const QByteArray& storage, const QByteArray& status = {}, const QByteArray& names = {})
+QList<Response> hikAnswers(const QByteArray& storage, const QByteArray& status = {}, const QByteArray& names = {},
+                           const QByteArray& inputs = {})
 {
-    return {ok("<Time><localTime>2025-03-01T08:15:30+05:30</localTime></Time>"), ok(storage),
-            status.isEmpty() ? failed() : ok(status), names.isEmpty() ? failed() : ok(names), failed()};
+    auto maybe = [](const QByteArray& body) { return body.isEmpty() ? failed() : ok(body); };
+    return {ok("<Time><localTime>2025-03-01T08:15:30+05:30</localTime></Time>"), ok(storage), maybe(status),
+            maybe(names), maybe(inputs)};
 }
 
 QList<Response> dahuaAnswers(const QByteArray& storage, const QByteArray& titles = {}, const QByteArray& states = {})
@@ -155,10 +157,13 @@ private Q_SLOTS:
                        "<InputProxyChannelStatus><id>x</id><online>true</online></InputProxyChannelStatus>"
                        "<InputProxyChannelStatus><id>4294967298</id><online>true</online></InputProxyChannelStatus>"
                        "<InputProxyChannelStatus><id>300</id><online>true</online></InputProxyChannelStatus></l>",
-                       "<l><InputProxyChannel><id>2</id><name>Gate</name></InputProxyChannel></l>"),
+                       "<l><InputProxyChannel><id>2</id><name>Gate</name></InputProxyChannel></l>",
+                       // The first name met for a channel stays.
+                       "<l><VideoInputChannel><id>2</id><name>Other</name></VideoInputChannel>"
+                       "<VideoInputChannel><id>7</id><name>Analog</name></VideoInputChannel></l>"),
             r, c);
-        QCOMPARE(c.keys(), (QList<int>{2, 5})); // zero, junk, huge and out-of-range ids dropped
-        QCOMPARE(c[2].name, QStringLiteral("Gate"));
+        QCOMPARE(c.keys(), (QList<int>{2, 5, 7})); // zero, junk, huge and out-of-range ids dropped
+        QCOMPARE(c[2].name + c[7].name, QStringLiteral("GateAnalog"));
         QVERIFY(c[2].onlineKnown && c[2].online);
         QVERIFY(c[5].onlineKnown && !c[5].online);
         QCOMPARE(h.deviceTime, QStringLiteral("2025-03-01 08:15:30"));
