@@ -103,7 +103,7 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
         if (d.isIgnored(c.channelId))
             continue;
         ++counted;
-        if (!c.onlineKnown || c.online)
+        if (c.state() != Native::CameraState::Offline)
             continue;
         const QString label = Native::cameraLabel(c);
         offline << (c.lastOnline.isValid() ? QStringLiteral("%1 (seen %2)").arg(label, ago(c.lastOnline, now)) : label);
