@@ -1,6 +1,5 @@
 #include "native/services/CalendarDaySearch.h"
 #include "tests/fixtures/devices/FakeDevice.h"
-#include "tests/fixtures/devices/FakeRecordings.h"
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
@@ -12,7 +11,6 @@
 #include <optional>
 
 using kvrtest::FakeDevice;
-using kvrtest::FakeRecordings;
 using NativeCalendar::Clip;
 using nativetest::deviceFor;
 using nativetest::reply;
@@ -23,9 +21,9 @@ const QDate kDay(2025, 3, 5);
 const QString kHttp500 = QStringLiteral("The device answered HTTP 500.");
 
 // `count` clips of 25 s, 30 s apart through the day, in a shuffled order.
-QList<FakeRecordings::Clip> dayOf(int count)
+QList<FakeDevice::Clip> dayOf(int count)
 {
-    QList<FakeRecordings::Clip> out;
+    QList<FakeDevice::Clip> out;
     for (int i = 0; i < count; ++i) {
         const QDateTime start(kDay, QTime(0, 0).addSecs(i * 30));
         out.append({start, start.addSecs(25)});
@@ -51,7 +49,6 @@ struct DayResult {
 struct Recorder {
     explicit Recorder(FakeDevice::Kind kind) : fake(kind) { started = fake.start(); }
     FakeDevice fake;
-    FakeRecordings rec{fake};
     bool started = false;
 
     DayResult search(const QString& brand, int channel = 1, bool mainStream = true)
@@ -170,7 +167,7 @@ private Q_SLOTS:
     {
         Recorder dev(FakeDevice::Kind::Isapi);
         QVERIFY(dev.started);
-        dev.rec.clips = dayOf(250);
+        dev.fake.clips = dayOf(250);
         const DayResult r = dev.search("HIKVISION", 4, false);
         QCOMPARE(r.error, QString());
         QCOMPARE(r.clips->size(), 250);
@@ -178,18 +175,18 @@ private Q_SLOTS:
         QCOMPARE(r.clips->first().end, QDateTime(kDay, QTime(0, 0, 25)));
         // One search id, positions 0, 100, 200 on the sub stream's track.
         QStringList pages;
-        for (const QByteArray& b : std::as_const(dev.rec.searchBodies))
+        for (const QByteArray& b : std::as_const(dev.fake.searchBodies))
             pages << tag(b, "searchID") + " " + tag(b, "searchResultPostion") + " " + tag(b, "trackID") + " "
                     + tag(b, "startTime") + " " + tag(b, "endTime");
-        const QString id = tag(dev.rec.searchBodies.first(), "searchID");
+        const QString id = tag(dev.fake.searchBodies.first(), "searchID");
         QCOMPARE(id.size(), 36);
         const QString day = QStringLiteral(" 402 2025-03-05T00:00:00Z 2025-03-05T23:59:59Z");
         QCOMPARE(pages, QStringList({id + " 0" + day, id + " 100" + day, id + " 200" + day}));
         QCOMPARE(dev.fake.requests().constLast().headers.value("content-type"), QByteArray("application/xml"));
 
         // A failure drops what earlier pages brought.
-        dev.rec.searchBodies.clear();
-        dev.rec.failPage = 4;
+        dev.fake.searchBodies.clear();
+        dev.fake.failPage = 4;
         const DayResult failed = dev.search("PRAMA");
         QCOMPARE(failed.clips->size(), 0);
         QCOMPARE(failed.error, kHttp500);
@@ -200,32 +197,32 @@ private Q_SLOTS:
     {
         Recorder dev(FakeDevice::Kind::Dahua);
         QVERIFY(dev.started);
-        dev.rec.clips = dayOf(137);
+        dev.fake.clips = dayOf(137);
         // A clip of the day before is not found.
-        dev.rec.clips.append({QDateTime(kDay.addDays(-1), QTime(9, 0)), QDateTime(kDay.addDays(-1), QTime(9, 30))});
+        dev.fake.clips.append({QDateTime(kDay.addDays(-1), QTime(9, 0)), QDateTime(kDay.addDays(-1), QTime(9, 30))});
         const DayResult r = dev.search("DAHUA", 2, false);
         QCOMPARE(r.error, QString());
         QCOMPARE(r.clips->size(), 137);
         QVERIFY(r.sorted());
         // found=100 asks again; found=37 ends after reading items 0 to 36.
-        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5001", 2));
+        QTRY_COMPARE(dev.fake.finderLog(), finderTrail("1000", 2));
         QVERIFY(dev.fake.requests().at(2).target.endsWith(
             "&condition.Channel=2&condition.StartTime=2025-03-05%2000%3A00%3A00"
             "&condition.EndTime=2025-03-05%2023%3A59%3A59&condition.Types[0]=dav&condition.VideoStream=Extra1"));
 
         // A failed findFile, and a failed page: nothing, and the finder goes.
-        dev.rec.finderLog.clear();
-        dev.rec.failFindFile = true;
+        dev.fake.clearLog();
+        dev.fake.failFindFile = true;
         QCOMPARE(dev.search("DAHUA").error, kHttp500);
-        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5002", 0));
-        dev.rec.failFindFile = false;
-        dev.rec.failPage = 3;
-        dev.rec.finderLog.clear();
+        QTRY_COMPARE(dev.fake.finderLog(), finderTrail("1001", 0));
+        dev.fake.failFindFile = false;
+        dev.fake.failPage = 3;
+        dev.fake.clearLog();
         const DayResult b = dev.search("CPPLUS_STQC");
         QCOMPARE(b.clips->size(), 0);
         QCOMPARE(b.error, kHttp500);
-        QTRY_COMPARE(dev.rec.finderLog, finderTrail("5003", 2));
-        QVERIFY(dev.rec.liveFinders().isEmpty());
+        QTRY_COMPARE(dev.fake.finderLog(), finderTrail("1002", 2));
+        QVERIFY(dev.fake.liveFinders().isEmpty());
 
         // A finder that was never made is neither closed nor destroyed.
         dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), reply(200, "result=\r\n"));

@@ -552,21 +552,14 @@ private Q_SLOTS:
         // An old file: events older than 7 days are left out when read;
         // missing fields take their defaults; unknown kinds are Other.
         const QDateTime now = clock->nowUtc().toLocalTime();
-        const QJsonArray list = {QJsonObject{{"d", "old"}, {"k", 1}, {"at", now.addDays(-8).toString(Qt::ISODate)}},
-                                 QJsonObject{{"d", "kept"},
-                                             {"ch", 2},
-                                             {"k", 7},
-                                             {"t", "diskerror"},
-                                             {"a", false},
-                                             {"at", now.addDays(-6).toString(Qt::ISODate)},
-                                             {"dt", "2026-02-24T08:00:00Z"},
-                                             {"desc", "Disk 1"}},
-                                 QJsonObject{{"d", "no time"}, {"k", 1}},
-                                 QJsonObject{{"d", "unknown kind"}, {"k", 99}, {"at", now.toString(Qt::ISODate)}},
-                                 QJsonValue(5)};
         QFile f(path);
         QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QJsonDocument(list).toJson());
+        f.write(QStringLiteral(R"([{"d":"old","k":1,"at":"%1"},{"d":"kept","ch":2,"k":7,"t":"diskerror","a":false,
+            "at":"%2","dt":"2026-02-24T08:00:00Z","desc":"Disk 1"},{"d":"no time","k":1},
+            {"d":"unknown kind","k":99,"at":"%3"},5])")
+                    .arg(now.addDays(-8).toString(Qt::ISODate), now.addDays(-6).toString(Qt::ISODate),
+                         now.toString(Qt::ISODate))
+                    .toUtf8());
         f.close();
 
         NativeEvents fresh(store.get(), controller.get());
