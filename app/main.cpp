@@ -8,8 +8,13 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     prepareApplication(app);
 
-    TopLevelWindows windows;
-    windows.connectSwitches();
-    windows.showInitial();
-    return QApplication::exec();
+    int status = 0;
+    {
+        TopLevelWindows windows;
+        windows.connectSwitches();
+        windows.showInitial();
+        status = QApplication::exec();
+    }
+    shutdownApplication();
+    return status;
 }

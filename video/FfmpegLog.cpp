@@ -69,7 +69,7 @@ namespace {
 QMutex foldMutex;
 RepeatFolder& folder()
 {
-    static RepeatFolder f;
+    static RepeatFolder f; // any thread (FFmpeg's log callback), under foldMutex
     return f;
 }
 

@@ -79,6 +79,8 @@ bool GpuProbe::isSoftwareRenderer(const QString& renderer, const QString& vendor
 
 const GpuProbe& GpuProbe::result()
 {
+    // Written once by the first caller (the main thread: it makes an OpenGL
+    // context), read-only afterwards on any thread.
     static const GpuProbe probe = runProbe();
     return probe;
 }

@@ -129,7 +129,7 @@ struct RepaintQueue {
 
 RepaintQueue& repaintQueue()
 {
-    static RepaintQueue queue;
+    static RepaintQueue queue; // main thread only
     return queue;
 }
 

@@ -4,10 +4,31 @@
 #include "app/core/Settings.h"
 #include "video/GpuProbe.h"
 
+#include <QCoreApplication>
+
+#include <utility>
+
+namespace {
+// The process-wide context: made on the main thread by the first instance(),
+// deleted by shutdown() while the application object still exists (its
+// server client owns network objects). Main thread only.
+AppContext* g_context = nullptr;
+} // namespace
+
 AppContext& AppContext::instance()
 {
-    static AppContext context;
-    return context;
+    if (!g_context) {
+        g_context = new AppContext;
+        // For a process whose start-up never calls shutdown().
+        if (QCoreApplication::instance())
+            qAddPostRoutine(&AppContext::shutdown);
+    }
+    return *g_context;
+}
+
+void AppContext::shutdown()
+{
+    delete std::exchange(g_context, nullptr);
 }
 
 AppContext::AppContext() : settings(NativeMode::prefs())

@@ -14,6 +14,9 @@ class AppContext : public QObject {
     Q_OBJECT
 public:
     static AppContext& instance();
+    // Ends the context (start-up's last step, before the application object
+    // goes); instance() would make a new one.
+    static void shutdown();
 
     bool viewActive = false;
     ApiClient api;

@@ -21,7 +21,7 @@ struct State {
 
 State& state()
 {
-    static State s;
+    static State s; // main thread only
     return s;
 }
 

@@ -14,6 +14,7 @@ QString settingsAppName()
 // native services, never by the decode threads.
 QSettings& NativeMode::prefs()
 {
+    // Main thread only.
     static QSettings settings(QStringLiteral("Kavira"), settingsAppName());
     return settings;
 }

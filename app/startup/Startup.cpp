@@ -5,6 +5,7 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
+#include "native/services/NativeServices.h"
 #include "server/shell/BrandRegistry.h"
 
 #include <QApplication>
@@ -31,6 +32,12 @@ void prepareApplication(QApplication& app)
     font.setPixelSize(14);
     QApplication::setFont(font);
     BrandRegistry::instance().add(std::make_unique<ImouProvider>());
+}
+
+void shutdownApplication()
+{
+    NativeServices::shutdown();
+    AppContext::shutdown();
 }
 
 TopLevelWindows::TopLevelWindows()

@@ -27,6 +27,10 @@ void prepareGraphics();
 // Names, log, icon, fonts and brand providers; run right after the
 // QApplication exists.
 void prepareApplication(QApplication& app);
+// Ends the process-wide services (the native services, then the application
+// context) once the event loop has returned and the windows are gone, while
+// the QApplication still exists.
+void shutdownApplication();
 
 inline constexpr QSize kLoginWindowSize{1100, 720};
 inline constexpr QSize kNativeWindowSize{1440, 860};

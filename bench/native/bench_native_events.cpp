@@ -1,20 +1,24 @@
 // Alert-stream parsing and event storage at fleet scale: parser throughput
 // for notifications, pictures in between and a device sending megabytes
 // without a frame, all in network-sized pieces; storing 5,000 events from
-// 500 devices and answering the standing conditions of every device.
-// Prints one line per figure.
+// 500 devices and answering the standing conditions of every device; and a
+// device flooding its stream at 100 MB/s for 30 s (notifications, then
+// bytes without a frame): the process's peak memory and the longest stall
+// of the main thread. Prints one line per figure.
 
 #include "native/services/AlertStream.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
-#include "tests/fixtures/devices/FakeAlertStream.h"
+#include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QElapsedTimer>
 #include <QTextStream>
+#include <QTimer>
 
-using kvrtest::FakeAlertStream;
+using kvrtest::FakeDevice;
 
 namespace {
 
@@ -36,13 +40,13 @@ void parser(QTextStream& out)
 {
     QByteArray notes;
     for (int i = 0; notes.size() < (8 << 20); ++i)
-        notes += FakeAlertStream::part(
+        notes += FakeDevice::part(
             "boundary",
-            FakeAlertStream::notification(i % 2 ? "VMD" : "videoloss", i % 2 ? "active" : "inactive", 1 + i % 16));
+            FakeDevice::notification(i % 2 ? "VMD" : "videoloss", i % 2 ? "active" : "inactive", 1 + i % 16));
     QByteArray pictures;
     for (int i = 0; i < 16; ++i)
-        pictures += FakeAlertStream::picturePart("boundary", 500 * 1024)
-            + FakeAlertStream::part("boundary", FakeAlertStream::notification("linedetection"));
+        pictures += FakeDevice::picturePart("boundary", 500 * 1024)
+            + FakeDevice::part("boundary", FakeDevice::notification("linedetection"));
     const QByteArray junk(8 << 20, 'z');
 
     struct Case {
@@ -108,6 +112,79 @@ void storage(QTextStream& out)
         << " events)\n";
 }
 
+// Runs the event loop for the time given, measuring the longest gap between
+// turns (a timer asks every 2 ms) and the process's resident memory.
+struct Watch {
+    qint64 longestGapMs = 0;
+    qint64 peakKiB = 0;
+    void run(qint64 ms)
+    {
+        QElapsedTimer total;
+        total.start();
+        QElapsedTimer gap;
+        gap.start();
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longestGapMs = std::max(longestGapMs, gap.restart());
+            peakKiB = std::max(peakKiB, nativetest::memoryKiB());
+        });
+        tick.start(2);
+        while (total.elapsed() < ms)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+};
+
+void flood(QTextStream& out, const char* name, const QByteArray& contentType, const QByteArray& unit)
+{
+    NativeStore store;
+    NativeController controller(
+        &store, [](const Native::Device&, NativeController::Kind, int, NativeController::Done done) { done({}); });
+    NativeEvents events(&store, &controller);
+    kvrtest::FakeDeviceThread device(FakeDevice::Kind::Isapi);
+    device.run([&](FakeDevice& f) {
+        f.login = FakeDevice::Login::None;
+        f.eventStream.contentType = contentType;
+    });
+    Native::Device d;
+    d.ip = QStringLiteral("127.0.0.1");
+    d.httpPort = device.httpPort();
+    const QString id = store.addDevice(d);
+    int drops = 0;
+    QObject::connect(&events, &NativeEvents::linksChanged, [&] {
+        if (events.statuses().value(id).link == Native::Link::Lost)
+            ++drops;
+    });
+    events.start();
+    Watch idle;
+    idle.run(500);
+    const qint64 base = nativetest::memoryKiB();
+
+    device.run([&](FakeDevice& f) { f.flood(unit, 100 * 1000 * 1000); });
+    Watch w;
+    w.run(30000);
+    qint64 sent = 0;
+    device.run([&](FakeDevice& f) {
+        sent = f.floodedBytes();
+        f.closeStreams();
+    });
+    events.stop();
+    out << "flood, " << name << " at 100 MB/s for 30 s: " << double(sent) / 1e6 << " MB sent, peak resident "
+        << double(w.peakKiB) / 1024 << " MiB (" << double(w.peakKiB - base) / 1024 << " MiB above the "
+        << double(base) / 1024 << " MiB before), longest main-thread stall " << w.longestGapMs << " ms, "
+        << events.events().size() << " events kept, stream dropped " << drops << " times\n";
+    out.flush();
+}
+
+void floods(QTextStream& out)
+{
+    QByteArray notes;
+    for (int i = 0; notes.size() < 64 * 1024; ++i)
+        notes +=
+            FakeDevice::part("boundary", FakeDevice::notification(i % 2 ? "VMD" : "diskfull", "active", 1 + i % 16));
+    flood(out, "notifications", "multipart/mixed; boundary=boundary", notes);
+    flood(out, "no frame at all", "application/xml", QByteArray(64 * 1024, 'z'));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -120,5 +197,6 @@ int main(int argc, char** argv)
     out.setRealNumberNotation(QTextStream::FixedNotation);
     parser(out);
     storage(out);
+    floods(out);
     return 0;
 }

@@ -220,8 +220,7 @@ int main(int argc, char** argv)
     src.refused = [&](const QString& id) { return refused.contains(id); };
     // Every supported device's stream lost an hour ago.
     src.link = [&](const QString&) {
-        return NativeInsights::LinkState{NativeInsights::Link::Lost, QStringLiteral("The stream ended."),
-                                         now.addSecs(-3600)};
+        return Native::LinkStatus{Native::Link::Lost, QStringLiteral("The stream ended."), now.addSecs(-3600), {}};
     };
 
     // ---- Verdicts ----

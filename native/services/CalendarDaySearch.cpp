@@ -16,6 +16,7 @@ namespace {
 const QString kSearching = QStringLiteral("searching recordings");
 
 struct HikDay {
+    const QObject* receiver = nullptr;
     Native::Device device;
     int channel = 1;
     bool main = true;
@@ -26,6 +27,7 @@ struct HikDay {
 };
 
 struct DahuaDay {
+    const QObject* receiver = nullptr;
     Native::Device device;
     int channel = 1;
     bool main = true;
@@ -50,7 +52,7 @@ void hikDayPage(const std::shared_ptr<HikDay>& search, qint64 position, int page
     NativeHttp::post(
         search->device, path,
         hikDayBody(search->searchId, trackId(search->channel, search->main), search->date, position), kXmlContentType,
-        NativeHttp::Digest,
+        NativeHttp::Digest, search->receiver,
         [search, position, page](const NativeHttp::Response& r) {
             if (!r.ok()) {
                 search->done({}, failureText(r, kSearching));
@@ -58,10 +60,9 @@ void hikDayPage(const std::shared_ptr<HikDay>& search, qint64 position, int page
             }
             const HikDayPage got = readHikDayPage(r.body);
             search->clips += got.clips;
-            // A page that brought nothing cannot move the position on, and
-            // the page count bounds a device that always says "more".
-            if (got.more && got.items > 0 && page + 1 < kDayMaxPages) {
-                hikDayPage(search, position + got.items, page + 1);
+            const qint64 next = hikNextPosition(got, position, page);
+            if (next >= 0) {
+                hikDayPage(search, next, page + 1);
                 return;
             }
             sortByStart(search->clips);
@@ -78,7 +79,7 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object
         QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findNextFile&object=%1&count=%2")
             .arg(object)
             .arg(kDayPageSize),
-        NativeHttp::Digest,
+        NativeHttp::Digest, search->receiver,
         [search, object, page, close](const NativeHttp::Response& r) {
             if (!r.ok()) {
                 close();
@@ -87,7 +88,7 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object
             }
             const DahuaDayPage got = readDahuaDayPage(r.body);
             search->clips += got.clips;
-            if (got.found >= kDayPageSize && page + 1 < kDayMaxPages) {
+            if (dahuaWantsNextPage(got, page)) {
                 dahuaDayPage(search, object, page + 1, close);
                 return;
             }
@@ -100,7 +101,8 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object
 
 } // namespace
 
-void day(const Native::Device& device, int channel, bool main, const QDate& date, DayCallback done)
+void day(const Native::Device& device, int channel, bool main, const QDate& date, const QObject* receiver,
+         DayCallback done)
 {
     if (!done)
         done = [](const QList<Clip>&, const QString&) {};
@@ -110,6 +112,7 @@ void day(const Native::Device& device, int channel, bool main, const QDate& date
     }
     if (NativeBrand::isHikStyle(device.manufacturer)) {
         auto search = std::make_shared<HikDay>();
+        search->receiver = receiver;
         search->device = device;
         search->channel = channel;
         search->main = main;
@@ -120,17 +123,18 @@ void day(const Native::Device& device, int channel, bool main, const QDate& date
         return;
     }
     auto search = std::make_shared<DahuaDay>();
+    search->receiver = receiver;
     search->device = device;
     search->channel = channel;
     search->main = main;
     search->date = date;
     search->done = std::move(done);
     withFinder(
-        device, [search](const QString& error) { search->done({}, error); },
+        device, receiver, [search](const QString& error) { search->done({}, error); },
         [search](const QString& object, std::function<void()> close) {
             NativeHttp::get(
                 search->device, dahuaFindFileUrl(search->channel, search->main, object, search->date),
-                NativeHttp::Digest,
+                NativeHttp::Digest, search->receiver,
                 [search, object, close](const NativeHttp::Response& r) {
                     if (!r.ok()) {
                         close();
@@ -182,6 +186,19 @@ HikDayPage readHikDayPage(const QByteArray& body)
     page.more = isMore(flat.value(QStringLiteral("responsestatusstrdesc")))
         || isMore(flat.value(QStringLiteral("responsestatusstrg")));
     return page;
+}
+
+qint64 hikNextPosition(const HikDayPage& page, qint64 position, int pageIndex)
+{
+    // The page count bounds a device that always says "more".
+    if (!page.more || page.items <= 0 || pageIndex + 1 >= kDayMaxPages)
+        return -1;
+    return position + page.items;
+}
+
+bool dahuaWantsNextPage(const DahuaDayPage& page, int pageIndex)
+{
+    return page.found >= kDayPageSize && pageIndex + 1 < kDayMaxPages;
 }
 
 DahuaDayPage readDahuaDayPage(const QByteArray& body)

@@ -19,8 +19,14 @@ namespace NativeCalendar {
 using DayCallback = std::function<void(const QList<Clip>& clips, const QString& error)>;
 
 // The clips of that day, sorted by start; on failure an empty list and a
-// sentence (never the part gathered before the failure).
-void day(const Native::Device& device, int channel, bool main, const QDate& date, DayCallback done);
+// sentence (never the part gathered before the failure). A receiver (see
+// NativeHttp.h) that goes first stops the search, as for month().
+void day(const Native::Device& device, int channel, bool main, const QDate& date, const QObject* receiver,
+         DayCallback done);
+inline void day(const Native::Device& device, int channel, bool main, const QDate& date, DayCallback done)
+{
+    day(device, channel, main, date, nullptr, std::move(done));
+}
 
 // ---- Building blocks -----------------------------------------------------------
 // Clips asked for per page, and pages read at most by one day search.
@@ -41,6 +47,10 @@ struct HikDayPage {
     bool more = false;
 };
 HikDayPage readHikDayPage(const QByteArray& body);
+// Where the next ISAPI page starts after page `pageIndex` (0-based) read at
+// `position`; -1 when the search ends: no further page marked, a page that
+// brought nothing (it cannot move the position on), or the page limit.
+qint64 hikNextPosition(const HikDayPage& page, qint64 position, int pageIndex);
 
 // One findNextFile answer: the clips read and the device's "found" count
 // (0 when missing or not a number).
@@ -49,5 +59,8 @@ struct DahuaDayPage {
     qint64 found = 0;
 };
 DahuaDayPage readDahuaDayPage(const QByteArray& body);
+// Whether a Dahua day search asks for another page after page `pageIndex`:
+// a full page, and the page limit not reached.
+bool dahuaWantsNextPage(const DahuaDayPage& page, int pageIndex);
 
 } // namespace NativeCalendar

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <utility>
 
 namespace NativeCalendar {
 
@@ -17,6 +18,7 @@ namespace {
 const QString kSearching = QStringLiteral("searching recordings");
 
 struct DahuaMonth {
+    const QObject* receiver = nullptr;
     Native::Device device;
     int channel = 1;
     bool main = true;
@@ -27,12 +29,13 @@ struct DahuaMonth {
     MonthCallback done;
 };
 
-void hikMonth(const Native::Device& device, int channel, bool main, int year, int month, MonthCallback done)
+void hikMonth(const Native::Device& device, int channel, bool main, int year, int month, const QObject* receiver,
+              MonthCallback done)
 {
     const QString path = QStringLiteral("%1/ContentMgmt/record/tracks/%2/dailyDistribution")
                              .arg(NativeBrand::isapiRoot(device), QString::number(trackId(channel, main)));
     NativeHttp::post(
-        device, path, hikMonthBody(year, month), kXmlContentType, NativeHttp::Digest,
+        device, path, hikMonthBody(year, month), kXmlContentType, NativeHttp::Digest, receiver,
         [done, year, month](const NativeHttp::Response& r) {
             if (!r.ok()) {
                 done({}, failureText(r, QStringLiteral("a recording calendar")));
@@ -54,6 +57,7 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& ob
     const QDate date(search->year, search->month, day);
     NativeHttp::get(
         search->device, dahuaFindFileUrl(search->channel, search->main, object, date), NativeHttp::Digest,
+        search->receiver,
         [search, object, day, close](const NativeHttp::Response& found) {
             if (!found.ok()) {
                 close();
@@ -63,7 +67,7 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& ob
             NativeHttp::get(
                 search->device,
                 QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findNextFile&object=%1&count=1").arg(object),
-                NativeHttp::Digest,
+                NativeHttp::Digest, search->receiver,
                 [search, object, day, close](const NativeHttp::Response& next) {
                     // A failed findNextFile only means no recording that day.
                     if (next.ok()) {
@@ -82,7 +86,8 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& ob
 
 } // namespace
 
-void month(const Native::Device& device, int channel, bool main, int year, int month, MonthCallback done)
+void month(const Native::Device& device, int channel, bool main, int year, int month, const QObject* receiver,
+           MonthCallback done)
 {
     if (!done)
         done = [](const QSet<int>&, const QString&) {};
@@ -91,10 +96,11 @@ void month(const Native::Device& device, int channel, bool main, int year, int m
         return;
     }
     if (NativeBrand::isHikStyle(device.manufacturer)) {
-        hikMonth(device, channel, main, year, month, std::move(done));
+        hikMonth(device, channel, main, year, month, receiver, std::move(done));
         return;
     }
     auto search = std::make_shared<DahuaMonth>();
+    search->receiver = receiver;
     search->device = device;
     search->channel = channel;
     search->main = main;
@@ -103,7 +109,7 @@ void month(const Native::Device& device, int channel, bool main, int year, int m
     search->lastDay = dahuaLastDay(year, month, kvr::Clock::instance().nowUtc().toLocalTime().date());
     search->done = std::move(done);
     withFinder(
-        device, [search](const QString& error) { search->done({}, error); },
+        device, receiver, [search](const QString& error) { search->done({}, error); },
         [search](const QString& object, std::function<void()> close) { dahuaMonthStep(search, object, 1, close); });
 }
 
@@ -146,12 +152,12 @@ QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QD
              main ? QStringLiteral("Main") : QStringLiteral("Extra1"));
 }
 
-void withFinder(const Native::Device& device, std::function<void(const QString&)> fail,
+void withFinder(const Native::Device& device, const QObject* receiver, std::function<void(const QString&)> fail,
                 std::function<void(const QString&, std::function<void()>)> job)
 {
     NativeHttp::get(
-        device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), NativeHttp::Digest,
-        [device, fail, job](const NativeHttp::Response& r) {
+        device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), NativeHttp::Digest, receiver,
+        [device, receiver, fail, job](const NativeHttp::Response& r) {
             if (!r.ok()) {
                 fail(failureText(r, kSearching));
                 return;
@@ -164,7 +170,27 @@ void withFinder(const Native::Device& device, std::function<void(const QString&)
                 fail(QStringLiteral("The device didn't open a search."));
                 return;
             }
-            job(object, [device, object] { dahuaDestroy(device, object); });
+            // Closed once: when the search ends, or when its receiver goes
+            // while a request of the search is pending (the device keeps an
+            // open finder until it is told).
+            auto closed = std::make_shared<bool>(false);
+            auto close = [device, object, closed] {
+                if (!std::exchange(*closed, true))
+                    dahuaDestroy(device, object);
+            };
+            if (receiver) {
+                auto* watch = new QObject;
+                QObject::connect(receiver, &QObject::destroyed, watch, [close, watch] {
+                    close();
+                    watch->deleteLater();
+                });
+                job(object, [close, watch] {
+                    close();
+                    watch->deleteLater();
+                });
+                return;
+            }
+            job(object, close);
         },
         NativeTunables::kDeviceRequestTimeout_ms);
 }

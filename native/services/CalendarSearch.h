@@ -27,8 +27,15 @@ struct Clip {
 using MonthCallback = std::function<void(const QSet<int>& days, const QString& error)>;
 
 // The day numbers of that month that hold recordings of the channel's main
-// or sub stream; on failure an empty set and a sentence.
-void month(const Native::Device& device, int channel, bool main, int year, int month, MonthCallback done);
+// or sub stream; on failure an empty set and a sentence. When the receiver
+// (see NativeHttp.h) goes first, the search stops at once: its requests are
+// aborted, nobody is called back, and a Dahua finder is still closed.
+void month(const Native::Device& device, int channel, bool main, int year, int month, const QObject* receiver,
+           MonthCallback done);
+inline void month(const Native::Device& device, int channel, bool main, int year, int monthNumber, MonthCallback done)
+{
+    month(device, channel, main, year, monthNumber, nullptr, std::move(done));
+}
 
 // ---- Building blocks shared by the month and day searches -------------------
 
@@ -49,8 +56,9 @@ QString percentEncoded(const QString& text);
 QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QDate& date);
 
 // Creates a Dahua finder; `job` gets its object and a close callback that
-// closes and destroys it; `fail` gets the sentence when none was made.
-void withFinder(const Native::Device& device, std::function<void(const QString& error)> fail,
+// closes and destroys it (once; also when the receiver goes first); `fail`
+// gets the sentence when none was made.
+void withFinder(const Native::Device& device, const QObject* receiver, std::function<void(const QString& error)> fail,
                 std::function<void(const QString& object, std::function<void()> close)> job);
 
 // Closes, then destroys a finder; nothing waits for either reply.

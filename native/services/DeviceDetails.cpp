@@ -82,6 +82,7 @@ void mergeChannelNames(const QList<NativeParse::FlatMap>& items, ChannelMap& cha
 }
 
 struct Count {
+    const QObject* receiver = nullptr; // the months' requests are tied to it
     Native::Device device;
     int channel = 1;
     Window window;
@@ -97,7 +98,7 @@ void monthStep(const std::shared_ptr<Count>& count)
         return;
     }
     const QDate cursor = count->cursor;
-    NativeCalendar::month(count->device, count->channel, true, cursor.year(), cursor.month(),
+    NativeCalendar::month(count->device, count->channel, true, cursor.year(), cursor.month(), count->receiver,
                           [count, cursor](const QSet<int>& days, const QString& error) {
                               if (!error.isEmpty()) {
                                   count->done(false, -1);
@@ -113,7 +114,7 @@ void monthStep(const std::shared_ptr<Count>& count)
                           });
 }
 
-void countRecording(const Native::Device& device, int windowDays, Native::ProbeResult outcome,
+void countRecording(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QObject* receiver,
                     std::function<void(Native::ProbeResult)> done)
 {
     if (windowDays < 1 || !NativeBrand::calendarSupported(device)) {
@@ -122,6 +123,7 @@ void countRecording(const Native::Device& device, int windowDays, Native::ProbeR
     }
     const QDate today = kvr::Clock::instance().nowUtc().toLocalTime().date();
     auto count = std::make_shared<Count>();
+    count->receiver = receiver;
     count->device = device;
     count->channel = countedChannel(device);
     count->window = recordingWindow(today, windowDays);
@@ -165,9 +167,10 @@ QStringList dahuaPaths()
             QStringLiteral("/cgi-bin/LogicDeviceManager.cgi?action=getCameraState&uniqueChannels=All")};
 }
 
-void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::Health& h,
+void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::ProbeResult& outcome,
              ChannelMap& channels)
 {
+    Native::Health& h = outcome.health;
     if (a.size() < 5)
         return;
     if (is2xx(a[0]))
@@ -205,9 +208,10 @@ void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a,
     }
 }
 
-void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::Health& h,
+void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::ProbeResult& outcome,
                ChannelMap& channels)
 {
+    Native::Health& h = outcome.health;
     if (a.size() < 6)
         return;
     // Keys are matched without regard to case: recorders in the field write
@@ -230,7 +234,12 @@ void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& 
         h.deviceName = valueNoCase(NativeParse::keyValue(a[1].body), QStringLiteral("name"));
     if (dahuaAnswered(a[2]))
         h.deviceTime = formatDeviceTime(valueNoCase(NativeParse::keyValue(a[2].body), QStringLiteral("result")));
-    if (dahuaAnswered(a[3])) {
+    if (a[3].ok() && !dahuaAnswered(a[3])) {
+        // The recorder answered the disk question with "Error": whatever
+        // an earlier fetch found no longer holds, and nothing is known now.
+        h.hdd.clear();
+        outcome.hddUnknown = true;
+    } else if (dahuaAnswered(a[3])) {
         const NativeParse::FlatMap m = NativeParse::keyValue(a[3].body);
         bool matched = false;
         bool fault = false;
@@ -335,7 +344,7 @@ int recordedDaysIn(const QSet<QDate>& dates, const Window& window)
 }
 
 void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
-           std::function<void(Native::ProbeResult)> done)
+           const QObject* receiver, std::function<void(Native::ProbeResult)> done)
 {
     const NativeParse::DeviceInfo info = NativeParse::deviceInfo(infoBody);
     Native::Health& h = outcome.health;
@@ -349,21 +358,23 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
     const bool hik = NativeBrand::isHikStyle(device.manufacturer);
     const bool dahua = NativeBrand::isDahuaStyle(device.manufacturer);
     if (NativeBrand::usesOnvif(device) || (!hik && !dahua)) {
-        countRecording(device, windowDays, std::move(outcome), std::move(done));
+        countRecording(device, windowDays, std::move(outcome), receiver, std::move(done));
         return;
     }
     auto result = std::make_shared<Native::ProbeResult>(std::move(outcome));
     const QStringList paths = hik ? hikPaths(device) : dahuaPaths();
+    // The receiver is alive here (its requests end with it), so a raw
+    // pointer is safe to hand on to the count.
     NativeHttp::getAll(
-        device, paths, NativeHttp::Digest,
-        [device, windowDays, hik, result, done](const QList<NativeHttp::Response>& answers) {
+        device, paths, NativeHttp::Digest, receiver,
+        [device, windowDays, hik, result, receiver, done](const QList<NativeHttp::Response>& answers) {
             ChannelMap channels;
             if (hik)
-                readHik(device, answers, result->health, channels);
+                readHik(device, answers, *result, channels);
             else
-                readDahua(device, answers, result->health, channels);
+                readDahua(device, answers, *result, channels);
             finishChannels(*result, channels);
-            countRecording(device, windowDays, *result, done);
+            countRecording(device, windowDays, *result, receiver, done);
         },
         NativeTunables::kDeviceRequestTimeout_ms);
 }

@@ -20,9 +20,10 @@
 namespace NativeDetails {
 
 // Runs the brand's requests on `outcome` (whose login already passed) and
-// calls back once with it filled in.
+// calls back once with it filled in, unless the receiver (see NativeHttp.h)
+// goes first.
 void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
-           std::function<void(Native::ProbeResult)> done);
+           const QObject* receiver, std::function<void(Native::ProbeResult)> done);
 
 // ---- Rules, exposed for their tests ------------------------------------------
 
@@ -32,10 +33,10 @@ QStringList hikPaths(const Native::Device& device);
 QStringList dahuaPaths();
 
 // Fills the details from the five ISAPI answers (in hikPaths order).
-void readHik(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::Health& health,
+void readHik(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::ProbeResult& outcome,
              ChannelMap& channels);
 // Fills the details from the six CGI answers (in dahuaPaths order).
-void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::Health& health,
+void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& answers, Native::ProbeResult& outcome,
                ChannelMap& channels);
 
 // "yyyy-MM-dd HH:mm:ss" of a device clock text; empty when unreadable.

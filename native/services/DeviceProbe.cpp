@@ -5,6 +5,7 @@
 #include "native/services/DeviceDetails.h"
 #include "native/services/Tunables.h"
 
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -14,6 +15,9 @@ namespace NativeProbe {
 namespace {
 
 struct Job {
+    // The answer's receiver; once it is gone nothing further runs.
+    QPointer<const QObject> receiver;
+    bool tied = false;
     Native::Device device;
     Outcome outcome;
     bool wantDetails = false;
@@ -31,9 +35,14 @@ bool is2xx(int status)
     return status >= 200 && status <= 299;
 }
 
+bool receiverGone(const JobPtr& job)
+{
+    return job->tied && !job->receiver;
+}
+
 void finish(const JobPtr& job)
 {
-    if (job->finished)
+    if (job->finished || receiverGone(job))
         return;
     job->finished = true;
     job->done(job->outcome);
@@ -49,6 +58,7 @@ void afterLogin(const JobPtr& job)
     if (!job->login.accepted()) {
         h.device = Native::Failed;
         h.error = job->login.error();
+        job->outcome.failure = job->login.failure();
         job->outcome.loginRefused = job->login.refused();
         finish(job);
         return;
@@ -58,10 +68,11 @@ void afterLogin(const JobPtr& job)
         finish(job);
         return;
     }
-    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(), [job](Outcome o) {
-        job->outcome = std::move(o);
-        finish(job);
-    });
+    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(), job->receiver.data(),
+                         [job](Outcome o) {
+                             job->outcome = std::move(o);
+                             finish(job);
+                         });
 }
 
 void onInfoAnswer(const JobPtr& job, const NativeHttp::Response& r)
@@ -77,6 +88,7 @@ void onInfoAnswer(const JobPtr& job, const NativeHttp::Response& r)
     case LoginMachine::Next::Failed:
         job->outcome.health.device = Native::Failed;
         job->outcome.health.error = job->login.error();
+        job->outcome.failure = job->login.failure();
         finish(job);
         return;
     }
@@ -88,9 +100,10 @@ void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth)
     auto answer = [job](const NativeHttp::Response& r) { onInfoAnswer(job, r); };
     if (NativeBrand::usesOnvif(job->device)) {
         NativeHttp::post(job->device, path, onvifDeviceInfoRequest(), "application/soap+xml; charset=utf-8", auth,
-                         answer, NativeTunables::kDeviceRequestTimeout_ms);
+                         job->receiver.data(), answer, NativeTunables::kDeviceRequestTimeout_ms);
     } else {
-        NativeHttp::get(job->device, path, auth, answer, NativeTunables::kDeviceRequestTimeout_ms);
+        NativeHttp::get(job->device, path, auth, job->receiver.data(), answer,
+                        NativeTunables::kDeviceRequestTimeout_ms);
     }
 }
 
@@ -99,7 +112,8 @@ void checkRtsp(const JobPtr& job)
     Native::Health& h = job->outcome.health;
     h.httpPort = job->connectTimes.isEmpty() ? Native::Failed : Native::Passed;
     NativeHttp::tcpProbe(
-        job->device.ip, job->device.rtspPort, NativeTunables::kTcpConnectTimeout_ms, [job](bool connected, int) {
+        job->device.ip, job->device.rtspPort, NativeTunables::kTcpConnectTimeout_ms, job->receiver.data(),
+        [job](bool connected, int) {
             Native::Health& health = job->outcome.health;
             health.rtspPort = connected ? Native::Passed : Native::Failed;
             const bool httpOpen = health.httpPort == Native::Passed;
@@ -114,6 +128,7 @@ void checkRtsp(const JobPtr& job)
             }
             health.device = Native::Failed;
             health.error = connected ? QStringLiteral("HTTP port closed.") : QStringLiteral("Device is offline.");
+            job->outcome.failure = connected ? Native::Failure::HttpPortClosed : Native::Failure::Offline;
             finish(job);
         });
 }
@@ -122,7 +137,7 @@ void checkRtsp(const JobPtr& job)
 void probeHttp(const JobPtr& job, int attempt)
 {
     NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, NativeTunables::kTcpConnectTimeout_ms,
-                         [job, attempt](bool connected, int elapsedMs) {
+                         job->receiver.data(), [job, attempt](bool connected, int elapsedMs) {
                              if (connected)
                                  job->connectTimes << elapsedMs;
                              else
@@ -134,9 +149,11 @@ void probeHttp(const JobPtr& job, int attempt)
                          });
 }
 
-void start(const Native::Device& device, bool details, int windowDays, Callback done)
+void start(const Native::Device& device, bool details, int windowDays, const QObject* receiver, Callback done)
 {
     auto job = std::make_shared<Job>();
+    job->receiver = receiver;
+    job->tied = receiver != nullptr;
     job->device = device;
     job->wantDetails = details;
     job->windowDays = windowDays;
@@ -148,6 +165,7 @@ void start(const Native::Device& device, bool details, int windowDays, Callback 
         Native::Health& h = job->outcome.health;
         h.internet = h.httpPort = h.rtspPort = h.device = Native::Failed;
         h.error = problem;
+        job->outcome.failure = Native::Failure::BadAddress;
         QTimer::singleShot(0, [job] { finish(job); });
         return;
     }
@@ -156,14 +174,14 @@ void start(const Native::Device& device, bool details, int windowDays, Callback 
 
 } // namespace
 
-void diagnose(const Native::Device& device, Callback done)
+void diagnose(const Native::Device& device, const QObject* receiver, Callback done)
 {
-    start(device, false, 0, std::move(done));
+    start(device, false, 0, receiver, std::move(done));
 }
 
-void fetch(const Native::Device& device, int windowDays, Callback done)
+void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done)
 {
-    start(device, true, clampWindowDays(windowDays), std::move(done));
+    start(device, true, clampWindowDays(windowDays), receiver, std::move(done));
 }
 
 PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts)
@@ -209,10 +227,11 @@ QByteArray onvifDeviceInfoRequest()
                              "<tds:GetDeviceInformation/></s:Body></s:Envelope>");
 }
 
-LoginMachine::Step LoginMachine::verdict(const QString& error)
+LoginMachine::Step LoginMachine::verdict(const NativeHttp::Response* failed)
 {
     phase = Phase::Over;
-    errorText = error;
+    errorText = failed ? loginError(*failed) : QString();
+    failureKind = failed ? failed->failure : Native::Failure::None;
     return {Next::Verdict, NativeHttp::None};
 }
 
@@ -222,7 +241,7 @@ LoginMachine::Step LoginMachine::answer(const NativeHttp::Response& r)
     case Phase::First:
         if (is2xx(r.status)) {
             body = r.body;
-            return verdict(QString());
+            return verdict(nullptr);
         }
         if (r.status == 401) {
             const QByteArray challenge = r.wwwAuthenticate.toLower();
@@ -234,30 +253,31 @@ LoginMachine::Step LoginMachine::answer(const NativeHttp::Response& r)
             phase = Phase::DigestRetry;
             return {Next::Send, NativeHttp::Digest};
         }
-        phase = Phase::Over;
-        errorText = loginError(r);
+        verdict(&r);
         return {Next::Failed, NativeHttp::None};
     case Phase::BasicRetry:
         basicState = is2xx(r.status) ? Native::Passed : Native::Failed;
-        if (is2xx(r.status))
+        if (is2xx(r.status)) {
             body = r.body;
-        return verdict(loginError(r));
+            return verdict(nullptr);
+        }
+        return verdict(&r);
     case Phase::DigestRetry:
         digestState = is2xx(r.status) ? Native::Passed : Native::Failed;
         if (!is2xx(r.status)) {
             if (basicOffered)
                 basicState = Native::Failed;
-            return verdict(loginError(r));
+            return verdict(&r);
         }
         body = r.body;
         if (basicOffered) {
             phase = Phase::BasicAfterDigest;
             return {Next::Send, NativeHttp::Basic};
         }
-        return verdict(QString());
+        return verdict(nullptr);
     case Phase::BasicAfterDigest:
         basicState = is2xx(r.status) ? Native::Passed : Native::Failed;
-        return verdict(QString());
+        return verdict(nullptr);
     case Phase::Over:
         break;
     }
@@ -272,7 +292,7 @@ bool LoginMachine::accepted() const
 
 bool LoginMachine::refused() const
 {
-    return !accepted() && errorText.startsWith(QLatin1String("Username or password"));
+    return !accepted() && failureKind == Native::Failure::LoginRefused;
 }
 
 } // namespace NativeProbe

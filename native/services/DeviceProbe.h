@@ -22,10 +22,19 @@ using ChannelInfo = Native::ChannelInfo;
 using Callback = std::function<void(Outcome)>;
 
 // Ports and login, then stop.
-void diagnose(const Native::Device& device, Callback done);
+void diagnose(const Native::Device& device, const QObject* receiver, Callback done);
 // Ports and login, then the device's details and, for windowDays > 0 (at
 // most 120), the days with recordings.
-void fetch(const Native::Device& device, int windowDays, Callback done);
+void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done);
+// Without a receiver (see NativeHttp.h): the probe runs to its end.
+inline void diagnose(const Native::Device& device, Callback done)
+{
+    diagnose(device, nullptr, std::move(done));
+}
+inline void fetch(const Native::Device& device, int windowDays, Callback done)
+{
+    fetch(device, windowDays, nullptr, std::move(done));
+}
 
 // ---- Rules, exposed for their tests ------------------------------------------
 
@@ -66,19 +75,22 @@ public:
     int basic() const { return basicState; }
     const QByteArray& infoBody() const { return body; }
     const QString& error() const { return errorText; }
+    // The kind of the failure error() describes; None when the login passed.
+    Native::Failure failure() const { return failureKind; }
     bool accepted() const;
     // A refused login (as opposed to a device that could not be asked).
     bool refused() const;
 
 private:
     enum class Phase { First, BasicRetry, DigestRetry, BasicAfterDigest, Over };
-    Step verdict(const QString& error);
+    Step verdict(const NativeHttp::Response* failed);
     Phase phase = Phase::First;
     int digestState = Native::NotTested;
     int basicState = Native::NotTested;
     bool basicOffered = false;
     QByteArray body;
     QString errorText;
+    Native::Failure failureKind = Native::Failure::None;
 };
 
 } // namespace NativeProbe

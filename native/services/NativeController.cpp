@@ -3,6 +3,7 @@
 #include "app/core/Settings.h"
 #include "native/services/DeviceProbe.h"
 #include "native/services/NativeInventory.h"
+#include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Tunables.h"
 
@@ -17,25 +18,29 @@ using namespace NativeTunables;
 
 namespace {
 
-// Every live scheduler, so that a settings change reaches the timers.
+// Every live scheduler, so that a settings change reaches the timers. Main
+// thread only, like the schedulers themselves.
 QList<NativeController*>& liveControllers()
 {
     static QList<NativeController*> list;
     return list;
 }
 
-NativeController::ProbeFn deviceProbe()
+// The device probe, its answers tied to the scheduler: a scheduler that goes
+// (at the end of the process) aborts the probes it started.
+NativeController::ProbeFn deviceProbe(const NativeController* receiver)
 {
-    return [](const Native::Device& device, NativeController::Kind kind, int windowDays, NativeController::Done done) {
+    return [receiver](const Native::Device& device, NativeController::Kind kind, int windowDays,
+                      NativeController::Done done) {
         switch (kind) {
         case NativeController::Diagnose:
-            NativeProbe::diagnose(device, std::move(done));
+            NativeProbe::diagnose(device, receiver, std::move(done));
             return;
         case NativeController::Fetch:
-            NativeProbe::fetch(device, windowDays, std::move(done));
+            NativeProbe::fetch(device, windowDays, receiver, std::move(done));
             return;
         case NativeController::Refresh:
-            NativeProbe::fetch(device, 0, std::move(done));
+            NativeProbe::fetch(device, 0, receiver, std::move(done));
             return;
         }
     };
@@ -43,16 +48,31 @@ NativeController::ProbeFn deviceProbe()
 
 } // namespace
 
+namespace {
+// The process-wide scheduler: made on the main thread by the first
+// instance(), deleted by releaseInstance() (NativeServices::shutdown) while
+// the application object still exists. Main thread only.
+NativeController* g_controller = nullptr;
+} // namespace
+
 NativeController& NativeController::instance()
 {
-    static NativeController controller(&NativeStore::instance());
-    return controller;
+    if (!g_controller) {
+        g_controller = new NativeController(&NativeStore::instance());
+        NativeServices::armShutdown();
+    }
+    return *g_controller;
+}
+
+void NativeController::releaseInstance()
+{
+    delete std::exchange(g_controller, nullptr);
 }
 
 NativeController::NativeController(NativeStore* store, ProbeFn probe, QObject* parent)
     : QObject(parent),
       m_store(store),
-      m_probe(probe ? std::move(probe) : deviceProbe())
+      m_probe(probe ? std::move(probe) : deviceProbe(this))
 {
     m_delay = [this](std::chrono::milliseconds delay, std::function<void()> fn) {
         QTimer::singleShot(delay, this, std::move(fn));

@@ -39,8 +39,9 @@ public:
     using DelayFn = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
 
     // The process-wide scheduler over NativeStore::instance(), probing
-    // through the device probe.
+    // through the device probe; it ends with NativeServices::shutdown().
     static NativeController& instance();
+    static void releaseInstance();
 
     // A scheduler over the given store. An empty probe function means the
     // device probe; tests pass their own.

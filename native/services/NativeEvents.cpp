@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeController.h"
+#include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
 
@@ -10,6 +11,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDebug>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,6 +27,7 @@
 
 using namespace NativeTunables;
 using std::chrono::milliseconds;
+using Link = Native::Link;
 
 namespace {
 
@@ -44,10 +47,29 @@ QString unsupportedText(int status)
 
 } // namespace
 
+namespace {
+// The process-wide event streams: made on the main thread by the first
+// instance(), deleted by releaseInstance() (NativeServices::shutdown) while
+// the application object still exists. Main thread only.
+NativeEvents* g_events = nullptr;
+} // namespace
+
 NativeEvents& NativeEvents::instance()
 {
-    static NativeEvents events(&NativeStore::instance(), &NativeController::instance());
-    return events;
+    if (!g_events) {
+        g_events = new NativeEvents(&NativeStore::instance(), &NativeController::instance());
+        NativeServices::armShutdown();
+    }
+    return *g_events;
+}
+
+void NativeEvents::releaseInstance()
+{
+    if (!g_events)
+        return;
+    g_events->stop();
+    g_events->save();
+    delete std::exchange(g_events, nullptr); // waits for the log's write
 }
 
 NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QObject* parent)
@@ -55,6 +77,7 @@ NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QOb
       m_store(store),
       m_controller(controller)
 {
+    m_writer.setMaxThreadCount(1);
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(kEventSaveDelay);
     m_syncTimer.setSingleShot(true);
@@ -73,6 +96,7 @@ NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QOb
 
 NativeEvents::~NativeEvents()
 {
+    m_writer.waitForDone();
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
         if (QNetworkReply* r = it->reply) {
             it->reply = nullptr;
@@ -115,7 +139,7 @@ void NativeEvents::stop()
     m_syncTimer.stop();
     const QStringList ids = m_connections.keys();
     for (const QString& id : ids)
-        dropDevice(id, Off, QString());
+        dropDevice(id, Link::Off, QString());
     save();
     Q_EMIT linksChanged();
 }
@@ -126,6 +150,7 @@ void NativeEvents::onQuit()
         stop(); // closes the streams and writes the file
     else
         save();
+    waitForWrites();
     // The network layer must go while the application still exists.
     delete m_manager;
     m_manager = nullptr;
@@ -160,7 +185,7 @@ int NativeEvents::connectedCount() const
 {
     int n = 0;
     for (const LinkStatus& s : m_statuses)
-        if (s.link == Live)
+        if (s.link == Link::Live)
             ++n;
     return n;
 }
@@ -225,14 +250,14 @@ void NativeEvents::sync()
         const QString key = fingerprint(d);
         auto it = m_connections.find(d.id);
         if (it != m_connections.end() && it->timer->property(kKeyProperty).toString() != key) {
-            dropDevice(d.id, Off, QString());
+            dropDevice(d.id, Link::Off, QString());
             it = m_connections.end();
         }
         if (it != m_connections.end()) {
             // A refused login is tried again only after a probe found the
             // device up after the refusal.
             const auto st = m_statuses.constFind(d.id);
-            if (st != m_statuses.constEnd() && st->link == Refused && !it->reply && !it->timer->isActive()
+            if (st != m_statuses.constEnd() && st->link == Link::Refused && !it->reply && !it->timer->isActive()
                 && d.health.device == Native::Passed && d.health.checkedAt > st->since) {
                 it->attempt = 0;
                 armTimer(d.id, *it, milliseconds(0));
@@ -253,9 +278,9 @@ void NativeEvents::sync()
     const QStringList held = m_connections.keys();
     for (const QString& id : held)
         if (!wanted.contains(id))
-            dropDevice(id, Off, QString());
+            dropDevice(id, Link::Off, QString());
     for (auto it = m_statuses.begin(); it != m_statuses.end();) {
-        if (!wanted.contains(it.key()) && it->link != Refused)
+        if (!wanted.contains(it.key()) && it->link != Link::Refused)
             it = m_statuses.erase(it);
         else
             ++it;
@@ -281,11 +306,18 @@ void NativeEvents::connectDevice(const QString& id)
     it->parser.reset();
     it->liveSinceMs = -1;
     it->delivered = false;
+    it->windowStartMs = -1;
+    it->windowBytes = 0;
+    it->readQueued = false;
+    it->outrun = false;
 
     QNetworkReply* reply = m_manager->get(request);
+    // Bounded: a device that sends faster than the stream is read waits in
+    // its connection rather than growing this process.
+    reply->setReadBufferSize(kStreamReadBuffer_bytes);
     reply->setProperty(kDeviceProperty, id);
     it->reply = reply;
-    setStatus(id, Connecting, QString());
+    setStatus(id, Link::Connecting, QString());
 
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, id, reply] { onHeaders(id, reply); });
     connect(reply, &QNetworkReply::readyRead, this, [this, id, reply] { onData(id, reply); });
@@ -317,7 +349,7 @@ void NativeEvents::onHeaders(const QString& id, QNetworkReply* reply)
         return; // already taken (the signal repeats for trailing headers)
     it->parser.setContentType(reply->rawHeader("Content-Type"));
     it->liveSinceMs = monoMs();
-    setStatus(id, Live, QString());
+    setStatus(id, Link::Live, QString());
     auto st = m_statuses.find(id);
     if (st != m_statuses.end())
         st->lastData = now();
@@ -326,11 +358,21 @@ void NativeEvents::onHeaders(const QString& id, QNetworkReply* reply)
 void NativeEvents::onData(const QString& id, QNetworkReply* reply)
 {
     auto it = m_connections.find(id);
+    if (it == m_connections.end() || it->reply != reply || it->readQueued)
+        return;
+    readSlice(id, reply, false);
+}
+
+void NativeEvents::readSlice(const QString& id, QNetworkReply* reply, bool all)
+{
+    auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply)
         return;
-    const QByteArray bytes = reply->readAll();
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+    it->readQueued = false;
+    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
+        reply->skip(reply->bytesAvailable());
         return;
+    }
     if (it->liveSinceMs < 0) {
         onHeaders(id, reply);
         it = m_connections.find(id);
@@ -340,12 +382,49 @@ void NativeEvents::onData(const QString& id, QNetworkReply* reply)
     auto st = m_statuses.find(id);
     if (st != m_statuses.end())
         st->lastData = now();
-    const QList<AlertStream::Alert> alerts = it->parser.feed(bytes);
-    if (alerts.isEmpty())
-        return;
-    // A notification (a keep-alive too) shows the stream works.
-    it->delivered = true;
-    ingest(id, alerts);
+
+    // A bounded amount per turn of the event loop: what is not read stays in
+    // the network layer's bounded buffer, and the device has to wait.
+    QElapsedTimer slice;
+    slice.start();
+    QList<AlertStream::Alert> alerts;
+    qint64 read = 0;
+    while (reply->bytesAvailable() > 0 && (all || slice.elapsed() < kStreamReadSlice.count())) {
+        const QByteArray piece = reply->read(kStreamReadPiece_bytes);
+        read += piece.size();
+        alerts += it->parser.feed(piece);
+    }
+    // A stream that delivers more than any device's events need within
+    // the window floods the reader: it is dropped rather than read forever.
+    const qint64 nowMs = monoMs();
+    if (it->windowStartMs < 0 || nowMs - it->windowStartMs >= kStreamFloodWindow.count()) {
+        it->windowStartMs = nowMs;
+        it->windowBytes = 0;
+    }
+    it->windowBytes += read;
+    const bool outrun = it->windowBytes > kStreamFloodBytes;
+    if (reply->bytesAvailable() > 0 && !outrun) {
+        it->readQueued = true;
+        QPointer<QNetworkReply> guard(reply);
+        QTimer::singleShot(0, this, [this, id, guard] {
+            if (guard)
+                readSlice(id, guard, false);
+        });
+    }
+    if (!alerts.isEmpty()) {
+        // A notification (a keep-alive too) shows the stream works.
+        it->delivered = true;
+        ingest(id, alerts);
+    }
+    if (outrun) {
+        it = m_connections.find(id);
+        if (it == m_connections.end() || it->reply != reply)
+            return;
+        qWarning().noquote() << "native events: the stream of" << id
+                             << "sends more than can be read; it is closed and opened again later";
+        it->outrun = true;
+        reply->abort(); // its end handler reports and schedules the retry
+    }
 }
 
 void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
@@ -354,8 +433,8 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply)
         return;
-    if (reply->bytesAvailable() > 0) {
-        onData(id, reply); // the last notification may have come with the close
+    if (!it->outrun && reply->bytesAvailable() > 0) {
+        readSlice(id, reply, true); // the last notification may have come with the close
         it = m_connections.find(id);
         if (it == m_connections.end() || it->reply != reply)
             return;
@@ -364,51 +443,97 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     if (!m_started)
         return;
 
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    StreamEnd end;
+    end.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
-    const Link before = m_statuses.value(id).link;
-    const qint64 lived = it->liveSinceMs >= 0 ? monoMs() - it->liveSinceMs : -1;
-    const bool delivered = it->delivered;
+    if (it->outrun)
+        end.error = StreamEnd::Error::Outrun;
+    else if (error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError)
+        end.error = StreamEnd::Error::Timeout;
+    else if (error != QNetworkReply::NoError)
+        end.error = StreamEnd::Error::Other;
+    end.errorText = reply->errorString();
+    end.wasLive = m_statuses.value(id).link == Link::Live;
+    end.livedMs = it->liveSinceMs >= 0 ? monoMs() - it->liveSinceMs : -1;
+    end.delivered = it->delivered;
     it->liveSinceMs = -1;
+    it->outrun = false;
 
-    if (status == 403 || status == 404 || status == 405 || status == 501) {
-        setStatus(id, Unsupported, unsupportedText(status));
-        it = m_connections.find(id);
-        if (it != m_connections.end() && m_started)
-            armTimer(id, *it, kStreamUnsupportedRetry);
-        return;
-    }
-    if (status == 401) {
-        setStatus(id, Refused, QStringLiteral("The device refused the saved username or password."));
-        return;
-    }
-
-    const bool timedOut = error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError;
-    QString text;
-    if (timedOut)
-        text = QStringLiteral("No data for 5 minutes; reconnecting.");
-    else if (error == QNetworkReply::NoError)
-        text = QStringLiteral("The device closed the event stream.");
-    else
-        text = reply->errorString();
-    if (status >= 400)
-        text = QStringLiteral("HTTP %1").arg(status);
-    setStatus(id, Lost, text);
-
-    if (before == Live && !timedOut)
+    const EndVerdict verdict = judgeEnd(end);
+    setStatus(id, verdict.link, verdict.text);
+    if (verdict.recheck)
         recheck(id, true);
+    it = m_connections.find(id);
+    if (it == m_connections.end() || !m_started)
+        return;
+    switch (verdict.next) {
+    case EndVerdict::Next::Wait:
+        return; // reopened only by sync (a later good probe, or new credentials)
+    case EndVerdict::Next::RetryLater:
+        armTimer(id, *it, kStreamUnsupportedRetry);
+        return;
+    case EndVerdict::Next::Retry:
+        if (verdict.freshStart)
+            it->attempt = 0;
+        // A stream dropped for outrunning the reader is never reopened at
+        // once, and waits longer each time it happens again.
+        if (end.error == StreamEnd::Error::Outrun)
+            it->attempt = std::max(it->attempt, 1);
+        scheduleRetry(id);
+        return;
+    }
+}
+
+NativeEvents::EndVerdict NativeEvents::judgeEnd(const StreamEnd& end)
+{
+    EndVerdict v;
+    if (end.status == 403 || end.status == 404 || end.status == 405 || end.status == 501) {
+        v.link = Link::Unsupported;
+        v.text = unsupportedText(end.status);
+        v.next = EndVerdict::Next::RetryLater;
+        return v;
+    }
+    if (end.status == 401) {
+        v.link = Link::Refused;
+        v.text = QStringLiteral("The device refused the saved username or password.");
+        v.next = EndVerdict::Next::Wait;
+        return v;
+    }
+    switch (end.error) {
+    case StreamEnd::Error::None:
+        v.text = QStringLiteral("The device closed the event stream.");
+        break;
+    case StreamEnd::Error::Timeout:
+        v.text = QStringLiteral("No data for 5 minutes; reconnecting.");
+        break;
+    case StreamEnd::Error::Outrun:
+        v.text = QStringLiteral("The device sent more events than could be read; reconnecting later.");
+        break;
+    case StreamEnd::Error::Other:
+        v.text = end.errorText;
+        break;
+    }
+    if (end.status >= 400)
+        v.text = QStringLiteral("HTTP %1").arg(end.status);
+    // A live stream that broke may mean the device went away; a silent one
+    // cut by the time-out, or one dropped here, says nothing about it.
+    v.recheck = end.wasLive && end.error != StreamEnd::Error::Timeout && end.error != StreamEnd::Error::Outrun;
     // Only a stream that worked starts the delays afresh: it stayed open a
     // while, or delivered notifications and was not cut at once. One that
     // answers (perhaps with a notification) and hangs up at once keeps
     // backing off instead of being reopened in a tight loop.
-    it = m_connections.find(id);
-    if (it == m_connections.end())
-        return;
-    if (!m_started)
-        return;
-    if (lived >= kStreamStableAfter.count() || (delivered && lived >= kStreamDeliveredAfter.count()))
-        it->attempt = 0;
-    scheduleRetry(id);
+    v.freshStart = end.error != StreamEnd::Error::Outrun
+        && (end.livedMs >= kStreamStableAfter.count()
+            || (end.delivered && end.livedMs >= kStreamDeliveredAfter.count()));
+    return v;
+}
+
+milliseconds NativeEvents::retryDelay(int attempt)
+{
+    if (attempt <= 0)
+        return milliseconds(0);
+    const qint64 base = kStreamRetryBase.count();
+    return milliseconds(std::min<qint64>(base << (std::min(attempt, 11) - 1), kStreamRetryMax.count()));
 }
 
 void NativeEvents::scheduleRetry(const QString& id)
@@ -416,15 +541,7 @@ void NativeEvents::scheduleRetry(const QString& id)
     auto it = m_connections.find(id);
     if (it == m_connections.end() || !m_started)
         return;
-    const int a = it->attempt;
-    it->attempt = a + 1;
-    if (a == 0) {
-        armTimer(id, *it, milliseconds(0));
-        return;
-    }
-    const qint64 base = kStreamRetryBase.count();
-    const qint64 delay = std::min<qint64>(base << (std::min(a, 11) - 1), kStreamRetryMax.count());
-    armTimer(id, *it, milliseconds(delay));
+    armTimer(id, *it, retryDelay(it->attempt++));
 }
 
 void NativeEvents::setStatus(const QString& id, Link link, const QString& text)
@@ -451,7 +568,7 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
         conn.reply = nullptr;
         r->abort(); // its end handler finds no connection and does nothing
     }
-    if (link == Off)
+    if (link == Link::Off)
         m_statuses.remove(id);
     else
         setStatus(id, link, text);
@@ -462,7 +579,8 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
 void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Alert>& alerts)
 {
     const QDateTime at = now();
-    const QDateTime repeatFrom = at.addSecs(-kDetectionRepeatWindow.count());
+    const qint64 atMs = monoMs();
+    const qint64 repeatMs = std::chrono::duration_cast<milliseconds>(kDetectionRepeatWindow).count();
     bool stored = false;
     for (const AlertStream::Alert& alert : alerts) {
         const AlertStream::Kind kind = AlertStream::classify(alert);
@@ -470,7 +588,8 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
             continue;
         if (AlertStream::isDetection(kind)) {
             bool repeat = false;
-            for (qsizetype i = m_events.size() - 1; i >= 0 && m_events[i].receivedAt > repeatFrom; --i) {
+            for (qsizetype i = m_events.size() - 1;
+                 i >= 0 && m_events[i].receivedMs >= 0 && atMs - m_events[i].receivedMs < repeatMs; --i) {
                 const Event& e = m_events[i];
                 if (e.deviceId == deviceId && e.channel == alert.channel && e.kind == kind
                     && e.active == alert.active) {
@@ -490,6 +609,7 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
         e.receivedAt = at;
         e.deviceTime = alert.time;
         e.description = alert.description;
+        e.receivedMs = atMs;
         m_events.append(e);
         stored = true;
         Q_EMIT eventReceived(e);
@@ -595,30 +715,40 @@ void NativeEvents::save()
     m_saveTimer.stop();
     if (!m_loaded || m_guardFile)
         return; // an unread file is never replaced by an empty list
-    QJsonArray list;
-    for (const Event& e : std::as_const(m_events)) {
-        QJsonObject o;
-        o.insert(QLatin1String("d"), e.deviceId);
-        o.insert(QLatin1String("ch"), e.channel);
-        o.insert(QLatin1String("k"), e.kind);
-        o.insert(QLatin1String("t"), e.type);
-        o.insert(QLatin1String("a"), e.active);
-        o.insert(QLatin1String("at"), e.receivedAt.toString(Qt::ISODate));
-        if (e.deviceTime.isValid())
-            o.insert(QLatin1String("dt"), e.deviceTime.toString(Qt::ISODate));
-        if (!e.description.isEmpty())
-            o.insert(QLatin1String("desc"), e.description);
-        list.append(o);
-    }
-    QSaveFile file(SecureFile::path(kFileName));
-    // Unbuffered, so a failed final write (a full disk) is not committed.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return;
-    const QByteArray bytes = QJsonDocument(list).toJson(QJsonDocument::Compact);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return;
-    }
-    if (!file.commit())
-        qWarning().noquote() << "Event log not written:" << file.errorString();
+    // The list is handed to the writer thread as it is now (a copy that
+    // shares its data); the main thread never waits for the encoding or the
+    // disk. Writes run one at a time, in order.
+    m_writer.start([events = m_events, path = SecureFile::path(kFileName)] {
+        QJsonArray list;
+        for (const Event& e : events) {
+            QJsonObject o;
+            o.insert(QLatin1String("d"), e.deviceId);
+            o.insert(QLatin1String("ch"), e.channel);
+            o.insert(QLatin1String("k"), e.kind);
+            o.insert(QLatin1String("t"), e.type);
+            o.insert(QLatin1String("a"), e.active);
+            o.insert(QLatin1String("at"), e.receivedAt.toString(Qt::ISODate));
+            if (e.deviceTime.isValid())
+                o.insert(QLatin1String("dt"), e.deviceTime.toString(Qt::ISODate));
+            if (!e.description.isEmpty())
+                o.insert(QLatin1String("desc"), e.description);
+            list.append(o);
+        }
+        QSaveFile file(path);
+        // Unbuffered, so a failed final write (a full disk) is not committed.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+            return;
+        const QByteArray bytes = QJsonDocument(list).toJson(QJsonDocument::Compact);
+        if (file.write(bytes) != bytes.size()) {
+            file.cancelWriting();
+            return;
+        }
+        if (!file.commit())
+            qWarning().noquote() << "Event log not written:" << file.errorString();
+    });
+}
+
+void NativeEvents::waitForWrites()
+{
+    m_writer.waitForDone();
 }

@@ -17,6 +17,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <chrono>
@@ -48,6 +49,18 @@ inline constexpr std::chrono::milliseconds kStreamStableAfter = 30s;
 inline constexpr std::chrono::milliseconds kStreamDeliveredAfter = 5s;
 // New streams open this far apart, in store order.
 inline constexpr std::chrono::milliseconds kStreamStartGap = 20ms;
+// How much of a stream the network layer holds unread; past it the device's
+// bytes wait in the connection (its sending slows down) instead of in memory.
+inline constexpr qint64 kStreamReadBuffer_bytes = 256 * 1024;
+// A stream is read in pieces of this size, for at most the slice time per
+// turn of the event loop, so a flood never stalls the main thread.
+inline constexpr qint64 kStreamReadPiece_bytes = 16 * 1024;
+inline constexpr std::chrono::milliseconds kStreamReadSlice = 8ms;
+// A stream that delivers more than this within the window (about 6 MB/s;
+// notifications with a picture each, from every channel of a recorder, stay
+// far below) floods the reader: it is dropped and reopened later.
+inline constexpr qint64 kStreamFloodBytes = 32 * 1024 * 1024;
+inline constexpr std::chrono::milliseconds kStreamFloodWindow = 5s;
 // Store changes are followed after this quiet time.
 inline constexpr std::chrono::milliseconds kStreamSyncDelay = 500ms;
 // The event log is written this long after the last stored event.
@@ -64,17 +77,8 @@ inline constexpr int kEventLogDays = 7;
 class NativeEvents : public QObject {
     Q_OBJECT
 public:
-    // State of one device's stream. Stored nowhere; the numbers are fixed
-    // all the same, since readers compare them.
-    enum Link : int {
-        Off = 0,         // no stream (only used to remove a status)
-        Connecting = 1,  // request sent, no answer yet
-        Live = 2,        // answered 200, stream open
-        Refused = 3,     // answered 401
-        Unsupported = 4, // answered 403, 404, 405 or 501
-        Lost = 5,        // ended or failed otherwise; retried
-    };
-    Q_ENUM(Link)
+    using Link = Native::Link;
+    using LinkStatus = Native::LinkStatus;
 
     // One stored event; also the record of the event file.
     struct Event {
@@ -86,22 +90,42 @@ public:
         QDateTime receivedAt;          // "at", local time of arrival here
         QDateTime deviceTime;          // "dt", the device's time stamp; may be invalid
         QString description;           // "desc"
+        // Monotonic milliseconds of the arrival; -1 for events read from the
+        // file. Not saved: repeats are told apart on it, never on the wall
+        // clock, which may be set back or forward meanwhile.
+        qint64 receivedMs = -1;
     };
 
-    struct LinkStatus {
-        Link link = Off;
-        QString text;       // for the user; empty for Connecting and Live
-        QDateTime since;    // last change of link
-        QDateTime lastData; // last headers or bytes with status 200
+    // How a stream ended, as its end handler sees it.
+    struct StreamEnd {
+        int status = 0; // HTTP status; 0 when none came
+        enum class Error { None, Timeout, Outrun, Other } error = Error::None;
+        QString errorText;      // the network layer's sentence for Other
+        bool wasLive = false;   // the link was Live until now
+        qint64 livedMs = -1;    // how long it was open after its 200; -1 never
+        bool delivered = false; // it delivered a notification
     };
+    // What follows from it: the link and its text, and what happens next.
+    struct EndVerdict {
+        Link link = Link::Lost;
+        QString text;
+        enum class Next { Retry, RetryLater, Wait } next = Next::Retry;
+        bool freshStart = false; // the stream worked: delays start again from none
+        bool recheck = false;    // ask for a full check of the device
+    };
+    static EndVerdict judgeEnd(const StreamEnd& end);
+    // The delay before reconnection attempt `attempt` (0 for the first after
+    // the stream last worked): 0, 5, 10, 20, 40, 80 s, then 120 s.
+    static std::chrono::milliseconds retryDelay(int attempt);
 
     // Starts one connection's timer; tests replace it to see the planned
     // delays and decide when the attempt runs. The default starts the timer.
     using TimerFn = std::function<void(const QString& deviceId, std::chrono::milliseconds delay, QTimer* timer)>;
 
     // The process-wide streams over NativeStore::instance() and
-    // NativeController::instance().
+    // NativeController::instance(); they end with NativeServices::shutdown().
     static NativeEvents& instance();
+    static void releaseInstance();
 
     // Streams over the given store and scheduler (tests make their own).
     NativeEvents(NativeStore* store, NativeController* controller, QObject* parent = nullptr);
@@ -135,8 +159,11 @@ public:
 
     // Writes the file a little later (restarts the save delay).
     void saveSoon();
-    // Writes the file now (nothing before the file was read).
+    // Writes the file now, on the writer thread (nothing before the file
+    // was read).
     void save();
+    // Waits until the writes started so far are on disk.
+    void waitForWrites();
 
     // Stores the notifications of one device's stream: keep-alives are
     // dropped, repeated detections within 30 s folded, conditions trigger
@@ -163,11 +190,15 @@ private:
     struct Connection {
         QPointer<QNetworkReply> reply;
         AlertStream::Parser parser;
-        int attempt = 0;         // delays scheduled since the stream last worked
-        bool authTried = false;  // credentials offered for the current request
-        QTimer* timer = nullptr; // opens the stream; property "key" = fingerprint
-        qint64 liveSinceMs = -1; // monotonic time the current request answered 200
-        bool delivered = false;  // the current request delivered a notification
+        int attempt = 0;           // delays scheduled since the stream last worked
+        bool authTried = false;    // credentials offered for the current request
+        QTimer* timer = nullptr;   // opens the stream; property "key" = fingerprint
+        qint64 liveSinceMs = -1;   // monotonic time the current request answered 200
+        bool delivered = false;    // the current request delivered a notification
+        qint64 windowStartMs = -1; // monotonic start of the flood window
+        qint64 windowBytes = 0;    // bytes read within it
+        bool readQueued = false;   // a further read slice is queued
+        bool outrun = false;       // dropped for sending more than can be read
     };
 
     void sync();
@@ -180,6 +211,9 @@ private:
     void armTimer(const QString& id, Connection& conn, std::chrono::milliseconds delay);
     void onHeaders(const QString& id, QNetworkReply* reply);
     void onData(const QString& id, QNetworkReply* reply);
+    // Reads and parses one slice of the stream; queues the next while bytes
+    // are left. `all` reads what is left whatever it costs (the stream ended).
+    void readSlice(const QString& id, QNetworkReply* reply, bool all);
     void onFinished(const QString& id, QNetworkReply* reply);
     void onAuthentication(QNetworkReply* reply, QAuthenticator* auth);
     void onStoreChanged();
@@ -195,6 +229,7 @@ private:
     QList<Event> m_events;
     QTimer m_saveTimer;
     QTimer m_syncTimer;
+    QThreadPool m_writer; // one thread: the event log's writes, in order
     bool m_started = false;
     bool m_loaded = false;
     bool m_guardFile = false; // a file that could not be read must not be replaced

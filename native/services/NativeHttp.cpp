@@ -33,7 +33,25 @@ struct RequestState {
     bool overflow = false; // body passed the cap
     bool redirectRefused = false;
     bool done = false;
+    bool receiverGone = false; // the answer's receiver was destroyed
 };
+
+Native::Failure networkFailure(QNetworkReply* reply)
+{
+    switch (reply->error()) {
+    case QNetworkReply::ConnectionRefusedError:
+        return Native::Failure::ConnectionRefused;
+    case QNetworkReply::RemoteHostClosedError:
+        return Native::Failure::ConnectionClosed;
+    case QNetworkReply::HostNotFoundError:
+        return Native::Failure::HostNotFound;
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return Native::Failure::Timeout;
+    default:
+        return Native::Failure::Network;
+    }
+}
 
 QString networkErrorText(QNetworkReply* reply)
 {
@@ -52,12 +70,22 @@ QString networkErrorText(QNetworkReply* reply)
     }
 }
 
-// Calls back later (never before the call returns), as every request does.
-void failLater(Callback done, const QString& error)
+// Runs the function from the event loop, unless the receiver goes first.
+void later(const QObject* receiver, std::function<void()> fn)
 {
-    QTimer::singleShot(0, [done = std::move(done), error] {
+    if (receiver)
+        QTimer::singleShot(0, receiver, std::move(fn));
+    else
+        QTimer::singleShot(0, std::move(fn));
+}
+
+// Calls back later (never before the call returns), as every request does.
+void failLater(const QObject* receiver, Callback done, const QString& error)
+{
+    later(receiver, [done = std::move(done), error] {
         Response r;
         r.error = error;
+        r.failure = Native::Failure::BadAddress;
         done(r);
     });
 }
@@ -75,13 +103,13 @@ QString requestProblem(const Native::Device& d, const QString& path)
 }
 
 void send(Method method, const Native::Device& device, const QString& path, const QByteArray& payload,
-          const QByteArray& contentType, Auth auth, Callback done, int timeoutMs, qint64 cap)
+          const QByteArray& contentType, Auth auth, const QObject* receiver, Callback done, int timeoutMs, qint64 cap)
 {
     if (!done)
         done = [](const Response&) {};
     const QString problem = requestProblem(device, path);
     if (!problem.isEmpty()) {
-        failLater(std::move(done), problem);
+        failLater(receiver, std::move(done), problem);
         return;
     }
 
@@ -137,6 +165,15 @@ void send(Method method, const Native::Device& device, const QString& path, cons
         break;
     }
 
+    if (receiver) {
+        // The answer is for the receiver alone: when it goes, so does the
+        // request (the end handler then calls nobody).
+        QObject::connect(receiver, &QObject::destroyed, reply, [reply, state] {
+            state->receiverGone = true;
+            reply->abort();
+        });
+    }
+
     const QString host = url.host();
     const int port = url.port(80);
     QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, state, host, port](const QUrl& to) {
@@ -173,14 +210,21 @@ void send(Method method, const Native::Device& device, const QString& path, cons
         if (state->done)
             return;
         state->done = true;
+        if (state->receiverGone) {
+            reply->deleteLater();
+            manager->deleteLater();
+            return;
+        }
         Response r;
         if (!state->overflow)
             state->body += reply->readAll();
         if (state->overflow || overCap(state->body.size())) {
             r.error = QStringLiteral("The device sent more than %1 MB; the answer was dropped.")
                           .arg(state->cap / (1024 * 1024));
+            r.failure = Native::Failure::TooLarge;
         } else if (state->redirectRefused) {
             r.error = QStringLiteral("The device redirected the request to another address.");
+            r.failure = Native::Failure::Redirected;
         } else {
             const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
             r.status = code.isValid() ? code.toInt() : 0;
@@ -189,8 +233,14 @@ void send(Method method, const Native::Device& device, const QString& path, cons
             r.wwwAuthenticate = reply->rawHeader("WWW-Authenticate");
             if (r.wwwAuthenticate.isEmpty())
                 r.wwwAuthenticate = state->challenge;
-            if (r.status == 0)
+            if (r.status == 0) {
                 r.error = networkErrorText(reply);
+                r.failure = networkFailure(reply);
+            } else if (r.status == 401) {
+                r.failure = Native::Failure::LoginRefused;
+            } else if (!r.ok()) {
+                r.failure = Native::Failure::HttpStatus;
+            }
         }
         reply->deleteLater();
         manager->deleteLater();
@@ -200,28 +250,30 @@ void send(Method method, const Native::Device& device, const QString& path, cons
 
 } // namespace
 
-void get(const Native::Device& device, const QString& path, Auth auth, Callback done, int timeoutMs, BodyLimit limit)
+void get(const Native::Device& device, const QString& path, Auth auth, const QObject* receiver, Callback done,
+         int timeoutMs, BodyLimit limit)
 {
     const qint64 cap =
         limit == BodyLimit::Picture ? NativeTunables::kMaxPictureBody_bytes : NativeTunables::kMaxAnswerBody_bytes;
-    send(Method::Get, device, path, QByteArray(), QByteArray(), auth, std::move(done), timeoutMs, cap);
+    send(Method::Get, device, path, QByteArray(), QByteArray(), auth, receiver, std::move(done), timeoutMs, cap);
 }
 
 void post(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-          Auth auth, Callback done, int timeoutMs)
+          Auth auth, const QObject* receiver, Callback done, int timeoutMs)
 {
-    send(Method::Post, device, path, body, contentType, auth, std::move(done), timeoutMs,
+    send(Method::Post, device, path, body, contentType, auth, receiver, std::move(done), timeoutMs,
          NativeTunables::kMaxAnswerBody_bytes);
 }
 
 void put(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-         Auth auth, Callback done, int timeoutMs)
+         Auth auth, const QObject* receiver, Callback done, int timeoutMs)
 {
-    send(Method::Put, device, path, body, contentType, auth, std::move(done), timeoutMs,
+    send(Method::Put, device, path, body, contentType, auth, receiver, std::move(done), timeoutMs,
          NativeTunables::kMaxAnswerBody_bytes);
 }
 
-void getAll(const Native::Device& device, const QStringList& paths, Auth auth, ListCallback done, int timeoutMs)
+void getAll(const Native::Device& device, const QStringList& paths, Auth auth, const QObject* receiver,
+            ListCallback done, int timeoutMs)
 {
     if (!done)
         done = [](const QList<Response>&) {};
@@ -240,7 +292,7 @@ void getAll(const Native::Device& device, const QStringList& paths, Auth auth, L
     fan->done = std::move(done);
     for (int i = 0; i < paths.size(); ++i) {
         get(
-            device, paths.at(i), auth,
+            device, paths.at(i), auth, receiver,
             [fan, i](const Response& r) {
                 fan->answers[i] = r;
                 if (--fan->pending == 0)
@@ -250,12 +302,12 @@ void getAll(const Native::Device& device, const QStringList& paths, Auth auth, L
     }
 }
 
-void tcpProbe(const QString& host, int port, int timeoutMs, TcpCallback done)
+void tcpProbe(const QString& host, int port, int timeoutMs, const QObject* receiver, TcpCallback done)
 {
     if (!done)
         done = [](bool, int) {};
     if (!NativeAddress::isValid(host) || !NativeAddress::isValidPort(port)) {
-        QTimer::singleShot(0, [done = std::move(done)] { done(false, 0); });
+        later(receiver, [done = std::move(done)] { done(false, 0); });
         return;
     }
     auto clock = std::make_shared<QElapsedTimer>();
@@ -275,6 +327,13 @@ void tcpProbe(const QString& host, int port, int timeoutMs, TcpCallback done)
         socket->deleteLater();
         done(connected, elapsed);
     };
+    if (receiver) {
+        QObject::connect(receiver, &QObject::destroyed, socket, [socket, finished] {
+            *finished = true; // nobody is called
+            socket->abort();
+            socket->deleteLater();
+        });
+    }
     QObject::connect(timer, &QTimer::timeout, socket, [report] { report(false); });
     QObject::connect(socket, &QTcpSocket::connected, socket, [report] { report(true); });
     QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [report] { report(false); });

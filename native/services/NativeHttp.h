@@ -4,6 +4,13 @@
 // GET, POST and PUT of a path on the device's HTTP base address with one of
 // three login modes, a fan-out GET, and a bare TCP connect test. Every call
 // returns at once and calls back exactly once, later, on the main thread.
+//
+// Receivers. Every call of the native services that answers through a
+// callback (here, the probes, the recording searches) has a form that takes
+// a receiver: the QObject the answer is for (a dialog, a tab). When the
+// receiver is destroyed first, the callback is never called and the call's
+// pending requests are aborted, so a search stops at once. Without a
+// receiver (nullptr, or the form without one) the call runs to its end.
 
 #include "native/services/NativeRecords.h"
 
@@ -13,6 +20,8 @@
 #include <QStringList>
 
 #include <functional>
+
+class QObject;
 
 namespace NativeHttp {
 
@@ -34,6 +43,9 @@ struct Response {
     QByteArray contentType;
     QByteArray wwwAuthenticate; // the challenge the device sent, if any
     QString error;              // set only when status is 0
+    // What went wrong, for code to decide on: None for a 2xx, LoginRefused
+    // for a 401, HttpStatus for another answer, else the network failure.
+    Native::Failure failure = Native::Failure::None;
 
     bool ok() const { return status >= 200 && status <= 299; }
 };
@@ -42,19 +54,45 @@ using Callback = std::function<void(const Response&)>;
 using ListCallback = std::function<void(const QList<Response>&)>;
 using TcpCallback = std::function<void(bool connected, int elapsedMs)>;
 
-void get(const Native::Device& device, const QString& path, Auth auth, Callback done, int timeoutMs,
-         BodyLimit limit = BodyLimit::Answer);
+void get(const Native::Device& device, const QString& path, Auth auth, const QObject* receiver, Callback done,
+         int timeoutMs, BodyLimit limit = BodyLimit::Answer);
 void post(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-          Auth auth, Callback done, int timeoutMs);
+          Auth auth, const QObject* receiver, Callback done, int timeoutMs);
 // A PUT stays a PUT also with an empty body (the key-frame request has none).
 void put(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-         Auth auth, Callback done, int timeoutMs);
+         Auth auth, const QObject* receiver, Callback done, int timeoutMs);
 
 // One GET per path, all at once; the callback gets the answers in path order
 // after the last has come. An empty list calls back at once, synchronously.
-void getAll(const Native::Device& device, const QStringList& paths, Auth auth, ListCallback done, int timeoutMs);
+void getAll(const Native::Device& device, const QStringList& paths, Auth auth, const QObject* receiver,
+            ListCallback done, int timeoutMs);
 
 // Times one TCP connect; a connection that succeeds is closed at once.
-void tcpProbe(const QString& host, int port, int timeoutMs, TcpCallback done);
+void tcpProbe(const QString& host, int port, int timeoutMs, const QObject* receiver, TcpCallback done);
+
+// The same without a receiver: they run to their end.
+inline void get(const Native::Device& device, const QString& path, Auth auth, Callback done, int timeoutMs,
+                BodyLimit limit = BodyLimit::Answer)
+{
+    get(device, path, auth, nullptr, std::move(done), timeoutMs, limit);
+}
+inline void post(const Native::Device& device, const QString& path, const QByteArray& body,
+                 const QByteArray& contentType, Auth auth, Callback done, int timeoutMs)
+{
+    post(device, path, body, contentType, auth, nullptr, std::move(done), timeoutMs);
+}
+inline void put(const Native::Device& device, const QString& path, const QByteArray& body,
+                const QByteArray& contentType, Auth auth, Callback done, int timeoutMs)
+{
+    put(device, path, body, contentType, auth, nullptr, std::move(done), timeoutMs);
+}
+inline void getAll(const Native::Device& device, const QStringList& paths, Auth auth, ListCallback done, int timeoutMs)
+{
+    getAll(device, paths, auth, nullptr, std::move(done), timeoutMs);
+}
+inline void tcpProbe(const QString& host, int port, int timeoutMs, TcpCallback done)
+{
+    tcpProbe(host, port, timeoutMs, nullptr, std::move(done));
+}
 
 } // namespace NativeHttp

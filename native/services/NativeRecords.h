@@ -58,6 +58,13 @@ struct Health {
     QDateTime fetchedAt;     // when details were last fetched
 };
 
+// What a camera's two flags say together.
+enum class CameraState {
+    Unknown, // no probe has reported the camera's state
+    Online,
+    Offline,
+};
+
 struct Camera {
     int channelId = 1; // 1-based channel number
     QString name;      // empty: no name yet
@@ -66,6 +73,21 @@ struct Camera {
     QDateTime lastOnline;
     QDateTime lastOffline;
     int blur = 0; // 1..100 threshold; 0 not set
+
+    CameraState state() const
+    {
+        if (!onlineKnown)
+            return CameraState::Unknown;
+        return online ? CameraState::Online : CameraState::Offline;
+    }
+};
+
+// A device as every native screen shows it (cards, filters, table rows).
+enum class DeviceStatus {
+    Deactivated, // not enabled
+    NotChecked,  // enabled, never checked
+    Online,      // checked, and the device itself answered
+    Offline,     // checked, any other device state
 };
 
 inline constexpr int kMinChannels = 1;
@@ -92,6 +114,15 @@ struct Device {
     QList<Camera> cameras; // one per channel 1..channels, in channel order
 
     bool isIgnored(int channel) const { return ignored.contains(channel); }
+
+    DeviceStatus status() const
+    {
+        if (!enabled)
+            return DeviceStatus::Deactivated;
+        if (!health.checkedAt.isValid())
+            return DeviceStatus::NotChecked;
+        return health.device == Passed ? DeviceStatus::Online : DeviceStatus::Offline;
+    }
 
     // Cameras not ignored whose online state is known and online.
     int onlineCameras() const
@@ -130,6 +161,42 @@ struct Device {
     }
 };
 
+// What kind of failure a request or a check met. Code decides on the kind;
+// the sentence beside it is for people.
+enum class Failure {
+    None,
+    BadAddress,        // an address or port nothing is sent to
+    ConnectionRefused, // the port refused the connection
+    HostNotFound,
+    ConnectionClosed, // the device closed the connection without an answer
+    Timeout,          // no answer in time
+    Network,          // any other network failure
+    TooLarge,         // the answer passed its size limit
+    Redirected,       // the device sent the request to another host
+    LoginRefused,     // the device refused the user name or password (401)
+    HttpStatus,       // an HTTP answer other than the one expected
+    Offline,          // probe: no port answered
+    HttpPortClosed,   // probe: the RTSP port answered, the HTTP port did not
+};
+
+// The state of a device's live event stream. The numbers are fixed: readers
+// compare them.
+enum class Link : int {
+    Off = 0,         // no stream (only used to remove a status)
+    Connecting = 1,  // request sent, no answer yet
+    Live = 2,        // answered 200, stream open
+    Refused = 3,     // answered 401
+    Unsupported = 4, // answered 403, 404, 405 or 501
+    Lost = 5,        // ended or failed otherwise; retried
+};
+
+struct LinkStatus {
+    Link link = Link::Off;
+    QString text;       // for the user; empty for Connecting and Live
+    QDateTime since;    // last change of link
+    QDateTime lastData; // last headers or bytes with status 200
+};
+
 // One channel as a device reports it during a details fetch.
 struct ChannelInfo {
     int channel = 0; // the device's channel number, counted from 1
@@ -146,6 +213,11 @@ struct ProbeResult {
     QList<ChannelInfo> channels; // ascending by channel number
     bool channelsKnown = false;
     bool loginRefused = false; // kept by the scheduler, not by the store
+    // The kind of the failure health.error describes; None on success.
+    Failure failure = Failure::None;
+    // The device answered the disk question without a verdict: a disk state
+    // stored from an earlier fetch no longer holds (health.hdd is empty).
+    bool hddUnknown = false;
 };
 
 // Which uptime series an uptime grid shows.

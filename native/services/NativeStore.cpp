@@ -3,11 +3,13 @@
 #include "app/core/Clock.h"
 #include "app/core/Settings.h"
 #include "native/services/AddressCheck.h"
+#include "native/services/NativeServices.h"
 #include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
@@ -45,22 +47,51 @@ int storedPollMinutes()
 
 } // namespace
 
-struct NativeStore::UptimeSave {
-    UptimeSave(const UptimeHistory& history, const QDate& today, const QString& path)
-        : file(path),
-          writer(history, today),
-          startChange(history.changeCount())
-    {}
-    QSaveFile file;
-    UptimeHistory::Writer writer;
-    quint64 startChange;
-    QByteArray buffer;
+// What one save writes: copies of the lists and of the history (they share
+// their data with the store's until either side changes), and where.
+struct NativeStore::SaveJob {
+    quint64 inventoryGeneration = 0; // 0: the inventory is not written
+    QString inventoryPath;
+    QList<Site> sites;
+    QList<Device> devices;
+    quint64 uptimeGeneration = 0; // 0: the history is not written
+    QString uptimePath;
+    UptimeHistory uptime;
+    QDate today;
 };
+
+struct NativeStore::SaveResult {
+    enum class Outcome { NotAsked, Skipped, Written, Failed };
+    Outcome inventory = Outcome::NotAsked;
+    Outcome uptime = Outcome::NotAsked;
+    QString inventoryPath;
+    QString uptimePath;
+    quint64 uptimeChange = 0; // the history's change count in the snapshot
+};
+
+namespace {
+// The process-wide store: made on the main thread by the first instance(),
+// deleted by releaseInstance() (NativeServices::shutdown) while the
+// application object still exists. Main thread only.
+NativeStore* g_store = nullptr;
+} // namespace
 
 NativeStore& NativeStore::instance()
 {
-    static NativeStore store;
-    return store;
+    if (!g_store) {
+        g_store = new NativeStore;
+        NativeServices::armShutdown();
+    }
+    return *g_store;
+}
+
+void NativeStore::releaseInstance()
+{
+    if (!g_store)
+        return;
+    g_store->flush();
+    g_store->waitForWrites();
+    delete std::exchange(g_store, nullptr);
 }
 
 NativeStore::NativeStore(QObject* parent) : QObject(parent)
@@ -68,15 +99,22 @@ NativeStore::NativeStore(QObject* parent) : QObject(parent)
     m_saveTimer.setSingleShot(true);
     m_saveTimer.setInterval(int(NativeTunables::kSaveDelay.count()));
     connect(&m_saveTimer, &QTimer::timeout, this, &NativeStore::onSaveTimer);
-    m_uptimeStep.setSingleShot(true);
-    m_uptimeStep.setInterval(0);
-    connect(&m_uptimeStep, &QTimer::timeout, this, [this] { continueUptimeSave(NativeTunables::kSaveSlice.count()); });
+    m_writer.setMaxThreadCount(1);
+    m_writer.setObjectName(QStringLiteral("native store writer"));
+    // What is not on disk yet is written before the application goes.
     if (QCoreApplication* app = QCoreApplication::instance())
-        connect(app, &QCoreApplication::aboutToQuit, this, &NativeStore::flush);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            flush();
+            waitForWrites();
+        });
     load();
 }
 
-NativeStore::~NativeStore() = default;
+NativeStore::~NativeStore()
+{
+    // A write under way reads the snapshot, never the store; it is let finish.
+    m_writer.waitForDone();
+}
 
 QString NativeStore::newId()
 {
@@ -201,97 +239,121 @@ void NativeStore::scheduleSave()
 void NativeStore::onSaveTimer()
 {
     m_firstUnsavedMs = -1;
-    writeInventory();
-    startUptimeSave();
+    startSave();
 }
 
 void NativeStore::flush()
 {
     m_saveTimer.stop();
     m_firstUnsavedMs = -1;
-    writeInventory();
-    // Finish a timed save under way; if the history changed meanwhile (or
-    // none was under way), write it whole.
-    if (m_uptimeSave && !continueUptimeSave(0))
-        return;
-    if (m_uptime.dirty()) {
-        startUptimeSave();
-        continueUptimeSave(0);
-    }
+    startSave();
 }
 
-void NativeStore::writeInventory()
+void NativeStore::startSave()
 {
+    SaveJob job;
+    bool inventory = true;
     if (m_guardInventory) {
         if (m_sites.isEmpty() && m_devices.isEmpty()) {
             qWarning() << "native store: the inventory file was not read, so it is not replaced by "
                           "an empty inventory";
-            return;
+            inventory = false;
+        } else if (!moveUnreadAside(QLatin1String(kInventoryFile))) {
+            inventory = false;
+        } else {
+            m_guardInventory = false;
         }
-        if (!moveUnreadAside(QLatin1String(kInventoryFile)))
-            return;
-        m_guardInventory = false;
     }
-    if (SecureFile::write(QLatin1String(kInventoryFile), encodeInventory(m_sites, m_devices))) {
+    if (inventory) {
+        job.inventoryGeneration = ++m_latestInventory;
+        job.inventoryPath = SecureFile::path(QLatin1String(kInventoryFile));
+        job.sites = m_sites;
+        job.devices = m_devices;
+    }
+    // The history is handed over once per change; it stays marked changed
+    // until a write of it is known to have reached the disk.
+    bool uptime = m_uptime.dirty() && m_uptimeQueuedChange != m_uptime.changeCount();
+    if (uptime && m_guardUptime) {
+        if (m_uptime.isEmpty() || !moveUnreadAside(QLatin1String(kUptimeFile)))
+            uptime = false;
+        else
+            m_guardUptime = false;
+    }
+    if (uptime) {
+        job.uptimeGeneration = ++m_latestUptime;
+        job.uptimePath = SecureFile::path(QLatin1String(kUptimeFile));
+        job.uptime = m_uptime;
+        job.today = now().date();
+        m_uptimeQueuedChange = m_uptime.changeCount();
+    }
+    if (!job.inventoryGeneration && !job.uptimeGeneration)
+        return;
+    ++m_savesRunning;
+    m_writer.start([this, job = std::move(job)] {
+        const SaveResult result = write(job, m_latestInventory.load(), m_latestUptime.load());
+        QMetaObject::invokeMethod(
+            this, [this, result] { onSaved(result); }, Qt::QueuedConnection);
+    });
+}
+
+NativeStore::SaveResult NativeStore::write(const SaveJob& job, quint64 latestInventory, quint64 latestUptime)
+{
+    using Outcome = SaveResult::Outcome;
+    SaveResult r;
+    r.inventoryPath = job.inventoryPath;
+    r.uptimePath = job.uptimePath;
+    r.uptimeChange = job.uptime.changeCount();
+    if (job.inventoryGeneration) {
+        if (job.inventoryGeneration < latestInventory)
+            r.inventory = Outcome::Skipped; // a newer snapshot is on its way
+        else
+            r.inventory = SecureFile::writeTo(job.inventoryPath, encodeInventory(job.sites, job.devices))
+                ? Outcome::Written
+                : Outcome::Failed;
+    }
+    if (job.uptimeGeneration) {
+        if (job.uptimeGeneration < latestUptime) {
+            r.uptime = Outcome::Skipped;
+        } else {
+            const QByteArray text = job.uptime.encode(job.today);
+            QSaveFile file(job.uptimePath);
+            // Unbuffered, so that a failed write (a full disk) is seen before
+            // the commit and the previous file stays.
+            const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size()
+                && file.commit();
+            r.uptime = ok ? Outcome::Written : Outcome::Failed;
+        }
+    }
+    return r;
+}
+
+void NativeStore::onSaved(const SaveResult& r)
+{
+    using Outcome = SaveResult::Outcome;
+    --m_savesRunning;
+    if (r.inventory == Outcome::Written) {
         ++m_inventoryWrites;
-        m_guardInventory = false;
-    } else {
-        qWarning().noquote() << "native store: could not write" << SecureFile::path(QLatin1String(kInventoryFile))
+    } else if (r.inventory == Outcome::Failed) {
+        qWarning().noquote() << "native store: could not write" << r.inventoryPath
                              << "; the inventory stays in memory and is written at the next save";
     }
+    if (r.uptime == Outcome::Written) {
+        // Only a history that reached the disk whole counts as saved; what
+        // changed since the snapshot goes with the next save.
+        if (r.uptimeChange == m_uptime.changeCount())
+            m_uptime.clearDirty();
+    } else if (r.uptime == Outcome::Failed) {
+        qWarning().noquote() << "native store: could not write" << r.uptimePath
+                             << "; the uptime history is written at the next save";
+        m_uptimeQueuedChange = 0; // hand it over again next time
+    }
 }
 
-void NativeStore::startUptimeSave()
+void NativeStore::waitForWrites()
 {
-    if (m_uptimeSave || !m_uptime.dirty())
-        return;
-    if (m_guardUptime) {
-        if (m_uptime.isEmpty() || !moveUnreadAside(QLatin1String(kUptimeFile)))
-            return;
-        m_guardUptime = false;
-    }
-    auto job = std::make_unique<UptimeSave>(m_uptime, now().date(), SecureFile::path(QLatin1String(kUptimeFile)));
-    // Unbuffered, so that a failed write (a full disk) is seen before the
-    // commit and the previous file stays.
-    if (!job->file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qWarning().noquote() << "native store: could not write" << job->file.fileName()
-                             << "; the uptime history is written at the next save";
-        return;
-    }
-    m_uptimeSave = std::move(job);
-    m_uptimeStep.start();
-}
-
-bool NativeStore::continueUptimeSave(qint64 budgetMs)
-{
-    if (!m_uptimeSave)
-        return true;
-    m_uptimeStep.stop();
-    UptimeSave& job = *m_uptimeSave;
-    job.buffer.clear();
-    const bool done = job.writer.write(job.buffer, budgetMs);
-    bool ok = job.file.write(job.buffer) == job.buffer.size();
-    if (ok && !done) {
-        m_uptimeStep.start();
-        return true;
-    }
-    ok = ok && job.file.commit();
-    const bool unchanged = m_uptime.changeCount() == job.startChange;
-    const QString path = job.file.fileName();
-    m_uptimeSave.reset(); // discards the new file unless committed
-    if (!ok) {
-        qWarning().noquote() << "native store: could not write" << path
-                             << "; the uptime history is written at the next save";
-        return false;
-    }
-    m_guardUptime = false;
-    // Only a history that reached the disk whole counts as saved; what
-    // changed while it was being written goes with the next save.
-    if (unchanged)
-        m_uptime.clearDirty();
-    else if (budgetMs > 0)
-        scheduleSave();
-    return true;
+    m_writer.waitForDone();
+    // The outcomes were posted to this thread; apply them now.
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 // -------------------------------------------------------------- reading ----
@@ -499,10 +561,14 @@ void NativeStore::syncCameras(Device& device)
     Native::syncCameras(device);
 }
 
-qint64 NativeStore::creditCapSeconds(int pollMinutes)
+QDateTime NativeStore::creditStart(const QDateTime& lastCheck, const QDateTime& now, int pollMinutes)
 {
     const qint64 p = std::clamp(pollMinutes, NativeTunables::kPollMinutesMin, NativeTunables::kPollMinutesMax);
-    return std::max<qint64>(p * NativeTunables::kCreditSecondsPerPollMinute, NativeTunables::kCreditFloor.count());
+    const qint64 cap =
+        std::max<qint64>(p * NativeTunables::kCreditSecondsPerPollMinute, NativeTunables::kCreditFloor.count());
+    const QDateTime from = lastCheck.isValid() ? lastCheck : now.addSecs(-NativeTunables::kFirstCredit.count());
+    // A longer gap (sleep, no network) stays unknown rather than counted up.
+    return from.secsTo(now) > cap ? now.addSecs(-cap) : from;
 }
 
 void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
@@ -539,6 +605,8 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
         h.deviceTime = r.deviceTime;
         if (!r.hdd.isEmpty())
             h.hdd = r.hdd;
+        else if (result.hddUnknown)
+            h.hdd.clear();
         if (r.recordingDays >= 0) {
             h.recordingDays = r.recordingDays;
             h.recordingWindow = r.recordingWindow;
@@ -588,13 +656,7 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
         }
     }
 
-    // Credit the time since the previous probe, but never more than the cap:
-    // a longer gap (sleep, no network) stays unknown rather than counted up.
-    const qint64 cap = creditCapSeconds(storedPollMinutes());
-    const QDateTime last = m_lastCheck.value(id);
-    QDateTime from = last.isValid() ? last : at.addSecs(-NativeTunables::kFirstCredit.count());
-    if (from.secsTo(at) > cap)
-        from = at.addSecs(-cap);
+    const QDateTime from = creditStart(m_lastCheck.value(id), at, storedPollMinutes());
     if (from < at) {
         m_uptime.credit(checkedKey(id), from, at);
         if (h.internet == Passed)

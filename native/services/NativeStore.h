@@ -15,16 +15,20 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QThreadPool>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 #include <optional>
 
 class NativeStore : public QObject {
     Q_OBJECT
 public:
-    // The one store of the process, created (and loaded) on first use.
+    // The one store of the process, created (and loaded) on first use; it
+    // ends with NativeServices::shutdown(), which calls releaseInstance().
     static NativeStore& instance();
+    static void releaseInstance();
 
     // A store that loads the files at once. The application uses
     // instance(); tests make their own.
@@ -32,8 +36,14 @@ public:
     ~NativeStore() override;
 
     // ---- Files ----
-    // Writes the inventory and, when it changed, the uptime history now.
+    // Saves the inventory and, when it changed, the uptime history now: a
+    // snapshot is taken here and written on the store's writer thread, so
+    // the caller never waits for the disk. Writes run one at a time, in
+    // order; a newer snapshot makes an older one not yet started redundant.
     void flush();
+    // Waits until every write started so far has finished and its outcome
+    // is applied (at quit, and in tests).
+    void waitForWrites();
     // Restarts the delayed save (kSaveDelay after the last change, at most
     // kSaveMaxDeferral after the first unsaved one).
     void scheduleSave();
@@ -43,7 +53,7 @@ public:
     int inventoryWriteCount() const { return m_inventoryWrites; }
     // The delay the pending save was started with; -1 when none is pending.
     int pendingSaveDelayMs() const { return m_saveTimer.isActive() ? m_saveTimer.interval() : -1; }
-    bool uptimeSaveInProgress() const { return bool(m_uptimeSave); }
+    bool saveInProgress() const { return m_savesRunning > 0; }
 
     // ---- Reading ----
     // Copies, never pointers into the store: a copy stays valid whatever the
@@ -86,9 +96,11 @@ public:
     ImportResult importCsv(const QString& path) { return NativeCsv::importFile(*this, path); }
     static QString sampleCsv() { return NativeCsv::sampleCsv(); }
 
-    // The seconds of uptime one probe may credit: max(poll minutes x 90,
-    // 450), with the poll interval clamped to its range.
-    static qint64 creditCapSeconds(int pollMinutes);
+    // Where the uptime credit of a probe at `now` starts: the previous probe
+    // of the device (invalid: none since start, which credits the last
+    // minute), but never more than max(poll minutes x 90, 450) seconds back,
+    // with the poll interval clamped to its range.
+    static QDateTime creditStart(const QDateTime& lastCheck, const QDateTime& now, int pollMinutes);
     // Milliseconds until the delayed save fires, for a change at `nowMs`
     // when the first unsaved change happened at `firstUnsavedMs`.
     static qint64 saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs);
@@ -100,16 +112,17 @@ Q_SIGNALS:
     void deviceUpdated(const QString& id);
 
 private:
-    struct UptimeSave;
+    struct SaveJob;
+    struct SaveResult;
 
     qsizetype indexOfDevice(const QString& id) const;
     qsizetype indexOfSite(const QString& id) const;
     void load();
     void onSaveTimer();
-    void writeInventory();
-    void startUptimeSave();
-    // False when the write failed; the history then stays marked changed.
-    bool continueUptimeSave(qint64 budgetMs);
+    void startSave();
+    // Runs on the writer thread.
+    static SaveResult write(const SaveJob& job, quint64 latestInventory, quint64 latestUptime);
+    void onSaved(const SaveResult& result);
     void keepUnreadCopy(const QString& fileName, const QByteArray& bytes);
     // Renames a file that was neither read nor copied out of the way of the
     // first write; false (and nothing may be written) when that fails.
@@ -121,10 +134,13 @@ private:
     Native::UptimeHistory m_uptime;
     QHash<QString, QDateTime> m_lastCheck;
     QTimer m_saveTimer;
-    // A timed save writes a large uptime history a slice at a time, so the
-    // event loop never stalls on it; flush() finishes it at once.
-    std::unique_ptr<UptimeSave> m_uptimeSave;
-    QTimer m_uptimeStep;
+    // One thread that writes the files, from snapshots. The generations let
+    // a write that a newer snapshot has overtaken be skipped.
+    QThreadPool m_writer;
+    std::atomic<quint64> m_latestInventory{0};
+    std::atomic<quint64> m_latestUptime{0};
+    quint64 m_uptimeQueuedChange = 0; // change count of the history last handed over
+    int m_savesRunning = 0;
     qint64 m_firstUnsavedMs = -1;
     int m_inventoryWrites = 0;
     Native::ReadStatus m_inventoryRead = Native::ReadStatus::Missing;

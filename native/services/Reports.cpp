@@ -143,9 +143,18 @@ void camerasKind(const Device& d, const QString& site, QString& out)
     for (const Native::Camera& c : d.cameras) {
         if (d.isIgnored(c.channelId))
             continue;
-        const QString status = !c.onlineKnown ? QStringLiteral("unknown")
-            : c.online                        ? QStringLiteral("online")
-                                              : QStringLiteral("offline");
+        QString status;
+        switch (c.state()) {
+        case Native::CameraState::Unknown:
+            status = QStringLiteral("unknown");
+            break;
+        case Native::CameraState::Online:
+            status = QStringLiteral("online");
+            break;
+        case Native::CameraState::Offline:
+            status = QStringLiteral("offline");
+            break;
+        }
         out += csvLine({site, d.name, QString::number(c.channelId), Native::cameraLabel(c), status, stamp(c.lastOnline),
                         stamp(c.lastOffline), c.blur >= 1 ? QString::number(c.blur) : QString()});
     }

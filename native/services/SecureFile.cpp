@@ -16,8 +16,13 @@ QString path(const QString& fileName)
 
 bool write(const QString& fileName, const QByteArray& bytes)
 {
+    return writeTo(path(fileName), bytes);
+}
+
+bool writeTo(const QString& fullPath, const QByteArray& bytes)
+{
     const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    QSaveFile file(path(fileName));
+    QSaveFile file(fullPath);
     // Unbuffered: a buffered save file loses a failure of its final flush
     // (a full disk) and commits the truncated file as a success.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
@@ -38,7 +43,7 @@ bool write(const QString& fileName, const QByteArray& bytes)
     // than trust, so a platform that lost them is reported as a failure.
     const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ExeGroup
         | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeOther | QFileDevice::ExeOwner;
-    QFile committed(path(fileName));
+    QFile committed(fullPath);
     if (committed.permissions() & others)
         return committed.setPermissions(ownerOnly);
     return true;

@@ -19,6 +19,8 @@ QString path(const QString& fileName);
 // Writes the bytes atomically, owner read/write only. False on any failure,
 // in which case the previous file stays as it was.
 bool write(const QString& fileName, const QByteArray& bytes);
+// The same at a full path (from `path`); safe on any thread.
+bool writeTo(const QString& fullPath, const QByteArray& bytes);
 
 // The whole file; no value when it cannot be opened for reading. An empty
 // file gives present, empty bytes.

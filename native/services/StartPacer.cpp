@@ -12,7 +12,7 @@ namespace StartPacer {
 int reserve(const QString& key, int gapMs)
 {
     // Times come from the injected monotonic clock, so a test clock can
-    // move them on. A key never seen before is free now.
+    // move them on. A key never seen before is free now. Main thread only.
     static QHash<QString, qint64> nextFree;
 
     const qint64 now = kvr::Clock::instance().monotonicMs();

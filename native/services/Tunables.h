@@ -19,10 +19,6 @@ inline constexpr std::chrono::milliseconds kSaveDelay = 1500ms;
 // busy fleet whose results keep arriving still reaches the disk.
 inline constexpr std::chrono::milliseconds kSaveMaxDeferral = 30s;
 
-// A timed save of a large uptime history is written in slices of about
-// this much work, with the event loop running between them.
-inline constexpr std::chrono::milliseconds kSaveSlice = 8ms;
-
 // ---- Uptime history ---------------------------------------------------------
 // Days kept in native-uptime.json: today and the 40 days before it.
 inline constexpr int kUptimeKeepDays = 40;

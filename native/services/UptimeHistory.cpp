@@ -2,7 +2,6 @@
 
 #include "native/services/Tunables.h"
 
-#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonObject>
 
@@ -89,7 +88,7 @@ public:
           m_cutoff(cutoff)
     {}
 
-    bool read(QHash<QString, UptimeHistory::Series>& out, double* version)
+    bool read(UptimeHistory::SeriesMap& out, double* version)
     {
         if (!expect('{'))
             return false;
@@ -165,7 +164,7 @@ private:
         return true;
     }
 
-    bool series(QHash<QString, UptimeHistory::Series>& out)
+    bool series(UptimeHistory::SeriesMap& out)
     {
         if (!expect('{'))
             return false;
@@ -177,9 +176,9 @@ private:
             QString key;
             if (!string(&key) || !expect(':'))
                 return false;
-            UptimeHistory::Series& s = out[key];
-            s.clear();
-            if (!days(s))
+            auto& data = out[key];
+            data = new UptimeHistory::SeriesData;
+            if (!days(data->days))
                 return false;
             const char c = next();
             if (c == '}')
@@ -271,7 +270,7 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
     ++m_revision;
     ++m_changes;
     m_dirty = true;
-    Series& series = m_series[key];
+    Series& series = writable(key);
     if (!fromIn.isValid() || !toIn.isValid())
         return;
     QDateTime t = fromIn.toLocalTime();
@@ -294,6 +293,14 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
     }
 }
 
+UptimeHistory::Series& UptimeHistory::writable(const QString& key)
+{
+    QSharedDataPointer<SeriesData>& data = m_series[key];
+    if (!data)
+        data = new SeriesData;
+    return data->days; // copies the series first when a snapshot shares it
+}
+
 void UptimeHistory::removeDevice(const QString& id)
 {
     ++m_changes;
@@ -311,10 +318,10 @@ void UptimeHistory::removeDevice(const QString& id)
 
 QDateTime UptimeHistory::lastUpFromSeries(const QString& id) const
 {
-    const auto it = m_series.constFind(deviceKey(id));
-    if (it == m_series.cend())
+    const Series* s = series(deviceKey(id));
+    if (!s)
         return {};
-    for (auto day = it->rbegin(); day != it->rend(); ++day) {
+    for (auto day = s->rbegin(); day != s->rend(); ++day) {
         for (int h = 23; h >= 0; --h) {
             if (day->second[size_t(h)] > 0)
                 return QDateTime(day->first, QTime(h, 0)).addSecs(3600);
@@ -407,7 +414,7 @@ double UptimeHistory::percent(const QList<UptimeCell>& cells)
 const UptimeHistory::Series* UptimeHistory::series(const QString& key) const
 {
     const auto it = m_series.constFind(key);
-    return it == m_series.cend() ? nullptr : &*it;
+    return it == m_series.cend() ? nullptr : &it.value()->days;
 }
 
 namespace {
@@ -461,52 +468,27 @@ bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Seri
 
 } // namespace
 
-UptimeHistory::Writer::Writer(const UptimeHistory& history, const QDate& today)
-    : m_history(history),
-      m_cutoff(cutoffOf(today)),
-      m_keys(history.m_series.keys())
-{
-    std::sort(m_keys.begin(), m_keys.end());
-}
-
-bool UptimeHistory::Writer::write(QByteArray& out, qint64 budgetMs)
-{
-    if (m_done)
-        return true;
-    if (!m_started) {
-        out.append("{\"series\":{");
-        m_started = true;
-    }
-    QElapsedTimer clock;
-    clock.start();
-    while (m_next < m_keys.size()) {
-        const QString& key = m_keys.at(m_next++);
-        // A series may have gone (its device removed) since the key list
-        // was taken; series added since then are in the next save.
-        const auto it = m_history.m_series.constFind(key);
-        if (it != m_history.m_series.cend() && appendSeries(out, key, *it, m_cutoff, m_firstSeries))
-            m_firstSeries = false;
-        if (budgetMs > 0 && (m_next % 16) == 0 && clock.elapsed() >= budgetMs)
-            return false;
-    }
-    out.append("},\"version\":");
-    out.append(QByteArray::number(kUptimeVersion));
-    out.append('}');
-    m_done = true;
-    return true;
-}
-
 QByteArray UptimeHistory::encode(const QDate& today) const
 {
     // Written by hand rather than through a JSON object tree: a large fleet
     // holds millions of hour values, and the tree costs several times the
     // time and memory of the text itself.
-    QByteArray out;
+    QStringList keys = m_series.keys();
+    std::sort(keys.begin(), keys.end());
     qsizetype days = 0;
-    for (const Series& s : m_series)
-        days += qsizetype(s.size());
+    for (const auto& data : m_series)
+        days += qsizetype(data->days.size());
+    QByteArray out;
     out.reserve(64 + qsizetype(m_series.size()) * 64 + days * 96);
-    Writer(*this, today).write(out, 0);
+    out.append("{\"series\":{");
+    const QDate cutoff = cutoffOf(today);
+    bool first = true;
+    for (const QString& key : std::as_const(keys))
+        if (appendSeries(out, key, m_series.constFind(key).value()->days, cutoff, first))
+            first = false;
+    out.append("},\"version\":");
+    out.append(QByteArray::number(kUptimeVersion));
+    out.append('}');
     return out;
 }
 
@@ -554,7 +536,7 @@ ReadStatus UptimeHistory::decode(const QByteArray& bytes, const QDate& today, QS
     }
     const QJsonObject all = root.value(QLatin1String("series")).toObject();
     for (auto it = all.begin(); it != all.end(); ++it) {
-        Series& series = m_series[it.key()];
+        Series& series = writable(it.key());
         const QJsonObject days = it.value().toObject();
         for (auto d = days.begin(); d != days.end(); ++d) {
             const QDate date = QDate::fromString(d.key(), Qt::ISODate);

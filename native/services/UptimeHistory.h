@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSharedData>
 #include <QString>
 #include <QStringList>
 
@@ -53,32 +54,11 @@ public:
     static double percent(const QList<UptimeCell>& cells);
 
     // The file's compact JSON: days from today - 40 on, values to one
-    // decimal, keys ascending.
+    // decimal, keys ascending. Safe on a thread of its own, on a copy.
     QByteArray encode(const QDate& today) const;
     // Replaces the history with the file's; damaged input is read as far as
     // it is sound. Days before today - 40 are skipped.
     ReadStatus decode(const QByteArray& bytes, const QDate& today, QStringList* problems);
-
-    // Writes the file's text a piece at a time, so a large history can be
-    // saved between other work on the main thread. The history must outlive
-    // the writer; changes made meanwhile may or may not be in the text
-    // (compare changeCount() before and after).
-    class Writer {
-    public:
-        Writer(const UptimeHistory& history, const QDate& today);
-        // Appends further text until about `budgetMs` have passed (0: no
-        // limit); true once the whole document has been appended.
-        bool write(QByteArray& out, qint64 budgetMs);
-
-    private:
-        const UptimeHistory& m_history;
-        QDate m_cutoff;
-        QStringList m_keys;
-        qsizetype m_next = 0;
-        bool m_started = false;
-        bool m_firstSeries = true;
-        bool m_done = false;
-    };
 
     const Series* series(const QString& key) const;
     int seriesCount() const { return int(m_series.size()); }
@@ -91,8 +71,19 @@ public:
     // Raised by every change of the series (credit, removal, load).
     quint64 changeCount() const { return m_changes; }
 
+    // Each series is shared between copies of the history until one of them
+    // changes it: a copy (a snapshot a writer thread saves from) costs a
+    // reference per series, and a credit afterwards copies only the series
+    // it touches.
+    struct SeriesData : QSharedData {
+        Series days;
+    };
+    using SeriesMap = QHash<QString, QSharedDataPointer<SeriesData>>;
+
 private:
-    QHash<QString, Series> m_series;
+    Series& writable(const QString& key);
+
+    SeriesMap m_series;
     bool m_dirty = false;
     quint64 m_revision = 1;
     quint64 m_changes = 0;

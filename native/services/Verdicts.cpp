@@ -103,7 +103,7 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
         if (d.isIgnored(c.channelId))
             continue;
         ++counted;
-        if (!c.onlineKnown || c.online)
+        if (c.state() != Native::CameraState::Offline)
             continue;
         const QString label = Native::cameraLabel(c);
         offline << (c.lastOnline.isValid() ? QStringLiteral("%1 (seen %2)").arg(label, ago(c.lastOnline, now)) : label);
@@ -132,6 +132,7 @@ struct CacheEntry {
     QList<double> days;
 };
 
+// Main thread only, like every rule here.
 QHash<QString, CacheEntry>& uptimeCache()
 {
     static QHash<QString, CacheEntry> cache;
@@ -169,9 +170,7 @@ Sources Sources::over(const NativeStore* store, const NativeController* controll
         };
         s.link = [events](const QString& id) {
             const auto it = events->statuses().constFind(id);
-            if (it == events->statuses().cend())
-                return LinkState{};
-            return LinkState{Link(int(it->link)), it->text, it->since};
+            return it == events->statuses().cend() ? Native::LinkStatus{} : *it;
         };
     }
     return s;
@@ -268,12 +267,12 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     }
 
     if (h.device == Passed && NativeEvents::supports(d.manufacturer) && src.link) {
-        const LinkState link = src.link(d.id);
-        if ((link.link == Link::Unsupported || link.link == Link::Lost) && link.since.isValid()
+        const Native::LinkStatus link = src.link(d.id);
+        if ((link.link == Native::Link::Unsupported || link.link == Native::Link::Lost) && link.since.isValid()
             && link.since.secsTo(now) >= kEventsQuietSecs)
             out << make(d, Notice, 45, QStringLiteral("No live events"),
                         QStringLiteral("%1 Problems show only at the next scheduled check.").arg(link.text));
-        else if (link.link == Link::Refused)
+        else if (link.link == Native::Link::Refused)
             out << make(d, Notice, 45, QStringLiteral("No live events"),
                         QStringLiteral("The device refused the event stream's login although checks log in "
                                        "fine. Problems show only at the next scheduled check."));
@@ -473,9 +472,12 @@ int clockDriftSecs(const Device& d)
     const QDateTime device = NativeParse::wallClock(h.deviceTime);
     if (!device.isValid())
         return kUnknownDrift;
-    // Both as plain wall-clock readings: no zone conversion on either side.
+    // Both as plain wall-clock readings: no zone conversion on either side,
+    // and both in whole seconds (the device's clock has no fraction; the
+    // check time has one until it is saved), or a drift of 420 s reads 419.
     const QDateTime fetched = h.fetchedAt.toLocalTime();
-    const QDateTime a(fetched.date(), fetched.time(), Qt::UTC);
+    const QTime at = fetched.time();
+    const QDateTime a(fetched.date(), QTime(at.hour(), at.minute(), at.second()), Qt::UTC);
     const QDateTime b(device.date(), device.time(), Qt::UTC);
     const qint64 secs = a.secsTo(b);
     // A device clock centuries off must not wrap into a small number, nor

@@ -66,22 +66,6 @@ struct Standing {
     QDateTime receivedAt;
 };
 
-// The state of a device's live event stream.
-enum class Link : int {
-    Off = 0, // no stream
-    Connecting = 1,
-    Live = 2,
-    Refused = 3,
-    Unsupported = 4,
-    Lost = 5,
-};
-
-struct LinkState {
-    Link link = Link::Off;
-    QString text;    // the sentence shown for Refused, Unsupported and Lost
-    QDateTime since; // when `link` last changed
-};
-
 // Everything the rules read besides the device itself. `live()` wires the
 // process-wide store, probe scheduler and event streams; tests and
 // benchmarks fill their own.
@@ -92,7 +76,7 @@ struct Sources {
     // The device's standing conditions of the last `hours`, newest first.
     std::function<QList<Standing>(const QString& deviceId, int hours)> standing;
     // The state of the device's event stream (Off when it has none).
-    std::function<LinkState(const QString& deviceId)> link;
+    std::function<Native::LinkStatus(const QString& deviceId)> link;
     // Display name of a live-event kind.
     std::function<QString(int kind)> kindLabel;
 

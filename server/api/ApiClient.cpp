@@ -22,7 +22,7 @@ constexpr char kBuiltInSpaSecret[] = "5e1b7c0a93d24f68b0ce7a19d3f25b84";
 
 ApiClient::AddressGuard& addressGuard()
 {
-    static ApiClient::AddressGuard guard;
+    static ApiClient::AddressGuard guard; // set before any request; main thread only
     return guard;
 }
 

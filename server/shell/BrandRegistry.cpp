@@ -2,6 +2,7 @@
 
 BrandRegistry& BrandRegistry::instance()
 {
+    // Filled at start-up and read afterwards, on the main thread only.
     static BrandRegistry registry;
     return registry;
 }

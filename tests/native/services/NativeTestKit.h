@@ -26,6 +26,20 @@
 
 namespace nativetest {
 
+// A figure of this process's memory from /proc/self/status, in KiB: "VmRSS"
+// (resident now) or "VmHWM" (the peak); -1 where the file is missing.
+inline qint64 memoryKiB(const char* field = "VmRSS")
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray name = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(name))
+            return line.mid(name.size()).trimmed().split(' ').value(0).toLongLong();
+    return -1;
+}
+
 // The permission bits of a file, or -1 when it does not exist.
 inline int modeOf(const QString& path)
 {
@@ -89,8 +103,14 @@ inline NativeHttp::Response answer(int status, const QByteArray& body = {}, cons
     r.status = status;
     r.body = body;
     r.wwwAuthenticate = challenge;
-    if (status == 0)
+    if (status == 0) {
         r.error = QStringLiteral("No answer in time.");
+        r.failure = Native::Failure::Timeout;
+    } else if (status == 401) {
+        r.failure = Native::Failure::LoginRefused;
+    } else if (!r.ok()) {
+        r.failure = Native::Failure::HttpStatus;
+    }
     return r;
 }
 
@@ -137,6 +157,7 @@ inline Native::ProbeResult offlineResult()
     Native::ProbeResult r;
     r.health.internet = r.health.device = Native::Failed;
     r.health.error = QStringLiteral("Device is offline.");
+    r.failure = Native::Failure::Offline;
     return r;
 }
 inline Native::ProbeResult refusedResult()
@@ -146,6 +167,7 @@ inline Native::ProbeResult refusedResult()
     r.health.device = r.health.digest = Native::Failed;
     r.health.error = QStringLiteral("Username or password is incorrect.");
     r.loginRefused = true;
+    r.failure = Native::Failure::LoginRefused;
     return r;
 }
 

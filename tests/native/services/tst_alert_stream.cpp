@@ -75,354 +75,329 @@ QStringList feedSplit(Parser& p, const QByteArray& stream, const QList<int>& siz
 class TestAlertStream : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void byteAtATimeGivesEachAlertOnceAfterItsLastByte();
-    void boundaryFromContentTypeOrBody();
-    void partFraming();
-    void contentLengths_data();
-    void contentLengths();
-    void bareXmlDocuments();
-    void bodies();
-    void unreadableBodies_data();
-    void unreadableBodies();
-    void classification_data();
-    void classification();
-    void bufferCapHoldsForAnyInput();
-    void randomStreamsReadTheSameAtAnySplit();
-};
-
-void TestAlertStream::byteAtATimeGivesEachAlertOnceAfterItsLastByte()
-{
-    const QByteArray stream = part("b", xmlAlert("VMD", "active", 4));
-    Parser p = multipart();
-    QList<Alert> seen;
-    qsizetype seenAt = -1;
-    for (qsizetype i = 0; i < stream.size(); ++i) {
-        const QList<Alert> a = p.feed(stream.mid(i, 1));
-        if (!a.isEmpty())
-            seenAt = i;
-        seen += a;
+    void byteAtATimeGivesEachAlertOnceAfterItsLastByte()
+    {
+        const QByteArray stream = part("b", xmlAlert("VMD", "active", 4));
+        Parser p = multipart();
+        QList<Alert> seen;
+        qsizetype seenAt = -1;
+        for (qsizetype i = 0; i < stream.size(); ++i) {
+            const QList<Alert> a = p.feed(stream.mid(i, 1));
+            if (!a.isEmpty())
+                seenAt = i;
+            seen += a;
+        }
+        QCOMPARE(seen.size(), 1);
+        QCOMPARE(seenAt, stream.size() - 3); // the body's last byte; the part's CRLF follows
+        QCOMPARE(p.buffered(), 2);           // that line break waits for a delimiter
+        const Alert& a = seen[0];
+        QCOMPARE(a.channel, 4);
+        QVERIFY(a.active);
+        QCOMPARE(a.activePostCount, 1);
+        QCOMPARE(a.description, QStringLiteral("VMD alarm"));
+        QCOMPARE(a.time.toUTC(), QDateTime(QDate(2026, 3, 2), QTime(9, 15), Qt::UTC));
     }
-    QCOMPARE(seen.size(), 1);
-    QCOMPARE(seenAt, stream.size() - 3); // the body's last byte; the part's CRLF follows
-    QCOMPARE(p.buffered(), 2);           // that line break waits for a delimiter
-    const Alert& a = seen[0];
-    QCOMPARE(a.channel, 4);
-    QVERIFY(a.active);
-    QCOMPARE(a.activePostCount, 1);
-    QCOMPARE(a.description, QStringLiteral("VMD alarm"));
-    QCOMPARE(a.time.toUTC(), QDateTime(QDate(2026, 3, 2), QTime(9, 15), Qt::UTC));
-}
 
-void TestAlertStream::boundaryFromContentTypeOrBody()
-{
-    // Quoted, with its own leading dashes: both go; a content type without
-    // one leaves it alone.
-    Parser quoted;
-    quoted.setContentType("multipart/mixed; BOUNDARY=\"--MIME_boundary\"; charset=x");
-    QCOMPARE(quoted.boundary(), QByteArray("MIME_boundary"));
-    QCOMPARE(types(quoted.feed(part("MIME_boundary", xmlAlert("tamperdetection")))), QStringList{"tamperdetection"});
-    quoted.setContentType("multipart/mixed");
-    QCOMPARE(quoted.boundary(), QByteArray("MIME_boundary"));
+    void boundaryFromContentTypeOrBody()
+    {
+        // Quoted, with its own leading dashes: both go; a content type without
+        // one leaves it alone.
+        Parser quoted;
+        quoted.setContentType("multipart/mixed; BOUNDARY=\"--MIME_boundary\"; charset=x");
+        QCOMPARE(quoted.boundary(), QByteArray("MIME_boundary"));
+        QCOMPARE(types(quoted.feed(part("MIME_boundary", xmlAlert("tamperdetection")))),
+                 QStringList{"tamperdetection"});
+        quoted.setContentType("multipart/mixed");
+        QCOMPARE(quoted.boundary(), QByteArray("MIME_boundary"));
 
-    // None in the header: learned from the first line of the body and kept.
-    Parser learned;
-    learned.setContentType("multipart/mixed");
-    QCOMPARE(types(learned.feed(part("myboundary", xmlAlert("VMD")))), QStringList{"VMD"});
-    QCOMPARE(learned.boundary(), QByteArray("myboundary"));
-    QCOMPARE(types(learned.feed(part("myboundary", xmlAlert("io")))), QStringList{"io"});
-    learned.reset();
-    QVERIFY(learned.boundary().isEmpty());
-    QCOMPARE(learned.buffered(), 0);
-}
-
-void TestAlertStream::partFraming()
-{
-    // Without a length a part waits for the next delimiter.
-    Parser p = multipart();
-    QVERIFY(p.feed(part("b", xmlAlert("VMD"), "application/xml", false)).isEmpty());
-    QCOMPARE(types(p.feed("--b")), QStringList{"VMD"});
-    QVERIFY(p.feed("\r\nContent-Type: application/json\r\n\r\n{\"eventType\":\"io\"}\r\n").isEmpty());
-    QCOMPARE(types(p.feed("--b--\r\n")), QStringList{"io"});
-    QCOMPARE(p.buffered(), 0);
-
-    // Pictures (even one without a length that looks like a notification)
-    // and the closing delimiter give nothing.
-    QVERIFY(p.feed(part("b", jpeg(20000), "image/jpeg") + "--b--\r\n").isEmpty());
-    QCOMPARE(p.buffered(), 0);
-    QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", false) + "--b\r\n").isEmpty());
-
-    // "\n" header lines; whichever blank line comes first ends the headers
-    // and a later one of the other kind is body; a part without headers.
-    const QByteArray crlfInside = xmlAlert("io", "active", 1, "<note>x\r\n\r\ny</note>");
-    const QList<QByteArray> streams = {
-        part("b", xmlAlert("io"), "application/xml", true, -1, "\n"),
-        "--b\nContent-Type: application/xml\nContent-Length: " + QByteArray::number(crlfInside.size()) + "\n\n"
-            + crlfInside,
-        part("b", xmlAlert("io", "active", 1, "<note>x\n\ny</note>")),
-        "--b\r\n\r\n" + xmlAlert("io") + "\r\n--b\r\n",
-    };
-    for (const QByteArray& s : streams) {
-        Parser q = multipart();
-        QCOMPARE(types(q.feed(s)), QStringList{"io"});
+        // None in the header: learned from the first line of the body and kept.
+        Parser learned;
+        learned.setContentType("multipart/mixed");
+        QCOMPARE(types(learned.feed(part("myboundary", xmlAlert("VMD")))), QStringList{"VMD"});
+        QCOMPARE(learned.boundary(), QByteArray("myboundary"));
+        QCOMPARE(types(learned.feed(part("myboundary", xmlAlert("io")))), QStringList{"io"});
+        learned.reset();
+        QVERIFY(learned.boundary().isEmpty());
+        QCOMPARE(learned.buffered(), 0);
     }
-}
 
-void TestAlertStream::contentLengths_data()
-{
-    QTest::addColumn<QByteArray>("length");
-    QTest::addColumn<QStringList>("expected");
-    const QStringList both{"VMD", "io"};
-    // Too long: the next delimiter ends the part, the following notification
-    // is not swallowed; too short: the cut one is lost; junk: runs to the
-    // next delimiter. Huge values must neither overflow nor wait forever.
-    QTest::newRow("too long") << QByteArray("100000") << both;
-    QTest::newRow("too short") << QByteArray("40") << QStringList{"io"};
-    QTest::newRow("not a number") << QByteArray("ten") << both;
-    for (const char* n : {"2147483647", "2147483648", "4294967295", "4294967296", "9223372036854775807",
-                          "18446744073709551615", "-1", "-9223372036854775808"})
-        QTest::newRow(n) << QByteArray(n) << both;
-}
+    void partFraming()
+    {
+        // Without a length a part waits for the next delimiter.
+        Parser p = multipart();
+        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "application/xml", false)).isEmpty());
+        QCOMPARE(types(p.feed("--b")), QStringList{"VMD"});
+        QVERIFY(p.feed("\r\nContent-Type: application/json\r\n\r\n{\"eventType\":\"io\"}\r\n").isEmpty());
+        QCOMPARE(types(p.feed("--b--\r\n")), QStringList{"io"});
+        QCOMPARE(p.buffered(), 0);
 
-void TestAlertStream::contentLengths()
-{
-    QFETCH(QByteArray, length);
-    QFETCH(QStringList, expected);
-    Parser p = multipart();
-    // Nothing yet: no part's end is known.
-    QVERIFY(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + length + "\r\n\r\n" + xmlAlert("VMD")
-                   + "\r\n")
-                .isEmpty());
-    QCOMPARE(types(p.feed(part("b", xmlAlert("io")) + "--b\r\n")), expected);
-    QVERIFY(p.buffered() < 64);
-}
+        // Pictures (even one without a length that looks like a notification)
+        // and the closing delimiter give nothing.
+        QVERIFY(p.feed(part("b", jpeg(20000), "image/jpeg") + "--b--\r\n").isEmpty());
+        QCOMPARE(p.buffered(), 0);
+        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", false) + "--b\r\n").isEmpty());
 
-void TestAlertStream::bareXmlDocuments()
-{
-    // An unfinished document stays whole until its closing tag arrives.
-    Parser half;
-    const QByteArray doc = xmlAlert("nicbroken");
-    const qsizetype cut = doc.indexOf("</EventNotificationAlert>") + 10;
-    QVERIFY(half.feed(doc.left(cut)).isEmpty());
-    QCOMPARE(half.buffered(), cut);
-    QCOMPARE(types(half.feed(doc.mid(cut))), QStringList{"nicbroken"});
-
-    // "--" and a line break inside a description do not make it multipart.
-    Parser dashes;
-    QCOMPARE(types(dashes.feed(xmlAlert("VMD", "active", 1, "<note>a--b\n</note>"))), QStringList{"VMD"});
-    QVERIFY(dashes.boundary().isEmpty());
-}
-
-void TestAlertStream::bodies()
-{
-    Alert a;
-    QVERIFY(Parser::parseBody(R"({"EventNotificationAlert":{"eventType":"VMD","channelID":3,
-        "eventState":"INACTIVE","dateTime":"2026-03-02T10:00:00Z","activePostCount":7,
-        "eventDescription":"Motion alarm"}})",
-                              "application/json", &a));
-    QCOMPARE(a.type, QStringLiteral("VMD"));
-    QCOMPARE(a.channel, 3);
-    QVERIFY(!a.active);
-    QCOMPARE(a.activePostCount, 7);
-    QCOMPARE(a.description, QStringLiteral("Motion alarm"));
-    QCOMPARE(a.time, QDateTime(QDate(2026, 3, 2), QTime(10, 0), Qt::UTC));
-
-    // Top-level JSON, recognised by the brace even with an XML type; a
-    // channel given as a string is not a number, the dynamic one wins.
-    Alert b;
-    QVERIFY(Parser::parseBody(R"({"eventType":"io","channelID":"1"})", "application/xml", &b));
-    QCOMPARE(b.channel, 0);
-    QCOMPARE(b.activePostCount, -1);
-    QVERIFY(b.active);
-    Alert c;
-    QVERIFY(Parser::parseBody(R"({"eventType":"io","channelID":"1","dynChannelID":6})", "text/json", &c));
-    QCOMPARE(c.channel, 6);
-
-    auto xml = [](const QByteArray& inner, Alert* out) {
-        return Parser::parseBody("<EventNotificationAlert xmlns=\"urn:x\">" + inner + "</EventNotificationAlert>",
-                                 "application/xml", out);
-    };
-    Alert d;
-    QVERIFY(xml("<eventType>VMD</eventType><channelID></channelID><dynChannelID> 5 </dynChannelID>", &d));
-    QCOMPARE(d.channel, 5);
-    QVERIFY(d.active);
-    QVERIFY(!d.time.isValid());
-    Alert e;
-    QVERIFY(xml("<eventType>IO</eventType><inputIOPortID>2</inputIOPortID><eventState>Inactive</eventState>", &e));
-    QCOMPARE(e.channel, 2);
-    QVERIFY(!e.active);
-    // The first top-level eventType wins; markup inside a text is dropped.
-    Alert f;
-    QVERIFY(xml("<Extra><Deeper><eventType>deep</eventType></Deeper></Extra><eventType>vmd</eventType>"
-                "<eventType>io</eventType><eventDescription>M<b>ix</b>ed</eventDescription>",
-                &f));
-    QCOMPARE(f.type, QStringLiteral("vmd"));
-    QCOMPARE(f.description, QStringLiteral("Med"));
-    // Broken XML keeps what was read before the error.
-    Alert g;
-    QVERIFY(Parser::parseBody("<EventNotificationAlert><eventType>VMD</eventType><channelID>2</chan", "application/xml",
-                              &g));
-    QCOMPARE(g.type, QStringLiteral("VMD"));
-
-    // Device times: ISO 8601 with its zone, else the first 19 characters as local time.
-    QCOMPARE(parseDeviceTime("2026-03-02T10:15:00+05:30").toUTC(), QDateTime(QDate(2026, 3, 2), QTime(4, 45), Qt::UTC));
-    const QDateTime local = parseDeviceTime("2026-03-02T10:15:00 local clock");
-    QCOMPARE(local, QDateTime(QDate(2026, 3, 2), QTime(10, 15)));
-    QCOMPARE(local.timeSpec(), Qt::LocalTime);
-    for (const char* bad : {"yesterday", "2026-13-45T99:00:00", ""})
-        QVERIFY(!parseDeviceTime(bad).isValid());
-}
-
-void TestAlertStream::unreadableBodies_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QTest::addColumn<QByteArray>("type");
-    QTest::newRow("empty type") << QByteArray(R"({"eventType":""})") << QByteArray("application/json");
-    QTest::newRow("array") << QByteArray(R"([{"eventType":"VMD"}])") << QByteArray("application/json");
-    QTest::newRow("number type") << QByteArray(R"({"eventType":5})") << QByteArray("application/json");
-    QTest::newRow("broken json") << QByteArray("{not json") << QByteArray("application/json");
-    QTest::newRow("nothing") << QByteArray() << QByteArray("application/json");
-    QTest::newRow("picture") << QByteArray(R"({"eventType":"VMD"})") << QByteArray("image/jpeg");
-    QTest::newRow("no type") << QByteArray("<EventNotificationAlert><channelID>1</channelID></EventNotificationAlert>")
-                             << QByteArray("application/xml");
-    QTest::newRow("other root") << QByteArray("<Other><eventType>VMD</eventType></Other>")
-                                << QByteArray("application/xml");
-    QTest::newRow("blank") << QByteArray("   ") << QByteArray("application/xml");
-}
-
-void TestAlertStream::unreadableBodies()
-{
-    QFETCH(QByteArray, body);
-    QFETCH(QByteArray, type);
-    Alert a;
-    QVERIFY(!Parser::parseBody(body, type, &a));
-}
-
-void TestAlertStream::classification_data()
-{
-    QTest::addColumn<QString>("type");
-    QTest::addColumn<bool>("active");
-    QTest::addColumn<int>("kind");
-    QTest::newRow("keep-alive") << "videoloss" << false << int(Heartbeat);
-    QTest::newRow("video loss") << "VideoLoss" << true << int(VideoLoss);
-    const QList<QPair<QStringList, Kind>> table = {
-        {{"vmd", "VMD", "pir", "motiondetection"}, Motion},
-        {{"linecrossing", "linedetection"}, LineCrossing},
-        {{"intrusion", "fielddetection", "regionentrance"}, Intrusion},
-        {{"shelteralarm", "videotampering", "tamperdetection"}, Tampering},
-        {{"hdfull", "diskfull"}, DiskFull},
-        {{"diskerror", "hderror", "diskexception", "hdexception", "nohdd"}, DiskError},
-        {{"nicbroken", "networkdisconnected"}, NetworkDown},
-        {{"ipconflict"}, IpConflict},
-        {{"illaccess", "illegalaccess"}, FailedLogin},
-        {{"recordexception", "recordingfailure"}, RecordingFailed},
-        {{"videomismatch", "badvideo"}, VideoMismatch},
-        {{"io", "alarminput"}, AlarmInput},
-        {{"", "motion", "vmdx", "faceDetection"}, Other},
-    };
-    for (const auto& [words, kind] : table)
-        for (const QString& w : words)
-            for (bool active : {true, false})
-                QTest::addRow("%s/%d", qPrintable(w), int(active)) << w << active << int(kind);
-}
-
-void TestAlertStream::classification()
-{
-    QFETCH(QString, type);
-    QFETCH(bool, active);
-    QFETCH(int, kind);
-    Alert a;
-    a.type = type;
-    a.active = active;
-    QCOMPARE(int(classify(a)), kind);
-    QVERIFY(!label(kind).isEmpty());
-    QVERIFY(label(15).isEmpty() && label(-1).isEmpty());
-}
-
-void TestAlertStream::bufferCapHoldsForAnyInput()
-{
-    // Megabytes without any frame: emptied once past the cap, then parsing
-    // starts afresh.
-    Parser bare;
-    const QByteArray junk(1 << 20, 'z');
-    for (int i = 0; i < 4; ++i)
-        bare.feed(junk);
-    QCOMPARE(bare.buffered(), 4 << 20);
-    bare.feed("z");
-    QCOMPARE(bare.buffered(), 0);
-    QCOMPARE(types(bare.feed(xmlAlert("VMD"))), QStringList{"VMD"});
-
-    // One enormous chunk never leaves more than the cap behind, and a
-    // notification after the next delimiter is still read.
-    Parser big = multipart();
-    big.feed("--b\r\nContent-Type: image/jpeg\r\n\r\n" + QByteArray(20 << 20, 'q'));
-    QVERIFY(big.buffered() <= kMaxBuffer_bytes);
-    QCOMPARE(types(big.feed("\r\n" + part("b", xmlAlert("io")) + "--b\r\n")), QStringList{"io"});
-
-    // A huge length on a picture that keeps coming.
-    Parser pic = multipart();
-    pic.feed("--b\r\nContent-Type: image/jpeg\r\nContent-Length: 9223372036854775807\r\n\r\n");
-    for (int i = 0; i < 10; ++i) {
-        QVERIFY(pic.feed(junk).isEmpty());
-        QVERIFY(pic.buffered() <= kMaxBuffer_bytes);
+        // "\n" header lines; whichever blank line comes first ends the headers
+        // and a later one of the other kind is body; a part without headers.
+        const QByteArray crlfInside = xmlAlert("io", "active", 1, "<note>x\r\n\r\ny</note>");
+        const QList<QByteArray> streams = {
+            part("b", xmlAlert("io"), "application/xml", true, -1, "\n"),
+            "--b\nContent-Type: application/xml\nContent-Length: " + QByteArray::number(crlfInside.size()) + "\n\n"
+                + crlfInside,
+            part("b", xmlAlert("io", "active", 1, "<note>x\n\ny</note>")),
+            "--b\r\n\r\n" + xmlAlert("io") + "\r\n--b\r\n",
+        };
+        for (const QByteArray& s : streams) {
+            Parser q = multipart();
+            QCOMPARE(types(q.feed(s)), QStringList{"io"});
+        }
     }
-}
 
-void TestAlertStream::randomStreamsReadTheSameAtAnySplit()
-{
-    // Streams made of every kind of part the devices send, fed whole, a byte
-    // at a time and in random pieces: the same notifications in order.
-    QRandomGenerator rng(20260302);
-    const QList<QByteArray> words = {"VMD", "io", "diskerror", "videoloss", "linedetection"};
-    for (int round = 0; round < 60; ++round) {
-        QByteArray stream = "preamble\r\n";
-        QStringList expected;
-        const int parts = 1 + int(rng.bounded(12));
-        for (int i = 0; i < parts; ++i) {
-            const QByteArray word = words[rng.bounded(int(words.size()))];
-            const QByteArray doc = xmlAlert(word);
-            switch (rng.bounded(7)) {
-            case 0:
-                stream += part("bnd", doc);
-                break;
-            case 1:
-                stream += part("bnd", doc, "application/xml", false, -1, "\n");
-                break;
-            case 2:
-                stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
-                break;
-            case 3:
-                stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) == 0);
-                continue;
-            case 4:
-                stream += part("bnd", doc, "application/xml", true, 1000000);
-                break; // far too long
-            case 5:
-                stream += "--bnd--\r\nsome text between\r\n";
-                continue;
-            case 6:
-                stream += part("bnd", "<Other><eventType>x</eventType></Other>");
-                continue;
+    void contentLengths_data()
+    {
+        QTest::addColumn<QByteArray>("length");
+        QTest::addColumn<QStringList>("expected");
+        const QStringList both{"VMD", "io"};
+        // Too long: the next delimiter ends the part, the following notification
+        // is not swallowed; too short: the cut one is lost; junk: runs to the
+        // next delimiter. Huge values must neither overflow nor wait forever.
+        QTest::newRow("too long") << QByteArray("100000") << both;
+        QTest::newRow("too short") << QByteArray("40") << QStringList{"io"};
+        QTest::newRow("not a number") << QByteArray("ten") << both;
+        for (const char* n : {"2147483647", "2147483648", "4294967295", "4294967296", "9223372036854775807",
+                              "18446744073709551615", "-1", "-9223372036854775808"})
+            QTest::newRow(n) << QByteArray(n) << both;
+    }
+
+    void contentLengths()
+    {
+        QFETCH(QByteArray, length);
+        QFETCH(QStringList, expected);
+        Parser p = multipart();
+        // Nothing yet: no part's end is known.
+        QVERIFY(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + length + "\r\n\r\n"
+                       + xmlAlert("VMD") + "\r\n")
+                    .isEmpty());
+        QCOMPARE(types(p.feed(part("b", xmlAlert("io")) + "--b\r\n")), expected);
+        QVERIFY(p.buffered() < 64);
+    }
+
+    void bareXmlDocuments()
+    {
+        // An unfinished document stays whole until its closing tag arrives.
+        Parser half;
+        const QByteArray doc = xmlAlert("nicbroken");
+        const qsizetype cut = doc.indexOf("</EventNotificationAlert>") + 10;
+        QVERIFY(half.feed(doc.left(cut)).isEmpty());
+        QCOMPARE(half.buffered(), cut);
+        QCOMPARE(types(half.feed(doc.mid(cut))), QStringList{"nicbroken"});
+
+        // "--" and a line break inside a description do not make it multipart.
+        Parser dashes;
+        QCOMPARE(types(dashes.feed(xmlAlert("VMD", "active", 1, "<note>a--b\n</note>"))), QStringList{"VMD"});
+        QVERIFY(dashes.boundary().isEmpty());
+    }
+
+    // One notification body, read into one line: type, channel, state, repeat
+    // count, description and time; empty when it is not read.
+    void bodies_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QByteArray>("type");
+        QTest::addColumn<QString>("read");
+        auto xml = [](const QByteArray& inner) {
+            return "<EventNotificationAlert xmlns=\"urn:x\">" + inner + "</EventNotificationAlert>";
+        };
+        const QByteArray json = "application/json", xmlType = "application/xml";
+        QTest::newRow("json wrapped") << QByteArray(R"({"EventNotificationAlert":{"eventType":"VMD","channelID":3,
+        "eventState":"INACTIVE","dateTime":"2026-03-02T10:00:00Z","activePostCount":7,"eventDescription":"M"}})")
+                                      << json << "VMD 3 off 7 M 2026-03-02T10:00:00Z";
+        // Recognised by the brace even with an XML type; a channel given as a
+        // string is no number, the dynamic one is.
+        QTest::newRow("json top level") << QByteArray(R"({"eventType":"io","channelID":"1"})") << xmlType
+                                        << "io 0 on -1  -";
+        QTest::newRow("json dynamic") << QByteArray(R"({"eventType":"io","channelID":"1","dynChannelID":6})")
+                                      << QByteArray("text/json") << "io 6 on -1  -";
+        QTest::newRow("xml dynamic") << xml(
+            "<eventType>VMD</eventType><channelID></channelID><dynChannelID> 5 </dynChannelID>")
+                                     << xmlType << "VMD 5 on -1  -";
+        QTest::newRow("xml input") << xml(
+            "<eventType>IO</eventType><inputIOPortID>2</inputIOPortID><eventState>Inactive</eventState>")
+                                   << xmlType << "IO 2 off -1  -";
+        // The first top-level eventType wins; markup inside a text is dropped.
+        QTest::newRow("xml nesting") << xml(
+            "<Extra><Deeper><eventType>deep</eventType></Deeper></Extra><eventType>vmd</eventType>"
+            "<eventType>io</eventType><eventDescription>M<b>ix</b>ed</eventDescription>")
+                                     << xmlType << "vmd 0 on -1 Med -";
+        // Broken XML keeps what was read before the error.
+        QTest::newRow("xml broken") << QByteArray(
+            "<EventNotificationAlert><eventType>VMD</eventType><channelID>2</chan")
+                                    << xmlType << "VMD 2 on -1  -";
+        QTest::newRow("empty type") << QByteArray(R"({"eventType":""})") << json << QString();
+        QTest::newRow("array") << QByteArray(R"([{"eventType":"VMD"}])") << json << QString();
+        QTest::newRow("number type") << QByteArray(R"({"eventType":5})") << json << QString();
+        QTest::newRow("broken json") << QByteArray("{not json") << json << QString();
+        QTest::newRow("nothing") << QByteArray() << json << QString();
+        QTest::newRow("picture") << QByteArray(R"({"eventType":"VMD"})") << QByteArray("image/jpeg") << QString();
+        QTest::newRow("no type") << xml("<channelID>1</channelID>") << xmlType << QString();
+        QTest::newRow("other root") << QByteArray("<Other><eventType>VMD</eventType></Other>") << xmlType << QString();
+        QTest::newRow("blank") << QByteArray("   ") << xmlType << QString();
+    }
+    void bodies()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QByteArray, type);
+        Alert a;
+        const bool read = Parser::parseBody(body, type, &a);
+        QTEST(read ? QStringLiteral("%1 %2 %3 %4 %5 %6")
+                         .arg(a.type)
+                         .arg(a.channel)
+                         .arg(a.active ? "on" : "off")
+                         .arg(a.activePostCount)
+                         .arg(a.description, a.time.isValid() ? a.time.toUTC().toString(Qt::ISODate) : "-")
+                   : QString(),
+              "read");
+    }
+
+    void deviceTimes()
+    {
+        // ISO 8601 with its zone, else the first 19 characters as local time.
+        QCOMPARE(parseDeviceTime("2026-03-02T10:15:00+05:30").toUTC(),
+                 QDateTime(QDate(2026, 3, 2), QTime(4, 45), Qt::UTC));
+        const QDateTime local = parseDeviceTime("2026-03-02T10:15:00 local clock");
+        QCOMPARE(local, QDateTime(QDate(2026, 3, 2), QTime(10, 15)));
+        QCOMPARE(local.timeSpec(), Qt::LocalTime);
+        for (const char* bad : {"yesterday", "2026-13-45T99:00:00", ""})
+            QVERIFY(!parseDeviceTime(bad).isValid());
+    }
+
+    void classification_data()
+    {
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<int>("kind");
+        QTest::newRow("keep-alive") << "videoloss" << false << int(Heartbeat);
+        QTest::newRow("video loss") << "VideoLoss" << true << int(VideoLoss);
+        const QList<QPair<QStringList, Kind>> table = {
+            {{"vmd", "VMD", "pir", "motiondetection"}, Motion},
+            {{"linecrossing", "linedetection"}, LineCrossing},
+            {{"intrusion", "fielddetection", "regionentrance"}, Intrusion},
+            {{"shelteralarm", "videotampering", "tamperdetection"}, Tampering},
+            {{"hdfull", "diskfull"}, DiskFull},
+            {{"diskerror", "hderror", "diskexception", "hdexception", "nohdd"}, DiskError},
+            {{"nicbroken", "networkdisconnected"}, NetworkDown},
+            {{"ipconflict"}, IpConflict},
+            {{"illaccess", "illegalaccess"}, FailedLogin},
+            {{"recordexception", "recordingfailure"}, RecordingFailed},
+            {{"videomismatch", "badvideo"}, VideoMismatch},
+            {{"io", "alarminput"}, AlarmInput},
+            {{"", "motion", "vmdx", "faceDetection"}, Other},
+        };
+        for (const auto& [words, kind] : table)
+            for (const QString& w : words)
+                for (bool active : {true, false})
+                    QTest::addRow("%s/%d", qPrintable(w), int(active)) << w << active << int(kind);
+    }
+
+    void classification()
+    {
+        QFETCH(QString, type);
+        QFETCH(bool, active);
+        QFETCH(int, kind);
+        Alert a;
+        a.type = type;
+        a.active = active;
+        QCOMPARE(int(classify(a)), kind);
+        QVERIFY(!label(kind).isEmpty());
+        QVERIFY(label(15).isEmpty() && label(-1).isEmpty());
+    }
+
+    void bufferCapHoldsForAnyInput()
+    {
+        // Megabytes without any frame: emptied once past the cap, then parsing
+        // starts afresh.
+        Parser bare;
+        const QByteArray junk(1 << 20, 'z');
+        for (int i = 0; i < 4; ++i)
+            bare.feed(junk);
+        QCOMPARE(bare.buffered(), 4 << 20);
+        bare.feed("z");
+        QCOMPARE(bare.buffered(), 0);
+        QCOMPARE(types(bare.feed(xmlAlert("VMD"))), QStringList{"VMD"});
+
+        // One enormous chunk never leaves more than the cap behind, and a
+        // notification after the next delimiter is still read.
+        Parser big = multipart();
+        big.feed("--b\r\nContent-Type: image/jpeg\r\n\r\n" + QByteArray(20 << 20, 'q'));
+        QVERIFY(big.buffered() <= kMaxBuffer_bytes);
+        QCOMPARE(types(big.feed("\r\n" + part("b", xmlAlert("io")) + "--b\r\n")), QStringList{"io"});
+
+        // A huge length on a picture that keeps coming.
+        Parser pic = multipart();
+        pic.feed("--b\r\nContent-Type: image/jpeg\r\nContent-Length: 9223372036854775807\r\n\r\n");
+        for (int i = 0; i < 10; ++i) {
+            QVERIFY(pic.feed(junk).isEmpty());
+            QVERIFY(pic.buffered() <= kMaxBuffer_bytes);
+        }
+    }
+
+    void randomStreamsReadTheSameAtAnySplit()
+    {
+        // Streams made of every kind of part the devices send, fed whole, a byte
+        // at a time and in random pieces: the same notifications in order.
+        QRandomGenerator rng(20260302);
+        const QList<QByteArray> words = {"VMD", "io", "diskerror", "videoloss", "linedetection"};
+        for (int round = 0; round < 60; ++round) {
+            QByteArray stream = "preamble\r\n";
+            QStringList expected;
+            const int parts = 1 + int(rng.bounded(12));
+            for (int i = 0; i < parts; ++i) {
+                const QByteArray word = words[rng.bounded(int(words.size()))];
+                const QByteArray doc = xmlAlert(word);
+                switch (rng.bounded(7)) {
+                case 0:
+                    stream += part("bnd", doc);
+                    break;
+                case 1:
+                    stream += part("bnd", doc, "application/xml", false, -1, "\n");
+                    break;
+                case 2:
+                    stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
+                    break;
+                case 3:
+                    stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) == 0);
+                    continue;
+                case 4:
+                    stream += part("bnd", doc, "application/xml", true, 1000000);
+                    break; // far too long
+                case 5:
+                    stream += "--bnd--\r\nsome text between\r\n";
+                    continue;
+                case 6:
+                    stream += part("bnd", "<Other><eventType>x</eventType></Other>");
+                    continue;
+                }
+                expected << QString::fromLatin1(word);
             }
-            expected << QString::fromLatin1(word);
-        }
-        stream += "--bnd--\r\n"; // ends the last part in every case
-        QList<int> cuts;
-        for (int i = 0; i < 16; ++i)
-            cuts << 1 + int(rng.bounded(3000));
-        for (const QList<int>& split : {QList<int>{int(stream.size())}, QList<int>{1}, cuts}) {
-            Parser p = multipart("bnd");
-            QCOMPARE(feedSplit(p, stream, split), expected);
-        }
-        // The same notifications as bare XML documents with text between.
-        QByteArray bare;
-        for (const QString& w : std::as_const(expected))
-            bare += "text\r\n" + xmlAlert(w.toLatin1());
-        for (const QList<int>& split : {QList<int>{1}, cuts}) {
-            Parser p;
-            QCOMPARE(feedSplit(p, bare, split), expected);
+            stream += "--bnd--\r\n"; // ends the last part in every case
+            QList<int> cuts;
+            for (int i = 0; i < 16; ++i)
+                cuts << 1 + int(rng.bounded(3000));
+            for (const QList<int>& split : {QList<int>{int(stream.size())}, QList<int>{1}, cuts}) {
+                Parser p = multipart("bnd");
+                QCOMPARE(feedSplit(p, stream, split), expected);
+            }
+            // The same notifications as bare XML documents with text between.
+            QByteArray bare;
+            for (const QString& w : std::as_const(expected))
+                bare += "text\r\n" + xmlAlert(w.toLatin1());
+            for (const QList<int>& split : {QList<int>{1}, cuts}) {
+                Parser p;
+                QCOMPARE(feedSplit(p, bare, split), expected);
+            }
         }
     }
-}
+};
 
 KVR_TEST_MAIN(TestAlertStream)
 #include "tst_alert_stream.moc"

@@ -53,42 +53,29 @@ private Q_SLOTS:
         QTest::addColumn<int>("channel");
         QTest::addColumn<QString>("main");
         QTest::addColumn<QString>("sub");
-        const QString p = kPrefix;
-        QTest::newRow("hik") << "HIKVISION"
-                             << "nvr" << 3 << p + "/Streaming/Channels/301" << p + "/Streaming/Channels/302";
-        QTest::newRow("prama-stqc") << "PRAMA_STQC"
-                                    << "nvr" << 1 << p + "/Streaming/Channels/101" << p + "/Streaming/Channels/102";
-        QTest::newRow("unknown") << "acme"
-                                 << "nvr" << 2 << p + "/Streaming/Channels/201" << p + "/Streaming/Channels/202";
-        QTest::newRow("dahua") << "DAHUA"
-                               << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0"
-                               << p + "/cam/realmonitor?channel=3&subtype=1";
-        QTest::newRow("dahua-cam") << "DAHUA"
-                                   << "ipcamera" << 1 << p + "/cam/realmonitor?channel=1&subtype=0"
-                                   << p + "/cam/realmonitor?channel=1&subtype=1";
-        QTest::newRow("cpplus-nvr") << "CPPLUS"
-                                    << "nvr" << 3 << p + "/cam/realmonitor?channel=3&subtype=0"
-                                    << p + "/cam/realmonitor?channel=3&subtype=1";
-        QTest::newRow("cpplus-cam") << "CPPLUS"
-                                    << "ipcamera" << 3 << p + "/video/live?channel=3&subtype=0&unicast=true&proto=Onvif"
-                                    << p + "/video/live?channel=3&subtype=1&unicast=true&proto=Onvif";
-        QTest::newRow("honeywell") << "HONEYWELL"
-                                   << "nvr" << 4 << p + "/4/0" << p + "/4/1";
-        QTest::newRow("samsung") << "SAMSUNG"
-                                 << "nvr" << 1 << p + "/LiveChannel/0/media.smp/profile=1"
-                                 << p + "/LiveChannel/0/media.smp/profile=2";
-        QTest::newRow("uniview") << "UNIVIEW"
-                                 << "nvr" << 5 << p + "/unicast/c5/s0/live" << p + "/unicast/c5/s1/live";
-        QTest::newRow("qtvue") << "QTVUE"
-                               << "dvr" << 2 << p + "/?chID=2&streamType=main&linkType=tcp"
-                               << p + "/?chID=2&streamType=sub&linkType=tcp";
-        QTest::newRow("imou") << "IMOU"
-                              << "ipcamera" << 4 << p + "/cam/realmonitor?channel=1&subtype=0"
-                              << p + "/cam/realmonitor?channel=1&subtype=1";
-        const QString tunnel = QStringLiteral("rtsp://admin:pw@192.168.1.64:80");
-        QTest::newRow("bosch") << "BOSCH"
-                               << "ipcamera" << 7 << tunnel + "/rtsp_tunnel?p=1&h26x=4&vcd=2"
-                               << tunnel + "/rtsp_tunnel?p=2&h26x=4&vcd=2";
+        auto row = [](const char* name, const char* brand, const char* type, int channel, const char* main,
+                      const char* sub, const QString& prefix = kPrefix) {
+            QTest::newRow(name) << QString(brand) << QString(type) << channel << prefix + main << prefix + sub;
+        };
+        row("hik", "HIKVISION", "nvr", 3, "/Streaming/Channels/301", "/Streaming/Channels/302");
+        row("prama-stqc", "PRAMA_STQC", "nvr", 1, "/Streaming/Channels/101", "/Streaming/Channels/102");
+        row("unknown", "acme", "nvr", 2, "/Streaming/Channels/201", "/Streaming/Channels/202");
+        row("dahua", "DAHUA", "nvr", 3, "/cam/realmonitor?channel=3&subtype=0", "/cam/realmonitor?channel=3&subtype=1");
+        row("dahua-cam", "DAHUA", "ipcamera", 1, "/cam/realmonitor?channel=1&subtype=0",
+            "/cam/realmonitor?channel=1&subtype=1");
+        row("cpplus-nvr", "CPPLUS", "nvr", 3, "/cam/realmonitor?channel=3&subtype=0",
+            "/cam/realmonitor?channel=3&subtype=1");
+        row("cpplus-cam", "CPPLUS", "ipcamera", 3, "/video/live?channel=3&subtype=0&unicast=true&proto=Onvif",
+            "/video/live?channel=3&subtype=1&unicast=true&proto=Onvif");
+        row("honeywell", "HONEYWELL", "nvr", 4, "/4/0", "/4/1");
+        row("samsung", "SAMSUNG", "nvr", 1, "/LiveChannel/0/media.smp/profile=1", "/LiveChannel/0/media.smp/profile=2");
+        row("uniview", "UNIVIEW", "nvr", 5, "/unicast/c5/s0/live", "/unicast/c5/s1/live");
+        row("qtvue", "QTVUE", "dvr", 2, "/?chID=2&streamType=main&linkType=tcp",
+            "/?chID=2&streamType=sub&linkType=tcp");
+        row("imou", "IMOU", "ipcamera", 4, "/cam/realmonitor?channel=1&subtype=0",
+            "/cam/realmonitor?channel=1&subtype=1");
+        row("bosch", "BOSCH", "ipcamera", 7, "/rtsp_tunnel?p=1&h26x=4&vcd=2", "/rtsp_tunnel?p=2&h26x=4&vcd=2",
+            QStringLiteral("rtsp://admin:pw@192.168.1.64:80"));
         QTest::newRow("onvif") << "ONVIF"
                                << "ipcamera" << 1 << QString() << QString();
     }
@@ -109,43 +96,26 @@ private Q_SLOTS:
         QTest::addColumn<QString>("type");
         QTest::addColumn<bool>("main");
         QTest::addColumn<QString>("url");
-        const QString p = kPrefix;
-        QTest::newRow("hik") << "HIKVISION"
-                             << "nvr" << true
-                             << p + "/ISAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z";
-        QTest::newRow("hik-sub") << "PRAMA"
-                                 << "nvr" << false
-                                 << p
-                + "/ISAPI/streaming/tracks/202?starttime=20250301T081500Z&endtime=20250301T093000Z";
-        QTest::newRow("prama-stqc") << "PRAMA_STQC"
-                                    << "nvr" << true
-                                    << p
-                + "/pramaAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z";
-        QTest::newRow("dahua") << "DAHUA"
-                               << "nvr" << false
-                               << p
-                + "/cam/playback?channel=2&subtype=1&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00";
-        QTest::newRow("imou") << "IMOU"
-                              << "ipcamera" << true
-                              << p
-                + "/cam/playback?channel=2&subtype=0&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00";
-        QTest::newRow("samsung") << "SAMSUNG"
-                                 << "nvr" << false
-                                 << p + "/PlaybackChannel/1/media.smp/start=20250301T081500&end=20250301T093000";
-        QTest::newRow("qtvue") << "QTVUE"
-                               << "dvr" << true
-                               << p
-                + "/?chID=2&date=2025-03-01&time=08:15:00&timelen=4500&streamType=main&linkType=tcp";
-        QTest::newRow("honeywell") << "HONEYWELL"
-                                   << "nvr" << true << QString();
-        QTest::newRow("uniview") << "UNIVIEW"
-                                 << "nvr" << true << QString();
-        QTest::newRow("advidia") << "ADVIDIA"
-                                 << "nvr" << true << QString();
-        QTest::newRow("onvif") << "ONVIF"
-                               << "ipcamera" << true << QString();
-        QTest::newRow("cpplus-cam") << "CPPLUS"
-                                    << "ipcamera" << true << QString();
+        auto row = [](const char* name, const char* brand, const char* type, bool main, const char* path) {
+            QTest::newRow(name) << QString(brand) << QString(type) << main << (*path ? kPrefix + path : QString());
+        };
+        row("hik", "HIKVISION", "nvr", true,
+            "/ISAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z");
+        row("hik-sub", "PRAMA", "nvr", false,
+            "/ISAPI/streaming/tracks/202?starttime=20250301T081500Z&endtime=20250301T093000Z");
+        row("prama-stqc", "PRAMA_STQC", "nvr", true,
+            "/pramaAPI/streaming/tracks/201?starttime=20250301T081500Z&endtime=20250301T093000Z");
+        row("dahua", "DAHUA", "nvr", false,
+            "/cam/playback?channel=2&subtype=1&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00");
+        row("imou", "IMOU", "ipcamera", true,
+            "/cam/playback?channel=2&subtype=0&starttime=2025_03_01_08_15_00&endtime=2025_03_01_09_30_00");
+        row("samsung", "SAMSUNG", "nvr", false,
+            "/PlaybackChannel/1/media.smp/start=20250301T081500&end=20250301T093000");
+        row("qtvue", "QTVUE", "dvr", true,
+            "/?chID=2&date=2025-03-01&time=08:15:00&timelen=4500&streamType=main&linkType=tcp");
+        for (const char* none : {"HONEYWELL", "UNIVIEW", "ADVIDIA", "ONVIF"})
+            row(none, none, "nvr", true, "");
+        row("cpplus-cam", "CPPLUS", "ipcamera", true, "");
     }
     void playbackAddresses()
     {

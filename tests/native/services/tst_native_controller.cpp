@@ -1,6 +1,7 @@
 #include "app/core/Settings.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
+#include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
@@ -313,20 +314,37 @@ private Q_SLOTS:
         QVERIFY(c.isStarted());
     }
 
-    void realTimerSweepsOnceAfterStart()
+    // The real device probe against fake devices: a wrong password is sent
+    // once, and the sweeps leave that device alone until it is corrected.
+    void realProbesAgainstFakeDevices()
     {
-        // The default delay on the event loop: the sweep comes about 1.5 s
-        // after the start, not before.
+        kvrtest::FakeDevice good(kvrtest::FakeDevice::Kind::Isapi);
+        kvrtest::FakeDevice locked(kvrtest::FakeDevice::Kind::Isapi);
+        QVERIFY(good.start() && locked.start());
         NativeStore store;
-        addDevices(store, 1);
-        ScriptedProbe probe;
-        NativeController c(&store, probe.fn());
-        QElapsedTimer t;
-        t.start();
-        c.startPolling();
-        QTRY_COMPARE_WITH_TIMEOUT(probe.calls.size(), 1, 10000);
-        QVERIFY2(t.elapsed() >= 1400, qPrintable(QString::number(t.elapsed())));
-        c.suspend();
+        const QString goodId = store.addDevice(nativetest::deviceFor(good));
+        const QString lockedId = store.addDevice(nativetest::deviceFor(locked, "HIKVISION", "wrong"));
+        NativeController c(&store);
+        QSignalSpy finished(&c, &NativeController::finished);
+        c.refreshAll();
+        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 2, 30000);
+        QVERIFY(c.isRefused(lockedId) && !c.isRefused(goodId));
+        QCOMPARE(store.device(goodId)->health.device, int(Passed));
+        const int lockedRequests = locked.requestCount();
+        const auto logins = locked.requests();
+        QCOMPARE(std::count_if(logins.begin(), logins.end(), [](const auto& r) { return r.hasCredentials(); }), 1);
+        c.poll();
+        QVERIFY(!c.isBusy(lockedId));
+        QTRY_VERIFY_WITH_TIMEOUT(!c.isBusy(goodId), 30000);
+        QCOMPARE(locked.requestCount(), lockedRequests);
+
+        Device edit = *store.device(lockedId);
+        edit.password = locked.password;
+        QVERIFY(store.updateDevice(edit));
+        c.clearRefused(lockedId);
+        c.refreshAll();
+        QTRY_VERIFY_WITH_TIMEOUT(!c.isBusy(lockedId), 30000);
+        QCOMPARE(store.device(lockedId)->health.device, int(Passed));
     }
 };
 

@@ -40,10 +40,12 @@ Native::Device deviceFor(const FakeDevice& fake, const QString& brand, const QSt
     return d;
 }
 
-QList<Response> hikAnswers(const QByteArray& storage, const QByteArray& status = {}, const QByteArray& names = {})
+QList<Response> hikAnswers(const QByteArray& storage, const QByteArray& status = {}, const QByteArray& names = {},
+                           const QByteArray& inputs = {})
 {
-    return {ok("<Time><localTime>2025-03-01T08:15:30+05:30</localTime></Time>"), ok(storage),
-            status.isEmpty() ? failed() : ok(status), names.isEmpty() ? failed() : ok(names), failed()};
+    auto maybe = [](const QByteArray& body) { return body.isEmpty() ? failed() : ok(body); };
+    return {ok("<Time><localTime>2025-03-01T08:15:30+05:30</localTime></Time>"), ok(storage), maybe(status),
+            maybe(names), maybe(inputs)};
 }
 
 QList<Response> dahuaAnswers(const QByteArray& storage, const QByteArray& titles = {}, const QByteArray& states = {})
@@ -96,50 +98,33 @@ private Q_SLOTS:
         QTest::addColumn<QString>("type");
         QTest::addColumn<QByteArray>("storage");
         QTest::addColumn<QString>("hdd");
-        const QString ok = QStringLiteral("OK"), fault = QStringLiteral("Fault");
-        QTest::newRow("isapi ok") << "HIKVISION"
-                                  << "nvr"
-                                  << QByteArray("<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping "
-                                                "</status></hdd></hddList></storage>")
-                                  << ok;
-        QTest::newRow("isapi bad") << "HIKVISION"
-                                   << "nvr" << QByteArray("<storage><hdd><status>unformatted</status></hdd></storage>")
-                                   << fault;
-        QTest::newRow("isapi no status") << "HIKVISION"
-                                         << "nvr" << QByteArray("<storage><hdd><id>1</id></hdd></storage>") << fault;
-        QTest::newRow("isapi no disk") << "HIKVISION"
-                                       << "nvr" << QByteArray("<storage><hddList/></storage>") << fault;
-        QTest::newRow("isapi camera") << "HIKVISION"
-                                      << "ipcamera" << QByteArray("<storage><hddList/></storage>") << QString();
-        QTest::newRow("isapi prefixed")
-            << "HIKVISION"
-            << "nvr" << QByteArray("<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>")
-            << ok;
-        QTest::newRow("dahua ok")
-            << "DAHUA"
-            << "nvr" << QByteArray("list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n")
-            << ok;
-        QTest::newRow("dahua state") << "DAHUA"
-                                     << "nvr" << QByteArray("list.info[0].Detail[0].State=Error\r\n") << fault;
-        QTest::newRow("dahua error") << "DAHUA"
-                                     << "nvr" << QByteArray("list.info[0].Detail[0].IsError=TRUE\r\n") << fault;
-        QTest::newRow("dahua no disk") << "DAHUA"
-                                       << "dvr" << QByteArray("other=1\r\n") << fault;
-        QTest::newRow("dahua camera") << "DAHUA"
-                                      << "ipcamera" << QByteArray("other=1\r\n") << QString();
+        auto row = [](const char* name, const char* brand, const char* type, const QByteArray& storage,
+                      const char* hdd) {
+            QTest::newRow(name) << QString(brand) << QString(type) << storage << QString(hdd);
+        };
+        row("isapi ok", "HIKVISION", "nvr",
+            "<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>",
+            "OK");
+        row("isapi bad", "HIKVISION", "nvr", "<storage><hdd><status>unformatted</status></hdd></storage>", "Fault");
+        row("isapi no status", "HIKVISION", "nvr", "<storage><hdd><id>1</id></hdd></storage>", "Fault");
+        row("isapi no disk", "HIKVISION", "nvr", "<storage><hddList/></storage>", "Fault");
+        row("isapi camera", "HIKVISION", "ipcamera", "<storage><hddList/></storage>", "");
+        row("isapi prefixed", "HIKVISION", "nvr",
+            "<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>", "OK");
+        row("dahua ok", "DAHUA", "nvr",
+            "list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n", "OK");
+        row("dahua state", "DAHUA", "nvr", "list.info[0].Detail[0].State=Error\r\n", "Fault");
+        row("dahua error", "DAHUA", "nvr", "list.info[0].Detail[0].IsError=TRUE\r\n", "Fault");
+        row("dahua no disk", "DAHUA", "dvr", "other=1\r\n", "Fault");
+        row("dahua camera", "DAHUA", "ipcamera", "other=1\r\n", "");
         // The state on the disk itself, as recorders in the field report it.
-        QTest::newRow("dahua info state")
-            << "DAHUA"
-            << "nvr" << QByteArray("list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n") << fault;
-        QTest::newRow("dahua lower case")
-            << "DAHUA"
-            << "nvr" << QByteArray("list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n") << ok;
-        // An "Error" body in a 200 is no answer, not a recorder without disks.
-        QTest::newRow("dahua error body") << "DAHUA"
-                                          << "nvr" << QByteArray("Error\r\nBad Request!\r\n") << QString();
-        QTest::newRow("dahua error count")
-            << "DAHUA"
-            << "nvr" << QByteArray("ErrorCount=0\r\nlist.info[0].State=Success\r\n") << ok;
+        row("dahua info state", "DAHUA", "nvr", "list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n",
+            "Fault");
+        row("dahua lower case", "DAHUA", "nvr",
+            "list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n", "OK");
+        // An "Error" body in a 200 says nothing about the disks.
+        row("dahua error body", "DAHUA", "nvr", "Error\r\nBad Request!\r\n", "");
+        row("dahua error count", "DAHUA", "nvr", "ErrorCount=0\r\nlist.info[0].State=Success\r\n", "OK");
     }
     void diskVerdicts()
     {
@@ -147,18 +132,21 @@ private Q_SLOTS:
         QFETCH(QString, type);
         QFETCH(QByteArray, storage);
         QFETCH(QString, hdd);
-        Native::Health h;
+        Native::ProbeResult r;
         NativeDetails::ChannelMap c;
         if (brand == "DAHUA")
-            NativeDetails::readDahua(recorder(brand, type), dahuaAnswers(storage), h, c);
+            NativeDetails::readDahua(recorder(brand, type), dahuaAnswers(storage), r, c);
         else
-            NativeDetails::readHik(recorder(brand, type), hikAnswers(storage), h, c);
-        QCOMPARE(h.hdd, hdd);
+            NativeDetails::readHik(recorder(brand, type), hikAnswers(storage), r, c);
+        QCOMPARE(r.health.hdd, hdd);
+        // Only an answer that says nothing about the disks makes them unknown.
+        QCOMPARE(r.hddUnknown, QByteArray(QTest::currentDataTag()) == "dahua error body");
     }
 
     void isapiChannelsAndClock()
     {
-        Native::Health h;
+        Native::ProbeResult r;
+        Native::Health& h = r.health;
         NativeDetails::ChannelMap c;
         NativeDetails::readHik(
             recorder("HIKVISION"),
@@ -169,10 +157,13 @@ private Q_SLOTS:
                        "<InputProxyChannelStatus><id>x</id><online>true</online></InputProxyChannelStatus>"
                        "<InputProxyChannelStatus><id>4294967298</id><online>true</online></InputProxyChannelStatus>"
                        "<InputProxyChannelStatus><id>300</id><online>true</online></InputProxyChannelStatus></l>",
-                       "<l><InputProxyChannel><id>2</id><name>Gate</name></InputProxyChannel></l>"),
-            h, c);
-        QCOMPARE(c.keys(), (QList<int>{2, 5})); // zero, junk, huge and out-of-range ids dropped
-        QCOMPARE(c[2].name, QStringLiteral("Gate"));
+                       "<l><InputProxyChannel><id>2</id><name>Gate</name></InputProxyChannel></l>",
+                       // The first name met for a channel stays.
+                       "<l><VideoInputChannel><id>2</id><name>Other</name></VideoInputChannel>"
+                       "<VideoInputChannel><id>7</id><name>Analog</name></VideoInputChannel></l>"),
+            r, c);
+        QCOMPARE(c.keys(), (QList<int>{2, 5, 7})); // zero, junk, huge and out-of-range ids dropped
+        QCOMPARE(c[2].name + c[7].name, QStringLiteral("GateAnalog"));
         QVERIFY(c[2].onlineKnown && c[2].online);
         QVERIFY(c[5].onlineKnown && !c[5].online);
         QCOMPARE(h.deviceTime, QStringLiteral("2025-03-01 08:15:30"));
@@ -181,7 +172,8 @@ private Q_SLOTS:
 
     void dahuaChannels()
     {
-        Native::Health h;
+        Native::ProbeResult r;
+        Native::Health& h = r.health;
         NativeDetails::ChannelMap c;
         NativeDetails::readDahua(
             recorder("DAHUA"),
@@ -195,7 +187,7 @@ private Q_SLOTS:
                          "states[5].Channel=2147483647\r\nstates[5].ConnectionState=Connected\r\n"
                          "states[9].Channel=abc\r\nstates[9].ConnectionState=Connected\r\n"
                          "states[7].Channel=3\r\n"),
-            h, c);
+            r, c);
         QCOMPARE(c[1].name, QStringLiteral("Lobby"));
         QVERIFY(!c[1].onlineKnown);
         QCOMPARE(c.keys(), (QList<int>{1, 2, 4, 5, 6, 7, 10})); // not 8: the row without a state
@@ -209,7 +201,7 @@ private Q_SLOTS:
 
         // The device-information answer's own firmware and name stay.
         h.firmware = h.deviceName = QStringLiteral("Own");
-        NativeDetails::readDahua(recorder("DAHUA"), dahuaAnswers(""), h, c);
+        NativeDetails::readDahua(recorder("DAHUA"), dahuaAnswers(""), r, c);
         QCOMPARE(h.firmware + h.deviceName, QStringLiteral("OwnOwn"));
     }
 
@@ -341,6 +333,28 @@ private Q_SLOTS:
         }
     }
 
+    // A search whose dialog closes stops at once, and still closes its
+    // finder on the device.
+    void monthSearchStopsWithItsReceiver()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 10), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        QVERIFY(fake.start());
+        const QString findFile = QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findFile");
+        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1000", QDate(2025, 3, 3)),
+                    nativetest::reply(200, "OK\r\n", [](auto& r) { r.delayMs = 300; }));
+        auto dialog = std::make_unique<QObject>();
+        int answered = 0;
+        NativeCalendar::month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3, dialog.get(),
+                              [&](const QSet<int>&, const QString&) { ++answered; });
+        QTRY_COMPARE(fake.requestCount(findFile), 6); // day 3, sent twice for the login
+        dialog.reset();
+        QTRY_COMPARE(fake.finderEvents(), (QStringList{"create 1000", "close 1000", "destroy 1000"}));
+        QTest::qWait(400);
+        QCOMPARE(answered, 0);
+        QCOMPARE(fake.requestCount(findFile), 6); // day 4 is never asked
+    }
+
     // A whole fetch against an ISAPI recorder, recorded days included.
     void isapiFetch()
     {
@@ -407,6 +421,7 @@ private Q_SLOTS:
         QCOMPARE(failedCount.health.recordingDays, -1);
         QCOMPARE(failedCount.health.recordingWindow, 0);
         QVERIFY(failedCount.health.hdd.isEmpty());
+        QVERIFY(failedCount.hddUnknown);
         QCOMPARE(failedCount.channels.size(), 2);
         QVERIFY(failedCount.health.error.isEmpty());
     }

@@ -31,6 +31,8 @@ bool startFake(FakeDevice& fake, FakeDevice::Login login = FakeDevice::Login::No
 
 } // namespace
 
+Q_DECLARE_METATYPE(Native::Failure)
+
 class TestNativeHttp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
@@ -130,10 +132,13 @@ private Q_SLOTS:
         QTest::addColumn<int>("fault");
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("error");
-        QTest::newRow("silent") << int(Fault::Silence) << 0 << "No answer in time.";
-        QTest::newRow("closes") << int(Fault::Close) << 0 << "The device closed the connection.";
-        QTest::newRow("404") << int(Fault::None) << 404 << QString();
-        QTest::newRow("closed port") << -1 << 0 << "Connection refused.";
+        QTest::addColumn<Native::Failure>("failure");
+        using F = Native::Failure;
+        QTest::newRow("silent") << int(Fault::Silence) << 0 << "No answer in time." << F::Timeout;
+        QTest::newRow("closes") << int(Fault::Close) << 0 << "The device closed the connection." << F::ConnectionClosed;
+        QTest::newRow("404") << int(Fault::None) << 404 << QString() << F::HttpStatus;
+        QTest::newRow("401") << int(Fault::None) << 401 << QString() << F::LoginRefused;
+        QTest::newRow("closed port") << -1 << 0 << "Connection refused." << F::ConnectionRefused;
     }
     void failuresBecomeSentences()
     {
@@ -146,10 +151,11 @@ private Q_SLOTS:
         if (fault < 0)
             d.httpPort = kvrtest::closedPort();
         else
-            fake.script(QStringLiteral("/x"), nativetest::reply(404, {}, [&](auto& r) { r.fault = Fault(fault); }));
+            fake.script(QStringLiteral("/x"), nativetest::reply(status, {}, [&](auto& r) { r.fault = Fault(fault); }));
         const Response r = get(d, QStringLiteral("/x"), NativeHttp::None, fault == int(Fault::Silence) ? 300 : 8000);
         QCOMPARE(r.status, status);
         QCOMPARE(r.error, error);
+        QTEST(r.failure, "failure");
     }
 
     // A device that never stops sending fails the request at the cap; a
@@ -205,6 +211,34 @@ private Q_SLOTS:
         const Response here = get(deviceFor(fake), QStringLiteral("/here"));
         QCOMPARE(here.status, 200);
         QVERIFY(here.body.contains("localTime"));
+    }
+
+    // An answer whose receiver is gone is dropped, and its request (or
+    // connect test) abandoned.
+    void answersFollowTheirReceiver()
+    {
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        QVERIFY(startFake(fake));
+        fake.script(QStringLiteral("/slow"), nativetest::reply(200, "late", [](auto& r) { r.delayMs = 400; }));
+        kvrtest::SilentPort silent;
+        auto dialog = std::make_unique<QObject>();
+        int called = 0;
+        NativeHttp::get(
+            deviceFor(fake), QStringLiteral("/slow"), NativeHttp::None, dialog.get(),
+            [&](const Response&) { ++called; }, 8000);
+        NativeHttp::tcpProbe(QStringLiteral("127.0.0.1"), silent.port(), 300, dialog.get(),
+                             [&](bool, int) { ++called; });
+        QTRY_COMPARE(fake.requestCount(), 1);
+        dialog.reset();
+        QTest::qWait(700);
+        QCOMPARE(called, 0);
+
+        // A receiver that stays is answered as without one.
+        QObject tab;
+        nativetest::Catch<Response> c;
+        NativeHttp::get(deviceFor(fake), QStringLiteral("/slow"), NativeHttp::None, &tab, c.cb(), 8000);
+        QVERIFY(c.wait());
+        QCOMPARE(c->body, QByteArray("late"));
     }
 
     void tcpConnectTest()

@@ -91,6 +91,7 @@ private Q_SLOTS:
             QVERIFY(!m.accepted());
             QVERIFY(!m.refused());
             QCOMPARE(m.error(), QStringLiteral("The device didn't answer HTTP (No answer in time.)."));
+            QCOMPARE(m.failure(), Native::Failure::Timeout);
         }
     }
 
@@ -155,6 +156,7 @@ private Q_SLOTS:
             expected);
         const bool refused = o.health.device == 1;
         QCOMPARE(o.loginRefused, refused);
+        QCOMPARE(o.failure, refused ? Native::Failure::LoginRefused : Native::Failure::None);
         QCOMPARE(o.health.error, refused ? QStringLiteral("Username or password is incorrect.") : QString());
         QVERIFY(!fake.requests().first().hasCredentials());
     }
@@ -168,6 +170,7 @@ private Q_SLOTS:
         const Outcome o = probe(deviceFor(fake, "PRAMA"));
         QCOMPARE(o.health.device, 1);
         QCOMPARE(o.health.error, QStringLiteral("The device answered HTTP 404. Check the manufacturer."));
+        QCOMPARE(o.failure, Native::Failure::HttpStatus);
         QVERIFY(!o.loginRefused);
         QCOMPARE(fake.requestCount(), 1);
 
@@ -191,9 +194,12 @@ private Q_SLOTS:
         QCOMPARE(off.latencyMs, -1);
         QCOMPARE(off.lossPercent, 100);
         QCOMPARE(off.error, QStringLiteral("Device is offline."));
+        QCOMPARE(probe(d).failure, Native::Failure::Offline);
 
         fake.closeHttp();
-        const Native::Health rtspOnly = probe(deviceFor(fake)).health;
+        const Outcome closed = probe(deviceFor(fake));
+        QCOMPARE(closed.failure, Native::Failure::HttpPortClosed);
+        const Native::Health rtspOnly = closed.health;
         QCOMPARE((QList<int>{rtspOnly.internet, rtspOnly.httpPort, rtspOnly.rtspPort, rtspOnly.device}),
                  (QList<int>{2, 1, 2, 1}));
         QCOMPARE(rtspOnly.error, QStringLiteral("HTTP port closed."));
@@ -207,7 +213,7 @@ private Q_SLOTS:
         QCOMPARE(refused.calls, 0); // never before the call returns
         QVERIFY(refused.wait());
         QCOMPARE(refused->health.device, 1);
-        QVERIFY(refused->health.error.contains(QStringLiteral("path")));
+        QCOMPARE(refused->failure, Native::Failure::BadAddress);
     }
 
     // ONVIF devices are asked through the SOAP device service; LAPI and

@@ -57,55 +57,31 @@ private Q_SLOTS:
         QCOMPARE(f.report(static_cast<Kind>(-1)), QString());
     }
 
-    void formulaGuardAndQuoting_data()
-    {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::newRow("empty") << ""
-                               << "";
-        QTest::newRow("plain") << "Gate"
-                               << "Gate";
-        QTest::newRow("equals") << "=1+1"
-                                << "'=1+1";
-        QTest::newRow("plus number") << "+12"
-                                     << "'+12";
-        QTest::newRow("at") << "@cmd"
-                            << "'@cmd";
-        QTest::newRow("minus alone") << "-"
-                                     << "'-";
-        QTest::newRow("minus text") << "-x"
-                                    << "'-x";
-        QTest::newRow("negative") << "-3"
-                                  << "-3";
-        QTest::newRow("other digits") << QString::fromUtf8("-\u0661\u0662") << QString::fromUtf8("-\u0661\u0662");
-        // A sum behind a number is still a formula.
-        QTest::newRow("minus sum") << "-1+1"
-                                   << "'-1+1";
-        QTest::newRow("number then words") << "-5 floor"
-                                           << "'-5 floor";
-        QTest::newRow("dangling point") << "-5."
-                                        << "'-5.";
-        QTest::newRow("leading tab") << "\t=cmd"
-                                     << "'\t=cmd";
-        QTest::newRow("leading cr") << "\r=cmd"
-                                    << "\"'\r=cmd\"";
-        QTest::newRow("comma") << "Main, east"
-                               << "\"Main, east\"";
-        QTest::newRow("quote") << "The \"big\" one"
-                               << "\"The \"\"big\"\" one\"";
-        QTest::newRow("line feed") << "a\nb"
-                                   << "\"a\nb\"";
-        QTest::newRow("guarded and quoted") << "=HYPERLINK(\"x\",1)"
-                                            << "\"'=HYPERLINK(\"\"x\"\",1)\"";
-        QTest::newRow("inner equals") << "a=b"
-                                      << "a=b";
-    }
-
     void formulaGuardAndQuoting()
     {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QCOMPARE(csvField(in), out);
+        const QList<QPair<QString, QString>> fields = {
+            {"", ""},
+            {"Gate", "Gate"},
+            {"=1+1", "'=1+1"},
+            {"+12", "'+12"},
+            {"@cmd", "'@cmd"},
+            {"-", "'-"},
+            {"-x", "'-x"},
+            {"-3", "-3"},
+            {QString::fromUtf8("-\u0661\u0662"), QString::fromUtf8("-\u0661\u0662")},
+            // A sum behind a number is still a formula.
+            {"-1+1", "'-1+1"},
+            {"-5 floor", "'-5 floor"},
+            {"-5.", "'-5."},
+            {"\t=cmd", "'\t=cmd"},
+            {"\r=cmd", "\"'\r=cmd\""},
+            {"Main, east", "\"Main, east\""},
+            {"The \"big\" one", "\"The \"\"big\"\" one\""},
+            {"a\nb", "\"a\nb\""},
+            {"=HYPERLINK(\"x\",1)", "\"'=HYPERLINK(\"\"x\"\",1)\""},
+            {"a=b", "a=b"}};
+        for (const auto& [in, out] : fields)
+            QCOMPARE(csvField(in), out);
     }
 
     void selectionKeepsStoreOrder()

@@ -45,7 +45,7 @@ struct Fleet : nativeseed::Fleet {
     Fleet() : nativeseed::Fleet(kNow) {}
     QSet<QString> refused;
     QHash<QString, QList<Standing>> standing;
-    QHash<QString, LinkState> links;
+    QHash<QString, Native::LinkStatus> links;
 
     Sources sources() const
     {
@@ -257,6 +257,13 @@ private Q_SLOTS:
         });
         QCOMPARE(clockDriftSecs(f.store->devices().at(5)), 120);
         QCOMPARE(clockDriftSecs(f.store->devices().at(6)), std::numeric_limits<int>::max());
+        // A device clock reads whole seconds; the check time has
+        // milliseconds until the next start: compared in whole seconds.
+        Device justFetched = healthy();
+        justFetched.health.fetchedAt = QDateTime(kNow.date(), QTime(10, 0, 0, 800));
+        justFetched.health.deviceTime = QStringLiteral("2026-03-02 10:07:00");
+        QCOMPARE(clockDriftSecs(justFetched), 420);
+        QCOMPARE(span(clockDriftSecs(justFetched)), QStringLiteral("7 min"));
         Device unknown = healthy();
         unknown.health.deviceTime = QStringLiteral("soon");
         QCOMPARE(clockDriftSecs(unknown), kUnknownDrift);
@@ -286,10 +293,12 @@ private Q_SLOTS:
         f.standing.insert(d.id, many);
         // A standing channel with no camera record is named by number.
         f.standing.insert(small.id, {Standing{4, 2, kNow.addSecs(-60)}, Standing{4, 1, kNow.addSecs(-70)}});
-        const LinkState lostLink{Link::Lost, QStringLiteral("The event stream dropped."), kNow.addSecs(-601)};
+        const Native::LinkStatus lostLink{
+            Native::Link::Lost, QStringLiteral("The event stream dropped."), kNow.addSecs(-601), {}};
         f.links.insert(lost.id, lostLink);
-        f.links.insert(quiet.id, LinkState{Link::Unsupported, QStringLiteral("x"), kNow.addSecs(-600)});
-        f.links.insert(locked.id, LinkState{Link::Refused, QStringLiteral("y"), kNow});
+        f.links.insert(quiet.id,
+                       Native::LinkStatus{Native::Link::Unsupported, QStringLiteral("x"), kNow.addSecs(-600), {}});
+        f.links.insert(locked.id, Native::LinkStatus{Native::Link::Refused, QStringLiteral("y"), kNow, {}});
         f.links.insert(dahua.id, lostLink); // its brand has no event stream
         f.expect({
             {"1/16 Video loss reported | Gate, Camera 2, 2 min ago, by the device's live events. Not cleared since.",

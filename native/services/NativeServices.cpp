@@ -1,0 +1,28 @@
+#include "native/services/NativeServices.h"
+
+#include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
+#include "native/services/NativeStore.h"
+
+#include <QCoreApplication>
+
+namespace NativeServices {
+
+void shutdown()
+{
+    NativeEvents::releaseInstance();
+    NativeController::releaseInstance();
+    NativeStore::releaseInstance();
+}
+
+void armShutdown()
+{
+    // Main thread only, like the singletons that call it.
+    static bool armed = false;
+    if (armed || !QCoreApplication::instance())
+        return;
+    armed = true;
+    qAddPostRoutine(&shutdown);
+}
+
+} // namespace NativeServices
