@@ -35,7 +35,10 @@ const QString kBackTip = QStringLiteral("Back to the wall");
 
 CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offline, QWidget* parent,
                        LiveStreamService* streams)
-    : QFrame(parent), m_cameraId(cameraId), m_title(title), m_offline(offline),
+    : QFrame(parent),
+      m_cameraId(cameraId),
+      m_title(title),
+      m_offline(offline),
       m_streams(streams ? streams : &AppContext::instance().api)
 {
     setObjectName(QStringLiteral("Tile"));
@@ -208,7 +211,7 @@ void CameraTile::start(std::function<void()> done)
     m_streams->startLiveHls(
         m_cameraId, m_useMain,
         [guard = QPointer<CameraTile>(this), done = std::move(done), attempt](const StreamInfo& info,
-                                                                            const QString& error) {
+                                                                              const QString& error) {
             // The answer is applied first, then the owner hears that the start ended.
             if (guard && guard->m_started && !info.superseded && attempt == guard->m_startSerial) {
                 CameraTile* t = guard.data();
@@ -319,7 +322,8 @@ void CameraTile::setListening(bool on)
 {
     m_player->listen = on;
     if (on) {
-        m_listenButton->setIcon(Theme::icon(Theme::Icon::SoundOn, Theme::colour(Theme::Colour::Accent), tun::kOverlayIcon_px));
+        m_listenButton->setIcon(
+            Theme::icon(Theme::Icon::SoundOn, Theme::colour(Theme::Colour::Accent), tun::kOverlayIcon_px));
         m_listenButton->setToolTip(kMuteTip);
         m_listenButton->setAccessibleName(kMuteTip);
     } else {

@@ -58,7 +58,8 @@ qint64 monotonicMs()
 } // namespace
 
 GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
-    : QWidget(parent), m_streams(streams ? streams : &AppContext::instance().api)
+    : QWidget(parent),
+      m_streams(streams ? streams : &AppContext::instance().api)
 {
     setObjectName(QStringLiteral("ContentPad"));
     setFocusPolicy(Qt::StrongFocus);
@@ -118,8 +119,8 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     m_pageLabel->setAlignment(Qt::AlignCenter);
     m_nextButton = pageButton(QStringLiteral("Next page  (→)"), Theme::Icon::ChevronRight, m_pager);
     m_lastButton = pageButton(QStringLiteral("Last page"), Theme::Icon::SkipEnd, m_pager);
-    for (QWidget* w : std::initializer_list<QWidget*>{m_firstButton, m_prevButton, m_pageLabel, m_nextButton,
-                                                      m_lastButton})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_firstButton, m_prevButton, m_pageLabel, m_nextButton, m_lastButton})
         pager->addWidget(w);
     top->addWidget(m_pager);
 
@@ -422,9 +423,8 @@ void GridPage::onOverloaded()
     if (!reached)
         return;
     int step = *reached;
-    qWarning().noquote() << QStringLiteral("[wall] this computer can't keep up; step %1 : %2")
-                                .arg(step)
-                                .arg(wall::reductionNote(step));
+    qWarning().noquote()
+        << QStringLiteral("[wall] this computer can't keep up; step %1 : %2").arg(step).arg(wall::reductionNote(step));
     if (step == 2) {
         QList<CameraTile*> onMain;
         for (CameraTile* t : std::as_const(m_tiles)) {
