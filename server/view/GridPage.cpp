@@ -82,7 +82,7 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     m_countLabel = new QLabel(this);
     m_countLabel->setObjectName(QStringLiteral("Muted"));
     top->addWidget(m_dot);
-    top->addWidget(m_badge);
+    top->addWidget(m_badge, 0, Qt::AlignVCenter); // a pill, not the row's height
     top->addWidget(m_titleLabel);
     top->addWidget(m_countLabel);
     top->addStretch(1);
