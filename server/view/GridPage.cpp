@@ -166,12 +166,9 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
 
 GridPage::~GridPage()
 {
-    // The tiles' players end side by side rather than one by one in their
-    // destructors.
-    QList<FfmpegPlayer*> players;
-    for (CameraTile* t : std::as_const(m_tiles))
-        players << t->player();
-    stopPlayers(players);
+    // The tiles' players end in the background rather than one by one in
+    // the tiles' destructors.
+    CameraTile::discardTiles(m_tiles);
 }
 
 // ---- Opening and stopping -------------------------------------------------------
@@ -200,13 +197,12 @@ void GridPage::stopAll()
 
 void GridPage::clearTiles()
 {
-    CameraTile::stopTiles(m_tiles);
     for (CameraTile* t : std::as_const(m_tiles)) {
         t->disconnect(this);
         m_grid->removeWidget(t);
-        t->hide();
-        t->deleteLater();
     }
+    // The players end in the background: a page change never waits for them.
+    CameraTile::discardTiles(m_tiles);
     m_tiles.clear();
     m_expandedTile = nullptr;
 }

@@ -7,6 +7,7 @@
 #include "app/ui/Modal.h"
 #include "server/view/CameraTile.h"
 #include "server/view/GridPage.h"
+#include "server/view/PlayerStop.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
@@ -387,6 +388,33 @@ private Q_SLOTS:
         wall->stopAll();
         QVERIFY(!advance->isChecked());
         QVERIFY(!Access::advanceTimer(*wall).isActive());
+    }
+
+    void pageChangesAndStopAllNeverWaitForDecodeThreads()
+    {
+        wall->openCameras("Four", cameras(8));
+        choose("4");
+        streams.answerAll(kDeadUrl);
+        QList<QPointer<FfmpegPlayer>> players;
+        for (CameraTile* t : wall->tiles()) {
+            QVERIFY(t->player()->isRunning());
+            players << t->player();
+        }
+        // Held, the old players cannot end: were the GUI thread waiting for
+        // them, these calls would never return.
+        holdRetiredPlayers(true);
+        wall->nextPage();
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->currentPage(), 1);
+        QCOMPARE(retiringPlayers(), 4);
+        streams.answerAll(kDeadUrl);
+        wall->stopAll();
+        QCOMPARE(retiringPlayers(), 8);
+        QVERIFY(players.first());
+        holdRetiredPlayers(false);
+        QTRY_COMPARE(retiringPlayers(), 0);
+        for (const QPointer<FfmpegPlayer>& p : players)
+            QTRY_VERIFY(!p);
     }
 
     void suspendAndResumeTheWall()
