@@ -19,6 +19,7 @@ namespace {
 const char* const kRestartPending = "kvrRestartPending";
 
 std::atomic<int> g_retiring{0};
+constexpr int kExitWait_ms = 2000;
 
 std::mutex g_holdMutex;
 std::condition_variable g_holdChanged;
@@ -49,8 +50,9 @@ QThreadPool& stoppers()
     static QThreadPool* pool = [] {
         auto* p = new QThreadPool;
         p->setMaxThreadCount(64);
-        // Threads still ending when the application quits are waited for.
-        qAddPostRoutine([] { stoppers().waitForDone(); });
+        // Threads still ending when the application quits get a moment;
+        // one stuck in a call nothing interrupts does not hold the exit up.
+        qAddPostRoutine([] { stoppers().waitForDone(kExitWait_ms); });
         return p;
     }();
     return *pool;

@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QTcpServer>
 #include <QTimer>
 #include <QWidget>
 
@@ -97,6 +98,24 @@ public:
     QStringList stops;
     QString autoUrl;
 };
+
+// "127.0.0.1:<port>" of a peer that takes connections and never answers: a
+// player told to play from it (RTSP or HTTP) keeps its decode thread waiting
+// for the input's time-out of several seconds, where a refused port would
+// end the thread at once.
+inline QString silentAddress()
+{
+    static QTcpServer* server = [] {
+        auto* s = new QTcpServer; // kept for the life of the process
+        s->listen(QHostAddress::LocalHost);
+        return s;
+    }();
+    return QStringLiteral("127.0.0.1:%1").arg(server->serverPort());
+}
+inline QString silentRtsp()
+{
+    return QStringLiteral("rtsp://%1/live").arg(silentAddress());
+}
 
 // The button a user knows by its text or (icon-only) by its accessible name.
 template <typename T = QAbstractButton> T* control(const QWidget* root, const QString& name)

@@ -19,9 +19,6 @@ using viewtest::FakeStreams;
 
 namespace {
 
-// Nothing listens there: a player told to play it keeps trying in the background.
-const QString kDeadUrl = QStringLiteral("rtsp://127.0.0.1:9/live");
-
 void hover(QWidget* w, bool on)
 {
     QEvent e(on ? QEvent::Enter : QEvent::Leave);
@@ -125,13 +122,13 @@ private Q_SLOTS:
         tile->start([&] { ++done; });
         tile->stop();
         QCOMPARE(streams.stops, QStringList{"c1"});
-        streams.answer(1, kDeadUrl);
+        streams.answer(1, viewtest::silentRtsp());
         QCOMPARE(done, 2);
         QVERIFY(!tile->player()->isRunning());
 
         tile->start([&] { ++done; });
         tile.reset();
-        streams.answer(2, kDeadUrl);
+        streams.answer(2, viewtest::silentRtsp());
         QCOMPARE(done, 3);
 
         // A restart leaves the first start's answer without effect.
@@ -140,12 +137,12 @@ private Q_SLOTS:
         click(tile.get(), "Sub");
         QCOMPARE(streams.starts.size(), 5);
         QCOMPARE(streams.starts[4].main, false);
-        streams.answer(3, kDeadUrl);
+        streams.answer(3, viewtest::silentRtsp());
         QVERIFY(!tile->player()->isRunning());
         QVERIFY(tile->url().isEmpty());
-        streams.answer(4, kDeadUrl);
+        streams.answer(4, viewtest::silentRtsp());
         QVERIFY(tile->player()->isRunning());
-        QCOMPARE(tile->url(), kDeadUrl);
+        QCOMPARE(tile->url(), viewtest::silentRtsp());
     }
 
     void suspendedTilesPlayOnlyAfterResume()
@@ -153,8 +150,8 @@ private Q_SLOTS:
         auto tile = make();
         tile->start();
         tile->suspend();
-        streams.answer(0, kDeadUrl);
-        QCOMPARE(tile->url(), kDeadUrl);
+        streams.answer(0, viewtest::silentRtsp());
+        QCOMPARE(tile->url(), viewtest::silentRtsp());
         QVERIFY(!tile->player()->isRunning());
         tile->resume();
         QVERIFY(tile->player()->isRunning());

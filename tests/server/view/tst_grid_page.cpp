@@ -16,6 +16,7 @@
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSpinBox>
 
@@ -33,8 +34,6 @@ using viewtest::click;
 using viewtest::FakeStreams;
 
 namespace {
-
-const QString kDeadUrl = QStringLiteral("rtsp://127.0.0.1:9/live");
 
 QList<GridPage::Camera> cameras(int n, int offlineFirst = 0)
 {
@@ -141,7 +140,7 @@ private Q_SLOTS:
             Prefs::set(Prefs::kGridQuality, r.setting);
             streams.starts.clear();
             wall->openCameras("Q", cameras(r.cameras));
-            streams.answerAll(kDeadUrl);
+            streams.answerAll(viewtest::silentRtsp());
             for (const auto& s : streams.starts)
                 QCOMPARE(s.main, r.main);
             for (CameraTile* t : wall->tiles())
@@ -154,7 +153,7 @@ private Q_SLOTS:
         wall->openCameras("Nine", cameras(9));
         QCOMPARE(streams.starts.size(), 4);
         QCOMPARE(wall->startsInFlight(), 4);
-        streams.answer(0, kDeadUrl);
+        streams.answer(0, viewtest::silentRtsp());
         QCOMPARE(streams.starts.size(), 5);
         QCOMPARE(streams.starts[4].cameraId, QString("c5"));
         while (streams.outstanding() > 0) {
@@ -185,7 +184,7 @@ private Q_SLOTS:
         QCOMPARE(streams.starts.size(), 8);
         QCOMPARE(streams.stops.size(), 4); // the old page's starts are given back unanswered
         for (int i = 0; i < 4; ++i)
-            streams.answer(i, kDeadUrl);
+            streams.answer(i, viewtest::silentRtsp());
         QCOMPARE(wall->startsInFlight(), 4);
         QCOMPARE(streams.starts.size(), 8);
         for (CameraTile* t : wall->tiles())
@@ -196,7 +195,7 @@ private Q_SLOTS:
     {
         kvrtest::LogCapture log;
         wall->openCameras("Four", cameras(4));
-        streams.answerAll(kDeadUrl);
+        streams.answerAll(viewtest::silentRtsp());
         CameraTile* first = wall->tiles().first();
         Q_EMIT first->overloaded();
         QCOMPARE(wall->overloadStep(), 1);
@@ -206,9 +205,12 @@ private Q_SLOTS:
             QCOMPARE(t->player()->maxFps.load(), 5.0);
         QCOMPARE(countText(), QString("4 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
 
+        // The computer's clock jumping a day ahead does not count as time passed.
+        clock->setNowUtc(clock->nowUtc().addDays(1));
         clock->advanceMs(11'999);
         Q_EMIT first->overloaded();
         QCOMPARE(wall->overloadStep(), 1);
+        clock->setNowUtc(clock->nowUtc().addDays(-2)); // nor one going back
         clock->advanceMs(1);
         Q_EMIT first->overloaded();
         QCOMPARE(wall->overloadStep(), 2);
@@ -251,7 +253,7 @@ private Q_SLOTS:
         wall->openCameras("Twice", {{"a", "A", "", false}, {"b", "B", "", false}, {"a", "A", "", false}});
         QCOMPARE(wall->cameraIds(), (QList<QString>{"a", "b"}));
         QCOMPARE(streams.startedIds(), (QStringList{"a", "b"}));
-        streams.answerAll(kDeadUrl);
+        streams.answerAll(viewtest::silentRtsp());
         Q_EMIT wall->tiles()[0]->removeRequested("a");
         QCoreApplication::processEvents();
         QCOMPARE(wall->cameraIds(), QList<QString>{"b"});
@@ -266,7 +268,7 @@ private Q_SLOTS:
         QVERIFY(wall->tiles().isEmpty());
 
         wall->openCameras("Two", cameras(2));
-        streams.answerAll(kDeadUrl);
+        streams.answerAll(viewtest::silentRtsp());
         wall->setFullscreen(true);
         click(wall.get(), "Stop all");
         QCOMPARE(closed.size(), 2);
@@ -277,7 +279,7 @@ private Q_SLOTS:
     void oneListenerSelectionAndExpansion()
     {
         wall->openCameras("Five", cameras(5));
-        streams.answerAll(kDeadUrl);
+        streams.answerAll(viewtest::silentRtsp());
         const QList<CameraTile*> tiles = wall->tiles();
         for (CameraTile* t : tiles)
             Q_EMIT t->player()->audioTrack(true);
@@ -394,7 +396,7 @@ private Q_SLOTS:
     {
         wall->openCameras("Four", cameras(8));
         choose("4");
-        streams.answerAll(kDeadUrl);
+        streams.answerAll(viewtest::silentRtsp());
         QList<QPointer<FfmpegPlayer>> players;
         for (CameraTile* t : wall->tiles()) {
             QVERIFY(t->player()->isRunning());
@@ -402,12 +404,14 @@ private Q_SLOTS:
         }
         // Held, the old players cannot end: were the GUI thread waiting for
         // them, these calls would never return.
+        QTRY_COMPARE(retiringPlayers(), 0); // earlier walls' players
         holdRetiredPlayers(true);
+        const auto release = qScopeGuard([] { holdRetiredPlayers(false); });
         wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(wall->currentPage(), 1);
         QCOMPARE(retiringPlayers(), 4);
-        streams.answerAll(kDeadUrl);
+        streams.answerAll(viewtest::silentRtsp());
         wall->stopAll();
         QCOMPARE(retiringPlayers(), 8);
         QVERIFY(players.first());
@@ -420,7 +424,7 @@ private Q_SLOTS:
     void suspendAndResumeTheWall()
     {
         wall->openCameras("Two", cameras(2));
-        streams.answerAll(kDeadUrl);
+        streams.answerAll(viewtest::silentRtsp());
         for (CameraTile* t : wall->tiles())
             QVERIFY(t->player()->isRunning());
         wall->suspendAll();

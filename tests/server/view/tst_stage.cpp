@@ -44,13 +44,13 @@ using viewtest::control;
 
 namespace {
 
-// 10 s segments from 10:00:00 of 2024-05-01 on a port where nothing listens.
+// 10 s segments from 10:00:00 of 2024-05-01 on a peer that never answers.
 QByteArray cloudDay(int segments)
 {
     QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n";
     for (int i = 0; i < segments; ++i)
-        text += "#EXTINF:10,\nhttp://127.0.0.1:9/2024-05-01_10-00-" + QByteArray::number(i * 10).rightJustified(2, '0')
-            + ".ts\n";
+        text += "#EXTINF:10,\nhttp://" + viewtest::silentAddress().toUtf8() + "/2024-05-01_10-00-"
+            + QByteArray::number(i * 10).rightJustified(2, '0') + ".ts\n";
     return text + "#EXT-X-ENDLIST\n";
 }
 
@@ -469,7 +469,7 @@ private Q_SLOTS:
         stage->suspendLive();
         stage->resumeLive();
         QVERIFY(!stage->isOpen());
-        stage->openLive("Gate", "rtsp://127.0.0.1:9/live", false);
+        stage->openLive("Gate", viewtest::silentRtsp(), false);
         QVERIFY(stage->isOpen());
         stage->suspendLive();
         QVERIFY(!stage->isOpen());
