@@ -1,5 +1,6 @@
 #include "server/view/PlayerStop.h"
 
+#include "server/view/Tunables.h"
 #include "video/FfmpegPlayer.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,6 @@ namespace {
 const char* const kRestartPending = "kvrRestartPending";
 
 std::atomic<int> g_retiring{0};
-constexpr int kExitWait_ms = 2000;
 
 std::mutex g_holdMutex;
 std::condition_variable g_holdChanged;
@@ -52,7 +52,7 @@ QThreadPool& stoppers()
         p->setMaxThreadCount(64);
         // Threads still ending when the application quits get a moment;
         // one stuck in a call nothing interrupts does not hold the exit up.
-        qAddPostRoutine([] { stoppers().waitForDone(kExitWait_ms); });
+        qAddPostRoutine([] { stoppers().waitForDone(int(kvr::view::tun::kRetiredExitWait.count())); });
         return p;
     }();
     return *pool;
