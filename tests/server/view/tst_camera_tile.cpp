@@ -213,10 +213,6 @@ private Q_SLOTS:
         hover(tile.get(), false);
         QCOMPARE(overlays(*tile), QString("Mute this camera"));
 
-        tile->inVideoWall = true;
-        tile->resize(400, 240);
-        hover(tile.get(), true);
-        QCOMPARE(overlays(*tile), QString("Fill the wall with this camera, Save a snapshot, Main/Sub"));
         tile->setExpanded(true);
         tile->updateButtons();
         QVERIFY(control(tile.get(), "Back to the wall"));

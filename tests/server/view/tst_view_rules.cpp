@@ -36,52 +36,12 @@ double second(int h, int m, int s)
 class ViewRulesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void modesShowTheirBadgeAndControls()
-    {
-        struct Row {
-            Mode mode;
-            const char* badge;
-            const char* property;
-            Theme::Colour accent;
-            bool pulsing, reconnect, mainSub, playback, fromStart, speeds;
-        } rows[] = {
-            {Mode::LiveView, "LIVE", "live", Theme::Colour::Live, true, true, true, false, false, false},
-            {Mode::DevicePlayback, "DEVICE PLAYBACK", "device", Theme::Colour::Accent, false, false, false, true, true,
-             false},
-            {Mode::CloudPlayback, "CLOUD PLAYBACK", "cloud", Theme::Colour::Cloud, false, false, false, true, false,
-             true},
-        };
-        for (const Row& r : rows) {
-            const stage::ModeLook look = stage::modeLook(r.mode);
-            QCOMPARE(look.badge, QString(r.badge));
-            QCOMPARE(look.badgeProperty, QString(r.property));
-            QCOMPARE(look.accent, r.accent);
-            QCOMPARE(look.pulsing, r.pulsing);
-            QCOMPARE(look.autoReconnect, r.reconnect);
-            QCOMPARE(look.mainSub, r.mainSub);
-            QCOMPARE(look.playbackControls, r.playback);
-            QCOMPARE(look.playFromStart, r.fromStart);
-            QCOMPARE(look.speeds, r.speeds);
-        }
-        QCOMPARE(Theme::colour(Theme::Colour::Cloud), QColor("#8b7cf6"));
-    }
-
-    void speedsMapToRateKeyPicturesAndSound()
+    void speedTexts()
     {
         QStringList texts;
         for (double s : stage::playbackSpeeds())
             texts << stage::speedText(s);
         QCOMPARE(texts, (QStringList{"1×", "1.25×", "1.5×", "2×", "4×", "8×", "16×"}));
-        struct Row {
-            double speed;
-            bool keyframes, sound;
-        } rows[] = {{1, false, true}, {1.25, false, false}, {4, false, false}, {8, true, false}, {16, true, false}};
-        for (const Row& r : rows) {
-            const stage::SpeedEffect e = stage::speedEffect(r.speed);
-            QCOMPARE(e.rate, r.speed);
-            QCOMPARE(e.keyframesOnly, r.keyframes);
-            QCOMPARE(e.soundEnabled, r.sound);
-        }
     }
 
     void statusRule()
