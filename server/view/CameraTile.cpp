@@ -222,8 +222,8 @@ void CameraTile::start(std::function<void()> done)
     }
     m_stage->setMessage(kLoading, QString());
     m_dot->setColor(Theme::colour(Theme::Colour::Live));
-    if (!m_streams) {
-        showFailure(QStringLiteral("The server connection is gone."), false);
+    if (!m_streams) { // the server client is gone: nothing can be asked
+        showFailure(QString(), false);
         if (done)
             done();
         return;

@@ -338,6 +338,11 @@ void GridPage::rebuild()
         const Camera& camera = m_cameras[i];
         const int k = i - span.first;
         auto* tile = new CameraTile(camera.id, wall::tileTitle(camera), camera.offline, m_gridHost, m_streams);
+        // Shown a few at a time (revealTiles); their cells are kept meanwhile.
+        QSizePolicy policy = tile->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        tile->setSizePolicy(policy);
+        tile->hide();
         tile->setInitialQuality(main);
         tile->player()->maxFps = cap;
         if (m_overload.step() >= 3)
@@ -364,7 +369,21 @@ void GridPage::rebuild()
     m_lastButton->setEnabled(span.page + 1 < span.pages);
     if (!paged && m_advanceButton->isChecked())
         stopAutoAdvance();
+    m_revealed = 0;
+    revealTiles(m_generation);
     pumpStartQueue();
+}
+
+void GridPage::revealTiles(qint64 generation)
+{
+    // A later page, or a tile filling the wall (its collapse shows them all).
+    if (generation != m_generation || m_expandedTile)
+        return;
+    const int end = std::min(int(m_tiles.size()), m_revealed + tun::kTilesShownPerTurn);
+    for (; m_revealed < end; ++m_revealed)
+        m_tiles[m_revealed]->show();
+    if (m_revealed < m_tiles.size())
+        QTimer::singleShot(0, this, [this, generation] { revealTiles(generation); });
 }
 
 // ---- Load control ------------------------------------------------------------------

@@ -90,6 +90,7 @@ private:
     void pageTick();
     void choosePerPage(int side);
     void placeTiles();
+    void revealTiles(qint64 generation);
 
     wall::OverloadSteps m_overload;
     QString m_title;
@@ -102,6 +103,7 @@ private:
     bool m_fullscreen = false;
     qint64 m_generation = 0;
     CameraTile* m_expandedTile = nullptr;
+    int m_revealed = 0; // tiles of the page shown so far
     int m_columns = 1;
     int m_rows = 1;
     // Page turning: the timer is armed in slices towards a monotonic deadline,

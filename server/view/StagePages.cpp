@@ -246,8 +246,7 @@ void StagePages::buildWidgets()
     connect(m_dayPicker->calendarWidget(), &QCalendarWidget::currentPageChanged, this, [this](int year, int month) {
         if (m_mode != Mode::DevicePlayback)
             return;
-        const quint64 serial = nextRequest(m_latestMonthRequest);
-        Q_UNUSED(serial)
+        nextRequest(m_latestMonthRequest);
         Q_EMIT deviceMonthRequested(year, month);
     });
 }

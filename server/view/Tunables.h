@@ -57,6 +57,9 @@ inline constexpr int kShortestAdvance_s = 10;
 // A QTimer counts in 32-bit milliseconds; longer intervals are waited out in
 // slices of at most this against a 64-bit deadline.
 inline constexpr milliseconds kLongestTimerSlice{3600 * 1000};
+// A new page shows this many tiles per turn of the event loop, so that
+// building and first painting a page of 36 never holds the window up long.
+inline constexpr int kTilesShownPerTurn = 9;
 // Side of the grid up to which rows and columns get stretch.
 inline constexpr int kGridStretchCells = 8;
 

@@ -90,6 +90,15 @@ private Q_SLOTS:
     {
         wall->openCameras("Site A", cameras(17));
         QCOMPARE(wall->tiles().size(), 16);
+        // Shown nine per turn of the event loop, so a big page never holds the window long.
+        const auto shown = [&] {
+            int n = 0;
+            for (CameraTile* t : wall->tiles())
+                n += t->isVisibleTo(wall.get()) ? 1 : 0;
+            return n;
+        };
+        QCOMPARE(shown(), 9);
+        QTRY_COMPARE(shown(), 16);
         QCOMPARE(wall->columns(), 4);
         QCOMPARE(wall->rows(), 4);
         QCOMPARE(countText(), QString("1–16 of 17 cameras"));
