@@ -56,7 +56,7 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
 {
     setObjectName(QStringLiteral("Tile"));
     setMouseTracking(true);
-    m_useMain = Prefs::get(Prefs::kGridMain);
+    m_useMain = m_checkedMain = Prefs::get(Prefs::kGridMain);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
@@ -79,52 +79,7 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     badge->addWidget(m_dot);
     badge->addWidget(m_nameLabel);
 
-    m_listenButton = overlayButton(kListenTip, int(Theme::Icon::SoundOff));
-    m_snapshotButton = overlayButton(QStringLiteral("Save a snapshot"), int(Theme::Icon::Snapshot));
-    m_expandButton = overlayButton(kExpandTip, int(Theme::Icon::Expand));
-    m_openButton = overlayButton(QStringLiteral("Open full view (with sound)"), int(Theme::Icon::EnterFullscreen));
-    m_removeButton = overlayButton(QStringLiteral("Remove from this wall"), int(Theme::Icon::Close));
-
-    m_qualityBox = new QFrame(this);
-    m_qualityBox->setObjectName(QStringLiteral("SegWrap"));
-    auto* seg = new QHBoxLayout(m_qualityBox);
-    seg->setContentsMargins(2, 2, 2, 2);
-    seg->setSpacing(1);
-    auto* group = new QButtonGroup(m_qualityBox);
-    group->setExclusive(true);
-    for (QPushButton** b : {&m_mainButton, &m_subButton}) {
-        *b = new QPushButton(b == &m_mainButton ? QStringLiteral("Main") : QStringLiteral("Sub"), m_qualityBox);
-        (*b)->setObjectName(QStringLiteral("Seg"));
-        (*b)->setCheckable(true);
-        (*b)->setCursor(Qt::PointingHandCursor);
-        group->addButton(*b);
-        seg->addWidget(*b);
-    }
-    (m_useMain ? m_mainButton : m_subButton)->setChecked(true);
-    m_qualityBox->hide();
-
-    m_retryButton = new QPushButton(QStringLiteral("Retry"), this);
-    m_retryButton->setObjectName(QStringLiteral("Secondary"));
-    m_retryButton->setCursor(Qt::PointingHandCursor);
-    m_retryButton->hide();
-    m_toastLabel = new QLabel(this);
-    m_toastLabel->setObjectName(QStringLiteral("TileBadge"));
-    m_toastLabel->hide();
     m_toastTimer.setSingleShot(true);
-    connect(&m_toastTimer, &QTimer::timeout, m_toastLabel, &QLabel::hide);
-
-    connect(m_listenButton, &QPushButton::clicked, this, [this] {
-        const bool on = !isListening();
-        setListening(on);
-        Q_EMIT listenToggled(m_cameraId, on);
-    });
-    connect(m_snapshotButton, &QPushButton::clicked, this, &CameraTile::snapshot);
-    connect(m_expandButton, &QPushButton::clicked, this, [this] { Q_EMIT expandRequested(this); });
-    connect(m_openButton, &QPushButton::clicked, this, [this] { Q_EMIT openRequested(m_cameraId); });
-    connect(m_removeButton, &QPushButton::clicked, this, [this] { Q_EMIT removeRequested(m_cameraId); });
-    connect(m_mainButton, &QPushButton::clicked, this, [this] { chooseQuality(true); });
-    connect(m_subButton, &QPushButton::clicked, this, [this] { chooseQuality(false); });
-    connect(m_retryButton, &QPushButton::clicked, this, &CameraTile::restart);
 
     // The player: no sound until listened to, light decoding, kept at the live edge.
     m_player = new FfmpegPlayer(this);
@@ -200,6 +155,78 @@ QPushButton* CameraTile::overlayButton(const QString& tooltip, int iconKind)
     return b;
 }
 
+void CameraTile::ensureOverlays()
+{
+    if (m_removeButton)
+        return;
+    // Made when first needed (the mouse, a failure, listening): a page of
+    // 36 tiles is built and polished faster without ten hidden widgets each.
+    m_listenButton = overlayButton(kListenTip, int(Theme::Icon::SoundOff));
+    m_snapshotButton = overlayButton(QStringLiteral("Save a snapshot"), int(Theme::Icon::Snapshot));
+    m_expandButton = overlayButton(kExpandTip, int(Theme::Icon::Expand));
+    m_openButton = overlayButton(QStringLiteral("Open full view (with sound)"), int(Theme::Icon::EnterFullscreen));
+    m_removeButton = overlayButton(QStringLiteral("Remove from this wall"), int(Theme::Icon::Close));
+
+    m_qualityBox = new QFrame(this);
+    m_qualityBox->setObjectName(QStringLiteral("SegWrap"));
+    auto* seg = new QHBoxLayout(m_qualityBox);
+    seg->setContentsMargins(2, 2, 2, 2);
+    seg->setSpacing(1);
+    auto* group = new QButtonGroup(m_qualityBox);
+    group->setExclusive(true);
+    for (QPushButton** b : {&m_mainButton, &m_subButton}) {
+        *b = new QPushButton(b == &m_mainButton ? QStringLiteral("Main") : QStringLiteral("Sub"), m_qualityBox);
+        (*b)->setObjectName(QStringLiteral("Seg"));
+        (*b)->setCheckable(true);
+        (*b)->setCursor(Qt::PointingHandCursor);
+        group->addButton(*b);
+        seg->addWidget(*b);
+    }
+    (m_checkedMain ? m_mainButton : m_subButton)->setChecked(true);
+    m_qualityBox->hide();
+
+    m_retryButton = new QPushButton(QStringLiteral("Retry"), this);
+    m_retryButton->setObjectName(QStringLiteral("Secondary"));
+    m_retryButton->setCursor(Qt::PointingHandCursor);
+    m_retryButton->hide();
+
+    connect(m_listenButton, &QPushButton::clicked, this, [this] {
+        const bool on = !isListening();
+        setListening(on);
+        Q_EMIT listenToggled(m_cameraId, on);
+    });
+    connect(m_snapshotButton, &QPushButton::clicked, this, &CameraTile::snapshot);
+    connect(m_expandButton, &QPushButton::clicked, this, [this] { Q_EMIT expandRequested(this); });
+    connect(m_openButton, &QPushButton::clicked, this, [this] { Q_EMIT openRequested(m_cameraId); });
+    connect(m_removeButton, &QPushButton::clicked, this, [this] { Q_EMIT removeRequested(m_cameraId); });
+    connect(m_mainButton, &QPushButton::clicked, this, [this] { chooseQuality(true); });
+    connect(m_subButton, &QPushButton::clicked, this, [this] { chooseQuality(false); });
+    connect(m_retryButton, &QPushButton::clicked, this, &CameraTile::restart);
+    showListening(isListening());
+    layoutOverlays();
+}
+
+void CameraTile::ensureToast()
+{
+    if (m_toastLabel)
+        return;
+    m_toastLabel = new QLabel(this);
+    m_toastLabel->setObjectName(QStringLiteral("TileBadge"));
+    m_toastLabel->hide();
+    connect(&m_toastTimer, &QTimer::timeout, m_toastLabel, &QLabel::hide);
+}
+
+void CameraTile::showListening(bool on)
+{
+    if (!m_listenButton)
+        return;
+    const QString tip = on ? kMuteTip : kListenTip;
+    m_listenButton->setIcon(on ? overlayIcon(Theme::Icon::SoundOn, Theme::colour(Theme::Colour::Accent))
+                               : overlayIcon(Theme::Icon::SoundOff, Qt::white));
+    m_listenButton->setToolTip(tip);
+    m_listenButton->setAccessibleName(tip);
+}
+
 void CameraTile::sizePlayer()
 {
     if (!m_player)
@@ -213,7 +240,8 @@ void CameraTile::start(std::function<void()> done)
 {
     m_started = true;
     m_failed = false;
-    m_retryButton->hide();
+    if (m_retryButton)
+        m_retryButton->hide();
     if (m_offline) {
         showFailure(QString(), true);
         if (done)
@@ -341,7 +369,9 @@ void CameraTile::resume()
 void CameraTile::setInitialQuality(bool main)
 {
     m_useMain = main;
-    (main ? m_mainButton : m_subButton)->setChecked(true);
+    m_checkedMain = main;
+    if (m_mainButton)
+        (main ? m_mainButton : m_subButton)->setChecked(true);
 }
 
 void CameraTile::setQuality(bool main)
@@ -364,15 +394,7 @@ void CameraTile::setListening(bool on)
     if (!m_player)
         return;
     m_player->listen = on;
-    if (on) {
-        m_listenButton->setIcon(overlayIcon(Theme::Icon::SoundOn, Theme::colour(Theme::Colour::Accent)));
-        m_listenButton->setToolTip(kMuteTip);
-        m_listenButton->setAccessibleName(kMuteTip);
-    } else {
-        m_listenButton->setIcon(overlayIcon(Theme::Icon::SoundOff, Qt::white));
-        m_listenButton->setToolTip(kListenTip);
-        m_listenButton->setAccessibleName(kListenTip);
-    }
+    showListening(on);
     updateButtons();
 }
 
@@ -399,6 +421,7 @@ void CameraTile::showFailure(const QString& detail, bool offline)
 
 void CameraTile::toast(const QString& text)
 {
+    ensureToast();
     m_toastLabel->setText(text);
     layoutOverlays();
     m_toastLabel->show();
@@ -432,6 +455,12 @@ void CameraTile::updateButtons()
     state.offline = m_offline;
     state.failed = m_failed;
     const tile::Overlays shown = tile::overlaysShown(state);
+    if (!m_removeButton) {
+        if (!(shown.remove || shown.open || shown.expand || shown.snapshot || shown.listen || shown.quality
+              || shown.retry))
+            return;
+        ensureOverlays();
+    }
     m_removeButton->setVisible(shown.remove);
     m_openButton->setVisible(shown.open);
     m_expandButton->setVisible(shown.expand);
@@ -440,8 +469,10 @@ void CameraTile::updateButtons()
     m_qualityBox->setVisible(shown.quality);
     m_retryButton->setVisible(shown.retry);
     for (QWidget* w : std::initializer_list<QWidget*>{m_removeButton, m_openButton, m_expandButton, m_snapshotButton,
-                                                      m_listenButton, m_qualityBox, m_retryButton, m_toastLabel})
-        w->raise();
+                                                      m_listenButton, m_qualityBox, m_retryButton, m_toastLabel}) {
+        if (w)
+            w->raise();
+    }
     const QString expandTip = m_expanded ? kBackTip : kExpandTip;
     m_expandButton->setToolTip(expandTip);
     m_expandButton->setAccessibleName(expandTip);
@@ -457,19 +488,23 @@ void CameraTile::layoutOverlays()
     m_badge->adjustSize();
     m_badge->move(10, 10);
 
-    const tile::OverlayPlaces at = tile::overlayPlaces(w);
-    m_removeButton->move(at.remove);
-    m_openButton->move(at.open);
-    m_listenButton->move(at.listen);
-    if (tile::isWide(w)) {
-        m_expandButton->move(at.expand);
-        m_snapshotButton->move(at.snapshot);
+    if (m_removeButton) {
+        const tile::OverlayPlaces at = tile::overlayPlaces(w);
+        m_removeButton->move(at.remove);
+        m_openButton->move(at.open);
+        m_listenButton->move(at.listen);
+        if (tile::isWide(w)) {
+            m_expandButton->move(at.expand);
+            m_snapshotButton->move(at.snapshot);
+        }
+        m_qualityBox->adjustSize();
+        m_qualityBox->move(w - m_qualityBox->width() - 8, h - m_qualityBox->height() - 8);
+        m_retryButton->setGeometry(tile::retryRect(w, h));
     }
-    m_qualityBox->adjustSize();
-    m_qualityBox->move(w - m_qualityBox->width() - 8, h - m_qualityBox->height() - 8);
-    m_retryButton->setGeometry(tile::retryRect(w, h));
-    m_toastLabel->adjustSize();
-    m_toastLabel->move(8, h - m_toastLabel->height() - 8);
+    if (m_toastLabel) {
+        m_toastLabel->adjustSize();
+        m_toastLabel->move(8, h - m_toastLabel->height() - 8);
+    }
 }
 
 void CameraTile::resizeEvent(QResizeEvent* event)

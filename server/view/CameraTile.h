@@ -104,6 +104,9 @@ private:
     friend struct CameraTileTestAccess;
 
     QPushButton* overlayButton(const QString& tooltip, int iconKind);
+    void ensureOverlays();
+    void ensureToast();
+    void showListening(bool on);
     void restart();
     void chooseQuality(bool main);
     // Stop without touching the player: state, dot and the server stream.
@@ -119,6 +122,7 @@ private:
     bool m_mainForExpand = false;
     QString m_url;
     bool m_useMain = true;
+    bool m_checkedMain = true; // the half of the switch that shows checked
     bool m_failed = false;
     bool m_hasAudio = false;
     bool m_hovered = false;
@@ -132,6 +136,7 @@ private:
     QWidget* m_badge = nullptr;
     PulseDot* m_dot = nullptr;
     QLabel* m_nameLabel = nullptr;
+    // The overlays are made when first needed (ensureOverlays, ensureToast).
     QPushButton* m_listenButton = nullptr;
     QPushButton* m_snapshotButton = nullptr;
     QPushButton* m_expandButton = nullptr;

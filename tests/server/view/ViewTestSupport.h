@@ -8,7 +8,9 @@
 #include "tests/support/TestKit.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QDir>
+#include <QEnterEvent>
 #include <QTcpServer>
 #include <QTimer>
 #include <QWidget>
@@ -129,6 +131,18 @@ template <typename T = QAbstractButton> T* control(const QWidget* root, const QS
         }
     }
     return nullptr;
+}
+
+// The mouse entering (or leaving) a widget, as the window system reports it.
+inline void hover(QWidget* w, bool on = true)
+{
+    if (on) {
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)));
+        QApplication::sendEvent(w, &enter);
+    } else {
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(w, &leave);
+    }
 }
 
 inline void click(const QWidget* root, const QString& name)

@@ -16,19 +16,9 @@
 using viewtest::click;
 using viewtest::control;
 using viewtest::FakeStreams;
+using viewtest::hover;
 
 namespace {
-
-void hover(QWidget* w, bool on)
-{
-    QEvent e(on ? QEvent::Enter : QEvent::Leave);
-    if (on) {
-        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), w->mapToGlobal(QPointF(5, 5)));
-        QApplication::sendEvent(w, &enter);
-    } else {
-        QApplication::sendEvent(w, &e);
-    }
-}
 
 QString overlays(const CameraTile& tile)
 {
@@ -39,7 +29,7 @@ QString overlays(const CameraTile& tile)
         if (b && b->isVisibleTo(&tile))
             out << name;
     }
-    if (tile.findChild<QFrame*>("SegWrap")->isVisibleTo(&tile))
+    if (const QFrame* box = tile.findChild<QFrame*>("SegWrap"); box && box->isVisibleTo(&tile))
         out << "Main/Sub";
     return out.join(", ");
 }
@@ -134,6 +124,7 @@ private Q_SLOTS:
         // A restart leaves the first start's answer without effect.
         tile = make();
         tile->start();
+        hover(tile.get());
         click(tile.get(), "Sub");
         QCOMPARE(streams.starts.size(), 5);
         QCOMPARE(streams.starts[4].main, false);
@@ -244,6 +235,7 @@ private Q_SLOTS:
     {
         auto tile = make();
         tile->setInitialQuality(false);
+        hover(tile.get());
         QVERIFY(control(tile.get(), "Sub")->isChecked());
         tile->start();
         QCOMPARE(streams.starts[0].main, false);
@@ -263,10 +255,9 @@ private Q_SLOTS:
     {
         const QString folder = kvrtest::homeDir() + "/Pictures/Kavira";
         auto tile = make("c1");
-        QLabel* toast = nullptr;
-        for (QLabel* l : tile->findChildren<QLabel*>("TileBadge"))
-            toast = l;
         tile->snapshot();
+        auto* toast = tile->findChild<QLabel*>("TileBadge");
+        QVERIFY(toast);
         QCOMPARE(toast->text(), QString("No picture to save yet"));
         QVERIFY(toast->isVisible());
         QCOMPARE(toast->y() + toast->height(), tile->height() - 8);

@@ -290,8 +290,10 @@ private Q_SLOTS:
         wall->openCameras("Five", cameras(5));
         streams.answerAll(viewtest::silentRtsp());
         const QList<CameraTile*> tiles = wall->tiles();
-        for (CameraTile* t : tiles)
+        for (CameraTile* t : tiles) {
             Q_EMIT t->player()->audioTrack(true);
+            viewtest::hover(t);
+        }
         click(tiles[0], "Listen to this camera");
         click(tiles[1], "Listen to this camera");
         QVERIFY(!tiles[0]->isListening());
