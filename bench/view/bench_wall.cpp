@@ -221,7 +221,7 @@ int main(int argc, char** argv)
         qputenv("KVR_RTSP_PORT", QByteArray::number(s.peer.port));
         Prefs::set(Prefs::kGridQuality, s.quality);
         const double bare = ffmpegCpuPerSecond(peers::rtspUrl(s.peer.port));
-        for (const int n : {36}) {
+        for (const int n : {4, 9, 16, 36}) {
             GridPage wall(nullptr, &client);
             wall.resize(1600, 940);
             wall.show();
@@ -257,7 +257,6 @@ int main(int argc, char** argv)
             waitUntil(allShown, kPictureWaitMs);
             const double cpu3 = cpuPerTile(n);
 
-            std::fprintf(stderr, "PROF ---- page change\n");
             const double pageStall = longestStallMs([&] { wall.nextPage(); }, 1500);
             waitUntil(allShown, kPictureWaitMs);
             wait(500);
