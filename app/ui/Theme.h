@@ -50,8 +50,11 @@ enum class Colour : int {
     CloudText,
     Tint,
     Well,
+    BrandNavy,
+    BrandInk,
+    BrandTeal,
 };
-inline constexpr int kColourCount = int(Colour::Well) + 1;
+inline constexpr int kColourCount = int(Colour::BrandTeal) + 1;
 
 // One named colour of a table; the native style keeps a table of its own.
 struct Token {

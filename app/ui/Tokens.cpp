@@ -43,6 +43,9 @@ constexpr std::array<Token, kColourCount> kTokens{{
     {"cloudText", 0xb3a8ff},      // text in cloud tint
     {"tint", 0x1c2a3f},           // wall set-up: a display with cameras, a filled cell
     {"well", 0x05070a},           // wall set-up: the recess behind a layout preview
+    {"brandNavy", 0x0b1d3a},      // brand backdrop, top-left of its gradient
+    {"brandInk", 0x070b14},       // brand backdrop, bottom-right of its gradient
+    {"brandTeal", 0x1fb2c6},      // brand backdrop, second glow
 }};
 static_assert(kTokens.back().name != nullptr, "one token per colour");
 
