@@ -108,10 +108,11 @@ int AppContext::gridQuality() const
 
 bool AppContext::hardwareDecode() const
 {
-    // KVR_HWDECODE, when set, decides instead of the setting: an integer,
-    // non-zero for on (a text that is not a number reads as off).
+    // KVR_HWDECODE, when set, decides instead of the setting: an integer in
+    // C notation ("0x" hexadecimal, a leading 0 octal, else decimal),
+    // non-zero for on; a text that is not a number reads as off.
     if (envSet("KVR_HWDECODE"))
-        return envOr("KVR_HWDECODE", QString()).toInt() != 0;
+        return envOr("KVR_HWDECODE", QString()).trimmed().toLongLong(nullptr, 0) != 0;
     return Prefs::get(Prefs::kHardwareDecode);
 }
 

@@ -90,7 +90,6 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_player->hardwareDecode = AppContext::instance().hardwareDecode();
     m_player->yuvOutput = AppContext::instance().gpuRender();
     m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
-    watchPlayer(*m_player);
     sizePlayer();
 
     connect(m_player, &FfmpegPlayer::audioTrack, this, [this](bool present) {

@@ -7,28 +7,23 @@ class FfmpegPlayer;
 // The one place where the screens stop players.
 //
 // A player that plays on is stopped with stopPlayer: its decode thread has
-// ended when the call returns. Several at once go through stopPlayers: all
-// are asked together and their threads end side by side, so the GUI thread
-// waits for the slowest of them, never for the sum.
+// ended when the call returns (or the player's bounded wait ran out). Several
+// at once go through stopPlayers: all are asked together and their threads
+// end side by side, so the GUI thread waits for the slowest of them, never
+// for the sum.
 //
 // Players whose owners go away (a wall changing pages or stopping) are let go
 // of with retirePlayers: the GUI thread does not wait at all; each thread ends
-// in the background and its player is deleted afterwards.
+// in the background and its player is deleted on the next turn of the loop.
 void stopPlayers(const QList<FfmpegPlayer*>& players);
 void stopPlayer(FfmpegPlayer& player);
 
-// Call once for each player that may later be retired: it follows the
-// player's reconnect notices, so that retirePlayers knows when a restart of
-// the player may be pending on the GUI thread (such a player is stopped at
-// once instead, which costs nothing while it waits to reconnect).
-void watchPlayer(FfmpegPlayer& player);
-
-// Takes the players over: they lose their parent and every connection, stop
-// emitting, and are deleted once their decode threads have ended. The caller
-// must not touch them afterwards.
+// Takes the players over: they lose their parent and every connection, are
+// asked to stop and are deleted at once; their decode threads end in the
+// background. The caller must not touch them afterwards.
 void retirePlayers(const QList<FfmpegPlayer*>& players);
 
-// Retired players whose threads have not ended yet.
+// Retired players (and other let-go decode threads) that have not ended yet.
 int retiringPlayers();
 
 // ---- Test seam -----------------------------------------------------------

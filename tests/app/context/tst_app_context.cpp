@@ -138,6 +138,27 @@ private Q_SLOTS:
         ctx.settings.remove(QStringLiteral("renderMode"));
     }
 
+    // KVR_HWDECODE decides when set, read as a C integer; otherwise the
+    // setting, on by default.
+    void hardwareDecodeFollowsTheEnvironmentThenTheSetting()
+    {
+        AppContext& ctx = AppContext::instance();
+        const struct {
+            const char* env;
+            bool on;
+        } rows[] = {{"1", true}, {"0", false}, {"0x10", true}, {"0x0", false}, {"010", true},
+                    {"00", false}, {"yes", false}, {" 2 ", true}};
+        Prefs::set(Prefs::kHardwareDecode, false);
+        for (const auto& r : rows) {
+            qputenv("KVR_HWDECODE", r.env);
+            QVERIFY2(ctx.hardwareDecode() == r.on, r.env);
+        }
+        qunsetenv("KVR_HWDECODE");
+        QCOMPARE(ctx.hardwareDecode(), false);
+        Prefs::remove(Prefs::kHardwareDecode.name);
+        QCOMPARE(ctx.hardwareDecode(), true);
+    }
+
     void lookupsFindTheFirstMatchAtEachLevel()
     {
         AppContext& ctx = AppContext::instance();
