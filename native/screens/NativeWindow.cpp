@@ -615,8 +615,9 @@ void NativeWindow::rebuild()
         SortKey key;
     };
     QList<Entry> entries;
-    entries.reserve(store.devices().size());
-    for (const Native::Device& d : store.devices()) {
+    const QList<Native::Device> devices = store.devices();
+    entries.reserve(devices.size());
+    for (const Native::Device& d : devices) {
         const QString site = store.siteName(d.siteId);
         if (!NativeFleet::matches(d, f, site))
             continue;
@@ -649,7 +650,7 @@ void NativeWindow::rebuild()
 
     const bool none = rows.isEmpty();
     if (none) {
-        const bool inventoryEmpty = store.devices().isEmpty();
+        const bool inventoryEmpty = devices.isEmpty();
         m_emptyLabel->setText(inventoryEmpty ? QStringLiteral("No devices yet. Add a site or import a CSV.")
                                              : QStringLiteral("No matches."));
         m_emptyAdd->setVisible(inventoryEmpty);
@@ -668,7 +669,7 @@ void NativeWindow::rebuild()
     m_table->setFixedHeight(NativeTable::fittedHeight(m_table, int(rows.size())));
 
     m_rebuilding = false;
-    if (!m_selectedId.isEmpty() && !store.device(m_selectedId))
+    if (!m_selectedId.isEmpty() && !store.hasDevice(m_selectedId))
         m_selectedId.clear();
     refreshBusy();
     ++m_rebuildCount;
@@ -681,7 +682,7 @@ QString NativeWindow::selectedSite() const
 {
     if (m_selectedId.isEmpty())
         return {};
-    const Native::Device* d = m_context.store->device(m_selectedId);
+    const std::optional<Native::Device> d = m_context.store->device(m_selectedId);
     return d ? d->siteId : QString();
 }
 
@@ -791,7 +792,7 @@ void NativeWindow::openSettings()
 
 void NativeWindow::openDetails(const QString& id)
 {
-    if (!m_context.store->device(id))
+    if (!m_context.store->hasDevice(id))
         return;
     DeviceDetailsDialog dialog(m_context, id, this);
     connect(&dialog, &DeviceDetailsDialog::toast, this, &NativeWindow::toast);
