@@ -82,6 +82,8 @@ void NativeWindow::build()
 
     m_rebuildTimer = new QTimer(this);
     m_rebuildTimer->setSingleShot(true);
+    // Never early: data rebuilds must start at least a second apart.
+    m_rebuildTimer->setTimerType(Qt::PreciseTimer);
     m_rebuildTimer->setInterval(kFilterDelay_ms);
     connect(m_rebuildTimer, &QTimer::timeout, this, &NativeWindow::rebuild);
 

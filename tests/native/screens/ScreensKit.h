@@ -9,6 +9,7 @@
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
+#include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeSeed.h"
 
 #include <QtTest>
@@ -75,10 +76,22 @@ inline Native::Site site(const QString& name, const QString& isp = {}, const QSt
     return s;
 }
 
-// A device created long ago, never checked.
+// A loopback port nothing listens on: a window that is shown opens event
+// streams, and those may only ever reach this machine.
+inline quint16 refusingPort()
+{
+    static const quint16 port = kvrtest::closedPort();
+    return port;
+}
+
+// A device created long ago, never checked, at a loopback address that
+// refuses connections.
 inline Native::Device fresh(const QString& name, const QString& siteId = {}, int channels = 4)
 {
-    return nativeseed::device(name, siteId, channels, testNow().addDays(-60));
+    Native::Device d = nativeseed::device(name, siteId, channels, testNow().addDays(-60));
+    d.ip = QStringLiteral("127.0.0.1");
+    d.httpPort = refusingPort();
+    return d;
 }
 
 // Checked a minute before the test's moment and found up on every count.
