@@ -1,6 +1,7 @@
 // The problem overview: its text rules, the finding and site lists a refresh
 // builds from the inventory, the uptime strip's squares, colours and tips.
 
+#include "native/screens/FleetCache.h"
 #include "native/screens/VigiloOverview.h"
 #include "tests/native/screens/ScreensKit.h"
 #include "tests/support/TestKit.h"
@@ -64,6 +65,7 @@ private Q_SLOTS:
     void sitesBeyondTwelve();
     void siteClickLeavesHandler();
     void stripSquaresAndTips();
+    void cacheAgreesWithServices();
     void stripPaint();
 };
 
@@ -281,6 +283,96 @@ void OverviewTest::stripPaint()
     QVERIFY(near(img.pixelColor(68 + 4, 4), NativeStyle::kWarning));
     QVERIFY(near(img.pixelColor(2 * 68 + 4, 4), NativeStyle::kDanger));
     QVERIFY(near(img.pixelColor(3 * 68 + 4, 4), NativeStyle::kHairline));
+}
+
+void OverviewTest::cacheAgreesWithServices()
+{
+    // A fleet with findings of every level, standing conditions from live
+    // events, sites with and without devices, and some history.
+    const Native::Site a = site("Alpha", "ISP", "Ravi");
+    const Native::Site b = site("Bravo");
+    QList<Native::Device> devices{down("D1", a.id), up("U1", a.id), cameraDown("C1", b.id), fresh("N1", b.id),
+                                  disabled("X1"),   up("U2"),       cameraDown("C2", {})};
+    Native::UptimeHistory history;
+    for (int h = 0; h < 9; ++h)
+        nativeseed::hour(history, devices[1].id, Native::GraphType::Device, 0, testNow().date(), h, h == 2 ? 10 : 60);
+    Bench bench;
+    bench.load(devices, {a, b}, history);
+    QList<AlertStream::Alert> alerts;
+    for (const char* type : {"videoloss", "hdError", "tamperdetection"}) {
+        AlertStream::Alert alert;
+        alert.type = QString::fromLatin1(type);
+        alert.channel = 2;
+        alerts << alert;
+    }
+    bench.events->ingest(devices[1].id, alerts);
+    AlertStream::Alert cleared;
+    cleared.type = QStringLiteral("tamperdetection");
+    cleared.channel = 2;
+    cleared.active = false;
+    bench.events->ingest(devices[1].id, {cleared});
+    bench.events->ingest(devices[5].id, alerts.mid(1, 1));
+
+    const NativeContext context = bench.context();
+    const QDateTime now = NativeContext::now();
+    // The page's grouped reading of standing conditions equals the service's.
+    const NativeInsights::Sources fast = context.sources();
+    QCOMPARE(fast.standing(devices[1].id, 24).size(), 2); // video loss and disk error; the tampering was cleared
+    QCOMPARE(fast.standing(devices[5].id, 24).size(), 1);
+    for (const Native::Device& d : devices) {
+        const QList<NativeEvents::Event> expected = bench.events->standing(d.id, 24);
+        const QList<NativeInsights::Standing> got = fast.standing(d.id, 24);
+        QCOMPARE(got.size(), expected.size());
+        for (int i = 0; i < got.size(); ++i) {
+            QCOMPARE(got.at(i).kind, expected.at(i).kind);
+            QCOMPARE(got.at(i).channel, expected.at(i).channel);
+        }
+    }
+    FleetCache cache;
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), devices.size());
+    const auto expectedIssues = NativeInsights::issues(
+        NativeInsights::Sources::over(&bench.store(), bench.controller.get(), bench.events.get()), now);
+    const auto gotIssues = cache.issues(devices);
+    QCOMPARE(gotIssues.size(), expectedIssues.size());
+    QVERIFY(gotIssues.size() >= 5);
+    for (int i = 0; i < gotIssues.size(); ++i) {
+        QCOMPARE(gotIssues.at(i).deviceId, expectedIssues.at(i).deviceId);
+        QCOMPARE(gotIssues.at(i).title, expectedIssues.at(i).title);
+        QCOMPARE(gotIssues.at(i).level, expectedIssues.at(i).level);
+    }
+    const auto expectedSites = NativeInsights::sites(
+        NativeInsights::Sources::over(&bench.store(), bench.controller.get(), bench.events.get()), now);
+    const auto gotSites = cache.sites(context, devices);
+    QCOMPARE(gotSites.size(), expectedSites.size());
+    for (int i = 0; i < gotSites.size(); ++i) {
+        const auto& g = gotSites.at(i);
+        const auto& e = expectedSites.at(i);
+        QCOMPARE(g.name, e.name);
+        QCOMPARE(g.subtitle, e.subtitle);
+        QCOMPARE((QList<int>{g.devices, g.up, g.checked, g.cameras, g.camerasOnline, g.camerasKnown, g.problems,
+                             g.warnings}),
+                 (QList<int>{e.devices, e.up, e.checked, e.cameras, e.camerasOnline, e.camerasKnown, e.problems,
+                             e.warnings}));
+    }
+    QCOMPARE(cache.fleetDays(devices), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
+
+    // Only what was marked is worked out again; a removed device is dropped.
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), 0);
+    QVERIFY(!cache.changed());
+    cache.mark(devices[2].id);
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), 1);
+    QVERIFY(cache.changed());
+    devices.removeFirst();
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), 0);
+    QVERIFY(cache.changed());
+    QVERIFY(!cache.entry(QStringLiteral("none")));
+    cache.markAll();
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), devices.size());
 }
 
 KVR_TEST_MAIN(OverviewTest)
