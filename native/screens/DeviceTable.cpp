@@ -167,12 +167,12 @@ int DeviceTableModel::setRows(const QList<Row>& rows)
     // 4. Changed content, reported in runs.
     int changed = 0;
     for (int i = 0; i < rows.size();) {
-        if (old.at(i) == rows.at(i)) {
+        if (old.at(i).sameAs(rows.at(i))) {
             ++i;
             continue;
         }
         int last = i;
-        while (last + 1 < rows.size() && !(old.at(last + 1) == rows.at(last + 1)))
+        while (last + 1 < rows.size() && !old.at(last + 1).sameAs(rows.at(last + 1)))
             ++last;
         for (int k = i; k <= last; ++k)
             m_rows[k] = rows.at(k);

@@ -8,8 +8,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
 {
     m_recomputed = 0;
     m_changed = m_all;
-    if (m_labelsDay != now.date()) {
-        m_labelsDay = now.date();
+    const QDate today = now.toLocalTime().date();
+    if (m_labelsDay != today) {
+        m_labelsDay = today;
         m_labels = NativeFleet::dayLabels(m_labelsDay);
         m_all = true;
     }
@@ -19,10 +20,11 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     QHash<QString, Entry> kept;
     kept.reserve(devices.size());
     qsizetype reused = 0;
-    for (const Native::Device& d : devices) {
-        auto found = m_entries.find(d.id);
+    for (const Native::Device& stored : devices) {
+        auto found = m_entries.find(stored.id);
+        const Native::Device& d = stored;
         if (!m_all && found != m_entries.end() && !m_dirty.contains(d.id)) {
-            kept.insert(d.id, std::move(*found));
+            kept.emplace(d.id, std::move(*found));
             ++reused;
             continue;
         }
@@ -30,9 +32,15 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             sources = context.sources();
             haveSources = true;
         }
+        // The rules compare these moments with now many times over; in UTC
+        // each comparison is plain arithmetic instead of a time-zone lookup.
+        Native::Device utc = stored;
+        utc.health.checkedAt = utc.health.checkedAt.toUTC();
+        utc.health.lastUp = utc.health.lastUp.toUTC();
+        utc.health.fetchedAt = utc.health.fetchedAt.toUTC();
         Entry e;
         e.site = store.siteName(d.siteId);
-        e.issues = NativeInsights::issuesFor(sources, d, now);
+        e.issues = NativeInsights::issuesFor(sources, utc, now);
         for (const NativeInsights::Issue& i : e.issues)
             e.worst = qMin(e.worst, i.level);
         NativeFleet::RowInputs in;
@@ -41,12 +49,13 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         in.refused = context.isRefused(d.id);
         in.siteName = e.site;
         if (NativeFleet::statusOf(d) == NativeFleet::Status::Offline)
-            in.lastSeenUp = store.lastSeenUp(d.id);
+            in.lastSeenUp = store.lastSeenUp(d.id).toUTC();
         if (d.enabled)
             in.daily = NativeInsights::dailyUptime(store, d.id, 7, now);
         in.dayLabels = m_labels;
-        e.row = NativeFleet::buildRow(d, in);
-        kept.insert(d.id, std::move(e));
+        e.row = NativeFleet::buildRow(utc, in);
+        e.row.stamp = ++m_stamp;
+        kept.emplace(d.id, std::move(e));
         ++m_recomputed;
     }
     // Anything worked out, or any device gone since the last update.

@@ -57,6 +57,7 @@ private:
     QSet<QString> m_dirty;
     bool m_all = true;
     int m_recomputed = 0;
+    quint64 m_stamp = 0;
     bool m_changed = true;
     QDate m_labelsDay;
     QStringList m_labels;

@@ -414,7 +414,7 @@ Row buildRow(const Device& d, const RowInputs& in)
     Cell& last = row.cells[ColLastCheck];
     if (isChecked) {
         last.text = ago(h.checkedAt, in.now);
-        last.tip = QLocale::c().toString(h.checkedAt, QStringLiteral("d MMM yyyy, HH:mm"));
+        last.tip = QLocale::c().toString(h.checkedAt.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm"));
         if (h.checkedAt.secsTo(in.now) >= 86401)
             last.color = NativeStyle::kWarnText;
     } else {

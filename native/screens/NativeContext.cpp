@@ -76,7 +76,12 @@ bool NativeContext::isRefused(const QString& deviceId) const
 
 QDateTime NativeContext::now()
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::Clock::instance().nowUtc().toUTC();
+}
+
+QDate NativeContext::today()
+{
+    return kvr::Clock::instance().nowUtc().toLocalTime().date();
 }
 
 namespace NativeMedia {

@@ -28,8 +28,12 @@ struct NativeContext {
     NativeInsights::Sources sources() const;
     bool isBusy(const QString& deviceId) const;
     bool isRefused(const QString& deviceId) const;
-    // Local time now, from the project clock.
+    // Now, from the project clock, in UTC: moments are compared with it
+    // without a time-zone lookup each time (which costs a system call per
+    // comparison on some platforms); rules that need the local day convert.
     static QDateTime now();
+    // Today's date in local time.
+    static QDate today();
 };
 
 // The snapshot, recording-calendar and live dialogs of a device belong to the

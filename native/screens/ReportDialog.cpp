@@ -82,7 +82,7 @@ ReportDialog::ReportDialog(const NativeContext& context, const QString& deviceId
             m_devices->addItem(d->name, d->id);
             m_devices->setCurrentIndex(1);
         }
-    const QDate today = NativeContext::now().date();
+    const QDate today = NativeContext::today();
     auto dateField = [today](const QDate& value) {
         auto* e = new QDateEdit;
         e->setCalendarPopup(true);
@@ -142,7 +142,7 @@ void ReportDialog::exportReport()
         return;
     }
     const QString proposed = NativeReportText::proposedPath(
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), kind, NativeContext::now().date());
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), kind, NativeContext::today());
     const QString path =
         Modal::saveFileName(this, QStringLiteral("Export report"), proposed, QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty())

@@ -295,7 +295,7 @@ bool UptimeStrip::event(QEvent* e)
     if (e->type() != QEvent::ToolTip)
         return QWidget::event(e);
     auto* help = static_cast<QHelpEvent*>(e);
-    const QString tip = tipAt(help->pos(), NativeContext::now().date());
+    const QString tip = tipAt(help->pos(), NativeContext::today());
     QToolTip::showText(help->globalPos(), tip, this);
     return true;
 }
@@ -450,7 +450,7 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
     m_showAll->setVisible(issues.size() > NativeOverview::kCollapsedRows);
     m_showAll->setText(m_expanded ? QStringLiteral("Show fewer") : QStringLiteral("Show all %1").arg(issues.size()));
 
-    m_strip->setDays(days, NativeOverview::stripLabels(now.date()));
+    m_strip->setDays(days, NativeOverview::stripLabels(now.toLocalTime().date()));
     const double avg = NativeInsights::average(days);
     m_average->setText(NativeOverview::averageText(avg));
     m_average->setStyleSheet(QStringLiteral("color: %1;").arg(NativeOverview::averageColor(avg).name()));
