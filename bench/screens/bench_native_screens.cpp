@@ -191,7 +191,7 @@ double longestStall(const std::function<void()>& start, const std::function<bool
     QTimer beat;
     beat.setTimerType(Qt::PreciseTimer);
     beat.setInterval(2);
-    QObject::connect(&beat, &QTimer::timeout, [&] {
+    QObject::connect(&beat, &QTimer::timeout, &beat, [&] {
         const qint64 t = clock.nsecsElapsed();
         worst = std::max(worst, double(t - last) / 1e6 - 2);
         last = t;
@@ -254,7 +254,7 @@ void benchSize(int count)
         // seconds, twenty per turn of the event loop.
         int sent = 0;
         QTimer feeder;
-        QObject::connect(&feeder, &QTimer::timeout, [&] {
+        QObject::connect(&feeder, &QTimer::timeout, &feeder, [&] {
             for (int i = 0; i < 20 && sent < 2000; ++i, ++sent) {
                 const QString id = devices.at(sent % devices.size()).id;
                 Q_EMIT s.controller->busyChanged(id, true);

@@ -108,6 +108,18 @@ void NativeWindow::build()
     m_toastTimer->setInterval(kToastMs);
     connect(m_toastTimer, &QTimer::timeout, m_toast, &QWidget::hide);
 
+    // The process-wide services may end before this window does (at quit):
+    // from then on the window leaves them alone.
+    if (m_context.store)
+        connect(m_context.store, &QObject::destroyed, this, [this] {
+            m_context.store = nullptr;
+            m_rebuildTimer->stop();
+        });
+    if (m_context.controller)
+        connect(m_context.controller, &QObject::destroyed, this, [this] { m_context.controller = nullptr; });
+    if (m_context.events)
+        connect(m_context.events, &QObject::destroyed, this, [this] { m_context.events = nullptr; });
+
     // Each notice marks what it changed for the next rebuild, which works
     // out only those devices again.
     if (m_context.store) {
@@ -623,6 +635,8 @@ void NativeWindow::refreshOverview(const QList<Native::Device>& devices)
 
 void NativeWindow::rebuild()
 {
+    if (!m_context.store)
+        return;
     m_lastRebuild.restart();
     m_rebuilding = true;
     const NativeStore& store = *m_context.store;
