@@ -689,7 +689,11 @@ void NativeWindow::rebuild()
     } else {
         sel->clear();
     }
-    m_table->setFixedHeight(NativeTable::fittedHeight(m_table, int(rows.size())));
+    const int tableHeight = NativeTable::fittedHeight(m_table, int(rows.size()));
+    m_table->setFixedHeight(tableHeight);
+    // The stack is as tall as the page it shows (a scroll view's own size
+    // hint would otherwise leave blank space under a short table).
+    m_tableStack->setFixedHeight(none ? m_tableStack->widget(1)->sizeHint().height() : tableHeight);
 
     m_rebuilding = false;
     if (!m_selectedId.isEmpty() && !m_cache.entry(m_selectedId))

@@ -249,6 +249,8 @@ void NativeWindowTest::selectionSurvivesRebuildsAndRemoval()
     QVERIFY(w.selectedId().isEmpty());
     QVERIFY(!w.table()->selectionModel()->hasSelection());
     QCOMPARE(w.table()->height(), NativeTable::fittedHeight(w.table(), 1));
+    // No blank space under a short table.
+    QCOMPARE(w.tableStack()->maximumHeight(), w.table()->height());
 }
 
 void NativeWindowTest::toastReplacesAndRecentres()
