@@ -4,6 +4,30 @@
 
 #include <algorithm>
 
+namespace {
+
+// The device's seven daily uptime percentages, oldest first, as
+// NativeInsights::dailyUptime gives them, read from the history with the
+// record at hand (a fleet-wide pass would otherwise look every device up in
+// the inventory by id, and outgrow the shared cache of daily figures).
+QList<double> dailyUptime(const NativeStore& store, const Native::Device& d, const QDateTime& now)
+{
+    constexpr int kDays = 7;
+    const QList<Native::UptimeCell> cells =
+        store.uptime().grid(d.id, Native::GraphType::Device, 0, kDays, now, d.createdAt);
+    QList<double> out;
+    out.reserve(kDays);
+    for (qsizetype i = 0; i + 24 <= cells.size(); i += 24)
+        out.append(NativeStore::uptimePercent(cells.mid(i, 24)));
+    while (out.size() < kDays)
+        out.prepend(-1.0);
+    while (out.size() > kDays)
+        out.removeFirst();
+    return out;
+}
+
+} // namespace
+
 void FleetCache::update(const NativeContext& context, const QList<Native::Device>& devices, const QDateTime& now)
 {
     m_recomputed = 0;
@@ -51,7 +75,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         if (NativeFleet::statusOf(d) == NativeFleet::Status::Offline)
             in.lastSeenUp = store.lastSeenUp(d.id).toUTC();
         if (d.enabled)
-            in.daily = NativeInsights::dailyUptime(store, d.id, 7, now);
+            in.daily = dailyUptime(store, d, now);
         in.dayLabels = m_labels;
         e.row = NativeFleet::buildRow(utc, in);
         e.row.stamp = ++m_stamp;
