@@ -1,0 +1,107 @@
+#include "native/screens/NativeContext.h"
+
+#include "app/core/Clock.h"
+#include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
+#include "native/services/NativeStore.h"
+
+#include <QHash>
+#include <QSet>
+
+#include <memory>
+
+NativeContext NativeContext::live()
+{
+    NativeContext c;
+    c.store = &NativeStore::instance();
+    c.controller = &NativeController::instance();
+    c.events = &NativeEvents::instance();
+    return c;
+}
+
+NativeInsights::Sources NativeContext::sources() const
+{
+    NativeInsights::Sources s = NativeInsights::Sources::over(store, controller, events);
+    if (!events)
+        return s;
+    // The event service answers "which conditions still stand" for one
+    // device by walking every recent event of every device. The fleet page
+    // asks it for each device in turn, so the recent events are walked once
+    // here, by the same rule, and each device's answer is read from its own
+    // short list.
+    struct Index {
+        int hours = -1;
+        QHash<QString, QList<NativeEvents::Event>> byDevice; // newest first
+    };
+    auto index = std::make_shared<Index>();
+    const NativeEvents* service = events;
+    s.standing = [service, index](const QString& id, int hours) {
+        if (index->hours != hours) {
+            index->hours = hours;
+            index->byDevice.clear();
+            const QDateTime cutoff = NativeContext::now().addSecs(-qint64(hours) * 3600);
+            const QList<NativeEvents::Event>& all = service->events();
+            for (qsizetype i = all.size() - 1; i >= 0; --i) {
+                const NativeEvents::Event& e = all.at(i);
+                if (e.receivedAt < cutoff)
+                    break;
+                if (AlertStream::isCondition(e.kind))
+                    index->byDevice[e.deviceId].append(e);
+            }
+        }
+        QList<NativeInsights::Standing> out;
+        QSet<QPair<int, int>> decided;
+        for (const NativeEvents::Event& e : index->byDevice.value(id)) {
+            const QPair<int, int> key(e.kind, e.channel);
+            if (decided.contains(key))
+                continue;
+            decided.insert(key);
+            if (e.active)
+                out.append(NativeInsights::Standing{e.kind, e.channel, e.receivedAt});
+        }
+        return out;
+    };
+    return s;
+}
+
+bool NativeContext::isBusy(const QString& deviceId) const
+{
+    return controller && controller->isBusy(deviceId);
+}
+
+bool NativeContext::isRefused(const QString& deviceId) const
+{
+    return controller && controller->isRefused(deviceId);
+}
+
+QDateTime NativeContext::now()
+{
+    return kvr::Clock::instance().nowUtc().toUTC();
+}
+
+QDate NativeContext::today()
+{
+    return kvr::Clock::instance().nowUtc().toLocalTime().date();
+}
+
+namespace NativeMedia {
+
+namespace {
+Hooks& installed()
+{
+    static Hooks h;
+    return h;
+}
+} // namespace
+
+void setHooks(const Hooks& hooks)
+{
+    installed() = hooks;
+}
+
+const Hooks& hooks()
+{
+    return installed();
+}
+
+} // namespace NativeMedia
