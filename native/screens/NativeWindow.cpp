@@ -1,35 +1,799 @@
 #include "native/screens/NativeWindow.h"
 
 #include "app/core/Settings.h"
+#include "app/ui/Modal.h"
+#include "app/ui/Theme.h"
+#include "native/screens/DevicePanel.h"
+#include "native/screens/DeviceTable.h"
+#include "native/screens/EventsDialog.h"
+#include "native/screens/NativeDialogs.h"
+#include "native/screens/NativeFiles.h"
+#include "native/screens/NativeStyle.h"
+#include "native/screens/NativeUi.h"
+#include "native/screens/NativeWallPage.h"
+#include "native/screens/ReportDialog.h"
+#include "native/screens/SettingsDialog.h"
+#include "native/screens/StatCard.h"
+#include "native/screens/VigiloOverview.h"
+#include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
+#include "native/services/NativeStore.h"
 
+#include <QButtonGroup>
+#include <QComboBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindowStateChangeEvent>
 
-NativeWindow::NativeWindow(QWidget* parent) : QWidget(parent)
+#include <algorithm>
+
+using namespace NativeFleet;
+
+namespace {
+
+constexpr int kToastMs = 3200;
+constexpr int kToastBottomGap = 28;
+constexpr int kMinuteMs = 60000;
+
+QString documentsFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+}
+
+QComboBox* combo(const QStringList& items, const QString& accessibleName)
+{
+    auto* c = new QComboBox;
+    c->addItems(items);
+    c->setAccessibleName(accessibleName);
+    return c;
+}
+
+} // namespace
+
+NativeWindow::NativeWindow(QWidget* parent) : NativeWindow(NativeContext::live(), parent) {}
+
+NativeWindow::NativeWindow(const NativeContext& context, QWidget* parent) : QWidget(parent), m_context(context)
+{
+    build();
+    rebuild();
+    updateLiveEvents();
+}
+
+NativeWindow::~NativeWindow() = default;
+
+void NativeWindow::build()
 {
     setObjectName(QStringLiteral("NRoot"));
     setWindowTitle(QStringLiteral("Vigilo"));
+    setStyleSheet(NativeStyle::stylesheet());
     setMinimumSize(1280, 720);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    auto* bar = new QWidget(this);
-    auto* barRow = new QHBoxLayout(bar);
-    barRow->setContentsMargins(24, 12, 24, 12);
-    barRow->addWidget(new QLabel(QStringLiteral("Vigilo"), bar));
-    barRow->addStretch();
-    auto* leave = new QPushButton(QStringLiteral("Use server sign-in"), bar);
-    barRow->addWidget(leave);
-    layout->addWidget(bar);
-    layout->addStretch(1);
+    m_rebuildTimer = new QTimer(this);
+    m_rebuildTimer->setSingleShot(true);
+    m_rebuildTimer->setInterval(kFilterDelay_ms);
+    connect(m_rebuildTimer, &QTimer::timeout, this, &NativeWindow::rebuild);
+
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+    root->addWidget(buildTopBar());
+    m_pages = new QStackedWidget;
+    m_pages->addWidget(buildFleetPage());
+    m_wall = new NativeWallPage;
+    m_pages->addWidget(m_wall);
+    connect(m_wall, &NativeWallPage::openVigiloRequested, this, [this] { setPage(0); });
+    root->addWidget(m_pages, 1);
+
+    m_toast = new QLabel(this);
+    m_toast->setStyleSheet(Theme::expandTokens(
+        QStringLiteral("background: @toast; color: @white; border-radius: 8px; padding: 9px 16px; font-size: 13px;"),
+        NativeStyle::tokens()));
+    m_toast->hide();
+    m_toastTimer = new QTimer(this);
+    m_toastTimer->setSingleShot(true);
+    m_toastTimer->setInterval(kToastMs);
+    connect(m_toastTimer, &QTimer::timeout, m_toast, &QWidget::hide);
+
+    if (m_context.store) {
+        connect(m_context.store, &NativeStore::changed, this, &NativeWindow::scheduleDataRebuild);
+        connect(m_context.store, &NativeStore::deviceUpdated, this, &NativeWindow::scheduleDataRebuild);
+    }
+    if (m_context.controller) {
+        connect(m_context.controller, &NativeController::busyChanged, this, [this] {
+            refreshBusy();
+            scheduleDataRebuild();
+        });
+    }
+    if (m_context.events) {
+        connect(m_context.events, &NativeEvents::linksChanged, this, [this] {
+            updateLiveEvents();
+            scheduleDataRebuild();
+        });
+        connect(m_context.events, &NativeEvents::eventReceived, this, &NativeWindow::scheduleDataRebuild);
+    }
+    m_minuteTimer = new QTimer(this);
+    m_minuteTimer->setInterval(kMinuteMs);
+    connect(m_minuteTimer, &QTimer::timeout, this, &NativeWindow::scheduleDataRebuild);
+    m_minuteTimer->start();
+}
+
+QWidget* NativeWindow::buildTopBar()
+{
+    auto* bar = new QWidget;
+    bar->setObjectName(QStringLiteral("NTopBar"));
+    bar->setAttribute(Qt::WA_StyledBackground);
+    bar->setFixedHeight(64);
+    auto* h = new QHBoxLayout(bar);
+    h->setContentsMargins(24, 0, 24, 0);
+    h->setSpacing(10);
+
+    auto* mark = new QLabel;
+    mark->setPixmap(Theme::rounded(QPixmap(QStringLiteral(":/brand/mark.png")), 32, 8));
+    mark->setAccessibleName(QStringLiteral("Vigilo"));
+    h->addWidget(mark);
+    auto* title = new QLabel(QStringLiteral("Vigilo"));
+    title->setObjectName(QStringLiteral("NTitle"));
+    h->addWidget(title);
+    h->addSpacing(16);
+
+    auto* nav = new QFrame;
+    nav->setObjectName(QStringLiteral("NNav"));
+    nav->setFixedHeight(40);
+    auto* navRow = new QHBoxLayout(nav);
+    navRow->setContentsMargins(3, 3, 3, 3);
+    navRow->setSpacing(2);
+    auto* group = new QButtonGroup(nav);
+    group->setExclusive(true);
+    m_navVigilo = new QPushButton(QStringLiteral("Vigilo"));
+    m_navVms = new QPushButton(QStringLiteral("VMS"));
+    for (QPushButton* b : {m_navVigilo, m_navVms}) {
+        b->setObjectName(QStringLiteral("NNavBtn"));
+        b->setCheckable(true);
+        b->setCursor(Qt::PointingHandCursor);
+        group->addButton(b);
+        navRow->addWidget(b);
+    }
+    m_navVigilo->setChecked(true);
+    connect(m_navVigilo, &QPushButton::clicked, this, [this] { setPage(0); });
+    connect(m_navVms, &QPushButton::clicked, this, [this] { setPage(1); });
+    h->addWidget(nav);
+    h->addSpacing(8);
+
+    QLabel* chip = NativeStyle::chip(QStringLiteral("Native · offline"), NativeStyle::Chip::Info);
+    chip->setToolTip(QStringLiteral("Works directly with devices on this network. Nothing is sent to a server."));
+    h->addWidget(chip);
+    h->addStretch();
+
+    QPushButton* addSite = NativeUi::button(QStringLiteral("Add site"), "NSecondary");
+    QPushButton* addDevice = NativeUi::button(QStringLiteral("Add device"), "NPrimary");
+    QPushButton* import = NativeUi::button(QStringLiteral("Import CSV"), "NSecondary");
+    QPushButton* reports = NativeUi::button(QStringLiteral("Reports"), "NSecondary");
+    QPushButton* settings = NativeUi::button(QStringLiteral("Settings"), "NSecondary");
+    QPushButton* leave = NativeUi::button(QStringLiteral("Use server sign-in"), "NText");
+    auto* menu = new QMenu(import);
+    menu->addAction(QStringLiteral("Import devices from CSV…"), this, [this] { later(&NativeWindow::importCsv); });
+    menu->addAction(QStringLiteral("Save a sample CSV…"), this, [this] { later(&NativeWindow::saveSampleCsv); });
+    import->setMenu(menu);
+    m_pageButtons = {addSite, addDevice, import, reports};
+    for (QPushButton* b : {addSite, addDevice, import, reports, settings})
+        h->addWidget(b);
+    h->addSpacing(6);
+    h->addWidget(leave);
+
+    connect(addSite, &QPushButton::clicked, this, [this] { later(&NativeWindow::addSite); });
+    connect(addDevice, &QPushButton::clicked, this, [this] { later(&NativeWindow::addDevice); });
+    connect(reports, &QPushButton::clicked, this,
+            [this] { QTimer::singleShot(0, this, [this] { openReports(m_selectedId); }); });
+    connect(settings, &QPushButton::clicked, this, [this] { later(&NativeWindow::openSettings); });
     connect(leave, &QPushButton::clicked, this, &NativeWindow::useServerSignIn);
+    return bar;
+}
+
+QWidget* NativeWindow::buildFleetPage()
+{
+    auto* scroll = new QScrollArea;
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* page = new QWidget;
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(24, 20, 24, 20);
+    v->setSpacing(16);
+
+    // Cards.
+    auto* cards = new QHBoxLayout;
+    cards->setSpacing(12);
+    struct CardDef {
+        const char* label;
+        QColor accent;
+        bool clickable;
+    };
+    const CardDef defs[kCardCount] = {
+        {"Devices", NativeStyle::kPrimary, true},         {"Online", NativeStyle::kSuccess, true},
+        {"Offline", NativeStyle::kDanger, true},          {"Cameras offline", NativeStyle::kDanger, false},
+        {"Internet issues", NativeStyle::kWarning, true}, {"Disk faults", NativeStyle::kInfo, false},
+    };
+    for (int i = 0; i < kCardCount; ++i) {
+        m_cards[size_t(i)] = new StatCard(QString::fromLatin1(defs[i].label), defs[i].accent, defs[i].clickable);
+        cards->addWidget(m_cards[size_t(i)], 1);
+    }
+    connect(m_cards[CardDevices], &StatCard::clicked, this, &NativeWindow::clearFilters);
+    connect(m_cards[CardOnline], &StatCard::clicked, this, [this] { setCardFilter(OnlineOnly, AllInternet); });
+    connect(m_cards[CardOffline], &StatCard::clicked, this, [this] { setCardFilter(OfflineOnly, AllInternet); });
+    connect(m_cards[CardInternetIssues], &StatCard::clicked, this,
+            [this] { setCardFilter(AllStatuses, NativeFleet::InternetIssues); });
+    v->addLayout(cards);
+
+    // Overview.
+    m_overview = new VigiloOverview(m_context);
+    m_overview->setVisible(Prefs::get(Prefs::kNativeOverview));
+    connect(m_overview, &VigiloOverview::openDevice, this, &NativeWindow::openDetails);
+    connect(m_overview, &VigiloOverview::siteClicked, this, &NativeWindow::onSiteClicked);
+    v->addWidget(m_overview);
+
+    // Filters.
+    auto* filters = new QHBoxLayout;
+    filters->setSpacing(8);
+    m_search = new QLineEdit;
+    m_search->setPlaceholderText(QStringLiteral("Search site, device or IP"));
+    m_search->setClearButtonEnabled(true);
+    m_search->setAccessibleName(QStringLiteral("Search"));
+    filters->addWidget(m_search, 1);
+    m_status = combo({QStringLiteral("All statuses"), QStringLiteral("Online"), QStringLiteral("Offline"),
+                      QStringLiteral("Not checked"), QStringLiteral("Deactivated")},
+                     QStringLiteral("Status filter"));
+    m_brand = new QComboBox;
+    m_brand->setAccessibleName(QStringLiteral("Brand filter"));
+    m_brand->addItem(QStringLiteral("All brands"), QString());
+    m_internet = combo(
+        {QStringLiteral("All internet"), QStringLiteral("Online"), QStringLiteral("Offline"), QStringLiteral("Issues")},
+        QStringLiteral("Internet filter"));
+    m_network = combo({QStringLiteral("All networks"), QStringLiteral("Good"), QStringLiteral("Degraded"),
+                       QStringLiteral("Poor"), QStringLiteral("Not checked")},
+                      QStringLiteral("Network filter"));
+    for (QComboBox* c : {m_status, m_brand, m_internet, m_network}) {
+        filters->addWidget(c);
+        connect(c, &QComboBox::currentIndexChanged, this, &NativeWindow::scheduleRebuild);
+    }
+    connect(m_search, &QLineEdit::textChanged, this, &NativeWindow::scheduleRebuild);
+    m_clearFilters = NativeUi::button(QStringLiteral("Clear filters"), "NText");
+    m_clearFilters->hide();
+    connect(m_clearFilters, &QPushButton::clicked, this, &NativeWindow::clearFilters);
+    filters->addWidget(m_clearFilters);
+    filters->addSpacing(8);
+    m_liveEvents = new QLabel;
+    m_liveEvents->setObjectName(QStringLiteral("NMuted"));
+    filters->addWidget(m_liveEvents);
+    m_events = NativeUi::button(QStringLiteral("Events"), "NSecondary");
+    connect(m_events, &QPushButton::clicked, this, [this] { later(&NativeWindow::openEvents); });
+    filters->addWidget(m_events);
+    m_busy = new QLabel;
+    m_busy->setObjectName(QStringLiteral("NMuted"));
+    filters->addWidget(m_busy);
+    const bool overviewOn = !m_overview->isHidden();
+    m_overviewToggle =
+        NativeUi::button(overviewOn ? QStringLiteral("Hide overview") : QStringLiteral("Show overview"), "NText");
+    connect(m_overviewToggle, &QPushButton::clicked, this, &NativeWindow::toggleOverview);
+    filters->addWidget(m_overviewToggle);
+    m_refreshAll = NativeUi::button(QStringLiteral("Refresh all"), "NSecondary");
+    connect(m_refreshAll, &QPushButton::clicked, this, [this] {
+        if (m_context.controller)
+            m_context.controller->refreshAll();
+    });
+    filters->addWidget(m_refreshAll);
+    v->addLayout(filters);
+
+    // Table and empty state.
+    auto* pane = new QWidget;
+    pane->setObjectName(QStringLiteral("NPane"));
+    pane->setAttribute(Qt::WA_StyledBackground);
+    auto* paneLayout = new QVBoxLayout(pane);
+    paneLayout->setContentsMargins(1, 1, 1, 1);
+    m_tableStack = new QStackedWidget;
+    m_table = new QTableView;
+    m_model = new NativeTable::DeviceTableModel(this);
+    m_table->setModel(m_model);
+    NativeTable::configure(m_table);
+    m_tableStack->addWidget(m_table);
+    auto* empty = new QWidget;
+    auto* ev = new QVBoxLayout(empty);
+    ev->addStretch();
+    m_emptyLabel = NativeUi::label(QString(), "NEmpty");
+    m_emptyLabel->setAlignment(Qt::AlignCenter);
+    ev->addWidget(m_emptyLabel);
+    ev->addSpacing(8);
+    m_emptyAdd = NativeUi::button(QStringLiteral("Add device"), "NPrimary");
+    ev->addWidget(m_emptyAdd, 0, Qt::AlignHCenter);
+    ev->addStretch();
+    connect(m_emptyAdd, &QPushButton::clicked, this, [this] { later(&NativeWindow::addDevice); });
+    m_tableStack->addWidget(empty);
+    paneLayout->addWidget(m_tableStack);
+    v->addWidget(pane);
+    v->addStretch(1);
+
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) {
+                if (m_rebuilding || !current.isValid())
+                    return;
+                m_selectedId = m_model->index(current.row(), 0).data(NativeTable::DeviceIdRole).toString();
+            });
+    connect(m_table, &QTableView::clicked, this, [this](const QModelIndex& index) {
+        if (index.column() != ColAction)
+            return;
+        const QString id = m_model->index(index.row(), 0).data(NativeTable::DeviceIdRole).toString();
+        QTimer::singleShot(0, this, [this, id] { openDetails(id); });
+    });
+    connect(m_table, &QTableView::activated, this, [this](const QModelIndex& index) {
+        if (!index.isValid() || index.column() == ColAction)
+            return;
+        const QString id = m_model->index(index.row(), 0).data(NativeTable::DeviceIdRole).toString();
+        QTimer::singleShot(0, this, [this, id] { openDetails(id); });
+    });
+
+    scroll->setWidget(page);
+    return scroll;
+}
+
+void NativeWindow::later(void (NativeWindow::*action)())
+{
+    QTimer::singleShot(0, this, action);
+}
+
+void NativeWindow::setWallPage(NativeWallPage* page)
+{
+    if (!page || page == m_wall)
+        return;
+    const bool current = m_pages->currentIndex() == 1;
+    NativeWallPage* old = m_wall;
+    if (old && old->isActive())
+        old->deactivate();
+    m_pages->insertWidget(1, page);
+    m_wall = page;
+    connect(page, &NativeWallPage::openVigiloRequested, this, [this] { setPage(0); });
+    if (old) {
+        m_pages->removeWidget(old);
+        old->deleteLater();
+    }
+    if (current) {
+        m_pages->setCurrentIndex(1);
+        if (isVisible() && !isMinimized())
+            page->activate();
+    }
+}
+
+int NativeWindow::page() const
+{
+    return m_pages->currentIndex();
+}
+
+void NativeWindow::setPage(int page)
+{
+    (page == 1 ? m_navVms : m_navVigilo)->setChecked(true);
+    m_pages->setCurrentIndex(page == 1 ? 1 : 0);
+    for (QPushButton* b : m_pageButtons)
+        b->setVisible(page != 1);
+    if (page == 1)
+        m_wall->activate();
+    else
+        m_wall->deactivate();
+}
+
+// ---- Toast ------------------------------------------------------------------------------
+
+void NativeWindow::toast(const QString& text)
+{
+    m_toast->setText(text);
+    placeToast();
+    m_toast->show();
+    m_toast->raise();
+    m_toastTimer->start();
+}
+
+void NativeWindow::placeToast()
+{
+    m_toast->adjustSize();
+    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - kToastBottomGap);
+}
+
+void NativeWindow::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    placeToast();
+}
+
+// ---- Showing and hiding ---------------------------------------------------------------------
+
+void NativeWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_context.controller)
+        m_context.controller->startPolling();
+    if (m_context.events)
+        m_context.events->start();
+    if (m_pages->currentIndex() == 1 && !m_wall->isActive())
+        m_wall->activate();
+}
+
+void NativeWindow::hideEvent(QHideEvent* event)
+{
+    QWidget::hideEvent(event);
+    if (!event->spontaneous()) {
+        if (const auto& stop = NativeMedia::hooks().stopWall)
+            stop();
+        if (m_context.events)
+            m_context.events->stop();
+    }
+    if (m_context.controller)
+        m_context.controller->suspend();
+    m_wall->deactivate();
+    if (m_context.store)
+        m_context.store->flush();
+}
+
+void NativeWindow::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || m_pages->currentIndex() != 1)
+        return;
+    if (isMinimized())
+        m_wall->deactivate();
+    else if (!m_wall->isActive())
+        m_wall->activate();
+}
+
+// ---- Coalesced rebuilds --------------------------------------------------------------------------
+
+void NativeWindow::scheduleDataRebuild()
+{
+    const qint64 since = m_lastRebuild.isValid() ? m_lastRebuild.elapsed() : -1;
+    const int delay = dataRebuildDelay(m_rebuildTimer->isActive(), since);
+    if (delay >= 0)
+        m_rebuildTimer->start(delay);
+}
+
+void NativeWindow::scheduleRebuild()
+{
+    const int delay = filterRebuildDelay(m_rebuildTimer->isActive(), m_rebuildTimer->remainingTime());
+    if (delay >= 0)
+        m_rebuildTimer->start(delay);
+}
+
+void NativeWindow::updateLiveEvents()
+{
+    const int eligible = m_context.events ? m_context.events->eligibleCount() : 0;
+    const int connected = m_context.events ? m_context.events->connectedCount() : 0;
+    m_liveEvents->setVisible(eligible >= 1);
+    m_liveEvents->setText(QStringLiteral("Live events %1/%2").arg(connected).arg(eligible));
+    m_liveEvents->setToolTip(QStringLiteral("Hikvision-family devices sending live events. Problems they report show "
+                                            "here within seconds; other devices are checked every %1 min.")
+                                 .arg(NativeController::pollMinutes()));
+}
+
+void NativeWindow::refreshBusy()
+{
+    int n = 0;
+    if (m_context.controller && m_context.store)
+        for (const Native::Device& d : m_context.store->devices())
+            if (m_context.controller->isBusy(d.id))
+                ++n;
+    m_busy->setText(n > 0 ? QStringLiteral("Checking %1").arg(n) : QString());
+    m_refreshAll->setEnabled(n == 0);
+}
+
+void NativeWindow::toggleOverview()
+{
+    const bool wasVisible = m_overview->isVisibleTo(m_overview->parentWidget());
+    m_overview->setVisible(!wasVisible);
+    m_overviewToggle->setText(wasVisible ? QStringLiteral("Show overview") : QStringLiteral("Hide overview"));
+    Prefs::set(Prefs::kNativeOverview, !wasVisible);
+    if (!wasVisible)
+        m_overview->refresh();
 }
 
 void NativeWindow::useServerSignIn()
 {
     Prefs::set(Prefs::kNativeMode, false);
     Q_EMIT leaveNative();
+}
+
+// ---- Cards and filters ------------------------------------------------------------------------------
+
+Filters NativeWindow::filters() const
+{
+    Filters f;
+    f.search = m_search->text();
+    f.status = m_status->currentIndex();
+    f.brand = m_brand->currentData().toString();
+    f.internet = m_internet->currentIndex();
+    f.network = m_network->currentIndex();
+    return f;
+}
+
+bool NativeWindow::matches(const Native::Device& device) const
+{
+    return NativeFleet::matches(device, filters(), m_context.store->siteName(device.siteId));
+}
+
+bool NativeWindow::filtersActive() const
+{
+    return filters().active();
+}
+
+void NativeWindow::clearFilters()
+{
+    QWidget* controls[] = {m_search, m_status, m_brand, m_internet, m_network};
+    bool blocked[5];
+    for (int i = 0; i < 5; ++i)
+        blocked[i] = controls[i]->blockSignals(true);
+    m_search->clear();
+    for (QComboBox* c : {m_status, m_brand, m_internet, m_network})
+        c->setCurrentIndex(0);
+    scheduleRebuild();
+    for (int i = 0; i < 5; ++i)
+        controls[i]->blockSignals(blocked[i]);
+}
+
+void NativeWindow::setCardFilter(int statusIndex, int internetIndex)
+{
+    clearFilters();
+    if (statusIndex != AllStatuses)
+        m_status->setCurrentIndex(statusIndex);
+    if (internetIndex != AllInternet)
+        m_internet->setCurrentIndex(internetIndex);
+}
+
+void NativeWindow::onSiteClicked(const QString& name)
+{
+    clearFilters();
+    if (!m_context.store->devices().isEmpty() && name != QLatin1String("No site"))
+        m_search->setText(name);
+}
+
+void NativeWindow::updateBrands()
+{
+    const QStringList brands = brandsOf(m_context.store->devices());
+    const QString chosen = m_brand->currentData().toString();
+    QStringList current;
+    for (int i = 1; i < m_brand->count(); ++i)
+        current << m_brand->itemData(i).toString();
+    if (current == brands)
+        return;
+    const bool blocked = m_brand->blockSignals(true);
+    m_brand->clear();
+    m_brand->addItem(QStringLiteral("All brands"), QString());
+    for (const QString& b : brands)
+        m_brand->addItem(b, b);
+    const int keep = m_brand->findData(chosen, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    m_brand->setCurrentIndex(chosen.isEmpty() || keep < 0 ? 0 : keep);
+    m_brand->blockSignals(blocked);
+}
+
+void NativeWindow::updateCards()
+{
+    const FleetCounts counts =
+        countFleet(m_context.store->devices(), [this](const QString& id) { return m_context.isRefused(id); });
+    const auto texts = cardTexts(counts);
+    const auto lit = cardHighlights(filters());
+    for (int i = 0; i < kCardCount; ++i) {
+        m_cards[size_t(i)]->setValue(texts[size_t(i)].value);
+        m_cards[size_t(i)]->setDetail(texts[size_t(i)].detail);
+        m_cards[size_t(i)]->setActive(lit[size_t(i)]);
+    }
+}
+
+// ---- Rebuild ---------------------------------------------------------------------------------
+
+void NativeWindow::rebuild()
+{
+    m_lastRebuild.restart();
+    m_rebuilding = true;
+    const NativeStore& store = *m_context.store;
+
+    updateBrands();
+    updateCards();
+    if (m_overview->isVisibleTo(m_overview->parentWidget()))
+        m_overview->refresh();
+    m_clearFilters->setVisible(filtersActive());
+
+    const Filters f = filters();
+    const QDateTime now = NativeContext::now();
+    const NativeInsights::Sources sources = m_context.sources();
+    struct Entry {
+        const Native::Device* device;
+        SortKey key;
+    };
+    QList<Entry> entries;
+    entries.reserve(store.devices().size());
+    for (const Native::Device& d : store.devices()) {
+        const QString site = store.siteName(d.siteId);
+        if (!NativeFleet::matches(d, f, site))
+            continue;
+        int worst = 3;
+        if (d.enabled && d.health.checkedAt.isValid() && d.health.device == Native::Passed)
+            for (const NativeInsights::Issue& issue : NativeInsights::issuesFor(sources, d, now))
+                worst = qMin(worst, issue.level);
+        entries.append({&d, SortKey{stateRank(d, worst), site, d.name, d.id}});
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return sortsBefore(a.key, b.key); });
+
+    const QStringList labels = dayLabels(now.date());
+    QList<Row> rows;
+    rows.reserve(entries.size());
+    for (const Entry& e : entries) {
+        const Native::Device& d = *e.device;
+        RowInputs in;
+        in.now = now;
+        in.busy = m_context.isBusy(d.id);
+        in.refused = m_context.isRefused(d.id);
+        in.siteName = e.key.site;
+        if (NativeFleet::statusOf(d) == Status::Offline)
+            in.lastSeenUp = store.lastSeenUp(d.id);
+        if (d.enabled)
+            in.daily = NativeInsights::dailyUptime(store, d.id, 7, now);
+        in.dayLabels = labels;
+        rows.append(buildRow(d, in));
+    }
+    m_model->setRows(rows);
+
+    const bool none = rows.isEmpty();
+    if (none) {
+        const bool inventoryEmpty = store.devices().isEmpty();
+        m_emptyLabel->setText(inventoryEmpty ? QStringLiteral("No devices yet. Add a site or import a CSV.")
+                                             : QStringLiteral("No matches."));
+        m_emptyAdd->setVisible(inventoryEmpty);
+    }
+    m_tableStack->setCurrentIndex(none ? 1 : 0);
+
+    const int selectedRow = m_selectedId.isEmpty() ? -1 : m_model->rowOf(m_selectedId);
+    QItemSelectionModel* sel = m_table->selectionModel();
+    if (selectedRow >= 0) {
+        const QModelIndex idx = m_model->index(selectedRow, 0);
+        if (sel->currentIndex().row() != selectedRow || !sel->isRowSelected(selectedRow))
+            sel->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    } else {
+        sel->clear();
+    }
+    m_table->setFixedHeight(NativeTable::fittedHeight(m_table, int(rows.size())));
+
+    m_rebuilding = false;
+    if (!m_selectedId.isEmpty() && !store.device(m_selectedId))
+        m_selectedId.clear();
+    refreshBusy();
+    ++m_rebuildCount;
+    Q_EMIT rebuilt();
+}
+
+// ---- Actions ------------------------------------------------------------------------------------
+
+QString NativeWindow::selectedSite() const
+{
+    if (m_selectedId.isEmpty())
+        return {};
+    const Native::Device* d = m_context.store->device(m_selectedId);
+    return d ? d->siteId : QString();
+}
+
+void NativeWindow::selectDevice(const QString& id)
+{
+    m_selectedId = id;
+    clearFilters();
+    rebuild();
+    const int row = m_model->rowOf(id);
+    if (row < 0)
+        return;
+    auto* scroll = qobject_cast<QScrollArea*>(m_pages->widget(0));
+    if (!scroll || !scroll->widget())
+        return;
+    const int rowY = m_table->rowViewportPosition(row) + m_table->horizontalHeader()->height();
+    const QPoint at = m_table->mapTo(scroll->widget(), QPoint(0, rowY + NativeTable::kRowHeight / 2));
+    scroll->ensureVisible(at.x(), at.y(), 0, NativeTable::kRowHeight);
+}
+
+void NativeWindow::addSite()
+{
+    SiteDialog dialog(m_context, QString(), this);
+    if (Modal::exec(dialog) == QDialog::Accepted)
+        m_context.store->addSite(dialog.site());
+}
+
+void NativeWindow::addDevice()
+{
+    DeviceDialog dialog(m_context, selectedSite(), this);
+    if (Modal::exec(dialog) != QDialog::Accepted)
+        return;
+    QString error;
+    const QString id = m_context.store->addDevice(dialog.form()->device(), &error);
+    if (id.isEmpty()) {
+        // The form checks the address as the store does; this is a last guard.
+        NativeUi::info(this, QStringLiteral("Can’t save"), error);
+        return;
+    }
+    selectDevice(id);
+    if (m_context.controller)
+        m_context.controller->run(id, NativeController::Fetch);
+    toast(QStringLiteral("Device added. Checking it now."));
+}
+
+void NativeWindow::importCsv()
+{
+    const QString path = Modal::openFileName(this, QStringLiteral("Import devices"), documentsFolder(),
+                                             QStringLiteral("CSV files (*.csv);;All files (*)"));
+    if (path.isEmpty())
+        return;
+    QSet<QString> before;
+    for (const Native::Device& d : m_context.store->devices())
+        before.insert(d.id);
+    const NativeStore::ImportResult result = m_context.store->importCsv(path);
+    QStringList fresh;
+    for (const Native::Device& d : m_context.store->devices())
+        if (!before.contains(d.id))
+            fresh << d.id;
+    if (m_context.controller)
+        for (const QString& id : fresh)
+            m_context.controller->run(id, NativeController::Diagnose);
+    NativeUi::info(this, QStringLiteral("Import devices"), importMessage(result.added, result.skipped, result.errors));
+}
+
+void NativeWindow::saveSampleCsv()
+{
+    const QString path = Modal::saveFileName(this, QStringLiteral("Save sample CSV"),
+                                             documentsFolder() + QStringLiteral("/vigilo-devices-sample.csv"),
+                                             QStringLiteral("CSV files (*.csv)"));
+    if (path.isEmpty())
+        return;
+    if (!NativeFiles::writeReplacing(path, NativeStore::sampleCsv().toUtf8())) {
+        NativeUi::info(this, QStringLiteral("Can’t save"),
+                       QStringLiteral("That file can't be written. Pick another place."));
+        return;
+    }
+    toast(QStringLiteral("Sample CSV saved"));
+}
+
+void NativeWindow::openReports(const QString& deviceId)
+{
+    ReportDialog dialog(m_context, deviceId, this);
+    if (Modal::exec(dialog) == QDialog::Accepted && !dialog.savedPath().isEmpty())
+        toast(QStringLiteral("Report exported"));
+}
+
+void NativeWindow::openEvents()
+{
+    QString chosen;
+    {
+        EventsDialog dialog(m_context, this);
+        connect(&dialog, &EventsDialog::openDevice, &dialog, [&dialog, &chosen](const QString& id) {
+            chosen = id;
+            dialog.accept();
+        });
+        Modal::exec(dialog);
+    }
+    if (!chosen.isEmpty())
+        openDetails(chosen);
+}
+
+void NativeWindow::openSettings()
+{
+    NativeSettingsDialog dialog(this);
+    Modal::exec(dialog);
+}
+
+void NativeWindow::openDetails(const QString& id)
+{
+    if (!m_context.store->device(id))
+        return;
+    DeviceDetailsDialog dialog(m_context, id, this);
+    connect(&dialog, &DeviceDetailsDialog::toast, this, &NativeWindow::toast);
+    Modal::exec(dialog);
 }

@@ -1,16 +1,153 @@
 #pragma once
 
+// The main window of native mode, titled "Vigilo": a top bar and two pages,
+// the fleet page (summary cards, problem overview, filters and the device
+// table) and the live wall. It starts the background checks and event
+// streams while shown, keeps the fleet page current by coalescing rebuild
+// requests, confirms actions in a toast and leads back to server mode.
+
+#include "native/screens/FleetRules.h"
+#include "native/screens/NativeContext.h"
+
+#include <QElapsedTimer>
+#include <QList>
+#include <QPointer>
 #include <QWidget>
 
-// The main window of native mode.
+#include <array>
+
+class DeviceDetailsDialog;
+class NativeWallPage;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QStackedWidget;
+class QTableView;
+class QTimer;
+class StatCard;
+class VigiloOverview;
+namespace NativeTable {
+class DeviceTableModel;
+}
+
 class NativeWindow : public QWidget {
     Q_OBJECT
 public:
+    // Over the process-wide native services.
     explicit NativeWindow(QWidget* parent = nullptr);
+    // Over the given services (tests and benchmarks).
+    explicit NativeWindow(const NativeContext& context, QWidget* parent = nullptr);
+    ~NativeWindow() override;
 
-    // The "Use server sign-in" action: remembers server mode, then leaves.
+    // Puts the live wall into the second page (the window takes it over and
+    // deletes the page it replaces). Until this is called the page is empty.
+    void setWallPage(NativeWallPage* page);
+    NativeWallPage* wallPage() const { return m_wall; }
+
+    void setPage(int page);
+    int page() const;
+    void toast(const QString& text);
+    void scheduleRebuild();
+    void scheduleDataRebuild();
+    void updateLiveEvents();
+    void refreshBusy();
+    void selectDevice(const QString& id);
+    QString selectedSite() const;
+    QString selectedId() const { return m_selectedId; }
+
+    // ---- Fleet page ----
+    void rebuild();
+    void updateCards();
+    void updateBrands();
+    bool matches(const Native::Device& device) const;
+    bool filtersActive() const;
+    void clearFilters();
+    NativeFleet::Filters filters() const;
+
+    // ---- Actions ----
+    void addSite();
+    void addDevice();
+    void importCsv();
+    void saveSampleCsv();
+    void openReports(const QString& deviceId);
+    void openEvents();
+    void openSettings();
+    void openDetails(const QString& id);
+    // Stores "nativeMode" as false and emits leaveNative.
     void useServerSignIn();
+
+    // Parts the tests read and drive.
+    QTableView* table() const { return m_table; }
+    NativeTable::DeviceTableModel* model() const { return m_model; }
+    StatCard* card(int which) const { return m_cards[size_t(which)]; }
+    VigiloOverview* overview() const { return m_overview; }
+    QLineEdit* searchField() const { return m_search; }
+    QComboBox* statusFilter() const { return m_status; }
+    QComboBox* brandFilter() const { return m_brand; }
+    QComboBox* internetFilter() const { return m_internet; }
+    QComboBox* networkFilter() const { return m_network; }
+    QLabel* toastLabel() const { return m_toast; }
+    QLabel* busyLabel() const { return m_busy; }
+    QLabel* liveEventsLabel() const { return m_liveEvents; }
+    QLabel* emptyLabel() const { return m_emptyLabel; }
+    QStackedWidget* tableStack() const { return m_tableStack; }
+    QTimer* rebuildTimer() const { return m_rebuildTimer; }
+    int rebuildCount() const { return m_rebuildCount; }
+    const NativeContext& context() const { return m_context; }
 
 Q_SIGNALS:
     void leaveNative();
+    // After every rebuild of the fleet page (benchmarks and tests wait on it).
+    void rebuilt();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void build();
+    QWidget* buildTopBar();
+    QWidget* buildFleetPage();
+    void placeToast();
+    void onSiteClicked(const QString& name);
+    void toggleOverview();
+    void setCardFilter(int statusIndex, int internetIndex);
+    // Runs an action outside the handler of the widget that asked for it.
+    void later(void (NativeWindow::*action)());
+
+    NativeContext m_context;
+    QTimer* m_rebuildTimer = nullptr;
+    QElapsedTimer m_lastRebuild;
+    QTableView* m_table = nullptr;
+    NativeTable::DeviceTableModel* m_model = nullptr;
+    QStackedWidget* m_tableStack = nullptr;
+    QLabel* m_emptyLabel = nullptr;
+    QPushButton* m_emptyAdd = nullptr;
+    QStackedWidget* m_pages = nullptr;
+    NativeWallPage* m_wall = nullptr;
+    QPushButton* m_navVigilo = nullptr;
+    QPushButton* m_navVms = nullptr;
+    QList<QPushButton*> m_pageButtons;
+    QLineEdit* m_search = nullptr;
+    QComboBox* m_status = nullptr;
+    QComboBox* m_brand = nullptr;
+    QComboBox* m_internet = nullptr;
+    QComboBox* m_network = nullptr;
+    QPushButton* m_clearFilters = nullptr;
+    QPushButton* m_refreshAll = nullptr;
+    QPushButton* m_events = nullptr;
+    QLabel* m_busy = nullptr;
+    QLabel* m_liveEvents = nullptr;
+    QLabel* m_toast = nullptr;
+    QTimer* m_toastTimer = nullptr;
+    QTimer* m_minuteTimer = nullptr;
+    std::array<StatCard*, NativeFleet::kCardCount> m_cards{};
+    VigiloOverview* m_overview = nullptr;
+    QPushButton* m_overviewToggle = nullptr;
+    QString m_selectedId;
+    bool m_rebuilding = false;
+    int m_rebuildCount = 0;
 };

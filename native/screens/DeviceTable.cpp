@@ -1,0 +1,384 @@
+#include "native/screens/DeviceTable.h"
+
+#include "native/screens/NativeStyle.h"
+
+#include <QHeaderView>
+#include <QPainter>
+#include <QPainterPath>
+#include <QTableView>
+
+#include <algorithm>
+
+namespace NativeTable {
+
+using namespace NativeFleet;
+
+namespace {
+
+constexpr std::array<int, kColumnCount> kWidths{0, 150, 132, 76, 110, 92, 160, 110, 128};
+const std::array<QString, kColumnCount> kHeaders{QStringLiteral("DEVICE"),
+                                                 QStringLiteral("STATUS"),
+                                                 QStringLiteral("NETWORK"),
+                                                 QStringLiteral("DISK"),
+                                                 QStringLiteral("RECORDING"),
+                                                 QStringLiteral("CAMERAS"),
+                                                 QStringLiteral("UPTIME · 7 DAYS"),
+                                                 QStringLiteral("LAST CHECK"),
+                                                 QString()};
+
+} // namespace
+
+// ---- Model ------------------------------------------------------------------------------
+
+DeviceTableModel::DeviceTableModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int DeviceTableModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int DeviceTableModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant DeviceTableModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_rows.size() || index.column() >= kColumnCount)
+        return {};
+    const Row& row = m_rows.at(index.row());
+    const Cell& cell = row.cells[size_t(index.column())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::AccessibleTextRole:
+        return cell.text;
+    case Qt::ToolTipRole:
+        return cell.tip.isEmpty() ? QVariant() : QVariant(cell.tip);
+    case KindRole:
+        return cell.kind;
+    case SubTextRole:
+        return cell.sub.isEmpty() ? QVariant() : QVariant(cell.sub);
+    case DeviceIdRole:
+        return index.column() == ColDevice ? QVariant(row.id) : QVariant();
+    case ColorRole:
+        return cell.color.isValid() ? QVariant(cell.color) : QVariant();
+    case DailyUptimeRole: {
+        if (cell.kind != Bars)
+            return {};
+        QVariantList list;
+        for (double v : cell.daily)
+            list << v;
+        return list;
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kColumnCount)
+        return kHeaders[size_t(section)];
+    if (orientation == Qt::Horizontal && role == Qt::AccessibleTextRole && section == ColAction)
+        return QStringLiteral("Details");
+    return QAbstractTableModel::headerData(section, orientation, role);
+}
+
+Qt::ItemFlags DeviceTableModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? (Qt::ItemIsEnabled | Qt::ItemIsSelectable) : Qt::NoItemFlags;
+}
+
+int DeviceTableModel::rowOf(const QString& deviceId) const
+{
+    return m_index.value(deviceId, -1);
+}
+
+void DeviceTableModel::reindex()
+{
+    m_index.clear();
+    m_index.reserve(m_rows.size());
+    for (int i = 0; i < m_rows.size(); ++i)
+        m_index.insert(m_rows.at(i).id, i);
+}
+
+int DeviceTableModel::setRows(const QList<Row>& rows)
+{
+    QHash<QString, int> wanted;
+    wanted.reserve(rows.size());
+    for (int i = 0; i < rows.size(); ++i)
+        wanted.insert(rows.at(i).id, i);
+
+    // 1. Rows whose device no longer shows, removed in runs from the end.
+    for (int i = int(m_rows.size()) - 1; i >= 0;) {
+        if (wanted.contains(m_rows.at(i).id)) {
+            --i;
+            continue;
+        }
+        int first = i;
+        while (first > 0 && !wanted.contains(m_rows.at(first - 1).id))
+            --first;
+        beginRemoveRows({}, first, i);
+        m_rows.remove(first, i - first + 1);
+        endRemoveRows();
+        i = first - 1;
+    }
+    reindex();
+
+    // 2. New devices appended, with their final content.
+    QList<Row> added;
+    for (const Row& r : rows)
+        if (!m_index.contains(r.id))
+            added << r;
+    if (!added.isEmpty()) {
+        const int first = int(m_rows.size());
+        beginInsertRows({}, first, first + int(added.size()) - 1);
+        m_rows += added;
+        endInsertRows();
+        reindex();
+    }
+
+    // 3. Into the wanted order, moving the index objects with their rows.
+    bool sameOrder = true;
+    for (int i = 0; i < rows.size() && sameOrder; ++i)
+        sameOrder = m_rows.at(i).id == rows.at(i).id;
+    QList<Row> old = m_rows;
+    if (!sameOrder) {
+        Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+        const QModelIndexList before = persistentIndexList();
+        QModelIndexList after;
+        after.reserve(before.size());
+        for (const QModelIndex& idx : before) {
+            const int to = wanted.value(m_rows.at(idx.row()).id, -1);
+            after << (to < 0 ? QModelIndex() : createIndex(to, idx.column()));
+        }
+        // The content of moved rows is refreshed below, so keep each row's
+        // old content at its new place for the comparison.
+        QList<Row> moved(rows.size());
+        for (const Row& r : old)
+            moved[wanted.value(r.id)] = r;
+        old = moved;
+        m_rows = moved;
+        changePersistentIndexList(before, after);
+        reindex();
+        Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+    }
+
+    // 4. Changed content, reported in runs.
+    int changed = 0;
+    for (int i = 0; i < rows.size();) {
+        if (old.at(i) == rows.at(i)) {
+            ++i;
+            continue;
+        }
+        int last = i;
+        while (last + 1 < rows.size() && !(old.at(last + 1) == rows.at(last + 1)))
+            ++last;
+        for (int k = i; k <= last; ++k)
+            m_rows[k] = rows.at(k);
+        changed += last - i + 1;
+        Q_EMIT dataChanged(index(i, 0), index(last, kColumnCount - 1));
+        i = last + 1;
+    }
+    return changed;
+}
+
+// ---- Painter ---------------------------------------------------------------------------
+
+QSize RowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    return {QStyledItemDelegate::sizeHint(option, index).width(), kRowHeight};
+}
+
+void RowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const
+{
+    using namespace NativeStyle;
+    const QRect r = option.rect;
+    const int x1 = r.left();
+    const int y1 = r.top();
+    const int x2 = r.right();
+    const int y2 = r.bottom();
+    const bool selected = option.state & QStyle::State_Selected;
+    const bool hover = option.state & QStyle::State_MouseOver;
+    const double midY = y1 + r.height() / 2.0;
+
+    p->save();
+    p->setRenderHint(QPainter::Antialiasing);
+
+    // Ground and separator.
+    if (selected) {
+        p->fillRect(r, QColor(kPrimary.red(), kPrimary.green(), kPrimary.blue(), 20));
+        if (index.column() == ColDevice)
+            p->fillRect(QRect(x1, y1, 3, r.height()), kPrimary);
+    } else if (hover) {
+        p->fillRect(r, kHoverRow);
+    }
+    QPen hair(kHairline, 1);
+    hair.setCosmetic(true);
+    p->setPen(hair);
+    p->drawLine(QPointF(x1, y2 + 0.5), QPointF(x2 + 1, y2 + 0.5));
+
+    const QString text = index.data(Qt::DisplayRole).toString();
+    const int kind = index.data(KindRole).toInt();
+    const QString sub = index.data(SubTextRole).toString();
+    const QVariant colorVar = index.data(ColorRole);
+    const QColor roleColor = colorVar.isValid() ? colorVar.value<QColor>() : QColor();
+    QFont base = option.font;
+    base.setPixelSize(14);
+    const int left = x1 + 12;
+    const int right = x2 - 8;
+    const int w = x2 - x1 - 19;
+
+    auto fontAt = [&](int px, int weight) {
+        QFont f = base;
+        f.setPixelSize(px);
+        f.setWeight(QFont::Weight(weight));
+        return f;
+    };
+
+    if (index.column() == ColDevice) {
+        QFont nameFont = fontAt(14, 600);
+        p->setFont(nameFont);
+        p->setPen(selected ? kPrimary : kText);
+        const QFontMetrics fm(nameFont);
+        p->drawText(QRect(QPoint(left, y1 + 8), QPoint(right, y1 + 27)), Qt::AlignLeft | Qt::AlignVCenter,
+                    fm.elidedText(text, Qt::ElideRight, w));
+        QFont subFont = fontAt(12, 400);
+        p->setFont(subFont);
+        p->setPen(kMuted);
+        p->drawText(QRect(QPoint(left, y1 + 28), QPoint(right, y1 + 45)), Qt::AlignLeft | Qt::AlignVCenter,
+                    QFontMetrics(subFont).elidedText(sub, Qt::ElideRight, w));
+        p->restore();
+        return;
+    }
+
+    switch (kind) {
+    case DotUp:
+    case DotDown:
+    case DotMuted: {
+        const int s = sub.isEmpty() ? 0 : 8;
+        const QPointF centre(x1 + 16, midY + 0.5 - s);
+        if (kind == DotMuted) {
+            p->setPen(QPen(kUnknownBorder, 1.5));
+            p->setBrush(Qt::NoBrush);
+            p->drawEllipse(centre, 3.2, 3.2);
+        } else {
+            p->setPen(Qt::NoPen);
+            p->setBrush(kind == DotUp ? kSuccess : kDanger);
+            p->drawEllipse(centre, 4.0, 4.0);
+        }
+        p->setFont(base);
+        p->setPen(kind == DotMuted ? kMuted : kText);
+        p->drawText(QRect(QPoint(x1 + 28, y1 - s), QPoint(right, y2 - s)), Qt::AlignLeft | Qt::AlignVCenter, text);
+        break;
+    }
+    case ChipPass:
+    case ChipFail:
+    case ChipWarn:
+    case ChipUnknown:
+    case ChipPoor:
+    case ChipInfo: {
+        static constexpr Chip kChips[] = {Chip::Pass, Chip::Fail, Chip::Warn, Chip::Unknown, Chip::Poor, Chip::Info};
+        const Chip chipKind = kChips[kind - ChipPass];
+        const QFont f = fontAt(12, 600);
+        const QFontMetrics fm(f);
+        const int chipW = qMin(fm.horizontalAdvance(text) + 18, w);
+        const double top = midY - 10.5 - (sub.isEmpty() ? 0 : 8);
+        const QRectF box(left, top, chipW, 22);
+        if (chipKind == Chip::Unknown)
+            p->setPen(QPen(kUnknownBorder, 1));
+        else
+            p->setPen(Qt::NoPen);
+        p->setBrush(chipFill(chipKind));
+        p->drawRoundedRect(box, 11, 11);
+        p->setFont(f);
+        p->setPen(chipTextColor(chipKind));
+        p->drawText(box, Qt::AlignCenter, fm.elidedText(text, Qt::ElideRight, chipW - 12));
+        break;
+    }
+    case Pill: {
+        const QRectF box(left, midY - 15, qMin(w, 104), 30);
+        p->setPen(QPen(hover ? kPrimary : kHairline, 1));
+        p->setBrush(hover ? QColor(kPrimary.red(), kPrimary.green(), kPrimary.blue(), 18) : kWhite);
+        p->drawRoundedRect(box, 8, 8);
+        p->setFont(fontAt(13, 600));
+        p->setPen(kPrimary);
+        p->drawText(box, Qt::AlignCenter, text);
+        break;
+    }
+    case Bars: {
+        p->setPen(Qt::NoPen);
+        double x = left;
+        const QVariantList values = index.data(DailyUptimeRole).toList();
+        for (const QVariant& v : values) {
+            const double d = v.toDouble();
+            p->setBrush(d < 0 ? kHairline : d >= 99 ? kSuccess : d >= 90 ? kWarning : kDanger);
+            p->drawRoundedRect(QRectF(x, midY - 7, 8, 14), 2.5, 2.5);
+            x += 11;
+        }
+        p->setFont(fontAt(13, 400));
+        p->setPen(roleColor.isValid() ? roleColor : kMuted);
+        p->drawText(QRectF(QPointF(x + 6, y1), QPointF(right, y2)), Qt::AlignLeft | Qt::AlignVCenter, text);
+        break;
+    }
+    default:
+        p->setFont(base);
+        p->setPen(kind == Muted ? kMuted : roleColor.isValid() ? roleColor : kText);
+        p->drawText(QRect(QPoint(left, y1), QPoint(right, y2)), Qt::AlignLeft | Qt::AlignVCenter, text);
+        break;
+    }
+
+    if (kind != Pill && kind != Bars && !sub.isEmpty()) {
+        const QFont f = fontAt(11, 400);
+        const QFontMetrics fm(f);
+        p->setFont(f);
+        p->setPen(kMuted);
+        const bool dot = kind >= DotUp && kind <= DotMuted;
+        const int from = dot ? x1 + 28 : x1 + 14;
+        const int room = dot ? w - 16 : w - 2;
+        p->drawText(QRect(QPoint(from, y2 - 17), QPoint(right, y2 - 4)), Qt::AlignLeft | Qt::AlignVCenter,
+                    fm.elidedText(sub, Qt::ElideRight, room));
+    }
+    p->restore();
+}
+
+// ---- View ------------------------------------------------------------------------------
+
+void configure(QTableView* view)
+{
+    view->setObjectName(QStringLiteral("NTable"));
+    view->setAccessibleName(QStringLiteral("Devices"));
+    view->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view->setSelectionMode(QAbstractItemView::SingleSelection);
+    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view->setShowGrid(false);
+    view->setMouseTracking(true);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    view->verticalHeader()->hide();
+    view->verticalHeader()->setDefaultSectionSize(kRowHeight);
+    view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setSizeAdjustPolicy(QAbstractScrollArea::AdjustIgnored);
+    view->setItemDelegate(new RowDelegate(view));
+    QHeaderView* header = view->horizontalHeader();
+    header->setStretchLastSection(false);
+    header->setHighlightSections(false);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    header->setMinimumSectionSize(56);
+    if (view->model() && view->model()->columnCount() == kColumnCount) {
+        header->setSectionResizeMode(ColDevice, QHeaderView::Stretch);
+        for (int c = 1; c < kColumnCount; ++c) {
+            header->setSectionResizeMode(c, QHeaderView::Fixed);
+            header->resizeSection(c, kWidths[size_t(c)]);
+        }
+    }
+}
+
+int fittedHeight(const QTableView* view, int rows)
+{
+    return view->horizontalHeader()->sizeHint().height() + kRowHeight * rows + 2;
+}
+
+} // namespace NativeTable

@@ -1,0 +1,68 @@
+#pragma once
+
+// The device table of the fleet page: a model of prepared rows updated in
+// place (rows that stay keep their index objects, so the view keeps its
+// selection and scroll position), and the one painter that draws every cell
+// from a paint kind and a few data roles.
+
+#include "native/screens/FleetRules.h"
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QStyledItemDelegate>
+
+class QTableView;
+
+namespace NativeTable {
+
+enum Role : int {
+    KindRole = Qt::UserRole + 1,        // 257: NativeFleet::PaintKind
+    SubTextRole = Qt::UserRole + 2,     // 258: second, smaller line
+    DeviceIdRole = Qt::UserRole + 3,    // 259: the device id (column 0)
+    ColorRole = Qt::UserRole + 4,       // 260: text colour replacing the default
+    DailyUptimeRole = Qt::UserRole + 5, // 261: seven daily uptime values
+};
+
+inline constexpr int kRowHeight = 54;
+
+class DeviceTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit DeviceTableModel(QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+    // Brings the model to these rows in this order: rows whose device is
+    // gone are removed, new ones inserted, the rest moved and refreshed in
+    // place. Returns the number of rows whose content changed.
+    int setRows(const QList<NativeFleet::Row>& rows);
+    const QList<NativeFleet::Row>& rows() const { return m_rows; }
+    // The row of the device, or -1.
+    int rowOf(const QString& deviceId) const;
+
+private:
+    void reindex();
+
+    QList<NativeFleet::Row> m_rows;
+    QHash<QString, int> m_index;
+};
+
+// Paints every cell of the device table.
+class RowDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+// Header, widths, row height and view settings of the device table.
+void configure(QTableView* view);
+// The height that shows every row without a scroll bar of its own.
+int fittedHeight(const QTableView* view, int rows);
+
+} // namespace NativeTable

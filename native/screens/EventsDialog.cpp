@@ -1,0 +1,201 @@
+#include "native/screens/EventsDialog.h"
+
+#include "native/screens/NativeStyle.h"
+#include "native/services/AlertStream.h"
+#include "native/services/NativeEvents.h"
+#include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHash>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLocale>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace NativeEventText {
+
+Group groupOf(int kind)
+{
+    switch (kind) {
+    case AlertStream::Motion:
+    case AlertStream::LineCrossing:
+    case AlertStream::Intrusion:
+    case AlertStream::AlarmInput:
+        return Detections;
+    case AlertStream::Other:
+        return Others;
+    default:
+        return Problems;
+    }
+}
+
+bool passes(int filterIndex, int kind)
+{
+    switch (filterIndex) {
+    case ProblemsOnly:
+        return groupOf(kind) == Problems;
+    case Detections_:
+        return groupOf(kind) == Detections;
+    default:
+        return true;
+    }
+}
+
+QString cameraText(const Native::Device* device, int channel)
+{
+    if (device && channel >= 1)
+        if (const Native::Camera* cam = device->camera(channel))
+            return Native::cameraLabel(*cam);
+    if (channel <= 0)
+        return QStringLiteral("Device");
+    return QStringLiteral("Channel %1").arg(channel);
+}
+
+QString summary(int connected, int eligible)
+{
+    if (eligible == 0)
+        return QStringLiteral("No device here can send live events yet (Hikvision, Prama and Prama STQC can).");
+    return QStringLiteral("%1 of %2 Hikvision-family devices are sending live events. Other brands are checked on the "
+                          "schedule.")
+        .arg(connected)
+        .arg(eligible);
+}
+
+} // namespace NativeEventText
+
+EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : NativeDialogBase(parent), m_context(context)
+{
+    setWindowTitle(QStringLiteral("Live events"));
+    setMinimumSize(860, 520);
+    auto* v = new QVBoxLayout(this);
+    v->setContentsMargins(24, 20, 24, 20);
+    v->setSpacing(12);
+    auto* header = new QHBoxLayout;
+    header->addWidget(NativeUi::label(QStringLiteral("Live events"), "NScreenTitle"));
+    header->addStretch();
+    m_filter = new QComboBox;
+    m_filter->addItems(
+        {QStringLiteral("All events"), QStringLiteral("Problems only"), QStringLiteral("Motion and detections")});
+    m_filter->setAccessibleName(QStringLiteral("Show"));
+    header->addWidget(m_filter);
+    v->addLayout(header);
+    m_summary = NativeUi::label(QString(), "NMuted");
+    v->addWidget(m_summary);
+
+    auto* pane = new QWidget;
+    pane->setObjectName(QStringLiteral("NPane"));
+    pane->setAttribute(Qt::WA_StyledBackground);
+    auto* pv = new QVBoxLayout(pane);
+    pv->setContentsMargins(1, 1, 1, 1);
+    m_table = new QTableWidget(0, 6);
+    m_table->setObjectName(QStringLiteral("NTable"));
+    m_table->setAccessibleName(QStringLiteral("Events"));
+    m_table->setHorizontalHeaderLabels({QStringLiteral("TIME"), QStringLiteral("EVENT"), QStringLiteral("STATE"),
+                                        QStringLiteral("CAMERA"), QStringLiteral("DEVICE"), QStringLiteral("SITE")});
+    m_table->verticalHeader()->hide();
+    m_table->verticalHeader()->setDefaultSectionSize(36);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setShowGrid(false);
+    m_table->setFrameShape(QFrame::NoFrame);
+    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    QHeaderView* h = m_table->horizontalHeader();
+    h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    const int widths[] = {130, 190, 90, 140};
+    for (int c = 0; c < 4; ++c) {
+        h->setSectionResizeMode(c, QHeaderView::Interactive);
+        h->resizeSection(c, widths[c]);
+    }
+    h->setSectionResizeMode(4, QHeaderView::Stretch);
+    h->setSectionResizeMode(5, QHeaderView::Stretch);
+    pv->addWidget(m_table);
+    v->addWidget(pane, 1);
+
+    auto* footer = new QHBoxLayout;
+    QLabel* hint = NativeUi::label(
+        QStringLiteral("Double-click an event to open its device. Events are kept for 7 days on this computer."),
+        "NMuted");
+    hint->setWordWrap(false);
+    footer->addWidget(hint);
+    footer->addStretch();
+    QPushButton* close = NativeUi::button(QStringLiteral("Close"), "NSecondary");
+    footer->addWidget(close);
+    v->addLayout(footer);
+
+    m_timer = new QTimer(this);
+    m_timer->setSingleShot(true);
+    m_timer->setInterval(NativeEventText::kRefill_ms);
+    connect(m_timer, &QTimer::timeout, this, &EventsDialog::refill);
+    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_filter, &QComboBox::currentIndexChanged, this, &EventsDialog::refill);
+    connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
+        if (QTableWidgetItem* item = m_table->item(row, 0))
+            Q_EMIT openDevice(item->data(Qt::UserRole).toString());
+    });
+    if (m_context.events) {
+        auto soon = [this] {
+            if (!m_timer->isActive())
+                m_timer->start();
+        };
+        connect(m_context.events, &NativeEvents::eventReceived, this, soon);
+        connect(m_context.events, &NativeEvents::linksChanged, this, soon);
+    }
+    refill();
+}
+
+void EventsDialog::refill()
+{
+    ++m_refills;
+    const int eligible = m_context.events ? m_context.events->eligibleCount() : 0;
+    const int connected = m_context.events ? m_context.events->connectedCount() : 0;
+    m_summary->setText(NativeEventText::summary(connected, eligible));
+    const int f = m_filter->currentIndex();
+    const QDateTime now = NativeContext::now();
+
+    m_table->setUpdatesEnabled(false);
+    m_table->setRowCount(0);
+    const QList<NativeEvents::Event> events =
+        m_context.events ? m_context.events->recent(QString(), NativeEventText::kRead) : QList<NativeEvents::Event>();
+    QHash<QString, const Native::Device*> devices;
+    if (m_context.store)
+        for (const Native::Device& d : m_context.store->devices())
+            devices.insert(d.id, &d);
+    const QLocale c = QLocale::c();
+    const QString stamp = QStringLiteral("d MMM yyyy, HH:mm:ss");
+    QList<QList<QTableWidgetItem*>> rows;
+    for (const NativeEvents::Event& e : events) {
+        if (!NativeEventText::passes(f, e.kind))
+            continue;
+        const Native::Device* d = devices.value(e.deviceId, nullptr);
+        QList<QTableWidgetItem*> items;
+        auto* time = new QTableWidgetItem(NativeInsights::ago(e.receivedAt, now));
+        QString tip = c.toString(e.receivedAt.toLocalTime(), stamp);
+        if (e.deviceTime.isValid())
+            tip += QStringLiteral("\nDevice clock: %1").arg(c.toString(e.deviceTime, stamp));
+        time->setToolTip(tip);
+        time->setData(Qt::UserRole, e.deviceId);
+        items << time;
+        auto* kind = new QTableWidgetItem(AlertStream::label(e.kind));
+        kind->setToolTip(e.description.isEmpty() ? e.type : QStringLiteral("%1 (%2)").arg(e.description, e.type));
+        if (NativeEventText::groupOf(e.kind) == NativeEventText::Problems && e.active)
+            kind->setForeground(NativeStyle::kDanger);
+        items << kind;
+        items << new QTableWidgetItem(e.active ? QStringLiteral("Started") : QStringLiteral("Cleared"));
+        items << new QTableWidgetItem(NativeEventText::cameraText(d, e.channel));
+        items << new QTableWidgetItem(d ? d->name : QStringLiteral("Removed device"));
+        items << new QTableWidgetItem(d && m_context.store ? m_context.store->siteName(d->siteId) : QString());
+        rows << items;
+        if (rows.size() - 1 >= NativeEventText::kLastRowIndex)
+            break;
+    }
+    m_table->setRowCount(int(rows.size()));
+    for (int r = 0; r < rows.size(); ++r)
+        for (int col = 0; col < 6; ++col)
+            m_table->setItem(r, col, rows[r][col]);
+    m_table->setUpdatesEnabled(true);
+}

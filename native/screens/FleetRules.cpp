@@ -1,0 +1,495 @@
+#include "native/screens/FleetRules.h"
+
+#include "native/screens/NativeStyle.h"
+#include "native/services/Brands.h"
+#include "native/services/Verdicts.h"
+
+#include <QLocale>
+#include <QSet>
+
+#include <algorithm>
+
+namespace NativeFleet {
+
+using Native::Device;
+
+namespace {
+
+const QString kDot = QStringLiteral("  ·  ");
+const QString kDash = QStringLiteral("—");
+
+bool checked(const Device& d)
+{
+    return d.health.checkedAt.isValid();
+}
+
+} // namespace
+
+// ---- Status --------------------------------------------------------------------------
+
+Status statusOf(const Device& d)
+{
+    if (!d.enabled)
+        return Status::Deactivated;
+    if (!checked(d))
+        return Status::NotChecked;
+    return d.health.device == Native::Passed ? Status::Online : Status::Offline;
+}
+
+bool hasInternetIssue(const Device& d)
+{
+    if (!d.enabled || !checked(d) || d.health.internet != Native::Passed)
+        return false;
+    return d.health.device != Native::Passed || d.health.httpPort == Native::Failed
+        || d.health.rtspPort == Native::Failed;
+}
+
+// ---- Filters ---------------------------------------------------------------------------
+
+bool Filters::active() const
+{
+    return !search.trimmed().isEmpty() || status != AllStatuses || !brand.isEmpty() || internet != AllInternet
+        || network != AllNetworks;
+}
+
+bool matches(const Device& d, const Filters& f, const QString& siteName)
+{
+    const QString q = f.search.trimmed();
+    if (!q.isEmpty() && !d.name.contains(q, Qt::CaseInsensitive) && !d.ip.contains(q, Qt::CaseInsensitive)
+        && !siteName.contains(q, Qt::CaseInsensitive))
+        return false;
+    const Status s = statusOf(d);
+    switch (f.status) {
+    case OnlineOnly:
+        if (s != Status::Online)
+            return false;
+        break;
+    case OfflineOnly:
+        if (s != Status::Offline)
+            return false;
+        break;
+    case NotCheckedOnly:
+        if (s != Status::NotChecked)
+            return false;
+        break;
+    case DeactivatedOnly:
+        if (s != Status::Deactivated)
+            return false;
+        break;
+    default:
+        break;
+    }
+    if (!f.brand.isEmpty() && d.manufacturer != f.brand)
+        return false;
+    switch (f.internet) {
+    case InternetUp:
+        if (d.health.internet != Native::Passed)
+            return false;
+        break;
+    case InternetDown:
+        if (d.health.internet != Native::Failed)
+            return false;
+        break;
+    case InternetIssues:
+        if (!hasInternetIssue(d))
+            return false;
+        break;
+    default:
+        break;
+    }
+    switch (f.network) {
+    case NetGood:
+        return d.health.quality == QLatin1String("Good");
+    case NetDegraded:
+        return d.health.quality == QLatin1String("Degraded");
+    case NetPoor:
+        return d.health.quality == QLatin1String("Poor");
+    case NetNotChecked:
+        return d.health.quality.isEmpty();
+    default:
+        return true;
+    }
+}
+
+QStringList brandsOf(const QList<Device>& devices)
+{
+    QSet<QString> seen;
+    QStringList out;
+    for (const Device& d : devices) {
+        if (!seen.contains(d.manufacturer)) {
+            seen.insert(d.manufacturer);
+            out << d.manufacturer;
+        }
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+// ---- Cards ------------------------------------------------------------------------------
+
+QString plural(int n, const QString& one, const QString& many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
+}
+
+FleetCounts countFleet(const QList<Device>& devices, const std::function<bool(const QString&)>& refused)
+{
+    FleetCounts c;
+    QSet<QString> sites;
+    for (const Device& d : devices) {
+        ++c.total;
+        if (!d.siteId.isEmpty())
+            sites.insert(d.siteId);
+        if (!d.enabled)
+            continue;
+        ++c.active;
+        const Status s = statusOf(d);
+        if (s == Status::Online) {
+            ++c.online;
+        } else if (s == Status::Offline) {
+            ++c.offline;
+            if (refused && refused(d.id))
+                ++c.refused;
+        }
+        if (hasInternetIssue(d))
+            ++c.internetIssues;
+        if (d.health.hdd == QLatin1String("OK"))
+            ++c.recordersOk;
+        else if (d.health.hdd == QLatin1String("Fault"))
+            ++c.diskFaults;
+        if (d.health.recordingDays == 0 && d.health.recordingWindow > 0)
+            ++c.notRecording;
+        if (d.health.internet == Native::Passed && d.health.latencyMs >= 0)
+            c.latencies << d.health.latencyMs;
+        for (const Native::Camera& cam : d.cameras) {
+            if (d.isIgnored(cam.channelId))
+                continue;
+            ++c.cameras;
+            if (cam.onlineKnown && !cam.online)
+                ++c.camerasOffline;
+        }
+    }
+    c.sites = int(sites.size());
+    return c;
+}
+
+std::array<CardText, kCardCount> cardTexts(const FleetCounts& c)
+{
+    std::array<CardText, kCardCount> out;
+    out[CardDevices].value = QString::number(c.total);
+    out[CardDevices].detail =
+        QStringLiteral("%1 · %2").arg(plural(c.sites, QStringLiteral("site"), QStringLiteral("sites")),
+                                      plural(c.cameras, QStringLiteral("camera"), QStringLiteral("cameras")));
+    if (c.total > c.active)
+        out[CardDevices].detail += QStringLiteral(" · %1 off").arg(c.total - c.active);
+
+    out[CardOnline].value = QString::number(c.online);
+    if (c.active >= 1)
+        out[CardOnline].detail = QStringLiteral("%1% of active").arg(c.online * 100 / c.active);
+
+    out[CardOffline].value = QString::number(c.offline);
+    if (c.refused >= 1)
+        out[CardOffline].detail = QStringLiteral("%1 login refused").arg(c.refused);
+    else if (c.offline < 1)
+        out[CardOffline].detail = QStringLiteral("none down");
+    else
+        out[CardOffline].detail = QStringLiteral("not answering");
+
+    out[CardCamerasOffline].value = QString::number(c.camerasOffline);
+    if (c.cameras >= 1)
+        out[CardCamerasOffline].detail = QStringLiteral("of %1 watched").arg(c.cameras);
+
+    out[CardInternetIssues].value = QString::number(c.internetIssues);
+    if (!c.latencies.isEmpty()) {
+        QList<int> sorted = c.latencies;
+        std::sort(sorted.begin(), sorted.end());
+        out[CardInternetIssues].detail = QStringLiteral("median %1 ms").arg(sorted.at(sorted.size() / 2));
+    }
+
+    out[CardDiskFaults].value = QString::number(c.diskFaults);
+    if (c.notRecording >= 1)
+        out[CardDiskFaults].detail = QStringLiteral("%1 not recording").arg(c.notRecording);
+    else if (c.recordersOk >= 1)
+        out[CardDiskFaults].detail = QStringLiteral("%1 recorder%2 OK")
+                                         .arg(c.recordersOk)
+                                         .arg(c.recordersOk == 1 ? QString() : QStringLiteral("s"));
+    return out;
+}
+
+std::array<bool, kCardCount> cardHighlights(const Filters& f)
+{
+    std::array<bool, kCardCount> out{};
+    const bool othersClear = f.brand.isEmpty() && f.network == AllNetworks && f.search.isEmpty();
+    out[CardDevices] = !f.active();
+    out[CardOnline] = f.status == OnlineOnly && f.internet == AllInternet && othersClear;
+    out[CardOffline] = f.status == OfflineOnly && f.internet == AllInternet && othersClear;
+    out[CardInternetIssues] = f.internet == InternetIssues && f.status == AllStatuses && othersClear;
+    return out;
+}
+
+// ---- Rows ------------------------------------------------------------------------------------
+
+QString typeWord(const QString& type)
+{
+    return type == QLatin1String("ipcamera") ? QStringLiteral("IP camera") : type.toUpper();
+}
+
+QStringList dayLabels(const QDate& today)
+{
+    QStringList out;
+    const QLocale locale;
+    for (int i = -6; i <= 0; ++i)
+        out << locale.toString(today.addDays(i), QStringLiteral("ddd d MMM"));
+    return out;
+}
+
+Row buildRow(const Device& d, const RowInputs& in)
+{
+    using namespace NativeInsights;
+    Row row;
+    row.id = d.id;
+    const Native::Health& h = d.health;
+    const bool isChecked = h.checkedAt.isValid();
+    const Status status = statusOf(d);
+    const QString type = typeWord(d.type);
+
+    // Device.
+    Cell& dev = row.cells[ColDevice];
+    dev.text = d.name;
+    QStringList sub;
+    if (!in.siteName.isEmpty())
+        sub << in.siteName;
+    sub << QStringLiteral("%1 %2").arg(d.manufacturer, h.model.isEmpty() ? type : h.model);
+    sub << QStringLiteral("%1:%2").arg(d.ip).arg(d.httpPort);
+    dev.sub = sub.join(kDot);
+    QStringList tip;
+    tip << QStringLiteral("%1 · %2").arg(d.manufacturer, type);
+    if (!h.model.isEmpty())
+        tip << QStringLiteral("Model: %1").arg(h.model);
+    if (!h.firmware.isEmpty())
+        tip << QStringLiteral("Firmware: %1").arg(h.firmware);
+    if (!h.serial.isEmpty())
+        tip << QStringLiteral("Serial: %1").arg(h.serial);
+    if (!h.mac.isEmpty())
+        tip << QStringLiteral("MAC: %1").arg(h.mac);
+    tip << QStringLiteral("HTTP %1 · RTSP %2").arg(d.httpPort).arg(d.rtspPort);
+    if (h.fetchedAt.isValid())
+        tip << QStringLiteral("Device info read %1").arg(ago(h.fetchedAt, in.now));
+    dev.tip = tip.join(QLatin1Char('\n'));
+
+    // Status.
+    Cell& st = row.cells[ColStatus];
+    switch (status) {
+    case Status::Online:
+        st.text = QStringLiteral("Online");
+        st.kind = DotUp;
+        break;
+    case Status::NotChecked:
+        st.text = QStringLiteral("Not checked");
+        st.kind = DotMuted;
+        break;
+    case Status::Offline:
+        st.text = in.refused ? QStringLiteral("Login refused") : QStringLiteral("Offline");
+        st.kind = DotDown;
+        st.sub = in.lastSeenUp.isValid() ? QStringLiteral("for %1").arg(span(in.lastSeenUp.secsTo(in.now)))
+                                         : QStringLiteral("never online");
+        st.tip = h.error;
+        break;
+    case Status::Deactivated:
+        st.text = QStringLiteral("Deactivated");
+        st.kind = DotMuted;
+        st.sub = d.disabledReason;
+        break;
+    }
+    if (in.busy) {
+        st.text = QStringLiteral("Checking");
+        st.kind = ChipInfo;
+    }
+
+    // Network.
+    Cell& net = row.cells[ColNetwork];
+    if (d.enabled && isChecked) {
+        if (h.internet != Native::Passed) {
+            net.text = QStringLiteral("Unreachable");
+            net.kind = ChipFail;
+        } else if (h.quality.isEmpty()) {
+            net.text = QStringLiteral("Reachable");
+            net.kind = ChipPass;
+        } else {
+            net.text = h.quality;
+            net.kind = h.quality == QLatin1String("Good") ? ChipPass
+                : h.quality == QLatin1String("Degraded")  ? ChipWarn
+                                                          : ChipPoor;
+        }
+    } else {
+        net.text = kDash;
+        net.kind = Muted;
+    }
+    if (h.latencyMs >= 0)
+        net.sub = h.lossPercent < 1 ? QStringLiteral("%1 ms").arg(h.latencyMs)
+                                    : QStringLiteral("%1 ms · %2% loss").arg(h.latencyMs).arg(h.lossPercent);
+    if (h.internet == Native::Passed && h.rtspPort == Native::Failed)
+        net.tip = QStringLiteral("RTSP port %1 is closed: live view won't work.").arg(d.rtspPort);
+
+    // Disk.
+    Cell& disk = row.cells[ColDisk];
+    if (h.hdd == QLatin1String("Fault")) {
+        disk.text = QStringLiteral("Fault");
+        disk.kind = ChipFail;
+    } else if (h.hdd == QLatin1String("OK")) {
+        disk.text = QStringLiteral("OK");
+        disk.kind = ChipPass;
+    } else {
+        disk.text = kDash;
+        disk.kind = Muted;
+    }
+
+    // Recording.
+    Cell& rec = row.cells[ColRecording];
+    if (h.recordingDays >= 0 && h.recordingWindow >= 1) {
+        rec.text = QStringLiteral("%1/%2d").arg(h.recordingDays).arg(h.recordingWindow);
+        const int p = h.recordingDays * 100 / h.recordingWindow;
+        rec.kind = p > 89 ? ChipPass : p > 69 ? ChipWarn : ChipFail;
+        const int drift = clockDriftSecs(d);
+        if (drift != kUnknownDrift && qAbs(qint64(drift)) >= 121)
+            rec.sub = QStringLiteral("clock %1 %2")
+                          .arg(drift >= 1 ? QStringLiteral("+") : QStringLiteral("\u2212"), span(drift));
+        rec.tip =
+            QStringLiteral("Recordings found on %1 of the last %2 days.").arg(h.recordingDays).arg(h.recordingWindow);
+    } else {
+        rec.text = NativeBrand::calendarSupported(d) ? kDash : QStringLiteral("N/A");
+        rec.kind = Muted;
+    }
+
+    // Cameras.
+    Cell& cams = row.cells[ColCameras];
+    const int total = d.totalCameras();
+    bool anyKnown = false;
+    QStringList offline;
+    for (const Native::Camera& c : d.cameras) {
+        if (d.isIgnored(c.channelId) || !c.onlineKnown)
+            continue;
+        anyKnown = true;
+        if (!c.online)
+            offline << Native::cameraLabel(c);
+    }
+    if (anyKnown) {
+        const int online = d.onlineCameras();
+        cams.text = QStringLiteral("%1/%2").arg(online).arg(total);
+        if (total > online) {
+            cams.sub = QStringLiteral("%1 down").arg(total - online);
+            cams.tip = QStringLiteral("Offline: %1").arg(offline.join(QStringLiteral(", ")));
+            cams.color = NativeStyle::kDanger;
+        }
+    } else {
+        cams.text = QStringLiteral("—/%1").arg(total);
+    }
+
+    // Uptime.
+    Cell& up = row.cells[ColUptime];
+    if (d.enabled) {
+        up.daily = in.daily;
+        const double a = average(in.daily);
+        up.kind = Bars;
+        if (a < 0) {
+            up.text = QStringLiteral("No data");
+        } else {
+            up.text = QStringLiteral("%1%").arg(a, 0, 'f', a >= 99.95 ? 0 : 1);
+            up.color = a >= 99 ? NativeStyle::kText : a >= 90 ? NativeStyle::kWarnText : NativeStyle::kDanger;
+        }
+        QStringList lines;
+        for (int i = 0; i < in.daily.size(); ++i) {
+            const QString label = i < in.dayLabels.size() ? in.dayLabels.at(i) : QString();
+            const double v = in.daily.at(i);
+            lines << QStringLiteral("%1: %2").arg(
+                label, v < 0 ? QStringLiteral("no checks") : QStringLiteral("%1% up").arg(v, 0, 'f', 1));
+        }
+        up.tip = lines.join(QLatin1Char('\n'));
+    } else {
+        up.text = kDash;
+        up.kind = Muted;
+    }
+
+    // Last check.
+    Cell& last = row.cells[ColLastCheck];
+    if (isChecked) {
+        last.text = ago(h.checkedAt, in.now);
+        last.tip = QLocale::c().toString(h.checkedAt, QStringLiteral("d MMM yyyy, HH:mm"));
+        if (h.checkedAt.secsTo(in.now) >= 86401)
+            last.color = NativeStyle::kWarnText;
+    } else {
+        last.text = QStringLiteral("Never");
+        last.kind = Muted;
+    }
+    if (h.fetchedAt.isValid())
+        last.sub = QStringLiteral("info %1").arg(ago(h.fetchedAt, in.now));
+
+    Cell& action = row.cells[ColAction];
+    action.text = QStringLiteral("View details");
+    action.kind = Pill;
+    return row;
+}
+
+int stateRank(const Device& d, int worstLevel)
+{
+    if (!d.enabled)
+        return 5;
+    if (!d.health.checkedAt.isValid())
+        return 2;
+    if (d.health.device != Native::Passed)
+        return 0;
+    if (worstLevel <= NativeInsights::Problem)
+        return 1;
+    if (worstLevel == NativeInsights::Warning)
+        return 3;
+    return 4;
+}
+
+bool sortsBefore(const SortKey& a, const SortKey& b)
+{
+    if (a.rank != b.rank)
+        return a.rank < b.rank;
+    if (const int c = a.site.compare(b.site, Qt::CaseInsensitive))
+        return c < 0;
+    if (const int c = a.name.compare(b.name, Qt::CaseInsensitive))
+        return c < 0;
+    return a.id < b.id;
+}
+
+// ---- Pacing ---------------------------------------------------------------------------------
+
+int dataRebuildDelay(bool timerActive, qint64 sinceLastMs)
+{
+    if (timerActive)
+        return -1;
+    if (sinceLastMs >= 0 && sinceLastMs < kDataSpacingThreshold_ms)
+        return int(kDataSpacing_ms - sinceLastMs);
+    return kFilterDelay_ms;
+}
+
+int filterRebuildDelay(bool timerActive, int remainingMs)
+{
+    if (timerActive && remainingMs <= kFilterDelay_ms)
+        return -1;
+    return kFilterDelay_ms;
+}
+
+// ---- Import notice -----------------------------------------------------------------------------
+
+QString importMessage(int added, int skipped, const QStringList& errors)
+{
+    QString text = QStringLiteral("%1 device%2 added").arg(added).arg(added == 1 ? QString() : QStringLiteral("s"));
+    if (skipped >= 1)
+        text += QStringLiteral(", %1 skipped").arg(skipped);
+    text += QLatin1Char('.');
+    if (added >= 1)
+        text += QStringLiteral(" Diagnostics are running.");
+    if (!errors.isEmpty()) {
+        text += QStringLiteral("\n\n") + errors.mid(0, 10).join(QLatin1Char('\n'));
+        if (errors.size() >= 11)
+            text += QStringLiteral("\nand %1 more.").arg(errors.size() - 10);
+    }
+    return text;
+}
+
+} // namespace NativeFleet

@@ -1,0 +1,183 @@
+#pragma once
+
+// The rules of the fleet page, as plain functions over device records: the
+// status of a device, the filters, the six summary cards, the order of the
+// device table and the content of each of its rows, the pacing of rebuilds
+// and the import notice. The window and its table only call these.
+
+#include "native/services/NativeRecords.h"
+
+#include <QColor>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+
+namespace NativeFleet {
+
+// ---- Status ----------------------------------------------------------------------
+enum class Status : int {
+    Deactivated,
+    NotChecked,
+    Online,
+    Offline,
+};
+
+Status statusOf(const Native::Device& device);
+// Enabled, checked, internet up, and the device down or a port closed.
+bool hasInternetIssue(const Native::Device& device);
+
+// ---- Filters -----------------------------------------------------------------------
+// Indexes of the filter combo boxes.
+enum StatusFilter : int { AllStatuses = 0, OnlineOnly, OfflineOnly, NotCheckedOnly, DeactivatedOnly };
+enum InternetFilter : int { AllInternet = 0, InternetUp, InternetDown, InternetIssues };
+enum NetworkFilter : int { AllNetworks = 0, NetGood, NetDegraded, NetPoor, NetNotChecked };
+
+struct Filters {
+    QString search; // as typed; trimmed when matched
+    int status = AllStatuses;
+    QString brand; // empty: all brands (the list's first entry)
+    int internet = AllInternet;
+    int network = AllNetworks;
+
+    bool active() const;
+};
+
+bool matches(const Native::Device& device, const Filters& filters, const QString& siteName);
+
+// The distinct brand codes of the devices, sorted (case-sensitive).
+QStringList brandsOf(const QList<Native::Device>& devices);
+
+// ---- Summary cards -------------------------------------------------------------------
+enum Card : int { CardDevices = 0, CardOnline, CardOffline, CardCamerasOffline, CardInternetIssues, CardDiskFaults };
+inline constexpr int kCardCount = 6;
+
+struct FleetCounts {
+    int total = 0;
+    int sites = 0; // distinct non-empty site ids
+    int active = 0;
+    int online = 0;
+    int offline = 0;
+    int refused = 0;
+    int internetIssues = 0;
+    int recordersOk = 0;
+    int diskFaults = 0;
+    int notRecording = 0;
+    int cameras = 0;
+    int camerasOffline = 0;
+    QList<int> latencies;
+};
+
+struct CardText {
+    QString value;
+    QString detail; // empty: hidden
+};
+
+FleetCounts countFleet(const QList<Native::Device>& devices, const std::function<bool(const QString&)>& refused);
+std::array<CardText, kCardCount> cardTexts(const FleetCounts& counts);
+// Which cards are highlighted for these filters.
+std::array<bool, kCardCount> cardHighlights(const Filters& filters);
+// "1 site", "3 cameras".
+QString plural(int n, const QString& one, const QString& many);
+
+// ---- Device table --------------------------------------------------------------------------
+// How the row painter draws a cell.
+enum PaintKind : int {
+    Text = 0,
+    DotUp = 1,
+    DotDown = 2,
+    DotMuted = 3,
+    ChipPass = 4,
+    ChipFail = 5,
+    ChipWarn = 6,
+    ChipUnknown = 7,
+    ChipPoor = 8,
+    ChipInfo = 9,
+    Muted = 10,
+    Pill = 11,
+    Bars = 12,
+};
+
+inline constexpr int kColumnCount = 9;
+enum Column : int {
+    ColDevice = 0,
+    ColStatus,
+    ColNetwork,
+    ColDisk,
+    ColRecording,
+    ColCameras,
+    ColUptime,
+    ColLastCheck,
+    ColAction
+};
+
+struct Cell {
+    QString text;
+    int kind = Text;
+    QString sub;
+    QString tip;
+    QColor color; // invalid: the kind's own colour
+    QList<double> daily;
+
+    bool operator==(const Cell&) const = default;
+};
+
+struct Row {
+    QString id;
+    std::array<Cell, kColumnCount> cells;
+
+    bool operator==(const Row&) const = default;
+};
+
+// What a row needs besides the device record.
+struct RowInputs {
+    QDateTime now;
+    bool busy = false;
+    bool refused = false;
+    QString siteName;
+    QDateTime lastSeenUp;
+    QList<double> daily;   // seven daily uptime values, oldest first
+    QStringList dayLabels; // the seven days' labels, oldest first
+};
+
+Row buildRow(const Native::Device& device, const RowInputs& in);
+// "IP camera" for "ipcamera", else the type in upper case.
+QString typeWord(const QString& type);
+// The seven day labels ending today, "ddd d MMM" in the default locale.
+QStringList dayLabels(const QDate& today);
+
+// Rank for the table order, lower first; `worstLevel` is the smallest
+// finding level of the device (3 when it has none).
+int stateRank(const Native::Device& device, int worstLevel);
+
+struct SortKey {
+    int rank = 4;
+    QString site;
+    QString name;
+    QString id;
+};
+// Rank, then site name and device name ignoring case, then the id: a stable,
+// total order, so equal rows never swap between rebuilds.
+bool sortsBefore(const SortKey& a, const SortKey& b);
+
+// ---- Rebuild pacing ------------------------------------------------------------------------
+// Data changes rebuild at most about once a second and never sooner than
+// 120 ms after the change; a filter change shows within 120 ms.
+inline constexpr int kFilterDelay_ms = 120;
+inline constexpr int kDataSpacing_ms = 1000;
+inline constexpr int kDataSpacingThreshold_ms = 880;
+
+// The delay to start the rebuild timer with after a data change, or -1 to
+// leave a running timer alone. `sinceLastMs` < 0: no rebuild yet.
+int dataRebuildDelay(bool timerActive, qint64 sinceLastMs);
+// The same after a filter change; `remainingMs` is the running timer's.
+int filterRebuildDelay(bool timerActive, int remainingMs);
+
+// ---- Import notice ---------------------------------------------------------------------------
+QString importMessage(int added, int skipped, const QStringList& errors);
+
+} // namespace NativeFleet

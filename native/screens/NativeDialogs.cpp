@@ -1,0 +1,363 @@
+#include "native/screens/NativeDialogs.h"
+
+#include "app/ui/Modal.h"
+#include "native/services/Brands.h"
+#include "native/services/NativeStore.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+const QString kNewSite = QStringLiteral("__new__");
+
+QSpinBox* spin(int min, int max, int value)
+{
+    auto* s = new QSpinBox;
+    s->setRange(min, max);
+    s->setValue(value);
+    s->setButtonSymbols(QAbstractSpinBox::NoButtons);
+    return s;
+}
+
+QHBoxLayout* row(std::initializer_list<std::pair<QWidget*, int>> items)
+{
+    auto* h = new QHBoxLayout;
+    h->setSpacing(12);
+    for (const auto& [w, stretch] : items)
+        h->addWidget(w, stretch);
+    return h;
+}
+
+// Asks for one line of text through the Modal seam.
+bool askText(QWidget* parent, const QString& title, const QString& label, QString* answer)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(label);
+    dialog.setTextEchoMode(QLineEdit::Normal);
+    dialog.setTextValue(QString());
+    if (Modal::exec(dialog) != QDialog::Accepted)
+        return false;
+    *answer = dialog.textValue();
+    return true;
+}
+
+} // namespace
+
+// ---- DeviceForm -------------------------------------------------------------------------
+
+DeviceForm::DeviceForm(const NativeContext& context, QWidget* parent) : QWidget(parent), m_context(context)
+{
+    m_site = new QComboBox;
+    m_name = new QLineEdit;
+    m_name->setPlaceholderText(QStringLiteral("Defaults to the IP address"));
+    m_address = new QLineEdit;
+    m_address->setPlaceholderText(QStringLiteral("192.168.1.50"));
+    m_httpPort = spin(1, 65535, 80);
+    m_rtspPort = spin(1, 65535, 554);
+    m_serverPort = spin(1, 65535, 8000);
+    m_manufacturer = new QComboBox;
+    m_manufacturer->addItems(NativeBrand::manufacturers());
+    m_type = new QComboBox;
+    m_type->addItems(NativeBrand::deviceTypes());
+    m_channels = spin(Native::kMinChannels, Native::kMaxChannels, 4);
+    m_username = new QLineEdit;
+    m_username->setPlaceholderText(QStringLiteral("admin"));
+    m_password = new QLineEdit;
+    m_password->setEchoMode(QLineEdit::Password);
+    m_showPassword = NativeUi::button(QStringLiteral("Show"), "NText");
+    m_showPassword->setAccessibleName(QStringLiteral("Show password"));
+    m_ignored = new QLineEdit;
+    m_ignored->setPlaceholderText(QStringLiteral("For example 3, 5, 8-10"));
+
+    auto* v = new QVBoxLayout(this);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(12);
+    v->addWidget(NativeUi::captioned(QStringLiteral("Site"), m_site));
+    v->addWidget(NativeUi::captioned(QStringLiteral("Device name"), m_name));
+    v->addWidget(NativeUi::captioned(QStringLiteral("IP address or host name"), m_address));
+    v->addLayout(row({{NativeUi::captioned(QStringLiteral("HTTP port"), m_httpPort), 0},
+                      {NativeUi::captioned(QStringLiteral("RTSP port"), m_rtspPort), 0},
+                      {NativeUi::captioned(QStringLiteral("Server port"), m_serverPort), 0}}));
+    v->addLayout(row({{NativeUi::captioned(QStringLiteral("Manufacturer"), m_manufacturer), 2},
+                      {NativeUi::captioned(QStringLiteral("Type"), m_type), 1},
+                      {NativeUi::captioned(QStringLiteral("Channels"), m_channels), 1}}));
+    auto* pw = new QWidget;
+    auto* pwRow = new QHBoxLayout(pw);
+    pwRow->setContentsMargins(0, 0, 0, 0);
+    pwRow->setSpacing(4);
+    pwRow->addWidget(m_password, 1);
+    pwRow->addWidget(m_showPassword);
+    QWidget* pwField = NativeUi::captioned(QStringLiteral("Password"), pw);
+    // The caption names the field itself, not the row around it.
+    if (auto* cap = pwField->findChild<QLabel*>())
+        cap->setBuddy(m_password);
+    m_password->setAccessibleName(QStringLiteral("Password"));
+    v->addLayout(row({{NativeUi::captioned(QStringLiteral("Username"), m_username), 0}, {pwField, 0}}));
+    v->addWidget(NativeUi::captioned(QStringLiteral("Ignored channels (hidden from cameras and checks)"), m_ignored));
+
+    connect(m_showPassword, &QPushButton::clicked, this, [this] {
+        const bool show = m_password->echoMode() == QLineEdit::Password;
+        m_password->setEchoMode(show ? QLineEdit::Normal : QLineEdit::Password);
+        m_showPassword->setText(show ? QStringLiteral("Hide") : QStringLiteral("Show"));
+        m_showPassword->setAccessibleName(show ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
+    });
+    connect(m_manufacturer, &QComboBox::currentTextChanged, this, &DeviceForm::brandChanged);
+    connect(m_type, &QComboBox::currentTextChanged, this, [this](const QString& type) {
+        if (type == QLatin1String("ipcamera"))
+            m_channels->setValue(1);
+    });
+    connect(m_site, &QComboBox::activated, this, &DeviceForm::onSiteActivated);
+    reloadSites(QString());
+}
+
+void DeviceForm::reloadSites(const QString& siteId)
+{
+    m_site->clear();
+    m_site->addItem(QStringLiteral("No site"), QString());
+    if (m_context.store)
+        for (const Native::Site& s : m_context.store->sites())
+            m_site->addItem(s.name, s.id);
+    m_site->addItem(QStringLiteral("New site…"), kNewSite);
+    int at = 0;
+    for (int i = 0; i < m_site->count(); ++i) {
+        if (m_site->itemData(i).toString() == siteId) {
+            at = i;
+            break;
+        }
+    }
+    m_site->setCurrentIndex(at);
+    m_lastSiteId = m_site->itemData(at).toString();
+}
+
+void DeviceForm::onSiteActivated(int index)
+{
+    const QString data = m_site->itemData(index).toString();
+    if (data != kNewSite) {
+        m_lastSiteId = data;
+        return;
+    }
+    QString name;
+    if (askText(this, QStringLiteral("New site"), QStringLiteral("Site name"), &name) && !name.trimmed().isEmpty()
+        && m_context.store) {
+        Native::Site site;
+        site.name = name.trimmed();
+        reloadSites(m_context.store->addSite(site));
+        return;
+    }
+    reloadSites(m_lastSiteId);
+}
+
+void DeviceForm::setDevice(const Native::Device& device)
+{
+    m_device = device;
+    reloadSites(device.siteId);
+    m_name->setText(device.name);
+    m_address->setText(device.ip);
+    m_httpPort->setValue(device.httpPort);
+    m_rtspPort->setValue(device.rtspPort);
+    m_serverPort->setValue(device.serverPort);
+    m_username->setText(device.username);
+    m_password->setText(device.password);
+    const int brand = m_manufacturer->findText(device.manufacturer, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (brand >= 0)
+        m_manufacturer->setCurrentIndex(brand);
+    const int type = m_type->findText(device.type, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (type >= 0)
+        m_type->setCurrentIndex(type);
+    m_channels->setValue(device.channels);
+    QStringList ignored;
+    for (int c : device.ignored)
+        ignored << QString::number(c);
+    m_ignored->setText(ignored.join(QStringLiteral(", ")));
+}
+
+void DeviceForm::brandChanged()
+{
+    const QString brand = m_manufacturer->currentText();
+    const int port = m_serverPort->value();
+    if (port == 8000 || port == 37777)
+        m_serverPort->setValue(NativeBrand::isDahuaStyle(brand) ? 37777 : 8000);
+    m_device.manufacturer = brand;
+}
+
+Native::Device DeviceForm::device() const
+{
+    Native::Device d = m_device;
+    const QString site = m_site->currentData().toString();
+    d.siteId = site == kNewSite ? QString() : site;
+    d.ip = m_address->text().trimmed();
+    d.name = m_name->text().trimmed();
+    if (d.name.isEmpty())
+        d.name = d.ip;
+    d.httpPort = m_httpPort->value();
+    d.rtspPort = m_rtspPort->value();
+    d.serverPort = m_serverPort->value();
+    d.username = m_username->text().trimmed();
+    d.password = m_password->text();
+    d.manufacturer = m_manufacturer->currentText();
+    d.type = m_type->currentText();
+    d.channels = m_channels->value();
+    d.ignored = parseChannels(m_ignored->text(), d.channels);
+    return d;
+}
+
+QString DeviceForm::problem() const
+{
+    static const QRegularExpression kBad(QStringLiteral("[\\s/@]"));
+    const QString address = m_address->text().trimmed();
+    if (address.isEmpty() || address.contains(kBad))
+        return QStringLiteral("Enter the device's IP address or host name.");
+    return {};
+}
+
+QList<int> DeviceForm::parseChannels(const QString& text, int channels)
+{
+    static const QRegularExpression kSplit(QStringLiteral("[,;\\s]+"));
+    QList<int> out;
+    auto add = [&out](int n) {
+        if (!out.contains(n))
+            out << n;
+    };
+    for (const QString& part : text.split(kSplit, Qt::SkipEmptyParts)) {
+        const qsizetype dash = part.size() >= 2 ? part.indexOf(QLatin1Char('-'), 1) : -1;
+        if (dash >= 1) {
+            bool okA = false, okB = false;
+            const int a = part.left(dash).toInt(&okA, 10);
+            const int b = part.mid(dash + 1).toInt(&okB, 10);
+            if (!okA || !okB)
+                continue;
+            for (int n = qMax(a, 1); n <= qMin(b, channels); ++n)
+                add(n);
+            continue;
+        }
+        bool ok = false;
+        const int n = part.toInt(&ok, 10);
+        if (ok && n >= 1 && n <= channels)
+            add(n);
+    }
+    std::sort(out.begin(), out.end());
+    return out;
+}
+
+void DeviceForm::focusFirst()
+{
+    m_address->setFocus();
+}
+
+// ---- DeviceDialog ------------------------------------------------------------------------
+
+DeviceDialog::DeviceDialog(const NativeContext& context, const QString& siteId, QWidget* parent)
+    : NativeDialogBase(parent)
+{
+    setWindowTitle(QStringLiteral("Add device"));
+    setMinimumWidth(560);
+    m_form = new DeviceForm(context);
+    Native::Device fresh;
+    fresh.siteId = siteId;
+    m_form->setDevice(fresh);
+    auto* content = new QWidget;
+    auto* v = new QVBoxLayout(content);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(8);
+    v->addWidget(m_form);
+    m_error = NativeUi::label(QString(), "NError");
+    m_error->hide();
+    v->addWidget(m_error);
+    QHBoxLayout* buttons = NativeUi::frame(this, QStringLiteral("Add device"), content);
+    QPushButton* cancel = NativeUi::button(QStringLiteral("Cancel"), "NSecondary");
+    QPushButton* add = NativeUi::button(QStringLiteral("Add device"), "NPrimary");
+    add->setDefault(true);
+    buttons->addWidget(cancel);
+    buttons->addWidget(add);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(add, &QPushButton::clicked, this, &DeviceDialog::submit);
+    m_form->focusFirst();
+}
+
+void DeviceDialog::submit()
+{
+    const QString problem = m_form->problem();
+    if (!problem.isEmpty()) {
+        m_error->setText(problem);
+        m_error->show();
+        return;
+    }
+    accept();
+}
+
+// ---- SiteDialog --------------------------------------------------------------------------
+
+SiteDialog::SiteDialog(const NativeContext& context, const QString& siteId, QWidget* parent) : NativeDialogBase(parent)
+{
+    const bool editing = !siteId.isEmpty();
+    const QString title = editing ? QStringLiteral("Edit site") : QStringLiteral("Add site");
+    setWindowTitle(title);
+    setMinimumWidth(500);
+    if (context.store)
+        if (const Native::Site* s = context.store->site(siteId))
+            m_site = *s;
+    m_name = new QLineEdit(m_site.name);
+    m_address = new QLineEdit(m_site.address);
+    m_contact = new QLineEdit(m_site.contact);
+    m_contact->setPlaceholderText(QStringLiteral("Name and phone"));
+    m_isp = new QLineEdit(m_site.isp);
+    m_sim = new QLineEdit(m_site.sim);
+    m_notes = new QPlainTextEdit(m_site.notes);
+    m_notes->setFixedHeight(80);
+    auto* content = new QWidget;
+    auto* v = new QVBoxLayout(content);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(12);
+    v->addWidget(NativeUi::captioned(QStringLiteral("Site name"), m_name));
+    v->addWidget(NativeUi::captioned(QStringLiteral("Address"), m_address));
+    v->addWidget(NativeUi::captioned(QStringLiteral("Contact"), m_contact));
+    v->addLayout(row({{NativeUi::captioned(QStringLiteral("Internet provider"), m_isp), 0},
+                      {NativeUi::captioned(QStringLiteral("SIM notes"), m_sim), 0}}));
+    v->addWidget(NativeUi::captioned(QStringLiteral("Notes"), m_notes));
+    m_error = NativeUi::label(QString(), "NError");
+    m_error->hide();
+    v->addWidget(m_error);
+    QHBoxLayout* buttons = NativeUi::frame(this, title, content);
+    QPushButton* cancel = NativeUi::button(QStringLiteral("Cancel"), "NSecondary");
+    m_main = NativeUi::button(editing ? QStringLiteral("Save") : QStringLiteral("Add site"), "NPrimary");
+    m_main->setDefault(true);
+    buttons->addWidget(cancel);
+    buttons->addWidget(m_main);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(m_main, &QPushButton::clicked, this, &SiteDialog::submit);
+    m_name->setFocus();
+}
+
+void SiteDialog::submit()
+{
+    if (m_name->text().trimmed().isEmpty()) {
+        m_error->setText(QStringLiteral("Enter a site name."));
+        m_error->show();
+        return;
+    }
+    accept();
+}
+
+Native::Site SiteDialog::site() const
+{
+    Native::Site s = m_site;
+    s.name = m_name->text().trimmed();
+    s.address = m_address->text().trimmed();
+    s.contact = m_contact->text().trimmed();
+    s.isp = m_isp->text().trimmed();
+    s.sim = m_sim->text().trimmed();
+    s.notes = m_notes->toPlainText().trimmed();
+    return s;
+}

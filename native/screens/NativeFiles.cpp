@@ -1,0 +1,27 @@
+#include "native/screens/NativeFiles.h"
+
+#include <QDebug>
+#include <QSaveFile>
+
+namespace NativeFiles {
+
+bool writeReplacing(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        qWarning().noquote() << "[vigilo] can't write" << path << ":" << file.errorString();
+        return false;
+    }
+    if (file.write(bytes) != bytes.size()) {
+        qWarning().noquote() << "[vigilo] writing" << path << "failed:" << file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        qWarning().noquote() << "[vigilo] saving" << path << "failed:" << file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace NativeFiles

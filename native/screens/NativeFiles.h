@@ -1,0 +1,17 @@
+#pragma once
+
+// Files the user asks the native screens to write (reports, the sample
+// import file): written whole to a temporary file beside the target and
+// moved over it only when every byte and the commit succeeded, so a failed
+// write never leaves a truncated file or destroys the one that was there.
+
+#include <QByteArray>
+#include <QString>
+
+namespace NativeFiles {
+
+// False on any failure (no folder, no permission, a full disk), in which
+// case the previous file, if any, is untouched.
+bool writeReplacing(const QString& path, const QByteArray& bytes);
+
+} // namespace NativeFiles

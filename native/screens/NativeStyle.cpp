@@ -1,0 +1,198 @@
+#include "native/screens/NativeStyle.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QStyle>
+
+namespace NativeStyle {
+
+namespace {
+
+constexpr const char* kChipWords[6] = {"pass", "fail", "warn", "info", "unknown", "poor"};
+
+int chipIndex(Chip kind)
+{
+    const int i = int(kind);
+    return (i >= 0 && i < 6) ? i : int(Chip::Unknown);
+}
+
+} // namespace
+
+void repolish(QWidget* w)
+{
+    if (!w)
+        return;
+    w->style()->unpolish(w);
+    w->style()->polish(w);
+    w->update();
+}
+
+const char* chipWord(Chip kind)
+{
+    return kChipWords[chipIndex(kind)];
+}
+
+QColor chipFill(Chip kind)
+{
+    switch (Chip(chipIndex(kind))) {
+    case Chip::Pass:
+        return QColor(kSuccess.red(), kSuccess.green(), kSuccess.blue(), 31);
+    case Chip::Fail:
+    case Chip::Poor:
+        return QColor(kDanger.red(), kDanger.green(), kDanger.blue(), 31);
+    case Chip::Warn:
+        return QColor(kWarning.red(), kWarning.green(), kWarning.blue(), 36);
+    case Chip::Info:
+        return QColor(kInfo.red(), kInfo.green(), kInfo.blue(), 31);
+    case Chip::Unknown:
+        break;
+    }
+    return token("light");
+}
+
+QColor chipTextColor(Chip kind)
+{
+    switch (Chip(chipIndex(kind))) {
+    case Chip::Pass:
+        return kSuccess;
+    case Chip::Fail:
+        return kDanger;
+    case Chip::Warn:
+        return kWarnText;
+    case Chip::Info:
+        return token("infoText");
+    case Chip::Poor:
+        return token("poorText");
+    case Chip::Unknown:
+        break;
+    }
+    return token("chipText");
+}
+
+void setChip(QLabel* label, const QString& text, Chip kind)
+{
+    if (!label)
+        return;
+    label->setText(text);
+    label->setProperty("chip", QString::fromLatin1(chipWord(kind)));
+    repolish(label);
+}
+
+QLabel* chip(const QString& text, Chip kind, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QStringLiteral("NChip"));
+    label->setAlignment(Qt::AlignCenter);
+    label->setSizePolicy(QSizePolicy::Maximum, QSizePolicy::Fixed);
+    setChip(label, text, kind);
+    return label;
+}
+
+// ---- DiscDot -------------------------------------------------------------------
+
+DiscDot::DiscDot(Disc state, QWidget* parent) : QWidget(parent), m_state(state)
+{
+    setFixedSize(10, 10);
+}
+
+void DiscDot::setState(Disc state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    update();
+}
+
+void DiscDot::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF centre(width() / 2.0, height() / 2.0);
+    if (m_state == Disc::Unknown) {
+        p.setPen(QPen(kUnknownBorder, 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(centre, 3.25, 3.25);
+        return;
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(m_state == Disc::Up ? kSuccess : kDanger);
+    p.drawEllipse(centre, 4.0, 4.0);
+}
+
+// ---- FlowLayout ------------------------------------------------------------------
+
+FlowLayout::FlowLayout(QWidget* parent, int hSpacing, int vSpacing)
+    : QLayout(parent),
+      m_hSpacing(hSpacing),
+      m_vSpacing(vSpacing)
+{
+    setContentsMargins(0, 0, 0, 0);
+}
+
+FlowLayout::~FlowLayout()
+{
+    while (QLayoutItem* item = takeAt(0))
+        delete item;
+}
+
+void FlowLayout::addItem(QLayoutItem* item)
+{
+    m_items.append(item);
+}
+
+QLayoutItem* FlowLayout::itemAt(int index) const
+{
+    return (index >= 0 && index < m_items.size()) ? m_items.at(index) : nullptr;
+}
+
+QLayoutItem* FlowLayout::takeAt(int index)
+{
+    return (index >= 0 && index < m_items.size()) ? m_items.takeAt(index) : nullptr;
+}
+
+QSize FlowLayout::minimumSize() const
+{
+    QSize size(-1, -1);
+    for (const QLayoutItem* item : m_items)
+        size = size.expandedTo(item->minimumSize());
+    const QMargins m = contentsMargins();
+    return size + QSize(m.left() + m.right(), m.top() + m.bottom());
+}
+
+void FlowLayout::setGeometry(const QRect& rect)
+{
+    QLayout::setGeometry(rect);
+    doLayout(rect, true);
+}
+
+int FlowLayout::heightForWidth(int width) const
+{
+    return doLayout(QRect(0, 0, width, 0), false);
+}
+
+int FlowLayout::doLayout(const QRect& rect, bool apply) const
+{
+    const QMargins m = contentsMargins();
+    const int left = rect.x() + m.left();
+    const int right = rect.x() + rect.width() - m.right();
+    int x = left;
+    int y = rect.y() + m.top();
+    int lineHeight = 0;
+    for (QLayoutItem* item : m_items) {
+        const QSize hint = item->sizeHint();
+        // Wrap only when something already stands on this line, so an item
+        // wider than the line gets a line of its own without an empty one.
+        if (x + hint.width() > right && lineHeight >= 1) {
+            y += lineHeight + m_vSpacing;
+            x = left;
+            lineHeight = 0;
+        }
+        if (apply)
+            item->setGeometry(QRect(QPoint(x, y), hint));
+        lineHeight = qMax(lineHeight, hint.height());
+        x += hint.width() + m_hSpacing;
+    }
+    return y + lineHeight + m.bottom() - rect.y();
+}
+
+} // namespace NativeStyle

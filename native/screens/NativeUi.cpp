@@ -1,0 +1,86 @@
+#include "native/screens/NativeUi.h"
+
+#include "app/ui/Modal.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace NativeUi {
+
+QLabel* label(const QString& text, const char* objectName)
+{
+    auto* l = new QLabel(text);
+    if (objectName)
+        l->setObjectName(QLatin1String(objectName));
+    l->setWordWrap(true);
+    return l;
+}
+
+QPushButton* button(const QString& text, const char* objectName)
+{
+    auto* b = new QPushButton(text);
+    if (objectName)
+        b->setObjectName(QLatin1String(objectName));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+QHBoxLayout* frame(QDialog* dialog, const QString& title, QWidget* content)
+{
+    auto* v = new QVBoxLayout(dialog);
+    v->setContentsMargins(24, 22, 24, 20);
+    v->setSpacing(14);
+    v->addWidget(label(title, "NScreenTitle"));
+    if (content)
+        v->addWidget(content);
+    auto* row = new QHBoxLayout;
+    row->setSpacing(8);
+    row->addStretch();
+    v->addLayout(row);
+    return row;
+}
+
+void info(QWidget* parent, const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Close, parent);
+    Modal::exec(box);
+}
+
+QWidget* captioned(const QString& caption, QWidget* field)
+{
+    auto* w = new QWidget;
+    auto* v = new QVBoxLayout(w);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->setSpacing(4);
+    QLabel* cap = label(caption, "NMuted");
+    cap->setBuddy(field);
+    v->addWidget(cap);
+    v->addWidget(field);
+    if (field->accessibleName().isEmpty())
+        field->setAccessibleName(caption);
+    return w;
+}
+
+} // namespace NativeUi
+
+QSize NativeDialogBase::sizeHint() const
+{
+    QLayout* l = layout();
+    if (!l)
+        return QDialog::sizeHint();
+    const int w = qMax(minimumWidth(), 320);
+    const int h = l->hasHeightForWidth() ? l->totalHeightForWidth(w) : l->totalSizeHint().height();
+    return {w, h};
+}
+
+void NativeDialogBase::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (m_sized)
+        return;
+    m_sized = true;
+    resize(sizeHint());
+}

@@ -1,0 +1,107 @@
+#pragma once
+
+// The problem overview at the top of the fleet page: what needs attention
+// now (the findings, as clickable rows), how the fleet's uptime went over the
+// last seven days (a strip of coloured squares), and how each site stands.
+// It holds no data: every refresh reads the inventory and the findings anew.
+
+#include "native/screens/NativeContext.h"
+#include "native/screens/NativeStyle.h"
+#include "native/services/Verdicts.h"
+
+#include <QFrame>
+#include <QList>
+#include <QPair>
+#include <QString>
+#include <QWidget>
+
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+// The rules of the overview, without widgets.
+namespace NativeOverview {
+
+inline constexpr int kCollapsedRows = 5;
+inline constexpr int kExpandedRows = 60;
+inline constexpr int kSiteRows = 12;
+
+// The rich-text count note: critical, warnings, to note.
+QString countNote(int problems, int warnings, int notes);
+// The number written in a strip square ("100", "99.5", "98").
+QString stripValueText(double value);
+QColor stripColor(double value);
+// The average label's text and colour.
+QString averageText(double average);
+QColor averageColor(double average);
+// The bar level of a site row: "", "warn" or "bad".
+QString siteLevel(const NativeInsights::SiteSummary& site);
+// The line under a site's bar.
+QString siteText(const NativeInsights::SiteSummary& site);
+// The chips of a site row, in order.
+QList<QPair<QString, NativeStyle::Chip>> siteChips(const NativeInsights::SiteSummary& site);
+// The line that sums up the sites beyond the listed ones.
+QString moreSitesText(const QList<NativeInsights::SiteSummary>& rest);
+// The seven strip labels ending with "Today".
+QStringList stripLabels(const QDate& today);
+
+} // namespace NativeOverview
+
+// Seven (or any number of) daily uptime squares with their labels.
+class UptimeStrip : public QWidget {
+    Q_OBJECT
+public:
+    explicit UptimeStrip(QWidget* parent = nullptr);
+
+    void setDays(const QList<double>& values, const QStringList& labels);
+    const QList<double>& values() const { return m_values; }
+    QSize sizeHint() const override;
+    QRectF square(int index) const;
+    // The tool tip for a position, empty when no square is there.
+    QString tipAt(const QPoint& pos, const QDate& today) const;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QList<double> m_values;
+    QStringList m_labels;
+};
+
+class VigiloOverview : public QWidget {
+    Q_OBJECT
+public:
+    explicit VigiloOverview(const NativeContext& context, QWidget* parent = nullptr);
+
+    void refresh();
+    bool isExpanded() const { return m_expanded; }
+
+    // Widgets the tests read.
+    QLabel* countNoteLabel() const { return m_note; }
+    QLabel* averageLabel() const { return m_average; }
+    QPushButton* showAllButton() const { return m_showAll; }
+    UptimeStrip* strip() const { return m_strip; }
+    QVBoxLayout* findingList() const { return m_findings; }
+    QVBoxLayout* siteList() const { return m_sites; }
+
+Q_SIGNALS:
+    void openDevice(const QString& id);
+    void siteClicked(const QString& name);
+
+private:
+    QFrame* issueRow(const QString& deviceId, int level, const QString& title, const QString& deviceLabel,
+                     const QString& detail);
+    QFrame* siteRow(const NativeInsights::SiteSummary& site);
+
+    NativeContext m_context;
+    bool m_expanded = false;
+    QLabel* m_note = nullptr;
+    QVBoxLayout* m_findings = nullptr;
+    QPushButton* m_showAll = nullptr;
+    QLabel* m_average = nullptr;
+    UptimeStrip* m_strip = nullptr;
+    QVBoxLayout* m_sites = nullptr;
+};
