@@ -39,7 +39,7 @@ QStringList keys(const QString& id, int from, int to)
 }
 } // namespace
 
-class TestWallRules : public QObject {
+class TestLiveWallRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void keysParse_data()
@@ -309,5 +309,5 @@ private Q_SLOTS:
     }
 };
 
-KVR_TEST_MAIN(TestWallRules)
-#include "tst_wall_rules.moc"
+KVR_TEST_MAIN(TestLiveWallRules)
+#include "tst_live_wall_rules.moc"
