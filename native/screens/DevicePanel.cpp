@@ -154,9 +154,11 @@ using namespace NativePanel;
 
 namespace {
 
-const Native::Device* findDevice(const NativeContext& c, const QString& id)
+std::optional<Native::Device> findDevice(const NativeContext& c, const QString& id)
 {
-    return (c.store && !id.isEmpty()) ? c.store->device(id) : nullptr;
+    if (!c.store || id.isEmpty())
+        return std::nullopt;
+    return c.store->device(id);
 }
 
 // A segmented control: exclusive checkable buttons, the second one checked.
@@ -344,7 +346,7 @@ void UptimeTab::reloadCameras()
     const int remembered = m_camera->currentData().toInt();
     const bool blocked = m_camera->blockSignals(true);
     m_camera->clear();
-    if (const Native::Device* d = findDevice(m_context, m_id)) {
+    if (const std::optional<Native::Device> d = findDevice(m_context, m_id)) {
         for (const Native::Camera& c : d->cameras)
             if (!d->isIgnored(c.channelId))
                 m_camera->addItem(QStringLiteral("%1  %2").arg(c.channelId).arg(Native::cameraLabel(c)), c.channelId);
@@ -356,7 +358,7 @@ void UptimeTab::reloadCameras()
 
 void UptimeTab::refresh()
 {
-    const Native::Device* d = findDevice(m_context, m_id);
+    const std::optional<Native::Device> d = findDevice(m_context, m_id);
     if (!d)
         return;
     ++m_refreshes;
@@ -453,7 +455,7 @@ void CamerasTab::setDevice(const QString& id)
 
 QString CamerasTab::signature() const
 {
-    const Native::Device* d = findDevice(m_context, m_id);
+    const std::optional<Native::Device> d = findDevice(m_context, m_id);
     if (!d)
         return {};
     QString s = d->id;
@@ -480,7 +482,7 @@ void CamerasTab::rebuild()
     }
     m_rows.clear();
     m_signature = signature();
-    const Native::Device* d = findDevice(m_context, m_id);
+    const std::optional<Native::Device> d = findDevice(m_context, m_id);
     if (!d)
         return;
     if (d->cameras.isEmpty()) {
@@ -551,7 +553,7 @@ void CamerasTab::rebuild()
 
 void CamerasTab::refreshRows(bool fresh)
 {
-    const Native::Device* d = findDevice(m_context, m_id);
+    const std::optional<Native::Device> d = findDevice(m_context, m_id);
     if (!d)
         return;
     const QDateTime now = NativeContext::now();
@@ -586,7 +588,7 @@ void CamerasTab::refreshRows(bool fresh)
 
 void CamerasTab::save()
 {
-    const Native::Device* d = findDevice(m_context, m_id);
+    const std::optional<Native::Device> d = findDevice(m_context, m_id);
     if (!d)
         return;
     QList<Native::Camera> cameras;
@@ -717,7 +719,7 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
                 [follow](const QString& id, bool) { follow(id); });
 }
 
-const Native::Device* DevicePanel::device() const
+std::optional<Native::Device> DevicePanel::device() const
 {
     return findDevice(m_context, m_id);
 }
@@ -756,7 +758,7 @@ void DevicePanel::refresh()
 
 void DevicePanel::refreshHeader()
 {
-    const Native::Device* d = device();
+    const std::optional<Native::Device> d = device();
     if (!d)
         return;
     const bool busy = m_context.isBusy(m_id);
@@ -791,7 +793,7 @@ void DevicePanel::rebuildDetails()
 {
     clearLayout(m_detailsLayout);
     m_form = nullptr;
-    const Native::Device* d = device();
+    const std::optional<Native::Device> d = device();
     if (!d)
         return;
     if (m_editing) {
@@ -880,7 +882,7 @@ void DevicePanel::rebuildDetails()
     }));
 
     // Site.
-    const Native::Site* site = m_context.store->site(d->siteId);
+    const std::optional<Native::Site> site = m_context.store->site(d->siteId);
     if (site) {
         QPushButton* edit = NativeUi::button(QStringLiteral("Edit site"), "NText");
         const QString siteId = site->id;
@@ -961,7 +963,7 @@ void DevicePanel::openMedia(int action)
 {
     const QString id = m_id;
     QTimer::singleShot(0, this, [this, id, action] {
-        const Native::Device* d = findDevice(m_context, id);
+        const std::optional<Native::Device> d = findDevice(m_context, id);
         if (!d)
             return;
         const NativeMedia::Hooks& hooks = NativeMedia::hooks();
@@ -976,7 +978,7 @@ void DevicePanel::openMedia(int action)
 
 void DevicePanel::toggleEnabled()
 {
-    const Native::Device* d = device();
+    const std::optional<Native::Device> d = device();
     if (!d)
         return;
     const QString id = m_id;
@@ -997,7 +999,7 @@ void DevicePanel::toggleEnabled()
 
 void DevicePanel::removeDevice()
 {
-    const Native::Device* d = device();
+    const std::optional<Native::Device> d = device();
     if (!d)
         return;
     const QString id = m_id;
@@ -1056,7 +1058,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     : QDialog(parent),
       m_context(context)
 {
-    const Native::Device* d = findDevice(context, deviceId);
+    const std::optional<Native::Device> d = findDevice(context, deviceId);
     setWindowTitle(QStringLiteral("Device details · %1").arg(d ? d->name : QString()));
     setMinimumSize(780, 560);
     resize(980, 800);

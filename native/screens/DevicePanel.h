@@ -16,6 +16,8 @@
 #include <QString>
 #include <QWidget>
 
+#include <optional>
+
 class DeviceForm;
 class QComboBox;
 class QLabel;
@@ -183,7 +185,7 @@ Q_SIGNALS:
     void deviceGone();
 
 private:
-    const Native::Device* device() const;
+    std::optional<Native::Device> device() const;
     // Runs a media hook outside the clicked button's handler.
     void openMedia(int action);
 

@@ -161,10 +161,11 @@ void EventsDialog::refill()
     m_table->setRowCount(0);
     const QList<NativeEvents::Event> events =
         m_context.events ? m_context.events->recent(QString(), NativeEventText::kRead) : QList<NativeEvents::Event>();
+    const QList<Native::Device> inventory = m_context.store ? m_context.store->devices() : QList<Native::Device>();
     QHash<QString, const Native::Device*> devices;
-    if (m_context.store)
-        for (const Native::Device& d : m_context.store->devices())
-            devices.insert(d.id, &d);
+    devices.reserve(inventory.size());
+    for (const Native::Device& d : inventory)
+        devices.insert(d.id, &d);
     const QLocale c = QLocale::c();
     const QString stamp = QStringLiteral("d MMM yyyy, HH:mm:ss");
     QList<QList<QTableWidgetItem*>> rows;

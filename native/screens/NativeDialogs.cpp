@@ -306,7 +306,7 @@ SiteDialog::SiteDialog(const NativeContext& context, const QString& siteId, QWid
     setWindowTitle(title);
     setMinimumWidth(500);
     if (context.store)
-        if (const Native::Site* s = context.store->site(siteId))
+        if (const std::optional<Native::Site> s = context.store->site(siteId))
             m_site = *s;
     m_name = new QLineEdit(m_site.name);
     m_address = new QLineEdit(m_site.address);

@@ -8,7 +8,9 @@ namespace NativeFiles {
 bool writeReplacing(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so a short write (a full disk, a size limit) shows in the
+    // count write() returns instead of vanishing in a buffer flushed later.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         qWarning().noquote() << "[vigilo] can't write" << path << ":" << file.errorString();
         return false;
     }

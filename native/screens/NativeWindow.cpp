@@ -82,6 +82,8 @@ void NativeWindow::build()
 
     m_rebuildTimer = new QTimer(this);
     m_rebuildTimer->setSingleShot(true);
+    // Never early: data rebuilds must start at least a second apart.
+    m_rebuildTimer->setTimerType(Qt::PreciseTimer);
     m_rebuildTimer->setInterval(kFilterDelay_ms);
     connect(m_rebuildTimer, &QTimer::timeout, this, &NativeWindow::rebuild);
 
@@ -615,8 +617,9 @@ void NativeWindow::rebuild()
         SortKey key;
     };
     QList<Entry> entries;
-    entries.reserve(store.devices().size());
-    for (const Native::Device& d : store.devices()) {
+    const QList<Native::Device> devices = store.devices();
+    entries.reserve(devices.size());
+    for (const Native::Device& d : devices) {
         const QString site = store.siteName(d.siteId);
         if (!NativeFleet::matches(d, f, site))
             continue;
@@ -649,7 +652,7 @@ void NativeWindow::rebuild()
 
     const bool none = rows.isEmpty();
     if (none) {
-        const bool inventoryEmpty = store.devices().isEmpty();
+        const bool inventoryEmpty = devices.isEmpty();
         m_emptyLabel->setText(inventoryEmpty ? QStringLiteral("No devices yet. Add a site or import a CSV.")
                                              : QStringLiteral("No matches."));
         m_emptyAdd->setVisible(inventoryEmpty);
@@ -668,7 +671,7 @@ void NativeWindow::rebuild()
     m_table->setFixedHeight(NativeTable::fittedHeight(m_table, int(rows.size())));
 
     m_rebuilding = false;
-    if (!m_selectedId.isEmpty() && !store.device(m_selectedId))
+    if (!m_selectedId.isEmpty() && !store.hasDevice(m_selectedId))
         m_selectedId.clear();
     refreshBusy();
     ++m_rebuildCount;
@@ -681,7 +684,7 @@ QString NativeWindow::selectedSite() const
 {
     if (m_selectedId.isEmpty())
         return {};
-    const Native::Device* d = m_context.store->device(m_selectedId);
+    const std::optional<Native::Device> d = m_context.store->device(m_selectedId);
     return d ? d->siteId : QString();
 }
 
@@ -791,7 +794,7 @@ void NativeWindow::openSettings()
 
 void NativeWindow::openDetails(const QString& id)
 {
-    if (!m_context.store->device(id))
+    if (!m_context.store->hasDevice(id))
         return;
     DeviceDetailsDialog dialog(m_context, id, this);
     connect(&dialog, &DeviceDetailsDialog::toast, this, &NativeWindow::toast);

@@ -78,7 +78,7 @@ ReportDialog::ReportDialog(const NativeContext& context, const QString& deviceId
     m_devices = new QComboBox;
     m_devices->addItem(QStringLiteral("All devices"), QString());
     if (context.store)
-        if (const Native::Device* d = context.store->device(deviceId)) {
+        if (const std::optional<Native::Device> d = context.store->device(deviceId)) {
             m_devices->addItem(d->name, d->id);
             m_devices->setCurrentIndex(1);
         }

@@ -377,7 +377,7 @@ void VigiloOverview::refresh()
             qMin(int(issues.size()), m_expanded ? NativeOverview::kExpandedRows : NativeOverview::kCollapsedRows);
         for (int i = 0; i < n; ++i) {
             const NativeInsights::Issue& issue = issues.at(i);
-            const Native::Device* d = store.device(issue.deviceId);
+            const std::optional<Native::Device> d = store.device(issue.deviceId);
             if (!d)
                 continue;
             QString label = d->name;

@@ -1,0 +1,149 @@
+#pragma once
+
+// What the native screen suites share: a fleet read from prepared files, a
+// probe scheduler whose probes finish only when the test says so, the event
+// service over them, and short builders for devices in each state.
+
+#include "app/ui/Modal.h"
+#include "native/screens/NativeContext.h"
+#include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
+#include "native/services/NativeStore.h"
+#include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeSeed.h"
+
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+// QFETCH as an expression: the value of the current row's column.
+#define FETCHED(Type, name) (*static_cast<Type*>(QTest::qData(#name, ::qMetaTypeId<Type>())))
+
+namespace screenskit {
+
+// The moment every suite runs at (local time is UTC in the test process).
+inline QDateTime testNow()
+{
+    return QDateTime(QDate(2026, 3, 2), QTime(9, 30), Qt::UTC);
+}
+
+struct Bench {
+    explicit Bench(const QDateTime& now = testNow()) : fleet(now) {}
+
+    nativeseed::Fleet fleet;
+    std::unique_ptr<NativeController> controller;
+    std::unique_ptr<NativeEvents> events;
+    QList<QPair<QString, NativeController::Done>> pending;
+
+    void load(const QList<Native::Device>& devices, const QList<Native::Site>& sites = {},
+              const Native::UptimeHistory& history = Native::UptimeHistory())
+    {
+        Modal::reset();
+        NativeInsights::clearUptimeCache();
+        events.reset();
+        controller.reset();
+        fleet.load(devices, sites, history);
+        controller = std::make_unique<NativeController>(
+            fleet.store.get(),
+            [this](const Native::Device& d, NativeController::Kind, int, NativeController::Done done) {
+                pending.append({d.id, std::move(done)});
+            });
+        controller->setDelayFunction([](std::chrono::milliseconds, std::function<void()>) {});
+        events = std::make_unique<NativeEvents>(fleet.store.get(), controller.get());
+    }
+
+    NativeContext context() const { return {fleet.store.get(), controller.get(), events.get()}; }
+    NativeStore& store() const { return *fleet.store; }
+
+    // Ends every probe that is running with this result.
+    void finishProbes(const Native::ProbeResult& result)
+    {
+        const auto jobs = pending;
+        pending.clear();
+        for (const auto& [id, done] : jobs)
+            done(result);
+    }
+};
+
+inline Native::Site site(const QString& name, const QString& isp = {}, const QString& contact = {})
+{
+    Native::Site s;
+    s.id = nativeseed::newId();
+    s.name = name;
+    s.isp = isp;
+    s.contact = contact;
+    return s;
+}
+
+// A loopback port nothing listens on: a window that is shown opens event
+// streams, and those may only ever reach this machine.
+inline quint16 refusingPort()
+{
+    static const quint16 port = kvrtest::closedPort();
+    return port;
+}
+
+// A device created long ago, never checked, at a loopback address that
+// refuses connections.
+inline Native::Device fresh(const QString& name, const QString& siteId = {}, int channels = 4)
+{
+    Native::Device d = nativeseed::device(name, siteId, channels, testNow().addDays(-60));
+    d.ip = QStringLiteral("127.0.0.1");
+    d.httpPort = refusingPort();
+    return d;
+}
+
+// Checked a minute before the test's moment and found up on every count.
+inline Native::Device up(const QString& name, const QString& siteId = {}, int channels = 4)
+{
+    Native::Device d = fresh(name, siteId, channels);
+    Native::Health& h = d.health;
+    h.checkedAt = testNow().addSecs(-60);
+    h.internet = h.device = h.httpPort = h.rtspPort = Native::Passed;
+    h.digest = Native::Passed;
+    h.latencyMs = 12;
+    h.lossPercent = 0;
+    h.quality = QStringLiteral("Good");
+    h.hdd = QStringLiteral("OK");
+    h.lastUp = h.checkedAt;
+    for (Native::Camera& c : d.cameras) {
+        c.onlineKnown = true;
+        c.online = true;
+    }
+    return d;
+}
+
+// Checked and found not answering.
+inline Native::Device down(const QString& name, const QString& siteId = {}, int channels = 4)
+{
+    Native::Device d = fresh(name, siteId, channels);
+    d.health.checkedAt = testNow().addSecs(-60);
+    d.health.internet = Native::Failed;
+    d.health.device = Native::Failed;
+    d.health.error = QStringLiteral("Device is offline.");
+    return d;
+}
+
+inline Native::Device disabled(const QString& name, const QString& reason = {})
+{
+    Native::Device d = fresh(name);
+    d.enabled = false;
+    d.disabledReason = reason;
+    return d;
+}
+
+// The first child widget of `root` whose text or accessible name is `text`.
+template <typename W> W* findByText(QWidget* root, const QString& text)
+{
+    for (W* w : root->findChildren<W*>()) {
+        if (w->accessibleName() == text)
+            return w;
+        if constexpr (requires { w->text(); })
+            if (w->text() == text)
+                return w;
+    }
+    return nullptr;
+}
+
+} // namespace screenskit
