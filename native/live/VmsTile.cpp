@@ -307,6 +307,11 @@ bool VmsTile::isPacing() const
     return m_pacing->isActive();
 }
 
+int VmsTile::pacingWaitMs() const
+{
+    return m_pacing->isActive() ? m_pacing->interval() : 0;
+}
+
 void VmsTile::setLive()
 {
     m_playback = false;

@@ -74,6 +74,8 @@ public:
     bool isFocused() const { return m_focused; }
     bool isRemovable() const { return m_removable; }
     bool isPacing() const;
+    // The wait of a paced start still pending, in ms; 0 when none.
+    int pacingWaitMs() const;
     QDateTime playbackFrom() const { return m_from; }
     QDateTime playbackTo() const { return m_to; }
     FfmpegPlayer* player() const { return m_player; }
