@@ -476,6 +476,8 @@ void VmsPage::rebuildWallLater()
         return;
     m_rebuildPending = true;
     QTimer::singleShot(0, this, [this] {
+        if (!m_rebuildPending)
+            return; // rebuilt at once meanwhile (activate, a mode switch)
         m_rebuildPending = false;
         if (m_active || !m_tiles.isEmpty() || !m_wall.isEmpty())
             rebuildWall();

@@ -31,18 +31,29 @@ namespace tun = kvr::live::tun;
 
 namespace {
 
-const char kOverlayStyle[] =
-    "QPushButton { background: rgba(0,0,0,0.6); border: none; border-radius: 15px; min-height: 30px; "
+// The tile's own look, as one sheet on the tile (parsing a sheet per child
+// widget made building a large wall several times slower).
+const char kTileStyle[] =
+    "QPushButton#VOverlay { background: rgba(0,0,0,0.6); border: none; border-radius: 15px; min-height: 30px; "
     "max-height: 30px; min-width: 30px; max-width: 30px; padding: 0; }"
-    "QPushButton:hover { background: rgba(255,255,255,0.25); }";
-const char kSwitchStyle[] = "QFrame { background: rgba(0,0,0,0.6); border-radius: 9px; }";
-const char kSwitchButtonStyle[] =
-    "QPushButton { background: transparent; color: #ffffff; border: none; border-radius: 6px; min-height: 20px; "
-    "max-height: 20px; padding: 0 9px; font-size: 11px; font-weight: 500; }"
-    "QPushButton:checked { background: #ffffff; color: #111111; }";
-const char kRetryStyle[] = "min-height: 30px; max-height: 30px; padding: 0 14px; font-size: 12px;";
-const char kToastStyle[] =
-    "background: rgba(0,0,0,0.65); color: #fff; font-size: 12px; padding: 5px 10px; border-radius: 8px;";
+    "QPushButton#VOverlay:hover { background: rgba(255,255,255,0.25); }"
+    "QFrame#VSwitch { background: rgba(0,0,0,0.6); border-radius: 9px; }"
+    "QPushButton#VSwitchButton { background: transparent; color: #ffffff; border: none; border-radius: 6px; "
+    "min-height: 20px; max-height: 20px; padding: 0 9px; font-size: 11px; font-weight: 500; }"
+    "QPushButton#VSwitchButton:checked { background: #ffffff; color: #111111; }"
+    "QFrame#VTile > QPushButton#VBtn { min-height: 30px; max-height: 30px; padding: 0 14px; font-size: 12px; }"
+    "QLabel#VToast { background: rgba(0,0,0,0.65); color: #fff; font-size: 12px; padding: 5px 10px; "
+    "border-radius: 8px; }";
+
+// The overlay icons are painted once for all tiles: a wall builds many.
+QIcon overlayIcon(Theme::Icon kind)
+{
+    static QHash<int, QIcon> cache;
+    auto it = cache.find(int(kind));
+    if (it == cache.end())
+        it = cache.insert(int(kind), Theme::icon(kind, Qt::white, 18));
+    return *it;
+}
 
 QString focusTip(bool focused)
 {
@@ -58,6 +69,8 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
 {
     setObjectName(QStringLiteral("VTile"));
     setMouseTracking(true);
+    static const QString sheet = QString::fromLatin1(kTileStyle);
+    setStyleSheet(sheet);
 
     const std::optional<Native::Device> device =
         deviceId.isEmpty() ? std::nullopt : NativeStore::instance().device(deviceId);
@@ -97,7 +110,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     connect(m_removeButton, &QPushButton::clicked, this, [this] { Q_EMIT removeRequested(key()); });
 
     m_switch = new QFrame(this);
-    m_switch->setStyleSheet(QString::fromLatin1(kSwitchStyle));
+    m_switch->setObjectName(QStringLiteral("VSwitch"));
     auto* switchRow = new QHBoxLayout(m_switch);
     switchRow->setContentsMargins(2, 2, 2, 2);
     switchRow->setSpacing(1);
@@ -109,7 +122,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     for (QPushButton* b : {m_subButton, m_mainButton}) {
         b->setCheckable(true);
         b->setCursor(Qt::PointingHandCursor);
-        b->setStyleSheet(QString::fromLatin1(kSwitchButtonStyle));
+        b->setObjectName(QStringLiteral("VSwitchButton"));
         b->setAccessibleName(b->text() + QStringLiteral(" stream"));
         m_switchGroup->addButton(b, id++);
         switchRow->addWidget(b);
@@ -125,12 +138,11 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_retry = new QPushButton(QStringLiteral("Try again"), this);
     m_retry->setObjectName(QStringLiteral("VBtn"));
     m_retry->setCursor(Qt::PointingHandCursor);
-    m_retry->setStyleSheet(QString::fromLatin1(kRetryStyle));
     m_retry->hide();
     connect(m_retry, &QPushButton::clicked, this, &VmsTile::retry);
 
     m_toast = new QLabel(this);
-    m_toast->setStyleSheet(QString::fromLatin1(kToastStyle));
+    m_toast->setObjectName(QStringLiteral("VToast"));
     m_toast->hide();
 
     m_toastTimer = new QTimer(this);
@@ -179,12 +191,12 @@ QPushButton* VmsTile::overlayButton(const QString& text, int iconKind)
 {
     auto* b = new QPushButton(this);
     b->setFixedSize(30, 30);
-    b->setIcon(Theme::icon(Theme::Icon(iconKind), Qt::white, 18));
+    b->setIcon(overlayIcon(Theme::Icon(iconKind)));
     b->setIconSize(QSize(18, 18));
     b->setToolTip(text);
     b->setAccessibleName(text);
     b->setCursor(Qt::PointingHandCursor);
-    b->setStyleSheet(QString::fromLatin1(kOverlayStyle));
+    b->setObjectName(QStringLiteral("VOverlay"));
     b->hide();
     return b;
 }
