@@ -3,7 +3,10 @@
 // tile at each frame-rate cap, and the longest main-thread stall on a page
 // change and on leaving the page. Prints its figures; it is not a test.
 //
-//   bench_live_wall [--seconds N]   (CPU sampling window per wall, default 5)
+//   bench_live_wall [--seconds N] [--only TILES] [--unshared]
+//   (CPU sampling window per wall, default 5 s; one wall size only; a server
+//   pipeline per viewer instead of one encoder for all, which loads this
+//   machine with one encoder per tile)
 
 #include "app/core/Settings.h"
 #include "native/live/VmsPage.h"
@@ -108,15 +111,23 @@ int main(int argc, char** argv)
 
     Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
     peers::Peer rtsp;
+    const bool unshared = args.contains(QStringLiteral("--unshared"));
     if (!peers::startRtsp(rtsp,
-                          {QStringLiteral("--no-audio"), QStringLiteral("--one-media"), QStringLiteral("--size"),
-                           QStringLiteral("640x360"), QStringLiteral("--mount"), QStringLiteral("/cam/realmonitor")})) {
+                          {QStringLiteral("--no-audio"),
+                           unshared ? QStringLiteral("--unshared") : QStringLiteral("--one-media"),
+                           QStringLiteral("--size"), QStringLiteral("640x360"), QStringLiteral("--mount"),
+                           QStringLiteral("/cam/realmonitor")})) {
         std::fprintf(stderr, "the RTSP test server did not start\n");
         return 1;
     }
 
-    const QList<Wall> walls{{4, 2, 1}, {9, 3, 3}, {16, 4, 4}, {36, 5, 6}, {64, 6, 8}};
-    std::printf("native live wall, 640x360 H.264 at 25 fps from the RTSP test server, Sub unless 4 tiles\n");
+    QList<Wall> walls{{4, 2, 1}, {9, 3, 3}, {16, 4, 4}, {36, 5, 6}, {64, 6, 8}};
+    if (const qsizetype i = args.indexOf(QStringLiteral("--only")); i >= 0 && i + 1 < args.size()) {
+        const int only = args.at(i + 1).toInt();
+        walls.removeIf([only](const Wall& w) { return w.tiles != only; });
+    }
+    std::printf("native live wall, 640x360 H.264 at 25 fps from the RTSP test server (%s), Sub unless 4 tiles\n",
+                unshared ? "a pipeline per viewer" : "one encoder for all");
     std::printf("%6s %8s %7s %14s %12s %16s %9s %9s %15s\n", "tiles", "devices", "cap", "all shown ms", "cpu/tile %",
                 "page change ms", "stop ms", "build ms", "leave page ms");
 
@@ -208,6 +219,11 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         page.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        if (rtsp.proc->state() != QProcess::Running) {
+            std::fprintf(stderr, "the RTSP test server ended (%d): %s\n", rtsp.proc->exitCode(),
+                         qPrintable(QString::fromUtf8(rtsp.proc->readAllStandardError())));
+            return 1;
+        }
         fakes.clear();
     }
     return 0;
