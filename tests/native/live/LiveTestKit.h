@@ -23,10 +23,12 @@ namespace livetest {
 
 // The RTSP server answering the addresses native tiles ask for: Dahua-style
 // live and playback (every channel and stream: the query plays no part) and
-// the ISAPI-style main and sub streams of channels 1 and 2. One encoder.
+// the ISAPI-style main and sub streams of channels 1 and 2. Every viewer gets
+// its own pipeline: tiles that stop and start together never share a media
+// that is being torn down (the server's shared media does not survive that).
 inline bool startRecorderRtsp(peers::Peer& peer, const QStringList& extra = {})
 {
-    QStringList args{QStringLiteral("--no-audio"), QStringLiteral("--one-media"),
+    QStringList args{QStringLiteral("--no-audio"), QStringLiteral("--unshared"),
                      QStringLiteral("--mount"),    QStringLiteral("/cam/realmonitor"),
                      QStringLiteral("--mount"),    QStringLiteral("/cam/playback")};
     for (const char* path :
