@@ -11,6 +11,7 @@
 
 #include "app/ui/Theme.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFrame>
@@ -19,15 +20,60 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
 
 namespace VideoWall {
 
 // ---- CameraTree ------------------------------------------------------------
+
+namespace {
+
+// The application's style sheet gives every catalogue item one text colour,
+// which would hide an item's own (offline cameras are drawn in the live
+// colour): such items get their text painted over the styled row.
+class ItemColourDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QVariant colour = index.data(Qt::ForegroundRole);
+        if (!colour.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QString text = opt.text;
+        opt.text.clear();
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+        // The same inset as the style's own item text.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect textRect =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(margin, 0, -margin, 0);
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(colour.value<QBrush>().color());
+        painter->drawText(textRect, int(opt.displayAlignment),
+                          opt.fontMetrics.elidedText(text, opt.textElideMode, textRect.width()));
+        painter->restore();
+    }
+};
+
+} // namespace
+
+CameraTree::CameraTree(QWidget* parent) : QTreeWidget(parent)
+{
+    setItemDelegate(new ItemColourDelegate(this));
+}
 
 QStringList CameraTree::mimeTypes() const
 {

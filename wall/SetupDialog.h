@@ -25,7 +25,7 @@ class Source;
 class CameraTree final : public QTreeWidget {
     Q_OBJECT
 public:
-    using QTreeWidget::QTreeWidget;
+    explicit CameraTree(QWidget* parent = nullptr);
 
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override;

@@ -50,6 +50,19 @@ void writeStderr(const QByteArray& bytes)
 #endif
 }
 
+// The log holds profile details (names, e-mail addresses): it and its older
+// generation are for the user alone. A file left by an earlier version with
+// wider permissions is narrowed too.
+constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+
+bool openOwnerOnly(QFile& file)
+{
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append, kOwnerOnly))
+        return false;
+    file.setPermissions(kOwnerOnly);
+    return true;
+}
+
 void rotateLocked(QFile& file)
 {
     const QString name = file.fileName();
@@ -57,7 +70,7 @@ void rotateLocked(QFile& file)
     QFile::remove(name + QStringLiteral(".1"));
     QFile::rename(name, name + QStringLiteral(".1"));
     file.setFileName(name);
-    (void)file.open(QIODevice::WriteOnly | QIODevice::Append);
+    (void)openOwnerOnly(file);
 }
 
 } // namespace
@@ -83,7 +96,10 @@ void Log::install()
     {
         std::lock_guard<std::mutex> lock(logMutex());
         auto file = std::make_unique<QFile>(dir + QStringLiteral("/kvr.log"));
-        if (file->open(QIODevice::WriteOnly | QIODevice::Append))
+        QFile older(file->fileName() + QStringLiteral(".1"));
+        if (older.exists())
+            older.setPermissions(kOwnerOnly);
+        if (openOwnerOnly(*file))
             logFile() = std::move(file);
         else
             logFile().reset();

@@ -72,8 +72,7 @@ int main(int argc, char** argv)
         return true;
     });
 
-    const QString serverPath =
-        QCoreApplication::applicationDirPath() + "/../../tests/fixtures/orgserver/kvr-fake-server";
+    const QString serverPath = QStringLiteral(KVR_FAKE_SERVER_PROGRAM);
     const quint16 port = freePort();
     QProcess server;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

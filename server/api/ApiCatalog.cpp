@@ -52,8 +52,9 @@ void ApiClient::supersedeCatalog()
     }
 }
 
-void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers)
+void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& given, QObject* context)
 {
+    const CatalogHandlers handlers{tied(context, given.sites), tied(context, given.site), tied(context, given.done)};
     if (orgString.trimmed().isEmpty()) {
         if (handlers.done)
             handlers.done(QStringLiteral("Organisation name missing."));
@@ -202,8 +203,9 @@ void ApiClient::catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int i)
 }
 
 void ApiClient::fetchCatalog(const QString& orgString,
-                             std::function<void(const QList<Site>&, const QString& error)> callback)
+                             std::function<void(const QList<Site>&, const QString& error)> callback, QObject* context)
 {
+    callback = tied(context, std::move(callback));
     auto list = std::make_shared<QList<Site>>();
     CatalogHandlers h;
     h.sites = [list](const QList<Site>& sites) { *list = sites; };
@@ -218,8 +220,10 @@ void ApiClient::fetchCatalog(const QString& orgString,
     fetchCatalogProgressive(orgString, h);
 }
 
-void ApiClient::fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback)
+void ApiClient::fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback,
+                                   QObject* context)
 {
+    callback = tied(context, std::move(callback));
     getJson(QStringLiteral("/v2/organisations/list/"), true,
             [callback](const QJsonObject& answer, int status, const QString& error) {
                 if (!callback)
@@ -234,8 +238,9 @@ void ApiClient::fetchOrganisations(std::function<void(const QList<Organisation>&
 }
 
 void ApiClient::fetchPresets(const QString& orgId,
-                             std::function<void(const QList<Preset>&, const QString& error)> callback)
+                             std::function<void(const QList<Preset>&, const QString& error)> callback, QObject* context)
 {
+    callback = tied(context, std::move(callback));
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("org_id"), orgId);
     getJson(
@@ -254,8 +259,10 @@ void ApiClient::fetchPresets(const QString& orgId,
 }
 
 void ApiClient::fetchPresetCameras(const QString& presetId,
-                                   std::function<void(const QList<PresetCamera>&, const QString& error)> callback)
+                                   std::function<void(const QList<PresetCamera>&, const QString& error)> callback,
+                                   QObject* context)
 {
+    callback = tied(context, std::move(callback));
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("preset_id"), presetId);
     getJson(
@@ -272,8 +279,10 @@ void ApiClient::fetchPresetCameras(const QString& presetId,
 }
 
 void ApiClient::savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds,
-                           const QString& presetId, std::function<void(const QString& error)> callback)
+                           const QString& presetId, std::function<void(const QString& error)> callback,
+                           QObject* context)
 {
+    callback = tied(context, std::move(callback));
     QJsonArray ids;
     for (const QString& id : cameraIds)
         ids.append(jsonIdValue32(id));
@@ -297,8 +306,10 @@ void ApiClient::savePreset(const QString& name, const QString& orgId, const QLis
              });
 }
 
-void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback)
+void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback,
+                                  QObject* context)
 {
+    callback = tied(context, std::move(callback));
     getJson(QStringLiteral("/v2/api/vms/stream/status/"), true,
             [callback](const QJsonObject& answer, int status, const QString& error) {
                 if (!callback)

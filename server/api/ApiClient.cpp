@@ -14,11 +14,11 @@
 #include <QSslError>
 #include <QTimer>
 
+#include <cstring>
+
 namespace {
 
 constexpr char kBuiltInSpaSecret[] = "5e1b7c0a93d24f68b0ce7a19d3f25b84";
-constexpr char kRedirectRefused[] = "kvrRedirectRefused";
-constexpr char kGuardRefused[] = "kvrGuardRefused";
 
 ApiClient::AddressGuard& addressGuard()
 {
@@ -122,9 +122,6 @@ QNetworkRequest ApiClient::makeRequest(const QString& path, bool auth, bool spa,
         url.setQuery(encodeQuery(query), QUrl::StrictMode);
     QNetworkRequest request(url);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    // Redirects are followed only within the same scheme, host and port, so the
-    // bearer token and the shared secret never travel to another origin.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
     request.setTransferTimeout(m_transferTimeoutMs);
     if (spa)
         request.setRawHeader("x-spa-secret", m_spaSecret.toUtf8());
@@ -133,143 +130,202 @@ QNetworkRequest ApiClient::makeRequest(const QString& path, bool auth, bool spa,
     return request;
 }
 
-QNetworkReply* ApiClient::send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body)
+namespace {
+
+// A request body that the network layer can read only once. After a dropped
+// connection it then reports the failure instead of sending the request again
+// on a new one, which for a rotating refresh token would be a replay that
+// the server punishes by ending the session.
+class OneShotBody final : public QIODevice {
+public:
+    explicit OneShotBody(QByteArray data) : m_data(std::move(data)) { open(QIODevice::ReadOnly); }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_data.size() - m_read + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char* out, qint64 max) override
+    {
+        const qint64 n = std::min<qint64>(max, m_data.size() - m_read);
+        std::memcpy(out, m_data.constData() + m_read, size_t(n));
+        m_read += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_data;
+    qint64 m_read = 0;
+};
+
+} // namespace
+
+void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> done)
 {
-    if (!addressAllowed(request.url()))
-        return nullptr;
+    const QUrl target = ex.request.url();
+    if (!addressAllowed(target)) {
+        QTimer::singleShot(0, this, [done = std::move(done), host = target.host()] {
+            ReplyOutcome out;
+            out.networkText = QStringLiteral("Connecting to %1 is not allowed.").arg(host);
+            out.failure = ApiFailure::Unreachable;
+            done(out);
+        });
+        return;
+    }
+    // Redirects are followed here, within the same scheme, host and port only,
+    // so that the bearer token and the shared secret never travel to another
+    // origin and every header of the request (its content type too) goes along.
+    ex.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = nullptr;
-    if (verb == "POST")
+    if (ex.verb != "POST") {
+        reply = m_network.get(ex.request);
+    } else if (ex.once) {
+        QNetworkRequest request = ex.request;
+        // HTTP/1.1, where the one-shot body is what keeps it from being sent twice.
+        request.setAttribute(QNetworkRequest::Http2AllowedAttribute, false);
+        request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        request.setHeader(QNetworkRequest::ContentLengthHeader, ex.body.size());
+        auto* body = new OneShotBody(ex.body);
         reply = m_network.post(request, body);
-    else
-        reply = m_network.get(request);
+        body->setParent(reply);
+    } else {
+        reply = m_network.post(ex.request, ex.body);
+    }
     ++m_outstanding;
     m_peakOutstanding = std::max(m_peakOutstanding, m_outstanding);
-    const QUrl origin = request.url();
-    connect(reply, &QNetworkReply::redirected, this, [reply, origin](const QUrl& target) {
-        const QUrl resolved = origin.resolved(target);
-        if (ApiPolicy::sameOrigin(origin, resolved) && addressAllowed(resolved)) {
-            Q_EMIT reply->redirectAllowed();
-            return;
+    connect(reply, &QNetworkReply::finished, this, [this, reply, ex = std::move(ex), done = std::move(done)]() mutable {
+        --m_outstanding;
+        ReplyOutcome out;
+        out.body = reply->readAll();
+        out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+        if (reply->error() != QNetworkReply::NoError) {
+            out.networkText = replyErrorText(reply);
+            if (out.status == 0) {
+                out.failure = ApiPolicy::failureOfTransport(reply->error());
+                if (reply->error() == QNetworkReply::OperationCanceledError)
+                    out.networkText = QStringLiteral("The server did not answer in time.");
+            }
         }
-        reply->setProperty(kRedirectRefused, resolved.host());
-        reply->abort();
-    });
-    return reply;
-}
-
-ApiClient::ReplyOutcome ApiClient::finishReply(QNetworkReply* reply)
-{
-    --m_outstanding;
-    ReplyOutcome out;
-    out.body = reply->readAll();
-    out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QVariant refusedHost = reply->property(kRedirectRefused);
-    if (refusedHost.isValid()) {
-        out.status = 0;
-        out.transportError = QStringLiteral("The server redirected this request to another address (%1); "
-                                            "it was not followed.")
-                                 .arg(refusedHost.toString());
-    } else if (reply->error() == QNetworkReply::OperationCanceledError && out.status == 0) {
-        out.transportError = QStringLiteral("The server did not answer in time.");
-    } else if (reply->error() != QNetworkReply::NoError && out.status == 0) {
-        out.transportError = replyErrorText(reply);
-    }
-    reply->deleteLater();
-    return out;
-}
-
-void ApiClient::failSoon(JsonCallback callback, const QString& error)
-{
-    QTimer::singleShot(0, this, [callback = std::move(callback), error] {
-        if (callback)
-            callback(QJsonObject(), 0, error);
+        reply->deleteLater();
+        if (ApiPolicy::isRedirect(out.status) && location.isValid()) {
+            const QUrl from = ex.request.url();
+            const QUrl next = from.resolved(location);
+            if (!ApiPolicy::sameOrigin(from, next) || !addressAllowed(next)) {
+                out = ReplyOutcome();
+                out.networkText = QStringLiteral("The server redirected this request to another address (%1); "
+                                                 "it was not followed.")
+                                      .arg(next.host());
+                out.failure = ApiFailure::Unreachable;
+            } else if (ex.redirectsLeft <= 0) {
+                out = ReplyOutcome();
+                out.networkText = QStringLiteral("The server redirected this request too many times.");
+                out.failure = ApiFailure::ServerError;
+            } else {
+                --ex.redirectsLeft;
+                ex.request.setUrl(next);
+                ex.verb = ApiPolicy::redirectVerb(out.status, ex.verb);
+                if (ex.verb != "POST")
+                    ex.body.clear();
+                exchange(std::move(ex), std::move(done));
+                return;
+            }
+        }
+        done(out);
     });
 }
 
 void ApiClient::postJson(const QString& path, const QJsonObject& body, bool auth, bool spa, JsonCallback callback,
-                         const QUrlQuery& query, bool retried)
+                         const QUrlQuery& query, bool retried, QObject* context)
 {
-    sendJson(true, path, body, auth, spa, std::move(callback), query, retried);
+    callback = tied(context, std::move(callback));
+    sendJson({.post = true, .path = path, .body = body, .auth = auth, .spa = spa, .query = query, .retried = retried},
+             [callback](const JsonReply& r) {
+                 if (callback)
+                     callback(r.answer, r.status, r.error);
+             });
 }
 
-void ApiClient::getJson(const QString& path, bool auth, JsonCallback callback, const QUrlQuery& query, bool retried)
+void ApiClient::getJson(const QString& path, bool auth, JsonCallback callback, const QUrlQuery& query, bool retried,
+                        QObject* context)
 {
-    sendJson(false, path, QJsonObject(), auth, false, std::move(callback), query, retried);
+    callback = tied(context, std::move(callback));
+    sendJson({.path = path, .auth = auth, .query = query, .retried = retried}, [callback](const JsonReply& r) {
+        if (callback)
+            callback(r.answer, r.status, r.error);
+    });
 }
 
-void ApiClient::sendJson(bool post, const QString& path, const QJsonObject& body, bool auth, bool spa,
-                         JsonCallback callback, const QUrlQuery& query, bool retried)
+void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
 {
-    const QNetworkRequest request = makeRequest(path, auth, spa, query);
-    const QByteArray payload = post ? QJsonDocument(body).toJson(QJsonDocument::Compact) : QByteArray();
-    QNetworkReply* reply = send(request, post ? "POST" : "GET", payload);
-    if (!reply) {
-        failSoon(std::move(callback), QStringLiteral("Connecting to %1 is not allowed.").arg(request.url().host()));
-        return;
-    }
+    QNetworkRequest request = makeRequest(req.path, req.auth, req.spa, req.query);
+    if (req.timeoutMs > 0)
+        request.setTransferTimeout(int(std::min<qint64>(req.timeoutMs, m_transferTimeoutMs)));
+    const QString sentToken = req.auth ? m_accessToken : QString();
     QElapsedTimer clock;
     clock.start();
-    connect(reply, &QNetworkReply::finished, this,
-            [this, reply, post, path, body, auth, spa, query, retried, clock, callback = std::move(callback)]() {
-                const ReplyOutcome out = finishReply(reply);
-                const QJsonDocument doc = QJsonDocument::fromJson(out.body);
-                const QJsonObject answer = doc.isObject() ? doc.object() : QJsonObject();
-                const char* tag = post ? "KVR POST" : "KVR GET";
+    Exchange ex{request, req.post ? "POST" : "GET",
+                req.post ? QJsonDocument(req.body).toJson(QJsonDocument::Compact) : QByteArray(), req.once};
+    exchange(std::move(ex), [this, req, sentToken, clock, callback = std::move(callback)](const ReplyOutcome& out) {
+        const QJsonDocument doc = QJsonDocument::fromJson(out.body);
+        const QJsonObject answer = doc.isObject() ? doc.object() : QJsonObject();
+        const char* tag = req.post ? "KVR POST" : "KVR GET";
 
-                if (out.status == 401 && auth && !retried && !m_refreshToken.isEmpty()) {
-                    qWarning().noquote() << tag << path << "401: renewing the session and retrying; access token"
-                                         << tokenSummary(m_accessToken,
-                                                         kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
-                    refreshSession([this, post, path, body, auth, spa, query, callback, answer](bool ok) {
-                        if (ok) {
-                            sendJson(post, path, body, auth, spa, callback, query, true);
-                        } else if (callback) {
-                            callback(answer, 401, QStringLiteral("Your session has expired. Please sign in again."));
-                        }
-                    });
-                    return;
-                }
-
-                if (post) {
-                    QJsonObject logged = body;
-                    redactForLog(logged);
-                    qWarning().noquote() << tag << path << "status" << out.status
-                                         << QStringLiteral("in %1 ms").arg(clock.elapsed())
-                                         << QString::fromUtf8(QJsonDocument(logged).toJson(QJsonDocument::Compact))
-                                         << bodySummary(answer, out.body.size());
-                } else {
-                    qWarning().noquote() << tag << path << "status" << out.status
-                                         << QStringLiteral("in %1 ms").arg(clock.elapsed())
-                                         << bodySummary(answer, out.body.size());
-                }
-
-                QString error;
-                if (out.status == 0)
-                    error = out.transportError.isEmpty() ? QStringLiteral("No answer from the server.")
-                                                         : out.transportError;
-                else if (out.status >= 400) {
-                    error = errorMessage(unwrapEnvelope(answer));
-                    if (error.isEmpty())
-                        error = replyErrorText(reply);
-                }
-                if (callback)
-                    callback(answer, out.status, error);
+        if (out.status == 401 && req.auth && !req.retried && !m_refreshToken.isEmpty()) {
+            JsonRequest again = req;
+            again.retried = true;
+            if (!m_accessToken.isEmpty() && m_accessToken != sentToken) {
+                // Renewed while this request was out: its token was the old
+                // one. Renewing again would spend the new refresh token.
+                qWarning().noquote() << tag << req.path << "401 for an access token renewed meanwhile; retrying";
+                sendJson(again, callback);
+                return;
+            }
+            qWarning().noquote() << tag << req.path << "401: renewing the session and retrying; access token"
+                                 << tokenSummary(m_accessToken, kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
+            refreshSession([this, again, callback, answer](bool ok) {
+                if (ok)
+                    sendJson(again, callback);
+                else if (callback)
+                    callback({answer, 401, QStringLiteral("Your session has expired. Please sign in again."),
+                              ApiFailure::Expired});
             });
+            return;
+        }
+
+        if (req.post) {
+            QJsonObject logged = req.body;
+            redactForLog(logged);
+            qWarning().noquote() << tag << req.path << "status" << out.status
+                                 << QStringLiteral("in %1 ms").arg(clock.elapsed())
+                                 << QString::fromUtf8(QJsonDocument(logged).toJson(QJsonDocument::Compact))
+                                 << bodySummary(answer, out.body.size());
+        } else {
+            qWarning().noquote() << tag << req.path << "status" << out.status
+                                 << QStringLiteral("in %1 ms").arg(clock.elapsed())
+                                 << bodySummary(answer, out.body.size());
+        }
+
+        JsonReply r{answer, out.status, QString(), ApiFailure::None};
+        if (out.status == 0) {
+            r.error = out.networkText.isEmpty() ? QStringLiteral("No answer from the server.") : out.networkText;
+            r.failure = out.failure == ApiFailure::None ? ApiFailure::NoAnswer : out.failure;
+        } else if (out.status >= 400) {
+            r.error = errorMessage(unwrapEnvelope(answer));
+            if (r.error.isEmpty())
+                r.error = out.networkText;
+            r.failure = ApiPolicy::failureOfStatus(out.status);
+        }
+        if (callback)
+            callback(r);
+    });
 }
 
-void ApiClient::getBytes(const QString& path, bool auth, BytesCallback callback)
+void ApiClient::getBytes(const QString& path, bool auth, BytesCallback callback, QObject* context)
 {
-    QNetworkReply* reply = send(makeRequest(path, auth, false), "GET", QByteArray());
-    if (!reply) {
-        QTimer::singleShot(0, this, [callback = std::move(callback)] {
-            if (callback)
-                callback(QByteArray(), 0, QStringLiteral("Connecting there is not allowed."));
-        });
-        return;
-    }
-    connect(reply, &QNetworkReply::finished, this, [this, reply, callback = std::move(callback)] {
-        const ReplyOutcome out = finishReply(reply);
+    callback = tied(context, std::move(callback));
+    exchange({makeRequest(path, auth, false), "GET", {}}, [callback](const ReplyOutcome& out) {
         if (callback)
-            callback(out.body, out.status, out.transportError);
+            callback(out.body, out.status, out.status == 0 ? out.networkText : QString());
     });
 }

@@ -3,7 +3,6 @@
 #include "server/api/ApiTypes.h"
 #include "server/api/LiveStreamService.h"
 
-#include <QDateTime>
 #include <QHash>
 #include <QJsonObject>
 #include <QList>
@@ -17,6 +16,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 class QNetworkReply;
@@ -27,6 +27,20 @@ struct ReadyPoll;
 // The one client of the organisation's JSON web API. Lives on the GUI thread;
 // every operation ends in exactly one callback there, whose last argument is
 // an error text that is empty on success.
+//
+// Receivers: the last parameter of every operation that calls back is
+// `QObject* context` (default none). Once the context is destroyed the
+// callback is dropped without being called, so a window that closes while an
+// answer is on its way is never called back; pass the window (or the object
+// whose members the callback touches). The operation itself still runs to its
+// end inside the client (a live start is still registered and leased, and
+// given back by the holder's stop). Work that must happen whatever becomes of
+// the receiver, such as releasing a place in a start queue, belongs in a
+// callback tied to the object that owns that work. probeRelays takes its
+// context first and also parents its sockets to it.
+//
+// Failures: besides the text, LoginStart and StreamInfo carry the kind of a
+// failure (ApiFailure); decide on the kind, show the text.
 class ApiClient : public LiveStreamService {
     Q_OBJECT
 public:
@@ -74,58 +88,71 @@ public:
     // Transport.
     QNetworkRequest makeRequest(const QString& path, bool auth, bool spa, const QUrlQuery& query = {}) const;
     void postJson(const QString& path, const QJsonObject& body, bool auth, bool spa, JsonCallback callback,
-                  const QUrlQuery& query = {}, bool retried = false);
+                  const QUrlQuery& query = {}, bool retried = false, QObject* context = nullptr);
     void getJson(const QString& path, bool auth, JsonCallback callback, const QUrlQuery& query = {},
-                 bool retried = false);
-    void getBytes(const QString& path, bool auth, BytesCallback callback);
+                 bool retried = false, QObject* context = nullptr);
+    void getBytes(const QString& path, bool auth, BytesCallback callback, QObject* context = nullptr);
 
     // Sign-in.
-    void login(const QString& username, const QString& password, bool remember, LoginCallback callback);
+    void login(const QString& username, const QString& password, bool remember, LoginCallback callback,
+               QObject* context = nullptr);
     QStringList hostCandidates() const;
     void loginAt(int index, const QStringList& candidates, const QString& username, const QString& password,
-                 bool remember, LoginCallback callback);
-    void verifyOtp(const QString& userId, const QString& otp, bool remember, LoginCallback callback);
-    void resendOtp(const QString& userId, LoginCallback callback);
+                 bool remember, LoginCallback callback, QObject* context = nullptr);
+    void verifyOtp(const QString& userId, const QString& otp, bool remember, LoginCallback callback,
+                   QObject* context = nullptr);
+    void resendOtp(const QString& userId, LoginCallback callback, QObject* context = nullptr);
 
-    // Session.
-    void refresh(LoginCallback callback);
-    void refreshSession(std::function<void(bool ok)> callback);
+    // Session. Every renewal (the timer, a 401, the cloud playlist, refresh()
+    // itself) shares the one in flight: a rotating refresh token goes out once.
+    void refresh(LoginCallback callback, QObject* context = nullptr);
+    void refreshSession(std::function<void(bool ok)> callback, QObject* context = nullptr);
     void scheduleRefresh(int secs);
     void startSessionKeepAlive(int expiresInSecs);
-    void fetchMe(std::function<void(const UserProfile&, const QString& error)> callback);
+    void fetchMe(std::function<void(const UserProfile&, const QString& error)> callback, QObject* context = nullptr);
 
     // Catalogue.
-    void fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers);
-    void fetchCatalog(const QString& orgString, std::function<void(const QList<Site>&, const QString& error)> callback);
+    void fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers, QObject* context = nullptr);
+    void fetchCatalog(const QString& orgString, std::function<void(const QList<Site>&, const QString& error)> callback,
+                      QObject* context = nullptr);
 
     // Organisations, presets, status.
-    void fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback);
-    void fetchPresets(const QString& orgId, std::function<void(const QList<Preset>&, const QString& error)> callback);
+    void fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback,
+                            QObject* context = nullptr);
+    void fetchPresets(const QString& orgId, std::function<void(const QList<Preset>&, const QString& error)> callback,
+                      QObject* context = nullptr);
     void fetchPresetCameras(const QString& presetId,
-                            std::function<void(const QList<PresetCamera>&, const QString& error)> callback);
+                            std::function<void(const QList<PresetCamera>&, const QString& error)> callback,
+                            QObject* context = nullptr);
     void savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds, const QString& presetId,
-                    std::function<void(const QString& error)> callback);
-    void fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback);
+                    std::function<void(const QString& error)> callback, QObject* context = nullptr);
+    void fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback,
+                           QObject* context = nullptr);
 
     // Recordings.
     void fetchPlaybackCalendar(const QString& deviceId, int channel, int year, int month,
-                               std::function<void(const QList<QDate>&, bool supported, const QString& error)> callback);
+                               std::function<void(const QList<QDate>&, bool supported, const QString& error)> callback,
+                               QObject* context = nullptr);
     void fetchPlaybackAvailability(
         const QString& cameraId, const QDate& date,
-        std::function<void(const QList<std::pair<double, double>>&, bool supported, const QString& error)> callback);
+        std::function<void(const QList<std::pair<double, double>>&, bool supported, const QString& error)> callback,
+        QObject* context = nullptr);
     void fetchCloudDates(const QString& deviceId, const QString& cameraId,
-                         std::function<void(const QList<QDate>&, const QString& error)> callback);
+                         std::function<void(const QList<QDate>&, const QString& error)> callback,
+                         QObject* context = nullptr);
     void fetchCloudPlaylist(const CloudPlayRequest& request,
                             std::function<void(const QByteArray& playlist, const QString& error)> callback,
-                            bool retried = false);
+                            bool retried = false, QObject* context = nullptr);
 
     // Relay and reachability.
     void setRelay(const QString& host, int port);
     QString configuredRelayHost() const { return m_relayHost; }
     int configuredRelayPort() const { return m_relayPort; }
     QString relayHost() const;
-    void resolveRelay(std::function<void(const QString& host, int port, const QString& error)> callback);
-    void probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback);
+    void resolveRelay(std::function<void(const QString& host, int port, const QString& error)> callback,
+                      QObject* context = nullptr);
+    void probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
+                       QObject* context = nullptr);
     void probeRelays(QObject* context, const QList<Endpoint>& candidates,
                      std::function<void(const QList<bool>&)> callback);
     void prewarmRoutes();
@@ -134,7 +161,7 @@ public:
     void startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback,
                       const QString& owner = QString(), QObject* context = nullptr) override;
     void startDevicePlaybackHls(const QString& cameraId, const QDate& date, const QString& startTime,
-                                const QString& endTime, StreamCallback callback);
+                                const QString& endTime, StreamCallback callback, QObject* context = nullptr);
     static QString liveKey(const QString& owner, const QString& cameraId);
     static QString ownerOf(const QString& key);
     void stopLiveCamera(const QString& cameraId, const QString& owner = QString()) override;
@@ -160,21 +187,50 @@ private:
         };
     }
 
+    // What came back for one request, redirects followed.
     struct ReplyOutcome {
         int status = 0;
         QByteArray body;
-        QString transportError; // only when no HTTP status arrived
+        QString networkText;                   // the network layer's own text, when it reported an error
+        ApiFailure failure = ApiFailure::None; // its kind, when no HTTP status arrived
     };
+    // One request on its way: the method may change at a redirect.
+    struct Exchange {
+        QNetworkRequest request{};
+        QByteArray verb{};
+        QByteArray body{};
+        bool once = false; // never sent a second time by the network layer
+        int redirectsLeft = 5;
+    };
+    // One JSON request as the 401 handling sends it again.
+    struct JsonRequest {
+        bool post = false;
+        QString path{};
+        QJsonObject body{};
+        bool auth = false;
+        bool spa = false;
+        QUrlQuery query{};
+        bool retried = false;
+        bool once = false;
+        qint64 timeoutMs = 0; // below the transfer time-out: this one gives up sooner
+    };
+    struct JsonReply {
+        QJsonObject answer;
+        int status = 0;
+        QString error;
+        ApiFailure failure = ApiFailure::None;
+    };
+    using ReplyCallback = std::function<void(const JsonReply&)>;
 
-    // Sends a request through the address guard, with the transfer time-out and
-    // the same-origin redirect rule. Null when the guard refused the address.
+    // Sends a request through the address guard, with the transfer time-out
+    // and the same-origin redirect rule; a refused address is reported as a
+    // failure without a connection.
     static bool addressPermitted(const QUrl& target);
-    QNetworkReply* send(const QNetworkRequest& request, const QByteArray& verb, const QByteArray& body);
-    ReplyOutcome finishReply(QNetworkReply* reply);
-    void sendJson(bool post, const QString& path, const QJsonObject& body, bool auth, bool spa, JsonCallback callback,
-                  const QUrlQuery& query, bool retried);
-    void failSoon(JsonCallback callback, const QString& error);
-    void refreshInternal(std::function<void(const LoginStart&, bool stale)> callback);
+    void exchange(Exchange ex, std::function<void(const ReplyOutcome&)> done);
+    void sendJson(const JsonRequest& request, ReplyCallback callback);
+    LoginStart unreachable(ApiFailure failure) const;
+    void renew(bool forSession, LoginCallback waiter);
+    void renewalAnswered(const JsonReply& reply);
     void renewalTimedOut();
 
     void supersedeCatalog();
@@ -188,12 +244,15 @@ private:
     void startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
                      const QString& owner);
     void streamAnswered(bool live, const QString& cameraId, const QString& key, int generation, StreamCallback callback,
-                        const QJsonObject& answer, int status, const QString& error);
+                        const JsonReply& reply);
     void routeStream(bool live, const QString& key, int generation, StreamCallback callback, const QJsonObject& payload,
                      const QString& cameraId, bool publicRoute, bool relayRoute, const QString& relayHostName,
                      int relayPortNumber);
     bool startCurrent(bool live, const QString& key, int generation) const;
     void deliverSuperseded(bool live, const QString& streamId, StreamCallback callback);
+    // Whether a live entry of any holder plays this stream id.
+    bool streamHeld(const QString& streamId) const;
+    bool pollCurrent(const ReadyPoll& poll) const;
     void waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback, const QString& key);
     void pollReady(const std::shared_ptr<ReadyPoll>& poll);
     void finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
@@ -211,12 +270,12 @@ private:
     int m_cachedRelayPort = 0;
     bool m_relayFound = false;
     QString m_relayError;
-    QDateTime m_relayAnsweredAt;
+    std::optional<qint64> m_relayAnsweredMs; // monotonic; none: no answer held
     bool m_relayProbeRunning = false;
     QList<std::function<void(const QString&, int, const QString&)>> m_relayWaiters;
     struct EndpointAnswer {
         bool reachable = false;
-        QDateTime probedAt;
+        qint64 probedMs = 0; // monotonic
     };
     QHash<QString, EndpointAnswer> m_endpointCache;
     QHash<QString, QList<std::function<void(bool)>>> m_endpointWaiters;
@@ -238,12 +297,13 @@ private:
     int m_playbackGeneration = 0;
     QHash<QString, StreamInfo> m_liveStreams;
     QTimer* m_leaseTimer = nullptr;
-    QHash<QString, QDateTime> m_restartAskedAt;
+    QHash<QString, qint64> m_restartAskedAt; // live key -> monotonic ms of the last restart asked for
 
     // Session.
     QTimer* m_refreshTimer = nullptr;
-    QList<std::function<void(bool)>> m_refreshWaiters;
+    QList<LoginCallback> m_refreshWaiters;
     bool m_refreshInFlight = false;
+    bool m_renewalForSession = false; // a waiter of the renewal in flight keeps the session
     bool m_expiryNotified = false;
     int m_lastRefreshStatus = 0;
     // Changes at sign-out, so that answers of an earlier session are dropped.

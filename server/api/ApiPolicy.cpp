@@ -69,6 +69,108 @@ QString startErrorText(int status, const QString& errorText)
     return QStringLiteral("Could not start the stream (HTTP %1).").arg(status);
 }
 
+std::optional<StreamOutcome> startFailure(int status, const QString& transportText, ApiFailure transport,
+                                          const QJsonObject& payload)
+{
+    if (status == 0 || status >= 400) {
+        // The server's own words, else a sentence for the status: the network
+        // layer's "Error transferring <address> - server replied: ..." is no
+        // text for a person.
+        const QString serverText = status == 0 ? QString() : errorMessage(payload);
+        return StreamOutcome{startErrorText(status, status == 0 ? transportText : serverText),
+                             streamFailure(status, transport, serverText)};
+    }
+    if (payload.contains(QStringLiteral("accepted")) && payload.value(QStringLiteral("accepted")) != QJsonValue(true)) {
+        const QString m = errorMessage(payload);
+        return StreamOutcome{m.isEmpty() ? QStringLiteral("The server refused to open this camera.") : m,
+                             streamFailure(status, ApiFailure::None, m)};
+    }
+    if (payload.value(QStringLiteral("stream_id")).toVariant().toString().isEmpty())
+        return StreamOutcome{QStringLiteral("The server did not return a stream id."), ApiFailure::ServerError};
+    return std::nullopt;
+}
+
+std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, const QJsonObject& payload,
+                                           qint64 elapsedMs, qint64* pauseMs)
+{
+    if (status >= 400 && status <= 499 && status != 408 && status != 429) {
+        const QString text = errorMessage(payload);
+        return StreamOutcome{!text.isEmpty() && text != QLatin1String("Error")
+                                 ? text
+                                 : QStringLiteral("The server could not prepare this stream (HTTP %1).").arg(status),
+                             streamFailure(status, transport, text)};
+    }
+    if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true))
+        return StreamOutcome{};
+    if (elapsedMs > kReadyLimit.count())
+        return readinessTimedOut();
+    *pauseMs =
+        readinessDelayMs(jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(kReadyPollDefault.count())));
+    return std::nullopt;
+}
+
+StreamOutcome readinessTimedOut()
+{
+    return {QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
+            ApiFailure::NoAnswer};
+}
+
+ApiFailure failureOfStatus(int status)
+{
+    if (status == 404)
+        return ApiFailure::NotFound;
+    if (status == 408)
+        return ApiFailure::NoAnswer;
+    if (status == 429)
+        return ApiFailure::Throttled;
+    if (status >= 500 || status < 400)
+        return ApiFailure::ServerError;
+    return ApiFailure::Refused;
+}
+
+ApiFailure failureOfTransport(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the transfer time-out
+    case QNetworkReply::ContentReSendError:     // dropped, and not sent again
+    case QNetworkReply::TemporaryNetworkFailureError:
+        return ApiFailure::NoAnswer;
+    default:
+        return ApiFailure::Unreachable;
+    }
+}
+
+ApiFailure streamFailure(int status, ApiFailure transport, const QString& serverText)
+{
+    if (serverText.contains(QLatin1String("offline"), Qt::CaseInsensitive))
+        return ApiFailure::Offline;
+    if (status == 0)
+        return transport;
+    if (status < 400)
+        return ApiFailure::Refused; // answered, but not accepted
+    return failureOfStatus(status);
+}
+
+bool isOutage(ApiFailure failure)
+{
+    return failure == ApiFailure::Unreachable || failure == ApiFailure::NoAnswer || failure == ApiFailure::Throttled
+        || failure == ApiFailure::ServerError;
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+QByteArray redirectVerb(int status, const QByteArray& verb)
+{
+    if (status == 303 || ((status == 301 || status == 302) && verb == "POST"))
+        return "GET";
+    return verb;
+}
+
 QString liveKey(const QString& owner, const QString& cameraId)
 {
     return owner.isEmpty() ? cameraId : owner + QChar(0x1F) + cameraId;
@@ -120,13 +222,13 @@ int portFromText(const QString& text)
     return ok ? port : 0;
 }
 
-Route chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable)
+StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable)
 {
     if (ticketUsable && ticketReachable)
-        return Route::PublicRtsps;
+        return StreamRoute::PublicRtsps;
     if (relayReachable)
-        return Route::Relay;
-    return Route::Hls;
+        return StreamRoute::Relay;
+    return StreamRoute::Hls;
 }
 
 QString serverRoot(const QUrl& base)

@@ -1,9 +1,15 @@
 #pragma once
 
+#include "server/api/ApiTypes.h"
+
+#include <QByteArray>
+#include <QJsonObject>
 #include <QList>
+#include <QNetworkReply>
 #include <QString>
 #include <QUrl>
 
+#include <optional>
 #include <utility>
 
 // The client's rules as plain functions: intervals, texts, route choice and
@@ -30,6 +36,36 @@ qint64 tokenSecondsLeft(const QString& accessToken, qint64 nowSecs);
 // Text for a failed stream start.
 QString startErrorText(int status, const QString& errorText);
 
+// A failed stream start, or a readiness wait that ends.
+struct StreamOutcome {
+    QString text;
+    ApiFailure failure = ApiFailure::None;
+};
+// What a start answer means before a route is chosen: a failure, or none when
+// the start goes on. The payload is the unwrapped answer.
+std::optional<StreamOutcome> startFailure(int status, const QString& transportText, ApiFailure transport,
+                                          const QJsonObject& payload);
+// One readiness answer after elapsedMs of waiting: ready (an empty outcome),
+// a failure that ends the wait, or none with the pause before the next poll.
+std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, const QJsonObject& payload,
+                                           qint64 elapsedMs, qint64* pauseMs);
+StreamOutcome readinessTimedOut();
+
+// The kind of a failure: by an HTTP status of 400 or more, or by the network
+// layer's error when no status arrived.
+ApiFailure failureOfStatus(int status);
+ApiFailure failureOfTransport(QNetworkReply::NetworkError error);
+// A failed stream start or readiness wait. The server names an offline camera
+// only in its own words, so they are read here, and only here.
+ApiFailure streamFailure(int status, ApiFailure transport, const QString& serverText);
+// An outage (try again later; a remembered sign-in is kept) rather than a refusal.
+bool isOutage(ApiFailure failure);
+
+// Redirects: whether a status sends the request elsewhere, and the method of
+// the next hop (303, and 301 or 302 after a POST, continue as GET).
+bool isRedirect(int status);
+QByteArray redirectVerb(int status, const QByteArray& verb);
+
 // Live keys: owner, U+001F, camera id; the camera id alone without an owner.
 QString liveKey(const QString& owner, const QString& cameraId);
 QString ownerOf(const QString& key);
@@ -48,8 +84,7 @@ QString relayUnreachableText(const QList<Endpoint>& candidates);
 int portFromText(const QString& text);
 
 // Route of a started stream, in falling order of preference.
-enum class Route { PublicRtsps, Relay, Hls };
-Route chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable);
+StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReachable);
 
 // Scheme and authority of the base address (no path).
 QString serverRoot(const QUrl& base);

@@ -1,6 +1,7 @@
 #include "server/api/ApiReaders.h"
 
 #include "server/api/ApiJson.h"
+#include "server/api/ApiPolicy.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -104,6 +105,7 @@ LoginStart parseLoginStart(const QJsonObject& answer, int status, const QString&
         r.step = LoginStart::Failed;
         r.message = msg.isEmpty() ? transportError : msg;
         r.error = r.message;
+        r.failure = ApiFailure::Throttled;
         return r;
     }
     if (codeWanted && token.isEmpty()) {
@@ -122,6 +124,7 @@ LoginStart parseLoginStart(const QJsonObject& answer, int status, const QString&
         r.step = LoginStart::Failed;
         r.userNotFound = true;
         r.error = msg.isEmpty() ? QStringLiteral("User not found.") : msg;
+        r.failure = ApiFailure::NotFound;
         return r;
     }
     if (status < 400) {
@@ -135,11 +138,14 @@ LoginStart parseLoginStart(const QJsonObject& answer, int status, const QString&
         } else {
             r.step = LoginStart::Failed;
             r.error = msg.isEmpty() ? QStringLiteral("Sign-in did not return a session.") : msg;
+            // The server's own words are a refusal; silence is an answer that cannot be used.
+            r.failure = msg.isEmpty() ? ApiFailure::ServerError : ApiFailure::Refused;
         }
         return r;
     }
     r.step = LoginStart::Failed;
     r.error = msg.isEmpty() ? transportError : msg;
+    r.failure = ApiPolicy::failureOfStatus(status);
     if (status == 401
         && (r.error.isEmpty() || r.error.contains(QLatin1String("password"), Qt::CaseInsensitive)
             || r.error.contains(QLatin1String("username"), Qt::CaseInsensitive)))
@@ -157,17 +163,21 @@ LoginStart parseResendAnswer(const QJsonObject& answer, int status, const QStrin
         r.step = LoginStart::Failed;
         r.message = msg.isEmpty() ? transportError : msg;
         r.error = r.message;
+        r.failure = ApiFailure::Throttled;
     } else if (status < 400) {
         r.step = LoginStart::CodeRequired;
         r.otpResent = env.value(QStringLiteral("success")).toBool(false);
         if (!r.otpResent) {
             r.otpAlreadySent = msg.contains(QLatin1String("already exists"));
-            if (!r.otpAlreadySent && !msg.isEmpty())
+            if (!r.otpAlreadySent && !msg.isEmpty()) {
                 r.error = msg;
+                r.failure = ApiFailure::Refused;
+            }
         }
     } else {
         r.step = LoginStart::Failed;
         r.error = msg.isEmpty() ? transportError : msg;
+        r.failure = ApiPolicy::failureOfStatus(status);
     }
     return r;
 }

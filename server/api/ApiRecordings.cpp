@@ -10,8 +10,9 @@
 
 void ApiClient::fetchPlaybackCalendar(
     const QString& deviceId, int channel, int year, int month,
-    std::function<void(const QList<QDate>&, bool supported, const QString& error)> callback)
+    std::function<void(const QList<QDate>&, bool supported, const QString& error)> callback, QObject* context)
 {
+    callback = tied(context, std::move(callback));
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("device_id"), deviceId);
     q.addQueryItem(QStringLiteral("year"), QString::number(year));
@@ -34,8 +35,10 @@ void ApiClient::fetchPlaybackCalendar(
 
 void ApiClient::fetchPlaybackAvailability(
     const QString& cameraId, const QDate& date,
-    std::function<void(const QList<std::pair<double, double>>&, bool supported, const QString& error)> callback)
+    std::function<void(const QList<std::pair<double, double>>&, bool supported, const QString& error)> callback,
+    QObject* context)
 {
+    callback = tied(context, std::move(callback));
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);
     q.addQueryItem(QStringLiteral("date"), date.toString(QStringLiteral("yyyy-MM-dd")));
@@ -55,8 +58,10 @@ void ApiClient::fetchPlaybackAvailability(
 }
 
 void ApiClient::fetchCloudDates(const QString& deviceId, const QString& cameraId,
-                                std::function<void(const QList<QDate>&, const QString& error)> callback)
+                                std::function<void(const QList<QDate>&, const QString& error)> callback,
+                                QObject* context)
 {
+    callback = tied(context, std::move(callback));
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("device_id"), deviceId);
     q.addQueryItem(QStringLiteral("stream_type"), m_cloudStreamType);
@@ -75,8 +80,9 @@ void ApiClient::fetchCloudDates(const QString& deviceId, const QString& cameraId
 
 void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
                                    std::function<void(const QByteArray& playlist, const QString& error)> callback,
-                                   bool retried)
+                                   bool retried, QObject* context)
 {
+    callback = tied(context, std::move(callback));
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), request.cameraId);
     q.addQueryItem(QStringLiteral("date"), request.date.toString(QStringLiteral("yyyy-MM-dd")));
@@ -86,19 +92,15 @@ void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
     QNetworkRequest req = makeRequest(QStringLiteral("/v2/api/cloud/playback/"), true, false, q);
     req.setRawHeader("Accept", "application/vnd.apple.mpegurl, application/json");
     qWarning().noquote() << "[cloud] requesting playlist:" << q.toString(QUrl::FullyDecoded);
-    QNetworkReply* reply = send(req, "GET", QByteArray());
-    if (!reply) {
-        QTimer::singleShot(0, this, [callback] {
-            if (callback)
-                callback(QByteArray(), QStringLiteral("Connecting there is not allowed."));
-        });
-        return;
-    }
     QElapsedTimer clock;
     clock.start();
-    connect(reply, &QNetworkReply::finished, this, [this, reply, request, callback, retried, clock] {
-        const ReplyOutcome out = finishReply(reply);
+    const QString sentToken = m_accessToken;
+    exchange({req, "GET", {}}, [this, request, callback, retried, clock, sentToken](const ReplyOutcome& out) {
         if (out.status == 401 && !retried && !m_refreshToken.isEmpty()) {
+            if (!m_accessToken.isEmpty() && m_accessToken != sentToken) {
+                fetchCloudPlaylist(request, callback, true); // renewed meanwhile
+                return;
+            }
             qWarning().noquote() << "[cloud] playlist 401: renewing the session and retrying";
             refreshSession([this, request, callback](bool ok) {
                 if (ok)
@@ -114,10 +116,10 @@ void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
                                     .arg(out.body.size())
                                     .arg(clock.elapsed())
                              << (playlist ? QString() : redactUrl(QString::fromUtf8(out.body.left(160))));
-        const PlaylistOutcome result = readCloudPlaylist(out.status, out.body,
-                                                         out.status == 0 && out.transportError.isEmpty()
-                                                             ? QStringLiteral("No answer from the server.")
-                                                             : out.transportError);
+        const QString transportError = out.status != 0 ? QString()
+            : out.networkText.isEmpty()                ? QStringLiteral("No answer from the server.")
+                                                       : out.networkText;
+        const PlaylistOutcome result = readCloudPlaylist(out.status, out.body, transportError);
         if (callback)
             callback(result.playlist, result.error);
     });

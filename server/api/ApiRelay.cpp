@@ -11,9 +11,11 @@
 
 namespace {
 
-QDateTime nowUtc()
+// Cache ages are measured on the monotonic clock: a wall clock set back or
+// forward neither keeps an old answer nor throws away a fresh one.
+qint64 nowMs()
 {
-    return kvr::Clock::instance().nowUtc();
+    return kvr::Clock::instance().monotonicMs();
 }
 
 struct ProbeRun {
@@ -28,7 +30,7 @@ void ApiClient::setRelay(const QString& host, int port)
 {
     m_relayHost = host.trimmed();
     m_relayPort = port > 0 ? port : kDefaultRelayPort;
-    m_relayAnsweredAt = QDateTime();
+    m_relayAnsweredMs.reset();
     m_relayFound = false;
 }
 
@@ -37,16 +39,18 @@ QString ApiClient::relayHost() const
     return m_relayHost.isEmpty() ? QUrl(m_baseUrl, QUrl::TolerantMode).host() : m_relayHost;
 }
 
-void ApiClient::resolveRelay(std::function<void(const QString& host, int port, const QString& error)> callback)
+void ApiClient::resolveRelay(std::function<void(const QString& host, int port, const QString& error)> callback,
+                             QObject* context)
 {
+    callback = tied(context, std::move(callback));
     const QString envHost = envOr("KVR_RTSP_HOST");
     if (!envHost.isEmpty()) {
         if (callback)
             callback(envHost, ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QStringLiteral("8565"))), QString());
         return;
     }
-    if (m_relayAnsweredAt.isValid()) {
-        const qint64 age = m_relayAnsweredAt.msecsTo(nowUtc());
+    if (m_relayAnsweredMs) {
+        const qint64 age = nowMs() - *m_relayAnsweredMs;
         if (ApiPolicy::cacheFresh(age, m_relayFound)) {
             if (callback)
                 callback(m_cachedRelayHost, m_cachedRelayPort, m_relayFound ? QString() : m_relayError);
@@ -61,7 +65,7 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
         m_relayHost, m_relayPort, QUrl(m_baseUrl, QUrl::TolerantMode).host(), builtInRelayHost());
     probeRelays(this, candidates, [this, candidates](const QList<bool>& results) {
         m_relayProbeRunning = false;
-        m_relayAnsweredAt = nowUtc();
+        m_relayAnsweredMs = nowMs();
         m_relayFound = false;
         for (int i = 0; i < candidates.size(); ++i) {
             if (i < results.size() && results.at(i)) {
@@ -89,12 +93,14 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
     });
 }
 
-void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback)
+void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
+                              QObject* context)
 {
+    callback = tied(context, std::move(callback));
     const QString key = QStringLiteral("%1:%2").arg(host).arg(port);
     const auto cached = m_endpointCache.constFind(key);
     if (cached != m_endpointCache.constEnd()) {
-        const qint64 age = cached->probedAt.msecsTo(nowUtc());
+        const qint64 age = nowMs() - cached->probedMs;
         if (ApiPolicy::cacheFresh(age, cached->reachable)) {
             if (callback)
                 callback(cached->reachable);
@@ -107,7 +113,7 @@ void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(
         return;
     probeRelays(this, {{host, port}}, [this, key](const QList<bool>& results) {
         const bool reachable = !results.isEmpty() && results.first();
-        m_endpointCache.insert(key, EndpointAnswer{reachable, nowUtc()});
+        m_endpointCache.insert(key, EndpointAnswer{reachable, nowMs()});
         qWarning().noquote() << "[route]" << key << (reachable ? "reachable" : "not reachable");
         const auto list = m_endpointWaiters.take(key);
         for (const auto& waiter : list)

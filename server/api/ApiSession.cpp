@@ -33,157 +33,162 @@ QStringList ApiClient::hostCandidates() const
     return base.isEmpty() ? QStringList() : QStringList{base};
 }
 
-void ApiClient::login(const QString& username, const QString& password, bool remember, LoginCallback callback)
+void ApiClient::login(const QString& username, const QString& password, bool remember, LoginCallback callback,
+                      QObject* context)
 {
-    loginAt(0, hostCandidates(), username, password, remember, std::move(callback));
+    loginAt(0, hostCandidates(), username, password, remember, std::move(callback), context);
 }
 
 void ApiClient::loginAt(int index, const QStringList& candidates, const QString& username, const QString& password,
-                        bool remember, LoginCallback callback)
+                        bool remember, LoginCallback callback, QObject* context)
 {
+    callback = tied(context, std::move(callback));
     if (index >= candidates.size()) {
         LoginStart r;
         r.error = cannotReachText(hostOf(candidates.isEmpty() ? m_baseUrl : candidates.last()));
+        r.failure = ApiFailure::Unreachable;
         if (callback)
             callback(r);
         return;
     }
     m_baseUrl = candidates.at(index).trimmed();
-    QJsonObject body{{QStringLiteral("username"), username},
-                     {QStringLiteral("password"), password},
-                     {QStringLiteral("remember_me"), remember},
-                     {QStringLiteral("include_refresh_token"), true}};
-    postJson(QStringLiteral("/v2/login/"), body, false, true,
-             [this, index, candidates, username, password, remember, callback](const QJsonObject& answer, int status,
-                                                                               const QString& error) {
-                 if (status != 0) {
+    const QJsonObject body{{QStringLiteral("username"), username},
+                           {QStringLiteral("password"), password},
+                           {QStringLiteral("remember_me"), remember},
+                           {QStringLiteral("include_refresh_token"), true}};
+    sendJson({.post = true, .path = QStringLiteral("/v2/login/"), .body = body, .spa = true},
+             [this, index, candidates, username, password, remember, callback](const JsonReply& reply) {
+                 if (reply.status != 0) {
                      if (callback)
-                         callback(parseLoginStart(answer, status, error));
+                         callback(parseLoginStart(reply.answer, reply.status, reply.error));
                      return;
                  }
                  if (index + 1 < candidates.size()) {
                      loginAt(index + 1, candidates, username, password, remember, callback);
                      return;
                  }
-                 LoginStart r;
-                 r.error = cannotReachText(hostOf(m_baseUrl));
                  if (callback)
-                     callback(r);
+                     callback(unreachable(reply.failure));
              });
 }
 
-void ApiClient::verifyOtp(const QString& userId, const QString& otp, bool remember, LoginCallback callback)
+LoginStart ApiClient::unreachable(ApiFailure failure) const
 {
-    QJsonObject body{{QStringLiteral("otp"), otp},
-                     {QStringLiteral("remember_me"), remember},
-                     {QStringLiteral("include_refresh_token"), true},
-                     {QStringLiteral("user_id"), jsonIdValue64(userId)}};
-    postJson(QStringLiteral("/api/otp/verify/"), body, false, false,
-             [this, callback](const QJsonObject& answer, int status, const QString& error) {
-                 LoginStart r;
-                 if (status == 0) {
-                     // No answer is an outage, not a wrong code: say so, so that
-                     // the user can try the same code again.
-                     r.error = cannotReachText(hostOf(m_baseUrl));
-                 } else {
-                     r = parseLoginStart(answer, status, error);
-                 }
+    LoginStart r;
+    r.error = cannotReachText(hostOf(m_baseUrl));
+    r.failure = failure;
+    return r;
+}
+
+void ApiClient::verifyOtp(const QString& userId, const QString& otp, bool remember, LoginCallback callback,
+                          QObject* context)
+{
+    callback = tied(context, std::move(callback));
+    const QJsonObject body{{QStringLiteral("otp"), otp},
+                           {QStringLiteral("remember_me"), remember},
+                           {QStringLiteral("include_refresh_token"), true},
+                           {QStringLiteral("user_id"), jsonIdValue64(userId)}};
+    sendJson({.post = true, .path = QStringLiteral("/api/otp/verify/"), .body = body},
+             [this, callback](const JsonReply& reply) {
+                 // No answer is an outage, not a wrong code: say so, so that the user
+                 // can try the same code again.
                  if (callback)
-                     callback(r);
+                     callback(reply.status == 0 ? unreachable(reply.failure)
+                                                : parseLoginStart(reply.answer, reply.status, reply.error));
              });
 }
 
-void ApiClient::resendOtp(const QString& userId, LoginCallback callback)
+void ApiClient::resendOtp(const QString& userId, LoginCallback callback, QObject* context)
 {
-    QJsonObject body{{QStringLiteral("user_id"), jsonIdValue64(userId)}};
-    postJson(QStringLiteral("/api/otp/regenerate/"), body, false, false,
-             [this, callback](const QJsonObject& answer, int status, const QString& error) {
-                 LoginStart r;
-                 if (status == 0) {
-                     r.step = LoginStart::Failed;
-                     r.error = cannotReachText(hostOf(m_baseUrl));
-                 } else {
-                     r = parseResendAnswer(answer, status, error);
-                 }
+    callback = tied(context, std::move(callback));
+    const QJsonObject body{{QStringLiteral("user_id"), jsonIdValue64(userId)}};
+    sendJson({.post = true, .path = QStringLiteral("/api/otp/regenerate/"), .body = body},
+             [this, callback](const JsonReply& reply) {
                  if (callback)
-                     callback(r);
+                     callback(reply.status == 0 ? unreachable(reply.failure)
+                                                : parseResendAnswer(reply.answer, reply.status, reply.error));
              });
 }
 
-void ApiClient::refresh(LoginCallback callback)
+void ApiClient::refresh(LoginCallback callback, QObject* context)
 {
-    refreshInternal([callback](const LoginStart& r, bool) {
-        if (callback)
-            callback(r);
-    });
+    renew(false, tied(context, std::move(callback)));
 }
 
-void ApiClient::refreshInternal(std::function<void(const LoginStart&, bool stale)> callback)
+void ApiClient::refreshSession(std::function<void(bool ok)> callback, QObject* context)
 {
-    const quint64 session = m_sessionGeneration;
-    QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken},
-                     {QStringLiteral("include_refresh_token"), true}};
-    postJson(QStringLiteral("/v2/token/refresh/"), body, false, true,
-             [this, session, callback](const QJsonObject& answer, int status, const QString& error) {
-                 if (session != m_sessionGeneration) {
-                     // Signed out while the renewal was under way: its tokens
-                     // belong to a session that no longer exists.
-                     qWarning().noquote() << "[session] refresh answer after sign-out dropped (HTTP" << status << ")";
-                     LoginStart r;
-                     r.error = QStringLiteral("Signed out.");
-                     if (callback)
-                         callback(r, true);
-                     return;
-                 }
-                 m_lastRefreshStatus = status;
-                 LoginStart r = parseLoginStart(answer, status, error);
-                 if (status == 0 || (status >= 400 && !ApiPolicy::refreshRefused(status))) {
-                     // No answer, a server error, a time-out or "too many
-                     // requests" is an outage, not a refusal: the text says
-                     // "reach", so that a remembered sign-in is kept for a
-                     // later try instead of being forgotten.
-                     r.step = LoginStart::Failed;
-                     r.accessToken.clear();
-                     r.error = cannotReachText(hostOf(m_baseUrl));
-                 }
-                 if (status < 1 || status > 399 || r.accessToken.isEmpty()) {
-                     qWarning().noquote() << "[session] refresh refused (HTTP" << status
-                                          << "); the refresh token we sent:" << tokenSummary(m_refreshToken, nowSecs());
-                     if (r.step == LoginStart::SignedIn)
-                         r.step = LoginStart::Failed;
-                 } else {
-                     qWarning().noquote()
-                         << "[session] refreshed; new access token" << tokenSummary(r.accessToken, nowSecs())
-                         << "; refresh token" << tokenSummary(r.refreshToken, nowSecs());
-                     m_accessToken = r.accessToken;
-                     if (!r.refreshToken.isEmpty() && r.refreshToken != m_refreshToken) {
-                         m_refreshToken = r.refreshToken;
-                         Q_EMIT refreshTokenChanged(m_refreshToken);
-                     }
-                     r.step = LoginStart::SignedIn;
-                     scheduleRefresh(r.expiresIn);
-                 }
-                 if (callback)
-                     callback(r, false);
-             });
-}
-
-void ApiClient::refreshSession(std::function<void(bool ok)> callback)
-{
+    callback = tied(context, std::move(callback));
     if (m_refreshToken.isEmpty()) {
         if (callback)
             callback(false);
         return;
     }
-    m_refreshWaiters.append(std::move(callback));
+    renew(true, [callback](const LoginStart& r) {
+        if (callback)
+            callback(r.step == LoginStart::SignedIn);
+    });
+}
+
+void ApiClient::renew(bool forSession, LoginCallback waiter)
+{
+    m_refreshWaiters.append(std::move(waiter));
+    m_renewalForSession = m_renewalForSession || forSession;
     if (m_refreshInFlight)
         return;
     m_refreshInFlight = true;
-    refreshInternal([this](const LoginStart& r, bool stale) {
-        if (stale)
-            return; // sign-out already answered this renewal's waiters
-        m_refreshInFlight = false;
-        const bool ok = r.step == LoginStart::SignedIn;
+    const quint64 session = m_sessionGeneration;
+    const QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken},
+                           {QStringLiteral("include_refresh_token"), true}};
+    // Sent once only: the server rotates the token when it reads it, so a
+    // second copy after a dropped connection would be taken for a theft.
+    sendJson({.post = true, .path = QStringLiteral("/v2/token/refresh/"), .body = body, .spa = true, .once = true},
+             [this, session](const JsonReply& reply) {
+                 if (session != m_sessionGeneration) {
+                     // Signed out while the renewal was under way: its tokens
+                     // belong to a session that no longer exists, and sign-out
+                     // has already answered its waiters.
+                     qWarning().noquote()
+                         << "[session] refresh answer after sign-out dropped (HTTP" << reply.status << ")";
+                     return;
+                 }
+                 renewalAnswered(reply);
+             });
+}
+
+void ApiClient::renewalAnswered(const JsonReply& reply)
+{
+    m_refreshInFlight = false;
+    const int status = reply.status;
+    m_lastRefreshStatus = status;
+    LoginStart r = parseLoginStart(reply.answer, status, reply.error);
+    if (status == 0 || (status >= 400 && !ApiPolicy::refreshRefused(status))) {
+        // No answer, a server error, a time-out or "too many requests" is an
+        // outage, not a refusal: a remembered sign-in is kept for a later try.
+        r = unreachable(status == 0 ? reply.failure : ApiPolicy::failureOfStatus(status));
+    } else if (status >= 400) {
+        r.failure = ApiFailure::Expired;
+    }
+    if (status < 1 || status > 399 || r.accessToken.isEmpty()) {
+        qWarning().noquote() << "[session] refresh refused (HTTP" << status
+                             << "); the refresh token we sent:" << tokenSummary(m_refreshToken, nowSecs());
+        if (r.step == LoginStart::SignedIn) {
+            r.step = LoginStart::Failed;
+            r.failure = ApiFailure::ServerError;
+        }
+    } else {
+        qWarning().noquote() << "[session] refreshed; new access token" << tokenSummary(r.accessToken, nowSecs())
+                             << "; refresh token" << tokenSummary(r.refreshToken, nowSecs());
+        m_accessToken = r.accessToken;
+        if (!r.refreshToken.isEmpty() && r.refreshToken != m_refreshToken) {
+            m_refreshToken = r.refreshToken;
+            Q_EMIT refreshTokenChanged(m_refreshToken);
+        }
+        r.step = LoginStart::SignedIn;
+        r.failure = ApiFailure::None;
+        scheduleRefresh(r.expiresIn);
+    }
+    const bool ok = r.step == LoginStart::SignedIn;
+    if (std::exchange(m_renewalForSession, false)) {
         qWarning().noquote() << "[session]" << (ok ? "renewed" : "renewal failed") << "(HTTP" << m_lastRefreshStatus
                              << ")";
         if (!ok && ApiPolicy::refreshRefused(m_lastRefreshStatus) && !m_expiryNotified) {
@@ -191,11 +196,11 @@ void ApiClient::refreshSession(std::function<void(bool ok)> callback)
             m_sessionEndReason = ApiPolicy::sessionEndText(ApiPolicy::tokenSecondsLeft(m_accessToken, nowSecs()));
             Q_EMIT sessionExpired();
         }
-        const auto waiters = std::exchange(m_refreshWaiters, {});
-        for (const auto& waiter : waiters)
-            if (waiter)
-                waiter(ok);
-    });
+    }
+    const auto waiters = std::exchange(m_refreshWaiters, {});
+    for (const auto& waiter : waiters)
+        if (waiter)
+            waiter(r);
 }
 
 void ApiClient::scheduleRefresh(int secs)
@@ -235,8 +240,9 @@ void ApiClient::startSessionKeepAlive(int expiresInSecs)
     scheduleRefresh(expiresInSecs);
 }
 
-void ApiClient::fetchMe(std::function<void(const UserProfile&, const QString& error)> callback)
+void ApiClient::fetchMe(std::function<void(const UserProfile&, const QString& error)> callback, QObject* context)
 {
+    callback = tied(context, std::move(callback));
     getJson(QStringLiteral("/v2/auth/me/"), true,
             [this, callback](const QJsonObject& answer, int status, const QString& error) {
                 if (status == 0 || status >= 400) {

@@ -9,6 +9,7 @@
 #include "server/api/Tunables.h"
 
 #include <QNetworkCookieJar>
+#include <QPointer>
 #include <QSet>
 #include <QTimer>
 
@@ -19,7 +20,8 @@ struct ReadyPoll {
     int generation = 0;
     QString key;
     qint64 startedMs = 0;
-    ApiClient::StreamCallback callback;
+    ApiClient::StreamCallback callback; // taken out when the wait finishes
+    QPointer<QTimer> deadline;          // ends the wait, and a poll in flight, when the budget is spent
 };
 
 namespace {
@@ -33,6 +35,13 @@ StreamInfo supersededInfo()
 {
     StreamInfo s;
     s.superseded = true;
+    return s;
+}
+
+StreamInfo failedInfo(ApiFailure failure)
+{
+    StreamInfo s;
+    s.failure = failure;
     return s;
 }
 
@@ -51,24 +60,24 @@ QString ApiClient::ownerOf(const QString& key)
 void ApiClient::startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback, const QString& owner,
                              QObject* context)
 {
-    callback = tied(context, std::move(callback));
     stopLiveCamera(cameraId, owner);
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);
     q.addQueryItem(QStringLiteral("stream_type"), mainStream ? QStringLiteral("MAIN") : QStringLiteral("SUB_STREAM"));
     q.addQueryItem(QStringLiteral("warm_hls"), QStringLiteral("0"));
-    startStream(QStringLiteral("/v2/api/start/live/stream/"), q, true, std::move(callback), owner);
+    startStream(QStringLiteral("/v2/api/start/live/stream/"), q, true, tied(context, std::move(callback)), owner);
 }
 
 void ApiClient::startDevicePlaybackHls(const QString& cameraId, const QDate& date, const QString& startTime,
-                                       const QString& endTime, StreamCallback callback)
+                                       const QString& endTime, StreamCallback callback, QObject* context)
 {
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);
     q.addQueryItem(QStringLiteral("playback_date"), date.toString(Qt::ISODate));
     q.addQueryItem(QStringLiteral("start_time"), playbackTimeText(startTime));
     q.addQueryItem(QStringLiteral("end_time"), playbackTimeText(endTime));
-    startStream(QStringLiteral("/v2/api/start/playback/stream/"), q, false, std::move(callback), QString());
+    startStream(QStringLiteral("/v2/api/start/playback/stream/"), q, false, tied(context, std::move(callback)),
+                QString());
 }
 
 void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
@@ -84,13 +93,13 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
         generation = ++m_playbackGeneration;
     }
     qWarning().noquote() << "[api] requesting" << path << "camera" << cameraId;
-    getJson(
-        path, true,
-        [this, live, cameraId, key, generation, callback = std::move(callback)](const QJsonObject& answer, int status,
-                                                                                const QString& error) {
-            streamAnswered(live, cameraId, key, generation, callback, answer, status, error);
-        },
-        query);
+    JsonRequest request;
+    request.path = path;
+    request.auth = true;
+    request.query = query;
+    sendJson(request, [this, live, cameraId, key, generation, callback = std::move(callback)](const JsonReply& reply) {
+        streamAnswered(live, cameraId, key, generation, callback, reply);
+    });
 }
 
 bool ApiClient::startCurrent(bool live, const QString& key, int generation) const
@@ -102,7 +111,9 @@ bool ApiClient::startCurrent(bool live, const QString& key, int generation) cons
 
 void ApiClient::deliverSuperseded(bool live, const QString& streamId, StreamCallback callback)
 {
-    if (live && !streamId.isEmpty()) {
+    // The server hands out one stream id per camera, so the id of an overtaken
+    // start may be the very stream another holder, or the newer start, plays.
+    if (live && !streamId.isEmpty() && !streamHeld(streamId)) {
         QUrlQuery q;
         q.addQueryItem(QStringLiteral("stream_id"), streamId);
         getJson(QStringLiteral("/v2/api/stop/live/stream/"), true, {}, q);
@@ -111,32 +122,26 @@ void ApiClient::deliverSuperseded(bool live, const QString& streamId, StreamCall
         callback(supersededInfo(), QString());
 }
 
+bool ApiClient::streamHeld(const QString& streamId) const
+{
+    for (const StreamInfo& held : m_liveStreams)
+        if (held.streamId == streamId)
+            return true;
+    return false;
+}
+
 void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString& key, int generation,
-                               StreamCallback callback, const QJsonObject& answer, int status, const QString& error)
+                               StreamCallback callback, const JsonReply& reply)
 {
     // A failure that arrives after a newer start or a stop of the same holder
-    // must not replace what that newer start shows.
-    const QJsonObject payload = unwrapEnvelope(answer);
-    if (status == 0 || status >= 400) {
-        if (!startCurrent(live, key, generation)) {
-            deliverSuperseded(live, QString(), callback);
-            return;
-        }
-        // The server's own words, else a sentence for the status: the network
-        // layer's "Error transferring <address> - server replied: ..." is no
-        // text for a person.
-        if (callback)
-            callback(StreamInfo(), ApiPolicy::startErrorText(status, status == 0 ? error : errorMessage(payload)));
-        return;
-    }
-    if (payload.contains(QStringLiteral("accepted")) && payload.value(QStringLiteral("accepted")) != QJsonValue(true)) {
-        if (!startCurrent(live, key, generation)) {
-            deliverSuperseded(live, payload.value(QStringLiteral("stream_id")).toString(), callback);
-            return;
-        }
-        const QString m = errorMessage(payload);
-        if (callback)
-            callback(StreamInfo(), m.isEmpty() ? QStringLiteral("The server refused to open this camera.") : m);
+    // must not replace what that newer start shows; a stream it did get is
+    // given back.
+    const QJsonObject payload = unwrapEnvelope(reply.answer);
+    if (const auto failed = ApiPolicy::startFailure(reply.status, reply.error, reply.failure, payload)) {
+        if (!startCurrent(live, key, generation))
+            deliverSuperseded(live, payload.value(QStringLiteral("stream_id")).toVariant().toString(), callback);
+        else if (callback)
+            callback(failedInfo(failed->failure), failed->text);
         return;
     }
     const StreamTicket ticket = readTicket(payload);
@@ -174,26 +179,17 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
     if (payload.value(QStringLiteral("play_id")).isDouble())
         info.playId = jsonIdToString(payload.value(QStringLiteral("play_id")));
     info.cameraId = cameraId;
-    if (info.streamId.isEmpty()) {
-        if (!startCurrent(live, key, generation)) {
-            deliverSuperseded(live, QString(), callback);
-            return;
-        }
-        if (callback)
-            callback(StreamInfo(), QStringLiteral("The server did not return a stream id."));
-        return;
-    }
     const StreamTicket ticket = readTicket(payload);
     QString via;
     switch (ApiPolicy::chooseRoute(publicRoute, publicRoute, relayRoute)) {
-    case ApiPolicy::Route::PublicRtsps:
+    case StreamRoute::PublicRtsps:
         info.url = ApiPolicy::publicRtspsUrl(ticket.url, ticket.user, ticket.password);
         info.publicRtsps = true;
         info.rtspUser = ticket.user;
         info.rtspPassword = ticket.password;
         via = QStringLiteral("public RTSPS %1").arg(redactUrl(ticket.url));
         break;
-    case ApiPolicy::Route::Relay:
+    case StreamRoute::Relay:
         info.url =
             ApiPolicy::relayUrl(envOr("KVR_RTSP_HOST", relayHostName),
                                 ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QString::number(relayPortNumber))),
@@ -201,7 +197,8 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
                                 envOr("KVR_RTSP_PASS", QStringLiteral("wisp")), info.streamId);
         via = QStringLiteral("company-network RTSP");
         break;
-    case ApiPolicy::Route::Hls:
+    case StreamRoute::Hls:
+    case StreamRoute::None:
         if (info.playId.isEmpty())
             info.playId = info.streamId;
         info.url = ApiPolicy::hlsUrl(base, info.playId);
@@ -250,65 +247,74 @@ void ApiClient::waitUntilReady(const StreamInfo& info, bool live, int generation
     poll->key = key.isEmpty() ? info.cameraId : key;
     poll->startedMs = monotonicMs();
     poll->callback = std::move(callback);
+    poll->deadline = new QTimer(this);
+    poll->deadline->setSingleShot(true);
+    connect(poll->deadline, &QTimer::timeout, this, [this, weak = std::weak_ptr<ReadyPoll>(poll)] {
+        const auto timedOut = ApiPolicy::readinessTimedOut();
+        if (const auto p = weak.lock())
+            finishReady(p, failedInfo(timedOut.failure), timedOut.text, false);
+    });
     pollReady(poll);
+}
+
+bool ApiClient::pollCurrent(const ReadyPoll& poll) const
+{
+    return poll.live ? (m_liveStreams.contains(poll.key) && startCurrent(true, poll.key, poll.generation))
+                     : startCurrent(false, QString(), poll.generation);
 }
 
 void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
 {
-    const bool current = poll->live
-        ? (m_liveStreams.contains(poll->key) && startCurrent(true, poll->key, poll->generation))
-        : startCurrent(false, QString(), poll->generation);
-    if (!current) {
+    if (!poll->callback)
+        return;
+    if (!pollCurrent(*poll)) {
         finishReady(poll, StreamInfo(), QString(), true);
         return;
     }
-    QUrlQuery q;
-    q.addQueryItem(QStringLiteral("path_id"), poll->info.streamId);
-    q.addQueryItem(QStringLiteral("play_id"), poll->info.playId);
-    q.addQueryItem(QStringLiteral("camera_id"), poll->info.cameraId);
-    getJson(
-        QStringLiteral("/v2/api/vms/stream/ready/"), true,
-        [this, poll](const QJsonObject& answer, int status, const QString&) {
-            const QJsonObject payload = unwrapEnvelope(answer);
-            const qint64 elapsed = monotonicMs() - poll->startedMs;
-            if (status >= 400 && status <= 499 && status != 408 && status != 429) {
-                const QString text = errorMessage(payload);
-                finishReady(poll, StreamInfo(),
-                            !text.isEmpty() && text != QLatin1String("Error")
-                                ? text
-                                : QStringLiteral("The server could not prepare this stream (HTTP %1).").arg(status),
-                            false);
-                return;
-            }
-            if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true)) {
-                qWarning().noquote() << QStringLiteral("[hls] ready after %1 ms").arg(elapsed);
-                finishReady(poll, poll->info, QString(), false);
-                return;
-            }
-            if (elapsed > ApiTunables::kReadyLimit.count()) {
-                finishReady(poll, StreamInfo(),
-                            QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
-                            false);
-                return;
-            }
-            const qint64 delay = ApiPolicy::readinessDelayMs(
-                jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(ApiTunables::kReadyPollDefault.count())));
-            QTimer::singleShot(int(delay), this, [this, poll] { pollReady(poll); });
-        },
-        q);
+    // The budget is a deadline: a poll that hangs near its end does not
+    // stretch it, and no poll starts after it.
+    const qint64 left = ApiTunables::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
+    if (left <= 0) {
+        const auto timedOut = ApiPolicy::readinessTimedOut();
+        finishReady(poll, failedInfo(timedOut.failure), timedOut.text, false);
+        return;
+    }
+    poll->deadline->start(int(left));
+    JsonRequest request;
+    request.path = QStringLiteral("/v2/api/vms/stream/ready/");
+    request.auth = true;
+    request.query.addQueryItem(QStringLiteral("path_id"), poll->info.streamId);
+    request.query.addQueryItem(QStringLiteral("play_id"), poll->info.playId);
+    request.query.addQueryItem(QStringLiteral("camera_id"), poll->info.cameraId);
+    request.timeoutMs = left;
+    sendJson(request, [this, poll](const JsonReply& reply) {
+        if (!poll->callback)
+            return; // the deadline came first
+        const qint64 elapsed = monotonicMs() - poll->startedMs;
+        qint64 pause = 0;
+        const auto step =
+            ApiPolicy::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer), elapsed, &pause);
+        if (!step) {
+            QTimer::singleShot(int(pause), this, [this, poll] { pollReady(poll); });
+        } else if (step->failure == ApiFailure::None) {
+            qWarning().noquote() << QStringLiteral("[hls] ready after %1 ms").arg(elapsed);
+            finishReady(poll, poll->info, QString(), false);
+        } else {
+            finishReady(poll, failedInfo(step->failure), step->text, false);
+        }
+    });
 }
 
 void ApiClient::finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
                             bool superseded)
 {
     StreamCallback callback = std::exchange(poll->callback, nullptr);
+    if (poll->deadline)
+        poll->deadline->deleteLater();
     if (!callback)
         return;
     // The outcome counts only for the start that is still current.
-    const bool current = poll->live
-        ? (m_liveStreams.contains(poll->key) && startCurrent(true, poll->key, poll->generation))
-        : startCurrent(false, QString(), poll->generation);
-    if (superseded || !current) {
+    if (superseded || !pollCurrent(*poll)) {
         callback(supersededInfo(), QString());
         return;
     }
@@ -357,9 +363,10 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
         if (ticket.usable()) {
             m_liveStreams[key].rtspPassword = ticket.password;
         } else if (status >= 1 && status <= 399) {
-            const QDateTime now = kvr::Clock::instance().nowUtc();
+            const qint64 now = monotonicMs();
             const auto asked = m_restartAskedAt.constFind(key);
-            if (asked == m_restartAskedAt.constEnd() || asked->secsTo(now) >= ApiTunables::kRestartSpacing.count()) {
+            if (asked == m_restartAskedAt.constEnd()
+                || now - *asked >= std::chrono::milliseconds(ApiTunables::kRestartSpacing).count()) {
                 m_restartAskedAt.insert(key, now);
                 qWarning().noquote() << "[route] camera" << cameraId
                                      << "lease returned no ticket; asking for a restart";
@@ -387,9 +394,8 @@ void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
     m_liveStreams.erase(it);
     if (m_liveStreams.isEmpty() && m_leaseTimer)
         m_leaseTimer->stop();
-    for (const StreamInfo& other : std::as_const(m_liveStreams))
-        if (other.streamId == streamId)
-            return;
+    if (streamHeld(streamId))
+        return; // another holder still plays that stream
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("stream_id"), streamId);
     getJson(QStringLiteral("/v2/api/stop/live/stream/"), true, {}, q);
@@ -441,11 +447,15 @@ void ApiClient::logout()
     m_network.setCookieJar(new QNetworkCookieJar(&m_network));
     if (m_refreshInFlight) {
         m_refreshInFlight = false;
+        m_renewalForSession = false;
+        LoginStart signedOut;
+        signedOut.error = QStringLiteral("Signed out.");
+        signedOut.failure = ApiFailure::Expired;
         const auto waiters = std::exchange(m_refreshWaiters, {});
-        QTimer::singleShot(0, this, [waiters] {
+        QTimer::singleShot(0, this, [waiters, signedOut] {
             for (const auto& waiter : waiters)
                 if (waiter)
-                    waiter(false);
+                    waiter(signedOut);
         });
     }
 }

@@ -3,6 +3,7 @@
 #include "app/context/AppContext.h"
 #include "app/core/SessionStore.h"
 #include "app/ui/Theme.h"
+#include "server/api/ApiPolicy.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>
@@ -125,7 +126,7 @@ void LoginWindow::restoreSavedSession()
         if (answer.step != LoginStart::SignedIn) {
             // An outage must not cost the user their remembered sign-in; a
             // refusal by the server does.
-            if (!answer.error.contains(QLatin1String("reach"), Qt::CaseInsensitive))
+            if (!ApiPolicy::isOutage(answer.failure))
                 SessionStore::clear();
             client.setRefreshToken(QString());
             self->setRestoring(false);

@@ -1,6 +1,8 @@
 #include "tests/wall/WallTestKit.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QDropEvent>
 #include <QFile>
 #include <QStandardPaths>
 
@@ -9,9 +11,9 @@
 namespace walltest {
 
 TestTile::TestTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
-    : QLabel(cameraId, parent)
-    , m_id(cameraId)
-    , m_onExpand(std::move(onExpand))
+    : QLabel(cameraId, parent),
+      m_id(cameraId),
+      m_onExpand(std::move(onExpand))
 {
     setObjectName(QStringLiteral("TestTile"));
     setAlignment(Qt::AlignCenter);
@@ -19,10 +21,9 @@ TestTile::TestTile(const QString& cameraId, QWidget* parent, std::function<void(
 }
 
 TestSource::TestSource(QString id, QList<VideoWall::Camera> cameras)
-    : m_id(std::move(id))
-    , m_cameras(std::move(cameras))
-{
-}
+    : m_id(std::move(id)),
+      m_cameras(std::move(cameras))
+{}
 
 QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
 {
@@ -83,6 +84,19 @@ QStringList TestSource::callsStarting(const QString& prefix) const
         if (c.startsWith(prefix))
             out.append(c);
     return out;
+}
+
+bool dragAndDrop(QWidget* target, const QPointF& pos, const QMimeData& data, Qt::DropAction action)
+{
+    // Qt hands a drop only to the widget that accepted the drag's entry.
+    QDragEnterEvent enter(pos.toPoint(), action, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &enter);
+    QDragMoveEvent move(pos.toPoint(), action, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(target, &move);
+    QDropEvent drop(pos, action, &data, Qt::LeftButton, Qt::NoModifier);
+    drop.setAccepted(false);
+    QApplication::sendEvent(target, &drop);
+    return drop.isAccepted();
 }
 
 QList<VideoWall::Camera> someCameras(int n)
@@ -179,8 +193,9 @@ bool VirtualDisplay::addMonitor(const QString& name, const QRect& g, bool takeOu
                                  .arg(g.x())
                                  .arg(g.y());
     QProcess p;
-    p.start(QStringLiteral("xrandr"), {QStringLiteral("--setmonitor"), name, geometry,
-                                       takeOutput ? QStringLiteral("screen") : QStringLiteral("none")});
+    p.start(QStringLiteral("xrandr"),
+            {QStringLiteral("--setmonitor"), name, geometry,
+             takeOutput ? QStringLiteral("screen") : QStringLiteral("none")});
     return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 

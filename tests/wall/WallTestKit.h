@@ -9,10 +9,11 @@
 #include "wall/Timers.h"
 
 #include <QHash>
-#include <QSet>
 #include <QLabel>
+#include <QMimeData>
 #include <QPointer>
 #include <QProcess>
+#include <QSet>
 #include <QStringList>
 
 #include <memory>
@@ -90,6 +91,10 @@ public:
     // Calls whose text starts with the prefix.
     QStringList callsStarting(const QString& prefix) const;
 };
+
+// A drag from outside the widget entering it, moving to `pos` and dropping
+// there, as the platform delivers one. True when the drop was accepted.
+bool dragAndDrop(QWidget* target, const QPointF& pos, const QMimeData& data, Qt::DropAction action = Qt::CopyAction);
 
 // Cameras "cam1".."camN" on two devices of one site.
 QList<VideoWall::Camera> someCameras(int n);

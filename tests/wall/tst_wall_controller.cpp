@@ -106,9 +106,9 @@ void TestWallController::windowsOpenOnQualifyingDisplays_data()
     QTest::newRow("only the second has cameras")
         << QList<ScreenConfig>{display(0, "2x2", ",,,"), display(1, "2x2", "a,,b,"), display(2, "1x1", "c", false)}
         << QList<int>{2} << QList<int>{2};
-    QTest::newRow("all three")
-        << QList<ScreenConfig>{display(0, "1x1", "a"), display(1, "3x3", "b,c,d,,,,,,e"), display(2, "1+5", ",,,,,f")}
-        << QList<int>{1, 2, 3} << QList<int>{1, 4, 1};
+    QTest::newRow("all three") << QList<ScreenConfig>{display(0, "1x1", "a"), display(1, "3x3", "b,c,d,,,,,,e"),
+                                                      display(2, "1+5", ",,,,,f")}
+                               << QList<int>{1, 2, 3} << QList<int>{1, 4, 1};
     ScreenConfig gone = display(0, "1x1", "a");
     gone.key = QStringLiteral("unplugged|||");
     QTest::newRow("only a display that is not connected") << QList<ScreenConfig>{gone} << QList<int>{} << QList<int>{};
@@ -336,8 +336,9 @@ void TestWallController::autoQualityByTileCount()
 {
     auto src = source();
     Controller* c = Controller::instance();
-    c->start(src, Config{{display(0, "2x2", "a,b,c,d"), display(1, "2x3", "e,f,g,h,i,"),
-                          display(2, "2x3", "j,k,l,m,n,o", true, kQualityMain)}});
+    c->start(src,
+             Config{{display(0, "2x2", "a,b,c,d"), display(1, "2x3", "e,f,g,h,i,"),
+                     display(2, "2x3", "j,k,l,m,n,o", true, kQualityMain)}});
     for (const char* id : {"a", "b", "c", "d"})
         QVERIFY(src->calls.contains(QStringLiteral("start %1 main").arg(QLatin1String(id))));
     for (const char* id : {"e", "f", "g", "h", "i"})

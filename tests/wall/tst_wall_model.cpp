@@ -125,8 +125,7 @@ void TestWallModel::keysOfIdenticalDisplays_data()
     QTest::newRow("same left edge: top edge decides")
         << QList<QRect>{{0, 1080, 1920, 1080}, {0, 0, 1920, 1080}} << QStringList{b, b} << QStringList{b + "#2", b};
     QTest::newRow("different displays keep their text")
-        << QList<QRect>{{1920, 0, 1920, 1080}, {0, 0, 1920, 1080}} << QStringList{b, "|||"}
-        << QStringList{b, "|||"};
+        << QList<QRect>{{1920, 0, 1920, 1080}, {0, 0, 1920, 1080}} << QStringList{b, "|||"} << QStringList{b, "|||"};
 }
 
 void TestWallModel::keysOfIdenticalDisplays()
@@ -151,11 +150,14 @@ void TestWallModel::titles_data()
     QTest::addColumn<QString>("title");
     const QString dot = QString(QChar(0x00B7));
     const QString x = QString(QChar(0x00D7));
-    QTest::newRow("model, dense") << "" << "Studio" << QSize(1920, 1080) << 2.0 << "Studio " + dot + " 3840 " + x + " 2160";
-    QTest::newRow("name first") << "HDMI-1" << "Studio" << QSize(1280, 720) << 1.0
-                                << "HDMI-1 " + dot + " 1280 " + x + " 720";
-    QTest::newRow("nothing known") << "" << "" << QSize(1000, 500) << 1.5 << "Display " + dot + " 1500 " + x + " 750";
-    QTest::newRow("percent in a name") << "%1" << "" << QSize(10, 10) << 1.0 << "%1 " + dot + " 10 " + x + " 10";
+    QTest::newRow("model, dense") << ""
+                                  << "Studio" << QSize(1920, 1080) << 2.0 << "Studio " + dot + " 3840 " + x + " 2160";
+    QTest::newRow("name first") << "HDMI-1"
+                                << "Studio" << QSize(1280, 720) << 1.0 << "HDMI-1 " + dot + " 1280 " + x + " 720";
+    QTest::newRow("nothing known") << ""
+                                   << "" << QSize(1000, 500) << 1.5 << "Display " + dot + " 1500 " + x + " 750";
+    QTest::newRow("percent in a name") << "%1"
+                                       << "" << QSize(10, 10) << 1.0 << "%1 " + dot + " 10 " + x + " 10";
 }
 
 void TestWallModel::titles()
@@ -194,25 +196,23 @@ void TestWallModel::damagedSavedWallsDegradeToDefaults_data()
     QTest::newRow("not json") << QByteArray("\x00\xff{{{", 5) << "";
     QTest::newRow("foreign document") << QByteArray(R"(["screens"])") << "";
     QTest::newRow("screens not a list") << QByteArray(R"({"screens":5})") << "";
-    QTest::newRow("entry not an object")
-        << QByteArray(R"({"screens":[7,{"key":"k"}]})") << "k/2x2/1/0/,,,";
+    QTest::newRow("entry not an object") << QByteArray(R"({"screens":[7,{"key":"k"}]})") << "k/2x2/1/0/,,,";
     QTest::newRow("empty or missing key dropped")
         << QByteArray(R"({"screens":[{"key":""},{"cells":["a"]},{"key":3}]})") << "";
     QTest::newRow("quality clamped, enabled by default")
         << QByteArray(R"({"screens":[{"key":"a","quality":7},{"key":"b","quality":-1,"enabled":"no"}]})")
         << "a/2x2/1/2/,,,;b/2x2/1/0/,,,";
-    QTest::newRow("unknown layout")
-        << QByteArray(R"({"screens":[{"key":"a","layout":"9x9","cells":["x","y","z","w","v"]}]})")
-        << "a/2x2/1/0/x,y,z,w";
-    QTest::newRow("too many cells")
-        << QByteArray(R"({"screens":[{"key":"a","layout":"3x3","cells":["1","2","3","4","5","6","7","8","9","10","11","12"]}]})")
-        << "a/3x3/1/0/1,2,3,4,5,6,7,8,9";
+    QTest::newRow("unknown layout") << QByteArray(
+        R"({"screens":[{"key":"a","layout":"9x9","cells":["x","y","z","w","v"]}]})")
+                                    << "a/2x2/1/0/x,y,z,w";
+    QTest::newRow("too many cells") << QByteArray(
+        R"({"screens":[{"key":"a","layout":"3x3","cells":["1","2","3","4","5","6","7","8","9","10","11","12"]}]})")
+                                    << "a/3x3/1/0/1,2,3,4,5,6,7,8,9";
     QTest::newRow("too few cells, odd elements")
-        << QByteArray(R"({"screens":[{"key":"a","layout":"4x4","cells":[5,"b"]}]})")
-        << "a/4x4/1/0/,b,,,,,,,,,,,,,,";
-    QTest::newRow("a display listed twice keeps its first entry")
-        << QByteArray(R"({"screens":[{"key":"a","layout":"1x1","cells":["x"]},{"key":"b"},{"key":"a","enabled":false}]})")
-        << "a/1x1/1/0/x;b/2x2/1/0/,,,";
+        << QByteArray(R"({"screens":[{"key":"a","layout":"4x4","cells":[5,"b"]}]})") << "a/4x4/1/0/,b,,,,,,,,,,,,,,";
+    QTest::newRow("a display listed twice keeps its first entry") << QByteArray(
+        R"({"screens":[{"key":"a","layout":"1x1","cells":["x"]},{"key":"b"},{"key":"a","enabled":false}]})")
+                                                                  << "a/1x1/1/0/x;b/2x2/1/0/,,,";
 }
 
 void TestWallModel::damagedSavedWallsDegradeToDefaults()
@@ -241,6 +241,9 @@ void TestWallModel::keyOfASourceWithSlashes()
     save(QStringLiteral("server/h/1"), c);
     QVERIFY(!Prefs::bytes(QStringLiteral("videowall/server_h_1")).isEmpty());
     QCOMPARE(load(QStringLiteral("server/h/1")), c);
+    // A wall stored as text rather than bytes reads the same.
+    Prefs::setText(Prefs::videoWallKey(QStringLiteral("as text")), QString::fromUtf8(toJson(c)));
+    QCOMPARE(load(QStringLiteral("as text")), c);
 }
 
 void TestWallModel::connectedDisplayGetsDefaultEntry()

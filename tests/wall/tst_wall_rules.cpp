@@ -157,16 +157,24 @@ void TestWallRules::fillAndDrops_data()
     QTest::addColumn<int>("target");
     QTest::addColumn<QStringList>("ids");
     QTest::addColumn<QString>("after");
-    QTest::newRow("fill from the start") << "fill" << ",x,," << 0 << QStringList{"a", "b", "c"} << "a,x,b,c";
-    QTest::newRow("fill runs out") << "fill" << ",x,y," << 0 << QStringList{"a", "b", "c"} << "a,x,y,b";
-    QTest::newRow("drop three on cell 2, cell 3 filled")
-        << "drop" << ",,,d" << 2 << QStringList{"a", "b", "c"} << ",,a,d";
-    QTest::newRow("drop skips filled cells") << "drop" << "x,,y,," << 0 << QStringList{"a", "b", "c"} << "a,b,y,c,";
-    QTest::newRow("drop with no ids") << "drop" << "x,,," << 1 << QStringList{} << "x,,,";
-    QTest::newRow("move to an empty cell") << "move" << "a,,," << 3 << QStringList{"0"} << ",,,a";
-    QTest::newRow("move onto a camera swaps") << "move" << "a,b,," << 1 << QStringList{"0"} << "b,a,,";
-    QTest::newRow("move onto itself") << "move" << "a,b,," << 0 << QStringList{"0"} << "a,b,,";
-    QTest::newRow("move from beyond the cells") << "move" << "a,b,," << 0 << QStringList{"4"} << "a,b,,";
+    QTest::newRow("fill from the start") << "fill"
+                                         << ",x,," << 0 << QStringList{"a", "b", "c"} << "a,x,b,c";
+    QTest::newRow("fill runs out") << "fill"
+                                   << ",x,y," << 0 << QStringList{"a", "b", "c"} << "a,x,y,b";
+    QTest::newRow("drop three on cell 2, cell 3 filled") << "drop"
+                                                         << ",,,d" << 2 << QStringList{"a", "b", "c"} << ",,a,d";
+    QTest::newRow("drop skips filled cells") << "drop"
+                                             << "x,,y,," << 0 << QStringList{"a", "b", "c"} << "a,b,y,c,";
+    QTest::newRow("drop with no ids") << "drop"
+                                      << "x,,," << 1 << QStringList{} << "x,,,";
+    QTest::newRow("move to an empty cell") << "move"
+                                           << "a,,," << 3 << QStringList{"0"} << ",,,a";
+    QTest::newRow("move onto a camera swaps") << "move"
+                                              << "a,b,," << 1 << QStringList{"0"} << "b,a,,";
+    QTest::newRow("move onto itself") << "move"
+                                      << "a,b,," << 0 << QStringList{"0"} << "a,b,,";
+    QTest::newRow("move from beyond the cells") << "move"
+                                                << "a,b,," << 0 << QStringList{"4"} << "a,b,,";
 }
 
 void TestWallRules::fillAndDrops()
@@ -220,8 +228,10 @@ void TestWallRules::runStateTexts_data()
     QTest::addColumn<QString>("status");
     QTest::newRow("idle, nothing ready") << false << false << 0 << 0 << "Start wall"
                                          << "Put cameras on a display to start.";
-    QTest::newRow("idle, one ready") << false << false << 0 << 1 << "Start wall" << "1 display ready.";
-    QTest::newRow("idle, two ready") << false << false << 0 << 2 << "Start wall" << "2 displays ready.";
+    QTest::newRow("idle, one ready") << false << false << 0 << 1 << "Start wall"
+                                     << "1 display ready.";
+    QTest::newRow("idle, two ready") << false << false << 0 << 2 << "Start wall"
+                                     << "2 displays ready.";
     QTest::newRow("mine on one") << true << true << 1 << 2 << "Restart with changes"
                                  << "The wall is running on 1 display.";
     QTest::newRow("mine on none") << true << true << 0 << 0 << "Restart with changes"
@@ -256,7 +266,9 @@ void TestWallRules::editorTexts()
     QCOMPARE(aspectOf(QSize(1920, 0)), 16.0 / 9.0);
     QCOMPARE(aspectOf(QSize(10, 1000)), 16.0 / 9.0);
 
-    QList<Camera> cams{{"a", "Gate", "Gate", "", false}, {"b", "Door", "NVR", "", false}, {"c", "x", "", "", false},
+    QList<Camera> cams{{"a", "Gate", "Gate", "", false},
+                       {"b", "Door", "NVR", "", false},
+                       {"c", "x", "", "", false},
                        {"a", "Gate 2", "NVR", "", false}};
     const QHash<QString, QString> t = previewTitles(cams);
     QCOMPARE(t.value("b"), "NVR" + dot + "Door");

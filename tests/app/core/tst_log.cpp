@@ -24,6 +24,14 @@ class TestLog : public QObject {
         return text.split(QLatin1Char('\n'));
     }
 
+    // Nobody but the user may read the log: it holds names and e-mail addresses.
+    static bool ownerOnly(const QString& path)
+    {
+        constexpr QFileDevice::Permissions others =
+            QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+        return QFileInfo::exists(path) && (QFileInfo(path).permissions() & others) == 0;
+    }
+
     void freshLog()
     {
         Log::uninstall();
@@ -63,6 +71,7 @@ private Q_SLOTS:
         QCOMPARE(lines[2], QStringLiteral("second")); // embedded break written as is
         QCOMPARE(lines[3].mid(24), QStringLiteral("[play] debug too"));
         QCOMPARE(lines[4].mid(24), QStringLiteral("---- Kavira started ----"));
+        QVERIFY(ownerOnly(logPath()));
     }
 
     void rotatesPastEightMiBOnly()
@@ -70,9 +79,10 @@ private Q_SLOTS:
         freshLog();
         QDir().mkpath(Log::directory());
         {
-            QFile f(logPath());
+            QFile f(logPath()); // left readable by all, as an earlier version did
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(Log::kRotateBytes, 'x')); // exactly 8 MiB: kept
+            f.setPermissions(f.permissions() | QFileDevice::ReadGroup | QFileDevice::ReadOther);
         }
         {
             QFile old(logPath() + QStringLiteral(".1"));
@@ -91,6 +101,8 @@ private Q_SLOTS:
         QVERIFY(lines[0].endsWith(QStringLiteral(" trigger")));
         QVERIFY(QFileInfo(logPath() + QStringLiteral(".1")).size() > Log::kRotateBytes);
         QVERIFY(!QFile::exists(logPath() + QStringLiteral(".2")));
+        QVERIFY(ownerOnly(logPath()));
+        QVERIFY(ownerOnly(logPath() + QStringLiteral(".1")));
     }
 
     void threadsNeverInterleaveInsideALine()

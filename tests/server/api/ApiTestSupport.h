@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <tuple>
 #include <type_traits>
 
@@ -39,8 +40,6 @@ struct ApiClientTestAccess {
 
 namespace apitest {
 
-// Fails the test process loudly if the client is about to connect anywhere
-// but loopback (requests, redirects and reachability probes alike).
 // Every address the client connected to since the last clear, in order.
 inline QList<QUrl>& sentLog()
 {
@@ -48,6 +47,8 @@ inline QList<QUrl>& sentLog()
     return log;
 }
 
+// Fails the test process loudly if the client is about to connect anywhere
+// but loopback (requests, redirects and reachability probes alike).
 inline void installLoopbackGuard()
 {
     ApiClient::setAddressGuard([](const QUrl& target) {
@@ -62,12 +63,49 @@ inline void installLoopbackGuard()
     });
 }
 
-// A fresh fake server and a client pointed at it.
+// Waits (event loop running) until the flag is set.
+inline bool waitFor(const bool& flag, int ms = 10000)
+{
+    return QTest::qWaitFor([&] { return flag; }, ms);
+}
+
+// Starts an operation with a callback and waits for its first call; gives
+// the arguments of that call (defaults, and a failed check, when none came).
+//   auto [sites, error] = await<QList<Site>, QString>([&](auto cb) { client.fetchCatalog(org, cb); });
+template <typename... A, typename Start> std::tuple<A...> await(Start&& start, int ms = 10000)
+{
+    auto got = std::make_shared<std::optional<std::tuple<A...>>>();
+    start([got](const A&... a) {
+        if (!*got)
+            got->emplace(a...);
+    });
+    if (!QTest::qWaitFor([&] { return got->has_value(); }, ms)) {
+        QTest::qVerify(false, "answered", "no callback in time", __FILE__, __LINE__);
+        return {};
+    }
+    return **got;
+}
+
+// The error text of an operation's first callback: its last argument.
+template <typename Start> QString errorOf(Start&& start, int ms = 10000)
+{
+    auto got = std::make_shared<std::optional<QString>>();
+    start([got](const auto&... a) {
+        if (!*got)
+            got->emplace(std::get<sizeof...(a) - 1>(std::tie(a...)));
+    });
+    return QTest::qWaitFor([&] { return got->has_value(); }, ms) ? **got : QStringLiteral("(no answer)");
+}
+
+inline constexpr bool signedIn = true;
+
+// A fresh fake server with the demo organisation and a client pointed at it,
+// signed in when asked (Rig rig(apitest::signedIn)).
 struct Rig {
     orgserver::FakeOrgServer server;
     std::unique_ptr<ApiClient> client;
 
-    Rig()
+    explicit Rig(bool signIntoServer = false)
     {
         if (!server.listen())
             qFatal("fake server could not listen");
@@ -75,47 +113,27 @@ struct Rig {
         client->setBaseUrl(server.baseUrl());
         server.populateDemo();
         server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
+        if (signIntoServer)
+            QVERIFY(signIn());
     }
 
     // Signs in through the server and hands the tokens to the client.
     bool signIn()
     {
-        bool done = false;
-        LoginStart result;
-        client->login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&](const LoginStart& r) {
-            result = r;
-            done = true;
-        });
-        if (!QTest::qWaitFor([&] { return done; }, 10000) || result.step != LoginStart::SignedIn)
+        const auto [r] = await<LoginStart>(
+            [this](auto cb) { client->login(QStringLiteral("demo"), QStringLiteral("secret"), true, cb); });
+        if (r.step != LoginStart::SignedIn)
             return false;
-        client->setAccessToken(result.accessToken);
-        client->setRefreshToken(result.refreshToken);
+        client->setAccessToken(r.accessToken);
+        client->setRefreshToken(r.refreshToken);
         return true;
     }
-};
 
-// The arguments of the last call of a callback. Bind names to `args` once
-// (const auto& [list, error] = r.args;) and they follow every later call.
-template <typename... A> struct Reply {
-    bool done = false;
-    int calls = 0;
-    std::tuple<std::decay_t<A>...> args;
-    // A fresh callback; `done` is cleared until it is called.
-    std::function<void(A...)> callback()
+    // A GET through the client's transport.
+    std::tuple<QJsonObject, int, QString> get(const QString& path, bool auth = true)
     {
-        done = false;
-        return [this](A... a) {
-            args = std::tuple<std::decay_t<A>...>(a...);
-            ++calls;
-            done = true;
-        };
+        return await<QJsonObject, int, QString>([&](auto cb) { client->getJson(path, auth, cb); });
     }
 };
-
-// Waits (event loop running) until the flag is set.
-inline bool waitFor(const bool& flag, int ms = 10000)
-{
-    return QTest::qWaitFor([&] { return flag; }, ms);
-}
 
 } // namespace apitest
