@@ -1086,7 +1086,11 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     });
     connect(m_panel, &DevicePanel::editSiteRequested, this, [this](const QString& siteId) {
         SiteDialog dialog(m_context, siteId, this);
-        if (Modal::exec(dialog) == QDialog::Accepted)
-            m_context.store->updateSite(dialog.site());
+        if (Modal::exec(dialog) != QDialog::Accepted)
+            return;
+        m_context.store->updateSite(dialog.site());
+        // A site change is announced as a change of the list, not of this
+        // device: show the new site details at once.
+        m_panel->refresh();
     });
 }

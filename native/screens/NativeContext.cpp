@@ -5,6 +5,11 @@
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
 
+#include <QHash>
+#include <QSet>
+
+#include <memory>
+
 NativeContext NativeContext::live()
 {
     NativeContext c;
@@ -16,7 +21,47 @@ NativeContext NativeContext::live()
 
 NativeInsights::Sources NativeContext::sources() const
 {
-    return NativeInsights::Sources::over(store, controller, events);
+    NativeInsights::Sources s = NativeInsights::Sources::over(store, controller, events);
+    if (!events)
+        return s;
+    // The event service answers "which conditions still stand" for one
+    // device by walking every recent event of every device. The fleet page
+    // asks it for each device in turn, so the recent events are walked once
+    // here, by the same rule, and each device's answer is read from its own
+    // short list.
+    struct Index {
+        int hours = -1;
+        QHash<QString, QList<NativeEvents::Event>> byDevice; // newest first
+    };
+    auto index = std::make_shared<Index>();
+    const NativeEvents* service = events;
+    s.standing = [service, index](const QString& id, int hours) {
+        if (index->hours != hours) {
+            index->hours = hours;
+            index->byDevice.clear();
+            const QDateTime cutoff = NativeContext::now().addSecs(-qint64(hours) * 3600);
+            const QList<NativeEvents::Event>& all = service->events();
+            for (qsizetype i = all.size() - 1; i >= 0; --i) {
+                const NativeEvents::Event& e = all.at(i);
+                if (e.receivedAt < cutoff)
+                    break;
+                if (AlertStream::isCondition(e.kind))
+                    index->byDevice[e.deviceId].append(e);
+            }
+        }
+        QList<NativeInsights::Standing> out;
+        QSet<QPair<int, int>> decided;
+        for (const NativeEvents::Event& e : index->byDevice.value(id)) {
+            const QPair<int, int> key(e.kind, e.channel);
+            if (decided.contains(key))
+                continue;
+            decided.insert(key);
+            if (e.active)
+                out.append(NativeInsights::Standing{e.kind, e.channel, e.receivedAt});
+        }
+        return out;
+    };
+    return s;
 }
 
 bool NativeContext::isBusy(const QString& deviceId) const

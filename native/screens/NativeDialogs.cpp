@@ -126,9 +126,11 @@ void DeviceForm::reloadSites(const QString& siteId)
 {
     m_site->clear();
     m_site->addItem(QStringLiteral("No site"), QString());
-    if (m_context.store)
-        for (const Native::Site& s : m_context.store->sites())
+    if (m_context.store) {
+        const QList<Native::Site> allSites = m_context.store->sites(); // const: no copy of the records
+        for (const Native::Site& s : allSites)
             m_site->addItem(s.name, s.id);
+    }
     m_site->addItem(QStringLiteral("New site…"), kNewSite);
     int at = 0;
     for (int i = 0; i < m_site->count(); ++i) {

@@ -96,12 +96,15 @@ QFrame#NSegWrap { background: @seg; border-radius: 8px; }
 QPushButton#NSeg { background: transparent; color: @muted; border: none; border-radius: 6px; min-height: 28px;
     max-height: 28px; padding: 0 12px; font-size: 13px; }
 QPushButton#NSeg:checked { background: @white; color: @primary; font-weight: 600; }
-QLineEdit, QSpinBox { min-height: 36px; padding: 0 10px; border: 1px solid @field; border-radius: 8px;
+QLineEdit, QSpinBox, QDateEdit { min-height: 36px; padding: 0 10px; border: 1px solid @field; border-radius: 8px;
     background: @white; color: @text; selection-background-color: @primary/0.25; selection-color: @text; }
 QPlainTextEdit { min-height: 36px; padding: 6px 10px; border: 1px solid @field; border-radius: 8px;
     background: @white; color: @text; selection-background-color: @primary/0.25; selection-color: @text; }
-QLineEdit:focus, QSpinBox:focus, QPlainTextEdit:focus, QComboBox:focus { border: 1px solid @primary; }
-QLineEdit:disabled, QSpinBox:disabled { background: @fieldOff; color: @muted; }
+QLineEdit:focus, QSpinBox:focus, QDateEdit:focus, QPlainTextEdit:focus, QComboBox:focus {
+    border: 1px solid @primary; }
+QLineEdit:disabled, QSpinBox:disabled, QDateEdit:disabled { background: @fieldOff; color: @muted; }
+QDateEdit::drop-down { width: 26px; border: none; }
+QDateEdit::down-arrow { image: url(:/native/chevron-down.svg); width: 12px; height: 12px; }
 QLineEdit[invalid="true"] { border: 1px solid @danger; }
 QSpinBox::up-button, QSpinBox::down-button { width: 0; border: none; }
 QComboBox { min-height: 36px; padding: 0 28px 0 10px; border: 1px solid @field; border-radius: 8px;
@@ -116,7 +119,7 @@ QCheckBox::indicator { width: 18px; height: 18px; border: 1px solid @field; bord
 QCheckBox::indicator:checked { background: @primary; border: 1px solid @primary; image: url(:/native/check.svg); }
 QTableView#NTable { background: @white; border: none; outline: none; gridline-color: transparent;
     alternate-background-color: @white; selection-background-color: transparent; }
-QTableView#NTable::item { border-bottom: 1px solid @hairline; }
+QTableView#NTable::item { border-bottom: 1px solid @hairline; padding-left: 12px; }
 QHeaderView { background: @white; border: none; }
 QHeaderView::section { background: @white; color: @muted; border: none; border-bottom: 1px solid @hairline;
     padding: 10px 4px 10px 12px; font-size: 12px; font-weight: 600; }

@@ -108,26 +108,42 @@ void NativeWindow::build()
     m_toastTimer->setInterval(kToastMs);
     connect(m_toastTimer, &QTimer::timeout, m_toast, &QWidget::hide);
 
+    // Each notice marks what it changed for the next rebuild, which works
+    // out only those devices again.
     if (m_context.store) {
-        connect(m_context.store, &NativeStore::changed, this, &NativeWindow::scheduleDataRebuild);
-        connect(m_context.store, &NativeStore::deviceUpdated, this, &NativeWindow::scheduleDataRebuild);
+        connect(m_context.store, &NativeStore::changed, this, [this] {
+            m_cache.markAll();
+            scheduleDataRebuild();
+        });
+        connect(m_context.store, &NativeStore::deviceUpdated, this, [this](const QString& id) {
+            m_cache.mark(id);
+            scheduleDataRebuild();
+        });
     }
     if (m_context.controller) {
-        connect(m_context.controller, &NativeController::busyChanged, this, [this] {
+        connect(m_context.controller, &NativeController::busyChanged, this, [this](const QString& id) {
+            m_cache.mark(id);
             refreshBusy();
             scheduleDataRebuild();
         });
     }
     if (m_context.events) {
         connect(m_context.events, &NativeEvents::linksChanged, this, [this] {
+            m_cache.markAll();
             updateLiveEvents();
             scheduleDataRebuild();
         });
-        connect(m_context.events, &NativeEvents::eventReceived, this, &NativeWindow::scheduleDataRebuild);
+        connect(m_context.events, &NativeEvents::eventReceived, this, [this](const NativeEvents::Event& e) {
+            m_cache.mark(e.deviceId);
+            scheduleDataRebuild();
+        });
     }
     m_minuteTimer = new QTimer(this);
     m_minuteTimer->setInterval(kMinuteMs);
-    connect(m_minuteTimer, &QTimer::timeout, this, &NativeWindow::scheduleDataRebuild);
+    connect(m_minuteTimer, &QTimer::timeout, this, [this] {
+        m_cache.markAll(); // relative times move on
+        scheduleDataRebuild();
+    });
     m_minuteTimer->start();
 }
 
@@ -486,10 +502,12 @@ void NativeWindow::updateLiveEvents()
 void NativeWindow::refreshBusy()
 {
     int n = 0;
-    if (m_context.controller && m_context.store)
-        for (const Native::Device& d : m_context.store->devices())
+    if (m_context.controller && m_context.store) {
+        const QList<Native::Device> allDevices = m_context.store->devices(); // const: no copy of the records
+        for (const Native::Device& d : allDevices)
             if (m_context.controller->isBusy(d.id))
                 ++n;
+    }
     m_busy->setText(n > 0 ? QStringLiteral("Checking %1").arg(n) : QString());
     m_refreshAll->setEnabled(n == 0);
 }
@@ -501,7 +519,7 @@ void NativeWindow::toggleOverview()
     m_overviewToggle->setText(wasVisible ? QStringLiteral("Show overview") : QStringLiteral("Hide overview"));
     Prefs::set(Prefs::kNativeOverview, !wasVisible);
     if (!wasVisible)
-        m_overview->refresh();
+        refreshOverview(m_context.store->devices());
 }
 
 void NativeWindow::useServerSignIn()
@@ -597,57 +615,46 @@ void NativeWindow::updateCards()
 
 // ---- Rebuild ---------------------------------------------------------------------------------
 
+void NativeWindow::refreshOverview(const QList<Native::Device>& devices)
+{
+    m_overview->showFindings(m_cache.issues(devices), m_cache.sites(m_context, devices), m_cache.fleetDays(devices),
+                             devices.isEmpty());
+}
+
 void NativeWindow::rebuild()
 {
     m_lastRebuild.restart();
     m_rebuilding = true;
     const NativeStore& store = *m_context.store;
+    const QList<Native::Device> devices = store.devices();
+    const QDateTime now = NativeContext::now();
+    m_cache.update(m_context, devices, now);
 
     updateBrands();
     updateCards();
-    if (m_overview->isVisibleTo(m_overview->parentWidget()))
-        m_overview->refresh();
+    // The overview shows data only: a rebuild for a filter leaves it be.
+    if (m_overview->isVisibleTo(m_overview->parentWidget()) && m_cache.changed())
+        refreshOverview(devices);
     m_clearFilters->setVisible(filtersActive());
 
     const Filters f = filters();
-    const QDateTime now = NativeContext::now();
-    const NativeInsights::Sources sources = m_context.sources();
     struct Entry {
-        const Native::Device* device;
+        const Row* row;
         SortKey key;
     };
     QList<Entry> entries;
-    const QList<Native::Device> devices = store.devices();
     entries.reserve(devices.size());
     for (const Native::Device& d : devices) {
-        const QString site = store.siteName(d.siteId);
-        if (!NativeFleet::matches(d, f, site))
+        const FleetCache::Entry* cached = m_cache.entry(d.id);
+        if (!cached || !NativeFleet::matches(d, f, cached->site))
             continue;
-        int worst = 3;
-        if (d.enabled && d.health.checkedAt.isValid() && d.health.device == Native::Passed)
-            for (const NativeInsights::Issue& issue : NativeInsights::issuesFor(sources, d, now))
-                worst = qMin(worst, issue.level);
-        entries.append({&d, SortKey{stateRank(d, worst), site, d.name, d.id}});
+        entries.append({&cached->row, SortKey{stateRank(d, cached->worst), cached->site, d.name, d.id}});
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return sortsBefore(a.key, b.key); });
-
-    const QStringList labels = dayLabels(now.date());
     QList<Row> rows;
     rows.reserve(entries.size());
-    for (const Entry& e : entries) {
-        const Native::Device& d = *e.device;
-        RowInputs in;
-        in.now = now;
-        in.busy = m_context.isBusy(d.id);
-        in.refused = m_context.isRefused(d.id);
-        in.siteName = e.key.site;
-        if (NativeFleet::statusOf(d) == Status::Offline)
-            in.lastSeenUp = store.lastSeenUp(d.id);
-        if (d.enabled)
-            in.daily = NativeInsights::dailyUptime(store, d.id, 7, now);
-        in.dayLabels = labels;
-        rows.append(buildRow(d, in));
-    }
+    for (const Entry& e : entries)
+        rows.append(*e.row);
     m_model->setRows(rows);
 
     const bool none = rows.isEmpty();
@@ -671,7 +678,7 @@ void NativeWindow::rebuild()
     m_table->setFixedHeight(NativeTable::fittedHeight(m_table, int(rows.size())));
 
     m_rebuilding = false;
-    if (!m_selectedId.isEmpty() && !store.hasDevice(m_selectedId))
+    if (!m_selectedId.isEmpty() && !m_cache.entry(m_selectedId))
         m_selectedId.clear();
     refreshBusy();
     ++m_rebuildCount;
@@ -736,11 +743,13 @@ void NativeWindow::importCsv()
     if (path.isEmpty())
         return;
     QSet<QString> before;
-    for (const Native::Device& d : m_context.store->devices())
+    const QList<Native::Device> beforeDevices = m_context.store->devices(); // const: no copy of the records
+    for (const Native::Device& d : beforeDevices)
         before.insert(d.id);
     const NativeStore::ImportResult result = m_context.store->importCsv(path);
     QStringList fresh;
-    for (const Native::Device& d : m_context.store->devices())
+    const QList<Native::Device> allDevices = m_context.store->devices(); // const: no copy of the records
+    for (const Native::Device& d : allDevices)
         if (!before.contains(d.id))
             fresh << d.id;
     if (m_context.controller)

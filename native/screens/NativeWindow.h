@@ -6,6 +6,7 @@
 // streams while shown, keeps the fleet page current by coalescing rebuild
 // requests, confirms actions in a toast and leads back to server mode.
 
+#include "native/screens/FleetCache.h"
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
 
@@ -94,6 +95,8 @@ public:
     QStackedWidget* tableStack() const { return m_tableStack; }
     QTimer* rebuildTimer() const { return m_rebuildTimer; }
     int rebuildCount() const { return m_rebuildCount; }
+    // Devices whose findings and row the last rebuild worked out again.
+    int lastRecomputed() const { return m_cache.recomputed(); }
     const NativeContext& context() const { return m_context; }
 
 Q_SIGNALS:
@@ -117,6 +120,7 @@ private:
     void setCardFilter(int statusIndex, int internetIndex);
     // Runs an action outside the handler of the widget that asked for it.
     void later(void (NativeWindow::*action)());
+    void refreshOverview(const QList<Native::Device>& devices);
 
     NativeContext m_context;
     QTimer* m_rebuildTimer = nullptr;
@@ -147,6 +151,7 @@ private:
     std::array<StatCard*, NativeFleet::kCardCount> m_cards{};
     VigiloOverview* m_overview = nullptr;
     QPushButton* m_overviewToggle = nullptr;
+    FleetCache m_cache;
     QString m_selectedId;
     bool m_rebuilding = false;
     int m_rebuildCount = 0;

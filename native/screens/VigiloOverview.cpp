@@ -5,6 +5,7 @@
 
 #include <QEvent>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLocale>
@@ -14,8 +15,11 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QStringList>
 #include <QToolTip>
 #include <QVBoxLayout>
+
+#include <vector>
 
 using NativeInsights::SiteSummary;
 
@@ -171,15 +175,40 @@ private:
     std::function<void()> m_action;
 };
 
-void clearList(QVBoxLayout* list)
+// Brings a list to these rows: a row whose key is unchanged stays as it is
+// (new widgets are costly to style and lay out, and a busy fleet refreshes
+// the overview often with the same findings); any other is made anew by
+// `make`. Rows that go are hidden at once and deleted later, since one may
+// be the row whose click is being handled.
+void syncList(QVBoxLayout* list, const QStringList& keys, const std::function<QWidget*(int)>& make)
 {
-    while (QLayoutItem* item = list->takeAt(0)) {
+    for (int i = 0; i < keys.size(); ++i) {
+        QLayoutItem* item = list->itemAt(i);
+        QWidget* old = item ? item->widget() : nullptr;
+        if (old && old->property("rowKey").toString() == keys.at(i))
+            continue;
+        QWidget* fresh = make(i);
+        fresh->setProperty("rowKey", keys.at(i));
+        if (old) {
+            list->removeWidget(old);
+            old->hide();
+            old->deleteLater();
+        }
+        list->insertWidget(i, fresh);
+    }
+    while (list->count() > keys.size()) {
+        QLayoutItem* item = list->takeAt(list->count() - 1);
         if (QWidget* w = item->widget()) {
             w->hide();
             w->deleteLater();
         }
         delete item;
     }
+}
+
+QString labelKey(const QString& text)
+{
+    return QStringLiteral("label|") + text;
 }
 
 QVBoxLayout* pane(QWidget* parent, const QString& title, QLabel** note, QHBoxLayout** header, QVBoxLayout** outer)
@@ -319,7 +348,7 @@ VigiloOverview::VigiloOverview(const NativeContext& context, QWidget* parent) : 
     row->addWidget(outer->parentWidget(), 3);
     connect(m_showAll, &QPushButton::clicked, this, [this] {
         m_expanded = !m_expanded;
-        refresh();
+        showFindings(m_issues, m_siteRows, m_days, m_inventoryEmpty);
     });
 
     QLabel* siteNote = nullptr;
@@ -352,7 +381,19 @@ void VigiloOverview::refresh()
 {
     const QDateTime now = NativeContext::now();
     const NativeInsights::Sources sources = m_context.sources();
-    const QList<NativeInsights::Issue> issues = NativeInsights::issues(sources, now);
+    const NativeStore& store = *m_context.store;
+    showFindings(NativeInsights::issues(sources, now), NativeInsights::sites(sources, now),
+                 NativeInsights::fleetDailyUptime(store, 7, now), store.devices().isEmpty());
+}
+
+void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, const QList<SiteSummary>& sites,
+                                  const QList<double>& days, bool inventoryEmpty)
+{
+    m_issues = issues;
+    m_siteRows = sites;
+    m_days = days;
+    m_inventoryEmpty = inventoryEmpty;
+    const QDateTime now = NativeContext::now();
     int problems = 0, warnings = 0;
     for (const NativeInsights::Issue& i : issues) {
         if (i.level == NativeInsights::Problem)
@@ -362,58 +403,87 @@ void VigiloOverview::refresh()
     }
     const int notes = int(issues.size()) - problems - warnings;
 
-    clearList(m_findings);
     m_note->setText(NativeOverview::countNote(problems, warnings, notes));
-    const NativeStore& store = *m_context.store;
+    QStringList keys;
+    std::vector<std::function<QWidget*()>> makers;
     if (issues.isEmpty()) {
-        QLabel* empty = NativeUi::label(store.devices().isEmpty()
-                                            ? QStringLiteral("Add a device to see its health here.")
-                                            : QStringLiteral("All clear. Every active device passed its last check."),
-                                        "NEmpty");
-        empty->setContentsMargins(8, 10, 8, 10);
-        m_findings->addWidget(empty);
+        const QString text = inventoryEmpty ? QStringLiteral("Add a device to see its health here.")
+                                            : QStringLiteral("All clear. Every active device passed its last check.");
+        keys << labelKey(text);
+        makers.emplace_back([text] {
+            QLabel* empty = NativeUi::label(text, "NEmpty");
+            empty->setContentsMargins(8, 10, 8, 10);
+            return empty;
+        });
     } else {
+        const NativeStore& store = *m_context.store;
         const int n =
             qMin(int(issues.size()), m_expanded ? NativeOverview::kExpandedRows : NativeOverview::kCollapsedRows);
+        QHash<QString, const Native::Device*> byId;
+        const QList<Native::Device> devices = store.devices();
+        for (const Native::Device& d : devices)
+            byId.insert(d.id, &d);
         for (int i = 0; i < n; ++i) {
-            const NativeInsights::Issue& issue = issues.at(i);
-            const std::optional<Native::Device> d = store.device(issue.deviceId);
+            const NativeInsights::Issue issue = issues.at(i);
+            const Native::Device* d = byId.value(issue.deviceId, nullptr);
             if (!d)
-                continue;
+                continue; // removed since: counted, not listed
             QString label = d->name;
             const QString site = store.siteName(d->siteId);
             if (!site.isEmpty())
                 label += QStringLiteral(" · ") + site;
-            m_findings->addWidget(issueRow(issue.deviceId, issue.level, issue.title, label, issue.detail));
+            keys << QStringLiteral("issue|%1|%2|%3|%4|%5")
+                        .arg(issue.level)
+                        .arg(issue.deviceId, issue.title, label, issue.detail);
+            makers.emplace_back([this, issue, label] {
+                return issueRow(issue.deviceId, issue.level, issue.title, label, issue.detail);
+            });
         }
-        if (m_expanded && issues.size() > NativeOverview::kExpandedRows)
-            m_findings->addWidget(
-                NativeUi::label(QStringLiteral("and %1 more. Use the filters below to go through them.")
-                                    .arg(issues.size() - NativeOverview::kExpandedRows),
-                                "NMuted"));
+        if (m_expanded && issues.size() > NativeOverview::kExpandedRows) {
+            const QString text = QStringLiteral("and %1 more. Use the filters below to go through them.")
+                                     .arg(issues.size() - NativeOverview::kExpandedRows);
+            keys << labelKey(text);
+            makers.emplace_back([text] { return NativeUi::label(text, "NMuted"); });
+        }
     }
+    syncList(m_findings, keys, [&makers](int i) { return makers.at(size_t(i))(); });
     m_showAll->setVisible(issues.size() > NativeOverview::kCollapsedRows);
     m_showAll->setText(m_expanded ? QStringLiteral("Show fewer") : QStringLiteral("Show all %1").arg(issues.size()));
 
-    const QList<double> days = NativeInsights::fleetDailyUptime(store, 7, now);
     m_strip->setDays(days, NativeOverview::stripLabels(now.date()));
     const double avg = NativeInsights::average(days);
     m_average->setText(NativeOverview::averageText(avg));
     m_average->setStyleSheet(QStringLiteral("color: %1;").arg(NativeOverview::averageColor(avg).name()));
 
-    clearList(m_sites);
-    const QList<SiteSummary> sites = NativeInsights::sites(sources, now);
+    QStringList siteKeys;
+    std::vector<std::function<QWidget*()>> siteMakers;
     if (sites.isEmpty()) {
-        m_sites->addWidget(NativeUi::label(QStringLiteral("No active devices."), "NEmpty"));
-        return;
+        siteKeys << labelKey(QStringLiteral("No active devices."));
+        siteMakers.emplace_back([] { return NativeUi::label(QStringLiteral("No active devices."), "NEmpty"); });
     }
-    for (int i = 0; i < qMin(int(sites.size()), NativeOverview::kSiteRows); ++i)
-        m_sites->addWidget(siteRow(sites.at(i)));
+    for (int i = 0; i < qMin(int(sites.size()), NativeOverview::kSiteRows); ++i) {
+        const SiteSummary site = sites.at(i);
+        siteKeys << QStringLiteral("site|%1|%2|%3,%4,%5,%6,%7,%8,%9")
+                        .arg(site.name, site.subtitle)
+                        .arg(site.devices)
+                        .arg(site.up)
+                        .arg(site.checked)
+                        .arg(site.cameras)
+                        .arg(site.camerasOnline)
+                        .arg(site.camerasKnown)
+                        .arg(site.problems * 100000 + site.warnings);
+        siteMakers.emplace_back([this, site] { return siteRow(site); });
+    }
     if (sites.size() > NativeOverview::kSiteRows) {
-        QLabel* more = NativeUi::label(NativeOverview::moreSitesText(sites.mid(NativeOverview::kSiteRows)), "NMuted");
-        more->setContentsMargins(8, 6, 8, 6);
-        m_sites->addWidget(more);
+        const QString text = NativeOverview::moreSitesText(sites.mid(NativeOverview::kSiteRows));
+        siteKeys << labelKey(text);
+        siteMakers.emplace_back([text] {
+            QLabel* more = NativeUi::label(text, "NMuted");
+            more->setContentsMargins(8, 6, 8, 6);
+            return more;
+        });
     }
+    syncList(m_sites, siteKeys, [&siteMakers](int i) { return siteMakers.at(size_t(i))(); });
 }
 
 QFrame* VigiloOverview::issueRow(const QString& deviceId, int level, const QString& title, const QString& deviceLabel,

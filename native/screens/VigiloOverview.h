@@ -76,7 +76,12 @@ class VigiloOverview : public QWidget {
 public:
     explicit VigiloOverview(const NativeContext& context, QWidget* parent = nullptr);
 
+    // Reads the findings, sites and fleet uptime from the services.
     void refresh();
+    // Shows findings, sites and daily fleet uptime worked out elsewhere (the
+    // main window keeps them between its rebuilds).
+    void showFindings(const QList<NativeInsights::Issue>& issues, const QList<NativeInsights::SiteSummary>& sites,
+                      const QList<double>& fleetDays, bool inventoryEmpty);
     bool isExpanded() const { return m_expanded; }
 
     // Widgets the tests read.
@@ -98,6 +103,11 @@ private:
 
     NativeContext m_context;
     bool m_expanded = false;
+    // What the last show() was given, for "Show all".
+    QList<NativeInsights::Issue> m_issues;
+    QList<NativeInsights::SiteSummary> m_siteRows;
+    QList<double> m_days;
+    bool m_inventoryEmpty = true;
     QLabel* m_note = nullptr;
     QVBoxLayout* m_findings = nullptr;
     QPushButton* m_showAll = nullptr;

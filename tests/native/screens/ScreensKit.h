@@ -107,6 +107,13 @@ inline Native::Device up(const QString& name, const QString& siteId = {}, int ch
     h.quality = QStringLiteral("Good");
     h.hdd = QStringLiteral("OK");
     h.lastUp = h.checkedAt;
+    h.fetchedAt = h.checkedAt;
+    h.model = QStringLiteral("DS-7608NI");
+    h.deviceName = name;
+    h.serial = QStringLiteral("SN-") + name;
+    h.firmware = QStringLiteral("V4.1");
+    h.mac = QStringLiteral("44:19:b6:00:00:01");
+    h.deviceTime = h.fetchedAt.toLocalTime().toString(Qt::ISODate);
     for (Native::Camera& c : d.cameras) {
         c.onlineKnown = true;
         c.online = true;

@@ -281,11 +281,17 @@ void FleetRulesTest::rowCells_data()
     cam.type = QStringLiteral("ipcamera");
     cam.ip = QStringLiteral("10.1.1.5");
     cam.httpPort = 8080;
+    cam.health = Native::Health{};
+    cam.health.checkedAt = testNow();
+    cam.health.device = cam.health.internet = Native::Passed;
     QTest::newRow("device line without model")
         << cam << false << false << 0 << "Lobby cam" << 0 << "Hall  ·  HIKVISION IP camera  ·  10.1.1.5:8080"
         << "HIKVISION · IP camera\nHTTP 8080 · RTSP 554";
     Native::Device nvr = up("NVR", {}, 1);
     nvr.ip = QStringLiteral("10.1.1.6");
+    nvr.httpPort = 80;
+    nvr.health.firmware.clear();
+    nvr.health.mac.clear();
     nvr.health.model = QStringLiteral("DS-7608");
     nvr.health.serial = QStringLiteral("SN1");
     nvr.health.fetchedAt = testNow().addSecs(-3 * 3600);
@@ -379,7 +385,7 @@ void FleetRulesTest::rowCells_data()
     QTest::newRow("cameras unknown") << fresh("a", {}, 4) << false << false << 5 << "—/4" << 0 << ""
                                      << "";
 
-    QTest::newRow("last check") << up("a") << false << false << 7 << "1 min ago" << 0 << ""
+    QTest::newRow("last check") << up("a") << false << false << 7 << "1 min ago" << 0 << "info 1 min ago"
                                 << "2 Mar 2026, 09:29";
     QTest::newRow("never checked") << fresh("a") << false << false << 7 << "Never" << int(Muted) << ""
                                    << "";

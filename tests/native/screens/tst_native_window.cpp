@@ -532,7 +532,10 @@ void NativeWindowTest::overviewRowActionLeavesHandler()
     bool rowDeleted = false;
     Modal::respond([&](QDialog& d) {
         handlerOverWhenShown = clickReturned;
-        w.overview()->refresh();
+        Native::Device renamed = bench->store().device(a.id).value();
+        renamed.name = QStringLiteral("Gate two");
+        bench->store().updateDevice(renamed);
+        w.overview()->refresh(); // the row of the old name goes
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         rowDeleted = clicked.isNull();
         return d.result();

@@ -1,0 +1,169 @@
+#include "native/screens/FleetCache.h"
+
+#include "native/services/NativeStore.h"
+
+#include <algorithm>
+
+void FleetCache::update(const NativeContext& context, const QList<Native::Device>& devices, const QDateTime& now)
+{
+    m_recomputed = 0;
+    m_changed = m_all;
+    if (m_labelsDay != now.date()) {
+        m_labelsDay = now.date();
+        m_labels = NativeFleet::dayLabels(m_labelsDay);
+        m_all = true;
+    }
+    const NativeStore& store = *context.store;
+    NativeInsights::Sources sources;
+    bool haveSources = false;
+    QHash<QString, Entry> kept;
+    kept.reserve(devices.size());
+    qsizetype reused = 0;
+    for (const Native::Device& d : devices) {
+        auto found = m_entries.find(d.id);
+        if (!m_all && found != m_entries.end() && !m_dirty.contains(d.id)) {
+            kept.insert(d.id, std::move(*found));
+            ++reused;
+            continue;
+        }
+        if (!haveSources) {
+            sources = context.sources();
+            haveSources = true;
+        }
+        Entry e;
+        e.site = store.siteName(d.siteId);
+        e.issues = NativeInsights::issuesFor(sources, d, now);
+        for (const NativeInsights::Issue& i : e.issues)
+            e.worst = qMin(e.worst, i.level);
+        NativeFleet::RowInputs in;
+        in.now = now;
+        in.busy = context.isBusy(d.id);
+        in.refused = context.isRefused(d.id);
+        in.siteName = e.site;
+        if (NativeFleet::statusOf(d) == NativeFleet::Status::Offline)
+            in.lastSeenUp = store.lastSeenUp(d.id);
+        if (d.enabled)
+            in.daily = NativeInsights::dailyUptime(store, d.id, 7, now);
+        in.dayLabels = m_labels;
+        e.row = NativeFleet::buildRow(d, in);
+        kept.insert(d.id, std::move(e));
+        ++m_recomputed;
+    }
+    // Anything worked out, or any device gone since the last update.
+    m_changed = m_changed || m_recomputed > 0 || reused != m_entries.size();
+    m_entries = std::move(kept);
+    m_dirty.clear();
+    m_all = false;
+}
+
+const FleetCache::Entry* FleetCache::entry(const QString& deviceId) const
+{
+    const auto it = m_entries.constFind(deviceId);
+    return it == m_entries.cend() ? nullptr : &*it;
+}
+
+QList<NativeInsights::Issue> FleetCache::issues(const QList<Native::Device>& devices) const
+{
+    QList<NativeInsights::Issue> out;
+    for (const Native::Device& d : devices)
+        if (const Entry* e = entry(d.id))
+            out += e->issues;
+    std::stable_sort(out.begin(), out.end(), [](const NativeInsights::Issue& a, const NativeInsights::Issue& b) {
+        return a.level != b.level ? a.level < b.level : a.order < b.order;
+    });
+    return out;
+}
+
+QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& context,
+                                                     const QList<Native::Device>& devices) const
+{
+    using NativeInsights::SiteSummary;
+    QList<SiteSummary> rows;
+    QHash<QString, qsizetype> index;
+    QHash<QString, Native::Site> siteById;
+    const QList<Native::Site> allSites = context.store->sites(); // const: no copy of the records
+    for (const Native::Site& s : allSites)
+        siteById.insert(s.id, s);
+    for (const Native::Device& d : devices) {
+        if (!d.enabled)
+            continue;
+        qsizetype at = index.value(d.siteId, -1);
+        if (at < 0) {
+            SiteSummary row;
+            row.siteId = d.siteId;
+            const auto site = siteById.constFind(d.siteId);
+            if (!d.siteId.isEmpty() && site != siteById.cend()) {
+                row.name = site->name;
+                QStringList parts;
+                if (!site->isp.isEmpty())
+                    parts << site->isp;
+                if (!site->contact.isEmpty())
+                    parts << site->contact;
+                row.subtitle = parts.join(QStringLiteral(" · "));
+            } else {
+                row.name = QStringLiteral("No site");
+            }
+            at = rows.size();
+            rows.append(row);
+            index.insert(d.siteId, at);
+        }
+        SiteSummary& row = rows[at];
+        ++row.devices;
+        if (d.health.checkedAt.isValid()) {
+            ++row.checked;
+            if (d.health.device == Native::Passed)
+                ++row.up;
+        }
+        for (const Native::Camera& c : d.cameras) {
+            if (d.isIgnored(c.channelId))
+                continue;
+            ++row.cameras;
+            if (c.onlineKnown)
+                ++row.camerasKnown;
+            if (c.online)
+                ++row.camerasOnline;
+        }
+        if (const Entry* e = entry(d.id)) {
+            for (const NativeInsights::Issue& i : e->issues) {
+                if (i.level == NativeInsights::Problem)
+                    ++row.problems;
+                else if (i.level == NativeInsights::Warning)
+                    ++row.warnings;
+            }
+        }
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary& a, const SiteSummary& b) {
+        if (a.problems != b.problems)
+            return a.problems > b.problems;
+        if (a.warnings != b.warnings)
+            return a.warnings > b.warnings;
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
+    return rows;
+}
+
+QList<double> FleetCache::fleetDays(const QList<Native::Device>& devices) const
+{
+    constexpr int kDays = 7;
+    QList<double> sum(kDays, 0.0);
+    QList<int> count(kDays, 0);
+    for (const Native::Device& d : devices) {
+        if (!d.enabled)
+            continue;
+        const Entry* e = entry(d.id);
+        if (!e)
+            continue;
+        const QList<double>& list = e->row.cells[NativeFleet::ColUptime].daily;
+        for (int i = 0; i < kDays && i < list.size(); ++i) {
+            if (list.at(i) >= 0) {
+                sum[i] += list.at(i);
+                ++count[i];
+            }
+        }
+    }
+    QList<double> out(kDays, -1.0);
+    for (int i = 0; i < kDays; ++i)
+        if (count.at(i) > 0)
+            out[i] = sum.at(i) / count.at(i);
+    return out;
+}

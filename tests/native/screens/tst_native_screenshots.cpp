@@ -1,0 +1,234 @@
+// Pictures of the native screens for a person to look at, written to
+// build/screenshots/: the fleet page with a mixed fleet, the empty fleet, the
+// device panel on each tab, and the device, report and events dialogs.
+
+#include "app/ui/Theme.h"
+#include "native/screens/DevicePanel.h"
+#include "native/screens/EventsDialog.h"
+#include "native/screens/NativeDialogs.h"
+#include "native/screens/NativeStyle.h"
+#include "native/screens/NativeWindow.h"
+#include "native/screens/ReportDialog.h"
+#include "tests/native/screens/ScreensKit.h"
+#include "tests/support/TestKit.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFontDatabase>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QTableView>
+
+using namespace screenskit;
+
+namespace {
+
+QString shot(const QString& name)
+{
+    QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR));
+    return QStringLiteral(KVR_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
+}
+
+void save(QWidget& w, const QString& name)
+{
+    QTest::qWait(50);
+    QVERIFY(w.grab().save(shot(name)));
+}
+
+// Shows a dialog styled like the window it would open over.
+void showStyled(QWidget& w, const QSize& size = {})
+{
+    w.setStyleSheet(NativeStyle::stylesheet());
+    if (size.isValid())
+        w.resize(size);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+}
+
+Native::Device withIp(Native::Device d, int last)
+{
+    d.ip = QStringLiteral("192.168.10.%1").arg(last);
+    d.httpPort = 80;
+    return d;
+}
+
+} // namespace
+
+class NativeScreenshots : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void fleetPage();
+    void emptyFleet();
+    void devicePanelTabs();
+    void dialogs();
+
+private:
+    void loadMixedFleet(Bench& bench);
+    QList<Native::Device> m_devices;
+};
+
+void NativeScreenshots::initTestCase()
+{
+    // The application's fonts, as the program registers them.
+    Theme::loadFonts();
+    QFont f(QStringLiteral("Inter"));
+    f.setPixelSize(14);
+    QApplication::setFont(f);
+}
+
+void NativeScreenshots::loadMixedFleet(Bench& bench)
+{
+    const Native::Site office = site("Head office", "FiberNet", "Asha Rao");
+    const Native::Site depot = site("Warehouse", "AirLink 4G");
+    const Native::Site branch = site("City branch", {}, "Front desk");
+    Native::Device gate = withIp(up("Main gate NVR", office.id, 8), 11);
+    gate.health.recordingDays = 28;
+    gate.health.recordingWindow = 30;
+    gate.cameras[3].online = false;
+    gate.cameras[0].name = QStringLiteral("Gate");
+    gate.cameras[1].name = QStringLiteral("Yard");
+    gate.cameras[2].name = QStringLiteral("3_Lobby");
+    gate.cameras[3].name = QStringLiteral("Loading bay");
+    gate.cameras[2].lastOnline = testNow().addSecs(-600);
+    gate.cameras[3].lastOffline = testNow().addSecs(-3600 * 20);
+    gate.password = QStringLiteral("s3cret");
+    Native::Device ware = withIp(up("Warehouse NVR", depot.id, 4), 21);
+    ware.manufacturer = QStringLiteral("DAHUA");
+    ware.health.hdd = QStringLiteral("Fault");
+    ware.health.quality = QStringLiteral("Degraded");
+    ware.health.latencyMs = 180;
+    ware.health.lossPercent = 33;
+    Native::Device store = withIp(up("Store room DVR", depot.id, 4), 22);
+    store.type = QStringLiteral("dvr");
+    store.manufacturer = QStringLiteral("PRAMA");
+    store.health.recordingDays = 12;
+    store.health.recordingWindow = 30;
+    store.health.deviceTime = store.health.fetchedAt.addSecs(7200).toString(Qt::ISODate);
+    Native::Device parking = withIp(down("Parking camera", office.id, 1), 31);
+    parking.type = QStringLiteral("ipcamera");
+    parking.health.internet = Native::Passed;
+    parking.health.httpPort = Native::Passed;
+    parking.health.digest = Native::Failed;
+    parking.health.error = QStringLiteral("The device refused the username or password.");
+    Native::Device back = withIp(down("Back office NVR", branch.id, 4), 41);
+    Native::Device roof = withIp(fresh("Roof camera", branch.id, 1), 42);
+    roof.manufacturer = QStringLiteral("ONVIF");
+    roof.type = QStringLiteral("ipcamera");
+    Native::Device old = withIp(disabled("Old lobby DVR", "Replaced in March"), 51);
+    m_devices = {gate, ware, store, parking, back, roof, old};
+
+    Native::UptimeHistory history;
+    const QDate today = testNow().date();
+    for (int day = 0; day < 30; ++day) {
+        for (int h = 0; h < 24; ++h) {
+            if (day == 0 && h > 9)
+                break;
+            for (const Native::Device& d : {gate, ware, store, back}) {
+                int minutes = 60;
+                if (d.id == ware.id && (h == 3 || (day % 5 == 1 && h > 18)))
+                    minutes = 20;
+                if (d.id == back.id && day < 2)
+                    minutes = (day == 0 || h > 12) ? 0 : 60;
+                if (d.id == store.id && day == 3 && h < 6)
+                    minutes = 35;
+                nativeseed::hour(history, d.id, Native::GraphType::Device, 0, today.addDays(-day), h, minutes);
+                nativeseed::hour(history, d.id, Native::GraphType::Internet, 0, today.addDays(-day), h, minutes);
+            }
+        }
+    }
+    bench.load(m_devices, {office, depot, branch}, history);
+    bench.controller->run(store.id, NativeController::Refresh);
+}
+
+void NativeScreenshots::fleetPage()
+{
+    Bench bench;
+    loadMixedFleet(bench);
+    NativeContext context = bench.context();
+    context.events = nullptr; // no event streams to the addresses shown
+    NativeWindow w(context);
+    w.resize(1440, 1060);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.toast(QStringLiteral("Device added. Checking it now."));
+    save(w, QStringLiteral("native-fleet-page"));
+    w.table()->selectRow(2);
+    w.statusFilter()->setCurrentIndex(2);
+    w.rebuild();
+    save(w, QStringLiteral("native-fleet-filtered"));
+}
+
+void NativeScreenshots::emptyFleet()
+{
+    Bench bench;
+    bench.load({});
+    NativeContext context = bench.context();
+    context.events = nullptr;
+    NativeWindow w(context);
+    w.resize(1440, 860);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    save(w, QStringLiteral("native-fleet-empty"));
+}
+
+void NativeScreenshots::devicePanelTabs()
+{
+    Bench bench;
+    loadMixedFleet(bench);
+    DeviceDetailsDialog dialog(bench.context(), m_devices.first().id);
+    showStyled(dialog);
+    save(dialog, QStringLiteral("native-panel-details"));
+    dialog.panel()->tabs()->setCurrentIndex(1);
+    dialog.panel()->uptimeTab()->setRange(2);
+    save(dialog, QStringLiteral("native-panel-uptime"));
+    dialog.panel()->tabs()->setCurrentIndex(2);
+    save(dialog, QStringLiteral("native-panel-cameras"));
+    dialog.panel()->tabs()->setCurrentIndex(0);
+    dialog.panel()->startEdit();
+    QTRY_VERIFY(dialog.panel()->form());
+    save(dialog, QStringLiteral("native-panel-edit"));
+
+    DeviceDetailsDialog refused(bench.context(), m_devices.at(3).id);
+    showStyled(refused);
+    save(refused, QStringLiteral("native-panel-refused"));
+    DeviceDetailsDialog off(bench.context(), m_devices.last().id);
+    showStyled(off);
+    off.panel()->tabs()->setCurrentIndex(1);
+    save(off, QStringLiteral("native-panel-deactivated-uptime"));
+}
+
+void NativeScreenshots::dialogs()
+{
+    Bench bench;
+    loadMixedFleet(bench);
+    DeviceDialog add(bench.context(), m_devices.first().siteId);
+    add.form()->addressField()->setText(QStringLiteral("admin@10.0.0.1"));
+    add.submit();
+    showStyled(add);
+    save(add, QStringLiteral("native-dialog-device"));
+
+    ReportDialog report(bench.context(), m_devices.first().id);
+    showStyled(report);
+    save(report, QStringLiteral("native-dialog-report"));
+
+    SiteDialog siteDialog(bench.context(), m_devices.first().siteId);
+    showStyled(siteDialog);
+    save(siteDialog, QStringLiteral("native-dialog-site"));
+
+    QList<AlertStream::Alert> alerts;
+    const char* types[] = {"VMD", "linedetection", "videoloss", "fielddetection", "hdError", "tamperdetection"};
+    for (int i = 0; i < 6; ++i) {
+        AlertStream::Alert a;
+        a.type = QString::fromLatin1(types[i]);
+        a.channel = 1 + i % 4;
+        a.time = NativeContext::now().addSecs(-40 * i);
+        bench.events->ingest(m_devices.at(i % 2).id, {a});
+    }
+    EventsDialog events(bench.context());
+    showStyled(events, QSize(980, 560));
+    save(events, QStringLiteral("native-dialog-events"));
+}
+
+KVR_TEST_MAIN(NativeScreenshots)
+#include "tst_native_screenshots.moc"

@@ -1,0 +1,379 @@
+// The problem overview: its text rules, the finding and site lists a refresh
+// builds from the inventory, the uptime strip's squares, colours and tips.
+
+#include "native/screens/FleetCache.h"
+#include "native/screens/VigiloOverview.h"
+#include "tests/native/screens/ScreensKit.h"
+#include "tests/support/TestKit.h"
+
+#include <QLabel>
+#include <QLayout>
+#include <QProgressBar>
+#include <QPushButton>
+
+using namespace screenskit;
+using NativeInsights::SiteSummary;
+
+namespace {
+
+QStringList listTexts(QVBoxLayout* list)
+{
+    QStringList out;
+    for (int i = 0; i < list->count(); ++i) {
+        QWidget* w = list->itemAt(i)->widget();
+        if (auto* l = qobject_cast<QLabel*>(w))
+            out << l->text();
+        else if (w)
+            out << QStringLiteral("row:") + w->accessibleName();
+    }
+    return out;
+}
+
+SiteSummary summary(int devices, int up, int checked, int cameras, int online, int known, int problems, int warnings)
+{
+    SiteSummary s;
+    s.name = QStringLiteral("Depot");
+    s.devices = devices;
+    s.up = up;
+    s.checked = checked;
+    s.cameras = cameras;
+    s.camerasOnline = online;
+    s.camerasKnown = known;
+    s.problems = problems;
+    s.warnings = warnings;
+    return s;
+}
+
+// An up device whose first camera is known to be offline: one warning.
+Native::Device cameraDown(const QString& name, const QString& siteId)
+{
+    Native::Device d = up(name, siteId, 2);
+    d.cameras[0].online = false;
+    return d;
+}
+
+} // namespace
+
+class OverviewTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void textRules();
+    void siteRules_data();
+    void siteRules();
+    void emptyAndAllClear();
+    void findingsCollapseAndExpand();
+    void sitesBeyondTwelve();
+    void siteClickLeavesHandler();
+    void stripSquaresAndTips();
+    void cacheAgreesWithServices();
+    void stripPaint();
+};
+
+void OverviewTest::textRules()
+{
+    using namespace NativeOverview;
+    QCOMPARE(countNote(0, 0, 0), QString());
+    QCOMPARE(countNote(2, 1, 3),
+             QStringLiteral("<span style='color:#dc3545; font-weight:600;'>2 critical</span> &nbsp;·&nbsp; "
+                            "<span style='color:#b45309; font-weight:600;'>1 warning</span> &nbsp;·&nbsp; 3 to note"));
+    QVERIFY(countNote(0, 2, 0).endsWith(QStringLiteral(">2 warnings</span>")));
+    const std::pair<double, const char*> values[] = {{99.96, "100"},  {99.95, "100"}, {99.5, "99.5"},
+                                                     {99.94, "99.9"}, {99.4, "99"},   {42.0, "42"}};
+    for (const auto& [v, text] : values)
+        QCOMPARE(stripValueText(v), QString::fromLatin1(text));
+    QCOMPARE(stripColor(-1), NativeStyle::kHairline);
+    QCOMPARE(stripColor(99), NativeStyle::kSuccess);
+    QCOMPARE(stripColor(90), NativeStyle::kWarning);
+    QCOMPARE(stripColor(89.99), NativeStyle::kDanger);
+    QCOMPARE(averageText(-1), QStringLiteral("No data yet"));
+    QCOMPARE(averageText(97.25), QStringLiteral("97.3%"));
+    QCOMPARE(averageColor(-1), NativeStyle::kMuted);
+    QCOMPARE(averageColor(99), QColor(0x28a745));
+    QCOMPARE(averageColor(98.9), QColor(0xb45309));
+    QCOMPARE(averageColor(89.9), QColor(0xdc3545));
+    const QStringList labels = stripLabels(QDate(2026, 3, 2));
+    QCOMPARE(labels.size(), 7);
+    QCOMPARE(labels.last(), QStringLiteral("Today"));
+    QCOMPARE(labels.first(), QLocale().toString(QDate(2026, 2, 24), QStringLiteral("ddd")));
+}
+
+void OverviewTest::siteRules_data()
+{
+    QTest::addColumn<SiteSummary>("site");
+    QTest::addColumn<QString>("level");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("chips");
+    QTest::newRow("3 of 4 up") << summary(4, 3, 4, 0, 0, 0, 0, 0) << "warn"
+                               << "3/4 devices up" << QStringList{"All good"};
+    QTest::newRow("2 of 4 up") << summary(4, 2, 4, 0, 0, 0, 1, 0) << "bad"
+                               << "2/4 devices up" << QStringList{"1 problem"};
+    QTest::newRow("all up") << summary(4, 4, 4, 0, 0, 0, 0, 2) << ""
+                            << "4/4 devices up" << QStringList{"2 warnings"};
+    QTest::newRow("none checked") << summary(3, 0, 0, 0, 0, 0, 0, 0) << "warn"
+                                  << "0/3 devices up (3 not checked)" << QStringList();
+    QTest::newRow("cameras unknown") << summary(1, 1, 1, 5, 0, 0, 0, 0) << ""
+                                     << "1/1 devices up · 5 cameras" << QStringList{"All good"};
+    QTest::newRow("cameras known") << summary(1, 1, 1, 5, 3, 4, 2, 1) << ""
+                                   << "1/1 devices up · 3/5 cameras" << QStringList{"2 problems", "1 warning"};
+}
+
+void OverviewTest::siteRules()
+{
+    QFETCH(SiteSummary, site);
+    QCOMPARE(NativeOverview::siteLevel(site), FETCHED(QString, level));
+    QCOMPARE(NativeOverview::siteText(site), FETCHED(QString, text));
+    QStringList chips;
+    for (const auto& c : NativeOverview::siteChips(site))
+        chips << c.first;
+    QCOMPARE(chips, FETCHED(QStringList, chips));
+}
+
+void OverviewTest::emptyAndAllClear()
+{
+    Bench bench;
+    bench.load({});
+    VigiloOverview empty(bench.context());
+    QCOMPARE(listTexts(empty.findingList()), QStringList{"Add a device to see its health here."});
+    QCOMPARE(empty.countNoteLabel()->text(), QString());
+    QVERIFY(empty.showAllButton()->isHidden());
+    QCOMPARE(empty.strip()->values(), QList<double>(7, -1));
+    QCOMPARE(empty.averageLabel()->text(), QStringLiteral("No data yet"));
+    QCOMPARE(empty.averageLabel()->styleSheet(), QStringLiteral("color: #6c757d;"));
+    QCOMPARE(listTexts(empty.siteList()), QStringList{"No active devices."});
+
+    bench.load({up("Fine")});
+    VigiloOverview clear(bench.context());
+    QCOMPARE(listTexts(clear.findingList()), QStringList{"All clear. Every active device passed its last check."});
+    QCOMPARE(listTexts(clear.siteList()), QStringList{"row:No site"});
+}
+
+void OverviewTest::findingsCollapseAndExpand()
+{
+    const Native::Site depot = site("Depot");
+    QList<Native::Device> devices;
+    for (int i = 0; i < 6; ++i)
+        devices << cameraDown(QStringLiteral("Cam %1").arg(i), depot.id);
+    Bench bench;
+    bench.load(devices, {depot});
+    const int n = int(NativeInsights::issues(bench.context().sources(), NativeContext::now()).size());
+    QCOMPARE(n, 6);
+    VigiloOverview o(bench.context());
+    QCOMPARE(o.findingList()->count(), 5);
+    QVERIFY(!o.showAllButton()->isHidden());
+    QCOMPARE(o.showAllButton()->text(), QStringLiteral("Show all 6"));
+    QVERIFY(o.countNoteLabel()->text().contains(QStringLiteral("6 warnings")));
+    QVERIFY(listTexts(o.findingList()).first().contains(QStringLiteral("Cam ")));
+    QVERIFY(listTexts(o.findingList()).first().contains(QStringLiteral(" · Depot")));
+    o.showAllButton()->click();
+    QVERIFY(o.isExpanded());
+    QCOMPARE(o.findingList()->count(), 6);
+    QCOMPARE(o.showAllButton()->text(), QStringLiteral("Show fewer"));
+
+    // Exactly five: all listed, no button.
+    devices.removeLast();
+    bench.load(devices, {depot});
+    VigiloOverview five(bench.context());
+    QCOMPARE(five.findingList()->count(), 5);
+    QVERIFY(five.showAllButton()->isHidden());
+
+    // 75 findings expanded: 60 rows and a line for the other 15.
+    QList<Native::Device> many;
+    for (int i = 0; i < 75; ++i)
+        many << cameraDown(QStringLiteral("C%1").arg(i), {});
+    bench.load(many);
+    VigiloOverview big(bench.context());
+    big.showAllButton()->click();
+    QCOMPARE(big.findingList()->count(), 61);
+    QCOMPARE(listTexts(big.findingList()).last(),
+             QStringLiteral("and 15 more. Use the filters below to go through them."));
+}
+
+void OverviewTest::sitesBeyondTwelve()
+{
+    QList<Native::Site> sites;
+    QList<Native::Device> devices;
+    for (int i = 0; i < 15; ++i) {
+        sites << site(QStringLiteral("Site %1").arg(i, 2, 10, QLatin1Char('0')), QStringLiteral("ISP"),
+                      QStringLiteral("Ravi"));
+        if (i < 12)
+            devices << down(QStringLiteral("D%1").arg(i), sites.last().id);
+        else if (i == 12)
+            devices << cameraDown(QStringLiteral("W"), sites.last().id);
+        else
+            devices << up(QStringLiteral("U%1").arg(i), sites.last().id);
+    }
+    Bench bench;
+    bench.load(devices, sites);
+    VigiloOverview o(bench.context());
+    QCOMPARE(o.siteList()->count(), 13);
+    QCOMPARE(listTexts(o.siteList()).last(),
+             QStringLiteral("3 more sites: 1 with warnings, 2 all good. Search to find one."));
+    // A down site's row: subtitle, chip, red bar.
+    QWidget* first = o.siteList()->itemAt(0)->widget();
+    QVERIFY(findByText<QLabel>(first, QStringLiteral("ISP · Ravi")));
+    QVERIFY(findByText<QLabel>(first, QStringLiteral("1 problem")));
+    auto* bar = first->findChild<QProgressBar*>();
+    QCOMPARE(bar->property("level").toString(), QStringLiteral("bad"));
+    QCOMPARE(bar->maximum(), 1);
+    QCOMPARE(bar->value(), 0);
+}
+
+void OverviewTest::siteClickLeavesHandler()
+{
+    const Native::Site depot = site("Depot");
+    Bench bench;
+    bench.load({down("D", depot.id)}, {depot});
+    VigiloOverview o(bench.context());
+    o.resize(1200, 300);
+    o.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&o));
+    QSignalSpy sites(&o, &VigiloOverview::siteClicked);
+    QSignalSpy opens(&o, &VigiloOverview::openDevice);
+    QWidget* siteRow = o.siteList()->itemAt(0)->widget();
+    QTest::mouseClick(siteRow, Qt::LeftButton);
+    QCOMPARE(sites.count(), 0); // queued: not inside the click
+    QTRY_COMPARE(sites.count(), 1);
+    QCOMPARE(sites.first().first().toString(), QStringLiteral("Depot"));
+    // A right click or a release outside the row does nothing.
+    QTest::mouseClick(siteRow, Qt::RightButton);
+    QTest::mousePress(siteRow, Qt::LeftButton);
+    QTest::mouseRelease(siteRow, Qt::LeftButton, {}, QPoint(-5, -5));
+    QTest::qWait(20);
+    QCOMPARE(sites.count(), 1);
+    QTest::mouseClick(o.findingList()->itemAt(0)->widget(), Qt::LeftButton);
+    QTRY_COMPARE(opens.count(), 1);
+}
+
+void OverviewTest::stripSquaresAndTips()
+{
+    UptimeStrip strip;
+    strip.setDays({100, 99.5, -1, 95, 80, 100, 99.96}, {"a", "b", "c", "d", "e", "f", "Today"});
+    QCOMPARE(strip.sizeHint(), QSize(280, 40));
+    strip.resize(200, 40);
+    QCOMPARE(strip.square(0).width(), (200.0 - 24) / 7);
+    QCOMPARE(strip.square(1).x(), (200.0 - 24) / 7 + 4);
+    strip.resize(472, 40);
+    QCOMPARE(strip.square(6), QRectF(6 * 68, 0, 64, 24));
+    strip.resize(900, 40);
+    QCOMPARE(strip.square(6).width(), 64.0);
+    const QDate today(2026, 3, 2);
+    const QString todayText = QLocale().toString(today, QStringLiteral("ddd d MMM"));
+    QCOMPARE(strip.tipAt(QPoint(6 * 68 + 10, 10), today), todayText + QStringLiteral(": 100.0% up"));
+    QCOMPARE(strip.tipAt(QPoint(2 * 68 + 10, 30), today),
+             QLocale().toString(today.addDays(-4), QStringLiteral("ddd d MMM")) + QStringLiteral(": no checks"));
+    // In the gap, within 2 px of the square on its left.
+    QCOMPARE(strip.tipAt(QPoint(64 + 1, 10), today).left(3),
+             QLocale().toString(today.addDays(-6), QStringLiteral("ddd")));
+    QCOMPARE(strip.tipAt(QPoint(7 * 68 + 10, 10), today), QString());
+    UptimeStrip bare;
+    bare.setDays({1, 2}, {});
+    QCOMPARE(bare.sizeHint(), QSize(80, 24));
+}
+
+void OverviewTest::stripPaint()
+{
+    UptimeStrip strip;
+    strip.setDays({100, 95, 89.99, -1}, {});
+    strip.resize(4 * 68, 24);
+    const QImage img = strip.grab().toImage();
+    auto near = [](QColor a, QColor b) {
+        return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 20;
+    };
+    QVERIFY(near(img.pixelColor(4, 4), NativeStyle::kSuccess));
+    QVERIFY(near(img.pixelColor(68 + 4, 4), NativeStyle::kWarning));
+    QVERIFY(near(img.pixelColor(2 * 68 + 4, 4), NativeStyle::kDanger));
+    QVERIFY(near(img.pixelColor(3 * 68 + 4, 4), NativeStyle::kHairline));
+}
+
+void OverviewTest::cacheAgreesWithServices()
+{
+    // A fleet with findings of every level, standing conditions from live
+    // events, sites with and without devices, and some history.
+    const Native::Site a = site("Alpha", "ISP", "Ravi");
+    const Native::Site b = site("Bravo");
+    QList<Native::Device> devices{down("D1", a.id), up("U1", a.id), cameraDown("C1", b.id), fresh("N1", b.id),
+                                  disabled("X1"),   up("U2"),       cameraDown("C2", {})};
+    Native::UptimeHistory history;
+    for (int h = 0; h < 9; ++h)
+        nativeseed::hour(history, devices[1].id, Native::GraphType::Device, 0, testNow().date(), h, h == 2 ? 10 : 60);
+    Bench bench;
+    bench.load(devices, {a, b}, history);
+    QList<AlertStream::Alert> alerts;
+    for (const char* type : {"videoloss", "hdError", "tamperdetection"}) {
+        AlertStream::Alert alert;
+        alert.type = QString::fromLatin1(type);
+        alert.channel = 2;
+        alerts << alert;
+    }
+    bench.events->ingest(devices[1].id, alerts);
+    AlertStream::Alert cleared;
+    cleared.type = QStringLiteral("tamperdetection");
+    cleared.channel = 2;
+    cleared.active = false;
+    bench.events->ingest(devices[1].id, {cleared});
+    bench.events->ingest(devices[5].id, alerts.mid(1, 1));
+
+    const NativeContext context = bench.context();
+    const QDateTime now = NativeContext::now();
+    // The page's grouped reading of standing conditions equals the service's.
+    const NativeInsights::Sources fast = context.sources();
+    QCOMPARE(fast.standing(devices[1].id, 24).size(), 2); // video loss and disk error; the tampering was cleared
+    QCOMPARE(fast.standing(devices[5].id, 24).size(), 1);
+    for (const Native::Device& d : devices) {
+        const QList<NativeEvents::Event> expected = bench.events->standing(d.id, 24);
+        const QList<NativeInsights::Standing> got = fast.standing(d.id, 24);
+        QCOMPARE(got.size(), expected.size());
+        for (int i = 0; i < got.size(); ++i) {
+            QCOMPARE(got.at(i).kind, expected.at(i).kind);
+            QCOMPARE(got.at(i).channel, expected.at(i).channel);
+        }
+    }
+    FleetCache cache;
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), devices.size());
+    const auto expectedIssues = NativeInsights::issues(
+        NativeInsights::Sources::over(&bench.store(), bench.controller.get(), bench.events.get()), now);
+    const auto gotIssues = cache.issues(devices);
+    QCOMPARE(gotIssues.size(), expectedIssues.size());
+    QVERIFY(gotIssues.size() >= 5);
+    for (int i = 0; i < gotIssues.size(); ++i) {
+        QCOMPARE(gotIssues.at(i).deviceId, expectedIssues.at(i).deviceId);
+        QCOMPARE(gotIssues.at(i).title, expectedIssues.at(i).title);
+        QCOMPARE(gotIssues.at(i).level, expectedIssues.at(i).level);
+    }
+    const auto expectedSites = NativeInsights::sites(
+        NativeInsights::Sources::over(&bench.store(), bench.controller.get(), bench.events.get()), now);
+    const auto gotSites = cache.sites(context, devices);
+    QCOMPARE(gotSites.size(), expectedSites.size());
+    for (int i = 0; i < gotSites.size(); ++i) {
+        const auto& g = gotSites.at(i);
+        const auto& e = expectedSites.at(i);
+        QCOMPARE(g.name, e.name);
+        QCOMPARE(g.subtitle, e.subtitle);
+        QCOMPARE((QList<int>{g.devices, g.up, g.checked, g.cameras, g.camerasOnline, g.camerasKnown, g.problems,
+                             g.warnings}),
+                 (QList<int>{e.devices, e.up, e.checked, e.cameras, e.camerasOnline, e.camerasKnown, e.problems,
+                             e.warnings}));
+    }
+    QCOMPARE(cache.fleetDays(devices), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
+
+    // Only what was marked is worked out again; a removed device is dropped.
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), 0);
+    QVERIFY(!cache.changed());
+    cache.mark(devices[2].id);
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), 1);
+    QVERIFY(cache.changed());
+    devices.removeFirst();
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), 0);
+    QVERIFY(cache.changed());
+    QVERIFY(!cache.entry(QStringLiteral("none")));
+    cache.markAll();
+    cache.update(context, devices, now);
+    QCOMPARE(cache.recomputed(), devices.size());
+}
+
+KVR_TEST_MAIN(OverviewTest)
+#include "tst_overview.moc"
