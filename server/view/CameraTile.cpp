@@ -14,6 +14,7 @@
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -31,11 +32,26 @@ const QString kMuteTip = QStringLiteral("Mute this camera");
 const QString kExpandTip = QStringLiteral("Fill the wall with this camera");
 const QString kBackTip = QStringLiteral("Back to the wall");
 
+// Overlay icons are painted once per kind and colour: a page of 36 tiles
+// would otherwise paint 180 of them while the page is built.
+QIcon overlayIcon(Theme::Icon kind, const QColor& colour)
+{
+    static QHash<QPair<int, QRgb>, QIcon> cache;
+    const QPair<int, QRgb> key(int(kind), colour.rgba());
+    auto it = cache.constFind(key);
+    if (it == cache.constEnd())
+        it = cache.insert(key, Theme::icon(kind, colour, tun::kOverlayIcon_px));
+    return *it;
+}
+
 } // namespace
 
 CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offline, QWidget* parent,
                        LiveStreamService* streams)
-    : QFrame(parent), m_cameraId(cameraId), m_title(title), m_offline(offline),
+    : QFrame(parent),
+      m_cameraId(cameraId),
+      m_title(title),
+      m_offline(offline),
       m_streams(streams ? streams : &AppContext::instance().api)
 {
     setObjectName(QStringLiteral("Tile"));
@@ -98,7 +114,7 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(&m_toastTimer, &QTimer::timeout, m_toastLabel, &QLabel::hide);
 
     connect(m_listenButton, &QPushButton::clicked, this, [this] {
-        const bool on = !m_player->listen.load();
+        const bool on = !isListening();
         setListening(on);
         Q_EMIT listenToggled(m_cameraId, on);
     });
@@ -119,6 +135,7 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_player->hardwareDecode = AppContext::instance().hardwareDecode();
     m_player->yuvOutput = AppContext::instance().gpuRender();
     m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
+    watchPlayer(*m_player);
     sizePlayer();
 
     connect(m_player, &FfmpegPlayer::audioTrack, this, [this](bool present) {
@@ -127,12 +144,17 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     });
     connect(m_player, &FfmpegPlayer::overloaded, this, &CameraTile::overloaded);
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
+        if (!m_player)
+            return;
         m_player->targetWidth = size.width();
         m_player->targetHeight = size.height();
     });
     connect(m_player, &FfmpegPlayer::snapshotReady, this, &CameraTile::saveSnapshot);
     connect(m_player, &FfmpegPlayer::yuvFrameReady, m_stage, &VideoStage::setYuvFrame);
-    connect(m_stage, &VideoStage::gpuUnavailable, this, [this] { m_player->yuvOutput = false; });
+    connect(m_stage, &VideoStage::gpuUnavailable, this, [this] {
+        if (m_player)
+            m_player->yuvOutput = false;
+    });
     connect(m_player, &FfmpegPlayer::frameReady, m_stage, &VideoStage::setFrame);
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
         m_stage->setMessage(QStringLiteral("Reconnecting…"),
@@ -160,7 +182,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
 
 CameraTile::~CameraTile()
 {
-    stopPlayer(*m_player);
+    if (m_player)
+        stopPlayer(*m_player);
 }
 
 QPushButton* CameraTile::overlayButton(const QString& tooltip, int iconKind)
@@ -169,7 +192,7 @@ QPushButton* CameraTile::overlayButton(const QString& tooltip, int iconKind)
     b->setObjectName(QStringLiteral("IconBtn"));
     b->setFixedSize(tun::kOverlayButton_px, tun::kOverlayButton_px);
     b->setIconSize(QSize(tun::kOverlayIcon_px, tun::kOverlayIcon_px));
-    b->setIcon(Theme::icon(Theme::Icon(iconKind), Qt::white, tun::kOverlayIcon_px));
+    b->setIcon(overlayIcon(Theme::Icon(iconKind), Qt::white));
     b->setToolTip(tooltip);
     b->setAccessibleName(tooltip);
     b->setCursor(Qt::PointingHandCursor);
@@ -179,6 +202,8 @@ QPushButton* CameraTile::overlayButton(const QString& tooltip, int iconKind)
 
 void CameraTile::sizePlayer()
 {
+    if (!m_player)
+        return;
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
     m_player->targetWidth = pixels.width();
     m_player->targetHeight = pixels.height();
@@ -208,7 +233,7 @@ void CameraTile::start(std::function<void()> done)
     m_streams->startLiveHls(
         m_cameraId, m_useMain,
         [guard = QPointer<CameraTile>(this), done = std::move(done), attempt](const StreamInfo& info,
-                                                                            const QString& error) {
+                                                                              const QString& error) {
             // The answer is applied first, then the owner hears that the start ended.
             if (guard && guard->m_started && !info.superseded && attempt == guard->m_startSerial) {
                 CameraTile* t = guard.data();
@@ -230,6 +255,8 @@ void CameraTile::start(std::function<void()> done)
 
 void CameraTile::play()
 {
+    if (!m_player)
+        return;
     // Decoding and drawing choices apply from the next play on.
     AppContext& context = AppContext::instance();
     m_player->hardwareDecode = context.hardwareDecode();
@@ -251,7 +278,8 @@ void CameraTile::release()
 
 void CameraTile::stop()
 {
-    stopPlayer(*m_player);
+    if (m_player)
+        stopPlayer(*m_player);
     release();
 }
 
@@ -269,6 +297,21 @@ void CameraTile::stopTiles(const QList<CameraTile*>& tiles)
     }
 }
 
+void CameraTile::discardTiles(const QList<CameraTile*>& tiles)
+{
+    QList<FfmpegPlayer*> players;
+    for (CameraTile* t : tiles) {
+        if (!t)
+            continue;
+        t->release();
+        players << t->m_player;
+        t->m_player = nullptr;
+        t->hide();
+        t->deleteLater();
+    }
+    retirePlayers(players);
+}
+
 void CameraTile::restart()
 {
     stop();
@@ -280,7 +323,8 @@ void CameraTile::suspend()
     if (!m_started || m_suspended)
         return;
     m_suspended = true;
-    stopPlayer(*m_player);
+    if (m_player)
+        stopPlayer(*m_player);
 }
 
 void CameraTile::resume()
@@ -317,13 +361,15 @@ void CameraTile::chooseQuality(bool main)
 
 void CameraTile::setListening(bool on)
 {
+    if (!m_player)
+        return;
     m_player->listen = on;
     if (on) {
-        m_listenButton->setIcon(Theme::icon(Theme::Icon::SoundOn, Theme::colour(Theme::Colour::Accent), tun::kOverlayIcon_px));
+        m_listenButton->setIcon(overlayIcon(Theme::Icon::SoundOn, Theme::colour(Theme::Colour::Accent)));
         m_listenButton->setToolTip(kMuteTip);
         m_listenButton->setAccessibleName(kMuteTip);
     } else {
-        m_listenButton->setIcon(Theme::icon(Theme::Icon::SoundOff, Qt::white, tun::kOverlayIcon_px));
+        m_listenButton->setIcon(overlayIcon(Theme::Icon::SoundOff, Qt::white));
         m_listenButton->setToolTip(kListenTip);
         m_listenButton->setAccessibleName(kListenTip);
     }
@@ -332,7 +378,7 @@ void CameraTile::setListening(bool on)
 
 bool CameraTile::isListening() const
 {
-    return m_player->listen.load();
+    return m_player && m_player->listen.load();
 }
 
 void CameraTile::setSelected(bool on)
@@ -362,7 +408,7 @@ void CameraTile::toast(const QString& text)
 
 void CameraTile::snapshot()
 {
-    if (!m_stage->hasPicture()) {
+    if (!m_stage->hasPicture() || !m_player) {
         toast(snapshot::kNoPicture);
         return;
     }
@@ -382,7 +428,7 @@ void CameraTile::updateButtons()
     state.hovered = m_hovered;
     state.inVideoWall = inVideoWall;
     state.hasAudio = m_hasAudio;
-    state.listening = m_player->listen.load();
+    state.listening = isListening();
     state.offline = m_offline;
     state.failed = m_failed;
     const tile::Overlays shown = tile::overlaysShown(state);

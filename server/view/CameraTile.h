@@ -45,6 +45,10 @@ public:
     // Stops many tiles at once: their players end side by side, not one
     // after the other.
     static void stopTiles(const QList<CameraTile*>& tiles);
+    // Lets tiles go: each gives its server stream back as stop does, its
+    // player ends in the background without the GUI thread waiting, and the
+    // tile is hidden and deleted later. The caller forgets the tiles.
+    static void discardTiles(const QList<CameraTile*>& tiles);
     // Around a minimised window: the player stops, the server stream stays.
     void suspend();
     void resume();

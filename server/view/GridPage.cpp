@@ -58,7 +58,8 @@ qint64 monotonicMs()
 } // namespace
 
 GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
-    : QWidget(parent), m_streams(streams ? streams : &AppContext::instance().api)
+    : QWidget(parent),
+      m_streams(streams ? streams : &AppContext::instance().api)
 {
     setObjectName(QStringLiteral("ContentPad"));
     setFocusPolicy(Qt::StrongFocus);
@@ -81,7 +82,7 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     m_countLabel = new QLabel(this);
     m_countLabel->setObjectName(QStringLiteral("Muted"));
     top->addWidget(m_dot);
-    top->addWidget(m_badge);
+    top->addWidget(m_badge, 0, Qt::AlignVCenter); // a pill, not the row's height
     top->addWidget(m_titleLabel);
     top->addWidget(m_countLabel);
     top->addStretch(1);
@@ -118,8 +119,8 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     m_pageLabel->setAlignment(Qt::AlignCenter);
     m_nextButton = pageButton(QStringLiteral("Next page  (→)"), Theme::Icon::ChevronRight, m_pager);
     m_lastButton = pageButton(QStringLiteral("Last page"), Theme::Icon::SkipEnd, m_pager);
-    for (QWidget* w : std::initializer_list<QWidget*>{m_firstButton, m_prevButton, m_pageLabel, m_nextButton,
-                                                      m_lastButton})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_firstButton, m_prevButton, m_pageLabel, m_nextButton, m_lastButton})
         pager->addWidget(w);
     top->addWidget(m_pager);
 
@@ -165,12 +166,9 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
 
 GridPage::~GridPage()
 {
-    // The tiles' players end side by side rather than one by one in their
-    // destructors.
-    QList<FfmpegPlayer*> players;
-    for (CameraTile* t : std::as_const(m_tiles))
-        players << t->player();
-    stopPlayers(players);
+    // The tiles' players end in the background rather than one by one in
+    // the tiles' destructors.
+    CameraTile::discardTiles(m_tiles);
 }
 
 // ---- Opening and stopping -------------------------------------------------------
@@ -199,13 +197,12 @@ void GridPage::stopAll()
 
 void GridPage::clearTiles()
 {
-    CameraTile::stopTiles(m_tiles);
     for (CameraTile* t : std::as_const(m_tiles)) {
         t->disconnect(this);
         m_grid->removeWidget(t);
-        t->hide();
-        t->deleteLater();
     }
+    // The players end in the background: a page change never waits for them.
+    CameraTile::discardTiles(m_tiles);
     m_tiles.clear();
     m_expandedTile = nullptr;
 }
@@ -422,9 +419,8 @@ void GridPage::onOverloaded()
     if (!reached)
         return;
     int step = *reached;
-    qWarning().noquote() << QStringLiteral("[wall] this computer can't keep up; step %1 : %2")
-                                .arg(step)
-                                .arg(wall::reductionNote(step));
+    qWarning().noquote()
+        << QStringLiteral("[wall] this computer can't keep up; step %1 : %2").arg(step).arg(wall::reductionNote(step));
     if (step == 2) {
         QList<CameraTile*> onMain;
         for (CameraTile* t : std::as_const(m_tiles)) {

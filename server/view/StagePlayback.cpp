@@ -153,6 +153,10 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     if (m_mode == Mode::LiveView)
         return;
     stopPlayerNow();
+    // The picker shows the day that plays: playlists are read for it, and
+    // snapshots are stamped with it.
+    if (date != m_dayPicker->date())
+        setPickerDay(date);
     const double from = stage::clampToDay(fromSecond);
     m_pendingStart = m_dayOffset = m_playheadSecond = from;
     m_awaitingPlaylist = false;

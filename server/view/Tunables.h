@@ -60,6 +60,10 @@ inline constexpr milliseconds kLongestTimerSlice{3600 * 1000};
 // Side of the grid up to which rows and columns get stretch.
 inline constexpr int kGridStretchCells = 8;
 
+// ---- Players let go of -------------------------------------------------------
+// At exit, how long decode threads still ending in the background are waited for.
+inline constexpr milliseconds kRetiredExitWait{2000};
+
 // ---- Small widgets --------------------------------------------------------------
 inline constexpr milliseconds kPageFade{220};
 inline constexpr milliseconds kPulsePeriod{1500};

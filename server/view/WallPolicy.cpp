@@ -82,8 +82,9 @@ QString tileTitle(const WallCamera& camera)
 
 QString countLabel(const PageSpan& span, int cameras, int overloadStep)
 {
-    QString text = span.pages >= 2 ? QStringLiteral("%1–%2 of %3 cameras").arg(span.first + 1).arg(span.end).arg(cameras)
-                                   : QStringLiteral("%1 camera%2").arg(cameras).arg(cameras == 1 ? "" : "s");
+    QString text = span.pages >= 2
+        ? QStringLiteral("%1–%2 of %3 cameras").arg(span.first + 1).arg(span.end).arg(cameras)
+        : QStringLiteral("%1 camera%2").arg(cameras).arg(cameras == 1 ? "" : "s");
     if (overloadStep >= 1)
         text += kSeparator + reductionNote(overloadStep);
     return text;

@@ -1,0 +1,277 @@
+// Camera wall benchmark. Walls of 4, 9, 16 and 36 tiles on GStreamer's RTSP
+// test server, started through the fake organisation server and the real
+// server client, once with Sub streams (640x360) and once with Main streams
+// (1280x720). For each wall it prints:
+//  - the time from opening the wall until every tile shows a picture;
+//  - processor time per tile at the page's frame-rate cap (overload step 0),
+//    at step 1 (5 pictures a second) and at step 3 (key pictures only);
+//  - the longest stall of the GUI thread around a page change and around
+//    stopAll (a 1 ms timer measures the gaps);
+//  - memory per tile;
+// beside the ffmpeg tool decoding the same stream to null on one thread.
+//
+// Fixed parameters, no options: run it under a display (xvfb-run) and read
+// the table.
+
+#include "app/core/Settings.h"
+#include "app/ui/Theme.h"
+#include "server/api/ApiClient.h"
+#include "server/view/CameraTile.h"
+#include "server/view/GridPage.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/support/TestKit.h"
+#include "tests/video/Peers.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QAbstractButton>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kWindowSeconds = 4;
+constexpr int kPictureWaitMs = 30000;
+
+double cpuSeconds(int who)
+{
+    rusage u{};
+    getrusage(who, &u);
+    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
+}
+
+double residentMiB()
+{
+    QFile f(QStringLiteral("/proc/self/statm"));
+    if (f.open(QIODevice::ReadOnly)) {
+        const QList<QByteArray> parts = f.readAll().split(' ');
+        if (parts.size() > 1)
+            return parts[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+    }
+    return 0.0;
+}
+
+void wait(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// Runs the event loop until `done` holds or the time is up; the time taken.
+double waitUntil(const std::function<bool()>& done, int limitMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < limitMs) {
+        QEventLoop loop;
+        QTimer::singleShot(5, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return done() ? double(t.elapsed()) : -1.0;
+}
+
+// The longest time the GUI thread went without running its 1 ms timer while
+// `action` ran and for `afterMs` after it.
+double longestStallMs(const std::function<void()>& action, int afterMs)
+{
+    QElapsedTimer t;
+    qint64 last = 0;
+    qint64 worst = 0;
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(1);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const qint64 now = t.elapsed();
+        worst = std::max(worst, now - last);
+        last = now;
+    });
+    t.start();
+    tick.start();
+    wait(50);
+    last = t.elapsed();
+    action();
+    wait(afterMs);
+    return double(worst);
+}
+
+double cpuPerTile(int tiles)
+{
+    const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    QElapsedTimer t;
+    t.start();
+    wait(kWindowSeconds * 1000);
+    return (cpuSeconds(RUSAGE_SELF) - cpu0) / (tiles * (t.elapsed() / 1000.0));
+}
+
+double ffmpegCpuPerSecond(const QString& url)
+{
+    const double cpu0 = cpuSeconds(RUSAGE_CHILDREN);
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"),
+            {"-hide_banner", "-nostats", "-loglevel", "error", "-threads", "1", "-rtsp_transport", "tcp", "-i", url,
+             "-t", QString::number(kWindowSeconds + 2), "-an", "-f", "null", "-"});
+    p.waitForFinished((kWindowSeconds + 30) * 1000);
+    return (cpuSeconds(RUSAGE_CHILDREN) - cpu0) / (kWindowSeconds + 2);
+}
+
+int sideFor(int tiles)
+{
+    return tiles <= 4 ? 2 : tiles <= 9 ? 3 : tiles <= 16 ? 4 : 6;
+}
+
+void choosePerPage(GridPage& wall, int side)
+{
+    for (QAbstractButton* b : wall.findChildren<QAbstractButton*>()) {
+        if (b->text() == QString::number(side * side)) {
+            b->click();
+            break;
+        }
+    }
+    wait(20);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    kvrtest::prepareEnvironment("bench_wall");
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {}); // quiet
+    Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
+    // The application's look, as the program sets it: style sheet and fonts.
+    Theme::loadFonts();
+    QFont font(QStringLiteral("Inter"));
+    font.setPixelSize(14);
+    QApplication::setFont(font);
+    qApp->setStyleSheet(Theme::appStyle());
+    // Overload steps are 12 s apart on the project clock; this one moves only when told.
+    kvrtest::TestClock clock;
+
+    struct Source {
+        const char* name;
+        int quality; // the "gridQuality" setting that puts every tile on this stream
+        QStringList args;
+        peers::Peer peer;
+        std::unique_ptr<QProcess> holder;
+    };
+    Source sources[2] = {
+        {"Sub 640x360",
+         2,
+         {"--size", "640x360", "--bitrate", "512", "--no-audio", "--pattern", "smpte", "--scroll", "4"},
+         {},
+         {}},
+        {"Main 1280x720",
+         1,
+         {"--size", "1280x720", "--bitrate", "2000", "--no-audio", "--pattern", "smpte", "--scroll", "6"},
+         {},
+         {}},
+    };
+    for (Source& s : sources) {
+        if (!peers::startRtsp(s.peer, s.args)) {
+            std::fprintf(stderr, "could not start the RTSP server for %s\n", s.name);
+            return 1;
+        }
+        // One viewer that only copies packets holds each shared stream for the run.
+        s.holder = std::make_unique<QProcess>();
+        s.holder->start(QStringLiteral("ffmpeg"),
+                        {"-hide_banner", "-loglevel", "quiet", "-rtsp_transport", "tcp", "-i",
+                         peers::rtspUrl(s.peer.port), "-c", "copy", "-f", "null", "-"});
+    }
+
+    orgserver::FakeOrgServer server;
+    if (!server.listen())
+        return 1;
+    server.populate(1, 1, 72);
+    server.streamIdOverride = QStringLiteral("live");
+    server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
+    ApiClient client;
+    client.setBaseUrl(server.baseUrl());
+    bool signedIn = false;
+    client.login(QStringLiteral("demo"), QStringLiteral("secret"), false, [&](const LoginStart& r) {
+        client.setAccessToken(r.accessToken);
+        signedIn = r.step == LoginStart::SignedIn;
+    });
+    waitUntil([&] { return signedIn; }, 10000);
+    if (!signedIn) {
+        std::fprintf(stderr, "could not sign in to the fake server\n");
+        return 1;
+    }
+    QList<GridPage::Camera> cameras;
+    for (const orgserver::FakeCamera& c : server.sites[0].devices[0].cameras)
+        cameras.append({c.id, c.name, QString(), false});
+
+    std::printf("Camera wall benchmark: %d s windows, pictures drawn by the processor\n\n", kWindowSeconds);
+    std::printf("%-14s %5s %12s %10s %10s %10s %8s %12s %12s %10s\n", "stream", "tiles", "all shown ms", "cpu s/s cap",
+                "cpu step1", "cpu step3", "cap fps", "stall page ms", "stall stop ms", "MiB/tile");
+    for (Source& s : sources) {
+        qputenv("KVR_RTSP_HOST", "127.0.0.1");
+        qputenv("KVR_RTSP_PORT", QByteArray::number(s.peer.port));
+        Prefs::set(Prefs::kGridQuality, s.quality);
+        const double bare = ffmpegCpuPerSecond(peers::rtspUrl(s.peer.port));
+        for (const int n : {4, 9, 16, 36}) {
+            GridPage wall(nullptr, &client);
+            wall.resize(1600, 940);
+            wall.show();
+            choosePerPage(wall, sideFor(n));
+            const double rss0 = residentMiB();
+            QElapsedTimer opened;
+            opened.start();
+            wall.openCameras(QStringLiteral("Bench"), cameras.mid(0, 2 * n));
+            const auto allShown = [&] {
+                for (CameraTile* t : wall.tiles())
+                    if (!t->videoStage()->hasPicture())
+                        return false;
+                return !wall.tiles().isEmpty();
+            };
+            const double shownMs = waitUntil(allShown, kPictureWaitMs);
+            wait(1000);
+            const double mib = (residentMiB() - rss0) / n;
+            const double cap = wall.tiles().first()->player()->maxFps;
+            const double cpu0 = cpuPerTile(n);
+            const int stepBefore = wall.overloadStep();
+
+            // Step 1, then on to step 3 (step 2 puts Main tiles on Sub).
+            const auto step = [&] {
+                Q_EMIT wall.tiles().first()->overloaded();
+                clock.advanceMs(12'000);
+            };
+            if (wall.overloadStep() == 0)
+                step();
+            wait(500);
+            const double cpu1 = cpuPerTile(n);
+            while (wall.overloadStep() < 3)
+                step();
+            waitUntil(allShown, kPictureWaitMs);
+            const double cpu3 = cpuPerTile(n);
+
+            const double pageStall = longestStallMs([&] { wall.nextPage(); }, 1500);
+            waitUntil(allShown, kPictureWaitMs);
+            wait(500);
+            const double stopStall = longestStallMs([&] { wall.stopAll(); }, 500);
+            std::printf("%-14s %5d %12.0f %10.3f %10.3f %10.3f %8.0f %12.0f %12.0f %10.1f%s\n", s.name, n, shownMs,
+                        cpu0, cpu1, cpu3, cap, pageStall, stopStall, mib,
+                        stepBefore > 0 ? "  (the wall stepped down by itself before the step-0 window)" : "");
+            std::fflush(stdout);
+            wait(500);
+        }
+        std::printf("%-14s ffmpeg decoding to null, one thread: %.3f cpu s/s\n\n", s.name, bare);
+    }
+    for (Source& s : sources) {
+        s.holder->kill();
+        s.holder->waitForFinished(3000);
+    }
+    return 0;
+}
