@@ -120,6 +120,7 @@ QWidget* VmsPage::buildSide()
         if (!m_filling)
             m_syncTimer->start();
     });
+    title->setBuddy(m_tree);
     col->addWidget(m_tree, 1);
     m_wallHint = new QLabel(side);
     m_wallHint->setObjectName(QStringLiteral("VMuted"));
