@@ -1,0 +1,214 @@
+#include "native/live/CalendarRules.h"
+
+#include "native/live/Tunables.h"
+
+#include <algorithm>
+
+namespace tun = kvr::live::tun;
+
+namespace CalendarRules {
+
+const QLocale& english()
+{
+    static const QLocale locale(QLocale::English);
+    return locale;
+}
+
+QDate windowStart(const QDate& today, int windowDays)
+{
+    return today.addDays(-(qint64(windowDays) - 1));
+}
+
+QList<QDate> monthsToKnow(const QDate& shownMonth, const QDate& today, const QDate& start)
+{
+    QList<QDate> out{QDate(shownMonth.year(), shownMonth.month(), 1)};
+    const QDate last(start.year(), start.month(), 1);
+    for (QDate m(today.year(), today.month(), 1); m >= last; m = m.addMonths(-1)) {
+        if (!out.contains(m))
+            out << m;
+    }
+    return out;
+}
+
+QString levelName(Level level)
+{
+    switch (level) {
+    case Level::Ok:
+        return QStringLiteral("ok");
+    case Level::Warn:
+        return QStringLiteral("warn");
+    case Level::Bad:
+        break;
+    }
+    return QStringLiteral("bad");
+}
+
+Level levelFor(int percent)
+{
+    if (percent >= tun::kCoverageOkPercent)
+        return Level::Ok;
+    if (percent >= tun::kCoverageWarnPercent)
+        return Level::Warn;
+    return Level::Bad;
+}
+
+Coverage coverage(const QDate& today, int windowDays,
+                  const std::function<std::optional<QSet<int>>(const QDate& month)>& daysOf)
+{
+    Coverage c;
+    c.windowDays = windowDays;
+    const QDate start = windowStart(today, windowDays);
+    QMap<QDate, QSet<int>> months;
+    for (QDate d = start; d <= today; d = d.addDays(1)) {
+        const QDate month(d.year(), d.month(), 1);
+        if (!months.contains(month)) {
+            const std::optional<QSet<int>> days = daysOf(month);
+            if (!days)
+                return c; // not known: "Coverage unknown"
+            months.insert(month, *days);
+        }
+        if (months.value(month).contains(d.day()))
+            ++c.recorded;
+        else
+            c.missing << english().toString(d, QStringLiteral("d MMM"));
+    }
+    c.known = true;
+    c.percent = windowDays < 1 ? 0 : c.recorded * 100 / windowDays;
+    c.level = levelFor(c.percent);
+    return c;
+}
+
+QString coverageText(const Coverage& c)
+{
+    if (!c.known)
+        return QStringLiteral("Coverage unknown");
+    return QStringLiteral("%1 of %2 days recorded (%3%)").arg(c.recorded).arg(c.windowDays).arg(c.percent);
+}
+
+QString missingBanner(const QStringList& missing)
+{
+    if (missing.isEmpty())
+        return QString();
+    QString text =
+        QStringLiteral("No recording on: %1").arg(missing.mid(0, tun::kBannerDays).join(QStringLiteral(", ")));
+    if (missing.size() > tun::kBannerDays)
+        text += QStringLiteral(" and %1 more").arg(missing.size() - tun::kBannerDays);
+    return text;
+}
+
+QList<NativeCalendar::Clip> mergeClips(const QList<NativeCalendar::Clip>& clips)
+{
+    QList<NativeCalendar::Clip> merged;
+    for (const NativeCalendar::Clip& clip : clips) {
+        if (!merged.isEmpty() && clip.start < merged.last().end.addSecs(tun::kClipJoinGap.count())) {
+            if (clip.end > merged.last().end)
+                merged.last().end = clip.end;
+        } else {
+            merged << clip;
+        }
+    }
+    return merged;
+}
+
+int clipMinutes(const NativeCalendar::Clip& clip)
+{
+    return std::max<qint64>(1, clip.start.secsTo(clip.end) / 60);
+}
+
+QString clipRow(const NativeCalendar::Clip& clip)
+{
+    return QStringLiteral("%1 \u2013 %2   (%3 min)")
+        .arg(clip.start.toString(QStringLiteral("HH:mm:ss")), clip.end.toString(QStringLiteral("HH:mm:ss")))
+        .arg(clipMinutes(clip));
+}
+
+QString dayStatus(int clips, bool playbackSupported, const QString& unsupportedReason)
+{
+    if (clips == 0)
+        return QStringLiteral("No recording on this day.");
+    if (!playbackSupported)
+        return unsupportedReason;
+    return QStringLiteral("%1 recording%2. Times are the device's clock.")
+        .arg(clips)
+        .arg(clips == 1 ? QString() : QStringLiteral("s"));
+}
+
+QString windowTitle(bool deviceExists, const QString& siteName, const QString& deviceName)
+{
+    QString suffix;
+    if (deviceExists)
+        suffix = siteName.isEmpty() ? deviceName : QStringLiteral("%1 / %2").arg(siteName, deviceName);
+    return QStringLiteral("Recording retention \u2014 %1").arg(suffix);
+}
+
+QDate dateAt(const QDate& first, int cell)
+{
+    return first.addDays(cell - first.dayOfWeek() + 1);
+}
+
+QRectF cellRect(int cell, const QSizeF& widget)
+{
+    const double w = widget.width() / 7.0;
+    const double h = (widget.height() - kHeaderHeight) / 6.0;
+    const int column = cell % 7;
+    const int row = cell / 7;
+    return QRectF(2.0 + column * w, 28.0 + row * h, w - 4.0, h - 4.0);
+}
+
+CellLook cellLook(const MonthState& s, int cell, const QDate& today)
+{
+    CellLook look;
+    if (!s.first.isValid())
+        return look;
+    const QDate date = dateAt(s.first, cell);
+    if (date.year() != s.first.year() || date.month() != s.first.month())
+        return look;
+    look.drawn = true;
+    look.border = QColor(0, 0, 0, 0);
+    const QColor muted(0x6c, 0x75, 0x7d);
+    const bool recorded = s.known && s.days.contains(date.day());
+    const bool inWindow = s.windowStart.isValid() && date >= s.windowStart;
+    if (date > today) {
+        look.fill = QColor(0, 0, 0, 0);
+        look.text = QColor(0xce, 0xd4, 0xda);
+    } else if (!s.known) {
+        look.fill = QColor(0xf8, 0xf9, 0xfa);
+        look.text = muted;
+    } else if (recorded && inWindow) {
+        look.fill = QColor(40, 167, 69, 46);
+        look.text = QColor(0x1e, 0x7e, 0x34);
+    } else if (recorded) {
+        look.fill = QColor(40, 167, 69, 20);
+        look.text = muted;
+    } else if (inWindow) {
+        look.fill = QColor(220, 53, 69, 20);
+        look.border = QColor(220, 53, 69, 130);
+        look.text = QColor(0xdc, 0x35, 0x45);
+    } else {
+        look.fill = QColor(0xf1, 0xf3, 0xf5);
+        look.text = QColor(0xad, 0xb5, 0xbd);
+    }
+    if (s.selected.isValid() && date == s.selected) {
+        look.fill = QColor(0x00, 0x4a, 0xad);
+        look.border = QColor(0, 0, 0, 0);
+        look.text = QColor(Qt::white);
+    }
+    look.ring = date == today;
+    return look;
+}
+
+int cellAt(const MonthState& s, const QPointF& at, const QSizeF& widget, const QDate& today)
+{
+    if (!s.first.isValid())
+        return -1;
+    for (int i = 0; i < kCells; ++i) {
+        const QDate date = dateAt(s.first, i);
+        if (date.year() != s.first.year() || date.month() != s.first.month() || date > today)
+            continue;
+        if (cellRect(i, widget).contains(at))
+            return i;
+    }
+    return -1;
+}
+
+} // namespace CalendarRules

@@ -1,0 +1,81 @@
+#include "native/live/NativeWallSource.h"
+
+#include "native/live/VmsTile.h"
+#include "native/live/WallRules.h"
+#include "native/screens/NativeStyle.h"
+#include "native/services/NativeStore.h"
+
+QList<VideoWall::Camera> NativeWallSource::cameras() const
+{
+    QList<VideoWall::Camera> out;
+    const NativeStore& store = NativeStore::instance();
+    for (const Native::Device& d : store.devices()) {
+        if (!d.enabled)
+            continue;
+        for (const Native::Camera& c : d.cameras) {
+            if (d.isIgnored(c.channelId))
+                continue;
+            VideoWall::Camera cam;
+            cam.id = WallRules::tileKey(d.id, c.channelId);
+            cam.title = QStringLiteral("%1  %2")
+                            .arg(c.channelId)
+                            .arg(c.name.isEmpty() ? QStringLiteral("Camera %1").arg(c.channelId) : c.name);
+            cam.device = d.name;
+            cam.site = store.siteName(d.siteId);
+            cam.offline = c.onlineKnown && !c.online;
+            out << cam;
+        }
+    }
+    return out;
+}
+
+QWidget* NativeWallSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
+{
+    // A key that does not parse names no device: the tile says the device was
+    // removed instead of showing channel 1 of some device.
+    const WallRules::TileKey key = WallRules::parseTileKey(cameraId);
+    auto* tile = new VmsTile(key.valid ? key.deviceId : QString(), key.valid ? key.channel : 1, parent);
+    tile->setRemovable(false);
+    tile->updateButtons();
+    QObject::connect(tile, &VmsTile::expandRequested, tile, [onExpand = std::move(onExpand)] {
+        if (onExpand)
+            onExpand();
+    });
+    return tile;
+}
+
+void NativeWallSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
+{
+    auto* t = qobject_cast<VmsTile*>(tile);
+    if (!t)
+        return;
+    t->setFpsCap(VideoWall::fpsCapFor(shownOnDisplay));
+    t->setHardwareDecode(totalOnWall < 7);
+}
+
+void NativeWallSource::start(QWidget* tile, bool main, std::function<void()> started)
+{
+    if (auto* t = qobject_cast<VmsTile*>(tile)) {
+        t->setLive();
+        t->startPaced(main);
+    }
+    if (started)
+        started();
+}
+
+void NativeWallSource::stop(QWidget* tile)
+{
+    if (auto* t = qobject_cast<VmsTile*>(tile))
+        t->stop();
+}
+
+void NativeWallSource::requestStop(QWidget* tile)
+{
+    if (auto* t = qobject_cast<VmsTile*>(tile))
+        t->requestStop();
+}
+
+QString NativeWallSource::tileStyle() const
+{
+    return NativeStyle::stylesheet();
+}

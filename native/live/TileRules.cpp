@@ -1,0 +1,154 @@
+#include "native/live/TileRules.h"
+
+#include "native/live/Tunables.h"
+#include "native/services/Brands.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+#include <algorithm>
+
+namespace tun = kvr::live::tun;
+
+namespace TileRules {
+
+QString defaultHeadline()
+{
+    return QStringLiteral("Can\u2019t play this stream");
+}
+
+QString removedText()
+{
+    return QStringLiteral("This device was removed.");
+}
+
+QString noAddressText()
+{
+    return QStringLiteral("No stream address is known for this brand.");
+}
+
+QString watchdogText(bool playback)
+{
+    return playback ? QStringLiteral("No recording at this time, or the device did not answer.")
+                    : QStringLiteral("No picture after 10 seconds.");
+}
+
+StatusOutcome classifyStatus(const QString& detail, bool playback, bool playing, bool main)
+{
+    StatusOutcome out;
+    if (playback && playing) {
+        out.action = StatusAction::EndOfRecording;
+        out.headline = QStringLiteral("End of recording");
+        return out;
+    }
+    if (!playback && main
+        && (detail.contains(QLatin1String("453")) || detail.contains(QLatin1String("4XX"), Qt::CaseInsensitive)
+            || detail.contains(QLatin1String("bandwidth"), Qt::CaseInsensitive))) {
+        out.action = StatusAction::FallBackToSub;
+        out.toast = QStringLiteral("The recorder has no bandwidth left for Main: showing Sub.");
+        return out;
+    }
+    out.action = StatusAction::Fail;
+    out.refused = detail.contains(QLatin1String("Connection refused"), Qt::CaseInsensitive);
+    out.detail = NativeBrand::explainStreamError(detail, playback);
+    if (playback && detail.contains(QLatin1String("404")))
+        out.headline = QStringLiteral("No recording");
+    return out;
+}
+
+OverloadOutcome overloadStep(bool main, bool playback)
+{
+    OverloadOutcome out;
+    if (main && !playback) {
+        out.switchToSub = true;
+        out.toast = QStringLiteral("Switched to Sub: this computer can\u2019t keep up with Main here.");
+    } else {
+        out.toast = QStringLiteral("Can\u2019t keep up with this picture. Use fewer cameras or Sub.");
+    }
+    return out;
+}
+
+RefusedTable& RefusedTable::instance()
+{
+    static RefusedTable table;
+    return table;
+}
+
+void RefusedTable::record(const QString& deviceId, qint64 nowMs)
+{
+    m_at.insert(deviceId, nowMs);
+}
+
+void RefusedTable::clear(const QString& deviceId)
+{
+    m_at.remove(deviceId);
+}
+
+bool RefusedTable::blocked(const QString& deviceId, qint64 nowMs) const
+{
+    const auto it = m_at.constFind(deviceId);
+    if (it == m_at.constEnd())
+        return false;
+    const qint64 age = nowMs - *it;
+    return age >= 0 && age < qint64(tun::kRefusedBlock.count());
+}
+
+ButtonVisibility buttonsFor(bool hovered, bool removable, bool failed, int width)
+{
+    ButtonVisibility v;
+    v.remove = hovered && removable;
+    v.focus = hovered;
+    v.snapshot = hovered && width >= tun::kSnapshotButtonMinWidth;
+    v.streamSwitch = hovered;
+    v.retry = failed;
+    return v;
+}
+
+OverlayGeometry layoutOverlays(const OverlayInputs& in)
+{
+    OverlayGeometry g;
+    const int w = in.tile.width();
+    const int h = in.tile.height();
+    g.deviceNameShown = w >= tun::kDeviceNameMinWidth;
+    const int room = std::max(60, in.hovered ? w - 150 : w - 40);
+    g.nameWidth = std::max(40, room - (g.deviceNameShown ? in.deviceNameHintWidth + 20 : 20));
+    g.badge = QPoint(10, 10);
+    g.remove = QPoint(w - 38, 8);
+    g.focus = QPoint(w - 72, 8);
+    g.snapshotPlaced = w >= tun::kSnapshotButtonMinWidth;
+    g.snapshot = QPoint(w - 106, 8);
+    g.streamSwitch = QPoint(w - in.switchHint.width() - 8, h - in.switchHint.height() - 8);
+    g.retry = QPoint((w - in.retryHint.width()) / 2, std::min(h / 2 + 44, h - 44));
+    g.toast = QPoint(8, h - in.toastHint.height() - 8);
+    return g;
+}
+
+QString snapshotBaseName(const QString& cameraName)
+{
+    static const QRegularExpression outside(QStringLiteral("[^A-Za-z0-9._-]+"));
+    QString base = cameraName;
+    base.replace(outside, QStringLiteral("_"));
+    return base;
+}
+
+QString snapshotFileName(const QString& base, const QDateTime& localTime)
+{
+    return QStringLiteral("%1_%2.png").arg(base, localTime.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+}
+
+QString freeSnapshotPath(const QDir& folder, const QString& base, const QDateTime& localTime)
+{
+    const QString stem = QStringLiteral("%1_%2").arg(base, localTime.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    QString path = folder.filePath(stem + QStringLiteral(".png"));
+    for (int n = 2; QFileInfo::exists(path) && n < 10000; ++n)
+        path = folder.filePath(QStringLiteral("%1-%2.png").arg(stem).arg(n));
+    return path;
+}
+
+QString snapshotFolder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Kavira");
+}
+
+} // namespace TileRules

@@ -1,0 +1,106 @@
+#pragma once
+
+// What a native camera tile decides, apart from its widgets: the plain-language
+// outcome of a player's status report, the overload step, the per-device
+// block after a refused connection, the overlays' visibility and geometry,
+// the watchdog texts and the snapshot file names.
+
+#include <QDateTime>
+#include <QDir>
+#include <QHash>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+namespace TileRules {
+
+// ---- Texts ----
+QString defaultHeadline(); // "Can't play this stream"
+QString removedText();     // "This device was removed."
+QString noAddressText();   // "No stream address is known for this brand."
+QString watchdogText(bool playback);
+
+// ---- Status reports of the player ----
+enum class StatusAction {
+    EndOfRecording, // playback that had pictures: the recording ended
+    FallBackToSub,  // live Main refused for bandwidth: restart on Sub
+    Fail,           // the failure state with `headline` and `detail`
+};
+struct StatusOutcome {
+    StatusAction action = StatusAction::Fail;
+    QString headline;     // Fail: the headline ("" for the default one); End: "End of recording"
+    QString detail;       // Fail: the explained error text
+    QString toast;        // FallBackToSub: the toast
+    bool refused = false; // the device refused the connection: block it
+};
+StatusOutcome classifyStatus(const QString& detail, bool playback, bool playing, bool main);
+
+// ---- Overload of the decoder ----
+struct OverloadOutcome {
+    bool switchToSub = false;
+    QString toast;
+};
+OverloadOutcome overloadStep(bool main, bool playback);
+
+// ---- The block after a refused connection ----
+// Process-wide: device id -> monotonic time of the last refusal.
+class RefusedTable {
+public:
+    static RefusedTable& instance();
+    void record(const QString& deviceId, qint64 nowMs);
+    void clear(const QString& deviceId);
+    // A refusal recorded less than 30 s before now.
+    bool blocked(const QString& deviceId, qint64 nowMs) const;
+    void reset() { m_at.clear(); } // for tests
+
+private:
+    QHash<QString, qint64> m_at;
+};
+
+// ---- Overlays ----
+struct ButtonVisibility {
+    bool remove = false;
+    bool focus = false;
+    bool snapshot = false;
+    bool streamSwitch = false;
+    bool retry = false;
+};
+ButtonVisibility buttonsFor(bool hovered, bool removable, bool failed, int width);
+
+struct OverlayInputs {
+    QSize tile;
+    bool hovered = false;
+    QSize badgeHint;
+    int deviceNameHintWidth = 0;
+    QSize switchHint;
+    QSize retryHint;
+    QSize toastHint;
+};
+struct OverlayGeometry {
+    bool deviceNameShown = false;
+    int nameWidth = 40;
+    QPoint badge;
+    QPoint remove;
+    QPoint focus;
+    QPoint snapshot;
+    bool snapshotPlaced = false;
+    QPoint streamSwitch;
+    QPoint retry;
+    QPoint toast;
+};
+OverlayGeometry layoutOverlays(const OverlayInputs& in);
+
+// ---- Snapshots ----
+// The camera name with every run outside [A-Za-z0-9._-] turned into one "_".
+QString snapshotBaseName(const QString& cameraName);
+// "<base>_<yyyyMMdd-HHmmss>.png".
+QString snapshotFileName(const QString& base, const QDateTime& localTime);
+// A path in `folder` that names no file yet: the file name above, or, when a
+// file of that name exists (two cameras of the same name in one second), the
+// same name with "-2", "-3", ... before ".png".
+QString freeSnapshotPath(const QDir& folder, const QString& base, const QDateTime& localTime);
+// The folder snapshots go to: "<Pictures>/Kavira".
+QString snapshotFolder();
+
+} // namespace TileRules

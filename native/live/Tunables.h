@@ -1,0 +1,84 @@
+#pragma once
+
+// The numbers of the native live view in one place: tile start pacing, the
+// time a refusing device is left alone, watchdogs, the wall's size limits,
+// the playback window and the snapshot fetcher's limits.
+
+#include <QSize>
+
+#include <chrono>
+
+namespace kvr::live::tun {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+// ---- Camera tiles ----
+// Gap between two stream starts of one device: live streams are cheap for a
+// recorder to open, recorded ones (a disk search and a session) are not.
+inline constexpr milliseconds kLiveStartGap{80};
+inline constexpr milliseconds kPlaybackStartGap{300};
+// A device that refused an RTSP connection is not asked again by any tile for
+// this long, unless the user presses "Try again".
+inline constexpr milliseconds kRefusedBlock{30000};
+// No picture this long after a start is a failure.
+inline constexpr milliseconds kLiveWatchdog{10000};
+inline constexpr milliseconds kPlaybackWatchdog{15000};
+// How long a toast stays on a tile.
+inline constexpr milliseconds kToastShown{2600};
+// The key-frame request is fire and forget; its reply is not waited for longer.
+inline constexpr milliseconds kKeyFrameTimeout{4000};
+// RTSP open attempts of a tile's player (0.5 s apart).
+inline constexpr int kTileOpenAttempts = 3;
+// Below this width the snapshot button does not fit; below the second the
+// device name gives way to the camera name.
+inline constexpr int kSnapshotButtonMinWidth = 250;
+inline constexpr int kDeviceNameMinWidth = 300;
+
+// ---- The wall page ----
+// The most cameras the wall keeps.
+inline constexpr int kMaxWallCameras = 256;
+// Auto layout: cameras per page.
+inline constexpr int kAutoPerPageLive = 16;
+inline constexpr int kAutoPerPagePlayback = 4;
+// Auto quality uses Main only below this many cameras on a page.
+inline constexpr int kAutoMainBelow = 5;
+// Frame-rate caps by cameras shown: none below kCapFrom, kCapMid up to
+// kCapHighFrom - 1, kCapHigh from kCapHighFrom on.
+inline constexpr int kCapFrom = 5;
+inline constexpr int kCapHighFrom = 10;
+inline constexpr double kCapMidFps = 15.0;
+inline constexpr double kCapHighFps = 10.0;
+// Hardware decoding only while a page shows at most this many tiles.
+inline constexpr int kHardwareDecodeMaxTiles = 6;
+
+// ---- Playback ----
+// Length of the recording window each tile asks for.
+inline constexpr seconds kPlaybackWindow{14400};
+// A start in the future moves back to this long before now.
+inline constexpr seconds kFutureStartBack{60};
+// Coverage blocks closer than this are drawn as one.
+inline constexpr seconds kCoverageJoinGap{1};
+
+// ---- Snapshots ----
+inline constexpr int kSnapshotsInFlight = 4;
+inline constexpr milliseconds kSnapshotTimeout{12000};
+inline constexpr milliseconds kSnapshotRefresh{250};
+// Pictures are kept at twice the size of their place on a card.
+inline constexpr QSize kSnapshotPixels{464, 262};
+inline constexpr double kSnapshotPixelRatio = 2.0;
+inline constexpr int kSnapshotCardsPerRow = 4;
+
+// ---- Recording calendar ----
+// Clips closer than this are listed as one.
+inline constexpr seconds kClipJoinGap{3};
+// The most missing days the banner names one by one.
+inline constexpr int kBannerDays = 14;
+// Coverage levels.
+inline constexpr int kCoverageOkPercent = 90;
+inline constexpr int kCoverageWarnPercent = 70;
+
+// ---- Stream dialog ----
+inline constexpr milliseconds kDialogWatchdog{10000};
+
+} // namespace kvr::live::tun

@@ -1,0 +1,599 @@
+#include "native/live/VmsTile.h"
+
+#include "app/context/AppContext.h"
+#include "app/core/Clock.h"
+#include "app/ui/Theme.h"
+#include "native/live/TileRules.h"
+#include "native/live/Tunables.h"
+#include "native/live/WallRules.h"
+#include "native/screens/NativeStyle.h"
+#include "native/services/Brands.h"
+#include "native/services/NativeHttp.h"
+#include "native/services/NativeStore.h"
+#include "native/services/StartPacer.h"
+#include "native/services/Verdicts.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QButtonGroup>
+#include <QDir>
+#include <QEnterEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace tun = kvr::live::tun;
+
+namespace {
+
+// The tile's own look, as one sheet on the tile (parsing a sheet per child
+// widget made building a large wall several times slower).
+const char kTileStyle[] =
+    "QPushButton#VOverlay { background: rgba(0,0,0,0.6); border: none; border-radius: 15px; min-height: 30px; "
+    "max-height: 30px; min-width: 30px; max-width: 30px; padding: 0; }"
+    "QPushButton#VOverlay:hover { background: rgba(255,255,255,0.25); }"
+    "QFrame#VSwitch { background: rgba(0,0,0,0.6); border-radius: 9px; }"
+    "QPushButton#VSwitchButton { background: transparent; color: #ffffff; border: none; border-radius: 6px; "
+    "min-height: 20px; max-height: 20px; padding: 0 9px; font-size: 11px; font-weight: 500; }"
+    "QPushButton#VSwitchButton:checked { background: #ffffff; color: #111111; }"
+    "QFrame#VTile > QPushButton#VBtn { min-height: 30px; max-height: 30px; padding: 0 14px; font-size: 12px; }"
+    "QLabel#VToast { background: rgba(0,0,0,0.65); color: #fff; font-size: 12px; padding: 5px 10px; "
+    "border-radius: 8px; }";
+
+// The overlay icons are painted once for all tiles: a wall builds many.
+QIcon overlayIcon(Theme::Icon kind)
+{
+    static QHash<int, QIcon> cache;
+    auto it = cache.find(int(kind));
+    if (it == cache.end())
+        it = cache.insert(int(kind), Theme::icon(kind, Qt::white, 18));
+    return *it;
+}
+
+QString focusTip(bool focused)
+{
+    return focused ? QStringLiteral("Back to the wall") : QStringLiteral("Fill the wall with this camera");
+}
+
+} // namespace
+
+VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
+    : QFrame(parent),
+      m_deviceId(deviceId),
+      m_channel(channel)
+{
+    setObjectName(QStringLiteral("VTile"));
+    setMouseTracking(true);
+    static const QString sheet = QString::fromLatin1(kTileStyle);
+    setStyleSheet(sheet);
+
+    const std::optional<Native::Device> device =
+        deviceId.isEmpty() ? std::nullopt : NativeStore::instance().device(deviceId);
+    const Native::Camera* camera = device ? device->camera(channel) : nullptr;
+    m_name = camera ? Native::cameraLabel(*camera) : QStringLiteral("Camera %1").arg(channel);
+    m_deviceName = device ? device->name : QString();
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    m_stage = new VideoStage(this);
+    m_stage->setMinimumHeight(60);
+    m_stage->setCornerRadius(10);
+    m_stage->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layout->addWidget(m_stage);
+
+    m_badge = new QWidget(this);
+    m_badge->setObjectName(QStringLiteral("VBadge"));
+    m_badge->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_badge->setAttribute(Qt::WA_StyledBackground);
+    auto* badgeRow = new QHBoxLayout(m_badge);
+    badgeRow->setContentsMargins(9, 4, 11, 4);
+    badgeRow->setSpacing(7);
+    m_dot = new NativeStyle::DiscDot(NativeStyle::Disc::Unknown, m_badge);
+    m_nameLabel = new QLabel(m_name, m_badge);
+    m_nameLabel->setObjectName(QStringLiteral("VTileName"));
+    m_deviceLabel = new QLabel(m_deviceName, m_badge);
+    m_deviceLabel->setObjectName(QStringLiteral("VTileSub"));
+    badgeRow->addWidget(m_dot);
+    badgeRow->addWidget(m_nameLabel);
+    badgeRow->addWidget(m_deviceLabel);
+
+    m_focusButton = overlayButton(focusTip(false), int(Theme::Icon::Expand));
+    connect(m_focusButton, &QPushButton::clicked, this, [this] { Q_EMIT expandRequested(this); });
+    m_snapshotButton = overlayButton(QStringLiteral("Save a snapshot"), int(Theme::Icon::Snapshot));
+    connect(m_snapshotButton, &QPushButton::clicked, this, &VmsTile::requestSnapshot);
+    m_removeButton = overlayButton(QStringLiteral("Remove from the wall"), int(Theme::Icon::Close));
+    connect(m_removeButton, &QPushButton::clicked, this, [this] { Q_EMIT removeRequested(key()); });
+
+    m_switch = new QFrame(this);
+    m_switch->setObjectName(QStringLiteral("VSwitch"));
+    auto* switchRow = new QHBoxLayout(m_switch);
+    switchRow->setContentsMargins(2, 2, 2, 2);
+    switchRow->setSpacing(1);
+    m_switchGroup = new QButtonGroup(m_switch);
+    m_switchGroup->setExclusive(true);
+    m_subButton = new QPushButton(QStringLiteral("Sub"), m_switch);
+    m_mainButton = new QPushButton(QStringLiteral("Main"), m_switch);
+    int id = 0;
+    for (QPushButton* b : {m_subButton, m_mainButton}) {
+        b->setCheckable(true);
+        b->setCursor(Qt::PointingHandCursor);
+        b->setObjectName(QStringLiteral("VSwitchButton"));
+        b->setAccessibleName(b->text() + QStringLiteral(" stream"));
+        m_switchGroup->addButton(b, id++);
+        switchRow->addWidget(b);
+    }
+    m_subButton->setChecked(true);
+    m_switch->hide();
+    connect(m_switchGroup, &QButtonGroup::idClicked, this, [this](int which) {
+        const bool main = which == 1;
+        if (main != m_main)
+            start(main);
+    });
+
+    m_retry = new QPushButton(QStringLiteral("Try again"), this);
+    m_retry->setObjectName(QStringLiteral("VBtn"));
+    m_retry->setCursor(Qt::PointingHandCursor);
+    m_retry->hide();
+    connect(m_retry, &QPushButton::clicked, this, &VmsTile::retry);
+
+    m_toast = new QLabel(this);
+    m_toast->setObjectName(QStringLiteral("VToast"));
+    m_toast->hide();
+
+    m_toastTimer = new QTimer(this);
+    m_toastTimer->setSingleShot(true);
+    connect(m_toastTimer, &QTimer::timeout, m_toast, &QWidget::hide);
+    m_watchdog = new QTimer(this);
+    m_watchdog->setSingleShot(true);
+    m_watchdog->setInterval(tun::kLiveWatchdog);
+    connect(m_watchdog, &QTimer::timeout, this, &VmsTile::onWatchdog);
+    m_pacing = new QTimer(this);
+    m_pacing->setSingleShot(true);
+    connect(m_pacing, &QTimer::timeout, this, [this] { start(m_pacedMain); });
+
+    m_player = new FfmpegPlayer(this);
+    m_player->boundedClose.store(true);
+    m_player->openAttempts.store(tun::kTileOpenAttempts);
+    m_player->audioEnabled.store(false);
+    m_player->autoReconnect.store(true);
+    m_player->lightDecode.store(true);
+    m_player->hardwareDecode.store(AppContext::instance().hardwareDecode());
+    m_player->yuvOutput.store(AppContext::instance().gpuRender());
+    m_player->label = logLabel();
+    m_player->setProperty("kvrLabel", logLabel());
+    storeTargetSize();
+    connectPlayer();
+    layoutOverlays();
+    updateButtons();
+}
+
+VmsTile::~VmsTile()
+{
+    m_player->stop();
+}
+
+QString VmsTile::key() const
+{
+    return WallRules::tileKey(m_deviceId, m_channel);
+}
+
+QString VmsTile::logLabel() const
+{
+    return QStringLiteral("%1 / %2").arg(m_name, m_deviceName);
+}
+
+QPushButton* VmsTile::overlayButton(const QString& text, int iconKind)
+{
+    auto* b = new QPushButton(this);
+    b->setFixedSize(30, 30);
+    b->setIcon(overlayIcon(Theme::Icon(iconKind)));
+    b->setIconSize(QSize(18, 18));
+    b->setToolTip(text);
+    b->setAccessibleName(text);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setObjectName(QStringLiteral("VOverlay"));
+    b->hide();
+    return b;
+}
+
+void VmsTile::connectPlayer()
+{
+    connect(m_player, &FfmpegPlayer::frameReady, this, [this](const QImage& frame) {
+        if (!m_running)
+            return;
+        m_stage->setFrame(frame);
+        m_showsPicture = true;
+        markPlaying();
+    });
+    connect(m_player, &FfmpegPlayer::yuvFrameReady, this, [this](std::shared_ptr<const YuvFrame> frame) {
+        if (!m_running)
+            return;
+        m_stage->setYuvFrame(std::move(frame));
+        m_showsPicture = true;
+        markPlaying();
+    });
+    connect(m_player, &FfmpegPlayer::position, this, [this](double seconds) {
+        if (m_running)
+            Q_EMIT position(seconds);
+    });
+    connect(m_player, &FfmpegPlayer::snapshotReady, this, &VmsTile::saveSnapshot);
+    connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString&) {
+        showMessage(QStringLiteral("Reconnecting"), QStringLiteral("Attempt %1 of %2").arg(attempt).arg(total));
+    });
+    connect(m_player, &FfmpegPlayer::opened, this, &VmsTile::onOpened);
+    connect(m_player, &FfmpegPlayer::overloaded, this, &VmsTile::onOverloaded);
+    connect(m_player, &FfmpegPlayer::status, this, &VmsTile::onStatus);
+    connect(m_stage, &VideoStage::gpuUnavailable, this, [this](const QString&) { m_player->yuvOutput.store(false); });
+    connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
+        m_player->targetWidth.store(size.width());
+        m_player->targetHeight.store(size.height());
+    });
+}
+
+void VmsTile::storeTargetSize()
+{
+    const QSize px = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
+    m_player->targetWidth.store(px.width());
+    m_player->targetHeight.store(px.height());
+}
+
+void VmsTile::showMessage(const QString& headline, const QString& detail)
+{
+    m_showsPicture = false;
+    m_stage->setMessage(headline, detail);
+}
+
+void VmsTile::halt()
+{
+    m_pacing->stop();
+    m_running = false;
+    m_watchdog->stop();
+}
+
+void VmsTile::start(bool main)
+{
+    m_pacing->stop();
+    m_main = main;
+    (main ? m_mainButton : m_subButton)->setChecked(true);
+
+    const std::optional<Native::Device> device =
+        m_deviceId.isEmpty() ? std::nullopt : NativeStore::instance().device(m_deviceId);
+    if (!device) {
+        fail(TileRules::removedText());
+        return;
+    }
+    if (m_playback && !NativeBrand::playbackSupported(*device)) {
+        fail(NativeBrand::playbackUnsupportedReason(*device), QStringLiteral("Playback isn\u2019t available"));
+        return;
+    }
+    if (TileRules::RefusedTable::instance().blocked(m_deviceId, kvr::Clock::instance().monotonicMs())) {
+        fail(NativeBrand::explainStreamError(QStringLiteral("Connection refused"), m_playback));
+        return;
+    }
+    const QString url = m_playback ? NativeBrand::playbackUrl(*device, m_channel, main, m_from, m_to)
+                                   : NativeBrand::liveUrl(*device, m_channel, main);
+    if (url.isEmpty()) {
+        fail(TileRules::noAddressText());
+        return;
+    }
+
+    m_player->stop();
+    m_running = true;
+    m_player->autoReconnect.store(!m_playback);
+    m_player->catchUpLive.store(!m_playback);
+    m_watchdog->setInterval(m_playback ? tun::kPlaybackWatchdog : tun::kLiveWatchdog);
+    m_playing = false;
+    m_failed = false;
+    m_dot->setState(NativeStyle::Disc::Unknown);
+    m_stage->clear();
+    showMessage(QStringLiteral("Loading"), QString());
+
+    storeTargetSize();
+    m_watchdog->start();
+    updateButtons();
+    m_player->play(url);
+}
+
+void VmsTile::startPaced(bool main)
+{
+    m_pacedMain = main;
+    const auto gap = m_playback ? tun::kPlaybackStartGap : tun::kLiveStartGap;
+    const int wait = StartPacer::reserve(m_deviceId, int(gap.count()));
+    if (wait < 1) {
+        m_pacing->stop();
+        start(main);
+        return;
+    }
+    m_stage->clear();
+    showMessage(QStringLiteral("Loading"), QString());
+    m_pacing->start(wait);
+}
+
+bool VmsTile::isPacing() const
+{
+    return m_pacing->isActive();
+}
+
+int VmsTile::pacingWaitMs() const
+{
+    return m_pacing->isActive() ? m_pacing->interval() : 0;
+}
+
+void VmsTile::setLive()
+{
+    m_playback = false;
+}
+
+void VmsTile::setPlayback(const QDateTime& from, const QDateTime& to)
+{
+    m_playback = true;
+    m_from = from;
+    m_to = to;
+}
+
+void VmsTile::stop()
+{
+    halt();
+    m_player->stop();
+}
+
+void VmsTile::requestStop()
+{
+    halt();
+    m_player->requestStop();
+}
+
+void VmsTile::stopAll(const QList<VmsTile*>& tiles)
+{
+    // Only asked: the players' threads wind down side by side in the
+    // background, and a page change or leaving the page never waits for them.
+    for (VmsTile* t : tiles) {
+        if (t)
+            t->requestStop();
+    }
+}
+
+void VmsTile::showIdle(const QString& headline, const QString& detail)
+{
+    halt();
+    m_player->stop();
+    m_playing = false;
+    m_failed = false;
+    m_retry->hide();
+    m_dot->setState(NativeStyle::Disc::Unknown);
+    m_stage->clear();
+    showMessage(headline, detail);
+}
+
+void VmsTile::setFpsCap(double fps)
+{
+    m_player->maxFps.store(fps);
+}
+
+void VmsTile::setHardwareDecode(bool on)
+{
+    m_player->hardwareDecode.store(on && AppContext::instance().hardwareDecode());
+}
+
+void VmsTile::setFocusedLook(bool focused)
+{
+    m_focused = focused;
+    setProperty("hot", focused);
+    NativeStyle::repolish(this);
+    m_focusButton->setIcon(Theme::icon(focused ? Theme::Icon::LeaveFullscreen : Theme::Icon::Expand, Qt::white, 18));
+    m_focusButton->setToolTip(focusTip(focused));
+    m_focusButton->setAccessibleName(focusTip(focused));
+}
+
+void VmsTile::setRemovable(bool removable)
+{
+    m_removable = removable;
+    updateButtons();
+}
+
+void VmsTile::markPlaying()
+{
+    if (m_playing)
+        return;
+    m_playing = true;
+    m_failed = false;
+    m_watchdog->stop();
+    m_dot->setState(NativeStyle::Disc::Up);
+    updateButtons();
+}
+
+void VmsTile::fail(const QString& detail, const QString& headline)
+{
+    const QString shown = headline.isEmpty() ? TileRules::defaultHeadline() : headline;
+    qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
+                         << (m_playback ? "(playback)" : "(live)") << (m_main ? "Main:" : "Sub:") << shown << "-"
+                         << NativeBrand::redact(detail);
+    halt();
+    m_player->stop();
+    m_failed = true;
+    m_dot->setState(NativeStyle::Disc::Down);
+    m_stage->clear();
+    showMessage(shown, detail);
+    updateButtons();
+}
+
+void VmsTile::toast(const QString& text)
+{
+    m_toast->setText(text);
+    layoutOverlays();
+    m_toast->show();
+    m_toast->raise();
+    m_toastTimer->start(tun::kToastShown);
+}
+
+void VmsTile::onStatus(const QString&, const QString& detail)
+{
+    if (!m_running)
+        return;
+    const TileRules::StatusOutcome out = TileRules::classifyStatus(detail, m_playback, m_playing, m_main);
+    switch (out.action) {
+    case TileRules::StatusAction::EndOfRecording:
+        m_watchdog->stop();
+        m_player->stop();
+        m_running = false;
+        showMessage(out.headline, QString());
+        return;
+    case TileRules::StatusAction::FallBackToSub:
+        qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
+                             << ": no bandwidth for Main, trying Sub";
+        start(false);
+        toast(out.toast);
+        return;
+    case TileRules::StatusAction::Fail:
+        if (out.refused)
+            TileRules::RefusedTable::instance().record(m_deviceId, kvr::Clock::instance().monotonicMs());
+        fail(out.detail, out.headline);
+        return;
+    }
+}
+
+void VmsTile::onOverloaded()
+{
+    if (!m_running)
+        return;
+    const TileRules::OverloadOutcome out = TileRules::overloadStep(m_main, m_playback);
+    if (out.switchToSub) {
+        qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
+                             << ": decoder overloaded on Main, switching to Sub";
+        start(false);
+    }
+    toast(out.toast);
+}
+
+void VmsTile::onOpened()
+{
+    if (!m_running || m_playback)
+        return;
+    const std::optional<Native::Device> device = NativeStore::instance().device(m_deviceId);
+    if (!device)
+        return;
+    const QString path = NativeBrand::keyFramePath(*device, m_channel, m_main);
+    if (path.isEmpty())
+        return;
+    NativeHttp::put(
+        *device, path, QByteArray(), QByteArray(), NativeHttp::Digest, [](const NativeHttp::Response&) {},
+        int(tun::kKeyFrameTimeout.count()));
+}
+
+void VmsTile::onWatchdog()
+{
+    if (m_playing)
+        return;
+    fail(TileRules::watchdogText(m_playback));
+}
+
+void VmsTile::requestSnapshot()
+{
+    if (!m_showsPicture) {
+        toast(QStringLiteral("No picture to save yet"));
+        return;
+    }
+    m_player->snapshotRequest.store(true);
+}
+
+void VmsTile::saveSnapshot(const QImage& image)
+{
+    const QDir folder(TileRules::snapshotFolder());
+    bool saved = false;
+    if (folder.mkpath(QStringLiteral("."))) {
+        // A new file only: another snapshot of the same second keeps its own.
+        QFile file(TileRules::freeSnapshotPath(folder, TileRules::snapshotBaseName(m_name),
+                                               kvr::Clock::instance().nowUtc().toLocalTime()));
+        saved = file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && image.save(&file, "PNG");
+        if (!saved && file.isOpen())
+            file.remove();
+    }
+    toast(saved ? QStringLiteral("Saved to Pictures/Kavira") : QStringLiteral("Could not save the snapshot"));
+}
+
+void VmsTile::retry()
+{
+    TileRules::RefusedTable::instance().clear(m_deviceId);
+    start(m_main);
+}
+
+int VmsTile::discState() const
+{
+    return int(m_dot->state());
+}
+
+void VmsTile::updateButtons()
+{
+    const TileRules::ButtonVisibility v = TileRules::buttonsFor(m_hovered, m_removable, m_failed, width());
+    m_removeButton->setVisible(v.remove);
+    m_focusButton->setVisible(v.focus);
+    m_snapshotButton->setVisible(v.snapshot);
+    m_switch->setVisible(v.streamSwitch);
+    m_retry->setVisible(v.retry);
+    m_removeButton->raise();
+    m_focusButton->raise();
+    m_snapshotButton->raise();
+    m_switch->raise();
+    m_retry->raise();
+    m_toast->raise();
+}
+
+void VmsTile::layoutOverlays()
+{
+    TileRules::OverlayInputs in;
+    in.tile = size();
+    in.hovered = m_hovered;
+    in.deviceNameHintWidth = m_deviceLabel->sizeHint().width();
+    in.switchHint = m_switch->sizeHint();
+    in.retryHint = m_retry->sizeHint();
+    in.toastHint = m_toast->sizeHint();
+    const TileRules::OverlayGeometry g = TileRules::layoutOverlays(in);
+
+    m_deviceLabel->setVisible(g.deviceNameShown);
+    m_nameLabel->setText(m_nameLabel->fontMetrics().elidedText(m_name, Qt::ElideRight, g.nameWidth));
+    m_nameLabel->setToolTip(m_name);
+    m_badge->resize(m_badge->sizeHint());
+    m_badge->move(g.badge);
+    m_removeButton->move(g.remove);
+    m_focusButton->move(g.focus);
+    if (g.snapshotPlaced)
+        m_snapshotButton->move(g.snapshot);
+    m_switch->resize(in.switchHint);
+    m_switch->move(g.streamSwitch);
+    m_retry->resize(in.retryHint);
+    m_retry->move(g.retry);
+    m_toast->resize(in.toastHint);
+    m_toast->move(g.toast);
+}
+
+void VmsTile::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    layoutOverlays();
+    updateButtons();
+}
+
+void VmsTile::enterEvent(QEnterEvent* event)
+{
+    m_hovered = true;
+    QFrame::enterEvent(event);
+    layoutOverlays();
+    updateButtons();
+}
+
+void VmsTile::leaveEvent(QEvent* event)
+{
+    m_hovered = false;
+    QFrame::leaveEvent(event);
+    layoutOverlays();
+    updateButtons();
+}
+
+void VmsTile::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    QFrame::mouseDoubleClickEvent(event);
+    Q_EMIT expandRequested(this);
+}

@@ -1,0 +1,156 @@
+#pragma once
+
+// One camera of the native live and playback wall: a rounded video surface
+// playing one channel of one native device straight from the device over
+// RTSP, with a badge (status dot, camera name, device name), overlay buttons
+// while the pointer is over it, a Main/Sub switch, "Try again" after a
+// failure and short toasts. It turns the player's reports into plain-language
+// states and knows nothing of the wall around it.
+
+#include <QDateTime>
+#include <QFrame>
+#include <QImage>
+#include <QString>
+
+class FfmpegPlayer;
+class QButtonGroup;
+class QLabel;
+class QPushButton;
+class QTimer;
+class VideoStage;
+namespace NativeStyle {
+class DiscDot;
+}
+namespace Native {
+struct Device;
+}
+
+class VmsTile : public QFrame {
+    Q_OBJECT
+public:
+    VmsTile(const QString& deviceId, int channel, QWidget* parent = nullptr);
+    ~VmsTile() override;
+
+    QString deviceId() const { return m_deviceId; }
+    int channel() const { return m_channel; }
+    // "<device id>#<channel>".
+    QString key() const;
+    QString name() const { return m_name; }
+
+    // Starts now, on Main (true) or Sub.
+    void start(bool main);
+    // Starts through the per-device pacing (80 ms live, 300 ms playback
+    // between starts of one device's streams).
+    void startPaced(bool main);
+    void setLive();
+    // The next start plays the recording from `from` to `to` (device time).
+    void setPlayback(const QDateTime& from, const QDateTime& to);
+    // Stops and waits for the player.
+    void stop();
+    // Stops without waiting for the player.
+    void requestStop();
+    // Stops every tile of a page or wall: all players are told at once and
+    // their threads end side by side; returns when all have ended.
+    static void stopAll(const QList<VmsTile*>& tiles);
+    void showIdle(const QString& headline, const QString& detail);
+    void setFpsCap(double fps);
+    // False: software decoding; true: as the application setting allows.
+    void setHardwareDecode(bool on);
+    void setFocusedLook(bool focused);
+    void setRemovable(bool removable);
+    void markPlaying();
+    void fail(const QString& detail, const QString& headline = QString());
+    void toast(const QString& text);
+    void saveSnapshot(const QImage& image);
+    void updateButtons();
+    void layoutOverlays();
+
+    // State, for the page and for tests.
+    bool isMain() const { return m_main; }
+    bool isPlaying() const { return m_playing; }
+    bool isFailed() const { return m_failed; }
+    bool isRunning() const { return m_running; }
+    bool isPlayback() const { return m_playback; }
+    bool isFocused() const { return m_focused; }
+    bool isRemovable() const { return m_removable; }
+    bool isPacing() const;
+    // The wait of a paced start still pending, in ms; 0 when none.
+    int pacingWaitMs() const;
+    QDateTime playbackFrom() const { return m_from; }
+    QDateTime playbackTo() const { return m_to; }
+    FfmpegPlayer* player() const { return m_player; }
+    VideoStage* stage() const { return m_stage; }
+    QPushButton* retryButton() const { return m_retry; }
+    QPushButton* focusButton() const { return m_focusButton; }
+    QPushButton* snapshotButton() const { return m_snapshotButton; }
+    QPushButton* removeButton() const { return m_removeButton; }
+    QPushButton* mainButton() const { return m_mainButton; }
+    QPushButton* subButton() const { return m_subButton; }
+    QWidget* streamSwitch() const { return m_switch; }
+    QLabel* toastLabel() const { return m_toast; }
+    QLabel* nameLabel() const { return m_nameLabel; }
+    QLabel* deviceLabel() const { return m_deviceLabel; }
+    QTimer* watchdog() const { return m_watchdog; }
+    int discState() const;
+
+Q_SIGNALS:
+    void expandRequested(VmsTile* tile);
+    void removeRequested(const QString& key);
+    void position(double seconds);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    QPushButton* overlayButton(const QString& text, int iconKind);
+    void connectPlayer();
+    void onStatus(const QString& headline, const QString& detail);
+    void onOverloaded();
+    void onOpened();
+    void onWatchdog();
+    void requestSnapshot();
+    void retry();
+    void halt(); // stops pacing, running and the watchdog
+    void showMessage(const QString& headline, const QString& detail);
+    void storeTargetSize();
+    QString logLabel() const;
+
+    const QString m_deviceId;
+    const int m_channel;
+    bool m_main = false;
+    bool m_playing = false;
+    bool m_failed = false;
+    bool m_running = false;
+    bool m_hovered = false;
+    bool m_focused = false;
+    bool m_removable = true;
+    bool m_playback = false;
+    bool m_showsPicture = false;
+    QDateTime m_from;
+    QDateTime m_to;
+    QString m_name;
+    QString m_deviceName;
+    bool m_pacedMain = false;
+
+    VideoStage* m_stage = nullptr;
+    QWidget* m_badge = nullptr;
+    NativeStyle::DiscDot* m_dot = nullptr;
+    QLabel* m_nameLabel = nullptr;
+    QLabel* m_deviceLabel = nullptr;
+    QPushButton* m_focusButton = nullptr;
+    QPushButton* m_snapshotButton = nullptr;
+    QPushButton* m_removeButton = nullptr;
+    QFrame* m_switch = nullptr;
+    QButtonGroup* m_switchGroup = nullptr;
+    QPushButton* m_subButton = nullptr;
+    QPushButton* m_mainButton = nullptr;
+    QPushButton* m_retry = nullptr;
+    QLabel* m_toast = nullptr;
+    QTimer* m_toastTimer = nullptr;
+    QTimer* m_watchdog = nullptr;
+    QTimer* m_pacing = nullptr;
+    FfmpegPlayer* m_player = nullptr;
+};

@@ -1,0 +1,460 @@
+// The stream, snapshots and recording calendar dialogs and the month grid,
+// against the RTSP server and fake devices.
+
+#include "app/core/Settings.h"
+#include "app/ui/Modal.h"
+#include "native/live/CalendarDialog.h"
+#include "native/live/MonthGrid.h"
+#include "native/live/SnapshotsDialog.h"
+#include "native/live/StreamDialog.h"
+#include "native/services/Brands.h"
+#include "tests/native/live/LiveTestKit.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace livetest;
+
+namespace {
+QString cardText(SnapshotsDialog::Tile* card)
+{
+    return card->findChildren<QLabel*>().first()->text();
+}
+bool cardHasPicture(SnapshotsDialog::Tile* card)
+{
+    return !card->findChildren<QLabel*>().first()->pixmap().isNull();
+}
+// A fetch ran and every reply came.
+bool fetched(const SnapshotsDialog& d)
+{
+    return d.generation() >= 1 && d.inFlight() == 0 && d.queued() == 0 && d.fetchButton()->isEnabled();
+}
+QStringList cardTexts(const SnapshotsDialog& d)
+{
+    QStringList out;
+    for (auto* c : d.cards())
+        out << cardText(c);
+    return out;
+}
+} // namespace
+
+class TestLiveDialogs : public QObject {
+    Q_OBJECT
+private:
+    peers::Peer rtsp;
+    kvrtest::FakeDevice hik{kvrtest::FakeDevice::Kind::Isapi};
+    kvrtest::FakeDevice dahua{kvrtest::FakeDevice::Kind::Dahua};
+    QString hall; // ISAPI, 9 cameras, 2 and 7 ignored
+    QString yard; // Dahua, 2 cameras
+
+    void scriptPictures(int delayMs)
+    {
+        hik.clearScripts();
+        for (int c = 1; c <= 9; ++c) {
+            kvrtest::FakeDevice::Reply r;
+            r.contentType = "image/jpeg";
+            r.body = pictureBytes(c == 1 ? 1280 : 640, c == 1 ? 960 : 360, "JPG", QColor(30 * c, 90, 140));
+            r.delayMs = delayMs;
+            hik.script(QStringLiteral("/ISAPI/Streaming/channels/%1/picture").arg(c * 100 + 1), r);
+        }
+    }
+    int pictureRequests() const { return hik.servedCount(QStringLiteral("/ISAPI/Streaming/channels/")); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Modal::setStrict(true);
+        QVERIFY(startRecorderRtsp(rtsp));
+        QVERIFY(hik.start());
+        QVERIFY(dahua.start());
+        Native::Device h =
+            deviceFor(QStringLiteral("Hall NVR"), QStringLiteral("HIKVISION"), hik.httpPort(), rtsp.port, 9);
+        h.ignored = {2, 7};
+        hall = addDevice(h);
+        yard =
+            addDevice(deviceFor(QStringLiteral("Yard DVR"), QStringLiteral("DAHUA"), dahua.httpPort(), rtsp.port, 2));
+        nameCameras(yard, {QStringLiteral("Gate")});
+    }
+    void init()
+    {
+        Modal::reset();
+        SnapshotCache::instance().reset();
+        hik.clearScripts();
+        hik.clearLog();
+    }
+
+    // ---- Stream dialog ----
+
+    void liveDialogStartsOnSubAndSwitches()
+    {
+        const Native::Device d = *NativeStore::instance().device(yard);
+        StreamDialog dialog(
+            StreamDialog::heading(1, nullptr), d.name, [d](bool main) { return NativeBrand::liveUrl(d, 1, main); },
+            true);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("1 Camera \u00b7 Yard DVR"));
+        QCOMPARE(dialog.closeButton()->text(), QStringLiteral("Stop"));
+        dialog.show();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.hadPicture(), 20000);
+        QVERIFY(dialog.subButton()->isChecked() && !dialog.isMain());
+        QVERIFY(dialog.player()->audioEnabled.load()); // the dialog keeps its sound
+        dialog.mainButton()->click();
+        QVERIFY(dialog.isMain() && dialog.mainButton()->isChecked() && !dialog.subButton()->isChecked());
+        QVERIFY(!dialog.hadPicture());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.hadPicture(), 20000);
+        dialog.closeButton()->click();
+        QVERIFY(!dialog.player()->isRunning());
+    }
+
+    void failuresInPlainWords()
+    {
+        StreamDialog none(
+            QStringLiteral("1 Gate"), QStringLiteral("Yard DVR"), [](bool) { return QString(); }, true);
+        none.show();
+        QTRY_VERIFY(none.retryButton()->isVisible());
+        QCOMPARE(none.stage()->headlineText(), QStringLiteral("Can\u2019t play this stream"));
+        QCOMPARE(none.stage()->detailText(), QStringLiteral("No stream address is known for this brand."));
+
+        peers::Peer hole;
+        QVERIFY(peers::startProxy(hole, rtsp.port, QStringLiteral("stall"), 0, 60000));
+        const QString url = peers::rtspUrl(hole.port);
+        StreamDialog silent(
+            QStringLiteral("1 Gate"), QStringLiteral("Yard DVR"), [url](bool) { return url; }, true);
+        silent.show();
+        QTRY_VERIFY(silent.noPictureTimer()->isActive());
+        QCOMPARE(silent.noPictureTimer()->interval(), 10000);
+        silent.noPictureTimer()->start(50);
+        QTRY_VERIFY(silent.retryButton()->isVisible());
+        QCOMPARE(silent.stage()->detailText(), QStringLiteral("No picture after 10 seconds."));
+    }
+
+    void playbackKeepsItsLastPicture()
+    {
+        const Native::Device d = *NativeStore::instance().device(yard);
+        const QDateTime from(QDate(2026, 3, 1), QTime(10, 0));
+        StreamDialog ending(
+            QStringLiteral("1 Gate"), d.name,
+            [d, from](bool) { return NativeBrand::playbackUrl(d, 1, true, from, from.addSecs(600)); }, false);
+        QCOMPARE(ending.closeButton()->text(), QStringLiteral("Close"));
+        QVERIFY(!ending.mainButton());
+        ending.show();
+        QTRY_VERIFY_WITH_TIMEOUT(ending.hadPicture(), 20000);
+        Q_EMIT ending.player()->status(QStringLiteral("Stream ended"), QStringLiteral("End of file"));
+        QVERIFY(!ending.retryButton()->isVisible());
+        QVERIFY(ending.stage()->headlineText() != QStringLiteral("Can\u2019t play this stream"));
+
+        // The ISAPI playback address is not served: 404 before any picture.
+        const Native::Device h = *NativeStore::instance().device(hall);
+        StreamDialog missing(
+            QStringLiteral("1 Camera"), h.name,
+            [h, from](bool) { return NativeBrand::playbackUrl(h, 1, true, from, from.addSecs(600)); }, false);
+        missing.show();
+        QTRY_VERIFY_WITH_TIMEOUT(missing.retryButton()->isVisible(), 20000);
+        QCOMPARE(missing.stage()->detailText(),
+                 QStringLiteral("Nothing is recorded at this time (or this stream isn't recorded)."));
+    }
+
+    void openingChecksTheDeviceFirst()
+    {
+        const QString onvif = addDevice(deviceFor(QStringLiteral("Cam"), QStringLiteral("ONVIF"), 1, rtsp.port, 1));
+        Modal::answer(QMessageBox::Close);
+        StreamDialog::openLive(nullptr, onvif, 1);
+        QCOMPARE(
+            Modal::shown(),
+            QStringList{QStringLiteral("Can\u2019t play this stream: No stream address is known for this brand yet.")});
+        StreamDialog::openLive(nullptr, QStringLiteral("gone"), 1); // nothing at all
+        QCOMPARE(Modal::shown().size(), 1);
+
+        QString title;
+        Modal::respond([&](QDialog& dialog) {
+            title = dialog.windowTitle();
+            return int(QDialog::Accepted);
+        });
+        StreamDialog::openLive(nullptr, yard, 3); // no record for channel 3
+        QCOMPARE(title, QStringLiteral("3 Camera \u00b7 Yard DVR"));
+        Modal::respond([&](QDialog& dialog) {
+            title = dialog.windowTitle();
+            return int(QDialog::Accepted);
+        });
+        StreamDialog::openPlayback(nullptr, yard, 1, true, QDateTime::currentDateTime().addSecs(-600),
+                                   QDateTime::currentDateTime());
+        QCOMPARE(title, QStringLiteral("1 Gate \u00b7 Yard DVR"));
+        NativeStore::instance().removeDevice(onvif);
+    }
+
+    // ---- Snapshots dialog ----
+
+    void cardsFillAtMostFourAtATime()
+    {
+        scriptPictures(300);
+        SnapshotsDialog dialog(hall, 0);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Snapshots \u00b7 Hall NVR"));
+        dialog.show();
+        QCOMPARE(dialog.cards().size(), 7); // 9 cameras, 2 ignored
+        QCOMPARE(cardTexts(dialog), QStringList(7, QStringLiteral("Checking")));
+        QTRY_VERIFY(dialog.inFlight() == 4);
+        QVERIFY(!dialog.fetchButton()->isEnabled());
+        QCOMPARE(dialog.statusLabel()->text(), QStringLiteral("Checking 0 of 7"));
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.inFlight() == 0 && dialog.fetchButton()->isEnabled(), 20000);
+        QCOMPARE(dialog.maxInFlightSeen(), 4);
+        QCOMPARE(dialog.statusLabel()->text(), QString());
+        for (auto* card : dialog.cards())
+            QVERIFY(cardHasPicture(card));
+        // Four to a row: 4 and 3.
+        QCOMPARE(dialog.grid()->rowCount(), 2);
+        QVERIFY(dialog.grid()->itemAtPosition(0, 3) && dialog.grid()->itemAtPosition(1, 2));
+        QVERIFY(!dialog.grid()->itemAtPosition(1, 3));
+        // A 4:3 picture of 1280 x 960 is kept at 349 x 262.
+        const QMap<int, SnapshotRecord>& cache = SnapshotCache::instance().entry(hall);
+        QCOMPARE(cache.value(1).picture.size(), QSize(349, 262));
+        QCOMPARE(dialog.cards().first()->findChild<QLabel*>(QStringLiteral("NValue"))->text(),
+                 QStringLiteral("#1 Camera 1"));
+        QCOMPARE(pictureRequests(), 7);
+    }
+
+    void reopeningStartsFromTheCache()
+    {
+        scriptPictures(0);
+        {
+            SnapshotsDialog first(hall, 0);
+            QTRY_VERIFY_WITH_TIMEOUT(fetched(first), 20000);
+        }
+        const int before = pictureRequests();
+        SnapshotsDialog again(hall, 0);
+        QTest::qWait(100);
+        QCOMPARE(pictureRequests(), before); // every camera cached: nothing fetched
+        for (auto* card : again.cards())
+            QVERIFY(cardHasPicture(card));
+        SnapshotsDialog one(hall, 4);
+        QCOMPARE(one.cards().size(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(pictureRequests(), before + 1, 20000);
+    }
+
+    // Replies that arrive after the dialog closed must not leave their cards
+    // "Checking" for good: the next dialog asks for them again.
+    void closingMidFetchLeavesNothingChecking()
+    {
+        scriptPictures(1500);
+        {
+            SnapshotsDialog dialog(hall, 0);
+            QTRY_VERIFY(dialog.inFlight() == 4);
+        }
+        const QMap<int, SnapshotRecord>& cache = SnapshotCache::instance().entry(hall);
+        for (const SnapshotRecord& r : cache)
+            QVERIFY(!r.checking);
+        scriptPictures(0);
+        const int before = pictureRequests();
+        SnapshotsDialog again(hall, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(fetched(again), 20000);
+        QVERIFY(pictureRequests() > before);
+        for (auto* card : again.cards())
+            QVERIFY2(cardHasPicture(card), qPrintable(cardText(card)));
+    }
+
+    void errorsPerCard()
+    {
+        kvrtest::FakeDevice::Reply busy;
+        busy.status = 503;
+        hik.script(QStringLiteral("/ISAPI/Streaming/channels/101/picture"), busy);
+        kvrtest::FakeDevice::Reply html;
+        html.body = "<html>not a picture</html>";
+        hik.script(QStringLiteral("/ISAPI/Streaming/channels/301/picture"), html);
+        SnapshotsDialog dialog(hall, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
+        const QStringList texts = cardTexts(dialog);
+        QCOMPARE(texts.at(0), QStringLiteral("No snapshot\nHTTP 503."));
+        QCOMPARE(texts.at(1), QStringLiteral("No snapshot\nNot a picture.")); // channel 3
+
+        // A refused login on every card.
+        Native::Device wrong =
+            deviceFor(QStringLiteral("Wrong"), QStringLiteral("HIKVISION"), hik.httpPort(), rtsp.port, 2);
+        wrong.password = QStringLiteral("nope");
+        const QString wrongId = addDevice(wrong);
+        SnapshotsDialog refused(wrongId, 0);
+        QTRY_VERIFY_WITH_TIMEOUT(fetched(refused), 20000);
+        QCOMPARE(cardTexts(refused), QStringList(2, QStringLiteral("No snapshot\nLogin refused.")));
+
+        // Brands without a picture over HTTP: told at once, nothing asked.
+        const QString onvif =
+            addDevice(deviceFor(QStringLiteral("Cam"), QStringLiteral("ONVIF"), hik.httpPort(), 1, 1));
+        const QString samsung =
+            addDevice(deviceFor(QStringLiteral("Old"), QStringLiteral("SAMSUNG"), hik.httpPort(), 1, 1));
+        hik.clearLog();
+        SnapshotsDialog a(onvif, 0);
+        SnapshotsDialog b(samsung, 1);
+        QTRY_COMPARE(cardTexts(a), QStringList{QStringLiteral("No snapshot\nNeeds ONVIF snapshot support.")});
+        QTRY_COMPARE(cardTexts(b), QStringList{QStringLiteral("No snapshot\nThis brand has no snapshot over HTTP.")});
+        QCOMPARE(hik.requestCount(), 0);
+        for (const QString& id : {wrongId, onvif, samsung})
+            NativeStore::instance().removeDevice(id);
+    }
+
+    void aNewFetchDropsTheOlderReplies()
+    {
+        scriptPictures(400);
+        SnapshotsDialog dialog(hall, 0);
+        QTRY_VERIFY(dialog.inFlight() == 4);
+        dialog.fetchButton()->setEnabled(true);
+        dialog.fetchButton()->click();
+        QCOMPARE(dialog.generation(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
+        QVERIFY(dialog.maxInFlightSeen() <= 4);
+        for (auto* card : dialog.cards())
+            QVERIFY(cardHasPicture(card));
+    }
+
+    // ---- Recording calendar ----
+
+    void coverageOfTheWindow()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 30), QTime(12, 0), Qt::LocalTime).toUTC());
+        Prefs::set(Prefs::kNativeWindowDays, 30);
+        hik.recorded.clear();
+        for (int d = 1; d <= 30; ++d)
+            if (d != 3 && d != 6 && d != 9)
+                hik.recorded.insert(QDate(2026, 3, d));
+        CalendarDialog dialog(hall);
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Recording retention \u2014 Hall NVR"));
+        QCOMPARE(dialog.channelBox()->count(), 7);
+        QCOMPARE(dialog.channelBox()->itemText(0), QStringLiteral("1  Camera 1"));
+        QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Checking"));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("27 of 30 days recorded (90%)"),
+                                  20000);
+        QCOMPARE(dialog.coverageBar()->value(), 90);
+        QCOMPARE(dialog.coverageBar()->property("level").toString(), QStringLiteral("ok"));
+        QCOMPARE(dialog.bannerLabel()->text(), QStringLiteral("No recording on: 3 Mar, 6 Mar, 9 Mar"));
+        QVERIFY(!dialog.banner()->isHidden());
+        QCOMPARE(dialog.monthLabel()->text(), QStringLiteral("March 2026"));
+        QCOMPARE(dialog.monthRequests(), 1);
+        QVERIFY(dialog.grid()->state().known);
+        // "›" on the current month does nothing.
+        dialog.nextButton()->click();
+        QCOMPARE(dialog.month(), QDate(2026, 3, 1));
+        // Known months are not asked again.
+        dialog.prevButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.isKnown(QDate(2026, 2, 1)), 20000);
+        const int asked = dialog.monthRequests();
+        dialog.nextButton()->click();
+        QTRY_COMPARE(dialog.coverageLabel()->text(), QStringLiteral("27 of 30 days recorded (90%)"));
+        QCOMPARE(dialog.monthRequests(), asked);
+    }
+
+    void windowIntoThePreviousMonth()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 10), QTime(12, 0), Qt::LocalTime).toUTC());
+        Prefs::set(Prefs::kNativeWindowDays, 30);
+        hik.recorded.clear();
+        for (int d = 10; d <= 19; ++d)
+            hik.recorded.insert(QDate(2026, 2, d)); // 9 Feb, 20..28 Feb and 1..10 Mar missing: 20 days
+        hik.clearLog();
+        CalendarDialog dialog(hall);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("10 of 30 days recorded (33%)"),
+                                  20000);
+        QCOMPARE(dialog.coverageBar()->property("level").toString(), QStringLiteral("bad"));
+        QCOMPARE(dialog.monthRequests(), 2);
+        QStringList asked;
+        for (const kvrtest::FakeRequest& r : hik.requests())
+            if (r.served && r.path().endsWith(QLatin1String("dailyDistribution")))
+                asked << QString::fromUtf8(r.body);
+        QCOMPARE(asked.size(), 2);
+        // The shown month first, then the one the window reaches back into.
+        QVERIFY(asked.at(0).contains(QLatin1String("<monthOfYear>3</monthOfYear>")));
+        QVERIFY(asked.at(1).contains(QLatin1String("<monthOfYear>2</monthOfYear>")));
+        const QString banner = dialog.bannerLabel()->text();
+        QVERIFY(banner.startsWith(QStringLiteral("No recording on: 9 Feb, 20 Feb, 21 Feb, ")));
+        QVERIFY2(banner.endsWith(QStringLiteral(" and 6 more")), qPrintable(banner));
+    }
+
+    void failedMonthLeavesCoverageUnknown()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 20), QTime(12, 0), Qt::LocalTime).toUTC());
+        kvrtest::FakeDevice::Reply broken;
+        broken.status = 500;
+        hik.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), broken);
+        CalendarDialog dialog(hall);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("Coverage unknown"), 20000);
+        QVERIFY(!dialog.noteLabel()->text().isEmpty());
+        QVERIFY(!dialog.grid()->state().known);
+        QVERIFY(dialog.banner()->isHidden());
+    }
+
+    void clipsOfADay()
+    {
+        const QDate day = QDate::currentDate().addDays(-1);
+        const auto at = [&](int h, int m, int s = 0) { return QDateTime(day, QTime(h, m, s)); };
+        hik.clips = {{at(10, 0), at(10, 15)}, {at(10, 15, 2), at(10, 30)}, {at(12, 0), at(12, 0, 20)}};
+        CalendarDialog dialog(hall);
+        dialog.selectDay(day);
+        QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.clipList()->count(), 2, 20000);
+        QCOMPARE(dialog.clipList()->item(0)->text(), QStringLiteral("10:00:00 \u2013 10:30:00   (30 min)"));
+        QCOMPARE(dialog.clipList()->item(1)->text(), QStringLiteral("12:00:00 \u2013 12:00:20   (1 min)"));
+        QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("2 recordings. Times are the device's clock."));
+        QCOMPARE(dialog.dayTitle()->text(), QLocale(QLocale::English).toString(day, QStringLiteral("dddd d MMMM")));
+        QCOMPARE(dialog.clipList()->currentRow(), 0);
+        QVERIFY(dialog.playButton()->isEnabled());
+
+        QString title;
+        Modal::respond([&](QDialog& d) {
+            title = d.windowTitle();
+            return int(QDialog::Accepted);
+        });
+        dialog.playButton()->click();
+        QTRY_COMPARE(title, QStringLiteral("1 Camera 1 \u00b7 Hall NVR"));
+
+        // Another stream asks for the day again.
+        const int searches = hik.servedCount(QStringLiteral("/ISAPI/ContentMgmt/search"));
+        dialog.streamBox()->setCurrentIndex(1);
+        QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
+        QTRY_VERIFY_WITH_TIMEOUT(hik.servedCount(QStringLiteral("/ISAPI/ContentMgmt/search")) > searches, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.clipList()->count(), 2, 20000);
+        // Another camera forgets the day.
+        dialog.channelBox()->setCurrentIndex(1);
+        QCOMPARE(dialog.dayTitle()->text(), QStringLiteral("Pick a day"));
+        QCOMPARE(dialog.clipList()->count(), 0);
+        QVERIFY(!dialog.playButton()->isEnabled());
+    }
+
+    void brandsWithoutACalendar()
+    {
+        const QString lapi = addDevice(deviceFor(QStringLiteral("Gate cam"), QStringLiteral("UNIVIEW"), 1, 1, 1));
+        CalendarDialog dialog(lapi);
+        QCOMPARE(dialog.noteLabel()->text(), QStringLiteral("This brand has no recording calendar yet."));
+        QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Not available"));
+        QVERIFY(!dialog.channelBox()->isEnabled() && !dialog.streamBox()->isEnabled());
+        QVERIFY(!dialog.prevButton()->isEnabled() && !dialog.nextButton()->isEnabled());
+        CalendarDialog unknown(QStringLiteral("gone"));
+        QCOMPARE(unknown.windowTitle(), QStringLiteral("Recording retention \u2014 "));
+        QCOMPARE(unknown.coverageLabel()->text(), QStringLiteral("Not available"));
+        NativeStore::instance().removeDevice(lapi);
+    }
+
+    void monthGridClicks()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 20), QTime(12, 0), Qt::LocalTime).toUTC());
+        MonthGrid grid;
+        grid.resize(420, 326);
+        grid.show();
+        QSignalSpy clicked(&grid, &MonthGrid::dayClicked);
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, QPoint(100, 100)); // no month yet
+        QCOMPARE(clicked.size(), 0);
+        grid.setMonth(QDate(2026, 3, 1), {1, 2}, true, QDate(2026, 2, 20));
+        QCOMPARE(grid.dateAt(6), QDate(2026, 3, 1)); // a Sunday: the seventh cell
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(6).center().toPoint());
+        QCOMPARE(clicked.size(), 1);
+        QCOMPARE(clicked.first().first().toDate(), QDate(2026, 3, 1));
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, QPoint(int(grid.cellRect(6).left()) - 2, 40)); // the gap
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(26).center().toPoint());         // 21 March
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(0).center().toPoint());          // February
+        QCOMPARE(clicked.size(), 1);
+    }
+};
+
+KVR_TEST_MAIN(TestLiveDialogs)
+#include "tst_live_dialogs.moc"

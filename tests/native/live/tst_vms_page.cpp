@@ -1,0 +1,490 @@
+// The live wall page: its tree, wall order and limit, layouts, quality, caps,
+// pages, focus and empty states, and its playback mode with one clock,
+// recording windows and the footage the devices list for the day. Tiles play
+// from the RTSP server; recordings come from fake devices.
+
+#include "app/context/AppContext.h"
+#include "app/core/Settings.h"
+#include "native/live/VmsPage.h"
+#include "native/live/VmsTile.h"
+#include "server/view/TimelineBar.h"
+#include "tests/native/live/LiveTestKit.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QDateEdit>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTimeEdit>
+#include <QTreeWidget>
+
+using namespace livetest;
+
+namespace {
+QStringList keysOf(const QString& id, int from, int to)
+{
+    QStringList out;
+    for (int c = from; c <= to; ++c)
+        out << QStringLiteral("%1#%2").arg(id).arg(c);
+    return out;
+}
+QStringList tileKeys(const VmsPage& page)
+{
+    QStringList out;
+    for (VmsTile* t : page.tiles())
+        out << t->key();
+    return out;
+}
+QTreeWidgetItem* findItem(QTreeWidget* tree, const QString& text)
+{
+    const auto items = tree->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    return items.isEmpty() ? nullptr : items.first();
+}
+bool allStarted(const VmsPage& page)
+{
+    for (VmsTile* t : page.tiles())
+        if (t->isPacing() || !(t->isRunning() || t->isPlaying()))
+            return false;
+    return true;
+}
+} // namespace
+
+class TestVmsPage : public QObject {
+    Q_OBJECT
+private:
+    peers::Peer rtsp;
+    kvrtest::FakeDevice dahua{kvrtest::FakeDevice::Kind::Dahua};
+    kvrtest::FakeDevice hik{kvrtest::FakeDevice::Kind::Isapi};
+    QString siteId;
+    QString yard; // Dahua, 20 channels, 1..7 online
+    QString hall; // ISAPI, 4 channels
+
+    std::unique_ptr<VmsPage> page()
+    {
+        auto p = std::make_unique<VmsPage>();
+        p->resize(1440, 860);
+        p->show();
+        return p;
+    }
+    QDate today() const { return kvr::Clock::instance().nowUtc().toLocalTime().date(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(startRecorderRtsp(rtsp));
+        QVERIFY(dahua.start());
+        QVERIFY(hik.start());
+    }
+    void init()
+    {
+        clearInventory();
+        Prefs::set(Prefs::kNativeVmsWall, {});
+        Prefs::set(Prefs::kNativeVmsLayout, 0);
+        Prefs::set(Prefs::kNativeVmsQuality, 0);
+        Native::Site depot;
+        depot.name = QStringLiteral("Depot");
+        siteId = NativeStore::instance().addSite(depot);
+        yard = addDevice(
+            deviceFor(QStringLiteral("Yard DVR"), QStringLiteral("DAHUA"), dahua.httpPort(), rtsp.port, 20, siteId));
+        setOnline(yard, {1, 2, 3, 4, 5, 6, 7}, 20);
+        hall =
+            addDevice(deviceFor(QStringLiteral("Hall NVR"), QStringLiteral("HIKVISION"), hik.httpPort(), rtsp.port, 4));
+    }
+
+    void emptyStates()
+    {
+        clearInventory();
+        auto p = page();
+        QSignalSpy vigilo(p.get(), &VmsPage::openVigiloRequested);
+        p->activate();
+        QCOMPARE(p->stack()->currentIndex(), 1);
+        QCOMPARE(p->emptyLabel()->text(),
+                 QStringLiteral("No devices yet. Add one in Vigilo, then come back to watch it live."));
+        QCOMPARE(p->emptyButton()->text(), QStringLiteral("Open Vigilo"));
+        p->emptyButton()->click();
+        QCOMPARE(vigilo.size(), 1);
+
+        const QString id =
+            addDevice(deviceFor(QStringLiteral("New"), QStringLiteral("DAHUA"), dahua.httpPort(), rtsp.port, 3));
+        setOnline(id, {2}, 3);
+        p->activate();
+        QCOMPARE(p->emptyLabel()->text(), QStringLiteral("Tick cameras on the left to build a wall."));
+        QCOMPARE(p->emptyButton()->text(), QStringLiteral("Add all online cameras"));
+        p->emptyButton()->click();
+        QCOMPARE(p->wall(), QStringList{id + QStringLiteral("#2")});
+        QTRY_COMPARE(p->stack()->currentIndex(), 0);
+        QCOMPARE(Prefs::get(Prefs::kNativeVmsWall), p->wall());
+        // Nothing more online to add.
+        p->emptyButton()->click();
+        p->addAllOnline();
+        QCOMPARE(p->noticeLabel()->text(),
+                 QStringLiteral("No online cameras to add. Fetch device info in Vigilo first."));
+        QVERIFY(p->noticeLabel()->isVisible());
+        p->deactivate();
+    }
+
+    void storedChoicesAreClampedAndCleaned()
+    {
+        const QStringList stored{yard + QStringLiteral("#2"), QStringLiteral("gone#1"), yard + QStringLiteral("#21"),
+                                 hall + QStringLiteral("#x"), hall + QStringLiteral("#4")};
+        Prefs::set(Prefs::kNativeVmsWall, stored);
+        Prefs::set(Prefs::kNativeVmsLayout, 9);
+        Prefs::set(Prefs::kNativeVmsQuality, -3);
+        auto p = page();
+        p->activate();
+        QCOMPARE(p->layoutChoice(), 7);
+        QCOMPARE(p->qualityChoice(), 0);
+        QCOMPARE(p->wall(), (QStringList{yard + QStringLiteral("#2"), hall + QStringLiteral("#4")}));
+        p->deactivate();
+    }
+
+    void tickingKeepsOrderAndTheLimit()
+    {
+        const QString big1 = addDevice(deviceFor(QStringLiteral("Big A"), QStringLiteral("DAHUA"), 1, 1, 150, siteId));
+        const QString big2 = addDevice(deviceFor(QStringLiteral("Big B"), QStringLiteral("DAHUA"), 1, 1, 150, siteId));
+        auto p = page();
+        p->refreshTree();
+        QTreeWidgetItem* bigB = findItem(p->tree(), QStringLiteral("Big B"));
+        QVERIFY(bigB);
+        // One camera of Big B first, then all of Big A: the wall keeps its order.
+        bigB->child(4)->setCheckState(0, Qt::Checked);
+        QTRY_COMPARE(p->wall(), QStringList{big2 + QStringLiteral("#5")});
+        findItem(p->tree(), QStringLiteral("Big A"))->setCheckState(0, Qt::Checked);
+        QTRY_COMPARE(p->wall().size(), 151);
+        QCOMPARE(p->wall().first(), big2 + QStringLiteral("#5"));
+        QCOMPARE(p->wall().at(1), big1 + QStringLiteral("#1"));
+        QVERIFY(!p->noticeLabel()->isVisible());
+        // The whole site: 300 + 24 cameras; the first 256 stay.
+        findItem(p->tree(), QStringLiteral("Depot"))->setCheckState(0, Qt::Checked);
+        QTRY_COMPARE(p->wall().size(), 256);
+        QCOMPARE(p->noticeLabel()->text(), QStringLiteral("The wall holds up to 256 cameras"));
+        QVERIFY(p->noticeLabel()->isVisible());
+        QCOMPARE(p->wall().mid(0, 151), QStringList{big2 + QStringLiteral("#5")} + keysOf(big1, 1, 150));
+        int ticked = 0;
+        for (QTreeWidgetItemIterator it(p->tree()); *it; ++it)
+            if ((*it)->data(0, Qt::UserRole + 1).toString() == QLatin1String("camera")
+                && (*it)->checkState(0) == Qt::Checked)
+                ++ticked;
+        QCOMPARE(ticked, 256);
+        QTRY_COMPARE(p->wallHintLabel()->text(), QStringLiteral("256 on the wall"));
+        // The next tick change hides the notice.
+        findItem(p->tree(), QStringLiteral("Big A"))->child(0)->setCheckState(0, Qt::Unchecked);
+        QTRY_COMPARE(p->wall().size(), 255);
+        QVERIFY(!p->noticeLabel()->isVisible());
+    }
+
+    void treeFilter()
+    {
+        nameCameras(hall, {QStringLiteral("Lobby"), QStringLiteral("Stairs")});
+        auto p = page();
+        p->refreshTree();
+        p->searchField()->setText(QStringLiteral("lobby"));
+        QTreeWidgetItem* hallItem = findItem(p->tree(), QStringLiteral("Hall NVR"));
+        QVERIFY(hallItem && !hallItem->isHidden());
+        QVERIFY(!hallItem->child(0)->isHidden());
+        QVERIFY(hallItem->child(1)->isHidden());
+        QVERIFY(findItem(p->tree(), QStringLiteral("Depot"))->isHidden());
+        QVERIFY(!findItem(p->tree(), QStringLiteral("No site"))->isHidden());
+        p->searchField()->setText(QStringLiteral("depot"));
+        QVERIFY(!findItem(p->tree(), QStringLiteral("Yard DVR"))->isHidden());
+        QVERIFY(findItem(p->tree(), QStringLiteral("No site"))->isHidden());
+    }
+
+    void autoLayoutCapsAndQuality()
+    {
+        const bool hardware = AppContext::instance().hardwareDecode();
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 7));
+        auto p = page();
+        p->activate();
+        QCOMPARE(p->columns(), 3);
+        QCOMPARE(p->rows(), 3);
+        QCOMPARE(p->tiles().size(), 7);
+        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
+        for (VmsTile* t : p->tiles()) {
+            QVERIFY(!t->isMain());
+            QCOMPARE(t->player()->maxFps.load(), 15.0);
+            QVERIFY(!t->player()->hardwareDecode.load());
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(p->tiles().first()->isPlaying(), 20000);
+        QCOMPARE(p->titleLabel()->text(), QStringLiteral("Live wall \u00b7 7 cameras"));
+
+        p->setWall(keysOf(yard, 1, 4));
+        QTRY_COMPARE(p->tiles().size(), 4);
+        QCOMPARE(p->columns(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
+        for (VmsTile* t : p->tiles()) {
+            QVERIFY(t->isMain());
+            QCOMPARE(t->player()->maxFps.load(), 0.0);
+            QCOMPARE(t->player()->hardwareDecode.load(), hardware);
+        }
+        // Sub by choice, whatever the count.
+        p->setQualityChoice(1);
+        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p) && !p->tiles().first()->isMain(), 10000);
+        QCOMPARE(Prefs::get(Prefs::kNativeVmsQuality), 1);
+        // Main with 9 on a 3 x 3 page: Main at 15 a second.
+        p->setWall(keysOf(yard, 1, 9));
+        p->setQualityChoice(2);
+        p->setLayoutChoice(3);
+        QTRY_COMPARE(p->tiles().size(), 9);
+        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
+        for (VmsTile* t : p->tiles()) {
+            QVERIFY(t->isMain());
+            QCOMPARE(t->player()->maxFps.load(), 15.0);
+        }
+        p->deactivate();
+        for (VmsTile* t : p->tiles())
+            QVERIFY(!t->isRunning());
+    }
+
+    void largeLayoutPages()
+    {
+        const QString big = addDevice(deviceFor(QStringLiteral("Big"), QStringLiteral("DAHUA"), 1, 1, 130));
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(big, 1, 130));
+        Prefs::set(Prefs::kNativeVmsLayout, 7);
+        auto p = page();
+        p->load();
+        p->rebuildWall(); // not shown: tiles are built but not started
+        QCOMPARE(p->tiles().size(), 120);
+        QCOMPARE(p->columns(), 12);
+        QCOMPARE(p->rows(), 10);
+        QCOMPARE(p->tiles().first()->player()->maxFps.load(), 10.0);
+        QVERIFY(!p->tiles().first()->isRunning());
+        QVERIFY(p->nextButton()->isVisible() && p->nextButton()->isEnabled());
+        QCOMPARE(p->pageLabel()->text(), QStringLiteral("1 / 2"));
+        p->nextButton()->click();
+        QTRY_COMPARE(p->page(), 1);
+        QTRY_COMPARE(p->tiles().size(), 10);
+        QCOMPARE(p->columns(), 12);
+        QCOMPARE(p->rows(), 1);
+        QCOMPARE(p->tiles().first()->player()->maxFps.load(), 10.0);
+        QVERIFY(!p->tiles().first()->player()->hardwareDecode.load());
+        QVERIFY(!p->nextButton()->isEnabled()); // the last page
+        // A page beyond the last is clamped on the next rebuild.
+        p->setLayoutChoice(6);
+        QTRY_COMPARE(p->tiles().size(), 64);
+        QCOMPARE(p->page(), 0);
+    }
+
+    void focusAndRemoval()
+    {
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 20));
+        Prefs::set(Prefs::kNativeVmsLayout, 2); // 2 x 2: 5 pages
+        auto p = page();
+        p->activate();
+        p->nextPage();
+        p->nextPage();
+        QCOMPARE(p->page(), 2);
+        QTRY_COMPARE(tileKeys(*p), keysOf(yard, 9, 12));
+        VmsTile* third = p->tiles().at(2);
+        Q_EMIT third->expandRequested(third);
+        QTRY_COMPARE(p->tiles().size(), 1);
+        VmsTile* focused = p->tiles().first();
+        QCOMPARE(p->focusKey(), yard + QStringLiteral("#11"));
+        QVERIFY(focused->isFocused());
+        QCOMPARE(focused->player()->maxFps.load(), 0.0);
+        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
+        QVERIFY(focused->isMain());
+        QCOMPARE(p->titleLabel()->text(), QStringLiteral("Single camera"));
+        QVERIFY(p->backButton()->isVisible());
+        QVERIFY(!p->layoutControl()->isVisible() && !p->qualityControl()->isVisible());
+        QVERIFY(!p->nextButton()->isVisible() && !p->pageLabel()->isVisible());
+        p->backButton()->click();
+        QTRY_COMPARE(p->tiles().size(), 4);
+        QCOMPARE(p->page(), 2);
+        // Removing a camera from page 3 returns the wall to page 1.
+        Q_EMIT p->tiles().at(1)->removeRequested(p->tiles().at(1)->key());
+        QTRY_COMPARE(p->page(), 0);
+        QTRY_COMPARE(p->wall().size(), 19);
+        QVERIFY(!p->wall().contains(yard + QStringLiteral("#10")));
+        p->deactivate();
+    }
+
+    void inventoryChangesReachTheWall()
+    {
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(hall, 1, 2) + keysOf(yard, 1, 2));
+        auto p = page();
+        p->activate();
+        NativeStore::instance().removeDevice(hall);
+        QTRY_COMPARE(p->wall(), keysOf(yard, 1, 2));
+        QTRY_COMPARE(p->tiles().size(), 2);
+        QVERIFY(!findItem(p->tree(), QStringLiteral("Hall NVR")));
+        p->deactivate();
+    }
+
+    // Switching to playback on page 2 of 20 cameras (Auto) shows cameras 5 to 8.
+    void playbackUsesItsOwnPages()
+    {
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 20));
+        auto p = page();
+        p->activate();
+        p->nextPage();
+        QCOMPARE(p->page(), 1);
+        QTRY_COMPARE(p->tiles().size(), 4);
+        p->modeControl()->findChildren<QPushButton*>().at(1)->click();
+        QTRY_VERIFY(p->isPlayback());
+        QVERIFY(p->transportBar()->isVisible());
+        QCOMPARE(tileKeys(*p), keysOf(yard, 5, 8));
+        QCOMPARE(p->pageLabel()->text(), QStringLiteral("2 / 5"));
+        QCOMPARE(p->titleLabel()->text(), QStringLiteral("Playback \u00b7 20 cameras"));
+        QCOMPARE(p->statusLabel()->text(), QStringLiteral("Pick a time"));
+        QVERIFY(!p->pauseButton()->isEnabled() && p->playButton()->isEnabled());
+        for (VmsTile* t : p->tiles()) {
+            QVERIFY(!t->isRunning());
+            QCOMPARE(t->stage()->headlineText(), QStringLiteral("Pick a time on the timeline"));
+            QCOMPARE(t->stage()->detailText(), QStringLiteral("Or type a time and press Play."));
+        }
+        p->setMode(false);
+        QVERIFY(!p->transportBar()->isVisible());
+        QCOMPARE(tileKeys(*p), keysOf(yard, 17, 20)); // page 2 of 2 again
+        p->deactivate();
+    }
+
+    void playbackWindowsAndClamps()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(14, 0), Qt::LocalTime).toUTC());
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 2));
+        auto p = page();
+        p->activate();
+        p->setMode(true);
+        const QDate day = today();
+        QCOMPARE(p->dayEdit()->date(), day);
+
+        p->timeEdit()->setTime(QTime(9, 0));
+        p->playButton()->click();
+        const QDateTime nine(day, QTime(9, 0));
+        for (VmsTile* t : p->tiles()) {
+            QCOMPARE(t->playbackFrom(), nine);
+            QCOMPARE(t->playbackTo(), nine.addSecs(4 * 3600));
+            QVERIFY(t->isPlayback());
+        }
+        QCOMPARE(p->statusLabel()->text(), QStringLiteral("09:00:00"));
+        QVERIFY(p->pauseButton()->isEnabled());
+        QCOMPARE(p->timeline()->playhead(), 9 * 3600.0);
+        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
+        QVERIFY(p->tiles().first()->isMain()); // Auto plays Main back
+
+        // Ten minutes ahead of now: a minute before now.
+        p->timeEdit()->setTime(QTime(14, 10));
+        p->playButton()->click();
+        QCOMPARE(p->position(), QDateTime(day, QTime(13, 59)));
+        QCOMPARE(p->timeEdit()->time(), QTime(13, 59));
+
+        // -30 s from 00:00:10: the day before at 23:58:00, the window to 23:59:59.
+        p->dayEdit()->setDate(day.addDays(-2));
+        p->timeEdit()->setTime(QTime(0, 0, 10));
+        p->playButton()->click();
+        p->back30Button()->click();
+        QCOMPARE(p->dayEdit()->date(), day.addDays(-3));
+        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(23, 58)));
+        QCOMPARE(p->tiles().first()->playbackTo(), QDateTime(day.addDays(-3), QTime(23, 59, 59)));
+
+        // A click at the right end of the timeline stays on the chosen day.
+        Q_EMIT p->timeline()->seekRequested(86400.0);
+        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(23, 58)));
+        Q_EMIT p->timeline()->seekRequested(3600.7);
+        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(1, 0)));
+        QCOMPARE(p->tiles().first()->playbackTo(), QDateTime(day.addDays(-3), QTime(5, 0)));
+        p->forward30Button()->click();
+        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(1, 0, 30)));
+        p->deactivate();
+    }
+
+    void clockPauseAndResume()
+    {
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 2));
+        auto p = page();
+        p->activate();
+        p->setMode(true);
+        p->startPlaybackAt(QDateTime(today().addDays(-1), QTime(10, 0)));
+        VmsTile* a = p->tiles().at(0);
+        VmsTile* b = p->tiles().at(1);
+        const QDateTime start = p->position();
+        p->onTilePosition(a, 50.0); // a drives the clock from here on
+        p->onTilePosition(a, 50.9);
+        QCOMPARE(p->position(), start);
+        p->onTilePosition(b, 99.0); // another tile: ignored
+        QCOMPARE(p->position(), start);
+        p->onTilePosition(a, 52.25);
+        QCOMPARE(p->position(), start.addMSecs(2250));
+        QCOMPARE(p->statusLabel()->text(), QStringLiteral("10:00:02"));
+
+        p->pauseButton()->click();
+        QVERIFY(p->isPaused());
+        QCOMPARE(p->pauseButton()->text(), QStringLiteral("Resume"));
+        QCOMPARE(p->statusLabel()->text(), QStringLiteral("Paused \u00b7 10:00:02"));
+        for (VmsTile* t : p->tiles()) {
+            QVERIFY(!t->isRunning());
+            QCOMPARE(t->stage()->headlineText(), QStringLiteral("Paused"));
+            QCOMPARE(t->stage()->detailText(), QStringLiteral("Press Resume to carry on."));
+        }
+        // A day change while paused reloads the coverage and stays paused.
+        const uint32_t generation = p->coverageGeneration();
+        p->dayEdit()->setDate(today().addDays(-2));
+        QCOMPARE(p->coverageGeneration(), generation + 1);
+        QVERIFY(p->isPaused());
+        p->pauseButton()->click();
+        QVERIFY(!p->isPaused());
+        QCOMPARE(p->tiles().first()->playbackFrom(), start.addMSecs(2250));
+        p->deactivate();
+    }
+
+    void coverageFromTheDevices()
+    {
+        const QDate day = today().addDays(-1);
+        const auto at = [&](int h, int m, int s = 0) { return QDateTime(day, QTime(h, m, s)); };
+        dahua.clips = {{at(8, 0), at(9, 0)}, {at(8, 59, 30), at(10, 0)}};
+        hik.clips = {{at(10, 0, 1), at(11, 0)}, {at(23, 30), QDateTime(day.addDays(1), QTime(0, 30))}};
+        Prefs::set(Prefs::kNativeVmsWall, {yard + QStringLiteral("#1"), hall + QStringLiteral("#1")});
+        auto p = page();
+        p->activate();
+        p->setMode(true);
+        p->dayEdit()->setDate(day);
+        using Blocks = QList<std::pair<double, double>>;
+        QTRY_COMPARE_WITH_TIMEOUT(p->timeline()->coverage(),
+                                  (Blocks{{8 * 3600.0, 11 * 3600.0}, {23.5 * 3600.0, 86400.0}}), 20000);
+        QVERIFY(p->timeline()->coverageKnown());
+        QCOMPARE(p->coverageNote()->text(), QString());
+
+        // A brand without a recording search leaves the footage unlisted.
+        const QString lapi = addDevice(deviceFor(QStringLiteral("Gate"), QStringLiteral("UNIVIEW"), 1, rtsp.port, 1));
+        p->setMode(false);
+        p->setWall({yard + QStringLiteral("#1"), lapi + QStringLiteral("#1")});
+        p->setMode(true);
+        p->dayEdit()->setDate(day);
+        QTRY_COMPARE_WITH_TIMEOUT(p->coverageNote()->text(),
+                                  QStringLiteral("Footage times are not listed for every camera here"), 20000);
+        QVERIFY(!p->timeline()->coverageKnown());
+
+        // No footage anywhere on a day.
+        dahua.clips.clear();
+        p->setWall({yard + QStringLiteral("#1")});
+        QTRY_COMPARE_WITH_TIMEOUT(p->coverageNote()->text(), QStringLiteral("No footage found on this day"), 20000);
+        QVERIFY(p->timeline()->coverageKnown());
+        p->deactivate();
+    }
+
+    // Only the last of two quick day changes shows, whatever answers late.
+    void aNewerDaySupersedesTheOlder()
+    {
+        const QDate first = today().addDays(-2);
+        const QDate second = today().addDays(-1);
+        dahua.clips = {{QDateTime(first, QTime(1, 0)), QDateTime(first, QTime(2, 0))},
+                             {QDateTime(second, QTime(5, 0)), QDateTime(second, QTime(6, 0))}};
+        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 3));
+        auto p = page();
+        p->activate();
+        p->setMode(true);
+        p->dayEdit()->setDate(first);
+        p->dayEdit()->setDate(second);
+        using Blocks = QList<std::pair<double, double>>;
+        QTRY_COMPARE_WITH_TIMEOUT(p->timeline()->coverage(), (Blocks{{5 * 3600.0, 6 * 3600.0}}), 20000);
+        QTest::qWait(300); // late answers of the first day change nothing
+        QCOMPARE(p->timeline()->coverage(), (Blocks{{5 * 3600.0, 6 * 3600.0}}));
+        p->deactivate();
+    }
+};
+
+KVR_TEST_MAIN(TestVmsPage)
+#include "tst_vms_page.moc"

@@ -1,0 +1,346 @@
+// A native camera tile against real peers: pictures from the RTSP server,
+// key-frame requests and refusals from fake devices and the fault proxy, the
+// watchdog, the Main to Sub steps, pacing, playback ends and snapshots; and
+// the video wall's native camera source over the same tiles.
+
+#include "native/live/NativeWallSource.h"
+#include "native/live/TileRules.h"
+#include "native/live/VmsTile.h"
+#include "native/screens/NativeStyle.h"
+#include "tests/native/live/LiveTestKit.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QDir>
+#include <QEnterEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+
+using namespace livetest;
+
+class TestVmsTile : public QObject {
+    Q_OBJECT
+private:
+    peers::Peer rtsp;
+    kvrtest::FakeDevice hik{kvrtest::FakeDevice::Kind::Isapi};
+    kvrtest::FakeDevice dahua{kvrtest::FakeDevice::Kind::Dahua};
+    QString hikId;
+    QString dahuaId;
+
+    std::unique_ptr<VmsTile> tile(const QString& id, int channel)
+    {
+        auto t = std::make_unique<VmsTile>(id, channel);
+        t->resize(480, 270);
+        t->show();
+        return t;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(startRecorderRtsp(rtsp));
+        QVERIFY(hik.start());
+        QVERIFY(dahua.start());
+        hikId =
+            addDevice(deviceFor(QStringLiteral("Hall NVR"), QStringLiteral("HIKVISION"), hik.httpPort(), rtsp.port, 4));
+        dahuaId =
+            addDevice(deviceFor(QStringLiteral("Yard DVR"), QStringLiteral("DAHUA"), dahua.httpPort(), rtsp.port, 4));
+        nameCameras(dahuaId, {QStringLiteral("Front door #1"), QStringLiteral("Front door #1")});
+        QVERIFY(!hikId.isEmpty() && !dahuaId.isEmpty());
+    }
+    void init() { TileRules::RefusedTable::instance().reset(); }
+
+    void playsLiveWithTheTilePlayerSettings()
+    {
+        auto t = tile(dahuaId, 3);
+        QCOMPARE(t->name(), QStringLiteral("Camera 3"));
+        QCOMPARE(t->key(), dahuaId + QStringLiteral("#3"));
+        FfmpegPlayer* p = t->player();
+        QVERIFY(p->boundedClose.load() && p->lightDecode.load() && p->autoReconnect.load());
+        QVERIFY(!p->audioEnabled.load());
+        QCOMPARE(p->openAttempts.load(), 3);
+        QCOMPARE(p->property("kvrLabel").toString(), QStringLiteral("Camera 3 / Yard DVR"));
+        t->startPaced(false);
+        QVERIFY(t->isRunning());
+        QCOMPARE(t->stage()->headlineText(), QStringLiteral("Loading"));
+        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
+        QCOMPARE(t->discState(), int(NativeStyle::Disc::Up));
+        QVERIFY(!t->watchdog()->isActive());
+        QVERIFY(p->catchUpLive.load());
+        QVERIFY(!t->isMain() && t->subButton()->isChecked());
+        // Dahua-style recorders have no key-frame request.
+        QCOMPARE(dahua.requestCount(QStringLiteral("/ISAPI")), 0);
+        t->stop();
+        QVERIFY(!t->isRunning());
+    }
+
+    void asksRecordersForAKeyFrameWithAnEmptyPut()
+    {
+        hik.clearLog();
+        auto t = tile(hikId, 1);
+        t->start(true);
+        QTRY_VERIFY_WITH_TIMEOUT(hik.servedCount(QStringLiteral("/ISAPI/Streaming/channels/101/requestKeyFrame")) == 1,
+                                 20000);
+        for (const kvrtest::FakeRequest& r : hik.requests()) {
+            if (r.path().endsWith(QLatin1String("requestKeyFrame"))) {
+                QCOMPARE(r.method, QByteArray("PUT"));
+                QVERIFY(r.body.isEmpty());
+            }
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
+    }
+
+    void removedDeviceFailsInPlainWords()
+    {
+        auto t = tile(QStringLiteral("gone"), 4);
+        QCOMPARE(t->name(), QStringLiteral("Camera 4"));
+        t->start(false);
+        QVERIFY(t->isFailed() && !t->isRunning());
+        QCOMPARE(t->stage()->headlineText(), QStringLiteral("Can\u2019t play this stream"));
+        QCOMPARE(t->stage()->detailText(), QStringLiteral("This device was removed."));
+        QVERIFY(t->retryButton()->isVisible());
+        QCOMPARE(t->discState(), int(NativeStyle::Disc::Down));
+    }
+
+    // A device that refused is left alone for 30 s by every tile, unless the
+    // user presses "Try again".
+    void refusedDeviceIsLeftAlone()
+    {
+        kvrtest::TestClock clock;
+        peers::Peer refusing;
+        QVERIFY(peers::startProxy(refusing, rtsp.port, QStringLiteral("refuse")));
+        const QString id = addDevice(
+            deviceFor(QStringLiteral("Refusing"), QStringLiteral("DAHUA"), dahua.httpPort(), refusing.port, 2));
+        auto first = tile(id, 1);
+        first->start(false);
+        QTRY_VERIFY_WITH_TIMEOUT(first->isFailed(), 20000);
+        const QString refused = QStringLiteral("The RTSP port is closed on the device.");
+        QCOMPARE(first->stage()->detailText(), refused);
+
+        clock.advanceSecs(10);
+        auto second = tile(id, 2);
+        second->start(false);
+        QVERIFY(second->isFailed()); // at once, without asking the device
+        QVERIFY(!second->player()->isRunning());
+        QCOMPARE(second->stage()->detailText(), refused);
+
+        clock.advanceSecs(20); // 30 s after the refusal
+        second->start(false);
+        QVERIFY(!second->isFailed() && second->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(second->isFailed(), 20000);
+
+        // "Try again" clears the block at once.
+        clock.advanceSecs(1);
+        QVERIFY(TileRules::RefusedTable::instance().blocked(id, clock.monotonicMs()));
+        first->retryButton()->click();
+        QVERIFY(first->isRunning() && !first->isFailed());
+        first->stop();
+        NativeStore::instance().removeDevice(id);
+    }
+
+    void watchdogTurnsSilenceIntoAFailure()
+    {
+        peers::Peer hole;
+        QVERIFY(peers::startProxy(hole, rtsp.port, QStringLiteral("stall"), 0, 60000));
+        const QString id =
+            addDevice(deviceFor(QStringLiteral("Silent"), QStringLiteral("DAHUA"), dahua.httpPort(), hole.port, 1));
+        auto t = tile(id, 1);
+        t->start(false);
+        QCOMPARE(t->watchdog()->interval(), 10000);
+        QVERIFY(t->watchdog()->isActive());
+        t->watchdog()->start(50); // not ten real seconds
+        QTRY_VERIFY_WITH_TIMEOUT(t->isFailed(), 5000);
+        QCOMPARE(t->stage()->detailText(), QStringLiteral("No picture after 10 seconds."));
+
+        t->setPlayback(QDateTime(QDate(2026, 3, 1), QTime(10, 0)), QDateTime(QDate(2026, 3, 1), QTime(11, 0)));
+        t->start(false);
+        QCOMPARE(t->watchdog()->interval(), 15000);
+        t->watchdog()->start(50);
+        QTRY_VERIFY_WITH_TIMEOUT(t->isFailed(), 5000);
+        QCOMPARE(t->stage()->detailText(), QStringLiteral("No recording at this time, or the device did not answer."));
+        NativeStore::instance().removeDevice(id);
+    }
+
+    void startsArePacedPerDevice()
+    {
+        kvrtest::TestClock clock; // frozen: the slots stay where they were handed out
+        QList<std::shared_ptr<VmsTile>> tiles;
+        QList<int> waits;
+        for (int c = 1; c <= 3; ++c) {
+            auto t = std::shared_ptr<VmsTile>(tile(dahuaId, c).release());
+            t->startPaced(false);
+            waits << t->pacingWaitMs();
+            tiles << t;
+        }
+        QCOMPARE(waits, (QList<int>{0, 80, 160}));
+        QVERIFY(tiles.first()->isRunning());
+        QVERIFY(tiles.last()->isPacing() && !tiles.last()->isRunning());
+        QCOMPARE(tiles.last()->stage()->headlineText(), QStringLiteral("Loading"));
+        auto other = tile(hikId, 2);
+        other->startPaced(false);
+        QCOMPARE(other->pacingWaitMs(), 0); // devices do not delay each other
+
+        clock.advanceSecs(5);
+        waits.clear();
+        for (const auto& t : tiles) {
+            t->setPlayback(QDateTime(QDate(2026, 3, 1), QTime(10, 0)), QDateTime(QDate(2026, 3, 1), QTime(11, 0)));
+            t->startPaced(false);
+            waits << t->pacingWaitMs();
+        }
+        QCOMPARE(waits, (QList<int>{0, 300, 600}));
+        // A stop cancels a start still waiting for its slot.
+        tiles.last()->stop();
+        QVERIFY(!tiles.last()->isPacing());
+        VmsTile::stopAll({tiles[0].get(), tiles[1].get(), other.get()});
+    }
+
+    void mainStepsDownToSub()
+    {
+        kvrtest::LogCapture log;
+        auto t = tile(dahuaId, 2);
+        t->start(true);
+        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
+        // The recorder has no bandwidth for Main: Sub, with a toast.
+        Q_EMIT t->player()->status(QStringLiteral("Can't open"), QStringLiteral("RTSP 453 Not Enough Bandwidth"));
+        QVERIFY(!t->isMain() && t->isRunning() && !t->isFailed());
+        QVERIFY(t->subButton()->isChecked());
+        QCOMPARE(t->toastLabel()->text(), QStringLiteral("The recorder has no bandwidth left for Main: showing Sub."));
+        QVERIFY(log.contains(QStringLiteral("[vms] Front door #1 / Yard DVR : no bandwidth for Main, trying Sub")));
+        // The same on Sub is a failure in plain words.
+        Q_EMIT t->player()->status(QString(), QStringLiteral("no bandwidth"));
+        QVERIFY(t->isFailed());
+        QCOMPARE(t->stage()->detailText(),
+                 QStringLiteral("The camera or recorder refused: it has no streams left. "
+                                "Close other views of it, or use the Sub stream."));
+        // Overload on Main live: Sub with a toast; on Sub only a toast.
+        t->start(true);
+        Q_EMIT t->player()->overloaded();
+        QVERIFY(!t->isMain() && t->isRunning());
+        QCOMPARE(t->toastLabel()->text(),
+                 QStringLiteral("Switched to Sub: this computer can\u2019t keep up with Main here."));
+        Q_EMIT t->player()->overloaded();
+        QVERIFY(!t->isMain() && t->isRunning());
+        QCOMPARE(t->toastLabel()->text(),
+                 QStringLiteral("Can\u2019t keep up with this picture. Use fewer cameras or Sub."));
+        // Clicking the stream already chosen does nothing; the other restarts.
+        t->subButton()->click();
+        QVERIFY(!t->isMain());
+        t->mainButton()->click();
+        QVERIFY(t->isMain() && t->isRunning());
+        t->stop();
+    }
+
+    void playbackEndsOrFindsNothing()
+    {
+        const QDateTime from(QDate(2026, 3, 1), QTime(10, 0));
+        auto t = tile(dahuaId, 1);
+        t->setPlayback(from, from.addSecs(3600));
+        t->start(false);
+        QVERIFY(!t->player()->autoReconnect.load() && !t->player()->catchUpLive.load());
+        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
+        Q_EMIT t->player()->status(QStringLiteral("Stream ended"), QStringLiteral("End of file"));
+        QCOMPARE(t->stage()->headlineText(), QStringLiteral("End of recording"));
+        QVERIFY(!t->isFailed() && !t->isRunning() && !t->retryButton()->isVisible());
+
+        // The ISAPI playback address is not served: the server answers 404.
+        auto missing = tile(hikId, 1);
+        missing->setPlayback(from, from.addSecs(3600));
+        missing->start(false);
+        QTRY_VERIFY_WITH_TIMEOUT(missing->isFailed(), 20000);
+        QCOMPARE(missing->stage()->headlineText(), QStringLiteral("No recording"));
+        QCOMPARE(missing->stage()->detailText(),
+                 QStringLiteral("Nothing is recorded at this time (or this stream isn't recorded)."));
+    }
+
+    // Two cameras of one name saved in the same second keep two files.
+    void snapshotsAreSavedSideBySide()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(9, 5, 7), Qt::UTC));
+        auto a = tile(dahuaId, 1);
+        auto b = tile(dahuaId, 2);
+        a->snapshotButton()->click();
+        QCOMPARE(a->toastLabel()->text(), QStringLiteral("No picture to save yet"));
+        a->start(false);
+        b->start(false);
+        QTRY_VERIFY_WITH_TIMEOUT(a->isPlaying() && b->isPlaying(), 20000);
+        a->snapshotButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(a->toastLabel()->text(), QStringLiteral("Saved to Pictures/Kavira"), 10000);
+        b->snapshotButton()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(b->toastLabel()->text(), QStringLiteral("Saved to Pictures/Kavira"), 10000);
+        const QDir folder(TileRules::snapshotFolder());
+        const QStringList files = folder.entryList({QStringLiteral("Front_door_1_*.png")}, QDir::Files, QDir::Name);
+        QCOMPARE(files.size(), 2);
+        QVERIFY(QImage(folder.filePath(files.first())).width() >= 320);
+        VmsTile::stopAll({a.get(), b.get()});
+    }
+
+    void overlaysFollowTheWidth()
+    {
+        auto t = tile(dahuaId, 1);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(t.get(), &enter);
+        QVERIFY(t->focusButton()->isVisible() && t->removeButton()->isVisible());
+        QVERIFY(t->snapshotButton()->isVisible() && t->streamSwitch()->isVisible());
+        QVERIFY(t->deviceLabel()->isVisible());
+        t->resize(299, 200);
+        QVERIFY(!t->deviceLabel()->isVisible());
+        t->resize(249, 200);
+        QVERIFY(!t->snapshotButton()->isVisible());
+        QCOMPARE(t->focusButton()->accessibleName(), QStringLiteral("Fill the wall with this camera"));
+        t->setFocusedLook(true);
+        QCOMPARE(t->property("hot").toBool(), true);
+        QCOMPARE(t->focusButton()->toolTip(), QStringLiteral("Back to the wall"));
+        QSignalSpy expand(t.get(), &VmsTile::expandRequested);
+        QSignalSpy remove(t.get(), &VmsTile::removeRequested);
+        t->focusButton()->click();
+        t->removeButton()->click();
+        QCOMPARE(expand.size(), 1);
+        QCOMPARE(remove.first().first().toString(), t->key());
+    }
+
+    void wallSourceBuildsPlainTiles()
+    {
+        Native::Device off = deviceFor(QStringLiteral("Off"), QStringLiteral("DAHUA"), 1, 1, 2);
+        off.enabled = false;
+        const QString offId = addDevice(off);
+        std::optional<Native::Device> d = NativeStore::instance().device(hikId);
+        d->ignored = {3};
+        NativeStore::instance().updateDevice(*d);
+        NativeWallSource source;
+        QCOMPARE(source.id(), QStringLiteral("native"));
+        QStringList ids;
+        for (const VideoWall::Camera& c : source.cameras())
+            ids << c.id;
+        QVERIFY(ids.contains(hikId + QStringLiteral("#4")));
+        QVERIFY(!ids.contains(hikId + QStringLiteral("#3")));
+        QVERIFY(!ids.contains(offId + QStringLiteral("#1")));
+        QCOMPARE(source.cameras().first().title, QStringLiteral("1  Camera 1"));
+
+        int expanded = 0;
+        std::unique_ptr<QWidget> w(source.makeTile(dahuaId + QStringLiteral("#2"), nullptr, [&] { ++expanded; }));
+        auto* t = qobject_cast<VmsTile*>(w.get());
+        QVERIFY(t && !t->isRemovable());
+        QCOMPARE(t->channel(), 2);
+        Q_EMIT t->expandRequested(t);
+        QCOMPARE(expanded, 1);
+        source.tune(t, 5, 7);
+        QCOMPARE(t->player()->maxFps.load(), 15.0);
+        QVERIFY(!t->player()->hardwareDecode.load());
+        source.tune(t, 1, 1);
+        QCOMPARE(t->player()->maxFps.load(), 0.0);
+        bool started = false;
+        source.start(t, false, [&] { started = true; });
+        QVERIFY(started && (t->isRunning() || t->isPacing()));
+        source.requestStop(t);
+        source.stop(t);
+        QVERIFY(!t->isRunning() && !t->isPacing());
+        // A key with a bad channel names no device, never channel 1 of one.
+        std::unique_ptr<QWidget> bad(source.makeTile(dahuaId + QStringLiteral("#x"), nullptr, {}));
+        QVERIFY(qobject_cast<VmsTile*>(bad.get())->deviceId().isEmpty());
+        NativeStore::instance().removeDevice(offId);
+    }
+};
+
+KVR_TEST_MAIN(TestVmsTile)
+#include "tst_vms_tile.moc"
