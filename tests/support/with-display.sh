@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Runs one test program on a virtual X server of its own, so that suites
+# running side by side never share a pointer, keyboard focus or clipboard (a
+# hover or a drag in one suite would otherwise land in another's window).
+# A suite that asked for another platform (offscreen) runs as it is, and so
+# does everything when Xvfb is missing.
+set -u
+if [ "${QT_QPA_PLATFORM:-xcb}" != xcb ] || ! command -v Xvfb >/dev/null 2>&1; then
+  exec "$@"
+fi
+tmp=$(mktemp -d)
+# -displayfd picks a free display number itself and writes it once the
+# server is ready, so parallel starts never race for one.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+server=$!
+for _ in $(seq 1 200); do
+  grep -q . "$tmp/display" 2>/dev/null && break
+  kill -0 "$server" 2>/dev/null || break
+  sleep 0.05
+done
+number=$(head -n 1 "$tmp/display" 2>/dev/null)
+if [ -z "$number" ]; then
+  echo "with-display: Xvfb did not start" >&2
+  cat "$tmp/xvfb.log" >&2
+  kill "$server" 2>/dev/null
+  rm -rf "$tmp"
+  exit 1
+fi
+export DISPLAY=":$number" QT_QPA_PLATFORM=xcb
+"$@"
+status=$?
+kill "$server" 2>/dev/null
+wait "$server" 2>/dev/null
+rm -rf "$tmp"
+exit $status
