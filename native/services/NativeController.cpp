@@ -139,7 +139,7 @@ void NativeController::run(const QString& id, Kind kind)
 {
     if (isBusy(id))
         return;
-    const Native::Device* d = m_store->device(id);
+    const std::optional<Native::Device> d = m_store->device(id);
     if (!d || !d->enabled)
         return;
     m_queue.append({id, kind});
@@ -163,7 +163,7 @@ void NativeController::pump()
     while (m_running.size() < kMaxRunningJobs && !m_queue.isEmpty()) {
         const auto [id, kind] = m_queue.takeFirst();
         m_queued.remove(id);
-        const Native::Device* d = m_store->device(id);
+        const std::optional<Native::Device> d = m_store->device(id);
         if (!d || !d->enabled) {
             Q_EMIT busyChanged(id, false);
             continue;
@@ -209,7 +209,7 @@ void NativeController::complete(const QString& id, const Native::ProbeResult& re
     const Running job = *it;
     m_running.erase(it);
 
-    const Native::Device* now = m_store->device(id);
+    const std::optional<Native::Device> now = m_store->device(id);
     if (now && !Native::sameConnection(*now, job.snapshot)) {
         // The address or login changed while the probe ran: its verdict is
         // about a connection that no longer exists and must not mark the

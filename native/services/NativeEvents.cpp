@@ -268,7 +268,7 @@ void NativeEvents::connectDevice(const QString& id)
     if (!m_started || !m_manager || !m_store)
         return;
     auto it = m_connections.find(id);
-    const Native::Device* d = m_store->device(id);
+    const std::optional<Native::Device> d = m_store->device(id);
     if (it == m_connections.end() || !d || it->reply)
         return;
 
@@ -298,7 +298,7 @@ void NativeEvents::onAuthentication(QNetworkReply* reply, QAuthenticator* auth)
         return;
     const QString id = reply->property(kDeviceProperty).toString();
     auto it = m_connections.find(id);
-    const Native::Device* d = m_store->device(id);
+    const std::optional<Native::Device> d = m_store->device(id);
     if (it == m_connections.end() || !d || it->reply != reply || it->authTried)
         return; // unanswered: the request ends with 401
     it->authTried = true;

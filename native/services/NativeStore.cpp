@@ -296,61 +296,55 @@ bool NativeStore::continueUptimeSave(qint64 budgetMs)
 
 // -------------------------------------------------------------- reading ----
 
-Device* NativeStore::device(const QString& id)
+qsizetype NativeStore::indexOfDevice(const QString& id) const
 {
-    for (Device& d : m_devices)
-        if (d.id == id)
-            return &d;
-    return nullptr;
+    for (qsizetype i = 0; i < m_devices.size(); ++i)
+        if (m_devices.at(i).id == id)
+            return i;
+    return -1;
 }
 
-const Device* NativeStore::device(const QString& id) const
-{
-    for (const Device& d : m_devices)
-        if (d.id == id)
-            return &d;
-    return nullptr;
-}
-
-Site* NativeStore::site(const QString& id)
+qsizetype NativeStore::indexOfSite(const QString& id) const
 {
     if (id.isEmpty())
-        return nullptr;
-    for (Site& s : m_sites)
-        if (s.id == id)
-            return &s;
-    return nullptr;
+        return -1;
+    for (qsizetype i = 0; i < m_sites.size(); ++i)
+        if (m_sites.at(i).id == id)
+            return i;
+    return -1;
 }
 
-const Site* NativeStore::site(const QString& id) const
+std::optional<Device> NativeStore::device(const QString& id) const
 {
-    if (id.isEmpty())
-        return nullptr;
-    for (const Site& s : m_sites)
-        if (s.id == id)
-            return &s;
-    return nullptr;
+    const qsizetype i = indexOfDevice(id);
+    return i < 0 ? std::nullopt : std::optional<Device>(m_devices.at(i));
+}
+
+std::optional<Site> NativeStore::site(const QString& id) const
+{
+    const qsizetype i = indexOfSite(id);
+    return i < 0 ? std::nullopt : std::optional<Site>(m_sites.at(i));
 }
 
 QString NativeStore::siteName(const QString& id) const
 {
-    const Site* s = site(id);
-    return s ? s->name : QString();
+    const qsizetype i = indexOfSite(id);
+    return i < 0 ? QString() : m_sites.at(i).name;
 }
 
 QDateTime NativeStore::lastSeenUp(const QString& id) const
 {
-    const Device* d = device(id);
-    if (d && d->health.lastUp.isValid())
-        return d->health.lastUp;
+    const qsizetype i = indexOfDevice(id);
+    if (i >= 0 && m_devices.at(i).health.lastUp.isValid())
+        return m_devices.at(i).health.lastUp;
     return m_uptime.lastUpFromSeries(id);
 }
 
 QList<UptimeCell> NativeStore::uptimeGrid(const QString& id, GraphType type, int channel, int days,
                                           const QDateTime& nowAt) const
 {
-    const Device* d = device(id);
-    return m_uptime.grid(id, type, channel, days, nowAt, d ? d->createdAt : QDateTime());
+    const qsizetype i = indexOfDevice(id);
+    return m_uptime.grid(id, type, channel, days, nowAt, i >= 0 ? m_devices.at(i).createdAt : QDateTime());
 }
 
 double NativeStore::uptimePercent(const QList<UptimeCell>& cells)
@@ -371,10 +365,10 @@ QString NativeStore::addSite(Site site)
 
 void NativeStore::updateSite(const Site& updated)
 {
-    Site* s = site(updated.id);
-    if (!s)
+    const qsizetype i = indexOfSite(updated.id);
+    if (i < 0)
         return;
-    *s = updated;
+    m_sites[i] = updated;
     scheduleSave();
     Q_EMIT changed();
 }
@@ -415,8 +409,8 @@ QString NativeStore::addDevice(Device device, QString* error)
 
 bool NativeStore::updateDevice(const Device& updated, QString* error)
 {
-    Device* d = device(updated.id);
-    if (!d)
+    const qsizetype index = indexOfDevice(updated.id);
+    if (index < 0)
         return false;
     const QString ip = updated.ip.trimmed();
     const QString problem = NativeAddress::problem(ip);
@@ -428,6 +422,7 @@ bool NativeStore::updateDevice(const Device& updated, QString* error)
     }
     Device incoming = updated;
     incoming.ip = ip;
+    Device* d = &m_devices[index];
     const bool connection = !sameConnection(*d, incoming);
     d->siteId = incoming.siteId;
     d->name = incoming.name;
@@ -464,9 +459,10 @@ void NativeStore::removeDevice(const QString& id)
 
 void NativeStore::setEnabled(const QString& id, bool enabled, const QString& reason)
 {
-    Device* d = device(id);
-    if (!d)
+    const qsizetype index = indexOfDevice(id);
+    if (index < 0)
         return;
+    Device* d = &m_devices[index];
     d->enabled = enabled;
     d->disabledReason = enabled ? QString() : reason;
     if (!enabled)
@@ -478,9 +474,10 @@ void NativeStore::setEnabled(const QString& id, bool enabled, const QString& rea
 
 void NativeStore::saveCameras(const QString& id, const QList<Camera>& cameras)
 {
-    Device* d = device(id);
-    if (!d)
+    const qsizetype index = indexOfDevice(id);
+    if (index < 0)
         return;
+    Device* d = &m_devices[index];
     for (const Camera& edited : cameras) {
         Camera* c = d->camera(edited.channelId);
         if (!c)
@@ -510,9 +507,10 @@ qint64 NativeStore::creditCapSeconds(int pollMinutes)
 
 void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
 {
-    Device* d = device(id);
-    if (!d || !d->enabled)
+    const qsizetype index = indexOfDevice(id);
+    if (index < 0 || !m_devices.at(index).enabled)
         return;
+    Device* d = &m_devices[index];
     const QDateTime at = now();
     Health& h = d->health;
     const Health& r = result.health;

@@ -18,6 +18,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class NativeStore : public QObject {
     Q_OBJECT
@@ -45,12 +46,16 @@ public:
     bool uptimeSaveInProgress() const { return bool(m_uptimeSave); }
 
     // ---- Reading ----
-    const QList<Native::Site>& sites() const { return m_sites; }
-    const QList<Native::Device>& devices() const { return m_devices; }
-    Native::Device* device(const QString& id);
-    const Native::Device* device(const QString& id) const;
-    Native::Site* site(const QString& id);
-    const Native::Site* site(const QString& id) const;
+    // Copies, never pointers into the store: a copy stays valid whatever the
+    // store does next (an add or remove moves its records), and every change
+    // goes through the edit calls below, which save and announce it. The
+    // records share their data, so a copy costs a few reference counts.
+    QList<Native::Site> sites() const { return m_sites; }
+    QList<Native::Device> devices() const { return m_devices; }
+    // The device (site) with exactly this id; empty when there is none.
+    std::optional<Native::Device> device(const QString& id) const;
+    std::optional<Native::Site> site(const QString& id) const;
+    bool hasDevice(const QString& id) const { return indexOfDevice(id) >= 0; }
     QString siteName(const QString& id) const;
 
     // ---- Uptime ----
@@ -97,6 +102,8 @@ Q_SIGNALS:
 private:
     struct UptimeSave;
 
+    qsizetype indexOfDevice(const QString& id) const;
+    qsizetype indexOfSite(const QString& id) const;
     void load();
     void onSaveTimer();
     void writeInventory();

@@ -325,7 +325,7 @@ QList<SiteSummary> sites(const Sources& src, const QDateTime& now)
         if (found == index.cend()) {
             SiteSummary row;
             row.siteId = d.siteId;
-            if (const Native::Site* site = src.store->site(d.siteId)) {
+            if (const std::optional<Native::Site> site = src.store->site(d.siteId)) {
                 row.name = site->name;
                 QStringList parts;
                 if (!site->isp.isEmpty())

@@ -55,7 +55,7 @@ bool ApiClient::addressPermitted(const QUrl& target)
 }
 
 ApiClient::ApiClient(QObject* parent)
-    : QObject(parent),
+    : LiveStreamService(parent),
       m_transferTimeoutMs(static_cast<int>(ApiTunables::kTransferTimeout.count()))
 {
     m_baseUrl = envOr("KVR_API_BASE", defaultBaseUrl());

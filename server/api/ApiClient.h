@@ -1,6 +1,7 @@
 #pragma once
 
 #include "server/api/ApiTypes.h"
+#include "server/api/LiveStreamService.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -9,6 +10,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>
@@ -25,13 +27,12 @@ struct ReadyPoll;
 // The one client of the organisation's JSON web API. Lives on the GUI thread;
 // every operation ends in exactly one callback there, whose last argument is
 // an error text that is empty on success.
-class ApiClient : public QObject {
+class ApiClient : public LiveStreamService {
     Q_OBJECT
 public:
     using JsonCallback = std::function<void(const QJsonObject& answer, int status, const QString& error)>;
     using BytesCallback = std::function<void(const QByteArray& body, int status, const QString& error)>;
     using LoginCallback = std::function<void(const LoginStart&)>;
-    using StreamCallback = std::function<void(const StreamInfo&, const QString& error)>;
     using Endpoint = std::pair<QString, int>;
 
     struct CatalogHandlers {
@@ -131,24 +132,33 @@ public:
 
     // Streams.
     void startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback,
-                      const QString& owner = QString());
+                      const QString& owner = QString(), QObject* context = nullptr) override;
     void startDevicePlaybackHls(const QString& cameraId, const QDate& date, const QString& startTime,
                                 const QString& endTime, StreamCallback callback);
     static QString liveKey(const QString& owner, const QString& cameraId);
     static QString ownerOf(const QString& key);
-    void stopLiveCamera(const QString& cameraId, const QString& owner = QString());
+    void stopLiveCamera(const QString& cameraId, const QString& owner = QString()) override;
     void stopLive(const QString& owner = QString());
     void stopAllLive();
     void logout();
 
 Q_SIGNALS:
-    void streamNeedsRestart(const QString& cameraId);
-    void ownedStreamNeedsRestart(const QString& owner, const QString& cameraId);
     void sessionExpired();
     void refreshTokenChanged(const QString& refreshToken);
 
 private:
     friend struct ApiClientTestAccess;
+
+    // The caller's callback, dropped once its context is destroyed.
+    template <typename... A> static std::function<void(A...)> tied(QObject* context, std::function<void(A...)> callback)
+    {
+        if (!context || !callback)
+            return callback;
+        return [guard = QPointer<QObject>(context), callback = std::move(callback)](A... args) {
+            if (guard)
+                callback(args...);
+        };
+    }
 
     struct ReplyOutcome {
         int status = 0;

@@ -48,8 +48,10 @@ QString ApiClient::ownerOf(const QString& key)
     return ApiPolicy::ownerOf(key);
 }
 
-void ApiClient::startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback, const QString& owner)
+void ApiClient::startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback, const QString& owner,
+                             QObject* context)
 {
+    callback = tied(context, std::move(callback));
     stopLiveCamera(cameraId, owner);
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);

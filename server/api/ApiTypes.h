@@ -9,6 +9,28 @@
 // Records the server client reads from the server's answers and hands to its
 // callers. Plain values, freely copied.
 
+// Why an operation failed, beside the text shown to the user. Code decides on
+// the kind, never on the wording of the text.
+enum class ApiFailure : quint8 {
+    None,        // no failure
+    Unreachable, // no connection: refused, unknown host, certificate, a redirect elsewhere
+    NoAnswer,    // connected, but no answer in time, or the connection dropped
+    Throttled,   // the server asked to slow down (HTTP 429)
+    ServerError, // the server failed (5xx) or gave an answer that cannot be used
+    Refused,     // the server said no: credentials, permissions, a wrong code, a bad request
+    NotFound,    // the user, camera or recording is not known to the server (HTTP 404)
+    Expired,     // the session ended and could not be renewed
+    Offline,     // the camera or its recorder is offline
+};
+
+// Whether a camera or device is online, where the server said so.
+enum class OnlineState : quint8 { Unknown, Online, Offline };
+
+inline OnlineState onlineStateOf(bool online, bool known)
+{
+    return !known ? OnlineState::Unknown : online ? OnlineState::Online : OnlineState::Offline;
+}
+
 // One camera of a device in the server catalogue.
 struct Channel {
     QString id;
@@ -18,6 +40,8 @@ struct Channel {
     bool online = false;
     bool onlineKnown = false;
     bool recordingEnabled = false;
+
+    OnlineState onlineState() const { return onlineStateOf(online, onlineKnown); }
 };
 
 // A device of a site in the server catalogue.
@@ -31,6 +55,8 @@ struct Device {
     bool onlineKnown = false;
     QDateTime checkedAt; // left invalid by the catalogue
     QList<Channel> channels;
+
+    OnlineState onlineState() const { return onlineStateOf(online, onlineKnown); }
 };
 
 // A site of the chosen organisation.
@@ -79,6 +105,8 @@ struct LoginStart {
     bool otpResent = false;
     bool otpAlreadySent = false;
     bool rememberMe = false;
+    // The kind of a failed step (None when the step did not fail).
+    ApiFailure failure = ApiFailure::None;
 };
 
 // An organisation the user may choose.
@@ -103,6 +131,16 @@ struct PresetCamera {
     QString deviceId;
     bool online = false;
     bool onlineKnown = false;
+
+    OnlineState onlineState() const { return onlineStateOf(online, onlineKnown); }
+};
+
+// How a started stream reaches this computer, in falling order of preference.
+enum class StreamRoute : quint8 {
+    None,        // no stream (failed or superseded)
+    PublicRtsps, // the server's public RTSPS address with the ticket's account
+    Relay,       // the organisation's relay over RTSP
+    Hls,         // HLS from the server itself
 };
 
 // One started server stream. A superseded result has every other field empty.
@@ -116,6 +154,15 @@ struct StreamInfo {
     QString streamId;
     QString playId;
     QString cameraId;
+    // The kind of a failed start (None when it did not fail or was superseded).
+    ApiFailure failure = ApiFailure::None;
+
+    StreamRoute route() const
+    {
+        if (url.isEmpty())
+            return StreamRoute::None;
+        return publicRtsps ? StreamRoute::PublicRtsps : hls ? StreamRoute::Hls : StreamRoute::Relay;
+    }
 };
 
 // A cloud-archive playback request.

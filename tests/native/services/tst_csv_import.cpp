@@ -40,7 +40,7 @@ QStringList summaries(const Importer& im)
 {
     QStringList out;
     for (const Device& d : im.store->devices()) {
-        const Site* site = im.store->site(d.siteId);
+        const std::optional<Site> site = im.store->site(d.siteId);
         out << QStringLiteral("%1 %2 %3/%4/%5 %6:%7 %8 %9 %10 @%11 (%12)")
                    .arg(d.name, d.ip)
                    .arg(d.httpPort)

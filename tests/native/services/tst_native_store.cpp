@@ -105,7 +105,7 @@ private Q_SLOTS:
         d.health.device = Passed;
         d.cameras = {Camera{}, Camera{}};
         const QString id = store.addDevice(d);
-        const Device* stored = store.device(id);
+        const std::optional<Device> stored = store.device(id);
         QCOMPARE(stored->createdAt, at(9, 0));
         QCOMPARE(stored->health.device, 0); // a fresh block
         QCOMPARE(stored->cameras.size(), 3);
@@ -118,6 +118,14 @@ private Q_SLOTS:
         QVERIFY(store.device(id)->enabled);
         QVERIFY(store.device(id)->disabledReason.isEmpty());
         QCOMPARE(updated.size(), 2);
+
+        // What the store hands out is a copy: it outlives any reshuffle of
+        // the store's lists, and changing it changes nothing stored.
+        std::optional<Device> copy = store.device(id);
+        for (int i = 0; i < 64; ++i)
+            store.removeDevice(store.addDevice(sample()));
+        copy->name = "Edited copy";
+        QCOMPARE(store.device(id)->name, QStringLiteral("Recorder"));
 
         // Removing the site removes its devices, each with its own notice.
         const QString other = store.addDevice(sample());
@@ -175,7 +183,7 @@ private Q_SLOTS:
         edit.password = "new";
         edit.channels = 2;
         QVERIFY(store.updateDevice(edit));
-        const Device* d = store.device(id);
+        const std::optional<Device> d = store.device(id);
         QCOMPARE(d->health.device, 0);
         QCOMPARE(d->health.latencyMs, -1);
         QCOMPARE(d->cameras.size(), 2);
@@ -190,8 +198,10 @@ private Q_SLOTS:
     {
         NativeStore store;
         const QString id = store.addDevice(sample(4));
-        Device* stored = store.device(id);
-        stored->cameras[2].name = "Gate";
+        Camera named;
+        named.channelId = 3;
+        named.name = "Gate";
+        store.saveCameras(id, {named});
         QSignalSpy updated(&store, &NativeStore::deviceUpdated);
 
         auto cam = [](int channel, const char* name, int blur) {
@@ -202,7 +212,7 @@ private Q_SLOTS:
             return c;
         };
         store.saveCameras(id, {cam(3, "  ", 50), cam(2, " ", 101), cam(99, "x", 0)}); // 99: not on the device
-        stored = store.device(id);
+        const std::optional<Device> stored = store.device(id);
         QCOMPARE(stored->cameras[2].name, QStringLiteral("Camera 3"));
         QCOMPARE(stored->cameras[2].blur, 50);
         QVERIFY(stored->cameras[1].name.isEmpty());
@@ -227,7 +237,7 @@ private Q_SLOTS:
         r.channels = {
             {1, "Door", true, true}, {2, " door ", true, false}, {3, "Yard", true, false}, {12, "Back", true, true}};
         store.applyProbe(id, r);
-        const Device* d = store.device(id);
+        std::optional<Device> d = store.device(id);
         QCOMPARE(d->channels, 12);
         QCOMPARE(d->cameras.size(), 12);
         QCOMPARE(d->cameras[11].name, QStringLiteral("Back"));
@@ -244,7 +254,10 @@ private Q_SLOTS:
 
         // A later fetch without disk verdict or count keeps the old ones; a
         // user-named camera keeps its name.
-        store.device(id)->cameras[2].name = "My yard";
+        Camera mine;
+        mine.channelId = 3;
+        mine.name = "My yard";
+        store.saveCameras(id, {mine});
         clock.advanceSecs(60);
         ProbeResult again = up();
         again.detailsFetched = true;
@@ -290,7 +303,9 @@ private Q_SLOTS:
         ProbeResult r = up();
         r.channelsKnown = true;
         r.channels = {{1, {}, true, true}, {2, {}, true, true}};
-        store.device(id)->ignored = {2};
+        Device edit = *store.device(id);
+        edit.ignored = {2};
+        QVERIFY(store.updateDevice(edit));
 
         clock.setNowUtc(at(10, 0).toUTC());
         store.applyProbe(id, r); // first probe: the last minute
