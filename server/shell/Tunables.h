@@ -38,3 +38,8 @@ inline constexpr int kPaneMaxWidth_px = 520;
 inline constexpr int kPaneCollapsedWidth_px = 56;
 
 } // namespace shell::tun
+
+namespace shell::tun {
+// At quit while something plays: how long the stop requests get to leave.
+inline constexpr std::chrono::milliseconds kQuitGrace = 800ms;
+} // namespace shell::tun
