@@ -22,6 +22,17 @@ LoginRoute routeOf(const LoginStart& answer)
 
 RestoreFailure restoreFailure(const LoginStart& answer)
 {
+    switch (answer.failure) {
+    case ApiFailure::Unreachable:
+    case ApiFailure::NoAnswer:
+    case ApiFailure::ServerError:
+    case ApiFailure::Throttled:
+        return RestoreFailure::KeepRemembered;
+    case ApiFailure::None:
+        break; // an answer without a kind: read its wording below
+    default:
+        return RestoreFailure::ForgetRemembered;
+    }
     // The server client words every outage of a renewal (no connection, a
     // time-out, a server error, a busy server) as "can't reach"; an answer
     // that carried no session is no refusal either.

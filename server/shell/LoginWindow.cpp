@@ -510,7 +510,8 @@ void LoginWindow::layoutOtpBoxes(int length)
     for (int i = 0; i < shell::tun::kDigitBoxCount; ++i) {
         auto* box = new QLineEdit(m_boxRow);
         box->setObjectName(QStringLiteral("OtpDigit"));
-        box->setMaxLength(6); // a whole pasted code fits into one box
+        // A whole pasted code fits into one box, separators included ("123 456").
+        box->setMaxLength(shell::tun::kDigitBoxMaxChars);
         box->setAlignment(Qt::AlignCenter);
         box->setFixedSize(48, 56);
         box->setAccessibleName(QStringLiteral("Digit %1 of the code").arg(i + 1));
