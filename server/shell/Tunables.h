@@ -37,6 +37,7 @@ inline constexpr std::chrono::milliseconds kCollapseAnimation = 220ms;
 inline constexpr int kPaneMinWidth_px = 220;
 inline constexpr int kPaneMaxWidth_px = 520;
 inline constexpr int kPaneCollapsedWidth_px = 56;
+inline constexpr int kCatalogRowHeight_px = 36; // every row, so that site rows fit their buttons
 
 } // namespace shell::tun
 
