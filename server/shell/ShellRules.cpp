@@ -41,8 +41,10 @@ QString avatarText(const QString& name)
 
 bool catalogueEmpty(const QList<Site>& sites)
 {
+    // A site still loading may yet bring devices: the catalogue is not known
+    // to be empty until every site is in.
     for (const Site& s : sites)
-        if (!s.devices.isEmpty())
+        if (!s.devices.isEmpty() || s.loading)
             return false;
     return true;
 }

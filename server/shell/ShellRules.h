@@ -34,7 +34,8 @@ QString currentOrganisationId(const QString& chosenId, const UserProfile& user);
 QString displayName(const UserProfile& user);
 QString avatarText(const QString& displayName);
 
-// True when no site of the catalogue has a device (also with no site).
+// True when no site of the catalogue has a device (also with no site) and
+// none is still loading.
 bool catalogueEmpty(const QList<Site>& sites);
 
 // The progress line of a catalogue load; empty when it is complete.

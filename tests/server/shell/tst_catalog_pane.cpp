@@ -25,8 +25,7 @@ QList<Site> catalogue()
                             {"Gate", "Lobby", "Stairs", "Roof"})
                   << device(QStringLiteral("d2"), QStringLiteral("s1"), QStringLiteral("Door cam"), {"Door"});
     Site yard{QStringLiteral("s2"), QStringLiteral("Yard"), false, {}};
-    yard.devices << device(QStringLiteral("d3"), QStringLiteral("s2"), QStringLiteral("Recorder B"),
-                           {"Bay", "Fence"});
+    yard.devices << device(QStringLiteral("d3"), QStringLiteral("s2"), QStringLiteral("Recorder B"), {"Bay", "Fence"});
     Site bare{QStringLiteral("s3"), QStringLiteral("Bare"), false, {}};
     bare.devices << device(QStringLiteral("d4"), QStringLiteral("s3"), QStringLiteral("Box"), {});
     return {north, yard, bare};
