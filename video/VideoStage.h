@@ -43,6 +43,8 @@ public:
     QString detailText() const { return detail; }
     bool spinnerRunning() const;
     bool isGpuActive() const { return gpuActive; }
+    // Whether a picture shows: a converted one, or the GPU child drawing.
+    bool hasPicture() const { return !frame.isNull() || gpuActive; }
     bool isGpuDisabled() const { return gpuDisabled; }
 
     // Where a picture of `picture` device-independent pixels is drawn on a

@@ -213,6 +213,16 @@ QFrame#Tile:hover { border: 2px solid @borderStrong; }
 QFrame#Tile[selected="true"] { border: 2px solid @accent; }
 QWidget#TileBadge { background: @black/0.55; border-radius: 12px; }
 QLabel#TileName { color: @white; font-size: 12px; font-weight: 600; }
+QLabel#TileBadge { color: @white; font-size: 12px; padding: 5px 10px; }
+QFrame#Tile QPushButton#IconBtn {
+    min-width: 30px; max-width: 30px; min-height: 30px; max-height: 30px;
+    border-radius: 15px; background: @black/0.45;
+}
+QFrame#Tile QPushButton#IconBtn:hover { background: @black/0.7; }
+QFrame#Tile QFrame#SegWrap { background: @black/0.55; border-radius: 12px; }
+QFrame#Tile QPushButton#Seg {
+    min-height: 20px; max-height: 20px; padding: 0 9px; font-size: 11px; border-radius: 10px;
+}
 QComboBox {
     min-height: 34px; padding: 0 10px; color: @text; background: @combo;
     border: 1px solid @border; border-radius: 8px;

@@ -48,8 +48,11 @@ enum class Colour : int {
     OnlineText,
     Cloud,
     CloudText,
+    BrandNavy,
+    BrandInk,
+    BrandTeal,
 };
-inline constexpr int kColourCount = int(Colour::CloudText) + 1;
+inline constexpr int kColourCount = int(Colour::BrandTeal) + 1;
 
 // One named colour of a table; the native style keeps a table of its own.
 struct Token {

@@ -41,6 +41,9 @@ constexpr std::array<Token, kColourCount> kTokens{{
     {"onlineText", 0x5fe0a0},     // text in online tint
     {"cloud", 0x8b7cf6},          // cloud playback
     {"cloudText", 0xb3a8ff},      // text in cloud tint
+    {"brandNavy", 0x0b1d3a},      // brand backdrop, top-left of its gradient
+    {"brandInk", 0x070b14},       // brand backdrop, bottom-right of its gradient
+    {"brandTeal", 0x1fb2c6},      // brand backdrop, second glow
 }};
 static_assert(kTokens.back().name != nullptr, "one token per colour");
 

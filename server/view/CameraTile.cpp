@@ -1,0 +1,465 @@
+#include "server/view/CameraTile.h"
+
+#include "app/context/AppContext.h"
+#include "app/core/Settings.h"
+#include "app/ui/Theme.h"
+#include "server/api/LiveStreamService.h"
+#include "server/view/PlayerStop.h"
+#include "server/view/PulseDot.h"
+#include "server/view/Snapshot.h"
+#include "server/view/TilePolicy.h"
+#include "server/view/Tunables.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QButtonGroup>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QStyle>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace tun = kvr::view::tun;
+
+namespace {
+
+const QString kLoading = QStringLiteral("Loading");
+const QString kListenTip = QStringLiteral("Listen to this camera");
+const QString kMuteTip = QStringLiteral("Mute this camera");
+const QString kExpandTip = QStringLiteral("Fill the wall with this camera");
+const QString kBackTip = QStringLiteral("Back to the wall");
+
+} // namespace
+
+CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offline, QWidget* parent,
+                       LiveStreamService* streams)
+    : QFrame(parent),
+      m_cameraId(cameraId),
+      m_title(title),
+      m_offline(offline),
+      m_streams(streams ? streams : &AppContext::instance().api)
+{
+    setObjectName(QStringLiteral("Tile"));
+    setMouseTracking(true);
+    m_useMain = Prefs::get(Prefs::kGridMain);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(2, 2, 2, 2);
+    m_stage = new VideoStage(this);
+    m_stage->setMinimumHeight(60);
+    m_stage->setAttribute(Qt::WA_TransparentForMouseEvents);
+    layout->addWidget(m_stage);
+
+    m_badge = new QWidget(this);
+    m_badge->setObjectName(QStringLiteral("TileBadge"));
+    m_badge->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_badge->setAttribute(Qt::WA_StyledBackground);
+    auto* badge = new QHBoxLayout(m_badge);
+    badge->setContentsMargins(8, 3, 10, 3);
+    badge->setSpacing(4);
+    m_dot = new PulseDot(m_badge);
+    m_dot->setFixedSize(14, 14);
+    m_nameLabel = new QLabel(title, m_badge);
+    m_nameLabel->setObjectName(QStringLiteral("TileName"));
+    badge->addWidget(m_dot);
+    badge->addWidget(m_nameLabel);
+
+    m_listenButton = overlayButton(kListenTip, int(Theme::Icon::SoundOff));
+    m_snapshotButton = overlayButton(QStringLiteral("Save a snapshot"), int(Theme::Icon::Snapshot));
+    m_expandButton = overlayButton(kExpandTip, int(Theme::Icon::Expand));
+    m_openButton = overlayButton(QStringLiteral("Open full view (with sound)"), int(Theme::Icon::EnterFullscreen));
+    m_removeButton = overlayButton(QStringLiteral("Remove from this wall"), int(Theme::Icon::Close));
+
+    m_qualityBox = new QFrame(this);
+    m_qualityBox->setObjectName(QStringLiteral("SegWrap"));
+    auto* seg = new QHBoxLayout(m_qualityBox);
+    seg->setContentsMargins(2, 2, 2, 2);
+    seg->setSpacing(1);
+    auto* group = new QButtonGroup(m_qualityBox);
+    group->setExclusive(true);
+    for (QPushButton** b : {&m_mainButton, &m_subButton}) {
+        *b = new QPushButton(b == &m_mainButton ? QStringLiteral("Main") : QStringLiteral("Sub"), m_qualityBox);
+        (*b)->setObjectName(QStringLiteral("Seg"));
+        (*b)->setCheckable(true);
+        (*b)->setCursor(Qt::PointingHandCursor);
+        group->addButton(*b);
+        seg->addWidget(*b);
+    }
+    (m_useMain ? m_mainButton : m_subButton)->setChecked(true);
+    m_qualityBox->hide();
+
+    m_retryButton = new QPushButton(QStringLiteral("Retry"), this);
+    m_retryButton->setObjectName(QStringLiteral("Secondary"));
+    m_retryButton->setCursor(Qt::PointingHandCursor);
+    m_retryButton->hide();
+    m_toastLabel = new QLabel(this);
+    m_toastLabel->setObjectName(QStringLiteral("TileBadge"));
+    m_toastLabel->hide();
+    m_toastTimer.setSingleShot(true);
+    connect(&m_toastTimer, &QTimer::timeout, m_toastLabel, &QLabel::hide);
+
+    connect(m_listenButton, &QPushButton::clicked, this, [this] {
+        const bool on = !m_player->listen.load();
+        setListening(on);
+        Q_EMIT listenToggled(m_cameraId, on);
+    });
+    connect(m_snapshotButton, &QPushButton::clicked, this, &CameraTile::snapshot);
+    connect(m_expandButton, &QPushButton::clicked, this, [this] { Q_EMIT expandRequested(this); });
+    connect(m_openButton, &QPushButton::clicked, this, [this] { Q_EMIT openRequested(m_cameraId); });
+    connect(m_removeButton, &QPushButton::clicked, this, [this] { Q_EMIT removeRequested(m_cameraId); });
+    connect(m_mainButton, &QPushButton::clicked, this, [this] { chooseQuality(true); });
+    connect(m_subButton, &QPushButton::clicked, this, [this] { chooseQuality(false); });
+    connect(m_retryButton, &QPushButton::clicked, this, &CameraTile::restart);
+
+    // The player: no sound until listened to, light decoding, kept at the live edge.
+    m_player = new FfmpegPlayer(this);
+    m_player->audioEnabled = false;
+    m_player->autoReconnect = true;
+    m_player->catchUpLive = true;
+    m_player->lightDecode = true;
+    m_player->hardwareDecode = AppContext::instance().hardwareDecode();
+    m_player->yuvOutput = AppContext::instance().gpuRender();
+    m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
+    sizePlayer();
+
+    connect(m_player, &FfmpegPlayer::audioTrack, this, [this](bool present) {
+        m_hasAudio = present;
+        updateButtons();
+    });
+    connect(m_player, &FfmpegPlayer::overloaded, this, &CameraTile::overloaded);
+    connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
+        m_player->targetWidth = size.width();
+        m_player->targetHeight = size.height();
+    });
+    connect(m_player, &FfmpegPlayer::snapshotReady, this, &CameraTile::saveSnapshot);
+    connect(m_player, &FfmpegPlayer::yuvFrameReady, m_stage, &VideoStage::setYuvFrame);
+    connect(m_stage, &VideoStage::gpuUnavailable, this, [this] { m_player->yuvOutput = false; });
+    connect(m_player, &FfmpegPlayer::frameReady, m_stage, &VideoStage::setFrame);
+    connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
+        m_stage->setMessage(QStringLiteral("Reconnecting…"),
+                            QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
+    });
+    connect(m_player, &FfmpegPlayer::status, this, [this](const QString& headline, const QString& detail) {
+        m_dot->setPulsing(false);
+        m_stage->setMessage(headline, detail);
+        m_failed = true;
+        updateButtons();
+    });
+
+    if (m_streams) {
+        connect(m_streams, &LiveStreamService::streamNeedsRestart, this, [this](const QString& id) {
+            if (owner.isEmpty() && id == m_cameraId && m_started && !m_offline)
+                restart();
+        });
+        connect(m_streams, &LiveStreamService::ownedStreamNeedsRestart, this,
+                [this](const QString& who, const QString& id) {
+                    if (!owner.isEmpty() && who == owner && id == m_cameraId && m_started && !m_offline)
+                        restart();
+                });
+    }
+}
+
+CameraTile::~CameraTile()
+{
+    stopPlayer(*m_player);
+}
+
+QPushButton* CameraTile::overlayButton(const QString& tooltip, int iconKind)
+{
+    auto* b = new QPushButton(this);
+    b->setObjectName(QStringLiteral("IconBtn"));
+    b->setFixedSize(tun::kOverlayButton_px, tun::kOverlayButton_px);
+    b->setIconSize(QSize(tun::kOverlayIcon_px, tun::kOverlayIcon_px));
+    b->setIcon(Theme::icon(Theme::Icon(iconKind), Qt::white, tun::kOverlayIcon_px));
+    b->setToolTip(tooltip);
+    b->setAccessibleName(tooltip);
+    b->setCursor(Qt::PointingHandCursor);
+    b->hide();
+    return b;
+}
+
+void CameraTile::sizePlayer()
+{
+    const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
+    m_player->targetWidth = pixels.width();
+    m_player->targetHeight = pixels.height();
+}
+
+void CameraTile::start(std::function<void()> done)
+{
+    m_started = true;
+    m_failed = false;
+    m_retryButton->hide();
+    if (m_offline) {
+        showFailure(QString(), true);
+        if (done)
+            done();
+        return;
+    }
+    m_stage->setMessage(kLoading, QString());
+    m_dot->setColor(Theme::colour(Theme::Colour::Live));
+    if (!m_streams) {
+        showFailure(QStringLiteral("The server connection is gone."), false);
+        if (done)
+            done();
+        return;
+    }
+    const quint64 attempt = ++m_startSerial;
+    // No context object: the continuation must run even when the tile is gone.
+    m_streams->startLiveHls(
+        m_cameraId, m_useMain,
+        [guard = QPointer<CameraTile>(this), done = std::move(done), attempt](const StreamInfo& info,
+                                                                              const QString& error) {
+            // The answer is applied first, then the owner hears that the start ended.
+            if (guard && guard->m_started && !info.superseded && attempt == guard->m_startSerial) {
+                CameraTile* t = guard.data();
+                if (info.url.isEmpty()) {
+                    t->showFailure(error, tile::isOfflineFailure(error, info.failure));
+                } else {
+                    t->m_dot->setPulsing(true);
+                    t->m_url = info.url;
+                    t->sizePlayer();
+                    if (!t->m_suspended)
+                        t->play();
+                }
+            }
+            if (done)
+                done();
+        },
+        owner);
+}
+
+void CameraTile::play()
+{
+    // Decoding and drawing choices apply from the next play on.
+    AppContext& context = AppContext::instance();
+    m_player->hardwareDecode = context.hardwareDecode();
+    m_player->yuvOutput = context.gpuRender() && !m_stage->isGpuDisabled();
+    const QString host = QUrl(context.api.baseUrl()).host(QUrl::FullyDecoded);
+    m_player->play(m_url, context.api.accessToken(), host, QByteArray(), 0.0);
+}
+
+void CameraTile::release()
+{
+    const bool wasStarted = m_started;
+    m_started = false;
+    m_suspended = false;
+    m_url.clear();
+    m_dot->setPulsing(false);
+    if (wasStarted && !m_offline && m_streams)
+        m_streams->stopLiveCamera(m_cameraId, owner);
+}
+
+void CameraTile::stop()
+{
+    stopPlayer(*m_player);
+    release();
+}
+
+void CameraTile::stopTiles(const QList<CameraTile*>& tiles)
+{
+    QList<FfmpegPlayer*> players;
+    for (CameraTile* t : tiles) {
+        if (t)
+            players << t->m_player;
+    }
+    stopPlayers(players);
+    for (CameraTile* t : tiles) {
+        if (t)
+            t->release();
+    }
+}
+
+void CameraTile::restart()
+{
+    stop();
+    start();
+}
+
+void CameraTile::suspend()
+{
+    if (!m_started || m_suspended)
+        return;
+    m_suspended = true;
+    stopPlayer(*m_player);
+}
+
+void CameraTile::resume()
+{
+    if (!m_suspended)
+        return;
+    m_suspended = false;
+    if (!m_started || m_offline || m_url.isEmpty())
+        return;
+    sizePlayer();
+    play();
+}
+
+void CameraTile::setInitialQuality(bool main)
+{
+    m_useMain = main;
+    (main ? m_mainButton : m_subButton)->setChecked(true);
+}
+
+void CameraTile::setQuality(bool main)
+{
+    if (main == m_useMain)
+        return;
+    m_useMain = main;
+    if (m_started && !m_offline)
+        restart();
+}
+
+void CameraTile::chooseQuality(bool main)
+{
+    // The user's click: the half already held does nothing.
+    setQuality(main);
+}
+
+void CameraTile::setListening(bool on)
+{
+    m_player->listen = on;
+    if (on) {
+        m_listenButton->setIcon(
+            Theme::icon(Theme::Icon::SoundOn, Theme::colour(Theme::Colour::Accent), tun::kOverlayIcon_px));
+        m_listenButton->setToolTip(kMuteTip);
+        m_listenButton->setAccessibleName(kMuteTip);
+    } else {
+        m_listenButton->setIcon(Theme::icon(Theme::Icon::SoundOff, Qt::white, tun::kOverlayIcon_px));
+        m_listenButton->setToolTip(kListenTip);
+        m_listenButton->setAccessibleName(kListenTip);
+    }
+    updateButtons();
+}
+
+bool CameraTile::isListening() const
+{
+    return m_player->listen.load();
+}
+
+void CameraTile::setSelected(bool on)
+{
+    setProperty("selected", on);
+    style()->unpolish(this);
+    style()->polish(this);
+}
+
+void CameraTile::showFailure(const QString& detail, bool offline)
+{
+    m_dot->setPulsing(false);
+    m_dot->setColor(Theme::colour(Theme::Colour::Muted));
+    m_failed = true;
+    m_stage->setMessage(offline ? QStringLiteral("Offline") : QStringLiteral("Can’t play this stream"), detail);
+    updateButtons();
+}
+
+void CameraTile::toast(const QString& text)
+{
+    m_toastLabel->setText(text);
+    layoutOverlays();
+    m_toastLabel->show();
+    m_toastLabel->raise();
+    m_toastTimer.start(tun::kToast);
+}
+
+void CameraTile::snapshot()
+{
+    if (!m_stage->hasPicture()) {
+        toast(snapshot::kNoPicture);
+        return;
+    }
+    m_player->snapshotRequest = true;
+}
+
+void CameraTile::saveSnapshot(const QImage& image)
+{
+    const snapshot::Outcome out = snapshot::save(image, m_title, snapshot::liveStamp(snapshot::localNow()));
+    toast(out.saved ? snapshot::kSaved : snapshot::kFailed);
+}
+
+void CameraTile::updateButtons()
+{
+    tile::TileState state;
+    state.width = width();
+    state.hovered = m_hovered;
+    state.inVideoWall = inVideoWall;
+    state.hasAudio = m_hasAudio;
+    state.listening = m_player->listen.load();
+    state.offline = m_offline;
+    state.failed = m_failed;
+    const tile::Overlays shown = tile::overlaysShown(state);
+    m_removeButton->setVisible(shown.remove);
+    m_openButton->setVisible(shown.open);
+    m_expandButton->setVisible(shown.expand);
+    m_snapshotButton->setVisible(shown.snapshot);
+    m_listenButton->setVisible(shown.listen);
+    m_qualityBox->setVisible(shown.quality);
+    m_retryButton->setVisible(shown.retry);
+    for (QWidget* w : std::initializer_list<QWidget*>{m_removeButton, m_openButton, m_expandButton, m_snapshotButton,
+                                                      m_listenButton, m_qualityBox, m_retryButton, m_toastLabel})
+        w->raise();
+    const QString expandTip = m_expanded ? kBackTip : kExpandTip;
+    m_expandButton->setToolTip(expandTip);
+    m_expandButton->setAccessibleName(expandTip);
+}
+
+void CameraTile::layoutOverlays()
+{
+    const int w = width();
+    const int h = height();
+    const QFontMetrics metrics(m_nameLabel->font());
+    m_nameLabel->setText(metrics.elidedText(m_title, Qt::ElideRight, tile::nameWidth(w, m_hovered)));
+    m_nameLabel->setToolTip(m_title);
+    m_badge->adjustSize();
+    m_badge->move(10, 10);
+
+    const tile::OverlayPlaces at = tile::overlayPlaces(w);
+    m_removeButton->move(at.remove);
+    m_openButton->move(at.open);
+    m_listenButton->move(at.listen);
+    if (tile::isWide(w)) {
+        m_expandButton->move(at.expand);
+        m_snapshotButton->move(at.snapshot);
+    }
+    m_qualityBox->adjustSize();
+    m_qualityBox->move(w - m_qualityBox->width() - 8, h - m_qualityBox->height() - 8);
+    m_retryButton->setGeometry(tile::retryRect(w, h));
+    m_toastLabel->adjustSize();
+    m_toastLabel->move(8, h - m_toastLabel->height() - 8);
+}
+
+void CameraTile::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    layoutOverlays();
+    updateButtons();
+}
+
+void CameraTile::enterEvent(QEnterEvent* event)
+{
+    m_hovered = true;
+    layoutOverlays();
+    updateButtons();
+    QFrame::enterEvent(event);
+}
+
+void CameraTile::leaveEvent(QEvent* event)
+{
+    m_hovered = false;
+    updateButtons();
+    QFrame::leaveEvent(event);
+}
+
+void CameraTile::mousePressEvent(QMouseEvent* event)
+{
+    Q_EMIT clicked(m_cameraId);
+    QFrame::mousePressEvent(event);
+}
+
+void CameraTile::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    Q_EMIT expandRequested(this);
+    QFrame::mouseDoubleClickEvent(event);
+}

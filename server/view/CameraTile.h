@@ -1,0 +1,142 @@
+#pragma once
+
+#include <QFrame>
+#include <QList>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+
+class FfmpegPlayer;
+class LiveStreamService;
+class PulseDot;
+class QLabel;
+class QPushButton;
+class VideoStage;
+
+// One live camera of a wall: its own player and picture, a status dot and the
+// camera's name, overlay buttons under the mouse, a Main/Sub switch, Retry
+// and a short-lived notice. It asks the server for the camera's live stream
+// through a LiveStreamService (the application's server client unless
+// another is given), plays it and gives it back.
+class CameraTile : public QFrame {
+    Q_OBJECT
+public:
+    CameraTile(const QString& cameraId, const QString& title, bool offline, QWidget* parent = nullptr,
+               LiveStreamService* streams = nullptr);
+    // Stops the player; the server stream is not given back (call stop first).
+    ~CameraTile() override;
+
+    // Set by the owner after construction: the holder under which the stream
+    // is started and stopped (empty for the camera wall, "videowall" for the
+    // video wall), and whether the tile sits on the video wall, which hides
+    // its open, remove and listen buttons (call updateButtons after).
+    QString owner;
+    bool inVideoWall = false;
+
+    // Begins playing; `done` (may be empty) runs exactly once when the start
+    // has ended, after the server's answer has been applied (picture coming
+    // or failure shown), also when the tile was stopped or deleted meanwhile.
+    // An offline tile shows "Offline" and runs it at once.
+    void start(std::function<void()> done = {});
+    // Ends playing and gives the server stream back.
+    void stop();
+    // Stops many tiles at once: their players end side by side, not one
+    // after the other.
+    static void stopTiles(const QList<CameraTile*>& tiles);
+    // Around a minimised window: the player stops, the server stream stays.
+    void suspend();
+    void resume();
+
+    // Main (true) or Sub before the first start; checks the matching half.
+    void setInitialQuality(bool main);
+    // Changes the stream and restarts a started tile; the switch stays as it is.
+    void setQuality(bool main);
+    void setListening(bool on);
+    bool isListening() const;
+    void setSelected(bool on);
+    void showFailure(const QString& detail, bool offline);
+    void toast(const QString& text);
+    void snapshot();
+    void saveSnapshot(const QImage& image);
+    void updateButtons();
+    void layoutOverlays();
+
+    // Written by the camera wall.
+    void setExpanded(bool on) { m_expanded = on; }
+    bool isExpanded() const { return m_expanded; }
+    void setMainForExpand(bool on) { m_mainForExpand = on; }
+    bool mainForExpand() const { return m_mainForExpand; }
+
+    QString cameraId() const { return m_cameraId; }
+    QString title() const { return m_title; }
+    bool isOffline() const { return m_offline; }
+    bool isStarted() const { return m_started; }
+    bool isSuspended() const { return m_suspended; }
+    bool useMain() const { return m_useMain; }
+    bool isFailed() const { return m_failed; }
+    bool hasAudio() const { return m_hasAudio; }
+    QString url() const { return m_url; }
+    FfmpegPlayer* player() const { return m_player; }
+    VideoStage* videoStage() const { return m_stage; }
+
+Q_SIGNALS:
+    void overloaded();
+    void openRequested(const QString& cameraId);
+    void clicked(const QString& cameraId);
+    void listenToggled(const QString& cameraId, bool on);
+    void removeRequested(const QString& cameraId);
+    void expandRequested(CameraTile* tile);
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+private:
+    friend struct CameraTileTestAccess;
+
+    QPushButton* overlayButton(const QString& tooltip, int iconKind);
+    void restart();
+    void chooseQuality(bool main);
+    // Stop without touching the player: state, dot and the server stream.
+    void release();
+    void play();
+    void sizePlayer();
+
+    QString m_cameraId;
+    QString m_title;
+    bool m_offline = false;
+    bool m_started = false;
+    bool m_suspended = false;
+    bool m_mainForExpand = false;
+    QString m_url;
+    bool m_useMain = true;
+    bool m_failed = false;
+    bool m_hasAudio = false;
+    bool m_hovered = false;
+    bool m_expanded = false;
+    // Each start gets a number; an answer to an earlier one is dropped.
+    quint64 m_startSerial = 0;
+    QPointer<LiveStreamService> m_streams;
+
+    VideoStage* m_stage = nullptr;
+    FfmpegPlayer* m_player = nullptr;
+    QWidget* m_badge = nullptr;
+    PulseDot* m_dot = nullptr;
+    QLabel* m_nameLabel = nullptr;
+    QPushButton* m_listenButton = nullptr;
+    QPushButton* m_snapshotButton = nullptr;
+    QPushButton* m_expandButton = nullptr;
+    QPushButton* m_openButton = nullptr;
+    QPushButton* m_removeButton = nullptr;
+    QFrame* m_qualityBox = nullptr;
+    QPushButton* m_mainButton = nullptr;
+    QPushButton* m_subButton = nullptr;
+    QPushButton* m_retryButton = nullptr;
+    QLabel* m_toastLabel = nullptr;
+    QTimer m_toastTimer;
+};

@@ -1,0 +1,666 @@
+#include "server/view/GridPage.h"
+
+#include "app/context/AppContext.h"
+#include "app/core/Clock.h"
+#include "app/core/Settings.h"
+#include "app/ui/Modal.h"
+#include "app/ui/Theme.h"
+#include "server/view/CameraTile.h"
+#include "server/view/PlayerStop.h"
+#include "server/view/PulseDot.h"
+#include "server/view/Tunables.h"
+#include "video/FfmpegPlayer.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QDialog>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QVBoxLayout>
+#include <QtDebug>
+
+namespace tun = kvr::view::tun;
+
+namespace {
+
+constexpr int kIcon_px = 20;
+const QString kAdvanceText = QStringLiteral("Auto-advance");
+
+QPushButton* pageButton(const QString& tooltip, Theme::Icon icon, QWidget* parent)
+{
+    auto* b = new QPushButton(parent);
+    b->setObjectName(QStringLiteral("IconBtn"));
+    b->setIcon(Theme::icon(icon, Qt::white, kIcon_px));
+    b->setIconSize(QSize(kIcon_px, kIcon_px));
+    b->setToolTip(tooltip);
+    b->setAccessibleName(tooltip);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+QPushButton* secondaryButton(const QString& text, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QStringLiteral("Secondary"));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+qint64 monotonicMs()
+{
+    return kvr::Clock::instance().monotonicMs();
+}
+
+} // namespace
+
+GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
+    : QWidget(parent),
+      m_streams(streams ? streams : &AppContext::instance().api)
+{
+    setObjectName(QStringLiteral("ContentPad"));
+    setFocusPolicy(Qt::StrongFocus);
+    m_advanceTimer.setSingleShot(true);
+    connect(&m_advanceTimer, &QTimer::timeout, this, &GridPage::onAdvanceTimer);
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(20, 16, 20, 20);
+    outer->setSpacing(12);
+
+    auto* top = new QHBoxLayout;
+    top->setSpacing(10);
+    m_dot = new PulseDot(this);
+    m_dot->setPulsing(true);
+    m_badge = new QLabel(QStringLiteral("LIVE WALL"), this);
+    m_badge->setObjectName(QStringLiteral("ModeBadge"));
+    m_badge->setProperty("mode", QStringLiteral("live"));
+    m_titleLabel = new QLabel(this);
+    m_titleLabel->setObjectName(QStringLiteral("StageTitle"));
+    m_countLabel = new QLabel(this);
+    m_countLabel->setObjectName(QStringLiteral("Muted"));
+    top->addWidget(m_dot);
+    top->addWidget(m_badge, 0, Qt::AlignVCenter); // a pill, not the row's height
+    top->addWidget(m_titleLabel);
+    top->addWidget(m_countLabel);
+    top->addStretch(1);
+
+    auto* perPage = new QFrame(this);
+    perPage->setObjectName(QStringLiteral("SegWrap"));
+    auto* perPageRow = new QHBoxLayout(perPage);
+    perPageRow->setContentsMargins(3, 3, 3, 3);
+    perPageRow->setSpacing(2);
+    m_perPageGroup = new QButtonGroup(this);
+    m_perPageGroup->setExclusive(true);
+    for (const wall::PerPage& choice : wall::perPageChoices()) {
+        auto* b = new QPushButton(choice.label, perPage);
+        b->setObjectName(QStringLiteral("Seg"));
+        b->setCheckable(true);
+        b->setCursor(Qt::PointingHandCursor);
+        b->setToolTip(choice.side == 0 ? QStringLiteral("Fit the page automatically")
+                                       : QStringLiteral("%1 cameras per page").arg(choice.label));
+        b->setChecked(choice.side == 0);
+        m_perPageGroup->addButton(b, choice.side);
+        perPageRow->addWidget(b);
+    }
+    top->addWidget(perPage);
+
+    m_pager = new QWidget(this);
+    auto* pager = new QHBoxLayout(m_pager);
+    pager->setContentsMargins(0, 0, 0, 0);
+    pager->setSpacing(2);
+    m_firstButton = pageButton(QStringLiteral("First page"), Theme::Icon::SkipStart, m_pager);
+    m_prevButton = pageButton(QStringLiteral("Previous page  (←)"), Theme::Icon::ChevronLeft, m_pager);
+    m_pageLabel = new QLabel(m_pager);
+    m_pageLabel->setObjectName(QStringLiteral("TimeText"));
+    m_pageLabel->setMinimumWidth(56);
+    m_pageLabel->setAlignment(Qt::AlignCenter);
+    m_nextButton = pageButton(QStringLiteral("Next page  (→)"), Theme::Icon::ChevronRight, m_pager);
+    m_lastButton = pageButton(QStringLiteral("Last page"), Theme::Icon::SkipEnd, m_pager);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{m_firstButton, m_prevButton, m_pageLabel, m_nextButton, m_lastButton})
+        pager->addWidget(w);
+    top->addWidget(m_pager);
+
+    m_advanceButton = secondaryButton(kAdvanceText, this);
+    m_advanceButton->setCheckable(true);
+    m_advanceButton->setToolTip(QStringLiteral("Step through the pages automatically"));
+    m_savePresetButton = secondaryButton(QStringLiteral("Save as preset"), this);
+    m_savePresetButton->setToolTip(QStringLiteral("Save these cameras as a preset"));
+    m_savePresetButton->hide();
+    m_fullscreenButton = pageButton(QStringLiteral("Full screen"), Theme::Icon::EnterFullscreen, this);
+    m_stopAllButton = secondaryButton(QStringLiteral("Stop all"), this);
+    top->addWidget(m_advanceButton);
+    top->addWidget(m_savePresetButton);
+    top->addWidget(m_fullscreenButton);
+    top->addWidget(m_stopAllButton);
+    outer->addLayout(top);
+
+    m_gridHost = new QWidget(this);
+    m_grid = new QGridLayout(m_gridHost);
+    m_grid->setContentsMargins(0, 0, 0, 0);
+    m_grid->setSpacing(10);
+    outer->addWidget(m_gridHost, 1);
+
+    m_advanceSeconds = Prefs::get(Prefs::kWallAdvanceSeconds);
+
+    connect(m_perPageGroup, &QButtonGroup::idClicked, this, &GridPage::choosePerPage);
+    connect(m_firstButton, &QPushButton::clicked, this, &GridPage::firstPage);
+    connect(m_prevButton, &QPushButton::clicked, this, &GridPage::previousPage);
+    connect(m_nextButton, &QPushButton::clicked, this, &GridPage::nextPage);
+    connect(m_lastButton, &QPushButton::clicked, this, &GridPage::lastPage);
+    connect(m_advanceButton, &QPushButton::clicked, this, &GridPage::setAutoAdvance);
+    connect(m_savePresetButton, &QPushButton::clicked, this, &GridPage::savePresetRequested);
+    connect(m_fullscreenButton, &QPushButton::clicked, this, [this] { setFullscreen(!m_fullscreen); });
+    connect(m_stopAllButton, &QPushButton::clicked, this, [this] {
+        setFullscreen(false);
+        stopAutoAdvance();
+        stopAll();
+        Q_EMIT closed();
+    });
+    m_pager->hide();
+    m_advanceButton->hide();
+}
+
+GridPage::~GridPage()
+{
+    // The tiles' players end side by side rather than one by one in their
+    // destructors.
+    QList<FfmpegPlayer*> players;
+    for (CameraTile* t : std::as_const(m_tiles))
+        players << t->player();
+    stopPlayers(players);
+}
+
+// ---- Opening and stopping -------------------------------------------------------
+
+void GridPage::openCameras(const QString& title, const QList<Camera>& cameras)
+{
+    stopAll();
+    m_title = title;
+    m_cameras = wall::withoutRepeats(cameras);
+    m_page = 0;
+    m_overload.reset();
+    m_titleLabel->setText(title);
+    rebuild();
+}
+
+void GridPage::stopAll()
+{
+    ++m_generation;
+    stopAutoAdvance();
+    m_startQueue.clear();
+    m_starting = 0;
+    collapseExpanded(false);
+    clearTiles();
+    m_cameras.clear();
+}
+
+void GridPage::clearTiles()
+{
+    CameraTile::stopTiles(m_tiles);
+    for (CameraTile* t : std::as_const(m_tiles)) {
+        t->disconnect(this);
+        m_grid->removeWidget(t);
+        t->hide();
+        t->deleteLater();
+    }
+    m_tiles.clear();
+    m_expandedTile = nullptr;
+}
+
+void GridPage::suspendAll()
+{
+    QList<CameraTile*> playing;
+    for (CameraTile* t : std::as_const(m_tiles)) {
+        if (t->isStarted() && !t->isSuspended())
+            playing << t;
+    }
+    // Stop the players together first; each suspend then has nothing to wait for.
+    QList<FfmpegPlayer*> players;
+    for (CameraTile* t : std::as_const(playing))
+        players << t->player();
+    stopPlayers(players);
+    for (CameraTile* t : std::as_const(playing))
+        t->suspend();
+}
+
+void GridPage::resumeAll()
+{
+    for (CameraTile* t : std::as_const(m_tiles))
+        t->resume();
+}
+
+QList<QString> GridPage::cameraIds() const
+{
+    QList<QString> ids;
+    for (const Camera& c : m_cameras)
+        ids << c.id;
+    return ids;
+}
+
+void GridPage::setCanSavePreset(bool on)
+{
+    m_savePresetButton->setVisible(on);
+}
+
+void GridPage::setFullscreen(bool on)
+{
+    if (on == m_fullscreen)
+        return;
+    m_fullscreen = on;
+    const QString tip = on ? QStringLiteral("Exit full screen") : QStringLiteral("Full screen");
+    m_fullscreenButton->setIcon(
+        Theme::icon(on ? Theme::Icon::LeaveFullscreen : Theme::Icon::EnterFullscreen, Qt::white, kIcon_px));
+    m_fullscreenButton->setToolTip(tip);
+    m_fullscreenButton->setAccessibleName(tip);
+    Q_EMIT fullscreenToggled(on);
+}
+
+// ---- Pages -------------------------------------------------------------------------
+
+int GridPage::pageCount() const
+{
+    return wall::pageCount(int(m_cameras.size()), m_side);
+}
+
+int GridPage::columnsFor(int tiles) const
+{
+    return wall::columnsFor(m_side, tiles);
+}
+
+void GridPage::firstPage()
+{
+    m_page = 0;
+    rebuildLater();
+}
+
+void GridPage::previousPage()
+{
+    m_page = std::max(m_page, 1) - 1;
+    rebuildLater();
+}
+
+void GridPage::nextPage()
+{
+    m_page = std::min(m_page + 1, pageCount() - 1);
+    rebuildLater();
+}
+
+void GridPage::lastPage()
+{
+    m_page = pageCount() - 1;
+    rebuildLater();
+}
+
+void GridPage::choosePerPage(int side)
+{
+    if (side == m_side)
+        return;
+    m_page = 0;
+    m_side = side;
+    rebuildLater();
+}
+
+void GridPage::rebuildLater()
+{
+    if (m_rebuildPending)
+        return;
+    m_rebuildPending = true;
+    QTimer::singleShot(0, this, [this] {
+        m_rebuildPending = false;
+        rebuild();
+    });
+}
+
+void GridPage::rebuild()
+{
+    m_rebuildPending = false;
+    collapseExpanded(false);
+    ++m_generation;
+    m_startQueue.clear();
+    m_starting = 0;
+    clearTiles();
+
+    const int n = int(m_cameras.size());
+    const wall::PageSpan span = wall::pageSpan(m_page, n, m_side);
+    m_page = span.page;
+    const int t = span.tiles();
+    m_columns = wall::columnsFor(m_side, t);
+    m_rows = wall::rowsFor(m_side, t, m_columns);
+    m_grid->setColumnStretch(0, 1);
+    for (int c = 1; c < tun::kGridStretchCells; ++c)
+        m_grid->setColumnStretch(c, c < m_columns ? 1 : 0);
+    for (int r = 0; r < tun::kGridStretchCells; ++r)
+        m_grid->setRowStretch(r, r < m_rows ? 1 : 0);
+
+    const double cap = fpsCapFor(t);
+    const bool main = wallUsesMain(t);
+    for (int i = span.first; i < span.end; ++i) {
+        const Camera& camera = m_cameras[i];
+        const int k = i - span.first;
+        auto* tile = new CameraTile(camera.id, wall::tileTitle(camera), camera.offline, m_gridHost, m_streams);
+        tile->setInitialQuality(main);
+        tile->player()->maxFps = cap;
+        if (m_overload.step() >= 3)
+            tile->player()->keyframesOnly = true;
+        m_grid->addWidget(tile, k / m_columns, k % m_columns);
+        connect(tile, &CameraTile::overloaded, this, &GridPage::onOverloaded);
+        connect(tile, &CameraTile::openRequested, this, &GridPage::cameraOpened);
+        connect(tile, &CameraTile::expandRequested, this, &GridPage::toggleExpanded);
+        connect(tile, &CameraTile::removeRequested, this, &GridPage::removeCamera);
+        connect(tile, &CameraTile::listenToggled, this, &GridPage::onListenToggled);
+        connect(tile, &CameraTile::clicked, this, &GridPage::select);
+        m_tiles << tile;
+        m_startQueue << tile;
+    }
+
+    m_countLabel->setText(wall::countLabel(span, n, m_overload.step()));
+    m_pageLabel->setText(wall::pageLabel(span));
+    const bool paged = span.pages >= 2;
+    m_pager->setVisible(paged);
+    m_advanceButton->setVisible(paged);
+    m_firstButton->setEnabled(span.page >= 1);
+    m_prevButton->setEnabled(span.page >= 1);
+    m_nextButton->setEnabled(span.page + 1 < span.pages);
+    m_lastButton->setEnabled(span.page + 1 < span.pages);
+    if (!paged && m_advanceButton->isChecked())
+        stopAutoAdvance();
+    pumpStartQueue();
+}
+
+// ---- Load control ------------------------------------------------------------------
+
+bool GridPage::wallUsesMain(int tiles) const
+{
+    return wall::usesMain(tiles, m_overload.step(), AppContext::instance().gridQuality());
+}
+
+double GridPage::fpsCapFor(int tiles) const
+{
+    return wall::fpsCap(tiles, m_overload.step());
+}
+
+void GridPage::applyBudget()
+{
+    const double cap = fpsCapFor(int(m_tiles.size()));
+    for (CameraTile* t : std::as_const(m_tiles))
+        t->player()->maxFps = cap;
+}
+
+QString GridPage::reductionNote() const
+{
+    return wall::reductionNote(m_overload.step());
+}
+
+void GridPage::pumpStartQueue()
+{
+    if (m_starting >= tun::kStartsInFlight)
+        return;
+    const qint64 g = m_generation;
+    while (!m_startQueue.isEmpty()) {
+        const QPointer<CameraTile> tile = m_startQueue.takeFirst();
+        if (!tile)
+            continue;
+        ++m_starting;
+        tile->start([wall = QPointer<GridPage>(this), g] {
+            // Starts of an earlier page change nothing here.
+            if (!wall || wall->m_generation != g)
+                return;
+            --wall->m_starting;
+            wall->pumpStartQueue();
+        });
+        if (m_generation != g || m_starting >= tun::kStartsInFlight)
+            break;
+    }
+}
+
+void GridPage::onOverloaded()
+{
+    const std::optional<int> reached = m_overload.report(monotonicMs());
+    if (!reached)
+        return;
+    int step = *reached;
+    qWarning().noquote()
+        << QStringLiteral("[wall] this computer can't keep up; step %1 : %2").arg(step).arg(wall::reductionNote(step));
+    if (step == 2) {
+        QList<CameraTile*> onMain;
+        for (CameraTile* t : std::as_const(m_tiles)) {
+            if (t->useMain())
+                onMain << t;
+        }
+        if (onMain.isEmpty()) {
+            step = 3;
+            m_overload.skipTo(3);
+        } else {
+            // Every tile on Main goes to Sub; the started ones restart at once,
+            // outside the start queue, their old players ended together.
+            QList<CameraTile*> restart;
+            for (CameraTile* t : std::as_const(onMain)) {
+                if (t->isStarted() && !t->isOffline())
+                    restart << t;
+            }
+            CameraTile::stopTiles(restart);
+            for (CameraTile* t : std::as_const(onMain))
+                t->setQuality(false);
+            for (CameraTile* t : std::as_const(restart))
+                t->start();
+        }
+    }
+    if (step == 1)
+        applyBudget();
+    if (step == 3) {
+        for (CameraTile* t : std::as_const(m_tiles))
+            t->player()->keyframesOnly = true;
+    }
+    m_countLabel->setText(wall::withReductionNote(m_countLabel->text(), m_overload.step()));
+}
+
+// ---- Expansion, removal, listening, selection --------------------------------------------
+
+void GridPage::toggleExpanded(CameraTile* tile)
+{
+    CameraTile* previous = m_expandedTile;
+    collapseExpanded(true);
+    if (previous == tile || !tile)
+        return;
+    m_expandedTile = tile;
+    tile->setExpanded(true);
+    for (CameraTile* t : std::as_const(m_tiles)) {
+        if (t == tile)
+            continue;
+        t->hide();
+        t->player()->keyframesOnly = true;
+    }
+    tile->player()->maxFps = 0;
+    if (!tile->useMain() && m_overload.step() <= 1 && AppContext::instance().gridQuality() != 2) {
+        tile->setMainForExpand(true);
+        tile->setQuality(true);
+    }
+    m_grid->removeWidget(tile);
+    m_grid->addWidget(tile, 0, 0, std::max(m_rows, 1), std::max(m_columns, 1));
+    tile->updateButtons();
+}
+
+void GridPage::collapseExpanded(bool restoreQuality)
+{
+    CameraTile* tile = m_expandedTile;
+    if (!tile)
+        return;
+    tile->setExpanded(false);
+    if (tile->mainForExpand()) {
+        tile->setMainForExpand(false);
+        if (restoreQuality && tile->useMain())
+            tile->setQuality(false);
+    }
+    m_expandedTile = nullptr;
+    for (CameraTile* t : std::as_const(m_tiles)) {
+        m_grid->removeWidget(t);
+        t->show();
+        t->player()->keyframesOnly = m_overload.step() >= 3;
+    }
+    applyBudget();
+    placeTiles();
+}
+
+void GridPage::placeTiles()
+{
+    for (int k = 0; k < m_tiles.size(); ++k) {
+        m_grid->addWidget(m_tiles[k], k / m_columns, k % m_columns);
+        m_tiles[k]->updateButtons();
+    }
+}
+
+void GridPage::removeCamera(const QString& cameraId)
+{
+    if (m_cameras.isEmpty()) {
+        stopAll();
+        Q_EMIT closed();
+        return;
+    }
+    for (qsizetype i = 0; i < m_cameras.size(); ++i) {
+        if (m_cameras[i].id == cameraId) {
+            m_cameras.removeAt(i);
+            break;
+        }
+    }
+    if (!m_cameras.isEmpty()) {
+        rebuildLater();
+        return;
+    }
+    stopAll();
+    Q_EMIT closed();
+}
+
+void GridPage::onListenToggled(const QString& cameraId, bool on)
+{
+    if (!on)
+        return;
+    for (CameraTile* t : std::as_const(m_tiles)) {
+        if (t->cameraId() != cameraId && t->isListening())
+            t->setListening(false);
+    }
+}
+
+void GridPage::select(const QString& cameraId)
+{
+    for (CameraTile* t : std::as_const(m_tiles))
+        t->setSelected(t->cameraId() == cameraId);
+    setFocus(Qt::OtherFocusReason);
+}
+
+// ---- Auto-advance ------------------------------------------------------------------
+
+void GridPage::setAutoAdvance(bool on)
+{
+    if (!on) {
+        stopAutoAdvance();
+        return;
+    }
+    // The dialog runs outside the button's click handler: anything may be
+    // rebuilt while it is open.
+    QTimer::singleShot(0, this, &GridPage::promptAutoAdvance);
+}
+
+void GridPage::stopAutoAdvance()
+{
+    m_advancing = false;
+    m_advanceTimer.stop();
+    m_advanceButton->setChecked(false);
+    m_advanceButton->setText(kAdvanceText);
+}
+
+void GridPage::promptAutoAdvance()
+{
+    QDialog dialog(this);
+    dialog.setWindowTitle(QStringLiteral("Auto-advance pages"));
+    auto* layout = new QVBoxLayout(&dialog);
+    layout->setContentsMargins(24, 20, 24, 20);
+    layout->setSpacing(12);
+    auto* prompt = new QLabel(QStringLiteral("Show the next page every"), &dialog);
+    layout->addWidget(prompt);
+    auto* row = new QHBoxLayout;
+    auto* value = new QSpinBox(&dialog);
+    value->setRange(1, 999);
+    value->setAccessibleName(QStringLiteral("Interval"));
+    auto* unit = new QComboBox(&dialog);
+    unit->addItems({QStringLiteral("seconds"), QStringLiteral("minutes"), QStringLiteral("hours")});
+    unit->setAccessibleName(QStringLiteral("Unit"));
+    prompt->setBuddy(value);
+    row->addWidget(value);
+    row->addWidget(unit, 1);
+    layout->addLayout(row);
+    const wall::AdvancePrefill prefill = wall::advancePrefill(m_advanceSeconds);
+    value->setValue(prefill.value);
+    unit->setCurrentIndex(prefill.unit);
+    auto* error = new QLabel(&dialog);
+    error->setObjectName(QStringLiteral("Muted"));
+    error->setStyleSheet(Theme::expandTokens(QStringLiteral("color: @liveText;")));
+    layout->addWidget(error);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), &dialog);
+    cancel->setObjectName(QStringLiteral("Secondary"));
+    auto* start = new QPushButton(QStringLiteral("Start"), &dialog);
+    start->setObjectName(QStringLiteral("Primary"));
+    start->setDefault(true);
+    buttons->addWidget(cancel);
+    buttons->addWidget(start);
+    layout->addLayout(buttons);
+
+    qint64 chosen = 0;
+    connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
+    connect(start, &QPushButton::clicked, &dialog, [&] {
+        const qint64 seconds = qint64(value->value()) * wall::unitSeconds(unit->currentIndex());
+        if (seconds < tun::kShortestAdvance_s) {
+            error->setText(QStringLiteral("The shortest interval is 10 seconds."));
+            return;
+        }
+        chosen = seconds;
+        dialog.accept();
+    });
+
+    const QPointer<GridPage> alive(this);
+    const int result = Modal::exec(dialog);
+    if (!alive)
+        return;
+    if (result != QDialog::Accepted || chosen <= 0) {
+        stopAutoAdvance();
+        return;
+    }
+    m_advanceSeconds = chosen;
+    Prefs::set(Prefs::kWallAdvanceSeconds, int(chosen));
+    m_advancing = true;
+    m_advanceButton->setChecked(true);
+    m_advanceButton->setText(wall::advanceButtonText(chosen));
+    m_advanceDeadlineMs = monotonicMs() + chosen * 1000;
+    armAdvance();
+}
+
+void GridPage::armAdvance()
+{
+    m_advanceTimer.start(wall::nextTimerSliceMs(m_advanceDeadlineMs - monotonicMs()));
+}
+
+void GridPage::onAdvanceTimer()
+{
+    if (!m_advancing)
+        return;
+    const qint64 now = monotonicMs();
+    if (now >= m_advanceDeadlineMs) {
+        m_advanceDeadlineMs = now + m_advanceSeconds * 1000;
+        pageTick();
+    }
+    armAdvance();
+}
+
+void GridPage::pageTick()
+{
+    const int pages = pageCount();
+    if (pages < 2)
+        return;
+    m_page = (m_page + 1) % pages;
+    rebuildLater();
+}

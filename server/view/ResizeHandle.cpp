@@ -1,0 +1,62 @@
+#include "server/view/ResizeHandle.h"
+
+#include "app/ui/Theme.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+
+#include <cmath>
+
+ResizeHandle::ResizeHandle(QWidget* parent) : QWidget(parent)
+{
+    setFixedWidth(6);
+    setCursor(Qt::SplitHCursor);
+    setMouseTracking(true);
+    setAccessibleName(QStringLiteral("Resize the camera list"));
+}
+
+void ResizeHandle::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_dragging = true;
+    m_pressX = int(std::lround(event->globalPosition().x()));
+    Q_EMIT dragStarted();
+    update();
+}
+
+void ResizeHandle::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!m_dragging)
+        return;
+    Q_EMIT dragged(int(std::lround(event->globalPosition().x())) - m_pressX);
+}
+
+void ResizeHandle::mouseReleaseEvent(QMouseEvent*)
+{
+    m_dragging = false;
+    update();
+}
+
+void ResizeHandle::enterEvent(QEnterEvent*)
+{
+    m_hovered = true;
+    update();
+}
+
+void ResizeHandle::leaveEvent(QEvent*)
+{
+    m_hovered = false;
+    update();
+}
+
+void ResizeHandle::paintEvent(QPaintEvent*)
+{
+    if (!m_hovered && !m_dragging)
+        return;
+    QPainter p(this);
+    p.fillRect(rect(), Theme::colour(Theme::Colour::Accent, 110 / 255.0));
+    p.setPen(QPen(Theme::colour(Theme::Colour::Accent), 1));
+    const int x = width() / 2;
+    p.drawLine(x, 0, x, height());
+}

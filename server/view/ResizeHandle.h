@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QWidget>
+
+// The drag handle between the catalogue and the pages: 6 px wide; reports the
+// horizontal distance from where the drag began.
+class ResizeHandle : public QWidget {
+    Q_OBJECT
+public:
+    explicit ResizeHandle(QWidget* parent = nullptr);
+
+    bool isHovered() const { return m_hovered; }
+    bool isDragging() const { return m_dragging; }
+
+Q_SIGNALS:
+    void dragStarted();
+    void dragged(int deltaX);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    bool m_hovered = false;
+    bool m_dragging = false;
+    int m_pressX = 0;
+};

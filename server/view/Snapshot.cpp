@@ -1,0 +1,56 @@
+#include "server/view/Snapshot.h"
+
+#include "app/core/Clock.h"
+#include "server/view/StagePolicy.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QStandardPaths>
+
+namespace snapshot {
+
+QString folder()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Kavira");
+}
+
+QString safeTitle(const QString& title)
+{
+    static const QRegularExpression kUnsafe(QStringLiteral("[^A-Za-z0-9._-]+"));
+    QString out = title;
+    return out.replace(kUnsafe, QStringLiteral("_"));
+}
+
+QString liveStamp(const QDateTime& local)
+{
+    return local.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+}
+
+QString playbackStamp(const QDate& day, double second)
+{
+    return QStringLiteral("%1_%2").arg(day.toString(QStringLiteral("yyyyMMdd")),
+                                       stage::clockText(second).remove(QLatin1Char(':')));
+}
+
+QString fileName(const QString& title, const QString& stamp)
+{
+    return QStringLiteral("%1_%2.png").arg(safeTitle(title), stamp);
+}
+
+QDateTime localNow()
+{
+    return kvr::Clock::instance().nowUtc().toLocalTime();
+}
+
+Outcome save(const QImage& picture, const QString& title, const QString& stamp)
+{
+    Outcome out;
+    const QString dir = folder();
+    out.path = QDir(dir).filePath(fileName(title, stamp));
+    if (picture.isNull() || !QDir().mkpath(dir))
+        return out;
+    out.saved = picture.save(out.path);
+    return out;
+}
+
+} // namespace snapshot

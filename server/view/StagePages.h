@@ -1,0 +1,213 @@
+#pragma once
+
+#include "server/view/CloudPlaylist.h"
+#include "server/view/StagePolicy.h"
+
+#include <QByteArray>
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+#include <QWidget>
+
+#include <utility>
+
+class ControlBar;
+class FfmpegPlayer;
+class PulseDot;
+class QButtonGroup;
+class QComboBox;
+class QDateEdit;
+class QFrame;
+class QLabel;
+class QPushButton;
+class QTimeEdit;
+class TimelineBar;
+class VideoStage;
+
+// The server-mode page that plays one camera: live, from the recorder
+// ("device playback") or from the cloud archive ("cloud playback"). It never
+// calls the server: it emits requests, and its owner answers by calling its
+// operations with what the server returned.
+//
+// Every date and time of day it shows or sends is IST (a fixed +05:30).
+class StagePages : public QWidget {
+    Q_OBJECT
+public:
+    using Mode = stage::Mode;
+    static constexpr Mode LiveView = Mode::LiveView;
+    static constexpr Mode DevicePlayback = Mode::DevicePlayback;
+    static constexpr Mode CloudPlayback = Mode::CloudPlayback;
+
+    explicit StagePages(QWidget* parent = nullptr);
+    ~StagePages() override;
+
+    Mode mode() const { return m_mode; }
+    // Whether the player runs.
+    bool isOpen() const;
+
+    // ---- Live view ------------------------------------------------------
+    // Live view of a camera: offline shows "Offline"; an empty address waits
+    // for the owner's playUrl or showError; an address plays.
+    void openLive(const QString& title, const QString& url, bool offline);
+    // Plays a resolved address in the current mode.
+    void playUrl(const QString& url);
+    // Stops the player and shows the failure; "Try again" only when asked.
+    void showError(const QString& headline, const QString& detail, bool retryVisible);
+    // Ends whatever plays, leaves full screen and emits stopped.
+    void stopPlayback();
+    void setFullscreen(bool on);
+    // The Main/Sub choice of the next live start; restarts nothing.
+    void setMainStream(bool main);
+    bool mainStream() const { return m_mainStream; }
+    // Around a minimised window: the player stops, the server stream stays.
+    void suspendLive();
+    void resumeLive();
+
+    // ---- Device playback and day navigation ---------------------------------
+    void prepareDevice(const QString& title);
+    // Marks days with recordings. With a request serial, only the answer to
+    // the latest month request is taken (see requestSerial).
+    void addDeviceDays(const QList<QDate>& days);
+    void addDeviceDays(const QList<QDate>& days, quint64 request);
+    void setDeviceCoverage(const QDate& date, const QList<std::pair<double, double>>& blocks, bool known);
+    void startDay(const QDate& date, double fromSecond);
+    double snapToFootage(double second) const;
+    void jumpTo(double second);
+    void onTimelineSeek(double second);
+    void onPosition(double mediaSeconds);
+
+    // ---- Cloud playback --------------------------------------------------------
+    void prepareCloud(const QString& title, const QList<QDate>& days);
+    // Plays a day's playlist fetched for playCloud. Taken only in cloud
+    // playback while a day's playlist is awaited; with a request serial, only
+    // the answer to the latest playCloud.
+    void playPlaylist(const QByteArray& playlist);
+    void playPlaylist(const QByteArray& playlist, quint64 request);
+    void startCloudFrom(double second);
+    double elapsedToDay(double elapsed) const;
+    double dayToElapsed(double second) const;
+
+    // The serial of the last request signal emitted (playDevice, playCloud,
+    // deviceMonthRequested, deviceDayRequested). An owner that reads it while
+    // handling the signal and hands it back with the answer has late answers
+    // to earlier requests dropped.
+    quint64 requestSerial() const { return m_requestSerial; }
+
+    // The parts other code looks at.
+    FfmpegPlayer* player() const { return m_player; }
+    VideoStage* videoStage() const { return m_stage; }
+    TimelineBar* timeline() const { return m_timeline; }
+    ControlBar* controlBar() const { return m_bar; }
+    QString title() const { return m_title; }
+    double playheadSecond() const { return m_playheadSecond; }
+    QDate shownDay() const;
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+public Q_SLOTS:
+    // Saves the picture on screen as a PNG under Pictures/Kavira.
+    void saveSnapshot();
+
+Q_SIGNALS:
+    void stopped();
+    void playDevice(const QDateTime& start, const QDateTime& end);
+    void playCloud(const QDate& date, const QString& start, const QString& end);
+    void retryLive();
+    void deviceMonthRequested(int year, int month);
+    void deviceDayRequested(const QDate& date);
+    void streamToggled(bool mainStream);
+    void fullscreenToggled(bool on);
+
+private:
+    friend struct StagePagesTestAccess;
+
+    void buildWidgets();
+    void connectPlayer();
+    void setMode(Mode mode, const QString& title);
+    void beginPlay(const QString& text);
+    void showMessage(const QString& headline, const QString& detail);
+    void play(const QString& url, const QByteArray& playlist, double start);
+    void stopPlayerNow();
+    void pokeControls();
+    void onPicture();
+    void onStatus(const QString& headline, const QString& detail);
+    void applySpeed();
+    void toggleSound();
+    void togglePause();
+    void setPauseLook(bool paused);
+    void chooseStream(bool main);
+    void onDayChanged(const QDate& date);
+    void stepDay(int days);
+    void goToday();
+    void setPickerDay(const QDate& day);
+    void raisePickerMaximum();
+    void showTime(double second);
+    quint64 nextRequest(quint64& latestOfKind);
+    void clearDayFormats();
+    void markDays(const QList<QDate>& days);
+    void parsePlaylist(const QByteArray& playlist);
+
+    Mode m_mode = Mode::LiveView;
+    // Widgets (owned through parenthood).
+    VideoStage* m_stage = nullptr;
+    FfmpegPlayer* m_player = nullptr;
+    ControlBar* m_bar = nullptr;
+    PulseDot* m_dot = nullptr;
+    QLabel* m_badge = nullptr;
+    QLabel* m_titleLabel = nullptr;
+    QFrame* m_dayCard = nullptr;
+    QPushButton* m_prevDay = nullptr;
+    QDateEdit* m_dayPicker = nullptr;
+    QPushButton* m_nextDay = nullptr;
+    QPushButton* m_today = nullptr;
+    QPushButton* m_playFromStart = nullptr;
+    QWidget* m_timeControls = nullptr;
+    QPushButton* m_back = nullptr;
+    QPushButton* m_forward = nullptr;
+    QTimeEdit* m_timeEdit = nullptr;
+    QPushButton* m_go = nullptr;
+    QWidget* m_speedControls = nullptr;
+    QComboBox* m_speedBox = nullptr;
+    TimelineBar* m_timeline = nullptr;
+    QFrame* m_segWrap = nullptr;
+    QPushButton* m_mainButton = nullptr;
+    QPushButton* m_subButton = nullptr;
+    QButtonGroup* m_streamGroup = nullptr;
+    QPushButton* m_pauseButton = nullptr;
+    QLabel* m_timeLabel = nullptr;
+    QPushButton* m_retry = nullptr;
+    QPushButton* m_snapshotButton = nullptr;
+    QPushButton* m_soundButton = nullptr;
+    QPushButton* m_fullscreenButton = nullptr;
+    QPushButton* m_stopButton = nullptr;
+
+    QString m_title;
+    double m_playheadSecond = 0;
+    QSet<QDate> m_deviceDays;
+    FootageBlocks m_coverage;
+    bool m_coverageKnown = false;
+    QDate m_coverageDay;
+    QTimer m_hideTimer;
+    double m_positionBase = -1;
+    double m_elapsedOffset = 0;
+    double m_pendingStart = 0;
+    double m_dayOffset = 0;
+    bool m_suppressDayChange = false;
+    CloudPlaylist m_playlist; // header, read segments and every entry
+    bool m_playing = false;
+    bool m_suspended = false;
+    QString m_liveUrl;
+    bool m_fullscreen = false;
+    bool m_mainStream = true;
+    QSet<QDate> m_cloudDays;
+
+    // Requests and their answers: a serial per request, the latest of each
+    // kind, and whether a day's playlist is still awaited.
+    quint64 m_requestSerial = 0;
+    quint64 m_latestMonthRequest = 0;
+    quint64 m_latestCloudRequest = 0;
+    bool m_awaitingPlaylist = false;
+};

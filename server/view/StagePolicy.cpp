@@ -1,0 +1,139 @@
+#include "server/view/StagePolicy.h"
+
+#include "app/core/Clock.h"
+#include "server/view/Tunables.h"
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+
+namespace tun = kvr::view::tun;
+
+namespace Ist {
+
+QTimeZone zone()
+{
+    static const QTimeZone kZone(tun::kIstOffset_s);
+    return kZone;
+}
+
+QDate dateAt(const QDateTime& instant)
+{
+    return instant.toTimeZone(zone()).date();
+}
+
+QDateTime at(const QDate& day, int second)
+{
+    const int s = std::clamp(second, 0, tun::kLastSecond_s);
+    return QDateTime(day, QTime(0, 0).addSecs(s), zone());
+}
+
+} // namespace Ist
+
+QDate todayIst()
+{
+    return Ist::dateAt(kvr::Clock::instance().nowUtc());
+}
+
+namespace stage {
+
+ModeLook modeLook(Mode mode)
+{
+    ModeLook look;
+    switch (mode) {
+    case Mode::LiveView:
+        look.badge = QStringLiteral("LIVE");
+        look.badgeProperty = QStringLiteral("live");
+        look.accent = Theme::Colour::Live;
+        look.pulsing = true;
+        look.autoReconnect = true;
+        look.mainSub = true;
+        break;
+    case Mode::DevicePlayback:
+        look.badge = QStringLiteral("DEVICE PLAYBACK");
+        look.badgeProperty = QStringLiteral("device");
+        look.accent = Theme::Colour::Accent;
+        look.playbackControls = true;
+        look.playFromStart = true;
+        break;
+    case Mode::CloudPlayback:
+        look.badge = QStringLiteral("CLOUD PLAYBACK");
+        look.badgeProperty = QStringLiteral("cloud");
+        look.accent = Theme::Colour::Cloud;
+        look.playbackControls = true;
+        look.speeds = true;
+        break;
+    }
+    return look;
+}
+
+QList<double> playbackSpeeds()
+{
+    return {1.0, 1.25, 1.5, 2.0, 4.0, 8.0, 16.0};
+}
+
+QString speedText(double speed)
+{
+    // The shortest decimal form: 1, 1.25, 16.
+    return QStringLiteral("%1×").arg(QLocale::c().toString(speed, 'g', QLocale::FloatingPointShortest));
+}
+
+SpeedEffect speedEffect(double speed)
+{
+    SpeedEffect effect;
+    effect.rate = speed;
+    effect.keyframesOnly = speed >= kKeyframesFromSpeed;
+    effect.soundEnabled = speed == 1.0;
+    return effect;
+}
+
+StatusView statusView(Mode mode, const QString& headline, const QString& detail)
+{
+    StatusView view{headline, detail, mode == Mode::LiveView};
+    if (mode == Mode::DevicePlayback && detail == QLatin1String("HTTP 404")) {
+        view.headline = QStringLiteral("No recording on the device for this time.");
+        view.detail.clear();
+    }
+    return view;
+}
+
+double clampToDay(double second)
+{
+    if (std::isnan(second))
+        return 0.0;
+    return std::clamp(second, 0.0, double(tun::kLastSecond_s));
+}
+
+double snapToFootage(double second, const FootageBlocks& blocks, bool known)
+{
+    if (!known || blocks.isEmpty())
+        return second;
+    for (const auto& [start, end] : blocks) {
+        if (start <= second && second < end)
+            return second;
+    }
+    for (const auto& block : blocks) {
+        if (block.first > second)
+            return block.first;
+    }
+    return blocks.last().first;
+}
+
+QString clockText(double second)
+{
+    const int s = int(clampToDay(second));
+    return QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss"));
+}
+
+QString cloudEndText(const QDate& day, const QDate& today)
+{
+    return day < today ? QStringLiteral("23:59") : QStringLiteral("current");
+}
+
+int secondOfTime(const QTime& time)
+{
+    return time.isValid() ? time.msecsSinceStartOfDay() / 1000 : 0;
+}
+
+} // namespace stage

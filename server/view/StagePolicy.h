@@ -1,0 +1,98 @@
+#pragma once
+
+#include "app/ui/Theme.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QTimeZone>
+
+#include <utility>
+
+// The rules of the single-camera stage that need no window: the IST day
+// clock, what each mode shows, playback speeds, the status rule and the
+// snapping of seeks to recorded footage.
+
+// Footage of a day: (start, end) in seconds of the day, start inclusive.
+using FootageBlocks = QList<std::pair<double, double>>;
+
+// ---- IST day clock ----------------------------------------------------------
+// Server playback, timelines and cloud segment names count time in India
+// Standard Time, a fixed offset from UTC with no daylight saving; every date
+// and time of these screens is carried in that zone, never in the computer's.
+namespace Ist {
+
+QTimeZone zone();
+// Today's IST date at the given instant.
+QDate dateAt(const QDateTime& instant);
+// The instant at `second` (whole seconds, 0..86399) of an IST day.
+QDateTime at(const QDate& day, int second);
+// 00:00 of an IST day.
+inline QDateTime midnight(const QDate& day)
+{
+    return at(day, 0);
+}
+
+} // namespace Ist
+
+// Today's IST date by the project clock.
+QDate todayIst();
+
+namespace stage {
+
+enum class Mode : int { LiveView = 0, DevicePlayback = 1, CloudPlayback = 2 };
+
+// What a mode shows: badge, accent, and which controls are visible.
+struct ModeLook {
+    QString badge;
+    QString badgeProperty; // the badge's dynamic property "mode"
+    Theme::Colour accent;
+    bool pulsing = false;
+    bool autoReconnect = false;
+    bool mainSub = false;          // the Main/Sub switch
+    bool playbackControls = false; // day card, time controls, timeline, pause, time label
+    bool playFromStart = false;    // "Play from 00:00"
+    bool speeds = false;           // the speed controls
+};
+ModeLook modeLook(Mode mode);
+
+// ---- Speeds ---------------------------------------------------------------------
+// The speed box's items, slowest first.
+QList<double> playbackSpeeds();
+// "1×", "1.25×", ... "16×".
+QString speedText(double speed);
+// How the player runs at a speed: key pictures only from 8×, sound only at 1×.
+struct SpeedEffect {
+    double rate = 1.0;
+    bool keyframesOnly = false;
+    bool soundEnabled = true;
+};
+SpeedEffect speedEffect(double speed);
+inline constexpr double kKeyframesFromSpeed = 8.0;
+
+// ---- Player status ---------------------------------------------------------------
+// What the stage shows for a player's status: the recorder's "HTTP 404" in
+// device playback means no recording at that time; "Try again" only live.
+struct StatusView {
+    QString headline;
+    QString detail;
+    bool retry = false;
+};
+StatusView statusView(Mode mode, const QString& headline, const QString& detail);
+
+// ---- Day and time navigation -------------------------------------------------------
+// A second moved to by the user, within the day's playable seconds.
+double clampToDay(double second);
+// The nearest playable second: the second itself inside a block or when the
+// footage is unknown, else the start of the first block after it, else the
+// start of the last block. Blocks are searched in the order given.
+double snapToFootage(double second, const FootageBlocks& blocks, bool known);
+// "HH:mm:ss" of a start second (cut to whole seconds, within the day).
+QString clockText(double second);
+// The end of a cloud request: "23:59" for past days, "current" for today.
+QString cloudEndText(const QDate& day, const QDate& today);
+// "Jump to a time of day" and similar texts take a QTime; an invalid one is 0.
+int secondOfTime(const QTime& time);
+
+} // namespace stage

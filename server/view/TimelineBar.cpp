@@ -1,0 +1,203 @@
+#include "server/view/TimelineBar.h"
+
+#include "app/ui/Theme.h"
+#include "server/view/StagePolicy.h"
+#include "server/view/Tunables.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+
+namespace {
+
+constexpr double kMarginX = 16;
+constexpr double kTrackTop = 28;
+constexpr double kTrackHeight = 14;
+constexpr int kHeight = 66;
+constexpr int kMajorEveryTwoFrom_px = 700;
+
+} // namespace
+
+TimelineBar::TimelineBar(QWidget* parent) : QWidget(parent), m_accent(Theme::colour(Theme::Colour::Accent))
+{
+    setMouseTracking(true);
+    setCursor(Qt::PointingHandCursor);
+    setMinimumHeight(kHeight);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setAccessibleName(QStringLiteral("Timeline"));
+}
+
+QSize TimelineBar::sizeHint() const
+{
+    return {600, kHeight};
+}
+
+QSize TimelineBar::minimumSizeHint() const
+{
+    return {200, kHeight};
+}
+
+void TimelineBar::setCoverage(const QList<std::pair<double, double>>& blocks, bool known)
+{
+    m_coverage = blocks;
+    m_coverageKnown = known;
+    update();
+}
+
+void TimelineBar::setPlayhead(double seconds)
+{
+    if (m_dragging)
+        return;
+    m_playhead = seconds;
+    update();
+}
+
+void TimelineBar::setAccent(const QColor& colour)
+{
+    m_accent = colour;
+    update();
+}
+
+void TimelineBar::setInteractive(bool on)
+{
+    m_interactive = on;
+    setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
+}
+
+QRectF TimelineBar::trackRect() const
+{
+    return {kMarginX, kTrackTop, width() - 2 * kMarginX, kTrackHeight};
+}
+
+double TimelineBar::xAt(double second) const
+{
+    return kMarginX + (width() - 2 * kMarginX) * std::clamp(second / kvr::view::tun::kDay_s, 0.0, 1.0);
+}
+
+double TimelineBar::secondAt(double x) const
+{
+    const double span = width() - 2 * kMarginX;
+    if (span <= 0)
+        return 0;
+    return std::clamp((x - kMarginX) / span, 0.0, 1.0) * kvr::view::tun::kDay_s;
+}
+
+QString TimelineBar::clock(double seconds)
+{
+    return stage::clockText(seconds);
+}
+
+bool TimelineBar::isMajorHour(int hour, int width)
+{
+    return hour % (width >= kMajorEveryTwoFrom_px ? 2 : 4) == 0;
+}
+
+void TimelineBar::mousePressEvent(QMouseEvent* event)
+{
+    if (!m_interactive || event->button() != Qt::LeftButton)
+        return;
+    m_dragging = true;
+    m_playhead = secondAt(event->position().x());
+    update();
+}
+
+void TimelineBar::mouseMoveEvent(QMouseEvent* event)
+{
+    m_hover = secondAt(event->position().x());
+    if (m_dragging)
+        m_playhead = m_hover;
+    update();
+}
+
+void TimelineBar::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (!m_dragging || event->button() != Qt::LeftButton)
+        return;
+    m_dragging = false;
+    m_playhead = secondAt(event->position().x());
+    update();
+    Q_EMIT seekRequested(m_playhead);
+}
+
+void TimelineBar::leaveEvent(QEvent* event)
+{
+    m_hover = -1;
+    update();
+    QWidget::leaveEvent(event);
+}
+
+void TimelineBar::paintEvent(QPaintEvent*)
+{
+    using Theme::Colour;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    QFont font = p.font();
+    font.setPixelSize(10);
+    p.setFont(font);
+    const QRectF track = trackRect();
+    const double bottom = track.bottom();
+
+    // Hour marks, labelled every two or four hours.
+    for (int h = 0; h <= 24; ++h) {
+        const double x = xAt(h * 3600.0);
+        const bool major = isMajorHour(h, width());
+        p.setPen(QPen(Theme::colour(Colour::White, (major ? 60 : 28) / 255.0), 1));
+        p.drawLine(QPointF(x, bottom + 3), QPointF(x, bottom + (major ? 9 : 6)));
+        if (major) {
+            p.setPen(Theme::colour(Colour::Muted));
+            p.drawText(QRectF(x - 20, bottom + 10, 40, 14), Qt::AlignCenter,
+                       QStringLiteral("%1:00").arg(h, 2, 10, QLatin1Char('0')));
+        }
+    }
+
+    p.setPen(Qt::NoPen);
+    p.setBrush(Theme::colour(Colour::Raised));
+    QPainterPath rounded;
+    rounded.addRoundedRect(track, 7, 7);
+    p.drawPath(rounded);
+    p.save();
+    p.setClipPath(rounded);
+    if (!m_coverageKnown) {
+        // Unknown footage: the day is hatched.
+        p.setPen(QPen(Theme::colour(Colour::White, 14 / 255.0), 1));
+        for (double x = kMarginX; x < kMarginX + track.width() + 14; x += 8)
+            p.drawLine(QPointF(x, bottom), QPointF(x + 14, track.top()));
+    }
+    // Blocks show even when the footage is not fully known.
+    QColor block = m_accent;
+    block.setAlpha(190);
+    p.setPen(Qt::NoPen);
+    p.setBrush(block);
+    for (const auto& [start, end] : m_coverage) {
+        const double x1 = xAt(start);
+        const double x2 = std::max(xAt(end), x1 + 2);
+        p.drawRect(QRectF(x1, track.top(), x2 - x1, track.height()));
+    }
+    p.restore();
+
+    if (m_hover >= 0 && m_interactive) {
+        const double x = xAt(m_hover);
+        p.setPen(QPen(Theme::colour(Colour::White, 90 / 255.0), 1));
+        p.drawLine(QPointF(x, track.top() - 4), QPointF(x, bottom + 4));
+        p.setPen(Qt::NoPen);
+        p.setBrush(Theme::colour(Colour::Black, 160 / 255.0));
+        const QRectF bubble(x - 30, 0, 60, 18);
+        p.drawRoundedRect(bubble, 6, 6);
+        p.setPen(Theme::colour(Colour::White, 220 / 255.0));
+        p.drawText(bubble, Qt::AlignCenter, clock(m_hover));
+    }
+
+    if (m_playhead >= 0) {
+        const double x = xAt(m_playhead);
+        QPen head(Theme::colour(Colour::White), 2);
+        head.setCapStyle(Qt::RoundCap);
+        p.setPen(head);
+        p.drawLine(QPointF(x, track.top() - 5), QPointF(x, bottom + 5));
+        p.setPen(Qt::NoPen);
+        p.setBrush(Theme::colour(Colour::White));
+        const QPointF tip[] = {{x - 5, track.top() - 9}, {x + 5, track.top() - 9}, {x, track.top() - 3}};
+        p.drawPolygon(tip, 3);
+    }
+}

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// Tunables of the server viewing screens, in one place. Types or suffixes
+// carry units.
+namespace kvr::view::tun {
+
+using std::chrono::milliseconds;
+
+// ---- Single-camera stage ------------------------------------------------
+// The control strip hides this long after the last mouse movement over a
+// playing picture.
+inline constexpr milliseconds kControlsHide{2500};
+inline constexpr int kControlBarHeight_px = 84;
+// Tooltips of the snapshot button show this far above it.
+inline constexpr int kTooltipLift_px = 30;
+
+// ---- Day clock ------------------------------------------------------------
+// Server playback counts time in India Standard Time, a fixed offset.
+inline constexpr int kIstOffset_s = 19800;
+inline constexpr int kDay_s = 86400;
+// The last second of a day that can start playback.
+inline constexpr int kLastSecond_s = kDay_s - 1;
+
+// ---- Cloud playlists --------------------------------------------------------
+// Consecutive segments closer than this form one footage block.
+inline constexpr double kBlockMergeGap_s = 2.0;
+// Segment starts are kept from a day before to 12 hours after the shown day.
+inline constexpr double kEarliestStart_s = -86400.0;
+inline constexpr double kLatestStart_s = 129600.0;
+// A start second up to this far past the first segment plays the whole list.
+inline constexpr double kPendingStartSlack_s = 1.0;
+// Unix times above this are in milliseconds.
+inline constexpr int64_t kMillisecondTimesAbove = 100000000000LL;
+// The first segment address in the "no start times" warning, at most.
+inline constexpr int kLoggedAddressChars = 220;
+
+// ---- Camera tile ------------------------------------------------------------
+inline constexpr milliseconds kToast{2600};
+// From this width a tile shows its expand and snapshot buttons.
+inline constexpr int kTileWide_px = 250;
+inline constexpr int kOverlayButton_px = 30;
+inline constexpr int kOverlayIcon_px = 18;
+
+// ---- Camera wall --------------------------------------------------------------
+// Server start requests of one page outstanding at once.
+inline constexpr int kStartsInFlight = 4;
+// Overload reports closer than this to the last step are ignored.
+inline constexpr milliseconds kOverloadSpacing{12000};
+inline constexpr int kLastOverloadStep = 3;
+// The cap every tile gets from the first overload step on.
+inline constexpr double kOverloadCap_fps = 5.0;
+inline constexpr int kDefaultAdvance_s = 30;
+inline constexpr int kShortestAdvance_s = 10;
+// A QTimer counts in 32-bit milliseconds; longer intervals are waited out in
+// slices of at most this against a 64-bit deadline.
+inline constexpr milliseconds kLongestTimerSlice{3600 * 1000};
+// Side of the grid up to which rows and columns get stretch.
+inline constexpr int kGridStretchCells = 8;
+
+// ---- Small widgets --------------------------------------------------------------
+inline constexpr milliseconds kPageFade{220};
+inline constexpr milliseconds kPulsePeriod{1500};
+inline constexpr milliseconds kBarFade{200};
+inline constexpr milliseconds kBackdropCycle{18000};
+
+} // namespace kvr::view::tun

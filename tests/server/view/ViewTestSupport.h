@@ -1,0 +1,132 @@
+#pragma once
+
+// Shared by the server-screen suites: a stand-in for the server's live
+// streams whose answers the test gives when it likes, finding controls by
+// what the user reads, and screenshots.
+
+#include "server/api/LiveStreamService.h"
+#include "tests/support/TestKit.h"
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QTimer>
+#include <QWidget>
+
+namespace viewtest {
+
+// Holds every live start until the test answers it: with an address, an
+// error or as superseded. With `autoUrl` set, starts are answered with it on
+// the next turn of the event loop.
+class FakeStreams final : public LiveStreamService {
+public:
+    struct Start {
+        QString cameraId;
+        bool main = true;
+        QString owner;
+        StreamCallback callback;
+        bool answered = false;
+    };
+
+    void startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback, const QString& owner,
+                      QObject* context) override
+    {
+        Q_UNUSED(context)
+        starts.append({cameraId, mainStream, owner, std::move(callback), false});
+        if (!autoUrl.isEmpty()) {
+            const qsizetype i = starts.size() - 1;
+            QTimer::singleShot(0, this, [this, i] {
+                if (!starts[i].answered)
+                    answer(int(i), autoUrl);
+            });
+        }
+    }
+    void stopLiveCamera(const QString& cameraId, const QString& owner) override
+    {
+        stops << (owner.isEmpty() ? cameraId : owner + QLatin1Char('/') + cameraId);
+    }
+
+    int outstanding() const
+    {
+        int n = 0;
+        for (const Start& s : starts)
+            n += s.answered ? 0 : 1;
+        return n;
+    }
+    QStringList startedIds() const
+    {
+        QStringList ids;
+        for (const Start& s : starts)
+            ids << s.cameraId;
+        return ids;
+    }
+    void reply(int i, const StreamInfo& info, const QString& error)
+    {
+        Start& s = starts[i];
+        s.answered = true;
+        if (s.callback)
+            s.callback(info, error);
+    }
+    void answer(int i, const QString& url)
+    {
+        StreamInfo info;
+        info.url = url;
+        info.cameraId = starts[i].cameraId;
+        reply(i, info, QString());
+    }
+    void fail(int i, const QString& error, ApiFailure kind = ApiFailure::ServerError)
+    {
+        StreamInfo info;
+        info.failure = kind;
+        reply(i, info, error);
+    }
+    void supersede(int i)
+    {
+        StreamInfo info;
+        info.superseded = true;
+        reply(i, info, QString());
+    }
+    // Answers every outstanding start in order.
+    void answerAll(const QString& url)
+    {
+        for (int i = 0; i < starts.size(); ++i)
+            if (!starts[i].answered)
+                answer(i, url);
+    }
+
+    QList<Start> starts;
+    QStringList stops;
+    QString autoUrl;
+};
+
+// The button a user knows by its text or (icon-only) by its accessible name.
+template <typename T = QAbstractButton> T* control(const QWidget* root, const QString& name)
+{
+    for (T* w : root->findChildren<T*>()) {
+        if (w->accessibleName() == name)
+            return w;
+        if constexpr (std::is_base_of_v<QAbstractButton, T>) {
+            if (w->text() == name)
+                return w;
+        }
+    }
+    return nullptr;
+}
+
+inline void click(const QWidget* root, const QString& name)
+{
+    QAbstractButton* b = control(root, name);
+    QVERIFY2(b, qPrintable(QStringLiteral("no control \"%1\"").arg(name)));
+    b->click();
+}
+
+// Saves a picture of the widget under build/screenshots/.
+inline QString screenshot(QWidget* widget, const QString& name)
+{
+    const QString dir = QStringLiteral(KVR_SCREENSHOT_DIR);
+    QDir().mkpath(dir);
+    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
+    widget->grab().save(path);
+    return path;
+}
+
+} // namespace viewtest

@@ -1,0 +1,417 @@
+// The camera wall against a stand-in for the server's live streams: pages,
+// grid and labels, the quality rule, the start queue, answers of an earlier
+// page, overload steps on the project clock, removal, repeated cameras, one
+// listener, selection, expansion and auto-advance.
+
+#include "app/core/Settings.h"
+#include "app/ui/Modal.h"
+#include "server/view/CameraTile.h"
+#include "server/view/GridPage.h"
+#include "tests/server/view/ViewTestSupport.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+
+struct GridPageTestAccess {
+    static QLabel* count(GridPage& g) { return g.m_countLabel; }
+    static QLabel* pageLabel(GridPage& g) { return g.m_pageLabel; }
+    static QWidget* pager(GridPage& g) { return g.m_pager; }
+    static QPushButton* advance(GridPage& g) { return g.m_advanceButton; }
+    static QTimer& advanceTimer(GridPage& g) { return g.m_advanceTimer; }
+    static void fireAdvance(GridPage& g) { g.onAdvanceTimer(); }
+    static void expand(GridPage& g, CameraTile* t) { g.toggleExpanded(t); }
+};
+using Access = GridPageTestAccess;
+using viewtest::click;
+using viewtest::FakeStreams;
+
+namespace {
+
+const QString kDeadUrl = QStringLiteral("rtsp://127.0.0.1:9/live");
+
+QList<GridPage::Camera> cameras(int n, int offlineFirst = 0)
+{
+    QList<GridPage::Camera> out;
+    for (int i = 1; i <= n; ++i)
+        out.append({QString("c%1").arg(i), QString("Camera %1").arg(i), QString(), i <= offlineFirst});
+    return out;
+}
+
+QList<bool> mains(const QList<FakeStreams::Start>& starts)
+{
+    QList<bool> out;
+    for (const auto& s : starts)
+        out << s.main;
+    return out;
+}
+
+} // namespace
+
+class GridPageTest : public QObject {
+    Q_OBJECT
+
+    FakeStreams streams;
+    std::unique_ptr<GridPage> wall;
+    std::unique_ptr<kvrtest::TestClock> clock;
+
+    QString countText() { return Access::count(*wall)->text(); }
+    void choose(const QString& perPage)
+    {
+        click(wall.get(), perPage);
+        QCoreApplication::processEvents();
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        clock = std::make_unique<kvrtest::TestClock>();
+        streams.starts.clear();
+        streams.stops.clear();
+        Prefs::set(Prefs::kGridQuality, 0);
+        Prefs::remove(Prefs::kWallAdvanceSeconds.name);
+        wall = std::make_unique<GridPage>(nullptr, &streams);
+        wall->resize(1280, 800);
+        wall->show();
+        Modal::reset();
+    }
+    void cleanup()
+    {
+        wall.reset();
+        clock.reset();
+    }
+
+    void pagesGridAndLabels()
+    {
+        wall->openCameras("Site A", cameras(17));
+        QCOMPARE(wall->tiles().size(), 16);
+        QCOMPARE(wall->columns(), 4);
+        QCOMPARE(wall->rows(), 4);
+        QCOMPARE(countText(), QString("1–16 of 17 cameras"));
+        QCOMPARE(Access::pageLabel(*wall)->text(), QString("1 / 2"));
+        QVERIFY(Access::pager(*wall)->isVisible());
+        QVERIFY(!viewtest::control(wall.get(), "Previous page  (←)")->isEnabled());
+        wall->nextPage();
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->tiles().size(), 1);
+        QCOMPARE(wall->columns(), 1);
+        QCOMPARE(countText(), QString("17–17 of 17 cameras"));
+        QVERIFY(!viewtest::control(wall.get(), "Last page")->isEnabled());
+
+        // Three presses before the rebuild: one rebuild, three pages on.
+        wall->openCameras("Site A", cameras(40));
+        choose("4");
+        const qsizetype before = streams.starts.size();
+        wall->nextPage();
+        wall->nextPage();
+        wall->nextPage();
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->currentPage(), 3);
+        QCOMPARE(streams.starts.size() - before, 4);
+        QCOMPARE(streams.startedIds().mid(before), (QStringList{"c13", "c14", "c15", "c16"}));
+
+        choose("9");
+        wall->openCameras("Three", cameras(3));
+        QCOMPARE(wall->columns(), 3);
+        QCOMPARE(wall->rows(), 3);
+        QVERIFY(!Access::pager(*wall)->isVisible());
+        QVERIFY(!Access::advance(*wall)->isVisible());
+        QCOMPARE(countText(), QString("3 cameras"));
+        choose("Auto");
+        wall->openCameras("One", cameras(1));
+        QCOMPARE(countText(), QString("1 camera"));
+        QCOMPARE(wall->tiles().first()->title(), QString("Camera 1"));
+        wall->openCameras("Sub", {{"x", "Gate", "North", false}});
+        QCOMPARE(wall->tiles().first()->title(), QString("Gate  ·  North"));
+    }
+
+    void qualityFollowsTheSettingAndTheCount()
+    {
+        struct Row {
+            int setting, cameras;
+            bool main;
+        } rows[] = {{0, 4, true}, {0, 5, false}, {1, 17, true}, {2, 1, false}};
+        for (const Row& r : rows) {
+            Prefs::set(Prefs::kGridQuality, r.setting);
+            streams.starts.clear();
+            wall->openCameras("Q", cameras(r.cameras));
+            streams.answerAll(kDeadUrl);
+            for (const auto& s : streams.starts)
+                QCOMPARE(s.main, r.main);
+            for (CameraTile* t : wall->tiles())
+                QCOMPARE(t->player()->maxFps.load(), wall::fpsCap(r.cameras > 16 ? 16 : r.cameras, 0));
+        }
+    }
+
+    void atMostFourStartsAtATime()
+    {
+        wall->openCameras("Nine", cameras(9));
+        QCOMPARE(streams.starts.size(), 4);
+        QCOMPARE(wall->startsInFlight(), 4);
+        streams.answer(0, kDeadUrl);
+        QCOMPARE(streams.starts.size(), 5);
+        QCOMPARE(streams.starts[4].cameraId, QString("c5"));
+        while (streams.outstanding() > 0) {
+            QVERIFY(streams.outstanding() <= 4);
+            for (int i = 0; i < streams.starts.size(); ++i) {
+                if (!streams.starts[i].answered) {
+                    streams.fail(i, "Timed out");
+                    break;
+                }
+            }
+        }
+        QCOMPARE(streams.starts.size(), 9);
+        QCOMPARE(wall->startsInFlight(), 0);
+
+        // Offline cameras pass straight through.
+        streams.starts.clear();
+        wall->openCameras("Nine", cameras(9, 2));
+        QCOMPARE(streams.startedIds(), (QStringList{"c3", "c4", "c5", "c6"}));
+        QCOMPARE(wall->tiles()[0]->videoStage()->headlineText(), QString("Offline"));
+    }
+
+    void answersOfAnEarlierPageChangeNothing()
+    {
+        wall->openCameras("Forty", cameras(40));
+        QCOMPARE(streams.starts.size(), 4);
+        wall->nextPage();
+        QCoreApplication::processEvents();
+        QCOMPARE(streams.starts.size(), 8);
+        QCOMPARE(streams.stops.size(), 4); // the old page's starts are given back unanswered
+        for (int i = 0; i < 4; ++i)
+            streams.answer(i, kDeadUrl);
+        QCOMPARE(wall->startsInFlight(), 4);
+        QCOMPARE(streams.starts.size(), 8);
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(!t->player()->isRunning());
+    }
+
+    void overloadStepsDownTheWall()
+    {
+        kvrtest::LogCapture log;
+        wall->openCameras("Four", cameras(4));
+        streams.answerAll(kDeadUrl);
+        CameraTile* first = wall->tiles().first();
+        Q_EMIT first->overloaded();
+        QCOMPARE(wall->overloadStep(), 1);
+        QVERIFY(log.contains("[wall] this computer can't keep up; step 1 : Lower picture rate: this computer "
+                             "couldn’t keep up"));
+        for (CameraTile* t : wall->tiles())
+            QCOMPARE(t->player()->maxFps.load(), 5.0);
+        QCOMPARE(countText(), QString("4 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
+
+        clock->advanceMs(11'999);
+        Q_EMIT first->overloaded();
+        QCOMPARE(wall->overloadStep(), 1);
+        clock->advanceMs(1);
+        Q_EMIT first->overloaded();
+        QCOMPARE(wall->overloadStep(), 2);
+        // All four were on Main: they restart on Sub at once, outside the queue.
+        QCOMPARE(mains(streams.starts).mid(4), (QList<bool>{false, false, false, false}));
+        QCOMPARE(streams.stops.size(), 4);
+        clock->advanceMs(12'000);
+        Q_EMIT first->overloaded();
+        QCOMPARE(wall->overloadStep(), 3);
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(t->player()->keyframesOnly);
+        log.clear();
+        clock->advanceMs(60'000);
+        Q_EMIT first->overloaded();
+        QVERIFY(!log.contains("[wall]"));
+
+        // A wall on Sub at step 2 goes on to step 3; the new page inherits all.
+        wall->openCameras("Six", cameras(20));
+        QCOMPARE(wall->overloadStep(), 0);
+        Q_EMIT wall->tiles().first()->overloaded();
+        clock->advanceMs(12'000);
+        Q_EMIT wall->tiles().first()->overloaded();
+        QVERIFY(log.contains("step 2 : Lighter streams"));
+        QCOMPARE(wall->overloadStep(), 3);
+        QVERIFY(countText().endsWith("Still pictures only: this computer can’t play this many cameras live"));
+        Prefs::set(Prefs::kGridQuality, 1);
+        wall->nextPage();
+        QCoreApplication::processEvents();
+        for (CameraTile* t : wall->tiles()) {
+            QVERIFY(!t->useMain());
+            QCOMPARE(t->player()->maxFps.load(), 5.0);
+            QVERIFY(t->player()->keyframesOnly);
+        }
+    }
+
+    void removalRepeatsAndStopAll()
+    {
+        QSignalSpy closed(wall.get(), &GridPage::closed);
+        // One camera listed twice plays once.
+        wall->openCameras("Twice", {{"a", "A", "", false}, {"b", "B", "", false}, {"a", "A", "", false}});
+        QCOMPARE(wall->cameraIds(), (QList<QString>{"a", "b"}));
+        QCOMPARE(streams.startedIds(), (QStringList{"a", "b"}));
+        streams.answerAll(kDeadUrl);
+        Q_EMIT wall->tiles()[0]->removeRequested("a");
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->cameraIds(), QList<QString>{"b"});
+        QCOMPARE(wall->tiles().size(), 1);
+        QVERIFY(streams.stops.contains("a"));
+        Q_EMIT wall->tiles()[0]->removeRequested("zz"); // not there: the page is rebuilt
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->cameraIds(), QList<QString>{"b"});
+        Q_EMIT wall->tiles()[0]->removeRequested("b");
+        QCOMPARE(closed.size(), 1);
+        QVERIFY(wall->cameraIds().isEmpty());
+        QVERIFY(wall->tiles().isEmpty());
+
+        wall->openCameras("Two", cameras(2));
+        streams.answerAll(kDeadUrl);
+        wall->setFullscreen(true);
+        click(wall.get(), "Stop all");
+        QCOMPARE(closed.size(), 2);
+        QVERIFY(!wall->isFullscreen());
+        QVERIFY(streams.stops.contains("c1") && streams.stops.contains("c2"));
+    }
+
+    void oneListenerSelectionAndExpansion()
+    {
+        wall->openCameras("Five", cameras(5));
+        streams.answerAll(kDeadUrl);
+        const QList<CameraTile*> tiles = wall->tiles();
+        for (CameraTile* t : tiles)
+            Q_EMIT t->player()->audioTrack(true);
+        click(tiles[0], "Listen to this camera");
+        click(tiles[1], "Listen to this camera");
+        QVERIFY(!tiles[0]->isListening());
+        QVERIFY(tiles[1]->isListening());
+
+        QTest::mouseClick(tiles[2], Qt::LeftButton, {}, QPoint(40, 40));
+        for (CameraTile* t : tiles)
+            QCOMPARE(t->property("selected").toBool(), t == tiles[2]);
+        QCOMPARE(wall->focusWidget(), wall.get());
+
+        // A Sub tile at Auto is raised to Main while it fills the wall.
+        const qsizetype before = streams.starts.size();
+        Access::expand(*wall, tiles[3]);
+        QCOMPARE(wall->expandedTile(), tiles[3]);
+        QCOMPARE(streams.starts.size(), before + 1);
+        QVERIFY(streams.starts.last().main);
+        QCOMPARE(tiles[3]->player()->maxFps.load(), 0.0);
+        QVERIFY(tiles[0]->isHidden() && tiles[0]->player()->keyframesOnly);
+        QVERIFY(viewtest::control(tiles[3], "Back to the wall"));
+        Access::expand(*wall, tiles[3]);
+        QVERIFY(!wall->expandedTile());
+        QCOMPARE(streams.starts.size(), before + 2);
+        QVERIFY(!streams.starts.last().main);
+        QVERIFY(!tiles[0]->isHidden() && !tiles[0]->player()->keyframesOnly);
+        QCOMPARE(tiles[3]->player()->maxFps.load(), 12.0);
+
+        // A tile on Main stays on Main both ways.
+        wall->openCameras("Two", cameras(2));
+        const qsizetype main = streams.starts.size();
+        Access::expand(*wall, wall->tiles()[0]);
+        Access::expand(*wall, wall->tiles()[0]);
+        QCOMPARE(streams.starts.size(), main);
+    }
+
+    void autoAdvanceDialogAndLongIntervals()
+    {
+        wall->openCameras("Twenty", cameras(20));
+        bool refused = false;
+        const auto startWith = [&refused](int value, int unit, bool tooShortFirst) {
+            Modal::respond([=, &refused](QDialog& d) {
+                auto* spin = d.findChild<QSpinBox*>();
+                auto* units = d.findChild<QComboBox*>();
+                if (tooShortFirst) {
+                    spin->setValue(5);
+                    units->setCurrentIndex(0);
+                    viewtest::control(&d, "Start")->click();
+                    refused = d.result() != QDialog::Accepted
+                        && d.findChild<QLabel*>("Muted")->text() == "The shortest interval is 10 seconds.";
+                }
+                spin->setValue(value);
+                units->setCurrentIndex(unit);
+                viewtest::control(&d, "Start")->click();
+                return d.result();
+            });
+        };
+        QPushButton* advance = Access::advance(*wall);
+        QString prefill;
+        Modal::respond([&prefill](QDialog& d) {
+            prefill =
+                QString("%1 %2").arg(d.findChild<QSpinBox*>()->value()).arg(d.findChild<QComboBox*>()->currentText());
+            viewtest::control(&d, "Cancel")->click();
+            return d.result();
+        });
+        advance->click();
+        QTRY_COMPARE(Modal::pending(), 0);
+        QCOMPARE(prefill, QString("30 seconds"));
+        QVERIFY(!advance->isChecked());
+
+        startWith(15, 0, true);
+        advance->click();
+        QTRY_COMPARE(advance->text(), QString("Every 15 s"));
+        QVERIFY(refused);
+        QCOMPARE(Prefs::get(Prefs::kWallAdvanceSeconds), 15);
+        QVERIFY(Access::advanceTimer(*wall).isActive());
+        clock->advanceSecs(14);
+        Access::fireAdvance(*wall);
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->currentPage(), 0);
+        clock->advanceSecs(1);
+        Access::fireAdvance(*wall);
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->currentPage(), 1);
+        clock->advanceSecs(15);
+        Access::fireAdvance(*wall);
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->currentPage(), 0); // the last page wraps
+
+        // 999 hours do not fit a millisecond timer: it is armed in slices.
+        startWith(999, 2, false);
+        advance->click(); // off
+        advance->click();
+        QTRY_COMPARE(advance->text(), QString("Every 999 h"));
+        const int slice = Access::advanceTimer(*wall).interval();
+        QVERIFY(slice > 0);
+        clock->advanceSecs(3600LL * 998);
+        Access::fireAdvance(*wall);
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->currentPage(), 0);
+        QVERIFY(Access::advanceTimer(*wall).isActive());
+        clock->advanceSecs(3600);
+        Access::fireAdvance(*wall);
+        QCoreApplication::processEvents();
+        QCOMPARE(wall->currentPage(), 1);
+
+        wall->stopAll();
+        QVERIFY(!advance->isChecked());
+        QVERIFY(!Access::advanceTimer(*wall).isActive());
+    }
+
+    void suspendAndResumeTheWall()
+    {
+        wall->openCameras("Two", cameras(2));
+        streams.answerAll(kDeadUrl);
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(t->player()->isRunning());
+        wall->suspendAll();
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(!t->player()->isRunning() && t->isSuspended());
+        QVERIFY(streams.stops.isEmpty());
+        wall->resumeAll();
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(t->player()->isRunning());
+        QSignalSpy full(wall.get(), &GridPage::fullscreenToggled);
+        click(wall.get(), "Full screen");
+        click(wall.get(), "Exit full screen");
+        QCOMPARE(full.size(), 2);
+        wall->setCanSavePreset(true);
+        QSignalSpy save(wall.get(), &GridPage::savePresetRequested);
+        click(wall.get(), "Save as preset");
+        QCOMPARE(save.size(), 1);
+    }
+};
+
+KVR_TEST_MAIN(GridPageTest)
+#include "tst_grid_page.moc"

@@ -1,0 +1,522 @@
+// The single-camera stage's wiring: what each mode shows, its signals, the
+// status rule, the control strip, speeds, day and time navigation, cloud
+// playlists and late answers, snapshots. Pictures are handed to it the way
+// its player hands them; the real streams are in the peers suite.
+
+#include "app/core/Settings.h"
+#include "server/view/ControlBar.h"
+#include "server/view/StagePages.h"
+#include "server/view/TimelineBar.h"
+#include "tests/server/view/ViewTestSupport.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QCalendarWidget>
+#include <QComboBox>
+#include <QDateEdit>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTextCharFormat>
+#include <QTimeEdit>
+#include <QToolTip>
+
+struct StagePagesTestAccess {
+    static QDateEdit* picker(StagePages& s) { return s.m_dayPicker; }
+    static QComboBox* speeds(StagePages& s) { return s.m_speedBox; }
+    static QTimer& hideTimer(StagePages& s) { return s.m_hideTimer; }
+    static QLabel* badge(StagePages& s) { return s.m_badge; }
+    static double elapsedOffset(StagePages& s) { return s.m_elapsedOffset; }
+    static QList<CloudSegment> segments(StagePages& s) { return s.m_playlist.segments; }
+    static QWidget* part(StagePages& s, const QString& which)
+    {
+        const QHash<QString, QWidget*> parts{{"seg", s.m_segWrap},         {"card", s.m_dayCard},
+                                             {"timeline", s.m_timeline},   {"pause", s.m_pauseButton},
+                                             {"time", s.m_timeLabel},      {"fromStart", s.m_playFromStart},
+                                             {"speed", s.m_speedControls}, {"retry", s.m_retry}};
+        return parts.value(which);
+    }
+};
+using Access = StagePagesTestAccess;
+using viewtest::click;
+using viewtest::control;
+
+namespace {
+
+// 10 s segments from 10:00:00 of 2024-05-01 on a port where nothing listens.
+QByteArray cloudDay(int segments)
+{
+    QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n";
+    for (int i = 0; i < segments; ++i)
+        text += "#EXTINF:10,\nhttp://127.0.0.1:9/2024-05-01_10-00-" + QByteArray::number(i * 10).rightJustified(2, '0')
+            + ".ts\n";
+    return text + "#EXT-X-ENDLIST\n";
+}
+
+QImage picture()
+{
+    QImage img(320, 180, QImage::Format_RGB32);
+    img.fill(QColor(40, 120, 200));
+    return img;
+}
+
+QString visibleParts(StagePages& s)
+{
+    QStringList out;
+    for (const char* p : {"seg", "card", "timeline", "pause", "time", "fromStart", "speed", "retry"})
+        if (Access::part(s, p)->isVisibleTo(&s))
+            out << p;
+    return out.join(' ');
+}
+
+} // namespace
+
+class StageTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<StagePages> stage;
+    std::unique_ptr<kvrtest::TestClock> clock;
+
+    QString headline() const { return stage->videoStage()->headlineText(); }
+    QString detail() const { return stage->videoStage()->detailText(); }
+    void showPicture() { Q_EMIT stage->player()->frameReady(picture()); }
+
+private Q_SLOTS:
+    void init()
+    {
+        // 15:30 IST on 2024-05-02.
+        clock = std::make_unique<kvrtest::TestClock>(QDateTime(QDate(2024, 5, 2), QTime(10, 0), Qt::UTC));
+        Prefs::set(Prefs::kLiveMain, false);
+        stage = std::make_unique<StagePages>();
+        stage->resize(1200, 800);
+        stage->show();
+        QVERIFY(QTest::qWaitForWindowExposed(stage.get()));
+    }
+    void cleanup()
+    {
+        stage.reset();
+        clock.reset();
+    }
+
+    void modesShowTheirBadgeAndControls()
+    {
+        QVERIFY(!stage->mainStream()); // from the "liveMain" setting
+        QVERIFY(control(stage.get(), "Sub")->isChecked());
+        stage->openLive("Gate", QString(), false);
+        QCOMPARE(stage->mode(), StagePages::LiveView);
+        QCOMPARE(Access::badge(*stage)->text(), QString("LIVE"));
+        QCOMPARE(Access::badge(*stage)->property("mode").toString(), QString("live"));
+        QCOMPARE(visibleParts(*stage), QString("seg"));
+        QCOMPARE(stage->timeline()->accent(), Theme::colour(Theme::Colour::Live));
+        QVERIFY(stage->player()->autoReconnect);
+
+        stage->prepareDevice("Gate");
+        QCOMPARE(Access::badge(*stage)->text(), QString("DEVICE PLAYBACK"));
+        QCOMPARE(Access::badge(*stage)->property("mode").toString(), QString("device"));
+        QCOMPARE(visibleParts(*stage), QString("card timeline pause time fromStart"));
+        QVERIFY(!stage->player()->autoReconnect);
+
+        stage->prepareCloud("Gate", {});
+        QCOMPARE(Access::badge(*stage)->text(), QString("CLOUD PLAYBACK"));
+        QCOMPARE(visibleParts(*stage), QString("card timeline pause time speed"));
+        QCOMPARE(stage->timeline()->accent(), Theme::colour(Theme::Colour::Cloud));
+        QCOMPARE(headline(), QString("This camera has no cloud archive."));
+    }
+
+    void liveOpeningsAndTheOwnersAnswers()
+    {
+        QSignalSpy retry(stage.get(), &StagePages::retryLive);
+        stage->openLive("Gate 1", QString(), true);
+        QCOMPARE(headline(), QString("Offline"));
+        QCOMPARE(detail(), QString("Gate 1"));
+        QVERIFY(!stage->isOpen());
+        stage->openLive("Gate 1", QString(), false);
+        QCOMPARE(headline(), QString("Loading"));
+        QCOMPARE(detail(), QString("Opening the camera on the server…"));
+        QVERIFY(stage->videoStage()->spinnerRunning());
+        stage->showError("Can’t play this stream", "Relay refused", true);
+        QCOMPARE(headline(), QString("Can’t play this stream"));
+        QVERIFY(Access::part(*stage, "retry")->isVisible());
+        click(stage.get(), "Try again");
+        QCOMPARE(retry.size(), 1);
+        stage->showError("No", "", false);
+        QVERIFY(!Access::part(*stage, "retry")->isVisible());
+    }
+
+    void signalsOnlyOnAChange()
+    {
+        QSignalSpy toggled(stage.get(), &StagePages::streamToggled);
+        QSignalSpy full(stage.get(), &StagePages::fullscreenToggled);
+        QSignalSpy stopped(stage.get(), &StagePages::stopped);
+        stage->openLive("Gate", QString(), false);
+        click(stage.get(), "Sub"); // already chosen
+        QCOMPARE(toggled.size(), 0);
+        click(stage.get(), "Main");
+        QCOMPARE(toggled.size(), 1);
+        QCOMPARE(toggled[0][0].toBool(), true);
+        stage->setMainStream(false);
+        QCOMPARE(toggled.size(), 1);
+        QVERIFY(control(stage.get(), "Sub")->isChecked());
+
+        stage->setFullscreen(false);
+        QCOMPARE(full.size(), 0);
+        QTest::mouseDClick(stage->videoStage(), Qt::LeftButton);
+        QCOMPARE(full.size(), 1);
+        QVERIFY(control(stage.get(), "Exit full screen"));
+        click(stage.get(), "Stop"); // leaves full screen, tells the owner
+        QCOMPARE(full.size(), 2);
+        QCOMPARE(full[1][0].toBool(), false);
+        QCOMPARE(stopped.size(), 1);
+        stage->stopPlayback();
+        QCOMPARE(stopped.size(), 2);
+    }
+
+    void statusRuleByMode()
+    {
+        stage->prepareDevice("Gate");
+        Q_EMIT stage->player()->status("Can’t open the stream", "HTTP 404");
+        QCOMPARE(headline(), QString("No recording on the device for this time."));
+        QCOMPARE(detail(), QString());
+        QVERIFY(!Access::part(*stage, "retry")->isVisible());
+        stage->openLive("Gate", QString(), false);
+        Q_EMIT stage->player()->status("Can’t open the stream", "HTTP 404");
+        QCOMPARE(detail(), QString("HTTP 404"));
+        QVERIFY(Access::part(*stage, "retry")->isVisible());
+        Q_EMIT stage->player()->reconnecting(2, 3, "Connection lost");
+        QCOMPARE(headline(), QString("Reconnecting…"));
+        QCOMPARE(detail(), QString("Connection lost (attempt 2 of 3)"));
+    }
+
+    void controlStripHidesOnlyOverAPictureAndNotUnderThePointer()
+    {
+        QTimer& hide = Access::hideTimer(*stage);
+        ControlBar* bar = stage->controlBar();
+        stage->openLive("Gate", QString(), false);
+        QCOMPARE(bar->geometry().bottom(), stage->videoStage()->height() - 1);
+        QTest::mouseMove(stage->videoStage(), QPoint(200, 100));
+        QVERIFY(!hide.isActive()); // no picture yet: never hides
+        showPicture();
+        QVERIFY(hide.isActive());
+        QCOMPARE(hide.interval(), 2500);
+
+        QEvent enter(QEvent::Enter);
+        QApplication::sendEvent(bar, &enter);
+        QVERIFY(!hide.isActive());
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(bar, &leave);
+        QVERIFY(hide.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!bar->isShown(), 8000);
+
+        // A message brings it back and holds it.
+        Q_EMIT stage->player()->status("Stream ended", "");
+        QVERIFY(bar->isShown());
+        QVERIFY(!hide.isActive());
+    }
+
+    void speedsSteerThePlayer()
+    {
+        stage->prepareCloud("Gate", {});
+        QComboBox* box = Access::speeds(*stage);
+        QCOMPARE(box->count(), 7);
+        struct Row {
+            int index;
+            double rate;
+            bool keyframes, sound;
+        } rows[] = {{5, 8, true, false}, {1, 1.25, false, false}, {0, 1, false, true}, {6, 16, true, false}};
+        for (const Row& r : rows) {
+            box->setCurrentIndex(r.index);
+            Q_EMIT box->activated(r.index);
+            QCOMPARE(stage->player()->rate.load(), r.rate);
+            QCOMPARE(stage->player()->keyframesOnly.load(), r.keyframes);
+            QCOMPARE(control(stage.get(), "Mute")->isEnabled(), r.sound);
+        }
+        stage->prepareDevice("Gate"); // back to 1×
+        QCOMPARE(box->currentIndex(), 0);
+        QCOMPARE(stage->player()->rate.load(), 1.0);
+
+        click(stage.get(), "Mute");
+        QVERIFY(stage->player()->muted);
+        QVERIFY(control(stage.get(), "Unmute"));
+        click(stage.get(), "Pause");
+        QVERIFY(stage->player()->paused);
+        click(stage.get(), "Play");
+        QVERIFY(!stage->player()->paused);
+    }
+
+    void devicePlaybackAsksForTodayAndSendsIstClockDigits()
+    {
+        QSignalSpy months(stage.get(), &StagePages::deviceMonthRequested);
+        QSignalSpy days(stage.get(), &StagePages::deviceDayRequested);
+        QSignalSpy plays(stage.get(), &StagePages::playDevice);
+        stage->prepareDevice("Gate");
+        QCOMPARE(months.size(), 1);
+        QCOMPARE(months[0][0].toInt(), 2024);
+        QCOMPARE(months[0][1].toInt(), 5);
+        QCOMPARE(days[0][0].toDate(), QDate(2024, 5, 2));
+        QCOMPARE(plays.size(), 0); // the picker changes start nothing
+        QCOMPARE(headline(), QString("Pick a day to start playback from 00:00"));
+
+        // 01:30 on the day the clocks here go forward does not exist in
+        // local time; IST has no such gap.
+        stage->startDay(QDate(2024, 3, 31), 5400.7);
+        QCOMPARE(plays.size(), 1);
+        const QDateTime start = plays[0][0].toDateTime();
+        const QDateTime end = plays[0][1].toDateTime();
+        QCOMPARE(start.date(), QDate(2024, 3, 31));
+        QCOMPARE(start.time(), QTime(1, 30, 0));
+        QCOMPARE(start.offsetFromUtc(), 19800);
+        QCOMPARE(end.time(), QTime(23, 59, 59));
+        QCOMPARE(detail(), QString("Opening the recording on the server…"));
+        QCOMPARE(days.last()[0].toDate(), QDate(2024, 3, 31));
+
+        QSignalSpy live(stage.get(), &StagePages::playDevice);
+        stage->openLive("Gate", QString(), false);
+        stage->startDay(QDate(2024, 5, 1), 0);
+        stage->jumpTo(100);
+        QCOMPARE(live.size(), 0);
+    }
+
+    void jumpsClampAndSnapToFootage()
+    {
+        QSignalSpy plays(stage.get(), &StagePages::playDevice);
+        const auto lastStart = [&] { return plays.last()[0].toDateTime().time(); };
+        stage->prepareDevice("Gate");
+        stage->jumpTo(90000);
+        QCOMPARE(lastStart(), QTime(23, 59, 59));
+        stage->jumpTo(-5);
+        QCOMPARE(lastStart(), QTime(0, 0));
+        stage->startDay(QDate(2024, 5, 2), 30);
+        click(stage.get(), "Back 1 minute");
+        QCOMPARE(lastStart(), QTime(0, 0));
+        // The timeline's right end is 86400, which is no clock time.
+        Q_EMIT stage->timeline()->seekRequested(86400);
+        QCOMPARE(lastStart(), QTime(23, 59, 59));
+
+        stage->setDeviceCoverage(QDate(2024, 5, 2), {{3600, 7200}}, true);
+        QCOMPARE(stage->timeline()->coverage().size(), 1);
+        for (const auto& [to, from] :
+             {std::pair{100.0, QTime(1, 0)}, std::pair{5000.0, QTime(1, 23, 20)}, std::pair{7200.0, QTime(1, 0)}}) {
+            Q_EMIT stage->timeline()->seekRequested(to);
+            QCOMPARE(lastStart(), from);
+        }
+        stage->findChild<QTimeEdit*>()->setTime(QTime(1, 30));
+        click(stage.get(), "Go");
+        QCOMPARE(lastStart(), QTime(1, 30));
+
+        // Answers for another day or mode are not taken.
+        stage->setDeviceCoverage(QDate(2024, 5, 1), {{0, 10}}, true);
+        QCOMPARE(stage->timeline()->coverage(), (FootageBlocks{{3600, 7200}}));
+        stage->prepareCloud("Gate", {});
+        stage->setDeviceCoverage(QDate(2024, 5, 2), {{0, 10}}, true);
+        QVERIFY(stage->timeline()->coverage().isEmpty());
+    }
+
+    void dayButtonsReachTheNewDayAfterIstMidnight()
+    {
+        clock->setNowUtc(QDateTime(QDate(2024, 5, 2), QTime(18, 20), Qt::UTC)); // 23:50 IST
+        QSignalSpy plays(stage.get(), &StagePages::playDevice);
+        stage->prepareDevice("Gate");
+        QDateEdit* picker = Access::picker(*stage);
+        QCOMPARE(picker->date(), QDate(2024, 5, 2));
+        click(stage.get(), "Next day"); // today: nothing
+        QCOMPARE(plays.size(), 0);
+
+        clock->advanceSecs(20 * 60); // 00:10 IST on the 3rd
+        click(stage.get(), "Next day");
+        QCOMPARE(plays.size(), 1);
+        QCOMPARE(plays[0][0].toDateTime().date(), QDate(2024, 5, 3));
+        click(stage.get(), "Previous day");
+        QCOMPARE(plays.last()[0].toDateTime().date(), QDate(2024, 5, 2));
+        click(stage.get(), "Today");
+        QCOMPARE(plays.last()[0].toDateTime().date(), QDate(2024, 5, 3));
+        click(stage.get(), "Today"); // already on today: starts it again
+        QCOMPARE(plays.size(), 4);
+        picker->setDate(QDate(2024, 4, 20)); // a day chosen in the calendar
+        QCOMPARE(plays.last()[0].toDateTime(), Ist::at(QDate(2024, 4, 20), 0));
+    }
+
+    void recordingDaysOnlyFromTheLatestAnswer()
+    {
+        QSignalSpy months(stage.get(), &StagePages::deviceMonthRequested);
+        QCalendarWidget* calendar = Access::picker(*stage)->calendarWidget();
+        const auto marked = [&](const QDate& d) { return calendar->dateTextFormat(d).fontWeight() == 700; };
+        stage->prepareDevice("Gate");
+        const quint64 first = stage->requestSerial() - 1; // the month, then the day
+        calendar->setCurrentPage(2024, 4);
+        QCOMPARE(months.size(), 2);
+        const quint64 april = stage->requestSerial();
+        stage->addDeviceDays({QDate(2024, 5, 1)}, first); // late: a newer month was asked for
+        QVERIFY(!marked(QDate(2024, 5, 1)));
+        stage->addDeviceDays({QDate(2024, 4, 3)}, april);
+        QVERIFY(marked(QDate(2024, 4, 3)));
+        QCOMPARE(calendar->dateTextFormat(QDate(2024, 4, 3)).foreground().color(),
+                 Theme::colour(Theme::Colour::AccentText));
+        stage->addDeviceDays({QDate(2024, 4, 4)});
+        QVERIFY(marked(QDate(2024, 4, 4)));
+
+        // A recorder's days that come after the user went to the cloud archive.
+        stage->prepareCloud("Gate", {});
+        stage->addDeviceDays({QDate(2024, 4, 5)});
+        QVERIFY(!marked(QDate(2024, 4, 5)));
+        stage->prepareDevice("Gate"); // a new camera starts unmarked
+        QVERIFY(!marked(QDate(2024, 4, 4)));
+    }
+
+    void cloudDayStartsOnTheLastDayAndPlaysItsPlaylist()
+    {
+        kvrtest::LogCapture log;
+        QSignalSpy clouds(stage.get(), &StagePages::playCloud);
+        stage->prepareCloud("Gate", {QDate(2024, 4, 30), QDate(2024, 5, 1)});
+        QCOMPARE(clouds.size(), 0);
+        QTRY_COMPARE(clouds.size(), 1);
+        QCOMPARE(clouds[0][0].toDate(), QDate(2024, 5, 1));
+        QCOMPARE(clouds[0][1].toString(), QString("00:00"));
+        QCOMPARE(clouds[0][2].toString(), QString("23:59"));
+        QCOMPARE(detail(), QString("Loading the day’s recording…"));
+        QVERIFY(stage->timeline()->coverageKnown());
+
+        stage->playPlaylist(cloudDay(4));
+        QVERIFY(stage->isOpen());
+        QCOMPARE(Access::segments(*stage).size(), 4);
+        QCOMPARE(stage->timeline()->coverage(), (FootageBlocks{{36000, 36040}}));
+        QVERIFY(log.contains("[cloud] 4 segments, 1 footage blocks, first at 10:00:00"));
+        stage->onPosition(7.0);
+        stage->onPosition(22.5);
+        QCOMPARE(stage->playheadSecond(), 36015.5);
+
+        // A seek inside the playlist jumps without asking the server again.
+        Q_EMIT stage->timeline()->seekRequested(36025);
+        QCOMPARE(clouds.size(), 1);
+        QVERIFY(log.contains("[cloud] jump to 10:00:25: segment 3 of 4, skipping 5.0 s into it"));
+        QCOMPARE(Access::elapsedOffset(*stage), 25.0);
+        QCOMPARE(detail(), QString("Jumping to 10:00:25…"));
+
+        // A day without cloud recording asks nothing.
+        Access::picker(*stage)->setDate(QDate(2024, 4, 29));
+        QCOMPARE(clouds.size(), 1);
+        QCOMPARE(headline(), QString("No cloud recording for this day."));
+    }
+
+    void aStartSecondWaitsForItsPlaylist()
+    {
+        kvrtest::LogCapture log;
+        QSignalSpy clouds(stage.get(), &StagePages::playCloud);
+        stage->prepareCloud("Gate", {QDate(2024, 5, 1), QDate(2024, 5, 2)});
+        QTRY_COMPARE(clouds.size(), 1);
+        QCOMPARE(clouds[0][0].toDate(), QDate(2024, 5, 2)); // today runs to "current"
+        QCOMPARE(clouds[0][2].toString(), QString("current"));
+        stage->startDay(QDate(2024, 5, 1), 36030);
+        QCOMPARE(clouds.last()[1].toString(), QString("10:00"));
+        stage->playPlaylist(cloudDay(6));
+        QVERIFY(log.contains("[cloud] jump to 10:00:30: segment 4 of 6, skipping 0.0 s into it"));
+        QCOMPARE(stage->playheadSecond(), 36030.0);
+
+        // At most a second past the first segment: the whole list plays.
+        log.clear();
+        stage->startDay(QDate(2024, 5, 1), 36001);
+        stage->playPlaylist(cloudDay(6));
+        QVERIFY(!log.contains("jump to"));
+        QCOMPARE(detail(), QString("Starting playback…"));
+
+        // Start times that cannot be read: hatched day, the whole list plays.
+        stage->startDay(QDate(2024, 5, 1), 600);
+        stage->playPlaylist("#EXTM3U\n#EXTINF:10,\nhttp://127.0.0.1:9/a.ts\n");
+        QVERIFY(log.contains("[cloud] could not read segment start times; first segment: http://127.0.0.1:9/a.ts"));
+        QVERIFY(!stage->timeline()->coverageKnown());
+        stage->onPosition(3);
+        stage->onPosition(5);
+        QCOMPARE(stage->playheadSecond(), 602.0);
+    }
+
+    void lateCloudPlaylistsNeverPlay()
+    {
+        kvrtest::LogCapture log;
+        QSignalSpy clouds(stage.get(), &StagePages::playCloud);
+        stage->prepareCloud("Gate", {QDate(2024, 4, 30), QDate(2024, 5, 1)});
+        QTRY_COMPARE(clouds.size(), 1);
+        const quint64 first = stage->requestSerial();
+        Access::picker(*stage)->setDate(QDate(2024, 4, 30));
+        QCOMPARE(clouds.size(), 2);
+        stage->playPlaylist(cloudDay(2), first); // the earlier day's answer
+        QVERIFY(!stage->isOpen());
+        QVERIFY(Access::segments(*stage).isEmpty());
+        stage->playPlaylist(cloudDay(2), stage->requestSerial());
+        QVERIFY(stage->isOpen());
+        stage->playPlaylist(cloudDay(3)); // nothing awaited any more
+        QCOMPARE(Access::segments(*stage).size(), 2);
+
+        // The user went live while the day was loading.
+        Access::picker(*stage)->setDate(QDate(2024, 5, 1));
+        stage->openLive("Gate", QString(), false);
+        log.clear();
+        stage->playPlaylist(cloudDay(2));
+        QVERIFY(!stage->isOpen());
+        QCOMPARE(stage->mode(), StagePages::LiveView);
+        QCOMPARE(detail(), QString("Opening the camera on the server…"));
+        QVERIFY(!log.contains("[cloud]"));
+        // Or an error answered it.
+        stage->prepareCloud("Gate", {QDate(2024, 5, 1)});
+        QTRY_VERIFY(stage->requestSerial() > first + 2);
+        stage->showError("Can’t play this recording", "", false);
+        stage->playPlaylist(cloudDay(2));
+        QVERIFY(!stage->isOpen());
+    }
+
+    void suspendAndResumeOnlyLive()
+    {
+        stage->prepareDevice("Gate");
+        stage->suspendLive();
+        stage->resumeLive();
+        QVERIFY(!stage->isOpen());
+        stage->openLive("Gate", "rtsp://127.0.0.1:9/live", false);
+        QVERIFY(stage->isOpen());
+        stage->suspendLive();
+        QVERIFY(!stage->isOpen());
+        stage->resumeLive();
+        QVERIFY(stage->isOpen());
+        QCOMPARE(headline(), QString("Loading")); // no new message on resume
+        stage->stopPlayback();
+        stage->resumeLive();
+        QVERIFY(!stage->isOpen());
+    }
+
+    void snapshotsNameTheMomentShown()
+    {
+        kvrtest::LogCapture log;
+        const QString folder = kvrtest::homeDir() + "/Pictures/Kavira";
+        QDir(folder).removeRecursively();
+        stage->openLive("Gate 1 / North", QString(), false);
+        click(stage.get(), "Save a snapshot");
+        QCOMPARE(QToolTip::text(), QString("No picture to save yet"));
+        QVERIFY(!QDir(folder).exists());
+
+        showPicture();
+        click(stage.get(), "Save a snapshot");
+        const QString live =
+            folder + "/Gate_1_North_" + clock->nowUtc().toLocalTime().toString("yyyyMMdd-HHmmss") + ".png";
+        QVERIFY2(QFile::exists(live), qPrintable(live));
+        QCOMPARE(QToolTip::text(), QString("Saved to Pictures/Kavira"));
+        QVERIFY(log.contains("[snapshot] " + live));
+
+        stage->prepareDevice("Gate 1 / North");
+        stage->startDay(QDate(2024, 5, 1), 36005);
+        showPicture();
+        click(stage.get(), "Save a snapshot");
+        QVERIFY(QFile::exists(folder + "/Gate_1_North_20240501_100005.png"));
+
+        // The folder cannot be made: the failure is said, not hidden.
+        QDir(folder).removeRecursively();
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        showPicture();
+        click(stage.get(), "Save a snapshot");
+        QCOMPARE(QToolTip::text(), QString("Could not save the snapshot"));
+        QVERIFY(log.contains("[snapshot] failed: " + folder + "/Gate_1_North_20240501_100005.png"));
+        QFile::remove(folder);
+    }
+};
+
+KVR_TEST_MAIN(StageTest)
+#include "tst_stage.moc"

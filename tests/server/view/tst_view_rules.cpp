@@ -1,0 +1,454 @@
+// The rules of the server screens, without a window: modes, speeds, the
+// status rule, the IST day clock, snapping, cloud playlists and jumps,
+// snapshot names, tile overlays, wall pages, labels, quality, caps,
+// overload steps and auto-advance timing.
+
+#include "server/view/CloudPlaylist.h"
+#include "server/view/Snapshot.h"
+#include "server/view/StagePolicy.h"
+#include "server/view/TilePolicy.h"
+#include "server/view/WallPolicy.h"
+#include "tests/support/TestKit.h"
+
+#include <climits>
+
+using stage::Mode;
+
+namespace {
+
+const QDate kDay(2024, 5, 1);
+
+QByteArray playlist(const QList<QByteArray>& segments, double duration = 10)
+{
+    QByteArray text = "#EXTM3U\n#EXT-X-TARGETDURATION:10\n";
+    for (const QByteArray& s : segments)
+        text += "#EXTINF:" + QByteArray::number(duration) + ",\n" + s + "\n";
+    return text + "#EXT-X-ENDLIST\n";
+}
+
+double second(int h, int m, int s)
+{
+    return h * 3600 + m * 60 + s;
+}
+
+} // namespace
+
+class ViewRulesTest : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void modesShowTheirBadgeAndControls()
+    {
+        struct Row {
+            Mode mode;
+            const char* badge;
+            const char* property;
+            Theme::Colour accent;
+            bool pulsing, reconnect, mainSub, playback, fromStart, speeds;
+        } rows[] = {
+            {Mode::LiveView, "LIVE", "live", Theme::Colour::Live, true, true, true, false, false, false},
+            {Mode::DevicePlayback, "DEVICE PLAYBACK", "device", Theme::Colour::Accent, false, false, false, true, true,
+             false},
+            {Mode::CloudPlayback, "CLOUD PLAYBACK", "cloud", Theme::Colour::Cloud, false, false, false, true, false,
+             true},
+        };
+        for (const Row& r : rows) {
+            const stage::ModeLook look = stage::modeLook(r.mode);
+            QCOMPARE(look.badge, QString(r.badge));
+            QCOMPARE(look.badgeProperty, QString(r.property));
+            QCOMPARE(look.accent, r.accent);
+            QCOMPARE(look.pulsing, r.pulsing);
+            QCOMPARE(look.autoReconnect, r.reconnect);
+            QCOMPARE(look.mainSub, r.mainSub);
+            QCOMPARE(look.playbackControls, r.playback);
+            QCOMPARE(look.playFromStart, r.fromStart);
+            QCOMPARE(look.speeds, r.speeds);
+        }
+        QCOMPARE(Theme::colour(Theme::Colour::Cloud), QColor("#8b7cf6"));
+    }
+
+    void speedsMapToRateKeyPicturesAndSound()
+    {
+        QStringList texts;
+        for (double s : stage::playbackSpeeds())
+            texts << stage::speedText(s);
+        QCOMPARE(texts, (QStringList{"1×", "1.25×", "1.5×", "2×", "4×", "8×", "16×"}));
+        struct Row {
+            double speed;
+            bool keyframes, sound;
+        } rows[] = {{1, false, true}, {1.25, false, false}, {4, false, false}, {8, true, false}, {16, true, false}};
+        for (const Row& r : rows) {
+            const stage::SpeedEffect e = stage::speedEffect(r.speed);
+            QCOMPARE(e.rate, r.speed);
+            QCOMPARE(e.keyframesOnly, r.keyframes);
+            QCOMPARE(e.soundEnabled, r.sound);
+        }
+    }
+
+    void statusRule()
+    {
+        const QString noRecording = "No recording on the device for this time.";
+        struct Row {
+            Mode mode;
+            const char* detail;
+            QString headline;
+            QString shownDetail;
+            bool retry;
+        } rows[] = {
+            {Mode::DevicePlayback, "HTTP 404", noRecording, "", false},
+            {Mode::DevicePlayback, "HTTP 404 ", "Can’t open", "HTTP 404 ", false},
+            {Mode::DevicePlayback, "HTTP 500", "Can’t open", "HTTP 500", false},
+            {Mode::CloudPlayback, "HTTP 404", "Can’t open", "HTTP 404", false},
+            {Mode::LiveView, "HTTP 404", "Can’t open", "HTTP 404", true},
+        };
+        for (const Row& r : rows) {
+            const stage::StatusView v = stage::statusView(r.mode, "Can’t open", r.detail);
+            QCOMPARE(v.headline, r.headline);
+            QCOMPARE(v.detail, r.shownDetail);
+            QCOMPARE(v.retry, r.retry);
+        }
+    }
+
+    void secondsOfTheDay()
+    {
+        struct Row {
+            double in, clamped;
+            const char* clock;
+        } rows[] = {{90000, 86399, "23:59:59"},
+                    {86400, 86399, "23:59:59"},
+                    {-5, 0, "00:00:00"},
+                    {3725.9, 3725.9, "01:02:05"},
+                    {754.9, 754.9, "00:12:34"}};
+        for (const Row& r : rows) {
+            QCOMPARE(stage::clampToDay(r.in), r.clamped);
+            QCOMPARE(stage::clockText(r.in), QString(r.clock));
+        }
+        QCOMPARE(stage::secondOfTime(QTime()), 0);
+        QCOMPARE(stage::secondOfTime(QTime(1, 2, 3)), 3723);
+        QCOMPARE(stage::cloudEndText(QDate(2024, 5, 1), QDate(2024, 5, 2)), QString("23:59"));
+        QCOMPARE(stage::cloudEndText(QDate(2024, 5, 2), QDate(2024, 5, 2)), QString("current"));
+    }
+
+    void istIsAFixedOffsetWhateverTheComputerSays()
+    {
+        // The process runs in a zone with daylight saving (see the suite's
+        // environment); 01:30 on the spring-forward day does not exist there.
+        const QDateTime start = Ist::at(QDate(2024, 3, 31), int(second(1, 30, 0)));
+        QCOMPARE(start.time(), QTime(1, 30));
+        QCOMPARE(start.date(), QDate(2024, 3, 31));
+        QCOMPARE(start.offsetFromUtc(), 19800);
+        QCOMPARE(start.toUTC(), QDateTime(QDate(2024, 3, 30), QTime(20, 0), Qt::UTC));
+        QCOMPARE(Ist::at(kDay, 90000).time(), QTime(23, 59, 59));
+
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(18, 29, 59), Qt::UTC));
+        QCOMPARE(todayIst(), QDate(2026, 3, 2));
+        clock.advanceSecs(1);
+        QCOMPARE(todayIst(), QDate(2026, 3, 3));
+    }
+
+    void snappingToFootage()
+    {
+        const FootageBlocks one{{3600, 7200}};
+        const FootageBlocks two{{3600, 7200}, {10000, 12000}};
+        struct Row {
+            const FootageBlocks* blocks;
+            bool known;
+            double in, out;
+        } rows[] = {{&one, true, 100, 3600},  {&one, true, 5000, 5000},  {&one, true, 7200, 3600},
+                    {&one, false, 100, 100},  {&two, true, 8000, 10000}, {&two, true, 12500, 10000},
+                    {&two, true, 3600, 3600}, {&two, true, 11999, 11999}};
+        for (const Row& r : rows)
+            QCOMPARE(stage::snapToFootage(r.in, *r.blocks, r.known), r.out);
+        QCOMPARE(stage::snapToFootage(42, {}, true), 42.0);
+    }
+
+    void cloudPlaylistSegmentsAndBlocks()
+    {
+        const CloudPlaylist p = parseCloudPlaylist(
+            playlist({"https://cdn.example/a/2024-05-01_10-00-00.ts", "2024-05-01_10-00-10.ts"}), kDay);
+        QCOMPARE(p.header, QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:10\n"));
+        QCOMPARE(p.segments.size(), 2);
+        QCOMPARE(p.segments[0].start, second(10, 0, 0));
+        QCOMPARE(p.segments[1].start, second(10, 0, 10));
+        QCOMPARE(p.segments[0].offset, 0.0);
+        QCOMPARE(p.segments[1].offset, 10.0);
+        QCOMPARE(p.segments[1].lines, QByteArray("#EXTINF:10,\n2024-05-01_10-00-10.ts\n"));
+        QCOMPARE(p.blocks, (FootageBlocks{{second(10, 0, 0), second(10, 0, 20)}}));
+    }
+
+    void segmentStartForms()
+    {
+        const double ten = second(10, 0, 0);
+        struct Row {
+            const char* address;
+            double start; // < -1e9: no start
+        } rows[] = {
+            {"2024-05-01T10-00-00.mp4", ten},
+            {"/x/2024-05-01_10-00-00-5.m4s", ten + 0.5},
+            {"2024-05-01_10-00-00-123456.mkv", ten + 0.123},
+            {"/rec/cam%201/2024-05-01_10-00-00.ts?x=1", ten},
+            {"2024-05-01_10-00-00.TS", -2e9},
+            {"2024-13-01_10-00-00.ts?start=1714537800", ten},
+            {"seg.ts?start=1714537800", ten},
+            {"seg.ts?start=1714537800000", ten},
+            {"seg.ts?start=1714537800999", ten},
+            {"seg.ts?start=2024-05-01T10:00:00", ten},
+            {"seg.ts?start=2024-05-01T10:00:00.250", ten + 0.25},
+            {"seg.ts?start=2024-05-01T04:30:00Z", ten},
+            {"seg.ts?start=2024-05-01T04%3A30%3A00%2B00%3A00", ten},
+            {"seg.ts?start=2024-05-01", 0},
+            {"seg.ts?start=soon", -2e9},
+            {"seg.ts", -2e9},
+        };
+        const QDateTime midnight = Ist::midnight(kDay);
+        for (const Row& r : rows) {
+            const std::optional<QDateTime> start = segmentStartTime(QString::fromLatin1(r.address));
+            if (r.start < -1e9) {
+                QVERIFY2(!start, r.address);
+                continue;
+            }
+            QVERIFY2(start, r.address);
+            QCOMPARE(midnight.msecsTo(*start) / 1000.0, r.start);
+        }
+    }
+
+    void segmentsAroundTheDayAndMerging()
+    {
+        // -5 stays with a block 0..5; -600 stays but makes no block; 130000 is dropped.
+        const CloudPlaylist edges = parseCloudPlaylist(
+            playlist({"2024-04-30_23-59-55.ts", "2024-04-30_23-50-00.ts", "2024-05-02_12-06-40.ts"}), kDay);
+        QCOMPARE(edges.segments.size(), 2);
+        QCOMPARE(edges.segments[0].start, -5.0);
+        QCOMPARE(edges.segments[1].start, -600.0);
+        QCOMPARE(edges.blocks, (FootageBlocks{{0, 5}}));
+        QCOMPARE(edges.entries.size(), 3);
+
+        struct Row {
+            QList<double> starts;
+            FootageBlocks blocks;
+        } rows[] = {
+            {{100, 111.9}, {{100, 121.9}}},         // a gap of 1.9 s joins
+            {{100, 112}, {{100, 110}, {112, 122}}}, // 2.0 s splits
+            {{100, 105}, {{100, 115}}},             // overlap
+            {{86395}, {{86395, 86400}}},            // clipped at the day's end
+        };
+        for (const Row& r : rows) {
+            QList<CloudSegment> segs;
+            for (double s : r.starts)
+                segs << CloudSegment{s, 10, 0, {}, 0};
+            QCOMPARE(footageBlocks(segs), r.blocks);
+        }
+    }
+
+    void jumpsKeepEverySegmentAfterThePoint()
+    {
+        // The middle segment's start cannot be read; it still plays and still counts.
+        const CloudPlaylist p = parseCloudPlaylist(
+            "#EXTM3U\n#EXTINF:10,\n2024-05-01_10-00-00.ts\n#EXT-X-DISCONTINUITY\n#EXTINF:10,\nmystery.ts\n"
+            "#EXTINF:10,\n2024-05-01_10-00-20.ts\n#EXT-X-ENDLIST\n",
+            kDay);
+        QCOMPARE(p.segments.size(), 2);
+        QCOMPARE(p.segments[1].offset, 20.0);
+        QCOMPARE(p.segments[1].entry, 2);
+        const CloudJump j = planCloudJump(p, second(10, 0, 4));
+        QCOMPARE(j.index, 0);
+        QCOMPARE(j.skip, 4.0);
+        QCOMPARE(j.elapsedOffset, 4.0);
+        QCOMPARE(j.playlist,
+                 QByteArray("#EXTM3U\n#EXTINF:10,\n2024-05-01_10-00-00.ts\n#EXT-X-DISCONTINUITY\n"
+                            "#EXTINF:10,\nmystery.ts\n#EXTINF:10,\n2024-05-01_10-00-20.ts\n"
+                            "#EXT-X-ENDLIST\n"));
+        QCOMPARE(j.playlist.count("#EXT-X-ENDLIST"), 1);
+        // 25 s into the jump playlist is the third segment's 5th second.
+        QCOMPARE(elapsedToDay(p.segments, 0, j.elapsedOffset + 21), second(10, 0, 25));
+        QCOMPARE(dayToElapsed(p.segments, second(10, 0, 25)), 25.0);
+
+        struct Row {
+            double to;
+            int index;
+            double skip;
+        } rows[] = {{0, 0, 0}, {second(10, 0, 15), 1, 0}, {90000, 1, 9}};
+        for (const Row& r : rows) {
+            const CloudJump k = planCloudJump(p, r.to);
+            QCOMPARE(k.index, r.index);
+            QCOMPARE(k.skip, r.skip);
+        }
+        const CloudPlaylist shortOne = parseCloudPlaylist(playlist({"2024-05-01_10-00-00.ts"}, 0.5), kDay);
+        QCOMPARE(planCloudJump(shortOne, 90000).skip, 0.0);
+        QCOMPARE(elapsedToDay({}, 3600, 12), 3612.0);
+        QCOMPARE(dayToElapsed(p.segments, 90000), 30.0);
+        QCOMPARE(elapsedToDay(p.segments, 0, 999), second(10, 0, 30));
+    }
+
+    void unreadablePlaylistsLoseNothing()
+    {
+        const CloudPlaylist none = parseCloudPlaylist(playlist({"a.ts", "b.ts"}), kDay);
+        QVERIFY(none.segments.isEmpty());
+        QCOMPARE(none.firstAddress, QString("a.ts"));
+        QCOMPARE(none.entries.size(), 2);
+        const CloudPlaylist odd = parseCloudPlaylist("#EXTINF:-3,\n2024-05-01_10-00-00.ts\n#EXTINF:abc\n"
+                                                     "2024-05-01_10-00-05.ts\n#EXTINF:5,\n",
+                                                     kDay);
+        QCOMPARE(odd.segments.size(), 2);
+        QCOMPARE(odd.segments[0].duration, 0.0);
+        QCOMPARE(odd.segments[1].offset, 0.0);
+        QVERIFY(parseCloudPlaylist(QByteArray(), kDay).segments.isEmpty());
+    }
+
+    void snapshotNames()
+    {
+        const QDateTime local(QDate(2024, 5, 1), QTime(9, 8, 7));
+        QCOMPARE(snapshot::fileName("Gate 1 / North", snapshot::liveStamp(local)),
+                 QString("Gate_1_North_20240501-090807.png"));
+        QCOMPARE(snapshot::fileName("Gate 1 / North", snapshot::playbackStamp(kDay, second(10, 0, 5))),
+                 QString("Gate_1_North_20240501_100005.png"));
+        QCOMPARE(snapshot::fileName("", "x"), QString("_x.png"));
+        QCOMPARE(snapshot::safeTitle("Cam-2.a_b  ü"), QString("Cam-2.a_b_"));
+        QCOMPARE(snapshot::folder(), kvrtest::homeDir() + "/Pictures/Kavira");
+    }
+
+    void tileOverlays()
+    {
+        struct Row {
+            int width;
+            bool hovered, wall, audio, listening, offline, failed;
+            const char* shown; // r o e s l q t
+        } rows[] = {
+            {249, true, false, true, false, false, false, "ro--lq-"},
+            {250, true, false, true, false, false, false, "roeslq-"},
+            {250, false, false, true, true, false, true, "----l-t"},
+            {250, false, false, true, false, false, false, "-------"},
+            {400, true, true, true, true, false, false, "--es-q-"},
+            {400, true, false, false, false, true, true, "roes--t"},
+        };
+        for (const Row& r : rows) {
+            const tile::Overlays o =
+                tile::overlaysShown({r.width, r.hovered, r.wall, r.audio, r.listening, r.offline, r.failed});
+            const QString got = QString("%1%2%3%4%5%6%7")
+                                    .arg(o.remove ? 'r' : '-')
+                                    .arg(o.open ? 'o' : '-')
+                                    .arg(o.expand ? 'e' : '-')
+                                    .arg(o.snapshot ? 's' : '-')
+                                    .arg(o.listen ? 'l' : '-')
+                                    .arg(o.quality ? 'q' : '-')
+                                    .arg(o.retry ? 't' : '-');
+            QCOMPARE(got, QString(r.shown));
+        }
+        QCOMPARE(tile::overlayPlaces(249).listen, QPoint(147, 8));
+        QCOMPARE(tile::overlayPlaces(250).listen, QPoint(84, 8));
+        QCOMPARE(tile::overlayPlaces(250).snapshot, QPoint(116, 8));
+        QCOMPARE(tile::overlayPlaces(250).remove, QPoint(212, 8));
+        QCOMPARE(tile::nameWidth(400, true), 150);
+        QCOMPARE(tile::nameWidth(400, false), 320);
+        QCOMPARE(tile::nameWidth(100, true), 20);
+        QCOMPARE(tile::retryRect(301, 201), QRect(102, 148, 96, 30));
+        QCOMPARE(tile::retryRect(300, 100), QRect(102, 56, 96, 30));
+        QVERIFY(tile::isOfflineFailure("Camera is OFFLINE now", ApiFailure::ServerError));
+        QVERIFY(tile::isOfflineFailure("", ApiFailure::Offline));
+        QVERIFY(!tile::isOfflineFailure("", ApiFailure::None));
+        QVERIFY(!tile::isOfflineFailure("Timed out", ApiFailure::NoAnswer));
+    }
+
+    void wallPagesAndLabels()
+    {
+        struct Row {
+            int cameras, side, page;
+            int first, end, pages, columns, rows;
+            const char* count;
+            const char* pageText;
+        } rows[] = {
+            {17, 0, 0, 0, 16, 2, 4, 4, "1–16 of 17 cameras", "1 / 2"},
+            {17, 0, 1, 16, 17, 2, 1, 1, "17–17 of 17 cameras", "2 / 2"},
+            {17, 0, 5, 16, 17, 2, 1, 1, "17–17 of 17 cameras", "2 / 2"},
+            {3, 3, 0, 0, 3, 1, 3, 3, "3 cameras", "1 / 1"},
+            {1, 0, 0, 0, 1, 1, 1, 1, "1 camera", "1 / 1"},
+            {5, 0, 0, 0, 5, 1, 3, 2, "5 cameras", "1 / 1"},
+            {0, 0, 0, 0, 0, 1, 1, 1, "0 cameras", "1 / 1"},
+            {40, 6, 1, 36, 40, 2, 6, 6, "37–40 of 40 cameras", "2 / 2"},
+        };
+        for (const Row& r : rows) {
+            const wall::PageSpan span = wall::pageSpan(r.page, r.cameras, r.side);
+            QCOMPARE(span.first, r.first);
+            QCOMPARE(span.end, r.end);
+            QCOMPARE(span.pages, r.pages);
+            const int columns = wall::columnsFor(r.side, span.tiles());
+            QCOMPARE(columns, r.columns);
+            QCOMPARE(wall::rowsFor(r.side, span.tiles(), columns), r.rows);
+            QCOMPARE(wall::countLabel(span, r.cameras, 0), QString(r.count));
+            QCOMPARE(wall::pageLabel(span), QString(r.pageText));
+        }
+        QCOMPARE(wall::countLabel(wall::pageSpan(0, 3, 0), 3, 1),
+                 QString("3 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
+        QCOMPARE(wall::withReductionNote("3 cameras  ·  old note", 3),
+                 QString("3 cameras  ·  Still pictures only: this computer can’t play this many cameras live"));
+        QCOMPARE(wall::reductionNote(0), QString());
+        QCOMPARE(wall::reductionNote(7), wall::reductionNote(3));
+        QCOMPARE(wall::tileTitle({"1", "Gate", "Site A", false}), QString("Gate  ·  Site A"));
+        QCOMPARE(wall::tileTitle({"1", "Gate", "", false}), QString("Gate"));
+
+        const QList<WallCamera> twice{{"a", "A", {}, false}, {"b", "B", {}, false}, {"a", "A again", {}, true}};
+        const QList<WallCamera> once = wall::withoutRepeats(twice);
+        QCOMPARE(once.size(), 2);
+        QCOMPARE(once[0].title, QString("A"));
+        QCOMPARE(once[1].id, QString("b"));
+    }
+
+    void wallQualityAndCaps()
+    {
+        struct Quality {
+            int tiles, step, setting;
+            bool main;
+        } quality[] = {{4, 0, 0, true},  {5, 0, 0, false}, {36, 0, 1, true}, {1, 0, 2, false},
+                       {1, 2, 1, false}, {3, 1, 0, true},  {2, 0, 9, false}, {1, 3, 0, false}};
+        for (const Quality& q : quality)
+            QCOMPARE(wall::usesMain(q.tiles, q.step, q.setting), q.main);
+        struct Cap {
+            int tiles, step;
+            double fps;
+        } caps[] = {{0, 0, 0},   {4, 0, 0},  {5, 0, 12}, {9, 0, 12}, {10, 0, 10},
+                    {16, 0, 10}, {17, 0, 8}, {36, 0, 8}, {1, 1, 5},  {36, 3, 5}};
+        for (const Cap& c : caps)
+            QCOMPARE(wall::fpsCap(c.tiles, c.step), c.fps);
+    }
+
+    void overloadStepsAreTwelveSecondsApart()
+    {
+        wall::OverloadSteps steps;
+        const qint64 t0 = 5'000; // a monotonic origin near zero still steps the first time
+        QCOMPARE(steps.report(t0), std::optional<int>(1));
+        QCOMPARE(steps.report(t0 + 11'999), std::nullopt);
+        QCOMPARE(steps.report(t0 + 12'000), std::optional<int>(2));
+        QCOMPARE(steps.report(t0 + 24'000), std::optional<int>(3));
+        QCOMPARE(steps.report(t0 + 99'000), std::nullopt);
+        QCOMPARE(steps.step(), 3);
+        steps.reset();
+        QCOMPARE(steps.report(t0 + 99'001), std::optional<int>(1));
+    }
+
+    void autoAdvanceTiming()
+    {
+        struct Row {
+            qint64 seconds;
+            const char* text;
+            int value, unit;
+        } rows[] = {{90, "Every 90 s", 90, 0},
+                    {120, "Every 2 min", 2, 1},
+                    {7200, "Every 2 h", 2, 2},
+                    {3600 * 999, "Every 999 h", 999, 2}};
+        for (const Row& r : rows) {
+            QCOMPARE(wall::advanceButtonText(r.seconds), QString(r.text));
+            QCOMPARE(wall::advancePrefill(r.seconds).value, r.value);
+            QCOMPARE(wall::advancePrefill(r.seconds).unit, r.unit);
+        }
+        QCOMPARE(wall::unitSeconds(2), 3600);
+        // 999 hours in milliseconds is past what a QTimer holds.
+        const qint64 longest = 3600LL * 999 * 1000;
+        QVERIFY(longest > INT_MAX);
+        QVERIFY(wall::nextTimerSliceMs(longest) > 0);
+        QVERIFY(wall::nextTimerSliceMs(longest) <= INT_MAX);
+        QCOMPARE(wall::nextTimerSliceMs(30'000), 30'000);
+        QCOMPARE(wall::nextTimerSliceMs(-5), 1);
+    }
+};
+
+KVR_TEST_MAIN(ViewRulesTest)
+#include "tst_view_rules.moc"

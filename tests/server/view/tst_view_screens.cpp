@@ -1,0 +1,251 @@
+// The server screens with real video: the stage live from GStreamer's RTSP
+// server, device playback and a cloud day from HLS that the ffmpeg tool
+// wrote, and a wall of cameras started through the fake organisation server.
+// Each case saves a screenshot under build/screenshots/.
+
+#include "app/context/AppContext.h"
+#include "app/core/Settings.h"
+#include "app/ui/Theme.h"
+#include "server/api/ApiClient.h"
+#include "server/view/CameraTile.h"
+#include "server/view/ControlBar.h"
+#include "server/view/GridPage.h"
+#include "server/view/StagePages.h"
+#include "server/view/TimelineBar.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/server/view/ViewTestSupport.h"
+#include "tests/video/Peers.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QCalendarWidget>
+#include <QDateEdit>
+#include <QJsonObject>
+#include <QSignalSpy>
+
+using viewtest::screenshot;
+
+namespace {
+
+const QDate kCloudDay(2024, 5, 1);
+constexpr int kPictureWaitMs = 30000;
+
+bool run(const QString& program, const QStringList& args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
+
+class ViewScreensTest : public QObject {
+    Q_OBJECT
+
+    peers::Peer rtsp;
+    peers::Peer hls;
+    QTemporaryDir media;
+    QString hlsLog;
+    orgserver::FakeOrgServer server;
+    std::unique_ptr<ApiClient> client;
+
+    QString hlsBase(const QString& host = "127.0.0.1") const { return QString("http://%1:%2").arg(host).arg(hls.port); }
+
+    // Three 4 s segments named by their IST start, 10:00:00 to 10:00:08; the
+    // middle one is served under another host name than the token's.
+    QByteArray cloudPlaylist() const
+    {
+        QByteArray text = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:4\n";
+        for (int i = 0; i < 3; ++i) {
+            const QString host = i == 1 ? "localhost" : "127.0.0.1";
+            text += "#EXTINF:4.000,\n"
+                + QString("%1/cloud/2024-05-01_10-00-0%2.ts").arg(hlsBase(host)).arg(i * 4).toUtf8() + "\n";
+        }
+        return text + "#EXT-X-ENDLIST\n";
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Theme::loadFonts();
+        QFont font(QStringLiteral("Inter"));
+        font.setPixelSize(14);
+        QApplication::setFont(font);
+        qApp->setStyleSheet(Theme::appStyle());
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
+
+        QVERIFY(peers::startRtsp(rtsp, {"--size", "640x360", "--no-audio", "--pattern", "smpte"}));
+        QVERIFY(media.isValid());
+        const QString cloud = media.filePath("cloud");
+        QDir().mkpath(cloud);
+        QVERIFY(run(
+            "ffmpeg",
+            peers::testPictureArgs(12)
+                + QStringList{"-f", "segment", "-segment_time", "4", "-reset_timestamps", "0", cloud + "/part%d.ts"}));
+        for (int i = 0; i < 3; ++i)
+            QVERIFY(QFile::rename(cloud + QString("/part%1.ts").arg(i),
+                                  cloud + QString("/2024-05-01_10-00-0%1.ts").arg(i * 4)));
+        hlsLog = media.filePath("requests.log");
+        QVERIFY(peers::startHls(hls, media.path(), media.filePath("none.json"), hlsLog));
+
+        // The stage sends its token only to the server's own host.
+        AppContext::instance().api.setBaseUrl(hlsBase());
+        AppContext::instance().api.setAccessToken("tok-cloud");
+
+        QVERIFY(server.listen());
+        server.populate(1, 1, 10);
+        server.streamIdOverride = "live";
+        server.addUser("demo", "secret", false);
+        qputenv("KVR_RTSP_HOST", "127.0.0.1");
+        qputenv("KVR_RTSP_PORT", QByteArray::number(rtsp.port));
+        client = std::make_unique<ApiClient>();
+        client->setBaseUrl(server.baseUrl());
+        bool done = false;
+        client->login("demo", "secret", false, [&](const LoginStart& r) {
+            client->setAccessToken(r.accessToken);
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+    }
+
+    void stageLiveShowsThePictureAndHidesItsStrip()
+    {
+        StagePages stage;
+        stage.resize(1280, 760);
+        stage.show();
+        stage.openLive("Gate 1 · Entrance", peers::rtspUrl(rtsp.port), false);
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+        QVERIFY(stage.controlBar()->isShown());
+        screenshot(&stage, "stage-live");
+        QTRY_VERIFY_WITH_TIMEOUT(!stage.controlBar()->isShown(), 8000);
+
+        // The drawing choice is read at each play: now with the graphics chip.
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("gpu"));
+        stage.openLive("Gate 1 · Entrance", peers::rtspUrl(rtsp.port), false);
+        QVERIFY(stage.player()->yuvOutput);
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->isGpuActive() || stage.videoStage()->isGpuDisabled(),
+                                 kPictureWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!stage.controlBar()->isShown(), 8000);
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
+        stage.suspendLive();
+        QVERIFY(!stage.isOpen());
+        stage.resumeLive();
+        QVERIFY(!stage.player()->yuvOutput);
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+    }
+
+    void devicePlaybackWithDaysAndFootage()
+    {
+        StagePages stage;
+        stage.resize(1280, 760);
+        stage.show();
+        QSignalSpy plays(&stage, &StagePages::playDevice);
+        stage.prepareDevice("Gate 1 · Entrance");
+        const QDate today = stage.shownDay();
+        QList<QDate> days;
+        for (int d = 1; d <= today.day(); d += 2)
+            days << QDate(today.year(), today.month(), d);
+        stage.addDeviceDays(days);
+        stage.setDeviceCoverage(today, {{0, 5400}, {9000, 30600}, {43200, 61200}}, true);
+        stage.jumpTo(9500);
+        QCOMPARE(plays.size(), 1);
+        stage.playUrl(hlsBase() + "/vod/index.m3u8");
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+        QTRY_VERIFY(stage.playheadSecond() >= 9500);
+        screenshot(&stage, "stage-device");
+        QCalendarWidget* calendar = stage.findChild<QDateEdit*>()->calendarWidget();
+        calendar->resize(320, 260);
+        screenshot(calendar, "stage-device-calendar");
+
+        // The recorder has nothing at that time.
+        stage.playUrl(hlsBase() + "/vod/missing.m3u8");
+        QTRY_COMPARE_WITH_TIMEOUT(stage.videoStage()->headlineText(),
+                                  QString("No recording on the device for this time."), kPictureWaitMs);
+        QCOMPARE(stage.videoStage()->detailText(), QString());
+        QVERIFY(!viewtest::control(&stage, "Try again")->isVisible());
+    }
+
+    void cloudDayPlaysWithTheTokenOnlyToItsHost()
+    {
+        StagePages stage;
+        stage.resize(1280, 760);
+        stage.show();
+        QSignalSpy clouds(&stage, &StagePages::playCloud);
+        stage.prepareCloud("Gate 1 · Entrance", {kCloudDay});
+        QTRY_COMPARE(clouds.size(), 1);
+        stage.playPlaylist(cloudPlaylist(), stage.requestSerial());
+        QCOMPARE(stage.timeline()->coverage(), (FootageBlocks{{36000, 36012}}));
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(stage.playheadSecond() > 36009, kPictureWaitMs); // into the third segment
+        QVERIFY(stage.playheadSecond() <= 36012.5);
+        QTest::mouseMove(stage.videoStage(), QPoint(300, 200)); // the strip comes back
+        QTRY_COMPARE(stage.controlBar()->opacity(), 1.0);
+        screenshot(&stage, "stage-cloud");
+
+        int withToken = 0, without = 0;
+        for (const QJsonObject& r : peers::readRequests(hlsLog)) {
+            if (!r["path"].toString().startsWith("/cloud/"))
+                continue;
+            const QJsonObject headers = r["headers"].toObject();
+            const bool ownHost = headers["Host"].toString().startsWith("127.0.0.1");
+            const QString auth = headers["Authorization"].toString();
+            if (ownHost) {
+                QCOMPARE(auth, QString("Bearer tok-cloud"));
+                ++withToken;
+            } else {
+                QVERIFY2(auth.isEmpty(), qPrintable(r["path"].toString()));
+                ++without;
+            }
+        }
+        QVERIFY(withToken >= 2);
+        QCOMPARE(without, 1);
+
+        // A jump back plays the rest from memory, without a new request.
+        Q_EMIT stage.timeline()->seekRequested(36001);
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+        QCOMPARE(clouds.size(), 1);
+        QVERIFY(stage.playheadSecond() < 36006);
+    }
+
+    void wallOfNinePlaysNineRealPictures()
+    {
+        QList<GridPage::Camera> cams;
+        for (const orgserver::FakeCamera& c : server.sites[0].devices[0].cameras)
+            cams.append({c.id, c.name, "Recorder 1", false});
+        GridPage wall(nullptr, client.get());
+        wall.resize(1400, 860);
+        wall.show();
+        viewtest::click(&wall, "9");
+        QCoreApplication::processEvents();
+        wall.openCameras("Head office", cams.mid(0, 9));
+        QCOMPARE(wall.tiles().size(), 9);
+        QVERIFY(server.countOf("/v2/api/start/live/stream/") <= 4);
+        const auto pictures = [&] {
+            int n = 0;
+            for (CameraTile* t : wall.tiles())
+                n += t->videoStage()->hasPicture() ? 1 : 0;
+            return n;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(), 9, kPictureWaitMs);
+        QCOMPARE(server.countOf("/v2/api/start/live/stream/"), 9);
+
+        // Ten cameras, one offline: a 3 x 3 page and the pager.
+        QList<GridPage::Camera> ten = cams;
+        ten[4].offline = true;
+        ten[4].title = "Loading bay";
+        wall.openCameras("Head office", ten);
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(), 8, kPictureWaitMs);
+        QCOMPARE(wall.tiles()[4]->videoStage()->headlineText(), QString("Offline"));
+        QVERIFY(viewtest::control(&wall, "Next page  (→)")->isVisible());
+        QTest::qWait(300);
+        screenshot(&wall, "wall-3x3");
+
+        wall.stopAll();
+        QVERIFY(wall.tiles().isEmpty());
+        QTRY_VERIFY(server.countOf("/v2/api/stop/live/stream/") >= 1);
+        QTRY_VERIFY(server.streams.isEmpty());
+    }
+};
+
+KVR_TEST_MAIN(ViewScreensTest)
+#include "tst_view_screens.moc"
