@@ -12,7 +12,7 @@ packages=(
   # run
   libgl1-mesa-dri libqt6svg6
   # test peers and display
-  xvfb xauth ffmpeg openssl python3 python3-gi gir1.2-gst-rtsp-server-1.0
+  xvfb xauth x11-xserver-utils ffmpeg openssl python3 python3-gi gir1.2-gst-rtsp-server-1.0
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
   # fuzz targets of the parsers (tools/fuzz.sh)

@@ -31,7 +31,9 @@ QVariant read(const char* name)
 
 QString videoWallKey(const QString& sourceId)
 {
-    return QStringLiteral("videowall/") + sourceId;
+    QString id = sourceId;
+    id.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return QStringLiteral("videowall/") + id;
 }
 
 bool get(const Key<bool>& key)
@@ -74,6 +76,16 @@ QString text(const QString& name)
     return NativeMode::prefs().value(name).toString();
 }
 
+QByteArray bytes(const QString& name)
+{
+    const QVariant v = NativeMode::prefs().value(name);
+    if (!v.isValid())
+        return {};
+    if (v.typeId() == QMetaType::QByteArray)
+        return v.toByteArray();
+    return v.toString().toUtf8();
+}
+
 void set(const Key<bool>& key, bool value)
 {
     NativeMode::prefs().setValue(QLatin1String(key.name), value);
@@ -95,6 +107,11 @@ void set(const ListKey& key, const QStringList& value)
 }
 
 void setText(const QString& name, const QString& value)
+{
+    NativeMode::prefs().setValue(name, value);
+}
+
+void setBytes(const QString& name, const QByteArray& value)
 {
     NativeMode::prefs().setValue(name, value);
 }

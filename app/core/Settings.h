@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -61,7 +62,9 @@ inline constexpr ListKey kNativeVmsWall{"native/vms/wall"};                 // c
 inline constexpr Key<int> kNativeVmsLayout{"native/vms/layout", 0};
 inline constexpr Key<int> kNativeVmsQuality{"native/vms/quality", 0};
 
-// The saved video wall of one camera source: "videowall/" + the source's id.
+// The saved video wall of one camera source: "videowall/" + the source's id
+// with every "/" of the id turned into "_", so that an id such as
+// "server/host/org" stays one key instead of nested groups.
 QString videoWallKey(const QString& sourceId);
 
 bool get(const Key<bool>& key);
@@ -70,12 +73,16 @@ QString get(const TextKey& key);
 QStringList get(const ListKey& key);
 // A text stored under a key made at run time (videoWallKey); empty when absent.
 QString text(const QString& name);
+// Bytes stored under a key made at run time; a text stored there reads as its
+// UTF-8 bytes; empty when absent.
+QByteArray bytes(const QString& name);
 
 void set(const Key<bool>& key, bool value);
 void set(const Key<int>& key, int value);
 void set(const TextKey& key, const QString& value);
 void set(const ListKey& key, const QStringList& value);
 void setText(const QString& name, const QString& value);
+void setBytes(const QString& name, const QByteArray& value);
 
 bool contains(const char* name);
 void remove(const char* name);

@@ -251,6 +251,48 @@ QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: trans
 )CSS"));
 }
 
+QString wallDisplayStyle()
+{
+    return expandTokens(QStringLiteral(R"CSS(
+QWidget#WallDisplay { background: @black; }
+QLabel#WallEmpty { background: @backdrop; border: 1px solid @combo; border-radius: 10px; }
+)CSS"));
+}
+
+QString wallBarStyle()
+{
+    return expandTokens(QStringLiteral(R"CSS(
+QWidget#WallBar { background: @backdrop/0.82; border-bottom: 1px solid @white/0.10; }
+QWidget#WallBar QLabel { color: @text; font-size: 13px; font-weight: 600; background: transparent; }
+QWidget#WallBar QPushButton {
+    background: @white/0.10; color: @white; border: 1px solid @white/0.22; border-radius: 8px;
+    min-height: 30px; max-height: 30px; padding: 0 14px; font-weight: 500;
+}
+QWidget#WallBar QPushButton:hover { background: @white/0.20; }
+)CSS"));
+}
+
+QString wallIdentifyStyle()
+{
+    return expandTokens(QStringLiteral(R"CSS(
+QLabel#WallIdentify { background: @accent/0.92; color: @white; border-radius: 24px; padding: 24px 40px; }
+)CSS"));
+}
+
+QString wallSetupStyle()
+{
+    return expandTokens(QStringLiteral(R"CSS(
+QWidget#WallRoot { background: @backdrop; }
+QLabel#WallTitle { font-size: 17px; font-weight: 600; color: @text; }
+QLabel#WallSection { font-size: 14px; font-weight: 600; color: @text; }
+QCheckBox { color: @textSoft; spacing: 8px; }
+QCheckBox::indicator {
+    width: 18px; height: 18px; border: 1px solid @borderStrong; border-radius: 5px; background: @field;
+}
+QCheckBox::indicator:checked { background: @accent; border-color: @accent; }
+)CSS"));
+}
+
 QPixmap rounded(const QPixmap& picture, int height, int radius)
 {
     if (picture.isNull() || height < 1)

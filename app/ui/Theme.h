@@ -51,8 +51,10 @@ enum class Colour : int {
     BrandNavy,
     BrandInk,
     BrandTeal,
+    Tint,
+    Well,
 };
-inline constexpr int kColourCount = int(Colour::BrandTeal) + 1;
+inline constexpr int kColourCount = int(Colour::Well) + 1;
 
 // One named colour of a table; the native style keeps a table of its own.
 struct Token {
@@ -108,6 +110,16 @@ void loadFonts();
 QString loginStyle();
 // Style sheet of the server-mode windows, their dialogs and the wall windows.
 QString appStyle();
+
+// The multi-display wall. Its display windows add this after their camera
+// source's tile style (black backdrop, empty-cell placeholders "WallEmpty");
+QString wallDisplayStyle();
+// its control bar "WallBar" takes this one;
+QString wallBarStyle();
+// the big display numbers of "Identify displays" this one;
+QString wallIdentifyStyle();
+// and the set-up dialog "WallRoot" appends this after appStyle().
+QString wallSetupStyle();
 
 // An icon of `size` logical pixels painted in `colour`, drawn at twice the
 // resolution (device pixel ratio 2). A size below 1 gives a null icon.

@@ -44,6 +44,8 @@ constexpr std::array<Token, kColourCount> kTokens{{
     {"brandNavy", 0x0b1d3a},      // brand backdrop, top-left of its gradient
     {"brandInk", 0x070b14},       // brand backdrop, bottom-right of its gradient
     {"brandTeal", 0x1fb2c6},      // brand backdrop, second glow
+    {"tint", 0x1c2a3f},           // wall set-up: a display with cameras, a filled cell
+    {"well", 0x05070a},           // wall set-up: the recess behind a layout preview
 }};
 static_assert(kTokens.back().name != nullptr, "one token per colour");
 

@@ -1,0 +1,143 @@
+#pragma once
+
+// What the wall's suites and benchmark share: a camera source whose tiles
+// are plain widgets, timers that run on the test clock, and a virtual X
+// server of the suite's own whose monitors come and go with xrandr.
+
+#include "tests/support/TestKit.h"
+#include "wall/Source.h"
+#include "wall/Timers.h"
+
+#include <QHash>
+#include <QLabel>
+#include <QMimeData>
+#include <QPointer>
+#include <QProcess>
+#include <QSet>
+#include <QStringList>
+
+#include <memory>
+
+namespace walltest {
+
+// A tile of the test source: the camera id as text, its state as properties.
+class TestTile final : public QLabel {
+    Q_OBJECT
+public:
+    TestTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand);
+    QString cameraId() const { return m_id; }
+    bool running() const { return m_running; }
+    bool main() const { return m_main; }
+    int starts() const { return m_starts; }
+    // Starts that came while the tile was already running.
+    int doubleStarts() const { return m_doubleStarts; }
+    int shown() const { return m_shown; }
+    int total() const { return m_total; }
+    // What the user's double-click does.
+    void expand() { m_onExpand(); }
+
+private:
+    friend class TestSource;
+    QString m_id;
+    std::function<void()> m_onExpand;
+    bool m_running = false;
+    bool m_main = false;
+    int m_starts = 0;
+    int m_doubleStarts = 0;
+    int m_shown = 0;
+    int m_total = 0;
+};
+
+// A camera source without video. Starts either report at once (like the
+// native source) or wait until the test answers them (like the server source
+// waiting for its server).
+class TestSource final : public VideoWall::Source {
+public:
+    enum class Answer { AtOnce, WhenTold };
+
+    explicit TestSource(QString id = QStringLiteral("test"), QList<VideoWall::Camera> cameras = {});
+
+    QString id() const override { return m_id; }
+    QString title() const override { return m_title; }
+    QList<VideoWall::Camera> cameras() const override { return m_cameras; }
+    QWidget* makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand) override;
+    void tune(QWidget* tile, int shownOnDisplay, int totalOnWall) override;
+    void start(QWidget* tile, bool main, std::function<void()> started) override;
+    void stop(QWidget* tile) override;
+    void requestStop(QWidget* tile) override;
+    QString tileStyle() const override { return m_style; }
+    int maxStartsInFlight() override { return m_maxStarts; }
+    int startReleaseDelayMs() override { return m_releaseDelayMs; }
+
+    QString m_id;
+    QString m_title = QStringLiteral("Test cameras");
+    QList<VideoWall::Camera> m_cameras;
+    QString m_style;
+    int m_maxStarts = 1000;
+    int m_releaseDelayMs = 0;
+    Answer m_answer = Answer::AtOnce;
+
+    // Every call, in order: "start a main", "stop a", "requestStop a",
+    // "tune a 4 8".
+    QStringList calls;
+    // Starts not answered yet (Answer::WhenTold), oldest first.
+    QList<std::function<void()>> unanswered;
+    QList<QPointer<TestTile>> madeTiles;
+    // Cameras of tiles started and not stopped since.
+    QSet<QString> runningIds;
+    // Answers the oldest unanswered start.
+    void answerNext();
+
+    // Calls whose text starts with the prefix.
+    QStringList callsStarting(const QString& prefix) const;
+};
+
+// A drag from outside the widget entering it, moving to `pos` and dropping
+// there, as the platform delivers one. True when the drop was accepted.
+bool dragAndDrop(QWidget* target, const QPointF& pos, const QMimeData& data, Qt::DropAction action = Qt::CopyAction);
+
+// Cameras "cam1".."camN" on two devices of one site.
+QList<VideoWall::Camera> someCameras(int n);
+
+// Timers that fire only when the test clock moves on.
+class ManualTimers final : public VideoWall::Timers {
+public:
+    void after(std::chrono::milliseconds delay, QObject* context, std::function<void()> fn) override;
+    // Moves the test clock on and fires every timer due by then, in order of
+    // their due time (timers armed meanwhile included).
+    void advance(qint64 ms);
+    int pending() const { return int(m_pending.size()); }
+    kvrtest::TestClock& clock() { return m_clock; }
+
+private:
+    struct Pending {
+        qint64 due;
+        quint64 seq;
+        QPointer<QObject> context;
+        std::function<void()> fn;
+    };
+    kvrtest::TestClock m_clock;
+    QList<Pending> m_pending;
+    quint64 m_seq = 0;
+};
+
+// A virtual X server of the suite's own, so its monitors can be plugged and
+// unplugged without disturbing anything else on the machine. Start it before
+// the application object exists.
+class VirtualDisplay {
+public:
+    // Starts Xvfb with one screen of the given size and points DISPLAY and
+    // the platform at it. False (with the reason) when it cannot run.
+    bool start(int width, int height, QString* why);
+    ~VirtualDisplay();
+    // xrandr --setmonitor / --delmonitor. The first monitor takes the
+    // server's output so the whole-screen monitor goes away.
+    bool addMonitor(const QString& name, const QRect& geometry, bool takeOutput);
+    bool removeMonitor(const QString& name);
+
+private:
+    QProcess m_server;
+    QString m_display;
+};
+
+} // namespace walltest

@@ -1,0 +1,120 @@
+// Pictures of the wall for a person to look at, on two monitors of an X
+// server of this suite's own: the set-up dialog with cameras on both
+// displays, and a running display window with its control bar. Written to
+// build/screenshots/; a few pixels are checked where a colour is the rule.
+
+#include "tests/wall/WallTestKit.h"
+
+#include "app/ui/Theme.h"
+#include "wall/Config.h"
+#include "wall/Controller.h"
+#include "wall/DisplayWindow.h"
+#include "wall/LayoutPreview.h"
+#include "wall/Screens.h"
+#include "wall/SetupDialog.h"
+
+#include <QDir>
+#include <QPushButton>
+#include <QScreen>
+
+#include <cstdio>
+
+using namespace VideoWall;
+
+namespace {
+
+void savePicture(const QImage& picture, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR));
+    QVERIFY(picture.save(QStringLiteral(KVR_SCREENSHOT_DIR "/") + name));
+}
+
+QScreen* screenNamed(const QString& name)
+{
+    for (QScreen* s : QGuiApplication::screens())
+        if (s->name() == name)
+            return s;
+    return nullptr;
+}
+
+} // namespace
+
+class TestWallScreenshots : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void setupDialogAndRunningDisplay();
+};
+
+void TestWallScreenshots::setupDialogAndRunningDisplay()
+{
+    QList<Camera> cams = walltest::someCameras(8);
+    cams.append({"lobby", "Lobby entrance", "Reception camera", "Annexe", true});
+    auto src = std::make_shared<walltest::TestSource>(QStringLiteral("shots"), cams);
+    src->m_style = Theme::appStyle()
+        + QStringLiteral("QLabel#TestTile { background: #11161d; border: 1px solid #1b2330; border-radius: 10px;"
+                         " color: #cfd6e2; font-size: 18px; font-weight: 600; }");
+    ScreenConfig left;
+    left.key = screenKey(screenNamed("L"));
+    left.layout = QStringLiteral("2x2");
+    left.cells = {"cam1", "cam2", "", ""};
+    ScreenConfig right;
+    right.key = screenKey(screenNamed("R"));
+    right.layout = QStringLiteral("1+5");
+    right.cells = {"cam3", "cam4", "cam5", "", "lobby", "gone"};
+    save(src->id(), Config{{left, right}});
+
+    SetupDialog dialog(src);
+    dialog.move(60, 60);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.selectedKey(), right.key);
+    QTest::mouseMove(dialog.preview(), dialog.preview()->cellRect(1).center().toPoint());
+    QTest::qWait(50);
+    const QImage setup = dialog.grab().toImage();
+    savePicture(setup, QStringLiteral("wall-setup.png"));
+    QCOMPARE(setup.pixelColor(setup.width() - 4, setup.height() - 4), Theme::colour(Theme::Colour::Backdrop));
+    const QRectF empty = dialog.preview()->cellRect(3);
+    const QPoint inEmpty = dialog.preview()->mapTo(&dialog, empty.topLeft().toPoint() + QPoint(30, 30));
+    QCOMPARE(setup.pixelColor(inEmpty), Theme::colour(Theme::Colour::Field));
+    const QPoint inFilled =
+        dialog.preview()->mapTo(&dialog, dialog.preview()->cellRect(2).topLeft().toPoint() + QPoint(30, 12));
+    QCOMPARE(setup.pixelColor(inFilled), Theme::colour(Theme::Colour::Tint));
+
+    dialog.startButton()->click();
+    Controller* c = Controller::instance();
+    QCOMPARE(c->windowCount(), 2);
+    DisplayWindow* window = c->windowFor(screenNamed("R"));
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->showBar();
+    QTest::qWait(50);
+    const QImage display = window->grab().toImage();
+    savePicture(display, QStringLiteral("wall-display.png"));
+    QCOMPARE(display.size(), QSize(1920, 1080));
+    const QWidget* placeholder = window->cells().at(3);
+    QCOMPARE(display.pixelColor(placeholder->geometry().center()), Theme::colour(Theme::Colour::Backdrop));
+    QCOMPARE(display.pixelColor(1, 1079), Theme::colour(Theme::Colour::Black));
+    c->stop();
+}
+
+int main(int argc, char** argv)
+{
+    kvrtest::prepareEnvironment("TestWallScreenshots");
+    walltest::VirtualDisplay display;
+    QString why;
+    if (!display.start(3840, 1080, &why) || !display.addMonitor("L", QRect(0, 0, 1920, 1080), true)
+        || !display.addMonitor("R", QRect(1920, 0, 1920, 1080), false)) {
+        std::fprintf(stderr, "FAIL! no virtual display for the screenshots: %s\n", qPrintable(why));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    Theme::loadFonts();
+    QFont font(QStringLiteral("Inter"));
+    font.setPixelSize(14);
+    QApplication::setFont(font);
+    QTEST_SET_MAIN_SOURCE_PATH
+    TestWallScreenshots tc;
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_wall_screenshots.moc"

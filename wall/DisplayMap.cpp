@@ -1,0 +1,90 @@
+#include "wall/DisplayMap.h"
+
+#include "wall/Config.h"
+#include "wall/Screens.h"
+
+#include "app/ui/Theme.h"
+
+#include <QGuiApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+namespace VideoWall {
+
+DisplayMap::DisplayMap(QWidget* parent) : QWidget(parent)
+{
+    setMinimumHeight(150);
+    setCursor(Qt::PointingHandCursor);
+    setAccessibleName(QStringLiteral("Displays"));
+}
+
+QSize DisplayMap::sizeHint() const
+{
+    return {560, 190};
+}
+
+QSize DisplayMap::minimumSizeHint() const
+{
+    return {320, 150};
+}
+
+QList<DisplayMap::Box> DisplayMap::boxes() const
+{
+    QList<MapScreen> connected;
+    for (QScreen* s : QGuiApplication::screens())
+        connected.append({screenKey(s), screenTitle(s), s->geometry()});
+    return mapBoxes(connected, m_config, size());
+}
+
+void DisplayMap::mousePressEvent(QMouseEvent* event)
+{
+    for (const Box& b : boxes()) {
+        if (b.rect.contains(event->position())) {
+            Q_EMIT selected(b.key);
+            return;
+        }
+    }
+}
+
+void DisplayMap::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QString ownKey = window() ? screenKey(window()->screen()) : QString();
+    for (const Box& b : boxes()) {
+        const ScreenConfig* cfg = nullptr;
+        if (m_config)
+            for (const ScreenConfig& s : m_config->screens)
+                if (s.key == b.key)
+                    cfg = &s;
+        const bool sel = b.key == m_selectedKey;
+        const bool active = cfg && cfg->enabled && cfg->assignedCount() >= 1;
+        QPen pen(sel ? Theme::colour(Theme::Colour::Accent) : Theme::colour(Theme::Colour::BorderStrong),
+                 sel ? 2.5 : 1.0);
+        pen.setStyle(b.number <= 0 ? Qt::DashLine : Qt::SolidLine);
+        p.setPen(pen);
+        p.setBrush(active ? Theme::colour(Theme::Colour::Tint) : Theme::colour(Theme::Colour::Field));
+        p.drawRoundedRect(b.rect, 8, 8);
+
+        const QRectF text = b.rect.adjusted(10, 6, -10, -6);
+        if (b.number >= 1) {
+            QFont big = font();
+            big.setPixelSize(qBound(14, int(b.rect.height() * 0.32), 40));
+            big.setWeight(QFont::Bold);
+            p.setFont(big);
+            p.setPen(sel ? Theme::colour(Theme::Colour::Accent) : Theme::colour(Theme::Colour::Text));
+            p.drawText(text, Qt::AlignLeft | Qt::AlignTop, QString::number(b.number));
+        }
+        QFont small = font();
+        small.setPixelSize(11);
+        small.setWeight(QFont::DemiBold);
+        p.setFont(small);
+        p.setPen(Theme::colour(Theme::Colour::Text));
+        const QString title = p.fontMetrics().elidedText(b.title, Qt::ElideMiddle, int(text.width()));
+        const QString state = mapStateText(b, cfg, b.number >= 1 && b.key == ownKey);
+        p.drawText(text, Qt::AlignLeft | Qt::AlignBottom, title + QLatin1Char('\n') + state);
+    }
+}
+
+} // namespace VideoWall

@@ -1,0 +1,259 @@
+#include "wall/LayoutPreview.h"
+
+#include "wall/Config.h"
+#include "wall/Layouts.h"
+#include "wall/SetupRules.h"
+
+#include "app/ui/Theme.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPointer>
+
+namespace VideoWall {
+
+LayoutPreview::LayoutPreview(QWidget* parent) : QWidget(parent)
+{
+    setAcceptDrops(true);
+    setAttribute(Qt::WA_MouseTracking);
+    setMouseTracking(true);
+    setMinimumHeight(220);
+    setAccessibleName(QStringLiteral("Layout of the selected display"));
+}
+
+QSize LayoutPreview::minimumSizeHint() const
+{
+    return {360, 220};
+}
+
+void LayoutPreview::setScreen(Config* config, const QString& key, const QHash<QString, QString>* titles, double aspect)
+{
+    m_config = config;
+    m_key = key;
+    m_titles = titles;
+    m_aspect = aspect <= 0.1 ? 16.0 / 9.0 : aspect;
+    m_selectedCell = 0;
+    update();
+}
+
+ScreenConfig* LayoutPreview::screen() const
+{
+    return m_config && !m_key.isEmpty() ? m_config->find(m_key) : nullptr;
+}
+
+void LayoutPreview::setSelectedCell(int cell)
+{
+    m_selectedCell = cell;
+    update();
+}
+
+QRectF LayoutPreview::area() const
+{
+    return previewArea(QSizeF(size()), m_aspect);
+}
+
+QRectF LayoutPreview::cellRect(int cell) const
+{
+    const ScreenConfig* s = screen();
+    if (!s)
+        return QRectF(0, 0, 0, 0);
+    return previewCellRect(area(), VideoWall::layout(s->layout), cell);
+}
+
+QRectF LayoutPreview::clearRect(int cell) const
+{
+    return previewClearRect(cellRect(cell));
+}
+
+int LayoutPreview::cellAt(const QPointF& pos) const
+{
+    const ScreenConfig* s = screen();
+    if (!s)
+        return -1;
+    const auto n = VideoWall::layout(s->layout).cells.size();
+    for (int i = 0; i < n; ++i)
+        if (cellRect(i).contains(pos))
+            return i;
+    return -1;
+}
+
+void LayoutPreview::mousePressEvent(QMouseEvent* event)
+{
+    const QPointF pos = event->position();
+    const int i = cellAt(pos);
+    if (i < 0) {
+        m_pressCell = -1;
+        return;
+    }
+    ScreenConfig* s = screen();
+    if (i < s->cells.size() && !s->cells.at(i).isEmpty() && clearRect(i).contains(pos)) {
+        s->cells[i].clear();
+        update();
+        Q_EMIT changed();
+        return;
+    }
+    m_selectedCell = i;
+    m_pressPos = pos.toPoint();
+    m_pressCell = i;
+    update();
+}
+
+void LayoutPreview::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPointF pos = event->position();
+    const int h = cellAt(pos);
+    if (h != m_hover) {
+        m_hover = h;
+        update();
+    }
+    const ScreenConfig* s = screen();
+    if (!(event->buttons() & Qt::LeftButton) || !s || m_pressCell < 0 || m_pressCell >= s->cells.size()
+        || s->cells.at(m_pressCell).isEmpty()
+        || (pos.toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance())
+        return;
+    auto* data = new QMimeData;
+    data->setData(kCellMime, cellPayload(m_pressCell));
+    QPointer<QDrag> drag = new QDrag(this);
+    drag->setMimeData(data);
+    m_pressCell = -1;
+    drag->exec(Qt::MoveAction);
+}
+
+void LayoutPreview::leaveEvent(QEvent*)
+{
+    m_hover = -1;
+    update();
+}
+
+void LayoutPreview::paintEvent(QPaintEvent*)
+{
+    using Theme::Colour;
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF a = area();
+    p.setPen(QPen(Theme::colour(Colour::BorderStrong), 1));
+    p.setBrush(Theme::colour(Colour::Well));
+    p.drawRoundedRect(a.adjusted(-4, -4, 4, 4), 10, 10);
+    const ScreenConfig* s = screen();
+    if (!s)
+        return;
+
+    QFont small = font();
+    small.setPixelSize(11);
+    QFont big = font();
+    big.setPixelSize(13);
+    big.setWeight(QFont::DemiBold);
+
+    const auto n = int(VideoWall::layout(s->layout).cells.size());
+    for (int i = 0; i < n; ++i) {
+        const QRectF r = cellRect(i);
+        const QString id = s->cells.value(i);
+        QPen border(Theme::colour(Colour::BorderStrong), 1);
+        if (i == m_dropTarget)
+            border = QPen(Theme::colour(Colour::OnlineText), 2);
+        else if (i == m_selectedCell)
+            border = QPen(Theme::colour(Colour::Accent), 2);
+        p.setPen(border);
+        p.setBrush(id.isEmpty() ? Theme::colour(Colour::Field) : Theme::colour(Colour::Tint));
+        p.drawRoundedRect(r, 6, 6);
+
+        p.setFont(small);
+        p.setPen(Theme::colour(Colour::Muted));
+        p.drawText(r.adjusted(8, 6, -8, -6), Qt::AlignLeft | Qt::AlignTop, QString::number(i + 1));
+        if (id.isEmpty()) {
+            p.drawText(r, Qt::AlignCenter, r.width() > 90 ? QStringLiteral("Drop a camera") : QStringLiteral("+"));
+            continue;
+        }
+        p.setFont(big);
+        const QRectF textRect(r.x() + 8, r.y() + 20, r.width() - 16, r.height() - 26);
+        QString text;
+        if (m_titles && m_titles->contains(id)) {
+            text = m_titles->value(id);
+            p.setPen(Theme::colour(Colour::Text));
+        } else {
+            text = QStringLiteral("Camera not found");
+            p.setPen(Theme::colour(Colour::LiveText));
+        }
+        // At most about two lines: anything longer is cut at the end.
+        if (p.fontMetrics().horizontalAdvance(text) > 2 * textRect.width())
+            text = p.fontMetrics().elidedText(text, Qt::ElideRight, int(2 * textRect.width() - 8));
+        p.drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, text);
+
+        if (i == m_hover) {
+            const QRectF c = clearRect(i);
+            p.setPen(Qt::NoPen);
+            p.setBrush(Theme::colour(Colour::Black, 160.0 / 255.0));
+            p.drawEllipse(c);
+            p.setPen(QPen(Theme::colour(Colour::White), 1.6));
+            const QPointF m = c.center();
+            p.drawLine(m + QPointF(-4, -4), m + QPointF(4, 4));
+            p.drawLine(m + QPointF(4, -4), m + QPointF(-4, 4));
+        }
+    }
+}
+
+bool LayoutPreview::takes(const QDropEvent* event) const
+{
+    const QMimeData* data = event->mimeData();
+    if (!data)
+        return false;
+    // A cell index means something only to the preview it came from; cell
+    // data from another window or process names someone else's cells.
+    if (data->hasFormat(kCellMime) && event->source() == this)
+        return cellFromPayload(data->data(kCellMime)).has_value();
+    return data->hasFormat(kCameraMime);
+}
+
+void LayoutPreview::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (takes(event))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void LayoutPreview::dragMoveEvent(QDragMoveEvent* event)
+{
+    const int t = cellAt(event->position());
+    if (t != m_dropTarget) {
+        m_dropTarget = t;
+        update();
+    }
+    if (t >= 0 && takes(event))
+        event->acceptProposedAction();
+    else
+        event->ignore();
+}
+
+void LayoutPreview::dragLeaveEvent(QDragLeaveEvent*)
+{
+    m_dropTarget = -1;
+    update();
+}
+
+void LayoutPreview::dropEvent(QDropEvent* event)
+{
+    const int t = cellAt(event->position());
+    m_dropTarget = -1;
+    ScreenConfig* s = screen();
+    if (t < 0 || !s || !takes(event)) {
+        update();
+        event->ignore();
+        return;
+    }
+    const QMimeData* data = event->mimeData();
+    if (data->hasFormat(kCellMime) && event->source() == this)
+        moveCell(s->cells, *cellFromPayload(data->data(kCellMime)), t);
+    else
+        dropCameras(s->cells, t, camerasFromPayload(data->data(kCameraMime)));
+    m_selectedCell = t;
+    event->acceptProposedAction();
+    update();
+    Q_EMIT changed();
+}
+
+} // namespace VideoWall

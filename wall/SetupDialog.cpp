@@ -1,0 +1,512 @@
+#include "wall/SetupDialog.h"
+
+#include "wall/Controller.h"
+#include "wall/DisplayMap.h"
+#include "wall/LayoutPreview.h"
+#include "wall/Layouts.h"
+#include "wall/Screens.h"
+#include "wall/SetupRules.h"
+#include "wall/Source.h"
+#include "wall/WallRules.h"
+
+#include "app/ui/Theme.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPainter>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalBlocker>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace VideoWall {
+
+// ---- CameraTree ------------------------------------------------------------
+
+namespace {
+
+// The application's style sheet gives every catalogue item one text colour,
+// which would hide an item's own (offline cameras are drawn in the live
+// colour): such items get their text painted over the styled row.
+class ItemColourDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QVariant colour = index.data(Qt::ForegroundRole);
+        if (!colour.isValid()) {
+            QStyledItemDelegate::paint(painter, option, index);
+            return;
+        }
+        QStyleOptionViewItem opt(option);
+        initStyleOption(&opt, index);
+        const QString text = opt.text;
+        opt.text.clear();
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+        // The same inset as the style's own item text.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect textRect =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(margin, 0, -margin, 0);
+        painter->save();
+        painter->setFont(opt.font);
+        painter->setPen(colour.value<QBrush>().color());
+        painter->drawText(textRect, int(opt.displayAlignment),
+                          opt.fontMetrics.elidedText(text, opt.textElideMode, textRect.width()));
+        painter->restore();
+    }
+};
+
+} // namespace
+
+CameraTree::CameraTree(QWidget* parent) : QTreeWidget(parent)
+{
+    setItemDelegate(new ItemColourDelegate(this));
+}
+
+QStringList CameraTree::mimeTypes() const
+{
+    return {kCameraMime};
+}
+
+QMimeData* CameraTree::mimeData(const QList<QTreeWidgetItem*>& items) const
+{
+    QStringList ids;
+    const std::function<void(QTreeWidgetItem*)> walk = [&ids, &walk](QTreeWidgetItem* item) {
+        const QString id = item->data(0, Qt::UserRole).toString();
+        if (!id.isEmpty() && !ids.contains(id))
+            ids.append(id);
+        for (int i = 0; i < item->childCount(); ++i)
+            walk(item->child(i));
+    };
+    for (QTreeWidgetItem* item : items)
+        if (item)
+            walk(item);
+    auto* data = new QMimeData;
+    data->setData(kCameraMime, cameraPayload(ids));
+    return data;
+}
+
+// ---- SetupDialog -------------------------------------------------------------
+
+namespace {
+
+QPushButton* secondaryButton(const QString& text, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QStringLiteral("Secondary"));
+    return b;
+}
+
+} // namespace
+
+SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDialog(parent), m_source(std::move(source))
+{
+    setObjectName(QStringLiteral("WallRoot"));
+    setWindowTitle(QStringLiteral("Video wall \u00B7 %1").arg(m_source->title()));
+    setStyleSheet(Theme::appStyle() + QLatin1Char('\n') + Theme::wallSetupStyle());
+    setWindowModality(Qt::WindowModal);
+    resize(1180, 760);
+
+    m_config = load(m_source->id());
+    for (QScreen* s : QGuiApplication::screens())
+        m_config.forScreen(s);
+    m_titles = previewTitles(m_source->cameras());
+
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(20, 18, 20, 16);
+    outer->setSpacing(18);
+
+    // Left: the cameras.
+    auto* left = new QWidget(this);
+    left->setFixedWidth(320);
+    auto* leftColumn = new QVBoxLayout(left);
+    leftColumn->setContentsMargins(0, 0, 0, 0);
+    leftColumn->setSpacing(8);
+    auto* camerasLabel = new QLabel(QStringLiteral("Cameras"), left);
+    camerasLabel->setObjectName(QStringLiteral("WallSection"));
+    leftColumn->addWidget(camerasLabel);
+    m_search = new QLineEdit(left);
+    m_search->setObjectName(QStringLiteral("Field"));
+    m_search->setPlaceholderText(QStringLiteral("Search cameras"));
+    m_search->setClearButtonEnabled(true);
+    camerasLabel->setBuddy(m_search);
+    leftColumn->addWidget(m_search);
+    m_tree = new CameraTree(left);
+    m_tree->setObjectName(QStringLiteral("CatalogTree"));
+    m_tree->setAccessibleName(QStringLiteral("Cameras"));
+    m_tree->setHeaderHidden(true);
+    m_tree->setDragEnabled(true);
+    m_tree->setDragDropMode(QAbstractItemView::DragOnly);
+    m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    m_tree->setIndentation(14);
+    leftColumn->addWidget(m_tree, 1);
+    auto* hint = new QLabel(QStringLiteral("Drag a camera, device or site onto a cell, or double-click a camera to "
+                                           "put it in the selected cell."),
+                            left);
+    hint->setObjectName(QStringLiteral("Muted"));
+    hint->setWordWrap(true);
+    leftColumn->addWidget(hint);
+    outer->addWidget(left);
+
+    // Right: displays, editor, run state.
+    auto* right = new QVBoxLayout;
+    right->setSpacing(10);
+    auto* titleRow = new QHBoxLayout;
+    auto* displaysLabel = new QLabel(QStringLiteral("Displays"), this);
+    displaysLabel->setObjectName(QStringLiteral("WallTitle"));
+    titleRow->addWidget(displaysLabel);
+    titleRow->addStretch(1);
+    auto* identifyButton = secondaryButton(QStringLiteral("Identify displays"), this);
+    identifyButton->setToolTip(QStringLiteral("Show each display's number on it for a few seconds"));
+    titleRow->addWidget(identifyButton);
+    right->addLayout(titleRow);
+
+    m_map = new DisplayMap(this);
+    m_map->setConfig(&m_config);
+    right->addWidget(m_map);
+
+    auto* card = new QFrame(this);
+    card->setObjectName(QStringLiteral("Card"));
+    auto* cardColumn = new QVBoxLayout(card);
+    cardColumn->setContentsMargins(16, 14, 16, 14);
+    cardColumn->setSpacing(10);
+    auto* headRow = new QHBoxLayout;
+    m_heading = new QLabel(card);
+    m_heading->setObjectName(QStringLiteral("WallSection"));
+    headRow->addWidget(m_heading, 1);
+    m_enabledBox = new QCheckBox(QStringLiteral("Show a wall on this display"), card);
+    headRow->addWidget(m_enabledBox);
+    cardColumn->addLayout(headRow);
+
+    auto* tools = new QHBoxLayout;
+    tools->setSpacing(8);
+    m_layoutCombo = new QComboBox(card);
+    m_layoutCombo->setToolTip(QStringLiteral("Layout"));
+    m_layoutCombo->setAccessibleName(QStringLiteral("Layout"));
+    for (const Layout& l : layouts())
+        m_layoutCombo->addItem(QStringLiteral("%1  (%2)").arg(l.title).arg(l.cells.size()), l.key);
+    m_qualityCombo = new QComboBox(card);
+    m_qualityCombo->setToolTip(
+        QStringLiteral("Auto uses the Sub stream when more than four cameras share this display"));
+    m_qualityCombo->setAccessibleName(QStringLiteral("Stream quality"));
+    m_qualityCombo->addItem(QStringLiteral("Quality: Auto"), kQualityAuto);
+    m_qualityCombo->addItem(QStringLiteral("Quality: Sub"), kQualitySub);
+    m_qualityCombo->addItem(QStringLiteral("Quality: Main"), kQualityMain);
+    tools->addWidget(m_layoutCombo);
+    tools->addWidget(m_qualityCombo);
+    tools->addStretch(1);
+    m_fillButton = secondaryButton(QStringLiteral("Fill empty cells"), card);
+    m_fillButton->setToolTip(QStringLiteral("With the cameras selected on the left, in order"));
+    m_clearButton = secondaryButton(QStringLiteral("Clear"), card);
+    m_forgetButton = secondaryButton(QStringLiteral("Forget display"), card);
+    tools->addWidget(m_fillButton);
+    tools->addWidget(m_clearButton);
+    tools->addWidget(m_forgetButton);
+    cardColumn->addLayout(tools);
+
+    m_preview = new LayoutPreview(card);
+    cardColumn->addWidget(m_preview, 1);
+    m_note = new QLabel(card);
+    m_note->setObjectName(QStringLiteral("Muted"));
+    m_note->setWordWrap(true);
+    cardColumn->addWidget(m_note);
+    right->addWidget(card, 1);
+
+    auto* runRow = new QHBoxLayout;
+    m_status = new QLabel(this);
+    m_status->setObjectName(QStringLiteral("Muted"));
+    runRow->addWidget(m_status, 1);
+    m_stopButton = secondaryButton(QStringLiteral("Stop wall"), this);
+    m_startButton = new QPushButton(QStringLiteral("Start wall"), this);
+    m_startButton->setObjectName(QStringLiteral("Primary"));
+    auto* closeButton = secondaryButton(QStringLiteral("Close"), this);
+    runRow->addWidget(m_stopButton);
+    runRow->addWidget(m_startButton);
+    runRow->addWidget(closeButton);
+    right->addLayout(runRow);
+    outer->addLayout(right, 1);
+
+    buildTree();
+
+    Controller* controller = Controller::instance();
+    connect(m_search, &QLineEdit::textChanged, this, &SetupDialog::filterTree);
+    connect(m_tree, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item, int) {
+        const QString id = item ? item->data(0, Qt::UserRole).toString() : QString();
+        if (!id.isEmpty())
+            assignToSelected({id});
+    });
+    connect(identifyButton, &QPushButton::clicked, this, [] { Controller::instance()->identify(); });
+    connect(m_map, &DisplayMap::selected, this, &SetupDialog::selectScreen);
+    connect(m_preview, &LayoutPreview::changed, this, &SetupDialog::changed);
+    connect(m_enabledBox, &QCheckBox::toggled, this, [this](bool on) {
+        if (ScreenConfig* cfg = selected()) {
+            cfg->enabled = on;
+            changed();
+        }
+    });
+    connect(m_layoutCombo, &QComboBox::activated, this, &SetupDialog::changeLayout);
+    connect(m_qualityCombo, &QComboBox::activated, this, [this](int index) {
+        if (ScreenConfig* cfg = selected()) {
+            cfg->quality = m_qualityCombo->itemData(index).toInt();
+            changed();
+        }
+    });
+    connect(m_fillButton, &QPushButton::clicked, this, &SetupDialog::fillEmpty);
+    connect(m_clearButton, &QPushButton::clicked, this, &SetupDialog::clearCells);
+    connect(m_forgetButton, &QPushButton::clicked, this, &SetupDialog::forgetDisplay);
+    connect(m_startButton, &QPushButton::clicked, this, &SetupDialog::startWall);
+    connect(m_stopButton, &QPushButton::clicked, this, [] { Controller::instance()->stop(); });
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(controller, &Controller::runningChanged, this, &SetupDialog::updateRunState);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
+        const ScreenConfig* cfg = m_config.forScreen(screen);
+        m_map->update();
+        // The display being edited came back: its heading, note and Forget
+        // button change with it.
+        if (cfg && cfg->key == m_selectedKey)
+            refreshEditor();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, this, [this](QScreen*) {
+        QTimer::singleShot(0, this, [this] {
+            m_map->update();
+            refreshEditor();
+        });
+    });
+
+    QScreen* initial = nullptr;
+    for (QScreen* s : QGuiApplication::screens()) {
+        if (s != screen()) {
+            initial = s;
+            break;
+        }
+    }
+    if (!initial)
+        initial = QGuiApplication::primaryScreen();
+    const QString key = screenKey(initial);
+    if (m_config.find(key))
+        showSelection(key);
+    updateRunState();
+}
+
+ScreenConfig* SetupDialog::selected()
+{
+    return m_selectedKey.isEmpty() ? nullptr : m_config.find(m_selectedKey);
+}
+
+void SetupDialog::showSelection(const QString& key)
+{
+    m_selectedKey = key;
+    m_map->setSelectedKey(key);
+    m_map->update();
+    refreshEditor();
+}
+
+void SetupDialog::buildTree()
+{
+    m_tree->clear();
+    QHash<QString, QTreeWidgetItem*> sites;
+    QHash<QString, QTreeWidgetItem*> devices;
+    for (const Camera& c : m_source->cameras()) {
+        const QString siteText = c.site.isEmpty() ? QStringLiteral("No site") : c.site;
+        QTreeWidgetItem* site = sites.value(siteText);
+        if (!site) {
+            site = new QTreeWidgetItem(m_tree, {siteText});
+            QFont bold = site->font(0);
+            bold.setWeight(QFont::DemiBold);
+            site->setData(0, Qt::FontRole, bold);
+            sites.insert(siteText, site);
+        }
+        const QString deviceText = c.device.isEmpty() ? QStringLiteral("Cameras") : c.device;
+        const QString deviceKey = siteText + QChar(0x1F) + deviceText;
+        QTreeWidgetItem* device = devices.value(deviceKey);
+        if (!device) {
+            device = new QTreeWidgetItem(site, {deviceText});
+            devices.insert(deviceKey, device);
+        }
+        auto* camera = new QTreeWidgetItem(device, {c.title});
+        camera->setData(0, Qt::UserRole, c.id);
+        if (c.offline) {
+            camera->setForeground(0, Theme::colour(Theme::Colour::Live));
+            camera->setToolTip(0, QStringLiteral("Offline at the last check"));
+        }
+    }
+    m_tree->expandAll();
+}
+
+void SetupDialog::filterTree(const QString& text)
+{
+    const QString t = text.trimmed();
+    for (int s = 0; s < m_tree->topLevelItemCount(); ++s) {
+        QTreeWidgetItem* site = m_tree->topLevelItem(s);
+        bool siteShown = false;
+        for (int d = 0; d < site->childCount(); ++d) {
+            QTreeWidgetItem* device = site->child(d);
+            const bool deviceMatches =
+                t.isEmpty() || matchesSearch(device->text(0), t) || matchesSearch(site->text(0), t);
+            bool deviceShown = false;
+            for (int c = 0; c < device->childCount(); ++c) {
+                QTreeWidgetItem* camera = device->child(c);
+                const bool shown = deviceMatches || matchesSearch(camera->text(0), t);
+                camera->setHidden(!shown);
+                deviceShown = deviceShown || shown;
+            }
+            device->setHidden(!deviceShown);
+            siteShown = siteShown || deviceShown;
+        }
+        site->setHidden(!siteShown);
+    }
+}
+
+void SetupDialog::selectScreen(const QString& key)
+{
+    if (key.isEmpty() || !m_config.find(key))
+        return;
+    showSelection(key);
+}
+
+void SetupDialog::changed()
+{
+    save(m_source->id(), m_config);
+    m_map->update();
+    m_preview->update();
+    updateRunState();
+}
+
+void SetupDialog::refreshEditor()
+{
+    const ScreenConfig* cfg = selected();
+    if (!cfg) {
+        // Nothing to edit (the display was forgotten): show an empty frame.
+        m_preview->setScreen(nullptr, QString(), nullptr, 16.0 / 9.0);
+        m_heading->clear();
+        m_note->clear();
+        m_forgetButton->setVisible(false);
+        return;
+    }
+    QScreen* screen = screenFor(cfg->key);
+    m_heading->setText(editorHeading(screen != nullptr, screenNumber(screen), screenTitle(screen), cfg->label));
+    {
+        const QSignalBlocker b1(m_enabledBox);
+        const QSignalBlocker b2(m_layoutCombo);
+        const QSignalBlocker b3(m_qualityCombo);
+        m_enabledBox->setChecked(cfg->enabled);
+        m_layoutCombo->setCurrentIndex(qMax(0, m_layoutCombo->findData(cfg->layout)));
+        m_qualityCombo->setCurrentIndex(qMax(0, m_qualityCombo->findData(cfg->quality)));
+    }
+    m_forgetButton->setVisible(!screen);
+    m_preview->setScreen(&m_config, cfg->key, &m_titles, screen ? aspectOf(screen->size()) : 16.0 / 9.0);
+    DisplayPlace place = DisplayPlace::NotConnected;
+    if (screen)
+        place = screen == this->screen() ? DisplayPlace::ThisWindow : DisplayPlace::OtherConnected;
+    m_note->setText(editorNote(place));
+}
+
+void SetupDialog::updateRunState()
+{
+    Controller* c = Controller::instance();
+    const bool running = c->isRunning();
+    const bool mine = running && (c->source() ? c->source()->id() : QString()) == m_source->id();
+    int ready = 0;
+    for (QScreen* s : QGuiApplication::screens())
+        if (qualifies(m_config.find(screenKey(s))))
+            ++ready;
+    const RunState state = runState(running, mine, c->windowCount(), ready);
+    m_stopButton->setVisible(state.stopVisible);
+    m_startButton->setText(state.startText);
+    m_status->setText(state.status);
+}
+
+QStringList SetupDialog::refsOf(QTreeWidgetItem* item) const
+{
+    QStringList out;
+    if (!item)
+        return out;
+    const QString id = item->data(0, Qt::UserRole).toString();
+    if (!id.isEmpty())
+        out.append(id);
+    for (int i = 0; i < item->childCount(); ++i)
+        out += refsOf(item->child(i));
+    return out;
+}
+
+void SetupDialog::assignToSelected(const QList<QString>& ids)
+{
+    ScreenConfig* cfg = selected();
+    if (!cfg || ids.isEmpty())
+        return;
+    m_preview->setSelectedCell(assignToCell(cfg->cells, m_preview->selectedCell(), ids.first()));
+    changed();
+}
+
+void SetupDialog::changeLayout(int index)
+{
+    ScreenConfig* cfg = selected();
+    if (!cfg || index < 0)
+        return;
+    VideoWall::changeLayout(*cfg, m_layoutCombo->itemData(index).toString());
+    refreshEditor();
+    changed();
+}
+
+void SetupDialog::fillEmpty()
+{
+    ScreenConfig* cfg = selected();
+    if (!cfg)
+        return;
+    QStringList ids;
+    for (QTreeWidgetItem* item : m_tree->selectedItems())
+        ids += refsOf(item);
+    fillEmptyCells(cfg->cells, uniqueIds(ids));
+    m_preview->update();
+    changed();
+}
+
+void SetupDialog::clearCells()
+{
+    ScreenConfig* cfg = selected();
+    if (!cfg)
+        return;
+    for (QString& id : cfg->cells)
+        id.clear();
+    m_preview->update();
+    changed();
+}
+
+void SetupDialog::forgetDisplay()
+{
+    if (!selected())
+        return;
+    const QString gone = m_selectedKey;
+    m_config.screens.removeIf([&gone](const ScreenConfig& s) { return s.key == gone; });
+    m_selectedKey.clear();
+    m_map->setSelectedKey(QString());
+    const QString key = screenKey(QGuiApplication::primaryScreen());
+    if (!key.isEmpty() && m_config.find(key))
+        showSelection(key);
+    else
+        refreshEditor();
+    changed();
+}
+
+void SetupDialog::startWall()
+{
+    Controller* c = Controller::instance();
+    c->start(m_source, m_config);
+    if (c->windowCount() == 0 && !c->runningFlag())
+        m_status->setText(QStringLiteral(
+            "Put cameras on at least one connected display, and tick \u201CShow a wall on this display\u201D."));
+}
+
+} // namespace VideoWall

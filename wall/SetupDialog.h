@@ -1,0 +1,106 @@
+#pragma once
+
+#include "wall/Config.h"
+
+#include <QDialog>
+#include <QHash>
+#include <QTreeWidget>
+
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace VideoWall {
+
+class DisplayMap;
+class LayoutPreview;
+class Source;
+
+// The source's cameras as site > device > camera; dragging an item carries
+// the camera ids under it.
+class CameraTree final : public QTreeWidget {
+    Q_OBJECT
+public:
+    explicit CameraTree(QWidget* parent = nullptr);
+
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override;
+};
+
+// Where the wall of one camera source is laid out and started or stopped:
+// the source's cameras on the left, the map of displays, the editor of the
+// selected display with its layout preview, and the run state at the bottom.
+// Every edit is saved at once; closing saves nothing more and leaves a
+// running wall running.
+class SetupDialog final : public QDialog {
+    Q_OBJECT
+public:
+    SetupDialog(std::shared_ptr<Source> source, QWidget* parent = nullptr);
+
+    void buildTree();
+    void filterTree(const QString& text);
+    void selectScreen(const QString& key);
+    // Saves, repaints and refreshes the run state after every edit.
+    void changed();
+    void updateRunState();
+    // The camera ids of an item and everything under it, duplicates kept.
+    QStringList refsOf(QTreeWidgetItem* item) const;
+    void refreshEditor();
+    // Puts the first id into the selected cell.
+    void assignToSelected(const QList<QString>& ids);
+
+    // What tests and the screenshot suite look at.
+    const Config& config() const { return m_config; }
+    QString selectedKey() const { return m_selectedKey; }
+    const QHash<QString, QString>& titles() const { return m_titles; }
+    CameraTree* tree() const { return m_tree; }
+    QLineEdit* search() const { return m_search; }
+    DisplayMap* map() const { return m_map; }
+    LayoutPreview* preview() const { return m_preview; }
+    QLabel* heading() const { return m_heading; }
+    QLabel* note() const { return m_note; }
+    QLabel* status() const { return m_status; }
+    QCheckBox* enabledBox() const { return m_enabledBox; }
+    QComboBox* layoutCombo() const { return m_layoutCombo; }
+    QComboBox* qualityCombo() const { return m_qualityCombo; }
+    QPushButton* fillButton() const { return m_fillButton; }
+    QPushButton* clearButton() const { return m_clearButton; }
+    QPushButton* forgetButton() const { return m_forgetButton; }
+    QPushButton* startButton() const { return m_startButton; }
+    QPushButton* stopButton() const { return m_stopButton; }
+
+private:
+    ScreenConfig* selected();
+    void changeLayout(int index);
+    void fillEmpty();
+    void clearCells();
+    void forgetDisplay();
+    void startWall();
+    void showSelection(const QString& key);
+
+    std::shared_ptr<Source> m_source;
+    Config m_config;
+    QHash<QString, QString> m_titles;
+    QString m_selectedKey;
+    CameraTree* m_tree = nullptr;
+    QLineEdit* m_search = nullptr;
+    DisplayMap* m_map = nullptr;
+    LayoutPreview* m_preview = nullptr;
+    QLabel* m_heading = nullptr;
+    QLabel* m_note = nullptr;
+    QCheckBox* m_enabledBox = nullptr;
+    QComboBox* m_layoutCombo = nullptr;
+    QComboBox* m_qualityCombo = nullptr;
+    QPushButton* m_fillButton = nullptr;
+    QPushButton* m_clearButton = nullptr;
+    QPushButton* m_forgetButton = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_startButton = nullptr;
+    QPushButton* m_stopButton = nullptr;
+};
+
+} // namespace VideoWall
