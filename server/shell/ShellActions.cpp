@@ -7,13 +7,13 @@
 #include "server/shell/CatalogPane.h"
 #include "server/shell/DevicePages.h"
 #include "server/shell/PresetsDialog.h"
-#include "server/shell/ShellHandle.h"
 #include "server/shell/ShellWindow.h"
+#include "server/view/FadeStack.h"
+#include "server/view/ResizeHandle.h"
 
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStackedWidget>
 
 using namespace ShellRules;
 

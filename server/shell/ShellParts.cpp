@@ -1,125 +1,209 @@
-// The stage, the camera wall and the video wall of the program's main window.
-#include "server/shell/ShellHandle.h"
+// The program's stage, camera wall and video wall behind the main window's
+// interfaces.
+#include "app/context/AppContext.h"
 #include "server/shell/ShellWindow.h"
+#include "server/view/GridPage.h"
+#include "server/view/StagePages.h"
+#include "wall/Controller.h"
+#include "wall/Source.h"
 
-#include <QLabel>
-#include <QMouseEvent>
-#include <QVBoxLayout>
-
-ShellHandle::ShellHandle(QWidget* parent) : QWidget(parent)
-{
-    setFixedWidth(6);
-    setCursor(Qt::SplitHCursor);
-    setAccessibleName(QStringLiteral("Resize the catalog"));
-    setToolTip(QStringLiteral("Drag to resize the catalog"));
-}
-
-void ShellHandle::mousePressEvent(QMouseEvent* event)
-{
-    if (event->button() != Qt::LeftButton)
-        return;
-    m_pressed = true;
-    m_pressX = event->globalPosition().x();
-    Q_EMIT dragStarted();
-}
-
-void ShellHandle::mouseMoveEvent(QMouseEvent* event)
-{
-    if (m_pressed)
-        Q_EMIT dragged(int(event->globalPosition().x() - m_pressX));
-}
-
-void ShellHandle::mouseReleaseEvent(QMouseEvent*)
-{
-    m_pressed = false;
-}
+#include <QPointer>
 
 namespace {
 
-// Until the viewing screens are part of the program, the stage and the wall
-// pages say so instead of playing.
-QWidget* unavailablePage(const QString& text)
-{
-    auto* page = new QWidget;
-    page->setObjectName(QStringLiteral("ContentPad"));
-    page->setAttribute(Qt::WA_StyledBackground);
-    auto* v = new QVBoxLayout(page);
-    auto* label = new QLabel(text, page);
-    label->setObjectName(QStringLiteral("Muted"));
-    label->setAlignment(Qt::AlignCenter);
-    v->addWidget(label);
-    return page;
-}
-
-class UnavailableStage final : public StagePort {
+class StagePagesPort final : public StagePort {
 public:
-    QWidget* page() override
+    StagePagesPort() : m_stage(new StagePages)
     {
-        if (!m_page)
-            m_page = unavailablePage(QStringLiteral("Video is not available in this build."));
-        return m_page;
+        connect(m_stage, &StagePages::stopped, this, &StagePort::stopped);
+        connect(m_stage, &StagePages::playDevice, this, &StagePort::playDevice);
+        connect(m_stage, &StagePages::playCloud, this, &StagePort::playCloud);
+        connect(m_stage, &StagePages::retryLive, this, &StagePort::retryLive);
+        connect(m_stage, &StagePages::deviceMonthRequested, this, &StagePort::deviceMonthRequested);
+        connect(m_stage, &StagePages::deviceDayRequested, this, &StagePort::deviceDayRequested);
+        connect(m_stage, &StagePages::streamToggled, this, &StagePort::streamToggled);
+        connect(m_stage, &StagePages::fullscreenToggled, this, &StagePort::fullscreenToggled);
     }
-    Mode mode() const override { return m_mode; }
-    void openLive(const QString&, const QString&, bool) override { m_mode = Mode::Live; }
-    void stopPlayback() override { Q_EMIT stopped(); }
-    void prepareDevice(const QString&) override { m_mode = Mode::DevicePlayback; }
-    void prepareCloud(const QString&, const QList<QDate>&) override { m_mode = Mode::CloudPlayback; }
-    void playUrl(const QString&) override {}
-    void playPlaylist(const QByteArray&) override {}
-    void showError(const QString&, const QString&, bool) override {}
-    void addDeviceDays(const QList<QDate>&) override {}
-    void setDeviceCoverage(const QDate&, const QList<std::pair<double, double>>&, bool) override {}
-    void setMainStream(bool) override {}
-    void suspendLive() override {}
-    void resumeLive() override {}
-    void setFullscreen(bool) override {}
+    ~StagePagesPort() override
+    {
+        if (m_stage && !m_stage->parent())
+            delete m_stage.data();
+    }
+
+    QWidget* page() override { return m_stage; }
+    Mode mode() const override
+    {
+        if (!m_stage)
+            return Mode::Live;
+        switch (m_stage->mode()) {
+        case stage::Mode::DevicePlayback:
+            return Mode::DevicePlayback;
+        case stage::Mode::CloudPlayback:
+            return Mode::CloudPlayback;
+        case stage::Mode::LiveView:
+            break;
+        }
+        return Mode::Live;
+    }
+    void openLive(const QString& title, const QString& url, bool offline) override
+    {
+        if (m_stage)
+            m_stage->openLive(title, url, offline);
+    }
+    void stopPlayback() override
+    {
+        if (m_stage)
+            m_stage->stopPlayback();
+    }
+    void prepareDevice(const QString& title) override
+    {
+        if (m_stage)
+            m_stage->prepareDevice(title);
+    }
+    void prepareCloud(const QString& title, const QList<QDate>& days) override
+    {
+        if (m_stage)
+            m_stage->prepareCloud(title, days);
+    }
+    void playUrl(const QString& url) override
+    {
+        if (m_stage)
+            m_stage->playUrl(url);
+    }
+    void playPlaylist(const QByteArray& playlist) override
+    {
+        if (m_stage)
+            m_stage->playPlaylist(playlist);
+    }
+    void showError(const QString& headline, const QString& detail, bool retry) override
+    {
+        if (m_stage)
+            m_stage->showError(headline, detail, retry);
+    }
+    void addDeviceDays(const QList<QDate>& days) override
+    {
+        if (m_stage)
+            m_stage->addDeviceDays(days);
+    }
+    void setDeviceCoverage(const QDate& day, const QList<std::pair<double, double>>& blocks, bool supported) override
+    {
+        if (m_stage)
+            m_stage->setDeviceCoverage(day, blocks, supported);
+    }
+    void setMainStream(bool main) override
+    {
+        if (m_stage)
+            m_stage->setMainStream(main);
+    }
+    void suspendLive() override
+    {
+        if (m_stage)
+            m_stage->suspendLive();
+    }
+    void resumeLive() override
+    {
+        if (m_stage)
+            m_stage->resumeLive();
+    }
+    void setFullscreen(bool on) override
+    {
+        if (m_stage)
+            m_stage->setFullscreen(on);
+    }
 
 private:
-    QWidget* m_page = nullptr;
-    Mode m_mode = Mode::Live;
+    QPointer<StagePages> m_stage;
 };
 
-class UnavailableWall final : public WallPort {
+class GridPagePort final : public WallPort {
 public:
-    QWidget* page() override
+    GridPagePort() : m_grid(new GridPage(nullptr, &AppContext::instance().api))
     {
-        if (!m_page)
-            m_page = unavailablePage(QStringLiteral("The camera wall is not available in this build."));
-        return m_page;
+        connect(m_grid, &GridPage::savePresetRequested, this, &WallPort::savePresetRequested);
+        connect(m_grid, &GridPage::closed, this, &WallPort::closed);
+        connect(m_grid, &GridPage::cameraOpened, this, &WallPort::cameraOpened);
+        connect(m_grid, &GridPage::fullscreenToggled, this, &WallPort::fullscreenToggled);
     }
-    void openCameras(const QString&, const QList<WallCamera>& cameras) override { m_cameras = cameras; }
-    void stopAll() override { m_cameras.clear(); }
-    void suspendAll() override {}
-    void resumeAll() override {}
-    void nextPage() override {}
-    void previousPage() override {}
-    void setFullscreen(bool) override {}
-    QStringList cameraIds() const override
+    ~GridPagePort() override
     {
-        QStringList ids;
-        for (const WallCamera& c : m_cameras)
-            ids << c.id;
-        return ids;
+        if (m_grid && !m_grid->parent())
+            delete m_grid.data();
     }
-    void setCanSavePreset(bool) override {}
+
+    QWidget* page() override { return m_grid; }
+    void openCameras(const QString& title, const QList<WallCamera>& cameras) override
+    {
+        if (m_grid)
+            m_grid->openCameras(title, cameras);
+    }
+    void stopAll() override
+    {
+        if (m_grid)
+            m_grid->stopAll();
+    }
+    void suspendAll() override
+    {
+        if (m_grid)
+            m_grid->suspendAll();
+    }
+    void resumeAll() override
+    {
+        if (m_grid)
+            m_grid->resumeAll();
+    }
+    void nextPage() override
+    {
+        if (m_grid)
+            m_grid->nextPage();
+    }
+    void previousPage() override
+    {
+        if (m_grid)
+            m_grid->previousPage();
+    }
+    void setFullscreen(bool on) override
+    {
+        if (m_grid)
+            m_grid->setFullscreen(on);
+    }
+    QStringList cameraIds() const override { return m_grid ? QStringList(m_grid->cameraIds()) : QStringList(); }
+    void setCanSavePreset(bool on) override
+    {
+        if (m_grid)
+            m_grid->setCanSavePreset(on);
+    }
 
 private:
-    QWidget* m_page = nullptr;
-    QList<WallCamera> m_cameras;
+    QPointer<GridPage> m_grid;
 };
 
-class UnavailableVideoWall final : public VideoWallPort {
+// The process-wide video wall controller.
+class ControllerPort final : public VideoWallPort {
 public:
-    bool running() const override { return false; }
-    int openWindows() const override { return 0; }
-    QString sourceId() const override { return {}; }
-    void stop() override {}
-    void openSetup(QWidget*) override {}
+    ControllerPort()
+    {
+        connect(VideoWall::Controller::instance(), &VideoWall::Controller::runningChanged, this,
+                &VideoWallPort::runningChanged);
+    }
+    bool running() const override { return VideoWall::Controller::instance()->runningFlag(); }
+    int openWindows() const override { return VideoWall::Controller::instance()->windowCount(); }
+    QString sourceId() const override
+    {
+        const auto source = VideoWall::Controller::instance()->source();
+        return source ? source->id() : QString();
+    }
+    void stop() override { VideoWall::Controller::instance()->stop(); }
+    void openSetup(QWidget*) override
+    {
+        // The server-mode camera source of the video wall is not part of the
+        // program yet; until it is, there is nothing to set up.
+        qWarning().noquote() << "[shell] the video wall has no server camera source in this build";
+    }
 };
 
 } // namespace
 
 ShellParts makeShellParts(QWidget*)
 {
-    return {new UnavailableStage, new UnavailableWall, new UnavailableVideoWall};
+    return {new StagePagesPort, new GridPagePort, new ControllerPort};
 }

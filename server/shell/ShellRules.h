@@ -1,22 +1,13 @@
 #pragma once
 
 #include "server/api/ApiTypes.h"
+#include "server/view/WallPolicy.h" // WallCamera
 
 #include <QList>
 #include <QString>
 #include <QStringList>
 
 #include <functional>
-
-// One camera of a camera wall, as the main window hands it over.
-struct WallCamera {
-    QString id;
-    QString title;
-    QString subtitle; // added to the tile's label when not empty
-    bool offline = false;
-
-    bool operator==(const WallCamera&) const = default;
-};
 
 // The rules of the server main window, apart from its widgets.
 namespace ShellRules {

@@ -8,8 +8,9 @@
 #include "server/shell/CatalogPane.h"
 #include "server/shell/DevicePages.h"
 #include "server/shell/SettingsDialog.h"
-#include "server/shell/ShellHandle.h"
 #include "server/shell/Tunables.h"
+#include "server/view/FadeStack.h"
+#include "server/view/ResizeHandle.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -19,7 +20,6 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QStackedWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
@@ -137,9 +137,9 @@ void ShellWindow::build()
     m_catalogue = new CatalogPane(this);
     m_catalogue->setPaneWidth(Prefs::get(Prefs::kCatalogWidth));
     body->addWidget(m_catalogue);
-    m_handle = new ShellHandle(this);
+    m_handle = new ResizeHandle(this);
     body->addWidget(m_handle);
-    m_pages = new QStackedWidget(this);
+    m_pages = new FadeStack(this);
     m_devicePage = new DevicePage(m_pages);
     m_healthPage = new HealthPage(m_pages);
     m_pages->addWidget(m_devicePage);
@@ -159,8 +159,8 @@ void ShellWindow::build()
 void ShellWindow::connectAll()
 {
     ApiClient& api = AppContext::instance().api;
-    connect(m_handle, &ShellHandle::dragStarted, this, [this] { m_dragStartWidth = m_catalogue->paneWidth(); });
-    connect(m_handle, &ShellHandle::dragged, this, [this](int dx) {
+    connect(m_handle, &ResizeHandle::dragStarted, this, [this] { m_dragStartWidth = m_catalogue->paneWidth(); });
+    connect(m_handle, &ResizeHandle::dragged, this, [this](int dx) {
         if (m_catalogue->isCollapsed())
             return;
         m_catalogue->setPaneWidth(m_dragStartWidth + dx);
@@ -239,7 +239,7 @@ int ShellWindow::currentPage() const
 
 void ShellWindow::fadeTo(int page)
 {
-    m_pages->setCurrentIndex(page);
+    m_pages->fadeTo(m_pages->widget(page));
 }
 
 void ShellWindow::setViewActive(bool on)

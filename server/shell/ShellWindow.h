@@ -12,9 +12,9 @@ class HealthPage;
 class QComboBox;
 class QLabel;
 class QPushButton;
-class QStackedWidget;
+class FadeStack;
 class QTimer;
-class ShellHandle;
+class ResizeHandle;
 
 // The views the main window drives besides its own pages: the stage, the
 // camera wall and the multi-display video wall. The window owns them.
@@ -67,7 +67,7 @@ public:
     HealthPage* healthPage() const { return m_healthPage; }
     StagePort* stage() const { return m_stage; }
     WallPort* wall() const { return m_wall; }
-    QStackedWidget* pages() const { return m_pages; }
+    FadeStack* pages() const { return m_pages; }
     int currentPage() const;
     QLabel* chip() const { return m_chip; }
     QLabel* organisationLabel() const { return m_orgLabel; }
@@ -136,9 +136,9 @@ private:
     CatalogPane* m_catalogue = nullptr;
     DevicePage* m_devicePage = nullptr;
     HealthPage* m_healthPage = nullptr;
-    QStackedWidget* m_pages = nullptr;
+    FadeStack* m_pages = nullptr;
     QWidget* m_topBar = nullptr;
-    ShellHandle* m_handle = nullptr;
+    ResizeHandle* m_handle = nullptr;
     int m_dragStartWidth = 300;
     QLabel* m_avatar = nullptr;
     QLabel* m_orgLabel = nullptr;
