@@ -186,7 +186,7 @@ QTreeView#CatalogTree::item {
     min-height: 36px; padding-left: 4px; color: @textSoft; border-radius: 8px; margin: 1px 0;
 }
 QTreeView#CatalogTree::item:hover { background: @white/0.05; }
-QTreeView#CatalogTree::item:selected { background: @accent/0.16; color: @white; }
+QTreeView#CatalogTree::item:selected { background: transparent; color: @white; } /* tint painted by the row */
 QTreeView#CatalogTree::branch { background: transparent; }
 QSlider#Seek::groove:horizontal { height: 4px; background: @white/0.25; border-radius: 2px; }
 QSlider#Seek::sub-page:horizontal { background: @accent; border-radius: 2px; }

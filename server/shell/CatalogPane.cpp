@@ -5,6 +5,7 @@
 #include "server/shell/Tunables.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QLabel>
@@ -53,7 +54,40 @@ public:
     void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         if (index.data(CatalogModel::KindRole).toString() != QLatin1String("site")) {
-            QStyledItemDelegate::paint(p, option, index);
+            // The selected row's tint is painted here, on the row alone: the
+            // style would also tint the indentation in front of it.
+            if (option.state & QStyle::State_Selected) {
+                p->save();
+                p->setRenderHint(QPainter::Antialiasing);
+                p->setPen(Qt::NoPen);
+                p->setBrush(Theme::colour(Theme::Colour::Accent, 0.16));
+                p->drawRoundedRect(QRectF(option.rect.adjusted(0, 1, 0, -1)), 8, 8);
+                p->restore();
+            }
+            const QVariant foreground = index.data(Qt::ForegroundRole);
+            if (!foreground.isValid()) {
+                QStyledItemDelegate::paint(p, option, index);
+                return;
+            }
+            // The style sheet's row colour would win over the model's: rows
+            // with a colour of their own (offline, loading) draw their text here.
+            QStyleOptionViewItem opt(option);
+            initStyleOption(&opt, index);
+            const QWidget* widget = option.widget;
+            QStyle* style = widget ? widget->style() : QApplication::style();
+            // The same inset as the style gives the text of the other rows.
+            const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+            const QRect textRect =
+                style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget).adjusted(margin, 0, -margin, 0);
+            const QString text = opt.text;
+            opt.text.clear();
+            style->drawControl(QStyle::CE_ItemViewItem, &opt, p, widget);
+            p->save();
+            p->setFont(opt.font);
+            p->setPen(foreground.value<QColor>());
+            p->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                        opt.fontMetrics.elidedText(text, Qt::ElideRight, textRect.width()));
+            p->restore();
             return;
         }
         p->save();

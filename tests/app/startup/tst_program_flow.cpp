@@ -83,11 +83,10 @@ private Q_SLOTS:
         QCOMPARE(w.shell.catalogLoads(), 1);
 
         CatalogPane* pane = w.shell.catalogue();
-        QTRY_VERIFY_WITH_TIMEOUT(rowOf(pane->model(), QStringLiteral("Recorder 1-1")).isValid()
-                                     && !pane->rebuildPending(),
-                                 10000);
-        const QModelIndex camera = rowOf(pane->model(), QStringLiteral("Camera 1"),
-                                         rowOf(pane->model(), QStringLiteral("Recorder 1-1")));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rowOf(pane->model(), QStringLiteral("Recorder 1-1")).isValid() && !pane->rebuildPending(), 10000);
+        const QModelIndex camera =
+            rowOf(pane->model(), QStringLiteral("Camera 1"), rowOf(pane->model(), QStringLiteral("Recorder 1-1")));
         QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(camera).center());
         auto* stage = w.shell.findChild<StagePages*>();
         QVERIFY(stage);
