@@ -38,6 +38,11 @@ QVector<CatalogModel::Node> CatalogModel::buildNodes(const QList<Site>& sites, c
 {
     const QString q = query.trimmed();
     QVector<Node> nodes;
+    qsizetype total = sites.size() + 1;
+    for (const Site& site : sites)
+        for (const Device& d : site.devices)
+            total += 1 + d.channels.size();
+    nodes.reserve(total);
     int topRows = 0;
     auto addTop = [&](Kind kind, int site) {
         Node n;

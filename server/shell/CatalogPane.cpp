@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QHBoxLayout>
 #include <QHelpEvent>
 #include <QLabel>
@@ -335,7 +336,14 @@ void CatalogPane::updateSite(int index, const Site& site)
     m_totalChannels -= countChannels({m_sites.at(index)});
     m_sites[index] = site;
     m_totalChannels += countChannels({site});
-    m_rebuildTimer->start();
+    // Completions close together rebuild once, 150 ms after the last; a
+    // steady stream of them (a big catalogue) still shows its progress at
+    // least that often instead of only at its end.
+    if (!m_rebuildTimer->isActive())
+        m_pendingSince.start();
+    const qint64 waited = m_pendingSince.elapsed();
+    const qint64 cap = shell::tun::kRebuildMaxDelay.count();
+    m_rebuildTimer->start(int(std::min<qint64>(shell::tun::kRebuildDelay.count(), std::max<qint64>(0, cap - waited))));
 }
 
 void CatalogPane::setLoadingText(const QString& text)

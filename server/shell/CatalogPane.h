@@ -2,6 +2,7 @@
 
 #include "server/api/ApiTypes.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QSet>
 #include <QStringList>
@@ -91,4 +92,5 @@ private:
     QPushButton* m_selectAll = nullptr;
     QPushButton* m_playSelected = nullptr;
     QTimer* m_rebuildTimer = nullptr;
+    QElapsedTimer m_pendingSince; // since the oldest update not yet shown
 };
