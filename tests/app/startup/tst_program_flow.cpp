@@ -12,6 +12,7 @@
 #include "server/shell/BrandRegistry.h"
 #include "server/shell/CatalogModel.h"
 #include "server/shell/CatalogPane.h"
+#include "server/shell/DevicePages.h"
 #include "server/view/StagePages.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/server/shell/HeaderRules.h"
@@ -19,7 +20,9 @@
 #include "video/VideoStage.h"
 
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTreeView>
 
 namespace {
@@ -93,6 +96,32 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(stage->isVisible(), 5000);
         QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
         QCOMPARE(server.countOf(QStringLiteral("/v2/api/start/live/stream/")), 1);
+
+        // Device playback of the same camera, then its cloud archive: a
+        // finished playlist the ffmpeg tool wrote, served by the fake server.
+        DevicePage* page = w.shell.devicePage();
+        QTest::mouseClick(page->playbackButton(), Qt::LeftButton);
+        QTRY_COMPARE(stage->mode(), StagePages::DevicePlayback);
+        const QDate today = QDate::currentDate();
+        Q_EMIT stage->playDevice(QDateTime(today, QTime(8, 0)), QDateTime(today, QTime(9, 0)));
+        QTRY_COMPARE(server.countOf(QStringLiteral("/v2/api/start/playback/stream/")), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
+
+        QTemporaryDir archive;
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+                     peers::testPictureArgs(8)
+                         + QStringList{"-f", "hls", "-hls_time", "2", "-hls_list_size", "0", "-hls_playlist_type",
+                                       "vod", "-hls_segment_filename", archive.filePath("seg%03d.ts"),
+                                       archive.filePath("index.m3u8")});
+        QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+        server.hlsDir = archive.path();
+        QTest::mouseClick(page->cloudButton(), Qt::LeftButton);
+        QTRY_COMPARE(stage->mode(), StagePages::CloudPlayback);
+        Q_EMIT stage->playCloud(today, QStringLiteral("00:00"), QStringLiteral("current"));
+        QTRY_COMPARE(server.countOf(QStringLiteral("/v2/api/cloud/playback/")), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(server.countOf(QStringLiteral("/mediamtx/hls/cloud/seg000.ts")) == 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
 
         // Sign out while playing: asked, then everything stops.
         Modal::respond([](QDialog& d) {
