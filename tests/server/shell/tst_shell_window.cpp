@@ -515,6 +515,22 @@ private Q_SLOTS:
         QVERIFY(!s.window->statusTimer()->isActive());
     }
 
+    void quitGivesThisSessionsStreamsBack()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.openFirstCamera();
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
+        s.videoWall->isRunning = true;
+        s.videoWall->source = QStringLiteral("server/all");
+        // What the application object announces when the event loop ends.
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+        QCOMPARE(s.videoWall->stops, 1);
+        QVERIFY(!AppContext::instance().viewActive);
+        QTRY_COMPARE(s.stops(), 1);
+    }
+
     void nativeVideoWallAsksNothing()
     {
         Session s;
