@@ -6,11 +6,56 @@
 #include <QPainter>
 #include <QPainterPath>
 
+#include <algorithm>
+
+// Row ids: 0 for top-level rows, odd (2 × site + 1) for device rows, even
+// (2 × (serial + 1)) for channel rows. A row's id names its parent, so it
+// stays right while rows elsewhere come and go.
+//
+// The ids are stored multiplied by an odd constant (a one-to-one mapping):
+// the hash of an index adds its row to its id, and thousands of small,
+// close ids (the view keeps a persistent index for every expanded row)
+// would crowd into a few buckets and make every lookup a long walk.
 namespace {
 
-bool matches(const QString& name, const QString& q)
+constexpr quintptr kScramble = sizeof(quintptr) == 8 ? quintptr(0x9e3779b97f4a7c15ull) : quintptr(0x9e3779b9u);
+
+constexpr quintptr inverseOf(quintptr odd)
 {
-    return q.isEmpty() || name.contains(q, Qt::CaseInsensitive);
+    quintptr x = odd; // right in the low 3 bits; each step doubles that
+    for (int i = 0; i < 6; ++i)
+        x *= 2 - odd * x;
+    return x;
+}
+
+constexpr quintptr kUnscramble = inverseOf(kScramble);
+static_assert(kScramble * kUnscramble == 1);
+
+constexpr quintptr kTopLevel = 0;
+
+quintptr deviceRowId(int site)
+{
+    return (quintptr(site) * 2 + 1) * kScramble;
+}
+
+quintptr channelRowId(int serial)
+{
+    return (quintptr(serial) + 1) * 2 * kScramble;
+}
+
+quintptr plainId(const QModelIndex& index)
+{
+    return index.internalId() * kUnscramble;
+}
+
+bool isDeviceRowId(quintptr id)
+{
+    return id & 1;
+}
+
+QString folded(const QString& text)
+{
+    return text.toCaseFolded();
 }
 
 bool knownOffline(bool known, bool online)
@@ -28,91 +73,260 @@ QPixmap canvas(int logical)
 
 } // namespace
 
-CatalogModel::CatalogModel(const QList<Site>& sites, const QSet<QString>& ticked, QObject* parent)
-    : QAbstractItemModel(parent),
-      m_sites(sites),
-      m_ticked(ticked)
-{}
-
-QVector<CatalogModel::Node> CatalogModel::buildNodes(const QList<Site>& sites, const QString& query)
+bool CatalogModel::SiteRows::sameRows(const SiteRows& o) const
 {
-    const QString q = query.trimmed();
-    QVector<Node> nodes;
-    qsizetype total = sites.size() + 1;
-    for (const Site& site : sites)
-        for (const Device& d : site.devices)
-            total += 1 + d.channels.size();
-    nodes.reserve(total);
-    int topRows = 0;
-    auto addTop = [&](Kind kind, int site) {
-        Node n;
-        n.kind = kind;
-        n.site = site;
-        n.row = topRows++;
-        nodes.append(n);
-        return int(nodes.size()) - 1;
-    };
-    if (sites.isEmpty()) {
-        addTop(Kind::Empty, -1);
-        return nodes;
-    }
-    for (int s = 0; s < sites.size(); ++s) {
-        const Site& site = sites.at(s);
-        const bool siteMatch = matches(site.name, q);
-        if (site.loading && siteMatch) {
-            addTop(Kind::Pending, s);
-            continue;
-        }
-        int siteNode = -1;
-        for (int d = 0; d < site.devices.size(); ++d) {
-            const Device& device = site.devices.at(d);
-            const bool deviceMatch = matches(device.name, q);
-            const bool allChannels = siteMatch || deviceMatch;
-            QVector<int> shown;
-            for (int c = 0; c < device.channels.size(); ++c)
-                if (allChannels || device.channels.at(c).name.contains(q, Qt::CaseInsensitive))
-                    shown.append(c);
-            if (shown.isEmpty() && !allChannels)
-                continue;
-            if (siteNode < 0)
-                siteNode = addTop(Kind::Site, s);
-            Node dn;
-            dn.kind = Kind::Device;
-            dn.parent = siteNode;
-            dn.row = int(nodes[siteNode].children.size());
-            dn.site = s;
-            dn.device = d;
-            nodes.append(dn);
-            const int deviceNode = int(nodes.size()) - 1;
-            nodes[siteNode].children.append(deviceNode);
-            nodes[deviceNode].children.reserve(shown.size());
-            for (int c : std::as_const(shown)) {
-                Node cn;
-                cn.kind = Kind::Channel;
-                cn.parent = deviceNode;
-                cn.row = int(nodes[deviceNode].children.size());
-                cn.site = s;
-                cn.device = d;
-                cn.channel = c;
-                nodes.append(cn);
-                nodes[deviceNode].children.append(int(nodes.size()) - 1);
-            }
-        }
-    }
-    if (topRows == 0)
-        addTop(Kind::NoMatch, -1);
-    return nodes;
+    if (shown != o.shown || devices.size() != o.devices.size())
+        return false;
+    for (int i = 0; i < devices.size(); ++i)
+        if (!devices.at(i).sameRows(o.devices.at(i)))
+            return false;
+    return true;
 }
 
-void CatalogModel::rebuild(const QString& query)
+CatalogModel::CatalogModel(const QSet<QString>& ticked, QObject* parent) : QAbstractItemModel(parent), m_ticked(ticked)
+{}
+
+CatalogModel::Keys CatalogModel::keysOf(const Site& site)
+{
+    Keys keys;
+    keys.site = folded(site.name);
+    keys.devices.reserve(site.devices.size());
+    keys.channels.reserve(site.devices.size());
+    for (const Device& d : site.devices) {
+        keys.devices.append(folded(d.name));
+        QStringList channels;
+        channels.reserve(d.channels.size());
+        for (const Channel& c : d.channels)
+            channels.append(folded(c.name));
+        keys.channels.append(channels);
+    }
+    return keys;
+}
+
+CatalogModel::SiteRows CatalogModel::filter(const Site& site, const Keys& keys, const QString& q)
+{
+    SiteRows rows;
+    const bool siteMatch = q.isEmpty() || keys.site.contains(q);
+    if (site.loading && siteMatch) {
+        // Nothing else shows for a site still loading; one that does not
+        // match shows nothing until its devices arrive.
+        rows.shown = Shown::Pending;
+        return rows;
+    }
+    for (int d = 0; d < site.devices.size(); ++d) {
+        ShownDevice shown;
+        shown.device = d;
+        shown.allChannels = siteMatch || keys.devices.at(d).contains(q);
+        if (!shown.allChannels) {
+            const QStringList& channels = keys.channels.at(d);
+            for (int c = 0; c < channels.size(); ++c)
+                if (channels.at(c).contains(q))
+                    shown.channels.append(c);
+            if (shown.channels.isEmpty())
+                continue;
+            if (shown.channels.size() == channels.size()) {
+                // Every channel matched on its own: the same rows as a device match.
+                shown.allChannels = true;
+                shown.channels.clear();
+            }
+        }
+        rows.devices.append(shown);
+    }
+    rows.shown = rows.devices.isEmpty() ? Shown::Hidden : Shown::Site;
+    return rows;
+}
+
+void CatalogModel::setSites(const QList<Site>& sites)
 {
     beginResetModel();
-    m_nodes = buildNodes(m_sites, query);
-    m_top.clear();
-    for (int i = 0; i < m_nodes.size(); ++i)
-        if (m_nodes.at(i).parent < 0)
-            m_top.append(i);
+    m_sites = sites;
+    m_keys.clear();
+    m_keys.reserve(sites.size());
+    m_rows.clear();
+    m_rows.reserve(sites.size());
+    for (const Site& site : sites) {
+        m_keys.append(keysOf(site));
+        m_rows.append(filter(site, m_keys.last(), m_query));
+    }
+    relayoutAll();
     endResetModel();
+}
+
+bool CatalogModel::setQuery(const QString& query)
+{
+    const QString q = folded(query.trimmed());
+    if (q == m_query)
+        return false;
+    m_query = q;
+    QVector<SiteRows> next;
+    next.reserve(m_sites.size());
+    bool same = true;
+    for (int s = 0; s < m_sites.size(); ++s) {
+        next.append(filter(m_sites.at(s), m_keys.at(s), q));
+        same = same && next.last().sameRows(m_rows.at(s));
+    }
+    if (same)
+        return false;
+    beginResetModel();
+    m_rows = std::move(next);
+    relayoutAll();
+    endResetModel();
+    return true;
+}
+
+// Rows and serials from scratch; only inside a reset.
+void CatalogModel::relayoutAll()
+{
+    m_top.clear();
+    m_serials.clear();
+    for (int s = 0; s < m_rows.size(); ++s) {
+        SiteRows& rows = m_rows[s];
+        rows.row = -1;
+        if (rows.shown == Shown::Hidden)
+            continue;
+        rows.row = int(m_top.size());
+        m_top.append(s);
+        for (int r = 0; r < rows.devices.size(); ++r)
+            rows.devices[r].serial = giveSerial(s, r);
+    }
+    m_notice = m_sites.isEmpty() ? Kind::Empty : m_top.isEmpty() ? Kind::NoMatch : Kind::None;
+}
+
+int CatalogModel::giveSerial(int site, int row)
+{
+    m_serials.append({site, row});
+    return int(m_serials.size()) - 1;
+}
+
+void CatalogModel::retireSerials(SiteRows& rows)
+{
+    for (ShownDevice& d : rows.devices)
+        if (d.serial >= 0 && d.serial < m_serials.size())
+            m_serials[d.serial] = {};
+}
+
+void CatalogModel::renumberTop(int from)
+{
+    for (int r = from; r < m_top.size(); ++r)
+        m_rows[m_top.at(r)].row = r;
+}
+
+CatalogModel::Change CatalogModel::replaceSite(int index, const Site& site)
+{
+    if (index < 0 || index >= m_sites.size())
+        return Change::None;
+    Keys keys = keysOf(site);
+    SiteRows next = filter(site, keys, m_query);
+    SiteRows& cur = m_rows[index];
+
+    if (next.sameRows(cur)) {
+        // The same rows; names or online states may differ.
+        m_sites[index] = site;
+        m_keys[index] = std::move(keys);
+        if (cur.shown == Shown::Hidden)
+            return Change::None;
+        emitSiteDataChanged(index);
+        return Change::Data;
+    }
+
+    if (cur.shown == Shown::Hidden || next.shown == Shown::Hidden) {
+        // The site's top-level row comes or goes, with everything under it.
+        if (cur.shown != Shown::Hidden)
+            removeTop(index);
+        m_sites[index] = site;
+        m_keys[index] = std::move(keys);
+        if (next.shown != Shown::Hidden)
+            insertTop(index, next);
+        updateNotice();
+        return Change::Rows;
+    }
+
+    // The site keeps its top-level row; the rows under it change. Old rows
+    // leave while the old site still answers for them.
+    const QModelIndex siteIndex = createIndex(cur.row, 0, kTopLevel);
+    if (!cur.devices.isEmpty()) {
+        beginRemoveRows(siteIndex, 0, int(cur.devices.size()) - 1);
+        retireSerials(cur);
+        cur.devices.clear();
+        endRemoveRows();
+    }
+    m_sites[index] = site;
+    m_keys[index] = std::move(keys);
+    cur.shown = next.shown;
+    Q_EMIT dataChanged(siteIndex, siteIndex);
+    if (!next.devices.isEmpty()) {
+        beginInsertRows(siteIndex, 0, int(next.devices.size()) - 1);
+        cur.devices = std::move(next.devices);
+        for (int r = 0; r < cur.devices.size(); ++r)
+            cur.devices[r].serial = giveSerial(index, r);
+        endInsertRows();
+    }
+    return Change::Rows;
+}
+
+void CatalogModel::insertTop(int site, const SiteRows& rows)
+{
+    const int at = int(std::lower_bound(m_top.cbegin(), m_top.cend(), site) - m_top.cbegin());
+    if (m_notice != Kind::None) {
+        beginRemoveRows({}, 0, 0);
+        m_notice = Kind::None;
+        endRemoveRows();
+    }
+    beginInsertRows({}, at, at);
+    m_rows[site] = rows;
+    m_top.insert(at, site);
+    renumberTop(at);
+    SiteRows& cur = m_rows[site];
+    for (int r = 0; r < cur.devices.size(); ++r)
+        cur.devices[r].serial = giveSerial(site, r);
+    endInsertRows();
+}
+
+void CatalogModel::removeTop(int site)
+{
+    SiteRows& cur = m_rows[site];
+    const int at = cur.row;
+    beginRemoveRows({}, at, at);
+    retireSerials(cur);
+    cur = SiteRows();
+    m_top.remove(at);
+    renumberTop(at);
+    endRemoveRows();
+}
+
+void CatalogModel::updateNotice()
+{
+    const Kind notice = m_sites.isEmpty() ? Kind::Empty : m_top.isEmpty() ? Kind::NoMatch : Kind::None;
+    if (notice == m_notice)
+        return;
+    if (m_notice != Kind::None) {
+        beginRemoveRows({}, 0, 0);
+        m_notice = Kind::None;
+        endRemoveRows();
+    }
+    if (notice != Kind::None) {
+        beginInsertRows({}, 0, 0);
+        m_notice = notice;
+        endInsertRows();
+    }
+}
+
+void CatalogModel::emitSiteDataChanged(int site)
+{
+    const SiteRows& rows = m_rows.at(site);
+    const QModelIndex siteIndex = createIndex(rows.row, 0, kTopLevel);
+    Q_EMIT dataChanged(siteIndex, siteIndex);
+    if (rows.devices.isEmpty())
+        return;
+    Q_EMIT dataChanged(index(0, 0, siteIndex), index(int(rows.devices.size()) - 1, 0, siteIndex));
+    const Site& s = m_sites.at(site);
+    for (int r = 0; r < rows.devices.size(); ++r) {
+        const int count = rows.devices.at(r).channelCount(s.devices.at(rows.devices.at(r).device));
+        if (count == 0)
+            continue;
+        const QModelIndex deviceIndex = index(r, 0, siteIndex);
+        Q_EMIT dataChanged(index(0, 0, deviceIndex), index(count - 1, 0, deviceIndex));
+    }
 }
 
 void CatalogModel::ticksChanged()
@@ -120,71 +334,147 @@ void CatalogModel::ticksChanged()
     // Decorations of every level change; one signal per parent range.
     if (m_top.isEmpty())
         return;
-    const QList<int> decoration{Qt::DecorationRole, CheckRole};
-    Q_EMIT dataChanged(index(0, 0), index(int(m_top.size()) - 1, 0), decoration);
+    const QList<int> roles{Qt::DecorationRole, CheckRole};
+    Q_EMIT dataChanged(index(0, 0), index(int(m_top.size()) - 1, 0), roles);
     for (int t = 0; t < m_top.size(); ++t) {
-        const Node& site = m_nodes.at(m_top.at(t));
-        if (site.children.isEmpty())
+        const int s = m_top.at(t);
+        const SiteRows& rows = m_rows.at(s);
+        if (rows.devices.isEmpty())
             continue;
-        const QModelIndex siteIndex = index(t, 0);
-        Q_EMIT dataChanged(index(0, 0, siteIndex), index(int(site.children.size()) - 1, 0, siteIndex), decoration);
-        for (int d = 0; d < site.children.size(); ++d) {
-            const Node& device = m_nodes.at(site.children.at(d));
-            if (device.children.isEmpty())
+        const QModelIndex siteIndex = createIndex(t, 0, kTopLevel);
+        Q_EMIT dataChanged(index(0, 0, siteIndex), index(int(rows.devices.size()) - 1, 0, siteIndex), roles);
+        for (int r = 0; r < rows.devices.size(); ++r) {
+            const ShownDevice& shown = rows.devices.at(r);
+            const int count = shown.channelCount(m_sites.at(s).devices.at(shown.device));
+            if (count == 0)
                 continue;
-            const QModelIndex deviceIndex = index(d, 0, siteIndex);
-            Q_EMIT dataChanged(index(0, 0, deviceIndex), index(int(device.children.size()) - 1, 0, deviceIndex),
-                               decoration);
+            const QModelIndex deviceIndex = createIndex(r, 0, deviceRowId(s));
+            Q_EMIT dataChanged(index(0, 0, deviceIndex), index(count - 1, 0, deviceIndex), roles);
         }
     }
 }
 
-const CatalogModel::Node* CatalogModel::nodeOf(const QModelIndex& index) const
+const CatalogModel::ShownDevice* CatalogModel::shownDevice(int site, int row) const
 {
-    if (!index.isValid() || index.model() != this)
+    if (site < 0 || site >= m_rows.size())
         return nullptr;
-    const quintptr id = index.internalId();
-    return id < quintptr(m_nodes.size()) ? &m_nodes.at(int(id)) : nullptr;
+    const SiteRows& rows = m_rows.at(site);
+    return row >= 0 && row < rows.devices.size() ? &rows.devices.at(row) : nullptr;
 }
 
-void CatalogModel::tickCounts(const Node& node, int* ticked, int* total) const
+CatalogModel::Ref CatalogModel::refOf(const QModelIndex& index) const
 {
-    for (int child : node.children) {
-        const Node& n = m_nodes.at(child);
-        if (n.kind == Kind::Channel) {
-            ++*total;
-            if (m_ticked.contains(m_sites.at(n.site).devices.at(n.device).channels.at(n.channel).id))
-                ++*ticked;
-        } else {
-            tickCounts(n, ticked, total);
+    Ref ref;
+    if (!index.isValid() || index.model() != this || index.column() != 0)
+        return ref;
+    const quintptr id = plainId(index);
+    const int row = index.row();
+    if (id == kTopLevel) {
+        if (m_notice != Kind::None) {
+            if (row == 0)
+                ref.kind = m_notice;
+            return ref;
         }
+        if (row < 0 || row >= m_top.size())
+            return ref;
+        ref.site = m_top.at(row);
+        ref.kind = m_rows.at(ref.site).shown == Shown::Pending ? Kind::Pending : Kind::Site;
+        return ref;
     }
+    if (isDeviceRowId(id)) {
+        const int site = int(id / 2);
+        const ShownDevice* shown = shownDevice(site, row);
+        if (!shown)
+            return ref;
+        ref = {Kind::Device, site, shown->device, -1};
+        return ref;
+    }
+    const quintptr serial = id / 2 - 1;
+    if (serial >= quintptr(m_serials.size()))
+        return ref;
+    const DeviceSlot slot = m_serials.at(int(serial));
+    const ShownDevice* shown = shownDevice(slot.site, slot.row);
+    if (!shown)
+        return ref;
+    const Device& device = m_sites.at(slot.site).devices.at(shown->device);
+    if (row < 0 || row >= shown->channelCount(device))
+        return ref;
+    ref = {Kind::Channel, slot.site, shown->device, shown->channelAt(row)};
+    return ref;
 }
 
-int CatalogModel::checkStateOf(const Node& node) const
+QModelIndex CatalogModel::indexOf(int site, int device, int channel) const
 {
-    if (node.kind == Kind::Channel)
-        return m_ticked.contains(m_sites.at(node.site).devices.at(node.device).channels.at(node.channel).id) ? 2 : 0;
+    if (site < 0 || site >= m_rows.size())
+        return {};
+    const SiteRows& rows = m_rows.at(site);
+    if (rows.shown == Shown::Hidden)
+        return {};
+    const QModelIndex siteIndex = createIndex(rows.row, 0, kTopLevel);
+    if (device < 0)
+        return siteIndex;
+    for (int r = 0; r < rows.devices.size(); ++r) {
+        const ShownDevice& shown = rows.devices.at(r);
+        if (shown.device != device)
+            continue;
+        const QModelIndex deviceIndex = createIndex(r, 0, deviceRowId(site));
+        if (channel < 0)
+            return deviceIndex;
+        if (shown.allChannels)
+            return channel < m_sites.at(site).devices.at(device).channels.size()
+                ? createIndex(channel, 0, channelRowId(shown.serial))
+                : QModelIndex();
+        const int at = int(shown.channels.indexOf(channel));
+        return at >= 0 ? createIndex(at, 0, channelRowId(shown.serial)) : QModelIndex();
+    }
+    return {};
+}
+
+int CatalogModel::shownRowCount() const
+{
+    if (m_notice != Kind::None)
+        return 1;
+    int n = int(m_top.size());
+    for (int s : m_top) {
+        const SiteRows& rows = m_rows.at(s);
+        n += int(rows.devices.size());
+        for (const ShownDevice& shown : rows.devices)
+            n += shown.channelCount(m_sites.at(s).devices.at(shown.device));
+    }
+    return n;
+}
+
+void CatalogModel::tickCounts(int site, const ShownDevice& shown, int* ticked, int* total) const
+{
+    const Device& device = m_sites.at(site).devices.at(shown.device);
+    const int count = shown.channelCount(device);
+    *total += count;
+    for (int r = 0; r < count; ++r)
+        if (m_ticked.contains(device.channels.at(shown.channelAt(r)).id))
+            ++*ticked;
+}
+
+int CatalogModel::checkStateOf(const QModelIndex& index) const
+{
+    const Ref ref = refOf(index);
     int ticked = 0;
     int total = 0;
-    tickCounts(node, &ticked, &total);
+    switch (ref.kind) {
+    case Kind::Channel:
+        return m_ticked.contains(m_sites.at(ref.site).devices.at(ref.device).channels.at(ref.channel).id) ? 2 : 0;
+    case Kind::Device:
+        tickCounts(ref.site, m_rows.at(ref.site).devices.at(index.row()), &ticked, &total);
+        break;
+    case Kind::Site:
+        for (const ShownDevice& shown : m_rows.at(ref.site).devices)
+            tickCounts(ref.site, shown, &ticked, &total);
+        break;
+    default:
+        return 0;
+    }
     if (ticked == 0)
         return 0;
     return ticked == total ? 2 : 1;
-}
-
-QStringList CatalogModel::shownChannelsOfSite(int topRow) const
-{
-    QStringList ids;
-    if (topRow < 0 || topRow >= m_top.size())
-        return ids;
-    const Node& site = m_nodes.at(m_top.at(topRow));
-    for (int d : site.children)
-        for (int c : m_nodes.at(d).children) {
-            const Node& n = m_nodes.at(c);
-            ids << m_sites.at(n.site).devices.at(n.device).channels.at(n.channel).id;
-        }
-    return ids;
 }
 
 QModelIndex CatalogModel::index(int row, int column, const QModelIndex& parent) const
@@ -192,27 +482,57 @@ QModelIndex CatalogModel::index(int row, int column, const QModelIndex& parent) 
     if (column != 0 || row < 0)
         return {};
     if (!parent.isValid())
-        return row < m_top.size() ? createIndex(row, 0, quintptr(m_top.at(row))) : QModelIndex();
-    const Node* p = nodeOf(parent);
-    if (!p || row >= p->children.size())
+        return row < rowCount() ? createIndex(row, 0, kTopLevel) : QModelIndex();
+    const Ref p = refOf(parent);
+    switch (p.kind) {
+    case Kind::Site:
+        return row < m_rows.at(p.site).devices.size() ? createIndex(row, 0, deviceRowId(p.site)) : QModelIndex();
+    case Kind::Device: {
+        const ShownDevice& shown = m_rows.at(p.site).devices.at(parent.row());
+        return row < shown.channelCount(m_sites.at(p.site).devices.at(p.device))
+            ? createIndex(row, 0, channelRowId(shown.serial))
+            : QModelIndex();
+    }
+    default:
         return {};
-    return createIndex(row, 0, quintptr(p->children.at(row)));
+    }
 }
 
 QModelIndex CatalogModel::parent(const QModelIndex& child) const
 {
-    const Node* n = nodeOf(child);
-    if (!n || n->parent < 0)
+    if (!child.isValid() || child.model() != this)
         return {};
-    return createIndex(m_nodes.at(n->parent).row, 0, quintptr(n->parent));
+    const quintptr id = plainId(child);
+    if (id == kTopLevel)
+        return {};
+    if (isDeviceRowId(id)) {
+        const int site = int(id / 2);
+        if (site >= m_rows.size() || m_rows.at(site).row < 0)
+            return {};
+        return createIndex(m_rows.at(site).row, 0, kTopLevel);
+    }
+    const quintptr serial = id / 2 - 1;
+    if (serial >= quintptr(m_serials.size()))
+        return {};
+    const DeviceSlot slot = m_serials.at(int(serial));
+    if (slot.site < 0)
+        return {};
+    return createIndex(slot.row, 0, deviceRowId(slot.site));
 }
 
 int CatalogModel::rowCount(const QModelIndex& parent) const
 {
     if (!parent.isValid())
-        return int(m_top.size());
-    const Node* n = nodeOf(parent);
-    return n ? int(n->children.size()) : 0;
+        return m_notice != Kind::None ? 1 : int(m_top.size());
+    const Ref p = refOf(parent);
+    switch (p.kind) {
+    case Kind::Site:
+        return int(m_rows.at(p.site).devices.size());
+    case Kind::Device:
+        return m_rows.at(p.site).devices.at(parent.row()).channelCount(m_sites.at(p.site).devices.at(p.device));
+    default:
+        return 0;
+    }
 }
 
 int CatalogModel::columnCount(const QModelIndex&) const
@@ -220,19 +540,24 @@ int CatalogModel::columnCount(const QModelIndex&) const
     return 1;
 }
 
+bool CatalogModel::hasChildren(const QModelIndex& parent) const
+{
+    return rowCount(parent) > 0;
+}
+
 QVariant CatalogModel::data(const QModelIndex& index, int role) const
 {
-    const Node* n = nodeOf(index);
-    if (!n)
+    const Ref ref = refOf(index);
+    switch (ref.kind) {
+    case Kind::None:
         return {};
-    switch (n->kind) {
     case Kind::Empty:
         return role == Qt::DisplayRole ? QVariant(QStringLiteral("No devices are assigned to this account."))
                                        : QVariant();
     case Kind::NoMatch:
         return role == Qt::DisplayRole ? QVariant(QStringLiteral("No matches.")) : QVariant();
     case Kind::Pending: {
-        const Site& site = m_sites.at(n->site);
+        const Site& site = m_sites.at(ref.site);
         if (role == Qt::DisplayRole)
             return QString(site.name + QStringLiteral("  ·  loading…"));
         if (role == Qt::ForegroundRole)
@@ -242,7 +567,7 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         return {};
     }
     case Kind::Site: {
-        const Site& site = m_sites.at(n->site);
+        const Site& site = m_sites.at(ref.site);
         switch (role) {
         case Qt::DisplayRole:
         case Qt::ToolTipRole:
@@ -253,23 +578,21 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case IdRole:
             return site.id;
         case CheckRole:
-            return checkStateOf(*n);
+            return checkStateOf(index);
         case HasChannelsRole:
-            for (const Device& d : site.devices)
-                if (!d.channels.isEmpty())
-                    return true;
-            return false;
+            return std::any_of(site.devices.cbegin(), site.devices.cend(),
+                               [](const Device& d) { return !d.channels.isEmpty(); });
         default:
             return {};
         }
     }
     case Kind::Device: {
-        const Device& device = m_sites.at(n->site).devices.at(n->device);
+        const Device& device = m_sites.at(ref.site).devices.at(ref.device);
         switch (role) {
         case Qt::DisplayRole:
             return device.name;
         case Qt::DecorationRole:
-            return m_selecting ? checkIcon(checkStateOf(*n)) : statusDotIcon(device.onlineKnown, device.online);
+            return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(device.onlineKnown, device.online);
         case Qt::ForegroundRole:
             return knownOffline(device.onlineKnown, device.online) ? QVariant(ShellColours::kOfflineRow) : QVariant();
         case KindRole:
@@ -277,18 +600,19 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case IdRole:
             return device.id;
         case CheckRole:
-            return checkStateOf(*n);
+            return checkStateOf(index);
         default:
             return {};
         }
     }
     case Kind::Channel: {
-        const Channel& channel = m_sites.at(n->site).devices.at(n->device).channels.at(n->channel);
+        const Device& device = m_sites.at(ref.site).devices.at(ref.device);
+        const Channel& channel = device.channels.at(ref.channel);
         switch (role) {
         case Qt::DisplayRole:
             return channel.name;
         case Qt::DecorationRole:
-            return m_selecting ? checkIcon(checkStateOf(*n)) : statusDotIcon(channel.onlineKnown, channel.online);
+            return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(channel.onlineKnown, channel.online);
         case Qt::ForegroundRole:
             return knownOffline(channel.onlineKnown, channel.online) ? QVariant(ShellColours::kOfflineRow) : QVariant();
         case KindRole:
@@ -296,9 +620,9 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case IdRole:
             return channel.id;
         case DeviceIdRole:
-            return m_sites.at(n->site).devices.at(n->device).id;
+            return device.id;
         case CheckRole:
-            return checkStateOf(*n);
+            return checkStateOf(index);
         default:
             return {};
         }
@@ -309,16 +633,16 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
 
 Qt::ItemFlags CatalogModel::flags(const QModelIndex& index) const
 {
-    const Node* n = nodeOf(index);
-    if (!n)
-        return Qt::NoItemFlags;
-    switch (n->kind) {
+    switch (kindOf(index)) {
     case Kind::Site:
     case Kind::Pending:
         return Qt::ItemIsEnabled;
     case Kind::Device:
-    case Kind::Channel:
         return Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+    case Kind::Channel:
+        // Leaves: the view need not look for their children.
+        return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+    case Kind::None:
     case Kind::Empty:
     case Kind::NoMatch:
         break;

@@ -184,6 +184,17 @@ Q_SIGNALS:
     void playAllClicked(const QString& siteId);
 };
 
+// The tree view, with the means to put off laying out its rows while a
+// batch of completed sites goes in: rows expanded meanwhile are only noted,
+// and the rows are laid out once, after the batch, without animation.
+class CatalogTreeView : public QTreeView {
+    Q_OBJECT
+public:
+    using QTreeView::executeDelayedItemsLayout;
+    using QTreeView::QTreeView;
+    using QTreeView::scheduleDelayedItemsLayout;
+};
+
 namespace {
 
 QPushButton* iconButton(Theme::Icon icon, const QString& tip, QWidget* parent)
@@ -231,8 +242,8 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
     m_loading->hide();
     v->addWidget(m_loading);
 
-    m_model = new CatalogModel(m_sites, m_selectedIds, this);
-    m_tree = new QTreeView(this);
+    m_model = new CatalogModel(m_selectedIds, this);
+    m_tree = new CatalogTreeView(this);
     m_tree->setObjectName(QStringLiteral("CatalogTree"));
     m_tree->setAccessibleName(QStringLiteral("Catalog"));
     m_tree->setHeaderHidden(true);
@@ -273,8 +284,8 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
     m_rebuildTimer->setSingleShot(true);
     m_rebuildTimer->setInterval(shell::tun::kRebuildDelay);
 
-    connect(m_search, &QLineEdit::textChanged, this, &CatalogPane::build);
-    connect(m_rebuildTimer, &QTimer::timeout, this, &CatalogPane::build);
+    connect(m_search, &QLineEdit::textChanged, this, &CatalogPane::applySearch);
+    connect(m_rebuildTimer, &QTimer::timeout, this, &CatalogPane::showCompletedSites);
     connect(m_collapseButton, &QPushButton::clicked, this, [this] { setCollapsed(!m_collapsed, true); });
     connect(m_selectToggle, &QPushButton::toggled, this, &CatalogPane::setSelecting);
     connect(m_selectAll, &QPushButton::clicked, this, [this] { selectAll(m_selectedIds.size() < m_totalChannels); });
@@ -289,7 +300,12 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
     connect(m_delegate, &CatalogSiteDelegate::playAllClicked, this, &CatalogPane::siteLiveRequested);
 
     setFixedWidth(m_paneWidth);
-    build();
+    setSites({});
+}
+
+QTreeView* CatalogPane::tree() const
+{
+    return m_tree;
 }
 
 bool CatalogPane::rebuildPending() const
@@ -326,7 +342,13 @@ void CatalogPane::setSites(const QList<Site>& sites)
                         still.insert(c.id);
         m_selectedIds = still;
     }
-    build();
+    m_rebuildTimer->stop();
+    m_completed.clear();
+    const int scroll = m_tree->verticalScrollBar()->value();
+    m_model->setSites(m_sites);
+    m_tree->expandAll();
+    m_tree->verticalScrollBar()->setValue(scroll);
+    refreshSelectionBar();
 }
 
 void CatalogPane::updateSite(int index, const Site& site)
@@ -336,8 +358,10 @@ void CatalogPane::updateSite(int index, const Site& site)
     m_totalChannels -= countChannels({m_sites.at(index)});
     m_sites[index] = site;
     m_totalChannels += countChannels({site});
-    // Completions close together rebuild once, 150 ms after the last; a
-    // steady stream of them (a big catalogue) still shows its progress at
+    m_completed.insert(index);
+    refreshSelectionBar();
+    // Completions close together are shown together, 150 ms after the last;
+    // a steady stream of them (a big catalogue) still shows its progress at
     // least that often instead of only at its end.
     if (!m_rebuildTimer->isActive())
         m_pendingSince.start();
@@ -374,12 +398,61 @@ QStringList CatalogPane::selectedChannels() const
     return ids;
 }
 
-void CatalogPane::build()
+void CatalogPane::showCompletedSites()
 {
+    m_rebuildTimer->stop();
+    if (m_completed.isEmpty())
+        return;
+    QList<int> sites = m_completed.values();
+    m_completed.clear();
+    std::sort(sites.begin(), sites.end());
+
+    // The row at the top of the viewport stays where it is while rows
+    // above it come and go.
+    QScrollBar* bar = m_tree->verticalScrollBar();
+    QPersistentModelIndex anchor;
+    int anchorTop = 0;
+    if (bar->value() > 0) {
+        anchor = m_tree->indexAt(QPoint(0, 0));
+        anchorTop = m_tree->visualRect(anchor).top();
+    }
+
+    m_tree->scheduleDelayedItemsLayout();
+    for (int s : std::as_const(sites)) {
+        // A site row that stays keeps its folding; rows new to the tree open.
+        const bool hadRow = m_model->kindOf(m_model->indexOf(s)) == Kind::Site;
+        if (m_model->replaceSite(s, m_sites.at(s)) != CatalogModel::Change::Rows)
+            continue;
+        const QModelIndex site = m_model->indexOf(s);
+        if (m_model->kindOf(site) != Kind::Site)
+            continue;
+        if (!hadRow)
+            m_tree->expand(site);
+        for (int r = 0, n = m_model->rowCount(site); r < n; ++r)
+            m_tree->expand(m_model->index(r, 0, site));
+    }
+    m_tree->executeDelayedItemsLayout();
+
+    if (anchor.isValid()) {
+        m_tree->scrollTo(anchor, QAbstractItemView::PositionAtTop);
+        if (m_tree->verticalScrollMode() == QAbstractItemView::ScrollPerPixel)
+            bar->setValue(bar->value() + m_tree->visualRect(anchor).top() - anchorTop);
+    }
+}
+
+void CatalogPane::applySearch()
+{
+    // The current row is found again after the tree is shown anew.
+    const CatalogModel::Ref current = m_model->refOf(m_tree->currentIndex());
+    const bool selected = m_tree->selectionModel()->isSelected(m_tree->currentIndex());
     const int scroll = m_tree->verticalScrollBar()->value();
-    m_model->rebuild(m_search->text());
+    if (!m_model->setQuery(m_search->text()))
+        return;
     m_tree->expandAll();
-    refreshChecks();
+    const QModelIndex again = m_model->indexOf(current.site, current.device, current.channel);
+    if (again.isValid() && (current.kind == Kind::Device || current.kind == Kind::Channel))
+        m_tree->selectionModel()->setCurrentIndex(
+            again, selected ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::NoUpdate);
     m_tree->verticalScrollBar()->setValue(scroll);
 }
 
@@ -396,7 +469,10 @@ void CatalogPane::setSelecting(bool on)
     if (!on)
         m_selectedIds.clear();
     m_selectionBar->setVisible(on && !m_collapsed);
-    build();
+    // Site rows change between their tick mark and "Play all", the other
+    // rows between tick marks and status dots.
+    m_model->ticksChanged();
+    refreshSelectionBar();
 }
 
 void CatalogPane::tick(const QStringList& ids)
@@ -419,12 +495,10 @@ void CatalogPane::tick(const QStringList& ids)
 
 void CatalogPane::toggleIndex(const QModelIndex& index)
 {
-    const CatalogModel::Node* n = m_model->nodeOf(index);
-    if (!n)
-        return;
-    if (n->kind == Kind::Channel) {
+    const Kind kind = m_model->kindOf(index);
+    if (kind == Kind::Channel) {
         tick({index.data(CatalogModel::IdRole).toString()});
-    } else if (n->kind == Kind::Device) {
+    } else if (kind == Kind::Device) {
         // Every channel of the device, also those the search hides.
         const QString id = index.data(CatalogModel::IdRole).toString();
         QStringList ids;
@@ -463,6 +537,11 @@ void CatalogPane::refreshChecks()
 {
     if (m_selecting)
         m_model->ticksChanged();
+    refreshSelectionBar();
+}
+
+void CatalogPane::refreshSelectionBar()
+{
     const int n = int(m_selectedIds.size());
     m_count->setText(n == 0 ? QStringLiteral("No cameras selected")
                             : QStringLiteral("%1 camera%2 selected").arg(n).arg(n == 1 ? "" : "s"));

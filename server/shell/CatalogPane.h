@@ -10,6 +10,7 @@
 
 class CatalogModel;
 class CatalogSiteDelegate;
+class CatalogTreeView;
 class QLabel;
 class QLineEdit;
 class QModelIndex;
@@ -44,11 +45,9 @@ public:
     void toggleSite(const QString& siteId);
     // Ticks or unticks a device row's channels (all of them, shown or not) or one channel.
     void toggleIndex(const QModelIndex& index);
-    // Rebuilds the tree from the catalogue and the search text.
-    void build();
 
     // Parts, for the window and for tests.
-    QTreeView* tree() const { return m_tree; }
+    QTreeView* tree() const;
     CatalogModel* model() const { return m_model; }
     QLineEdit* searchField() const { return m_search; }
     QLabel* loadingLabel() const { return m_loading; }
@@ -58,6 +57,7 @@ public:
     QPushButton* selectionToggle() const { return m_selectToggle; }
     QPushButton* collapseButton() const { return m_collapseButton; }
     QWidget* selectionBar() const { return m_selectionBar; }
+    // Completed sites wait to be shown (they are shown together, shortly).
     bool rebuildPending() const;
 
 Q_SIGNALS:
@@ -68,12 +68,16 @@ Q_SIGNALS:
     void playSelectedRequested(const QStringList& channelIds);
 
 private:
+    void showCompletedSites();
+    void applySearch();
     void refreshChecks();
+    void refreshSelectionBar();
     void applyCollapsedState();
     void rowClicked(const QModelIndex& index);
     void tick(const QStringList& ids);
 
-    QList<Site> m_sites;
+    QList<Site> m_sites;   // the latest catalogue; the tree shows it once m_completed is empty
+    QSet<int> m_completed; // sites updated since the tree last showed them
     QSet<QString> m_selectedIds;
     int m_totalChannels = 0;
     bool m_collapsed = false;
@@ -84,7 +88,7 @@ private:
     QPushButton* m_selectToggle = nullptr;
     QPushButton* m_collapseButton = nullptr;
     QLabel* m_loading = nullptr;
-    QTreeView* m_tree = nullptr;
+    CatalogTreeView* m_tree = nullptr;
     CatalogModel* m_model = nullptr;
     CatalogSiteDelegate* m_delegate = nullptr;
     QWidget* m_selectionBar = nullptr;

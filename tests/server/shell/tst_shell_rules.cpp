@@ -44,38 +44,34 @@ QList<Site> catalogue()
 // The filtered tree as lines: "site", "  device", "    channel".
 QStringList shape(const QList<Site>& sites, const QString& query)
 {
-    const QVector<CatalogModel::Node> nodes = CatalogModel::buildNodes(sites, query);
+    const QSet<QString> ticked;
+    CatalogModel model(ticked);
+    model.setQuery(query);
+    model.setSites(sites);
     QStringList out;
-    std::function<void(int, int)> walk = [&](int i, int depth) {
-        const CatalogModel::Node& n = nodes.at(i);
-        QString text;
-        switch (n.kind) {
-        case CatalogModel::Kind::Site:
-            text = sites.at(n.site).name;
-            break;
-        case CatalogModel::Kind::Pending:
-            text = sites.at(n.site).name + QStringLiteral(" (loading)");
-            break;
-        case CatalogModel::Kind::Device:
-            text = sites.at(n.site).devices.at(n.device).name;
-            break;
-        case CatalogModel::Kind::Channel:
-            text = sites.at(n.site).devices.at(n.device).channels.at(n.channel).name;
-            break;
-        case CatalogModel::Kind::Empty:
-            text = QStringLiteral("<empty>");
-            break;
-        case CatalogModel::Kind::NoMatch:
-            text = QStringLiteral("<no matches>");
-            break;
+    std::function<void(const QModelIndex&, int)> walk = [&](const QModelIndex& parent, int depth) {
+        for (int r = 0; r < model.rowCount(parent); ++r) {
+            const QModelIndex i = model.index(r, 0, parent);
+            QString text;
+            switch (model.kindOf(i)) {
+            case CatalogModel::Kind::Pending:
+                text = sites.at(model.refOf(i).site).name + QStringLiteral(" (loading)");
+                break;
+            case CatalogModel::Kind::Empty:
+                text = QStringLiteral("<empty>");
+                break;
+            case CatalogModel::Kind::NoMatch:
+                text = QStringLiteral("<no matches>");
+                break;
+            default:
+                text = i.data().toString();
+                break;
+            }
+            out << QString(depth * 2, QLatin1Char(' ')) + text;
+            walk(i, depth + 1);
         }
-        out << QString(depth * 2, QLatin1Char(' ')) + text;
-        for (int c : n.children)
-            walk(c, depth + 1);
     };
-    for (int i = 0; i < nodes.size(); ++i)
-        if (nodes.at(i).parent < 0)
-            walk(i, 0);
+    walk({}, 0);
     return out;
 }
 
