@@ -31,6 +31,36 @@ QList<Site> catalogue()
     return {north, yard, bare};
 }
 
+// Sites "Site <s>" of two devices "Recorder <s>-<d>" with three channels "Camera <c>".
+QList<Site> manySites(int count)
+{
+    QList<Site> sites;
+    for (int s = 0; s < count; ++s) {
+        Site site{QStringLiteral("s%1").arg(s), QStringLiteral("Site %1").arg(s), false, {}};
+        for (int d = 0; d < 2; ++d) {
+            const QString id = QStringLiteral("d%1-%2").arg(s).arg(d);
+            Device device{
+                id, site.id, QStringLiteral("Recorder %1-%2").arg(s).arg(d), {}, QStringLiteral("imou"), true, true,
+                {}, {}};
+            for (int c = 0; c < 3; ++c)
+                device.channels.append({id + QStringLiteral("-c%1").arg(c), id, QStringLiteral("Camera %1").arg(c),
+                                        c + 1, true, true, false});
+            site.devices.append(device);
+        }
+        sites.append(site);
+    }
+    return sites;
+}
+
+QList<Site> stillLoading(QList<Site> sites)
+{
+    for (Site& s : sites) {
+        s.loading = true;
+        s.devices.clear();
+    }
+    return sites;
+}
+
 // The index of the row reading `text` anywhere in the tree.
 QModelIndex rowOf(QAbstractItemModel* m, const QString& text, const QModelIndex& parent = {})
 {
@@ -212,6 +242,78 @@ private Q_SLOTS:
         QVERIFY(pane.loadingLabel()->isVisibleTo(&pane));
         pane.setLoadingText(QString());
         QVERIFY(!pane.loadingLabel()->isVisibleTo(&pane));
+    }
+
+    // Sites completing above the rows on screen: the tree is not rebuilt,
+    // the current row, the branches the user folded and the row at the top
+    // of the viewport stay; the new rows open.
+    void completedSitesKeepTheViewAsItIs()
+    {
+        CatalogPane pane;
+        pane.resize(320, 500);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        const QList<Site> full = manySites(30);
+        pane.setSites(stillLoading(full));
+        for (int s = 10; s < 30; ++s)
+            pane.updateSite(s, full.at(s));
+        QTRY_VERIFY(!pane.rebuildPending());
+
+        CatalogModel* model = pane.model();
+        QTreeView* tree = pane.tree();
+        const QPersistentModelIndex camera = model->indexOf(20, 1, 2);
+        QCOMPARE(camera.data(CatalogModel::IdRole).toString(), QStringLiteral("d20-1-c2"));
+        tree->selectionModel()->setCurrentIndex(camera, QItemSelectionModel::ClearAndSelect);
+        tree->collapse(model->indexOf(25));
+        tree->collapse(model->indexOf(26, 0));
+        tree->scrollTo(model->indexOf(20), QAbstractItemView::PositionAtTop);
+        const QModelIndex top = tree->indexAt(QPoint(0, 0));
+        QCOMPARE(top, model->indexOf(20));
+        const int topY = tree->visualRect(top).top();
+
+        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+        for (int s = 0; s < 10; ++s)
+            pane.updateSite(s, full.at(s));
+        QTRY_VERIFY(!pane.rebuildPending());
+        QCOMPARE(reset.count(), 0);
+        QVERIFY(rowOf(model, QStringLiteral("Recorder 3-1")).isValid());
+        QVERIFY(tree->isExpanded(model->indexOf(3)));
+        QVERIFY(tree->isExpanded(model->indexOf(3, 1)));
+        QVERIFY(camera.isValid());
+        QCOMPARE(tree->currentIndex(), QModelIndex(camera));
+        QVERIFY(tree->selectionModel()->isSelected(camera));
+        QVERIFY(!tree->isExpanded(model->indexOf(25)));
+        QVERIFY(!tree->isExpanded(model->indexOf(26, 0)));
+        QVERIFY(tree->isExpanded(model->indexOf(26, 1)));
+        QCOMPARE(tree->indexAt(QPoint(0, 0)), model->indexOf(20));
+        QCOMPARE(tree->visualRect(model->indexOf(20)).top(), topY);
+    }
+
+    // A search that changes the rows shows them all open and finds the
+    // current row again; one that changes nothing leaves the tree alone.
+    void searchFindsTheCurrentRowAgain()
+    {
+        CatalogPane pane;
+        pane.resize(320, 700);
+        pane.show();
+        pane.setSites(manySites(4));
+        CatalogModel* model = pane.model();
+        QTreeView* tree = pane.tree();
+        click(pane, model->indexOf(2, 1, 1));
+        QCOMPARE(tree->currentIndex().data(CatalogModel::IdRole).toString(), QStringLiteral("d2-1-c1"));
+        tree->collapse(model->indexOf(1));
+        QSignalSpy reset(model, &QAbstractItemModel::modelReset);
+        QTest::keyClicks(pane.searchField(), QStringLiteral("Re")); // every device: the same rows
+        QCOMPARE(reset.count(), 0);
+        QVERIFY(!tree->isExpanded(model->indexOf(1)));
+        QTest::keyClicks(pane.searchField(), QStringLiteral("corder 2-1"));
+        QVERIFY(reset.count() > 0);
+        QCOMPARE(model->rowCount(), 1);
+        QCOMPARE(tree->currentIndex().data(CatalogModel::IdRole).toString(), QStringLiteral("d2-1-c1"));
+        QVERIFY(tree->selectionModel()->isSelected(tree->currentIndex()));
+        pane.searchField()->clear();
+        QVERIFY(tree->isExpanded(model->indexOf(1)));
+        QCOMPARE(tree->currentIndex().data(CatalogModel::IdRole).toString(), QStringLiteral("d2-1-c1"));
     }
 };
 
