@@ -141,6 +141,8 @@ int main(int argc, char** argv)
     QTimer::singleShot(120000, &app, &QApplication::quit);
     app.exec();
     const qint64 fillStall = longestStall;
+    const int fillResets = resets;
+    const qint64 fillLongestReset = longestReset;
     watch.stop();
 
     // Search keystrokes: each one filters the tree at once.
@@ -171,7 +173,7 @@ int main(int argc, char** argv)
                 firstSite >= 0 && firstAnswer >= 0 ? firstSite - firstAnswer : -1);
     std::printf("  whole tree shown after         %6lld ms from the first answer\n",
                 allShown >= 0 && firstAnswer >= 0 ? allShown - firstAnswer : -1);
-    std::printf("  model resets while filling     %6d, longest %lld ms\n", resets, longestReset);
+    std::printf("  model resets while filling     %6d, longest %lld ms\n", fillResets, fillLongestReset);
     std::printf("  row inserts/removals           %6d\n", rowChanges);
     std::printf("  longest main-thread stall      %6lld ms while filling (target 50)\n", fillStall);
     for (const Key& k : keys)
