@@ -53,8 +53,13 @@ enum class Colour : int {
     BrandTeal,
     Tint,
     Well,
+    OfflineRow,
+    HealthPass,
+    HealthFail,
+    HealthUnknown,
+    Warning,
 };
-inline constexpr int kColourCount = int(Colour::Well) + 1;
+inline constexpr int kColourCount = int(Colour::Warning) + 1;
 
 // One named colour of a table; the native style keeps a table of its own.
 struct Token {

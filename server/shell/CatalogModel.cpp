@@ -1,7 +1,6 @@
 #include "server/shell/CatalogModel.h"
 
 #include "app/ui/Theme.h"
-#include "server/shell/ShellColours.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -561,7 +560,7 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         if (role == Qt::DisplayRole)
             return QString(site.name + QStringLiteral("  ·  loading…"));
         if (role == Qt::ForegroundRole)
-            return QColor(Theme::kMuted);
+            return Theme::colour(Theme::Colour::Muted);
         if (role == KindRole)
             return QStringLiteral("pending");
         return {};
@@ -594,7 +593,8 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::DecorationRole:
             return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(device.onlineKnown, device.online);
         case Qt::ForegroundRole:
-            return knownOffline(device.onlineKnown, device.online) ? QVariant(ShellColours::kOfflineRow) : QVariant();
+            return knownOffline(device.onlineKnown, device.online) ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
+                                                                   : QVariant();
         case KindRole:
             return QStringLiteral("device");
         case IdRole:
@@ -614,7 +614,9 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::DecorationRole:
             return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(channel.onlineKnown, channel.online);
         case Qt::ForegroundRole:
-            return knownOffline(channel.onlineKnown, channel.online) ? QVariant(ShellColours::kOfflineRow) : QVariant();
+            return knownOffline(channel.onlineKnown, channel.online)
+                ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
+                : QVariant();
         case KindRole:
             return QStringLiteral("channel");
         case IdRole:
@@ -706,7 +708,7 @@ QIcon CatalogModel::checkIcon(int state)
             QPainter p(&pm);
             p.setRenderHint(QPainter::Antialiasing);
             p.setPen(Qt::NoPen);
-            p.setBrush(Theme::kAccent);
+            p.setBrush(Theme::colour(Theme::Colour::Accent));
             p.drawRoundedRect(QRectF(1.5, 1.5, 15, 15), 5, 5);
             p.setPen(QPen(Theme::colour(Theme::Colour::White), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             p.drawLine(QPointF(5.4, 9.0), QPointF(12.6, 9.0));
@@ -717,7 +719,7 @@ QIcon CatalogModel::checkIcon(int state)
             QPainter p(&pm);
             p.setRenderHint(QPainter::Antialiasing);
             p.setPen(Qt::NoPen);
-            p.setBrush(Theme::kAccent);
+            p.setBrush(Theme::colour(Theme::Colour::Accent));
             p.drawRoundedRect(QRectF(1.5, 1.5, 15, 15), 5, 5);
             p.setPen(QPen(Theme::colour(Theme::Colour::White), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
             QPainterPath tick;

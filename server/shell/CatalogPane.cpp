@@ -27,7 +27,7 @@ using Kind = CatalogModel::Kind;
 // Paints a site row (its name in capitals and "Play all", or the tick mark in
 // selection mode) and turns clicks on those parts into the pane's actions.
 // A delegate rather than a widget per row keeps a catalogue of hundreds of
-// sites quick to rebuild at every keystroke.
+// sites quick to filter at every keystroke.
 class CatalogSiteDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -274,7 +274,7 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
     bar->addLayout(countRow);
     m_playSelected = new QPushButton(QStringLiteral("Play selected"), m_selectionBar);
     m_playSelected->setObjectName(QStringLiteral("Primary"));
-    m_playSelected->setIcon(Theme::icon(Theme::Icon::Play, Qt::white, 16));
+    m_playSelected->setIcon(Theme::icon(Theme::Icon::Play, Theme::colour(Theme::Colour::White), 16));
     m_playSelected->setCursor(Qt::PointingHandCursor);
     bar->addWidget(m_playSelected);
     m_selectionBar->hide();

@@ -1,7 +1,6 @@
 #include "server/shell/DevicePages.h"
 
 #include "app/ui/Theme.h"
-#include "server/shell/ShellColours.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -68,7 +67,7 @@ DevicePage::DevicePage(QWidget* parent) : QWidget(parent)
     m_grid = actionButton(QStringLiteral("Play all channels"), "Secondary", this);
     m_health = actionButton(QStringLiteral("Check health"), "Secondary", this);
     m_live = actionButton(QStringLiteral("Live"), "Primary", this);
-    m_live->setIcon(Theme::icon(Theme::Icon::Play, Qt::white, 16));
+    m_live->setIcon(Theme::icon(Theme::Icon::Play, Theme::colour(Theme::Colour::White), 16));
     m_playback = actionButton(QStringLiteral("Device playback"), "Secondary", this);
     m_cloud = actionButton(QStringLiteral("Cloud playback"), "Secondary", this);
     for (QPushButton* b : {m_grid, m_health, m_live, m_playback, m_cloud})
@@ -241,9 +240,9 @@ void HealthPage::setRows(const QList<HealthRow>& rows)
         const HealthRow& r = rows.at(i);
         m_table->setItem(i, 0, new QTableWidgetItem(r.label));
         auto* result = new QTableWidgetItem(resultText(r.state));
-        result->setForeground(r.state == HealthRow::Pass       ? ShellColours::kHealthPass
-                                  : r.state == HealthRow::Fail ? ShellColours::kHealthFail
-                                                               : ShellColours::kHealthUnknown);
+        result->setForeground(Theme::colour(r.state == HealthRow::Pass       ? Theme::Colour::HealthPass
+                                                : r.state == HealthRow::Fail ? Theme::Colour::HealthFail
+                                                                             : Theme::Colour::HealthUnknown));
         m_table->setItem(i, 1, result);
         m_table->setItem(i, 2, new QTableWidgetItem(r.detail));
         m_table->setRowHeight(i, 44);

@@ -5,7 +5,6 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
-#include "server/shell/ShellColours.h"
 #include "server/shell/Tunables.h"
 
 #include <QCheckBox>
@@ -68,7 +67,7 @@ QString styleOf(TestVerdict verdict)
     case TestVerdict::AllReachable:
         return css(Theme::colour(Theme::Colour::OnlineText));
     case TestVerdict::VideoUnreachable:
-        return css(ShellColours::kWarning);
+        return css(Theme::colour(Theme::Colour::Warning));
     case TestVerdict::Testing:
         return css(Theme::colour(Theme::Colour::Muted));
     case TestVerdict::ServerUnreachable:

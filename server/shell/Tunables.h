@@ -32,8 +32,9 @@ inline constexpr std::chrono::milliseconds kStatusInterval = 30000ms;
 inline constexpr int kCatalogDefaultWidth_px = 300;
 
 // Catalogue pane.
-inline constexpr std::chrono::milliseconds kRebuildDelay = 150ms;    // completions closer than this rebuild once
-inline constexpr std::chrono::milliseconds kRebuildMaxDelay = 200ms; // ...but an update waits no longer than this
+inline constexpr std::chrono::milliseconds kRebuildDelay = 150ms; // completed sites closer than this show together
+inline constexpr std::chrono::milliseconds kRebuildMaxDelay =
+    200ms; // ...but a completed site waits no longer than this
 inline constexpr std::chrono::milliseconds kCollapseAnimation = 220ms;
 inline constexpr int kPaneMinWidth_px = 220;
 inline constexpr int kPaneMaxWidth_px = 520;

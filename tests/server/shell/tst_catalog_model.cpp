@@ -1,6 +1,7 @@
 // The catalogue tree's model as the catalogue loads and the search changes:
 // a completed site changes its own rows only, the result always equals the
 // tree built from scratch, and the model keeps Qt's model contract throughout.
+#include "app/ui/Theme.h"
 #include "server/shell/CatalogModel.h"
 #include "tests/support/TestKit.h"
 
@@ -232,7 +233,8 @@ private Q_SLOTS:
         QCOMPARE(inserted.count(), 0);
         QVERIFY(changed.count() >= 2);
         QCOMPARE(model.indexOf(1, 0, 1).data().toString(), QStringLiteral("Camera one"));
-        QVERIFY(model.indexOf(1, 0).data(Qt::ForegroundRole).isValid()); // offline colour
+        QCOMPARE(model.indexOf(1, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(0x6b, 0x76, 0x88)); // offline
+        QVERIFY(!model.indexOf(1, 1).data(Qt::ForegroundRole).isValid());
         QVERIFY(other.isValid());
         QCOMPARE(other.data(CatalogModel::IdRole).toString(), QStringLiteral("d3-1-c2"));
         QCOMPARE(model.replaceSite(9, again), CatalogModel::Change::None); // out of range
