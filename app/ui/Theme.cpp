@@ -181,13 +181,13 @@ QPushButton#ChannelRow[selected="true"] {
     background: @accent/0.12; border: 1px solid @accent/0.55;
 }
 QFrame#Card { background: @surface; border: 1px solid @line; border-radius: 12px; }
-QTreeWidget#CatalogTree { border: none; background: transparent; outline: 0; }
-QTreeWidget#CatalogTree::item {
+QTreeView#CatalogTree { border: none; background: transparent; outline: 0; }
+QTreeView#CatalogTree::item {
     min-height: 36px; padding-left: 4px; color: @textSoft; border-radius: 8px; margin: 1px 0;
 }
-QTreeWidget#CatalogTree::item:hover { background: @white/0.05; }
-QTreeWidget#CatalogTree::item:selected { background: @accent/0.16; color: @white; }
-QTreeWidget#CatalogTree::branch { background: transparent; }
+QTreeView#CatalogTree::item:hover { background: @white/0.05; }
+QTreeView#CatalogTree::item:selected { background: transparent; color: @white; } /* tint painted by the row */
+QTreeView#CatalogTree::branch { background: transparent; }
 QSlider#Seek::groove:horizontal { height: 4px; background: @white/0.25; border-radius: 2px; }
 QSlider#Seek::sub-page:horizontal { background: @accent; border-radius: 2px; }
 QSlider#Seek::handle:horizontal {

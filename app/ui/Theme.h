@@ -48,13 +48,18 @@ enum class Colour : int {
     OnlineText,
     Cloud,
     CloudText,
-    Tint,
-    Well,
     BrandNavy,
     BrandInk,
     BrandTeal,
+    Tint,
+    Well,
+    OfflineRow,
+    HealthPass,
+    HealthFail,
+    HealthUnknown,
+    Warning,
 };
-inline constexpr int kColourCount = int(Colour::BrandTeal) + 1;
+inline constexpr int kColourCount = int(Colour::Warning) + 1;
 
 // One named colour of a table; the native style keeps a table of its own.
 struct Token {

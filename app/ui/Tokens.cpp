@@ -41,11 +41,16 @@ constexpr std::array<Token, kColourCount> kTokens{{
     {"onlineText", 0x5fe0a0},     // text in online tint
     {"cloud", 0x8b7cf6},          // cloud playback
     {"cloudText", 0xb3a8ff},      // text in cloud tint
-    {"tint", 0x1c2a3f},           // wall set-up: a display with cameras, a filled cell
-    {"well", 0x05070a},           // wall set-up: the recess behind a layout preview
     {"brandNavy", 0x0b1d3a},      // brand backdrop, top-left of its gradient
     {"brandInk", 0x070b14},       // brand backdrop, bottom-right of its gradient
     {"brandTeal", 0x1fb2c6},      // brand backdrop, second glow
+    {"tint", 0x1c2a3f},           // wall set-up: a display with cameras, a filled cell
+    {"well", 0x05070a},           // wall set-up: the recess behind a layout preview
+    {"offlineRow", 0x6b7688},     // catalogue rows of devices and channels known to be offline
+    {"healthPass", 0x28a745},     // health check passed
+    {"healthFail", 0xdc3545},     // health check failed
+    {"healthUnknown", 0x495057},  // health check without a result
+    {"warning", 0xf5c26b},        // works, with a caveat (a relay whose video is unreachable)
 }};
 static_assert(kTokens.back().name != nullptr, "one token per colour");
 

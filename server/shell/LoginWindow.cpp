@@ -2,17 +2,69 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/SessionStore.h"
+#include "app/core/Settings.h"
+#include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
-#include "server/api/ApiPolicy.h"
+#include "server/shell/BrandVideo.h"
+#include "server/shell/LoginRules.h"
+#include "server/shell/ServerDialog.h"
+#include "server/shell/Tunables.h"
 
 #include <QCheckBox>
+#include <QDesktopServices>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPixmap>
 #include <QPointer>
+#include <QPropertyAnimation>
 #include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QStackedWidget>
+#include <QTimer>
 #include <QVBoxLayout>
+
+using namespace LoginRules;
+
+namespace {
+
+QLabel* label(const QString& text, const char* objectName, QWidget* parent, bool wrap = false)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(objectName));
+    l->setWordWrap(wrap);
+    return l;
+}
+
+QPushButton* button(const QString& text, const char* objectName, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(objectName));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+// Fades `widget` in from transparent; the effect goes when the animation ends.
+void fadeIn(QWidget* widget, std::chrono::milliseconds duration, QEasingCurve curve = QEasingCurve::Linear)
+{
+    auto* effect = new QGraphicsOpacityEffect(widget);
+    effect->setOpacity(0.0);
+    widget->setGraphicsEffect(effect);
+    auto* animation = new QPropertyAnimation(effect, "opacity", effect);
+    animation->setDuration(int(duration.count()));
+    animation->setStartValue(0.0);
+    animation->setEndValue(1.0);
+    animation->setEasingCurve(curve);
+    QObject::connect(animation, &QPropertyAnimation::finished, widget, [widget, effect] {
+        if (widget->graphicsEffect() == effect)
+            widget->setGraphicsEffect(nullptr); // deletes the effect and its animation
+    });
+    animation->start();
+}
+
+} // namespace
 
 LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
 {
@@ -32,7 +84,6 @@ LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
     auto* col = new QVBoxLayout(left);
     col->setContentsMargins(40, 0, 40, 0);
     col->addStretch();
-
     auto* logo = new QLabel(left);
     QPixmap logoPixmap(QStringLiteral(":/brand/logo.png"));
     if (!logoPixmap.isNull()) {
@@ -40,71 +91,341 @@ LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
         logoPixmap.setDevicePixelRatio(2);
         logo->setPixmap(logoPixmap);
     }
+    logo->setAccessibleName(QStringLiteral("Kavira"));
     logo->setAlignment(Qt::AlignCenter);
     logo->setFixedHeight(100);
     col->addWidget(logo, 0, Qt::AlignHCenter);
     col->addSpacing(28);
 
-    auto* form = new QWidget(left);
-    form->setMinimumWidth(380);
-    form->setMaximumWidth(440);
-    auto* f = new QVBoxLayout(form);
-    f->setContentsMargins(0, 0, 0, 0);
-    f->setSpacing(10);
-    auto* heading = new QLabel(QStringLiteral("Welcome back"), form);
-    heading->setObjectName(QStringLiteral("LoginHeading"));
-    f->addWidget(heading);
-    auto* helper = new QLabel(QStringLiteral("Sign in to your Kavira account."), form);
-    helper->setObjectName(QStringLiteral("LoginHelper"));
-    f->addWidget(helper);
-    f->addSpacing(18);
-    auto* userLabel = new QLabel(QStringLiteral("Username"), form);
-    userLabel->setObjectName(QStringLiteral("LoginLabel"));
-    f->addWidget(userLabel);
-    m_user = new QLineEdit(form);
-    m_user->setObjectName(QStringLiteral("LoginField"));
-    f->addWidget(m_user);
-    auto* passLabel = new QLabel(QStringLiteral("Password"), form);
-    passLabel->setObjectName(QStringLiteral("LoginLabel"));
-    f->addWidget(passLabel);
-    m_password = new QLineEdit(form);
-    m_password->setObjectName(QStringLiteral("LoginField"));
-    m_password->setEchoMode(QLineEdit::Password);
-    f->addWidget(m_password);
-    m_remember = new QCheckBox(QStringLiteral("Remember me for 7 days"), form);
-    f->addWidget(m_remember);
-    f->addSpacing(8);
-    auto* signIn = new QPushButton(QStringLiteral("Sign in"), form);
-    signIn->setObjectName(QStringLiteral("LoginPrimary"));
-    signIn->setDefault(true);
-    f->addWidget(signIn);
-    m_error = new QLabel(form);
-    m_error->setObjectName(QStringLiteral("LoginError"));
-    m_error->setWordWrap(true);
-    m_error->hide();
-    f->addWidget(m_error);
-    auto* native = new QPushButton(QStringLiteral("Open native mode"), form);
-    native->setObjectName(QStringLiteral("LoginText"));
-    native->setCursor(Qt::PointingHandCursor);
-    f->addWidget(native, 0, Qt::AlignLeft);
-    connect(native, &QPushButton::clicked, this, &LoginWindow::openNativeRequested);
+    m_formBox = new QWidget(left);
+    m_formBox->setMinimumWidth(380);
+    m_formBox->setMaximumWidth(440);
+    auto* boxLayout = new QVBoxLayout(m_formBox);
+    boxLayout->setContentsMargins(0, 0, 0, 0);
+    m_pages = new QStackedWidget(m_formBox);
+    m_pages->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+    m_pages->addWidget(buildForm());
+    m_pages->addWidget(buildCodePage());
+    m_pages->addWidget(buildMobilePage());
+    m_pages->addWidget(buildLockoutPage());
+    boxLayout->addWidget(m_pages);
+    col->addWidget(m_formBox, 0, Qt::AlignHCenter);
 
-    col->addWidget(form, 0, Qt::AlignHCenter);
-    m_form = form;
-    m_restoring = new QLabel(QStringLiteral("Signing you in…"), left);
-    m_restoring->setObjectName(QStringLiteral("LoginHeading"));
-    m_restoring->setAlignment(Qt::AlignCenter);
-    m_restoring->hide();
-    col->addWidget(m_restoring, 0, Qt::AlignHCenter);
+    m_restoringLabel = label(QStringLiteral("Signing you in…"), "LoginHeading", left);
+    m_restoringLabel->setAlignment(Qt::AlignCenter);
+    m_restoringLabel->hide();
+    col->addWidget(m_restoringLabel, 0, Qt::AlignHCenter);
     col->addStretch();
     row->addWidget(left, 4);
 
-    auto* brand = new QWidget(this);
-    brand->setObjectName(QStringLiteral("BrandPanel"));
-    brand->setMinimumWidth(480);
-    brand->setAttribute(Qt::WA_StyledBackground);
-    brand->setStyleSheet(QStringLiteral("QWidget#BrandPanel { background: #0e141c; }"));
-    row->addWidget(brand, 5);
+    m_film = new BrandVideo(this);
+    m_film->setObjectName(QStringLiteral("BrandPanel"));
+    m_film->setMinimumWidth(480);
+    row->addWidget(m_film, 5);
+
+    m_otpTimer = new QTimer(this);
+    m_otpTimer->setInterval(shell::tun::kCountdownTick);
+    connect(m_otpTimer, &QTimer::timeout, this, &LoginWindow::countdownTick);
+
+    updateServerLabel();
+    const QString remembered = Prefs::get(Prefs::kRememberUser);
+    if (!remembered.isEmpty()) {
+        m_user->setText(remembered);
+        m_remember->setChecked(true);
+    }
+}
+
+QWidget* LoginWindow::buildForm()
+{
+    auto* page = new QWidget(m_pages);
+    auto* f = new QVBoxLayout(page);
+    f->setContentsMargins(0, 0, 0, 0);
+    f->setSpacing(10);
+    f->addWidget(label(QStringLiteral("Welcome back"), "LoginHeading", page));
+    f->addWidget(label(QStringLiteral("Sign in to your Kavira account."), "LoginHelper", page));
+    f->addSpacing(18);
+    auto* userLabel = label(QStringLiteral("Username"), "LoginLabel", page);
+    f->addWidget(userLabel);
+    m_user = new QLineEdit(page);
+    m_user->setObjectName(QStringLiteral("LoginField"));
+    userLabel->setBuddy(m_user);
+    f->addWidget(m_user);
+    auto* passwordLabel = label(QStringLiteral("Password"), "LoginLabel", page);
+    f->addWidget(passwordLabel);
+    auto* passwordRow = new QHBoxLayout();
+    m_password = new QLineEdit(page);
+    m_password->setObjectName(QStringLiteral("LoginField"));
+    m_password->setEchoMode(QLineEdit::Password);
+    passwordLabel->setBuddy(m_password);
+    passwordRow->addWidget(m_password, 1);
+    m_showPassword = button(QStringLiteral("Show"), "LoginText", page);
+    m_showPassword->setAccessibleName(QStringLiteral("Show password"));
+    passwordRow->addWidget(m_showPassword);
+    f->addLayout(passwordRow);
+    m_remember = new QCheckBox(QStringLiteral("Remember me for 7 days"), page);
+    f->addWidget(m_remember);
+    f->addSpacing(8);
+    m_signIn = button(QStringLiteral("Sign in"), "LoginPrimary", page);
+    m_signIn->setDefault(true);
+    f->addWidget(m_signIn);
+    m_error = label(QString(), "LoginError", page, true);
+    m_error->hide();
+    f->addWidget(m_error);
+    f->addStretch();
+    m_serverButton = button(QString(), "LoginText", page);
+    m_serverButton->setToolTip(QStringLiteral("Choose which server to sign in to"));
+    f->addWidget(m_serverButton, 0, Qt::AlignLeft);
+
+    connect(m_showPassword, &QPushButton::clicked, this, [this] {
+        const bool hidden = m_password->echoMode() == QLineEdit::Password;
+        m_password->setEchoMode(hidden ? QLineEdit::Normal : QLineEdit::Password);
+        m_showPassword->setText(hidden ? QStringLiteral("Hide") : QStringLiteral("Show"));
+        m_showPassword->setAccessibleName(hidden ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
+    });
+    connect(m_signIn, &QPushButton::clicked, this, &LoginWindow::submitLogin);
+    connect(m_user, &QLineEdit::returnPressed, this, &LoginWindow::submitLogin);
+    connect(m_password, &QLineEdit::returnPressed, this, &LoginWindow::submitLogin);
+    // The dialog runs outside the click's handler.
+    connect(m_serverButton, &QPushButton::clicked, this, &LoginWindow::runServerDialog, Qt::QueuedConnection);
+    return page;
+}
+
+QWidget* LoginWindow::buildCodePage()
+{
+    auto* page = new QWidget(m_pages);
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->addWidget(label(QStringLiteral("Enter the code"), "LoginHeading", page));
+    m_codeHint = label(QString(), "LoginHelper", page, true);
+    v->addWidget(m_codeHint);
+    m_boxRow = new QWidget(page);
+    auto* boxes = new QHBoxLayout(m_boxRow);
+    boxes->setContentsMargins(0, 8, 0, 8);
+    boxes->setSpacing(8);
+    v->addWidget(m_boxRow);
+    m_otpField = new QLineEdit(page);
+    m_otpField->setObjectName(QStringLiteral("OtpField"));
+    m_otpField->setPlaceholderText(QStringLiteral("Enter the code"));
+    m_otpField->setAccessibleName(QStringLiteral("Code"));
+    m_otpField->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^\\d*$")), m_otpField));
+    v->addWidget(m_otpField);
+    m_codeError = label(QString(), "LoginError", page, true);
+    m_codeError->hide();
+    v->addWidget(m_codeError);
+    m_verify = button(QStringLiteral("Verify"), "LoginPrimary", page);
+    v->addWidget(m_verify);
+    m_resend = button(QStringLiteral("Resend code"), "LoginText", page);
+    v->addWidget(m_resend);
+    auto* back = button(QStringLiteral("Back to sign in"), "LoginText", page);
+    v->addWidget(back);
+    v->addStretch();
+
+    connect(m_verify, &QPushButton::clicked, this, &LoginWindow::submitOtp);
+    connect(m_otpField, &QLineEdit::returnPressed, this, &LoginWindow::submitOtp);
+    connect(m_resend, &QPushButton::clicked, this, &LoginWindow::resendCode);
+    connect(back, &QPushButton::clicked, this, &LoginWindow::backToSignIn);
+    return page;
+}
+
+QWidget* LoginWindow::buildMobilePage()
+{
+    auto* page = new QWidget(m_pages);
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    v->addWidget(label(QStringLiteral("Verify your mobile number"), "LoginHeading", page));
+    m_mobileLabel = label(QStringLiteral("Open the link from the server to continue."), "LoginHelper", page, true);
+    v->addWidget(m_mobileLabel);
+    auto* open = button(QStringLiteral("Open verification"), "LoginPrimary", page);
+    v->addWidget(open);
+    auto* back = button(QStringLiteral("Back to sign in"), "LoginText", page);
+    v->addWidget(back);
+    v->addStretch();
+    connect(open, &QPushButton::clicked, this, [this] {
+        if (m_verificationLink.isValid())
+            QDesktopServices::openUrl(m_verificationLink);
+    });
+    connect(back, &QPushButton::clicked, this, &LoginWindow::backToSignIn);
+    return page;
+}
+
+QWidget* LoginWindow::buildLockoutPage()
+{
+    auto* page = new QWidget(m_pages);
+    auto* v = new QVBoxLayout(page);
+    v->setContentsMargins(0, 0, 0, 0);
+    m_lockoutLabel = label(QString(), "LoginError", page, true);
+    v->addWidget(m_lockoutLabel);
+    auto* back = button(QStringLiteral("Back to sign in"), "LoginPrimary", page);
+    v->addWidget(back);
+    v->addStretch();
+    connect(back, &QPushButton::clicked, this, &LoginWindow::backToSignIn);
+    return page;
+}
+
+LoginWindow::Page LoginWindow::currentPage() const
+{
+    return Page(m_pages->currentIndex());
+}
+
+bool LoginWindow::restoring() const
+{
+    return m_restoringLabel->isVisibleTo(const_cast<LoginWindow*>(this));
+}
+
+void LoginWindow::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (m_introPlayed)
+        return;
+    m_introPlayed = true;
+    fadeIn(m_pages, shell::tun::kIntroFade, QEasingCurve::OutCubic);
+}
+
+void LoginWindow::updateServerLabel()
+{
+    m_serverButton->setText(serverLabel(AppContext::instance().api.baseUrl()));
+}
+
+void LoginWindow::setRestoring(bool on)
+{
+    m_formBox->setVisible(!on);
+    m_restoringLabel->setVisible(on);
+}
+
+void LoginWindow::showError(const QString& text)
+{
+    m_error->setText(text);
+    m_error->setVisible(!text.isEmpty());
+    if (!text.isEmpty())
+        fadeIn(m_error, shell::tun::kErrorFade);
+}
+
+void LoginWindow::runServerDialog()
+{
+    QPointer<LoginWindow> self(this);
+    ServerDialog dialog(this);
+    const int result = Modal::exec(dialog);
+    if (!self || result != QDialog::Accepted)
+        return;
+    if (dialog.nativeChosen()) {
+        Q_EMIT openNativeRequested();
+        return;
+    }
+    showError(QString());
+    updateServerLabel();
+}
+
+void LoginWindow::submitLogin()
+{
+    if (!m_signIn->isEnabled())
+        return;
+    showError(QString());
+    m_signIn->setEnabled(false);
+    m_signIn->setText(QStringLiteral("Signing in"));
+    QPointer<LoginWindow> self(this);
+    AppContext::instance().api.login(m_user->text().trimmed(), m_password->text(), m_remember->isChecked(),
+                                     [self](const LoginStart& answer) {
+                                         if (!self)
+                                             return;
+                                         // In a later turn of the event loop.
+                                         QMetaObject::invokeMethod(
+                                             self, [self, answer] { self->handleLogin(answer); }, Qt::QueuedConnection);
+                                     });
+}
+
+void LoginWindow::handleLogin(const LoginStart& answer)
+{
+    m_signIn->setEnabled(true);
+    m_signIn->setText(QStringLiteral("Sign in"));
+    m_password->clear();
+    switch (routeOf(answer)) {
+    case LoginRoute::Lockout:
+        enterLockout(answer.message);
+        return;
+    case LoginRoute::Error:
+        showError(answer.error.isEmpty() ? QStringLiteral("Username or password is incorrect.") : answer.error);
+        return;
+    case LoginRoute::Mobile:
+        enterMobile(answer.verificationLink);
+        return;
+    case LoginRoute::Code:
+        enterOtp(answer);
+        return;
+    case LoginRoute::Session:
+        applySession(answer);
+        return;
+    }
+}
+
+void LoginWindow::enterMobile(const QUrl& link)
+{
+    m_verificationLink = link;
+    m_mobileLabel->setText(link.isValid() ? link.toString()
+                                          : QStringLiteral("Open the link from the server to continue."));
+    m_pages->setCurrentIndex(MobilePage);
+}
+
+void LoginWindow::enterLockout(const QString& message)
+{
+    m_lockoutLabel->setText(message);
+    m_pages->setCurrentIndex(LockoutPage);
+}
+
+void LoginWindow::applySession(const LoginStart& answer)
+{
+    if (answer.step != LoginStart::SignedIn || answer.accessToken.isEmpty()) {
+        const QString text =
+            answer.error.isEmpty() ? QStringLiteral("Sign-in did not return a session.") : answer.error;
+        if (m_pages->currentIndex() == CodePage)
+            showCodeError(text);
+        else
+            showError(text);
+        return;
+    }
+    AppContext& ctx = AppContext::instance();
+    ctx.api.setAccessToken(answer.accessToken);
+    ctx.api.setRefreshToken(answer.refreshToken);
+    ctx.api.startSessionKeepAlive(answer.expiresIn);
+    const QString user = m_user->text().trimmed();
+    if (m_remember->isChecked()) {
+        Prefs::set(Prefs::kRememberUser, user);
+        SessionStore::save({user, answer.refreshToken, QDateTime::currentDateTimeUtc()});
+    } else {
+        Prefs::remove(Prefs::kRememberUser.name);
+        SessionStore::clear();
+    }
+    if (!answer.user.username.isEmpty() || !answer.user.organisationName.isEmpty())
+        ctx.user = answer.user;
+    QPointer<LoginWindow> self(this);
+    ctx.api.fetchMe([self](const UserProfile& profile, const QString&) {
+        if (!self)
+            return;
+        AppContext& c = AppContext::instance();
+        if (!profile.organisationName.isEmpty() || (!profile.username.isEmpty() && c.user.organisationName.isEmpty()))
+            c.user = profile;
+        // When the window shows again after a sign-out, it shows the form,
+        // not the code step that has been used up.
+        self->backToSignIn();
+        Q_EMIT self->signedIn();
+    });
+}
+
+void LoginWindow::backToSignIn()
+{
+    ++m_stepGeneration;
+    m_otpTimer->stop();
+    m_otpSecondsLeft = 0;
+    m_otpUserId.clear();
+    m_otpRemember = false;
+    m_otpBusy = false;
+    m_verify->setEnabled(true);
+    m_resend->setEnabled(true);
+    m_resend->setText(QStringLiteral("Resend code"));
+    m_otpField->clear();
+    for (QLineEdit* box : std::as_const(m_otpBoxes))
+        box->clear();
+    m_codeError->hide();
+    m_pages->setCurrentIndex(FormPage);
 }
 
 void LoginWindow::restoreSavedSession()
@@ -124,9 +445,7 @@ void LoginWindow::restoreSavedSession()
             return;
         ApiClient& client = AppContext::instance().api;
         if (answer.step != LoginStart::SignedIn) {
-            // An outage must not cost the user their remembered sign-in; a
-            // refusal by the server does.
-            if (!ApiPolicy::isOutage(answer.failure))
+            if (restoreFailure(answer) == RestoreFailure::ForgetRemembered)
                 SessionStore::clear();
             client.setRefreshToken(QString());
             self->setRestoring(false);
@@ -136,20 +455,236 @@ void LoginWindow::restoreSavedSession()
         client.fetchMe([self](const UserProfile& profile, const QString&) {
             if (!self)
                 return;
-            if (!profile.username.isEmpty() || !profile.organisationName.isEmpty()) {
-                AppContext::instance().user = profile;
+            if (profile.username.isEmpty() && profile.organisationName.isEmpty()) {
+                // No usable profile: the remembered sign-in stays for a later try.
+                AppContext::instance().api.setAccessToken(QString());
                 self->setRestoring(false);
-                Q_EMIT self->signedIn();
                 return;
             }
-            AppContext::instance().api.setAccessToken(QString());
+            AppContext::instance().user = profile;
             self->setRestoring(false);
+            self->backToSignIn();
+            Q_EMIT self->signedIn();
         });
     });
 }
 
-void LoginWindow::setRestoring(bool restoring)
+// ---- One-time code ------------------------------------------------------
+
+void LoginWindow::enterOtp(const LoginStart& answer)
 {
-    m_form->setVisible(!restoring);
-    m_restoring->setVisible(restoring);
+    ++m_stepGeneration;
+    m_otpBusy = false;
+    m_verify->setEnabled(true);
+    m_otpUserId = answer.userId;
+    m_otpRemember = answer.rememberMe || m_remember->isChecked();
+    m_otpLength = answer.otpLength < 1 ? shell::tun::kDefaultOtpLength : answer.otpLength;
+    m_codeHint->setText(codeHint(m_otpLength, answer.contact));
+    m_otpField->setMaxLength(m_otpLength);
+    m_otpField->clear();
+    m_codeError->hide();
+    layoutOtpBoxes(m_otpLength);
+    m_pages->setCurrentIndex(CodePage);
+    if (!m_otpBoxes.isEmpty())
+        m_otpBoxes.first()->setFocus(Qt::OtherFocusReason);
+    else
+        m_otpField->setFocus(Qt::OtherFocusReason);
+    startOtpCountdown(answer.otpTime < 1 ? shell::tun::kDefaultOtpSeconds : answer.otpTime);
+}
+
+void LoginWindow::layoutOtpBoxes(int length)
+{
+    QLayout* row = m_boxRow->layout();
+    while (QLayoutItem* item = row->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    m_otpBoxes.clear();
+    const bool boxes = length == shell::tun::kDigitBoxCount;
+    m_boxRow->setVisible(boxes);
+    m_otpField->setVisible(!boxes);
+    if (!boxes)
+        return;
+    auto* h = static_cast<QHBoxLayout*>(row);
+    h->addStretch();
+    for (int i = 0; i < shell::tun::kDigitBoxCount; ++i) {
+        auto* box = new QLineEdit(m_boxRow);
+        box->setObjectName(QStringLiteral("OtpDigit"));
+        // A whole pasted code fits into one box, separators included ("123 456").
+        box->setMaxLength(shell::tun::kDigitBoxMaxChars);
+        box->setAlignment(Qt::AlignCenter);
+        box->setFixedSize(48, 56);
+        box->setAccessibleName(QStringLiteral("Digit %1 of the code").arg(i + 1));
+        box->installEventFilter(this);
+        h->addWidget(box);
+        m_otpBoxes.append(box);
+        connect(box, &QLineEdit::textChanged, this, [this, i](const QString& t) { digitChanged(i, t); });
+        connect(box, &QLineEdit::returnPressed, this, &LoginWindow::submitOtp);
+    }
+    h->addStretch();
+}
+
+void LoginWindow::digitChanged(int index, const QString& text)
+{
+    if (m_spreading || index >= m_otpBoxes.size())
+        return;
+    const DigitEdit edit = digitBoxChanged(index, text, int(m_otpBoxes.size()));
+    switch (edit.action) {
+    case DigitEdit::Nothing:
+        return;
+    case DigitEdit::Advance:
+        if (edit.focus >= 0)
+            m_otpBoxes.at(edit.focus)->setFocus(Qt::OtherFocusReason);
+        return;
+    case DigitEdit::Reject:
+        m_spreading = true;
+        m_otpBoxes.at(index)->clear();
+        m_spreading = false;
+        return;
+    case DigitEdit::Spread:
+        m_spreading = true;
+        for (int k = 0; k < m_otpBoxes.size(); ++k)
+            m_otpBoxes.at(k)->setText(edit.boxes.value(k));
+        m_spreading = false;
+        if (edit.focus >= 0)
+            m_otpBoxes.at(edit.focus)->setFocus(Qt::OtherFocusReason);
+        return;
+    }
+}
+
+bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Backspace) {
+        const int i = int(m_otpBoxes.indexOf(qobject_cast<QLineEdit*>(watched)));
+        if (i > 0 && m_otpBoxes.at(i)->text().isEmpty()) {
+            QLineEdit* previous = m_otpBoxes.at(i - 1);
+            previous->setFocus(Qt::OtherFocusReason);
+            previous->clear();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+QString LoginWindow::otpCode() const
+{
+    if (!m_otpBoxes.isEmpty() && m_boxRow->isVisibleTo(m_pages)) {
+        QString code;
+        for (const QLineEdit* box : m_otpBoxes)
+            code += box->text();
+        return code.trimmed();
+    }
+    return m_otpField->text().trimmed();
+}
+
+void LoginWindow::showCodeError(const QString& text)
+{
+    m_codeError->setText(text);
+    m_codeError->show();
+}
+
+void LoginWindow::submitOtp()
+{
+    if (m_otpBusy || !m_verify->isEnabled())
+        return;
+    m_codeError->hide();
+    const QString code = otpCode();
+    if (code.size() != m_otpLength) {
+        showCodeError(QStringLiteral("Enter the %1-digit code.").arg(m_otpLength));
+        return;
+    }
+    if (m_otpUserId.isEmpty()) {
+        showCodeError(QStringLiteral("Sign in again, then enter the new code."));
+        return;
+    }
+    m_otpBusy = true;
+    m_verify->setEnabled(false);
+    QPointer<LoginWindow> self(this);
+    const int generation = m_stepGeneration;
+    AppContext::instance().api.verifyOtp(m_otpUserId, code, m_otpRemember,
+                                         [self, generation](const LoginStart& answer) {
+                                             if (self && generation == self->m_stepGeneration)
+                                                 self->otpAnswered(answer);
+                                         });
+}
+
+void LoginWindow::otpAnswered(const LoginStart& answer)
+{
+    if (answer.step != LoginStart::SignedIn) {
+        m_otpBusy = false;
+        m_verify->setEnabled(true);
+    }
+    if (answer.userNotFound) {
+        backToSignIn();
+        showError(answer.error);
+        return;
+    }
+    if (!answer.message.isEmpty()) {
+        enterLockout(answer.message);
+        return;
+    }
+    if (answer.step == LoginStart::SignedIn) {
+        applySession(answer);
+        return;
+    }
+    showCodeError(codeErrorText(answer.error));
+}
+
+void LoginWindow::resendCode()
+{
+    if (m_otpUserId.isEmpty() || !m_resend->isEnabled())
+        return;
+    m_resend->setEnabled(false);
+    m_codeError->hide();
+    QPointer<LoginWindow> self(this);
+    const int generation = m_stepGeneration;
+    AppContext::instance().api.resendOtp(m_otpUserId, [self, generation](const LoginStart& answer) {
+        if (self && generation == self->m_stepGeneration)
+            self->resendAnswered(answer);
+    });
+}
+
+void LoginWindow::resendAnswered(const LoginStart& answer)
+{
+    if (!answer.message.isEmpty()) {
+        enterLockout(answer.message);
+        return;
+    }
+    if (!answer.error.isEmpty() && !answer.otpAlreadySent && !answer.otpResent) {
+        showCodeError(answer.error);
+        m_resend->setEnabled(resendUsable(m_otpSecondsLeft));
+        return;
+    }
+    if (answer.otpTime >= 1)
+        startOtpCountdown(answer.otpTime);
+    else if (resendUsable(m_otpSecondsLeft))
+        m_resend->setEnabled(true); // no countdown runs: the button must not stay dead
+    if (answer.otpResent) {
+        m_resend->setText(QStringLiteral("Code sent"));
+        QTimer::singleShot(shell::tun::kCodeSentShown, this, [this] {
+            if (resendUsable(m_otpSecondsLeft))
+                m_resend->setText(QStringLiteral("Resend code"));
+        });
+    }
+}
+
+void LoginWindow::startOtpCountdown(int seconds)
+{
+    m_otpSecondsLeft = seconds;
+    m_otpTimer->start();
+    m_resend->setEnabled(false);
+    m_resend->setText(resendCountdownText(seconds));
+}
+
+void LoginWindow::countdownTick()
+{
+    if (m_otpSecondsLeft < 1) {
+        m_otpTimer->stop();
+        m_resend->setEnabled(true);
+        m_resend->setText(QStringLiteral("Resend code"));
+        return;
+    }
+    m_resend->setEnabled(false);
+    m_resend->setText(resendCountdownText(m_otpSecondsLeft));
+    --m_otpSecondsLeft;
 }

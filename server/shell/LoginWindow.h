@@ -1,36 +1,112 @@
 #pragma once
 
+#include "server/api/ApiTypes.h"
+
+#include <QList>
+#include <QUrl>
 #include <QWidget>
 
+class BrandVideo;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
-class QCheckBox;
+class QPushButton;
+class QStackedWidget;
+class QTimer;
 
-// The first window of server mode: sign-in, one-time codes, remembered
-// sign-in and the way into native mode.
+// The first window of server mode: sign-in with user name and password, the
+// one-time code and mobile verification steps, lockout, the remembered
+// sign-in, and the server dialog (the way into native mode).
 class LoginWindow : public QWidget {
     Q_OBJECT
 public:
+    enum Page { FormPage = 0, CodePage = 1, MobilePage = 2, LockoutPage = 3 };
+
     explicit LoginWindow(QWidget* parent = nullptr);
 
     // Tries the remembered sign-in, if there is one.
     void restoreSavedSession();
+    void setRestoring(bool on);
+    // The message under "Sign in"; hidden when empty.
+    void showError(const QString& text);
+    void updateServerLabel();
+
+    // What shows, for tests and the accessibility tree alike.
+    Page currentPage() const;
+    bool restoring() const;
     // How many times a remembered sign-in was tried in this run.
     int restoreAttempts() const { return m_restoreAttempts; }
+    QList<QLineEdit*> otpBoxes() const { return m_otpBoxes; }
+    QString otpCode() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 Q_SIGNALS:
     void signedIn();
     void openNativeRequested();
 
 private:
-    // Hides the form behind "Signing you in…" while a remembered sign-in is tried.
-    void setRestoring(bool restoring);
+    QWidget* buildForm();
+    QWidget* buildCodePage();
+    QWidget* buildMobilePage();
+    QWidget* buildLockoutPage();
 
-    QWidget* m_form = nullptr;
-    QLabel* m_restoring = nullptr;
+    void runServerDialog();
+    void submitLogin();
+    void handleLogin(const LoginStart& answer);
+    void enterMobile(const QUrl& link);
+    void enterLockout(const QString& message);
+    void applySession(const LoginStart& answer);
+    void backToSignIn();
+
+    void enterOtp(const LoginStart& answer);
+    void layoutOtpBoxes(int length);
+    void digitChanged(int index, const QString& text);
+    void submitOtp();
+    void otpAnswered(const LoginStart& answer);
+    void resendCode();
+    void resendAnswered(const LoginStart& answer);
+    void startOtpCountdown(int seconds);
+    void countdownTick();
+    void showCodeError(const QString& text);
+
+    // Widgets.
+    QWidget* m_formBox = nullptr;
+    QLabel* m_restoringLabel = nullptr;
+    QStackedWidget* m_pages = nullptr;
+    BrandVideo* m_film = nullptr;
     QLineEdit* m_user = nullptr;
     QLineEdit* m_password = nullptr;
+    QPushButton* m_showPassword = nullptr;
     QCheckBox* m_remember = nullptr;
+    QPushButton* m_signIn = nullptr;
     QLabel* m_error = nullptr;
+    QPushButton* m_serverButton = nullptr;
+    QLabel* m_codeHint = nullptr;
+    QWidget* m_boxRow = nullptr;
+    QLineEdit* m_otpField = nullptr;
+    QLabel* m_codeError = nullptr;
+    QPushButton* m_verify = nullptr;
+    QPushButton* m_resend = nullptr;
+    QLabel* m_mobileLabel = nullptr;
+    QLabel* m_lockoutLabel = nullptr;
+
+    // The code step.
+    QString m_otpUserId;
+    bool m_otpRemember = false;
+    int m_otpLength = 6;
+    bool m_otpBusy = false;
+    int m_otpSecondsLeft = 0;
+    QTimer* m_otpTimer = nullptr;
+    QList<QLineEdit*> m_otpBoxes;
+    bool m_spreading = false; // the boxes are being written by the spread rule
+
+    QUrl m_verificationLink;
+    bool m_introPlayed = false;
     int m_restoreAttempts = 0;
+    // Changes whenever a step is left, so that late answers of an earlier
+    // step are dropped.
+    int m_stepGeneration = 0;
 };

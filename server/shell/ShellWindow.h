@@ -1,20 +1,166 @@
 #pragma once
 
+#include "server/api/ApiTypes.h"
+#include "server/shell/ShellPorts.h"
+
+#include <QPointer>
 #include <QWidget>
 
-// The main window of server mode.
+class CatalogPane;
+class DevicePage;
+class HealthPage;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class FadeStack;
+class QTimer;
+class ResizeHandle;
+
+// The views the main window drives besides its own pages: the stage, the
+// camera wall and the multi-display video wall. The window owns them.
+struct ShellParts {
+    StagePort* stage = nullptr;
+    WallPort* wall = nullptr;
+    VideoWallPort* videoWall = nullptr;
+};
+// The program's own stage, wall and video wall.
+ShellParts makeShellParts(QWidget* parent);
+
+// The main window of server mode: top bar, catalogue tree, drag handle and a
+// stack of four pages (device, health, stage, wall). It makes every server
+// call the stage needs, loads the catalogue and shows the relay's state.
 class ShellWindow : public QWidget {
     Q_OBJECT
 public:
-    explicit ShellWindow(QWidget* parent = nullptr);
+    enum Page { DevicePageIndex = 0, HealthPageIndex = 1, StagePageIndex = 2, WallPageIndex = 3 };
 
-    // Starts the background checks and loads the chosen organisation's catalogue.
+    explicit ShellWindow(QWidget* parent = nullptr);
+    ShellWindow(ShellParts parts, QWidget* parent);
+    ~ShellWindow() override;
+
+    // After sign-in: background checks, organisations, then the catalogue.
     void loadCatalog();
+    void loadOrgCatalog(const QList<Organisation>& organisations);
+    void startBackgroundChecks();
+    void refreshStatus();
+
+    bool vmsAllowed() const;
+    bool canUsePresets() const;
+    void noAccess();
+    void confirmSignOut();
+    void onSessionExpired();
+    void openDevice(const QString& deviceId);
+    void showHome(const QString& message);
+
+    // Camera actions.
+    void startLive(const QString& cameraId, const QString& title);
+    void showWall(const QString& title, const QList<WallCamera>& cameras);
+    void openVideoWall();
+    void stopVideoWall();
+    void openPresets();
+    void savePreset();
+    void playPreset(const QString& name, const QList<PresetCamera>& cameras);
+
+    // Parts, for tests and the accessibility tree.
+    CatalogPane* catalogue() const { return m_catalogue; }
+    DevicePage* devicePage() const { return m_devicePage; }
+    HealthPage* healthPage() const { return m_healthPage; }
+    StagePort* stage() const { return m_stage; }
+    WallPort* wall() const { return m_wall; }
+    FadeStack* pages() const { return m_pages; }
+    int currentPage() const;
+    QLabel* chip() const { return m_chip; }
+    QLabel* organisationLabel() const { return m_orgLabel; }
+    QComboBox* organisationChoice() const { return m_orgChoice; }
+    QPushButton* presetsButton() const { return m_presetsButton; }
+    QPushButton* videoWallButton() const { return m_videoWallButton; }
+    QPushButton* settingsButton() const { return m_settingsButton; }
+    QPushButton* signOutButton() const { return m_signOutButton; }
+    QWidget* topBar() const { return m_topBar; }
+    QWidget* handle() const;
+    QTimer* statusTimer() const { return m_statusTimer; }
+    QString currentDeviceId() const { return m_currentDeviceId; }
+    QString currentChannelId() const { return m_currentChannelId; }
+    bool liveMain() const { return m_liveMain; }
+    // How many catalogue loads sign-ins started in this run.
     int catalogLoads() const { return m_catalogLoads; }
 
 Q_SIGNALS:
     void signedOut();
 
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
+    void build();
+    void connectAll();
+    void fadeTo(int page);
+    void openSettings();
+    void organisationActivated(int index);
+    void applyChip(bool online, int streams, const QString& error);
+    void endSession();
+    void stopEverything(ShellRules::Operation operation);
+    void stopStreamsAtQuit();
+    void updateVideoWallButton();
+    void setViewActive(bool on);
+
+    // Camera actions behind the pages' signals.
+    void openLiveView();
+    void streamToggled(bool mainStream);
+    void liveRestart(const QString& cameraId);
+    void wallCameraOpened(const QString& cameraId);
+    void openDevicePlayback();
+    void deviceMonth(int year, int month);
+    void deviceDay(const QDate& day);
+    void playDevice(const QDateTime& start, const QDateTime& end);
+    void openCloudPlayback();
+    void playCloud(const QDate& day, const QString& start, const QString& end);
+    void stageStopped();
+    void checkHealth(bool fade);
+    void siteWall(const QString& siteId);
+    void deviceWall();
+    void customWall(const QStringList& channelIds);
+    void wallFullscreen(bool on);
+    void stageFullscreen(bool on);
+    // Leaves the stage or the wall for a new view, by the effects table.
+    void prepareView(ShellRules::Operation operation);
+    // Answers for the stage are acted on only while the stage still shows
+    // what they were asked for.
+    int beginStageRequest();
+    bool stageRequestCurrent(int request) const;
+
+    StagePort* m_stage = nullptr;
+    WallPort* m_wall = nullptr;
+    VideoWallPort* m_videoWall = nullptr;
+    CatalogPane* m_catalogue = nullptr;
+    DevicePage* m_devicePage = nullptr;
+    HealthPage* m_healthPage = nullptr;
+    FadeStack* m_pages = nullptr;
+    QWidget* m_topBar = nullptr;
+    ResizeHandle* m_handle = nullptr;
+    int m_dragStartWidth = 300;
+    QLabel* m_avatar = nullptr;
+    QLabel* m_orgLabel = nullptr;
+    QLabel* m_userName = nullptr;
+    QLabel* m_userRole = nullptr;
+    QLabel* m_chip = nullptr;
+    bool m_minimised = false;
+    QComboBox* m_orgChoice = nullptr;
+    QPushButton* m_presetsButton = nullptr;
+    QPushButton* m_videoWallButton = nullptr;
+    QPushButton* m_settingsButton = nullptr;
+    QPushButton* m_signOutButton = nullptr;
+    QTimer* m_statusTimer = nullptr;
+    QString m_currentDeviceId;
+    QString m_currentChannelId;
+    bool m_liveMain = true;
+
+    // Changes at every sign-out and expiry: answers of an earlier session are dropped.
+    int m_session = 0;
+    // Changes whenever the stage is given something new to show.
+    int m_stageRequest = 0;
     int m_catalogLoads = 0;
+    // A camera wall was opened and has not been stopped or closed since.
+    bool m_wallOpen = false;
 };

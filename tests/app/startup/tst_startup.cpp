@@ -43,7 +43,7 @@ private Q_SLOTS:
         QCOMPARE(QApplication::font().family(), QStringLiteral("Inter"));
         QCOMPARE(QApplication::font().pixelSize(), 14);
         QVERIFY(QFontInfo(QApplication::font()).family() == QStringLiteral("Inter")); // really loaded
-        QVERIFY(BrandRegistry::instance().find(QStringLiteral("imou")));
+        QVERIFY(BrandRegistry::instance().get(QStringLiteral("imou")));
         Log::uninstall();
     }
 

@@ -1,0 +1,107 @@
+#include "server/shell/LoginRules.h"
+
+#include <QUrl>
+
+namespace LoginRules {
+
+LoginRoute routeOf(const LoginStart& answer)
+{
+    if (!answer.message.isEmpty())
+        return LoginRoute::Lockout;
+    switch (answer.step) {
+    case LoginStart::Failed:
+        return LoginRoute::Error;
+    case LoginStart::MobileVerification:
+        return LoginRoute::Mobile;
+    case LoginStart::CodeRequired:
+        return LoginRoute::Code;
+    default:
+        return LoginRoute::Session;
+    }
+}
+
+RestoreFailure restoreFailure(const LoginStart& answer)
+{
+    switch (answer.failure) {
+    case ApiFailure::Unreachable:
+    case ApiFailure::NoAnswer:
+    case ApiFailure::ServerError:
+    case ApiFailure::Throttled:
+        return RestoreFailure::KeepRemembered;
+    case ApiFailure::None:
+        break; // an answer without a kind: read its wording below
+    default:
+        return RestoreFailure::ForgetRemembered;
+    }
+    // The server client words every outage of a renewal (no connection, a
+    // time-out, a server error, a busy server) as "can't reach"; an answer
+    // that carried no session is no refusal either.
+    const QString& e = answer.error;
+    if (e.contains(QLatin1String("reach"), Qt::CaseInsensitive)
+        || e.contains(QLatin1String("did not return a session"), Qt::CaseInsensitive))
+        return RestoreFailure::KeepRemembered;
+    return RestoreFailure::ForgetRemembered;
+}
+
+QString serverLabel(const QString& baseUrl)
+{
+    const QUrl url(baseUrl, QUrl::TolerantMode);
+    return QStringLiteral("Server: %1").arg(url.host(QUrl::FullyDecoded));
+}
+
+QString codeErrorText(const QString& error)
+{
+    if (error.contains(QLatin1String("Invalid OTP"), Qt::CaseInsensitive))
+        return QStringLiteral("That code is incorrect.");
+    if (error.contains(QLatin1String("OTP expired or not found"), Qt::CaseInsensitive))
+        return QStringLiteral("That code has expired. Resend a new one.");
+    if (error.contains(QLatin1String("Unable to verify"), Qt::CaseInsensitive))
+        return QStringLiteral("Unable to verify OTP right now.");
+    if (!error.isEmpty())
+        return error;
+    return QStringLiteral("That code is incorrect.");
+}
+
+QString resendCountdownText(int seconds)
+{
+    return QStringLiteral("Resend code in %1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString codeHint(int length, const QString& contact)
+{
+    return QStringLiteral("Enter the %1-digit code sent to %2.")
+        .arg(QString::number(length), contact.isEmpty() ? QStringLiteral("your registered contact") : contact);
+}
+
+DigitEdit digitBoxChanged(int index, const QString& text, int boxCount)
+{
+    DigitEdit edit;
+    if (text.isEmpty())
+        return edit;
+    QString digits;
+    for (const QChar c : text)
+        if (c.isDigit())
+            digits.append(c);
+    if (text.size() == 1) {
+        if (digits.isEmpty()) {
+            edit.action = DigitEdit::Reject;
+            return edit;
+        }
+        edit.action = DigitEdit::Advance;
+        edit.focus = index + 1 < boxCount ? index + 1 : -1;
+        return edit;
+    }
+    // A pasted code, or a second digit typed into a filled box: every digit of
+    // the text counts, so "123 456" and "123-456" fill all six boxes.
+    if (digits.isEmpty()) {
+        edit.action = DigitEdit::Reject;
+        return edit;
+    }
+    edit.action = DigitEdit::Spread;
+    for (int k = 0; k < boxCount; ++k)
+        edit.boxes.append(k < digits.size() ? QString(digits.at(k)) : QString());
+    edit.focus = int(std::min<qsizetype>(digits.size(), boxCount)) - 1;
+    return edit;
+}
+
+} // namespace LoginRules

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "server/api/ApiTypes.h"
+
+#include <QString>
+#include <QStringList>
+
+// The rules of the sign-in window, apart from its widgets.
+namespace LoginRules {
+
+// Where an answer to a sign-in takes the window.
+enum class LoginRoute { Lockout, Error, Mobile, Code, Session };
+LoginRoute routeOf(const LoginStart& answer);
+
+// What a failed restore of the remembered sign-in does with it: an outage
+// (no connection, no answer, a server in trouble) keeps it for a later try;
+// a refusal by the server forgets it.
+enum class RestoreFailure { KeepRemembered, ForgetRemembered };
+RestoreFailure restoreFailure(const LoginStart& answer);
+
+// "Server: <host>" for the server button; the host of `baseUrl`, fully decoded.
+QString serverLabel(const QString& baseUrl);
+
+// The text shown for a refused code, from the server client's error text.
+QString codeErrorText(const QString& error);
+
+// "Resend code in 4:59".
+QString resendCountdownText(int seconds);
+
+// The hint above the code boxes.
+QString codeHint(int length, const QString& contact);
+
+// What a change of digit box `index` to `text` does to the row of `boxCount` boxes.
+struct DigitEdit {
+    enum Action {
+        Nothing, // an empty box: nothing moves
+        Advance, // one digit typed: focus moves on
+        Reject,  // a single character that is not a digit: the box is emptied
+        Spread,  // several characters: their digits spread over the boxes from the first
+    };
+    Action action = Nothing;
+    QStringList boxes; // Spread: the new text of every box
+    int focus = -1;    // the box that gets the focus, -1 when it stays
+};
+DigitEdit digitBoxChanged(int index, const QString& text, int boxCount);
+
+// The resend button after a resend answer that needs no other change: usable
+// exactly when no countdown runs.
+inline bool resendUsable(int secondsLeft)
+{
+    return secondsLeft < 1;
+}
+
+} // namespace LoginRules

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "server/api/ApiTypes.h"
+
+#include <QDialog>
+#include <QList>
+
+class ApiClient;
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+// The organisation's presets; the chosen one is played on the camera wall.
+class PresetsDialog : public QDialog {
+    Q_OBJECT
+public:
+    PresetsDialog(ApiClient& api, const QString& organisationId, QWidget* parent = nullptr);
+
+    void load();
+    void playSelected();
+
+    // "Entrances\n3 cameras".
+    static QString itemText(const Preset& preset);
+
+    QListWidget* list() const { return m_list; }
+    QLabel* status() const { return m_status; }
+    QPushButton* playButton() const { return m_play; }
+
+Q_SIGNALS:
+    void playRequested(const QString& presetName, const QList<PresetCamera>& cameras);
+
+private:
+    ApiClient& m_api;
+    QString m_organisationId;
+    QListWidget* m_list = nullptr;
+    QLabel* m_status = nullptr;
+    QPushButton* m_play = nullptr;
+    QList<Preset> m_presets;
+};

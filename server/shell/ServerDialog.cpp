@@ -1,0 +1,338 @@
+#include "server/shell/ServerDialog.h"
+
+#include "app/context/AppContext.h"
+#include "app/core/NetAddress.h"
+#include "app/core/SessionStore.h"
+#include "app/core/Settings.h"
+#include "app/ui/Theme.h"
+#include "server/shell/Tunables.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPointer>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include <memory>
+
+namespace ServerRules {
+
+QString normalizeUrl(const QString& text)
+{
+    QString t = text.trimmed();
+    if (t.isEmpty())
+        return {};
+    if (!t.contains(QLatin1String("://")))
+        t.prepend(QLatin1String("https://"));
+    QUrl url(t, QUrl::TolerantMode);
+    if (!url.isValid() || url.host(QUrl::FullyDecoded).isEmpty())
+        return {};
+    const QString scheme = url.scheme().toLower();
+    if (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+        return {};
+    url.setPath(QString());
+    url.setQuery(QString());
+    url.setFragment(QString());
+    QString out = url.toString();
+    while (out.endsWith(QLatin1Char('/')))
+        out.chop(1);
+    return out;
+}
+
+QList<Endpoint> relayCandidates(const QString& relayField, const QString& serverHost, const QString& builtInRelayHost)
+{
+    const QString relay = relayField.trimmed();
+    if (relay.isEmpty())
+        return {{serverHost, shell::tun::kServerRelayPort}, {builtInRelayHost, shell::tun::kRelayDefaultPort}};
+    const qsizetype colon = relay.lastIndexOf(QLatin1Char(':'));
+    if (colon > 0) {
+        bool ok = false;
+        const int port = relay.mid(colon + 1).toInt(&ok);
+        if (ok)
+            return {{relay.left(colon), port}};
+    }
+    return {{relay, shell::tun::kRelayDefaultPort}};
+}
+
+QString styleOf(TestVerdict verdict)
+{
+    // The result line's colours; plain styles, as the line carries no object name.
+    const auto css = [](const QColor& c) { return QStringLiteral("color: %1;").arg(c.name()); };
+    switch (verdict) {
+    case TestVerdict::AllReachable:
+        return css(Theme::colour(Theme::Colour::OnlineText));
+    case TestVerdict::VideoUnreachable:
+        return css(Theme::colour(Theme::Colour::Warning));
+    case TestVerdict::Testing:
+        return css(Theme::colour(Theme::Colour::Muted));
+    case TestVerdict::ServerUnreachable:
+    case TestVerdict::BadAddress:
+        break;
+    }
+    return css(Theme::colour(Theme::Colour::LiveText));
+}
+
+QString serverReachableText(const QString& host)
+{
+    return QStringLiteral("Server: reachable (%1)").arg(host);
+}
+
+QString serverUnreachableText(const QString& host, const QString& error)
+{
+    return QStringLiteral("Server: can’t reach %1 (%2)").arg(host, error);
+}
+
+QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachable, bool* anyReachable)
+{
+    *anyReachable = false;
+    for (int i = 0; i < candidates.size(); ++i) {
+        if (i < reachable.size() && reachable.at(i)) {
+            *anyReachable = true;
+            return QStringLiteral("Video: reachable (%1:%2)").arg(candidates.at(i).first).arg(candidates.at(i).second);
+        }
+    }
+    QStringList tried;
+    for (const Endpoint& e : candidates)
+        tried << QStringLiteral("%1:%2").arg(e.first).arg(e.second);
+    return QStringLiteral("Video: no direct address reachable from here (%1). Video will stream over the public HLS "
+                          "route instead, which is slower to start.")
+        .arg(tried.join(QStringLiteral(", ")));
+}
+
+QString badAddressText(const QString& defaultBase)
+{
+    return QStringLiteral("Enter the server address, for example %1").arg(defaultBase);
+}
+
+} // namespace ServerRules
+
+using namespace ServerRules;
+
+namespace {
+
+QLabel* muted(const QString& text, QWidget* parent, bool wrap = false)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(QStringLiteral("Muted"));
+    l->setWordWrap(wrap);
+    return l;
+}
+
+QPushButton* button(const QString& text, const char* objectName, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(objectName));
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+// One connection test: both checks report here; the last one shows the result.
+struct TestRun {
+    QString serverText;
+    QString videoText;
+    bool serverOk = false;
+    bool videoOk = false;
+    int pending = 2;
+    int generation = 0;
+};
+
+} // namespace
+
+ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Server"));
+    setStyleSheet(Theme::appStyle());
+    setMinimumWidth(500);
+    ApiClient& api = AppContext::instance().api;
+
+    auto* v = new QVBoxLayout(this);
+    v->setContentsMargins(24, 22, 24, 20);
+    v->setSpacing(8);
+
+    auto* card = new QFrame(this);
+    card->setObjectName(QStringLiteral("Card"));
+    auto* cv = new QVBoxLayout(card);
+    cv->setContentsMargins(16, 14, 16, 14);
+    cv->setSpacing(6);
+    auto* nativeRow = new QHBoxLayout();
+    auto* nativeTitle = new QLabel(QStringLiteral("Native mode"), card);
+    nativeTitle->setObjectName(QStringLiteral("StageTitle"));
+    nativeRow->addWidget(nativeTitle);
+    nativeRow->addStretch();
+    auto* openNativeButton = button(QStringLiteral("Open native"), "Primary", card);
+    nativeRow->addWidget(openNativeButton);
+    cv->addLayout(nativeRow);
+    cv->addWidget(muted(QStringLiteral("No sign-in. Works with devices on this network only."), card, true));
+    m_alwaysNative = new QCheckBox(QStringLiteral("Open in native mode every time the app starts"), card);
+    m_alwaysNative->setChecked(Prefs::get(Prefs::kNativeMode));
+    cv->addWidget(m_alwaysNative);
+    v->addWidget(card);
+
+    v->addSpacing(10);
+    auto* serverTitle = new QLabel(QStringLiteral("Server"), this);
+    serverTitle->setObjectName(QStringLiteral("CardTitle"));
+    v->addWidget(serverTitle);
+    v->addWidget(muted(QStringLiteral("Where the app signs in and loads your cameras. Leave it as it is unless your "
+                                      "administrator gave you another address."),
+                       this, true));
+    v->addSpacing(6);
+    auto* serverLabel = muted(QStringLiteral("Server address"), this);
+    v->addWidget(serverLabel);
+    m_server = new QLineEdit(api.baseUrl(), this);
+    m_server->setObjectName(QStringLiteral("Field"));
+    m_server->setPlaceholderText(ApiClient::defaultBaseUrl());
+    serverLabel->setBuddy(m_server);
+    v->addWidget(m_server);
+    v->addSpacing(4);
+    auto* relayLabel = muted(QStringLiteral("Video relay address (optional)"), this);
+    v->addWidget(relayLabel);
+    m_relay = new QLineEdit(AppContext::instance().relayAddress(), this);
+    m_relay->setObjectName(QStringLiteral("Field"));
+    m_relay->setPlaceholderText(QStringLiteral("Same host as the server, port 8565"));
+    relayLabel->setBuddy(m_relay);
+    v->addWidget(m_relay);
+    v->addWidget(
+        muted(QStringLiteral("Live and device playback stream from this address (host or host:port)."), this, true));
+    v->addSpacing(4);
+    m_result = new QLabel(this);
+    m_result->setWordWrap(true);
+    m_result->setTextFormat(Qt::PlainText);
+    m_result->setMinimumHeight(68);
+    m_result->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    v->addWidget(m_result);
+    v->addSpacing(8);
+
+    auto* buttons = new QHBoxLayout();
+    m_test = button(QStringLiteral("Test connection"), "Secondary", this);
+    auto* useDefaultButton = button(QStringLiteral("Use default"), "Secondary", this);
+    auto* cancel = button(QStringLiteral("Cancel"), "Secondary", this);
+    auto* saveButton = button(QStringLiteral("Save"), "Primary", this);
+    saveButton->setDefault(true);
+    buttons->addWidget(m_test);
+    buttons->addWidget(useDefaultButton);
+    buttons->addStretch();
+    buttons->addWidget(cancel);
+    buttons->addWidget(saveButton);
+    v->addLayout(buttons);
+
+    connect(m_test, &QPushButton::clicked, this, &ServerDialog::runTest);
+    connect(useDefaultButton, &QPushButton::clicked, this, &ServerDialog::useDefault);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(saveButton, &QPushButton::clicked, this, &ServerDialog::save);
+    connect(openNativeButton, &QPushButton::clicked, this, &ServerDialog::openNative);
+}
+
+QSize ServerDialog::sizeHint() const
+{
+    const int w = minimumWidth();
+    return {w, layout() ? layout()->heightForWidth(w) : QDialog::sizeHint().height()};
+}
+
+void ServerDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!m_sizedOnce) {
+        m_sizedOnce = true;
+        resize(sizeHint());
+    }
+}
+
+void ServerDialog::showResult(TestVerdict verdict, const QString& text)
+{
+    m_result->setStyleSheet(styleOf(verdict));
+    m_result->setText(text);
+}
+
+void ServerDialog::runTest()
+{
+    const QString base = normalizeUrl(m_server->text());
+    if (base.isEmpty()) {
+        showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
+        return;
+    }
+    const int generation = ++m_checkGeneration;
+    m_test->setEnabled(false);
+    showResult(TestVerdict::Testing, QStringLiteral("Testing…"));
+    auto run = std::make_shared<TestRun>();
+    run->generation = generation;
+    QPointer<ServerDialog> self(this);
+    const QString host = QUrl(base).host(QUrl::FullyDecoded);
+
+    auto reported = [self, run] {
+        if (!self || run->generation != self->m_checkGeneration)
+            return;
+        if (--run->pending > 0)
+            return;
+        self->m_test->setEnabled(true);
+        const TestVerdict verdict = !run->serverOk ? TestVerdict::ServerUnreachable
+            : run->videoOk                         ? TestVerdict::AllReachable
+                                                   : TestVerdict::VideoUnreachable;
+        self->showResult(verdict, run->serverText + QLatin1Char('\n') + run->videoText);
+    };
+
+    // Server check: any HTTP answer, an unauthorised one included, means the
+    // server is there.
+    auto* net = new QNetworkAccessManager(this);
+    QNetworkRequest request(QUrl(base + QStringLiteral("/v2/auth/me/")));
+    request.setTransferTimeout(int(shell::tun::kServerCheckTimeout.count()));
+    QNetworkReply* reply = net->get(request);
+    connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>&) {
+        // A server on the organisation's own network often has a certificate
+        // of its own making; on a public host that is an error.
+        if (isPrivateHost(reply->url().host(QUrl::FullyDecoded)))
+            reply->ignoreSslErrors();
+    });
+    connect(reply, &QNetworkReply::finished, this, [reply, net, run, host, reported] {
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (status >= 1) {
+            run->serverOk = true;
+            run->serverText = serverReachableText(host);
+        } else {
+            run->serverText = serverUnreachableText(host, reply->errorString());
+        }
+        reply->deleteLater();
+        net->deleteLater();
+        reported();
+    });
+
+    const QList<Endpoint> candidates = relayCandidates(m_relay->text(), host, ApiClient::builtInRelayHost());
+    AppContext::instance().api.probeRelays(this, candidates, [run, candidates, reported](const QList<bool>& flags) {
+        run->videoText = videoText(candidates, flags, &run->videoOk);
+        reported();
+    });
+}
+
+void ServerDialog::useDefault()
+{
+    m_server->setText(ApiClient::defaultBaseUrl());
+    m_relay->clear();
+    m_result->clear();
+}
+
+void ServerDialog::save()
+{
+    const QString base = normalizeUrl(m_server->text());
+    if (base.isEmpty()) {
+        showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
+        return;
+    }
+    AppContext& ctx = AppContext::instance();
+    // A remembered sign-in belongs to the server it was made with.
+    if (base != ctx.api.baseUrl())
+        SessionStore::clear();
+    ctx.setServer(base, m_relay->text());
+    Prefs::set(Prefs::kNativeMode, m_alwaysNative->isChecked());
+    accept();
+}
+
+void ServerDialog::openNative()
+{
+    Prefs::set(Prefs::kNativeMode, m_alwaysNative->isChecked());
+    m_nativeChosen = true;
+    accept();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+#include <utility>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+// The rules of the server dialog, apart from its widgets.
+namespace ServerRules {
+
+using Endpoint = std::pair<QString, int>;
+
+// The canonical base address ("https://host[:port]"), or empty when the text
+// is not usable (empty, no host, a scheme other than http or https).
+QString normalizeUrl(const QString& text);
+
+// The relay addresses the video check tries: the relay field as "host" or
+// "host:port", or with an empty field the server's own relay and the
+// built-in one.
+QList<Endpoint> relayCandidates(const QString& relayField, const QString& serverHost, const QString& builtInRelayHost);
+
+// How a finished connection test reads.
+enum class TestVerdict { AllReachable, VideoUnreachable, ServerUnreachable, BadAddress, Testing };
+QString styleOf(TestVerdict verdict);
+
+QString serverReachableText(const QString& host);
+QString serverUnreachableText(const QString& host, const QString& error);
+// The video line for the probe's flags, one per candidate in order.
+QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachable, bool* anyReachable);
+QString badAddressText(const QString& defaultBase);
+
+} // namespace ServerRules
+
+// Where the app signs in and loads its cameras, the optional video relay,
+// a connection test, and the way into native mode.
+class ServerDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit ServerDialog(QWidget* parent = nullptr);
+
+    static QString normalizeUrl(const QString& text) { return ServerRules::normalizeUrl(text); }
+
+    // Closed through "Open native".
+    bool nativeChosen() const { return m_nativeChosen; }
+    QSize sizeHint() const override;
+
+    void runTest();
+    void save();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void useDefault();
+    void openNative();
+    void showResult(ServerRules::TestVerdict verdict, const QString& text);
+
+    QCheckBox* m_alwaysNative = nullptr;
+    QLineEdit* m_server = nullptr;
+    QLineEdit* m_relay = nullptr;
+    QLabel* m_result = nullptr;
+    QPushButton* m_test = nullptr;
+    bool m_nativeChosen = false;
+    bool m_sizedOnce = false;
+    int m_checkGeneration = 0;
+};

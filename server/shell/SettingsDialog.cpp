@@ -1,0 +1,164 @@
+#include "server/shell/SettingsDialog.h"
+
+#include "app/context/AppContext.h"
+#include "app/core/Log.h"
+#include "app/core/Settings.h"
+#include "app/ui/Theme.h"
+
+#include <QButtonGroup>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+QWidget* cardRow(const QString& title, const QString& hint, QWidget* control, QWidget* parent)
+{
+    auto* row = new QWidget(parent);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 8, 0, 8);
+    auto* block = new QVBoxLayout();
+    block->setSpacing(2);
+    auto* t = new QLabel(title, row);
+    t->setObjectName(QStringLiteral("CardTitle"));
+    block->addWidget(t);
+    auto* hintLabel = new QLabel(hint, row);
+    hintLabel->setObjectName(QStringLiteral("Muted"));
+    hintLabel->setWordWrap(true);
+    block->addWidget(hintLabel);
+    h->addLayout(block, 1);
+    h->addSpacing(16);
+    control->setParent(row);
+    control->setAccessibleName(title);
+    h->addWidget(control, 0, Qt::AlignVCenter);
+    return row;
+}
+
+QFrame* divider(QWidget* parent)
+{
+    auto* line = new QFrame(parent);
+    line->setFixedHeight(1);
+    line->setStyleSheet(QStringLiteral("background: %1;").arg(Theme::colour(Theme::Colour::Line).name()));
+    return line;
+}
+
+} // namespace
+
+int SettingsDialog::renderModeIndex(const QString& mode)
+{
+    if (mode == QLatin1String("gpu"))
+        return 1;
+    if (mode == QLatin1String("cpu"))
+        return 2;
+    return 0;
+}
+
+QFrame* SettingsDialog::segmented(const QStringList& labels, int checked, std::function<void(int)> pick)
+{
+    auto* wrap = new QFrame(this);
+    wrap->setObjectName(QStringLiteral("SegWrap"));
+    auto* h = new QHBoxLayout(wrap);
+    h->setContentsMargins(3, 3, 3, 3);
+    h->setSpacing(2);
+    auto* group = new QButtonGroup(this);
+    group->setExclusive(true);
+    for (int i = 0; i < labels.size(); ++i) {
+        auto* b = new QPushButton(labels.at(i), wrap);
+        b->setObjectName(QStringLiteral("Seg"));
+        b->setCheckable(true);
+        b->setCursor(Qt::PointingHandCursor);
+        b->setChecked(i == checked);
+        group->addButton(b, i);
+        h->addWidget(b);
+        connect(b, &QPushButton::clicked, this, [pick, i] { pick(i); });
+    }
+    m_groups.append(group);
+    return wrap;
+}
+
+SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Settings"));
+    setModal(true);
+    setMinimumWidth(520);
+    setStyleSheet(Theme::appStyle());
+    const AppContext& ctx = AppContext::instance();
+
+    auto* v = new QVBoxLayout(this);
+    v->setContentsMargins(28, 24, 28, 22);
+    v->setSpacing(10);
+    auto* title = new QLabel(QStringLiteral("Settings"), this);
+    title->setObjectName(QStringLiteral("ScreenTitle"));
+    v->addWidget(title);
+    v->addSpacing(6);
+    auto* section = new QLabel(QStringLiteral("STREAM QUALITY"), this);
+    section->setObjectName(QStringLiteral("SiteName"));
+    v->addWidget(section);
+
+    auto* card = new QFrame(this);
+    card->setObjectName(QStringLiteral("Card"));
+    auto* c = new QVBoxLayout(card);
+    c->setContentsMargins(18, 8, 18, 8);
+    c->setSpacing(0);
+    c->addWidget(cardRow(QStringLiteral("Live view"),
+                         QStringLiteral("Stream used when you open a single camera. Main is the full-quality stream."),
+                         segmented({QStringLiteral("Main"), QStringLiteral("Sub")}, ctx.liveMain() ? 0 : 1,
+                                   [](int i) { Prefs::set(Prefs::kLiveMain, i == 0); }),
+                         card));
+    c->addWidget(divider(card));
+    c->addWidget(cardRow(
+        QStringLiteral("Camera wall"),
+        QStringLiteral("Stream used for each tile. Auto uses the lighter Sub stream when a page shows more than four "
+                       "cameras, and Main for four or fewer."),
+        segmented({QStringLiteral("Auto"), QStringLiteral("Main"), QStringLiteral("Sub")}, ctx.gridQuality(),
+                  [](int i) { Prefs::set(Prefs::kGridQuality, i); }),
+        card));
+    c->addWidget(divider(card));
+    c->addWidget(cardRow(QStringLiteral("Hardware video decoding"),
+                         QStringLiteral("Uses the graphics chip to decode video, which takes much less processor time "
+                                        "and keeps the computer responsive. Turn it off only if pictures look wrong."),
+                         segmented({QStringLiteral("On"), QStringLiteral("Off")}, ctx.hardwareDecode() ? 0 : 1,
+                                   [](int i) { Prefs::set(Prefs::kHardwareDecode, i == 0); }),
+                         card));
+    c->addWidget(divider(card));
+    c->addWidget(cardRow(
+        QStringLiteral("Video drawing"),
+        QStringLiteral("Auto draws pictures with the graphics chip when the computer has a usable one, and with the "
+                       "processor otherwise. Change it only if video looks wrong."),
+        segmented({QStringLiteral("Auto"), QStringLiteral("Graphics"), QStringLiteral("Processor")},
+                  renderModeIndex(ctx.renderMode()),
+                  [](int i) {
+                      static const char* const modes[] = {"auto", "gpu", "cpu"};
+                      Prefs::set(Prefs::kRenderMode, QString::fromLatin1(modes[i]));
+                  }),
+        card));
+    v->addWidget(card);
+
+    v->addSpacing(6);
+    m_logFolder = new QPushButton(QStringLiteral("Open log folder"), this);
+    m_logFolder->setObjectName(QStringLiteral("Secondary"));
+    m_logFolder->setCursor(Qt::PointingHandCursor);
+    m_logFolder->setToolTip(
+        QStringLiteral("Where the app writes its diagnostic log (send it when reporting a problem)"));
+    v->addWidget(m_logFolder, 0, Qt::AlignLeft);
+    auto* note = new QLabel(QStringLiteral("Changes apply the next time you start playing."), this);
+    note->setObjectName(QStringLiteral("Muted"));
+    v->addWidget(note);
+    v->addSpacing(8);
+    auto* bottom = new QHBoxLayout();
+    bottom->addStretch();
+    auto* done = new QPushButton(QStringLiteral("Done"), this);
+    done->setObjectName(QStringLiteral("Primary"));
+    done->setDefault(true);
+    done->setCursor(Qt::PointingHandCursor);
+    bottom->addWidget(done);
+    v->addLayout(bottom);
+
+    connect(m_logFolder, &QPushButton::clicked, this,
+            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Log::directory())); });
+    connect(done, &QPushButton::clicked, this, &QDialog::accept);
+}

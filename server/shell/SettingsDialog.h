@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+#include <functional>
+
+class QButtonGroup;
+class QFrame;
+class QPushButton;
+
+// The playback settings of server mode. Every choice is stored the moment it
+// is clicked; there is no Cancel.
+class SettingsDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit SettingsDialog(QWidget* parent = nullptr);
+
+    // The segment checked on opening for a stored drawing mode.
+    static int renderModeIndex(const QString& mode);
+    // The segments of each row in order: live view, camera wall, decoding, drawing.
+    QList<QButtonGroup*> groups() const { return m_groups; }
+    QPushButton* logFolderButton() const { return m_logFolder; }
+
+private:
+    QFrame* segmented(const QStringList& labels, int checked, std::function<void(int)> pick);
+
+    QList<QButtonGroup*> m_groups;
+    QPushButton* m_logFolder = nullptr;
+};

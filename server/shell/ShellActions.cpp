@@ -1,0 +1,451 @@
+// The camera actions of the server main window: live view, device and cloud
+// playback, the health check, camera walls, full screen, the video wall and
+// presets. The window makes every server call and hands the results on.
+#include "app/context/AppContext.h"
+#include "app/ui/Modal.h"
+#include "server/shell/BrandRegistry.h"
+#include "server/shell/CatalogPane.h"
+#include "server/shell/DevicePages.h"
+#include "server/shell/PresetsDialog.h"
+#include "server/shell/ShellWindow.h"
+#include "server/view/FadeStack.h"
+#include "server/view/ResizeHandle.h"
+
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+using namespace ShellRules;
+
+namespace {
+
+CatalogueLookup contextLookup()
+{
+    AppContext& ctx = AppContext::instance();
+    return {[&ctx](const QString& id) -> const Channel* { return ctx.findChannel(id); },
+            [&ctx](const QString& id) -> const Device* { return ctx.findDevice(id); },
+            [&ctx](const QString& id) -> const Site* { return ctx.findSite(id); }};
+}
+
+QString presetOrganisationId()
+{
+    const AppContext& ctx = AppContext::instance();
+    return currentOrganisationId(ctx.orgId, ctx.user);
+}
+
+} // namespace
+
+int ShellWindow::beginStageRequest()
+{
+    return ++m_stageRequest;
+}
+
+bool ShellWindow::stageRequestCurrent(int request) const
+{
+    return request == m_stageRequest && AppContext::instance().viewActive;
+}
+
+void ShellWindow::prepareView(Operation operation)
+{
+    const StreamEffects effects = effectsOf(operation);
+    // A wall left open behind another page would keep its tiles playing unseen.
+    if (effects.wall == WallEffect::Stopped && m_wallOpen) {
+        m_wall->setFullscreen(false);
+        m_wall->stopAll();
+        m_wallOpen = false;
+    }
+    if (effects.stage == StageEffect::Stopped)
+        m_stage->stopPlayback();
+}
+
+void ShellWindow::openLiveView()
+{
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    AppContext& ctx = AppContext::instance();
+    const Device* device = ctx.findDevice(m_currentDeviceId);
+    const Channel* channel = ctx.findChannel(m_currentChannelId);
+    if (!device || !channel)
+        return;
+    prepareView(Operation::LiveView);
+    m_stage->openLive(channel->name, QString(), false);
+    fadeTo(StagePageIndex);
+    setViewActive(true);
+    startLive(channel->id, channel->name);
+}
+
+void ShellWindow::startLive(const QString& cameraId, const QString& title)
+{
+    ApiClient& api = AppContext::instance().api;
+    api.stopLive(QString());
+    const int request = beginStageRequest();
+    QPointer<ShellWindow> self(this);
+    api.startLiveHls(
+        cameraId, m_liveMain,
+        [self, request, title](const StreamInfo& info, const QString& error) {
+            // A late answer must not reopen live over what the stage shows now.
+            if (!self || info.superseded || !self->stageRequestCurrent(request))
+                return;
+            if (!info.url.isEmpty())
+                self->m_stage->openLive(title, info.url, false);
+            else if (isOfflineFailure(info.failure, error))
+                self->m_stage->openLive(title, QString(), true);
+            else
+                self->m_stage->showError(QStringLiteral("Can’t play this stream"), error, true);
+        },
+        QString(), this);
+}
+
+void ShellWindow::streamToggled(bool mainStream)
+{
+    m_liveMain = mainStream;
+    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    if (!channel)
+        return;
+    m_stage->openLive(channel->name, QString(), false);
+    startLive(channel->id, channel->name);
+}
+
+void ShellWindow::liveRestart(const QString& cameraId)
+{
+    const Channel* channel = AppContext::instance().findChannel(cameraId);
+    if (cameraId != m_currentChannelId || m_pages->currentIndex() != StagePageIndex || !m_pages->isVisible()
+        || m_stage->mode() != StagePort::Mode::Live || !AppContext::instance().viewActive || !channel)
+        return;
+    m_stage->openLive(channel->name, QString(), false);
+    startLive(channel->id, channel->name);
+}
+
+void ShellWindow::wallCameraOpened(const QString& cameraId)
+{
+    const Channel* channel = AppContext::instance().findChannel(cameraId);
+    if (!channel)
+        return;
+    m_wall->setFullscreen(false);
+    m_wall->stopAll();
+    m_wallOpen = false;
+    m_currentChannelId = cameraId;
+    m_currentDeviceId = channel->deviceId;
+    m_stage->openLive(channel->name, QString(), false);
+    fadeTo(StagePageIndex);
+    setViewActive(true);
+    startLive(channel->id, channel->name);
+}
+
+void ShellWindow::openDevicePlayback()
+{
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    if (!channel)
+        return;
+    prepareView(Operation::DevicePlayback);
+    beginStageRequest();
+    setViewActive(true);
+    m_stage->prepareDevice(channel->name);
+    fadeTo(StagePageIndex);
+}
+
+void ShellWindow::deviceMonth(int year, int month)
+{
+    AppContext& ctx = AppContext::instance();
+    const Device* device = ctx.findDevice(m_currentDeviceId);
+    const Channel* channel = ctx.findChannel(m_currentChannelId);
+    if (!device || !channel || channel->number < 1)
+        return;
+    const QString asked = channel->id;
+    const int session = m_session;
+    QPointer<ShellWindow> self(this);
+    ctx.api.fetchPlaybackCalendar(device->id, channel->number, year, month,
+                                  [self, asked, session](const QList<QDate>& days, bool, const QString&) {
+                                      if (self && session == self->m_session && self->m_currentChannelId == asked)
+                                          self->m_stage->addDeviceDays(days);
+                                  });
+}
+
+void ShellWindow::deviceDay(const QDate& day)
+{
+    AppContext& ctx = AppContext::instance();
+    const Channel* channel = ctx.findChannel(m_currentChannelId);
+    if (!channel)
+        return;
+    const QString asked = channel->id;
+    const int session = m_session;
+    QPointer<ShellWindow> self(this);
+    ctx.api.fetchPlaybackAvailability(asked, day,
+                                      [self, asked, session, day](const QList<std::pair<double, double>>& blocks,
+                                                                  bool supported, const QString& error) {
+                                          if (self && session == self->m_session && self->m_currentChannelId == asked)
+                                              self->m_stage->setDeviceCoverage(day, blocks,
+                                                                               supported && error.isEmpty());
+                                      });
+}
+
+void ShellWindow::playDevice(const QDateTime& start, const QDateTime& end)
+{
+    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    if (!channel)
+        return;
+    const int request = beginStageRequest();
+    QPointer<ShellWindow> self(this);
+    const QString clock = QStringLiteral("HH:mm:ss");
+    AppContext::instance().api.startDevicePlaybackHls(
+        channel->id, start.date(), start.time().toString(clock), end.time().toString(clock),
+        [self, request](const StreamInfo& info, const QString& error) {
+            if (!self || info.superseded || !self->stageRequestCurrent(request))
+                return;
+            if (!info.url.isEmpty())
+                self->m_stage->playUrl(info.url);
+            else if (isOfflineFailure(info.failure, error))
+                self->m_stage->showError(QStringLiteral("No recording on the device for this time."), error, false);
+            else
+                self->m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error,
+                                         QString(), false);
+        });
+}
+
+void ShellWindow::openCloudPlayback()
+{
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    AppContext& ctx = AppContext::instance();
+    const Device* device = ctx.findDevice(m_currentDeviceId);
+    const Channel* channel = ctx.findChannel(m_currentChannelId);
+    if (!device || !channel)
+        return;
+    // The answer stands for this request only: a switch to another view or
+    // channel, or a sign-out, in the meantime drops it.
+    const int request = beginStageRequest();
+    const int session = m_session;
+    const QString asked = channel->id;
+    const QString title = channel->name;
+    QPointer<ShellWindow> self(this);
+    ctx.api.fetchCloudDates(device->id, channel->id,
+                            [self, request, session, asked, title](const QList<QDate>& days, const QString& error) {
+                                if (!self || session != self->m_session || request != self->m_stageRequest
+                                    || asked != self->m_currentChannelId)
+                                    return;
+                                self->prepareView(Operation::CloudPlayback);
+                                self->m_stage->prepareCloud(title, days);
+                                self->setViewActive(true);
+                                self->fadeTo(StagePageIndex);
+                                if (!error.isEmpty())
+                                    self->m_stage->showError(error, QString(), false);
+                                else if (days.isEmpty())
+                                    self->m_stage->showError(QStringLiteral("This camera has no cloud archive."),
+                                                             QString(), false);
+                            });
+}
+
+void ShellWindow::playCloud(const QDate& day, const QString& start, const QString& end)
+{
+    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    if (!channel)
+        return;
+    const int request = beginStageRequest();
+    QPointer<ShellWindow> self(this);
+    AppContext::instance().api.fetchCloudPlaylist(
+        CloudPlayRequest{channel->id, day, start, end},
+        [self, request](const QByteArray& playlist, const QString& error) {
+            if (!self || !self->stageRequestCurrent(request))
+                return;
+            if (!playlist.isEmpty())
+                self->m_stage->playPlaylist(playlist);
+            else
+                self->m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error,
+                                         QString(), false);
+        },
+        false);
+}
+
+void ShellWindow::stageStopped()
+{
+    ++m_stageRequest;
+    AppContext::instance().api.stopLive(QString());
+    setViewActive(false);
+    fadeTo(DevicePageIndex);
+}
+
+void ShellWindow::checkHealth(bool fade)
+{
+    const Device* device = AppContext::instance().findDevice(m_currentDeviceId);
+    if (!device)
+        return;
+    IBrandProvider* provider = BrandRegistry::instance().get(device->brand);
+    if (!provider)
+        return;
+    if (fade)
+        m_healthPage->setTitle(device->name);
+    m_healthPage->setRows(provider->startHealth(*device));
+    if (fade)
+        fadeTo(HealthPageIndex);
+    // The provider may answer after this window is gone.
+    QPointer<HealthPage> page(m_healthPage);
+    provider->refreshHealth(*device, DeviceConnection{}, [page](const QList<HealthRow>& rows) {
+        if (page)
+            page->setRows(rows);
+    });
+}
+
+void ShellWindow::siteWall(const QString& siteId)
+{
+    const Site* site = AppContext::instance().findSite(siteId);
+    if (!site)
+        return;
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    QList<const Device*> devices;
+    for (const Device& d : site->devices)
+        devices << &d;
+    showWall(site->name, devicesWall(devices));
+}
+
+void ShellWindow::deviceWall()
+{
+    const Device* device = AppContext::instance().findDevice(m_currentDeviceId);
+    if (!device)
+        return;
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    showWall(device->name, devicesWall({device}));
+}
+
+void ShellWindow::customWall(const QStringList& channelIds)
+{
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    showWall(QStringLiteral("Custom wall"), ShellRules::customWall(channelIds, contextLookup()));
+}
+
+void ShellWindow::showWall(const QString& title, const QList<WallCamera>& cameras)
+{
+    if (cameras.isEmpty())
+        return;
+    m_stage->stopPlayback();
+    AppContext::instance().api.stopLive(QString());
+    ++m_stageRequest;
+    m_wall->openCameras(title, cameras);
+    m_wallOpen = true;
+    setViewActive(true);
+    fadeTo(WallPageIndex);
+}
+
+void ShellWindow::wallFullscreen(bool on)
+{
+    m_topBar->setVisible(!on);
+    m_catalogue->setVisible(!on);
+    if (on) {
+        m_handle->hide();
+        showFullScreen();
+    } else {
+        m_handle->setVisible(!m_catalogue->isCollapsed());
+        showNormal();
+    }
+}
+
+void ShellWindow::stageFullscreen(bool on)
+{
+    m_topBar->setVisible(!on);
+    m_catalogue->setVisible(!on);
+    if (on)
+        showFullScreen();
+    else
+        showNormal();
+}
+
+void ShellWindow::updateVideoWallButton()
+{
+    m_videoWallButton->setText(
+        videoWallButtonText(m_videoWall->running(), m_videoWall->openWindows(), m_videoWall->sourceId()));
+}
+
+void ShellWindow::openVideoWall()
+{
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    if (AppContext::instance().sites.isEmpty()) {
+        Modal::inform(this, QStringLiteral("Video wall"),
+                      QStringLiteral("The camera list is still loading. Try again in a moment."));
+        return;
+    }
+    m_videoWall->openSetup(this);
+}
+
+void ShellWindow::stopVideoWall()
+{
+    if (serverWallRunning(m_videoWall->running(), m_videoWall->openWindows(), m_videoWall->sourceId()))
+        m_videoWall->stop();
+    AppContext::instance().api.stopLive(QStringLiteral("videowall"));
+}
+
+void ShellWindow::openPresets()
+{
+    if (!vmsAllowed()) {
+        noAccess();
+        return;
+    }
+    PresetsDialog dialog(AppContext::instance().api, presetOrganisationId(), this);
+    connect(&dialog, &PresetsDialog::playRequested, this, &ShellWindow::playPreset, Qt::QueuedConnection);
+    Modal::exec(dialog);
+}
+
+void ShellWindow::playPreset(const QString& name, const QList<PresetCamera>& cameras)
+{
+    showWall(name, presetWall(cameras, contextLookup()));
+}
+
+void ShellWindow::savePreset()
+{
+    const QStringList cameraIds = m_wall->cameraIds();
+    if (cameraIds.isEmpty())
+        return;
+    const QString orgId = presetOrganisationId();
+    if (orgId.isEmpty())
+        return;
+    QPointer<ShellWindow> self(this);
+    const int session = m_session;
+    AppContext::instance().api.fetchPresets(
+        orgId, [self, session, cameraIds](const QList<Preset>& presets, const QString&) {
+            if (!self || session != self->m_session)
+                return;
+            QStringList names;
+            for (const Preset& p : presets)
+                names << p.name;
+            QInputDialog ask(self);
+            ask.setWindowTitle(QStringLiteral("Save as preset"));
+            ask.setLabelText(QStringLiteral("Name a new preset, or pick an existing one to replace its cameras:"));
+            ask.setComboBoxItems(names);
+            ask.setComboBoxEditable(true);
+            ask.setTextValue(QString());
+            const int result = Modal::exec(ask);
+            if (!self || result != QDialog::Accepted)
+                return;
+            const QString name = ask.textValue().trimmed();
+            if (name.isEmpty())
+                return;
+            QString presetId;
+            for (const Preset& p : presets)
+                if (p.name == name)
+                    presetId = p.id; // the last of equal names
+            AppContext::instance().api.savePreset(
+                name, presetOrganisationId(), cameraIds, presetId, [self, name](const QString& error) {
+                    if (self)
+                        Modal::inform(self, QStringLiteral("Presets"),
+                                      error.isEmpty() ? QStringLiteral("Saved “%1”.").arg(name) : error);
+                });
+        });
+}

@@ -1,0 +1,228 @@
+#include "server/shell/ShellRules.h"
+
+#include <QSet>
+
+namespace ShellRules {
+
+bool vmsAllowed(const UserProfile& user)
+{
+    return user.canView;
+}
+
+bool canUsePresets(const UserProfile& user)
+{
+    return user.canView && (user.superuser || user.canAdd || user.canEdit);
+}
+
+bool canSavePresets(const UserProfile& user)
+{
+    return user.canView && (user.superuser || user.canAdd);
+}
+
+QString currentOrganisationName(const QString& chosenName, const UserProfile& user)
+{
+    return chosenName.isEmpty() ? user.organisationName : chosenName;
+}
+
+QString currentOrganisationId(const QString& chosenId, const UserProfile& user)
+{
+    return chosenId.isEmpty() ? user.organisationId : chosenId;
+}
+
+QString displayName(const UserProfile& user)
+{
+    return user.firstName.isEmpty() ? user.username : user.firstName;
+}
+
+QString avatarText(const QString& name)
+{
+    return name.size() < 2 ? name : name.left(1).toUpper();
+}
+
+bool catalogueEmpty(const QList<Site>& sites)
+{
+    // A site still loading may yet bring devices: the catalogue is not known
+    // to be empty until every site is in.
+    for (const Site& s : sites)
+        if (!s.devices.isEmpty() || s.loading)
+            return false;
+    return true;
+}
+
+QString sitesProgressText(int completed, int total)
+{
+    if (total < 1 || completed >= total)
+        return {};
+    return QStringLiteral("Loading devices… %1 of %2 sites").arg(completed).arg(total);
+}
+
+QList<Organisation> orderOrganisations(const QList<Organisation>& organisations, const QString& currentName)
+{
+    QList<Organisation> ordered;
+    for (const Organisation& o : organisations)
+        if (o.name == currentName)
+            ordered << o;
+    for (const Organisation& o : organisations)
+        if (o.name != currentName && !o.headOffice)
+            ordered << o;
+    for (const Organisation& o : organisations)
+        if (o.name != currentName && o.headOffice)
+            ordered << o;
+    return ordered;
+}
+
+Chip chipFor(bool online, int streamCount, const QString& error)
+{
+    Chip chip;
+    if (error == QLatin1String("forbidden")) {
+        chip.action = Chip::HideAndStop;
+        return chip;
+    }
+    if (!error.isEmpty()) {
+        chip.text = QStringLiteral("Status unknown");
+        return chip;
+    }
+    if (!online) {
+        chip.text = QStringLiteral("Relay offline");
+        chip.state = QStringLiteral("offline");
+        return chip;
+    }
+    chip.text = QStringLiteral("Relay online · %1 stream%2").arg(streamCount).arg(streamCount == 1 ? "" : "s");
+    chip.state = QStringLiteral("online");
+    return chip;
+}
+
+QString cameraTitle(const Device& device, const Channel& channel)
+{
+    if (device.channels.size() < 2)
+        return device.name;
+    return device.name + QStringLiteral(" · ") + channel.name;
+}
+
+bool cameraOffline(const Device& device, const Channel& channel)
+{
+    return (device.onlineKnown && !device.online) || (channel.onlineKnown && !channel.online);
+}
+
+QList<WallCamera> devicesWall(const QList<const Device*>& devices)
+{
+    QList<WallCamera> cameras;
+    for (const Device* d : devices)
+        for (const Channel& c : d->channels)
+            cameras.append({c.id, cameraTitle(*d, c), QString(), cameraOffline(*d, c)});
+    return cameras;
+}
+
+namespace {
+
+QSet<QString> sitesOf(const QList<QString>& channelIds, const CatalogueLookup& lookup)
+{
+    QSet<QString> sites;
+    for (const QString& id : channelIds) {
+        const Channel* c = lookup.channel(id);
+        const Device* d = c ? lookup.device(c->deviceId) : nullptr;
+        if (d)
+            sites.insert(d->siteId);
+    }
+    return sites;
+}
+
+QString siteSubtitle(const Device& device, bool manySites, const CatalogueLookup& lookup)
+{
+    if (!manySites)
+        return {};
+    const Site* s = lookup.site(device.siteId);
+    return s ? s->name : QString();
+}
+
+} // namespace
+
+QList<WallCamera> customWall(const QStringList& channelIds, const CatalogueLookup& lookup)
+{
+    const bool manySites = sitesOf(channelIds, lookup).size() >= 2;
+    QList<WallCamera> cameras;
+    for (const QString& id : channelIds) {
+        const Channel* c = lookup.channel(id);
+        const Device* d = c ? lookup.device(c->deviceId) : nullptr;
+        if (!d)
+            continue;
+        cameras.append({c->id, cameraTitle(*d, *c), siteSubtitle(*d, manySites, lookup), cameraOffline(*d, *c)});
+    }
+    return cameras;
+}
+
+QList<WallCamera> presetWall(const QList<PresetCamera>& presetCameras, const CatalogueLookup& lookup)
+{
+    QStringList ids;
+    for (const PresetCamera& p : presetCameras)
+        ids << p.id;
+    const bool manySites = sitesOf(ids, lookup).size() >= 2;
+    QList<WallCamera> cameras;
+    for (const PresetCamera& p : presetCameras) {
+        WallCamera w{p.id, p.name, QString(), p.onlineKnown && !p.online};
+        const Channel* c = lookup.channel(p.id);
+        const Device* d = c ? lookup.device(c->deviceId) : nullptr;
+        if (d) {
+            if (w.title.isEmpty())
+                w.title = d->channels.size() >= 2 ? d->name + QStringLiteral(" · ") + c->name : d->name;
+            w.subtitle = siteSubtitle(*d, manySites, lookup);
+        }
+        cameras.append(w);
+    }
+    return cameras;
+}
+
+bool serverWallRunning(bool running, int openWindows, const QString& sourceId)
+{
+    return (running || openWindows > 0) && sourceId.startsWith(QLatin1String("server/"));
+}
+
+QString videoWallButtonText(bool running, int openWindows, const QString& sourceId)
+{
+    if (serverWallRunning(running, openWindows, sourceId))
+        return QStringLiteral("Video wall · on %1").arg(openWindows);
+    return QStringLiteral("Video wall");
+}
+
+bool signOutNeedsConfirmation(bool viewActive, bool serverWallRuns)
+{
+    return viewActive || serverWallRuns;
+}
+
+bool isOfflineFailure(ApiFailure failure, const QString& error)
+{
+    if (failure != ApiFailure::None)
+        return failure == ApiFailure::Offline;
+    return error.contains(QLatin1String("offline"), Qt::CaseInsensitive);
+}
+
+StreamEffects effectsOf(Operation operation)
+{
+    switch (operation) {
+    case Operation::LiveView:
+        // A camera wall left open behind the stage would keep its tiles
+        // playing unseen: it stops too.
+        return {StageEffect::Replaced, WallEffect::Stopped, true, false, ViewFlag::Set};
+    case Operation::WallCameraToStage:
+        return {StageEffect::Replaced, WallEffect::Stopped, true, false, ViewFlag::Set};
+    case Operation::DevicePlayback:
+    case Operation::CloudPlayback:
+        return {StageEffect::Replaced, WallEffect::Stopped, false, false, ViewFlag::Set};
+    case Operation::CameraWall:
+        return {StageEffect::Stopped, WallEffect::Replaced, true, false, ViewFlag::Set};
+    case Operation::StageStopped:
+        return {StageEffect::Untouched, WallEffect::Untouched, true, false, ViewFlag::Cleared};
+    case Operation::WallClosed:
+        return {StageEffect::Untouched, WallEffect::Untouched, false, false, ViewFlag::Cleared};
+    case Operation::OrganisationSwitch:
+    case Operation::SignOut:
+    case Operation::SessionExpired:
+        // Nothing this session started may outlive it.
+        return {StageEffect::Stopped, WallEffect::Stopped, true, true, ViewFlag::Cleared};
+    case Operation::Minimise:
+        return {StageEffect::Suspended, WallEffect::Suspended, false, false, ViewFlag::Unchanged};
+    }
+    return {};
+}
+
+} // namespace ShellRules

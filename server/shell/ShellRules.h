@@ -1,0 +1,103 @@
+#pragma once
+
+#include "server/api/ApiTypes.h"
+#include "server/view/WallPolicy.h" // WallCamera
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+// The rules of the server main window, apart from its widgets.
+namespace ShellRules {
+
+// Permissions of the signed-in user.
+bool vmsAllowed(const UserProfile& user);
+bool canUsePresets(const UserProfile& user);
+bool canSavePresets(const UserProfile& user);
+
+// The organisation the window works in: the chosen one, else the user's own.
+QString currentOrganisationName(const QString& chosenName, const UserProfile& user);
+QString currentOrganisationId(const QString& chosenId, const UserProfile& user);
+
+// The top bar's user block.
+QString displayName(const UserProfile& user);
+QString avatarText(const QString& displayName);
+
+// True when no site of the catalogue has a device (also with no site) and
+// none is still loading.
+bool catalogueEmpty(const QList<Site>& sites);
+
+// The progress line of a catalogue load; empty when it is complete.
+QString sitesProgressText(int completed, int total);
+
+// The organisations in the order they are tried: the current one (by name),
+// then the others that are not head offices, then the head offices.
+QList<Organisation> orderOrganisations(const QList<Organisation>& organisations, const QString& currentName);
+
+// The relay status chip for one status answer.
+struct Chip {
+    enum Action { Show, HideAndStop };
+    Action action = Show;
+    QString text;
+    QString state; // the "state" property the style selects on
+};
+Chip chipFor(bool online, int streamCount, const QString& error);
+
+// Camera walls: a tile's title and offline mark.
+QString cameraTitle(const Device& device, const Channel& channel);
+bool cameraOffline(const Device& device, const Channel& channel);
+// Every channel of the devices in order.
+QList<WallCamera> devicesWall(const QList<const Device*>& devices);
+
+// Lookups the wall builders need.
+struct CatalogueLookup {
+    std::function<const Channel*(const QString&)> channel;
+    std::function<const Device*(const QString&)> device;
+    std::function<const Site*(const QString&)> site;
+};
+// A hand-picked selection: channels not in the catalogue are skipped; each
+// camera names its site when the selection spans two or more sites.
+QList<WallCamera> customWall(const QStringList& channelIds, const CatalogueLookup& lookup);
+// A preset: cameras not in the catalogue keep the preset's own name and flags.
+QList<WallCamera> presetWall(const QList<PresetCamera>& cameras, const CatalogueLookup& lookup);
+
+// The top bar's video wall button.
+bool serverWallRunning(bool running, int openWindows, const QString& sourceId);
+QString videoWallButtonText(bool running, int openWindows, const QString& sourceId);
+
+// Signing out asks first only while something of this session plays.
+bool signOutNeedsConfirmation(bool viewActive, bool serverWallRuns);
+
+// Failure kinds, with the wording of the server client as a fallback for
+// answers that carry no kind.
+bool isOfflineFailure(ApiFailure failure, const QString& error);
+
+// What an operation of the window does to the streams that run.
+enum class Operation {
+    LiveView, // live view, the Main/Sub switch, a live restart
+    WallCameraToStage,
+    DevicePlayback,
+    CloudPlayback,
+    CameraWall,
+    StageStopped,
+    WallClosed,
+    OrganisationSwitch,
+    SignOut, // after the question was answered "Sign out", or with nothing to ask
+    SessionExpired,
+    Minimise,
+};
+enum class StageEffect { Untouched, Replaced, Stopped, Suspended };
+enum class WallEffect { Untouched, Replaced, Stopped, Suspended };
+enum class ViewFlag { Unchanged, Set, Cleared };
+struct StreamEffects {
+    StageEffect stage = StageEffect::Untouched;
+    WallEffect wall = WallEffect::Untouched;
+    bool stopsStageStreams = false; // the owner-less live streams on the server
+    bool stopsVideoWall = false;    // a server video wall and its "videowall" streams
+    ViewFlag view = ViewFlag::Unchanged;
+};
+StreamEffects effectsOf(Operation operation);
+
+} // namespace ShellRules

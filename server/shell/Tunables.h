@@ -1,0 +1,49 @@
+#pragma once
+
+// Tunables of the server shell: the sign-in window, the main window and its
+// pages. One place, with units in the types.
+
+#include <chrono>
+
+namespace shell::tun {
+
+using namespace std::chrono_literals;
+
+// Brand providers: a check that cannot run answers after this.
+inline constexpr std::chrono::milliseconds kHealthAnswerDelay = 400ms;
+
+// Sign-in window.
+inline constexpr std::chrono::milliseconds kIntroFade = 520ms; // the form fades in at first show
+inline constexpr std::chrono::milliseconds kErrorFade = 260ms; // an error message fades in
+inline constexpr std::chrono::milliseconds kCountdownTick = 1000ms;
+inline constexpr std::chrono::milliseconds kCodeSentShown = 1600ms; // "Code sent" before "Resend code"
+inline constexpr int kDefaultOtpSeconds = 300;                      // validity when the server gives none
+inline constexpr int kDefaultOtpLength = 6;
+inline constexpr int kDigitBoxCount = 6;
+inline constexpr int kDigitBoxMaxChars = 16; // room for a pasted code with separators
+
+// Server dialog.
+inline constexpr std::chrono::milliseconds kServerCheckTimeout = 8000ms;
+inline constexpr int kRelayDefaultPort = 8565;
+inline constexpr int kServerRelayPort = 8322; // the relay beside the server itself
+
+// Main window.
+inline constexpr std::chrono::milliseconds kStatusInterval = 30000ms;
+inline constexpr int kCatalogDefaultWidth_px = 300;
+
+// Catalogue pane.
+inline constexpr std::chrono::milliseconds kRebuildDelay = 150ms; // completed sites closer than this show together
+inline constexpr std::chrono::milliseconds kRebuildMaxDelay =
+    200ms; // ...but a completed site waits no longer than this
+inline constexpr std::chrono::milliseconds kCollapseAnimation = 220ms;
+inline constexpr int kPaneMinWidth_px = 220;
+inline constexpr int kPaneMaxWidth_px = 520;
+inline constexpr int kPaneCollapsedWidth_px = 56;
+inline constexpr int kCatalogRowHeight_px = 36; // every row, so that site rows fit their buttons
+
+} // namespace shell::tun
+
+namespace shell::tun {
+// At quit while something plays: how long the stop requests get to leave.
+inline constexpr std::chrono::milliseconds kQuitGrace = 800ms;
+} // namespace shell::tun

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The built program against the fake organisation server in another process:
+# it starts with a remembered sign-in, restores it, loads the catalogue and
+# quits. Read back: the server's request log (order, and the header rules of
+# every request) and the program's own log (no secret in it).
+set -u
+exe="$1"
+server_program="$2"
+work="$(mktemp -d)"
+server_pid=""
+app_pid=""
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*"; echo "--- program output"; cat "$work/out.txt" 2>/dev/null | tail -40; echo "0 passed, 1 failed"; exit 1; }
+
+export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
+       XDG_STATE_HOME="$work/home/.local/state" XDG_CACHE_HOME="$work/home/.cache"
+export KVR_SETTINGS_APP="kvrtest-signin-smoke"
+if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then export QT_QPA_PLATFORM=offscreen; fi
+
+python=/usr/bin/python3; [ -x "$python" ] || python=python3
+port="$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
+token="remembered-$(date +%s%N)"
+KVR_FAKE_PORT="$port" KVR_FAKE_LOG="$work/requests.jsonl" KVR_FAKE_REFRESH_TOKEN="$token" \
+  "$server_program" >"$work/server.txt" 2>&1 &
+server_pid=$!
+for _ in $(seq 1 100); do grep -q listening "$work/server.txt" && break; sleep 0.1; done
+grep -q listening "$work/server.txt" || fail "the fake server did not start"
+
+# The remembered sign-in, as the program itself writes it.
+mkdir -p "$XDG_DATA_HOME/Kavira/Kavira"
+printf '{"username":"demo","refresh_token":"%s","signed_in_at":"%s"}' "$token" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" \
+  >"$XDG_DATA_HOME/Kavira/Kavira/session.json"
+chmod 600 "$XDG_DATA_HOME/Kavira/Kavira/session.json"
+
+KVR_API_BASE="http://127.0.0.1:$port" KVR_RTSP_HOST=127.0.0.1 KVR_RTSP_PORT=9 "$exe" >"$work/out.txt" 2>&1 &
+app_pid=$!
+# The demo organisation has four recorders: the catalogue is in once all four
+# recorders' channels were asked for.
+for _ in $(seq 1 200); do
+  [ "$(grep -c '"path":"/v2/get_channels_by_device/"' "$work/requests.jsonl" 2>/dev/null)" = "4" ] && break
+  kill -0 "$app_pid" 2>/dev/null || fail "the program exited early"
+  sleep 0.1
+done
+sleep 0.5
+kill -TERM "$app_pid"; wait "$app_pid" 2>/dev/null; app_pid=""
+
+"$python" - "$work/requests.jsonl" "$XDG_STATE_HOME/Kavira/kvr.log" "$token" <<'PY' || fail "see above"
+import json, sys
+requests = [json.loads(l) for l in open(sys.argv[1]) if l.strip()]
+log = open(sys.argv[2], encoding="utf-8", errors="replace").read()
+remembered = sys.argv[3]
+paths = [r["path"] for r in requests]
+problems = []
+expected = ["/v2/token/refresh/", "/v2/auth/me/", "/v2/organisations/list/", "/v2/get_sites_by_org_string",
+            "/v2/get_devices_by_site/", "/v2/get_channels_by_device/"]
+positions = [paths.index(p) if p in paths else -1 for p in expected]
+if -1 in positions:
+    problems.append("missing requests: %s" % [p for p, i in zip(expected, positions) if i < 0])
+elif positions != sorted(positions):
+    problems.append("out of order: %s" % paths)
+if "/v2/login/" in paths:
+    problems.append("signed in with a password instead of the remembered sign-in")
+secrets = {remembered}
+for r in requests:
+    h = {k.lower(): v for k, v in r["headers"].items()}
+    p = r["path"]
+    secret, auth = h.get("x-spa-secret", ""), h.get("authorization", "")
+    if secret:
+        secrets.add(secret)
+    if auth.startswith("Bearer "):
+        secrets.add(auth[7:])
+    if p in ("/v2/login/", "/v2/token/refresh/"):
+        if not secret or auth:
+            problems.append("%s %s: wrong credentials for a sign-in step" % (r["method"], p))
+    elif p.startswith("/v2/"):
+        if not auth.startswith("Bearer ") or len(auth) < 20 or secret:
+            problems.append("%s %s: wrong credentials for an API call" % (r["method"], p))
+for s in secrets:
+    if s and s in log:
+        problems.append("a secret in kvr.log: %s…" % s[:12])
+if "Kavira started" not in log:
+    problems.append("no start banner in kvr.log")
+for p in problems:
+    print("  " + p)
+sys.exit(1 if problems else 0)
+PY
+echo "1 passed, 0 failed"

@@ -1,0 +1,151 @@
+// The three windows of the program together, as a person uses them, against
+// the fake organisation server and a real RTSP camera: a remembered sign-in
+// lands in the main window, the catalogue loads, a camera plays live on the
+// stage, and signing out stops its stream on the server and shows the
+// sign-in form again.
+#include "app/context/AppContext.h"
+#include "app/core/SessionStore.h"
+#include "app/core/Settings.h"
+#include "app/startup/Startup.h"
+#include "app/ui/Modal.h"
+#include "app/ui/Theme.h"
+#include "server/shell/BrandRegistry.h"
+#include "server/shell/CatalogModel.h"
+#include "server/shell/CatalogPane.h"
+#include "server/shell/DevicePages.h"
+#include "server/view/StagePages.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/server/shell/HeaderRules.h"
+#include "tests/video/Peers.h"
+#include "video/VideoStage.h"
+
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeView>
+
+namespace {
+
+QModelIndex rowOf(QAbstractItemModel* m, const QString& text, const QModelIndex& parent = {})
+{
+    for (int r = 0; r < m->rowCount(parent); ++r) {
+        const QModelIndex i = m->index(r, 0, parent);
+        if (i.data().toString() == text)
+            return i;
+        const QModelIndex inner = rowOf(m, text, i);
+        if (inner.isValid())
+            return inner;
+    }
+    return {};
+}
+
+} // namespace
+
+class TestProgramFlow : public QObject {
+    Q_OBJECT
+
+    peers::Peer rtsp;
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        Theme::loadFonts();
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
+        if (BrandRegistry::instance().count() == 0)
+            BrandRegistry::instance().add(std::make_unique<ImouProvider>());
+        QVERIFY(peers::startRtsp(rtsp, {"--size", "640x360", "--no-audio"}));
+        qputenv("KVR_RTSP_HOST", "127.0.0.1");
+        qputenv("KVR_RTSP_PORT", QByteArray::number(rtsp.port));
+        Modal::setStrict(true);
+    }
+
+    void rememberedSignInToLiveVideoAndSignOut()
+    {
+        orgserver::FakeOrgServer server;
+        QVERIFY(server.listen());
+        server.populateDemo();
+        server.streamIdOverride = QStringLiteral("live");
+        server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
+        ApiClient& api = AppContext::instance().api;
+        api.setBaseUrl(server.baseUrl());
+        bool done = false;
+        api.login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&](const LoginStart& a) {
+            QVERIFY(SessionStore::save({QStringLiteral("demo"), a.refreshToken, QDateTime::currentDateTimeUtc()}));
+            done = true;
+        });
+        QTRY_VERIFY(done);
+        api.logout();
+        server.clearRequests();
+
+        TopLevelWindows w;
+        w.connectSwitches();
+        w.showInitial();
+        QTRY_VERIFY_WITH_TIMEOUT(w.shell.isVisible(), 10000);
+        QVERIFY(!w.login.isVisible());
+        QCOMPARE(w.shell.catalogLoads(), 1);
+
+        CatalogPane* pane = w.shell.catalogue();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            rowOf(pane->model(), QStringLiteral("Recorder 1-1")).isValid() && !pane->rebuildPending(), 10000);
+        const QModelIndex camera =
+            rowOf(pane->model(), QStringLiteral("Camera 1"), rowOf(pane->model(), QStringLiteral("Recorder 1-1")));
+        QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(camera).center());
+        auto* stage = w.shell.findChild<StagePages*>();
+        QVERIFY(stage);
+        QTRY_VERIFY_WITH_TIMEOUT(stage->isVisible(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
+        QCOMPARE(server.countOf(QStringLiteral("/v2/api/start/live/stream/")), 1);
+
+        // Device playback of the same camera, then its cloud archive: a
+        // finished playlist the ffmpeg tool wrote, served by the fake server.
+        DevicePage* page = w.shell.devicePage();
+        QTest::mouseClick(page->playbackButton(), Qt::LeftButton);
+        QTRY_COMPARE(stage->mode(), StagePages::DevicePlayback);
+        const QDate today = QDate::currentDate();
+        Q_EMIT stage->playDevice(QDateTime(today, QTime(8, 0)), QDateTime(today, QTime(9, 0)));
+        QTRY_COMPARE(server.countOf(QStringLiteral("/v2/api/start/playback/stream/")), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
+
+        QTemporaryDir archive;
+        QProcess ffmpeg;
+        ffmpeg.start(QStringLiteral("ffmpeg"),
+                     peers::testPictureArgs(8)
+                         + QStringList{"-f", "hls", "-hls_time", "2", "-hls_list_size", "0", "-hls_playlist_type",
+                                       "vod", "-hls_segment_filename", archive.filePath("seg%03d.ts"),
+                                       archive.filePath("index.m3u8")});
+        QVERIFY(ffmpeg.waitForFinished(60000) && ffmpeg.exitCode() == 0);
+        server.hlsDir = archive.path();
+        QTest::mouseClick(page->cloudButton(), Qt::LeftButton);
+        QTRY_COMPARE(stage->mode(), StagePages::CloudPlayback);
+        Q_EMIT stage->playCloud(today, QStringLiteral("00:00"), QStringLiteral("current"));
+        QTRY_COMPARE(server.countOf(QStringLiteral("/v2/api/cloud/playback/")), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(server.countOf(QStringLiteral("/mediamtx/hls/cloud/seg000.ts")) == 1, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
+
+        // Sign out while playing: asked, then everything stops.
+        Modal::respond([](QDialog& d) {
+            for (QPushButton* b : d.findChildren<QPushButton*>())
+                if (b->text() == QStringLiteral("Sign out"))
+                    b->click();
+            return 0;
+        });
+        QTest::mouseClick(w.shell.signOutButton(), Qt::LeftButton);
+        QTRY_VERIFY(w.login.isVisible());
+        QVERIFY(!w.shell.isVisible());
+        QCOMPARE(w.login.currentPage(), LoginWindow::FormPage);
+        QVERIFY(!w.login.restoring());
+        QTRY_COMPARE(server.countOf(QStringLiteral("/v2/api/stop/live/stream/")), 1);
+        QVERIFY(!stage->videoStage()->hasPicture() || !AppContext::instance().viewActive);
+        QVERIFY(!SessionStore::load());
+        int live = 0;
+        for (const orgserver::FakeStream& s : std::as_const(server.streams))
+            live += s.live ? 1 : 0;
+        QCOMPARE(live, 0);
+        QCOMPARE(shelltest::headerViolations(server.requests()), QStringList());
+        QCOMPARE(w.login.restoreAttempts(), 1);
+    }
+};
+
+KVR_TEST_MAIN(TestProgramFlow)
+#include "tst_program_flow.moc"

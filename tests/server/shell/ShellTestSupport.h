@@ -1,0 +1,76 @@
+#pragma once
+
+#include "app/context/AppContext.h"
+#include "app/core/SessionStore.h"
+#include "app/ui/Modal.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/support/TestKit.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+#include <QLineEdit>
+#include <QWidget>
+
+namespace shelltest {
+
+// The fake organisation server with its demo organisation, the process's
+// server client pointed at it, and dialogs that fail the test unless answered.
+struct Rig {
+    orgserver::FakeOrgServer server;
+
+    Rig()
+    {
+        if (!server.listen())
+            qFatal("fake server could not listen");
+        server.populateDemo();
+        server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
+        server.addUser(QStringLiteral("otp"), QStringLiteral("secret"), true);
+        AppContext& ctx = AppContext::instance();
+        ctx.api.logout();
+        ctx.api.setBaseUrl(server.baseUrl());
+        ctx.user = UserProfile();
+        ctx.sites.clear();
+        ctx.orgName.clear();
+        ctx.orgId.clear();
+        ctx.viewActive = false;
+        SessionStore::clear();
+        Modal::reset();
+        Modal::setStrict(true);
+    }
+    ~Rig() { AppContext::instance().api.logout(); }
+
+    // Paths of the requests received, in order.
+    QStringList paths() const
+    {
+        QStringList out;
+        for (const orgserver::Request& r : server.requests())
+            out << r.path;
+        return out;
+    }
+};
+
+// The visible button (or check box) of `root` reading `text`.
+template <typename T = QAbstractButton> T* buttonNamed(QWidget* root, const QString& text)
+{
+    for (T* b : root->findChildren<T*>())
+        if (b->text() == text && b->isVisibleTo(root))
+            return b;
+    return nullptr;
+}
+
+inline QLabel* labelNamed(QWidget* root, const QString& text)
+{
+    for (QLabel* l : root->findChildren<QLabel*>())
+        if (l->text() == text)
+            return l;
+    return nullptr;
+}
+
+// The field a label is the buddy of.
+inline QLineEdit* fieldOf(QWidget* root, const QString& labelText)
+{
+    QLabel* l = labelNamed(root, labelText);
+    return l ? qobject_cast<QLineEdit*>(l->buddy()) : nullptr;
+}
+
+} // namespace shelltest

@@ -1,0 +1,739 @@
+// The server main window against the fake organisation server, with the
+// stage, camera wall and video wall replaced by recorders: catalogue loading,
+// organisations, the status chip, permissions, which streams each action
+// starts and stops (read from the server's request log), sign-out, expiry,
+// presets, settings, health, keys and minimising.
+#include "app/core/Settings.h"
+#include "server/shell/BrandRegistry.h"
+#include "server/shell/CatalogModel.h"
+#include "server/shell/CatalogPane.h"
+#include "server/shell/DevicePages.h"
+#include "server/shell/ShellWindow.h"
+#include "tests/server/shell/FakeViews.h"
+#include "tests/server/shell/ShellTestSupport.h"
+
+#include <QButtonGroup>
+#include <QComboBox>
+#include <QInputDialog>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeView>
+#include <QWindowStateChangeEvent>
+
+#include <memory>
+
+using namespace shelltest;
+using orgserver::Answer;
+
+namespace {
+
+// A signed-in user, the main window over recorders, shown.
+struct Session {
+    Rig rig;
+    FakeStage* stage = new FakeStage;
+    FakeWall* wall = new FakeWall;
+    FakeVideoWall* videoWall = new FakeVideoWall;
+    std::unique_ptr<ShellWindow> window;
+
+    explicit Session(std::function<void(UserProfile&)> adjust = {})
+    {
+        ApiClient& api = AppContext::instance().api;
+        bool done = false;
+        api.login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&](const LoginStart& a) {
+            api.setAccessToken(a.accessToken);
+            api.setRefreshToken(a.refreshToken);
+            AppContext::instance().user = a.user;
+            done = true;
+        });
+        if (!QTest::qWaitFor([&] { return done; }, 10000))
+            qFatal("sign-in did not answer");
+        if (adjust)
+            adjust(AppContext::instance().user);
+        rig.server.clearRequests();
+        window = std::make_unique<ShellWindow>(ShellParts{stage, wall, videoWall}, nullptr);
+        window->resize(1400, 800);
+        window->show();
+    }
+
+    bool load()
+    {
+        window->loadCatalog();
+        return QTest::qWaitFor(
+            [&] {
+                return rig.server.countOf(QStringLiteral("/v2/get_channels_by_device/")) == 4
+                    && !AppContext::instance().sites.isEmpty() && !AppContext::instance().sites.last().loading
+                    && window->catalogue()->loadingLabel()->text().isEmpty() && !window->catalogue()->rebuildPending();
+            },
+            10000);
+    }
+    // Query values of the requests to a path, in order.
+    QStringList sent(const QString& path, const QString& key) const
+    {
+        QStringList out;
+        for (const orgserver::Request& r : rig.server.requestsTo(path))
+            out << r.queryValue(key);
+        return out;
+    }
+    int starts() const { return rig.server.countOf(QStringLiteral("/v2/api/start/live/stream/")); }
+    int stops() const { return rig.server.countOf(QStringLiteral("/v2/api/stop/live/stream/")); }
+    QModelIndex row(const QString& text, const QModelIndex& parent = {}) const
+    {
+        QAbstractItemModel* m = window->catalogue()->model();
+        for (int r = 0; r < m->rowCount(parent); ++r) {
+            const QModelIndex i = m->index(r, 0, parent);
+            if (i.data().toString() == text)
+                return i;
+            const QModelIndex inner = row(text, i);
+            if (inner.isValid())
+                return inner;
+        }
+        return {};
+    }
+    void clickRow(const QModelIndex& index) const
+    {
+        QTreeView* tree = window->catalogue()->tree();
+        tree->scrollTo(index);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
+    }
+    // Clicks the first camera of the first recorder.
+    void openFirstCamera() const { clickRow(row(QStringLiteral("Camera 1"), row(QStringLiteral("Recorder 1-1")))); }
+};
+
+QJsonObject organisations(const QList<std::pair<QString, bool>>& list)
+{
+    QJsonArray a;
+    int id = 1;
+    for (const auto& [name, head] : list)
+        a.append(QJsonObject{
+            {QStringLiteral("id"), id++}, {QStringLiteral("name"), name}, {QStringLiteral("is_head_office"), head}});
+    return {{QStringLiteral("details"), a}};
+}
+
+} // namespace
+
+class TestShellWindow : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        Prefs::remove(Prefs::kCatalogCollapsed.name);
+        Prefs::remove(Prefs::kCatalogWidth.name);
+        Prefs::remove(Prefs::kLiveMain.name);
+        if (BrandRegistry::instance().count() == 0)
+            BrandRegistry::instance().add(std::make_unique<ImouProvider>());
+    }
+
+    void catalogueLoadsWithProgressAndTheHomePage()
+    {
+        Session s;
+        s.rig.server.delayRule = [](const orgserver::Request& r) {
+            return r.path == QLatin1String("/v2/get_devices_by_site/") ? 400 : 0;
+        };
+        s.window->loadCatalog();
+        QTRY_COMPARE(s.window->catalogue()->loadingLabel()->text(), QStringLiteral("Loading devices… 0 of 2 sites"));
+        QVERIFY(s.row(QStringLiteral("Head Office  ·  loading…")).isValid());
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
+        QCOMPARE(s.window->devicePage()->title()->text(), QStringLiteral("Demo Organisation"));
+        QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
+        QTRY_VERIFY(s.row(QStringLiteral("Recorder 2-2")).isValid());
+        // Organisations first, then the sites by name, then devices and channels.
+        const QStringList paths = s.rig.paths();
+        QVERIFY(paths.indexOf(QStringLiteral("/v2/organisations/list/"))
+                < paths.indexOf(QStringLiteral("/v2/get_sites_by_org_string")));
+        QVERIFY(paths.indexOf(QStringLiteral("/v2/get_sites_by_org_string"))
+                < paths.indexOf(QStringLiteral("/v2/get_devices_by_site/")));
+        QCOMPARE(s.sent(QStringLiteral("/v2/get_sites_by_org_string"), QStringLiteral("org_string")),
+                 QStringList{"Demo Organisation"});
+        QVERIFY(labelNamed(s.window.get(), QStringLiteral("Select a camera to start live view.")));
+        // One organisation: no choice, the label names it.
+        QVERIFY(!s.window->organisationChoice()->isVisible());
+        QCOMPARE(s.window->organisationLabel()->text(), QStringLiteral("Demo Organisation"));
+        QCOMPARE(s.window->catalogLoads(), 1);
+    }
+
+    void organisationsFallThroughToOneWithDevices()
+    {
+        Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
+        s.rig.server.script(
+            QStringLiteral("/v2/organisations/list/"),
+            Answer::json(
+                200, organisations({{"HQ", true}, {"Demo Organisation", true}, {"Mine", true}, {"Branch", false}})));
+        QVERIFY(s.load());
+        QCOMPARE(s.sent(QStringLiteral("/v2/get_sites_by_org_string"), QStringLiteral("org_string")),
+                 QStringList({"Mine", "Branch", "HQ", "Demo Organisation"}));
+        QCOMPARE(AppContext::instance().orgName, QStringLiteral("Demo Organisation"));
+        QCOMPARE(AppContext::instance().orgId, QStringLiteral("2"));
+        QVERIFY(s.window->organisationChoice()->isVisible());
+        QVERIFY(!s.window->organisationLabel()->isVisible());
+        QCOMPARE(s.window->organisationChoice()->currentText(), QStringLiteral("Demo Organisation"));
+
+        // Choosing the one shown does nothing; another stops everything first
+        // and stays chosen even without devices.
+        s.rig.server.clearRequests();
+        s.openFirstCamera();
+        QTRY_COMPARE(s.starts(), 1);
+        s.videoWall->isRunning = true;
+        s.videoWall->source = QStringLiteral("server/all");
+        Q_EMIT s.window->organisationChoice()->activated(1);
+        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 0);
+        Q_EMIT s.window->organisationChoice()->activated(3);
+        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 1);
+        QTRY_COMPARE(s.stops(), 1); // the stage's live stream: its own request, on its own connection
+        QCOMPARE(s.videoWall->stops, 1);
+        QVERIFY(!AppContext::instance().viewActive);
+        QCOMPARE(AppContext::instance().orgName, QStringLiteral("Branch"));
+        QTRY_VERIFY(labelNamed(s.window.get(), QStringLiteral("No devices are assigned to this account.")));
+    }
+
+    void noOrganisationWithDevicesLeavesTheLastOneTried()
+    {
+        Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
+        s.rig.server.script(QStringLiteral("/v2/organisations/list/"),
+                            Answer::json(200, organisations({{"HQ", true}, {"Mine", false}})));
+        s.window->loadCatalog();
+        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 2);
+        QTRY_VERIFY(labelNamed(s.window.get(), QStringLiteral("No devices are assigned to this account.")));
+        QCOMPARE(AppContext::instance().orgName, QStringLiteral("HQ"));
+        QVERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
+    }
+
+    void statusChip()
+    {
+        Session s;
+        QVERIFY(s.load());
+        QTRY_VERIFY(s.window->chip()->isVisible());
+        QCOMPARE(s.window->chip()->text(), QStringLiteral("Relay online · 0 streams"));
+        QCOMPARE(s.window->chip()->property("state").toString(), QStringLiteral("online"));
+        QVERIFY(s.window->statusTimer()->isActive());
+        QCOMPARE(s.window->statusTimer()->interval(), 30000);
+        s.rig.server.script(
+            QStringLiteral("/v2/api/vms/stream/status/"),
+            Answer::json(
+                200, {{QStringLiteral("data"), QJsonObject{{QStringLiteral("status"), QStringLiteral("OFFLINE")}}}}));
+        s.window->refreshStatus();
+        QTRY_COMPARE(s.window->chip()->text(), QStringLiteral("Relay offline"));
+        s.rig.server.script(QStringLiteral("/v2/api/vms/stream/status/"), Answer::hangUp(), 3);
+        s.window->refreshStatus();
+        QTRY_COMPARE(s.window->chip()->text(), QStringLiteral("Status unknown"));
+        QCOMPARE(s.window->chip()->property("state").toString(), QString());
+        s.rig.server.script(QStringLiteral("/v2/api/vms/stream/status/"), Answer::json(403, {}));
+        s.window->refreshStatus();
+        QTRY_VERIFY(!s.window->chip()->isVisible());
+        QVERIFY(!s.window->statusTimer()->isActive());
+        // A later sign-in's checks start it again at once.
+        const int before = s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/"));
+        s.window->startBackgroundChecks();
+        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/")), before);
+        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/")), before + 1);
+    }
+
+    void permissionsHideWhatTheyMust()
+    {
+        Session s([](UserProfile& u) {
+            u.canView = false;
+            u.canAdd = true;
+            u.superuser = true;
+        });
+        s.window->loadCatalog();
+        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 1);
+        QVERIFY(!s.window->presetsButton()->isVisible());
+        QVERIFY(!s.window->videoWallButton()->isVisible());
+        QVERIFY(s.wall->log.contains(QStringLiteral("can save 0")));
+        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/organisations/list/")), 0);
+        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/")), 0);
+        QVERIFY(!s.window->chip()->isVisible());
+        QTRY_VERIFY(s.row(QStringLiteral("Recorder 1-1")).isValid());
+        Modal::answer(QMessageBox::Close);
+        s.openFirstCamera();
+        QCOMPARE(Modal::shown(), QStringList{"No access: You don’t have permission to open this."});
+        QCOMPARE(s.starts(), 0);
+        QVERIFY(s.stage->log.filter(QStringLiteral("live ")).isEmpty());
+
+        Session editor([](UserProfile& u) {
+            u.canView = true;
+            u.canAdd = false;
+            u.canEdit = true;
+            u.superuser = false;
+        });
+        editor.window->startBackgroundChecks();
+        QVERIFY(editor.window->presetsButton()->isVisible());
+        QVERIFY(editor.wall->log.contains(QStringLiteral("can save 0")));
+    }
+
+    void liveViewStartsOneStreamAndDropsLateAnswers()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.openFirstCamera();
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::StagePageIndex));
+        QVERIFY(AppContext::instance().viewActive);
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
+        QCOMPARE(s.stage->log.filter(QStringLiteral("live ")).first(), QStringLiteral("live Camera 1 [-]"));
+        QCOMPARE(s.starts(), 1);
+        QCOMPARE(s.rig.server.requestsTo(QStringLiteral("/v2/api/start/live/stream/"))
+                     .first()
+                     .queryValue(QStringLiteral("camera_id")),
+                 s.window->currentChannelId());
+
+        // Device playback keeps the live stream on the server and plays.
+        s.stage->log.clear();
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        QCOMPARE(s.stage->log.first(), QStringLiteral("device Camera 1"));
+        Q_EMIT s.stage->deviceMonthRequested(2026, 3);
+        Q_EMIT s.stage->deviceDayRequested(QDate(2026, 3, 2));
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("days 5")));
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("coverage 2 1")));
+        QCOMPARE(s.stops(), 0);
+        Q_EMIT s.stage->playDevice(QDateTime(QDate(2026, 3, 2), QTime(8, 0)),
+                                   QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("play url")));
+        const orgserver::Request play =
+            s.rig.server.requestsTo(QStringLiteral("/v2/api/start/playback/stream/")).first();
+        QCOMPARE(play.queryValue(QStringLiteral("playback_date")), QStringLiteral("2026-03-02"));
+        QVERIFY(play.queryValue(QStringLiteral("start_time")).startsWith(QStringLiteral("08:00")));
+        QVERIFY(play.queryValue(QStringLiteral("end_time")).startsWith(QStringLiteral("09:00")));
+
+        // A live answer that arrives after the user moved on to playback is dropped.
+        s.rig.server.delayRule = [](const orgserver::Request& r) {
+            return r.path == QLatin1String("/v2/api/start/live/stream/") ? 400 : 0;
+        };
+        Q_EMIT s.window->devicePage()->openLive();
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        s.stage->log.clear();
+        QTRY_COMPARE(s.starts(), 2);
+        QTest::qWait(600);
+        QVERIFY(s.stage->log.filter(QStringLiteral("[url]")).isEmpty());
+        QCOMPARE(s.stage->current, StagePort::Mode::DevicePlayback);
+
+        // Stop: the owner-less streams go, the view flag clears.
+        s.rig.server.delayRule = nullptr;
+        const int stopsBefore = s.stops();
+        s.stage->stopPlayback();
+        QVERIFY(!AppContext::instance().viewActive);
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
+        QTRY_VERIFY(s.stops() > stopsBefore);
+        // No live stream of this window is left on the server (the late one included).
+        auto liveLeft = [&] {
+            int n = 0;
+            for (const orgserver::FakeStream& st : std::as_const(s.rig.server.streams))
+                n += st.live ? 1 : 0;
+            return n;
+        };
+        QTRY_COMPARE(liveLeft(), 0);
+    }
+
+    void offlineAndFailedLiveAnswers()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.clickRow(s.row(QStringLiteral("Camera 2"), s.row(QStringLiteral("Recorder 2-2"))));
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 2 [-] offline")));
+        s.rig.server.script(QStringLiteral("/v2/api/start/live/stream/"),
+                            Answer::json(500, {{QStringLiteral("message"), QStringLiteral("Relay busy")}}), 5);
+        s.openFirstCamera();
+        QTRY_VERIFY(!s.stage->log.filter(QStringLiteral("error Can’t play this stream |")).isEmpty());
+        QVERIFY(s.stage->log.last().endsWith(QStringLiteral("| retry")));
+        // Main/Sub restarts live on the same camera, the setting untouched.
+        s.rig.server.clearScripts();
+        const int starts = s.starts();
+        Q_EMIT s.stage->streamToggled(false);
+        QTRY_COMPARE(s.starts(), starts + 1);
+        QVERIFY(!s.window->liveMain());
+        QVERIFY(!Prefs::contains(Prefs::kLiveMain.name));
+        // A restart request for another camera is ignored.
+        Q_EMIT AppContext::instance().api.streamNeedsRestart(QStringLiteral("nope"));
+        QTest::qWait(50);
+        QCOMPARE(s.starts(), starts + 1);
+    }
+
+    void camerasWallsAndWhatTheyStop()
+    {
+        Session s;
+        QVERIFY(s.load());
+        // A site's wall: every channel of its devices, titled by device and channel.
+        const QModelIndex site = s.row(QStringLiteral("Head Office"));
+        const QRect r = s.window->catalogue()->tree()->visualRect(site);
+        QTest::mouseClick(s.window->catalogue()->tree()->viewport(), Qt::LeftButton, {},
+                          QPoint(r.right() - 20, r.center().y()));
+        QCOMPARE(s.wall->title, QStringLiteral("Head Office"));
+        QCOMPARE(s.wall->cameras.size(), 8);
+        QCOMPARE(s.wall->cameras.first().title, QStringLiteral("Recorder 1-1 · Camera 1"));
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::WallPageIndex));
+        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+
+        // A catalogue click while the wall is open: the wall stops, live starts.
+        s.wall->log.clear();
+        s.openFirstCamera();
+        QCOMPARE(s.wall->log.first(), QStringLiteral("fullscreen 0"));
+        QVERIFY(s.wall->log.contains(QStringLiteral("stop")));
+        QTRY_COMPARE(s.starts(), 1);
+
+        // Device playback and cloud playback from a wall stop it too.
+        for (QPushButton* action : {s.window->devicePage()->playbackButton(), s.window->devicePage()->cloudButton()}) {
+            s.window->showWall(QStringLiteral("Again"), {{QStringLiteral("x"), QStringLiteral("X"), {}, false}});
+            s.wall->log.clear();
+            s.window->openDevice(s.window->currentDeviceId());
+            QTest::mouseClick(action, Qt::LeftButton);
+            QTRY_VERIFY(s.wall->log.contains(QStringLiteral("stop")));
+        }
+
+        // A wall camera to the stage.
+        s.window->showWall(QStringLiteral("Again"), {{QStringLiteral("x"), QStringLiteral("X"), {}, false}});
+        const QString second = AppContext::instance().sites[1].devices[0].channels[1].id;
+        Q_EMIT s.wall->cameraOpened(second);
+        QCOMPARE(s.window->currentChannelId(), second);
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::StagePageIndex));
+        QTRY_VERIFY(!s.stage->log.filter(QStringLiteral("live Camera 2 [url]")).isEmpty());
+
+        // A custom selection across two sites names the sites; nothing found opens nothing.
+        s.wall->log.clear();
+        s.window->catalogue()->setSelecting(true);
+        s.window->catalogue()->selectAll(true);
+        QTest::mouseClick(s.window->catalogue()->playSelectedButton(), Qt::LeftButton);
+        QCOMPARE(s.wall->title, QStringLiteral("Custom wall"));
+        QCOMPARE(s.wall->cameras.size(), 16);
+        QCOMPARE(s.wall->cameras.first().subtitle, QStringLiteral("Head Office"));
+        QVERIFY(s.wall->cameras.last().offline);
+        s.wall->log.clear();
+        Q_EMIT s.window->catalogue()->playSelectedRequested({QStringLiteral("gone")});
+        QVERIFY(s.wall->log.isEmpty());
+
+        // The wall closing clears the view flag.
+        Q_EMIT s.wall->closed();
+        QVERIFY(!AppContext::instance().viewActive);
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
+    }
+
+    void lateCloudDaysAreDroppedAfterASwitchOrSignOut()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.openFirstCamera();
+        QTRY_COMPARE(s.starts(), 1);
+        s.rig.server.delayRule = [](const orgserver::Request& r) {
+            return r.path == QLatin1String("/v2/api/cloud/recording/dates/") ? 300 : 0;
+        };
+        QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        QTest::qWait(500);
+        QVERIFY(s.stage->log.filter(QStringLiteral("cloud ")).isEmpty());
+        QCOMPARE(s.stage->current, StagePort::Mode::DevicePlayback);
+
+        // Unhindered, the days come and a chosen day plays its playlist.
+        s.rig.server.delayRule = nullptr;
+        QTemporaryDir archive;
+        QFile segment(archive.filePath(QStringLiteral("seg0.ts")));
+        QVERIFY(segment.open(QIODevice::WriteOnly));
+        segment.close();
+        s.rig.server.hlsDir = archive.path();
+        QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("cloud Camera 1 3 days")));
+        Q_EMIT s.stage->playCloud(QDate::currentDate(), QStringLiteral("00:00"), QStringLiteral("current"));
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("play playlist m3u")));
+
+        // After a sign-out nothing of the earlier answer acts.
+        s.rig.server.delayRule = [](const orgserver::Request& r) {
+            return r.path == QLatin1String("/v2/api/cloud/recording/dates/") ? 300 : 0;
+        };
+        QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
+        Modal::respond([](QDialog& d) {
+            auto& box = static_cast<QMessageBox&>(d);
+            buttonNamed(&box, QStringLiteral("Sign out"))->click();
+            return 0;
+        });
+        s.window->confirmSignOut();
+        s.stage->log.clear();
+        QTest::qWait(500);
+        QVERIFY(s.stage->log.isEmpty());
+        QVERIFY(!AppContext::instance().viewActive);
+    }
+
+    void signOutStopsEverythingAndForgetsTheOrganisation()
+    {
+        // Nothing playing: no question.
+        {
+            Session s;
+            QVERIFY(s.load());
+            QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
+            QVERIFY(SessionStore::save({QStringLiteral("demo"), QStringLiteral("t"), QDateTime::currentDateTimeUtc()}));
+            QTest::mouseClick(s.window->signOutButton(), Qt::LeftButton);
+            QTRY_COMPARE(out.count(), 1);
+            QVERIFY(Modal::shown().isEmpty());
+            QVERIFY(!SessionStore::load());
+            QVERIFY(AppContext::instance().sites.isEmpty());
+            QVERIFY(AppContext::instance().api.accessToken().isEmpty());
+            QVERIFY(!s.window->statusTimer()->isActive());
+            QVERIFY(!s.window->chip()->isVisible());
+        }
+        // Playing: asked; Cancel leaves it playing; Sign out stops the stage,
+        // the wall, the stage's streams and a server video wall.
+        Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
+        s.rig.server.script(QStringLiteral("/v2/organisations/list/"),
+                            Answer::json(200, organisations({{"Mine", false}, {"Demo Organisation", true}})));
+        QVERIFY(s.load());
+        QCOMPARE(AppContext::instance().orgName, QStringLiteral("Demo Organisation"));
+        s.openFirstCamera();
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
+        QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
+        Modal::respond([](QDialog& d) {
+            buttonNamed(&d, QStringLiteral("Cancel"))->click();
+            return 0;
+        });
+        s.window->confirmSignOut();
+        QCOMPARE(Modal::shown(), QStringList{"Sign out: Sign out and stop playback?"});
+        QCOMPARE(out.count(), 0);
+        QVERIFY(AppContext::instance().viewActive);
+        QCOMPARE(s.stops(), 0);
+
+        s.videoWall->isRunning = true;
+        s.videoWall->windows = 2;
+        s.videoWall->source = QStringLiteral("server/all");
+        Modal::respond([](QDialog& d) {
+            buttonNamed(&d, QStringLiteral("Sign out"))->click();
+            return 0;
+        });
+        s.window->confirmSignOut();
+        QCOMPARE(out.count(), 1);
+        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+        QVERIFY(s.wall->log.contains(QStringLiteral("stop")));
+        QCOMPARE(s.videoWall->stops, 1);
+        QTRY_COMPARE(s.stops(), 1);
+        QTRY_VERIFY(s.rig.server.streams.isEmpty());
+        // The next user starts from their own organisation.
+        QVERIFY(AppContext::instance().orgName.isEmpty());
+        QVERIFY(AppContext::instance().orgId.isEmpty());
+        QVERIFY(!s.window->organisationChoice()->isVisibleTo(s.window.get()));
+        QCOMPARE(s.window->organisationChoice()->count(), 0);
+        QVERIFY(!s.window->statusTimer()->isActive());
+    }
+
+    void quitGivesThisSessionsStreamsBack()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.openFirstCamera();
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
+        s.videoWall->isRunning = true;
+        s.videoWall->source = QStringLiteral("server/all");
+        // What the application object announces when the event loop ends.
+        QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
+        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+        QCOMPARE(s.videoWall->stops, 1);
+        QVERIFY(!AppContext::instance().viewActive);
+        QTRY_COMPARE(s.stops(), 1);
+    }
+
+    void nativeVideoWallAsksNothing()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.videoWall->isRunning = true;
+        s.videoWall->windows = 1;
+        s.videoWall->source = QStringLiteral("native");
+        Q_EMIT s.videoWall->runningChanged(true);
+        QCOMPARE(s.window->videoWallButton()->text(), QStringLiteral("Video wall"));
+        QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
+        s.window->confirmSignOut();
+        QCOMPARE(out.count(), 1);
+        QCOMPARE(s.videoWall->stops, 0); // not ours to stop
+        s.videoWall->source = QStringLiteral("server/all");
+        s.videoWall->windows = 2;
+        Q_EMIT s.videoWall->runningChanged(true);
+        QCOMPARE(s.window->videoWallButton()->text(), QStringLiteral("Video wall · on 2"));
+    }
+
+    void sessionExpiryStopsAndSignsOutOnlyWhileShown()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.openFirstCamera();
+        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
+        QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
+        s.window->hide();
+        Q_EMIT AppContext::instance().api.sessionExpired();
+        QTest::qWait(50);
+        QCOMPARE(out.count(), 0);
+        s.window->show();
+        QString informative;
+        Modal::respond([&](QDialog& d) {
+            informative = static_cast<QMessageBox&>(d).informativeText();
+            return int(QMessageBox::Ok);
+        });
+        Q_EMIT AppContext::instance().api.sessionExpired();
+        QTRY_COMPARE(out.count(), 1);
+        QCOMPARE(Modal::shown(), QStringList{"Session expired: Your session has expired. Please sign in again."});
+        QCOMPARE(informative, AppContext::instance().api.sessionEndReason());
+        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+        QVERIFY(!AppContext::instance().viewActive);
+        QTRY_VERIFY(s.rig.server.streams.isEmpty());
+    }
+
+    void presetsListPlayAndSave()
+    {
+        Session s;
+        QVERIFY(s.load());
+        // The list, and "Play on wall".
+        Modal::respond([](QDialog& d) {
+            auto* list = d.findChild<QListWidget*>(QStringLiteral("PresetList"));
+            if (!QTest::qWaitFor([&] { return list->count() == 1; }, 5000))
+                return 0;
+            if (list->item(0)->text() != QStringLiteral("Entrances\n4 cameras"))
+                return 0;
+            buttonNamed(&d, QStringLiteral("Play on wall"))->click();
+            return QTest::qWaitFor([&] { return d.result() == QDialog::Accepted; }, 5000) ? d.result() : 0;
+        });
+        QTest::mouseClick(s.window->presetsButton(), Qt::LeftButton);
+        QTRY_COMPARE(s.wall->title, QStringLiteral("Entrances"));
+        QCOMPARE(s.wall->cameras.size(), 4);
+        QCOMPARE(s.wall->cameras.first().title, QStringLiteral("Camera 1"));
+        QCOMPARE(s.rig.server.requestsTo(QStringLiteral("/v2/api/vms/presets/"))
+                     .first()
+                     .queryValue(QStringLiteral("preset_id")),
+                 QStringLiteral("1"));
+
+        // Saving under a trimmed new name, then over an existing one.
+        auto name = [](const QString& text) {
+            Modal::respond([text](QDialog& d) {
+                auto& ask = static_cast<QInputDialog&>(d);
+                if (!ask.comboBoxItems().contains(QStringLiteral("Entrances")) || !ask.textValue().isEmpty())
+                    return 0;
+                ask.setTextValue(text);
+                return int(QDialog::Accepted);
+            });
+            Modal::answer(QMessageBox::Ok);
+        };
+        name(QStringLiteral("  Night  "));
+        Q_EMIT s.wall->savePresetRequested();
+        QTRY_COMPARE(Modal::pending(), 0);
+        QTRY_VERIFY(Modal::shown().contains(QStringLiteral("Presets: Saved “Night”.")));
+        const QJsonObject created = s.rig.server.requestsTo(QStringLiteral("/v2/api/create/preset/")).last().json();
+        QCOMPARE(created.value(QStringLiteral("preset_name")).toString(), QStringLiteral("Night"));
+        QVERIFY(!created.contains(QStringLiteral("preset_id")));
+        QCOMPARE(created.value(QStringLiteral("camera_ids")).toArray().size(), 4);
+        name(QStringLiteral("Entrances"));
+        Q_EMIT s.wall->savePresetRequested();
+        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/create/preset/")), 2);
+        QVERIFY(s.rig.server.requestsTo(QStringLiteral("/v2/api/create/preset/"))
+                    .last()
+                    .json()
+                    .contains(QStringLiteral("preset_id")));
+        QTRY_COMPARE(Modal::pending(), 0);
+
+        // An empty wall saves nothing and asks nothing.
+        s.wall->cameras.clear();
+        const int fetched = s.rig.server.countOf(QStringLiteral("/v2/api/organisation/presets/"));
+        Q_EMIT s.wall->savePresetRequested();
+        QTest::qWait(50);
+        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/organisation/presets/")), fetched);
+    }
+
+    void settingsDialogWritesAtOnceAndTheWindowRereadsLiveMain()
+    {
+        Session s;
+        Prefs::setText(QStringLiteral("renderMode"), QStringLiteral("GPU"));
+        Prefs::set(Prefs::kGridQuality, 5);
+        QList<int> opened;
+        Modal::respond([&](QDialog& d) {
+            const QList<QButtonGroup*> groups = d.findChildren<QButtonGroup*>();
+            for (QButtonGroup* g : groups)
+                opened << g->checkedId();
+            groups[0]->button(1)->click(); // Sub
+            groups[1]->button(2)->click(); // wall Sub
+            groups[2]->button(1)->click(); // decoding off
+            groups[3]->button(1)->click(); // graphics
+            return int(QDialog::Rejected); // closed without Done
+        });
+        QTest::mouseClick(s.window->settingsButton(), Qt::LeftButton);
+        QTRY_COMPARE(Modal::pending(), 0);
+        QCOMPARE(opened, QList<int>({0, -1, 0, 0}));
+        QCOMPARE(Prefs::get(Prefs::kLiveMain), false);
+        QCOMPARE(Prefs::get(Prefs::kGridQuality), 2);
+        QCOMPARE(Prefs::get(Prefs::kHardwareDecode), false);
+        QCOMPARE(Prefs::get(Prefs::kRenderMode), QStringLiteral("gpu"));
+        QVERIFY(!s.window->liveMain());
+        QCOMPARE(s.stage->log.last(), QStringLiteral("main 0"));
+        for (const char* key : {"liveMain", "gridQuality", "hardwareDecode", "renderMode"})
+            Prefs::remove(key);
+    }
+
+    void healthPageShowsRowsThenResults()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.clickRow(s.row(QStringLiteral("Recorder 1-2")));
+        QCOMPARE(s.window->devicePage()->title()->text(), QStringLiteral("Recorder 1-2"));
+        Q_EMIT s.window->devicePage()->checkHealth();
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::HealthPageIndex));
+        QCOMPARE(s.window->healthPage()->title()->text(), QStringLiteral("Health  ·  Recorder 1-2"));
+        QTableWidget* table = s.window->healthPage()->table();
+        QCOMPARE(table->rowCount(), 10);
+        QCOMPARE(table->item(0, 2)->text(), QStringLiteral("Checking"));
+        QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("No result"));
+        QCOMPARE(table->item(1, 1)->text(), QStringLiteral("Unknown"));
+        QCOMPARE(table->item(1, 1)->foreground().color(), QColor(0x49, 0x50, 0x57));
+        buttonNamed(s.window->healthPage(), QStringLiteral("Back"))->click();
+        QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
+    }
+
+    void keysHandleAndMinimise()
+    {
+        Session s;
+        QVERIFY(s.load());
+        s.window->showWall(QStringLiteral("W"), {{QStringLiteral("x"), QStringLiteral("X"), {}, false}});
+        QTest::keyClick(s.window.get(), Qt::Key_Right);
+        QTest::keyClick(s.window.get(), Qt::Key_Left);
+        QCOMPARE(s.wall->log.mid(s.wall->log.size() - 2), QStringList({"next", "previous"}));
+        Q_EMIT s.wall->closed();
+        QTest::keyClick(s.window.get(), Qt::Key_Right);
+        QCOMPARE(s.wall->log.last(), QStringLiteral("previous"));
+
+        // Minimising twice suspends once; restoring resumes once.
+        s.stage->log.clear();
+        s.wall->log.clear();
+        for (int i = 0; i < 2; ++i) {
+            QWindowStateChangeEvent e(Qt::WindowNoState);
+            s.window->setWindowState(Qt::WindowMinimized);
+            QCoreApplication::sendEvent(s.window.get(), &e);
+        }
+        s.window->setWindowState(Qt::WindowNoState);
+        QWindowStateChangeEvent back(Qt::WindowMinimized);
+        QCoreApplication::sendEvent(s.window.get(), &back);
+        QCOMPARE(s.stage->log.filter(QStringLiteral("suspend")).size(), 1);
+        QCOMPARE(s.wall->log, QStringList({"suspend", "resume"}));
+
+        // Dragging the handle resizes and stores; while collapsed nothing changes.
+        QWidget* handle = s.window->handle();
+        QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(2, 100));
+        QMouseEvent move(QEvent::MouseMove, QPointF(42, 100), handle->mapToGlobal(QPointF(42, 100)), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(handle, &move);
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(42, 100));
+        QCOMPARE(Prefs::get(Prefs::kCatalogWidth), 340);
+        s.window->catalogue()->setCollapsed(true, false);
+        QVERIFY(Prefs::get(Prefs::kCatalogCollapsed));
+        QVERIFY(!handle->isVisible());
+    }
+
+    void videoWallBeforeTheCatalogueAndNoticeTexts()
+    {
+        Session s;
+        Modal::answer(QMessageBox::Ok);
+        s.window->openVideoWall();
+        QCOMPARE(Modal::shown(), QStringList{"Video wall: The camera list is still loading. Try again in a moment."});
+        QCOMPARE(s.videoWall->setups, 0);
+        QVERIFY(s.load());
+        s.window->openVideoWall();
+        QCOMPARE(s.videoWall->setups, 1);
+    }
+};
+
+KVR_TEST_MAIN(TestShellWindow)
+#include "tst_shell_window.moc"

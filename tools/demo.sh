@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# A demo anyone can start: builds what is missing, then starts on loopback a
+# test camera, the fake organisation server with its demo organisation (cloud
+# recordings included), and Kavira pointed at them, with settings and data
+# folders of its own under build/demo (never yours). Sign in as demo / demo.
+# Everything it started stops when Kavira quits.
+#
+#   bash tools/demo.sh            # build if needed, then run
+#   KVR_DEMO_DIR=/tmp/x bash tools/demo.sh
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="$root/build"
+demo="${KVR_DEMO_DIR:-$build/demo}"
+
+app="$build/app/kavira"
+server_program="$build/tests/fixtures/kvr-fake-server"
+if [ ! -x "$app" ] || [ ! -x "$server_program" ]; then
+  bash "$root/tools/build.sh"
+fi
+
+# GStreamer's Python bindings come with Debian's own python3.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+
+pids=()
+stop_all() {
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+}
+trap stop_all EXIT INT TERM
+
+free_port() {
+  "$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
+}
+
+# Waits until the log of a started program holds a line matching a pattern.
+wait_for() {
+  local log="$1" pattern="$2" what="$3"
+  for _ in $(seq 1 200); do
+    if grep -q "$pattern" "$log" 2>/dev/null; then return 0; fi
+    sleep 0.1
+  done
+  echo "demo: $what did not start; its output:" >&2
+  cat "$log" >&2
+  exit 1
+}
+
+# The demo's own home and data folders: settings, remembered sign-in, log.
+home="$demo/home"
+mkdir -p "$home" "$demo/logs"
+export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
+       XDG_STATE_HOME="$home/.local/state" XDG_CACHE_HOME="$home/.cache"
+export KVR_SETTINGS_APP="kavira-demo"
+
+# Cloud recordings: a finished HLS playlist the ffmpeg tool writes once.
+hls="$demo/hls"
+if [ ! -s "$hls/index.m3u8" ]; then
+  echo "demo: writing the cloud recording (a minute of test picture)…"
+  mkdir -p "$hls"
+  ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=1280x720:rate=25:duration=60" \
+    -f lavfi -i "sine=frequency=440:duration=60" -c:v libx264 -preset veryfast -g 50 -c:a aac \
+    -f hls -hls_time 4 -hls_list_size 0 -hls_playlist_type vod \
+    -hls_segment_filename "$hls/seg%03d.ts" "$hls/index.m3u8"
+fi
+
+# The camera: GStreamer's RTSP server at /live, with the relay's account.
+rtsp_port="$(free_port)"
+"$python" "$root/tests/fixtures/rtsp/rtsp_server.py" --port "$rtsp_port" --size 1280x720 \
+  --user admin --password wisp >"$demo/logs/camera.txt" 2>&1 &
+pids+=($!)
+wait_for "$demo/logs/camera.txt" "PORT" "the test camera"
+
+# The organisation's server.
+api_port="$(free_port)"
+KVR_FAKE_PORT="$api_port" KVR_FAKE_HLS_DIR="$hls" KVR_FAKE_STREAM_PATH=live \
+  "$server_program" >"$demo/logs/server.txt" 2>&1 &
+pids+=($!)
+wait_for "$demo/logs/server.txt" "listening" "the fake organisation server"
+
+# ---- Native mode: the fake device fleet -----------------------------------
+# When the fake fleet program exists, start it here on loopback and point the
+# application's native mode at it (its own variables, pids+=($!) as above).
+# ---------------------------------------------------------------------------
+
+cat <<TEXT
+Kavira demo
+  server   http://127.0.0.1:$api_port  (sign in as demo / demo, or otp / demo with the code 123456)
+  camera   rtsp://127.0.0.1:$rtsp_port/live
+  data     $demo
+TEXT
+
+export KVR_API_BASE="http://127.0.0.1:$api_port" KVR_RTSP_HOST=127.0.0.1 KVR_RTSP_PORT="$rtsp_port"
+"$app" "$@"
