@@ -5,6 +5,7 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
+#include "native/live/NativeLive.h"
 #include "native/services/NativeServices.h"
 #include "server/shell/BrandRegistry.h"
 
@@ -45,6 +46,9 @@ TopLevelWindows::TopLevelWindows()
     login.hide();
     shell.hide();
     native.hide();
+    // The native window's live wall page and media dialogs come from the
+    // native live view, which sits above the window in the build.
+    NativeLive::attach(native);
 }
 
 void TopLevelWindows::connectSwitches()
