@@ -29,18 +29,11 @@ RestoreFailure restoreFailure(const LoginStart& answer)
     case ApiFailure::Throttled:
         return RestoreFailure::KeepRemembered;
     case ApiFailure::None:
-        break; // an answer without a kind: read its wording below
+        // Not signed in, yet nothing refused: no reason to forget.
+        return RestoreFailure::KeepRemembered;
     default:
         return RestoreFailure::ForgetRemembered;
     }
-    // The server client words every outage of a renewal (no connection, a
-    // time-out, a server error, a busy server) as "can't reach"; an answer
-    // that carried no session is no refusal either.
-    const QString& e = answer.error;
-    if (e.contains(QLatin1String("reach"), Qt::CaseInsensitive)
-        || e.contains(QLatin1String("did not return a session"), Qt::CaseInsensitive))
-        return RestoreFailure::KeepRemembered;
-    return RestoreFailure::ForgetRemembered;
 }
 
 QString serverLabel(const QString& baseUrl)

@@ -90,7 +90,7 @@ void ShellWindow::startLive(const QString& cameraId, const QString& title)
                 return;
             if (!info.url.isEmpty())
                 self->m_stage->openLive(title, info.url, false);
-            else if (isOfflineFailure(info.failure, error))
+            else if (info.failure == ApiFailure::Offline)
                 self->m_stage->openLive(title, QString(), true);
             else
                 self->m_stage->showError(QStringLiteral("Can’t play this stream"), error, true);
@@ -200,7 +200,7 @@ void ShellWindow::playDevice(const QDateTime& start, const QDateTime& end)
                 return;
             if (!info.url.isEmpty())
                 self->m_stage->playUrl(info.url);
-            else if (isOfflineFailure(info.failure, error))
+            else if (info.failure == ApiFailure::Offline)
                 self->m_stage->showError(QStringLiteral("No recording on the device for this time."), error, false);
             else
                 self->m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error,

@@ -189,13 +189,6 @@ bool signOutNeedsConfirmation(bool viewActive, bool serverWallRuns)
     return viewActive || serverWallRuns;
 }
 
-bool isOfflineFailure(ApiFailure failure, const QString& error)
-{
-    if (failure != ApiFailure::None)
-        return failure == ApiFailure::Offline;
-    return error.contains(QLatin1String("offline"), Qt::CaseInsensitive);
-}
-
 StreamEffects effectsOf(Operation operation)
 {
     switch (operation) {

@@ -70,10 +70,6 @@ QString videoWallButtonText(bool running, int openWindows, const QString& source
 // Signing out asks first only while something of this session plays.
 bool signOutNeedsConfirmation(bool viewActive, bool serverWallRuns);
 
-// Failure kinds, with the wording of the server client as a fallback for
-// answers that carry no kind.
-bool isOfflineFailure(ApiFailure failure, const QString& error);
-
 // What an operation of the window does to the streams that run.
 enum class Operation {
     LiveView, // live view, the Main/Sub switch, a live restart

@@ -265,7 +265,7 @@ void CameraTile::start(std::function<void()> done)
             if (guard && guard->m_started && !info.superseded && attempt == guard->m_startSerial) {
                 CameraTile* t = guard.data();
                 if (info.url.isEmpty()) {
-                    t->showFailure(error, tile::isOfflineFailure(error, info.failure));
+                    t->showFailure(error, info.failure == ApiFailure::Offline);
                 } else {
                     t->m_dot->setPulsing(true);
                     t->m_url = info.url;

@@ -50,9 +50,4 @@ QRect retryRect(int w, int h)
     return {(w - 96) / 2, std::min(h - 44, h / 2 + 48), 96, 30};
 }
 
-bool isOfflineFailure(const QString& error, ApiFailure failure)
-{
-    return failure == ApiFailure::Offline || error.contains(QLatin1String("offline"), Qt::CaseInsensitive);
-}
-
 } // namespace tile

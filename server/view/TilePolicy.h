@@ -48,7 +48,4 @@ OverlayPlaces overlayPlaces(int width);
 int nameWidth(int width, bool hovered);
 QRect retryRect(int width, int height);
 
-// Whether a failed start means the camera is offline.
-bool isOfflineFailure(const QString& error, ApiFailure failure);
-
 } // namespace tile

@@ -80,7 +80,7 @@ private Q_SLOTS:
             ApiFailure kind;
             const char* headline;
         } rows[] = {
-            {"The camera is OFFLINE", ApiFailure::ServerError, "Offline"},
+            {"The camera is OFFLINE", ApiFailure::ServerError, "Can’t play this stream"},
             {"Device not reachable", ApiFailure::Offline, "Offline"},
             {"", ApiFailure::NoAnswer, "Can’t play this stream"},
             {"Relay refused the stream", ApiFailure::Refused, "Can’t play this stream"},

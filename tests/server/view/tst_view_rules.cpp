@@ -302,10 +302,6 @@ private Q_SLOTS:
         QCOMPARE(tile::nameWidth(100, true), 20);
         QCOMPARE(tile::retryRect(301, 201), QRect(102, 148, 96, 30));
         QCOMPARE(tile::retryRect(300, 100), QRect(102, 56, 96, 30));
-        QVERIFY(tile::isOfflineFailure("Camera is OFFLINE now", ApiFailure::ServerError));
-        QVERIFY(tile::isOfflineFailure("", ApiFailure::Offline));
-        QVERIFY(!tile::isOfflineFailure("", ApiFailure::None));
-        QVERIFY(!tile::isOfflineFailure("Timed out", ApiFailure::NoAnswer));
     }
 
     void wallPagesAndLabels()
