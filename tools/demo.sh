@@ -3,18 +3,26 @@
 # test camera, the fake organisation server with its demo organisation (cloud
 # recordings included), and Kavira pointed at them, with settings and data
 # folders of its own under build/demo (never yours). Sign in as demo / demo.
-# Everything it started stops when Kavira quits.
+# A small fleet of fake recorders and cameras runs beside them for native
+# mode. Everything it started stops when Kavira quits.
 #
-#   bash tools/demo.sh            # build if needed, then run
+#   bash tools/demo.sh            # build if needed, then run (sign-in window)
+#   bash tools/demo.sh --native   # the same, opening native mode on the fleet
 #   KVR_DEMO_DIR=/tmp/x bash tools/demo.sh
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="$root/build"
 demo="${KVR_DEMO_DIR:-$build/demo}"
+native=false
+if [ "${1:-}" = "--native" ]; then
+  native=true
+  shift
+fi
 
 app="$build/app/kavira"
 server_program="$build/tests/fixtures/kvr-fake-server"
-if [ ! -x "$app" ] || [ ! -x "$server_program" ]; then
+fleet_program="$build/tests/fixtures/fleet/kvr-fake-fleet"
+if [ ! -x "$app" ] || [ ! -x "$server_program" ] || [ ! -x "$fleet_program" ]; then
   bash "$root/tools/build.sh"
 fi
 
@@ -79,15 +87,35 @@ KVR_FAKE_PORT="$api_port" KVR_FAKE_HLS_DIR="$hls" KVR_FAKE_STREAM_PATH=live \
 pids+=($!)
 wait_for "$demo/logs/server.txt" "listening" "the fake organisation server"
 
-# ---- Native mode: the fake device fleet -----------------------------------
-# When the fake fleet program exists, start it here on loopback and point the
-# application's native mode at it (its own variables, pids+=($!) as above).
-# ---------------------------------------------------------------------------
+# Native mode: recorders and cameras of several makers on loopback (one with
+# a wrong password, one unreachable, one with a disk fault, one with its
+# clock ahead), and the demo's inventory, uptime and events naming them.
+"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" >"$demo/logs/fleet.txt" 2>&1 &
+pids+=($!)
+wait_for "$demo/logs/fleet.txt" "ready" "the fake device fleet"
+
+# Which window opens first: the sign-in window, or native mode on the fleet.
+mkdir -p "$XDG_CONFIG_HOME/Kavira"
+settings="$XDG_CONFIG_HOME/Kavira/$KVR_SETTINGS_APP.conf"
+touch "$settings"
+"$python" - "$settings" "$native" <<'PY'
+import configparser, sys
+path, native = sys.argv[1], sys.argv[2]
+conf = configparser.RawConfigParser()
+conf.optionxform = str
+conf.read(path)
+if not conf.has_section("General"):
+    conf.add_section("General")
+conf.set("General", "nativeMode", native)
+with open(path, "w") as f:
+    conf.write(f, space_around_delimiters=False)
+PY
 
 cat <<TEXT
 Kavira demo
   server   http://127.0.0.1:$api_port  (sign in as demo / demo, or otp / demo with the code 123456)
   camera   rtsp://127.0.0.1:$rtsp_port/live
+  fleet    $(grep -c '^device' "$demo/logs/fleet.txt") fake devices for native mode ("Native mode" in the server dialog)
   data     $demo
 TEXT
 
