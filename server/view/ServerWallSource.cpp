@@ -1,0 +1,149 @@
+#include "server/view/ServerWallSource.h"
+
+#include "app/context/AppContext.h"
+#include "app/ui/Theme.h"
+#include "server/api/ApiTypes.h"
+#include "server/view/CameraTile.h"
+#include "video/FfmpegPlayer.h"
+
+#include <QUrl>
+
+const QString ServerWallSource::kOwner = QStringLiteral("videowall");
+
+QString ServerWallSource::idFor(const QString& serverUrl, const QString& organisationId)
+{
+    const QString host = QUrl(serverUrl).host(QUrl::FullyDecoded);
+    const QString org = organisationId.isEmpty() ? QStringLiteral("default") : organisationId;
+    return QStringLiteral("server/%1/%2").arg(host, org);
+}
+
+QString ServerWallSource::titleFor(const QString& chosenOrgName, const QString& userOrgName)
+{
+    return chosenOrgName.isEmpty() ? userOrgName : chosenOrgName;
+}
+
+QString ServerWallSource::channelTitle(const Channel& channel)
+{
+    return channel.name.isEmpty() ? QStringLiteral("Camera %1").arg(channel.number) : channel.name;
+}
+
+bool ServerWallSource::isKnownOffline(const Device& device, const Channel& channel)
+{
+    return device.onlineState() == OnlineState::Offline || channel.onlineState() == OnlineState::Offline;
+}
+
+QList<VideoWall::Camera> ServerWallSource::camerasIn(const QList<Site>& sites)
+{
+    QList<VideoWall::Camera> out;
+    for (const Site& site : sites) {
+        for (const Device& device : site.devices) {
+            for (const Channel& channel : device.channels)
+                out.append(
+                    {channel.id, channelTitle(channel), device.name, site.name, isKnownOffline(device, channel)});
+        }
+    }
+    return out;
+}
+
+ServerWallSource::TileLabel ServerWallSource::tileLabelFor(const Channel* channel, const Device* device)
+{
+    TileLabel label;
+    if (!channel) {
+        label.title = QStringLiteral("Camera not in this organisation");
+        label.offline = true;
+        return label;
+    }
+    if (!device) {
+        // The server still knows the channel: let it say whether it plays.
+        label.title = QStringLiteral("Camera not in this organisation");
+        label.offline = false;
+        return label;
+    }
+    label.title =
+        device->channels.size() < 2 ? device->name : device->name + QStringLiteral(" · ") + channelTitle(*channel);
+    label.offline = isKnownOffline(*device, *channel);
+    return label;
+}
+
+QString ServerWallSource::id() const
+{
+    const AppContext& context = AppContext::instance();
+    const QString org = context.orgId.isEmpty() ? context.user.organisationId : context.orgId;
+    return idFor(context.api.baseUrl(), org);
+}
+
+QString ServerWallSource::title() const
+{
+    const AppContext& context = AppContext::instance();
+    return titleFor(context.orgName, context.user.organisationName);
+}
+
+QList<VideoWall::Camera> ServerWallSource::cameras() const
+{
+    return camerasIn(AppContext::instance().sites);
+}
+
+QWidget* ServerWallSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
+{
+    AppContext& context = AppContext::instance();
+    const Channel* channel = context.findChannel(cameraId);
+    const Device* device = channel ? context.findDevice(channel->deviceId) : nullptr;
+    const TileLabel label = tileLabelFor(channel, device);
+
+    auto* tile = new CameraTile(cameraId, label.title, label.offline, parent);
+    tile->owner = kOwner;
+    tile->inVideoWall = true;
+    tile->updateButtons();
+    QObject::connect(tile, &CameraTile::expandRequested, tile, [onExpand = std::move(onExpand)](CameraTile*) {
+        if (onExpand)
+            onExpand();
+    });
+    return tile;
+}
+
+void ServerWallSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
+{
+    Q_UNUSED(totalOnWall) // decoding stays as the tile chose it
+    auto* t = qobject_cast<CameraTile*>(tile);
+    if (t && t->player())
+        t->player()->maxFps = double(VideoWall::fpsCapFor(shownOnDisplay));
+}
+
+void ServerWallSource::start(QWidget* tile, bool main, std::function<void()> started)
+{
+    auto* t = qobject_cast<CameraTile*>(tile);
+    if (!t) {
+        // Not one of ours: nothing to start, but the slot must come back.
+        if (started)
+            started();
+        return;
+    }
+    t->setInitialQuality(main);
+    // The tile runs `started` once its start has ended, whatever becomes of
+    // it meanwhile: the controller's slot always comes back.
+    t->start(std::move(started));
+}
+
+void ServerWallSource::stop(QWidget* tile)
+{
+    if (auto* t = qobject_cast<CameraTile*>(tile))
+        t->stop();
+}
+
+void ServerWallSource::requestStop(QWidget* tile)
+{
+    // The wall asks every tile first and stops each one after. Letting the
+    // player go here means that stop finds nothing left to wait for: the
+    // decode threads wind down side by side in the background, and a wall of
+    // 120 tiles (or of cameras that no longer answer) never holds the main
+    // thread while each one in turn hangs up. The server stream is given
+    // back by stop.
+    auto* t = qobject_cast<CameraTile*>(tile);
+    if (t && t->player())
+        t->player()->requestStop();
+}
+
+QString ServerWallSource::tileStyle() const
+{
+    return Theme::appStyle();
+}

@@ -1,0 +1,483 @@
+// The server-mode camera source of the video wall: its id, title, camera list
+// and tile labels as plain rules over a catalogue; then its tiles against the
+// fake organisation server through the application's own server client: the
+// wall's owner, the stream asked for, the frame-rate cap, the start slot that
+// always comes back once, and stopping without waiting.
+
+#include "app/context/AppContext.h"
+#include "app/ui/Theme.h"
+#include "server/view/CameraTile.h"
+#include "server/view/ServerWallSource.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/server/view/ViewTestSupport.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+
+#include <QPointer>
+
+using viewtest::control;
+using viewtest::hover;
+
+namespace {
+
+void setState(bool* online, bool* known, OnlineState state)
+{
+    *known = state != OnlineState::Unknown;
+    *online = state == OnlineState::Online;
+}
+
+Channel channel(const QString& id, const QString& deviceId, const QString& name, int number,
+                OnlineState state = OnlineState::Unknown)
+{
+    Channel c;
+    c.id = id;
+    c.deviceId = deviceId;
+    c.name = name;
+    c.number = number;
+    setState(&c.online, &c.onlineKnown, state);
+    return c;
+}
+
+Device device(const QString& id, const QString& name, OnlineState state, const QList<Channel>& channels)
+{
+    Device d;
+    d.id = id;
+    d.name = name;
+    setState(&d.online, &d.onlineKnown, state);
+    d.channels = channels;
+    return d;
+}
+
+QString describe(const VideoWall::Camera& c)
+{
+    return QStringList{c.id, c.title, c.device, c.site, c.offline ? "offline" : "-"}.join(" | ");
+}
+
+// Two sites, one of them empty, devices with one and with several channels,
+// names missing, every online state.
+QList<Site> sampleCatalogue()
+{
+    Site north;
+    north.id = "s1";
+    north.name = "North gate";
+    north.devices = {
+        device("d1", "Recorder A", OnlineState::Online,
+               {channel("c1", "d1", "Gate", 1, OnlineState::Online), channel("c2", "d1", "", 2)}),
+        device("d2", "Recorder B", OnlineState::Offline, {channel("c3", "d2", "Yard", 1, OnlineState::Online)}),
+    };
+    Site empty;
+    empty.id = "s2";
+    empty.name = "Warehouse";
+    Site south;
+    south.id = "s3";
+    south.name = "South";
+    south.devices = {device("d3", "NVR South", OnlineState::Unknown,
+                            {channel("c4", "d3", "Door", 1, OnlineState::Offline), channel("c5", "d3", "Lift", 4)})};
+    return {north, empty, south};
+}
+
+} // namespace
+
+class ServerWallSourceTest : public QObject {
+    Q_OBJECT
+
+    orgserver::FakeOrgServer server;
+    QList<Site> served; // the fake server's catalogue as the client read it
+    ServerWallSource source;
+
+    AppContext& context() { return AppContext::instance(); }
+
+    QList<QPointer<CameraTile>> made;
+    CameraTile* tile(const QString& cameraId, std::function<void()> onExpand = {})
+    {
+        auto* t = qobject_cast<CameraTile*>(source.makeTile(cameraId, nullptr, std::move(onExpand)));
+        if (t) {
+            t->resize(360, 220);
+            t->show();
+            made << t;
+        }
+        return t;
+    }
+    QString servedId(int i) const { return served.at(0).devices.at(0).channels.at(i).id; }
+    QList<orgserver::Request> startsOf(const QString& cameraId) const
+    {
+        QList<orgserver::Request> out;
+        for (const orgserver::Request& r : server.requestsTo("/v2/api/start/live/stream/"))
+            if (r.queryValue("camera_id") == cameraId)
+                out << r;
+        return out;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(server.listen());
+        server.populate(1, 2, 3);
+        server.sites[0].devices[1].online = false;
+        server.addUser("demo", "secret", false);
+        context().api.setBaseUrl(server.baseUrl());
+        bool signedIn = false, loaded = false;
+        context().api.login("demo", "secret", false, [&](const LoginStart& r) {
+            context().api.setAccessToken(r.accessToken);
+            signedIn = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(signedIn, 10000);
+        context().api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            served = sites;
+            loaded = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(loaded, 10000);
+        QCOMPARE(served.size(), 1);
+    }
+
+    void init()
+    {
+        context().sites = served;
+        context().orgId = server.orgId;
+        context().orgName = server.orgName;
+        server.clearRequests();
+        server.clearScripts();
+        server.rtspsTicketUrl.clear();
+    }
+
+    void cleanup()
+    {
+        for (const QPointer<CameraTile>& t : std::exchange(made, {})) {
+            if (!t)
+                continue;
+            source.requestStop(t);
+            source.stop(t);
+            delete t.data();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
+    }
+
+    // ---- Rules -------------------------------------------------------------
+
+    void idNamesTheServersHostAndTheOrganisation_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("org");
+        QTest::addColumn<QString>("id");
+        QTest::newRow("host and id") << "https://api.kavira.example/v2/"
+                                     << "7"
+                                     << "server/api.kavira.example/7";
+        QTest::newRow("port and path dropped") << "http://127.0.0.1:8480/x"
+                                               << "12"
+                                               << "server/127.0.0.1/12";
+        QTest::newRow("no organisation") << "http://127.0.0.1:8480"
+                                         << ""
+                                         << "server/127.0.0.1/default";
+        QTest::newRow("case of the host") << "HTTPS://API.Kavira.Example"
+                                          << "7"
+                                          << "server/api.kavira.example/7";
+        QTest::newRow("IPv6 host") << "http://[::1]:8480/"
+                                   << "3"
+                                   << "server/::1/3";
+        QTest::newRow("user info dropped") << "https://ops:pw@10.0.0.5/"
+                                           << "3"
+                                           << "server/10.0.0.5/3";
+    }
+    void idNamesTheServersHostAndTheOrganisation()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, org);
+        QFETCH(QString, id);
+        QCOMPARE(ServerWallSource::idFor(url, org), id);
+    }
+
+    void idAndTitleFollowTheChosenOrganisationElseTheUsers_data()
+    {
+        QTest::addColumn<QString>("chosenId");
+        QTest::addColumn<QString>("chosenName");
+        QTest::addColumn<QString>("userId");
+        QTest::addColumn<QString>("userName");
+        QTest::addColumn<QString>("idEnd");
+        QTest::addColumn<QString>("title");
+        QTest::newRow("chosen") << "7"
+                                << "Demo Organisation"
+                                << "2"
+                                << "Head office"
+                                << "/7"
+                                << "Demo Organisation";
+        QTest::newRow("none chosen") << ""
+                                     << ""
+                                     << "2"
+                                     << "Head office"
+                                     << "/2"
+                                     << "Head office";
+        QTest::newRow("nothing known") << ""
+                                       << ""
+                                       << ""
+                                       << ""
+                                       << "/default"
+                                       << "";
+    }
+    void idAndTitleFollowTheChosenOrganisationElseTheUsers()
+    {
+        QFETCH(QString, chosenId);
+        QFETCH(QString, chosenName);
+        QFETCH(QString, userId);
+        QFETCH(QString, userName);
+        QFETCH(QString, idEnd);
+        QFETCH(QString, title);
+        context().orgId = chosenId;
+        context().orgName = chosenName;
+        const UserProfile before = context().user;
+        context().user.organisationId = userId;
+        context().user.organisationName = userName;
+        QCOMPARE(source.id(), "server/127.0.0.1" + idEnd);
+        QCOMPARE(source.title(), title);
+        context().user = before;
+    }
+
+    void camerasAreTheCataloguesChannelsInOrder()
+    {
+        QStringList got;
+        for (const VideoWall::Camera& c : ServerWallSource::camerasIn(sampleCatalogue()))
+            got << describe(c);
+        const QStringList expected{
+            "c1 | Gate | Recorder A | North gate | -",
+            "c2 | Camera 2 | Recorder A | North gate | -",
+            "c3 | Yard | Recorder B | North gate | offline",
+            "c4 | Door | NVR South | South | offline",
+            "c5 | Lift | NVR South | South | -",
+        };
+        QCOMPARE(got, expected);
+        context().sites = sampleCatalogue();
+        QCOMPARE(source.cameras().size(), 5);
+        context().sites.clear();
+        QVERIFY(source.cameras().isEmpty());
+    }
+
+    void offlineOnlyWhenTheDeviceOrChannelSaysSo_data()
+    {
+        QTest::addColumn<OnlineState>("deviceState");
+        QTest::addColumn<OnlineState>("channelState");
+        QTest::addColumn<bool>("offline");
+        const OnlineState u = OnlineState::Unknown, on = OnlineState::Online, off = OnlineState::Offline;
+        QTest::newRow("unknown, unknown") << u << u << false;
+        QTest::newRow("unknown, online") << u << on << false;
+        QTest::newRow("unknown, offline") << u << off << true;
+        QTest::newRow("online, unknown") << on << u << false;
+        QTest::newRow("online, online") << on << on << false;
+        QTest::newRow("online, offline") << on << off << true;
+        QTest::newRow("offline, unknown") << off << u << true;
+        QTest::newRow("offline, online") << off << on << true;
+        QTest::newRow("offline, offline") << off << off << true;
+    }
+    void offlineOnlyWhenTheDeviceOrChannelSaysSo()
+    {
+        QFETCH(OnlineState, deviceState);
+        QFETCH(OnlineState, channelState);
+        QFETCH(bool, offline);
+        const Channel c = channel("c", "d", "Cam", 1, channelState);
+        const Device d = device("d", "Dev", deviceState, {c});
+        QCOMPARE(ServerWallSource::isKnownOffline(d, c), offline);
+        QCOMPARE(ServerWallSource::tileLabelFor(&c, &d).offline, offline);
+    }
+
+    void tileLabelsFromTheCatalogue()
+    {
+        const QList<Site> sites = sampleCatalogue();
+        const Device& two = sites[0].devices[0];   // two channels
+        const Device& one = sites[0].devices[1];   // one channel, offline
+        const Device& south = sites[2].devices[0]; // unknown state
+        struct Row {
+            const char* name;
+            const Channel* channel;
+            const Device* device;
+            const char* title;
+            bool offline;
+        } rows[] = {
+            {"not in the catalogue", nullptr, nullptr, "Camera not in this organisation", true},
+            {"device missing", &two.channels[0], nullptr, "Camera not in this organisation", false},
+            {"device of one channel", &one.channels[0], &one, "Recorder B", true},
+            {"device of two channels", &two.channels[0], &two, "Recorder A · Gate", false},
+            {"channel without a name", &two.channels[1], &two, "Recorder A · Camera 2", false},
+            {"channel offline", &south.channels[0], &south, "NVR South · Door", true},
+            {"nothing known", &south.channels[1], &south, "NVR South · Lift", false},
+        };
+        for (const Row& r : rows) {
+            const ServerWallSource::TileLabel label = ServerWallSource::tileLabelFor(r.channel, r.device);
+            QVERIFY2(label.title == r.title, r.name);
+            QVERIFY2(label.offline == r.offline, r.name);
+        }
+    }
+
+    // ---- Tiles -------------------------------------------------------------
+
+    void tilesAreVideoWallTilesHeldByTheWall()
+    {
+        int expands = 0;
+        CameraTile* t = tile(servedId(1), [&] { ++expands; });
+        QVERIFY(t);
+        QCOMPARE(t->owner, QString("videowall"));
+        QVERIFY(t->inVideoWall);
+        QCOMPARE(t->title(), QString("Recorder 1-1 · Camera 2"));
+        QVERIFY(!t->isOffline());
+        hover(t);
+        QVERIFY(control(t, "Fill the wall with this camera")->isVisible());
+        QVERIFY(control(t, "Save a snapshot")->isVisible());
+        for (const char* hidden : {"Open full view (with sound)", "Remove from this wall", "Listen to this camera"}) {
+            const QAbstractButton* b = control(t, hidden);
+            QVERIFY2(!b || !b->isVisible(), hidden);
+        }
+        control(t, "Fill the wall with this camera")->click();
+        QTest::mouseDClick(t, Qt::LeftButton, {}, QPoint(100, 100));
+        QCOMPARE(expands, 2);
+        // The wall's windows take the application's style.
+        QCOMPARE(source.tileStyle(), Theme::appStyle());
+    }
+
+    void unknownAndOfflineCamerasAskTheServerNothing()
+    {
+        const QString offlineCamera = served.at(0).devices.at(1).channels.at(0).id;
+        for (const QString& id : {QString("9999999"), offlineCamera}) {
+            CameraTile* t = tile(id);
+            QVERIFY(t->isOffline());
+            int started = 0;
+            source.start(t, true, [&] { ++started; });
+            QCOMPARE(started, 1);
+            QCOMPARE(t->videoStage()->headlineText(), QString("Offline"));
+        }
+        QCOMPARE(made[0]->title(), QString("Camera not in this organisation"));
+        QCOMPARE(made[1]->title(), QString("Recorder 1-2 · Camera 1"));
+        QTest::qWait(200);
+        QCOMPARE(server.countOf("/v2/api/start/live/stream/"), 0);
+    }
+
+    void startAsksForTheChosenStreamUnderTheWallsOwner()
+    {
+        CameraTile* sub = tile(servedId(0));
+        CameraTile* main = tile(servedId(1));
+        int started = 0;
+        source.start(sub, false, [&] { ++started; });
+        source.start(main, true, [&] { ++started; });
+        QVERIFY(!sub->useMain());
+        QVERIFY(main->useMain());
+        QTRY_COMPARE_WITH_TIMEOUT(started, 2, 10000);
+        QCOMPARE(startsOf(servedId(0)).value(0).queryValue("stream_type"), QString("SUB_STREAM"));
+        QCOMPARE(startsOf(servedId(1)).value(0).queryValue("stream_type"), QString("MAIN"));
+        QCOMPARE(server.streams.size(), 2);
+
+        // The client holds both under the wall's owner: giving back that
+        // holder's streams ends both, and nothing else is held.
+        context().api.stopLive("");
+        QTest::qWait(200);
+        QCOMPARE(server.countOf("/v2/api/stop/live/stream/"), 0);
+        context().api.stopLive("videowall");
+        QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
+        QCOMPARE(server.countOf("/v2/api/stop/live/stream/"), 2);
+    }
+
+    void tuneCapsTheFrameRateByTheTilesShown_data()
+    {
+        QTest::addColumn<int>("shown");
+        QTest::addColumn<double>("cap");
+        QTest::newRow("focused") << 1 << 0.0;
+        QTest::newRow("4") << 4 << 0.0;
+        QTest::newRow("5") << 5 << 15.0;
+        QTest::newRow("9") << 9 << 15.0;
+        QTest::newRow("10") << 10 << 10.0;
+        QTest::newRow("120") << 120 << 10.0;
+    }
+    void tuneCapsTheFrameRateByTheTilesShown()
+    {
+        QFETCH(int, shown);
+        QFETCH(double, cap);
+        CameraTile* t = tile(servedId(0));
+        t->player()->maxFps = 99.0;
+        const bool decoding = t->player()->hardwareDecode;
+        for (int total : {1, 7, 120}) {
+            source.tune(t, shown, total);
+            QCOMPARE(t->player()->maxFps.load(), cap);
+            // Decoding is the tile's own choice, whatever the wall's size.
+            QCOMPARE(t->player()->hardwareDecode.load(), decoding);
+        }
+    }
+
+    // The controller's start slot comes back through `started`: once, and
+    // only once, whatever the tile goes through before the server answers.
+    void startedComesBackOnceWhateverBecomesOfTheTile_data()
+    {
+        QTest::addColumn<QString>("meanwhile");
+        for (const char* row : {"nothing", "stopped", "wall stop", "deleted", "discarded", "started again",
+                                "server fails", "server hangs up"})
+            QTest::newRow(row) << row;
+    }
+    void startedComesBackOnceWhateverBecomesOfTheTile()
+    {
+        QFETCH(QString, meanwhile);
+        if (meanwhile == "server fails")
+            server.script("/v2/api/start/live/stream/", orgserver::Answer::json(500, {{"message", "Relay down"}}));
+        if (meanwhile == "server hangs up")
+            server.script("/v2/api/start/live/stream/", orgserver::Answer::hangUp(), -1);
+        QPointer<CameraTile> t = tile(servedId(2));
+        int first = 0, second = 0;
+        source.start(t, true, [&] { ++first; });
+        QCOMPARE(first, 0); // the server has not answered yet
+        if (meanwhile == "stopped") {
+            source.stop(t);
+        } else if (meanwhile == "wall stop") {
+            source.requestStop(t);
+            source.stop(t);
+        } else if (meanwhile == "deleted") {
+            delete t.data();
+        } else if (meanwhile == "discarded") {
+            CameraTile::discardTiles({t.data()});
+        } else if (meanwhile == "started again") {
+            source.stop(t);
+            source.start(t, false, [&] { ++second; });
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(first, 1, 20000);
+        if (meanwhile == "started again")
+            QTRY_COMPARE_WITH_TIMEOUT(second, 1, 20000);
+        // Let every late answer and retry land: still once each.
+        QTest::qWait(500);
+        QCOMPARE(first, 1);
+        QCOMPARE(second, meanwhile == "started again" ? 1 : 0);
+        if (meanwhile == "nothing")
+            QVERIFY(t && t->isStarted() && !t->url().isEmpty());
+        if (meanwhile.startsWith("server"))
+            QCOMPARE(t->videoStage()->headlineText(), QString("Can’t play this stream"));
+        if (meanwhile == "deleted" || meanwhile == "discarded")
+            QTRY_VERIFY(!t);
+        if (meanwhile == "stopped" || meanwhile == "wall stop" || meanwhile == "discarded")
+            QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
+        // A tile deleted without a stop keeps its stream, as the tile says;
+        // the wall always stops its tiles first.
+        if (meanwhile == "deleted")
+            context().api.stopLive("videowall");
+    }
+
+    // The wall asks every tile to stop, then stops each: the first lets the
+    // player go without waiting for it, the second gives the stream back.
+    void requestStopLetsThePlayerGoAndStopGivesTheStreamBack()
+    {
+        // Every stream plays from a peer that never answers, so the player
+        // stays busy opening it.
+        server.rtspsTicketUrl = viewtest::silentRtsp();
+        CameraTile* t = tile(servedId(0));
+        int started = 0;
+        source.start(t, true, [&] { ++started; });
+        QTRY_COMPARE_WITH_TIMEOUT(started, 1, 10000);
+        QCOMPARE(t->url().section('@', 1), viewtest::silentRtsp().section("//", 1));
+        QVERIFY(t->player()->isRunning());
+
+        source.requestStop(t);
+        QVERIFY(!t->player()->isRunning());
+        QVERIFY(t->isStarted());
+        QTest::qWait(200);
+        QCOMPARE(server.countOf("/v2/api/stop/live/stream/"), 0);
+
+        source.stop(t);
+        QVERIFY(!t->isStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
+        QCOMPARE(server.countOf("/v2/api/stop/live/stream/"), 1);
+    }
+};
+
+KVR_TEST_MAIN(ServerWallSourceTest)
+#include "tst_server_wall_source.moc"

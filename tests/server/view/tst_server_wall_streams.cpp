@@ -1,0 +1,195 @@
+// The video wall in server mode with real video: the wall controller opens a
+// display window on the offscreen display, its tiles start through the fake
+// organisation server and play GStreamer's RTSP server. Every tile shows a
+// picture; focusing one and going back, then stopping the wall, gives every
+// wall stream back to the server, while the camera wall's own stream of a
+// camera that is also on the wall plays on.
+
+#include "app/context/AppContext.h"
+#include "app/core/Settings.h"
+#include "server/view/CameraTile.h"
+#include "server/view/PlayerStop.h"
+#include "server/view/ServerWallSource.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/server/view/ViewTestSupport.h"
+#include "tests/video/Peers.h"
+#include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
+#include "wall/Controller.h"
+#include "wall/DisplayWindow.h"
+#include "wall/Screens.h"
+
+#include <QScreen>
+#include <QSet>
+#include <QSignalSpy>
+
+using namespace VideoWall;
+
+namespace {
+
+constexpr int kPictureWaitMs = 60000;
+
+QList<CameraTile*> tilesOf(const DisplayWindow* w)
+{
+    QList<CameraTile*> out;
+    for (QWidget* t : w->tiles())
+        out << qobject_cast<CameraTile*>(t);
+    return out;
+}
+
+int pictures(const QList<CameraTile*>& tiles)
+{
+    int n = 0;
+    for (const CameraTile* t : tiles)
+        n += t->videoStage()->hasPicture() ? 1 : 0;
+    return n;
+}
+
+QSet<QString> keysOf(const QHash<QString, orgserver::FakeStream>& streams)
+{
+    QSet<QString> out;
+    for (auto it = streams.cbegin(); it != streams.cend(); ++it)
+        out.insert(it.key());
+    return out;
+}
+
+} // namespace
+
+class ServerWallStreamsTest : public QObject {
+    Q_OBJECT
+
+    peers::Peer rtsp;
+    orgserver::FakeOrgServer server;
+    QStringList online; // camera ids the wall shows playing
+    QString offlineId;  // one the catalogue knows to be offline
+
+    AppContext& context() { return AppContext::instance(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::screens().size(), 1);
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
+        QVERIFY(peers::startRtsp(rtsp, {"--size", "640x360", "--no-audio", "--pattern", "smpte"}));
+
+        QVERIFY(server.listen());
+        server.populate(1, 2, 4);
+        server.sites[0].devices[1].cameras[3].online = false;
+        // Each start gets a stream id of its own, played from the RTSP
+        // server's one mount.
+        server.rtspsTicketUrl = peers::rtspUrl(rtsp.port);
+        server.streamTtlSecs = 600;
+        server.addUser("demo", "secret", false);
+
+        context().api.setBaseUrl(server.baseUrl());
+        bool signedIn = false, loaded = false;
+        context().api.login("demo", "secret", false, [&](const LoginStart& r) {
+            context().api.setAccessToken(r.accessToken);
+            signedIn = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(signedIn, 10000);
+        context().orgId = server.orgId;
+        context().orgName = server.orgName;
+        context().api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            context().sites = sites;
+            loaded = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(loaded, 10000);
+        for (const Camera& c : ServerWallSource().cameras()) {
+            if (c.offline)
+                offlineId = c.id;
+            else if (online.size() < 5)
+                online << c.id;
+        }
+        QCOMPARE(online.size(), 5);
+        QVERIFY(!offlineId.isEmpty());
+    }
+
+    void wallPlaysRealCamerasAndGivesEveryStreamBack()
+    {
+        // The camera wall plays the first camera under its own holder.
+        CameraTile stage(online[0], "Stage", false);
+        stage.resize(480, 270);
+        stage.show();
+        stage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+        QCOMPARE(server.streams.size(), 1);
+        const QString stageStream = server.streams.cbegin().key();
+        server.clearRequests();
+
+        ScreenConfig screen;
+        screen.key = screenKey(QGuiApplication::primaryScreen());
+        screen.label = screenTitle(QGuiApplication::primaryScreen());
+        screen.layout = "2x3";
+        screen.cells = QList<QString>(online) << offlineId;
+        Controller* c = Controller::instance();
+        int peak = 0;
+        QTimer sample;
+        connect(&sample, &QTimer::timeout, this, [&] { peak = qMax(peak, c->inFlight()); });
+        sample.start(1);
+        c->start(std::make_shared<ServerWallSource>(), Config{{screen}});
+        QCOMPARE(c->windowCount(), 1);
+        QCOMPARE(c->source()->id(), "server/127.0.0.1/" + server.orgId);
+        DisplayWindow* w = c->windows().first();
+        const QList<CameraTile*> tiles = tilesOf(w);
+        QCOMPARE(tiles.size(), 6);
+
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 5, kPictureWaitMs);
+        sample.stop();
+        QVERIFY2(peak >= 1 && peak <= 4, qPrintable(QString::number(peak)));
+        QCOMPARE(tiles[5]->videoStage()->headlineText(), QString("Offline"));
+        QStringList asked;
+        for (const orgserver::Request& r : server.requestsTo("/v2/api/start/live/stream/"))
+            asked << r.queryValue("camera_id");
+        asked.sort();
+        QStringList expected = online;
+        expected.sort();
+        QCOMPARE(asked, expected);
+        QCOMPARE(server.streams.size(), 6);
+        for (CameraTile* t : tiles)
+            QCOMPARE(t->player()->maxFps.load(), 15.0);
+        QTest::qWait(300);
+        viewtest::screenshot(w, "server-video-wall");
+
+        // One tile fills the display: the others give their streams back.
+        Q_EMIT tiles[1]->expandRequested(tiles[1]);
+        QTRY_COMPARE(w->focusedCell(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.streams.size(), 2, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(tiles[1]->videoStage()->hasPicture(), kPictureWaitMs);
+        QVERIFY(tiles[1]->useMain());
+        QCOMPARE(tiles[1]->player()->maxFps.load(), 0.0);
+        viewtest::screenshot(w, "server-video-wall-focused");
+        Q_EMIT tiles[1]->expandRequested(tiles[1]);
+        QTRY_COMPARE(w->focusedCell(), -1);
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 5, kPictureWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(server.streams.size(), 6, 10000);
+
+        // Stopping the wall gives back every wall stream, each once, and
+        // leaves the camera wall's stream of the same camera playing.
+        QSet<QString> wallStreams = keysOf(server.streams);
+        wallStreams.remove(stageStream);
+        QCOMPARE(wallStreams.size(), 5);
+        server.clearRequests();
+        QSignalSpy stageFrames(stage.player(), &FfmpegPlayer::frameReady);
+        c->stop();
+        QVERIFY(!c->isRunning());
+        QTRY_COMPARE_WITH_TIMEOUT(keysOf(server.streams), QSet<QString>{stageStream}, 10000);
+        QStringList given;
+        for (const orgserver::Request& r : server.requestsTo("/v2/api/stop/live/stream/"))
+            given << r.queryValue("stream_id");
+        QCOMPARE(given.size(), wallStreams.size());
+        QCOMPARE(QSet<QString>(given.cbegin(), given.cend()), wallStreams);
+        QVERIFY(stage.isStarted());
+        QVERIFY(stage.player()->isRunning());
+        const int before = int(stageFrames.size());
+        QTRY_VERIFY_WITH_TIMEOUT(stageFrames.size() > before + 10, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(retiringPlayers(), 0, 10000);
+
+        stage.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
+    }
+};
+
+KVR_TEST_MAIN(ServerWallStreamsTest)
+#include "tst_server_wall_streams.moc"
