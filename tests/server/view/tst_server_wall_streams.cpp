@@ -70,7 +70,7 @@ private Q_SLOTS:
     {
         QCOMPARE(QGuiApplication::screens().size(), 1);
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
-        QVERIFY(peers::startRtsp(rtsp, {"--size", "640x360", "--no-audio", "--pattern", "smpte"}));
+        QVERIFY(peers::startRtsp(rtsp, {"--size", "640x360", "--no-audio", "--pattern", "smpte", "--unshared"}));
 
         QVERIFY(server.listen());
         server.populate(1, 2, 4);

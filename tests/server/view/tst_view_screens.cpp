@@ -74,7 +74,7 @@ private Q_SLOTS:
         qApp->setStyleSheet(Theme::appStyle());
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
 
-        QVERIFY(peers::startRtsp(rtsp, {"--size", "640x360", "--no-audio", "--pattern", "smpte"}));
+        QVERIFY(peers::startRtsp(rtsp, {"--size", "640x360", "--no-audio", "--pattern", "smpte", "--unshared"}));
         QVERIFY(media.isValid());
         const QString cloud = media.filePath("cloud");
         QDir().mkpath(cloud);
