@@ -3,8 +3,10 @@
 #include "app/context/AppContext.h"
 #include "server/shell/ShellWindow.h"
 #include "server/view/GridPage.h"
+#include "server/view/ServerWallSource.h"
 #include "server/view/StagePages.h"
 #include "wall/Controller.h"
+#include "wall/SetupDialog.h"
 #include "wall/Source.h"
 
 #include <QPointer>
@@ -193,11 +195,14 @@ public:
         return source ? source->id() : QString();
     }
     void stop() override { VideoWall::Controller::instance()->stop(); }
-    void openSetup(QWidget*) override
+    void openSetup(QWidget* parent) override
     {
-        // The server-mode camera source of the video wall is not part of the
-        // program yet; until it is, there is nothing to set up.
-        qWarning().noquote() << "[shell] the video wall has no server camera source in this build";
+        // Window-modal without blocking: the main window's replies and timers
+        // go on while the wall is set up.
+        auto* dialog = new VideoWall::SetupDialog(std::make_shared<ServerWallSource>(), parent);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->setWindowModality(Qt::WindowModal);
+        dialog->open();
     }
 };
 
