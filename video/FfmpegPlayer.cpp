@@ -102,10 +102,13 @@ struct Playback {
     std::atomic<int64_t> deadlineMs{0};
 
     // Decode thread only.
-    QString lastError; // the input's last failure, detail of an opening failure
+    // The input's last failure, detail of an opening failure, and its kind.
+    QString lastError;
+    PlayerFailure lastErrorKind = PlayerFailure::None;
     NetPool* net = nullptr;
     LivePlaylistWatch playlists;
     QString failure; // why playback could not start; empty when it did
+    PlayerFailure failureKind = PlayerFailure::None;
 
     // Written by the decode thread, read by the player.
     std::atomic<bool> running{true};
@@ -131,6 +134,11 @@ struct Playback {
         return finished;
     }
 
+    void noteError(PlayerFailure kind, const QString& text)
+    {
+        lastErrorKind = kind;
+        lastError = text;
+    }
     QString labelPrefix() const { return label.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(label); }
     qint64 msSinceStart() const
     {
@@ -369,7 +377,7 @@ int ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, 
                 auth = "Bearer " + p->token.toUtf8();
             auto* http = new HttpSource(p->net, &p->stopFlag, u, auth);
             if (!http->request(0)) {
-                p->lastError = QStringLiteral("HTTP %1").arg(http->httpStatus());
+                p->noteError(http->failure(), QStringLiteral("HTTP %1").arg(http->httpStatus()));
                 delete http;
                 return p->stopFlag.load() ? AVERROR_EXIT : AVERROR(EIO);
             }
@@ -450,7 +458,7 @@ QByteArray Playback::fetchBlocking(const QString& address, bool liveRelay)
     r.hadPicture = hadPicture.load();
     FetchResult result = fetchWhole(r);
     if (result.body.isEmpty() && !result.error.isEmpty())
-        lastError = result.error;
+        noteError(result.failure, result.error);
     // A relay playlist that stopped moving on is a stream that dropped: the
     // demuxer would wait on it for ever, showing the last picture.
     if (liveRelay && !result.body.isEmpty() && playlists.stale(address, result.body, steadyNow())) {
@@ -567,6 +575,7 @@ void FfmpegPlayer::play(const QString& address, const QString& bearer, const QSt
                         const QByteArray& playlist, double start)
 {
     letGo(tun::kStopWait);
+    m_lastFailure = PlayerFailure::None;
     m_startSeconds = start;
     m_inlinePlaylist = playlist;
     m_url = playlist.isEmpty() ? address : QString::fromLatin1(kInlinePlaylistUrl);
@@ -599,6 +608,7 @@ void FfmpegPlayer::startWorker(bool fresh)
         e.unexpected = pb->endedUnexpectedly.load();
         e.forSoftware = pb->endedForSoftware.load();
         e.failure = pb->failure;
+        e.failureKind = pb->failureKind;
         {
             std::lock_guard<std::mutex> lock(pb->owner->mutex);
             if (FfmpegPlayer* player = pb->owner->player)
@@ -628,6 +638,7 @@ void FfmpegPlayer::onWorkerEnded(const ReconnectPolicy::Ended& ended)
         QTimer::singleShot(d.delayMs, Qt::PreciseTimer, this, [this, gen = ended.generation] { restartStep(gen); });
         return;
     case ReconnectPolicy::Decision::Kind::GiveUp:
+        m_lastFailure = d.failure;
         Q_EMIT status(d.headline, d.detail);
         return;
     }
@@ -670,7 +681,7 @@ private:
     void soundPacket();
     void boundedClose();
     void cleanup();
-    void failStatus(const QString& detail);
+    void failStatus(PlayerFailure kind, const QString& detail);
     void seekTo(int64_t ts);
     void deliver(PendingPicture&& picture);
     bool soundWanted() const { return soundAtStart || (listening && audio.isOpen()); }
@@ -748,9 +759,10 @@ void runDecodeLoop(Playback& playback)
 
 // Reported with the end of the thread: the player decides between a status
 // and a restart.
-void DecodeRun::failStatus(const QString& detail)
+void DecodeRun::failStatus(PlayerFailure kind, const QString& detail)
 {
     p.failure = detail;
+    p.failureKind = kind;
 }
 
 void DecodeRun::exec()
@@ -782,6 +794,8 @@ bool DecodeRun::openInput()
     for (int attempt = 1; attempt <= attempts && !stopped(); ++attempt) {
         QByteArray address = p.url.toUtf8();
         bool finalFailure = false;
+        // What an earlier attempt met says nothing about this one.
+        p.noteError(PlayerFailure::None, QString());
         if (rtsps) {
             tunnel = std::make_unique<TlsTunnel>();
             const QUrl u(p.url);
@@ -797,7 +811,7 @@ bool DecodeRun::openInput()
                 break;
             case TlsTunnel::Outcome::Untrusted:
                 // A certificate does not get better by asking again.
-                p.lastError = t.error;
+                p.noteError(PlayerFailure::Untrusted, t.error);
                 qWarning().noquote() << "[play]" << p.label << "secure stream refused:" << t.error;
                 err = AVERROR(EACCES);
                 finalFailure = true;
@@ -806,9 +820,13 @@ bool DecodeRun::openInput()
                 err = AVERROR_EXIT;
                 finalFailure = true;
                 break;
+            case TlsTunnel::Outcome::TimedOut:
+                err = AVERROR(ETIMEDOUT);
+                p.noteError(PlayerFailure::TimedOut, t.error);
+                break;
             case TlsTunnel::Outcome::Failed:
                 err = AVERROR(EIO);
-                p.lastError = t.error;
+                p.noteError(PlayerFailure::Other, t.error);
                 break;
             }
         }
@@ -890,9 +908,14 @@ bool DecodeRun::openInput()
         }
     }
     tunnel.reset();
-    const QString detail = !p.lastError.isEmpty() ? p.lastError : ffmpegError(err);
-    if (!stopped())
-        failStatus(detail);
+    if (stopped())
+        return false;
+    // The input's own account comes first: FFmpeg only sees an I/O error
+    // where an HLS fetch was answered 404 or the secure tunnel failed.
+    if (!p.lastError.isEmpty())
+        failStatus(p.lastErrorKind, p.lastError);
+    else
+        failStatus(failureFromAverror(err), ffmpegError(err));
     return false;
 }
 
@@ -971,14 +994,14 @@ bool DecodeRun::setupVideo()
         if (avformat_find_stream_info(ctx, nullptr) < 0) {
             boundedClose();
             p.deadlineArmed.store(false);
-            failStatus(QStringLiteral("No stream information"));
+            failStatus(PlayerFailure::Other, QStringLiteral("No stream information"));
             return false;
         }
     }
     vidx = av_find_best_stream(ctx, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (vidx < 0) {
         boundedClose();
-        failStatus(QStringLiteral("No video stream"));
+        failStatus(PlayerFailure::Other, QStringLiteral("No video stream"));
         return false;
     }
     vtb = ctx->streams[vidx]->time_base;
@@ -993,7 +1016,7 @@ bool DecodeRun::setupVideo()
         }
         if (!ok) {
             boundedClose();
-            failStatus(QStringLiteral("Decoder failed"));
+            failStatus(PlayerFailure::Other, QStringLiteral("Decoder failed"));
             return false;
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "video/Pacing.h"
+#include "video/PlayerFailure.h"
 #include "video/Tunables.h"
 #include "video/YuvFrame.h"
 
@@ -46,6 +47,12 @@ struct OwnerLink;
 // a process-wide reaper as soon as it has ended. To stop many players at
 // once (a wall changing pages), call requestStop() on each, then destroy
 // them or play something else: no player waits for another.
+//
+// Failures: `status(headline, detail)` carries texts for people. What kind of
+// failure it reports is lastFailure(), set just before `status` is emitted
+// and kept until the next play(); owners decide on that, never on the texts.
+// `status` is always emitted on the player's own thread, so a slot connected
+// to it reads the kind that belongs to it.
 class FfmpegPlayer : public QObject {
     Q_OBJECT
 public:
@@ -70,6 +77,9 @@ public:
 
     bool isRunning() const;
     int currentGeneration() const { return m_generation; }
+    // The kind of failure the last `status` reported; None before any and
+    // after play() (see above).
+    kvr::video::PlayerFailure lastFailure() const { return m_lastFailure; }
 
     // ---- Test seams -----------------------------------------------------
     // There is no hardware decoder on the build machines; tests force the
@@ -141,4 +151,5 @@ private:
     QByteArray m_inlinePlaylist;
     double m_startSeconds = 0.0;
     kvr::video::ReconnectPolicy m_reconnect;
+    kvr::video::PlayerFailure m_lastFailure = kvr::video::PlayerFailure::None;
 };

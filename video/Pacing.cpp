@@ -322,6 +322,7 @@ ReconnectPolicy::Decision ReconnectPolicy::ended(const Ended& e, bool autoReconn
         d.kind = Decision::Kind::GiveUp;
         d.headline = QStringLiteral("Can\u2019t play this stream");
         d.detail = e.failure;
+        d.failure = e.failureKind;
         return d;
     }
     if (e.failure.isEmpty() && (!autoReconnect || !e.unexpected))
@@ -337,6 +338,7 @@ ReconnectPolicy::Decision ReconnectPolicy::ended(const Ended& e, bool autoReconn
         d.kind = Decision::Kind::GiveUp;
         d.headline = step.headline;
         d.detail = step.detail;
+        d.failure = PlayerFailure::Dropped;
     }
     return d;
 }

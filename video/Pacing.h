@@ -1,5 +1,7 @@
 #pragma once
 
+#include "video/PlayerFailure.h"
+
 #include <QImage>
 #include <QSize>
 #include <QString>
@@ -188,6 +190,8 @@ public:
         bool unexpected = false;  // a live input dropped
         bool forSoftware = false; // hardware decoding gave up: go on in software
         QString failure;          // why it could not start playing; empty when it did
+
+        PlayerFailure failureKind = PlayerFailure::None; // the kind of `failure`
     };
     struct Decision {
         enum class Kind { Nothing, RestartNow, Schedule, GiveUp };
@@ -195,8 +199,9 @@ public:
         int attempt = 0; // Schedule: 1..3, the restart's delay and the text for `reconnecting`
         int delayMs = 0;
         QString why;
-        QString headline; // GiveUp: the `status` texts
+        QString headline; // GiveUp: the `status` texts and the failure's kind
         QString detail;
+        PlayerFailure failure = PlayerFailure::None;
     };
 
     // A decode thread starts: `fresh` for play(), false for a restart.

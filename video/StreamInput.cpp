@@ -54,6 +54,30 @@ bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenHos
         && !url.path(QUrl::FullyDecoded).contains(QLatin1String(kRelayHlsMarker));
 }
 
+namespace {
+
+// The kind of a request that got no success: its HTTP status when it has
+// one, else what the network said, or a time-out when it never finished.
+PlayerFailure replyFailure(const QNetworkReply* reply, int httpStatus)
+{
+    if (httpStatus >= 1)
+        return failureFromStatus(httpStatus);
+    if (!reply->isFinished())
+        return PlayerFailure::TimedOut;
+    switch (reply->error()) {
+    case QNetworkReply::ConnectionRefusedError:
+        return PlayerFailure::Refused;
+    case QNetworkReply::TimeoutError:
+        return PlayerFailure::TimedOut;
+    case QNetworkReply::SslHandshakeFailedError:
+        return PlayerFailure::Untrusted;
+    default:
+        return PlayerFailure::Other;
+    }
+}
+
+} // namespace
+
 QString shortName(const QUrl& url)
 {
     const QString path = url.path();
@@ -208,6 +232,7 @@ bool HttpSource::request(int64_t offset)
     m_bufferStart = m_pos = offset;
     m_expectedEnd = -1;
     m_finished = m_failed = false;
+    m_failure = PlayerFailure::None;
     ++m_requests;
 
     QNetworkRequest req(m_url);
@@ -247,6 +272,7 @@ bool HttpSource::request(int64_t offset)
         m_expectedEnd = lengthOk ? offset + length : m_totalSize;
     } else {
         m_failed = true;
+        m_failure = replyFailure(m_reply, m_httpStatus);
         qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(m_url)).arg(m_httpStatus);
         return false;
     }
@@ -394,6 +420,7 @@ FetchResult fetchWhole(const FetchRequest& r)
         const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
         QByteArray body;
         QString errorText;
+        const PlayerFailure failure = replyFailure(reply, status);
         if (reply->isFinished()) {
             body = reply->readAll();
             errorText = reply->errorString();
@@ -414,9 +441,11 @@ FetchResult fetchWhole(const FetchRequest& r)
         if (status >= 200 && status <= 299 && !body.isEmpty()) {
             result.body = body;
             result.error.clear();
+            result.failure = PlayerFailure::None;
             return result;
         }
         result.error = status >= 1 ? QStringLiteral("HTTP %1").arg(status) : errorText;
+        result.failure = failure;
         qWarning().noquote() << "HLS fetch failed" << maskSecrets(r.url) << result.error;
 
         const bool retryable = playlist && (status == 404 || status == 502 || status == 503 || status == 504);

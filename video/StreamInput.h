@@ -1,5 +1,7 @@
 #pragma once
 
+#include "video/PlayerFailure.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHash>
@@ -100,6 +102,8 @@ public:
     int64_t seek(int64_t offset, int whence) override;
 
     int httpStatus() const { return m_httpStatus; }
+    // Why the last request failed (see request()).
+    PlayerFailure failure() const { return m_failure; }
     int64_t totalSize() const { return m_totalSize; }
     bool rangesSupported() const { return m_rangesSupported; }
     int64_t position() const { return m_pos; }
@@ -125,6 +129,7 @@ private:
     int64_t m_expectedEnd = -1; // absolute end of the current body when announced
     uint64_t m_bytesRead = 0;
     int m_httpStatus = 0;
+    PlayerFailure m_failure = PlayerFailure::None;
     bool m_rangesSupported = false;
     bool m_finished = false;
     bool m_failed = false;
@@ -145,6 +150,8 @@ struct FetchRequest {
 struct FetchResult {
     QByteArray body; // empty on failure
     QString error;   // "HTTP %1" or the network error text; empty on success
+    // The kind of `error`.
+    PlayerFailure failure = PlayerFailure::None;
 };
 FetchResult fetchWhole(const FetchRequest& request);
 

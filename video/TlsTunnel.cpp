@@ -173,6 +173,8 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
                 report(Outcome::Untrusted, QStringLiteral("Certificate not trusted: %1").arg(certProblems), 0);
             else if (err == QAbstractSocket::SslHandshakeFailedError)
                 report(Outcome::Untrusted, QStringLiteral("Certificate not trusted: %1").arg(tls.errorString()), 0);
+            else if (err == QAbstractSocket::SocketTimeoutError)
+                report(Outcome::TimedOut, tls.errorString(), 0);
             else
                 report(Outcome::Failed, tls.errorString(), 0);
             if (local)
@@ -226,7 +228,7 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
         QObject::connect(&timeout, &QTimer::timeout, &tls, [&] {
             if (tls.isEncrypted())
                 return;
-            report(Outcome::Failed, QStringLiteral("Secure connection timed out"), 0);
+            report(Outcome::TimedOut, QStringLiteral("Secure connection timed out"), 0);
             tls.abort();
         });
         QObject::connect(&tls, &QSslSocket::encrypted, &timeout, &QTimer::stop);

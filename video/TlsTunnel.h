@@ -22,7 +22,7 @@ namespace kvr::video {
 
 class TlsTunnel {
 public:
-    enum class Outcome { Ready, Refused, Untrusted, Failed, Stopped };
+    enum class Outcome { Ready, Refused, Untrusted, TimedOut, Failed, Stopped };
     struct Result {
         Outcome outcome = Outcome::Failed;
         QString error; // readable reason when not Ready

@@ -115,7 +115,8 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString&) {
         m_stage->setMessage(QStringLiteral("Reconnecting"), QStringLiteral("Attempt %1 of %2").arg(attempt).arg(total));
     });
-    connect(m_player, &FfmpegPlayer::status, this, [this](const QString&, const QString& detail) { fail(detail); });
+    connect(m_player, &FfmpegPlayer::status, this,
+            [this](const QString&, const QString& detail) { fail(detail, m_player->lastFailure()); });
     connect(m_stage, &VideoStage::gpuUnavailable, this, [this](const QString&) { m_player->yuvOutput.store(false); });
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
         m_player->targetWidth.store(size.width());
@@ -172,7 +173,7 @@ void StreamDialog::selectStream(bool main)
     start();
 }
 
-void StreamDialog::fail(const QString& error)
+void StreamDialog::fail(const QString& error, kvr::video::PlayerFailure failure)
 {
     // The end of a recording leaves its last picture on screen.
     if (!m_live && m_hadPicture)
@@ -180,7 +181,7 @@ void StreamDialog::fail(const QString& error)
     m_timer->stop();
     m_player->stop();
     m_stage->clear();
-    m_stage->setMessage(TileRules::defaultHeadline(), NativeBrand::explainStreamError(error, !m_live));
+    m_stage->setMessage(TileRules::defaultHeadline(), NativeBrand::explainStreamError(failure, !m_live, error));
     m_retry->show();
 }
 

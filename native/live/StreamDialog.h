@@ -5,6 +5,8 @@
 // of one device live (Main or Sub) or one recorded range. The address comes
 // from a function handed in, so the dialog knows nothing of brands.
 
+#include "video/PlayerFailure.h"
+
 #include <QDateTime>
 #include <QDialog>
 #include <QString>
@@ -27,7 +29,9 @@ public:
 
     void start();
     void selectStream(bool main);
-    void fail(const QString& error);
+    // `error` is explained by its kind `failure`; texts of the dialog's own
+    // (no address, no picture) are shown as they are.
+    void fail(const QString& error, kvr::video::PlayerFailure failure = kvr::video::PlayerFailure::Other);
     void done(int result) override;
 
     // Both run the dialog modally and return when it closes.

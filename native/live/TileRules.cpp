@@ -34,25 +34,27 @@ QString watchdogText(bool playback)
                     : QStringLiteral("No picture after 10 seconds.");
 }
 
-StatusOutcome classifyStatus(const QString& detail, bool playback, bool playing, bool main)
+StatusOutcome classifyStatus(kvr::video::PlayerFailure failure, const QString& detail, bool playback, bool playing,
+                             bool main)
 {
+    using kvr::video::PlayerFailure;
     StatusOutcome out;
     if (playback && playing) {
         out.action = StatusAction::EndOfRecording;
         out.headline = QStringLiteral("End of recording");
         return out;
     }
-    if (!playback && main
-        && (detail.contains(QLatin1String("453")) || detail.contains(QLatin1String("4XX"), Qt::CaseInsensitive)
-            || detail.contains(QLatin1String("bandwidth"), Qt::CaseInsensitive))) {
+    // A recorder out of bandwidth or sessions turns the Main stream away
+    // with a 4xx (453 Not Enough Bandwidth); Sub usually still fits.
+    if (!playback && main && failure == PlayerFailure::ClientError) {
         out.action = StatusAction::FallBackToSub;
         out.toast = QStringLiteral("The recorder has no bandwidth left for Main: showing Sub.");
         return out;
     }
     out.action = StatusAction::Fail;
-    out.refused = detail.contains(QLatin1String("Connection refused"), Qt::CaseInsensitive);
-    out.detail = NativeBrand::explainStreamError(detail, playback);
-    if (playback && detail.contains(QLatin1String("404")))
+    out.refused = failure == PlayerFailure::Refused;
+    out.detail = NativeBrand::explainStreamError(failure, playback, detail);
+    if (playback && failure == PlayerFailure::NotFound)
         out.headline = QStringLiteral("No recording");
     return out;
 }

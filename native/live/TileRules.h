@@ -5,6 +5,8 @@
 // block after a refused connection, the overlays' visibility and geometry,
 // the watchdog texts and the snapshot file names.
 
+#include "video/PlayerFailure.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QHash>
@@ -34,7 +36,10 @@ struct StatusOutcome {
     QString toast;        // FallBackToSub: the toast
     bool refused = false; // the device refused the connection: block it
 };
-StatusOutcome classifyStatus(const QString& detail, bool playback, bool playing, bool main);
+// `failure` is the player's kind for the report, `detail` its text (shown
+// when no plain sentence fits the kind).
+StatusOutcome classifyStatus(kvr::video::PlayerFailure failure, const QString& detail, bool playback, bool playing,
+                             bool main);
 
 // ---- Overload of the decoder ----
 struct OverloadOutcome {

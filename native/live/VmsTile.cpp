@@ -270,7 +270,7 @@ void VmsTile::start(bool main)
         return;
     }
     if (TileRules::RefusedTable::instance().blocked(m_deviceId, kvr::Clock::instance().monotonicMs())) {
-        fail(NativeBrand::explainStreamError(QStringLiteral("Connection refused"), m_playback));
+        fail(NativeBrand::explainStreamError(kvr::video::PlayerFailure::Refused, m_playback));
         return;
     }
     const QString url = m_playback ? NativeBrand::playbackUrl(*device, m_channel, main, m_from, m_to)
@@ -433,7 +433,8 @@ void VmsTile::onStatus(const QString&, const QString& detail)
 {
     if (!m_running)
         return;
-    const TileRules::StatusOutcome out = TileRules::classifyStatus(detail, m_playback, m_playing, m_main);
+    const TileRules::StatusOutcome out =
+        TileRules::classifyStatus(m_player->lastFailure(), detail, m_playback, m_playing, m_main);
     switch (out.action) {
     case TileRules::StatusAction::EndOfRecording:
         m_watchdog->stop();

@@ -276,27 +276,36 @@ bool calendarSupported(const Native::Device& d)
     return codes.contains(d.manufacturer);
 }
 
-QString explainStreamError(const QString& error, bool playback)
+QString explainStreamError(kvr::video::PlayerFailure failure, bool playback, const QString& detail)
 {
-    const QString e = error.toLower();
-    if (e.contains(QLatin1String("4xx")) || e.contains(QLatin1String("453"))
-        || e.contains(QLatin1String("bandwidth"))) {
+    using kvr::video::PlayerFailure;
+    switch (failure) {
+    case PlayerFailure::ClientError:
+        // The 4xx answers other than 400/401/403/404, RTSP 453 Not Enough
+        // Bandwidth first among them: what recorders say when every stream
+        // or playback session they have is taken.
         return playback ? QStringLiteral("The recorder refused: it has no playback bandwidth or sessions "
                                          "left. Use fewer cameras at once, the Sub stream, or wait a moment.")
                         : QStringLiteral("The camera or recorder refused: it has no streams left. Close "
                                          "other views of it, or use the Sub stream.");
-    }
-    if (e.contains(QLatin1String("401")) || e.contains(QLatin1String("unauthorized")))
+    case PlayerFailure::Unauthorized:
         return QStringLiteral("The device refused the username or password.");
-    if (e.contains(QLatin1String("404")) || e.contains(QLatin1String("not found"))) {
+    case PlayerFailure::NotFound:
         return playback ? QStringLiteral("Nothing is recorded at this time (or this stream isn't recorded).")
                         : QStringLiteral("The device has no stream at this address. Check the brand.");
-    }
-    if (e.contains(QLatin1String("refused")))
+    case PlayerFailure::Refused:
         return QStringLiteral("The RTSP port is closed on the device.");
-    if (e.contains(QLatin1String("timed out")) || e.contains(QLatin1String("timeout")))
+    case PlayerFailure::TimedOut:
         return QStringLiteral("The device did not answer in time.");
-    return error;
+    case PlayerFailure::None:
+    case PlayerFailure::Forbidden:
+    case PlayerFailure::ServerError:
+    case PlayerFailure::Untrusted:
+    case PlayerFailure::Dropped:
+    case PlayerFailure::Other:
+        break;
+    }
+    return detail;
 }
 
 QString redact(const QString& text)

@@ -5,6 +5,7 @@
 // a device. Stateless; every answer is computed from the record passed in.
 
 #include "native/services/NativeRecords.h"
+#include "video/PlayerFailure.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -56,9 +57,10 @@ QString playbackUrl(const Native::Device& device, int channel, bool main, const 
 
 bool calendarSupported(const Native::Device& device);
 
-// A sentence for the user for a stream player's error text, or the text
-// unchanged when nothing better is known.
-QString explainStreamError(const QString& error, bool playback);
+// A sentence for the user for a stream player's failure, chosen by its kind
+// (`playback`: the failure came from playing a recording); `detail`, the
+// player's own text, unchanged when no sentence fits the kind.
+QString explainStreamError(kvr::video::PlayerFailure failure, bool playback, const QString& detail = QString());
 
 // The text with the password of every "scheme://user:password@" part
 // replaced by "***", also when the user name is empty.

@@ -1,7 +1,7 @@
 // The player on HLS and HTTP input served by our HTTP peer with media made by
 // the ffmpeg tool: the in-memory playlist with seeks and loops, a recording
-// to its last pictures, the access token's destinations, failures and their
-// masked log lines, stopping without waiting on a stuck thread, the
+// to its last pictures, the access token's destinations, failures, their
+// kinds and their masked log lines, stopping without waiting on a stuck thread, the
 // frame-rate cap, snapshots, YUV output, the live relay route through an
 // outage and a frozen playlist, and the hardware decoder's fallbacks.
 
@@ -185,6 +185,7 @@ private Q_SLOTS:
         QVERIFY(status.wait(20000));
         QCOMPARE(status.first(),
                  (QVariantList{QStringLiteral("Can\u2019t play this stream"), QStringLiteral("HTTP 403")}));
+        QCOMPARE(player->lastFailure(), kvr::video::PlayerFailure::Forbidden);
         QVERIFY(peers::leaked(log, {QStringLiteral("pa55word")}).isEmpty());
         QVERIFY(log.contains(QStringLiteral("viewer:***@")));
         // An opening failure is not a drop: no restart follows.
@@ -212,6 +213,50 @@ private Q_SLOTS:
     // A stop never waits long for a decode thread, even one stuck in its
     // sound device or a stalled fetch; many players are asked to stop and
     // destroyed without waiting at all, and their threads end on their own.
+    // Playlists are fetched whole and media read in ranges; either way the
+    // kind comes from the server's status, or from the refused connection.
+    void failureKinds_data()
+    {
+        using F = kvr::video::PlayerFailure;
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<F>("kind");
+        QTest::newRow("playlist 401") << "/vod/private.m3u8" << 401 << F::Unauthorized;
+        QTest::newRow("playlist 429") << "/vod/crowded.m3u8" << 429 << F::ClientError;
+        QTest::newRow("media 404") << "/vod/missing.ts" << 404 << F::NotFound;
+        QTest::newRow("media 500") << "/vod/broken.ts" << 500 << F::ServerError;
+        QTest::newRow("playlist, port closed") << "/vod/index.m3u8" << 0 << F::Refused;
+        QTest::newRow("media, port closed") << "/vod/clip.ts" << 0 << F::Refused;
+    }
+    void failureKinds()
+    {
+        QFETCH(QString, path);
+        QFETCH(int, answer);
+        QFETCH(kvr::video::PlayerFailure, kind);
+        peers::Peer closed;
+        quint16 port = server.port;
+        if (answer) {
+            peers::writeScript(scriptPath,
+                               QStringLiteral(R"({"rules":[{"match":"%1","statuses":[%2]}]})")
+                                   .arg(path.section(QLatin1Char('/'), -1))
+                                   .arg(answer)
+                                   .toUtf8());
+        } else {
+            QVERIFY(peers::startProxy(closed, server.port, QStringLiteral("refuse")));
+            port = closed.port;
+        }
+        QSignalSpy status(player.get(), &FfmpegPlayer::status);
+        kvr::video::PlayerFailure atStatus = kvr::video::PlayerFailure::None;
+        QObject reading;
+        connect(player.get(), &FfmpegPlayer::status, &reading, [&] { atStatus = player->lastFailure(); });
+        player->play(QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path));
+        QVERIFY(status.wait(20000));
+        QCOMPARE(atStatus, kind);
+        // A new playback starts without a failure.
+        player->play(clip());
+        QCOMPARE(player->lastFailure(), kvr::video::PlayerFailure::None);
+    }
+
     void stoppingNeverWaitsWithoutBound()
     {
         AudioBackend::setFactory([] { return std::make_unique<HangingOutput>(); });

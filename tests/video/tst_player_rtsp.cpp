@@ -1,7 +1,7 @@
 // The player against GStreamer's RTSP server: live pictures and sound over
 // RTSP and RTSPS with a pause, certificate checks (authority and host name),
-// credentials, the secure tunnel's loopback port, a refused port, and
-// passwords kept out of the log.
+// credentials, the secure tunnel's loopback port, a refused port, the kinds
+// of failure the server's answers give, and passwords kept out of the log.
 
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
@@ -17,6 +17,7 @@
 #include <QThread>
 #include <QTimer>
 
+using kvr::video::PlayerFailure;
 using kvr::video::TlsTunnel;
 
 namespace {
@@ -91,11 +92,18 @@ class PlayerRtsp : public QObject {
     {
         return QStringLiteral("rtsps://%1:%2@127.0.0.1:%3/live").arg(user, pass).arg(port);
     }
-    // Plays until a picture or a status; answers whether pictures came.
-    bool playsPictures(const QString& url, QString* statusDetail = nullptr)
+    // Plays until a picture or a status; answers whether pictures came. The
+    // kind of failure is read as the status arrives.
+    bool playsPictures(const QString& url, QString* statusDetail = nullptr, PlayerFailure* kind = nullptr)
     {
         QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
         QSignalSpy status(player.get(), &FfmpegPlayer::status);
+        QMetaObject::Connection reader;
+        if (kind) {
+            *kind = PlayerFailure::None;
+            reader =
+                connect(player.get(), &FfmpegPlayer::status, this, [this, kind] { *kind = player->lastFailure(); });
+        }
         player->play(url);
         QElapsedTimer t;
         t.start();
@@ -104,6 +112,7 @@ class PlayerRtsp : public QObject {
         if (statusDetail && !status.isEmpty())
             *statusDetail = status.first().at(1).toString();
         QTest::qWait(300); // nothing may slip through after a failure either
+        disconnect(reader);
         return !frames.isEmpty();
     }
     QByteArray ask(quint16 port, const QByteArray& request)
@@ -123,7 +132,7 @@ class PlayerRtsp : public QObject {
     }
 
     QTemporaryDir dir;
-    peers::Peer plain, secure, wrongName, stranger;
+    peers::Peer plain, secure, wrongName, stranger, answering;
     std::unique_ptr<FfmpegPlayer> player;
 
 private Q_SLOTS:
@@ -135,6 +144,9 @@ private Q_SLOTS:
         QVERIFY(certs.waitForFinished(60000));
         QCOMPARE(certs.exitCode(), 0);
         QVERIFY(peers::startRtsp(plain));
+        QVERIFY(peers::startRtsp(answering,
+                                 {QStringLiteral("--answer"), QStringLiteral("453=subtype=0"),
+                                  QStringLiteral("--answer"), QStringLiteral("503=busy")}));
         const QStringList login = QStringLiteral("--user alice --password s3cret --tls").split(QLatin1Char(' '));
         QVERIFY(peers::startRtsp(secure, login + QStringList{dir.filePath(QStringLiteral("server.pem"))}));
         QVERIFY(peers::startRtsp(wrongName, login + QStringList{dir.filePath(QStringLiteral("wrongname.pem"))}));
@@ -197,26 +209,29 @@ private Q_SLOTS:
         QTest::addColumn<QString>("user");
         QTest::addColumn<QString>("password");
         QTest::addColumn<QString>("detail");
+        QTest::addColumn<PlayerFailure>("kind");
         const QString untrusted = QStringLiteral("Certificate not trusted");
         const QString refused = QStringLiteral("401");
+        const PlayerFailure distrust = PlayerFailure::Untrusted;
+        const PlayerFailure login = PlayerFailure::Unauthorized;
         QTest::newRow("unknown authority") << 2 << "ours"
                                            << "alice"
-                                           << "s3cret" << untrusted;
+                                           << "s3cret" << untrusted << distrust;
         QTest::newRow("another host name") << 1 << "ours"
                                            << "alice"
-                                           << "s3cret" << untrusted;
+                                           << "s3cret" << untrusted << distrust;
         QTest::newRow("system authorities only") << 0 << "none"
                                                  << "alice"
-                                                 << "s3cret" << untrusted;
+                                                 << "s3cret" << untrusted << distrust;
         QTest::newRow("missing bundle") << 0 << "missing"
                                         << "alice"
-                                        << "s3cret" << untrusted;
+                                        << "s3cret" << untrusted << distrust;
         QTest::newRow("wrong password") << 0 << "ours"
                                         << "alice"
-                                        << "wr0ngpass" << refused;
+                                        << "wr0ngpass" << refused << login;
         QTest::newRow("unknown user") << 0 << "ours"
                                       << "mallory"
-                                      << "s3cret" << refused;
+                                      << "s3cret" << refused << login;
     }
 
     void secureStreamDoesNotPlay()
@@ -226,6 +241,7 @@ private Q_SLOTS:
         QFETCH(QString, user);
         QFETCH(QString, password);
         QFETCH(QString, detail);
+        QFETCH(PlayerFailure, kind);
         if (bundle == QLatin1String("none"))
             qunsetenv("KVR_TLS_CA_FILE");
         else if (bundle == QLatin1String("missing"))
@@ -233,8 +249,10 @@ private Q_SLOTS:
         kvrtest::LogCapture log;
         const quint16 ports[] = {secure.port, wrongName.port, stranger.port};
         QString got;
-        QVERIFY(!playsPictures(rtsps(ports[server], user, password), &got));
+        PlayerFailure gotKind;
+        QVERIFY(!playsPictures(rtsps(ports[server], user, password), &got, &gotKind));
         QVERIFY2(got.contains(detail), qPrintable(got));
+        QCOMPARE(gotKind, kind);
         QVERIFY2(log.matching(QStringLiteral("DESCRIBE failed")).size() <= 1,
                  qPrintable(log.matching(QStringLiteral("DESCRIBE failed")).join(QLatin1Char('\n'))));
         QVERIFY2(peers::leaked(log, {password}).isEmpty(), qPrintable(peers::leaked(log, {password})));
@@ -268,6 +286,20 @@ private Q_SLOTS:
         QTest::qWait(700);
         QVERIFY2(ask(ours.localPort(), options).startsWith("RTSP/1.0 200"), "no answer through the tunnel");
         QCOMPARE(ask(ours.localPort(), options), QByteArray("not connected"));
+    }
+
+    // A server that never finishes the handshake is a time-out, not a
+    // certificate problem.
+    void secureHandshakeThatNeverEndsTimesOut()
+    {
+        peers::Peer silent;
+        QVERIFY(peers::startProxy(silent, secure.port, QStringLiteral("stall"), 0, 60000));
+        std::atomic<bool> stop{false};
+        TlsTunnel tunnel;
+        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), silent.port, TlsTunnel::caBundle(), &stop,
+                                        std::chrono::milliseconds(300));
+        QCOMPARE(int(opened.outcome), int(TlsTunnel::Outcome::TimedOut));
+        QCOMPARE(opened.error, QStringLiteral("Secure connection timed out"));
     }
 
     // While the reader does not read (paused, or busy), the server is held
@@ -314,8 +346,10 @@ private Q_SLOTS:
             QElapsedTimer t;
             t.start();
             QString detail;
-            QVERIFY(!playsPictures(url, &detail));
+            PlayerFailure kind;
+            QVERIFY(!playsPictures(url, &detail, &kind));
             QVERIFY(!detail.isEmpty());
+            QCOMPARE(kind, PlayerFailure::Refused);
             QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
         }
         QVERIFY(!log.contains(QStringLiteral("opened (attempt")));
@@ -326,6 +360,31 @@ private Q_SLOTS:
         t.start();
         QVERIFY(!playsPictures(peers::rtspUrl(hangUp.port)));
         QVERIFY2(t.elapsed() >= 1000 + 300, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // What the server answers decides the kind; FFmpeg folds every 4xx but
+    // 400, 401, 403 and 404 into one code, and so 453 Not Enough Bandwidth
+    // reaches us as a client error.
+    void serverAnswersGiveTheirKinds_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<PlayerFailure>("kind");
+        QTest::newRow("unknown mount") << "/nothing/here" << PlayerFailure::NotFound;
+        QTest::newRow("453") << "/live?channel=1&subtype=0" << PlayerFailure::ClientError;
+        QTest::newRow("503") << "/live?busy" << PlayerFailure::ServerError;
+        QTest::newRow("a stream it has room for") << "/live?channel=1&subtype=1" << PlayerFailure::None;
+    }
+    void serverAnswersGiveTheirKinds()
+    {
+        QFETCH(QString, path);
+        QFETCH(PlayerFailure, kind);
+        player->openAttempts = 1;
+        PlayerFailure got;
+        const bool played =
+            playsPictures(QStringLiteral("rtsp://127.0.0.1:%1%2").arg(answering.port).arg(path), nullptr, &got);
+        QCOMPARE(played, kind == PlayerFailure::None);
+        QCOMPARE(got, kind);
+        QCOMPARE(player->lastFailure(), kind);
     }
 };
 

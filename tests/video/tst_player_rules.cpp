@@ -1,12 +1,13 @@
 // The player's rules without FFmpeg, threads or sockets: pacing, the sound
 // clock's give-up, read-ahead, overload windows, the behind-live skip, the
 // reconnect policy, the hardware watch, continuity, the frame-rate cap,
-// picture sizes, input kinds, the token rule, masking, stale live playlists
-// and FFmpeg's log filter.
+// picture sizes, input kinds, the token rule, masking, stale live playlists,
+// FFmpeg's log filter and the kinds of failure of FFmpeg's and HTTP's codes.
 
 #include "tests/support/TestKit.h"
 #include "video/FfmpegLog.h"
 #include "video/Pacing.h"
+#include "video/PlayerFailure.h"
 #include "video/StreamInput.h"
 #include "video/TlsTunnel.h"
 
@@ -50,13 +51,15 @@ struct Paced {
     std::vector<double> shown;
 };
 
-ReconnectPolicy::Ended ended(int generation, bool hadPicture, const QString& failure = QString())
+ReconnectPolicy::Ended ended(int generation, bool hadPicture, const QString& failure = QString(),
+                             PlayerFailure kind = PlayerFailure::None)
 {
     ReconnectPolicy::Ended e;
     e.generation = generation;
     e.hadPicture = hadPicture;
     e.unexpected = failure.isEmpty();
     e.failure = failure;
+    e.failureKind = kind;
     return e;
 }
 
@@ -297,8 +300,10 @@ private Q_SLOTS:
                 policy.started(n + 1, false, false);
                 QVERIFY(!policy.restartDue(n));
             }
-            QCOMPARE(policy.ended(ended(4, hadPicture), true).headline,
+            const auto gaveUp = policy.ended(ended(4, hadPicture), true);
+            QCOMPARE(gaveUp.headline,
                      hadPicture ? QStringLiteral("Lost the stream") : QStringLiteral("No video from this camera"));
+            QCOMPARE(gaveUp.failure, PlayerFailure::Dropped);
         }
         // Without restarts a drop just ends; a hardware fallback always restarts.
         ReconnectPolicy policy;
@@ -314,21 +319,60 @@ private Q_SLOTS:
     void failuresWhileReconnecting()
     {
         const QString refused = QStringLiteral("Connection refused");
+        const PlayerFailure kind = PlayerFailure::Refused;
         ReconnectPolicy policy;
         policy.started(1, true, false);
-        QVERIFY(policy.ended(ended(1, false, refused), true).kind == Kind::GiveUp);
+        const auto first = policy.ended(ended(1, false, refused, kind), true);
+        QVERIFY(first.kind == Kind::GiveUp);
+        QCOMPARE(first.failure, kind);
         policy.started(2, true, false);
         QVERIFY(policy.ended(ended(2, true), true).kind == Kind::Schedule);
         for (int n = 3; n <= 4; ++n) {
             policy.started(n, false, false);
-            const auto d = policy.ended(ended(n, false, refused), true);
+            const auto d = policy.ended(ended(n, false, refused, kind), true);
             QVERIFY(d.kind == Kind::Schedule);
             QCOMPARE(d.attempt, n - 1);
         }
         policy.started(5, false, false);
-        const auto d = policy.ended(ended(5, false, refused), true);
+        const auto d = policy.ended(ended(5, false, refused, kind), true);
         QVERIFY(d.kind == Kind::GiveUp);
         QCOMPARE(d.detail, refused);
+        QCOMPARE(d.failure, kind);
+    }
+
+    // RTSP and HTTP replies reach us as FFmpeg's codes (a reply FFmpeg has
+    // no code of its own for is one of its two catch-alls), HLS fetches as
+    // the HTTP status.
+    void failureKinds_data()
+    {
+        QTest::addColumn<int>("averror");
+        QTest::addColumn<int>("status"); // the reply that gives that code; 0: none
+        QTest::addColumn<PlayerFailure>("kind");
+        QTest::newRow("refused") << AVERROR(ECONNREFUSED) << 0 << PlayerFailure::Refused;
+        QTest::newRow("timed out") << AVERROR(ETIMEDOUT) << 0 << PlayerFailure::TimedOut;
+        QTest::newRow("400") << AVERROR_HTTP_BAD_REQUEST << 400 << PlayerFailure::Other;
+        QTest::newRow("401") << AVERROR_HTTP_UNAUTHORIZED << 401 << PlayerFailure::Unauthorized;
+        QTest::newRow("403") << AVERROR_HTTP_FORBIDDEN << 403 << PlayerFailure::Forbidden;
+        QTest::newRow("404") << AVERROR_HTTP_NOT_FOUND << 404 << PlayerFailure::NotFound;
+        QTest::newRow("453") << AVERROR_HTTP_OTHER_4XX << 453 << PlayerFailure::ClientError;
+        QTest::newRow("429") << AVERROR_HTTP_OTHER_4XX << 429 << PlayerFailure::ClientError;
+        QTest::newRow("499") << AVERROR_HTTP_OTHER_4XX << 499 << PlayerFailure::ClientError;
+        QTest::newRow("500") << AVERROR_HTTP_SERVER_ERROR << 500 << PlayerFailure::ServerError;
+        QTest::newRow("599") << AVERROR_HTTP_SERVER_ERROR << 599 << PlayerFailure::ServerError;
+        QTest::newRow("i/o") << AVERROR(EIO) << 0 << PlayerFailure::Other;
+        QTest::newRow("bad data") << AVERROR_INVALIDDATA << 302 << PlayerFailure::Other;
+        QTest::newRow("end of file") << AVERROR_EOF << 600 << PlayerFailure::Other;
+    }
+    void failureKinds()
+    {
+        QFETCH(int, averror);
+        QFETCH(int, status);
+        QFETCH(PlayerFailure, kind);
+        QCOMPARE(failureFromAverror(averror), kind);
+        if (status)
+            QCOMPARE(failureFromStatus(status), kind);
+        else
+            QCOMPARE(failureFromStatus(status), PlayerFailure::Other);
     }
 
     // Notices of a thread that is no longer current, or of a stopped

@@ -132,6 +132,15 @@ private Q_SLOTS:
         silent.noPictureTimer()->start(50);
         QTRY_VERIFY(silent.retryButton()->isVisible());
         QCOMPARE(silent.stage()->detailText(), QStringLiteral("No picture after 10 seconds."));
+
+        peers::Peer closed;
+        QVERIFY(peers::startProxy(closed, rtsp.port, QStringLiteral("refuse")));
+        const QString refusing = peers::rtspUrl(closed.port);
+        StreamDialog refused(
+            QStringLiteral("1 Gate"), QStringLiteral("Yard DVR"), [refusing](bool) { return refusing; }, true);
+        refused.show();
+        QTRY_VERIFY_WITH_TIMEOUT(refused.retryButton()->isVisible(), 20000);
+        QCOMPARE(refused.stage()->detailText(), QStringLiteral("The RTSP port is closed on the device."));
     }
 
     void playbackKeepsItsLastPicture()

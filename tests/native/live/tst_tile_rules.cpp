@@ -16,8 +16,12 @@ using namespace TileRules;
 class TestTileRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // Decided on the player's kind of failure; its text only shows through
+    // when no sentence fits, whatever words or numbers it holds.
     void statusOutcomes_data()
     {
+        using F = kvr::video::PlayerFailure;
+        QTest::addColumn<F>("kind");
         QTest::addColumn<QString>("detail");
         QTest::addColumn<bool>("playback");
         QTest::addColumn<bool>("playing");
@@ -31,37 +35,51 @@ private Q_SLOTS:
         const int fail = int(StatusAction::Fail);
         const QString noStreams = QStringLiteral(
             "The camera or recorder refused: it has no streams left. Close other views of it, or use the Sub stream.");
-        QTest::newRow("playback ended") << "End of file" << true << true << true << end << "End of recording"
+        const QString closed = QStringLiteral("The RTSP port is closed on the device.");
+        QTest::newRow("playback ended") << F::Other << "End of file" << true << true << true << end
+                                        << "End of recording"
                                         << "" << false;
         QTest::newRow("playback ended even on refusal")
-            << "Connection refused" << true << true << false << end << "End of recording"
+            << F::Refused << "Connection refused" << true << true << false << end << "End of recording"
             << "" << false;
-        QTest::newRow("453 main live") << "RTSP 453 Not Enough Bandwidth" << false << false << true << sub << ""
+        QTest::newRow("4xx main live") << F::ClientError << "x" << false << false << true << sub << ""
                                        << "" << false;
-        QTest::newRow("4xx main live") << "Server returned 4xx" << false << true << true << sub << ""
-                                       << "" << false;
-        QTest::newRow("bandwidth main live") << "no BANDWIDTH" << false << false << true << sub << ""
-                                             << "" << false;
-        QTest::newRow("bandwidth on sub fails")
-            << "no bandwidth" << false << false << false << fail << "" << noStreams << false;
-        QTest::newRow("refused") << "Connection refused" << false << false << false << fail << ""
-                                 << "The RTSP port is closed on the device." << true;
-        QTest::newRow("refused any case") << "connection REFUSED" << false << false << true << fail << ""
-                                          << "The RTSP port is closed on the device." << true;
-        QTest::newRow("404 playback") << "Server returned 404 Not Found" << true << false << true << fail
-                                      << "No recording"
+        QTest::newRow("4xx main live playing") << F::ClientError << "x" << false << true << true << sub << ""
+                                               << "" << false;
+        QTest::newRow("4xx on sub fails")
+            << F::ClientError << "x" << false << false << false << fail << "" << noStreams << false;
+        QTest::newRow("4xx main playback fails")
+            << F::ClientError << "x" << true << false << true << fail << ""
+            << "The recorder refused: it has no playback bandwidth or sessions left. Use fewer cameras at once, "
+               "the Sub stream, or wait a moment."
+            << false;
+        QTest::newRow("453 in another kind's text")
+            << F::Other << "RTSP 453 Not Enough Bandwidth" << false << false << true << fail << ""
+            << "RTSP 453 Not Enough Bandwidth" << false;
+        QTest::newRow("refused") << F::Refused << "x" << false << false << false << fail << "" << closed << true;
+        QTest::newRow("refused on main") << F::Refused << "x" << false << false << true << fail << "" << closed << true;
+        QTest::newRow("refused in another kind's text")
+            << F::Other << "Connection refused" << false << false << false << fail << ""
+            << "Connection refused" << false;
+        QTest::newRow("404 playback") << F::NotFound << "x" << true << false << true << fail << "No recording"
                                       << "Nothing is recorded at this time (or this stream isn't recorded)." << false;
-        QTest::newRow("404 live") << "Server returned 404 Not Found" << false << false << true << fail << ""
+        QTest::newRow("404 live") << F::NotFound << "x" << false << false << true << fail << ""
                                   << "The device has no stream at this address. Check the brand." << false;
-        QTest::newRow("unknown passes") << "Odd failure" << false << false << false << fail << ""
-                                        << "Odd failure" << false;
-        QTest::newRow("401") << "401 Unauthorized" << true << false << false << fail << ""
+        QTest::newRow("404 in another kind's text playback")
+            << F::Other << "HTTP 404" << true << false << true << fail << ""
+            << "HTTP 404" << false;
+        QTest::newRow("401") << F::Unauthorized << "x" << true << false << false << fail << ""
                              << "The device refused the username or password." << false;
+        QTest::newRow("timed out") << F::TimedOut << "x" << false << false << false << fail << ""
+                                   << "The device did not answer in time." << false;
+        QTest::newRow("5xx passes") << F::ServerError << "Server returned 5XX Server Error reply" << false << false
+                                    << true << fail << ""
+                                    << "Server returned 5XX Server Error reply" << false;
     }
     void statusOutcomes()
     {
-        const StatusOutcome o =
-            classifyStatus(FETCH(QString, detail), FETCH(bool, playback), FETCH(bool, playing), FETCH(bool, main));
+        const StatusOutcome o = classifyStatus(FETCH(kvr::video::PlayerFailure, kind), FETCH(QString, detail),
+                                               FETCH(bool, playback), FETCH(bool, playing), FETCH(bool, main));
         QCOMPARE(int(o.action), FETCH(int, action));
         QCOMPARE(o.headline, FETCH(QString, headline));
         QCOMPARE(o.detail, FETCH(QString, text));

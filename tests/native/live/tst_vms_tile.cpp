@@ -39,7 +39,11 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(startRecorderRtsp(rtsp));
+        // The recorder has no bandwidth left for channel 4's Main stream, and
+        // none for either stream of channel 5.
+        QVERIFY(startRecorderRtsp(rtsp,
+                                  {QStringLiteral("--answer"), QStringLiteral("453=channel=4&subtype=0"),
+                                   QStringLiteral("--answer"), QStringLiteral("453=channel=5&")}));
         QVERIFY(hik.start());
         QVERIFY(dahua.start());
         hikId =
@@ -195,24 +199,31 @@ private Q_SLOTS:
         VmsTile::stopAll({tiles[0].get(), tiles[1].get(), other.get()});
     }
 
-    void mainStepsDownToSub()
+    // The recorder answers 453 Not Enough Bandwidth.
+    void recorderWithoutBandwidthForMainShowsSub()
     {
         kvrtest::LogCapture log;
-        auto t = tile(dahuaId, 2);
+        auto t = tile(dahuaId, 4);
         t->start(true);
-        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
-        // The recorder has no bandwidth for Main: Sub, with a toast.
-        Q_EMIT t->player()->status(QStringLiteral("Can't open"), QStringLiteral("RTSP 453 Not Enough Bandwidth"));
-        QVERIFY(!t->isMain() && t->isRunning() && !t->isFailed());
-        QVERIFY(t->subButton()->isChecked());
+        QTRY_VERIFY_WITH_TIMEOUT(!t->isMain(), 20000);
+        QVERIFY(t->isRunning() && !t->isFailed() && t->subButton()->isChecked());
         QCOMPARE(t->toastLabel()->text(), QStringLiteral("The recorder has no bandwidth left for Main: showing Sub."));
-        QVERIFY(log.contains(QStringLiteral("[vms] Front door #1 / Yard DVR : no bandwidth for Main, trying Sub")));
-        // The same on Sub is a failure in plain words.
-        Q_EMIT t->player()->status(QString(), QStringLiteral("no bandwidth"));
-        QVERIFY(t->isFailed());
-        QCOMPARE(t->stage()->detailText(),
+        QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
+        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
+        // The same on Sub is a failure in plain words, and no block.
+        auto full = tile(dahuaId, 5);
+        full->start(false);
+        QTRY_VERIFY_WITH_TIMEOUT(full->isFailed(), 20000);
+        QCOMPARE(full->stage()->detailText(),
                  QStringLiteral("The camera or recorder refused: it has no streams left. "
                                 "Close other views of it, or use the Sub stream."));
+        QVERIFY(!TileRules::RefusedTable::instance().blocked(dahuaId, kvr::Clock::instance().monotonicMs()));
+        VmsTile::stopAll({t.get(), full.get()});
+    }
+
+    void mainStepsDownToSubOnOverload()
+    {
+        auto t = tile(dahuaId, 2);
         // Overload on Main live: Sub with a toast; on Sub only a toast.
         t->start(true);
         Q_EMIT t->player()->overloaded();
