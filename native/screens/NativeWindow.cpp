@@ -589,7 +589,7 @@ void NativeWindow::setCardFilter(int statusIndex, int internetIndex)
 void NativeWindow::onSiteClicked(const QString& name)
 {
     clearFilters();
-    if (!m_context.store->devices().isEmpty() && name != QLatin1String("No site"))
+    if (!m_context.store->devices().isEmpty() && !name.isEmpty())
         m_search->setText(name);
 }
 

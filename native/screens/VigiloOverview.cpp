@@ -530,7 +530,9 @@ QFrame* VigiloOverview::issueRow(const QString& deviceId, int level, const QStri
 
 QFrame* VigiloOverview::siteRow(const SiteSummary& s)
 {
-    const QString name = s.name;
+    // The row of devices without a site lists nothing by name: its label is
+    // no site's name (a real site may even be called that).
+    const QString name = s.siteId.isEmpty() ? QString() : s.name;
     auto* row = new ClickRow(this, [this, name] { Q_EMIT siteClicked(name); });
     row->setObjectName(QStringLiteral("NIssue"));
     row->setAttribute(Qt::WA_StyledBackground);

@@ -94,6 +94,8 @@ public:
 
 Q_SIGNALS:
     void openDevice(const QString& id);
+    // A site's row was clicked: its name, or empty for the row of devices
+    // without a site.
     void siteClicked(const QString& name);
 
 private:
