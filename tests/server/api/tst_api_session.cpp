@@ -3,7 +3,6 @@
 #include "server/api/ApiPolicy.h"
 #include "tests/server/api/ApiTestSupport.h"
 
-#include <QProcess>
 #include <QSignalSpy>
 
 using apitest::await;
@@ -37,28 +36,14 @@ private Q_SLOTS:
     void signInAnswers()
     {
         apitest::Rig rig;
-        ApiClientTestAccess::setTransferTimeout(*rig.client, 300);
         rig.client->setBaseUrl(rig.server.baseUrl() + "///");
-        LoginStart r = signIn(*rig.client, "DEMO", "secret");
-        QVERIFY(r.step == LoginStart::SignedIn && !r.refreshToken.isEmpty() && r.expiresIn == 900);
-        QVERIFY(r.user.organisationId == "7" && r.failure == ApiFailure::None);
+        // No answer is an outage (which keeps a remembered sign-in); what the
+        // statuses mean is read by the readers. A sign-in keeps the address
+        // it went to, without trailing slashes.
+        rig.server.script("/v2/login/", Answer::hangUp(), -1);
+        LoginStart r = signIn(*rig.client, "demo", "secret");
+        QVERIFY2(r.step == LoginStart::Failed && r.failure == ApiFailure::NoAnswer, qPrintable(r.error));
         QCOMPARE(rig.client->baseUrl(), rig.server.baseUrl());
-        r = signIn(*rig.client, "nobody", "x");
-        QVERIFY(r.userNotFound && r.error == "User not found.");
-        QCOMPARE(signIn(*rig.client, "demo", "wrong").error, QString("Username or password is incorrect."));
-        // What went wrong is told by its kind: an outage keeps a remembered
-        // sign-in, a refusal does not.
-        const QList<std::pair<Answer, ApiFailure>> failures{{Answer::never(), ApiFailure::NoAnswer},
-                                                            {Answer::hangUp(), ApiFailure::NoAnswer},
-                                                            {Answer::json(429, {}), ApiFailure::Throttled},
-                                                            {Answer::json(502, {}), ApiFailure::ServerError},
-                                                            {Answer::json(403, {}), ApiFailure::Refused}};
-        for (const auto& [answer, kind] : failures) {
-            rig.server.script("/v2/login/", answer, -1);
-            r = signIn(*rig.client, "demo", "secret");
-            QVERIFY2(r.step == LoginStart::Failed && r.failure == kind, qPrintable(r.error));
-            rig.server.clearScripts();
-        }
         rig.client->setBaseUrl(QString("http://127.0.0.1:%1").arg(kvrtest::freePort()));
         r = signIn(*rig.client, "demo", "secret");
         QVERIFY(r.error.startsWith("Can\u2019t reach 127.0.0.1.") && r.failure == ApiFailure::Unreachable);
@@ -69,45 +54,27 @@ private Q_SLOTS:
                  QString("Can\u2019t reach . Check your connection, or change the server under \u201cServer\u201d."));
     }
 
-    void oneTimeCodes()
+    // The sign-in window's suite walks the code steps; here: no answer to a
+    // code check or a resend is an outage, not a wrong code.
+    void codeStepsWithoutAnAnswer()
     {
         apitest::Rig rig;
         rig.server.addUser("coded", "pw", true);
-        const auto step = [&](auto start) { return std::get<0>(await<LoginStart>(start)); };
-        LoginStart r = signIn(*rig.client, "coded", "pw");
-        QVERIFY(r.step == LoginStart::CodeRequired && r.otpLength == 6 && r.otpTime == 300 && !r.contact.isEmpty());
-        const QString userId = r.userId;
-        r = step([&](auto cb) { rig.client->verifyOtp(userId, "000000", true, cb); });
-        QVERIFY(r.step == LoginStart::Failed && r.error == "Invalid OTP." && r.failure == ApiFailure::Refused);
-        r = step([&](auto cb) { rig.client->resendOtp(userId, cb); });
-        QVERIFY(r.step == LoginStart::CodeRequired && r.otpResent && r.otpTime == 300);
-        r = step([&](auto cb) { rig.client->resendOtp(userId, cb); });
-        QVERIFY(r.message.contains("Too many requests") && r.error == r.message && r.failure == ApiFailure::Throttled);
-        r = step([&](auto cb) { rig.client->verifyOtp(userId, rig.server.otpCode, true, cb); });
-        QVERIFY(r.step == LoginStart::SignedIn && !r.accessToken.isEmpty());
-        // Ids are sent as numbers without leading zeros, text stays text.
-        step([&](auto cb) { rig.client->verifyOtp("000" + userId, "1", true, cb); });
-        step([&](auto cb) { rig.client->resendOtp("u-17", cb); });
-        QCOMPARE(rig.server.requestsTo("/api/otp/verify/").last().json().value("user_id"),
-                 QJsonValue(userId.toLongLong()));
-        QCOMPARE(rig.server.requestsTo("/api/otp/regenerate/").last().json().value("user_id"), QJsonValue("u-17"));
-        // No answer to a code check or a resend is an outage, not a wrong code.
+        const QString userId = signIn(*rig.client, "coded", "pw").userId;
         rig.server.script("/api/otp/verify/", Answer::hangUp(), -1);
         rig.server.script("/api/otp/regenerate/", Answer::hangUp(), -1);
-        r = step([&](auto cb) { rig.client->verifyOtp(userId, "123456", false, cb); });
-        QVERIFY(r.step == LoginStart::Failed && r.failure == ApiFailure::NoAnswer);
-        r = step([&](auto cb) { rig.client->resendOtp(userId, cb); });
+        auto [r] = await<LoginStart>([&](auto cb) { rig.client->verifyOtp(userId, "123456", false, cb); });
+        QVERIFY(!userId.isEmpty() && r.step == LoginStart::Failed && r.failure == ApiFailure::NoAnswer);
+        std::tie(r) = await<LoginStart>([&](auto cb) { rig.client->resendOtp(userId, cb); });
         QVERIFY(r.failure == ApiFailure::NoAnswer && !r.otpResent);
     }
 
     void refreshRotatesTokensAndProfile()
     {
-        kvrtest::LogCapture log;
         apitest::Rig rig(apitest::signedIn);
         QSignalSpy changed(rig.client.get(), &ApiClient::refreshTokenChanged);
         // Renewal at 3/4 of a 900 s lifetime; the timer renews and reschedules.
         rig.client->startSessionKeepAlive(900);
-        QVERIFY(log.matching("[session] signed in; access token").first().endsWith("cookies held: sessionid"));
         const QString before = rig.client->refreshToken();
         ApiClientTestAccess::fireRefreshTimer(*rig.client);
         QTRY_COMPARE(changed.count(), 1);
@@ -124,16 +91,10 @@ private Q_SLOTS:
         QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 30000);
         refresh(*rig.client);
         QVERIFY(rig.client->accessToken() == "A3" && rig.client->refreshToken() == held && changed.count() == 2);
-        QCOMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 450000);
 
-        rig.server.script(
-            "/v2/auth/me/",
-            Answer::json(
-                200,
-                {{"data",
-                  QJsonObject{{"user",
-                               QJsonObject{{"username", "ann"},
-                                           {"organisation", QJsonObject{{"cloud_recording_stream_type", "SUB"}}}}}}}}));
+        const QByteArray user =
+            R"({"data":{"user":{"username":"ann","organisation":{"cloud_recording_stream_type":"SUB"}}}})";
+        rig.server.script("/v2/auth/me/", Answer::text(200, user, "application/json"));
         auto me = [&] { return await<UserProfile, QString>([&](auto cb) { rig.client->fetchMe(cb); }); };
         auto [profile, error] = me();
         QVERIFY(profile.username == "ann" && error.isEmpty());
@@ -277,29 +238,6 @@ private Q_SLOTS:
         QVERIFY(rig.signIn() && renew(*rig.client));
         QCOMPARE(answers.size(), 2);
         QCOMPARE(rig.server.countOf("/v2/token/refresh/"), 2);
-    }
-
-    void demoProgramSignsInAndServesTheCatalogue()
-    {
-        // The fake server as a person runs it: its own process and port.
-        const quint16 port = kvrtest::freePort();
-        QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KVR_FAKE_PORT", QString::number(port));
-        program.setProcessEnvironment(env);
-        program.start(KVR_FAKE_SERVER_PROGRAM, {});
-        QVERIFY(program.waitForStarted(10000));
-        QVERIFY(QTest::qWaitFor([&] { return program.canReadLine(); }, 10000));
-        ApiClient client;
-        client.setBaseUrl(QString("http://127.0.0.1:%1").arg(port));
-        const LoginStart r = signIn(client, "demo", "demo");
-        QCOMPARE(r.step, int(LoginStart::SignedIn));
-        client.setAccessToken(r.accessToken);
-        const auto [sites, error] =
-            await<QList<Site>, QString>([&](auto cb) { client.fetchCatalog(r.user.organisationName, cb); });
-        QVERIFY(sites.size() == 2 && error.isEmpty());
-        program.kill();
-        program.waitForFinished(5000);
     }
 };
 
