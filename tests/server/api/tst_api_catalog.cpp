@@ -80,39 +80,33 @@ private Q_SLOTS:
     // A newer load, or signing out, drops a running load; the older load is
     // released once its last outstanding answer is in, and those answers
     // reach nobody and ask for nothing more. A blank organisation drops nothing.
-    void runningLoadIsDroppedAndReleased_data()
-    {
-        QTest::addColumn<int>("next");
-        QTest::newRow("newer load") << 0;
-        QTest::newRow("sign-out") << 1;
-        QTest::newRow("blank organisation") << 2;
-    }
     void runningLoadIsDroppedAndReleased()
     {
-        QFETCH(int, next);
-        apitest::Rig rig(apitest::signedIn);
-        rig.server.populate(30, 2, 1);
-        rig.server.delayRule = [](const Request& r) { return r.path == "/v2/get_devices_by_site/" ? 200 : 0; };
-        Progress first, second;
-        rig.client->fetchCatalogProgressive(rig.server.orgName, first.handlers());
-        QTRY_COMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 6); // under way
-        QCOMPARE(ApiClientTestAccess::liveCatalogLoads(), 1);
-        if (next == 1)
-            rig.client->logout();
-        else
-            rig.client->fetchCatalogProgressive(next == 0 ? "Nobody Here" : "   ", second.handlers());
-        if (next == 2) {
-            QVERIFY(second.done); // before the call returned
-            QCOMPARE(second.error, QString("Organisation name missing."));
-            QTRY_VERIFY_WITH_TIMEOUT(first.done, 30000);
-            QCOMPARE(first.completed.size(), 30);
-            return;
+        for (int next : {0, 1, 2}) { // a newer load, sign-out, a blank organisation
+            apitest::Rig rig(apitest::signedIn);
+            rig.server.populate(30, 2, 1);
+            rig.server.delayRule = [](const Request& r) { return r.path == "/v2/get_devices_by_site/" ? 200 : 0; };
+            Progress first, second;
+            rig.client->fetchCatalogProgressive(rig.server.orgName, first.handlers());
+            QTRY_COMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 6); // under way
+            QCOMPARE(ApiClientTestAccess::liveCatalogLoads(), 1);
+            if (next == 1)
+                rig.client->logout();
+            else
+                rig.client->fetchCatalogProgressive(next == 0 ? "Nobody Here" : "   ", second.handlers());
+            if (next == 2) {
+                QVERIFY(second.done); // before the call returned
+                QCOMPARE(second.error, QString("Organisation name missing."));
+                QTRY_VERIFY_WITH_TIMEOUT(first.done, 30000);
+                QCOMPARE(first.completed.size(), 30);
+                continue;
+            }
+            QTRY_COMPARE(ApiClientTestAccess::liveCatalogLoads(), 0);
+            QVERIFY(first.completed.isEmpty() && !first.done);
+            QCOMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 10);
+            QCOMPARE(rig.server.countOf("/v2/get_channels_by_device/"), 0);
+            QCOMPARE(second.sitesCalls, next == 0 ? 1 : 0);
         }
-        QTRY_COMPARE(ApiClientTestAccess::liveCatalogLoads(), 0);
-        QVERIFY(first.completed.isEmpty() && !first.done);
-        QCOMPARE(rig.server.countOf("/v2/get_devices_by_site/"), 10);
-        QCOMPARE(rig.server.countOf("/v2/get_channels_by_device/"), 0);
-        QCOMPARE(second.sitesCalls, next == 0 ? 1 : 0);
     }
 
     void failures()
