@@ -67,11 +67,9 @@ template <typename... A, typename Start> std::tuple<A...> await(Start&& start, i
         if (!*got)
             got->emplace(a...);
     });
-    if (!QTest::qWaitFor([&] { return got->has_value(); }, ms)) {
+    if (!QTest::qWaitFor([&] { return got->has_value(); }, ms))
         QTest::qVerify(false, "answered", "no callback in time", __FILE__, __LINE__);
-        return {};
-    }
-    return **got;
+    return got->value_or(std::tuple<A...>());
 }
 
 // The error text of an operation's first callback: its last argument.
@@ -91,13 +89,12 @@ inline constexpr bool signedIn = true;
 // signed in when asked (Rig rig(apitest::signedIn)).
 struct Rig {
     orgserver::FakeOrgServer server;
-    std::unique_ptr<ApiClient> client;
+    std::unique_ptr<ApiClient> client = std::make_unique<ApiClient>();
 
     explicit Rig(bool signIntoServer = false)
     {
         if (!server.listen())
             qFatal("fake server could not listen");
-        client = std::make_unique<ApiClient>();
         client->setBaseUrl(server.baseUrl());
         server.populateDemo();
         server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
@@ -110,11 +107,9 @@ struct Rig {
     {
         const auto [r] = await<LoginStart>(
             [this](auto cb) { client->login(QStringLiteral("demo"), QStringLiteral("secret"), true, cb); });
-        if (r.step != LoginStart::SignedIn)
-            return false;
         client->setAccessToken(r.accessToken);
         client->setRefreshToken(r.refreshToken);
-        return true;
+        return r.step == LoginStart::SignedIn;
     }
 
     // A GET through the client's transport.
