@@ -24,11 +24,6 @@ QTemporaryDir*& tempHome()
     return dir;
 }
 
-void setEnv(const char* name, const QByteArray& value)
-{
-    qputenv(name, value);
-}
-
 class LoopbackGuard final : public QNetworkProxyFactory {
 public:
     QList<QNetworkProxy> queryProxy(const QNetworkProxyQuery& query) override
@@ -64,28 +59,28 @@ void prepareEnvironment(const char* suiteName)
         QDir().mkpath(p);
         return QFile::encodeName(p);
     };
-    setEnv("HOME", QFile::encodeName(home));
-    setEnv("XDG_CONFIG_HOME", sub(".config"));
-    setEnv("XDG_DATA_HOME", sub(".local/share"));
-    setEnv("XDG_CACHE_HOME", sub(".cache"));
-    setEnv("XDG_STATE_HOME", sub(".local/state"));
+    qputenv("HOME", QFile::encodeName(home));
+    qputenv("XDG_CONFIG_HOME", sub(".config"));
+    qputenv("XDG_DATA_HOME", sub(".local/share"));
+    qputenv("XDG_CACHE_HOME", sub(".cache"));
+    qputenv("XDG_STATE_HOME", sub(".local/state"));
     const QByteArray runtime = sub("runtime");
     QFile::setPermissions(QFile::decodeName(runtime),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    setEnv("XDG_RUNTIME_DIR", runtime);
+    qputenv("XDG_RUNTIME_DIR", runtime);
     // A suite that tests the default store name asks to keep what it was given;
     // the temporary HOME still keeps that store private to the process.
     if (qgetenv("KVR_TESTKIT_KEEP_SETTINGS_APP") != "1")
-        setEnv("KVR_SETTINGS_APP",
-               QByteArray("kvrtest-") + suiteName + '-' + QByteArray::number(QCoreApplication::applicationPid()));
+        qputenv("KVR_SETTINGS_APP",
+                QByteArray("kvrtest-") + suiteName + '-' + QByteArray::number(QCoreApplication::applicationPid()));
     // Nothing a test does may reach the built-in server or relay: both point
     // at a closed loopback port unless the test sets its own.
-    setEnv("KVR_API_BASE", "http://127.0.0.1:9");
-    setEnv("KVR_RTSP_HOST", "127.0.0.1");
-    setEnv("KVR_RTSP_PORT", "9");
+    qputenv("KVR_API_BASE", "http://127.0.0.1:9");
+    qputenv("KVR_RTSP_HOST", "127.0.0.1");
+    qputenv("KVR_RTSP_PORT", "9");
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
         && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        setEnv("QT_QPA_PLATFORM", "offscreen");
+        qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
 void prepareApplication()

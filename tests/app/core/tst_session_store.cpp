@@ -4,15 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 
 #include <sys/stat.h>
 
 namespace {
-
-const QFileDevice::Permissions kOthers =
-    QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
 
 QDateTime utc(int y, int mo, int d, int h, int mi, int s = 0)
 {
@@ -26,19 +21,22 @@ void writeRaw(const QByteArray& bytes)
     f.write(bytes);
 }
 
-QByteArray sessionJson(const QString& token, const QString& at)
+QByteArray sessionJson(const char* token, const char* at)
 {
-    QJsonObject o;
-    o.insert(QStringLiteral("username"), QStringLiteral("asha"));
-    o.insert(QStringLiteral("refresh_token"), token);
-    o.insert(QStringLiteral("signed_in_at"), at);
-    return QJsonDocument(o).toJson(QJsonDocument::Compact);
+    return QByteArray(R"({"username":"asha","refresh_token":")") + token + R"(","signed_in_at":")" + at + "\"}";
 }
 
 QByteArray readFile()
 {
     QFile f(SessionStore::filePath());
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+bool ownerOnly()
+{
+    constexpr QFileDevice::Permissions others =
+        QFileDevice::ReadGroup | QFileDevice::WriteGroup | QFileDevice::ReadOther | QFileDevice::WriteOther;
+    return (QFile::permissions(SessionStore::filePath()) & others) == 0;
 }
 
 } // namespace
@@ -63,72 +61,49 @@ private Q_SLOTS:
         const mode_t oldMask = ::umask(0);
         const bool ok = SessionStore::save({QStringLiteral("asha"), QStringLiteral("r-1"), utc(2026, 1, 31, 8, 15)});
         ::umask(oldMask);
-        QVERIFY(ok);
-        QVERIFY(SessionStore::active());
+        QVERIFY(ok && SessionStore::active() && ownerOnly());
         QCOMPARE(readFile(),
                  QByteArray(R"({"refresh_token":"r-1","signed_in_at":"2026-01-31T08:15:00Z","username":"asha"})"));
-        QCOMPARE(QFile::permissions(SessionStore::filePath()) & kOthers, QFileDevice::Permissions());
         const auto loaded = SessionStore::load();
-        QVERIFY(loaded);
-        QCOMPARE(loaded->username, QStringLiteral("asha"));
+        QVERIFY(loaded && loaded->username == QStringLiteral("asha"));
         QCOMPARE(loaded->signedInAt, utc(2026, 1, 31, 8, 15));
     }
 
-    void ageCountsCalendarDays_data()
-    {
-        QTest::addColumn<QDateTime>("signedIn");
-        QTest::addColumn<QDateTime>("now");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("six dates back") << utc(2026, 3, 1, 0, 1) << utc(2026, 3, 7, 23, 59) << true;
-        QTest::newRow("seven dates back, under 7x24h") << utc(2026, 3, 1, 23, 59) << utc(2026, 3, 8, 0, 1) << false;
-        QTest::newRow("299 s ahead") << utc(2026, 3, 1, 12, 4, 59) << utc(2026, 3, 1, 12, 0) << true;
-        QTest::newRow("301 s ahead") << utc(2026, 3, 1, 12, 5, 1) << utc(2026, 3, 1, 12, 0) << false;
-        QTest::newRow("just now") << utc(2026, 3, 1, 12, 0) << utc(2026, 3, 1, 12, 0) << true;
-    }
-
+    // Age counts calendar days, not hours; a little clock skew is forgiven.
     void ageCountsCalendarDays()
     {
-        QFETCH(QDateTime, signedIn);
-        QFETCH(QDateTime, now);
-        QFETCH(bool, accepted);
-        kvrtest::TestClock clock(now);
-        writeRaw(sessionJson(QStringLiteral("tok"), signedIn.toString(Qt::ISODate)));
-        QCOMPARE(SessionStore::load().has_value(), accepted);
-        QCOMPARE(QFile::exists(SessionStore::filePath()), accepted); // rejected files are deleted
-        QCOMPARE(SessionStore::active(), accepted);
+        const QList<std::tuple<QDateTime, QDateTime, bool>> rows{
+            {utc(2026, 3, 1, 0, 1), utc(2026, 3, 7, 23, 59), true},     // six dates back
+            {utc(2026, 3, 1, 23, 59), utc(2026, 3, 8, 0, 1), false},    // seven dates back, under 7 x 24 h
+            {utc(2026, 3, 1, 12, 4, 59), utc(2026, 3, 1, 12, 0), true}, // 299 s ahead
+            {utc(2026, 3, 1, 12, 5, 1), utc(2026, 3, 1, 12, 0), false}, // 301 s ahead
+            {utc(2026, 3, 1, 12, 0), utc(2026, 3, 1, 12, 0), true}};
+        for (const auto& [signedIn, now, accepted] : rows)
+            QVERIFY2(SessionStore::acceptable(signedIn, now) == accepted, qPrintable(signedIn.toString(Qt::ISODate)));
     }
 
-    void badFilesAreTreatedAsAbsent_data()
-    {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::newRow("not json") << QByteArray("this is not json");
-        QTest::newRow("truncated")
-            << sessionJson(QStringLiteral("tok"), QStringLiteral("2026-03-01T10:00:00Z")).left(30);
-        QTest::newRow("empty file") << QByteArray();
-        QTest::newRow("array") << QByteArray("[1,2,3]");
-        QTest::newRow("empty token") << sessionJson(QString(), QStringLiteral("2026-03-01T10:00:00Z"));
-        QTest::newRow("bad time") << sessionJson(QStringLiteral("tok"), QStringLiteral("yesterday"));
-        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{\"refresh_token\":", 19);
-    }
-
+    // Files that are unreadable as a sign-in, or too old, are deleted and
+    // leave the store inactive.
     void badFilesAreTreatedAsAbsent()
     {
-        QFETCH(QByteArray, bytes);
         kvrtest::TestClock clock(utc(2026, 3, 1, 12, 0));
-        writeRaw(bytes);
-        QVERIFY(!SessionStore::load());
-        QVERIFY(!QFile::exists(SessionStore::filePath()));
-        QVERIFY(!SessionStore::active());
+        for (const QByteArray& bytes :
+             {QByteArray("this is not json"), sessionJson("tok", "2026-03-01T10:00:00Z").left(30), QByteArray(),
+              QByteArray("[1,2,3]"), sessionJson("", "2026-03-01T10:00:00Z"), sessionJson("tok", "yesterday"),
+              QByteArray("\x00\xff\xfe{\"refresh_token\":", 19), sessionJson("tok", "2026-02-22T12:00:00Z")}) {
+            writeRaw(bytes);
+            QVERIFY2(!SessionStore::load() && !SessionStore::active(), bytes.constData());
+            QVERIFY(!QFile::exists(SessionStore::filePath()));
+        }
     }
 
     void aFolderInPlaceOfTheFileIsLeftAlone()
     {
         QDir().mkpath(SessionStore::filePath());
-        QVERIFY(!SessionStore::load());
-        QVERIFY(QFileInfo(SessionStore::filePath()).isDir());
+        QVERIFY(!SessionStore::load() && QFileInfo(SessionStore::filePath()).isDir());
         // Saving cannot replace a folder; it reports failure and stays inactive.
-        QVERIFY(!SessionStore::save({QStringLiteral("a"), QStringLiteral("t"), utc(2026, 1, 1, 0, 0)}));
-        QVERIFY(!SessionStore::active());
+        QVERIFY(!SessionStore::save({QStringLiteral("a"), QStringLiteral("t"), utc(2026, 1, 1, 0, 0)})
+                && !SessionStore::active());
         QDir(SessionStore::filePath()).removeRecursively();
     }
 
@@ -144,20 +119,16 @@ private Q_SLOTS:
         const QByteArray original = readFile();
         SessionStore::updateToken(QString());
         SessionStore::updateToken(QStringLiteral("old"));
-        QCOMPARE(readFile(), original);
-        QCOMPARE(QFileInfo(SessionStore::filePath()).lastModified(), before);
+        QVERIFY(readFile() == original && QFileInfo(SessionStore::filePath()).lastModified() == before);
 
         SessionStore::updateToken(QStringLiteral("rotated"));
         const auto loaded = SessionStore::load();
-        QVERIFY(loaded);
-        QCOMPARE(loaded->refreshToken, QStringLiteral("rotated"));
+        QVERIFY(loaded && loaded->refreshToken == QStringLiteral("rotated") && ownerOnly());
         QCOMPARE(loaded->signedInAt, utc(2026, 3, 1, 11, 0)); // age still counts from the sign-in
-        QCOMPARE(QFile::permissions(SessionStore::filePath()) & kOthers, QFileDevice::Permissions());
 
         // Clearing forgets and deletes; later tokens bring nothing back.
         SessionStore::clear();
-        QVERIFY(!SessionStore::active());
-        QVERIFY(!QFile::exists(SessionStore::filePath()));
+        QVERIFY(!SessionStore::active() && !QFile::exists(SessionStore::filePath()));
         SessionStore::updateToken(QStringLiteral("later"));
         QVERIFY(!QFile::exists(SessionStore::filePath()));
     }

@@ -1,5 +1,9 @@
-// Envelope reading, error texts, identifiers, redaction and the answer readers.
+// The client's rules as plain functions: the envelope, error texts,
+// identifiers, redaction and the answer readers; intervals, cache ages,
+// session-end wording, failure kinds, start and readiness answers,
+// redirects, relay candidates and routes.
 #include "server/api/ApiJson.h"
+#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
 #include "tests/support/TestKit.h"
 
@@ -7,6 +11,9 @@
 #include <QJsonDocument>
 
 #include <climits>
+
+using namespace ApiPolicy;
+using F = ApiFailure;
 
 namespace {
 
@@ -19,7 +26,7 @@ using Texts = QList<std::pair<const char*, const char*>>;
 
 } // namespace
 
-class ApiJsonTest : public QObject {
+class ApiRulesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void envelopeLiftsByRule()
@@ -98,22 +105,6 @@ private Q_SLOTS:
         QCOMPARE(bodySummary({{"password", "x"}}, 6001), QString("<5 KB>"));
     }
 
-    void tokenSummaries()
-    {
-        auto jwt = [](const QJsonObject& claims) {
-            const QByteArray json = QJsonDocument(claims).toJson(QJsonDocument::Compact);
-            return "h."
-                + QString::fromLatin1(json.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals))
-                + ".s";
-        };
-        QCOMPARE(tokenSummary("abc", 1000), QString("(not a JWT)"));
-        QCOMPARE(tokenSummary("a.!!!.c", 1000), QString("(unreadable)"));
-        QCOMPARE(tokenSummary(jwt({{"iat", 900}, {"exp", 1900}}), 1000),
-                 QString("issued 100 s ago, ends 900 s from now, lifetime 1000 s"));
-        QCOMPARE(tokenSummary(jwt({{"exp", 900}, {"jti", "0123456789abc"}}), 1000),
-                 QString("ends 100 s ago, id 01234567"));
-    }
-
     void signInAnswers()
     {
         LoginStart r = parseLoginStart(obj(R"({"details":{"next":" OTP ","user_id":"0042"}})"), 200, "");
@@ -135,7 +126,8 @@ private Q_SLOTS:
             {"{}", 503, "busy", ApiFailure::ServerError}};
         for (const auto& [json, status, text, kind] : failed) {
             r = parseLoginStart(obj(json), status, "busy");
-            QVERIFY(r.step == LoginStart::Failed && r.error == text && r.failure == kind);
+            QVERIFY(r.step == LoginStart::Failed && r.error == text && r.failure == kind
+                    && r.userNotFound == (status == 404));
         }
         QCOMPARE(parseLoginStart(obj("{}"), 429, "busy").message, QString("busy"));
 
@@ -145,10 +137,6 @@ private Q_SLOTS:
         QVERIFY(r.otpResent && r.otpTime == 120);
         r = parseResendAnswer(obj(R"({"message":"Slow down"})"), 429, "");
         QVERIFY(r.message == "Slow down" && r.failure == ApiFailure::Throttled);
-    }
-
-    void profiles()
-    {
         UserProfile p = parseUserProfile(obj(R"({"email":"a@b","organisation":"Acme","permissions":{}})"));
         QVERIFY(p.username == "a@b" && p.organisationName == "Acme" && p.organisationId.isEmpty());
         QVERIFY(p.canView && !p.canAdd && !p.canEdit);
@@ -169,14 +157,14 @@ private Q_SLOTS:
                 {"id":4,"brand":"Hikvision","device_status":false,"is_online":true},{"id":5,"is_online":"true"},
                 {"id":6,"name":"n","device_name":""}, 17]})"),
                         "s1");
-        QCOMPARE(devices.size(), 7);
-        QStringList brands;
+        // Id, name, brand and online state (unknown, online, offline) of each.
+        QStringList seen;
         for (const Device& d : devices)
-            brands << d.brand;
-        QCOMPARE(brands, (QStringList{"imou", "imou", "imou", "hikvision", "imou", "imou", "imou"}));
-        QVERIFY(devices[3].onlineState() == OnlineState::Offline && devices[4].onlineState() == OnlineState::Offline);
-        QCOMPARE(devices[2].onlineState(), OnlineState::Unknown);
-        QVERIFY(devices[5].name == "n" && devices[0].siteId == "s1" && devices[6].id.isEmpty());
+            seen << QString("%1 %2 %3 %4").arg(d.id, d.name, d.brand).arg(int(d.onlineState()));
+        QCOMPARE(seen,
+                 (QStringList{"1  imou 0", "2  imou 0", "3  imou 0", "4  hikvision 2", "5  imou 2", "6 n imou 0",
+                              "  imou 0"}));
+        QCOMPARE(devices[0].siteId, QString("s1"));
 
         const QList<Channel> ch = readChannels(
             obj(R"({"cameras":[{"channel_id":3},{"channel_id":"0","channel_number":2},{},{"channel_id":0}]})"), "d");
@@ -206,25 +194,18 @@ private Q_SLOTS:
         QCOMPARE(clockToSeconds("2024-05-03T10:30:15.250Z"), 10 * 3600.0 + 30 * 60 + 15);
         QCOMPARE(clockToSeconds("07:05"), 7 * 3600.0 + 5 * 60);
         QCOMPARE(clockToSeconds("0705"), -1.0);
-        const Texts times{{"  09:00:00 ", "09:00"}, {"current", "current"}};
-        for (const auto& [text, sent] : times)
-            QCOMPARE(cloudTimeText(text), QString(sent));
-        const Texts playback{{"10:30:45", "10:30:00"}, {"9:30", "9:30"}, {"current", "current"}};
-        for (const auto& [text, sent] : playback)
-            QCOMPARE(playbackTimeText(text), QString(sent));
-        QCOMPARE(readCloudDates(obj(R"({"cameras":[{"camera_id":5,"dates":[]},{"camera_id":5,"dates":["2024-01-02"]},
-            {"camera_id":6,"dates":["2024-01-03"]}]})"),
-                                "5"),
-                 QList<QDate>{QDate(2024, 1, 2)});
+        // Times as sent: the cloud archive's to the minute, device playback's with zero seconds.
+        QCOMPARE((QStringList{cloudTimeText("  09:00:00 "), cloudTimeText("current"), playbackTimeText("10:30:45"),
+                              playbackTimeText("9:30"), playbackTimeText("current")}),
+                 (QStringList{"09:00", "current", "10:30:00", "9:30", "current"}));
+        const char* dates = R"({"cameras":[{"camera_id":5,"dates":[]},{"camera_id":5,"dates":["2024-01-02"]},
+            {"camera_id":6,"dates":["2024-01-03"]}]})";
+        QCOMPARE(readCloudDates(obj(dates), "5"), QList<QDate>{QDate(2024, 1, 2)});
 
         const StreamTicket t = readTicket(obj(R"({"rtsp":{"url":"rtsps:\/\/h/s","password":"p","ttl_s":"40"}})"));
         QVERIFY(t.usable() && t.user == "app" && t.ttlSecs == 40);
         QVERIFY(!readTicket(obj(R"({"rtsp":{"url":"","password":"p"}})")).usable());
         QVERIFY(!readTicket(obj(R"({"rtsp":{"url":"rtsps:\/\/h/s"}})")).usable());
-    }
-
-    void playlistOutcomes()
-    {
         QCOMPARE(readCloudPlaylist(200, " \n#EXTM3U\n", "").playlist, QByteArray(" \n#EXTM3U\n"));
         QVERIFY(readCloudPlaylist(206, "#EXTM3U\n", "").playlist.isEmpty());
         const QList<std::tuple<int, const char*, const char*>> failed{
@@ -238,7 +219,134 @@ private Q_SLOTS:
         for (const auto& [status, body, text] : failed)
             QCOMPARE(readCloudPlaylist(status, body, status ? "" : "Connection refused").error, QString(text));
     }
+
+    void intervalsAndSessionEnd()
+    {
+        // Renewal at max(20 s, 3/4 of the lifetime), 450 s without one; lifetimes
+        // whose interval would overflow 32-bit milliseconds are clamped to a day.
+        const QList<std::pair<qint64, qint64>> refresh{{0, 450000},         {-5, 450000},         {10, 20000},
+                                                       {27, 20000},         {28, 21000},          {900, 675000},
+                                                       {3456000, 86400000}, {LLONG_MAX, 86400000}};
+        for (const auto& [secs, ms] : refresh)
+            QCOMPARE(refreshDelayMs(secs), ms);
+        // Leases: half the lease, at least 2 s, 45 s without one, at most an hour.
+        const QList<std::pair<qint64, qint64>> lease{
+            {0, 45000}, {3, 2000}, {5, 2500}, {120, 60000}, {LLONG_MAX, 3600000}};
+        for (const auto& [secs, ms] : lease)
+            QCOMPARE(leaseIntervalMs(secs), ms);
+        // Cached reachability: 120 s when reachable, 5 s when not; a negative age is expired.
+        QVERIFY(cacheFresh(119000, true) && !cacheFresh(120000, true) && !cacheFresh(-1, true));
+        QVERIFY(cacheFresh(4999, false) && !cacheFresh(5000, false));
+        QVERIFY(sessionEndText(600).contains("still had 10 minutes left"));
+        QVERIFY(sessionEndText(45).contains("still had 1 minute left"));
+        QVERIFY(sessionEndText(61).contains("2 minutes"));
+        QCOMPARE(sessionEndText(30), QString("Your sign-in ran out and could not be renewed."));
+        // Tokens that cannot be read name no expiry and no lifetime.
+        QCOMPARE(tokenSecondsLeft("abc", 1000), 0);
+        QCOMPARE(tokenSummary("a.!!!.c", 1000), QString("(unreadable)"));
+        // A start without any answer, not even the network's text: the status sentence.
+        QCOMPARE(startErrorText(0, "Error"), QString("Could not start the stream (HTTP 0)."));
+    }
+
+    void failureKinds()
+    {
+        const QList<std::pair<int, F>> statuses{{400, F::Refused},     {401, F::Refused},    {403, F::Refused},
+                                                {404, F::NotFound},    {408, F::NoAnswer},   {429, F::Throttled},
+                                                {500, F::ServerError}, {503, F::ServerError}};
+        for (const auto& [status, kind] : statuses)
+            QCOMPARE(failureOfStatus(status), kind);
+        const QList<std::pair<QNetworkReply::NetworkError, F>> transport{
+            {QNetworkReply::ConnectionRefusedError, F::Unreachable},
+            {QNetworkReply::SslHandshakeFailedError, F::Unreachable},
+            {QNetworkReply::RemoteHostClosedError, F::NoAnswer},
+            {QNetworkReply::OperationCanceledError, F::NoAnswer},
+            {QNetworkReply::ContentReSendError, F::NoAnswer}};
+        for (const auto& [error, kind] : transport)
+            QCOMPARE(failureOfTransport(error), kind);
+        // A camera is offline when the server says so, in any letter case.
+        QCOMPARE(streamFailure(400, F::None, "Camera is OFFLINE."), F::Offline);
+        QCOMPARE(streamFailure(200, F::None, "Licence full"), F::Refused);
+        QCOMPARE(streamFailure(0, F::NoAnswer, ""), F::NoAnswer);
+        QCOMPARE(streamFailure(503, F::None, "Busy"), F::ServerError);
+        // Outages keep a remembered sign-in; refusals and an ended session do not.
+        for (F kind : {F::Unreachable, F::NoAnswer, F::Throttled, F::ServerError})
+            QVERIFY(isOutage(kind));
+        for (F kind : {F::None, F::Refused, F::NotFound, F::Expired, F::Offline})
+            QVERIFY(!isOutage(kind));
+    }
+
+    // A start answer: the text shown and its kind, or none when the start goes on.
+    void streamAnswers()
+    {
+        const QList<std::tuple<int, const char*, QString, F>> rows{
+            {429, "{}", "The server is busy opening cameras. Try again in a moment.", F::Throttled},
+            {409, R"({"message":"Error"})", "The server could not open this camera right now.", F::Refused},
+            {500, "{}", "Could not start the stream (HTTP 500).", F::ServerError},
+            {400, R"({"message":"Camera is offline."})", "Camera is offline.", F::Offline},
+            {0, "{}", "Connection refused", F::Unreachable},
+            {200, R"({"accepted":"yes","stream_id":"s"})", "The server refused to open this camera.", F::Refused},
+            {200, R"({"accepted":false,"message":"Licence full"})", "Licence full", F::Refused},
+            {200, R"({"accepted":true})", "The server did not return a stream id.", F::ServerError}};
+        for (const auto& [status, json, text, kind] : rows) {
+            const auto failed =
+                startFailure(status, "Connection refused", F::Unreachable, QJsonDocument::fromJson(json).object());
+            QVERIFY2(failed && failed->text == text && failed->failure == kind, json);
+        }
+        QVERIFY(!startFailure(200, {}, F::None, {{"stream_id", 7}}));
+        QVERIFY(!startFailure(200, {}, F::None, {{"accepted", true}, {"stream_id", "s1"}}));
+        // A readiness answer ends the wait (ready, or failed) or sets the pause
+        // before the next poll; errors other than 408 and 429 end it at once.
+        const QString late = "The server didn\u2019t finish preparing this video in time. Try again.";
+        const QList<std::tuple<int, QJsonObject, qint64, QString, F, qint64>> polls{
+            {200, {{"ready", true}}, 0, "", F::None, -1},
+            {200, {{"ready", "true"}, {"poll_after_ms", 50}}, 0, "", F::None, 300},
+            {503, {}, 59000, "", F::None, 750},
+            {429, {{"poll_after_ms", 10000}}, 0, "", F::None, 3000},
+            {0, {}, 0, "", F::None, 750},
+            {200, {{"ready", false}}, 60001, late, F::NoAnswer, -1},
+            {404, {}, 0, "The server could not prepare this stream (HTTP 404).", F::NotFound, -1},
+            {403, {{"message", "No rights"}}, 0, "No rights", F::Refused, -1}};
+        for (const auto& [status, payload, elapsed, text, kind, pause] : polls) {
+            qint64 after = -1;
+            const auto step = readinessStep(status, F::NoAnswer, payload, elapsed, &after);
+            QCOMPARE(after, pause);
+            QCOMPARE(step.has_value(), pause < 0);
+            if (step)
+                QVERIFY(step->text == text && step->failure == kind);
+        }
+    }
+
+    void redirectsAndOrigins()
+    {
+        const QList<std::tuple<int, QByteArray, QByteArray>> hops{{303, "POST", "GET"},
+                                                                  {302, "POST", "GET"},
+                                                                  {301, "GET", "GET"},
+                                                                  {307, "POST", "POST"},
+                                                                  {308, "POST", "POST"}};
+        for (const auto& [status, verb, next] : hops)
+            QCOMPARE(redirectVerb(status, verb), next);
+        QVERIFY(!isRedirect(304) && isRedirect(308));
+        QVERIFY(sameOrigin(QUrl("http://127.0.0.1:80/a"), QUrl("http://127.0.0.1/b")));
+        QVERIFY(!sameOrigin(QUrl("https://a.example/a"), QUrl("http://a.example/a")));
+        QVERIFY(!sameOrigin(QUrl("https://a.example/a"), QUrl("https://b.example/a")));
+    }
+
+    void relayCandidateLists()
+    {
+        QCOMPARE(relayCandidates("relay.lan", 9000, "srv", "10.20.0.8"), (QList<Endpoint>{{"relay.lan", 9000}}));
+        QCOMPARE(relayCandidates("", 8565, "srv", "10.20.0.8"), (QList<Endpoint>{{"srv", 8565}, {"10.20.0.8", 8565}}));
+        QCOMPARE(relayCandidates("", 9000, "10.20.0.8", "10.20.0.8"), (QList<Endpoint>{{"10.20.0.8", 9000}}));
+        QCOMPARE(relayUnreachableText({{"srv", 8565}, {"10.20.0.8", 8565}}),
+                 QString("The video relay isn\u2019t reachable from here (srv:8565, 10.20.0.8:8565); video uses the "
+                         "public HLS route."));
+        QCOMPARE(portFromText("abc"), 0);
+        QCOMPARE(portFromText("99999999999"), 0);
+        QCOMPARE(portFromText("8554"), 8554);
+        // The public route needs a ticket whose port answers; then the relay; then HLS.
+        QCOMPARE(chooseRoute(true, false, true), StreamRoute::Relay);
+        QCOMPARE(chooseRoute(true, false, false), StreamRoute::Hls);
+    }
 };
 
-KVR_TEST_MAIN(ApiJsonTest)
-#include "tst_api_json.moc"
+KVR_TEST_MAIN(ApiRulesTest)
+#include "tst_api_rules.moc"
