@@ -1,12 +1,12 @@
 // The catalogue tree's model as the catalogue loads and the search changes:
 // a completed site changes its own rows only, the result always equals the
 // tree built from scratch, and the model keeps Qt's model contract throughout.
-#include <QColor>
 #include "server/shell/CatalogModel.h"
 #include "tests/server/shell/CatalogSamples.h"
 #include "tests/support/TestKit.h"
 
 #include <QAbstractItemModelTester>
+#include <QColor>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 
