@@ -22,7 +22,6 @@ inline QList<Site> sampleCatalogue(int sites, int devices = 3, int channels = 4)
             dev.id = QStringLiteral("d%1-%2").arg(s).arg(d);
             dev.siteId = site.id;
             dev.online = dev.onlineKnown = true;
-            dev.brand = QStringLiteral("imou");
             dev.name = QStringLiteral("%1 %2-%3").arg(s % 5 == 0 ? "Door" : "Recorder").arg(s).arg(d);
             for (int c = 0; c < channels; ++c)
                 dev.channels.append({dev.id + QStringLiteral("-c%1").arg(c), dev.id,

@@ -9,11 +9,6 @@
 // what the main window asked of them.
 namespace shelltest {
 
-inline QString onOff(bool on)
-{
-    return on ? QStringLiteral("1") : QStringLiteral("0");
-}
-
 class FakeStage final : public StagePort {
 public:
     QStringList log;
@@ -54,12 +49,12 @@ public:
     void addDeviceDays(const QList<QDate>& days) override { log << QStringLiteral("days %1").arg(days.size()); }
     void setDeviceCoverage(const QDate&, const QList<std::pair<double, double>>& blocks, bool supported) override
     {
-        log << QStringLiteral("coverage %1 %2").arg(blocks.size()).arg(onOff(supported));
+        log << QStringLiteral("coverage %1 %2").arg(blocks.size()).arg(QString::number(supported));
     }
-    void setMainStream(bool main) override { log << QStringLiteral("main ") + onOff(main); }
+    void setMainStream(bool main) override { log << QStringLiteral("main ") + QString::number(main); }
     void suspendLive() override { log << QStringLiteral("suspend"); }
     void resumeLive() override { log << QStringLiteral("resume"); }
-    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + onOff(on); }
+    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + QString::number(on); }
 
 private:
     QWidget* m_page = nullptr;
@@ -87,7 +82,7 @@ public:
     void resumeAll() override { log << QStringLiteral("resume"); }
     void nextPage() override { log << QStringLiteral("next"); }
     void previousPage() override { log << QStringLiteral("previous"); }
-    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + onOff(on); }
+    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + QString::number(on); }
     QStringList cameraIds() const override
     {
         QStringList ids;
@@ -95,7 +90,7 @@ public:
             ids << c.id;
         return ids;
     }
-    void setCanSavePreset(bool on) override { log << QStringLiteral("can save ") + onOff(on); }
+    void setCanSavePreset(bool on) override { log << QStringLiteral("can save ") + QString::number(on); }
 
 private:
     QWidget* m_page = nullptr;

@@ -62,13 +62,10 @@ struct Pane {
 class TestCatalogPane : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // Nothing to select: "Select all" (not "Clear all"), and nothing to play.
     void emptyCatalogue()
     {
         Pane p(QList<Site>{});
-        QCOMPARE(p.pane.model()->rowCount(), 1);
-        const QModelIndex only = p.pane.model()->index(0, 0);
-        QCOMPARE(only.data().toString(), "No devices are assigned to this account.");
-        QCOMPARE(p.pane.model()->flags(only), Qt::NoItemFlags);
         QCOMPARE(p.pane.selectAllButton()->text(), "Select all");
         QVERIFY(!p.pane.playSelectedButton()->isEnabled());
     }

@@ -65,20 +65,16 @@ private Q_SLOTS:
     void answersRouteTheWindowAndRestoreFailures()
     {
         using R = LoginRules::LoginRoute;
-        const struct {
-            int step;
-            const char* message;
-            R route;
-        } routes[] = {{1, "Too many attempts", R::Lockout}, // a lockout beats a code step
-                      {3, "", R::Error},
-                      {2, "", R::Mobile},
-                      {1, "", R::Code},
-                      {0, "", R::Session}};
-        for (const auto& r : routes) {
+        const std::tuple<int, const char*, R> routes[] = {{1, "Too many attempts", R::Lockout}, // beats a code step
+                                                          {3, "", R::Error},
+                                                          {2, "", R::Mobile},
+                                                          {1, "", R::Code},
+                                                          {0, "", R::Session}};
+        for (const auto& [step, message, route] : routes) {
             LoginStart a;
-            a.step = r.step;
-            a.message = QString::fromUtf8(r.message);
-            QCOMPARE(LoginRules::routeOf(a), r.route);
+            a.step = step;
+            a.message = QString::fromUtf8(message);
+            QCOMPARE(LoginRules::routeOf(a), route);
         }
         // A failed restore keeps the remembered sign-in through an outage only,
         // whatever the wording.
@@ -223,23 +219,6 @@ private Q_SLOTS:
         QVERIFY(!catalogueEmpty(catalogue()));
     }
 
-    void organisationsAreTriedOwnFirstThenBranchesThenHeadOffices()
-    {
-        const QList<Organisation> orgs{{"1", "HQ", true},
-                                       {"2", "Branch A", false},
-                                       {"3", "Mine", true},
-                                       {"4", "HQ 2", true},
-                                       {"5", "Branch B", false}};
-        auto order = [&](const QString& current) {
-            QStringList names;
-            for (const Organisation& o : orderOrganisations(orgs, current))
-                names << o.name;
-            return names;
-        };
-        QCOMPARE(order("Mine"), QStringList({"Mine", "Branch A", "Branch B", "HQ", "HQ 2"}));
-        QCOMPARE(order("mine").first(), "Branch A"); // case counts
-    }
-
     void wallsTitleAndMarkTheirCameras()
     {
         const QList<Site> sites = catalogue();
@@ -253,27 +232,20 @@ private Q_SLOTS:
         Device unknown = device("u", "U", 1, false, false);
         QVERIFY(!devicesWall({&unknown}).at(0).offline);
 
-        CatalogueLookup lookup{[&](const QString& id) -> const Channel* {
-                                   for (const Site& s : sites)
-                                       for (const Device& d : s.devices)
-                                           for (const Channel& c : d.channels)
-                                               if (c.id == id)
-                                                   return &c;
-                                   return nullptr;
-                               },
-                               [&](const QString& id) -> const Device* {
-                                   for (const Site& s : sites)
-                                       for (const Device& d : s.devices)
-                                           if (d.id == id)
-                                               return &d;
-                                   return nullptr;
-                               },
-                               [&](const QString& id) -> const Site* {
-                                   for (const Site& s : sites)
-                                       if (s.id == id)
-                                           return &s;
-                                   return nullptr;
-                               }};
+        QHash<QString, const Channel*> channels;
+        QHash<QString, const Device*> devices;
+        QHash<QString, const Site*> byId;
+        for (const Site& s : sites) {
+            byId.insert(s.id, &s);
+            for (const Device& d : s.devices) {
+                devices.insert(d.id, &d);
+                for (const Channel& c : d.channels)
+                    channels.insert(c.id, &c);
+            }
+        }
+        const CatalogueLookup lookup{[&](const QString& id) { return channels.value(id); },
+                                     [&](const QString& id) { return devices.value(id); },
+                                     [&](const QString& id) { return byId.value(id); }};
         auto describe = [](const QList<WallCamera>& wall) {
             QStringList out;
             for (const WallCamera& c : wall)

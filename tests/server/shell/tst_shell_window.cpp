@@ -159,9 +159,14 @@ private Q_SLOTS:
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());
     }
 
-    void catalogueLoadsWithProgressAndTheHomePage()
+    void catalogueLoadsInOrderWithProgressThenTheChip()
     {
         Session s;
+        // The video wall waits for the catalogue.
+        Modal::answer(QMessageBox::Ok);
+        s.window->openVideoWall();
+        QCOMPARE(Modal::shown(), QStringList{"Video wall: The camera list is still loading. Try again in a moment."});
+        QCOMPARE(s.videoWall->setups, 0);
         s.delay("/v2/get_devices_by_site/", 400);
         s.window->loadCatalog();
         QTRY_COMPARE(s.window->catalogue()->loadingLabel()->text(), "Loading devices… 0 of 2 sites");
@@ -171,7 +176,9 @@ private Q_SLOTS:
         QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
         QTRY_VERIFY(s.row("Recorder 2-2").isValid());
         // Organisations first, then the sites by name, then devices.
-        const QStringList paths = s.rig.paths();
+        QStringList paths;
+        for (const orgserver::Request& r : s.rig.server.requests())
+            paths << r.path;
         QVERIFY(paths.indexOf("/v2/organisations/list/") < paths.indexOf(kSites));
         QVERIFY(paths.indexOf(kSites) < paths.indexOf("/v2/get_devices_by_site/"));
         QCOMPARE(s.sent(kSites, "org_string"), QStringList{"Demo Organisation"});
@@ -179,7 +186,20 @@ private Q_SLOTS:
         // One organisation: no choice, the label names it.
         QVERIFY(!s.window->organisationChoice()->isVisible());
         QCOMPARE(s.window->organisationLabel()->text(), "Demo Organisation");
-        QCOMPARE(s.window->catalogLoads(), 1);
+        s.window->openVideoWall();
+        QCOMPARE(s.videoWall->setups, 1);
+
+        // The relay chip; a refusal hides it and stops asking until the next sign-in.
+        QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        QCOMPARE(s.window->chip()->property("state").toString(), "online");
+        s.rig.server.script(kStatus, Answer::json(403, {}));
+        s.window->refreshStatus();
+        QTRY_VERIFY(!s.window->chip()->isVisible());
+        QVERIFY(!s.window->statusTimer()->isActive());
+        const int before = s.count(kStatus);
+        s.window->startBackgroundChecks();
+        QCOMPARE(s.count(kStatus), before); // in a later turn
+        QTRY_COMPARE(s.count(kStatus), before + 1);
     }
 
     void organisationsFallThroughToOneWithDevices()
@@ -222,24 +242,6 @@ private Q_SLOTS:
         QTRY_VERIFY(labelNamed(s.window.get(), "No devices are assigned to this account."));
         QCOMPARE(AppContext::instance().orgName, "HQ");
         QVERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
-    }
-
-    void statusChipShowsAndStopsWhenRefused()
-    {
-        Session s;
-        QVERIFY(s.load());
-        QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
-        QCOMPARE(s.window->chip()->property("state").toString(), "online");
-        QCOMPARE(s.window->statusTimer()->interval(), 30000);
-        s.rig.server.script(kStatus, Answer::json(403, {}));
-        s.window->refreshStatus();
-        QTRY_VERIFY(!s.window->chip()->isVisible());
-        QVERIFY(!s.window->statusTimer()->isActive());
-        // A later sign-in's checks start it again, in a later turn.
-        const int before = s.count(kStatus);
-        s.window->startBackgroundChecks();
-        QCOMPARE(s.count(kStatus), before);
-        QTRY_COMPARE(s.count(kStatus), before + 1);
     }
 
     void permissionsHideWhatTheyMust()
@@ -431,15 +433,20 @@ private Q_SLOTS:
 
     void signOutStopsEverythingAndForgetsTheOrganisation()
     {
-        // Nothing playing: no question.
+        // Nothing of this session playing (a native video wall is not ours): no question.
         {
             Session s;
             QVERIFY(s.load());
+            s.runServerWall(1);
+            s.videoWall->source = QStringLiteral("native");
+            Q_EMIT s.videoWall->runningChanged(true);
+            QCOMPARE(s.window->videoWallButton()->text(), "Video wall");
             QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
             QVERIFY(SessionStore::save({"demo", "t", QDateTime::currentDateTimeUtc()}));
             QTest::mouseClick(s.window->signOutButton(), Qt::LeftButton);
             QTRY_COMPARE(out.count(), 1);
             QVERIFY(Modal::shown().isEmpty());
+            QCOMPARE(s.videoWall->stops, 0);
             QVERIFY(!SessionStore::load());
             QVERIFY(AppContext::instance().sites.isEmpty());
             QVERIFY(AppContext::instance().api.accessToken().isEmpty());
@@ -462,6 +469,8 @@ private Q_SLOTS:
         QCOMPARE(s.count(kStop), 0);
 
         s.runServerWall(2);
+        Q_EMIT s.videoWall->runningChanged(true);
+        QCOMPARE(s.window->videoWallButton()->text(), "Video wall · on 2");
         clickInNextDialog("Sign out");
         s.window->confirmSignOut();
         QCOMPARE(out.count(), 1);
@@ -490,23 +499,6 @@ private Q_SLOTS:
         QCOMPARE(s.videoWall->stops, 1);
         QVERIFY(!AppContext::instance().viewActive);
         QTRY_COMPARE(s.count(kStop), 1);
-    }
-
-    void nativeVideoWallAsksNothing()
-    {
-        Session s;
-        QVERIFY(s.load());
-        s.runServerWall(1);
-        s.videoWall->source = QStringLiteral("native");
-        Q_EMIT s.videoWall->runningChanged(true);
-        QCOMPARE(s.window->videoWallButton()->text(), "Video wall");
-        QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
-        s.window->confirmSignOut();
-        QCOMPARE(out.count(), 1);
-        QCOMPARE(s.videoWall->stops, 0); // not ours to stop
-        s.runServerWall(2);
-        Q_EMIT s.videoWall->runningChanged(true);
-        QCOMPARE(s.window->videoWallButton()->text(), "Video wall · on 2");
     }
 
     void sessionExpiryStopsAndSignsOutOnlyWhileShown()
@@ -616,7 +608,7 @@ private Q_SLOTS:
             Prefs::remove(key);
     }
 
-    void healthPageShowsRowsThenResults()
+    void healthKeysHandleAndMinimise()
     {
         Session s;
         QVERIFY(s.load());
@@ -633,12 +625,7 @@ private Q_SLOTS:
         QCOMPARE(table->item(1, 1)->foreground().color(), QColor(0x49, 0x50, 0x57));
         buttonNamed(s.window->healthPage(), "Back")->click();
         QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
-    }
 
-    void keysHandleAndMinimise()
-    {
-        Session s;
-        QVERIFY(s.load());
         s.window->showWall("W", {{"x", "X", {}, false}});
         QTest::keyClick(s.window.get(), Qt::Key_Right);
         QTest::keyClick(s.window.get(), Qt::Key_Left);
@@ -669,18 +656,6 @@ private Q_SLOTS:
         s.window->catalogue()->setCollapsed(true, false);
         QVERIFY(Prefs::get(Prefs::kCatalogCollapsed));
         QVERIFY(!handle->isVisible());
-    }
-
-    void videoWallWaitsForTheCatalogue()
-    {
-        Session s;
-        Modal::answer(QMessageBox::Ok);
-        s.window->openVideoWall();
-        QCOMPARE(Modal::shown(), QStringList{"Video wall: The camera list is still loading. Try again in a moment."});
-        QCOMPARE(s.videoWall->setups, 0);
-        QVERIFY(s.load());
-        s.window->openVideoWall();
-        QCOMPARE(s.videoWall->setups, 1);
     }
 };
 
