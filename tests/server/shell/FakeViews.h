@@ -13,19 +13,14 @@ class FakeStage final : public StagePort {
 public:
     QStringList log;
     Mode current = Mode::Live;
-    QWidget* page() override
-    {
-        if (!m_page)
-            m_page = new QLabel(QStringLiteral("stage"));
-        return m_page;
-    }
+
+    QWidget* page() override { return m_page ? m_page : (m_page = new QLabel(QStringLiteral("stage"))); }
     Mode mode() const override { return current; }
+    // "live <title> [url|-][ offline]"
     void openLive(const QString& title, const QString& url, bool offline) override
     {
         current = Mode::Live;
-        log << QStringLiteral("live %1 [%2]%3")
-                   .arg(title, url.isEmpty() ? QStringLiteral("-") : QStringLiteral("url"),
-                        offline ? QStringLiteral(" offline") : QString());
+        log << QStringLiteral("live %1 [%2]%3").arg(title, url.isEmpty() ? "-" : "url", offline ? " offline" : "");
     }
     void stopPlayback() override
     {
@@ -43,23 +38,23 @@ public:
         log << QStringLiteral("cloud %1 %2 days").arg(title).arg(days.size());
     }
     void playUrl(const QString&) override { log << QStringLiteral("play url"); }
-    void playPlaylist(const QByteArray& playlist) override
+    void playPlaylist(const QByteArray& list) override
     {
-        log << QStringLiteral("play playlist %1").arg(playlist.startsWith("#EXTM3U") ? "m3u" : "?");
+        log << QStringLiteral("play playlist ") + (list.startsWith("#EXTM3U") ? "m3u" : "?");
     }
     void showError(const QString& headline, const QString& detail, bool retry) override
     {
-        log << QStringLiteral("error %1 | %2%3").arg(headline, detail, retry ? QStringLiteral(" | retry") : QString());
+        log << QStringLiteral("error %1 | %2%3").arg(headline, detail, retry ? " | retry" : "");
     }
     void addDeviceDays(const QList<QDate>& days) override { log << QStringLiteral("days %1").arg(days.size()); }
     void setDeviceCoverage(const QDate&, const QList<std::pair<double, double>>& blocks, bool supported) override
     {
-        log << QStringLiteral("coverage %1 %2").arg(blocks.size()).arg(supported);
+        log << QStringLiteral("coverage %1 %2").arg(blocks.size()).arg(QString::number(supported));
     }
-    void setMainStream(bool main) override { log << QStringLiteral("main %1").arg(main); }
+    void setMainStream(bool main) override { log << QStringLiteral("main ") + QString::number(main); }
     void suspendLive() override { log << QStringLiteral("suspend"); }
     void resumeLive() override { log << QStringLiteral("resume"); }
-    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen %1").arg(on); }
+    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + QString::number(on); }
 
 private:
     QWidget* m_page = nullptr;
@@ -70,12 +65,8 @@ public:
     QStringList log;
     QString title;
     QList<WallCamera> cameras;
-    QWidget* page() override
-    {
-        if (!m_page)
-            m_page = new QLabel(QStringLiteral("wall"));
-        return m_page;
-    }
+
+    QWidget* page() override { return m_page ? m_page : (m_page = new QLabel(QStringLiteral("wall"))); }
     void openCameras(const QString& t, const QList<WallCamera>& c) override
     {
         title = t;
@@ -91,7 +82,7 @@ public:
     void resumeAll() override { log << QStringLiteral("resume"); }
     void nextPage() override { log << QStringLiteral("next"); }
     void previousPage() override { log << QStringLiteral("previous"); }
-    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen %1").arg(on); }
+    void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + QString::number(on); }
     QStringList cameraIds() const override
     {
         QStringList ids;
@@ -99,7 +90,7 @@ public:
             ids << c.id;
         return ids;
     }
-    void setCanSavePreset(bool on) override { log << QStringLiteral("can save %1").arg(on); }
+    void setCanSavePreset(bool on) override { log << QStringLiteral("can save ") + QString::number(on); }
 
 private:
     QWidget* m_page = nullptr;

@@ -38,15 +38,6 @@ struct Rig {
         Modal::setStrict(true);
     }
     ~Rig() { AppContext::instance().api.logout(); }
-
-    // Paths of the requests received, in order.
-    QStringList paths() const
-    {
-        QStringList out;
-        for (const orgserver::Request& r : server.requests())
-            out << r.path;
-        return out;
-    }
 };
 
 // The visible button (or check box) of `root` reading `text`.

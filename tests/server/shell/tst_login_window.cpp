@@ -22,43 +22,49 @@ using orgserver::Answer;
 
 namespace {
 
+const QString kLogin = QStringLiteral("/v2/login/");
+const QString kResend = QStringLiteral("/api/otp/regenerate/");
+
+// The window, shown, over the rig's server.
 struct Form {
-    LoginWindow& w;
-    QLineEdit* user() { return fieldOf(&w, QStringLiteral("Username")); }
-    QLineEdit* password() { return fieldOf(&w, QStringLiteral("Password")); }
+    Rig rig;
+    LoginWindow w;
+    QSignalSpy signedIn{&w, &LoginWindow::signedIn};
+    Form() { w.show(); }
+
+    QLineEdit* user() { return fieldOf(&w, "Username"); }
+    QLineEdit* password() { return fieldOf(&w, "Password"); }
     QCheckBox* remember() { return w.findChild<QCheckBox*>(); }
-    QLabel* error()
+    // The form's error label, or the code page's.
+    QLabel* error(const char* besideField = "LoginField")
     {
-        for (QLabel* l : w.findChildren<QLabel*>(QStringLiteral("LoginError")))
-            if (l->parentWidget()->findChild<QLineEdit*>(QStringLiteral("LoginField")))
+        for (QLabel* l : w.findChildren<QLabel*>("LoginError"))
+            if (l->parentWidget()->findChild<QLineEdit*>(besideField))
                 return l;
         return nullptr;
     }
-    QLabel* codeError()
-    {
-        for (QLabel* l : w.findChildren<QLabel*>(QStringLiteral("LoginError")))
-            if (l->parentWidget()->findChild<QLineEdit*>(QStringLiteral("OtpField")))
-                return l;
-        return nullptr;
-    }
+    QLabel* codeError() { return error("OtpField"); }
     QPushButton* button(const QString& text) { return buttonNamed<QPushButton>(&w, text); }
-    void signIn(const QString& name, const QString& pass, bool keep)
+    void click(const QString& text) { QTest::mouseClick(button(text), Qt::LeftButton); }
+    void signIn(const QString& name, const QString& pass = "secret", bool keep = false)
     {
         user()->setText(name);
         password()->setText(pass);
         remember()->setChecked(keep);
-        QTest::mouseClick(button(QStringLiteral("Sign in")), Qt::LeftButton);
+        click("Sign in");
     }
+    // The next sign-in is answered with `body`.
+    void nextLogin(const QJsonObject& body, int status = 200) { rig.server.script(kLogin, Answer::json(status, body)); }
 };
 
 QJsonObject codeAnswer(int length, int seconds)
 {
-    return {{QStringLiteral("details"),
-             QJsonObject{{QStringLiteral("next"), QStringLiteral("otp")},
-                         {QStringLiteral("user_id"), 1002},
-                         {QStringLiteral("otp_length"), length},
-                         {QStringLiteral("otp_time"), seconds},
-                         {QStringLiteral("mobile_number"), QStringLiteral("+91 98xxxxx210")}}}};
+    return {{"details",
+             QJsonObject{{"next", "otp"},
+                         {"user_id", 1002},
+                         {"otp_length", length},
+                         {"otp_time", seconds},
+                         {"mobile_number", "+91 98xxxxx210"}}}};
 }
 
 } // namespace
@@ -70,106 +76,83 @@ private Q_SLOTS:
 
     void signInRemembersTheTrimmedUserAndSendsThePasswordAsTyped()
     {
-        Rig rig;
-        rig.server.addUser(QStringLiteral("asha"), QStringLiteral(" pass word "), false);
-        LoginWindow w;
-        w.show();
-        QSignalSpy signedIn(&w, &LoginWindow::signedIn);
-        Form f{w};
-        f.signIn(QStringLiteral("  asha  "), QStringLiteral(" pass word "), true);
-        QTRY_COMPARE(signedIn.count(), 1);
-        const QJsonObject sent = rig.server.requestsTo(QStringLiteral("/v2/login/")).first().json();
-        QCOMPARE(sent.value(QStringLiteral("username")).toString(), QStringLiteral("asha"));
-        QCOMPARE(sent.value(QStringLiteral("password")).toString(), QStringLiteral(" pass word "));
-        QCOMPARE(Prefs::get(Prefs::kRememberUser), QStringLiteral("asha"));
+        Form f;
+        f.rig.server.addUser("asha", " pass word ", false);
+        f.signIn("  asha  ", " pass word ", true);
+        QTRY_COMPARE(f.signedIn.count(), 1);
+        const QJsonObject sent = f.rig.server.requestsTo(kLogin).first().json();
+        QCOMPARE(sent.value("username").toString(), "asha");
+        QCOMPARE(sent.value("password").toString(), " pass word ");
+        QCOMPARE(Prefs::get(Prefs::kRememberUser), "asha");
         const auto saved = SessionStore::load();
         QVERIFY(saved && saved->username == QStringLiteral("asha"));
-        QCOMPARE(saved->refreshToken, rig.server.lastIssuedRefresh);
-        QCOMPARE(AppContext::instance().user.organisationName, QStringLiteral("Demo Organisation"));
-        QVERIFY(rig.server.countOf(QStringLiteral("/v2/auth/me/")) == 1);
+        QCOMPARE(saved->refreshToken, f.rig.server.lastIssuedRefresh);
+        QCOMPARE(AppContext::instance().user.organisationName, "Demo Organisation");
+        QCOMPARE(f.rig.server.countOf("/v2/auth/me/"), 1);
         QVERIFY(f.password()->text().isEmpty());
 
         // Without remember-me the next sign-in forgets both.
-        f.signIn(QStringLiteral("asha"), QStringLiteral(" pass word "), false);
-        QTRY_COMPARE(signedIn.count(), 2);
+        f.signIn("asha", " pass word ", false);
+        QTRY_COMPARE(f.signedIn.count(), 2);
         QVERIFY(!Prefs::contains(Prefs::kRememberUser.name));
         QVERIFY(!SessionStore::load());
     }
 
     void failuresShowTheirTextsAndPages()
     {
-        Rig rig;
-        LoginWindow w;
-        w.show();
-        Form f{w};
-        // Wrong password.
-        f.signIn(QStringLiteral("demo"), QStringLiteral("nope"), false);
+        Form f;
+        f.signIn("demo", "nope");
         QTRY_VERIFY(f.error()->isVisible());
-        QCOMPARE(f.error()->text(), QStringLiteral("Username or password is incorrect."));
+        QCOMPARE(f.error()->text(), "Username or password is incorrect.");
         QVERIFY(f.password()->text().isEmpty());
-        QCOMPARE(f.user()->text(), QStringLiteral("demo"));
-        QVERIFY(f.button(QStringLiteral("Sign in"))->isEnabled());
+        QCOMPARE(f.user()->text(), "demo");
+        QVERIFY(f.button("Sign in")->isEnabled());
 
         // Too many attempts: the lockout page with the server's message, even
         // when the same answer asks for a code.
         QJsonObject locked = codeAnswer(6, 300);
-        locked.insert(QStringLiteral("message"), QStringLiteral("Too many attempts. Try again in 15 minutes."));
-        rig.server.script(QStringLiteral("/v2/login/"), Answer::json(429, locked));
-        f.signIn(QStringLiteral("demo"), QStringLiteral("secret"), false);
-        QTRY_COMPARE(w.currentPage(), LoginWindow::LockoutPage);
-        QVERIFY(labelNamed(&w, QStringLiteral("Too many attempts. Try again in 15 minutes.")));
-        QTest::mouseClick(f.button(QStringLiteral("Back to sign in")), Qt::LeftButton);
-        QCOMPARE(w.currentPage(), LoginWindow::FormPage);
+        locked.insert("message", "Too many attempts. Try again in 15 minutes.");
+        f.nextLogin(locked, 429);
+        f.signIn("demo");
+        QTRY_COMPARE(f.w.currentPage(), LoginWindow::LockoutPage);
+        QVERIFY(labelNamed(&f.w, "Too many attempts. Try again in 15 minutes."));
+        f.click("Back to sign in");
+        QCOMPARE(f.w.currentPage(), LoginWindow::FormPage);
 
-        // Mobile verification shows the link.
-        rig.server.script(QStringLiteral("/v2/login/"),
-                          Answer::json(200,
-                                       {{QStringLiteral("next"), QStringLiteral("mobile")},
-                                        {QStringLiteral("mobile_verification_link"),
-                                         QStringLiteral("https://verify.example.org/t/abc")}}));
-        f.signIn(QStringLiteral("demo"), QStringLiteral("secret"), false);
-        QTRY_COMPARE(w.currentPage(), LoginWindow::MobilePage);
-        QVERIFY(labelNamed(&w, QStringLiteral("https://verify.example.org/t/abc")));
-        QTest::mouseClick(f.button(QStringLiteral("Back to sign in")), Qt::LeftButton);
+        f.nextLogin({{"next", "mobile"}, {"mobile_verification_link", "https://verify.example.org/t/abc"}});
+        f.signIn("demo");
+        QTRY_COMPARE(f.w.currentPage(), LoginWindow::MobilePage);
+        QVERIFY(labelNamed(&f.w, "https://verify.example.org/t/abc"));
+        f.click("Back to sign in");
 
         // An answer claiming success without a token.
-        rig.server.script(QStringLiteral("/v2/login/"),
-                          Answer::json(200, {{QStringLiteral("next"), QStringLiteral("ok")}}));
-        f.signIn(QStringLiteral("demo"), QStringLiteral("secret"), false);
-        QTRY_COMPARE(f.error()->text(), QStringLiteral("Sign-in did not return a session."));
-        QCOMPARE(w.currentPage(), LoginWindow::FormPage);
+        f.nextLogin({{"next", "ok"}});
+        f.signIn("demo");
+        QTRY_COMPARE(f.error()->text(), "Sign-in did not return a session.");
+        QCOMPARE(f.w.currentPage(), LoginWindow::FormPage);
     }
 
     void returnWhileSigningInSendsNothingMore()
     {
-        Rig rig;
-        rig.server.delayRule = [](const orgserver::Request& r) {
-            return r.path == QLatin1String("/v2/login/") ? 300 : 0;
-        };
-        LoginWindow w;
-        w.show();
-        QSignalSpy signedIn(&w, &LoginWindow::signedIn);
-        Form f{w};
-        f.signIn(QStringLiteral("demo"), QStringLiteral("secret"), false);
-        QCOMPARE(f.button(QStringLiteral("Signing in"))->isEnabled(), false);
+        Form f;
+        f.rig.server.delayRule = [](const orgserver::Request& r) { return r.path == kLogin ? 300 : 0; };
+        f.signIn("demo");
+        QVERIFY(!f.button("Signing in")->isEnabled());
         QTest::keyClick(f.password(), Qt::Key_Return);
         QTest::keyClick(f.user(), Qt::Key_Return);
-        QTRY_COMPARE(signedIn.count(), 1);
-        QCOMPARE(rig.server.countOf(QStringLiteral("/v2/login/")), 1);
+        QTRY_COMPARE(f.signedIn.count(), 1);
+        QCOMPARE(f.rig.server.countOf(kLogin), 1);
     }
 
     void codeBoxesTypePasteAndBackspace()
     {
-        Rig rig;
-        LoginWindow w;
-        w.show();
-        w.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        Form f{w};
-        f.signIn(QStringLiteral("otp"), QStringLiteral("secret"), false);
-        QTRY_COMPARE(w.currentPage(), LoginWindow::CodePage);
-        QVERIFY(labelNamed(&w, QStringLiteral("Enter the 6-digit code sent to +91 98xxxxx210.")));
-        const QList<QLineEdit*> boxes = w.otpBoxes();
+        Form f;
+        f.w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.w));
+        f.signIn("otp");
+        QTRY_COMPARE(f.w.currentPage(), LoginWindow::CodePage);
+        QVERIFY(labelNamed(&f.w, "Enter the 6-digit code sent to +91 98xxxxx210."));
+        const QList<QLineEdit*> boxes = f.w.otpBoxes();
         QCOMPARE(boxes.size(), 6);
         QTRY_VERIFY(boxes[0]->hasFocus());
 
@@ -180,127 +163,97 @@ private Q_SLOTS:
         QTest::keyClick(boxes[3], Qt::Key_X);
         QCOMPARE(boxes[3]->text(), QString());
         QVERIFY(boxes[3]->hasFocus());
-        // A second digit in a filled box spreads from the first box.
-        boxes[2]->setFocus();
-        boxes[2]->end(false);
-        QTest::keyClick(boxes[2], Qt::Key_8);
-        QCOMPARE(w.otpCode(), QStringLiteral("78"));
-        QTRY_VERIFY(boxes[1]->hasFocus());
         // Backspace in an empty box clears the one before and goes there; in
         // the empty first box it does nothing special.
-        boxes[2]->setFocus();
-        QTest::keyClick(boxes[2], Qt::Key_Backspace);
-        QCOMPARE(boxes[1]->text(), QString());
-        QTRY_VERIFY(boxes[1]->hasFocus());
-        boxes[0]->clear();
+        QTest::keyClick(boxes[3], Qt::Key_Backspace);
+        QCOMPARE(boxes[2]->text(), QString());
+        QTRY_VERIFY(boxes[2]->hasFocus());
         boxes[0]->setFocus();
         QTest::keyClick(boxes[0], Qt::Key_Backspace);
         QVERIFY(boxes[0]->hasFocus());
         // A pasted code with separators fills all six boxes, focus in the last.
-        boxes[3]->setText(QStringLiteral("123-456"));
-        QCOMPARE(w.otpCode(), QStringLiteral("123456"));
+        boxes[3]->setText("123-456");
+        QCOMPARE(f.w.otpCode(), "123456");
         QTRY_VERIFY(boxes[5]->hasFocus());
-        boxes[1]->setText(QStringLiteral("987 654"));
-        QCOMPARE(w.otpCode(), QStringLiteral("987654"));
 
         // Five digits: nothing is sent.
         boxes[5]->clear();
-        QTest::mouseClick(f.button(QStringLiteral("Verify")), Qt::LeftButton);
-        QCOMPARE(f.codeError()->text(), QStringLiteral("Enter the 6-digit code."));
-        QCOMPARE(rig.server.countOf(QStringLiteral("/api/otp/verify/")), 0);
+        f.click("Verify");
+        QCOMPARE(f.codeError()->text(), "Enter the 6-digit code.");
+        QCOMPARE(f.rig.server.countOf("/api/otp/verify/"), 0);
     }
 
     void codeStepSignsInAndReturnsToTheForm()
     {
-        Rig rig;
-        LoginWindow w;
-        w.show();
-        QSignalSpy signedIn(&w, &LoginWindow::signedIn);
-        Form f{w};
+        Form f;
         for (int round = 1; round <= 2; ++round) {
-            f.signIn(QStringLiteral("otp"), QStringLiteral("secret"), false);
-            QTRY_COMPARE(w.currentPage(), LoginWindow::CodePage);
-            w.otpBoxes()[0]->setText(QStringLiteral("111111"));
-            QTest::keyClick(w.otpBoxes()[5], Qt::Key_Return);
+            f.signIn("otp");
+            QTRY_COMPARE(f.w.currentPage(), LoginWindow::CodePage);
+            f.w.otpBoxes()[0]->setText("111111");
+            QTest::keyClick(f.w.otpBoxes()[5], Qt::Key_Return);
             QTRY_VERIFY(f.codeError()->isVisible());
-            QCOMPARE(f.codeError()->text(), QStringLiteral("That code is incorrect."));
-            QCOMPARE(w.otpCode(), QStringLiteral("111111")); // kept after a refusal
-            w.otpBoxes()[0]->setText(QStringLiteral("123456"));
-            QTest::mouseClick(f.button(QStringLiteral("Verify")), Qt::LeftButton);
-            QTRY_COMPARE(signedIn.count(), round);
+            QCOMPARE(f.codeError()->text(), "That code is incorrect.");
+            QCOMPARE(f.w.otpCode(), "111111"); // kept after a refusal
+            f.w.otpBoxes()[0]->setText("123456");
+            f.click("Verify");
+            QTRY_COMPARE(f.signedIn.count(), round);
             // Shown again after a sign-out, the window offers the form, not a spent code page.
-            QCOMPARE(w.currentPage(), LoginWindow::FormPage);
+            QCOMPARE(f.w.currentPage(), LoginWindow::FormPage);
         }
     }
 
     void otherCodeLengthsUseTheSingleField()
     {
-        Rig rig;
-        LoginWindow w;
-        w.show();
-        Form f{w};
+        Form f;
         for (int length : {4, 0, -2}) {
-            rig.server.script(QStringLiteral("/v2/login/"), Answer::json(200, codeAnswer(length, 300)));
-            f.signIn(QStringLiteral("demo"), QStringLiteral("secret"), false);
-            QTRY_COMPARE(w.currentPage(), LoginWindow::CodePage);
-            auto* single = w.findChild<QLineEdit*>(QStringLiteral("OtpField"));
+            f.nextLogin(codeAnswer(length, 300));
+            f.signIn("demo");
+            QTRY_COMPARE(f.w.currentPage(), LoginWindow::CodePage);
+            auto* single = f.w.findChild<QLineEdit*>("OtpField");
+            QCOMPARE(single->isVisible(), length == 4);
+            QCOMPARE(f.w.otpBoxes().size(), length == 4 ? 0 : 6); // a length below 1 counts as 6
             if (length == 4) {
-                QVERIFY(single->isVisible());
                 QCOMPARE(single->maxLength(), 4);
-                QVERIFY(w.otpBoxes().isEmpty());
-                QVERIFY(labelNamed(&w, QStringLiteral("Enter the 4-digit code sent to +91 98xxxxx210.")));
-            } else {
-                QCOMPARE(w.otpBoxes().size(), 6); // a length below 1 counts as 6
-                QVERIFY(!single->isVisible());
+                QVERIFY(labelNamed(&f.w, "Enter the 4-digit code sent to +91 98xxxxx210."));
             }
-            QTest::mouseClick(f.button(QStringLiteral("Back to sign in")), Qt::LeftButton);
+            f.click("Back to sign in");
         }
     }
 
     void resendCountdownAndAnswers()
     {
-        Rig rig;
-        LoginWindow w;
-        w.show();
-        Form f{w};
-        rig.server.script(QStringLiteral("/v2/login/"), Answer::json(200, codeAnswer(6, 2)));
-        f.signIn(QStringLiteral("otp"), QStringLiteral("secret"), false);
-        QTRY_COMPARE(w.currentPage(), LoginWindow::CodePage);
-        QPushButton* resend = f.button(QStringLiteral("Resend code in 0:02"));
-        QVERIFY(resend);
-        QVERIFY(!resend->isEnabled());
-        QTRY_COMPARE_WITH_TIMEOUT(resend->text(), QStringLiteral("Resend code in 0:01"), 5000);
+        Form f;
+        f.nextLogin(codeAnswer(6, 2));
+        f.signIn("otp");
+        QTRY_COMPARE(f.w.currentPage(), LoginWindow::CodePage);
+        QPushButton* resend = f.button("Resend code in 0:02");
+        QVERIFY(resend && !resend->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(resend->text(), "Resend code in 0:01", 5000);
         QTRY_VERIFY_WITH_TIMEOUT(resend->isEnabled(), 6000);
-        QCOMPARE(resend->text(), QStringLiteral("Resend code"));
+        QCOMPARE(resend->text(), "Resend code");
 
         // A resend answer that starts no countdown leaves the button usable.
-        rig.server.script(QStringLiteral("/api/otp/regenerate/"),
-                          Answer::json(200,
-                                       {{QStringLiteral("success"), false},
-                                        {QStringLiteral("message"), QStringLiteral("A code already exists.")}}));
-        QTest::mouseClick(resend, Qt::LeftButton);
+        f.rig.server.script(kResend, Answer::json(200, {{"success", false}, {"message", "A code already exists."}}));
+        f.click("Resend code");
         QVERIFY(!resend->isEnabled());
         QTRY_VERIFY(resend->isEnabled());
         QVERIFY(!f.codeError()->isVisible());
 
         // A confirmed resend with a new validity counts down again.
-        rig.server.script(QStringLiteral("/api/otp/regenerate/"),
-                          Answer::json(200, {{QStringLiteral("success"), true}, {QStringLiteral("time"), 90}}));
-        QTest::mouseClick(resend, Qt::LeftButton);
-        QTRY_COMPARE(resend->text(), QStringLiteral("Code sent"));
+        f.rig.server.script(kResend, Answer::json(200, {{"success", true}, {"time", 90}}));
+        f.click("Resend code");
+        QTRY_COMPARE(resend->text(), "Code sent");
         QVERIFY(!resend->isEnabled());
-        QTRY_COMPARE_WITH_TIMEOUT(resend->text(), QStringLiteral("Resend code in 1:29"), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(resend->text(), "Resend code in 1:29", 5000);
 
         // A refusal of further resends is a lockout.
-        QTest::mouseClick(f.button(QStringLiteral("Back to sign in")), Qt::LeftButton);
-        rig.server.script(QStringLiteral("/v2/login/"), Answer::json(200, codeAnswer(6, 1)));
-        f.signIn(QStringLiteral("otp"), QStringLiteral("secret"), false);
-        QTRY_VERIFY_WITH_TIMEOUT(
-            f.button(QStringLiteral("Resend code")) && f.button(QStringLiteral("Resend code"))->isEnabled(), 6000);
-        rig.server.script(QStringLiteral("/api/otp/regenerate/"),
-                          Answer::json(429, {{QStringLiteral("message"), QStringLiteral("Slow down.")}}));
-        QTest::mouseClick(f.button(QStringLiteral("Resend code")), Qt::LeftButton);
-        QTRY_COMPARE(w.currentPage(), LoginWindow::LockoutPage);
+        f.click("Back to sign in");
+        f.nextLogin(codeAnswer(6, 1));
+        f.signIn("otp");
+        QTRY_VERIFY_WITH_TIMEOUT(f.button("Resend code") && f.button("Resend code")->isEnabled(), 6000);
+        f.rig.server.script(kResend, Answer::json(429, {{"message", "Slow down."}}));
+        f.click("Resend code");
+        QTRY_COMPARE(f.w.currentPage(), LoginWindow::LockoutPage);
     }
 
     void restoreSignsInKeepsThroughOutagesAndForgetsRefusals()
@@ -308,129 +261,92 @@ private Q_SLOTS:
         Rig rig;
         // A refresh token the server issued.
         ApiClient& api = AppContext::instance().api;
-        bool done = false;
-        LoginStart first;
-        api.login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&](const LoginStart& a) {
-            first = a;
-            done = true;
-        });
-        QTRY_VERIFY(done);
+        QString issued;
+        api.login("demo", "secret", true, [&](const LoginStart& a) { issued = a.refreshToken; });
+        QTRY_VERIFY(!issued.isEmpty());
         api.logout();
-        QVERIFY(SessionStore::save({QStringLiteral("demo"), first.refreshToken, QDateTime::currentDateTimeUtc()}));
-
-        {
+        auto restore = [&](bool signsIn) {
+            QVERIFY(SessionStore::save({"demo", issued, QDateTime::currentDateTimeUtc()}));
             LoginWindow w;
             w.show();
             QSignalSpy signedIn(&w, &LoginWindow::signedIn);
             w.restoreSavedSession();
             QVERIFY(w.restoring());
-            QTRY_COMPARE(signedIn.count(), 1);
-            QVERIFY(!w.restoring());
-            QCOMPARE(fieldOf(&w, QStringLiteral("Username"))->text(), QStringLiteral("demo"));
+            QTRY_VERIFY(!w.restoring());
+            QCOMPARE(signedIn.count(), signsIn ? 1 : 0);
+            QCOMPARE(fieldOf(&w, "Username")->text(), "demo");
             QVERIFY(w.findChild<QCheckBox*>()->isChecked());
-        }
+            QVERIFY(!labelNamed(&w, "Username or password is incorrect."));
+        };
+        restore(true);
         // The rotated token is stored (start-up wires that); with the old one
         // the server refuses, which forgets the remembered sign-in.
         api.logout();
-        QVERIFY(SessionStore::save({QStringLiteral("demo"), first.refreshToken, QDateTime::currentDateTimeUtc()}));
-        {
-            LoginWindow w;
-            w.show();
-            QSignalSpy signedIn(&w, &LoginWindow::signedIn);
-            w.restoreSavedSession();
-            QTRY_VERIFY(!w.restoring());
-            QCOMPARE(signedIn.count(), 0);
-            QVERIFY(!SessionStore::load());
-            QVERIFY(!labelNamed(&w, QStringLiteral("Username or password is incorrect.")));
-        }
-        // No answer at all (nothing listens): the remembered sign-in stays.
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const quint16 port = closed.serverPort();
-        closed.close();
-        api.setBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(port));
-        QVERIFY(SessionStore::save(
-            {QStringLiteral("demo"), QStringLiteral("some-token"), QDateTime::currentDateTimeUtc()}));
-        {
-            LoginWindow w;
-            w.show();
-            w.restoreSavedSession();
-            QTRY_VERIFY(!w.restoring());
-            QVERIFY(SessionStore::load());
-        }
-        // A server that hangs up without answering: kept too.
-        api.setBaseUrl(rig.server.baseUrl());
-        rig.server.script(QStringLiteral("/v2/token/refresh/"), Answer::hangUp(), -1);
-        {
-            LoginWindow w;
-            w.show();
-            w.restoreSavedSession();
-            QTRY_VERIFY(!w.restoring());
-            QVERIFY(SessionStore::load());
-        }
+        restore(false);
+        QVERIFY(!SessionStore::load());
+        // A server that hangs up without answering: kept.
+        rig.server.script("/v2/token/refresh/", Answer::hangUp(), -1);
+        restore(false);
+        QVERIFY(SessionStore::load());
     }
 
     void serverDialogSavesAndKeepsTheSignInForTheSameServer()
     {
-        Rig rig;
-        const QString base = rig.server.baseUrl();
-        QVERIFY(SessionStore::save({QStringLiteral("demo"), QStringLiteral("tok"), QDateTime::currentDateTimeUtc()}));
-        LoginWindow w;
-        w.show();
-        Form f{w};
-        f.signIn(QStringLiteral("demo"), QStringLiteral("bad"), false);
+        Form f;
+        const QString base = f.rig.server.baseUrl();
+        QVERIFY(SessionStore::save({"demo", "tok", QDateTime::currentDateTimeUtc()}));
+        f.signIn("demo", "bad");
         QTRY_VERIFY(f.error()->isVisible());
-
-        auto answerDialog = [](const QString& server, const QString& relay, bool alwaysNative, const QString& button) {
+        // Fills the dialog behind the server button, closes it with `button`;
+        // the text of the server button afterwards.
+        auto runDialog = [&](const QString& server, const QString& relay, bool alwaysNative, const QString& button) {
             Modal::respond([=](QDialog& d) {
-                fieldOf(&d, QStringLiteral("Server address"))->setText(server);
-                fieldOf(&d, QStringLiteral("Video relay address (optional)"))->setText(relay);
+                fieldOf(&d, "Server address")->setText(server);
+                fieldOf(&d, "Video relay address (optional)")->setText(relay);
                 d.findChild<QCheckBox*>()->setChecked(alwaysNative);
                 buttonNamed(&d, button)->click();
                 return d.result();
             });
+            QPushButton* serverButton = nullptr;
+            for (QPushButton* b : f.w.findChildren<QPushButton*>())
+                if (b->text().startsWith("Server: "))
+                    serverButton = b;
+            QTest::mouseClick(serverButton, Qt::LeftButton);
+            return QTest::qWaitFor([] { return Modal::pending() == 0; }, 5000) ? serverButton->text() : QString();
         };
         // Cancel changes nothing.
-        answerDialog(QStringLiteral("other.example.org"), QString(), false, QStringLiteral("Cancel"));
-        QTest::mouseClick(f.button(QStringLiteral("Server: 127.0.0.1")), Qt::LeftButton);
-        QTRY_COMPARE(Modal::pending(), 0);
+        QCOMPARE(runDialog("other.example.org", {}, false, "Cancel"), "Server: 127.0.0.1");
         QVERIFY(f.error()->isVisible());
 
         // The same server again, with a relay: the remembered sign-in stays.
-        answerDialog(base + QStringLiteral("/"), QStringLiteral(" 127.0.0.1:8554 "), false, QStringLiteral("Save"));
-        QTest::mouseClick(f.button(QStringLiteral("Server: 127.0.0.1")), Qt::LeftButton);
-        QTRY_COMPARE(Modal::pending(), 0);
+        QCOMPARE(runDialog(base + "/", " 127.0.0.1:8554 ", false, "Save"), "Server: 127.0.0.1");
         QVERIFY(!f.error()->isVisible());
         QVERIFY(SessionStore::load());
         QCOMPARE(Prefs::get(Prefs::kServerBase), base);
-        QCOMPARE(Prefs::get(Prefs::kRelayAddress), QStringLiteral("127.0.0.1:8554"));
+        QCOMPARE(Prefs::get(Prefs::kRelayAddress), "127.0.0.1:8554");
         QVERIFY(!Prefs::get(Prefs::kNativeMode));
 
         // Another server, written without a scheme: forgotten, the label follows.
-        answerDialog(QStringLiteral("10.1.2.3:9000/app?x=1"), QString(), true, QStringLiteral("Save"));
-        QTest::mouseClick(f.button(QStringLiteral("Server: 127.0.0.1")), Qt::LeftButton);
-        QTRY_VERIFY(f.button(QStringLiteral("Server: 10.1.2.3")));
+        QCOMPARE(runDialog("10.1.2.3:9000/app?x=1", {}, true, "Save"), "Server: 10.1.2.3");
         QVERIFY(!SessionStore::load());
-        QCOMPARE(Prefs::get(Prefs::kServerBase), QStringLiteral("https://10.1.2.3:9000"));
+        QCOMPARE(Prefs::get(Prefs::kServerBase), "https://10.1.2.3:9000");
         QVERIFY(!Prefs::contains(Prefs::kRelayAddress.name));
         QVERIFY(Prefs::get(Prefs::kNativeMode));
 
         // "Open native" without the box: native now, not at every start; addresses not saved.
-        QSignalSpy native(&w, &LoginWindow::openNativeRequested);
-        answerDialog(QStringLiteral("elsewhere.example.org"), QString(), false, QStringLiteral("Open native"));
-        QTest::mouseClick(f.button(QStringLiteral("Server: 10.1.2.3")), Qt::LeftButton);
-        QTRY_COMPARE(native.count(), 1);
+        QSignalSpy native(&f.w, &LoginWindow::openNativeRequested);
+        runDialog("elsewhere.example.org", {}, false, "Open native");
+        QCOMPARE(native.count(), 1);
         QVERIFY(!Prefs::get(Prefs::kNativeMode));
-        QCOMPARE(Prefs::get(Prefs::kServerBase), QStringLiteral("https://10.1.2.3:9000"));
+        QCOMPARE(Prefs::get(Prefs::kServerBase), "https://10.1.2.3:9000");
 
         // An unusable address keeps the dialog open with the example.
         AppContext::instance().api.setBaseUrl(base);
         ServerDialog d;
-        fieldOf(&d, QStringLiteral("Server address"))->setText(QStringLiteral("ftp://x"));
+        fieldOf(&d, "Server address")->setText("ftp://x");
         d.save();
         QVERIFY(!d.result());
-        QVERIFY(labelNamed(
-            &d, QStringLiteral("Enter the server address, for example %1").arg(ApiClient::defaultBaseUrl())));
+        QVERIFY(labelNamed(&d, "Enter the server address, for example " + ApiClient::defaultBaseUrl()));
         Prefs::remove(Prefs::kServerBase.name);
         Prefs::remove(Prefs::kNativeMode.name);
     }
@@ -440,76 +356,66 @@ private Q_SLOTS:
         Rig rig;
         QTcpServer relay;
         QVERIFY(relay.listen(QHostAddress::LocalHost));
+        const QString relayAt = QStringLiteral("127.0.0.1:%1").arg(relay.serverPort());
         ServerDialog d;
         d.show();
-        fieldOf(&d, QStringLiteral("Server address"))->setText(rig.server.baseUrl());
+        fieldOf(&d, "Server address")->setText(rig.server.baseUrl());
+        fieldOf(&d, "Video relay address (optional)")->setText(relayAt);
         QLabel* result = nullptr;
         for (QLabel* l : d.findChildren<QLabel*>())
             if (l->minimumHeight() == 68)
                 result = l;
-        QVERIFY(result);
-        QPushButton* test = buttonNamed<QPushButton>(&d, QStringLiteral("Test connection"));
-
-        fieldOf(&d, QStringLiteral("Video relay address (optional)"))
-            ->setText(QStringLiteral("127.0.0.1:%1").arg(relay.serverPort()));
+        QPushButton* test = buttonNamed<QPushButton>(&d, "Test connection");
+        auto run = [&] {
+            d.runTest();
+            return QTest::qWaitFor([&] { return test->isEnabled(); }, 10000) ? result->styleSheet() : QString();
+        };
         d.runTest();
         QVERIFY(!test->isEnabled());
-        QCOMPARE(result->text(), QStringLiteral("Testing…"));
+        QCOMPARE(result->text(), "Testing…");
         QTRY_VERIFY(test->isEnabled());
-        QCOMPARE(
-            result->text(),
-            QStringLiteral("Server: reachable (127.0.0.1)\nVideo: reachable (127.0.0.1:%1)").arg(relay.serverPort()));
-        QCOMPARE(result->styleSheet(), QStringLiteral("color: #5fe0a0;"));
-        QCOMPARE(rig.server.countOf(QStringLiteral("/v2/auth/me/")), 1); // answered 401: reachable
+        QCOMPARE(result->text(), "Server: reachable (127.0.0.1)\nVideo: reachable (" + relayAt + ")");
+        QCOMPARE(result->styleSheet(), "color: #5fe0a0;");
+        QCOMPARE(rig.server.countOf("/v2/auth/me/"), 1); // answered 401: reachable
 
-        const quint16 dead = relay.serverPort();
         relay.close();
-        d.runTest();
-        QTRY_VERIFY(test->isEnabled());
-        QVERIFY(result->text().contains(
-            QStringLiteral("Video: no direct address reachable from here (127.0.0.1:%1)").arg(dead)));
-        QCOMPARE(result->styleSheet(), QStringLiteral("color: #f5c26b;"));
-
-        fieldOf(&d, QStringLiteral("Server address"))->setText(QStringLiteral("http://127.0.0.1:%1").arg(dead));
-        d.runTest();
-        QTRY_VERIFY(test->isEnabled());
-        QVERIFY(result->text().startsWith(QStringLiteral("Server: can’t reach 127.0.0.1 (")));
-        QCOMPARE(result->styleSheet(), QStringLiteral("color: #ff8a8e;"));
+        QCOMPARE(run(), "color: #f5c26b;");
+        QVERIFY(result->text().contains("Video: no direct address reachable from here (" + relayAt + ")"));
+        fieldOf(&d, "Server address")->setText("http://" + relayAt);
+        QCOMPARE(run(), "color: #ff8a8e;");
+        QVERIFY(result->text().startsWith("Server: can’t reach 127.0.0.1 ("));
     }
 
     void filmCopyIsWrittenOnceAndRestartsWithTheWindow()
     {
         QTemporaryDir dir;
-        const QString copy = BrandVideo::copyOut(QStringLiteral(":/brand/login.mp4"), dir.path());
-        QVERIFY(!copy.isEmpty());
-        const qint64 size = QFile(QStringLiteral(":/brand/login.mp4")).size();
+        const QString film = QStringLiteral(":/brand/login.mp4");
+        const QString copy = BrandVideo::copyOut(film, dir.path());
+        const qint64 size = QFile(film).size();
         QCOMPARE(QFileInfo(copy).fileName(), QStringLiteral("kvr-login-film-%1.mp4").arg(size));
-        // A truncated copy of the right name is written again; a whole one is used as it is.
+        // A truncated copy of the right name is written again.
         QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner);
         QFile f(copy);
         QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write("short");
         f.close();
-        QCOMPARE(BrandVideo::copyOut(QStringLiteral(":/brand/login.mp4"), dir.path()), copy);
+        QCOMPARE(BrandVideo::copyOut(film, dir.path()), copy);
         QCOMPARE(QFileInfo(copy).size(), size);
-        const QDateTime written = QFileInfo(copy).lastModified();
-        BrandVideo::copyOut(QStringLiteral(":/brand/login.mp4"), dir.path());
-        QCOMPARE(QFileInfo(copy).lastModified(), written);
-        QCOMPARE(BrandVideo::copyOut(QStringLiteral(":/none.mp4"), dir.path()), QString());
+        QCOMPARE(BrandVideo::copyOut(":/none.mp4", dir.path()), QString());
 
         LoginWindow w;
-        auto* film = w.findChild<BrandVideo*>();
-        QVERIFY(film && !film->player()->audioEnabled && film->player()->loop);
+        FfmpegPlayer* player = w.findChild<BrandVideo*>()->player();
+        QVERIFY(!player->audioEnabled && player->loop);
         w.show();
-        QTRY_VERIFY(film->player()->isRunning());
-        const int generation = film->player()->currentGeneration();
+        QTRY_VERIFY(player->isRunning());
+        const int generation = player->currentGeneration();
         w.show(); // no hide in between: not restarted
-        QCOMPARE(film->player()->currentGeneration(), generation);
+        QCOMPARE(player->currentGeneration(), generation);
         w.hide();
-        QVERIFY(!film->player()->isRunning());
+        QVERIFY(!player->isRunning());
         w.show();
-        QTRY_VERIFY(film->player()->isRunning());
-        QVERIFY(film->player()->currentGeneration() != generation);
+        QTRY_VERIFY(player->isRunning());
+        QVERIFY(player->currentGeneration() != generation);
     }
 };
 

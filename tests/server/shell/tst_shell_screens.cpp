@@ -16,6 +16,7 @@
 #include "server/shell/SettingsDialog.h"
 #include "server/shell/ShellWindow.h"
 #include "server/view/StagePages.h"
+#include "tests/server/shell/CatalogSamples.h"
 #include "tests/server/shell/ShellTestSupport.h"
 #include "tests/video/Peers.h"
 #include "video/VideoStage.h"
@@ -30,26 +31,18 @@ using namespace shelltest;
 
 namespace {
 
-QString screenshot(QWidget* widget, const QString& name)
+// Once fades and first paints are over.
+void screenshot(QWidget* widget, const QString& name)
 {
+    QTest::qWait(400);
     const QString dir = QStringLiteral(KVR_SCREENSHOT_DIR);
     QDir().mkpath(dir);
-    const QString path = dir + QStringLiteral("/shell-") + name + QStringLiteral(".png");
-    widget->grab().save(path);
-    return path;
+    widget->grab().save(dir + "/shell-" + name + ".png");
 }
 
-QModelIndex rowOf(QAbstractItemModel* m, const QString& text, const QModelIndex& parent = {})
+void click(CatalogPane* pane, const QModelIndex& row)
 {
-    for (int r = 0; r < m->rowCount(parent); ++r) {
-        const QModelIndex i = m->index(r, 0, parent);
-        if (i.data().toString() == text)
-            return i;
-        const QModelIndex inner = rowOf(m, text, i);
-        if (inner.isValid())
-            return inner;
-    }
-    return {};
+    QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(row).center());
 }
 
 } // namespace
@@ -59,19 +52,14 @@ class TestShellScreens : public QObject {
 
     peers::Peer rtsp;
 
-    static void settle()
-    {
-        QTest::qWait(400); // fades and first paints
-    }
-
 private Q_SLOTS:
     void initTestCase()
     {
         Theme::loadFonts();
-        QFont font(QStringLiteral("Inter"));
+        QFont font("Inter");
         font.setPixelSize(14);
         QApplication::setFont(font);
-        Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
+        Prefs::set(Prefs::kRenderMode, "cpu");
         if (BrandRegistry::instance().count() == 0)
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());
         QVERIFY(peers::startRtsp(rtsp, {"--size", "1280x720", "--no-audio", "--pattern", "smpte"}));
@@ -88,20 +76,18 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         auto* film = w.findChild<BrandVideo*>();
         QTRY_VERIFY_WITH_TIMEOUT(film->stage()->hasPicture(), 20000);
-        settle();
-        screenshot(&w, QStringLiteral("sign-in"));
+        screenshot(&w, "sign-in");
         // The film fills its column: no backdrop shows at its middle.
         const QImage shot = w.grab().toImage();
         const QPoint middle = film->geometry().center() * shot.devicePixelRatio();
         QVERIFY(shot.pixelColor(middle) != Theme::kBackdrop);
 
-        fieldOf(&w, QStringLiteral("Username"))->setText(QStringLiteral("otp"));
-        fieldOf(&w, QStringLiteral("Password"))->setText(QStringLiteral("secret"));
-        buttonNamed(&w, QStringLiteral("Sign in"))->click();
+        fieldOf(&w, "Username")->setText("otp");
+        fieldOf(&w, "Password")->setText("secret");
+        buttonNamed(&w, "Sign in")->click();
         QTRY_COMPARE(w.currentPage(), LoginWindow::CodePage);
-        w.otpBoxes()[0]->setText(QStringLiteral("123"));
-        settle();
-        screenshot(&w, QStringLiteral("code-entry"));
+        w.otpBoxes()[0]->setText("123");
+        screenshot(&w, "code-entry");
     }
 
     void serverDialog()
@@ -110,20 +96,19 @@ private Q_SLOTS:
         ServerDialog d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
-        fieldOf(&d, QStringLiteral("Video relay address (optional)"))->setText(QStringLiteral("127.0.0.1:9"));
+        fieldOf(&d, "Video relay address (optional)")->setText("127.0.0.1:9");
         d.runTest();
-        QTRY_VERIFY(buttonNamed(&d, QStringLiteral("Test connection"))->isEnabled());
-        settle();
-        screenshot(&d, QStringLiteral("server-dialog"));
+        QTRY_VERIFY(buttonNamed(&d, "Test connection")->isEnabled());
+        screenshot(&d, "server-dialog");
     }
 
     void mainWindowStageHealthPresetsAndSettings()
     {
         Rig rig;
-        rig.server.streamIdOverride = QStringLiteral("live");
+        rig.server.streamIdOverride = "live";
         ApiClient& api = AppContext::instance().api;
         bool done = false;
-        api.login(QStringLiteral("demo"), QStringLiteral("secret"), false, [&](const LoginStart& a) {
+        api.login("demo", "secret", false, [&](const LoginStart& a) {
             api.setAccessToken(a.accessToken);
             AppContext::instance().user = a.user;
             done = true;
@@ -135,56 +120,45 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         w.loadCatalog();
         CatalogPane* pane = w.catalogue();
-        QTRY_VERIFY_WITH_TIMEOUT(rowOf(pane->model(), QStringLiteral("Recorder 2-2")).isValid()
-                                     && !pane->rebuildPending() && pane->loadingLabel()->text().isEmpty(),
+        QTRY_VERIFY_WITH_TIMEOUT(rowOf(pane->model(), "Recorder 2-2").isValid() && !pane->rebuildPending()
+                                     && pane->loadingLabel()->text().isEmpty(),
                                  10000);
         QTRY_VERIFY(w.chip()->isVisible());
-        const QModelIndex device = rowOf(pane->model(), QStringLiteral("Recorder 1-1"));
-        QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(device).center());
-        settle();
-        screenshot(&w, QStringLiteral("main-device"));
+        const QModelIndex device = rowOf(pane->model(), "Recorder 1-1");
+        click(pane, device);
+        screenshot(&w, "main-device");
         // The online chip of the relay is drawn in its colour.
-        QCOMPARE(w.chip()->property("state").toString(), QStringLiteral("online"));
+        QCOMPARE(w.chip()->property("state").toString(), "online");
 
         // Live on the stage.
-        const QModelIndex camera = rowOf(pane->model(), QStringLiteral("Camera 2"), device);
-        QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(camera).center());
+        click(pane, rowOf(pane->model(), "Camera 2", device));
         auto* stage = w.findChild<StagePages*>();
         QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
-        settle();
-        screenshot(&w, QStringLiteral("stage-live"));
+        screenshot(&w, "stage-live");
         stage->stopPlayback();
 
         // Health.
         w.openDevice(w.currentDeviceId());
         Q_EMIT w.devicePage()->checkHealth();
-        QTRY_COMPARE(w.healthPage()->table()->item(0, 2)->text(), QStringLiteral("No result"));
-        settle();
-        screenshot(&w, QStringLiteral("health"));
+        QTRY_COMPARE(w.healthPage()->table()->item(0, 2)->text(), "No result");
+        screenshot(&w, "health");
 
         // Presets, and the selection mode of the catalogue.
         PresetsDialog presets(api, AppContext::instance().user.organisationId, &w);
         presets.show();
         QTRY_COMPARE(presets.list()->count(), 1);
-        settle();
-        screenshot(&presets, QStringLiteral("presets"));
+        screenshot(&presets, "presets");
         presets.close();
 
         SettingsDialog settings(&w);
         settings.show();
-        settle();
-        screenshot(&settings, QStringLiteral("settings"));
+        screenshot(&settings, "settings");
         settings.close();
 
         pane->setSelecting(true);
-        pane->toggleSite(QStringLiteral("1"));
-        QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {},
-                          pane->tree()
-                              ->visualRect(rowOf(pane->model(), QStringLiteral("Camera 3"),
-                                                 rowOf(pane->model(), QStringLiteral("Recorder 2-1"))))
-                              .center());
-        settle();
-        screenshot(&w, QStringLiteral("catalogue-selection"));
+        pane->toggleSite("1");
+        click(pane, rowOf(pane->model(), "Camera 3", rowOf(pane->model(), "Recorder 2-1")));
+        screenshot(&w, "catalogue-selection");
     }
 };
 

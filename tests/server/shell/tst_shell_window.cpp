@@ -9,6 +9,7 @@
 #include "server/shell/CatalogPane.h"
 #include "server/shell/DevicePages.h"
 #include "server/shell/ShellWindow.h"
+#include "tests/server/shell/CatalogSamples.h"
 #include "tests/server/shell/FakeViews.h"
 #include "tests/server/shell/ShellTestSupport.h"
 
@@ -21,7 +22,6 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QStackedWidget>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -35,6 +35,12 @@ using orgserver::Answer;
 
 namespace {
 
+const QString kStart = QStringLiteral("/v2/api/start/live/stream/");
+const QString kStop = QStringLiteral("/v2/api/stop/live/stream/");
+const QString kSites = QStringLiteral("/v2/get_sites_by_org_string");
+const QString kStatus = QStringLiteral("/v2/api/vms/stream/status/");
+const QString kCloudDays = QStringLiteral("/v2/api/cloud/recording/dates/");
+
 // A signed-in user, the main window over recorders, shown.
 struct Session {
     Rig rig;
@@ -47,7 +53,7 @@ struct Session {
     {
         ApiClient& api = AppContext::instance().api;
         bool done = false;
-        api.login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&](const LoginStart& a) {
+        api.login("demo", "secret", true, [&](const LoginStart& a) {
             api.setAccessToken(a.accessToken);
             api.setRefreshToken(a.refreshToken);
             AppContext::instance().user = a.user;
@@ -68,12 +74,13 @@ struct Session {
         window->loadCatalog();
         return QTest::qWaitFor(
             [&] {
-                return rig.server.countOf(QStringLiteral("/v2/get_channels_by_device/")) == 4
-                    && !AppContext::instance().sites.isEmpty() && !AppContext::instance().sites.last().loading
+                return count("/v2/get_channels_by_device/") == 4 && !AppContext::instance().sites.isEmpty()
+                    && !AppContext::instance().sites.last().loading
                     && window->catalogue()->loadingLabel()->text().isEmpty() && !window->catalogue()->rebuildPending();
             },
             10000);
     }
+    int count(const QString& path) const { return rig.server.countOf(path); }
     // Query values of the requests to a path, in order.
     QStringList sent(const QString& path, const QString& key) const
     {
@@ -82,29 +89,43 @@ struct Session {
             out << r.queryValue(key);
         return out;
     }
-    int starts() const { return rig.server.countOf(QStringLiteral("/v2/api/start/live/stream/")); }
-    int stops() const { return rig.server.countOf(QStringLiteral("/v2/api/stop/live/stream/")); }
+    // Answers to `path` come `ms` late.
+    void delay(const QString& path, int ms)
+    {
+        rig.server.delayRule = [path, ms](const orgserver::Request& r) { return r.path == path ? ms : 0; };
+    }
+    int liveStreamsLeft() const
+    {
+        int n = 0;
+        for (const orgserver::FakeStream& st : std::as_const(rig.server.streams))
+            n += st.live ? 1 : 0;
+        return n;
+    }
     QModelIndex row(const QString& text, const QModelIndex& parent = {}) const
     {
-        QAbstractItemModel* m = window->catalogue()->model();
-        for (int r = 0; r < m->rowCount(parent); ++r) {
-            const QModelIndex i = m->index(r, 0, parent);
-            if (i.data().toString() == text)
-                return i;
-            const QModelIndex inner = row(text, i);
-            if (inner.isValid())
-                return inner;
-        }
-        return {};
+        return rowOf(window->catalogue()->model(), text, parent);
     }
-    void clickRow(const QModelIndex& index) const
+    void clickRow(const QModelIndex& index, int fromRight = 0) const
     {
         QTreeView* tree = window->catalogue()->tree();
         tree->scrollTo(index);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(index).center());
+        const QRect r = tree->visualRect(index);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                          fromRight ? QPoint(r.right() - fromRight, r.center().y()) : r.center());
     }
     // Clicks the first camera of the first recorder.
-    void openFirstCamera() const { clickRow(row(QStringLiteral("Camera 1"), row(QStringLiteral("Recorder 1-1")))); }
+    void openFirstCamera() const { clickRow(row("Camera 1", row("Recorder 1-1"))); }
+    bool playFirstCamera() const
+    {
+        openFirstCamera();
+        return QTest::qWaitFor([&] { return stage->log.contains("live Camera 1 [url]"); }, 10000);
+    }
+    void runServerWall(int windows = 0) const
+    {
+        videoWall->isRunning = true;
+        videoWall->windows = windows;
+        videoWall->source = QStringLiteral("server/all");
+    }
 };
 
 QJsonObject organisations(const QList<std::pair<QString, bool>>& list)
@@ -112,9 +133,17 @@ QJsonObject organisations(const QList<std::pair<QString, bool>>& list)
     QJsonArray a;
     int id = 1;
     for (const auto& [name, head] : list)
-        a.append(QJsonObject{
-            {QStringLiteral("id"), id++}, {QStringLiteral("name"), name}, {QStringLiteral("is_head_office"), head}});
-    return {{QStringLiteral("details"), a}};
+        a.append(QJsonObject{{"id", id++}, {"name", name}, {"is_head_office", head}});
+    return {{"details", a}};
+}
+
+// The next question is answered with the button reading `text`.
+void clickInNextDialog(const QString& text)
+{
+    Modal::respond([text](QDialog& d) {
+        buttonNamed(&d, text)->click();
+        return 0;
+    });
 }
 
 } // namespace
@@ -124,234 +153,193 @@ class TestShellWindow : public QObject {
 private Q_SLOTS:
     void init()
     {
-        Prefs::remove(Prefs::kCatalogCollapsed.name);
-        Prefs::remove(Prefs::kCatalogWidth.name);
-        Prefs::remove(Prefs::kLiveMain.name);
+        for (const char* key : {Prefs::kCatalogCollapsed.name, Prefs::kCatalogWidth.name, Prefs::kLiveMain.name})
+            Prefs::remove(key);
         if (BrandRegistry::instance().count() == 0)
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());
     }
 
-    void catalogueLoadsWithProgressAndTheHomePage()
+    void catalogueLoadsInOrderWithProgressThenTheChip()
     {
         Session s;
-        s.rig.server.delayRule = [](const orgserver::Request& r) {
-            return r.path == QLatin1String("/v2/get_devices_by_site/") ? 400 : 0;
-        };
+        // The video wall waits for the catalogue.
+        Modal::answer(QMessageBox::Ok);
+        s.window->openVideoWall();
+        QCOMPARE(Modal::shown(), QStringList{"Video wall: The camera list is still loading. Try again in a moment."});
+        QCOMPARE(s.videoWall->setups, 0);
+        s.delay("/v2/get_devices_by_site/", 400);
         s.window->loadCatalog();
-        QTRY_COMPARE(s.window->catalogue()->loadingLabel()->text(), QStringLiteral("Loading devices… 0 of 2 sites"));
-        QVERIFY(s.row(QStringLiteral("Head Office  ·  loading…")).isValid());
+        QTRY_COMPARE(s.window->catalogue()->loadingLabel()->text(), "Loading devices… 0 of 2 sites");
+        QVERIFY(s.row("Head Office  ·  loading…").isValid());
         QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
-        QCOMPARE(s.window->devicePage()->title()->text(), QStringLiteral("Demo Organisation"));
+        QCOMPARE(s.window->devicePage()->title()->text(), "Demo Organisation");
         QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
-        QTRY_VERIFY(s.row(QStringLiteral("Recorder 2-2")).isValid());
-        // Organisations first, then the sites by name, then devices and channels.
-        const QStringList paths = s.rig.paths();
-        QVERIFY(paths.indexOf(QStringLiteral("/v2/organisations/list/"))
-                < paths.indexOf(QStringLiteral("/v2/get_sites_by_org_string")));
-        QVERIFY(paths.indexOf(QStringLiteral("/v2/get_sites_by_org_string"))
-                < paths.indexOf(QStringLiteral("/v2/get_devices_by_site/")));
-        QCOMPARE(s.sent(QStringLiteral("/v2/get_sites_by_org_string"), QStringLiteral("org_string")),
-                 QStringList{"Demo Organisation"});
-        QVERIFY(labelNamed(s.window.get(), QStringLiteral("Select a camera to start live view.")));
+        QTRY_VERIFY(s.row("Recorder 2-2").isValid());
+        // Organisations first, then the sites by name, then devices.
+        QStringList paths;
+        for (const orgserver::Request& r : s.rig.server.requests())
+            paths << r.path;
+        QVERIFY(paths.indexOf("/v2/organisations/list/") < paths.indexOf(kSites));
+        QVERIFY(paths.indexOf(kSites) < paths.indexOf("/v2/get_devices_by_site/"));
+        QCOMPARE(s.sent(kSites, "org_string"), QStringList{"Demo Organisation"});
+        QVERIFY(labelNamed(s.window.get(), "Select a camera to start live view."));
         // One organisation: no choice, the label names it.
         QVERIFY(!s.window->organisationChoice()->isVisible());
-        QCOMPARE(s.window->organisationLabel()->text(), QStringLiteral("Demo Organisation"));
-        QCOMPARE(s.window->catalogLoads(), 1);
+        QCOMPARE(s.window->organisationLabel()->text(), "Demo Organisation");
+        s.window->openVideoWall();
+        QCOMPARE(s.videoWall->setups, 1);
+
+        // The relay chip; a refusal hides it and stops asking until the next sign-in.
+        QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        QCOMPARE(s.window->chip()->property("state").toString(), "online");
+        s.rig.server.script(kStatus, Answer::json(403, {}));
+        s.window->refreshStatus();
+        QTRY_VERIFY(!s.window->chip()->isVisible());
+        QVERIFY(!s.window->statusTimer()->isActive());
+        const int before = s.count(kStatus);
+        s.window->startBackgroundChecks();
+        QCOMPARE(s.count(kStatus), before); // in a later turn
+        QTRY_COMPARE(s.count(kStatus), before + 1);
     }
 
     void organisationsFallThroughToOneWithDevices()
     {
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
         s.rig.server.script(
-            QStringLiteral("/v2/organisations/list/"),
+            "/v2/organisations/list/",
             Answer::json(
                 200, organisations({{"HQ", true}, {"Demo Organisation", true}, {"Mine", true}, {"Branch", false}})));
         QVERIFY(s.load());
-        QCOMPARE(s.sent(QStringLiteral("/v2/get_sites_by_org_string"), QStringLiteral("org_string")),
-                 QStringList({"Mine", "Branch", "HQ", "Demo Organisation"}));
-        QCOMPARE(AppContext::instance().orgName, QStringLiteral("Demo Organisation"));
-        QCOMPARE(AppContext::instance().orgId, QStringLiteral("2"));
-        QVERIFY(s.window->organisationChoice()->isVisible());
+        QCOMPARE(s.sent(kSites, "org_string"), QStringList({"Mine", "Branch", "HQ", "Demo Organisation"}));
+        QCOMPARE(AppContext::instance().orgName, "Demo Organisation");
+        QCOMPARE(AppContext::instance().orgId, "2");
         QVERIFY(!s.window->organisationLabel()->isVisible());
-        QCOMPARE(s.window->organisationChoice()->currentText(), QStringLiteral("Demo Organisation"));
+        QCOMPARE(s.window->organisationChoice()->currentText(), "Demo Organisation");
 
         // Choosing the one shown does nothing; another stops everything first
         // and stays chosen even without devices.
         s.rig.server.clearRequests();
-        s.openFirstCamera();
-        QTRY_COMPARE(s.starts(), 1);
-        s.videoWall->isRunning = true;
-        s.videoWall->source = QStringLiteral("server/all");
+        QVERIFY(s.playFirstCamera());
+        s.runServerWall();
         Q_EMIT s.window->organisationChoice()->activated(1);
-        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 0);
+        QCOMPARE(s.count(kSites), 0);
         Q_EMIT s.window->organisationChoice()->activated(3);
-        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 1);
-        QTRY_COMPARE(s.stops(), 1); // the stage's live stream: its own request, on its own connection
+        QTRY_COMPARE(s.count(kSites), 1);
+        QTRY_COMPARE(s.count(kStop), 1); // the stage's live stream: its own request, on its own connection
         QCOMPARE(s.videoWall->stops, 1);
         QVERIFY(!AppContext::instance().viewActive);
-        QCOMPARE(AppContext::instance().orgName, QStringLiteral("Branch"));
-        QTRY_VERIFY(labelNamed(s.window.get(), QStringLiteral("No devices are assigned to this account.")));
+        QCOMPARE(AppContext::instance().orgName, "Branch");
+        QTRY_VERIFY(labelNamed(s.window.get(), "No devices are assigned to this account."));
     }
 
     void noOrganisationWithDevicesLeavesTheLastOneTried()
     {
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
-        s.rig.server.script(QStringLiteral("/v2/organisations/list/"),
+        s.rig.server.script("/v2/organisations/list/",
                             Answer::json(200, organisations({{"HQ", true}, {"Mine", false}})));
         s.window->loadCatalog();
-        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 2);
-        QTRY_VERIFY(labelNamed(s.window.get(), QStringLiteral("No devices are assigned to this account.")));
-        QCOMPARE(AppContext::instance().orgName, QStringLiteral("HQ"));
+        QTRY_COMPARE(s.count(kSites), 2);
+        QTRY_VERIFY(labelNamed(s.window.get(), "No devices are assigned to this account."));
+        QCOMPARE(AppContext::instance().orgName, "HQ");
         QVERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
-    }
-
-    void statusChip()
-    {
-        Session s;
-        QVERIFY(s.load());
-        QTRY_VERIFY(s.window->chip()->isVisible());
-        QCOMPARE(s.window->chip()->text(), QStringLiteral("Relay online · 0 streams"));
-        QCOMPARE(s.window->chip()->property("state").toString(), QStringLiteral("online"));
-        QVERIFY(s.window->statusTimer()->isActive());
-        QCOMPARE(s.window->statusTimer()->interval(), 30000);
-        s.rig.server.script(
-            QStringLiteral("/v2/api/vms/stream/status/"),
-            Answer::json(
-                200, {{QStringLiteral("data"), QJsonObject{{QStringLiteral("status"), QStringLiteral("OFFLINE")}}}}));
-        s.window->refreshStatus();
-        QTRY_COMPARE(s.window->chip()->text(), QStringLiteral("Relay offline"));
-        s.rig.server.script(QStringLiteral("/v2/api/vms/stream/status/"), Answer::hangUp(), 3);
-        s.window->refreshStatus();
-        QTRY_COMPARE(s.window->chip()->text(), QStringLiteral("Status unknown"));
-        QCOMPARE(s.window->chip()->property("state").toString(), QString());
-        s.rig.server.script(QStringLiteral("/v2/api/vms/stream/status/"), Answer::json(403, {}));
-        s.window->refreshStatus();
-        QTRY_VERIFY(!s.window->chip()->isVisible());
-        QVERIFY(!s.window->statusTimer()->isActive());
-        // A later sign-in's checks start it again at once.
-        const int before = s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/"));
-        s.window->startBackgroundChecks();
-        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/")), before);
-        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/")), before + 1);
     }
 
     void permissionsHideWhatTheyMust()
     {
         Session s([](UserProfile& u) {
             u.canView = false;
-            u.canAdd = true;
-            u.superuser = true;
+            u.canAdd = u.superuser = true;
         });
         s.window->loadCatalog();
-        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/get_sites_by_org_string")), 1);
+        QTRY_VERIFY(s.row("Recorder 1-1").isValid());
         QVERIFY(!s.window->presetsButton()->isVisible());
         QVERIFY(!s.window->videoWallButton()->isVisible());
-        QVERIFY(s.wall->log.contains(QStringLiteral("can save 0")));
-        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/organisations/list/")), 0);
-        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/vms/stream/status/")), 0);
+        QVERIFY(s.wall->log.contains("can save 0"));
+        QCOMPARE(s.count("/v2/organisations/list/") + s.count(kStatus), 0);
         QVERIFY(!s.window->chip()->isVisible());
-        QTRY_VERIFY(s.row(QStringLiteral("Recorder 1-1")).isValid());
         Modal::answer(QMessageBox::Close);
         s.openFirstCamera();
         QCOMPARE(Modal::shown(), QStringList{"No access: You don’t have permission to open this."});
-        QCOMPARE(s.starts(), 0);
-        QVERIFY(s.stage->log.filter(QStringLiteral("live ")).isEmpty());
+        QCOMPARE(s.count(kStart), 0);
+        QVERIFY(s.stage->log.filter("live ").isEmpty());
 
         Session editor([](UserProfile& u) {
-            u.canView = true;
-            u.canAdd = false;
-            u.canEdit = true;
-            u.superuser = false;
+            u.canAdd = u.superuser = false;
+            u.canView = u.canEdit = true;
         });
         editor.window->startBackgroundChecks();
         QVERIFY(editor.window->presetsButton()->isVisible());
-        QVERIFY(editor.wall->log.contains(QStringLiteral("can save 0")));
+        QVERIFY(editor.wall->log.contains("can save 0"));
     }
 
     void liveViewStartsOneStreamAndDropsLateAnswers()
     {
         Session s;
         QVERIFY(s.load());
-        s.openFirstCamera();
+        QVERIFY(s.playFirstCamera());
         QCOMPARE(s.window->currentPage(), int(ShellWindow::StagePageIndex));
         QVERIFY(AppContext::instance().viewActive);
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
-        QCOMPARE(s.stage->log.filter(QStringLiteral("live ")).first(), QStringLiteral("live Camera 1 [-]"));
-        QCOMPARE(s.starts(), 1);
-        QCOMPARE(s.rig.server.requestsTo(QStringLiteral("/v2/api/start/live/stream/"))
-                     .first()
-                     .queryValue(QStringLiteral("camera_id")),
-                 s.window->currentChannelId());
+        QCOMPARE(s.stage->log.filter("live ").first(), "live Camera 1 [-]");
+        QCOMPARE(s.sent(kStart, "camera_id"), QStringList{s.window->currentChannelId()});
 
         // Device playback keeps the live stream on the server and plays.
         s.stage->log.clear();
         QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
-        QCOMPARE(s.stage->log.first(), QStringLiteral("device Camera 1"));
+        QCOMPARE(s.stage->log.first(), "device Camera 1");
         Q_EMIT s.stage->deviceMonthRequested(2026, 3);
         Q_EMIT s.stage->deviceDayRequested(QDate(2026, 3, 2));
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("days 5")));
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("coverage 2 1")));
-        QCOMPARE(s.stops(), 0);
+        QTRY_VERIFY(s.stage->log.contains("days 5"));
+        QTRY_VERIFY(s.stage->log.contains("coverage 2 1"));
         Q_EMIT s.stage->playDevice(QDateTime(QDate(2026, 3, 2), QTime(8, 0)),
                                    QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("play url")));
-        const orgserver::Request play =
-            s.rig.server.requestsTo(QStringLiteral("/v2/api/start/playback/stream/")).first();
-        QCOMPARE(play.queryValue(QStringLiteral("playback_date")), QStringLiteral("2026-03-02"));
-        QVERIFY(play.queryValue(QStringLiteral("start_time")).startsWith(QStringLiteral("08:00")));
-        QVERIFY(play.queryValue(QStringLiteral("end_time")).startsWith(QStringLiteral("09:00")));
+        QTRY_VERIFY(s.stage->log.contains("play url"));
+        QCOMPARE(s.count(kStop), 0);
+        const QString play = QStringLiteral("/v2/api/start/playback/stream/");
+        QCOMPARE(s.sent(play, "playback_date"), QStringList{"2026-03-02"});
+        QVERIFY(s.sent(play, "start_time").first().startsWith("08:00"));
+        QVERIFY(s.sent(play, "end_time").first().startsWith("09:00"));
 
         // A live answer that arrives after the user moved on to playback is dropped.
-        s.rig.server.delayRule = [](const orgserver::Request& r) {
-            return r.path == QLatin1String("/v2/api/start/live/stream/") ? 400 : 0;
-        };
+        s.delay(kStart, 400);
         Q_EMIT s.window->devicePage()->openLive();
         QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
         s.stage->log.clear();
-        QTRY_COMPARE(s.starts(), 2);
+        QTRY_COMPARE(s.count(kStart), 2);
         QTest::qWait(600);
-        QVERIFY(s.stage->log.filter(QStringLiteral("[url]")).isEmpty());
+        QVERIFY(s.stage->log.filter("[url]").isEmpty());
         QCOMPARE(s.stage->current, StagePort::Mode::DevicePlayback);
 
-        // Stop: the owner-less streams go, the view flag clears.
+        // Stop: the owner-less streams go, the late one included; the view flag clears.
         s.rig.server.delayRule = nullptr;
-        const int stopsBefore = s.stops();
+        const int stopsBefore = s.count(kStop);
         s.stage->stopPlayback();
         QVERIFY(!AppContext::instance().viewActive);
         QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
-        QTRY_VERIFY(s.stops() > stopsBefore);
-        // No live stream of this window is left on the server (the late one included).
-        auto liveLeft = [&] {
-            int n = 0;
-            for (const orgserver::FakeStream& st : std::as_const(s.rig.server.streams))
-                n += st.live ? 1 : 0;
-            return n;
-        };
-        QTRY_COMPARE(liveLeft(), 0);
+        QTRY_VERIFY(s.count(kStop) > stopsBefore);
+        QTRY_COMPARE(s.liveStreamsLeft(), 0);
     }
 
     void offlineAndFailedLiveAnswers()
     {
         Session s;
         QVERIFY(s.load());
-        s.clickRow(s.row(QStringLiteral("Camera 2"), s.row(QStringLiteral("Recorder 2-2"))));
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 2 [-] offline")));
-        s.rig.server.script(QStringLiteral("/v2/api/start/live/stream/"),
-                            Answer::json(500, {{QStringLiteral("message"), QStringLiteral("Relay busy")}}), 5);
+        s.clickRow(s.row("Camera 2", s.row("Recorder 2-2")));
+        QTRY_VERIFY(s.stage->log.contains("live Camera 2 [-] offline"));
+        s.rig.server.script(kStart, Answer::json(500, {{"message", "Relay busy"}}), 5);
         s.openFirstCamera();
-        QTRY_VERIFY(!s.stage->log.filter(QStringLiteral("error Can’t play this stream |")).isEmpty());
-        QVERIFY(s.stage->log.last().endsWith(QStringLiteral("| retry")));
+        QTRY_VERIFY(!s.stage->log.filter("error Can’t play this stream |").isEmpty());
+        QVERIFY(s.stage->log.last().endsWith("| retry"));
         // Main/Sub restarts live on the same camera, the setting untouched.
         s.rig.server.clearScripts();
-        const int starts = s.starts();
+        const int starts = s.count(kStart);
         Q_EMIT s.stage->streamToggled(false);
-        QTRY_COMPARE(s.starts(), starts + 1);
+        QTRY_COMPARE(s.count(kStart), starts + 1);
         QVERIFY(!s.window->liveMain());
         QVERIFY(!Prefs::contains(Prefs::kLiveMain.name));
         // A restart request for another camera is ignored.
-        Q_EMIT AppContext::instance().api.streamNeedsRestart(QStringLiteral("nope"));
+        Q_EMIT AppContext::instance().api.streamNeedsRestart("nope");
         QTest::qWait(50);
-        QCOMPARE(s.starts(), starts + 1);
+        QCOMPARE(s.count(kStart), starts + 1);
     }
 
     void camerasWallsAndWhatTheyStop()
@@ -359,51 +347,47 @@ private Q_SLOTS:
         Session s;
         QVERIFY(s.load());
         // A site's wall: every channel of its devices, titled by device and channel.
-        const QModelIndex site = s.row(QStringLiteral("Head Office"));
-        const QRect r = s.window->catalogue()->tree()->visualRect(site);
-        QTest::mouseClick(s.window->catalogue()->tree()->viewport(), Qt::LeftButton, {},
-                          QPoint(r.right() - 20, r.center().y()));
-        QCOMPARE(s.wall->title, QStringLiteral("Head Office"));
+        s.clickRow(s.row("Head Office"), 20);
+        QCOMPARE(s.wall->title, "Head Office");
         QCOMPARE(s.wall->cameras.size(), 8);
-        QCOMPARE(s.wall->cameras.first().title, QStringLiteral("Recorder 1-1 · Camera 1"));
+        QCOMPARE(s.wall->cameras.first().title, "Recorder 1-1 · Camera 1");
         QCOMPARE(s.window->currentPage(), int(ShellWindow::WallPageIndex));
-        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+        QVERIFY(s.stage->log.contains("stop"));
 
         // A catalogue click while the wall is open: the wall stops, live starts.
         s.wall->log.clear();
         s.openFirstCamera();
-        QCOMPARE(s.wall->log.first(), QStringLiteral("fullscreen 0"));
-        QVERIFY(s.wall->log.contains(QStringLiteral("stop")));
-        QTRY_COMPARE(s.starts(), 1);
+        QCOMPARE(s.wall->log.first(), "fullscreen 0");
+        QVERIFY(s.wall->log.contains("stop"));
+        QTRY_COMPARE(s.count(kStart), 1);
 
         // Device playback and cloud playback from a wall stop it too.
+        const QList<WallCamera> one{{"x", "X", {}, false}};
         for (QPushButton* action : {s.window->devicePage()->playbackButton(), s.window->devicePage()->cloudButton()}) {
-            s.window->showWall(QStringLiteral("Again"), {{QStringLiteral("x"), QStringLiteral("X"), {}, false}});
+            s.window->showWall("Again", one);
             s.wall->log.clear();
             s.window->openDevice(s.window->currentDeviceId());
             QTest::mouseClick(action, Qt::LeftButton);
-            QTRY_VERIFY(s.wall->log.contains(QStringLiteral("stop")));
+            QTRY_VERIFY(s.wall->log.contains("stop"));
         }
 
         // A wall camera to the stage.
-        s.window->showWall(QStringLiteral("Again"), {{QStringLiteral("x"), QStringLiteral("X"), {}, false}});
+        s.window->showWall("Again", one);
         const QString second = AppContext::instance().sites[1].devices[0].channels[1].id;
         Q_EMIT s.wall->cameraOpened(second);
         QCOMPARE(s.window->currentChannelId(), second);
         QCOMPARE(s.window->currentPage(), int(ShellWindow::StagePageIndex));
-        QTRY_VERIFY(!s.stage->log.filter(QStringLiteral("live Camera 2 [url]")).isEmpty());
+        QTRY_VERIFY(s.stage->log.contains("live Camera 2 [url]"));
 
         // A custom selection across two sites names the sites; nothing found opens nothing.
-        s.wall->log.clear();
         s.window->catalogue()->setSelecting(true);
         s.window->catalogue()->selectAll(true);
         QTest::mouseClick(s.window->catalogue()->playSelectedButton(), Qt::LeftButton);
-        QCOMPARE(s.wall->title, QStringLiteral("Custom wall"));
+        QCOMPARE(s.wall->title, "Custom wall");
         QCOMPARE(s.wall->cameras.size(), 16);
-        QCOMPARE(s.wall->cameras.first().subtitle, QStringLiteral("Head Office"));
-        QVERIFY(s.wall->cameras.last().offline);
+        QCOMPARE(s.wall->cameras.first().subtitle, "Head Office");
         s.wall->log.clear();
-        Q_EMIT s.window->catalogue()->playSelectedRequested({QStringLiteral("gone")});
+        Q_EMIT s.window->catalogue()->playSelectedRequested({"gone"});
         QVERIFY(s.wall->log.isEmpty());
 
         // The wall closing clears the view flag.
@@ -416,39 +400,30 @@ private Q_SLOTS:
     {
         Session s;
         QVERIFY(s.load());
-        s.openFirstCamera();
-        QTRY_COMPARE(s.starts(), 1);
-        s.rig.server.delayRule = [](const orgserver::Request& r) {
-            return r.path == QLatin1String("/v2/api/cloud/recording/dates/") ? 300 : 0;
-        };
+        QVERIFY(s.playFirstCamera());
+        s.delay(kCloudDays, 300);
         QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
         QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
         QTest::qWait(500);
-        QVERIFY(s.stage->log.filter(QStringLiteral("cloud ")).isEmpty());
+        QVERIFY(s.stage->log.filter("cloud ").isEmpty());
         QCOMPARE(s.stage->current, StagePort::Mode::DevicePlayback);
 
         // Unhindered, the days come and a chosen day plays its playlist.
         s.rig.server.delayRule = nullptr;
         QTemporaryDir archive;
-        QFile segment(archive.filePath(QStringLiteral("seg0.ts")));
+        QFile segment(archive.filePath("seg0.ts"));
         QVERIFY(segment.open(QIODevice::WriteOnly));
         segment.close();
         s.rig.server.hlsDir = archive.path();
         QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("cloud Camera 1 3 days")));
-        Q_EMIT s.stage->playCloud(QDate::currentDate(), QStringLiteral("00:00"), QStringLiteral("current"));
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("play playlist m3u")));
+        QTRY_VERIFY(s.stage->log.contains("cloud Camera 1 3 days"));
+        Q_EMIT s.stage->playCloud(QDate::currentDate(), "00:00", "current");
+        QTRY_VERIFY(s.stage->log.contains("play playlist m3u"));
 
         // After a sign-out nothing of the earlier answer acts.
-        s.rig.server.delayRule = [](const orgserver::Request& r) {
-            return r.path == QLatin1String("/v2/api/cloud/recording/dates/") ? 300 : 0;
-        };
+        s.delay(kCloudDays, 300);
         QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
-        Modal::respond([](QDialog& d) {
-            auto& box = static_cast<QMessageBox&>(d);
-            buttonNamed(&box, QStringLiteral("Sign out"))->click();
-            return 0;
-        });
+        clickInNextDialog("Sign out");
         s.window->confirmSignOut();
         s.stage->log.clear();
         QTest::qWait(500);
@@ -458,54 +433,51 @@ private Q_SLOTS:
 
     void signOutStopsEverythingAndForgetsTheOrganisation()
     {
-        // Nothing playing: no question.
+        // Nothing of this session playing (a native video wall is not ours): no question.
         {
             Session s;
             QVERIFY(s.load());
+            s.runServerWall(1);
+            s.videoWall->source = QStringLiteral("native");
+            Q_EMIT s.videoWall->runningChanged(true);
+            QCOMPARE(s.window->videoWallButton()->text(), "Video wall");
             QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
-            QVERIFY(SessionStore::save({QStringLiteral("demo"), QStringLiteral("t"), QDateTime::currentDateTimeUtc()}));
+            QVERIFY(SessionStore::save({"demo", "t", QDateTime::currentDateTimeUtc()}));
             QTest::mouseClick(s.window->signOutButton(), Qt::LeftButton);
             QTRY_COMPARE(out.count(), 1);
             QVERIFY(Modal::shown().isEmpty());
+            QCOMPARE(s.videoWall->stops, 0);
             QVERIFY(!SessionStore::load());
             QVERIFY(AppContext::instance().sites.isEmpty());
             QVERIFY(AppContext::instance().api.accessToken().isEmpty());
-            QVERIFY(!s.window->statusTimer()->isActive());
             QVERIFY(!s.window->chip()->isVisible());
         }
         // Playing: asked; Cancel leaves it playing; Sign out stops the stage,
         // the wall, the stage's streams and a server video wall.
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
-        s.rig.server.script(QStringLiteral("/v2/organisations/list/"),
+        s.rig.server.script("/v2/organisations/list/",
                             Answer::json(200, organisations({{"Mine", false}, {"Demo Organisation", true}})));
         QVERIFY(s.load());
-        QCOMPARE(AppContext::instance().orgName, QStringLiteral("Demo Organisation"));
-        s.openFirstCamera();
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
+        QCOMPARE(AppContext::instance().orgName, "Demo Organisation");
+        QVERIFY(s.playFirstCamera());
         QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
-        Modal::respond([](QDialog& d) {
-            buttonNamed(&d, QStringLiteral("Cancel"))->click();
-            return 0;
-        });
+        clickInNextDialog("Cancel");
         s.window->confirmSignOut();
         QCOMPARE(Modal::shown(), QStringList{"Sign out: Sign out and stop playback?"});
         QCOMPARE(out.count(), 0);
         QVERIFY(AppContext::instance().viewActive);
-        QCOMPARE(s.stops(), 0);
+        QCOMPARE(s.count(kStop), 0);
 
-        s.videoWall->isRunning = true;
-        s.videoWall->windows = 2;
-        s.videoWall->source = QStringLiteral("server/all");
-        Modal::respond([](QDialog& d) {
-            buttonNamed(&d, QStringLiteral("Sign out"))->click();
-            return 0;
-        });
+        s.runServerWall(2);
+        Q_EMIT s.videoWall->runningChanged(true);
+        QCOMPARE(s.window->videoWallButton()->text(), "Video wall · on 2");
+        clickInNextDialog("Sign out");
         s.window->confirmSignOut();
         QCOMPARE(out.count(), 1);
-        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
-        QVERIFY(s.wall->log.contains(QStringLiteral("stop")));
+        QVERIFY(s.stage->log.contains("stop"));
+        QVERIFY(s.wall->log.contains("stop"));
         QCOMPARE(s.videoWall->stops, 1);
-        QTRY_COMPARE(s.stops(), 1);
+        QTRY_COMPARE(s.count(kStop), 1);
         QTRY_VERIFY(s.rig.server.streams.isEmpty());
         // The next user starts from their own organisation.
         QVERIFY(AppContext::instance().orgName.isEmpty());
@@ -519,43 +491,21 @@ private Q_SLOTS:
     {
         Session s;
         QVERIFY(s.load());
-        s.openFirstCamera();
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
-        s.videoWall->isRunning = true;
-        s.videoWall->source = QStringLiteral("server/all");
+        QVERIFY(s.playFirstCamera());
+        s.runServerWall();
         // What the application object announces when the event loop ends.
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
-        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+        QVERIFY(s.stage->log.contains("stop"));
         QCOMPARE(s.videoWall->stops, 1);
         QVERIFY(!AppContext::instance().viewActive);
-        QTRY_COMPARE(s.stops(), 1);
-    }
-
-    void nativeVideoWallAsksNothing()
-    {
-        Session s;
-        QVERIFY(s.load());
-        s.videoWall->isRunning = true;
-        s.videoWall->windows = 1;
-        s.videoWall->source = QStringLiteral("native");
-        Q_EMIT s.videoWall->runningChanged(true);
-        QCOMPARE(s.window->videoWallButton()->text(), QStringLiteral("Video wall"));
-        QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
-        s.window->confirmSignOut();
-        QCOMPARE(out.count(), 1);
-        QCOMPARE(s.videoWall->stops, 0); // not ours to stop
-        s.videoWall->source = QStringLiteral("server/all");
-        s.videoWall->windows = 2;
-        Q_EMIT s.videoWall->runningChanged(true);
-        QCOMPARE(s.window->videoWallButton()->text(), QStringLiteral("Video wall · on 2"));
+        QTRY_COMPARE(s.count(kStop), 1);
     }
 
     void sessionExpiryStopsAndSignsOutOnlyWhileShown()
     {
         Session s;
         QVERIFY(s.load());
-        s.openFirstCamera();
-        QTRY_VERIFY(s.stage->log.contains(QStringLiteral("live Camera 1 [url]")));
+        QVERIFY(s.playFirstCamera());
         QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
         s.window->hide();
         Q_EMIT AppContext::instance().api.sessionExpired();
@@ -571,7 +521,7 @@ private Q_SLOTS:
         QTRY_COMPARE(out.count(), 1);
         QCOMPARE(Modal::shown(), QStringList{"Session expired: Your session has expired. Please sign in again."});
         QCOMPARE(informative, AppContext::instance().api.sessionEndReason());
-        QVERIFY(s.stage->log.contains(QStringLiteral("stop")));
+        QVERIFY(s.stage->log.contains("stop"));
         QVERIFY(!AppContext::instance().viewActive);
         QTRY_VERIFY(s.rig.server.streams.isEmpty());
     }
@@ -582,63 +532,57 @@ private Q_SLOTS:
         QVERIFY(s.load());
         // The list, and "Play on wall".
         Modal::respond([](QDialog& d) {
-            auto* list = d.findChild<QListWidget*>(QStringLiteral("PresetList"));
-            if (!QTest::qWaitFor([&] { return list->count() == 1; }, 5000))
+            auto* list = d.findChild<QListWidget*>("PresetList");
+            if (!QTest::qWaitFor([&] { return list->count() == 1; }, 5000)
+                || list->item(0)->text() != QStringLiteral("Entrances\n4 cameras"))
                 return 0;
-            if (list->item(0)->text() != QStringLiteral("Entrances\n4 cameras"))
-                return 0;
-            buttonNamed(&d, QStringLiteral("Play on wall"))->click();
+            buttonNamed(&d, "Play on wall")->click();
             return QTest::qWaitFor([&] { return d.result() == QDialog::Accepted; }, 5000) ? d.result() : 0;
         });
         QTest::mouseClick(s.window->presetsButton(), Qt::LeftButton);
-        QTRY_COMPARE(s.wall->title, QStringLiteral("Entrances"));
+        QTRY_COMPARE(s.wall->title, "Entrances");
         QCOMPARE(s.wall->cameras.size(), 4);
-        QCOMPARE(s.wall->cameras.first().title, QStringLiteral("Camera 1"));
-        QCOMPARE(s.rig.server.requestsTo(QStringLiteral("/v2/api/vms/presets/"))
-                     .first()
-                     .queryValue(QStringLiteral("preset_id")),
-                 QStringLiteral("1"));
+        QCOMPARE(s.wall->cameras.first().title, "Camera 1");
+        QCOMPARE(s.sent("/v2/api/vms/presets/", "preset_id"), QStringList{"1"});
 
         // Saving under a trimmed new name, then over an existing one.
+        const QString create = QStringLiteral("/v2/api/create/preset/");
         auto name = [](const QString& text) {
             Modal::respond([text](QDialog& d) {
                 auto& ask = static_cast<QInputDialog&>(d);
-                if (!ask.comboBoxItems().contains(QStringLiteral("Entrances")) || !ask.textValue().isEmpty())
+                if (!ask.comboBoxItems().contains("Entrances") || !ask.textValue().isEmpty())
                     return 0;
                 ask.setTextValue(text);
                 return int(QDialog::Accepted);
             });
             Modal::answer(QMessageBox::Ok);
         };
-        name(QStringLiteral("  Night  "));
+        name("  Night  ");
         Q_EMIT s.wall->savePresetRequested();
         QTRY_COMPARE(Modal::pending(), 0);
-        QTRY_VERIFY(Modal::shown().contains(QStringLiteral("Presets: Saved “Night”.")));
-        const QJsonObject created = s.rig.server.requestsTo(QStringLiteral("/v2/api/create/preset/")).last().json();
-        QCOMPARE(created.value(QStringLiteral("preset_name")).toString(), QStringLiteral("Night"));
-        QVERIFY(!created.contains(QStringLiteral("preset_id")));
-        QCOMPARE(created.value(QStringLiteral("camera_ids")).toArray().size(), 4);
-        name(QStringLiteral("Entrances"));
+        QTRY_VERIFY(Modal::shown().contains("Presets: Saved “Night”."));
+        const QJsonObject created = s.rig.server.requestsTo(create).last().json();
+        QCOMPARE(created.value("preset_name").toString(), "Night");
+        QVERIFY(!created.contains("preset_id"));
+        QCOMPARE(created.value("camera_ids").toArray().size(), 4);
+        name("Entrances");
         Q_EMIT s.wall->savePresetRequested();
-        QTRY_COMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/create/preset/")), 2);
-        QVERIFY(s.rig.server.requestsTo(QStringLiteral("/v2/api/create/preset/"))
-                    .last()
-                    .json()
-                    .contains(QStringLiteral("preset_id")));
+        QTRY_COMPARE(s.count(create), 2);
+        QVERIFY(s.rig.server.requestsTo(create).last().json().contains("preset_id"));
         QTRY_COMPARE(Modal::pending(), 0);
 
         // An empty wall saves nothing and asks nothing.
         s.wall->cameras.clear();
-        const int fetched = s.rig.server.countOf(QStringLiteral("/v2/api/organisation/presets/"));
+        const int fetched = s.count("/v2/api/organisation/presets/");
         Q_EMIT s.wall->savePresetRequested();
         QTest::qWait(50);
-        QCOMPARE(s.rig.server.countOf(QStringLiteral("/v2/api/organisation/presets/")), fetched);
+        QCOMPARE(s.count("/v2/api/organisation/presets/"), fetched);
     }
 
     void settingsDialogWritesAtOnceAndTheWindowRereadsLiveMain()
     {
         Session s;
-        Prefs::setText(QStringLiteral("renderMode"), QStringLiteral("GPU"));
+        Prefs::setText("renderMode", "GPU");
         Prefs::set(Prefs::kGridQuality, 5);
         QList<int> opened;
         Modal::respond([&](QDialog& d) {
@@ -657,59 +601,51 @@ private Q_SLOTS:
         QCOMPARE(Prefs::get(Prefs::kLiveMain), false);
         QCOMPARE(Prefs::get(Prefs::kGridQuality), 2);
         QCOMPARE(Prefs::get(Prefs::kHardwareDecode), false);
-        QCOMPARE(Prefs::get(Prefs::kRenderMode), QStringLiteral("gpu"));
+        QCOMPARE(Prefs::get(Prefs::kRenderMode), "gpu");
         QVERIFY(!s.window->liveMain());
-        QCOMPARE(s.stage->log.last(), QStringLiteral("main 0"));
+        QCOMPARE(s.stage->log.last(), "main 0");
         for (const char* key : {"liveMain", "gridQuality", "hardwareDecode", "renderMode"})
             Prefs::remove(key);
     }
 
-    void healthPageShowsRowsThenResults()
+    void healthKeysHandleAndMinimise()
     {
         Session s;
         QVERIFY(s.load());
-        s.clickRow(s.row(QStringLiteral("Recorder 1-2")));
-        QCOMPARE(s.window->devicePage()->title()->text(), QStringLiteral("Recorder 1-2"));
+        s.clickRow(s.row("Recorder 1-2"));
+        QCOMPARE(s.window->devicePage()->title()->text(), "Recorder 1-2");
         Q_EMIT s.window->devicePage()->checkHealth();
         QCOMPARE(s.window->currentPage(), int(ShellWindow::HealthPageIndex));
-        QCOMPARE(s.window->healthPage()->title()->text(), QStringLiteral("Health  ·  Recorder 1-2"));
+        QCOMPARE(s.window->healthPage()->title()->text(), "Health  ·  Recorder 1-2");
         QTableWidget* table = s.window->healthPage()->table();
         QCOMPARE(table->rowCount(), 10);
-        QCOMPARE(table->item(0, 2)->text(), QStringLiteral("Checking"));
-        QTRY_COMPARE(table->item(0, 2)->text(), QStringLiteral("No result"));
-        QCOMPARE(table->item(1, 1)->text(), QStringLiteral("Unknown"));
+        QCOMPARE(table->item(0, 2)->text(), "Checking");
+        QTRY_COMPARE(table->item(0, 2)->text(), "No result");
+        QCOMPARE(table->item(1, 1)->text(), "Unknown");
         QCOMPARE(table->item(1, 1)->foreground().color(), QColor(0x49, 0x50, 0x57));
-        buttonNamed(s.window->healthPage(), QStringLiteral("Back"))->click();
+        buttonNamed(s.window->healthPage(), "Back")->click();
         QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
-    }
 
-    void keysHandleAndMinimise()
-    {
-        Session s;
-        QVERIFY(s.load());
-        s.window->showWall(QStringLiteral("W"), {{QStringLiteral("x"), QStringLiteral("X"), {}, false}});
+        s.window->showWall("W", {{"x", "X", {}, false}});
         QTest::keyClick(s.window.get(), Qt::Key_Right);
         QTest::keyClick(s.window.get(), Qt::Key_Left);
         QCOMPARE(s.wall->log.mid(s.wall->log.size() - 2), QStringList({"next", "previous"}));
         Q_EMIT s.wall->closed();
         QTest::keyClick(s.window.get(), Qt::Key_Right);
-        QCOMPARE(s.wall->log.last(), QStringLiteral("previous"));
+        QCOMPARE(s.wall->log.last(), "previous");
 
         // Minimising twice suspends once; restoring resumes once.
         s.stage->log.clear();
         s.wall->log.clear();
-        for (int i = 0; i < 2; ++i) {
-            QWindowStateChangeEvent e(Qt::WindowNoState);
-            s.window->setWindowState(Qt::WindowMinimized);
+        for (Qt::WindowState state : {Qt::WindowMinimized, Qt::WindowMinimized, Qt::WindowNoState}) {
+            QWindowStateChangeEvent e(state == Qt::WindowNoState ? Qt::WindowMinimized : Qt::WindowNoState);
+            s.window->setWindowState(state);
             QCoreApplication::sendEvent(s.window.get(), &e);
         }
-        s.window->setWindowState(Qt::WindowNoState);
-        QWindowStateChangeEvent back(Qt::WindowMinimized);
-        QCoreApplication::sendEvent(s.window.get(), &back);
-        QCOMPARE(s.stage->log.filter(QStringLiteral("suspend")).size(), 1);
+        QCOMPARE(s.stage->log.filter("suspend").size(), 1);
         QCOMPARE(s.wall->log, QStringList({"suspend", "resume"}));
 
-        // Dragging the handle resizes and stores; while collapsed nothing changes.
+        // Dragging the handle resizes and stores; collapsing hides it.
         QWidget* handle = s.window->handle();
         QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(2, 100));
         QMouseEvent move(QEvent::MouseMove, QPointF(42, 100), handle->mapToGlobal(QPointF(42, 100)), Qt::NoButton,
@@ -720,18 +656,6 @@ private Q_SLOTS:
         s.window->catalogue()->setCollapsed(true, false);
         QVERIFY(Prefs::get(Prefs::kCatalogCollapsed));
         QVERIFY(!handle->isVisible());
-    }
-
-    void videoWallBeforeTheCatalogueAndNoticeTexts()
-    {
-        Session s;
-        Modal::answer(QMessageBox::Ok);
-        s.window->openVideoWall();
-        QCOMPARE(Modal::shown(), QStringList{"Video wall: The camera list is still loading. Try again in a moment."});
-        QCOMPARE(s.videoWall->setups, 0);
-        QVERIFY(s.load());
-        s.window->openVideoWall();
-        QCOMPARE(s.videoWall->setups, 1);
     }
 };
 
