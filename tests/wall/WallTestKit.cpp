@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDropEvent>
-#include <QRegularExpression>
 
 #include <cstdio>
 
@@ -54,23 +53,12 @@ void TestSource::stop(QWidget* tile)
     auto* t = static_cast<TestTile*>(tile);
     t->m_running = false;
     runningIds.remove(t->m_id);
-    calls.append(QStringLiteral("stop ") + t->m_id);
-}
-
-void TestSource::requestStop(QWidget* tile)
-{
-    calls.append(QStringLiteral("requestStop ") + static_cast<TestTile*>(tile)->m_id);
 }
 
 void TestSource::answerNext()
 {
     if (!unanswered.isEmpty())
         unanswered.takeFirst()();
-}
-
-QStringList TestSource::callsStarting(const QString& prefix) const
-{
-    return calls.filter(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(prefix)));
 }
 
 bool dragAndDrop(QWidget* target, const QPointF& pos, const QMimeData& data, Qt::DropAction action)
@@ -121,9 +109,8 @@ QString VirtualDisplay::start(int width, int height)
     // our pipe; -noreset keeps the monitors when xrandr, its only client
     // before the application connects, disconnects.
     m_server.setProgram(QStringLiteral("Xvfb"));
-    m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                           QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                           QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(width).arg(height)});
+    m_server.setArguments(
+        QString::asprintf("-displayfd 1 -noreset -nolisten tcp -screen 0 %dx%dx24", width, height).split(' '));
     m_server.start();
     if (!m_server.waitForStarted(5000))
         return QStringLiteral("Xvfb did not start (packages xvfb and x11-xserver-utils are needed)");

@@ -54,7 +54,7 @@ public:
     void tune(QWidget* tile, int shownOnDisplay, int totalOnWall) override;
     void start(QWidget* tile, bool main, std::function<void()> started) override;
     void stop(QWidget* tile) override;
-    void requestStop(QWidget* tile) override;
+    void requestStop(QWidget*) override {}
     QString tileStyle() const override { return m_style; }
     int maxStartsInFlight() override { return m_maxStarts; }
     int startReleaseDelayMs() override { return m_releaseDelayMs; }
@@ -67,8 +67,7 @@ public:
     int m_releaseDelayMs = 0;
     Answer m_answer = Answer::AtOnce;
 
-    // Every call, in order: "start a main", "stop a", "requestStop a",
-    // "tune a 4 8".
+    // Starts and load hints, in order: "start a main", "tune a 4 8".
     QStringList calls;
     // Starts not answered yet (Answer::WhenTold), oldest first.
     QList<std::function<void()>> unanswered;
@@ -77,9 +76,6 @@ public:
     QSet<QString> runningIds;
     // Answers the oldest unanswered start.
     void answerNext();
-
-    // Calls whose text starts with the prefix.
-    QStringList callsStarting(const QString& prefix) const;
 };
 
 // A drag from outside the widget entering it, moving to `pos` and dropping

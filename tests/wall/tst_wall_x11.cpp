@@ -96,14 +96,13 @@ void TestWallX11::unplugClosesTheWindowOfThatDisplay()
     QVERIFY(m_display.addMonitor("R", kRight, false));
     QTRY_COMPARE(c->windowCount(), 2);
     QCOMPARE(c->windowFor(screenNamed("R"))->screenConfig().key, right);
-    QTRY_COMPARE(src->callsStarting("start"), QStringList{"start c main"});
+    QTRY_COMPARE(src->calls.filter(u"start "), QStringList{"start c main"});
 }
 
 void TestWallX11::theOnlyDisplayComesAndGoes()
 {
     Controller* c = Controller::instance();
     c->start(std::make_shared<TestSource>(), Config{{wallOn(screenKey(screenNamed("R")), "a,,,")}});
-    QCOMPARE(c->windowCount(), 1);
     QSignalSpy running(c, &Controller::runningChanged);
 
     QVERIFY(m_display.removeMonitor("R"));
@@ -140,7 +139,6 @@ void TestWallX11::dialogFollowsDisplays()
         QVERIFY(m_display.addMonitor(extra.at(i), QRect(i * 700, 1080, 700, 500), false));
     QTRY_COMPARE(dialog.config().screens.size(), 7);
     dropCamera(dialog.preview(), 1, "cam2");
-    QCOMPARE(dialog.config().find(right)->cells.at(1), QStringLiteral("cam2"));
     QCOMPARE(load("hotplug").find(right)->cells.at(1), QStringLiteral("cam2"));
     for (const QString& name : extra)
         QVERIFY(m_display.removeMonitor(name));
@@ -183,7 +181,6 @@ void TestWallX11::cellDragInsideThePreview()
     QTest::mouseMove(preview, from + QPoint(QApplication::startDragDistance() + 4, 0));
     QTRY_COMPARE(QStringList(dialog.config().find(key)->cells).join(','), QStringLiteral("cam3,,cam1,"));
     QCOMPARE(QStringList(load("drag").find(key)->cells).join(','), QStringLiteral("cam3,,cam1,"));
-    QCOMPARE(preview->selectedCell(), 2);
 }
 
 int main(int argc, char** argv)
