@@ -169,17 +169,15 @@ void TestWallDialog::editsAreSavedAtOnce()
     QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,,"));
     QCOMPARE(dialog.preview()->selectedCell(), 2);
 
+    const int threeByThree = dialog.layoutCombo()->findData(QStringLiteral("3x3"));
+    dialog.layoutCombo()->setCurrentIndex(threeByThree);
+    Q_EMIT dialog.layoutCombo()->activated(threeByThree);
     // Fill: a device and one of its cameras fill each camera once.
     tree->clearSelection();
     item(tree, "Gate recorder")->setSelected(true);
     item(tree, "Camera 5")->setSelected(true);
     dialog.fillButton()->click();
-    QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,cam1,cam3"));
-
-    const int threeByThree = dialog.layoutCombo()->findData(QStringLiteral("3x3"));
-    dialog.layoutCombo()->setCurrentIndex(threeByThree);
-    Q_EMIT dialog.layoutCombo()->activated(threeByThree);
-    QCOMPARE(saved(), QStringLiteral("3x3 on 0: cam1,cam2,cam1,cam3,,,,,"));
+    QCOMPARE(saved(), QStringLiteral("3x3 on 0: cam1,cam2,cam1,cam3,cam5,,,,"));
     dialog.qualityCombo()->setCurrentIndex(2);
     Q_EMIT dialog.qualityCombo()->activated(2);
     dialog.enabledBox()->click();

@@ -106,6 +106,7 @@ void TestWallRules::displayKeysAndTitles()
     };
     QCOMPARE(keys({{b, middle}, {b, left}, {b, right}}), QStringList({b + "#2", b, b + "#3"})); // listed out of order
     QCOMPARE(keys({{b, below}, {b, left}}), QStringList({b + "#2", b}));   // same left edge: the top edge decides
+    QCOMPARE(keys({{b, middle}, {b, below}}), QStringList({b + "#2", b})); // the left edge before the top edge
     QCOMPARE(keys({{b, middle}, {"|||", left}}), QStringList({b, "|||"})); // different displays keep their text
     const QString x = QStringLiteral(" \u00D7 ");
     QCOMPARE(titleFor("", "Studio", QSize(1920, 1080), 2.0), "Studio" + kDot + "3840" + x + "2160");
@@ -176,12 +177,8 @@ void TestWallRules::loadRules()
     QVERIFY(useMain(kQualityMain, 120) && !useMain(kQualitySub, 1));
 
     // A window only for an entry that is enabled and has a camera.
-    ScreenConfig s = screenOf("k", ",,,");
-    QVERIFY(!qualifies(nullptr) && !qualifies(&s));
-    s.cells[2] = QStringLiteral("a");
-    QVERIFY(qualifies(&s));
-    s.enabled = false;
-    QVERIFY(!qualifies(&s));
+    const ScreenConfig empty = screenOf("k", ",,,"), off = screenOf("k", ",,a,", false), on = screenOf("k", ",,a,");
+    QVERIFY(!qualifies(nullptr) && !qualifies(&empty) && !qualifies(&off) && qualifies(&on));
 }
 
 void TestWallRules::barAndIdentify()
