@@ -1,12 +1,9 @@
 #include "tests/wall/WallTestKit.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QDropEvent>
-#include <QFile>
-#include <QStandardPaths>
 
-#include <algorithm>
+#include <cstdio>
 
 namespace walltest {
 
@@ -27,24 +24,19 @@ TestSource::TestSource(QString id, QList<VideoWall::Camera> cameras)
 
 QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
 {
-    auto* tile = new TestTile(cameraId, parent, std::move(onExpand));
-    madeTiles.append(tile);
-    return tile;
+    madeTiles.append(new TestTile(cameraId, parent, std::move(onExpand)));
+    return madeTiles.last();
 }
 
 void TestSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
 {
-    auto* t = static_cast<TestTile*>(tile);
-    t->m_shown = shownOnDisplay;
-    t->m_total = totalOnWall;
-    calls.append(QStringLiteral("tune %1 %2 %3").arg(t->m_id).arg(shownOnDisplay).arg(totalOnWall));
+    const QString& id = static_cast<TestTile*>(tile)->m_id;
+    calls.append(QStringLiteral("tune %1 %2 %3").arg(id).arg(shownOnDisplay).arg(totalOnWall));
 }
 
 void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
 {
     auto* t = static_cast<TestTile*>(tile);
-    if (t->m_running)
-        ++t->m_doubleStarts;
     t->m_running = true;
     runningIds.insert(t->m_id);
     t->m_main = main;
@@ -61,29 +53,12 @@ void TestSource::stop(QWidget* tile)
     auto* t = static_cast<TestTile*>(tile);
     t->m_running = false;
     runningIds.remove(t->m_id);
-    calls.append(QStringLiteral("stop ") + t->m_id);
-}
-
-void TestSource::requestStop(QWidget* tile)
-{
-    calls.append(QStringLiteral("requestStop ") + static_cast<TestTile*>(tile)->m_id);
 }
 
 void TestSource::answerNext()
 {
-    if (unanswered.isEmpty())
-        return;
-    const auto started = unanswered.takeFirst();
-    started();
-}
-
-QStringList TestSource::callsStarting(const QString& prefix) const
-{
-    QStringList out;
-    for (const QString& c : calls)
-        if (c.startsWith(prefix))
-            out.append(c);
-    return out;
+    if (!unanswered.isEmpty())
+        unanswered.takeFirst()();
 }
 
 bool dragAndDrop(QWidget* target, const QPointF& pos, const QMimeData& data, Qt::DropAction action)
@@ -112,98 +87,101 @@ QList<VideoWall::Camera> someCameras(int n)
 
 void ManualTimers::after(std::chrono::milliseconds delay, QObject* context, std::function<void()> fn)
 {
-    m_pending.append({m_clock.monotonicMs() + qint64(delay.count()), m_seq++, context, std::move(fn)});
+    m_pending.emplace(m_clock.monotonicMs() + qint64(delay.count()), std::pair(QPointer(context), std::move(fn)));
 }
 
 void ManualTimers::advance(qint64 ms)
 {
     const qint64 until = m_clock.monotonicMs() + ms;
-    for (;;) {
-        auto next = std::min_element(m_pending.begin(), m_pending.end(), [](const Pending& a, const Pending& b) {
-            return a.due != b.due ? a.due < b.due : a.seq < b.seq;
-        });
-        if (next == m_pending.end() || next->due > until)
-            break;
-        const Pending p = *next;
-        m_pending.erase(next);
-        if (p.due > m_clock.monotonicMs())
-            m_clock.advanceMs(p.due - m_clock.monotonicMs());
-        if (p.context)
-            p.fn();
+    while (!m_pending.empty() && m_pending.begin()->first <= until) {
+        const auto [due, timer] = *m_pending.begin();
+        m_pending.erase(m_pending.begin());
+        m_clock.advanceMs(due - m_clock.monotonicMs());
+        if (timer.first)
+            timer.second();
     }
-    if (until > m_clock.monotonicMs())
-        m_clock.advanceMs(until - m_clock.monotonicMs());
+    m_clock.advanceMs(until - m_clock.monotonicMs());
 }
 
-bool VirtualDisplay::start(int width, int height, QString* why)
+QString VirtualDisplay::start(int width, int height)
 {
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
-    const QString xrandr = QStandardPaths::findExecutable(QStringLiteral("xrandr"));
-    if (xvfb.isEmpty() || xrandr.isEmpty()) {
-        *why = QStringLiteral("Xvfb and xrandr are needed (packages xvfb, x11-xserver-utils)");
-        return false;
-    }
     // -displayfd 1: the server picks a free display and writes its number to
     // our pipe; -noreset keeps the monitors when xrandr, its only client
     // before the application connects, disconnects.
-    m_server.setProgram(xvfb);
-    m_server.setArguments({QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
-                           QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-screen"),
-                           QStringLiteral("0"), QStringLiteral("%1x%2x24").arg(width).arg(height)});
-    m_server.setProcessChannelMode(QProcess::SeparateChannels);
+    m_server.setProgram(QStringLiteral("Xvfb"));
+    m_server.setArguments(
+        QString::asprintf("-displayfd 1 -noreset -nolisten tcp -screen 0 %dx%dx24", width, height).split(' '));
     m_server.start();
-    if (!m_server.waitForStarted(5000)) {
-        *why = QStringLiteral("Xvfb did not start");
-        return false;
-    }
+    if (!m_server.waitForStarted(5000))
+        return QStringLiteral("Xvfb did not start (packages xvfb and x11-xserver-utils are needed)");
     QByteArray number;
     while (!number.contains('\n') && m_server.waitForReadyRead(10000))
         number += m_server.readAllStandardOutput();
-    number = number.trimmed();
-    if (number.isEmpty()) {
-        *why = QStringLiteral("Xvfb gave no display number");
-        return false;
-    }
-    m_display = QStringLiteral(":") + QString::fromLatin1(number);
-    qputenv("DISPLAY", m_display.toLatin1());
+    if (number.trimmed().isEmpty())
+        return QStringLiteral("Xvfb gave no display number");
+    qputenv("DISPLAY", ":" + number.trimmed());
     qputenv("QT_QPA_PLATFORM", "xcb");
     qunsetenv("WAYLAND_DISPLAY");
-    return true;
+    return {};
 }
 
 VirtualDisplay::~VirtualDisplay()
 {
-    if (m_server.state() != QProcess::NotRunning) {
-        m_server.terminate();
-        if (!m_server.waitForFinished(3000)) {
-            m_server.kill();
-            m_server.waitForFinished(3000);
-        }
-    }
+    // Asked to end first, so it removes its lock file and socket.
+    m_server.terminate();
+    m_server.waitForFinished(3000);
 }
+
+namespace {
+
+bool xrandr(const QStringList& arguments)
+{
+    QProcess p;
+    p.start(QStringLiteral("xrandr"), arguments);
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+} // namespace
 
 bool VirtualDisplay::addMonitor(const QString& name, const QRect& g, bool takeOutput)
 {
     const auto mm = [](int px) { return px * 254 / 960; }; // at 96 dots per inch
-    const QString geometry = QStringLiteral("%1/%2x%3/%4+%5+%6")
-                                 .arg(g.width())
-                                 .arg(mm(g.width()))
-                                 .arg(g.height())
-                                 .arg(mm(g.height()))
-                                 .arg(g.x())
-                                 .arg(g.y());
-    QProcess p;
-    p.start(QStringLiteral("xrandr"),
-            {QStringLiteral("--setmonitor"), name, geometry,
-             takeOutput ? QStringLiteral("screen") : QStringLiteral("none")});
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const QString geometry =
+        QString::asprintf("%d/%dx%d/%d+%d+%d", g.width(), mm(g.width()), g.height(), mm(g.height()), g.x(), g.y());
+    return xrandr({QStringLiteral("--setmonitor"), name, geometry,
+                   takeOutput ? QStringLiteral("screen") : QStringLiteral("none")});
 }
 
 bool VirtualDisplay::removeMonitor(const QString& name)
 {
-    QProcess p;
-    p.start(QStringLiteral("xrandr"), {QStringLiteral("--delmonitor"), name});
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    return xrandr({QStringLiteral("--delmonitor"), name});
+}
+
+QScreen* screenNamed(const QString& name)
+{
+    for (QScreen* s : QGuiApplication::screens())
+        if (s->name() == name)
+            return s;
+    return nullptr;
+}
+
+int runOnTwoMonitors(int argc, char** argv, const char* suite, int height,
+                     const std::function<int(VirtualDisplay&)>& run)
+{
+    kvrtest::prepareEnvironment(suite);
+    VirtualDisplay display;
+    QString why = display.start(3840, height);
+    if (why.isEmpty()
+        && (!display.addMonitor("L", QRect(0, 0, 1920, 1080), true)
+            || !display.addMonitor("R", QRect(1920, 0, 1920, 1080), false)))
+        why = QStringLiteral("xrandr could not set the monitors up");
+    if (!why.isEmpty()) {
+        std::fprintf(stderr, "FAIL! no virtual display with two monitors: %s\n", qPrintable(why));
+        return 1;
+    }
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    return run(display);
 }
 
 } // namespace walltest

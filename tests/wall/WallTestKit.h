@@ -13,39 +13,29 @@
 #include <QMimeData>
 #include <QPointer>
 #include <QProcess>
+#include <QScreen>
 #include <QSet>
 #include <QStringList>
 
+#include <map>
 #include <memory>
 
 namespace walltest {
 
-// A tile of the test source: the camera id as text, its state as properties.
+// A tile of the test source: the camera id as text, what was asked of it as
+// plain members.
 class TestTile final : public QLabel {
     Q_OBJECT
 public:
     TestTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand);
-    QString cameraId() const { return m_id; }
-    bool running() const { return m_running; }
-    bool main() const { return m_main; }
-    int starts() const { return m_starts; }
-    // Starts that came while the tile was already running.
-    int doubleStarts() const { return m_doubleStarts; }
-    int shown() const { return m_shown; }
-    int total() const { return m_total; }
     // What the user's double-click does.
     void expand() { m_onExpand(); }
 
-private:
-    friend class TestSource;
     QString m_id;
     std::function<void()> m_onExpand;
     bool m_running = false;
     bool m_main = false;
     int m_starts = 0;
-    int m_doubleStarts = 0;
-    int m_shown = 0;
-    int m_total = 0;
 };
 
 // A camera source without video. Starts either report at once (like the
@@ -64,7 +54,7 @@ public:
     void tune(QWidget* tile, int shownOnDisplay, int totalOnWall) override;
     void start(QWidget* tile, bool main, std::function<void()> started) override;
     void stop(QWidget* tile) override;
-    void requestStop(QWidget* tile) override;
+    void requestStop(QWidget*) override {}
     QString tileStyle() const override { return m_style; }
     int maxStartsInFlight() override { return m_maxStarts; }
     int startReleaseDelayMs() override { return m_releaseDelayMs; }
@@ -77,8 +67,7 @@ public:
     int m_releaseDelayMs = 0;
     Answer m_answer = Answer::AtOnce;
 
-    // Every call, in order: "start a main", "stop a", "requestStop a",
-    // "tune a 4 8".
+    // Starts and load hints, in order: "start a main", "tune a 4 8".
     QStringList calls;
     // Starts not answered yet (Answer::WhenTold), oldest first.
     QList<std::function<void()>> unanswered;
@@ -87,9 +76,6 @@ public:
     QSet<QString> runningIds;
     // Answers the oldest unanswered start.
     void answerNext();
-
-    // Calls whose text starts with the prefix.
-    QStringList callsStarting(const QString& prefix) const;
 };
 
 // A drag from outside the widget entering it, moving to `pos` and dropping
@@ -106,19 +92,11 @@ public:
     // Moves the test clock on and fires every timer due by then, in order of
     // their due time (timers armed meanwhile included).
     void advance(qint64 ms);
-    int pending() const { return int(m_pending.size()); }
-    kvrtest::TestClock& clock() { return m_clock; }
 
 private:
-    struct Pending {
-        qint64 due;
-        quint64 seq;
-        QPointer<QObject> context;
-        std::function<void()> fn;
-    };
     kvrtest::TestClock m_clock;
-    QList<Pending> m_pending;
-    quint64 m_seq = 0;
+    // By due time; timers due at the same time in the order they were armed.
+    std::multimap<qint64, std::pair<QPointer<QObject>, std::function<void()>>> m_pending;
 };
 
 // A virtual X server of the suite's own, so its monitors can be plugged and
@@ -127,8 +105,8 @@ private:
 class VirtualDisplay {
 public:
     // Starts Xvfb with one screen of the given size and points DISPLAY and
-    // the platform at it. False (with the reason) when it cannot run.
-    bool start(int width, int height, QString* why);
+    // the platform at it. Empty, or why it cannot run.
+    QString start(int width, int height);
     ~VirtualDisplay();
     // xrandr --setmonitor / --delmonitor. The first monitor takes the
     // server's output so the whole-screen monitor goes away.
@@ -137,7 +115,15 @@ public:
 
 private:
     QProcess m_server;
-    QString m_display;
 };
+
+// The connected display with that platform name; null when none is.
+QScreen* screenNamed(const QString& name);
+
+// The main() of a suite on a virtual X server of its own with two monitors
+// of 1920 x 1080 side by side, "L" (primary) and "R", on a screen 3840 wide
+// and `height` high. `run` runs the suite once the application exists.
+int runOnTwoMonitors(int argc, char** argv, const char* suite, int height,
+                     const std::function<int(VirtualDisplay&)>& run);
 
 } // namespace walltest

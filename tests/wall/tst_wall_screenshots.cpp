@@ -17,9 +17,8 @@
 #include <QPushButton>
 #include <QScreen>
 
-#include <cstdio>
-
 using namespace VideoWall;
+using walltest::screenNamed;
 
 namespace {
 
@@ -29,21 +28,22 @@ void savePicture(const QImage& picture, const QString& name)
     QVERIFY(picture.save(QStringLiteral(KVR_SCREENSHOT_DIR "/") + name));
 }
 
-QScreen* screenNamed(const QString& name)
-{
-    for (QScreen* s : QGuiApplication::screens())
-        if (s->name() == name)
-            return s;
-    return nullptr;
-}
-
 } // namespace
 
 class TestWallScreenshots : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void initTestCase();
     void setupDialogAndRunningDisplay();
 };
+
+void TestWallScreenshots::initTestCase()
+{
+    Theme::loadFonts();
+    QFont font(QStringLiteral("Inter"));
+    font.setPixelSize(14);
+    QApplication::setFont(font);
+}
 
 void TestWallScreenshots::setupDialogAndRunningDisplay()
 {
@@ -53,14 +53,9 @@ void TestWallScreenshots::setupDialogAndRunningDisplay()
     src->m_style = Theme::appStyle()
         + QStringLiteral("QLabel#TestTile { background: #11161d; border: 1px solid #1b2330; border-radius: 10px;"
                          " color: #cfd6e2; font-size: 18px; font-weight: 600; }");
-    ScreenConfig left;
-    left.key = screenKey(screenNamed("L"));
-    left.layout = QStringLiteral("2x2");
-    left.cells = {"cam1", "cam2", "", ""};
-    ScreenConfig right;
-    right.key = screenKey(screenNamed("R"));
-    right.layout = QStringLiteral("1+5");
-    right.cells = {"cam3", "cam4", "cam5", "", "lobby", "gone"};
+    const ScreenConfig left{screenKey(screenNamed("L")), "", true, "2x2", {"cam1", "cam2", "", ""}};
+    const ScreenConfig right{
+        screenKey(screenNamed("R")), "", true, "1+5", {"cam3", "cam4", "cam5", "", "lobby", "gone"}};
     save(src->id(), Config{{left, right}});
 
     SetupDialog dialog(src);
@@ -81,40 +76,23 @@ void TestWallScreenshots::setupDialogAndRunningDisplay()
     QCOMPARE(setup.pixelColor(inFilled), Theme::colour(Theme::Colour::Tint));
 
     dialog.startButton()->click();
-    Controller* c = Controller::instance();
-    QCOMPARE(c->windowCount(), 2);
-    DisplayWindow* window = c->windowFor(screenNamed("R"));
+    DisplayWindow* window = Controller::instance()->windowFor(screenNamed("R"));
     QVERIFY(QTest::qWaitForWindowExposed(window));
     window->showBar();
     QTest::qWait(50);
     const QImage display = window->grab().toImage();
     savePicture(display, QStringLiteral("wall-display.png"));
-    QCOMPARE(display.size(), QSize(1920, 1080));
-    const QWidget* placeholder = window->cells().at(3);
-    QCOMPARE(display.pixelColor(placeholder->geometry().center()), Theme::colour(Theme::Colour::Backdrop));
+    QCOMPARE(display.pixelColor(window->cells().at(3)->geometry().center()), Theme::colour(Theme::Colour::Backdrop));
     QCOMPARE(display.pixelColor(1, 1079), Theme::colour(Theme::Colour::Black));
-    c->stop();
+    Controller::instance()->stop();
 }
 
 int main(int argc, char** argv)
 {
-    kvrtest::prepareEnvironment("TestWallScreenshots");
-    walltest::VirtualDisplay display;
-    QString why;
-    if (!display.start(3840, 1080, &why) || !display.addMonitor("L", QRect(0, 0, 1920, 1080), true)
-        || !display.addMonitor("R", QRect(1920, 0, 1920, 1080), false)) {
-        std::fprintf(stderr, "FAIL! no virtual display for the screenshots: %s\n", qPrintable(why));
-        return 1;
-    }
-    QApplication app(argc, argv);
-    kvrtest::prepareApplication();
-    Theme::loadFonts();
-    QFont font(QStringLiteral("Inter"));
-    font.setPixelSize(14);
-    QApplication::setFont(font);
-    QTEST_SET_MAIN_SOURCE_PATH
-    TestWallScreenshots tc;
-    return QTest::qExec(&tc, argc, argv);
+    return walltest::runOnTwoMonitors(argc, argv, "TestWallScreenshots", 1080, [&](walltest::VirtualDisplay&) {
+        TestWallScreenshots tc;
+        return QTest::qExec(&tc, argc, argv);
+    });
 }
 
 #include "tst_wall_screenshots.moc"

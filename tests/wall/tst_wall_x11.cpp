@@ -14,35 +14,24 @@
 #include "wall/SetupDialog.h"
 #include "wall/SetupRules.h"
 
-#include <QLabel>
 #include <QMimeData>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 
-#include <cstdio>
-
 using namespace VideoWall;
 using walltest::TestSource;
 
+using walltest::screenNamed;
+
 namespace {
 
-QScreen* screenNamed(const QString& name)
-{
-    for (QScreen* s : QGuiApplication::screens())
-        if (s->name() == name)
-            return s;
-    return nullptr;
-}
+const QRect kRight(1920, 0, 1920, 1080);
 
 ScreenConfig wallOn(const QString& key, const QString& ids)
 {
-    ScreenConfig s;
-    s.key = key;
-    s.layout = QStringLiteral("2x2");
-    s.cells = QList<QString>(ids.split(QLatin1Char(',')));
-    return s;
+    return ScreenConfig{key, QString(), true, QStringLiteral("2x2"), QList<QString>(ids.split(QLatin1Char(',')))};
 }
 
 void dropCamera(LayoutPreview* preview, int cell, const QString& id)
@@ -60,7 +49,6 @@ public:
     explicit TestWallX11(walltest::VirtualDisplay& display) : m_display(display) {}
 
 private Q_SLOTS:
-    void initTestCase();
     void cleanup();
     void unplugClosesTheWindowOfThatDisplay();
     void theOnlyDisplayComesAndGoes();
@@ -71,19 +59,13 @@ private:
     walltest::VirtualDisplay& m_display;
 };
 
-void TestWallX11::initTestCase()
-{
-    QCOMPARE(QGuiApplication::screens().size(), 2);
-    QVERIFY(screenNamed("L") && screenNamed("R"));
-}
-
 void TestWallX11::cleanup()
 {
     Controller::instance()->stop();
     setIdentityReader({});
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     if (!screenNamed("R"))
-        QVERIFY(m_display.addMonitor("R", QRect(1920, 0, 1920, 1080), false));
+        QVERIFY(m_display.addMonitor("R", kRight, false));
     QTRY_VERIFY(screenNamed("R"));
 }
 
@@ -101,7 +83,6 @@ void TestWallX11::unplugClosesTheWindowOfThatDisplay()
     QPointer<DisplayWindow> leftWindow = c->windowFor(screenNamed("L"));
     QPointer<DisplayWindow> rightWindow = c->windowFor(screenNamed("R"));
     QVERIFY(leftWindow && rightWindow);
-    QSignalSpy running(c, &Controller::runningChanged);
 
     // Once R has gone, its key would read as L's: the window must go by the
     // display itself.
@@ -109,44 +90,34 @@ void TestWallX11::unplugClosesTheWindowOfThatDisplay()
     QTRY_VERIFY(!rightWindow);
     QVERIFY(leftWindow && leftWindow->isVisible());
     QCOMPARE(c->windowCount(), 1);
-    QCOMPARE(running.size(), 1);
-    QCOMPARE(running.last().first().toBool(), true);
-    QVERIFY(!src->runningIds.contains("c"));
-    QVERIFY(src->runningIds.contains("a"));
+    QVERIFY(!src->runningIds.contains("c") && src->runningIds.contains("a"));
 
     src->calls.clear();
-    QVERIFY(m_display.addMonitor("R", QRect(1920, 0, 1920, 1080), false));
+    QVERIFY(m_display.addMonitor("R", kRight, false));
     QTRY_COMPARE(c->windowCount(), 2);
-    QVERIFY(c->windowFor(screenNamed("R")));
     QCOMPARE(c->windowFor(screenNamed("R"))->screenConfig().key, right);
-    QTRY_COMPARE(src->callsStarting("start"), QStringList{"start c main"});
-    QCOMPARE(running.last().first().toBool(), true);
+    QTRY_COMPARE(src->calls.filter(u"start "), QStringList{"start c main"});
 }
 
 void TestWallX11::theOnlyDisplayComesAndGoes()
 {
-    const QString right = screenKey(screenNamed("R"));
-    auto src = std::make_shared<TestSource>();
     Controller* c = Controller::instance();
-    c->start(src, Config{{wallOn(right, "a,,,")}});
-    QCOMPARE(c->windowCount(), 1);
+    c->start(std::make_shared<TestSource>(), Config{{wallOn(screenKey(screenNamed("R")), "a,,,")}});
     QSignalSpy running(c, &Controller::runningChanged);
 
     QVERIFY(m_display.removeMonitor("R"));
     QTRY_COMPARE(c->windowCount(), 0);
-    QCOMPARE(running.size(), 1);
-    QCOMPARE(running.first().first().toBool(), true); // the wall runs on, with no window
-    QVERIFY(c->isRunning());
-
-    QVERIFY(m_display.addMonitor("R", QRect(1920, 0, 1920, 1080), false));
+    QVERIFY(c->isRunning()); // the wall runs on, with no window
+    QVERIFY(m_display.addMonitor("R", kRight, false));
     QTRY_COMPARE(c->windowCount(), 1);
     QCOMPARE(running.size(), 2);
+    QVERIFY(running.first().first().toBool() && running.last().first().toBool());
 
     // Idle: a display coming back changes nothing.
     c->stop();
     QVERIFY(m_display.removeMonitor("R"));
     QTRY_VERIFY(!screenNamed("R"));
-    QVERIFY(m_display.addMonitor("R", QRect(1920, 0, 1920, 1080), false));
+    QVERIFY(m_display.addMonitor("R", kRight, false));
     QTRY_VERIFY(screenNamed("R"));
     QCoreApplication::processEvents();
     QCOMPARE(c->windowCount(), 0);
@@ -168,7 +139,6 @@ void TestWallX11::dialogFollowsDisplays()
         QVERIFY(m_display.addMonitor(extra.at(i), QRect(i * 700, 1080, 700, 500), false));
     QTRY_COMPARE(dialog.config().screens.size(), 7);
     dropCamera(dialog.preview(), 1, "cam2");
-    QCOMPARE(dialog.config().find(right)->cells.at(1), QStringLiteral("cam2"));
     QCOMPARE(load("hotplug").find(right)->cells.at(1), QStringLiteral("cam2"));
     for (const QString& name : extra)
         QVERIFY(m_display.removeMonitor(name));
@@ -211,24 +181,14 @@ void TestWallX11::cellDragInsideThePreview()
     QTest::mouseMove(preview, from + QPoint(QApplication::startDragDistance() + 4, 0));
     QTRY_COMPARE(QStringList(dialog.config().find(key)->cells).join(','), QStringLiteral("cam3,,cam1,"));
     QCOMPARE(QStringList(load("drag").find(key)->cells).join(','), QStringLiteral("cam3,,cam1,"));
-    QCOMPARE(preview->selectedCell(), 2);
 }
 
 int main(int argc, char** argv)
 {
-    kvrtest::prepareEnvironment("TestWallX11");
-    walltest::VirtualDisplay display;
-    QString why;
-    if (!display.start(3840, 1600, &why) || !display.addMonitor("L", QRect(0, 0, 1920, 1080), true)
-        || !display.addMonitor("R", QRect(1920, 0, 1920, 1080), false)) {
-        std::fprintf(stderr, "FAIL! no virtual display for the hot-plug cases: %s\n", qPrintable(why));
-        return 1;
-    }
-    QApplication app(argc, argv);
-    kvrtest::prepareApplication();
-    QTEST_SET_MAIN_SOURCE_PATH
-    TestWallX11 tc(display);
-    return QTest::qExec(&tc, argc, argv);
+    return walltest::runOnTwoMonitors(argc, argv, "TestWallX11", 1600, [&](walltest::VirtualDisplay& display) {
+        TestWallX11 tc(display);
+        return QTest::qExec(&tc, argc, argv);
+    });
 }
 
 #include "tst_wall_x11.moc"
