@@ -12,6 +12,9 @@
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeSeed.h"
 
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <functional>
@@ -30,6 +33,12 @@ inline QDateTime testNow()
 
 struct Bench {
     explicit Bench(const QDateTime& now = testNow()) : fleet(now) {}
+    explicit Bench(const QList<Native::Device>& devices, const QList<Native::Site>& sites = {},
+                   const Native::UptimeHistory& history = {})
+        : fleet(testNow())
+    {
+        load(devices, sites, history);
+    }
 
     nativeseed::Fleet fleet;
     std::unique_ptr<NativeController> controller;
@@ -138,6 +147,27 @@ inline Native::Device disabled(const QString& name, const QString& reason = {})
     d.enabled = false;
     d.disabledReason = reason;
     return d;
+}
+
+// The user's documents folder, made if missing.
+inline QString documents()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+inline QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+inline void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
 }
 
 // The first child widget of `root` whose text or accessible name is `text`.
