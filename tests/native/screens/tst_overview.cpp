@@ -78,16 +78,15 @@ void OverviewTest::textRules()
                                                      {99.94, "99.9"}, {99.4, "99"},   {42.0, "42"}};
     for (const auto& [v, text] : values)
         QCOMPARE(stripValueText(v), QString::fromLatin1(text));
-    const std::pair<double, QColor> strip[] = {{-1, NativeStyle::kHairline},
-                                               {99, NativeStyle::kSuccess},
-                                               {90, NativeStyle::kWarning},
-                                               {89.99, NativeStyle::kDanger}};
-    for (const auto& [v, colour] : strip)
-        QCOMPARE(stripColor(v), colour);
-    const std::pair<double, QColor> average[] = {
-        {-1, NativeStyle::kMuted}, {99, QColor(0x28a745)}, {98.9, QColor(0xb45309)}, {89.9, QColor(0xdc3545)}};
-    for (const auto& [v, colour] : average)
-        QCOMPARE(averageColor(v), colour);
+    // A day's square and the average share their bounds: no data, 99, 90.
+    using namespace NativeStyle;
+    const std::tuple<double, QColor, QColor> colours[] = {{-1, kHairline, kMuted},
+                                                          {99, kSuccess, QColor(0x28a745)},
+                                                          {98.9, kWarning, QColor(0xb45309)},
+                                                          {90, kWarning, QColor(0xb45309)},
+                                                          {89.99, kDanger, QColor(0xdc3545)}};
+    for (const auto& [v, square, average] : colours)
+        QVERIFY2(stripColor(v) == square && averageColor(v) == average, qPrintable(QString::number(v)));
     QCOMPARE(averageText(-1), QStringLiteral("No data yet"));
     QCOMPARE(averageText(97.25), QStringLiteral("97.3%"));
     const QStringList labels = stripLabels(QDate(2026, 3, 2));
@@ -208,8 +207,7 @@ void OverviewTest::siteClickLeavesHandler()
     QSignalSpy sites(&o, &VigiloOverview::siteClicked);
     QSignalSpy opens(&o, &VigiloOverview::openDevice);
     QWidget* siteRow = o.siteList()->itemAt(0)->widget();
-    // A right click or a release outside the row does nothing.
-    QTest::mouseClick(siteRow, Qt::RightButton);
+    // A release outside the row does nothing.
     QTest::mousePress(siteRow, Qt::LeftButton);
     QTest::mouseRelease(siteRow, Qt::LeftButton, {}, QPoint(-5, -5));
     QTest::mouseClick(siteRow, Qt::LeftButton);
@@ -291,7 +289,6 @@ void OverviewTest::cacheAgreesWithServices()
         return std::pair{got, expected};
     };
     QCOMPARE(standing(devices[1].id).first.size(), 2); // video loss and disk error; the tampering was cleared
-    QCOMPARE(standing(devices[5].id).first.size(), 1);
     for (const Native::Device& d : devices)
         QCOMPARE(standing(d.id).first, standing(d.id).second);
 
@@ -328,9 +325,6 @@ void OverviewTest::cacheAgreesWithServices()
     cache.update(context, devices, now);
     QCOMPARE(cache.recomputed(), 0);
     QVERIFY(cache.changed());
-    cache.markAll();
-    cache.update(context, devices, now);
-    QCOMPARE(cache.recomputed(), devices.size());
 }
 
 KVR_TEST_MAIN(OverviewTest)
