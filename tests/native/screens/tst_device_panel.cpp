@@ -79,20 +79,16 @@ void DevicePanelTest::textRules()
              QStringList({"", "09:15", "4 Dec 22:40"}));
 
     // The header as "dot text | note" (dots: 0 up, 1 down, 2 unknown).
-    const struct {
-        Native::Device device;
-        bool busy;
-        const char* header;
-    } headers[] = {
+    const std::tuple<Native::Device, bool, const char*> headers[] = {
         {disabled("a", "Moved"), true, "2 Deactivated | Moved"},
         {up("a"), true, "2 Checking | "},
         {up("a"), false, "0 Online | Last checked 09:29"},
         {down("a"), false, "1 Offline | Last checked 09:29"},
         {fresh("a"), false, "2 Not checked | "},
     };
-    for (const auto& c : headers) {
-        const HeaderStatus s = headerStatus(c.device, c.busy, testNow());
-        QCOMPARE(QStringLiteral("%1 %2 | %3").arg(int(s.dot)).arg(s.text, s.note), QString::fromLatin1(c.header));
+    for (const auto& [device, busy, header] : headers) {
+        const HeaderStatus s = headerStatus(device, busy, testNow());
+        QCOMPARE(QStringLiteral("%1 %2 | %3").arg(int(s.dot)).arg(s.text, s.note), QString::fromLatin1(header));
     }
 
     Native::Device four = fresh("f", {}, 4);

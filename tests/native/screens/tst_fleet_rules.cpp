@@ -70,11 +70,7 @@ void FleetRulesTest::statusAndInternetIssue()
 {
     Native::Device off = withHealth(up("a"), [](Native::Health& h) { h.rtspPort = Native::Failed; });
     off.enabled = false;
-    const struct {
-        Native::Device device;
-        Status status;
-        bool issue;
-    } cases[] = {
+    const std::tuple<Native::Device, Status, bool> cases[] = {
         {fresh("a"), Status::NotChecked, false},
         {up("a"), Status::Online, false},
         {down("a"), Status::Offline, false},
@@ -85,9 +81,9 @@ void FleetRulesTest::statusAndInternetIssue()
         {withHealth(up("a"), [](Native::Health& h) { h.rtspPort = Native::NotTested; }), Status::Online, false},
         {off, Status::Deactivated, false},
     };
-    for (const auto& c : cases) {
-        QCOMPARE(int(statusOf(c.device)), int(c.status));
-        QCOMPARE(hasInternetIssue(c.device), c.issue);
+    for (const auto& [device, status, issue] : cases) {
+        QCOMPARE(int(statusOf(device)), int(status));
+        QCOMPARE(hasInternetIssue(device), issue);
     }
 }
 
@@ -98,14 +94,8 @@ void FleetRulesTest::filters()
     Native::Device offUp = up("x");
     offUp.enabled = false;
     const Native::Device poor = withHealth(up("x"), [](Native::Health& h) { h.quality = QStringLiteral("Poor"); });
-    const struct {
-        const char* name;
-        Native::Device device;
-        const char* site;
-        Filters filters;
-        bool passes;
-    } cases[] = {
-        {"no filter", gate, "", {}, true},
+    const std::tuple<const char*, Native::Device, const char*, Filters, bool> cases[] = {
+        {"no filter", gate, "", Filters(), true},
         {"search trimmed, other case", gate, "", filterBy("  gate nvr "), true},
         {"search by address", gate, "", filterBy("0.0.7"), true},
         {"search by site", gate, "Warehouse", filterBy("WARE"), true},
@@ -126,8 +116,8 @@ void FleetRulesTest::filters()
         {"network poor", poor, "", filterBy("", 0, "", 0, NetPoor), true},
         {"network not checked", fresh("x"), "", filterBy("", 0, "", 0, NetNotChecked), true},
     };
-    for (const auto& c : cases)
-        QVERIFY2(matches(c.device, c.filters, QString::fromLatin1(c.site)) == c.passes, c.name);
+    for (const auto& [name, device, site, filters, passes] : cases)
+        QVERIFY2(matches(device, filters, QString::fromLatin1(site)) == passes, name);
 }
 
 void FleetRulesTest::cards_data()
@@ -202,11 +192,9 @@ void FleetRulesTest::cards()
 
 void FleetRulesTest::highlights()
 {
-    const struct {
-        Filters filters;
-        int lit; // the highlighted card, -1: none
-    } cases[] = {
-        {{}, CardDevices},
+    // The filters and the one card they light, -1: none.
+    const std::tuple<Filters, int> cases[] = {
+        {Filters(), CardDevices},
         {filterBy("   "), CardDevices}, // spaces narrow nothing
         {filterBy("", OnlineOnly), CardOnline},
         {filterBy("  ", OnlineOnly), -1}, // an untrimmed search spoils Online
@@ -215,11 +203,11 @@ void FleetRulesTest::highlights()
         {filterBy("", 0, "", InternetIssues), CardInternetIssues},
         {filterBy("", OnlineOnly, "", InternetIssues), -1},
     };
-    for (const auto& c : cases) {
+    for (const auto& [filters, card] : cases) {
         std::array<bool, kCardCount> lit{};
-        if (c.lit >= 0)
-            lit[size_t(c.lit)] = true;
-        QCOMPARE(cardHighlights(c.filters), lit);
+        if (card >= 0)
+            lit[size_t(card)] = true;
+        QCOMPARE(cardHighlights(filters), lit);
     }
 }
 
@@ -279,13 +267,7 @@ void FleetRulesTest::rowCells()
     const char* nvrTip = "HIKVISION · NVR\nModel: DS-7608\nSerial: SN1\nHTTP 80 · RTSP 554\nDevice info read 3 h ago";
     const char* rtspTip = "RTSP port 554 is closed: live view won't work.";
     enum { Plain = 0, Busy = 1, Refused = 2 };
-    const struct {
-        const char* name;
-        Native::Device device;
-        int flags;
-        int column;
-        Cell cell;
-    } cases[] = {
+    const std::tuple<const char*, Native::Device, int, int, Cell> cases[] = {
         {"device line without model", cam, Plain, ColDevice, makeCell("Lobby cam", Text, camLine, camTip)},
         {"device line with model", nvr, Plain, ColDevice, makeCell("NVR", Text, nvrLine, nvrTip)},
         {"online", up("a"), Plain, ColStatus, makeCell("Online", DotUp)},
@@ -318,14 +300,14 @@ void FleetRulesTest::rowCells()
         {"never checked", fresh("a"), Plain, ColLastCheck, makeCell("Never", Muted)},
         {"action", up("a"), Plain, ColAction, makeCell("View details", Pill)},
     };
-    for (const auto& c : cases) {
+    for (const auto& [name, device, flags, column, cell] : cases) {
         RowInputs in = inputs();
-        in.busy = c.flags & Busy;
-        in.refused = c.flags & Refused;
+        in.busy = flags & Busy;
+        in.refused = flags & Refused;
         in.siteName = QStringLiteral("Hall");
-        const Row row = buildRow(c.device, in);
-        QCOMPARE(describe(c.name, row.cells[size_t(c.column)]), describe(c.name, c.cell));
-        QCOMPARE(row.id, c.device.id);
+        const Row row = buildRow(device, in);
+        QCOMPARE(describe(name, row.cells[size_t(column)]), describe(name, cell));
+        QCOMPARE(row.id, device.id);
         // A camera count with offline cameras is the only red count.
         QCOMPARE(row.cells[ColCameras].color.isValid(), !row.cells[ColCameras].sub.isEmpty());
     }
@@ -333,11 +315,7 @@ void FleetRulesTest::rowCells()
 
 void FleetRulesTest::uptimeCell()
 {
-    const struct {
-        QList<double> daily;
-        const char* text;
-        QColor color;
-    } cases[] = {
+    const std::tuple<QList<double>, const char*, QColor> cases[] = {
         {{-1, -1, -1, -1, -1, -1, -1}, "No data", QColor()},
         {{99.96, -1, -1, -1, -1, -1, -1}, "100%", NativeStyle::kText},
         {{99.94, -1, -1, -1, -1, -1, -1}, "99.9%", NativeStyle::kText},
@@ -345,13 +323,13 @@ void FleetRulesTest::uptimeCell()
         {{89.9, -1, -1, -1, -1, -1, -1}, "89.9%", NativeStyle::kDanger},
     };
     RowInputs in = inputs();
-    for (const auto& c : cases) {
-        in.daily = c.daily;
+    for (const auto& [daily, text, color] : cases) {
+        in.daily = daily;
         const Cell cell = buildRow(up("a"), in).cells[ColUptime];
-        QCOMPARE(cell.text, QString::fromUtf8(c.text));
+        QCOMPARE(cell.text, QString::fromUtf8(text));
         QCOMPARE(cell.kind, int(Bars));
-        QCOMPARE(cell.color, c.color);
-        QCOMPARE(cell.daily, c.daily);
+        QCOMPARE(cell.color, color);
+        QCOMPARE(cell.daily, daily);
     }
     in.daily = {100, -1, 50, 100, 100, 100, 100};
     const QStringList tip = buildRow(up("a"), in).cells[ColUptime].tip.split(QLatin1Char('\n'));
@@ -383,11 +361,7 @@ void FleetRulesTest::orderIsStableAndWorstFirst()
 
 void FleetRulesTest::pacing()
 {
-    const struct {
-        const char* name;
-        bool dataChange, active;
-        int remaining, sinceLast, delay;
-    } cases[] = {
+    const std::tuple<const char*, bool, bool, int, int, int> cases[] = {
         {"data, first ever", true, false, 0, -1, 120},
         {"data 300 ms after a rebuild began", true, false, 0, 300, 700},
         {"data 879 ms after", true, false, 0, 879, 121},
@@ -398,10 +372,9 @@ void FleetRulesTest::pacing()
         {"filter leaves a sooner rebuild", false, true, 50, 0, -1},
         {"filter at exactly 120 left", false, true, 120, 0, -1},
     };
-    for (const auto& c : cases) {
-        const int got =
-            c.dataChange ? dataRebuildDelay(c.active, c.sinceLast) : filterRebuildDelay(c.active, c.remaining);
-        QVERIFY2(got == c.delay, qPrintable(QStringLiteral("%1: %2").arg(QString::fromLatin1(c.name)).arg(got)));
+    for (const auto& [name, dataChange, active, remaining, sinceLast, delay] : cases) {
+        const int got = dataChange ? dataRebuildDelay(active, sinceLast) : filterRebuildDelay(active, remaining);
+        QVERIFY2(got == delay, qPrintable(QStringLiteral("%1: %2").arg(QString::fromLatin1(name)).arg(got)));
     }
 }
 

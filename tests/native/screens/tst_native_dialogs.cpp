@@ -150,26 +150,22 @@ void NativeDialogsTest::formBrandAndType()
     Bench bench;
     bench.load({});
     // A stored port follows a brand change when it is one of the defaults.
-    const struct {
-        const char* brand;
-        int port;
-        const char* then; // the brand chosen next, if any
-        int expected;
-    } ports[] = {
+    // Brand and port stored, the brand chosen next if any, the port then shown.
+    const std::tuple<const char*, int, const char*, int> ports[] = {
         {"DAHUA", 8000, nullptr, 37777},      {"PRAMA", 37777, nullptr, 8000},
         {"HIKVISION", 37777, nullptr, 37777}, // the list did not change
         {"HIKVISION", 9000, "CPPLUS", 9000},  // a typed port stays
         {"HIKVISION", 8000, "IMOU", 37777},   {"IMOU", 37777, "BOSCH", 8000},
     };
-    for (const auto& c : ports) {
+    for (const auto& [brand, port, then, expected] : ports) {
         DeviceForm f(bench.context());
         Native::Device d;
-        d.manufacturer = QString::fromLatin1(c.brand);
-        d.serverPort = c.port;
+        d.manufacturer = QString::fromLatin1(brand);
+        d.serverPort = port;
         f.setDevice(d);
-        if (c.then)
-            f.manufacturerField()->setCurrentText(QString::fromLatin1(c.then));
-        QVERIFY2(f.device().serverPort == c.expected, c.then ? c.then : c.brand);
+        if (then)
+            f.manufacturerField()->setCurrentText(QString::fromLatin1(then));
+        QVERIFY2(f.device().serverPort == expected, then ? then : brand);
     }
     // Unknown brand and type keep the entries shown before.
     DeviceForm f(bench.context());

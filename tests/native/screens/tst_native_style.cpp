@@ -48,11 +48,7 @@ void NativeStyleTest::sheetNamesOnlyTokens()
 
 void NativeStyleTest::chips()
 {
-    const struct {
-        int kind;
-        const char* word;
-        QColor fill, text;
-    } cases[] = {
+    const std::tuple<int, const char*, QColor, QColor> cases[] = {
         {0, "pass", QColor(0x28, 0xa7, 0x45, 31), QColor(0x28a745)},
         {1, "fail", QColor(0xdc, 0x35, 0x45, 31), QColor(0xdc3545)},
         {2, "warn", QColor(0xff, 0xc1, 0x07, 36), QColor(0xb45309)},
@@ -63,40 +59,36 @@ void NativeStyleTest::chips()
         {7, "unknown", QColor(0xf8f9fa), QColor(0x495057)},
     };
     std::unique_ptr<QLabel> label(chip(QStringLiteral("3 problems"), Chip::Pass));
-    for (const auto& c : cases) {
-        QCOMPARE(chipFill(Chip(c.kind)), c.fill);
-        QCOMPARE(chipTextColor(Chip(c.kind)), c.text);
-        setChip(label.get(), QStringLiteral("again"), Chip(c.kind));
+    for (const auto& [kind, word, fill, text] : cases) {
+        QCOMPARE(chipFill(Chip(kind)), fill);
+        QCOMPARE(chipTextColor(Chip(kind)), text);
+        setChip(label.get(), QStringLiteral("again"), Chip(kind));
         QCOMPARE(label->objectName() + label->property("chip").toString(),
-                 QStringLiteral("NChip") + QLatin1String(c.word));
+                 QStringLiteral("NChip") + QLatin1String(word));
     }
 }
 
 void NativeStyleTest::dots()
 {
-    struct Case {
-        Disc state;
-        QColor centre;
-        QColor ring; // at 3.25 px from the centre
-    };
-    const Case cases[] = {
+    // The state, the colour at the centre and at 3.25 px from it.
+    const std::tuple<Disc, QColor, QColor> cases[] = {
         {Disc::Up, kSuccess, kSuccess},
         {Disc::Down, kDanger, kDanger},
         {Disc(9), kDanger, kDanger},
         {Disc::Unknown, QColor(Qt::white), kUnknownBorder},
     };
-    for (const Case& c : cases) {
+    for (const auto& [state, centreColour, ringColour] : cases) {
         QWidget ground;
         ground.setStyleSheet(QStringLiteral("background: white;"));
         ground.resize(10, 10);
         DiscDot dot(Disc::Down, &ground);
-        dot.setState(c.state);
+        dot.setState(state);
         const QImage img = ground.grab().toImage();
         const QColor centre = img.pixelColor(5, 5);
-        QVERIFY2(qAbs(centre.red() - c.centre.red()) < 30 && qAbs(centre.green() - c.centre.green()) < 30,
+        QVERIFY2(qAbs(centre.red() - centreColour.red()) < 30 && qAbs(centre.green() - centreColour.green()) < 30,
                  qPrintable(centre.name()));
         const QColor ring = img.pixelColor(5, 1);
-        QVERIFY2(qAbs(ring.red() - c.ring.red()) < 60 && qAbs(ring.blue() - c.ring.blue()) < 60,
+        QVERIFY2(qAbs(ring.red() - ringColour.red()) < 60 && qAbs(ring.blue() - ringColour.blue()) < 60,
                  qPrintable(ring.name()));
     }
 }
@@ -105,12 +97,7 @@ void NativeStyleTest::flowPlacement()
 {
     using S = QSize;
     using R = QRect;
-    const struct {
-        QList<QSize> items;
-        int width;
-        QList<QRect> placed;
-        int height;
-    } cases[] = {
+    const std::tuple<QList<QSize>, int, QList<QRect>, int> cases[] = {
         {{S(40, 20), S(50, 30)}, 200, {R(0, 0, 40, 20), R(48, 0, 50, 30)}, 30},                              // one line
         {{S(60, 20), S(60, 30), S(60, 10)}, 130, {R(0, 0, 60, 20), R(68, 0, 60, 30), R(0, 36, 60, 10)}, 46}, // wraps
         // Too wide stands alone, with no empty line before it.
@@ -118,44 +105,41 @@ void NativeStyleTest::flowPlacement()
         // A zero-height start does not count as something on the line.
         {{S(80, 0), S(80, 20)}, 100, {R(0, 0, 80, 0), R(88, 0, 80, 20)}, 20},
     };
-    for (const auto& c : cases) {
+    for (const auto& [items, width, placed, height] : cases) {
         FlowLayout flow(nullptr, 8, 6);
-        for (const QSize& s : c.items)
+        for (const QSize& s : items)
             flow.addItem(new QSpacerItem(s.width(), s.height(), QSizePolicy::Fixed, QSizePolicy::Fixed));
-        QCOMPARE(flow.heightForWidth(c.width), c.height);
-        QCOMPARE(flow.doLayout(QRect(10, 20, c.width, 500), false), c.height);
-        flow.setGeometry(QRect(0, 0, c.width, 500));
-        for (int i = 0; i < c.placed.size(); ++i)
-            QCOMPARE(flow.itemAt(i)->geometry(), c.placed.at(i));
+        QCOMPARE(flow.heightForWidth(width), height);
+        QCOMPARE(flow.doLayout(QRect(10, 20, width, 500), false), height);
+        flow.setGeometry(QRect(0, 0, width, 500));
+        for (int i = 0; i < placed.size(); ++i)
+            QCOMPARE(flow.itemAt(i)->geometry(), placed.at(i));
         QCOMPARE(flow.itemAt(-1), nullptr);
-        QCOMPARE(flow.takeAt(int(c.items.size())), nullptr);
+        QCOMPARE(flow.takeAt(int(items.size())), nullptr);
     }
 }
 
 void NativeStyleTest::frameAndSizing()
 {
-    struct Case {
-        int minimumWidth;
-        int words;
-        int width;
-    };
-    for (const Case& c : {Case{0, 5, 320}, Case{560, 5, 560}, Case{320, 400, 320}}) {
+    // The dialog's minimum width, the words of its text, the width it opens at.
+    const std::tuple<int, int, int> sizes[] = {{0, 5, 320}, {560, 5, 560}, {320, 400, 320}};
+    for (const auto& [minimumWidth, wordCount, width] : sizes) {
         NativeDialogBase d;
-        d.setMinimumWidth(c.minimumWidth);
+        d.setMinimumWidth(minimumWidth);
         QStringList words;
-        for (int i = 0; i < c.words; ++i)
+        for (int i = 0; i < wordCount; ++i)
             words << QStringLiteral("word%1").arg(i);
         QLabel* text = NativeUi::label(words.join(QLatin1Char(' ')));
         QPushButton* save = NativeUi::button(QStringLiteral("Save"), "NPrimary");
         NativeUi::frame(&d, QStringLiteral("Sized"), text)->addWidget(save);
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
-        QCOMPARE(d.width(), c.width);
+        QCOMPARE(d.width(), width);
         QVERIFY(save->geometry().right() >= d.width() - 24 - 1); // buttons at the right
         // Tall enough for the wrapped text.
         QVERIFY(text->height() >= text->heightForWidth(text->width()));
         // A size the user chose survives hiding and showing.
-        d.resize(c.width + 100, d.height() + 50);
+        d.resize(width + 100, d.height() + 50);
         const QSize chosen = d.size();
         d.hide();
         d.show();
