@@ -20,9 +20,6 @@
 #include <functional>
 #include <memory>
 
-// QFETCH as an expression: the value of the current row's column.
-#define FETCHED(Type, name) (*static_cast<Type*>(QTest::qData(#name, ::qMetaTypeId<Type>())))
-
 namespace screenskit {
 
 // The moment every suite runs at (local time is UTC in the test process).
@@ -32,8 +29,7 @@ inline QDateTime testNow()
 }
 
 struct Bench {
-    explicit Bench(const QDateTime& now = testNow()) : fleet(now) {}
-    explicit Bench(const QList<Native::Device>& devices, const QList<Native::Site>& sites = {},
+    explicit Bench(const QList<Native::Device>& devices = {}, const QList<Native::Site>& sites = {},
                    const Native::UptimeHistory& history = {})
         : fleet(testNow())
     {

@@ -23,16 +23,11 @@ using namespace screenskit;
 
 namespace {
 
-QString shot(const QString& name)
-{
-    QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR));
-    return QStringLiteral(KVR_SCREENSHOT_DIR "/") + name + QStringLiteral(".png");
-}
-
 void save(QWidget& w, const QString& name)
 {
     QTest::qWait(50);
-    QVERIFY(w.grab().save(shot(name)));
+    QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR));
+    QVERIFY(w.grab().save(QStringLiteral(KVR_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")));
 }
 
 // Shows a dialog styled like the window it would open over.
@@ -153,7 +148,6 @@ void NativeScreenshots::fleetPage()
 void NativeScreenshots::emptyFleet()
 {
     Bench bench;
-    bench.load({});
     NativeContext context = bench.context();
     context.events = nullptr;
     NativeWindow w(context);

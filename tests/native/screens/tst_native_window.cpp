@@ -235,12 +235,6 @@ void NativeWindowTest::pagesWallAndMinimise()
     QCOMPARE(w.page(), 0);
     QVERIFY(addSite->isVisible());
     QVERIFY(!wall->isActive());
-    // Restoring on the fleet page leaves the wall off.
-    w.setWindowState(Qt::WindowMinimized);
-    QTest::qWait(50);
-    w.setWindowState(Qt::WindowNoState);
-    QTest::qWait(50);
-    QVERIFY(!wall->isActive());
 }
 
 void NativeWindowTest::showAndHideDriveTheServices()
