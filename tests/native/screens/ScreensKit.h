@@ -73,12 +73,7 @@ struct Bench {
 
 inline Native::Site site(const QString& name, const QString& isp = {}, const QString& contact = {})
 {
-    Native::Site s;
-    s.id = nativeseed::newId();
-    s.name = name;
-    s.isp = isp;
-    s.contact = contact;
-    return s;
+    return {nativeseed::newId(), name, {}, contact, isp, {}, {}}; // id, name, address, contact, isp, sim, notes
 }
 
 // A loopback port nothing listens on: a window that is shown opens event

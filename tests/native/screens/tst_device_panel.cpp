@@ -57,8 +57,7 @@ private Q_SLOTS:
     void init() { Modal::reset(); }
     void textRules();
     void chipRules();
-    void detailsByState();
-    void deactivateAndActivate();
+    void detailsByStateAndDeactivation();
     void editUpdateAndRemove();
     void editSiteLeavesHandler();
     void uptimeTab();
@@ -148,7 +147,7 @@ void DevicePanelTest::chipRules()
     check("none", percentChip(-1), "No data yet |  | unknown");
 }
 
-void DevicePanelTest::detailsByState()
+void DevicePanelTest::detailsByStateAndDeactivation()
 {
     const Native::Site s = site("Depot", "FiberNet", "Asha");
     Native::Device samsung = fresh("Samsung", {}, 2);
@@ -196,14 +195,8 @@ void DevicePanelTest::detailsByState()
     QVERIFY(texts().contains(QStringLiteral("None")));
     panel.setDevice(QStringLiteral("unknown"));
     QCOMPARE(panel.currentPage(), 0);
-}
 
-void DevicePanelTest::deactivateAndActivate()
-{
-    const Native::Device d = up("On");
-    Bench bench({d});
-    DevicePanel panel(bench.context());
-    panel.setDevice(d.id);
+    panel.setDevice(gate.id);
     // Deactivating asks for a reason; one of spaces is none.
     QString label;
     Modal::respond([&label](QDialog& dlg) {
@@ -214,8 +207,8 @@ void DevicePanelTest::deactivateAndActivate()
     });
     panel.toggleEnabled();
     QCOMPARE(label, QStringLiteral("Checks and uptime history stop until it is activated again.\nReason (optional)"));
-    QVERIFY(!bench.store().device(d.id)->enabled);
-    QCOMPARE(bench.store().device(d.id)->disabledReason, QString());
+    QVERIFY(!bench.store().device(gate.id)->enabled);
+    QCOMPARE(bench.store().device(gate.id)->disabledReason, QString());
     QCOMPARE(panel.statusText()->text(), QStringLiteral("Deactivated"));
     for (int a : {DevicePanel::RunDiagnostic, DevicePanel::Snapshots, DevicePanel::TestLive})
         QVERIFY(!panel.action(a)->isEnabled()
@@ -223,13 +216,13 @@ void DevicePanelTest::deactivateAndActivate()
     // Activating asks nothing.
     const int asked = int(Modal::shown().size());
     panel.action(DevicePanel::Enable)->click();
-    QTRY_VERIFY(bench.store().device(d.id)->enabled);
+    QTRY_VERIFY(bench.store().device(gate.id)->enabled);
     QCOMPARE(Modal::shown().size(), asked);
     QVERIFY(panel.action(DevicePanel::Snapshots)->toolTip().isEmpty());
     // A cancelled reason changes nothing.
     Modal::respond([](QDialog&) { return int(QDialog::Rejected); });
     panel.toggleEnabled();
-    QVERIFY(bench.store().device(d.id)->enabled);
+    QVERIFY(bench.store().device(gate.id)->enabled);
 }
 
 void DevicePanelTest::editUpdateAndRemove()

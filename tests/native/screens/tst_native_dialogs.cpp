@@ -234,9 +234,6 @@ void NativeDialogsTest::siteDialog()
     QCOMPARE(edit.errorLabel()->text(), QStringLiteral("Enter a site name."));
     QVERIFY(!edit.errorLabel()->isHidden());
     QCOMPARE(edit.result(), int(QDialog::Rejected));
-
-    SiteDialog add(bench.context(), QString());
-    QCOMPARE(add.windowTitle() + add.mainButton()->text(), QStringLiteral("Add siteAdd site"));
 }
 
 void NativeDialogsTest::settingsDialog()
@@ -382,9 +379,6 @@ void NativeDialogsTest::eventsDialog()
     Q_EMIT t->cellDoubleClicked(0, 3);
     QCOMPARE(open.count(), 1);
     QCOMPARE(open.first().first().toString(), QStringLiteral("removed-device"));
-    QCOMPARE(NativeEventText::summary(1, 3),
-             QStringLiteral(
-                 "1 of 3 Hikvision-family devices are sending live events. Other brands are checked on the schedule."));
     QVERIFY(d.summaryLabel()->text().startsWith(QStringLiteral("0 of 1 Hikvision-family")));
 
     // Events arriving in a burst refill the list once, half a second later;

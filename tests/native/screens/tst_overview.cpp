@@ -89,9 +89,8 @@ void OverviewTest::textRules()
     QCOMPARE(averageText(-1), QStringLiteral("No data yet"));
     QCOMPARE(averageText(97.25), QStringLiteral("97.3%"));
     const QStringList labels = stripLabels(QDate(2026, 3, 2));
-    QCOMPARE(labels.size(), 7);
-    QCOMPARE(labels.last(), QStringLiteral("Today"));
-    QCOMPARE(labels.first(), QLocale().toString(QDate(2026, 2, 24), QStringLiteral("ddd")));
+    QCOMPARE(QStringList({labels.first(), labels.last()}),
+             QStringList({QLocale().toString(QDate(2026, 2, 24), QStringLiteral("ddd")), "Today"}));
 }
 
 void OverviewTest::siteRules()
@@ -240,20 +239,12 @@ void OverviewTest::cacheAgreesWithServices()
     for (int h = 0; h < 9; ++h)
         nativeseed::hour(history, devices[1].id, Native::GraphType::Device, 0, testNow().date(), h, h == 2 ? 10 : 60);
     Bench bench(devices, {a, b}, history);
-    QList<AlertStream::Alert> alerts;
-    for (const char* type : {"videoloss", "hdError", "tamperdetection"}) {
-        AlertStream::Alert alert;
-        alert.type = QString::fromLatin1(type);
-        alert.channel = 2;
-        alerts << alert;
-    }
-    bench.events->ingest(devices[1].id, alerts);
-    AlertStream::Alert cleared;
-    cleared.type = QStringLiteral("tamperdetection");
-    cleared.channel = 2;
-    cleared.active = false;
-    bench.events->ingest(devices[1].id, {cleared});
-    bench.events->ingest(devices[5].id, alerts.mid(1, 1));
+    auto alert = [](const char* type, bool active = true) {
+        return AlertStream::Alert{QString::fromLatin1(type), active, 2, QDateTime(), QString(), -1}; // on channel 2
+    };
+    bench.events->ingest(devices[1].id, {alert("videoloss"), alert("hdError"), alert("tamperdetection")});
+    bench.events->ingest(devices[1].id, {alert("tamperdetection", false)});
+    bench.events->ingest(devices[5].id, {alert("hdError")});
 
     const NativeContext context = bench.context();
     const QDateTime now = NativeContext::now();
