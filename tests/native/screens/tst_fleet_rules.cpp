@@ -201,10 +201,6 @@ void FleetRulesTest::rowCells()
     Native::Device nvr = up("NVR", {}, 1);
     nvr.ip = QStringLiteral("10.1.1.6");
     nvr.httpPort = 80;
-    nvr.health.firmware.clear();
-    nvr.health.mac.clear();
-    nvr.health.model = QStringLiteral("DS-7608");
-    nvr.health.serial = QStringLiteral("SN1");
     nvr.health.fetchedAt = testNow().addSecs(-3 * 3600);
     auto rec = [](int days, int window) {
         return withHealth(up("a"), [days, window](Native::Health& h) {
@@ -241,8 +237,9 @@ void FleetRulesTest::rowCells()
     auto found = [](int days) { return QStringLiteral("Recordings found on %1 of the last 30 days.").arg(days); };
     const char* camLine = "Hall  ·  HIKVISION IP camera  ·  10.1.1.5:8080";
     const char* camTip = "HIKVISION · IP camera\nHTTP 8080 · RTSP 554";
-    const char* nvrLine = "Hall  ·  HIKVISION DS-7608  ·  10.1.1.6:80";
-    const char* nvrTip = "HIKVISION · NVR\nModel: DS-7608\nSerial: SN1\nHTTP 80 · RTSP 554\nDevice info read 3 h ago";
+    const char* nvrLine = "Hall  ·  HIKVISION DS-7608NI  ·  10.1.1.6:80";
+    const char* nvrTip = "HIKVISION · NVR\nModel: DS-7608NI\nFirmware: V4.1\nSerial: SN-NVR\nMAC: 44:19:b6:00:00:01\n"
+                         "HTTP 80 · RTSP 554\nDevice info read 3 h ago";
     const char* rtspTip = "RTSP port 554 is closed: live view won't work.";
     enum { Plain = 0, Busy = 1, Refused = 2 };
     const std::tuple<const char*, Native::Device, int, int, Cell> cases[] = {

@@ -53,8 +53,7 @@ class NativeScreenshots : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase();
-    void fleetPage();
-    void emptyFleet();
+    void fleetPages();
     void devicePanelTabs();
     void dialogs();
 
@@ -130,31 +129,24 @@ void NativeScreenshots::loadMixedFleet(Bench& bench)
     bench.controller->run(store.id, NativeController::Refresh);
 }
 
-void NativeScreenshots::fleetPage()
+void NativeScreenshots::fleetPages()
 {
-    Bench bench;
-    loadMixedFleet(bench);
-    NativeContext context = bench.context();
-    context.events = nullptr; // no event streams to the addresses shown
-    NativeWindow w(context);
-    w.resize(1440, 1060);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.table()->selectRow(2);
-    w.toast(QStringLiteral("Device added. Checking it now."));
-    save(w, QStringLiteral("native-fleet-page"));
-}
-
-void NativeScreenshots::emptyFleet()
-{
-    Bench bench;
-    NativeContext context = bench.context();
-    context.events = nullptr;
-    NativeWindow w(context);
-    w.resize(1440, 860);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    save(w, QStringLiteral("native-fleet-empty"));
+    for (const bool empty : {true, false}) {
+        Bench bench;
+        if (!empty)
+            loadMixedFleet(bench);
+        NativeContext context = bench.context();
+        context.events = nullptr; // no event streams to the addresses shown
+        NativeWindow w(context);
+        w.resize(1440, empty ? 860 : 1060);
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        if (!empty) {
+            w.table()->selectRow(2);
+            w.toast(QStringLiteral("Device added. Checking it now."));
+        }
+        save(w, empty ? QStringLiteral("native-fleet-empty") : QStringLiteral("native-fleet-page"));
+    }
 }
 
 void NativeScreenshots::devicePanelTabs()
