@@ -19,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <utility>
 
 namespace screenskit {
 
@@ -64,8 +65,7 @@ struct Bench {
     // Ends every probe that is running with this result.
     void finishProbes(const Native::ProbeResult& result)
     {
-        const auto jobs = pending;
-        pending.clear();
+        const auto jobs = std::exchange(pending, {});
         for (const auto& [id, done] : jobs)
             done(result);
     }

@@ -168,6 +168,8 @@ void DevicePanelTest::detailsByStateAndDeactivation()
              QStringLiteral("Not checked/Not checked"));
     QCOMPARE(texts().count(QStringLiteral("Not fetched yet")), 6);
     QVERIFY(texts().contains(QStringLiteral("This device isn't in a site. Edit the device to choose one.")));
+    QCOMPARE(panel.camerasTab()->statusLine()->text(),
+             QStringLiteral("Run Fetch device info to see which cameras are online and to fill in their names."));
     panel.setDevice(samsung.id);
     QVERIFY(texts().contains(QStringLiteral("Not available for this brand")));
     QVERIFY(panel.action(DevicePanel::Calendar)->isHidden());
@@ -453,14 +455,6 @@ void DevicePanelTest::camerasTabRows()
     QVERIFY(bench.store().updateDevice(changed));
     QCOMPARE(rows().size(), 3);
     QCOMPARE(rows().first(), QStringLiteral("Camera 1, 40, 0, Online 09:30")); // seen by the probe
-
-    // A device never probed says how to learn its cameras.
-    const Native::Device never = fresh("New", {}, 2);
-    bench.load({never});
-    CamerasTab fresh(bench.context());
-    fresh.setDevice(never.id);
-    QCOMPARE(fresh.statusLine()->text(),
-             QStringLiteral("Run Fetch device info to see which cameras are online and to fill in their names."));
 }
 
 void DevicePanelTest::camerasSaveTwiceKeepsStoredNames()

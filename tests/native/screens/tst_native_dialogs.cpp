@@ -133,8 +133,7 @@ void NativeDialogsTest::formChecksAndTrims()
     f->addressField()->clear();
     dialog.submit();
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
-    QVERIFY(!dialog.errorLabel()->isHidden());
-    QCOMPARE(dialog.errorLabel()->text(), bad);
+    QCOMPARE(dialog.errorLabel()->isHidden() ? QString() : dialog.errorLabel()->text(), bad);
     f->showPasswordButton()->click();
     QCOMPARE(f->passwordField()->echoMode(), QLineEdit::Normal);
     QCOMPARE(f->showPasswordButton()->accessibleName(), QStringLiteral("Hide password"));

@@ -189,15 +189,12 @@ void NativeScreenshots::dialogs()
     showStyled(siteDialog);
     save(siteDialog, QStringLiteral("native-dialog-site"));
 
-    QList<AlertStream::Alert> alerts;
     const char* types[] = {"VMD", "linedetection", "videoloss", "fielddetection", "hdError", "tamperdetection"};
-    for (int i = 0; i < 6; ++i) {
-        AlertStream::Alert a;
-        a.type = QString::fromLatin1(types[i]);
-        a.channel = 1 + i % 4;
-        a.time = NativeContext::now().addSecs(-40 * i);
-        bench.events->ingest(m_devices.at(i % 2).id, {a});
-    }
+    for (int i = 0; i < 6; ++i) // type, active, channel, device time, description, repeat count
+        bench.events->ingest(
+            m_devices.at(i % 2).id,
+            {AlertStream::Alert{
+                QString::fromLatin1(types[i]), true, 1 + i % 4, NativeContext::now().addSecs(-40 * i), {}, -1}});
     EventsDialog events(bench.context());
     showStyled(events, QSize(980, 560));
     save(events, QStringLiteral("native-dialog-events"));

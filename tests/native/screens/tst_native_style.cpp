@@ -122,10 +122,7 @@ void NativeStyleTest::frameAndSizing()
     for (const auto& [minimumWidth, wordCount, width] : sizes) {
         NativeDialogBase d;
         d.setMinimumWidth(minimumWidth);
-        QStringList words;
-        for (int i = 0; i < wordCount; ++i)
-            words << QStringLiteral("word%1").arg(i);
-        QLabel* text = NativeUi::label(words.join(QLatin1Char(' ')));
+        QLabel* text = NativeUi::label(QStringLiteral("word ").repeated(wordCount).trimmed());
         QPushButton* save = NativeUi::button(QStringLiteral("Save"), "NPrimary");
         NativeUi::frame(&d, QStringLiteral("Sized"), text)->addWidget(save);
         d.show();
