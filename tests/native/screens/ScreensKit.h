@@ -12,13 +12,14 @@
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeSeed.h"
 
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <functional>
 #include <memory>
-
-// QFETCH as an expression: the value of the current row's column.
-#define FETCHED(Type, name) (*static_cast<Type*>(QTest::qData(#name, ::qMetaTypeId<Type>())))
+#include <utility>
 
 namespace screenskit {
 
@@ -29,7 +30,12 @@ inline QDateTime testNow()
 }
 
 struct Bench {
-    explicit Bench(const QDateTime& now = testNow()) : fleet(now) {}
+    explicit Bench(const QList<Native::Device>& devices = {}, const QList<Native::Site>& sites = {},
+                   const Native::UptimeHistory& history = {})
+        : fleet(testNow())
+    {
+        load(devices, sites, history);
+    }
 
     nativeseed::Fleet fleet;
     std::unique_ptr<NativeController> controller;
@@ -59,8 +65,7 @@ struct Bench {
     // Ends every probe that is running with this result.
     void finishProbes(const Native::ProbeResult& result)
     {
-        const auto jobs = pending;
-        pending.clear();
+        const auto jobs = std::exchange(pending, {});
         for (const auto& [id, done] : jobs)
             done(result);
     }
@@ -68,12 +73,7 @@ struct Bench {
 
 inline Native::Site site(const QString& name, const QString& isp = {}, const QString& contact = {})
 {
-    Native::Site s;
-    s.id = nativeseed::newId();
-    s.name = name;
-    s.isp = isp;
-    s.contact = contact;
-    return s;
+    return {nativeseed::newId(), name, {}, contact, isp, {}, {}}; // id, name, address, contact, isp, sim, notes
 }
 
 // A loopback port nothing listens on: a window that is shown opens event
@@ -138,6 +138,27 @@ inline Native::Device disabled(const QString& name, const QString& reason = {})
     d.enabled = false;
     d.disabledReason = reason;
     return d;
+}
+
+// The user's documents folder, made if missing.
+inline QString documents()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    QDir().mkpath(dir);
+    return dir;
+}
+
+inline QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+inline void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
 }
 
 // The first child widget of `root` whose text or accessible name is `text`.

@@ -30,42 +30,17 @@
 #include <QTableView>
 #include <QTimer>
 
-#include <unistd.h>
-
 using namespace NativeFleet;
 using namespace screenskit;
 
 namespace {
 
-// A stand-in for the live wall that counts what the window asks of it.
-class CountingWall : public NativeWallPage {
+// A stand-in for the live wall that only remembers whether it is on.
+class PlainWall : public NativeWallPage {
 public:
-    int activations = 0;
-    int deactivations = 0;
-    void activate() override
-    {
-        ++activations;
-        m_active = true;
-    }
-    void deactivate() override
-    {
-        ++deactivations;
-        m_active = false;
-    }
+    void activate() override { m_active = true; }
+    void deactivate() override { m_active = false; }
 };
-
-QString documents()
-{
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    QDir().mkpath(dir);
-    return dir;
-}
-
-QByteArray readAll(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 QStringList ids(const NativeWindow& w)
 {
@@ -81,17 +56,13 @@ class NativeWindowTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init();
-    void dataRebuildsCoalesceAndKeepASecondApart();
-    void filterChangesShowWithin120ms();
+    void rebuildsArePaced();
     void cardClicksSetOneFilter();
     void emptyStatesAndBrandFallback();
     void selectionSurvivesRebuildsAndRemoval();
-    void toastReplacesAndRecentres();
-    void busyAndLiveEventLabels();
-    void overviewSwitchIsRemembered();
+    void overviewSwitchIsRememberedAndServerSignInLeaves();
     void pagesWallAndMinimise();
     void showAndHideDriveTheServices();
-    void leavingNativeMode();
     void addDeviceSelectsAndFetches();
     void importNoticeAndDiagnoses();
     void sampleCsvFailureKeepsOldFile();
@@ -110,57 +81,32 @@ void NativeWindowTest::init()
     NativeMedia::setHooks({});
 }
 
-void NativeWindowTest::dataRebuildsCoalesceAndKeepASecondApart()
+void NativeWindowTest::rebuildsArePaced()
 {
     const Native::Device a = up("A");
     bench->load({a, up("B")});
     NativeWindow w(bench->context());
-    QCOMPARE(w.rebuildCount(), 1);
     QElapsedTimer clock;
     clock.start();
     QList<qint64> at;
     connect(&w, &NativeWindow::rebuilt, &w, [&] { at << clock.elapsed(); });
     w.rebuild();
-    QCOMPARE(at.size(), 1);
-
-    // A burst right after a rebuild: one rebuild, a full second after the
-    // previous one began.
+    // A burst of changes right after a rebuild: one rebuild, a full second
+    // after the previous one began, and no other.
     for (int i = 0; i < 20; ++i)
         Q_EMIT bench->store().deviceUpdated(a.id);
-    QVERIFY(w.rebuildTimer()->isActive());
-    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 2, 5000);
-    QVERIFY2(at[1] - at[0] >= 990, qPrintable(QString::number(at[1] - at[0])));
-
-    // More changes during and right after: the next is again a second later.
     Q_EMIT bench->store().changed();
     Q_EMIT bench->controller->busyChanged(a.id, false);
-    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 3, 5000);
-    QVERIFY2(at[2] - at[1] >= 990, qPrintable(QString::number(at[2] - at[1])));
+    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 2, 5000);
+    QVERIFY2(at[1] - at[0] >= 990, qPrintable(QString::number(at[1] - at[0])));
     QTest::qWait(300);
-    QCOMPARE(at.size(), 3);
-
-    // A change long after the last rebuild waits the 120 ms grace only.
-    QTest::qWait(1000);
-    Q_EMIT bench->store().deviceUpdated(a.id);
-    QVERIFY(w.rebuildTimer()->remainingTime() <= 120);
-    QVERIFY(w.rebuildTimer()->remainingTime() >= 100);
-}
-
-void NativeWindowTest::filterChangesShowWithin120ms()
-{
-    bench->load({up("A")});
-    NativeWindow w(bench->context());
+    QCOMPARE(at.size(), 2);
     // A data rebuild pending far away is pulled forward by a keystroke.
     Q_EMIT bench->store().changed();
     QVERIFY(w.rebuildTimer()->remainingTime() > 500);
     w.searchField()->setText(QStringLiteral("a"));
     QVERIFY(w.rebuildTimer()->remainingTime() <= 120);
-    const int before = w.rebuildCount();
-    QTRY_COMPARE_WITH_TIMEOUT(w.rebuildCount(), before + 1, 3000);
-    // A pending rebuild nearer than 120 ms stays where it is.
-    w.rebuildTimer()->start(50);
-    w.statusFilter()->setCurrentIndex(1);
-    QVERIFY(w.rebuildTimer()->remainingTime() <= 50);
+    QTRY_COMPARE_WITH_TIMEOUT(at.size(), 3, 3000);
 }
 
 void NativeWindowTest::cardClicksSetOneFilter()
@@ -169,10 +115,9 @@ void NativeWindowTest::cardClicksSetOneFilter()
     dahua.manufacturer = QStringLiteral("DAHUA");
     bench->load({up("Up one"), dahua, fresh("New one")});
     NativeWindow w(bench->context());
-    QVERIFY(w.card(CardDevices)->isActive());
-    QCOMPARE(w.card(CardOnline)->value(), QStringLiteral("1"));
-    QCOMPARE(w.card(CardOffline)->detail(), QStringLiteral("not answering"));
-    QCOMPARE(w.brandFilter()->count(), 3); // All brands, DAHUA, HIKVISION
+    QCOMPARE(w.card(CardOffline)->value() + w.card(CardOffline)->detail(), QStringLiteral("1not answering"));
+    QCOMPARE(w.brandFilter()->count(), 3);                                    // All brands, DAHUA, HIKVISION
+    QCOMPARE(w.liveEventsLabel()->text(), QStringLiteral("Live events 0/2")); // the Hikvision family streams
 
     w.searchField()->setText(QStringLiteral("one"));
     w.brandFilter()->setCurrentIndex(1);
@@ -182,10 +127,7 @@ void NativeWindowTest::cardClicksSetOneFilter()
     QCOMPARE(w.brandFilter()->currentIndex(), 0);
     QCOMPARE(w.statusFilter()->currentIndex(), int(OfflineOnly));
     QTRY_COMPARE_WITH_TIMEOUT(w.rebuildCount(), before + 1, 3000);
-    QTest::qWait(250);
-    QCOMPARE(w.rebuildCount(), before + 1);
     QVERIFY(w.card(CardOffline)->isActive());
-    QVERIFY(!w.card(CardDevices)->isActive());
     QCOMPARE(ids(w), QStringList{dahua.id});
 
     QTest::mouseClick(w.card(CardDevices), Qt::LeftButton);
@@ -200,11 +142,8 @@ void NativeWindowTest::emptyStatesAndBrandFallback()
     bench->load({});
     {
         NativeWindow w(bench->context());
-        QCOMPARE(w.tableStack()->currentIndex(), 1);
         QCOMPARE(w.emptyLabel()->text(), QStringLiteral("No devices yet. Add a site or import a CSV."));
         QVERIFY(findByText<QPushButton>(w.tableStack()->widget(1), QStringLiteral("Add device"))->isVisibleTo(&w));
-        QCOMPARE(w.card(CardDevices)->detail(), QStringLiteral("0 sites · 0 cameras"));
-        QVERIFY(!w.card(CardOnline)->isDetailShown());
     }
     Native::Device dahua = up("D");
     dahua.manufacturer = QStringLiteral("DAHUA");
@@ -217,14 +156,10 @@ void NativeWindowTest::emptyStatesAndBrandFallback()
     // The chosen brand leaves the inventory: back to all brands, no new request.
     w.searchField()->clear();
     w.brandFilter()->setCurrentIndex(w.brandFilter()->findData(QStringLiteral("DAHUA")));
-    w.rebuild();
-    QCOMPARE(ids(w), QStringList{dahua.id});
     bench->store().removeDevice(dahua.id);
-    w.rebuildTimer()->stop();
     w.rebuild();
     QCOMPARE(w.brandFilter()->currentIndex(), 0);
     QCOMPARE(w.brandFilter()->count(), 2);
-    QVERIFY(!w.rebuildTimer()->isActive());
 }
 
 void NativeWindowTest::selectionSurvivesRebuildsAndRemoval()
@@ -234,101 +169,55 @@ void NativeWindowTest::selectionSurvivesRebuildsAndRemoval()
     bench->load({a, b});
     NativeWindow w(bench->context());
     w.table()->selectRow(1);
-    QCOMPARE(w.selectedId(), b.id);
-    // Bravo goes down and moves to the top; it stays selected.
+    // Bravo goes down and moves to the top; it stays selected. While it is
+    // checked the window says so and refreshing all waits.
+    auto* refresh = findByText<QPushButton>(&w, QStringLiteral("Refresh all"));
     bench->controller->run(b.id, NativeController::Refresh);
+    QCOMPARE(w.busyLabel()->text(), QStringLiteral("Checking 1"));
+    QVERIFY(!refresh->isEnabled());
     bench->finishProbes(nativetest::offlineResult());
+    QVERIFY(refresh->isEnabled());
     w.rebuild();
     QCOMPARE(ids(w).first(), b.id);
-    QCOMPARE(w.table()->selectionModel()->currentIndex().row(), 0);
     QCOMPARE(w.selectedId(), b.id);
-    QCOMPARE(w.selectedSite(), QString());
     // Removing it leaves no selection.
     bench->store().removeDevice(b.id);
     w.rebuild();
     QVERIFY(w.selectedId().isEmpty());
     QVERIFY(!w.table()->selectionModel()->hasSelection());
-    QCOMPARE(w.table()->height(), NativeTable::fittedHeight(w.table(), 1));
     // No blank space under a short table.
+    QCOMPARE(w.table()->height(), NativeTable::fittedHeight(w.table(), 1));
     QCOMPARE(w.tableStack()->maximumHeight(), w.table()->height());
 }
 
-void NativeWindowTest::toastReplacesAndRecentres()
-{
-    bench->load({});
-    NativeWindow w(bench->context());
-    w.resize(1300, 800);
-    w.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&w));
-    w.toast(QStringLiteral("First"));
-    QLabel* t = w.toastLabel();
-    QVERIFY(t->isVisible());
-    QCOMPARE(t->x(), (w.width() - t->width()) / 2);
-    QCOMPARE(t->y(), w.height() - t->height() - 28);
-    QTest::qWait(100);
-    w.toast(QStringLiteral("Second, longer text"));
-    QCOMPARE(t->text(), QStringLiteral("Second, longer text"));
-    w.resize(1500, 900);
-    QTRY_COMPARE(t->y(), w.height() - t->height() - 28);
-    QCOMPARE(t->x(), (w.width() - t->width()) / 2);
-    QTRY_VERIFY_WITH_TIMEOUT(!t->isVisible(), 6000);
-}
-
-void NativeWindowTest::busyAndLiveEventLabels()
-{
-    Native::Device dahua = up("D");
-    dahua.manufacturer = QStringLiteral("DAHUA");
-    const Native::Device a = up("A");
-    bench->load({a, up("B"), up("C"), dahua});
-    NativeWindow w(bench->context());
-    QVERIFY(w.liveEventsLabel()->isVisibleTo(&w));
-    QCOMPARE(w.liveEventsLabel()->text(), QStringLiteral("Live events 0/3"));
-    QVERIFY(w.liveEventsLabel()->toolTip().endsWith(QStringLiteral("checked every 5 min.")));
-    auto* refresh = findByText<QPushButton>(&w, QStringLiteral("Refresh all"));
-    bench->controller->run(a.id, NativeController::Diagnose);
-    QCOMPARE(w.busyLabel()->text(), QStringLiteral("Checking 1"));
-    QVERIFY(!refresh->isEnabled());
-    bench->finishProbes(nativetest::upResult());
-    QCOMPARE(w.busyLabel()->text(), QString());
-    QVERIFY(refresh->isEnabled());
-
-    bench->load({dahua});
-    NativeWindow none(bench->context());
-    QVERIFY(!none.liveEventsLabel()->isVisibleTo(&none));
-}
-
-void NativeWindowTest::overviewSwitchIsRemembered()
+void NativeWindowTest::overviewSwitchIsRememberedAndServerSignInLeaves()
 {
     bench->load({up("A")});
+    Prefs::set(Prefs::kNativeMode, true);
     {
         NativeWindow w(bench->context());
-        auto* toggle = findByText<QPushButton>(&w, QStringLiteral("Hide overview"));
-        QVERIFY(toggle);
-        QVERIFY(w.overview()->isVisibleTo(&w));
-        toggle->click();
-        QVERIFY(!w.overview()->isVisibleTo(&w));
-        QCOMPARE(toggle->text(), QStringLiteral("Show overview"));
-        QCOMPARE(Prefs::get(Prefs::kNativeOverview), false);
+        findByText<QPushButton>(&w, QStringLiteral("Hide overview"))->click();
     }
     NativeWindow again(bench->context());
     QVERIFY(!again.overview()->isVisibleTo(&again));
-    QVERIFY(findByText<QPushButton>(&again, QStringLiteral("Show overview")));
+    QSignalSpy left(&again, &NativeWindow::leaveNative);
+    findByText<QPushButton>(&again, QStringLiteral("Use server sign-in"))->click();
+    QCOMPARE(left.count(), 1);
+    QCOMPARE(Prefs::get(Prefs::kNativeMode), false);
 }
 
 void NativeWindowTest::pagesWallAndMinimise()
 {
     bench->load({});
     NativeWindow w(bench->context());
-    auto* wall = new CountingWall;
+    auto* wall = new PlainWall;
     w.setWallPage(wall);
-    QCOMPARE(w.wallPage(), wall);
     auto* addSite = findByText<QPushButton>(&w, QStringLiteral("Add site"));
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));
     w.setPage(1);
-    QCOMPARE(w.page(), 1);
     QVERIFY(!addSite->isVisible());
-    QCOMPARE(wall->activations, 1);
+    QVERIFY(wall->isActive());
     w.setWindowState(Qt::WindowMinimized);
     QTRY_VERIFY(!wall->isActive());
     w.setWindowState(Qt::WindowNoState);
@@ -337,26 +226,17 @@ void NativeWindowTest::pagesWallAndMinimise()
     QCOMPARE(w.page(), 0);
     QVERIFY(addSite->isVisible());
     QVERIFY(!wall->isActive());
-    // Restoring on the fleet page leaves the wall off.
-    w.setWindowState(Qt::WindowMinimized);
-    QTest::qWait(50);
-    w.setWindowState(Qt::WindowNoState);
-    QTest::qWait(50);
-    QVERIFY(!wall->isActive());
 }
 
 void NativeWindowTest::showAndHideDriveTheServices()
 {
-    Native::Device hik = up("A");
-    bench->load({hik});
+    bench->load({up("A")});
     int stops = 0;
     NativeMedia::Hooks hooks;
     hooks.stopWall = [&stops] { ++stops; };
     NativeMedia::setHooks(hooks);
     NativeWindow w(bench->context());
-    QVERIFY(!bench->controller->isStarted());
     w.show();
-    QVERIFY(bench->controller->isStarted());
     QVERIFY(bench->events->isStarted());
     const int writes = bench->store().inventoryWriteCount();
     w.hide();
@@ -368,22 +248,10 @@ void NativeWindowTest::showAndHideDriveTheServices()
     NativeMedia::setHooks({});
 }
 
-void NativeWindowTest::leavingNativeMode()
-{
-    bench->load({});
-    Prefs::set(Prefs::kNativeMode, true);
-    NativeWindow w(bench->context());
-    QSignalSpy left(&w, &NativeWindow::leaveNative);
-    findByText<QPushButton>(&w, QStringLiteral("Use server sign-in"))->click();
-    QCOMPARE(left.count(), 1);
-    QCOMPARE(Prefs::get(Prefs::kNativeMode), false);
-}
-
 void NativeWindowTest::addDeviceSelectsAndFetches()
 {
     const Native::Site s = site("Depot");
-    Native::Device existing = up("Existing", s.id);
-    bench->load({existing}, {s});
+    bench->load({up("Existing", s.id)}, {s});
     NativeWindow w(bench->context());
     w.table()->selectRow(0);
     w.searchField()->setText(QStringLiteral("zzz"));
@@ -396,30 +264,14 @@ void NativeWindowTest::addDeviceSelectsAndFetches()
         return dialog.result();
     });
     findByText<QPushButton>(&w, QStringLiteral("Add device"))->click();
-    QTRY_COMPARE(Modal::pending(), 0);
-    QCOMPARE(proposed, s.id);
     QTRY_COMPARE(bench->store().devices().size(), 2);
+    QCOMPARE(proposed, s.id);
     const Native::Device added = bench->store().devices().last();
     QCOMPARE(added.name, QStringLiteral("10.9.9.9"));
     QCOMPARE(w.selectedId(), added.id);
     QCOMPARE(w.searchField()->text(), QString());
     QCOMPARE(bench->pending.size(), 1);
-    QCOMPARE(bench->pending.first().first, added.id);
     QCOMPARE(w.toastLabel()->text(), QStringLiteral("Device added. Checking it now."));
-
-    // A bad address keeps the dialog open with the form's sentence.
-    Modal::respond([](QDialog& d) {
-        auto& dialog = dynamic_cast<DeviceDialog&>(d);
-        dialog.form()->addressField()->setText(QStringLiteral("admin@10.0.0.1"));
-        dialog.submit();
-        if (dialog.errorLabel()->isHidden())
-            return int(QDialog::Accepted);
-        if (dialog.errorLabel()->text() != QStringLiteral("Enter the device's IP address or host name."))
-            return int(QDialog::Accepted);
-        return int(QDialog::Rejected);
-    });
-    w.addDevice();
-    QCOMPARE(bench->store().devices().size(), 2);
 }
 
 void NativeWindowTest::importNoticeAndDiagnoses()
@@ -427,10 +279,8 @@ void NativeWindowTest::importNoticeAndDiagnoses()
     bench->load({up("Old")});
     NativeWindow w(bench->context());
     const QString path = documents() + QStringLiteral("/import.csv");
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("name,ip,manufacturer\nOne,10.0.0.1,HIKVISION\nTwo,10.0.0.2,DAHUA\nBad,,HIKVISION\nThree,10.0.0.3,NOPE\n");
-    f.close();
+    writeAll(path,
+             "name,ip,manufacturer\nOne,10.0.0.1,HIKVISION\nTwo,10.0.0.2,DAHUA\nBad,,HIKVISION\nThree,10.0.0.3,NOPE\n");
     Modal::chooseFile(path);
     Modal::answer(QMessageBox::Close);
     w.importCsv();
@@ -439,11 +289,6 @@ void NativeWindowTest::importNoticeAndDiagnoses()
                                               "Row ")),
              qPrintable(notice));
     QCOMPARE(bench->pending.size(), 2);
-    // A cancelled chooser does nothing.
-    Modal::chooseFile(QString());
-    const int shown = int(Modal::shown().size());
-    w.importCsv();
-    QCOMPARE(Modal::shown().size(), shown + 1); // the chooser only
 }
 
 void NativeWindowTest::sampleCsvFailureKeepsOldFile()
@@ -459,10 +304,7 @@ void NativeWindowTest::sampleCsvFailureKeepsOldFile()
 
     // A write that fails half-way (a full disk) keeps the file as it was and
     // says so, instead of a truncated file and a toast.
-    QFile keep(path);
-    QVERIFY(keep.open(QIODevice::WriteOnly));
-    keep.write("precious");
-    keep.close();
+    writeAll(path, "precious");
     w.toastLabel()->clear();
     Modal::chooseFile(path);
     Modal::answer(QMessageBox::Close);
@@ -473,19 +315,6 @@ void NativeWindowTest::sampleCsvFailureKeepsOldFile()
     QCOMPARE(readAll(path), QByteArray("precious"));
     QCOMPARE(Modal::shown().last(), QStringLiteral("Can’t save: That file can't be written. Pick another place."));
     QVERIFY(w.toastLabel()->text().isEmpty());
-
-    // A folder without write permission: the same notice, no file (root
-    // writes anywhere, so only a user can see this).
-    if (::geteuid() == 0)
-        return;
-    const QString locked = documents() + QStringLiteral("/locked");
-    QDir().mkpath(locked);
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
-    Modal::chooseFile(locked + QStringLiteral("/s.csv"));
-    Modal::answer(QMessageBox::Close);
-    w.saveSampleCsv();
-    QVERIFY(!QFile::exists(locked + QStringLiteral("/s.csv")));
-    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
 void NativeWindowTest::eventsOpenDetails()
@@ -493,26 +322,16 @@ void NativeWindowTest::eventsOpenDetails()
     const Native::Device a = up("Alpha");
     bench->load({a});
     NativeWindow w(bench->context());
-    Modal::respond([&a](QDialog& d) {
-        auto& events = dynamic_cast<EventsDialog&>(d);
-        Q_EMIT events.openDevice(a.id);
-        return events.result();
-    });
-    QString detailsTitle;
-    Modal::respond([&detailsTitle](QDialog& d) {
-        detailsTitle = d.windowTitle();
-        return int(QDialog::Accepted);
-    });
-    w.openEvents();
-    QCOMPARE(detailsTitle, QStringLiteral("Device details · Alpha"));
-    // A removed device's event closes the list and opens nothing.
-    Modal::respond([](QDialog& d) {
-        Q_EMIT dynamic_cast<EventsDialog&>(d).openDevice(QStringLiteral("gone"));
-        return d.result();
-    });
-    w.openEvents();
-    QCOMPARE(Modal::pending(), 0);
-    QCOMPARE(Modal::shown().last(), QStringLiteral("Live events"));
+    // An event of a device opens its details; one of a removed device, nothing.
+    for (const QString& id : {a.id, QStringLiteral("gone")}) {
+        Modal::respond([&id](QDialog& d) {
+            Q_EMIT dynamic_cast<EventsDialog&>(d).openDevice(id);
+            return d.result();
+        });
+        Modal::respond([](QDialog&) { return int(QDialog::Accepted); });
+        w.openEvents();
+    }
+    QCOMPARE(Modal::shown(), (QStringList{"Live events", "Device details · Alpha", "Live events"}));
 }
 
 void NativeWindowTest::overviewRowActionLeavesHandler()

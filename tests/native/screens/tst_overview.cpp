@@ -31,17 +31,16 @@ QStringList listTexts(QVBoxLayout* list)
 
 SiteSummary summary(int devices, int up, int checked, int cameras, int online, int known, int problems, int warnings)
 {
-    SiteSummary s;
-    s.name = QStringLiteral("Depot");
-    s.devices = devices;
-    s.up = up;
-    s.checked = checked;
-    s.cameras = cameras;
-    s.camerasOnline = online;
-    s.camerasKnown = known;
-    s.problems = problems;
-    s.warnings = warnings;
-    return s;
+    return {{}, QStringLiteral("Depot"), {}, devices, up, checked, cameras, online, known, problems, warnings};
+}
+
+// A site roll-up as one line: name, subtitle and the counts in order.
+QString describe(const SiteSummary& s)
+{
+    QStringList n{s.name, s.subtitle};
+    for (int v : {s.devices, s.up, s.checked, s.cameras, s.camerasOnline, s.camerasKnown, s.problems, s.warnings})
+        n << QString::number(v);
+    return n.join(QLatin1Char(' '));
 }
 
 // An up device whose first camera is known to be offline: one warning.
@@ -58,15 +57,12 @@ class OverviewTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void textRules();
-    void siteRules_data();
     void siteRules();
     void emptyAndAllClear();
     void findingsCollapseAndExpand();
     void sitesBeyondTwelve();
-    void siteClickLeavesHandler();
-    void stripSquaresAndTips();
+    void stripSquaresTipsAndPaint();
     void cacheAgreesWithServices();
-    void stripPaint();
 };
 
 void OverviewTest::textRules()
@@ -81,64 +77,50 @@ void OverviewTest::textRules()
                                                      {99.94, "99.9"}, {99.4, "99"},   {42.0, "42"}};
     for (const auto& [v, text] : values)
         QCOMPARE(stripValueText(v), QString::fromLatin1(text));
-    QCOMPARE(stripColor(-1), NativeStyle::kHairline);
-    QCOMPARE(stripColor(99), NativeStyle::kSuccess);
-    QCOMPARE(stripColor(90), NativeStyle::kWarning);
-    QCOMPARE(stripColor(89.99), NativeStyle::kDanger);
+    // A day's square and the average share their bounds: no data, 99, 90.
+    using namespace NativeStyle;
+    const std::tuple<double, QColor, QColor> colours[] = {{-1, kHairline, kMuted},
+                                                          {99, kSuccess, QColor(0x28a745)},
+                                                          {98.9, kWarning, QColor(0xb45309)},
+                                                          {90, kWarning, QColor(0xb45309)},
+                                                          {89.99, kDanger, QColor(0xdc3545)}};
+    for (const auto& [v, square, average] : colours)
+        QVERIFY2(stripColor(v) == square && averageColor(v) == average, qPrintable(QString::number(v)));
     QCOMPARE(averageText(-1), QStringLiteral("No data yet"));
     QCOMPARE(averageText(97.25), QStringLiteral("97.3%"));
-    QCOMPARE(averageColor(-1), NativeStyle::kMuted);
-    QCOMPARE(averageColor(99), QColor(0x28a745));
-    QCOMPARE(averageColor(98.9), QColor(0xb45309));
-    QCOMPARE(averageColor(89.9), QColor(0xdc3545));
     const QStringList labels = stripLabels(QDate(2026, 3, 2));
-    QCOMPARE(labels.size(), 7);
-    QCOMPARE(labels.last(), QStringLiteral("Today"));
-    QCOMPARE(labels.first(), QLocale().toString(QDate(2026, 2, 24), QStringLiteral("ddd")));
-}
-
-void OverviewTest::siteRules_data()
-{
-    QTest::addColumn<SiteSummary>("site");
-    QTest::addColumn<QString>("level");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QStringList>("chips");
-    QTest::newRow("3 of 4 up") << summary(4, 3, 4, 0, 0, 0, 0, 0) << "warn"
-                               << "3/4 devices up" << QStringList{"All good"};
-    QTest::newRow("2 of 4 up") << summary(4, 2, 4, 0, 0, 0, 1, 0) << "bad"
-                               << "2/4 devices up" << QStringList{"1 problem"};
-    QTest::newRow("all up") << summary(4, 4, 4, 0, 0, 0, 0, 2) << ""
-                            << "4/4 devices up" << QStringList{"2 warnings"};
-    QTest::newRow("none checked") << summary(3, 0, 0, 0, 0, 0, 0, 0) << "warn"
-                                  << "0/3 devices up (3 not checked)" << QStringList();
-    QTest::newRow("cameras unknown") << summary(1, 1, 1, 5, 0, 0, 0, 0) << ""
-                                     << "1/1 devices up · 5 cameras" << QStringList{"All good"};
-    QTest::newRow("cameras known") << summary(1, 1, 1, 5, 3, 4, 2, 1) << ""
-                                   << "1/1 devices up · 3/5 cameras" << QStringList{"2 problems", "1 warning"};
+    QCOMPARE(QStringList({labels.first(), labels.last()}),
+             QStringList({QLocale().toString(QDate(2026, 2, 24), QStringLiteral("ddd")), "Today"}));
 }
 
 void OverviewTest::siteRules()
 {
-    QFETCH(SiteSummary, site);
-    QCOMPARE(NativeOverview::siteLevel(site), FETCHED(QString, level));
-    QCOMPARE(NativeOverview::siteText(site), FETCHED(QString, text));
-    QStringList chips;
-    for (const auto& c : NativeOverview::siteChips(site))
-        chips << c.first;
-    QCOMPARE(chips, FETCHED(QStringList, chips));
+    // Level, text and chips of a site row, as "level | text | chips".
+    const std::pair<SiteSummary, const char*> cases[] = {
+        {summary(4, 3, 4, 0, 0, 0, 0, 0), "warn | 3/4 devices up | All good"},
+        {summary(4, 2, 4, 0, 0, 0, 1, 0), "bad | 2/4 devices up | 1 problem"},
+        {summary(4, 4, 4, 0, 0, 0, 0, 2), " | 4/4 devices up | 2 warnings"},
+        {summary(3, 0, 0, 0, 0, 0, 0, 0), "warn | 0/3 devices up (3 not checked) | "},
+        {summary(1, 1, 1, 5, 0, 0, 0, 0), " | 1/1 devices up · 5 cameras | All good"},
+        {summary(1, 1, 1, 5, 3, 4, 2, 1), " | 1/1 devices up · 3/5 cameras | 2 problems, 1 warning"},
+    };
+    for (const auto& [site, expected] : cases) {
+        QStringList chips;
+        for (const auto& c : NativeOverview::siteChips(site))
+            chips << c.first;
+        QCOMPARE(QStringList({NativeOverview::siteLevel(site), NativeOverview::siteText(site), chips.join(", ")})
+                     .join(QStringLiteral(" | ")),
+                 QString::fromUtf8(expected));
+    }
 }
 
 void OverviewTest::emptyAndAllClear()
 {
     Bench bench;
-    bench.load({});
     VigiloOverview empty(bench.context());
     QCOMPARE(listTexts(empty.findingList()), QStringList{"Add a device to see its health here."});
-    QCOMPARE(empty.countNoteLabel()->text(), QString());
     QVERIFY(empty.showAllButton()->isHidden());
     QCOMPARE(empty.strip()->values(), QList<double>(7, -1));
-    QCOMPARE(empty.averageLabel()->text(), QStringLiteral("No data yet"));
-    QCOMPARE(empty.averageLabel()->styleSheet(), QStringLiteral("color: #6c757d;"));
     QCOMPARE(listTexts(empty.siteList()), QStringList{"No active devices."});
 
     bench.load({up("Fine")});
@@ -149,42 +131,21 @@ void OverviewTest::emptyAndAllClear()
 
 void OverviewTest::findingsCollapseAndExpand()
 {
+    // 75 findings: five rows until expanded, then 60 and a line for the other 15.
     const Native::Site depot = site("Depot");
-    QList<Native::Device> devices;
-    for (int i = 0; i < 6; ++i)
-        devices << cameraDown(QStringLiteral("Cam %1").arg(i), depot.id);
-    Bench bench;
-    bench.load(devices, {depot});
-    const int n = int(NativeInsights::issues(bench.context().sources(), NativeContext::now()).size());
-    QCOMPARE(n, 6);
-    VigiloOverview o(bench.context());
-    QCOMPARE(o.findingList()->count(), 5);
-    QVERIFY(!o.showAllButton()->isHidden());
-    QCOMPARE(o.showAllButton()->text(), QStringLiteral("Show all 6"));
-    QVERIFY(o.countNoteLabel()->text().contains(QStringLiteral("6 warnings")));
-    QVERIFY(listTexts(o.findingList()).first().contains(QStringLiteral("Cam ")));
-    QVERIFY(listTexts(o.findingList()).first().contains(QStringLiteral(" · Depot")));
-    o.showAllButton()->click();
-    QVERIFY(o.isExpanded());
-    QCOMPARE(o.findingList()->count(), 6);
-    QCOMPARE(o.showAllButton()->text(), QStringLiteral("Show fewer"));
-
-    // Exactly five: all listed, no button.
-    devices.removeLast();
-    bench.load(devices, {depot});
-    VigiloOverview five(bench.context());
-    QCOMPARE(five.findingList()->count(), 5);
-    QVERIFY(five.showAllButton()->isHidden());
-
-    // 75 findings expanded: 60 rows and a line for the other 15.
     QList<Native::Device> many;
     for (int i = 0; i < 75; ++i)
-        many << cameraDown(QStringLiteral("C%1").arg(i), {});
-    bench.load(many);
-    VigiloOverview big(bench.context());
-    big.showAllButton()->click();
-    QCOMPARE(big.findingList()->count(), 61);
-    QCOMPARE(listTexts(big.findingList()).last(),
+        many << cameraDown(QStringLiteral("C%1").arg(i), depot.id);
+    Bench bench(many, {depot});
+    VigiloOverview o(bench.context());
+    QCOMPARE(o.findingList()->count(), 5);
+    QCOMPARE(o.showAllButton()->text(), QStringLiteral("Show all 75"));
+    QVERIFY(o.countNoteLabel()->text().contains(QStringLiteral("75 warnings")));
+    QVERIFY(listTexts(o.findingList()).first().contains(QStringLiteral(" · Depot")));
+    o.showAllButton()->click();
+    QCOMPARE(o.showAllButton()->text(), QStringLiteral("Show fewer"));
+    QCOMPARE(o.findingList()->count(), 61);
+    QCOMPARE(listTexts(o.findingList()).last(),
              QStringLiteral("and 15 more. Use the filters below to go through them."));
 }
 
@@ -202,8 +163,7 @@ void OverviewTest::sitesBeyondTwelve()
         else
             devices << up(QStringLiteral("U%1").arg(i), sites.last().id);
     }
-    Bench bench;
-    bench.load(devices, sites);
+    Bench bench(devices, sites);
     VigiloOverview o(bench.context());
     QCOMPARE(o.siteList()->count(), 13);
     QCOMPARE(listTexts(o.siteList()).last(),
@@ -213,76 +173,49 @@ void OverviewTest::sitesBeyondTwelve()
     QVERIFY(findByText<QLabel>(first, QStringLiteral("ISP · Ravi")));
     QVERIFY(findByText<QLabel>(first, QStringLiteral("1 problem")));
     auto* bar = first->findChild<QProgressBar*>();
-    QCOMPARE(bar->property("level").toString(), QStringLiteral("bad"));
-    QCOMPARE(bar->maximum(), 1);
-    QCOMPARE(bar->value(), 0);
-}
+    QCOMPARE(bar->property("level").toString() + QString::number(bar->value()) + QString::number(bar->maximum()),
+             QStringLiteral("bad01"));
 
-void OverviewTest::siteClickLeavesHandler()
-{
-    const Native::Site depot = site("Depot");
-    Bench bench;
-    bench.load({down("D", depot.id)}, {depot});
-    VigiloOverview o(bench.context());
-    o.resize(1200, 300);
+    // A click on a row is taken after the click's handler is over; a release
+    // outside the row is no click.
+    o.resize(1200, 900);
     o.show();
     QVERIFY(QTest::qWaitForWindowExposed(&o));
-    QSignalSpy sites(&o, &VigiloOverview::siteClicked);
+    QSignalSpy siteClicks(&o, &VigiloOverview::siteClicked);
     QSignalSpy opens(&o, &VigiloOverview::openDevice);
-    QWidget* siteRow = o.siteList()->itemAt(0)->widget();
-    QTest::mouseClick(siteRow, Qt::LeftButton);
-    QCOMPARE(sites.count(), 0); // queued: not inside the click
-    QTRY_COMPARE(sites.count(), 1);
-    QCOMPARE(sites.first().first().toString(), QStringLiteral("Depot"));
-    // A right click or a release outside the row does nothing.
-    QTest::mouseClick(siteRow, Qt::RightButton);
-    QTest::mousePress(siteRow, Qt::LeftButton);
-    QTest::mouseRelease(siteRow, Qt::LeftButton, {}, QPoint(-5, -5));
-    QTest::qWait(20);
-    QCOMPARE(sites.count(), 1);
+    QTest::mousePress(first, Qt::LeftButton);
+    QTest::mouseRelease(first, Qt::LeftButton, {}, QPoint(-5, -5));
+    QTest::mouseClick(first, Qt::LeftButton);
+    QCOMPARE(siteClicks.count(), 0);
+    QTRY_COMPARE(siteClicks.count(), 1);
+    QCOMPARE(siteClicks.first().first().toString(), QStringLiteral("Site 00"));
     QTest::mouseClick(o.findingList()->itemAt(0)->widget(), Qt::LeftButton);
     QTRY_COMPARE(opens.count(), 1);
 }
 
-void OverviewTest::stripSquaresAndTips()
+void OverviewTest::stripSquaresTipsAndPaint()
 {
     UptimeStrip strip;
     strip.setDays({100, 99.5, -1, 95, 80, 100, 99.96}, {"a", "b", "c", "d", "e", "f", "Today"});
-    QCOMPARE(strip.sizeHint(), QSize(280, 40));
     strip.resize(200, 40);
-    QCOMPARE(strip.square(0).width(), (200.0 - 24) / 7);
-    QCOMPARE(strip.square(1).x(), (200.0 - 24) / 7 + 4);
-    strip.resize(472, 40);
-    QCOMPARE(strip.square(6), QRectF(6 * 68, 0, 64, 24));
+    QCOMPARE(strip.square(1), QRectF((200.0 - 24) / 7 + 4, 0, (200.0 - 24) / 7, 24));
     strip.resize(900, 40);
-    QCOMPARE(strip.square(6).width(), 64.0);
+    QCOMPARE(strip.square(6), QRectF(6 * 68, 0, 64, 24));
     const QDate today(2026, 3, 2);
-    const QString todayText = QLocale().toString(today, QStringLiteral("ddd d MMM"));
-    QCOMPARE(strip.tipAt(QPoint(6 * 68 + 10, 10), today), todayText + QStringLiteral(": 100.0% up"));
-    QCOMPARE(strip.tipAt(QPoint(2 * 68 + 10, 30), today),
-             QLocale().toString(today.addDays(-4), QStringLiteral("ddd d MMM")) + QStringLiteral(": no checks"));
+    auto day = [&today](int back) { return QLocale().toString(today.addDays(-back), QStringLiteral("ddd d MMM")); };
+    QCOMPARE(strip.tipAt(QPoint(6 * 68 + 10, 10), today), day(0) + QStringLiteral(": 100.0% up"));
+    QCOMPARE(strip.tipAt(QPoint(2 * 68 + 10, 30), today), day(4) + QStringLiteral(": no checks"));
     // In the gap, within 2 px of the square on its left.
-    QCOMPARE(strip.tipAt(QPoint(64 + 1, 10), today).left(3),
-             QLocale().toString(today.addDays(-6), QStringLiteral("ddd")));
+    QCOMPARE(strip.tipAt(QPoint(64 + 1, 10), today).left(3), day(6).left(3));
     QCOMPARE(strip.tipAt(QPoint(7 * 68 + 10, 10), today), QString());
-    UptimeStrip bare;
-    bare.setDays({1, 2}, {});
-    QCOMPARE(bare.sizeHint(), QSize(80, 24));
-}
 
-void OverviewTest::stripPaint()
-{
-    UptimeStrip strip;
     strip.setDays({100, 95, 89.99, -1}, {});
     strip.resize(4 * 68, 24);
     const QImage img = strip.grab().toImage();
-    auto near = [](QColor a, QColor b) {
-        return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue()) < 20;
-    };
-    QVERIFY(near(img.pixelColor(4, 4), NativeStyle::kSuccess));
-    QVERIFY(near(img.pixelColor(68 + 4, 4), NativeStyle::kWarning));
-    QVERIFY(near(img.pixelColor(2 * 68 + 4, 4), NativeStyle::kDanger));
-    QVERIFY(near(img.pixelColor(3 * 68 + 4, 4), NativeStyle::kHairline));
+    QCOMPARE(
+        (QList<QColor>{img.pixelColor(4, 4), img.pixelColor(68 + 4, 4), img.pixelColor(2 * 68 + 4, 4),
+                       img.pixelColor(3 * 68 + 4, 4)}),
+        (QList<QColor>{NativeStyle::kSuccess, NativeStyle::kWarning, NativeStyle::kDanger, NativeStyle::kHairline}));
 }
 
 void OverviewTest::cacheAgreesWithServices()
@@ -296,65 +229,48 @@ void OverviewTest::cacheAgreesWithServices()
     Native::UptimeHistory history;
     for (int h = 0; h < 9; ++h)
         nativeseed::hour(history, devices[1].id, Native::GraphType::Device, 0, testNow().date(), h, h == 2 ? 10 : 60);
-    Bench bench;
-    bench.load(devices, {a, b}, history);
-    QList<AlertStream::Alert> alerts;
-    for (const char* type : {"videoloss", "hdError", "tamperdetection"}) {
-        AlertStream::Alert alert;
-        alert.type = QString::fromLatin1(type);
-        alert.channel = 2;
-        alerts << alert;
-    }
-    bench.events->ingest(devices[1].id, alerts);
-    AlertStream::Alert cleared;
-    cleared.type = QStringLiteral("tamperdetection");
-    cleared.channel = 2;
-    cleared.active = false;
-    bench.events->ingest(devices[1].id, {cleared});
-    bench.events->ingest(devices[5].id, alerts.mid(1, 1));
+    Bench bench(devices, {a, b}, history);
+    auto alert = [](const char* type, bool active = true) {
+        return AlertStream::Alert{QString::fromLatin1(type), active, 2, QDateTime(), QString(), -1}; // on channel 2
+    };
+    bench.events->ingest(devices[1].id, {alert("videoloss"), alert("hdError"), alert("tamperdetection")});
+    bench.events->ingest(devices[1].id, {alert("tamperdetection", false)});
+    bench.events->ingest(devices[5].id, {alert("hdError")});
 
     const NativeContext context = bench.context();
     const QDateTime now = NativeContext::now();
     // The page's grouped reading of standing conditions equals the service's.
-    const NativeInsights::Sources fast = context.sources();
-    QCOMPARE(fast.standing(devices[1].id, 24).size(), 2); // video loss and disk error; the tampering was cleared
-    QCOMPARE(fast.standing(devices[5].id, 24).size(), 1);
-    for (const Native::Device& d : devices) {
-        const QList<NativeEvents::Event> expected = bench.events->standing(d.id, 24);
-        const QList<NativeInsights::Standing> got = fast.standing(d.id, 24);
-        QCOMPARE(got.size(), expected.size());
-        for (int i = 0; i < got.size(); ++i) {
-            QCOMPARE(got.at(i).kind, expected.at(i).kind);
-            QCOMPARE(got.at(i).channel, expected.at(i).channel);
-        }
-    }
+    auto standing = [&](const QString& id) {
+        QStringList expected, got;
+        for (const NativeEvents::Event& e : bench.events->standing(id, 24))
+            expected << QStringLiteral("%1@%2").arg(e.kind).arg(e.channel);
+        for (const NativeInsights::Standing& s : context.sources().standing(id, 24))
+            got << QStringLiteral("%1@%2").arg(s.kind).arg(s.channel);
+        return std::pair{got, expected};
+    };
+    QCOMPARE(standing(devices[1].id).first.size(), 2); // video loss and disk error; the tampering was cleared
+    for (const Native::Device& d : devices)
+        QCOMPARE(standing(d.id).first, standing(d.id).second);
+
     FleetCache cache;
     cache.update(context, devices, now);
     QCOMPARE(cache.recomputed(), devices.size());
-    const auto expectedIssues = NativeInsights::issues(
-        NativeInsights::Sources::over(&bench.store(), bench.controller.get(), bench.events.get()), now);
-    const auto gotIssues = cache.issues(devices);
-    QCOMPARE(gotIssues.size(), expectedIssues.size());
-    QVERIFY(gotIssues.size() >= 5);
-    for (int i = 0; i < gotIssues.size(); ++i) {
-        QCOMPARE(gotIssues.at(i).deviceId, expectedIssues.at(i).deviceId);
-        QCOMPARE(gotIssues.at(i).title, expectedIssues.at(i).title);
-        QCOMPARE(gotIssues.at(i).level, expectedIssues.at(i).level);
-    }
-    const auto expectedSites = NativeInsights::sites(
-        NativeInsights::Sources::over(&bench.store(), bench.controller.get(), bench.events.get()), now);
-    const auto gotSites = cache.sites(context, devices);
-    QCOMPARE(gotSites.size(), expectedSites.size());
-    for (int i = 0; i < gotSites.size(); ++i) {
-        const auto& g = gotSites.at(i);
-        const auto& e = expectedSites.at(i);
-        QCOMPARE(g.name, e.name);
-        QCOMPARE(g.subtitle, e.subtitle);
-        QCOMPARE((QList<int>{g.devices, g.up, g.checked, g.cameras, g.camerasOnline, g.camerasKnown, g.problems,
-                             g.warnings}),
-                 (QList<int>{e.devices, e.up, e.checked, e.cameras, e.camerasOnline, e.camerasKnown, e.problems,
-                             e.warnings}));
-    }
+    const auto sources = NativeInsights::Sources::over(&bench.store(), bench.controller.get(), bench.events.get());
+    auto issueLines = [](const QList<NativeInsights::Issue>& issues) {
+        QStringList out;
+        for (const auto& i : issues)
+            out << QStringLiteral("%1 %2 %3").arg(i.level).arg(i.deviceId, i.title);
+        return out;
+    };
+    auto siteLines = [](const QList<SiteSummary>& sites) {
+        QStringList out;
+        for (const SiteSummary& s : sites)
+            out << describe(s);
+        return out;
+    };
+    QVERIFY(cache.issues(devices).size() >= 5);
+    QCOMPARE(issueLines(cache.issues(devices)), issueLines(NativeInsights::issues(sources, now)));
+    QCOMPARE(siteLines(cache.sites(context, devices)), siteLines(NativeInsights::sites(sources, now)));
     QCOMPARE(cache.fleetDays(devices), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
 
     // Only what was marked is worked out again; a removed device is dropped.
@@ -369,10 +285,6 @@ void OverviewTest::cacheAgreesWithServices()
     cache.update(context, devices, now);
     QCOMPARE(cache.recomputed(), 0);
     QVERIFY(cache.changed());
-    QVERIFY(!cache.entry(QStringLiteral("none")));
-    cache.markAll();
-    cache.update(context, devices, now);
-    QCOMPARE(cache.recomputed(), devices.size());
 }
 
 KVR_TEST_MAIN(OverviewTest)
