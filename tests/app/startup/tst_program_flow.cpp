@@ -15,7 +15,7 @@
 #include "server/shell/DevicePages.h"
 #include "server/view/StagePages.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
-#include "tests/server/shell/CatalogSamples.h"
+#include "tests/server/shell/ShellTestSupport.h"
 #include "tests/video/Peers.h"
 #include "video/VideoStage.h"
 
@@ -26,8 +26,6 @@
 #include <QTreeView>
 
 #include <algorithm>
-
-using shelltest::rowOf;
 
 class TestProgramFlow : public QObject {
     Q_OBJECT
