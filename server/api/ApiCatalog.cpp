@@ -2,6 +2,7 @@
 #include "server/api/ApiClient.h"
 
 #include "server/api/ApiJson.h"
+#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
 #include "server/api/Tunables.h"
 
@@ -306,21 +307,21 @@ void ApiClient::savePreset(const QString& name, const QString& orgId, const QLis
              });
 }
 
-void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback,
+void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCount, ApiFailure failure)> callback,
                                   QObject* context)
 {
     callback = tied(context, std::move(callback));
     getJson(QStringLiteral("/v2/api/vms/stream/status/"), true,
-            [callback](const QJsonObject& answer, int status, const QString& error) {
+            [callback](const QJsonObject& answer, int status, const QString&) {
                 if (!callback)
                     return;
-                if (status == 403)
-                    callback(false, 0, QStringLiteral("forbidden"));
-                else if (status == 0 || status >= 400)
-                    callback(false, 0, error);
+                if (status == 0)
+                    callback(false, 0, ApiFailure::NoAnswer);
+                else if (status >= 400)
+                    callback(false, 0, ApiPolicy::failureOfStatus(status));
                 else {
                     const SystemStatus s = readSystemStatus(answer);
-                    callback(s.online, s.streamCount, QString());
+                    callback(s.online, s.streamCount, ApiFailure::None);
                 }
             });
 }

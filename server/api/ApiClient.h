@@ -126,7 +126,7 @@ public:
                             QObject* context = nullptr);
     void savePreset(const QString& name, const QString& orgId, const QList<QString>& cameraIds, const QString& presetId,
                     std::function<void(const QString& error)> callback, QObject* context = nullptr);
-    void fetchSystemStatus(std::function<void(bool online, int streamCount, const QString& error)> callback,
+    void fetchSystemStatus(std::function<void(bool online, int streamCount, ApiFailure failure)> callback,
                            QObject* context = nullptr);
 
     // Recordings.

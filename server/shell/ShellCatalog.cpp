@@ -140,15 +140,15 @@ void ShellWindow::refreshStatus()
 {
     QPointer<ShellWindow> self(this);
     const int session = m_session;
-    AppContext::instance().api.fetchSystemStatus([self, session](bool online, int streams, const QString& error) {
+    AppContext::instance().api.fetchSystemStatus([self, session](bool online, int streams, ApiFailure failure) {
         if (self && session == self->m_session)
-            self->applyChip(online, streams, error);
+            self->applyChip(online, streams, failure);
     });
 }
 
-void ShellWindow::applyChip(bool online, int streams, const QString& error)
+void ShellWindow::applyChip(bool online, int streams, ApiFailure failure)
 {
-    const Chip chip = chipFor(online, streams, error);
+    const Chip chip = chipFor(online, streams, failure);
     if (chip.action == Chip::HideAndStop) {
         m_chip->hide();
         m_statusTimer->stop();

@@ -71,14 +71,15 @@ QList<Organisation> orderOrganisations(const QList<Organisation>& organisations,
     return ordered;
 }
 
-Chip chipFor(bool online, int streamCount, const QString& error)
+Chip chipFor(bool online, int streamCount, ApiFailure failure)
 {
     Chip chip;
-    if (error == QLatin1String("forbidden")) {
+    // An account that may not read the relay's status never will: stop asking.
+    if (failure == ApiFailure::Refused) {
         chip.action = Chip::HideAndStop;
         return chip;
     }
-    if (!error.isEmpty()) {
+    if (failure != ApiFailure::None) {
         chip.text = QStringLiteral("Status unknown");
         return chip;
     }

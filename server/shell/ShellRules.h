@@ -43,7 +43,7 @@ struct Chip {
     QString text;
     QString state; // the "state" property the style selects on
 };
-Chip chipFor(bool online, int streamCount, const QString& error);
+Chip chipFor(bool online, int streamCount, ApiFailure failure);
 
 // Camera walls: a tile's title and offline mark.
 QString cameraTitle(const Device& device, const Channel& channel);

@@ -98,7 +98,7 @@ private:
     void fadeTo(int page);
     void openSettings();
     void organisationActivated(int index);
-    void applyChip(bool online, int streams, const QString& error);
+    void applyChip(bool online, int streams, ApiFailure failure);
     void endSession();
     void stopEverything(ShellRules::Operation operation);
     void stopStreamsAtQuit();

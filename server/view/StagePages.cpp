@@ -467,7 +467,7 @@ bool StagePages::eventFilter(QObject* watched, QEvent* event)
 
 void StagePages::onStatus(const QString& headline, const QString& detail)
 {
-    const stage::StatusView view = stage::statusView(m_mode, headline, detail);
+    const stage::StatusView view = stage::statusView(m_mode, headline, detail, m_player->lastFailure());
     showMessage(view.headline, view.detail);
     m_retry->setVisible(view.retry);
 }

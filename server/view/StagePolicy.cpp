@@ -88,10 +88,10 @@ SpeedEffect speedEffect(double speed)
     return effect;
 }
 
-StatusView statusView(Mode mode, const QString& headline, const QString& detail)
+StatusView statusView(Mode mode, const QString& headline, const QString& detail, kvr::video::PlayerFailure failure)
 {
     StatusView view{headline, detail, mode == Mode::LiveView};
-    if (mode == Mode::DevicePlayback && detail == QLatin1String("HTTP 404")) {
+    if (mode == Mode::DevicePlayback && failure == kvr::video::PlayerFailure::NotFound) {
         view.headline = QStringLiteral("No recording on the device for this time.");
         view.detail.clear();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ui/Theme.h"
+#include "video/PlayerFailure.h"
 
 #include <QDate>
 #include <QDateTime>
@@ -72,14 +73,14 @@ SpeedEffect speedEffect(double speed);
 inline constexpr double kKeyframesFromSpeed = 8.0;
 
 // ---- Player status ---------------------------------------------------------------
-// What the stage shows for a player's status: the recorder's "HTTP 404" in
+// What the stage shows for a player's status: the recorder's "not found" in
 // device playback means no recording at that time; "Try again" only live.
 struct StatusView {
     QString headline;
     QString detail;
     bool retry = false;
 };
-StatusView statusView(Mode mode, const QString& headline, const QString& detail);
+StatusView statusView(Mode mode, const QString& headline, const QString& detail, kvr::video::PlayerFailure failure);
 
 // ---- Day and time navigation -------------------------------------------------------
 // A second moved to by the user, within the day's playable seconds.

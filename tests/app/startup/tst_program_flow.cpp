@@ -18,6 +18,7 @@
 #include "tests/server/shell/ShellTestSupport.h"
 #include "tests/video/Peers.h"
 #include "video/VideoStage.h"
+#include "wall/SetupDialog.h"
 
 #include <QMessageBox>
 #include <QProcess>
@@ -65,6 +66,14 @@ private Q_SLOTS:
 
         CatalogPane* pane = w.shell.catalogue();
         QTRY_VERIFY_WITH_TIMEOUT(pane->model()->indexOf(0, 0, 0).isValid() && !pane->rebuildPending(), 10000);
+
+        // The video wall button opens the wall's set-up over this server's cameras.
+        QTest::mouseClick(w.shell.videoWallButton(), Qt::LeftButton);
+        VideoWall::SetupDialog* setup = nullptr;
+        QTRY_VERIFY((setup = w.shell.findChild<VideoWall::SetupDialog*>()) && setup->isVisible());
+        const auto* tree = setup->findChild<VideoWall::CameraTree*>();
+        QVERIFY(tree && !tree->findItems(QStringLiteral("Camera 1"), Qt::MatchRecursive).isEmpty());
+        setup->reject();
         const QModelIndex camera = pane->model()->indexOf(0, 0, 0);
         QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(camera).center());
         auto* stage = w.shell.findChild<StagePages*>();

@@ -194,16 +194,16 @@ private Q_SLOTS:
 
     void chipAndProgressTexts()
     {
-        auto chip = [](bool online, int streams, const QString& error) {
-            const Chip c = chipFor(online, streams, error);
+        auto chip = [](bool online, int streams, ApiFailure failure = ApiFailure::None) {
+            const Chip c = chipFor(online, streams, failure);
             return c.action == Chip::HideAndStop ? QStringLiteral("hidden") : c.text + QLatin1Char('/') + c.state;
         };
-        QCOMPARE(chip(true, 0, {}), "Relay online · 0 streams/online");
-        QCOMPARE(chip(true, 1, {}), "Relay online · 1 stream/online");
-        QCOMPARE(chip(true, 12, {}), "Relay online · 12 streams/online");
-        QCOMPARE(chip(false, 3, {}), "Relay offline/offline");
-        QCOMPARE(chip(true, 3, "timed out"), "Status unknown/");
-        QCOMPARE(chip(true, 3, "forbidden"), "hidden");
+        QCOMPARE(chip(true, 0), "Relay online · 0 streams/online");
+        QCOMPARE(chip(true, 1), "Relay online · 1 stream/online");
+        QCOMPARE(chip(true, 12), "Relay online · 12 streams/online");
+        QCOMPARE(chip(false, 3), "Relay offline/offline");
+        QCOMPARE(chip(true, 3, ApiFailure::NoAnswer), "Status unknown/");
+        QCOMPARE(chip(true, 3, ApiFailure::Refused), "hidden");
         QCOMPARE(sitesProgressText(0, 3), "Loading devices… 0 of 3 sites");
         QCOMPARE(sitesProgressText(2, 3), "Loading devices… 2 of 3 sites");
         QCOMPARE(sitesProgressText(3, 3), QString());

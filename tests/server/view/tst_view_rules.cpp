@@ -12,6 +12,7 @@
 
 #include <climits>
 
+using kvr::video::PlayerFailure;
 using stage::Mode;
 
 namespace {
@@ -49,19 +50,20 @@ private Q_SLOTS:
         const QString noRecording = "No recording on the device for this time.";
         struct Row {
             Mode mode;
+            PlayerFailure failure;
             const char* detail;
             QString headline;
             QString shownDetail;
             bool retry;
         } rows[] = {
-            {Mode::DevicePlayback, "HTTP 404", noRecording, "", false},
-            {Mode::DevicePlayback, "HTTP 404 ", "Can’t open", "HTTP 404 ", false},
-            {Mode::DevicePlayback, "HTTP 500", "Can’t open", "HTTP 500", false},
-            {Mode::CloudPlayback, "HTTP 404", "Can’t open", "HTTP 404", false},
-            {Mode::LiveView, "HTTP 404", "Can’t open", "HTTP 404", true},
+            {Mode::DevicePlayback, PlayerFailure::NotFound, "HTTP 404", noRecording, "", false},
+            {Mode::DevicePlayback, PlayerFailure::Other, "HTTP 404", "Can’t open", "HTTP 404", false},
+            {Mode::DevicePlayback, PlayerFailure::ServerError, "HTTP 500", "Can’t open", "HTTP 500", false},
+            {Mode::CloudPlayback, PlayerFailure::NotFound, "HTTP 404", "Can’t open", "HTTP 404", false},
+            {Mode::LiveView, PlayerFailure::NotFound, "HTTP 404", "Can’t open", "HTTP 404", true},
         };
         for (const Row& r : rows) {
-            const stage::StatusView v = stage::statusView(r.mode, "Can’t open", r.detail);
+            const stage::StatusView v = stage::statusView(r.mode, "Can’t open", r.detail, r.failure);
             QCOMPARE(v.headline, r.headline);
             QCOMPARE(v.detail, r.shownDetail);
             QCOMPARE(v.retry, r.retry);
