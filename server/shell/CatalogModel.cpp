@@ -654,6 +654,18 @@ Qt::ItemFlags CatalogModel::flags(const QModelIndex& index) const
 
 QIcon CatalogModel::statusDotIcon(bool known, bool online)
 {
+    // A filled dot with a soft ring in the state's colour.
+    const auto dot = [](Theme::Colour colour) {
+        QPixmap pm = canvas(16);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Theme::colour(colour, 0.22));
+        p.drawEllipse(QRectF(2, 2, 12, 12));
+        p.setBrush(Theme::colour(colour));
+        p.drawEllipse(QRectF(5, 5, 6, 6));
+        return QIcon(pm);
+    };
     // Three marks, painted once.
     static const QIcon marks[3] = {
         [] {
@@ -665,28 +677,8 @@ QIcon CatalogModel::statusDotIcon(bool known, bool online)
             p.drawEllipse(QRectF(4.5, 4.5, 7, 7));
             return QIcon(pm);
         }(),
-        [] {
-            QPixmap pm = canvas(16);
-            QPainter p(&pm);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setPen(Qt::NoPen);
-            p.setBrush(Theme::colour(Theme::Colour::Online, 0.22));
-            p.drawEllipse(QRectF(2, 2, 12, 12));
-            p.setBrush(Theme::colour(Theme::Colour::Online));
-            p.drawEllipse(QRectF(5, 5, 6, 6));
-            return QIcon(pm);
-        }(),
-        [] {
-            QPixmap pm = canvas(16);
-            QPainter p(&pm);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setPen(Qt::NoPen);
-            p.setBrush(Theme::colour(Theme::Colour::Live, 0.22));
-            p.drawEllipse(QRectF(2, 2, 12, 12));
-            p.setBrush(Theme::colour(Theme::Colour::Live));
-            p.drawEllipse(QRectF(5, 5, 6, 6));
-            return QIcon(pm);
-        }(),
+        dot(Theme::Colour::Online),
+        dot(Theme::Colour::Live),
     };
     return !known ? marks[0] : online ? marks[1] : marks[2];
 }
