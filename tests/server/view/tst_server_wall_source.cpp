@@ -155,80 +155,31 @@ private Q_SLOTS:
 
     // ---- Rules -------------------------------------------------------------
 
-    void idNamesTheServersHostAndTheOrganisation_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("org");
-        QTest::addColumn<QString>("id");
-        QTest::newRow("host and id") << "https://api.kavira.example/v2/"
-                                     << "7"
-                                     << "server/api.kavira.example/7";
-        QTest::newRow("port and path dropped") << "http://127.0.0.1:8480/x"
-                                               << "12"
-                                               << "server/127.0.0.1/12";
-        QTest::newRow("no organisation") << "http://127.0.0.1:8480"
-                                         << ""
-                                         << "server/127.0.0.1/default";
-        QTest::newRow("case of the host") << "HTTPS://API.Kavira.Example"
-                                          << "7"
-                                          << "server/api.kavira.example/7";
-        QTest::newRow("IPv6 host") << "http://[::1]:8480/"
-                                   << "3"
-                                   << "server/::1/3";
-        QTest::newRow("user info dropped") << "https://ops:pw@10.0.0.5/"
-                                           << "3"
-                                           << "server/10.0.0.5/3";
-    }
     void idNamesTheServersHostAndTheOrganisation()
     {
-        QFETCH(QString, url);
-        QFETCH(QString, org);
-        QFETCH(QString, id);
-        QCOMPARE(ServerWallSource::idFor(url, org), id);
-    }
+        const char* rows[][3] = {
+            {"https://api.kavira.example/v2/", "7", "server/api.kavira.example/7"},
+            {"http://127.0.0.1:8480/x", "12", "server/127.0.0.1/12"}, // port and path dropped
+            {"http://127.0.0.1:8480", "", "server/127.0.0.1/default"},
+            {"HTTPS://API.Kavira.Example", "7", "server/api.kavira.example/7"},
+            {"http://[::1]:8480/", "3", "server/::1/3"},
+            {"https://ops:pw@10.0.0.5/", "3", "server/10.0.0.5/3"}, // user info dropped
+        };
+        for (const auto& r : rows)
+            QCOMPARE(ServerWallSource::idFor(r[0], r[1]), QString(r[2]));
 
-    void idAndTitleFollowTheChosenOrganisationElseTheUsers_data()
-    {
-        QTest::addColumn<QString>("chosenId");
-        QTest::addColumn<QString>("chosenName");
-        QTest::addColumn<QString>("userId");
-        QTest::addColumn<QString>("userName");
-        QTest::addColumn<QString>("idEnd");
-        QTest::addColumn<QString>("title");
-        QTest::newRow("chosen") << "7"
-                                << "Demo Organisation"
-                                << "2"
-                                << "Head office"
-                                << "/7"
-                                << "Demo Organisation";
-        QTest::newRow("none chosen") << ""
-                                     << ""
-                                     << "2"
-                                     << "Head office"
-                                     << "/2"
-                                     << "Head office";
-        QTest::newRow("nothing known") << ""
-                                       << ""
-                                       << ""
-                                       << ""
-                                       << "/default"
-                                       << "";
-    }
-    void idAndTitleFollowTheChosenOrganisationElseTheUsers()
-    {
-        QFETCH(QString, chosenId);
-        QFETCH(QString, chosenName);
-        QFETCH(QString, userId);
-        QFETCH(QString, userName);
-        QFETCH(QString, idEnd);
-        QFETCH(QString, title);
-        context().orgId = chosenId;
-        context().orgName = chosenName;
+        // The chosen organisation, else the user's.
         const UserProfile before = context().user;
-        context().user.organisationId = userId;
-        context().user.organisationName = userName;
-        QCOMPARE(source.id(), "server/127.0.0.1" + idEnd);
-        QCOMPARE(source.title(), title);
+        const char* owners[][6] = {{"7", "Demo Organisation", "2", "Head office", "/7", "Demo Organisation"},
+                                   {"", "", "2", "Head office", "/2", "Head office"},
+                                   {"", "", "", "", "/default", ""}};
+        for (const auto& r : owners) {
+            context().orgId = r[0];
+            context().orgName = r[1];
+            context().user.organisationId = r[2];
+            context().user.organisationName = r[3];
+            QCOMPARE(source.id() + " " + source.title(), "server/127.0.0.1" + QString(r[4]) + " " + r[5]);
+        }
         context().user = before;
     }
 
@@ -247,35 +198,24 @@ private Q_SLOTS:
         QCOMPARE(got, expected);
         context().sites = sampleCatalogue();
         QCOMPARE(source.cameras().size(), 5);
-        context().sites.clear();
-        QVERIFY(source.cameras().isEmpty());
     }
 
-    void offlineOnlyWhenTheDeviceOrChannelSaysSo_data()
-    {
-        QTest::addColumn<OnlineState>("deviceState");
-        QTest::addColumn<OnlineState>("channelState");
-        QTest::addColumn<bool>("offline");
-        const OnlineState u = OnlineState::Unknown, on = OnlineState::Online, off = OnlineState::Offline;
-        QTest::newRow("unknown, unknown") << u << u << false;
-        QTest::newRow("unknown, online") << u << on << false;
-        QTest::newRow("unknown, offline") << u << off << true;
-        QTest::newRow("online, unknown") << on << u << false;
-        QTest::newRow("online, online") << on << on << false;
-        QTest::newRow("online, offline") << on << off << true;
-        QTest::newRow("offline, unknown") << off << u << true;
-        QTest::newRow("offline, online") << off << on << true;
-        QTest::newRow("offline, offline") << off << off << true;
-    }
     void offlineOnlyWhenTheDeviceOrChannelSaysSo()
     {
-        QFETCH(OnlineState, deviceState);
-        QFETCH(OnlineState, channelState);
-        QFETCH(bool, offline);
-        const Channel c = channel("c", "d", "Cam", 1, channelState);
-        const Device d = device("d", "Dev", deviceState, {c});
-        QCOMPARE(ServerWallSource::isKnownOffline(d, c), offline);
-        QCOMPARE(ServerWallSource::tileLabelFor(&c, &d).offline, offline);
+        // One row per device state, one letter per channel state: unknown, online, offline.
+        const OnlineState states[] = {OnlineState::Unknown, OnlineState::Online, OnlineState::Offline};
+        const char* expected[] = {"--o", "--o", "ooo"};
+        for (int d = 0; d < 3; ++d) {
+            QString got;
+            for (int ch = 0; ch < 3; ++ch) {
+                const Channel c = channel("c", "d", "Cam", 1, states[ch]);
+                const Device dev = device("d", "Dev", states[d], {c});
+                const bool offline = ServerWallSource::isKnownOffline(dev, c);
+                QCOMPARE(ServerWallSource::tileLabelFor(&c, &dev).offline, offline);
+                got += offline ? 'o' : '-';
+            }
+            QCOMPARE(got, QString(expected[d]));
+        }
     }
 
     void tileLabelsFromTheCatalogue()
@@ -372,30 +312,18 @@ private Q_SLOTS:
         QCOMPARE(server.countOf("/v2/api/stop/live/stream/"), 2);
     }
 
-    void tuneCapsTheFrameRateByTheTilesShown_data()
-    {
-        QTest::addColumn<int>("shown");
-        QTest::addColumn<double>("cap");
-        QTest::newRow("focused") << 1 << 0.0;
-        QTest::newRow("4") << 4 << 0.0;
-        QTest::newRow("5") << 5 << 15.0;
-        QTest::newRow("9") << 9 << 15.0;
-        QTest::newRow("10") << 10 << 10.0;
-        QTest::newRow("120") << 120 << 10.0;
-    }
     void tuneCapsTheFrameRateByTheTilesShown()
     {
-        QFETCH(int, shown);
-        QFETCH(double, cap);
         CameraTile* t = tile(servedId(0));
-        t->player()->maxFps = 99.0;
         const bool decoding = t->player()->hardwareDecode;
-        for (int total : {1, 7, 120}) {
-            source.tune(t, shown, total);
+        const std::pair<int, double> rows[] = {{1, 0}, {4, 0}, {5, 15}, {9, 15}, {10, 10}, {120, 10}};
+        for (const auto& [shown, cap] : rows) {
+            t->player()->maxFps = 99.0;
+            source.tune(t, shown, 120);
             QCOMPARE(t->player()->maxFps.load(), cap);
-            // Decoding is the tile's own choice, whatever the wall's size.
-            QCOMPARE(t->player()->hardwareDecode.load(), decoding);
         }
+        // Decoding is the tile's own choice, whatever the wall's size.
+        QCOMPARE(t->player()->hardwareDecode.load(), decoding);
     }
 
     // The controller's start slot comes back through `started`: once, and
