@@ -34,14 +34,6 @@ QString overlays(const CameraTile& tile)
     return out.join(", ");
 }
 
-QList<bool> mains(const QList<FakeStreams::Start>& starts)
-{
-    QList<bool> out;
-    for (const auto& s : starts)
-        out << s.main;
-    return out;
-}
-
 } // namespace
 
 class CameraTileTest : public QObject {
@@ -62,7 +54,6 @@ private Q_SLOTS:
     {
         streams.starts.clear();
         streams.stops.clear();
-        streams.autoUrl.clear();
     }
 
     void offlineTilesAskTheServerNothing()
@@ -206,7 +197,7 @@ private Q_SLOTS:
         tile->start();
         click(tile.get(), "Sub"); // already held
         click(tile.get(), "Main");
-        QCOMPARE(mains(streams.starts), (QList<bool>{false, true}));
+        QCOMPARE(streams.mains(), (QList<bool>{false, true}));
         streams.fail(1, "Timed out");
         QCOMPARE(tile->findChild<QPushButton*>("Secondary")->geometry(), QRect(112, 148, 96, 30));
         click(tile.get(), "Retry");

@@ -43,14 +43,6 @@ QList<GridPage::Camera> cameras(int n, int offlineFirst = 0)
     return out;
 }
 
-QList<bool> mains(const QList<FakeStreams::Start>& starts)
-{
-    QList<bool> out;
-    for (const auto& s : starts)
-        out << s.main;
-    return out;
-}
-
 } // namespace
 
 class GridPageTest : public QObject {
@@ -138,7 +130,7 @@ private Q_SLOTS:
             streams.starts.clear();
             wall->openCameras("Q", cameras(r.cameras));
             streams.answerAll(viewtest::silentRtsp());
-            QCOMPARE(mains(streams.starts), QList<bool>(streams.starts.size(), r.main));
+            QCOMPARE(streams.mains(), QList<bool>(streams.starts.size(), r.main));
             QCOMPARE(wall->tiles().last()->player()->maxFps.load(), wall::fpsCap(qMin(r.cameras, 16), 0));
         }
     }
@@ -206,7 +198,7 @@ private Q_SLOTS:
         clock->setNowUtc(clock->nowUtc().addDays(-2)); // nor one going back
         QCOMPARE(overloadAfterMs(1), 2);
         // All four were on Main: they restart on Sub at once, outside the queue.
-        QCOMPARE(mains(streams.starts).mid(4), (QList<bool>{false, false, false, false}));
+        QCOMPARE(streams.mains().mid(4), (QList<bool>{false, false, false, false}));
         QCOMPARE(streams.stops.size(), 4);
         QCOMPARE(overloadAfterMs(12'000), 3);
         QVERIFY(wall->tiles().last()->player()->keyframesOnly);
