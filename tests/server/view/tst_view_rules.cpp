@@ -153,24 +153,22 @@ private Q_SLOTS:
         struct Row {
             const char* address;
             double start;
-        } rows[] = {
-            {"2024-05-01T10-00-00.mp4", ten},
-            {"/x/2024-05-01_10-00-00-5.m4s", ten + 0.5},
-            {"2024-05-01_10-00-00-123456.mkv", ten + 0.123},
-            {"/rec/cam%201/2024-05-01_10-00-00.ts?x=1", ten},
-            {"2024-05-01_10-00-00.TS", none},
-            {"2024-13-01_10-00-00.ts?start=1714537800", ten},
-            {"seg.ts?start=1714537800", ten},
-            {"seg.ts?start=1714537800000", ten},
-            {"seg.ts?start=1714537800999", ten},
-            {"seg.ts?start=2024-05-01T10:00:00", ten},
-            {"seg.ts?start=2024-05-01T10:00:00.250", ten + 0.25},
-            {"seg.ts?start=2024-05-01T04:30:00Z", ten},
-            {"seg.ts?start=2024-05-01T04%3A30%3A00%2B00%3A00", ten},
-            {"seg.ts?start=2024-05-01", 0},
-            {"seg.ts?start=soon", none},
-            {"seg.ts", none},
-        };
+        } rows[] = {{"2024-05-01T10-00-00.mp4", ten},
+                    {"/x/2024-05-01_10-00-00-5.m4s", ten + 0.5},
+                    {"2024-05-01_10-00-00-123456.mkv", ten + 0.123},
+                    {"/rec/cam%201/2024-05-01_10-00-00.ts?x=1", ten},
+                    {"2024-05-01_10-00-00.TS", none},
+                    {"2024-13-01_10-00-00.ts?start=1714537800", ten},
+                    {"seg.ts?start=1714537800", ten},
+                    {"seg.ts?start=1714537800000", ten},
+                    {"seg.ts?start=1714537800999", ten},
+                    {"seg.ts?start=2024-05-01T10:00:00", ten},
+                    {"seg.ts?start=2024-05-01T10:00:00.250", ten + 0.25},
+                    {"seg.ts?start=2024-05-01T04:30:00Z", ten},
+                    {"seg.ts?start=2024-05-01T04%3A30%3A00%2B00%3A00", ten},
+                    {"seg.ts?start=2024-05-01", 0},
+                    {"seg.ts?start=soon", none},
+                    {"seg.ts", none}};
         const QDateTime midnight = Ist::midnight(kDay);
         for (const Row& r : rows) {
             const std::optional<QDateTime> start = segmentStartTime(QString::fromLatin1(r.address));
@@ -252,15 +250,10 @@ private Q_SLOTS:
         for (const Row& r : rows) {
             const tile::Overlays o =
                 tile::overlaysShown({r.width, r.hovered, r.wall, r.audio, r.listening, r.offline, r.failed});
+            const bool on[] = {o.remove, o.open, o.expand, o.snapshot, o.listen, o.quality, o.retry};
             QString got;
-            for (const auto& [on, letter] : {std::pair{o.remove, 'r'},
-                                             {o.open, 'o'},
-                                             {o.expand, 'e'},
-                                             {o.snapshot, 's'},
-                                             {o.listen, 'l'},
-                                             {o.quality, 'q'},
-                                             {o.retry, 't'}})
-                got += on ? letter : '-';
+            for (int i = 0; i < 7; ++i)
+                got += on[i] ? QString("roeslqt")[i] : QChar('-');
             QCOMPARE(got, QString(r.shown));
         }
         QCOMPARE(tile::overlayPlaces(249).listen, QPoint(147, 8));
