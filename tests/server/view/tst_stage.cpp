@@ -180,17 +180,15 @@ private Q_SLOTS:
     {
         stage->prepareCloud("Gate", {});
         QComboBox* box = Access::speeds(*stage);
-        struct Row {
-            int index;
-            double rate;
-            bool keyframes, sound;
-        } rows[] = {{5, 8, true, false}, {1, 1.25, false, false}, {0, 1, false, true}, {6, 16, true, false}};
-        for (const Row& r : rows) {
-            box->setCurrentIndex(r.index);
-            Q_EMIT box->activated(r.index);
-            QCOMPARE(stage->player()->rate.load(), r.rate);
-            QCOMPARE(stage->player()->keyframesOnly.load(), r.keyframes);
-            QCOMPARE(control(stage.get(), "Mute")->isEnabled(), r.sound);
+        // Speed index, rate, key pictures only, sound.
+        const std::tuple<int, double, bool, bool> rows[] = {
+            {5, 8, true, false}, {1, 1.25, false, false}, {0, 1, false, true}, {6, 16, true, false}};
+        for (const auto& [index, rate, keyframes, sound] : rows) {
+            box->setCurrentIndex(index);
+            Q_EMIT box->activated(index);
+            QCOMPARE(stage->player()->rate.load(), rate);
+            QCOMPARE(stage->player()->keyframesOnly.load(), keyframes);
+            QCOMPARE(control(stage.get(), "Mute")->isEnabled(), sound);
         }
         stage->prepareDevice("Gate"); // back to 1×
         QCOMPARE(box->currentIndex(), 0);
