@@ -10,7 +10,6 @@
 #include "server/view/WallPolicy.h"
 #include "tests/support/TestKit.h"
 
-
 using stage::Mode;
 
 namespace {
@@ -349,6 +348,8 @@ private Q_SLOTS:
             QCOMPARE(QString("%1 = %2 %3").arg(wall::advanceButtonText(seconds)).arg(p.value).arg(p.unit),
                      QString(shown));
         }
+        QCOMPARE(wall::advanceRefusal(9) + "|" + wall::advanceRefusal(10),
+                 QString("The shortest interval is 10 seconds.|"));
         // 999 hours in milliseconds is past what a QTimer holds.
         const qint64 longest = 3600LL * 999 * 1000;
         QVERIFY(wall::nextTimerSliceMs(longest) > 0);
