@@ -629,8 +629,8 @@ void GridPage::promptAutoAdvance()
     connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
     connect(start, &QPushButton::clicked, &dialog, [&] {
         const qint64 seconds = qint64(value->value()) * wall::unitSeconds(unit->currentIndex());
-        if (seconds < tun::kShortestAdvance_s) {
-            error->setText(QStringLiteral("The shortest interval is 10 seconds."));
+        if (const QString refusal = wall::advanceRefusal(seconds); !refusal.isEmpty()) {
+            error->setText(refusal);
             return;
         }
         chosen = seconds;

@@ -162,6 +162,11 @@ AdvancePrefill advancePrefill(qint64 s)
     return {int(s), 0};
 }
 
+QString advanceRefusal(qint64 seconds)
+{
+    return seconds < tun::kShortestAdvance_s ? QStringLiteral("The shortest interval is 10 seconds.") : QString();
+}
+
 qint64 unitSeconds(int unit)
 {
     return unit == 2 ? 3600 : unit == 1 ? 60 : 1;

@@ -83,6 +83,8 @@ struct AdvancePrefill {
 AdvancePrefill advancePrefill(qint64 seconds);
 qint64 unitSeconds(int unit);
 QString advanceButtonText(qint64 seconds);
+// Why the auto-advance dialog refuses an interval; empty when it is taken.
+QString advanceRefusal(qint64 seconds);
 // The next timer slice towards a deadline that may lie further than a
 // 32-bit millisecond timer reaches.
 int nextTimerSliceMs(qint64 remainingMs);

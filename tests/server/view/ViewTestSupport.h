@@ -19,8 +19,7 @@
 namespace viewtest {
 
 // Holds every live start until the test answers it: with an address, an
-// error or as superseded. With `autoUrl` set, starts are answered with it on
-// the next turn of the event loop.
+// error or as superseded.
 class FakeStreams final : public LiveStreamService {
 public:
     struct Start {
@@ -32,17 +31,9 @@ public:
     };
 
     void startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback, const QString& owner,
-                      QObject* context) override
+                      QObject*) override
     {
-        Q_UNUSED(context)
         starts.append({cameraId, mainStream, owner, std::move(callback), false});
-        if (!autoUrl.isEmpty()) {
-            const qsizetype i = starts.size() - 1;
-            QTimer::singleShot(0, this, [this, i] {
-                if (!starts[i].answered)
-                    answer(int(i), autoUrl);
-            });
-        }
     }
     void stopLiveCamera(const QString& cameraId, const QString& owner) override
     {
@@ -63,32 +54,30 @@ public:
             ids << s.cameraId;
         return ids;
     }
-    void reply(int i, const StreamInfo& info, const QString& error)
+    QList<bool> mains() const
+    {
+        QList<bool> out;
+        for (const Start& s : starts)
+            out << s.main;
+        return out;
+    }
+    // Answers start `i` with an address, a failure or as superseded.
+    void reply(int i, const QString& url, const QString& error = {}, ApiFailure kind = ApiFailure::None,
+               bool superseded = false)
     {
         Start& s = starts[i];
         s.answered = true;
+        StreamInfo info;
+        info.url = url;
+        info.cameraId = s.cameraId;
+        info.failure = kind;
+        info.superseded = superseded;
         if (s.callback)
             s.callback(info, error);
     }
-    void answer(int i, const QString& url)
-    {
-        StreamInfo info;
-        info.url = url;
-        info.cameraId = starts[i].cameraId;
-        reply(i, info, QString());
-    }
-    void fail(int i, const QString& error, ApiFailure kind = ApiFailure::ServerError)
-    {
-        StreamInfo info;
-        info.failure = kind;
-        reply(i, info, error);
-    }
-    void supersede(int i)
-    {
-        StreamInfo info;
-        info.superseded = true;
-        reply(i, info, QString());
-    }
+    void answer(int i, const QString& url) { reply(i, url); }
+    void fail(int i, const QString& error, ApiFailure kind = ApiFailure::ServerError) { reply(i, {}, error, kind); }
+    void supersede(int i) { reply(i, {}, {}, ApiFailure::None, true); }
     // Answers every outstanding start in order.
     void answerAll(const QString& url)
     {
@@ -99,7 +88,6 @@ public:
 
     QList<Start> starts;
     QStringList stops;
-    QString autoUrl;
 };
 
 // "127.0.0.1:<port>" of a peer that takes connections and never answers: a

@@ -43,14 +43,6 @@ QList<GridPage::Camera> cameras(int n, int offlineFirst = 0)
     return out;
 }
 
-QList<bool> mains(const QList<FakeStreams::Start>& starts)
-{
-    QList<bool> out;
-    for (const auto& s : starts)
-        out << s.main;
-    return out;
-}
-
 } // namespace
 
 class GridPageTest : public QObject {
@@ -99,42 +91,30 @@ private Q_SLOTS:
         };
         QCOMPARE(shown(), 9);
         QTRY_COMPARE(shown(), 16);
-        QCOMPARE(wall->columns(), 4);
-        QCOMPARE(wall->rows(), 4);
-        QCOMPARE(countText(), QString("1–16 of 17 cameras"));
+        QCOMPARE(QString("%1x%2 %3").arg(wall->columns()).arg(wall->rows()).arg(countText()),
+                 QString("4x4 1–16 of 17 cameras"));
         QCOMPARE(Access::pageLabel(*wall)->text(), QString("1 / 2"));
-        QVERIFY(Access::pager(*wall)->isVisible());
         QVERIFY(!viewtest::control(wall.get(), "Previous page  (←)")->isEnabled());
         wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(wall->tiles().size(), 1);
-        QCOMPARE(wall->columns(), 1);
-        QCOMPARE(countText(), QString("17–17 of 17 cameras"));
         QVERIFY(!viewtest::control(wall.get(), "Last page")->isEnabled());
 
         // Three presses before the rebuild: one rebuild, three pages on.
         wall->openCameras("Site A", cameras(40));
         choose("4");
         const qsizetype before = streams.starts.size();
-        wall->nextPage();
-        wall->nextPage();
-        wall->nextPage();
+        for (int i = 0; i < 3; ++i)
+            wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(wall->currentPage(), 3);
-        QCOMPARE(streams.starts.size() - before, 4);
         QCOMPARE(streams.startedIds().mid(before), (QStringList{"c13", "c14", "c15", "c16"}));
 
         choose("9");
         wall->openCameras("Three", cameras(3));
         QCOMPARE(wall->columns(), 3);
-        QCOMPARE(wall->rows(), 3);
         QVERIFY(!Access::pager(*wall)->isVisible());
         QVERIFY(!Access::advance(*wall)->isVisible());
-        QCOMPARE(countText(), QString("3 cameras"));
-        choose("Auto");
-        wall->openCameras("One", cameras(1));
-        QCOMPARE(countText(), QString("1 camera"));
-        QCOMPARE(wall->tiles().first()->title(), QString("Camera 1"));
         wall->openCameras("Sub", {{"x", "Gate", "North", false}});
         QCOMPARE(wall->tiles().first()->title(), QString("Gate  ·  North"));
     }
@@ -150,21 +130,17 @@ private Q_SLOTS:
             streams.starts.clear();
             wall->openCameras("Q", cameras(r.cameras));
             streams.answerAll(viewtest::silentRtsp());
-            for (const auto& s : streams.starts)
-                QCOMPARE(s.main, r.main);
-            for (CameraTile* t : wall->tiles())
-                QCOMPARE(t->player()->maxFps.load(), wall::fpsCap(r.cameras > 16 ? 16 : r.cameras, 0));
+            QCOMPARE(streams.mains(), QList<bool>(streams.starts.size(), r.main));
+            QCOMPARE(wall->tiles().last()->player()->maxFps.load(), wall::fpsCap(qMin(r.cameras, 16), 0));
         }
     }
 
     void atMostFourStartsAtATime()
     {
         wall->openCameras("Nine", cameras(9));
-        QCOMPARE(streams.starts.size(), 4);
         QCOMPARE(wall->startsInFlight(), 4);
         streams.answer(0, viewtest::silentRtsp());
-        QCOMPARE(streams.starts.size(), 5);
-        QCOMPARE(streams.starts[4].cameraId, QString("c5"));
+        QCOMPARE(streams.startedIds().mid(4), QStringList{"c5"});
         while (streams.outstanding() > 0) {
             QVERIFY(streams.outstanding() <= 4);
             for (int i = 0; i < streams.starts.size(); ++i) {
@@ -187,7 +163,6 @@ private Q_SLOTS:
     void answersOfAnEarlierPageChangeNothing()
     {
         wall->openCameras("Forty", cameras(40));
-        QCOMPARE(streams.starts.size(), 4);
         wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(streams.starts.size(), 8);
@@ -206,53 +181,41 @@ private Q_SLOTS:
         wall->openCameras("Four", cameras(4));
         streams.answerAll(viewtest::silentRtsp());
         CameraTile* first = wall->tiles().first();
-        Q_EMIT first->overloaded();
-        QCOMPARE(wall->overloadStep(), 1);
+        const auto overloadAfterMs = [&](qint64 ms) {
+            clock->advanceMs(ms);
+            Q_EMIT first->overloaded();
+            return wall->overloadStep();
+        };
+        QCOMPARE(overloadAfterMs(0), 1);
         QVERIFY(log.contains("[wall] this computer can't keep up; step 1 : Lower picture rate: this computer "
                              "couldn’t keep up"));
-        for (CameraTile* t : wall->tiles())
-            QCOMPARE(t->player()->maxFps.load(), 5.0);
+        QCOMPARE(wall->tiles().last()->player()->maxFps.load(), 5.0);
         QCOMPARE(countText(), QString("4 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
 
         // The computer's clock jumping a day ahead does not count as time passed.
         clock->setNowUtc(clock->nowUtc().addDays(1));
-        clock->advanceMs(11'999);
-        Q_EMIT first->overloaded();
-        QCOMPARE(wall->overloadStep(), 1);
+        QCOMPARE(overloadAfterMs(11'999), 1);
         clock->setNowUtc(clock->nowUtc().addDays(-2)); // nor one going back
-        clock->advanceMs(1);
-        Q_EMIT first->overloaded();
-        QCOMPARE(wall->overloadStep(), 2);
+        QCOMPARE(overloadAfterMs(1), 2);
         // All four were on Main: they restart on Sub at once, outside the queue.
-        QCOMPARE(mains(streams.starts).mid(4), (QList<bool>{false, false, false, false}));
+        QCOMPARE(streams.mains().mid(4), (QList<bool>{false, false, false, false}));
         QCOMPARE(streams.stops.size(), 4);
-        clock->advanceMs(12'000);
-        Q_EMIT first->overloaded();
-        QCOMPARE(wall->overloadStep(), 3);
-        for (CameraTile* t : wall->tiles())
-            QVERIFY(t->player()->keyframesOnly);
-        log.clear();
-        clock->advanceMs(60'000);
-        Q_EMIT first->overloaded();
-        QVERIFY(!log.contains("[wall]"));
+        QCOMPARE(overloadAfterMs(12'000), 3);
+        QVERIFY(wall->tiles().last()->player()->keyframesOnly);
 
         // A wall on Sub at step 2 goes on to step 3; the new page inherits all.
         wall->openCameras("Six", cameras(20));
         QCOMPARE(wall->overloadStep(), 0);
-        Q_EMIT wall->tiles().first()->overloaded();
-        clock->advanceMs(12'000);
-        Q_EMIT wall->tiles().first()->overloaded();
+        first = wall->tiles().first();
+        overloadAfterMs(0);
+        QCOMPARE(overloadAfterMs(12'000), 3);
         QVERIFY(log.contains("step 2 : Lighter streams"));
-        QCOMPARE(wall->overloadStep(), 3);
         QVERIFY(countText().endsWith("Still pictures only: this computer can’t play this many cameras live"));
         Prefs::set(Prefs::kGridQuality, 1);
         wall->nextPage();
         QCoreApplication::processEvents();
-        for (CameraTile* t : wall->tiles()) {
-            QVERIFY(!t->useMain());
-            QCOMPARE(t->player()->maxFps.load(), 5.0);
-            QVERIFY(t->player()->keyframesOnly);
-        }
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(!t->useMain() && t->player()->maxFps.load() == 5.0 && t->player()->keyframesOnly);
     }
 
     void removalRepeatsAndStopAll()
@@ -268,12 +231,8 @@ private Q_SLOTS:
         QCOMPARE(wall->cameraIds(), QList<QString>{"b"});
         QCOMPARE(wall->tiles().size(), 1);
         QVERIFY(streams.stops.contains("a"));
-        Q_EMIT wall->tiles()[0]->removeRequested("zz"); // not there: the page is rebuilt
-        QCoreApplication::processEvents();
-        QCOMPARE(wall->cameraIds(), QList<QString>{"b"});
         Q_EMIT wall->tiles()[0]->removeRequested("b");
         QCOMPARE(closed.size(), 1);
-        QVERIFY(wall->cameraIds().isEmpty());
         QVERIFY(wall->tiles().isEmpty());
 
         wall->openCameras("Two", cameras(2));
@@ -296,27 +255,21 @@ private Q_SLOTS:
         }
         click(tiles[0], "Listen to this camera");
         click(tiles[1], "Listen to this camera");
-        QVERIFY(!tiles[0]->isListening());
-        QVERIFY(tiles[1]->isListening());
-
+        QVERIFY(!tiles[0]->isListening() && tiles[1]->isListening());
         QTest::mouseClick(tiles[2], Qt::LeftButton, {}, QPoint(40, 40));
         for (CameraTile* t : tiles)
             QCOMPARE(t->property("selected").toBool(), t == tiles[2]);
-        QCOMPARE(wall->focusWidget(), wall.get());
 
         // A Sub tile at Auto is raised to Main while it fills the wall.
         const qsizetype before = streams.starts.size();
         Access::expand(*wall, tiles[3]);
         QCOMPARE(wall->expandedTile(), tiles[3]);
-        QCOMPARE(streams.starts.size(), before + 1);
-        QVERIFY(streams.starts.last().main);
+        QVERIFY(streams.starts.size() == before + 1 && streams.starts.last().main);
         QCOMPARE(tiles[3]->player()->maxFps.load(), 0.0);
         QVERIFY(tiles[0]->isHidden() && tiles[0]->player()->keyframesOnly);
-        QVERIFY(viewtest::control(tiles[3], "Back to the wall"));
         Access::expand(*wall, tiles[3]);
         QVERIFY(!wall->expandedTile());
-        QCOMPARE(streams.starts.size(), before + 2);
-        QVERIFY(!streams.starts.last().main);
+        QVERIFY(streams.starts.size() == before + 2 && !streams.starts.last().main);
         QVERIFY(!tiles[0]->isHidden() && !tiles[0]->player()->keyframesOnly);
         QCOMPARE(tiles[3]->player()->maxFps.load(), 12.0);
 
@@ -331,72 +284,48 @@ private Q_SLOTS:
     void autoAdvanceDialogAndLongIntervals()
     {
         wall->openCameras("Twenty", cameras(20));
-        bool refused = false;
-        const auto startWith = [&refused](int value, int unit, bool tooShortFirst) {
-            Modal::respond([=, &refused](QDialog& d) {
+        QString prefill;
+        // Answers the dialog with a value and unit, or cancels it at 0.
+        const auto answerWith = [&](int value, int unit) {
+            Modal::respond([=, &prefill](QDialog& d) {
                 auto* spin = d.findChild<QSpinBox*>();
                 auto* units = d.findChild<QComboBox*>();
-                if (tooShortFirst) {
-                    spin->setValue(5);
-                    units->setCurrentIndex(0);
-                    viewtest::control(&d, "Start")->click();
-                    refused = d.result() != QDialog::Accepted
-                        && d.findChild<QLabel*>("Muted")->text() == "The shortest interval is 10 seconds.";
-                }
+                prefill = QString("%1 %2").arg(spin->value()).arg(units->currentText());
                 spin->setValue(value);
                 units->setCurrentIndex(unit);
-                viewtest::control(&d, "Start")->click();
+                viewtest::control(&d, value == 0 ? "Cancel" : "Start")->click();
                 return d.result();
             });
         };
+        const auto pageAfterSecs = [&](qint64 secs) {
+            clock->advanceSecs(secs);
+            Access::fireAdvance(*wall);
+            QCoreApplication::processEvents();
+            return wall->currentPage();
+        };
         QPushButton* advance = Access::advance(*wall);
-        QString prefill;
-        Modal::respond([&prefill](QDialog& d) {
-            prefill =
-                QString("%1 %2").arg(d.findChild<QSpinBox*>()->value()).arg(d.findChild<QComboBox*>()->currentText());
-            viewtest::control(&d, "Cancel")->click();
-            return d.result();
-        });
+        answerWith(0, 0);
         advance->click();
         QTRY_COMPARE(Modal::pending(), 0);
         QCOMPARE(prefill, QString("30 seconds"));
         QVERIFY(!advance->isChecked());
 
-        startWith(15, 0, true);
+        answerWith(15, 0);
         advance->click();
         QTRY_COMPARE(advance->text(), QString("Every 15 s"));
-        QVERIFY(refused);
         QCOMPARE(Prefs::get(Prefs::kWallAdvanceSeconds), 15);
-        QVERIFY(Access::advanceTimer(*wall).isActive());
-        clock->advanceSecs(14);
-        Access::fireAdvance(*wall);
-        QCoreApplication::processEvents();
-        QCOMPARE(wall->currentPage(), 0);
-        clock->advanceSecs(1);
-        Access::fireAdvance(*wall);
-        QCoreApplication::processEvents();
-        QCOMPARE(wall->currentPage(), 1);
-        clock->advanceSecs(15);
-        Access::fireAdvance(*wall);
-        QCoreApplication::processEvents();
-        QCOMPARE(wall->currentPage(), 0); // the last page wraps
+        QCOMPARE(pageAfterSecs(14), 0);
+        QCOMPARE(pageAfterSecs(1), 1);
+        QCOMPARE(pageAfterSecs(15), 0); // the last page wraps
 
         // 999 hours do not fit a millisecond timer: it is armed in slices.
-        startWith(999, 2, false);
+        answerWith(999, 2);
         advance->click(); // off
         advance->click();
         QTRY_COMPARE(advance->text(), QString("Every 999 h"));
-        const int slice = Access::advanceTimer(*wall).interval();
-        QVERIFY(slice > 0);
-        clock->advanceSecs(3600LL * 998);
-        Access::fireAdvance(*wall);
-        QCoreApplication::processEvents();
-        QCOMPARE(wall->currentPage(), 0);
+        QCOMPARE(pageAfterSecs(3600LL * 998), 0);
         QVERIFY(Access::advanceTimer(*wall).isActive());
-        clock->advanceSecs(3600);
-        Access::fireAdvance(*wall);
-        QCoreApplication::processEvents();
-        QCOMPARE(wall->currentPage(), 1);
+        QCOMPARE(pageAfterSecs(3600), 1);
 
         wall->stopAll();
         QVERIFY(!advance->isChecked());
@@ -436,8 +365,6 @@ private Q_SLOTS:
     {
         wall->openCameras("Two", cameras(2));
         streams.answerAll(viewtest::silentRtsp());
-        for (CameraTile* t : wall->tiles())
-            QVERIFY(t->player()->isRunning());
         wall->suspendAll();
         for (CameraTile* t : wall->tiles())
             QVERIFY(!t->player()->isRunning() && t->isSuspended());
@@ -445,14 +372,6 @@ private Q_SLOTS:
         wall->resumeAll();
         for (CameraTile* t : wall->tiles())
             QVERIFY(t->player()->isRunning());
-        QSignalSpy full(wall.get(), &GridPage::fullscreenToggled);
-        click(wall.get(), "Full screen");
-        click(wall.get(), "Exit full screen");
-        QCOMPARE(full.size(), 2);
-        wall->setCanSavePreset(true);
-        QSignalSpy save(wall.get(), &GridPage::savePresetRequested);
-        click(wall.get(), "Save as preset");
-        QCOMPARE(save.size(), 1);
     }
 };
 

@@ -54,20 +54,15 @@ QByteArray cloudDay(int segments)
     return text + "#EXT-X-ENDLIST\n";
 }
 
-QImage picture()
-{
-    QImage img(320, 180, QImage::Format_RGB32);
-    img.fill(QColor(40, 120, 200));
-    return img;
-}
-
-QString visibleParts(StagePages& s)
+// "badge (mode property): visible parts".
+QString look(StagePages& s)
 {
     QStringList out;
     for (const char* p : {"seg", "card", "timeline", "pause", "time", "fromStart", "speed", "retry"})
         if (Access::part(s, p)->isVisibleTo(&s))
             out << p;
-    return out.join(' ');
+    return QString("%1 (%2): %3")
+        .arg(Access::badge(s)->text(), Access::badge(s)->property("mode").toString(), out.join(' '));
 }
 
 } // namespace
@@ -80,7 +75,13 @@ class StageTest : public QObject {
 
     QString headline() const { return stage->videoStage()->headlineText(); }
     QString detail() const { return stage->videoStage()->detailText(); }
-    void showPicture() { Q_EMIT stage->player()->frameReady(picture()); }
+    void showPicture()
+    {
+        QImage img(320, 180, QImage::Format_RGB32);
+        img.fill(QColor(40, 120, 200));
+        Q_EMIT stage->player()->frameReady(img);
+    }
+    bool retryShown() { return Access::part(*stage, "retry")->isVisible(); }
 
 private Q_SLOTS:
     void init()
@@ -102,46 +103,34 @@ private Q_SLOTS:
     void modesShowTheirBadgeAndControls()
     {
         QVERIFY(!stage->mainStream()); // from the "liveMain" setting
-        QVERIFY(control(stage.get(), "Sub")->isChecked());
         stage->openLive("Gate", QString(), false);
-        QCOMPARE(stage->mode(), StagePages::LiveView);
-        QCOMPARE(Access::badge(*stage)->text(), QString("LIVE"));
-        QCOMPARE(Access::badge(*stage)->property("mode").toString(), QString("live"));
-        QCOMPARE(visibleParts(*stage), QString("seg"));
+        QCOMPARE(look(*stage), QString("LIVE (live): seg"));
         QCOMPARE(stage->timeline()->accent(), Theme::colour(Theme::Colour::Live));
         QVERIFY(stage->player()->autoReconnect);
-
         stage->prepareDevice("Gate");
-        QCOMPARE(Access::badge(*stage)->text(), QString("DEVICE PLAYBACK"));
-        QCOMPARE(Access::badge(*stage)->property("mode").toString(), QString("device"));
-        QCOMPARE(visibleParts(*stage), QString("card timeline pause time fromStart"));
+        QCOMPARE(look(*stage), QString("DEVICE PLAYBACK (device): card timeline pause time fromStart"));
         QVERIFY(!stage->player()->autoReconnect);
-
         stage->prepareCloud("Gate", {});
-        QCOMPARE(Access::badge(*stage)->text(), QString("CLOUD PLAYBACK"));
-        QCOMPARE(visibleParts(*stage), QString("card timeline pause time speed"));
+        QCOMPARE(look(*stage), QString("CLOUD PLAYBACK (cloud): card timeline pause time speed"));
         QCOMPARE(stage->timeline()->accent(), Theme::colour(Theme::Colour::Cloud));
         QCOMPARE(headline(), QString("This camera has no cloud archive."));
     }
 
-    void liveOpeningsAndTheOwnersAnswers()
+    void statusAndRetryLive()
     {
         QSignalSpy retry(stage.get(), &StagePages::retryLive);
         stage->openLive("Gate 1", QString(), true);
-        QCOMPARE(headline(), QString("Offline"));
-        QCOMPARE(detail(), QString("Gate 1"));
+        QCOMPARE(headline() + " | " + detail(), QString("Offline | Gate 1"));
         QVERIFY(!stage->isOpen());
         stage->openLive("Gate 1", QString(), false);
-        QCOMPARE(headline(), QString("Loading"));
-        QCOMPARE(detail(), QString("Opening the camera on the server…"));
-        QVERIFY(stage->videoStage()->spinnerRunning());
-        stage->showError("Can’t play this stream", "Relay refused", true);
-        QCOMPARE(headline(), QString("Can’t play this stream"));
-        QVERIFY(Access::part(*stage, "retry")->isVisible());
+        Q_EMIT stage->player()->status("Can’t open the stream", "HTTP 404");
+        QCOMPARE(detail(), QString("HTTP 404"));
         click(stage.get(), "Try again");
         QCOMPARE(retry.size(), 1);
+        Q_EMIT stage->player()->reconnecting(2, 3, "Connection lost");
+        QCOMPARE(headline() + " | " + detail(), QString("Reconnecting… | Connection lost (attempt 2 of 3)"));
         stage->showError("No", "", false);
-        QVERIFY(!Access::part(*stage, "retry")->isVisible());
+        QVERIFY(!retryShown());
     }
 
     void signalsOnlyOnAChange()
@@ -151,42 +140,29 @@ private Q_SLOTS:
         QSignalSpy stopped(stage.get(), &StagePages::stopped);
         stage->openLive("Gate", QString(), false);
         click(stage.get(), "Sub"); // already chosen
-        QCOMPARE(toggled.size(), 0);
+        stage->setMainStream(false);
         click(stage.get(), "Main");
         QCOMPARE(toggled.size(), 1);
         QCOMPARE(toggled[0][0].toBool(), true);
-        stage->setMainStream(false);
-        QCOMPARE(toggled.size(), 1);
-        QVERIFY(control(stage.get(), "Sub")->isChecked());
 
         stage->setFullscreen(false);
         QCOMPARE(full.size(), 0);
         QTest::mouseDClick(stage->videoStage(), Qt::LeftButton);
-        QCOMPARE(full.size(), 1);
         QVERIFY(control(stage.get(), "Exit full screen"));
         click(stage.get(), "Stop"); // leaves full screen, tells the owner
         QCOMPARE(full.size(), 2);
         QCOMPARE(full[1][0].toBool(), false);
         QCOMPARE(stopped.size(), 1);
-        stage->stopPlayback();
-        QCOMPARE(stopped.size(), 2);
     }
 
-    void statusRuleByMode()
+    void deviceNotFoundMeansNoRecording()
     {
-        // A recorder's 404 in device playback: nothing recorded then.
+        // A recorder's 404 in device playback: nothing recorded then, and no "Try again".
         stage->prepareDevice("Gate");
         stage->playUrl(viewtest::notFoundUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(headline(), QString("No recording on the device for this time."), 15000);
-        QCOMPARE(detail(), QString());
-        QVERIFY(!Access::part(*stage, "retry")->isVisible());
-        stage->openLive("Gate", QString(), false);
-        Q_EMIT stage->player()->status("Can’t open the stream", "HTTP 404");
-        QCOMPARE(detail(), QString("HTTP 404"));
-        QVERIFY(Access::part(*stage, "retry")->isVisible());
-        Q_EMIT stage->player()->reconnecting(2, 3, "Connection lost");
-        QCOMPARE(headline(), QString("Reconnecting…"));
-        QCOMPARE(detail(), QString("Connection lost (attempt 2 of 3)"));
+        QTRY_COMPARE_WITH_TIMEOUT(headline() + " | " + detail(), QString("No recording on the device for this time. | "),
+                                  15000);
+        QVERIFY(!retryShown());
     }
 
     void controlStripHidesOnlyOverAPictureAndNotUnderThePointer()
@@ -194,21 +170,16 @@ private Q_SLOTS:
         QTimer& hide = Access::hideTimer(*stage);
         ControlBar* bar = stage->controlBar();
         stage->openLive("Gate", QString(), false);
-        QCOMPARE(bar->geometry().bottom(), stage->videoStage()->height() - 1);
         QTest::mouseMove(stage->videoStage(), QPoint(200, 100));
         QVERIFY(!hide.isActive()); // no picture yet: never hides
         showPicture();
         QVERIFY(hide.isActive());
-        QCOMPARE(hide.interval(), 2500);
-
         QEvent enter(QEvent::Enter);
         QApplication::sendEvent(bar, &enter);
         QVERIFY(!hide.isActive());
         QEvent leave(QEvent::Leave);
         QApplication::sendEvent(bar, &leave);
-        QVERIFY(hide.isActive());
         QTRY_VERIFY_WITH_TIMEOUT(!bar->isShown(), 8000);
-
         // A message brings it back and holds it.
         Q_EMIT stage->player()->status("Stream ended", "");
         QVERIFY(bar->isShown());
@@ -219,30 +190,22 @@ private Q_SLOTS:
     {
         stage->prepareCloud("Gate", {});
         QComboBox* box = Access::speeds(*stage);
-        QCOMPARE(box->count(), 7);
-        struct Row {
-            int index;
-            double rate;
-            bool keyframes, sound;
-        } rows[] = {{5, 8, true, false}, {1, 1.25, false, false}, {0, 1, false, true}, {6, 16, true, false}};
-        for (const Row& r : rows) {
-            box->setCurrentIndex(r.index);
-            Q_EMIT box->activated(r.index);
-            QCOMPARE(stage->player()->rate.load(), r.rate);
-            QCOMPARE(stage->player()->keyframesOnly.load(), r.keyframes);
-            QCOMPARE(control(stage.get(), "Mute")->isEnabled(), r.sound);
+        // Speed index, rate, key pictures only, sound.
+        const std::tuple<int, double, bool, bool> rows[] = {
+            {5, 8, true, false}, {1, 1.25, false, false}, {0, 1, false, true}, {6, 16, true, false}};
+        for (const auto& [index, rate, keyframes, sound] : rows) {
+            box->setCurrentIndex(index);
+            Q_EMIT box->activated(index);
+            QCOMPARE(stage->player()->rate.load(), rate);
+            QCOMPARE(stage->player()->keyframesOnly.load(), keyframes);
+            QCOMPARE(control(stage.get(), "Mute")->isEnabled(), sound);
         }
         stage->prepareDevice("Gate"); // back to 1×
         QCOMPARE(box->currentIndex(), 0);
         QCOMPARE(stage->player()->rate.load(), 1.0);
-
         click(stage.get(), "Mute");
-        QVERIFY(stage->player()->muted);
-        QVERIFY(control(stage.get(), "Unmute"));
         click(stage.get(), "Pause");
-        QVERIFY(stage->player()->paused);
-        click(stage.get(), "Play");
-        QVERIFY(!stage->player()->paused);
+        QVERIFY(stage->player()->muted && stage->player()->paused);
     }
 
     void devicePlaybackAsksForTodayAndSendsIstClockDigits()
@@ -251,9 +214,7 @@ private Q_SLOTS:
         QSignalSpy days(stage.get(), &StagePages::deviceDayRequested);
         QSignalSpy plays(stage.get(), &StagePages::playDevice);
         stage->prepareDevice("Gate");
-        QCOMPARE(months.size(), 1);
-        QCOMPARE(months[0][0].toInt(), 2024);
-        QCOMPARE(months[0][1].toInt(), 5);
+        QCOMPARE(QString("%1-%2").arg(months[0][0].toInt()).arg(months[0][1].toInt()), QString("2024-5"));
         QCOMPARE(days[0][0].toDate(), QDate(2024, 5, 2));
         QCOMPARE(plays.size(), 0); // the picker changes start nothing
         QCOMPARE(headline(), QString("Pick a day to start playback from 00:00"));
@@ -262,31 +223,21 @@ private Q_SLOTS:
         // local time; IST has no such gap.
         stage->startDay(QDate(2024, 3, 31), 5400.7);
         QCOMPARE(plays.size(), 1);
-        const QDateTime start = plays[0][0].toDateTime();
-        const QDateTime end = plays[0][1].toDateTime();
-        QCOMPARE(start.date(), QDate(2024, 3, 31));
-        QCOMPARE(start.time(), QTime(1, 30, 0));
-        QCOMPARE(start.offsetFromUtc(), 19800);
-        QCOMPARE(end.time(), QTime(23, 59, 59));
-        QCOMPARE(detail(), QString("Opening the recording on the server…"));
+        QCOMPARE(plays[0][0].toDateTime().toString(Qt::ISODate), QString("2024-03-31T01:30:00+05:30"));
+        QCOMPARE(plays[0][1].toDateTime().time(), QTime(23, 59, 59));
         QCOMPARE(days.last()[0].toDate(), QDate(2024, 3, 31));
 
-        QSignalSpy live(stage.get(), &StagePages::playDevice);
-        stage->openLive("Gate", QString(), false);
+        stage->openLive("Gate", QString(), false); // live: no playback asked
         stage->startDay(QDate(2024, 5, 1), 0);
         stage->jumpTo(100);
-        QCOMPARE(live.size(), 0);
+        QCOMPARE(plays.size(), 1);
     }
 
     void jumpsClampAndSnapToFootage()
     {
         QSignalSpy plays(stage.get(), &StagePages::playDevice);
-        const auto lastStart = [&] { return plays.last()[0].toDateTime().time(); };
+        const auto lastStart = [&] { return plays.value(plays.size() - 1).value(0).toDateTime().time(); };
         stage->prepareDevice("Gate");
-        stage->jumpTo(90000);
-        QCOMPARE(lastStart(), QTime(23, 59, 59));
-        stage->jumpTo(-5);
-        QCOMPARE(lastStart(), QTime(0, 0));
         stage->startDay(QDate(2024, 5, 2), 30);
         click(stage.get(), "Back 1 minute");
         QCOMPARE(lastStart(), QTime(0, 0));
@@ -295,12 +246,8 @@ private Q_SLOTS:
         QCOMPARE(lastStart(), QTime(23, 59, 59));
 
         stage->setDeviceCoverage(QDate(2024, 5, 2), {{3600, 7200}}, true);
-        QCOMPARE(stage->timeline()->coverage().size(), 1);
-        for (const auto& [to, from] :
-             {std::pair{100.0, QTime(1, 0)}, std::pair{5000.0, QTime(1, 23, 20)}, std::pair{7200.0, QTime(1, 0)}}) {
-            Q_EMIT stage->timeline()->seekRequested(to);
-            QCOMPARE(lastStart(), from);
-        }
+        Q_EMIT stage->timeline()->seekRequested(100);
+        QCOMPARE(lastStart(), QTime(1, 0));
         stage->findChild<QTimeEdit*>()->setTime(QTime(1, 30));
         click(stage.get(), "Go");
         QCOMPARE(lastStart(), QTime(1, 30));
@@ -317,35 +264,31 @@ private Q_SLOTS:
     {
         clock->setNowUtc(QDateTime(QDate(2024, 5, 2), QTime(18, 20), Qt::UTC)); // 23:50 IST
         QSignalSpy plays(stage.get(), &StagePages::playDevice);
+        const auto lastDay = [&] { return plays.value(plays.size() - 1).value(0).toDateTime().date(); };
         stage->prepareDevice("Gate");
-        QDateEdit* picker = Access::picker(*stage);
-        QCOMPARE(picker->date(), QDate(2024, 5, 2));
         click(stage.get(), "Next day"); // today: nothing
         QCOMPARE(plays.size(), 0);
 
         clock->advanceSecs(20 * 60); // 00:10 IST on the 3rd
         click(stage.get(), "Next day");
-        QCOMPARE(plays.size(), 1);
-        QCOMPARE(plays[0][0].toDateTime().date(), QDate(2024, 5, 3));
+        QCOMPARE(lastDay(), QDate(2024, 5, 3));
         click(stage.get(), "Previous day");
-        QCOMPARE(plays.last()[0].toDateTime().date(), QDate(2024, 5, 2));
+        QCOMPARE(lastDay(), QDate(2024, 5, 2));
         click(stage.get(), "Today");
-        QCOMPARE(plays.last()[0].toDateTime().date(), QDate(2024, 5, 3));
+        QCOMPARE(lastDay(), QDate(2024, 5, 3));
         click(stage.get(), "Today"); // already on today: starts it again
         QCOMPARE(plays.size(), 4);
-        picker->setDate(QDate(2024, 4, 20)); // a day chosen in the calendar
-        QCOMPARE(plays.last()[0].toDateTime(), Ist::at(QDate(2024, 4, 20), 0));
+        Access::picker(*stage)->setDate(QDate(2024, 4, 20)); // a day chosen in the calendar
+        QCOMPARE(plays.value(plays.size() - 1).value(0).toDateTime(), Ist::at(QDate(2024, 4, 20), 0));
     }
 
     void recordingDaysOnlyFromTheLatestAnswer()
     {
-        QSignalSpy months(stage.get(), &StagePages::deviceMonthRequested);
         QCalendarWidget* calendar = Access::picker(*stage)->calendarWidget();
         const auto marked = [&](const QDate& d) { return calendar->dateTextFormat(d).fontWeight() == 700; };
         stage->prepareDevice("Gate");
         const quint64 first = stage->requestSerial() - 1; // the month, then the day
         calendar->setCurrentPage(2024, 4);
-        QCOMPARE(months.size(), 2);
         const quint64 april = stage->requestSerial();
         stage->addDeviceDays({QDate(2024, 5, 1)}, first); // late: a newer month was asked for
         QVERIFY(!marked(QDate(2024, 5, 1)));
@@ -353,15 +296,13 @@ private Q_SLOTS:
         QVERIFY(marked(QDate(2024, 4, 3)));
         QCOMPARE(calendar->dateTextFormat(QDate(2024, 4, 3)).foreground().color(),
                  Theme::colour(Theme::Colour::AccentText));
-        stage->addDeviceDays({QDate(2024, 4, 4)});
-        QVERIFY(marked(QDate(2024, 4, 4)));
 
         // A recorder's days that come after the user went to the cloud archive.
         stage->prepareCloud("Gate", {});
         stage->addDeviceDays({QDate(2024, 4, 5)});
         QVERIFY(!marked(QDate(2024, 4, 5)));
         stage->prepareDevice("Gate"); // a new camera starts unmarked
-        QVERIFY(!marked(QDate(2024, 4, 4)));
+        QVERIFY(!marked(QDate(2024, 4, 3)));
     }
 
     void cloudDayStartsOnTheLastDayAndPlaysItsPlaylist()
@@ -372,16 +313,11 @@ private Q_SLOTS:
         QCOMPARE(clouds.size(), 0);
         QTRY_COMPARE(clouds.size(), 1);
         QCOMPARE(clouds[0][0].toDate(), QDate(2024, 5, 1));
-        QCOMPARE(clouds[0][1].toString(), QString("00:00"));
-        QCOMPARE(clouds[0][2].toString(), QString("23:59"));
-        QCOMPARE(detail(), QString("Loading the day’s recording…"));
-        QVERIFY(stage->timeline()->coverageKnown());
+        QCOMPARE(clouds[0][1].toString() + "-" + clouds[0][2].toString(), QString("00:00-23:59"));
 
         stage->playPlaylist(cloudDay(4));
         QVERIFY(stage->isOpen());
-        QCOMPARE(Access::segments(*stage).size(), 4);
         QCOMPARE(stage->timeline()->coverage(), (FootageBlocks{{36000, 36040}}));
-        QVERIFY(log.contains("[cloud] 4 segments, 1 footage blocks, first at 10:00:00"));
         stage->onPosition(7.0);
         stage->onPosition(22.5);
         QCOMPARE(stage->playheadSecond(), 36015.5);
@@ -405,8 +341,7 @@ private Q_SLOTS:
         QSignalSpy clouds(stage.get(), &StagePages::playCloud);
         stage->prepareCloud("Gate", {QDate(2024, 5, 1), QDate(2024, 5, 2)});
         QTRY_COMPARE(clouds.size(), 1);
-        QCOMPARE(clouds[0][0].toDate(), QDate(2024, 5, 2)); // today runs to "current"
-        QCOMPARE(clouds[0][2].toString(), QString("current"));
+        QCOMPARE(clouds[0][2].toString(), QString("current")); // today
         stage->startDay(QDate(2024, 5, 1), 36030);
         QCOMPARE(clouds.last()[1].toString(), QString("10:00"));
         stage->playPlaylist(cloudDay(6));
@@ -418,7 +353,6 @@ private Q_SLOTS:
         stage->startDay(QDate(2024, 5, 1), 36001);
         stage->playPlaylist(cloudDay(6));
         QVERIFY(!log.contains("jump to"));
-        QCOMPARE(detail(), QString("Starting playback…"));
 
         // Start times that cannot be read: hatched day, the whole list plays.
         stage->startDay(QDate(2024, 5, 1), 600);
@@ -453,7 +387,6 @@ private Q_SLOTS:
         log.clear();
         stage->playPlaylist(cloudDay(2));
         QVERIFY(!stage->isOpen());
-        QCOMPARE(stage->mode(), StagePages::LiveView);
         QCOMPARE(detail(), QString("Opening the camera on the server…"));
         QVERIFY(!log.contains("[cloud]"));
         // Or an error answered it.
@@ -466,18 +399,14 @@ private Q_SLOTS:
 
     void suspendAndResumeOnlyLive()
     {
+        stage->openLive("Gate", viewtest::silentRtsp(), false);
+        stage->suspendLive();
+        QVERIFY(!stage->isOpen());
+        stage->stopPlayback();
+        stage->resumeLive();
+        QVERIFY(!stage->isOpen());
         stage->prepareDevice("Gate");
         stage->suspendLive();
-        stage->resumeLive();
-        QVERIFY(!stage->isOpen());
-        stage->openLive("Gate", viewtest::silentRtsp(), false);
-        QVERIFY(stage->isOpen());
-        stage->suspendLive();
-        QVERIFY(!stage->isOpen());
-        stage->resumeLive();
-        QVERIFY(stage->isOpen());
-        QCOMPARE(headline(), QString("Loading")); // no new message on resume
-        stage->stopPlayback();
         stage->resumeLive();
         QVERIFY(!stage->isOpen());
     }
@@ -492,19 +421,12 @@ private Q_SLOTS:
         QCOMPARE(QToolTip::text(), QString("No picture to save yet"));
         QVERIFY(!QDir(folder).exists());
 
-        showPicture();
-        click(stage.get(), "Save a snapshot");
-        const QString live =
-            folder + "/Gate_1_North_" + clock->nowUtc().toLocalTime().toString("yyyyMMdd-HHmmss") + ".png";
-        QVERIFY2(QFile::exists(live), qPrintable(live));
-        QCOMPARE(QToolTip::text(), QString("Saved to Pictures/Kavira"));
-        QVERIFY(log.contains("[snapshot] " + live));
-
         stage->prepareDevice("Gate 1 / North");
         stage->startDay(QDate(2024, 5, 1), 36005);
         showPicture();
         click(stage.get(), "Save a snapshot");
         QVERIFY(QFile::exists(folder + "/Gate_1_North_20240501_100005.png"));
+        QCOMPARE(QToolTip::text(), QString("Saved to Pictures/Kavira"));
 
         // The folder cannot be made: the failure is said, not hidden.
         QDir(folder).removeRecursively();

