@@ -77,11 +77,7 @@ QByteArray notice(const QByteArray& type, int channel = 1, const QByteArray& sta
 
 AlertStream::Alert alert(const QString& type, int channel = 1, bool active = true)
 {
-    AlertStream::Alert a;
-    a.type = type;
-    a.channel = channel;
-    a.active = active;
-    return a;
+    return {type, active, channel};
 }
 
 int countKind(const QList<NativeEvents::Event>& events, int kind)
