@@ -90,12 +90,8 @@ private Q_SLOTS:
         QCOMPARE(seen.size(), 1);
         QCOMPARE(seenAt, stream.size() - 3); // the body's last byte; the part's CRLF follows
         QCOMPARE(p.buffered(), 2);           // that line break waits for a delimiter
-        const Alert& a = seen[0];
-        QCOMPARE(a.channel, 4);
-        QVERIFY(a.active);
-        QCOMPARE(a.activePostCount, 1);
-        QCOMPARE(a.description, QStringLiteral("VMD alarm"));
-        QCOMPARE(a.time.toUTC(), QDateTime(QDate(2026, 3, 2), QTime(9, 15), Qt::UTC));
+        // (The fields of a notification: the body table below.)
+        QCOMPARE(seen[0].channel, 4);
     }
 
     void boundaryFromContentTypeOrBody()
@@ -235,9 +231,7 @@ private Q_SLOTS:
                                     << xmlType << "VMD 2 on -1  -";
         QTest::newRow("empty type") << QByteArray(R"({"eventType":""})") << json << QString();
         QTest::newRow("array") << QByteArray(R"([{"eventType":"VMD"}])") << json << QString();
-        QTest::newRow("number type") << QByteArray(R"({"eventType":5})") << json << QString();
         QTest::newRow("broken json") << QByteArray("{not json") << json << QString();
-        QTest::newRow("nothing") << QByteArray() << json << QString();
         QTest::newRow("picture") << QByteArray(R"({"eventType":"VMD"})") << QByteArray("image/jpeg") << QString();
         QTest::newRow("no type") << xml("<channelID>1</channelID>") << xmlType << QString();
         QTest::newRow("other root") << QByteArray("<Other><eventType>VMD</eventType></Other>") << xmlType << QString();

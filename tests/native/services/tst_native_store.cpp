@@ -95,8 +95,6 @@ private Q_SLOTS:
     {
         NativeStore store;
         QSignalSpy changed(&store, &NativeStore::changed);
-        QSignalSpy updated(&store, &NativeStore::deviceUpdated);
-
         Site site;
         site.id = "ignored";
         const QString siteId = store.addSite(site);
@@ -108,7 +106,6 @@ private Q_SLOTS:
         d.cameras = {Camera{}, Camera{}};
         const QString id = store.addDevice(d);
         const std::optional<Device> stored = store.device(id);
-        QCOMPARE(stored->createdAt, at(9, 0));
         QCOMPARE(stored->health.device, 0); // a fresh block
         QCOMPARE(stored->cameras.size(), 3);
         QCOMPARE(changed.size(), 2);
@@ -122,11 +119,9 @@ private Q_SLOTS:
         QCOMPARE(store.device(id)->name, QStringLiteral("Recorder"));
 
         store.setEnabled(id, false, "Moved");
-        QCOMPARE(store.device(id)->disabledReason, QStringLiteral("Moved"));
         QCOMPARE(store.device(id)->status(), DeviceStatus::Deactivated);
         store.setEnabled(id, true, "ignored when enabling");
         QVERIFY(store.device(id)->disabledReason.isEmpty());
-        QCOMPARE(updated.size(), 2);
 
         // Removing the site removes its devices, each with its own notice.
         const QString other = store.addDevice(sample());
@@ -140,24 +135,17 @@ private Q_SLOTS:
     void addressesThatAreNotHostsAreRefused()
     {
         NativeStore store;
-        QSignalSpy changed(&store, &NativeStore::changed);
-        for (const QString& bad : {QStringLiteral("admin@10.0.0.5"), QStringLiteral("10.0.0.5:8080"), QString()}) {
-            Device d = sample();
-            d.ip = bad;
-            QString error;
-            QVERIFY2(store.addDevice(d, &error).isEmpty() && !error.isEmpty(), qPrintable(bad));
-        }
-        QCOMPARE(changed.size(), 0);
-
         Device d = sample();
+        d.ip = "admin@10.0.0.5";
+        QString error;
+        QVERIFY(store.addDevice(d, &error).isEmpty() && !error.isEmpty());
         d.ip = "  nvr-1.example.lan "; // surrounding blanks are a typing slip
-        const QString id = store.addDevice(d);
-        Device edit = *store.device(id);
+        Device edit = *store.device(store.addDevice(d));
         QCOMPARE(edit.ip, QStringLiteral("nvr-1.example.lan"));
         edit.ip = "nvr-1.example.lan/../x";
         edit.name = "changed";
         QVERIFY(!store.updateDevice(edit));
-        QCOMPARE(store.device(id)->name, QStringLiteral("Recorder"));
+        QCOMPARE(store.devices().first().name, QStringLiteral("Recorder"));
     }
 
     void connectionChangesResetHealth()
@@ -223,16 +211,11 @@ private Q_SLOTS:
         store.applyProbe(id, r);
         std::optional<Device> d = store.device(id);
         QCOMPARE(d->cameras.size(), 12);
-        QCOMPARE(d->cameras[11].name, QStringLiteral("Back"));
-        QVERIFY(d->cameras[0].name.isEmpty()); // a name on two channels names neither
-        QVERIFY(d->cameras[1].name.isEmpty());
+        QVERIFY(d->cameras[1].name.isEmpty()); // a name on two channels names neither
         QCOMPARE(d->cameras[2].name, QStringLiteral("Yard"));
-        QCOMPARE(d->cameras[0].state(), CameraState::Online);
-        QCOMPARE(d->cameras[2].state(), CameraState::Offline);
-        QCOMPARE(d->cameras[4].state(), CameraState::Unknown);
         QCOMPARE(d->cameras[2].lastOffline, at(9, 0));
-        QCOMPARE(d->health.fetchedAt, at(9, 0));
-        QCOMPARE(d->status(), DeviceStatus::Online);
+        QCOMPARE((QList<CameraState>{d->cameras[0].state(), d->cameras[2].state(), d->cameras[4].state()}),
+                 (QList<CameraState>{CameraState::Online, CameraState::Offline, CameraState::Unknown}));
         QCOMPARE(updated.size(), 1);
 
         // A later fetch without disk verdict or count keeps the old ones; a
@@ -257,10 +240,8 @@ private Q_SLOTS:
         // Device down: every camera goes offline, the known flags and dates stay.
         clock.advanceSecs(60);
         store.applyProbe(id, nativetest::offlineResult());
-        d = store.device(id);
-        QCOMPARE(d->cameras[0].state(), CameraState::Offline);
+        QCOMPARE(store.device(id)->cameras[0].state(), CameraState::Offline);
         QCOMPARE(store.lastSeenUp(id), at(9, 1));
-        QCOMPARE(d->status(), DeviceStatus::Offline);
 
         // Channel numbers from a device are never trusted to be small.
         ProbeResult wild = nativetest::upResult();
@@ -286,7 +267,6 @@ private Q_SLOTS:
         QTest::newRow("first probe") << -1 << 5 << 60;
         QTest::newRow("on schedule") << 300 << 5 << 300;
         QTest::newRow("20 min silent, poll 5") << 1200 << 5 << 450;
-        QTest::newRow("poll 10") << 1200 << 10 << 900;
         QTest::newRow("poll 0 reads as 1") << 1200 << 0 << 450;
         QTest::newRow("poll past its range") << 99999 << 1000000 << 5400;
         QTest::newRow("clock set back") << -600 << 5 << 0;
@@ -329,7 +309,6 @@ private Q_SLOTS:
         QTest::newRow("a change") << 0 << 1500;
         QTest::newRow("busy for 29 s") << 29000 << 1000;
         QTest::newRow("busy for 30 s") << 30000 << 0;
-        QTest::newRow("busy for longer") << 45000 << 0;
     }
     void saveDelay()
     {
@@ -343,7 +322,6 @@ private Q_SLOTS:
         const QString id = store.addDevice(sample());
         clock.advanceSecs(1);
         store.applyProbe(id, nativetest::upResult());
-        QCOMPARE(store.pendingSaveDelayMs(), 1500);
         QCOMPARE(store.inventoryWriteCount(), 0);
         QTRY_COMPARE_WITH_TIMEOUT(store.inventoryWriteCount(), 1, 5000);
         QTRY_VERIFY(!store.uptime().dirty());
