@@ -15,9 +15,9 @@ namespace {
 GpuProbe runProbe()
 {
     GpuProbe p;
-    const QString mode = envOr("KVR_RENDER").toLower();
-    if (mode == QLatin1String("cpu")) {
-        p.reason = QStringLiteral("turned off (KVR_RENDER=cpu)");
+    const QString mode = envOr("KVR_RENDER");
+    if (mode.compare(QLatin1String("cpu"), Qt::CaseInsensitive) == 0) {
+        p.reason = GpuProbe::declined(mode, QString(), QString());
         return p;
     }
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
@@ -49,10 +49,9 @@ GpuProbe runProbe()
         p.reason = QStringLiteral("OpenGL %1 is too old").arg(p.version);
     else if (!QOpenGLShaderProgram::hasOpenGLShaderPrograms(&context))
         p.reason = QStringLiteral("shaders are not available");
-    else if (mode == QLatin1String("gpu") || !GpuProbe::isSoftwareRenderer(p.renderer, vendor))
-        p.usable = true;
     else
-        p.reason = QStringLiteral("only a software renderer (%1)").arg(p.renderer);
+        p.reason = GpuProbe::declined(mode, p.renderer, vendor);
+    p.usable = p.reason.isEmpty();
     context.doneCurrent();
 
     qWarning("%s",
@@ -75,6 +74,15 @@ bool GpuProbe::isSoftwareRenderer(const QString& renderer, const QString& vendor
         if (r.contains(s))
             return true;
     return vendor.toLower().contains(QLatin1String("microsoft")) && !r.contains(QLatin1String("d3d12"));
+}
+
+QString GpuProbe::declined(const QString& mode, const QString& renderer, const QString& vendor)
+{
+    if (mode.compare(QLatin1String("cpu"), Qt::CaseInsensitive) == 0)
+        return QStringLiteral("turned off (KVR_RENDER=cpu)");
+    if (mode.compare(QLatin1String("gpu"), Qt::CaseInsensitive) == 0 || !isSoftwareRenderer(renderer, vendor))
+        return QString();
+    return QStringLiteral("only a software renderer (%1)").arg(renderer);
 }
 
 const GpuProbe& GpuProbe::result()

@@ -15,4 +15,9 @@ struct GpuProbe {
 
     // Whether a renderer/vendor pair names a software rasteriser.
     static bool isSoftwareRenderer(const QString& renderer, const QString& vendor);
+
+    // What KVR_RENDER (`mode`, in any letter case) and the renderer OpenGL
+    // names make of drawing on the graphics chip: empty when it may, else why
+    // drawing stays on the processor.
+    static QString declined(const QString& mode, const QString& renderer, const QString& vendor);
 };

@@ -82,15 +82,9 @@ inline bool startRtsp(Peer& peer, const QStringList& extra = {})
 inline bool startHls(Peer& peer, const QString& root, const QString& script, const QString& log, bool make = true,
                      quint16 port = 0)
 {
-    QStringList args{kvrtest::fixturePath(QStringLiteral("hls/hls_server.py")),
-                     QStringLiteral("--root"),
-                     root,
-                     QStringLiteral("--script"),
-                     script,
-                     QStringLiteral("--log"),
-                     log,
-                     QStringLiteral("--port"),
-                     QString::number(port)};
+    QStringList args{kvrtest::fixturePath(QStringLiteral("hls/hls_server.py"))};
+    args << QStringLiteral("--root") << root << QStringLiteral("--script") << script << QStringLiteral("--log") << log
+         << QStringLiteral("--port") << QString::number(port);
     if (make)
         args << QStringLiteral("--make");
     return peer.start(QStringLiteral("python3"), args, 120000);
@@ -98,10 +92,11 @@ inline bool startHls(Peer& peer, const QString& root, const QString& script, con
 
 inline bool startProxy(Peer& peer, quint16 target, const QString& mode, int afterMs = 1000, int stallMs = 3000)
 {
-    return peer.start(QStringLiteral("python3"),
-                      {kvrtest::fixturePath(QStringLiteral("proxy/fault_proxy.py")), QStringLiteral("--target"),
-                       QString::number(target), QStringLiteral("--mode"), mode, QStringLiteral("--after-ms"),
-                       QString::number(afterMs), QStringLiteral("--stall-ms"), QString::number(stallMs)});
+    QStringList args{kvrtest::fixturePath(QStringLiteral("proxy/fault_proxy.py"))};
+    args << QStringLiteral("--target") << QString::number(target) << QStringLiteral("--mode") << mode
+         << QStringLiteral("--after-ms") << QString::number(afterMs) << QStringLiteral("--stall-ms")
+         << QString::number(stallMs);
+    return peer.start(QStringLiteral("python3"), args);
 }
 
 // Writes the HLS server's script.

@@ -127,33 +127,24 @@ private Q_SLOTS:
 
     // Bodies that end early must end in an error, never look like a clean
     // end; a body without a length is read to its end.
-    void bodiesOfEveryShape_data()
-    {
-        QTest::addColumn<QByteArray>("mode");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<int64_t>("total");
-        QTest::addColumn<int64_t>("read");
-        QTest::addColumn<bool>("clean");
-        QTest::newRow("no length") << QByteArray("nolength") << 200 << int64_t(-1) << int64_t(70000) << true;
-        QTest::newRow("closed half-way") << QByteArray("close_mid") << 200 << int64_t(70000) << int64_t(35000) << false;
-    }
-
     void bodiesOfEveryShape()
     {
-        QFETCH(QByteArray, mode);
-        QFETCH(int, status);
-        QFETCH(int64_t, total);
-        QFETCH(int64_t, read);
-        QFETCH(bool, clean);
-        script("{\"rules\":[{\"match\":\"/pattern/\",\"range\":\"" + mode + "\"}]}");
-        auto src = source(70000);
-        QVERIFY(src);
-        QCOMPARE(src->httpStatus(), status);
-        QCOMPARE(src->totalSize(), total);
-        QCOMPARE(src->seek(0, AVSEEK_SIZE), total);
-        int last = 0;
-        QCOMPARE(drain(*src, last), read);
-        QCOMPARE(last == AVERROR_EOF, clean);
+        const struct {
+            QByteArray mode;
+            int64_t total, read;
+            bool clean;
+        } rows[] = {{"nolength", -1, 70000, true}, {"close_mid", 70000, 35000, false}};
+        for (const auto& r : rows) {
+            script("{\"rules\":[{\"match\":\"/pattern/\",\"range\":\"" + r.mode + "\"}]}");
+            auto src = source(70000);
+            QVERIFY(src);
+            QCOMPARE(src->httpStatus(), 200);
+            QCOMPARE(src->totalSize(), r.total);
+            QCOMPARE(src->seek(0, AVSEEK_SIZE), r.total);
+            int last = 0;
+            QCOMPARE(drain(*src, last), r.read);
+            QCOMPARE(last == AVERROR_EOF, r.clean);
+        }
     }
 
     void refusedAndStalledRequests()
@@ -206,42 +197,36 @@ private Q_SLOTS:
     // Whole-file fetches: a busy server is waited through before the first
     // picture (about a second apart), a refusal is final at once, and once
     // pictures flow a failing fetch is tried only twice.
-    void playlistFetches_data()
-    {
-        QTest::addColumn<QByteArray>("statuses");
-        QTest::addColumn<bool>("hadPicture");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<int>("requests");
-        QTest::addColumn<int>("minMs");
-        QTest::newRow("503 four times, then 200") << QByteArray("503,503,503,503") << false << QString() << 5 << 3800;
-        QTest::newRow("403 at once") << QByteArray("403,403,403") << false << "HTTP 403" << 1 << 0;
-        QTest::newRow("503 while playing") << QByteArray("503,503,503,503,503") << true << "HTTP 503" << 2 << 0;
-    }
-
     void playlistFetches()
     {
-        QFETCH(QByteArray, statuses);
-        QFETCH(bool, hadPicture);
-        QFETCH(QString, error);
-        QFETCH(int, requests);
-        QFETCH(int, minMs);
         QFile f(dir.filePath(QStringLiteral("a.m3u8")));
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("#EXTM3U\n");
         f.close();
-        script(R"({"rules":[{"match":"a.m3u8","statuses":[)" + statuses + "]}]}");
-        FetchRequest r;
-        r.net = &pool;
-        r.stopFlag = &stop;
-        r.url = url(QStringLiteral("/a.m3u8")).toString();
-        r.hadPicture = hadPicture;
-        QElapsedTimer t;
-        t.start();
-        const FetchResult res = fetchWhole(r);
-        QCOMPARE(res.body, error.isEmpty() ? QByteArray("#EXTM3U\n") : QByteArray());
-        QCOMPARE(res.error, error);
-        QCOMPARE(peers::readRequests(logPath).size(), requests);
-        QVERIFY2(t.elapsed() >= minMs, qPrintable(QString::number(t.elapsed())));
+        const struct {
+            QByteArray statuses;
+            bool hadPicture;
+            QString error;
+            int requests, minMs;
+        } rows[] = {{"503,503,503,503", false, QString(), 5, 3800},
+                    {"403,403,403", false, QStringLiteral("HTTP 403"), 1, 0},
+                    {"503,503,503,503,503", true, QStringLiteral("HTTP 503"), 2, 0}};
+        for (const auto& row : rows) {
+            QFile::remove(logPath);
+            script(R"({"rules":[{"match":"a.m3u8","statuses":[)" + row.statuses + "]}]}");
+            FetchRequest r;
+            r.net = &pool;
+            r.stopFlag = &stop;
+            r.url = url(QStringLiteral("/a.m3u8")).toString();
+            r.hadPicture = row.hadPicture;
+            QElapsedTimer t;
+            t.start();
+            const FetchResult res = fetchWhole(r);
+            QCOMPARE(res.body, row.error.isEmpty() ? QByteArray("#EXTM3U\n") : QByteArray());
+            QCOMPARE(res.error, row.error);
+            QCOMPARE(peers::readRequests(logPath).size(), row.requests);
+            QVERIFY2(t.elapsed() >= row.minMs, qPrintable(QString::number(t.elapsed())));
+        }
     }
 };
 

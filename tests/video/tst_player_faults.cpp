@@ -77,32 +77,26 @@ private Q_SLOTS:
 
     // A drop schedules a restart; a stop or a new play() during its delay
     // makes it void.
-    void restartOfAnEndedPlaybackDoesNotHappen_data()
-    {
-        QTest::addColumn<bool>("playAgain");
-        QTest::newRow("stopped") << false;
-        QTest::newRow("played again") << true;
-    }
-
     void restartOfAnEndedPlaybackDoesNotHappen()
     {
-        QFETCH(bool, playAgain);
         peers::Peer dropper;
         QVERIFY(peers::startProxy(dropper, camera.port, QStringLiteral("drop"), 1000));
-        FfmpegPlayer player;
-        player.autoReconnect = true;
-        player.audioEnabled = false;
-        QSignalSpy opened(&player, &FfmpegPlayer::opened);
-        QSignalSpy reconnecting(&player, &FfmpegPlayer::reconnecting);
-        player.play(peers::rtspUrl(dropper.port));
-        QVERIFY(reconnecting.wait(20000));
-        opened.clear();
-        playAgain ? player.play(peers::rtspUrl(camera.port)) : player.stop();
-        const int generation = player.currentGeneration();
-        QTest::qWait(2000);
-        QCOMPARE(opened.size(), playAgain ? 1 : 0);
-        QCOMPARE(player.currentGeneration(), generation);
-        QCOMPARE(player.isRunning(), playAgain);
+        for (const bool playAgain : {false, true}) {
+            FfmpegPlayer player;
+            player.autoReconnect = true;
+            player.audioEnabled = false;
+            QSignalSpy opened(&player, &FfmpegPlayer::opened);
+            QSignalSpy reconnecting(&player, &FfmpegPlayer::reconnecting);
+            player.play(peers::rtspUrl(dropper.port));
+            QVERIFY(reconnecting.wait(20000));
+            opened.clear();
+            playAgain ? player.play(peers::rtspUrl(camera.port)) : player.stop();
+            const int generation = player.currentGeneration();
+            QTest::qWait(2000);
+            QCOMPARE(opened.size(), playAgain ? 1 : 0);
+            QCOMPARE(player.currentGeneration(), generation);
+            QCOMPARE(player.isRunning(), playAgain);
+        }
     }
 
     void catchUpSkipsAheadAfterAStall()

@@ -9,81 +9,11 @@
 #include "video/TlsTunnel.h"
 
 #include <QSignalSpy>
-#include <QSslKey>
-#include <QSslServer>
-#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
-#include <QThread>
-#include <QTimer>
 
 using kvr::video::PlayerFailure;
 using kvr::video::TlsTunnel;
-
-namespace {
-
-// A TLS server on a thread of its own (the tunnel's opening blocks the test's
-// thread) that sends `total` bytes as fast as the connection takes them and
-// counts what left it.
-class FloodServer : public QThread {
-public:
-    FloodServer(const QString& certFile, const QString& keyFile, qint64 total) : m_total(total)
-    {
-        QFile cert(certFile), key(keyFile);
-        if (cert.open(QIODevice::ReadOnly) && key.open(QIODevice::ReadOnly)) {
-            m_conf = QSslConfiguration::defaultConfiguration();
-            m_conf.setLocalCertificate(QSslCertificate(&cert, QSsl::Pem));
-            m_conf.setPrivateKey(QSslKey(&key, QSsl::Rsa, QSsl::Pem));
-        }
-    }
-    ~FloodServer() override
-    {
-        done = true;
-        wait();
-    }
-    quint16 port()
-    {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_ready.wait_for(lock, std::chrono::seconds(10), [this] { return m_port != 0; });
-        return m_port;
-    }
-    std::atomic<qint64> sent{0};
-    std::atomic<bool> done{false};
-
-protected:
-    void run() override
-    {
-        QSslServer server;
-        server.setSslConfiguration(m_conf);
-        server.listen(QHostAddress::LocalHost, 0);
-        QObject::connect(&server, &QTcpServer::pendingConnectionAvailable, &server, [&] {
-            auto* peer = static_cast<QSslSocket*>(server.nextPendingConnection());
-            QObject::connect(peer, &QSslSocket::encryptedBytesWritten, peer, [this](qint64 n) { sent += n; });
-            peer->write(QByteArray(m_total, 'v'));
-        });
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &server, [this] {
-            if (done)
-                quit();
-        });
-        poll.start(20);
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_port = server.serverPort();
-        }
-        m_ready.notify_all();
-        exec();
-    }
-
-private:
-    QSslConfiguration m_conf;
-    qint64 m_total;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    quint16 m_port = 0;
-};
-
-} // namespace
 
 class PlayerRtsp : public QObject {
     Q_OBJECT
@@ -160,102 +90,75 @@ private Q_SLOTS:
         player->openAttempts = 5;
     }
 
-    void liveStreamGivesPicturesAndSound_data()
-    {
-        QTest::addColumn<bool>("secured");
-        QTest::newRow("rtsp") << false;
-        QTest::newRow("rtsps, trusted certificate") << true;
-    }
-
     void liveStreamGivesPicturesAndSound()
     {
-        QFETCH(bool, secured);
-        kvrtest::LogCapture log;
-        QSignalSpy audio(player.get(), &FfmpegPlayer::audioTrack);
-        QSignalSpy overloaded(player.get(), &FfmpegPlayer::overloaded);
-        QList<double> positions;
-        connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
-        QVERIFY(playsPictures(secured ? rtsps(secure.port) : peers::rtspUrl(plain.port)));
-        QVERIFY(!audio.isEmpty() && audio.first().first().toBool());
-        // Pictures keep coming, paced on the sound clock, at about real time.
-        const int before = int(positions.size());
-        const double from = positions.last();
-        QTest::qWait(2000);
-        const double advanced = positions.last() - from;
-        QVERIFY2(positions.size() - before >= 25, qPrintable(QString::number(positions.size() - before)));
-        QVERIFY2(advanced > 1.2 && advanced < 3.0, qPrintable(QString::number(advanced)));
-        QVERIFY(!log.contains(QStringLiteral("Playing without audio")));
-        QVERIFY(!log.contains(QStringLiteral("Audio stopped; continuing on the wall clock")));
-        QVERIFY2(peers::leaked(log, {QStringLiteral("s3cret")}).isEmpty(), "password logged");
+        for (const bool secured : {false, true}) {
+            init();
+            kvrtest::LogCapture log;
+            QSignalSpy audio(player.get(), &FfmpegPlayer::audioTrack);
+            QSignalSpy overloaded(player.get(), &FfmpegPlayer::overloaded);
+            QList<double> positions;
+            connect(player.get(), &FfmpegPlayer::position, this, [&](double s) { positions << s; });
+            QVERIFY(playsPictures(secured ? rtsps(secure.port) : peers::rtspUrl(plain.port)));
+            QVERIFY(!audio.isEmpty() && audio.first().first().toBool());
+            // Pictures keep coming, paced on the sound clock, at about real time.
+            const int before = int(positions.size());
+            const double from = positions.last();
+            QTest::qWait(2000);
+            const double advanced = positions.last() - from;
+            QVERIFY2(positions.size() - before >= 25, qPrintable(QString::number(positions.size() - before)));
+            QVERIFY2(advanced > 1.2 && advanced < 3.0, qPrintable(QString::number(advanced)));
+            QVERIFY(!log.contains(QStringLiteral("Playing without audio")));
+            QVERIFY(!log.contains(QStringLiteral("Audio stopped; continuing on the wall clock")));
+            QVERIFY2(peers::leaked(log, {QStringLiteral("s3cret")}).isEmpty(), "password logged");
 
-        // A pause holds the picture; after it the stream flows on, keeping up.
-        player->pause(true);
-        QTest::qWait(300);
-        const int held = int(positions.size());
-        QTest::qWait(2500);
-        QCOMPARE(int(positions.size()), held);
-        player->pause(false);
-        QTRY_VERIFY_WITH_TIMEOUT(positions.size() >= held + 15, 5000);
-        QCOMPARE(overloaded.size(), 0);
+            // A pause holds the picture; after it the stream flows on, keeping up.
+            player->pause(true);
+            QTest::qWait(300);
+            const int held = int(positions.size());
+            QTest::qWait(2500);
+            QCOMPARE(int(positions.size()), held);
+            player->pause(false);
+            QTRY_VERIFY_WITH_TIMEOUT(positions.size() >= held + 15, 5000);
+            QCOMPARE(overloaded.size(), 0);
+        }
     }
 
     // Certificates and credentials that fail are tried once, whatever
     // openAttempts says: asking again changes nothing, and a recorder may
     // lock an account after a few wrong passwords.
-    void secureStreamDoesNotPlay_data()
-    {
-        QTest::addColumn<int>("server"); // 0 right certificate, 1 for another host name, 2 from an unknown authority
-        QTest::addColumn<QString>("bundle"); // ours, none (the system's) or a missing file
-        QTest::addColumn<QString>("user");
-        QTest::addColumn<QString>("password");
-        QTest::addColumn<QString>("detail");
-        QTest::addColumn<PlayerFailure>("kind");
-        const QString untrusted = QStringLiteral("Certificate not trusted");
-        const QString refused = QStringLiteral("401");
-        const PlayerFailure distrust = PlayerFailure::Untrusted;
-        const PlayerFailure login = PlayerFailure::Unauthorized;
-        QTest::newRow("unknown authority") << 2 << "ours"
-                                           << "alice"
-                                           << "s3cret" << untrusted << distrust;
-        QTest::newRow("another host name") << 1 << "ours"
-                                           << "alice"
-                                           << "s3cret" << untrusted << distrust;
-        QTest::newRow("system authorities only") << 0 << "none"
-                                                 << "alice"
-                                                 << "s3cret" << untrusted << distrust;
-        QTest::newRow("missing bundle") << 0 << "missing"
-                                        << "alice"
-                                        << "s3cret" << untrusted << distrust;
-        QTest::newRow("wrong password") << 0 << "ours"
-                                        << "alice"
-                                        << "wr0ngpass" << refused << login;
-        QTest::newRow("unknown user") << 0 << "ours"
-                                      << "mallory"
-                                      << "s3cret" << refused << login;
-    }
-
     void secureStreamDoesNotPlay()
     {
-        QFETCH(int, server);
-        QFETCH(QString, bundle);
-        QFETCH(QString, user);
-        QFETCH(QString, password);
-        QFETCH(QString, detail);
-        QFETCH(PlayerFailure, kind);
-        if (bundle == QLatin1String("none"))
-            qunsetenv("KVR_TLS_CA_FILE");
-        else if (bundle == QLatin1String("missing"))
-            qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("missing.pem")).toUtf8());
-        kvrtest::LogCapture log;
+        enum Server { Right, OtherName, UnknownAuthority };
+        const QString ours = dir.filePath(QStringLiteral("ca.pem")),
+                      untrusted = QStringLiteral("Certificate not trusted");
+        const struct {
+            Server server;
+            QString bundle, user, password, detail;
+            PlayerFailure kind;
+        } rows[] = {
+            {UnknownAuthority, ours, "alice", "s3cret", untrusted, PlayerFailure::Untrusted},
+            {OtherName, ours, "alice", "s3cret", untrusted, PlayerFailure::Untrusted},
+            {Right, QString(), "alice", "s3cret", untrusted, PlayerFailure::Untrusted}, // the system's authorities
+            {Right, dir.filePath(QStringLiteral("missing.pem")), "alice", "s3cret", untrusted,
+             PlayerFailure::Untrusted},
+            {Right, ours, "alice", "wr0ngpass", "401", PlayerFailure::Unauthorized},
+            {Right, ours, "mallory", "s3cret", "401", PlayerFailure::Unauthorized}};
         const quint16 ports[] = {secure.port, wrongName.port, stranger.port};
-        QString got;
-        PlayerFailure gotKind;
-        QVERIFY(!playsPictures(rtsps(ports[server], user, password), &got, &gotKind));
-        QVERIFY2(got.contains(detail), qPrintable(got));
-        QCOMPARE(gotKind, kind);
-        QVERIFY2(log.matching(QStringLiteral("DESCRIBE failed")).size() <= 1,
-                 qPrintable(log.matching(QStringLiteral("DESCRIBE failed")).join(QLatin1Char('\n'))));
-        QVERIFY2(peers::leaked(log, {password}).isEmpty(), qPrintable(peers::leaked(log, {password})));
+        for (const auto& r : rows) {
+            if (r.bundle.isEmpty())
+                qunsetenv("KVR_TLS_CA_FILE");
+            else
+                qputenv("KVR_TLS_CA_FILE", r.bundle.toUtf8());
+            kvrtest::LogCapture log;
+            QString got;
+            PlayerFailure gotKind;
+            const QString row = QStringLiteral("%1 %2 %3").arg(int(r.server)).arg(r.bundle, r.user);
+            QVERIFY2(!playsPictures(rtsps(ports[r.server], r.user, r.password), &got, &gotKind), qPrintable(row));
+            QVERIFY2(got.contains(r.detail) && gotKind == r.kind, qPrintable(row + QLatin1Char(' ') + got));
+            QVERIFY2(log.matching(QStringLiteral("DESCRIBE failed")).size() <= 1, qPrintable(row));
+            QVERIFY2(peers::leaked(log, {r.password}).isEmpty(), qPrintable(peers::leaked(log, {r.password})));
+        }
     }
 
     // The decrypted stream carries the ticket's credentials: the loopback
@@ -304,24 +207,37 @@ private Q_SLOTS:
 
     // While the reader does not read (paused, or busy), the server is held
     // back as over a plain connection, not buffered without end in the tunnel.
+    // The flooding server counts what left it on each line it prints.
     void secureTunnelHoldsTheServerBackForASlowReader()
     {
         const qint64 total = 64 * 1024 * 1024;
-        FloodServer server(dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key")),
-                           total);
-        server.start();
-        const quint16 port = server.port();
-        QVERIFY(port);
+        peers::Peer flood;
+        QVERIFY(flood.start(peers::systemPython(),
+                            {QStringLiteral("-c"),
+                             QStringLiteral("import socket,ssl,sys\nc=ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)\n"
+                                            "c.load_cert_chain(sys.argv[1],sys.argv[2])\ns=socket.socket()\n"
+                                            "s.bind(('127.0.0.1',0))\ns.listen()\nprint('PORT',s.getsockname()[1],"
+                                            "flush=True)\nt=c.wrap_socket(s.accept()[0],server_side=True)\nn=0\n"
+                                            "while n<%1:\n n+=t.send(b'v'*min(65536,%1-n))\n print(n,flush=True)\n"
+                                            "sys.stdin.read()\n")
+                                 .arg(total),
+                             dir.filePath(QStringLiteral("server.crt")), dir.filePath(QStringLiteral("server.key"))}));
+        auto sent = [&] {
+            const QList<QByteArray> lines = flood.proc->readAllStandardOutput().trimmed().split('\n');
+            return lines.last().toLongLong();
+        };
         std::atomic<bool> stop{false};
         TlsTunnel tunnel;
-        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), port, TlsTunnel::caBundle(), &stop);
+        const auto opened = tunnel.open(QStringLiteral("127.0.0.1"), flood.port, TlsTunnel::caBundle(), &stop);
         QVERIFY2(opened.outcome == TlsTunnel::Outcome::Ready, qPrintable(opened.error));
         QTcpSocket reader;
         reader.setReadBufferSize(64 * 1024); // a reader that takes nothing more
         reader.connectToHost(QHostAddress::LocalHost, tunnel.localPort());
         QVERIFY(reader.waitForConnected(5000));
         QTest::qWait(1500);
-        QVERIFY2(server.sent.load() < total / 2, qPrintable(QString::number(server.sent.load())));
+        flood.proc->waitForReadyRead(1000);
+        const qint64 held = sent();
+        QVERIFY2(held < total / 2, qPrintable(QString::number(held)));
         // Reading again, everything comes through.
         reader.setReadBufferSize(0);
         qint64 got = 0;
@@ -365,26 +281,18 @@ private Q_SLOTS:
     // What the server answers decides the kind; FFmpeg folds every 4xx but
     // 400, 401, 403 and 404 into one code, and so 453 Not Enough Bandwidth
     // reaches us as a client error.
-    void serverAnswersGiveTheirKinds_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<PlayerFailure>("kind");
-        QTest::newRow("unknown mount") << "/nothing/here" << PlayerFailure::NotFound;
-        QTest::newRow("453") << "/live?channel=1&subtype=0" << PlayerFailure::ClientError;
-        QTest::newRow("503") << "/live?busy" << PlayerFailure::ServerError;
-        QTest::newRow("a stream it has room for") << "/live?channel=1&subtype=1" << PlayerFailure::None;
-    }
     void serverAnswersGiveTheirKinds()
     {
-        QFETCH(QString, path);
-        QFETCH(PlayerFailure, kind);
         player->openAttempts = 1;
-        PlayerFailure got;
-        const bool played =
-            playsPictures(QStringLiteral("rtsp://127.0.0.1:%1%2").arg(answering.port).arg(path), nullptr, &got);
-        QCOMPARE(played, kind == PlayerFailure::None);
-        QCOMPARE(got, kind);
-        QCOMPARE(player->lastFailure(), kind);
+        for (const auto& [path, kind] : {std::pair{"/nothing/here", PlayerFailure::NotFound},
+                                         {"/live?channel=1&subtype=0", PlayerFailure::ClientError},
+                                         {"/live?busy", PlayerFailure::ServerError},
+                                         {"/live?channel=1&subtype=1", PlayerFailure::None}}) { // one it has room for
+            PlayerFailure got;
+            const bool played =
+                playsPictures(QStringLiteral("rtsp://127.0.0.1:%1%2").arg(answering.port).arg(path), nullptr, &got);
+            QVERIFY2(played == (kind == PlayerFailure::None) && got == kind && player->lastFailure() == kind, path);
+        }
     }
 };
 
