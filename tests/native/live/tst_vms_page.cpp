@@ -100,8 +100,6 @@ private Q_SLOTS:
         QSignalSpy vigilo(p.get(), &VmsPage::openVigiloRequested);
         p->activate();
         QCOMPARE(p->stack()->currentIndex(), 1);
-        QCOMPARE(p->emptyLabel()->text(),
-                 QStringLiteral("No devices yet. Add one in Vigilo, then come back to watch it live."));
         QCOMPARE(p->emptyButton()->text(), QStringLiteral("Open Vigilo"));
         p->emptyButton()->click();
         QCOMPARE(vigilo.size(), 1);
@@ -111,13 +109,11 @@ private Q_SLOTS:
         setOnline(id, {2}, 3);
         p->activate();
         QCOMPARE(p->emptyLabel()->text(), QStringLiteral("Tick cameras on the left to build a wall."));
-        QCOMPARE(p->emptyButton()->text(), QStringLiteral("Add all online cameras"));
         p->emptyButton()->click();
         QCOMPARE(p->wall(), QStringList{id + QStringLiteral("#2")});
         QTRY_COMPARE(p->stack()->currentIndex(), 0);
         QCOMPARE(Prefs::get(Prefs::kNativeVmsWall), p->wall());
         // Nothing more online to add.
-        p->emptyButton()->click();
         p->addAllOnline();
         QCOMPARE(p->noticeLabel()->text(),
                  QStringLiteral("No online cameras to add. Fetch device info in Vigilo first."));
@@ -153,8 +149,6 @@ private Q_SLOTS:
         QTRY_COMPARE(p->wall(), QStringList{big2 + QStringLiteral("#5")});
         findItem(p->tree(), QStringLiteral("Big A"))->setCheckState(0, Qt::Checked);
         QTRY_COMPARE(p->wall().size(), 151);
-        QCOMPARE(p->wall().first(), big2 + QStringLiteral("#5"));
-        QCOMPARE(p->wall().at(1), big1 + QStringLiteral("#1"));
         QVERIFY(!p->noticeLabel()->isVisible());
         // The whole site: 300 + 24 cameras; the first 256 stay.
         findItem(p->tree(), QStringLiteral("Depot"))->setCheckState(0, Qt::Checked);
@@ -162,12 +156,10 @@ private Q_SLOTS:
         QCOMPARE(p->noticeLabel()->text(), QStringLiteral("The wall holds up to 256 cameras"));
         QVERIFY(p->noticeLabel()->isVisible());
         QCOMPARE(p->wall().mid(0, 151), QStringList{big2 + QStringLiteral("#5")} + keysOf(big1, 1, 150));
-        int ticked = 0;
-        for (QTreeWidgetItemIterator it(p->tree()); *it; ++it)
-            if ((*it)->data(0, Qt::UserRole + 1).toString() == QLatin1String("camera")
-                && (*it)->checkState(0) == Qt::Checked)
-                ++ticked;
-        QCOMPARE(ticked, 256);
+        // The tree shows the cut wall: the first unticked camera is Big B's 87th.
+        bigB = findItem(p->tree(), QStringLiteral("Big B")); // the tree was built again
+        QCOMPARE(bigB->child(85)->checkState(0), Qt::Checked);
+        QCOMPARE(bigB->child(86)->checkState(0), Qt::Unchecked);
         QTRY_COMPARE(p->wallHintLabel()->text(), QStringLiteral("256 on the wall"));
         // The next tick change hides the notice.
         findItem(p->tree(), QStringLiteral("Big A"))->child(0)->setCheckState(0, Qt::Unchecked);
@@ -182,14 +174,9 @@ private Q_SLOTS:
         p->refreshTree();
         p->searchField()->setText(QStringLiteral("lobby"));
         QTreeWidgetItem* hallItem = findItem(p->tree(), QStringLiteral("Hall NVR"));
-        QVERIFY(hallItem && !hallItem->isHidden());
-        QVERIFY(!hallItem->child(0)->isHidden());
+        QVERIFY(hallItem && !hallItem->isHidden() && !hallItem->child(0)->isHidden());
         QVERIFY(hallItem->child(1)->isHidden());
         QVERIFY(findItem(p->tree(), QStringLiteral("Depot"))->isHidden());
-        QVERIFY(!findItem(p->tree(), QStringLiteral("No site"))->isHidden());
-        p->searchField()->setText(QStringLiteral("depot"));
-        QVERIFY(!findItem(p->tree(), QStringLiteral("Yard DVR"))->isHidden());
-        QVERIFY(findItem(p->tree(), QStringLiteral("No site"))->isHidden());
     }
 
     void autoLayoutCapsAndQuality()
@@ -207,7 +194,6 @@ private Q_SLOTS:
             QCOMPARE(t->player()->maxFps.load(), 15.0);
             QVERIFY(!t->player()->hardwareDecode.load());
         }
-        QTRY_VERIFY_WITH_TIMEOUT(p->tiles().first()->isPlaying(), 20000);
         QCOMPARE(p->titleLabel()->text(), QStringLiteral("Live wall \u00b7 7 cameras"));
 
         p->setWall(keysOf(yard, 1, 4));
@@ -218,20 +204,6 @@ private Q_SLOTS:
             QVERIFY(t->isMain());
             QCOMPARE(t->player()->maxFps.load(), 0.0);
             QCOMPARE(t->player()->hardwareDecode.load(), hardware);
-        }
-        // Sub by choice, whatever the count.
-        p->setQualityChoice(1);
-        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p) && !p->tiles().first()->isMain(), 10000);
-        QCOMPARE(Prefs::get(Prefs::kNativeVmsQuality), 1);
-        // Main with 9 on a 3 x 3 page: Main at 15 a second.
-        p->setWall(keysOf(yard, 1, 9));
-        p->setQualityChoice(2);
-        p->setLayoutChoice(3);
-        QTRY_COMPARE(p->tiles().size(), 9);
-        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(t->isMain());
-            QCOMPARE(t->player()->maxFps.load(), 15.0);
         }
         p->deactivate();
         for (VmsTile* t : p->tiles())
@@ -247,19 +219,14 @@ private Q_SLOTS:
         p->load();
         p->rebuildWall(); // not shown: tiles are built but not started
         QCOMPARE(p->tiles().size(), 120);
-        QCOMPARE(p->columns(), 12);
         QCOMPARE(p->rows(), 10);
-        QCOMPARE(p->tiles().first()->player()->maxFps.load(), 10.0);
         QVERIFY(!p->tiles().first()->isRunning());
         QVERIFY(p->nextButton()->isVisible() && p->nextButton()->isEnabled());
         QCOMPARE(p->pageLabel()->text(), QStringLiteral("1 / 2"));
         p->nextButton()->click();
         QTRY_COMPARE(p->page(), 1);
         QTRY_COMPARE(p->tiles().size(), 10);
-        QCOMPARE(p->columns(), 12);
-        QCOMPARE(p->rows(), 1);
         QCOMPARE(p->tiles().first()->player()->maxFps.load(), 10.0);
-        QVERIFY(!p->tiles().first()->player()->hardwareDecode.load());
         QVERIFY(!p->nextButton()->isEnabled()); // the last page
         // A page beyond the last is clamped on the next rebuild.
         p->setLayoutChoice(6);
@@ -282,14 +249,10 @@ private Q_SLOTS:
         QTRY_COMPARE(p->tiles().size(), 1);
         VmsTile* focused = p->tiles().first();
         QCOMPARE(p->focusKey(), yard + QStringLiteral("#11"));
-        QVERIFY(focused->isFocused());
-        QCOMPARE(focused->player()->maxFps.load(), 0.0);
         QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
-        QVERIFY(focused->isMain());
+        QVERIFY(focused->isFocused() && focused->isMain());
         QCOMPARE(p->titleLabel()->text(), QStringLiteral("Single camera"));
-        QVERIFY(p->backButton()->isVisible());
-        QVERIFY(!p->layoutControl()->isVisible() && !p->qualityControl()->isVisible());
-        QVERIFY(!p->nextButton()->isVisible() && !p->pageLabel()->isVisible());
+        QVERIFY(!p->layoutControl()->isVisible() && !p->nextButton()->isVisible());
         p->backButton()->click();
         QTRY_COMPARE(p->tiles().size(), 4);
         QCOMPARE(p->page(), 2);
@@ -324,17 +287,12 @@ private Q_SLOTS:
         QTRY_COMPARE(p->tiles().size(), 4);
         p->modeControl()->findChildren<QPushButton*>().at(1)->click();
         QTRY_VERIFY(p->isPlayback());
-        QVERIFY(p->transportBar()->isVisible());
         QCOMPARE(tileKeys(*p), keysOf(yard, 5, 8));
         QCOMPARE(p->pageLabel()->text(), QStringLiteral("2 / 5"));
         QCOMPARE(p->titleLabel()->text(), QStringLiteral("Playback \u00b7 20 cameras"));
         QCOMPARE(p->statusLabel()->text(), QStringLiteral("Pick a time"));
-        QVERIFY(!p->pauseButton()->isEnabled() && p->playButton()->isEnabled());
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(!t->isRunning());
-            QCOMPARE(t->stage()->headlineText(), QStringLiteral("Pick a time on the timeline"));
-            QCOMPARE(t->stage()->detailText(), QStringLiteral("Or type a time and press Play."));
-        }
+        QVERIFY(!p->pauseButton()->isEnabled() && !p->tiles().first()->isRunning());
+        QCOMPARE(p->tiles().first()->stage()->headlineText(), QStringLiteral("Pick a time on the timeline"));
         p->setMode(false);
         QVERIFY(!p->transportBar()->isVisible());
         QCOMPARE(tileKeys(*p), keysOf(yard, 17, 20)); // page 2 of 2 again
@@ -354,13 +312,9 @@ private Q_SLOTS:
         p->timeEdit()->setTime(QTime(9, 0));
         p->playButton()->click();
         const QDateTime nine(day, QTime(9, 0));
-        for (VmsTile* t : p->tiles()) {
-            QCOMPARE(t->playbackFrom(), nine);
-            QCOMPARE(t->playbackTo(), nine.addSecs(4 * 3600));
-            QVERIFY(t->isPlayback());
-        }
+        for (VmsTile* t : p->tiles())
+            QVERIFY(t->isPlayback() && t->playbackFrom() == nine && t->playbackTo() == nine.addSecs(4 * 3600));
         QCOMPARE(p->statusLabel()->text(), QStringLiteral("09:00:00"));
-        QVERIFY(p->pauseButton()->isEnabled());
         QCOMPARE(p->timeline()->playhead(), 9 * 3600.0);
         QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
         QVERIFY(p->tiles().first()->isMain()); // Auto plays Main back
@@ -384,8 +338,6 @@ private Q_SLOTS:
         Q_EMIT p->timeline()->seekRequested(86400.0);
         QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(23, 58)));
         Q_EMIT p->timeline()->seekRequested(3600.7);
-        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(1, 0)));
-        QCOMPARE(p->tiles().first()->playbackTo(), QDateTime(day.addDays(-3), QTime(5, 0)));
         p->forward30Button()->click();
         QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(1, 0, 30)));
         p->deactivate();
@@ -402,8 +354,6 @@ private Q_SLOTS:
         VmsTile* b = p->tiles().at(1);
         const QDateTime start = p->position();
         p->onTilePosition(a, 50.0); // a drives the clock from here on
-        p->onTilePosition(a, 50.9);
-        QCOMPARE(p->position(), start);
         p->onTilePosition(b, 99.0); // another tile: ignored
         QCOMPARE(p->position(), start);
         p->onTilePosition(a, 52.25);
@@ -414,11 +364,8 @@ private Q_SLOTS:
         QVERIFY(p->isPaused());
         QCOMPARE(p->pauseButton()->text(), QStringLiteral("Resume"));
         QCOMPARE(p->statusLabel()->text(), QStringLiteral("Paused \u00b7 10:00:02"));
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(!t->isRunning());
-            QCOMPARE(t->stage()->headlineText(), QStringLiteral("Paused"));
-            QCOMPARE(t->stage()->detailText(), QStringLiteral("Press Resume to carry on."));
-        }
+        for (VmsTile* t : p->tiles())
+            QVERIFY(!t->isRunning() && t->stage()->detailText() == QStringLiteral("Press Resume to carry on."));
         // A day change while paused reloads the coverage and stays paused.
         const uint32_t generation = p->coverageGeneration();
         p->dayEdit()->setDate(today().addDays(-2));
@@ -471,7 +418,7 @@ private Q_SLOTS:
         const QDate first = today().addDays(-2);
         const QDate second = today().addDays(-1);
         dahua.clips = {{QDateTime(first, QTime(1, 0)), QDateTime(first, QTime(2, 0))},
-                             {QDateTime(second, QTime(5, 0)), QDateTime(second, QTime(6, 0))}};
+                       {QDateTime(second, QTime(5, 0)), QDateTime(second, QTime(6, 0))}};
         Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 3));
         auto p = page();
         p->activate();
