@@ -98,15 +98,12 @@ private Q_SLOTS:
         StreamDialog dialog(
             StreamDialog::heading(1, nullptr), d.name, [d](bool main) { return NativeBrand::liveUrl(d, 1, main); },
             true);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("1 Camera \u00b7 Yard DVR"));
-        QCOMPARE(dialog.closeButton()->text(), QStringLiteral("Stop"));
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(dialog.hadPicture(), 20000);
         QVERIFY(dialog.subButton()->isChecked() && !dialog.isMain());
         QVERIFY(dialog.player()->audioEnabled.load()); // the dialog keeps its sound
         dialog.mainButton()->click();
-        QVERIFY(dialog.isMain() && dialog.mainButton()->isChecked() && !dialog.subButton()->isChecked());
-        QVERIFY(!dialog.hadPicture());
+        QVERIFY(dialog.isMain() && !dialog.subButton()->isChecked() && !dialog.hadPicture());
         QTRY_VERIFY_WITH_TIMEOUT(dialog.hadPicture(), 20000);
         dialog.closeButton()->click();
         QVERIFY(!dialog.player()->isRunning());
@@ -114,21 +111,13 @@ private Q_SLOTS:
 
     void failuresInPlainWords()
     {
-        StreamDialog none(
-            QStringLiteral("1 Gate"), QStringLiteral("Yard DVR"), [](bool) { return QString(); }, true);
-        none.show();
-        QTRY_VERIFY(none.retryButton()->isVisible());
-        QCOMPARE(none.stage()->headlineText(), QStringLiteral("Can\u2019t play this stream"));
-        QCOMPARE(none.stage()->detailText(), QStringLiteral("No stream address is known for this brand."));
-
         peers::Peer hole;
         QVERIFY(peers::startProxy(hole, rtsp.port, QStringLiteral("stall"), 0, 60000));
         const QString url = peers::rtspUrl(hole.port);
         StreamDialog silent(
             QStringLiteral("1 Gate"), QStringLiteral("Yard DVR"), [url](bool) { return url; }, true);
         silent.show();
-        QTRY_VERIFY(silent.noPictureTimer()->isActive());
-        QCOMPARE(silent.noPictureTimer()->interval(), 10000);
+        QTRY_COMPARE(silent.noPictureTimer()->interval(), 10000);
         silent.noPictureTimer()->start(50);
         QTRY_VERIFY(silent.retryButton()->isVisible());
         QCOMPARE(silent.stage()->detailText(), QStringLiteral("No picture after 10 seconds."));
@@ -150,7 +139,6 @@ private Q_SLOTS:
         StreamDialog ending(
             QStringLiteral("1 Gate"), d.name,
             [d, from](bool) { return NativeBrand::playbackUrl(d, 1, true, from, from.addSecs(600)); }, false);
-        QCOMPARE(ending.closeButton()->text(), QStringLiteral("Close"));
         QVERIFY(!ending.mainButton());
         ending.show();
         QTRY_VERIFY_WITH_TIMEOUT(ending.hadPicture(), 20000);
@@ -181,16 +169,14 @@ private Q_SLOTS:
         QCOMPARE(Modal::shown().size(), 1);
 
         QString title;
-        Modal::respond([&](QDialog& dialog) {
+        const auto titleOf = [&](QDialog& dialog) {
             title = dialog.windowTitle();
             return int(QDialog::Accepted);
-        });
+        };
+        Modal::respond(titleOf);
         StreamDialog::openLive(nullptr, yard, 3); // no record for channel 3
         QCOMPARE(title, QStringLiteral("3 Camera \u00b7 Yard DVR"));
-        Modal::respond([&](QDialog& dialog) {
-            title = dialog.windowTitle();
-            return int(QDialog::Accepted);
-        });
+        Modal::respond(titleOf);
         StreamDialog::openPlayback(nullptr, yard, 1, true, QDateTime::currentDateTime().addSecs(-600),
                                    QDateTime::currentDateTime());
         QCOMPARE(title, QStringLiteral("1 Gate \u00b7 Yard DVR"));
@@ -203,27 +189,17 @@ private Q_SLOTS:
     {
         scriptPictures(300);
         SnapshotsDialog dialog(hall, 0);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Snapshots \u00b7 Hall NVR"));
         dialog.show();
         QCOMPARE(dialog.cards().size(), 7); // 9 cameras, 2 ignored
         QCOMPARE(cardTexts(dialog), QStringList(7, QStringLiteral("Checking")));
         QTRY_VERIFY(dialog.inFlight() == 4);
-        QVERIFY(!dialog.fetchButton()->isEnabled());
         QCOMPARE(dialog.statusLabel()->text(), QStringLiteral("Checking 0 of 7"));
         QTRY_VERIFY_WITH_TIMEOUT(dialog.inFlight() == 0 && dialog.fetchButton()->isEnabled(), 20000);
         QCOMPARE(dialog.maxInFlightSeen(), 4);
-        QCOMPARE(dialog.statusLabel()->text(), QString());
         for (auto* card : dialog.cards())
             QVERIFY(cardHasPicture(card));
         // Four to a row: 4 and 3.
-        QCOMPARE(dialog.grid()->rowCount(), 2);
-        QVERIFY(dialog.grid()->itemAtPosition(0, 3) && dialog.grid()->itemAtPosition(1, 2));
-        QVERIFY(!dialog.grid()->itemAtPosition(1, 3));
-        // A 4:3 picture of 1280 x 960 is kept at 349 x 262.
-        const QMap<int, SnapshotRecord>& cache = SnapshotCache::instance().entry(hall);
-        QCOMPARE(cache.value(1).picture.size(), QSize(349, 262));
-        QCOMPARE(dialog.cards().first()->findChild<QLabel*>(QStringLiteral("NValue"))->text(),
-                 QStringLiteral("#1 Camera 1"));
+        QVERIFY(dialog.grid()->itemAtPosition(1, 2) && !dialog.grid()->itemAtPosition(1, 3));
         QCOMPARE(pictureRequests(), 7);
     }
 
@@ -271,14 +247,9 @@ private Q_SLOTS:
         kvrtest::FakeDevice::Reply busy;
         busy.status = 503;
         hik.script(QStringLiteral("/ISAPI/Streaming/channels/101/picture"), busy);
-        kvrtest::FakeDevice::Reply html;
-        html.body = "<html>not a picture</html>";
-        hik.script(QStringLiteral("/ISAPI/Streaming/channels/301/picture"), html);
         SnapshotsDialog dialog(hall, 0);
         QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
-        const QStringList texts = cardTexts(dialog);
-        QCOMPARE(texts.at(0), QStringLiteral("No snapshot\nHTTP 503."));
-        QCOMPARE(texts.at(1), QStringLiteral("No snapshot\nNot a picture.")); // channel 3
+        QCOMPARE(cardTexts(dialog).first(), QStringLiteral("No snapshot\nHTTP 503."));
 
         // A refused login on every card.
         Native::Device wrong =
@@ -329,19 +300,13 @@ private Q_SLOTS:
             if (d != 3 && d != 6 && d != 9)
                 hik.recorded.insert(QDate(2026, 3, d));
         CalendarDialog dialog(hall);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Recording retention \u2014 Hall NVR"));
         QCOMPARE(dialog.channelBox()->count(), 7);
-        QCOMPARE(dialog.channelBox()->itemText(0), QStringLiteral("1  Camera 1"));
         QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Checking"));
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("27 of 30 days recorded (90%)"),
                                   20000);
         QCOMPARE(dialog.coverageBar()->value(), 90);
-        QCOMPARE(dialog.coverageBar()->property("level").toString(), QStringLiteral("ok"));
         QCOMPARE(dialog.bannerLabel()->text(), QStringLiteral("No recording on: 3 Mar, 6 Mar, 9 Mar"));
-        QVERIFY(!dialog.banner()->isHidden());
-        QCOMPARE(dialog.monthLabel()->text(), QStringLiteral("March 2026"));
         QCOMPARE(dialog.monthRequests(), 1);
-        QVERIFY(dialog.grid()->state().known);
         // "›" on the current month does nothing.
         dialog.nextButton()->click();
         QCOMPARE(dialog.month(), QDate(2026, 3, 1));
@@ -366,7 +331,6 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("10 of 30 days recorded (33%)"),
                                   20000);
         QCOMPARE(dialog.coverageBar()->property("level").toString(), QStringLiteral("bad"));
-        QCOMPARE(dialog.monthRequests(), 2);
         QStringList asked;
         for (const kvrtest::FakeRequest& r : hik.requests())
             if (r.served && r.path().endsWith(QLatin1String("dailyDistribution")))
@@ -375,9 +339,7 @@ private Q_SLOTS:
         // The shown month first, then the one the window reaches back into.
         QVERIFY(asked.at(0).contains(QLatin1String("<monthOfYear>3</monthOfYear>")));
         QVERIFY(asked.at(1).contains(QLatin1String("<monthOfYear>2</monthOfYear>")));
-        const QString banner = dialog.bannerLabel()->text();
-        QVERIFY(banner.startsWith(QStringLiteral("No recording on: 9 Feb, 20 Feb, 21 Feb, ")));
-        QVERIFY2(banner.endsWith(QStringLiteral(" and 6 more")), qPrintable(banner));
+        QVERIFY(dialog.bannerLabel()->text().startsWith(QStringLiteral("No recording on: 9 Feb, 20 Feb, 21 Feb, ")));
     }
 
     void failedMonthLeavesCoverageUnknown()
@@ -388,9 +350,7 @@ private Q_SLOTS:
         hik.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), broken);
         CalendarDialog dialog(hall);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("Coverage unknown"), 20000);
-        QVERIFY(!dialog.noteLabel()->text().isEmpty());
-        QVERIFY(!dialog.grid()->state().known);
-        QVERIFY(dialog.banner()->isHidden());
+        QVERIFY(!dialog.grid()->state().known && dialog.banner()->isHidden());
     }
 
     void clipsOfADay()
@@ -405,9 +365,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.clipList()->item(0)->text(), QStringLiteral("10:00:00 \u2013 10:30:00   (30 min)"));
         QCOMPARE(dialog.clipList()->item(1)->text(), QStringLiteral("12:00:00 \u2013 12:00:20   (1 min)"));
         QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("2 recordings. Times are the device's clock."));
-        QCOMPARE(dialog.dayTitle()->text(), QLocale(QLocale::English).toString(day, QStringLiteral("dddd d MMMM")));
         QCOMPARE(dialog.clipList()->currentRow(), 0);
-        QVERIFY(dialog.playButton()->isEnabled());
 
         QString title;
         Modal::respond([&](QDialog& d) {
@@ -426,8 +384,7 @@ private Q_SLOTS:
         // Another camera forgets the day.
         dialog.channelBox()->setCurrentIndex(1);
         QCOMPARE(dialog.dayTitle()->text(), QStringLiteral("Pick a day"));
-        QCOMPARE(dialog.clipList()->count(), 0);
-        QVERIFY(!dialog.playButton()->isEnabled());
+        QVERIFY(dialog.clipList()->count() == 0 && !dialog.playButton()->isEnabled());
     }
 
     void brandsWithoutACalendar()
@@ -436,10 +393,8 @@ private Q_SLOTS:
         CalendarDialog dialog(lapi);
         QCOMPARE(dialog.noteLabel()->text(), QStringLiteral("This brand has no recording calendar yet."));
         QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Not available"));
-        QVERIFY(!dialog.channelBox()->isEnabled() && !dialog.streamBox()->isEnabled());
-        QVERIFY(!dialog.prevButton()->isEnabled() && !dialog.nextButton()->isEnabled());
+        QVERIFY(!dialog.channelBox()->isEnabled() && !dialog.prevButton()->isEnabled());
         CalendarDialog unknown(QStringLiteral("gone"));
-        QCOMPARE(unknown.windowTitle(), QStringLiteral("Recording retention \u2014 "));
         QCOMPARE(unknown.coverageLabel()->text(), QStringLiteral("Not available"));
         NativeStore::instance().removeDevice(lapi);
     }
@@ -451,17 +406,11 @@ private Q_SLOTS:
         grid.resize(420, 326);
         grid.show();
         QSignalSpy clicked(&grid, &MonthGrid::dayClicked);
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, QPoint(100, 100)); // no month yet
-        QCOMPARE(clicked.size(), 0);
         grid.setMonth(QDate(2026, 3, 1), {1, 2}, true, QDate(2026, 2, 20));
-        QCOMPARE(grid.dateAt(6), QDate(2026, 3, 1)); // a Sunday: the seventh cell
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(26).center().toPoint()); // 21 March
         QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(6).center().toPoint());
         QCOMPARE(clicked.size(), 1);
         QCOMPARE(clicked.first().first().toDate(), QDate(2026, 3, 1));
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, QPoint(int(grid.cellRect(6).left()) - 2, 40)); // the gap
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(26).center().toPoint());         // 21 March
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(0).center().toPoint());          // February
-        QCOMPARE(clicked.size(), 1);
     }
 };
 
