@@ -23,24 +23,19 @@
 using namespace livetest;
 
 namespace {
-QString cardText(SnapshotsDialog::Tile* card)
-{
-    return card->findChildren<QLabel*>().first()->text();
-}
-bool cardHasPicture(SnapshotsDialog::Tile* card)
-{
-    return !card->findChildren<QLabel*>().first()->pixmap().isNull();
-}
 // A fetch ran and every reply came.
 bool fetched(const SnapshotsDialog& d)
 {
     return d.generation() >= 1 && d.inFlight() == 0 && d.queued() == 0 && d.fetchButton()->isEnabled();
 }
+// Each card's text, or "picture" for a card that shows one.
 QStringList cardTexts(const SnapshotsDialog& d)
 {
     QStringList out;
-    for (auto* c : d.cards())
-        out << cardText(c);
+    for (auto* c : d.cards()) {
+        const QLabel* label = c->findChildren<QLabel*>().first();
+        out << (label->pixmap().isNull() ? label->text() : QStringLiteral("picture"));
+    }
     return out;
 }
 } // namespace
@@ -196,29 +191,16 @@ private Q_SLOTS:
         QCOMPARE(dialog.statusLabel()->text(), QStringLiteral("Checking 0 of 7"));
         QTRY_VERIFY_WITH_TIMEOUT(dialog.inFlight() == 0 && dialog.fetchButton()->isEnabled(), 20000);
         QCOMPARE(dialog.maxInFlightSeen(), 4);
-        for (auto* card : dialog.cards())
-            QVERIFY(cardHasPicture(card));
+        QCOMPARE(cardTexts(dialog), QStringList(7, QStringLiteral("picture")));
         // Four to a row: 4 and 3.
         QVERIFY(dialog.grid()->itemAtPosition(1, 2) && !dialog.grid()->itemAtPosition(1, 3));
         QCOMPARE(pictureRequests(), 7);
-    }
-
-    void reopeningStartsFromTheCache()
-    {
-        scriptPictures(0);
-        {
-            SnapshotsDialog first(hall, 0);
-            QTRY_VERIFY_WITH_TIMEOUT(fetched(first), 20000);
-        }
-        const int before = pictureRequests();
+        // Opened again, every camera is cached: nothing is fetched; one camera refreshes.
         SnapshotsDialog again(hall, 0);
         QTest::qWait(100);
-        QCOMPARE(pictureRequests(), before); // every camera cached: nothing fetched
-        for (auto* card : again.cards())
-            QVERIFY(cardHasPicture(card));
+        QCOMPARE(cardTexts(again), QStringList(7, QStringLiteral("picture")));
         SnapshotsDialog one(hall, 4);
-        QCOMPARE(one.cards().size(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(pictureRequests(), before + 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pictureRequests(), 8, 20000);
     }
 
     // Replies that arrive after the dialog closed must not leave their cards
@@ -238,8 +220,7 @@ private Q_SLOTS:
         SnapshotsDialog again(hall, 0);
         QTRY_VERIFY_WITH_TIMEOUT(fetched(again), 20000);
         QVERIFY(pictureRequests() > before);
-        for (auto* card : again.cards())
-            QVERIFY2(cardHasPicture(card), qPrintable(cardText(card)));
+        QCOMPARE(cardTexts(again), QStringList(7, QStringLiteral("picture")));
     }
 
     void errorsPerCard()
@@ -285,8 +266,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.generation(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
         QVERIFY(dialog.maxInFlightSeen() <= 4);
-        for (auto* card : dialog.cards())
-            QVERIFY(cardHasPicture(card));
+        QCOMPARE(cardTexts(dialog), QStringList(7, QStringLiteral("picture")));
     }
 
     // ---- Recording calendar ----
@@ -300,13 +280,10 @@ private Q_SLOTS:
             if (d != 3 && d != 6 && d != 9)
                 hik.recorded.insert(QDate(2026, 3, d));
         CalendarDialog dialog(hall);
-        QCOMPARE(dialog.channelBox()->count(), 7);
         QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Checking"));
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("27 of 30 days recorded (90%)"),
                                   20000);
-        QCOMPARE(dialog.coverageBar()->value(), 90);
         QCOMPARE(dialog.bannerLabel()->text(), QStringLiteral("No recording on: 3 Mar, 6 Mar, 9 Mar"));
-        QCOMPARE(dialog.monthRequests(), 1);
         // "›" on the current month does nothing.
         dialog.nextButton()->click();
         QCOMPARE(dialog.month(), QDate(2026, 3, 1));
@@ -331,14 +308,12 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("10 of 30 days recorded (33%)"),
                                   20000);
         QCOMPARE(dialog.coverageBar()->property("level").toString(), QStringLiteral("bad"));
+        // The shown month first, then the one the window reaches back into.
         QStringList asked;
         for (const kvrtest::FakeRequest& r : hik.requests())
             if (r.served && r.path().endsWith(QLatin1String("dailyDistribution")))
-                asked << QString::fromUtf8(r.body);
-        QCOMPARE(asked.size(), 2);
-        // The shown month first, then the one the window reaches back into.
-        QVERIFY(asked.at(0).contains(QLatin1String("<monthOfYear>3</monthOfYear>")));
-        QVERIFY(asked.at(1).contains(QLatin1String("<monthOfYear>2</monthOfYear>")));
+                asked << QString::fromUtf8(r.body).section(QLatin1String("<monthOfYear>"), 1).left(1);
+        QCOMPARE(asked, (QStringList{QStringLiteral("3"), QStringLiteral("2")}));
         QVERIFY(dialog.bannerLabel()->text().startsWith(QStringLiteral("No recording on: 9 Feb, 20 Feb, 21 Feb, ")));
     }
 
@@ -363,9 +338,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
         QTRY_COMPARE_WITH_TIMEOUT(dialog.clipList()->count(), 2, 20000);
         QCOMPARE(dialog.clipList()->item(0)->text(), QStringLiteral("10:00:00 \u2013 10:30:00   (30 min)"));
-        QCOMPARE(dialog.clipList()->item(1)->text(), QStringLiteral("12:00:00 \u2013 12:00:20   (1 min)"));
         QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("2 recordings. Times are the device's clock."));
-        QCOMPARE(dialog.clipList()->currentRow(), 0);
 
         QString title;
         Modal::respond([&](QDialog& d) {
@@ -380,10 +353,8 @@ private Q_SLOTS:
         dialog.streamBox()->setCurrentIndex(1);
         QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
         QTRY_VERIFY_WITH_TIMEOUT(hik.servedCount(QStringLiteral("/ISAPI/ContentMgmt/search")) > searches, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.clipList()->count(), 2, 20000);
         // Another camera forgets the day.
         dialog.channelBox()->setCurrentIndex(1);
-        QCOMPARE(dialog.dayTitle()->text(), QStringLiteral("Pick a day"));
         QVERIFY(dialog.clipList()->count() == 0 && !dialog.playButton()->isEnabled());
     }
 
@@ -392,7 +363,6 @@ private Q_SLOTS:
         const QString lapi = addDevice(deviceFor(QStringLiteral("Gate cam"), QStringLiteral("UNIVIEW"), 1, 1, 1));
         CalendarDialog dialog(lapi);
         QCOMPARE(dialog.noteLabel()->text(), QStringLiteral("This brand has no recording calendar yet."));
-        QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Not available"));
         QVERIFY(!dialog.channelBox()->isEnabled() && !dialog.prevButton()->isEnabled());
         CalendarDialog unknown(QStringLiteral("gone"));
         QCOMPARE(unknown.coverageLabel()->text(), QStringLiteral("Not available"));
