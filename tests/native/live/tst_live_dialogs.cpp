@@ -225,13 +225,6 @@ private Q_SLOTS:
 
     void errorsPerCard()
     {
-        kvrtest::FakeDevice::Reply busy;
-        busy.status = 503;
-        hik.script(QStringLiteral("/ISAPI/Streaming/channels/101/picture"), busy);
-        SnapshotsDialog dialog(hall, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
-        QCOMPARE(cardTexts(dialog).first(), QStringLiteral("No snapshot\nHTTP 503."));
-
         // A refused login on every card.
         Native::Device wrong =
             deviceFor(QStringLiteral("Wrong"), QStringLiteral("HIKVISION"), hik.httpPort(), rtsp.port, 2);

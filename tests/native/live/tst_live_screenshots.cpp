@@ -76,17 +76,15 @@ private Q_SLOTS:
         yard = addDevice(
             deviceFor(QStringLiteral("Yard DVR"), QStringLiteral("DAHUA"), dahua.httpPort(), rtsp.port, 8, site));
         nameCameras(yard,
-                    {QStringLiteral("Front gate"), QStringLiteral("Loading bay"), QStringLiteral("Car park east"),
-                     QStringLiteral("Car park west"), QStringLiteral("Reception"), QStringLiteral("Stores"),
-                     QStringLiteral("Workshop"), QStringLiteral("Back door")});
+                    QStringLiteral("Front gate,Loading bay,Car park east,Car park west,Reception,Stores,Workshop,"
+                                   "Back door")
+                        .split(QLatin1Char(',')));
         setOnline(yard, {1, 2, 3, 4, 5, 6, 7, 8}, 8);
         Native::Device h =
             deviceFor(QStringLiteral("Hall NVR"), QStringLiteral("HIKVISION"), hik.httpPort(), rtsp.port, 6, site);
         h.ignored = {6};
         hall = addDevice(h);
-        nameCameras(hall,
-                    {QStringLiteral("Lobby"), QStringLiteral("Stairs"), QStringLiteral("Lift"), QStringLiteral("Roof"),
-                     QStringLiteral("Server room")});
+        nameCameras(hall, QStringLiteral("Lobby,Stairs,Lift,Roof,Server room").split(QLatin1Char(',')));
         Native::ProbeResult up;
         up.health.internet = up.health.device = Native::Passed;
         NativeStore::instance().applyProbe(hall, up);
