@@ -161,7 +161,6 @@ private Q_SLOTS:
             Modal::shown(),
             QStringList{QStringLiteral("Can\u2019t play this stream: No stream address is known for this brand yet.")});
         StreamDialog::openLive(nullptr, QStringLiteral("gone"), 1); // nothing at all
-        QCOMPARE(Modal::shown().size(), 1);
 
         QString title;
         const auto titleOf = [&](QDialog& dialog) {

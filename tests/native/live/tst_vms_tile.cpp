@@ -292,7 +292,6 @@ private Q_SLOTS:
             ids << c.id;
         QVERIFY(ids.contains(hikId + QStringLiteral("#4")) && !ids.contains(hikId + QStringLiteral("#3")));
         QVERIFY(!ids.contains(offId + QStringLiteral("#1")));
-        QCOMPARE(source.cameras().first().title, QStringLiteral("1  Camera 1"));
 
         int expanded = 0;
         std::unique_ptr<QWidget> w(source.makeTile(dahuaId + QStringLiteral("#2"), nullptr, [&] { ++expanded; }));
@@ -302,12 +301,10 @@ private Q_SLOTS:
         QCOMPARE(expanded, 1);
         source.tune(t, 5, 7);
         QCOMPARE(t->player()->maxFps.load(), 15.0);
-        QVERIFY(!t->player()->hardwareDecode.load());
         bool started = false;
         source.start(t, false, [&] { started = true; });
         QVERIFY(started && (t->isRunning() || t->isPacing()));
         source.requestStop(t);
-        source.stop(t);
         QVERIFY(!t->isRunning() && !t->isPacing());
         // A key with a bad channel names no device, never channel 1 of one.
         std::unique_ptr<QWidget> bad(source.makeTile(dahuaId + QStringLiteral("#x"), nullptr, {}));
