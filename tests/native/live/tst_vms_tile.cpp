@@ -155,27 +155,26 @@ private Q_SLOTS:
     {
         kvrtest::TestClock clock; // frozen: the slots stay where they were handed out
         QList<std::shared_ptr<VmsTile>> tiles;
-        QList<int> waits;
-        for (int c = 1; c <= 3; ++c) {
-            auto t = std::shared_ptr<VmsTile>(tile(dahuaId, c).release());
-            t->startPaced(false);
-            waits << t->pacingWaitMs();
-            tiles << t;
-        }
-        QCOMPARE(waits, (QList<int>{0, 80, 160}));
+        for (int c = 1; c <= 3; ++c)
+            tiles << std::shared_ptr<VmsTile>(tile(dahuaId, c).release());
+        const auto waits = [&](bool playback) {
+            QList<int> out;
+            for (const auto& t : tiles) {
+                if (playback)
+                    t->setPlayback(QDateTime(QDate(2026, 3, 1), QTime(10, 0)),
+                                   QDateTime(QDate(2026, 3, 1), QTime(11, 0)));
+                t->startPaced(false);
+                out << t->pacingWaitMs();
+            }
+            return out;
+        };
+        QCOMPARE(waits(false), (QList<int>{0, 80, 160}));
         QVERIFY(tiles.last()->isPacing() && !tiles.last()->isRunning());
         auto other = tile(hikId, 2);
         other->startPaced(false);
         QCOMPARE(other->pacingWaitMs(), 0); // devices do not delay each other
-
         clock.advanceSecs(5);
-        waits.clear();
-        for (const auto& t : tiles) {
-            t->setPlayback(QDateTime(QDate(2026, 3, 1), QTime(10, 0)), QDateTime(QDate(2026, 3, 1), QTime(11, 0)));
-            t->startPaced(false);
-            waits << t->pacingWaitMs();
-        }
-        QCOMPARE(waits, (QList<int>{0, 300, 600}));
+        QCOMPARE(waits(true), (QList<int>{0, 300, 600}));
         // A stop cancels a start still waiting for its slot.
         tiles.last()->stop();
         QVERIFY(!tiles.last()->isPacing());
