@@ -154,16 +154,13 @@ private Q_SLOTS:
 
     void snapshotsDialog()
     {
-        const QColor colours[] = {QColor(52, 120, 190), QColor(200, 120, 40), QColor(60, 160, 90), QColor(150, 60, 150),
-                                  QColor(90, 90, 90)};
-        for (int c = 1; c <= 5; ++c) {
+        for (int c = 1; c <= 5; ++c) { // a 4:3 picture, wide ones and a busy camera
             kvrtest::FakeDevice::Reply r;
             r.contentType = "image/jpeg";
-            r.body = pictureBytes(c == 3 ? 1280 : 1920, c == 3 ? 960 : 1080, "JPG", colours[c - 1]);
-            if (c == 4) {
-                r.status = 503;
-                r.body.clear();
-            }
+            r.status = c == 4 ? 503 : 200;
+            if (c != 4)
+                r.body =
+                    pictureBytes(c == 3 ? 1280 : 1920, c == 3 ? 960 : 1080, "JPG", QColor::fromHsv(c * 70, 140, 190));
             hik.script(QStringLiteral("/ISAPI/Streaming/channels/%1/picture").arg(c * 100 + 1), r);
         }
         SnapshotsDialog dialog(hall, 0);

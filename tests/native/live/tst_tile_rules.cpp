@@ -70,8 +70,11 @@ private Q_SLOTS:
         QVERIFY(overloadStep(true, false).switchToSub);
         QCOMPARE(overloadStep(true, false).toast,
                  QStringLiteral("Switched to Sub: this computer can\u2019t keep up with Main here."));
-        for (auto [main, playback] : {std::pair{false, false}, std::pair{true, true}, std::pair{false, true}})
+        for (auto [main, playback] : {std::pair{false, false}, std::pair{true, true}, std::pair{false, true}}) {
             QVERIFY(!overloadStep(main, playback).switchToSub);
+            QCOMPARE(overloadStep(main, playback).toast,
+                     QStringLiteral("Can\u2019t keep up with this picture. Use fewer cameras or Sub."));
+        }
         // A refused device is left alone for 30 s; others are free.
         RefusedTable t;
         t.record(QStringLiteral("a"), 100000);

@@ -203,14 +203,10 @@ private Q_SLOTS:
     void mainStepsDownToSubOnOverload()
     {
         auto t = tile(dahuaId, 2);
-        // Overload on Main live: Sub with a toast; on Sub only a toast.
+        // Overload on Main live: Sub (the rules suite has the toasts).
         t->start(true);
         Q_EMIT t->player()->overloaded();
         QVERIFY(!t->isMain() && t->isRunning());
-        Q_EMIT t->player()->overloaded();
-        QVERIFY(!t->isMain() && t->isRunning());
-        QCOMPARE(t->toastLabel()->text(),
-                 QStringLiteral("Can\u2019t keep up with this picture. Use fewer cameras or Sub."));
         // Clicking the stream already chosen does nothing; the other restarts.
         t->subButton()->click();
         QVERIFY(!t->isMain());
