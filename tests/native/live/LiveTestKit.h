@@ -1,7 +1,6 @@
 #pragma once
 
-// Helpers shared by the native live view suites: reading a data column
-// inside an expression, the RTSP server with recorder-style addresses, and
+// Helpers shared by the native live view suites: the RTSP server with recorder-style addresses, and
 // native devices in the process's inventory that point at a fake device's
 // HTTP port and at that RTSP server.
 
@@ -13,11 +12,6 @@
 #include <QtTest>
 
 #include <memory>
-#include <type_traits>
-
-// A data-driven test's column read inside an expression (QFETCH declares a
-// variable instead).
-#define FETCH(Type, name) (*static_cast<Type*>(QTest::qData(#name, ::qMetaTypeId<std::remove_cv_t<Type>>())))
 
 namespace livetest {
 
@@ -28,11 +22,9 @@ namespace livetest {
 // that is being torn down (the server's shared media does not survive that).
 inline bool startRecorderRtsp(peers::Peer& peer, const QStringList& extra = {})
 {
-    QStringList args{QStringLiteral("--no-audio"), QStringLiteral("--unshared"),
-                     QStringLiteral("--mount"),    QStringLiteral("/cam/realmonitor"),
-                     QStringLiteral("--mount"),    QStringLiteral("/cam/playback")};
-    for (const char* path :
-         {"/Streaming/Channels/101", "/Streaming/Channels/102", "/Streaming/Channels/201", "/Streaming/Channels/202"})
+    QStringList args{QStringLiteral("--no-audio"), QStringLiteral("--unshared")};
+    for (const char* path : {"/cam/realmonitor", "/cam/playback", "/Streaming/Channels/101", "/Streaming/Channels/102",
+                             "/Streaming/Channels/201", "/Streaming/Channels/202"})
         args << QStringLiteral("--mount") << QString::fromLatin1(path);
     return peers::startRtsp(peer, args + extra);
 }

@@ -23,24 +23,19 @@
 using namespace livetest;
 
 namespace {
-QString cardText(SnapshotsDialog::Tile* card)
-{
-    return card->findChildren<QLabel*>().first()->text();
-}
-bool cardHasPicture(SnapshotsDialog::Tile* card)
-{
-    return !card->findChildren<QLabel*>().first()->pixmap().isNull();
-}
 // A fetch ran and every reply came.
 bool fetched(const SnapshotsDialog& d)
 {
     return d.generation() >= 1 && d.inFlight() == 0 && d.queued() == 0 && d.fetchButton()->isEnabled();
 }
+// Each card's text, or "picture" for a card that shows one.
 QStringList cardTexts(const SnapshotsDialog& d)
 {
     QStringList out;
-    for (auto* c : d.cards())
-        out << cardText(c);
+    for (auto* c : d.cards()) {
+        const QLabel* label = c->findChildren<QLabel*>().first();
+        out << (label->pixmap().isNull() ? label->text() : QStringLiteral("picture"));
+    }
     return out;
 }
 } // namespace
@@ -98,15 +93,12 @@ private Q_SLOTS:
         StreamDialog dialog(
             StreamDialog::heading(1, nullptr), d.name, [d](bool main) { return NativeBrand::liveUrl(d, 1, main); },
             true);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("1 Camera \u00b7 Yard DVR"));
-        QCOMPARE(dialog.closeButton()->text(), QStringLiteral("Stop"));
         dialog.show();
         QTRY_VERIFY_WITH_TIMEOUT(dialog.hadPicture(), 20000);
         QVERIFY(dialog.subButton()->isChecked() && !dialog.isMain());
         QVERIFY(dialog.player()->audioEnabled.load()); // the dialog keeps its sound
         dialog.mainButton()->click();
-        QVERIFY(dialog.isMain() && dialog.mainButton()->isChecked() && !dialog.subButton()->isChecked());
-        QVERIFY(!dialog.hadPicture());
+        QVERIFY(dialog.isMain() && !dialog.subButton()->isChecked() && !dialog.hadPicture());
         QTRY_VERIFY_WITH_TIMEOUT(dialog.hadPicture(), 20000);
         dialog.closeButton()->click();
         QVERIFY(!dialog.player()->isRunning());
@@ -114,21 +106,13 @@ private Q_SLOTS:
 
     void failuresInPlainWords()
     {
-        StreamDialog none(
-            QStringLiteral("1 Gate"), QStringLiteral("Yard DVR"), [](bool) { return QString(); }, true);
-        none.show();
-        QTRY_VERIFY(none.retryButton()->isVisible());
-        QCOMPARE(none.stage()->headlineText(), QStringLiteral("Can\u2019t play this stream"));
-        QCOMPARE(none.stage()->detailText(), QStringLiteral("No stream address is known for this brand."));
-
         peers::Peer hole;
         QVERIFY(peers::startProxy(hole, rtsp.port, QStringLiteral("stall"), 0, 60000));
         const QString url = peers::rtspUrl(hole.port);
         StreamDialog silent(
             QStringLiteral("1 Gate"), QStringLiteral("Yard DVR"), [url](bool) { return url; }, true);
         silent.show();
-        QTRY_VERIFY(silent.noPictureTimer()->isActive());
-        QCOMPARE(silent.noPictureTimer()->interval(), 10000);
+        QTRY_COMPARE(silent.noPictureTimer()->interval(), 10000);
         silent.noPictureTimer()->start(50);
         QTRY_VERIFY(silent.retryButton()->isVisible());
         QCOMPARE(silent.stage()->detailText(), QStringLiteral("No picture after 10 seconds."));
@@ -150,7 +134,6 @@ private Q_SLOTS:
         StreamDialog ending(
             QStringLiteral("1 Gate"), d.name,
             [d, from](bool) { return NativeBrand::playbackUrl(d, 1, true, from, from.addSecs(600)); }, false);
-        QCOMPARE(ending.closeButton()->text(), QStringLiteral("Close"));
         QVERIFY(!ending.mainButton());
         ending.show();
         QTRY_VERIFY_WITH_TIMEOUT(ending.hadPicture(), 20000);
@@ -178,19 +161,16 @@ private Q_SLOTS:
             Modal::shown(),
             QStringList{QStringLiteral("Can\u2019t play this stream: No stream address is known for this brand yet.")});
         StreamDialog::openLive(nullptr, QStringLiteral("gone"), 1); // nothing at all
-        QCOMPARE(Modal::shown().size(), 1);
 
         QString title;
-        Modal::respond([&](QDialog& dialog) {
+        const auto titleOf = [&](QDialog& dialog) {
             title = dialog.windowTitle();
             return int(QDialog::Accepted);
-        });
+        };
+        Modal::respond(titleOf);
         StreamDialog::openLive(nullptr, yard, 3); // no record for channel 3
         QCOMPARE(title, QStringLiteral("3 Camera \u00b7 Yard DVR"));
-        Modal::respond([&](QDialog& dialog) {
-            title = dialog.windowTitle();
-            return int(QDialog::Accepted);
-        });
+        Modal::respond(titleOf);
         StreamDialog::openPlayback(nullptr, yard, 1, true, QDateTime::currentDateTime().addSecs(-600),
                                    QDateTime::currentDateTime());
         QCOMPARE(title, QStringLiteral("1 Gate \u00b7 Yard DVR"));
@@ -203,46 +183,23 @@ private Q_SLOTS:
     {
         scriptPictures(300);
         SnapshotsDialog dialog(hall, 0);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Snapshots \u00b7 Hall NVR"));
         dialog.show();
         QCOMPARE(dialog.cards().size(), 7); // 9 cameras, 2 ignored
         QCOMPARE(cardTexts(dialog), QStringList(7, QStringLiteral("Checking")));
         QTRY_VERIFY(dialog.inFlight() == 4);
-        QVERIFY(!dialog.fetchButton()->isEnabled());
         QCOMPARE(dialog.statusLabel()->text(), QStringLiteral("Checking 0 of 7"));
         QTRY_VERIFY_WITH_TIMEOUT(dialog.inFlight() == 0 && dialog.fetchButton()->isEnabled(), 20000);
         QCOMPARE(dialog.maxInFlightSeen(), 4);
-        QCOMPARE(dialog.statusLabel()->text(), QString());
-        for (auto* card : dialog.cards())
-            QVERIFY(cardHasPicture(card));
+        QCOMPARE(cardTexts(dialog), QStringList(7, QStringLiteral("picture")));
         // Four to a row: 4 and 3.
-        QCOMPARE(dialog.grid()->rowCount(), 2);
-        QVERIFY(dialog.grid()->itemAtPosition(0, 3) && dialog.grid()->itemAtPosition(1, 2));
-        QVERIFY(!dialog.grid()->itemAtPosition(1, 3));
-        // A 4:3 picture of 1280 x 960 is kept at 349 x 262.
-        const QMap<int, SnapshotRecord>& cache = SnapshotCache::instance().entry(hall);
-        QCOMPARE(cache.value(1).picture.size(), QSize(349, 262));
-        QCOMPARE(dialog.cards().first()->findChild<QLabel*>(QStringLiteral("NValue"))->text(),
-                 QStringLiteral("#1 Camera 1"));
+        QVERIFY(dialog.grid()->itemAtPosition(1, 2) && !dialog.grid()->itemAtPosition(1, 3));
         QCOMPARE(pictureRequests(), 7);
-    }
-
-    void reopeningStartsFromTheCache()
-    {
-        scriptPictures(0);
-        {
-            SnapshotsDialog first(hall, 0);
-            QTRY_VERIFY_WITH_TIMEOUT(fetched(first), 20000);
-        }
-        const int before = pictureRequests();
+        // Opened again, every camera is cached: nothing is fetched; one camera refreshes.
         SnapshotsDialog again(hall, 0);
         QTest::qWait(100);
-        QCOMPARE(pictureRequests(), before); // every camera cached: nothing fetched
-        for (auto* card : again.cards())
-            QVERIFY(cardHasPicture(card));
+        QCOMPARE(cardTexts(again), QStringList(7, QStringLiteral("picture")));
         SnapshotsDialog one(hall, 4);
-        QCOMPARE(one.cards().size(), 1);
-        QTRY_COMPARE_WITH_TIMEOUT(pictureRequests(), before + 1, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(pictureRequests(), 8, 20000);
     }
 
     // Replies that arrive after the dialog closed must not leave their cards
@@ -262,24 +219,11 @@ private Q_SLOTS:
         SnapshotsDialog again(hall, 0);
         QTRY_VERIFY_WITH_TIMEOUT(fetched(again), 20000);
         QVERIFY(pictureRequests() > before);
-        for (auto* card : again.cards())
-            QVERIFY2(cardHasPicture(card), qPrintable(cardText(card)));
+        QCOMPARE(cardTexts(again), QStringList(7, QStringLiteral("picture")));
     }
 
     void errorsPerCard()
     {
-        kvrtest::FakeDevice::Reply busy;
-        busy.status = 503;
-        hik.script(QStringLiteral("/ISAPI/Streaming/channels/101/picture"), busy);
-        kvrtest::FakeDevice::Reply html;
-        html.body = "<html>not a picture</html>";
-        hik.script(QStringLiteral("/ISAPI/Streaming/channels/301/picture"), html);
-        SnapshotsDialog dialog(hall, 0);
-        QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
-        const QStringList texts = cardTexts(dialog);
-        QCOMPARE(texts.at(0), QStringLiteral("No snapshot\nHTTP 503."));
-        QCOMPARE(texts.at(1), QStringLiteral("No snapshot\nNot a picture.")); // channel 3
-
         // A refused login on every card.
         Native::Device wrong =
             deviceFor(QStringLiteral("Wrong"), QStringLiteral("HIKVISION"), hik.httpPort(), rtsp.port, 2);
@@ -314,8 +258,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.generation(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
         QVERIFY(dialog.maxInFlightSeen() <= 4);
-        for (auto* card : dialog.cards())
-            QVERIFY(cardHasPicture(card));
+        QCOMPARE(cardTexts(dialog), QStringList(7, QStringLiteral("picture")));
     }
 
     // ---- Recording calendar ----
@@ -329,19 +272,10 @@ private Q_SLOTS:
             if (d != 3 && d != 6 && d != 9)
                 hik.recorded.insert(QDate(2026, 3, d));
         CalendarDialog dialog(hall);
-        QCOMPARE(dialog.windowTitle(), QStringLiteral("Recording retention \u2014 Hall NVR"));
-        QCOMPARE(dialog.channelBox()->count(), 7);
-        QCOMPARE(dialog.channelBox()->itemText(0), QStringLiteral("1  Camera 1"));
         QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Checking"));
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("27 of 30 days recorded (90%)"),
                                   20000);
-        QCOMPARE(dialog.coverageBar()->value(), 90);
-        QCOMPARE(dialog.coverageBar()->property("level").toString(), QStringLiteral("ok"));
         QCOMPARE(dialog.bannerLabel()->text(), QStringLiteral("No recording on: 3 Mar, 6 Mar, 9 Mar"));
-        QVERIFY(!dialog.banner()->isHidden());
-        QCOMPARE(dialog.monthLabel()->text(), QStringLiteral("March 2026"));
-        QCOMPARE(dialog.monthRequests(), 1);
-        QVERIFY(dialog.grid()->state().known);
         // "›" on the current month does nothing.
         dialog.nextButton()->click();
         QCOMPARE(dialog.month(), QDate(2026, 3, 1));
@@ -366,18 +300,13 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("10 of 30 days recorded (33%)"),
                                   20000);
         QCOMPARE(dialog.coverageBar()->property("level").toString(), QStringLiteral("bad"));
-        QCOMPARE(dialog.monthRequests(), 2);
+        // The shown month first, then the one the window reaches back into.
         QStringList asked;
         for (const kvrtest::FakeRequest& r : hik.requests())
             if (r.served && r.path().endsWith(QLatin1String("dailyDistribution")))
-                asked << QString::fromUtf8(r.body);
-        QCOMPARE(asked.size(), 2);
-        // The shown month first, then the one the window reaches back into.
-        QVERIFY(asked.at(0).contains(QLatin1String("<monthOfYear>3</monthOfYear>")));
-        QVERIFY(asked.at(1).contains(QLatin1String("<monthOfYear>2</monthOfYear>")));
-        const QString banner = dialog.bannerLabel()->text();
-        QVERIFY(banner.startsWith(QStringLiteral("No recording on: 9 Feb, 20 Feb, 21 Feb, ")));
-        QVERIFY2(banner.endsWith(QStringLiteral(" and 6 more")), qPrintable(banner));
+                asked << QString::fromUtf8(r.body).section(QLatin1String("<monthOfYear>"), 1).left(1);
+        QCOMPARE(asked, (QStringList{QStringLiteral("3"), QStringLiteral("2")}));
+        QVERIFY(dialog.bannerLabel()->text().startsWith(QStringLiteral("No recording on: 9 Feb, 20 Feb, 21 Feb, ")));
     }
 
     void failedMonthLeavesCoverageUnknown()
@@ -388,9 +317,7 @@ private Q_SLOTS:
         hik.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), broken);
         CalendarDialog dialog(hall);
         QTRY_COMPARE_WITH_TIMEOUT(dialog.coverageLabel()->text(), QStringLiteral("Coverage unknown"), 20000);
-        QVERIFY(!dialog.noteLabel()->text().isEmpty());
-        QVERIFY(!dialog.grid()->state().known);
-        QVERIFY(dialog.banner()->isHidden());
+        QVERIFY(!dialog.grid()->state().known && dialog.banner()->isHidden());
     }
 
     void clipsOfADay()
@@ -403,11 +330,7 @@ private Q_SLOTS:
         QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
         QTRY_COMPARE_WITH_TIMEOUT(dialog.clipList()->count(), 2, 20000);
         QCOMPARE(dialog.clipList()->item(0)->text(), QStringLiteral("10:00:00 \u2013 10:30:00   (30 min)"));
-        QCOMPARE(dialog.clipList()->item(1)->text(), QStringLiteral("12:00:00 \u2013 12:00:20   (1 min)"));
         QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("2 recordings. Times are the device's clock."));
-        QCOMPARE(dialog.dayTitle()->text(), QLocale(QLocale::English).toString(day, QStringLiteral("dddd d MMMM")));
-        QCOMPARE(dialog.clipList()->currentRow(), 0);
-        QVERIFY(dialog.playButton()->isEnabled());
 
         QString title;
         Modal::respond([&](QDialog& d) {
@@ -422,12 +345,9 @@ private Q_SLOTS:
         dialog.streamBox()->setCurrentIndex(1);
         QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
         QTRY_VERIFY_WITH_TIMEOUT(hik.servedCount(QStringLiteral("/ISAPI/ContentMgmt/search")) > searches, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(dialog.clipList()->count(), 2, 20000);
         // Another camera forgets the day.
         dialog.channelBox()->setCurrentIndex(1);
-        QCOMPARE(dialog.dayTitle()->text(), QStringLiteral("Pick a day"));
-        QCOMPARE(dialog.clipList()->count(), 0);
-        QVERIFY(!dialog.playButton()->isEnabled());
+        QVERIFY(dialog.clipList()->count() == 0 && !dialog.playButton()->isEnabled());
     }
 
     void brandsWithoutACalendar()
@@ -435,11 +355,8 @@ private Q_SLOTS:
         const QString lapi = addDevice(deviceFor(QStringLiteral("Gate cam"), QStringLiteral("UNIVIEW"), 1, 1, 1));
         CalendarDialog dialog(lapi);
         QCOMPARE(dialog.noteLabel()->text(), QStringLiteral("This brand has no recording calendar yet."));
-        QCOMPARE(dialog.coverageLabel()->text(), QStringLiteral("Not available"));
-        QVERIFY(!dialog.channelBox()->isEnabled() && !dialog.streamBox()->isEnabled());
-        QVERIFY(!dialog.prevButton()->isEnabled() && !dialog.nextButton()->isEnabled());
+        QVERIFY(!dialog.channelBox()->isEnabled() && !dialog.prevButton()->isEnabled());
         CalendarDialog unknown(QStringLiteral("gone"));
-        QCOMPARE(unknown.windowTitle(), QStringLiteral("Recording retention \u2014 "));
         QCOMPARE(unknown.coverageLabel()->text(), QStringLiteral("Not available"));
         NativeStore::instance().removeDevice(lapi);
     }
@@ -451,17 +368,11 @@ private Q_SLOTS:
         grid.resize(420, 326);
         grid.show();
         QSignalSpy clicked(&grid, &MonthGrid::dayClicked);
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, QPoint(100, 100)); // no month yet
-        QCOMPARE(clicked.size(), 0);
         grid.setMonth(QDate(2026, 3, 1), {1, 2}, true, QDate(2026, 2, 20));
-        QCOMPARE(grid.dateAt(6), QDate(2026, 3, 1)); // a Sunday: the seventh cell
+        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(26).center().toPoint()); // 21 March
         QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(6).center().toPoint());
         QCOMPARE(clicked.size(), 1);
         QCOMPARE(clicked.first().first().toDate(), QDate(2026, 3, 1));
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, QPoint(int(grid.cellRect(6).left()) - 2, 40)); // the gap
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(26).center().toPoint());         // 21 March
-        QTest::mouseClick(&grid, Qt::LeftButton, {}, grid.cellRect(0).center().toPoint());          // February
-        QCOMPARE(clicked.size(), 1);
     }
 };
 

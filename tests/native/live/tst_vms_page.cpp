@@ -100,8 +100,6 @@ private Q_SLOTS:
         QSignalSpy vigilo(p.get(), &VmsPage::openVigiloRequested);
         p->activate();
         QCOMPARE(p->stack()->currentIndex(), 1);
-        QCOMPARE(p->emptyLabel()->text(),
-                 QStringLiteral("No devices yet. Add one in Vigilo, then come back to watch it live."));
         QCOMPARE(p->emptyButton()->text(), QStringLiteral("Open Vigilo"));
         p->emptyButton()->click();
         QCOMPARE(vigilo.size(), 1);
@@ -111,32 +109,15 @@ private Q_SLOTS:
         setOnline(id, {2}, 3);
         p->activate();
         QCOMPARE(p->emptyLabel()->text(), QStringLiteral("Tick cameras on the left to build a wall."));
-        QCOMPARE(p->emptyButton()->text(), QStringLiteral("Add all online cameras"));
         p->emptyButton()->click();
         QCOMPARE(p->wall(), QStringList{id + QStringLiteral("#2")});
         QTRY_COMPARE(p->stack()->currentIndex(), 0);
         QCOMPARE(Prefs::get(Prefs::kNativeVmsWall), p->wall());
         // Nothing more online to add.
-        p->emptyButton()->click();
         p->addAllOnline();
+        QVERIFY(p->noticeLabel()->isVisible());
         QCOMPARE(p->noticeLabel()->text(),
                  QStringLiteral("No online cameras to add. Fetch device info in Vigilo first."));
-        QVERIFY(p->noticeLabel()->isVisible());
-        p->deactivate();
-    }
-
-    void storedChoicesAreClampedAndCleaned()
-    {
-        const QStringList stored{yard + QStringLiteral("#2"), QStringLiteral("gone#1"), yard + QStringLiteral("#21"),
-                                 hall + QStringLiteral("#x"), hall + QStringLiteral("#4")};
-        Prefs::set(Prefs::kNativeVmsWall, stored);
-        Prefs::set(Prefs::kNativeVmsLayout, 9);
-        Prefs::set(Prefs::kNativeVmsQuality, -3);
-        auto p = page();
-        p->activate();
-        QCOMPARE(p->layoutChoice(), 7);
-        QCOMPARE(p->qualityChoice(), 0);
-        QCOMPARE(p->wall(), (QStringList{yard + QStringLiteral("#2"), hall + QStringLiteral("#4")}));
         p->deactivate();
     }
 
@@ -148,48 +129,24 @@ private Q_SLOTS:
         p->refreshTree();
         QTreeWidgetItem* bigB = findItem(p->tree(), QStringLiteral("Big B"));
         QVERIFY(bigB);
-        // One camera of Big B first, then all of Big A: the wall keeps its order.
+        // One camera of Big B first, then the whole site (324 cameras): the
+        // wall keeps its order and the first 256 stay.
         bigB->child(4)->setCheckState(0, Qt::Checked);
         QTRY_COMPARE(p->wall(), QStringList{big2 + QStringLiteral("#5")});
-        findItem(p->tree(), QStringLiteral("Big A"))->setCheckState(0, Qt::Checked);
-        QTRY_COMPARE(p->wall().size(), 151);
-        QCOMPARE(p->wall().first(), big2 + QStringLiteral("#5"));
-        QCOMPARE(p->wall().at(1), big1 + QStringLiteral("#1"));
         QVERIFY(!p->noticeLabel()->isVisible());
-        // The whole site: 300 + 24 cameras; the first 256 stay.
         findItem(p->tree(), QStringLiteral("Depot"))->setCheckState(0, Qt::Checked);
         QTRY_COMPARE(p->wall().size(), 256);
         QCOMPARE(p->noticeLabel()->text(), QStringLiteral("The wall holds up to 256 cameras"));
-        QVERIFY(p->noticeLabel()->isVisible());
-        QCOMPARE(p->wall().mid(0, 151), QStringList{big2 + QStringLiteral("#5")} + keysOf(big1, 1, 150));
-        int ticked = 0;
-        for (QTreeWidgetItemIterator it(p->tree()); *it; ++it)
-            if ((*it)->data(0, Qt::UserRole + 1).toString() == QLatin1String("camera")
-                && (*it)->checkState(0) == Qt::Checked)
-                ++ticked;
-        QCOMPARE(ticked, 256);
+        QCOMPARE(p->wall().mid(0, 22),
+                 QStringList{big2 + QStringLiteral("#5")} + keysOf(yard, 1, 20) + keysOf(big1, 1, 1));
+        // The tree shows the cut wall: the last ticked camera is Big B's 86th.
+        bigB = findItem(p->tree(), QStringLiteral("Big B")); // the tree was built again
+        QVERIFY(bigB->child(85)->checkState(0) == Qt::Checked && bigB->child(86)->checkState(0) == Qt::Unchecked);
         QTRY_COMPARE(p->wallHintLabel()->text(), QStringLiteral("256 on the wall"));
         // The next tick change hides the notice.
         findItem(p->tree(), QStringLiteral("Big A"))->child(0)->setCheckState(0, Qt::Unchecked);
         QTRY_COMPARE(p->wall().size(), 255);
         QVERIFY(!p->noticeLabel()->isVisible());
-    }
-
-    void treeFilter()
-    {
-        nameCameras(hall, {QStringLiteral("Lobby"), QStringLiteral("Stairs")});
-        auto p = page();
-        p->refreshTree();
-        p->searchField()->setText(QStringLiteral("lobby"));
-        QTreeWidgetItem* hallItem = findItem(p->tree(), QStringLiteral("Hall NVR"));
-        QVERIFY(hallItem && !hallItem->isHidden());
-        QVERIFY(!hallItem->child(0)->isHidden());
-        QVERIFY(hallItem->child(1)->isHidden());
-        QVERIFY(findItem(p->tree(), QStringLiteral("Depot"))->isHidden());
-        QVERIFY(!findItem(p->tree(), QStringLiteral("No site"))->isHidden());
-        p->searchField()->setText(QStringLiteral("depot"));
-        QVERIFY(!findItem(p->tree(), QStringLiteral("Yard DVR"))->isHidden());
-        QVERIFY(findItem(p->tree(), QStringLiteral("No site"))->isHidden());
     }
 
     void autoLayoutCapsAndQuality()
@@ -198,73 +155,22 @@ private Q_SLOTS:
         Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 7));
         auto p = page();
         p->activate();
-        QCOMPARE(p->columns(), 3);
-        QCOMPARE(p->rows(), 3);
-        QCOMPARE(p->tiles().size(), 7);
-        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(!t->isMain());
-            QCOMPARE(t->player()->maxFps.load(), 15.0);
-            QVERIFY(!t->player()->hardwareDecode.load());
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(p->tiles().first()->isPlaying(), 20000);
         QCOMPARE(p->titleLabel()->text(), QStringLiteral("Live wall \u00b7 7 cameras"));
-
-        p->setWall(keysOf(yard, 1, 4));
-        QTRY_COMPARE(p->tiles().size(), 4);
-        QCOMPARE(p->columns(), 2);
-        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(t->isMain());
-            QCOMPARE(t->player()->maxFps.load(), 0.0);
-            QCOMPARE(t->player()->hardwareDecode.load(), hardware);
-        }
-        // Sub by choice, whatever the count.
-        p->setQualityChoice(1);
-        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p) && !p->tiles().first()->isMain(), 10000);
-        QCOMPARE(Prefs::get(Prefs::kNativeVmsQuality), 1);
-        // Main with 9 on a 3 x 3 page: Main at 15 a second.
-        p->setWall(keysOf(yard, 1, 9));
-        p->setQualityChoice(2);
-        p->setLayoutChoice(3);
-        QTRY_COMPARE(p->tiles().size(), 9);
-        QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(t->isMain());
-            QCOMPARE(t->player()->maxFps.load(), 15.0);
+        // Seven on Auto: Sub at 15 a second in software; four: Main, uncapped.
+        for (const auto& [n, main] : {std::pair{7, false}, std::pair{4, true}}) {
+            p->setWall(keysOf(yard, 1, n));
+            QTRY_COMPARE(p->tiles().size(), n);
+            QCOMPARE(p->columns(), main ? 2 : 3);
+            QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
+            for (VmsTile* t : p->tiles()) {
+                QCOMPARE(t->isMain(), main);
+                QCOMPARE(t->player()->maxFps.load(), main ? 0.0 : 15.0);
+                QCOMPARE(t->player()->hardwareDecode.load(), main && hardware);
+            }
         }
         p->deactivate();
         for (VmsTile* t : p->tiles())
             QVERIFY(!t->isRunning());
-    }
-
-    void largeLayoutPages()
-    {
-        const QString big = addDevice(deviceFor(QStringLiteral("Big"), QStringLiteral("DAHUA"), 1, 1, 130));
-        Prefs::set(Prefs::kNativeVmsWall, keysOf(big, 1, 130));
-        Prefs::set(Prefs::kNativeVmsLayout, 7);
-        auto p = page();
-        p->load();
-        p->rebuildWall(); // not shown: tiles are built but not started
-        QCOMPARE(p->tiles().size(), 120);
-        QCOMPARE(p->columns(), 12);
-        QCOMPARE(p->rows(), 10);
-        QCOMPARE(p->tiles().first()->player()->maxFps.load(), 10.0);
-        QVERIFY(!p->tiles().first()->isRunning());
-        QVERIFY(p->nextButton()->isVisible() && p->nextButton()->isEnabled());
-        QCOMPARE(p->pageLabel()->text(), QStringLiteral("1 / 2"));
-        p->nextButton()->click();
-        QTRY_COMPARE(p->page(), 1);
-        QTRY_COMPARE(p->tiles().size(), 10);
-        QCOMPARE(p->columns(), 12);
-        QCOMPARE(p->rows(), 1);
-        QCOMPARE(p->tiles().first()->player()->maxFps.load(), 10.0);
-        QVERIFY(!p->tiles().first()->player()->hardwareDecode.load());
-        QVERIFY(!p->nextButton()->isEnabled()); // the last page
-        // A page beyond the last is clamped on the next rebuild.
-        p->setLayoutChoice(6);
-        QTRY_COMPARE(p->tiles().size(), 64);
-        QCOMPARE(p->page(), 0);
     }
 
     void focusAndRemoval()
@@ -275,37 +181,42 @@ private Q_SLOTS:
         p->activate();
         p->nextPage();
         p->nextPage();
-        QCOMPARE(p->page(), 2);
         QTRY_COMPARE(tileKeys(*p), keysOf(yard, 9, 12));
         VmsTile* third = p->tiles().at(2);
         Q_EMIT third->expandRequested(third);
-        QTRY_COMPARE(p->tiles().size(), 1);
-        VmsTile* focused = p->tiles().first();
-        QCOMPARE(p->focusKey(), yard + QStringLiteral("#11"));
-        QVERIFY(focused->isFocused());
-        QCOMPARE(focused->player()->maxFps.load(), 0.0);
+        QTRY_COMPARE(tileKeys(*p), QStringList{yard + QStringLiteral("#11")});
         QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
-        QVERIFY(focused->isMain());
+        QVERIFY(p->tiles().first()->isFocused() && p->tiles().first()->isMain());
         QCOMPARE(p->titleLabel()->text(), QStringLiteral("Single camera"));
-        QVERIFY(p->backButton()->isVisible());
-        QVERIFY(!p->layoutControl()->isVisible() && !p->qualityControl()->isVisible());
-        QVERIFY(!p->nextButton()->isVisible() && !p->pageLabel()->isVisible());
+        QVERIFY(!p->layoutControl()->isVisible() && !p->nextButton()->isVisible());
         p->backButton()->click();
         QTRY_COMPARE(p->tiles().size(), 4);
         QCOMPARE(p->page(), 2);
         // Removing a camera from page 3 returns the wall to page 1.
         Q_EMIT p->tiles().at(1)->removeRequested(p->tiles().at(1)->key());
         QTRY_COMPARE(p->page(), 0);
-        QTRY_COMPARE(p->wall().size(), 19);
-        QVERIFY(!p->wall().contains(yard + QStringLiteral("#10")));
+        QCOMPARE(p->wall(), keysOf(yard, 1, 9) + keysOf(yard, 11, 20));
         p->deactivate();
     }
 
-    void inventoryChangesReachTheWall()
+    // Stored choices are clamped and the wall cleaned when the page shows;
+    // a removed device leaves the wall and the tree.
+    void storedChoicesAndInventoryChanges()
     {
-        Prefs::set(Prefs::kNativeVmsWall, keysOf(hall, 1, 2) + keysOf(yard, 1, 2));
+        Prefs::set(Prefs::kNativeVmsWall,
+                   keysOf(hall, 1, 2) + QStringList{QStringLiteral("gone#1"), hall + "#x"} + keysOf(yard, 1, 2)
+                       + QStringList{yard + "#21"});
+        Prefs::set(Prefs::kNativeVmsLayout, 9);
+        Prefs::set(Prefs::kNativeVmsQuality, -3);
+        nameCameras(hall, {QStringLiteral("Lobby"), QStringLiteral("Stairs")});
         auto p = page();
         p->activate();
+        QCOMPARE((QList<int>{p->layoutChoice(), p->qualityChoice()}), (QList<int>{7, 0}));
+        QCOMPARE(p->wall(), keysOf(hall, 1, 2) + keysOf(yard, 1, 2));
+        p->searchField()->setText(QStringLiteral("lobby"));
+        QTreeWidgetItem* hallItem = findItem(p->tree(), QStringLiteral("Hall NVR"));
+        QVERIFY(!hallItem->isHidden() && !hallItem->child(0)->isHidden() && hallItem->child(1)->isHidden());
+        QVERIFY(findItem(p->tree(), QStringLiteral("Depot"))->isHidden());
         NativeStore::instance().removeDevice(hall);
         QTRY_COMPARE(p->wall(), keysOf(yard, 1, 2));
         QTRY_COMPARE(p->tiles().size(), 2);
@@ -320,28 +231,19 @@ private Q_SLOTS:
         auto p = page();
         p->activate();
         p->nextPage();
-        QCOMPARE(p->page(), 1);
         QTRY_COMPARE(p->tiles().size(), 4);
         p->modeControl()->findChildren<QPushButton*>().at(1)->click();
         QTRY_VERIFY(p->isPlayback());
-        QVERIFY(p->transportBar()->isVisible());
         QCOMPARE(tileKeys(*p), keysOf(yard, 5, 8));
-        QCOMPARE(p->pageLabel()->text(), QStringLiteral("2 / 5"));
-        QCOMPARE(p->titleLabel()->text(), QStringLiteral("Playback \u00b7 20 cameras"));
         QCOMPARE(p->statusLabel()->text(), QStringLiteral("Pick a time"));
-        QVERIFY(!p->pauseButton()->isEnabled() && p->playButton()->isEnabled());
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(!t->isRunning());
-            QCOMPARE(t->stage()->headlineText(), QStringLiteral("Pick a time on the timeline"));
-            QCOMPARE(t->stage()->detailText(), QStringLiteral("Or type a time and press Play."));
-        }
+        QVERIFY(!p->pauseButton()->isEnabled() && !p->tiles().first()->isRunning());
+        QCOMPARE(p->tiles().first()->stage()->headlineText(), QStringLiteral("Pick a time on the timeline"));
         p->setMode(false);
-        QVERIFY(!p->transportBar()->isVisible());
         QCOMPARE(tileKeys(*p), keysOf(yard, 17, 20)); // page 2 of 2 again
         p->deactivate();
     }
 
-    void playbackWindowsAndClamps()
+    void playbackWindowsClampsAndClock()
     {
         kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(14, 0), Qt::LocalTime).toUTC());
         Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 2));
@@ -349,18 +251,12 @@ private Q_SLOTS:
         p->activate();
         p->setMode(true);
         const QDate day = today();
-        QCOMPARE(p->dayEdit()->date(), day);
 
         p->timeEdit()->setTime(QTime(9, 0));
         p->playButton()->click();
         const QDateTime nine(day, QTime(9, 0));
-        for (VmsTile* t : p->tiles()) {
-            QCOMPARE(t->playbackFrom(), nine);
-            QCOMPARE(t->playbackTo(), nine.addSecs(4 * 3600));
-            QVERIFY(t->isPlayback());
-        }
-        QCOMPARE(p->statusLabel()->text(), QStringLiteral("09:00:00"));
-        QVERIFY(p->pauseButton()->isEnabled());
+        for (VmsTile* t : p->tiles())
+            QVERIFY(t->isPlayback() && t->playbackFrom() == nine && t->playbackTo() == nine.addSecs(4 * 3600));
         QCOMPARE(p->timeline()->playhead(), 9 * 3600.0);
         QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
         QVERIFY(p->tiles().first()->isMain()); // Auto plays Main back
@@ -368,7 +264,6 @@ private Q_SLOTS:
         // Ten minutes ahead of now: a minute before now.
         p->timeEdit()->setTime(QTime(14, 10));
         p->playButton()->click();
-        QCOMPARE(p->position(), QDateTime(day, QTime(13, 59)));
         QCOMPARE(p->timeEdit()->time(), QTime(13, 59));
 
         // -30 s from 00:00:10: the day before at 23:58:00, the window to 23:59:59.
@@ -384,26 +279,15 @@ private Q_SLOTS:
         Q_EMIT p->timeline()->seekRequested(86400.0);
         QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(23, 58)));
         Q_EMIT p->timeline()->seekRequested(3600.7);
-        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(1, 0)));
-        QCOMPARE(p->tiles().first()->playbackTo(), QDateTime(day.addDays(-3), QTime(5, 0)));
         p->forward30Button()->click();
         QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(1, 0, 30)));
-        p->deactivate();
-    }
 
-    void clockPauseAndResume()
-    {
-        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 2));
-        auto p = page();
-        p->activate();
-        p->setMode(true);
-        p->startPlaybackAt(QDateTime(today().addDays(-1), QTime(10, 0)));
+        // The clock follows one tile's pictures; pause and resume keep it.
+        p->startPlaybackAt(QDateTime(day.addDays(-1), QTime(10, 0)));
         VmsTile* a = p->tiles().at(0);
         VmsTile* b = p->tiles().at(1);
         const QDateTime start = p->position();
         p->onTilePosition(a, 50.0); // a drives the clock from here on
-        p->onTilePosition(a, 50.9);
-        QCOMPARE(p->position(), start);
         p->onTilePosition(b, 99.0); // another tile: ignored
         QCOMPARE(p->position(), start);
         p->onTilePosition(a, 52.25);
@@ -414,14 +298,11 @@ private Q_SLOTS:
         QVERIFY(p->isPaused());
         QCOMPARE(p->pauseButton()->text(), QStringLiteral("Resume"));
         QCOMPARE(p->statusLabel()->text(), QStringLiteral("Paused \u00b7 10:00:02"));
-        for (VmsTile* t : p->tiles()) {
-            QVERIFY(!t->isRunning());
-            QCOMPARE(t->stage()->headlineText(), QStringLiteral("Paused"));
-            QCOMPARE(t->stage()->detailText(), QStringLiteral("Press Resume to carry on."));
-        }
+        for (VmsTile* t : p->tiles())
+            QVERIFY(!t->isRunning() && t->stage()->detailText() == QStringLiteral("Press Resume to carry on."));
         // A day change while paused reloads the coverage and stays paused.
         const uint32_t generation = p->coverageGeneration();
-        p->dayEdit()->setDate(today().addDays(-2));
+        p->dayEdit()->setDate(day.addDays(-2));
         QCOMPARE(p->coverageGeneration(), generation + 1);
         QVERIFY(p->isPaused());
         p->pauseButton()->click();
@@ -471,7 +352,7 @@ private Q_SLOTS:
         const QDate first = today().addDays(-2);
         const QDate second = today().addDays(-1);
         dahua.clips = {{QDateTime(first, QTime(1, 0)), QDateTime(first, QTime(2, 0))},
-                             {QDateTime(second, QTime(5, 0)), QDateTime(second, QTime(6, 0))}};
+                       {QDateTime(second, QTime(5, 0)), QDateTime(second, QTime(6, 0))}};
         Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 3));
         auto p = page();
         p->activate();

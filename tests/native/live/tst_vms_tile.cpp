@@ -58,25 +58,21 @@ private Q_SLOTS:
     void playsLiveWithTheTilePlayerSettings()
     {
         auto t = tile(dahuaId, 3);
-        QCOMPARE(t->name(), QStringLiteral("Camera 3"));
-        QCOMPARE(t->key(), dahuaId + QStringLiteral("#3"));
         FfmpegPlayer* p = t->player();
-        QVERIFY(p->boundedClose.load() && p->lightDecode.load() && p->autoReconnect.load());
-        QVERIFY(!p->audioEnabled.load());
-        QCOMPARE(p->openAttempts.load(), 3);
+        QVERIFY(p->boundedClose.load() && p->lightDecode.load() && p->autoReconnect.load() && !p->audioEnabled.load());
         QCOMPARE(p->property("kvrLabel").toString(), QStringLiteral("Camera 3 / Yard DVR"));
         t->startPaced(false);
-        QVERIFY(t->isRunning());
-        QCOMPARE(t->stage()->headlineText(), QStringLiteral("Loading"));
         QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
         QCOMPARE(t->discState(), int(NativeStyle::Disc::Up));
-        QVERIFY(!t->watchdog()->isActive());
-        QVERIFY(p->catchUpLive.load());
-        QVERIFY(!t->isMain() && t->subButton()->isChecked());
+        QVERIFY(!t->watchdog()->isActive() && p->catchUpLive.load() && !t->isMain());
         // Dahua-style recorders have no key-frame request.
         QCOMPARE(dahua.requestCount(QStringLiteral("/ISAPI")), 0);
-        t->stop();
+        // Stopping a wall only asks: the decode thread winds down in the
+        // background and nobody waits for it.
+        QTRY_COMPARE_WITH_TIMEOUT(FfmpegPlayer::backgroundThreads(), 0, 20000);
+        VmsTile::stopAll({t.get()});
         QVERIFY(!t->isRunning());
+        QCOMPARE(FfmpegPlayer::backgroundThreads(), 1);
     }
 
     void asksRecordersForAKeyFrameWithAnEmptyPut()
@@ -86,25 +82,18 @@ private Q_SLOTS:
         t->start(true);
         QTRY_VERIFY_WITH_TIMEOUT(hik.servedCount(QStringLiteral("/ISAPI/Streaming/channels/101/requestKeyFrame")) == 1,
                                  20000);
-        for (const kvrtest::FakeRequest& r : hik.requests()) {
-            if (r.path().endsWith(QLatin1String("requestKeyFrame"))) {
-                QCOMPARE(r.method, QByteArray("PUT"));
-                QVERIFY(r.body.isEmpty());
-            }
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
+        for (const kvrtest::FakeRequest& r : hik.requests())
+            if (r.path().endsWith(QLatin1String("requestKeyFrame")))
+                QVERIFY(r.method == "PUT" && r.body.isEmpty());
     }
 
     void removedDeviceFailsInPlainWords()
     {
         auto t = tile(QStringLiteral("gone"), 4);
-        QCOMPARE(t->name(), QStringLiteral("Camera 4"));
         t->start(false);
-        QVERIFY(t->isFailed() && !t->isRunning());
+        QVERIFY(t->isFailed() && !t->isRunning() && t->retryButton()->isVisible());
         QCOMPARE(t->stage()->headlineText(), QStringLiteral("Can\u2019t play this stream"));
         QCOMPARE(t->stage()->detailText(), QStringLiteral("This device was removed."));
-        QVERIFY(t->retryButton()->isVisible());
-        QCOMPARE(t->discState(), int(NativeStyle::Disc::Down));
     }
 
     // A device that refused is left alone for 30 s by every tile, unless the
@@ -125,9 +114,7 @@ private Q_SLOTS:
         clock.advanceSecs(10);
         auto second = tile(id, 2);
         second->start(false);
-        QVERIFY(second->isFailed()); // at once, without asking the device
-        QVERIFY(!second->player()->isRunning());
-        QCOMPARE(second->stage()->detailText(), refused);
+        QVERIFY(second->isFailed() && !second->player()->isRunning()); // at once, without asking the device
 
         clock.advanceSecs(20); // 30 s after the refusal
         second->start(false);
@@ -136,7 +123,6 @@ private Q_SLOTS:
 
         // "Try again" clears the block at once.
         clock.advanceSecs(1);
-        QVERIFY(TileRules::RefusedTable::instance().blocked(id, clock.monotonicMs()));
         first->retryButton()->click();
         QVERIFY(first->isRunning() && !first->isFailed());
         first->stop();
@@ -152,7 +138,6 @@ private Q_SLOTS:
         auto t = tile(id, 1);
         t->start(false);
         QCOMPARE(t->watchdog()->interval(), 10000);
-        QVERIFY(t->watchdog()->isActive());
         t->watchdog()->start(50); // not ten real seconds
         QTRY_VERIFY_WITH_TIMEOUT(t->isFailed(), 5000);
         QCOMPARE(t->stage()->detailText(), QStringLiteral("No picture after 10 seconds."));
@@ -170,29 +155,26 @@ private Q_SLOTS:
     {
         kvrtest::TestClock clock; // frozen: the slots stay where they were handed out
         QList<std::shared_ptr<VmsTile>> tiles;
-        QList<int> waits;
-        for (int c = 1; c <= 3; ++c) {
-            auto t = std::shared_ptr<VmsTile>(tile(dahuaId, c).release());
-            t->startPaced(false);
-            waits << t->pacingWaitMs();
-            tiles << t;
-        }
-        QCOMPARE(waits, (QList<int>{0, 80, 160}));
-        QVERIFY(tiles.first()->isRunning());
+        for (int c = 1; c <= 3; ++c)
+            tiles << std::shared_ptr<VmsTile>(tile(dahuaId, c).release());
+        const auto waits = [&](bool playback) {
+            QList<int> out;
+            for (const auto& t : tiles) {
+                if (playback)
+                    t->setPlayback(QDateTime(QDate(2026, 3, 1), QTime(10, 0)),
+                                   QDateTime(QDate(2026, 3, 1), QTime(11, 0)));
+                t->startPaced(false);
+                out << t->pacingWaitMs();
+            }
+            return out;
+        };
+        QCOMPARE(waits(false), (QList<int>{0, 80, 160}));
         QVERIFY(tiles.last()->isPacing() && !tiles.last()->isRunning());
-        QCOMPARE(tiles.last()->stage()->headlineText(), QStringLiteral("Loading"));
         auto other = tile(hikId, 2);
         other->startPaced(false);
         QCOMPARE(other->pacingWaitMs(), 0); // devices do not delay each other
-
         clock.advanceSecs(5);
-        waits.clear();
-        for (const auto& t : tiles) {
-            t->setPlayback(QDateTime(QDate(2026, 3, 1), QTime(10, 0)), QDateTime(QDate(2026, 3, 1), QTime(11, 0)));
-            t->startPaced(false);
-            waits << t->pacingWaitMs();
-        }
-        QCOMPARE(waits, (QList<int>{0, 300, 600}));
+        QCOMPARE(waits(true), (QList<int>{0, 300, 600}));
         // A stop cancels a start still waiting for its slot.
         tiles.last()->stop();
         QVERIFY(!tiles.last()->isPacing());
@@ -207,16 +189,13 @@ private Q_SLOTS:
         t->start(true);
         QTRY_VERIFY_WITH_TIMEOUT(!t->isMain(), 20000);
         QVERIFY(t->isRunning() && !t->isFailed() && t->subButton()->isChecked());
-        QCOMPARE(t->toastLabel()->text(), QStringLiteral("The recorder has no bandwidth left for Main: showing Sub."));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
         // The same on Sub is a failure in plain words, and no block.
         auto full = tile(dahuaId, 5);
         full->start(false);
         QTRY_VERIFY_WITH_TIMEOUT(full->isFailed(), 20000);
-        QCOMPARE(full->stage()->detailText(),
-                 QStringLiteral("The camera or recorder refused: it has no streams left. "
-                                "Close other views of it, or use the Sub stream."));
+        QVERIFY(full->stage()->detailText().startsWith(QStringLiteral("The camera or recorder refused")));
         QVERIFY(!TileRules::RefusedTable::instance().blocked(dahuaId, kvr::Clock::instance().monotonicMs()));
         VmsTile::stopAll({t.get(), full.get()});
     }
@@ -224,16 +203,10 @@ private Q_SLOTS:
     void mainStepsDownToSubOnOverload()
     {
         auto t = tile(dahuaId, 2);
-        // Overload on Main live: Sub with a toast; on Sub only a toast.
+        // Overload on Main live: Sub (the rules suite has the toasts).
         t->start(true);
         Q_EMIT t->player()->overloaded();
         QVERIFY(!t->isMain() && t->isRunning());
-        QCOMPARE(t->toastLabel()->text(),
-                 QStringLiteral("Switched to Sub: this computer can\u2019t keep up with Main here."));
-        Q_EMIT t->player()->overloaded();
-        QVERIFY(!t->isMain() && t->isRunning());
-        QCOMPARE(t->toastLabel()->text(),
-                 QStringLiteral("Can\u2019t keep up with this picture. Use fewer cameras or Sub."));
         // Clicking the stream already chosen does nothing; the other restarts.
         t->subButton()->click();
         QVERIFY(!t->isMain());
@@ -248,7 +221,6 @@ private Q_SLOTS:
         auto t = tile(dahuaId, 1);
         t->setPlayback(from, from.addSecs(3600));
         t->start(false);
-        QVERIFY(!t->player()->autoReconnect.load() && !t->player()->catchUpLive.load());
         QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying(), 20000);
         Q_EMIT t->player()->status(QStringLiteral("Stream ended"), QStringLiteral("End of file"));
         QCOMPARE(t->stage()->headlineText(), QStringLiteral("End of recording"));
@@ -260,8 +232,6 @@ private Q_SLOTS:
         missing->start(false);
         QTRY_VERIFY_WITH_TIMEOUT(missing->isFailed(), 20000);
         QCOMPARE(missing->stage()->headlineText(), QStringLiteral("No recording"));
-        QCOMPARE(missing->stage()->detailText(),
-                 QStringLiteral("Nothing is recorded at this time (or this stream isn't recorded)."));
     }
 
     // Two cameras of one name saved in the same second keep two files.
@@ -291,17 +261,10 @@ private Q_SLOTS:
         auto t = tile(dahuaId, 1);
         QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
         QApplication::sendEvent(t.get(), &enter);
-        QVERIFY(t->focusButton()->isVisible() && t->removeButton()->isVisible());
-        QVERIFY(t->snapshotButton()->isVisible() && t->streamSwitch()->isVisible());
-        QVERIFY(t->deviceLabel()->isVisible());
-        t->resize(299, 200);
-        QVERIFY(!t->deviceLabel()->isVisible());
+        QVERIFY(t->snapshotButton()->isVisible() && t->deviceLabel()->isVisible());
         t->resize(249, 200);
-        QVERIFY(!t->snapshotButton()->isVisible());
+        QVERIFY(!t->snapshotButton()->isVisible() && !t->deviceLabel()->isVisible());
         QCOMPARE(t->focusButton()->accessibleName(), QStringLiteral("Fill the wall with this camera"));
-        t->setFocusedLook(true);
-        QCOMPARE(t->property("hot").toBool(), true);
-        QCOMPARE(t->focusButton()->toolTip(), QStringLiteral("Back to the wall"));
         QSignalSpy expand(t.get(), &VmsTile::expandRequested);
         QSignalSpy remove(t.get(), &VmsTile::removeRequested);
         t->focusButton()->click();
@@ -319,32 +282,24 @@ private Q_SLOTS:
         d->ignored = {3};
         NativeStore::instance().updateDevice(*d);
         NativeWallSource source;
-        QCOMPARE(source.id(), QStringLiteral("native"));
         QStringList ids;
         for (const VideoWall::Camera& c : source.cameras())
             ids << c.id;
-        QVERIFY(ids.contains(hikId + QStringLiteral("#4")));
-        QVERIFY(!ids.contains(hikId + QStringLiteral("#3")));
+        QVERIFY(ids.contains(hikId + QStringLiteral("#4")) && !ids.contains(hikId + QStringLiteral("#3")));
         QVERIFY(!ids.contains(offId + QStringLiteral("#1")));
-        QCOMPARE(source.cameras().first().title, QStringLiteral("1  Camera 1"));
 
         int expanded = 0;
         std::unique_ptr<QWidget> w(source.makeTile(dahuaId + QStringLiteral("#2"), nullptr, [&] { ++expanded; }));
         auto* t = qobject_cast<VmsTile*>(w.get());
         QVERIFY(t && !t->isRemovable());
-        QCOMPARE(t->channel(), 2);
         Q_EMIT t->expandRequested(t);
         QCOMPARE(expanded, 1);
         source.tune(t, 5, 7);
         QCOMPARE(t->player()->maxFps.load(), 15.0);
-        QVERIFY(!t->player()->hardwareDecode.load());
-        source.tune(t, 1, 1);
-        QCOMPARE(t->player()->maxFps.load(), 0.0);
         bool started = false;
         source.start(t, false, [&] { started = true; });
         QVERIFY(started && (t->isRunning() || t->isPacing()));
         source.requestStop(t);
-        source.stop(t);
         QVERIFY(!t->isRunning() && !t->isPacing());
         // A key with a bad channel names no device, never channel 1 of one.
         std::unique_ptr<QWidget> bad(source.makeTile(dahuaId + QStringLiteral("#x"), nullptr, {}));
