@@ -65,6 +65,8 @@ private Q_SLOTS:
 
 void FleetRulesTest::statusInternetIssueAndFilters()
 {
+    Native::Device offUp = up("x"); // checked and found up, then deactivated
+    offUp.enabled = false;
     const std::tuple<Native::Device, Status, bool> states[] = {
         {fresh("a"), Status::NotChecked, false},
         {up("a"), Status::Online, false},
@@ -74,7 +76,7 @@ void FleetRulesTest::statusInternetIssueAndFilters()
         {withHealth(up("a"), [](Native::Health& h) { h.rtspPort = Native::Failed; }), Status::Online, true},
         {withHealth(up("a"), [](Native::Health& h) { h.httpPort = Native::Failed; }), Status::Online, true},
         {withHealth(up("a"), [](Native::Health& h) { h.rtspPort = Native::NotTested; }), Status::Online, false},
-        {withHealth(disabled("a"), [](Native::Health& h) { h.rtspPort = Native::Failed; }), Status::Deactivated, false},
+        {withHealth(offUp, [](Native::Health& h) { h.rtspPort = Native::Failed; }), Status::Deactivated, false},
     };
     for (const auto& [device, status, issue] : states) {
         QCOMPARE(int(statusOf(device)), int(status));
@@ -82,8 +84,6 @@ void FleetRulesTest::statusInternetIssueAndFilters()
     }
     Native::Device gate = up("Front Gate NVR");
     gate.ip = QStringLiteral("10.0.0.7");
-    Native::Device offUp = up("x");
-    offUp.enabled = false;
     const Native::Device poor = withHealth(up("x"), [](Native::Health& h) { h.quality = QStringLiteral("Poor"); });
     const std::tuple<const char*, Native::Device, const char*, Filters, bool> cases[] = {
         {"search trimmed, other case", gate, "", filterBy("  gate nvr "), true},
