@@ -237,6 +237,7 @@ void TestWallDialog::runStateFollowsTheController()
             .arg(dialog.stopButton()->isVisibleTo(&dialog) ? "stop" : "-", dialog.startButton()->text(),
                  dialog.status()->text());
     };
+    QCOMPARE(state(), "-|Start wall|Put cameras on a display to start.");
     dialog.startButton()->click();
     QCOMPARE(state(),
              "-|Start wall|Put cameras on at least one connected display, and tick "
