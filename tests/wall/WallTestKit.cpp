@@ -40,7 +40,6 @@ void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
     t->m_running = true;
     runningIds.insert(t->m_id);
     t->m_main = main;
-    ++t->m_starts;
     calls.append(QStringLiteral("start %1 %2").arg(t->m_id, main ? QStringLiteral("main") : QStringLiteral("sub")));
     if (m_answer == Answer::AtOnce)
         started();

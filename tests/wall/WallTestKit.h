@@ -35,7 +35,6 @@ public:
     std::function<void()> m_onExpand;
     bool m_running = false;
     bool m_main = false;
-    int m_starts = 0;
 };
 
 // A camera source without video. Starts either report at once (like the
