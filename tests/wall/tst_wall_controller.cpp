@@ -256,11 +256,12 @@ void TestWallController::focusRestartsTheRightTiles()
     DisplayWindow* w = windowOn(0);
     // Per tile: R running and shown (M on main), v shown only, h running
     // hidden, - neither.
-    const auto shown = [w] {
+    const auto shown = [w, src] {
         QString out;
         for (QWidget* tile : w->tiles()) {
             const auto* t = static_cast<TestTile*>(tile);
-            out += tile->isVisible() ? (t->m_running ? (t->m_main ? 'M' : 'R') : 'v') : (t->m_running ? 'h' : '-');
+            const bool running = src->runningIds.contains(t->m_id);
+            out += tile->isVisible() ? (running ? (t->m_main ? 'M' : 'R') : 'v') : (running ? 'h' : '-');
         }
         return out;
     };

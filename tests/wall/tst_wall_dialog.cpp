@@ -63,7 +63,6 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void opensOnAnotherDisplay();
-    void onlyDisplayIsTheDialogsOwn();
     void treeBySiteAndDeviceAndItsSearch();
     void editsAreSavedAtOnce();
     void dropsAndClicksOnThePreview();
@@ -90,8 +89,7 @@ void TestWallDialog::cleanup()
 
 void TestWallDialog::opensOnAnotherDisplay()
 {
-    if (QGuiApplication::screens().size() < 2)
-        QSKIP("needs two displays");
+    QCOMPARE(QGuiApplication::screens().size(), 2);
     SetupDialog dialog(m_source);
     QCOMPARE(dialog.config().screens.size(), 2); // every connected display has an entry
     QCOMPARE(dialog.selectedKey(), keyOf(1));
@@ -106,15 +104,6 @@ void TestWallDialog::opensOnAnotherDisplay()
     // A click on the other display's box edits that one.
     dialog.map()->resize(560, 190);
     QTest::mouseClick(dialog.map(), Qt::LeftButton, {}, dialog.map()->boxes().at(0).rect.center().toPoint());
-    QCOMPARE(dialog.selectedKey(), keyOf(0));
-    QCOMPARE(dialog.note()->text(), editorNote(DisplayPlace::ThisWindow));
-}
-
-void TestWallDialog::onlyDisplayIsTheDialogsOwn()
-{
-    if (QGuiApplication::screens().size() != 1)
-        QSKIP("needs exactly one display");
-    SetupDialog dialog(m_source);
     QCOMPARE(dialog.selectedKey(), keyOf(0));
     QCOMPARE(dialog.note()->text(), editorNote(DisplayPlace::ThisWindow));
 }
