@@ -37,10 +37,8 @@ void TestSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
 void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
 {
     auto* t = static_cast<TestTile*>(tile);
-    t->m_running = true;
     runningIds.insert(t->m_id);
     t->m_main = main;
-    ++t->m_starts;
     calls.append(QStringLiteral("start %1 %2").arg(t->m_id, main ? QStringLiteral("main") : QStringLiteral("sub")));
     if (m_answer == Answer::AtOnce)
         started();
@@ -51,7 +49,6 @@ void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
 void TestSource::stop(QWidget* tile)
 {
     auto* t = static_cast<TestTile*>(tile);
-    t->m_running = false;
     runningIds.remove(t->m_id);
 }
 

@@ -33,9 +33,7 @@ public:
 
     QString m_id;
     std::function<void()> m_onExpand;
-    bool m_running = false;
     bool m_main = false;
-    int m_starts = 0;
 };
 
 // A camera source without video. Starts either report at once (like the
@@ -48,7 +46,7 @@ public:
     explicit TestSource(QString id = QStringLiteral("test"), QList<VideoWall::Camera> cameras = {});
 
     QString id() const override { return m_id; }
-    QString title() const override { return m_title; }
+    QString title() const override { return QStringLiteral("Test cameras"); }
     QList<VideoWall::Camera> cameras() const override { return m_cameras; }
     QWidget* makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand) override;
     void tune(QWidget* tile, int shownOnDisplay, int totalOnWall) override;
@@ -60,7 +58,6 @@ public:
     int startReleaseDelayMs() override { return m_releaseDelayMs; }
 
     QString m_id;
-    QString m_title = QStringLiteral("Test cameras");
     QList<VideoWall::Camera> m_cameras;
     QString m_style;
     int m_maxStarts = 1000;

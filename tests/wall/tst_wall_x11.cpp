@@ -117,6 +117,11 @@ void TestWallX11::theOnlyDisplayComesAndGoes()
     c->stop();
     QVERIFY(m_display.removeMonitor("R"));
     QTRY_VERIFY(!screenNamed("R"));
+    { // The one display left is the set-up dialog's own.
+        SetupDialog alone(std::make_shared<TestSource>(QStringLiteral("alone")));
+        QCOMPARE(alone.selectedKey() + alone.note()->text(),
+                 screenKey(screenNamed("L")) + editorNote(DisplayPlace::ThisWindow));
+    }
     QVERIFY(m_display.addMonitor("R", kRight, false));
     QTRY_VERIFY(screenNamed("R"));
     QCoreApplication::processEvents();
