@@ -10,11 +10,13 @@ namespace {
 // NativeInsights::dailyUptime gives them, read from the history with the
 // record at hand (a fleet-wide pass would otherwise look every device up in
 // the inventory by id, and outgrow the shared cache of daily figures).
-QList<double> dailyUptime(const NativeStore& store, const Native::Device& d, const QDateTime& now)
+// `localNow` is now in local time: the history converts it to local time,
+// which costs nothing when it already is.
+QList<double> dailyUptime(const NativeStore& store, const Native::Device& d, const QDateTime& localNow)
 {
     constexpr int kDays = 7;
     const QList<Native::UptimeCell> cells =
-        store.uptime().grid(d.id, Native::GraphType::Device, 0, kDays, now, d.createdAt);
+        store.uptime().grid(d.id, Native::GraphType::Device, 0, kDays, localNow, d.createdAt);
     QList<double> out;
     out.reserve(kDays);
     for (qsizetype i = 0; i + 24 <= cells.size(); i += 24)
@@ -32,7 +34,10 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
 {
     m_recomputed = 0;
     m_changed = m_all;
-    const QDate today = now.toLocalTime().date();
+    // Every local-time conversion reads the time-zone settings again: the
+    // moment is converted once here for the whole fleet.
+    const QDateTime localNow = now.toLocalTime();
+    const QDate today = localNow.date();
     if (m_labelsDay != today) {
         m_labelsDay = today;
         m_labels = NativeFleet::dayLabels(m_labelsDay);
@@ -58,9 +63,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         }
         // The rules compare these moments with now many times over; in UTC
         // each comparison is plain arithmetic instead of a time-zone lookup.
+        // (The last time up is read from the store, which has the record.)
         Native::Device utc = stored;
         utc.health.checkedAt = utc.health.checkedAt.toUTC();
-        utc.health.lastUp = utc.health.lastUp.toUTC();
         utc.health.fetchedAt = utc.health.fetchedAt.toUTC();
         Entry e;
         e.site = store.siteName(d.siteId);
@@ -73,9 +78,10 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         in.refused = context.isRefused(d.id);
         in.siteName = e.site;
         if (NativeFleet::statusOf(d) == NativeFleet::Status::Offline)
-            in.lastSeenUp = store.lastSeenUp(d.id).toUTC();
+            in.lastSeenUp = (d.health.lastUp.isValid() ? d.health.lastUp : store.uptime().lastUpFromSeries(d.id))
+                                .toUTC(); // as store.lastSeenUp, from the record at hand
         if (d.enabled)
-            in.daily = dailyUptime(store, d, now);
+            in.daily = dailyUptime(store, d, localNow);
         in.dayLabels = m_labels;
         e.row = NativeFleet::buildRow(utc, in);
         e.row.stamp = ++m_stamp;

@@ -229,6 +229,21 @@ std::array<bool, kCardCount> cardHighlights(const Filters& f)
 
 // ---- Rows ------------------------------------------------------------------------------------
 
+const Cells::Array& Cells::empty()
+{
+    static const Array cells{};
+    return cells;
+}
+
+Cells::Array& Cells::writable()
+{
+    if (!m_d)
+        m_d = new Data;
+    else
+        m_d.detach();
+    return m_d->cells;
+}
+
 QString typeWord(const QString& type)
 {
     return type == QLatin1String("ipcamera") ? QStringLiteral("IP camera") : type.toUpper();

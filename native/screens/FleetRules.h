@@ -11,6 +11,7 @@
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSharedData>
 #include <QString>
 #include <QStringList>
 
@@ -126,9 +127,37 @@ struct Cell {
     bool operator==(const Cell&) const = default;
 };
 
+// A row's cells, shared between copies of the row until one of them is
+// changed: the table's rows are copied into and out of the model on every
+// rebuild, and a copy then costs one reference, not nine cells of strings.
+class Cells {
+public:
+    using Array = std::array<Cell, kColumnCount>;
+
+    const Cell& operator[](size_t column) const { return m_d ? m_d->cells[column] : empty()[column]; }
+    Cell& operator[](size_t column) { return writable()[column]; }
+    static constexpr size_t size() { return kColumnCount; }
+
+    bool operator==(const Cells& other) const
+    {
+        if (m_d == other.m_d)
+            return true;
+        return (m_d ? m_d->cells : empty()) == (other.m_d ? other.m_d->cells : empty());
+    }
+
+private:
+    struct Data : QSharedData {
+        Array cells;
+    };
+    static const Array& empty();
+    Array& writable();
+
+    QExplicitlySharedDataPointer<Data> m_d;
+};
+
 struct Row {
     QString id;
-    std::array<Cell, kColumnCount> cells;
+    Cells cells;
     // Which working-out made the row (0: none given): rows with the same
     // stamp are the same without comparing their cells.
     quint64 stamp = 0;

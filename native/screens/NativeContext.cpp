@@ -40,10 +40,13 @@ NativeInsights::Sources NativeContext::sources() const
             index->hours = hours;
             index->byDevice.clear();
             const QDateTime cutoff = NativeContext::now().addSecs(-qint64(hours) * 3600);
+            // Compared in the event's own kind of time: two local times
+            // compare without a time-zone lookup each, as two UTC ones do.
+            const QDateTime localCutoff = cutoff.toLocalTime();
             const QList<NativeEvents::Event>& all = service->events();
             for (qsizetype i = all.size() - 1; i >= 0; --i) {
                 const NativeEvents::Event& e = all.at(i);
-                if (e.receivedAt < cutoff)
+                if (e.receivedAt < (e.receivedAt.timeSpec() == Qt::LocalTime ? localCutoff : cutoff))
                     break;
                 if (AlertStream::isCondition(e.kind))
                     index->byDevice[e.deviceId].append(e);

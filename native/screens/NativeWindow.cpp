@@ -653,22 +653,50 @@ void NativeWindow::rebuild()
 
     const Filters f = filters();
     struct Entry {
-        const Row* row;
-        SortKey key;
+        const FleetCache::Entry* cached;
+        const Native::Device* device;
+        int rank;
+        int site; // the site name's place among the shown ones, in sortsBefore's order
     };
     QList<Entry> entries;
     entries.reserve(devices.size());
+    QHash<QString, int> sitePlace; // site name -> place, filled below
     for (const Native::Device& d : devices) {
         const FleetCache::Entry* cached = m_cache.entry(d.id);
         if (!cached || !NativeFleet::matches(d, f, cached->site))
             continue;
-        entries.append({&cached->row, SortKey{stateRank(d, cached->worst), cached->site, d.name, d.id}});
+        entries.append({cached, &d, stateRank(d, cached->worst), 0});
+        sitePlace.insert(cached->site, 0);
     }
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return sortsBefore(a.key, b.key); });
+    // The few distinct site names are put in order once, so sorting the rows
+    // compares numbers instead of comparing names without case again and
+    // again; names that compare equal share a place, as in sortsBefore.
+    {
+        QStringList names = sitePlace.keys();
+        const auto byName = [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; };
+        std::sort(names.begin(), names.end(), byName);
+        int place = 0;
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (i > 0 && byName(names.at(i - 1), names.at(i)))
+                ++place;
+            sitePlace[names.at(i)] = place;
+        }
+        for (Entry& e : entries)
+            e.site = sitePlace.value(e.cached->site);
+    }
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        if (a.rank != b.rank)
+            return a.rank < b.rank;
+        if (a.site != b.site)
+            return a.site < b.site;
+        if (const int c = a.device->name.compare(b.device->name, Qt::CaseInsensitive))
+            return c < 0;
+        return a.device->id < b.device->id;
+    });
     QList<Row> rows;
     rows.reserve(entries.size());
     for (const Entry& e : entries)
-        rows.append(*e.row);
+        rows.append(e.cached->row);
     m_model->setRows(rows);
 
     const bool none = rows.isEmpty();

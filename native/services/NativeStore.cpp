@@ -360,10 +360,25 @@ void NativeStore::waitForWrites()
 
 qsizetype NativeStore::indexOfDevice(const QString& id) const
 {
-    for (qsizetype i = 0; i < m_devices.size(); ++i)
+    // Screens look devices up one by one across the whole fleet: a walk of
+    // the list each time would make that quadratic.
+    const auto hinted = [&]() -> qsizetype {
+        const qsizetype i = m_deviceIndex.value(id, -1);
+        return i >= 0 && i < m_devices.size() && m_devices.at(i).id == id ? i : -1;
+    };
+    if (const qsizetype i = hinted(); i >= 0)
+        return i;
+    qsizetype found = -1;
+    for (qsizetype i = 0; i < m_devices.size() && found < 0; ++i)
         if (m_devices.at(i).id == id)
-            return i;
-    return -1;
+            found = i;
+    if (found < 0)
+        return -1; // an unknown id leaves the hints be
+    m_deviceIndex.clear();
+    m_deviceIndex.reserve(m_devices.size());
+    for (qsizetype i = m_devices.size() - 1; i >= 0; --i)
+        m_deviceIndex.insert(m_devices.at(i).id, i); // the first of equal ids wins
+    return found;
 }
 
 qsizetype NativeStore::indexOfSite(const QString& id) const

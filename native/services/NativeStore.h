@@ -131,6 +131,10 @@ private:
 
     QList<Native::Site> m_sites;
     QList<Native::Device> m_devices;
+    // Where each id was last seen in m_devices: a hint, checked against the
+    // list on every use and built again when it misses, so no change of the
+    // list has to keep it up to date.
+    mutable QHash<QString, qsizetype> m_deviceIndex;
     Native::UptimeHistory m_uptime;
     QHash<QString, QDateTime> m_lastCheck;
     QTimer m_saveTimer;
