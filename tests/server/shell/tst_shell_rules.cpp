@@ -168,25 +168,19 @@ private Q_SLOTS:
 
     // ---- Main window -----------------------------------------------------
 
-    // view, add, edit, super -> presets button, saving presets.
+    // "view add edit super" -> "allowed presets save".
     void permissions()
     {
-        const struct {
-            bool view, add, edit, super, presets, save;
-        } rows[] = {{true, false, false, false, false, false},
-                    {true, false, true, false, true, false},
-                    {true, true, false, false, true, true},
-                    {true, false, false, true, true, true},
-                    {false, true, true, true, false, false}};
-        for (const auto& r : rows) {
+        const std::pair<const char*, const char*> rows[] = {
+            {"1000", "100"}, {"1010", "110"}, {"1100", "111"}, {"1001", "111"}, {"0111", "000"}};
+        for (const auto& [given, expected] : rows) {
             UserProfile u;
-            u.canView = r.view;
-            u.canAdd = r.add;
-            u.canEdit = r.edit;
-            u.superuser = r.super;
-            QCOMPARE(vmsAllowed(u), r.view);
-            QCOMPARE(canUsePresets(u), r.presets);
-            QCOMPARE(canSavePresets(u), r.save);
+            u.canView = given[0] == '1';
+            u.canAdd = given[1] == '1';
+            u.canEdit = given[2] == '1';
+            u.superuser = given[3] == '1';
+            QCOMPARE(QStringLiteral("%1%2%3").arg(vmsAllowed(u)).arg(canUsePresets(u)).arg(canSavePresets(u)),
+                     QString::fromLatin1(expected));
         }
     }
 
