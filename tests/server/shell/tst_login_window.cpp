@@ -208,7 +208,6 @@ private Q_SLOTS:
         QTRY_COMPARE(f.w.currentPage(), LoginWindow::CodePage);
         QPushButton* resend = f.button("Resend code in 0:02");
         QVERIFY(resend && !resend->isEnabled());
-        QTRY_COMPARE_WITH_TIMEOUT(resend->text(), "Resend code in 0:01", 5000);
         QTRY_VERIFY_WITH_TIMEOUT(resend->isEnabled(), 6000);
         QCOMPARE(resend->text(), "Resend code");
 
@@ -362,7 +361,6 @@ private Q_SLOTS:
         f.close();
         QCOMPARE(BrandVideo::copyOut(film, dir.path()), copy);
         QCOMPARE(QFileInfo(copy).size(), size);
-        QCOMPARE(BrandVideo::copyOut(":/none.mp4", dir.path()), QString());
 
         LoginWindow w;
         FfmpegPlayer* player = w.findChild<BrandVideo*>()->player();
