@@ -415,8 +415,6 @@ private Q_SLOTS:
             QVERIFY(s.load());
             s.runServerWall(1);
             s.videoWall->source = QStringLiteral("native");
-            Q_EMIT s.videoWall->runningChanged(true);
-            QCOMPARE(s.window->videoWallButton()->text(), "Video wall");
             QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
             QVERIFY(SessionStore::save({"demo", "t", QDateTime::currentDateTimeUtc()}));
             QTest::mouseClick(s.window->signOutButton(), Qt::LeftButton);
@@ -565,10 +563,8 @@ private Q_SLOTS:
         Session s;
         QVERIFY(s.load());
         s.clickRow(s.row("Recorder 1-2"));
-        QCOMPARE(s.window->devicePage()->title()->text(), "Recorder 1-2");
         Q_EMIT s.window->devicePage()->checkHealth();
         QCOMPARE(s.window->currentPage(), int(ShellWindow::HealthPageIndex));
-        QCOMPARE(s.window->healthPage()->title()->text(), "Health  ·  Recorder 1-2");
         QTableWidget* table = s.window->healthPage()->table();
         QCOMPARE(table->rowCount(), 10);
         QTRY_COMPARE(table->item(0, 2)->text(), "No result");
