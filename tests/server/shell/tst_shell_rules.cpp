@@ -1,5 +1,6 @@
 // The rules of the sign-in window, the server dialog and the main window,
 // without a window; the brand provider's rows and direct addresses.
+#include "app/context/AppContext.h"
 #include "server/shell/BrandRegistry.h"
 #include "server/shell/LoginRules.h"
 #include "server/shell/ServerDialog.h"
@@ -219,20 +220,12 @@ private Q_SLOTS:
         Device unknown = device("u", "U", 1, false, false);
         QVERIFY(!devicesWall({&unknown}).at(0).offline);
 
-        QHash<QString, const Channel*> channels;
-        QHash<QString, const Device*> devices;
-        QHash<QString, const Site*> byId;
-        for (const Site& s : sites) {
-            byId.insert(s.id, &s);
-            for (const Device& d : s.devices) {
-                devices.insert(d.id, &d);
-                for (const Channel& c : d.channels)
-                    channels.insert(c.id, &c);
-            }
-        }
-        const CatalogueLookup lookup{[&](const QString& id) { return channels.value(id); },
-                                     [&](const QString& id) { return devices.value(id); },
-                                     [&](const QString& id) { return byId.value(id); }};
+        // Looked up in the process's catalogue, as the window does.
+        AppContext& ctx = AppContext::instance();
+        ctx.sites = sites;
+        const CatalogueLookup lookup{[&](const QString& id) -> const Channel* { return ctx.findChannel(id); },
+                                     [&](const QString& id) -> const Device* { return ctx.findDevice(id); },
+                                     [&](const QString& id) -> const Site* { return ctx.findSite(id); }};
         auto describe = [](const QList<WallCamera>& wall) {
             QStringList out;
             for (const WallCamera& c : wall)

@@ -51,16 +51,7 @@ struct Session {
 
     explicit Session(std::function<void(UserProfile&)> adjust = {})
     {
-        ApiClient& api = AppContext::instance().api;
-        bool done = false;
-        api.login("demo", "secret", true, [&](const LoginStart& a) {
-            api.setAccessToken(a.accessToken);
-            api.setRefreshToken(a.refreshToken);
-            AppContext::instance().user = a.user;
-            done = true;
-        });
-        if (!QTest::qWaitFor([&] { return done; }, 10000))
-            qFatal("sign-in did not answer");
+        rig.signIn();
         if (adjust)
             adjust(AppContext::instance().user);
         rig.server.clearRequests();
