@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QWidget>
 
+#include <memory>
+
 namespace shelltest {
 
 // The fake organisation server with its demo organisation, the process's
@@ -38,6 +40,21 @@ struct Rig {
         Modal::setStrict(true);
     }
     ~Rig() { AppContext::instance().api.logout(); }
+
+    // Signs "demo" in through the client, as the sign-in window does.
+    void signIn()
+    {
+        ApiClient& api = AppContext::instance().api;
+        auto done = std::make_shared<bool>(false);
+        api.login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&api, done](const LoginStart& a) {
+            api.setAccessToken(a.accessToken);
+            api.setRefreshToken(a.refreshToken);
+            AppContext::instance().user = a.user;
+            *done = true;
+        });
+        if (!QTest::qWaitFor([done] { return *done; }, 10000))
+            qFatal("sign-in did not answer");
+    }
 };
 
 // The visible button (or check box) of `root` reading `text`.

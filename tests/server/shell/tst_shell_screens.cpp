@@ -106,14 +106,8 @@ private Q_SLOTS:
     {
         Rig rig;
         rig.server.streamIdOverride = "live";
+        rig.signIn();
         ApiClient& api = AppContext::instance().api;
-        bool done = false;
-        api.login("demo", "secret", false, [&](const LoginStart& a) {
-            api.setAccessToken(a.accessToken);
-            AppContext::instance().user = a.user;
-            done = true;
-        });
-        QTRY_VERIFY(done);
         ShellWindow w;
         w.resize(1440, 860);
         w.show();
