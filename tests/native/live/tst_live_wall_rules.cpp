@@ -1,5 +1,5 @@
 // The live wall's rules without a window: keys, layouts, quality, caps, the
-// wall's order and limit, pages, the camera tree and its filter, texts.
+// wall's order and limit, pages, the camera tree and its filter.
 
 #include "native/live/WallRules.h"
 #include "tests/support/TestKit.h"
@@ -207,13 +207,6 @@ private Q_SLOTS:
         }
         // A matching device with no camera is not shown.
         QVERIFY(!filterDevice(QString(), QStringLiteral("s"), QStringLiteral("d"), {}).deviceShown);
-    }
-
-    void texts()
-    {
-        QCOMPARE(wallHint(0), QStringLiteral("No cameras on the wall"));
-        QCOMPARE(titleText(false, false, 1), QStringLiteral("Live wall \u00b7 1 camera"));
-        QCOMPARE(titleText(false, true, 0), QStringLiteral("Playback"));
     }
 };
 

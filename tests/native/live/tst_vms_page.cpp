@@ -100,7 +100,6 @@ private Q_SLOTS:
         QSignalSpy vigilo(p.get(), &VmsPage::openVigiloRequested);
         p->activate();
         QCOMPARE(p->stack()->currentIndex(), 1);
-        QCOMPARE(p->emptyButton()->text(), QStringLiteral("Open Vigilo"));
         p->emptyButton()->click();
         QCOMPARE(vigilo.size(), 1);
 
@@ -115,8 +114,7 @@ private Q_SLOTS:
         QCOMPARE(Prefs::get(Prefs::kNativeVmsWall), p->wall());
         // Nothing more online to add.
         p->addAllOnline();
-        QVERIFY(p->noticeLabel()->isVisible());
-        QCOMPARE(p->noticeLabel()->text(),
+        QCOMPARE(p->noticeLabel()->isVisible() ? p->noticeLabel()->text() : QString(),
                  QStringLiteral("No online cameras to add. Fetch device info in Vigilo first."));
         p->deactivate();
     }
@@ -137,12 +135,10 @@ private Q_SLOTS:
         findItem(p->tree(), QStringLiteral("Depot"))->setCheckState(0, Qt::Checked);
         QTRY_COMPARE(p->wall().size(), 256);
         QCOMPARE(p->noticeLabel()->text(), QStringLiteral("The wall holds up to 256 cameras"));
-        QCOMPARE(p->wall().mid(0, 22),
-                 QStringList{big2 + QStringLiteral("#5")} + keysOf(yard, 1, 20) + keysOf(big1, 1, 1));
+        QCOMPARE(p->wall().mid(0, 2), (QStringList{big2 + QStringLiteral("#5"), yard + QStringLiteral("#1")}));
         // The tree shows the cut wall: the last ticked camera is Big B's 86th.
         bigB = findItem(p->tree(), QStringLiteral("Big B")); // the tree was built again
         QVERIFY(bigB->child(85)->checkState(0) == Qt::Checked && bigB->child(86)->checkState(0) == Qt::Unchecked);
-        QTRY_COMPARE(p->wallHintLabel()->text(), QStringLiteral("256 on the wall"));
         // The next tick change hides the notice.
         findItem(p->tree(), QStringLiteral("Big A"))->child(0)->setCheckState(0, Qt::Unchecked);
         QTRY_COMPARE(p->wall().size(), 255);
@@ -155,7 +151,6 @@ private Q_SLOTS:
         Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 7));
         auto p = page();
         p->activate();
-        QCOMPARE(p->titleLabel()->text(), QStringLiteral("Live wall \u00b7 7 cameras"));
         // Seven on Auto: Sub at 15 a second in software; four: Main, uncapped.
         for (const auto& [n, main] : {std::pair{7, false}, std::pair{4, true}}) {
             p->setWall(keysOf(yard, 1, n));
@@ -224,9 +219,12 @@ private Q_SLOTS:
         p->deactivate();
     }
 
-    // Switching to playback on page 2 of 20 cameras (Auto) shows cameras 5 to 8.
-    void playbackUsesItsOwnPages()
+    // Playback on page 2 of 20 cameras (Auto, four to a page) shows cameras 5
+    // to 8 and waits for a time; then windows, clamps, the clock, pause, and
+    // back to live on page 2 of 2.
+    void playbackWindowsClampsAndClock()
     {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(14, 0), Qt::LocalTime).toUTC());
         Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 20));
         auto p = page();
         p->activate();
@@ -238,25 +236,19 @@ private Q_SLOTS:
         QCOMPARE(p->statusLabel()->text(), QStringLiteral("Pick a time"));
         QVERIFY(!p->pauseButton()->isEnabled() && !p->tiles().first()->isRunning());
         QCOMPARE(p->tiles().first()->stage()->headlineText(), QStringLiteral("Pick a time on the timeline"));
-        p->setMode(false);
-        QCOMPARE(tileKeys(*p), keysOf(yard, 17, 20)); // page 2 of 2 again
-        p->deactivate();
-    }
-
-    void playbackWindowsClampsAndClock()
-    {
-        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(14, 0), Qt::LocalTime).toUTC());
-        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 2));
-        auto p = page();
-        p->activate();
-        p->setMode(true);
         const QDate day = today();
+        // "<day> <position> to <end of the window>", as the first tile plays it.
+        const auto where = [&] {
+            const VmsTile* t = p->tiles().first();
+            return QStringLiteral("%1 %2 to %3")
+                .arg(day.daysTo(p->position().date()))
+                .arg(t->playbackFrom().toString(QStringLiteral("HH:mm:ss")),
+                     t->playbackTo().toString(QStringLiteral("HH:mm:ss")));
+        };
 
         p->timeEdit()->setTime(QTime(9, 0));
         p->playButton()->click();
-        const QDateTime nine(day, QTime(9, 0));
-        for (VmsTile* t : p->tiles())
-            QVERIFY(t->isPlayback() && t->playbackFrom() == nine && t->playbackTo() == nine.addSecs(4 * 3600));
+        QCOMPARE(where(), QStringLiteral("0 09:00:00 to 13:00:00"));
         QCOMPARE(p->timeline()->playhead(), 9 * 3600.0);
         QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
         QVERIFY(p->tiles().first()->isMain()); // Auto plays Main back
@@ -271,16 +263,15 @@ private Q_SLOTS:
         p->timeEdit()->setTime(QTime(0, 0, 10));
         p->playButton()->click();
         p->back30Button()->click();
-        QCOMPARE(p->dayEdit()->date(), day.addDays(-3));
-        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(23, 58)));
-        QCOMPARE(p->tiles().first()->playbackTo(), QDateTime(day.addDays(-3), QTime(23, 59, 59)));
+        QCOMPARE(day.daysTo(p->dayEdit()->date()), -3);
+        QCOMPARE(where(), QStringLiteral("-3 23:58:00 to 23:59:59"));
 
         // A click at the right end of the timeline stays on the chosen day.
         Q_EMIT p->timeline()->seekRequested(86400.0);
-        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(23, 58)));
+        QCOMPARE(where(), QStringLiteral("-3 23:58:00 to 23:59:59"));
         Q_EMIT p->timeline()->seekRequested(3600.7);
         p->forward30Button()->click();
-        QCOMPARE(p->position(), QDateTime(day.addDays(-3), QTime(1, 0, 30)));
+        QCOMPARE(where(), QStringLiteral("-3 01:00:30 to 05:00:30"));
 
         // The clock follows one tile's pictures; pause and resume keep it.
         p->startPlaybackAt(QDateTime(day.addDays(-1), QTime(10, 0)));
@@ -308,25 +299,35 @@ private Q_SLOTS:
         p->pauseButton()->click();
         QVERIFY(!p->isPaused());
         QCOMPARE(p->tiles().first()->playbackFrom(), start.addMSecs(2250));
+        p->setMode(false);
+        QCOMPARE(tileKeys(*p), keysOf(yard, 17, 20));
         p->deactivate();
     }
 
+    // Footage of two devices merged; only the last of two quick day changes
+    // shows, whatever answers late; then the notes for an unlisted brand and
+    // for a day without footage.
     void coverageFromTheDevices()
     {
         const QDate day = today().addDays(-1);
+        const QDate before = today().addDays(-2);
         const auto at = [&](int h, int m, int s = 0) { return QDateTime(day, QTime(h, m, s)); };
-        dahua.clips = {{at(8, 0), at(9, 0)}, {at(8, 59, 30), at(10, 0)}};
+        dahua.clips = {{at(8, 0), at(9, 0)},
+                       {at(8, 59, 30), at(10, 0)},
+                       {QDateTime(before, QTime(1, 0)), QDateTime(before, QTime(2, 0))}};
         hik.clips = {{at(10, 0, 1), at(11, 0)}, {at(23, 30), QDateTime(day.addDays(1), QTime(0, 30))}};
         Prefs::set(Prefs::kNativeVmsWall, {yard + QStringLiteral("#1"), hall + QStringLiteral("#1")});
         auto p = page();
         p->activate();
         p->setMode(true);
+        p->dayEdit()->setDate(before);
         p->dayEdit()->setDate(day);
         using Blocks = QList<std::pair<double, double>>;
-        QTRY_COMPARE_WITH_TIMEOUT(p->timeline()->coverage(),
-                                  (Blocks{{8 * 3600.0, 11 * 3600.0}, {23.5 * 3600.0, 86400.0}}), 20000);
-        QVERIFY(p->timeline()->coverageKnown());
-        QCOMPARE(p->coverageNote()->text(), QString());
+        const Blocks blocks{{8 * 3600.0, 11 * 3600.0}, {23.5 * 3600.0, 86400.0}};
+        QTRY_COMPARE_WITH_TIMEOUT(p->timeline()->coverage(), blocks, 20000);
+        QTest::qWait(300); // late answers of the first day change nothing
+        QCOMPARE(p->timeline()->coverage(), blocks);
+        QVERIFY(p->timeline()->coverageKnown() && p->coverageNote()->text().isEmpty());
 
         // A brand without a recording search leaves the footage unlisted.
         const QString lapi = addDevice(deviceFor(QStringLiteral("Gate"), QStringLiteral("UNIVIEW"), 1, rtsp.port, 1));
@@ -343,26 +344,6 @@ private Q_SLOTS:
         p->setWall({yard + QStringLiteral("#1")});
         QTRY_COMPARE_WITH_TIMEOUT(p->coverageNote()->text(), QStringLiteral("No footage found on this day"), 20000);
         QVERIFY(p->timeline()->coverageKnown());
-        p->deactivate();
-    }
-
-    // Only the last of two quick day changes shows, whatever answers late.
-    void aNewerDaySupersedesTheOlder()
-    {
-        const QDate first = today().addDays(-2);
-        const QDate second = today().addDays(-1);
-        dahua.clips = {{QDateTime(first, QTime(1, 0)), QDateTime(first, QTime(2, 0))},
-                       {QDateTime(second, QTime(5, 0)), QDateTime(second, QTime(6, 0))}};
-        Prefs::set(Prefs::kNativeVmsWall, keysOf(yard, 1, 3));
-        auto p = page();
-        p->activate();
-        p->setMode(true);
-        p->dayEdit()->setDate(first);
-        p->dayEdit()->setDate(second);
-        using Blocks = QList<std::pair<double, double>>;
-        QTRY_COMPARE_WITH_TIMEOUT(p->timeline()->coverage(), (Blocks{{5 * 3600.0, 6 * 3600.0}}), 20000);
-        QTest::qWait(300); // late answers of the first day change nothing
-        QCOMPARE(p->timeline()->coverage(), (Blocks{{5 * 3600.0, 6 * 3600.0}}));
         p->deactivate();
     }
 };
