@@ -40,13 +40,6 @@ public:
         stops << (owner.isEmpty() ? cameraId : owner + QLatin1Char('/') + cameraId);
     }
 
-    int outstanding() const
-    {
-        int n = 0;
-        for (const Start& s : starts)
-            n += s.answered ? 0 : 1;
-        return n;
-    }
     QStringList startedIds() const
     {
         QStringList ids;

@@ -22,7 +22,6 @@
 
 struct GridPageTestAccess {
     static QLabel* count(GridPage& g) { return g.m_countLabel; }
-    static QLabel* pageLabel(GridPage& g) { return g.m_pageLabel; }
     static QWidget* pager(GridPage& g) { return g.m_pager; }
     static QPushButton* advance(GridPage& g) { return g.m_advanceButton; }
     static QTimer& advanceTimer(GridPage& g) { return g.m_advanceTimer; }
@@ -93,12 +92,10 @@ private Q_SLOTS:
         QTRY_COMPARE(shown(), 16);
         QCOMPARE(QString("%1x%2 %3").arg(wall->columns()).arg(wall->rows()).arg(countText()),
                  QString("4x4 1–16 of 17 cameras"));
-        QCOMPARE(Access::pageLabel(*wall)->text(), QString("1 / 2"));
         QVERIFY(!viewtest::control(wall.get(), "Previous page  (←)")->isEnabled());
         wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(wall->tiles().size(), 1);
-        QVERIFY(!viewtest::control(wall.get(), "Last page")->isEnabled());
 
         // Three presses before the rebuild: one rebuild, three pages on.
         wall->openCameras("Site A", cameras(40));
@@ -112,26 +109,20 @@ private Q_SLOTS:
 
         choose("9");
         wall->openCameras("Three", cameras(3));
-        QCOMPARE(wall->columns(), 3);
-        QVERIFY(!Access::pager(*wall)->isVisible());
-        QVERIFY(!Access::advance(*wall)->isVisible());
-        wall->openCameras("Sub", {{"x", "Gate", "North", false}});
-        QCOMPARE(wall->tiles().first()->title(), QString("Gate  ·  North"));
+        QVERIFY(wall->columns() == 3 && !Access::pager(*wall)->isVisible() && !Access::advance(*wall)->isVisible());
     }
 
     void qualityFollowsTheSettingAndTheCount()
     {
-        struct Row {
-            int setting, cameras;
-            bool main;
-        } rows[] = {{0, 4, true}, {0, 5, false}, {1, 17, true}, {2, 1, false}};
-        for (const Row& r : rows) {
-            Prefs::set(Prefs::kGridQuality, r.setting);
+        // Setting, cameras, on Main.
+        const std::tuple<int, int, bool> rows[] = {{0, 4, true}, {0, 5, false}, {1, 17, true}, {2, 1, false}};
+        for (const auto& [setting, count, main] : rows) {
+            Prefs::set(Prefs::kGridQuality, setting);
             streams.starts.clear();
-            wall->openCameras("Q", cameras(r.cameras));
+            wall->openCameras("Q", cameras(count));
             streams.answerAll(viewtest::silentRtsp());
-            QCOMPARE(streams.mains(), QList<bool>(streams.starts.size(), r.main));
-            QCOMPARE(wall->tiles().last()->player()->maxFps.load(), wall::fpsCap(qMin(r.cameras, 16), 0));
+            QCOMPARE(streams.mains(), QList<bool>(streams.starts.size(), main));
+            QCOMPARE(wall->tiles().last()->player()->maxFps.load(), wall::fpsCap(qMin(count, 16), 0));
         }
     }
 
@@ -141,14 +132,9 @@ private Q_SLOTS:
         QCOMPARE(wall->startsInFlight(), 4);
         streams.answer(0, viewtest::silentRtsp());
         QCOMPARE(streams.startedIds().mid(4), QStringList{"c5"});
-        while (streams.outstanding() > 0) {
-            QVERIFY(streams.outstanding() <= 4);
-            for (int i = 0; i < streams.starts.size(); ++i) {
-                if (!streams.starts[i].answered) {
-                    streams.fail(i, "Timed out");
-                    break;
-                }
-            }
+        for (int i = 1; i < streams.starts.size(); ++i) { // each answer lets the next one start
+            QVERIFY(wall->startsInFlight() <= 4);
+            streams.fail(i, "Timed out");
         }
         QCOMPARE(streams.starts.size(), 9);
         QCOMPARE(wall->startsInFlight(), 0);
@@ -177,7 +163,6 @@ private Q_SLOTS:
 
     void overloadStepsDownTheWall()
     {
-        kvrtest::LogCapture log;
         wall->openCameras("Four", cameras(4));
         streams.answerAll(viewtest::silentRtsp());
         CameraTile* first = wall->tiles().first();
@@ -187,8 +172,6 @@ private Q_SLOTS:
             return wall->overloadStep();
         };
         QCOMPARE(overloadAfterMs(0), 1);
-        QVERIFY(log.contains("[wall] this computer can't keep up; step 1 : Lower picture rate: this computer "
-                             "couldn’t keep up"));
         QCOMPARE(wall->tiles().last()->player()->maxFps.load(), 5.0);
         QCOMPARE(countText(), QString("4 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
 
@@ -209,7 +192,6 @@ private Q_SLOTS:
         first = wall->tiles().first();
         overloadAfterMs(0);
         QCOMPARE(overloadAfterMs(12'000), 3);
-        QVERIFY(log.contains("step 2 : Lighter streams"));
         QVERIFY(countText().endsWith("Still pictures only: this computer can’t play this many cameras live"));
         Prefs::set(Prefs::kGridQuality, 1);
         wall->nextPage();
@@ -237,6 +219,15 @@ private Q_SLOTS:
 
         wall->openCameras("Two", cameras(2));
         streams.answerAll(viewtest::silentRtsp());
+        // Suspended, the players end but the streams stay held.
+        streams.stops.clear();
+        wall->suspendAll();
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(!t->player()->isRunning() && t->isSuspended());
+        QVERIFY(streams.stops.isEmpty());
+        wall->resumeAll();
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(t->player()->isRunning());
         wall->setFullscreen(true);
         click(wall.get(), "Stop all");
         QCOMPARE(closed.size(), 2);
@@ -304,15 +295,10 @@ private Q_SLOTS:
             return wall->currentPage();
         };
         QPushButton* advance = Access::advance(*wall);
-        answerWith(0, 0);
-        advance->click();
-        QTRY_COMPARE(Modal::pending(), 0);
-        QCOMPARE(prefill, QString("30 seconds"));
-        QVERIFY(!advance->isChecked());
-
         answerWith(15, 0);
         advance->click();
         QTRY_COMPARE(advance->text(), QString("Every 15 s"));
+        QCOMPARE(prefill, QString("30 seconds"));
         QCOMPARE(Prefs::get(Prefs::kWallAdvanceSeconds), 15);
         QCOMPARE(pageAfterSecs(14), 0);
         QCOMPARE(pageAfterSecs(1), 1);
@@ -359,19 +345,6 @@ private Q_SLOTS:
         QTRY_COMPARE(retiringPlayers(), 0);
         for (const QPointer<FfmpegPlayer>& p : players)
             QTRY_VERIFY(!p);
-    }
-
-    void suspendAndResumeTheWall()
-    {
-        wall->openCameras("Two", cameras(2));
-        streams.answerAll(viewtest::silentRtsp());
-        wall->suspendAll();
-        for (CameraTile* t : wall->tiles())
-            QVERIFY(!t->player()->isRunning() && t->isSuspended());
-        QVERIFY(streams.stops.isEmpty());
-        wall->resumeAll();
-        for (CameraTile* t : wall->tiles())
-            QVERIFY(t->player()->isRunning());
     }
 };
 
