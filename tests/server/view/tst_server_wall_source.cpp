@@ -209,9 +209,7 @@ private Q_SLOTS:
             for (int ch = 0; ch < 3; ++ch) {
                 const Channel c = channel("c", "Cam", 1, states[ch]);
                 const Device dev = device("d", "Dev", states[d], {c});
-                const bool offline = ServerWallSource::isKnownOffline(dev, c);
-                QCOMPARE(ServerWallSource::tileLabelFor(&c, &dev).offline, offline);
-                got += offline ? 'o' : '-';
+                got += ServerWallSource::isKnownOffline(dev, c) ? 'o' : '-';
             }
             QCOMPARE(got, QString(expected[d]));
         }
@@ -268,8 +266,6 @@ private Q_SLOTS:
             QCOMPARE(started, 1);
             QCOMPARE(t->videoStage()->headlineText(), QString("Offline"));
         }
-        QCOMPARE(made[0]->title(), QString("Camera not in this organisation"));
-        QCOMPARE(made[1]->title(), QString("Recorder 1-2 · Camera 1"));
         QTest::qWait(200);
         QCOMPARE(server.countOf("/v2/api/start/live/stream/"), 0);
     }
@@ -307,8 +303,7 @@ private Q_SLOTS:
             source.tune(t, shown, 120);
             QCOMPARE(t->player()->maxFps.load(), cap);
         }
-        // Decoding is the tile's own choice, whatever the wall's size.
-        QCOMPARE(t->player()->hardwareDecode.load(), decoding);
+        QCOMPARE(t->player()->hardwareDecode.load(), decoding); // the tile's own choice
     }
 
     // The controller's start slot comes back through `started`: once, and
@@ -331,26 +326,21 @@ private Q_SLOTS:
         int first = 0, second = 0;
         source.start(t, true, [&] { ++first; });
         QCOMPARE(first, 0); // the server has not answered yet
-        if (meanwhile == "stopped") {
-            source.stop(t);
-        } else if (meanwhile == "wall stop") {
+        if (meanwhile == "wall stop")
             source.requestStop(t);
+        if (meanwhile == "stopped" || meanwhile == "wall stop" || meanwhile == "started again")
             source.stop(t);
-        } else if (meanwhile == "deleted") {
-            delete t.data();
-        } else if (meanwhile == "discarded") {
-            CameraTile::discardTiles({t.data()});
-        } else if (meanwhile == "started again") {
-            source.stop(t);
-            source.start(t, false, [&] { ++second; });
-        }
-        QTRY_COMPARE_WITH_TIMEOUT(first, 1, 20000);
         if (meanwhile == "started again")
-            QTRY_COMPARE_WITH_TIMEOUT(second, 1, 20000);
+            source.start(t, false, [&] { ++second; });
+        if (meanwhile == "deleted")
+            delete t.data();
+        if (meanwhile == "discarded")
+            CameraTile::discardTiles({t.data()});
+        const QString once = meanwhile == "started again" ? "1 1" : "1 0";
+        QTRY_COMPARE_WITH_TIMEOUT(QString("%1 %2").arg(first).arg(second), once, 20000);
         // Let every late answer and retry land: still once each.
         QTest::qWait(500);
-        QCOMPARE(first, 1);
-        QCOMPARE(second, meanwhile == "started again" ? 1 : 0);
+        QCOMPARE(QString("%1 %2").arg(first).arg(second), once);
         if (meanwhile == "nothing")
             QVERIFY(t && t->isStarted() && !t->url().isEmpty());
         if (meanwhile.startsWith("server"))
