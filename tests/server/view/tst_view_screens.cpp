@@ -156,13 +156,6 @@ private Q_SLOTS:
         QCalendarWidget* calendar = stage.findChild<QDateEdit*>()->calendarWidget();
         calendar->resize(320, 260);
         screenshot(calendar, "stage-device-calendar");
-
-        // The recorder has nothing at that time.
-        stage.playUrl(hlsBase() + "/vod/missing.m3u8");
-        QTRY_COMPARE_WITH_TIMEOUT(stage.videoStage()->headlineText(),
-                                  QString("No recording on the device for this time."), kPictureWaitMs);
-        QCOMPARE(stage.videoStage()->detailText(), QString());
-        QVERIFY(!viewtest::control(&stage, "Try again")->isVisible());
     }
 
     void cloudDayPlaysWithTheTokenOnlyToItsHost()
@@ -175,7 +168,6 @@ private Q_SLOTS:
         QTRY_COMPARE(clouds.size(), 1);
         stage.playPlaylist(cloudPlaylist(), stage.requestSerial());
         QCOMPARE(stage.timeline()->coverage(), (FootageBlocks{{36000, 36012}}));
-        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(stage.playheadSecond() > 36009, kPictureWaitMs); // into the third segment
         QVERIFY(stage.playheadSecond() <= 36012.5);
         QTest::mouseMove(stage.videoStage(), QPoint(300, 200)); // the strip comes back
@@ -228,15 +220,6 @@ private Q_SLOTS:
         };
         QTRY_COMPARE_WITH_TIMEOUT(pictures(), 9, kPictureWaitMs);
         QCOMPARE(server.countOf("/v2/api/start/live/stream/"), 9);
-
-        // Ten cameras, one offline: a 3 x 3 page and the pager.
-        QList<GridPage::Camera> ten = cams;
-        ten[4].offline = true;
-        ten[4].title = "Loading bay";
-        wall.openCameras("Head office", ten);
-        QTRY_COMPARE_WITH_TIMEOUT(pictures(), 8, kPictureWaitMs);
-        QCOMPARE(wall.tiles()[4]->videoStage()->headlineText(), QString("Offline"));
-        QVERIFY(viewtest::control(&wall, "Next page  (→)")->isVisible());
         QTest::qWait(300);
         screenshot(&wall, "wall-3x3");
 
