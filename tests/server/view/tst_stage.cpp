@@ -114,6 +114,18 @@ private Q_SLOTS:
         QCOMPARE(look(*stage), QString("CLOUD PLAYBACK (cloud): card timeline pause time speed"));
         QCOMPARE(stage->timeline()->accent(), Theme::colour(Theme::Colour::Cloud));
         QCOMPARE(headline(), QString("This camera has no cloud archive."));
+
+        // Only live is suspended and resumed; a stopped or recorded view stays so.
+        stage->openLive("Gate", viewtest::silentRtsp(), false);
+        stage->suspendLive();
+        QVERIFY(!stage->isOpen());
+        stage->stopPlayback();
+        stage->resumeLive();
+        QVERIFY(!stage->isOpen());
+        stage->prepareDevice("Gate");
+        stage->suspendLive();
+        stage->resumeLive();
+        QVERIFY(!stage->isOpen());
     }
 
     void statusAndRetryLive()
@@ -124,7 +136,6 @@ private Q_SLOTS:
         QVERIFY(!stage->isOpen());
         stage->openLive("Gate 1", QString(), false);
         Q_EMIT stage->player()->status("Can’t open the stream", "HTTP 404");
-        QCOMPARE(detail(), QString("HTTP 404"));
         click(stage.get(), "Try again");
         QCOMPARE(retry.size(), 1);
         Q_EMIT stage->player()->reconnecting(2, 3, "Connection lost");
@@ -160,8 +171,8 @@ private Q_SLOTS:
         // A recorder's 404 in device playback: nothing recorded then, and no "Try again".
         stage->prepareDevice("Gate");
         stage->playUrl(viewtest::notFoundUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(headline() + " | " + detail(), QString("No recording on the device for this time. | "),
-                                  15000);
+        QTRY_COMPARE_WITH_TIMEOUT(headline() + " | " + detail(),
+                                  QString("No recording on the device for this time. | "), 15000);
         QVERIFY(!retryShown());
     }
 
@@ -203,9 +214,6 @@ private Q_SLOTS:
         stage->prepareDevice("Gate"); // back to 1×
         QCOMPARE(box->currentIndex(), 0);
         QCOMPARE(stage->player()->rate.load(), 1.0);
-        click(stage.get(), "Mute");
-        click(stage.get(), "Pause");
-        QVERIFY(stage->player()->muted && stage->player()->paused);
     }
 
     void devicePlaybackAsksForTodayAndSendsIstClockDigits()
@@ -214,8 +222,9 @@ private Q_SLOTS:
         QSignalSpy days(stage.get(), &StagePages::deviceDayRequested);
         QSignalSpy plays(stage.get(), &StagePages::playDevice);
         stage->prepareDevice("Gate");
-        QCOMPARE(QString("%1-%2").arg(months[0][0].toInt()).arg(months[0][1].toInt()), QString("2024-5"));
-        QCOMPARE(days[0][0].toDate(), QDate(2024, 5, 2));
+        QCOMPARE(QString("%1-%2 ").arg(months[0][0].toInt()).arg(months[0][1].toInt())
+                     + days[0][0].toDate().toString(Qt::ISODate),
+                 QString("2024-5 2024-05-02"));
         QCOMPARE(plays.size(), 0); // the picker changes start nothing
         QCOMPARE(headline(), QString("Pick a day to start playback from 00:00"));
 
@@ -294,8 +303,6 @@ private Q_SLOTS:
         QVERIFY(!marked(QDate(2024, 5, 1)));
         stage->addDeviceDays({QDate(2024, 4, 3)}, april);
         QVERIFY(marked(QDate(2024, 4, 3)));
-        QCOMPARE(calendar->dateTextFormat(QDate(2024, 4, 3)).foreground().color(),
-                 Theme::colour(Theme::Colour::AccentText));
 
         // A recorder's days that come after the user went to the cloud archive.
         stage->prepareCloud("Gate", {});
@@ -394,20 +401,6 @@ private Q_SLOTS:
         QTRY_VERIFY(stage->requestSerial() > first + 2);
         stage->showError("Can’t play this recording", "", false);
         stage->playPlaylist(cloudDay(2));
-        QVERIFY(!stage->isOpen());
-    }
-
-    void suspendAndResumeOnlyLive()
-    {
-        stage->openLive("Gate", viewtest::silentRtsp(), false);
-        stage->suspendLive();
-        QVERIFY(!stage->isOpen());
-        stage->stopPlayback();
-        stage->resumeLive();
-        QVERIFY(!stage->isOpen());
-        stage->prepareDevice("Gate");
-        stage->suspendLive();
-        stage->resumeLive();
         QVERIFY(!stage->isOpen());
     }
 
