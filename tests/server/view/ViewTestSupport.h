@@ -40,19 +40,20 @@ public:
         stops << (owner.isEmpty() ? cameraId : owner + QLatin1Char('/') + cameraId);
     }
 
+    template <typename F> auto column(F field) const
+    {
+        QList<decltype(field(starts[0]))> out;
+        for (const Start& s : starts)
+            out << field(s);
+        return out;
+    }
     QStringList startedIds() const
     {
-        QStringList ids;
-        for (const Start& s : starts)
-            ids << s.cameraId;
-        return ids;
+        return column([](const Start& s) { return s.cameraId; });
     }
     QList<bool> mains() const
     {
-        QList<bool> out;
-        for (const Start& s : starts)
-            out << s.main;
-        return out;
+        return column([](const Start& s) { return s.main; });
     }
     // Answers start `i` with an address, a failure or as superseded.
     void reply(int i, const QString& url, const QString& error = {}, ApiFailure kind = ApiFailure::None,
