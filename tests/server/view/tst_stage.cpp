@@ -216,79 +216,67 @@ private Q_SLOTS:
         QCOMPARE(stage->player()->rate.load(), 1.0);
     }
 
-    void devicePlaybackAsksForTodayAndSendsIstClockDigits()
+    // One recorder walked through its days: what is asked, in IST clock
+    // digits, clamped to the day, snapped to footage, across IST midnight.
+    void devicePlaybackAsksInIstDaysAndClampsItsJumps()
     {
         QSignalSpy months(stage.get(), &StagePages::deviceMonthRequested);
         QSignalSpy days(stage.get(), &StagePages::deviceDayRequested);
         QSignalSpy plays(stage.get(), &StagePages::playDevice);
+        const auto last = [&] {
+            return plays.isEmpty() ? QString() : plays.last()[0].toDateTime().toString(Qt::ISODate);
+        };
+        clock->setNowUtc(QDateTime(QDate(2024, 5, 2), QTime(18, 20), Qt::UTC)); // 23:50 IST
         stage->prepareDevice("Gate");
         QCOMPARE(QString("%1-%2 ").arg(months[0][0].toInt()).arg(months[0][1].toInt())
                      + days[0][0].toDate().toString(Qt::ISODate),
                  QString("2024-5 2024-05-02"));
-        QCOMPARE(plays.size(), 0); // the picker changes start nothing
         QCOMPARE(headline(), QString("Pick a day to start playback from 00:00"));
+        click(stage.get(), "Next day"); // today: nothing
+        QCOMPARE(plays.size(), 0);      // nor do the picker's own changes start anything
 
         // 01:30 on the day the clocks here go forward does not exist in
         // local time; IST has no such gap.
         stage->startDay(QDate(2024, 3, 31), 5400.7);
-        QCOMPARE(plays.size(), 1);
-        QCOMPARE(plays[0][0].toDateTime().toString(Qt::ISODate), QString("2024-03-31T01:30:00+05:30"));
+        QCOMPARE(last(), QString("2024-03-31T01:30:00+05:30"));
         QCOMPARE(plays[0][1].toDateTime().time(), QTime(23, 59, 59));
         QCOMPARE(days.last()[0].toDate(), QDate(2024, 3, 31));
 
-        stage->openLive("Gate", QString(), false); // live: no playback asked
-        stage->startDay(QDate(2024, 5, 1), 0);
-        stage->jumpTo(100);
-        QCOMPARE(plays.size(), 1);
-    }
-
-    void jumpsClampAndSnapToFootage()
-    {
-        QSignalSpy plays(stage.get(), &StagePages::playDevice);
-        const auto lastStart = [&] { return plays.value(plays.size() - 1).value(0).toDateTime().time(); };
-        stage->prepareDevice("Gate");
         stage->startDay(QDate(2024, 5, 2), 30);
         click(stage.get(), "Back 1 minute");
-        QCOMPARE(lastStart(), QTime(0, 0));
+        QCOMPARE(last(), QString("2024-05-02T00:00:00+05:30"));
         // The timeline's right end is 86400, which is no clock time.
         Q_EMIT stage->timeline()->seekRequested(86400);
-        QCOMPARE(lastStart(), QTime(23, 59, 59));
-
+        QCOMPARE(last(), QString("2024-05-02T23:59:59+05:30"));
         stage->setDeviceCoverage(QDate(2024, 5, 2), {{3600, 7200}}, true);
         Q_EMIT stage->timeline()->seekRequested(100);
-        QCOMPARE(lastStart(), QTime(1, 0));
+        QCOMPARE(last(), QString("2024-05-02T01:00:00+05:30"));
         stage->findChild<QTimeEdit*>()->setTime(QTime(1, 30));
         click(stage.get(), "Go");
-        QCOMPARE(lastStart(), QTime(1, 30));
-
-        // Answers for another day or mode are not taken.
-        stage->setDeviceCoverage(QDate(2024, 5, 1), {{0, 10}}, true);
+        QCOMPARE(last(), QString("2024-05-02T01:30:00+05:30"));
+        stage->setDeviceCoverage(QDate(2024, 5, 1), {{0, 10}}, true); // another day's answer
         QCOMPARE(stage->timeline()->coverage(), (FootageBlocks{{3600, 7200}}));
+
+        // The day buttons after IST midnight.
+        clock->advanceSecs(20 * 60); // 00:10 IST on the 3rd
+        QStringList reached;
+        for (const char* button : {"Next day", "Previous day", "Today", "Today"}) { // Today again restarts it
+            click(stage.get(), button);
+            reached << last().left(10);
+        }
+        QCOMPARE(reached.join(' ') + " " + QString::number(plays.size()),
+                 QString("2024-05-03 2024-05-02 2024-05-03 2024-05-03 10"));
+        Access::picker(*stage)->setDate(QDate(2024, 4, 20)); // a day chosen in the calendar
+        QCOMPARE(plays.last()[0].toDateTime(), Ist::at(QDate(2024, 4, 20), 0));
+
+        // Live or cloud: no playback asked, no recorder's footage taken.
+        stage->openLive("Gate", QString(), false);
+        stage->startDay(QDate(2024, 5, 1), 0);
+        stage->jumpTo(100);
+        QCOMPARE(plays.size(), 11);
         stage->prepareCloud("Gate", {});
         stage->setDeviceCoverage(QDate(2024, 5, 2), {{0, 10}}, true);
         QVERIFY(stage->timeline()->coverage().isEmpty());
-    }
-
-    void dayButtonsReachTheNewDayAfterIstMidnight()
-    {
-        clock->setNowUtc(QDateTime(QDate(2024, 5, 2), QTime(18, 20), Qt::UTC)); // 23:50 IST
-        QSignalSpy plays(stage.get(), &StagePages::playDevice);
-        const auto lastDay = [&] { return plays.value(plays.size() - 1).value(0).toDateTime().date(); };
-        stage->prepareDevice("Gate");
-        click(stage.get(), "Next day"); // today: nothing
-        QCOMPARE(plays.size(), 0);
-
-        clock->advanceSecs(20 * 60); // 00:10 IST on the 3rd
-        click(stage.get(), "Next day");
-        QCOMPARE(lastDay(), QDate(2024, 5, 3));
-        click(stage.get(), "Previous day");
-        QCOMPARE(lastDay(), QDate(2024, 5, 2));
-        click(stage.get(), "Today");
-        QCOMPARE(lastDay(), QDate(2024, 5, 3));
-        click(stage.get(), "Today"); // already on today: starts it again
-        QCOMPARE(plays.size(), 4);
-        Access::picker(*stage)->setDate(QDate(2024, 4, 20)); // a day chosen in the calendar
-        QCOMPARE(plays.value(plays.size() - 1).value(0).toDateTime(), Ist::at(QDate(2024, 4, 20), 0));
     }
 
     void recordingDaysOnlyFromTheLatestAnswer()
