@@ -199,22 +199,6 @@ private Q_SLOTS:
         QCOMPARE(source.cameras().size(), 5);
     }
 
-    void offlineOnlyWhenTheDeviceOrChannelSaysSo()
-    {
-        // One row per device state, one letter per channel state: unknown, online, offline.
-        const OnlineState states[] = {OnlineState::Unknown, OnlineState::Online, OnlineState::Offline};
-        const char* expected[] = {"--o", "--o", "ooo"};
-        for (int d = 0; d < 3; ++d) {
-            QString got;
-            for (int ch = 0; ch < 3; ++ch) {
-                const Channel c = channel("c", "Cam", 1, states[ch]);
-                const Device dev = device("d", "Dev", states[d], {c});
-                got += ServerWallSource::isKnownOffline(dev, c) ? 'o' : '-';
-            }
-            QCOMPARE(got, QString(expected[d]));
-        }
-    }
-
     void tileLabelsFromTheCatalogue()
     {
         const QList<Site> sites = sampleCatalogue();
