@@ -12,7 +12,6 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QWidget>
 
@@ -100,28 +99,6 @@ inline QString silentAddress()
 inline QString silentRtsp()
 {
     return QStringLiteral("rtsp://%1/live").arg(silentAddress());
-}
-
-// "http://127.0.0.1:<port>/missing.m3u8" of a peer that answers every request
-// with 404 Not Found, the way a recorder says it has nothing at that time.
-inline QString notFoundUrl()
-{
-    static QTcpServer* server = [] {
-        auto* s = new QTcpServer; // kept for the life of the process
-        s->listen(QHostAddress::LocalHost);
-        QObject::connect(s, &QTcpServer::newConnection, s, [s] {
-            while (QTcpSocket* c = s->nextPendingConnection()) {
-                QObject::connect(c, &QTcpSocket::readyRead, c, [c] {
-                    c->readAll();
-                    c->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                    c->disconnectFromHost();
-                });
-                QObject::connect(c, &QTcpSocket::disconnected, c, &QObject::deleteLater);
-            }
-        });
-        return s;
-    }();
-    return QStringLiteral("http://127.0.0.1:%1/missing.m3u8").arg(server->serverPort());
 }
 
 // The button a user knows by its text or (icon-only) by its accessible name.

@@ -166,16 +166,6 @@ private Q_SLOTS:
         QCOMPARE(stopped.size(), 1);
     }
 
-    void deviceNotFoundMeansNoRecording()
-    {
-        // A recorder's 404 in device playback: nothing recorded then, and no "Try again".
-        stage->prepareDevice("Gate");
-        stage->playUrl(viewtest::notFoundUrl());
-        QTRY_COMPARE_WITH_TIMEOUT(headline() + " | " + detail(),
-                                  QString("No recording on the device for this time. | "), 15000);
-        QVERIFY(!retryShown());
-    }
-
     void controlStripHidesOnlyOverAPictureAndNotUnderThePointer()
     {
         QTimer& hide = Access::hideTimer(*stage);

@@ -156,6 +156,12 @@ private Q_SLOTS:
         QCalendarWidget* calendar = stage.findChild<QDateEdit*>()->calendarWidget();
         calendar->resize(320, 260);
         screenshot(calendar, "stage-device-calendar");
+
+        // The recorder has nothing at that time: no recording, and no "Try again".
+        stage.playUrl(hlsBase() + "/vod/missing.m3u8");
+        QTRY_COMPARE_WITH_TIMEOUT(stage.videoStage()->headlineText() + "|" + stage.videoStage()->detailText(),
+                                  QString("No recording on the device for this time.|"), kPictureWaitMs);
+        QVERIFY(!viewtest::control(&stage, "Try again")->isVisible());
     }
 
     void cloudDayPlaysWithTheTokenOnlyToItsHost()
