@@ -54,18 +54,6 @@ private Q_SLOTS:
         streams.stops.clear();
     }
 
-    void offlineTilesAskTheServerNothing()
-    {
-        auto tile = make("c1", true);
-        int done = 0;
-        tile->start([&] { ++done; });
-        QCOMPARE(done, 1);
-        QCOMPARE(tile->videoStage()->headlineText() + "|" + tile->videoStage()->detailText(), QString("Offline|"));
-        tile->stop();
-        tile->setQuality(false); // switching restarts nothing
-        QVERIFY(streams.starts.isEmpty() && streams.stops.isEmpty());
-    }
-
     void failuresShowWhatTheServerSaid()
     {
         // The kind of failure decides, never the wording.
