@@ -126,7 +126,7 @@ private Q_SLOTS:
         }
     }
 
-    void atMostFourStartsAtATime()
+    void atMostFourStartsAtATimeAndOnlyForThePageShown()
     {
         wall->openCameras("Nine", cameras(9));
         QCOMPARE(wall->startsInFlight(), 4);
@@ -144,11 +144,11 @@ private Q_SLOTS:
         wall->openCameras("Nine", cameras(9, 2));
         QCOMPARE(streams.startedIds(), (QStringList{"c3", "c4", "c5", "c6"}));
         QCOMPARE(wall->tiles()[0]->videoStage()->headlineText(), QString("Offline"));
-    }
 
-    void answersOfAnEarlierPageChangeNothing()
-    {
+        // Answers of an earlier page change nothing.
+        streams.starts.clear();
         wall->openCameras("Forty", cameras(40));
+        streams.stops.clear();
         wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(streams.starts.size(), 8);
