@@ -20,31 +20,17 @@ using viewtest::hover;
 
 namespace {
 
-template <typename T> T withState(T item, OnlineState state)
+// States as one letter: '+' online, '-' offline, '?' unknown.
+Channel channel(const char* id, const char* name, int number, char state = '?')
 {
-    item.onlineKnown = state != OnlineState::Unknown;
-    item.online = state == OnlineState::Online;
-    return item;
+    return {id, {}, name, number, state == '+', state != '?', false};
 }
 
-Channel channel(const QString& id, const QString& name, int number, OnlineState state = OnlineState::Unknown)
+Device device(const char* id, const char* name, char state, QList<Channel> channels)
 {
-    Channel c;
-    c.id = id;
-    c.name = name;
-    c.number = number;
-    return withState(c, state);
-}
-
-Device device(const QString& id, const QString& name, OnlineState state, QList<Channel> channels)
-{
-    Device d;
-    d.id = id;
-    d.name = name;
     for (Channel& c : channels)
         c.deviceId = id;
-    d.channels = channels;
-    return withState(d, state);
+    return {id, {}, name, {}, {}, state == '+', state != '?', {}, channels};
 }
 
 QString describe(const VideoWall::Camera& c)
@@ -56,23 +42,16 @@ QString describe(const VideoWall::Camera& c)
 // names missing, every online state.
 QList<Site> sampleCatalogue()
 {
-    Site north;
-    north.id = "s1";
-    north.name = "North gate";
-    north.devices = {
-        device("d1", "Recorder A", OnlineState::Online,
-               {channel("c1", "Gate", 1, OnlineState::Online), channel("c2", "", 2)}),
-        device("d2", "Recorder B", OnlineState::Offline, {channel("c3", "Yard", 1, OnlineState::Online)}),
-    };
-    Site empty;
-    empty.id = "s2";
-    empty.name = "Warehouse";
-    Site south;
-    south.id = "s3";
-    south.name = "South";
-    south.devices = {device("d3", "NVR South", OnlineState::Unknown,
-                            {channel("c4", "Door", 1, OnlineState::Offline), channel("c5", "Lift", 4)})};
-    return {north, empty, south};
+    return {{.id = "s1",
+             .name = "North gate",
+             .loading = false,
+             .devices = {device("d1", "Recorder A", '+', {channel("c1", "Gate", 1, '+'), channel("c2", "", 2)}),
+                         device("d2", "Recorder B", '-', {channel("c3", "Yard", 1, '+')})}},
+            {.id = "s2", .name = "Warehouse", .loading = false, .devices = {}},
+            {.id = "s3",
+             .name = "South",
+             .loading = false,
+             .devices = {device("d3", "NVR South", '?', {channel("c4", "Door", 1, '-'), channel("c5", "Lift", 4)})}}};
 }
 
 } // namespace
