@@ -4,7 +4,9 @@
 // streams whose answers the test gives when it likes, finding controls by
 // what the user reads, and screenshots.
 
+#include "app/context/AppContext.h"
 #include "server/api/LiveStreamService.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/TestKit.h"
 
 #include <QAbstractButton>
@@ -99,6 +101,29 @@ inline QString silentAddress()
 inline QString silentRtsp()
 {
     return QStringLiteral("rtsp://%1/live").arg(silentAddress());
+}
+
+// Signs the application's client in to the fake organisation server as
+// "demo" and reads the organisation and its catalogue into the context.
+inline bool signInAndLoad(orgserver::FakeOrgServer& server)
+{
+    AppContext& context = AppContext::instance();
+    bool signedIn = false, loaded = false;
+    server.addUser("demo", "secret", false);
+    context.api.setBaseUrl(server.baseUrl());
+    context.api.login("demo", "secret", false, [&](const LoginStart& r) {
+        context.api.setAccessToken(r.accessToken);
+        signedIn = true;
+    });
+    context.orgId = server.orgId;
+    context.orgName = server.orgName;
+    if (!QTest::qWaitFor([&] { return signedIn; }, 10000))
+        return false;
+    context.api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
+        context.sites = sites;
+        loaded = error.isEmpty();
+    });
+    return QTest::qWaitFor([&] { return loaded; }, 10000);
 }
 
 // The button a user knows by its text or (icon-only) by its accessible name.

@@ -54,8 +54,6 @@ class ServerWallStreamsTest : public QObject {
     QStringList online; // camera ids the wall shows playing
     QString offlineId;  // one the catalogue knows to be offline
 
-    AppContext& context() { return AppContext::instance(); }
-
 private Q_SLOTS:
     void initTestCase()
     {
@@ -70,23 +68,7 @@ private Q_SLOTS:
         // server's one mount.
         server.rtspsTicketUrl = peers::rtspUrl(rtsp.port);
         server.streamTtlSecs = 600;
-        server.addUser("demo", "secret", false);
-
-        context().api.setBaseUrl(server.baseUrl());
-        bool signedIn = false, loaded = false;
-        context().api.login("demo", "secret", false, [&](const LoginStart& r) {
-            context().api.setAccessToken(r.accessToken);
-            signedIn = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(signedIn, 10000);
-        context().orgId = server.orgId;
-        context().orgName = server.orgName;
-        context().api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
-            QVERIFY2(error.isEmpty(), qPrintable(error));
-            context().sites = sites;
-            loaded = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(loaded, 10000);
+        QVERIFY(viewtest::signInAndLoad(server));
         for (const Camera& c : ServerWallSource().cameras()) {
             if (c.offline)
                 offlineId = c.id;
