@@ -54,15 +54,20 @@ QByteArray cloudDay(int segments)
     return text + "#EXT-X-ENDLIST\n";
 }
 
-// "badge (mode property): visible parts".
+// "badge (mode property): visible parts | timeline accent, reconnecting".
 QString look(StagePages& s)
 {
     QStringList out;
     for (const char* p : {"seg", "card", "timeline", "pause", "time", "fromStart", "speed", "retry"})
         if (Access::part(s, p)->isVisibleTo(&s))
             out << p;
-    return QString("%1 (%2): %3")
-        .arg(Access::badge(s)->text(), Access::badge(s)->property("mode").toString(), out.join(' '));
+    const QColor accent = s.timeline()->accent();
+    const char* colour = accent == Theme::colour(Theme::Colour::Live) ? "live"
+        : accent == Theme::colour(Theme::Colour::Cloud)               ? "cloud"
+                                                                      : "device";
+    return QString("%1 (%2): %3 | %4%5")
+        .arg(Access::badge(s)->text(), Access::badge(s)->property("mode").toString(), out.join(' '), colour,
+             s.player()->autoReconnect ? " reconnects" : "");
 }
 
 } // namespace
@@ -104,15 +109,11 @@ private Q_SLOTS:
     {
         QVERIFY(!stage->mainStream()); // from the "liveMain" setting
         stage->openLive("Gate", QString(), false);
-        QCOMPARE(look(*stage), QString("LIVE (live): seg"));
-        QCOMPARE(stage->timeline()->accent(), Theme::colour(Theme::Colour::Live));
-        QVERIFY(stage->player()->autoReconnect);
+        QCOMPARE(look(*stage), QString("LIVE (live): seg | live reconnects"));
         stage->prepareDevice("Gate");
-        QCOMPARE(look(*stage), QString("DEVICE PLAYBACK (device): card timeline pause time fromStart"));
-        QVERIFY(!stage->player()->autoReconnect);
+        QCOMPARE(look(*stage), QString("DEVICE PLAYBACK (device): card timeline pause time fromStart | device"));
         stage->prepareCloud("Gate", {});
-        QCOMPARE(look(*stage), QString("CLOUD PLAYBACK (cloud): card timeline pause time speed"));
-        QCOMPARE(stage->timeline()->accent(), Theme::colour(Theme::Colour::Cloud));
+        QCOMPARE(look(*stage), QString("CLOUD PLAYBACK (cloud): card timeline pause time speed | cloud"));
         QCOMPARE(headline(), QString("This camera has no cloud archive."));
 
         // Only live is suspended and resumed; a stopped or recorded view stays so.
