@@ -4,7 +4,9 @@
 // streams whose answers the test gives when it likes, finding controls by
 // what the user reads, and screenshots.
 
+#include "app/context/AppContext.h"
 #include "server/api/LiveStreamService.h"
+#include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/TestKit.h"
 
 #include <QAbstractButton>
@@ -12,7 +14,6 @@
 #include <QDir>
 #include <QEnterEvent>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QTimer>
 #include <QWidget>
 
@@ -40,26 +41,20 @@ public:
         stops << (owner.isEmpty() ? cameraId : owner + QLatin1Char('/') + cameraId);
     }
 
-    int outstanding() const
+    template <typename F> auto column(F field) const
     {
-        int n = 0;
+        QList<decltype(field(starts[0]))> out;
         for (const Start& s : starts)
-            n += s.answered ? 0 : 1;
-        return n;
+            out << field(s);
+        return out;
     }
     QStringList startedIds() const
     {
-        QStringList ids;
-        for (const Start& s : starts)
-            ids << s.cameraId;
-        return ids;
+        return column([](const Start& s) { return s.cameraId; });
     }
     QList<bool> mains() const
     {
-        QList<bool> out;
-        for (const Start& s : starts)
-            out << s.main;
-        return out;
+        return column([](const Start& s) { return s.main; });
     }
     // Answers start `i` with an address, a failure or as superseded.
     void reply(int i, const QString& url, const QString& error = {}, ApiFailure kind = ApiFailure::None,
@@ -108,26 +103,27 @@ inline QString silentRtsp()
     return QStringLiteral("rtsp://%1/live").arg(silentAddress());
 }
 
-// "http://127.0.0.1:<port>/missing.m3u8" of a peer that answers every request
-// with 404 Not Found, the way a recorder says it has nothing at that time.
-inline QString notFoundUrl()
+// Signs the application's client in to the fake organisation server as
+// "demo" and reads the organisation and its catalogue into the context.
+inline bool signInAndLoad(orgserver::FakeOrgServer& server)
 {
-    static QTcpServer* server = [] {
-        auto* s = new QTcpServer; // kept for the life of the process
-        s->listen(QHostAddress::LocalHost);
-        QObject::connect(s, &QTcpServer::newConnection, s, [s] {
-            while (QTcpSocket* c = s->nextPendingConnection()) {
-                QObject::connect(c, &QTcpSocket::readyRead, c, [c] {
-                    c->readAll();
-                    c->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-                    c->disconnectFromHost();
-                });
-                QObject::connect(c, &QTcpSocket::disconnected, c, &QObject::deleteLater);
-            }
-        });
-        return s;
-    }();
-    return QStringLiteral("http://127.0.0.1:%1/missing.m3u8").arg(server->serverPort());
+    AppContext& context = AppContext::instance();
+    bool signedIn = false, loaded = false;
+    server.addUser("demo", "secret", false);
+    context.api.setBaseUrl(server.baseUrl());
+    context.api.login("demo", "secret", false, [&](const LoginStart& r) {
+        context.api.setAccessToken(r.accessToken);
+        signedIn = true;
+    });
+    context.orgId = server.orgId;
+    context.orgName = server.orgName;
+    if (!QTest::qWaitFor([&] { return signedIn; }, 10000))
+        return false;
+    context.api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
+        context.sites = sites;
+        loaded = error.isEmpty();
+    });
+    return QTest::qWaitFor([&] { return loaded; }, 10000);
 }
 
 // The button a user knows by its text or (icon-only) by its accessible name.

@@ -22,7 +22,6 @@
 
 struct GridPageTestAccess {
     static QLabel* count(GridPage& g) { return g.m_countLabel; }
-    static QLabel* pageLabel(GridPage& g) { return g.m_pageLabel; }
     static QWidget* pager(GridPage& g) { return g.m_pager; }
     static QPushButton* advance(GridPage& g) { return g.m_advanceButton; }
     static QTimer& advanceTimer(GridPage& g) { return g.m_advanceTimer; }
@@ -93,12 +92,10 @@ private Q_SLOTS:
         QTRY_COMPARE(shown(), 16);
         QCOMPARE(QString("%1x%2 %3").arg(wall->columns()).arg(wall->rows()).arg(countText()),
                  QString("4x4 1–16 of 17 cameras"));
-        QCOMPARE(Access::pageLabel(*wall)->text(), QString("1 / 2"));
         QVERIFY(!viewtest::control(wall.get(), "Previous page  (←)")->isEnabled());
         wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(wall->tiles().size(), 1);
-        QVERIFY(!viewtest::control(wall.get(), "Last page")->isEnabled());
 
         // Three presses before the rebuild: one rebuild, three pages on.
         wall->openCameras("Site A", cameras(40));
@@ -112,43 +109,18 @@ private Q_SLOTS:
 
         choose("9");
         wall->openCameras("Three", cameras(3));
-        QCOMPARE(wall->columns(), 3);
-        QVERIFY(!Access::pager(*wall)->isVisible());
-        QVERIFY(!Access::advance(*wall)->isVisible());
-        wall->openCameras("Sub", {{"x", "Gate", "North", false}});
-        QCOMPARE(wall->tiles().first()->title(), QString("Gate  ·  North"));
+        QVERIFY(wall->columns() == 3 && !Access::pager(*wall)->isVisible() && !Access::advance(*wall)->isVisible());
     }
 
-    void qualityFollowsTheSettingAndTheCount()
-    {
-        struct Row {
-            int setting, cameras;
-            bool main;
-        } rows[] = {{0, 4, true}, {0, 5, false}, {1, 17, true}, {2, 1, false}};
-        for (const Row& r : rows) {
-            Prefs::set(Prefs::kGridQuality, r.setting);
-            streams.starts.clear();
-            wall->openCameras("Q", cameras(r.cameras));
-            streams.answerAll(viewtest::silentRtsp());
-            QCOMPARE(streams.mains(), QList<bool>(streams.starts.size(), r.main));
-            QCOMPARE(wall->tiles().last()->player()->maxFps.load(), wall::fpsCap(qMin(r.cameras, 16), 0));
-        }
-    }
-
-    void atMostFourStartsAtATime()
+    void atMostFourStartsAtATimeAndOnlyForThePageShown()
     {
         wall->openCameras("Nine", cameras(9));
         QCOMPARE(wall->startsInFlight(), 4);
         streams.answer(0, viewtest::silentRtsp());
         QCOMPARE(streams.startedIds().mid(4), QStringList{"c5"});
-        while (streams.outstanding() > 0) {
-            QVERIFY(streams.outstanding() <= 4);
-            for (int i = 0; i < streams.starts.size(); ++i) {
-                if (!streams.starts[i].answered) {
-                    streams.fail(i, "Timed out");
-                    break;
-                }
-            }
+        for (int i = 1; i < streams.starts.size(); ++i) { // each answer lets the next one start
+            QVERIFY(wall->startsInFlight() <= 4);
+            streams.fail(i, "Timed out");
         }
         QCOMPARE(streams.starts.size(), 9);
         QCOMPARE(wall->startsInFlight(), 0);
@@ -158,11 +130,11 @@ private Q_SLOTS:
         wall->openCameras("Nine", cameras(9, 2));
         QCOMPARE(streams.startedIds(), (QStringList{"c3", "c4", "c5", "c6"}));
         QCOMPARE(wall->tiles()[0]->videoStage()->headlineText(), QString("Offline"));
-    }
 
-    void answersOfAnEarlierPageChangeNothing()
-    {
+        // Answers of an earlier page change nothing.
+        streams.starts.clear();
         wall->openCameras("Forty", cameras(40));
+        streams.stops.clear();
         wall->nextPage();
         QCoreApplication::processEvents();
         QCOMPARE(streams.starts.size(), 8);
@@ -177,7 +149,6 @@ private Q_SLOTS:
 
     void overloadStepsDownTheWall()
     {
-        kvrtest::LogCapture log;
         wall->openCameras("Four", cameras(4));
         streams.answerAll(viewtest::silentRtsp());
         CameraTile* first = wall->tiles().first();
@@ -187,8 +158,6 @@ private Q_SLOTS:
             return wall->overloadStep();
         };
         QCOMPARE(overloadAfterMs(0), 1);
-        QVERIFY(log.contains("[wall] this computer can't keep up; step 1 : Lower picture rate: this computer "
-                             "couldn’t keep up"));
         QCOMPARE(wall->tiles().last()->player()->maxFps.load(), 5.0);
         QCOMPARE(countText(), QString("4 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
 
@@ -209,7 +178,6 @@ private Q_SLOTS:
         first = wall->tiles().first();
         overloadAfterMs(0);
         QCOMPARE(overloadAfterMs(12'000), 3);
-        QVERIFY(log.contains("step 2 : Lighter streams"));
         QVERIFY(countText().endsWith("Still pictures only: this computer can’t play this many cameras live"));
         Prefs::set(Prefs::kGridQuality, 1);
         wall->nextPage();
@@ -228,15 +196,24 @@ private Q_SLOTS:
         streams.answerAll(viewtest::silentRtsp());
         Q_EMIT wall->tiles()[0]->removeRequested("a");
         QCoreApplication::processEvents();
-        QCOMPARE(wall->cameraIds(), QList<QString>{"b"});
-        QCOMPARE(wall->tiles().size(), 1);
-        QVERIFY(streams.stops.contains("a"));
+        QVERIFY(wall->cameraIds() == QList<QString>{"b"} && wall->tiles().size() == 1 && streams.stops.contains("a"));
         Q_EMIT wall->tiles()[0]->removeRequested("b");
         QCOMPARE(closed.size(), 1);
         QVERIFY(wall->tiles().isEmpty());
 
+        Prefs::set(Prefs::kGridQuality, 2); // Sub, where Auto would take Main for two
         wall->openCameras("Two", cameras(2));
+        QCOMPARE(streams.mains().last(2), (QList<bool>{false, false}));
         streams.answerAll(viewtest::silentRtsp());
+        // Suspended, the players end but the streams stay held.
+        streams.stops.clear();
+        wall->suspendAll();
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(!t->player()->isRunning() && t->isSuspended());
+        QVERIFY(streams.stops.isEmpty());
+        wall->resumeAll();
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(t->player()->isRunning());
         wall->setFullscreen(true);
         click(wall.get(), "Stop all");
         QCOMPARE(closed.size(), 2);
@@ -261,17 +238,18 @@ private Q_SLOTS:
             QCOMPARE(t->property("selected").toBool(), t == tiles[2]);
 
         // A Sub tile at Auto is raised to Main while it fills the wall.
+        // "expanded tile, starts made, last on Main, its cap, another tile hidden and on key pictures".
         const qsizetype before = streams.starts.size();
+        const auto state = [&] {
+            return QString::asprintf("%d %d %d %g %d %d", wall->expandedTile() == tiles[3],
+                                     int(streams.starts.size() - before), streams.starts.last().main,
+                                     tiles[3]->player()->maxFps.load(), tiles[0]->isHidden(),
+                                     tiles[0]->player()->keyframesOnly.load());
+        };
         Access::expand(*wall, tiles[3]);
-        QCOMPARE(wall->expandedTile(), tiles[3]);
-        QVERIFY(streams.starts.size() == before + 1 && streams.starts.last().main);
-        QCOMPARE(tiles[3]->player()->maxFps.load(), 0.0);
-        QVERIFY(tiles[0]->isHidden() && tiles[0]->player()->keyframesOnly);
+        QCOMPARE(state(), QString("1 1 1 0 1 1"));
         Access::expand(*wall, tiles[3]);
-        QVERIFY(!wall->expandedTile());
-        QVERIFY(streams.starts.size() == before + 2 && !streams.starts.last().main);
-        QVERIFY(!tiles[0]->isHidden() && !tiles[0]->player()->keyframesOnly);
-        QCOMPARE(tiles[3]->player()->maxFps.load(), 12.0);
+        QCOMPARE(state(), QString("0 2 0 12 0 0"));
 
         // A tile on Main stays on Main both ways.
         wall->openCameras("Two", cameras(2));
@@ -304,15 +282,10 @@ private Q_SLOTS:
             return wall->currentPage();
         };
         QPushButton* advance = Access::advance(*wall);
-        answerWith(0, 0);
-        advance->click();
-        QTRY_COMPARE(Modal::pending(), 0);
-        QCOMPARE(prefill, QString("30 seconds"));
-        QVERIFY(!advance->isChecked());
-
         answerWith(15, 0);
         advance->click();
         QTRY_COMPARE(advance->text(), QString("Every 15 s"));
+        QCOMPARE(prefill, QString("30 seconds"));
         QCOMPARE(Prefs::get(Prefs::kWallAdvanceSeconds), 15);
         QCOMPARE(pageAfterSecs(14), 0);
         QCOMPARE(pageAfterSecs(1), 1);
@@ -359,19 +332,6 @@ private Q_SLOTS:
         QTRY_COMPARE(retiringPlayers(), 0);
         for (const QPointer<FfmpegPlayer>& p : players)
             QTRY_VERIFY(!p);
-    }
-
-    void suspendAndResumeTheWall()
-    {
-        wall->openCameras("Two", cameras(2));
-        streams.answerAll(viewtest::silentRtsp());
-        wall->suspendAll();
-        for (CameraTile* t : wall->tiles())
-            QVERIFY(!t->player()->isRunning() && t->isSuspended());
-        QVERIFY(streams.stops.isEmpty());
-        wall->resumeAll();
-        for (CameraTile* t : wall->tiles())
-            QVERIFY(t->player()->isRunning());
     }
 };
 
