@@ -4,6 +4,7 @@
 // reads them, so suites and benchmarks start from a known fleet with known
 // hours without going through probes.
 
+#include "native/services/AlertStream.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/NativeRecords.h"
 #include "native/services/NativeStore.h"
@@ -59,6 +60,16 @@ inline void removeFiles()
 {
     SecureFile::remove(QLatin1String(Native::kInventoryFile));
     SecureFile::remove(QLatin1String(Native::kUptimeFile));
+}
+
+// One alert as a device's event stream gives it.
+inline AlertStream::Alert alert(const QString& type, int channel = 1, bool active = true)
+{
+    AlertStream::Alert a;
+    a.type = type;
+    a.channel = channel;
+    a.active = active;
+    return a;
 }
 
 // A device with one camera per channel, created long ago so no hour of

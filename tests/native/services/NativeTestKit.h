@@ -5,6 +5,7 @@
 // files, probe outcomes and answers, waiting for one callback, and the device
 // record that points at a fake device on loopback.
 
+#include "native/services/DeviceProbe.h"
 #include "native/services/NativeHttp.h"
 #include "native/services/NativeRecords.h"
 #include "native/services/SecureFile.h"
@@ -95,6 +96,19 @@ template <typename T> struct Catch {
     }
     const T* operator->() const { return &*value; }
 };
+
+// Runs one probe (a diagnosis, or a fetch over `windowDays`) and waits for
+// its outcome.
+inline NativeProbe::Outcome probe(const Native::Device& d, int windowDays = -1)
+{
+    Catch<NativeProbe::Outcome> c;
+    if (windowDays < 0)
+        NativeProbe::diagnose(d, c.cb());
+    else
+        NativeProbe::fetch(d, windowDays, c.cb());
+    c.wait(30000);
+    return c.value.value_or(NativeProbe::Outcome{});
+}
 
 // A device answer with a status and, optionally, a body.
 inline NativeHttp::Response answer(int status, const QByteArray& body = {}, const QByteArray& challenge = {})

@@ -224,12 +224,15 @@ private Q_SLOTS:
         QTRY_COMPARE(dev.fake.finderLog(), finderTrail("1002", 2));
         QVERIFY(dev.fake.liveFinders().isEmpty());
 
-        // A finder that was never made is neither closed nor destroyed.
-        dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), reply(200, "result=\r\n"));
-        dev.fake.clearLog();
-        QCOMPARE(dev.search("DAHUA").error, QStringLiteral("The device didn't open a search."));
-        QTest::qWait(50);
-        QCOMPARE(dev.fake.requestCount(), 2);
+        // A finder without an object, or with one that would change the next
+        // addresses: nothing is searched, closed or destroyed.
+        for (const QByteArray& body : {QByteArray("result=\r\n"), QByteArray("result=7&action=destroy\r\n")}) {
+            dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), reply(200, body));
+            dev.fake.clearLog();
+            QCOMPARE(dev.search("DAHUA").error, QStringLiteral("The device didn't open a search."));
+            QTest::qWait(50);
+            QCOMPARE(dev.fake.requestCount(), 2);
+        }
         dev.fake.script(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=factory.create"), reply(404));
         QCOMPARE(dev.search("DAHUA").error, QStringLiteral("This device doesn't support searching recordings."));
 

@@ -227,20 +227,16 @@ private Q_SLOTS:
                    ",10.0.0.6,,,,,,99999999999999999999,,Network Video Recorder,\n" // 9
                    ",10.0.0.7,,,,,,-4,,,\n"                                         // 10
                    "Lane,10.0.0.8/admin,,,,,,,,,\n"                                 // 11 path in address
-                   "Lane,user@10.0.0.9,,,,,,,,,\n"                                  // 12
-                   "Lane,cam.example:81,,,,,,,,,\n"                                 // 13
-                   "Lane,  ,,,,,,,,,\n"                                             // 14
-                   "Lane,gate-nvr.local,,,,,,,,,\n");                               // 15
+                   "Lane,  ,,,,,,,,,\n"                                             // 12
+                   "Lane,gate-nvr.local,,,,,,,,,\n");                               // 13
         QCOMPARE(r.errors,
                  QStringList({
                      "Row 4: 10.0.0.1:80 is already in the list.",
                      "Row 5: unknown manufacturer ACME.",
                      "Row 11: Enter only the IP address or host name, without a path.",
-                     "Row 12: Enter the address without a user name; the login has its own fields.",
-                     "Row 13: Enter the address without a port; the ports have their own fields.",
-                     "Row 14: no IP address.",
+                     "Row 12: no IP address.",
                  }));
-        QCOMPARE(r.skipped, 6);
+        QCOMPARE(r.skipped, 4);
         // Bad ports keep their defaults; the brand is upper-cased and the
         // type lower-cased; an IP camera without a channel count has one; an
         // unknown type stays an NVR with four channels, silently; channels

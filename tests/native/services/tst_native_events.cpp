@@ -3,6 +3,7 @@
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
 #include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeSeed.h"
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
@@ -18,6 +19,7 @@
 using namespace Native;
 using namespace std::chrono_literals;
 using kvrtest::FakeDevice;
+using nativeseed::alert;
 using Delays = QList<qint64>;
 using End = NativeEvents::StreamEnd;
 using Next = NativeEvents::EndVerdict::Next;
@@ -73,11 +75,6 @@ QByteArray notice(const QByteArray& type, int channel = 1, const QByteArray& sta
                   const QByteArray& date = "2026-03-02T10:15:00+01:00")
 {
     return FakeDevice::part("boundary", FakeDevice::notification(type, state, channel, date));
-}
-
-AlertStream::Alert alert(const QString& type, int channel = 1, bool active = true)
-{
-    return {type, active, channel};
 }
 
 int countKind(const QList<NativeEvents::Event>& events, int kind)
@@ -272,23 +269,6 @@ private Q_SLOTS:
         QCOMPARE(probes.count(NativeController::Refresh), 2);
     }
 
-    void standingConditions()
-    {
-        const QString id = QStringLiteral("dev");
-        events->ingest(id, {alert("shelteralarm", 1), alert("diskerror", 0), alert("VMD", 1)});
-        clock->advanceSecs(5 * 60);
-        events->ingest(id, {alert("shelteralarm", 1, false), alert("shelteralarm", 2)});
-        events->ingest(QStringLiteral("other"), {alert("diskfull", 0)});
-        const QList<NativeEvents::Event> s = events->standing(id, 24);
-        QCOMPARE(s.size(), 2);
-        QCOMPARE(s[0].kind, int(AlertStream::Tampering));
-        QCOMPARE(s[0].channel, 2);
-        QCOMPARE(s[1].kind, int(AlertStream::DiskError));
-        // Outside the window nothing stands.
-        clock->advanceSecs(2 * 3600);
-        QVERIFY(events->standing(id, 1).isEmpty());
-    }
-
     void logIsBounded()
     {
         // 5,000 at most: one more removes the oldest.
@@ -422,16 +402,9 @@ private Q_SLOTS:
         events->stop();
     }
 
-    void refusedLoginWaitsForAProbe_data()
-    {
-        QTest::addColumn<FakeDevice::Login>("login");
-        QTest::newRow("basic") << FakeDevice::Login::Basic;
-        QTest::newRow("digest") << FakeDevice::Login::Digest;
-    }
     void refusedLoginWaitsForAProbe()
     {
-        QFETCH(FakeDevice::Login, login);
-        fake->login = login;
+        fake->login = FakeDevice::Login::Digest;
         fake->password = QStringLiteral("other");
         const QString id = addDevice();
         events->start();

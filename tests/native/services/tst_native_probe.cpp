@@ -10,23 +10,7 @@ using NativeProbe::LoginMachine;
 using NativeProbe::Outcome;
 using nativetest::answer;
 using nativetest::deviceFor;
-
-namespace {
-
-// Runs one probe (a diagnosis, or a fetch over `windowDays`) and waits for
-// its outcome.
-Outcome probe(const Native::Device& d, int windowDays = -1)
-{
-    nativetest::Catch<Outcome> c;
-    if (windowDays < 0)
-        NativeProbe::diagnose(d, c.cb());
-    else
-        NativeProbe::fetch(d, windowDays, c.cb());
-    c.wait();
-    return c.value.value_or(Outcome{});
-}
-
-} // namespace
+using nativetest::probe;
 
 class TestNativeProbe : public QObject {
     Q_OBJECT

@@ -8,6 +8,7 @@
 
 using namespace Native;
 using namespace NativeInsights;
+using nativeseed::alert;
 
 namespace {
 
@@ -321,15 +322,12 @@ private Q_SLOTS:
         NativeController controller(f.store.get(),
                                     [](const Device&, NativeController::Kind, int, NativeController::Done) {});
         NativeEvents events(f.store.get(), &controller);
-        auto alert = [](const QString& type, int channel, bool active) {
-            AlertStream::Alert a;
-            a.type = type;
-            a.channel = channel;
-            a.active = active;
-            return a;
-        };
+        // Older than a day, or another device's: not standing.
+        f.clock.setNowUtc(kNow.addSecs(-25 * 3600).toUTC());
+        events.ingest(d.id, {alert("hdfull", 0, true)});
         f.clock.setNowUtc(kNow.addSecs(-3600).toUTC());
         events.ingest(d.id, {alert("diskerror", 0, true), alert("tamperdetection", 2, true)});
+        events.ingest(QStringLiteral("other"), {alert("shelteralarm", 3, true)});
         f.clock.setNowUtc(kNow.addSecs(-600).toUTC());
         // The tampering has cleared; a motion is no condition.
         events.ingest(d.id, {alert("tamperdetection", 2, false), alert("vmd", 1, true), alert("videoloss", 1, true)});
