@@ -453,7 +453,10 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
     m_strip->setDays(days, NativeOverview::stripLabels(now.toLocalTime().date()));
     const double avg = NativeInsights::average(days);
     m_average->setText(NativeOverview::averageText(avg));
-    m_average->setStyleSheet(QStringLiteral("color: %1;").arg(NativeOverview::averageColor(avg).name()));
+    // A new style sheet restyles the label: set it only when the colour changes.
+    const QString averageSheet = QStringLiteral("color: %1;").arg(NativeOverview::averageColor(avg).name());
+    if (m_average->styleSheet() != averageSheet)
+        m_average->setStyleSheet(averageSheet);
 
     QStringList siteKeys;
     std::vector<std::function<QWidget*()>> siteMakers;
