@@ -118,9 +118,13 @@ private Q_SLOTS:
         QCOMPARE(w.login.currentPage(), LoginWindow::FormPage);
         QVERIFY(!w.login.restoring());
         QVERIFY(!SessionStore::load());
-        QTRY_VERIFY(std::none_of(server.streams.cbegin(), server.streams.cend(),
-                                 [](const orgserver::FakeStream& s) { return s.live; }));
+        // The stream given back, and none left running.
+        QTRY_COMPARE(server.countOf(QStringLiteral("/v2/api/stop/live/stream/")), 1);
+        QVERIFY(std::none_of(server.streams.cbegin(), server.streams.cend(),
+                             [](const orgserver::FakeStream& s) { return s.live; }));
         QCOMPARE(w.login.restoreAttempts(), 1);
+        // Every request of the whole flow carried the credentials its kind asks for, and no other.
+        QCOMPARE(shelltest::headerViolations(server.requests()), QStringList());
     }
 };
 
