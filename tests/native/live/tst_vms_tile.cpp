@@ -57,7 +57,8 @@ private Q_SLOTS:
 
     // Two cameras of one name play live on Sub; both snapshots of the same
     // second keep their own file; overload on Main steps down to Sub; stopping
-    // the wall only asks the decode threads to wind down.
+    // the wall only asks the decode threads to wind down. The overlays follow
+    // the width.
     void playsLiveSavesAndSteps()
     {
         kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(9, 5, 7), Qt::UTC));
@@ -87,13 +88,16 @@ private Q_SLOTS:
         QVERIFY(b->isMain() && b->isRunning());
         Q_EMIT b->player()->overloaded();
         QVERIFY(!b->isMain() && b->isRunning());
-        b->subButton()->click(); // the stream already chosen: nothing happens
-        QVERIFY(!b->isMain());
         b->stop();
         QTRY_COMPARE_WITH_TIMEOUT(FfmpegPlayer::backgroundThreads(), 0, 20000);
         VmsTile::stopAll({a.get()});
         QVERIFY(!a->isRunning());
         QCOMPARE(FfmpegPlayer::backgroundThreads(), 1);
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(a.get(), &enter);
+        QVERIFY(a->snapshotButton()->isVisible() && a->deviceLabel()->isVisible());
+        a->resize(249, 200);
+        QVERIFY(!a->snapshotButton()->isVisible() && !a->deviceLabel()->isVisible());
     }
 
     void asksRecordersForAKeyFrameWithAnEmptyPut()
@@ -120,8 +124,7 @@ private Q_SLOTS:
         auto first = tile(id, 1);
         first->start(false);
         QTRY_VERIFY_WITH_TIMEOUT(first->isFailed(), 20000);
-        const QString refused = QStringLiteral("The RTSP port is closed on the device.");
-        QCOMPARE(first->stage()->detailText(), refused);
+        QCOMPARE(first->stage()->detailText(), QStringLiteral("The RTSP port is closed on the device."));
 
         clock.advanceSecs(10);
         auto second = tile(id, 2);
@@ -155,15 +158,12 @@ private Q_SLOTS:
         };
         QCOMPARE(waits(false), (QList<int>{0, 80, 160}));
         QVERIFY(tiles.last()->isPacing() && !tiles.last()->isRunning());
-        auto other = tile(hikId, 2);
-        other->startPaced(false);
-        QCOMPARE(other->pacingWaitMs(), 0); // devices do not delay each other
         clock.advanceSecs(5);
         QCOMPARE(waits(true), (QList<int>{0, 300, 600}));
         // A stop cancels a start still waiting for its slot.
         tiles.last()->stop();
         QVERIFY(!tiles.last()->isPacing());
-        VmsTile::stopAll({tiles[0].get(), tiles[1].get(), other.get()});
+        VmsTile::stopAll({tiles[0].get(), tiles[1].get()});
     }
 
     // The ways a tile stops short, one camera after another, each with its
@@ -184,10 +184,8 @@ private Q_SLOTS:
             if (playback)
                 t->setPlayback(from, from.addSecs(3600));
             t->start(main);
-            if (id == silent) {
-                got << QString::number(t->watchdog()->interval());
+            if (id == silent)
                 t->watchdog()->start(50); // not ten real seconds
-            }
             return t;
         };
         const auto settled = [&](VmsTile& t) {
@@ -229,9 +227,7 @@ private Q_SLOTS:
                      "failed sub|" + cant
                          + "|The camera or recorder refused: it has no streams left. Close other "
                            "views of it, or use the Sub stream.",
-                     QStringLiteral("10000"),
                      "failed sub|" + cant + "|No picture after 10 seconds.",
-                     QStringLiteral("15000"),
                      "failed sub|" + cant + "|No recording at this time, or the device did not answer.",
                      QStringLiteral("stopped sub|End of recording|"),
                      QStringLiteral("failed sub|No recording|Nothing is recorded at this time (or this stream "
@@ -240,22 +236,6 @@ private Q_SLOTS:
                  }));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         NativeStore::instance().removeDevice(silent);
-    }
-
-    void overlaysFollowTheWidth()
-    {
-        auto t = tile(dahuaId, 1);
-        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
-        QApplication::sendEvent(t.get(), &enter);
-        QVERIFY(t->snapshotButton()->isVisible() && t->deviceLabel()->isVisible());
-        t->resize(249, 200);
-        QVERIFY(!t->snapshotButton()->isVisible() && !t->deviceLabel()->isVisible());
-        QSignalSpy expand(t.get(), &VmsTile::expandRequested);
-        QSignalSpy remove(t.get(), &VmsTile::removeRequested);
-        t->focusButton()->click();
-        t->removeButton()->click();
-        QCOMPARE(expand.size(), 1);
-        QCOMPARE(remove.first().first().toString(), t->key());
     }
 
     void wallSourceBuildsPlainTiles()
@@ -270,14 +250,13 @@ private Q_SLOTS:
         QStringList ids;
         for (const VideoWall::Camera& c : source.cameras())
             ids << c.id;
-        QVERIFY(ids.contains(hikId + QStringLiteral("#4")) && !ids.contains(hikId + QStringLiteral("#3")));
-        QVERIFY(!ids.contains(offId + QStringLiteral("#1")));
+        QVERIFY(ids.contains(hikId + "#4") && !ids.contains(hikId + "#3") && !ids.contains(offId + "#1"));
 
         int expanded = 0;
         std::unique_ptr<QWidget> w(source.makeTile(dahuaId + QStringLiteral("#2"), nullptr, [&] { ++expanded; }));
         auto* t = qobject_cast<VmsTile*>(w.get());
         QVERIFY(t && !t->isRemovable());
-        Q_EMIT t->expandRequested(t);
+        t->focusButton()->click();
         QCOMPARE(expanded, 1);
         source.tune(t, 5, 7);
         QCOMPARE(t->player()->maxFps.load(), 15.0);
