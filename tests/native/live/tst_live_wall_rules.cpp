@@ -61,7 +61,7 @@ private Q_SLOTS:
         }
     }
 
-    void layoutsAndLoad()
+    void layoutsPagesAndLoad()
     {
         struct Layout {
             int layout;
@@ -100,10 +100,7 @@ private Q_SLOTS:
             QCOMPARE(fpsCapFor(l.n), l.cap);
             QCOMPARE(hardwareDecodeFor(l.n), l.hardware);
         }
-    }
 
-    void pages()
-    {
         struct Row {
             int size, per, page, pages, clamped, shown;
         } rows[] = {
@@ -121,7 +118,8 @@ private Q_SLOTS:
         }
     }
 
-    void mergeKeepsOrderAndCap()
+    // Ticks, "Add all online" and the wall kept when the page shows.
+    void mergeAddAndReduce()
     {
         // A new tick goes to the end whatever its place in the tree.
         WallMerge m = mergeTicked(split("b#2 a#1"), split("a#1 a#2 b#2"));
@@ -135,10 +133,7 @@ private Q_SLOTS:
         QVERIFY(m.over);
         QCOMPARE(m.wall, ticked.mid(0, 256));
         QVERIFY(!mergeTicked({}, ticked.mid(0, 256)).over);
-    }
 
-    void addAllOnlineAndReduce()
-    {
         Native::Device a = device(QStringLiteral("a"), QString(), 4, {1, 3, -2}, {3});
         Native::Device b = device(QStringLiteral("b"), QString(), 2, {1, 2});
         Native::Device off = device(QStringLiteral("off"), QString(), 2, {1, 2});

@@ -22,7 +22,7 @@ class TestPlaybackRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     // The wall's suite shows ten minutes ahead of now and -30 s over midnight.
-    void windows()
+    void windowsAndSeeking()
     {
         const QDateTime now = at(14, 0);
         struct Row {
@@ -38,16 +38,12 @@ private Q_SLOTS:
             QCOMPARE(start, r.start);
             QCOMPARE(windowEnd(start), r.end);
         }
-    }
-
-    // The far right end of the timeline stays on the chosen day.
-    void seeking()
-    {
-        const std::pair<double, QDateTime> rows[] = {
+        // The far right end of the timeline stays on the chosen day.
+        const std::pair<double, QDateTime> seeks[] = {
             {0.0, at(0, 0)},           {3600.9, at(1, 0)},        {86399.5, at(23, 59, 59)},
             {86400.0, at(23, 59, 59)}, {90000.0, at(23, 59, 59)}, {-5.0, at(0, 0)},
         };
-        for (const auto& [second, target] : rows)
+        for (const auto& [second, target] : seeks)
             QCOMPARE(seekTarget(kDay, second), target);
     }
 
@@ -60,14 +56,14 @@ private Q_SLOTS:
         QCOMPARE(next.value_or(QDateTime()), start.addMSecs(1000));
         QCOMPARE(*clockStep(start, 5.0, 7.5, *next), start.addMSecs(2500));
 
-        Transport t = transportFor(false, false, false, {}, kDay);
-        QVERIFY(!t.playEnabled && !t.stepEnabled);
-        QCOMPARE(t.playhead, -1.0);
-        t = transportFor(true, true, false, at(10, 0, 5), kDay);
-        QVERIFY(t.playEnabled && t.stepEnabled);
-        QCOMPARE(t.playhead, 36005.0);
-        t = transportFor(true, true, true, at(10, 0, 5, -1), kDay);
-        QCOMPARE(t.playhead, -1.0); // another day than the one shown
+        // "<play> <step> <playhead>".
+        const auto transport = [](const Transport& t) {
+            return QStringLiteral("%1 %2 %3").arg(int(t.playEnabled)).arg(int(t.stepEnabled)).arg(t.playhead);
+        };
+        QCOMPARE(transport(transportFor(false, false, false, {}, kDay)), QStringLiteral("0 0 -1"));
+        QCOMPARE(transport(transportFor(true, true, false, at(10, 0, 5), kDay)), QStringLiteral("1 1 36005"));
+        // Another day than the one shown: no playhead.
+        QCOMPARE(transport(transportFor(true, true, true, at(10, 0, 5, -1), kDay)), QStringLiteral("1 1 -1"));
     }
 
     void coverage()

@@ -81,7 +81,7 @@ private Q_SLOTS:
         QVERIFY(!t.blocked(QStringLiteral("a"), 110000));
     }
 
-    void buttons()
+    void overlays()
     {
         struct Row {
             bool hovered, removable, failed;
@@ -99,10 +99,7 @@ private Q_SLOTS:
             const ButtonVisibility v = buttonsFor(r.hovered, r.removable, r.failed, r.width);
             QCOMPARE((QList<bool>{v.remove, v.focus, v.snapshot, v.streamSwitch, v.retry}), r.shown);
         }
-    }
 
-    void overlayGeometry()
-    {
         // Narrow tiles: no device name, the name keeps at least 40 px, "Try
         // again" stays 44 px above the bottom, no room for the snapshot button.
         OverlayInputs in;
