@@ -142,27 +142,25 @@ private Q_SLOTS:
     void startsArePacedPerDevice()
     {
         kvrtest::TestClock clock; // frozen: the slots stay where they were handed out
-        QList<std::shared_ptr<VmsTile>> tiles;
-        for (int c = 1; c <= 3; ++c)
-            tiles << std::shared_ptr<VmsTile>(tile(dahuaId, c).release());
+        const std::unique_ptr<VmsTile> tiles[] = {tile(dahuaId, 1), tile(dahuaId, 2), tile(dahuaId, 3)};
+        const QDateTime from(QDate(2026, 3, 1), QTime(10, 0));
         const auto waits = [&](bool playback) {
             QList<int> out;
             for (const auto& t : tiles) {
                 if (playback)
-                    t->setPlayback(QDateTime(QDate(2026, 3, 1), QTime(10, 0)),
-                                   QDateTime(QDate(2026, 3, 1), QTime(11, 0)));
+                    t->setPlayback(from, from.addSecs(3600));
                 t->startPaced(false);
                 out << t->pacingWaitMs();
             }
             return out;
         };
         QCOMPARE(waits(false), (QList<int>{0, 80, 160}));
-        QVERIFY(tiles.last()->isPacing() && !tiles.last()->isRunning());
+        QVERIFY(tiles[2]->isPacing() && !tiles[2]->isRunning());
         clock.advanceSecs(5);
         QCOMPARE(waits(true), (QList<int>{0, 300, 600}));
         // A stop cancels a start still waiting for its slot.
-        tiles.last()->stop();
-        QVERIFY(!tiles.last()->isPacing());
+        tiles[2]->stop();
+        QVERIFY(!tiles[2]->isPacing());
         VmsTile::stopAll({tiles[0].get(), tiles[1].get()});
     }
 
@@ -179,13 +177,17 @@ private Q_SLOTS:
             addDevice(deviceFor(QStringLiteral("Silent"), QStringLiteral("DAHUA"), dahua.httpPort(), hole.port, 1));
         const QDateTime from(QDate(2026, 3, 1), QTime(10, 0));
         QStringList got;
-        const auto step = [&](const QString& id, int channel, bool main, bool playback) {
+        // A tile started and waited for until it plays or fails.
+        const auto step = [&](const QString& id, int channel, bool main, bool playback,
+                              bool (VmsTile::*until)() const) {
             auto t = tile(id, channel);
             if (playback)
                 t->setPlayback(from, from.addSecs(3600));
             t->start(main);
             if (id == silent)
                 t->watchdog()->start(50); // not ten real seconds
+            if (!QTest::qWaitFor([&] { return (t.get()->*until)(); }, 20000))
+                got << QStringLiteral("timed out");
             return t;
         };
         const auto settled = [&](VmsTile& t) {
@@ -196,28 +198,20 @@ private Q_SLOTS:
                                                  : "running",
                             t.isMain() ? "main" : "sub", t.stage()->headlineText(), t.stage()->detailText());
         };
-        auto sub = step(dahuaId, 4, true, false);
-        QTRY_VERIFY_WITH_TIMEOUT(sub->isPlaying(), 20000);
+        auto sub = step(dahuaId, 4, true, false, &VmsTile::isPlaying);
         settled(*sub);
         sub->stop();
-        auto full = step(dahuaId, 5, false, false);
-        QTRY_VERIFY_WITH_TIMEOUT(full->isFailed(), 20000);
-        settled(*full);
+        settled(*step(dahuaId, 5, false, false, &VmsTile::isFailed));
         QVERIFY(!TileRules::RefusedTable::instance().blocked(dahuaId, kvr::Clock::instance().monotonicMs()));
-        for (bool playback : {false, true}) {
-            auto quiet = step(silent, 1, false, playback);
-            QTRY_VERIFY_WITH_TIMEOUT(quiet->isFailed(), 5000);
-            settled(*quiet);
-        }
-        auto ending = step(dahuaId, 1, false, true);
-        QTRY_VERIFY_WITH_TIMEOUT(ending->isPlaying(), 20000);
+        for (bool playback : {false, true})
+            settled(*step(silent, 1, false, playback, &VmsTile::isFailed));
+        auto ending = step(dahuaId, 1, false, true, &VmsTile::isPlaying);
         Q_EMIT ending->player()->status(QStringLiteral("Stream ended"), QStringLiteral("End of file"));
         settled(*ending);
         QVERIFY(!ending->retryButton()->isVisible());
-        auto missing = step(hikId, 1, false, true); // the ISAPI playback address is not served: 404
-        QTRY_VERIFY_WITH_TIMEOUT(missing->isFailed(), 20000);
-        settled(*missing);
-        auto gone = step(QStringLiteral("gone"), 4, false, false);
+        // The ISAPI playback address is not served: 404.
+        settled(*step(hikId, 1, false, true, &VmsTile::isFailed));
+        auto gone = step(QStringLiteral("gone"), 4, false, false, &VmsTile::isFailed);
         QVERIFY(gone->retryButton()->isVisible());
         settled(*gone);
         const QString cant = QStringLiteral("Can\u2019t play this stream");
