@@ -72,10 +72,7 @@ inline void setOnline(const QString& id, const QList<int>& online, int channels)
 // Names cameras "Camera <n>" would otherwise show.
 inline void nameCameras(const QString& id, const QStringList& names)
 {
-    std::optional<Native::Device> d = NativeStore::instance().device(id);
-    if (!d)
-        return;
-    QList<Native::Camera> cams = d->cameras;
+    QList<Native::Camera> cams = NativeStore::instance().device(id)->cameras;
     for (int i = 0; i < cams.size() && i < names.size(); ++i)
         cams[i].name = names.at(i);
     NativeStore::instance().saveCameras(id, cams);

@@ -165,7 +165,6 @@ private Q_SLOTS:
         }
 
         Native::Device d;
-        d.id = QStringLiteral("dev");
         for (int c = 1; c <= 9; ++c) {
             Native::Camera cam;
             cam.channelId = c;

@@ -126,7 +126,6 @@ private Q_SLOTS:
         auto p = open({}, false);
         p->refreshTree();
         QTreeWidgetItem* bigB = findItem(p->tree(), QStringLiteral("Big B"));
-        QVERIFY(bigB);
         // One camera of Big B first, then the whole site (324 cameras): the
         // wall keeps its order and the first 256 stay.
         bigB->child(4)->setCheckState(0, Qt::Checked);
@@ -296,8 +295,7 @@ private Q_SLOTS:
         p->setMode(true);
         p->dayEdit()->setDate(before);
         p->dayEdit()->setDate(day);
-        using Blocks = QList<std::pair<double, double>>;
-        const Blocks blocks{{8 * 3600.0, 11 * 3600.0}, {23.5 * 3600.0, 86400.0}};
+        const QList<std::pair<double, double>> blocks{{8 * 3600.0, 11 * 3600.0}, {23.5 * 3600.0, 86400.0}};
         QTRY_COMPARE_WITH_TIMEOUT(p->timeline()->coverage(), blocks, 20000);
         QTest::qWait(300); // late answers of the first day change nothing
         QCOMPARE(p->timeline()->coverage(), blocks);
