@@ -134,7 +134,9 @@ private Q_SLOTS:
         m = mergeTicked({}, ticked);
         QVERIFY(m.over);
         QCOMPARE(m.wall, ticked.mid(0, 256));
-        QVERIFY(!mergeTicked({}, ticked.mid(0, 256)).over);
+        // 256 fit; one more is over.
+        QCOMPARE((QList<bool>{mergeTicked({}, ticked.mid(0, 256)).over, mergeTicked({}, ticked.mid(0, 257)).over}),
+                 (QList<bool>{false, true}));
 
         Native::Device a = device(QStringLiteral("a"), QString(), 4, {1, 3, -2}, {3});
         Native::Device b = device(QStringLiteral("b"), QString(), 2, {1, 2});
