@@ -340,13 +340,13 @@ void DevicePanelTest::camerasTabRows()
     tab.setDevice(d.id);
     // Each row as "name, blur, dot, the line under it" (dots: 0 up, 1 down, 2 unknown).
     auto rows = [&tab] {
-        QStringList out;
-        for (const auto& r : tab.rows())
-            out << QStringLiteral("%1, %2, %3, %4")
-                       .arg(r.name->text(), r.blur->text())
-                       .arg(int(r.dot->state()))
-                       .arg(r.sub->isHidden() ? QString() : r.sub->text());
-        return out;
+        return lines(tab.rows(), [](const auto& r) {
+            const QString sub = r.sub->isHidden() ? QString() : r.sub->text();
+            return QStringLiteral("%1, %2, %3, %4")
+                .arg(r.name->text(), r.blur->text())
+                .arg(int(r.dot->state()))
+                .arg(sub);
+        });
     };
     QCOMPARE(rows(),
              (QStringList{"Camera 1, 40, 0, ", "Lobby, Off, 1, Online 09:15 · Offline 1 Mar 22:40",
@@ -375,11 +375,7 @@ void DevicePanelTest::camerasSaveTwiceKeepsStoredNames()
     CamerasTab tab(bench.context());
     tab.setDevice(d.id);
     auto stored = [&bench, &d] {
-        QStringList out;
-        const Native::Device now = bench.store().device(d.id).value();
-        for (const Native::Camera& c : now.cameras)
-            out << c.name;
-        return out;
+        return lines(bench.store().device(d.id)->cameras, [](const Native::Camera& c) { return c.name; });
     };
     // Rename channel 1 and set a threshold on channel 2; leave the rest.
     tab.rows().at(0).name->setText(QStringLiteral("  Front door "));

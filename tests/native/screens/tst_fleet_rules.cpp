@@ -155,10 +155,11 @@ void FleetRulesTest::cardsAndHighlights()
          "1 (0 sites · 1 camera), 0 (0% of active), 1 (not answering), 0 (of 1 watched), 0, 0"},
     };
     for (const auto& [devices, expected] : cases) {
-        QStringList cards;
-        for (const CardText& t : cardTexts(countFleet(devices, [&](const QString& id) { return id == refused.id; })))
-            cards << (t.detail.isEmpty() ? t.value : t.value + QStringLiteral(" (") + t.detail + QLatin1Char(')'));
-        QCOMPARE(cards.join(QStringLiteral(", ")), QString::fromUtf8(expected));
+        const auto cards = cardTexts(countFleet(devices, [&](const QString& id) { return id == refused.id; }));
+        QCOMPARE(lines(cards,
+                       [](const CardText& t) { return t.detail.isEmpty() ? t.value : t.value + " (" + t.detail + ")"; })
+                     .join(QStringLiteral(", ")),
+                 QString::fromUtf8(expected));
     }
     // The filters and the one card they light, -1: none.
     const std::tuple<Filters, int> lights[] = {
@@ -309,11 +310,8 @@ void FleetRulesTest::orderIsStableAndWorstFirst()
         {4, "b", "X", "1"}, {5, "", "", "0"},   {2, "", "", "5"},
     };
     std::sort(keys.begin(), keys.end(), sortsBefore);
-    QStringList ids;
-    for (const SortKey& k : keys)
-        ids << k.id;
     // Site names differing in case tie, then names ignoring case, then ids.
-    QCOMPARE(ids, (QStringList{"9", "5", "2", "1", "3", "0"}));
+    QCOMPARE(lines(keys, [](const SortKey& k) { return k.id; }), (QStringList{"9", "5", "2", "1", "3", "0"}));
 }
 
 void FleetRulesTest::pacing()

@@ -43,10 +43,7 @@ public:
 
 QStringList ids(const NativeWindow& w)
 {
-    QStringList out;
-    for (const Row& r : w.model()->rows())
-        out << r.id;
-    return out;
+    return lines(w.model()->rows(), [](const Row& r) { return r.id; });
 }
 
 } // namespace
