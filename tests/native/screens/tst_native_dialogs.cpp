@@ -130,10 +130,10 @@ void NativeDialogsTest::formBrandAndType()
     // A stored port follows a brand change when it is one of the defaults.
     // Brand and port stored, the brand chosen next if any, the port then shown.
     const std::tuple<const char*, int, const char*, int> ports[] = {
-        {"DAHUA", 8000, nullptr, 37777},      {"PRAMA", 37777, nullptr, 8000},
+        {"DAHUA", 8000, nullptr, 37777},
+        {"IMOU", 37777, "BOSCH", 8000},
         {"HIKVISION", 37777, nullptr, 37777}, // the list did not change
         {"HIKVISION", 9000, "CPPLUS", 9000},  // a typed port stays
-        {"HIKVISION", 8000, "IMOU", 37777},   {"IMOU", 37777, "BOSCH", 8000},
     };
     for (const auto& [brand, port, then, expected] : ports) {
         DeviceForm f(bench.context());
