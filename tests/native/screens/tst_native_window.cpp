@@ -178,10 +178,13 @@ void NativeWindowTest::showHidePagesAndSignIn()
     QTRY_VERIFY(wall->isActive());
     Q_EMIT wall->openVigiloRequested();
     QVERIFY(w.page() == 0 && !wall->isActive());
-    // Hiding stops the services (that it writes the files the end-to-end
-    // suite shows, closing the real program).
+    // Hiding stops the services and flushes; the files are written off the main thread.
+    bench->store().waitForWrites();
+    const int writes = bench->store().inventoryWriteCount();
     w.hide();
     QVERIFY(stops == 1 && !bench->events->isStarted() && !bench->controller->isPollTimerActive());
+    bench->store().waitForWrites();
+    QCOMPARE(bench->store().inventoryWriteCount(), writes + 1);
     // Server sign-in leaves native mode for good.
     Prefs::set(Prefs::kNativeMode, true);
     QSignalSpy left(&w, &NativeWindow::leaveNative);
