@@ -277,7 +277,9 @@ void DevicePanelTest::uptimeTabAndHeatmap()
     UptimeTab tab(bench.context());
     tab.setDevice(d.id);
     QCOMPARE(tab.heatmap()->rows(), 7);
-    QCOMPARE(tab.percentChip()->text(), QStringLiteral("94.4% up")); // 8.5 of 9 known hours up
+    // 8.5 of 9 known hours up, in the percent chip rule's colour.
+    QCOMPARE(tab.percentChip()->text() + tab.percentChip()->property("chip").toString(),
+             QStringLiteral("94.4% upwarn"));
     tab.rangeButtons().at(0)->click();
     QCOMPARE(tab.heatmap()->rows(), 1);
     tab.seriesButtons().at(2)->click();
