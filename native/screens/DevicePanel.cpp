@@ -1,6 +1,7 @@
 #include "native/screens/DevicePanel.h"
 
 #include "app/ui/Modal.h"
+#include "native/screens/FleetRules.h"
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeUi.h"
 #include "native/screens/ReportDialog.h"
@@ -101,11 +102,11 @@ ChipText recordingChip(const Native::Device& d)
 {
     const Native::Health& h = d.health;
     if (h.recordingDays >= 0 && h.recordingWindow >= 1) {
-        const int p = h.recordingDays * 100 / h.recordingWindow;
+        const NativeFleet::RecordingLevel level = NativeFleet::recordingLevel(h.recordingDays, h.recordingWindow);
         return {QStringLiteral("%1 of %2 days").arg(h.recordingDays).arg(h.recordingWindow),
-                p >= 90       ? Chip::Pass
-                    : p >= 70 ? Chip::Warn
-                              : Chip::Fail,
+                level == NativeFleet::RecordingLevel::Good        ? Chip::Pass
+                    : level == NativeFleet::RecordingLevel::Short ? Chip::Warn
+                                                                  : Chip::Fail,
                 {}};
     }
     if (NativeBrand::calendarSupported(d))

@@ -244,6 +244,12 @@ Cells::Array& Cells::writable()
     return m_d->cells;
 }
 
+RecordingLevel recordingLevel(int days, int window)
+{
+    const int p = days * 100 / window;
+    return p >= 90 ? RecordingLevel::Good : p >= 70 ? RecordingLevel::Short : RecordingLevel::Poor;
+}
+
 QString typeWord(const QString& type)
 {
     return type == QLatin1String("ipcamera") ? QStringLiteral("IP camera") : type.toUpper();
@@ -363,8 +369,8 @@ Row buildRow(const Device& d, const RowInputs& in)
     Cell& rec = row.cells[ColRecording];
     if (h.recordingDays >= 0 && h.recordingWindow >= 1) {
         rec.text = QStringLiteral("%1/%2d").arg(h.recordingDays).arg(h.recordingWindow);
-        const int p = h.recordingDays * 100 / h.recordingWindow;
-        rec.kind = p > 89 ? ChipPass : p > 69 ? ChipWarn : ChipFail;
+        const RecordingLevel level = recordingLevel(h.recordingDays, h.recordingWindow);
+        rec.kind = level == RecordingLevel::Good ? ChipPass : level == RecordingLevel::Short ? ChipWarn : ChipFail;
         const int drift = clockDriftSecs(d);
         if (drift != kUnknownDrift && qAbs(qint64(drift)) >= 121)
             rec.sub = QStringLiteral("clock %1 %2")

@@ -85,6 +85,12 @@ std::array<bool, kCardCount> cardHighlights(const Filters& filters);
 // "1 site", "3 cameras".
 QString plural(int n, const QString& one, const QString& many);
 
+// ---- Recording ------------------------------------------------------------------------
+enum class RecordingLevel : int { Good, Short, Poor };
+// How well `days` with recordings found of a window of `window` days (>= 1)
+// reads: 90% or more is good, 70% or more short, less poor.
+RecordingLevel recordingLevel(int days, int window);
+
 // ---- Device table --------------------------------------------------------------------------
 // How the row painter draws a cell.
 enum PaintKind : int {

@@ -158,6 +158,15 @@ inline void writeAll(const QString& path, const QByteArray& bytes)
     f.write(bytes);
 }
 
+// Each item of `list` as one line, for comparing a whole list at once.
+template <typename List, typename F> QStringList lines(const List& list, F line)
+{
+    QStringList out;
+    for (const auto& item : list)
+        out << line(item);
+    return out;
+}
+
 // The first child widget of `root` whose text or accessible name is `text`.
 template <typename W> W* findByText(QWidget* root, const QString& text)
 {

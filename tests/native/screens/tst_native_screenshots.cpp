@@ -54,8 +54,7 @@ class NativeScreenshots : public QObject {
 private Q_SLOTS:
     void initTestCase();
     void fleetPages();
-    void devicePanelTabs();
-    void dialogs();
+    void panelAndDialogs();
 
 private:
     void loadMixedFleet(Bench& bench);
@@ -141,7 +140,7 @@ void NativeScreenshots::fleetPages()
     }
 }
 
-void NativeScreenshots::devicePanelTabs()
+void NativeScreenshots::panelAndDialogs()
 {
     Bench bench;
     loadMixedFleet(bench);
@@ -153,12 +152,8 @@ void NativeScreenshots::devicePanelTabs()
     save(dialog, QStringLiteral("native-panel-uptime"));
     dialog.panel()->tabs()->setCurrentIndex(2);
     save(dialog, QStringLiteral("native-panel-cameras"));
-}
+    dialog.hide();
 
-void NativeScreenshots::dialogs()
-{
-    Bench bench;
-    loadMixedFleet(bench);
     DeviceDialog add(bench.context(), m_devices.first().siteId);
     add.form()->addressField()->setText(QStringLiteral("admin@10.0.0.1"));
     add.submit();
