@@ -46,10 +46,12 @@ class ViewRulesTest : public QObject {
 private Q_SLOTS:
     void speedTextsAndStatusRule()
     {
-        QStringList texts;
+        // Text, then k: key pictures only, s: sound.
+        QStringList speeds;
         for (double s : stage::playbackSpeeds())
-            texts << stage::speedText(s);
-        QCOMPARE(texts.join(' '), QString("1× 1.25× 1.5× 2× 4× 8× 16×"));
+            speeds << stage::speedText(s) + (stage::speedEffect(s).keyframesOnly ? "k" : "")
+                    + (stage::speedEffect(s).soundEnabled ? "s" : "");
+        QCOMPARE(speeds.join(' '), QString("1×s 1.25× 1.5× 2× 4× 8×k 16×k"));
 
         // Only the recorder's "not found" in device playback means no
         // recording; "Try again" only live.
@@ -202,13 +204,11 @@ private Q_SLOTS:
     void snapshotNames()
     {
         const QDateTime local(QDate(2024, 5, 1), QTime(9, 8, 7));
-        QCOMPARE(snapshot::fileName("Gate 1 / North", snapshot::liveStamp(local)),
-                 QString("Gate_1_North_20240501-090807.png"));
-        QCOMPARE(snapshot::fileName("Gate 1 / North", snapshot::playbackStamp(kDay, second(10, 0, 5))),
-                 QString("Gate_1_North_20240501_100005.png"));
-        QCOMPARE(snapshot::fileName("", "x"), QString("_x.png"));
-        QCOMPARE(snapshot::safeTitle("Cam-2.a_b  ü"), QString("Cam-2.a_b_"));
-        QCOMPARE(snapshot::folder(), kvrtest::homeDir() + "/Pictures/Kavira");
+        QCOMPARE(QStringList({snapshot::fileName("Gate 1 / North", snapshot::liveStamp(local)),
+                              snapshot::fileName("Gate 1 / North", snapshot::playbackStamp(kDay, second(10, 0, 5))),
+                              snapshot::fileName("", "x"), snapshot::safeTitle("Cam-2.a_b  ü")}),
+                 QStringList(
+                     {"Gate_1_North_20240501-090807.png", "Gate_1_North_20240501_100005.png", "_x.png", "Cam-2.a_b_"}));
     }
 
     void tileOverlays()
@@ -230,11 +230,10 @@ private Q_SLOTS:
                 got += on[i] ? QString("roeslqt")[i] : QChar('-');
             QCOMPARE(got, QString(shown));
         }
-        QCOMPARE(tile::overlayPlaces(249).listen, QPoint(147, 8));
-        QCOMPARE(tile::overlayPlaces(250).listen, QPoint(84, 8));
-        QCOMPARE(tile::overlayPlaces(250).snapshot, QPoint(116, 8));
-        QCOMPARE(tile::nameWidth(400, true), 150);
-        QCOMPARE(tile::retryRect(300, 100), QRect(102, 56, 96, 30));
+        // Below 250 px the listen button takes the snapshot's place (the tile suite shows 249).
+        QCOMPARE(QList<QPoint>({tile::overlayPlaces(250).listen, tile::overlayPlaces(250).snapshot}),
+                 QList<QPoint>({QPoint(84, 8), QPoint(116, 8)}));
+        QVERIFY(tile::nameWidth(400, true) == 150 && tile::retryRect(300, 100) == QRect(102, 56, 96, 30));
     }
 
     void wallPagesAndLabels()
@@ -263,13 +262,12 @@ private Q_SLOTS:
         QCOMPARE(wall::withReductionNote("3 cameras  ·  old note", 3),
                  QString("3 cameras  ·  Still pictures only: this computer can’t play this many cameras live"));
         QCOMPARE(wall::reductionNote(7), wall::reductionNote(3));
-        QCOMPARE(wall::tileTitle({"1", "Gate", "Site A", false}), QString("Gate  ·  Site A"));
-        QCOMPARE(wall::tileTitle({"1", "Gate", "", false}), QString("Gate"));
+        QCOMPARE(wall::tileTitle({"1", "Gate", "Site A", false}) + "|" + wall::tileTitle({"1", "Gate", "", false}),
+                 QString("Gate  ·  Site A|Gate"));
 
         const QList<WallCamera> once =
             wall::withoutRepeats({{"a", "A", {}, false}, {"b", "B", {}, false}, {"a", "A again", {}, true}});
-        QCOMPARE(once.size(), 2);
-        QCOMPARE(once[0].title + once[1].id, QString("Ab"));
+        QCOMPARE(once.size() == 2 ? once[0].title + once[1].id : QString(), QString("Ab"));
     }
 
     void wallQualityAndCaps()
@@ -313,10 +311,8 @@ private Q_SLOTS:
         QCOMPARE(wall::advanceRefusal(9) + "|" + wall::advanceRefusal(10),
                  QString("The shortest interval is 10 seconds.|"));
         // 999 hours in milliseconds is past what a QTimer holds.
-        const qint64 longest = 3600LL * 999 * 1000;
-        QVERIFY(wall::nextTimerSliceMs(longest) > 0);
-        QCOMPARE(wall::nextTimerSliceMs(30'000), 30'000);
-        QCOMPARE(wall::nextTimerSliceMs(-5), 1);
+        QVERIFY(wall::nextTimerSliceMs(3600LL * 999 * 1000) > 0);
+        QCOMPARE(QList<int>({wall::nextTimerSliceMs(30'000), wall::nextTimerSliceMs(-5)}), QList<int>({30'000, 1}));
     }
 };
 
