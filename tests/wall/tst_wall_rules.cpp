@@ -218,7 +218,10 @@ private Q_SLOTS:
             got.append(QString::number(cellFromPayload(payload).value_or(-1)));
         QCOMPARE(got.join(QLatin1Char(' ')), QStringLiteral("3 119 -1 -1 -1 -1 -1 -1"));
         QCOMPARE(cellFromPayload(cellPayload(12)), 12);
+    }
 
+    void previewTitlesMapAndPreviewGeometry()
+    {
         QCOMPARE(QList<double>({aspectOf(QSize(1920, 1080)), aspectOf(QSize(1920, 0)), aspectOf(QSize(10, 1000))}),
                  QList<double>({1920.0 / 1080.0, 16.0 / 9.0, 16.0 / 9.0}));
 
