@@ -69,7 +69,7 @@ private Q_SLOTS:
         }
     }
 
-    void secondsOfTheDayAndSnapping()
+    void secondsOfTheDaySnappingAndTheIstClockWhateverTheComputerSays()
     {
         const std::tuple<double, double, const char*> clamps[] = {
             {90000, 86399, "23:59:59"}, {86400, 86399, "23:59:59"}, {-5, 0, "00:00:00"}, {3725.9, 3725.9, "01:02:05"}};
@@ -87,10 +87,7 @@ private Q_SLOTS:
         for (const auto& [blocks, known, in, out] : snaps)
             QCOMPARE(stage::snapToFootage(in, *blocks, known), out);
         QCOMPARE(stage::snapToFootage(42, {}, true), 42.0);
-    }
 
-    void istIsAFixedOffsetWhateverTheComputerSays()
-    {
         // The process runs in a zone with daylight saving (see the suite's
         // environment); 01:30 on the spring-forward day does not exist there.
         const QDateTime start = Ist::at(QDate(2024, 3, 31), int(second(1, 30, 0)));
@@ -270,7 +267,7 @@ private Q_SLOTS:
         QCOMPARE(once.size() == 2 ? once[0].title + once[1].id : QString(), QString("Ab"));
     }
 
-    void wallQualityAndCaps()
+    void wallQualityCapsAndOverloadSteps()
     {
         const std::tuple<int, int, int, bool> quality[] = {{4, 0, 0, true},  {5, 0, 0, false}, {36, 0, 1, true},
                                                            {1, 0, 2, false}, {1, 2, 1, false}, {3, 1, 0, true},
@@ -281,10 +278,8 @@ private Q_SLOTS:
                                                      {16, 0, 10}, {17, 0, 8}, {36, 0, 8}, {1, 1, 5},  {36, 3, 5}};
         for (const auto& [tiles, step, fps] : caps)
             QCOMPARE(wall::fpsCap(tiles, step), fps);
-    }
 
-    void overloadStepsAreTwelveSecondsApart()
-    {
+        // Steps are twelve seconds apart.
         wall::OverloadSteps steps;
         const qint64 t0 = 5'000; // a monotonic origin near zero still steps the first time
         QString got;
