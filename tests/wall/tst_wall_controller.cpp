@@ -49,264 +49,255 @@ QString flags(const QSignalSpy& spy)
 class TestWallController : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void initTestCase();
-    void cleanup();
-    void windowsOpenOnQualifyingDisplays();
-    void startsArePacedBySlotsAndDelay();
-    void releasesOfAStoppedWallDoNotCount();
-    void everyWayOutStopsTheWholeWall_data();
-    void everyWayOutStopsTheWholeWall();
-    void identifyLabelsLastThreeSeconds();
-    void windowCellsStreamsAndBar();
-    void focusRestartsTheRightTiles();
-    void focusNeverStartsATileTwice();
+    void initTestCase()
+    {
+        QCOMPARE(QGuiApplication::screens().size(), 3);
+        Controller::instance()->setTimers(&m_timers);
+    }
+
+    void cleanup()
+    {
+        Controller::instance()->stop();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void windowsOpenOnQualifyingDisplays()
+    {
+        Controller* c = Controller::instance();
+        // "<display number>:<tiles>" per window, with "!" when it does not cover
+        // its display; the windows counted and the running flags emitted.
+        const auto windows = [this, c](const QList<ScreenConfig>& screens) {
+            c->stop();
+            QSignalSpy running(c, &Controller::runningChanged);
+            c->start(source(), Config{screens});
+            QStringList out;
+            for (QScreen* s : QGuiApplication::screens()) {
+                if (DisplayWindow* w = c->windowFor(s)) {
+                    const bool covers = w->isVisible() && w->isFullScreen() && w->geometry() == s->geometry()
+                        && w->screenConfig().key == screenKey(s);
+                    out.append(QStringLiteral("%1:%2%3").arg(w->number()).arg(w->tileCount()).arg(covers ? "" : "!"));
+                }
+            }
+            return QStringLiteral("%1 | %2 | %3")
+                .arg(out.join(QLatin1Char(' ')))
+                .arg(c->windowCount())
+                .arg(flags(running));
+        };
+        QCOMPARE(windows({display(0, "2x2", ",,,"), display(1, "2x2", "a,,b,"), display(2, "1x1", "c", false)}),
+                 QStringLiteral("2:2 | 1 | 1"));
+        // Only a display that is not connected.
+        QCOMPARE(windows({{"unplugged|||", "", true, "1x1", {"a"}}}), QStringLiteral(" | 0 | 0"));
+    }
+
+    void startsArePacedBySlotsAndDelay()
+    {
+        auto src = source(4, 60, false);
+        Controller* c = Controller::instance();
+        c->start(src, Config{{display(0, "3x4", "c1,c2,c3,c4,c5,c6,c7,c8,c9,c10,,")}});
+        QCOMPARE(src->calls.filter(u"start ").size(), 4);
+        QCOMPARE(c->queued(), 6);
+
+        src->answerNext();
+        m_timers.advance(59);
+        QCOMPARE(src->calls.filter(u"start ").size(), 4);
+        m_timers.advance(1);
+        QCOMPARE(src->calls.filter(u"start ").size(), 5);
+
+        for (int round = 0; round < 20 && !src->unanswered.isEmpty(); ++round) {
+            src->answerNext();
+            m_timers.advance(60);
+            QVERIFY(c->inFlight() <= 4);
+        }
+        QCOMPARE(src->calls.filter(u"start ").join(','),
+                 "start c1 sub,start c2 sub,start c3 sub,start c4 sub,start c5 sub,"
+                 "start c6 sub,start c7 sub,start c8 sub,start c9 sub,start c10 sub");
+
+        // No slots at all still lets one start through.
+        src = source(0, 60, false);
+        c->start(src, Config{{display(0, "2x2", "a,b,c,d")}});
+        QCOMPARE(src->calls.filter(u"start ").size(), 1);
+    }
+
+    void releasesOfAStoppedWallDoNotCount()
+    {
+        auto src = source(2, 60, false);
+        Controller* c = Controller::instance();
+        c->start(src, Config{{display(0, "2x2", "a,b,,")}});
+        src->answerNext(); // answered before the wall stops...
+        c->stop();
+        src->answerNext(); // ...and after
+        src->calls.clear();
+
+        c->start(src, Config{{display(1, "2x2", "x,y,z,")}});
+        QCOMPARE(src->calls.filter(u"start ").size(), 2);
+        m_timers.advance(60);
+        // The old wall's two releases must not free the new wall's slots.
+        QCOMPARE(src->calls.filter(u"start ").size(), 2);
+        src->answerNext();
+        m_timers.advance(60);
+        QCOMPARE(src->calls.filter(u"start "), QStringList({"start x main", "start y main", "start z main"}));
+    }
+
+    void everyWayOutStopsTheWholeWall_data()
+    {
+        QTest::addColumn<QString>("way");
+        QTest::newRow("Esc") << "esc";
+        QTest::newRow("Stop wall button") << "button";
+        QTest::newRow("close request") << "close";
+        QTest::newRow("sign-out of its source") << "source";
+    }
+
+    void everyWayOutStopsTheWholeWall()
+    {
+        QFETCH(QString, way);
+        auto src = source(1, 0, false);
+        Controller* c = Controller::instance();
+        c->start(src, Config{{display(0, "2x2", "a,b,c,d"), display(2, "1x1", "e")}});
+        src->answerNext();
+        m_timers.advance(0);
+        QCOMPARE(src->runningIds.size(), 2);
+        QPointer<DisplayWindow> first = windowOn(0);
+        QPointer<DisplayWindow> last = windowOn(2);
+        QSignalSpy running(c, &Controller::runningChanged);
+        if (way == "esc") {
+            QTest::keyClick(last, Qt::Key_Escape);
+        } else if (way == "button") {
+            for (QPushButton* b : last->bar()->findChildren<QPushButton*>())
+                if (b->text() == QStringLiteral("Stop wall"))
+                    b->click();
+        } else if (way == "close") {
+            QVERIFY(!last->close());
+        } else {
+            c->stopIfFrom(QStringLiteral("native"));
+            QVERIFY(c->isRunning());
+            c->stopIfFrom(QStringLiteral("test"));
+        }
+        QTRY_VERIFY(!first && !last);
+        QCOMPARE(c->windowCount() + c->queued(), 0);
+        QCOMPARE(flags(running), QStringLiteral("0"));
+        QVERIFY(src->runningIds.isEmpty());
+        for (const auto& t : src->madeTiles)
+            QVERIFY(!t); // destroyed with their windows, after being stopped
+    }
+
+    void identifyLabelsLastThreeSeconds()
+    {
+        Controller::instance()->identify();
+        QList<QPointer<QWidget>> labels;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == QStringLiteral("WallIdentify") && w->isVisible())
+                labels.append(w);
+        QCOMPARE(labels.size(), 3);
+        for (const auto& l : labels) // each display shows its own number
+            QVERIFY(qobject_cast<QLabel*>(l)->text().contains(
+                QStringLiteral(">%1</div>").arg(screenNumber(QGuiApplication::screenAt(l->geometry().center())))));
+        m_timers.advance(2999);
+        QVERIFY(
+            std::all_of(labels.begin(), labels.end(), [](const QPointer<QWidget>& l) { return l && l->isVisible(); }));
+        m_timers.advance(1);
+        QTRY_VERIFY(std::none_of(labels.begin(), labels.end(), [](const QPointer<QWidget>& l) { return bool(l); }));
+    }
+
+    void windowCellsStreamsAndBar()
+    {
+        auto src = source();
+        Controller* c = Controller::instance();
+        c->start(src,
+                 Config{{display(0, "2x2", "a,,b,"), display(1, "2x3", "e,f,g,h,i,"),
+                         display(2, "2x3", "j,k,l,m,n,o", true, kQualityMain)}});
+        // Cells in the layout's places; empty ones hold a placeholder.
+        DisplayWindow* w = windowOn(0);
+        const QList<QWidget*> cells = w->cells();
+        QCOMPARE(cells.at(1)->objectName() + qobject_cast<TestTile*>(cells.at(2))->m_id, QStringLiteral("WallEmptyb"));
+        QTRY_VERIFY(cells.at(2)->y() > cells.at(0)->y() + 100 && cells.at(2)->x() == cells.at(0)->x());
+
+        // Each display's quality rule picks the stream; load hints per display
+        // and for the wall.
+        for (const char* call : {"start a main", "start e sub", "start o main", "tune e 5 13"})
+            QVERIFY2(src->calls.contains(QLatin1String(call)), call);
+        // Slots come back on a later turn, never from inside the source's start.
+        QCOMPARE(c->inFlight(), 13);
+        m_timers.advance(0);
+        QCOMPARE(c->inFlight(), 0);
+
+        w->checkPointer(w->mapToGlobal(QPoint(300, 55)));
+        QCOMPARE(w->bar()->isVisible() ? w->bar()->geometry() : QRect(), QRect(0, 0, w->width(), 46));
+    }
+
+    void focusRestartsTheRightTiles()
+    {
+        auto src = source();
+        Controller* c = Controller::instance();
+        c->start(src, Config{{display(0, "2x2", "a,b,c,d", true, kQualitySub), display(1, "3x3", "e,f,g,h,i,j,,,")}});
+        DisplayWindow* w = windowOn(0);
+        // Per tile: R running and shown (M on main), v shown only, h running
+        // hidden, - neither.
+        const auto shown = [w, src] {
+            QString out;
+            for (QWidget* tile : w->tiles()) {
+                const auto* t = static_cast<TestTile*>(tile);
+                const bool running = src->runningIds.contains(t->m_id);
+                out += tile->isVisible() ? (running ? (t->m_main ? 'M' : 'R') : 'v') : (running ? 'h' : '-');
+            }
+            return out;
+        };
+        tileOf(w, 0)->expand();
+        QTRY_COMPARE(w->focusedCell(), 0);
+        QCOMPARE(shown(), QStringLiteral("R---")); // a Sub display stays on sub
+
+        src->calls.clear();
+        tileOf(w, 0)->expand();
+        QTRY_COMPARE(w->focusedCell(), -1);
+        QCOMPARE(shown(), QStringLiteral("RRRR")); // the others started again
+        QVERIFY(src->calls.contains(QStringLiteral("tune a 4 10")));
+
+        // On an Auto display a focused tile plays the main stream.
+        w = windowOn(1);
+        tileOf(w, 1)->expand();
+        QTRY_COMPARE(w->focusedCell(), 1);
+        QVERIFY(tileOf(w, 1)->m_main);
+        // A placeholder or a cell out of range asks nothing.
+        w->toggleFocus(7);
+        w->toggleFocus(40);
+        QCOMPARE(w->focusedCell(), 1);
+
+        // A restart is a stop and a start.
+        QSignalSpy running(c, &Controller::runningChanged);
+        c->start(src, Config{{display(0, "1x1", "a")}});
+        QCOMPARE(flags(running), QStringLiteral("0 1"));
+    }
+
+    void focusNeverStartsATileTwice()
+    {
+        auto src = source(1, 0, false);
+        Controller* c = Controller::instance();
+        c->start(src, Config{{display(0, "2x2", "a,b,c,d")}});
+        DisplayWindow* w = windowOn(0);
+        QCOMPARE(c->queued(), 3); // a in flight, b c d waiting
+
+        w->toggleFocus(2); // c was still waiting in the queue
+        QCOMPARE(c->queued(), 1);
+        for (int i = 0; i < 4; ++i) {
+            src->answerNext();
+            m_timers.advance(0);
+        }
+        QCOMPARE(src->calls.filter(u"start "), QStringList({"start a main", "start c main"}));
+    }
 
 private:
-    std::shared_ptr<TestSource> source(int maxStarts = 1000, int releaseDelayMs = 0, bool answerAtOnce = true);
+    std::shared_ptr<TestSource> source(int maxStarts = 1000, int releaseDelayMs = 0, bool answerAtOnce = true)
+    {
+        auto src = std::make_shared<TestSource>();
+        src->m_maxStarts = maxStarts;
+        src->m_releaseDelayMs = releaseDelayMs;
+        src->m_answer = answerAtOnce ? TestSource::Answer::AtOnce : TestSource::Answer::WhenTold;
+        return src;
+    }
+
     // Left armed from one case to the next they are void: a stop voids
     // every release of its wall.
     walltest::ManualTimers m_timers;
 };
-
-void TestWallController::initTestCase()
-{
-    QCOMPARE(QGuiApplication::screens().size(), 3);
-    Controller::instance()->setTimers(&m_timers);
-}
-
-void TestWallController::cleanup()
-{
-    Controller::instance()->stop();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-std::shared_ptr<TestSource> TestWallController::source(int maxStarts, int releaseDelayMs, bool answerAtOnce)
-{
-    auto src = std::make_shared<TestSource>();
-    src->m_maxStarts = maxStarts;
-    src->m_releaseDelayMs = releaseDelayMs;
-    src->m_answer = answerAtOnce ? TestSource::Answer::AtOnce : TestSource::Answer::WhenTold;
-    return src;
-}
-
-void TestWallController::windowsOpenOnQualifyingDisplays()
-{
-    Controller* c = Controller::instance();
-    // "<display number>:<tiles>" per window, with "!" when it does not cover
-    // its display; the windows counted and the running flags emitted.
-    const auto windows = [this, c](const QList<ScreenConfig>& screens) {
-        c->stop();
-        QSignalSpy running(c, &Controller::runningChanged);
-        c->start(source(), Config{screens});
-        QStringList out;
-        for (QScreen* s : QGuiApplication::screens()) {
-            if (DisplayWindow* w = c->windowFor(s)) {
-                const bool covers = w->isVisible() && w->isFullScreen() && w->geometry() == s->geometry()
-                    && w->screenConfig().key == screenKey(s);
-                out.append(QStringLiteral("%1:%2%3").arg(w->number()).arg(w->tileCount()).arg(covers ? "" : "!"));
-            }
-        }
-        return QStringLiteral("%1 | %2 | %3").arg(out.join(QLatin1Char(' '))).arg(c->windowCount()).arg(flags(running));
-    };
-    QCOMPARE(windows({display(0, "2x2", ",,,"), display(1, "2x2", "a,,b,"), display(2, "1x1", "c", false)}),
-             QStringLiteral("2:2 | 1 | 1"));
-    // Only a display that is not connected.
-    QCOMPARE(windows({{"unplugged|||", "", true, "1x1", {"a"}}}), QStringLiteral(" | 0 | 0"));
-}
-
-void TestWallController::startsArePacedBySlotsAndDelay()
-{
-    auto src = source(4, 60, false);
-    Controller* c = Controller::instance();
-    c->start(src, Config{{display(0, "3x4", "c1,c2,c3,c4,c5,c6,c7,c8,c9,c10,,")}});
-    QCOMPARE(src->calls.filter(u"start ").size(), 4);
-    QCOMPARE(c->queued(), 6);
-
-    src->answerNext();
-    m_timers.advance(59);
-    QCOMPARE(src->calls.filter(u"start ").size(), 4);
-    m_timers.advance(1);
-    QCOMPARE(src->calls.filter(u"start ").size(), 5);
-
-    for (int round = 0; round < 20 && !src->unanswered.isEmpty(); ++round) {
-        src->answerNext();
-        m_timers.advance(60);
-        QVERIFY(c->inFlight() <= 4);
-    }
-    QCOMPARE(src->calls.filter(u"start ").join(','),
-             "start c1 sub,start c2 sub,start c3 sub,start c4 sub,start c5 sub,"
-             "start c6 sub,start c7 sub,start c8 sub,start c9 sub,start c10 sub");
-
-    // No slots at all still lets one start through.
-    src = source(0, 60, false);
-    c->start(src, Config{{display(0, "2x2", "a,b,c,d")}});
-    QCOMPARE(src->calls.filter(u"start ").size(), 1);
-}
-
-void TestWallController::releasesOfAStoppedWallDoNotCount()
-{
-    auto src = source(2, 60, false);
-    Controller* c = Controller::instance();
-    c->start(src, Config{{display(0, "2x2", "a,b,,")}});
-    src->answerNext(); // answered before the wall stops...
-    c->stop();
-    src->answerNext(); // ...and after
-    src->calls.clear();
-
-    c->start(src, Config{{display(1, "2x2", "x,y,z,")}});
-    QCOMPARE(src->calls.filter(u"start ").size(), 2);
-    m_timers.advance(60);
-    // The old wall's two releases must not free the new wall's slots.
-    QCOMPARE(src->calls.filter(u"start ").size(), 2);
-    src->answerNext();
-    m_timers.advance(60);
-    QCOMPARE(src->calls.filter(u"start "), QStringList({"start x main", "start y main", "start z main"}));
-}
-
-void TestWallController::everyWayOutStopsTheWholeWall_data()
-{
-    QTest::addColumn<QString>("way");
-    QTest::newRow("Esc") << "esc";
-    QTest::newRow("Stop wall button") << "button";
-    QTest::newRow("close request") << "close";
-    QTest::newRow("sign-out of its source") << "source";
-}
-
-void TestWallController::everyWayOutStopsTheWholeWall()
-{
-    QFETCH(QString, way);
-    auto src = source(1, 0, false);
-    Controller* c = Controller::instance();
-    c->start(src, Config{{display(0, "2x2", "a,b,c,d"), display(2, "1x1", "e")}});
-    src->answerNext();
-    m_timers.advance(0);
-    QCOMPARE(src->runningIds.size(), 2);
-    QPointer<DisplayWindow> first = windowOn(0);
-    QPointer<DisplayWindow> last = windowOn(2);
-    QSignalSpy running(c, &Controller::runningChanged);
-    if (way == "esc") {
-        QTest::keyClick(last, Qt::Key_Escape);
-    } else if (way == "button") {
-        for (QPushButton* b : last->bar()->findChildren<QPushButton*>())
-            if (b->text() == QStringLiteral("Stop wall"))
-                b->click();
-    } else if (way == "close") {
-        QVERIFY(!last->close());
-    } else {
-        c->stopIfFrom(QStringLiteral("native"));
-        QVERIFY(c->isRunning());
-        c->stopIfFrom(QStringLiteral("test"));
-    }
-    QTRY_VERIFY(!first && !last);
-    QCOMPARE(c->windowCount() + c->queued(), 0);
-    QCOMPARE(flags(running), QStringLiteral("0"));
-    QVERIFY(src->runningIds.isEmpty());
-    for (const auto& t : src->madeTiles)
-        QVERIFY(!t); // destroyed with their windows, after being stopped
-}
-
-void TestWallController::identifyLabelsLastThreeSeconds()
-{
-    Controller::instance()->identify();
-    QList<QPointer<QWidget>> labels;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->objectName() == QStringLiteral("WallIdentify") && w->isVisible())
-            labels.append(w);
-    QCOMPARE(labels.size(), 3);
-    for (const auto& l : labels) // each display shows its own number
-        QVERIFY(qobject_cast<QLabel*>(l)->text().contains(
-            QStringLiteral(">%1</div>").arg(screenNumber(QGuiApplication::screenAt(l->geometry().center())))));
-    m_timers.advance(2999);
-    QVERIFY(std::all_of(labels.begin(), labels.end(), [](const QPointer<QWidget>& l) { return l && l->isVisible(); }));
-    m_timers.advance(1);
-    QTRY_VERIFY(std::none_of(labels.begin(), labels.end(), [](const QPointer<QWidget>& l) { return bool(l); }));
-}
-
-void TestWallController::windowCellsStreamsAndBar()
-{
-    auto src = source();
-    Controller* c = Controller::instance();
-    c->start(src,
-             Config{{display(0, "2x2", "a,,b,"), display(1, "2x3", "e,f,g,h,i,"),
-                     display(2, "2x3", "j,k,l,m,n,o", true, kQualityMain)}});
-    // Cells in the layout's places; empty ones hold a placeholder.
-    DisplayWindow* w = windowOn(0);
-    const QList<QWidget*> cells = w->cells();
-    QCOMPARE(cells.at(1)->objectName() + qobject_cast<TestTile*>(cells.at(2))->m_id, QStringLiteral("WallEmptyb"));
-    QTRY_VERIFY(cells.at(2)->y() > cells.at(0)->y() + 100 && cells.at(2)->x() == cells.at(0)->x());
-
-    // Each display's quality rule picks the stream; load hints per display
-    // and for the wall.
-    for (const char* call : {"start a main", "start e sub", "start o main", "tune e 5 13"})
-        QVERIFY2(src->calls.contains(QLatin1String(call)), call);
-    // Slots come back on a later turn, never from inside the source's start.
-    QCOMPARE(c->inFlight(), 13);
-    m_timers.advance(0);
-    QCOMPARE(c->inFlight(), 0);
-
-    w->checkPointer(w->mapToGlobal(QPoint(300, 55)));
-    QCOMPARE(w->bar()->isVisible() ? w->bar()->geometry() : QRect(), QRect(0, 0, w->width(), 46));
-}
-
-void TestWallController::focusRestartsTheRightTiles()
-{
-    auto src = source();
-    Controller* c = Controller::instance();
-    c->start(src, Config{{display(0, "2x2", "a,b,c,d", true, kQualitySub), display(1, "3x3", "e,f,g,h,i,j,,,")}});
-    DisplayWindow* w = windowOn(0);
-    // Per tile: R running and shown (M on main), v shown only, h running
-    // hidden, - neither.
-    const auto shown = [w, src] {
-        QString out;
-        for (QWidget* tile : w->tiles()) {
-            const auto* t = static_cast<TestTile*>(tile);
-            const bool running = src->runningIds.contains(t->m_id);
-            out += tile->isVisible() ? (running ? (t->m_main ? 'M' : 'R') : 'v') : (running ? 'h' : '-');
-        }
-        return out;
-    };
-    tileOf(w, 0)->expand();
-    QTRY_COMPARE(w->focusedCell(), 0);
-    QCOMPARE(shown(), QStringLiteral("R---")); // a Sub display stays on sub
-
-    src->calls.clear();
-    tileOf(w, 0)->expand();
-    QTRY_COMPARE(w->focusedCell(), -1);
-    QCOMPARE(shown(), QStringLiteral("RRRR")); // the others started again
-    QVERIFY(src->calls.contains(QStringLiteral("tune a 4 10")));
-
-    // On an Auto display a focused tile plays the main stream.
-    w = windowOn(1);
-    tileOf(w, 1)->expand();
-    QTRY_COMPARE(w->focusedCell(), 1);
-    QVERIFY(tileOf(w, 1)->m_main);
-    // A placeholder or a cell out of range asks nothing.
-    w->toggleFocus(7);
-    w->toggleFocus(40);
-    QCOMPARE(w->focusedCell(), 1);
-
-    // A restart is a stop and a start.
-    QSignalSpy running(c, &Controller::runningChanged);
-    c->start(src, Config{{display(0, "1x1", "a")}});
-    QCOMPARE(flags(running), QStringLiteral("0 1"));
-}
-
-void TestWallController::focusNeverStartsATileTwice()
-{
-    auto src = source(1, 0, false);
-    Controller* c = Controller::instance();
-    c->start(src, Config{{display(0, "2x2", "a,b,c,d")}});
-    DisplayWindow* w = windowOn(0);
-    QCOMPARE(c->queued(), 3); // a in flight, b c d waiting
-
-    w->toggleFocus(2); // c was still waiting in the queue
-    QCOMPARE(c->queued(), 1);
-    for (int i = 0; i < 4; ++i) {
-        src->answerNext();
-        m_timers.advance(0);
-    }
-    QCOMPARE(src->calls.filter(u"start "), QStringList({"start a main", "start c main"}));
-}
 
 KVR_TEST_MAIN(TestWallController)
 #include "tst_wall_controller.moc"

@@ -60,184 +60,175 @@ QString entry(const Config& c, const QString& key)
 class TestWallDialog : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void init();
-    void cleanup();
-    void opensOnAnotherDisplay();
-    void treeBySiteAndDeviceAndItsSearch();
-    void editsAreSavedAtOnce();
-    void dropsAndClicksOnThePreview();
-    void runStateFollowsTheController();
+    void init()
+    {
+        QList<Camera> cams = walltest::someCameras(6);
+        cams.append({"far1", "Far gate", "", "Depot", true});
+        cams.append({"far2", "Yard recorder", "Yard recorder", "Depot", false});
+        cams.append({"lost", "Lost", "", "", false});
+        m_source = std::make_shared<TestSource>(QStringLiteral("server/h/%1").arg(QTest::currentTestFunction()), cams);
+    }
+
+    void cleanup()
+    {
+        Controller::instance()->stop();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    void opensOnAnotherDisplay()
+    {
+        QCOMPARE(QGuiApplication::screens().size(), 2);
+        SetupDialog dialog(m_source);
+        QCOMPARE(dialog.config().screens.size(), 2); // every connected display has an entry
+        QCOMPARE(dialog.selectedKey(), keyOf(1));
+        QCOMPARE(dialog.map()->selectedKey(), keyOf(1));
+        QCOMPARE(dialog.heading()->text(), "Display 2 \u00B7 " + screenTitle(QGuiApplication::screens().at(1)));
+        QVERIFY(dialog.note()->text().isEmpty() && !dialog.forgetButton()->isVisibleTo(&dialog));
+        // Reachable by what the user reads.
+        const auto labels = dialog.findChildren<QLabel*>();
+        QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == dialog.search(); }));
+        QVERIFY(!dialog.layoutCombo()->accessibleName().isEmpty()
+                && !dialog.qualityCombo()->accessibleName().isEmpty());
+
+        // A click on the other display's box edits that one.
+        dialog.map()->resize(560, 190);
+        QTest::mouseClick(dialog.map(), Qt::LeftButton, {}, dialog.map()->boxes().at(0).rect.center().toPoint());
+        QCOMPARE(dialog.selectedKey(), keyOf(0));
+        QCOMPARE(dialog.note()->text(), editorNote(DisplayPlace::ThisWindow));
+    }
+
+    void treeBySiteAndDeviceAndItsSearch()
+    {
+        SetupDialog dialog(m_source);
+        CameraTree* tree = dialog.tree();
+        // A device name under two sites is two items; cameras without either
+        // go under "No site" and "Cameras".
+        const QString all = "(Head office(Gate recorder(Camera 1,Camera 3,Camera 5),Yard recorder(Camera 2,Camera 4,"
+                            "Camera 6)),Depot(Cameras(Far gate),Yard recorder(Yard recorder)),No site(Cameras(Lost)))";
+        const auto search = [&dialog](const char* text) {
+            dialog.search()->setText(QString::fromUtf8(text));
+            return shown(dialog.tree()->invisibleRootItem());
+        };
+        QCOMPARE(search(""), all);
+        QCOMPARE(item(tree, "Far gate")->toolTip(0), QStringLiteral("Offline at the last check"));
+
+        // Dragging a site and one of its cameras carries every camera once.
+        std::unique_ptr<QMimeData> data(
+            tree->mimeData({item(tree, "Camera 3"), tree->topLevelItem(0), item(tree, "Far gate")}));
+        QCOMPARE(camerasFromPayload(data->data(kCameraMime)),
+                 QStringList({"cam3", "cam1", "cam5", "cam2", "cam4", "cam6", "far1"}));
+
+        // A device or site that matches shows all its cameras; otherwise only
+        // the cameras that match; blanks are no search.
+        QCOMPARE(search("GATE rec"), QStringLiteral("(Head office(Gate recorder(Camera 1,Camera 3,Camera 5)))"));
+        QCOMPARE(search("depot"), QStringLiteral("(Depot(Cameras(Far gate),Yard recorder(Yard recorder)))"));
+        QCOMPARE(search(" camera 4 "), QStringLiteral("(Head office(Yard recorder(Camera 4)))"));
+        QCOMPARE(search("zzz"), QString());
+        QCOMPARE(search("  "), all);
+    }
+
+    void editsAreSavedAtOnce()
+    {
+        SetupDialog dialog(m_source);
+        const QString key = dialog.selectedKey();
+        const auto saved = [this, &key] { return entry(load(m_source->id()), key); };
+        QTreeWidget* tree = dialog.tree();
+
+        // Double-click: into the selected cell, then on to the next empty one.
+        Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 1"), 0);
+        Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 2"), 0);
+        Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0); // a site assigns nothing
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,,"));
+        QCOMPARE(dialog.preview()->selectedCell(), 2);
+
+        const int threeByThree = dialog.layoutCombo()->findData(QStringLiteral("3x3"));
+        dialog.layoutCombo()->setCurrentIndex(threeByThree);
+        Q_EMIT dialog.layoutCombo()->activated(threeByThree);
+        // Fill: a device and one of its cameras fill each camera once.
+        tree->clearSelection();
+        item(tree, "Gate recorder")->setSelected(true);
+        item(tree, "Camera 5")->setSelected(true);
+        dialog.fillButton()->click();
+        QCOMPARE(saved(), QStringLiteral("3x3 on 0: cam1,cam2,cam1,cam3,cam5,,,,"));
+        dialog.qualityCombo()->setCurrentIndex(2);
+        Q_EMIT dialog.qualityCombo()->activated(2);
+        dialog.enabledBox()->click();
+        dialog.clearButton()->click();
+        QCOMPARE(saved(), QStringLiteral("3x3 off 2: ,,,,,,,,"));
+    }
+
+    void dropsAndClicksOnThePreview()
+    {
+        SetupDialog dialog(m_source);
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        LayoutPreview* preview = dialog.preview();
+        preview->screen()->cells = {"", "", "", "cam9"};
+        const QString key = preview->screenKey();
+        const auto saved = [this, &key] { return entry(load(m_source->id()), key); };
+
+        QMimeData cameras;
+        cameras.setData(kCameraMime, cameraPayload({"cam1", "cam2", "cam3"}));
+        QVERIFY(walltest::dragAndDrop(preview, preview->cellRect(2).center(), cameras));
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: ,,cam1,cam9"));
+        QCOMPARE(preview->selectedCell(), 2);
+        // Cell data that did not come from this preview names someone else's
+        // cells: refused (payloads that are no number: the rule suite).
+        QMimeData cell;
+        cell.setData(kCellMime, "2");
+        QVERIFY(!walltest::dragAndDrop(preview, preview->cellRect(0).center(), cell, Qt::MoveAction));
+        // Between cells nothing is taken.
+        const QPointF gap = (preview->cellRect(0).topRight() + preview->cellRect(1).topLeft()) / 2 + QPointF(0, 10);
+        QVERIFY(!walltest::dragAndDrop(preview, gap, cameras));
+        QCOMPARE(entry(dialog.config(), key), QStringLiteral("2x2 on 0: ,,cam1,cam9"));
+        QCOMPARE(preview->selectedCell(), 2);
+
+        QTest::mouseClick(preview, Qt::LeftButton, {}, preview->cellRect(1).center().toPoint());
+        QCOMPARE(preview->selectedCell(), 1);
+        // The clear button of a filled cell empties it and leaves the selection;
+        // on an empty cell the same spot only selects it.
+        const QPoint clear = preview->clearRect(2).center().toPoint();
+        QTest::mouseMove(preview, clear);
+        QCOMPARE(preview->hoverCell(), 2);
+        QTest::mouseClick(preview, Qt::LeftButton, {}, clear);
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: ,,,cam9"));
+        QCOMPARE(preview->selectedCell(), 1);
+        QTest::mouseClick(preview, Qt::LeftButton, {}, clear);
+        QCOMPARE(preview->selectedCell(), 2);
+    }
+
+    void runStateFollowsTheController()
+    {
+        SetupDialog dialog(m_source);
+        dialog.show();
+        const auto state = [&dialog] {
+            return QStringLiteral("%1|%2|%3")
+                .arg(dialog.stopButton()->isVisibleTo(&dialog) ? "stop" : "-", dialog.startButton()->text(),
+                     dialog.status()->text());
+        };
+        QCOMPARE(state(), "-|Start wall|Put cameras on a display to start.");
+        dialog.startButton()->click();
+        QCOMPARE(state(),
+                 "-|Start wall|Put cameras on at least one connected display, and tick "
+                 "\u201CShow a wall on this display\u201D.");
+        QVERIFY(!Controller::instance()->isRunning());
+
+        Q_EMIT dialog.tree()->itemDoubleClicked(item(dialog.tree(), "Camera 1"), 0);
+        QCOMPARE(state(), "-|Start wall|1 display ready.");
+        dialog.startButton()->click();
+        QCOMPARE(state(), "stop|Restart with changes|The wall is running on 1 display.");
+
+        // A wall of another source (another sign-in) may be replaced from here.
+        Controller::instance()->start(std::make_shared<TestSource>(QStringLiteral("native")), dialog.config());
+        QCOMPARE(state(), "stop|Start wall|A wall from another sign-in is running. Starting this one replaces it.");
+        dialog.stopButton()->click();
+        QVERIFY(!Controller::instance()->isRunning());
+        QCOMPARE(state(), "-|Start wall|1 display ready.");
+    }
 
 private:
     std::shared_ptr<TestSource> m_source;
 };
-
-void TestWallDialog::init()
-{
-    QList<Camera> cams = walltest::someCameras(6);
-    cams.append({"far1", "Far gate", "", "Depot", true});
-    cams.append({"far2", "Yard recorder", "Yard recorder", "Depot", false});
-    cams.append({"lost", "Lost", "", "", false});
-    m_source = std::make_shared<TestSource>(QStringLiteral("server/h/%1").arg(QTest::currentTestFunction()), cams);
-}
-
-void TestWallDialog::cleanup()
-{
-    Controller::instance()->stop();
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-}
-
-void TestWallDialog::opensOnAnotherDisplay()
-{
-    QCOMPARE(QGuiApplication::screens().size(), 2);
-    SetupDialog dialog(m_source);
-    QCOMPARE(dialog.config().screens.size(), 2); // every connected display has an entry
-    QCOMPARE(dialog.selectedKey(), keyOf(1));
-    QCOMPARE(dialog.map()->selectedKey(), keyOf(1));
-    QCOMPARE(dialog.heading()->text(), "Display 2 \u00B7 " + screenTitle(QGuiApplication::screens().at(1)));
-    QVERIFY(dialog.note()->text().isEmpty() && !dialog.forgetButton()->isVisibleTo(&dialog));
-    // Reachable by what the user reads.
-    const auto labels = dialog.findChildren<QLabel*>();
-    QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == dialog.search(); }));
-    QVERIFY(!dialog.layoutCombo()->accessibleName().isEmpty() && !dialog.qualityCombo()->accessibleName().isEmpty());
-
-    // A click on the other display's box edits that one.
-    dialog.map()->resize(560, 190);
-    QTest::mouseClick(dialog.map(), Qt::LeftButton, {}, dialog.map()->boxes().at(0).rect.center().toPoint());
-    QCOMPARE(dialog.selectedKey(), keyOf(0));
-    QCOMPARE(dialog.note()->text(), editorNote(DisplayPlace::ThisWindow));
-}
-
-void TestWallDialog::treeBySiteAndDeviceAndItsSearch()
-{
-    SetupDialog dialog(m_source);
-    CameraTree* tree = dialog.tree();
-    // A device name under two sites is two items; cameras without either
-    // go under "No site" and "Cameras".
-    const QString all = "(Head office(Gate recorder(Camera 1,Camera 3,Camera 5),Yard recorder(Camera 2,Camera 4,"
-                        "Camera 6)),Depot(Cameras(Far gate),Yard recorder(Yard recorder)),No site(Cameras(Lost)))";
-    const auto search = [&dialog](const char* text) {
-        dialog.search()->setText(QString::fromUtf8(text));
-        return shown(dialog.tree()->invisibleRootItem());
-    };
-    QCOMPARE(search(""), all);
-    QCOMPARE(item(tree, "Far gate")->toolTip(0), QStringLiteral("Offline at the last check"));
-
-    // Dragging a site and one of its cameras carries every camera once.
-    std::unique_ptr<QMimeData> data(
-        tree->mimeData({item(tree, "Camera 3"), tree->topLevelItem(0), item(tree, "Far gate")}));
-    QCOMPARE(camerasFromPayload(data->data(kCameraMime)),
-             QStringList({"cam3", "cam1", "cam5", "cam2", "cam4", "cam6", "far1"}));
-
-    // A device or site that matches shows all its cameras; otherwise only
-    // the cameras that match; blanks are no search.
-    QCOMPARE(search("GATE rec"), QStringLiteral("(Head office(Gate recorder(Camera 1,Camera 3,Camera 5)))"));
-    QCOMPARE(search("depot"), QStringLiteral("(Depot(Cameras(Far gate),Yard recorder(Yard recorder)))"));
-    QCOMPARE(search(" camera 4 "), QStringLiteral("(Head office(Yard recorder(Camera 4)))"));
-    QCOMPARE(search("zzz"), QString());
-    QCOMPARE(search("  "), all);
-}
-
-void TestWallDialog::editsAreSavedAtOnce()
-{
-    SetupDialog dialog(m_source);
-    const QString key = dialog.selectedKey();
-    const auto saved = [this, &key] { return entry(load(m_source->id()), key); };
-    QTreeWidget* tree = dialog.tree();
-
-    // Double-click: into the selected cell, then on to the next empty one.
-    Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 1"), 0);
-    Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 2"), 0);
-    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0); // a site assigns nothing
-    QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,,"));
-    QCOMPARE(dialog.preview()->selectedCell(), 2);
-
-    const int threeByThree = dialog.layoutCombo()->findData(QStringLiteral("3x3"));
-    dialog.layoutCombo()->setCurrentIndex(threeByThree);
-    Q_EMIT dialog.layoutCombo()->activated(threeByThree);
-    // Fill: a device and one of its cameras fill each camera once.
-    tree->clearSelection();
-    item(tree, "Gate recorder")->setSelected(true);
-    item(tree, "Camera 5")->setSelected(true);
-    dialog.fillButton()->click();
-    QCOMPARE(saved(), QStringLiteral("3x3 on 0: cam1,cam2,cam1,cam3,cam5,,,,"));
-    dialog.qualityCombo()->setCurrentIndex(2);
-    Q_EMIT dialog.qualityCombo()->activated(2);
-    dialog.enabledBox()->click();
-    dialog.clearButton()->click();
-    QCOMPARE(saved(), QStringLiteral("3x3 off 2: ,,,,,,,,"));
-}
-
-void TestWallDialog::dropsAndClicksOnThePreview()
-{
-    SetupDialog dialog(m_source);
-    dialog.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    LayoutPreview* preview = dialog.preview();
-    preview->screen()->cells = {"", "", "", "cam9"};
-    const QString key = preview->screenKey();
-    const auto saved = [this, &key] { return entry(load(m_source->id()), key); };
-
-    QMimeData cameras;
-    cameras.setData(kCameraMime, cameraPayload({"cam1", "cam2", "cam3"}));
-    QVERIFY(walltest::dragAndDrop(preview, preview->cellRect(2).center(), cameras));
-    QCOMPARE(saved(), QStringLiteral("2x2 on 0: ,,cam1,cam9"));
-    QCOMPARE(preview->selectedCell(), 2);
-    // Cell data that did not come from this preview names someone else's
-    // cells, and a payload that is no number names none: both are refused.
-    for (const QByteArray& payload : {QByteArray("2"), QByteArray("x")}) {
-        QMimeData cell;
-        cell.setData(kCellMime, payload);
-        QVERIFY(!walltest::dragAndDrop(preview, preview->cellRect(0).center(), cell, Qt::MoveAction));
-    }
-    // Between cells nothing is taken.
-    const QPointF gap = (preview->cellRect(0).topRight() + preview->cellRect(1).topLeft()) / 2 + QPointF(0, 10);
-    QVERIFY(!walltest::dragAndDrop(preview, gap, cameras));
-    QCOMPARE(entry(dialog.config(), key), QStringLiteral("2x2 on 0: ,,cam1,cam9"));
-    QCOMPARE(preview->selectedCell(), 2);
-
-    QTest::mouseClick(preview, Qt::LeftButton, {}, preview->cellRect(1).center().toPoint());
-    QCOMPARE(preview->selectedCell(), 1);
-    // The clear button of a filled cell empties it and leaves the selection;
-    // on an empty cell the same spot only selects it.
-    const QPoint clear = preview->clearRect(2).center().toPoint();
-    QTest::mouseMove(preview, clear);
-    QCOMPARE(preview->hoverCell(), 2);
-    QTest::mouseClick(preview, Qt::LeftButton, {}, clear);
-    QCOMPARE(saved(), QStringLiteral("2x2 on 0: ,,,cam9"));
-    QCOMPARE(preview->selectedCell(), 1);
-    QTest::mouseClick(preview, Qt::LeftButton, {}, clear);
-    QCOMPARE(preview->selectedCell(), 2);
-}
-
-void TestWallDialog::runStateFollowsTheController()
-{
-    SetupDialog dialog(m_source);
-    dialog.show();
-    const auto state = [&dialog] {
-        return QStringLiteral("%1|%2|%3")
-            .arg(dialog.stopButton()->isVisibleTo(&dialog) ? "stop" : "-", dialog.startButton()->text(),
-                 dialog.status()->text());
-    };
-    QCOMPARE(state(), "-|Start wall|Put cameras on a display to start.");
-    dialog.startButton()->click();
-    QCOMPARE(state(),
-             "-|Start wall|Put cameras on at least one connected display, and tick "
-             "\u201CShow a wall on this display\u201D.");
-    QVERIFY(!Controller::instance()->isRunning());
-
-    Q_EMIT dialog.tree()->itemDoubleClicked(item(dialog.tree(), "Camera 1"), 0);
-    QCOMPARE(state(), "-|Start wall|1 display ready.");
-    dialog.startButton()->click();
-    QCOMPARE(state(), "stop|Restart with changes|The wall is running on 1 display.");
-
-    // A wall of another source (another sign-in) may be replaced from here.
-    Controller::instance()->start(std::make_shared<TestSource>(QStringLiteral("native")), dialog.config());
-    QCOMPARE(state(), "stop|Start wall|A wall from another sign-in is running. Starting this one replaces it.");
-    dialog.stopButton()->click();
-    QVERIFY(!Controller::instance()->isRunning());
-    QCOMPARE(state(), "-|Start wall|1 display ready.");
-}
 
 KVR_TEST_MAIN(TestWallDialog)
 #include "tst_wall_dialog.moc"

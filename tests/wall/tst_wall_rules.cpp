@@ -44,247 +44,230 @@ QString describe(const Config& c)
 class TestWallRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void layoutTable();
-    void displayKeysAndTitles();
-    void savedWallLoadsBackEqual();
-    void damagedSavedWallsDegradeToDefaults();
-    void loadRules();
-    void barAndIdentify();
-    void cellEdits();
-    void payloads();
-    void texts();
-    void mapAndPreviewGeometry();
+    void layoutTable()
+    {
+        // Every layout's cells cover its grid, each square exactly once.
+        for (const Layout& l : layouts()) {
+            QList<int> covered(l.rows * l.columns);
+            for (const QRect& c : l.cells)
+                for (int y = c.top(); y <= c.bottom(); ++y)
+                    for (int x = c.left(); x <= c.right(); ++x)
+                        ++covered[y < l.rows && x < l.columns ? y * l.columns + x : 0];
+            QVERIFY2(covered == QList<int>(l.rows * l.columns, 1), qPrintable(l.key));
+        }
+        QCOMPARE(layout(QStringLiteral("7x7")).key, QStringLiteral("2x2"));
+    }
+
+    void displayKeysAndTitles()
+    {
+        const QString b = identityBase(QStringLiteral("Acme"), QStringLiteral("M27"), QString(), QStringLiteral("DP"));
+        QCOMPARE(b, QStringLiteral("Acme|M27||DP"));
+        const QRect left(0, 0, 1920, 1080), middle(1920, 0, 1920, 1080), right(3840, 0, 1920, 1080);
+        const QRect below(0, 1080, 1920, 1080);
+        const auto keys = [](const QList<ScreenFacts>& connected) {
+            QStringList out;
+            for (int i = 0; i < connected.size(); ++i)
+                out.append(keyAmong(connected, i));
+            return out;
+        };
+        QCOMPARE(keys({{b, middle}, {b, left}, {b, right}}),
+                 QStringList({b + "#2", b, b + "#3"}));                        // listed out of order
+        QCOMPARE(keys({{b, below}, {b, left}}), QStringList({b + "#2", b}));   // same left edge: the top edge decides
+        QCOMPARE(keys({{b, middle}, {b, below}}), QStringList({b + "#2", b})); // the left edge before the top edge
+        QCOMPARE(keys({{b, middle}, {"|||", left}}), QStringList({b, "|||"})); // different displays keep their text
+        const QString x = QStringLiteral(" \u00D7 ");
+        QCOMPARE(titleFor("", "Studio", QSize(1920, 1080), 2.0), "Studio" + kDot + "3840" + x + "2160");
+        QCOMPARE(titleFor("HDMI-1", "Studio", QSize(1280, 720), 1.0), "HDMI-1" + kDot + "1280" + x + "720");
+        QCOMPARE(titleFor("", "", QSize(1000, 500), 1.5), "Display" + kDot + "1500" + x + "750");
+        QCOMPARE(titleFor("%1", "", QSize(10, 10), 1.0), "%1" + kDot + "10" + x + "10");
+    }
+
+    void savedWallLoadsBackEqual()
+    {
+        const Config c{{{"A|B|C|D", "Left", false, "3x3", {"a", "", "b", "", "", "", "", "", "c"}, kQualityMain},
+                        {"A|B|C|D#2", "Right", true, "1x1", {"d"}, kQualitySub},
+                        {"|||", "", true, "10x12", QList<QString>(120), kQualityAuto}}};
+        // A source id with slashes is one key, not a group.
+        save(QStringLiteral("server/h/1"), c);
+        QVERIFY(!Prefs::bytes(QStringLiteral("videowall/server_h_1")).isEmpty());
+        QCOMPARE(load(QStringLiteral("server/h/1")), c);
+        // A wall stored as text rather than bytes reads the same.
+        Prefs::setText(Prefs::videoWallKey(QStringLiteral("as text")), QString::fromUtf8(toJson(c)));
+        QCOMPARE(load(QStringLiteral("as text")), c);
+        QCOMPARE(load(QStringLiteral("never saved")), Config());
+
+        // A connected display gets an entry with the defaults, once.
+        Config fresh;
+        QCOMPARE(fresh.ensure(QString(), QStringLiteral("x")), nullptr);
+        QScreen* primary = QGuiApplication::primaryScreen();
+        fresh.forScreen(primary)->cells[0] = QStringLiteral("a");
+        fresh.forScreen(primary)->label = QStringLiteral("old");
+        QCOMPARE(fresh.forScreen(primary)->label, screenTitle(primary)); // refreshed, not added again
+        QCOMPARE(describe(fresh), screenKey(primary) + "/2x2/1/0/a,,,");
+    }
+
+    void damagedSavedWallsDegradeToDefaults()
+    {
+        const struct {
+            QByteArray json;
+            const char* expected;
+        } rows[] = {
+            {QByteArray("\x00\xff{{{", 5), ""},
+            {R"(["screens"])", ""},
+            {R"({"screens":5})", ""},
+            {R"({"screens":[7,{"key":"k"}]})", "k/2x2/1/0/,,,"},
+            {R"({"screens":[{"key":""},{"cells":["a"]},{"key":3}]})", ""},
+            {R"({"screens":[{"key":"a","quality":7},{"key":"b","quality":-1,"enabled":"no"}]})",
+             "a/2x2/1/2/,,,;b/2x2/1/0/,,,"},
+            {R"({"screens":[{"key":"a","layout":"9x9","cells":["x","y","z","w","v"]}]})", "a/2x2/1/0/x,y,z,w"},
+            {R"({"screens":[{"key":"a","layout":"3x3","cells":["1","2","3","4","5","6","7","8","9","10"]}]})",
+             "a/3x3/1/0/1,2,3,4,5,6,7,8,9"},
+            {R"({"screens":[{"key":"a","layout":"4x4","cells":[5,"b"]}]})", "a/4x4/1/0/,b,,,,,,,,,,,,,,"},
+            // A display listed twice keeps its first entry.
+            {R"({"screens":[{"key":"a","layout":"1x1","cells":["x"]},{"key":"b"},{"key":"a","enabled":false}]})",
+             "a/1x1/1/0/x;b/2x2/1/0/,,,"},
+        };
+        for (const auto& row : rows) {
+            Prefs::setBytes(Prefs::videoWallKey(QStringLiteral("damaged")), row.json);
+            QCOMPARE(describe(load(QStringLiteral("damaged"))), QString::fromLatin1(row.expected));
+        }
+    }
+
+    void loadRules()
+    {
+        QStringList caps; // frame-rate cap by tiles shown
+        for (int shown : {1, 4, 5, 9, 10, 120})
+            caps.append(QString::number(fpsCapFor(shown)));
+        QCOMPARE(caps.join(QLatin1Char(' ')), QStringLiteral("0 0 15 15 10 10"));
+        QVERIFY(useMain(kQualityAuto, 4) && !useMain(kQualityAuto, 5));
+        QVERIFY(useMain(kQualityMain, 120) && !useMain(kQualitySub, 1));
+
+        // A window only for an entry that is enabled and has a camera.
+        const ScreenConfig empty = screenOf("k", ",,,"), off = screenOf("k", ",,a,", false), on = screenOf("k", ",,a,");
+        QVERIFY(!qualifies(nullptr) && !qualifies(&empty) && !qualifies(&off) && qualifies(&on));
+    }
+
+    void barAndIdentify()
+    {
+        const auto bar = [](int x, int y, bool visible) {
+            return barChange(QSize(1920, 1080), QPoint(x, y), visible, QRect(0, 0, 1920, 46));
+        };
+        // In the band; below it, bar hidden; below the band and the bar; above the window; left of it.
+        QCOMPARE(
+            QList<BarChange>(
+                {bar(500, 55, false), bar(500, 56, false), bar(500, 56, true), bar(500, -3, true), bar(-1, 10, false)}),
+            QList<BarChange>({BarChange::Show, BarChange::Keep, BarChange::Hide, BarChange::Hide, BarChange::Keep}));
+        QCOMPARE(barText(2, "Left", 2), "Display 2" + kDot + "Left" + kDot + "2 cameras" + kDot + "Esc stops the wall");
+
+        QVERIFY(identifyText(3, "<b>&").contains("&lt;b&gt;&amp;"));
+        // Small natural size: grown to the minimum and centred (inclusive edges).
+        QCOMPARE(identifyGeometry(QRect(1920, 0, 1920, 1080), QSize(100, 100)), QRect(2669, 409, 420, 260));
+        QCOMPARE(identifyGeometry(QRect(0, 0, 1920, 1080), QSize(600, 300)), QRect(659, 389, 600, 300));
+    }
+
+    void cellEditsAndPayloads()
+    {
+        const QStringList abc{"a", "b", "c"};
+        const struct {
+            const char* op;
+            const char* before;
+            int target;
+            QStringList ids; // assign: the id; move: the cell moved; layout: the layout
+            const char* after;
+        } rows[] = {
+            {"assign", "a,,b,", 2, {"c"}, "a,,c, next 3"}, // on to the next empty cell
+            {"assign", "a,b,c,d", 3, {"c"}, "a,b,c,c next 3"},
+            {"assign", ",b,c,d", 3, {"c"}, ",b,c,c next 0"},
+            {"assign", ",,,", -1, {"c"}, "c,,, next 1"},
+            {"assign", ",,,", 9, {"c"}, ",,,c next 0"},
+            {"layout", ",a,,,b,,,,c", 0, {"2x2"}, "a,b,c,"},
+            {"layout", "a,b,c,", 0, {"1x1"}, "a"},
+            {"fill", ",x,y,", 0, abc, "a,x,y,b"},
+            {"drop", ",,,d", 2, abc, ",,a,d"},
+            {"drop", "x,,y,,", 0, abc, "a,b,y,c,"},
+            {"drop", "x,,,", 1, {}, "x,,,"},
+            {"move", "a,,,", 3, {"0"}, ",,,a"},
+            {"move", "a,b,,", 1, {"0"}, "b,a,,"},
+            {"move", "a,b,,", 0, {"0"}, "a,b,,"},
+            {"move", "a,b,,", 0, {"4"}, "a,b,,"},
+        };
+        for (const auto& row : rows) {
+            const QString op = QString::fromLatin1(row.op);
+            ScreenConfig s = screenOf("k", row.before);
+            QString next;
+            if (op == "assign")
+                next = QStringLiteral(" next %1").arg(assignToCell(s.cells, row.target, row.ids.first()));
+            else if (op == "layout")
+                changeLayout(s, row.ids.first());
+            else if (op == "fill")
+                fillEmptyCells(s.cells, row.ids);
+            else if (op == "drop")
+                dropCameras(s.cells, row.target, camerasFromPayload(cameraPayload(row.ids)));
+            else
+                moveCell(s.cells, row.ids.first().toInt(), row.target);
+            const QString what = QStringLiteral("%1 %2 on %3: ").arg(op, row.before).arg(row.target);
+            QCOMPARE(what + joined(s.cells) + next, what + row.after);
+        }
+        QList<QString> none;
+        QCOMPARE(assignToCell(none, 2, QStringLiteral("c")), 2);
+        QCOMPARE(uniqueIds({"a", "b", "a", "c", "b"}), abc);
+
+        QCOMPARE(camerasFromPayload("a\n\nb\n"), QStringList({"a", "b"}));
+        QStringList got; // cell payloads: plain decimal numbers only
+        for (const char* payload : {"3", "119", "", "cam1", "-1", " 1", "1x", "99999999999"})
+            got.append(QString::number(cellFromPayload(payload).value_or(-1)));
+        QCOMPARE(got.join(QLatin1Char(' ')), QStringLiteral("3 119 -1 -1 -1 -1 -1 -1"));
+        QCOMPARE(cellFromPayload(cellPayload(12)), 12);
+    }
+
+    void previewTitlesMapAndPreviewGeometry()
+    {
+        QCOMPARE(QList<double>({aspectOf(QSize(1920, 1080)), aspectOf(QSize(1920, 0)), aspectOf(QSize(10, 1000))}),
+                 QList<double>({1920.0 / 1080.0, 16.0 / 9.0, 16.0 / 9.0}));
+
+        // "<device> · <title>", the title alone when the device says the same;
+        // a later camera with the same id wins.
+        const QHash<QString, QString> t = previewTitles({{"g", "Gate", "Gate", "", false},
+                                                         {"b", "Door", "NVR", "", false},
+                                                         {"c", "x", "", "", false},
+                                                         {"a", "A", "A", "", false},
+                                                         {"a", "Gate 2", "NVR", "", false}});
+        QCOMPARE(QStringList({t["g"], t["b"], t["c"], t["a"]}),
+                 QStringList({"Gate", "NVR" + kDot + "Door", "x", "NVR" + kDot + "Gate 2"}));
+
+        const QList<MapScreen> two{{"L", "Left", QRect(0, 0, 1920, 1080)}, {"R", "Right", QRect(1920, 0, 1920, 1080)}};
+        const auto boxes = [&two](const Config* c, int height) { // "<key><number> ..."
+            QStringList out;
+            for (const MapBox& b : VideoWall::mapBoxes(two, c, QSize(560, height)))
+                out.append(b.key + QString::number(b.number) + (b.rect.isEmpty() ? "!" : ""));
+            return out.join(QLatin1Char(' '));
+        };
+        QCOMPARE(boxes(nullptr, 190), QStringLiteral("L1 R2"));
+        // Remembered displays with cameras go in a strip; those without are not
+        // shown; a map too small keeps only the strip.
+        Config c{{screenOf("L", "a,,,"), screenOf("gone", "a,b,,"), screenOf("empty", ",,,")}};
+        QCOMPARE(boxes(&c, 190), QStringLiteral("L1 R2 gone0"));
+        QCOMPARE(boxes(&c, 86), QStringLiteral("gone0"));
+
+        const auto state = [](int number, const QString& ids, bool enabled, bool thisWindow) {
+            const ScreenConfig entry = screenOf("k", ids, enabled);
+            return mapStateText(MapBox{"k", QRectF(), "t", number}, &entry, thisWindow);
+        };
+        QCOMPARE(QStringList({state(0, "a,b,,", true, false), state(1, ",,,", true, false),
+                              state(2, "a,b,c,", false, false), state(1, "a,,,", true, true)})
+                     .join('|'),
+                 "Not connected|No cameras|3 cameras" + kDot + "off|1 camera" + kDot + "this window");
+
+        // The preview: the display's aspect fitted in, cells 3 px in from their
+        // grid lines, a big cell over its whole span.
+        QCOMPARE(previewArea(QSizeF(800, 316), 16.0 / 9.0), QRectF(8 + (784 - 1600.0 / 3) / 2, 8, 1600.0 / 3, 300));
+        QCOMPARE(previewArea(QSizeF(400, 500), 4.0 / 3.0), QRectF(8, 106, 384, 288));
+
+        const QRectF area(0, 0, 300, 300);
+        QCOMPARE(previewCellRect(area, layout("1+5"), 0), QRectF(3, 3, 194, 194));
+        QVERIFY(previewCellRect(area, layout("1+5"), 6).isEmpty());
+    }
 };
-
-void TestWallRules::layoutTable()
-{
-    // Every layout's cells cover its grid, each square exactly once.
-    for (const Layout& l : layouts()) {
-        QList<int> covered(l.rows * l.columns);
-        for (const QRect& c : l.cells)
-            for (int y = c.top(); y <= c.bottom(); ++y)
-                for (int x = c.left(); x <= c.right(); ++x)
-                    ++covered[y < l.rows && x < l.columns ? y * l.columns + x : 0];
-        QVERIFY2(covered == QList<int>(l.rows * l.columns, 1), qPrintable(l.key));
-    }
-    QCOMPARE(layout(QStringLiteral("7x7")).key, QStringLiteral("2x2"));
-}
-
-void TestWallRules::displayKeysAndTitles()
-{
-    const QString b = identityBase(QStringLiteral("Acme"), QStringLiteral("M27"), QString(), QStringLiteral("DP"));
-    QCOMPARE(b, QStringLiteral("Acme|M27||DP"));
-    const QRect left(0, 0, 1920, 1080), middle(1920, 0, 1920, 1080), right(3840, 0, 1920, 1080);
-    const QRect below(0, 1080, 1920, 1080);
-    const auto keys = [](const QList<ScreenFacts>& connected) {
-        QStringList out;
-        for (int i = 0; i < connected.size(); ++i)
-            out.append(keyAmong(connected, i));
-        return out;
-    };
-    QCOMPARE(keys({{b, middle}, {b, left}, {b, right}}), QStringList({b + "#2", b, b + "#3"})); // listed out of order
-    QCOMPARE(keys({{b, below}, {b, left}}), QStringList({b + "#2", b}));   // same left edge: the top edge decides
-    QCOMPARE(keys({{b, middle}, {b, below}}), QStringList({b + "#2", b})); // the left edge before the top edge
-    QCOMPARE(keys({{b, middle}, {"|||", left}}), QStringList({b, "|||"})); // different displays keep their text
-    const QString x = QStringLiteral(" \u00D7 ");
-    QCOMPARE(titleFor("", "Studio", QSize(1920, 1080), 2.0), "Studio" + kDot + "3840" + x + "2160");
-    QCOMPARE(titleFor("HDMI-1", "Studio", QSize(1280, 720), 1.0), "HDMI-1" + kDot + "1280" + x + "720");
-    QCOMPARE(titleFor("", "", QSize(1000, 500), 1.5), "Display" + kDot + "1500" + x + "750");
-    QCOMPARE(titleFor("%1", "", QSize(10, 10), 1.0), "%1" + kDot + "10" + x + "10");
-}
-
-void TestWallRules::savedWallLoadsBackEqual()
-{
-    const Config c{{{"A|B|C|D", "Left", false, "3x3", {"a", "", "b", "", "", "", "", "", "c"}, kQualityMain},
-                    {"A|B|C|D#2", "Right", true, "1x1", {"d"}, kQualitySub},
-                    {"|||", "", true, "10x12", QList<QString>(120), kQualityAuto}}};
-    // A source id with slashes is one key, not a group.
-    save(QStringLiteral("server/h/1"), c);
-    QVERIFY(!Prefs::bytes(QStringLiteral("videowall/server_h_1")).isEmpty());
-    QCOMPARE(load(QStringLiteral("server/h/1")), c);
-    // A wall stored as text rather than bytes reads the same.
-    Prefs::setText(Prefs::videoWallKey(QStringLiteral("as text")), QString::fromUtf8(toJson(c)));
-    QCOMPARE(load(QStringLiteral("as text")), c);
-    QCOMPARE(load(QStringLiteral("never saved")), Config());
-
-    // A connected display gets an entry with the defaults, once.
-    Config fresh;
-    QCOMPARE(fresh.ensure(QString(), QStringLiteral("x")), nullptr);
-    QScreen* primary = QGuiApplication::primaryScreen();
-    fresh.forScreen(primary)->cells[0] = QStringLiteral("a");
-    fresh.forScreen(primary)->label = QStringLiteral("old");
-    QCOMPARE(fresh.forScreen(primary)->label, screenTitle(primary)); // refreshed, not added again
-    QCOMPARE(describe(fresh), screenKey(primary) + "/2x2/1/0/a,,,");
-}
-
-void TestWallRules::damagedSavedWallsDegradeToDefaults()
-{
-    const struct {
-        QByteArray json;
-        const char* expected;
-    } rows[] = {
-        {QByteArray("\x00\xff{{{", 5), ""},
-        {R"(["screens"])", ""},
-        {R"({"screens":5})", ""},
-        {R"({"screens":[7,{"key":"k"}]})", "k/2x2/1/0/,,,"},
-        {R"({"screens":[{"key":""},{"cells":["a"]},{"key":3}]})", ""},
-        {R"({"screens":[{"key":"a","quality":7},{"key":"b","quality":-1,"enabled":"no"}]})",
-         "a/2x2/1/2/,,,;b/2x2/1/0/,,,"},
-        {R"({"screens":[{"key":"a","layout":"9x9","cells":["x","y","z","w","v"]}]})", "a/2x2/1/0/x,y,z,w"},
-        {R"({"screens":[{"key":"a","layout":"3x3","cells":["1","2","3","4","5","6","7","8","9","10"]}]})",
-         "a/3x3/1/0/1,2,3,4,5,6,7,8,9"},
-        {R"({"screens":[{"key":"a","layout":"4x4","cells":[5,"b"]}]})", "a/4x4/1/0/,b,,,,,,,,,,,,,,"},
-        // A display listed twice keeps its first entry.
-        {R"({"screens":[{"key":"a","layout":"1x1","cells":["x"]},{"key":"b"},{"key":"a","enabled":false}]})",
-         "a/1x1/1/0/x;b/2x2/1/0/,,,"},
-    };
-    for (const auto& row : rows) {
-        Prefs::setBytes(Prefs::videoWallKey(QStringLiteral("damaged")), row.json);
-        QCOMPARE(describe(load(QStringLiteral("damaged"))), QString::fromLatin1(row.expected));
-    }
-}
-
-void TestWallRules::loadRules()
-{
-    QStringList caps; // frame-rate cap by tiles shown
-    for (int shown : {1, 4, 5, 9, 10, 120})
-        caps.append(QString::number(fpsCapFor(shown)));
-    QCOMPARE(caps.join(QLatin1Char(' ')), QStringLiteral("0 0 15 15 10 10"));
-    QVERIFY(useMain(kQualityAuto, 4) && !useMain(kQualityAuto, 5));
-    QVERIFY(useMain(kQualityMain, 120) && !useMain(kQualitySub, 1));
-
-    // A window only for an entry that is enabled and has a camera.
-    const ScreenConfig empty = screenOf("k", ",,,"), off = screenOf("k", ",,a,", false), on = screenOf("k", ",,a,");
-    QVERIFY(!qualifies(nullptr) && !qualifies(&empty) && !qualifies(&off) && qualifies(&on));
-}
-
-void TestWallRules::barAndIdentify()
-{
-    const auto bar = [](int x, int y, bool visible) {
-        return barChange(QSize(1920, 1080), QPoint(x, y), visible, QRect(0, 0, 1920, 46));
-    };
-    QCOMPARE(bar(500, 55, false), BarChange::Show); // in the band
-    QCOMPARE(bar(500, 56, false), BarChange::Keep); // below it, bar hidden
-    QCOMPARE(bar(500, 56, true), BarChange::Hide);  // below the band and the bar
-    QCOMPARE(bar(500, -3, true), BarChange::Hide);  // outside the window above
-    QCOMPARE(bar(-1, 10, false), BarChange::Keep);  // left of the window
-    QCOMPARE(barText(2, "Left", 2), "Display 2" + kDot + "Left" + kDot + "2 cameras" + kDot + "Esc stops the wall");
-
-    QVERIFY(identifyText(3, "<b>&").contains("&lt;b&gt;&amp;"));
-    // Small natural size: grown to the minimum and centred (inclusive edges).
-    QCOMPARE(identifyGeometry(QRect(1920, 0, 1920, 1080), QSize(100, 100)), QRect(2669, 409, 420, 260));
-    QCOMPARE(identifyGeometry(QRect(0, 0, 1920, 1080), QSize(600, 300)), QRect(659, 389, 600, 300));
-}
-
-void TestWallRules::cellEdits()
-{
-    const QStringList abc{"a", "b", "c"};
-    const struct {
-        const char* op;
-        const char* before;
-        int target;
-        QStringList ids; // assign: the id; move: the cell moved; layout: the layout
-        const char* after;
-    } rows[] = {
-        {"assign", "a,,b,", 2, {"c"}, "a,,c, next 3"}, // on to the next empty cell
-        {"assign", "a,b,c,d", 3, {"c"}, "a,b,c,c next 3"},
-        {"assign", ",b,c,d", 3, {"c"}, ",b,c,c next 0"},
-        {"assign", ",,,", -1, {"c"}, "c,,, next 1"},
-        {"assign", ",,,", 9, {"c"}, ",,,c next 0"},
-        {"layout", ",a,,,b,,,,c", 0, {"2x2"}, "a,b,c,"},
-        {"layout", "a,b,c,", 0, {"1x1"}, "a"},
-        {"fill", ",x,y,", 0, abc, "a,x,y,b"},
-        {"drop", ",,,d", 2, abc, ",,a,d"},
-        {"drop", "x,,y,,", 0, abc, "a,b,y,c,"},
-        {"drop", "x,,,", 1, {}, "x,,,"},
-        {"move", "a,,,", 3, {"0"}, ",,,a"},
-        {"move", "a,b,,", 1, {"0"}, "b,a,,"},
-        {"move", "a,b,,", 0, {"0"}, "a,b,,"},
-        {"move", "a,b,,", 0, {"4"}, "a,b,,"},
-    };
-    for (const auto& row : rows) {
-        const QString op = QString::fromLatin1(row.op);
-        ScreenConfig s = screenOf("k", row.before);
-        QString next;
-        if (op == "assign")
-            next = QStringLiteral(" next %1").arg(assignToCell(s.cells, row.target, row.ids.first()));
-        else if (op == "layout")
-            changeLayout(s, row.ids.first());
-        else if (op == "fill")
-            fillEmptyCells(s.cells, row.ids);
-        else if (op == "drop")
-            dropCameras(s.cells, row.target, camerasFromPayload(cameraPayload(row.ids)));
-        else
-            moveCell(s.cells, row.ids.first().toInt(), row.target);
-        const QString what = QStringLiteral("%1 %2 on %3: ").arg(op, row.before).arg(row.target);
-        QCOMPARE(what + joined(s.cells) + next, what + row.after);
-    }
-    QList<QString> none;
-    QCOMPARE(assignToCell(none, 2, QStringLiteral("c")), 2);
-    QCOMPARE(uniqueIds({"a", "b", "a", "c", "b"}), abc);
-}
-
-void TestWallRules::payloads()
-{
-    QCOMPARE(camerasFromPayload("a\n\nb\n"), QStringList({"a", "b"}));
-    QStringList got; // cell payloads: plain decimal numbers only
-    for (const char* payload : {"3", "119", "", "cam1", "-1", " 1", "1x", "99999999999"})
-        got.append(QString::number(cellFromPayload(payload).value_or(-1)));
-    QCOMPARE(got.join(QLatin1Char(' ')), QStringLiteral("3 119 -1 -1 -1 -1 -1 -1"));
-    QCOMPARE(cellFromPayload(cellPayload(12)), 12);
-}
-
-void TestWallRules::texts()
-{
-    // The run states and headings: shown by the dialog suites.
-    QCOMPARE(QList<double>({aspectOf(QSize(1920, 1080)), aspectOf(QSize(1920, 0)), aspectOf(QSize(10, 1000))}),
-             QList<double>({1920.0 / 1080.0, 16.0 / 9.0, 16.0 / 9.0}));
-
-    // "<device> · <title>", the title alone when the device says the same;
-    // a later camera with the same id wins.
-    const QHash<QString, QString> t = previewTitles({{"g", "Gate", "Gate", "", false},
-                                                     {"b", "Door", "NVR", "", false},
-                                                     {"c", "x", "", "", false},
-                                                     {"a", "A", "A", "", false},
-                                                     {"a", "Gate 2", "NVR", "", false}});
-    QCOMPARE(QStringList({t["g"], t["b"], t["c"], t["a"]}),
-             QStringList({"Gate", "NVR" + kDot + "Door", "x", "NVR" + kDot + "Gate 2"}));
-}
-
-void TestWallRules::mapAndPreviewGeometry()
-{
-    const QList<MapScreen> two{{"L", "Left", QRect(0, 0, 1920, 1080)}, {"R", "Right", QRect(1920, 0, 1920, 1080)}};
-    const auto boxes = [&two](const Config* c, int height) { // "<key><number> ..."
-        QStringList out;
-        for (const MapBox& b : VideoWall::mapBoxes(two, c, QSize(560, height)))
-            out.append(b.key + QString::number(b.number) + (b.rect.isEmpty() ? "!" : ""));
-        return out.join(QLatin1Char(' '));
-    };
-    QCOMPARE(boxes(nullptr, 190), QStringLiteral("L1 R2"));
-    // Remembered displays with cameras go in a strip; those without are not
-    // shown; a map too small keeps only the strip.
-    Config c{{screenOf("L", "a,,,"), screenOf("gone", "a,b,,"), screenOf("empty", ",,,")}};
-    QCOMPARE(boxes(&c, 190), QStringLiteral("L1 R2 gone0"));
-    QCOMPARE(boxes(&c, 86), QStringLiteral("gone0"));
-
-    const auto state = [](int number, const QString& ids, bool enabled, bool thisWindow) {
-        const ScreenConfig entry = screenOf("k", ids, enabled);
-        return mapStateText(MapBox{"k", QRectF(), "t", number}, &entry, thisWindow);
-    };
-    QCOMPARE(state(0, "a,b,,", true, false), QStringLiteral("Not connected"));
-    QCOMPARE(state(1, ",,,", true, false), QStringLiteral("No cameras"));
-    QCOMPARE(state(2, "a,b,c,", false, false), "3 cameras" + kDot + "off");
-    QCOMPARE(state(1, "a,,,", true, true), "1 camera" + kDot + "this window");
-
-    // The preview: the display's aspect fitted in, cells 3 px in from their
-    // grid lines, a big cell over its whole span.
-    QCOMPARE(previewArea(QSizeF(800, 316), 16.0 / 9.0), QRectF(8 + (784 - 1600.0 / 3) / 2, 8, 1600.0 / 3, 300));
-    QCOMPARE(previewArea(QSizeF(400, 500), 4.0 / 3.0), QRectF(8, 106, 384, 288));
-
-    const QRectF area(0, 0, 300, 300);
-    QCOMPARE(previewCellRect(area, layout("1+5"), 0), QRectF(3, 3, 194, 194));
-    QVERIFY(previewCellRect(area, layout("1+5"), 6).isEmpty());
-}
 
 KVR_TEST_MAIN(TestWallRules)
 #include "tst_wall_rules.moc"

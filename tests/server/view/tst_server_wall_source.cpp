@@ -140,7 +140,7 @@ private Q_SLOTS:
         context().user = before;
     }
 
-    void camerasAreTheCataloguesChannelsInOrder()
+    void camerasAndTileLabelsFromTheCatalogue()
     {
         QStringList got;
         for (const VideoWall::Camera& c : ServerWallSource::camerasIn(sampleCatalogue()))
@@ -155,11 +155,9 @@ private Q_SLOTS:
         QCOMPARE(got, expected);
         context().sites = sampleCatalogue();
         QCOMPARE(source.cameras().size(), 5);
-    }
 
-    void tileLabelsFromTheCatalogue()
-    {
-        const QList<Site> sites = sampleCatalogue();
+        // Tile labels from the same catalogue.
+        const QList<Site>& sites = context().sites;
         const Device& two = sites[0].devices[0];   // two channels
         const Device& one = sites[0].devices[1];   // one channel, offline
         const Device& south = sites[2].devices[0]; // unknown state
@@ -180,7 +178,7 @@ private Q_SLOTS:
 
     // ---- Tiles -------------------------------------------------------------
 
-    void tilesAreVideoWallTilesHeldByTheWall()
+    void tilesAreVideoWallTilesHeldAndTunedByTheWall()
     {
         int expands = 0;
         CameraTile* t = tile(servedId(1), [&] { ++expands; });
@@ -195,6 +193,12 @@ private Q_SLOTS:
         QCOMPARE(expands, 2);
         // The wall's windows take the application's style.
         QCOMPARE(source.tileStyle(), Theme::appStyle());
+
+        // Its frame rate is capped by the tiles shown; its decoding stays its own choice.
+        const bool decoding = t->player()->hardwareDecode;
+        source.tune(t, 9, 120);
+        QCOMPARE(t->player()->maxFps.load(), double(VideoWall::fpsCapFor(9)));
+        QCOMPARE(t->player()->hardwareDecode.load(), decoding);
     }
 
     void unknownAndOfflineCamerasAskTheServerNothing()
@@ -232,15 +236,6 @@ private Q_SLOTS:
         context().api.stopLive("videowall");
         QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
         QCOMPARE(server.countOf("/v2/api/stop/live/stream/"), 2);
-    }
-
-    void tuneCapsTheFrameRateByTheTilesShown()
-    {
-        CameraTile* t = tile(servedId(0));
-        const bool decoding = t->player()->hardwareDecode;
-        source.tune(t, 9, 120);
-        QCOMPARE(t->player()->maxFps.load(), double(VideoWall::fpsCapFor(9)));
-        QCOMPARE(t->player()->hardwareDecode.load(), decoding); // the tile's own choice
     }
 
     // The controller's start slot comes back through `started`: once, and

@@ -46,10 +46,12 @@ class ViewRulesTest : public QObject {
 private Q_SLOTS:
     void speedTextsAndStatusRule()
     {
-        QStringList texts;
+        // Text, then k: key pictures only, s: sound.
+        QStringList speeds;
         for (double s : stage::playbackSpeeds())
-            texts << stage::speedText(s);
-        QCOMPARE(texts.join(' '), QString("1× 1.25× 1.5× 2× 4× 8× 16×"));
+            speeds << stage::speedText(s) + (stage::speedEffect(s).keyframesOnly ? "k" : "")
+                    + (stage::speedEffect(s).soundEnabled ? "s" : "");
+        QCOMPARE(speeds.join(' '), QString("1×s 1.25× 1.5× 2× 4× 8×k 16×k"));
 
         // Only the recorder's "not found" in device playback means no
         // recording; "Try again" only live.
@@ -67,7 +69,7 @@ private Q_SLOTS:
         }
     }
 
-    void secondsOfTheDayAndSnapping()
+    void secondsOfTheDaySnappingAndTheIstClockWhateverTheComputerSays()
     {
         const std::tuple<double, double, const char*> clamps[] = {
             {90000, 86399, "23:59:59"}, {86400, 86399, "23:59:59"}, {-5, 0, "00:00:00"}, {3725.9, 3725.9, "01:02:05"}};
@@ -85,10 +87,7 @@ private Q_SLOTS:
         for (const auto& [blocks, known, in, out] : snaps)
             QCOMPARE(stage::snapToFootage(in, *blocks, known), out);
         QCOMPARE(stage::snapToFootage(42, {}, true), 42.0);
-    }
 
-    void istIsAFixedOffsetWhateverTheComputerSays()
-    {
         // The process runs in a zone with daylight saving (see the suite's
         // environment); 01:30 on the spring-forward day does not exist there.
         const QDateTime start = Ist::at(QDate(2024, 3, 31), int(second(1, 30, 0)));
@@ -202,13 +201,11 @@ private Q_SLOTS:
     void snapshotNames()
     {
         const QDateTime local(QDate(2024, 5, 1), QTime(9, 8, 7));
-        QCOMPARE(snapshot::fileName("Gate 1 / North", snapshot::liveStamp(local)),
-                 QString("Gate_1_North_20240501-090807.png"));
-        QCOMPARE(snapshot::fileName("Gate 1 / North", snapshot::playbackStamp(kDay, second(10, 0, 5))),
-                 QString("Gate_1_North_20240501_100005.png"));
-        QCOMPARE(snapshot::fileName("", "x"), QString("_x.png"));
-        QCOMPARE(snapshot::safeTitle("Cam-2.a_b  ü"), QString("Cam-2.a_b_"));
-        QCOMPARE(snapshot::folder(), kvrtest::homeDir() + "/Pictures/Kavira");
+        QCOMPARE(QStringList({snapshot::fileName("Gate 1 / North", snapshot::liveStamp(local)),
+                              snapshot::fileName("Gate 1 / North", snapshot::playbackStamp(kDay, second(10, 0, 5))),
+                              snapshot::fileName("", "x"), snapshot::safeTitle("Cam-2.a_b  ü")}),
+                 QStringList(
+                     {"Gate_1_North_20240501-090807.png", "Gate_1_North_20240501_100005.png", "_x.png", "Cam-2.a_b_"}));
     }
 
     void tileOverlays()
@@ -230,11 +227,10 @@ private Q_SLOTS:
                 got += on[i] ? QString("roeslqt")[i] : QChar('-');
             QCOMPARE(got, QString(shown));
         }
-        QCOMPARE(tile::overlayPlaces(249).listen, QPoint(147, 8));
-        QCOMPARE(tile::overlayPlaces(250).listen, QPoint(84, 8));
-        QCOMPARE(tile::overlayPlaces(250).snapshot, QPoint(116, 8));
-        QCOMPARE(tile::nameWidth(400, true), 150);
-        QCOMPARE(tile::retryRect(300, 100), QRect(102, 56, 96, 30));
+        // Below 250 px the listen button takes the snapshot's place (the tile suite shows 249).
+        QCOMPARE(QList<QPoint>({tile::overlayPlaces(250).listen, tile::overlayPlaces(250).snapshot}),
+                 QList<QPoint>({QPoint(84, 8), QPoint(116, 8)}));
+        QVERIFY(tile::nameWidth(400, true) == 150 && tile::retryRect(300, 100) == QRect(102, 56, 96, 30));
     }
 
     void wallPagesAndLabels()
@@ -263,16 +259,15 @@ private Q_SLOTS:
         QCOMPARE(wall::withReductionNote("3 cameras  ·  old note", 3),
                  QString("3 cameras  ·  Still pictures only: this computer can’t play this many cameras live"));
         QCOMPARE(wall::reductionNote(7), wall::reductionNote(3));
-        QCOMPARE(wall::tileTitle({"1", "Gate", "Site A", false}), QString("Gate  ·  Site A"));
-        QCOMPARE(wall::tileTitle({"1", "Gate", "", false}), QString("Gate"));
+        QCOMPARE(wall::tileTitle({"1", "Gate", "Site A", false}) + "|" + wall::tileTitle({"1", "Gate", "", false}),
+                 QString("Gate  ·  Site A|Gate"));
 
         const QList<WallCamera> once =
             wall::withoutRepeats({{"a", "A", {}, false}, {"b", "B", {}, false}, {"a", "A again", {}, true}});
-        QCOMPARE(once.size(), 2);
-        QCOMPARE(once[0].title + once[1].id, QString("Ab"));
+        QCOMPARE(once.size() == 2 ? once[0].title + once[1].id : QString(), QString("Ab"));
     }
 
-    void wallQualityAndCaps()
+    void wallQualityCapsAndOverloadSteps()
     {
         const std::tuple<int, int, int, bool> quality[] = {{4, 0, 0, true},  {5, 0, 0, false}, {36, 0, 1, true},
                                                            {1, 0, 2, false}, {1, 2, 1, false}, {3, 1, 0, true},
@@ -283,10 +278,8 @@ private Q_SLOTS:
                                                      {16, 0, 10}, {17, 0, 8}, {36, 0, 8}, {1, 1, 5},  {36, 3, 5}};
         for (const auto& [tiles, step, fps] : caps)
             QCOMPARE(wall::fpsCap(tiles, step), fps);
-    }
 
-    void overloadStepsAreTwelveSecondsApart()
-    {
+        // Steps are twelve seconds apart.
         wall::OverloadSteps steps;
         const qint64 t0 = 5'000; // a monotonic origin near zero still steps the first time
         QString got;
@@ -313,10 +306,8 @@ private Q_SLOTS:
         QCOMPARE(wall::advanceRefusal(9) + "|" + wall::advanceRefusal(10),
                  QString("The shortest interval is 10 seconds.|"));
         // 999 hours in milliseconds is past what a QTimer holds.
-        const qint64 longest = 3600LL * 999 * 1000;
-        QVERIFY(wall::nextTimerSliceMs(longest) > 0);
-        QCOMPARE(wall::nextTimerSliceMs(30'000), 30'000);
-        QCOMPARE(wall::nextTimerSliceMs(-5), 1);
+        QVERIFY(wall::nextTimerSliceMs(3600LL * 999 * 1000) > 0);
+        QCOMPARE(QList<int>({wall::nextTimerSliceMs(30'000), wall::nextTimerSliceMs(-5)}), QList<int>({30'000, 1}));
     }
 };
 
