@@ -94,7 +94,7 @@ class TestTheme : public QObject {
 
 private Q_SLOTS:
     // Runs first, while the process has registered no fonts of its own.
-    void fontsRegisterAndResolve()
+    void fontsAndPicturesLoad()
     {
         kvrtest::LogCapture log;
         Theme::loadFonts();
@@ -114,6 +114,10 @@ private Q_SLOTS:
         Q_INIT_RESOURCE(kavira);
         QVERIFY2(log.messages().isEmpty(), qPrintable(log.messages().join('\n')));
         QCOMPARE(applicationFaces().size(), 6);
+        // The pictures the windows show; the sign-in film is checked where it is played.
+        for (const char* path : {":/brand/icon.png", ":/brand/mark.png", ":/brand/logo.png",
+                                 ":/native/chevron-down.svg", ":/native/check.svg"})
+            QVERIFY2(QString(path).endsWith(".svg") ? QFile(path).size() > 0 : !QImage(path).isNull(), path);
     }
 
     // Points (fractions of the side) that must carry ink or stay clear: each
@@ -175,40 +179,25 @@ private Q_SLOTS:
         QCOMPARE(Theme::rounded(hiDpi, 10, 0).size(), QSize(40, 20));
     }
 
-    // The pictures the windows show; the sign-in film is checked where it is played.
-    void brandResourcesExist()
-    {
-        for (const char* png : {":/brand/icon.png", ":/brand/mark.png", ":/brand/logo.png"})
-            QVERIFY2(!QImage(QString::fromLatin1(png)).isNull(), png);
-        for (const char* svg : {":/native/chevron-down.svg", ":/native/check.svg"}) {
-            QFile f(QString::fromLatin1(svg));
-            QVERIFY2(f.open(QIODevice::ReadOnly) && f.readAll().contains("<svg"), svg);
-        }
-    }
-
     // The sheets on a few widgets whose look a rule decides; the windows'
     // own screenshots show the rest.
-    void loginStyleParsesAndStylesItsNames()
+    void stylesParseAndStyleTheirNames()
     {
-        QWidget root;
-        root.setObjectName("LoginRoot");
-        new QVBoxLayout(&root);
-        auto* headline = named(&root, "BrandHeadline", new QLabel("Watch every site"));
-        auto* label = named(&root, "LoginLabel", new QLabel("Username"));
-        auto* primary = named(&root, "LoginPrimary", new QPushButton("Sign in"));
-        const QImage shot = styled(root, Theme::loginStyle(), {480, 640}, "theme-login.png");
-        QVERIFY(!shot.isNull());
-
-        QCOMPARE(shot.pixelColor(2, 2), Theme::kBackdrop);
+        QWidget login;
+        login.setObjectName("LoginRoot");
+        new QVBoxLayout(&login);
+        auto* headline = named(&login, "BrandHeadline", new QLabel("Watch every site"));
+        auto* label = named(&login, "LoginLabel", new QLabel("Username"));
+        auto* signIn = named(&login, "LoginPrimary", new QPushButton("Sign in"));
+        const QImage loginShot = styled(login, Theme::loginStyle(), {480, 640}, "theme-login.png");
+        QVERIFY(!loginShot.isNull());
+        QCOMPARE(loginShot.pixelColor(2, 2), Theme::kBackdrop);
         const auto face = [](QWidget* w) { return w->font().family() + ' ' + QString::number(w->font().weight()); };
         QCOMPARE(face(headline) + ", " + face(label), QString("Poppins 600, Inter 500"));
-        QCOMPARE(shownAt(&root, primary), Theme::kAccent);
-        primary->setEnabled(false);
-        QVERIFY(blends(shownAt(&root, primary), Theme::kAccent, 0.35, Theme::kBackdrop));
-    }
+        QCOMPARE(shownAt(&login, signIn), Theme::kAccent);
+        signIn->setEnabled(false);
+        QVERIFY(blends(shownAt(&login, signIn), Theme::kAccent, 0.35, Theme::kBackdrop));
 
-    void appStyleParsesAndStylesItsNames()
-    {
         QWidget root;
         root.setObjectName("AppRoot");
         new QVBoxLayout(&root);
@@ -227,7 +216,6 @@ private Q_SLOTS:
         named(&root, "", new QCalendarWidget);
         const QImage shot = styled(root, Theme::appStyle(), {900, 1200}, "theme-app.png");
         QVERIFY(!shot.isNull());
-
         QCOMPARE(shot.pixelColor(1, shot.height() - 2), Theme::kBackdrop);
         QCOMPARE(top->height(), 56);
         QCOMPARE(shownAt(&root, primary), Theme::kAccent);
