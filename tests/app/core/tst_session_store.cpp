@@ -84,7 +84,7 @@ private Q_SLOTS:
 
     // Files that are unreadable as a sign-in, or too old, are deleted and
     // leave the store inactive.
-    void badFilesAreTreatedAsAbsent()
+    void badFilesAreTreatedAsAbsentAndFoldersLeftAlone()
     {
         kvrtest::TestClock clock(utc(2026, 3, 1, 12, 0));
         for (const QByteArray& bytes :
@@ -95,10 +95,7 @@ private Q_SLOTS:
             QVERIFY2(!SessionStore::load() && !SessionStore::active(), bytes.constData());
             QVERIFY(!QFile::exists(SessionStore::filePath()));
         }
-    }
-
-    void aFolderInPlaceOfTheFileIsLeftAlone()
-    {
+        // A folder in place of the file is left alone.
         QDir().mkpath(SessionStore::filePath());
         QVERIFY(!SessionStore::load() && QFileInfo(SessionStore::filePath()).isDir());
         // Saving cannot replace a folder; it reports failure and stays inactive.
