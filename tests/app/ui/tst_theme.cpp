@@ -122,7 +122,7 @@ private Q_SLOTS:
 
     // Points (fractions of the side) that must carry ink or stay clear: each
     // kind's own shape and direction, not just "something was drawn".
-    void kindsPaintTheirShapes()
+    void iconsPaintTheirShapesAtEverySize()
     {
         using Points = QList<QPointF>;
         const QList<std::tuple<Icon, Points, Points>> probes{
@@ -155,6 +155,50 @@ private Q_SLOTS:
                 run += qAlpha(img.pixel(int(0.3 * img.width()), y)) >= 128 ? 1 : 0;
             QVERIFY2(run >= 3 && run <= 5, qPrintable(QString("size %1: %2 px").arg(size).arg(run)));
         }
+
+        // Every kind at every size the screens use (and an odd one), muted and
+        // accent, on the dark backdrop: a sheet for a person to look at. Every
+        // icon is twice its logical size and paints something, never the whole
+        // square.
+        const QList<int> sizes{9, 12, 16, 18, 20, 48};
+        const int cell = 64, labelW = 150, cols = int(sizes.size()) * 2;
+        QImage sheet(QSize(labelW + cols * cell, 40 + Theme::kIconKinds * cell) * 2, QImage::Format_ARGB32);
+        sheet.setDevicePixelRatio(2.0);
+        sheet.fill(Theme::kBackdrop);
+        QPainter p(&sheet);
+        QFont f(QStringLiteral("Inter"));
+        f.setPixelSize(12);
+        p.setFont(f);
+        p.setPen(QColor("#e8ecf2"));
+        static const char* const names[] = {
+            "Play",        "Pause",        "Stop",    "EnterFullscreen", "LeaveFullscreen", "Search",
+            "ChevronLeft", "ChevronRight", "SoundOn", "SoundOff",        "Settings",        "Checked",
+            "Snapshot",    "Close",        "Expand",  "SkipStart",       "SkipEnd"};
+        for (int c = 0; c < cols; ++c)
+            p.drawText(QRect(labelW + c * cell, 0, cell, 40), Qt::AlignCenter,
+                       QString("%1 %2").arg(sizes[c % sizes.size()]).arg(c >= sizes.size() ? "acc" : "mut"));
+        for (int k = 0; k < Theme::kIconKinds; ++k) {
+            const int y = 40 + k * cell;
+            p.drawText(QRect(8, y, labelW - 8, cell), Qt::AlignVCenter | Qt::AlignLeft,
+                       QString("%1 %2").arg(k).arg(names[k]));
+            for (int c = 0; c < cols; ++c) {
+                const int s = sizes[c % sizes.size()];
+                const QIcon icon = Theme::icon(Icon(k), c >= sizes.size() ? Theme::kAccent : Theme::kMuted, s);
+                const QPixmap pm = icon.pixmap(QSize(s, s), 2.0);
+                QVERIFY(icon.availableSizes() == QList<QSize>{QSize(2 * s, 2 * s)} && pm.devicePixelRatio() == 2.0);
+                const int painted = paintedPixels(pm.toImage());
+                QVERIFY2(painted > 0 && painted < 4 * s * s, qPrintable(QString("kind %1 size %2").arg(k).arg(s)));
+                p.drawPixmap(QPoint(labelW + c * cell + (cell - s) / 2, y + (cell - s) / 2), pm);
+            }
+        }
+        p.end();
+        keepShot(sheet, QStringLiteral("icons.png"));
+
+        // Unknown kinds paint nothing; sizes below 1 give no icon.
+        for (int k : {17, 42, -1})
+            QCOMPARE(paintedPixels(iconImage(Icon(k), Theme::kAccent, 20)), 0);
+        QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, 0).isNull()
+                && Theme::icon(Icon::Play, Theme::kAccent, -5).isNull());
     }
 
     void roundedScalesAndClipsCorners()
@@ -246,53 +290,6 @@ private Q_SLOTS:
         for (const Theme::Token& t : Theme::tokens())
             names.insert(QString::fromLatin1(t.name));
         QCOMPARE(names.size(), Theme::kColourCount);
-    }
-
-    // Every kind at every size the screens use (and an odd one), muted and
-    // accent, on the dark backdrop: a sheet for a person to look at. Every
-    // icon is twice its logical size and paints something, never the whole
-    // square.
-    void iconSheet()
-    {
-        const QList<int> sizes{9, 12, 16, 18, 20, 48};
-        const int cell = 64, labelW = 150, cols = int(sizes.size()) * 2;
-        QImage sheet(QSize(labelW + cols * cell, 40 + Theme::kIconKinds * cell) * 2, QImage::Format_ARGB32);
-        sheet.setDevicePixelRatio(2.0);
-        sheet.fill(Theme::kBackdrop);
-        QPainter p(&sheet);
-        QFont f(QStringLiteral("Inter"));
-        f.setPixelSize(12);
-        p.setFont(f);
-        p.setPen(QColor("#e8ecf2"));
-        static const char* const names[] = {
-            "Play",        "Pause",        "Stop",    "EnterFullscreen", "LeaveFullscreen", "Search",
-            "ChevronLeft", "ChevronRight", "SoundOn", "SoundOff",        "Settings",        "Checked",
-            "Snapshot",    "Close",        "Expand",  "SkipStart",       "SkipEnd"};
-        for (int c = 0; c < cols; ++c)
-            p.drawText(QRect(labelW + c * cell, 0, cell, 40), Qt::AlignCenter,
-                       QString("%1 %2").arg(sizes[c % sizes.size()]).arg(c >= sizes.size() ? "acc" : "mut"));
-        for (int k = 0; k < Theme::kIconKinds; ++k) {
-            const int y = 40 + k * cell;
-            p.drawText(QRect(8, y, labelW - 8, cell), Qt::AlignVCenter | Qt::AlignLeft,
-                       QString("%1 %2").arg(k).arg(names[k]));
-            for (int c = 0; c < cols; ++c) {
-                const int s = sizes[c % sizes.size()];
-                const QIcon icon = Theme::icon(Icon(k), c >= sizes.size() ? Theme::kAccent : Theme::kMuted, s);
-                const QPixmap pm = icon.pixmap(QSize(s, s), 2.0);
-                QVERIFY(icon.availableSizes() == QList<QSize>{QSize(2 * s, 2 * s)} && pm.devicePixelRatio() == 2.0);
-                const int painted = paintedPixels(pm.toImage());
-                QVERIFY2(painted > 0 && painted < 4 * s * s, qPrintable(QString("kind %1 size %2").arg(k).arg(s)));
-                p.drawPixmap(QPoint(labelW + c * cell + (cell - s) / 2, y + (cell - s) / 2), pm);
-            }
-        }
-        p.end();
-        keepShot(sheet, QStringLiteral("icons.png"));
-
-        // Unknown kinds paint nothing; sizes below 1 give no icon.
-        for (int k : {17, 42, -1})
-            QCOMPARE(paintedPixels(iconImage(Icon(k), Theme::kAccent, 20)), 0);
-        QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, 0).isNull()
-                && Theme::icon(Icon::Play, Theme::kAccent, -5).isNull());
     }
 };
 
