@@ -35,7 +35,7 @@ private Q_SLOTS:
         qputenv("KVR_SPA_SECRET", "env-secret");
     }
 
-    void constructionAppliesSavedSettings()
+    void constructionAppliesSavedSettingsAndParsesTheRelay()
     {
         AppContext& ctx = AppContext::instance();
         // The environment's server wins over the saved one; the saved secret
@@ -45,13 +45,9 @@ private Q_SLOTS:
                                     : QStringLiteral("http://127.0.0.1:9 10.0.0.5 9000"));
         QCOMPARE(ctx.api.spaSecret(), QStringLiteral("saved-secret"));
         QVERIFY(ctx.relayAddress() == QStringLiteral("10.0.0.5:9000") && !ctx.viewActive);
-    }
 
-    // The last colon splits off a port when what follows is a whole 32-bit
-    // number; a port not above 0 is the default.
-    void relayAddressParsing()
-    {
-        AppContext& ctx = AppContext::instance();
+        // The last colon splits off a port when what follows is a whole 32-bit
+        // number; a port not above 0 is the default.
         const QList<std::tuple<const char*, const char*, int>> rows{
             {"10.0.0.5:9000", "10.0.0.5", 9000},
             {"10.0.0.5", "10.0.0.5", 8565},

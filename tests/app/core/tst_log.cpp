@@ -60,7 +60,7 @@ private Q_SLOTS:
         QFile::remove(Log::directory());
     }
 
-    void bannerIsTheFirstStampedLineAndRunsAppend()
+    void bannerIsTheFirstStampedLineAndRotationIsPastEightMiBOnly()
     {
         freshLog();
         Log::install();
@@ -75,10 +75,7 @@ private Q_SLOTS:
             texts << (stamp.match(line).hasMatch() ? line.mid(24) : "| " + line);
         QCOMPARE(texts, (QStringList{Log::kBanner, "[api] first", "| second", "[play] debug too", Log::kBanner}));
         QVERIFY(ownerOnly(logPath()));
-    }
 
-    void rotatesPastEightMiBOnly()
-    {
         freshLog();
         QDir().mkpath(Log::directory());
         {
