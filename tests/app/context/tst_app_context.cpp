@@ -35,7 +35,7 @@ private Q_SLOTS:
         qputenv("KVR_SPA_SECRET", "env-secret");
     }
 
-    void constructionAppliesSavedSettings()
+    void constructionAppliesSavedSettingsAndParsesTheRelay()
     {
         AppContext& ctx = AppContext::instance();
         // The environment's server wins over the saved one; the saved secret
@@ -45,13 +45,9 @@ private Q_SLOTS:
                                     : QStringLiteral("http://127.0.0.1:9 10.0.0.5 9000"));
         QCOMPARE(ctx.api.spaSecret(), QStringLiteral("saved-secret"));
         QVERIFY(ctx.relayAddress() == QStringLiteral("10.0.0.5:9000") && !ctx.viewActive);
-    }
 
-    // The last colon splits off a port when what follows is a whole 32-bit
-    // number; a port not above 0 is the default.
-    void relayAddressParsing()
-    {
-        AppContext& ctx = AppContext::instance();
+        // The last colon splits off a port when what follows is a whole 32-bit
+        // number; a port not above 0 is the default.
         const QList<std::tuple<const char*, const char*, int>> rows{
             {"10.0.0.5:9000", "10.0.0.5", 9000},
             {"10.0.0.5", "10.0.0.5", 8565},
@@ -90,7 +86,7 @@ private Q_SLOTS:
         ctx.setServer(QStringLiteral("http://127.0.0.1:9"), QString());
     }
 
-    void renderDecision()
+    void renderAndHardwareDecodeDecisions()
     {
         const QList<std::tuple<const char*, bool, const char*, bool>> rows{
             {"cpu", true, "Mesa Intel", false},
@@ -107,17 +103,13 @@ private Q_SLOTS:
         ctx.settings.setValue(QStringLiteral("renderMode"), QStringLiteral("cpu"));
         QVERIFY(!ctx.gpuRender());
         ctx.settings.remove(QStringLiteral("renderMode"));
-    }
 
-    // KVR_HWDECODE decides when set, read as a C integer; otherwise the
-    // setting, on by default.
-    void hardwareDecodeFollowsTheEnvironmentThenTheSetting()
-    {
-        AppContext& ctx = AppContext::instance();
-        const QList<std::pair<const char*, bool>> rows{{"1", true},   {"0", false},  {"0x10", true}, {"0x0", false},
-                                                       {"010", true}, {"00", false}, {"yes", false}, {" 2 ", true}};
+        // KVR_HWDECODE decides when set, read as a C integer; otherwise the
+        // setting, on by default.
+        const QList<std::pair<const char*, bool>> decode{{"1", true},   {"0", false},  {"0x10", true}, {"0x0", false},
+                                                         {"010", true}, {"00", false}, {"yes", false}, {" 2 ", true}};
         Prefs::set(Prefs::kHardwareDecode, false);
-        for (const auto& [env, on] : rows) {
+        for (const auto& [env, on] : decode) {
             qputenv("KVR_HWDECODE", env);
             QVERIFY2(ctx.hardwareDecode() == on, env);
         }

@@ -9,7 +9,7 @@ class TestCoreHelpers : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
-    void privateHostsAreAddressLiteralsOnly()
+    void privateHostsAreAddressLiteralsOnlyAndEmptyEnvIsUnset()
     {
         for (const char* host : {"10.0.0.5", "172.16.0.1", "172.31.255.254", "192.168.1.64"})
             QVERIFY2(isPrivateHost(QString::fromLatin1(host)), host);
@@ -17,10 +17,7 @@ private Q_SLOTS:
              {"172.15.0.1", "172.32.0.1", "192.169.1.64", "10.evil.example", "192.168.1.1.example.com", "10.1",
               "172.x.0.1", "localhost", "10.0.0.256", "127.0.0.1", "fe80::1", "", "10.+1.0.0"})
             QVERIFY2(!isPrivateHost(QString::fromLatin1(host)), host);
-    }
-
-    void envOrTreatsEmptyAsUnset()
-    {
+        // An empty environment variable counts as unset.
         qputenv("KVR_TEST_ENV_OR", "");
         QCOMPARE(envOr("KVR_TEST_ENV_OR", QStringLiteral("d")), QStringLiteral("d"));
         qputenv("KVR_TEST_ENV_OR", "caf\xc3\xa9");

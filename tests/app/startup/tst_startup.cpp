@@ -49,7 +49,7 @@ class TestStartup : public QObject {
 private Q_SLOTS:
     void init() { SessionStore::clear(); }
 
-    void preparationNamesTheAppAndSetsLogIconFontAndBrands()
+    void preparationThenServerModeSwitchesBetweenTheWindows()
     {
         prepareApplication(*qApp);
         const QFont font = QApplication::font();
@@ -60,12 +60,9 @@ private Q_SLOTS:
         QVERIFY(QFile(Log::directory() + QStringLiteral("/kvr.log")).size() > 0);
         QVERIFY(!QApplication::windowIcon().isNull() && BrandRegistry::instance().get(QStringLiteral("imou")));
         Log::uninstall();
-    }
 
-    // No mode remembered means server mode: the sign-in window, which tries
-    // the remembered sign-in once the event loop runs, and only then.
-    void serverModeSwitchesBetweenTheWindows()
-    {
+        // No mode remembered means server mode: the sign-in window, which tries
+        // the remembered sign-in once the event loop runs, and only then.
         auto w = start(std::nullopt);
         QCOMPARE(shown(*w), QStringLiteral("login"));
         QCOMPARE(w->login.size(), kLoginWindowSize);

@@ -94,7 +94,7 @@ class TestTheme : public QObject {
 
 private Q_SLOTS:
     // Runs first, while the process has registered no fonts of its own.
-    void fontsRegisterAndResolve()
+    void fontsAndPicturesLoad()
     {
         kvrtest::LogCapture log;
         Theme::loadFonts();
@@ -114,11 +114,15 @@ private Q_SLOTS:
         Q_INIT_RESOURCE(kavira);
         QVERIFY2(log.messages().isEmpty(), qPrintable(log.messages().join('\n')));
         QCOMPARE(applicationFaces().size(), 6);
+        // The pictures the windows show; the sign-in film is checked where it is played.
+        for (const char* path : {":/brand/icon.png", ":/brand/mark.png", ":/brand/logo.png",
+                                 ":/native/chevron-down.svg", ":/native/check.svg"})
+            QVERIFY2(QString(path).endsWith(".svg") ? QFile(path).size() > 0 : !QImage(path).isNull(), path);
     }
 
     // Points (fractions of the side) that must carry ink or stay clear: each
     // kind's own shape and direction, not just "something was drawn".
-    void kindsPaintTheirShapes()
+    void iconsPaintTheirShapesAtEverySize()
     {
         using Points = QList<QPointF>;
         const QList<std::tuple<Icon, Points, Points>> probes{
@@ -151,121 +155,11 @@ private Q_SLOTS:
                 run += qAlpha(img.pixel(int(0.3 * img.width()), y)) >= 128 ? 1 : 0;
             QVERIFY2(run >= 3 && run <= 5, qPrintable(QString("size %1: %2 px").arg(size).arg(run)));
         }
-    }
 
-    void roundedScalesAndClipsCorners()
-    {
-        QPixmap picture(100, 50);
-        picture.fill(QColor(10, 200, 30));
-        const QImage img = Theme::rounded(picture, 20, 4).toImage().convertToFormat(QImage::Format_ARGB32);
-        QVERIFY(img.size() == QSize(80, 40) && img.devicePixelRatio() == 2.0);
-        for (const QPoint& corner : {QPoint(0, 0), QPoint(79, 0), QPoint(0, 39), QPoint(79, 39), QPoint(1, 1)})
-            QCOMPARE(qAlpha(img.pixel(corner)), 0); // radius 8 device pixels, not 4
-        QVERIFY(qAlpha(img.pixel(4, 4)) > 200);
-        QCOMPARE(img.pixelColor(40, 20), QColor(10, 200, 30));
-        QVERIFY(qAlpha(img.pixel(0, 20)) == 255 && qAlpha(img.pixel(40, 0)) == 255); // straight edges stay whole
-
-        // The source's own ratio is ignored: filled to the right and bottom edges.
-        QPixmap hiDpi(200, 100);
-        hiDpi.fill(Qt::white);
-        hiDpi.setDevicePixelRatio(2.0);
-        const QImage hi = Theme::rounded(hiDpi, 20, 4).toImage().convertToFormat(QImage::Format_ARGB32);
-        QVERIFY(hi.size() == QSize(80, 40) && hi.pixelColor(75, 20) == Qt::white && hi.pixelColor(40, 36) == Qt::white);
-        QVERIFY(Theme::rounded(QPixmap(), 20, 4).isNull() && Theme::rounded(hiDpi, 0, 4).isNull());
-        QCOMPARE(Theme::rounded(hiDpi, 10, 0).size(), QSize(40, 20));
-    }
-
-    // The pictures the windows show; the sign-in film is checked where it is played.
-    void brandResourcesExist()
-    {
-        for (const char* png : {":/brand/icon.png", ":/brand/mark.png", ":/brand/logo.png"})
-            QVERIFY2(!QImage(QString::fromLatin1(png)).isNull(), png);
-        for (const char* svg : {":/native/chevron-down.svg", ":/native/check.svg"}) {
-            QFile f(QString::fromLatin1(svg));
-            QVERIFY2(f.open(QIODevice::ReadOnly) && f.readAll().contains("<svg"), svg);
-        }
-    }
-
-    // The sheets on a few widgets whose look a rule decides; the windows'
-    // own screenshots show the rest.
-    void loginStyleParsesAndStylesItsNames()
-    {
-        QWidget root;
-        root.setObjectName("LoginRoot");
-        new QVBoxLayout(&root);
-        auto* headline = named(&root, "BrandHeadline", new QLabel("Watch every site"));
-        auto* label = named(&root, "LoginLabel", new QLabel("Username"));
-        auto* primary = named(&root, "LoginPrimary", new QPushButton("Sign in"));
-        const QImage shot = styled(root, Theme::loginStyle(), {480, 640}, "theme-login.png");
-        QVERIFY(!shot.isNull());
-
-        QCOMPARE(shot.pixelColor(2, 2), Theme::kBackdrop);
-        const auto face = [](QWidget* w) { return w->font().family() + ' ' + QString::number(w->font().weight()); };
-        QCOMPARE(face(headline) + ", " + face(label), QString("Poppins 600, Inter 500"));
-        QCOMPARE(shownAt(&root, primary), Theme::kAccent);
-        primary->setEnabled(false);
-        QVERIFY(blends(shownAt(&root, primary), Theme::kAccent, 0.35, Theme::kBackdrop));
-    }
-
-    void appStyleParsesAndStylesItsNames()
-    {
-        QWidget root;
-        root.setObjectName("AppRoot");
-        new QVBoxLayout(&root);
-        auto* top = named(&root, "TopBar", new QWidget);
-        new QHBoxLayout(top);
-        auto* badge = named(top, "ModeBadge", new QLabel("LIVE"));
-        badge->setProperty("mode", "live");
-        auto* dot = named(top, "Dot", new QLabel);
-        auto* onlineDot = named(top, "Dot", new QLabel);
-        onlineDot->setProperty("state", "online");
-        auto* primary = named(&root, "Primary", new QPushButton("Play"));
-        auto* tile = named(&root, "Tile", new QFrame);
-        tile->setProperty("selected", "true");
-        tile->setMinimumHeight(120);
-        named(&root, "", new QTableWidget(2, 2));
-        named(&root, "", new QCalendarWidget);
-        const QImage shot = styled(root, Theme::appStyle(), {900, 1200}, "theme-app.png");
-        QVERIFY(!shot.isNull());
-
-        QCOMPARE(shot.pixelColor(1, shot.height() - 2), Theme::kBackdrop);
-        QCOMPARE(top->height(), 56);
-        QCOMPARE(shownAt(&root, primary), Theme::kAccent);
-        // Fixed sizes hold whatever the border: the idle dot with its ring is
-        // as big as the filled ones.
-        QVERIFY(dot->size() == QSize(8, 8) && onlineDot->size() == QSize(8, 8));
-        // Mode and selection properties pick their own rules.
-        QVERIFY(blends(shownAt(&root, badge, QPoint(badge->width() - 6, badge->height() / 2)), Theme::kLive, 0.16,
-                       shownAt(&root, top, QPoint(2, 2))));
-        const int mid = tile->height() / 2;
-        QCOMPARE(tile->grab().toImage().pixelColor(0, mid), Theme::kAccent);
-        QCOMPARE(tile->grab().toImage().pixelColor(tile->width() / 2, mid), Theme::kBackdrop);
-        tile->setProperty("selected", "false");
-        tile->style()->unpolish(tile);
-        tile->style()->polish(tile);
-        QVERIFY(tile->grab().toImage().pixelColor(0, mid) != Theme::kAccent);
-    }
-
-    // Sheets name colours; every name must be known and written out.
-    void tokensWriteOutEverySheetColour()
-    {
-        for (const QString& sheet : {Theme::loginStyle(), Theme::appStyle()})
-            QVERIFY(!sheet.contains(QLatin1Char('@')) && sheet.contains(QStringLiteral("#3b82f6")));
-        QCOMPARE(Theme::expandTokens(QStringLiteral("a: @accent; b: @live/0.12; c: @nosuch; d: x@y.z")),
-                 QStringLiteral("a: #3b82f6; b: rgba(242, 85, 90, 0.12); c: @nosuch; d: x@y.z"));
-        QCOMPARE(Theme::colour(Theme::Colour::White, 0.5).alpha(), 128);
-        QSet<QString> names;
-        for (const Theme::Token& t : Theme::tokens())
-            names.insert(QString::fromLatin1(t.name));
-        QCOMPARE(names.size(), Theme::kColourCount);
-    }
-
-    // Every kind at every size the screens use (and an odd one), muted and
-    // accent, on the dark backdrop: a sheet for a person to look at. Every
-    // icon is twice its logical size and paints something, never the whole
-    // square.
-    void iconSheet()
-    {
+        // Every kind at every size the screens use (and an odd one), muted and
+        // accent, on the dark backdrop: a sheet for a person to look at. Every
+        // icon is twice its logical size and paints something, never the whole
+        // square.
         const QList<int> sizes{9, 12, 16, 18, 20, 48};
         const int cell = 64, labelW = 150, cols = int(sizes.size()) * 2;
         QImage sheet(QSize(labelW + cols * cell, 40 + Theme::kIconKinds * cell) * 2, QImage::Format_ARGB32);
@@ -305,6 +199,95 @@ private Q_SLOTS:
             QCOMPARE(paintedPixels(iconImage(Icon(k), Theme::kAccent, 20)), 0);
         QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, 0).isNull()
                 && Theme::icon(Icon::Play, Theme::kAccent, -5).isNull());
+    }
+
+    void roundedScalesAndClipsCorners()
+    {
+        QPixmap picture(100, 50);
+        picture.fill(QColor(10, 200, 30));
+        const QImage img = Theme::rounded(picture, 20, 4).toImage().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(img.size() == QSize(80, 40) && img.devicePixelRatio() == 2.0);
+        for (const QPoint& corner : {QPoint(0, 0), QPoint(79, 0), QPoint(0, 39), QPoint(79, 39), QPoint(1, 1)})
+            QCOMPARE(qAlpha(img.pixel(corner)), 0); // radius 8 device pixels, not 4
+        QVERIFY(qAlpha(img.pixel(4, 4)) > 200);
+        QCOMPARE(img.pixelColor(40, 20), QColor(10, 200, 30));
+        QVERIFY(qAlpha(img.pixel(0, 20)) == 255 && qAlpha(img.pixel(40, 0)) == 255); // straight edges stay whole
+
+        // The source's own ratio is ignored: filled to the right and bottom edges.
+        QPixmap hiDpi(200, 100);
+        hiDpi.fill(Qt::white);
+        hiDpi.setDevicePixelRatio(2.0);
+        const QImage hi = Theme::rounded(hiDpi, 20, 4).toImage().convertToFormat(QImage::Format_ARGB32);
+        QVERIFY(hi.size() == QSize(80, 40) && hi.pixelColor(75, 20) == Qt::white && hi.pixelColor(40, 36) == Qt::white);
+        QVERIFY(Theme::rounded(QPixmap(), 20, 4).isNull() && Theme::rounded(hiDpi, 0, 4).isNull());
+        QCOMPARE(Theme::rounded(hiDpi, 10, 0).size(), QSize(40, 20));
+    }
+
+    // The sheets on a few widgets whose look a rule decides; the windows'
+    // own screenshots show the rest.
+    void stylesParseAndStyleTheirNames()
+    {
+        QWidget login;
+        login.setObjectName("LoginRoot");
+        new QVBoxLayout(&login);
+        auto* headline = named(&login, "BrandHeadline", new QLabel("Watch every site"));
+        auto* label = named(&login, "LoginLabel", new QLabel("Username"));
+        auto* signIn = named(&login, "LoginPrimary", new QPushButton("Sign in"));
+        const QImage loginShot = styled(login, Theme::loginStyle(), {480, 640}, "theme-login.png");
+        QVERIFY(!loginShot.isNull());
+        QCOMPARE(loginShot.pixelColor(2, 2), Theme::kBackdrop);
+        const auto face = [](QWidget* w) { return w->font().family() + ' ' + QString::number(w->font().weight()); };
+        QCOMPARE(face(headline) + ", " + face(label), QString("Poppins 600, Inter 500"));
+        QCOMPARE(shownAt(&login, signIn), Theme::kAccent);
+        signIn->setEnabled(false);
+        QVERIFY(blends(shownAt(&login, signIn), Theme::kAccent, 0.35, Theme::kBackdrop));
+
+        QWidget root;
+        root.setObjectName("AppRoot");
+        new QVBoxLayout(&root);
+        auto* top = named(&root, "TopBar", new QWidget);
+        new QHBoxLayout(top);
+        auto* badge = named(top, "ModeBadge", new QLabel("LIVE"));
+        badge->setProperty("mode", "live");
+        auto* dot = named(top, "Dot", new QLabel);
+        auto* onlineDot = named(top, "Dot", new QLabel);
+        onlineDot->setProperty("state", "online");
+        auto* primary = named(&root, "Primary", new QPushButton("Play"));
+        auto* tile = named(&root, "Tile", new QFrame);
+        tile->setProperty("selected", "true");
+        tile->setMinimumHeight(120);
+        named(&root, "", new QTableWidget(2, 2));
+        named(&root, "", new QCalendarWidget);
+        const QImage shot = styled(root, Theme::appStyle(), {900, 1200}, "theme-app.png");
+        QVERIFY(!shot.isNull());
+        QCOMPARE(shot.pixelColor(1, shot.height() - 2), Theme::kBackdrop);
+        QCOMPARE(top->height(), 56);
+        QCOMPARE(shownAt(&root, primary), Theme::kAccent);
+        // Fixed sizes hold whatever the border: the idle dot with its ring is
+        // as big as the filled ones.
+        QVERIFY(dot->size() == QSize(8, 8) && onlineDot->size() == QSize(8, 8));
+        // Mode and selection properties pick their own rules.
+        QVERIFY(blends(shownAt(&root, badge, QPoint(badge->width() - 6, badge->height() / 2)), Theme::kLive, 0.16,
+                       shownAt(&root, top, QPoint(2, 2))));
+        const int mid = tile->height() / 2;
+        QCOMPARE(tile->grab().toImage().pixelColor(0, mid), Theme::kAccent);
+        QCOMPARE(tile->grab().toImage().pixelColor(tile->width() / 2, mid), Theme::kBackdrop);
+        tile->setProperty("selected", "false");
+        tile->style()->unpolish(tile);
+        tile->style()->polish(tile);
+        QVERIFY(tile->grab().toImage().pixelColor(0, mid) != Theme::kAccent);
+    }
+
+    // Sheets name colours; every name must be known and written out.
+    void tokensWriteOutEverySheetColour()
+    {
+        QCOMPARE(Theme::expandTokens(QStringLiteral("a: @accent; b: @live/0.12; c: @nosuch; d: x@y.z")),
+                 QStringLiteral("a: #3b82f6; b: rgba(242, 85, 90, 0.12); c: @nosuch; d: x@y.z"));
+        QCOMPARE(Theme::colour(Theme::Colour::White, 0.5).alpha(), 128);
+        QSet<QString> names;
+        for (const Theme::Token& t : Theme::tokens())
+            names.insert(QString::fromLatin1(t.name));
+        QCOMPARE(names.size(), Theme::kColourCount);
     }
 };
 
