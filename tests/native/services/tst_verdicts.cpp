@@ -22,8 +22,9 @@ QStringList lines(const QList<Issue>& list)
     return out;
 }
 
-// A device whose last check found everything in order.
-Device healthy(const QString& name = QStringLiteral("Recorder"), int channels = 4)
+// A device whose last check found everything in order, then changed by `edit`.
+Device healthy(const QString& name = QStringLiteral("Recorder"), int channels = 4,
+               const std::function<void(Device&, Health&)>& edit = {})
 {
     Device d = nativeseed::device(name, QString(), channels, kNow.addDays(-60));
     d.ip = QStringLiteral("192.168.1.20");
@@ -38,6 +39,8 @@ Device healthy(const QString& name = QStringLiteral("Recorder"), int channels = 
     h.model = QStringLiteral("DS-7616");
     for (Camera& c : d.cameras)
         c.onlineKnown = c.online = true;
+    if (edit)
+        edit(d, h);
     return d;
 }
 
@@ -101,34 +104,28 @@ private Q_SLOTS:
     void deviceStateFindings()
     {
         Fleet f;
-        Device off = healthy(QStringLiteral("Off"));
-        off.enabled = false;
-        off.health.hdd = QStringLiteral("Fault");
-        Device fresh = healthy(QStringLiteral("Fresh"));
-        fresh.health = Health{};
-        Device gone = healthy(QStringLiteral("Gone"));
-        gone.health.internet = gone.health.device = Failed;
-        gone.health.hdd = QStringLiteral("Fault");
-        gone.health.lastUp = kNow.addSecs(-2 * 3600);
-        gone.httpPort = 8080;
-        gone.rtspPort = 10554;
-        Device mute = healthy(QStringLiteral("Mute"));
-        mute.health.device = Failed;
-        mute.health.lastUp = QDateTime();
-        Device locked = healthy(QStringLiteral("Locked"));
-        locked.health.device = Failed;
-        locked.health.error = QStringLiteral("ignored when refused");
-        Device erring = healthy(QStringLiteral("Erring"));
-        erring.health.device = NotTested;
-        erring.health.error = QStringLiteral("The device answered HTTP 500.");
-        Device stale = healthy(QStringLiteral("Stale"));
-        stale.health.checkedAt = kNow.addSecs(-86401);
-        Device unfetched = healthy(QStringLiteral("Unfetched"));
-        unfetched.health.checkedAt = kNow.addSecs(-86400);
-        unfetched.health.fetchedAt = QDateTime();
-        unfetched.health.model.clear();
-        Device modelOnly = healthy(QStringLiteral("Model"));
-        modelOnly.health.fetchedAt = QDateTime();
+        const Device off = healthy("Off", 4, [](Device& d, Health& h) { d.enabled = false, h.hdd = "Fault"; });
+        const Device fresh = healthy("Fresh", 4, [](Device&, Health& h) { h = Health{}; });
+        const Device gone = healthy("Gone", 4, [](Device& d, Health& h) {
+            h.internet = h.device = Failed;
+            h.hdd = QStringLiteral("Fault");
+            h.lastUp = kNow.addSecs(-2 * 3600);
+            d.httpPort = 8080;
+            d.rtspPort = 10554;
+        });
+        const Device mute = healthy("Mute", 4, [](Device&, Health& h) { h.device = Failed, h.lastUp = QDateTime(); });
+        const Device locked = healthy("Locked", 4, [](Device&, Health& h) { h.device = Failed, h.error = "ignored"; });
+        const Device erring = healthy("Erring", 4, [](Device&, Health& h) {
+            h.device = NotTested;
+            h.error = QStringLiteral("The device answered HTTP 500.");
+        });
+        const Device stale = healthy("Stale", 4, [](Device&, Health& h) { h.checkedAt = kNow.addSecs(-86401); });
+        const Device unfetched = healthy("Unfetched", 4, [](Device&, Health& h) {
+            h.checkedAt = kNow.addSecs(-86400);
+            h.fetchedAt = QDateTime();
+            h.model.clear();
+        });
+        const Device modelOnly = healthy("Model", 4, [](Device&, Health& h) { h.fetchedAt = QDateTime(); });
         f.load({off, fresh, gone, mute, locked, erring, stale, unfetched, modelOnly});
         f.refused.insert(locked.id);
         f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
@@ -177,10 +174,7 @@ private Q_SLOTS:
         QFETCH(int, window);
         QFETCH(QString, expected);
         Fleet f;
-        Device d = healthy();
-        d.health.recordingDays = days;
-        d.health.recordingWindow = window;
-        f.load({d});
+        f.load({healthy("R", 4, [&](Device&, Health& h) { h.recordingDays = days, h.recordingWindow = window; })});
         QCOMPARE(f.of(0), expected.isEmpty() ? QStringList() : QStringList{expected});
     }
 
@@ -195,17 +189,15 @@ private Q_SLOTS:
         Device all = healthy(QStringLiteral("All"), 8);
         for (Camera& c : all.cameras)
             c.online = false;
-        Device ignoredOne = healthy(QStringLiteral("Ignored"), 3);
-        ignoredOne.cameras[2].online = false;
-        ignoredOne.ignored = {3};
+        const Device ignoredOne =
+            healthy("Ignored", 3, [](Device& d, Health&) { d.cameras[2].online = false, d.ignored = {3}; });
         Device unknown = healthy(QStringLiteral("Unknown"), 2);
         unknown.cameras[0].online = false;
         unknown.cameras[1].onlineKnown = unknown.cameras[1].online = false; // unknown is never offline
         // Camera states of a device that did not answer are not judged.
-        Device down = healthy(QStringLiteral("Down"), 2);
+        Device down = all;
+        down.id = nativeseed::newId();
         down.health.device = Failed;
-        for (Camera& c : down.cameras)
-            c.online = false;
         f.load({eight, all, ignoredOne, unknown, down});
         f.expect({
             {"1/11 6 cameras offline | Gate, Camera 2 (seen 5 min ago), Camera 3, Camera 4 and 2 more."},
@@ -220,17 +212,15 @@ private Q_SLOTS:
     void networkPortAndClock()
     {
         Fleet f;
-        Device port = healthy(QStringLiteral("Port"));
-        port.health.rtspPort = Failed;
-        port.rtspPort = 10554;
-        Device poor = healthy(QStringLiteral("Poor"));
-        poor.health.quality = QStringLiteral("Poor");
-        poor.health.latencyMs = 640;
-        poor.health.lossPercent = -1;
-        Device slow = healthy(QStringLiteral("Slow"));
-        slow.health.quality = QStringLiteral("Degraded");
-        slow.health.latencyMs = 180;
-        slow.health.lossPercent = 33;
+        const Device port = healthy("Port", 4, [](Device& d, Health& h) { h.rtspPort = Failed, d.rtspPort = 10554; });
+        auto network = [](const char* quality, int latencyMs, int lossPercent) {
+            return healthy(quality, 4, [=](Device&, Health& h) {
+                h.quality = QString::fromLatin1(quality);
+                h.latencyMs = latencyMs;
+                h.lossPercent = lossPercent;
+            });
+        };
+        const Device poor = network("Poor", 640, -1), slow = network("Degraded", 180, 33);
         QList<Device> clocks;
         auto skewed = [&](qint64 secs, const QString& zone) {
             Device d = healthy(QString::number(secs));
@@ -259,16 +249,13 @@ private Q_SLOTS:
         QCOMPARE(clockDriftSecs(f.store->devices().at(6)), std::numeric_limits<int>::max());
         // A device clock reads whole seconds; the check time has
         // milliseconds until the next start: compared in whole seconds.
-        Device justFetched = healthy();
-        justFetched.health.fetchedAt = QDateTime(kNow.date(), QTime(10, 0, 0, 800));
-        justFetched.health.deviceTime = QStringLiteral("2026-03-02 10:07:00");
-        QCOMPARE(clockDriftSecs(justFetched), 420);
-        Device unknown = healthy();
-        unknown.health.deviceTime = QStringLiteral("soon");
-        QCOMPARE(clockDriftSecs(unknown), kUnknownDrift);
-        unknown.health.deviceTime = QStringLiteral("2026-03-02T11:00:00");
-        unknown.health.fetchedAt = QDateTime();
-        QCOMPARE(clockDriftSecs(unknown), kUnknownDrift);
+        auto drift = [](const QDateTime& fetchedAt, const char* deviceTime) {
+            return clockDriftSecs(
+                healthy("C", 4, [&](Device&, Health& h) { h.fetchedAt = fetchedAt, h.deviceTime = deviceTime; }));
+        };
+        QCOMPARE(drift(QDateTime(kNow.date(), QTime(10, 0, 0, 800)), "2026-03-02 10:07:00"), 420);
+        QCOMPARE(drift(kNow, "soon"), kUnknownDrift);
+        QCOMPARE(drift(QDateTime(), "2026-03-02T11:00:00"), kUnknownDrift);
     }
 
     void liveEventFindings()
@@ -276,11 +263,8 @@ private Q_SLOTS:
         Fleet f;
         Device d = healthy(QStringLiteral("Gate NVR"), 8);
         d.cameras[0].name = QStringLiteral("Gate");
-        Device lost = healthy(QStringLiteral("Lost"));
-        Device quiet = healthy(QStringLiteral("Quiet"));
-        Device locked = healthy(QStringLiteral("Locked"));
-        Device dahua = healthy(QStringLiteral("Dahua"));
-        dahua.manufacturer = QStringLiteral("DAHUA");
+        const Device lost = healthy("Lost"), quiet = healthy("Quiet"), locked = healthy("Locked");
+        const Device dahua = healthy("Dahua", 4, [](Device& d, Health&) { d.manufacturer = QStringLiteral("DAHUA"); });
         Device small = healthy(QStringLiteral("Small"), 1);
         small.cameras[0].name = QStringLiteral("Gate");
         f.load({d, lost, quiet, locked, dahua, small});
@@ -409,16 +393,9 @@ private Q_SLOTS:
         // Problems first, then warnings, then name ignoring case; one "No
         // site" row per distinct missing site id.
         auto row = [](const SiteSummary& r) {
-            return QStringLiteral("%1 [%2] d%3 c%4 u%5 p%6 w%7 cam%8/%9/%10")
-                .arg(r.name, r.subtitle)
-                .arg(r.devices)
-                .arg(r.checked)
-                .arg(r.up)
-                .arg(r.problems)
-                .arg(r.warnings)
-                .arg(r.camerasOnline)
-                .arg(r.camerasKnown)
-                .arg(r.cameras);
+            return QString::asprintf("%s [%s] d%d c%d u%d p%d w%d cam%d/%d/%d", qPrintable(r.name),
+                                     qPrintable(r.subtitle), r.devices, r.checked, r.up, r.problems, r.warnings,
+                                     r.camerasOnline, r.camerasKnown, r.cameras);
         };
         QStringList rows;
         for (const SiteSummary& r : sites(f.sources(), kNow))
@@ -437,12 +414,8 @@ private Q_SLOTS:
     void uptimeFiguresAndUnstable()
     {
         Fleet f;
-        Device a = healthy(QStringLiteral("A"));
-        Device b = healthy(QStringLiteral("B"));
-        Device off = healthy(QStringLiteral("Off"));
-        off.enabled = false;
-        Device exact = healthy(QStringLiteral("Exact"));
-        Device shaky = healthy(QStringLiteral("Shaky"));
+        const Device a = healthy("A"), b = healthy("B"), exact = healthy("Exact"), shaky = healthy("Shaky");
+        const Device off = healthy("Off", 4, [](Device& d, Health&) { d.enabled = false; });
         UptimeHistory history;
         const QDate today = kNow.date();
         for (int h = 0; h < 10; ++h) {
