@@ -246,8 +246,9 @@ private Q_SLOTS:
     void monthKeepsOnlyDaysOfThatMonth()
     {
         QByteArray body = "<trackDailyDistribution><dayList>";
-        for (const char* day : {"0", "1", "28", "29", "31", "-3", "4000000000"})
-            body += QByteArray("<day><dayOfMonth>") + day + "</dayOfMonth><record>true</record></day>";
+        for (const char* day : {"0", "1", "28", "29", "31", "-3", "4000000000", "x"})
+            body += QByteArray("<day><dayOfMonth>") + day + "</dayOfMonth><record>True</record></day>";
+        body += "<day><dayOfMonth>3</dayOfMonth><record>false</record></day>";
         body += "</dayList></trackDailyDistribution>";
         QCOMPARE(NativeCalendar::hikMonthDays(body, 2025, 2), QSet<int>({1, 28}));
         QCOMPARE(NativeCalendar::hikMonthDays(body, 2024, 2), QSet<int>({1, 28, 29}));
