@@ -264,7 +264,8 @@ private Q_SLOTS:
         Device d = healthy(QStringLiteral("Gate NVR"), 8);
         d.cameras[0].name = QStringLiteral("Gate");
         const Device lost = healthy("Lost"), quiet = healthy("Quiet"), locked = healthy("Locked");
-        const Device dahua = healthy("Dahua", 4, [](Device& d, Health&) { d.manufacturer = QStringLiteral("DAHUA"); });
+        const Device dahua =
+            healthy("Dahua", 4, [](Device& dev, Health&) { dev.manufacturer = QStringLiteral("DAHUA"); });
         Device small = healthy(QStringLiteral("Small"), 1);
         small.cameras[0].name = QStringLiteral("Gate");
         f.load({d, lost, quiet, locked, dahua, small});
@@ -362,9 +363,7 @@ private Q_SLOTS:
         };
         const Site north = site("north", "Ravi 98450", "FibreNet"), south = site("South"),
                    alpha = site("Alpha", {}, "Airline");
-        Device a = healthy(QStringLiteral("A"));
-        a.siteId = south.id;
-        a.health.internet = Failed;
+        const Device a = healthy("A", 4, [&](Device& d, Health& h) { d.siteId = south.id, h.internet = Failed; });
         Device b = healthy(QStringLiteral("B"));
         b.siteId = north.id;
         b.health.quality = QStringLiteral("Poor");
@@ -374,13 +373,9 @@ private Q_SLOTS:
         Device c = a;
         c.id = nativeseed::newId();
         c.name = QStringLiteral("C");
-        Device orphan = healthy(QStringLiteral("Orphan"));
-        orphan.siteId = QStringLiteral("gone-site");
-        orphan.health = Health{};
-        Device off = healthy(QStringLiteral("Off"));
-        off.siteId = alpha.id;
-        off.enabled = false;
-        Device bare = healthy(QStringLiteral("Bare"));
+        const Device orphan = healthy("Orphan", 4, [](Device& d, Health& h) { d.siteId = "gone-site", h = Health{}; });
+        const Device off = healthy("Off", 4, [&](Device& d, Health&) { d.siteId = alpha.id, d.enabled = false; });
+        const Device bare = healthy("Bare");
         f.load({a, b, c, orphan, off, bare}, {north, south, alpha});
 
         QStringList order;
