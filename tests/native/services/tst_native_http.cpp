@@ -36,8 +36,8 @@ Q_DECLARE_METATYPE(Native::Failure)
 class TestNativeHttp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Login modes against a device that wants Digest (devices offering
-    // Digest and Basic together are in the probe suite's login table).
+    // Login modes against a device that wants Digest (a good Digest login,
+    // and devices offering Digest and Basic together: the probe suite).
     void loginModesAgainstDigest()
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
@@ -45,17 +45,10 @@ private Q_SLOTS:
         const QString path = QStringLiteral("/ISAPI/System/deviceInfo");
 
         // No login: the challenge is reported, not answered.
-        Response r = get(deviceFor(fake), path, NativeHttp::None);
+        const Response r = get(deviceFor(fake), path, NativeHttp::None);
         QCOMPARE(r.status, 401);
         QVERIFY(r.wwwAuthenticate.toLower().contains("digest"));
         QCOMPARE(fake.requestCount(), 1);
-
-        fake.clearLog();
-        r = get(deviceFor(fake), path, NativeHttp::Digest);
-        QCOMPARE(r.status, 200);
-        QVERIFY(r.body.contains("<model>DS-FAKE-16</model>"));
-        QVERIFY(!fake.requests().at(0).hasCredentials());
-        QVERIFY(fake.requests().at(1).headers.value("authorization").startsWith("Digest "));
 
         // A wrong password is answered once; the second 401 ends it.
         fake.clearLog();
