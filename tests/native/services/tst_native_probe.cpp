@@ -14,6 +14,28 @@ using nativetest::probe;
 
 namespace {
 
+// Feeds the answers to a login machine: each step it asks for (Send with
+// None/Basic/Digest, Verdict or Failed), then accepted/refused, the Digest
+// and Basic results, the body kept, the failure number (5: time-out) and
+// the error.
+QString login(const QList<NativeHttp::Response>& answers)
+{
+    LoginMachine m;
+    QString out;
+    for (const NativeHttp::Response& a : answers) {
+        const LoginMachine::Step s = m.answer(a);
+        out += QStringLiteral("%1%2 ").arg(QChar("SVF"[int(s.next)]), QChar("NBD"[int(s.auth)]));
+    }
+    return out
+        + QString::asprintf("%s%s d%d b%d [%s] f%d %s", m.accepted() ? "accepted" : "-", m.refused() ? " refused" : "",
+                            m.digest(), m.basic(), m.infoBody().constData(), int(m.failure()),
+                            qUtf8Printable(m.error()));
+}
+
+} // namespace
+
+namespace {
+
 // A probe's results in one line: internet, HTTP, RTSP and device checks,
 // Digest and Basic logins, latency measured, loss, failure number, error.
 QString summary(const Outcome& o)
@@ -53,43 +75,17 @@ private Q_SLOTS:
     // challenge, and a retry that gets no answer.
     void loginStates()
     {
-        { // 2xx with an empty body is not accepted, with no error.
-            LoginMachine m;
-            m.answer(answer(200));
-            QVERIFY(!m.accepted());
-            QVERIFY(m.error().isEmpty());
-            QVERIFY(!m.refused());
-        }
-        { // Both offered, Digest good: Basic asked too.
-            LoginMachine m;
-            auto s = m.answer(answer(401, {}, "Digest realm=\"r\", qop=\"auth\", nonce=\"n\"\nBasic realm=\"r\""));
-            QCOMPARE(s.auth, NativeHttp::Digest);
-            s = m.answer(answer(200, "body"));
-            QCOMPARE(s.next, LoginMachine::Next::Send);
-            QCOMPARE(s.auth, NativeHttp::Basic);
-            s = m.answer(answer(401));
-            QCOMPARE(s.next, LoginMachine::Next::Verdict);
-            QCOMPARE(m.digest(), 2);
-            QCOMPARE(m.basic(), 1);
-            QVERIFY(m.accepted());
-            QCOMPARE(m.infoBody(), QByteArray("body"));
-        }
-        { // Empty challenge: Digest, Basic untouched.
-            LoginMachine m;
-            QCOMPARE(m.answer(answer(401)).auth, NativeHttp::Digest);
-            m.answer(answer(200, "x"));
-            QCOMPARE(m.digest(), 2);
-            QCOMPARE(m.basic(), 0);
-        }
-        { // A retry that gets no answer is not a refused login.
-            LoginMachine m;
-            m.answer(answer(401, {}, "Basic realm=\"r\""));
-            m.answer(answer(0));
-            QVERIFY(!m.accepted());
-            QVERIFY(!m.refused());
-            QCOMPARE(m.error(), QStringLiteral("The device didn't answer HTTP (No answer in time.)."));
-            QCOMPARE(m.failure(), Native::Failure::Timeout);
-        }
+        // 2xx with an empty body is not accepted, with no error.
+        QCOMPARE(login({answer(200)}), "VN - d0 b0 [] f0 ");
+        // Both offered, Digest good: Basic asked too.
+        QCOMPARE(login({answer(401, {}, "Digest realm=\"r\", qop=\"auth\", nonce=\"n\"\nBasic realm=\"r\""),
+                        answer(200, "body"), answer(401)}),
+                 "SD SB VN accepted d2 b1 [body] f0 ");
+        // Empty challenge: Digest, Basic untouched.
+        QCOMPARE(login({answer(401), answer(200, "x")}), "SD VN accepted d2 b0 [x] f0 ");
+        // A retry that gets no answer is not a refused login.
+        QCOMPARE(login({answer(401, {}, "Basic realm=\"r\""), answer(0)}),
+                 "SB VN - d0 b1 [] f5 The device didn't answer HTTP (No answer in time.).");
     }
 
     // Three HTTP-port connects, one RTSP connect, in that order, then the
