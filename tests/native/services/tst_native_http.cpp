@@ -123,7 +123,6 @@ private Q_SLOTS:
     {
         QFETCH(int, fault);
         QFETCH(int, status);
-        QFETCH(QString, error);
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(fake));
         Native::Device d = deviceFor(fake);
@@ -133,7 +132,7 @@ private Q_SLOTS:
             fake.script(QStringLiteral("/x"), nativetest::reply(status, {}, [&](auto& r) { r.fault = Fault(fault); }));
         const Response r = get(d, QStringLiteral("/x"), NativeHttp::None, fault == int(Fault::Silence) ? 300 : 8000);
         QCOMPARE(r.status, status);
-        QCOMPARE(r.error, error);
+        QTEST(r.error, "error");
         QTEST(r.failure, "failure");
     }
 
