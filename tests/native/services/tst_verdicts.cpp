@@ -221,18 +221,13 @@ private Q_SLOTS:
             });
         };
         const Device poor = network("Poor", 640, -1), slow = network("Degraded", 180, 33);
-        QList<Device> clocks;
-        auto skewed = [&](qint64 secs, const QString& zone) {
-            Device d = healthy(QString::number(secs));
-            d.health.deviceTime = d.health.fetchedAt.addSecs(secs).toString(Qt::ISODate) + zone;
-            clocks << d;
+        auto clock = [](const QString& deviceTime) {
+            return healthy("Clock", 4, [&](Device&, Health& h) { h.deviceTime = deviceTime; });
         };
-        skewed(121, QStringLiteral("+05:30"));
-        skewed(-3700, {});
-        skewed(120, {});
-        skewed(0, {});
-        clocks.last().health.deviceTime = QStringLiteral("9999-12-31T23:59:59");
-        f.load(QList<Device>{port, poor, slow} + clocks);
+        auto skewed = [&](qint64 secs, const char* zone = "") {
+            return clock(kNow.addSecs(-3600 + secs).toString(Qt::ISODate) + QString::fromLatin1(zone));
+        };
+        f.load({port, poor, slow, skewed(121, "+05:30"), skewed(-3700), skewed(120), clock("9999-12-31T23:59:59")});
         const QString ntp = QStringLiteral(
             " | Recordings are stamped with the wrong time, so searches by time miss. Turn on NTP on the device.");
         f.expect({
