@@ -55,24 +55,20 @@ QList<Response> dahuaAnswers(const QByteArray& storage, const QByteArray& titles
             served(states)};
 }
 
-struct MonthResult {
-    std::optional<QSet<int>> days;
-    QString error;
-};
-
-// One month's recorded days from the device, waited for.
-MonthResult month(const Native::Device& d, int channel, bool main, int year, int month)
+// One month's recorded days from the device, waited for, in one line:
+// "[days] error", or "no answer".
+QString month(const Native::Device& d, int channel, bool main, int year, int month)
 {
-    MonthResult r;
-    NativeCalendar::month(d, channel, main, year, month, [&r](const QSet<int>& days, const QString& e) {
-        r.days = days;
-        r.error = e;
+    nativetest::Catch<QString> c;
+    NativeCalendar::month(d, channel, main, year, month, [&c](const QSet<int>& days, const QString& e) {
+        QList<int> sorted(days.cbegin(), days.cend());
+        std::sort(sorted.begin(), sorted.end());
+        QStringList list;
+        for (int day : sorted)
+            list << QString::number(day);
+        c.cb()(QStringLiteral("[%1] %2").arg(list.join(','), e).trimmed());
     });
-    QElapsedTimer t;
-    t.start();
-    while (!r.days && t.elapsed() < 20000)
-        QTest::qWait(5);
-    return r;
+    return c.wait() ? *c.value : QStringLiteral("no answer");
 }
 
 // A fetch's outcome in one line: state, model, serial, name, clock, disks,
@@ -250,9 +246,7 @@ private Q_SLOTS:
                              NativeCalendar::dahuaLastDay(2025, 3, QDate(2025, 3, 10)),
                              NativeCalendar::dahuaLastDay(2025, 4, QDate(2025, 3, 10))}),
                  (QList<int>{28, 10, 0}));
-        const MonthResult none = month(recorder("SAMSUNG"), 1, true, 2025, 3);
-        QVERIFY(none.days && none.days->isEmpty());
-        QCOMPARE(none.error, QStringLiteral("This brand has no recording calendar yet."));
+        QCOMPARE(month(recorder("SAMSUNG"), 1, true, 2025, 3), "[] This brand has no recording calendar yet.");
     }
 
     void isapiMonth()
@@ -260,9 +254,7 @@ private Q_SLOTS:
         FakeDevice fake(FakeDevice::Kind::Isapi);
         fake.recorded = {QDate(2025, 3, 2), QDate(2025, 3, 9)};
         QVERIFY(fake.start());
-        const MonthResult r = month(deviceFor(fake, "HIKVISION"), 4, false, 2025, 3);
-        QVERIFY(r.error.isEmpty());
-        QCOMPARE(*r.days, (QSet<int>{2, 9}));
+        QCOMPARE(month(deviceFor(fake, "HIKVISION"), 4, false, 2025, 3), "[2,9]");
         const kvrtest::FakeRequest last = fake.requests().last();
         QCOMPARE(last.target, QStringLiteral("/ISAPI/ContentMgmt/record/tracks/402/dailyDistribution"));
         QCOMPARE(last.headers.value("content-type"), QByteArray("application/xml"));
@@ -273,15 +265,13 @@ private Q_SLOTS:
         own.xmlPrefixed = true;
         own.recorded = {QDate(2025, 2, 28)};
         QVERIFY(own.start());
-        const MonthResult p = month(deviceFor(own, "PRAMA_STQC"), 1, true, 2025, 2);
-        QCOMPARE(*p.days, QSet<int>{28});
+        QCOMPARE(month(deviceFor(own, "PRAMA_STQC"), 1, true, 2025, 2), "[28]");
         QCOMPARE(own.requests().last().target,
                  QStringLiteral("/pramaAPI/ContentMgmt/record/tracks/101/dailyDistribution"));
 
         fake.script(QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"), nativetest::reply(404));
-        const MonthResult f = month(deviceFor(fake, "HIKVISION"), 1, true, 2025, 3);
-        QVERIFY(f.days->isEmpty());
-        QCOMPARE(f.error, QStringLiteral("This device doesn't support a recording calendar."));
+        QCOMPARE(month(deviceFor(fake, "HIKVISION"), 1, true, 2025, 3),
+                 "[] This device doesn't support a recording calendar.");
     }
 
     void dahuaMonth()
@@ -292,17 +282,14 @@ private Q_SLOTS:
         QVERIFY(fake.start());
 
         // Current month on its 10th day: days 1 to 10 only.
-        const MonthResult r = month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3);
-        QCOMPARE(*r.days, (QSet<int>{1, 7, 8}));
+        QCOMPARE(month(deviceFor(fake, "DAHUA"), 1, true, 2025, 3), "[1,7,8]");
         QCOMPARE(fake.servedCount("/cgi-bin/mediaFileFind.cgi?action=findFile"), 10);
         QTRY_COMPARE(fake.finderEvents(), (QStringList{"create 1000", "close 1000", "destroy 1000"}));
 
         // A failed findNextFile is a day without recordings, not a failure.
         fake.clearLog();
         fake.failNextFileOn = {QDate(2025, 3, 7)};
-        const MonthResult n = month(deviceFor(fake, "CPPLUS", "ipcamera"), 1, true, 2025, 3);
-        QVERIFY(n.error.isEmpty());
-        QCOMPARE(*n.days, (QSet<int>{1, 8}));
+        QCOMPARE(month(deviceFor(fake, "CPPLUS", "ipcamera"), 1, true, 2025, 3), "[1,8]");
         QTRY_COMPARE(fake.finderEvents().size(), 3); // closed and destroyed after the answer
     }
 
