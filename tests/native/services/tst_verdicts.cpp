@@ -44,6 +44,12 @@ Device healthy(const QString& name = QStringLiteral("Recorder"), int channels = 
     return d;
 }
 
+// A healthy device whose clock read `deviceTime` when fetched at `fetchedAt`.
+Device clocked(const QString& deviceTime, const QDateTime& fetchedAt = kNow.addSecs(-3600))
+{
+    return healthy("Clock", 4, [&](Device&, Health& h) { h.deviceTime = deviceTime, h.fetchedAt = fetchedAt; });
+}
+
 // The scheduler's refused set and the live event state under the test's control.
 struct Fleet : nativeseed::Fleet {
     Fleet() : nativeseed::Fleet(kNow) {}
@@ -101,7 +107,9 @@ private Q_SLOTS:
         QCOMPARE(ago(QDateTime(), kNow), QStringLiteral("never"));
     }
 
-    void deviceStateFindings()
+    // Each device's findings from its last check: state, recordings,
+    // cameras, ports, network and clock, in one fleet.
+    void findingsPerDevice()
     {
         Fleet f;
         const Device off = healthy("Off", 4, [](Device& d, Health& h) { d.enabled = false, h.hdd = "Fault"; });
@@ -126,54 +134,11 @@ private Q_SLOTS:
             h.model.clear();
         });
         const Device modelOnly = healthy("Model", 4, [](Device&, Health& h) { h.fetchedAt = QDateTime(); });
-        f.load({off, fresh, gone, mute, locked, erring, stale, unfetched, modelOnly});
-        f.refused.insert(locked.id);
-        f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
-        f.standing.insert(fresh.id, {Standing{4, 2, kNow.addSecs(-600)}});
-        f.expect({
-            {},
-            {"1/16 Video loss reported | Camera 2, 10 min ago, by the device's live events. Not cleared since.",
-             "2/50 Not checked yet | Run a diagnostic to see whether it is reachable and recording."},
-            {"0/0 Unreachable | No answer from 192.168.1.20 on ports 8080 / 10554 (checked 2 min ago). "
-             "Last online 2 h ago.",
-             "0/3 Disk fault | A disk reports an error: recordings may be missing or about to stop."},
-            {"0/2 Not answering properly | The host answers, but the recorder did not accept the check. "
-             "Never seen online."},
-            {"0/1 Login refused | The saved username or password was refused. Automatic checks are paused so "
-             "the account is not locked."},
-            {"0/2 Not answering properly | The device answered HTTP 500. Last online 2 min ago."},
-            {"2/40 Last checked yesterday | This result may be out of date. Refresh to check again."},
-            {"2/41 No device info yet | Fetch device info to read its model, disks, recordings and cameras."},
-            {},
-        });
-        // Disabled devices count nowhere.
-        QCOMPARE(sites(f.sources(), kNow).size(), 1);
-        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 8);
-    }
-
-    void recordingRules()
-    {
-        Fleet f;
+        // Day counts from a device or a damaged file must not wrap around; an
+        // uncounted or empty window says nothing.
         auto recorded = [](int days, int window) {
             return healthy("R", 4, [=](Device&, Health& h) { h.recordingDays = days, h.recordingWindow = window; });
         };
-        // Numbers from a device or a damaged file must not wrap around; an
-        // uncounted or empty window says nothing.
-        f.load({recorded(27, 30), recorded(26, 30), recorded(0, 1), recorded(0, 30), recorded(-1, 30), recorded(0, 0),
-                recorded(2000000000, 2100000000), recorded(300000000, 400000000)});
-        f.expect({{},
-                  {"1/10 Recording gaps | Recordings on 26 of the last 30 days."},
-                  {"0/4 Not recording | No recordings found in the last 1 day."},
-                  {"0/4 Not recording | No recordings found in the last 30 days."},
-                  {},
-                  {},
-                  {},
-                  {"1/10 Recording gaps | Recordings on 300000000 of the last 400000000 days."}});
-    }
-
-    void cameraRules()
-    {
-        Fleet f;
         Device eight = healthy(QStringLiteral("Eight"), 8);
         for (int i = 0; i < 6; ++i)
             eight.cameras[i].online = false;
@@ -191,20 +156,6 @@ private Q_SLOTS:
         Device down = all;
         down.id = nativeseed::newId();
         down.health.device = Failed;
-        f.load({eight, all, ignoredOne, unknown, down});
-        f.expect({
-            {"1/11 6 cameras offline | Gate, Camera 2 (seen 5 min ago), Camera 3, Camera 4 and 2 more."},
-            {"0/5 All cameras offline | Camera 1, Camera 2, Camera 3, Camera 4 and 4 more."},
-            {},
-            {"1/11 1 camera offline | Camera 1."},
-            {"0/2 Not answering properly | The host answers, but the recorder did not accept the check. "
-             "Last online 2 min ago."},
-        });
-    }
-
-    void networkPortAndClock()
-    {
-        Fleet f;
         const Device port = healthy("Port", 4, [](Device& d, Health& h) { h.rtspPort = Failed, d.rtspPort = 10554; });
         auto network = [](const char* quality, int latencyMs, int lossPercent) {
             return healthy(quality, 4, [=](Device&, Health& h) {
@@ -213,19 +164,51 @@ private Q_SLOTS:
                 h.lossPercent = lossPercent;
             });
         };
-        const Device poor = network("Poor", 640, -1), slow = network("Degraded", 180, 33);
-        auto clock = [](const QString& deviceTime) {
-            return healthy("Clock", 4, [&](Device&, Health& h) { h.deviceTime = deviceTime; });
+        auto skewed = [](qint64 secs, const char* zone = "") {
+            return clocked(kNow.addSecs(-3600 + secs).toString(Qt::ISODate) + QString::fromLatin1(zone));
         };
-        auto skewed = [&](qint64 secs, const char* zone = "") {
-            return clock(kNow.addSecs(-3600 + secs).toString(Qt::ISODate) + QString::fromLatin1(zone));
-        };
-        f.load({port, poor, slow, skewed(121, "+05:30"), skewed(-3700), skewed(120), clock("9999-12-31T23:59:59")});
+        f.load(QList<Device>{off, fresh, gone, mute, locked, erring, stale, unfetched, modelOnly, eight, all,
+                             ignoredOne, unknown, down, port}
+               + QList<Device>{recorded(27, 30), recorded(26, 30), recorded(0, 1), recorded(0, 30), recorded(-1, 30),
+                               recorded(0, 0), recorded(2000000000, 2100000000), recorded(300000000, 400000000)}
+               + QList<Device>{network("Poor", 640, -1), network("Degraded", 180, 33), skewed(121, "+05:30"),
+                               skewed(-3700), skewed(120), clocked("9999-12-31T23:59:59")});
+        f.refused.insert(locked.id);
+        f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
+        f.standing.insert(fresh.id, {Standing{4, 2, kNow.addSecs(-600)}});
         const QString ntp = QStringLiteral(
             " | Recordings are stamped with the wrong time, so searches by time miss. Turn on NTP on the device.");
         f.expect({
+            {},
+            {"1/16 Video loss reported | Camera 2, 10 min ago, by the device's live events. Not cleared since.",
+             "2/50 Not checked yet | Run a diagnostic to see whether it is reachable and recording."},
+            {"0/0 Unreachable | No answer from 192.168.1.20 on ports 8080 / 10554 (checked 2 min ago). "
+             "Last online 2 h ago.",
+             "0/3 Disk fault | A disk reports an error: recordings may be missing or about to stop."},
+            {"0/2 Not answering properly | The host answers, but the recorder did not accept the check. "
+             "Never seen online."},
+            {"0/1 Login refused | The saved username or password was refused. Automatic checks are paused so "
+             "the account is not locked."},
+            {"0/2 Not answering properly | The device answered HTTP 500. Last online 2 min ago."},
+            {"2/40 Last checked yesterday | This result may be out of date. Refresh to check again."},
+            {"2/41 No device info yet | Fetch device info to read its model, disks, recordings and cameras."},
+            {},
+            {"1/11 6 cameras offline | Gate, Camera 2 (seen 5 min ago), Camera 3, Camera 4 and 2 more."},
+            {"0/5 All cameras offline | Camera 1, Camera 2, Camera 3, Camera 4 and 4 more."},
+            {},
+            {"1/11 1 camera offline | Camera 1."},
+            {"0/2 Not answering properly | The host answers, but the recorder did not accept the check. "
+             "Last online 2 min ago."},
             {"1/12 Live view port closed | RTSP port 10554 did not answer: live view and playback will not work "
              "from here."},
+            {},
+            {"1/10 Recording gaps | Recordings on 26 of the last 30 days."},
+            {"0/4 Not recording | No recordings found in the last 1 day."},
+            {"0/4 Not recording | No recordings found in the last 30 days."},
+            {},
+            {},
+            {},
+            {"1/10 Recording gaps | Recordings on 300000000 of the last 400000000 days."},
             {"1/13 Poor network | 640 ms latency, 0% of probes lost. Expect slow or broken live view."},
             {"2/30 Slow network | 180 ms latency, 33% of probes lost."},
             {"1/14 Clock ahead by 2 min" + ntp},
@@ -234,16 +217,19 @@ private Q_SLOTS:
             // A clock thousands of years ahead stays a large positive drift.
             {"1/14 Clock ahead by 24855 days" + ntp},
         });
-        QCOMPARE(clockDriftSecs(f.store->devices().at(6)), std::numeric_limits<int>::max());
-        // A device clock reads whole seconds; the check time has
-        // milliseconds until the next start: compared in whole seconds.
-        auto drift = [](const QDateTime& fetchedAt, const char* deviceTime) {
-            return clockDriftSecs(
-                healthy("C", 4, [&](Device&, Health& h) { h.fetchedAt = fetchedAt, h.deviceTime = deviceTime; }));
-        };
-        QCOMPARE(drift(QDateTime(kNow.date(), QTime(10, 0, 0, 800)), "2026-03-02 10:07:00"), 420);
-        QCOMPARE(drift(kNow, "soon"), kUnknownDrift);
-        QCOMPARE(drift(QDateTime(), "2026-03-02T11:00:00"), kUnknownDrift);
+        // Disabled devices count nowhere.
+        QCOMPARE(sites(f.sources(), kNow).size(), 1);
+        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 28);
+    }
+
+    // A device clock reads whole seconds; the check time has milliseconds
+    // until the next start: compared in whole seconds.
+    void clockDrift()
+    {
+        QCOMPARE(clockDriftSecs(clocked("9999-12-31T23:59:59")), std::numeric_limits<int>::max());
+        QCOMPARE(clockDriftSecs(clocked("2026-03-02 10:07:00", QDateTime(kNow.date(), QTime(10, 0, 0, 800)))), 420);
+        QCOMPARE(clockDriftSecs(clocked("soon")), kUnknownDrift);
+        QCOMPARE(clockDriftSecs(clocked("2026-03-02T11:00:00", QDateTime())), kUnknownDrift);
     }
 
     void liveEventFindings()
