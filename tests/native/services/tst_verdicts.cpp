@@ -107,8 +107,8 @@ private Q_SLOTS:
         QCOMPARE(ago(QDateTime(), kNow), QStringLiteral("never"));
     }
 
-    // Each device's findings from its last check: state, recordings,
-    // cameras, ports, network and clock, in one fleet.
+    // Each device's findings from its last check (state, recordings,
+    // cameras, ports, network and clock) and its live events, in one fleet.
     void findingsPerDevice()
     {
         Fleet f;
@@ -167,15 +167,39 @@ private Q_SLOTS:
         auto skewed = [](qint64 secs, const char* zone = "") {
             return clocked(kNow.addSecs(-3600 + secs).toString(Qt::ISODate) + QString::fromLatin1(zone));
         };
+        // Conditions standing in the live events, and the event stream's state.
+        Device gateNvr = healthy(QStringLiteral("Gate NVR"), 8);
+        gateNvr.cameras[0].name = QStringLiteral("Gate");
+        const Device lost = healthy("Lost"), quiet = healthy("Quiet"), streamLocked = healthy("Locked");
+        const Device dahua =
+            healthy("Dahua", 4, [](Device& dev, Health&) { dev.manufacturer = QStringLiteral("DAHUA"); });
+        Device small = healthy(QStringLiteral("Small"), 1);
+        small.cameras[0].name = QStringLiteral("Gate");
         f.load(QList<Device>{off, fresh, gone, mute, locked, erring, stale, unfetched, modelOnly, eight, all,
                              ignoredOne, unknown, down, port}
                + QList<Device>{recorded(27, 30), recorded(26, 30), recorded(0, 1), recorded(0, 30), recorded(-1, 30),
                                recorded(0, 0), recorded(2000000000, 2100000000), recorded(300000000, 400000000)}
                + QList<Device>{network("Poor", 640, -1), network("Degraded", 180, 33), skewed(121, "+05:30"),
-                               skewed(-3700), skewed(120), clocked("9999-12-31T23:59:59")});
+                               skewed(-3700), skewed(120), clocked("9999-12-31T23:59:59")}
+               + QList<Device>{gateNvr, lost, quiet, streamLocked, dahua, small});
         f.refused.insert(locked.id);
         f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
         f.standing.insert(fresh.id, {Standing{4, 2, kNow.addSecs(-600)}});
+        // Newest first, as the event log gives them.
+        QList<Standing> many = {Standing{4, 1, kNow.addSecs(-120)}, Standing{7, 0, kNow.addSecs(-7200)},
+                                Standing{4, 2, kNow.addSecs(-600)}, Standing{4, 1, kNow.addSecs(-900)}};
+        for (int ch = 3; ch <= 8; ++ch)
+            many << Standing{11, ch, kNow.addSecs(-10 * ch)};
+        f.standing.insert(gateNvr.id, many);
+        // A standing channel with no camera record is named by number.
+        f.standing.insert(small.id, {Standing{4, 2, kNow.addSecs(-60)}, Standing{4, 1, kNow.addSecs(-70)}});
+        const Native::LinkStatus lostLink{
+            Native::Link::Lost, QStringLiteral("The event stream dropped."), kNow.addSecs(-601), {}};
+        f.links.insert(lost.id, lostLink);
+        f.links.insert(quiet.id,
+                       Native::LinkStatus{Native::Link::Unsupported, QStringLiteral("x"), kNow.addSecs(-600), {}});
+        f.links.insert(streamLocked.id, Native::LinkStatus{Native::Link::Refused, QStringLiteral("y"), kNow, {}});
+        f.links.insert(dahua.id, lostLink); // its brand has no event stream
         const QString ntp = QStringLiteral(
             " | Recordings are stamped with the wrong time, so searches by time miss. Turn on NTP on the device.");
         f.expect({
@@ -216,49 +240,6 @@ private Q_SLOTS:
             {},
             // A clock thousands of years ahead stays a large positive drift.
             {"1/14 Clock ahead by 24855 days" + ntp},
-        });
-        // Disabled devices count nowhere.
-        QCOMPARE(sites(f.sources(), kNow).size(), 1);
-        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 28);
-    }
-
-    // A device clock reads whole seconds; the check time has milliseconds
-    // until the next start: compared in whole seconds.
-    void clockDrift()
-    {
-        QCOMPARE(clockDriftSecs(clocked("9999-12-31T23:59:59")), std::numeric_limits<int>::max());
-        QCOMPARE(clockDriftSecs(clocked("2026-03-02 10:07:00", QDateTime(kNow.date(), QTime(10, 0, 0, 800)))), 420);
-        QCOMPARE(clockDriftSecs(clocked("soon")), kUnknownDrift);
-        QCOMPARE(clockDriftSecs(clocked("2026-03-02T11:00:00", QDateTime())), kUnknownDrift);
-    }
-
-    void liveEventFindings()
-    {
-        Fleet f;
-        Device d = healthy(QStringLiteral("Gate NVR"), 8);
-        d.cameras[0].name = QStringLiteral("Gate");
-        const Device lost = healthy("Lost"), quiet = healthy("Quiet"), locked = healthy("Locked");
-        const Device dahua =
-            healthy("Dahua", 4, [](Device& dev, Health&) { dev.manufacturer = QStringLiteral("DAHUA"); });
-        Device small = healthy(QStringLiteral("Small"), 1);
-        small.cameras[0].name = QStringLiteral("Gate");
-        f.load({d, lost, quiet, locked, dahua, small});
-        // Newest first, as the event log gives them.
-        QList<Standing> many = {Standing{4, 1, kNow.addSecs(-120)}, Standing{7, 0, kNow.addSecs(-7200)},
-                                Standing{4, 2, kNow.addSecs(-600)}, Standing{4, 1, kNow.addSecs(-900)}};
-        for (int ch = 3; ch <= 8; ++ch)
-            many << Standing{11, ch, kNow.addSecs(-10 * ch)};
-        f.standing.insert(d.id, many);
-        // A standing channel with no camera record is named by number.
-        f.standing.insert(small.id, {Standing{4, 2, kNow.addSecs(-60)}, Standing{4, 1, kNow.addSecs(-70)}});
-        const Native::LinkStatus lostLink{
-            Native::Link::Lost, QStringLiteral("The event stream dropped."), kNow.addSecs(-601), {}};
-        f.links.insert(lost.id, lostLink);
-        f.links.insert(quiet.id,
-                       Native::LinkStatus{Native::Link::Unsupported, QStringLiteral("x"), kNow.addSecs(-600), {}});
-        f.links.insert(locked.id, Native::LinkStatus{Native::Link::Refused, QStringLiteral("y"), kNow, {}});
-        f.links.insert(dahua.id, lostLink); // its brand has no event stream
-        f.expect({
             {"1/16 Video loss reported | Gate, Camera 2, 2 min ago, by the device's live events. Not cleared since.",
              "0/6 Disk error reported | 2 h ago, by the device's live events. Not cleared since.",
              "0/6 Recording failed reported | Camera 3, Camera 4, Camera 5, Camera 6 and 2 more, just now, by the "
@@ -270,6 +251,19 @@ private Q_SLOTS:
             {},
             {"1/16 Video loss reported | Channel 2, Gate, 1 min ago, by the device's live events. Not cleared since."},
         });
+        // Disabled devices count nowhere.
+        QCOMPARE(sites(f.sources(), kNow).size(), 1);
+        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 34);
+    }
+
+    // A device clock reads whole seconds; the check time has milliseconds
+    // until the next start: compared in whole seconds.
+    void clockDrift()
+    {
+        QCOMPARE(clockDriftSecs(clocked("9999-12-31T23:59:59")), std::numeric_limits<int>::max());
+        QCOMPARE(clockDriftSecs(clocked("2026-03-02 10:07:00", QDateTime(kNow.date(), QTime(10, 0, 0, 800)))), 420);
+        QCOMPARE(clockDriftSecs(clocked("soon")), kUnknownDrift);
+        QCOMPARE(clockDriftSecs(clocked("2026-03-02T11:00:00", QDateTime())), kUnknownDrift);
     }
 
     void conditionsFromTheEventLog()
