@@ -98,13 +98,16 @@ private Q_SLOTS:
         QCOMPARE(r.clips->size(), 0);
     }
 
-    void isapiDayAcrossSkippedMidnight()
+    void dayAcrossSkippedMidnight()
     {
         // Where the clock skips midnight (Chile starts summer time at 00:00),
         // the day still runs from 00:00:00 to 23:59:59 on the device.
         const nativetest::ScopedTz chile("America/Santiago");
         const QByteArray skipped = NativeCalendar::hikDayBody(QStringLiteral("id"), 101, QDate(2025, 9, 7), 0);
         QVERIFY(skipped.contains("<startTime>2025-09-07T00:00:00Z</startTime><endTime>2025-09-07T23:59:59Z</endTime>"));
+        QVERIFY(NativeCalendar::dahuaFindFileUrl(1, true, "77", QDate(2025, 9, 7))
+                    .contains(
+                        "&condition.StartTime=2025-09-07%2000%3A00%3A00&condition.EndTime=2025-09-07%2023%3A59%3A59"));
     }
 
     void paging_data()
