@@ -11,9 +11,7 @@ namespace {
 Native::Device dev(const QString& brand, const QString& type = QStringLiteral("nvr"))
 {
     Native::Device d;
-    d.ip = QStringLiteral("192.168.1.64");
-    d.httpPort = 80;
-    d.rtspPort = 554;
+    d.ip = QStringLiteral("192.168.1.64"); // default ports
     d.username = QStringLiteral("admin");
     d.password = QStringLiteral("pw");
     d.manufacturer = brand;
