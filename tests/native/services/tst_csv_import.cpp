@@ -41,14 +41,11 @@ QStringList summaries(const Importer& im)
     QStringList out;
     for (const Device& d : im.store->devices()) {
         const std::optional<Site> site = im.store->site(d.siteId);
-        out << QStringLiteral("%1 %2 %3/%4/%5 %6:%7 %8 %9 %10 @%11 (%12)")
-                   .arg(d.name, d.ip)
-                   .arg(d.httpPort)
-                   .arg(d.rtspPort)
-                   .arg(d.serverPort)
-                   .arg(d.username, d.password, d.manufacturer, d.type)
-                   .arg(d.channels)
-                   .arg(site ? site->name : QString(), site ? site->address : QString());
+        out << QString::asprintf("%s %s %d/%d/%d %s:%s %s %s %d @%s (%s)", qUtf8Printable(d.name), qUtf8Printable(d.ip),
+                                 d.httpPort, d.rtspPort, d.serverPort, qUtf8Printable(d.username),
+                                 qUtf8Printable(d.password), qUtf8Printable(d.manufacturer), qUtf8Printable(d.type),
+                                 d.channels, qUtf8Printable(site ? site->name : QString()),
+                                 qUtf8Printable(site ? site->address : QString()));
     }
     return out;
 }

@@ -76,12 +76,10 @@ QString month(const Native::Device& d, int channel, bool main, int year, int mon
 QString describe(const Outcome& o)
 {
     const Native::Health& h = o.health;
-    QString out = QStringLiteral("%1 %2 [%3] [%4] %5 [%6]%7 %8/%9 [%10]")
-                      .arg(h.device)
-                      .arg(h.model, h.serial, h.deviceName, h.deviceTime, h.hdd, o.hddUnknown ? "?" : "")
-                      .arg(h.recordingDays)
-                      .arg(h.recordingWindow)
-                      .arg(h.error);
+    QString out = QString::asprintf("%d %s [%s] [%s] %s [%s]%s %d/%d [%s]", h.device, qUtf8Printable(h.model),
+                                    qUtf8Printable(h.serial), qUtf8Printable(h.deviceName),
+                                    qUtf8Printable(h.deviceTime), qUtf8Printable(h.hdd), o.hddUnknown ? "?" : "",
+                                    h.recordingDays, h.recordingWindow, qUtf8Printable(h.error));
     for (const Native::ChannelInfo& c : o.channels)
         out += QStringLiteral(" | %1 %2 %3").arg(c.channel).arg(c.name, c.onlineKnown ? (c.online ? "+" : "-") : "?");
     return out;
