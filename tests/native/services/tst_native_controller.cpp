@@ -80,6 +80,15 @@ struct Rig {
     QStringList ids;
     ScriptedProbe probe;
     NativeController c{&store, probe.fn()};
+    QSignalSpy busy{&c, &NativeController::busyChanged};
+    QSignalSpy finished{&c, &NativeController::finished};
+
+    // Probe calls made, jobs queued, busy and finished notices so far.
+    QString counts() const
+    {
+        return QString::asprintf("calls%d queued%d busy%d finished%d", int(probe.calls.size()), c.queuedCount(),
+                                 int(busy.size()), int(finished.size()));
+    }
 };
 
 } // namespace
@@ -96,21 +105,15 @@ private Q_SLOTS:
     void atMostFourJobsAndNeverTwoForOneDevice()
     {
         Rig r(10);
-        QSignalSpy busy(&r.c, &NativeController::busyChanged);
-        QSignalSpy finished(&r.c, &NativeController::finished);
-
         r.c.refreshAll();
-        QCOMPARE(busy.size(), 10);
-        QCOMPARE(r.c.queuedCount(), 6);
-        QCOMPARE(r.probe.calls.size(), 4);
+        QCOMPARE(r.counts(), "calls4 queued6 busy10 finished0");
 
         // Asking again for a busy device (queued or running) changes nothing.
-        busy.clear();
+        r.busy.clear();
         r.c.run(r.ids[0], NativeController::Diagnose);
         r.c.run(r.ids[9], NativeController::Diagnose);
         r.c.refreshAll();
-        QCOMPARE(busy.size(), 0);
-        QCOMPARE(r.c.queuedCount(), 6);
+        QCOMPARE(r.counts(), "calls4 queued6 busy0 finished0");
 
         // The first answer is stored before the notices and frees a slot for
         // the fifth device.
@@ -118,16 +121,14 @@ private Q_SLOTS:
             &r.c, &NativeController::finished, this,
             [&] { QCOMPARE(r.store.device(r.ids[0])->health.device, int(Passed)); }, Qt::SingleShotConnection);
         r.probe.answer(upResult(), r.ids[0]);
-        QCOMPARE(r.probe.calls.size(), 5);
+        QCOMPARE(r.counts(), "calls5 queued5 busy1 finished1");
         QCOMPARE(r.probe.calls[4].device.id, r.ids[4]);
-        QCOMPARE(busy.size(), 1);
-        QCOMPARE(busy.first(), (QVariantList{r.ids[0], false}));
-        QCOMPARE(finished.first().at(1).toInt(), int(NativeController::Refresh));
+        QCOMPARE(r.busy.first(), (QVariantList{r.ids[0], false}));
+        QCOMPARE(r.finished.first().at(1).toInt(), int(NativeController::Refresh));
 
         r.probe.answerAll(upResult());
         QCOMPARE(r.probe.peak, 4);
-        QCOMPARE(r.probe.calls.size(), 10);
-        QCOMPARE(busy.size(), 10); // one "idle" per device
+        QCOMPARE(r.counts(), "calls10 queued0 busy10 finished10"); // one "idle" per device
     }
 
     void jobKindsAndWhatIsNotQueued()
@@ -150,14 +151,13 @@ private Q_SLOTS:
         // disabled devices are not queued at all.
         r.c.run(r.ids[3], NativeController::Refresh);
         r.c.run(r.ids[4], NativeController::Refresh);
-        QSignalSpy busy(&r.c, &NativeController::busyChanged);
+        r.busy.clear();
         r.store.setEnabled(r.ids[4], false, "off");
         r.probe.answer(upResult(), r.ids[0]);
-        QCOMPARE(busy.at(1), (QVariantList{r.ids[4], false}));
+        QCOMPARE(r.busy.at(1), (QVariantList{r.ids[4], false}));
         r.c.run("nope", NativeController::Diagnose);
         r.c.run(r.ids[4], NativeController::Diagnose);
-        QCOMPARE(r.probe.calls.size(), 4);
-        QCOMPARE(busy.size(), 2);
+        QCOMPARE(r.counts(), "calls4 queued0 busy2 finished1");
     }
 
     void refusedMarkStaysUntilACheckFindsTheDeviceUp()
@@ -179,9 +179,6 @@ private Q_SLOTS:
     {
         Rig r(1);
         const QString id = r.ids.first();
-        QSignalSpy busy(&r.c, &NativeController::busyChanged);
-        QSignalSpy finished(&r.c, &NativeController::finished);
-
         r.c.run(id, NativeController::Diagnose);
         r.probe.calls[0].device.password = "wrong"; // what the probe saw
         // The user corrects the password while the probe runs.
@@ -192,17 +189,15 @@ private Q_SLOTS:
         r.probe.answer(refusedResult(), id);
         QVERIFY(!r.c.isRefused(id));
         QCOMPARE(r.store.device(id)->health.device, 0); // untouched fresh block
-        QCOMPARE(finished.size(), 0);
         // The check is made again with the new settings, the device busy
         // throughout.
-        QCOMPARE(r.probe.calls.size(), 2);
+        QCOMPARE(r.counts(), "calls2 queued0 busy1 finished0");
         QCOMPARE(r.probe.calls[1].device.password, QStringLiteral("corrected"));
         QVERIFY(r.c.isBusy(id));
-        QCOMPARE(busy.size(), 1);
 
         r.probe.answer(upResult(), id);
         QCOMPARE(r.store.device(id)->health.device, int(Passed));
-        QCOMPARE(finished.size() + busy.size(), 3);
+        QCOMPARE(r.counts(), "calls2 queued0 busy2 finished1");
 
         // A result for a device removed meanwhile ends the job quietly.
         r.c.run(id, NativeController::Refresh);
