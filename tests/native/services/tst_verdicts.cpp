@@ -322,12 +322,7 @@ private Q_SLOTS:
     {
         Fleet f;
         auto site = [](const QString& name, const QString& contact = {}, const QString& isp = {}) {
-            Site s;
-            s.id = nativeseed::newId();
-            s.name = name;
-            s.contact = contact;
-            s.isp = isp;
-            return s;
+            return Site{nativeseed::newId(), name, {}, contact, isp, {}, {}}; // id, name, address, contact, isp, ...
         };
         const Site north = site("north", "Ravi 98450", "FibreNet"), south = site("South"),
                    alpha = site("Alpha", {}, "Airline");
