@@ -187,8 +187,8 @@ private Q_SLOTS:
         NativeProbe::diagnose(bad, refused.cb());
         QCOMPARE(refused.calls, 0); // never before the call returns
         QVERIFY(refused.wait());
-        QCOMPARE(refused->failure, Native::Failure::BadAddress);
-        QCOMPARE(refused->health.device, 1);
+        QCOMPARE(summary(*refused.value), // BadAddress
+                 "1111 d0 b0 - loss-1 f1 Enter only the IP address or host name, without a path.");
     }
 
     // ONVIF devices are asked through the SOAP device service; LAPI and
