@@ -24,9 +24,7 @@ struct Importer {
     {
         const QString path = dir.filePath(QStringLiteral("devices-%1.csv").arg(++files));
         QFile f(path);
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
-            return QString();
-        return path;
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() ? path : QString();
     }
 
     ImportResult run(const QByteArray& bytes) { return NativeCsv::importFile(*store, write(bytes)); }
