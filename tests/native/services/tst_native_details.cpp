@@ -230,10 +230,8 @@ private Q_SLOTS:
         QCOMPARE(NativeCalendar::failureText(nativetest::answer(401), "x"),
                  QStringLiteral("The device refused the login."));
         // Past months whole, the current one up to today, none ahead.
-        QCOMPARE((QList<int>{NativeCalendar::dahuaLastDay(2025, 2, QDate(2025, 3, 10)),
-                             NativeCalendar::dahuaLastDay(2025, 3, QDate(2025, 3, 10)),
-                             NativeCalendar::dahuaLastDay(2025, 4, QDate(2025, 3, 10))}),
-                 (QList<int>{28, 10, 0}));
+        for (const auto& [month, last] : {std::pair{2, 28}, {3, 10}, {4, 0}})
+            QCOMPARE(NativeCalendar::dahuaLastDay(2025, month, QDate(2025, 3, 10)), last);
         QCOMPARE(month(recorder("SAMSUNG"), 1, true, 2025, 3), "[] This brand has no recording calendar yet.");
     }
 
