@@ -101,10 +101,10 @@ private Q_SLOTS:
         QCOMPARE(ev.mid(0, 6),
                  (QStringList{"http-connect", "http-connect", "http-connect", "rtsp-connect", "http-connect",
                               "GET /ISAPI/System/deviceInfo"}));
-        QCOMPARE(fake.requestCount(), 3); // bare, then Digest: bare and answered
-        QVERIFY(!fake.requests().at(0).hasCredentials());
-        QVERIFY(!fake.requests().at(1).hasCredentials());
-        QVERIFY(fake.requests().at(2).headers.value("authorization").startsWith("Digest "));
+        QStringList schemes; // bare, then Digest: bare and answered
+        for (const kvrtest::FakeRequest& r : fake.requests())
+            schemes << QString::fromLatin1(r.headers.value("authorization").split(' ').first());
+        QCOMPARE(schemes, QStringList({"", "", "Digest"}));
         QCOMPARE(summary(*run.value), "2222 d2 b0 timed loss0 f0 ");
         QVERIFY(!run->detailsFetched && !run->channelsKnown); // a diagnosis asks nothing more
         QTest::qWait(20);
