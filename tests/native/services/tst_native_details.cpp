@@ -149,7 +149,8 @@ private Q_SLOTS:
         QTEST(r.health.hdd + (r.hddUnknown ? "?" : ""), "hdd");
     }
 
-    void isapiChannelsAndClock()
+    // The channels and clock each brand's answers give.
+    void channelsAndClock()
     {
         Native::ProbeResult r;
         Native::Health& h = r.health;
@@ -172,13 +173,9 @@ private Q_SLOTS:
         QCOMPARE(channels(c), QStringLiteral("2 Gate + | 5  - | 7 Analog ?"));
         QCOMPARE(h.deviceTime, QStringLiteral("2025-03-01 08:15:30"));
         QCOMPARE(NativeDetails::formatDeviceTime("garbage"), QString());
-    }
 
-    void dahuaChannels()
-    {
-        Native::ProbeResult r;
-        Native::Health& h = r.health;
-        NativeDetails::ChannelMap c;
+        r = {};
+        c.clear();
         NativeDetails::readDahua(
             recorder("DAHUA"),
             dahuaAnswers("", "table.ChannelTitle[0].Name=Lobby\r\ntable.ChannelTitle[999999999999].Name=Far\r\n",
