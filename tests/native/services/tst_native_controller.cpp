@@ -211,8 +211,7 @@ private Q_SLOTS:
     {
         NativeStore store;
         const QStringList ids = addDevices(store, 30);
-        int peak = 0;
-        int calls = 0;
+        int peak = 0, calls = 0;
         NativeController* self = nullptr;
         NativeController c(&store, [&](const Device&, NativeController::Kind, int, NativeController::Done done) {
             ++calls;

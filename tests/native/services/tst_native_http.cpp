@@ -22,10 +22,10 @@ Response get(const Native::Device& d, const QString& path, NativeHttp::Auth auth
     return c.value.value_or(Response{});
 }
 
-// A fake ISAPI device; without a login unless one is asked for.
-bool startFake(FakeDevice& fake, FakeDevice::Login login = FakeDevice::Login::None)
+// Starts a fake ISAPI device that asks for no login.
+bool startFake(FakeDevice& fake)
 {
-    fake.login = login;
+    fake.login = FakeDevice::Login::None;
     return fake.start();
 }
 

@@ -172,8 +172,7 @@ private Q_SLOTS:
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(fake.start());
         Native::Device d = deviceFor(fake);
-        d.httpPort = kvrtest::closedPort();
-        d.rtspPort = kvrtest::closedPort();
+        d.httpPort = d.rtspPort = kvrtest::closedPort();
         QCOMPARE(summary(probe(d)), "1111 d0 b0 - loss100 f11 Device is offline."); // failure: Offline
 
         fake.closeHttp();
