@@ -326,16 +326,14 @@ private Q_SLOTS:
         };
         const Site north = site("north", "Ravi 98450", "FibreNet"), south = site("South"),
                    alpha = site("Alpha", {}, "Airline");
-        const Device a = healthy("A", 4, [&](Device& d, Health& h) { d.siteId = south.id, h.internet = Failed; });
+        auto southDown = [&](Device& d, Health& h) { d.siteId = south.id, h.internet = Failed; };
+        const Device a = healthy("A", 4, southDown), c = healthy("C", 4, southDown);
         Device b = healthy(QStringLiteral("B"));
         b.siteId = north.id;
         b.health.quality = QStringLiteral("Poor");
         b.cameras[1].online = false;
         b.cameras[2].onlineKnown = false;
         b.ignored = {4};
-        Device c = a;
-        c.id = nativeseed::newId();
-        c.name = QStringLiteral("C");
         const Device orphan = healthy("Orphan", 4, [](Device& d, Health& h) { d.siteId = "gone-site", h = Health{}; });
         const Device off = healthy("Off", 4, [&](Device& d, Health&) { d.siteId = alpha.id, d.enabled = false; });
         const Device bare = healthy("Bare");
