@@ -53,10 +53,6 @@ struct ScriptedProbe {
         while (!pending.isEmpty())
             answer(r);
     }
-    int callsFor(const QString& id) const
-    {
-        return int(std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.device.id == id; }));
-    }
 };
 
 using nativetest::offlineResult;
@@ -77,6 +73,24 @@ QStringList addDevices(NativeStore& store, int n)
     return ids;
 }
 
+// A store of `n` devices and a controller over a scripted probe.
+struct Rig {
+    explicit Rig(int n) : ids(addDevices(store, n)) {}
+    NativeStore store;
+    QStringList ids;
+    ScriptedProbe probe;
+    NativeController c{&store, probe.fn()};
+    QSignalSpy busy{&c, &NativeController::busyChanged};
+    QSignalSpy finished{&c, &NativeController::finished};
+
+    // Probe calls made, jobs queued, busy and finished notices so far.
+    QString counts() const
+    {
+        return QString::asprintf("calls%d queued%d busy%d finished%d", int(probe.calls.size()), c.queuedCount(),
+                                 int(busy.size()), int(finished.size()));
+    }
+};
+
 } // namespace
 
 class TestNativeController : public QObject {
@@ -90,56 +104,42 @@ private Q_SLOTS:
 
     void atMostFourJobsAndNeverTwoForOneDevice()
     {
-        NativeStore store;
-        const QStringList ids = addDevices(store, 10);
-        ScriptedProbe probe;
-        NativeController c(&store, probe.fn());
-        QSignalSpy busy(&c, &NativeController::busyChanged);
-        QSignalSpy finished(&c, &NativeController::finished);
-
-        c.refreshAll();
-        QCOMPARE(busy.size(), 10);
-        QCOMPARE(c.queuedCount(), 6);
-        QCOMPARE(probe.calls.size(), 4);
+        Rig r(10);
+        r.c.refreshAll();
+        QCOMPARE(r.counts(), "calls4 queued6 busy10 finished0");
 
         // Asking again for a busy device (queued or running) changes nothing.
-        busy.clear();
-        c.run(ids[0], NativeController::Diagnose);
-        c.run(ids[9], NativeController::Diagnose);
-        c.refreshAll();
-        QCOMPARE(busy.size(), 0);
-        QCOMPARE(c.queuedCount(), 6);
+        r.busy.clear();
+        r.c.run(r.ids[0], NativeController::Diagnose);
+        r.c.run(r.ids[9], NativeController::Diagnose);
+        r.c.refreshAll();
+        QCOMPARE(r.counts(), "calls4 queued6 busy0 finished0");
 
         // The first answer is stored before the notices and frees a slot for
         // the fifth device.
         connect(
-            &c, &NativeController::finished, this, [&] { QCOMPARE(store.device(ids[0])->health.device, int(Passed)); },
-            Qt::SingleShotConnection);
-        probe.answer(upResult(), ids[0]);
-        QCOMPARE(probe.calls.size(), 5);
-        QCOMPARE(probe.calls[4].device.id, ids[4]);
-        QCOMPARE(busy.size(), 1);
-        QCOMPARE(busy.first(), (QVariantList{ids[0], false}));
-        QCOMPARE(finished.first().at(1).toInt(), int(NativeController::Refresh));
+            &r.c, &NativeController::finished, this,
+            [&] { QCOMPARE(r.store.device(r.ids[0])->health.device, int(Passed)); }, Qt::SingleShotConnection);
+        r.probe.answer(upResult(), r.ids[0]);
+        QCOMPARE(r.counts(), "calls5 queued5 busy1 finished1");
+        QCOMPARE(r.probe.calls[4].device.id, r.ids[4]);
+        QCOMPARE(r.busy.first(), (QVariantList{r.ids[0], false}));
+        QCOMPARE(r.finished.first().at(1).toInt(), int(NativeController::Refresh));
 
-        probe.answerAll(upResult());
-        QCOMPARE(probe.peak, 4);
-        QCOMPARE(probe.calls.size(), 10);
-        QCOMPARE(busy.size(), 10); // one "idle" per device
+        r.probe.answerAll(upResult());
+        QCOMPARE(r.probe.peak, 4);
+        QCOMPARE(r.counts(), "calls10 queued0 busy10 finished10"); // one "idle" per device
     }
 
     void jobKindsAndWhatIsNotQueued()
     {
-        NativeStore store;
-        const QStringList ids = addDevices(store, 6);
-        ScriptedProbe probe;
-        NativeController c(&store, probe.fn());
+        Rig r(6);
         NativeController::setWindowDays(45);
-        c.run(ids[0], NativeController::Diagnose);
-        c.run(ids[1], NativeController::Fetch);
-        c.run(ids[2], NativeController::Refresh);
+        r.c.run(r.ids[0], NativeController::Diagnose);
+        r.c.run(r.ids[1], NativeController::Fetch);
+        r.c.run(r.ids[2], NativeController::Refresh);
         QString asked;
-        for (const auto& call : probe.calls)
+        for (const auto& call : r.probe.calls)
             asked += QStringLiteral("%1/%2 ").arg(int(call.kind)).arg(call.windowDays);
         QCOMPARE(asked,
                  QStringLiteral("%1/0 %2/45 %3/0 ")
@@ -149,81 +149,69 @@ private Q_SLOTS:
 
         // Disabled while queued: dropped with an idle notice; unknown and
         // disabled devices are not queued at all.
-        c.run(ids[3], NativeController::Refresh);
-        c.run(ids[4], NativeController::Refresh);
-        QSignalSpy busy(&c, &NativeController::busyChanged);
-        store.setEnabled(ids[4], false, "off");
-        probe.answer(upResult(), ids[0]);
-        QCOMPARE(probe.callsFor(ids[4]), 0);
-        QCOMPARE(busy.at(1), (QVariantList{ids[4], false}));
-        c.run("nope", NativeController::Diagnose);
-        c.run(ids[4], NativeController::Diagnose);
-        QCOMPARE(probe.calls.size(), 4);
-        QCOMPARE(busy.size(), 2);
+        r.c.run(r.ids[3], NativeController::Refresh);
+        r.c.run(r.ids[4], NativeController::Refresh);
+        r.busy.clear();
+        r.store.setEnabled(r.ids[4], false, "off");
+        r.probe.answer(upResult(), r.ids[0]);
+        QCOMPARE(r.busy.at(1), (QVariantList{r.ids[4], false}));
+        r.c.run("nope", NativeController::Diagnose);
+        r.c.run(r.ids[4], NativeController::Diagnose);
+        QCOMPARE(r.counts(), "calls4 queued0 busy2 finished1");
     }
 
     void refusedMarkStaysUntilACheckFindsTheDeviceUp()
     {
         // (Sweeps leaving the device alone: against the fake devices below.)
-        NativeStore store;
-        const QString id = addDevices(store, 1).first();
-        ScriptedProbe probe;
-        NativeController c(&store, probe.fn());
-        for (const ProbeResult& r : {refusedResult(), offlineResult()}) {
-            c.run(id, NativeController::Diagnose);
-            probe.answer(r, id);
-            QVERIFY(c.isRefused(id));
+        Rig r(1);
+        const QString id = r.ids.first();
+        for (const ProbeResult& result : {refusedResult(), offlineResult()}) {
+            r.c.run(id, NativeController::Diagnose);
+            r.probe.answer(result, id);
+            QVERIFY(r.c.isRefused(id));
         }
-        c.run(id, NativeController::Diagnose);
-        probe.answer(upResult(), id);
-        QVERIFY(!c.isRefused(id));
+        r.c.run(id, NativeController::Diagnose);
+        r.probe.answer(upResult(), id);
+        QVERIFY(!r.c.isRefused(id));
     }
 
     void resultOfAnOldConnectionIsDiscarded()
     {
-        NativeStore store;
-        const QString id = addDevices(store, 1).first();
-        ScriptedProbe probe;
-        NativeController c(&store, probe.fn());
-        QSignalSpy busy(&c, &NativeController::busyChanged);
-        QSignalSpy finished(&c, &NativeController::finished);
-
-        c.run(id, NativeController::Diagnose);
-        probe.calls[0].device.password = "wrong"; // what the probe saw
+        Rig r(1);
+        const QString id = r.ids.first();
+        r.c.run(id, NativeController::Diagnose);
+        r.probe.calls[0].device.password = "wrong"; // what the probe saw
         // The user corrects the password while the probe runs.
-        Device edit = *store.device(id);
+        Device edit = *r.store.device(id);
         edit.password = "corrected";
-        QVERIFY(store.updateDevice(edit));
+        QVERIFY(r.store.updateDevice(edit));
 
-        probe.answer(refusedResult(), id);
-        QVERIFY(!c.isRefused(id));
-        QCOMPARE(store.device(id)->health.device, 0); // untouched fresh block
-        QCOMPARE(finished.size(), 0);
+        r.probe.answer(refusedResult(), id);
+        QVERIFY(!r.c.isRefused(id));
+        QCOMPARE(r.store.device(id)->health.device, 0); // untouched fresh block
         // The check is made again with the new settings, the device busy
         // throughout.
-        QCOMPARE(probe.calls.size(), 2);
-        QCOMPARE(probe.calls[1].device.password, QStringLiteral("corrected"));
-        QVERIFY(c.isBusy(id));
-        QCOMPARE(busy.size(), 1);
+        QCOMPARE(r.counts(), "calls2 queued0 busy1 finished0");
+        QCOMPARE(r.probe.calls[1].device.password, QStringLiteral("corrected"));
+        QVERIFY(r.c.isBusy(id));
 
-        probe.answer(upResult(), id);
-        QCOMPARE(store.device(id)->health.device, int(Passed));
-        QCOMPARE(finished.size() + busy.size(), 3);
+        r.probe.answer(upResult(), id);
+        QCOMPARE(r.store.device(id)->health.device, int(Passed));
+        QCOMPARE(r.counts(), "calls2 queued0 busy2 finished1");
 
         // A result for a device removed meanwhile ends the job quietly.
-        c.run(id, NativeController::Refresh);
-        store.removeDevice(id);
-        probe.answer(upResult(), id);
-        QVERIFY(!c.isBusy(id));
-        QVERIFY(store.devices().isEmpty());
+        r.c.run(id, NativeController::Refresh);
+        r.store.removeDevice(id);
+        r.probe.answer(upResult(), id);
+        QVERIFY(!r.c.isBusy(id));
+        QVERIFY(r.store.devices().isEmpty());
     }
 
     void answersGivenAtOnceDoNotNest()
     {
         NativeStore store;
         const QStringList ids = addDevices(store, 30);
-        int peak = 0;
-        int calls = 0;
+        int peak = 0, calls = 0;
         NativeController* self = nullptr;
         NativeController c(&store, [&](const Device&, NativeController::Kind, int, NativeController::Done done) {
             ++calls;
@@ -240,30 +228,24 @@ private Q_SLOTS:
 
     void firstSweepFollowsStartAfterADelay()
     {
-        NativeStore store;
-        const QStringList ids = addDevices(store, 2);
-        ScriptedProbe probe;
-        NativeController c(&store, probe.fn());
+        Rig r(2);
         QList<std::chrono::milliseconds> delays;
         QList<std::function<void()>> due;
-        c.setDelayFunction([&](std::chrono::milliseconds ms, std::function<void()> fn) {
+        r.c.setDelayFunction([&](std::chrono::milliseconds ms, std::function<void()> fn) {
             delays.append(ms);
             due.append(std::move(fn));
         });
 
-        c.startPolling();
-        QVERIFY(c.isPollTimerActive());
-        QCOMPARE(c.pollIntervalMs(), 5 * 60000);
+        r.c.startPolling();
+        QVERIFY(r.c.isPollTimerActive());
         QCOMPARE(delays, QList<std::chrono::milliseconds>{1500ms});
-        QVERIFY(probe.calls.isEmpty()); // nothing before the delay
+        QVERIFY(r.probe.calls.isEmpty()); // nothing before the delay
         due.takeFirst()();
-        QCOMPARE(probe.calls.size(), 2);
-        probe.answerAll(upResult());
+        QCOMPARE(r.probe.calls.size(), 2);
+        r.probe.answerAll(upResult());
 
-        // The poll interval follows the setting (1 to 60 minutes) while
-        // the timer runs.
-        NativeController::setPollMinutes(7);
-        QCOMPARE(c.pollIntervalMs(), 7 * 60000);
+        // The poll setting is held to 1 to 60 minutes (the timer following
+        // it: the settings dialog's suite).
         NativeMode::prefs().setValue("native/pollMinutes", 500);
         QCOMPARE(NativeController::pollMinutes(), 60);
         NativeController::setPollMinutes(0);
@@ -272,28 +254,28 @@ private Q_SLOTS:
         QCOMPARE(NativeController::windowDays(), 120);
 
         // Suspended within the delay: the first sweep does not happen.
-        c.suspend();
-        QVERIFY(!c.isStarted());
-        c.startPolling();
-        c.suspend();
+        r.c.suspend();
+        QVERIFY(!r.c.isStarted());
+        r.c.startPolling();
+        r.c.suspend();
         due.takeFirst()();
-        QCOMPARE(probe.calls.size(), 2);
+        QCOMPARE(r.probe.calls.size(), 2);
 
         // Polling switched off: starting arms nothing; switching it on
         // while started arms the timer and sweeps after the delay.
         NativeController::setPollEnabled(false);
-        c.startPolling();
-        QVERIFY(!c.isPollTimerActive());
+        r.c.startPolling();
+        QVERIFY(!r.c.isPollTimerActive());
         QVERIFY(due.isEmpty());
         NativeController::setPollEnabled(true);
-        QVERIFY(c.isPollTimerActive());
+        QVERIFY(r.c.isPollTimerActive());
         QCOMPARE(due.size(), 1);
         QCOMPARE(delays.last(), 1500ms);
         due.takeFirst()();
-        QCOMPARE(probe.calls.size(), 4);
+        QCOMPARE(r.probe.calls.size(), 4);
         NativeController::setPollEnabled(false);
-        QVERIFY(!c.isPollTimerActive());
-        QVERIFY(c.isStarted());
+        QVERIFY(!r.c.isPollTimerActive());
+        QVERIFY(r.c.isStarted());
     }
 
     // The real device probe against fake devices: a wrong password is sent

@@ -22,10 +22,10 @@ Response get(const Native::Device& d, const QString& path, NativeHttp::Auth auth
     return c.value.value_or(Response{});
 }
 
-// A fake ISAPI device; without a login unless one is asked for.
-bool startFake(FakeDevice& fake, FakeDevice::Login login = FakeDevice::Login::None)
+// Starts a fake ISAPI device that asks for no login.
+bool startFake(FakeDevice& fake)
 {
-    fake.login = login;
+    fake.login = FakeDevice::Login::None;
     return fake.start();
 }
 
@@ -36,8 +36,8 @@ Q_DECLARE_METATYPE(Native::Failure)
 class TestNativeHttp : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Login modes against a device that wants Digest (devices offering
-    // Digest and Basic together are in the probe suite's login table).
+    // Login modes against a device that wants Digest (a good Digest login,
+    // and devices offering Digest and Basic together: the probe suite).
     void loginModesAgainstDigest()
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
@@ -45,17 +45,10 @@ private Q_SLOTS:
         const QString path = QStringLiteral("/ISAPI/System/deviceInfo");
 
         // No login: the challenge is reported, not answered.
-        Response r = get(deviceFor(fake), path, NativeHttp::None);
+        const Response r = get(deviceFor(fake), path, NativeHttp::None);
         QCOMPARE(r.status, 401);
         QVERIFY(r.wwwAuthenticate.toLower().contains("digest"));
         QCOMPARE(fake.requestCount(), 1);
-
-        fake.clearLog();
-        r = get(deviceFor(fake), path, NativeHttp::Digest);
-        QCOMPARE(r.status, 200);
-        QVERIFY(r.body.contains("<model>DS-FAKE-16</model>"));
-        QVERIFY(!fake.requests().at(0).hasCredentials());
-        QVERIFY(fake.requests().at(1).headers.value("authorization").startsWith("Digest "));
 
         // A wrong password is answered once; the second 401 ends it.
         fake.clearLog();
@@ -70,14 +63,14 @@ private Q_SLOTS:
         QCOMPARE(fake.requestCount(), 2);
 
         // A device that wants Basic: mode 2 answers whatever scheme it asks.
-        FakeDevice basicOnly(FakeDevice::Kind::Isapi);
-        QVERIFY(startFake(basicOnly, FakeDevice::Login::Basic));
-        QCOMPARE(get(deviceFor(basicOnly), QStringLiteral("/ISAPI/System/time"), NativeHttp::Basic).status, 200);
-        QCOMPARE(basicOnly.requestCount(), 1);
-        QCOMPARE(get(deviceFor(basicOnly), QStringLiteral("/ISAPI/System/time"), NativeHttp::Digest).status, 200);
+        fake.login = FakeDevice::Login::Basic;
+        fake.clearLog();
+        QCOMPARE(get(deviceFor(fake), QStringLiteral("/ISAPI/System/time"), NativeHttp::Basic).status, 200);
+        QCOMPARE(fake.requestCount(), 1);
+        QCOMPARE(get(deviceFor(fake), QStringLiteral("/ISAPI/System/time"), NativeHttp::Digest).status, 200);
     }
 
-    void emptyPutStaysAPut()
+    void emptyPutStaysAPutAndFanOutKeepsPathOrder()
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(fake));
@@ -91,12 +84,7 @@ private Q_SLOTS:
         QVERIFY(fake.requests().last().body.isEmpty());
         QVERIFY(!fake.requests().last().headers.contains("content-type"));
         // (A POST with its body and type: the recording calendar suites.)
-    }
 
-    void fanOutKeepsPathOrder()
-    {
-        FakeDevice fake(FakeDevice::Kind::Isapi);
-        QVERIFY(startFake(fake));
         fake.script(QStringLiteral("/a"), nativetest::reply(200, "first", [](auto& r) { r.delayMs = 300; }));
         fake.script(QStringLiteral("/b"), nativetest::reply(200, "second"));
         fake.script(QStringLiteral("/c"), nativetest::reply(500));
@@ -125,12 +113,14 @@ private Q_SLOTS:
         QTest::newRow("404") << int(Fault::None) << 404 << QString() << F::HttpStatus;
         QTest::newRow("401") << int(Fault::None) << 401 << QString() << F::LoginRefused;
         QTest::newRow("closed port") << -1 << 0 << "Connection refused." << F::ConnectionRefused;
+        // A device that never stops sending fails at the cap.
+        QTest::newRow("endless") << int(Fault::Endless) << 0
+                                 << "The device sent more than 4 MB; the answer was dropped." << F::TooLarge;
     }
     void failuresBecomeSentences()
     {
         QFETCH(int, fault);
         QFETCH(int, status);
-        QFETCH(QString, error);
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(fake));
         Native::Device d = deviceFor(fake);
@@ -140,27 +130,23 @@ private Q_SLOTS:
             fake.script(QStringLiteral("/x"), nativetest::reply(status, {}, [&](auto& r) { r.fault = Fault(fault); }));
         const Response r = get(d, QStringLiteral("/x"), NativeHttp::None, fault == int(Fault::Silence) ? 300 : 8000);
         QCOMPARE(r.status, status);
-        QCOMPARE(r.error, error);
+        QVERIFY(r.body.isEmpty());
+        QTEST(r.error, "error");
         QTEST(r.failure, "failure");
     }
 
-    // A device that never stops sending fails the request at the cap; a
-    // picture may be larger than a text answer.
+    // A picture may be larger than a text answer (an endless one: the
+    // failures table).
     void bodiesAreCapped()
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(fake));
-        fake.script(QStringLiteral("/endless"), nativetest::reply(200, {}, [](auto& x) { x.fault = Fault::Endless; }));
-        Response r = get(deviceFor(fake), QStringLiteral("/endless"));
-        QCOMPARE(r.status, 0);
-        QVERIFY(r.body.isEmpty());
-        QVERIFY2(r.error.contains(QStringLiteral("more than")), qPrintable(r.error));
-
         const QByteArray big(6 * 1024 * 1024, 'j');
         fake.script(QStringLiteral("/big.jpg"),
                     nativetest::reply(200, big, [](auto& x) { x.contentType = "image/jpeg"; }));
         QCOMPARE(get(deviceFor(fake), QStringLiteral("/big.jpg")).status, 0);
-        r = get(deviceFor(fake), QStringLiteral("/big.jpg"), NativeHttp::None, 12000, NativeHttp::BodyLimit::Picture);
+        const Response r =
+            get(deviceFor(fake), QStringLiteral("/big.jpg"), NativeHttp::None, 12000, NativeHttp::BodyLimit::Picture);
         QCOMPARE(r.status, 200);
         QCOMPARE(r.body.size(), big.size());
     }
@@ -177,8 +163,7 @@ private Q_SLOTS:
             NativeHttp::get(d, QStringLiteral("/ISAPI/System/deviceInfo"), NativeHttp::Basic, c.cb(), 8000);
             QCOMPARE(c.calls, 0); // never before the call returns
             QVERIFY(c.wait());
-            QCOMPARE(c->status, 0);
-            QVERIFY(!c->error.isEmpty());
+            QCOMPARE(c->failure, Native::Failure::BadAddress);
         }
         QCOMPARE(fake.httpConnections(), 0);
 
