@@ -137,16 +137,16 @@ private Q_SLOTS:
 
         const InventoryData back = decodeInventory(bytes);
         QCOMPARE(back.status, ReadStatus::Clean);
-        const Device& r = back.devices.first();
-        QCOMPARE(r.name, d.name);
-        QCOMPARE(r.password, d.password);
-        QCOMPARE(r.ignored, d.ignored);
-        QCOMPARE(r.createdAt, QDateTime(QDate(2026, 3, 2), QTime(8, 9, 10))); // to the second
-        QVERIFY(!r.health.checkedAt.isValid());
-        QCOMPARE(r.health.lastUp, d.health.lastUp);
-        QCOMPARE(r.cameras[0].name, QStringLiteral("Gate"));
-        QCOMPARE(r.cameras[0].blur, 40);
+        // Read back: the same device (created to the second), site and bytes.
+        auto line = [](const Device& x) {
+            return QStringList({nativetest::describe(x), x.password, QString::number(x.ignored.value(0)),
+                                x.createdAt.toString(Qt::ISODateWithMs), x.health.checkedAt.toString(Qt::ISODate),
+                                x.health.lastUp.toString(Qt::ISODate)});
+        };
+        d.createdAt = d.createdAt.addMSecs(-500);
+        QCOMPARE(line(back.devices.first()), line(d));
         QCOMPARE(back.sites.first().sim, s.sim);
+        QCOMPARE(encodeInventory(back.sites, back.devices), bytes);
     }
 
     void damagedInventoryIsReadAsFarAsSound()
@@ -179,9 +179,8 @@ private Q_SLOTS:
         QCOMPARE(data.status, ReadStatus::Damaged);
         QVERIFY(data.devices.size() <= 2);
 
-        QCOMPARE(decodeInventory("").status, ReadStatus::Damaged);
-        QCOMPARE(decodeInventory("\x00\x01garbage").devices.size(), 0);
-        QCOMPARE(decodeInventory("[1,2,3]").status, ReadStatus::Damaged);
+        for (const QByteArray& junk : {QByteArray(), QByteArray("\x00\x01garbage", 9), QByteArray("[1,2,3]")})
+            QCOMPARE(decodeInventory(junk).status, ReadStatus::Damaged);
 
         // Another version: the members this build knows are read.
         QByteArray v2 = whole;
