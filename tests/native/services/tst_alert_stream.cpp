@@ -1,37 +1,28 @@
 #include "native/services/AlertStream.h"
+#include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/support/TestKit.h"
 
 #include <QRandomGenerator>
 
 using namespace AlertStream;
+using kvrtest::FakeDevice;
 
 namespace {
 
+// A notification as devices send it, with `extra` markup before its end.
 QByteArray xmlAlert(const QByteArray& type, const QByteArray& state = "active", int channel = 1,
                     const QByteArray& extra = {})
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-           "<EventNotificationAlert version=\"2.0\" xmlns=\"http://www.isapi.org/ver20/XMLSchema\">\r\n"
-           "<ipAddress>10.0.0.9</ipAddress>\r\n<channelID>"
-        + QByteArray::number(channel)
-        + "</channelID>\r\n"
-          "<dateTime>2026-03-02T10:15:00+01:00</dateTime>\r\n<activePostCount>1</activePostCount>\r\n"
-          "<eventType>"
-        + type + "</eventType>\r\n<eventState>" + state
-        + "</eventState>\r\n"
-          "<eventDescription>"
-        + type + " alarm</eventDescription>\r\n" + extra + "</EventNotificationAlert>\r\n";
+    return FakeDevice::notification(type, state, channel)
+        .replace("</EventNotificationAlert>", extra + "</EventNotificationAlert>");
 }
 
-// One multipart part: delimiter line, headers, body, line break.
+// One multipart part: delimiter line, headers, body, line break; length -1
+// leaves out Content-Length, -2 gives the true one.
 QByteArray part(const QByteArray& boundary, const QByteArray& body,
-                const QByteArray& type = "application/xml; charset=\"UTF-8\"", bool withLength = true,
-                qint64 lengthOverride = -1, const QByteArray& eol = "\r\n")
+                const QByteArray& type = "application/xml; charset=\"UTF-8\"", qint64 length = -2)
 {
-    QByteArray out = "--" + boundary + "\r\nContent-Type: " + type + eol;
-    if (withLength)
-        out += "Content-Length: " + QByteArray::number(lengthOverride >= 0 ? lengthOverride : body.size()) + eol;
-    return out + eol + body + "\r\n";
+    return FakeDevice::part(boundary, body, type, length);
 }
 
 // Picture bytes, with dashes and a stray tag name inside to tempt the parser.
@@ -77,21 +68,14 @@ class TestAlertStream : public QObject {
 private Q_SLOTS:
     void byteAtATimeGivesEachAlertOnceAfterItsLastByte()
     {
-        const QByteArray stream = part("b", xmlAlert("VMD", "active", 4));
+        // The alert comes with the body's last byte, once; the part's line
+        // break waits for a delimiter.
+        const QByteArray stream = part("b", xmlAlert("VMD"));
         Parser p = multipart();
-        QList<Alert> seen;
-        qsizetype seenAt = -1;
-        for (qsizetype i = 0; i < stream.size(); ++i) {
-            const QList<Alert> a = p.feed(stream.mid(i, 1));
-            if (!a.isEmpty())
-                seenAt = i;
-            seen += a;
-        }
-        QCOMPARE(seen.size(), 1);
-        QCOMPARE(seenAt, stream.size() - 3); // the body's last byte; the part's CRLF follows
-        QCOMPARE(p.buffered(), 2);           // that line break waits for a delimiter
-        // (The fields of a notification: the body table below.)
-        QCOMPARE(seen[0].channel, 4);
+        QVERIFY(feedSplit(p, stream.chopped(3), {1}).isEmpty());
+        QCOMPARE(types(p.feed(stream.mid(stream.size() - 3, 1))), QStringList{"VMD"});
+        QVERIFY(feedSplit(p, stream.right(2), {1}).isEmpty());
+        QCOMPARE(p.buffered(), 2);
     }
 
     void boundaryFromContentTypeOrBody()
@@ -121,7 +105,7 @@ private Q_SLOTS:
     {
         // Without a length a part waits for the next delimiter.
         Parser p = multipart();
-        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "application/xml", false)).isEmpty());
+        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "application/xml", -1)).isEmpty());
         QCOMPARE(types(p.feed("--b")), QStringList{"VMD"});
         QVERIFY(p.feed("\r\nContent-Type: application/json\r\n\r\n{\"eventType\":\"io\"}\r\n").isEmpty());
         QCOMPARE(types(p.feed("--b--\r\n")), QStringList{"io"});
@@ -131,13 +115,14 @@ private Q_SLOTS:
         // and the closing delimiter give nothing.
         QVERIFY(p.feed(part("b", jpeg(20000), "image/jpeg") + "--b--\r\n").isEmpty());
         QCOMPARE(p.buffered(), 0);
-        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", false) + "--b\r\n").isEmpty());
+        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", -1) + "--b\r\n").isEmpty());
 
         // "\n" header lines; whichever blank line comes first ends the headers
         // and a later one of the other kind is body; a part without headers.
         const QByteArray crlfInside = xmlAlert("io", "active", 1, "<note>x\r\n\r\ny</note>");
         const QList<QByteArray> streams = {
-            part("b", xmlAlert("io"), "application/xml", true, -1, "\n"),
+            "--b\nContent-Type: application/xml\nContent-Length: " + QByteArray::number(xmlAlert("io").size()) + "\n\n"
+                + xmlAlert("io") + "\r\n",
             "--b\nContent-Type: application/xml\nContent-Length: " + QByteArray::number(crlfInside.size()) + "\n\n"
                 + crlfInside,
             part("b", xmlAlert("io", "active", 1, "<note>x\n\ny</note>")),
@@ -353,16 +338,16 @@ private Q_SLOTS:
                     stream += part("bnd", doc);
                     break;
                 case 1:
-                    stream += part("bnd", doc, "application/xml", false, -1, "\n");
+                    stream += "--bnd\nContent-Type: application/xml\n\n" + doc + "\r\n";
                     break;
                 case 2:
                     stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
                     break;
                 case 3:
-                    stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) == 0);
+                    stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) ? -1 : -2);
                     continue;
                 case 4:
-                    stream += part("bnd", doc, "application/xml", true, 1000000);
+                    stream += part("bnd", doc, "application/xml", 1000000);
                     break; // far too long
                 case 5:
                     stream += "--bnd--\r\nsome text between\r\n";
