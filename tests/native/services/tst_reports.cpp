@@ -45,15 +45,6 @@ class TestReports : public QObject {
 private Q_SLOTS:
     void init() { nativeseed::removeFiles(); }
 
-    void unknownKindsAreEmpty()
-    {
-        // (Each kind's header shows in its own report below.)
-        Fleet f;
-        f.load({});
-        QCOMPARE(f.report(static_cast<Kind>(7)), QString());
-        QCOMPARE(f.report(static_cast<Kind>(-1)), QString());
-    }
-
     void formulaGuardAndQuoting()
     {
         const QList<QPair<QString, QString>> fields = {
@@ -172,37 +163,11 @@ private Q_SLOTS:
                  QStringList({run(day, 22, day.addDays(1), 0, 2)}));
     }
 
-    void camerasReport()
-    {
-        Fleet f;
-        Device d = plain("NVR", 4);
-        d.cameras[0].name = QStringLiteral("@door");
-        d.cameras[0].onlineKnown = true;
-        d.cameras[0].online = true;
-        d.cameras[0].lastOnline = QDateTime(QDate(2026, 3, 20), QTime(9, 5, 33));
-        d.cameras[0].blur = 40;
-        d.cameras[1].onlineKnown = false;
-        d.cameras[1].online = true;
-        d.cameras[2].onlineKnown = true;
-        d.cameras[2].online = false;
-        d.cameras[2].lastOffline = QDateTime(QDate(2026, 3, 19), QTime(23, 59, 59));
-        d.ignored = {4};
-        Device other = plain("Other", 1);
-        f.load({d, other});
-        QCOMPARE(f.report(Cameras),
-                 kCamerasHeader
-                     + ",NVR,1,'@door,online,2026-03-20 09:05,,40\n"
-                       ",NVR,2,Camera 2,unknown,,,\n"
-                       ",NVR,3,Camera 3,offline,,2026-03-19 23:59,\n"
-                       ",Other,1,Camera 1,unknown,,,\n");
-        QCOMPARE(f.report(Cameras, {other.id}), kCamerasHeader + ",Other,1,Camera 1,unknown,,,\n");
-    }
-
-    void storageReport()
+    void camerasAndStorageReports()
     {
         Fleet f;
         Site site{nativeseed::newId(), QStringLiteral("Depot"), {}, {}, {}, {}, {}};
-        Device d = plain("-3");
+        Device d = plain("-3", 4);
         d.siteId = site.id;
         d.ip = QStringLiteral("10.1.2.3");
         d.manufacturer = QStringLiteral("DAHUA");
@@ -213,15 +178,28 @@ private Q_SLOTS:
         d.health.recordingDays = 27;
         d.health.recordingWindow = 30;
         d.health.checkedAt = QDateTime(QDate(2026, 3, 20), QTime(14, 7, 59));
-        Device unknown = plain("Blank");
-        unknown.ip = QStringLiteral("10.1.2.4");
-        unknown.health.recordingDays = -1;
-        unknown.health.recordingWindow = 30;
-        f.load({d, unknown}, {site});
+        // Known online, online but not known, known offline, ignored.
+        d.cameras = {{1, "@door", true, true, QDateTime(QDate(2026, 3, 20), QTime(9, 5, 33)), {}, 40},
+                     {2, {}, true, false, {}, {}, 0},
+                     {3, {}, false, true, {}, QDateTime(QDate(2026, 3, 19), QTime(23, 59, 59)), 0},
+                     {4, {}, true, true, {}, {}, 0}};
+        d.ignored = {4};
+        Device blank = plain("Blank");
+        blank.ip = QStringLiteral("10.1.2.4");
+        blank.health.recordingWindow = 30; // days not counted
+        f.load({d, blank}, {site});
+        QCOMPARE(f.report(Cameras),
+                 kCamerasHeader
+                     + "Depot,-3,1,'@door,online,2026-03-20 09:05,,40\n"
+                       "Depot,-3,2,Camera 2,unknown,,,\n"
+                       "Depot,-3,3,Camera 3,offline,,2026-03-19 23:59,\n"
+                       ",Blank,1,Camera 1,unknown,,,\n");
+        QCOMPARE(f.report(Cameras, {blank.id}), kCamerasHeader + ",Blank,1,Camera 1,unknown,,,\n");
         QCOMPARE(f.report(Storage),
                  kStorageHeader
                      + "Depot,-3,10.1.2.3,DAHUA,DH-NVR,S1,'=cmd|' /C calc'!A0,Fault,27,30,2026-03-20 14:07\n"
                        ",Blank,10.1.2.4,HIKVISION,,,,,,,\n");
+        QCOMPARE(f.report(static_cast<Kind>(7)) + f.report(static_cast<Kind>(-1)), QString()); // unknown kinds
     }
 };
 
