@@ -169,18 +169,11 @@ private Q_SLOTS:
 
     void endOfStream()
     {
-        // An end (status, how it ended, how long it lived after its 200,
+        // An end (status, how it ended, how long it lived after its 200 or -1,
         // whether it delivered) and its verdict: link, next step, "fresh" when
         // the delays start again, "recheck" when a full check is asked, text.
         using E = NativeEvents::StreamEnd::Error;
-        struct Row {
-            int status;
-            E error;
-            qint64 livedMs; // -1: never live
-            bool delivered;
-            const char* verdict;
-        };
-        const Row rows[] = {
+        const QList<std::tuple<int, E, qint64, bool, const char*>> rows = {
             {401, E::Other, -1, false, "Refused Wait The device refused the saved username or password."},
             {403, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 403)."},
             {404, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 404)."},
@@ -202,12 +195,12 @@ private Q_SLOTS:
         };
         const char* links[] = {"Off", "Connecting", "Live", "Refused", "Unsupported", "Lost"};
         const char* nexts[] = {"Retry", "RetryLater", "Wait"};
-        for (const Row& r : rows) {
+        for (const auto& [status, error, livedMs, delivered, verdict] : rows) {
             const NativeEvents::EndVerdict v = NativeEvents::judgeEnd(
-                {r.status, r.error, QStringLiteral("Connection refused"), r.livedMs >= 0, r.livedMs, r.delivered});
+                {status, error, QStringLiteral("Connection refused"), livedMs >= 0, livedMs, delivered});
             QStringList words = {links[int(v.link)], nexts[int(v.next)]};
             words << (v.freshStart ? "fresh" : "") << (v.recheck ? "recheck" : "") << v.text;
-            QCOMPARE(words.filter(QRegularExpression(".")).join(' '), QString::fromUtf8(r.verdict));
+            QCOMPARE(words.filter(QRegularExpression(".")).join(' '), QString::fromUtf8(verdict));
         }
     }
 
