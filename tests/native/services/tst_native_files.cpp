@@ -122,14 +122,8 @@ private Q_SLOTS:
         d.health.device = Passed;
         d.health.lastUp = QDateTime(QDate(2026, 3, 2), QTime(9, 0, 1));
         syncCameras(d);
-        d.cameras[0].name = "Gate";
-        d.cameras[0].online = true;
-        d.cameras[0].onlineKnown = true;
-        d.cameras[0].blur = 40;
-        Site s;
-        s.id = "site";
-        s.name = "HQ";
-        s.sim = "+44 1234";
+        d.cameras[0] = {1, "Gate", true, true, {}, {}, 40};
+        const Site s{"site", "HQ", {}, {}, {}, "+44 1234", {}};
 
         const QByteArray bytes = encodeInventory({s}, {d});
         // Compact, keys ascending: the written text is what a sorting writer makes.
@@ -159,9 +153,7 @@ private Q_SLOTS:
             syncCameras(d);
             devices.append(d);
         }
-        Site s;
-        s.id = "s";
-        const QByteArray whole = encodeInventory({s}, devices);
+        const QByteArray whole = encodeInventory({Site{"s", {}, {}, {}, {}, {}, {}}}, devices);
 
         // Truncated inside the fourth device: three whole devices survive and
         // no half-read record (with a lost password) is made up.

@@ -130,15 +130,14 @@ private Q_SLOTS:
         Device d = plain("NVR");
         UptimeHistory h;
         const QDate day = kToday.addDays(-2);
-        // 22:00 and 23:00 down, then 00:00 of the next day down: one run.
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 21, 60);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 22, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 23, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day.addDays(1), 0, 0);
-        // Down, unknown, down: two runs. Partly up is not down.
-        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 3, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 5, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 6, 30);
+        // Hours (day, hour, minutes up): 22:00 and 23:00 down, then 00:00 of
+        // the next day down: one run. Down, unknown, down: two runs. Partly
+        // up is not down.
+        const QList<std::tuple<QDate, int, int>> seeded = {{day, 21, 60},          {day, 22, 0},   {day, 23, 0},
+                                                           {day.addDays(1), 0, 0}, {kToday, 3, 0}, {kToday, 5, 0},
+                                                           {kToday, 6, 30}};
+        for (const auto& [date, hour, up] : seeded)
+            nativeseed::hour(h, d.id, GraphType::Device, 0, date, hour, up);
         f.load({d}, {}, h);
         auto run = [](const QDate& from, int fromHour, const QDate& to, int toHour, int hours) {
             const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm");
