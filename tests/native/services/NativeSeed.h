@@ -33,18 +33,9 @@ inline void hour(Native::UptimeHistory& history, const QString& deviceId, Native
     history.credit(Native::checkedKey(deviceId), start, start.addSecs(3600));
     if (upMinutes <= 0)
         return;
-    QString key;
-    switch (type) {
-    case Native::GraphType::Internet:
-        key = Native::internetKey(deviceId);
-        break;
-    case Native::GraphType::Device:
-        key = Native::deviceKey(deviceId);
-        break;
-    case Native::GraphType::Camera:
-        key = Native::cameraKey(deviceId, channel);
-        break;
-    }
+    const QString key = type == Native::GraphType::Internet ? Native::internetKey(deviceId)
+        : type == Native::GraphType::Device                 ? Native::deviceKey(deviceId)
+                                                            : Native::cameraKey(deviceId, channel);
     history.credit(key, start, start.addSecs(qint64(upMinutes) * 60));
 }
 

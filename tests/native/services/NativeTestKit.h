@@ -185,23 +185,39 @@ inline Native::ProbeResult refusedResult()
     return r;
 }
 
-// The folder native mode keeps its files in.
-inline QString dataDir()
-{
-    return QFileInfo(SecureFile::path(QStringLiteral("x"))).path();
-}
-
-// Empties that folder (each test starts without files).
+// Empties the folder native mode keeps its files in (each test starts
+// without files).
 inline void clearDataDir()
 {
-    QDir(dataDir()).removeRecursively();
-    QDir().mkpath(dataDir());
+    const QString dir = QFileInfo(SecureFile::path(QStringLiteral("x"))).path();
+    QDir(dir).removeRecursively();
+    QDir().mkpath(dir);
 }
 
 // Files (and folders) kept aside because they could not be read.
 inline QStringList unreadCopies()
 {
-    return QDir(dataDir()).entryList({QStringLiteral("*.unread-*")}, QDir::Files | QDir::Dirs);
+    return QDir(QFileInfo(SecureFile::path(QStringLiteral("x"))).path())
+        .entryList({QStringLiteral("*.unread-*")}, QDir::Files | QDir::Dirs);
+}
+
+// A stored device in one line: name, address, channels, health (device,
+// latency, disk, recorded days, model) and each camera as name:state:blur
+// (state 0 unknown, 1 online, 2 offline).
+inline QString describe(const Native::Device& d)
+{
+    QStringList cams;
+    for (const Native::Camera& c : d.cameras)
+        cams << QStringLiteral("%1:%2:%3").arg(c.name).arg(int(c.state())).arg(c.blur);
+    const Native::Health& h = d.health;
+    return QStringLiteral("%1 %2 ch%3 dev%4 %5ms hdd:%6 days:%7 model:%8 [%9]")
+        .arg(d.name, d.ip)
+        .arg(d.channels)
+        .arg(h.device)
+        .arg(h.latencyMs)
+        .arg(h.hdd)
+        .arg(h.recordingDays)
+        .arg(h.model, cams.join(','));
 }
 
 // A device record that reaches the fake device on loopback with its login

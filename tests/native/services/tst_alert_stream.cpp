@@ -1,37 +1,28 @@
 #include "native/services/AlertStream.h"
+#include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/support/TestKit.h"
 
 #include <QRandomGenerator>
 
 using namespace AlertStream;
+using kvrtest::FakeDevice;
 
 namespace {
 
+// A notification as devices send it, with `extra` markup before its end.
 QByteArray xmlAlert(const QByteArray& type, const QByteArray& state = "active", int channel = 1,
                     const QByteArray& extra = {})
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
-           "<EventNotificationAlert version=\"2.0\" xmlns=\"http://www.isapi.org/ver20/XMLSchema\">\r\n"
-           "<ipAddress>10.0.0.9</ipAddress>\r\n<channelID>"
-        + QByteArray::number(channel)
-        + "</channelID>\r\n"
-          "<dateTime>2026-03-02T10:15:00+01:00</dateTime>\r\n<activePostCount>1</activePostCount>\r\n"
-          "<eventType>"
-        + type + "</eventType>\r\n<eventState>" + state
-        + "</eventState>\r\n"
-          "<eventDescription>"
-        + type + " alarm</eventDescription>\r\n" + extra + "</EventNotificationAlert>\r\n";
+    return FakeDevice::notification(type, state, channel)
+        .replace("</EventNotificationAlert>", extra + "</EventNotificationAlert>");
 }
 
-// One multipart part: delimiter line, headers, body, line break.
+// One multipart part: delimiter line, headers, body, line break; length -1
+// leaves out Content-Length, -2 gives the true one.
 QByteArray part(const QByteArray& boundary, const QByteArray& body,
-                const QByteArray& type = "application/xml; charset=\"UTF-8\"", bool withLength = true,
-                qint64 lengthOverride = -1, const QByteArray& eol = "\r\n")
+                const QByteArray& type = "application/xml; charset=\"UTF-8\"", qint64 length = -2)
 {
-    QByteArray out = "--" + boundary + "\r\nContent-Type: " + type + eol;
-    if (withLength)
-        out += "Content-Length: " + QByteArray::number(lengthOverride >= 0 ? lengthOverride : body.size()) + eol;
-    return out + eol + body + "\r\n";
+    return FakeDevice::part(boundary, body, type, length);
 }
 
 // Picture bytes, with dashes and a stray tag name inside to tempt the parser.
@@ -77,21 +68,14 @@ class TestAlertStream : public QObject {
 private Q_SLOTS:
     void byteAtATimeGivesEachAlertOnceAfterItsLastByte()
     {
-        const QByteArray stream = part("b", xmlAlert("VMD", "active", 4));
+        // The alert comes with the body's last byte, once; the part's line
+        // break waits for a delimiter.
+        const QByteArray stream = part("b", xmlAlert("VMD"));
         Parser p = multipart();
-        QList<Alert> seen;
-        qsizetype seenAt = -1;
-        for (qsizetype i = 0; i < stream.size(); ++i) {
-            const QList<Alert> a = p.feed(stream.mid(i, 1));
-            if (!a.isEmpty())
-                seenAt = i;
-            seen += a;
-        }
-        QCOMPARE(seen.size(), 1);
-        QCOMPARE(seenAt, stream.size() - 3); // the body's last byte; the part's CRLF follows
-        QCOMPARE(p.buffered(), 2);           // that line break waits for a delimiter
-        // (The fields of a notification: the body table below.)
-        QCOMPARE(seen[0].channel, 4);
+        QVERIFY(feedSplit(p, stream.chopped(3), {1}).isEmpty());
+        QCOMPARE(types(p.feed(stream.mid(stream.size() - 3, 1))), QStringList{"VMD"});
+        QVERIFY(feedSplit(p, stream.right(2), {1}).isEmpty());
+        QCOMPARE(p.buffered(), 2);
     }
 
     void boundaryFromContentTypeOrBody()
@@ -121,7 +105,7 @@ private Q_SLOTS:
     {
         // Without a length a part waits for the next delimiter.
         Parser p = multipart();
-        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "application/xml", false)).isEmpty());
+        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "application/xml", -1)).isEmpty());
         QCOMPARE(types(p.feed("--b")), QStringList{"VMD"});
         QVERIFY(p.feed("\r\nContent-Type: application/json\r\n\r\n{\"eventType\":\"io\"}\r\n").isEmpty());
         QCOMPARE(types(p.feed("--b--\r\n")), QStringList{"io"});
@@ -131,13 +115,14 @@ private Q_SLOTS:
         // and the closing delimiter give nothing.
         QVERIFY(p.feed(part("b", jpeg(20000), "image/jpeg") + "--b--\r\n").isEmpty());
         QCOMPARE(p.buffered(), 0);
-        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", false) + "--b\r\n").isEmpty());
+        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", -1) + "--b\r\n").isEmpty());
 
         // "\n" header lines; whichever blank line comes first ends the headers
         // and a later one of the other kind is body; a part without headers.
         const QByteArray crlfInside = xmlAlert("io", "active", 1, "<note>x\r\n\r\ny</note>");
         const QList<QByteArray> streams = {
-            part("b", xmlAlert("io"), "application/xml", true, -1, "\n"),
+            "--b\nContent-Type: application/xml\nContent-Length: " + QByteArray::number(xmlAlert("io").size()) + "\n\n"
+                + xmlAlert("io") + "\r\n",
             "--b\nContent-Type: application/xml\nContent-Length: " + QByteArray::number(crlfInside.size()) + "\n\n"
                 + crlfInside,
             part("b", xmlAlert("io", "active", 1, "<note>x\n\ny</note>")),
@@ -149,33 +134,22 @@ private Q_SLOTS:
         }
     }
 
-    void contentLengths_data()
+    void contentLengths()
     {
-        QTest::addColumn<QByteArray>("length");
-        QTest::addColumn<QStringList>("expected");
-        const QStringList both{"VMD", "io"};
         // Too long: the next delimiter ends the part, the following notification
         // is not swallowed; too short: the cut one is lost; junk: runs to the
         // next delimiter. Huge values must neither overflow nor wait forever.
-        QTest::newRow("too long") << QByteArray("100000") << both;
-        QTest::newRow("too short") << QByteArray("40") << QStringList{"io"};
-        QTest::newRow("not a number") << QByteArray("ten") << both;
-        for (const char* n : {"2147483647", "2147483648", "4294967295", "4294967296", "9223372036854775807",
-                              "18446744073709551615", "-1", "-9223372036854775808"})
-            QTest::newRow(n) << QByteArray(n) << both;
-    }
-
-    void contentLengths()
-    {
-        QFETCH(QByteArray, length);
-        QFETCH(QStringList, expected);
-        Parser p = multipart();
-        // Nothing yet: no part's end is known.
-        QVERIFY(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + length + "\r\n\r\n"
-                       + xmlAlert("VMD") + "\r\n")
-                    .isEmpty());
-        QCOMPARE(types(p.feed(part("b", xmlAlert("io")) + "--b\r\n")), expected);
-        QVERIFY(p.buffered() < 64);
+        for (const char* length : {"100000", "40", "ten", "2147483647", "2147483648", "4294967295", "4294967296",
+                                   "9223372036854775807", "18446744073709551615", "-1", "-9223372036854775808"}) {
+            Parser p = multipart();
+            // Nothing yet: no part's end is known.
+            QVERIFY(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + QByteArray(length) + "\r\n\r\n"
+                           + xmlAlert("VMD") + "\r\n")
+                        .isEmpty());
+            QCOMPARE(types(p.feed(part("b", xmlAlert("io")) + "--b\r\n")),
+                     qstrcmp(length, "40") ? QStringList({"VMD", "io"}) : QStringList{"io"});
+            QVERIFY(p.buffered() < 64);
+        }
     }
 
     void bareXmlDocuments()
@@ -194,84 +168,80 @@ private Q_SLOTS:
         QVERIFY(dashes.boundary().isEmpty());
     }
 
-    // One notification body, read into one line: type, channel, state, repeat
-    // count, description and time; empty when it is not read.
-    void bodies_data()
+    void bodies()
     {
-        QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QByteArray>("type");
-        QTest::addColumn<QString>("read");
+        // One notification body with its part's type, read into one line:
+        // type, channel, state, repeat count, description and time; empty
+        // when it is not read.
         auto xml = [](const QByteArray& inner) {
             return "<EventNotificationAlert xmlns=\"urn:x\">" + inner + "</EventNotificationAlert>";
         };
         const QByteArray json = "application/json", xmlType = "application/xml";
-        QTest::newRow("json wrapped") << QByteArray(R"({"EventNotificationAlert":{"eventType":"VMD","channelID":3,
-        "eventState":"INACTIVE","dateTime":"2026-03-02T10:00:00Z","activePostCount":7,"eventDescription":"M"}})")
-                                      << json << "VMD 3 off 7 M 2026-03-02T10:00:00Z";
-        // Recognised by the brace even with an XML type; a channel given as a
-        // string is no number, the dynamic one is.
-        QTest::newRow("json top level") << QByteArray(R"({"eventType":"io","channelID":"1"})") << xmlType
-                                        << "io 0 on -1  -";
-        QTest::newRow("json dynamic") << QByteArray(R"({"eventType":"io","channelID":"1","dynChannelID":6})")
-                                      << QByteArray("text/json") << "io 6 on -1  -";
-        QTest::newRow("xml dynamic") << xml(
-            "<eventType>VMD</eventType><channelID></channelID><dynChannelID> 5 </dynChannelID>")
-                                     << xmlType << "VMD 5 on -1  -";
-        QTest::newRow("xml input") << xml(
-            "<eventType>IO</eventType><inputIOPortID>2</inputIOPortID><eventState>Inactive</eventState>")
-                                   << xmlType << "IO 2 off -1  -";
-        // The first top-level eventType wins; markup inside a text is dropped.
-        QTest::newRow("xml nesting") << xml(
-            "<Extra><Deeper><eventType>deep</eventType></Deeper></Extra><eventType>vmd</eventType>"
-            "<eventType>io</eventType><eventDescription>M<b>ix</b>ed</eventDescription>")
-                                     << xmlType << "vmd 0 on -1 Med -";
-        // Broken XML keeps what was read before the error.
-        QTest::newRow("xml broken") << QByteArray(
-            "<EventNotificationAlert><eventType>VMD</eventType><channelID>2</chan")
-                                    << xmlType << "VMD 2 on -1  -";
-        QTest::newRow("empty type") << QByteArray(R"({"eventType":""})") << json << QString();
-        QTest::newRow("array") << QByteArray(R"([{"eventType":"VMD"}])") << json << QString();
-        QTest::newRow("broken json") << QByteArray("{not json") << json << QString();
-        QTest::newRow("picture") << QByteArray(R"({"eventType":"VMD"})") << QByteArray("image/jpeg") << QString();
-        QTest::newRow("no type") << xml("<channelID>1</channelID>") << xmlType << QString();
-        QTest::newRow("other root") << QByteArray("<Other><eventType>VMD</eventType></Other>") << xmlType << QString();
-        QTest::newRow("blank") << QByteArray("   ") << xmlType << QString();
-    }
-    void bodies()
-    {
-        QFETCH(QByteArray, body);
-        QFETCH(QByteArray, type);
-        Alert a;
-        const bool read = Parser::parseBody(body, type, &a);
-        QTEST(read ? QStringLiteral("%1 %2 %3 %4 %5 %6")
-                         .arg(a.type)
-                         .arg(a.channel)
-                         .arg(a.active ? "on" : "off")
-                         .arg(a.activePostCount)
-                         .arg(a.description, a.time.isValid() ? a.time.toUTC().toString(Qt::ISODate) : "-")
-                   : QString(),
-              "read");
+        const QList<std::tuple<QByteArray, QByteArray, QString>> rows = {
+            {R"({"EventNotificationAlert":{"eventType":"VMD","channelID":3,"eventState":"INACTIVE",
+              "dateTime":"2026-03-02T10:00:00Z","activePostCount":7,"eventDescription":"M"}})",
+             json, "VMD 3 off 7 M 2026-03-02T10:00:00Z"},
+            // Recognised by the brace even with an XML type; a channel given as
+            // a string is no number, the dynamic one is.
+            {R"({"eventType":"io","channelID":"1"})", xmlType, "io 0 on -1  -"},
+            {R"({"eventType":"io","channelID":"1","dynChannelID":6})", "text/json", "io 6 on -1  -"},
+            {xml("<eventType>VMD</eventType><channelID></channelID><dynChannelID> 5 </dynChannelID>"), xmlType,
+             "VMD 5 on -1  -"},
+            {xml("<eventType>IO</eventType><inputIOPortID>2</inputIOPortID><eventState>Inactive</eventState>"), xmlType,
+             "IO 2 off -1  -"},
+            // The first top-level eventType wins; markup inside a text is dropped.
+            {xml("<Extra><Deeper><eventType>deep</eventType></Deeper></Extra><eventType>vmd</eventType>"
+                 "<eventType>io</eventType><eventDescription>M<b>ix</b>ed</eventDescription>"),
+             xmlType, "vmd 0 on -1 Med -"},
+            // Broken XML keeps what was read before the error.
+            {"<EventNotificationAlert><eventType>VMD</eventType><channelID>2</chan", xmlType, "VMD 2 on -1  -"},
+            {R"({"eventType":""})", json, {}},
+            {R"([{"eventType":"VMD"}])", json, {}},
+            {"{not json", json, {}},
+            {R"({"eventType":"VMD"})", "image/jpeg", {}},
+            {xml("<channelID>1</channelID>"), xmlType, {}},
+            {"<Other><eventType>VMD</eventType></Other>", xmlType, {}},
+            {"   ", xmlType, {}},
+        };
+        for (const auto& [body, type, expected] : rows) {
+            Alert a;
+            const bool read = Parser::parseBody(body, type, &a);
+            QCOMPARE(read ? QStringLiteral("%1 %2 %3 %4 %5 %6")
+                                .arg(a.type)
+                                .arg(a.channel)
+                                .arg(a.active ? "on" : "off")
+                                .arg(a.activePostCount)
+                                .arg(a.description, a.time.isValid() ? a.time.toUTC().toString(Qt::ISODate) : "-")
+                          : QString(),
+                     expected);
+        }
     }
 
     void deviceTimes()
     {
-        // ISO 8601 with its zone, else the first 19 characters as local time.
-        QCOMPARE(parseDeviceTime("2026-03-02T10:15:00+05:30").toUTC(),
-                 QDateTime(QDate(2026, 3, 2), QTime(4, 45), Qt::UTC));
-        const QDateTime local = parseDeviceTime("2026-03-02T10:15:00 local clock");
-        QCOMPARE(local, QDateTime(QDate(2026, 3, 2), QTime(10, 15)));
-        QCOMPARE(local.timeSpec(), Qt::LocalTime);
-        for (const char* bad : {"yesterday", "2026-13-45T99:00:00", ""})
-            QVERIFY(!parseDeviceTime(bad).isValid());
+        // ISO 8601 with its zone, else the first 19 characters as local time
+        // (written without a zone).
+        QStringList read;
+        for (const char* text :
+             {"2026-03-02T10:15:00+05:30", "2026-03-02T10:15:00 local", "yesterday", "2026-13-45T99", ""})
+            read << parseDeviceTime(text).toString(Qt::ISODate);
+        QCOMPARE(read, QStringList({"2026-03-02T10:15:00+05:30", "2026-03-02T10:15:00", "", "", ""}));
     }
 
-    void classification_data()
+    void classification()
     {
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<bool>("active");
-        QTest::addColumn<int>("kind");
-        QTest::newRow("keep-alive") << "videoloss" << false << int(Heartbeat);
-        QTest::newRow("video loss") << "VideoLoss" << true << int(VideoLoss);
+        // Every word of a kind in either state, but an inactive "videoloss" is
+        // the keep-alive; unknown words are Other. The words read wrongly:
+        QStringList wrong;
+        auto check = [&](const QString& word, bool active, Kind kind) {
+            Alert a;
+            a.type = word;
+            a.active = active;
+            if (classify(a) != kind || label(kind).isEmpty())
+                wrong << QStringLiteral("%1/%2").arg(word).arg(active);
+        };
+        check("videoloss", false, Heartbeat);
+        check("VideoLoss", true, VideoLoss);
         const QList<QPair<QStringList, Kind>> table = {
             {{"vmd", "VMD", "pir", "motiondetection"}, Motion},
             {{"linecrossing", "linedetection"}, LineCrossing},
@@ -290,19 +260,8 @@ private Q_SLOTS:
         for (const auto& [words, kind] : table)
             for (const QString& w : words)
                 for (bool active : {true, false})
-                    QTest::addRow("%s/%d", qPrintable(w), int(active)) << w << active << int(kind);
-    }
-
-    void classification()
-    {
-        QFETCH(QString, type);
-        QFETCH(bool, active);
-        QFETCH(int, kind);
-        Alert a;
-        a.type = type;
-        a.active = active;
-        QCOMPARE(int(classify(a)), kind);
-        QVERIFY(!label(kind).isEmpty());
+                    check(w, active, kind);
+        QCOMPARE(wrong, QStringList());
         QVERIFY(label(15).isEmpty() && label(-1).isEmpty());
     }
 
@@ -353,16 +312,16 @@ private Q_SLOTS:
                     stream += part("bnd", doc);
                     break;
                 case 1:
-                    stream += part("bnd", doc, "application/xml", false, -1, "\n");
+                    stream += "--bnd\nContent-Type: application/xml\n\n" + doc + "\r\n";
                     break;
                 case 2:
                     stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
                     break;
                 case 3:
-                    stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) == 0);
+                    stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) ? -1 : -2);
                     continue;
                 case 4:
-                    stream += part("bnd", doc, "application/xml", true, 1000000);
+                    stream += part("bnd", doc, "application/xml", 1000000);
                     break; // far too long
                 case 5:
                     stream += "--bnd--\r\nsome text between\r\n";

@@ -21,8 +21,6 @@ using namespace std::chrono_literals;
 using kvrtest::FakeDevice;
 using nativeseed::alert;
 using Delays = QList<qint64>;
-using End = NativeEvents::StreamEnd;
-using Next = NativeEvents::EndVerdict::Next;
 
 namespace {
 
@@ -100,9 +98,13 @@ QJsonArray readLog()
     return f.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(f.readAll()).array() : QJsonArray();
 }
 
-} // namespace
+void writeLog(const QByteArray& bytes)
+{
+    QFile f(SecureFile::path("native-events.json"));
+    QVERIFY(f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size());
+}
 
-Q_DECLARE_METATYPE(End)
+} // namespace
 
 class TestNativeEvents : public QObject {
     Q_OBJECT
@@ -165,56 +167,41 @@ private Q_SLOTS:
         QCOMPARE(delays, (Delays{0, 5000, 10000, 20000, 40000, 80000, 120000, 120000, 120000, 120000}));
     }
 
-    void endOfStream_data()
-    {
-        QTest::addColumn<End>("end");
-        QTest::addColumn<Link>("link");
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<Next>("next");
-        QTest::addColumn<bool>("fresh");
-        QTest::addColumn<bool>("recheck");
-        auto end = [](int status, End::Error error, bool live, qint64 lived, bool delivered) {
-            return End{status, error, QStringLiteral("Connection refused"), live, lived, delivered};
-        };
-        const QString closed = QStringLiteral("The device closed the event stream.");
-        QTest::newRow("401") << end(401, End::Error::Other, false, -1, false) << Link::Refused
-                             << "The device refused the saved username or password." << Next::Wait << false << false;
-        for (int status : {403, 404, 405, 501})
-            QTest::addRow("%d", status)
-                << end(status, End::Error::Other, false, -1, false) << Link::Unsupported
-                << QStringLiteral("This device doesn't offer live events (HTTP %1).").arg(status) << Next::RetryLater
-                << false << false;
-        QTest::newRow("500") << end(500, End::Error::Other, false, -1, false) << Link::Lost << "HTTP 500" << Next::Retry
-                             << false << false;
-        QTest::newRow("network error") << end(0, End::Error::Other, false, -1, false) << Link::Lost
-                                       << "Connection refused" << Next::Retry << false << false;
-        // Five silent minutes cut a live stream: reopened at once, no probe.
-        QTest::newRow("silence") << end(200, End::Error::Timeout, true, 300000, false) << Link::Lost
-                                 << "No data for 5 minutes; reconnecting." << Next::Retry << true << false;
-        // A live stream that breaks may mean the device went away.
-        QTest::newRow("closed after a while")
-            << end(200, End::Error::None, true, 31000, false) << Link::Lost << closed << Next::Retry << true << true;
-        // 200 and a hang-up at once, with or without a notification: the
-        // delays keep growing, so it is not reopened in a loop.
-        QTest::newRow("closed at once") << end(200, End::Error::None, true, 0, false) << Link::Lost << closed
-                                        << Next::Retry << false << true;
-        QTest::newRow("notification, closed at once")
-            << end(200, End::Error::None, true, 1000, true) << Link::Lost << closed << Next::Retry << false << true;
-        QTest::newRow("notification, closed later")
-            << end(200, End::Error::None, true, 6000, true) << Link::Lost << closed << Next::Retry << true << true;
-        QTest::newRow("outrun") << end(200, End::Error::Outrun, true, 600000, true) << Link::Lost
-                                << "The device sent more events than could be read; reconnecting later." << Next::Retry
-                                << false << false;
-    }
     void endOfStream()
     {
-        QFETCH(End, end);
-        const NativeEvents::EndVerdict v = NativeEvents::judgeEnd(end);
-        QTEST(v.link, "link");
-        QTEST(v.text, "text");
-        QTEST(v.next, "next");
-        QTEST(v.freshStart, "fresh");
-        QTEST(v.recheck, "recheck");
+        // An end (status, how it ended, how long it lived after its 200 or -1,
+        // whether it delivered) and its verdict: link, next step, "fresh" when
+        // the delays start again, "recheck" when a full check is asked, text.
+        using E = NativeEvents::StreamEnd::Error;
+        const QList<std::tuple<int, E, qint64, bool, const char*>> rows = {
+            {401, E::Other, -1, false, "Refused Wait The device refused the saved username or password."},
+            {403, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 403)."},
+            {404, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 404)."},
+            {405, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 405)."},
+            {501, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 501)."},
+            {500, E::Other, -1, false, "Lost Retry HTTP 500"},
+            {0, E::Other, -1, false, "Lost Retry Connection refused"},
+            // Five silent minutes cut a live stream: reopened at once, no probe.
+            {200, E::Timeout, 300000, false, "Lost Retry fresh No data for 5 minutes; reconnecting."},
+            // A live stream that breaks may mean the device went away.
+            {200, E::None, 31000, false, "Lost Retry fresh recheck The device closed the event stream."},
+            // 200 and a hang-up at once, with or without a notification: the
+            // delays keep growing, so it is not reopened in a loop.
+            {200, E::None, 0, false, "Lost Retry recheck The device closed the event stream."},
+            {200, E::None, 1000, true, "Lost Retry recheck The device closed the event stream."},
+            {200, E::None, 6000, true, "Lost Retry fresh recheck The device closed the event stream."},
+            {200, E::Outrun, 600000, true,
+             "Lost Retry The device sent more events than could be read; reconnecting later."},
+        };
+        const char* links[] = {"Off", "Connecting", "Live", "Refused", "Unsupported", "Lost"};
+        const char* nexts[] = {"Retry", "RetryLater", "Wait"};
+        for (const auto& [status, error, livedMs, delivered, verdict] : rows) {
+            const NativeEvents::EndVerdict v = NativeEvents::judgeEnd(
+                {status, error, QStringLiteral("Connection refused"), livedMs >= 0, livedMs, delivered});
+            QStringList words = {links[int(v.link)], nexts[int(v.next)]};
+            words << (v.freshStart ? "fresh" : "") << (v.recheck ? "recheck" : "") << v.text;
+            QCOMPARE(words.filter(QRegularExpression(".")).join(' '), QString::fromUtf8(verdict));
+        }
     }
 
     void storageRules()
@@ -376,29 +363,24 @@ private Q_SLOTS:
         QVERIFY(status(id).lastData.isValid());
     }
 
-    void hangUpIsRetriedByItsTimer()
+    void streamEndsAreRetriedByTheirTimers()
     {
-        // The wiring of the rules above: a hang-up after the 200 backs off
-        // and asks for one full check.
-        fake->eventStream.closeAtOnce = true;
-        const QString id = addDevice();
-        events->start();
-        QTRY_VERIFY(timers.delaysOf(id).size() >= 3);
-        QCOMPARE(timers.delaysOf(id).mid(0, 3), (Delays{0, 0, 5000}));
-        QCOMPARE(probes.count(NativeController::Diagnose), 1);
-        events->stop();
-    }
-
-    void silentStreamIsCutAndReopened()
-    {
+        // The wiring of the rules above. Five silent minutes cut the stream:
+        // reopened at once, without a probe.
         const QString id = addDevice();
         events->setTransferTimeout(300ms);
         events->start();
         QTRY_COMPARE(link(id), Link::Live);
-        clock->advanceSecs(300); // open for five minutes when the silence cuts it
+        clock->advanceSecs(300);
         QTRY_COMPARE(timers.delaysOf(id), (Delays{0, 0}));
         QTRY_COMPARE(link(id), Link::Live);
         QVERIFY(probes.calls.isEmpty());
+        // Hang-ups right after the 200 back off and ask for one full check.
+        fake->eventStream.closeAtOnce = true;
+        fake->closeStreams();
+        QTRY_VERIFY(timers.delaysOf(id).size() >= 5);
+        QCOMPARE(timers.delaysOf(id).mid(0, 5), (Delays{0, 0, 5000, 10000, 20000}));
+        QCOMPARE(probes.count(NativeController::Diagnose), 1);
         events->stop();
     }
 
@@ -499,15 +481,12 @@ private Q_SLOTS:
         // An old file: events older than 7 days are left out when read;
         // missing fields take their defaults; unknown kinds are Other.
         const QDateTime now = clock->nowUtc().toLocalTime();
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(QStringLiteral(R"([{"d":"old","k":1,"at":"%1"},{"d":"kept","ch":2,"k":7,"t":"diskerror","a":false,
+        writeLog(QStringLiteral(R"([{"d":"old","k":1,"at":"%1"},{"d":"kept","ch":2,"k":7,"t":"diskerror","a":false,
             "at":"%2","dt":"2026-02-24T08:00:00Z","desc":"Disk 1"},{"d":"no time","k":1},
             {"d":"unknown kind","k":99,"at":"%3"},5])")
-                    .arg(now.addDays(-8).toString(Qt::ISODate), now.addDays(-6).toString(Qt::ISODate),
-                         now.toString(Qt::ISODate))
-                    .toUtf8());
-        f.close();
+                     .arg(now.addDays(-8).toString(Qt::ISODate), now.addDays(-6).toString(Qt::ISODate),
+                          now.toString(Qt::ISODate))
+                     .toUtf8());
 
         NativeEvents fresh(store.get(), controller.get());
         fresh.setTimerFunction(timers.fn());
@@ -532,11 +511,7 @@ private Q_SLOTS:
 
     void damagedEventLogIsKeptAside()
     {
-        const QString path = SecureFile::path("native-events.json");
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("[{\"d\":\"x\",\"at\":\"2026-03-02T09:00:00\"}, trunc");
-        f.close();
+        writeLog("[{\"d\":\"x\",\"at\":\"2026-03-02T09:00:00\"}, trunc");
         events->start();
         QVERIFY(events->events().isEmpty());
         const QStringList copies = nativetest::unreadCopies();

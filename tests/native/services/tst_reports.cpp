@@ -45,40 +45,22 @@ class TestReports : public QObject {
 private Q_SLOTS:
     void init() { nativeseed::removeFiles(); }
 
-    void unknownKindsAreEmpty()
-    {
-        // (Each kind's header shows in its own report below.)
-        Fleet f;
-        f.load({});
-        QCOMPARE(f.report(static_cast<Kind>(7)), QString());
-        QCOMPARE(f.report(static_cast<Kind>(-1)), QString());
-    }
-
     void formulaGuardAndQuoting()
     {
-        const QList<QPair<QString, QString>> fields = {
-            {"", ""},
-            {"Gate", "Gate"},
-            {"=1+1", "'=1+1"},
-            {"+12", "'+12"},
-            {"@cmd", "'@cmd"},
-            {"-", "'-"},
-            {"-x", "'-x"},
-            {"-3", "-3"},
-            {QString::fromUtf8("-\u0661\u0662"), QString::fromUtf8("-\u0661\u0662")},
-            // A sum behind a number is still a formula.
-            {"-1+1", "'-1+1"},
-            {"-5 floor", "'-5 floor"},
-            {"-5.", "'-5."},
-            {"\t=cmd", "'\t=cmd"},
-            {"\r=cmd", "\"'\r=cmd\""},
-            {"Main, east", "\"Main, east\""},
-            {"The \"big\" one", "\"The \"\"big\"\" one\""},
-            {"a\nb", "\"a\nb\""},
-            {"=HYPERLINK(\"x\",1)", "\"'=HYPERLINK(\"\"x\"\",1)\""},
-            {"a=b", "a=b"}};
-        for (const auto& [in, out] : fields)
-            QCOMPARE(csvField(in), out);
+        // Fields and what is written for them, between bars. A sign, "=" or
+        // "@" first makes a formula, unless it is a plain negative number (a
+        // sum behind a number is still one); separators, quotes and line
+        // breaks are quoted.
+        const QString fields =
+            QString::fromUtf8("|Gate|=1+1|+12|@cmd|-|-x|-3|-\u0661\u0662|-1+1|-5 floor|-5.|\t=cmd|\r=cmd|"
+                              "Main, east|The \"big\" one|a\nb|=HYPERLINK(\"x\",1)|a=b");
+        QStringList written;
+        for (const QString& field : fields.split('|'))
+            written << csvField(field);
+        QCOMPARE(written.join('|'),
+                 QString::fromUtf8("|Gate|'=1+1|'+12|'@cmd|'-|'-x|-3|-\u0661\u0662|'-1+1|'-5 floor|'-5.|"
+                                   "'\t=cmd|\"'\r=cmd\"|\"Main, east\"|\"The \"\"big\"\" one\"|\"a\nb\"|"
+                                   "\"'=HYPERLINK(\"\"x\"\",1)\"|a=b"));
     }
 
     void selectionKeepsStoreOrder()
@@ -148,15 +130,14 @@ private Q_SLOTS:
         Device d = plain("NVR");
         UptimeHistory h;
         const QDate day = kToday.addDays(-2);
-        // 22:00 and 23:00 down, then 00:00 of the next day down: one run.
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 21, 60);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 22, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day, 23, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, day.addDays(1), 0, 0);
-        // Down, unknown, down: two runs. Partly up is not down.
-        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 3, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 5, 0);
-        nativeseed::hour(h, d.id, GraphType::Device, 0, kToday, 6, 30);
+        // Hours (day, hour, minutes up): 22:00 and 23:00 down, then 00:00 of
+        // the next day down: one run. Down, unknown, down: two runs. Partly
+        // up is not down.
+        const QList<std::tuple<QDate, int, int>> seeded = {{day, 21, 60},          {day, 22, 0},   {day, 23, 0},
+                                                           {day.addDays(1), 0, 0}, {kToday, 3, 0}, {kToday, 5, 0},
+                                                           {kToday, 6, 30}};
+        for (const auto& [date, hour, up] : seeded)
+            nativeseed::hour(h, d.id, GraphType::Device, 0, date, hour, up);
         f.load({d}, {}, h);
         auto run = [](const QDate& from, int fromHour, const QDate& to, int toHour, int hours) {
             const QString fmt = QStringLiteral("yyyy-MM-dd HH:mm");
@@ -172,37 +153,11 @@ private Q_SLOTS:
                  QStringList({run(day, 22, day.addDays(1), 0, 2)}));
     }
 
-    void camerasReport()
-    {
-        Fleet f;
-        Device d = plain("NVR", 4);
-        d.cameras[0].name = QStringLiteral("@door");
-        d.cameras[0].onlineKnown = true;
-        d.cameras[0].online = true;
-        d.cameras[0].lastOnline = QDateTime(QDate(2026, 3, 20), QTime(9, 5, 33));
-        d.cameras[0].blur = 40;
-        d.cameras[1].onlineKnown = false;
-        d.cameras[1].online = true;
-        d.cameras[2].onlineKnown = true;
-        d.cameras[2].online = false;
-        d.cameras[2].lastOffline = QDateTime(QDate(2026, 3, 19), QTime(23, 59, 59));
-        d.ignored = {4};
-        Device other = plain("Other", 1);
-        f.load({d, other});
-        QCOMPARE(f.report(Cameras),
-                 kCamerasHeader
-                     + ",NVR,1,'@door,online,2026-03-20 09:05,,40\n"
-                       ",NVR,2,Camera 2,unknown,,,\n"
-                       ",NVR,3,Camera 3,offline,,2026-03-19 23:59,\n"
-                       ",Other,1,Camera 1,unknown,,,\n");
-        QCOMPARE(f.report(Cameras, {other.id}), kCamerasHeader + ",Other,1,Camera 1,unknown,,,\n");
-    }
-
-    void storageReport()
+    void camerasAndStorageReports()
     {
         Fleet f;
         Site site{nativeseed::newId(), QStringLiteral("Depot"), {}, {}, {}, {}, {}};
-        Device d = plain("-3");
+        Device d = plain("-3", 4);
         d.siteId = site.id;
         d.ip = QStringLiteral("10.1.2.3");
         d.manufacturer = QStringLiteral("DAHUA");
@@ -213,15 +168,28 @@ private Q_SLOTS:
         d.health.recordingDays = 27;
         d.health.recordingWindow = 30;
         d.health.checkedAt = QDateTime(QDate(2026, 3, 20), QTime(14, 7, 59));
-        Device unknown = plain("Blank");
-        unknown.ip = QStringLiteral("10.1.2.4");
-        unknown.health.recordingDays = -1;
-        unknown.health.recordingWindow = 30;
-        f.load({d, unknown}, {site});
+        // Known online, online but not known, known offline, ignored.
+        d.cameras = {{1, "@door", true, true, QDateTime(QDate(2026, 3, 20), QTime(9, 5, 33)), {}, 40},
+                     {2, {}, true, false, {}, {}, 0},
+                     {3, {}, false, true, {}, QDateTime(QDate(2026, 3, 19), QTime(23, 59, 59)), 0},
+                     {4, {}, true, true, {}, {}, 0}};
+        d.ignored = {4};
+        Device blank = plain("Blank");
+        blank.ip = QStringLiteral("10.1.2.4");
+        blank.health.recordingWindow = 30; // days not counted
+        f.load({d, blank}, {site});
+        QCOMPARE(f.report(Cameras),
+                 kCamerasHeader
+                     + "Depot,-3,1,'@door,online,2026-03-20 09:05,,40\n"
+                       "Depot,-3,2,Camera 2,unknown,,,\n"
+                       "Depot,-3,3,Camera 3,offline,,2026-03-19 23:59,\n"
+                       ",Blank,1,Camera 1,unknown,,,\n");
+        QCOMPARE(f.report(Cameras, {blank.id}), kCamerasHeader + ",Blank,1,Camera 1,unknown,,,\n");
         QCOMPARE(f.report(Storage),
                  kStorageHeader
                      + "Depot,-3,10.1.2.3,DAHUA,DH-NVR,S1,'=cmd|' /C calc'!A0,Fault,27,30,2026-03-20 14:07\n"
                        ",Blank,10.1.2.4,HIKVISION,,,,,,,\n");
+        QCOMPARE(f.report(static_cast<Kind>(7)) + f.report(static_cast<Kind>(-1)), QString()); // unknown kinds
     }
 };
 
