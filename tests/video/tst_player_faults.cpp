@@ -2,20 +2,44 @@
 // in front of it: a server away for 3 s is waited for; a
 // restart announced for a player that was stopped or replaced does not
 // happen; a stream that falls far behind the camera skips ahead when catch-up
-// is on; stopping during stalled openings is prompt.
+// is on; stopping during stalled openings is prompt; a decoder that cannot
+// keep up (KVR_TEST_SLOW_DECODE_MS) is reported, live or from a recording.
 
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 class PlayerFaults : public QObject {
     Q_OBJECT
+    static void setEnv(const char* name, const QByteArray& value)
+    {
+        value.isEmpty() ? qunsetenv(name) : qputenv(name, value);
+        FfmpegPlayer::reloadEnvironment();
+    }
+
     peers::Peer camera;
+    QTemporaryDir dir;
+    QString recording;
 
 private Q_SLOTS:
-    void initTestCase() { QVERIFY(peers::startRtsp(camera)); }
+    void initTestCase()
+    {
+        QVERIFY(peers::startRtsp(camera));
+        recording = dir.filePath(QStringLiteral("recording.ts"));
+        QProcess ff;
+        ff.start(QStringLiteral("ffmpeg"), peers::testPictureArgs(12) + QStringList{recording});
+        QVERIFY(ff.waitForFinished(60000));
+        QCOMPARE(ff.exitCode(), 0);
+    }
+
+    void cleanup()
+    {
+        for (const char* name : {"KVR_TEST_SLOW_DECODE_MS", "KVR_TEST_OVERLOAD", "KVR_PLAY_DEBUG"})
+            setEnv(name, {});
+    }
 
     // The server stops; the first restart meets a refused port, which counts
     // as the next drop instead of ending playback.
@@ -118,6 +142,46 @@ private Q_SLOTS:
                 QTest::qWait(50);
                 QCOMPARE(status.size(), 0); // a stop is not a failure to report
             }
+        }
+    }
+    // A slow decoder on a live stream is reported, but not before two
+    // windows of 2 s agree and then at most once per 15 s; one that keeps up
+    // never is; a recording is watched only with KVR_TEST_OVERLOAD.
+    void slowDecodingIsReportedOnceInAWhile()
+    {
+        const struct {
+            const char *name, *slowMs;
+            bool live;
+            const char* watchRecordings;
+            bool reported;
+        } rows[] = {{"live, 60 ms a picture", "60", true, "", true},
+                    {"live, 5 ms a picture", "5", true, "", false},
+                    {"recording, 60 ms a picture", "60", false, "", false},
+                    {"recording, watched", "60", false, "1", true}};
+        for (const auto& r : rows) {
+            setEnv("KVR_TEST_SLOW_DECODE_MS", r.slowMs);
+            setEnv("KVR_TEST_OVERLOAD", r.watchRecordings);
+            setEnv("KVR_PLAY_DEBUG", "1");
+            kvrtest::LogCapture log;
+            FfmpegPlayer player;
+            player.label = QStringLiteral("tile-3");
+            player.audioEnabled = false;
+            QSignalSpy frames(&player, &FfmpegPlayer::frameReady);
+            QSignalSpy overloaded(&player, &FfmpegPlayer::overloaded);
+            player.play(r.live ? peers::rtspUrl(camera.port) : recording);
+            QVERIFY2(frames.wait(20000), r.name);
+            QElapsedTimer t;
+            t.start();
+            if (r.reported) {
+                QVERIFY2(overloaded.wait(15000), r.name);
+                QVERIFY2(t.elapsed() >= 3000, qPrintable(QString::number(t.elapsed())));
+                QVERIFY(log.contains(QStringLiteral("[play] tile-3 can't keep up with the stream")));
+            }
+            // Still as loaded, but no (further) notice within the next 6 s.
+            QTest::qWait(6000);
+            QVERIFY2(overloaded.size() == (r.reported ? 1 : 0), r.name);
+            QVERIFY2(frames.size() > 25, qPrintable(QString::number(frames.size())));
+            QVERIFY(log.contains(QStringLiteral("[dbg]tile-3 decoded=")));
         }
     }
 };
