@@ -97,6 +97,13 @@ inline std::shared_ptr<const YuvFrame> makeFrame(int layout, int width, int heig
     return frame;
 }
 
+// One colour all over, full range, BT.601.
+inline std::shared_ptr<const YuvFrame> plain(QColor colour, int layout = YuvFrame::kThreePlanes, int width = 64,
+                                             int height = 48)
+{
+    return makeFrame(layout, width, height, colour, colour, true, false);
+}
+
 inline bool near(QColor got, QColor want, int tolerance)
 {
     return std::abs(got.red() - want.red()) <= tolerance && std::abs(got.green() - want.green()) <= tolerance

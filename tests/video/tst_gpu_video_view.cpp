@@ -57,21 +57,21 @@ class TestGpuVideoView : public QObject {
     std::unique_ptr<QWidget> host;
     QPointer<GpuVideoView> view;
 
-    // A view of 64 × 48 pixels in a shown window, ready to draw.
-    GpuVideoView* shownView()
+    // A view in a shown window of 64 × 48 pixels; with `ready`, once it can draw.
+    GpuVideoView* shownView(QRect geometry = QRect(0, 0, 64, 48), bool ready = true)
     {
         host = std::make_unique<QWidget>();
         host->resize(64, 48);
         view = new GpuVideoView(host.get());
-        view->setGeometry(0, 0, 64, 48);
+        view->setGeometry(geometry);
         host->show();
         if (!QTest::qWaitForWindowExposed(host.get()))
             return nullptr;
         QElapsedTimer waited;
         waited.start();
-        while (!view->isValid() && waited.elapsed() < 5000)
+        while (ready && !view->isValid() && waited.elapsed() < 5000)
             QTest::qWait(10);
-        return view->isValid() ? view.data() : nullptr;
+        return !ready || view->isValid() ? view.data() : nullptr;
     }
 
 private Q_SLOTS:
@@ -103,9 +103,9 @@ private Q_SLOTS:
 
     void onlyCompleteRecordsAreDrawable()
     {
-        const auto good = makeFrame(YuvFrame::kThreePlanes, 33, 17, Qt::red, Qt::red, true, false);
+        const auto good = plain(Qt::red, YuvFrame::kThreePlanes, 33, 17);
         QVERIFY(YuvDraw::isDrawable(*good));
-        QVERIFY(YuvDraw::isDrawable(*makeFrame(YuvFrame::kNv12, 33, 17, Qt::red, Qt::red, true, false)));
+        QVERIFY(YuvDraw::isDrawable(*plain(Qt::red, YuvFrame::kNv12, 33, 17)));
         const std::function<void(YuvFrame&)> breakages[] = {
             [](YuvFrame& f) { f.planes[2] = nullptr; },           // three planes need the third
             [](YuvFrame& f) { f.strides[0] = 20; },               // rows shorter than the picture
@@ -181,18 +181,17 @@ private Q_SLOTS:
         GpuVideoView* v = shownView();
         QVERIFY(v);
         v->setCornerRadius(0);
-        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, false, false));
+        v->setFrame(plain(Qt::red));
         QVERIFY(near(v->grabFramebuffer().pixelColor(32, 24), Qt::red, 4));
-        v->setFrame(makeFrame(YuvFrame::kNv12, 64, 48, Qt::blue, Qt::blue, false, false));
+        v->setFrame(plain(Qt::blue, YuvFrame::kNv12));
         QVERIFY(near(v->grabFramebuffer().pixelColor(32, 24), Qt::blue, 4));
-        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 33, 25, Qt::green, Qt::green, false, false));
+        v->setFrame(plain(Qt::green, YuvFrame::kThreePlanes, 33, 25));
         const QImage image = v->grabFramebuffer();
         QVERIFY(near(image.pixelColor(32, 24), Qt::green, 4));
         QVERIFY2(near(image.pixelColor(56, 40), Qt::green, 6), qPrintable(describe(image.pixelColor(56, 40))));
         v->clearFrame();
         QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
-        auto broken =
-            std::make_shared<YuvFrame>(*makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        auto broken = std::make_shared<YuvFrame>(*plain(Qt::red));
         broken->planes[2] = nullptr;
         v->setFrame(broken);
         QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
@@ -212,7 +211,7 @@ private Q_SLOTS:
         other.show();
         QVERIFY(QTest::qWaitForWindowExposed(&other));
         QTRY_VERIFY_WITH_TIMEOUT(warm->isValid(), 5000);
-        moving->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        moving->setFrame(plain(Qt::red));
         moving->grabFramebuffer();
         QCoreApplication::processEvents();
         const int before = liveTextures();
@@ -222,7 +221,7 @@ private Q_SLOTS:
             cleared->setGeometry(0, 0, 32, 24);
             cleared->show();
             QTRY_VERIFY_WITH_TIMEOUT(cleared->isValid(), 5000);
-            cleared->setFrame(makeFrame(YuvFrame::kNv12, 64, 48, Qt::red, Qt::red, true, false));
+            cleared->setFrame(plain(Qt::red, YuvFrame::kNv12));
             cleared->grabFramebuffer();
             QVERIFY(liveTextures() >= before + 3);
             cleared->clearFrame();
@@ -232,7 +231,7 @@ private Q_SLOTS:
             moving->setGeometry(0, 0, 64, 48);
             moving->show();
             QTRY_VERIFY_WITH_TIMEOUT(moving->isValid(), 5000);
-            moving->setFrame(makeFrame(YuvFrame::kNv12, 64, 48, Qt::blue, Qt::blue, true, false));
+            moving->setFrame(plain(Qt::blue, YuvFrame::kNv12));
             QVERIFY(near(moving->grabFramebuffer().pixelColor(32, 24), Qt::blue, 4));
             QCoreApplication::processEvents();
         }
@@ -266,7 +265,7 @@ private Q_SLOTS:
         }
         QVERIFY(counter.counts.isEmpty());
 
-        const auto frame = makeFrame(YuvFrame::kThreePlanes, 40, 100, Qt::red, Qt::red, true, false);
+        const auto frame = plain(Qt::red, YuvFrame::kThreePlanes, 40, 100);
         QElapsedTimer sinceFirst;
         sinceFirst.start();
         for (GpuVideoView* v : views)
@@ -287,21 +286,16 @@ private Q_SLOTS:
     // failed for that, and draws once it gets one.
     void viewWithoutAreaIsNotFailed()
     {
-        host = std::make_unique<QWidget>();
-        host->resize(64, 48);
-        auto* v = new GpuVideoView(host.get());
-        v->setGeometry(0, 0, 0, 0);
+        GpuVideoView* v = shownView(QRect(), false);
+        QVERIFY(v);
         QSignalSpy spy(v, &GpuVideoView::unavailable);
-        host->show();
-        QVERIFY(QTest::qWaitForWindowExposed(host.get()));
         QTest::qWait(600);
-        QCOMPARE(spy.size(), 0);
         v->setGeometry(0, 0, 64, 48);
         QTRY_VERIFY_WITH_TIMEOUT(v->isValid(), 5000);
-        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        v->setFrame(plain(Qt::red));
         QVERIFY(near(v->grabFramebuffer().pixelColor(32, 24), Qt::red, 4));
         QTest::qWait(300);
-        QCOMPARE(spy.size(), 0);
+        QVERIFY(spy.isEmpty() && !v->hasFailed());
     }
 
     void simulatedFailureIsAnnounced()
@@ -309,16 +303,13 @@ private Q_SLOTS:
         if (!qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
             QSKIP("runs in its own process with KVR_TEST_GPU_FAIL set");
         host = std::make_unique<QWidget>();
-        host->resize(64, 48);
         auto* v = new GpuVideoView(host.get());
         v->setGeometry(0, 0, 64, 48);
         QSignalSpy spy(v, &GpuVideoView::unavailable);
         host->show();
-        QVERIFY(QTest::qWaitForWindowExposed(host.get()));
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 5000);
-        QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("simulated failure"));
-        QVERIFY(v->hasFailed());
-        v->setFrame(makeFrame(YuvFrame::kThreePlanes, 64, 48, Qt::red, Qt::red, true, false));
+        QVERIFY(v->hasFailed() && spy.at(0).at(0).toString() == QStringLiteral("simulated failure"));
+        v->setFrame(plain(Qt::red));
         QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
         QCOMPARE(spy.size(), 1);
     }

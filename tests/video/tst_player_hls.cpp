@@ -231,22 +231,18 @@ private Q_SLOTS:
 
     void stoppingNeverWaitsWithoutBound()
     {
+        // A stuck sound output (stalled openings: the fault suite).
         AudioBackend::setFactory([] { return std::make_unique<HangingOutput>(); });
-        peers::writeScript(scriptPath, R"({"rules":[{"match":"slow.m3u8","delay_ms":15000}]})");
-        QFile::copy(dir.filePath(QStringLiteral("vod/index.m3u8")), dir.filePath(QStringLiteral("vod/slow.m3u8")));
         player->audioEnabled = true;
+        QSignalSpy opened(player.get(), &FfmpegPlayer::opened);
+        player->play(clip());
+        QVERIFY(opened.wait(20000));
+        QTest::qWait(500);
         QElapsedTimer t;
-        for (const QString& url : {clip(), base() + QStringLiteral("/vod/slow.m3u8")}) {
-            QSignalSpy opened(player.get(), &FfmpegPlayer::opened);
-            player->play(url);
-            if (url == clip())
-                QVERIFY(opened.wait(20000));
-            QTest::qWait(500);
-            t.start();
-            player->stop();
-            QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
-            QVERIFY(!player->isRunning());
-        }
+        t.start();
+        player->stop();
+        QVERIFY2(t.elapsed() < 1500, qPrintable(QString::number(t.elapsed())));
+        QVERIFY(!player->isRunning());
 
         std::vector<std::unique_ptr<FfmpegPlayer>> many;
         for (int i = 0; i < 6; ++i) {
