@@ -44,11 +44,15 @@ struct Paced {
     Paced(double rate, bool soundClock) : pacer(rate, soundClock, &sound, 0.0) {}
     void pass(std::deque<PendingPicture>& q, double now, bool catchUp = false)
     {
-        pacer.pass(q, now, catchUp, [this](PendingPicture&& p) { shown.push_back(p.pts); });
+        pacer.pass(q, now, catchUp, [&](PendingPicture&& p) {
+            shown.push_back(p.pts);
+            trail << QString::asprintf("%.3f@%.3f", p.pts, now);
+        });
     }
     FakeSound sound;
     Pacer pacer;
     std::vector<double> shown;
+    QStringList trail; // "pts@now" of each picture shown
 };
 
 ReconnectPolicy::Ended ended(int generation, bool hadPicture, const QString& failure = QString(),
@@ -68,58 +72,51 @@ ReconnectPolicy::Ended ended(int generation, bool hadPicture, const QString& fai
 class PlayerRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void wallClockShowsHoldsAndDrops()
+    // On the wall clock, with no clock yet, the first picture goes at once and
+    // starts the clock; 5 ms ahead waits, 4 ms ahead is shown; of two queued
+    // pictures both due, the first is dropped and counted late (the very first
+    // has no clock). At rate 2, 40 ms of media take 20 ms; far ahead (a
+    // timestamp jump) the clock starts again from that picture. A picture 2 s
+    // late moves the clock so that it is due now; it still goes unshown
+    // because its successor was due too, and that successor then keeps its own
+    // spacing instead of being dropped in turn. With RTSP catch-up the clock
+    // stays: late pictures with a due successor go.
+    void wallClockPacing()
     {
-        Paced p(1.0, false);
-        // No clock yet: the first picture goes at once and starts the wall
-        // clock; 5 ms ahead waits, 4 ms ahead is shown; of two queued
-        // pictures both due, the first is dropped and counted late.
-        auto q = pictures({0.0, 0.040});
-        p.pass(q, 100.0);
-        p.pass(q, 100.035);
-        QCOMPARE(p.shown, std::vector<double>({0.0}));
-        p.pass(q, 100.036);
-        q = pictures({0.080, 0.120});
-        p.pass(q, 100.125);
-        QCOMPARE(p.shown, std::vector<double>({0.0, 0.040, 0.120}));
-        int onTime = 0, late = 0;
-        p.pacer.takeCounts(onTime, late);
-        QCOMPARE(QList<int>({onTime, late}), QList<int>({2, 1})); // the very first has no clock
-
-        // At rate 2, 40 ms of media take 20 ms; far ahead (a timestamp jump)
-        // the clock starts again from that picture.
-        Paced fast(2.0, false);
-        q = pictures({1.0, 1.040});
-        fast.pass(q, 10.0);
-        fast.pass(q, 10.015);
-        QCOMPARE(fast.shown.size(), size_t(1));
-        fast.pass(q, 10.020);
-        q = pictures({60.0});
-        fast.pass(q, 10.1);
-        fast.pass(q, 10.11);
-        QCOMPARE(fast.shown, std::vector<double>({1.0, 1.040, 60.0}));
-        QCOMPARE(fast.pacer.resets(), 1);
-    }
-
-    void lateOnWallClockReanchors()
-    {
-        // A picture 2 s late moves the clock so that it is due now; it still goes
-        // unshown because its successor was due too, and that successor then
-        // keeps its own spacing instead of being dropped in turn. With RTSP
-        // catch-up the clock stays: late pictures with a due successor go.
-        for (bool catchUp : {false, true}) {
-            Paced p(1.0, false);
-            auto q = pictures({0.0});
-            p.pass(q, 0.0, catchUp);
-            q = pictures({0.04, 0.08});
-            p.pass(q, 2.04, catchUp);
-            if (!catchUp) {
-                QCOMPARE(p.shown, std::vector<double>({0.0}));
-                p.pass(q, 2.07);
-                QCOMPARE(q.size(), size_t(1));
-                p.pass(q, 2.08);
+        struct Step {
+            std::vector<double> add;
+            double now;
+        };
+        struct Row {
+            double rate;
+            bool catchUp;
+            std::vector<Step> steps;
+            const char* shown;
+        };
+        const Row rows[] = {
+            {1.0,
+             false,
+             {{{0.0, 0.04}, 100.0}, {{}, 100.035}, {{}, 100.036}, {{0.08, 0.12}, 100.125}},
+             "0.000@100.000 0.040@100.036 0.120@100.125 on time 2, late 1, resets 0"},
+            {2.0,
+             false,
+             {{{1.0, 1.04}, 10.0}, {{}, 10.015}, {{}, 10.02}, {{60.0}, 10.1}, {{}, 10.11}},
+             "1.000@10.000 1.040@10.020 60.000@10.110 on time 1, late 0, resets 1"},
+            {1.0, false, {{{0.0}, 0.0}, {{0.04, 0.08}, 2.04}, {{}, 2.07}, {{}, 2.08}}, "0.000@0.000 0.080@2.080 "},
+            {1.0, true, {{{0.0}, 0.0}, {{0.04, 0.08}, 2.04}}, "0.000@0.000 0.080@2.040 "}};
+        for (const Row& r : rows) {
+            Paced p(r.rate, false);
+            std::deque<PendingPicture> q;
+            for (const Step& step : r.steps) {
+                for (double t : step.add)
+                    q.push_back(PendingPicture{QImage(), t, nullptr});
+                p.pass(q, step.now, r.catchUp);
             }
-            QCOMPARE(p.shown, std::vector<double>({0.0, 0.08}));
+            int onTime = 0, late = 0;
+            p.pacer.takeCounts(onTime, late);
+            p.trail << QStringLiteral("on time %1, late %2, resets %3").arg(onTime).arg(late).arg(p.pacer.resets());
+            const QString got = p.trail.join(QLatin1Char(' ')); // the late rows leave the counts out
+            QVERIFY2(got.startsWith(QLatin1String(r.shown)), qPrintable(got));
         }
     }
 
