@@ -149,8 +149,7 @@ private Q_SLOTS:
     void onlyCompleteRecordsAreDrawable()
     {
         const auto good = plain(Qt::red, YuvFrame::kThreePlanes, 33, 17);
-        QVERIFY(YuvDraw::isDrawable(*good));
-        QVERIFY(YuvDraw::isDrawable(*plain(Qt::red, YuvFrame::kNv12, 33, 17)));
+        QVERIFY(YuvDraw::isDrawable(*good) && YuvDraw::isDrawable(*plain(Qt::red, YuvFrame::kNv12, 33, 17)));
         const std::function<void(YuvFrame&)> breakages[] = {
             [](YuvFrame& f) { f.planes[2] = nullptr; },           // three planes need the third
             [](YuvFrame& f) { f.strides[0] = 20; },               // rows shorter than the picture

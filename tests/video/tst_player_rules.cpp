@@ -58,13 +58,7 @@ struct Paced {
 ReconnectPolicy::Ended ended(int generation, bool hadPicture, const QString& failure = QString(),
                              PlayerFailure kind = PlayerFailure::None)
 {
-    ReconnectPolicy::Ended e;
-    e.generation = generation;
-    e.hadPicture = hadPicture;
-    e.unexpected = failure.isEmpty();
-    e.failure = failure;
-    e.failureKind = kind;
-    return e;
+    return {generation, hadPicture, failure.isEmpty(), false, failure, kind};
 }
 
 } // namespace
@@ -299,9 +293,7 @@ private Q_SLOTS:
         ReconnectPolicy policy;
         policy.started(5, true, false);
         QVERIFY(policy.ended(ended(5, true), false).kind == Kind::Nothing);
-        auto hardware = ended(5, false);
-        hardware.forSoftware = true;
-        QVERIFY(policy.ended(hardware, false).kind == Kind::RestartNow);
+        QVERIFY(policy.ended({5, false, true, true, QString()}, false).kind == Kind::RestartNow); // for software
 
         ReconnectPolicy stale;
         stale.started(1, true, false);
@@ -396,8 +388,7 @@ private Q_SLOTS:
         HardwareWatch none, late;
         for (int i = 1; i < 150; ++i)
             QVERIFY(!none.packetDone(false) && !late.packetDone(false));
-        QVERIFY(none.packetDone(false));
-        QVERIFY(!late.packetDone(true));
+        QVERIFY(none.packetDone(false) && !late.packetDone(true));
         for (int i = 0; i < 500; ++i)
             QVERIFY(!late.packetDone(false));
 
@@ -483,10 +474,9 @@ private Q_SLOTS:
 
     void ffmpegLogFilter()
     {
-        QVERIFY(ffmpegMessageDropped(AV_LOG_INFO, "anything"));
-        QVERIFY(!ffmpegMessageDropped(AV_LOG_WARNING, "real trouble"));
-        QVERIFY(ffmpegMessageDropped(AV_LOG_ERROR, "error while decoding MB %d %d"));
-        QVERIFY(ffmpegMessageDropped(AV_LOG_ERROR, "concealing %d DC"));
+        QVERIFY(ffmpegMessageDropped(AV_LOG_INFO, "anything") && !ffmpegMessageDropped(AV_LOG_WARNING, "real trouble"));
+        QVERIFY(ffmpegMessageDropped(AV_LOG_ERROR, "error while decoding MB %d %d")
+                && ffmpegMessageDropped(AV_LOG_ERROR, "concealing %d DC"));
         QCOMPARE(cleanFfmpegLine(QStringLiteral("  [rtsp @ 0x55cb184c9480] method DESCRIBE failed  ")),
                  QStringLiteral("[rtsp @ ] method DESCRIBE failed"));
         QCOMPARE(cleanFfmpegLine(QStringLiteral("open rtsp://user:secret@h/x failed")),
