@@ -32,9 +32,7 @@ namespace yuvtest {
 }();
 
 struct Triple {
-    int y;
-    int u;
-    int v;
+    int y, u, v;
 };
 
 // The reference encoder: RGB to Y'CbCr with the matrix's Kr and Kb, then
