@@ -121,12 +121,13 @@ private Q_SLOTS:
     // 1.5 s counted in frames: an odd rate must not end the ring inside a frame.
     void ringIsAlwaysWholeFrames()
     {
-        struct Row {
-            int rate, channels, bytes;
-        };
-        for (const Row& r : {Row{48000, 2, 288000}, Row{11025, 2, 66148}, Row{11025, 1, 33074}, Row{7, 6, 120},
-                             Row{0, 2, 0}, Row{1'000'000'000, 2, 0}})
-            QCOMPARE(AudioOut::ringCapacityBytes(r.rate, r.channels), r.bytes);
+        for (const auto& [rate, channels, bytes] : {std::tuple{48000, 2, 288000},
+                                                    {11025, 2, 66148},
+                                                    {11025, 1, 33074},
+                                                    {7, 6, 120},
+                                                    {0, 2, 0},
+                                                    {1'000'000'000, 2, 0}})
+            QCOMPARE(AudioOut::ringCapacityBytes(rate, channels), bytes);
     }
 
     // Muted, sound is consumed as silence with the clock running; a clear

@@ -546,20 +546,16 @@ private Q_SLOTS:
     // absent skips itself.
     void softwareRenderersAreRecognised()
     {
-        struct Row {
-            const char* renderer;
-            const char* vendor;
-            bool software;
-        };
-        for (const Row& r :
-             {Row{"LLVMpipe (LLVM 15.0.6, 256 bits)", "Mesa", true}, Row{"Google SwiftShader", "Google Inc.", true},
-              Row{"GDI Generic", "Microsoft Corporation", true},
-              Row{"Microsoft Basic Render Driver", "Microsoft", true}, Row{"Some Software Rasterizer", "X", true},
-              Row{"Direct3D11 adapter", "Microsoft Corporation", true},
-              Row{"D3D12 (NVIDIA GeForce)", "Microsoft Corporation", false}, Row{"Apple M2", "Apple", false}})
-            QVERIFY2(GpuProbe::isSoftwareRenderer(QString::fromUtf8(r.renderer), QString::fromUtf8(r.vendor))
-                         == r.software,
-                     r.renderer);
+        for (const auto& [renderer, vendor, software] : {std::tuple{"LLVMpipe (LLVM 15.0.6, 256 bits)", "Mesa", true},
+                                                         {"Google SwiftShader", "Google Inc.", true},
+                                                         {"GDI Generic", "Microsoft Corporation", true},
+                                                         {"Microsoft Basic Render Driver", "Microsoft", true},
+                                                         {"Some Software Rasterizer", "X", true},
+                                                         {"Direct3D11 adapter", "Microsoft Corporation", true},
+                                                         {"D3D12 (NVIDIA GeForce)", "Microsoft Corporation", false},
+                                                         {"Apple M2", "Apple", false}})
+            QVERIFY2(GpuProbe::isSoftwareRenderer(QString::fromUtf8(renderer), QString::fromUtf8(vendor)) == software,
+                     renderer);
     }
 
     // KVR_RENDER=cpu turns drawing off, =gpu accepts a software renderer;

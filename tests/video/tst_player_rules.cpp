@@ -141,28 +141,24 @@ private Q_SLOTS:
     // front picture goes at once.
     void soundGivesUpForTheWallClock()
     {
-        struct Row {
-            const char* name;
-            bool started;
-            int queued;
-            double holdsUntil, givenUpAt;
-        };
-        for (const Row& r : {Row{"never comes", false, 0, 1.9, 2.1}, Row{"without times", false, 8000, 1.9, 2.1},
-                             Row{"output stops pulling", true, 100000, 0.9, 1.1}}) {
+        for (const auto& [name, started, queued, holdsUntil, givenUpAt] :
+             {std::tuple{"never comes", false, 0, 1.9, 2.1},
+              {"without times", false, 8000, 1.9, 2.1},
+              {"output stops pulling", true, 100000, 0.9, 1.1}}) {
             Paced p(1.0, true);
             p.pacer.firstPictureDecoded(0.0);
-            p.sound.queued = r.queued;
-            if (r.started)
+            p.sound.queued = queued;
+            if (started)
                 p.pacer.soundWritten(0.0, 0.0);
             auto q = pictures({0.0, 0.04, 0.08});
-            for (double now = 0.0; now <= r.holdsUntil; now += 0.1) {
-                if (r.queued) // writes that go nowhere still refresh the watchdog
-                    p.pacer.soundWritten(r.started ? 0.9 : -1.0, now);
+            for (double now = 0.0; now <= holdsUntil; now += 0.1) {
+                if (queued) // writes that go nowhere still refresh the watchdog
+                    p.pacer.soundWritten(started ? 0.9 : -1.0, now);
                 p.pass(q, now);
             }
-            QVERIFY2(p.pacer.soundClockOn() && p.shown.size() == 1, r.name);
-            p.pass(q, r.givenUpAt);
-            QVERIFY2(p.pacer.takeGaveUp() && !p.pacer.soundClockOn() && p.shown.size() == 2, r.name);
+            QVERIFY2(p.pacer.soundClockOn() && p.shown.size() == 1, name);
+            p.pass(q, givenUpAt);
+            QVERIFY2(p.pacer.takeGaveUp() && !p.pacer.soundClockOn() && p.shown.size() == 2, name);
         }
     }
 
@@ -172,18 +168,16 @@ private Q_SLOTS:
     {
         FakeSound sound;
         const Pacer waiting(1.0, true, &sound, 0.0);
-        struct Row {
-            int count;
-            double spacing;
-            bool keyframesOnly, full;
-        };
-        for (const Row& r : {Row{2, 0.3, false, false}, Row{2, 0.4, false, true}, Row{3, 1.0, true, false},
-                             Row{4, 1.0, true, true}, Row{48, 0.001, false, true}}) {
+        for (const auto& [count, spacing, keyframesOnly, full] : {std::tuple{2, 0.3, false, false},
+                                                                  {2, 0.4, false, true},
+                                                                  {3, 1.0, true, false},
+                                                                  {4, 1.0, true, true},
+                                                                  {48, 0.001, false, true}}) {
             std::deque<PendingPicture> q;
-            for (int i = 0; i < r.count; ++i)
-                q.push_back(PendingPicture{QImage(), i * r.spacing, nullptr});
-            QCOMPARE(Pacer::queueFull(q, 0.35, r.keyframesOnly), r.full);
-            QCOMPARE(waiting.holdReading(q, 0.35, r.keyframesOnly), r.count >= 48);
+            for (int i = 0; i < count; ++i)
+                q.push_back(PendingPicture{QImage(), i * spacing, nullptr});
+            QCOMPARE(Pacer::queueFull(q, 0.35, keyframesOnly), full);
+            QCOMPARE(waiting.holdReading(q, 0.35, keyframesOnly), count >= 48);
         }
     }
 
@@ -192,19 +186,14 @@ private Q_SLOTS:
     // then none for 15 s.
     void overloadWindows()
     {
-        struct Row {
-            int onTime, late;
-            double busy;
-            bool strike;
-        };
-        for (const Row& r :
-             {Row{13, 7, 0.75, true}, Row{14, 6, 0.75, false}, Row{10, 10, 0.7, false}, Row{0, 11, 0.95, false}}) {
+        for (const auto& [onTime, late, busy, strike] :
+             {std::tuple{13, 7, 0.75, true}, {14, 6, 0.75, false}, {10, 10, 0.7, false}, {0, 11, 0.95, false}}) {
             OverloadMeter m(0.0);
             QVERIFY(!m.windowDue(1.9));
-            m.addDecodeSeconds(r.busy * 2.0);
-            QVERIFY(!m.check(2.0, r.onTime, r.late));
-            m.addDecodeSeconds(r.busy * 2.0);
-            QCOMPARE(m.check(4.0, r.onTime, r.late), r.strike);
+            m.addDecodeSeconds(busy * 2.0);
+            QVERIFY(!m.check(2.0, onTime, late));
+            m.addDecodeSeconds(busy * 2.0);
+            QCOMPARE(m.check(4.0, onTime, late), strike);
         }
         OverloadMeter m(0.0);
         QList<double> notices;
@@ -359,25 +348,21 @@ private Q_SLOTS:
     // timeline (HLS) old footage played again is not.
     void recoveryNeedsNewFootage()
     {
-        struct Row {
-            const char* name;
-            bool continuous;
-            double from, to;
-            int count;
-        };
-        for (const Row& r : {Row{"rtsp, 9 s", false, 0.0, 9.0, 1}, Row{"rtsp, 10 s", false, 0.0, 10.0, 0},
-                             Row{"hls, old again", true, 80.0, 100.0, 1}, Row{"hls, 9 s new", true, 95.0, 109.0, 1},
-                             Row{"hls, 10 s new", true, 95.0, 110.0, 0}}) {
+        for (const auto& [name, continuous, from, to, count] : {std::tuple{"rtsp, 9 s", false, 0.0, 9.0, 1},
+                                                                {"rtsp, 10 s", false, 0.0, 10.0, 0},
+                                                                {"hls, old again", true, 80.0, 100.0, 1},
+                                                                {"hls, 9 s new", true, 95.0, 109.0, 1},
+                                                                {"hls, 10 s new", true, 95.0, 110.0, 0}}) {
             ReconnectPolicy policy;
-            policy.started(1, true, r.continuous);
+            policy.started(1, true, continuous);
             policy.picture(1, 90.0);
             policy.picture(1, 100.0);
             QVERIFY(policy.ended(ended(1, true), true).kind == Kind::Schedule);
-            policy.started(2, false, r.continuous);
+            policy.started(2, false, continuous);
             policy.picture(1, 200.0); // a late picture of the old thread
-            for (double t = r.from; t <= r.to + 1e-9; t += 0.5)
+            for (double t = from; t <= to + 1e-9; t += 0.5)
                 policy.picture(2, t);
-            QVERIFY2(policy.count() == r.count, r.name);
+            QVERIFY2(policy.count() == count, name);
         }
     }
 
@@ -456,19 +441,18 @@ private Q_SLOTS:
         const QByteArray moved = "#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:8\n#EXTINF:2,\nb\n#EXTINF:2,\nc\n";
         const QByteArray variants = "#EXT-X-STREAM-INF:BANDWIDTH=1\nv.m3u8\n";
         const QByteArray shortTarget = "#EXT-X-TARGETDURATION:1\n#EXTINF:1,\na\n";
-        struct Row {
-            QByteArray first, later;
-            double after;
-            bool stale;
-        };
-        for (const Row& r : {Row{live, live, 5.9, false}, Row{live, live, 6.1, true}, Row{live, moved, 9.0, false},
-                             Row{live, live + "#EXTINF:2,\nc\n", 9.0, false},
-                             Row{live + "#EXT-X-ENDLIST\n", live + "#EXT-X-ENDLIST\n", 60.0, false},
-                             Row{variants, variants, 60.0, false}, Row{shortTarget, shortTarget, 3.1, true}}) {
+        for (const auto& [first, later, after, stale] :
+             {std::tuple{live, live, 5.9, false},
+              {live, live, 6.1, true},
+              {live, moved, 9.0, false},
+              {live, live + "#EXTINF:2,\nc\n", 9.0, false},
+              {live + "#EXT-X-ENDLIST\n", live + "#EXT-X-ENDLIST\n", 60.0, false},
+              {variants, variants, 60.0, false},
+              {shortTarget, shortTarget, 3.1, true}}) {
             LivePlaylistWatch watch;
-            QVERIFY(!watch.stale(QStringLiteral("u"), r.first, 100.0));
-            QVERIFY(!watch.stale(QStringLiteral("other"), r.first, 100.0 + r.after)); // each address on its own
-            QVERIFY2(watch.stale(QStringLiteral("u"), r.later, 100.0 + r.after) == r.stale, r.later.constData());
+            QVERIFY(!watch.stale(QStringLiteral("u"), first, 100.0));
+            QVERIFY(!watch.stale(QStringLiteral("other"), first, 100.0 + after)); // each address on its own
+            QVERIFY2(watch.stale(QStringLiteral("u"), later, 100.0 + after) == stale, later.constData());
         }
     }
 
