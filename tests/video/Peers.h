@@ -19,16 +19,12 @@ namespace peers {
 
 class Peer {
 public:
-    Peer() = default;
-    Peer(const Peer&) = delete;
-    Peer& operator=(const Peer&) = delete;
-    ~Peer() { stop(); }
+    ~Peer() { stop(); } // not copied: it owns its process
 
     // Starts `program` with `args`; true once it printed its port.
     bool start(const QString& program, const QStringList& args, int timeoutMs = 60000)
     {
         proc = std::make_unique<QProcess>();
-        proc->setProcessChannelMode(QProcess::SeparateChannels);
         proc->start(program, args);
         if (!proc->waitForStarted(10000))
             return false;

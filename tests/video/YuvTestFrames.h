@@ -32,9 +32,7 @@ namespace yuvtest {
 }();
 
 struct Triple {
-    int y;
-    int u;
-    int v;
+    int y, u, v;
 };
 
 // The reference encoder: RGB to Y'CbCr with the matrix's Kr and Kb, then
@@ -95,6 +93,13 @@ inline std::shared_ptr<const YuvFrame> makeFrame(int layout, int width, int heig
     }
     frame->keepAlive = std::shared_ptr<AVFrame>(av, [](AVFrame* f) { av_frame_free(&f); });
     return frame;
+}
+
+// One colour all over, full range, BT.601.
+inline std::shared_ptr<const YuvFrame> plain(QColor colour, int layout = YuvFrame::kThreePlanes, int width = 64,
+                                             int height = 48)
+{
+    return makeFrame(layout, width, height, colour, colour, true, false);
 }
 
 inline bool near(QColor got, QColor want, int tolerance)
