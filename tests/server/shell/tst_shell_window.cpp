@@ -84,12 +84,13 @@ struct Session {
     {
         rig.server.delayRule = [paths, ms](const orgserver::Request& r) { return paths.contains(r.path) ? ms : 0; };
     }
-    int liveStreamsLeft() const
+    // The server lists these organisations, (name, head office) in order.
+    void offer(const QList<std::pair<QString, bool>>& list)
     {
-        int n = 0;
-        for (const orgserver::FakeStream& st : std::as_const(rig.server.streams))
-            n += st.live ? 1 : 0;
-        return n;
+        QJsonArray a;
+        for (const auto& [name, head] : list)
+            a.append(QJsonObject{{"id", a.size() + 1}, {"name", name}, {"is_head_office", head}});
+        rig.server.script("/v2/organisations/list/", Answer::json(200, {{"details", a}}));
     }
     QModelIndex row(const QString& text, const QModelIndex& parent = {}) const
     {
@@ -117,15 +118,6 @@ struct Session {
         videoWall->source = QStringLiteral("server/all");
     }
 };
-
-QJsonObject organisations(const QList<std::pair<QString, bool>>& list)
-{
-    QJsonArray a;
-    int id = 1;
-    for (const auto& [name, head] : list)
-        a.append(QJsonObject{{"id", id++}, {"name", name}, {"is_head_office", head}});
-    return {{"details", a}};
-}
 
 // The next question is answered with the button reading `text`.
 void clickInNextDialog(const QString& text)
@@ -190,10 +182,7 @@ private Q_SLOTS:
     void organisationsFallThroughToOneWithDevices()
     {
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
-        s.rig.server.script(
-            "/v2/organisations/list/",
-            Answer::json(
-                200, organisations({{"HQ", true}, {"Demo Organisation", true}, {"Mine", true}, {"Branch", false}})));
+        s.offer({{"HQ", true}, {"Demo Organisation", true}, {"Mine", true}, {"Branch", false}});
         QVERIFY(s.load());
         QCOMPARE(s.sent(kSites, "org_string"), QStringList({"Mine", "Branch", "HQ", "Demo Organisation"}));
         QCOMPARE(AppContext::instance().orgName + '/' + AppContext::instance().orgId + '/'
@@ -219,8 +208,7 @@ private Q_SLOTS:
     void noOrganisationWithDevicesLeavesTheLastOneTried()
     {
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
-        s.rig.server.script("/v2/organisations/list/",
-                            Answer::json(200, organisations({{"HQ", true}, {"Mine", false}})));
+        s.offer({{"HQ", true}, {"Mine", false}});
         s.window->loadCatalog();
         QTRY_COMPARE(s.count(kSites), 2);
         QTRY_VERIFY(labelNamed(s.window.get(), "No devices are assigned to this account."));
@@ -285,7 +273,8 @@ private Q_SLOTS:
         QVERIFY(!AppContext::instance().viewActive);
         QCOMPARE(s.window->currentPage(), int(ShellWindow::DevicePageIndex));
         QTRY_VERIFY(s.count(kStop) > stopsBefore);
-        QTRY_COMPARE(s.liveStreamsLeft(), 0);
+        QTRY_VERIFY(std::none_of(s.rig.server.streams.cbegin(), s.rig.server.streams.cend(),
+                                 [](const orgserver::FakeStream& st) { return st.live; }));
     }
 
     void offlineAndFailedLiveAnswers()
@@ -350,8 +339,7 @@ private Q_SLOTS:
         // the wall, the stage's streams and a server video wall, and a late
         // answer of the session no longer acts.
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
-        s.rig.server.script("/v2/organisations/list/",
-                            Answer::json(200, organisations({{"Mine", false}, {"Demo Organisation", true}})));
+        s.offer({{"Mine", false}, {"Demo Organisation", true}});
         QVERIFY(s.load());
         QCOMPARE(AppContext::instance().orgName, "Demo Organisation");
         QVERIFY(s.playFirstCamera());
