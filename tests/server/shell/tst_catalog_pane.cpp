@@ -45,15 +45,7 @@ struct Pane {
     }
     QModelIndex row(const QString& text) const { return rowOf(pane.model(), text); }
     int mark(const QString& text) const { return row(text).data(CatalogModel::CheckRole).toInt(); }
-    // A click at the row's centre, or `x` pixels from its left (negative: from its right).
-    void click(const QModelIndex& index, int x = 0)
-    {
-        QTreeView* tree = pane.tree();
-        tree->scrollTo(index);
-        const QRect r = tree->visualRect(index);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
-                          x == 0 ? r.center() : QPoint(x > 0 ? r.left() + x : r.right() + x, r.center().y()));
-    }
+    void click(const QModelIndex& index, int x = 0) { clickRow(&pane, index, x); }
     void click(const QString& text, int x = 0) { click(row(text), x); }
 };
 

@@ -40,11 +40,6 @@ void screenshot(QWidget* widget, const QString& name)
     widget->grab().save(dir + "/shell-" + name + ".png");
 }
 
-void click(CatalogPane* pane, const QModelIndex& row)
-{
-    QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(row).center());
-}
-
 } // namespace
 
 class TestShellScreens : public QObject {
@@ -119,13 +114,13 @@ private Q_SLOTS:
                                  10000);
         QTRY_VERIFY(w.chip()->isVisible());
         const QModelIndex device = rowOf(pane->model(), "Recorder 1-1");
-        click(pane, device);
+        clickRow(pane, device);
         screenshot(&w, "main-device");
         // The online chip of the relay is drawn in its colour.
         QCOMPARE(w.chip()->property("state").toString(), "online");
 
         // Live on the stage.
-        click(pane, rowOf(pane->model(), "Camera 2", device));
+        clickRow(pane, rowOf(pane->model(), "Camera 2", device));
         auto* stage = w.findChild<StagePages*>();
         QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
         screenshot(&w, "stage-live");
@@ -151,7 +146,7 @@ private Q_SLOTS:
 
         pane->setSelecting(true);
         pane->toggleSite("1");
-        click(pane, rowOf(pane->model(), "Camera 3", rowOf(pane->model(), "Recorder 2-1")));
+        clickRow(pane, rowOf(pane->model(), "Camera 3", rowOf(pane->model(), "Recorder 2-1")));
         screenshot(&w, "catalogue-selection");
     }
 };

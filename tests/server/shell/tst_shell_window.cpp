@@ -96,14 +96,7 @@ struct Session {
     {
         return rowOf(window->catalogue()->model(), text, parent);
     }
-    void clickRow(const QModelIndex& index, int fromRight = 0) const
-    {
-        QTreeView* tree = window->catalogue()->tree();
-        tree->scrollTo(index);
-        const QRect r = tree->visualRect(index);
-        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
-                          fromRight ? QPoint(r.right() - fromRight, r.center().y()) : r.center());
-    }
+    void clickRow(const QModelIndex& index, int x = 0) const { shelltest::clickRow(window->catalogue(), index, x); }
     // Clicks the first camera of the first recorder.
     void openFirstCamera() const { clickRow(row("Camera 1", row("Recorder 1-1"))); }
     bool playFirstCamera() const
@@ -305,7 +298,7 @@ private Q_SLOTS:
         Session s;
         QVERIFY(s.load());
         // A site's wall: every channel of its devices, titled by device and channel.
-        s.clickRow(s.row("Head Office"), 20);
+        s.clickRow(s.row("Head Office"), -20);
         QCOMPARE(s.wall->title, "Head Office");
         QCOMPARE(s.wall->cameras.size(), 8);
         QCOMPARE(s.window->currentPage(), int(ShellWindow::WallPageIndex));
