@@ -62,7 +62,7 @@ private Q_SLOTS:
         qputenv("KVR_RTSP_PORT", QByteArray::number(rtsp.port));
     }
 
-    void signInAndCodeEntry()
+    void signInCodeEntryAndServerDialog()
     {
         Rig rig;
         LoginWindow w;
@@ -83,11 +83,7 @@ private Q_SLOTS:
         QTRY_COMPARE(w.currentPage(), LoginWindow::CodePage);
         w.otpBoxes()[0]->setText("123");
         screenshot(&w, "code-entry");
-    }
 
-    void serverDialog()
-    {
-        Rig rig;
         ServerDialog d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
