@@ -98,7 +98,6 @@ private Q_SLOTS:
         Rig rig;
         rig.server.streamIdOverride = "live";
         rig.signIn();
-        ApiClient& api = AppContext::instance().api;
         ShellWindow w;
         w.resize(1440, 860);
         w.show();
@@ -129,7 +128,7 @@ private Q_SLOTS:
         screenshot(&w, "health");
 
         // Presets, and the selection mode of the catalogue.
-        PresetsDialog presets(api, AppContext::instance().user.organisationId, &w);
+        PresetsDialog presets(AppContext::instance().api, AppContext::instance().user.organisationId, &w);
         presets.show();
         QTRY_COMPARE(presets.list()->count(), 1);
         screenshot(&presets, "presets");
