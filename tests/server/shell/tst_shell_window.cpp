@@ -163,8 +163,7 @@ private Q_SLOTS:
         QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
         s.rig.server.script(kStatus, Answer::json(403, {}));
         s.window->refreshStatus();
-        QTRY_VERIFY(!s.window->chip()->isVisible());
-        QVERIFY(!s.window->statusTimer()->isActive());
+        QTRY_VERIFY(!s.window->chip()->isVisible() && !s.window->statusTimer()->isActive());
         const int before = s.count(kStatus);
         s.window->startBackgroundChecks();
         QCOMPARE(s.count(kStatus), before); // in a later turn
@@ -226,8 +225,7 @@ private Q_SLOTS:
     {
         Session s;
         QVERIFY(s.load());
-        QVERIFY(s.playFirstCamera());
-        QVERIFY(AppContext::instance().viewActive);
+        QVERIFY(s.playFirstCamera() && AppContext::instance().viewActive);
         QCOMPARE(s.sent(kStart, "camera_id"), QStringList{s.window->currentChannelId()});
 
         // Device playback keeps the live stream on the server and plays.
@@ -274,15 +272,14 @@ private Q_SLOTS:
         QTRY_VERIFY(s.stage->log.contains("live Camera 2 [-] offline"));
         s.rig.server.script(kStart, Answer::json(500, {{"message", "Relay busy"}}), 5);
         s.openFirstCamera();
-        QTRY_VERIFY(!s.stage->log.filter("error Can’t play this stream |").isEmpty());
-        QVERIFY(s.stage->log.last().endsWith("| retry"));
+        QTRY_VERIFY(s.stage->log.last().startsWith("error Can’t play this stream |")
+                    && s.stage->log.last().endsWith("| retry"));
         // Main/Sub restarts live on the same camera, the setting untouched.
         s.rig.server.clearScripts();
         const int starts = s.count(kStart);
         Q_EMIT s.stage->streamToggled(false);
         QTRY_COMPARE(s.count(kStart), starts + 1);
-        QVERIFY(!s.window->liveMain());
-        QVERIFY(!Prefs::contains(Prefs::kLiveMain.name));
+        QVERIFY(!s.window->liveMain() && !Prefs::contains(Prefs::kLiveMain.name));
         // A restart request for another camera is ignored.
         Q_EMIT AppContext::instance().api.streamNeedsRestart("nope");
         QTest::qWait(50);
@@ -295,16 +292,14 @@ private Q_SLOTS:
         QVERIFY(s.load());
         // A site's wall: every channel of its devices, titled by device and channel.
         s.clickRow(s.row("Head Office"), -20);
-        QCOMPARE(s.wall->title, "Head Office");
-        QCOMPARE(s.wall->cameras.size(), 8);
+        QCOMPARE(s.wall->log.last(), "open Head Office (8)");
         QCOMPARE(s.window->currentPage(), int(ShellWindow::WallPageIndex));
         QVERIFY(s.stage->log.contains("stop"));
 
         // A catalogue click while the wall is open: the wall stops, live starts.
         s.wall->log.clear();
         s.openFirstCamera();
-        QCOMPARE(s.wall->log.first(), "fullscreen 0");
-        QVERIFY(s.wall->log.contains("stop"));
+        QCOMPARE(s.wall->log.mid(0, 2), QStringList({"fullscreen 0", "stop"}));
         QTRY_COMPARE(s.count(kStart), 1);
 
         // A wall camera to the stage.
@@ -336,8 +331,7 @@ private Q_SLOTS:
         clickInNextDialog("Cancel");
         s.window->confirmSignOut();
         QCOMPARE(Modal::shown(), QStringList{"Sign out: Sign out and stop playback?"});
-        QCOMPARE(out.count(), 0);
-        QCOMPARE(s.count(kStop), 0);
+        QCOMPARE(out.count() + s.count(kStop), 0);
 
         s.runServerWall(2);
         QVERIFY(SessionStore::save({"demo", "t", QDateTime::currentDateTimeUtc()}));
@@ -405,8 +399,7 @@ private Q_SLOTS:
             return QTest::qWaitFor([&] { return d.result() == QDialog::Accepted; }, 5000) ? d.result() : 0;
         });
         QTest::mouseClick(s.window->presetsButton(), Qt::LeftButton);
-        QTRY_COMPARE(s.wall->title, "Entrances");
-        QCOMPARE(s.wall->cameras.size(), 4);
+        QTRY_COMPARE(s.wall->log.last(), "open Entrances (4)");
         QCOMPARE(s.sent("/v2/api/vms/presets/", "preset_id"), QStringList{"1"});
 
         // Saving under a trimmed new name, then over an existing one.
