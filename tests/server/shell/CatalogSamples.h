@@ -1,12 +1,15 @@
 #pragma once
 
 #include "server/api/ApiTypes.h"
+#include "server/shell/CatalogPane.h"
 
 #include <QAbstractItemModel>
 #include <QList>
 #include <QString>
+#include <QTest>
+#include <QTreeView>
 
-// Generated catalogues for the catalogue tree's tests, and finding a row by its text.
+// Generated catalogues for the catalogue tree's tests, finding a row by its text and clicking it.
 namespace shelltest {
 
 // Sites "Site <s>" with devices "Recorder <s>-<d>" (ids "d<s>-<d>") and
@@ -55,6 +58,16 @@ inline QModelIndex rowOf(const QAbstractItemModel* m, const QString& text, const
             return inner;
     }
     return {};
+}
+
+// A click on a row of the pane's tree, at its centre or `x` pixels from its left (negative: from its right).
+inline void clickRow(CatalogPane* pane, const QModelIndex& index, int x = 0)
+{
+    QTreeView* tree = pane->tree();
+    tree->scrollTo(index);
+    const QRect r = tree->visualRect(index);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      x == 0 ? r.center() : QPoint(x > 0 ? r.left() + x : r.right() + x, r.center().y()));
 }
 
 } // namespace shelltest

@@ -113,13 +113,12 @@ inline QStringList headerViolations(const QList<orgserver::Request>& requests)
 {
     QStringList out;
     for (const orgserver::Request& r : requests) {
-        const QString v = headerViolation(QString::fromLatin1(r.method), r.path, r.header("x-spa-secret"),
-                                          r.header("authorization"));
+        const QString v =
+            headerViolation(QString::fromLatin1(r.method), r.path, r.header("x-spa-secret"), r.header("authorization"));
         if (!v.isEmpty())
             out << v;
     }
     return out;
 }
-
 
 } // namespace shelltest

@@ -103,15 +103,13 @@ private Q_SLOTS:
         CatalogModel model(none);
         model.setSites(full);
         const QPersistentModelIndex other = model.indexOf(3, 1, 2);
-        QCOMPARE(other.data().toString(), "Camera 2");
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
         Site again = full.at(1);
         again.devices[0].online = false;
         again.devices[0].channels[1].name = QStringLiteral("Camera one");
         QCOMPARE(model.replaceSite(1, again), CatalogModel::Change::Data);
-        QCOMPARE(inserted.count(), 0);
-        QVERIFY(changed.count() >= 2);
+        QVERIFY(inserted.isEmpty() && changed.count() >= 2);
         QCOMPARE(model.indexOf(1, 0, 1).data().toString(), "Camera one");
         QCOMPARE(model.indexOf(1, 0).data(Qt::ForegroundRole).value<QColor>(), QColor(0x6b, 0x76, 0x88)); // offline
         QCOMPARE(other.data(CatalogModel::IdRole).toString(), "d3-1-c2");

@@ -5,39 +5,12 @@
 #include "server/shell/LoginRules.h"
 #include "server/shell/ServerDialog.h"
 #include "server/shell/ShellRules.h"
+#include "tests/server/shell/CatalogSamples.h"
 #include "tests/support/TestKit.h"
 
 using namespace ShellRules;
 
-namespace {
-
-Device device(const QString& id, const QString& name, int channels, bool online = true, bool known = true)
-{
-    Device d;
-    d.id = id;
-    d.name = name;
-    d.online = online;
-    d.onlineKnown = known;
-    for (int c = 1; c <= channels; ++c)
-        d.channels.append(
-            {id + QStringLiteral("-c%1").arg(c), id, QStringLiteral("Cam %1").arg(c), c, true, true, false});
-    return d;
-}
-
-// Two sites: "North Gate" with a four-camera recorder and a one-camera
-// device, "Yard" with an offline recorder whose second channel is "Loading Bay".
-QList<Site> catalogue()
-{
-    Site north{"s1", "North Gate", false, {device("d1", "Recorder A", 4), device("d2", "Door cam", 1)}};
-    Site yard{"s2", "Yard", false, {device("d3", "Recorder B", 2, false)}};
-    for (Site* s : {&north, &yard})
-        for (Device& d : s->devices)
-            d.siteId = s->id;
-    yard.devices[0].channels[1].name = QStringLiteral("Loading Bay");
-    return {north, yard};
-}
-
-} // namespace
+using shelltest::sampleCatalogue;
 
 class TestShellRules : public QObject {
     Q_OBJECT
@@ -46,11 +19,12 @@ private Q_SLOTS:
     {
         ImouProvider p;
         QStringList keys;
-        for (const HealthRow& r : p.startHealth(device("d", "X", 2)))
+        for (const HealthRow& r : p.startHealth(sampleCatalogue(1, 1, 2)[0].devices[0]))
             keys << QStringLiteral("%1 %2 %3").arg(r.key, r.detail).arg(r.state);
-        QCOMPARE(keys,
-                 QStringList({"reachable Checking 0", "ch-d-c1 Checking 0", "ch-d-c2 Checking 0", "main Checking 0",
-                              "sub Checking 0", "alarm Checking 0", "recording Checking 0", "ptz Checking 0"}));
+        QCOMPARE(
+            keys,
+            QStringList({"reachable Checking 0", "ch-d0-0-c0 Checking 0", "ch-d0-0-c1 Checking 0", "main Checking 0",
+                         "sub Checking 0", "alarm Checking 0", "recording Checking 0", "ptz Checking 0"}));
         DeviceConnection c;
         LiveRequest live{{}, {}, 2, false};
         QCOMPARE(p.liveUrl(live, c), QString());       // no host
@@ -101,10 +75,11 @@ private Q_SLOTS:
             {"", "That code is incorrect."}};
         for (const auto& [error, shown] : errors)
             QCOMPARE(LoginRules::codeErrorText(QString::fromUtf8(error)), QString::fromUtf8(shown));
-        QCOMPARE(LoginRules::resendCountdownText(61), "Resend code in 1:01");
-        QCOMPARE(LoginRules::codeHint(4, QString()), "Enter the 4-digit code sent to your registered contact.");
-        QCOMPARE(LoginRules::codeHint(6, "+91 98"), "Enter the 6-digit code sent to +91 98.");
-        QCOMPARE(LoginRules::serverLabel("https://vms.example.org:8443"), "Server: vms.example.org");
+        QCOMPARE(
+            QStringList({LoginRules::resendCountdownText(61), LoginRules::codeHint(4, QString()),
+                         LoginRules::codeHint(6, "+91 98"), LoginRules::serverLabel("https://vms.example.org:8443")}),
+            QStringList({"Resend code in 1:01", "Enter the 4-digit code sent to your registered contact.",
+                         "Enter the 6-digit code sent to +91 98.", "Server: vms.example.org"}));
     }
 
     // Typing, pasting and spreading over six digit boxes: "action boxes focus".
@@ -167,9 +142,6 @@ private Q_SLOTS:
         QVERIFY(!ok);
     }
 
-    // ---- Main window -----------------------------------------------------
-
-    // "view add edit super" -> "allowed presets save".
     void permissions()
     {
         const std::pair<const char*, const char*> rows[] = {
@@ -199,26 +171,32 @@ private Q_SLOTS:
                  "Loading devices… 2 of 3 sites||");
         UserProfile u;
         u.username = QStringLiteral("asha.k");
-        QCOMPARE(displayName(u), "asha.k");
+        const QString plain = displayName(u);
         u.firstName = QStringLiteral("asha");
-        QCOMPARE(avatarText(displayName(u)), "A");
-        QCOMPARE(avatarText("z"), "z");
-        QVERIFY(catalogueEmpty({}));
-        QVERIFY(catalogueEmpty({Site{"s", "S", false, {}}}));
-        QVERIFY(!catalogueEmpty(catalogue()));
+        QCOMPARE(QStringList({plain, avatarText(displayName(u)), avatarText("z")}), QStringList({"asha.k", "A", "z"}));
+        QCOMPARE(QList<bool>({catalogueEmpty({}), catalogueEmpty({Site{"s", "S", false, {}}}),
+                              catalogueEmpty(sampleCatalogue(1))}),
+                 QList<bool>({true, true, false}));
     }
 
     void wallsTitleAndMarkTheirCameras()
     {
-        const QList<Site> sites = catalogue();
-        const Device& recorder = sites[0].devices[0];
-        const Device& door = sites[0].devices[1];
-        const QList<WallCamera> cams = devicesWall({&door, &recorder});
-        QCOMPARE(cams.at(0).title, "Door cam"); // one channel: the device's name
-        QCOMPARE(cams.at(1).title, "Recorder A · Cam 1");
-        QVERIFY(devicesWall({&sites[1].devices[0]}).at(0).offline); // the device is known offline
-        Device unknown = device("u", "U", 1, false, false);
-        QVERIFY(!devicesWall({&unknown}).at(0).offline);
+        // Sites "Site 0" (Door 0-0, Door 0-1) and "Site 1" (Recorder 1-0, 1-1), channels "Camera 0" and "1".
+        QList<Site> sites = sampleCatalogue(2, 2, 2);
+        sites[0].devices[1].channels.resize(1); // one channel: named by its device
+        sites[1].devices[0].online = false;     // known offline
+        Device unknown = sites[1].devices[1];
+        unknown.online = unknown.onlineKnown = false;
+        auto describe = [](const QList<WallCamera>& wall) {
+            QStringList out;
+            for (const WallCamera& c : wall)
+                out << QStringLiteral("%1/%2%3").arg(c.title, c.subtitle, c.offline ? " off" : "");
+            return out;
+        };
+        QCOMPARE(
+            describe(devicesWall({&sites[0].devices[1], &sites[0].devices[0], &sites[1].devices[0], &unknown})),
+            QStringList({"Door 0-1/", "Door 0-0 · Camera 0/", "Door 0-0 · Camera 1/", "Recorder 1-0 · Camera 0/ off",
+                         "Recorder 1-0 · Camera 1/ off", "Recorder 1-1 · Camera 0/", "Recorder 1-1 · Camera 1/"}));
 
         // Looked up in the process's catalogue, as the window does.
         AppContext& ctx = AppContext::instance();
@@ -226,25 +204,19 @@ private Q_SLOTS:
         const CatalogueLookup lookup{[&](const QString& id) -> const Channel* { return ctx.findChannel(id); },
                                      [&](const QString& id) -> const Device* { return ctx.findDevice(id); },
                                      [&](const QString& id) -> const Site* { return ctx.findSite(id); }};
-        auto describe = [](const QList<WallCamera>& wall) {
-            QStringList out;
-            for (const WallCamera& c : wall)
-                out << QStringLiteral("%1/%2%3").arg(c.title, c.subtitle, c.offline ? " off" : "");
-            return out;
-        };
         // One site: no subtitles, a channel gone from the catalogue skipped;
         // two sites: every found camera names its site.
-        QCOMPARE(describe(customWall({"d1-c2", "gone", "d2-c1"}, lookup)),
-                 QStringList({"Recorder A · Cam 2/", "Door cam/"}));
-        QCOMPARE(describe(customWall({"d3-c2", "d1-c1"}, lookup)),
-                 QStringList({"Recorder B · Loading Bay/Yard off", "Recorder A · Cam 1/North Gate"}));
+        QCOMPARE(describe(customWall({"d0-0-c1", "gone", "d0-1-c0"}, lookup)),
+                 QStringList({"Door 0-0 · Camera 1/", "Door 0-1/"}));
+        QCOMPARE(describe(customWall({"d1-0-c1", "d0-0-c0"}, lookup)),
+                 QStringList({"Recorder 1-0 · Camera 1/Site 1 off", "Door 0-0 · Camera 0/Site 0"}));
         QVERIFY(customWall({"gone"}, lookup).isEmpty());
         // A preset keeps its own names; unknown cameras keep the preset's flags.
-        QCOMPARE(describe(presetWall({{"d1-c3", "", "d1", true, true},
-                                      {"d2-c1", "Front", "d2", true, true},
+        QCOMPARE(describe(presetWall({{"d0-0-c1", "", "d0-0", true, true},
+                                      {"d0-1-c0", "Front", "d0-1", true, true},
                                       {"far", "Elsewhere", "x", false, true}},
                                      lookup)),
-                 QStringList({"Recorder A · Cam 3/", "Front/", "Elsewhere/ off"}));
+                 QStringList({"Door 0-0 · Camera 1/", "Front/", "Elsewhere/ off"}));
     }
 
     void videoWallButtonAndSignOutQuestion()
@@ -252,9 +224,10 @@ private Q_SLOTS:
         QCOMPARE(QStringList({videoWallButtonText(false, 1, "server/x"), videoWallButtonText(true, 2, "native"),
                               videoWallButtonText(false, 0, "server/x")}),
                  QStringList({"Video wall · on 1", "Video wall", "Video wall"}));
-        QVERIFY(!signOutNeedsConfirmation(false, serverWallRunning(true, 1, "native")));
-        QVERIFY(signOutNeedsConfirmation(false, serverWallRunning(true, 0, "server/a")));
-        QVERIFY(signOutNeedsConfirmation(true, false));
+        QCOMPARE(QList<bool>({signOutNeedsConfirmation(false, serverWallRunning(true, 1, "native")),
+                              signOutNeedsConfirmation(false, serverWallRunning(true, 0, "server/a")),
+                              signOutNeedsConfirmation(true, false)}),
+                 QList<bool>({false, true, true}));
     }
 
     // Which operation stops which streams: "stage wall ownerless videowall view".
@@ -263,12 +236,8 @@ private Q_SLOTS:
         QStringList got;
         for (int op = int(Operation::LiveView); op <= int(Operation::Minimise); ++op) {
             const StreamEffects e = effectsOf(Operation(op));
-            got << QStringLiteral("%1 %2 %3 %4 %5")
-                       .arg(int(e.stage))
-                       .arg(int(e.wall))
-                       .arg(e.stopsStageStreams)
-                       .arg(e.stopsVideoWall)
-                       .arg(int(e.view));
+            got << QString::asprintf("%d %d %d %d %d", int(e.stage), int(e.wall), int(e.stopsStageStreams),
+                                     int(e.stopsVideoWall), int(e.view));
         }
         // Untouched 0, Replaced 1, Stopped 2, Suspended 3; view Unchanged 0, Set 1, Cleared 2.
         QCOMPARE(got,

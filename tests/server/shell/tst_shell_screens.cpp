@@ -40,11 +40,6 @@ void screenshot(QWidget* widget, const QString& name)
     widget->grab().save(dir + "/shell-" + name + ".png");
 }
 
-void click(CatalogPane* pane, const QModelIndex& row)
-{
-    QTest::mouseClick(pane->tree()->viewport(), Qt::LeftButton, {}, pane->tree()->visualRect(row).center());
-}
-
 } // namespace
 
 class TestShellScreens : public QObject {
@@ -67,7 +62,7 @@ private Q_SLOTS:
         qputenv("KVR_RTSP_PORT", QByteArray::number(rtsp.port));
     }
 
-    void signInAndCodeEntry()
+    void signInCodeEntryAndServerDialog()
     {
         Rig rig;
         LoginWindow w;
@@ -88,11 +83,7 @@ private Q_SLOTS:
         QTRY_COMPARE(w.currentPage(), LoginWindow::CodePage);
         w.otpBoxes()[0]->setText("123");
         screenshot(&w, "code-entry");
-    }
 
-    void serverDialog()
-    {
-        Rig rig;
         ServerDialog d;
         d.show();
         QVERIFY(QTest::qWaitForWindowExposed(&d));
@@ -107,7 +98,6 @@ private Q_SLOTS:
         Rig rig;
         rig.server.streamIdOverride = "live";
         rig.signIn();
-        ApiClient& api = AppContext::instance().api;
         ShellWindow w;
         w.resize(1440, 860);
         w.show();
@@ -119,13 +109,13 @@ private Q_SLOTS:
                                  10000);
         QTRY_VERIFY(w.chip()->isVisible());
         const QModelIndex device = rowOf(pane->model(), "Recorder 1-1");
-        click(pane, device);
+        clickRow(pane, device);
         screenshot(&w, "main-device");
         // The online chip of the relay is drawn in its colour.
         QCOMPARE(w.chip()->property("state").toString(), "online");
 
         // Live on the stage.
-        click(pane, rowOf(pane->model(), "Camera 2", device));
+        clickRow(pane, rowOf(pane->model(), "Camera 2", device));
         auto* stage = w.findChild<StagePages*>();
         QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
         screenshot(&w, "stage-live");
@@ -138,7 +128,7 @@ private Q_SLOTS:
         screenshot(&w, "health");
 
         // Presets, and the selection mode of the catalogue.
-        PresetsDialog presets(api, AppContext::instance().user.organisationId, &w);
+        PresetsDialog presets(AppContext::instance().api, AppContext::instance().user.organisationId, &w);
         presets.show();
         QTRY_COMPARE(presets.list()->count(), 1);
         screenshot(&presets, "presets");
@@ -151,7 +141,7 @@ private Q_SLOTS:
 
         pane->setSelecting(true);
         pane->toggleSite("1");
-        click(pane, rowOf(pane->model(), "Camera 3", rowOf(pane->model(), "Recorder 2-1")));
+        clickRow(pane, rowOf(pane->model(), "Camera 3", rowOf(pane->model(), "Recorder 2-1")));
         screenshot(&w, "catalogue-selection");
     }
 };
