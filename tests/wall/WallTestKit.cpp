@@ -7,21 +7,6 @@
 
 namespace walltest {
 
-TestTile::TestTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
-    : QLabel(cameraId, parent),
-      m_id(cameraId),
-      m_onExpand(std::move(onExpand))
-{
-    setObjectName(QStringLiteral("TestTile"));
-    setAlignment(Qt::AlignCenter);
-    setMinimumSize(8, 8);
-}
-
-TestSource::TestSource(QString id, QList<VideoWall::Camera> cameras)
-    : m_id(std::move(id)),
-      m_cameras(std::move(cameras))
-{}
-
 QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
 {
     madeTiles.append(new TestTile(cameraId, parent, std::move(onExpand)));
@@ -30,8 +15,8 @@ QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::fun
 
 void TestSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
 {
-    const QString& id = static_cast<TestTile*>(tile)->m_id;
-    calls.append(QStringLiteral("tune %1 %2 %3").arg(id).arg(shownOnDisplay).arg(totalOnWall));
+    calls.append(
+        QStringLiteral("tune %1 %2 %3").arg(static_cast<TestTile*>(tile)->m_id).arg(shownOnDisplay).arg(totalOnWall));
 }
 
 void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
@@ -44,12 +29,6 @@ void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
         started();
     else
         unanswered.append(std::move(started));
-}
-
-void TestSource::stop(QWidget* tile)
-{
-    auto* t = static_cast<TestTile*>(tile);
-    runningIds.remove(t->m_id);
 }
 
 void TestSource::answerNext()
