@@ -70,17 +70,13 @@ private Q_SLOTS:
             QSignalSpy running(m_wall, &Controller::runningChanged);
             m_wall->start(source(), Config{screens});
             QStringList out;
-            for (QScreen* s : QGuiApplication::screens()) {
+            for (QScreen* s : QGuiApplication::screens())
                 if (DisplayWindow* w = m_wall->windowFor(s)) {
                     const bool covers = w->isVisible() && w->isFullScreen() && w->geometry() == s->geometry()
                         && w->screenConfig().key == screenKey(s);
                     out.append(QStringLiteral("%1:%2%3").arg(w->number()).arg(w->tileCount()).arg(covers ? "" : "!"));
                 }
-            }
-            return QStringLiteral("%1 | %2 | %3")
-                .arg(out.join(QLatin1Char(' ')))
-                .arg(m_wall->windowCount())
-                .arg(flags(running));
+            return out.join(' ') + QStringLiteral(" | %1 | ").arg(m_wall->windowCount()) + flags(running);
         };
         QCOMPARE(windows({display(0, "2x2", ",,,"), display(1, "2x2", "a,,b,"), display(2, "1x1", "c", false)}),
                  QStringLiteral("2:2 | 1 | 1"));
