@@ -126,9 +126,8 @@ private Q_SLOTS:
         const auto saved = [this, &dialog] { return entry(load(m_source->id()), dialog.selectedKey()); };
 
         // Double-click: into the selected cell, then on to the next empty one.
-        Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 1"), 0);
-        Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 2"), 0);
-        Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0); // a site assigns nothing
+        for (QTreeWidgetItem* i : {item(tree, "Camera 1"), item(tree, "Camera 2"), tree->topLevelItem(0)})
+            Q_EMIT tree->itemDoubleClicked(i, 0); // the site, last, assigns nothing
         QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,,"));
         QCOMPARE(dialog.preview()->selectedCell(), 2);
 
