@@ -108,16 +108,12 @@ VirtualDisplay::~VirtualDisplay()
     m_server.waitForFinished(3000);
 }
 
-namespace {
-
-bool xrandr(const QStringList& arguments)
+bool VirtualDisplay::xrandr(const QStringList& arguments)
 {
     QProcess p;
     p.start(QStringLiteral("xrandr"), arguments);
     return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
-
-} // namespace
 
 bool VirtualDisplay::addMonitor(const QString& name, const QRect& g, bool takeOutput)
 {
@@ -126,11 +122,6 @@ bool VirtualDisplay::addMonitor(const QString& name, const QRect& g, bool takeOu
         QString::asprintf("%d/%dx%d/%d+%d+%d", g.width(), mm(g.width()), g.height(), mm(g.height()), g.x(), g.y());
     return xrandr({QStringLiteral("--setmonitor"), name, geometry,
                    takeOutput ? QStringLiteral("screen") : QStringLiteral("none")});
-}
-
-bool VirtualDisplay::removeMonitor(const QString& name)
-{
-    return xrandr({QStringLiteral("--delmonitor"), name});
 }
 
 QScreen* screenNamed(const QString& name)

@@ -118,9 +118,10 @@ public:
     // xrandr --setmonitor / --delmonitor. The first monitor takes the
     // server's output so the whole-screen monitor goes away.
     bool addMonitor(const QString& name, const QRect& geometry, bool takeOutput);
-    bool removeMonitor(const QString& name);
+    bool removeMonitor(const QString& name) { return xrandr({QStringLiteral("--delmonitor"), name}); }
 
 private:
+    static bool xrandr(const QStringList& arguments);
     QProcess m_server;
 };
 
