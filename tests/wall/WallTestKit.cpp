@@ -7,21 +7,6 @@
 
 namespace walltest {
 
-TestTile::TestTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
-    : QLabel(cameraId, parent),
-      m_id(cameraId),
-      m_onExpand(std::move(onExpand))
-{
-    setObjectName(QStringLiteral("TestTile"));
-    setAlignment(Qt::AlignCenter);
-    setMinimumSize(8, 8);
-}
-
-TestSource::TestSource(QString id, QList<VideoWall::Camera> cameras)
-    : m_id(std::move(id)),
-      m_cameras(std::move(cameras))
-{}
-
 QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
 {
     madeTiles.append(new TestTile(cameraId, parent, std::move(onExpand)));
@@ -30,8 +15,8 @@ QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::fun
 
 void TestSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
 {
-    const QString& id = static_cast<TestTile*>(tile)->m_id;
-    calls.append(QStringLiteral("tune %1 %2 %3").arg(id).arg(shownOnDisplay).arg(totalOnWall));
+    calls.append(
+        QStringLiteral("tune %1 %2 %3").arg(static_cast<TestTile*>(tile)->m_id).arg(shownOnDisplay).arg(totalOnWall));
 }
 
 void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
@@ -44,12 +29,6 @@ void TestSource::start(QWidget* tile, bool main, std::function<void()> started)
         started();
     else
         unanswered.append(std::move(started));
-}
-
-void TestSource::stop(QWidget* tile)
-{
-    auto* t = static_cast<TestTile*>(tile);
-    runningIds.remove(t->m_id);
 }
 
 void TestSource::answerNext()
@@ -129,16 +108,12 @@ VirtualDisplay::~VirtualDisplay()
     m_server.waitForFinished(3000);
 }
 
-namespace {
-
-bool xrandr(const QStringList& arguments)
+bool VirtualDisplay::xrandr(const QStringList& arguments)
 {
     QProcess p;
     p.start(QStringLiteral("xrandr"), arguments);
     return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
-
-} // namespace
 
 bool VirtualDisplay::addMonitor(const QString& name, const QRect& g, bool takeOutput)
 {
@@ -147,11 +122,6 @@ bool VirtualDisplay::addMonitor(const QString& name, const QRect& g, bool takeOu
         QString::asprintf("%d/%dx%d/%d+%d+%d", g.width(), mm(g.width()), g.height(), mm(g.height()), g.x(), g.y());
     return xrandr({QStringLiteral("--setmonitor"), name, geometry,
                    takeOutput ? QStringLiteral("screen") : QStringLiteral("none")});
-}
-
-bool VirtualDisplay::removeMonitor(const QString& name)
-{
-    return xrandr({QStringLiteral("--delmonitor"), name});
 }
 
 QScreen* screenNamed(const QString& name)

@@ -27,12 +27,19 @@ namespace walltest {
 class TestTile final : public QLabel {
     Q_OBJECT
 public:
-    TestTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand);
-    // What the user's double-click does.
-    void expand() { m_onExpand(); }
+    TestTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
+        : QLabel(cameraId, parent),
+          m_id(cameraId),
+          expand(std::move(onExpand))
+    {
+        setObjectName(QStringLiteral("TestTile"));
+        setAlignment(Qt::AlignCenter);
+        setMinimumSize(8, 8);
+    }
 
     QString m_id;
-    std::function<void()> m_onExpand;
+    // What the user's double-click does.
+    std::function<void()> expand;
     bool m_main = false;
 };
 
@@ -43,7 +50,10 @@ class TestSource final : public VideoWall::Source {
 public:
     enum class Answer { AtOnce, WhenTold };
 
-    explicit TestSource(QString id = QStringLiteral("test"), QList<VideoWall::Camera> cameras = {});
+    explicit TestSource(QString id = QStringLiteral("test"), QList<VideoWall::Camera> cameras = {})
+        : m_id(std::move(id)),
+          m_cameras(std::move(cameras))
+    {}
 
     QString id() const override { return m_id; }
     QString title() const override { return QStringLiteral("Test cameras"); }
@@ -51,7 +61,7 @@ public:
     QWidget* makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand) override;
     void tune(QWidget* tile, int shownOnDisplay, int totalOnWall) override;
     void start(QWidget* tile, bool main, std::function<void()> started) override;
-    void stop(QWidget* tile) override;
+    void stop(QWidget* tile) override { runningIds.remove(static_cast<TestTile*>(tile)->m_id); }
     void requestStop(QWidget*) override {}
     QString tileStyle() const override { return m_style; }
     int maxStartsInFlight() override { return m_maxStarts; }
@@ -108,9 +118,10 @@ public:
     // xrandr --setmonitor / --delmonitor. The first monitor takes the
     // server's output so the whole-screen monitor goes away.
     bool addMonitor(const QString& name, const QRect& geometry, bool takeOutput);
-    bool removeMonitor(const QString& name);
+    bool removeMonitor(const QString& name) { return xrandr({QStringLiteral("--delmonitor"), name}); }
 
 private:
+    static bool xrandr(const QStringList& arguments);
     QProcess m_server;
 };
 

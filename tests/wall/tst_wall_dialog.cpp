@@ -75,7 +75,7 @@ private Q_SLOTS:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    void opensOnAnotherDisplay()
+    void opensOnAnotherDisplayWithItsTreeAndSavesEdits()
     {
         QCOMPARE(QGuiApplication::screens().size(), 2);
         SetupDialog dialog(m_source);
@@ -95,11 +95,7 @@ private Q_SLOTS:
         QTest::mouseClick(dialog.map(), Qt::LeftButton, {}, dialog.map()->boxes().at(0).rect.center().toPoint());
         QCOMPARE(dialog.selectedKey(), keyOf(0));
         QCOMPARE(dialog.note()->text(), editorNote(DisplayPlace::ThisWindow));
-    }
 
-    void treeBySiteAndDeviceAndItsSearch()
-    {
-        SetupDialog dialog(m_source);
         CameraTree* tree = dialog.tree();
         // A device name under two sites is two items; cameras without either
         // go under "No site" and "Cameras".
@@ -125,19 +121,13 @@ private Q_SLOTS:
         QCOMPARE(search(" camera 4 "), QStringLiteral("(Head office(Yard recorder(Camera 4)))"));
         QCOMPARE(search("zzz"), QString());
         QCOMPARE(search("  "), all);
-    }
 
-    void editsAreSavedAtOnce()
-    {
-        SetupDialog dialog(m_source);
-        const QString key = dialog.selectedKey();
-        const auto saved = [this, &key] { return entry(load(m_source->id()), key); };
-        QTreeWidget* tree = dialog.tree();
+        // Every edit is saved at once.
+        const auto saved = [this, &dialog] { return entry(load(m_source->id()), dialog.selectedKey()); };
 
         // Double-click: into the selected cell, then on to the next empty one.
-        Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 1"), 0);
-        Q_EMIT tree->itemDoubleClicked(item(tree, "Camera 2"), 0);
-        Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0); // a site assigns nothing
+        for (QTreeWidgetItem* i : {item(tree, "Camera 1"), item(tree, "Camera 2"), tree->topLevelItem(0)})
+            Q_EMIT tree->itemDoubleClicked(i, 0); // the site, last, assigns nothing
         QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,,"));
         QCOMPARE(dialog.preview()->selectedCell(), 2);
 

@@ -112,20 +112,19 @@ private Q_SLOTS:
             QByteArray json;
             const char* expected;
         } rows[] = {
+            // clang-format off
             {QByteArray("\x00\xff{{{", 5), ""},
             {R"(["screens"])", ""},
             {R"({"screens":5})", ""},
             {R"({"screens":[7,{"key":"k"}]})", "k/2x2/1/0/,,,"},
             {R"({"screens":[{"key":""},{"cells":["a"]},{"key":3}]})", ""},
-            {R"({"screens":[{"key":"a","quality":7},{"key":"b","quality":-1,"enabled":"no"}]})",
-             "a/2x2/1/2/,,,;b/2x2/1/0/,,,"},
+            {R"({"screens":[{"key":"a","quality":7},{"key":"b","quality":-1,"enabled":"no"}]})", "a/2x2/1/2/,,,;b/2x2/1/0/,,,"},
             {R"({"screens":[{"key":"a","layout":"9x9","cells":["x","y","z","w","v"]}]})", "a/2x2/1/0/x,y,z,w"},
-            {R"({"screens":[{"key":"a","layout":"3x3","cells":["1","2","3","4","5","6","7","8","9","10"]}]})",
-             "a/3x3/1/0/1,2,3,4,5,6,7,8,9"},
+            {R"({"screens":[{"key":"a","layout":"3x3","cells":["1","2","3","4","5","6","7","8","9","10"]}]})", "a/3x3/1/0/1,2,3,4,5,6,7,8,9"},
             {R"({"screens":[{"key":"a","layout":"4x4","cells":[5,"b"]}]})", "a/4x4/1/0/,b,,,,,,,,,,,,,,"},
             // A display listed twice keeps its first entry.
-            {R"({"screens":[{"key":"a","layout":"1x1","cells":["x"]},{"key":"b"},{"key":"a","enabled":false}]})",
-             "a/1x1/1/0/x;b/2x2/1/0/,,,"},
+            {R"({"screens":[{"key":"a","layout":"1x1","cells":["x"]},{"key":"b"},{"key":"a","enabled":false}]})", "a/1x1/1/0/x;b/2x2/1/0/,,,"},
+            // clang-format on
         };
         for (const auto& row : rows) {
             Prefs::setBytes(Prefs::videoWallKey(QStringLiteral("damaged")), row.json);

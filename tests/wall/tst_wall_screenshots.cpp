@@ -20,21 +20,12 @@
 using namespace VideoWall;
 using walltest::screenNamed;
 
-namespace {
-
-void savePicture(const QImage& picture, const QString& name)
-{
-    QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR));
-    QVERIFY(picture.save(QStringLiteral(KVR_SCREENSHOT_DIR "/") + name));
-}
-
-} // namespace
-
 class TestWallScreenshots : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void initTestCase()
     {
+        QVERIFY(QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR)));
         Theme::loadFonts();
         QFont font(QStringLiteral("Inter"));
         font.setPixelSize(14);
@@ -62,7 +53,7 @@ private Q_SLOTS:
         QTest::mouseMove(dialog.preview(), dialog.preview()->cellRect(1).center().toPoint());
         QTest::qWait(50);
         const QImage setup = dialog.grab().toImage();
-        savePicture(setup, QStringLiteral("wall-setup.png"));
+        QVERIFY(setup.save(QStringLiteral(KVR_SCREENSHOT_DIR "/wall-setup.png")));
         QCOMPARE(setup.pixelColor(setup.width() - 4, setup.height() - 4), Theme::colour(Theme::Colour::Backdrop));
         const QRectF empty = dialog.preview()->cellRect(3);
         const QPoint inEmpty = dialog.preview()->mapTo(&dialog, empty.topLeft().toPoint() + QPoint(30, 30));
@@ -77,7 +68,7 @@ private Q_SLOTS:
         window->showBar();
         QTest::qWait(50);
         const QImage display = window->grab().toImage();
-        savePicture(display, QStringLiteral("wall-display.png"));
+        QVERIFY(display.save(QStringLiteral(KVR_SCREENSHOT_DIR "/wall-display.png")));
         QCOMPARE(display.pixelColor(window->cells().at(3)->geometry().center()),
                  Theme::colour(Theme::Colour::Backdrop));
         QCOMPARE(display.pixelColor(1, 1079), Theme::colour(Theme::Colour::Black));
