@@ -297,32 +297,22 @@ private Q_SLOTS:
             for (int i = 0; i < parts; ++i) {
                 const QByteArray word = words[rng.bounded(int(words.size()))];
                 const QByteArray doc = xmlAlert(word);
-                switch (rng.bounded(7)) {
-                case 0:
-                    stream += FakeDevice::part("bnd", doc);
-                    break;
-                case 1:
-                    stream += "--bnd\nContent-Type: application/xml\n\n" + doc + "\r\n";
-                    break;
-                case 2:
-                    stream +=
-                        FakeDevice::part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
-                    break;
-                case 3:
-                    stream += FakeDevice::part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg",
-                                               rng.bounded(2) ? -1 : -2);
-                    continue;
-                case 4:
-                    stream += FakeDevice::part("bnd", doc, "application/xml", 1000000);
-                    break; // far too long
-                case 5:
-                    stream += "--bnd--\r\nsome text between\r\n";
-                    continue;
-                case 6:
-                    stream += FakeDevice::part("bnd", "<Other><eventType>x</eventType></Other>");
-                    continue;
-                }
-                expected << QString::fromLatin1(word);
+                // Notifications as XML (with or without a length, or one far too
+                // long) or JSON; a picture, an early closing delimiter with text
+                // after it, a document that is no notification.
+                const QByteArray choices[] = {
+                    FakeDevice::part("bnd", doc),
+                    "--bnd\nContent-Type: application/xml\n\n" + doc + "\r\n",
+                    FakeDevice::part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json"),
+                    FakeDevice::part("bnd", doc, "application/xml", 1000000),
+                    FakeDevice::part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) ? -1 : -2),
+                    "--bnd--\r\nsome text between\r\n",
+                    FakeDevice::part("bnd", "<Other><eventType>x</eventType></Other>"),
+                };
+                const int kind = int(rng.bounded(7));
+                stream += choices[kind];
+                if (kind < 4)
+                    expected << QString::fromLatin1(word);
             }
             stream += "--bnd--\r\n"; // ends the last part in every case
             QList<int> cuts;
