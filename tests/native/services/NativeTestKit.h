@@ -81,10 +81,7 @@ template <typename T> struct Catch {
     int calls = 0;
     std::function<void(const T&)> cb()
     {
-        return [this](const T& x) {
-            value = x;
-            ++calls;
-        };
+        return [this](const T& x) { value = x, ++calls; };
     }
     bool wait(int ms = 20000)
     {
@@ -210,14 +207,9 @@ inline QString describe(const Native::Device& d)
     for (const Native::Camera& c : d.cameras)
         cams << QStringLiteral("%1:%2:%3").arg(c.name).arg(int(c.state())).arg(c.blur);
     const Native::Health& h = d.health;
-    return QStringLiteral("%1 %2 ch%3 dev%4 %5ms hdd:%6 days:%7 model:%8 [%9]")
-        .arg(d.name, d.ip)
-        .arg(d.channels)
-        .arg(h.device)
-        .arg(h.latencyMs)
-        .arg(h.hdd)
-        .arg(h.recordingDays)
-        .arg(h.model, cams.join(','));
+    return QString::asprintf("%s %s ch%d dev%d %dms hdd:%s days:%d model:%s [%s]", qUtf8Printable(d.name),
+                             qUtf8Printable(d.ip), d.channels, h.device, h.latencyMs, qUtf8Printable(h.hdd),
+                             h.recordingDays, qUtf8Printable(h.model), qUtf8Printable(cams.join(',')));
 }
 
 // A device record that reaches the fake device on loopback with its login

@@ -17,14 +17,6 @@ QByteArray xmlAlert(const QByteArray& type, const QByteArray& state = "active", 
         .replace("</EventNotificationAlert>", extra + "</EventNotificationAlert>");
 }
 
-// One multipart part: delimiter line, headers, body, line break; length -1
-// leaves out Content-Length, -2 gives the true one.
-QByteArray part(const QByteArray& boundary, const QByteArray& body,
-                const QByteArray& type = "application/xml; charset=\"UTF-8\"", qint64 length = -2)
-{
-    return FakeDevice::part(boundary, body, type, length);
-}
-
 // Picture bytes, with dashes and a stray tag name inside to tempt the parser.
 QByteArray jpeg(int size)
 {
@@ -70,7 +62,7 @@ private Q_SLOTS:
     {
         // The alert comes with the body's last byte, once; the part's line
         // break waits for a delimiter.
-        const QByteArray stream = part("b", xmlAlert("VMD"));
+        const QByteArray stream = FakeDevice::part("b", xmlAlert("VMD"));
         Parser p = multipart();
         QVERIFY(feedSplit(p, stream.chopped(3), {1}).isEmpty());
         QCOMPARE(types(p.feed(stream.mid(stream.size() - 3, 1))), QStringList{"VMD"});
@@ -85,7 +77,7 @@ private Q_SLOTS:
         Parser quoted;
         quoted.setContentType("multipart/mixed; BOUNDARY=\"--MIME_boundary\"; charset=x");
         QCOMPARE(quoted.boundary(), QByteArray("MIME_boundary"));
-        QCOMPARE(types(quoted.feed(part("MIME_boundary", xmlAlert("tamperdetection")))),
+        QCOMPARE(types(quoted.feed(FakeDevice::part("MIME_boundary", xmlAlert("tamperdetection")))),
                  QStringList{"tamperdetection"});
         quoted.setContentType("multipart/mixed");
         QCOMPARE(quoted.boundary(), QByteArray("MIME_boundary"));
@@ -93,9 +85,9 @@ private Q_SLOTS:
         // None in the header: learned from the first line of the body and kept.
         Parser learned;
         learned.setContentType("multipart/mixed");
-        QCOMPARE(types(learned.feed(part("myboundary", xmlAlert("VMD")))), QStringList{"VMD"});
+        QCOMPARE(types(learned.feed(FakeDevice::part("myboundary", xmlAlert("VMD")))), QStringList{"VMD"});
         QCOMPARE(learned.boundary(), QByteArray("myboundary"));
-        QCOMPARE(types(learned.feed(part("myboundary", xmlAlert("io")))), QStringList{"io"});
+        QCOMPARE(types(learned.feed(FakeDevice::part("myboundary", xmlAlert("io")))), QStringList{"io"});
         learned.reset();
         QVERIFY(learned.boundary().isEmpty());
         QCOMPARE(learned.buffered(), 0);
@@ -105,7 +97,7 @@ private Q_SLOTS:
     {
         // Without a length a part waits for the next delimiter.
         Parser p = multipart();
-        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "application/xml", -1)).isEmpty());
+        QVERIFY(p.feed(FakeDevice::part("b", xmlAlert("VMD"), "application/xml", -1)).isEmpty());
         QCOMPARE(types(p.feed("--b")), QStringList{"VMD"});
         QVERIFY(p.feed("\r\nContent-Type: application/json\r\n\r\n{\"eventType\":\"io\"}\r\n").isEmpty());
         QCOMPARE(types(p.feed("--b--\r\n")), QStringList{"io"});
@@ -113,9 +105,9 @@ private Q_SLOTS:
 
         // Pictures (even one without a length that looks like a notification)
         // and the closing delimiter give nothing.
-        QVERIFY(p.feed(part("b", jpeg(20000), "image/jpeg") + "--b--\r\n").isEmpty());
+        QVERIFY(p.feed(FakeDevice::part("b", jpeg(20000), "image/jpeg") + "--b--\r\n").isEmpty());
         QCOMPARE(p.buffered(), 0);
-        QVERIFY(p.feed(part("b", xmlAlert("VMD"), "IMAGE/jpeg", -1) + "--b\r\n").isEmpty());
+        QVERIFY(p.feed(FakeDevice::part("b", xmlAlert("VMD"), "IMAGE/jpeg", -1) + "--b\r\n").isEmpty());
 
         // "\n" header lines; whichever blank line comes first ends the headers
         // and a later one of the other kind is body; a part without headers.
@@ -125,7 +117,7 @@ private Q_SLOTS:
                 + xmlAlert("io") + "\r\n",
             "--b\nContent-Type: application/xml\nContent-Length: " + QByteArray::number(crlfInside.size()) + "\n\n"
                 + crlfInside,
-            part("b", xmlAlert("io", "active", 1, "<note>x\n\ny</note>")),
+            FakeDevice::part("b", xmlAlert("io", "active", 1, "<note>x\n\ny</note>")),
             "--b\r\n\r\n" + xmlAlert("io") + "\r\n--b\r\n",
         };
         for (const QByteArray& s : streams) {
@@ -146,7 +138,7 @@ private Q_SLOTS:
             QVERIFY(p.feed("--b\r\nContent-Type: application/xml\r\nContent-Length: " + QByteArray(length) + "\r\n\r\n"
                            + xmlAlert("VMD") + "\r\n")
                         .isEmpty());
-            QCOMPARE(types(p.feed(part("b", xmlAlert("io")) + "--b\r\n")),
+            QCOMPARE(types(p.feed(FakeDevice::part("b", xmlAlert("io")) + "--b\r\n")),
                      qstrcmp(length, "40") ? QStringList({"VMD", "io"}) : QStringList{"io"});
             QVERIFY(p.buffered() < 64);
         }
@@ -206,12 +198,10 @@ private Q_SLOTS:
         for (const auto& [body, type, expected] : rows) {
             Alert a;
             const bool read = Parser::parseBody(body, type, &a);
-            QCOMPARE(read ? QStringLiteral("%1 %2 %3 %4 %5 %6")
-                                .arg(a.type)
-                                .arg(a.channel)
-                                .arg(a.active ? "on" : "off")
-                                .arg(a.activePostCount)
-                                .arg(a.description, a.time.isValid() ? a.time.toUTC().toString(Qt::ISODate) : "-")
+            const QString time = a.time.isValid() ? a.time.toUTC().toString(Qt::ISODate) : "-";
+            QCOMPARE(read ? QString::asprintf("%s %d %s %d %s %s", qPrintable(a.type), a.channel,
+                                              a.active ? "on" : "off", a.activePostCount, qPrintable(a.description),
+                                              qPrintable(time))
                           : QString(),
                      expected);
         }
@@ -283,7 +273,7 @@ private Q_SLOTS:
         Parser big = multipart();
         big.feed("--b\r\nContent-Type: image/jpeg\r\n\r\n" + QByteArray(20 << 20, 'q'));
         QVERIFY(big.buffered() <= kMaxBuffer_bytes);
-        QCOMPARE(types(big.feed("\r\n" + part("b", xmlAlert("io")) + "--b\r\n")), QStringList{"io"});
+        QCOMPARE(types(big.feed("\r\n" + FakeDevice::part("b", xmlAlert("io")) + "--b\r\n")), QStringList{"io"});
 
         // A huge length on a picture that keeps coming.
         Parser pic = multipart();
@@ -307,30 +297,22 @@ private Q_SLOTS:
             for (int i = 0; i < parts; ++i) {
                 const QByteArray word = words[rng.bounded(int(words.size()))];
                 const QByteArray doc = xmlAlert(word);
-                switch (rng.bounded(7)) {
-                case 0:
-                    stream += part("bnd", doc);
-                    break;
-                case 1:
-                    stream += "--bnd\nContent-Type: application/xml\n\n" + doc + "\r\n";
-                    break;
-                case 2:
-                    stream += part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json");
-                    break;
-                case 3:
-                    stream += part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) ? -1 : -2);
-                    continue;
-                case 4:
-                    stream += part("bnd", doc, "application/xml", 1000000);
-                    break; // far too long
-                case 5:
-                    stream += "--bnd--\r\nsome text between\r\n";
-                    continue;
-                case 6:
-                    stream += part("bnd", "<Other><eventType>x</eventType></Other>");
-                    continue;
-                }
-                expected << QString::fromLatin1(word);
+                // Notifications as XML (with or without a length, or one far too
+                // long) or JSON; a picture, an early closing delimiter with text
+                // after it, a document that is no notification.
+                const QByteArray choices[] = {
+                    FakeDevice::part("bnd", doc),
+                    "--bnd\nContent-Type: application/xml\n\n" + doc + "\r\n",
+                    FakeDevice::part("bnd", "{\"eventType\":\"" + word + "\",\"channelID\":2}", "application/json"),
+                    FakeDevice::part("bnd", doc, "application/xml", 1000000),
+                    FakeDevice::part("bnd", jpeg(100 + int(rng.bounded(5000))), "image/jpeg", rng.bounded(2) ? -1 : -2),
+                    "--bnd--\r\nsome text between\r\n",
+                    FakeDevice::part("bnd", "<Other><eventType>x</eventType></Other>"),
+                };
+                const int kind = int(rng.bounded(7));
+                stream += choices[kind];
+                if (kind < 4)
+                    expected << QString::fromLatin1(word);
             }
             stream += "--bnd--\r\n"; // ends the last part in every case
             QList<int> cuts;

@@ -119,13 +119,13 @@ private Q_SLOTS:
         auto add = [](const char* name, const char* header, const char* row, const char* summary) {
             QTest::newRow(name) << QByteArray(header) + "\n" + row + "\n" << QString(summary);
         };
+        // clang-format off
         add("IP Address", "IP Address", "h", "h h 80/554/8000 : HIKVISION nvr 4 @ ()");
         add("IP-ADDRESS", " IP-ADDRESS ", "h", "h h 80/554/8000 : HIKVISION nvr 4 @ ()");
         add("Site Name", "ip,Site Name", "h,Depot", "h h 80/554/8000 : HIKVISION nvr 4 @Depot ()");
         add("Device Name", "ip,Device Name", "h,Gate", "Gate h 80/554/8000 : HIKVISION nvr 4 @ ()");
         add("name wins", "ip,devicename,name", "h,B,A", "A h 80/554/8000 : HIKVISION nvr 4 @ ()");
-        add("ports", "ip,HTTP Port,rtsp_port,Server Port", "h,8080,10554,9000",
-            "h h 8080/10554/9000 : HIKVISION nvr 4 @ ()");
+        add("ports", "ip,HTTP Port,rtsp_port,Server Port", "h,8080,10554,9000", "h h 8080/10554/9000 : HIKVISION nvr 4 @ ()");
         add("User", "ip,User,Pass", "h,op, pw ", "h h 80/554/8000 op:pw HIKVISION nvr 4 @ ()");
         add("user wins", "ip,user,username", "h,b,a", "h h 80/554/8000 a: HIKVISION nvr 4 @ ()");
         add("Brand", "ip,Brand", "h,dahua", "h h 80/554/8000 : DAHUA nvr 4 @ ()");
@@ -139,6 +139,7 @@ private Q_SLOTS:
         add("Location", "ip,site,Location", "h,Depot,Dock Rd", "h h 80/554/8000 : HIKVISION nvr 4 @Depot (Dock Rd)");
         // Two columns of one name: the later one is used.
         add("later column", "IP,ip", "10.0.0.1,h", "h h 80/554/8000 : HIKVISION nvr 4 @ ()");
+        // clang-format on
     }
 
     void headerNamesAndAliases()

@@ -37,16 +37,12 @@ struct ScriptedProbe {
     // Answers the oldest pending call of the device (or the oldest of all).
     void answer(const ProbeResult& r, const QString& id = {})
     {
-        for (qsizetype i = 0; i < pending.size(); ++i) {
-            Call& c = calls[pending[i]];
-            if (id.isEmpty() || c.device.id == id) {
-                auto done = c.done;
-                pending.removeAt(i);
-                done(r);
-                return;
-            }
-        }
-        QFAIL("no pending probe to answer");
+        const auto it = std::find_if(pending.begin(), pending.end(),
+                                     [&](int i) { return id.isEmpty() || calls[i].device.id == id; });
+        QVERIFY2(it != pending.end(), "no pending probe to answer");
+        const NativeController::Done done = calls[*it].done;
+        pending.erase(it);
+        done(r);
     }
     void answerAll(const ProbeResult& r)
     {
@@ -138,14 +134,11 @@ private Q_SLOTS:
         r.c.run(r.ids[0], NativeController::Diagnose);
         r.c.run(r.ids[1], NativeController::Fetch);
         r.c.run(r.ids[2], NativeController::Refresh);
-        QString asked;
+        QList<std::pair<int, int>> asked; // kind, window days
         for (const auto& call : r.probe.calls)
-            asked += QStringLiteral("%1/%2 ").arg(int(call.kind)).arg(call.windowDays);
-        QCOMPARE(asked,
-                 QStringLiteral("%1/0 %2/45 %3/0 ")
-                     .arg(int(NativeController::Diagnose))
-                     .arg(int(NativeController::Fetch))
-                     .arg(int(NativeController::Refresh)));
+            asked.append({call.kind, call.windowDays});
+        using C = NativeController;
+        QCOMPARE(asked, (QList<std::pair<int, int>>{{C::Diagnose, 0}, {C::Fetch, 45}, {C::Refresh, 0}}));
 
         // Disabled while queued: dropped with an idle notice; unknown and
         // disabled devices are not queued at all.

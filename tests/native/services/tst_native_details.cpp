@@ -110,30 +110,26 @@ private Q_SLOTS:
                       const char* hdd) {
             QTest::newRow(name) << QString(brand) << QString(type) << storage << QString(hdd);
         };
-        row("isapi ok", "HIKVISION", "nvr",
-            "<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>",
-            "OK");
+        // clang-format off
+        row("isapi ok", "HIKVISION", "nvr", "<storage><hddList><hdd><status>ok</status></hdd><hdd><status>Sleeping </status></hdd></hddList></storage>", "OK");
         row("isapi bad", "HIKVISION", "nvr", "<storage><hdd><status>unformatted</status></hdd></storage>", "Fault");
         row("isapi no status", "HIKVISION", "nvr", "<storage><hdd><id>1</id></hdd></storage>", "Fault");
         row("isapi no disk", "HIKVISION", "nvr", "<storage><hddList/></storage>", "Fault");
         row("isapi camera", "HIKVISION", "ipcamera", "<storage><hddList/></storage>", "");
-        row("isapi prefixed", "HIKVISION", "nvr",
-            "<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>", "OK");
-        row("dahua ok", "DAHUA", "nvr",
-            "list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n", "OK");
+        row("isapi prefixed", "HIKVISION", "nvr", "<p:storage xmlns:p=\"urn:x\"><p:hdd><p:status>idle</p:status></p:hdd></p:storage>", "OK");
+        row("dahua ok", "DAHUA", "nvr", "list.info[0].Detail[0].IsError=false\r\nlist.info[0].Detail[0].State=Success\r\n", "OK");
         row("dahua state", "DAHUA", "nvr", "list.info[0].Detail[0].State=Error\r\n", "Fault");
         row("dahua error", "DAHUA", "nvr", "list.info[0].Detail[0].IsError=TRUE\r\n", "Fault");
         row("dahua no disk", "DAHUA", "dvr", "other=1\r\n", "Fault");
         row("dahua camera", "DAHUA", "ipcamera", "other=1\r\n", "");
         // The state on the disk itself, as recorders in the field report it.
-        row("dahua info state", "DAHUA", "nvr", "list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n",
-            "Fault");
-        row("dahua lower case", "DAHUA", "nvr",
-            "list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n", "OK");
+        row("dahua info state", "DAHUA", "nvr", "list.info[0].State=Error\r\nlist.info[0].Detail[0].IsError=false\r\n", "Fault");
+        row("dahua lower case", "DAHUA", "nvr", "list.info[0].state=success\r\nlist.info[0].detail[0].iserror=false\r\n", "OK");
         // An "Error" body in a 200 says nothing about the disks: only such an
         // answer makes them unknown (marked "?").
         row("dahua error body", "DAHUA", "nvr", "Error\r\nBad Request!\r\n", "?");
         row("dahua error count", "DAHUA", "nvr", "ErrorCount=0\r\nlist.info[0].State=Success\r\n", "OK");
+        // clang-format on
     }
     void diskVerdicts()
     {

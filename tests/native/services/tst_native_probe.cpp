@@ -32,10 +32,6 @@ QString login(const QList<NativeHttp::Response>& answers)
                             qUtf8Printable(m.error()));
 }
 
-} // namespace
-
-namespace {
-
 // A probe's results in one line: internet, HTTP, RTSP and device checks,
 // Digest and Basic logins, latency measured, loss, failure number, error.
 QString summary(const Outcome& o)

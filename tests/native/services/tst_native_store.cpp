@@ -39,6 +39,9 @@ Device sample(int channels = 4)
     return d;
 }
 
+// Saves at once and waits until the files are written.
+const auto saveNow = [](NativeStore& s) { s.flush(), s.waitForWrites(); };
+
 Camera cam(int channel, const char* name, int blur = 0)
 {
     Camera c;
@@ -60,8 +63,7 @@ QByteArray writeCutInventory(QString* firstId = nullptr)
             if (i == 0 && firstId)
                 *firstId = id;
         }
-        store.flush();
-        store.waitForWrites();
+        saveNow(store);
         whole = *SecureFile::read(kInventoryFile);
     }
     const QByteArray cut = whole.left(whole.size() * 3 / 4);
@@ -327,8 +329,7 @@ private Q_SLOTS:
         QVERIFY(!store.saveInProgress());
         QVERIFY(store.uptime().dirty()); // the file lacks the second credit
         QVERIFY(SecureFile::read(kInventoryFile)->contains(id.toLatin1()));
-        store.flush();
-        store.waitForWrites();
+        saveNow(store);
         QVERIFY(!store.uptime().dirty());
         UptimeHistory onDisk;
         QStringList problems;
@@ -345,20 +346,17 @@ private Q_SLOTS:
         const QString path = SecureFile::path(kUptimeFile);
         {
             FileSizeLimit limit(16);
-            store.flush();
-            store.waitForWrites();
+            saveNow(store);
         }
         QVERIFY(!QFile::exists(path) || QFileInfo(path).size() == 0);
         QVERIFY(store.uptime().dirty());
-        store.flush(); // no new credit, yet the history reaches the disk
-        store.waitForWrites();
+        saveNow(store); // no new credit, yet the history reaches the disk
         QVERIFY(!store.uptime().dirty());
         QVERIFY(SecureFile::read(kUptimeFile)->contains(checkedKey(id).toLatin1()));
 
         // Removing the device drops its series from the next write.
         store.removeDevice(id);
-        store.flush();
-        store.waitForWrites();
+        saveNow(store);
         QVERIFY(!SecureFile::read(kUptimeFile)->contains(id.toLatin1()));
     }
 
@@ -399,8 +397,7 @@ private Q_SLOTS:
         const int read = int(store->devices().size());
         // The devices that were read are saved, and what was not read is
         // still on disk beside them, for the owner only.
-        store->flush();
-        store->waitForWrites();
+        saveNow(*store);
         QCOMPARE(keptAside(), cut);
         QCOMPARE(NativeStore().devices().size(), read);
     }
@@ -413,14 +410,12 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(path + "/inside"));
         NativeStore store;
         QCOMPARE(store.inventoryReadStatus(), ReadStatus::Unreadable);
-        store.flush();
-        store.waitForWrites();
+        saveNow(store);
         QVERIFY(QFileInfo::exists(path + "/inside"));
         // A real inventory is saved, but the unread file is moved aside
         // first, never replaced.
         const QString id = store.addDevice(sample());
-        store.flush();
-        store.waitForWrites();
+        saveNow(store);
         QCOMPARE(unreadCopies().size(), 1);
         QVERIFY(QFileInfo::exists(QFileInfo(path).path() + "/" + unreadCopies().first() + "/inside"));
         QVERIFY(SecureFile::read(kInventoryFile).value().contains(id.toLatin1()));

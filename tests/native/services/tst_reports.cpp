@@ -158,16 +158,10 @@ private Q_SLOTS:
         Fleet f;
         Site site{nativeseed::newId(), QStringLiteral("Depot"), {}, {}, {}, {}, {}};
         Device d = plain("-3", 4);
-        d.siteId = site.id;
-        d.ip = QStringLiteral("10.1.2.3");
-        d.manufacturer = QStringLiteral("DAHUA");
-        d.health.model = QStringLiteral("DH-NVR");
-        d.health.serial = QStringLiteral("S1");
-        d.health.firmware = QStringLiteral("=cmd|' /C calc'!A0");
-        d.health.hdd = QStringLiteral("Fault");
-        d.health.recordingDays = 27;
-        d.health.recordingWindow = 30;
-        d.health.checkedAt = QDateTime(QDate(2026, 3, 20), QTime(14, 7, 59));
+        d.siteId = site.id, d.ip = "10.1.2.3", d.manufacturer = "DAHUA";
+        Health& h = d.health;
+        h.model = "DH-NVR", h.serial = "S1", h.firmware = "=cmd|' /C calc'!A0", h.hdd = "Fault";
+        h.recordingDays = 27, h.recordingWindow = 30, h.checkedAt = QDateTime(QDate(2026, 3, 20), QTime(14, 7, 59));
         // Known online, online but not known, known offline, ignored.
         d.cameras = {{1, "@door", true, true, QDateTime(QDate(2026, 3, 20), QTime(9, 5, 33)), {}, 40},
                      {2, {}, true, false, {}, {}, 0},

@@ -115,23 +115,16 @@ private Q_SLOTS:
         const Device off = healthy("Off", 4, [](Device& d, Health& h) { d.enabled = false, h.hdd = "Fault"; });
         const Device fresh = healthy("Fresh", 4, [](Device&, Health& h) { h = Health{}; });
         const Device gone = healthy("Gone", 4, [](Device& d, Health& h) {
-            h.internet = h.device = Failed;
-            h.hdd = QStringLiteral("Fault");
-            h.lastUp = kNow.addSecs(-2 * 3600);
-            d.httpPort = 8080;
-            d.rtspPort = 10554;
+            h.internet = h.device = Failed, h.hdd = "Fault", h.lastUp = kNow.addSecs(-2 * 3600);
+            d.httpPort = 8080, d.rtspPort = 10554;
         });
         const Device mute = healthy("Mute", 4, [](Device&, Health& h) { h.device = Failed, h.lastUp = QDateTime(); });
         const Device locked = healthy("Locked", 4, [](Device&, Health& h) { h.device = Failed, h.error = "ignored"; });
-        const Device erring = healthy("Erring", 4, [](Device&, Health& h) {
-            h.device = NotTested;
-            h.error = QStringLiteral("The device answered HTTP 500.");
-        });
+        const Device erring = healthy(
+            "Erring", 4, [](Device&, Health& h) { h.device = NotTested, h.error = "The device answered HTTP 500."; });
         const Device stale = healthy("Stale", 4, [](Device&, Health& h) { h.checkedAt = kNow.addSecs(-86401); });
         const Device unfetched = healthy("Unfetched", 4, [](Device&, Health& h) {
-            h.checkedAt = kNow.addSecs(-86400);
-            h.fetchedAt = QDateTime();
-            h.model.clear();
+            h.checkedAt = kNow.addSecs(-86400), h.fetchedAt = QDateTime(), h.model.clear();
         });
         const Device modelOnly = healthy("Model", 4, [](Device&, Health& h) { h.fetchedAt = QDateTime(); });
         // Day counts from a device or a damaged file must not wrap around; an
@@ -159,9 +152,7 @@ private Q_SLOTS:
         const Device port = healthy("Port", 4, [](Device& d, Health& h) { h.rtspPort = Failed, d.rtspPort = 10554; });
         auto network = [](const char* quality, int latencyMs, int lossPercent) {
             return healthy(quality, 4, [=](Device&, Health& h) {
-                h.quality = QString::fromLatin1(quality);
-                h.latencyMs = latencyMs;
-                h.lossPercent = lossPercent;
+                h.quality = QString::fromLatin1(quality), h.latencyMs = latencyMs, h.lossPercent = lossPercent;
             });
         };
         auto skewed = [](qint64 secs, const char* zone = "") {
@@ -193,12 +184,10 @@ private Q_SLOTS:
         f.standing.insert(gateNvr.id, many);
         // A standing channel with no camera record is named by number.
         f.standing.insert(small.id, {Standing{4, 2, kNow.addSecs(-60)}, Standing{4, 1, kNow.addSecs(-70)}});
-        const Native::LinkStatus lostLink{
-            Native::Link::Lost, QStringLiteral("The event stream dropped."), kNow.addSecs(-601), {}};
+        const LinkStatus lostLink{Link::Lost, "The event stream dropped.", kNow.addSecs(-601), {}};
         f.links.insert(lost.id, lostLink);
-        f.links.insert(quiet.id,
-                       Native::LinkStatus{Native::Link::Unsupported, QStringLiteral("x"), kNow.addSecs(-600), {}});
-        f.links.insert(streamLocked.id, Native::LinkStatus{Native::Link::Refused, QStringLiteral("y"), kNow, {}});
+        f.links.insert(quiet.id, LinkStatus{Link::Unsupported, "x", kNow.addSecs(-600), {}});
+        f.links.insert(streamLocked.id, LinkStatus{Link::Refused, "y", kNow, {}});
         f.links.insert(dahua.id, lostLink); // its brand has no event stream
         const QString ntp = QStringLiteral(
             " | Recordings are stamped with the wrong time, so searches by time miss. Turn on NTP on the device.");
@@ -297,16 +286,11 @@ private Q_SLOTS:
     void oneDeviceKeepsRuleOrder()
     {
         Fleet f;
-        Device d = healthy(QStringLiteral("Busy"), 2);
-        Health& h = d.health;
-        h.hdd = QStringLiteral("Fault");
-        h.recordingDays = 3;
-        h.recordingWindow = 30;
-        h.rtspPort = Failed;
-        h.quality = QStringLiteral("Degraded");
-        h.deviceTime = h.fetchedAt.addSecs(-600).toString(Qt::ISODate);
-        h.checkedAt = kNow.addDays(-3);
-        d.cameras[0].online = false;
+        const Device d = healthy("Busy", 2, [](Device& x, Health& h) {
+            h.hdd = "Fault", h.recordingDays = 3, h.recordingWindow = 30, h.rtspPort = Failed, h.quality = "Degraded";
+            h.deviceTime = h.fetchedAt.addSecs(-600).toString(Qt::ISODate), h.checkedAt = kNow.addDays(-3);
+            x.cameras[0].online = false;
+        });
         f.load({d});
         f.standing.insert(d.id, {Standing{5, 0, kNow.addSecs(-60)}});
         QStringList titles;
