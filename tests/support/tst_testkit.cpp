@@ -1,7 +1,5 @@
 #include "tests/support/TestKit.h"
 
-#include "app/core/Clock.h"
-
 #include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -68,22 +66,6 @@ private Q_SLOTS:
                          && child.readAllStandardError().contains("non-loopback host: guard-check.invalid"),
                      mode);
         }
-    }
-
-    void testClockMovesOnlyWhenTold()
-    {
-        const QDateTime start(QDate(2026, 5, 1), QTime(23, 59), Qt::UTC);
-        {
-            kvrtest::TestClock clock(start);
-            QCOMPARE(kvr::Clock::instance().nowUtc(), start);
-            const qint64 mono = kvr::Clock::instance().monotonicMs();
-            clock.advanceSecs(3600);
-            QCOMPARE(kvr::Clock::instance().nowUtc(), start.addSecs(3600));
-            QCOMPARE(kvr::Clock::instance().monotonicMs() - mono, 3600 * 1000);
-            clock.setNowUtc(start); // the wall clock may step back; the steady one never does
-            QCOMPARE(kvr::Clock::instance().monotonicMs() - mono, 3600 * 1000);
-        }
-        QVERIFY(qAbs(kvr::Clock::instance().nowUtc().secsTo(QDateTime::currentDateTimeUtc())) < 5);
     }
 
     void logCaptureSeesEveryThreadAndNests()

@@ -118,22 +118,6 @@ private Q_SLOTS:
         Prefs::remove(Prefs::kHardwareDecode.name);
         QCOMPARE(ctx.hardwareDecode(), true);
     }
-
-    void lookupsFindTheFirstMatchAtEachLevel()
-    {
-        AppContext& ctx = AppContext::instance();
-        Device d{};
-        d.id = QStringLiteral("d1");
-        d.channels.append(
-            Channel{QStringLiteral("c1"), QStringLiteral("d1"), QStringLiteral("Gate"), 1, true, true, false});
-        ctx.sites = {Site{QStringLiteral("s1"), QStringLiteral("North"), false, {d}},
-                     Site{QStringLiteral("s2"), QStringLiteral("South"), false, {d}}};
-        QCOMPARE(ctx.findSite(QStringLiteral("s2"))->name, QStringLiteral("South"));
-        QVERIFY(ctx.findDevice(QStringLiteral("d1")) == &ctx.sites[0].devices[0]);
-        QVERIFY(ctx.findChannel(QStringLiteral("c1")) == &ctx.sites[0].devices[0].channels[0]); // modifiable, the first
-        QVERIFY(!ctx.findChannel(QStringLiteral("C1")) && !ctx.findSite(QString()));
-        ctx.sites.clear();
-    }
 };
 
 KVR_TEST_MAIN(TestAppContext)

@@ -56,7 +56,6 @@ private Q_SLOTS:
         blocker.close();
         Log::install();
         qWarning("still fine");
-        Log::uninstall();
         QFile::remove(Log::directory());
     }
 

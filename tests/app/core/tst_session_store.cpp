@@ -98,7 +98,6 @@ private Q_SLOTS:
         // Saving cannot replace a folder; it reports failure and stays inactive.
         QVERIFY(!SessionStore::save({QStringLiteral("a"), QStringLiteral("t"), utc(2026, 1, 1, 0, 0)})
                 && !SessionStore::active());
-        QDir(SessionStore::filePath()).removeRecursively();
     }
 
     void updateTokenOnlyWhileActiveAndChanged()

@@ -41,11 +41,6 @@ class TestStartup : public QObject {
         return w;
     }
 
-    static void remember(const QString& token)
-    {
-        QVERIFY(SessionStore::save({QStringLiteral("asha"), token, QDateTime::currentDateTimeUtc()}));
-    }
-
 private Q_SLOTS:
     void init() { SessionStore::clear(); }
 
@@ -91,7 +86,7 @@ private Q_SLOTS:
         server.seedRefreshToken(QStringLiteral("remembered"), QStringLiteral("asha"));
         ApiClient& api = AppContext::instance().api;
         api.setBaseUrl(server.baseUrl());
-        remember(QStringLiteral("stale"));
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("stale"), QDateTime::currentDateTimeUtc()}));
 
         auto w = start(true);
         QCOMPARE(shown(*w), QStringLiteral("native"));

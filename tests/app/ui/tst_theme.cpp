@@ -100,12 +100,9 @@ private Q_SLOTS:
         Theme::loadFonts();
         QCOMPARE(applicationFaces(), (QStringList{"Inter", "Inter", "Inter", "Poppins", "Poppins", "Poppins"}));
         // Each weight the sheets ask for resolves to its own face.
-        for (const auto& [weight, style] : {std::pair{QFont::Normal, "Regular"}, std::pair{QFont::Medium, "Medium"},
-                                            std::pair{QFont::DemiBold, "SemiBold"}}) {
-            QFont f(QStringLiteral("Poppins"));
-            f.setWeight(weight);
-            QCOMPARE(QFontInfo(f).styleName(), QString::fromLatin1(style));
-        }
+        const auto face = [](QFont::Weight w) { return QFontInfo(QFont("Poppins", -1, w)).styleName(); };
+        QCOMPARE((QStringList{face(QFont::Normal), face(QFont::Medium), face(QFont::DemiBold)}),
+                 (QStringList{"Regular", "Medium", "SemiBold"}));
         QCOMPARE(QFontDatabase::styles(QStringLiteral("Inter")), (QStringList{"Regular", "Medium", "Semi Bold"}));
         // Missing resources are skipped quietly.
         Q_CLEANUP_RESOURCE(kavira);
@@ -209,9 +206,9 @@ private Q_SLOTS:
         QVERIFY(img.size() == QSize(80, 40) && img.devicePixelRatio() == 2.0);
         for (const QPoint& corner : {QPoint(0, 0), QPoint(79, 0), QPoint(0, 39), QPoint(79, 39), QPoint(1, 1)})
             QCOMPARE(qAlpha(img.pixel(corner)), 0); // radius 8 device pixels, not 4
-        QVERIFY(qAlpha(img.pixel(4, 4)) > 200);
         QCOMPARE(img.pixelColor(40, 20), QColor(10, 200, 30));
-        QVERIFY(qAlpha(img.pixel(0, 20)) == 255 && qAlpha(img.pixel(40, 0)) == 255); // straight edges stay whole
+        // Just inside the corner is drawn, and the straight edges stay whole.
+        QVERIFY(qAlpha(img.pixel(4, 4)) > 200 && qAlpha(img.pixel(0, 20)) == 255 && qAlpha(img.pixel(40, 0)) == 255);
 
         // The source's own ratio is ignored: filled to the right and bottom edges.
         QPixmap hiDpi(200, 100);
@@ -233,9 +230,8 @@ private Q_SLOTS:
         auto* headline = named(&login, "BrandHeadline", new QLabel("Watch every site"));
         auto* label = named(&login, "LoginLabel", new QLabel("Username"));
         auto* signIn = named(&login, "LoginPrimary", new QPushButton("Sign in"));
-        const QImage loginShot = styled(login, Theme::loginStyle(), {480, 640}, "theme-login.png");
-        QVERIFY(!loginShot.isNull());
-        QCOMPARE(loginShot.pixelColor(2, 2), Theme::kBackdrop);
+        // A sheet that does not parse gives a null picture, which matches no colour.
+        QCOMPARE(styled(login, Theme::loginStyle(), {480, 640}, "theme-login.png").pixelColor(2, 2), Theme::kBackdrop);
         const auto face = [](QWidget* w) { return w->font().family() + ' ' + QString::number(w->font().weight()); };
         QCOMPARE(face(headline) + ", " + face(label), QString("Poppins 600, Inter 500"));
         QCOMPARE(shownAt(&login, signIn), Theme::kAccent);
@@ -258,9 +254,7 @@ private Q_SLOTS:
         tile->setMinimumHeight(120);
         named(&root, "", new QTableWidget(2, 2));
         named(&root, "", new QCalendarWidget);
-        const QImage shot = styled(root, Theme::appStyle(), {900, 1200}, "theme-app.png");
-        QVERIFY(!shot.isNull());
-        QCOMPARE(shot.pixelColor(1, shot.height() - 2), Theme::kBackdrop);
+        QCOMPARE(styled(root, Theme::appStyle(), {900, 1200}, "theme-app.png").pixelColor(1, 1198), Theme::kBackdrop);
         QCOMPARE(top->height(), 56);
         QCOMPARE(shownAt(&root, primary), Theme::kAccent);
         // Fixed sizes hold whatever the border: the idle dot with its ring is
