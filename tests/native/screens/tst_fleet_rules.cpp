@@ -132,28 +132,19 @@ void FleetRulesTest::cardsAndHighlights()
     const Native::Device refused = down("r", {}, 1);
     // Each card as "value (detail)", the detail left out when hidden.
     using Devices = QList<Native::Device>;
+    // clang-format off
     const std::tuple<Devices, const char*> cases[] = {
         {Devices{}, "0 (0 sites · 0 cameras), 0, 0 (none down), 0, 0, 0"},
-        {Devices{up("one", QStringLiteral("s1"), 1)},
-         "1 (1 site · 1 camera), 1 (100% of active), 0 (none down), 0 (of 1 watched), 0 (median 12 ms), "
-         "0 (1 recorder OK)"},
-        {ten,
-         "10 (2 sites · 9 cameras · 3 off), 2 (28% of active), 0 (none down), 0 (of 9 watched), "
-         "0 (median 12 ms), 0 (2 recorders OK)"},
+        {Devices{up("one", QStringLiteral("s1"), 1)}, "1 (1 site · 1 camera), 1 (100% of active), 0 (none down), 0 (of 1 watched), 0 (median 12 ms), 0 (1 recorder OK)"},
+        {ten, "10 (2 sites · 9 cameras · 3 off), 2 (28% of active), 0 (none down), 0 (of 9 watched), 0 (median 12 ms), 0 (2 recorders OK)"},
         // Two online of three active: 66, not 67; one down whose login was refused.
-        {Devices{up("a", {}, 1), up("b", {}, 1), refused},
-         "3 (0 sites · 3 cameras), 2 (66% of active), 1 (1 login refused), 0 (of 3 watched), 0 (median 12 ms), "
-         "0 (2 recorders OK)"},
-        {lat,
-         "4 (0 sites · 4 cameras), 4 (100% of active), 0 (none down), 1 (of 4 watched), 0 (median 30 ms), "
-         "1 (1 recorder OK)"},
+        {Devices{up("a", {}, 1), up("b", {}, 1), refused}, "3 (0 sites · 3 cameras), 2 (66% of active), 1 (1 login refused), 0 (of 3 watched), 0 (median 12 ms), 0 (2 recorders OK)"},
+        {lat, "4 (0 sites · 4 cameras), 4 (100% of active), 0 (none down), 1 (of 4 watched), 0 (median 30 ms), 1 (1 recorder OK)"},
         // Not recording wins over recorders OK; an internet issue.
-        {Devices{notRecording, up("ok", {}, 1), issue},
-         "3 (0 sites · 3 cameras), 3 (100% of active), 0 (none down), 0 (of 3 watched), 1 (median 12 ms), "
-         "0 (1 not recording)"},
-        {Devices{down("d", {}, 0)},
-         "1 (0 sites · 1 camera), 0 (0% of active), 1 (not answering), 0 (of 1 watched), 0, 0"},
+        {Devices{notRecording, up("ok", {}, 1), issue}, "3 (0 sites · 3 cameras), 3 (100% of active), 0 (none down), 0 (of 3 watched), 1 (median 12 ms), 0 (1 not recording)"},
+        {Devices{down("d", {}, 0)}, "1 (0 sites · 1 camera), 0 (0% of active), 1 (not answering), 0 (of 1 watched), 0, 0"},
     };
+    // clang-format on
     for (const auto& [devices, expected] : cases) {
         const auto cards = cardTexts(countFleet(devices, [&](const QString& id) { return id == refused.id; }));
         QCOMPARE(lines(cards,
@@ -223,15 +214,14 @@ void FleetRulesTest::rowCells()
                          "HTTP 80 · RTSP 554\nDevice info read 3 h ago";
     const char* rtspTip = "RTSP port 554 is closed: live view won't work.";
     enum { Plain = 0, Busy = 1, Refused = 2 };
+    // clang-format off
     const std::tuple<const char*, Native::Device, int, int, Cell> cases[] = {
         {"device line with model", nvr, Plain, ColDevice, makeCell("NVR", Text, nvrLine, nvrTip)},
         {"online", up("a"), Plain, ColStatus, makeCell("Online", DotUp)},
         {"busy wins", down("a"), Busy, ColStatus, makeCell("Checking", ChipInfo, "never online", "Device is offline.")},
-        {"refused", down("a"), Refused, ColStatus,
-         makeCell("Login refused", DotDown, "never online", "Device is offline.")},
+        {"refused", down("a"), Refused, ColStatus, makeCell("Login refused", DotDown, "never online", "Device is offline.")},
         {"not checked", fresh("a"), Plain, ColStatus, makeCell("Not checked", DotMuted)},
-        {"deactivated with reason", disabled("a", "Moved"), Plain, ColStatus,
-         makeCell("Deactivated", DotMuted, "Moved")},
+        {"deactivated with reason", disabled("a", "Moved"), Plain, ColStatus, makeCell("Deactivated", DotMuted, "Moved")},
         {"unreachable", down("a"), Plain, ColNetwork, makeCell("Unreachable", ChipFail)},
         {"good", up("a"), Plain, ColNetwork, makeCell("Good", ChipPass, "12 ms")},
         {"degraded with loss", degraded, Plain, ColNetwork, makeCell("Degraded", ChipWarn, "180 ms · 33% loss")},
@@ -246,9 +236,9 @@ void FleetRulesTest::rowCells()
         {"drift -121 s", drift(-121), Plain, ColRecording, makeCell("30/30d", ChipPass, "clock − 2 min", found(30))},
         {"cameras with offline", cams, Plain, ColCameras, makeCell("1/3", Text, "2 down", "Offline: Camera 3, Yard")},
         {"cameras unknown", fresh("a", {}, 4), Plain, ColCameras, makeCell("—/4", Text)},
-        {"last check", up("a"), Plain, ColLastCheck,
-         makeCell("1 min ago", Text, "info 1 min ago", "2 Mar 2026, 09:29")},
+        {"last check", up("a"), Plain, ColLastCheck, makeCell("1 min ago", Text, "info 1 min ago", "2 Mar 2026, 09:29")},
     };
+    // clang-format on
     for (const auto& [name, device, flags, column, cell] : cases) {
         RowInputs in = inputs();
         in.busy = flags & Busy;
@@ -305,10 +295,8 @@ void FleetRulesTest::orderIsStableAndWorstFirst()
                          stateRank(d, NativeInsights::Warning), stateRank(d, NativeInsights::Notice), stateRank(d, 3),
                          stateRank(disabled("x"), 0)}),
              (QList<int>{0, 1, 2, 3, 4, 4, 5}));
-    QList<SortKey> keys{
-        {4, "b", "x", "3"}, {4, "B", "a", "2"}, {0, "z", "z", "9"},
-        {4, "b", "X", "1"}, {5, "", "", "0"},   {2, "", "", "5"},
-    };
+    QList<SortKey> keys{{4, "b", "x", "3"}, {4, "B", "a", "2"}, {0, "z", "z", "9"},
+                        {4, "b", "X", "1"}, {5, "", "", "0"},   {2, "", "", "5"}};
     std::sort(keys.begin(), keys.end(), sortsBefore);
     // Site names differing in case tie, then names ignoring case, then ids.
     QCOMPARE(lines(keys, [](const SortKey& k) { return k.id; }), (QStringList{"9", "5", "2", "1", "3", "0"}));
