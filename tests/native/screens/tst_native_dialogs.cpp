@@ -77,7 +77,6 @@ private Q_SLOTS:
     void sitesFromTheFormAndEdited();
     void settingsDialog();
     void reportExportAndFailedWriteKeepsOldFile();
-    void eventRules();
     void eventsDialog();
 };
 
@@ -287,7 +286,7 @@ void NativeDialogsTest::reportExportAndFailedWriteKeepsOldFile()
     QVERIFY(bytes.startsWith("\xEF\xBB\xBFsite,device") && bytes.contains("Gate"));
 }
 
-void NativeDialogsTest::eventRules()
+void NativeDialogsTest::eventsDialog()
 {
     using namespace NativeEventText;
     // Each kind as the filters read it: P problem, D detection, O other.
@@ -297,10 +296,6 @@ void NativeDialogsTest::eventRules()
     QCOMPARE(groups, QStringLiteral("PDDDPPPPPPPPPDO"));
     QCOMPARE(summary(0, 0),
              QStringLiteral("No device here can send live events yet (Hikvision, Prama and Prama STQC can)."));
-}
-
-void NativeDialogsTest::eventsDialog()
-{
     const Native::Site depot = site("Depot");
     Native::Device gate = up("Gate", depot.id, 5);
     gate.cameras[1].name = QStringLiteral("Yard");
@@ -345,7 +340,7 @@ void NativeDialogsTest::eventsDialog()
     QCOMPARE(open.count(), 1);
     QCOMPARE(open.first().first().toString(), QStringLiteral("removed-device"));
     QVERIFY(d.summaryLabel()->text().startsWith(QStringLiteral("0 of 1 Hikvision-family")));
-    d.filterField()->setCurrentIndex(NativeEventText::ProblemsOnly);
+    d.filterField()->setCurrentIndex(ProblemsOnly);
     QCOMPARE(t->rowCount(), 3);
 
     // Events arriving in a burst refill the list once, half a second later;
