@@ -54,9 +54,7 @@ class FleetRulesTest : public QObject {
 private Q_SLOTS:
     void statusInternetIssueAndFilters();
     void cardsAndHighlights();
-    void rowCells();
-    void recordingLevels();
-    void uptimeCell();
+    void rowCellsRecordingLevelsAndUptime();
     void orderIsStableAndWorstFirst();
     void pacing();
     void importNotice();
@@ -171,7 +169,7 @@ void FleetRulesTest::cardsAndHighlights()
     }
 }
 
-void FleetRulesTest::rowCells()
+void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
 {
     Native::Device nvr = up("NVR", {}, 1);
     nvr.ip = QStringLiteral("10.1.1.6");
@@ -249,22 +247,17 @@ void FleetRulesTest::rowCells()
         // A camera count with offline cameras is the only red count.
         QCOMPARE(row.cells[ColCameras].color.isValid(), !row.cells[ColCameras].sub.isEmpty());
     }
-}
 
-void FleetRulesTest::recordingLevels()
-{
     // Whole percents of the window, rounded down: 90 and up good, 70 and up short.
     using L = RecordingLevel;
-    const std::tuple<int, int, L> cases[] = {{30, 30, L::Good},   {27, 30, L::Good},  {9, 10, L::Good},
-                                             {89, 100, L::Short}, {21, 30, L::Short}, {7, 10, L::Short},
-                                             {20, 30, L::Poor},   {69, 100, L::Poor}, {0, 7, L::Poor}};
-    for (const auto& [days, window, level] : cases)
+    const std::tuple<int, int, L> levels[] = {{30, 30, L::Good},   {27, 30, L::Good},  {9, 10, L::Good},
+                                              {89, 100, L::Short}, {21, 30, L::Short}, {7, 10, L::Short},
+                                              {20, 30, L::Poor},   {69, 100, L::Poor}, {0, 7, L::Poor}};
+    for (const auto& [days, window, level] : levels)
         QVERIFY2(recordingLevel(days, window) == level, qPrintable(QStringLiteral("%1/%2").arg(days).arg(window)));
-}
 
-void FleetRulesTest::uptimeCell()
-{
-    const std::tuple<QList<double>, const char*, QColor> cases[] = {
+    // The uptime cell from the days of the week.
+    const std::tuple<QList<double>, const char*, QColor> uptimes[] = {
         {{-1, -1, -1, -1, -1, -1, -1}, "No data", QColor()},
         {{99.96, -1, -1, -1, -1, -1, -1}, "100%", NativeStyle::kText},
         {{99.94, -1, -1, -1, -1, -1, -1}, "99.9%", NativeStyle::kText},
@@ -272,7 +265,7 @@ void FleetRulesTest::uptimeCell()
         {{89.9, -1, -1, -1, -1, -1, -1}, "89.9%", NativeStyle::kDanger},
     };
     RowInputs in = inputs();
-    for (const auto& [daily, text, color] : cases) {
+    for (const auto& [daily, text, color] : uptimes) {
         in.daily = daily;
         const Cell cell = buildRow(up("a"), in).cells[ColUptime];
         QCOMPARE(QStringLiteral("%1 %2").arg(cell.text).arg(cell.kind),
