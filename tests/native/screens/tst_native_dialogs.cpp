@@ -72,15 +72,14 @@ class NativeDialogsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init() { Modal::reset(); }
-    void formChannelsChecksAndTrims();
-    void formBrandAndType();
+    void formChannelsChecksTrimsBrandAndType();
     void sitesFromTheFormAndEdited();
     void settingsDialog();
     void reportExportAndFailedWriteKeepsOldFile();
     void eventsDialog();
 };
 
-void NativeDialogsTest::formChannelsChecksAndTrims()
+void NativeDialogsTest::formChannelsChecksTrimsBrandAndType()
 {
     const std::pair<const char*, QList<int>> cases[] = {
         {"10-8", {}},                // reversed range
@@ -121,11 +120,7 @@ void NativeDialogsTest::formChannelsChecksAndTrims()
     f->showPasswordButton()->click();
     QCOMPARE(f->showPasswordButton()->accessibleName() + QString::number(f->passwordField()->echoMode()),
              QStringLiteral("Hide password0"));
-}
 
-void NativeDialogsTest::formBrandAndType()
-{
-    Bench bench;
     // A stored port follows a brand change when it is one of the defaults.
     // Brand and port stored, the brand chosen next if any, the port then shown.
     const std::tuple<const char*, int, const char*, int> ports[] = {
@@ -135,34 +130,33 @@ void NativeDialogsTest::formBrandAndType()
         {"HIKVISION", 9000, "CPPLUS", 9000},  // a typed port stays
     };
     for (const auto& [brand, port, then, expected] : ports) {
-        DeviceForm f(bench.context());
-        Native::Device d;
-        d.manufacturer = QString::fromLatin1(brand);
-        d.serverPort = port;
-        f.setDevice(d);
+        DeviceForm form(bench.context());
+        Native::Device stored;
+        stored.manufacturer = QString::fromLatin1(brand);
+        stored.serverPort = port;
+        form.setDevice(stored);
         if (then)
-            f.manufacturerField()->setCurrentText(QString::fromLatin1(then));
-        QVERIFY2(f.device().serverPort == expected, then ? then : brand);
+            form.manufacturerField()->setCurrentText(QString::fromLatin1(then));
+        QVERIFY2(form.device().serverPort == expected, then ? then : brand);
     }
     // Unknown brand and type keep the entries shown before.
-    DeviceForm f(bench.context());
     Native::Device odd;
     odd.manufacturer = QStringLiteral("ACME");
     odd.type = QStringLiteral("fridge");
     odd.ignored = {3, 5};
     odd.channels = 8;
-    f.setDevice(odd);
-    QCOMPARE(f.device().manufacturer + f.device().type, QStringLiteral("HIKVISIONnvr"));
-    QCOMPARE(f.ignoredField()->text(), QStringLiteral("3, 5"));
+    f->setDevice(odd);
+    QCOMPARE(f->device().manufacturer + f->device().type, QStringLiteral("HIKVISIONnvr"));
+    QCOMPARE(f->ignoredField()->text(), QStringLiteral("3, 5"));
     // "ipcamera" sets one channel; other types leave the count.
-    f.typeField()->setCurrentText(QStringLiteral("ipcamera"));
-    QCOMPARE(f.channelsField()->value(), 1);
-    f.typeField()->setCurrentText(QStringLiteral("nvr"));
-    QCOMPARE(f.channelsField()->value(), 1);
+    f->typeField()->setCurrentText(QStringLiteral("ipcamera"));
+    QCOMPARE(f->channelsField()->value(), 1);
+    f->typeField()->setCurrentText(QStringLiteral("nvr"));
+    QCOMPARE(f->channelsField()->value(), 1);
     // Fields the form does not show pass through.
     const Native::Device kept = up("Kept");
-    f.setDevice(kept);
-    QVERIFY(f.device().health.checkedAt == kept.health.checkedAt && f.device().cameras.size() == kept.cameras.size());
+    f->setDevice(kept);
+    QVERIFY(f->device().health.checkedAt == kept.health.checkedAt && f->device().cameras.size() == kept.cameras.size());
 }
 
 void NativeDialogsTest::sitesFromTheFormAndEdited()
