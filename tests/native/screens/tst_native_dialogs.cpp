@@ -72,14 +72,13 @@ class NativeDialogsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init() { Modal::reset(); }
-    void formChannelsChecksTrimsBrandAndType();
-    void sitesFromTheFormAndEdited();
+    void deviceFormAndSites();
     void settingsDialog();
     void reportExportAndFailedWriteKeepsOldFile();
     void eventsDialog();
 };
 
-void NativeDialogsTest::formChannelsChecksTrimsBrandAndType()
+void NativeDialogsTest::deviceFormAndSites()
 {
     const std::pair<const char*, QList<int>> cases[] = {
         {"10-8", {}},                // reversed range
@@ -94,9 +93,35 @@ void NativeDialogsTest::formChannelsChecksTrimsBrandAndType()
     };
     for (const auto& [text, channels] : cases)
         QCOMPARE(DeviceForm::parseChannels(QString::fromLatin1(text), 16), channels);
-    Bench bench;
-    DeviceDialog dialog(bench.context(), QString());
+    Native::Site a = site("Alpha", "FiberNet", "Asha");
+    a.notes = QStringLiteral("Gate code 4411");
+    const Native::Site b = site("Bravo");
+    Bench bench({}, {a, b});
+    DeviceDialog dialog(bench.context(), b.id);
     DeviceForm* f = dialog.form();
+    QComboBox* sites = f->siteField();
+    QCOMPARE(sites->currentText() + sites->itemText(3), QStringLiteral("BravoNew site…"));
+    auto chooseNew = [sites](const char* name) {
+        Modal::respond([name](QDialog& d) {
+            dynamic_cast<QInputDialog&>(d).setTextValue(QString::fromUtf8(name));
+            return int(name ? QDialog::Accepted : QDialog::Rejected);
+        });
+        sites->setCurrentIndex(3);
+        Q_EMIT sites->activated(3);
+    };
+    // Cancelled, the previous choice comes back; confirmed, the site is
+    // stored at once and chosen; an empty name is like a cancel.
+    chooseNew(nullptr);
+    QCOMPARE(sites->currentText(), QStringLiteral("Bravo"));
+    chooseNew("  Charlie ");
+    QCOMPARE(bench.store().sites().last().name + sites->currentText(), QStringLiteral("CharlieCharlie"));
+    f->addressField()->setText(QStringLiteral("10.0.0.9"));
+    QCOMPARE(f->device().siteId, bench.store().sites().last().id);
+    chooseNew("   ");
+    QCOMPARE(sites->currentText(), QStringLiteral("Charlie"));
+    QCOMPARE(bench.store().sites().size(), 3);
+    QCOMPARE(Modal::shown().last(), QStringLiteral("New site"));
+
     const QString bad = QStringLiteral("Enter the device's IP address or host name.");
     for (const char* address : {"", "   ", "10.0.0.1/24", "admin@cam", "my cam"}) {
         f->addressField()->setText(QString::fromLatin1(address));
@@ -157,37 +182,6 @@ void NativeDialogsTest::formChannelsChecksTrimsBrandAndType()
     const Native::Device kept = up("Kept");
     f->setDevice(kept);
     QVERIFY(f->device().health.checkedAt == kept.health.checkedAt && f->device().cameras.size() == kept.cameras.size());
-}
-
-void NativeDialogsTest::sitesFromTheFormAndEdited()
-{
-    Native::Site a = site("Alpha", "FiberNet", "Asha");
-    a.notes = QStringLiteral("Gate code 4411");
-    const Native::Site b = site("Bravo");
-    Bench bench({}, {a, b});
-    DeviceDialog dialog(bench.context(), b.id);
-    QComboBox* sites = dialog.form()->siteField();
-    QCOMPARE(sites->currentText() + sites->itemText(3), QStringLiteral("BravoNew site…"));
-    auto chooseNew = [sites](const char* name) {
-        Modal::respond([name](QDialog& d) {
-            dynamic_cast<QInputDialog&>(d).setTextValue(QString::fromUtf8(name));
-            return int(name ? QDialog::Accepted : QDialog::Rejected);
-        });
-        sites->setCurrentIndex(3);
-        Q_EMIT sites->activated(3);
-    };
-    // Cancelled, the previous choice comes back; confirmed, the site is
-    // stored at once and chosen; an empty name is like a cancel.
-    chooseNew(nullptr);
-    QCOMPARE(sites->currentText(), QStringLiteral("Bravo"));
-    chooseNew("  Charlie ");
-    QCOMPARE(bench.store().sites().last().name + sites->currentText(), QStringLiteral("CharlieCharlie"));
-    dialog.form()->addressField()->setText(QStringLiteral("10.0.0.9"));
-    QCOMPARE(dialog.form()->device().siteId, bench.store().sites().last().id);
-    chooseNew("   ");
-    QCOMPARE(sites->currentText(), QStringLiteral("Charlie"));
-    QCOMPARE(bench.store().sites().size(), 3);
-    QCOMPARE(Modal::shown().last(), QStringLiteral("New site"));
 
     // Editing a site: trimmed fields, and a name is required.
     SiteDialog edit(bench.context(), a.id);
