@@ -106,8 +106,9 @@ void NativeDialogsTest::deviceFormAndSites()
             dynamic_cast<QInputDialog&>(d).setTextValue(QString::fromUtf8(name));
             return int(name ? QDialog::Accepted : QDialog::Rejected);
         });
-        sites->setCurrentIndex(3);
-        Q_EMIT sites->activated(3);
+        const int last = sites->count() - 1; // "New site…" stays last as sites are added
+        sites->setCurrentIndex(last);
+        Q_EMIT sites->activated(last);
     };
     // Cancelled, the previous choice comes back; confirmed, the site is
     // stored at once and chosen; an empty name is like a cancel.
