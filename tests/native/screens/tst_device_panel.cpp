@@ -57,8 +57,7 @@ private Q_SLOTS:
     void init() { Modal::reset(); }
     void textAndChipRules();
     void detailsByStateAndDeactivation();
-    void editUpdateAndRemove();
-    void editSiteLeavesHandler();
+    void editSiteLeavesHandlerThenUpdateAndRemove();
     void uptimeTabAndHeatmap();
     void camerasTabRows();
     void camerasSaveTwiceKeepsStoredNames();
@@ -187,13 +186,35 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     QVERIFY(Modal::shown().size() == asked && panel.action(DevicePanel::Snapshots)->toolTip().isEmpty());
 }
 
-void DevicePanelTest::editUpdateAndRemove()
+void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
 {
-    const Native::Device d = up("Gate");
-    Bench bench({d, up("Other")});
+    const Native::Site s = site("Depot");
+    const Native::Device d = up("Gate", s.id);
+    Bench bench({d, up("Other")}, {s});
     DeviceDetailsDialog dialog(bench.context(), d.id);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     DevicePanel* panel = dialog.panel();
+    // The site dialog opened from "Edit site" runs while a probe result
+    // rebuilds the details, deleting the button that was clicked.
+    QPointer<QPushButton> edit = findByText<QPushButton>(panel->detailsWidget(), QStringLiteral("Edit site"));
+    QVERIFY(edit);
+    bool clickReturned = false;
+    bool handlerOver = false;
+    Modal::respond([&](QDialog& dlg) {
+        handlerOver = clickReturned;
+        Q_EMIT bench.store().deviceUpdated(d.id); // rebuilds the details now
+        auto& siteDialog = dynamic_cast<SiteDialog&>(dlg);
+        siteDialog.nameField()->setText(QStringLiteral("Depot North"));
+        siteDialog.submit();
+        return siteDialog.result();
+    });
+    edit->click();
+    clickReturned = true;
+    QTRY_COMPARE(Modal::pending(), 0);
+    QVERIFY(handlerOver && edit.isNull());
+    QCOMPARE(bench.store().site(s.id)->name, QStringLiteral("Depot North"));
+    QTRY_VERIFY(labelTexts(panel->detailsWidget()).contains(QStringLiteral("Depot North")));
+
     auto click = [panel](const char* text) {
         findByText<QPushButton>(panel->detailsWidget(), QString::fromLatin1(text))->click();
     };
@@ -233,35 +254,6 @@ void DevicePanelTest::editUpdateAndRemove()
     click("Remove device");
     QTRY_COMPARE(accepted.count(), 1);
     QVERIFY(!bench.store().hasDevice(d.id));
-}
-
-void DevicePanelTest::editSiteLeavesHandler()
-{
-    // The site dialog opened from "Edit site" runs while a probe result
-    // rebuilds the details, deleting the button that was clicked.
-    const Native::Site s = site("Depot");
-    const Native::Device d = up("Gate", s.id);
-    Bench bench({d}, {s});
-    DeviceDetailsDialog dialog(bench.context(), d.id);
-    QPointer<QPushButton> edit = findByText<QPushButton>(dialog.panel()->detailsWidget(), QStringLiteral("Edit site"));
-    QVERIFY(edit);
-    bool clickReturned = false;
-    bool handlerOver = false;
-    Modal::respond([&](QDialog& dlg) {
-        handlerOver = clickReturned;
-        Q_EMIT bench.store().deviceUpdated(d.id); // rebuilds the details now
-        auto& siteDialog = dynamic_cast<SiteDialog&>(dlg);
-        siteDialog.nameField()->setText(QStringLiteral("Depot North"));
-        siteDialog.submit();
-        return siteDialog.result();
-    });
-    edit->click();
-    clickReturned = true;
-    QTRY_COMPARE(Modal::pending(), 0);
-    QVERIFY(handlerOver);
-    QVERIFY(edit.isNull());
-    QCOMPARE(bench.store().site(s.id)->name, QStringLiteral("Depot North"));
-    QTRY_VERIFY(labelTexts(dialog.panel()->detailsWidget()).contains(QStringLiteral("Depot North")));
 }
 
 void DevicePanelTest::uptimeTabAndHeatmap()

@@ -54,9 +54,7 @@ class FleetRulesTest : public QObject {
 private Q_SLOTS:
     void statusInternetIssueAndFilters();
     void cardsAndHighlights();
-    void rowCells();
-    void recordingLevels();
-    void uptimeCell();
+    void rowCellsRecordingLevelsAndUptime();
     void orderIsStableAndWorstFirst();
     void pacing();
     void importNotice();
@@ -132,28 +130,19 @@ void FleetRulesTest::cardsAndHighlights()
     const Native::Device refused = down("r", {}, 1);
     // Each card as "value (detail)", the detail left out when hidden.
     using Devices = QList<Native::Device>;
+    // clang-format off
     const std::tuple<Devices, const char*> cases[] = {
         {Devices{}, "0 (0 sites · 0 cameras), 0, 0 (none down), 0, 0, 0"},
-        {Devices{up("one", QStringLiteral("s1"), 1)},
-         "1 (1 site · 1 camera), 1 (100% of active), 0 (none down), 0 (of 1 watched), 0 (median 12 ms), "
-         "0 (1 recorder OK)"},
-        {ten,
-         "10 (2 sites · 9 cameras · 3 off), 2 (28% of active), 0 (none down), 0 (of 9 watched), "
-         "0 (median 12 ms), 0 (2 recorders OK)"},
+        {Devices{up("one", QStringLiteral("s1"), 1)}, "1 (1 site · 1 camera), 1 (100% of active), 0 (none down), 0 (of 1 watched), 0 (median 12 ms), 0 (1 recorder OK)"},
+        {ten, "10 (2 sites · 9 cameras · 3 off), 2 (28% of active), 0 (none down), 0 (of 9 watched), 0 (median 12 ms), 0 (2 recorders OK)"},
         // Two online of three active: 66, not 67; one down whose login was refused.
-        {Devices{up("a", {}, 1), up("b", {}, 1), refused},
-         "3 (0 sites · 3 cameras), 2 (66% of active), 1 (1 login refused), 0 (of 3 watched), 0 (median 12 ms), "
-         "0 (2 recorders OK)"},
-        {lat,
-         "4 (0 sites · 4 cameras), 4 (100% of active), 0 (none down), 1 (of 4 watched), 0 (median 30 ms), "
-         "1 (1 recorder OK)"},
+        {Devices{up("a", {}, 1), up("b", {}, 1), refused}, "3 (0 sites · 3 cameras), 2 (66% of active), 1 (1 login refused), 0 (of 3 watched), 0 (median 12 ms), 0 (2 recorders OK)"},
+        {lat, "4 (0 sites · 4 cameras), 4 (100% of active), 0 (none down), 1 (of 4 watched), 0 (median 30 ms), 1 (1 recorder OK)"},
         // Not recording wins over recorders OK; an internet issue.
-        {Devices{notRecording, up("ok", {}, 1), issue},
-         "3 (0 sites · 3 cameras), 3 (100% of active), 0 (none down), 0 (of 3 watched), 1 (median 12 ms), "
-         "0 (1 not recording)"},
-        {Devices{down("d", {}, 0)},
-         "1 (0 sites · 1 camera), 0 (0% of active), 1 (not answering), 0 (of 1 watched), 0, 0"},
+        {Devices{notRecording, up("ok", {}, 1), issue}, "3 (0 sites · 3 cameras), 3 (100% of active), 0 (none down), 0 (of 3 watched), 1 (median 12 ms), 0 (1 not recording)"},
+        {Devices{down("d", {}, 0)}, "1 (0 sites · 1 camera), 0 (0% of active), 1 (not answering), 0 (of 1 watched), 0, 0"},
     };
+    // clang-format on
     for (const auto& [devices, expected] : cases) {
         const auto cards = cardTexts(countFleet(devices, [&](const QString& id) { return id == refused.id; }));
         QCOMPARE(lines(cards,
@@ -180,7 +169,7 @@ void FleetRulesTest::cardsAndHighlights()
     }
 }
 
-void FleetRulesTest::rowCells()
+void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
 {
     Native::Device nvr = up("NVR", {}, 1);
     nvr.ip = QStringLiteral("10.1.1.6");
@@ -223,15 +212,14 @@ void FleetRulesTest::rowCells()
                          "HTTP 80 · RTSP 554\nDevice info read 3 h ago";
     const char* rtspTip = "RTSP port 554 is closed: live view won't work.";
     enum { Plain = 0, Busy = 1, Refused = 2 };
+    // clang-format off
     const std::tuple<const char*, Native::Device, int, int, Cell> cases[] = {
         {"device line with model", nvr, Plain, ColDevice, makeCell("NVR", Text, nvrLine, nvrTip)},
         {"online", up("a"), Plain, ColStatus, makeCell("Online", DotUp)},
         {"busy wins", down("a"), Busy, ColStatus, makeCell("Checking", ChipInfo, "never online", "Device is offline.")},
-        {"refused", down("a"), Refused, ColStatus,
-         makeCell("Login refused", DotDown, "never online", "Device is offline.")},
+        {"refused", down("a"), Refused, ColStatus, makeCell("Login refused", DotDown, "never online", "Device is offline.")},
         {"not checked", fresh("a"), Plain, ColStatus, makeCell("Not checked", DotMuted)},
-        {"deactivated with reason", disabled("a", "Moved"), Plain, ColStatus,
-         makeCell("Deactivated", DotMuted, "Moved")},
+        {"deactivated with reason", disabled("a", "Moved"), Plain, ColStatus, makeCell("Deactivated", DotMuted, "Moved")},
         {"unreachable", down("a"), Plain, ColNetwork, makeCell("Unreachable", ChipFail)},
         {"good", up("a"), Plain, ColNetwork, makeCell("Good", ChipPass, "12 ms")},
         {"degraded with loss", degraded, Plain, ColNetwork, makeCell("Degraded", ChipWarn, "180 ms · 33% loss")},
@@ -246,9 +234,9 @@ void FleetRulesTest::rowCells()
         {"drift -121 s", drift(-121), Plain, ColRecording, makeCell("30/30d", ChipPass, "clock − 2 min", found(30))},
         {"cameras with offline", cams, Plain, ColCameras, makeCell("1/3", Text, "2 down", "Offline: Camera 3, Yard")},
         {"cameras unknown", fresh("a", {}, 4), Plain, ColCameras, makeCell("—/4", Text)},
-        {"last check", up("a"), Plain, ColLastCheck,
-         makeCell("1 min ago", Text, "info 1 min ago", "2 Mar 2026, 09:29")},
+        {"last check", up("a"), Plain, ColLastCheck, makeCell("1 min ago", Text, "info 1 min ago", "2 Mar 2026, 09:29")},
     };
+    // clang-format on
     for (const auto& [name, device, flags, column, cell] : cases) {
         RowInputs in = inputs();
         in.busy = flags & Busy;
@@ -259,22 +247,17 @@ void FleetRulesTest::rowCells()
         // A camera count with offline cameras is the only red count.
         QCOMPARE(row.cells[ColCameras].color.isValid(), !row.cells[ColCameras].sub.isEmpty());
     }
-}
 
-void FleetRulesTest::recordingLevels()
-{
     // Whole percents of the window, rounded down: 90 and up good, 70 and up short.
     using L = RecordingLevel;
-    const std::tuple<int, int, L> cases[] = {{30, 30, L::Good},   {27, 30, L::Good},  {9, 10, L::Good},
-                                             {89, 100, L::Short}, {21, 30, L::Short}, {7, 10, L::Short},
-                                             {20, 30, L::Poor},   {69, 100, L::Poor}, {0, 7, L::Poor}};
-    for (const auto& [days, window, level] : cases)
+    const std::tuple<int, int, L> levels[] = {{30, 30, L::Good},   {27, 30, L::Good},  {9, 10, L::Good},
+                                              {89, 100, L::Short}, {21, 30, L::Short}, {7, 10, L::Short},
+                                              {20, 30, L::Poor},   {69, 100, L::Poor}, {0, 7, L::Poor}};
+    for (const auto& [days, window, level] : levels)
         QVERIFY2(recordingLevel(days, window) == level, qPrintable(QStringLiteral("%1/%2").arg(days).arg(window)));
-}
 
-void FleetRulesTest::uptimeCell()
-{
-    const std::tuple<QList<double>, const char*, QColor> cases[] = {
+    // The uptime cell from the days of the week.
+    const std::tuple<QList<double>, const char*, QColor> uptimes[] = {
         {{-1, -1, -1, -1, -1, -1, -1}, "No data", QColor()},
         {{99.96, -1, -1, -1, -1, -1, -1}, "100%", NativeStyle::kText},
         {{99.94, -1, -1, -1, -1, -1, -1}, "99.9%", NativeStyle::kText},
@@ -282,7 +265,7 @@ void FleetRulesTest::uptimeCell()
         {{89.9, -1, -1, -1, -1, -1, -1}, "89.9%", NativeStyle::kDanger},
     };
     RowInputs in = inputs();
-    for (const auto& [daily, text, color] : cases) {
+    for (const auto& [daily, text, color] : uptimes) {
         in.daily = daily;
         const Cell cell = buildRow(up("a"), in).cells[ColUptime];
         QCOMPARE(QStringLiteral("%1 %2").arg(cell.text).arg(cell.kind),
@@ -305,10 +288,8 @@ void FleetRulesTest::orderIsStableAndWorstFirst()
                          stateRank(d, NativeInsights::Warning), stateRank(d, NativeInsights::Notice), stateRank(d, 3),
                          stateRank(disabled("x"), 0)}),
              (QList<int>{0, 1, 2, 3, 4, 4, 5}));
-    QList<SortKey> keys{
-        {4, "b", "x", "3"}, {4, "B", "a", "2"}, {0, "z", "z", "9"},
-        {4, "b", "X", "1"}, {5, "", "", "0"},   {2, "", "", "5"},
-    };
+    QList<SortKey> keys{{4, "b", "x", "3"}, {4, "B", "a", "2"}, {0, "z", "z", "9"},
+                        {4, "b", "X", "1"}, {5, "", "", "0"},   {2, "", "", "5"}};
     std::sort(keys.begin(), keys.end(), sortsBefore);
     // Site names differing in case tie, then names ignoring case, then ids.
     QCOMPARE(lines(keys, [](const SortKey& k) { return k.id; }), (QStringList{"9", "5", "2", "1", "3", "0"}));

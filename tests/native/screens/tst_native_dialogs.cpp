@@ -72,16 +72,13 @@ class NativeDialogsTest : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void init() { Modal::reset(); }
-    void formChannelsChecksAndTrims();
-    void formBrandAndType();
-    void sitesFromTheFormAndEdited();
+    void deviceFormAndSites();
     void settingsDialog();
     void reportExportAndFailedWriteKeepsOldFile();
-    void eventRules();
     void eventsDialog();
 };
 
-void NativeDialogsTest::formChannelsChecksAndTrims()
+void NativeDialogsTest::deviceFormAndSites()
 {
     const std::pair<const char*, QList<int>> cases[] = {
         {"10-8", {}},                // reversed range
@@ -96,9 +93,36 @@ void NativeDialogsTest::formChannelsChecksAndTrims()
     };
     for (const auto& [text, channels] : cases)
         QCOMPARE(DeviceForm::parseChannels(QString::fromLatin1(text), 16), channels);
-    Bench bench;
-    DeviceDialog dialog(bench.context(), QString());
+    Native::Site a = site("Alpha", "FiberNet", "Asha");
+    a.notes = QStringLiteral("Gate code 4411");
+    const Native::Site b = site("Bravo");
+    Bench bench({}, {a, b});
+    DeviceDialog dialog(bench.context(), b.id);
     DeviceForm* f = dialog.form();
+    QComboBox* sites = f->siteField();
+    QCOMPARE(sites->currentText() + sites->itemText(3), QStringLiteral("BravoNew site…"));
+    auto chooseNew = [sites](const char* name) {
+        Modal::respond([name](QDialog& d) {
+            dynamic_cast<QInputDialog&>(d).setTextValue(QString::fromUtf8(name));
+            return int(name ? QDialog::Accepted : QDialog::Rejected);
+        });
+        const int last = sites->count() - 1; // "New site…" stays last as sites are added
+        sites->setCurrentIndex(last);
+        Q_EMIT sites->activated(last);
+    };
+    // Cancelled, the previous choice comes back; confirmed, the site is
+    // stored at once and chosen; an empty name is like a cancel.
+    chooseNew(nullptr);
+    QCOMPARE(sites->currentText(), QStringLiteral("Bravo"));
+    chooseNew("  Charlie ");
+    QCOMPARE(bench.store().sites().last().name + sites->currentText(), QStringLiteral("CharlieCharlie"));
+    f->addressField()->setText(QStringLiteral("10.0.0.9"));
+    QCOMPARE(f->device().siteId, bench.store().sites().last().id);
+    chooseNew("   ");
+    QCOMPARE(sites->currentText(), QStringLiteral("Charlie"));
+    QCOMPARE(bench.store().sites().size(), 3);
+    QCOMPARE(Modal::shown().last(), QStringLiteral("New site"));
+
     const QString bad = QStringLiteral("Enter the device's IP address or host name.");
     for (const char* address : {"", "   ", "10.0.0.1/24", "admin@cam", "my cam"}) {
         f->addressField()->setText(QString::fromLatin1(address));
@@ -122,11 +146,7 @@ void NativeDialogsTest::formChannelsChecksAndTrims()
     f->showPasswordButton()->click();
     QCOMPARE(f->showPasswordButton()->accessibleName() + QString::number(f->passwordField()->echoMode()),
              QStringLiteral("Hide password0"));
-}
 
-void NativeDialogsTest::formBrandAndType()
-{
-    Bench bench;
     // A stored port follows a brand change when it is one of the defaults.
     // Brand and port stored, the brand chosen next if any, the port then shown.
     const std::tuple<const char*, int, const char*, int> ports[] = {
@@ -136,65 +156,33 @@ void NativeDialogsTest::formBrandAndType()
         {"HIKVISION", 9000, "CPPLUS", 9000},  // a typed port stays
     };
     for (const auto& [brand, port, then, expected] : ports) {
-        DeviceForm f(bench.context());
-        Native::Device d;
-        d.manufacturer = QString::fromLatin1(brand);
-        d.serverPort = port;
-        f.setDevice(d);
+        DeviceForm form(bench.context());
+        Native::Device stored;
+        stored.manufacturer = QString::fromLatin1(brand);
+        stored.serverPort = port;
+        form.setDevice(stored);
         if (then)
-            f.manufacturerField()->setCurrentText(QString::fromLatin1(then));
-        QVERIFY2(f.device().serverPort == expected, then ? then : brand);
+            form.manufacturerField()->setCurrentText(QString::fromLatin1(then));
+        QVERIFY2(form.device().serverPort == expected, then ? then : brand);
     }
     // Unknown brand and type keep the entries shown before.
-    DeviceForm f(bench.context());
     Native::Device odd;
     odd.manufacturer = QStringLiteral("ACME");
     odd.type = QStringLiteral("fridge");
     odd.ignored = {3, 5};
     odd.channels = 8;
-    f.setDevice(odd);
-    QCOMPARE(f.device().manufacturer + f.device().type, QStringLiteral("HIKVISIONnvr"));
-    QCOMPARE(f.ignoredField()->text(), QStringLiteral("3, 5"));
+    f->setDevice(odd);
+    QCOMPARE(f->device().manufacturer + f->device().type, QStringLiteral("HIKVISIONnvr"));
+    QCOMPARE(f->ignoredField()->text(), QStringLiteral("3, 5"));
     // "ipcamera" sets one channel; other types leave the count.
-    f.typeField()->setCurrentText(QStringLiteral("ipcamera"));
-    QCOMPARE(f.channelsField()->value(), 1);
-    f.typeField()->setCurrentText(QStringLiteral("nvr"));
-    QCOMPARE(f.channelsField()->value(), 1);
+    f->typeField()->setCurrentText(QStringLiteral("ipcamera"));
+    QCOMPARE(f->channelsField()->value(), 1);
+    f->typeField()->setCurrentText(QStringLiteral("nvr"));
+    QCOMPARE(f->channelsField()->value(), 1);
     // Fields the form does not show pass through.
     const Native::Device kept = up("Kept");
-    f.setDevice(kept);
-    QVERIFY(f.device().health.checkedAt == kept.health.checkedAt && f.device().cameras.size() == kept.cameras.size());
-}
-
-void NativeDialogsTest::sitesFromTheFormAndEdited()
-{
-    Native::Site a = site("Alpha", "FiberNet", "Asha");
-    a.notes = QStringLiteral("Gate code 4411");
-    const Native::Site b = site("Bravo");
-    Bench bench({}, {a, b});
-    DeviceDialog dialog(bench.context(), b.id);
-    QComboBox* sites = dialog.form()->siteField();
-    QCOMPARE(sites->currentText() + sites->itemText(3), QStringLiteral("BravoNew site…"));
-    auto chooseNew = [sites](const char* name) {
-        Modal::respond([name](QDialog& d) {
-            dynamic_cast<QInputDialog&>(d).setTextValue(QString::fromUtf8(name));
-            return int(name ? QDialog::Accepted : QDialog::Rejected);
-        });
-        sites->setCurrentIndex(3);
-        Q_EMIT sites->activated(3);
-    };
-    // Cancelled, the previous choice comes back; confirmed, the site is
-    // stored at once and chosen; an empty name is like a cancel.
-    chooseNew(nullptr);
-    QCOMPARE(sites->currentText(), QStringLiteral("Bravo"));
-    chooseNew("  Charlie ");
-    QCOMPARE(bench.store().sites().last().name + sites->currentText(), QStringLiteral("CharlieCharlie"));
-    dialog.form()->addressField()->setText(QStringLiteral("10.0.0.9"));
-    QCOMPARE(dialog.form()->device().siteId, bench.store().sites().last().id);
-    chooseNew("   ");
-    QCOMPARE(sites->currentText(), QStringLiteral("Charlie"));
-    QCOMPARE(bench.store().sites().size(), 3);
-    QCOMPARE(Modal::shown().last(), QStringLiteral("New site"));
+    f->setDevice(kept);
+    QVERIFY(f->device().health.checkedAt == kept.health.checkedAt && f->device().cameras.size() == kept.cameras.size());
 
     // Editing a site: trimmed fields, and a name is required.
     SiteDialog edit(bench.context(), a.id);
@@ -287,7 +275,7 @@ void NativeDialogsTest::reportExportAndFailedWriteKeepsOldFile()
     QVERIFY(bytes.startsWith("\xEF\xBB\xBFsite,device") && bytes.contains("Gate"));
 }
 
-void NativeDialogsTest::eventRules()
+void NativeDialogsTest::eventsDialog()
 {
     using namespace NativeEventText;
     // Each kind as the filters read it: P problem, D detection, O other.
@@ -297,10 +285,6 @@ void NativeDialogsTest::eventRules()
     QCOMPARE(groups, QStringLiteral("PDDDPPPPPPPPPDO"));
     QCOMPARE(summary(0, 0),
              QStringLiteral("No device here can send live events yet (Hikvision, Prama and Prama STQC can)."));
-}
-
-void NativeDialogsTest::eventsDialog()
-{
     const Native::Site depot = site("Depot");
     Native::Device gate = up("Gate", depot.id, 5);
     gate.cameras[1].name = QStringLiteral("Yard");
@@ -345,7 +329,7 @@ void NativeDialogsTest::eventsDialog()
     QCOMPARE(open.count(), 1);
     QCOMPARE(open.first().first().toString(), QStringLiteral("removed-device"));
     QVERIFY(d.summaryLabel()->text().startsWith(QStringLiteral("0 of 1 Hikvision-family")));
-    d.filterField()->setCurrentIndex(NativeEventText::ProblemsOnly);
+    d.filterField()->setCurrentIndex(ProblemsOnly);
     QCOMPARE(t->rowCount(), 3);
 
     // Events arriving in a burst refill the list once, half a second later;

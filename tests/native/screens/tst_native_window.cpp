@@ -56,9 +56,7 @@ private Q_SLOTS:
     void cardsFiltersAndBrandFallback();
     void selectionSurvivesRebuildsAndRemoval();
     void showHidePagesAndSignIn();
-    void addDeviceSelectsAndFetches();
-    void sampleCsvFailureKeepsOldFile();
-    void eventsOpenDetails();
+    void addDeviceEventsAndSampleCsvFailureKeepsOldFile();
     void overviewRowActionLeavesHandler();
 
 private:
@@ -192,7 +190,7 @@ void NativeWindowTest::showHidePagesAndSignIn()
     QVERIFY(left.count() == 1 && !Prefs::get(Prefs::kNativeMode));
 }
 
-void NativeWindowTest::addDeviceSelectsAndFetches()
+void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
 {
     const Native::Site s = site("Depot");
     bench->load({up("Existing", s.id)}, {s});
@@ -215,19 +213,26 @@ void NativeWindowTest::addDeviceSelectsAndFetches()
              QStringLiteral("10.9.9.9 ") + added.id);
     QCOMPARE(bench->pending.size(), 1);
     QCOMPARE(w.toastLabel()->text(), QStringLiteral("Device added. Checking it now."));
-}
 
-void NativeWindowTest::sampleCsvFailureKeepsOldFile()
-{
-    bench->load({});
-    NativeWindow w(bench->context());
+    // An event of a device opens its details; one of a removed device, nothing.
+    for (const QString& id : {added.id, QStringLiteral("gone")}) {
+        Modal::respond([&id](QDialog& d) {
+            Q_EMIT dynamic_cast<EventsDialog&>(d).openDevice(id);
+            return d.result();
+        });
+        Modal::respond([](QDialog&) { return int(QDialog::Accepted); });
+        w.openEvents();
+    }
+    QCOMPARE(Modal::shown().mid(Modal::shown().size() - 3),
+             (QStringList{"Live events", "Device details · 10.9.9.9", "Live events"}));
+
+    // The sample CSV is saved where the user chose.
     const QString path = documents() + QStringLiteral("/sample.csv");
     QFile::remove(path);
     Modal::chooseFile(path);
     w.saveSampleCsv();
     QCOMPARE(readAll(path), NativeStore::sampleCsv().toUtf8());
     QCOMPARE(w.toastLabel()->text(), QStringLiteral("Sample CSV saved"));
-
     // A write that fails half-way (a full disk) keeps the file as it was and
     // says so, instead of a truncated file and a toast.
     writeAll(path, "precious");
@@ -241,23 +246,6 @@ void NativeWindowTest::sampleCsvFailureKeepsOldFile()
     QCOMPARE(readAll(path), QByteArray("precious"));
     QCOMPARE(Modal::shown().last(), QStringLiteral("Can’t save: That file can't be written. Pick another place."));
     QVERIFY(w.toastLabel()->text().isEmpty());
-}
-
-void NativeWindowTest::eventsOpenDetails()
-{
-    const Native::Device a = up("Alpha");
-    bench->load({a});
-    NativeWindow w(bench->context());
-    // An event of a device opens its details; one of a removed device, nothing.
-    for (const QString& id : {a.id, QStringLiteral("gone")}) {
-        Modal::respond([&id](QDialog& d) {
-            Q_EMIT dynamic_cast<EventsDialog&>(d).openDevice(id);
-            return d.result();
-        });
-        Modal::respond([](QDialog&) { return int(QDialog::Accepted); });
-        w.openEvents();
-    }
-    QCOMPARE(Modal::shown(), (QStringList{"Live events", "Device details · Alpha", "Live events"}));
 }
 
 void NativeWindowTest::overviewRowActionLeavesHandler()

@@ -72,17 +72,17 @@ void OverviewTest::textAndSiteRules()
              QStringLiteral("<span style='color:#dc3545; font-weight:600;'>2 critical</span> &nbsp;·&nbsp; "
                             "<span style='color:#b45309; font-weight:600;'>1 warning</span> &nbsp;·&nbsp; 3 to note"));
     QVERIFY(countNote(0, 2, 0).endsWith(QStringLiteral(">2 warnings</span>")));
-    const std::pair<double, const char*> values[] = {{99.96, "100"},  {99.95, "100"}, {99.5, "99.5"},
-                                                     {99.94, "99.9"}, {99.4, "99"},   {42.0, "42"}};
+    // clang-format off
+    const std::pair<double, const char*> values[] = {{99.96, "100"}, {99.95, "100"}, {99.5, "99.5"}, {99.94, "99.9"}, {99.4, "99"}, {42.0, "42"}};
+    // clang-format on
     for (const auto& [v, text] : values)
         QCOMPARE(stripValueText(v), QString::fromLatin1(text));
     // A day's square and the average share their bounds: no data, 99, 90.
     using namespace NativeStyle;
-    const std::tuple<double, QColor, QColor> colours[] = {{-1, kHairline, kMuted},
-                                                          {99, kSuccess, QColor(0x28a745)},
-                                                          {98.9, kWarning, QColor(0xb45309)},
-                                                          {90, kWarning, QColor(0xb45309)},
-                                                          {89.99, kDanger, QColor(0xdc3545)}};
+    // clang-format off
+    const std::tuple<double, QColor, QColor> colours[] = {
+        {-1, kHairline, kMuted}, {99, kSuccess, QColor(0x28a745)}, {98.9, kWarning, QColor(0xb45309)}, {90, kWarning, QColor(0xb45309)}, {89.99, kDanger, QColor(0xdc3545)}};
+    // clang-format on
     for (const auto& [v, square, average] : colours)
         QVERIFY2(stripColor(v) == square && averageColor(v) == average, qPrintable(QString::number(v)));
     QCOMPARE(averageText(-1) + averageText(97.25), QStringLiteral("No data yet97.3%"));
