@@ -23,6 +23,7 @@
 #include <QSignalSpy>
 
 using namespace VideoWall;
+using viewtest::pictures;
 
 namespace {
 
@@ -34,14 +35,6 @@ QList<CameraTile*> tilesOf(const DisplayWindow* w)
     for (QWidget* t : w->tiles())
         out << qobject_cast<CameraTile*>(t);
     return out;
-}
-
-int pictures(const QList<CameraTile*>& tiles)
-{
-    int n = 0;
-    for (const CameraTile* t : tiles)
-        n += t->videoStage()->hasPicture() ? 1 : 0;
-    return n;
 }
 
 } // namespace
