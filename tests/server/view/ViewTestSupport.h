@@ -105,23 +105,24 @@ inline QString silentRtsp()
     return QStringLiteral("rtsp://%1/live").arg(silentAddress());
 }
 
-// Signs the application's client in to the fake organisation server as
-// "demo" and reads the organisation and its catalogue into the context.
-inline bool signInAndLoad(orgserver::FakeOrgServer& server)
+// Signs a client (the application's own unless told) in to the fake
+// organisation server as "demo" and reads the organisation and its catalogue
+// into the context.
+inline bool signInAndLoad(orgserver::FakeOrgServer& server, ApiClient& api = AppContext::instance().api)
 {
     AppContext& context = AppContext::instance();
     bool signedIn = false, loaded = false;
     server.addUser("demo", "secret", false);
-    context.api.setBaseUrl(server.baseUrl());
-    context.api.login("demo", "secret", false, [&](const LoginStart& r) {
-        context.api.setAccessToken(r.accessToken);
+    api.setBaseUrl(server.baseUrl());
+    api.login("demo", "secret", false, [&](const LoginStart& r) {
+        api.setAccessToken(r.accessToken);
         signedIn = true;
     });
     context.orgId = server.orgId;
     context.orgName = server.orgName;
     if (!QTest::qWaitFor([&] { return signedIn; }, 10000))
         return false;
-    context.api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
+    api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
         context.sites = sites;
         loaded = error.isEmpty();
     });

@@ -89,17 +89,10 @@ private Q_SLOTS:
         QVERIFY(server.listen());
         server.populate(1, 1, 10);
         server.streamIdOverride = "live";
-        server.addUser("demo", "secret", false);
         qputenv("KVR_RTSP_HOST", "127.0.0.1");
         qputenv("KVR_RTSP_PORT", QByteArray::number(rtsp.port));
         client = std::make_unique<ApiClient>();
-        client->setBaseUrl(server.baseUrl());
-        bool done = false;
-        client->login("demo", "secret", false, [&](const LoginStart& r) {
-            client->setAccessToken(r.accessToken);
-            done = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+        QVERIFY(viewtest::signInAndLoad(server, *client));
     }
 
     void stageLiveShowsThePictureAndHidesItsStrip()
