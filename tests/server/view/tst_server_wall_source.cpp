@@ -33,11 +33,6 @@ Device device(const char* id, const char* name, char state, QList<Channel> chann
     return {id, {}, name, {}, {}, state == '+', state != '?', {}, channels};
 }
 
-QString describe(const VideoWall::Camera& c)
-{
-    return QStringList{c.id, c.title, c.device, c.site, c.offline ? "offline" : "-"}.join(" | ");
-}
-
 // Two sites, one of them empty, devices with one and with several channels,
 // names missing, every online state.
 QList<Site> sampleCatalogue()
@@ -85,7 +80,6 @@ private Q_SLOTS:
         server.sites[0].devices[1].online = false;
         QVERIFY(viewtest::signInAndLoad(server));
         served = context().sites;
-        QCOMPARE(served.size(), 1);
     }
 
     void init()
@@ -143,7 +137,7 @@ private Q_SLOTS:
     {
         QStringList got;
         for (const VideoWall::Camera& c : ServerWallSource::camerasIn(sampleCatalogue()))
-            got << describe(c);
+            got << QStringList{c.id, c.title, c.device, c.site, c.offline ? "offline" : "-"}.join(" | ");
         const QStringList expected{
             "c1 | Gate | Recorder A | North gate | -",
             "c2 | Camera 2 | Recorder A | North gate | -",
