@@ -25,19 +25,7 @@
 using namespace VideoWall;
 using viewtest::pictures;
 
-namespace {
-
 constexpr int kPictureWaitMs = 60000;
-
-QList<CameraTile*> tilesOf(const DisplayWindow* w)
-{
-    QList<CameraTile*> out;
-    for (QWidget* t : w->tiles())
-        out << qobject_cast<CameraTile*>(t);
-    return out;
-}
-
-} // namespace
 
 class ServerWallStreamsTest : public QObject {
     Q_OBJECT
@@ -92,7 +80,9 @@ private Q_SLOTS:
         Controller* c = Controller::instance();
         c->start(std::make_shared<ServerWallSource>(), Config{{screen}});
         DisplayWindow* w = c->windows().first();
-        const QList<CameraTile*> tiles = tilesOf(w);
+        QList<CameraTile*> tiles;
+        for (QWidget* t : w->tiles())
+            tiles << qobject_cast<CameraTile*>(t);
         QCOMPARE(tiles.size(), 6);
         QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 5, kPictureWaitMs);
         QCOMPARE(tiles[5]->videoStage()->headlineText(), QString("Offline"));

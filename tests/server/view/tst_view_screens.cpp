@@ -25,12 +25,8 @@
 
 using viewtest::screenshot;
 
-namespace {
-
 const QDate kCloudDay(2024, 5, 1);
 constexpr int kPictureWaitMs = 30000;
-
-} // namespace
 
 class ViewScreensTest : public QObject {
     Q_OBJECT
