@@ -6,8 +6,10 @@
 
 #include "app/context/AppContext.h"
 #include "server/api/LiveStreamService.h"
+#include "server/view/CameraTile.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/TestKit.h"
+#include "video/VideoStage.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -103,23 +105,24 @@ inline QString silentRtsp()
     return QStringLiteral("rtsp://%1/live").arg(silentAddress());
 }
 
-// Signs the application's client in to the fake organisation server as
-// "demo" and reads the organisation and its catalogue into the context.
-inline bool signInAndLoad(orgserver::FakeOrgServer& server)
+// Signs a client (the application's own unless told) in to the fake
+// organisation server as "demo" and reads the organisation and its catalogue
+// into the context.
+inline bool signInAndLoad(orgserver::FakeOrgServer& server, ApiClient& api = AppContext::instance().api)
 {
     AppContext& context = AppContext::instance();
     bool signedIn = false, loaded = false;
     server.addUser("demo", "secret", false);
-    context.api.setBaseUrl(server.baseUrl());
-    context.api.login("demo", "secret", false, [&](const LoginStart& r) {
-        context.api.setAccessToken(r.accessToken);
+    api.setBaseUrl(server.baseUrl());
+    api.login("demo", "secret", false, [&](const LoginStart& r) {
+        api.setAccessToken(r.accessToken);
         signedIn = true;
     });
     context.orgId = server.orgId;
     context.orgName = server.orgName;
     if (!QTest::qWaitFor([&] { return signedIn; }, 10000))
         return false;
-    context.api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
+    api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
         context.sites = sites;
         loaded = error.isEmpty();
     });
@@ -127,16 +130,11 @@ inline bool signInAndLoad(orgserver::FakeOrgServer& server)
 }
 
 // The button a user knows by its text or (icon-only) by its accessible name.
-template <typename T = QAbstractButton> T* control(const QWidget* root, const QString& name)
+inline QAbstractButton* control(const QWidget* root, const QString& name)
 {
-    for (T* w : root->findChildren<T*>()) {
-        if (w->accessibleName() == name)
+    for (QAbstractButton* w : root->findChildren<QAbstractButton*>())
+        if (w->accessibleName() == name || w->text() == name)
             return w;
-        if constexpr (std::is_base_of_v<QAbstractButton, T>) {
-            if (w->text() == name)
-                return w;
-        }
-    }
     return nullptr;
 }
 
@@ -159,14 +157,17 @@ inline void click(const QWidget* root, const QString& name)
     b->click();
 }
 
-// Saves a picture of the widget under build/screenshots/.
-inline QString screenshot(QWidget* widget, const QString& name)
+// How many of the tiles show a picture.
+inline int pictures(const QList<CameraTile*>& tiles)
 {
-    const QString dir = QStringLiteral(KVR_SCREENSHOT_DIR);
-    QDir().mkpath(dir);
-    const QString path = dir + QLatin1Char('/') + name + QStringLiteral(".png");
-    widget->grab().save(path);
-    return path;
+    return int(std::count_if(tiles.begin(), tiles.end(), [](CameraTile* t) { return t->videoStage()->hasPicture(); }));
+}
+
+// Saves a picture of the widget under build/screenshots/.
+inline void screenshot(QWidget* widget, const QString& name)
+{
+    QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR));
+    QVERIFY(widget->grab().save(QStringLiteral(KVR_SCREENSHOT_DIR "/") + name + QStringLiteral(".png")));
 }
 
 } // namespace viewtest

@@ -90,29 +90,23 @@ private Q_SLOTS:
         QCOMPARE(done, 2);
         QVERIFY(!tile->player()->isRunning());
 
-        tile->start([&] { ++done; });
-        tile.reset();
-        streams.answer(2, viewtest::silentRtsp());
-        QCOMPARE(done, 3);
+        // (A tile deleted before its answer: the wall source suite.)
 
         // A restart leaves the first start's answer without effect.
         tile = make();
         tile->start();
         hover(tile.get());
         click(tile.get(), "Sub");
-        QCOMPARE(streams.starts.size(), 5);
-        QCOMPARE(streams.starts[4].main, false);
-        streams.answer(3, viewtest::silentRtsp());
+        streams.answer(2, viewtest::silentRtsp());
         QVERIFY(!tile->player()->isRunning() && tile->url().isEmpty());
-        streams.answer(4, viewtest::silentRtsp());
+        streams.answer(3, viewtest::silentRtsp());
         QVERIFY(tile->player()->isRunning());
         // The switch restarts only on a change; Retry starts again.
         click(tile.get(), "Sub"); // already held
         click(tile.get(), "Main");
-        QCOMPARE(streams.mains().mid(4), (QList<bool>{false, true}));
-        streams.fail(5, "Timed out");
+        streams.fail(4, "Timed out");
         click(tile.get(), "Retry");
-        QCOMPARE(streams.starts.size(), 7);
+        QCOMPARE(streams.mains().mid(2), (QList<bool>{true, false, true, true}));
         QVERIFY(!control(tile.get(), "Retry")->isVisible());
     }
 
@@ -127,8 +121,7 @@ private Q_SLOTS:
         QVERIFY(tile->player()->isRunning());
         QCOMPARE(streams.starts.size(), 1); // the server was not asked again
         tile->suspend();
-        QVERIFY(!tile->player()->isRunning());
-        QVERIFY(streams.stops.isEmpty()); // the stream stays open
+        QVERIFY(!tile->player()->isRunning() && streams.stops.isEmpty()); // the stream stays open
         tile->stop();
         tile->resume();
         QVERIFY(!tile->player()->isRunning());

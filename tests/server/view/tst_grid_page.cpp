@@ -126,8 +126,7 @@ private Q_SLOTS:
             QVERIFY(wall->startsInFlight() <= 4);
             streams.fail(i, "Timed out");
         }
-        QCOMPARE(streams.starts.size(), 9);
-        QCOMPARE(wall->startsInFlight(), 0);
+        QVERIFY(streams.starts.size() == 9 && wall->startsInFlight() == 0);
 
         // Offline cameras pass straight through.
         streams.starts.clear();
@@ -200,8 +199,7 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         QVERIFY(wall->cameraIds() == QList<QString>{"b"} && wall->tiles().size() == 1 && streams.stops.contains("a"));
         Q_EMIT wall->tiles()[0]->removeRequested("b");
-        QCOMPARE(closed.size(), 1);
-        QVERIFY(wall->tiles().isEmpty());
+        QVERIFY(closed.size() == 1 && wall->tiles().isEmpty());
 
         Prefs::set(Prefs::kGridQuality, 2); // Sub, where Auto would take Main for two
         wall->openCameras("Two", cameras(2));
@@ -216,8 +214,7 @@ private Q_SLOTS:
             QVERIFY(t->player()->isRunning());
         wall->setFullscreen(true);
         click(wall.get(), "Stop all");
-        QCOMPARE(closed.size(), 2);
-        QVERIFY(!wall->isFullscreen());
+        QVERIFY(closed.size() == 2 && !wall->isFullscreen());
         QVERIFY(streams.stops.contains("c1") && streams.stops.contains("c2"));
     }
 
@@ -287,9 +284,8 @@ private Q_SLOTS:
         QTRY_COMPARE(advance->text(), QString("Every 15 s"));
         QCOMPARE(prefill, QString("30 seconds"));
         QCOMPARE(Prefs::get(Prefs::kWallAdvanceSeconds), 15);
-        QCOMPARE(pageAfterSecs(14), 0);
-        QCOMPARE(pageAfterSecs(1), 1);
-        QCOMPARE(pageAfterSecs(15), 0); // the last page wraps
+        // The last page wraps.
+        QCOMPARE(QList<int>({pageAfterSecs(14), pageAfterSecs(1), pageAfterSecs(15)}), QList<int>({0, 1, 0}));
 
         // 999 hours do not fit a millisecond timer: it is armed in slices.
         answerWith(999, 2);
@@ -301,8 +297,7 @@ private Q_SLOTS:
         QCOMPARE(pageAfterSecs(3600), 1);
 
         wall->stopAll();
-        QVERIFY(!advance->isChecked());
-        QVERIFY(!Access::advanceTimer(*wall).isActive());
+        QVERIFY(!advance->isChecked() && !Access::advanceTimer(*wall).isActive());
     }
 
     void pageChangesAndStopAllNeverWaitForDecodeThreads()

@@ -33,11 +33,6 @@ Device device(const char* id, const char* name, char state, QList<Channel> chann
     return {id, {}, name, {}, {}, state == '+', state != '?', {}, channels};
 }
 
-QString describe(const VideoWall::Camera& c)
-{
-    return QStringList{c.id, c.title, c.device, c.site, c.offline ? "offline" : "-"}.join(" | ");
-}
-
 // Two sites, one of them empty, devices with one and with several channels,
 // names missing, every online state.
 QList<Site> sampleCatalogue()
@@ -85,7 +80,6 @@ private Q_SLOTS:
         server.sites[0].devices[1].online = false;
         QVERIFY(viewtest::signInAndLoad(server));
         served = context().sites;
-        QCOMPARE(served.size(), 1);
     }
 
     void init()
@@ -117,7 +111,6 @@ private Q_SLOTS:
         const char* rows[][3] = {
             {"https://api.kavira.example/v2/", "7", "server/api.kavira.example/7"},
             {"http://127.0.0.1:8480/x", "12", "server/127.0.0.1/12"}, // port and path dropped
-            {"http://127.0.0.1:8480", "", "server/127.0.0.1/default"},
             {"HTTPS://API.Kavira.Example", "7", "server/api.kavira.example/7"},
             {"http://[::1]:8480/", "3", "server/::1/3"},
             {"https://ops:pw@10.0.0.5/", "3", "server/10.0.0.5/3"}, // user info dropped
@@ -144,7 +137,7 @@ private Q_SLOTS:
     {
         QStringList got;
         for (const VideoWall::Camera& c : ServerWallSource::camerasIn(sampleCatalogue()))
-            got << describe(c);
+            got << QStringList{c.id, c.title, c.device, c.site, c.offline ? "offline" : "-"}.join(" | ");
         const QStringList expected{
             "c1 | Gate | Recorder A | North gate | -",
             "c2 | Camera 2 | Recorder A | North gate | -",
@@ -201,21 +194,6 @@ private Q_SLOTS:
         QCOMPARE(t->player()->hardwareDecode.load(), decoding);
     }
 
-    void unknownAndOfflineCamerasAskTheServerNothing()
-    {
-        const QString offlineCamera = served.at(0).devices.at(1).channels.at(0).id;
-        for (const QString& id : {QString("9999999"), offlineCamera}) {
-            CameraTile* t = tile(id);
-            QVERIFY(t->isOffline());
-            int started = 0;
-            source.start(t, true, [&] { ++started; });
-            QCOMPARE(started, 1);
-            QCOMPARE(t->videoStage()->headlineText(), QString("Offline"));
-        }
-        QTest::qWait(200);
-        QCOMPARE(server.countOf("/v2/api/start/live/stream/"), 0);
-    }
-
     void startAsksForTheChosenStreamUnderTheWallsOwner()
     {
         CameraTile* sub = tile(servedId(0));
@@ -239,12 +217,13 @@ private Q_SLOTS:
     }
 
     // The controller's start slot comes back through `started`: once, and
-    // only once, whatever the tile goes through before the server answers.
+    // only once, whatever the tile goes through before the server answers;
+    // an unknown or offline camera answers at once, asking the server nothing.
     void startedComesBackOnceWhateverBecomesOfTheTile_data()
     {
         QTest::addColumn<QString>("meanwhile");
         for (const char* row : {"nothing", "stopped", "wall stop", "deleted", "discarded", "started again",
-                                "server fails", "server hangs up"})
+                                "server fails", "server hangs up", "unknown camera", "offline camera"})
             QTest::newRow(row) << row;
     }
     void startedComesBackOnceWhateverBecomesOfTheTile()
@@ -254,10 +233,14 @@ private Q_SLOTS:
             server.script("/v2/api/start/live/stream/", orgserver::Answer::json(500, {{"message", "Relay down"}}));
         if (meanwhile == "server hangs up")
             server.script("/v2/api/start/live/stream/", orgserver::Answer::hangUp(), -1);
-        QPointer<CameraTile> t = tile(servedId(2));
+        const bool offline = meanwhile.endsWith("camera");
+        QPointer<CameraTile> t = tile(meanwhile == "unknown camera"       ? QString("9999999")
+                                          : meanwhile == "offline camera" ? served[0].devices[1].channels[0].id
+                                                                          : servedId(2));
+        QCOMPARE(t->isOffline(), offline);
         int first = 0, second = 0;
         source.start(t, true, [&] { ++first; });
-        QCOMPARE(first, 0); // the server has not answered yet
+        QCOMPARE(first, int(offline)); // else the server has not answered yet
         if (meanwhile == "wall stop")
             source.requestStop(t);
         if (meanwhile == "stopped" || meanwhile == "wall stop" || meanwhile == "started again")
@@ -277,6 +260,8 @@ private Q_SLOTS:
             QVERIFY(t && t->isStarted() && !t->url().isEmpty());
         if (meanwhile.startsWith("server"))
             QCOMPARE(t->videoStage()->headlineText(), QString("Can’t play this stream"));
+        if (offline)
+            QVERIFY(t->videoStage()->headlineText() == "Offline" && !server.countOf("/v2/api/start/live/stream/"));
         if (meanwhile == "deleted" || meanwhile == "discarded")
             QTRY_VERIFY(!t);
         if (meanwhile == "stopped" || meanwhile == "wall stop" || meanwhile == "discarded")

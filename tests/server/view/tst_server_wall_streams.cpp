@@ -23,28 +23,9 @@
 #include <QSignalSpy>
 
 using namespace VideoWall;
-
-namespace {
+using viewtest::pictures;
 
 constexpr int kPictureWaitMs = 60000;
-
-QList<CameraTile*> tilesOf(const DisplayWindow* w)
-{
-    QList<CameraTile*> out;
-    for (QWidget* t : w->tiles())
-        out << qobject_cast<CameraTile*>(t);
-    return out;
-}
-
-int pictures(const QList<CameraTile*>& tiles)
-{
-    int n = 0;
-    for (const CameraTile* t : tiles)
-        n += t->videoStage()->hasPicture() ? 1 : 0;
-    return n;
-}
-
-} // namespace
 
 class ServerWallStreamsTest : public QObject {
     Q_OBJECT
@@ -99,7 +80,9 @@ private Q_SLOTS:
         Controller* c = Controller::instance();
         c->start(std::make_shared<ServerWallSource>(), Config{{screen}});
         DisplayWindow* w = c->windows().first();
-        const QList<CameraTile*> tiles = tilesOf(w);
+        QList<CameraTile*> tiles;
+        for (QWidget* t : w->tiles())
+            tiles << qobject_cast<CameraTile*>(t);
         QCOMPARE(tiles.size(), 6);
         QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 5, kPictureWaitMs);
         QCOMPARE(tiles[5]->videoStage()->headlineText(), QString("Offline"));

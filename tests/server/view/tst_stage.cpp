@@ -86,7 +86,6 @@ class StageTest : public QObject {
         img.fill(QColor(40, 120, 200));
         Q_EMIT stage->player()->frameReady(img);
     }
-    bool retryShown() { return Access::part(*stage, "retry")->isVisible(); }
 
 private Q_SLOTS:
     void init()
@@ -142,7 +141,7 @@ private Q_SLOTS:
         Q_EMIT stage->player()->reconnecting(2, 3, "Connection lost");
         QCOMPARE(headline() + " | " + detail(), QString("Reconnecting… | Connection lost (attempt 2 of 3)"));
         stage->showError("No", "", false);
-        QVERIFY(!retryShown());
+        QVERIFY(!Access::part(*stage, "retry")->isVisible());
 
         // Signals only on a change.
         QSignalSpy toggled(stage.get(), &StagePages::streamToggled);
@@ -177,8 +176,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!bar->isShown(), 8000);
         // A message brings it back and holds it.
         Q_EMIT stage->player()->status("Stream ended", "");
-        QVERIFY(bar->isShown());
-        QVERIFY(!hide.isActive());
+        QVERIFY(bar->isShown() && !hide.isActive());
     }
 
     void speedsSteerThePlayer()
@@ -194,8 +192,7 @@ private Q_SLOTS:
                      .arg(control(stage.get(), "Mute")->isEnabled()),
                  QString("8 1 0"));
         stage->prepareDevice("Gate"); // back to 1×
-        QCOMPARE(box->currentIndex(), 0);
-        QCOMPARE(stage->player()->rate.load(), 1.0);
+        QVERIFY(box->currentIndex() == 0 && stage->player()->rate.load() == 1.0);
     }
 
     // One recorder walked through its days: what is asked, in IST clock
@@ -342,8 +339,7 @@ private Q_SLOTS:
         Access::picker(*stage)->setDate(QDate(2024, 4, 30));
         QCOMPARE(clouds.size(), 2);
         stage->playPlaylist(cloudDay(2), first); // the earlier day's answer
-        QVERIFY(!stage->isOpen());
-        QVERIFY(Access::segments(*stage).isEmpty());
+        QVERIFY(!stage->isOpen() && Access::segments(*stage).isEmpty());
         stage->playPlaylist(cloudDay(2), stage->requestSerial());
         QVERIFY(stage->isOpen());
         stage->playPlaylist(cloudDay(3)); // nothing awaited any more

@@ -25,19 +25,8 @@
 
 using viewtest::screenshot;
 
-namespace {
-
 const QDate kCloudDay(2024, 5, 1);
 constexpr int kPictureWaitMs = 30000;
-
-bool run(const QString& program, const QStringList& args)
-{
-    QProcess p;
-    p.start(program, args);
-    return p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
-}
-
-} // namespace
 
 class ViewScreensTest : public QObject {
     Q_OBJECT
@@ -78,10 +67,11 @@ private Q_SLOTS:
         QVERIFY(media.isValid());
         const QString cloud = media.filePath("cloud");
         QDir().mkpath(cloud);
-        QVERIFY(run(
-            "ffmpeg",
-            peers::testPictureArgs(12)
-                + QStringList{"-f", "segment", "-segment_time", "4", "-reset_timestamps", "0", cloud + "/part%d.ts"}));
+        QCOMPARE(QProcess::execute("ffmpeg",
+                                   QStringList{"-nostdin"} + peers::testPictureArgs(12)
+                                       + QStringList{"-f", "segment", "-segment_time", "4", "-reset_timestamps", "0",
+                                                     cloud + "/part%d.ts"}),
+                 0);
         for (int i = 0; i < 3; ++i)
             QVERIFY(QFile::rename(cloud + QString("/part%1.ts").arg(i),
                                   cloud + QString("/2024-05-01_10-00-0%1.ts").arg(i * 4)));
@@ -95,17 +85,10 @@ private Q_SLOTS:
         QVERIFY(server.listen());
         server.populate(1, 1, 10);
         server.streamIdOverride = "live";
-        server.addUser("demo", "secret", false);
         qputenv("KVR_RTSP_HOST", "127.0.0.1");
         qputenv("KVR_RTSP_PORT", QByteArray::number(rtsp.port));
         client = std::make_unique<ApiClient>();
-        client->setBaseUrl(server.baseUrl());
-        bool done = false;
-        client->login("demo", "secret", false, [&](const LoginStart& r) {
-            client->setAccessToken(r.accessToken);
-            done = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+        QVERIFY(viewtest::signInAndLoad(server, *client));
     }
 
     void stageLiveShowsThePictureAndHidesItsStrip()
@@ -210,13 +193,7 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         wall.openCameras("Head office", cams.mid(0, 9));
         QCOMPARE(wall.tiles().size(), 9);
-        const auto pictures = [&] {
-            int n = 0;
-            for (CameraTile* t : wall.tiles())
-                n += t->videoStage()->hasPicture() ? 1 : 0;
-            return n;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(pictures(), 9, kPictureWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(viewtest::pictures(wall.tiles()), 9, kPictureWaitMs);
         QCOMPARE(server.countOf("/v2/api/start/live/stream/"), 9);
         QTest::qWait(300);
         screenshot(&wall, "wall-3x3");
