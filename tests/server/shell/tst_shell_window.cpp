@@ -159,8 +159,17 @@ private Q_SLOTS:
         s.window->openVideoWall();
         QCOMPARE(s.videoWall->setups, 1);
 
-        // The relay chip; a refusal hides it and stops asking until the next sign-in.
+        // The relay chip; only a forbidden answer hides it and stops asking
+        // until the next sign-in, any other refusal leaves the status unknown.
         QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        for (int status : {400, 409}) {
+            s.rig.server.script(kStatus, Answer::json(status, {}));
+            s.window->refreshStatus();
+            QTRY_COMPARE(s.window->chip()->text(), "Status unknown");
+            QVERIFY(s.window->chip()->isVisible() && s.window->statusTimer()->isActive());
+            s.window->refreshStatus();
+            QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        }
         s.rig.server.script(kStatus, Answer::json(403, {}));
         s.window->refreshStatus();
         QTRY_VERIFY(!s.window->chip()->isVisible() && !s.window->statusTimer()->isActive());
