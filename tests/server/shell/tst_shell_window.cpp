@@ -317,6 +317,16 @@ private Q_SLOTS:
         QVERIFY(s.window->currentChannelId() == second && s.window->currentPage() == ShellWindow::StagePageIndex);
         QTRY_VERIFY(s.stage->log.contains("live Camera 2 [url]"));
 
+        // Device or cloud playback started while a wall is open stops it too,
+        // rather than leave it playing unseen behind the stage.
+        for (QPushButton* playback :
+             {s.window->devicePage()->playbackButton(), s.window->devicePage()->cloudButton()}) {
+            s.window->showWall("Again", {{"x", "X", {}, false}});
+            s.wall->log.clear();
+            QTest::mouseClick(playback, Qt::LeftButton);
+            QTRY_COMPARE(s.wall->log.mid(0, 2), QStringList({"fullscreen 0", "stop"}));
+        }
+
         // A custom selection across two sites names the sites.
         s.window->catalogue()->setSelecting(true);
         s.window->catalogue()->selectAll(true);
