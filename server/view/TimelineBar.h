@@ -19,7 +19,7 @@ public:
     // Replaces the blocks and whether they are known, and repaints. With
     // `known` false the track is hatched and no block is drawn.
     void setCoverage(const QList<std::pair<double, double>>& blocks, bool known);
-    // The same for footage gathered piece by piece: the blocks found show
+    // The same for footage gathered search by search: the blocks found show
     // even while the day is not `complete`, over the hatching.
     void setFoundCoverage(const QList<std::pair<double, double>>& blocks, bool complete);
     // Ignored while the user drags; negative hides the playhead.
