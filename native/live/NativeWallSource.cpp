@@ -31,10 +31,11 @@ QList<VideoWall::Camera> NativeWallSource::cameras() const
 
 QWidget* NativeWallSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
 {
-    // A key that does not parse names no device: the tile says the device was
-    // removed instead of showing channel 1 of some device.
+    // The device is named before the last "#" (none when the key starts with
+    // it or has none: the tile then says the device was removed); a channel
+    // that does not read as one is channel 1.
     const WallRules::TileKey key = WallRules::parseTileKey(cameraId);
-    auto* tile = new VmsTile(key.valid ? key.deviceId : QString(), key.valid ? key.channel : 1, parent);
+    auto* tile = new VmsTile(key.deviceId, key.valid ? key.channel : 1, parent);
     tile->setRemovable(false);
     tile->updateButtons();
     QObject::connect(tile, &VmsTile::expandRequested, tile, [onExpand = std::move(onExpand)] {

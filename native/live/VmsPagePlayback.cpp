@@ -279,7 +279,8 @@ void VmsPage::loadCoverage()
             return;
         }
         const QList<PlaybackRules::Block> merged = PlaybackRules::mergeBlocks(load->blocks);
-        self->m_timeline->setCoverage(merged, load->complete);
+        // What was found shows, also while some cameras list no footage.
+        self->m_timeline->setFoundCoverage(merged, load->complete);
         self->m_coverageNote->setText(PlaybackRules::coverageNote(load->complete, int(merged.size())));
     };
     (*step)();

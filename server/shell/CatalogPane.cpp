@@ -185,12 +185,11 @@ Q_SIGNALS:
 };
 
 // The tree view, with the means to put off laying out its rows while a
-// batch of completed sites goes in: rows expanded meanwhile are only noted,
-// and the rows are laid out once, after the batch, without animation.
+// batch of completed sites goes in: the rows are laid out once, after the
+// batch, when the whole tree is opened.
 class CatalogTreeView : public QTreeView {
     Q_OBJECT
 public:
-    using QTreeView::executeDelayedItemsLayout;
     using QTreeView::QTreeView;
     using QTreeView::scheduleDelayedItemsLayout;
 };
@@ -418,20 +417,10 @@ void CatalogPane::showCompletedSites()
     }
 
     m_tree->scheduleDelayedItemsLayout();
-    for (int s : std::as_const(sites)) {
-        // A site row that stays keeps its folding; rows new to the tree open.
-        const bool hadRow = m_model->kindOf(m_model->indexOf(s)) == Kind::Site;
-        if (m_model->replaceSite(s, m_sites.at(s)) != CatalogModel::Change::Rows)
-            continue;
-        const QModelIndex site = m_model->indexOf(s);
-        if (m_model->kindOf(site) != Kind::Site)
-            continue;
-        if (!hadRow)
-            m_tree->expand(site);
-        for (int r = 0, n = m_model->rowCount(site); r < n; ++r)
-            m_tree->expand(m_model->index(r, 0, site));
-    }
-    m_tree->executeDelayedItemsLayout();
+    for (int s : std::as_const(sites))
+        m_model->replaceSite(s, m_sites.at(s));
+    // Every showing of the tree opens all of it, branches the user folded too.
+    m_tree->expandAll();
 
     if (anchor.isValid()) {
         m_tree->scrollTo(anchor, QAbstractItemView::PositionAtTop);
@@ -446,11 +435,11 @@ void CatalogPane::applySearch()
     const CatalogModel::Ref current = m_model->refOf(m_tree->currentIndex());
     const bool selected = m_tree->selectionModel()->isSelected(m_tree->currentIndex());
     const int scroll = m_tree->verticalScrollBar()->value();
-    if (!m_model->setQuery(m_search->text()))
-        return;
+    const bool changed = m_model->setQuery(m_search->text());
+    // Every edit of the search shows the tree anew, all of it open.
     m_tree->expandAll();
     const QModelIndex again = m_model->indexOf(current.site, current.device, current.channel);
-    if (again.isValid() && (current.kind == Kind::Device || current.kind == Kind::Channel))
+    if (changed && again.isValid() && (current.kind == Kind::Device || current.kind == Kind::Channel))
         m_tree->selectionModel()->setCurrentIndex(
             again, selected ? QItemSelectionModel::ClearAndSelect : QItemSelectionModel::NoUpdate);
     m_tree->verticalScrollBar()->setValue(scroll);
@@ -470,8 +459,9 @@ void CatalogPane::setSelecting(bool on)
         m_selectedIds.clear();
     m_selectionBar->setVisible(on && !m_collapsed);
     // Site rows change between their tick mark and "Play all", the other
-    // rows between tick marks and status dots.
+    // rows between tick marks and status dots; the tree shows anew, all open.
     m_model->ticksChanged();
+    m_tree->expandAll();
     refreshSelectionBar();
 }
 

@@ -75,7 +75,8 @@ Chip chipFor(bool online, int streamCount, ApiFailure failure)
 {
     Chip chip;
     // An account that may not read the relay's status never will: stop asking.
-    if (failure == ApiFailure::Refused) {
+    // Any other refusal may pass; the chip says the status is unknown.
+    if (failure == ApiFailure::Forbidden) {
         chip.action = Chip::HideAndStop;
         return chip;
     }

@@ -43,7 +43,14 @@ void TimelineBar::setCoverage(const QList<std::pair<double, double>>& blocks, bo
 {
     m_coverage = blocks;
     m_coverageKnown = known;
+    m_blocksWhileUnknown = false;
     update();
+}
+
+void TimelineBar::setFoundCoverage(const QList<std::pair<double, double>>& blocks, bool complete)
+{
+    setCoverage(blocks, complete);
+    m_blocksWhileUnknown = true;
 }
 
 void TimelineBar::setPlayhead(double seconds)
@@ -165,15 +172,16 @@ void TimelineBar::paintEvent(QPaintEvent*)
         for (double x = kMarginX; x < kMarginX + track.width() + 14; x += 8)
             p.drawLine(QPointF(x, bottom), QPointF(x + 14, track.top()));
     }
-    // Blocks show even when the footage is not fully known.
-    QColor block = m_accent;
-    block.setAlpha(190);
-    p.setPen(Qt::NoPen);
-    p.setBrush(block);
-    for (const auto& [start, end] : m_coverage) {
-        const double x1 = xAt(start);
-        const double x2 = std::max(xAt(end), x1 + 2);
-        p.drawRect(QRectF(x1, track.top(), x2 - x1, track.height()));
+    if (blocksShown()) {
+        QColor block = m_accent;
+        block.setAlpha(190);
+        p.setPen(Qt::NoPen);
+        p.setBrush(block);
+        for (const auto& [start, end] : m_coverage) {
+            const double x1 = xAt(start);
+            const double x2 = std::max(xAt(end), x1 + 2);
+            p.drawRect(QRectF(x1, track.top(), x2 - x1, track.height()));
+        }
     }
     p.restore();
 

@@ -17,8 +17,11 @@ public:
     explicit TimelineBar(QWidget* parent = nullptr);
 
     // Replaces the blocks and whether they are known, and repaints. With
-    // `known` false the track is hatched; blocks given with it still show.
+    // `known` false the track is hatched and no block is drawn.
     void setCoverage(const QList<std::pair<double, double>>& blocks, bool known);
+    // The same for footage gathered search by search: the blocks found show
+    // even while the day is not `complete`, over the hatching.
+    void setFoundCoverage(const QList<std::pair<double, double>>& blocks, bool complete);
     // Ignored while the user drags; negative hides the playhead.
     void setPlayhead(double seconds);
     void setAccent(const QColor& colour);
@@ -26,6 +29,7 @@ public:
 
     QList<std::pair<double, double>> coverage() const { return m_coverage; }
     bool coverageKnown() const { return m_coverageKnown; }
+    bool blocksShown() const { return m_coverageKnown || m_blocksWhileUnknown; }
     double playhead() const { return m_playhead; }
     double hover() const { return m_hover; }
     bool isInteractive() const { return m_interactive; }
@@ -55,6 +59,7 @@ protected:
 private:
     QList<std::pair<double, double>> m_coverage;
     bool m_coverageKnown = false;
+    bool m_blocksWhileUnknown = false;
     double m_playhead = -1;
     double m_hover = -1;
     bool m_dragging = false;

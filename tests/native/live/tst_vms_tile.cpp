@@ -259,9 +259,17 @@ private Q_SLOTS:
         QVERIFY(started && (t->isRunning() || t->isPacing()));
         source.requestStop(t);
         QVERIFY(!t->isRunning() && !t->isPacing());
-        // A key with a bad channel names no device, never channel 1 of one.
-        std::unique_ptr<QWidget> bad(source.makeTile(dahuaId + QStringLiteral("#x"), nullptr, {}));
-        QVERIFY(qobject_cast<VmsTile*>(bad.get())->deviceId().isEmpty());
+        // A key with a bad channel shows channel 1 of its device; one that
+        // starts with "#" or has none names no device.
+        QStringList made;
+        for (const QString& key : {dahuaId + "#x", dahuaId + "#0", QStringLiteral("#3"), dahuaId}) {
+            std::unique_ptr<QWidget> keyed(source.makeTile(key, nullptr, {}));
+            const auto* tile = qobject_cast<VmsTile*>(keyed.get());
+            made << QStringLiteral("%1 %2")
+                        .arg(tile->deviceId() == dahuaId ? "dahua" : tile->deviceId())
+                        .arg(tile->channel());
+        }
+        QCOMPARE(made, QStringList({"dahua 1", "dahua 1", " 1", " 1"}));
         NativeStore::instance().removeDevice(offId);
     }
 };

@@ -234,7 +234,7 @@ private Q_SLOTS:
 
     void failureKindsAndStreamAnswers()
     {
-        const QList<std::pair<int, F>> statuses{{400, F::Refused},     {401, F::Refused},    {403, F::Refused},
+        const QList<std::pair<int, F>> statuses{{400, F::Refused},     {401, F::Refused},    {403, F::Forbidden},
                                                 {404, F::NotFound},    {408, F::NoAnswer},   {429, F::Throttled},
                                                 {500, F::ServerError}, {503, F::ServerError}};
         for (const auto& [status, kind] : statuses)
@@ -255,7 +255,7 @@ private Q_SLOTS:
         // Outages keep a remembered sign-in; refusals and an ended session do not.
         for (F kind : {F::Unreachable, F::NoAnswer, F::Throttled, F::ServerError})
             QVERIFY(isOutage(kind));
-        for (F kind : {F::None, F::Refused, F::NotFound, F::Expired, F::Offline})
+        for (F kind : {F::None, F::Refused, F::Forbidden, F::NotFound, F::Expired, F::Offline})
             QVERIFY(!isOutage(kind));
         // A start answer: the text shown and its kind, or none when the start goes on.
         const QList<std::tuple<int, const char*, QString, F>> rows{
@@ -284,7 +284,7 @@ private Q_SLOTS:
             {0, {}, 0, "", F::None, 750},
             {200, {{"ready", false}}, 60001, late, F::NoAnswer, -1},
             {404, {}, 0, "The server could not prepare this stream (HTTP 404).", F::NotFound, -1},
-            {403, {{"message", "No rights"}}, 0, "No rights", F::Refused, -1}};
+            {403, {{"message", "No rights"}}, 0, "No rights", F::Forbidden, -1}};
         for (const auto& [status, payload, elapsed, text, kind, pause] : polls) {
             qint64 after = -1;
             const auto step = readinessStep(status, F::NoAnswer, payload, elapsed, &after);

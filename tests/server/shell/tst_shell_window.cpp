@@ -159,8 +159,17 @@ private Q_SLOTS:
         s.window->openVideoWall();
         QCOMPARE(s.videoWall->setups, 1);
 
-        // The relay chip; a refusal hides it and stops asking until the next sign-in.
+        // The relay chip; only a forbidden answer hides it and stops asking
+        // until the next sign-in, any other refusal leaves the status unknown.
         QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        for (int status : {400, 409}) {
+            s.rig.server.script(kStatus, Answer::json(status, {}));
+            s.window->refreshStatus();
+            QTRY_COMPARE(s.window->chip()->text(), "Status unknown");
+            QVERIFY(s.window->chip()->isVisible() && s.window->statusTimer()->isActive());
+            s.window->refreshStatus();
+            QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        }
         s.rig.server.script(kStatus, Answer::json(403, {}));
         s.window->refreshStatus();
         QTRY_VERIFY(!s.window->chip()->isVisible() && !s.window->statusTimer()->isActive());
@@ -307,6 +316,16 @@ private Q_SLOTS:
         Q_EMIT s.wall->cameraOpened(second);
         QVERIFY(s.window->currentChannelId() == second && s.window->currentPage() == ShellWindow::StagePageIndex);
         QTRY_VERIFY(s.stage->log.contains("live Camera 2 [url]"));
+
+        // Device or cloud playback started while a wall is open stops it too,
+        // rather than leave it playing unseen behind the stage.
+        for (QPushButton* playback :
+             {s.window->devicePage()->playbackButton(), s.window->devicePage()->cloudButton()}) {
+            s.window->showWall("Again", {{"x", "X", {}, false}});
+            s.wall->log.clear();
+            QTest::mouseClick(playback, Qt::LeftButton);
+            QTRY_COMPARE(s.wall->log.mid(0, 2), QStringList({"fullscreen 0", "stop"}));
+        }
 
         // A custom selection across two sites names the sites.
         s.window->catalogue()->setSelecting(true);

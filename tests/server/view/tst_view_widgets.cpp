@@ -94,17 +94,27 @@ private Q_SLOTS:
         QVERIFY(distance(img.pixel(px(30000), y), track) < 6);
         QVERIFY(distance(img.pixel(px(50000), y), block) < 40);
 
-        // Unknown footage: hatched; the playhead is opaque white, also when
-        // the bar is not interactive.
+        // Unknown footage: hatched and no block drawn, the blocks given with
+        // it included; the playhead is opaque white, also when the bar is not
+        // interactive.
+        const auto hatched = [&](const QImage& shot) {
+            int lighter = 0;
+            for (int x = px(30000); x < px(30000) + 16; ++x)
+                lighter += distance(shot.pixel(x, y), track) > 6 ? 1 : 0;
+            return lighter >= 2;
+        };
         bar.setCoverage({{0, 20000}}, false);
         bar.setInteractive(false);
         bar.setPlayhead(60000);
         img = render(bar);
-        int lighter = 0;
-        for (int x = px(30000); x < px(30000) + 16; ++x)
-            lighter += distance(img.pixel(x, y), track) > 6 ? 1 : 0;
-        QVERIFY2(lighter >= 2, "hatching expected on the unknown part of the day");
+        QVERIFY2(hatched(img), "hatching expected on the unknown part of the day");
+        QVERIFY(distance(img.pixel(px(10000), y), block) > 60 && !bar.blocksShown());
         QCOMPARE(QColor(img.pixel(int(bar.xAt(60000)), y)), QColor(Qt::white));
+        // Footage found so far: its blocks show over the hatching.
+        bar.setFoundCoverage({{0, 20000}}, false);
+        img = render(bar);
+        QVERIFY(hatched(img) && bar.blocksShown());
+        QVERIFY(distance(img.pixel(px(10000), y), block) < 12);
     }
 
     void pulseDotAndBackdropAnimateOnlyWhileWanted()
