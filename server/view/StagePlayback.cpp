@@ -307,9 +307,9 @@ void StagePages::prepareCloud(const QString& title, const QList<QDate>& days)
     });
 }
 
-void StagePages::parsePlaylist(const QByteArray& playlist)
+void StagePages::parsePlaylist(const QByteArray& playlist, const QUrl& source)
 {
-    m_playlist = parseCloudPlaylist(playlist, m_dayPicker->date());
+    m_playlist = parseCloudPlaylist(playlist, m_dayPicker->date(), source);
     if (m_playlist.segments.isEmpty()) {
         qWarning().noquote() << "[cloud] could not read segment start times; first segment:"
                              << m_playlist.firstAddress.left(tun::kLoggedAddressChars);
@@ -324,14 +324,14 @@ void StagePages::parsePlaylist(const QByteArray& playlist)
                                 .arg(TimelineBar::clock(m_dayOffset));
 }
 
-void StagePages::playPlaylist(const QByteArray& playlist)
+void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source)
 {
     // Only the playlist of the day now awaited, and only in cloud playback:
     // a late answer never plays over what the user turned to since.
     if (m_mode != Mode::CloudPlayback || !m_awaitingPlaylist)
         return;
     m_awaitingPlaylist = false;
-    parsePlaylist(playlist);
+    parsePlaylist(playlist, source);
     if (!m_playlist.segments.isEmpty()
         && m_pendingStart > m_playlist.segments.first().start + tun::kPendingStartSlack_s) {
         const double s = m_pendingStart;
@@ -342,14 +342,14 @@ void StagePages::playPlaylist(const QByteArray& playlist)
     m_pendingStart = 0;
     beginPlay(QStringLiteral("Starting playback…"));
     m_player->live = false;
-    play(QString(), playlist, 0);
+    play(QString(), m_playlist.text, 0);
 }
 
-void StagePages::playPlaylist(const QByteArray& playlist, quint64 request)
+void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, quint64 request)
 {
     if (request != m_latestCloudRequest)
         return;
-    playPlaylist(playlist);
+    playPlaylist(playlist, source);
 }
 
 void StagePages::startCloudFrom(double second)

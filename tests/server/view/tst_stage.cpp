@@ -338,9 +338,9 @@ private Q_SLOTS:
         const quint64 first = stage->requestSerial();
         Access::picker(*stage)->setDate(QDate(2024, 4, 30));
         QCOMPARE(clouds.size(), 2);
-        stage->playPlaylist(cloudDay(2), first); // the earlier day's answer
+        stage->playPlaylist(cloudDay(2), QUrl(), first); // the earlier day's answer
         QVERIFY(!stage->isOpen() && Access::segments(*stage).isEmpty());
-        stage->playPlaylist(cloudDay(2), stage->requestSerial());
+        stage->playPlaylist(cloudDay(2), QUrl(), stage->requestSerial());
         QVERIFY(stage->isOpen());
         stage->playPlaylist(cloudDay(3)); // nothing awaited any more
         QCOMPARE(Access::segments(*stage).size(), 2);

@@ -155,7 +155,7 @@ private Q_SLOTS:
         QSignalSpy clouds(&stage, &StagePages::playCloud);
         stage.prepareCloud("Gate 1 · Entrance", {kCloudDay});
         QTRY_COMPARE(clouds.size(), 1);
-        stage.playPlaylist(cloudPlaylist(), stage.requestSerial());
+        stage.playPlaylist(cloudPlaylist(), QUrl(), stage.requestSerial());
         QCOMPARE(stage.timeline()->coverage(), (FootageBlocks{{36000, 36012}}));
         QTRY_VERIFY_WITH_TIMEOUT(stage.playheadSecond() > 36009, kPictureWaitMs); // into the third segment
         QVERIFY(stage.playheadSecond() <= 36012.5);
