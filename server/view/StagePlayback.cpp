@@ -158,7 +158,10 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     if (date != m_dayPicker->date())
         setPickerDay(date);
     const double from = stage::clampToDay(fromSecond);
-    m_pendingStart = m_dayOffset = m_playheadSecond = from;
+    // A recording plays from the whole minute the recorder is asked for: the
+    // clock counts from there, with the picture.
+    const double shown = m_mode == Mode::DevicePlayback ? stage::recordingStart(from) : from;
+    m_pendingStart = m_dayOffset = m_playheadSecond = shown;
     m_awaitingPlaylist = false;
 
     if (m_mode == Mode::DevicePlayback && date != m_coverageDay) {
@@ -169,8 +172,8 @@ void StagePages::startDay(const QDate& date, double fromSecond)
         m_requestSerial++;
         Q_EMIT deviceDayRequested(date);
     }
-    m_timeline->setPlayhead(from);
-    showTime(from);
+    m_timeline->setPlayhead(shown);
+    showTime(shown);
 
     if (m_mode == Mode::CloudPlayback) {
         m_playlist = CloudPlaylist();
