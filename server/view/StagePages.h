@@ -110,6 +110,11 @@ public:
 
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+protected:
+    // A stage that becomes the page shown shows its control strip, which
+    // then hides as it does after any movement of the pointer.
+    void showEvent(QShowEvent* event) override;
+
 public Q_SLOTS:
     // Saves the picture on screen as a PNG under Pictures/Kavira.
     void saveSnapshot();

@@ -200,6 +200,16 @@ private Q_SLOTS:
         QVERIFY(hide.isActive());
         QTRY_VERIFY_WITH_TIMEOUT(!hide.isActive(), 8000);
         QVERIFY(bar->isShown());
+
+        // Shown again as the page in front (it went hidden behind another
+        // page with its strip faded out): the strip is there, and fades on
+        // its own again over the picture.
+        QTest::mouseMove(stage->videoStage(), QPoint(200, 100));
+        QTRY_VERIFY_WITH_TIMEOUT(!bar->isShown(), 8000);
+        stage->hide();
+        stage->show();
+        QVERIFY(bar->isShown() && hide.isActive());
+        QTRY_COMPARE(bar->opacity(), 1.0);
     }
 
     void speedsSteerThePlayer()
