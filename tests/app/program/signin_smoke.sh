@@ -2,7 +2,7 @@
 # The built program against the fake organisation server in another process:
 # it starts with a remembered sign-in, restores it, loads the catalogue and
 # quits. Read back: the server's request log (order, and the header rules of
-# every request) and the program's own log (no secret in it).
+# every request) and the program's own log (no secret and no personal data in it).
 set -u
 exe="$1"
 server_program="$2"
@@ -84,6 +84,10 @@ for r in requests:
 for s in secrets:
     if s and s in log:
         problems.append("a secret in kvr.log: %s…" % s[:12])
+# Nor what the server says of the person: the log goes out with support requests.
+for personal in ("demo.verma@example.org", "Verma", "+91 98xxxxx210"):
+    if personal in log:
+        problems.append("personal data in kvr.log: %s" % personal)
 if "Kavira started" not in log:
     problems.append("no start banner in kvr.log")
 for p in problems:
