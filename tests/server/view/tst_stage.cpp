@@ -155,6 +155,11 @@ private Q_SLOTS:
         QCOMPARE(retry.size(), 1);
         Q_EMIT stage->player()->reconnecting(2, 3, "Connection lost");
         QCOMPARE(headline() + " | " + detail(), QString("Reconnecting… | Connection lost (attempt 2 of 3)"));
+        // What the stage paints, a screen reader reads; a picture ends it.
+        QCOMPARE(stage->videoStage()->accessibleDescription(),
+                 QString("Reconnecting…: Connection lost (attempt 2 of 3)"));
+        showPicture();
+        QVERIFY(stage->videoStage()->accessibleDescription().isEmpty());
         stage->showError("No", "", false);
         QVERIFY(!Access::part(*stage, "retry")->isVisible());
 
