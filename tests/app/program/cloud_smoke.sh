@@ -10,34 +10,11 @@
 # Run on a display with a session bus of its own (the accessibility bus
 # starts on it); without the system's Python bindings for the accessibility
 # bus the test is skipped.
-set -u
-exe="$1"
-server_program="$2"
-python=/usr/bin/python3
+source "$(dirname "$0")/program_kit.sh"
 if ! "$python" -c 'import gi; gi.require_version("Atspi", "2.0"); from gi.repository import Atspi' 2>/dev/null; then
   echo "SKIP: no accessibility bindings for Python"
   exit 77
 fi
-work="$(mktemp -d)"
-server_pid=""
-app_pid=""
-cleanup() {
-  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*"
-  echo "--- program output"
-  tail -40 "$work/out.txt" 2>/dev/null
-  echo "0 passed, 1 failed"
-  exit 1
-}
-
-export HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_DATA_HOME="$work/home/.local/share" \
-       XDG_STATE_HOME="$work/home/.local/state" XDG_CACHE_HOME="$work/home/.cache"
 export KVR_SETTINGS_APP="kvrtest-cloud-smoke"
 
 # The archive: a finished playlist of 2 s segments as the ffmpeg tool writes it.
@@ -45,19 +22,8 @@ mkdir -p "$work/archive"
 ffmpeg -nostdin -hide_banner -loglevel error -f lavfi -i testsrc2=size=320x240:rate=25:duration=20 \
   -c:v libx264 -preset ultrafast -g 25 -f hls -hls_time 2 -hls_list_size 0 -hls_playlist_type vod \
   -hls_segment_filename "$work/archive/seg%03d.ts" "$work/archive/index.m3u8" || fail "ffmpeg could not write the archive"
-
-port="$("$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')"
-token="remembered-$(date +%s%N)"
-KVR_FAKE_PORT="$port" KVR_FAKE_LOG="$work/requests.jsonl" KVR_FAKE_REFRESH_TOKEN="$token" \
-  KVR_FAKE_HLS_DIR="$work/archive" "$server_program" >"$work/server.txt" 2>&1 &
-server_pid=$!
-for _ in $(seq 1 100); do grep -q listening "$work/server.txt" && break; sleep 0.1; done
-grep -q listening "$work/server.txt" || fail "the fake server did not start"
-
-mkdir -p "$XDG_DATA_HOME/Kavira/Kavira"
-printf '{"username":"demo","refresh_token":"%s","signed_in_at":"%s"}' "$token" "$(date -u +%Y-%m-%dT%H:%M:%SZ)" \
-  >"$XDG_DATA_HOME/Kavira/Kavira/session.json"
-chmod 600 "$XDG_DATA_HOME/Kavira/Kavira/session.json"
+export KVR_FAKE_HLS_DIR="$work/archive"
+start_server
 
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 KVR_RENDER=cpu KVR_API_BASE="http://127.0.0.1:$port" \
   KVR_RTSP_HOST=127.0.0.1 KVR_RTSP_PORT=9 "$exe" >"$work/out.txt" 2>&1 &
