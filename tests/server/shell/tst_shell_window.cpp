@@ -370,10 +370,17 @@ private Q_SLOTS:
         QVERIFY(s.load());
         QVERIFY(s.playFirstCamera());
         s.runServerWall();
+        // A recording playing too: the live stream stays held meanwhile.
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        Q_EMIT s.stage->playDevice(QDateTime(QDate(2026, 3, 2), QTime(8, 0)),
+                                   QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
+        QTRY_VERIFY(s.stage->log.contains("play url"));
+        QCOMPARE(s.rig.server.streams.size(), 2);
         // What the application object announces when the event loop ends.
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
         QCOMPARE(s.videoWall->stops, 1);
-        QTRY_COMPARE(s.count(kStop), 1);
+        QTRY_COMPARE(s.count(kStop), 2);
+        QVERIFY(s.rig.server.streams.isEmpty());
 
         s.stage->log.clear();
         QVERIFY(s.playFirstCamera());
