@@ -72,11 +72,11 @@ std::optional<QDateTime> startFromQuery(const QUrl& url)
 }
 
 // A line's address made absolute against the playlist's own; absolute ones,
-// and any line without a source, are kept exactly as they were.
+// unreadable ones and any line without a source are kept exactly as they were.
 QString absoluteAddress(const QString& address, const QUrl& source)
 {
     const QUrl url(address, QUrl::TolerantMode);
-    if (source.isEmpty() || !url.isRelative())
+    if (source.isEmpty() || !url.isValid() || !url.isRelative())
         return address;
     return source.resolved(url).toString(QUrl::FullyEncoded);
 }

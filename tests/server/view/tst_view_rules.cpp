@@ -147,6 +147,8 @@ private Q_SLOTS:
                        "#EXTINF:10,\nhttps://cdn.example/x/seg.m4s\n#EXT-X-ENDLIST\n"));
         QVERIFY(relative.header.contains("URI=\"http://127.0.0.1:8480/")
                 && relative.segments[1].lines.contains("http"));
+        // An address no parser can read stays as it was, never an empty line.
+        QCOMPARE(parseCloudPlaylist("#EXTINF:2,\n//[bad\n", kDay, source).text, QByteArray("#EXTINF:2,\n//[bad\n"));
         const CloudPlaylist odd = parseCloudPlaylist("#EXTINF:-3,\n2024-05-01_10-00-00.ts\n#EXTINF:abc\n"
                                                      "2024-05-01_10-00-05.ts\n#EXTINF:5,\n",
                                                      kDay);
