@@ -135,11 +135,9 @@ CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day, c
             continue;
         }
         const bool inf = text.startsWith(QLatin1String(kInf));
-        const bool address = !text.startsWith(QLatin1Char('#')) && infPending;
-        if (address)
-            text = absoluteAddress(text, source);
-        else if (text.startsWith(QLatin1Char('#')))
-            text = withAbsoluteUri(text, source);
+        // Every address: segments, and a variant's playlist where the list
+        // is a master playlist.
+        text = text.startsWith(QLatin1Char('#')) ? withAbsoluteUri(text, source) : absoluteAddress(text, source);
         const QByteArray line = text.toUtf8() + '\n';
         out.text += line;
         if (!inf && !inSegment) {

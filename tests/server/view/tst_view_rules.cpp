@@ -149,6 +149,8 @@ private Q_SLOTS:
                 && relative.segments[1].lines.contains("http"));
         // An address no parser can read stays as it was, never an empty line.
         QCOMPARE(parseCloudPlaylist("#EXTINF:2,\n//[bad\n", kDay, source).text, QByteArray("#EXTINF:2,\n//[bad\n"));
+        QCOMPARE(parseCloudPlaylist("#EXT-X-STREAM-INF:BANDWIDTH=1\nhd.m3u8\n", kDay, source).text,
+                 QByteArray("#EXT-X-STREAM-INF:BANDWIDTH=1\nhttp://127.0.0.1:8480/v2/api/cloud/playback/hd.m3u8\n"));
         const CloudPlaylist odd = parseCloudPlaylist("#EXTINF:-3,\n2024-05-01_10-00-00.ts\n#EXTINF:abc\n"
                                                      "2024-05-01_10-00-05.ts\n#EXTINF:5,\n",
                                                      kDay);
