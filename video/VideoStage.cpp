@@ -25,6 +25,18 @@ VideoStage::VideoStage(QWidget* parent) : QWidget(parent)
     spinner = new QTimer(this);
     spinner->setInterval(kSpinnerIntervalMs);
     connect(spinner, &QTimer::timeout, this, &VideoStage::spinStep);
+    setAccessibleName(QStringLiteral("Video"));
+    showText(headline, detail);
+}
+
+void VideoStage::showText(const QString& newHeadline, const QString& newDetail)
+{
+    headline = newHeadline;
+    detail = newDetail;
+    // What the stage says is painted; a screen reader reads it here.
+    const QString said = newDetail.isEmpty() ? newHeadline : newHeadline + QStringLiteral(": ") + newDetail;
+    if (accessibleDescription() != said)
+        setAccessibleDescription(said);
     updateSpinner();
 }
 
@@ -53,9 +65,7 @@ void VideoStage::setFrame(const QImage& image)
     hideGpu();
     frame = image;
     frame.setDevicePixelRatio(devicePixelRatioF());
-    headline.clear();
-    detail.clear();
-    updateSpinner();
+    showText(QString(), QString());
     update();
 }
 
@@ -71,9 +81,7 @@ void VideoStage::setYuvFrame(std::shared_ptr<const YuvFrame> yuv)
         connect(gpu, &GpuVideoView::unavailable, this, &VideoStage::onGpuUnavailable);
     }
     frame = QImage();
-    headline.clear();
-    detail.clear();
-    updateSpinner();
+    showText(QString(), QString());
     if (!gpuActive) {
         gpu->show();
         gpu->lower();
@@ -98,9 +106,7 @@ void VideoStage::setMessage(const QString& newHeadline, const QString& newDetail
 {
     hideGpu();
     frame = QImage();
-    headline = newHeadline;
-    detail = newDetail;
-    updateSpinner();
+    showText(newHeadline, newDetail);
     update();
 }
 
@@ -108,9 +114,7 @@ void VideoStage::clear()
 {
     hideGpu();
     frame = QImage();
-    headline.clear();
-    detail.clear();
-    updateSpinner();
+    showText(QString(), QString());
     update();
 }
 

@@ -71,6 +71,7 @@ protected:
 
 private:
     void spinStep();
+    void showText(const QString& headline, const QString& detail);
     void onGpuUnavailable(const QString& reason);
     void reportPixelSize();
 

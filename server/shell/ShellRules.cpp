@@ -203,6 +203,10 @@ StreamEffects effectsOf(Operation operation)
     case Operation::DevicePlayback:
     case Operation::CloudPlayback:
         return {StageEffect::Replaced, WallEffect::Stopped, false, false, ViewFlag::Set};
+    case Operation::DeviceOpened:
+        // Nothing plays on behind the device page, unseen and held on the
+        // server: the stage and the wall stop as their own Stop buttons do.
+        return {StageEffect::Stopped, WallEffect::Stopped, true, false, ViewFlag::Cleared};
     case Operation::CameraWall:
         return {StageEffect::Stopped, WallEffect::Replaced, true, false, ViewFlag::Set};
     case Operation::StageStopped:

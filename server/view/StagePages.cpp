@@ -452,6 +452,12 @@ void StagePages::pokeControls()
         m_hideTimer.start();
 }
 
+void StagePages::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    pokeControls();
+}
+
 bool StagePages::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_stage && event->type() == QEvent::Resize) {

@@ -95,6 +95,16 @@ private Q_SLOTS:
                           "Error transferring http://127.0.0.1:9/v2/x - server replied: Bad"}};
         for (const auto& [url, masked] : urls)
             QCOMPARE(redactUrl(url), QString(masked));
+        // What the server says of a person is masked too; names of things are not.
+        QJsonObject me = obj(R"({"user":{"username":"ann","name":"Ann Rao","first_name":"Ann","last_name":"Rao",
+            "email":"ann.rao@example.org","mobile_number":"+91 98765 43210","phone":919876543210,
+            "organisation":{"name":"Head Office"}},"note":"ask ann.rao@example.org","camera":{"name":"Gate"}})");
+        redactForLog(me);
+        const QString masked = QString::fromUtf8(QJsonDocument(me).toJson(QJsonDocument::Compact));
+        for (const char* personal : {"Ann", "Rao", "example.org", "98765", "919876543210"})
+            QVERIFY2(!masked.contains(QLatin1String(personal)), qPrintable(masked + " holds " + personal));
+        QVERIFY2(masked.contains("\"username\":\"ann\"") && masked.contains("Head Office") && masked.contains("Gate"),
+                 qPrintable(masked));
         // Answers are logged redacted, large ones by their size only.
         QCOMPARE(bodySummary({{"password", "x"}}, 6000) + bodySummary({{"password", "x"}}, 6001),
                  QString(R"({"password":"***"}<5 KB>)"));

@@ -163,6 +163,14 @@ private Q_SLOTS:
         QTest::keyClick(boxes[3], Qt::Key_Backspace);
         QCOMPARE(boxes[2]->text(), QString());
         QTRY_VERIFY(boxes[2]->hasFocus());
+        // So does it from the second box to the first; the first has none before it.
+        boxes[0]->setText("4");
+        boxes[1]->setFocus();
+        QTest::keyClick(boxes[1], Qt::Key_Backspace);
+        QCOMPARE(boxes[0]->text(), QString());
+        QTRY_VERIFY(boxes[0]->hasFocus());
+        QTest::keyClick(boxes[0], Qt::Key_Backspace);
+        QVERIFY(boxes[0]->hasFocus());
         // A pasted code fills all six boxes, one digit each, focus in the last.
         boxes[3]->setText("123456");
         QCOMPARE(f.w.otpCode(), "123456");

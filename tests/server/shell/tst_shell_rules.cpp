@@ -245,6 +245,7 @@ private Q_SLOTS:
                               "1 2 1 0 1",    // wall camera to stage
                               "1 2 0 0 1",    // device playback
                               "1 2 0 0 1",    // cloud playback
+                              "2 2 1 0 2",    // a device opened from the catalogue
                               "2 1 1 0 1",    // camera wall
                               "0 0 1 0 2",    // stage stopped
                               "0 0 0 0 2",    // wall closed

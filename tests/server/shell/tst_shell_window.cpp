@@ -247,6 +247,10 @@ private Q_SLOTS:
                                    QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
         QTRY_VERIFY(s.stage->log.contains("play url"));
         QCOMPARE(s.count(kStop), 0);
+        // The server's restart notice for the camera is for live view only.
+        s.stage->log.clear();
+        Q_EMIT AppContext::instance().api.streamNeedsRestart(s.window->currentChannelId());
+        QVERIFY(s.stage->log.isEmpty());
         const QString play = QStringLiteral("/v2/api/start/playback/stream/");
         QCOMPARE(s.sent(play, "playback_date"), QStringList{"2026-03-02"});
         QVERIFY(s.sent(play, "end_time").first().startsWith("09:00"));
@@ -268,8 +272,8 @@ private Q_SLOTS:
         s.stage->stopPlayback();
         QVERIFY(!AppContext::instance().viewActive && s.window->currentPage() == ShellWindow::DevicePageIndex);
         QTRY_VERIFY(s.count(kStop) > stopsBefore);
-        QTRY_VERIFY(std::none_of(s.rig.server.streams.cbegin(), s.rig.server.streams.cend(),
-                                 [](const orgserver::FakeStream& st) { return st.live; }));
+        // Every stream the view started is given back, the recording's too.
+        QTRY_VERIFY(s.rig.server.streams.isEmpty());
     }
 
     void offlineAndFailedLiveAnswers()
@@ -326,6 +330,14 @@ private Q_SLOTS:
             QTest::mouseClick(playback, Qt::LeftButton);
             QTRY_COMPARE(s.wall->log.mid(0, 2), QStringList({"fullscreen 0", "stop"}));
         }
+        // A device chosen in the catalogue while a camera plays: nothing goes
+        // on behind its page, the stage stops as its own Stop does.
+        s.stage->log.clear();
+        s.wall->log.clear();
+        s.clickRow(s.row("Recorder 1-1"));
+        QVERIFY(s.stage->log.contains("stop") && s.wall->log.contains("stop"));
+        QVERIFY(!AppContext::instance().viewActive && s.window->currentPage() == ShellWindow::DevicePageIndex);
+        QTRY_VERIFY(s.rig.server.streams.isEmpty());
 
         // A custom selection across two sites names the sites.
         s.window->catalogue()->setSelecting(true);
@@ -376,10 +388,17 @@ private Q_SLOTS:
         QVERIFY(s.load());
         QVERIFY(s.playFirstCamera());
         s.runServerWall();
+        // A recording playing too: the live stream stays held meanwhile.
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        Q_EMIT s.stage->playDevice(QDateTime(QDate(2026, 3, 2), QTime(8, 0)),
+                                   QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
+        QTRY_VERIFY(s.stage->log.contains("play url"));
+        QCOMPARE(s.rig.server.streams.size(), 2);
         // What the application object announces when the event loop ends.
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
         QCOMPARE(s.videoWall->stops, 1);
-        QTRY_COMPARE(s.count(kStop), 1);
+        QTRY_COMPARE(s.count(kStop), 2);
+        QVERIFY(s.rig.server.streams.isEmpty());
 
         s.stage->log.clear();
         QVERIFY(s.playFirstCamera());

@@ -11,6 +11,7 @@
 #include "tests/support/TestKit.h"
 
 #include <QGraphicsEffect>
+#include <QPropertyAnimation>
 #include <QSignalSpy>
 
 namespace {
@@ -158,6 +159,11 @@ private Q_SLOTS:
         bar.setShown(false);
         QTRY_COMPARE(bar.opacity(), 0.0);
         QVERIFY(bar.isVisible()); // never hidden as a widget: it still takes the mouse
+        // A fade in that never reached its end: asked to show again, it does.
+        bar.setShown(true);
+        bar.findChild<QPropertyAnimation*>()->stop();
+        bar.setShown(true);
+        QTRY_COMPARE(bar.opacity(), 1.0);
 
         // Each new page of a stack fades in, also one shown during another's fade.
         FadeStack stack;
