@@ -127,7 +127,8 @@ private Q_SLOTS:
             "destinationFitsOrCovers onlyCompleteRecordsAreDrawable pictureGeometryAtOtherRatios "
             "spinnerTurnsOnlyWhileLoadingWithoutAPicture fitCoverAndClear "
             "nearlyFittingPictureIsDrawnUnscaled movingToADenserDisplayReportsTheNewSize "
-            "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff";
+            "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff "
+            "messagesWrapOrShortenWithATip";
         if (!glAvailable && !withoutGl.split(' ').contains(QTest::currentTestFunction()))
             QSKIP("no OpenGL on this display");
     }
@@ -511,6 +512,59 @@ private Q_SLOTS:
         QCOMPARE(s->currentFrame().pixelColor(5, 5), QColor(Qt::blue));
         s->setMessage(QStringLiteral("Loading"), QString());
         QVERIFY(s->currentFrame().isNull());
+    }
+
+    // A message wraps at words inside the stage, every line within its
+    // width; on a stage too small for all of it the last line is shortened
+    // and the whole message becomes the tool tip of whatever takes the
+    // stage's mouse, never over a tip of its own.
+    void messagesWrapOrShortenWithATip()
+    {
+        const QString headline = QStringLiteral("Can’t play this stream");
+        const QString detail = QStringLiteral("The RTSP port is closed on the device, or a firewall between this "
+                                              "computer and the recorder blocks it. Check the port in the device's "
+                                              "network settings.");
+        QFont font(QStringLiteral("Inter"));
+        font.setPixelSize(14);
+        const auto fits = [](const QList<VideoStage::MessageLine>& lines, QSize size) {
+            for (const VideoStage::MessageLine& l : lines) {
+                QFont f(QStringLiteral("Inter"));
+                f.setPixelSize(l.headline ? 18 : 13);
+                f.setWeight(l.headline ? QFont::DemiBold : QFont::Normal);
+                if (!QRect(QPoint(0, 0), size).contains(l.rect)
+                    || QFontMetrics(f).horizontalAdvance(l.text) > l.rect.width())
+                    return false;
+            }
+            return true;
+        };
+        bool shortened = true;
+        auto lines = VideoStage::messageLayout(QSize(640, 360), headline, detail, font, &shortened);
+        QVERIFY(!shortened && fits(lines, QSize(640, 360)));
+        QCOMPARE(lines.first().text, headline);
+        // A tile of a four-by-four wall on the smallest window.
+        const QSize tile(222, 124);
+        lines = VideoStage::messageLayout(tile, headline, detail, font, &shortened);
+        QVERIFY(shortened && fits(lines, tile));
+        QVERIFY(lines.size() >= 3 && lines.last().text.endsWith(QChar(0x2026)));
+        QString shown;
+        for (const auto& l : lines)
+            shown += l.text + ' ';
+        QVERIFY2(shown.contains(QStringLiteral("The RTSP port")), qPrintable(shown));
+
+        QWidget tileWidget;
+        tileWidget.resize(tile);
+        auto* stage = new VideoStage(&tileWidget);
+        stage->setMinimumHeight(60);
+        stage->setAttribute(Qt::WA_TransparentForMouseEvents);
+        stage->setGeometry(QRect(QPoint(0, 0), tile));
+        stage->setMessage(headline, detail);
+        QCOMPARE(tileWidget.toolTip(), headline + '\n' + detail);
+        QVERIFY(stage->messageShortened() && stage->toolTip().isEmpty());
+        stage->setMessage(QStringLiteral("Offline"), QString());
+        QVERIFY(!stage->messageShortened() && tileWidget.toolTip().isEmpty());
+        tileWidget.setToolTip(QStringLiteral("the tile's own"));
+        stage->setMessage(headline, detail);
+        QCOMPARE(tileWidget.toolTip(), QStringLiteral("the tile's own"));
     }
 
     // What reaches the screen: the window system shows the view's own pixels
