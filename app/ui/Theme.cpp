@@ -225,6 +225,9 @@ QPushButton#PlayAll {
 }
 QPushButton#PlayAll:hover { background: @accent/0.32; color: @white; }
 QPushButton#PlayAll:disabled { background: @white/0.05; color: @faint; }
+QTreeView#CatalogTree QPushButton#IconBtn {
+    min-width: 24px; max-width: 24px; min-height: 24px; max-height: 24px; border-radius: 12px;
+}
 QFrame#Tile { background: @backdrop; border: 2px solid @line; border-radius: 14px; }
 QFrame#Tile:hover { border: 2px solid @borderStrong; }
 QFrame#Tile[selected="true"] { border: 2px solid @accent; }
