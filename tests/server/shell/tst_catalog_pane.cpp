@@ -127,9 +127,13 @@ private Q_SLOTS:
         QTRY_COMPARE(p.ticks(), "2 cameras selected | d3-c1 d3-c2 | 02");
         // Folding a site away takes its neighbours' buttons along.
         pane.tree()->collapse(p.row("North Gate"));
-        QTRY_VERIFY(std::all_of(pane.siteButtons().cbegin(), pane.siteButtons().cend(), [&pane](QPushButton* b) {
-            return pane.tree()->indexAt(b->geometry().center()).data(CatalogModel::KindRole).toString() == "site";
-        }));
+        const auto onSiteRows = [&pane] {
+            const QList<QPushButton*> buttons = pane.siteButtons();
+            return std::all_of(buttons.cbegin(), buttons.cend(), [&pane](QPushButton* b) {
+                return pane.tree()->indexAt(b->geometry().center()).data(CatalogModel::KindRole).toString() == "site";
+            });
+        };
+        QTRY_VERIFY(onSiteRows());
     }
 
     void selectionModeTicksWithTriStateMarks()
