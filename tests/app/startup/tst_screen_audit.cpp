@@ -36,8 +36,10 @@
 #include "tests/support/ScreenAudit.h"
 #include "tests/support/TestKit.h"
 #include "video/VideoStage.h"
+#include "wall/DisplayWindow.h"
 #include "wall/SetupDialog.h"
 
+#include <QCheckBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QPushButton>
@@ -167,6 +169,31 @@ class ScreenAudit : public QObject {
             d.hide();
             return result;
         });
+    }
+
+    // Starts the wall of a set-up dialog with every camera of its tree on
+    // this display, looks at the display's full-screen window, and stops it.
+    void lookAtRunningWall(VideoWall::SetupDialog& setup, const QString& name)
+    {
+        setup.enabledBox()->setChecked(true);
+        setup.tree()->expandAll();
+        setup.tree()->selectAll();
+        setup.fillButton()->click();
+        setup.startButton()->click();
+        VideoWall::DisplayWindow* shown = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT((shown = wallWindow()) && shown->isVisible(), 10000);
+        settle(1500);
+        look(shown, name);
+        setup.stopButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
+    }
+
+    static VideoWall::DisplayWindow* wallWindow()
+    {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* d = qobject_cast<VideoWall::DisplayWindow*>(w); d && d->isVisible())
+                return d;
+        return nullptr;
     }
 
     void expectAnswered() { QTRY_COMPARE_WITH_TIMEOUT(Modal::pending(), 0, 10000); }
@@ -368,6 +395,7 @@ private Q_SLOTS:
         VideoWall::SetupDialog* setup = nullptr;
         QTRY_VERIFY((setup = shell.findChild<VideoWall::SetupDialog*>()) && setup->isVisible());
         lookAtDialog(*setup, QStringLiteral("video-wall-setup"));
+        lookAtRunningWall(*setup, QStringLiteral("video-wall"));
         setup->close();
 
         auditNext(QStringLiteral("session-expired"), QMessageBox::Ok);
@@ -397,6 +425,7 @@ private Q_SLOTS:
                     "settings",
                     "no-access",
                     "video-wall-setup",
+                    "video-wall",
                     "session-expired"});
     }
 
@@ -539,13 +568,14 @@ private Q_SLOTS:
         VideoWall::SetupDialog* setup = nullptr;
         QTRY_VERIFY((setup = native.findChild<VideoWall::SetupDialog*>()) && setup->isVisible());
         lookAtDialog(*setup, QStringLiteral("native-video-wall-setup"));
+        lookAtRunningWall(*setup, QStringLiteral("native-video-wall"));
         setup->close();
         native.hide();
         expectSeen({"native-fleet", "native-device", "native-device-tab1", "native-device-tab2", "native-deactivate",
                     "native-snapshots", "native-calendar", "native-stream", "native-device-edit",
                     "native-remove-question", "native-add-device", "native-add-site", "native-settings",
-                    "native-report", "native-events", "native-live-wall", "native-playback",
-                    "native-video-wall-setup"});
+                    "native-report", "native-events", "native-live-wall", "native-playback", "native-video-wall-setup",
+                    "native-video-wall"});
     }
 };
 
