@@ -408,6 +408,7 @@ CamerasTab::CamerasTab(const NativeContext& context, QWidget* parent) : QWidget(
     v->addWidget(m_status);
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
+    scroll->setAccessibleName(QStringLiteral("Cameras"));
     m_rowsWidget = new QWidget;
     m_rowsLayout = new QVBoxLayout(m_rowsWidget);
     m_rowsLayout->setContentsMargins(0, 0, 0, 0);
@@ -671,8 +672,10 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
 
     m_tabs = new QTabWidget;
     m_tabs->setDocumentMode(true);
+    m_tabs->setAccessibleName(QStringLiteral("Device pages"));
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
+    scroll->setAccessibleName(QStringLiteral("Details"));
     m_details = new QWidget;
     m_detailsLayout = new QVBoxLayout(m_details);
     m_detailsLayout->setContentsMargins(0, 16, 6, 8);
@@ -1008,9 +1011,16 @@ void DevicePanel::removeDevice()
         QMessageBox::NoIcon, QStringLiteral("Remove device"),
         QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.").arg(d->name),
         QMessageBox::NoButton, this);
-    QPushButton* remove = box.addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
+    // Named before the box adds it, so that the style sees the name (the box
+    // polishes its buttons as it adds them); Cancel is the default, so that
+    // Enter never removes a device.
+    auto* remove = new QPushButton(QStringLiteral("Remove"));
     remove->setObjectName(QStringLiteral("NDanger"));
-    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    remove->setAutoDefault(false);
+    box.addButton(remove, QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
     const int result = Modal::exec(box);
     // A test's answer names the button by its role; a person's click is
     // seen through clickedButton().

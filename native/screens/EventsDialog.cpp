@@ -100,6 +100,7 @@ EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : Nati
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(36);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setTabKeyNavigation(false); // Tab leaves; the arrow keys move through the rows
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setShowGrid(false);
     m_table->setFrameShape(QFrame::NoFrame);

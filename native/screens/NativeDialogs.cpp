@@ -317,6 +317,7 @@ SiteDialog::SiteDialog(const NativeContext& context, const QString& siteId, QWid
     m_isp = new QLineEdit(m_site.isp);
     m_sim = new QLineEdit(m_site.sim);
     m_notes = new QPlainTextEdit(m_site.notes);
+    m_notes->setTabChangesFocus(true); // Tab goes on to the buttons, as in every other field
     m_notes->setFixedHeight(80);
     auto* content = new QWidget;
     auto* v = new QVBoxLayout(content);

@@ -4,6 +4,7 @@
 
 #include "native/screens/DevicePanel.h"
 #include "native/screens/NativeDialogs.h"
+#include "native/screens/NativeStyle.h"
 #include "native/screens/UptimeCharts.h"
 #include "tests/native/screens/ScreensKit.h"
 #include "tests/native/services/NativeTestKit.h"
@@ -237,12 +238,30 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
     QVERIFY(bench.pending.isEmpty());
-    // A cancelled removal and Cancel store nothing.
+    // A cancelled removal and Cancel store nothing. The question's "Remove"
+    // is red and not the default: Enter cancels.
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->nameField()->setText(QStringLiteral("Not stored"));
-    Modal::respond([](QDialog&) { return int(QMessageBox::RejectRole); });
+    dialog.setStyleSheet(NativeStyle::stylesheet());
+    QString look;
+    Modal::respond([&look](QDialog& asked) {
+        auto& box = static_cast<QMessageBox&>(asked);
+        QPushButton* remove = findByText<QPushButton>(&box, QStringLiteral("Remove"));
+        box.show();
+        if (!remove || !QTest::qWaitForWindowExposed(&box))
+            return int(QMessageBox::RejectRole);
+        const QPoint inside = remove->mapTo(&box, QPoint(4, remove->height() / 2));
+        QTest::keyClick(&box, Qt::Key_Return);
+        look = QStringLiteral("%1 %2 default %3 enter %4")
+                   .arg(remove->objectName(),
+                        box.grab().toImage().pixelColor(inside) == NativeStyle::kDanger ? "red" : "not red",
+                        box.defaultButton() ? box.defaultButton()->text() : QString(),
+                        box.clickedButton() ? box.clickedButton()->text() : QString());
+        return int(QMessageBox::RejectRole);
+    });
     click("Remove device");
+    QTRY_COMPARE(look, QStringLiteral("NDanger red default Cancel enter Cancel"));
     QTRY_COMPARE(Modal::pending(), 0);
     click("Cancel");
     QTRY_VERIFY(!panel->isEditing());
