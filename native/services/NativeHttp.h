@@ -31,6 +31,16 @@ enum Auth : int {
     Digest = 2, // the device's challenge is answered once with the stored login
 };
 
+// Digest challenges. The last Digest challenge a device sent (to a request
+// in any mode) is kept per device address, and a Digest request answers it
+// at once, counting its nonce's uses, so that a device is not asked twice
+// for everything. When the device refuses such an answer (its nonce went
+// stale, or it restarted), the request is sent again without credentials
+// and the fresh challenge answered once; a refused answer to a fresh
+// challenge forgets it. Only the challenge is kept, never the login.
+// Forgets the challenge kept for the device's address.
+void forgetChallenge(const Native::Device& device);
+
 // How large a body the caller expects; the request fails past the cap.
 enum class BodyLimit {
     Answer,  // text answers
