@@ -1,5 +1,6 @@
 #include "native/services/NativeHttp.h"
 
+#include "app/core/Clock.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/DigestAuth.h"
@@ -192,6 +193,10 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
             r.failure = Native::Failure::HttpStatus;
         }
     }
+    // A device's answer about its own clock is compared with this moment,
+    // not with when the whole exchange it belongs to ended.
+    if (r.status != 0)
+        r.receivedAt = kvr::Clock::instance().nowUtc();
     reply->deleteLater();
     state->manager->deleteLater();
     state->done(r);

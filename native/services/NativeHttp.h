@@ -53,6 +53,7 @@ struct Response {
     QByteArray contentType;
     QByteArray wwwAuthenticate; // the challenge the device sent, if any
     QString error;              // set only when status is 0
+    QDateTime receivedAt;       // when the answer arrived; invalid when none came
     // What went wrong, for code to decide on: None for a 2xx, LoginRefused
     // for a 401, HttpStatus for another answer, else the network failure.
     Native::Failure failure = Native::Failure::None;

@@ -618,6 +618,7 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
         h.firmware = r.firmware;
         h.mac = r.mac;
         h.deviceTime = r.deviceTime;
+        h.deviceTimeAt = r.deviceTimeAt;
         if (!r.hdd.isEmpty())
             h.hdd = r.hdd;
         else if (result.hddUnknown)
