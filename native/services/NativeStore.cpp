@@ -679,9 +679,13 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
             m_uptime.credit(internetKey(id), from, at);
         if (h.device == Passed)
             m_uptime.credit(deviceKey(id), from, at);
-        for (const Camera& cam : std::as_const(d->cameras))
-            if (!d->isIgnored(cam.channelId) && cam.onlineKnown && cam.online)
+        for (const Camera& cam : std::as_const(d->cameras)) {
+            if (d->isIgnored(cam.channelId) || !cam.onlineKnown)
+                continue;
+            m_uptime.credit(cameraKnownKey(id, cam.channelId), from, at);
+            if (cam.online)
                 m_uptime.credit(cameraKey(id, cam.channelId), from, at);
+        }
     }
     m_lastCheck.insert(id, at);
     scheduleSave();

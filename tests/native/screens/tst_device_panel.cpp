@@ -264,7 +264,8 @@ void DevicePanelTest::uptimeTabAndHeatmap()
     const QDate today = testNow().date();
     for (int h = 0; h < 9; ++h)
         nativeseed::hour(history, d.id, Native::GraphType::Device, 0, today, h, h == 3 ? 30 : 60);
-    nativeseed::hour(history, d.id, Native::GraphType::Camera, 3, today, 4, 60);
+    for (int h = 0; h < 9; ++h) // camera 3 known all along, up one hour
+        nativeseed::hour(history, d.id, Native::GraphType::Camera, 3, today, h, h == 4 ? 60 : 0);
     Bench bench({d, disabled("Off")}, {}, history);
     UptimeTab tab(bench.context());
     tab.setDevice(d.id);
