@@ -6,6 +6,7 @@
 #include "native/services/NativeServices.h"
 #include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
+#include "native/services/Verdicts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -523,6 +524,23 @@ bool NativeStore::updateDevice(const Device& updated, QString* error)
     Q_EMIT changed();
     Q_EMIT deviceUpdated(id);
     return true;
+}
+
+std::optional<Device> NativeStore::recorderAt(const QString& ip, int httpPort, const QString& exceptId) const
+{
+    const QString key = NativeAddress::recorderKey(ip, httpPort);
+    for (const Device& d : m_devices)
+        if (d.id != exceptId && NativeAddress::recorderKey(d.ip, d.httpPort) == key)
+            return d;
+    return std::nullopt;
+}
+
+QString NativeStore::duplicateProblem(const Device& existing)
+{
+    return QStringLiteral("%1:%2 is already in the list as \"%3\".")
+        .arg(existing.ip)
+        .arg(existing.httpPort)
+        .arg(Native::deviceLabel(existing));
 }
 
 void NativeStore::removeDevice(const QString& id)

@@ -18,6 +18,15 @@ QString cameraLabel(const Camera& camera)
     return camera.name.isEmpty() ? QStringLiteral("Camera %1").arg(camera.channelId) : camera.name;
 }
 
+QString deviceLabel(const Device& device)
+{
+    if (const QString name = device.name.trimmed(); !name.isEmpty())
+        return name;
+    if (const QString reported = device.health.deviceName.trimmed(); !reported.isEmpty())
+        return reported;
+    return device.ip;
+}
+
 } // namespace Native
 
 namespace NativeInsights {

@@ -190,7 +190,9 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
 {
     const Native::Site s = site("Depot");
     const Native::Device d = up("Gate", s.id);
-    Bench bench({d, up("Other")}, {s});
+    Native::Device other = up("Other");
+    other.ip = QStringLiteral("10.20.30.40");
+    Bench bench({d, other}, {s});
     DeviceDetailsDialog dialog(bench.context(), d.id);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     DevicePanel* panel = dialog.panel();
@@ -226,6 +228,14 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     click("Update");
     QTRY_COMPARE(Modal::pending(), 0);
     QCOMPARE(Modal::shown().last(), QStringLiteral("Can’t save: Enter the device's IP address or host name."));
+    QVERIFY(panel->isEditing());
+    // Moved onto a recorder already listed: refused, as adding it would be.
+    panel->form()->addressField()->setText(other.ip);
+    Modal::answer(QMessageBox::Close);
+    click("Update");
+    QTRY_COMPARE(Modal::pending(), 0);
+    QCOMPARE(Modal::shown().last(),
+             QStringLiteral("Can’t save: 10.20.30.40:%1 is already in the list as \"Other\".").arg(other.httpPort));
     QVERIFY(panel->isEditing());
     // Notices while editing leave the form alone.
     QPointer<DeviceForm> form = panel->form();
