@@ -8,6 +8,7 @@
 #include "native/services/Brands.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include "native/screens/UptimeCharts.h"
 
@@ -763,7 +764,7 @@ void DevicePanel::refreshHeader()
     if (!d)
         return;
     const bool busy = m_context.isBusy(m_id);
-    m_title->setText(d->name);
+    m_title->setText(Native::deviceLabel(*d));
     QStringList parts;
     if (!d->siteId.isEmpty()) {
         const QString site = m_context.store->siteName(d->siteId);
@@ -1004,10 +1005,10 @@ void DevicePanel::removeDevice()
     if (!d)
         return;
     const QString id = m_id;
-    QMessageBox box(
-        QMessageBox::NoIcon, QStringLiteral("Remove device"),
-        QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.").arg(d->name),
-        QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Remove device"),
+                    QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.")
+                        .arg(Native::deviceLabel(*d)),
+                    QMessageBox::NoButton, this);
     QPushButton* remove = box.addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
     remove->setObjectName(QStringLiteral("NDanger"));
     box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
@@ -1060,7 +1061,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
       m_context(context)
 {
     const std::optional<Native::Device> d = findDevice(context, deviceId);
-    setWindowTitle(QStringLiteral("Device details · %1").arg(d ? d->name : QString()));
+    setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
     setMinimumSize(780, 560);
     resize(980, 800);
     auto* v = new QVBoxLayout(this);

@@ -2,6 +2,7 @@
 
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -428,7 +429,7 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
             const Native::Device* d = byId.value(issue.deviceId, nullptr);
             if (!d)
                 continue; // removed since: counted, not listed
-            QString label = d->name;
+            QString label = Native::deviceLabel(*d);
             const QString site = store.siteName(d->siteId);
             if (!site.isEmpty())
                 label += QStringLiteral(" · ") + site;

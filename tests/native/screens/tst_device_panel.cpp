@@ -127,7 +127,9 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     Native::Device gate = up("Gate", s.id);
     gate.password = QStringLiteral("abc");
     gate.ignored = {2, 3};
-    Bench bench({hik, samsung, busy, gate}, {s});
+    Native::Device nameless = up("Reported NVR");
+    nameless.name.clear();
+    Bench bench({hik, samsung, busy, gate, nameless}, {s});
     DevicePanel panel(bench.context());
     auto texts = [&panel] { return labelTexts(panel.detailsWidget()); };
     auto chip = [&panel](const char* caption) { return chipText(panel.detailsWidget(), QLatin1String(caption)); };
@@ -157,6 +159,14 @@ void DevicePanelTest::detailsByStateAndDeactivation()
         QVERIFY2(texts().contains(t), qPrintable(t));
     QCOMPARE(panel.subtitleLabel()->text(),
              QStringLiteral("Depot  ·  127.0.0.1:%1  ·  HIKVISION  ·  NVR").arg(gate.httpPort));
+    // A device without a name goes by the name it reported, in the title
+    // and in the window's.
+    QCOMPARE(panel.titleLabel()->text(), QStringLiteral("Gate"));
+    panel.setDevice(nameless.id);
+    QCOMPARE(panel.titleLabel()->text(), QStringLiteral("Reported NVR"));
+    QCOMPARE(DeviceDetailsDialog(bench.context(), nameless.id).windowTitle(),
+             QStringLiteral("Device details · Reported NVR"));
+    panel.setDevice(gate.id);
     findByText<QPushButton>(panel.detailsWidget(), QStringLiteral("Show password"))->click();
     QTRY_VERIFY(texts().contains(QStringLiteral("abc")));
     panel.setDevice(gate.id);

@@ -323,7 +323,9 @@ void NativeDialogsTest::eventsDialog()
     QCOMPARE(summary(0, 0),
              QStringLiteral("No device here can send live events yet (Hikvision, Prama and Prama STQC can)."));
     const Native::Site depot = site("Depot");
+    // Unnamed: its events are shown under the name it reported.
     Native::Device gate = up("Gate", depot.id, 5);
+    gate.name.clear();
     gate.cameras[1].name = QStringLiteral("Yard");
     Bench bench; // its clock first: the events are dated by it
     // Oldest first: a detection, a problem started and one cleared, a

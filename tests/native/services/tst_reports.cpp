@@ -171,6 +171,7 @@ private Q_SLOTS:
                      {4, {}, true, true, {}, {}, 0}};
         d.ignored = {4};
         Device blank = plain("Blank");
+        blank.name.clear(); // nor a name it reported: rows name its address
         blank.ip = QStringLiteral("10.1.2.4");
         blank.health.recordingWindow = 30; // days not counted
         f.load({d, blank}, {site});
@@ -179,12 +180,12 @@ private Q_SLOTS:
                      + "Depot,-3,1,'@door,online,2026-03-20 09:05,,40\n"
                        "Depot,-3,2,Camera 2,unknown,,,\n"
                        "Depot,-3,3,Camera 3,offline,,2026-03-19 23:59,\n"
-                       ",Blank,1,Camera 1,unknown,,,\n");
-        QCOMPARE(f.report(Cameras, {blank.id}), kCamerasHeader + ",Blank,1,Camera 1,unknown,,,\n");
+                       ",10.1.2.4,1,Camera 1,unknown,,,\n");
+        QCOMPARE(f.report(Cameras, {blank.id}), kCamerasHeader + ",10.1.2.4,1,Camera 1,unknown,,,\n");
         QCOMPARE(f.report(Storage),
                  kStorageHeader
                      + "Depot,-3,10.1.2.3,DAHUA,DH-NVR,S1,'=cmd|' /C calc'!A0,Fault,27,30,2026-03-20 14:07\n"
-                       ",Blank,10.1.2.4,HIKVISION,,,,,,,\n");
+                       ",10.1.2.4,10.1.2.4,HIKVISION,,,,,,,\n");
         QCOMPARE(f.report(static_cast<Kind>(7)) + f.report(static_cast<Kind>(-1)), QString()); // unknown kinds
     }
 };
