@@ -261,9 +261,18 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->nameField()->setText(QStringLiteral("Not stored"));
-    Modal::respond([](QDialog&) { return int(QMessageBox::RejectRole); });
+    // The confirmation names the device and shows "Remove" in the danger style.
+    QString confirmation;
+    Modal::respond([&confirmation](QDialog& box) {
+        const QPushButton* remove = findByText<QPushButton>(&box, QStringLiteral("Remove"));
+        confirmation = dynamic_cast<QMessageBox&>(box).text() + QLatin1Char('|') + remove->objectName();
+        return int(QMessageBox::RejectRole);
+    });
     click("Remove device");
     QTRY_COMPARE(Modal::pending(), 0);
+    QCOMPARE(
+        confirmation,
+        QStringLiteral("Remove Renamed? Its camera names and uptime history are deleted from this computer.|NDanger"));
     click("Cancel");
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
