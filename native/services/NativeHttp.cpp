@@ -468,11 +468,6 @@ void getAll(const Native::Device& device, const QStringList& paths, Auth auth, c
     }
 }
 
-void forgetChallenge(const Native::Device& device)
-{
-    keptChallenges().remove(challengeKey(device));
-}
-
 void tcpProbe(const QString& host, int port, int timeoutMs, const QObject* receiver, TcpCallback done)
 {
     if (!done)

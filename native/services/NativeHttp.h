@@ -34,12 +34,12 @@ enum Auth : int {
 // Digest challenges. The last Digest challenge a device sent (to a request
 // in any mode) is kept per device address, and a Digest request answers it
 // at once, counting its nonce's uses, so that a device is not asked twice
-// for everything. When the device refuses such an answer (its nonce went
-// stale, or it restarted), the request is sent again without credentials
-// and the fresh challenge answered once; a refused answer to a fresh
-// challenge forgets it. Only the challenge is kept, never the login.
-// Forgets the challenge kept for the device's address.
-void forgetChallenge(const Native::Device& device);
+// for everything. When the device refuses an answer to a challenge it
+// accepted before, or calls the nonce stale (it expired, or the device
+// restarted), the request is sent again without credentials and the fresh
+// challenge answered once. A refused first answer to a challenge ends the
+// request, so a wrong login is tried once, and forgets the challenge. Only
+// the challenge is kept, never the login.
 
 // How large a body the caller expects; the request fails past the cap.
 enum class BodyLimit {
