@@ -8,6 +8,7 @@
 #include "native/services/Brands.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include "native/screens/UptimeCharts.h"
 
@@ -766,7 +767,7 @@ void DevicePanel::refreshHeader()
     if (!d)
         return;
     const bool busy = m_context.isBusy(m_id);
-    m_title->setText(d->name);
+    m_title->setText(Native::deviceLabel(*d));
     QStringList parts;
     if (!d->siteId.isEmpty()) {
         const QString site = m_context.store->siteName(d->siteId);
@@ -1009,7 +1010,7 @@ void DevicePanel::removeDevice()
     const QString id = m_id;
     QMessageBox box(
         QMessageBox::NoIcon, QStringLiteral("Remove device"),
-        QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.").arg(d->name),
+        QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.").arg(Native::deviceLabel(*d)),
         QMessageBox::NoButton, this);
     // Named before the box adds it, so that the style sees the name (the box
     // polishes its buttons as it adds them); Cancel is the default, so that
@@ -1070,7 +1071,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
       m_context(context)
 {
     const std::optional<Native::Device> d = findDevice(context, deviceId);
-    setWindowTitle(QStringLiteral("Device details · %1").arg(d ? d->name : QString()));
+    setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
     setMinimumSize(780, 560);
     resize(980, 800);
     auto* v = new QVBoxLayout(this);

@@ -189,7 +189,7 @@ void EventsDialog::refill()
         items << kind;
         items << new QTableWidgetItem(e.active ? QStringLiteral("Started") : QStringLiteral("Cleared"));
         items << new QTableWidgetItem(NativeEventText::cameraText(d, e.channel));
-        items << new QTableWidgetItem(d ? d->name : QStringLiteral("Removed device"));
+        items << new QTableWidgetItem(d ? Native::deviceLabel(*d) : QStringLiteral("Removed device"));
         items << new QTableWidgetItem(d && m_context.store ? m_context.store->siteName(d->siteId) : QString());
         rows << items;
         if (rows.size() - 1 >= NativeEventText::kLastRowIndex)

@@ -19,6 +19,7 @@
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -695,7 +696,7 @@ void NativeWindow::rebuild()
             return a.rank < b.rank;
         if (a.site != b.site)
             return a.site < b.site;
-        if (const int c = a.device->name.compare(b.device->name, Qt::CaseInsensitive))
+        if (const int c = Native::deviceLabel(*a.device).compare(Native::deviceLabel(*b.device), Qt::CaseInsensitive))
             return c < 0;
         return a.device->id < b.device->id;
     });

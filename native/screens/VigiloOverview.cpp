@@ -3,6 +3,7 @@
 #include "app/ui/Fitting.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
@@ -452,7 +453,7 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
             const Native::Device* d = byId.value(issue.deviceId, nullptr);
             if (!d)
                 continue; // removed since: counted, not listed
-            QString label = d->name;
+            QString label = Native::deviceLabel(*d);
             const QString site = store.siteName(d->siteId);
             if (!site.isEmpty())
                 label += QStringLiteral(" · ") + site;

@@ -25,6 +25,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSet>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTableView>
@@ -230,14 +231,26 @@ void NativeWindowTest::showHidePagesAndSignIn()
 void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
 {
     const Native::Site s = site("Depot");
-    bench->load({up("Existing", s.id)}, {s});
+    const Native::Device existing = up("Existing", s.id);
+    bench->load({existing}, {s});
     NativeWindow w(bench->context());
     w.table()->selectRow(0);
     w.searchField()->setText(QStringLiteral("zzz"));
     QString proposed;
-    Modal::respond([&proposed](QDialog& d) {
+    QStringList refusals;
+    Modal::respond([&](QDialog& d) {
         auto& dialog = dynamic_cast<DeviceDialog&>(d);
         proposed = dialog.form()->siteField()->currentData().toString();
+        // An address the store refuses, then the recorder already listed:
+        // the dialog stays open with the reason each time.
+        dialog.form()->addressField()->setText(QStringLiteral("10.1.7"));
+        dialog.submit();
+        refusals << dialog.errorLabel()->text();
+        dialog.form()->addressField()->setText(existing.ip);
+        dialog.form()->httpPortField()->setValue(existing.httpPort);
+        dialog.submit();
+        refusals << dialog.errorLabel()->text();
+        dialog.form()->httpPortField()->setValue(80);
         dialog.form()->addressField()->setText(QStringLiteral(" 10.9.9.9 "));
         dialog.submit();
         return dialog.result();
@@ -245,6 +258,10 @@ void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
     findByText<QPushButton>(&w, QStringLiteral("Add device"))->click();
     QTRY_COMPARE(bench->store().devices().size(), 2);
     QCOMPARE(proposed, s.id);
+    QCOMPARE(
+        refusals,
+        QStringList({"10.1.7 is not a valid IPv4 address.",
+                     QStringLiteral("127.0.0.1:%1 is already in the list as \"Existing\".").arg(existing.httpPort)}));
     const Native::Device added = bench->store().devices().last();
     QCOMPARE(added.name + QLatin1Char(' ') + w.selectedId() + w.searchField()->text(),
              QStringLiteral("10.9.9.9 ") + added.id);
