@@ -131,7 +131,6 @@ public:
     const QList<CameraRow>& rows() const { return m_rows; }
     QLabel* statusLine() const { return m_status; }
     QPushButton* saveButton() const { return m_save; }
-    QPushButton* snapshotsButton() const { return m_snapshots; }
 
 private:
     NativeContext m_context;
@@ -167,9 +166,7 @@ public:
     int currentPage() const;
     QLabel* titleLabel() const { return m_title; }
     QLabel* subtitleLabel() const { return m_subtitle; }
-    NativeStyle::DiscDot* statusDot() const { return m_dot; }
     QLabel* statusText() const { return m_statusText; }
-    QLabel* sideNote() const { return m_note; }
     QPushButton* action(int i) const { return m_actions.value(i); }
     QTabWidget* tabs() const { return m_tabs; }
     QWidget* detailsWidget() const { return m_details; }

@@ -55,7 +55,6 @@ public:
     const QList<Site>& sites() const { return m_sites; }
 
     void setSelecting(bool on) { m_selecting = on; }
-    bool selecting() const { return m_selecting; }
     // The tick marks changed: every decoration is read again.
     void ticksChanged();
 
