@@ -89,9 +89,11 @@ double minutes(const NativeStore& s, const QString& key, int hour = -1)
 {
     double sum = 0;
     if (const UptimeHistory::Series* series = s.uptime().series(key))
-        for (const auto& [day, hours] : *series)
+        for (const UptimeHistory::DayRow& row : series->rows())
             for (int h = 0; h < 24; ++h)
-                sum += (hour < 0 || (day == kDay && h == hour)) ? hours[size_t(h)] : 0;
+                sum += (hour < 0 || (QDate::fromJulianDay(row.julianDay) == kDay && h == hour))
+                    ? UptimeHistory::minutesOf(row.seconds[size_t(h)])
+                    : 0;
     return sum;
 }
 
@@ -350,6 +352,7 @@ private Q_SLOTS:
 
         QCOMPARE(modeOf(SecureFile::path(kInventoryFile)), 0600);
         NativeStore again;
+        again.waitForWrites();
         QCOMPARE(again.inventoryReadStatus(), ReadStatus::Clean);
         QCOMPARE(again.device(id)->password, QStringLiteral("secret"));
         QVERIFY(again.uptime().series(deviceKey(id)));
@@ -361,6 +364,7 @@ private Q_SLOTS:
         // and credit that arrives meanwhile goes with the next save.
         QVERIFY(SecureFile::write(kUptimeFile, nativetest::uptimeFileText(9000, 40, kDay)));
         NativeStore store;
+        store.waitForWrites();
         QCOMPARE(store.uptime().seriesCount(), 9000);
         const QString id = store.addDevice(sample());
         store.applyProbe(id, nativetest::upResult());
@@ -379,7 +383,7 @@ private Q_SLOTS:
         QStringList problems;
         QCOMPARE(onDisk.decode(*SecureFile::read(kUptimeFile), kDay, &problems), ReadStatus::Clean);
         QCOMPARE(onDisk.seriesCount(), 9000 + 3);
-        QCOMPARE(onDisk.series(checkedKey(id))->at(kDay)[9], 2.0); // 09:00 to 09:02
+        QCOMPARE(onDisk.series(checkedKey(id))->minutes(kDay, 9), 2.0); // 09:00 to 09:02
     }
 
     void uptimeStaysDirtyUntilWritten()
@@ -422,6 +426,7 @@ private Q_SLOTS:
         const QByteArray junk = "{\"series\":{\"d:x\":{\"2026-03-02\":[1,2";
         QVERIFY(SecureFile::write(kUptimeFile, junk));
         NativeStore store;
+        store.waitForWrites();
         QCOMPARE(store.uptimeReadStatus(), ReadStatus::Damaged);
         QCOMPARE(keptAside(), junk);
     }

@@ -19,10 +19,7 @@ QDateTime local(const QDate& d, int h, int m, int s = 0)
 double slot(const UptimeHistory& u, const QString& key, const QDate& d, int h)
 {
     const UptimeHistory::Series* s = u.series(key);
-    if (!s)
-        return -100;
-    const auto it = s->find(d);
-    return it == s->end() ? -100 : it->second[size_t(h)];
+    return s && s->contains(d) ? s->minutes(d, h) : -100;
 }
 
 QList<int> minutes(const QList<UptimeCell>& cells)
@@ -165,10 +162,10 @@ private Q_SLOTS:
         QCOMPARE(back.decode(withOld, kToday, &problems), ReadStatus::Clean);
         QVERIFY(problems.isEmpty());
         const auto* s = back.series("s:b");
-        QVERIFY(s && s->size() == 1 && s->begin()->first == day40);
-        const UptimeHistory::Day& d = s->begin()->second;
+        QVERIFY(s && s->size() == 1 && s->contains(day40));
         // Not a number: 0; out of range: held to 0..60; extra elements ignored.
-        QCOMPARE((std::vector<double>{d[0], d[1], d[2], d[3], d[4], d[23]}),
+        QCOMPARE((std::vector<double>{s->minutes(day40, 0), s->minutes(day40, 1), s->minutes(day40, 2),
+                                      s->minutes(day40, 3), s->minutes(day40, 4), s->minutes(day40, 23)}),
                  (std::vector<double>{1, 0, 2.5, 60, 0, 1}));
         QVERIFY(!back.dirty());
     }
@@ -203,7 +200,7 @@ private Q_SLOTS:
         QCOMPARE(back.decode(whole.left(cutAt), kToday, &problems), ReadStatus::Damaged);
         QCOMPARE(problems.size(), 1);
         QVERIFY(back.series("d:dev2"));
-        QCOMPARE(back.series("d:dev2")->size(), size_t(1));
+        QCOMPARE(back.series("d:dev2")->size(), 1);
         QVERIFY(!back.series("d:dev4"));
 
         QCOMPARE(back.decode("not json at all", kToday, &problems), ReadStatus::Damaged);
