@@ -172,6 +172,7 @@ Services load()
 {
     Services s;
     s.store = std::make_unique<NativeStore>();
+    s.store->waitForWrites(); // the history, read on the store's thread
     s.controller = std::make_unique<NativeController>(
         s.store.get(), [](const Device&, NativeController::Kind, int, NativeController::Done) {});
     s.controller->setDelayFunction([](std::chrono::milliseconds, std::function<void()>) {});
