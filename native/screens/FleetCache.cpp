@@ -3,8 +3,38 @@
 #include "native/services/NativeStore.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
+
+// Local moments in UTC, with the zone's offset worked out once per local
+// day (at its start and its end) rather than once per moment: each
+// conversion of a local time asks the C library, which reads the zone's
+// file again every time. A day on which the offset changes is converted
+// moment by moment. Made for one update, so a change of the zone is seen
+// by the next.
+class UtcOfLocal {
+public:
+    QDateTime operator()(const QDateTime& t)
+    {
+        if (!t.isValid() || t.timeSpec() != Qt::LocalTime)
+            return t.toUTC();
+        const QDate day = t.date();
+        auto it = m_offsets.constFind(day.toJulianDay());
+        if (it == m_offsets.cend()) {
+            const int start = QDateTime(day, QTime(0, 0)).offsetFromUtc();
+            const int end = QDateTime(day, QTime(23, 59, 59)).offsetFromUtc();
+            it = m_offsets.insert(day.toJulianDay(), start == end ? start : kChanges);
+        }
+        if (*it == kChanges)
+            return t.toUTC();
+        return QDateTime(day, t.time(), Qt::UTC).addSecs(-*it);
+    }
+
+private:
+    static constexpr int kChanges = std::numeric_limits<int>::min();
+    QHash<qint64, int> m_offsets;
+};
 
 // The device's seven daily uptime percentages, oldest first, as
 // NativeInsights::dailyUptime gives them, read from the history with the
@@ -48,6 +78,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     bool haveSources = false;
     QHash<QString, Entry> kept;
     kept.reserve(devices.size());
+    UtcOfLocal toUtc;
     qsizetype reused = 0;
     for (const Native::Device& stored : devices) {
         auto found = m_entries.find(stored.id);
@@ -65,8 +96,12 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         // each comparison is plain arithmetic instead of a time-zone lookup.
         // (The last time up is read from the store, which has the record.)
         Native::Device utc = stored;
-        utc.health.checkedAt = utc.health.checkedAt.toUTC();
-        utc.health.fetchedAt = utc.health.fetchedAt.toUTC();
+        utc.health.checkedAt = toUtc(utc.health.checkedAt);
+        utc.health.fetchedAt = toUtc(utc.health.fetchedAt);
+        utc.health.lastUp = toUtc(utc.health.lastUp);
+        for (Native::Camera& c : utc.cameras)
+            if (c.lastOnline.isValid())
+                c.lastOnline = toUtc(c.lastOnline);
         Entry e;
         e.site = store.siteName(d.siteId);
         e.issues = NativeInsights::issuesFor(sources, utc, now);
@@ -78,8 +113,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         in.refused = context.isRefused(d.id);
         in.siteName = e.site;
         if (NativeFleet::statusOf(d) == NativeFleet::Status::Offline)
-            in.lastSeenUp = (d.health.lastUp.isValid() ? d.health.lastUp : store.uptime().lastUpFromSeries(d.id))
-                                .toUTC(); // as store.lastSeenUp, from the record at hand
+            in.lastSeenUp = utc.health.lastUp.isValid()
+                ? utc.health.lastUp
+                : toUtc(store.uptime().lastUpFromSeries(d.id)); // as store.lastSeenUp, from the record at hand
         if (d.enabled)
             in.daily = dailyUptime(store, d, localNow);
         in.dayLabels = m_labels;

@@ -204,7 +204,9 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
 
     const QString checkedText = ago(h.checkedAt, now);
     auto seenText = [&] {
-        const QDateTime seen = src.store ? src.store->lastSeenUp(d.id) : h.lastUp;
+        // The record's own time first, as the store gives it: the caller's
+        // copy may hold it already converted for quick comparisons.
+        const QDateTime seen = h.lastUp.isValid() || !src.store ? h.lastUp : src.store->lastSeenUp(d.id);
         return seen.isValid() ? QStringLiteral("Last online %1.").arg(ago(seen, now))
                               : QStringLiteral("Never seen online.");
     };
