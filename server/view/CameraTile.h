@@ -12,6 +12,9 @@ class FfmpegPlayer;
 class LiveStreamService;
 class PulseDot;
 class QLabel;
+namespace VideoWall {
+class TileRetry;
+}
 class QPushButton;
 class VideoStage;
 
@@ -84,6 +87,9 @@ public:
     QString url() const { return m_url; }
     FfmpegPlayer* player() const { return m_player; }
     VideoStage* videoStage() const { return m_stage; }
+    // The tile's own slow retries after a failure; its `due` is for the wall
+    // that holds the tile, which starts it again through its start queue.
+    VideoWall::TileRetry* retry() const { return m_retry; }
 
 Q_SIGNALS:
     void overloaded();
@@ -148,4 +154,5 @@ private:
     QPushButton* m_retryButton = nullptr;
     QLabel* m_toastLabel = nullptr;
     QTimer m_toastTimer;
+    VideoWall::TileRetry* m_retry = nullptr;
 };
