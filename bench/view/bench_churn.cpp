@@ -9,8 +9,8 @@
 // stream as Retry does. At the end of each minute the wall stops, every
 // decode thread ends, the resident memory and the heap in use are read, and
 // the page opens again. It prints those readings and the growth per hour
-// fitted over them (the first reading, after a minute of warming up, is the
-// base), with the growth per restart.
+// fitted over them from the second on (two minutes warm the process up),
+// with the growth per restart.
 //
 //   bench_view_churn [seconds]        (default 600; KVR_BENCH_SECONDS too)
 //
@@ -54,6 +54,8 @@ constexpr int kDropAfterMs = 4000;
 // One round of churn between two readings, and the relay's outage in each.
 constexpr int kRoundMs = 60000;
 constexpr int kOutageMs = 10000;
+// The reading the growth is measured from.
+constexpr int kWarmUpReadings = 2;
 constexpr int kRetrySweepMs = 5000;
 
 // Bytes the allocator has handed out and not had back.
@@ -214,6 +216,7 @@ int main(int argc, char** argv)
     const int baseThreads = threadCount();
     std::vector<double> hours, rss, heap;
     int restartsAtFirst = 0;
+    int readings = 0;
     while (clock.elapsed() < qint64(runSeconds) * 1000) {
         // Half a minute of drops, the relay away for a while, drops again.
         wait(kRoundMs / 2 - kOutageMs);
@@ -234,19 +237,22 @@ int main(int argc, char** argv)
         std::printf("%8lld %10.1f %10.1f %10d %8d %8d\n", static_cast<long long>(now / 1000), r, h, restarts.load(),
                     retries, threadCount());
         std::fflush(stdout);
-        if (hours.empty())
-            restartsAtFirst = made; // the first minute warms caches and pools up
-        hours.push_back(double(now) / 3600000.0);
-        rss.push_back(r);
-        heap.push_back(h);
+        // The first two minutes warm caches, pools and the allocator's arenas up.
+        if (++readings >= kWarmUpReadings) {
+            if (hours.empty())
+                restartsAtFirst = made;
+            hours.push_back(double(now) / 3600000.0);
+            rss.push_back(r);
+            heap.push_back(h);
+        }
         wall.openCameras(QStringLiteral("Churn"), cameras.mid(0, kTiles));
     }
     const int measured = restarts.load() + retries - restartsAtFirst;
     const double rssGrowth = rss.size() > 1 ? rss.back() - rss.front() : 0.0;
     const double heapGrowth = heap.size() > 1 ? heap.back() - heap.front() : 0.0;
-    std::printf("\nrestarts: %d player restarts, %d tile restarts, %d since the first reading\n", restarts.load(),
+    std::printf("\nrestarts: %d player restarts, %d tile restarts, %d since the base reading\n", restarts.load(),
                 retries, measured);
-    std::printf("RSS growth:  %7.1f MiB/h fitted  (%.1f MiB from the first reading to the last; %.2f KiB per "
+    std::printf("RSS growth:  %7.1f MiB/h fitted  (%.1f MiB from the base reading to the last; %.2f KiB per "
                 "restart)\n",
                 slope(hours, rss), rssGrowth, measured > 0 ? rssGrowth * 1024 / measured : 0.0);
     std::printf("heap growth: %7.1f MiB/h fitted  (%.1f MiB; %.2f KiB per restart)   target: under 10 MiB/h\n",

@@ -12,11 +12,11 @@ class FfmpegPlayer;
 class LiveStreamService;
 class PulseDot;
 class QLabel;
+class QPushButton;
+class VideoStage;
 namespace VideoWall {
 class TileRetry;
 }
-class QPushButton;
-class VideoStage;
 
 // One live camera of a wall: its own player and picture, a status dot and the
 // camera's name, overlay buttons under the mouse, a Main/Sub switch, Retry
