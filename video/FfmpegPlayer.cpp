@@ -93,6 +93,9 @@ struct Playback {
     QByteArray inlinePlaylist;
     QString label;
     double startSeconds = 0.0;
+    // A restart of a playback on a continuous timeline: the latest media time
+    // earlier decode threads showed. What is not newer is not shown again.
+    std::optional<double> shownUpTo;
     std::chrono::steady_clock::time_point startedAt{};
 
     // Raised to end the thread; read by the loop, the interrupt callback and the hooks.
@@ -113,6 +116,8 @@ struct Playback {
     // Written by the decode thread, read by the player.
     std::atomic<bool> running{true};
     std::atomic<bool> hadPicture{false};
+    // Pictures came, but all of them had been shown before.
+    std::atomic<bool> onlyReplayed{false};
     std::atomic<bool> endedUnexpectedly{false};
     std::atomic<bool> endedForSoftware{false};
 
@@ -599,12 +604,13 @@ void FfmpegPlayer::startWorker(bool fresh)
     pb->startedAt = std::chrono::steady_clock::now();
     paused.store(false);
     m_reconnect.started(pb->generation, fresh, classifyInput(m_url) != InputKind::Rtsp);
+    pb->shownUpTo = m_reconnect.shownBefore();
     m_playback = pb;
     m_worker = std::thread([pb] {
         runDecodeLoop(*pb);
         ReconnectPolicy::Ended e;
         e.generation = pb->generation;
-        e.hadPicture = pb->hadPicture.load();
+        e.hadPicture = pb->hadPicture.load() || pb->onlyReplayed.load();
         e.unexpected = pb->endedUnexpectedly.load();
         e.forSoftware = pb->endedForSoftware.load();
         e.failure = pb->failure;
@@ -683,6 +689,10 @@ private:
     void cleanup();
     void failStatus(PlayerFailure kind, const QString& detail);
     void seekTo(int64_t ts);
+    bool shownAlready(double t);
+    bool holdBeforeTarget(bool key);
+    void decodeHeld();
+    void dropHeld();
     void deliver(PendingPicture&& picture);
     bool soundWanted() const { return soundAtStart || (listening && audio.isOpen()); }
 
@@ -737,6 +747,16 @@ private:
     bool firstPictureKnown = false;
     double firstPictureTime = 0.0;
     double lastPictureTime = 0.0;
+    // Where a seek asked to be: the demuxer lands on a keyframe before it
+    // (on HLS, at the start of the segment), and pictures before it are
+    // decoded but not shown. Packets before it wait in `held` until a later
+    // keyframe makes them useless, so that only the target's own group of
+    // pictures is decoded.
+    std::optional<double> seekTarget;
+    std::vector<AVPacket*> held;
+    int64_t heldBytes = 0;
+    // A restart's floor (Playback::shownUpTo), until a newer picture comes.
+    std::optional<double> replayFloor;
     std::optional<double> lastConverted;
     Continuity videoCont;
     Continuity soundCont;
@@ -768,8 +788,10 @@ void DecodeRun::failStatus(PlayerFailure kind, const QString& detail)
 void DecodeRun::exec()
 {
     p.hadPicture.store(false);
+    p.onlyReplayed.store(false);
     p.endedUnexpectedly.store(false);
     p.endedForSoftware.store(false);
+    replayFloor = p.shownUpTo;
     env = playerEnv();
 
     NetPool pool;
@@ -1148,6 +1170,8 @@ void DecodeRun::seekTo(int64_t ts)
     // Positions count from the input's own start, which need not be 0.
     if (ctx->start_time != AV_NOPTS_VALUE && ctx->start_time > 0)
         ts += ctx->start_time;
+    dropHeld();
+    seekTarget = double(ts) / AV_TIME_BASE;
     const int rc = av_seek_frame(ctx, -1, ts, AVSEEK_FLAG_BACKWARD);
     if (rc < 0)
         qWarning().noquote() << "[play]" << p.label << "seek failed:" << ffmpegError(rc);
@@ -1164,6 +1188,65 @@ void DecodeRun::seekTo(int64_t ts)
     firstPictureKnown = false;
     eof = false;
     drained = false;
+}
+
+bool DecodeRun::holdBeforeTarget(bool key)
+{
+    if (!seekTarget)
+        return false;
+    const int64_t at = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    if (at == AV_NOPTS_VALUE || double(at) * av_q2d(vtb) >= *seekTarget - tun::kSeekTolerance_s) {
+        decodeHeld(); // the target's group of pictures, up to here
+        return false;
+    }
+    if (key)
+        dropHeld();
+    if (AVPacket* copy = av_packet_clone(pkt)) {
+        held.push_back(copy);
+        heldBytes += pkt->size;
+    }
+    // A group of pictures too long to keep is decoded as it comes.
+    if (heldBytes > tun::kHeldPacketBytes)
+        decodeHeld();
+    return true;
+}
+
+void DecodeRun::decodeHeld()
+{
+    for (AVPacket* packet : held) {
+        if (!stopped() && avcodec_send_packet(vdec, packet) >= 0)
+            receiveVideo();
+        av_packet_free(&packet);
+    }
+    held.clear();
+    heldBytes = 0;
+}
+
+void DecodeRun::dropHeld()
+{
+    for (AVPacket* packet : held)
+        av_packet_free(&packet);
+    held.clear();
+    heldBytes = 0;
+}
+
+bool DecodeRun::shownAlready(double t)
+{
+    if (seekTarget) {
+        if (t < *seekTarget - tun::kSeekTolerance_s && t > *seekTarget - tun::kSeekReach_s)
+            return true;
+        seekTarget.reset();
+    }
+    if (replayFloor) {
+        // A live playlist that stopped advancing serves the same footage to
+        // every restart; a timeline far behind is a stream that began anew.
+        if (t <= *replayFloor && t > *replayFloor - tun::kReplayWindow_s) {
+            p.onlyReplayed.store(true);
+            return true;
+        }
+        replayFloor.reset();
+    }
+    return false;
 }
 
 void DecodeRun::handleSeek()
@@ -1231,6 +1314,8 @@ bool DecodeRun::atEnd()
     // before deciding that playback is over.
     if (!drained) {
         drained = true;
+        if (vdec)
+            decodeHeld(); // a seek target past the last packet
         if (vdec && avcodec_send_packet(vdec, nullptr) >= 0)
             receiveVideo();
         return true;
@@ -1299,6 +1384,8 @@ void DecodeRun::videoPacket()
         loggedFirstKey = true;
         p.logStep(QStringLiteral("first video keyframe"));
     }
+    if (holdBeforeTarget(key))
+        return;
     const double t0 = steadyNow();
     if (env.slowDecodeMs > 0)
         sleepMs(env.slowDecodeMs);
@@ -1326,6 +1413,8 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
     if (f->best_effort_timestamp != AV_NOPTS_VALUE)
         t = videoCont.apply(double(f->best_effort_timestamp) * av_q2d(vtb), tun::kVideoStep_s);
     lastPictureTime = t;
+    if (shownAlready(t))
+        return true;
     const double now = steadyNow();
     if (!anyPictureDecoded) {
         anyPictureDecoded = true;
@@ -1540,6 +1629,7 @@ void DecodeRun::boundedClose()
 
 void DecodeRun::cleanup()
 {
+    dropHeld();
     audio.close();
     swr_free(&swr);
     av_frame_free(&frame);

@@ -291,6 +291,13 @@ void ReconnectPolicy::started(int generation, bool fresh, bool continuousTimelin
     m_threadShown = false;
 }
 
+std::optional<double> ReconnectPolicy::shownBefore() const
+{
+    if (!m_continuous || m_furthestBefore <= -1e300)
+        return std::nullopt;
+    return m_furthestBefore;
+}
+
 void ReconnectPolicy::picture(int generation, double mediaTime)
 {
     if (generation != m_generation)

@@ -215,6 +215,9 @@ public:
     Decision ended(const Ended& e, bool autoReconnect);
     // A restart scheduled for the thread `generation` is due.
     bool restartDue(int generation) const { return generation == m_generation && !m_stopped; }
+    // For the thread just started: the latest media time earlier threads of
+    // this playback showed, when media times go on across restarts.
+    std::optional<double> shownBefore() const;
     int count() const { return m_count; }
 
 private:

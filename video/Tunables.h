@@ -106,6 +106,15 @@ inline constexpr double kJumpBack_s = 0.5;
 inline constexpr double kJumpAhead_s = 5.0;
 inline constexpr double kVideoStep_s = 0.04;
 inline constexpr double kSoundLeadDrop_s = 0.02;
+// Seeks: a picture within half a frame of the target counts as on it; a
+// group of pictures is held back before it up to this size, and pictures
+// further back than kSeekReach_s are not the seek's (a timestamp jump).
+inline constexpr double kSeekTolerance_s = 0.02;
+inline constexpr int64_t kHeldPacketBytes = 32 * 1024 * 1024;
+inline constexpr double kSeekReach_s = 3600.0;
+// A restart does not show footage again that is at most this far behind the
+// newest already shown; further behind, the stream's timeline began anew.
+inline constexpr double kReplayWindow_s = 30.0;
 
 // ---- Overload ---------------------------------------------------------------
 inline constexpr double kOverloadWindow_s = 2.0;

@@ -17,6 +17,7 @@ constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDe
 struct State {
     std::optional<SavedSession> remembered;
     bool active = false;
+    std::function<void(const QFileDevice&)> writeObserver;
 };
 
 State& state()
@@ -59,6 +60,8 @@ bool writeFile(const SavedSession& s)
         return false;
     }
     const QByteArray bytes = encode(s);
+    if (state().writeObserver)
+        state().writeObserver(file);
     if (file.write(bytes) != bytes.size()) {
         file.cancelWriting();
         return false;
@@ -79,6 +82,11 @@ QString SessionStore::filePath()
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     QDir().mkpath(dir);
     return dir + QStringLiteral("/session.json");
+}
+
+void SessionStore::setWriteObserver(std::function<void(const QFileDevice& file)> observer)
+{
+    state().writeObserver = std::move(observer);
 }
 
 bool SessionStore::acceptable(const QDateTime& signedInAtUtc, const QDateTime& nowUtc)

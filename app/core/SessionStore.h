@@ -1,8 +1,10 @@
 #pragma once
 
 #include <QDateTime>
+#include <QFileDevice>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 // A remembered server sign-in.
@@ -31,6 +33,9 @@ public:
 
     // Full path of session.json; creates its folder.
     static QString filePath();
+    // Tests: called with the file being written just before the sign-in's
+    // bytes go into it (none: nothing is called).
+    static void setWriteObserver(std::function<void(const QFileDevice& file)> observer);
 
     // Acceptance rule, apart from any file: calendar days (UTC) since the
     // sign-in below 7, and the sign-in at most 300 s ahead of now.

@@ -4,6 +4,7 @@
 #include "native/live/WallRules.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 QList<VideoWall::Camera> NativeWallSource::cameras() const
 {
@@ -20,7 +21,7 @@ QList<VideoWall::Camera> NativeWallSource::cameras() const
             cam.title = QStringLiteral("%1  %2")
                             .arg(c.channelId)
                             .arg(c.name.isEmpty() ? QStringLiteral("Camera %1").arg(c.channelId) : c.name);
-            cam.device = d.name;
+            cam.device = Native::deviceLabel(d);
             cam.site = store.siteName(d.siteId);
             cam.offline = c.onlineKnown && !c.online;
             out << cam;
@@ -31,10 +32,11 @@ QList<VideoWall::Camera> NativeWallSource::cameras() const
 
 QWidget* NativeWallSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
 {
-    // A key that does not parse names no device: the tile says the device was
-    // removed instead of showing channel 1 of some device.
+    // The device is named before the last "#" (none when the key starts with
+    // it or has none: the tile then says the device was removed); a channel
+    // that does not read as one is channel 1.
     const WallRules::TileKey key = WallRules::parseTileKey(cameraId);
-    auto* tile = new VmsTile(key.valid ? key.deviceId : QString(), key.valid ? key.channel : 1, parent);
+    auto* tile = new VmsTile(key.deviceId, key.valid ? key.channel : 1, parent);
     tile->setRemovable(false);
     tile->updateButtons();
     QObject::connect(tile, &VmsTile::expandRequested, tile, [onExpand = std::move(onExpand)] {

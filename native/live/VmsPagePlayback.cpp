@@ -53,19 +53,25 @@ QWidget* VmsPage::buildTransport()
     auto* column = new QVBoxLayout(m_transportBar);
     column->setContentsMargins(20, 10, 20, 8);
     column->setSpacing(6);
-    auto* row = new QHBoxLayout;
-    row->setSpacing(8);
+    // Groups that move onto a second line on a narrow page.
+    auto* row = new WrapRow(nullptr, 16, 8);
+    auto* when = new QWidget(m_transportBar);
+    QHBoxLayout* whenRow = groupRow(when, 8);
+    auto* steps = new QWidget(m_transportBar);
+    QHBoxLayout* stepsRow = groupRow(steps, 8);
 
     const QDateTime now = localNow();
-    m_dayEdit = new QDateEdit(now.date(), m_transportBar);
+    m_dayEdit = new QDateEdit(now.date(), when);
     m_dayEdit->setCalendarPopup(true);
     m_dayEdit->setDisplayFormat(QStringLiteral("ddd d MMM yyyy"));
     m_dayEdit->setMaximumDate(now.date());
     m_dayEdit->setMinimumDate(now.date().addDays(-365));
     m_dayEdit->setAccessibleName(QStringLiteral("Playback day"));
-    m_timeEdit = new QTimeEdit(now.addSecs(-1800).time(), m_transportBar);
+    fitToWidestText(m_dayEdit);
+    m_timeEdit = new QTimeEdit(now.addSecs(-1800).time(), when);
     m_timeEdit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
     m_timeEdit->setAccessibleName(QStringLiteral("Playback time"));
+    fitToWidestText(m_timeEdit);
     m_playButton = NativeUi::button(QStringLiteral("Play"), "VPrimary");
     m_back30Button = NativeUi::button(QStringLiteral("\u221230 s"), "VBtn");
     m_back30Button->setAccessibleName(QStringLiteral("Back 30 seconds"));
@@ -76,17 +82,16 @@ QWidget* VmsPage::buildTransport()
     m_coverageNote->setObjectName(QStringLiteral("VMuted"));
     m_statusLabel = new QLabel(m_transportBar);
     m_statusLabel->setObjectName(QStringLiteral("VTitle"));
-    row->addWidget(m_dayEdit);
-    row->addWidget(m_timeEdit);
-    row->addWidget(m_playButton);
-    row->addSpacing(8);
-    row->addWidget(m_back30Button);
-    row->addWidget(m_pauseButton);
-    row->addWidget(m_forward30Button);
-    row->addStretch(1);
-    row->addWidget(m_coverageNote);
-    row->addSpacing(8);
-    row->addWidget(m_statusLabel);
+    whenRow->addWidget(m_dayEdit);
+    whenRow->addWidget(m_timeEdit);
+    whenRow->addWidget(m_playButton);
+    stepsRow->addWidget(m_back30Button);
+    stepsRow->addWidget(m_pauseButton);
+    stepsRow->addWidget(m_forward30Button);
+    row->addLeading(when);
+    row->addLeading(steps);
+    row->addTrailing(m_coverageNote);
+    row->addTrailing(m_statusLabel);
     column->addLayout(row);
     m_timeline = new TimelineBar(m_transportBar);
     m_timeline->setAccessibleName(QStringLiteral("Timeline"));
@@ -279,7 +284,8 @@ void VmsPage::loadCoverage()
             return;
         }
         const QList<PlaybackRules::Block> merged = PlaybackRules::mergeBlocks(load->blocks);
-        self->m_timeline->setCoverage(merged, load->complete);
+        // What was found shows, also while some cameras list no footage.
+        self->m_timeline->setFoundCoverage(merged, load->complete);
         self->m_coverageNote->setText(PlaybackRules::coverageNote(load->complete, int(merged.size())));
     };
     (*step)();

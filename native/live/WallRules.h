@@ -20,7 +20,7 @@ namespace WallRules {
 QString tileKey(const QString& deviceId, int channel);
 
 struct TileKey {
-    QString deviceId;
+    QString deviceId; // the text before the "#" at position 1 or later, also when the channel is bad
     int channel = 0;
     bool valid = false; // a "#" at position 1 or later and a channel of 1 or more
 };

@@ -140,9 +140,12 @@ public:
     void fetchCloudDates(const QString& deviceId, const QString& cameraId,
                          std::function<void(const QList<QDate>&, const QString& error)> callback,
                          QObject* context = nullptr);
-    void fetchCloudPlaylist(const CloudPlayRequest& request,
-                            std::function<void(const QByteArray& playlist, const QString& error)> callback,
-                            bool retried = false, QObject* context = nullptr);
+    // The playlist comes with the address it was fetched from, against which
+    // its relative lines are read.
+    void fetchCloudPlaylist(
+        const CloudPlayRequest& request,
+        std::function<void(const QByteArray& playlist, const QUrl& address, const QString& error)> callback,
+        bool retried = false, QObject* context = nullptr);
 
     // Relay and reachability.
     void setRelay(const QString& host, int port);
@@ -249,9 +252,23 @@ private:
                      const QString& cameraId, bool publicRoute, bool relayRoute, const QString& relayHostName,
                      int relayPortNumber);
     bool startCurrent(bool live, const QString& key, int generation) const;
-    void deliverSuperseded(bool live, const QString& streamId, StreamCallback callback);
+    void deliverSuperseded(const QString& streamId, const QString& cameraId, StreamCallback callback);
     // Whether a live entry of any holder plays this stream id.
     bool streamHeld(const QString& streamId) const;
+    // Gives a stream id back to the server once nobody needs it: not while a
+    // holder plays it (then never), and not while a live start of its camera
+    // is under way, which may be answered with the very same id (then once
+    // that start is settled, and only if it did not take the id).
+    void releaseStream(const QString& streamId, const QString& cameraId);
+    void sendStop(const QString& streamId, const QString& cameraId);
+    void stopAnswered(const QString& cameraId);
+    // A live start of the camera has its stream id placed (held or given
+    // back) or has failed: stops held back for the camera are decided now.
+    void liveStartSettled(const QString& cameraId);
+    // Sends every stop held back, whatever is under way (sign-out).
+    void flushHeldBackStops();
+    // Gives back the device-playback streams: the stage plays one recording at a time.
+    void releasePlaybackStreams();
     bool pollCurrent(const ReadyPoll& poll) const;
     void waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback, const QString& key);
     void pollReady(const std::shared_ptr<ReadyPoll>& poll);
@@ -300,6 +317,14 @@ private:
     QHash<QString, int> m_liveStartGen;
     int m_playbackGeneration = 0;
     QHash<QString, StreamInfo> m_liveStreams;
+    // A stop and a start of one camera's stream must reach the server in the
+    // order they were made: a start waits while a stop of its camera is
+    // unanswered, and a stop waits while a start of its camera is unanswered.
+    QHash<QString, int> m_liveStartsInFlight;                     // camera id -> starts not yet settled
+    QHash<QString, int> m_stopsInFlight;                          // camera id -> stop requests not yet answered
+    QHash<QString, QString> m_heldBackStops;                      // stream id -> camera id
+    QHash<QString, QList<std::function<void()>>> m_waitingStarts; // camera id -> starts to send after its stops
+    QHash<QString, QString> m_playbackStreams;                    // device-playback stream id -> camera id
     QTimer* m_leaseTimer = nullptr;
     // Leases of the current round not sent yet, and those on their way; each
     // is the live key with the generation of the start it renews.

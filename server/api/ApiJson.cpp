@@ -2,7 +2,9 @@
 
 #include "server/api/Tunables.h"
 
+#include <QHash>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSet>
 #include <QVariant>
 
@@ -63,16 +65,42 @@ int clamp32(qint64 v)
     return static_cast<int>(v);
 }
 
-bool isSecretKey(const QString& key)
+// How a key's value goes to the log: a secret (passwords, one-time codes,
+// tokens, shared secrets) or personal data (the log goes out with support
+// requests, and what it says of a person is no one else's business) is masked.
+enum class Logged { AsIs, Secret, Personal };
+
+Logged loggedAs(const QString& key)
 {
-    static const QSet<QString> keys = {
-        QStringLiteral("password"),      QStringLiteral("pass"),         QStringLiteral("passwd"),
-        QStringLiteral("otp"),           QStringLiteral("code"),         QStringLiteral("access_token"),
-        QStringLiteral("refresh_token"), QStringLiteral("access"),       QStringLiteral("refresh"),
-        QStringLiteral("token"),         QStringLiteral("id_token"),     QStringLiteral("secret"),
-        QStringLiteral("spa_secret"),    QStringLiteral("x-spa-secret"), QStringLiteral("authorization"),
-    };
-    return keys.contains(key.toLower());
+    static const QHash<QString, Logged> kinds = [] {
+        QHash<QString, Logged> k;
+        for (const char* secret :
+             {"password", "pass", "passwd", "otp", "code", "access_token", "refresh_token", "access", "refresh",
+              "token", "id_token", "secret", "spa_secret", "x-spa-secret", "authorization"})
+            k.insert(QLatin1String(secret), Logged::Secret);
+        for (const char* personal :
+             {"email",         "e_mail",    "email_address", "mail",           "phone",    "phone_number", "mobile",
+              "mobile_number", "mobile_no", "telephone",     "contact_number", "contact",  "first_name",   "last_name",
+              "middle_name",   "full_name", "display_name",  "firstname",      "lastname", "fullname"})
+            k.insert(QLatin1String(personal), Logged::Personal);
+        return k;
+    }();
+    return kinds.value(key.toLower(), Logged::AsIs);
+}
+
+// An object that describes a person: its plain "name" is the person's.
+bool describesPerson(const QJsonObject& object)
+{
+    for (const char* key : {"username", "email", "first_name", "last_name", "mobile_number"})
+        if (object.contains(QLatin1String(key)))
+            return true;
+    return false;
+}
+
+bool looksLikeEmail(const QString& text)
+{
+    static const QRegularExpression kEmail(QStringLiteral("[^\\s@/:]+@[^\\s@/]+\\.[A-Za-z]{2,}"));
+    return !text.contains(QLatin1String("://")) && kEmail.match(text).hasMatch();
 }
 
 QJsonValue redactValue(const QJsonValue& v);
@@ -98,6 +126,8 @@ QJsonValue redactValue(const QJsonValue& v)
         const QString s = v.toString();
         if (s.contains(QLatin1String("://")) && s.contains(QLatin1Char('@')))
             return redactUrl(s);
+        if (looksLikeEmail(s))
+            return QStringLiteral("***");
     }
     return v;
 }
@@ -243,8 +273,15 @@ QJsonValue jsonIdValue32(const QString& id)
 
 void redactForLog(QJsonObject& object)
 {
+    const bool person = describesPerson(object);
     for (auto it = object.begin(); it != object.end(); ++it) {
-        if (isSecretKey(it.key())) {
+        const Logged kind = loggedAs(it.key());
+        const bool personal = kind == Logged::Personal || (person && it.key() == QLatin1String("name"));
+        if (personal && (it.value().isString() || it.value().isDouble())) {
+            it.value() = QStringLiteral("***");
+            continue;
+        }
+        if (kind == Logged::Secret) {
             if (!it.value().isNull())
                 it.value() = QStringLiteral("***");
             continue;

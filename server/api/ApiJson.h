@@ -33,8 +33,9 @@ QJsonValue jsonIdValue64(const QString& id);
 QJsonValue jsonIdValue32(const QString& id);
 
 // Masks secrets in place, at any depth (objects and arrays): passwords,
-// one-time codes, tokens and shared secrets by key, and the user information
-// of any address held in a string.
+// one-time codes, tokens and shared secrets by key; personal data (e-mail
+// addresses wherever they stand, telephone numbers and people's names); and
+// the user information of any address held in a string.
 void redactForLog(QJsonObject& object);
 // An address as it may be logged: user name and password removed.
 QString redactUrl(const QString& url);

@@ -117,6 +117,8 @@ StreamOutcome readinessTimedOut()
 
 ApiFailure failureOfStatus(int status)
 {
+    if (status == 403)
+        return ApiFailure::Forbidden;
     if (status == 404)
         return ApiFailure::NotFound;
     if (status == 408)

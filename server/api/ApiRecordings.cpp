@@ -78,9 +78,10 @@ void ApiClient::fetchCloudDates(const QString& deviceId, const QString& cameraId
         q);
 }
 
-void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
-                                   std::function<void(const QByteArray& playlist, const QString& error)> callback,
-                                   bool retried, QObject* context)
+void ApiClient::fetchCloudPlaylist(
+    const CloudPlayRequest& request,
+    std::function<void(const QByteArray& playlist, const QUrl& address, const QString& error)> callback, bool retried,
+    QObject* context)
 {
     callback = tied(context, std::move(callback));
     QUrlQuery q;
@@ -95,7 +96,8 @@ void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
     QElapsedTimer clock;
     clock.start();
     const QString sentToken = m_accessToken;
-    exchange({req, "GET", {}}, [this, request, callback, retried, clock, sentToken](const ReplyOutcome& out) {
+    const QUrl address = req.url();
+    exchange({req, "GET", {}}, [this, request, callback, retried, clock, sentToken, address](const ReplyOutcome& out) {
         if (out.status == 401 && !retried && !m_refreshToken.isEmpty()) {
             if (!m_accessToken.isEmpty() && m_accessToken != sentToken) {
                 fetchCloudPlaylist(request, callback, true); // renewed meanwhile
@@ -106,7 +108,7 @@ void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
                 if (ok)
                     fetchCloudPlaylist(request, callback, true);
                 else if (callback)
-                    callback(QByteArray(), QStringLiteral("Your session has expired. Please sign in again."));
+                    callback(QByteArray(), QUrl(), QStringLiteral("Your session has expired. Please sign in again."));
             });
             return;
         }
@@ -121,6 +123,6 @@ void ApiClient::fetchCloudPlaylist(const CloudPlayRequest& request,
                                                        : out.networkText;
         const PlaylistOutcome result = readCloudPlaylist(out.status, out.body, transportError);
         if (callback)
-            callback(result.playlist, result.error);
+            callback(result.playlist, address, result.error);
     });
 }

@@ -71,6 +71,8 @@ void ApiClient::startLiveHls(const QString& cameraId, bool mainStream, StreamCal
 void ApiClient::startDevicePlaybackHls(const QString& cameraId, const QDate& date, const QString& startTime,
                                        const QString& endTime, StreamCallback callback, QObject* context)
 {
+    // The recording that played until now is replaced by this one.
+    releasePlaybackStreams();
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);
     q.addQueryItem(QStringLiteral("playback_date"), date.toString(Qt::ISODate));
@@ -89,17 +91,33 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
     if (live) {
         generation = ++m_liveGeneration;
         m_liveStartGen.insert(key, generation);
+        ++m_liveStartsInFlight[cameraId];
     } else {
         generation = ++m_playbackGeneration;
     }
-    qWarning().noquote() << "[api] requesting" << path << "camera" << cameraId;
-    JsonRequest request;
-    request.path = path;
-    request.auth = true;
-    request.query = query;
-    sendJson(request, [this, live, cameraId, key, generation, callback = std::move(callback)](const JsonReply& reply) {
-        streamAnswered(live, cameraId, key, generation, callback, reply);
-    });
+    auto send = [this, path, query, live, cameraId, key, generation, callback = std::move(callback)] {
+        if (live && !startCurrent(true, key, generation)) {
+            // Overtaken while it waited for a stop: nothing to ask for any more.
+            liveStartSettled(cameraId);
+            deliverSuperseded(QString(), cameraId, callback);
+            return;
+        }
+        qWarning().noquote() << "[api] requesting" << path << "camera" << cameraId;
+        JsonRequest request;
+        request.path = path;
+        request.auth = true;
+        request.query = query;
+        sendJson(request, [this, live, cameraId, key, generation, callback](const JsonReply& reply) {
+            streamAnswered(live, cameraId, key, generation, callback, reply);
+        });
+    };
+    // A server that takes a stop after a start of the same stream ends the
+    // fresh stream: the start waits for the camera's stops to be answered.
+    if (live && m_stopsInFlight.value(cameraId) > 0) {
+        m_waitingStarts[cameraId].append(std::move(send));
+        return;
+    }
+    send();
 }
 
 bool ApiClient::startCurrent(bool live, const QString& key, int generation) const
@@ -109,17 +127,76 @@ bool ApiClient::startCurrent(bool live, const QString& key, int generation) cons
     return m_playbackGeneration == generation;
 }
 
-void ApiClient::deliverSuperseded(bool live, const QString& streamId, StreamCallback callback)
+void ApiClient::deliverSuperseded(const QString& streamId, const QString& cameraId, StreamCallback callback)
 {
     // The server hands out one stream id per camera, so the id of an overtaken
-    // start may be the very stream another holder, or the newer start, plays.
-    if (live && !streamId.isEmpty() && !streamHeld(streamId)) {
-        QUrlQuery q;
-        q.addQueryItem(QStringLiteral("stream_id"), streamId);
-        getJson(QStringLiteral("/v2/api/stop/live/stream/"), true, {}, q);
-    }
+    // start may be the very stream another holder, or a newer start, plays.
+    releaseStream(streamId, cameraId);
     if (callback)
         callback(supersededInfo(), QString());
+}
+
+void ApiClient::releaseStream(const QString& streamId, const QString& cameraId)
+{
+    if (streamId.isEmpty() || streamHeld(streamId))
+        return;
+    if (m_liveStartsInFlight.value(cameraId) > 0) {
+        m_heldBackStops.insert(streamId, cameraId);
+        return;
+    }
+    sendStop(streamId, cameraId);
+}
+
+void ApiClient::sendStop(const QString& streamId, const QString& cameraId)
+{
+    m_heldBackStops.remove(streamId);
+    ++m_stopsInFlight[cameraId];
+    QUrlQuery q;
+    q.addQueryItem(QStringLiteral("stream_id"), streamId);
+    // Answered or not, the stop is over for the starts that wait on it.
+    getJson(
+        QStringLiteral("/v2/api/stop/live/stream/"), true,
+        [this, cameraId](const QJsonObject&, int, const QString&) { stopAnswered(cameraId); }, q);
+}
+
+void ApiClient::stopAnswered(const QString& cameraId)
+{
+    if (--m_stopsInFlight[cameraId] > 0)
+        return;
+    m_stopsInFlight.remove(cameraId);
+    const QList<std::function<void()>> starts = m_waitingStarts.take(cameraId);
+    for (const auto& start : starts)
+        start();
+}
+
+void ApiClient::liveStartSettled(const QString& cameraId)
+{
+    if (--m_liveStartsInFlight[cameraId] > 0)
+        return;
+    m_liveStartsInFlight.remove(cameraId);
+    QStringList due;
+    for (auto it = m_heldBackStops.cbegin(); it != m_heldBackStops.cend(); ++it)
+        if (it.value() == cameraId)
+            due << it.key();
+    for (const QString& streamId : std::as_const(due)) {
+        m_heldBackStops.remove(streamId);
+        releaseStream(streamId, cameraId);
+    }
+}
+
+void ApiClient::flushHeldBackStops()
+{
+    const QHash<QString, QString> held = std::exchange(m_heldBackStops, {});
+    for (auto it = held.cbegin(); it != held.cend(); ++it)
+        if (!streamHeld(it.key()))
+            sendStop(it.key(), it.value());
+}
+
+void ApiClient::releasePlaybackStreams()
+{
+    const QHash<QString, QString> held = std::exchange(m_playbackStreams, {});
+    for (auto it = held.cbegin(); it != held.cend(); ++it)
+        releaseStream(it.key(), it.value());
 }
 
 bool ApiClient::streamHeld(const QString& streamId) const
@@ -138,8 +215,10 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     // given back.
     const QJsonObject payload = unwrapEnvelope(reply.answer);
     if (const auto failed = ApiPolicy::startFailure(reply.status, reply.error, reply.failure, payload)) {
+        if (live)
+            liveStartSettled(cameraId);
         if (!startCurrent(live, key, generation))
-            deliverSuperseded(live, payload.value(QStringLiteral("stream_id")).toVariant().toString(), callback);
+            deliverSuperseded(payload.value(QStringLiteral("stream_id")).toVariant().toString(), cameraId, callback);
         else if (callback)
             callback(failedInfo(failed->failure), failed->text);
         return;
@@ -209,14 +288,17 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
     qWarning().noquote() << "[route] camera" << cameraId << "via" << via;
 
     if (!live) {
-        if (info.hls) {
-            waitUntilReady(info, false, generation, callback, QString());
+        // A recording answered after a newer playback start or a stop must
+        // not replace what the stage shows now; the server stream it opened
+        // is given back all the same.
+        if (!startCurrent(false, key, generation)) {
+            deliverSuperseded(info.streamId, cameraId, callback);
             return;
         }
-        // A recording answered after a newer playback start or a stop must
-        // not replace what the stage shows now.
-        if (!startCurrent(false, key, generation)) {
-            deliverSuperseded(false, QString(), callback);
+        if (!info.streamId.isEmpty())
+            m_playbackStreams.insert(info.streamId, cameraId);
+        if (info.hls) {
+            waitUntilReady(info, false, generation, callback, QString());
             return;
         }
         if (callback)
@@ -224,10 +306,12 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
         return;
     }
     if (!startCurrent(true, key, generation)) {
-        deliverSuperseded(true, info.streamId, callback);
+        liveStartSettled(cameraId);
+        deliverSuperseded(info.streamId, cameraId, callback);
         return;
     }
     m_liveStreams.insert(key, info);
+    liveStartSettled(cameraId);
     beginLease(jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
     if (info.hls) {
         waitUntilReady(info, true, generation, callback, key);
@@ -436,17 +520,15 @@ void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
     m_liveStreams.erase(it);
     if (m_liveStreams.isEmpty() && m_leaseTimer)
         m_leaseTimer->stop();
-    if (streamHeld(streamId))
-        return; // another holder still plays that stream
-    QUrlQuery q;
-    q.addQueryItem(QStringLiteral("stream_id"), streamId);
-    getJson(QStringLiteral("/v2/api/stop/live/stream/"), true, {}, q);
+    releaseStream(streamId, cameraId);
 }
 
 void ApiClient::stopLive(const QString& owner)
 {
-    if (owner.isEmpty())
+    if (owner.isEmpty()) {
         ++m_playbackGeneration;
+        releasePlaybackStreams();
+    }
     QStringList keys;
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it)
         if (ownerOf(it.key()) == owner)
@@ -463,6 +545,7 @@ void ApiClient::stopLive(const QString& owner)
 void ApiClient::stopAllLive()
 {
     ++m_playbackGeneration;
+    releasePlaybackStreams();
     QSet<QString> owners;
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it)
         owners.insert(ownerOf(it.key()));
@@ -470,6 +553,9 @@ void ApiClient::stopAllLive()
         owners.insert(ownerOf(it.key()));
     for (const QString& owner : std::as_const(owners))
         stopLive(owner);
+    // Nothing of this session is held any more: what waited for a start to
+    // settle goes now, while the session can still ask.
+    flushHeldBackStops();
     if (m_leaseTimer)
         m_leaseTimer->stop();
 }

@@ -17,7 +17,8 @@ enum class ApiFailure : quint8 {
     NoAnswer,    // connected, but no answer in time, or the connection dropped
     Throttled,   // the server asked to slow down (HTTP 429)
     ServerError, // the server failed (5xx) or gave an answer that cannot be used
-    Refused,     // the server said no: credentials, permissions, a wrong code, a bad request
+    Refused,     // the server said no: credentials, a wrong code, a bad request
+    Forbidden,   // the account may not do this (HTTP 403)
     NotFound,    // the user, camera or recording is not known to the server (HTTP 404)
     Expired,     // the session ended and could not be renewed
     Offline,     // the camera or its recorder is offline

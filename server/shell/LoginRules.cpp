@@ -84,8 +84,8 @@ DigitEdit digitBoxChanged(int index, const QString& text, int boxCount)
         edit.focus = index + 1 < boxCount ? index + 1 : -1;
         return edit;
     }
-    // A pasted code, or a second digit typed into a filled box: every digit of
-    // the text counts, so "123 456" and "123-456" fill all six boxes.
+    // A pasted code, or a second digit typed into a filled box: its digits are
+    // spread and anything else in it is left out, so each box holds one digit.
     if (digits.isEmpty()) {
         edit.action = DigitEdit::Reject;
         return edit;

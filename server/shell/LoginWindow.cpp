@@ -510,7 +510,7 @@ void LoginWindow::layoutOtpBoxes(int length)
     for (int i = 0; i < shell::tun::kDigitBoxCount; ++i) {
         auto* box = new QLineEdit(m_boxRow);
         box->setObjectName(QStringLiteral("OtpDigit"));
-        // A whole pasted code fits into one box, separators included ("123 456").
+        // A whole pasted code fits into one box; the typing rule then spreads it.
         box->setMaxLength(shell::tun::kDigitBoxMaxChars);
         box->setAlignment(Qt::AlignCenter);
         box->setFixedSize(48, 56);
@@ -657,8 +657,6 @@ void LoginWindow::resendAnswered(const LoginStart& answer)
     }
     if (answer.otpTime >= 1)
         startOtpCountdown(answer.otpTime);
-    else if (resendUsable(m_otpSecondsLeft))
-        m_resend->setEnabled(true); // no countdown runs: the button must not stay dead
     if (answer.otpResent) {
         m_resend->setText(QStringLiteral("Code sent"));
         QTimer::singleShot(shell::tun::kCodeSentShown, this, [this] {

@@ -252,11 +252,11 @@ void ShellWindow::playCloud(const QDate& day, const QString& start, const QStrin
     QPointer<ShellWindow> self(this);
     AppContext::instance().api.fetchCloudPlaylist(
         CloudPlayRequest{channel->id, day, start, end},
-        [self, request](const QByteArray& playlist, const QString& error) {
+        [self, request](const QByteArray& playlist, const QUrl& address, const QString& error) {
             if (!self || !self->stageRequestCurrent(request))
                 return;
             if (!playlist.isEmpty())
-                self->m_stage->playPlaylist(playlist);
+                self->m_stage->playPlaylist(playlist, address);
             else
                 self->m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error,
                                          QString(), false);

@@ -72,10 +72,10 @@ public:
         if (m_stage)
             m_stage->playUrl(url);
     }
-    void playPlaylist(const QByteArray& playlist) override
+    void playPlaylist(const QByteArray& playlist, const QUrl& source) override
     {
         if (m_stage)
-            m_stage->playPlaylist(playlist);
+            m_stage->playPlaylist(playlist, source);
     }
     void showError(const QString& headline, const QString& detail, bool retry) override
     {

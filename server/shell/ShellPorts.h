@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 
 #include <utility>
 
@@ -32,7 +33,8 @@ public:
     virtual void prepareDevice(const QString& title) = 0;
     virtual void prepareCloud(const QString& title, const QList<QDate>& days) = 0;
     virtual void playUrl(const QString& url) = 0;
-    virtual void playPlaylist(const QByteArray& playlist) = 0;
+    // `source`: the address the playlist was fetched from.
+    virtual void playPlaylist(const QByteArray& playlist, const QUrl& source) = 0;
     virtual void showError(const QString& headline, const QString& detail, bool retry) = 0;
     virtual void addDeviceDays(const QList<QDate>& days) = 0;
     virtual void setDeviceCoverage(const QDate& day, const QList<std::pair<double, double>>& blocks,

@@ -75,7 +75,8 @@ Chip chipFor(bool online, int streamCount, ApiFailure failure)
 {
     Chip chip;
     // An account that may not read the relay's status never will: stop asking.
-    if (failure == ApiFailure::Refused) {
+    // Any other refusal may pass; the chip says the status is unknown.
+    if (failure == ApiFailure::Forbidden) {
         chip.action = Chip::HideAndStop;
         return chip;
     }
@@ -202,6 +203,10 @@ StreamEffects effectsOf(Operation operation)
     case Operation::DevicePlayback:
     case Operation::CloudPlayback:
         return {StageEffect::Replaced, WallEffect::Stopped, false, false, ViewFlag::Set};
+    case Operation::DeviceOpened:
+        // Nothing plays on behind the device page, unseen and held on the
+        // server: the stage and the wall stop as their own Stop buttons do.
+        return {StageEffect::Stopped, WallEffect::Stopped, true, false, ViewFlag::Cleared};
     case Operation::CameraWall:
         return {StageEffect::Stopped, WallEffect::Replaced, true, false, ViewFlag::Set};
     case Operation::StageStopped:

@@ -76,6 +76,7 @@ enum class Operation {
     WallCameraToStage,
     DevicePlayback,
     CloudPlayback,
+    DeviceOpened, // a device chosen in the catalogue: its page replaces what played
     CameraWall,
     StageStopped,
     WallClosed,

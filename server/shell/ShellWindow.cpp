@@ -184,6 +184,7 @@ void ShellWindow::connectAll()
         m_handle->setVisible(!collapsed);
     });
     connect(m_catalogue, &CatalogPane::deviceSelected, this, [this](const QString& deviceId) {
+        stopEverything(Operation::DeviceOpened);
         m_currentChannelId.clear();
         openDevice(deviceId);
         fadeTo(DevicePageIndex);

@@ -20,7 +20,7 @@ inline constexpr std::chrono::milliseconds kCodeSentShown = 1600ms; // "Code sen
 inline constexpr int kDefaultOtpSeconds = 300;                      // validity when the server gives none
 inline constexpr int kDefaultOtpLength = 6;
 inline constexpr int kDigitBoxCount = 6;
-inline constexpr int kDigitBoxMaxChars = 16; // room for a pasted code with separators
+inline constexpr int kDigitBoxMaxChars = 6; // one whole code, to be spread over the boxes
 
 // Server dialog.
 inline constexpr std::chrono::milliseconds kServerCheckTimeout = 8000ms;

@@ -242,7 +242,7 @@ void CameraTile::sizePlayer()
     m_player->targetHeight = pixels.height();
 }
 
-void CameraTile::start(std::function<void()> done)
+void CameraTile::start(std::function<void()> done, DoneWhen when)
 {
     m_retry->cancel();
     m_started = true;
@@ -267,9 +267,10 @@ void CameraTile::start(std::function<void()> done)
     // No context object: the continuation must run even when the tile is gone.
     m_streams->startLiveHls(
         m_cameraId, m_useMain,
-        [guard = QPointer<CameraTile>(this), done = std::move(done), attempt](const StreamInfo& info,
-                                                                              const QString& error) {
-            // The answer is applied first, then the owner hears that the start ended.
+        [guard = QPointer<CameraTile>(this), done = std::move(done), attempt, when](const StreamInfo& info,
+                                                                                    const QString& error) {
+            if (done && when == DoneWhen::Answered)
+                done();
             if (guard && guard->m_started && !info.superseded && attempt == guard->m_startSerial) {
                 CameraTile* t = guard.data();
                 if (info.url.isEmpty()) {
@@ -282,7 +283,7 @@ void CameraTile::start(std::function<void()> done)
                         t->play();
                 }
             }
-            if (done)
+            if (done && when == DoneWhen::Shown)
                 done();
         },
         owner);

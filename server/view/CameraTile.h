@@ -38,11 +38,14 @@ public:
     QString owner;
     bool inVideoWall = false;
 
+    // When a start's continuation runs: as soon as the server has answered,
+    // before the tile acts on the answer; or once the answer shows (picture
+    // coming or failure shown), for an owner that paces starts on what shows.
+    enum class DoneWhen : quint8 { Answered, Shown };
     // Begins playing; `done` (may be empty) runs exactly once when the start
-    // has ended, after the server's answer has been applied (picture coming
-    // or failure shown), also when the tile was stopped or deleted meanwhile.
-    // An offline tile shows "Offline" and runs it at once.
-    void start(std::function<void()> done = {});
+    // has ended, also when the tile was stopped or deleted meanwhile. An
+    // offline tile shows "Offline" and runs it at once.
+    void start(std::function<void()> done = {}, DoneWhen when = DoneWhen::Answered);
     // Ends playing and gives the server stream back.
     void stop();
     // Stops many tiles at once: their players end side by side, not one

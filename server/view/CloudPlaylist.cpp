@@ -71,6 +71,28 @@ std::optional<QDateTime> startFromQuery(const QUrl& url)
     return parsed.toTimeZone(Ist::zone());
 }
 
+// A line's address made absolute against the playlist's own; absolute ones,
+// unreadable ones and any line without a source are kept exactly as they were.
+QString absoluteAddress(const QString& address, const QUrl& source)
+{
+    const QUrl url(address, QUrl::TolerantMode);
+    if (source.isEmpty() || !url.isValid() || !url.isRelative())
+        return address;
+    return source.resolved(url).toString(QUrl::FullyEncoded);
+}
+
+// A tag's URI="..." attribute (keys, initialisation segments) made absolute.
+QString withAbsoluteUri(const QString& tag, const QUrl& source)
+{
+    static const QRegularExpression kUri(QStringLiteral("URI=\"([^\"]*)\""));
+    const QRegularExpressionMatch m = kUri.match(tag);
+    if (!m.hasMatch())
+        return tag;
+    QString out = tag;
+    out.replace(m.capturedStart(1), m.capturedLength(1), absoluteAddress(m.captured(1), source));
+    return out;
+}
+
 double readDuration(const QString& infLine)
 {
     bool ok = false;
@@ -94,7 +116,7 @@ std::optional<QDateTime> segmentStartTime(const QString& address)
     return startFromQuery(url);
 }
 
-CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day)
+CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day, const QUrl& source)
 {
     CloudPlaylist out;
     const QDateTime midnight = Ist::midnight(day);
@@ -105,11 +127,19 @@ CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day)
     double offset = 0;
 
     for (const QByteArray& raw : playlist.split('\n')) {
-        const QString text = QString::fromUtf8(raw).trimmed();
-        if (text.isEmpty() || text == QLatin1String(kEndList))
+        QString text = QString::fromUtf8(raw).trimmed();
+        if (text.isEmpty())
             continue;
-        const QByteArray line = text.toUtf8() + '\n';
+        if (text == QLatin1String(kEndList)) {
+            out.text += kEndList + '\n';
+            continue;
+        }
         const bool inf = text.startsWith(QLatin1String(kInf));
+        // Every address: segments, and a variant's playlist where the list
+        // is a master playlist.
+        text = text.startsWith(QLatin1Char('#')) ? withAbsoluteUri(text, source) : absoluteAddress(text, source);
+        const QByteArray line = text.toUtf8() + '\n';
+        out.text += line;
         if (!inf && !inSegment) {
             out.header += line;
             continue;

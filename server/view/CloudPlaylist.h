@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QString>
+#include <QUrl>
 
 #include <optional>
 
@@ -24,6 +25,10 @@ struct CloudSegment {
 };
 
 struct CloudPlaylist {
+    // The playlist as it plays from memory: its lines trimmed, every address
+    // in it absolute. Relative ones are resolved against the address the
+    // playlist came from; read from memory they would mean nothing.
+    QByteArray text;
     QByteArray header;            // lines before the first "#EXTINF:", each ended by a line feed
     QList<CloudSegment> segments; // segments whose start was read, in playlist order
     // Every segment's lines in playlist order, including those whose start
@@ -34,9 +39,11 @@ struct CloudPlaylist {
     QString firstAddress; // the first segment address, for the warning
 };
 
-// Reads a playlist for the IST day `day`. Never fails: what cannot be read is
-// left out (a segment without a readable start still counts in the offsets).
-CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day);
+// Reads a playlist for the IST day `day`, fetched from `source` (relative
+// segment and key addresses are resolved against it; an empty source leaves
+// them as they are). Never fails: what cannot be read is left out (a segment
+// without a readable start still counts in the offsets).
+CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day, const QUrl& source = QUrl());
 
 // A segment address's start time, in IST: from a file name
 // "yyyy-MM-dd_HH-mm-ss[-fraction].ext" (or with "T"), else from its "start"

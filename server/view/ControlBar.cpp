@@ -17,11 +17,17 @@ ControlBar::ControlBar(QWidget* parent) : QWidget(parent)
     m_fade = new QPropertyAnimation(m_opacityEffect, "opacity", this);
     m_fade->setDuration(int(kvr::view::tun::kBarFade.count()));
     m_fade->setEasingCurve(QEasingCurve::InOutQuad);
+    // The end of a fade is painted whatever happened meanwhile (a fade that
+    // ran while the page was hidden leaves nothing stale on screen).
+    connect(m_fade, &QPropertyAnimation::finished, this, qOverload<>(&QWidget::update));
 }
 
 void ControlBar::setShown(bool shown)
 {
-    if (shown == m_shown)
+    // Asked again for the state it is in: nothing to do, unless the strip is
+    // not there (a fade that did not reach its end).
+    const double target = shown ? 1.0 : 0.0;
+    if (shown == m_shown && (m_fade->state() == QAbstractAnimation::Running || opacity() == target))
         return;
     m_shown = shown;
     // A fade that reverses starts from wherever the last one had got to.

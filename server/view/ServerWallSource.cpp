@@ -119,9 +119,9 @@ void ServerWallSource::start(QWidget* tile, bool main, std::function<void()> sta
         return;
     }
     t->setInitialQuality(main);
-    // The tile runs `started` once its start has ended, whatever becomes of
-    // it meanwhile: the controller's slot always comes back.
-    t->start(std::move(started));
+    // The tile runs `started` once its start has ended and the answer shows,
+    // whatever becomes of it meanwhile: the controller's slot always comes back.
+    t->start(std::move(started), CameraTile::DoneWhen::Shown);
 }
 
 void ServerWallSource::stop(QWidget* tile)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ui/Fitting.h"
 #include "server/view/CloudPlaylist.h"
 #include "server/view/StagePolicy.h"
 
@@ -10,6 +11,7 @@
 #include <QSet>
 #include <QString>
 #include <QTimer>
+#include <QUrl>
 #include <QWidget>
 
 #include <utility>
@@ -84,8 +86,10 @@ public:
     // Plays a day's playlist fetched for playCloud. Taken only in cloud
     // playback while a day's playlist is awaited; with a request serial, only
     // the answer to the latest playCloud.
-    void playPlaylist(const QByteArray& playlist);
-    void playPlaylist(const QByteArray& playlist, quint64 request);
+    // `source` is the address the playlist was fetched from: relative
+    // segment addresses are read against it.
+    void playPlaylist(const QByteArray& playlist, const QUrl& source = QUrl());
+    void playPlaylist(const QByteArray& playlist, const QUrl& source, quint64 request);
     void startCloudFrom(double second);
     double elapsedToDay(double elapsed) const;
     double dayToElapsed(double second) const;
@@ -106,6 +110,11 @@ public:
     QDate shownDay() const;
 
     bool eventFilter(QObject* watched, QEvent* event) override;
+
+protected:
+    // A stage that becomes the page shown shows its control strip, which
+    // then hides as it does after any movement of the pointer.
+    void showEvent(QShowEvent* event) override;
 
 public Q_SLOTS:
     // Saves the picture on screen as a PNG under Pictures/Kavira.
@@ -148,7 +157,7 @@ private:
     quint64 nextRequest(quint64& latestOfKind);
     void clearDayFormats();
     void markDays(const QList<QDate>& days);
-    void parsePlaylist(const QByteArray& playlist);
+    void parsePlaylist(const QByteArray& playlist, const QUrl& source);
 
     Mode m_mode = Mode::LiveView;
     // Widgets (owned through parenthood).
@@ -157,7 +166,7 @@ private:
     ControlBar* m_bar = nullptr;
     PulseDot* m_dot = nullptr;
     QLabel* m_badge = nullptr;
-    QLabel* m_titleLabel = nullptr;
+    ElidedLabel* m_titleLabel = nullptr;
     QFrame* m_dayCard = nullptr;
     QPushButton* m_prevDay = nullptr;
     QDateEdit* m_dayPicker = nullptr;

@@ -158,7 +158,10 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     if (date != m_dayPicker->date())
         setPickerDay(date);
     const double from = stage::clampToDay(fromSecond);
-    m_pendingStart = m_dayOffset = m_playheadSecond = from;
+    // A recording plays from the whole minute the recorder is asked for: the
+    // clock counts from there, with the picture.
+    const double shown = m_mode == Mode::DevicePlayback ? stage::recordingStart(from) : from;
+    m_pendingStart = m_dayOffset = m_playheadSecond = shown;
     m_awaitingPlaylist = false;
 
     if (m_mode == Mode::DevicePlayback && date != m_coverageDay) {
@@ -169,8 +172,8 @@ void StagePages::startDay(const QDate& date, double fromSecond)
         m_requestSerial++;
         Q_EMIT deviceDayRequested(date);
     }
-    m_timeline->setPlayhead(from);
-    showTime(from);
+    m_timeline->setPlayhead(shown);
+    showTime(shown);
 
     if (m_mode == Mode::CloudPlayback) {
         m_playlist = CloudPlaylist();
@@ -307,9 +310,9 @@ void StagePages::prepareCloud(const QString& title, const QList<QDate>& days)
     });
 }
 
-void StagePages::parsePlaylist(const QByteArray& playlist)
+void StagePages::parsePlaylist(const QByteArray& playlist, const QUrl& source)
 {
-    m_playlist = parseCloudPlaylist(playlist, m_dayPicker->date());
+    m_playlist = parseCloudPlaylist(playlist, m_dayPicker->date(), source);
     if (m_playlist.segments.isEmpty()) {
         qWarning().noquote() << "[cloud] could not read segment start times; first segment:"
                              << m_playlist.firstAddress.left(tun::kLoggedAddressChars);
@@ -324,14 +327,14 @@ void StagePages::parsePlaylist(const QByteArray& playlist)
                                 .arg(TimelineBar::clock(m_dayOffset));
 }
 
-void StagePages::playPlaylist(const QByteArray& playlist)
+void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source)
 {
     // Only the playlist of the day now awaited, and only in cloud playback:
     // a late answer never plays over what the user turned to since.
     if (m_mode != Mode::CloudPlayback || !m_awaitingPlaylist)
         return;
     m_awaitingPlaylist = false;
-    parsePlaylist(playlist);
+    parsePlaylist(playlist, source);
     if (!m_playlist.segments.isEmpty()
         && m_pendingStart > m_playlist.segments.first().start + tun::kPendingStartSlack_s) {
         const double s = m_pendingStart;
@@ -342,14 +345,14 @@ void StagePages::playPlaylist(const QByteArray& playlist)
     m_pendingStart = 0;
     beginPlay(QStringLiteral("Starting playback…"));
     m_player->live = false;
-    play(QString(), playlist, 0);
+    play(QString(), m_playlist.text, 0);
 }
 
-void StagePages::playPlaylist(const QByteArray& playlist, quint64 request)
+void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, quint64 request)
 {
     if (request != m_latestCloudRequest)
         return;
-    playPlaylist(playlist);
+    playPlaylist(playlist, source);
 }
 
 void StagePages::startCloudFrom(double second)

@@ -98,6 +98,11 @@ StatusView statusView(Mode mode, const QString& headline, const QString& detail,
     return view;
 }
 
+double recordingStart(double second)
+{
+    return std::floor(clampToDay(second) / 60.0) * 60.0;
+}
+
 double clampToDay(double second)
 {
     if (std::isnan(second))

@@ -85,6 +85,9 @@ StatusView statusView(Mode mode, const QString& headline, const QString& detail,
 // ---- Day and time navigation -------------------------------------------------------
 // A second moved to by the user, within the day's playable seconds.
 double clampToDay(double second);
+// Where a recording asked for at a second begins: the server asks the
+// recorder for whole minutes, so its footage starts at the minute.
+double recordingStart(double second);
 // The nearest playable second: the second itself inside a block or when the
 // footage is unknown, else the start of the first block after it, else the
 // start of the last block. Blocks are searched in the order given.

@@ -47,11 +47,12 @@ class PlayerHls : public QObject {
     Q_OBJECT
     QString base() const { return QStringLiteral("http://127.0.0.1:%1").arg(server.port); }
     QString clip() const { return base() + QStringLiteral("/vod/clip.ts"); }
-    QByteArray playlist(const QString& host) const
+    // The three 2 s segments of the programme, from the segment `from` on.
+    QByteArray playlist(const QString& host, int from = 0) const
     {
         QByteArray p = "#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:2\n#EXT-X-MEDIA-SEQUENCE:0\n"
                        "#EXT-X-PLAYLIST-TYPE:VOD\n";
-        for (int i = 0; i < 3; ++i)
+        for (int i = from; i < 3; ++i)
             p += "#EXTINF:2.000000,\n"
                 + QStringLiteral("http://%1:%2/vod/seg%3\n").arg(host).arg(server.port).arg(i).toUtf8();
         return p + "#EXT-X-ENDLIST\n";
@@ -299,6 +300,20 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(positions.last() > start + 0.3, 5000);
         QCOMPARE(opened.size(), 1);
         QCOMPARE(status.size(), 0);
+
+        // A list that starts 1.5 s into its first segment, as a jump into the
+        // cloud archive makes it: the first picture shown is the one asked
+        // for, not the segment's first (a keyframe a second), and so is the
+        // first after a seek into the middle of the second segment.
+        player->loop = false;
+        positions.clear();
+        player->play(QString(), QString(), QString(), playlist(QStringLiteral("127.0.0.1"), 1), 1.5);
+        QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 10000);
+        QVERIFY2(qAbs(positions.first() - (start + 3.5)) < 0.1, qPrintable(QString::number(positions.first() - start)));
+        positions.clear();
+        player->seekFraction(0.8); // 3.2 s into the list's 4 s
+        QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty() && positions.first() > start + 5.0, 5000);
+        QVERIFY2(qAbs(positions.first() - (start + 5.2)) < 0.1, qPrintable(QString::number(positions.first() - start)));
     }
 
     // The decoder holds the last pictures back (B-frames) until it is
@@ -503,8 +518,8 @@ private Q_SLOTS:
     // The ffmpeg tool writes a live playlist in real time on the relay's
     // route (one-second segments, a window of three). Playback follows it,
     // rides out the server being away for 4 s, and gives up after three
-    // restarts once the playlist stops advancing, though every restart
-    // plays its last seconds again.
+    // restarts once the playlist stops advancing; no restart shows the
+    // footage it finds again, all of it shown before.
     void liveRelayThroughAnOutageAndAFrozenPlaylist()
     {
         const QString live = dir.filePath(QStringLiteral("mediamtx/hls/live1"));
@@ -545,9 +560,12 @@ private Q_SLOTS:
         reconnecting.clear();
         writer.kill();
         writer.waitForFinished(5000);
+        QVERIFY(reconnecting.wait(30000)); // the first restart: all the dropped thread showed is in
+        const qsizetype shown = positions.size();
         QVERIFY(status.wait(60000));
         QCOMPARE(status.first().at(0).toString(), QStringLiteral("Lost the stream"));
         QCOMPARE(reconnecting.size(), 3);
+        QCOMPARE(positions.size(), shown);
     }
 
     // A hardware decoder that yields no picture ends its call and a software

@@ -55,12 +55,21 @@ private Q_SLOTS:
     {
         kvrtest::TestClock clock(utc(2026, 1, 31, 9, 0));
         // A file left world-readable by an older build, and a permissive
-        // umask: the new file is owner-only all the same.
+        // umask: the new file is owner-only all the same, and already so
+        // while the token is being written into it (also with no file before).
+        QList<mode_t> modesWhileWriting;
+        SessionStore::setWriteObserver([&](const QFileDevice& file) {
+            struct stat st {};
+            modesWhileWriting << (::fstat(file.handle(), &st) == 0 ? st.st_mode & 0777 : 0777);
+        });
+        const mode_t oldMask = ::umask(0);
+        QVERIFY(SessionStore::save({QStringLiteral("asha"), QStringLiteral("r-0"), utc(2026, 1, 31, 8, 15)}));
         writeRaw("{}");
         QFile::setPermissions(SessionStore::filePath(), QFileDevice::Permissions(0x6644));
-        const mode_t oldMask = ::umask(0);
         const bool ok = SessionStore::save({QStringLiteral("asha"), QStringLiteral("r-1"), utc(2026, 1, 31, 8, 15)});
         ::umask(oldMask);
+        SessionStore::setWriteObserver({});
+        QCOMPARE(modesWhileWriting, (QList<mode_t>{0600, 0600}));
         QVERIFY(ok && SessionStore::active() && ownerOnly());
         QCOMPARE(readFile(),
                  QByteArray(R"({"refresh_token":"r-1","signed_in_at":"2026-01-31T08:15:00Z","username":"asha"})"));

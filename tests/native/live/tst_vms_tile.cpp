@@ -85,8 +85,17 @@ private Q_SLOTS:
         QCOMPARE(files.size(), 2);
         QVERIFY(QImage(folder.filePath(files.first())).width() >= 320);
 
+        // The stream already chosen, clicked again, changes nothing: the
+        // picture plays on, not restarted.
+        const int generation = a->player()->currentGeneration();
+        a->subButton()->click();
+        QVERIFY(a->isPlaying() && !a->isMain() && a->player()->currentGeneration() == generation);
         b->mainButton()->click();
         QVERIFY(b->isMain() && b->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(b->isPlaying(), 20000);
+        const int onMain = b->player()->currentGeneration();
+        b->mainButton()->click();
+        QVERIFY(b->isPlaying() && b->isMain() && b->player()->currentGeneration() == onMain);
         Q_EMIT b->player()->overloaded();
         QVERIFY(!b->isMain() && b->isRunning());
         b->stop();
@@ -263,9 +272,17 @@ private Q_SLOTS:
         QVERIFY(started && (t->isRunning() || t->isPacing()));
         source.requestStop(t);
         QVERIFY(!t->isRunning() && !t->isPacing());
-        // A key with a bad channel names no device, never channel 1 of one.
-        std::unique_ptr<QWidget> bad(source.makeTile(dahuaId + QStringLiteral("#x"), nullptr, {}));
-        QVERIFY(qobject_cast<VmsTile*>(bad.get())->deviceId().isEmpty());
+        // A key with a bad channel shows channel 1 of its device; one that
+        // starts with "#" or has none names no device.
+        QStringList made;
+        for (const QString& key : {dahuaId + "#x", dahuaId + "#0", QStringLiteral("#3"), dahuaId}) {
+            std::unique_ptr<QWidget> keyed(source.makeTile(key, nullptr, {}));
+            const auto* tile = qobject_cast<VmsTile*>(keyed.get());
+            made << QStringLiteral("%1 %2")
+                        .arg(tile->deviceId() == dahuaId ? "dahua" : tile->deviceId())
+                        .arg(tile->channel());
+        }
+        QCOMPARE(made, QStringList({"dahua 1", "dahua 1", " 1", " 1"}));
         NativeStore::instance().removeDevice(offId);
     }
 };

@@ -280,15 +280,20 @@ private Q_SLOTS:
         // The cloud playlist: its request, and its failures.
         const QString path = "/v2/api/cloud/playback/";
         const Answer playlist = Answer::text(200, " \n#EXTM3U\n#EXT-X-ENDLIST\n");
+        QUrl fetchedFrom;
         const auto fetch = [&](const QString& from = "09:00") {
-            return await<QByteArray, QString>([&](auto cb) {
+            auto [text, address, error] = await<QByteArray, QUrl, QString>([&](auto cb) {
                 rig.client->fetchCloudPlaylist({"5000001", QDate(2024, 5, 3), from, "current"}, cb);
             });
+            fetchedFrom = address;
+            return std::make_tuple(text, error);
         };
         rig.server.clearScripts();
         const int before = rig.server.countOf(path);
         rig.server.script(path, playlist);
         QCOMPARE(fetch(" 09:00:00 "), std::make_tuple(playlist.body, QString())); // handed over untrimmed
+        // With the address it came from, against which its relative lines are read.
+        QCOMPARE(fetchedFrom.toString(QUrl::RemoveQuery), rig.server.baseUrl() + path);
         const Request req = rig.server.requestsTo(path).value(before);
         QCOMPARE(req.rawQuery,
                  QString("camera_id=5000001&date=2024-05-03&start_time=09%3A00&end_time=current&stream_type=MAIN"));
@@ -615,8 +620,43 @@ private Q_SLOTS:
         QTRY_COMPARE(stopped(rig.server), (QStringList{"late", "shared"}));
         QCOMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), -1);
 
-        // Sign-out stops every holder's streams, and every start under way ends superseded.
+        // A real server gives one stream id per camera. An older start
+        // answered while a newer one of the camera is still out does not stop
+        // that id under it: the stop waits for the newer start, which takes
+        // the id, so it is never sent.
         rig.server.streamIdOverride.clear();
+        rig.server.streamIdPerCamera = true;
+        rig.server.clearRequests();
+        int answered = 0;
+        rig.server.scriptHandler(
+            kStartPath, [&](const Request& r) { return rig.server.modelAnswer(r).after(answered++ == 0 ? 50 : 400); },
+            2);
+        Started older, newer;
+        rig.client->startLiveHls("5000001", true, older.callback());
+        QTRY_COMPARE(rig.server.countOf(kStartPath), 1);
+        rig.client->startLiveHls("5000001", true, newer.callback());
+        QTRY_COMPARE(older.outcome(), QString("superseded"));
+        QTRY_COMPARE(newer.info.streamId, QString("cam5000001_main"));
+        QTest::qWait(100);
+        QVERIFY(stopped(rig.server).isEmpty() && rig.server.streams.contains("cam5000001_main"));
+        // The camera opened again, as the stage does it (its holder's streams
+        // stopped, then the start), on a server whose stops take a while to
+        // tear the stream down: the start goes out once the stop is answered,
+        // and the fresh stream lives.
+        rig.server.stopTakesMs = 300;
+        rig.client->stopLive("");
+        QCOMPARE(start(*rig.client, "5000001").info.streamId, QString("cam5000001_main"));
+        const QList<Request> sent = rig.server.requests();
+        QCOMPARE(sent.last().path, kStartPath);
+        QCOMPARE(sent.value(sent.size() - 2).path, QString("/v2/api/stop/live/stream/"));
+        QTest::qWait(400);
+        QVERIFY(rig.server.streams.contains("cam5000001_main"));
+        rig.server.stopTakesMs = 0;
+        rig.client->stopLive("");
+        QTRY_VERIFY(rig.server.streams.isEmpty());
+
+        // Sign-out stops every holder's streams, and every start under way ends superseded.
+        rig.server.streamIdPerCamera = false;
         start(*rig.client, "5000001");
         start(*rig.client, "5000002", "videowall");
         rig.server.delayRule = [](const Request& r) { return r.path.startsWith("/v2/api/start/") ? 200 : 0; };
@@ -627,7 +667,7 @@ private Q_SLOTS:
         rig.client->logout();
         QCOMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), -1);
         QTRY_COMPARE(pending.outcome() + ' ' + pendingPlayback.outcome(), QString("superseded superseded"));
-        QTRY_COMPARE(stopped(rig.server).size(), 5); // two live ones and the late one
+        QTRY_COMPARE(stopped(rig.server).size(), 6); // two live ones, the late one and the late recording
         QVERIFY(ApiClientTestAccess::liveStreams(*rig.client).isEmpty());
     }
 
@@ -670,6 +710,17 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(older.calls && newer.calls, 15000);
         QVERIFY(older.outcome() == "superseded" && newer.info.hls);
         QCOMPARE(rig.server.countOf("/v2/api/vms/stream/ready/"), 1);
+
+        // Every recording started is given back: each by the next one, the
+        // last when the stage lets go; none is left running on the server.
+        rig.server.delayRule = nullptr;
+        for (int i = 0; i < 7; ++i) {
+            playback("10:00", s);
+            QTRY_VERIFY_WITH_TIMEOUT(s.calls == 1, 15000);
+        }
+        QCOMPARE(rig.server.streams.size(), 1);
+        rig.client->stopLive("");
+        QTRY_VERIFY(rig.server.streams.isEmpty());
     }
 
     // HLS is polled until ready. The 60 s budget of the wait is a deadline: a

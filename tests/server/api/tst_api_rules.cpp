@@ -95,6 +95,16 @@ private Q_SLOTS:
                           "Error transferring http://127.0.0.1:9/v2/x - server replied: Bad"}};
         for (const auto& [url, masked] : urls)
             QCOMPARE(redactUrl(url), QString(masked));
+        // What the server says of a person is masked too; names of things are not.
+        QJsonObject me = obj(R"({"user":{"username":"ann","name":"Ann Rao","first_name":"Ann","last_name":"Rao",
+            "email":"ann.rao@example.org","mobile_number":"+91 98765 43210","phone":919876543210,
+            "organisation":{"name":"Head Office"}},"note":"ask ann.rao@example.org","camera":{"name":"Gate"}})");
+        redactForLog(me);
+        const QString masked = QString::fromUtf8(QJsonDocument(me).toJson(QJsonDocument::Compact));
+        for (const char* personal : {"Ann", "Rao", "example.org", "98765", "919876543210"})
+            QVERIFY2(!masked.contains(QLatin1String(personal)), qPrintable(masked + " holds " + personal));
+        QVERIFY2(masked.contains("\"username\":\"ann\"") && masked.contains("Head Office") && masked.contains("Gate"),
+                 qPrintable(masked));
         // Answers are logged redacted, large ones by their size only.
         QCOMPARE(bodySummary({{"password", "x"}}, 6000) + bodySummary({{"password", "x"}}, 6001),
                  QString(R"({"password":"***"}<5 KB>)"));
@@ -234,7 +244,7 @@ private Q_SLOTS:
 
     void failureKindsAndStreamAnswers()
     {
-        const QList<std::pair<int, F>> statuses{{400, F::Refused},     {401, F::Refused},    {403, F::Refused},
+        const QList<std::pair<int, F>> statuses{{400, F::Refused},     {401, F::Refused},    {403, F::Forbidden},
                                                 {404, F::NotFound},    {408, F::NoAnswer},   {429, F::Throttled},
                                                 {500, F::ServerError}, {503, F::ServerError}};
         for (const auto& [status, kind] : statuses)
@@ -255,7 +265,7 @@ private Q_SLOTS:
         // Outages keep a remembered sign-in; refusals and an ended session do not.
         for (F kind : {F::Unreachable, F::NoAnswer, F::Throttled, F::ServerError})
             QVERIFY(isOutage(kind));
-        for (F kind : {F::None, F::Refused, F::NotFound, F::Expired, F::Offline})
+        for (F kind : {F::None, F::Refused, F::Forbidden, F::NotFound, F::Expired, F::Offline})
             QVERIFY(!isOutage(kind));
         // A start answer: the text shown and its kind, or none when the start goes on.
         const QList<std::tuple<int, const char*, QString, F>> rows{
@@ -284,7 +294,7 @@ private Q_SLOTS:
             {0, {}, 0, "", F::None, 750},
             {200, {{"ready", false}}, 60001, late, F::NoAnswer, -1},
             {404, {}, 0, "The server could not prepare this stream (HTTP 404).", F::NotFound, -1},
-            {403, {{"message", "No rights"}}, 0, "No rights", F::Refused, -1}};
+            {403, {{"message", "No rights"}}, 0, "No rights", F::Forbidden, -1}};
         for (const auto& [status, payload, elapsed, text, kind, pause] : polls) {
             qint64 after = -1;
             const auto step = readinessStep(status, F::NoAnswer, payload, elapsed, &after);

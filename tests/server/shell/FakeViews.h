@@ -38,7 +38,11 @@ public:
         log << QStringLiteral("cloud %1 %2 days").arg(title).arg(days.size());
     }
     void playUrl(const QString&) override { log << QStringLiteral("play url"); }
-    void playPlaylist(const QByteArray&) override {}
+    // "playlist <the address it was fetched from>"
+    void playPlaylist(const QByteArray&, const QUrl& source) override
+    {
+        log << QStringLiteral("playlist ") + source.toString(QUrl::RemoveAuthority | QUrl::RemoveScheme);
+    }
     void showError(const QString& headline, const QString& detail, bool retry) override
     {
         log << QStringLiteral("error %1 | %2%3").arg(headline, detail, retry ? " | retry" : "");

@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTreeView>
 
+#include <algorithm>
+
 using namespace shelltest;
 
 namespace {
@@ -86,6 +88,54 @@ private Q_SLOTS:
         QCOMPARE(site.count(), 1);
     }
 
+    // "Play all" and the site tick marks are buttons of their own: Tab goes
+    // from the tree to them, a screen reader hears which site they act on,
+    // and Space presses them like a click.
+    void siteButtonsAreReachableAndNamed()
+    {
+        Pane p;
+        CatalogPane& pane = p.pane;
+        QSignalSpy site(&pane, &CatalogPane::siteLiveRequested);
+        const auto named = [&pane] {
+            QStringList out;
+            for (QPushButton* b : pane.siteButtons())
+                out << QString("%1:%2:%3").arg(b->accessibleName()).arg(b->isEnabled()).arg(b->isVisible());
+            out.sort();
+            return out.join(" | ");
+        };
+        QTRY_COMPARE(named(),
+                     "Play all cameras at Bare:0:1 | Play all cameras at North Gate:1:1 | "
+                     "Play all cameras at Yard:1:1");
+        for (QPushButton* b : pane.siteButtons())
+            QVERIFY(b->focusPolicy() & Qt::TabFocus && b->text() == "Play all");
+        pane.tree()->setFocus();
+        QTest::keyClick(pane.tree(), Qt::Key_Tab);
+        auto* first = qobject_cast<QPushButton*>(pane.window()->focusWidget());
+        QVERIFY(first && first->accessibleName() == "Play all cameras at North Gate");
+        QTest::keyClick(first, Qt::Key_Space);
+        QTRY_COMPARE(site.count(), 1);
+        QCOMPARE(site.at(0).at(0).toString(), "s1");
+
+        // In selection mode they are the tick marks, and tick the site.
+        pane.setSelecting(true);
+        QTRY_COMPARE(named(),
+                     "Select every camera at Bare:1:1 | Select every camera at North Gate:1:1 | "
+                     "Select every camera at Yard:1:1");
+        for (QPushButton* b : pane.siteButtons())
+            if (b->accessibleName().endsWith("Yard"))
+                QTest::mouseClick(b, Qt::LeftButton);
+        QTRY_COMPARE(p.ticks(), "2 cameras selected | d3-c1 d3-c2 | 02");
+        // Folding a site away takes its neighbours' buttons along.
+        pane.tree()->collapse(p.row("North Gate"));
+        const auto onSiteRows = [&pane] {
+            const QList<QPushButton*> buttons = pane.siteButtons();
+            return std::all_of(buttons.cbegin(), buttons.cend(), [&pane](QPushButton* b) {
+                return pane.tree()->indexAt(b->geometry().center()).data(CatalogModel::KindRole).toString() == "site";
+            });
+        };
+        QTRY_VERIFY(onSiteRows());
+    }
+
     void selectionModeTicksWithTriStateMarks()
     {
         Pane p;
@@ -154,9 +204,9 @@ private Q_SLOTS:
     }
 
     // Completions coalesce into one later update. Sites completing above the
-    // rows on screen: the tree is not rebuilt,
-    // the current row, the branches the user folded and the row at the top
-    // of the viewport stay; the new rows open.
+    // rows on screen: the tree is not rebuilt, the current row and the row at
+    // the top of the viewport stay; the whole tree opens, branches the user
+    // folded too.
     void completedSitesKeepTheViewAsItIs()
     {
         const QList<Site> full = sampleCatalogue(30, 2, 3);
@@ -189,12 +239,12 @@ private Q_SLOTS:
         // Expanded: a new row, a folded site, a folded device, its open sibling.
         QCOMPARE(QList<bool>({tree->isExpanded(model->indexOf(3, 1)), tree->isExpanded(model->indexOf(25)),
                               tree->isExpanded(model->indexOf(26, 0)), tree->isExpanded(model->indexOf(26, 1))}),
-                 QList<bool>({true, false, false, true}));
+                 QList<bool>({true, true, true, true}));
         QCOMPARE(tree->visualRect(model->indexOf(20)).top(), topY);
     }
 
-    // A search that changes the rows shows them all open and finds the
-    // current row again; one that changes nothing leaves the tree alone.
+    // Every search edit and every switch of selection mode shows the tree
+    // all open; a search that changes the rows finds the current row again.
     void searchFindsTheCurrentRowAgain()
     {
         Pane p(sampleCatalogue(4, 2, 3));
@@ -205,7 +255,14 @@ private Q_SLOTS:
         QSignalSpy reset(model, &QAbstractItemModel::modelReset);
         QTest::keyClicks(p.pane.searchField(), QStringLiteral("R")); // every device: the same rows
         QCOMPARE(reset.count(), 0);
-        QVERIFY(!tree->isExpanded(model->indexOf(1)));
+        QVERIFY(tree->isExpanded(model->indexOf(1)));
+        for (bool selecting : {true, false}) {
+            tree->collapse(model->indexOf(1));
+            tree->collapse(model->indexOf(2, 0));
+            p.pane.setSelecting(selecting);
+            QVERIFY(tree->isExpanded(model->indexOf(1)) && tree->isExpanded(model->indexOf(2, 0)));
+        }
+        tree->collapse(model->indexOf(1));
         QTest::keyClicks(p.pane.searchField(), QStringLiteral("ecorder 2-1"));
         QCOMPARE(model->rowCount(), 1);
         QVERIFY(tree->currentIndex().data(CatalogModel::IdRole) == "d2-1-c1"

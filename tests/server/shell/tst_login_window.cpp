@@ -18,6 +18,8 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <algorithm>
+
 using namespace shelltest;
 using orgserver::Answer;
 
@@ -161,10 +163,24 @@ private Q_SLOTS:
         QTest::keyClick(boxes[3], Qt::Key_Backspace);
         QCOMPARE(boxes[2]->text(), QString());
         QTRY_VERIFY(boxes[2]->hasFocus());
-        // A pasted code with separators fills all six boxes, focus in the last.
-        boxes[3]->setText("123-456");
+        // So does it from the second box to the first; the first has none before it.
+        boxes[0]->setText("4");
+        boxes[1]->setFocus();
+        QTest::keyClick(boxes[1], Qt::Key_Backspace);
+        QCOMPARE(boxes[0]->text(), QString());
+        QTRY_VERIFY(boxes[0]->hasFocus());
+        QTest::keyClick(boxes[0], Qt::Key_Backspace);
+        QVERIFY(boxes[0]->hasFocus());
+        // A pasted code fills all six boxes, one digit each, focus in the last.
+        boxes[3]->setText("123456");
         QCOMPARE(f.w.otpCode(), "123456");
         QTRY_VERIFY(boxes[5]->hasFocus());
+        // A box takes no more than a whole code: a longer paste is cut at six
+        // characters before its digits are spread.
+        boxes[0]->setText("1 2 3 4 5 6");
+        QCOMPARE(f.w.otpCode(), "123");
+        QVERIFY(std::all_of(boxes.cbegin(), boxes.cend(), [](const QLineEdit* b) { return b->text().size() <= 1; }));
+        boxes[0]->setText("123456");
 
         // Five digits: nothing is sent.
         boxes[5]->clear();
@@ -198,13 +214,6 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(resend->isEnabled(), 6000);
         QCOMPARE(resend->text(), "Resend code");
 
-        // A resend answer that starts no countdown leaves the button usable.
-        f.rig.server.script(kResend, Answer::json(200, {{"success", false}, {"message", "A code already exists."}}));
-        f.click("Resend code");
-        QVERIFY(!resend->isEnabled());
-        QTRY_VERIFY(resend->isEnabled());
-        QCOMPARE(f.describe(), "code: 6 digits");
-
         // A confirmed resend with a new validity counts down again.
         f.rig.server.script(kResend, Answer::json(200, {{"success", true}, {"time", 90}}));
         f.click("Resend code");
@@ -212,11 +221,28 @@ private Q_SLOTS:
         QVERIFY(!resend->isEnabled());
         QTRY_COMPARE_WITH_TIMEOUT(resend->text(), "Resend code in 1:29", 5000);
 
+        // A fresh code step whose countdown has run out.
+        auto freshCodeStep = [&f] {
+            f.click("Back to sign in");
+            f.nextLogin(codeAnswer(6, 1));
+            f.signIn("otp");
+            QTRY_VERIFY_WITH_TIMEOUT(f.button("Resend code") && f.button("Resend code")->isEnabled(), 6000);
+        };
+        // An answer with neither a new validity nor a confirmation changes
+        // nothing: the button stays as the click left it.
+        freshCodeStep();
+        resend = f.button("Resend code");
+        f.rig.server.script(kResend, Answer::json(200, {{"success", false}, {"message", "A code already exists."}}));
+        const int asked = f.rig.server.countOf(kResend);
+        f.click("Resend code");
+        QTRY_COMPARE(f.rig.server.countOf(kResend), asked + 1);
+        QTest::qWait(300);
+        QVERIFY(!resend->isEnabled());
+        QCOMPARE(resend->text(), "Resend code");
+        QCOMPARE(f.describe(), "code: 6 digits");
+
         // A refusal of further resends is a lockout.
-        f.click("Back to sign in");
-        f.nextLogin(codeAnswer(6, 1));
-        f.signIn("otp");
-        QTRY_VERIFY_WITH_TIMEOUT(f.button("Resend code") && f.button("Resend code")->isEnabled(), 6000);
+        freshCodeStep();
         f.rig.server.script(kResend, Answer::json(429, {{"message", "Slow down."}}));
         f.click("Resend code");
         QTRY_COMPARE(f.w.currentPage(), LoginWindow::LockoutPage);
@@ -326,7 +352,24 @@ private Q_SLOTS:
         QCOMPARE(run(), "color: #f5c26b;");
         fieldOf(&d, "Server address")->setText("http://" + relayAt);
         QCOMPARE(run(), "color: #ff8a8e;");
-        QVERIFY(result->text().startsWith("Server: can’t reach 127.0.0.1 ("));
+        QVERIFY(result->text().startsWith("Server: can’t reach 127.0.0.1 (nothing answers at that address and port)"));
+
+        // A server that answers in plain HTTP where a secure connection was
+        // asked for: said in plain words, the library's text only in the
+        // log, and the dialog grows to show every line of the result.
+        QTcpServer plain;
+        QVERIFY(answerInPlainHttp(plain));
+        fieldOf(&d, "Server address")->setText(QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort()));
+        kvrtest::LogCapture log;
+        QCOMPARE(run(), "color: #ff8a8e;");
+        QVERIFY2(result->text().contains("(no secure connection:") && !result->text().contains("SSL"),
+                 qPrintable(result->text()));
+        QVERIFY(log.contains("[session] server check of 127.0.0.1 failed:"));
+        const auto whole = [result] { return result->heightForWidth(result->width()) <= result->height(); };
+        QVERIFY(whole());
+        QTest::qWait(100);
+        QVERIFY(whole());
+        QCOMPARE(ServerRules::reachFailure(QNetworkReply::UnknownNetworkError, "odd"), QString("odd"));
     }
 
     void filmCopyIsWrittenOnceAndRestartsWithTheWindow()

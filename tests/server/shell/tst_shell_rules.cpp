@@ -53,10 +53,10 @@ private Q_SLOTS:
         }
         // A failed restore keeps the remembered sign-in through an outage only,
         // whatever the wording.
-        const std::pair<ApiFailure, bool> kept[] = {{ApiFailure::None, true},      {ApiFailure::Unreachable, true},
-                                                    {ApiFailure::NoAnswer, true},  {ApiFailure::ServerError, true},
-                                                    {ApiFailure::Throttled, true}, {ApiFailure::Refused, false},
-                                                    {ApiFailure::Expired, false}};
+        const std::pair<ApiFailure, bool> kept[] = {{ApiFailure::None, true},       {ApiFailure::Unreachable, true},
+                                                    {ApiFailure::NoAnswer, true},   {ApiFailure::ServerError, true},
+                                                    {ApiFailure::Throttled, true},  {ApiFailure::Refused, false},
+                                                    {ApiFailure::Forbidden, false}, {ApiFailure::Expired, false}};
         for (const auto& [failure, keep] : kept) {
             LoginStart a;
             a.failure = failure;
@@ -164,9 +164,9 @@ private Q_SLOTS:
             return c.action == Chip::HideAndStop ? QStringLiteral("hidden") : c.text + QLatin1Char('/') + c.state;
         };
         QCOMPARE(QStringList({chip(true, 1), chip(true, 12), chip(false, 3), chip(true, 3, ApiFailure::NoAnswer),
-                              chip(true, 3, ApiFailure::Refused)}),
+                              chip(true, 3, ApiFailure::Refused), chip(true, 3, ApiFailure::Forbidden)}),
                  QStringList({"Relay online · 1 stream/online", "Relay online · 12 streams/online",
-                              "Relay offline/offline", "Status unknown/", "hidden"}));
+                              "Relay offline/offline", "Status unknown/", "Status unknown/", "hidden"}));
         QCOMPARE(sitesProgressText(2, 3) + '|' + sitesProgressText(3, 3) + '|' + sitesProgressText(0, 0),
                  "Loading devices… 2 of 3 sites||");
         UserProfile u;
@@ -245,6 +245,7 @@ private Q_SLOTS:
                               "1 2 1 0 1",    // wall camera to stage
                               "1 2 0 0 1",    // device playback
                               "1 2 0 0 1",    // cloud playback
+                              "2 2 1 0 2",    // a device opened from the catalogue
                               "2 1 1 0 1",    // camera wall
                               "0 0 1 0 2",    // stage stopped
                               "0 0 0 0 2",    // wall closed

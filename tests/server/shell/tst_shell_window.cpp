@@ -159,8 +159,17 @@ private Q_SLOTS:
         s.window->openVideoWall();
         QCOMPARE(s.videoWall->setups, 1);
 
-        // The relay chip; a refusal hides it and stops asking until the next sign-in.
+        // The relay chip; only a forbidden answer hides it and stops asking
+        // until the next sign-in, any other refusal leaves the status unknown.
         QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        for (int status : {400, 409}) {
+            s.rig.server.script(kStatus, Answer::json(status, {}));
+            s.window->refreshStatus();
+            QTRY_COMPARE(s.window->chip()->text(), "Status unknown");
+            QVERIFY(s.window->chip()->isVisible() && s.window->statusTimer()->isActive());
+            s.window->refreshStatus();
+            QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        }
         s.rig.server.script(kStatus, Answer::json(403, {}));
         s.window->refreshStatus();
         QTRY_VERIFY(!s.window->chip()->isVisible() && !s.window->statusTimer()->isActive());
@@ -238,6 +247,10 @@ private Q_SLOTS:
                                    QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
         QTRY_VERIFY(s.stage->log.contains("play url"));
         QCOMPARE(s.count(kStop), 0);
+        // The server's restart notice for the camera is for live view only.
+        s.stage->log.clear();
+        Q_EMIT AppContext::instance().api.streamNeedsRestart(s.window->currentChannelId());
+        QVERIFY(s.stage->log.isEmpty());
         const QString play = QStringLiteral("/v2/api/start/playback/stream/");
         QCOMPARE(s.sent(play, "playback_date"), QStringList{"2026-03-02"});
         QVERIFY(s.sent(play, "end_time").first().startsWith("09:00"));
@@ -259,8 +272,8 @@ private Q_SLOTS:
         s.stage->stopPlayback();
         QVERIFY(!AppContext::instance().viewActive && s.window->currentPage() == ShellWindow::DevicePageIndex);
         QTRY_VERIFY(s.count(kStop) > stopsBefore);
-        QTRY_VERIFY(std::none_of(s.rig.server.streams.cbegin(), s.rig.server.streams.cend(),
-                                 [](const orgserver::FakeStream& st) { return st.live; }));
+        // Every stream the view started is given back, the recording's too.
+        QTRY_VERIFY(s.rig.server.streams.isEmpty());
     }
 
     void offlineAndFailedLiveAnswers()
@@ -307,6 +320,24 @@ private Q_SLOTS:
         Q_EMIT s.wall->cameraOpened(second);
         QVERIFY(s.window->currentChannelId() == second && s.window->currentPage() == ShellWindow::StagePageIndex);
         QTRY_VERIFY(s.stage->log.contains("live Camera 2 [url]"));
+
+        // Device or cloud playback started while a wall is open stops it too,
+        // rather than leave it playing unseen behind the stage.
+        for (QPushButton* playback :
+             {s.window->devicePage()->playbackButton(), s.window->devicePage()->cloudButton()}) {
+            s.window->showWall("Again", {{"x", "X", {}, false}});
+            s.wall->log.clear();
+            QTest::mouseClick(playback, Qt::LeftButton);
+            QTRY_COMPARE(s.wall->log.mid(0, 2), QStringList({"fullscreen 0", "stop"}));
+        }
+        // A device chosen in the catalogue while a camera plays: nothing goes
+        // on behind its page, the stage stops as its own Stop does.
+        s.stage->log.clear();
+        s.wall->log.clear();
+        s.clickRow(s.row("Recorder 1-1"));
+        QVERIFY(s.stage->log.contains("stop") && s.wall->log.contains("stop"));
+        QVERIFY(!AppContext::instance().viewActive && s.window->currentPage() == ShellWindow::DevicePageIndex);
+        QTRY_VERIFY(s.rig.server.streams.isEmpty());
 
         // A custom selection across two sites names the sites.
         s.window->catalogue()->setSelecting(true);
@@ -357,10 +388,17 @@ private Q_SLOTS:
         QVERIFY(s.load());
         QVERIFY(s.playFirstCamera());
         s.runServerWall();
+        // A recording playing too: the live stream stays held meanwhile.
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        Q_EMIT s.stage->playDevice(QDateTime(QDate(2026, 3, 2), QTime(8, 0)),
+                                   QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
+        QTRY_VERIFY(s.stage->log.contains("play url"));
+        QCOMPARE(s.rig.server.streams.size(), 2);
         // What the application object announces when the event loop ends.
         QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit", Qt::DirectConnection));
         QCOMPARE(s.videoWall->stops, 1);
-        QTRY_COMPARE(s.count(kStop), 1);
+        QTRY_COMPARE(s.count(kStop), 2);
+        QVERIFY(s.rig.server.streams.isEmpty());
 
         s.stage->log.clear();
         QVERIFY(s.playFirstCamera());

@@ -65,14 +65,18 @@ private Q_SLOTS:
             {"", ApiFailure::NoAnswer, "Can’t play this stream"},
         };
         for (const auto& [error, kind, headline] : rows) {
-            auto tile = make();
-            QString seenAtDone;
-            tile->start([&] { seenAtDone = tile->videoStage()->headlineText(); });
-            QCOMPARE(tile->videoStage()->headlineText(), QString("Loading"));
-            streams.fail(int(streams.starts.size()) - 1, error, kind);
-            // The continuation runs once the answer shows.
-            QCOMPARE(seenAtDone + "|" + tile->videoStage()->detailText(), QString(headline) + "|" + error);
-            QVERIFY(tile->isFailed() && control(tile.get(), "Retry")->isVisible());
+            for (const CameraTile::DoneWhen when : {CameraTile::DoneWhen::Answered, CameraTile::DoneWhen::Shown}) {
+                auto tile = make();
+                QString seenAtDone;
+                tile->start([&] { seenAtDone = tile->videoStage()->headlineText(); }, when);
+                QCOMPARE(tile->videoStage()->headlineText(), QString("Loading"));
+                streams.fail(int(streams.starts.size()) - 1, error, kind);
+                // The continuation runs first of all, or once the answer shows
+                // when the owner asks so.
+                QCOMPARE(seenAtDone + "|" + tile->videoStage()->detailText(),
+                         QString(when == CameraTile::DoneWhen::Answered ? "Loading" : headline) + "|" + error);
+                QVERIFY(tile->isFailed() && control(tile.get(), "Retry")->isVisible());
+            }
         }
     }
 

@@ -184,8 +184,16 @@ private Q_SLOTS:
         // All four were on Main: they restart on Sub at once, outside the queue.
         QCOMPARE(streams.mains().mid(4), (QList<bool>{false, false, false, false}));
         QCOMPARE(streams.stops.size(), 4);
+        // From step 2 on, a Sub tile that fills the wall stays on Sub.
+        Access::expand(*wall, first);
+        QCOMPARE(streams.starts.size(), 8);
         QCOMPARE(overloadAfterMs(12'000), 3);
         QVERIFY(wall->tiles().last()->player()->keyframesOnly);
+        // Put back at step 3, the whole wall stays on key pictures.
+        Access::expand(*wall, first);
+        QVERIFY(!wall->expandedTile() && streams.starts.size() == 8);
+        for (CameraTile* t : wall->tiles())
+            QVERIFY(t->player()->keyframesOnly);
 
         // A wall on Sub at step 2 goes on to step 3; the new page inherits all.
         wall->openCameras("Six", cameras(20));
@@ -260,6 +268,12 @@ private Q_SLOTS:
         QCOMPARE(state(), QString("1 1 1 0 1 1"));
         Access::expand(*wall, tiles[3]);
         QCOMPARE(state(), QString("0 2 0 12 0 0"));
+        // So it is at overload step 1 (from step 2 on it is not: the overload case).
+        Q_EMIT tiles[0]->overloaded();
+        QCOMPARE(wall->overloadStep(), 1);
+        Access::expand(*wall, tiles[3]);
+        QCOMPARE(state(), QString("1 3 1 0 1 1"));
+        Access::expand(*wall, tiles[3]);
 
         // A tile on Main stays on Main both ways.
         wall->openCameras("Two", cameras(2));

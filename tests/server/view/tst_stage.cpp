@@ -4,6 +4,7 @@
 // its player hands them; the real streams are in the peers suite.
 
 #include "app/core/Settings.h"
+#include "server/api/ApiReaders.h"
 #include "server/view/ControlBar.h"
 #include "server/view/StagePages.h"
 #include "server/view/TimelineBar.h"
@@ -115,6 +116,20 @@ private Q_SLOTS:
         QCOMPARE(look(*stage), QString("CLOUD PLAYBACK (cloud): card timeline pause time speed | cloud"));
         QCOMPARE(headline(), QString("This camera has no cloud archive."));
 
+        // Only live is flagged live to the player: recordings are not played
+        // as a camera that runs ahead of them.
+        stage->openLive("Gate", viewtest::silentRtsp(), false);
+        QVERIFY(stage->player()->live);
+        stage->prepareDevice("Gate");
+        stage->playUrl(viewtest::silentRtsp());
+        QVERIFY(!stage->player()->live);
+        stage->openLive("Gate", viewtest::silentRtsp(), false);
+        QSignalSpy clouds(stage.get(), &StagePages::playCloud);
+        stage->prepareCloud("Gate", {QDate(2024, 5, 1)});
+        QTRY_COMPARE(clouds.size(), 1);
+        stage->playPlaylist(cloudDay(2));
+        QVERIFY(stage->isOpen() && !stage->player()->live);
+
         // Only live is suspended and resumed; a stopped or recorded view stays so.
         stage->openLive("Gate", viewtest::silentRtsp(), false);
         stage->suspendLive();
@@ -140,6 +155,11 @@ private Q_SLOTS:
         QCOMPARE(retry.size(), 1);
         Q_EMIT stage->player()->reconnecting(2, 3, "Connection lost");
         QCOMPARE(headline() + " | " + detail(), QString("Reconnecting… | Connection lost (attempt 2 of 3)"));
+        // What the stage paints, a screen reader reads; a picture ends it.
+        QCOMPARE(stage->videoStage()->accessibleDescription(),
+                 QString("Reconnecting…: Connection lost (attempt 2 of 3)"));
+        showPicture();
+        QVERIFY(stage->videoStage()->accessibleDescription().isEmpty());
         stage->showError("No", "", false);
         QVERIFY(!Access::part(*stage, "retry")->isVisible());
 
@@ -177,6 +197,24 @@ private Q_SLOTS:
         // A message brings it back and holds it.
         Q_EMIT stage->player()->status("Stream ended", "");
         QVERIFY(bar->isShown() && !hide.isActive());
+        // The pointer resting on the strip while a new run of pictures starts
+        // its countdown: the countdown ends with the strip still there.
+        QTest::mouseMove(bar, bar->rect().center());
+        QTRY_VERIFY(bar->underMouse());
+        showPicture();
+        QVERIFY(hide.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!hide.isActive(), 8000);
+        QVERIFY(bar->isShown());
+
+        // Shown again as the page in front (it went hidden behind another
+        // page with its strip faded out): the strip is there, and fades on
+        // its own again over the picture.
+        QTest::mouseMove(stage->videoStage(), QPoint(200, 100));
+        QTRY_VERIFY_WITH_TIMEOUT(!bar->isShown(), 8000);
+        stage->hide();
+        stage->show();
+        QVERIFY(bar->isShown() && hide.isActive());
+        QTRY_COMPARE(bar->opacity(), 1.0);
     }
 
     void speedsSteerThePlayer()
@@ -233,6 +271,15 @@ private Q_SLOTS:
         stage->findChild<QTimeEdit*>()->setTime(QTime(1, 30));
         click(stage.get(), "Go");
         QCOMPARE(last(), QString("2024-05-02T01:30:00+05:30"));
+        // Within a minute: the recorder is asked for the whole minute (the
+        // server client cuts the seconds), so the clock counts from there
+        // with the footage, not from the seconds typed.
+        stage->findChild<QTimeEdit*>()->setTime(QTime(1, 30, 28));
+        click(stage.get(), "Go");
+        QCOMPARE(playbackTimeText(plays.last()[0].toDateTime().time().toString("HH:mm:ss")), QString("01:30:00"));
+        stage->onPosition(10);
+        stage->onPosition(15);
+        QCOMPARE(TimelineBar::clock(stage->playheadSecond()), QString("01:30:05"));
         stage->setDeviceCoverage(QDate(2024, 5, 1), {{0, 10}}, true); // another day's answer
         QCOMPARE(stage->timeline()->coverage(), (FootageBlocks{{3600, 7200}}));
 
@@ -244,7 +291,7 @@ private Q_SLOTS:
             reached << last().left(10);
         }
         QCOMPARE(reached.join(' ') + " " + QString::number(plays.size()),
-                 QString("2024-05-03 2024-05-02 2024-05-03 2024-05-03 10"));
+                 QString("2024-05-03 2024-05-02 2024-05-03 2024-05-03 11"));
         Access::picker(*stage)->setDate(QDate(2024, 4, 20)); // a day chosen in the calendar
         QCOMPARE(plays.last()[0].toDateTime(), Ist::at(QDate(2024, 4, 20), 0));
 
@@ -252,7 +299,7 @@ private Q_SLOTS:
         stage->openLive("Gate", QString(), false);
         stage->startDay(QDate(2024, 5, 1), 0);
         stage->jumpTo(100);
-        QCOMPARE(plays.size(), 11);
+        QCOMPARE(plays.size(), 12);
         stage->prepareCloud("Gate", {});
         stage->setDeviceCoverage(QDate(2024, 5, 2), {{0, 10}}, true);
         QVERIFY(stage->timeline()->coverage().isEmpty());
@@ -327,6 +374,10 @@ private Q_SLOTS:
         Access::picker(*stage)->setDate(QDate(2024, 4, 29));
         QCOMPARE(clouds.size(), before);
         QCOMPARE(headline(), QString("No cloud recording for this day."));
+        // Without a list of days (its request failed) every day may be tried.
+        stage->prepareCloud("Gate", {});
+        stage->startDay(QDate(2024, 4, 29), 0);
+        QCOMPARE(clouds.size(), before + 1);
     }
 
     void lateCloudPlaylistsNeverPlay()
@@ -338,9 +389,9 @@ private Q_SLOTS:
         const quint64 first = stage->requestSerial();
         Access::picker(*stage)->setDate(QDate(2024, 4, 30));
         QCOMPARE(clouds.size(), 2);
-        stage->playPlaylist(cloudDay(2), first); // the earlier day's answer
+        stage->playPlaylist(cloudDay(2), QUrl(), first); // the earlier day's answer
         QVERIFY(!stage->isOpen() && Access::segments(*stage).isEmpty());
-        stage->playPlaylist(cloudDay(2), stage->requestSerial());
+        stage->playPlaylist(cloudDay(2), QUrl(), stage->requestSerial());
         QVERIFY(stage->isOpen());
         stage->playPlaylist(cloudDay(3)); // nothing awaited any more
         QCOMPARE(Access::segments(*stage).size(), 2);
@@ -367,7 +418,9 @@ private Q_SLOTS:
         const QString folder = kvrtest::homeDir() + "/Pictures/Kavira";
         QDir(folder).removeRecursively();
         stage->prepareDevice("Gate 1 / North");
-        stage->startDay(QDate(2024, 5, 1), 36005);
+        stage->startDay(QDate(2024, 5, 1), 36000);
+        stage->onPosition(1.5);
+        stage->onPosition(6.5); // 5 s into the recording
         showPicture();
         click(stage.get(), "Save a snapshot");
         QVERIFY(QFile::exists(folder + "/Gate_1_North_20240501_100005.png"));

@@ -129,6 +129,28 @@ private Q_SLOTS:
         const CloudPlaylist none = parseCloudPlaylist(playlist({"a.ts", "b.ts"}), kDay);
         QCOMPARE(QString("%1 %2 %3").arg(none.segments.size()).arg(none.firstAddress).arg(none.entries.size()),
                  QString("0 a.ts 2"));
+        // Relative addresses, as most servers write them, are read against
+        // the playlist's own address: the file-name rule still finds the
+        // start, and the text played from memory names every file in full.
+        const QUrl source("http://127.0.0.1:8480/v2/api/cloud/playback/?camera_id=5&date=2024-05-01");
+        const CloudPlaylist relative = parseCloudPlaylist(
+            "#EXTM3U\n#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:10,\n/cloud/segments/cam%205/2024-05-01_10-00-00.m4s\n"
+            "#EXTINF:10,\n2024-05-01_10-00-10.m4s?sig=a%2Fb\n#EXTINF:10,\nhttps://cdn.example/x/seg.m4s\n"
+            "#EXT-X-ENDLIST\n",
+            kDay, source);
+        QCOMPARE(describe(relative.segments), QString("36000+0 36010+10"));
+        QCOMPARE(
+            relative.text,
+            QByteArray("#EXTM3U\n#EXT-X-MAP:URI=\"http://127.0.0.1:8480/v2/api/cloud/playback/init.mp4\"\n"
+                       "#EXTINF:10,\nhttp://127.0.0.1:8480/cloud/segments/cam%205/2024-05-01_10-00-00.m4s\n"
+                       "#EXTINF:10,\nhttp://127.0.0.1:8480/v2/api/cloud/playback/2024-05-01_10-00-10.m4s?sig=a%2Fb\n"
+                       "#EXTINF:10,\nhttps://cdn.example/x/seg.m4s\n#EXT-X-ENDLIST\n"));
+        QVERIFY(relative.header.contains("URI=\"http://127.0.0.1:8480/")
+                && relative.segments[1].lines.contains("http"));
+        // An address no parser can read stays as it was, never an empty line.
+        QCOMPARE(parseCloudPlaylist("#EXTINF:2,\n//[bad\n", kDay, source).text, QByteArray("#EXTINF:2,\n//[bad\n"));
+        QCOMPARE(parseCloudPlaylist("#EXT-X-STREAM-INF:BANDWIDTH=1\nhd.m3u8\n", kDay, source).text,
+                 QByteArray("#EXT-X-STREAM-INF:BANDWIDTH=1\nhttp://127.0.0.1:8480/v2/api/cloud/playback/hd.m3u8\n"));
         const CloudPlaylist odd = parseCloudPlaylist("#EXTINF:-3,\n2024-05-01_10-00-00.ts\n#EXTINF:abc\n"
                                                      "2024-05-01_10-00-05.ts\n#EXTINF:5,\n",
                                                      kDay);

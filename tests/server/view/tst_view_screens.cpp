@@ -134,7 +134,7 @@ private Q_SLOTS:
         QCOMPARE(plays.size(), 1);
         stage.playUrl(hlsBase() + "/vod/index.m3u8");
         QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
-        QTRY_VERIFY(stage.playheadSecond() >= 9500);
+        QTRY_VERIFY(stage.playheadSecond() > 9480); // from 02:38:00, the minute the recorder was asked for
         screenshot(&stage, "stage-device");
         QCalendarWidget* calendar = stage.findChild<QDateEdit*>()->calendarWidget();
         calendar->resize(320, 260);
@@ -153,9 +153,14 @@ private Q_SLOTS:
         stage.resize(1280, 760);
         stage.show();
         QSignalSpy clouds(&stage, &StagePages::playCloud);
+        // Each picture's media time, with the stage's clock as it shows it.
+        QList<std::pair<double, double>> shown;
+        connect(stage.player(), &FfmpegPlayer::position, &stage, [&](double media) {
+            shown.append({media, stage.playheadSecond()});
+        });
         stage.prepareCloud("Gate 1 · Entrance", {kCloudDay});
         QTRY_COMPARE(clouds.size(), 1);
-        stage.playPlaylist(cloudPlaylist(), stage.requestSerial());
+        stage.playPlaylist(cloudPlaylist(), QUrl(), stage.requestSerial());
         QCOMPARE(stage.timeline()->coverage(), (FootageBlocks{{36000, 36012}}));
         QTRY_VERIFY_WITH_TIMEOUT(stage.playheadSecond() > 36009, kPictureWaitMs); // into the third segment
         QVERIFY(stage.playheadSecond() <= 36012.5);
@@ -174,11 +179,18 @@ private Q_SLOTS:
         seen.sort();
         QCOMPARE(seen.join(" | "), QString("127.0.0.1 Bearer tok-cloud | localhost "));
 
-        // A jump back plays the rest from memory, without a new request.
-        Q_EMIT stage.timeline()->seekRequested(36001);
-        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+        // A jump back, into the middle segment, plays the rest from memory
+        // without a new request; the picture shown is the moment the clock
+        // shows (the programme's first picture is 10:00:00).
+        const double firstPicture = shown.first().first;
+        QCOMPARE(shown.first().second, 36000.0);
+        shown.clear();
+        Q_EMIT stage.timeline()->seekRequested(36006.5);
+        QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), kPictureWaitMs);
         QCOMPARE(clouds.size(), 1);
-        QVERIFY(stage.playheadSecond() < 36006);
+        const auto [media, clock] = shown.first();
+        QCOMPARE(clock, 36006.5);
+        QVERIFY2(qAbs(36000 + media - firstPicture - clock) < 0.1, qPrintable(QString::number(media - firstPicture)));
     }
 
     void wallOfNinePlaysNineRealPictures()

@@ -11,6 +11,7 @@
 #include "tests/support/TestKit.h"
 
 #include <QGraphicsEffect>
+#include <QPropertyAnimation>
 #include <QSignalSpy>
 
 namespace {
@@ -60,11 +61,28 @@ private Q_SLOTS:
         QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(166, 35));
         QCOMPARE(seeks.last()[0].toDouble(), bar.secondAt(166));
 
-        // Right button, or a bar that is not interactive: nothing.
+        // From the keyboard: a minute either way from the playhead, ten with
+        // the page keys, the day's start with Home, held within the day.
+        bar.setPlayhead(3600);
+        QVERIFY(bar.focusPolicy() & Qt::TabFocus);
+        got.clear();
+        for (const Qt::Key key : {Qt::Key_Left, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_Left, Qt::Key_Up}) {
+            QTest::keyClick(&bar, key);
+            got << QString::number(seeks.last()[0].toDouble());
+        }
+        QCOMPARE(got.join(' '), QString("3540 4140 0 0 0")); // Up asks for nothing
+        QCOMPARE(TimelineBar::keyedSecond(86390, Qt::Key_Right), 86399.0);
+        QCOMPARE(TimelineBar::keyedSecond(-1, Qt::Key_Right), 60.0);
+        QCOMPARE(seeks.size(), 8);
+
+        // Right button, or a bar that is not interactive: nothing, and it
+        // leaves the keyboard alone.
         QTest::mouseClick(&bar, Qt::RightButton, {}, QPoint(200, 35));
         bar.setInteractive(false);
         QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(200, 35));
-        QCOMPARE(seeks.size(), 4);
+        QTest::keyClick(&bar, Qt::Key_Right);
+        QCOMPARE(seeks.size(), 8);
+        QCOMPARE(bar.focusPolicy(), Qt::NoFocus);
     }
 
     void timelinePaintsLabelsBlocksAndHatching()
@@ -94,17 +112,27 @@ private Q_SLOTS:
         QVERIFY(distance(img.pixel(px(30000), y), track) < 6);
         QVERIFY(distance(img.pixel(px(50000), y), block) < 40);
 
-        // Unknown footage: hatched; the playhead is opaque white, also when
-        // the bar is not interactive.
+        // Unknown footage: hatched and no block drawn, the blocks given with
+        // it included; the playhead is opaque white, also when the bar is not
+        // interactive.
+        const auto hatched = [&](const QImage& shot) {
+            int lighter = 0;
+            for (int x = px(30000); x < px(30000) + 16; ++x)
+                lighter += distance(shot.pixel(x, y), track) > 6 ? 1 : 0;
+            return lighter >= 2;
+        };
         bar.setCoverage({{0, 20000}}, false);
         bar.setInteractive(false);
         bar.setPlayhead(60000);
         img = render(bar);
-        int lighter = 0;
-        for (int x = px(30000); x < px(30000) + 16; ++x)
-            lighter += distance(img.pixel(x, y), track) > 6 ? 1 : 0;
-        QVERIFY2(lighter >= 2, "hatching expected on the unknown part of the day");
+        QVERIFY2(hatched(img), "hatching expected on the unknown part of the day");
+        QVERIFY(distance(img.pixel(px(10000), y), block) > 60 && !bar.blocksShown());
         QCOMPARE(QColor(img.pixel(int(bar.xAt(60000)), y)), QColor(Qt::white));
+        // Footage found so far: its blocks show over the hatching.
+        bar.setFoundCoverage({{0, 20000}}, false);
+        img = render(bar);
+        QVERIFY(hatched(img) && bar.blocksShown());
+        QVERIFY(distance(img.pixel(px(10000), y), block) < 12);
     }
 
     void pulseDotAndBackdropAnimateOnlyWhileWanted()
@@ -148,6 +176,11 @@ private Q_SLOTS:
         bar.setShown(false);
         QTRY_COMPARE(bar.opacity(), 0.0);
         QVERIFY(bar.isVisible()); // never hidden as a widget: it still takes the mouse
+        // A fade in that never reached its end: asked to show again, it does.
+        bar.setShown(true);
+        bar.findChild<QPropertyAnimation*>()->stop();
+        bar.setShown(true);
+        QTRY_COMPARE(bar.opacity(), 1.0);
 
         // Each new page of a stack fades in, also one shown during another's fade.
         FadeStack stack;
