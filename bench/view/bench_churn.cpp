@@ -231,7 +231,8 @@ int main(int argc, char** argv)
         sweep.stop();
         wall.suspendAll();
         waitUntil([&] { return FfmpegPlayer::backgroundThreads() == 0 && threadCount() <= baseThreads; }, 20000);
-        wait(500);
+        // Long enough for what the ended threads freed to be given back.
+        wait(6000);
         const qint64 now = clock.elapsed();
         const double r = residentMiB();
         const double h = heapInUseMiB();
