@@ -12,6 +12,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QNetworkAccessManager>
+#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
 #include <QtDebug>
@@ -23,6 +24,10 @@
 #include <mutex>
 #include <optional>
 #include <vector>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -211,6 +216,16 @@ void sleepMs(int ms)
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
+// Large blocks are mapped on their own, whatever was freed before (see the
+// tunable); set once, before the first decode thread starts.
+void keepLargeBlocksMapped()
+{
+#if defined(__GLIBC__)
+    static std::once_flag once;
+    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, tun::kOwnMappingBytes); });
+#endif
+}
+
 // The platform's hardware decoding device.
 #if defined(__APPLE__)
 constexpr const char* kHardwareDevice = "videotoolbox";
@@ -284,7 +299,12 @@ public:
     void ended()
     {
         QMetaObject::invokeMethod(
-            this, [this] { reapEnded(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                reapEnded();
+                scheduleGiveBack();
+            },
+            Qt::QueuedConnection);
     }
 
     // Called on the GUI thread.
@@ -313,6 +333,29 @@ public:
     }
 
 private:
+    ThreadReaper()
+    {
+        m_giveBack.setSingleShot(true);
+        m_giveBack.setInterval(tun::kGiveBackDelay);
+        connect(&m_giveBack, &QTimer::timeout, this, [] {
+#if defined(__GLIBC__)
+            // Off the GUI thread: it walks every heap of the process.
+            QThreadPool::globalInstance()->start([] { malloc_trim(0); });
+#endif
+        });
+    }
+
+    // A decode thread ended: what it freed is given back to the system a
+    // little later, once for all the threads that end meanwhile. The C
+    // library keeps freed pages in the heap of the thread that used them, so
+    // streams that keep restarting would otherwise leave a growing share of
+    // the process's memory held by heaps of threads long gone.
+    void scheduleGiveBack()
+    {
+        if (!m_giveBack.isActive())
+            m_giveBack.start();
+    }
+
     void atExit()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -334,6 +377,7 @@ private:
     };
     std::mutex m_mutex;
     std::vector<Entry> m_threads;
+    QTimer m_giveBack;
 };
 
 // The FFmpeg hooks get the playback as their opaque pointer.
@@ -506,6 +550,7 @@ FfmpegPlayer::FfmpegPlayer(std::shared_ptr<PlayerControls> c, QObject* parent)
     qRegisterMetaType<std::shared_ptr<const YuvFrame>>();
     avformat_network_init();
     installFfmpegLogFilter();
+    keepLargeBlocksMapped();
     ThreadReaper::instance(); // made here, on the GUI thread
 }
 

@@ -15,6 +15,7 @@
 
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
+#include "bench/BenchKit.h"
 #include "server/api/ApiClient.h"
 #include "server/view/CameraTile.h"
 #include "server/view/GridPage.h"
@@ -41,6 +42,10 @@
 
 namespace {
 
+using benchkit::residentMiB;
+using benchkit::wait;
+using benchkit::waitUntil;
+
 constexpr int kWindowSeconds = 4;
 constexpr int kPictureWaitMs = 30000;
 
@@ -49,37 +54,6 @@ double cpuSeconds(int who)
     rusage u{};
     getrusage(who, &u);
     return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
-double residentMiB()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (f.open(QIODevice::ReadOnly)) {
-        const QList<QByteArray> parts = f.readAll().split(' ');
-        if (parts.size() > 1)
-            return parts[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-    }
-    return 0.0;
-}
-
-void wait(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// Runs the event loop until `done` holds or the time is up; the time taken.
-double waitUntil(const std::function<bool()>& done, int limitMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < limitMs) {
-        QEventLoop loop;
-        QTimer::singleShot(5, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return done() ? double(t.elapsed()) : -1.0;
 }
 
 // The longest time the GUI thread went without running its 1 ms timer while

@@ -14,6 +14,7 @@
 #include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QButtonGroup>
 #include <QDir>
@@ -153,6 +154,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_pacing = new QTimer(this);
     m_pacing->setSingleShot(true);
     connect(m_pacing, &QTimer::timeout, this, [this] { start(m_pacedMain); });
+    m_retryLater = new VideoWall::TileRetry(this);
 
     m_player = new FfmpegPlayer(this);
     m_player->boundedClose.store(true);
@@ -165,6 +167,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_player->yuvOutput.store(decode.gpuRender);
     m_player->label = logLabel();
     m_player->setProperty("kvrLabel", logLabel());
+    m_retryLater->setLabel(logLabel());
     storeTargetSize();
     connectPlayer();
     layoutOverlays();
@@ -257,6 +260,7 @@ void VmsTile::halt()
 void VmsTile::start(bool main)
 {
     m_pacing->stop();
+    m_retryLater->cancel();
     m_main = main;
     (main ? m_mainButton : m_subButton)->setChecked(true);
 
@@ -338,12 +342,14 @@ void VmsTile::setPlayback(const QDateTime& from, const QDateTime& to)
 void VmsTile::stop()
 {
     halt();
+    m_retryLater->reset();
     m_player->stop();
 }
 
 void VmsTile::requestStop()
 {
     halt();
+    m_retryLater->reset();
     m_player->requestStop();
 }
 
@@ -360,6 +366,7 @@ void VmsTile::stopAll(const QList<VmsTile*>& tiles)
 void VmsTile::showIdle(const QString& headline, const QString& detail)
 {
     halt();
+    m_retryLater->reset();
     m_player->stop();
     m_playing = false;
     m_failed = false;
@@ -401,6 +408,7 @@ void VmsTile::markPlaying()
         return;
     m_playing = true;
     m_failed = false;
+    m_retryLater->playing();
     m_watchdog->stop();
     m_dot->setState(NativeStyle::Disc::Up);
     updateButtons();
@@ -419,6 +427,9 @@ void VmsTile::fail(const QString& detail, const QString& headline)
     m_stage->clear();
     showMessage(shown, detail);
     updateButtons();
+    // Live, the tile tries again later by itself; a recording is the user's to ask for.
+    if (!m_playback)
+        m_retryLater->failed();
 }
 
 void VmsTile::toast(const QString& text)
@@ -518,6 +529,7 @@ void VmsTile::saveSnapshot(const QImage& image)
 
 void VmsTile::retry()
 {
+    m_retryLater->reset();
     TileRules::RefusedTable::instance().clear(m_deviceId);
     start(m_main);
 }

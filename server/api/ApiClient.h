@@ -276,8 +276,12 @@ private:
                      bool superseded);
     void beginLease(int ttlSecs);
     void leaseStep();
-    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const QJsonObject& answer,
-                       int status);
+    void pumpLeases();
+    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, int generation,
+                       const QJsonObject& answer, int status);
+    // Emits the restart signal for the live key unless one went out within
+    // the restart spacing; true when it did.
+    bool askRestart(const QString& key, const QString& cameraId, const QString& why);
 
     QString m_baseUrl;
     // Relay and reachability.
@@ -322,6 +326,11 @@ private:
     QHash<QString, QList<std::function<void()>>> m_waitingStarts; // camera id -> starts to send after its stops
     QHash<QString, QString> m_playbackStreams;                    // device-playback stream id -> camera id
     QTimer* m_leaseTimer = nullptr;
+    // Leases of the current round not sent yet, and those on their way; each
+    // is the live key with the generation of the start it renews.
+    QList<std::pair<QString, int>> m_leaseQueue;
+    QHash<QString, int> m_leasesInFlight;
+    int m_leaseTimeoutMs;
     QHash<QString, qint64> m_restartAskedAt; // live key -> monotonic ms of the last restart asked for
 
     // Session.

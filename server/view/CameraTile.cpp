@@ -12,6 +12,7 @@
 #include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -112,6 +113,10 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
             m_player->yuvOutput = false;
     });
     connect(m_player, &FfmpegPlayer::frameReady, m_stage, &VideoStage::setFrame);
+    m_retry = new VideoWall::TileRetry(this);
+    m_retry->setLabel(m_player->label);
+    connect(m_player, &FfmpegPlayer::frameReady, m_retry, &VideoWall::TileRetry::playing);
+    connect(m_player, &FfmpegPlayer::yuvFrameReady, m_retry, &VideoWall::TileRetry::playing);
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
         m_stage->setMessage(QStringLiteral("Reconnecting…"),
                             QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
@@ -121,6 +126,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
         m_stage->setMessage(headline, detail);
         m_failed = true;
         updateButtons();
+        if (m_started)
+            m_retry->failed();
     });
 
     if (m_streams) {
@@ -239,6 +246,7 @@ void CameraTile::sizePlayer()
 
 void CameraTile::start(std::function<void()> done, DoneWhen when)
 {
+    m_retry->cancel();
     m_started = true;
     m_failed = false;
     if (m_retryButton)
@@ -303,6 +311,7 @@ void CameraTile::release()
     m_suspended = false;
     m_url.clear();
     m_dot->setPulsing(false);
+    m_retry->reset();
     if (wasStarted && !m_offline && m_streams)
         m_streams->stopLiveCamera(m_cameraId, owner);
 }
@@ -420,6 +429,10 @@ void CameraTile::showFailure(const QString& detail, bool offline)
     m_failed = true;
     m_stage->setMessage(offline ? QStringLiteral("Offline") : QStringLiteral("Can’t play this stream"), detail);
     updateButtons();
+    // A camera the catalogue knows to be offline is never asked for; any
+    // other failure of a started tile is tried again later.
+    if (m_started && !m_offline)
+        m_retry->failed();
 }
 
 void CameraTile::toast(const QString& text)

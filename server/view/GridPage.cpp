@@ -11,6 +11,7 @@
 #include "server/view/PulseDot.h"
 #include "server/view/Tunables.h"
 #include "video/FfmpegPlayer.h"
+#include "wall/TileRetry.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -361,6 +362,7 @@ void GridPage::rebuild()
         connect(tile, &CameraTile::removeRequested, this, &GridPage::removeCamera);
         connect(tile, &CameraTile::listenToggled, this, &GridPage::onListenToggled);
         connect(tile, &CameraTile::clicked, this, &GridPage::select);
+        connect(tile->retry(), &VideoWall::TileRetry::due, this, [this, tile] { queueStart(tile); });
         m_tiles << tile;
         m_startQueue << tile;
     }
@@ -437,6 +439,14 @@ void GridPage::pumpStartQueue()
         if (m_generation != g || m_starting >= tun::kStartsInFlight)
             break;
     }
+}
+
+void GridPage::queueStart(CameraTile* tile)
+{
+    // A failed tile trying again waits its turn like any other start.
+    if (!m_startQueue.contains(tile))
+        m_startQueue << tile;
+    pumpStartQueue();
 }
 
 void GridPage::onOverloaded()

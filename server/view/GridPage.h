@@ -77,6 +77,7 @@ private:
     void rebuild();
     void clearTiles();
     void pumpStartQueue();
+    void queueStart(CameraTile* tile);
     void onOverloaded();
     void toggleExpanded(CameraTile* tile);
     void collapseExpanded(bool restoreQuality);
