@@ -1,13 +1,16 @@
-// fuzz-sources: native/services/CalendarDaySearch.cpp native/services/CalendarSearch.cpp native/services/DeviceParsers.cpp native/services/NativeHttp.cpp native/services/Brands.cpp native/services/AddressCheck.cpp app/core/Clock.cpp
+// fuzz-sources: native/services/CalendarDaySearch.cpp native/services/CalendarSearch.cpp native/services/DeviceParsers.cpp native/services/NativeHttp.cpp native/services/DigestAuth.cpp native/services/Brands.cpp native/services/AddressCheck.cpp app/core/Clock.cpp
 // fuzz-qt: Qt6Core Qt6Network
 //
 // Recorders answer searches and information requests with XML, key=value
 // lines or JSON of any quality. The readers must neither crash nor loop,
 // whatever count or day number a device claims, and give only what they
 // promise: valid clips, days of the asked month, counts never negative.
+// Their login challenges are read the same way: whatever the header, an
+// answer is made only to a challenge with a nonce.
 
 #include "native/services/CalendarDaySearch.h"
 #include "native/services/DeviceParsers.h"
+#include "native/services/DigestAuth.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -36,6 +39,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     for (const int d : NativeCalendar::hikMonthDays(body, year, month))
         if (d < 1 || d > last)
             std::abort();
+
+    const QList<NativeDigest::Challenge> challenges = NativeDigest::parseChallenges(body);
+    if (const std::optional<NativeDigest::Digest> d = NativeDigest::pickDigest(challenges)) {
+        if (d->nonce.isEmpty())
+            std::abort();
+        (void)NativeDigest::answer(*d, "GET", "/", body, QStringLiteral("u"), QStringLiteral("p"), 1, "c");
+    }
 
     (void)NativeParse::deviceInfo(body);
     (void)NativeParse::jsonFlat(body);

@@ -9,9 +9,10 @@
 #   bash tools/demo.sh            # build if needed, then run (sign-in window)
 #   bash tools/demo.sh --native   # the same, opening native mode on the fleet
 #   KVR_DEMO_DIR=/tmp/x bash tools/demo.sh
+#   KVR_DEMO_BUILD=build-x bash tools/demo.sh   # the programs of another build folder
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-build="$root/build"
+build="${KVR_DEMO_BUILD:-$root/build}"
 demo="${KVR_DEMO_DIR:-$build/demo}"
 native=false
 if [ "${1:-}" = "--native" ]; then
@@ -23,6 +24,10 @@ app="$build/app/kavira"
 server_program="$build/tests/fixtures/kvr-fake-server"
 fleet_program="$build/tests/fixtures/fleet/kvr-fake-fleet"
 if [ ! -x "$app" ] || [ ! -x "$server_program" ] || [ ! -x "$fleet_program" ]; then
+  if [ -n "${KVR_DEMO_BUILD:-}" ]; then
+    echo "demo: $build lacks the programs it needs (kavira, kvr-fake-server, kvr-fake-fleet)" >&2
+    exit 1
+  fi
   bash "$root/tools/build.sh"
 fi
 
@@ -73,24 +78,28 @@ if [ ! -s "$hls/index.m3u8" ]; then
     -hls_segment_filename "$hls/seg%03d.ts" "$hls/index.m3u8"
 fi
 
-# The camera: GStreamer's RTSP server at /live, with the relay's account.
+# The camera: GStreamer's RTSP server at /live, with the relay's account. It
+# serves until its standard input closes, and a background job of a script
+# gets an empty one: it reads a pipe that this script holds open instead, so
+# it lives exactly as long as the demo (even one killed outright). The
+# programs started after it must not hold the pipe too.
 rtsp_port="$(free_port)"
-"$python" "$root/tests/fixtures/rtsp/rtsp_server.py" --port "$rtsp_port" --size 1280x720 \
-  --user admin --password wisp >"$demo/logs/camera.txt" 2>&1 &
+exec {camera_in}> >(exec "$python" "$root/tests/fixtures/rtsp/rtsp_server.py" --port "$rtsp_port" \
+  --size 1280x720 --user admin --password wisp >"$demo/logs/camera.txt" 2>&1)
 pids+=($!)
 wait_for "$demo/logs/camera.txt" "PORT" "the test camera"
 
 # The organisation's server.
 api_port="$(free_port)"
 KVR_FAKE_PORT="$api_port" KVR_FAKE_HLS_DIR="$hls" KVR_FAKE_STREAM_PATH=live \
-  "$server_program" >"$demo/logs/server.txt" 2>&1 &
+  "$server_program" >"$demo/logs/server.txt" 2>&1 {camera_in}>&- &
 pids+=($!)
 wait_for "$demo/logs/server.txt" "listening" "the fake organisation server"
 
 # Native mode: recorders and cameras of several makers on loopback (one with
 # a wrong password, one unreachable, one with a disk fault, one with its
 # clock ahead), and the demo's inventory, uptime and events naming them.
-"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" >"$demo/logs/fleet.txt" 2>&1 &
+"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" >"$demo/logs/fleet.txt" 2>&1 {camera_in}>&- &
 pids+=($!)
 wait_for "$demo/logs/fleet.txt" "ready" "the fake device fleet"
 
@@ -120,4 +129,4 @@ Kavira demo
 TEXT
 
 export KVR_API_BASE="http://127.0.0.1:$api_port" KVR_RTSP_HOST=127.0.0.1 KVR_RTSP_PORT="$rtsp_port"
-"$app" "$@"
+"$app" "$@" {camera_in}>&-

@@ -1,9 +1,93 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test. Each suite runs on a
-# virtual X server of its own (tests/support/with-display.sh), so the OpenGL
-# ones have a display and suites running side by side never share a pointer.
+# Installs what is missing, then builds and runs the tests in three
+# configurations, each in a build folder of its own (the same command CI runs):
+#
+#   gcc         GCC, warnings as errors; every suite               build/
+#   clang-asan  clang with AddressSanitizer and UndefinedBehavior-
+#               Sanitizer, warnings as errors; every suite         build-clang-asan/
+#   tsan        GCC with ThreadSanitizer, warnings as errors; the
+#               video engine's suites (its threads)                build-tsan/
+#
+# ThreadSanitizer comes from GCC: clang 14's stops the program when Qt starts
+# a child process, as the suites do for their test peers.
+#
+# Each suite runs on a virtual X server of its own (tests/support/with-display.sh),
+# so the OpenGL ones have a display and suites side by side never share a pointer.
+#
+#   bash tools/test.sh                  # all three, as CI does
+#   bash tools/test.sh gcc tsan         # only those
+#   KVR_TEST_JOBS=4 bash tools/test.sh  # fewer builds and suites at once
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-bash "$root/tools/build.sh"
-jobs="$(nproc 2>/dev/null || echo 2)"
-exec ctest --test-dir "$root/build" --output-on-failure -j "$jobs"
+jobs="${KVR_TEST_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+configs=("$@")
+[ ${#configs[@]} -gt 0 ] || configs=(gcc clang-asan tsan)
+for config in "${configs[@]}"; do
+  case "$config" in
+    gcc | clang-asan | tsan) ;;
+    *) echo "test: unknown configuration \"$config\" (gcc, clang-asan, tsan)" >&2; exit 2 ;;
+  esac
+done
+
+bash "$root/.ci/install-deps.sh"
+
+logs="$(mktemp -d)"
+trap 'rm -rf "$logs"' EXIT
+passed=0
+failed=0
+broken=()
+
+# run <config> <build folder> <folder of the tests to run> <build target> <cmake options...>
+run() {
+  local config="$1" dir="$2" tests="$3" target="$4"
+  shift 4
+  local start=$SECONDS
+  echo "==== $config: building in ${dir#"$root"/}"
+  if ! cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKVR_WERROR=ON "$@" ||
+     ! cmake --build "$dir" -j "$jobs" --target "$target"; then
+    echo "==== $config: the build failed"
+    broken+=("$config (build)")
+    return
+  fi
+  echo "==== $config: testing"
+  local status=0
+  ctest --test-dir "$tests" --output-on-failure -j "$jobs" 2>&1 | tee "$logs/$config.txt" || status=$?
+  # "N% tests passed, F tests failed out of T"
+  local line
+  line="$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$logs/$config.txt" | tail -n 1 || true)"
+  if [ -z "$line" ]; then
+    broken+=("$config (no test ran)")
+    return
+  fi
+  local f t
+  f="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")"
+  t="$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")"
+  passed=$((passed + t - f))
+  failed=$((failed + f))
+  if [ "$status" -ne 0 ] || [ "$f" -ne 0 ]; then
+    broken+=("$config")
+  fi
+  echo "==== $config: $((t - f)) of $t passed in $((SECONDS - start)) s"
+}
+
+for config in "${configs[@]}"; do
+  case "$config" in
+    gcc)
+      run gcc "$root/build" "$root/build" all \
+        -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ ;;
+    clang-asan)
+      run clang-asan "$root/build-clang-asan" "$root/build-clang-asan" all \
+        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+        -DKVR_SANITIZE=address,undefined -DKVR_BUILD_BENCH=OFF ;;
+    tsan)
+      run tsan "$root/build-tsan" "$root/build-tsan/tests/video" tests/video/all \
+        -DCMAKE_C_COMPILER=gcc -DCMAKE_CXX_COMPILER=g++ \
+        -DKVR_SANITIZE=thread -DKVR_BUILD_BENCH=OFF ;;
+  esac
+done
+
+if [ ${#broken[@]} -gt 0 ]; then
+  echo "failed: ${broken[*]}"
+fi
+echo "total: $passed passed, $failed failed"
+[ ${#broken[@]} -eq 0 ]

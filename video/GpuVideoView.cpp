@@ -1,5 +1,7 @@
 #include "video/GpuVideoView.h"
 
+#include "app/ui/Theme.h"
+
 #include <QCoreApplication>
 #include <QOpenGLContext>
 #include <QOpenGLShaderProgram>
@@ -88,6 +90,7 @@ uniform float uNv12;
 uniform vec4 uDest;
 uniform vec2 uSize;
 uniform float uRadius;
+uniform vec3 uBackdrop;
 uniform vec3 uRange;
 uniform vec4 uCoef;
 void main() {
@@ -117,7 +120,10 @@ void main() {
     // inside opaque when the radius is below half a pixel (square corners).
     float d = length(max(q, 0.0)) + min(max(q.x, q.y), 0.0) - uRadius;
     float a = clamp(0.5 - d, 0.0, 1.0);
-    gl_FragColor = vec4(clamp(rgb, 0.0, 1.0) * a, a);
+    // Opaque everywhere: the window puts this view's pixels in place of the
+    // widgets beneath it, so the backdrop outside the rounded corners must be
+    // painted here, or they show black.
+    gl_FragColor = vec4(mix(uBackdrop, clamp(rgb, 0.0, 1.0), a), 1.0);
 }
 )";
 
@@ -340,7 +346,8 @@ void GpuVideoView::upload(const YuvFrame& frame)
 
 void GpuVideoView::paintGL()
 {
-    glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+    const QColor backdrop = Theme::kBackdrop;
+    glClearColor(backdrop.redF(), backdrop.greenF(), backdrop.blueF(), 1.0f);
     glClear(GL_COLOR_BUFFER_BIT);
     if (failed || !program)
         return;
@@ -375,6 +382,7 @@ void GpuVideoView::paintGL()
     program->setUniformValue("uDest", float(dest.left()), float(dest.top()), float(dest.right()), float(dest.bottom()));
     program->setUniformValue("uSize", float(target.width()), float(target.height()));
     program->setUniformValue("uRadius", float(radius * dpr));
+    program->setUniformValue("uBackdrop", backdrop.redF(), backdrop.greenF(), backdrop.blueF());
     program->setUniformValue("uRange", range[0], range[1], range[2]);
     program->setUniformValue("uCoef", coef[0], coef[1], coef[2], coef[3]);
 

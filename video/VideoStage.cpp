@@ -7,17 +7,185 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 #include <QTimer>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace {
 
 const QString kLoading = QStringLiteral("Loading");
+constexpr int kMessageSide_px = 12;      // room kept free at each side of the message
+constexpr int kMessageMaxWidth_px = 520; // widest a message line runs on a big stage
+constexpr int kMessageEdge_px = 8;       // room kept free above and below it
+constexpr int kHeadlineLines = 2;
+
+QFont headlineFont(QFont font, bool loading)
+{
+    font.setPixelSize(loading ? 13 : 18);
+    font.setWeight(loading ? QFont::Medium : QFont::DemiBold);
+    return font;
+}
+
+QFont detailFont(QFont font)
+{
+    font.setPixelSize(13);
+    font.setWeight(QFont::Normal);
+    return font;
+}
+
+// `text` broken at words into lines of at most `width` pixels; past
+// `maxLines` the last line is shortened with "…".
+QStringList wrapped(const QString& text, const QFont& font, int width, int maxLines, bool* shortened)
+{
+    QStringList lines;
+    if (text.isEmpty() || width <= 0)
+        return lines;
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        if (lines.size() + 1 == maxLines && line.textStart() + line.textLength() < text.size()) {
+            const QString rest = text.mid(line.textStart()).simplified();
+            lines << QFontMetrics(font).elidedText(rest, Qt::ElideRight, width);
+            *shortened = true;
+            break;
+        }
+        lines << text.mid(line.textStart(), line.textLength()).trimmed();
+    }
+    layout.endLayout();
+    return lines;
+}
 
 } // namespace
+
+QList<VideoStage::MessageLine> VideoStage::messageLayout(QSize size, const QString& headline, const QString& detail,
+                                                         const QFont& base, bool* shortened, int topLimit,
+                                                         int bottomLimit)
+{
+    bool cut = false;
+    QList<MessageLine> out;
+    const bool loading = headline == kLoading;
+    const int width = std::min(size.width() - 2 * kMessageSide_px, kMessageMaxWidth_px);
+    if (headline.isEmpty() || width <= 0) {
+        if (shortened)
+            *shortened = !headline.isEmpty();
+        return out;
+    }
+    const QFont hf = headlineFont(base, loading);
+    const QFont df = detailFont(base);
+    const int headHeight = QFontMetrics(hf).height();
+    const int detailHeight = QFontMetrics(df).height();
+
+    // The first headline line sits on the middle (below the spinner while
+    // loading); a block too tall for the room below moves up, as far as the
+    // top edge or the spinner. The headline always keeps one line.
+    const int middle = size.height() / 2 + (loading ? 24 : 0);
+    const int bottom = std::max(bottomLimit >= 0 ? std::min(bottomLimit, size.height() - kMessageEdge_px)
+                                                 : size.height() - kMessageEdge_px,
+                                headHeight);
+    const int top =
+        std::min(std::max(loading ? middle - headHeight / 2 : kMessageEdge_px, topLimit), bottom - headHeight);
+    const int headRoom = std::clamp((bottom - top) / headHeight, 1, kHeadlineLines);
+    const QStringList heads = wrapped(headline, hf, width, headRoom, &cut);
+    const QStringList details = wrapped(detail, df, width, std::numeric_limits<int>::max(), &cut);
+    const int blockHeight =
+        int(heads.size()) * headHeight + (details.isEmpty() ? 0 : 5 + int(details.size()) * detailHeight);
+    int y = std::max(std::max(top, 0), std::min(middle - headHeight / 2, bottom - blockHeight));
+    const int left = (size.width() - width) / 2;
+    for (const QString& line : heads) {
+        out << MessageLine{QRect(left, y, width, headHeight), line, true};
+        y += headHeight;
+    }
+    y += 5;
+    for (qsizetype i = 0; i < details.size(); ++i) {
+        const bool lastThatFits = y + 2 * detailHeight > bottom;
+        QString line = details.at(i);
+        if (lastThatFits && i + 1 < details.size()) {
+            // Whatever does not fit goes into this last line, shortened.
+            line =
+                QFontMetrics(df).elidedText(QStringList(details.mid(i)).join(QLatin1Char(' ')), Qt::ElideRight, width);
+            cut = true;
+        }
+        if (y + detailHeight > bottom) {
+            cut = true;
+            break;
+        }
+        out << MessageLine{QRect(left, y, width, detailHeight), line, false};
+        y += detailHeight;
+        if (lastThatFits)
+            break;
+    }
+    if (shortened)
+        *shortened = cut;
+    return out;
+}
+
+QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
+{
+    // Widgets laid over the stage bound the band the message may use: those
+    // above the middle from above, the others from below.
+    int top = -1;
+    int bottom = -1;
+    if (const QWidget* owner = parentWidget()) {
+        const int middleY = height() / 2;
+        bool above = false; // stacked over the stage
+        for (const QObject* o : owner->children()) {
+            if (o == this) {
+                above = true;
+                continue;
+            }
+            const auto* w = qobject_cast<const QWidget*>(o);
+            if (!above || !w || w->isWindow() || !w->isVisible())
+                continue;
+            const QRect r = w->geometry().translated(-pos());
+            if (!r.intersects(rect()))
+                continue;
+            if (r.center().y() < middleY)
+                top = std::max(top, r.bottom() + 4);
+            else
+                bottom = bottom < 0 ? r.top() - 4 : std::min(bottom, r.top() - 4);
+        }
+    }
+    return messageLayout(size(), headline, detail, font(), shortened, top, bottom);
+}
+
+QList<VideoStage::MessageLine> VideoStage::messageLines() const
+{
+    if (!frame.isNull() || gpuActive)
+        return {};
+    return layOutMessage(nullptr);
+}
+
+bool VideoStage::messageShortened() const
+{
+    bool cut = false;
+    if (frame.isNull() && !gpuActive)
+        layOutMessage(&cut);
+    return cut;
+}
+
+void VideoStage::updateMessageTip()
+{
+    // A stage the mouse passes through (a tile's) shows its tip on the tile.
+    QWidget* holder = testAttribute(Qt::WA_TransparentForMouseEvents) && parentWidget() ? parentWidget() : this;
+    const QString tip =
+        messageShortened() ? (detail.isEmpty() ? headline : headline + QLatin1Char('\n') + detail) : QString();
+    if (tipHolder && tipHolder != holder && tipHolder->toolTip() == tipShown)
+        tipHolder->setToolTip(QString());
+    // Never over a tool tip the holder has of its own.
+    if (holder->toolTip().isEmpty() || holder->toolTip() == tipShown || holder == this) {
+        holder->setToolTip(tip);
+        tipHolder = holder;
+        tipShown = tip;
+    }
+}
 
 VideoStage::VideoStage(QWidget* parent) : QWidget(parent)
 {
@@ -40,6 +208,7 @@ void VideoStage::showText(const QString& newHeadline, const QString& newDetail)
     if (accessibleDescription() != said)
         setAccessibleDescription(said);
     updateSpinner();
+    updateMessageTip();
 }
 
 QRect VideoStage::pictureRect(QSize picture, QSize widget, bool coverWidget)
@@ -191,6 +360,7 @@ void VideoStage::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (gpu)
         gpu->setGeometry(rect());
+    updateMessageTip();
     reportPixelSize();
 }
 
@@ -329,7 +499,7 @@ void VideoStage::paintEvent(QPaintEvent*)
     p.fillRect(whole, black);
     p.setRenderHint(QPainter::Antialiasing);
     const int cx = width() / 2;
-    int cy = height() / 2;
+    const int cy = height() / 2;
     const bool loading = headline == kLoading;
     if (loading) {
         const QRect square(cx - 18, cy - 38, 36, 36);
@@ -342,25 +512,20 @@ void VideoStage::paintEvent(QPaintEvent*)
         arc.setCapStyle(Qt::RoundCap);
         p.setPen(arc);
         p.drawArc(square, int(-16 * spinAngle), 1600);
-        cy += 24;
     }
-    if (!headline.isEmpty()) {
-        QFont font = p.font();
-        font.setPixelSize(loading ? 13 : 18);
-        font.setWeight(loading ? QFont::Medium : QFont::DemiBold);
-        p.setFont(font);
-        p.setPen(Theme::colour(Theme::Colour::White, loading ? 170 / 255.0 : 1.0));
-        p.drawText(QRect(QPoint(24, cy - 14), QPoint(width() - 25, cy + 13)), Qt::AlignCenter, headline);
-
-        if (!detail.isEmpty()) {
-            QFont small = p.font();
-            small.setPixelSize(13);
-            small.setWeight(QFont::Normal);
-            p.setFont(small);
-            p.setPen(Theme::colour(Theme::Colour::White, 140 / 255.0));
-            p.drawText(QRect(QPoint(cx - 260, cy + 18), QPoint(cx + 259, height() - 23)),
-                       Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, detail);
-        }
+    const QFont hf = headlineFont(font(), loading);
+    const QFont df = detailFont(font());
+    // Overlays come and go after the message is set; the tip follows what
+    // is drawn.
+    bool cut = false;
+    const QList<MessageLine> lines = layOutMessage(&cut);
+    if (cut != !tipShown.isEmpty())
+        updateMessageTip();
+    for (const MessageLine& line : lines) {
+        p.setFont(line.headline ? hf : df);
+        p.setPen(line.headline ? Theme::colour(Theme::Colour::White, loading ? 170 / 255.0 : 1.0)
+                               : Theme::colour(Theme::Colour::White, 140 / 255.0));
+        p.drawText(line.rect, Qt::AlignCenter, line.text);
     }
     paintCorners();
 }

@@ -3,6 +3,8 @@
 #include "video/YuvFrame.h"
 
 #include <QImage>
+#include <QList>
+#include <QPointer>
 #include <QRect>
 #include <QString>
 #include <QWidget>
@@ -38,6 +40,26 @@ public:
     // a copy of the RGB picture (null when none).
     QImage currentFrame() const;
     void updateSpinner();
+
+    // One line of the message as it is drawn.
+    struct MessageLine {
+        QRect rect;
+        QString text;
+        bool headline = false;
+    };
+    // The message laid out on a widget of `size`: the headline on up to two
+    // lines, the detail on as many as fit, centred and wrapped at words,
+    // within the band from `top` to `bottom` (negative: the widget's own
+    // edges); a text that does not fit is shortened with "…" and
+    // `*shortened` set.
+    static QList<MessageLine> messageLayout(QSize size, const QString& headline, const QString& detail,
+                                            const QFont& base, bool* shortened = nullptr, int top = -1,
+                                            int bottom = -1);
+    // The lines drawn now (none while a picture shows), and whether the
+    // message had to be shortened; a shortened message is the tool tip of the
+    // stage, or of the widget that takes the stage's mouse.
+    QList<MessageLine> messageLines() const;
+    bool messageShortened() const;
 
     QString headlineText() const { return headline; }
     QString detailText() const { return detail; }
@@ -82,6 +104,10 @@ private:
     void showText(const QString& headline, const QString& detail);
     void onGpuUnavailable(const QString& reason);
     void reportPixelSize();
+    void updateMessageTip();
+    // The message laid out on this stage, kept clear of the widgets its
+    // owner lays over its middle (a tile's name, its "Try again").
+    QList<MessageLine> layOutMessage(bool* shortened) const;
 
     QImage frame;
     QString headline = QStringLiteral("Loading");
@@ -94,4 +120,6 @@ private:
     bool cover = false;
     int cornerRadius = 14;
     QSize reportedPixelSize; // last size sent with pixelSizeChanged
+    QPointer<QWidget> tipHolder; // where the shortened message was put as a tool tip
+    QString tipShown;
 };

@@ -6,9 +6,12 @@
 #include "app/ui/Theme.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+
+#include <algorithm>
 
 namespace VideoWall {
 
@@ -16,7 +19,43 @@ DisplayMap::DisplayMap(QWidget* parent) : QWidget(parent)
 {
     setMinimumHeight(150);
     setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Displays"));
+    setAccessibleDescription(QStringLiteral("The arrow keys choose the display to edit"));
+}
+
+QString DisplayMap::stepKey(const QStringList& keys, const QString& current, int step)
+{
+    if (keys.isEmpty())
+        return {};
+    const qsizetype at = keys.indexOf(current);
+    if (at < 0)
+        return keys.first();
+    return keys.at(std::clamp<qsizetype>(at + step, 0, keys.size() - 1));
+}
+
+void DisplayMap::keyPressEvent(QKeyEvent* event)
+{
+    int step = 0;
+    switch (event->key()) {
+    case Qt::Key_Left:
+    case Qt::Key_Up:
+        step = -1;
+        break;
+    case Qt::Key_Right:
+    case Qt::Key_Down:
+        step = 1;
+        break;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    QStringList keys;
+    for (const Box& b : boxes())
+        keys << b.key;
+    const QString key = stepKey(keys, m_selectedKey, step);
+    if (!key.isEmpty() && key != m_selectedKey)
+        Q_EMIT selected(key);
 }
 
 QSize DisplayMap::sizeHint() const
@@ -66,6 +105,14 @@ void DisplayMap::paintEvent(QPaintEvent*)
         p.setPen(pen);
         p.setBrush(active ? Theme::colour(Theme::Colour::Tint) : Theme::colour(Theme::Colour::Field));
         p.drawRoundedRect(b.rect, 8, 8);
+        if (sel && hasFocus()) {
+            // Where the keyboard is: a ring around the chosen display.
+            p.save();
+            p.setPen(QPen(Theme::colour(Theme::Colour::Accent, 0.6), 1.0));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(b.rect.adjusted(-3, -3, 3, 3), 10, 10);
+            p.restore();
+        }
 
         const QRectF text = b.rect.adjusted(10, 6, -10, -6);
         if (b.number >= 1) {

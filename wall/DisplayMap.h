@@ -10,8 +10,8 @@ struct Config;
 
 // Every connected display as a box, placed and sized like the desktop, and
 // below them the remembered displays that still have cameras. A click on a
-// box asks to edit that display. Reads the dialog's configuration; changes
-// nothing itself.
+// box, or the arrow keys, ask to edit that display. Reads the dialog's
+// configuration; changes nothing itself.
 class DisplayMap final : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +26,10 @@ public:
     // widget's size.
     QList<Box> boxes() const;
 
+    // The key `step` boxes on from `current` in `keys`, stopping at the
+    // ends; the first key when `current` is not among them.
+    static QString stepKey(const QStringList& keys, const QString& current, int step);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -33,6 +37,7 @@ Q_SIGNALS:
     void selected(const QString& key);
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 

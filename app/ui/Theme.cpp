@@ -63,7 +63,7 @@ QCheckBox { font-size: 13px; color: @textSoft; spacing: 8px; }
 QCheckBox::indicator {
     width: 18px; height: 18px; border: 1px solid @borderStrong; border-radius: 5px; background: @field;
 }
-QCheckBox::indicator:checked { background: @accent; border: 1px solid @accent; }
+QCheckBox::indicator:checked { background: @accent; border: 1px solid @accent; image: url(:/theme/check.svg); }
 QPushButton#LoginPrimary {
     min-height: 50px; border: none; border-radius: 10px; color: @white;
     font-size: 14px; font-weight: 600; background: @accent;
@@ -91,6 +91,7 @@ QLabel { background: transparent; }
 QLabel#OrgName { font-size: 15px; font-weight: 600; }
 QLabel#ScreenTitle { font-size: 22px; font-weight: 600; }
 QLabel#StageTitle { font-size: 17px; font-weight: 600; }
+QLabel#CardTitle { font-size: 14px; font-weight: 600; color: @text; }
 QLabel#UserName { font-size: 13px; font-weight: 500; }
 QLabel#UserRole { font-size: 11px; color: @muted; }
 QLabel#Avatar {
@@ -122,15 +123,29 @@ QLabel#Dot[state="online"], QLabel#Dot[state="offline"] {
 }
 QLabel#Dot[state="online"] { background: @online; }
 QLabel#Dot[state="offline"] { background: @live; }
-QLineEdit#Search, QLineEdit#Field, QDateEdit, QTimeEdit {
+QLineEdit#Search, QLineEdit#Field, QDateEdit, QTimeEdit, QSpinBox {
     min-height: 36px; border: 1px solid @border; border-radius: 8px; padding: 0 12px;
-    background: @field; selection-background-color: @accent;
+    background: @field; color: @text; selection-background-color: @accent; selection-color: @white;
 }
-QLineEdit#Search:focus, QLineEdit#Field:focus, QDateEdit:focus, QTimeEdit:focus { border: 1px solid @accent; }
+QLineEdit#Search:focus, QLineEdit#Field:focus, QDateEdit:focus, QTimeEdit:focus, QSpinBox:focus {
+    border: 1px solid @accent;
+}
 QDateEdit::drop-down, QTimeEdit::drop-down,
-QDateEdit::up-button, QDateEdit::down-button, QTimeEdit::up-button, QTimeEdit::down-button {
+QDateEdit::up-button, QDateEdit::down-button, QTimeEdit::up-button, QTimeEdit::down-button,
+QSpinBox::up-button, QSpinBox::down-button {
     border: none; width: 18px;
 }
+QDateEdit::down-arrow, QTimeEdit::down-arrow, QSpinBox::down-arrow, QComboBox::down-arrow {
+    image: url(:/theme/chevron-down.svg); width: 12px; height: 12px;
+}
+QDateEdit::up-arrow, QTimeEdit::up-arrow, QSpinBox::up-arrow {
+    image: url(:/theme/chevron-up.svg); width: 12px; height: 12px;
+}
+QCheckBox { color: @textSoft; spacing: 8px; }
+QCheckBox::indicator {
+    width: 18px; height: 18px; border: 1px solid @borderStrong; border-radius: 5px; background: @field;
+}
+QCheckBox::indicator:checked { background: @accent; border: 1px solid @accent; image: url(:/theme/check.svg); }
 QCalendarWidget QWidget { background: @field; alternate-background-color: @field; color: @text; }
 QCalendarWidget QAbstractItemView {
     selection-background-color: @accent; selection-color: @white; outline: 0;
@@ -186,7 +201,9 @@ QTreeView#CatalogTree::item {
     min-height: 36px; padding-left: 4px; color: @textSoft; border-radius: 8px; margin: 1px 0;
 }
 QTreeView#CatalogTree::item:hover { background: @white/0.05; }
-QTreeView#CatalogTree::item:selected { background: transparent; color: @white; } /* tint painted by the row */
+QTreeView#CatalogTree::item:selected { background: @accent/0.16; color: @white; }
+/* The catalogue pane's rows paint their own tint, on the row alone. */
+QWidget#CatalogPane QTreeView#CatalogTree::item:selected { background: transparent; }
 QTreeView#CatalogTree::branch { background: transparent; }
 QSlider#Seek::groove:horizontal { height: 4px; background: @white/0.25; border-radius: 2px; }
 QSlider#Seek::sub-page:horizontal { background: @accent; border-radius: 2px; }
@@ -208,6 +225,9 @@ QPushButton#PlayAll {
 }
 QPushButton#PlayAll:hover { background: @accent/0.32; color: @white; }
 QPushButton#PlayAll:disabled { background: @white/0.05; color: @faint; }
+QTreeView#CatalogTree QPushButton#IconBtn {
+    min-width: 24px; max-width: 24px; min-height: 24px; max-height: 24px; border-radius: 12px;
+}
 QFrame#Tile { background: @backdrop; border: 2px solid @line; border-radius: 14px; }
 QFrame#Tile:hover { border: 2px solid @borderStrong; }
 QFrame#Tile[selected="true"] { border: 2px solid @accent; }
@@ -240,6 +260,21 @@ QListWidget#PresetList::item { padding: 10px 12px; border-radius: 8px; color: @t
 QListWidget#PresetList::item:selected { background: @accent/0.25; color: @white; }
 QListWidget#PresetList::item:hover:!selected { background: @white/0.05; }
 QDialog, QMessageBox, QInputDialog { background: @field; }
+QMessageBox QPushButton, QDialogButtonBox QPushButton {
+    background: @raised; color: @text; border: 1px solid @border; border-radius: 8px;
+    min-height: 34px; min-width: 64px; padding: 0 16px; font-weight: 500;
+}
+QMessageBox QPushButton:hover, QDialogButtonBox QPushButton:hover { background: @border; }
+QMessageBox QPushButton:default, QDialogButtonBox QPushButton:default {
+    background: @accent; color: @white; border: 1px solid @accent;
+}
+QMessageBox QPushButton:default:hover, QDialogButtonBox QPushButton:default:hover { background: @accentHover; }
+QInputDialog QLineEdit, QInputDialog QComboBox QLineEdit {
+    background: @field; color: @text; border: none; selection-background-color: @accent; selection-color: @white;
+}
+QInputDialog > QLineEdit {
+    min-height: 34px; border: 1px solid @border; border-radius: 8px; padding: 0 10px;
+}
 QToolTip {
     background: @raised; color: @text; border: 1px solid @border; padding: 4px 8px; border-radius: 6px;
 }
@@ -289,7 +324,7 @@ QCheckBox { color: @textSoft; spacing: 8px; }
 QCheckBox::indicator {
     width: 18px; height: 18px; border: 1px solid @borderStrong; border-radius: 5px; background: @field;
 }
-QCheckBox::indicator:checked { background: @accent; border-color: @accent; }
+QCheckBox::indicator:checked { background: @accent; border-color: @accent; image: url(:/theme/check.svg); }
 )CSS"));
 }
 

@@ -2,9 +2,11 @@
 // for notifications, pictures in between and a device sending megabytes
 // without a frame, all in network-sized pieces; storing 5,000 events from
 // 500 devices and answering the standing conditions of every device; and a
-// device flooding its stream at 100 MB/s for 30 s (notifications, then
-// bytes without a frame): the process's peak memory and the longest stall
-// of the main thread. Prints one line per figure.
+// device flooding its stream at 100 MB/s for 30 s, and eight devices at
+// once each at 5 MB/s (below the flood limit of one stream), with
+// notifications, then bytes without a frame: the process's peak memory and
+// the longest gap between turns of the main thread's event loop. Prints one
+// line per figure.
 
 #include "native/services/AlertStream.h"
 #include "native/services/NativeController.h"
@@ -15,8 +17,13 @@
 #include "tests/support/TestKit.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTextStream>
 #include <QTimer>
+
+#include <iterator>
+#include <memory>
+#include <vector>
 
 using kvrtest::FakeDevice;
 
@@ -112,10 +119,12 @@ void storage(QTextStream& out)
         << " events)\n";
 }
 
-// Runs the event loop for the time given, measuring the longest gap between
-// turns (a timer asks every 2 ms) and the process's resident memory.
+// Runs the event loop for the time given, measuring the gaps between turns
+// (a timer asks every 2 ms) and the process's resident memory.
 struct Watch {
     qint64 longestGapMs = 0;
+    qint64 slowTurns = 0; // gaps of 50 ms or more
+    qint64 turns = 0;
     qint64 peakKiB = 0;
     void run(qint64 ms)
     {
@@ -125,7 +134,10 @@ struct Watch {
         gap.start();
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, [&] {
-            longestGapMs = std::max(longestGapMs, gap.restart());
+            const qint64 g = gap.restart();
+            longestGapMs = std::max(longestGapMs, g);
+            slowTurns += g >= 50 ? 1 : 0;
+            ++turns;
             peakKiB = std::max(peakKiB, nativetest::memoryKiB());
         });
         tick.start(2);
@@ -134,55 +146,102 @@ struct Watch {
     }
 };
 
-void flood(QTextStream& out, const char* name, const QByteArray& contentType, const QByteArray& unit)
+// `streams` devices, each on a thread of its own, flood their event streams
+// with `unit` at `bytesPerSecond` each for 30 s.
+void flood(QTextStream& out, const char* name, const QByteArray& contentType, const QByteArray& unit, int streams,
+           qint64 bytesPerSecond)
 {
     NativeStore store;
     NativeController controller(
         &store, [](const Native::Device&, NativeController::Kind, int, NativeController::Done done) { done({}); });
     NativeEvents events(&store, &controller);
-    kvrtest::FakeDeviceThread device(FakeDevice::Kind::Isapi);
-    device.run([&](FakeDevice& f) {
-        f.login = FakeDevice::Login::None;
-        f.eventStream.contentType = contentType;
-    });
-    Native::Device d;
-    d.ip = QStringLiteral("127.0.0.1");
-    d.httpPort = device.httpPort();
-    const QString id = store.addDevice(d);
+    std::vector<std::unique_ptr<kvrtest::FakeDeviceThread>> devices;
+    QStringList ids;
+    for (int i = 0; i < streams; ++i) {
+        devices.push_back(std::make_unique<kvrtest::FakeDeviceThread>(FakeDevice::Kind::Isapi));
+        devices.back()->run([&](FakeDevice& f) {
+            f.login = FakeDevice::Login::None;
+            f.eventStream.contentType = contentType;
+        });
+        Native::Device d;
+        d.ip = QStringLiteral("127.0.0.1");
+        d.httpPort = devices.back()->httpPort();
+        ids << store.addDevice(d);
+    }
     int drops = 0;
+    QHash<QString, Native::Link> links;
     QObject::connect(&events, &NativeEvents::linksChanged, [&] {
-        if (events.statuses().value(id).link == Native::Link::Lost)
-            ++drops;
+        for (const QString& id : std::as_const(ids)) {
+            const Native::Link link = events.statuses().value(id).link;
+            if (link == Native::Link::Lost && links.value(id) != link)
+                ++drops;
+            links.insert(id, link);
+        }
     });
     events.start();
     Watch idle;
     idle.run(500);
     const qint64 base = nativetest::memoryKiB();
 
-    device.run([&](FakeDevice& f) { f.flood(unit, 100 * 1000 * 1000); });
+    for (auto& device : devices)
+        device->run([&](FakeDevice& f) { f.flood(unit, bytesPerSecond); });
     Watch w;
     w.run(30000);
     qint64 sent = 0;
-    device.run([&](FakeDevice& f) {
-        sent = f.floodedBytes();
-        f.closeStreams();
-    });
+    for (auto& device : devices)
+        device->run([&](FakeDevice& f) {
+            sent += f.floodedBytes();
+            f.closeStreams();
+        });
     events.stop();
-    out << "flood, " << name << " at 100 MB/s for 30 s: " << double(sent) / 1e6 << " MB sent, peak resident "
+    out << "flood, " << name << ", " << streams << (streams == 1 ? " stream" : " streams") << " at "
+        << double(bytesPerSecond) / 1e6 << " MB/s each for 30 s: " << double(sent) / 1e6 << " MB sent, peak resident "
         << double(w.peakKiB) / 1024 << " MiB (" << double(w.peakKiB - base) / 1024 << " MiB above the "
-        << double(base) / 1024 << " MiB before), longest main-thread stall " << w.longestGapMs << " ms, "
-        << events.events().size() << " events kept, stream dropped " << drops << " times\n";
+        << double(base) / 1024 << " MiB before), longest main-thread gap " << w.longestGapMs << " ms, " << w.slowTurns
+        << " of " << w.turns << " gaps of 50 ms or more, " << events.events().size() << " events kept, streams dropped "
+        << drops << " times\n";
     out.flush();
 }
 
-void floods(QTextStream& out)
+struct FloodCase {
+    const char* name;
+    bool notifications;
+    int streams;
+    qint64 bytesPerSecond;
+};
+// One device far past the flood limit; eight at once, each below it.
+const FloodCase kFloods[] = {
+    {"notifications", true, 1, 100 * 1000 * 1000},
+    {"notifications", true, 8, 5 * 1000 * 1000},
+    {"no frame at all", false, 1, 100 * 1000 * 1000},
+    {"no frame at all", false, 8, 5 * 1000 * 1000},
+};
+
+void floodCase(QTextStream& out, const FloodCase& c)
 {
-    QByteArray notes;
-    for (int i = 0; notes.size() < 64 * 1024; ++i)
-        notes +=
-            FakeDevice::part("boundary", FakeDevice::notification(i % 2 ? "VMD" : "diskfull", "active", 1 + i % 16));
-    flood(out, "notifications", "multipart/mixed; boundary=boundary", notes);
-    flood(out, "no frame at all", "application/xml", QByteArray(64 * 1024, 'z'));
+    if (c.notifications) {
+        QByteArray notes;
+        for (int i = 0; notes.size() < 64 * 1024; ++i)
+            notes += FakeDevice::part("boundary",
+                                      FakeDevice::notification(i % 2 ? "VMD" : "diskfull", "active", 1 + i % 16));
+        flood(out, c.name, "multipart/mixed; boundary=boundary", notes, c.streams, c.bytesPerSecond);
+    } else {
+        flood(out, c.name, "application/xml", QByteArray(64 * 1024, 'z'), c.streams, c.bytesPerSecond);
+    }
+}
+
+// Each flood runs in a process of its own, so that its memory figures are
+// its own and not what the cases before it left behind.
+void floods(QTextStream& out, const QString& program)
+{
+    for (int i = 0; i < int(std::size(kFloods)); ++i) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(program, {QStringLiteral("--flood"), QString::number(i)});
+        child.waitForFinished(120000);
+        out << child.readAllStandardOutput();
+        out.flush();
+    }
 }
 
 } // namespace
@@ -195,8 +254,16 @@ int main(int argc, char** argv)
     QTextStream out(stdout);
     out.setRealNumberPrecision(1);
     out.setRealNumberNotation(QTextStream::FixedNotation);
+    const QStringList args = app.arguments();
+    const qsizetype floodArg = args.indexOf(QStringLiteral("--flood"));
+    if (floodArg > 0) {
+        const int i = args.value(floodArg + 1).toInt();
+        if (i >= 0 && i < int(std::size(kFloods)))
+            floodCase(out, kFloods[i]);
+        return 0;
+    }
     parser(out);
     storage(out);
-    floods(out);
+    floods(out, app.applicationFilePath());
     return 0;
 }

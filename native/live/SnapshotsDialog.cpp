@@ -1,5 +1,6 @@
 #include "native/live/SnapshotsDialog.h"
 
+#include "app/ui/Fitting.h"
 #include "native/live/StreamDialog.h"
 #include "native/live/Tunables.h"
 #include "native/screens/NativeUi.h"
@@ -52,6 +53,7 @@ SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* 
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setAccessibleName(QStringLiteral("Snapshots"));
     m_host = new QWidget(scroll);
     m_grid = new QGridLayout(m_host);
     m_grid->setContentsMargins(0, 0, 0, 0);
@@ -238,10 +240,10 @@ void SnapshotsDialog::rebuild()
         }
         col->addWidget(picture);
         const Native::Camera* camera = device->camera(channel);
-        auto* caption =
-            new QLabel(SnapshotRules::caption(
-                           channel, camera ? Native::cameraLabel(*camera) : QStringLiteral("Camera %1").arg(channel)),
-                       card);
+        auto* caption = new ElidedLabel(
+            SnapshotRules::caption(channel,
+                                   camera ? Native::cameraLabel(*camera) : QStringLiteral("Camera %1").arg(channel)),
+            card);
         caption->setObjectName(QStringLiteral("NValue"));
         caption->setContentsMargins(10, 0, 10, 0);
         col->addWidget(caption);

@@ -2,6 +2,7 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/Settings.h"
+#include "app/ui/Fitting.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/VmsTile.h"
 #include "native/live/WallRules.h"
@@ -114,7 +115,8 @@ QWidget* VmsPage::buildSide()
     m_tree->setIndentation(16);
     m_tree->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_tree->setSelectionMode(QAbstractItemView::NoSelection);
-    m_tree->setFocusPolicy(Qt::NoFocus);
+    // Arrow keys move through the tree and Space ticks a camera.
+    m_tree->setFocusPolicy(Qt::StrongFocus);
     m_tree->setAccessibleName(QStringLiteral("Cameras"));
     connect(m_tree, &QTreeWidget::itemChanged, this, [this] {
         if (!m_filling)
@@ -165,59 +167,62 @@ QWidget* VmsPage::buildToolbar()
     auto* bar = new QWidget(this);
     bar->setObjectName(QStringLiteral("VBar"));
     bar->setAttribute(Qt::WA_StyledBackground);
-    bar->setFixedHeight(60);
-    auto* row = new QHBoxLayout(bar);
-    row->setContentsMargins(20, 0, 20, 0);
-    row->setSpacing(10);
+    bar->setMinimumHeight(60);
+    // The controls move onto a second line when the bar is too narrow for
+    // them side by side, rather than squeezing their labels away.
+    auto* row = new WrapRow(bar, 10, 8);
+    row->setContentsMargins(20, 12, 20, 12);
 
+    auto* lead = new QWidget(bar);
+    QHBoxLayout* leadRow = groupRow(lead, 10);
     m_modeControl =
         segmentedControl({QStringLiteral("Live"), QStringLiteral("Playback")}, &m_modeGroup, &VmsPage::chooseMode);
     m_modeControl->setAccessibleName(QStringLiteral("Live or playback"));
-    row->addWidget(m_modeControl);
-    row->addSpacing(6);
-    m_titleLabel = new QLabel(QStringLiteral("Live wall"), bar);
+    leadRow->addWidget(m_modeControl);
+    leadRow->addSpacing(6);
+    m_titleLabel = new ElidedLabel(QStringLiteral("Live wall"), lead);
     m_titleLabel->setObjectName(QStringLiteral("VTitle"));
-    row->addWidget(m_titleLabel);
-    m_noticeLabel = new QLabel(bar);
+    leadRow->addWidget(m_titleLabel, 1);
+    m_noticeLabel = new QLabel(lead);
     m_noticeLabel->setObjectName(QStringLiteral("VMuted"));
     m_noticeLabel->hide();
-    row->addWidget(m_noticeLabel);
-    row->addStretch(1);
+    leadRow->addWidget(m_noticeLabel);
+    row->addLeading(lead);
 
     m_layoutControl = segmentedControl(WallRules::layoutLabels(), &m_layoutGroup, &VmsPage::setLayoutChoice);
     m_layoutControl->setToolTip(QStringLiteral("Cameras per page"));
     m_layoutControl->setAccessibleName(QStringLiteral("Cameras per page"));
-    row->addWidget(m_layoutControl);
+    row->addTrailing(m_layoutControl);
     m_qualityControl = segmentedControl({QStringLiteral("Auto"), QStringLiteral("Sub"), QStringLiteral("Main")},
                                         &m_qualityGroup, &VmsPage::setQualityChoice);
     m_qualityControl->setToolTip(
         QStringLiteral("Stream quality. Auto uses Sub when more than four cameras share a page."));
     m_qualityControl->setAccessibleName(QStringLiteral("Stream quality"));
-    row->addWidget(m_qualityControl);
+    row->addTrailing(m_qualityControl);
     m_wallButton = NativeUi::button(QStringLiteral("Video wall"), "VBtn");
     m_wallButton->setToolTip(QStringLiteral("Show cameras across the displays connected to this computer"));
     connect(m_wallButton, &QPushButton::clicked, this, &VmsPage::openVideoWall);
-    row->addWidget(m_wallButton);
-    row->addSpacing(6);
+    row->addTrailing(m_wallButton);
+
     m_prevButton = NativeUi::button(QStringLiteral("\u2039"), "VBtn");
     m_prevButton->setFixedWidth(40);
     m_prevButton->setAccessibleName(QStringLiteral("Previous page"));
     m_prevButton->setToolTip(QStringLiteral("Previous page"));
     connect(m_prevButton, &QPushButton::clicked, this, &VmsPage::previousPage);
-    row->addWidget(m_prevButton);
+    row->addTrailing(m_prevButton);
     m_pageLabel = new QLabel(bar);
     m_pageLabel->setObjectName(QStringLiteral("VMuted"));
-    row->addWidget(m_pageLabel);
+    row->addTrailing(m_pageLabel);
     m_nextButton = NativeUi::button(QStringLiteral("\u203a"), "VBtn");
     m_nextButton->setFixedWidth(40);
     m_nextButton->setAccessibleName(QStringLiteral("Next page"));
     m_nextButton->setToolTip(QStringLiteral("Next page"));
     connect(m_nextButton, &QPushButton::clicked, this, &VmsPage::nextPage);
-    row->addWidget(m_nextButton);
+    row->addTrailing(m_nextButton);
     m_backButton = NativeUi::button(QStringLiteral("Back to wall"), "VBtn");
     m_backButton->hide();
     connect(m_backButton, &QPushButton::clicked, this, &VmsPage::leaveFocus);
-    row->addWidget(m_backButton);
+    row->addTrailing(m_backButton);
     return bar;
 }
 
@@ -605,7 +610,7 @@ void VmsPage::updateToolbar()
     const int shownPages = std::max(1, pages);
     const bool focused = !m_focusKey.isEmpty();
     m_wallHint->setText(WallRules::wallHint(size));
-    m_titleLabel->setText(WallRules::titleText(focused, m_playback, size));
+    m_titleLabel->setFullText(WallRules::titleText(focused, m_playback, size));
     updateTransport();
     m_layoutControl->setVisible(!focused);
     m_qualityControl->setVisible(!focused);

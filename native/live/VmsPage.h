@@ -8,6 +8,7 @@
 // recording from one common time, steered by a transport bar with a day, a
 // time and a 24-hour timeline showing the footage of that day.
 
+#include "app/ui/Fitting.h"
 #include "native/screens/NativeWallPage.h"
 
 #include <QDateTime>
@@ -150,7 +151,7 @@ private:
     QPushButton* m_nextButton = nullptr;
     QLabel* m_pageLabel = nullptr;
     QPushButton* m_backButton = nullptr;
-    QLabel* m_titleLabel = nullptr;
+    ElidedLabel* m_titleLabel = nullptr;
     QLabel* m_noticeLabel = nullptr;
     QFrame* m_layoutControl = nullptr;
     QFrame* m_qualityControl = nullptr;

@@ -8,6 +8,7 @@
 #include "native/services/Brands.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include "native/screens/UptimeCharts.h"
 
@@ -408,6 +409,7 @@ CamerasTab::CamerasTab(const NativeContext& context, QWidget* parent) : QWidget(
     v->addWidget(m_status);
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
+    scroll->setAccessibleName(QStringLiteral("Cameras"));
     m_rowsWidget = new QWidget;
     m_rowsLayout = new QVBoxLayout(m_rowsWidget);
     m_rowsLayout->setContentsMargins(0, 0, 0, 0);
@@ -671,8 +673,10 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
 
     m_tabs = new QTabWidget;
     m_tabs->setDocumentMode(true);
+    m_tabs->setAccessibleName(QStringLiteral("Device pages"));
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
+    scroll->setAccessibleName(QStringLiteral("Details"));
     m_details = new QWidget;
     m_detailsLayout = new QVBoxLayout(m_details);
     m_detailsLayout->setContentsMargins(0, 16, 6, 8);
@@ -763,7 +767,7 @@ void DevicePanel::refreshHeader()
     if (!d)
         return;
     const bool busy = m_context.isBusy(m_id);
-    m_title->setText(d->name);
+    m_title->setText(Native::deviceLabel(*d));
     QStringList parts;
     if (!d->siteId.isEmpty()) {
         const QString site = m_context.store->siteName(d->siteId);
@@ -1006,11 +1010,18 @@ void DevicePanel::removeDevice()
     const QString id = m_id;
     QMessageBox box(
         QMessageBox::NoIcon, QStringLiteral("Remove device"),
-        QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.").arg(d->name),
+        QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.").arg(Native::deviceLabel(*d)),
         QMessageBox::NoButton, this);
-    QPushButton* remove = box.addButton(QStringLiteral("Remove"), QMessageBox::DestructiveRole);
+    // Named before the box adds it, so that the style sees the name (the box
+    // polishes its buttons as it adds them); Cancel is the default, so that
+    // Enter never removes a device.
+    auto* remove = new QPushButton(QStringLiteral("Remove"));
     remove->setObjectName(QStringLiteral("NDanger"));
-    box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    remove->setAutoDefault(false);
+    box.addButton(remove, QMessageBox::DestructiveRole);
+    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
+    box.setDefaultButton(cancel);
+    box.setEscapeButton(cancel);
     const int result = Modal::exec(box);
     // A test's answer names the button by its role; a person's click is
     // seen through clickedButton().
@@ -1060,7 +1071,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
       m_context(context)
 {
     const std::optional<Native::Device> d = findDevice(context, deviceId);
-    setWindowTitle(QStringLiteral("Device details · %1").arg(d ? d->name : QString()));
+    setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
     setMinimumSize(780, 560);
     resize(980, 800);
     auto* v = new QVBoxLayout(this);

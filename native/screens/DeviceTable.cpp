@@ -351,6 +351,9 @@ void configure(QTableView* view)
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setSelectionMode(QAbstractItemView::SingleSelection);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The arrow keys move through the rows; Tab goes on to the next control
+    // instead of round the cells for ever.
+    view->setTabKeyNavigation(false);
     view->setShowGrid(false);
     view->setMouseTracking(true);
     view->setFrameShape(QFrame::NoFrame);

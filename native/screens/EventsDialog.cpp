@@ -100,6 +100,7 @@ EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : Nati
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setDefaultSectionSize(36);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setTabKeyNavigation(false); // Tab leaves; the arrow keys move through the rows
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setShowGrid(false);
     m_table->setFrameShape(QFrame::NoFrame);
@@ -188,7 +189,7 @@ void EventsDialog::refill()
         items << kind;
         items << new QTableWidgetItem(e.active ? QStringLiteral("Started") : QStringLiteral("Cleared"));
         items << new QTableWidgetItem(NativeEventText::cameraText(d, e.channel));
-        items << new QTableWidgetItem(d ? d->name : QStringLiteral("Removed device"));
+        items << new QTableWidgetItem(d ? Native::deviceLabel(*d) : QStringLiteral("Removed device"));
         items << new QTableWidgetItem(d && m_context.store ? m_context.store->siteName(d->siteId) : QString());
         rows << items;
         if (rows.size() - 1 >= NativeEventText::kLastRowIndex)

@@ -55,8 +55,8 @@ bool Filters::active() const
 bool matches(const Device& d, const Filters& f, const QString& siteName)
 {
     const QString q = f.search.trimmed();
-    if (!q.isEmpty() && !d.name.contains(q, Qt::CaseInsensitive) && !d.ip.contains(q, Qt::CaseInsensitive)
-        && !siteName.contains(q, Qt::CaseInsensitive))
+    if (!q.isEmpty() && !Native::deviceLabel(d).contains(q, Qt::CaseInsensitive)
+        && !d.ip.contains(q, Qt::CaseInsensitive) && !siteName.contains(q, Qt::CaseInsensitive))
         return false;
     const Status s = statusOf(d);
     switch (f.status) {
@@ -276,7 +276,7 @@ Row buildRow(const Device& d, const RowInputs& in)
 
     // Device.
     Cell& dev = row.cells[ColDevice];
-    dev.text = d.name;
+    dev.text = Native::deviceLabel(d);
     QStringList sub;
     if (!in.siteName.isEmpty())
         sub << in.siteName;

@@ -1,6 +1,7 @@
 #include "native/screens/NativeDialogs.h"
 
 #include "app/ui/Modal.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeStore.h"
 
@@ -221,6 +222,16 @@ QString DeviceForm::problem() const
     const QString address = m_address->text().trimmed();
     if (address.isEmpty() || address.contains(kBad))
         return QStringLiteral("Enter the device's IP address or host name.");
+    // The store's own rules, checked here so that a dialog never closes on
+    // input the store then refuses, losing what was typed.
+    if (const QString problem = NativeAddress::problem(address); !problem.isEmpty())
+        return problem;
+    const int port = m_httpPort->value();
+    const bool moved = m_device.id.isEmpty()
+        || NativeAddress::recorderKey(address, port) != NativeAddress::recorderKey(m_device.ip, m_device.httpPort);
+    if (moved && m_context.store)
+        if (const std::optional<Native::Device> other = m_context.store->recorderAt(address, port, m_device.id))
+            return NativeStore::duplicateProblem(*other);
     return {};
 }
 
@@ -317,6 +328,7 @@ SiteDialog::SiteDialog(const NativeContext& context, const QString& siteId, QWid
     m_isp = new QLineEdit(m_site.isp);
     m_sim = new QLineEdit(m_site.sim);
     m_notes = new QPlainTextEdit(m_site.notes);
+    m_notes->setTabChangesFocus(true); // Tab goes on to the buttons, as in every other field
     m_notes->setFixedHeight(80);
     auto* content = new QWidget;
     auto* v = new QVBoxLayout(content);

@@ -74,7 +74,7 @@ QLabel#NCardValue { font-size: 24px; font-weight: 600; color: @text; }
 QLabel#NCardDetail { font-size: 12px; color: @muted; }
 QFrame#NAccent { border: none; border-radius: 2px; min-width: 4px; max-width: 4px; }
 QFrame#NIssue { background: transparent; border: none; border-radius: 8px; }
-QFrame#NIssue:hover { background: @issueHover; }
+QFrame#NIssue:hover, QFrame#NIssue:focus { background: @issueHover; }
 QLabel#NIssueTitle { font-size: 13px; font-weight: 600; color: @text; }
 QLabel#NIssueDetail { font-size: 12px; color: @muted; }
 QLabel#NLink { font-size: 12px; font-weight: 600; color: @primary; }

@@ -1,6 +1,7 @@
 #include "native/screens/NativeWindow.h"
 
 #include "app/core/Settings.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "native/screens/DevicePanel.h"
@@ -18,6 +19,7 @@
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -237,6 +239,7 @@ QWidget* NativeWindow::buildFleetPage()
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setAccessibleName(QStringLiteral("Fleet"));
     auto* page = new QWidget;
     auto* v = new QVBoxLayout(page);
     v->setContentsMargins(24, 20, 24, 20);
@@ -274,13 +277,16 @@ QWidget* NativeWindow::buildFleetPage()
     v->addWidget(m_overview);
 
     // Filters.
-    auto* filters = new QHBoxLayout;
-    filters->setSpacing(8);
+    // The row wraps onto a second line on a narrow window; the search field
+    // keeps room for its whole hint, and "Checking N" keeps its room while
+    // nothing is being checked, so nothing beside it moves when it shows.
+    auto* filters = new WrapRow(nullptr, 8, 8);
     m_search = new QLineEdit;
     m_search->setPlaceholderText(QStringLiteral("Search site, device or IP"));
     m_search->setClearButtonEnabled(true);
     m_search->setAccessibleName(QStringLiteral("Search"));
-    filters->addWidget(m_search, 1);
+    fitPlaceholder(m_search);
+    filters->addLeading(m_search);
     m_status = combo({QStringLiteral("All statuses"), QStringLiteral("Online"), QStringLiteral("Offline"),
                       QStringLiteral("Not checked"), QStringLiteral("Deactivated")},
                      QStringLiteral("Status filter"));
@@ -294,35 +300,34 @@ QWidget* NativeWindow::buildFleetPage()
                        QStringLiteral("Poor"), QStringLiteral("Not checked")},
                       QStringLiteral("Network filter"));
     for (QComboBox* c : {m_status, m_brand, m_internet, m_network}) {
-        filters->addWidget(c);
+        filters->addLeading(c);
         connect(c, &QComboBox::currentIndexChanged, this, &NativeWindow::scheduleRebuild);
     }
     connect(m_search, &QLineEdit::textChanged, this, &NativeWindow::scheduleRebuild);
     m_clearFilters = NativeUi::button(QStringLiteral("Clear filters"), "NText");
     m_clearFilters->hide();
     connect(m_clearFilters, &QPushButton::clicked, this, &NativeWindow::clearFilters);
-    filters->addWidget(m_clearFilters);
-    filters->addSpacing(8);
+    filters->addLeading(m_clearFilters);
     m_liveEvents = new QLabel;
     m_liveEvents->setObjectName(QStringLiteral("NMuted"));
-    filters->addWidget(m_liveEvents);
+    filters->addTrailing(m_liveEvents);
     m_events = NativeUi::button(QStringLiteral("Events"), "NSecondary");
     connect(m_events, &QPushButton::clicked, this, [this] { later(&NativeWindow::openEvents); });
-    filters->addWidget(m_events);
-    m_busy = new QLabel;
+    filters->addTrailing(m_events);
+    m_busy = new SteadyLabel(QStringLiteral("Checking 999"));
     m_busy->setObjectName(QStringLiteral("NMuted"));
-    filters->addWidget(m_busy);
+    filters->addTrailing(m_busy);
     const bool overviewOn = !m_overview->isHidden();
     m_overviewToggle =
         NativeUi::button(overviewOn ? QStringLiteral("Hide overview") : QStringLiteral("Show overview"), "NText");
     connect(m_overviewToggle, &QPushButton::clicked, this, &NativeWindow::toggleOverview);
-    filters->addWidget(m_overviewToggle);
+    filters->addTrailing(m_overviewToggle);
     m_refreshAll = NativeUi::button(QStringLiteral("Refresh all"), "NSecondary");
     connect(m_refreshAll, &QPushButton::clicked, this, [this] {
         if (m_context.controller)
             m_context.controller->refreshAll();
     });
-    filters->addWidget(m_refreshAll);
+    filters->addTrailing(m_refreshAll);
     v->addLayout(filters);
 
     // Table and empty state.
@@ -565,15 +570,17 @@ bool NativeWindow::filtersActive() const
 
 void NativeWindow::clearFilters()
 {
-    QWidget* controls[] = {m_search, m_status, m_brand, m_internet, m_network};
-    bool blocked[5];
-    for (int i = 0; i < 5; ++i)
-        blocked[i] = controls[i]->blockSignals(true);
+    // The field's own text signal also fades its clear icon out, so it is
+    // left unblocked: all it adds is a second arming of the same timer.
     m_search->clear();
-    for (QComboBox* c : {m_status, m_brand, m_internet, m_network})
+    QComboBox* controls[] = {m_status, m_brand, m_internet, m_network};
+    bool blocked[4];
+    for (int i = 0; i < 4; ++i)
+        blocked[i] = controls[i]->blockSignals(true);
+    for (QComboBox* c : controls)
         c->setCurrentIndex(0);
     scheduleRebuild();
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < 4; ++i)
         controls[i]->blockSignals(blocked[i]);
 }
 
@@ -689,7 +696,7 @@ void NativeWindow::rebuild()
             return a.rank < b.rank;
         if (a.site != b.site)
             return a.site < b.site;
-        if (const int c = a.device->name.compare(b.device->name, Qt::CaseInsensitive))
+        if (const int c = Native::deviceLabel(*a.device).compare(Native::deviceLabel(*b.device), Qt::CaseInsensitive))
             return c < 0;
         return a.device->id < b.device->id;
     });

@@ -4,6 +4,7 @@
 #include "native/screens/NativeFiles.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Reports.h"
+#include "native/services/Verdicts.h"
 
 #include <QComboBox>
 #include <QDateEdit>
@@ -79,7 +80,7 @@ ReportDialog::ReportDialog(const NativeContext& context, const QString& deviceId
     m_devices->addItem(QStringLiteral("All devices"), QString());
     if (context.store)
         if (const std::optional<Native::Device> d = context.store->device(deviceId)) {
-            m_devices->addItem(d->name, d->id);
+            m_devices->addItem(Native::deviceLabel(*d), d->id);
             m_devices->setCurrentIndex(1);
         }
     const QDate today = NativeContext::today();

@@ -39,8 +39,12 @@ StatCard::StatCard(const QString& label, const QColor& accent, bool clickable, Q
     v->addWidget(m_value);
     m_detail = new QLabel;
     m_detail->setObjectName(QStringLiteral("NCardDetail"));
+    m_detail->setWordWrap(true);
     m_detail->hide();
     v->addWidget(m_detail);
+    // Held at the top, so that the values of a row of cards line up whether
+    // or not a card has a detail line.
+    v->addStretch(1);
     h->addLayout(v, 1);
 }
 

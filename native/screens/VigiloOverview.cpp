@@ -1,12 +1,15 @@
 #include "native/screens/VigiloOverview.h"
 
+#include "app/ui/Fitting.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QHash>
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLocale>
 #include <QMouseEvent>
@@ -156,21 +159,42 @@ namespace {
 // A row of the overview that acts on a left click. The action leaves the
 // click's handler through a queued call on the overview: it may open a modal
 // dialog, during which a refresh deletes this row.
+// The keyboard reaches it by Tab and acts with Space or Enter, like a button.
 class ClickRow : public QFrame {
 public:
-    ClickRow(QObject* context, std::function<void()> action) : m_context(context), m_action(std::move(action)) {}
+    ClickRow(QObject* context, std::function<void()> action) : m_context(context), m_action(std::move(action))
+    {
+        setFocusPolicy(Qt::StrongFocus);
+    }
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override
     {
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) && m_action
-            && m_context) {
-            QMetaObject::invokeMethod(m_context, m_action, Qt::QueuedConnection);
-        }
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+            act();
         QFrame::mouseReleaseEvent(event);
     }
 
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        switch (event->key()) {
+        case Qt::Key_Space:
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            act();
+            return;
+        default:
+            QFrame::keyPressEvent(event);
+        }
+    }
+
 private:
+    void act()
+    {
+        if (m_action && m_context)
+            QMetaObject::invokeMethod(m_context, m_action, Qt::QueuedConnection);
+    }
+
     QPointer<QObject> m_context;
     std::function<void()> m_action;
 };
@@ -233,6 +257,7 @@ QVBoxLayout* pane(QWidget* parent, const QString& title, QLabel** note, QHBoxLay
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setAccessibleName(title);
     auto* content = new QWidget;
     auto* list = new QVBoxLayout(content);
     list->setContentsMargins(0, 0, 4, 0);
@@ -428,7 +453,7 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
             const Native::Device* d = byId.value(issue.deviceId, nullptr);
             if (!d)
                 continue; // removed since: counted, not listed
-            QString label = d->name;
+            QString label = Native::deviceLabel(*d);
             const QString site = store.siteName(d->siteId);
             if (!site.isEmpty())
                 label += QStringLiteral(" · ") + site;
@@ -514,14 +539,13 @@ QFrame* VigiloOverview::issueRow(const QString& deviceId, int level, const QStri
     auto* titleLabel = new QLabel(title);
     titleLabel->setObjectName(QStringLiteral("NIssueTitle"));
     top->addWidget(titleLabel);
-    auto* devLabel = new QLabel(deviceLabel);
+    auto* devLabel = new ElidedLabel(deviceLabel);
     devLabel->setObjectName(QStringLiteral("NMuted"));
     devLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     top->addWidget(devLabel, 1);
     col->addLayout(top);
-    auto* detailLabel = new QLabel(detail);
+    auto* detailLabel = new ElidedLabel(detail);
     detailLabel->setObjectName(QStringLiteral("NIssueDetail"));
-    detailLabel->setMinimumWidth(10);
     detailLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     col->addWidget(detailLabel);
     h->addLayout(col, 1);
@@ -544,14 +568,16 @@ QFrame* VigiloOverview::siteRow(const SiteSummary& s)
     auto* v = new QVBoxLayout(row);
     v->setContentsMargins(8, 6, 8, 6);
     v->setSpacing(4);
+    // On a narrow pane the name, the provider and the counts are shortened,
+    // with their whole text in a tool tip; the chips keep their size.
     auto* top = new QHBoxLayout;
     top->setSpacing(8);
-    auto* nameLabel = new QLabel(s.name);
+    auto* nameLabel = new ElidedLabel(s.name);
     nameLabel->setObjectName(QStringLiteral("NIssueTitle"));
     top->addWidget(nameLabel);
     if (!s.subtitle.isEmpty()) {
-        QLabel* sub = NativeUi::label(s.subtitle, "NMuted");
-        sub->setWordWrap(false);
+        auto* sub = new ElidedLabel(s.subtitle);
+        sub->setObjectName(QStringLiteral("NMuted"));
         sub->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
         top->addWidget(sub, 1);
     } else {
@@ -569,8 +595,8 @@ QFrame* VigiloOverview::siteRow(const SiteSummary& s)
     bar->setProperty("level", NativeOverview::siteLevel(s));
     bar->setAccessibleName(QStringLiteral("Devices up at %1").arg(s.name));
     bottom->addWidget(bar, 1);
-    QLabel* text = NativeUi::label(NativeOverview::siteText(s), "NMuted");
-    text->setWordWrap(false);
+    auto* text = new ElidedLabel(NativeOverview::siteText(s));
+    text->setObjectName(QStringLiteral("NMuted"));
     bottom->addWidget(text);
     v->addLayout(bottom);
     return row;

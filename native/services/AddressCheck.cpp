@@ -5,6 +5,11 @@
 
 namespace NativeAddress {
 
+QString recorderKey(const QString& host, int httpPort)
+{
+    return host.trimmed().toCaseFolded() + QLatin1Char('\n') + QString::number(httpPort);
+}
+
 QString problem(const QString& host)
 {
     if (host.isEmpty())

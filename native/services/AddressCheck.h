@@ -18,6 +18,11 @@ inline bool isValid(const QString& host)
     return problem(host).isEmpty();
 }
 
+// Two records with the same key name one recorder (host names compared
+// without regard to case): logging in to it twice doubles the failed logins
+// of a wrong password, and recorders lock accounts over them.
+QString recorderKey(const QString& host, int httpPort);
+
 // Whether a port number can be used on the wire (1..65535).
 inline bool isValidPort(int port)
 {

@@ -303,6 +303,17 @@ void Parser::consume(qsizetype bytes)
 {
     m_buffer.remove(0, bytes);
     m_wait = {};
+    // A large part (a picture) or a long run without a frame leaves the
+    // buffer holding its high-water mark; with a stream per device that
+    // adds up, so an emptied buffer larger than one feed slice lets go.
+    if (m_buffer.isEmpty() && m_buffer.capacity() > kFeedSlice_bytes)
+        m_buffer = QByteArray();
+}
+
+void Parser::dropBuffered()
+{
+    m_buffer = QByteArray();
+    m_wait = {};
 }
 
 bool Parser::learnBoundary()

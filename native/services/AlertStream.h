@@ -82,6 +82,10 @@ public:
     QList<Alert> feed(const QByteArray& data);
     // Back to a new parser's state (before a new request).
     void reset();
+    // Empties the unconsumed bytes and gives their memory back, keeping the
+    // boundary: parsing starts afresh with the next bytes, as when a stream
+    // passes the buffer limit.
+    void dropBuffered();
 
     // One notification body given its part's content type; true when a
     // notification with an event type was read into `alert`.
@@ -89,6 +93,8 @@ public:
 
     const QByteArray& boundary() const { return m_boundary; }
     qsizetype buffered() const { return m_buffer.size(); }
+    // Memory the buffer holds, which may exceed what it holds unconsumed.
+    qsizetype bufferMemory() const { return m_buffer.capacity(); }
 
 private:
     // What the last pass stopped at: it cannot get further until one of the

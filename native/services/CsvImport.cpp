@@ -100,11 +100,6 @@ bool channelCount(const QString& text, int* out)
     return true;
 }
 
-QString duplicateKey(const QString& ip, int httpPort)
-{
-    return ip + QLatin1Char('\n') + QString::number(httpPort);
-}
-
 } // namespace
 
 QString normalizedHeader(const QString& text)
@@ -231,7 +226,7 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
     // costs one pass rather than one pass per row.
     QSet<QString> taken;
     for (const Device& d : into.devices)
-        taken.insert(duplicateKey(d.ip, d.httpPort));
+        taken.insert(NativeAddress::recorderKey(d.ip, d.httpPort));
     QHash<QString, QString> siteByName; // case-folded name -> id; the last one wins
     for (const Native::Site& s : into.sites)
         siteByName.insert(s.name.toCaseFolded(), s.id);
@@ -267,7 +262,7 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
         d.rtspPort = portOr(cell(row, rtspCol), d.rtspPort);
         d.serverPort = portOr(cell(row, serverCol), d.serverPort);
 
-        const QString key = duplicateKey(d.ip, d.httpPort);
+        const QString key = NativeAddress::recorderKey(d.ip, d.httpPort);
         if (taken.contains(key)) {
             reject(QStringLiteral("Row %1: %2:%3 is already in the list.").arg(number).arg(d.ip).arg(d.httpPort));
             continue;

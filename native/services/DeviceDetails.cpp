@@ -69,6 +69,15 @@ int itemChannel(const NativeParse::FlatMap& item)
     return ok ? channelNumber(id) : 0;
 }
 
+// The device's clock with the moment its answer arrived: the other
+// answers of the fetch (and the recordings count after them) may take
+// seconds longer, which would read as the clock being behind.
+void setDeviceTime(Native::Health& h, const QString& clock, const NativeHttp::Response& answer)
+{
+    h.deviceTime = clock;
+    h.deviceTimeAt = clock.isEmpty() ? QDateTime() : answer.receivedAt.toLocalTime();
+}
+
 void mergeChannelNames(const QList<NativeParse::FlatMap>& items, ChannelMap& channels)
 {
     for (const NativeParse::FlatMap& item : items) {
@@ -174,7 +183,7 @@ void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a,
     if (a.size() < 5)
         return;
     if (is2xx(a[0]))
-        h.deviceTime = formatDeviceTime(NativeParse::xmlFlat(a[0].body).value(QStringLiteral("localtime")));
+        setDeviceTime(h, formatDeviceTime(NativeParse::xmlFlat(a[0].body).value(QStringLiteral("localtime"))), a[0]);
     if (is2xx(a[1])) {
         const QList<NativeParse::FlatMap> disks = NativeParse::xmlList(a[1].body, QStringLiteral("hdd"));
         if (!disks.isEmpty()) {
@@ -233,7 +242,8 @@ void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& 
     if (dahuaAnswered(a[1]) && h.deviceName.isEmpty())
         h.deviceName = valueNoCase(NativeParse::keyValue(a[1].body), QStringLiteral("name"));
     if (dahuaAnswered(a[2]))
-        h.deviceTime = formatDeviceTime(valueNoCase(NativeParse::keyValue(a[2].body), QStringLiteral("result")));
+        setDeviceTime(h, formatDeviceTime(valueNoCase(NativeParse::keyValue(a[2].body), QStringLiteral("result"))),
+                      a[2]);
     if (a[3].ok() && !dahuaAnswered(a[3])) {
         // The recorder answered the disk question with "Error": whatever
         // an earlier fetch found no longer holds, and nothing is known now.

@@ -181,7 +181,11 @@ void NativeController::refreshAll()
 void NativeController::pump()
 {
     while (m_running.size() < kMaxRunningJobs && !m_queue.isEmpty()) {
-        const auto [id, kind] = m_queue.takeFirst();
+        // Plain variables, not a structured binding: the lambdas below capture
+        // the id, and clang before 16 cannot capture a binding.
+        const QPair<QString, Kind> next = m_queue.takeFirst();
+        const QString id = next.first;
+        const Kind kind = next.second;
         m_queued.remove(id);
         const std::optional<Native::Device> d = m_store->device(id);
         if (!d || !d->enabled) {

@@ -306,10 +306,9 @@ void NativeEvents::connectDevice(const QString& id)
     it->parser.reset();
     it->liveSinceMs = -1;
     it->delivered = false;
-    it->windowStartMs = -1;
-    it->windowBytes = 0;
     it->readQueued = false;
     it->outrun = false;
+    m_flood.forget(id);
 
     QNetworkReply* reply = m_manager->get(request);
     // Bounded: a device that sends faster than the stream is read waits in
@@ -360,71 +359,110 @@ void NativeEvents::onData(const QString& id, QNetworkReply* reply)
     auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply || it->readQueued)
         return;
-    readSlice(id, reply, false);
+    it->readQueued = true;
+    m_readQueue.append(id);
+    if (!m_readPassQueued) {
+        m_readPassQueued = true;
+        QTimer::singleShot(0, this, &NativeEvents::readPass);
+    }
 }
 
-void NativeEvents::readSlice(const QString& id, QNetworkReply* reply, bool all)
+void NativeEvents::readPass()
+{
+    m_readPassQueued = false;
+    // One budget for all streams: each turn of the event loop reads at most
+    // the slice, whatever the number of busy streams, and they take turns a
+    // piece at a time so a flooding stream does not hold up a quiet one.
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_readQueue.isEmpty() && slice.elapsed() < kStreamReadSlice.count()) {
+        const QString id = m_readQueue.takeFirst();
+        auto it = m_connections.find(id);
+        if (it == m_connections.end() || !it->readQueued)
+            continue;
+        it->readQueued = false;
+        QNetworkReply* reply = it->reply;
+        if (!reply || !readPiece(id, reply, false))
+            continue;
+        it = m_connections.find(id);
+        if (it != m_connections.end() && it->reply == reply && !it->readQueued) {
+            it->readQueued = true;
+            m_readQueue.append(id);
+        }
+    }
+    if (!m_readQueue.isEmpty() && !m_readPassQueued) {
+        m_readPassQueued = true;
+        QTimer::singleShot(0, this, &NativeEvents::readPass);
+    }
+}
+
+bool NativeEvents::readPiece(const QString& id, QNetworkReply* reply, bool all)
 {
     auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply)
-        return;
-    it->readQueued = false;
+        return false;
     if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
         reply->skip(reply->bytesAvailable());
-        return;
+        return false;
     }
     if (it->liveSinceMs < 0) {
         onHeaders(id, reply);
         it = m_connections.find(id);
         if (it == m_connections.end() || it->reply != reply)
-            return;
+            return false;
     }
     auto st = m_statuses.find(id);
     if (st != m_statuses.end())
         st->lastData = now();
 
-    // A bounded amount per turn of the event loop: what is not read stays in
-    // the network layer's bounded buffer, and the device has to wait.
-    QElapsedTimer slice;
-    slice.start();
-    QList<AlertStream::Alert> alerts;
-    qint64 read = 0;
-    while (reply->bytesAvailable() > 0 && (all || slice.elapsed() < kStreamReadSlice.count())) {
-        const QByteArray piece = reply->read(kStreamReadPiece_bytes);
-        read += piece.size();
-        alerts += it->parser.feed(piece);
-    }
-    // A stream that delivers more than any device's events need within
-    // the window floods the reader: it is dropped rather than read forever.
-    const qint64 nowMs = monoMs();
-    if (it->windowStartMs < 0 || nowMs - it->windowStartMs >= kStreamFloodWindow.count()) {
-        it->windowStartMs = nowMs;
-        it->windowBytes = 0;
-    }
-    it->windowBytes += read;
-    const bool outrun = it->windowBytes > kStreamFloodBytes;
-    if (reply->bytesAvailable() > 0 && !outrun) {
-        it->readQueued = true;
-        QPointer<QNetworkReply> guard(reply);
-        QTimer::singleShot(0, this, [this, id, guard] {
-            if (guard)
-                readSlice(id, guard, false);
-        });
-    }
+    // What is not read stays in the network layer's bounded buffer, and the
+    // device has to wait.
+    const QByteArray piece = reply->read(all ? reply->bytesAvailable() : kStreamReadPiece_bytes);
+    const QList<AlertStream::Alert> alerts = it->parser.feed(piece);
+    if (it->parser.buffered() >= kStreamBufferedCheck_bytes)
+        limitBuffered();
+    const QString flood = m_flood.add(id, piece.size(), monoMs());
     if (!alerts.isEmpty()) {
         // A notification (a keep-alive too) shows the stream works.
         it->delivered = true;
         ingest(id, alerts);
     }
-    if (outrun) {
-        it = m_connections.find(id);
-        if (it == m_connections.end() || it->reply != reply)
-            return;
-        qWarning().noquote() << "native events: the stream of" << id
-                             << "sends more than can be read; it is closed and opened again later";
-        it->outrun = true;
-        reply->abort(); // its end handler reports and schedules the retry
+    if (!flood.isEmpty())
+        dropFlood(flood);
+    it = m_connections.find(id);
+    return it != m_connections.end() && it->reply == reply && reply->bytesAvailable() > 0;
+}
+
+qint64 NativeEvents::bufferedBytes() const
+{
+    qint64 total = 0;
+    for (const Connection& c : m_connections)
+        total += c.parser.buffered();
+    return total;
+}
+
+void NativeEvents::limitBuffered()
+{
+    qint64 total = bufferedBytes();
+    while (total > kStreamBufferedTotal_bytes) {
+        Connection* largest = nullptr;
+        for (Connection& c : m_connections)
+            if (!largest || c.parser.buffered() > largest->parser.buffered())
+                largest = &c;
+        total -= largest->parser.buffered();
+        largest->parser.dropBuffered();
     }
+}
+
+void NativeEvents::dropFlood(const QString& id)
+{
+    auto it = m_connections.find(id);
+    if (it == m_connections.end() || !it->reply)
+        return;
+    qWarning().noquote() << "native events: the streams send more than can be read; the busiest, of" << id
+                         << ", is closed and opened again later";
+    it->outrun = true;
+    it->reply->abort(); // its end handler reports and schedules the retry
 }
 
 void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
@@ -434,12 +472,15 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     if (it == m_connections.end() || it->reply != reply)
         return;
     if (!it->outrun && reply->bytesAvailable() > 0) {
-        readSlice(id, reply, true); // the last notification may have come with the close
+        readPiece(id, reply, true); // the last notification may have come with the close
         it = m_connections.find(id);
         if (it == m_connections.end() || it->reply != reply)
             return;
     }
     it->reply = nullptr;
+    // A half-received notification is never completed by the next request.
+    it->parser.reset();
+    m_flood.forget(id);
     if (!m_started)
         return;
 
@@ -561,6 +602,7 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
         return;
     Connection conn = *it;
     m_connections.erase(it);
+    m_flood.forget(id);
     conn.timer->stop();
     // Its own timeout may be what is running now.
     conn.timer->deleteLater();
@@ -572,6 +614,39 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
         m_statuses.remove(id);
     else
         setStatus(id, link, text);
+}
+
+// ----------------------------------------------------------------- floods ----
+
+QString StreamFloodMeter::add(const QString& stream, qint64 bytes, qint64 nowMs)
+{
+    if (m_windowStartMs < 0 || nowMs - m_windowStartMs >= m_windowMs) {
+        m_windowStartMs = nowMs;
+        m_total = 0;
+        m_bytes.clear();
+    }
+    if (bytes <= 0)
+        return {};
+    m_bytes[stream] += bytes;
+    m_total += bytes;
+    if (m_total <= m_limit)
+        return {};
+    // The busiest stream is the flood; the others may be innocent bystanders.
+    QString busiest;
+    qint64 most = -1;
+    for (auto it = m_bytes.cbegin(); it != m_bytes.cend(); ++it) {
+        if (it.value() > most || (it.value() == most && it.key() < busiest)) {
+            most = it.value();
+            busiest = it.key();
+        }
+    }
+    forget(busiest);
+    return busiest;
+}
+
+void StreamFloodMeter::forget(const QString& stream)
+{
+    m_total -= m_bytes.take(stream);
 }
 
 // ---------------------------------------------------------------- events ----
@@ -586,19 +661,22 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
         const AlertStream::Kind kind = AlertStream::classify(alert);
         if (kind == AlertStream::Heartbeat)
             continue;
+        QString detection;
         if (AlertStream::isDetection(kind)) {
-            bool repeat = false;
-            for (qsizetype i = m_events.size() - 1;
-                 i >= 0 && m_events[i].receivedMs >= 0 && atMs - m_events[i].receivedMs < repeatMs; --i) {
-                const Event& e = m_events[i];
-                if (e.deviceId == deviceId && e.channel == alert.channel && e.kind == kind
-                    && e.active == alert.active) {
-                    repeat = true;
-                    break;
-                }
+            // The latest stored detection of the same device, channel, kind
+            // and state, looked up rather than searched for: a flood of
+            // detections from many devices would otherwise compare each one
+            // with thousands of stored events. Events are appended in
+            // arrival order, so it is a repeat exactly when that event is
+            // still kept and arrived within the window.
+            detection = deviceId + QLatin1Char('|') + QString::number(alert.channel) + QLatin1Char('|')
+                + QString::number(int(kind)) + (alert.active ? QLatin1String("|1") : QLatin1String("|0"));
+            const auto last = m_lastDetection.constFind(detection);
+            if (last != m_lastDetection.cend() && *last >= m_firstSeq) {
+                const Event& e = m_events.at(qsizetype(*last - m_firstSeq));
+                if (e.receivedMs >= 0 && atMs - e.receivedMs < repeatMs)
+                    continue;
             }
-            if (repeat)
-                continue;
         }
         Event e;
         e.deviceId = deviceId;
@@ -611,6 +689,8 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
         e.description = alert.description;
         e.receivedMs = atMs;
         m_events.append(e);
+        if (!detection.isEmpty())
+            m_lastDetection.insert(detection, m_firstSeq + m_events.size() - 1);
         stored = true;
         Q_EMIT eventReceived(e);
 
@@ -634,8 +714,14 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
     qsizetype drop = 0;
     while (drop < m_events.size() && (m_events.size() - drop > kEventLogMax || m_events[drop].receivedAt < cutoff))
         ++drop;
-    if (drop > 0)
+    if (drop > 0) {
         m_events.remove(0, drop);
+        m_firstSeq += drop;
+    }
+    // Entries of events no longer kept are dropped now and then, so the
+    // lookup stays about as large as the log.
+    if (m_lastDetection.size() > 2 * NativeTunables::kEventLogMax)
+        m_lastDetection.removeIf([this](const auto& entry) { return entry.value() < m_firstSeq; });
     m_saveTimer.start();
 }
 

@@ -52,15 +52,25 @@ inline constexpr std::chrono::milliseconds kStreamStartGap = 20ms;
 // How much of a stream the network layer holds unread; past it the device's
 // bytes wait in the connection (its sending slows down) instead of in memory.
 inline constexpr qint64 kStreamReadBuffer_bytes = 256 * 1024;
-// A stream is read in pieces of this size, for at most the slice time per
-// turn of the event loop, so a flood never stalls the main thread.
+// The streams are read in pieces of this size, taking turns, for at most
+// the slice time per turn of the event loop all together (the slice is not
+// per stream: eight busy streams must not take eight slices), so floods
+// never stall the main thread.
 inline constexpr qint64 kStreamReadPiece_bytes = 16 * 1024;
 inline constexpr std::chrono::milliseconds kStreamReadSlice = 8ms;
-// A stream that delivers more than this within the window (about 6 MB/s;
-// notifications with a picture each, from every channel of a recorder, stay
-// far below) floods the reader: it is dropped and reopened later.
+// Streams that together deliver more than this within the window (about
+// 6 MB/s; notifications with a picture each, from every channel of a
+// recorder, stay far below) flood the reader, however the bytes are spread
+// over them: the stream that sent the most is dropped and reopened later.
 inline constexpr qint64 kStreamFloodBytes = 32 * 1024 * 1024;
 inline constexpr std::chrono::milliseconds kStreamFloodWindow = 5s;
+// Unconsumed bytes all parsers together may hold (a half-received picture,
+// or bytes without a frame); past it the largest buffer is emptied, as one
+// stream's own limit would. Each stream may hold 4 MiB on its own, which a
+// fleet of streams must not multiply.
+inline constexpr qint64 kStreamBufferedTotal_bytes = 8 * 1024 * 1024;
+// Streams holding less than this are not worth adding up.
+inline constexpr qint64 kStreamBufferedCheck_bytes = 256 * 1024;
 // Store changes are followed after this quiet time.
 inline constexpr std::chrono::milliseconds kStreamSyncDelay = 500ms;
 // The event log is written this long after the last stored event.
@@ -73,6 +83,27 @@ inline constexpr std::chrono::milliseconds kEarlyProbeGap = 60s;
 inline constexpr int kEventLogMax = 5000;
 inline constexpr int kEventLogDays = 7;
 } // namespace NativeTunables
+
+// Judges floods on what all streams read together within a window: past
+// the limit, the stream that read the most in the window is the flood. A
+// plain rule over byte counts and monotonic times.
+class StreamFloodMeter {
+public:
+    StreamFloodMeter(qint64 limitBytes, qint64 windowMs) : m_limit(limitBytes), m_windowMs(windowMs) {}
+    // Counts bytes read from a stream at nowMs. Returns the stream to drop
+    // (its bytes leave the count), or an empty text.
+    QString add(const QString& stream, qint64 bytes, qint64 nowMs);
+    // A stream that closed no longer counts.
+    void forget(const QString& stream);
+    qint64 total() const { return m_total; }
+
+private:
+    qint64 m_limit;
+    qint64 m_windowMs;
+    qint64 m_windowStartMs = -1;
+    qint64 m_total = 0;
+    QHash<QString, qint64> m_bytes; // per stream, within the window
+};
 
 class NativeEvents : public QObject {
     Q_OBJECT
@@ -181,6 +212,8 @@ public:
     void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
     // Connections now held (one per wanted device).
     int connectionCount() const { return int(m_connections.size()); }
+    // Unconsumed stream bytes all parsers hold together.
+    qint64 bufferedBytes() const;
 
 Q_SIGNALS:
     void eventReceived(const NativeEvents::Event& event);
@@ -195,9 +228,7 @@ private:
         QTimer* timer = nullptr;   // opens the stream; property "key" = fingerprint
         qint64 liveSinceMs = -1;   // monotonic time the current request answered 200
         bool delivered = false;    // the current request delivered a notification
-        qint64 windowStartMs = -1; // monotonic start of the flood window
-        qint64 windowBytes = 0;    // bytes read within it
-        bool readQueued = false;   // a further read slice is queued
+        bool readQueued = false;   // waits in the read queue
         bool outrun = false;       // dropped for sending more than can be read
     };
 
@@ -211,9 +242,16 @@ private:
     void armTimer(const QString& id, Connection& conn, std::chrono::milliseconds delay);
     void onHeaders(const QString& id, QNetworkReply* reply);
     void onData(const QString& id, QNetworkReply* reply);
-    // Reads and parses one slice of the stream; queues the next while bytes
-    // are left. `all` reads what is left whatever it costs (the stream ended).
-    void readSlice(const QString& id, QNetworkReply* reply, bool all);
+    // One turn's reading: the queued streams take turns, a piece each,
+    // until the slice is spent; what is left waits for the next turn.
+    void readPass();
+    // Reads and parses one piece of the stream (`all`: what is left,
+    // whatever it costs, as the stream ended). True when bytes remain.
+    bool readPiece(const QString& id, QNetworkReply* reply, bool all);
+    void dropFlood(const QString& id);
+    // Empties the largest parser buffers while all of them together hold
+    // more than kStreamBufferedTotal_bytes.
+    void limitBuffered();
     void onFinished(const QString& id, QNetworkReply* reply);
     void onAuthentication(QNetworkReply* reply, QAuthenticator* auth);
     void onStoreChanged();
@@ -224,9 +262,16 @@ private:
     NativeController* m_controller;
     QNetworkAccessManager* m_manager = nullptr;
     QHash<QString, Connection> m_connections;
+    QList<QString> m_readQueue; // streams with bytes waiting, in turn order
+    bool m_readPassQueued = false;
+    StreamFloodMeter m_flood{NativeTunables::kStreamFloodBytes, NativeTunables::kStreamFloodWindow.count()};
     QHash<QString, LinkStatus> m_statuses;
     QHash<QString, qint64> m_lastRecheckMs; // monotonic
     QList<Event> m_events;
+    // Sequence number of m_events' first event (each stored event takes the
+    // next), and per detection key the number of its latest stored event.
+    qint64 m_firstSeq = 0;
+    QHash<QString, qint64> m_lastDetection;
     QTimer m_saveTimer;
     QTimer m_syncTimer;
     QThreadPool m_writer; // one thread: the event log's writes, in order

@@ -31,6 +31,16 @@ enum Auth : int {
     Digest = 2, // the device's challenge is answered once with the stored login
 };
 
+// Digest challenges. The last Digest challenge a device sent (to a request
+// in any mode) is kept per device address, and a Digest request answers it
+// at once, counting its nonce's uses, so that a device is not asked twice
+// for everything. When the device refuses an answer to a challenge it
+// accepted before, or calls the nonce stale (it expired, or the device
+// restarted), the request is sent again without credentials and the fresh
+// challenge answered once. A refused first answer to a challenge ends the
+// request, so a wrong login is tried once, and forgets the challenge. Only
+// the challenge is kept, never the login.
+
 // How large a body the caller expects; the request fails past the cap.
 enum class BodyLimit {
     Answer,  // text answers
@@ -43,6 +53,7 @@ struct Response {
     QByteArray contentType;
     QByteArray wwwAuthenticate; // the challenge the device sent, if any
     QString error;              // set only when status is 0
+    QDateTime receivedAt;       // when the answer arrived; invalid when none came
     // What went wrong, for code to decide on: None for a 2xx, LoginRefused
     // for a 401, HttpStatus for another answer, else the network failure.
     Native::Failure failure = Native::Failure::None;

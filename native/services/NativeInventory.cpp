@@ -64,6 +64,7 @@ QJsonObject healthToJson(const Health& h)
     o.insert(QLatin1String("firmware"), h.firmware);
     o.insert(QLatin1String("mac"), h.mac);
     o.insert(QLatin1String("deviceTime"), h.deviceTime);
+    o.insert(QLatin1String("deviceTimeAt"), dateToJson(h.deviceTimeAt));
     o.insert(QLatin1String("recordingDays"), h.recordingDays);
     o.insert(QLatin1String("recordingWindow"), h.recordingWindow);
     o.insert(QLatin1String("error"), h.error);
@@ -92,6 +93,7 @@ Health healthFromJson(const QJsonObject& o)
     h.firmware = textOf(o, QLatin1String("firmware"));
     h.mac = textOf(o, QLatin1String("mac"));
     h.deviceTime = textOf(o, QLatin1String("deviceTime"));
+    h.deviceTimeAt = dateFromJson(o.value(QLatin1String("deviceTimeAt")));
     h.recordingDays = intOf(o, QLatin1String("recordingDays"), -1);
     h.recordingWindow = intOf(o, QLatin1String("recordingWindow"), 0);
     h.error = textOf(o, QLatin1String("error"));
@@ -285,6 +287,7 @@ void writeHealth(QByteArray& out, const Health& h)
     o.number("device", h.device);
     o.text("deviceName", h.deviceName);
     o.text("deviceTime", h.deviceTime);
+    o.date("deviceTimeAt", h.deviceTimeAt);
     o.number("digest", h.digest);
     o.text("error", h.error);
     o.date("fetchedAt", h.fetchedAt);

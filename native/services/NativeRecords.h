@@ -51,6 +51,7 @@ struct Health {
     QString firmware;
     QString mac;
     QString deviceTime;      // the device's clock as it reported it
+    QDateTime deviceTimeAt;  // when that clock answer arrived here
     int recordingDays = -1;  // -1: not counted
     int recordingWindow = 0; // days searched
     QString error;           // latest failure sentence, empty when none

@@ -6,6 +6,7 @@
 #include "native/services/NativeServices.h"
 #include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
+#include "native/services/Verdicts.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -525,6 +526,23 @@ bool NativeStore::updateDevice(const Device& updated, QString* error)
     return true;
 }
 
+std::optional<Device> NativeStore::recorderAt(const QString& ip, int httpPort, const QString& exceptId) const
+{
+    const QString key = NativeAddress::recorderKey(ip, httpPort);
+    for (const Device& d : m_devices)
+        if (d.id != exceptId && NativeAddress::recorderKey(d.ip, d.httpPort) == key)
+            return d;
+    return std::nullopt;
+}
+
+QString NativeStore::duplicateProblem(const Device& existing)
+{
+    return QStringLiteral("%1:%2 is already in the list as \"%3\".")
+        .arg(existing.ip)
+        .arg(existing.httpPort)
+        .arg(Native::deviceLabel(existing));
+}
+
 void NativeStore::removeDevice(const QString& id)
 {
     m_devices.removeIf([&](const Device& d) { return d.id == id; });
@@ -618,6 +636,7 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
         h.firmware = r.firmware;
         h.mac = r.mac;
         h.deviceTime = r.deviceTime;
+        h.deviceTimeAt = r.deviceTimeAt;
         if (!r.hdd.isEmpty())
             h.hdd = r.hdd;
         else if (result.hddUnknown)
@@ -678,9 +697,13 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
             m_uptime.credit(internetKey(id), from, at);
         if (h.device == Passed)
             m_uptime.credit(deviceKey(id), from, at);
-        for (const Camera& cam : std::as_const(d->cameras))
-            if (!d->isIgnored(cam.channelId) && cam.onlineKnown && cam.online)
+        for (const Camera& cam : std::as_const(d->cameras)) {
+            if (d->isIgnored(cam.channelId) || !cam.onlineKnown)
+                continue;
+            m_uptime.credit(cameraKnownKey(id, cam.channelId), from, at);
+            if (cam.online)
                 m_uptime.credit(cameraKey(id, cam.channelId), from, at);
+        }
     }
     m_lastCheck.insert(id, at);
     scheduleSave();

@@ -85,6 +85,12 @@ public:
     QString addDevice(Native::Device device, QString* error = nullptr);
     // False when there is no such device or its address is refused.
     bool updateDevice(const Native::Device& device, QString* error = nullptr);
+    // The first device other than `exceptId` at this address and HTTP port:
+    // the same recorder, which what the user enters or imports must not
+    // list twice (the entry paths check it; the store takes what it is given).
+    std::optional<Native::Device> recorderAt(const QString& ip, int httpPort, const QString& exceptId = {}) const;
+    // Why a second record of the recorder listed as `existing` is refused.
+    static QString duplicateProblem(const Native::Device& existing);
     void removeDevice(const QString& id);
     void setEnabled(const QString& id, bool enabled, const QString& reason);
     void saveCameras(const QString& id, const QList<Native::Camera>& cameras);

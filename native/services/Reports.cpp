@@ -94,7 +94,7 @@ void uptimeKind(const NativeStore& store, const Device& d, const QString& site, 
 {
     for (const Scope& scope : scopesOf(d)) {
         const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
-        const QString prefix = rowPrefix(site, d.name, scope.label);
+        const QString prefix = rowPrefix(site, Native::deviceLabel(d), scope.label);
         for (qsizetype i = 0; i + 24 <= cells.size(); i += 24) {
             const double p = NativeStore::uptimePercent(cells.mid(i, 24));
             if (p < 0)
@@ -114,7 +114,7 @@ void downtimeKind(const NativeStore& store, const Device& d, const QString& site
 {
     for (const Scope& scope : scopesOf(d)) {
         const QList<UptimeCell> cells = uptimeRows(store, d.id, scope, from, to, now);
-        const QString prefix = rowPrefix(site, d.name, scope.label);
+        const QString prefix = rowPrefix(site, Native::deviceLabel(d), scope.label);
         const qsizetype n = cells.size();
         qsizetype i = 0;
         while (i < n) {
@@ -155,8 +155,8 @@ void camerasKind(const Device& d, const QString& site, QString& out)
             status = QStringLiteral("offline");
             break;
         }
-        out += csvLine({site, d.name, QString::number(c.channelId), Native::cameraLabel(c), status, stamp(c.lastOnline),
-                        stamp(c.lastOffline), c.blur >= 1 ? QString::number(c.blur) : QString()});
+        out += csvLine({site, Native::deviceLabel(d), QString::number(c.channelId), Native::cameraLabel(c), status,
+                        stamp(c.lastOnline), stamp(c.lastOffline), c.blur >= 1 ? QString::number(c.blur) : QString()});
     }
 }
 
@@ -164,7 +164,7 @@ void storageKind(const Device& d, const QString& site, QString& out)
 {
     const Native::Health& h = d.health;
     const bool counted = h.recordingDays >= 0;
-    out += csvLine({site, d.name, d.ip, d.manufacturer, h.model, h.serial, h.firmware, h.hdd,
+    out += csvLine({site, Native::deviceLabel(d), d.ip, d.manufacturer, h.model, h.serial, h.firmware, h.hdd,
                     counted ? QString::number(h.recordingDays) : QString(),
                     counted ? QString::number(h.recordingWindow) : QString(), stamp(h.checkedAt)});
 }

@@ -30,6 +30,11 @@ QString cameraKey(const QString& id, int channel)
     return QStringLiteral("c:") + id + QLatin1Char(':') + QString::number(channel);
 }
 
+QString cameraKnownKey(const QString& id, int channel)
+{
+    return QStringLiteral("k:") + id + QLatin1Char(':') + QString::number(channel);
+}
+
 namespace {
 
 QDate cutoffOf(const QDate& today)
@@ -334,6 +339,7 @@ QList<UptimeCell> UptimeHistory::grid(const QString& id, GraphType type, int cha
                                       const QDateTime& createdIn) const
 {
     QString upKey;
+    QString checkedKeyOf = checkedKey(id);
     switch (type) {
     case GraphType::Internet:
         upKey = internetKey(id);
@@ -343,10 +349,11 @@ QList<UptimeCell> UptimeHistory::grid(const QString& id, GraphType type, int cha
         break;
     case GraphType::Camera:
         upKey = cameraKey(id, channel);
+        checkedKeyOf = cameraKnownKey(id, channel);
         break;
     }
     const Series* up = upKey.isEmpty() ? nullptr : series(upKey);
-    const Series* checked = series(checkedKey(id));
+    const Series* checked = series(checkedKeyOf);
 
     const QDateTime created = createdIn.isValid() ? createdIn.toLocalTime() : QDateTime();
     const QDate cDay = created.isValid() ? created.date() : QDate();

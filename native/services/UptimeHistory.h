@@ -28,7 +28,14 @@ inline constexpr int kUptimeVersion = 1;
 QString checkedKey(const QString& id);             // "s:" covered by probes
 QString internetKey(const QString& id);            // "i:" internet state up
 QString deviceKey(const QString& id);              // "d:" device answering
-QString cameraKey(const QString& id, int channel); // "c:<id>:<channel>"
+QString cameraKey(const QString& id, int channel); // "c:<id>:<channel>" camera online
+// "k:<id>:<channel>": covered by probes while the camera's state was known,
+// online or not. A camera's hours are judged against it rather than
+// against the device's checked time, so time in which nobody knew the
+// camera's state (a device that does not report it, a recorder that could
+// not be reached before its cameras were ever seen) reads as no data, not
+// as the camera being down.
+QString cameraKnownKey(const QString& id, int channel);
 
 class UptimeHistory {
 public:

@@ -18,6 +18,15 @@ QString cameraLabel(const Camera& camera)
     return camera.name.isEmpty() ? QStringLiteral("Camera %1").arg(camera.channelId) : camera.name;
 }
 
+QString deviceLabel(const Device& device)
+{
+    if (const QString name = device.name.trimmed(); !name.isEmpty())
+        return name;
+    if (const QString reported = device.health.deviceName.trimmed(); !reported.isEmpty())
+        return reported;
+    return device.ip;
+}
+
 } // namespace Native
 
 namespace NativeInsights {
@@ -472,10 +481,12 @@ int clockDriftSecs(const Device& d)
     const QDateTime device = NativeParse::wallClock(h.deviceTime);
     if (!device.isValid())
         return kUnknownDrift;
-    // Both as plain wall-clock readings: no zone conversion on either side,
-    // and both in whole seconds (the device's clock has no fraction; the
-    // check time has one until it is saved), or a drift of 420 s reads 419.
-    const QDateTime fetched = h.fetchedAt.toLocalTime();
+    // Against the moment the clock answer arrived; files of older versions
+    // have only the time the whole fetch was stored. Both as plain
+    // wall-clock readings: no zone conversion on either side, and both in
+    // whole seconds (the device's clock has no fraction; the check time has
+    // one until it is saved), or a drift of 420 s reads 419.
+    const QDateTime fetched = (h.deviceTimeAt.isValid() ? h.deviceTimeAt : h.fetchedAt).toLocalTime();
     const QTime at = fetched.time();
     const QDateTime a(fetched.date(), QTime(at.hour(), at.minute(), at.second()), Qt::UTC);
     const QDateTime b(device.date(), device.time(), Qt::UTC);

@@ -23,6 +23,9 @@ namespace Native {
 
 // The camera's name, or "Camera <channel>" when it has none.
 QString cameraLabel(const Camera& camera);
+// The device's name; when it has none, the name the device reported for
+// itself; else its address. Every screen and report names devices by it.
+QString deviceLabel(const Device& device);
 
 } // namespace Native
 

@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,12 +23,15 @@
 #include <QVBoxLayout>
 #include <QVariantAnimation>
 
+#include <functional>
+
 using Kind = CatalogModel::Kind;
 
-// Paints a site row (its name in capitals and "Play all", or the tick mark in
-// selection mode) and turns clicks on those parts into the pane's actions.
-// A delegate rather than a widget per row keeps a catalogue of hundreds of
-// sites quick to filter at every keystroke.
+// Paints a site row's name in capitals, leaving room for its "Play all" (or
+// its tick mark in selection mode), and turns clicks that reach the row on
+// those places into the pane's actions. A delegate rather than a widget per
+// row keeps a catalogue of hundreds of sites quick to filter at every
+// keystroke; the rows on screen get real buttons over it (SiteButtons).
 class CatalogSiteDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -91,37 +95,13 @@ public:
             p->restore();
             return;
         }
+        // "Play all" and the tick mark are buttons of their own laid over
+        // the row (SiteButtons); the row keeps their place free.
         p->save();
         p->setRenderHint(QPainter::Antialiasing);
         const QRect row = option.rect;
-        int left = row.left() + 2;
-        int right = row.right() - 4;
-        if (selecting) {
-            const QRect t = tickRect(row);
-            CatalogModel::checkIcon(index.data(CatalogModel::CheckRole).toInt())
-                .paint(p, QRect(t.center() - QPoint(9, 9), QSize(18, 18)));
-            left = t.right() + 7;
-        } else {
-            const QRect b = playAllRect(row);
-            const bool enabled = index.data(CatalogModel::HasChannelsRole).toBool();
-            const bool hover = enabled && (option.state & QStyle::State_MouseOver)
-                && b.contains(option.widget ? option.widget->mapFromGlobal(QCursor::pos()) : QPoint(-1, -1));
-            p->setPen(Qt::NoPen);
-            p->setBrush(!enabled ? Theme::colour(Theme::Colour::White, 0.05)
-                                 : Theme::colour(Theme::Colour::Accent, hover ? 0.32 : 0.16));
-            p->drawRoundedRect(b, 11, 11);
-            const QColor fg = !enabled ? Theme::colour(Theme::Colour::Faint)
-                : hover                ? Theme::colour(Theme::Colour::White)
-                                       : Theme::colour(Theme::Colour::AccentText);
-            Theme::icon(Theme::Icon::Play, enabled ? Theme::colour(Theme::Colour::AccentText) : fg, 12)
-                .paint(p, QRect(b.left() + 10, b.center().y() - 5, 12, 12));
-            QFont f = smallFont();
-            f.setLetterSpacing(QFont::AbsoluteSpacing, 0);
-            p->setFont(f);
-            p->setPen(fg);
-            p->drawText(b.adjusted(28, 0, -8, 0), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("Play all"));
-            right = b.left() - 6;
-        }
+        const int left = selecting ? tickRect(row).right() + 7 : row.left() + 2;
+        const int right = selecting ? row.right() - 4 : playAllRect(row).left() - 6;
         p->setFont(smallFont());
         p->setPen(Theme::colour(Theme::Colour::Muted));
         const QRect text(left, row.top(), std::max(0, right - left), row.height());
@@ -194,6 +174,157 @@ public:
     using QTreeView::scheduleDelayedItemsLayout;
 };
 
+// Real buttons over the site rows on screen: "Play all", or the tick mark in
+// selection mode, so that the keyboard reaches them by Tab and a screen
+// reader finds them as buttons. Only the rows in view have one, kept with
+// their site while it stays in view, so that a catalogue of hundreds of sites
+// costs no more than a screenful of buttons. They follow the rows as the
+// tree scrolls, folds, filters and fills, and come right after the tree in
+// the Tab order.
+class SiteButtons : public QObject {
+    Q_OBJECT
+public:
+    SiteButtons(QTreeView* tree, std::function<void(const QString&)> play, std::function<void(const QString&)> tick)
+        : QObject(tree),
+          m_tree(tree),
+          m_play(std::move(play)),
+          m_tick(std::move(tick))
+    {
+        m_timer.setSingleShot(true);
+        m_timer.setInterval(0);
+        connect(&m_timer, &QTimer::timeout, this, &SiteButtons::place);
+        QAbstractItemModel* model = tree->model();
+        connect(model, &QAbstractItemModel::modelReset, this, &SiteButtons::schedule);
+        connect(model, &QAbstractItemModel::layoutChanged, this, &SiteButtons::schedule);
+        connect(model, &QAbstractItemModel::rowsInserted, this, &SiteButtons::schedule);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &SiteButtons::schedule);
+        connect(model, &QAbstractItemModel::dataChanged, this, &SiteButtons::schedule);
+        connect(tree, &QTreeView::expanded, this, &SiteButtons::schedule);
+        connect(tree, &QTreeView::collapsed, this, &SiteButtons::schedule);
+        connect(tree->verticalScrollBar(), &QScrollBar::valueChanged, this, &SiteButtons::place);
+        tree->viewport()->installEventFilter(this);
+    }
+
+    void setSelecting(bool on)
+    {
+        if (on == m_selecting)
+            return;
+        m_selecting = on;
+        // Each mode has buttons of its own look; the old ones go.
+        for (QPushButton* b : std::as_const(m_shown))
+            b->deleteLater();
+        for (QPushButton* b : std::as_const(m_spare))
+            b->deleteLater();
+        m_shown.clear();
+        m_spare.clear();
+        schedule();
+    }
+
+    QList<QPushButton*> buttons() const { return m_shown.values(); }
+
+    void schedule() { m_timer.start(); }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
+            schedule();
+        return false;
+    }
+
+    void place()
+    {
+        m_timer.stop();
+        QHash<QString, QPushButton*> kept;
+        QList<std::pair<QModelIndex, QRect>> rows;
+        QWidget* viewport = m_tree->viewport();
+        if (m_tree->isVisible()) {
+            for (QModelIndex i = m_tree->indexAt(QPoint(0, 0)); i.isValid(); i = m_tree->indexBelow(i)) {
+                const QRect r = m_tree->visualRect(i);
+                if (r.top() >= viewport->height())
+                    break;
+                if (i.data(CatalogModel::KindRole).toString() == QLatin1String("site"))
+                    rows.append({i, QRect(0, r.top(), viewport->width(), r.height())});
+            }
+        }
+        // Buttons of sites still in view stay theirs.
+        for (const auto& [index, rect] : std::as_const(rows)) {
+            const QString id = index.data(CatalogModel::IdRole).toString();
+            if (QPushButton* b = m_shown.take(id))
+                kept.insert(id, b);
+        }
+        for (QPushButton* b : std::as_const(m_shown)) {
+            b->hide();
+            m_spare.append(b);
+        }
+        m_shown.clear();
+        QWidget* previous = m_tree;
+        for (const auto& [index, rect] : std::as_const(rows)) {
+            const QString id = index.data(CatalogModel::IdRole).toString();
+            QPushButton* b = kept.take(id);
+            if (!b)
+                b = m_spare.isEmpty() ? make() : m_spare.takeLast();
+            dress(b, index, id);
+            b->setGeometry(m_selecting ? CatalogSiteDelegate::tickRect(rect) : CatalogSiteDelegate::playAllRect(rect));
+            b->show();
+            m_shown.insert(id, b);
+            QWidget::setTabOrder(previous, b);
+            previous = b;
+        }
+    }
+
+private:
+    QPushButton* make()
+    {
+        auto* b = new QPushButton(m_tree->viewport());
+        b->setCursor(Qt::PointingHandCursor);
+        if (m_selecting) {
+            b->setObjectName(QStringLiteral("IconBtn"));
+            b->setIconSize(QSize(18, 18));
+        } else {
+            b->setObjectName(QStringLiteral("PlayAll"));
+            b->setText(QStringLiteral("Play all"));
+            b->setIcon(Theme::icon(Theme::Icon::Play, Theme::colour(Theme::Colour::AccentText), 12));
+            b->setIconSize(QSize(12, 12));
+        }
+        connect(b, &QPushButton::clicked, this, [this, b] {
+            const QString id = b->property("siteId").toString();
+            if (id.isEmpty())
+                return;
+            // Out of the button's handler: the action may rebuild the rows.
+            QTimer::singleShot(0, this, [this, id] { (m_selecting ? m_tick : m_play)(id); });
+        });
+        return b;
+    }
+
+    void dress(QPushButton* b, const QModelIndex& index, const QString& id)
+    {
+        const QString name = index.data(Qt::DisplayRole).toString();
+        b->setProperty("siteId", id);
+        if (m_selecting) {
+            const int state = index.data(CatalogModel::CheckRole).toInt();
+            b->setIcon(CatalogModel::checkIcon(state));
+            const QString tip = QStringLiteral("Select every camera at %1").arg(name);
+            b->setToolTip(tip);
+            b->setAccessibleName(tip);
+            b->setAccessibleDescription(state == 2       ? QStringLiteral("All selected")
+                                            : state == 1 ? QStringLiteral("Some selected")
+                                                         : QStringLiteral("None selected"));
+        } else {
+            b->setEnabled(index.data(CatalogModel::HasChannelsRole).toBool());
+            b->setToolTip(QStringLiteral("Watch every camera at %1 together").arg(name));
+            b->setAccessibleName(QStringLiteral("Play all cameras at %1").arg(name));
+        }
+    }
+
+    QTreeView* m_tree;
+    std::function<void(const QString&)> m_play;
+    std::function<void(const QString&)> m_tick;
+    bool m_selecting = false;
+    QHash<QString, QPushButton*> m_shown; // site id -> its button
+    QList<QPushButton*> m_spare;
+    QTimer m_timer;
+};
+
 namespace {
 
 QPushButton* iconButton(Theme::Icon icon, const QString& tip, QWidget* parent)
@@ -255,6 +386,9 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
     m_tree->setModel(m_model);
     m_delegate = new CatalogSiteDelegate(m_tree);
     m_tree->setItemDelegate(m_delegate);
+    m_siteButtons = new SiteButtons(
+        m_tree, [this](const QString& id) { Q_EMIT siteLiveRequested(id); },
+        [this](const QString& id) { toggleSite(id); });
     v->addWidget(m_tree, 1);
 
     m_selectionBar = new QWidget(this);
@@ -305,6 +439,11 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
 QTreeView* CatalogPane::tree() const
 {
     return m_tree;
+}
+
+QList<QPushButton*> CatalogPane::siteButtons() const
+{
+    return m_siteButtons->buttons();
 }
 
 bool CatalogPane::rebuildPending() const
@@ -450,6 +589,7 @@ void CatalogPane::setSelecting(bool on)
     m_selecting = on;
     m_model->setSelecting(on);
     m_delegate->selecting = on;
+    m_siteButtons->setSelecting(on);
     m_selectToggle->setIcon(Theme::icon(Theme::Icon::Checked, on ? Theme::kAccent : Theme::kMuted, 20));
     if (m_selectToggle->isChecked() != on) {
         const QSignalBlocker block(m_selectToggle);

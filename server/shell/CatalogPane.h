@@ -11,6 +11,7 @@
 class CatalogModel;
 class CatalogSiteDelegate;
 class CatalogTreeView;
+class SiteButtons;
 class QLabel;
 class QLineEdit;
 class QModelIndex;
@@ -57,6 +58,8 @@ public:
     QPushButton* selectionToggle() const { return m_selectToggle; }
     QPushButton* collapseButton() const { return m_collapseButton; }
     QWidget* selectionBar() const { return m_selectionBar; }
+    // The buttons over the site rows in view ("Play all", or the tick marks).
+    QList<QPushButton*> siteButtons() const;
     // Completed sites wait to be shown (they are shown together, shortly).
     bool rebuildPending() const;
 
@@ -91,6 +94,7 @@ private:
     CatalogTreeView* m_tree = nullptr;
     CatalogModel* m_model = nullptr;
     CatalogSiteDelegate* m_delegate = nullptr;
+    SiteButtons* m_siteButtons = nullptr;
     QWidget* m_selectionBar = nullptr;
     QLabel* m_count = nullptr;
     QPushButton* m_selectAll = nullptr;

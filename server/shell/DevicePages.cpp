@@ -1,5 +1,6 @@
 #include "server/shell/DevicePages.h"
 
+#include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
 
 #include <QHBoxLayout>
@@ -20,7 +21,7 @@ QPushButton* actionButton(const QString& text, const char* objectName, QWidget* 
     return b;
 }
 
-QLabel* named(QLabel* label, const char* objectName)
+template <typename Label> Label* named(Label* label, const char* objectName)
 {
     label->setObjectName(QLatin1String(objectName));
     return label;
@@ -47,23 +48,26 @@ DevicePage::DevicePage(QWidget* parent) : QWidget(parent)
     v->setContentsMargins(28, 24, 28, 24);
     v->setSpacing(14);
 
-    auto* header = new QHBoxLayout();
-    header->setSpacing(8);
-    auto* titleBlock = new QVBoxLayout();
+    // The actions move under the title when the page is narrow; a long
+    // device or site name is shortened with its whole text in a tool tip.
+    auto* header = new WrapRow(nullptr, 8, 10);
+    auto* titleWidget = new QWidget(this);
+    auto* titleBlock = new QVBoxLayout(titleWidget);
+    titleBlock->setContentsMargins(0, 0, 0, 0);
     titleBlock->setSpacing(4);
-    m_title = named(new QLabel(this), "ScreenTitle");
+    m_title = named(new ElidedLabel(titleWidget), "ScreenTitle");
     titleBlock->addWidget(m_title);
     auto* line = new QHBoxLayout();
     line->setSpacing(10);
-    m_subtitle = named(new QLabel(this), "Muted");
-    line->addWidget(m_subtitle);
-    m_chip = named(new QLabel(this), "Chip");
+    m_subtitle = named(new ElidedLabel(titleWidget), "Muted");
+    line->addWidget(m_subtitle, 1);
+    m_chip = named(new QLabel(titleWidget), "Chip");
     line->addWidget(m_chip, 0, Qt::AlignVCenter);
-    m_meta = named(new QLabel(this), "Muted");
+    m_meta = named(new QLabel(titleWidget), "Muted");
     line->addWidget(m_meta);
     line->addStretch();
     titleBlock->addLayout(line);
-    header->addLayout(titleBlock, 1);
+    header->addLeading(titleWidget);
     m_grid = actionButton(QStringLiteral("Play all channels"), "Secondary", this);
     m_health = actionButton(QStringLiteral("Check health"), "Secondary", this);
     m_live = actionButton(QStringLiteral("Live"), "Primary", this);
@@ -71,7 +75,7 @@ DevicePage::DevicePage(QWidget* parent) : QWidget(parent)
     m_playback = actionButton(QStringLiteral("Device playback"), "Secondary", this);
     m_cloud = actionButton(QStringLiteral("Cloud playback"), "Secondary", this);
     for (QPushButton* b : {m_grid, m_health, m_live, m_playback, m_cloud})
-        header->addWidget(b);
+        header->addTrailing(b);
     v->addLayout(header);
 
     m_list = new QWidget(this);
@@ -121,8 +125,8 @@ void DevicePage::showHome(const QString& title, bool noDevices, const QString& m
 {
     for (QWidget* w : std::initializer_list<QWidget*>{m_grid, m_health, m_live, m_playback, m_cloud, m_chip})
         w->hide();
-    m_title->setText(title);
-    m_subtitle->clear();
+    m_title->setFullText(title);
+    m_subtitle->setFullText(QString());
     m_meta->clear();
     clearList();
     m_listLayout->addSpacing(120);
@@ -140,8 +144,8 @@ void DevicePage::showDevice(const Device& device, const Site& site, const QStrin
     m_playback->show();
     m_cloud->show();
     m_grid->setVisible(device.channels.size() > 1);
-    m_title->setText(device.name);
-    m_subtitle->setText(site.name);
+    m_title->setFullText(device.name);
+    m_subtitle->setFullText(site.name);
     m_chip->setVisible(device.onlineKnown);
     if (device.onlineKnown) {
         m_chip->setText(device.online ? QStringLiteral("Online") : QStringLiteral("Offline"));
@@ -196,7 +200,7 @@ HealthPage::HealthPage(QWidget* parent) : QWidget(parent)
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(24, 24, 24, 24);
     auto* header = new QHBoxLayout();
-    m_title = named(new QLabel(QStringLiteral("Health"), this), "ScreenTitle");
+    m_title = named(new ElidedLabel(QStringLiteral("Health"), this), "ScreenTitle");
     header->addWidget(m_title, 1);
     auto* back = actionButton(QStringLiteral("Back"), "TextBtn", this);
     auto* refresh = actionButton(QStringLiteral("Refresh"), "Primary", this);
@@ -218,7 +222,7 @@ HealthPage::HealthPage(QWidget* parent) : QWidget(parent)
 
 void HealthPage::setTitle(const QString& name)
 {
-    m_title->setText(QStringLiteral("Health  ·  %1").arg(name));
+    m_title->setFullText(QStringLiteral("Health  ·  %1").arg(name));
 }
 
 QString HealthPage::resultText(int state)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ui/Fitting.h"
 #include "server/api/ApiTypes.h"
 #include "server/shell/BrandRegistry.h"
 
@@ -49,8 +50,8 @@ Q_SIGNALS:
 private:
     void clearList();
 
-    QLabel* m_title = nullptr;
-    QLabel* m_subtitle = nullptr;
+    ElidedLabel* m_title = nullptr;
+    ElidedLabel* m_subtitle = nullptr;
     QLabel* m_chip = nullptr;
     QLabel* m_meta = nullptr;
     QPushButton* m_grid = nullptr;
@@ -81,6 +82,6 @@ Q_SIGNALS:
     void backRequested();
 
 private:
-    QLabel* m_title = nullptr;
+    ElidedLabel* m_title = nullptr;
     QTableWidget* m_table = nullptr;
 };

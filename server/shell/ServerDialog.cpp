@@ -8,6 +8,7 @@
 #include "server/shell/Tunables.h"
 
 #include <QCheckBox>
+#include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include <chrono>
 #include <memory>
 
 namespace ServerRules {
@@ -85,6 +87,27 @@ QString serverReachableText(const QString& host)
 QString serverUnreachableText(const QString& host, const QString& error)
 {
     return QStringLiteral("Server: can’t reach %1 (%2)").arg(host, error);
+}
+
+QString reachFailure(QNetworkReply::NetworkError error, const QString& libraryText)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("nothing answers at that address and port");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("no computer has that name");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError:
+        return QStringLiteral("no answer within %1 seconds")
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(shell::tun::kServerCheckTimeout).count());
+    case QNetworkReply::RemoteHostClosedError:
+        return QStringLiteral("the server closed the connection");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("no secure connection: the address may not serve HTTPS, or its certificate is not "
+                              "trusted");
+    default:
+        return libraryText;
+    }
 }
 
 QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachable, bool* anyReachable)
@@ -246,6 +269,14 @@ void ServerDialog::showResult(TestVerdict verdict, const QString& text)
 {
     m_result->setStyleSheet(styleOf(verdict));
     m_result->setText(text);
+    // A result longer than the room the dialog opened with makes it taller,
+    // rather than losing its last lines.
+    if (isVisible() && layout()) {
+        const int needed = layout()->heightForWidth(width());
+        if (needed > height())
+            resize(width(), needed);
+        layout()->activate();
+    }
 }
 
 void ServerDialog::runTest()
@@ -293,7 +324,9 @@ void ServerDialog::runTest()
             run->serverOk = true;
             run->serverText = serverReachableText(host);
         } else {
-            run->serverText = serverUnreachableText(host, reply->errorString());
+            // The library's own words go to the log; the dialog says it plainly.
+            qInfo().noquote() << "[session] server check of" << host << "failed:" << reply->errorString();
+            run->serverText = serverUnreachableText(host, reachFailure(reply->error(), reply->errorString()));
         }
         reply->deleteLater();
         net->deleteLater();

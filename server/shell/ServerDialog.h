@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QList>
+#include <QNetworkReply>
 #include <QString>
 
 #include <utility>
@@ -31,6 +32,9 @@ QString styleOf(TestVerdict verdict);
 
 QString serverReachableText(const QString& host);
 QString serverUnreachableText(const QString& host, const QString& error);
+// Why a request got no answer, in plain words for the common failures; the
+// network library's own text otherwise.
+QString reachFailure(QNetworkReply::NetworkError error, const QString& libraryText);
 // The video line for the probe's flags, one per candidate in order.
 QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachable, bool* anyReachable);
 QString badAddressText(const QString& defaultBase);

@@ -3,6 +3,7 @@
 #include "app/context/AppContext.h"
 #include "app/core/Clock.h"
 #include "app/core/Settings.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "server/view/CameraTile.h"
@@ -63,6 +64,8 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
 {
     setObjectName(QStringLiteral("ContentPad"));
     setFocusPolicy(Qt::StrongFocus);
+    // It takes the keyboard for its page keys, so a screen reader names it.
+    setAccessibleName(QStringLiteral("Camera wall"));
     m_advanceTimer.setSingleShot(true);
     connect(&m_advanceTimer, &QTimer::timeout, this, &GridPage::onAdvanceTimer);
 
@@ -70,22 +73,26 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     outer->setContentsMargins(20, 16, 20, 20);
     outer->setSpacing(12);
 
-    auto* top = new QHBoxLayout;
-    top->setSpacing(10);
-    m_dot = new PulseDot(this);
+    // The header wraps onto a second line (and then a third) when the wall is
+    // narrow: the title keeps the left, the controls the right, and a long
+    // title is shortened with its whole text in a tool tip.
+    auto* top = new WrapRow(nullptr, 10, 8);
+    auto* lead = new QWidget(this);
+    QHBoxLayout* leadRow = groupRow(lead, 10);
+    m_dot = new PulseDot(lead);
     m_dot->setPulsing(true);
-    m_badge = new QLabel(QStringLiteral("LIVE WALL"), this);
+    m_badge = new QLabel(QStringLiteral("LIVE WALL"), lead);
     m_badge->setObjectName(QStringLiteral("ModeBadge"));
     m_badge->setProperty("mode", QStringLiteral("live"));
-    m_titleLabel = new QLabel(this);
+    m_titleLabel = new ElidedLabel(lead);
     m_titleLabel->setObjectName(QStringLiteral("StageTitle"));
-    m_countLabel = new QLabel(this);
+    m_countLabel = new QLabel(lead);
     m_countLabel->setObjectName(QStringLiteral("Muted"));
-    top->addWidget(m_dot);
-    top->addWidget(m_badge, 0, Qt::AlignVCenter); // a pill, not the row's height
-    top->addWidget(m_titleLabel);
-    top->addWidget(m_countLabel);
-    top->addStretch(1);
+    leadRow->addWidget(m_dot);
+    leadRow->addWidget(m_badge, 0, Qt::AlignVCenter); // a pill, not the row's height
+    leadRow->addWidget(m_titleLabel, 1);
+    leadRow->addWidget(m_countLabel);
+    top->addLeading(lead);
 
     auto* perPage = new QFrame(this);
     perPage->setObjectName(QStringLiteral("SegWrap"));
@@ -105,7 +112,7 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
         m_perPageGroup->addButton(b, choice.side);
         perPageRow->addWidget(b);
     }
-    top->addWidget(perPage);
+    top->addTrailing(perPage);
 
     m_pager = new QWidget(this);
     auto* pager = new QHBoxLayout(m_pager);
@@ -122,7 +129,7 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     for (QWidget* w :
          std::initializer_list<QWidget*>{m_firstButton, m_prevButton, m_pageLabel, m_nextButton, m_lastButton})
         pager->addWidget(w);
-    top->addWidget(m_pager);
+    top->addTrailing(m_pager);
 
     m_advanceButton = secondaryButton(kAdvanceText, this);
     m_advanceButton->setCheckable(true);
@@ -132,10 +139,10 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     m_savePresetButton->hide();
     m_fullscreenButton = pageButton(QStringLiteral("Full screen"), Theme::Icon::EnterFullscreen, this);
     m_stopAllButton = secondaryButton(QStringLiteral("Stop all"), this);
-    top->addWidget(m_advanceButton);
-    top->addWidget(m_savePresetButton);
-    top->addWidget(m_fullscreenButton);
-    top->addWidget(m_stopAllButton);
+    top->addTrailing(m_advanceButton);
+    top->addTrailing(m_savePresetButton);
+    top->addTrailing(m_fullscreenButton);
+    top->addTrailing(m_stopAllButton);
     outer->addLayout(top);
 
     m_gridHost = new QWidget(this);
@@ -180,7 +187,7 @@ void GridPage::openCameras(const QString& title, const QList<Camera>& cameras)
     m_cameras = wall::withoutRepeats(cameras);
     m_page = 0;
     m_overload.reset();
-    m_titleLabel->setText(title);
+    m_titleLabel->setFullText(title);
     rebuild();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ui/Fitting.h"
 #include "server/view/WallPolicy.h"
 
 #include <QList>
@@ -117,7 +118,7 @@ private:
 
     PulseDot* m_dot = nullptr;
     QLabel* m_badge = nullptr;
-    QLabel* m_titleLabel = nullptr;
+    ElidedLabel* m_titleLabel = nullptr;
     QLabel* m_countLabel = nullptr;
     QWidget* m_gridHost = nullptr;
     QGridLayout* m_grid = nullptr;

@@ -1,6 +1,7 @@
 #include "server/view/StagePages.h"
 
 #include "app/context/AppContext.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
 #include "server/view/ControlBar.h"
 #include "server/view/PlayerStop.h"
@@ -104,7 +105,7 @@ void StagePages::buildWidgets()
     m_dot = new PulseDot(this);
     m_badge = new QLabel(this);
     m_badge->setObjectName(QStringLiteral("ModeBadge"));
-    m_titleLabel = new QLabel(this);
+    m_titleLabel = new ElidedLabel(this);
     m_titleLabel->setObjectName(QStringLiteral("StageTitle"));
     header->addWidget(m_dot);
     header->addWidget(m_badge);
@@ -112,40 +113,43 @@ void StagePages::buildWidgets()
     header->addWidget(m_titleLabel, 1);
     outer->addLayout(header);
 
-    // The day card: day, time and speed controls.
+    // The day card: day, time and speed controls, in groups that move onto
+    // a second line when the stage is narrow (a wide catalogue, a small
+    // window) rather than squeezing their fields and buttons.
     m_dayCard = new QFrame(this);
     m_dayCard->setObjectName(QStringLiteral("Card"));
-    auto* card = new QHBoxLayout(m_dayCard);
+    auto* card = new WrapRow(m_dayCard, 16, 8);
     card->setContentsMargins(12, 8, 14, 8);
-    card->setSpacing(8);
-    m_prevDay = iconButton(QStringLiteral("Previous day"), Theme::Icon::ChevronLeft, m_dayCard);
-    m_dayPicker = new QDateEdit(m_dayCard);
+    auto* dayControls = new QWidget(m_dayCard);
+    QHBoxLayout* day = groupRow(dayControls, 8);
+    m_prevDay = iconButton(QStringLiteral("Previous day"), Theme::Icon::ChevronLeft, dayControls);
+    m_dayPicker = new QDateEdit(dayControls);
     m_dayPicker->setCalendarPopup(true);
     m_dayPicker->setDisplayFormat(QStringLiteral("ddd, dd MMM yyyy"));
     m_dayPicker->setMaximumDate(todayIst());
     m_dayPicker->setDate(todayIst());
     m_dayPicker->setMinimumWidth(170);
     m_dayPicker->setAccessibleName(QStringLiteral("Day"));
-    m_nextDay = iconButton(QStringLiteral("Next day"), Theme::Icon::ChevronRight, m_dayCard);
-    m_today = textButton(QStringLiteral("Today"), "Secondary", m_dayCard);
-    m_playFromStart = textButton(QStringLiteral("Play from 00:00"), "Primary", m_dayCard);
-    card->addWidget(m_prevDay);
-    card->addWidget(m_dayPicker);
-    card->addWidget(m_nextDay);
-    card->addWidget(m_today);
-    card->addWidget(m_playFromStart);
-    card->addSpacing(10);
+    fitToWidestText(m_dayPicker);
+    m_nextDay = iconButton(QStringLiteral("Next day"), Theme::Icon::ChevronRight, dayControls);
+    m_today = textButton(QStringLiteral("Today"), "Secondary", dayControls);
+    m_playFromStart = textButton(QStringLiteral("Play from 00:00"), "Primary", dayControls);
+    day->addWidget(m_prevDay);
+    day->addWidget(m_dayPicker);
+    day->addWidget(m_nextDay);
+    day->addWidget(m_today);
+    day->addWidget(m_playFromStart);
+    card->addLeading(dayControls);
 
     m_timeControls = new QWidget(m_dayCard);
-    auto* time = new QHBoxLayout(m_timeControls);
-    time->setContentsMargins(0, 0, 0, 0);
-    time->setSpacing(6);
+    QHBoxLayout* time = groupRow(m_timeControls, 6);
     m_back = iconButton(QStringLiteral("Back 1 minute"), Theme::Icon::ChevronLeft, m_timeControls);
     m_forward = iconButton(QStringLiteral("Forward 1 minute"), Theme::Icon::ChevronRight, m_timeControls);
     m_timeEdit = new QTimeEdit(QTime(0, 0), m_timeControls);
     m_timeEdit->setDisplayFormat(QStringLiteral("HH:mm:ss"));
     m_timeEdit->setToolTip(QStringLiteral("Jump to a time of day (IST)"));
     m_timeEdit->setAccessibleName(QStringLiteral("Time of day"));
+    fitToWidestText(m_timeEdit);
     m_go = textButton(QStringLiteral("Go"), "Secondary", m_timeControls);
     time->addWidget(m_back);
     time->addWidget(mutedLabel(QStringLiteral("1 min"), m_timeControls));
@@ -153,13 +157,10 @@ void StagePages::buildWidgets()
     time->addSpacing(6);
     time->addWidget(m_timeEdit);
     time->addWidget(m_go);
-    card->addWidget(m_timeControls);
-    card->addSpacing(6);
+    card->addLeading(m_timeControls);
 
     m_speedControls = new QWidget(m_dayCard);
-    auto* speed = new QHBoxLayout(m_speedControls);
-    speed->setContentsMargins(0, 0, 0, 0);
-    speed->setSpacing(6);
+    QHBoxLayout* speed = groupRow(m_speedControls, 6);
     QLabel* speedLabel = mutedLabel(QStringLiteral("Speed"), m_speedControls);
     m_speedBox = new QComboBox(m_speedControls);
     for (double s : stage::playbackSpeeds())
@@ -169,9 +170,8 @@ void StagePages::buildWidgets()
     speedLabel->setBuddy(m_speedBox);
     speed->addWidget(speedLabel);
     speed->addWidget(m_speedBox);
-    card->addWidget(m_speedControls);
-    card->addStretch(1);
-    card->addWidget(mutedLabel(QStringLiteral("Times are IST"), m_dayCard));
+    card->addLeading(m_speedControls);
+    card->addTrailing(mutedLabel(QStringLiteral("Times are IST"), m_dayCard));
     outer->addWidget(m_dayCard);
 
     m_stage = new VideoStage(this);
@@ -293,7 +293,7 @@ void StagePages::setMode(Mode mode, const QString& title)
     m_timeline->setAccent(Theme::colour(look.accent));
     m_dot->setPulsing(look.pulsing);
     m_title = title;
-    m_titleLabel->setText(title);
+    m_titleLabel->setFullText(title);
     m_player->label = title;
     m_player->autoReconnect = look.autoReconnect;
 

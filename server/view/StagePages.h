@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ui/Fitting.h"
 #include "server/view/CloudPlaylist.h"
 #include "server/view/StagePolicy.h"
 
@@ -165,7 +166,7 @@ private:
     ControlBar* m_bar = nullptr;
     PulseDot* m_dot = nullptr;
     QLabel* m_badge = nullptr;
-    QLabel* m_titleLabel = nullptr;
+    ElidedLabel* m_titleLabel = nullptr;
     QFrame* m_dayCard = nullptr;
     QPushButton* m_prevDay = nullptr;
     QDateEdit* m_dayPicker = nullptr;

@@ -4,6 +4,7 @@
 #include "server/view/StagePolicy.h"
 #include "server/view/Tunables.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -26,7 +27,46 @@ TimelineBar::TimelineBar(QWidget* parent) : QWidget(parent), m_accent(Theme::col
     setCursor(Qt::PointingHandCursor);
     setMinimumHeight(kHeight);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Timeline"));
+}
+
+double TimelineBar::keyedSecond(double playhead, int key)
+{
+    const double from = std::max(playhead, 0.0);
+    double to = -1;
+    switch (key) {
+    case Qt::Key_Left:
+        to = from - 60;
+        break;
+    case Qt::Key_Right:
+        to = from + 60;
+        break;
+    case Qt::Key_PageUp:
+        to = from - 600;
+        break;
+    case Qt::Key_PageDown:
+        to = from + 600;
+        break;
+    case Qt::Key_Home:
+        to = 0;
+        break;
+    default:
+        return -1;
+    }
+    return std::clamp(to, 0.0, 86399.0);
+}
+
+void TimelineBar::keyPressEvent(QKeyEvent* event)
+{
+    const double to = m_interactive && !m_dragging ? keyedSecond(m_playhead, event->key()) : -1;
+    if (to < 0) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    m_playhead = to;
+    update();
+    Q_EMIT seekRequested(to);
 }
 
 QSize TimelineBar::sizeHint() const
@@ -71,6 +111,7 @@ void TimelineBar::setInteractive(bool on)
 {
     m_interactive = on;
     setCursor(on ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    setFocusPolicy(on ? Qt::StrongFocus : Qt::NoFocus);
 }
 
 QRectF TimelineBar::trackRect() const
@@ -164,6 +205,14 @@ void TimelineBar::paintEvent(QPaintEvent*)
     QPainterPath rounded;
     rounded.addRoundedRect(track, 7, 7);
     p.drawPath(rounded);
+    if (hasFocus()) {
+        // Where the keyboard is: the track ringed in the accent.
+        p.save();
+        p.setPen(QPen(m_accent, 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(track.adjusted(-2, -2, 2, 2), 8, 8);
+        p.restore();
+    }
     p.save();
     p.setClipPath(rounded);
     if (!m_coverageKnown) {

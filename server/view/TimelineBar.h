@@ -9,7 +9,9 @@
 #include <utility>
 
 // A 24-hour timeline: footage blocks, the playhead, the time under the mouse,
-// and a click or drag that asks to play from a second of the day (0..86400).
+// and a click or drag that asks to play from a second of the day (0..86400);
+// from the keyboard, the arrow keys ask for a minute either side of the
+// playhead, Page Up and Page Down for ten minutes, Home for the day's start.
 // Which clock the seconds belong to is the caller's business.
 class TimelineBar : public QWidget {
     Q_OBJECT
@@ -42,6 +44,10 @@ public:
     static QString clock(double seconds);
     // The hours that carry a label at a width: every 2 h from 700 px, else every 4 h.
     static bool isMajorHour(int hour, int width);
+    // The second a key asks for from the playhead (none shown counts as the
+    // day's start), held within the day; negative for a key that asks for
+    // nothing.
+    static double keyedSecond(double playhead, int key);
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -50,6 +56,7 @@ Q_SIGNALS:
     void seekRequested(double second);
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

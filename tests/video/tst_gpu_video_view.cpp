@@ -132,7 +132,8 @@ private Q_SLOTS:
             "picturesLookAsThroughARoundedClip "
             "spinnerTurnsOnlyWhileLoadingWithoutAPicture fitCoverAndClear "
             "nearlyFittingPictureIsDrawnUnscaled movingToADenserDisplayReportsTheNewSize "
-            "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff";
+            "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff "
+            "messagesWrapOrShortenWithATip";
         if (!glAvailable && !withoutGl.split(' ').contains(QTest::currentTestFunction()))
             QSKIP("no OpenGL on this display");
     }
@@ -198,8 +199,8 @@ private Q_SLOTS:
     // The top of the picture is at the top of the view, the chroma rows go
     // with their luma rows, also when rows run upwards in memory (negative
     // strides, as FFmpeg gives for flipped pictures); the corners are rounded
-    // and transparent.
-    void pictureIsUprightWithRoundedTransparentCorners()
+    // and filled with the backdrop.
+    void pictureIsUprightWithRoundedCornersOnTheBackdrop()
     {
         GpuVideoView* v = shownView();
         QVERIFY(v);
@@ -217,16 +218,17 @@ private Q_SLOTS:
                 const QColor top = image.pixelColor(32, 6), bottom = image.pixelColor(32, 42);
                 QVERIFY2(near(top, upwards ? Qt::blue : Qt::red, 4), qPrintable(describe(top)));
                 QVERIFY2(near(bottom, upwards ? Qt::red : Qt::blue, 4), qPrintable(describe(bottom)));
-                QCOMPARE(image.pixelColor(0, 0).alpha(), 0);
-                QCOMPARE(image.pixelColor(63, 47).alpha(), 0);
-                QCOMPARE(image.pixelColor(32, 0).alpha(), 255);
+                QCOMPARE(image.pixelColor(0, 0), kBackdropColour);
+                QCOMPARE(image.pixelColor(63, 47), kBackdropColour);
+                QVERIFY(image.pixelColor(32, 0) != kBackdropColour);
             }
         }
     }
 
     // A change of layout or size at the same view reallocates the textures;
     // an odd size keeps its last chroma column and row. A cleared view draws
-    // nothing, and an incomplete record is ignored without failing the view.
+    // only the backdrop, and an incomplete record is ignored without failing
+    // the view.
     void layoutAndSizeChangesReallocateAndClearEmpties()
     {
         GpuVideoView* v = shownView();
@@ -241,11 +243,11 @@ private Q_SLOTS:
         QVERIFY(near(image.pixelColor(32, 24), Qt::green, 4));
         QVERIFY2(near(image.pixelColor(56, 40), Qt::green, 6), qPrintable(describe(image.pixelColor(56, 40))));
         v->clearFrame();
-        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
+        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24), kBackdropColour);
         auto broken = std::make_shared<YuvFrame>(*plain(Qt::red));
         broken->planes[2] = nullptr;
         v->setFrame(broken);
-        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
+        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24), kBackdropColour);
         QVERIFY(!v->hasFailed());
     }
 
@@ -361,7 +363,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 5000);
         QVERIFY(v->hasFailed() && spy.at(0).at(0).toString() == QStringLiteral("simulated failure"));
         v->setFrame(plain(Qt::red));
-        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24).alpha(), 0);
+        QCOMPARE(v->grabFramebuffer().pixelColor(32, 24), kBackdropColour);
         QCOMPARE(spy.size(), 1);
     }
 
@@ -590,6 +592,84 @@ private Q_SLOTS:
         QCOMPARE(s->currentFrame().pixelColor(5, 5), QColor(Qt::blue));
         s->setMessage(QStringLiteral("Loading"), QString());
         QVERIFY(s->currentFrame().isNull());
+    }
+
+    // A message wraps at words inside the stage, every line within its
+    // width; on a stage too small for all of it the last line is shortened
+    // and the whole message becomes the tool tip of whatever takes the
+    // stage's mouse, never over a tip of its own.
+    void messagesWrapOrShortenWithATip()
+    {
+        const QString headline = QStringLiteral("Can’t play this stream");
+        const QString detail = QStringLiteral("The RTSP port is closed on the device, or a firewall between this "
+                                              "computer and the recorder blocks it. Check the port in the device's "
+                                              "network settings.");
+        QFont font(QStringLiteral("Inter"));
+        font.setPixelSize(14);
+        const auto fits = [](const QList<VideoStage::MessageLine>& lines, QSize size) {
+            for (const VideoStage::MessageLine& l : lines) {
+                QFont f(QStringLiteral("Inter"));
+                f.setPixelSize(l.headline ? 18 : 13);
+                f.setWeight(l.headline ? QFont::DemiBold : QFont::Normal);
+                if (!QRect(QPoint(0, 0), size).contains(l.rect)
+                    || QFontMetrics(f).horizontalAdvance(l.text) > l.rect.width())
+                    return false;
+            }
+            return true;
+        };
+        bool shortened = true;
+        auto lines = VideoStage::messageLayout(QSize(640, 360), headline, detail, font, &shortened);
+        QVERIFY(!shortened && fits(lines, QSize(640, 360)));
+        QCOMPARE(lines.first().text, headline);
+        // A tile of a four-by-four wall on the smallest window.
+        const QSize tile(222, 124);
+        lines = VideoStage::messageLayout(tile, headline, detail, font, &shortened);
+        QVERIFY(shortened && fits(lines, tile));
+        QVERIFY(lines.size() >= 3 && lines.last().text.endsWith(QChar(0x2026)));
+        QString shown;
+        for (const auto& l : lines)
+            shown += l.text + ' ';
+        QVERIFY2(shown.contains(QStringLiteral("The RTSP port")), qPrintable(shown));
+
+        QWidget tileWidget;
+        tileWidget.resize(tile);
+        auto* stage = new VideoStage(&tileWidget);
+        stage->setMinimumHeight(60);
+        stage->setAttribute(Qt::WA_TransparentForMouseEvents);
+        stage->setGeometry(QRect(QPoint(0, 0), tile));
+        stage->setMessage(headline, detail);
+        QCOMPARE(tileWidget.toolTip(), headline + '\n' + detail);
+        QVERIFY(stage->messageShortened() && stage->toolTip().isEmpty());
+        stage->setMessage(QStringLiteral("Offline"), QString());
+        QVERIFY(!stage->messageShortened() && tileWidget.toolTip().isEmpty());
+        tileWidget.setToolTip(QStringLiteral("the tile's own"));
+        stage->setMessage(headline, detail);
+        QCOMPARE(tileWidget.toolTip(), QStringLiteral("the tile's own"));
+    }
+
+    // What reaches the screen: the window system shows the view's own pixels
+    // in place of whatever lies beneath it, so the rounded corners must carry
+    // the backdrop themselves. Read back from the display, not from the view.
+    void roundedCornersShowTheBackdropOnScreen()
+    {
+        VideoStage* s = shownStage(320, 180);
+        QVERIFY(s);
+        s->setYuvFrame(plain(Qt::green, YuvFrame::kThreePlanes, 320, 180));
+        auto* child = s->findChild<GpuVideoView*>();
+        QVERIFY(child);
+        QTRY_VERIFY_WITH_TIMEOUT(child->isValid(), 5000);
+        const auto onScreen = [s] { return s->screen()->grabWindow(s->winId()).toImage(); };
+        const auto middleIsGreen = [&] {
+            const QImage shot = onScreen();
+            return !shot.isNull() && near(shot.pixelColor(shot.width() / 2, shot.height() / 2), Qt::green, 6);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(middleIsGreen(), 5000);
+        const QImage shot = onScreen();
+        const int right = shot.width() - 1, bottom = shot.height() - 1;
+        for (const QPoint corner : {QPoint(0, 0), QPoint(right, 0), QPoint(0, bottom), QPoint(right, bottom)})
+            QVERIFY2(near(shot.pixelColor(corner), kBackdropColour, 2), qPrintable(describe(shot.pixelColor(corner))));
+        // Inside the rounding, the picture itself.
+        QVERIFY(near(shot.pixelColor(14, shot.height() / 2), Qt::green, 6));
     }
 
     void gpuFailureFallsBackToTheProcessor()

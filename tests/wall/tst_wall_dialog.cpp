@@ -95,6 +95,15 @@ private Q_SLOTS:
         QTest::mouseClick(dialog.map(), Qt::LeftButton, {}, dialog.map()->boxes().at(0).rect.center().toPoint());
         QCOMPARE(dialog.selectedKey(), keyOf(0));
         QCOMPARE(dialog.note()->text(), editorNote(DisplayPlace::ThisWindow));
+        // So do the arrow keys, stopping at the last display.
+        QVERIFY(dialog.map()->focusPolicy() & Qt::TabFocus);
+        QTest::keyClick(dialog.map(), Qt::Key_Right);
+        QCOMPARE(dialog.selectedKey(), keyOf(1));
+        QTest::keyClick(dialog.map(), Qt::Key_Right);
+        QCOMPARE(dialog.selectedKey(), keyOf(1));
+        QTest::keyClick(dialog.map(), Qt::Key_Left);
+        QCOMPARE(dialog.selectedKey(), keyOf(0));
+        QCOMPARE(DisplayMap::stepKey({"a", "b"}, "gone", 1), QString("a"));
 
         CameraTree* tree = dialog.tree();
         // A device name under two sites is two items; cameras without either

@@ -2,6 +2,8 @@
 #include "tests/support/TestKit.h"
 
 #include <QCalendarWidget>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFontDatabase>
@@ -9,10 +11,14 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
+#include <QSpinBox>
 #include <QTableWidget>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 using Theme::Icon;
@@ -270,6 +276,86 @@ private Q_SLOTS:
         tile->style()->unpolish(tile);
         tile->style()->polish(tile);
         QVERIFY(tile->grab().toImage().pixelColor(0, mid) != Theme::kAccent);
+    }
+
+    // The standard widgets of the server windows take their whole look from
+    // the sheet: the sheet's light text is never left on a light native
+    // button, field or box, arrows and ticks are drawn, and a selected row
+    // of a catalogue-style tree is tinted.
+    void standardWidgetsAreReadable()
+    {
+        QWidget root;
+        root.setObjectName("AppRoot");
+        new QVBoxLayout(&root);
+        root.setStyleSheet(Theme::appStyle());
+
+        QMessageBox box(QMessageBox::Question, "Sign out", "Sign out and stop playback?", QMessageBox::NoButton, &root);
+        QPushButton* signOut = box.addButton("Sign out", QMessageBox::AcceptRole);
+        QPushButton* cancel = box.addButton("Cancel", QMessageBox::RejectRole);
+        box.setDefaultButton(signOut);
+        box.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&box));
+        keepShot(box.grab().toImage(), "theme-message-box.png");
+        QCOMPARE(shownAt(&box, cancel, QPoint(4, cancel->height() / 2)), Theme::colour(Theme::Colour::Raised));
+        QCOMPARE(shownAt(&box, signOut, QPoint(4, signOut->height() / 2)), Theme::kAccent);
+        QCOMPARE(cancel->palette().color(QPalette::ButtonText), Theme::colour(Theme::Colour::Text));
+        box.hide();
+
+        auto* spin = named(&root, "", new QSpinBox);
+        spin->setValue(30);
+        auto* combo = named(&root, "", new QComboBox);
+        combo->addItems({"seconds", "minutes"});
+        auto* tick = named(&root, "", new QCheckBox("Open in native mode every time the app starts"));
+        tick->setChecked(true);
+        auto* tree = named(&root, "CatalogTree", new QTreeWidget);
+        tree->setHeaderHidden(true);
+        auto* row = new QTreeWidgetItem(tree, {"Camera 1"});
+        new QTreeWidgetItem(tree, {"Camera 2"});
+        row->setSelected(true);
+        auto* heading = named(&root, "CardTitle", new QLabel("Server"));
+        root.resize(420, 420);
+        root.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&root));
+        const QImage shot = root.grab().toImage();
+        keepShot(shot, "theme-standard-widgets.png");
+        const auto at = [&](QWidget* w, QPoint p) { return shot.pixelColor(w->mapTo(&root, p)); };
+        const auto anyNear = [&](QWidget* w, QRect area, const QColor& want) {
+            for (int y = area.top(); y <= area.bottom(); ++y)
+                for (int x = area.left(); x <= area.right(); ++x)
+                    if (blends(at(w, QPoint(x, y)), want, 1.0, want))
+                        return true;
+            return false;
+        };
+        // The number on the dark field, and both arrows of the box.
+        QCOMPARE(at(spin, QPoint(3, spin->height() / 2)), Theme::colour(Theme::Colour::Field));
+        const QRect arrows(spin->width() - 18, 2, 16, spin->height() - 4);
+        QVERIFY(anyNear(spin, arrows.adjusted(0, 0, 0, -arrows.height() / 2), Theme::kMuted));
+        QVERIFY(anyNear(spin, arrows.adjusted(0, arrows.height() / 2, 0, 0), Theme::kMuted));
+        QVERIFY(anyNear(combo, QRect(combo->width() - 22, 4, 20, combo->height() - 8), Theme::kMuted));
+        // The ticked box shows its tick on the accent.
+        const int box18 = tick->height() / 2;
+        QVERIFY(anyNear(tick, QRect(2, box18 - 7, 14, 14), Theme::kAccent));
+        QVERIFY(anyNear(tick, QRect(2, box18 - 7, 14, 14), Qt::white));
+        // The selected row: accent at 16 % over the tree's ground.
+        const QRect selected = tree->visualItemRect(row);
+        const QPoint inRow = tree->viewport()->mapTo(tree, QPoint(selected.right() - 6, selected.center().y()));
+        QVERIFY(blends(at(tree, inRow), Theme::kAccent, 0.16, Theme::kBackdrop));
+        QCOMPARE(heading->font().weight(), QFont::DemiBold);
+
+        // The server and sign-in icons are drawn in colours of the table.
+        QSet<QString> known;
+        for (const Theme::Token& t : Theme::tokens())
+            known.insert(QColor::fromRgb(t.rgb).name());
+        for (const char* path : {":/theme/check.svg", ":/theme/chevron-down.svg", ":/theme/chevron-up.svg"}) {
+            QFile file(QString::fromLatin1(path));
+            QVERIFY2(file.open(QIODevice::ReadOnly), path);
+            const QString svg = QString::fromUtf8(file.readAll());
+            static const QRegularExpression kColour(QStringLiteral("#[0-9a-fA-F]{6}"));
+            for (auto it = kColour.globalMatch(svg); it.hasNext();) {
+                const QString c = it.next().captured().toLower();
+                QVERIFY2(known.contains(c), qPrintable(QString("%1: %2").arg(path, c)));
+            }
+        }
     }
 
     // Sheets name colours; every name must be known and written out.

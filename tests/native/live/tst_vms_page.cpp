@@ -148,19 +148,24 @@ private Q_SLOTS:
     // the wall to page 1; leaving the page stops every tile.
     void autoLoadFocusAndRemoval()
     {
-        const bool hardware = AppContext::instance().hardwareDecode();
         auto p = open(keysOf(yard, 1, 7));
-        for (const auto& [n, main] : {std::pair{7, false}, std::pair{4, true}}) {
-            p->setWall(keysOf(yard, 1, n));
-            QTRY_COMPARE(p->tiles().size(), n);
-            QCOMPARE(p->columns(), main ? 2 : 3);
-            QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
-            for (VmsTile* t : p->tiles()) {
-                QCOMPARE(t->isMain(), main);
-                QCOMPARE(t->player()->maxFps.load(), main ? 0.0 : 15.0);
-                QCOMPARE(t->player()->hardwareDecode.load(), main && hardware);
+        // Few tiles decode in hardware unless the settings rule it out.
+        for (const bool hardware : {true, false}) {
+            Prefs::set(Prefs::kHardwareDecode, hardware);
+            QCOMPARE(AppContext::instance().hardwareDecode(), hardware);
+            for (const auto& [n, main] : {std::pair{7, false}, std::pair{4, true}}) {
+                p->setWall(keysOf(yard, 1, n));
+                QTRY_COMPARE(p->tiles().size(), n);
+                QCOMPARE(p->columns(), main ? 2 : 3);
+                QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
+                for (VmsTile* t : p->tiles()) {
+                    QCOMPARE(t->isMain(), main);
+                    QCOMPARE(t->player()->maxFps.load(), main ? 0.0 : 15.0);
+                    QCOMPARE(t->player()->hardwareDecode.load(), main && hardware);
+                }
             }
         }
+        Prefs::set(Prefs::kHardwareDecode, true);
         p->setWall(keysOf(yard, 1, 20));
         p->nextPage();
         QTRY_COMPARE(tileKeys(*p), keysOf(yard, 17, 20));

@@ -84,8 +84,17 @@ private Q_SLOTS:
         QCOMPARE(files.size(), 2);
         QVERIFY(QImage(folder.filePath(files.first())).width() >= 320);
 
+        // The stream already chosen, clicked again, changes nothing: the
+        // picture plays on, not restarted.
+        const int generation = a->player()->currentGeneration();
+        a->subButton()->click();
+        QVERIFY(a->isPlaying() && !a->isMain() && a->player()->currentGeneration() == generation);
         b->mainButton()->click();
         QVERIFY(b->isMain() && b->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(b->isPlaying(), 20000);
+        const int onMain = b->player()->currentGeneration();
+        b->mainButton()->click();
+        QVERIFY(b->isPlaying() && b->isMain() && b->player()->currentGeneration() == onMain);
         Q_EMIT b->player()->overloaded();
         QVERIFY(!b->isMain() && b->isRunning());
         b->stop();

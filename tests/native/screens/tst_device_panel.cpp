@@ -4,6 +4,7 @@
 
 #include "native/screens/DevicePanel.h"
 #include "native/screens/NativeDialogs.h"
+#include "native/screens/NativeStyle.h"
 #include "native/screens/UptimeCharts.h"
 #include "tests/native/screens/ScreensKit.h"
 #include "tests/native/services/NativeTestKit.h"
@@ -127,7 +128,9 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     Native::Device gate = up("Gate", s.id);
     gate.password = QStringLiteral("abc");
     gate.ignored = {2, 3};
-    Bench bench({hik, samsung, busy, gate}, {s});
+    Native::Device nameless = up("Reported NVR");
+    nameless.name.clear();
+    Bench bench({hik, samsung, busy, gate, nameless}, {s});
     DevicePanel panel(bench.context());
     auto texts = [&panel] { return labelTexts(panel.detailsWidget()); };
     auto chip = [&panel](const char* caption) { return chipText(panel.detailsWidget(), QLatin1String(caption)); };
@@ -157,6 +160,14 @@ void DevicePanelTest::detailsByStateAndDeactivation()
         QVERIFY2(texts().contains(t), qPrintable(t));
     QCOMPARE(panel.subtitleLabel()->text(),
              QStringLiteral("Depot  ·  127.0.0.1:%1  ·  HIKVISION  ·  NVR").arg(gate.httpPort));
+    // A device without a name goes by the name it reported, in the title
+    // and in the window's.
+    QCOMPARE(panel.titleLabel()->text(), QStringLiteral("Gate"));
+    panel.setDevice(nameless.id);
+    QCOMPARE(panel.titleLabel()->text(), QStringLiteral("Reported NVR"));
+    QCOMPARE(DeviceDetailsDialog(bench.context(), nameless.id).windowTitle(),
+             QStringLiteral("Device details · Reported NVR"));
+    panel.setDevice(gate.id);
     findByText<QPushButton>(panel.detailsWidget(), QStringLiteral("Show password"))->click();
     QTRY_VERIFY(texts().contains(QStringLiteral("abc")));
     panel.setDevice(gate.id);
@@ -190,7 +201,9 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
 {
     const Native::Site s = site("Depot");
     const Native::Device d = up("Gate", s.id);
-    Bench bench({d, up("Other")}, {s});
+    Native::Device other = up("Other");
+    other.ip = QStringLiteral("10.20.30.40");
+    Bench bench({d, other}, {s});
     DeviceDetailsDialog dialog(bench.context(), d.id);
     QSignalSpy accepted(&dialog, &QDialog::accepted);
     DevicePanel* panel = dialog.panel();
@@ -227,6 +240,14 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     QTRY_COMPARE(Modal::pending(), 0);
     QCOMPARE(Modal::shown().last(), QStringLiteral("Can’t save: Enter the device's IP address or host name."));
     QVERIFY(panel->isEditing());
+    // Moved onto a recorder already listed: refused, as adding it would be.
+    panel->form()->addressField()->setText(other.ip);
+    Modal::answer(QMessageBox::Close);
+    click("Update");
+    QTRY_COMPARE(Modal::pending(), 0);
+    QCOMPARE(Modal::shown().last(),
+             QStringLiteral("Can’t save: 10.20.30.40:%1 is already in the list as \"Other\".").arg(other.httpPort));
+    QVERIFY(panel->isEditing());
     // Notices while editing leave the form alone.
     QPointer<DeviceForm> form = panel->form();
     Q_EMIT bench.store().deviceUpdated(d.id);
@@ -237,12 +258,32 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
     QVERIFY(bench.pending.isEmpty());
-    // A cancelled removal and Cancel store nothing.
+    // A cancelled removal and Cancel store nothing. The question's "Remove"
+    // is red and not the default: Enter cancels.
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->nameField()->setText(QStringLiteral("Not stored"));
-    Modal::respond([](QDialog&) { return int(QMessageBox::RejectRole); });
+    dialog.setStyleSheet(NativeStyle::stylesheet());
+    QString look;
+    Modal::respond([&look](QDialog& asked) {
+        auto& box = static_cast<QMessageBox&>(asked);
+        QPushButton* remove = findByText<QPushButton>(&box, QStringLiteral("Remove"));
+        box.show();
+        if (!remove || !QTest::qWaitForWindowExposed(&box))
+            return int(QMessageBox::RejectRole);
+        const QPoint inside = remove->mapTo(&box, QPoint(4, remove->height() / 2));
+        QTest::keyClick(&box, Qt::Key_Return);
+        look = box.text() + QLatin1Char('|') + QStringLiteral("%1 %2 default %3 enter %4")
+                   .arg(remove->objectName(),
+                        box.grab().toImage().pixelColor(inside) == NativeStyle::kDanger ? "red" : "not red",
+                        box.defaultButton() ? box.defaultButton()->text() : QString(),
+                        box.clickedButton() ? box.clickedButton()->text() : QString());
+        return int(QMessageBox::RejectRole);
+    });
     click("Remove device");
+    // The question names the device.
+    QTRY_COMPARE(look, QStringLiteral("Remove Renamed? Its camera names and uptime history are deleted from this "
+                                      "computer.|NDanger red default Cancel enter Cancel"));
     QTRY_COMPARE(Modal::pending(), 0);
     click("Cancel");
     QTRY_VERIFY(!panel->isEditing());
@@ -264,7 +305,8 @@ void DevicePanelTest::uptimeTabAndHeatmap()
     const QDate today = testNow().date();
     for (int h = 0; h < 9; ++h)
         nativeseed::hour(history, d.id, Native::GraphType::Device, 0, today, h, h == 3 ? 30 : 60);
-    nativeseed::hour(history, d.id, Native::GraphType::Camera, 3, today, 4, 60);
+    for (int h = 0; h < 9; ++h) // camera 3 known all along, up one hour
+        nativeseed::hour(history, d.id, Native::GraphType::Camera, 3, today, h, h == 4 ? 60 : 0);
     Bench bench({d, disabled("Off")}, {}, history);
     UptimeTab tab(bench.context());
     tab.setDevice(d.id);

@@ -84,7 +84,10 @@ void FleetRulesTest::statusInternetIssueAndFilters()
     Native::Device gate = up("Front Gate NVR");
     gate.ip = QStringLiteral("10.0.0.7");
     const Native::Device poor = withHealth(up("x"), [](Native::Health& h) { h.quality = QStringLiteral("Poor"); });
+    Native::Device unnamed = gate; // shown by the name it reported
+    unnamed.name.clear();
     const std::tuple<const char*, Native::Device, const char*, Filters, bool> cases[] = {
+        {"search by the reported name of an unnamed device", unnamed, "", filterBy("front gate"), true},
         {"search trimmed, other case", gate, "", filterBy("  gate nvr "), true},
         {"search by address", gate, "", filterBy("0.0.7"), true},
         {"search by site", gate, "Warehouse", filterBy("WARE"), true},
@@ -247,6 +250,14 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
         // A camera count with offline cameras is the only red count.
         QCOMPARE(row.cells[ColCameras].color.isValid(), !row.cells[ColCameras].sub.isEmpty());
     }
+
+    // A device without a name shows the name it reported, else its address.
+    Native::Device unnamed = nvr;
+    unnamed.name = QStringLiteral("  ");
+    unnamed.health.deviceName = QStringLiteral("Front gate NVR");
+    QCOMPARE(buildRow(unnamed, inputs()).cells[ColDevice].text, QStringLiteral("Front gate NVR"));
+    unnamed.health.deviceName.clear();
+    QCOMPARE(buildRow(unnamed, inputs()).cells[ColDevice].text, QStringLiteral("10.1.1.6"));
 
     // Whole percents of the window, rounded down: 90 and up good, 70 and up short.
     using L = RecordingLevel;

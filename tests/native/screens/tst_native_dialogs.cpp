@@ -8,6 +8,7 @@
 #include "native/screens/NativeStyle.h"
 #include "native/screens/ReportDialog.h"
 #include "native/screens/SettingsDialog.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/AlertStream.h"
 #include "native/services/NativeController.h"
 #include "tests/native/screens/ScreensKit.h"
@@ -128,6 +129,25 @@ void NativeDialogsTest::deviceFormAndSites()
         f->addressField()->setText(QString::fromLatin1(address));
         QCOMPARE(f->problem(), bad);
     }
+    // What the store refuses the form refuses, in the store's words, so the
+    // dialog never closes on it and loses what was typed.
+    for (const char* address : {"300.1.1.1", "host:80", "010.1.1.1", "10.1.7"}) {
+        f->addressField()->setText(QString::fromLatin1(address));
+        QVERIFY2(!f->problem().isEmpty() && f->problem() == NativeAddress::problem(QString::fromLatin1(address)),
+                 address);
+    }
+    // A recorder already listed (same address, host names in any case, and
+    // HTTP port) is refused as the CSV import refuses it; another port is
+    // another device.
+    Native::Device gate = fresh("Gate NVR");
+    gate.ip = QStringLiteral("nvr.lan");
+    gate.httpPort = 80;
+    const QString gateId = bench.store().addDevice(gate);
+    f->addressField()->setText(QStringLiteral(" NVR.lan "));
+    QCOMPARE(f->problem(), QStringLiteral("nvr.lan:80 is already in the list as \"Gate NVR\"."));
+    f->httpPortField()->setValue(8080);
+    QCOMPARE(f->problem(), QString());
+    f->httpPortField()->setValue(80);
     f->addressField()->setText(QStringLiteral(" nvr.local "));
     QCOMPARE(f->problem(), QString());
     f->usernameField()->setText(QStringLiteral(" admin "));
@@ -138,11 +158,28 @@ void NativeDialogsTest::deviceFormAndSites()
     QCOMPARE(QStringList({d.ip, d.name, d.username, d.password}),
              QStringList({"nvr.local", "nvr.local", "admin", " pw "}));
     QCOMPARE(d.ignored, (QList<int>{3, 5, 8, 9, 10}));
-    // A failed check keeps the dialog open with the sentence.
+    // A failed check keeps the dialog open with the sentence, and what was
+    // typed.
     f->addressField()->clear();
     dialog.submit();
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.errorLabel()->isHidden() ? QString() : dialog.errorLabel()->text(), bad);
+    f->addressField()->setText(QStringLiteral("300.1.1.1"));
+    dialog.submit();
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(dialog.errorLabel()->text(), QStringLiteral("300.1.1.1 is not a valid IPv4 address."));
+    QCOMPARE(QStringList({f->device().ip, f->device().username}), QStringList({"300.1.1.1", "admin"}));
+    // Editing a listed device: its own address is no duplicate; moving it
+    // onto another's is.
+    DeviceForm editing(bench.context());
+    editing.setDevice(*bench.store().device(gateId));
+    QCOMPARE(editing.problem(), QString());
+    Native::Device yard = fresh("Yard");
+    yard.ip = QStringLiteral("10.0.0.20");
+    yard.httpPort = 80;
+    bench.store().addDevice(yard);
+    editing.addressField()->setText(QStringLiteral("10.0.0.20"));
+    QCOMPARE(editing.problem(), QStringLiteral("10.0.0.20:80 is already in the list as \"Yard\"."));
     f->showPasswordButton()->click();
     QCOMPARE(f->showPasswordButton()->accessibleName() + QString::number(f->passwordField()->echoMode()),
              QStringLiteral("Hide password0"));
@@ -286,7 +323,9 @@ void NativeDialogsTest::eventsDialog()
     QCOMPARE(summary(0, 0),
              QStringLiteral("No device here can send live events yet (Hikvision, Prama and Prama STQC can)."));
     const Native::Site depot = site("Depot");
+    // Unnamed: its events are shown under the name it reported.
     Native::Device gate = up("Gate", depot.id, 5);
+    gate.name.clear();
     gate.cameras[1].name = QStringLiteral("Yard");
     Bench bench; // its clock first: the events are dated by it
     // Oldest first: a detection, a problem started and one cleared, a

@@ -24,10 +24,13 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSet>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
+#include <QToolButton>
 
 using namespace NativeFleet;
 using namespace screenskit;
@@ -100,16 +103,51 @@ void NativeWindowTest::cardsFiltersAndBrandFallback()
 {
     Native::Device dahua = down("Dahua one");
     dahua.manufacturer = QStringLiteral("DAHUA");
-    bench->load({up("Up one"), dahua, fresh("New one")});
+    Native::Device upOne = up("Up one");
+    upOne.health.latencyMs = -1; // no latency measured: the "Internet issues" card has no detail line
+    bench->load({upOne, dahua, fresh("New one")});
     NativeWindow w(bench->context());
     QCOMPARE(w.brandFilter()->count(), 3);                                    // All brands, DAHUA, HIKVISION
     QCOMPARE(w.liveEventsLabel()->text(), QStringLiteral("Live events 0/2")); // the Hikvision family streams
 
+    // On the smallest window the row of cards and the filters hold still:
+    // values line up with and without a detail line, and the search field
+    // keeps its width when "Checking 1" appears.
+    w.resize(1280, 720);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    const auto valueTop = [&w](int card) {
+        return w.card(card)->findChild<QLabel*>(QStringLiteral("NCardValue"))->mapTo(&w, QPoint()).y();
+    };
+    QSet<int> tops;
+    QSet<bool> details;
+    for (int c = 0; c < kCardCount; ++c) {
+        tops.insert(valueTop(c));
+        details.insert(w.card(c)->isDetailShown());
+    }
+    QCOMPARE(details.size(), 2); // cards with and without
+    QCOMPARE(tops.size(), 1);
+    const int searchWidth = w.searchField()->width();
+    bench->controller->run(dahua.id, NativeController::Refresh);
+    QTRY_COMPARE(w.busyLabel()->text(), QStringLiteral("Checking 1"));
+    QTest::qWait(50);
+    QCOMPARE(w.searchField()->width(), searchWidth);
+    bench->finishProbes(Native::ProbeResult());
+    QTRY_VERIFY(w.busyLabel()->text().isEmpty());
+
     w.searchField()->setText(QStringLiteral("one"));
     w.brandFilter()->setCurrentIndex(1);
+    const auto clearIcon = [&w] {
+        for (QToolButton* b : w.searchField()->findChildren<QToolButton*>())
+            if (b->isVisible())
+                return b->property("opacity").toDouble();
+        return 0.0;
+    };
+    QTRY_COMPARE(clearIcon(), 1.0);
     const int before = w.rebuildCount();
     QTest::mouseClick(w.card(CardOffline), Qt::LeftButton);
     QVERIFY(w.searchField()->text().isEmpty() && w.brandFilter()->currentIndex() == 0);
+    QTRY_COMPARE(clearIcon(), 0.0); // the cleared field shows no clear icon
     QCOMPARE(w.statusFilter()->currentIndex(), int(OfflineOnly));
     QTRY_COMPARE_WITH_TIMEOUT(w.rebuildCount(), before + 1, 3000);
     QVERIFY(w.card(CardOffline)->isActive());
@@ -193,14 +231,26 @@ void NativeWindowTest::showHidePagesAndSignIn()
 void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
 {
     const Native::Site s = site("Depot");
-    bench->load({up("Existing", s.id)}, {s});
+    const Native::Device existing = up("Existing", s.id);
+    bench->load({existing}, {s});
     NativeWindow w(bench->context());
     w.table()->selectRow(0);
     w.searchField()->setText(QStringLiteral("zzz"));
     QString proposed;
-    Modal::respond([&proposed](QDialog& d) {
+    QStringList refusals;
+    Modal::respond([&](QDialog& d) {
         auto& dialog = dynamic_cast<DeviceDialog&>(d);
         proposed = dialog.form()->siteField()->currentData().toString();
+        // An address the store refuses, then the recorder already listed:
+        // the dialog stays open with the reason each time.
+        dialog.form()->addressField()->setText(QStringLiteral("10.1.7"));
+        dialog.submit();
+        refusals << dialog.errorLabel()->text();
+        dialog.form()->addressField()->setText(existing.ip);
+        dialog.form()->httpPortField()->setValue(existing.httpPort);
+        dialog.submit();
+        refusals << dialog.errorLabel()->text();
+        dialog.form()->httpPortField()->setValue(80);
         dialog.form()->addressField()->setText(QStringLiteral(" 10.9.9.9 "));
         dialog.submit();
         return dialog.result();
@@ -208,6 +258,10 @@ void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
     findByText<QPushButton>(&w, QStringLiteral("Add device"))->click();
     QTRY_COMPARE(bench->store().devices().size(), 2);
     QCOMPARE(proposed, s.id);
+    QCOMPARE(
+        refusals,
+        QStringList({"10.1.7 is not a valid IPv4 address.",
+                     QStringLiteral("127.0.0.1:%1 is already in the list as \"Existing\".").arg(existing.httpPort)}));
     const Native::Device added = bench->store().devices().last();
     QCOMPARE(added.name + QLatin1Char(' ') + w.selectedId() + w.searchField()->text(),
              QStringLiteral("10.9.9.9 ") + added.id);

@@ -135,12 +135,14 @@ void OverviewTest::findingsCollapseAndExpand()
     QList<Native::Device> many;
     for (int i = 0; i < 75; ++i)
         many << cameraDown(QStringLiteral("C%1").arg(i), depot.id);
+    many[0].name.clear(); // listed by the name it reported
+    many[0].health.deviceName = QStringLiteral("Reported C0");
     Bench bench(many, {depot});
     VigiloOverview o(bench.context());
     QCOMPARE(o.findingList()->count(), 5);
     QCOMPARE(o.showAllButton()->text(), QStringLiteral("Show all 75"));
     QVERIFY(o.countNoteLabel()->text().contains(QStringLiteral("75 warnings")));
-    QVERIFY(listTexts(o.findingList()).first().contains(QStringLiteral(" · Depot")));
+    QVERIFY(listTexts(o.findingList()).first().contains(QStringLiteral("Reported C0 · Depot")));
     o.showAllButton()->click();
     QCOMPARE(o.findingList()->count(), 61);
     QCOMPARE(listTexts(o.findingList()).last(),

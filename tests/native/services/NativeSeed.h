@@ -24,13 +24,16 @@ inline QString newId()
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
-// One hour of a series: the hour was checked in full, and `upMinutes` of it
-// were up (0 gives a down hour).
+// One hour of a series: the hour was checked in full (for a camera, with
+// its state known), and `upMinutes` of it were up (0 gives a down hour).
 inline void hour(Native::UptimeHistory& history, const QString& deviceId, Native::GraphType type, int channel,
                  const QDate& date, int hourOfDay, int upMinutes)
 {
     const QDateTime start(date, QTime(hourOfDay, 0));
     history.credit(Native::checkedKey(deviceId), start, start.addSecs(3600));
+    // A camera hour is one in which the camera's state was known.
+    if (type == Native::GraphType::Camera)
+        history.credit(Native::cameraKnownKey(deviceId, channel), start, start.addSecs(3600));
     if (upMinutes <= 0)
         return;
     const QString key = type == Native::GraphType::Internet ? Native::internetKey(deviceId)

@@ -266,7 +266,16 @@ private Q_SLOTS:
         QCOMPARE(bare.buffered(), 4 << 20);
         bare.feed("z");
         QCOMPARE(bare.buffered(), 0);
+        // The emptied buffer gives its memory back: a stream per device
+        // must not each keep megabytes they no longer use.
+        QVERIFY(bare.bufferMemory() < 1 << 20);
         QCOMPARE(types(bare.feed(xmlAlert("VMD"))), QStringList{"VMD"});
+        // So does a buffer emptied from outside, keeping what it learned.
+        Parser held = multipart();
+        held.feed("--b\r\nContent-Type: image/jpeg\r\n\r\n" + junk);
+        held.dropBuffered();
+        QVERIFY(held.buffered() == 0 && held.bufferMemory() == 0);
+        QCOMPARE(types(held.feed(FakeDevice::part("b", xmlAlert("io")))), QStringList{"io"});
 
         // One enormous chunk never leaves more than the cap behind, and a
         // notification after the next delimiter is still read.

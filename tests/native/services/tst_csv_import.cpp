@@ -199,15 +199,17 @@ private Q_SLOTS:
                    ",10.0.0.7,,,,,,-4,,,\n"                                         // 10
                    "Lane,10.0.0.8/admin,,,,,,,,,\n"                                 // 11 path in address
                    "Lane,  ,,,,,,,,,\n"                                             // 12
-                   "Lane,gate-nvr.local,,,,,,,,,\n");                               // 13
+                   "Lane,gate-nvr.local,,,,,,,,,\n"                                 // 13
+                   "Lane,Gate-NVR.local,80,,,,,,,,\n");                             // 14 host names ignore case
         QCOMPARE(r.errors,
                  QStringList({
                      "Row 4: 10.0.0.1:80 is already in the list.",
                      "Row 5: unknown manufacturer ACME.",
                      "Row 11: Enter only the IP address or host name, without a path.",
                      "Row 12: no IP address.",
+                     "Row 14: Gate-NVR.local:80 is already in the list.",
                  }));
-        QCOMPARE(r.skipped, 4);
+        QCOMPARE(r.skipped, 5);
         // Bad ports keep their defaults; the brand is upper-cased and the
         // type lower-cased; an IP camera without a channel count has one; an
         // unknown type stays an NVR with four channels, silently; channels

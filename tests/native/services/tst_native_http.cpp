@@ -1,3 +1,4 @@
+#include "native/services/DigestAuth.h"
 #include "native/services/NativeHttp.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeTestKit.h"
@@ -50,17 +51,23 @@ private Q_SLOTS:
         QVERIFY(r.wwwAuthenticate.toLower().contains("digest"));
         QCOMPARE(fake.requestCount(), 1);
 
-        // A wrong password is answered once; the second 401 ends it.
+        // A wrong password answers that challenge at once; the 401 ends it.
+        const Native::Device wrongLogin = deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope"));
         fake.clearLog();
         nativetest::Catch<Response> wrong;
-        NativeHttp::get(deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope")), path, NativeHttp::Digest,
-                        wrong.cb(), 8000);
+        NativeHttp::get(wrongLogin, path, NativeHttp::Digest, wrong.cb(), 8000);
         QVERIFY(wrong.wait());
         QCOMPARE(wrong->status, 401);
         QVERIFY(wrong->error.isEmpty());
         QTest::qWait(50);
         QCOMPARE(wrong.calls, 1);
+        QCOMPARE(fake.requestCount(), 1);
+        // The refused challenge is not kept: the next try is refused bare,
+        // then answered once.
+        fake.clearLog();
+        QCOMPARE(get(wrongLogin, path, NativeHttp::Digest).status, 401);
         QCOMPARE(fake.requestCount(), 2);
+        QVERIFY(!fake.requests().first().hasCredentials());
 
         // A device that wants Basic: mode 2 answers whatever scheme it asks.
         fake.login = FakeDevice::Login::Basic;
@@ -68,6 +75,112 @@ private Q_SLOTS:
         QCOMPARE(get(deviceFor(fake), QStringLiteral("/ISAPI/System/time"), NativeHttp::Basic).status, 200);
         QCOMPARE(fake.requestCount(), 1);
         QCOMPARE(get(deviceFor(fake), QStringLiteral("/ISAPI/System/time"), NativeHttp::Digest).status, 200);
+    }
+
+    // The device's Digest challenge is kept between requests: answered at
+    // once with the nonce count going up, until the device refuses it.
+    void digestChallengeIsKept()
+    {
+        FakeDevice fake(FakeDevice::Kind::Onvif);
+        QVERIFY(fake.start());
+        const Native::Device d = deviceFor(fake, QStringLiteral("ONVIF"));
+        const QString path = QStringLiteral("/onvif/device_service");
+        auto post = [&] {
+            nativetest::Catch<Response> c;
+            NativeHttp::post(d, path, "<GetDeviceInformation/>", "application/soap+xml", NativeHttp::Digest, c.cb(),
+                             8000);
+            c.wait();
+            return c.value.value_or(Response{}).status;
+        };
+        // The schemes and nonce counts the device was sent ("-" none).
+        auto sent = [&fake] {
+            QStringList out;
+            for (const kvrtest::FakeRequest& r : fake.requests()) {
+                const QByteArray a = r.headers.value("authorization");
+                const qsizetype nc = a.indexOf("nc=");
+                out << (a.isEmpty() ? QStringLiteral("-") : QString::fromLatin1(a.mid(nc + 3, 8)));
+            }
+            return out;
+        };
+
+        // First: refused bare, then answered. Then answered at once, GET or
+        // POST alike (the answer covers the method and the target).
+        QCOMPARE(get(d, path, NativeHttp::Digest).status, 200);
+        QCOMPARE(get(d, path + QStringLiteral("?x=1&y=%20"), NativeHttp::Digest).status, 200);
+        QCOMPARE(post(), 200);
+        QCOMPARE(sent(), QStringList({"-", "00000001", "00000002", "00000003"}));
+        QCOMPARE(fake.servedCount(), 3);
+        // The answer to a 2xx still names the challenge it answered.
+        QVERIFY(get(d, path, NativeHttp::Digest).wwwAuthenticate.contains("nonce="));
+
+        // The nonce went stale: refused with a fresh challenge saying so;
+        // back to the bare request, then the fresh challenge, counted anew.
+        fake.clearLog();
+        fake.expireNonces();
+        QCOMPARE(post(), 200);
+        QCOMPARE(sent(), QStringList({"00000005", "-", "00000001"}));
+        QCOMPARE(fake.staleRefusals(), 1);
+        // The device restarted and forgot its nonces, with no word of staleness.
+        fake.clearLog();
+        fake.forgetNonces();
+        QCOMPARE(get(d, path, NativeHttp::Digest).status, 200);
+        QCOMPARE(sent(), QStringList({"00000002", "-", "00000001"}));
+
+        // Another device on another port has its own challenge.
+        FakeDevice other(FakeDevice::Kind::Onvif);
+        QVERIFY(other.start());
+        QCOMPARE(get(deviceFor(other, QStringLiteral("ONVIF")), path, NativeHttp::Digest).status, 200);
+        QCOMPARE(other.requestCount(), 2);
+    }
+
+    // Challenges as devices write them, and the answers to them.
+    void challengesAndAnswers()
+    {
+        using namespace NativeDigest;
+        // Two headers joined, parameters quoted or not, an escape, a stray comma.
+        const QList<Challenge> c =
+            parseChallenges("Basic realm=\"r 1\", Digest realm=\"a\\\"b\", nonce=\"n1\", qop=\"auth-int, auth\",, "
+                            "algorithm=MD5-sess\nDigest nonce=n2, algorithm=SHA-256, qop=auth, stale=TRUE");
+        QCOMPARE(c.size(), 3);
+        QCOMPARE(c[0].scheme + "|" + c[0].params.value("realm"), QByteArray("basic|r 1"));
+        QCOMPARE(c[1].params.value("realm"), QByteArray("a\"b"));
+        QVERIFY(offersBasic(c));
+        // SHA-256 is taken before MD5 whatever the order.
+        const std::optional<Digest> d = pickDigest(c);
+        QVERIFY(d);
+        QCOMPARE(d->nonce + "|" + d->algorithm + "|" + d->qop, QByteArray("n2|SHA-256|auth"));
+        QVERIFY(d->stale);
+        // Unknown algorithms, qop values only this client does not speak, and
+        // challenges without a nonce cannot be answered.
+        QVERIFY(!pickDigest(parseChallenges("Digest nonce=x, algorithm=SHA-512-256")));
+        QVERIFY(!pickDigest(parseChallenges("Digest nonce=x, qop=\"auth-conf\"")));
+        QVERIFY(!pickDigest(parseChallenges("Digest realm=r")));
+        QVERIFY(!pickDigest(parseChallenges("Basic realm=r")));
+
+        // The answer of the published example (MD5, qop auth).
+        Digest md5;
+        md5.realm = "testrealm@host.com";
+        md5.nonce = "dcd98b7102dd2f0e8b11d0f600bfb0c093";
+        md5.opaque = "5ccc069c403ebaf9f0171e9517f40e41";
+        md5.qop = "auth";
+        const QByteArray a = answer(md5, "GET", "/dir/index.html", {}, QStringLiteral("Mufasa"),
+                                    QStringLiteral("Circle Of Life"), 1, "0a4f113b");
+        QVERIFY(a.contains("response=\"6629fae49393a05397450978507c4ef1\""));
+        QVERIFY(a.contains("nc=00000001, cnonce=\"0a4f113b\""));
+        QVERIFY(!a.contains("algorithm")); // not named by the device, not named back
+        // The same with SHA-256 (the newer published example).
+        Digest sha = md5;
+        sha.realm = "http-auth@example.org";
+        sha.nonce = "7ypf/xlj9XXwfDPEoM4URrv/xwf94BcCAzFZH4GiTo0v";
+        sha.opaque = "FQhe/qaU925kfnzjCev0ciny7QMkPqMAFRtzCUYo5tdS";
+        sha.algorithm = "SHA-256";
+        const QByteArray b =
+            answer(sha, "GET", "/dir/index.html", {}, QStringLiteral("Mufasa"), QStringLiteral("Circle of Life"), 1,
+                   "f2/wE4q74E6zIJEtWaHKaf5wv/H5QzzpXusqGemxURZJ");
+        QVERIFY(b.contains("response=\"753927fa0e85d155564e2e272a28d1802ca10daf4496794697cf8db5856cb6c1\""));
+        QVERIFY(b.contains("algorithm=SHA-256"));
+        // A user name with a quote travels escaped.
+        QVERIFY(answer(md5, "GET", "/", {}, QStringLiteral("a\"b"), QString(), 1, "c").contains("username=\"a\\\"b\""));
     }
 
     void emptyPutStaysAPutAndFanOutKeepsPathOrder()

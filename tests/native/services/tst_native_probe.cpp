@@ -1,3 +1,5 @@
+#include "native/services/Brands.h"
+#include "native/services/DeviceDetails.h"
 #include "native/services/DeviceProbe.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeTestKit.h"
@@ -97,10 +99,10 @@ private Q_SLOTS:
         QCOMPARE(ev.mid(0, 6),
                  (QStringList{"http-connect", "http-connect", "http-connect", "rtsp-connect", "http-connect",
                               "GET /ISAPI/System/deviceInfo"}));
-        QStringList schemes; // bare, then Digest: bare and answered
+        QStringList schemes; // bare, then its challenge answered at once
         for (const kvrtest::FakeRequest& r : fake.requests())
             schemes << QString::fromLatin1(r.headers.value("authorization").split(' ').first());
-        QCOMPARE(schemes, QStringList({"", "", "Digest"}));
+        QCOMPARE(schemes, QStringList({"", "Digest"}));
         QCOMPARE(summary(*run.value), "2222 d2 b0 timed loss0 f0 ");
         QVERIFY(!run->detailsFetched && !run->channelsKnown); // a diagnosis asks nothing more
         QTest::qWait(20);
@@ -115,9 +117,11 @@ private Q_SLOTS:
         QTest::addColumn<bool>("rightPassword");
         QTest::addColumn<QList<int>>("expected");
         using L = FakeDevice::Login;
-        QTest::newRow("digest+basic right") << int(L::DigestOrBasic) << true << QList<int>{2, 2, 2, 4, 2};
-        QTest::newRow("digest+basic wrong") << int(L::DigestOrBasic) << false << QList<int>{1, 1, 1, 3, 1};
-        QTest::newRow("digest wrong") << int(L::Digest) << false << QList<int>{1, 0, 1, 3, 1};
+        // The challenge of the first refusal is answered directly: one try
+        // of a wrong password, never two.
+        QTest::newRow("digest+basic right") << int(L::DigestOrBasic) << true << QList<int>{2, 2, 2, 3, 2};
+        QTest::newRow("digest+basic wrong") << int(L::DigestOrBasic) << false << QList<int>{1, 1, 1, 2, 1};
+        QTest::newRow("digest wrong") << int(L::Digest) << false << QList<int>{1, 0, 1, 2, 1};
         QTest::newRow("basic right") << int(L::Basic) << true << QList<int>{0, 2, 2, 2, 1};
         QTest::newRow("basic wrong") << int(L::Basic) << false << QList<int>{0, 1, 1, 2, 1};
         QTest::newRow("no login") << int(L::None) << false << QList<int>{0, 0, 2, 1, 0};
@@ -142,6 +146,84 @@ private Q_SLOTS:
         QCOMPARE(o.failure, refused ? Native::Failure::LoginRefused : Native::Failure::None);
         QCOMPARE(o.health.error, refused ? QStringLiteral("Username or password is incorrect.") : QString());
         QVERIFY(!fake.requests().first().hasCredentials());
+    }
+
+    // What a login and a details fetch cost a recorder, by the fake's own
+    // log: the first request is refused once and its challenge answered,
+    // every details request is answered at once (nonce counts going up),
+    // and the next probe does the same with the challenge of its own first
+    // refusal. A nonce gone stale sends one request back to the bare form.
+    void requestsPerFetch_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("brand");
+        QTest::addColumn<int>("details");
+        QTest::newRow("isapi") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << 5;
+        QTest::newRow("cgi") << int(FakeDevice::Kind::Dahua) << "DAHUA" << 6;
+    }
+    void requestsPerFetch()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, brand);
+        QFETCH(int, details);
+        FakeDevice fake{FakeDevice::Kind(kind)};
+        QVERIFY(fake.start());
+        // What each request carried: "-" nothing, else its nonce's number
+        // (in order of first use) and its nonce count.
+        auto answers = [&fake] {
+            QStringList out;
+            QStringList nonces;
+            for (const kvrtest::FakeRequest& r : fake.requests()) {
+                const QByteArray a = r.headers.value("authorization");
+                const QRegularExpression field(QStringLiteral("\\b(nonce|nc)=\"?([0-9a-f]+)"));
+                QString nonce, nc;
+                for (auto it = field.globalMatch(QString::fromLatin1(a)); it.hasNext();) {
+                    const auto m = it.next();
+                    (m.captured(1) == QLatin1String("nc") ? nc : nonce) = m.captured(2);
+                }
+                if (nonce.isEmpty()) {
+                    out << QStringLiteral("-");
+                    continue;
+                }
+                if (!nonces.contains(nonce))
+                    nonces << nonce;
+                out << QStringLiteral("%1:%2").arg(nonces.indexOf(nonce) + 1).arg(nc.toInt(nullptr, 16));
+            }
+            std::sort(out.begin() + 2, out.end()); // the details go out at once, in any order
+            return out;
+        };
+        QStringList expected = {"-", "1:1"};
+        for (int i = 0; i < details; ++i)
+            expected << QStringLiteral("1:%1").arg(i + 2);
+
+        Outcome o = probe(deviceFor(fake, brand), 0);
+        QVERIFY(o.detailsFetched && o.channelsKnown);
+        QCOMPARE(fake.requestCount(), 2 + details);
+        QCOMPARE(fake.servedCount(), 1 + details);
+        QCOMPARE(answers(), expected);
+
+        fake.clearLog();
+        o = probe(deviceFor(fake, brand), 0);
+        QVERIFY(o.detailsFetched);
+        QCOMPARE(fake.requestCount(), 2 + details);
+        QCOMPARE(fake.servedCount(), 1 + details);
+
+        // The device lets the nonce go stale between the login and the
+        // details: the first details request to be refused for it goes back
+        // to the bare request and the fresh challenge; all still get through.
+        fake.clearLog();
+        Native::Device d = deviceFor(fake, brand);
+        nativetest::Catch<QList<NativeHttp::Response>> got;
+        fake.expireNonces();
+        NativeHttp::getAll(d,
+                           brand == QLatin1String("DAHUA") ? NativeDetails::dahuaPaths() : NativeDetails::hikPaths(d),
+                           NativeHttp::Digest, got.cb(), 8000);
+        QVERIFY(got.wait());
+        for (const NativeHttp::Response& r : *got.value)
+            QCOMPARE(r.status, 200);
+        QCOMPARE(fake.servedCount(), details);
+        QVERIFY(fake.staleRefusals() >= 1);
+        QCOMPARE(fake.requestCount(), details + 2 * fake.staleRefusals());
     }
 
     void otherFirstAnswers()
@@ -202,7 +284,7 @@ private Q_SLOTS:
         QVERIFY(o.detailsFetched);
         QCOMPARE(o.health.model + o.health.serial, onvif.model + onvif.serial);
         QCOMPARE(o.health.recordingDays, -1);
-        QCOMPARE(onvif.requestCount(), 3); // no further requests
+        QCOMPARE(onvif.requestCount(), 2); // no further requests
 
         FakeDevice lapi(FakeDevice::Kind::Lapi);
         lapi.login = FakeDevice::Login::None;

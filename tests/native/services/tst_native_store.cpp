@@ -3,6 +3,7 @@
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Reports.h"
 #include "native/services/SecureFile.h"
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
@@ -292,6 +293,49 @@ private Q_SLOTS:
         QCOMPARE((QList<double>{minutes(store, checkedKey(id), 10), minutes(store, deviceKey(id), 10),
                                 minutes(store, cameraKey(id, 1), 10)}),
                  (QList<double>{8.5, 1, 1}));
+    }
+
+    // A camera whose state nobody reported (a device that gives none, or a
+    // recorder whose cameras were never seen) has no uptime at all, where a
+    // camera reported offline is down: the grid, its percent and the
+    // reports agree with the camera report.
+    void unknownCamerasAreNoData()
+    {
+        NativeStore store;
+        const QString id = store.addDevice(sample(3));
+        ProbeResult r = nativetest::upResult();
+        r.detailsFetched = r.channelsKnown = true;
+        r.channels = {{1, {}, true, true}, {2, {}, true, false}, {3, {}, false, false}}; // up, down, unknown
+        for (int m = 5; m <= 55; m += 5) {
+            clock.setNowUtc(at(10, m).toUTC());
+            store.applyProbe(id, r);
+        }
+        const QDateTime now = at(11, 30);
+        QStringList hour10;
+        QList<double> percents;
+        for (int channel = 1; channel <= 3; ++channel) {
+            const QList<UptimeCell> cells = store.uptimeGrid(id, GraphType::Camera, channel, 1, now);
+            hour10 << QString::number(cells.at(10).minutes);
+            percents << NativeStore::uptimePercent(cells);
+        }
+        QCOMPARE(hour10, QStringList({"60", "0", "-1"}));
+        QCOMPARE(percents, (QList<double>{100, 0, -1}));
+
+        const QStringList uptime = NativeReports::build(store, NativeReports::Uptime, {id}, kDay, kDay, now)
+                                       .split(QLatin1Char('\n'))
+                                       .filter("Camera");
+        QCOMPARE(uptime,
+                 QStringList(
+                     {"2026-03-02,,Recorder,Camera 1 Camera 1,100.0", "2026-03-02,,Recorder,Camera 2 Camera 2,0.0"}));
+        const QStringList downtime = NativeReports::build(store, NativeReports::Downtime, {id}, kDay, kDay, now)
+                                         .split(QLatin1Char('\n'))
+                                         .filter("Camera");
+        QCOMPARE(downtime, QStringList({",Recorder,Camera 2 Camera 2,2026-03-02 10:00,2026-03-02 11:00,1"}));
+        const QStringList cameras = NativeReports::build(store, NativeReports::Cameras, {id}, kDay, kDay, now)
+                                        .split(QLatin1Char('\n'))
+                                        .filter(",Recorder,");
+        QCOMPARE(cameras.size(), 3);
+        QVERIFY(cameras.at(1).contains(",offline,") && cameras.at(2).contains(",unknown,"));
     }
 
     void burstsAreSavedOnceOwnerOnly()

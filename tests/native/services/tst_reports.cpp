@@ -94,13 +94,15 @@ private Q_SLOTS:
         // Every day from 60 days back holds one full internet hour.
         for (int back = 60; back >= 0; --back)
             nativeseed::hour(h, d.id, GraphType::Internet, 0, kToday.addDays(-back), 1, 60);
+        nativeseed::hour(h, d.id, GraphType::Camera, 3, kToday, 1, 0);
         nativeseed::hour(h, d.id, GraphType::Camera, 3, kToday, 2, 45);
         nativeseed::hour(h, d.id, GraphType::Camera, 1, kToday, 2, 15);
         f.load({d}, {site}, h);
 
-        // The checked hours are shared by every series of a device: an hour
-        // up on one series is a down hour on the others. Only today and the
-        // 39 days before it.
+        // The checked hours are shared by the device's own series: an hour
+        // up on one is a down hour on the other. A camera counts only the
+        // hours its state was known (camera 1 at 01:00 is no data, camera 3
+        // was down then). Only today and the 39 days before it.
         const QString all = f.report(Uptime, {}, kToday.addDays(-60), kToday);
         QVERIFY(all.endsWith(QLatin1Char('\n')) && !all.contains(QLatin1Char('\r')));
         const QStringList lines = rows(all);
@@ -113,7 +115,7 @@ private Q_SLOTS:
         QCOMPARE(internet.last(), day(kToday, "Internet,50.0"));
         QVERIFY(lines.contains(day(half, "Device,50.0")));
         QVERIFY(lines.contains(day(kToday, "Camera 3 Gate,37.5")));
-        QVERIFY(lines.contains(day(kToday, "Camera 1 Camera 1,12.5")));
+        QVERIFY(lines.contains(day(kToday, "Camera 1 Camera 1,25.0")));
         QVERIFY(lines.filter("Camera 2").isEmpty()); // ignored: no scope
 
         // A single day in range; a range that begins tomorrow or runs
@@ -169,6 +171,7 @@ private Q_SLOTS:
                      {4, {}, true, true, {}, {}, 0}};
         d.ignored = {4};
         Device blank = plain("Blank");
+        blank.name.clear(); // nor a name it reported: rows name its address
         blank.ip = QStringLiteral("10.1.2.4");
         blank.health.recordingWindow = 30; // days not counted
         f.load({d, blank}, {site});
@@ -177,12 +180,12 @@ private Q_SLOTS:
                      + "Depot,-3,1,'@door,online,2026-03-20 09:05,,40\n"
                        "Depot,-3,2,Camera 2,unknown,,,\n"
                        "Depot,-3,3,Camera 3,offline,,2026-03-19 23:59,\n"
-                       ",Blank,1,Camera 1,unknown,,,\n");
-        QCOMPARE(f.report(Cameras, {blank.id}), kCamerasHeader + ",Blank,1,Camera 1,unknown,,,\n");
+                       ",10.1.2.4,1,Camera 1,unknown,,,\n");
+        QCOMPARE(f.report(Cameras, {blank.id}), kCamerasHeader + ",10.1.2.4,1,Camera 1,unknown,,,\n");
         QCOMPARE(f.report(Storage),
                  kStorageHeader
                      + "Depot,-3,10.1.2.3,DAHUA,DH-NVR,S1,'=cmd|' /C calc'!A0,Fault,27,30,2026-03-20 14:07\n"
-                       ",Blank,10.1.2.4,HIKVISION,,,,,,,\n");
+                       ",10.1.2.4,10.1.2.4,HIKVISION,,,,,,,\n");
         QCOMPARE(f.report(static_cast<Kind>(7)) + f.report(static_cast<Kind>(-1)), QString()); // unknown kinds
     }
 };

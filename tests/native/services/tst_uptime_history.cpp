@@ -95,6 +95,8 @@ private Q_SLOTS:
         u.credit("s:x", local(kToday, 12, 0), local(kToday, 12, 20));
         u.credit("s:x", local(kToday, 16, 0), local(kToday, 16, 20)); // in the future of now
         u.credit("c:x:3", local(kToday, 14, 0), local(kToday, 14, 10));
+        u.credit("k:x:3", local(kToday, 14, 0), local(kToday, 14, 30));
+        u.credit("k:x:4", local(kToday, 14, 0), local(kToday, 14, 30));
         u.credit("d:other", local(kToday, 15, 0), local(kToday, 15, 10)); // another device
 
         // 15:00 is the current hour without data; 16:00 lies ahead.
@@ -108,10 +110,13 @@ private Q_SLOTS:
         QCOMPARE(u.lastUpFromSeries("x"), local(kToday, 15, 0));
         QVERIFY(!UptimeHistory().lastUpFromSeries("x").isValid());
 
-        // Camera 3: 10 of 30 checked minutes; camera 4 never up.
+        // Camera 3: up 10 of the 30 minutes its state was known; camera 4
+        // known and never up; camera 5 never known, though the device was
+        // checked: no data, not down.
         QCOMPARE((QList<int>{u.grid("x", GraphType::Camera, 3, 1, now, {})[14].minutes,
-                             u.grid("x", GraphType::Camera, 4, 1, now, {})[14].minutes}),
-                 (QList<int>{20, 0}));
+                             u.grid("x", GraphType::Camera, 4, 1, now, {})[14].minutes,
+                             u.grid("x", GraphType::Camera, 5, 1, now, {})[14].minutes}),
+                 (QList<int>{20, 0, -1}));
 
         // Several days, oldest first; 0 days means today alone.
         const QList<UptimeCell> week = u.grid("x", GraphType::Device, 0, 7, now, {});

@@ -9,6 +9,8 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QWidget>
 
 #include <memory>
@@ -64,6 +66,21 @@ template <typename T = QAbstractButton> T* buttonNamed(QWidget* root, const QStr
         if (b->text() == text && b->isVisibleTo(root))
             return b;
     return nullptr;
+}
+
+// A loopback server that answers every connection in plain HTTP, as a
+// server does where a secure connection was expected of it.
+inline bool answerInPlainHttp(QTcpServer& server)
+{
+    if (!server.listen(QHostAddress::LocalHost))
+        return false;
+    QObject::connect(&server, &QTcpServer::newConnection, &server, [&server] {
+        while (QTcpSocket* s = server.nextPendingConnection()) {
+            s->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            s->disconnectFromHost();
+        }
+    });
+    return true;
 }
 
 inline QLabel* labelNamed(QWidget* root, const QString& text)

@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTreeView>
 
+#include <algorithm>
+
 using namespace shelltest;
 
 namespace {
@@ -84,6 +86,54 @@ private Q_SLOTS:
         QCOMPARE(site.at(0).at(0).toString(), "s2");
         p.click("Bare", -20);
         QCOMPARE(site.count(), 1);
+    }
+
+    // "Play all" and the site tick marks are buttons of their own: Tab goes
+    // from the tree to them, a screen reader hears which site they act on,
+    // and Space presses them like a click.
+    void siteButtonsAreReachableAndNamed()
+    {
+        Pane p;
+        CatalogPane& pane = p.pane;
+        QSignalSpy site(&pane, &CatalogPane::siteLiveRequested);
+        const auto named = [&pane] {
+            QStringList out;
+            for (QPushButton* b : pane.siteButtons())
+                out << QString("%1:%2:%3").arg(b->accessibleName()).arg(b->isEnabled()).arg(b->isVisible());
+            out.sort();
+            return out.join(" | ");
+        };
+        QTRY_COMPARE(named(),
+                     "Play all cameras at Bare:0:1 | Play all cameras at North Gate:1:1 | "
+                     "Play all cameras at Yard:1:1");
+        for (QPushButton* b : pane.siteButtons())
+            QVERIFY(b->focusPolicy() & Qt::TabFocus && b->text() == "Play all");
+        pane.tree()->setFocus();
+        QTest::keyClick(pane.tree(), Qt::Key_Tab);
+        auto* first = qobject_cast<QPushButton*>(pane.window()->focusWidget());
+        QVERIFY(first && first->accessibleName() == "Play all cameras at North Gate");
+        QTest::keyClick(first, Qt::Key_Space);
+        QTRY_COMPARE(site.count(), 1);
+        QCOMPARE(site.at(0).at(0).toString(), "s1");
+
+        // In selection mode they are the tick marks, and tick the site.
+        pane.setSelecting(true);
+        QTRY_COMPARE(named(),
+                     "Select every camera at Bare:1:1 | Select every camera at North Gate:1:1 | "
+                     "Select every camera at Yard:1:1");
+        for (QPushButton* b : pane.siteButtons())
+            if (b->accessibleName().endsWith("Yard"))
+                QTest::mouseClick(b, Qt::LeftButton);
+        QTRY_COMPARE(p.ticks(), "2 cameras selected | d3-c1 d3-c2 | 02");
+        // Folding a site away takes its neighbours' buttons along.
+        pane.tree()->collapse(p.row("North Gate"));
+        const auto onSiteRows = [&pane] {
+            const QList<QPushButton*> buttons = pane.siteButtons();
+            return std::all_of(buttons.cbegin(), buttons.cend(), [&pane](QPushButton* b) {
+                return pane.tree()->indexAt(b->geometry().center()).data(CatalogModel::KindRole).toString() == "site";
+            });
+        };
+        QTRY_VERIFY(onSiteRows());
     }
 
     void selectionModeTicksWithTriStateMarks()

@@ -352,7 +352,24 @@ private Q_SLOTS:
         QCOMPARE(run(), "color: #f5c26b;");
         fieldOf(&d, "Server address")->setText("http://" + relayAt);
         QCOMPARE(run(), "color: #ff8a8e;");
-        QVERIFY(result->text().startsWith("Server: can’t reach 127.0.0.1 ("));
+        QVERIFY(result->text().startsWith("Server: can’t reach 127.0.0.1 (nothing answers at that address and port)"));
+
+        // A server that answers in plain HTTP where a secure connection was
+        // asked for: said in plain words, the library's text only in the
+        // log, and the dialog grows to show every line of the result.
+        QTcpServer plain;
+        QVERIFY(answerInPlainHttp(plain));
+        fieldOf(&d, "Server address")->setText(QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort()));
+        kvrtest::LogCapture log;
+        QCOMPARE(run(), "color: #ff8a8e;");
+        QVERIFY2(result->text().contains("(no secure connection:") && !result->text().contains("SSL"),
+                 qPrintable(result->text()));
+        QVERIFY(log.contains("[session] server check of 127.0.0.1 failed:"));
+        const auto whole = [result] { return result->heightForWidth(result->width()) <= result->height(); };
+        QVERIFY(whole());
+        QTest::qWait(100);
+        QVERIFY(whole());
+        QCOMPARE(ServerRules::reachFailure(QNetworkReply::UnknownNetworkError, "odd"), QString("odd"));
     }
 
     void filmCopyIsWrittenOnceAndRestartsWithTheWindow()

@@ -61,11 +61,28 @@ private Q_SLOTS:
         QTest::mouseRelease(&bar, Qt::LeftButton, {}, QPoint(166, 35));
         QCOMPARE(seeks.last()[0].toDouble(), bar.secondAt(166));
 
-        // Right button, or a bar that is not interactive: nothing.
+        // From the keyboard: a minute either way from the playhead, ten with
+        // the page keys, the day's start with Home, held within the day.
+        bar.setPlayhead(3600);
+        QVERIFY(bar.focusPolicy() & Qt::TabFocus);
+        got.clear();
+        for (const Qt::Key key : {Qt::Key_Left, Qt::Key_PageDown, Qt::Key_Home, Qt::Key_Left, Qt::Key_Up}) {
+            QTest::keyClick(&bar, key);
+            got << QString::number(seeks.last()[0].toDouble());
+        }
+        QCOMPARE(got.join(' '), QString("3540 4140 0 0 0")); // Up asks for nothing
+        QCOMPARE(TimelineBar::keyedSecond(86390, Qt::Key_Right), 86399.0);
+        QCOMPARE(TimelineBar::keyedSecond(-1, Qt::Key_Right), 60.0);
+        QCOMPARE(seeks.size(), 8);
+
+        // Right button, or a bar that is not interactive: nothing, and it
+        // leaves the keyboard alone.
         QTest::mouseClick(&bar, Qt::RightButton, {}, QPoint(200, 35));
         bar.setInteractive(false);
         QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(200, 35));
-        QCOMPARE(seeks.size(), 4);
+        QTest::keyClick(&bar, Qt::Key_Right);
+        QCOMPARE(seeks.size(), 8);
+        QCOMPARE(bar.focusPolicy(), Qt::NoFocus);
     }
 
     void timelinePaintsLabelsBlocksAndHatching()

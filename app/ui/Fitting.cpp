@@ -1,0 +1,343 @@
+#include "app/ui/Fitting.h"
+
+#include <QDateTimeEdit>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionFrame>
+#include <QStyleOptionSpinBox>
+#include <QWidgetItem>
+
+#include <functional>
+
+// ---- WrapRow -------------------------------------------------------------------
+
+WrapRow::WrapRow(QWidget* parent, int hSpacing, int vSpacing)
+    : QLayout(parent),
+      m_hSpacing(hSpacing),
+      m_vSpacing(vSpacing)
+{
+    setContentsMargins(0, 0, 0, 0);
+}
+
+WrapRow::~WrapRow()
+{
+    while (QLayoutItem* item = takeAt(0))
+        delete item;
+}
+
+void WrapRow::addLeading(QWidget* w)
+{
+    addChildWidget(w);
+    m_items.append({new QWidgetItemV2(w), false});
+    invalidate();
+}
+
+void WrapRow::addTrailing(QWidget* w)
+{
+    addChildWidget(w);
+    m_items.append({new QWidgetItemV2(w), true});
+    invalidate();
+}
+
+void WrapRow::addItem(QLayoutItem* item)
+{
+    m_items.append({item, false});
+    invalidate();
+}
+
+QLayoutItem* WrapRow::itemAt(int index) const
+{
+    return index >= 0 && index < m_items.size() ? m_items.at(index).item : nullptr;
+}
+
+QLayoutItem* WrapRow::takeAt(int index)
+{
+    if (index < 0 || index >= m_items.size())
+        return nullptr;
+    QLayoutItem* item = m_items.takeAt(index).item;
+    invalidate();
+    return item;
+}
+
+QSize WrapRow::itemSize(const Entry& e, int lineWidth) const
+{
+    QSize s = e.item->sizeHint().expandedTo(e.item->minimumSize()).boundedTo(e.item->maximumSize());
+    s.setWidth(qMax(qMin(s.width(), lineWidth), 0));
+    if (e.item->hasHeightForWidth())
+        s.setHeight(e.item->heightForWidth(s.width()));
+    return s;
+}
+
+QList<QList<int>> WrapRow::lines(int width) const
+{
+    QList<QList<int>> out;
+    QList<int> line;
+    int used = 0;
+    for (int i = 0; i < m_items.size(); ++i) {
+        if (m_items.at(i).item->isEmpty())
+            continue; // hidden
+        const int w = itemSize(m_items.at(i), width).width();
+        if (!line.isEmpty() && used + m_hSpacing + w > width) {
+            out << line;
+            line.clear();
+        }
+        used = line.isEmpty() ? w : used + m_hSpacing + w;
+        line << i;
+    }
+    if (!line.isEmpty())
+        out << line;
+    return out;
+}
+
+int WrapRow::arrange(const QRect& rect, bool apply) const
+{
+    const QMargins m = contentsMargins();
+    const QRect area = rect.marginsRemoved(m);
+    int y = area.top();
+    const QList<QList<int>> all = lines(area.width());
+    for (const QList<int>& line : all) {
+        QList<QSize> sizes;
+        int height = 0;
+        int trailingWidth = -m_hSpacing;
+        for (int i : line) {
+            sizes << itemSize(m_items.at(i), area.width());
+            height = qMax(height, sizes.last().height());
+            if (m_items.at(i).trailing)
+                trailingWidth += sizes.last().width() + m_hSpacing;
+        }
+        if (apply) {
+            int used = -m_hSpacing;
+            for (const QSize& size : sizes)
+                used += size.width() + m_hSpacing;
+            for (qsizetype k = 0; k < line.size(); ++k) {
+                if (m_items.at(line.at(k)).item->expandingDirections() & Qt::Horizontal) {
+                    sizes[k].rwidth() += qMax(area.width() - used, 0);
+                    if (m_items.at(line.at(k)).trailing)
+                        trailingWidth += qMax(area.width() - used, 0);
+                    break;
+                }
+            }
+            int left = area.left();
+            int right = area.right() + 1 - qMax(trailingWidth, 0);
+            for (qsizetype k = 0; k < line.size(); ++k) {
+                const Entry& e = m_items.at(line.at(k));
+                const QSize s = sizes.at(k);
+                int& x = e.trailing ? right : left;
+                e.item->setGeometry(QRect(QPoint(x, y + (height - s.height()) / 2), s));
+                x += s.width() + m_hSpacing;
+            }
+        }
+        y += height + m_vSpacing;
+    }
+    const int used = all.isEmpty() ? 0 : y - m_vSpacing - area.top();
+    return used + m.top() + m.bottom();
+}
+
+int WrapRow::heightForWidth(int width) const
+{
+    return arrange(QRect(0, 0, width, 0), false);
+}
+
+QSize WrapRow::sizeHint() const
+{
+    int width = 0;
+    int height = 0;
+    int shown = 0;
+    for (const Entry& e : m_items) {
+        if (e.item->isEmpty())
+            continue;
+        const QSize s = e.item->sizeHint();
+        width += s.width();
+        height = qMax(height, s.height());
+        ++shown;
+    }
+    const QMargins m = contentsMargins();
+    return {width + qMax(shown - 1, 0) * m_hSpacing + m.left() + m.right(), height + m.top() + m.bottom()};
+}
+
+QSize WrapRow::minimumSize() const
+{
+    QSize s(0, 0);
+    for (const Entry& e : m_items)
+        if (!e.item->isEmpty())
+            s = s.expandedTo(e.item->minimumSize());
+    const QMargins m = contentsMargins();
+    return s + QSize(m.left() + m.right(), m.top() + m.bottom());
+}
+
+void WrapRow::setGeometry(const QRect& rect)
+{
+    QLayout::setGeometry(rect);
+    arrange(rect, true);
+}
+
+QHBoxLayout* groupRow(QWidget* group, int spacing)
+{
+    auto* row = new QHBoxLayout(group);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(spacing);
+    return row;
+}
+
+// ---- ElidedLabel -------------------------------------------------------------
+
+ElidedLabel::ElidedLabel(QWidget* parent) : QLabel(parent) {}
+
+ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(parent)
+{
+    setFullText(text);
+}
+
+void ElidedLabel::setFullText(const QString& text)
+{
+    m_full = text;
+    setAccessibleName(text);
+    updateGeometry();
+    refit();
+}
+
+QSize ElidedLabel::sizeHint() const
+{
+    const QMargins m = contentsMargins();
+    const int frame = 2 * frameWidth();
+    return {fontMetrics().horizontalAdvance(m_full) + m.left() + m.right() + frame + 2 * margin(),
+            QLabel::sizeHint().height()};
+}
+
+QSize ElidedLabel::minimumSizeHint() const
+{
+    const QMargins m = contentsMargins();
+    const int few = fontMetrics().horizontalAdvance(m_full.left(3) + QChar(0x2026));
+    return {qMin(few, sizeHint().width()) + m.left() + m.right(), QLabel::minimumSizeHint().height()};
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event)
+{
+    QLabel::resizeEvent(event);
+    refit();
+}
+
+void ElidedLabel::changeEvent(QEvent* event)
+{
+    QLabel::changeEvent(event);
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::StyleChange) {
+        updateGeometry();
+        refit();
+    }
+}
+
+void ElidedLabel::refit()
+{
+    const int room = contentsRect().width() - 2 * margin();
+    const QString shown = fontMetrics().elidedText(m_full, Qt::ElideRight, qMax(room, 0));
+    if (shown != text())
+        setText(shown);
+    setToolTip(shown == m_full ? QString() : m_full);
+}
+
+// ---- Date and time fields ---------------------------------------------------------
+
+int widestTextWidth(const QDateTimeEdit* edit)
+{
+    // Every month and every weekday name, each at a two-digit day.
+    int widest = 0;
+    const QFontMetrics fm(edit->font());
+    const QTime time(23, 59, 59);
+    for (int month = 1; month <= 12; ++month) {
+        for (int day = 22; day <= 28; ++day) {
+            const QDateTime at(QDate(2024, month, day), time);
+            widest = qMax(widest, fm.horizontalAdvance(edit->locale().toString(at, edit->displayFormat())));
+        }
+    }
+    // What the field keeps around its text: frame, padding and buttons,
+    // and the two pixels QLineEdit leaves on each side (and one for the cursor).
+    QStyleOptionSpinBox opt;
+    opt.initFrom(edit);
+    opt.rect = QRect(0, 0, 1000, qMax(edit->height(), 36));
+    opt.frame = true;
+    opt.buttonSymbols = edit->buttonSymbols();
+    opt.subControls =
+        QStyle::SC_SpinBoxFrame | QStyle::SC_SpinBoxEditField | QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown;
+    const QRect field = edit->style()->subControlRect(QStyle::CC_SpinBox, &opt, QStyle::SC_SpinBoxEditField, edit);
+    return widest + (1000 - field.width()) + 2 * 2 + 1;
+}
+
+namespace {
+
+// Keeps its widget's smallest width at what `measure` says whenever the
+// look of the widget may have changed; a smaller width set before stays as a
+// floor.
+class MinimumWidthKeeper : public QObject {
+public:
+    MinimumWidthKeeper(QWidget* w, std::function<int()> measure)
+        : QObject(w),
+          m_widget(w),
+          m_measure(std::move(measure)),
+          m_base(w->minimumWidth())
+    {
+        w->installEventFilter(this);
+        fit();
+    }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Polish:
+        case QEvent::StyleChange:
+        case QEvent::FontChange:
+        case QEvent::Show:
+            fit();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void fit() { m_widget->setMinimumWidth(qMax(m_base, m_measure())); }
+
+    QWidget* m_widget;
+    std::function<int()> m_measure;
+    int m_base;
+};
+
+} // namespace
+
+void fitToWidestText(QDateTimeEdit* edit)
+{
+    new MinimumWidthKeeper(edit, [edit] { return widestTextWidth(edit); });
+}
+
+void fitPlaceholder(QLineEdit* edit)
+{
+    new MinimumWidthKeeper(edit, [edit] {
+        QStyleOptionFrame opt;
+        opt.initFrom(edit);
+        opt.rect = QRect(0, 0, 1000, 36);
+        opt.lineWidth = edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &opt, edit);
+        const QRect text = edit->style()->subElementRect(QStyle::SE_LineEditContents, &opt, edit);
+        // Each icon of the field (its actions, the clear button) keeps a box
+        // of its own at the side.
+        const int icons = int(edit->actions().size()) + (edit->isClearButtonEnabled() ? 1 : 0);
+        const int icon = edit->style()->pixelMetric(QStyle::PM_LineEditIconSize, nullptr, edit) + 6
+            + edit->style()->pixelMetric(QStyle::PM_LineEditIconMargin, nullptr, edit);
+        const QMargins m = edit->textMargins();
+        return edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + (1000 - text.width()) + m.left()
+            + m.right() + icons * icon + 2 * 2 + 1;
+    });
+}
+
+// ---- SteadyLabel -------------------------------------------------------------
+
+SteadyLabel::SteadyLabel(const QString& widest, QWidget* parent) : QLabel(parent), m_widest(widest) {}
+
+QSize SteadyLabel::sizeHint() const
+{
+    const QSize shown = QLabel::sizeHint();
+    const QMargins m = contentsMargins();
+    const int widest = fontMetrics().horizontalAdvance(m_widest) + m.left() + m.right() + 2 * frameWidth();
+    return {qMax(shown.width(), widest), qMax(shown.height(), fontMetrics().height())};
+}

@@ -1,0 +1,116 @@
+#pragma once
+
+// Widgets and layouts that keep texts readable as space runs out, shared by
+// the screens of both modes: a header row that wraps onto further lines, a
+// one-line label that shortens its text with its whole text in the tool
+// tip, and a date or time field sized to the widest text it can show.
+
+#include <QLabel>
+#include <QLayout>
+#include <QList>
+
+class QDateTimeEdit;
+class QHBoxLayout;
+class QLineEdit;
+
+// A row of controls that moves its items onto further lines when they do
+// not fit side by side. Items keep their order and their preferred sizes;
+// leading items sit at the left of their line, trailing items at the right
+// (so a header keeps its title left and its buttons right on one line). The
+// first item on a line that grows horizontally (a search field) takes what
+// the line has left over. An item wider than a whole line is given the
+// line's width.
+class WrapRow : public QLayout {
+    Q_OBJECT
+public:
+    explicit WrapRow(QWidget* parent = nullptr, int hSpacing = 8, int vSpacing = 8);
+    ~WrapRow() override;
+
+    void addLeading(QWidget* w);
+    void addTrailing(QWidget* w);
+
+    // QLayout: items added without a side are leading.
+    void addItem(QLayoutItem* item) override;
+    QLayoutItem* itemAt(int index) const override;
+    QLayoutItem* takeAt(int index) override;
+    int count() const override { return int(m_items.size()); }
+    Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSize() const override;
+    void setGeometry(const QRect& rect) override;
+
+    // Lines the items take at `width`, each a list of item indexes.
+    QList<QList<int>> lines(int width) const;
+
+private:
+    struct Entry {
+        QLayoutItem* item;
+        bool trailing;
+    };
+    // Places the items inside `rect` (when `apply`); returns the height used.
+    int arrange(const QRect& rect, bool apply) const;
+    QSize itemSize(const Entry& e, int lineWidth) const;
+
+    QList<Entry> m_items;
+    int m_hSpacing;
+    int m_vSpacing;
+};
+
+// A row of controls in `group` (margins 0) that a WrapRow keeps together
+// on one line.
+QHBoxLayout* groupRow(QWidget* group, int spacing);
+
+// One line of text shortened at the right with "…" to the width the label
+// is given; while shortened, the whole text is its tool tip. Its smallest
+// width is a few letters, so rows can give it what is left.
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(QWidget* parent = nullptr);
+    explicit ElidedLabel(const QString& text, QWidget* parent = nullptr);
+
+    void setFullText(const QString& text);
+    QString fullText() const { return m_full; }
+    bool isShortened() const { return text() != m_full; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void refit();
+
+    QString m_full;
+};
+
+// A label as wide as the widest text it is meant to show, whatever it
+// shows now (nothing, too), so that its neighbours do not move when its text
+// comes, goes or grows.
+class SteadyLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit SteadyLabel(const QString& widest, QWidget* parent = nullptr);
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+private:
+    QString m_widest;
+};
+
+// Keeps a field at least as wide as its hint text needs (with its icons and
+// padding), also after its style or font changes.
+void fitPlaceholder(QLineEdit* edit);
+
+// Keeps a date or time field at least as wide as the widest text its format
+// can show (the longest day and month names) plus its padding and buttons,
+// also after its style or font changes; a smaller minimum width set before
+// stays as a floor.
+void fitToWidestText(QDateTimeEdit* edit);
+// That width, for the field as it is styled now.
+int widestTextWidth(const QDateTimeEdit* edit);

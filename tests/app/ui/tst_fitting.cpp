@@ -1,0 +1,140 @@
+// The pieces that keep texts readable as space runs out: the wrapping row,
+// the shortened label, the label that keeps its room and the fields sized to
+// their widest text.
+#include "app/ui/Fitting.h"
+#include "app/ui/Theme.h"
+#include "tests/support/TestKit.h"
+
+#include <QDateEdit>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimeEdit>
+
+namespace {
+
+QPushButton* fixed(const QString& text, int width, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setFixedSize(width, 30);
+    return b;
+}
+
+} // namespace
+
+class TestFitting : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Side by side while they fit, leading items left and trailing items
+    // right; then line by line in their order, an item wider than a line
+    // given the line, hidden items taking no room, and the height growing
+    // with the lines.
+    void rowWrapsAsSpaceRunsOut()
+    {
+        QWidget host;
+        auto* row = new WrapRow(&host, 10, 6);
+        QPushButton* title = fixed("title", 200, &host);
+        QPushButton* a = fixed("a", 100, &host);
+        QPushButton* b = fixed("b", 100, &host);
+        QPushButton* c = fixed("c", 100, &host);
+        row->addLeading(title);
+        row->addTrailing(a);
+        row->addTrailing(b);
+        row->addTrailing(c);
+        using Lines = QList<QList<int>>;
+        QCOMPARE(row->lines(600), (Lines{{0, 1, 2, 3}}));
+        QCOMPARE(row->lines(529), (Lines{{0, 1, 2}, {3}}));
+        QCOMPARE(row->lines(150), (Lines{{0}, {1}, {2}, {3}}));
+        QCOMPARE(row->heightForWidth(600), 30);
+        QCOMPARE(row->heightForWidth(529), 66);
+
+        host.resize(700, 100);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        QCOMPARE(title->geometry(), QRect(0, 0, 200, 30));
+        QCOMPARE(c->geometry().right(), 699);
+        QCOMPARE(a->geometry().left(), 700 - 3 * 100 - 2 * 10);
+
+        // Wrapped lines keep the trailing side.
+        row->setGeometry(QRect(0, 0, 529, 66));
+        QCOMPARE(c->geometry(), QRect(429, 36, 100, 30));
+        // Too narrow for an item: it gets the whole line.
+        title->setMinimumWidth(0);
+        title->setMaximumWidth(QWIDGETSIZE_MAX);
+        title->setText(QStringLiteral("A title far longer than the line"));
+        row->setGeometry(QRect(0, 0, 120, 200));
+        QCOMPARE(title->width(), 120);
+        // A hidden item neither takes room nor breaks a line.
+        b->hide();
+        QCOMPARE(row->lines(600), (Lines{{0, 1, 3}}));
+
+        // A field that grows takes what its line leaves over.
+        QWidget other;
+        auto* searchRow = new WrapRow(&other, 8, 8);
+        auto* search = new QLineEdit(&other);
+        search->setFixedHeight(30);
+        search->setMinimumWidth(150);
+        searchRow->addLeading(search);
+        searchRow->addTrailing(fixed("Refresh", 100, &other));
+        searchRow->setGeometry(QRect(0, 0, 600, 30));
+        QCOMPARE(search->width(), 600 - 100 - 8);
+    }
+
+    // A shortened label ends in "…", carries its whole text in its tool tip
+    // and for a screen reader, and gives all back when it has room again.
+    void labelShortensWithItsTextInATip()
+    {
+        ElidedLabel label;
+        label.setFullText(QStringLiteral("Head Office · Andheri East Corporate Park"));
+        const int whole = label.sizeHint().width();
+        QVERIFY(label.minimumSizeHint().width() < whole / 3);
+        label.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&label));
+        label.resize(whole / 2, 30);
+        QVERIFY(label.isShortened() && label.text().endsWith(QChar(0x2026)));
+        QVERIFY(label.fontMetrics().horizontalAdvance(label.text()) <= label.width());
+        QCOMPARE(label.toolTip(), label.fullText());
+        QCOMPARE(label.accessibleName(), label.fullText());
+        label.resize(whole + 10, 30);
+        QVERIFY(!label.isShortened() && label.toolTip().isEmpty());
+        QCOMPARE(label.text(), label.fullText());
+    }
+
+    // Room for the widest day and month names, for the hint of a field and
+    // for the widest text a status label shows, whatever it shows now.
+    void fieldsAndLabelsKeepTheirRoom()
+    {
+        QWidget host;
+        host.setStyleSheet(Theme::appStyle());
+        auto* day = new QDateEdit(QDate(2026, 5, 1), &host); // "Fri, 01 May": narrow
+        day->setDisplayFormat(QStringLiteral("ddd, dd MMM yyyy"));
+        day->setCalendarPopup(true);
+        fitToWidestText(day);
+        auto* time = new QTimeEdit(QTime(0, 0), &host);
+        time->setDisplayFormat(QStringLiteral("HH:mm:ss"));
+        time->setMinimumWidth(200); // asked for before: a floor
+        fitToWidestText(time);
+        auto* search = new QLineEdit(&host);
+        search->setPlaceholderText(QStringLiteral("Search site, device or IP"));
+        search->setClearButtonEnabled(true);
+        fitPlaceholder(search);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        const QFontMetrics fm(day->font());
+        const int wednesday = fm.horizontalAdvance(day->locale().toString(QDate(2026, 9, 30), "ddd, dd MMM yyyy"));
+        QVERIFY2(day->minimumWidth() > wednesday + 18, qPrintable(QString::number(day->minimumWidth())));
+        QCOMPARE(time->minimumWidth(), 200);
+        QVERIFY(search->minimumWidth() > search->fontMetrics().horizontalAdvance(search->placeholderText()) + 16);
+
+        SteadyLabel busy(QStringLiteral("Checking 999"));
+        const int width = busy.sizeHint().width();
+        QVERIFY(width > 0);
+        busy.setText(QStringLiteral("Checking 3"));
+        QCOMPARE(busy.sizeHint().width(), width);
+        busy.setText(QString());
+        QCOMPARE(busy.sizeHint().width(), width);
+    }
+};
+
+KVR_TEST_MAIN(TestFitting)
+#include "tst_fitting.moc"
