@@ -165,6 +165,10 @@ GpuVideoView::GpuVideoView(QWidget* parent) : QOpenGLWidget(parent)
 {
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    // It draws every pixel, corners included, and the window shows its
+    // pixels in place of what lies beneath: the video surface under it need
+    // not paint when something over the picture (a status dot) repaints.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 GpuVideoView::~GpuVideoView()

@@ -24,18 +24,6 @@ using namespace yuvtest;
 
 namespace {
 
-// Counts paint events of the widgets it watches.
-class PaintCounter : public QObject {
-public:
-    QHash<QObject*, int> counts;
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++counts[watched];
-        return false;
-    }
-};
-
 // Texture names alive in the share group of every view.
 int liveTextures()
 {
@@ -297,7 +285,7 @@ private Q_SLOTS:
     {
         host = std::make_unique<QWidget>();
         host->resize(400, 200);
-        PaintCounter counter;
+        kvrtest::PaintCounter counter;
         QList<GpuVideoView*> views;
         for (int i = 0; i < 20; ++i) {
             auto* v = new GpuVideoView(host.get());
@@ -469,7 +457,7 @@ private Q_SLOTS:
             frame.resize(660, 380);
             auto* s = new VideoStage(&frame);
             s->setGeometry(10, 10, 640, 360);
-            PaintCounter counter;
+            kvrtest::PaintCounter counter;
             frame.installEventFilter(&counter);
             s->installEventFilter(&counter);
             frame.show();
@@ -584,6 +572,23 @@ private Q_SLOTS:
         QTRY_VERIFY(!moved.isEmpty());
         doubleClickOn(s, QPoint(300, 150));
         QCOMPARE(doubled.size(), 1);
+
+        // A small widget over the picture (a status dot) repaints without
+        // the stage under the child painting.
+        auto* dot = new QWidget(s);
+        dot->setGeometry(10, 10, 14, 14);
+        dot->show();
+        QCoreApplication::processEvents();
+        kvrtest::PaintCounter counter;
+        s->installEventFilter(&counter);
+        dot->installEventFilter(&counter);
+        for (int i = 0; i < 3; ++i) {
+            dot->update();
+            QTest::qWait(20);
+        }
+        QCOMPARE(counter.counts.value(dot), 3);
+        QCOMPARE(counter.counts.value(s), 0);
+        delete dot;
 
         s->resize(320, 320);
         QCOMPARE(state(), QStringLiteral("gpu 1 shown 1 fits 1"));
