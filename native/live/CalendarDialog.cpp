@@ -29,7 +29,7 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     m_month = QDate(now.year(), now.month(), 1);
     const std::optional<Native::Device> device = NativeStore::instance().device(deviceId);
     const QString site = device ? NativeStore::instance().siteName(device->siteId) : QString();
-    const QString title = CalendarRules::windowTitle(device.has_value(), site, device ? device->name : QString());
+    const QString title = CalendarRules::windowTitle(device.has_value(), site, device ? Native::deviceLabel(*device) : QString());
     setWindowTitle(title);
     resize(900, 640);
 

@@ -4,6 +4,7 @@
 #include "native/live/WallRules.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/NativeStore.h"
+#include "native/services/Verdicts.h"
 
 QList<VideoWall::Camera> NativeWallSource::cameras() const
 {
@@ -20,7 +21,7 @@ QList<VideoWall::Camera> NativeWallSource::cameras() const
             cam.title = QStringLiteral("%1  %2")
                             .arg(c.channelId)
                             .arg(c.name.isEmpty() ? QStringLiteral("Camera %1").arg(c.channelId) : c.name);
-            cam.device = d.name;
+            cam.device = Native::deviceLabel(d);
             cam.site = store.siteName(d.siteId);
             cam.offline = c.onlineKnown && !c.online;
             out << cam;

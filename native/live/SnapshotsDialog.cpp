@@ -32,7 +32,7 @@ SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* 
       m_channel(channel)
 {
     const std::optional<Native::Device> device = NativeStore::instance().device(deviceId);
-    setWindowTitle(QStringLiteral("Snapshots \u00b7 %1").arg(device ? device->name : QString()));
+    setWindowTitle(QStringLiteral("Snapshots \u00b7 %1").arg(device ? Native::deviceLabel(*device) : QString()));
     resize(1040, 640);
 
     auto* column = new QVBoxLayout(this);

@@ -218,7 +218,7 @@ void StreamDialog::openLive(QWidget* parent, const QString& deviceId, int channe
         return;
     }
     StreamDialog dialog(
-        headingFor(copy, channel), copy.name,
+        headingFor(copy, channel), Native::deviceLabel(copy),
         [copy, channel](bool main) { return NativeBrand::liveUrl(copy, channel, main); }, true, parent);
     Modal::exec(dialog);
 }
@@ -236,7 +236,7 @@ void StreamDialog::openPlayback(QWidget* parent, const QString& deviceId, int ch
         return;
     }
     StreamDialog dialog(
-        headingFor(copy, channel), copy.name,
+        headingFor(copy, channel), Native::deviceLabel(copy),
         [copy, channel, main, start, end](bool) { return NativeBrand::playbackUrl(copy, channel, main, start, end); },
         false, parent);
     Modal::exec(dialog);

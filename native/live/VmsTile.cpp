@@ -74,7 +74,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
         deviceId.isEmpty() ? std::nullopt : NativeStore::instance().device(deviceId);
     const Native::Camera* camera = device ? device->camera(channel) : nullptr;
     m_name = camera ? Native::cameraLabel(*camera) : QStringLiteral("Camera %1").arg(channel);
-    m_deviceName = device ? device->name : QString();
+    m_deviceName = device ? Native::deviceLabel(*device) : QString();
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);

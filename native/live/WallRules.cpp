@@ -1,6 +1,7 @@
 #include "native/live/WallRules.h"
 
 #include "native/live/Tunables.h"
+#include "native/services/Verdicts.h"
 
 #include <QSet>
 
@@ -209,7 +210,7 @@ QList<TreeDevice> devicesOf(const QString& siteId, const QList<Native::Device>& 
         if (d.siteId != siteId || !d.enabled)
             continue;
         TreeDevice td;
-        td.name = d.name;
+        td.name = Native::deviceLabel(d);
         td.toolTip = QStringLiteral("%1:%2").arg(d.ip).arg(d.httpPort);
         for (const Native::Camera& c : d.cameras) {
             if (d.isIgnored(c.channelId))

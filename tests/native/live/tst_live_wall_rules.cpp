@@ -174,6 +174,8 @@ private Q_SLOTS:
         Native::Device a = device(QStringLiteral("a"), QStringLiteral("s1"), 3, {1, -2}, {3});
         a.cameras[0].name = QStringLiteral("Gate");
         Native::Device none = device(QStringLiteral("n"), QString(), 1);
+        none.name.clear(); // named by what the recorder calls itself
+        none.health.deviceName = QStringLiteral("Yard NVR");
         Native::Device orphan = device(QStringLiteral("o"), QStringLiteral("missing"), 1);
         Native::Device disabled = device(QStringLiteral("d"), QStringLiteral("s2"), 1);
         disabled.enabled = false;
@@ -190,7 +192,7 @@ private Q_SLOTS:
         // Channel 3 is ignored; "No site" lists only devices with an empty site id.
         QCOMPARE(rows,
                  (QStringList{"Depot", "  NVR a 10.0.0.5:8080", "    1  Gate", "    2  Camera 2 ticked offline",
-                              "No site (unnamed)", "  NVR n 10.0.0.5:8080", "    1  Camera 1"}));
+                              "No site (unnamed)", "  Yard NVR 10.0.0.5:8080", "    1  Camera 1"}));
 
         const std::tuple<const char*, bool, QList<bool>> filters[] = {
             {"  ", true, {true, true}},    {"depot", true, {true, true}},  {"NVR", true, {true, true}},
