@@ -90,7 +90,6 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_player->catchUpLive = true;
     m_player->lightDecode = true;
     m_player->hardwareDecode = AppContext::instance().hardwareDecode();
-    m_player->yuvOutput = AppContext::instance().gpuRender();
     m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
     sizePlayer();
 

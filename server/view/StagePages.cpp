@@ -80,7 +80,6 @@ StagePages::StagePages(QWidget* parent) : QWidget(parent)
     m_player->targetWidth = pixels.width();
     m_player->targetHeight = pixels.height();
     m_player->hardwareDecode = AppContext::instance().hardwareDecode();
-    m_player->yuvOutput = AppContext::instance().gpuRender();
     m_mainStream = AppContext::instance().liveMain();
     (m_mainStream ? m_mainButton : m_subButton)->setChecked(true);
     m_stage->installEventFilter(this);

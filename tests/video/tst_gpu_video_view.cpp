@@ -132,6 +132,20 @@ private Q_SLOTS:
         host.reset();
     }
 
+    // Nothing makes an OpenGL context before the first view, so a program
+    // whose pictures the processor draws never loads the driver; the first
+    // view makes the context every view shares with, so views in other
+    // windows share textures.
+    void firstViewMakesTheSharedContext()
+    {
+        QVERIFY(!QOpenGLContext::globalShareContext());
+        QVERIFY(shownView());
+        QOpenGLContext* shared = QOpenGLContext::globalShareContext();
+        QVERIFY(shared);
+        QVERIFY(QOpenGLContext::areSharing(view->context(), shared));
+        QVERIFY(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
+    }
+
     void destinationFitsOrCovers()
     {
         QCOMPARE(YuvDraw::destination(QSizeF(1280, 720), QSizeF(1000, 1000), false), QRectF(0, 218.75, 1000, 562.5));
