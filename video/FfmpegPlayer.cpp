@@ -34,12 +34,12 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-using namespace kvr::video;
-namespace tun = kvr::video::tun;
-
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+
+using namespace kvr::video;
+namespace tun = kvr::video::tun;
 
 namespace kvr::video {
 
