@@ -1,14 +1,13 @@
 #include "native/live/VmsPage.h"
 
-#include "app/context/AppContext.h"
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/TimelineBar.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/VmsTile.h"
 #include "native/live/WallRules.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
-#include "server/view/TimelineBar.h"
 #include "wall/Controller.h"
 #include "wall/SetupDialog.h"
 

@@ -1,6 +1,5 @@
 #include "native/live/VmsTile.h"
 
-#include "app/context/AppContext.h"
 #include "app/core/Clock.h"
 #include "app/ui/Theme.h"
 #include "native/live/TileRules.h"
@@ -12,6 +11,7 @@
 #include "native/services/NativeStore.h"
 #include "native/services/StartPacer.h"
 #include "native/services/Verdicts.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -160,8 +160,9 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_player->audioEnabled.store(false);
     m_player->autoReconnect.store(true);
     m_player->lightDecode.store(true);
-    m_player->hardwareDecode.store(AppContext::instance().hardwareDecode());
-    m_player->yuvOutput.store(AppContext::instance().gpuRender());
+    const auto decode = kvr::video::DecodeSettings::current();
+    m_player->hardwareDecode.store(decode.hardwareDecode);
+    m_player->yuvOutput.store(decode.gpuRender);
     m_player->label = logLabel();
     m_player->setProperty("kvrLabel", logLabel());
     storeTargetSize();
@@ -375,7 +376,7 @@ void VmsTile::setFpsCap(double fps)
 
 void VmsTile::setHardwareDecode(bool on)
 {
-    m_player->hardwareDecode.store(on && AppContext::instance().hardwareDecode());
+    m_player->hardwareDecode.store(on && kvr::video::DecodeSettings::hardwareDecodeAllowed());
 }
 
 void VmsTile::setFocusedLook(bool focused)

@@ -70,7 +70,6 @@ public:
     bool isPlaying() const { return m_playing; }
     bool isFailed() const { return m_failed; }
     bool isRunning() const { return m_running; }
-    bool isPlayback() const { return m_playback; }
     bool isFocused() const { return m_focused; }
     bool isRemovable() const { return m_removable; }
     bool isPacing() const;

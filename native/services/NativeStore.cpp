@@ -614,37 +614,32 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
     Health& h = d->health;
     const Health& r = result.health;
 
+    // The probe's record replaces the kept one, except for the times this
+    // store stamps itself and for what the probe did not learn: the details
+    // when it fetched none, and within fetched details a disk state it could
+    // not read (unless it found the disk unknown) or a recording count it
+    // could not make.
+    const Health kept = h;
+    h = r;
     h.checkedAt = at;
-    h.internet = r.internet;
-    h.device = r.device;
-    h.httpPort = r.httpPort;
-    h.rtspPort = r.rtspPort;
-    h.digest = r.digest;
-    h.basic = r.basic;
-    h.latencyMs = r.latencyMs;
-    h.lossPercent = r.lossPercent;
-    h.quality = r.quality;
-    h.error = r.error;
-    if (r.device == Passed)
-        h.lastUp = at;
-
-    if (result.detailsFetched) {
+    h.lastUp = r.device == Passed ? at : kept.lastUp;
+    if (!result.detailsFetched) {
+        h.fetchedAt = kept.fetchedAt;
+        h.model = kept.model;
+        h.deviceName = kept.deviceName;
+        h.serial = kept.serial;
+        h.firmware = kept.firmware;
+        h.mac = kept.mac;
+        h.deviceTime = kept.deviceTime;
+        h.deviceTimeAt = kept.deviceTimeAt;
+    } else {
         h.fetchedAt = at;
-        h.model = r.model;
-        h.deviceName = r.deviceName;
-        h.serial = r.serial;
-        h.firmware = r.firmware;
-        h.mac = r.mac;
-        h.deviceTime = r.deviceTime;
-        h.deviceTimeAt = r.deviceTimeAt;
-        if (!r.hdd.isEmpty())
-            h.hdd = r.hdd;
-        else if (result.hddUnknown)
-            h.hdd.clear();
-        if (r.recordingDays >= 0) {
-            h.recordingDays = r.recordingDays;
-            h.recordingWindow = r.recordingWindow;
-        }
+    }
+    if (!result.detailsFetched || (r.hdd.isEmpty() && !result.hddUnknown))
+        h.hdd = kept.hdd;
+    if (!result.detailsFetched || r.recordingDays < 0) {
+        h.recordingDays = kept.recordingDays;
+        h.recordingWindow = kept.recordingWindow;
     }
 
     if (result.channelsKnown && !result.channels.isEmpty()) {

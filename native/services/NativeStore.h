@@ -52,7 +52,6 @@ public:
     Native::ReadStatus uptimeReadStatus() const { return m_uptimeRead; }
     int inventoryWriteCount() const { return m_inventoryWrites; }
     // The delay the pending save was started with; -1 when none is pending.
-    int pendingSaveDelayMs() const { return m_saveTimer.isActive() ? m_saveTimer.interval() : -1; }
     bool saveInProgress() const { return m_savesRunning > 0; }
 
     // ---- Reading ----

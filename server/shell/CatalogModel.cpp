@@ -547,6 +547,8 @@ bool CatalogModel::hasChildren(const QModelIndex& parent) const
 QVariant CatalogModel::data(const QModelIndex& index, int role) const
 {
     const Ref ref = refOf(index);
+    if (role == KindRole)
+        return ref.kind == Kind::None ? QVariant() : QVariant::fromValue(ref.kind);
     switch (ref.kind) {
     case Kind::None:
         return {};
@@ -561,8 +563,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
             return QString(site.name + QStringLiteral("  ·  loading…"));
         if (role == Qt::ForegroundRole)
             return Theme::colour(Theme::Colour::Muted);
-        if (role == KindRole)
-            return QStringLiteral("pending");
         return {};
     }
     case Kind::Site: {
@@ -572,8 +572,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::ToolTipRole:
         case Qt::AccessibleTextRole:
             return site.name;
-        case KindRole:
-            return QStringLiteral("site");
         case IdRole:
             return site.id;
         case CheckRole:
@@ -595,8 +593,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::ForegroundRole:
             return knownOffline(device.onlineKnown, device.online) ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
                                                                    : QVariant();
-        case KindRole:
-            return QStringLiteral("device");
         case IdRole:
             return device.id;
         case CheckRole:
@@ -617,8 +613,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
             return knownOffline(channel.onlineKnown, channel.online)
                 ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
                 : QVariant();
-        case KindRole:
-            return QStringLiteral("channel");
         case IdRole:
             return channel.id;
         case DeviceIdRole:

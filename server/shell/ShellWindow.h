@@ -76,7 +76,6 @@ public:
     QPushButton* videoWallButton() const { return m_videoWallButton; }
     QPushButton* settingsButton() const { return m_settingsButton; }
     QPushButton* signOutButton() const { return m_signOutButton; }
-    QWidget* topBar() const { return m_topBar; }
     QWidget* handle() const;
     QTimer* statusTimer() const { return m_statusTimer; }
     QString currentDeviceId() const { return m_currentDeviceId; }

@@ -9,6 +9,7 @@
 #include "server/view/Snapshot.h"
 #include "server/view/TilePolicy.h"
 #include "server/view/Tunables.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -89,7 +90,9 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_player->autoReconnect = true;
     m_player->catchUpLive = true;
     m_player->lightDecode = true;
-    m_player->hardwareDecode = AppContext::instance().hardwareDecode();
+    // How pictures are drawn is decided when the player starts: asking now
+    // would probe OpenGL before any video is wanted.
+    m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
     m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
     sizePlayer();
 
@@ -290,8 +293,9 @@ void CameraTile::play()
         return;
     // Decoding and drawing choices apply from the next play on.
     AppContext& context = AppContext::instance();
-    m_player->hardwareDecode = context.hardwareDecode();
-    m_player->yuvOutput = context.gpuRender() && !m_stage->isGpuDisabled();
+    const auto decode = kvr::video::DecodeSettings::current();
+    m_player->hardwareDecode = decode.hardwareDecode;
+    m_player->yuvOutput = decode.gpuRender && !m_stage->isGpuDisabled();
     const QString host = QUrl(context.api.baseUrl()).host(QUrl::FullyDecoded);
     m_player->play(m_url, context.api.accessToken(), host, QByteArray(), 0.0);
 }

@@ -3,12 +3,12 @@
 // recording windows and the footage the devices list for the day. Tiles play
 // from the RTSP server; recordings come from fake devices.
 
-#include "app/context/AppContext.h"
 #include "app/core/Settings.h"
+#include "app/ui/TimelineBar.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
-#include "server/view/TimelineBar.h"
 #include "tests/native/live/LiveTestKit.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -152,7 +152,7 @@ private Q_SLOTS:
         // Few tiles decode in hardware unless the settings rule it out.
         for (const bool hardware : {true, false}) {
             Prefs::set(Prefs::kHardwareDecode, hardware);
-            QCOMPARE(AppContext::instance().hardwareDecode(), hardware);
+            QCOMPARE(kvr::video::DecodeSettings::hardwareDecodeAllowed(), hardware);
             for (const auto& [n, main] : {std::pair{7, false}, std::pair{4, true}}) {
                 p->setWall(keysOf(yard, 1, n));
                 QTRY_COMPARE(p->tiles().size(), n);
