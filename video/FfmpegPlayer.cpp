@@ -39,6 +39,10 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 using namespace kvr::video;
 namespace tun = kvr::video::tun;
 
@@ -68,6 +72,7 @@ struct PlayerControls {
     std::atomic<bool> snapshotRequest{false};
     std::atomic<bool> yuvOutput{false};
     std::atomic<bool> autoReconnect{false};
+    std::atomic<double> readAheadCap{0.0};
     // Set when hardware decoding produced nothing or would not open; later
     // playbacks of the player decode in software.
     std::atomic<bool> hardwareFailed{false};
@@ -543,6 +548,7 @@ FfmpegPlayer::FfmpegPlayer(std::shared_ptr<PlayerControls> c, QObject* parent)
       snapshotRequest(c->snapshotRequest),
       yuvOutput(c->yuvOutput),
       autoReconnect(c->autoReconnect),
+      readAheadCap(c->readAheadCap),
       m_controls(std::move(c)),
       m_owner(std::make_shared<OwnerLink>())
 {
@@ -572,6 +578,16 @@ void FfmpegPlayer::reloadEnvironment()
 {
     std::lock_guard<std::mutex> lock(envMutex);
     envCache.reset();
+}
+
+void FfmpegPlayer::returnFreedMemory()
+{
+#if defined(__GLIBC__)
+    // glibc keeps freed blocks in its arenas (one per decode thread that
+    // ever ran) for reuse; after a playback's pictures are gone that is tens
+    // of MiB nothing will ask for soon.
+    malloc_trim(0);
+#endif
 }
 
 int FfmpegPlayer::backgroundThreads()
@@ -1149,6 +1165,8 @@ void DecodeRun::setupSound()
         c.seekRequest.store(std::min(p.startSeconds / duration, 0.999));
 
     readAhead = readAheadLimit(c.yuvOutput.load(), kind != InputKind::OtherHls);
+    if (const double cap = c.readAheadCap.load(); cap > 0.0)
+        readAhead = std::min(readAhead, cap);
     const double now = steadyNow();
     pacer = std::make_unique<Pacer>(rate, soundAtStart, &sound, now);
     meter = std::make_unique<OverloadMeter>(now);

@@ -9,7 +9,7 @@
 //
 // Fixed parameters, no options: run it and read the lines.
 
-#include "bench/BenchKit.h"
+#include "bench/support/BenchKit.h"
 #include "server/api/ApiClient.h"
 #include "tests/server/api/ApiTestSupport.h"
 
@@ -21,7 +21,7 @@
 
 namespace {
 
-using benchkit::waitUntil;
+using bench::waitUntil;
 
 constexpr int kStreams = 36;
 constexpr int kLeaseDelayMs = 2000;

@@ -20,7 +20,7 @@
 // offscreen platform. The target is a growth under 10 MiB an hour.
 
 #include "app/core/Settings.h"
-#include "bench/BenchKit.h"
+#include "bench/support/BenchKit.h"
 #include "server/api/ApiClient.h"
 #include "server/view/CameraTile.h"
 #include "server/view/GridPage.h"
@@ -44,9 +44,8 @@
 
 namespace {
 
-using benchkit::residentMiB;
-using benchkit::wait;
-using benchkit::waitUntil;
+using bench::residentMiB;
+using bench::waitUntil;
 
 constexpr int kTiles = 36;
 constexpr int kDefaultSeconds = 600;
@@ -220,11 +219,11 @@ int main(int argc, char** argv)
     int readings = 0;
     while (clock.elapsed() < qint64(runSeconds) * 1000) {
         // Half a minute of drops, the relay away for a while, drops again.
-        wait(kRoundMs / 2 - kOutageMs);
+        bench::spin(kRoundMs / 2 - kOutageMs);
         peers::steerProxy(relay, QStringLiteral("down"));
-        wait(kOutageMs);
+        bench::spin(kOutageMs);
         peers::steerProxy(relay, QStringLiteral("up"));
-        wait(kRoundMs / 2);
+        bench::spin(kRoundMs / 2);
 
         // What the restarts kept: read with the players stopped and every
         // decode thread ended, the tiles and the page still up.
@@ -232,7 +231,7 @@ int main(int argc, char** argv)
         wall.suspendAll();
         waitUntil([&] { return FfmpegPlayer::backgroundThreads() == 0 && threadCount() <= baseThreads; }, 20000);
         // Long enough for what the ended threads freed to be given back.
-        wait(6000);
+        bench::spin(6000);
         const qint64 now = clock.elapsed();
         const double r = residentMiB();
         const double h = heapInUseMiB();
@@ -263,7 +262,7 @@ int main(int argc, char** argv)
                 slope(hours, heap), heapGrowth, measured > 0 ? heapGrowth * 1024 / measured : 0.0);
 
     wall.stopAll();
-    wait(500);
+    bench::spin(500);
     holder.kill();
     holder.waitForFinished(3000);
     server.kill();

@@ -76,6 +76,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     badge->setSpacing(4);
     m_dot = new PulseDot(m_badge);
     m_dot->setFixedSize(14, 14);
+    // The dot lies over the picture: it steps with the pictures (below).
+    m_dot->setPace(PulseDot::Pace::OwnerSteps);
     m_nameLabel = new QLabel(title, m_badge);
     m_nameLabel->setObjectName(QStringLiteral("TileName"));
     badge->addWidget(m_dot);
@@ -89,9 +91,9 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_player->autoReconnect = true;
     m_player->catchUpLive = true;
     m_player->lightDecode = true;
-    const auto decode = kvr::video::DecodeSettings::current();
-    m_player->hardwareDecode = decode.hardwareDecode;
-    m_player->yuvOutput = decode.gpuRender;
+    // How pictures are drawn is decided when the player starts: asking now
+    // would probe OpenGL before any video is wanted.
+    m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
     m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
     sizePlayer();
 
@@ -108,6 +110,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     });
     connect(m_player, &FfmpegPlayer::snapshotReady, this, &CameraTile::saveSnapshot);
     connect(m_player, &FfmpegPlayer::yuvFrameReady, m_stage, &VideoStage::setYuvFrame);
+    connect(m_player, &FfmpegPlayer::yuvFrameReady, m_dot, &PulseDot::step);
+    connect(m_player, &FfmpegPlayer::frameReady, m_dot, &PulseDot::step);
     connect(m_stage, &VideoStage::gpuUnavailable, this, [this] {
         if (m_player)
             m_player->yuvOutput = false;

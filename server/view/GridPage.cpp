@@ -68,6 +68,12 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     // It takes the keyboard for its page keys, so a screen reader names it.
     setAccessibleName(QStringLiteral("Camera wall"));
     m_advanceTimer.setSingleShot(true);
+    // A timer, not a queued call: queued calls all run in the pass that
+    // delivers them, so the turns would follow one another without input,
+    // timers or a repaint between them.
+    m_revealTimer.setSingleShot(true);
+    m_revealTimer.setInterval(0);
+    connect(&m_revealTimer, &QTimer::timeout, this, &GridPage::revealTiles);
     connect(&m_advanceTimer, &QTimer::timeout, this, &GridPage::onAdvanceTimer);
 
     auto* outer = new QVBoxLayout(this);
@@ -209,6 +215,7 @@ void GridPage::clearTiles()
         t->disconnect(this);
         m_grid->removeWidget(t);
     }
+    m_revealTimer.stop();
     // The players end in the background: a page change never waits for them.
     CameraTile::discardTiles(m_tiles);
     m_tiles.clear();
@@ -379,20 +386,20 @@ void GridPage::rebuild()
     if (!paged && m_advanceButton->isChecked())
         stopAutoAdvance();
     m_revealed = 0;
-    revealTiles(m_generation);
+    m_revealTimer.start();
     pumpStartQueue();
 }
 
-void GridPage::revealTiles(qint64 generation)
+void GridPage::revealTiles()
 {
-    // A later page, or a tile filling the wall (its collapse shows them all).
-    if (generation != m_generation || m_expandedTile)
+    // A tile filling the wall: its collapse shows them all.
+    if (m_expandedTile)
         return;
     const int end = std::min(int(m_tiles.size()), m_revealed + tun::kTilesShownPerTurn);
     for (; m_revealed < end; ++m_revealed)
         m_tiles[m_revealed]->show();
     if (m_revealed < m_tiles.size())
-        QTimer::singleShot(0, this, [this, generation] { revealTiles(generation); });
+        m_revealTimer.start();
 }
 
 // ---- Load control ------------------------------------------------------------------

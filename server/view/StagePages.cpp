@@ -80,9 +80,9 @@ StagePages::StagePages(QWidget* parent) : QWidget(parent)
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
     m_player->targetWidth = pixels.width();
     m_player->targetHeight = pixels.height();
-    const auto decode = kvr::video::DecodeSettings::current();
-    m_player->hardwareDecode = decode.hardwareDecode;
-    m_player->yuvOutput = decode.gpuRender;
+    // How pictures are drawn is decided when the player starts: asking now
+    // would probe OpenGL before any video is wanted.
+    m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
     m_mainStream = AppContext::instance().liveMain();
     (m_mainStream ? m_mainButton : m_subButton)->setChecked(true);
     m_stage->installEventFilter(this);

@@ -115,19 +115,19 @@ def named(role, name):
 
 
 # The recorder chosen in the catalogue with a click, then all its cameras.
-box = wait_for("the recorder", named("table cell", "Recorder 1-1"), 60)[0].get_extents(Atspi.CoordType.SCREEN)
+box = wait_for("the recorder", named("table cell", "Recorder 1-1"), 120)[0].get_extents(Atspi.CoordType.SCREEN)
 Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
-wait_for("the recorder's Play all", named("push button", "Play all channels"), 20)[0].do_action(0)
-wait_for("every tile playing", lambda: all_tiles(lambda s: not s), 60)
+wait_for("the recorder's Play all", named("push button", "Play all channels"), 60)[0].do_action(0)
+wait_for("every tile playing", lambda: all_tiles(lambda s: not s), 120)
 first_starts = starts()
 
 steer("down", "DOWN")
 down_at = time.time()
 wait_for("every tile failing while the relay is down",
-         lambda: all_tiles(lambda s: s.startswith("Can’t play this stream")), 12)
+         lambda: all_tiles(lambda s: s.startswith("Can’t play this stream")), 30)
 time.sleep(max(0.0, 10 - (time.time() - down_at)))
 steer("up", "UP")
-wait_for("every tile playing again by itself", lambda: all_tiles(lambda s: not s), 75)
+wait_for("every tile playing again by itself", lambda: all_tiles(lambda s: not s), 120)
 print(f"  back {time.time() - down_at:.0f} s after the relay went down")
 if starts() - first_starts < TILES:
     print(f"  only {starts() - first_starts} new stream starts after the outage, not {TILES}")

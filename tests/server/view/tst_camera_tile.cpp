@@ -5,6 +5,7 @@
 // stream switch and snapshots.
 
 #include "server/view/CameraTile.h"
+#include "server/view/PulseDot.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
@@ -131,6 +132,36 @@ private Q_SLOTS:
         tile->stop();
         tile->resume();
         QVERIFY(!tile->player()->isRunning());
+    }
+
+    // The status dot lies over the picture: while playing it pulses with the
+    // pictures, so the picture under it repaints once per picture and never
+    // between pictures.
+    void dotPulsesWithThePictures()
+    {
+        auto tile = make();
+        tile->start();
+        streams.answer(0, viewtest::silentRtsp());
+        auto* dot = tile->findChild<PulseDot*>();
+        QVERIFY(dot && dot->isPulsing() && !dot->isAnimating());
+        QImage picture(320, 180, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        Q_EMIT tile->player()->frameReady(picture); // ends the loading spinner
+        QTest::qWait(100);
+        kvrtest::PaintCounter counter;
+        tile->videoStage()->installEventFilter(&counter);
+        QTest::qWait(300);
+        QCOMPARE(counter.counts.value(tile->videoStage()), 0);
+        QList<double> phases;
+        for (int i = 0; i < 3; ++i) {
+            Q_EMIT tile->player()->frameReady(picture);
+            QTest::qWait(100);
+            phases << dot->phase();
+        }
+        QCOMPARE(counter.counts.value(tile->videoStage()), 3);
+        QVERIFY(phases[0] != phases[1] && phases[1] != phases[2]); // a step with each picture
+        tile->stop();
+        QVERIFY(!dot->isPulsing());
     }
 
     void restartsAskedByTheServerReachOnlyTheirHolder()
