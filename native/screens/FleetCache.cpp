@@ -152,69 +152,10 @@ QList<NativeInsights::Issue> FleetCache::issues(const QList<Native::Device>& dev
 QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& context,
                                                      const QList<Native::Device>& devices) const
 {
-    using NativeInsights::SiteSummary;
-    QList<SiteSummary> rows;
-    QHash<QString, qsizetype> index;
-    QHash<QString, Native::Site> siteById;
-    const QList<Native::Site> allSites = context.store->sites(); // const: no copy of the records
-    for (const Native::Site& s : allSites)
-        siteById.insert(s.id, s);
-    for (const Native::Device& d : devices) {
-        if (!d.enabled)
-            continue;
-        qsizetype at = index.value(d.siteId, -1);
-        if (at < 0) {
-            SiteSummary row;
-            row.siteId = d.siteId;
-            const auto site = siteById.constFind(d.siteId);
-            if (!d.siteId.isEmpty() && site != siteById.cend()) {
-                row.name = site->name;
-                QStringList parts;
-                if (!site->isp.isEmpty())
-                    parts << site->isp;
-                if (!site->contact.isEmpty())
-                    parts << site->contact;
-                row.subtitle = parts.join(QStringLiteral(" · "));
-            } else {
-                row.name = QStringLiteral("No site");
-            }
-            at = rows.size();
-            rows.append(row);
-            index.insert(d.siteId, at);
-        }
-        SiteSummary& row = rows[at];
-        ++row.devices;
-        if (d.health.checkedAt.isValid()) {
-            ++row.checked;
-            if (d.health.device == Native::Passed)
-                ++row.up;
-        }
-        for (const Native::Camera& c : d.cameras) {
-            if (d.isIgnored(c.channelId))
-                continue;
-            ++row.cameras;
-            if (c.onlineKnown)
-                ++row.camerasKnown;
-            if (c.online)
-                ++row.camerasOnline;
-        }
-        if (const Entry* e = entry(d.id)) {
-            for (const NativeInsights::Issue& i : e->issues) {
-                if (i.level == NativeInsights::Problem)
-                    ++row.problems;
-                else if (i.level == NativeInsights::Warning)
-                    ++row.warnings;
-            }
-        }
-    }
-    std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary& a, const SiteSummary& b) {
-        if (a.problems != b.problems)
-            return a.problems > b.problems;
-        if (a.warnings != b.warnings)
-            return a.warnings > b.warnings;
-        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    return NativeInsights::sitesOver(devices, context.store->sites(), [this](const Native::Device& d) {
+        const Entry* e = entry(d.id);
+        return e ? e->issues : QList<NativeInsights::Issue>();
     });
-    return rows;
 }
 
 QList<double> FleetCache::fleetDays(const QList<Native::Device>& devices) const

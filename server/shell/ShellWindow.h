@@ -47,6 +47,9 @@ public:
     bool vmsAllowed() const;
     bool canUsePresets() const;
     void noAccess();
+    // The chosen camera and its device, for a view about to open on them;
+    // false (after telling a user without access) when there is none to open.
+    bool chosenCamera(const Device*& device, const Channel*& channel);
     void confirmSignOut();
     void onSessionExpired();
     void openDevice(const QString& deviceId);
