@@ -229,7 +229,7 @@ QTreeView#CatalogTree QPushButton#IconBtn {
     min-width: 24px; max-width: 24px; min-height: 24px; max-height: 24px; border-radius: 12px;
 }
 QFrame#Tile { background: @backdrop; border: 2px solid @line; border-radius: 14px; }
-QFrame#Tile:hover { border: 2px solid @borderStrong; }
+QFrame#Tile:hover, QFrame#Tile:focus { border: 2px solid @borderStrong; }
 QFrame#Tile[selected="true"] { border: 2px solid @accent; }
 QWidget#TileBadge { background: @black/0.55; border-radius: 12px; }
 QLabel#TileName { color: @white; font-size: 12px; font-weight: 600; }

@@ -1,6 +1,7 @@
 #include "native/live/VmsTile.h"
 
 #include "app/core/Clock.h"
+#include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
 #include "native/live/TileRules.h"
 #include "native/live/Tunables.h"
@@ -128,6 +129,11 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     }
     m_subButton->setChecked(true);
     m_switch->hide();
+    setAccessibleName(m_deviceName.isEmpty() ? m_name : m_name + QStringLiteral(", ") + m_deviceName);
+    FocusWithin::watch(this, [this] {
+        layoutOverlays();
+        updateButtons();
+    });
     connect(m_switchGroup, &QButtonGroup::idClicked, this, [this](int which) {
         const bool main = which == 1;
         if (main != m_main)
@@ -139,6 +145,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_retry->setCursor(Qt::PointingHandCursor);
     m_retry->hide();
     connect(m_retry, &QPushButton::clicked, this, &VmsTile::retry);
+    FocusWithin::tabAfter(this, {m_focusButton, m_snapshotButton, m_removeButton, m_subButton, m_mainButton, m_retry});
 
     m_toast = new QLabel(this);
     m_toast->setObjectName(QStringLiteral("VToast"));
@@ -541,7 +548,7 @@ int VmsTile::discState() const
 
 void VmsTile::updateButtons()
 {
-    const TileRules::ButtonVisibility v = TileRules::buttonsFor(m_hovered, m_removable, m_failed, width());
+    const TileRules::ButtonVisibility v = TileRules::buttonsFor(showsControls(), m_removable, m_failed, width());
     m_removeButton->setVisible(v.remove);
     m_focusButton->setVisible(v.focus);
     m_snapshotButton->setVisible(v.snapshot);
@@ -559,7 +566,7 @@ void VmsTile::layoutOverlays()
 {
     TileRules::OverlayInputs in;
     in.tile = size();
-    in.hovered = m_hovered;
+    in.hovered = showsControls();
     in.deviceNameHintWidth = m_deviceLabel->sizeHint().width();
     in.switchHint = m_switch->sizeHint();
     in.retryHint = m_retry->sizeHint();
@@ -588,6 +595,11 @@ void VmsTile::resizeEvent(QResizeEvent* event)
     QFrame::resizeEvent(event);
     layoutOverlays();
     updateButtons();
+}
+
+bool VmsTile::showsControls() const
+{
+    return m_hovered || FocusWithin::has(this);
 }
 
 void VmsTile::enterEvent(QEnterEvent* event)

@@ -130,6 +130,8 @@ private:
     bool m_failed = false;
     bool m_running = false;
     bool m_hovered = false;
+    // The pointer is over the tile or the keyboard focus is within it.
+    bool showsControls() const;
     bool m_focused = false;
     bool m_removable = true;
     bool m_playback = false;

@@ -2,6 +2,7 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/Settings.h"
+#include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
 #include "server/api/LiveStreamService.h"
 #include "server/view/PlayerStop.h"
@@ -58,6 +59,13 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
 {
     setObjectName(QStringLiteral("Tile"));
     setMouseTracking(true);
+    setAccessibleName(title);
+    FocusWithin::watch(this, [this] {
+        if (FocusWithin::has(this))
+            ensureOverlays();
+        layoutOverlays();
+        updateButtons();
+    });
     m_useMain = m_checkedMain = Prefs::get(Prefs::kGridMain);
 
     auto* layout = new QVBoxLayout(this);
@@ -201,6 +209,8 @@ void CameraTile::ensureOverlays()
     m_retryButton->setObjectName(QStringLiteral("Secondary"));
     m_retryButton->setCursor(Qt::PointingHandCursor);
     m_retryButton->hide();
+    FocusWithin::tabAfter(this, {m_listenButton, m_snapshotButton, m_expandButton, m_openButton, m_removeButton,
+                                 m_mainButton, m_subButton, m_retryButton});
 
     connect(m_listenButton, &QPushButton::clicked, this, [this] {
         const bool on = !isListening();
@@ -468,7 +478,7 @@ void CameraTile::updateButtons()
 {
     tile::TileState state;
     state.width = width();
-    state.hovered = m_hovered;
+    state.hovered = showsControls();
     state.inVideoWall = inVideoWall;
     state.hasAudio = m_hasAudio;
     state.listening = isListening();
@@ -503,7 +513,7 @@ void CameraTile::layoutOverlays()
     const int w = width();
     const int h = height();
     const QFontMetrics metrics(m_nameLabel->font());
-    m_nameLabel->setText(metrics.elidedText(m_title, Qt::ElideRight, tile::nameWidth(w, m_hovered)));
+    m_nameLabel->setText(metrics.elidedText(m_title, Qt::ElideRight, tile::nameWidth(w, showsControls())));
     m_nameLabel->setToolTip(m_title);
     m_badge->adjustSize();
     m_badge->move(10, 10);
@@ -532,6 +542,11 @@ void CameraTile::resizeEvent(QResizeEvent* event)
     QFrame::resizeEvent(event);
     layoutOverlays();
     updateButtons();
+}
+
+bool CameraTile::showsControls() const
+{
+    return m_hovered || FocusWithin::has(this);
 }
 
 void CameraTile::enterEvent(QEnterEvent* event)

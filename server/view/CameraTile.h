@@ -135,6 +135,8 @@ private:
     bool m_failed = false;
     bool m_hasAudio = false;
     bool m_hovered = false;
+    // The pointer is over the tile or the keyboard focus is within it.
+    bool showsControls() const;
     bool m_expanded = false;
     // Each start gets a number; an answer to an earlier one is dropped.
     quint64 m_startSerial = 0;

@@ -13,7 +13,9 @@
 #include "wall/TileRetry.h"
 
 #include <QDir>
+#include <QApplication>
 #include <QEnterEvent>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -243,6 +245,35 @@ private Q_SLOTS:
                  }));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         NativeStore::instance().removeDevice(silent);
+    }
+
+    // Tab stops on a tile, which shows its controls as the pointer would,
+    // walks through them and on to the next tile, which hides them again.
+    void tabWalksThroughATilesControls()
+    {
+        QWidget window;
+        auto* row = new QHBoxLayout(&window);
+        auto* first = new VmsTile(hikId, 1, &window);
+        auto* second = new VmsTile(hikId, 2, &window);
+        row->addWidget(first);
+        row->addWidget(second);
+        first->setRemovable(true);
+        window.resize(1000, 300);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        first->setFocus(Qt::TabFocusReason);
+        QVERIFY(first->accessibleName().endsWith(", Hall NVR"));
+        QVERIFY(first->snapshotButton()->isVisible() && first->deviceLabel()->isVisible());
+        QStringList reached;
+        for (int i = 0; i < 12 && QApplication::focusWidget() != second; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            if (first->isAncestorOf(QApplication::focusWidget()))
+                reached << QApplication::focusWidget()->accessibleName();
+        }
+        QCOMPARE(QApplication::focusWidget(), second);
+        QCOMPARE(reached.size(), 4); // focus, snapshot, remove and the checked stream
+        QVERIFY(!first->snapshotButton()->isVisible() && second->snapshotButton()->isVisible());
     }
 
     void wallSourceBuildsPlainTiles()

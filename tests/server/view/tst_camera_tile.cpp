@@ -11,6 +11,9 @@
 #include "video/VideoStage.h"
 #include "wall/TileRetry.h"
 
+#include <QAbstractButton>
+#include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalSpy>
 
@@ -246,6 +249,41 @@ private Q_SLOTS:
         QVERIFY(tile->isListening());
         hover(tile.get(), false);
         QCOMPARE(overlays(*tile), QString("Mute this camera"));
+    }
+
+    // The keyboard reaches what the pointer brings up: Tab stops on a tile,
+    // which then shows its controls, walks through them, and on to the next
+    // tile, which hides them again.
+    void tabWalksThroughATilesControls()
+    {
+        QWidget window;
+        auto* row = new QHBoxLayout(&window);
+        auto* first = new CameraTile("c1", "Gate c1", false, &window, &streams);
+        auto* second = new CameraTile("c2", "Gate c2", false, &window, &streams);
+        row->addWidget(first);
+        row->addWidget(second);
+        window.resize(700, 220);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        first->setFocus(Qt::TabFocusReason);
+        QCOMPARE(first->accessibleName(), QString("Gate c1"));
+        const QString shown = overlays(*first);
+        QVERIFY2(shown.contains("Open full view (with sound)"), qPrintable(shown));
+        QStringList reached;
+        for (int i = 0; i < 12 && QApplication::focusWidget() != second; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget* at = QApplication::focusWidget();
+            if (first->isAncestorOf(at))
+                reached << (at->accessibleName().isEmpty() ? qobject_cast<QAbstractButton*>(at)->text()
+                                                           : at->accessibleName());
+        }
+        QCOMPARE(QApplication::focusWidget(), second);
+        // Main and Sub are one exclusive group: Tab enters it once, the arrows move within.
+        QCOMPARE(reached.join(", "), QString("Save a snapshot, Fill the wall with this camera, Open full view (with "
+                                             "sound), Remove from this wall, Main"));
+        QCOMPARE(overlays(*first), QString());
+        QVERIFY(!overlays(*second).isEmpty());
     }
 
     void snapshotsAndToasts()
