@@ -126,6 +126,11 @@ void NativeWindow::build()
     // out only those devices again.
     if (m_context.store) {
         connect(m_context.store, &NativeStore::changed, this, [this] {
+            m_cache.markLists();
+            scheduleDataRebuild();
+        });
+        // The history read from its file changes every device's figures.
+        connect(m_context.store, &NativeStore::uptimeLoaded, this, [this] {
             m_cache.markAll();
             scheduleDataRebuild();
         });
