@@ -74,6 +74,12 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         m_all = true;
     }
     const NativeStore& store = *context.store;
+    // Site names by id, as NativeStore::siteName gives them, without a walk
+    // of the site list per device.
+    QHash<QString, QString> siteNames;
+    for (const Native::Site& s : store.sites())
+        if (!s.id.isEmpty() && !siteNames.contains(s.id))
+            siteNames.insert(s.id, s.name);
     NativeInsights::Sources sources;
     bool haveSources = false;
     QHash<QString, Entry> kept;
@@ -83,7 +89,10 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     for (const Native::Device& stored : devices) {
         auto found = m_entries.find(stored.id);
         const Native::Device& d = stored;
-        if (!m_all && found != m_entries.end() && !m_dirty.contains(d.id)) {
+        if (!m_all && found != m_entries.end() && !m_dirty.contains(d.id)
+            && (!m_compare
+                || (found->record == d && found->busy == context.isBusy(d.id)
+                    && found->refused == context.isRefused(d.id) && found->site == siteNames.value(d.siteId)))) {
             kept.emplace(d.id, std::move(*found));
             ++reused;
             continue;
@@ -103,7 +112,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             if (c.lastOnline.isValid())
                 c.lastOnline = toUtc(c.lastOnline);
         Entry e;
-        e.site = store.siteName(d.siteId);
+        e.site = siteNames.value(d.siteId);
         e.issues = NativeInsights::issuesFor(sources, utc, now);
         for (const NativeInsights::Issue& i : e.issues)
             e.worst = qMin(e.worst, i.level);
@@ -121,6 +130,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         in.dayLabels = m_labels;
         e.row = NativeFleet::buildRow(utc, in);
         e.row.stamp = ++m_stamp;
+        e.record = d;
+        e.busy = in.busy;
+        e.refused = in.refused;
         kept.emplace(d.id, std::move(e));
         ++m_recomputed;
     }
@@ -129,6 +141,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     m_entries = std::move(kept);
     m_dirty.clear();
     m_all = false;
+    m_compare = false;
 }
 
 const FleetCache::Entry* FleetCache::entry(const QString& deviceId) const

@@ -4,8 +4,11 @@
 // its rank), kept between rebuilds and worked out again only for the devices
 // whose data changed. A probe result or a busy change of one device then
 // costs that device's findings and row, not the whole fleet's, and a filter
-// change costs nothing but the filtering. Everything is marked for a fresh
-// look when the inventory's lists change and once a minute (relative times).
+// change costs nothing but the filtering. When the inventory's lists change,
+// only the devices whose record, site name, busy or refused state differ
+// from what they were worked out from are worked out again; everything is
+// marked for a fresh look once a minute (relative times), when the history
+// is read and when the event streams change.
 
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
@@ -25,10 +28,17 @@ public:
         NativeFleet::Row row;
         int worst = 3; // smallest finding level; 3 without findings
         QString site;  // the site's name, empty without one
+        // What the entry was worked out from, to tell whether it still holds.
+        Native::Device record;
+        bool busy = false;
+        bool refused = false;
     };
 
     // Marks every device (the lists changed, or time moved on).
     void markAll() { m_all = true; }
+    // The inventory's lists changed: every device is compared with what its
+    // entry was worked out from, and only those that differ are worked out.
+    void markLists() { m_compare = true; }
     // Marks one device (its record, its busy state or its events changed).
     void mark(const QString& deviceId) { m_dirty.insert(deviceId); }
 
@@ -56,6 +66,7 @@ private:
     QHash<QString, Entry> m_entries;
     QSet<QString> m_dirty;
     bool m_all = true;
+    bool m_compare = false;
     int m_recomputed = 0;
     quint64 m_stamp = 0;
     bool m_changed = true;

@@ -126,6 +126,11 @@ void NativeWindow::build()
     // out only those devices again.
     if (m_context.store) {
         connect(m_context.store, &NativeStore::changed, this, [this] {
+            m_cache.markLists();
+            scheduleDataRebuild();
+        });
+        // The history read from its file changes every device's figures.
+        connect(m_context.store, &NativeStore::uptimeLoaded, this, [this] {
             m_cache.markAll();
             scheduleDataRebuild();
         });
@@ -664,6 +669,7 @@ void NativeWindow::rebuild()
         const Native::Device* device;
         int rank;
         int site; // the site name's place among the shown ones, in sortsBefore's order
+        QString label; // made once, not once per comparison of the sort
     };
     QList<Entry> entries;
     entries.reserve(devices.size());
@@ -672,7 +678,7 @@ void NativeWindow::rebuild()
         const FleetCache::Entry* cached = m_cache.entry(d.id);
         if (!cached || !NativeFleet::matches(d, f, cached->site))
             continue;
-        entries.append({cached, &d, stateRank(d, cached->worst), 0});
+        entries.append({cached, &d, stateRank(d, cached->worst), 0, Native::deviceLabel(d)});
         sitePlace.insert(cached->site, 0);
     }
     // The few distinct site names are put in order once, so sorting the rows
@@ -696,7 +702,7 @@ void NativeWindow::rebuild()
             return a.rank < b.rank;
         if (a.site != b.site)
             return a.site < b.site;
-        if (const int c = Native::deviceLabel(*a.device).compare(Native::deviceLabel(*b.device), Qt::CaseInsensitive))
+        if (const int c = a.label.compare(b.label, Qt::CaseInsensitive))
             return c < 0;
         return a.device->id < b.device->id;
     });

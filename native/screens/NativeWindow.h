@@ -93,6 +93,8 @@ public:
     QTimer* rebuildTimer() const { return m_rebuildTimer; }
     int rebuildCount() const { return m_rebuildCount; }
     // Devices whose findings and row the last rebuild worked out again.
+    int rowsWorkedOut() const { return m_cache.recomputed(); }
+    // Devices whose findings and row the last rebuild worked out again.
     const NativeContext& context() const { return m_context; }
 
 Q_SIGNALS:

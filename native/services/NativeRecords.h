@@ -57,6 +57,8 @@ struct Health {
     QString error;           // latest failure sentence, empty when none
     QDateTime lastUp;        // last time the device itself answered
     QDateTime fetchedAt;     // when details were last fetched
+
+    bool operator==(const Health&) const = default;
 };
 
 // What a camera's two flags say together.
@@ -74,6 +76,8 @@ struct Camera {
     QDateTime lastOnline;
     QDateTime lastOffline;
     int blur = 0; // 1..100 threshold; 0 not set
+
+    bool operator==(const Camera&) const = default;
 
     CameraState state() const
     {
@@ -113,6 +117,8 @@ struct Device {
     QDateTime createdAt;
     Health health;
     QList<Camera> cameras; // one per channel 1..channels, in channel order
+
+    bool operator==(const Device&) const = default;
 
     bool isIgnored(int channel) const { return ignored.contains(channel); }
 

@@ -63,6 +63,7 @@ private Q_SLOTS:
     void sitesBeyondTwelve();
     void stripSquaresTipsAndPaint();
     void cacheAgreesWithServices();
+    void listsChangeWorksOutOnlyWhatDiffers();
 };
 
 void OverviewTest::textAndSiteRules()
@@ -267,6 +268,63 @@ void OverviewTest::cacheAgreesWithServices()
         rounds << QStringLiteral("%1 %2").arg(cache.recomputed()).arg(cache.changed());
     }
     QCOMPARE(rounds, (QStringList{"0 0", "1 1", "0 1"}));
+}
+
+void OverviewTest::listsChangeWorksOutOnlyWhatDiffers()
+{
+    Native::Site a = site("Alpha");
+    const Native::Site b = site("Bravo");
+    Bench bench({down("D1", a.id), up("U1", a.id), cameraDown("C1", b.id), fresh("N1", b.id), disabled("X1"), up("U2"),
+                 cameraDown("C2", {})},
+                {a, b});
+    NativeStore& store = bench.store();
+    const NativeContext context = bench.context();
+    const QDateTime now = NativeContext::now();
+    auto idOf = [&](const QString& name) {
+        for (const Native::Device& d : store.devices())
+            if (d.name == name)
+                return d.id;
+        return QString();
+    };
+    FleetCache cache;
+    cache.update(context, store.devices(), now);
+
+    // A mix of changes no device notice reported: a site renamed (its two
+    // devices), a device switched off, one turned busy, one added, one
+    // removed; C2 and X1 stay as they were.
+    a.name = QStringLiteral("Alpha North");
+    store.updateSite(a);
+    store.setEnabled(idOf("N1"), false, QStringLiteral("Moved"));
+    bench.controller->run(idOf("U2"), NativeController::Refresh);
+    store.addDevice(fresh("N2", b.id));
+    store.removeDevice(idOf("C1"));
+    cache.markLists();
+    cache.update(context, store.devices(), now);
+    QCOMPARE(cache.recomputed(), 5);
+
+    // The table and findings are those a cache made afresh gives.
+    FleetCache afresh;
+    afresh.update(context, store.devices(), now);
+    auto rowText = [](const FleetCache& c, const QString& id) {
+        const FleetCache::Entry* e = c.entry(id);
+        if (!e)
+            return QStringList{QStringLiteral("none")};
+        QStringList out{e->site, QString::number(e->worst), QString::number(e->issues.size())};
+        for (size_t col = 0; col < NativeFleet::Cells::size(); ++col) {
+            const NativeFleet::Cell& cell = e->row.cells[col];
+            out << QStringLiteral("%1|%2|%3|%4").arg(cell.text, cell.sub, cell.tip).arg(cell.kind);
+        }
+        return out;
+    };
+    for (const Native::Device& d : store.devices())
+        QCOMPARE(rowText(cache, d.id), rowText(afresh, d.id));
+    QCOMPARE(cache.entry(idOf("D1"))->site, QStringLiteral("Alpha North"));
+    QVERIFY(!cache.entry(idOf("C1")));
+
+    // Nothing changed since: nothing is worked out again.
+    cache.markLists();
+    cache.update(context, store.devices(), now);
+    QCOMPARE(cache.recomputed(), 0);
 }
 
 KVR_TEST_MAIN(OverviewTest)
