@@ -70,9 +70,6 @@ public:
     std::optional<double> clockValue(double now);
 
     bool soundClockOn() const { return m_soundOn; }
-    bool soundStarted() const { return m_soundStarted; }
-    bool wallStarted() const { return m_wallStarted; }
-    bool shownAny() const { return m_shownAny; }
     int resets() const { return m_resets; }
     int onTime() const { return m_onTime; }
     int late() const { return m_late; }
@@ -152,7 +149,6 @@ public:
     // A pause forgets the offset.
     void forgetOffset() { m_hasOffset = false; }
     bool skipping() const { return m_skipping; }
-    int skipCount() const { return m_skipCount; }
 
 private:
     bool m_hasOffset = false;

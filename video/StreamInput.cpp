@@ -174,7 +174,6 @@ std::shared_ptr<QNetworkAccessManager> NetPool::manager()
 {
     if (!m_current) {
         m_current = std::make_shared<QNetworkAccessManager>();
-        ++m_made;
         QObject::connect(m_current.get(), &QNetworkAccessManager::sslErrors, m_current.get(),
                          [](QNetworkReply* r, const QList<QSslError>&) {
                              if (isPrivateHost(r->url().host()))

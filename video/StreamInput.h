@@ -83,11 +83,9 @@ public:
     std::shared_ptr<QNetworkAccessManager> manager();
     // A reply made through `used` is given up before its end.
     void retire(const std::shared_ptr<QNetworkAccessManager>& used);
-    int managersMade() const { return m_made; }
 
 private:
     std::shared_ptr<QNetworkAccessManager> m_current;
-    int m_made = 0;
 };
 
 // Reads one HTTP resource in pieces, with byte ranges when the server has them.
@@ -105,7 +103,6 @@ public:
     // Why the last request failed (see request()).
     PlayerFailure failure() const { return m_failure; }
     int64_t totalSize() const { return m_totalSize; }
-    bool rangesSupported() const { return m_rangesSupported; }
     int64_t position() const { return m_pos; }
     int64_t bufferStart() const { return m_bufferStart; }
     int64_t bufferedBytes() const { return m_buffer.size(); }

@@ -35,7 +35,6 @@ public:
     int selectedCell() const { return m_selectedCell; }
     void setSelectedCell(int cell);
     int hoverCell() const { return m_hover; }
-    int dropTarget() const { return m_dropTarget; }
 
     QRectF area() const;
     QRectF cellRect(int cell) const;
