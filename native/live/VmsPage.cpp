@@ -204,20 +204,21 @@ QWidget* VmsPage::buildToolbar()
     connect(m_wallButton, &QPushButton::clicked, this, &VmsPage::openVideoWall);
     row->addTrailing(m_wallButton);
 
-    m_prevButton = NativeUi::button(QStringLiteral("\u2039"), "VBtn");
-    m_prevButton->setFixedWidth(40);
-    m_prevButton->setAccessibleName(QStringLiteral("Previous page"));
-    m_prevButton->setToolTip(QStringLiteral("Previous page"));
-    connect(m_prevButton, &QPushButton::clicked, this, &VmsPage::previousPage);
+    // The pager's arrows: a glyph on screen, a name for the tool tip and screen readers.
+    const auto pagerButton = [&](const QString& glyph, const QString& name, void (VmsPage::*turn)()) {
+        QPushButton* b = NativeUi::button(glyph, "VBtn");
+        b->setFixedWidth(40);
+        b->setAccessibleName(name);
+        b->setToolTip(name);
+        connect(b, &QPushButton::clicked, this, turn);
+        return b;
+    };
+    m_prevButton = pagerButton(QStringLiteral("\u2039"), QStringLiteral("Previous page"), &VmsPage::previousPage);
     row->addTrailing(m_prevButton);
     m_pageLabel = new QLabel(bar);
     m_pageLabel->setObjectName(QStringLiteral("VMuted"));
     row->addTrailing(m_pageLabel);
-    m_nextButton = NativeUi::button(QStringLiteral("\u203a"), "VBtn");
-    m_nextButton->setFixedWidth(40);
-    m_nextButton->setAccessibleName(QStringLiteral("Next page"));
-    m_nextButton->setToolTip(QStringLiteral("Next page"));
-    connect(m_nextButton, &QPushButton::clicked, this, &VmsPage::nextPage);
+    m_nextButton = pagerButton(QStringLiteral("\u203a"), QStringLiteral("Next page"), &VmsPage::nextPage);
     row->addTrailing(m_nextButton);
     m_backButton = NativeUi::button(QStringLiteral("Back to wall"), "VBtn");
     m_backButton->hide();
