@@ -30,6 +30,21 @@ constexpr int kKindRole = Qt::UserRole + 1;
 const QString kSite = QStringLiteral("site");
 const QString kDevice = QStringLiteral("device");
 const QString kCamera = QStringLiteral("camera");
+
+// The wall reduced against the inventory as it stands now.
+QStringList reducedWall(const QStringList& wall, bool strict)
+{
+    const QList<Native::Device> devices = NativeStore::instance().devices();
+    return WallRules::reduceWall(
+        wall,
+        [&](const QString& id) -> const Native::Device* {
+            for (const Native::Device& d : devices)
+                if (d.id == id)
+                    return &d;
+            return nullptr;
+        },
+        strict);
+}
 } // namespace
 
 VmsPage::VmsPage(QWidget* parent) : NativeWallPage(parent)
@@ -288,16 +303,7 @@ void VmsPage::onInventoryChanged()
     if (!m_active)
         return;
     refreshTree();
-    const QList<Native::Device> devices = NativeStore::instance().devices();
-    const QStringList reduced = WallRules::reduceWall(
-        m_wall,
-        [&](const QString& id) -> const Native::Device* {
-            for (const Native::Device& d : devices)
-                if (d.id == id)
-                    return &d;
-            return nullptr;
-        },
-        false);
+    const QStringList reduced = reducedWall(m_wall, false);
     if (reduced != m_wall) {
         m_wall = reduced;
         rebuildWallLater();
@@ -328,16 +334,7 @@ void VmsPage::activate()
     m_active = true;
     if (!m_loaded)
         load();
-    const QList<Native::Device> devices = NativeStore::instance().devices();
-    m_wall = WallRules::reduceWall(
-        m_wall,
-        [&](const QString& id) -> const Native::Device* {
-            for (const Native::Device& d : devices)
-                if (d.id == id)
-                    return &d;
-            return nullptr;
-        },
-        true);
+    m_wall = reducedWall(m_wall, true);
     refreshTree();
     rebuildWall();
 }
