@@ -1,5 +1,6 @@
 #include "native/services/NativeController.h"
 
+#include "app/core/RequestTicket.h"
 #include "app/core/Settings.h"
 #include "native/services/DeviceProbe.h"
 #include "native/services/NativeInventory.h"
@@ -202,22 +203,22 @@ void NativeController::pump()
         // inside itself.
         auto starting = std::make_shared<bool>(true);
         auto answered = std::make_shared<bool>(false);
-        QPointer<NativeController> self(this);
-        Done done = [self, id, starting, answered](const Native::ProbeResult& result) {
-            if (*answered || !self)
+        const RequestTicket ticket = RequestTicket::heldBy(this);
+        Done done = [this, ticket, id, starting, answered](const Native::ProbeResult& result) {
+            if (*answered || !ticket.current())
                 return;
             *answered = true;
             if (*starting) {
                 QMetaObject::invokeMethod(
-                    self.data(),
-                    [self, id, result] {
-                        if (self)
-                            self->complete(id, result);
+                    this,
+                    [this, ticket, id, result] {
+                        if (ticket.current())
+                            complete(id, result);
                     },
                     Qt::QueuedConnection);
                 return;
             }
-            self->complete(id, result);
+            complete(id, result);
         };
         const int window = kind == Fetch ? windowDays() : 0;
         m_probe(job.snapshot, kind, window, std::move(done));

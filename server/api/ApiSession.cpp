@@ -136,14 +136,14 @@ void ApiClient::renew(bool forSession, LoginCallback waiter)
     if (m_refreshInFlight)
         return;
     m_refreshInFlight = true;
-    const quint64 session = m_sessionGeneration;
+    const RequestTicket session = m_sessionDesk.ticket();
     const QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken},
                            {QStringLiteral("include_refresh_token"), true}};
     // Sent once only: the server rotates the token when it reads it, so a
     // second copy after a dropped connection would be taken for a theft.
     sendJson({.post = true, .path = QStringLiteral("/v2/token/refresh/"), .body = body, .spa = true, .once = true},
              [this, session](const JsonReply& reply) {
-                 if (session != m_sessionGeneration) {
+                 if (!session.current()) {
                      // Signed out while the renewal was under way: its tokens
                      // belong to a session that no longer exists, and sign-out
                      // has already answered its waiters.

@@ -17,7 +17,7 @@
 struct ReadyPoll {
     StreamInfo info;
     bool live = false;
-    int generation = 0;
+    RequestTicket start;
     QString key;
     qint64 startedMs = 0;
     ApiClient::StreamCallback callback; // taken out when the wait finishes
@@ -87,16 +87,18 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
 {
     const QString cameraId = query.queryItemValue(QStringLiteral("camera_id"), QUrl::FullyDecoded);
     const QString key = liveKey(owner, cameraId);
-    int generation = 0;
+    RequestTicket start;
     if (live) {
-        generation = ++m_liveGeneration;
-        m_liveStartGen.insert(key, generation);
+        std::shared_ptr<TicketDesk>& desk = m_liveStarts[key];
+        if (!desk)
+            desk = std::make_shared<TicketDesk>();
+        start = desk->issue();
         ++m_liveStartsInFlight[cameraId];
     } else {
-        generation = ++m_playbackGeneration;
+        start = m_playbackDesk.issue();
     }
-    auto send = [this, path, query, live, cameraId, key, generation, callback = std::move(callback)] {
-        if (live && !startCurrent(true, key, generation)) {
+    auto send = [this, path, query, live, cameraId, key, start, callback = std::move(callback)] {
+        if (live && !start.current()) {
             // Overtaken while it waited for a stop: nothing to ask for any more.
             liveStartSettled(cameraId);
             deliverSuperseded(QString(), cameraId, callback);
@@ -107,8 +109,8 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
         request.path = path;
         request.auth = true;
         request.query = query;
-        sendJson(request, [this, live, cameraId, key, generation, callback](const JsonReply& reply) {
-            streamAnswered(live, cameraId, key, generation, callback, reply);
+        sendJson(request, [this, live, cameraId, key, start, callback](const JsonReply& reply) {
+            streamAnswered(live, cameraId, key, start, callback, reply);
         });
     };
     // A server that takes a stop after a start of the same stream ends the
@@ -118,13 +120,6 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
         return;
     }
     send();
-}
-
-bool ApiClient::startCurrent(bool live, const QString& key, int generation) const
-{
-    if (live)
-        return m_liveStartGen.value(key, 0) == generation;
-    return m_playbackGeneration == generation;
 }
 
 void ApiClient::deliverSuperseded(const QString& streamId, const QString& cameraId, StreamCallback callback)
@@ -207,7 +202,7 @@ bool ApiClient::streamHeld(const QString& streamId) const
     return false;
 }
 
-void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString& key, int generation,
+void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString& key, const RequestTicket& start,
                                StreamCallback callback, const JsonReply& reply)
 {
     // A failure that arrives after a newer start or a stop of the same holder
@@ -217,26 +212,25 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     if (const auto failed = ApiPolicy::startFailure(reply.status, reply.error, reply.failure, payload)) {
         if (live)
             liveStartSettled(cameraId);
-        if (!startCurrent(live, key, generation))
+        if (!start.current())
             deliverSuperseded(payload.value(QStringLiteral("stream_id")).toVariant().toString(), cameraId, callback);
         else if (callback)
             callback(failedInfo(failed->failure), failed->text);
         return;
     }
     const StreamTicket ticket = readTicket(payload);
-    auto relayStep = [this, live, key, generation, callback, payload, cameraId] {
-        resolveRelay([this, live, key, generation, callback, payload, cameraId](const QString& host, int port,
-                                                                                const QString& relayError) {
-            routeStream(live, key, generation, callback, payload, cameraId, false, relayError.isEmpty(), host, port);
+    auto relayStep = [this, live, key, start, callback, payload, cameraId] {
+        resolveRelay([this, live, key, start, callback, payload, cameraId](const QString& host, int port,
+                                                                           const QString& relayError) {
+            routeStream(live, key, start, callback, payload, cameraId, false, relayError.isEmpty(), host, port);
         });
     };
     if (ticket.usable()) {
         const QUrl ticketUrl(ticket.url, QUrl::TolerantMode);
         probeEndpoint(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(ApiTunables::kPublicRtspsPort),
-                      [this, live, key, generation, callback, payload, cameraId, relayStep](bool reachable) {
+                      [this, live, key, start, callback, payload, cameraId, relayStep](bool reachable) {
                           if (reachable)
-                              routeStream(live, key, generation, callback, payload, cameraId, true, false, QString(),
-                                          0);
+                              routeStream(live, key, start, callback, payload, cameraId, true, false, QString(), 0);
                           else
                               relayStep();
                       });
@@ -245,7 +239,7 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     relayStep();
 }
 
-void ApiClient::routeStream(bool live, const QString& key, int generation, StreamCallback callback,
+void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& start, StreamCallback callback,
                             const QJsonObject& payload, const QString& cameraId, bool publicRoute, bool relayRoute,
                             const QString& relayHostName, int relayPortNumber)
 {
@@ -291,21 +285,21 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
         // A recording answered after a newer playback start or a stop must
         // not replace what the stage shows now; the server stream it opened
         // is given back all the same.
-        if (!startCurrent(false, key, generation)) {
+        if (!start.current()) {
             deliverSuperseded(info.streamId, cameraId, callback);
             return;
         }
         if (!info.streamId.isEmpty())
             m_playbackStreams.insert(info.streamId, cameraId);
         if (info.hls) {
-            waitUntilReady(info, false, generation, callback, QString());
+            waitUntilReady(info, false, start, callback, QString());
             return;
         }
         if (callback)
             callback(info, QString());
         return;
     }
-    if (!startCurrent(true, key, generation)) {
+    if (!start.current()) {
         liveStartSettled(cameraId);
         deliverSuperseded(info.streamId, cameraId, callback);
         return;
@@ -314,20 +308,20 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
     liveStartSettled(cameraId);
     beginLease(jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
     if (info.hls) {
-        waitUntilReady(info, true, generation, callback, key);
+        waitUntilReady(info, true, start, callback, key);
         return;
     }
     if (callback)
         callback(info, QString());
 }
 
-void ApiClient::waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback,
+void ApiClient::waitUntilReady(const StreamInfo& info, bool live, const RequestTicket& start, StreamCallback callback,
                                const QString& key)
 {
     auto poll = std::make_shared<ReadyPoll>();
     poll->info = info;
     poll->live = live;
-    poll->generation = generation;
+    poll->start = start;
     poll->key = key.isEmpty() ? info.cameraId : key;
     poll->startedMs = monotonicMs();
     poll->callback = std::move(callback);
@@ -343,8 +337,7 @@ void ApiClient::waitUntilReady(const StreamInfo& info, bool live, int generation
 
 bool ApiClient::pollCurrent(const ReadyPoll& poll) const
 {
-    return poll.live ? (m_liveStreams.contains(poll.key) && startCurrent(true, poll.key, poll.generation))
-                     : startCurrent(false, QString(), poll.generation);
+    return poll.start.current() && (!poll.live || m_liveStreams.contains(poll.key));
 }
 
 void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
@@ -470,7 +463,7 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
 void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
 {
     const QString key = liveKey(owner, cameraId);
-    m_liveStartGen.remove(key);
+    m_liveStarts.remove(key);
     const auto it = m_liveStreams.find(key);
     if (it == m_liveStreams.end())
         return;
@@ -484,14 +477,14 @@ void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
 void ApiClient::stopLive(const QString& owner)
 {
     if (owner.isEmpty()) {
-        ++m_playbackGeneration;
+        m_playbackDesk.supersede();
         releasePlaybackStreams();
     }
     QStringList keys;
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it)
         if (ownerOf(it.key()) == owner)
             keys << it.key();
-    for (auto it = m_liveStartGen.cbegin(); it != m_liveStartGen.cend(); ++it)
+    for (auto it = m_liveStarts.cbegin(); it != m_liveStarts.cend(); ++it)
         if (ownerOf(it.key()) == owner && !keys.contains(it.key()))
             keys << it.key();
     for (const QString& key : std::as_const(keys))
@@ -502,12 +495,12 @@ void ApiClient::stopLive(const QString& owner)
 
 void ApiClient::stopAllLive()
 {
-    ++m_playbackGeneration;
+    m_playbackDesk.supersede();
     releasePlaybackStreams();
     QSet<QString> owners;
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it)
         owners.insert(ownerOf(it.key()));
-    for (auto it = m_liveStartGen.cbegin(); it != m_liveStartGen.cend(); ++it)
+    for (auto it = m_liveStarts.cbegin(); it != m_liveStarts.cend(); ++it)
         owners.insert(ownerOf(it.key()));
     for (const QString& owner : std::as_const(owners))
         stopLive(owner);
@@ -527,7 +520,7 @@ void ApiClient::logout()
     m_refreshToken.clear();
     // Answers of the session that ends here must not bring its tokens back,
     // and its cookies must not follow the next user.
-    ++m_sessionGeneration;
+    m_sessionDesk.supersede();
     // A catalogue still loading belongs to the user who signed out.
     supersedeCatalog();
     m_network.setCookieJar(new QNetworkCookieJar(&m_network));

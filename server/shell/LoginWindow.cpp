@@ -322,14 +322,14 @@ void LoginWindow::submitLogin()
     showError(QString());
     m_signIn->setEnabled(false);
     m_signIn->setText(QStringLiteral("Signing in"));
-    QPointer<LoginWindow> self(this);
+    const RequestTicket ticket = RequestTicket::heldBy(this);
     AppContext::instance().api.login(m_user->text().trimmed(), m_password->text(), m_remember->isChecked(),
-                                     [self](const LoginStart& answer) {
-                                         if (!self)
+                                     [this, ticket](const LoginStart& answer) {
+                                         if (!ticket.current())
                                              return;
                                          // In a later turn of the event loop.
                                          QMetaObject::invokeMethod(
-                                             self, [self, answer] { self->handleLogin(answer); }, Qt::QueuedConnection);
+                                             this, [this, answer] { handleLogin(answer); }, Qt::QueuedConnection);
                                      });
 }
 
@@ -396,23 +396,23 @@ void LoginWindow::applySession(const LoginStart& answer)
     }
     if (!answer.user.username.isEmpty() || !answer.user.organisationName.isEmpty())
         ctx.user = answer.user;
-    QPointer<LoginWindow> self(this);
-    ctx.api.fetchMe([self](const UserProfile& profile, const QString&) {
-        if (!self)
+    const RequestTicket ticket = RequestTicket::heldBy(this);
+    ctx.api.fetchMe([this, ticket](const UserProfile& profile, const QString&) {
+        if (!ticket.current())
             return;
         AppContext& c = AppContext::instance();
         if (!profile.organisationName.isEmpty() || (!profile.username.isEmpty() && c.user.organisationName.isEmpty()))
             c.user = profile;
         // When the window shows again after a sign-out, it shows the form,
         // not the code step that has been used up.
-        self->backToSignIn();
-        Q_EMIT self->signedIn();
+        backToSignIn();
+        Q_EMIT signedIn();
     });
 }
 
 void LoginWindow::backToSignIn()
 {
-    ++m_stepGeneration;
+    m_steps.supersede();
     m_otpTimer->stop();
     m_otpSecondsLeft = 0;
     m_otpUserId.clear();
@@ -439,32 +439,32 @@ void LoginWindow::restoreSavedSession()
     setRestoring(true);
     ApiClient& api = AppContext::instance().api;
     api.setRefreshToken(saved->refreshToken);
-    QPointer<LoginWindow> self(this);
-    api.refresh([self](const LoginStart& answer) {
-        if (!self)
+    const RequestTicket ticket = RequestTicket::heldBy(this);
+    api.refresh([this, ticket](const LoginStart& answer) {
+        if (!ticket.current())
             return;
         ApiClient& client = AppContext::instance().api;
         if (answer.step != LoginStart::SignedIn) {
             if (restoreFailure(answer) == RestoreFailure::ForgetRemembered)
                 SessionStore::clear();
             client.setRefreshToken(QString());
-            self->setRestoring(false);
+            setRestoring(false);
             return;
         }
         client.startSessionKeepAlive(answer.expiresIn);
-        client.fetchMe([self](const UserProfile& profile, const QString&) {
-            if (!self)
+        client.fetchMe([this, ticket](const UserProfile& profile, const QString&) {
+            if (!ticket.current())
                 return;
             if (profile.username.isEmpty() && profile.organisationName.isEmpty()) {
                 // No usable profile: the remembered sign-in stays for a later try.
                 AppContext::instance().api.setAccessToken(QString());
-                self->setRestoring(false);
+                setRestoring(false);
                 return;
             }
             AppContext::instance().user = profile;
-            self->setRestoring(false);
-            self->backToSignIn();
-            Q_EMIT self->signedIn();
+            setRestoring(false);
+            backToSignIn();
+            Q_EMIT signedIn();
         });
     });
 }
@@ -473,7 +473,7 @@ void LoginWindow::restoreSavedSession()
 
 void LoginWindow::enterOtp(const LoginStart& answer)
 {
-    ++m_stepGeneration;
+    m_steps.supersede();
     m_otpBusy = false;
     m_verify->setEnabled(true);
     m_otpUserId = answer.userId;
@@ -599,13 +599,11 @@ void LoginWindow::submitOtp()
     }
     m_otpBusy = true;
     m_verify->setEnabled(false);
-    QPointer<LoginWindow> self(this);
-    const int generation = m_stepGeneration;
-    AppContext::instance().api.verifyOtp(m_otpUserId, code, m_otpRemember,
-                                         [self, generation](const LoginStart& answer) {
-                                             if (self && generation == self->m_stepGeneration)
-                                                 self->otpAnswered(answer);
-                                         });
+    const RequestTicket step = m_steps.ticket();
+    AppContext::instance().api.verifyOtp(m_otpUserId, code, m_otpRemember, [this, step](const LoginStart& answer) {
+        if (step.current())
+            otpAnswered(answer);
+    });
 }
 
 void LoginWindow::otpAnswered(const LoginStart& answer)
@@ -636,11 +634,10 @@ void LoginWindow::resendCode()
         return;
     m_resend->setEnabled(false);
     m_codeError->hide();
-    QPointer<LoginWindow> self(this);
-    const int generation = m_stepGeneration;
-    AppContext::instance().api.resendOtp(m_otpUserId, [self, generation](const LoginStart& answer) {
-        if (self && generation == self->m_stepGeneration)
-            self->resendAnswered(answer);
+    const RequestTicket step = m_steps.ticket();
+    AppContext::instance().api.resendOtp(m_otpUserId, [this, step](const LoginStart& answer) {
+        if (step.current())
+            resendAnswered(answer);
     });
 }
 

@@ -14,7 +14,6 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -161,7 +160,7 @@ struct TestRun {
     bool serverOk = false;
     bool videoOk = false;
     int pending = 2;
-    int generation = 0;
+    RequestTicket ticket; // a later test drops this one's result
 };
 
 } // namespace
@@ -286,24 +285,22 @@ void ServerDialog::runTest()
         showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
         return;
     }
-    const int generation = ++m_checkGeneration;
     m_test->setEnabled(false);
     showResult(TestVerdict::Testing, QStringLiteral("Testing…"));
     auto run = std::make_shared<TestRun>();
-    run->generation = generation;
-    QPointer<ServerDialog> self(this);
+    run->ticket = m_checks.issue();
     const QString host = QUrl(base).host(QUrl::FullyDecoded);
 
-    auto reported = [self, run] {
-        if (!self || run->generation != self->m_checkGeneration)
+    auto reported = [this, run] {
+        if (!run->ticket.current())
             return;
         if (--run->pending > 0)
             return;
-        self->m_test->setEnabled(true);
+        m_test->setEnabled(true);
         const TestVerdict verdict = !run->serverOk ? TestVerdict::ServerUnreachable
             : run->videoOk                         ? TestVerdict::AllReachable
                                                    : TestVerdict::VideoUnreachable;
-        self->showResult(verdict, run->serverText + QLatin1Char('\n') + run->videoText);
+        showResult(verdict, run->serverText + QLatin1Char('\n') + run->videoText);
     };
 
     // Server check: any HTTP answer, an unauthorised one included, means the

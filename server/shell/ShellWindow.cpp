@@ -305,7 +305,7 @@ void ShellWindow::openSettings()
 void ShellWindow::stopEverything(Operation operation)
 {
     const StreamEffects effects = effectsOf(operation);
-    ++m_stageRequest; // answers for what showed until now are dropped
+    m_stageRequests.supersede(); // answers for what showed until now are dropped
     if (effects.stage == StageEffect::Stopped)
         m_stage->stopPlayback();
     if (effects.wall == WallEffect::Stopped) {
@@ -356,7 +356,7 @@ void ShellWindow::onSessionExpired()
 void ShellWindow::endSession()
 {
     AppContext& ctx = AppContext::instance();
-    ++m_session;
+    m_sessions.supersede();
     ctx.api.logout();
     SessionStore::clear();
     ctx.sites.clear();

@@ -193,7 +193,7 @@ void GridPage::openCameras(const QString& title, const QList<Camera>& cameras)
 
 void GridPage::stopAll()
 {
-    ++m_generation;
+    m_pages.supersede();
     stopAutoAdvance();
     m_startQueue.clear();
     m_starting = 0;
@@ -322,7 +322,7 @@ void GridPage::rebuild()
 {
     m_rebuildPending = false;
     collapseExpanded(false);
-    ++m_generation;
+    m_pages.supersede();
     m_startQueue.clear();
     m_starting = 0;
     clearTiles();
@@ -377,20 +377,20 @@ void GridPage::rebuild()
     if (!paged && m_advanceButton->isChecked())
         stopAutoAdvance();
     m_revealed = 0;
-    revealTiles(m_generation);
+    revealTiles(m_pages.ticket());
     pumpStartQueue();
 }
 
-void GridPage::revealTiles(qint64 generation)
+void GridPage::revealTiles(const RequestTicket& page)
 {
     // A later page, or a tile filling the wall (its collapse shows them all).
-    if (generation != m_generation || m_expandedTile)
+    if (!page.current() || m_expandedTile)
         return;
     const int end = std::min(int(m_tiles.size()), m_revealed + tun::kTilesShownPerTurn);
     for (; m_revealed < end; ++m_revealed)
         m_tiles[m_revealed]->show();
     if (m_revealed < m_tiles.size())
-        QTimer::singleShot(0, this, [this, generation] { revealTiles(generation); });
+        QTimer::singleShot(0, this, [this, page] { revealTiles(page); });
 }
 
 // ---- Load control ------------------------------------------------------------------
@@ -421,20 +421,20 @@ void GridPage::pumpStartQueue()
 {
     if (m_starting >= tun::kStartsInFlight)
         return;
-    const qint64 g = m_generation;
+    const RequestTicket page = m_pages.ticket();
     while (!m_startQueue.isEmpty()) {
         const QPointer<CameraTile> tile = m_startQueue.takeFirst();
         if (!tile)
             continue;
         ++m_starting;
-        tile->start([wall = QPointer<GridPage>(this), g] {
+        tile->start([this, page] {
             // Starts of an earlier page change nothing here.
-            if (!wall || wall->m_generation != g)
+            if (!page.current())
                 return;
-            --wall->m_starting;
-            wall->pumpStartQueue();
+            --m_starting;
+            pumpStartQueue();
         });
-        if (m_generation != g || m_starting >= tun::kStartsInFlight)
+        if (!page.current() || m_starting >= tun::kStartsInFlight)
             break;
     }
 }

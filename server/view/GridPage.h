@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "app/ui/Fitting.h"
 #include "server/view/WallPolicy.h"
 
@@ -91,7 +92,7 @@ private:
     void pageTick();
     void choosePerPage(int side);
     void placeTiles();
-    void revealTiles(qint64 generation);
+    void revealTiles(const RequestTicket& page);
 
     wall::OverloadSteps m_overload;
     QString m_title;
@@ -102,7 +103,7 @@ private:
     int m_page = 0;
     int m_side = 0;
     bool m_fullscreen = false;
-    qint64 m_generation = 0;
+    TicketDesk m_pages;
     CameraTile* m_expandedTile = nullptr;
     int m_revealed = 0; // tiles of the page shown so far
     int m_columns = 1;
