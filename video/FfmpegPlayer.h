@@ -90,6 +90,9 @@ public:
     static void reloadEnvironment();
     // Decode threads that were let go of and have not been joined yet.
     static int backgroundThreads();
+    // Hands memory freed by ended playbacks back to the system where the C
+    // library keeps it (glibc); call after a playback's pictures are gone.
+    static void returnFreedMemory();
 
     // ---- Control fields ---------------------------------------------------
     // Written by owners at any time, read by the decode thread; they live in a
@@ -114,6 +117,9 @@ public:
     std::atomic<bool>& snapshotRequest;
     std::atomic<bool>& yuvOutput;
     std::atomic<bool>& autoReconnect;
+    // Media seconds of pictures read ahead at most, when shorter than the
+    // player's own choice; 0: the player's choice.
+    std::atomic<double>& readAheadCap;
     // Set once, before the first play().
     QString label;
 

@@ -14,6 +14,12 @@
 #include <utility>
 #include <vector>
 
+// Qt's own call that makes a context the one every OpenGL widget shares
+// with (exported by Qt's GUI library for this use).
+QT_BEGIN_NAMESPACE
+Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+QT_END_NAMESPACE
+
 #ifndef GL_UNPACK_ROW_LENGTH
 #define GL_UNPACK_ROW_LENGTH 0x0CF2
 #endif
@@ -161,10 +167,39 @@ void scheduleRepaint(GpuVideoView* view)
 
 } // namespace
 
+void GpuVideoView::shareContexts()
+{
+    // Made with the first view rather than at start-up: making any context
+    // loads the OpenGL driver (tens of MiB and a dozen threads with a
+    // software renderer), which a program whose pictures the processor draws
+    // never needs. Every view's context shares with this one, so a view
+    // moved to another window (a display of the video wall) keeps its
+    // textures.
+    if (QOpenGLContext::globalShareContext())
+        return;
+    auto* shared = new QOpenGLContext;
+    shared->setFormat(QSurfaceFormat::defaultFormat());
+    if (!shared->create()) {
+        delete shared; // the view's own context then tells whether OpenGL works
+        return;
+    }
+    qt_gl_set_global_share_context(shared);
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    qAddPostRoutine([] {
+        delete QOpenGLContext::globalShareContext();
+        qt_gl_set_global_share_context(nullptr);
+    });
+}
+
 GpuVideoView::GpuVideoView(QWidget* parent) : QOpenGLWidget(parent)
 {
+    shareContexts();
     setUpdateBehavior(QOpenGLWidget::NoPartialUpdate);
     setAttribute(Qt::WA_TransparentForMouseEvents);
+    // It draws every pixel, corners included, and the window shows its
+    // pixels in place of what lies beneath: the video surface under it need
+    // not paint when something over the picture (a status dot) repaints.
+    setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 GpuVideoView::~GpuVideoView()

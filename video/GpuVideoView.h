@@ -63,6 +63,8 @@ protected:
                      int stride, bool reallocate);
 
 private:
+    // Makes the context every view shares with, once.
+    static void shareContexts();
     void fail(const QString& reason);
     // Fails the view when, shown with an area, it still has no context.
     void scheduleSurfaceCheck();

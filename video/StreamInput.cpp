@@ -126,6 +126,26 @@ WaitEnd waitOnReply(QNetworkReply* reply, WaitFor what, std::chrono::millisecond
 
 // ---- MemSource ----------------------------------------------------------------
 
+namespace {
+
+// Where a seek of the demuxer asks to go; -1 for a kind of seek no source
+// serves, or from the end when the size is not known (negative).
+int64_t seekPosition(int64_t offset, int whence, int64_t pos, int64_t size)
+{
+    switch (whence) {
+    case SEEK_SET:
+        return offset;
+    case SEEK_CUR:
+        return pos + offset;
+    case SEEK_END:
+        return size < 0 ? -1 : size + offset;
+    default:
+        return -1;
+    }
+}
+
+} // namespace
+
 int MemSource::read(uint8_t* buffer, int size)
 {
     if (m_pos >= m_data.size())
@@ -141,20 +161,7 @@ int64_t MemSource::seek(int64_t offset, int whence)
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE)
         return m_data.size();
-    int64_t target;
-    switch (whence) {
-    case SEEK_SET:
-        target = offset;
-        break;
-    case SEEK_CUR:
-        target = m_pos + offset;
-        break;
-    case SEEK_END:
-        target = m_data.size() + offset;
-        break;
-    default:
-        return -1;
-    }
+    const int64_t target = seekPosition(offset, whence, m_pos, m_data.size());
     if (target < 0 || target > m_data.size())
         return -1;
     m_pos = target;
@@ -360,22 +367,7 @@ int64_t HttpSource::seek(int64_t offset, int whence)
     whence &= ~AVSEEK_FORCE;
     if (whence == AVSEEK_SIZE)
         return m_totalSize;
-    int64_t target;
-    switch (whence) {
-    case SEEK_SET:
-        target = offset;
-        break;
-    case SEEK_CUR:
-        target = m_pos + offset;
-        break;
-    case SEEK_END:
-        if (m_totalSize < 0)
-            return -1;
-        target = m_totalSize + offset;
-        break;
-    default:
-        return -1;
-    }
+    const int64_t target = seekPosition(offset, whence, m_pos, m_totalSize);
     if (target < 0)
         return -1;
     if (m_bufferStart <= target && target <= m_bufferStart + m_buffer.size()) {

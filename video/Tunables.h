@@ -26,6 +26,18 @@ inline constexpr milliseconds kStopWait{1000};
 // How long the ALSA output's stop waits for its writer thread.
 inline constexpr milliseconds kSoundStopWait{300};
 
+// ---- Memory ---------------------------------------------------------------
+// Blocks at least this large (decoders' picture pools, packet and I/O
+// buffers) are mapped on their own and go back to the system when freed. The
+// C library's own rule raises this bound to the largest block freed so far,
+// after which every decoder's pools land in the per-thread heaps of the
+// decode threads; pools of streams that come and go then leave those heaps
+// holding memory no one uses, a little more with each restart.
+inline constexpr int kOwnMappingBytes = 256 * 1024;
+// What decode threads freed goes back to the system this long after one of
+// them ended, once for all that end meanwhile.
+inline constexpr milliseconds kGiveBackDelay{5000};
+
 // ---- Opening --------------------------------------------------------------
 inline constexpr int kDefaultOpenAttempts = 40;
 // Pause between RTSP open attempts, slept in slices so a stop is noticed.

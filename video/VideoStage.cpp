@@ -10,6 +10,7 @@
 #include <QTextLayout>
 #include <QTimer>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <limits>
@@ -190,6 +191,7 @@ VideoStage::VideoStage(QWidget* parent) : QWidget(parent)
 {
     setMinimumHeight(kMinimumHeight);
     setMouseTracking(true);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     spinner = new QTimer(this);
     spinner->setInterval(kSpinnerIntervalMs);
     connect(spinner, &QTimer::timeout, this, &VideoStage::spinStep);
@@ -382,33 +384,120 @@ bool VideoStage::event(QEvent* event)
     return handled;
 }
 
+VideoStage::CornerPieces VideoStage::cornerPieces(QSizeF radii, qreal ratio)
+{
+    // Each piece is read back from a rounded clip: the corner painted through
+    // the clip over a black and over a white picture tells, pixel by pixel,
+    // how much of the picture shows (the alpha) and what lies over it. Drawn
+    // over the picture, a piece gives what the clip gives, edge blending
+    // included, at the cost of four small blends instead of a clipped paint.
+    struct Key {
+        QSizeF radii;
+        qreal ratio;
+        bool operator==(const Key&) const = default;
+    };
+    static QList<std::pair<Key, CornerPieces>> cache;
+    const Key key{radii, ratio};
+    for (const auto& [k, pieces] : cache)
+        if (k == key)
+            return pieces;
+
+    CornerPieces pieces;
+    const QSize side(int(std::ceil(radii.width() * ratio)), int(std::ceil(radii.height() * ratio)));
+    if (!side.isEmpty()) {
+        const auto paintCorner = [&](const QColor& picture) {
+            QImage img(side, QImage::Format_ARGB32_Premultiplied);
+            img.setDevicePixelRatio(ratio);
+            QPainter p(&img);
+            p.setRenderHint(QPainter::Antialiasing);
+            const QRectF whole(0, 0, 2 * radii.width() + 2, 2 * radii.height() + 2);
+            p.fillRect(whole, QColor(Theme::kBackdrop));
+            QPainterPath rounded;
+            rounded.addRoundedRect(whole, radii.width(), radii.height(), Qt::AbsoluteSize);
+            p.setClipPath(rounded);
+            p.fillRect(whole, Theme::colour(Theme::Colour::Black));
+            p.fillRect(whole, picture);
+            return img;
+        };
+        const QImage overBlack = paintCorner(Qt::black);
+        const QImage overWhite = paintCorner(Qt::white);
+        QImage piece(side, QImage::Format_ARGB32_Premultiplied);
+        for (int y = 0; y < side.height(); ++y) {
+            const auto* b = reinterpret_cast<const QRgb*>(overBlack.constScanLine(y));
+            const auto* w = reinterpret_cast<const QRgb*>(overWhite.constScanLine(y));
+            auto* out = reinterpret_cast<QRgb*>(piece.scanLine(y));
+            for (int x = 0; x < side.width(); ++x) {
+                const int shows = qGreen(w[x]) - qGreen(b[x]); // how much of the picture shows, of 255
+                const int alpha = std::clamp(255 - shows, 0, 255);
+                out[x] = qRgba(std::min(qRed(b[x]), alpha), std::min(qGreen(b[x]), alpha), std::min(qBlue(b[x]), alpha),
+                               alpha);
+            }
+        }
+        pieces.topLeft = piece;
+        pieces.topRight = piece.mirrored(true, false);
+        pieces.bottomLeft = piece.mirrored(false, true);
+        pieces.bottomRight = piece.mirrored(true, true);
+        for (QImage* img : {&pieces.topLeft, &pieces.topRight, &pieces.bottomLeft, &pieces.bottomRight})
+            img->setDevicePixelRatio(ratio);
+    }
+    if (cache.size() >= 8) // a handful of radii and pixel ratios are ever in use
+        cache.removeFirst();
+    cache.append({key, pieces});
+    return pieces;
+}
+
 void VideoStage::paintEvent(QPaintEvent*)
 {
+    // The widget is opaque: it paints every pixel itself, so neither a
+    // picture nor an overlay above it makes the widgets under it repaint.
+    // The picture is blitted; only the bars beside it are filled, and the
+    // rounded corners are laid over it as small ready-made pieces.
     QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setRenderHint(QPainter::SmoothPixmapTransform);
-    p.fillRect(rect(), QColor(Theme::kBackdrop));
-
-    QPainterPath rounded;
-    rounded.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius, Qt::AbsoluteSize);
-    p.setClipPath(rounded);
-    p.fillRect(rect(), Theme::colour(Theme::Colour::Black));
+    const QRect whole = rect();
+    const QColor black = Theme::colour(Theme::Colour::Black);
+    const auto paintCorners = [&] {
+        // A radius larger than half a side is narrowed along that side, as
+        // a rounded rectangle narrows it.
+        const QSizeF radii(std::min<qreal>(cornerRadius, whole.width() / 2.0),
+                           std::min<qreal>(cornerRadius, whole.height() / 2.0));
+        const CornerPieces pieces = cornerPieces(radii, devicePixelRatioF());
+        if (pieces.topLeft.isNull())
+            return;
+        const QSizeF piece = pieces.topLeft.deviceIndependentSize();
+        const qreal right = whole.width() - piece.width();
+        const qreal bottom = whole.height() - piece.height();
+        p.drawImage(QPointF(0, 0), pieces.topLeft);
+        p.drawImage(QPointF(right, 0), pieces.topRight);
+        p.drawImage(QPointF(0, bottom), pieces.bottomLeft);
+        p.drawImage(QPointF(right, bottom), pieces.bottomRight);
+    };
 
     if (!frame.isNull()) {
         const QSizeF logical = frame.deviceIndependentSize();
         const QSize picture(qRound(logical.width()), qRound(logical.height()));
         const QRect target = pictureRect(picture, size(), cover);
-        if (target.isEmpty())
-            return;
-        if (drawsUnscaled(picture, target.size())) {
-            p.setRenderHint(QPainter::SmoothPixmapTransform, false);
-            p.drawImage(target.topLeft(), frame);
+        if (target.isEmpty()) {
+            p.fillRect(whole, black);
         } else {
-            p.drawImage(target, frame);
+            // The bars beside a fitted picture; a covering one leaves none.
+            const QRect shown = target.intersected(whole);
+            p.fillRect(QRect(0, 0, whole.width(), shown.top()), black);
+            p.fillRect(QRect(QPoint(0, shown.bottom() + 1), whole.bottomRight()), black);
+            p.fillRect(QRect(QPoint(0, shown.top()), QPoint(shown.left() - 1, shown.bottom())), black);
+            p.fillRect(QRect(QPoint(shown.right() + 1, shown.top()), QPoint(whole.right(), shown.bottom())), black);
+            if (drawsUnscaled(picture, target.size())) {
+                p.drawImage(target.topLeft(), frame);
+            } else {
+                p.setRenderHint(QPainter::SmoothPixmapTransform);
+                p.drawImage(target, frame);
+            }
         }
+        paintCorners();
         return;
     }
 
+    p.fillRect(whole, black);
+    p.setRenderHint(QPainter::Antialiasing);
     const int cx = width() / 2;
     const int cy = height() / 2;
     const bool loading = headline == kLoading;
@@ -438,4 +527,5 @@ void VideoStage::paintEvent(QPaintEvent*)
                                : Theme::colour(Theme::Colour::White, 140 / 255.0));
         p.drawText(line.rect, Qt::AlignCenter, line.text);
     }
+    paintCorners();
 }

@@ -78,6 +78,14 @@ public:
     // Widget size in device pixels, each side rounded half away from zero.
     static QSize devicePixelSize(QSize size, qreal devicePixelRatio);
 
+    // What lies over each corner of the picture to round it with these
+    // horizontal and vertical radii: the backdrop outside the arc,
+    // see-through inside it. Null for a radius of 0.
+    struct CornerPieces {
+        QImage topLeft, topRight, bottomLeft, bottomRight;
+    };
+    static CornerPieces cornerPieces(QSizeF radii, qreal devicePixelRatio);
+
 Q_SIGNALS:
     void gpuUnavailable(const QString& reason);
     void pixelSizeChanged(QSize size);

@@ -3,6 +3,7 @@
 #include "wall/Controller.h"
 #include "wall/Layouts.h"
 #include "wall/Source.h"
+#include "wall/TileRetry.h"
 #include "wall/Tunables.h"
 #include "wall/WallRules.h"
 
@@ -106,6 +107,8 @@ void DisplayWindow::build()
             });
         }
         if (cell) {
+            if (TileRetry* retry = TileRetry::of(cell))
+                connect(retry, &TileRetry::due, this, [this, cell] { retryTile(cell); });
             m_tiles.append(cell);
         } else {
             auto* placeholder = new QLabel(this);
@@ -151,6 +154,16 @@ void DisplayWindow::startAll()
     const bool main = useMain(tileCount());
     for (QWidget* tile : std::as_const(m_tiles))
         c->enqueueStart(tile, main);
+}
+
+void DisplayWindow::retryTile(QWidget* tile)
+{
+    // Only a tile on show: a stopping wall, or a tile behind a focused one, waits.
+    if (m_stopping || (m_focused >= 0 && m_cells.value(m_focused) != tile))
+        return;
+    Controller* c = Controller::instance();
+    c->forgetTile(tile);
+    c->enqueueStart(tile, m_focused >= 0 ? m_config.quality != kQualitySub : useMain(tileCount()));
 }
 
 void DisplayWindow::stopAll()

@@ -43,4 +43,16 @@ inline constexpr int kMidFpsCapBelowTiles = 10;
 inline constexpr int kMidFpsCap = 15;
 inline constexpr int kLowFpsCap = 10;
 
+// ---- Failed tiles trying again ---------------------------------------------------
+// The first try after a tile failed, and the longest wait between tries; each
+// wait is twice the one before, spread by up to a quarter either way.
+inline constexpr std::chrono::milliseconds kRetryFirst = 30s;
+inline constexpr std::chrono::milliseconds kRetryLongest = 5min;
+inline constexpr int kRetryGrowth = 2;
+inline constexpr double kRetrySpread = 0.25;
+// A stream that played this long before failing again starts from the first wait.
+inline constexpr std::chrono::milliseconds kRetrySteadyPlay = 2min;
+// A try that falls due while its tile is hidden is looked at again this much later.
+inline constexpr std::chrono::milliseconds kRetryHiddenRecheck = 30s;
+
 } // namespace WallTunables

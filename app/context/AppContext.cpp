@@ -2,7 +2,6 @@
 
 #include "app/core/Env.h"
 #include "app/core/Settings.h"
-#include "video/GpuProbe.h"
 
 #include <QCoreApplication>
 
@@ -104,34 +103,6 @@ bool AppContext::liveMain() const
 int AppContext::gridQuality() const
 {
     return Prefs::get(Prefs::kGridQuality);
-}
-
-bool AppContext::hardwareDecode() const
-{
-    // KVR_HWDECODE, when set, decides instead of the setting: an integer in
-    // C notation ("0x" hexadecimal, a leading 0 octal, else decimal),
-    // non-zero for on; a text that is not a number reads as off.
-    if (envSet("KVR_HWDECODE"))
-        return envOr("KVR_HWDECODE", QString()).trimmed().toLongLong(nullptr, 0) != 0;
-    return Prefs::get(Prefs::kHardwareDecode);
-}
-
-bool AppContext::gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer)
-{
-    if (mode == QLatin1String("cpu"))
-        return false;
-    if (probeUsable)
-        return true;
-    return mode == QLatin1String("gpu") && !probeRenderer.isEmpty();
-}
-
-bool AppContext::gpuRender() const
-{
-    const QString mode = renderMode();
-    if (mode == QLatin1String("cpu"))
-        return false; // no need to start OpenGL just to be told no
-    const GpuProbe& probe = GpuProbe::result();
-    return gpuRenderFor(mode, probe.usable, probe.renderer);
 }
 
 Site* AppContext::findSite(const QString& id)

@@ -37,10 +37,6 @@ public:
     bool liveMain() const;
     // "gridQuality" as stored, not clamped: 0 Auto, 1 Main, 2 Sub.
     int gridQuality() const;
-    // Whether hardware decoding may be used; read at every call.
-    bool hardwareDecode() const;
-    // Whether video is drawn with the graphics chip.
-    bool gpuRender() const;
 
     Site* findSite(const QString& id);
     Device* findDevice(const QString& id);
@@ -53,9 +49,6 @@ public:
         int port = ApiClient::kDefaultRelayPort;
     };
     static RelayAddress parseRelayAddress(const QString& text);
-
-    // The drawing decision for a render mode and a probe result.
-    static bool gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer);
 
 Q_SIGNALS:
     void serverChanged();

@@ -16,7 +16,9 @@
 
 void prepareGraphics()
 {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // No OpenGL context here: the first view drawn by the graphics chip makes
+    // the one all views share, so a program whose pictures the processor
+    // draws never loads the OpenGL driver.
     QSurfaceFormat format;
     format.setAlphaBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);

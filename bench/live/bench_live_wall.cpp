@@ -1,7 +1,9 @@
 // The native live wall on the RTSP test server, several channels per fake
 // device: how long until every tile shows a picture, the processor time per
-// tile at each frame-rate cap, and the longest main-thread stall on a page
-// change and on leaving the page. Prints its figures; it is not a test.
+// tile at each frame-rate cap, the paints of the video widgets per picture
+// delivered, and the longest main-thread stall on a page change and on
+// leaving the page. Prints its figures; it is not a test, but it ends with
+// status 2 when the video widgets painted more than 1.2 times per picture.
 //
 //   bench_live_wall [--seconds N] [--only TILES] [--unshared]
 //   (CPU sampling window per wall, default 5 s; one wall size only; a server
@@ -9,6 +11,7 @@
 //   machine with one encoder per tile)
 
 #include "app/core/Settings.h"
+#include "bench/support/BenchKit.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
 #include "native/screens/NativeStyle.h"
@@ -22,49 +25,13 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <cstdio>
 #include <memory>
 
 namespace {
 
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// The longest gap between two turns of the event loop while it lives.
-class StallMeter : public QObject {
-public:
-    StallMeter()
-    {
-        m_timer.setInterval(1);
-        m_timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
-            const qint64 now = m_clock.nsecsElapsed();
-            if (m_last > 0)
-                m_longest = std::max(m_longest, now - m_last);
-            m_last = now;
-        });
-        m_clock.start();
-        m_timer.start();
-    }
-    double longestMs() const { return double(m_longest) / 1e6; }
-    void reset()
-    {
-        m_longest = 0;
-        m_last = 0;
-    }
-
-private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_last = 0;
-    qint64 m_longest = 0;
-};
+using bench::cpuSeconds;
+using bench::StallMeter;
 
 bool waitFor(const std::function<bool()>& done, int timeoutMs)
 {
@@ -128,8 +95,10 @@ int main(int argc, char** argv)
     }
     std::printf("native live wall, 640x360 H.264 at 25 fps from the RTSP test server (%s), Sub unless 4 tiles\n",
                 unshared ? "a pipeline per viewer" : "one encoder for all");
-    std::printf("%6s %8s %7s %14s %12s %16s %9s %9s %15s\n", "tiles", "devices", "cap", "all shown ms", "cpu/tile %",
-                "page change ms", "stop ms", "build ms", "leave page ms");
+    std::printf("%6s %8s %7s %14s %12s %11s %16s %9s %9s %15s\n", "tiles", "devices", "cap", "all shown ms",
+                "cpu/tile %", "paints/pic", "page change ms", "stop ms", "build ms", "leave page ms");
+    bench::PaintTally tally;
+    double worstPaints = 0.0;
 
     std::vector<std::unique_ptr<kvrtest::FakeDevice>> fakes;
     for (const Wall& w : walls) {
@@ -178,11 +147,15 @@ int main(int argc, char** argv)
 
         // Processor time of the whole process while the wall plays.
         waitFor([] { return false; }, 1000);
+        tally.follow(page.get());
+        tally.start();
         const double cpu0 = cpuSeconds();
         QElapsedTimer window;
         window.start();
         waitFor([] { return false; }, sampleSeconds * 1000);
         const double cpuPerTile = 100.0 * (cpuSeconds() - cpu0) / (double(window.elapsed()) / 1000.0) / w.tiles;
+        tally.stop();
+        worstPaints = std::max(worstPaints, tally.perPicture());
 
         // A page change: the longest turn of the event loop from the click to
         // every tile of the next page showing.
@@ -212,10 +185,10 @@ int main(int argc, char** argv)
         waitFor([] { return false; }, 300);
         const double leaveMs = meter.longestMs();
 
-        std::printf("%6d %8d %7s %14s %12.2f %16.1f %9.1f %9.1f %15.1f\n", w.tiles, w.devices,
+        std::printf("%6d %8d %7s %14s %12.2f %11.2f %16.1f %9.1f %9.1f %15.1f\n", w.tiles, w.devices,
                     cap > 0 ? qPrintable(QString::number(cap)) : "none",
                     ok ? qPrintable(QString::number(allShownMs)) : qPrintable(QStringLiteral("%1 failed").arg(failed)),
-                    cpuPerTile, pageChangeMs, stopMs, buildMs, leaveMs);
+                    cpuPerTile, tally.perPicture(), pageChangeMs, stopMs, buildMs, leaveMs);
         std::fflush(stdout);
         page.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -225,6 +198,11 @@ int main(int argc, char** argv)
             return 1;
         }
         fakes.clear();
+    }
+    if (worstPaints > bench::kPaintsPerPictureTarget) {
+        std::printf("FAIL: the video widgets painted %.2f times per picture (at most %.1f)\n", worstPaints,
+                    bench::kPaintsPerPictureTarget);
+        return 2;
     }
     return 0;
 }

@@ -207,6 +207,7 @@ int main(int argc, char** argv)
         f.commit();
     }
     NativeStore store;
+    store.waitForWrites(); // the history, read on the store's thread
     out << "fleet: " << store.devices().size() << " devices x " << kCameras << " cameras, " << store.sites().size()
         << " sites, " << store.uptime().seriesCount() << " uptime series over " << kDays << " days" << Qt::endl;
 

@@ -34,7 +34,7 @@ quint16 freePort()
 bool anySiteShown(CatalogModel* m)
 {
     for (int r = 0; r < m->rowCount(); ++r)
-        if (m->index(r, 0).data(CatalogModel::KindRole).toString() == QLatin1String("site"))
+        if (CatalogModel::kindAt(m->index(r, 0)) == CatalogModel::Kind::Site)
             return true;
     return false;
 }
@@ -42,7 +42,7 @@ bool anySiteShown(CatalogModel* m)
 bool nothingLoading(CatalogModel* m)
 {
     for (int r = 0; r < m->rowCount(); ++r)
-        if (m->index(r, 0).data(CatalogModel::KindRole).toString() != QLatin1String("site"))
+        if (CatalogModel::kindAt(m->index(r, 0)) != CatalogModel::Kind::Site)
             return false;
     return m->rowCount() > 0;
 }

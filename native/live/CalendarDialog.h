@@ -47,13 +47,11 @@ public:
     QList<NativeCalendar::Clip> clips() const { return m_clips; }
     bool isKnown(const QDate& month) const;
     MonthGrid* grid() const { return m_grid; }
-    QLabel* monthLabel() const { return m_monthLabel; }
     QLabel* coverageLabel() const { return m_coverageLabel; }
     QProgressBar* coverageBar() const { return m_coverageBar; }
     QFrame* banner() const { return m_banner; }
     QLabel* bannerLabel() const { return m_bannerLabel; }
     QLabel* noteLabel() const { return m_note; }
-    QLabel* dayTitle() const { return m_dayTitle; }
     QLabel* dayStatus() const { return m_dayStatus; }
     QListWidget* clipList() const { return m_clipList; }
     QPushButton* playButton() const { return m_play; }

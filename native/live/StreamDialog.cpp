@@ -1,6 +1,5 @@
 #include "native/live/StreamDialog.h"
 
-#include "app/context/AppContext.h"
 #include "app/ui/Modal.h"
 #include "native/live/TileRules.h"
 #include "native/live/Tunables.h"
@@ -8,6 +7,7 @@
 #include "native/services/Brands.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -97,8 +97,9 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     m_player = new FfmpegPlayer(this);
     m_player->boundedClose.store(true);
     m_player->openAttempts.store(tun::kTileOpenAttempts);
-    m_player->hardwareDecode.store(AppContext::instance().hardwareDecode());
-    m_player->yuvOutput.store(AppContext::instance().gpuRender());
+    const auto decode = kvr::video::DecodeSettings::current();
+    m_player->hardwareDecode.store(decode.hardwareDecode);
+    m_player->yuvOutput.store(decode.gpuRender);
     const QSize px = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
     m_player->targetWidth.store(px.width());
     m_player->targetHeight.store(px.height());

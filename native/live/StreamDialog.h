@@ -42,7 +42,6 @@ public:
     static QString heading(int channel, const QString* cameraLabel);
 
     // For tests.
-    bool isLive() const { return m_live; }
     bool isMain() const { return m_main; }
     bool hadPicture() const { return m_hadPicture; }
     FfmpegPlayer* player() const { return m_player; }

@@ -1,16 +1,16 @@
 #include "native/live/VmsPage.h"
 
-#include "app/context/AppContext.h"
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/TimelineBar.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/VmsTile.h"
 #include "native/live/WallRules.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
-#include "server/view/TimelineBar.h"
 #include "wall/Controller.h"
 #include "wall/SetupDialog.h"
+#include "wall/TileRetry.h"
 
 #include <QButtonGroup>
 #include <QDateEdit>
@@ -549,6 +549,12 @@ void VmsPage::rebuildWall()
         connect(tile, &VmsTile::position, this, [this, tile](double seconds) { onTilePosition(tile, seconds); });
         connect(tile, &VmsTile::expandRequested, this, &VmsPage::focusOn);
         connect(tile, &VmsTile::removeRequested, this, &VmsPage::removeKey);
+        // A live tile that failed tries again through the device's pacing
+        // and its refusal block, on the stream it last asked for.
+        connect(tile->retryLater(), &VideoWall::TileRetry::due, tile, [this, tile] {
+            if (m_active && !m_playback)
+                tile->startPaced(tile->isMain());
+        });
         m_grid->addWidget(tile, i / m_columns, i % m_columns);
         m_tiles << tile;
         if (m_playback) {

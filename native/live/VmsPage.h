@@ -31,7 +31,6 @@ class QStackedWidget;
 class QTimeEdit;
 class QTimer;
 class QTreeWidget;
-class QTreeWidgetItem;
 class TimelineBar;
 class VmsTile;
 
@@ -82,7 +81,6 @@ public:
     int layoutChoice() const { return m_layout; }
     int qualityChoice() const { return m_quality; }
     int page() const { return m_page; }
-    QString focusKey() const { return m_focusKey; }
     bool isPlayback() const { return m_playback; }
     bool isStarted() const { return m_started; }
     bool isPaused() const { return m_paused; }
@@ -92,21 +90,14 @@ public:
     int rows() const { return m_rows; }
     QTreeWidget* tree() const { return m_tree; }
     QLineEdit* searchField() const { return m_search; }
-    QLabel* wallHintLabel() const { return m_wallHint; }
     QLabel* titleLabel() const { return m_titleLabel; }
     QLabel* noticeLabel() const { return m_noticeLabel; }
-    QLabel* pageLabel() const { return m_pageLabel; }
-    QLabel* emptyLabel() const { return m_emptyLabel; }
     QPushButton* emptyButton() const { return m_emptyButton; }
     QStackedWidget* stack() const { return m_stack; }
-    QPushButton* prevButton() const { return m_prevButton; }
     QPushButton* nextButton() const { return m_nextButton; }
     QPushButton* backButton() const { return m_backButton; }
-    QPushButton* wallButton() const { return m_wallButton; }
     QFrame* layoutControl() const { return m_layoutControl; }
-    QFrame* qualityControl() const { return m_qualityControl; }
     QFrame* modeControl() const { return m_modeControl; }
-    QWidget* transportBar() const { return m_transportBar; }
     QDateEdit* dayEdit() const { return m_dayEdit; }
     QTimeEdit* timeEdit() const { return m_timeEdit; }
     QPushButton* playButton() const { return m_playButton; }
@@ -127,7 +118,6 @@ private:
     QWidget* buildToolbar();
     QWidget* buildTransport();
     QFrame* segmentedControl(const QStringList& labels, QButtonGroup** group, void (VmsPage::*choose)(int));
-    void fillSiteDevices(QTreeWidgetItem* siteItem, int siteIndex);
     void onInventoryChanged();
     void onWallRunning();
     void openVideoWall();
@@ -137,7 +127,6 @@ private:
     void restartFromPosition(int stepSeconds);
     void onSeek(double second);
     void onDayChanged();
-    void startTilesForPlayback(bool main);
 
     // Widgets.
     QTreeWidget* m_tree = nullptr;

@@ -3,6 +3,7 @@
 // timeline.
 
 #include "app/core/Clock.h"
+#include "app/ui/TimelineBar.h"
 #include "native/live/PlaybackRules.h"
 #include "native/live/Tunables.h"
 #include "native/live/VmsPage.h"
@@ -12,7 +13,6 @@
 #include "native/services/Brands.h"
 #include "native/services/CalendarDaySearch.h"
 #include "native/services/NativeStore.h"
-#include "server/view/TimelineBar.h"
 
 #include <QButtonGroup>
 #include <QDateEdit>

@@ -1,6 +1,5 @@
 #include "native/live/VmsTile.h"
 
-#include "app/context/AppContext.h"
 #include "app/core/Clock.h"
 #include "app/ui/Theme.h"
 #include "native/live/TileRules.h"
@@ -12,8 +11,10 @@
 #include "native/services/NativeStore.h"
 #include "native/services/StartPacer.h"
 #include "native/services/Verdicts.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QButtonGroup>
 #include <QDir>
@@ -153,6 +154,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_pacing = new QTimer(this);
     m_pacing->setSingleShot(true);
     connect(m_pacing, &QTimer::timeout, this, [this] { start(m_pacedMain); });
+    m_retryLater = new VideoWall::TileRetry(this);
 
     m_player = new FfmpegPlayer(this);
     m_player->boundedClose.store(true);
@@ -160,10 +162,12 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_player->audioEnabled.store(false);
     m_player->autoReconnect.store(true);
     m_player->lightDecode.store(true);
-    m_player->hardwareDecode.store(AppContext::instance().hardwareDecode());
-    m_player->yuvOutput.store(AppContext::instance().gpuRender());
+    const auto decode = kvr::video::DecodeSettings::current();
+    m_player->hardwareDecode.store(decode.hardwareDecode);
+    m_player->yuvOutput.store(decode.gpuRender);
     m_player->label = logLabel();
     m_player->setProperty("kvrLabel", logLabel());
+    m_retryLater->setLabel(logLabel());
     storeTargetSize();
     connectPlayer();
     layoutOverlays();
@@ -256,6 +260,7 @@ void VmsTile::halt()
 void VmsTile::start(bool main)
 {
     m_pacing->stop();
+    m_retryLater->cancel();
     m_main = main;
     (main ? m_mainButton : m_subButton)->setChecked(true);
 
@@ -337,12 +342,14 @@ void VmsTile::setPlayback(const QDateTime& from, const QDateTime& to)
 void VmsTile::stop()
 {
     halt();
+    m_retryLater->reset();
     m_player->stop();
 }
 
 void VmsTile::requestStop()
 {
     halt();
+    m_retryLater->reset();
     m_player->requestStop();
 }
 
@@ -359,6 +366,7 @@ void VmsTile::stopAll(const QList<VmsTile*>& tiles)
 void VmsTile::showIdle(const QString& headline, const QString& detail)
 {
     halt();
+    m_retryLater->reset();
     m_player->stop();
     m_playing = false;
     m_failed = false;
@@ -375,7 +383,7 @@ void VmsTile::setFpsCap(double fps)
 
 void VmsTile::setHardwareDecode(bool on)
 {
-    m_player->hardwareDecode.store(on && AppContext::instance().hardwareDecode());
+    m_player->hardwareDecode.store(on && kvr::video::DecodeSettings::hardwareDecodeAllowed());
 }
 
 void VmsTile::setFocusedLook(bool focused)
@@ -400,6 +408,7 @@ void VmsTile::markPlaying()
         return;
     m_playing = true;
     m_failed = false;
+    m_retryLater->playing();
     m_watchdog->stop();
     m_dot->setState(NativeStyle::Disc::Up);
     updateButtons();
@@ -418,6 +427,9 @@ void VmsTile::fail(const QString& detail, const QString& headline)
     m_stage->clear();
     showMessage(shown, detail);
     updateButtons();
+    // Live, the tile tries again later by itself; a recording is the user's to ask for.
+    if (!m_playback)
+        m_retryLater->failed();
 }
 
 void VmsTile::toast(const QString& text)
@@ -517,6 +529,7 @@ void VmsTile::saveSnapshot(const QImage& image)
 
 void VmsTile::retry()
 {
+    m_retryLater->reset();
     TileRules::RefusedTable::instance().clear(m_deviceId);
     start(m_main);
 }

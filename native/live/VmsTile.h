@@ -24,6 +24,9 @@ class DiscDot;
 namespace Native {
 struct Device;
 }
+namespace VideoWall {
+class TileRetry;
+}
 
 class VmsTile : public QFrame {
     Q_OBJECT
@@ -70,7 +73,6 @@ public:
     bool isPlaying() const { return m_playing; }
     bool isFailed() const { return m_failed; }
     bool isRunning() const { return m_running; }
-    bool isPlayback() const { return m_playback; }
     bool isFocused() const { return m_focused; }
     bool isRemovable() const { return m_removable; }
     bool isPacing() const;
@@ -91,6 +93,9 @@ public:
     QLabel* nameLabel() const { return m_nameLabel; }
     QLabel* deviceLabel() const { return m_deviceLabel; }
     QTimer* watchdog() const { return m_watchdog; }
+    // The tile's own slow retries after a live failure; its `due` is for the
+    // wall that holds the tile, which starts it again through its pacing.
+    VideoWall::TileRetry* retryLater() const { return m_retryLater; }
     int discState() const;
 
 Q_SIGNALS:
@@ -152,5 +157,6 @@ private:
     QTimer* m_toastTimer = nullptr;
     QTimer* m_watchdog = nullptr;
     QTimer* m_pacing = nullptr;
+    VideoWall::TileRetry* m_retryLater = nullptr;
     FfmpegPlayer* m_player = nullptr;
 };

@@ -3,8 +3,38 @@
 #include "native/services/NativeStore.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace {
+
+// Local moments in UTC, with the zone's offset worked out once per local
+// day (at its start and its end) rather than once per moment: each
+// conversion of a local time asks the C library, which reads the zone's
+// file again every time. A day on which the offset changes is converted
+// moment by moment. Made for one update, so a change of the zone is seen
+// by the next.
+class UtcOfLocal {
+public:
+    QDateTime operator()(const QDateTime& t)
+    {
+        if (!t.isValid() || t.timeSpec() != Qt::LocalTime)
+            return t.toUTC();
+        const QDate day = t.date();
+        auto it = m_offsets.constFind(day.toJulianDay());
+        if (it == m_offsets.cend()) {
+            const int start = QDateTime(day, QTime(0, 0)).offsetFromUtc();
+            const int end = QDateTime(day, QTime(23, 59, 59)).offsetFromUtc();
+            it = m_offsets.insert(day.toJulianDay(), start == end ? start : kChanges);
+        }
+        if (*it == kChanges)
+            return t.toUTC();
+        return QDateTime(day, t.time(), Qt::UTC).addSecs(-*it);
+    }
+
+private:
+    static constexpr int kChanges = std::numeric_limits<int>::min();
+    QHash<qint64, int> m_offsets;
+};
 
 // The device's seven daily uptime percentages, oldest first, as
 // NativeInsights::dailyUptime gives them, read from the history with the
@@ -48,6 +78,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     bool haveSources = false;
     QHash<QString, Entry> kept;
     kept.reserve(devices.size());
+    UtcOfLocal toUtc;
     qsizetype reused = 0;
     for (const Native::Device& stored : devices) {
         auto found = m_entries.find(stored.id);
@@ -65,8 +96,12 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         // each comparison is plain arithmetic instead of a time-zone lookup.
         // (The last time up is read from the store, which has the record.)
         Native::Device utc = stored;
-        utc.health.checkedAt = utc.health.checkedAt.toUTC();
-        utc.health.fetchedAt = utc.health.fetchedAt.toUTC();
+        utc.health.checkedAt = toUtc(utc.health.checkedAt);
+        utc.health.fetchedAt = toUtc(utc.health.fetchedAt);
+        utc.health.lastUp = toUtc(utc.health.lastUp);
+        for (Native::Camera& c : utc.cameras)
+            if (c.lastOnline.isValid())
+                c.lastOnline = toUtc(c.lastOnline);
         Entry e;
         e.site = store.siteName(d.siteId);
         e.issues = NativeInsights::issuesFor(sources, utc, now);
@@ -78,8 +113,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         in.refused = context.isRefused(d.id);
         in.siteName = e.site;
         if (NativeFleet::statusOf(d) == NativeFleet::Status::Offline)
-            in.lastSeenUp = (d.health.lastUp.isValid() ? d.health.lastUp : store.uptime().lastUpFromSeries(d.id))
-                                .toUTC(); // as store.lastSeenUp, from the record at hand
+            in.lastSeenUp = utc.health.lastUp.isValid()
+                ? utc.health.lastUp
+                : toUtc(store.uptime().lastUpFromSeries(d.id)); // as store.lastSeenUp, from the record at hand
         if (d.enabled)
             in.daily = dailyUptime(store, d, localNow);
         in.dayLabels = m_labels;
@@ -116,69 +152,10 @@ QList<NativeInsights::Issue> FleetCache::issues(const QList<Native::Device>& dev
 QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& context,
                                                      const QList<Native::Device>& devices) const
 {
-    using NativeInsights::SiteSummary;
-    QList<SiteSummary> rows;
-    QHash<QString, qsizetype> index;
-    QHash<QString, Native::Site> siteById;
-    const QList<Native::Site> allSites = context.store->sites(); // const: no copy of the records
-    for (const Native::Site& s : allSites)
-        siteById.insert(s.id, s);
-    for (const Native::Device& d : devices) {
-        if (!d.enabled)
-            continue;
-        qsizetype at = index.value(d.siteId, -1);
-        if (at < 0) {
-            SiteSummary row;
-            row.siteId = d.siteId;
-            const auto site = siteById.constFind(d.siteId);
-            if (!d.siteId.isEmpty() && site != siteById.cend()) {
-                row.name = site->name;
-                QStringList parts;
-                if (!site->isp.isEmpty())
-                    parts << site->isp;
-                if (!site->contact.isEmpty())
-                    parts << site->contact;
-                row.subtitle = parts.join(QStringLiteral(" · "));
-            } else {
-                row.name = QStringLiteral("No site");
-            }
-            at = rows.size();
-            rows.append(row);
-            index.insert(d.siteId, at);
-        }
-        SiteSummary& row = rows[at];
-        ++row.devices;
-        if (d.health.checkedAt.isValid()) {
-            ++row.checked;
-            if (d.health.device == Native::Passed)
-                ++row.up;
-        }
-        for (const Native::Camera& c : d.cameras) {
-            if (d.isIgnored(c.channelId))
-                continue;
-            ++row.cameras;
-            if (c.onlineKnown)
-                ++row.camerasKnown;
-            if (c.online)
-                ++row.camerasOnline;
-        }
-        if (const Entry* e = entry(d.id)) {
-            for (const NativeInsights::Issue& i : e->issues) {
-                if (i.level == NativeInsights::Problem)
-                    ++row.problems;
-                else if (i.level == NativeInsights::Warning)
-                    ++row.warnings;
-            }
-        }
-    }
-    std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary& a, const SiteSummary& b) {
-        if (a.problems != b.problems)
-            return a.problems > b.problems;
-        if (a.warnings != b.warnings)
-            return a.warnings > b.warnings;
-        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    return NativeInsights::sitesOver(devices, context.store->sites(), [this](const Native::Device& d) {
+        const Entry* e = entry(d.id);
+        return e ? e->issues : QList<NativeInsights::Issue>();
     });
-    return rows;
 }
 
 QList<double> FleetCache::fleetDays(const QList<Native::Device>& devices) const

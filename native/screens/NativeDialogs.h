@@ -41,8 +41,6 @@ public:
     QLineEdit* nameField() const { return m_name; }
     QLineEdit* addressField() const { return m_address; }
     QSpinBox* httpPortField() const { return m_httpPort; }
-    QSpinBox* rtspPortField() const { return m_rtspPort; }
-    QSpinBox* serverPortField() const { return m_serverPort; }
     QComboBox* manufacturerField() const { return m_manufacturer; }
     QComboBox* typeField() const { return m_type; }
     QSpinBox* channelsField() const { return m_channels; }
@@ -97,8 +95,6 @@ public:
     QLineEdit* nameField() const { return m_name; }
     QLineEdit* addressField() const { return m_address; }
     QLineEdit* contactField() const { return m_contact; }
-    QLineEdit* ispField() const { return m_isp; }
-    QLineEdit* simField() const { return m_sim; }
     QPlainTextEdit* notesField() const { return m_notes; }
     QLabel* errorLabel() const { return m_error; }
     QPushButton* mainButton() const { return m_main; }

@@ -44,7 +44,6 @@ public:
     // Puts the live wall into the second page (the window takes it over and
     // deletes the page it replaces). Until this is called the page is empty.
     void setWallPage(NativeWallPage* page);
-    NativeWallPage* wallPage() const { return m_wall; }
 
     void setPage(int page);
     int page() const;
@@ -86,8 +85,6 @@ public:
     QLineEdit* searchField() const { return m_search; }
     QComboBox* statusFilter() const { return m_status; }
     QComboBox* brandFilter() const { return m_brand; }
-    QComboBox* internetFilter() const { return m_internet; }
-    QComboBox* networkFilter() const { return m_network; }
     QLabel* toastLabel() const { return m_toast; }
     QLabel* busyLabel() const { return m_busy; }
     QLabel* liveEventsLabel() const { return m_liveEvents; }
@@ -96,7 +93,6 @@ public:
     QTimer* rebuildTimer() const { return m_rebuildTimer; }
     int rebuildCount() const { return m_rebuildCount; }
     // Devices whose findings and row the last rebuild worked out again.
-    int lastRecomputed() const { return m_cache.recomputed(); }
     const NativeContext& context() const { return m_context; }
 
 Q_SIGNALS:

@@ -32,10 +32,8 @@ public:
     QString savedPath() const { return m_savedPath; }
 
     QComboBox* kindField() const { return m_kind; }
-    QComboBox* deviceField() const { return m_devices; }
     QDateEdit* fromField() const { return m_from; }
     QDateEdit* toField() const { return m_to; }
-    QLabel* descriptionLabel() const { return m_description; }
     QLabel* errorLabel() const { return m_error; }
 
 private:

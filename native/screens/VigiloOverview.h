@@ -56,7 +56,6 @@ public:
     explicit UptimeStrip(QWidget* parent = nullptr);
 
     void setDays(const QList<double>& values, const QStringList& labels);
-    const QList<double>& values() const { return m_values; }
     QSize sizeHint() const override;
     QRectF square(int index) const;
     // The tool tip for a position, empty when no square is there.
@@ -86,7 +85,6 @@ public:
 
     // Widgets the tests read.
     QLabel* countNoteLabel() const { return m_note; }
-    QLabel* averageLabel() const { return m_average; }
     QPushButton* showAllButton() const { return m_showAll; }
     UptimeStrip* strip() const { return m_strip; }
     QVBoxLayout* findingList() const { return m_findings; }

@@ -276,9 +276,9 @@ bool calendarSupported(const Native::Device& d)
     return codes.contains(d.manufacturer);
 }
 
-QString explainStreamError(kvr::video::PlayerFailure failure, bool playback, const QString& detail)
+QString explainStreamError(kvr::PlayerFailure failure, bool playback, const QString& detail)
 {
-    using kvr::video::PlayerFailure;
+    using kvr::PlayerFailure;
     switch (failure) {
     case PlayerFailure::ClientError:
         // The 4xx answers other than 400/401/403/404, RTSP 453 Not Enough

@@ -4,8 +4,8 @@
 // protocol family of each, and every HTTP path and RTSP address used to reach
 // a device. Stateless; every answer is computed from the record passed in.
 
+#include "app/core/PlayerFailure.h"
 #include "native/services/NativeRecords.h"
-#include "video/PlayerFailure.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -60,7 +60,7 @@ bool calendarSupported(const Native::Device& device);
 // A sentence for the user for a stream player's failure, chosen by its kind
 // (`playback`: the failure came from playing a recording); `detail`, the
 // player's own text, unchanged when no sentence fits the kind.
-QString explainStreamError(kvr::video::PlayerFailure failure, bool playback, const QString& detail = QString());
+QString explainStreamError(kvr::PlayerFailure failure, bool playback, const QString& detail = QString());
 
 // The text with the password of every "scheme://user:password@" part
 // replaced by "***", also when the user name is empty.

@@ -22,33 +22,55 @@ FlatMap keyValue(const QByteArray& bytes)
     return out;
 }
 
+namespace {
+
+// The leaves of an XML element: the first non-empty text of each leaf name,
+// names in lower case.
+struct XmlLeaves {
+    QString key;
+    QString text;
+    bool leaf = false;
+
+    void start(const QXmlStreamReader& xml)
+    {
+        key = xml.name().toString().toLower();
+        text.clear();
+        leaf = true;
+    }
+    void characters(const QXmlStreamReader& xml)
+    {
+        if (!xml.isWhitespace())
+            text += xml.text();
+    }
+    void end(FlatMap& into)
+    {
+        if (leaf) {
+            const QString value = text.trimmed();
+            if (!value.isEmpty() && !into.contains(key))
+                into.insert(key, value);
+        }
+        leaf = false;
+        text.clear();
+    }
+};
+
+} // namespace
+
 FlatMap xmlFlat(const QByteArray& bytes)
 {
     FlatMap out;
     QXmlStreamReader xml(bytes);
-    QString key;
-    QString text;
-    bool leaf = false;
+    XmlLeaves leaves;
     while (!xml.atEnd()) {
         const auto token = xml.readNext();
         if (xml.hasError())
             break;
-        if (token == QXmlStreamReader::StartElement) {
-            key = xml.name().toString().toLower();
-            text.clear();
-            leaf = true;
-        } else if (token == QXmlStreamReader::Characters) {
-            if (!xml.isWhitespace())
-                text += xml.text();
-        } else if (token == QXmlStreamReader::EndElement) {
-            if (leaf) {
-                const QString value = text.trimmed();
-                if (!value.isEmpty() && !out.contains(key))
-                    out.insert(key, value);
-            }
-            leaf = false;
-            text.clear();
-        }
+        if (token == QXmlStreamReader::StartElement)
+            leaves.start(xml);
+        else if (token == QXmlStreamReader::Characters)
+            leaves.characters(xml);
+        else if (token == QXmlStreamReader::EndElement)
+            leaves.end(out);
     }
     return out;
 }
@@ -60,9 +82,7 @@ QList<FlatMap> xmlList(const QByteArray& bytes, const QString& itemTag)
     QXmlStreamReader xml(bytes);
     int depth = 0;
     FlatMap item;
-    QString key;
-    QString text;
-    bool leaf = false;
+    XmlLeaves leaves;
     while (!xml.atEnd()) {
         const auto token = xml.readNext();
         if (xml.hasError())
@@ -75,23 +95,15 @@ QList<FlatMap> xmlList(const QByteArray& bytes, const QString& itemTag)
                 }
                 continue;
             }
-            key = xml.name().toString().toLower();
-            text.clear();
-            leaf = true;
+            leaves.start(xml);
             ++depth;
         } else if (token == QXmlStreamReader::Characters) {
-            if (depth >= 1 && !xml.isWhitespace())
-                text += xml.text();
+            if (depth >= 1)
+                leaves.characters(xml);
         } else if (token == QXmlStreamReader::EndElement) {
             if (depth < 1)
                 continue;
-            if (leaf) {
-                const QString value = text.trimmed();
-                if (!value.isEmpty() && !item.contains(key))
-                    item.insert(key, value);
-            }
-            leaf = false;
-            text.clear();
+            leaves.end(item);
             --depth;
             if (depth == 0)
                 out.append(item);

@@ -44,35 +44,6 @@ int stateOf(const QJsonObject& o, QLatin1StringView key)
     return (s == Failed || s == Passed) ? s : NotTested;
 }
 
-QJsonObject healthToJson(const Health& h)
-{
-    QJsonObject o;
-    o.insert(QLatin1String("checkedAt"), dateToJson(h.checkedAt));
-    o.insert(QLatin1String("internet"), h.internet);
-    o.insert(QLatin1String("device"), h.device);
-    o.insert(QLatin1String("httpPort"), h.httpPort);
-    o.insert(QLatin1String("rtspPort"), h.rtspPort);
-    o.insert(QLatin1String("digest"), h.digest);
-    o.insert(QLatin1String("basic"), h.basic);
-    o.insert(QLatin1String("latencyMs"), h.latencyMs);
-    o.insert(QLatin1String("lossPercent"), h.lossPercent);
-    o.insert(QLatin1String("quality"), h.quality);
-    o.insert(QLatin1String("hdd"), h.hdd);
-    o.insert(QLatin1String("model"), h.model);
-    o.insert(QLatin1String("deviceName"), h.deviceName);
-    o.insert(QLatin1String("serial"), h.serial);
-    o.insert(QLatin1String("firmware"), h.firmware);
-    o.insert(QLatin1String("mac"), h.mac);
-    o.insert(QLatin1String("deviceTime"), h.deviceTime);
-    o.insert(QLatin1String("deviceTimeAt"), dateToJson(h.deviceTimeAt));
-    o.insert(QLatin1String("recordingDays"), h.recordingDays);
-    o.insert(QLatin1String("recordingWindow"), h.recordingWindow);
-    o.insert(QLatin1String("error"), h.error);
-    o.insert(QLatin1String("lastUp"), dateToJson(h.lastUp));
-    o.insert(QLatin1String("fetchedAt"), dateToJson(h.fetchedAt));
-    return o;
-}
-
 Health healthFromJson(const QJsonObject& o)
 {
     Health h;
@@ -102,19 +73,6 @@ Health healthFromJson(const QJsonObject& o)
     return h;
 }
 
-QJsonObject cameraToJson(const Camera& c)
-{
-    QJsonObject o;
-    o.insert(QLatin1String("channelId"), c.channelId);
-    o.insert(QLatin1String("name"), c.name);
-    o.insert(QLatin1String("online"), c.online);
-    o.insert(QLatin1String("onlineKnown"), c.onlineKnown);
-    o.insert(QLatin1String("lastOnline"), dateToJson(c.lastOnline));
-    o.insert(QLatin1String("lastOffline"), dateToJson(c.lastOffline));
-    o.insert(QLatin1String("blur"), c.blur);
-    return o;
-}
-
 Camera cameraFromJson(const QJsonObject& o)
 {
     Camera c;
@@ -135,13 +93,6 @@ QString nameKey(const QString& name)
 
 } // namespace
 
-QJsonValue dateToJson(const QDateTime& dateTime)
-{
-    if (!dateTime.isValid())
-        return QJsonValue(QJsonValue::Null);
-    return dateTime.toString(Qt::ISODate);
-}
-
 QDateTime dateFromJson(const QJsonValue& value)
 {
     if (!value.isString())
@@ -151,19 +102,6 @@ QDateTime dateFromJson(const QJsonValue& value)
     if (!dt.isValid())
         dt = QDateTime::fromString(text, Qt::ISODateWithMs);
     return dt;
-}
-
-QJsonObject siteToJson(const Site& s)
-{
-    QJsonObject o;
-    o.insert(QLatin1String("id"), s.id);
-    o.insert(QLatin1String("name"), s.name);
-    o.insert(QLatin1String("address"), s.address);
-    o.insert(QLatin1String("contact"), s.contact);
-    o.insert(QLatin1String("isp"), s.isp);
-    o.insert(QLatin1String("sim"), s.sim);
-    o.insert(QLatin1String("notes"), s.notes);
-    return o;
 }
 
 Site siteFromJson(const QJsonObject& o)
@@ -177,36 +115,6 @@ Site siteFromJson(const QJsonObject& o)
     s.sim = textOf(o, QLatin1String("sim"));
     s.notes = textOf(o, QLatin1String("notes"));
     return s;
-}
-
-QJsonObject deviceToJson(const Device& d)
-{
-    QJsonObject o;
-    o.insert(QLatin1String("id"), d.id);
-    o.insert(QLatin1String("siteId"), d.siteId);
-    o.insert(QLatin1String("name"), d.name);
-    o.insert(QLatin1String("ip"), d.ip);
-    o.insert(QLatin1String("httpPort"), d.httpPort);
-    o.insert(QLatin1String("rtspPort"), d.rtspPort);
-    o.insert(QLatin1String("serverPort"), d.serverPort);
-    o.insert(QLatin1String("username"), d.username);
-    o.insert(QLatin1String("password"), d.password);
-    o.insert(QLatin1String("manufacturer"), d.manufacturer);
-    o.insert(QLatin1String("type"), d.type);
-    o.insert(QLatin1String("channels"), d.channels);
-    QJsonArray ignored;
-    for (int ch : d.ignored)
-        ignored.append(ch);
-    o.insert(QLatin1String("ignored"), ignored);
-    o.insert(QLatin1String("enabled"), d.enabled);
-    o.insert(QLatin1String("disabledReason"), d.disabledReason);
-    o.insert(QLatin1String("createdAt"), dateToJson(d.createdAt));
-    o.insert(QLatin1String("health"), healthToJson(d.health));
-    QJsonArray cameras;
-    for (const Camera& c : d.cameras)
-        cameras.append(cameraToJson(c));
-    o.insert(QLatin1String("cameras"), cameras);
-    return o;
 }
 
 Device deviceFromJson(const QJsonObject& o)

@@ -32,11 +32,8 @@ struct InventoryData {
     QStringList problems; // what could not be read, one sentence each
 };
 
-QJsonObject siteToJson(const Site& site);
 Site siteFromJson(const QJsonObject& object);
-QJsonObject deviceToJson(const Device& device);
 Device deviceFromJson(const QJsonObject& object); // cameras not yet synced
-QJsonValue dateToJson(const QDateTime& dateTime);
 QDateTime dateFromJson(const QJsonValue& value);
 
 // JSON text pieces shared by the file writers: a quoted, escaped string

@@ -61,6 +61,16 @@ struct NativeStore::SaveJob {
     QDate today;
 };
 
+// What reading the history file gave, handed from the writer thread.
+struct NativeStore::UptimeRead {
+    QString path;
+    ReadStatus status = ReadStatus::Missing;
+    UptimeHistory history;
+    QStringList problems;
+    QByteArray unread;    // the bytes of a file not read cleanly, to keep aside
+    qint64 tooLarge = -1; // the size of a file too large to read
+};
+
 struct NativeStore::SaveResult {
     enum class Outcome { NotAsked, Skipped, Written, Failed };
     Outcome inventory = Outcome::NotAsked;
@@ -197,29 +207,77 @@ void NativeStore::load()
         }
     }
 
-    // Uptime history.
+    // Uptime history: read on the writer thread, so the window does not
+    // wait for it, and before any write the thread is given.
+    m_uptimeLoading = true;
     const QString uptimePath = SecureFile::path(QLatin1String(kUptimeFile));
-    QFile file(uptimePath);
+    const QDate today = now().date();
+    ++m_savesRunning;
+    m_writer.start([this, uptimePath, today] {
+        UptimeRead read = readUptime(uptimePath, today);
+        QMetaObject::invokeMethod(
+            this, [this, read = std::move(read)]() mutable { onUptimeRead(std::move(read)); }, Qt::QueuedConnection);
+    });
+}
+
+NativeStore::UptimeRead NativeStore::readUptime(const QString& path, const QDate& today)
+{
+    UptimeRead r;
+    r.path = path;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        if (file.exists()) {
-            m_uptimeRead = ReadStatus::Unreadable;
-            m_guardUptime = true;
-            qWarning().noquote() << "native store:" << uptimePath
+        if (file.exists())
+            r.status = ReadStatus::Unreadable;
+        return r;
+    }
+    if (file.size() > NativeTunables::kUptimeFileMaxBytes) {
+        r.status = ReadStatus::Unreadable;
+        r.tooLarge = file.size();
+        return r;
+    }
+    r.status = r.history.decode(&file, today, &r.problems, &r.unread);
+    return r;
+}
+
+void NativeStore::onUptimeRead(UptimeRead read)
+{
+    --m_savesRunning;
+    m_uptimeLoading = false;
+    m_uptimeRead = read.status;
+    if (read.status == ReadStatus::Unreadable) {
+        // Left where it is; the first save of a history moves it aside.
+        m_guardUptime = true;
+        if (read.tooLarge >= 0)
+            qWarning().noquote() << "native store:" << read.path << "is too large to be an uptime history ("
+                                 << read.tooLarge / (1024 * 1024) << "MiB); starting without it, and the file "
+                                 << "will be moved aside, not replaced";
+        else
+            qWarning().noquote() << "native store:" << read.path
                                  << "exists but cannot be read; starting without uptime history";
-        }
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    QStringList problems;
-    m_uptimeRead = m_uptime.decode(bytes, now().date(), &problems);
-    if (m_uptimeRead != ReadStatus::Clean) {
-        qWarning().noquote() << "native store:" << uptimePath << "is" << statusWord(m_uptimeRead) << "-"
-                             << m_uptime.seriesCount() << "series were read";
-        for (const QString& p : std::as_const(problems))
+    } else if (read.status != ReadStatus::Clean && read.status != ReadStatus::Missing) {
+        qWarning().noquote() << "native store:" << read.path << "is" << statusWord(read.status) << "-"
+                             << read.history.seriesCount() << "series were read";
+        for (const QString& p : std::as_const(read.problems))
             qWarning().noquote() << "native store:" << p;
-        if (!bytes.isEmpty())
-            keepUnreadCopy(QLatin1String(kUptimeFile), bytes);
+        if (!read.unread.isEmpty())
+            keepUnreadCopy(QLatin1String(kUptimeFile), read.unread);
     }
+    // What was credited while the file was read joins what it held; a
+    // device removed meanwhile takes its stored series with it.
+    const UptimeHistory meanwhile = std::exchange(m_uptime, std::move(read.history));
+    for (const QString& id : std::as_const(m_removedWhileLoading))
+        m_uptime.removeDevice(id);
+    m_removedWhileLoading.clear();
+    m_uptime.merge(meanwhile);
+    if (meanwhile.dirty())
+        m_uptime.markDirty();
+    m_uptimeQueuedChange = 0;
+    if (std::exchange(m_saveAfterLoad, false))
+        startSave();
+    else if (m_uptime.dirty())
+        scheduleSave();
+    Q_EMIT uptimeLoaded();
+    Q_EMIT changed();
 }
 
 qint64 NativeStore::saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs)
@@ -274,6 +332,11 @@ void NativeStore::startSave()
     // The history is handed over once per change; it stays marked changed
     // until a write of it is known to have reached the disk.
     bool uptime = m_uptime.dirty() && m_uptimeQueuedChange != m_uptime.changeCount();
+    if (uptime && m_uptimeLoading) {
+        // Not before the file is read: this history lacks what it holds.
+        m_saveAfterLoad = true;
+        uptime = false;
+    }
     if (uptime && m_guardUptime) {
         if (m_uptime.isEmpty() || !moveUnreadAside(QLatin1String(kUptimeFile)))
             uptime = false;
@@ -352,9 +415,12 @@ void NativeStore::onSaved(const SaveResult& r)
 
 void NativeStore::waitForWrites()
 {
-    m_writer.waitForDone();
-    // The outcomes were posted to this thread; apply them now.
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    // The outcomes were posted to this thread; applying them may start a
+    // save (the history once read), which is waited for too.
+    do {
+        m_writer.waitForDone();
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    } while (m_savesRunning > 0);
 }
 
 // -------------------------------------------------------------- reading ----
@@ -547,6 +613,8 @@ void NativeStore::removeDevice(const QString& id)
 {
     m_devices.removeIf([&](const Device& d) { return d.id == id; });
     m_uptime.removeDevice(id);
+    if (m_uptimeLoading)
+        m_removedWhileLoading.append(id);
     m_lastCheck.remove(id);
     scheduleSave();
     Q_EMIT changed();
@@ -614,37 +682,32 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
     Health& h = d->health;
     const Health& r = result.health;
 
+    // The probe's record replaces the kept one, except for the times this
+    // store stamps itself and for what the probe did not learn: the details
+    // when it fetched none, and within fetched details a disk state it could
+    // not read (unless it found the disk unknown) or a recording count it
+    // could not make.
+    const Health kept = h;
+    h = r;
     h.checkedAt = at;
-    h.internet = r.internet;
-    h.device = r.device;
-    h.httpPort = r.httpPort;
-    h.rtspPort = r.rtspPort;
-    h.digest = r.digest;
-    h.basic = r.basic;
-    h.latencyMs = r.latencyMs;
-    h.lossPercent = r.lossPercent;
-    h.quality = r.quality;
-    h.error = r.error;
-    if (r.device == Passed)
-        h.lastUp = at;
-
-    if (result.detailsFetched) {
+    h.lastUp = r.device == Passed ? at : kept.lastUp;
+    if (!result.detailsFetched) {
+        h.fetchedAt = kept.fetchedAt;
+        h.model = kept.model;
+        h.deviceName = kept.deviceName;
+        h.serial = kept.serial;
+        h.firmware = kept.firmware;
+        h.mac = kept.mac;
+        h.deviceTime = kept.deviceTime;
+        h.deviceTimeAt = kept.deviceTimeAt;
+    } else {
         h.fetchedAt = at;
-        h.model = r.model;
-        h.deviceName = r.deviceName;
-        h.serial = r.serial;
-        h.firmware = r.firmware;
-        h.mac = r.mac;
-        h.deviceTime = r.deviceTime;
-        h.deviceTimeAt = r.deviceTimeAt;
-        if (!r.hdd.isEmpty())
-            h.hdd = r.hdd;
-        else if (result.hddUnknown)
-            h.hdd.clear();
-        if (r.recordingDays >= 0) {
-            h.recordingDays = r.recordingDays;
-            h.recordingWindow = r.recordingWindow;
-        }
+    }
+    if (!result.detailsFetched || (r.hdd.isEmpty() && !result.hddUnknown))
+        h.hdd = kept.hdd;
+    if (!result.detailsFetched || r.recordingDays < 0) {
+        h.recordingDays = kept.recordingDays;
+        h.recordingWindow = kept.recordingWindow;
     }
 
     if (result.channelsKnown && !result.channels.isEmpty()) {

@@ -30,7 +30,10 @@ public:
     static NativeStore& instance();
     static void releaseInstance();
 
-    // A store that loads the files at once. The application uses
+    // A store that reads the inventory at once and the uptime history on
+    // its writer thread (a large fleet's takes seconds): until it arrives
+    // the history holds only what was credited since, and what was credited
+    // meanwhile is added to what the file held. The application uses
     // instance(); tests make their own.
     explicit NativeStore(QObject* parent = nullptr);
     ~NativeStore() override;
@@ -42,8 +45,11 @@ public:
     // order; a newer snapshot makes an older one not yet started redundant.
     void flush();
     // Waits until every write started so far has finished and its outcome
-    // is applied (at quit, and in tests).
+    // is applied, the reading of the history included (at quit, and in
+    // tests).
     void waitForWrites();
+    // Whether the history file is still being read.
+    bool uptimeLoading() const { return m_uptimeLoading; }
     // Restarts the delayed save (kSaveDelay after the last change, at most
     // kSaveMaxDeferral after the first unsaved one).
     void scheduleSave();
@@ -52,7 +58,6 @@ public:
     Native::ReadStatus uptimeReadStatus() const { return m_uptimeRead; }
     int inventoryWriteCount() const { return m_inventoryWrites; }
     // The delay the pending save was started with; -1 when none is pending.
-    int pendingSaveDelayMs() const { return m_saveTimer.isActive() ? m_saveTimer.interval() : -1; }
     bool saveInProgress() const { return m_savesRunning > 0; }
 
     // ---- Reading ----
@@ -116,14 +121,21 @@ public:
 Q_SIGNALS:
     void changed();
     void deviceUpdated(const QString& id);
+    // The history file has been read (and joined with what was credited
+    // meanwhile); changed() follows.
+    void uptimeLoaded();
 
 private:
     struct SaveJob;
     struct SaveResult;
+    struct UptimeRead;
 
     qsizetype indexOfDevice(const QString& id) const;
     qsizetype indexOfSite(const QString& id) const;
     void load();
+    // Runs on the writer thread.
+    static UptimeRead readUptime(const QString& path, const QDate& today);
+    void onUptimeRead(UptimeRead read);
     void onSaveTimer();
     void startSave();
     // Runs on the writer thread.
@@ -159,4 +171,9 @@ private:
     // never replaced by an empty one, and moved aside before a real save.
     bool m_guardInventory = false;
     bool m_guardUptime = false;
+    // While the history file is read: the devices removed meanwhile (their
+    // series in the file go too) and whether a save was asked for.
+    bool m_uptimeLoading = false;
+    QStringList m_removedWhileLoading;
+    bool m_saveAfterLoad = false;
 };

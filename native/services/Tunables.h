@@ -22,6 +22,10 @@ inline constexpr std::chrono::milliseconds kSaveMaxDeferral = 30s;
 // ---- Uptime history ---------------------------------------------------------
 // Days kept in native-uptime.json: today and the 40 days before it.
 inline constexpr int kUptimeKeepDays = 40;
+// The largest uptime history file read: far beyond what a large fleet
+// writes (5,000 recorders of 64 cameras, 40 days, about 3 GiB at the very
+// most), so anything bigger is not ours and would only exhaust memory.
+inline constexpr qint64 kUptimeFileMaxBytes = qint64(4) << 30;
 // The first probe after start (or after re-enabling) credits this much.
 inline constexpr std::chrono::seconds kFirstCredit = 60s;
 // The credit for one probe is capped at max(poll minutes x this, the floor):

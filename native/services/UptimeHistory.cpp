@@ -2,12 +2,15 @@
 
 #include "native/services/Tunables.h"
 
+#include <QBuffer>
 #include <QJsonArray>
 #include <QJsonObject>
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <limits>
 #include <system_error>
 
 namespace Native {
@@ -40,6 +43,41 @@ namespace {
 QDate cutoffOf(const QDate& today)
 {
     return today.addDays(-NativeTunables::kUptimeKeepDays);
+}
+
+// A file's minutes as whole seconds: not a number reads as 0, and the
+// value is held to 0..60 minutes. Tenths of a minute (what the file holds)
+// are six seconds each, so they come back exactly.
+quint16 secondsOf(double minutes)
+{
+    if (!std::isfinite(minutes))
+        return 0;
+    return quint16(std::llround(std::clamp(minutes, 0.0, 60.0) * 60.0));
+}
+
+// Whether a day read from the file is kept: valid, not before the cutoff,
+// and within the years a row can name.
+bool heldDay(qint64 julianDay, qint64 cutoff)
+{
+    return julianDay != 0 && julianDay >= cutoff && julianDay <= std::numeric_limits<qint32>::max();
+}
+
+// Puts rows in date order; of rows of the same date the one listed last
+// stays (as a later member of a JSON object overrides an earlier one).
+void sortRows(std::vector<UptimeHistory::DayRow>& rows)
+{
+    std::stable_sort(rows.begin(), rows.end(), [](const UptimeHistory::DayRow& a, const UptimeHistory::DayRow& b) {
+        return a.julianDay < b.julianDay;
+    });
+    std::vector<UptimeHistory::DayRow> unique;
+    unique.reserve(rows.size());
+    for (const UptimeHistory::DayRow& row : rows) {
+        if (!unique.empty() && unique.back().julianDay == row.julianDay)
+            unique.back() = row;
+        else
+            unique.push_back(row);
+    }
+    rows.swap(unique);
 }
 
 // Writes v rounded to one decimal (halves away from zero) the way a JSON
@@ -81,24 +119,67 @@ char* writeTenths(char* p, double v)
     return p;
 }
 
-// A reader for the file as this program writes it (any white space, members
-// in any order), far quicker and leaner than a JSON tree for millions of
-// hour values. Anything it does not expect makes it give up, and the
-// general reader (which also salvages damaged files) takes over.
-class FastReader {
+// The file a piece at a time: a window over the bytes read so far, which
+// each token asks to hold at least as much as the token can need.
+class Input {
 public:
-    FastReader(const QByteArray& bytes, const QDate& cutoff)
+    explicit Input(const QByteArray& bytes)
         : m_p(bytes.constData()),
           m_end(bytes.constData() + bytes.size()),
-          m_cutoff(cutoff)
+          m_eof(true)
     {}
+    explicit Input(QIODevice* device) : m_device(device), m_window(kPiece, Qt::Uninitialized) {}
+
+    // Makes `n` bytes available from the current place unless the input
+    // ends first; the bytes available.
+    qsizetype fill(qsizetype n)
+    {
+        qsizetype have = m_end - m_p;
+        if (have >= n || m_eof)
+            return have;
+        if (m_window.size() < n)
+            m_window.resize(std::max(n, kPiece));
+        char* base = m_window.data();
+        if (have > 0)
+            std::memmove(base, m_p, size_t(have));
+        while (have < n) {
+            const qint64 got = m_device->read(base + have, m_window.size() - have);
+            if (got <= 0) {
+                m_eof = true;
+                break;
+            }
+            have += qsizetype(got);
+        }
+        m_p = base;
+        m_end = base + have;
+        return have;
+    }
+
+    const char* m_p = nullptr;
+    const char* m_end = nullptr;
+
+private:
+    static constexpr qsizetype kPiece = 1 << 20;
+    QIODevice* m_device = nullptr;
+    QByteArray m_window;
+    bool m_eof = false;
+};
+
+// A reader for the file as this program writes it (any white space, members
+// in any order), far quicker and leaner than a JSON tree for millions of
+// hour values, and reading a piece at a time. Anything it does not expect
+// makes it give up, and the general reader (which also salvages damaged
+// files) takes over.
+class FastReader {
+public:
+    FastReader(Input& in, const QDate& cutoff) : m_in(in), m_cutoff(cutoff.toJulianDay()) {}
 
     bool read(UptimeHistory::SeriesMap& out, double* version)
     {
         if (!expect('{'))
             return false;
         if (peek() == '}')
-            return finish(1);
+            return finish();
         for (;;) {
             QString key;
             if (!string(&key) || !expect(':'))
@@ -121,51 +202,74 @@ public:
     }
 
 private:
+    // Longer keys and dates than this are not of this program's making.
+    static constexpr qsizetype kLongestText = 64 * 1024;
+    static constexpr qsizetype kLongestNumber = 64;
+
     void ws()
     {
-        while (m_p < m_end && (*m_p == ' ' || *m_p == '\n' || *m_p == '\r' || *m_p == '\t'))
-            ++m_p;
+        for (;;) {
+            const char*& p = m_in.m_p;
+            while (p < m_in.m_end && (*p == ' ' || *p == '\n' || *p == '\r' || *p == '\t'))
+                ++p;
+            if (p < m_in.m_end || m_in.fill(1) == 0)
+                return;
+        }
     }
     char peek()
     {
         ws();
-        return m_p < m_end ? *m_p : '\0';
+        return m_in.m_p < m_in.m_end ? *m_in.m_p : '\0';
     }
     char next()
     {
         ws();
-        return m_p < m_end ? *m_p++ : '\0';
+        return m_in.m_p < m_in.m_end ? *m_in.m_p++ : '\0';
     }
     bool expect(char c) { return next() == c; }
-    bool finish(int skip)
+    bool finish(int skip = 1)
     {
-        m_p += skip;
+        m_in.m_p += skip;
         ws();
-        return m_p == m_end;
+        return m_in.m_p == m_in.m_end;
+    }
+
+    // The text of a quoted string without escapes, the quotes consumed.
+    bool text(const char** start, qsizetype* size)
+    {
+        if (!expect('"'))
+            return false;
+        m_in.fill(kLongestText);
+        const char* p = m_in.m_p;
+        const char* end = m_in.m_end;
+        while (p < end && *p != '"' && *p != '\\' && uchar(*p) >= 0x20)
+            ++p;
+        if (p >= end || *p != '"')
+            return false; // escapes, damage or an endless key: left to the general reader
+        *start = m_in.m_p;
+        *size = p - m_in.m_p;
+        m_in.m_p = p + 1;
+        return true;
     }
 
     bool string(QString* out)
     {
-        if (!expect('"'))
+        const char* start = nullptr;
+        qsizetype size = 0;
+        if (!text(&start, &size))
             return false;
-        const char* start = m_p;
-        while (m_p < m_end && *m_p != '"' && *m_p != '\\' && uchar(*m_p) >= 0x20)
-            ++m_p;
-        if (m_p < m_end && *m_p == '"') {
-            *out = QString::fromUtf8(start, m_p - start);
-            ++m_p;
-            return true;
-        }
-        return false; // escapes or damage: left to the general reader
+        *out = QString::fromUtf8(start, size);
+        return true;
     }
 
     bool number(double* out)
     {
         ws();
-        const auto res = std::from_chars(m_p, m_end, *out);
-        if (res.ec != std::errc() || res.ptr == m_p)
+        m_in.fill(kLongestNumber);
+        const auto res = std::from_chars(m_in.m_p, m_in.m_end, *out);
+        if (res.ec != std::errc() || res.ptr == m_in.m_p)
             return false;
-        m_p = res.ptr;
+        m_in.m_p = res.ptr;
         return true;
     }
 
@@ -174,17 +278,20 @@ private:
         if (!expect('{'))
             return false;
         if (peek() == '}') {
-            ++m_p;
+            ++m_in.m_p;
             return true;
         }
         for (;;) {
             QString key;
             if (!string(&key) || !expect(':'))
                 return false;
+            if (!days())
+                return false;
             auto& data = out[key];
             data = new UptimeHistory::SeriesData;
-            if (!days(data->days))
-                return false;
+            // Copied to a list of its own length: a fleet holds tens of
+            // thousands of series, and spare room in each adds up.
+            data->days.assign(m_rows);
             const char c = next();
             if (c == '}')
                 return true;
@@ -193,17 +300,13 @@ private:
         }
     }
 
-    bool date(QDate* out)
+    // A day's date as a Julian day; 0 when it is no date.
+    bool date(qint64* out)
     {
-        if (!expect('"'))
+        const char* start = nullptr;
+        qsizetype n = 0;
+        if (!text(&start, &n))
             return false;
-        const char* start = m_p;
-        while (m_p < m_end && *m_p != '"' && *m_p != '\\')
-            ++m_p;
-        if (m_p >= m_end || *m_p != '"')
-            return false;
-        const qsizetype n = m_p - start;
-        ++m_p;
         auto digits = [&](int from, int count) {
             int v = 0;
             for (int i = from; i < from + count; ++i) {
@@ -213,38 +316,44 @@ private:
             }
             return v;
         };
+        QDate day;
         if (n == 10 && start[4] == '-' && start[7] == '-') {
             const int y = digits(0, 4), m = digits(5, 2), d = digits(8, 2);
-            *out = (y < 0 || m < 0 || d < 0) ? QDate() : QDate(y, m, d);
+            day = (y < 0 || m < 0 || d < 0) ? QDate() : QDate(y, m, d);
         } else {
-            *out = QDate::fromString(QString::fromUtf8(start, n), Qt::ISODate);
+            day = QDate::fromString(QString::fromUtf8(start, n), Qt::ISODate);
         }
+        *out = day.isValid() ? day.toJulianDay() : 0;
         return true;
     }
 
-    bool days(UptimeHistory::Series& s)
+    // One series' days into m_rows, in date order, the last of equal dates
+    // winning.
+    bool days()
     {
+        m_rows.clear();
         if (!expect('{'))
             return false;
+        bool ordered = true;
         if (peek() == '}') {
-            ++m_p;
+            ++m_in.m_p;
             return true;
         }
         for (;;) {
-            QDate day;
-            if (!date(&day) || !expect(':') || !expect('['))
+            qint64 julianDay = 0;
+            if (!date(&julianDay) || !expect(':') || !expect('['))
                 return false;
-            UptimeHistory::Day values{};
+            UptimeHistory::DayRow row;
             int count = 0;
             if (peek() == ']') {
-                ++m_p;
+                ++m_in.m_p;
             } else {
                 for (;;) {
                     double v = 0;
                     if (!number(&v))
                         return false;
                     if (count < 24)
-                        values[size_t(count)] = std::isfinite(v) ? std::clamp(v, 0.0, 60.0) : 0.0;
+                        row.seconds[size_t(count)] = secondsOf(v);
                     ++count;
                     const char c = next();
                     if (c == ']')
@@ -253,22 +362,66 @@ private:
                         return false;
                 }
             }
-            if (day.isValid() && day >= m_cutoff)
-                s[day] = values;
+            if (heldDay(julianDay, m_cutoff)) {
+                row.julianDay = qint32(julianDay);
+                if (!m_rows.empty() && m_rows.back().julianDay >= row.julianDay)
+                    ordered = false;
+                m_rows.push_back(row);
+            }
             const char c = next();
             if (c == '}')
-                return true;
+                break;
             if (c != ',')
                 return false;
         }
+        if (!ordered)
+            sortRows(m_rows);
+        return true;
     }
 
-    const char* m_p;
-    const char* m_end;
-    QDate m_cutoff;
+    Input& m_in;
+    qint64 m_cutoff;
+    std::vector<UptimeHistory::DayRow> m_rows;
 };
 
 } // namespace
+
+double UptimeHistory::Series::minutes(const QDate& date, int hour) const
+{
+    const DayRow* r = row(date);
+    return r && hour >= 0 && hour < 24 ? minutesOf(r->seconds[size_t(hour)]) : 0.0;
+}
+
+const UptimeHistory::DayRow* UptimeHistory::Series::row(const QDate& date) const
+{
+    if (!date.isValid())
+        return nullptr;
+    const qint64 julianDay = date.toJulianDay();
+    const auto it = std::lower_bound(m_days.cbegin(), m_days.cend(), julianDay,
+                                     [](const DayRow& r, qint64 jd) { return r.julianDay < jd; });
+    return it != m_days.cend() && it->julianDay == julianDay ? &*it : nullptr;
+}
+
+UptimeHistory::DayRow& UptimeHistory::Series::rowFor(qint32 julianDay)
+{
+    if (m_days.empty() || m_days.back().julianDay < julianDay) {
+        // A new day: a day a series at a time, so the list grows by one
+        // rather than doubling (tens of thousands of series would each keep
+        // weeks of spare room).
+        if (m_days.size() == m_days.capacity())
+            m_days.reserve(m_days.size() + 1);
+        DayRow& row = m_days.emplace_back();
+        row.julianDay = julianDay;
+        return row;
+    }
+    const auto it = std::lower_bound(m_days.begin(), m_days.end(), julianDay,
+                                     [](const DayRow& r, qint32 jd) { return r.julianDay < jd; });
+    if (it != m_days.end() && it->julianDay == julianDay)
+        return *it;
+    DayRow row;
+    row.julianDay = julianDay;
+    return *m_days.insert(it, row);
+}
 
 void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QDateTime& toIn)
 {
@@ -290,10 +443,22 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
         const QDateTime end = std::min(to, hourEnd);
         if (end <= t)
             break;
-        Day& day = series.try_emplace(t.date(), Day{}).first->second;
-        double& slot = day[size_t(t.time().hour())];
-        const qint64 secs = t.secsTo(end);
-        slot = std::min(slot + double(secs) / 60.0, 60.0);
+        const qint64 julianDay = t.date().toJulianDay();
+        if (julianDay <= 0 || julianDay > std::numeric_limits<qint32>::max())
+            break;
+        const bool newDay = series.m_days.empty() || series.m_days.back().julianDay < julianDay;
+        quint16& slot = series.rowFor(qint32(julianDay)).seconds[size_t(clock.hour())];
+        slot = quint16(std::min<qint64>(slot + t.secsTo(end), 3600));
+        if (newDay) {
+            // Days that fell out of the kept window go as a new one starts,
+            // so a program left running holds no more than it would read
+            // back from its file.
+            auto& days = series.m_days;
+            const qint64 oldest = julianDay - NativeTunables::kUptimeKeepDays;
+            const auto keepFrom =
+                std::find_if(days.begin(), days.end(), [oldest](const DayRow& r) { return r.julianDay >= oldest; });
+            days.erase(days.begin(), keepFrom);
+        }
         t = end;
     }
 }
@@ -321,15 +486,38 @@ void UptimeHistory::removeDevice(const QString& id)
     }
 }
 
+void UptimeHistory::merge(const UptimeHistory& newer)
+{
+    // Above both, so that nothing read from either counts as current.
+    m_revision = std::max(m_revision, newer.m_revision) + 1;
+    m_changes = std::max(m_changes, newer.m_changes) + 1;
+    if (newer.m_series.isEmpty())
+        return;
+    m_dirty = true;
+    for (auto it = newer.m_series.cbegin(); it != newer.m_series.cend(); ++it) {
+        const auto mine = m_series.find(it.key());
+        if (mine == m_series.end()) {
+            m_series.insert(it.key(), it.value()); // shared, not copied
+            continue;
+        }
+        Series& series = writable(it.key());
+        for (const DayRow& row : it.value()->days.m_days) {
+            DayRow& into = series.rowFor(row.julianDay);
+            for (size_t h = 0; h < 24; ++h)
+                into.seconds[h] = quint16(std::min(into.seconds[h] + row.seconds[h], 3600));
+        }
+    }
+}
+
 QDateTime UptimeHistory::lastUpFromSeries(const QString& id) const
 {
     const Series* s = series(deviceKey(id));
     if (!s)
         return {};
-    for (auto day = s->rbegin(); day != s->rend(); ++day) {
+    for (auto day = s->m_days.crbegin(); day != s->m_days.crend(); ++day) {
         for (int h = 23; h >= 0; --h) {
-            if (day->second[size_t(h)] > 0)
-                return QDateTime(day->first, QTime(h, 0)).addSecs(3600);
+            if (day->seconds[size_t(h)] > 0)
+                return QDateTime(QDate::fromJulianDay(day->julianDay), QTime(h, 0)).addSecs(3600);
         }
     }
     return {};
@@ -368,23 +556,13 @@ QList<UptimeCell> UptimeHistory::grid(const QString& id, GraphType type, int cha
     cells.reserve(24 * n);
     for (int back = n - 1; back >= 0; --back) {
         const QDate date = today.addDays(-back);
-        const Day* upDay = nullptr;
-        if (up) {
-            const auto it = up->find(date);
-            if (it != up->end())
-                upDay = &it->second;
-        }
-        const Day* checkedDay = nullptr;
-        if (checked) {
-            const auto it = checked->find(date);
-            if (it != checked->end())
-                checkedDay = &it->second;
-        }
+        const DayRow* upDay = up ? up->row(date) : nullptr;
+        const DayRow* checkedDay = checked ? checked->row(date) : nullptr;
         for (int h = 0; h < 24; ++h) {
-            double value = upDay ? (*upDay)[size_t(h)] : 0.0;
+            double value = upDay ? minutesOf(upDay->seconds[size_t(h)]) : 0.0;
             bool known = value > 0;
-            if (checkedDay && (*checkedDay)[size_t(h)] > 0) {
-                const double r = value / (*checkedDay)[size_t(h)];
+            if (checkedDay && checkedDay->seconds[size_t(h)] > 0) {
+                const double r = value / minutesOf(checkedDay->seconds[size_t(h)]);
                 value = r < 1 ? r * 60.0 : 60.0;
                 known = true;
             }
@@ -426,12 +604,59 @@ const UptimeHistory::Series* UptimeHistory::series(const QString& key) const
 
 namespace {
 
+// Writes an hour's seconds as the file's minutes to one decimal, as
+// writeTenths writes the minutes they make; every value is looked up.
+char* writeSeconds(char* p, quint16 seconds)
+{
+    struct Text {
+        char chars[8];
+        int size;
+    };
+    static const auto table = [] {
+        std::vector<Text> t(3601);
+        for (int s = 0; s <= 3600; ++s)
+            t[size_t(s)].size =
+                int(writeTenths(t[size_t(s)].chars, UptimeHistory::minutesOf(quint16(s))) - t[size_t(s)].chars);
+        return t;
+    }();
+    if (seconds > 3600)
+        return writeTenths(p, UptimeHistory::minutesOf(seconds));
+    const Text& t = table[seconds];
+    return std::copy(t.chars, t.chars + t.size, p);
+}
+
+// The file's text on its way out: gathered in a buffer that is handed to
+// the device whenever it grows past a piece, or kept whole without one.
+class Output {
+public:
+    explicit Output(QIODevice* device) : m_device(device) { m_text.reserve(kPiece + 4096); }
+
+    QByteArray& text() { return m_text; }
+    // Hands what has gathered to the device once it is a piece or more.
+    bool pass(bool all = false)
+    {
+        if (!m_device || !m_ok || (!all && m_text.size() < kPiece))
+            return m_ok;
+        m_ok = m_device->write(m_text) == m_text.size();
+        m_text.resize(0); // keeps the room
+        return m_ok;
+    }
+
+private:
+    static constexpr qsizetype kPiece = 1 << 20;
+    QIODevice* m_device;
+    QByteArray m_text;
+    bool m_ok = true;
+};
+
 // Appends one series as `"key":{"date":[...],...}`; false (nothing written)
 // when it holds no day on or after the cutoff.
-bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Series& s, const QDate& cutoff, bool first)
+bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Series& s, qint64 cutoff, bool first)
 {
-    auto day = s.lower_bound(cutoff);
-    if (day == s.end())
+    const std::vector<UptimeHistory::DayRow>& rows = s.rows();
+    auto day = std::lower_bound(rows.cbegin(), rows.cend(), cutoff,
+                                [](const UptimeHistory::DayRow& r, qint64 jd) { return r.julianDay < jd; });
+    if (day == rows.cend())
         return false; // nothing recent: the series is left out
     if (!first)
         out.append(',');
@@ -439,13 +664,13 @@ bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Seri
     out.append(":{");
     bool firstDay = true;
     char buf[24 * 28 + 32];
-    for (; day != s.end(); ++day) {
+    for (; day != rows.cend(); ++day) {
         char* p = buf;
         if (!firstDay)
             *p++ = ',';
         firstDay = false;
         *p++ = '"';
-        const QDate& date = day->first;
+        const QDate date = QDate::fromJulianDay(day->julianDay);
         if (date.year() >= 1000 && date.year() <= 9999) {
             p = std::to_chars(p, p + 4, date.year()).ptr;
             *p++ = '-';
@@ -461,10 +686,10 @@ bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Seri
         *p++ = '"';
         *p++ = ':';
         *p++ = '[';
-        for (int h = 0; h < 24; ++h) {
+        for (size_t h = 0; h < 24; ++h) {
             if (h)
                 *p++ = ',';
-            p = writeTenths(p, day->second[size_t(h)]);
+            p = writeSeconds(p, day->seconds[h]);
         }
         *p++ = ']';
         out.append(buf, p - buf);
@@ -477,55 +702,82 @@ bool appendSeries(QByteArray& out, const QString& key, const UptimeHistory::Seri
 
 QByteArray UptimeHistory::encode(const QDate& today) const
 {
-    // Written by hand rather than through a JSON object tree: a large fleet
-    // holds millions of hour values, and the tree costs several times the
-    // time and memory of the text itself.
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    encode(&buffer, today);
+    return buffer.data();
+}
+
+bool UptimeHistory::encode(QIODevice* device, const QDate& today) const
+{
+    // Written by hand rather than through a JSON object tree, and a piece at
+    // a time: a large fleet holds millions of hour values, and the tree (or
+    // the whole text) costs several times the memory of the history itself.
     QStringList keys = m_series.keys();
     std::sort(keys.begin(), keys.end());
-    qsizetype days = 0;
-    for (const auto& data : m_series)
-        days += qsizetype(data->days.size());
-    QByteArray out;
-    out.reserve(64 + qsizetype(m_series.size()) * 64 + days * 96);
-    out.append("{\"series\":{");
-    const QDate cutoff = cutoffOf(today);
+    Output out(device);
+    out.text().append("{\"series\":{");
+    const qint64 cutoff = cutoffOf(today).toJulianDay();
     bool first = true;
-    for (const QString& key : std::as_const(keys))
-        if (appendSeries(out, key, m_series.constFind(key).value()->days, cutoff, first))
+    for (const QString& key : std::as_const(keys)) {
+        if (appendSeries(out.text(), key, m_series.constFind(key).value()->days, cutoff, first))
             first = false;
-    out.append("},\"version\":");
-    out.append(QByteArray::number(kUptimeVersion));
-    out.append('}');
-    return out;
+        if (!out.pass())
+            return false;
+    }
+    out.text().append("},\"version\":");
+    out.text().append(QByteArray::number(kUptimeVersion));
+    out.text().append('}');
+    return out.pass(true);
 }
 
 ReadStatus UptimeHistory::decode(const QByteArray& bytes, const QDate& today, QStringList* problems)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return decode(&buffer, today, problems);
+}
+
+ReadStatus UptimeHistory::decode(QIODevice* in, const QDate& today, QStringList* problems, QByteArray* whole)
 {
     m_series.clear();
     ++m_changes;
     const QDate cutoff = cutoffOf(today);
     double fastVersion = kUptimeVersion;
-    if (FastReader(bytes, cutoff).read(m_series, &fastVersion)) {
+    const qint64 start = in->pos();
+    bool read = false;
+    {
+        Input input(in);
+        read = FastReader(input, cutoff).read(m_series, &fastVersion);
+    }
+    if (read) {
         if (fastVersion == kUptimeVersion)
             return ReadStatus::Clean;
         problems->append(QStringLiteral("The uptime history is of version %1; only what version "
                                         "%2 knows was read.")
                              .arg(fastVersion)
                              .arg(kUptimeVersion));
+        if (whole && in->seek(start))
+            *whole = in->readAll();
         return ReadStatus::OtherVersion;
     }
     m_series.clear();
+    // The general reader needs the text whole.
+    const QByteArray bytes = in->seek(start) ? in->readAll() : QByteArray();
+    if (whole)
+        *whole = bytes;
     ReadStatus status = ReadStatus::Clean;
-    bool whole = false;
+    bool sound = false;
     QString problem;
     // Day arrays sit at depth 3 (root, "series", series, day).
-    const QJsonDocument doc = salvageJson(bytes, 3, &whole, &problem);
-    if (!whole) {
+    const QJsonDocument doc = salvageJson(bytes, 3, &sound, &problem);
+    if (!sound) {
         status = ReadStatus::Damaged;
         problems->append(problem);
     }
     if (!doc.isObject()) {
-        if (whole) {
+        if (sound) {
             status = ReadStatus::Damaged;
             problems->append(QStringLiteral("The uptime history is not a JSON object."));
         }
@@ -542,22 +794,26 @@ ReadStatus UptimeHistory::decode(const QByteArray& bytes, const QDate& today, QS
                              .arg(kUptimeVersion));
     }
     const QJsonObject all = root.value(QLatin1String("series")).toObject();
+    const qint64 cutoffDay = cutoff.toJulianDay();
+    std::vector<DayRow> rows;
     for (auto it = all.begin(); it != all.end(); ++it) {
-        Series& series = writable(it.key());
         const QJsonObject days = it.value().toObject();
+        rows.clear();
         for (auto d = days.begin(); d != days.end(); ++d) {
             const QDate date = QDate::fromString(d.key(), Qt::ISODate);
-            if (!date.isValid() || date < cutoff)
+            const qint64 julianDay = date.isValid() ? date.toJulianDay() : 0;
+            if (!heldDay(julianDay, cutoffDay))
                 continue;
-            Day values{};
+            DayRow row;
+            row.julianDay = qint32(julianDay);
             const QJsonArray hours = d.value().toArray();
             const qsizetype n = std::min<qsizetype>(hours.size(), 24);
-            for (qsizetype h = 0; h < n; ++h) {
-                const double v = hours.at(h).toDouble(0.0);
-                values[size_t(h)] = std::isfinite(v) ? std::clamp(v, 0.0, 60.0) : 0.0;
-            }
-            series[date] = values;
+            for (qsizetype h = 0; h < n; ++h)
+                row.seconds[size_t(h)] = secondsOf(hours.at(h).toDouble(0.0));
+            rows.push_back(row);
         }
+        sortRows(rows); // one row per date, however the keys were spelled
+        writable(it.key()).assign(rows);
     }
     return status;
 }

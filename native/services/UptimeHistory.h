@@ -11,13 +11,14 @@
 #include <QDate>
 #include <QDateTime>
 #include <QHash>
+#include <QIODevice>
 #include <QList>
 #include <QSharedData>
 #include <QString>
 #include <QStringList>
 
 #include <array>
-#include <map>
+#include <vector>
 
 namespace Native {
 
@@ -39,16 +40,50 @@ QString cameraKnownKey(const QString& id, int channel);
 
 class UptimeHistory {
 public:
-    using Day = std::array<double, 24>; // minutes of each hour, 0..60
-    using Series = std::map<QDate, Day>;
+    // One day of a series: the seconds credited to each of its 24 local
+    // hours (0..3600). Whole seconds hold every credit exactly (a credit
+    // counts whole seconds) and every value of the file (tenths of a
+    // minute, six seconds each), in two bytes an hour.
+    struct DayRow {
+        qint32 julianDay = 0;
+        std::array<quint16, 24> seconds{};
+    };
+
+    // The days of one series, oldest first; a day is held once anything was
+    // credited to it or the file listed it, even with nothing in it.
+    class Series {
+    public:
+        qsizetype size() const { return qsizetype(m_days.size()); }
+        bool contains(const QDate& date) const { return row(date) != nullptr; }
+        // Minutes of the hour, 0..60; 0 for a day not held.
+        double minutes(const QDate& date, int hour) const;
+        const DayRow* row(const QDate& date) const;
+        const std::vector<DayRow>& rows() const { return m_days; }
+        // Replaces the days with `rows` (in date order, one per date).
+        void assign(const std::vector<DayRow>& rows) { m_days.assign(rows.cbegin(), rows.cend()); }
+
+    private:
+        friend class UptimeHistory;
+        // The row of the day, made (empty) when missing.
+        DayRow& rowFor(qint32 julianDay);
+        std::vector<DayRow> m_days;
+    };
+
+    static double minutesOf(quint16 seconds) { return double(seconds) / 60.0; }
 
     // Adds the minutes of [from, to) to the series, hour by hour in local
     // time; no hour ever goes above 60. Raises the revision and marks the
-    // history dirty.
+    // history dirty. Days that have fallen out of the kept window are let go
+    // when a new day begins.
     void credit(const QString& key, const QDateTime& from, const QDateTime& to);
 
     // Forgets every series of the device; marks the history dirty.
     void removeDevice(const QString& id);
+
+    // Adds what `newer` credited (on top of what this history holds, each
+    // hour still capped at 60): what was recorded while the file was being
+    // read joins what the file held.
+    void merge(const UptimeHistory& newer);
 
     // The end of the latest hour of the device series with up-minutes, or
     // an invalid date-time.
@@ -63,9 +98,16 @@ public:
     // The file's compact JSON: days from today - 40 on, values to one
     // decimal, keys ascending. Safe on a thread of its own, on a copy.
     QByteArray encode(const QDate& today) const;
+    // The same text written to `out` a piece at a time, so that the whole
+    // text is never held; false when a write fails.
+    bool encode(QIODevice* out, const QDate& today) const;
     // Replaces the history with the file's; damaged input is read as far as
     // it is sound. Days before today - 40 are skipped.
     ReadStatus decode(const QByteArray& bytes, const QDate& today, QStringList* problems);
+    // The same, reading `in` a piece at a time. Only a file the quick reader
+    // cannot follow is read whole (to salvage it); `whole`, when given,
+    // then receives its bytes.
+    ReadStatus decode(QIODevice* in, const QDate& today, QStringList* problems, QByteArray* whole = nullptr);
 
     const Series* series(const QString& key) const;
     int seriesCount() const { return int(m_series.size()); }

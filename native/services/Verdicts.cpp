@@ -204,7 +204,9 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
 
     const QString checkedText = ago(h.checkedAt, now);
     auto seenText = [&] {
-        const QDateTime seen = src.store ? src.store->lastSeenUp(d.id) : h.lastUp;
+        // The record's own time first, as the store gives it: the caller's
+        // copy may hold it already converted for quick comparisons.
+        const QDateTime seen = h.lastUp.isValid() || !src.store ? h.lastUp : src.store->lastSeenUp(d.id);
         return seen.isValid() ? QStringLiteral("Last online %1.").arg(ago(seen, now))
                               : QStringLiteral("Never seen online.");
     };
@@ -319,21 +321,22 @@ QList<Issue> issues(const QDateTime& now)
     return issues(Sources::live(), now);
 }
 
-QList<SiteSummary> sites(const Sources& src, const QDateTime& now)
+QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::Site>& allSites,
+                             const std::function<QList<Issue>(const Device&)>& findingsOf)
 {
     QList<SiteSummary> rows;
-    if (!src.store)
-        return rows;
     QHash<QString, qsizetype> index;
-    for (const Device& d : src.store->devices()) {
+    QHash<QString, const Native::Site*> siteById;
+    for (const Native::Site& s : allSites)
+        siteById.insert(s.id, &s);
+    for (const Device& d : devices) {
         if (!d.enabled)
             continue;
-        auto found = index.constFind(d.siteId);
-        qsizetype at;
-        if (found == index.cend()) {
+        qsizetype at = index.value(d.siteId, -1);
+        if (at < 0) {
             SiteSummary row;
             row.siteId = d.siteId;
-            if (const std::optional<Native::Site> site = src.store->site(d.siteId)) {
+            if (const Native::Site* site = d.siteId.isEmpty() ? nullptr : siteById.value(d.siteId)) {
                 row.name = site->name;
                 QStringList parts;
                 if (!site->isp.isEmpty())
@@ -347,8 +350,6 @@ QList<SiteSummary> sites(const Sources& src, const QDateTime& now)
             at = rows.size();
             rows.append(row);
             index.insert(d.siteId, at);
-        } else {
-            at = *found;
         }
         SiteSummary& row = rows[at];
         ++row.devices;
@@ -366,7 +367,7 @@ QList<SiteSummary> sites(const Sources& src, const QDateTime& now)
             if (c.online)
                 ++row.camerasOnline;
         }
-        const QList<Issue> findings = issuesFor(src, d, now);
+        const QList<Issue> findings = findingsOf(d);
         for (const Issue& i : findings) {
             if (i.level == Problem)
                 ++row.problems;
@@ -382,6 +383,13 @@ QList<SiteSummary> sites(const Sources& src, const QDateTime& now)
         return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
     });
     return rows;
+}
+
+QList<SiteSummary> sites(const Sources& src, const QDateTime& now)
+{
+    if (!src.store)
+        return {};
+    return sitesOver(src.store->devices(), src.store->sites(), [&](const Device& d) { return issuesFor(src, d, now); });
 }
 
 QList<SiteSummary> sites(const QDateTime& now)

@@ -98,6 +98,10 @@ QList<Issue> issues(const QDateTime& now);
 // One row per site with an enabled device; most problems first.
 QList<SiteSummary> sites(const Sources& sources, const QDateTime& now);
 QList<SiteSummary> sites(const QDateTime& now);
+// The same over the given devices and sites, each device's findings from
+// `findingsOf` (a screen passes the findings it holds already).
+QList<SiteSummary> sitesOver(const QList<Native::Device>& devices, const QList<Native::Site>& sites,
+                             const std::function<QList<Issue>(const Native::Device&)>& findingsOf);
 
 // ---- Uptime figures -----------------------------------------------------------
 // `days` daily percentages of the device, oldest first, today last; -1 for a

@@ -56,6 +56,7 @@ bool ApiClient::addressPermitted(const QUrl& target)
 
 ApiClient::ApiClient(QObject* parent)
     : LiveStreamService(parent),
+      m_leaseTimeoutMs(static_cast<int>(ApiTunables::kLeaseTimeout.count())),
       m_transferTimeoutMs(static_cast<int>(ApiTunables::kTransferTimeout.count()))
 {
     m_baseUrl = envOr("KVR_API_BASE", defaultBaseUrl());

@@ -274,8 +274,14 @@ private:
                      bool superseded);
     void beginLease(int ttlSecs);
     void leaseStep();
-    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const QJsonObject& answer,
-                       int status);
+    void pumpLeases();
+    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
+                       const QJsonObject& answer, int status);
+    // The ticket of the live key's latest start: current until the key starts again or stops.
+    RequestTicket liveStartTicket(const QString& key) const;
+    // Emits the restart signal for the live key unless one went out within
+    // the restart spacing; true when it did.
+    bool askRestart(const QString& key, const QString& cameraId, const QString& why);
 
     QString m_baseUrl;
     // Relay and reachability.
@@ -321,6 +327,11 @@ private:
     QHash<QString, QList<std::function<void()>>> m_waitingStarts; // camera id -> starts to send after its stops
     QHash<QString, QString> m_playbackStreams;                    // device-playback stream id -> camera id
     QTimer* m_leaseTimer = nullptr;
+    // Leases of the current round not sent yet, and those on their way; each
+    // is the live key with the ticket of the start it renews.
+    QList<std::pair<QString, RequestTicket>> m_leaseQueue;
+    QHash<QString, RequestTicket> m_leasesInFlight;
+    int m_leaseTimeoutMs;
     QHash<QString, qint64> m_restartAskedAt; // live key -> monotonic ms of the last restart asked for
 
     // Session.

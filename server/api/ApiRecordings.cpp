@@ -8,6 +8,28 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+namespace {
+
+// The answer of a playback feature a recorder may lack. A request that failed
+// says nothing about the feature, so its error goes with "supported".
+template <typename Answer, typename Value>
+auto featureAnswer(std::function<void(const Value&, bool supported, const QString& error)> callback,
+                   Answer (*read)(const QJsonObject&), Value Answer::*field)
+{
+    return [callback = std::move(callback), read, field](const QJsonObject& answer, int status, const QString& error) {
+        if (!callback)
+            return;
+        if (status == 0 || status >= 400) {
+            callback({}, true, error);
+            return;
+        }
+        const Answer a = read(answer);
+        callback(a.*field, a.supported, QString());
+    };
+}
+
+} // namespace
+
 void ApiClient::fetchPlaybackCalendar(
     const QString& deviceId, int channel, int year, int month,
     std::function<void(const QList<QDate>&, bool supported, const QString& error)> callback, QObject* context)
@@ -18,19 +40,8 @@ void ApiClient::fetchPlaybackCalendar(
     q.addQueryItem(QStringLiteral("year"), QString::number(year));
     q.addQueryItem(QStringLiteral("month"), QString::number(month));
     q.addQueryItem(QStringLiteral("channel_id"), QString::number(channel));
-    getJson(
-        QStringLiteral("/v2/api/playback/calendar/"), true,
-        [callback](const QJsonObject& answer, int status, const QString& error) {
-            if (!callback)
-                return;
-            if (status == 0 || status >= 400) {
-                callback({}, true, error);
-                return;
-            }
-            const CalendarAnswer a = readPlaybackCalendar(answer);
-            callback(a.days, a.supported, QString());
-        },
-        q);
+    getJson(QStringLiteral("/v2/api/playback/calendar/"), true,
+            featureAnswer(callback, readPlaybackCalendar, &CalendarAnswer::days), q);
 }
 
 void ApiClient::fetchPlaybackAvailability(
@@ -42,19 +53,8 @@ void ApiClient::fetchPlaybackAvailability(
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);
     q.addQueryItem(QStringLiteral("date"), date.toString(QStringLiteral("yyyy-MM-dd")));
-    getJson(
-        QStringLiteral("/v2/api/playback/availability/"), true,
-        [callback](const QJsonObject& answer, int status, const QString& error) {
-            if (!callback)
-                return;
-            if (status == 0 || status >= 400) {
-                callback({}, true, error);
-                return;
-            }
-            const AvailabilityAnswer a = readPlaybackAvailability(answer);
-            callback(a.ranges, a.supported, QString());
-        },
-        q);
+    getJson(QStringLiteral("/v2/api/playback/availability/"), true,
+            featureAnswer(callback, readPlaybackAvailability, &AvailabilityAnswer::ranges), q);
 }
 
 void ApiClient::fetchCloudDates(const QString& deviceId, const QString& cameraId,

@@ -13,6 +13,8 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
 // The shared state of one readiness wait.
 struct ReadyPoll {
     StreamInfo info;
@@ -408,52 +410,102 @@ void ApiClient::beginLease(int ttlSecs)
     m_leaseTimer->start(int(ApiPolicy::leaseIntervalMs(ttlSecs)));
 }
 
+RequestTicket ApiClient::liveStartTicket(const QString& key) const
+{
+    const std::shared_ptr<TicketDesk> desk = m_liveStarts.value(key);
+    return desk ? desk->ticket() : RequestTicket();
+}
+
 void ApiClient::leaseStep()
 {
+    // Every live stream joins the round, unless its lease of an earlier round
+    // is still waiting or on its way (a round that outlasts the interval).
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it) {
-        const QString key = it.key();
-        const QString cameraId = it->cameraId;
-        const bool publicRtsps = it->publicRtsps;
-        QUrlQuery q;
-        q.addQueryItem(QStringLiteral("path_id"), it->streamId);
-        q.addQueryItem(QStringLiteral("camera_id"), cameraId);
-        getJson(
-            QStringLiteral("/v2/api/vms/stream/lease/"), true,
-            [this, key, cameraId, publicRtsps](const QJsonObject& answer, int status, const QString&) {
-                leaseAnswered(key, cameraId, publicRtsps, answer, status);
-            },
-            q);
+        const QString& key = it.key();
+        const auto inFlight = m_leasesInFlight.constFind(key);
+        if (inFlight != m_leasesInFlight.cend() && inFlight->current())
+            continue;
+        const bool queued = std::any_of(m_leaseQueue.cbegin(), m_leaseQueue.cend(), [&key](const auto& item) {
+            return item.first == key && item.second.current();
+        });
+        if (!queued)
+            m_leaseQueue.append({key, liveStartTicket(key)});
+    }
+    pumpLeases();
+}
+
+void ApiClient::pumpLeases()
+{
+    while (m_leasesInFlight.size() < ApiTunables::kLeasesInFlight && !m_leaseQueue.isEmpty()) {
+        const auto [key, start] = m_leaseQueue.takeFirst();
+        // Stopped or started again since the round began: nothing to renew.
+        const auto entry = m_liveStreams.constFind(key);
+        if (entry == m_liveStreams.cend() || !start.current() || m_leasesInFlight.contains(key))
+            continue;
+        const QString cameraId = entry->cameraId;
+        const bool publicRtsps = entry->publicRtsps;
+        m_leasesInFlight.insert(key, start);
+        JsonRequest request;
+        request.path = QStringLiteral("/v2/api/vms/stream/lease/");
+        request.auth = true;
+        request.query.addQueryItem(QStringLiteral("path_id"), entry->streamId);
+        request.query.addQueryItem(QStringLiteral("camera_id"), cameraId);
+        request.timeoutMs = m_leaseTimeoutMs;
+        sendJson(request, [this, key, cameraId, publicRtsps, start](const JsonReply& reply) {
+            m_leasesInFlight.remove(key);
+            leaseAnswered(key, cameraId, publicRtsps, start, reply.answer, reply.status);
+            pumpLeases();
+        });
     }
 }
 
-void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const QJsonObject& answer,
-                              int status)
+bool ApiClient::askRestart(const QString& key, const QString& cameraId, const QString& why)
+{
+    const qint64 now = monotonicMs();
+    const auto asked = m_restartAskedAt.constFind(key);
+    if (asked != m_restartAskedAt.constEnd()
+        && now - *asked < std::chrono::milliseconds(ApiTunables::kRestartSpacing).count())
+        return false;
+    m_restartAskedAt.insert(key, now);
+    qWarning().noquote() << "[route] camera" << cameraId << why << "asking for a restart";
+    const QString owner = ownerOf(key);
+    if (!owner.isEmpty())
+        Q_EMIT ownedStreamNeedsRestart(owner, cameraId);
+    else
+        Q_EMIT streamNeedsRestart(cameraId);
+    return true;
+}
+
+void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
+                              const QJsonObject& answer, int status)
 {
     if (status == 403) {
         if (m_leaseTimer)
             m_leaseTimer->stop();
+        m_leaseQueue.clear();
+        return;
+    }
+    const bool current = m_liveStreams.contains(key) && start.current();
+    if (status == 404) {
+        // The server no longer knows the stream (it restarted, or let the
+        // stream go): renewing it again is pointless, and what the holder
+        // plays is ending. Forget it, so that no lease and no stop goes out
+        // for it, and have the holder start the camera afresh.
+        if (current) {
+            m_liveStreams.remove(key);
+            if (m_liveStreams.isEmpty() && m_leaseTimer)
+                m_leaseTimer->stop();
+            askRestart(key, cameraId, QStringLiteral("lease: the server no longer knows this stream;"));
+        }
         return;
     }
     const QJsonObject payload = unwrapEnvelope(answer);
     if (publicRtsps && m_liveStreams.contains(key)) {
         const StreamTicket ticket = readTicket(payload);
-        if (ticket.usable()) {
+        if (ticket.usable())
             m_liveStreams[key].rtspPassword = ticket.password;
-        } else if (status >= 1 && status <= 399) {
-            const qint64 now = monotonicMs();
-            const auto asked = m_restartAskedAt.constFind(key);
-            if (asked == m_restartAskedAt.constEnd()
-                || now - *asked >= std::chrono::milliseconds(ApiTunables::kRestartSpacing).count()) {
-                m_restartAskedAt.insert(key, now);
-                qWarning().noquote() << "[route] camera" << cameraId
-                                     << "lease returned no ticket; asking for a restart";
-                const QString owner = ownerOf(key);
-                if (!owner.isEmpty())
-                    Q_EMIT ownedStreamNeedsRestart(owner, cameraId);
-                else
-                    Q_EMIT streamNeedsRestart(cameraId);
-            }
-        }
+        else if (status >= 1 && status <= 399)
+            askRestart(key, cameraId, QStringLiteral("lease returned no ticket;"));
     }
     const int ttl = jsonInt(payload.value(QStringLiteral("ttl_s")), 0);
     if (ttl > 0 && m_leaseTimer)

@@ -45,7 +45,17 @@ inline constexpr milliseconds kLeaseUnknown{45000};
 inline constexpr milliseconds kLeaseFloor{2000};
 inline constexpr milliseconds kLeaseCeiling{std::chrono::hours(1)};
 
-// A ticketless lease answer asks for a restart at most once per live key in this span.
+// Lease requests on their way at once. The network layer gives a host six
+// connections; leases never take more than these, so that a lease route that
+// is slow or hangs leaves the status, the catalogue and session renewal a
+// connection of their own.
+inline constexpr int kLeasesInFlight = 4;
+// A lease not answered within this (no bytes moving) gives up, well before
+// the transfer time-out of other requests: the next round asks again.
+inline constexpr milliseconds kLeaseTimeout{10000};
+
+// A lease answer that asks for a restart (no ticket, or a stream the server
+// no longer knows) does so at most once per live key in this span.
 inline constexpr seconds kRestartSpacing{31};
 
 // Answers at least this large are logged by size only.

@@ -7,7 +7,15 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
+
+#include <chrono>
+
+namespace {
+constexpr double kReadAhead_s = 0.2;
+constexpr std::chrono::milliseconds kTrimDelay{500};
+} // namespace
 
 BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
 {
@@ -23,6 +31,14 @@ BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
     m_player = new FfmpegPlayer(this);
     m_player->audioEnabled = false;
     m_player->loop = true;
+    // A silent loop needs no sound clock to stay ahead of: a few pictures,
+    // no larger than the column shows them, instead of a second of
+    // full-size ones.
+    m_player->readAheadCap = kReadAhead_s;
+    connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
+        m_player->targetWidth = size.width();
+        m_player->targetHeight = size.height();
+    });
     connect(m_player, &FfmpegPlayer::frameReady, m_stage, &VideoStage::setFrame);
 }
 
@@ -63,4 +79,10 @@ void BrandVideo::hideEvent(QHideEvent* event)
 {
     m_player->stop();
     QWidget::hideEvent(event);
+    // Once the pictures still on their way are dropped, the film's memory
+    // goes back to the system: the sign-in window stays hidden for hours.
+    QTimer::singleShot(kTrimDelay, this, [this] {
+        if (!isVisible())
+            FfmpegPlayer::returnFreedMemory();
+    });
 }

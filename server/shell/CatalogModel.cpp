@@ -547,6 +547,8 @@ bool CatalogModel::hasChildren(const QModelIndex& parent) const
 QVariant CatalogModel::data(const QModelIndex& index, int role) const
 {
     const Ref ref = refOf(index);
+    if (role == KindRole)
+        return ref.kind == Kind::None ? QVariant() : QVariant::fromValue(ref.kind);
     switch (ref.kind) {
     case Kind::None:
         return {};
@@ -561,8 +563,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
             return QString(site.name + QStringLiteral("  ·  loading…"));
         if (role == Qt::ForegroundRole)
             return Theme::colour(Theme::Colour::Muted);
-        if (role == KindRole)
-            return QStringLiteral("pending");
         return {};
     }
     case Kind::Site: {
@@ -572,8 +572,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::ToolTipRole:
         case Qt::AccessibleTextRole:
             return site.name;
-        case KindRole:
-            return QStringLiteral("site");
         case IdRole:
             return site.id;
         case CheckRole:
@@ -595,8 +593,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::ForegroundRole:
             return knownOffline(device.onlineKnown, device.online) ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
                                                                    : QVariant();
-        case KindRole:
-            return QStringLiteral("device");
         case IdRole:
             return device.id;
         case CheckRole:
@@ -617,8 +613,6 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
             return knownOffline(channel.onlineKnown, channel.online)
                 ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
                 : QVariant();
-        case KindRole:
-            return QStringLiteral("channel");
         case IdRole:
             return channel.id;
         case DeviceIdRole:
@@ -685,6 +679,18 @@ QIcon CatalogModel::statusDotIcon(bool known, bool online)
 
 QIcon CatalogModel::checkIcon(int state)
 {
+    // A checked or partly checked box: the mark in white on an accent square.
+    const auto filled = [](void (*mark)(QPainter&)) {
+        QPixmap pm = canvas(18);
+        QPainter p(&pm);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(Qt::NoPen);
+        p.setBrush(Theme::colour(Theme::Colour::Accent));
+        p.drawRoundedRect(QRectF(1.5, 1.5, 15, 15), 5, 5);
+        p.setPen(QPen(Theme::colour(Theme::Colour::White), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        mark(p);
+        return QIcon(pm);
+    };
     static const QIcon marks[3] = {
         [] {
             QPixmap pm = canvas(18);
@@ -695,32 +701,14 @@ QIcon CatalogModel::checkIcon(int state)
             p.drawRoundedRect(QRectF(1.5, 1.5, 15, 15), 5, 5);
             return QIcon(pm);
         }(),
-        [] {
-            QPixmap pm = canvas(18);
-            QPainter p(&pm);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setPen(Qt::NoPen);
-            p.setBrush(Theme::colour(Theme::Colour::Accent));
-            p.drawRoundedRect(QRectF(1.5, 1.5, 15, 15), 5, 5);
-            p.setPen(QPen(Theme::colour(Theme::Colour::White), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-            p.drawLine(QPointF(5.4, 9.0), QPointF(12.6, 9.0));
-            return QIcon(pm);
-        }(),
-        [] {
-            QPixmap pm = canvas(18);
-            QPainter p(&pm);
-            p.setRenderHint(QPainter::Antialiasing);
-            p.setPen(Qt::NoPen);
-            p.setBrush(Theme::colour(Theme::Colour::Accent));
-            p.drawRoundedRect(QRectF(1.5, 1.5, 15, 15), 5, 5);
-            p.setPen(QPen(Theme::colour(Theme::Colour::White), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        filled([](QPainter& p) { p.drawLine(QPointF(5.4, 9.0), QPointF(12.6, 9.0)); }),
+        filled([](QPainter& p) {
             QPainterPath tick;
             tick.moveTo(5.04, 9.36);
             tick.lineTo(7.92, 12.06);
             tick.lineTo(13.32, 6.12);
             p.drawPath(tick);
-            return QIcon(pm);
-        }(),
+        }),
     };
     return marks[std::clamp(state, 0, 2)];
 }

@@ -23,7 +23,7 @@ class CatalogModel : public QAbstractItemModel {
     Q_OBJECT
 public:
     enum Role {
-        KindRole = Qt::UserRole, // "site", "pending", "device", "channel"; nothing for notice rows
+        KindRole = Qt::UserRole, // the row's Kind
         IdRole,                  // the row's id
         DeviceIdRole,            // channel rows: the channel's device
         CheckRole,               // selection mode: 0 none, 1 some, 2 all ticked (on screen)
@@ -55,12 +55,14 @@ public:
     const QList<Site>& sites() const { return m_sites; }
 
     void setSelecting(bool on) { m_selecting = on; }
-    bool selecting() const { return m_selecting; }
     // The tick marks changed: every decoration is read again.
     void ticksChanged();
 
     Ref refOf(const QModelIndex& index) const;
     Kind kindOf(const QModelIndex& index) const { return refOf(index).kind; }
+    // The kind of a row as its index reports it (KindRole), for code that
+    // holds only the index.
+    static Kind kindAt(const QModelIndex& index) { return index.data(KindRole).value<Kind>(); }
     // The row showing a catalogue site, device (device >= 0) or channel
     // (channel >= 0); invalid when that row is not shown.
     QModelIndex indexOf(int site, int device = -1, int channel = -1) const;

@@ -58,7 +58,7 @@ public:
 
     void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
-        if (index.data(CatalogModel::KindRole).toString() != QLatin1String("site")) {
+        if (CatalogModel::kindAt(index) != Kind::Site) {
             // The selected row's tint is painted here, on the row alone: the
             // style would also tint the indentation in front of it.
             if (option.state & QStyle::State_Selected) {
@@ -121,8 +121,7 @@ public:
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
                      const QModelIndex& index) override
     {
-        if (event->type() == QEvent::MouseButtonRelease
-            && index.data(CatalogModel::KindRole).toString() == QLatin1String("site")) {
+        if (event->type() == QEvent::MouseButtonRelease && CatalogModel::kindAt(index) == Kind::Site) {
             auto* me = static_cast<QMouseEvent*>(event);
             if (me->button() != Qt::LeftButton)
                 return false;
@@ -143,8 +142,7 @@ public:
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override
     {
-        if (event->type() == QEvent::ToolTip
-            && index.data(CatalogModel::KindRole).toString() == QLatin1String("site")) {
+        if (event->type() == QEvent::ToolTip && CatalogModel::kindAt(index) == Kind::Site) {
             const QString name = index.data(Qt::DisplayRole).toString();
             if (selecting && tickRect(option.rect).contains(event->pos())) {
                 QToolTip::showText(event->globalPos(), QStringLiteral("Select every camera at %1").arg(name), view);
@@ -242,7 +240,7 @@ public:
                 const QRect r = m_tree->visualRect(i);
                 if (r.top() >= viewport->height())
                     break;
-                if (i.data(CatalogModel::KindRole).toString() == QLatin1String("site"))
+                if (CatalogModel::kindAt(i) == Kind::Site)
                     rows.append({i, QRect(0, r.top(), viewport->width(), r.height())});
             }
         }
@@ -681,16 +679,16 @@ void CatalogPane::refreshSelectionBar()
 
 void CatalogPane::rowClicked(const QModelIndex& index)
 {
-    const QString kind = index.data(CatalogModel::KindRole).toString();
+    const Kind kind = m_model->kindOf(index);
     if (m_selecting) {
-        if (kind == QLatin1String("device") || kind == QLatin1String("channel"))
+        if (kind == Kind::Device || kind == Kind::Channel)
             toggleIndex(index);
         return;
     }
-    if (kind == QLatin1String("channel"))
+    if (kind == Kind::Channel)
         Q_EMIT channelSelected(index.data(CatalogModel::DeviceIdRole).toString(),
                                index.data(CatalogModel::IdRole).toString());
-    else if (kind == QLatin1String("device"))
+    else if (kind == Kind::Device)
         Q_EMIT deviceSelected(index.data(CatalogModel::IdRole).toString());
 }
 

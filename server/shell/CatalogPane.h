@@ -41,7 +41,6 @@ public:
     QStringList selectedChannels() const;
 
     void setSelecting(bool on);
-    bool selecting() const { return m_selecting; }
     void selectAll(bool on);
     void toggleSite(const QString& siteId);
     // Ticks or unticks a device row's channels (all of them, shown or not) or one channel.
@@ -56,7 +55,6 @@ public:
     QPushButton* selectAllButton() const { return m_selectAll; }
     QPushButton* playSelectedButton() const { return m_playSelected; }
     QPushButton* selectionToggle() const { return m_selectToggle; }
-    QPushButton* collapseButton() const { return m_collapseButton; }
     QWidget* selectionBar() const { return m_selectionBar; }
     // The buttons over the site rows in view ("Play all", or the tick marks).
     QList<QPushButton*> siteButtons() const;

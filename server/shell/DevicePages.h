@@ -28,14 +28,8 @@ public:
     // The channel the page acts on for a requested one.
     static QString currentChannelFor(const Device& device, const QString& channelId);
 
-    QString currentChannel() const { return m_currentChannel; }
     QLabel* title() const { return m_title; }
     QLabel* chip() const { return m_chip; }
-    QLabel* meta() const { return m_meta; }
-    QWidget* channelList() const { return m_list; }
-    QPushButton* gridButton() const { return m_grid; }
-    QPushButton* healthButton() const { return m_health; }
-    QPushButton* liveButton() const { return m_live; }
     QPushButton* playbackButton() const { return m_playback; }
     QPushButton* cloudButton() const { return m_cloud; }
 

@@ -8,6 +8,7 @@
 #include "server/shell/BrandVideo.h"
 #include "server/shell/LoginRules.h"
 #include "server/shell/ServerDialog.h"
+#include "server/shell/ShellButton.h"
 #include "server/shell/Tunables.h"
 
 #include <QCheckBox>
@@ -38,13 +39,7 @@ QLabel* label(const QString& text, const char* objectName, QWidget* parent, bool
     return l;
 }
 
-QPushButton* button(const QString& text, const char* objectName, QWidget* parent)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(objectName));
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
-}
+using ShellUi::button;
 
 // Fades `widget` in from transparent; the effect goes when the animation ends.
 void fadeIn(QWidget* widget, std::chrono::milliseconds duration, QEasingCurve curve = QEasingCurve::Linear)

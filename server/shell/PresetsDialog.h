@@ -24,7 +24,6 @@ public:
 
     QListWidget* list() const { return m_list; }
     QLabel* status() const { return m_status; }
-    QPushButton* playButton() const { return m_play; }
 
 Q_SIGNALS:
     void playRequested(const QString& presetName, const QList<PresetCamera>& cameras);

@@ -5,6 +5,7 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
+#include "server/shell/ShellButton.h"
 #include "server/shell/Tunables.h"
 
 #include <QCheckBox>
@@ -145,13 +146,7 @@ QLabel* muted(const QString& text, QWidget* parent, bool wrap = false)
     return l;
 }
 
-QPushButton* button(const QString& text, const char* objectName, QWidget* parent)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setObjectName(QLatin1String(objectName));
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
-}
+using ShellUi::button;
 
 // One connection test: both checks report here; the last one shows the result.
 struct TestRun {

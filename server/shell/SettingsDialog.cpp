@@ -4,6 +4,7 @@
 #include "app/core/Log.h"
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
+#include "video/DecodeSettings.h"
 
 #include <QButtonGroup>
 #include <QDesktopServices>
@@ -121,7 +122,8 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
     c->addWidget(cardRow(QStringLiteral("Hardware video decoding"),
                          QStringLiteral("Uses the graphics chip to decode video, which takes much less processor time "
                                         "and keeps the computer responsive. Turn it off only if pictures look wrong."),
-                         segmented({QStringLiteral("On"), QStringLiteral("Off")}, ctx.hardwareDecode() ? 0 : 1,
+                         segmented({QStringLiteral("On"), QStringLiteral("Off")},
+                                   kvr::video::DecodeSettings::hardwareDecodeAllowed() ? 0 : 1,
                                    [](int i) { Prefs::set(Prefs::kHardwareDecode, i == 0); }),
                          card));
     c->addWidget(divider(card));

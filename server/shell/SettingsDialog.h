@@ -20,7 +20,6 @@ public:
     static int renderModeIndex(const QString& mode);
     // The segments of each row in order: live view, camera wall, decoding, drawing.
     QList<QButtonGroup*> groups() const { return m_groups; }
-    QPushButton* logFolderButton() const { return m_logFolder; }
 
 private:
     QFrame* segmented(const QStringList& labels, int checked, std::function<void(int)> pick);

@@ -58,16 +58,23 @@ void ShellWindow::prepareView(Operation operation)
         m_stage->stopPlayback();
 }
 
-void ShellWindow::openLiveView()
+bool ShellWindow::chosenCamera(const Device*& device, const Channel*& channel)
 {
     if (!vmsAllowed()) {
         noAccess();
-        return;
+        return false;
     }
     AppContext& ctx = AppContext::instance();
-    const Device* device = ctx.findDevice(m_currentDeviceId);
-    const Channel* channel = ctx.findChannel(m_currentChannelId);
-    if (!device || !channel)
+    device = ctx.findDevice(m_currentDeviceId);
+    channel = ctx.findChannel(m_currentChannelId);
+    return device && channel;
+}
+
+void ShellWindow::openLiveView()
+{
+    const Device* device = nullptr;
+    const Channel* channel = nullptr;
+    if (!chosenCamera(device, channel))
         return;
     prepareView(Operation::LiveView);
     m_stage->openLive(channel->name, QString(), false);
@@ -205,15 +212,11 @@ void ShellWindow::playDevice(const QDateTime& start, const QDateTime& end)
 
 void ShellWindow::openCloudPlayback()
 {
-    if (!vmsAllowed()) {
-        noAccess();
+    const Device* device = nullptr;
+    const Channel* channel = nullptr;
+    if (!chosenCamera(device, channel))
         return;
-    }
     AppContext& ctx = AppContext::instance();
-    const Device* device = ctx.findDevice(m_currentDeviceId);
-    const Channel* channel = ctx.findChannel(m_currentChannelId);
-    if (!device || !channel)
-        return;
     // The answer stands for this request only: a switch to another view or
     // channel, or a sign-out, in the meantime drops it.
     const RequestTicket request = beginStageRequest();

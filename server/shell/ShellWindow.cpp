@@ -194,7 +194,7 @@ void ShellWindow::connectAll()
                 m_currentChannelId = channelId;
                 openDevice(deviceId);
                 fadeTo(DevicePageIndex);
-                Q_EMIT m_devicePage->openLive();
+                openLiveView();
             });
     connect(m_devicePage, &DevicePage::channelPicked, this, [this](const QString& channelId) {
         m_currentChannelId = channelId;
@@ -212,7 +212,7 @@ void ShellWindow::connectAll()
     connect(m_devicePage, &DevicePage::openCloudPlayback, this, &ShellWindow::openCloudPlayback);
     connect(m_stage, &StagePort::stopped, this, &ShellWindow::stageStopped);
     connect(m_stage, &StagePort::streamToggled, this, &ShellWindow::streamToggled);
-    connect(m_stage, &StagePort::retryLive, this, [this] { Q_EMIT m_devicePage->openLive(); });
+    connect(m_stage, &StagePort::retryLive, this, &ShellWindow::openLiveView);
     connect(m_stage, &StagePort::playDevice, this, &ShellWindow::playDevice);
     connect(m_stage, &StagePort::playCloud, this, &ShellWindow::playCloud);
     connect(m_catalogue, &CatalogPane::playSelectedRequested, this, &ShellWindow::customWall);

@@ -48,6 +48,9 @@ public:
     bool vmsAllowed() const;
     bool canUsePresets() const;
     void noAccess();
+    // The chosen camera and its device, for a view about to open on them;
+    // false (after telling a user without access) when there is none to open.
+    bool chosenCamera(const Device*& device, const Channel*& channel);
     void confirmSignOut();
     void onSessionExpired();
     void openDevice(const QString& deviceId);
@@ -77,7 +80,6 @@ public:
     QPushButton* videoWallButton() const { return m_videoWallButton; }
     QPushButton* settingsButton() const { return m_settingsButton; }
     QPushButton* signOutButton() const { return m_signOutButton; }
-    QWidget* topBar() const { return m_topBar; }
     QWidget* handle() const;
     QTimer* statusTimer() const { return m_statusTimer; }
     QString currentDeviceId() const { return m_currentDeviceId; }

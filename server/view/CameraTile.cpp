@@ -9,8 +9,10 @@
 #include "server/view/Snapshot.h"
 #include "server/view/TilePolicy.h"
 #include "server/view/Tunables.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -74,6 +76,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     badge->setSpacing(4);
     m_dot = new PulseDot(m_badge);
     m_dot->setFixedSize(14, 14);
+    // The dot lies over the picture: it steps with the pictures (below).
+    m_dot->setPace(PulseDot::Pace::OwnerSteps);
     m_nameLabel = new QLabel(title, m_badge);
     m_nameLabel->setObjectName(QStringLiteral("TileName"));
     badge->addWidget(m_dot);
@@ -87,8 +91,9 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_player->autoReconnect = true;
     m_player->catchUpLive = true;
     m_player->lightDecode = true;
-    m_player->hardwareDecode = AppContext::instance().hardwareDecode();
-    m_player->yuvOutput = AppContext::instance().gpuRender();
+    // How pictures are drawn is decided when the player starts: asking now
+    // would probe OpenGL before any video is wanted.
+    m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
     m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
     sizePlayer();
 
@@ -105,11 +110,17 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     });
     connect(m_player, &FfmpegPlayer::snapshotReady, this, &CameraTile::saveSnapshot);
     connect(m_player, &FfmpegPlayer::yuvFrameReady, m_stage, &VideoStage::setYuvFrame);
+    connect(m_player, &FfmpegPlayer::yuvFrameReady, m_dot, &PulseDot::step);
+    connect(m_player, &FfmpegPlayer::frameReady, m_dot, &PulseDot::step);
     connect(m_stage, &VideoStage::gpuUnavailable, this, [this] {
         if (m_player)
             m_player->yuvOutput = false;
     });
     connect(m_player, &FfmpegPlayer::frameReady, m_stage, &VideoStage::setFrame);
+    m_retry = new VideoWall::TileRetry(this);
+    m_retry->setLabel(m_player->label);
+    connect(m_player, &FfmpegPlayer::frameReady, m_retry, &VideoWall::TileRetry::playing);
+    connect(m_player, &FfmpegPlayer::yuvFrameReady, m_retry, &VideoWall::TileRetry::playing);
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
         m_stage->setMessage(QStringLiteral("Reconnecting…"),
                             QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
@@ -119,6 +130,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
         m_stage->setMessage(headline, detail);
         m_failed = true;
         updateButtons();
+        if (m_started)
+            m_retry->failed();
     });
 
     if (m_streams) {
@@ -237,6 +250,7 @@ void CameraTile::sizePlayer()
 
 void CameraTile::start(std::function<void()> done, DoneWhen when)
 {
+    m_retry->cancel();
     m_started = true;
     m_failed = false;
     if (m_retryButton)
@@ -285,8 +299,9 @@ void CameraTile::play()
         return;
     // Decoding and drawing choices apply from the next play on.
     AppContext& context = AppContext::instance();
-    m_player->hardwareDecode = context.hardwareDecode();
-    m_player->yuvOutput = context.gpuRender() && !m_stage->isGpuDisabled();
+    const auto decode = kvr::video::DecodeSettings::current();
+    m_player->hardwareDecode = decode.hardwareDecode;
+    m_player->yuvOutput = decode.gpuRender && !m_stage->isGpuDisabled();
     const QString host = QUrl(context.api.baseUrl()).host(QUrl::FullyDecoded);
     m_player->play(m_url, context.api.accessToken(), host, QByteArray(), 0.0);
 }
@@ -298,6 +313,7 @@ void CameraTile::release()
     m_suspended = false;
     m_url.clear();
     m_dot->setPulsing(false);
+    m_retry->reset();
     if (wasStarted && !m_offline && m_streams)
         m_streams->stopLiveCamera(m_cameraId, owner);
 }
@@ -415,6 +431,10 @@ void CameraTile::showFailure(const QString& detail, bool offline)
     m_failed = true;
     m_stage->setMessage(offline ? QStringLiteral("Offline") : QStringLiteral("Can’t play this stream"), detail);
     updateButtons();
+    // A camera the catalogue knows to be offline is never asked for; any
+    // other failure of a started tile is tried again later.
+    if (m_started && !m_offline)
+        m_retry->failed();
 }
 
 void CameraTile::toast(const QString& text)

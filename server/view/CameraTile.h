@@ -16,6 +16,9 @@ class PulseDot;
 class QLabel;
 class QPushButton;
 class VideoStage;
+namespace VideoWall {
+class TileRetry;
+}
 
 // One live camera of a wall: its own player and picture, a status dot and the
 // camera's name, overlay buttons under the mouse, a Main/Sub switch, Retry
@@ -89,6 +92,9 @@ public:
     QString url() const { return m_url; }
     FfmpegPlayer* player() const { return m_player; }
     VideoStage* videoStage() const { return m_stage; }
+    // The tile's own slow retries after a failure; its `due` is for the wall
+    // that holds the tile, which starts it again through its start queue.
+    VideoWall::TileRetry* retry() const { return m_retry; }
 
 Q_SIGNALS:
     void overloaded();
@@ -153,4 +159,5 @@ private:
     QPushButton* m_retryButton = nullptr;
     QLabel* m_toastLabel = nullptr;
     QTimer m_toastTimer;
+    VideoWall::TileRetry* m_retry = nullptr;
 };

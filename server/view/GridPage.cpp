@@ -11,6 +11,7 @@
 #include "server/view/PulseDot.h"
 #include "server/view/Tunables.h"
 #include "video/FfmpegPlayer.h"
+#include "wall/TileRetry.h"
 
 #include <QButtonGroup>
 #include <QComboBox>
@@ -67,6 +68,12 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     // It takes the keyboard for its page keys, so a screen reader names it.
     setAccessibleName(QStringLiteral("Camera wall"));
     m_advanceTimer.setSingleShot(true);
+    // A timer, not a queued call: queued calls all run in the pass that
+    // delivers them, so the turns would follow one another without input,
+    // timers or a repaint between them.
+    m_revealTimer.setSingleShot(true);
+    m_revealTimer.setInterval(0);
+    connect(&m_revealTimer, &QTimer::timeout, this, &GridPage::revealTiles);
     connect(&m_advanceTimer, &QTimer::timeout, this, &GridPage::onAdvanceTimer);
 
     auto* outer = new QVBoxLayout(this);
@@ -208,6 +215,7 @@ void GridPage::clearTiles()
         t->disconnect(this);
         m_grid->removeWidget(t);
     }
+    m_revealTimer.stop();
     // The players end in the background: a page change never waits for them.
     CameraTile::discardTiles(m_tiles);
     m_tiles.clear();
@@ -361,6 +369,7 @@ void GridPage::rebuild()
         connect(tile, &CameraTile::removeRequested, this, &GridPage::removeCamera);
         connect(tile, &CameraTile::listenToggled, this, &GridPage::onListenToggled);
         connect(tile, &CameraTile::clicked, this, &GridPage::select);
+        connect(tile->retry(), &VideoWall::TileRetry::due, this, [this, tile] { queueStart(tile); });
         m_tiles << tile;
         m_startQueue << tile;
     }
@@ -377,20 +386,20 @@ void GridPage::rebuild()
     if (!paged && m_advanceButton->isChecked())
         stopAutoAdvance();
     m_revealed = 0;
-    revealTiles(m_pages.ticket());
+    m_revealTimer.start();
     pumpStartQueue();
 }
 
-void GridPage::revealTiles(const RequestTicket& page)
+void GridPage::revealTiles()
 {
-    // A later page, or a tile filling the wall (its collapse shows them all).
-    if (!page.current() || m_expandedTile)
+    // A tile filling the wall: its collapse shows them all.
+    if (m_expandedTile)
         return;
     const int end = std::min(int(m_tiles.size()), m_revealed + tun::kTilesShownPerTurn);
     for (; m_revealed < end; ++m_revealed)
         m_tiles[m_revealed]->show();
     if (m_revealed < m_tiles.size())
-        QTimer::singleShot(0, this, [this, page] { revealTiles(page); });
+        m_revealTimer.start();
 }
 
 // ---- Load control ------------------------------------------------------------------
@@ -437,6 +446,14 @@ void GridPage::pumpStartQueue()
         if (!page.current() || m_starting >= tun::kStartsInFlight)
             break;
     }
+}
+
+void GridPage::queueStart(CameraTile* tile)
+{
+    // A failed tile trying again waits its turn like any other start.
+    if (!m_startQueue.contains(tile))
+        m_startQueue << tile;
+    pumpStartQueue();
 }
 
 void GridPage::onOverloaded()

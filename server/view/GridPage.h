@@ -78,6 +78,7 @@ private:
     void rebuild();
     void clearTiles();
     void pumpStartQueue();
+    void queueStart(CameraTile* tile);
     void onOverloaded();
     void toggleExpanded(CameraTile* tile);
     void collapseExpanded(bool restoreQuality);
@@ -92,7 +93,7 @@ private:
     void pageTick();
     void choosePerPage(int side);
     void placeTiles();
-    void revealTiles(const RequestTicket& page);
+    void revealTiles();
 
     wall::OverloadSteps m_overload;
     QString m_title;
@@ -111,6 +112,7 @@ private:
     // Page turning: the timer is armed in slices towards a monotonic deadline,
     // since an interval may be longer than a 32-bit millisecond timer holds.
     QTimer m_advanceTimer;
+    QTimer m_revealTimer; // the next few tiles of the page are shown
     qint64 m_advanceDeadlineMs = 0;
     bool m_advancing = false;
     bool m_rebuildPending = false;

@@ -3,22 +3,16 @@
 #include "app/ui/Theme.h"
 #include "server/view/Tunables.h"
 
+#include <QEasingCurve>
 #include <QPainter>
-#include <QVariantAnimation>
+
+namespace tun = kvr::view::tun;
 
 PulseDot::PulseDot(QWidget* parent) : QWidget(parent), m_color(Theme::colour(Theme::Colour::Live))
 {
     setFixedSize(18, 18);
-    m_animation = new QVariantAnimation(this);
-    m_animation->setStartValue(0.0);
-    m_animation->setEndValue(1.0);
-    m_animation->setDuration(int(kvr::view::tun::kPulsePeriod.count()));
-    m_animation->setEasingCurve(QEasingCurve::OutQuad);
-    m_animation->setLoopCount(-1);
-    connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {
-        m_phase = v.toDouble();
-        update();
-    });
+    m_stepTimer.setInterval(tun::kPulseStep);
+    connect(&m_stepTimer, &QTimer::timeout, this, &PulseDot::step);
 }
 
 void PulseDot::setColor(const QColor& colour)
@@ -32,18 +26,43 @@ void PulseDot::setPulsing(bool on)
     if (on == m_pulsing)
         return;
     m_pulsing = on;
+    m_phase = 0;
     if (on) {
-        m_animation->start();
+        m_since.start();
+        m_lastStepMs = 0;
+        if (m_pace == Pace::OwnTimer)
+            m_stepTimer.start();
     } else {
-        m_animation->stop();
-        m_phase = 0;
+        m_stepTimer.stop();
     }
+    update();
+}
+
+void PulseDot::setPace(Pace pace)
+{
+    m_pace = pace;
+    if (m_pulsing && pace == Pace::OwnTimer)
+        m_stepTimer.start();
+    else
+        m_stepTimer.stop();
+}
+
+void PulseDot::step()
+{
+    if (!m_pulsing)
+        return;
+    const qint64 now = m_since.elapsed();
+    if (now - m_lastStepMs < tun::kPulseStep.count())
+        return;
+    m_lastStepMs = now;
+    const qint64 period = tun::kPulsePeriod.count();
+    m_phase = QEasingCurve(QEasingCurve::OutQuad).valueForProgress(double(now % period) / double(period));
     update();
 }
 
 bool PulseDot::isAnimating() const
 {
-    return m_animation->state() == QAbstractAnimation::Running;
+    return m_stepTimer.isActive();
 }
 
 void PulseDot::paintEvent(QPaintEvent*)

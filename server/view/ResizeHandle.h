@@ -9,7 +9,6 @@ class ResizeHandle : public QWidget {
 public:
     explicit ResizeHandle(QWidget* parent = nullptr);
 
-    bool isHovered() const { return m_hovered; }
     bool isDragging() const { return m_dragging; }
 
 Q_SIGNALS:

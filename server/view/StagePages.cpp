@@ -3,11 +3,12 @@
 #include "app/context/AppContext.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
+#include "app/ui/TimelineBar.h"
 #include "server/view/ControlBar.h"
 #include "server/view/PlayerStop.h"
 #include "server/view/PulseDot.h"
-#include "server/view/TimelineBar.h"
 #include "server/view/Tunables.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -79,8 +80,9 @@ StagePages::StagePages(QWidget* parent) : QWidget(parent)
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
     m_player->targetWidth = pixels.width();
     m_player->targetHeight = pixels.height();
-    m_player->hardwareDecode = AppContext::instance().hardwareDecode();
-    m_player->yuvOutput = AppContext::instance().gpuRender();
+    // How pictures are drawn is decided when the player starts: asking now
+    // would probe OpenGL before any video is wanted.
+    m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
     m_mainStream = AppContext::instance().liveMain();
     (m_mainStream ? m_mainButton : m_subButton)->setChecked(true);
     m_stage->installEventFilter(this);
@@ -341,8 +343,9 @@ void StagePages::play(const QString& url, const QByteArray& playlist, double sta
     // Decoding and drawing choices apply from the next play on; a stage whose
     // graphics chip failed stays on processor pictures.
     AppContext& context = AppContext::instance();
-    m_player->hardwareDecode = context.hardwareDecode();
-    m_player->yuvOutput = context.gpuRender() && !m_stage->isGpuDisabled();
+    const auto decode = kvr::video::DecodeSettings::current();
+    m_player->hardwareDecode = decode.hardwareDecode;
+    m_player->yuvOutput = decode.gpuRender && !m_stage->isGpuDisabled();
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
     m_player->targetWidth = pixels.width();
     m_player->targetHeight = pixels.height();

@@ -3,9 +3,9 @@
 #include "server/view/StagePages.h"
 
 #include "app/ui/Theme.h"
+#include "app/ui/TimelineBar.h"
 #include "server/view/ControlBar.h"
 #include "server/view/Snapshot.h"
-#include "server/view/TimelineBar.h"
 #include "server/view/Tunables.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"

@@ -66,6 +66,10 @@ inline constexpr int kGridStretchCells = 8;
 // ---- Small widgets --------------------------------------------------------------
 inline constexpr milliseconds kPageFade{220};
 inline constexpr milliseconds kPulsePeriod{1500};
+// The pulse's halo moves at most once in this time: smooth enough for a
+// halo of a few pixels, and a fraction of the repaints of an animation frame
+// rate.
+inline constexpr milliseconds kPulseStep{66};
 inline constexpr milliseconds kBarFade{200};
 inline constexpr milliseconds kBackdropCycle{18000};
 

@@ -7,6 +7,8 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QEvent>
+#include <QHash>
 #include <QMutex>
 #include <QString>
 #include <QStringList>
@@ -55,6 +57,18 @@ private:
     QStringList lines;
     QtMessageHandler previous = nullptr;
     LogCapture* outer = nullptr;
+};
+
+// Counts the paint events of the widgets it is installed on.
+class PaintCounter : public QObject {
+public:
+    QHash<QObject*, int> counts;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            ++counts[watched];
+        return false;
+    }
 };
 
 // A clock that moves only when told; installed as the process clock while

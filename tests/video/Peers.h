@@ -95,6 +95,27 @@ inline bool startProxy(Peer& peer, quint16 target, const QString& mode, int afte
     return peer.start(QStringLiteral("python3"), args);
 }
 
+// Steers a fault proxy as an outage of what stands behind it: "down" cuts
+// its connections and refuses new ones, "up" listens on its port again. True
+// once the proxy has done it.
+inline bool steerProxy(Peer& proxy, const QString& command)
+{
+    if (!proxy.proc)
+        return false;
+    proxy.proc->write(command.toUtf8() + '\n');
+    const QByteArray done = command.toUpper().toUtf8();
+    QByteArray out;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < 10000) {
+        out += proxy.proc->readAllStandardOutput();
+        if (out.contains(done))
+            return true;
+        proxy.proc->waitForReadyRead(100);
+    }
+    return false;
+}
+
 // Writes the HLS server's script.
 inline void writeScript(const QString& path, const QByteArray& json)
 {

@@ -21,10 +21,9 @@ extern "C" {
 
 namespace yuvtest {
 
-// As at start-up: one share group for all contexts (so a test can count the
-// views' textures from a context of its own) and an alpha channel.
+// As at start-up: an alpha channel, and no OpenGL context until the first
+// view makes the one all views share.
 [[maybe_unused]] static const bool startUpFormat = [] {
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QSurfaceFormat format = QSurfaceFormat::defaultFormat();
     format.setAlphaBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);

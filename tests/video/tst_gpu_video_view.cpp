@@ -5,13 +5,17 @@
 #include "video/VideoStage.h"
 
 #include <QElapsedTimer>
+#include <QFrame>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLFunctions>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPointer>
 #include <QScreen>
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
@@ -19,18 +23,6 @@
 using namespace yuvtest;
 
 namespace {
-
-// Counts paint events of the widgets it watches.
-class PaintCounter : public QObject {
-public:
-    QHash<QObject*, int> counts;
-    bool eventFilter(QObject* watched, QEvent* event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++counts[watched];
-        return false;
-    }
-};
 
 // Texture names alive in the share group of every view.
 int liveTextures()
@@ -125,6 +117,7 @@ private Q_SLOTS:
     {
         const QByteArray withoutGl =
             "destinationFitsOrCovers onlyCompleteRecordsAreDrawable pictureGeometryAtOtherRatios "
+            "picturesLookAsThroughARoundedClip "
             "spinnerTurnsOnlyWhileLoadingWithoutAPicture fitCoverAndClear "
             "nearlyFittingPictureIsDrawnUnscaled movingToADenserDisplayReportsTheNewSize "
             "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff "
@@ -137,6 +130,20 @@ private Q_SLOTS:
     {
         stage.reset();
         host.reset();
+    }
+
+    // Nothing makes an OpenGL context before the first view, so a program
+    // whose pictures the processor draws never loads the driver; the first
+    // view makes the context every view shares with, so views in other
+    // windows share textures.
+    void firstViewMakesTheSharedContext()
+    {
+        QVERIFY(!QOpenGLContext::globalShareContext());
+        QVERIFY(shownView());
+        QOpenGLContext* shared = QOpenGLContext::globalShareContext();
+        QVERIFY(shared);
+        QVERIFY(QOpenGLContext::areSharing(view->context(), shared));
+        QVERIFY(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
     }
 
     void destinationFitsOrCovers()
@@ -292,7 +299,7 @@ private Q_SLOTS:
     {
         host = std::make_unique<QWidget>();
         host->resize(400, 200);
-        PaintCounter counter;
+        kvrtest::PaintCounter counter;
         QList<GpuVideoView*> views;
         for (int i = 0; i < 20; ++i) {
             auto* v = new GpuVideoView(host.get());
@@ -446,6 +453,81 @@ private Q_SLOTS:
         QCOMPARE(row, (QList<QColor>{Qt::black, QColor(0, 0, 0x80), Qt::white, Qt::white, QColor(0, 0, 0x80)}));
     }
 
+    // The stage lays the picture out and rounds it as a rounded clip over the
+    // backdrop would, edge blending included: fitted with black bars and
+    // covering, at each display's pixel ratio (run on two displays too, see
+    // CMakeLists.txt). It paints every pixel itself: a picture repaints the
+    // stage alone, once, and never the frame it sits in.
+    void picturesLookAsThroughARoundedClip()
+    {
+        QImage picture(400, 300, QImage::Format_RGB32); // no two corners alike
+        for (int y = 0; y < 300; ++y)
+            for (int x = 0; x < 400; ++x)
+                picture.setPixel(x, y, qRgb(x * 255 / 399, y * 255 / 299, (x + y) % 256));
+        for (QScreen* screen : QGuiApplication::screens()) {
+            QFrame frame;
+            frame.setScreen(screen);
+            frame.move(screen->geometry().topLeft() + QPoint(10, 10));
+            frame.resize(660, 380);
+            auto* s = new VideoStage(&frame);
+            s->setGeometry(10, 10, 640, 360);
+            kvrtest::PaintCounter counter;
+            frame.installEventFilter(&counter);
+            s->installEventFilter(&counter);
+            frame.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&frame));
+            const qreal ratio = s->devicePixelRatioF();
+            for (const auto& [cover, radius] : {std::pair{false, 14}, std::pair{true, 10}, std::pair{false, 400}}) {
+                s->setCover(cover);
+                s->setCornerRadius(radius);
+                s->setFrame(picture);
+                QImage expected(QSize(640, 360) * ratio, QImage::Format_ARGB32_Premultiplied);
+                expected.setDevicePixelRatio(ratio);
+                {
+                    QPainter p(&expected);
+                    p.setRenderHint(QPainter::Antialiasing);
+                    p.setRenderHint(QPainter::SmoothPixmapTransform);
+                    p.fillRect(QRect(0, 0, 640, 360), kBackdropColour);
+                    QPainterPath rounded;
+                    rounded.addRoundedRect(QRectF(0, 0, 640, 360), radius, radius, Qt::AbsoluteSize);
+                    p.setClipPath(rounded);
+                    p.fillRect(QRect(0, 0, 640, 360), Qt::black);
+                    p.drawImage(VideoStage::pictureRect(QSize(400, 300), QSize(640, 360), cover), picture);
+                }
+                const QImage shot = s->grab().toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                QCOMPARE(shot.size(), expected.size());
+                int worst = 0;
+                QPoint where;
+                for (int y = 0; y < shot.height(); ++y)
+                    for (int x = 0; x < shot.width(); ++x) {
+                        const QRgb a = shot.pixel(x, y), b = expected.pixel(x, y);
+                        const int d = std::max({std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)),
+                                                std::abs(qBlue(a) - qBlue(b))});
+                        if (d > worst)
+                            worst = d, where = QPoint(x, y);
+                    }
+                // A clip blends a black bar's edge with the backdrop once and a
+                // picture's twice; the pieces blend both the same way, which
+                // the eye cannot tell apart: a few levels of the dark backdrop.
+                QVERIFY2(worst <= 6,
+                         qPrintable(QStringLiteral("%1 levels off at (%2, %3), ratio %4, radius %5")
+                                        .arg(worst)
+                                        .arg(where.x())
+                                        .arg(where.y())
+                                        .arg(ratio)
+                                        .arg(radius)));
+            }
+            QCoreApplication::processEvents();
+            counter.counts.clear();
+            for (int i = 0; i < 5; ++i) {
+                s->setFrame(picture);
+                QTest::qWait(20);
+            }
+            QCOMPARE(counter.counts.value(s), 5);
+            QCOMPARE(counter.counts.value(&frame), 0);
+        }
+    }
+
     // Moving to a display of another pixel ratio reports the new size in
     // device pixels, though the widget keeps its size.
     void movingToADenserDisplayReportsTheNewSize()
@@ -504,6 +586,23 @@ private Q_SLOTS:
         QTRY_VERIFY(!moved.isEmpty());
         doubleClickOn(s, QPoint(300, 150));
         QCOMPARE(doubled.size(), 1);
+
+        // A small widget over the picture (a status dot) repaints without
+        // the stage under the child painting.
+        auto* dot = new QWidget(s);
+        dot->setGeometry(10, 10, 14, 14);
+        dot->show();
+        QCoreApplication::processEvents();
+        kvrtest::PaintCounter counter;
+        s->installEventFilter(&counter);
+        dot->installEventFilter(&counter);
+        for (int i = 0; i < 3; ++i) {
+            dot->update();
+            QTest::qWait(20);
+        }
+        QCOMPARE(counter.counts.value(dot), 3);
+        QCOMPARE(counter.counts.value(s), 0);
+        delete dot;
 
         s->resize(320, 320);
         QCOMPARE(state(), QStringLiteral("gpu 1 shown 1 fits 1"));

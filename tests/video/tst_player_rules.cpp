@@ -2,15 +2,19 @@
 // clock's give-up, read-ahead, overload windows, the behind-live skip, the
 // reconnect policy, the hardware watch, continuity, the frame-rate cap,
 // picture sizes, input kinds, the token rule, masking, stale live playlists,
-// FFmpeg's log filter and the kinds of failure of FFmpeg's and HTTP's codes.
+// FFmpeg's log filter, the kinds of failure of FFmpeg's and HTTP's codes and
+// the decode settings.
 
+#include "app/core/Settings.h"
 #include "tests/support/TestKit.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegLog.h"
 #include "video/Pacing.h"
 #include "video/PlayerFailure.h"
 #include "video/StreamInput.h"
 #include "video/TlsTunnel.h"
 
+#include <QSettings>
 #include <QTemporaryFile>
 
 extern "C" {
@@ -500,6 +504,39 @@ private Q_SLOTS:
         qputenv("KVR_TLS_CA_FILE", QFile::encodeName(bundle.fileName()));
         QCOMPARE(TlsTunnel::caBundle(), bundle.fileName());
         qunsetenv("KVR_TLS_CA_FILE");
+    }
+
+    void renderAndHardwareDecodeDecisions()
+    {
+        const QList<std::tuple<const char*, bool, const char*, bool>> rows{
+            {"cpu", true, "Mesa Intel", false},
+            {"auto", true, "Mesa Intel", true},
+            {"auto", false, "llvmpipe", false},
+            {"gpu", false, "llvmpipe", true},
+            {"gpu", false, "", false},
+            {"CPU", true, "x", true}}; // unknown texts, in any case, follow the probe
+        for (const auto& [mode, usable, renderer, gpu] : rows)
+            QVERIFY2(DecodeSettings::gpuRenderFor(mode, usable, renderer) == gpu, mode);
+        // The setting is read each time it is asked for.
+        QSettings& settings = NativeMode::prefs();
+        QCOMPARE(Prefs::get(Prefs::kRenderMode), QStringLiteral("auto"));
+        settings.setValue(QStringLiteral("renderMode"), QStringLiteral("cpu"));
+        QVERIFY(!DecodeSettings::current().gpuRender);
+        settings.remove(QStringLiteral("renderMode"));
+
+        // KVR_HWDECODE decides when set, read as a C integer; otherwise the
+        // setting, on by default.
+        const QList<std::pair<const char*, bool>> decode{{"1", true},   {"0", false},  {"0x10", true}, {"0x0", false},
+                                                         {"010", true}, {"00", false}, {"yes", false}, {" 2 ", true}};
+        Prefs::set(Prefs::kHardwareDecode, false);
+        for (const auto& [env, on] : decode) {
+            qputenv("KVR_HWDECODE", env);
+            QVERIFY2(DecodeSettings::hardwareDecodeAllowed() == on, env);
+        }
+        qunsetenv("KVR_HWDECODE");
+        QCOMPARE(DecodeSettings::hardwareDecodeAllowed(), false);
+        Prefs::remove(Prefs::kHardwareDecode.name);
+        QCOMPARE(DecodeSettings::hardwareDecodeAllowed(), true);
     }
 };
 

@@ -1,5 +1,7 @@
 #include "tests/wall/WallTestKit.h"
 
+#include "wall/TileRetry.h"
+
 #include <QApplication>
 #include <QDropEvent>
 
@@ -10,6 +12,8 @@ namespace walltest {
 QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)
 {
     madeTiles.append(new TestTile(cameraId, parent, std::move(onExpand)));
+    if (m_tilesRetry)
+        new VideoWall::TileRetry(madeTiles.last());
     return madeTiles.last();
 }
 

@@ -73,6 +73,8 @@ public:
     int m_maxStarts = 1000;
     int m_releaseDelayMs = 0;
     Answer m_answer = Answer::AtOnce;
+    // Tiles carry a TileRetry, as the sources' tiles that try again by themselves.
+    bool m_tilesRetry = false;
 
     // Starts and load hints, in order: "start a main", "tune a 4 8".
     QStringList calls;

@@ -1,12 +1,14 @@
 // The wall controller and its display windows with a source of plain
 // widgets, on three virtual displays (offscreen platform): which displays get
-// a window, the paced start queue, stopping, identify, focus and the bar.
+// a window, the paced start queue, stopping, identify, focus, the bar and
+// tiles that start again by themselves.
 
 #include "tests/wall/WallTestKit.h"
 
 #include "wall/Controller.h"
 #include "wall/DisplayWindow.h"
 #include "wall/Screens.h"
+#include "wall/TileRetry.h"
 
 #include <QPushButton>
 #include <QScreen>
@@ -263,6 +265,44 @@ private Q_SLOTS:
             m_timers.advance(0);
         }
         QCOMPARE(src->calls.filter(u"start "), QStringList({"start a main", "start c main"}));
+    }
+
+    // A failed tile that tries again by itself is queued like any start,
+    // with its display's stream choice; behind a tile that fills the
+    // display it waits.
+    void tilesTryingAgainGoThroughTheQueue()
+    {
+        auto src = source(1, 0, false);
+        src->m_tilesRetry = true;
+        m_wall->start(src, Config{{display(0, "2x2", "a,b,c,d")}});
+        DisplayWindow* w = windowOn(0);
+        for (int i = 0; i < 4; ++i) {
+            src->answerNext();
+            m_timers.advance(0);
+        }
+        src->calls.clear();
+        QTRY_VERIFY(w->tiles().at(3)->isVisible());
+        const auto tryAgain = [&](int tile) {
+            TileRetry* retry = TileRetry::of(w->tiles().at(tile));
+            retry->failed();
+            retry->fire();
+        };
+        tryAgain(2);
+        tryAgain(1);
+        QCOMPARE(m_wall->queued(), 1); // b waits for c's slot
+        src->answerNext();
+        m_timers.advance(0);
+        QCOMPARE(src->calls.filter(u"start "), QStringList({"start c main", "start b main"}));
+        src->answerNext();
+        m_timers.advance(0);
+
+        w->toggleFocus(0);
+        src->answerNext();
+        m_timers.advance(0);
+        src->calls.clear();
+        tryAgain(3);                                   // hidden: the tile waits
+        Q_EMIT TileRetry::of(w->tiles().at(3))->due(); // and the window would not start it anyway
+        QVERIFY(src->calls.filter(u"start ").isEmpty() && m_wall->queued() == 0);
     }
 
 private:

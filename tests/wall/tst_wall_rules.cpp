@@ -11,7 +11,10 @@
 #include "wall/Screens.h"
 #include "wall/SetupRules.h"
 #include "wall/Source.h"
+#include "wall/TileRetry.h"
 #include "wall/WallRules.h"
+
+#include <QSignalSpy>
 
 using namespace VideoWall;
 
@@ -265,6 +268,87 @@ private Q_SLOTS:
         const QRectF area(0, 0, 300, 300);
         QCOMPARE(previewCellRect(area, layout("1+5"), 0), QRectF(3, 3, 194, 194));
         QVERIFY(previewCellRect(area, layout("1+5"), 6).isEmpty());
+    }
+
+    void failedTilesTryAgainOnASlowSpreadSchedule()
+    {
+        using std::chrono::milliseconds;
+        // Half a minute, doubling up to five minutes, each wait within a
+        // quarter either way of its step, so a wall's tiles spread out.
+        QList<qint64> steps;
+        for (int tries = 0; tries < 7; ++tries)
+            steps << retryDelay(tries, 0.5).count();
+        QCOMPARE(steps, (QList<qint64>{30000, 60000, 120000, 240000, 300000, 300000, 300000}));
+        QCOMPARE(retryDelay(0, 0.0), milliseconds(22500));
+        QCOMPARE(retryDelay(0, 0.999999), milliseconds(37500));
+        QCOMPARE(retryDelay(1000000, 0.5), milliseconds(300000)); // no overflow however long it failed
+        QCOMPARE(retryDelay(2, -3.0), milliseconds(90000));       // a draw outside [0, 1) is held to it
+
+        kvrtest::TestClock clock;
+        double draw = 0.5;
+        RetrySchedule s(&clock, [&] { return draw; });
+        QCOMPARE(s.failed(), 30000);
+        // The player's own restarts failing one by one keep the first time.
+        clock.advanceSecs(10);
+        draw = 0.0;
+        QCOMPARE(s.failed(), 20000);
+        clock.advanceSecs(20);
+        s.tried();
+        QCOMPARE(s.failed(), 45000); // step two, drawn low
+        s.cancel();                  // a start of the tile's own: the count stays
+        QVERIFY(!s.isArmed());
+        draw = 0.5;
+        QCOMPARE(s.failed(), 60000);
+        s.tried();
+        // A picture that drops again at once does not start the count over...
+        s.playing();
+        clock.advanceSecs(90);
+        QCOMPARE(s.failed(), 120000);
+        s.tried();
+        // ...two minutes of steady playing does.
+        s.playing();
+        clock.advanceSecs(120);
+        QCOMPARE(s.failed(), 30000);
+        QCOMPARE(s.tries(), 0);
+        s.tried();
+        s.tried();
+        s.reset(); // stopped, or restarted by the user
+        QVERIFY(!s.isArmed());
+        QCOMPARE(s.failed(), 30000);
+
+        // The timer's side: a tile on screen is started again; a hidden one
+        // waits without the wait growing; a picture or a start of its own
+        // drops the try.
+        QWidget tile;
+        tile.resize(200, 120);
+        auto* retry = new TileRetry(&tile, RetrySchedule(&clock, [] { return 0.5; }));
+        QCOMPARE(TileRetry::of(&tile), retry);
+        QCOMPARE(TileRetry::of(nullptr), nullptr);
+        QSignalSpy due(retry, &TileRetry::due);
+        retry->failed();
+        // (A coarse timer: within 5 %.)
+        const auto armedFor = [&](int ms) { return std::abs(retry->remainingMs() - ms) <= ms / 20; };
+        QVERIFY(retry->isArmed() && armedFor(30000));
+        retry->fire();
+        QCOMPARE(due.count(), 0);
+        QVERIFY(retry->isArmed() && armedFor(30000));
+        tile.show();
+        retry->fire();
+        QCOMPARE(due.count(), 1);
+        QVERIFY(!retry->isArmed());
+        retry->failed();
+        QVERIFY(armedFor(60000));
+        retry->playing();
+        QVERIFY(!retry->isArmed());
+        retry->fire();
+        retry->failed();
+        retry->cancel();
+        retry->fire();
+        QCOMPARE(due.count(), 1);
+        QCOMPARE(retry->schedule().tries(), 1);
+        retry->reset();
+        QCOMPARE(retry->schedule().tries(), 0);
+        QCOMPARE(retry->remainingMs(), -1);
     }
 };
 

@@ -85,39 +85,6 @@ private Q_SLOTS:
         QCOMPARE(changed.count(), 2);
         ctx.setServer(QStringLiteral("http://127.0.0.1:9"), QString());
     }
-
-    void renderAndHardwareDecodeDecisions()
-    {
-        const QList<std::tuple<const char*, bool, const char*, bool>> rows{
-            {"cpu", true, "Mesa Intel", false},
-            {"auto", true, "Mesa Intel", true},
-            {"auto", false, "llvmpipe", false},
-            {"gpu", false, "llvmpipe", true},
-            {"gpu", false, "", false},
-            {"CPU", true, "x", true}}; // unknown texts, in any case, follow the probe
-        for (const auto& [mode, usable, renderer, gpu] : rows)
-            QVERIFY2(AppContext::gpuRenderFor(mode, usable, renderer) == gpu, mode);
-        // The setting is read each time it is asked for.
-        AppContext& ctx = AppContext::instance();
-        QCOMPARE(ctx.renderMode(), QStringLiteral("auto"));
-        ctx.settings.setValue(QStringLiteral("renderMode"), QStringLiteral("cpu"));
-        QVERIFY(!ctx.gpuRender());
-        ctx.settings.remove(QStringLiteral("renderMode"));
-
-        // KVR_HWDECODE decides when set, read as a C integer; otherwise the
-        // setting, on by default.
-        const QList<std::pair<const char*, bool>> decode{{"1", true},   {"0", false},  {"0x10", true}, {"0x0", false},
-                                                         {"010", true}, {"00", false}, {"yes", false}, {" 2 ", true}};
-        Prefs::set(Prefs::kHardwareDecode, false);
-        for (const auto& [env, on] : decode) {
-            qputenv("KVR_HWDECODE", env);
-            QVERIFY2(ctx.hardwareDecode() == on, env);
-        }
-        qunsetenv("KVR_HWDECODE");
-        QCOMPARE(ctx.hardwareDecode(), false);
-        Prefs::remove(Prefs::kHardwareDecode.name);
-        QCOMPARE(ctx.hardwareDecode(), true);
-    }
 };
 
 KVR_TEST_MAIN(TestAppContext)

@@ -43,7 +43,7 @@ def nodes(node, depth=0):
             yield from nodes(node.get_child_at_index(i), depth + 1)
 
 
-def wait_for(what, test, seconds=60):
+def wait_for(what, test, seconds=120):
     # Whatever is showing now in the program's windows, read afresh each time.
     end = time.time() + seconds
     while time.time() < end:

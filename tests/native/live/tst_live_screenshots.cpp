@@ -6,6 +6,7 @@
 
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
+#include "app/ui/TimelineBar.h"
 #include "native/live/CalendarDialog.h"
 #include "native/live/MonthGrid.h"
 #include "native/live/SnapshotsDialog.h"
@@ -14,7 +15,6 @@
 #include "native/live/VmsTile.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/Brands.h"
-#include "server/view/TimelineBar.h"
 #include "tests/native/live/LiveTestKit.h"
 #include "video/VideoStage.h"
 

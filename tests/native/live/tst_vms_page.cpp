@@ -1,16 +1,18 @@
 // The live wall page: its tree, wall order and limit, layouts, quality, caps,
-// pages, focus and empty states, and its playback mode with one clock,
+// pages, focus and empty states, live tiles that start again by themselves
+// after a failure, and its playback mode with one clock,
 // recording windows and the footage the devices list for the day. Tiles play
 // from the RTSP server; recordings come from fake devices.
 
-#include "app/context/AppContext.h"
 #include "app/core/Settings.h"
+#include "app/ui/TimelineBar.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
-#include "server/view/TimelineBar.h"
 #include "tests/native/live/LiveTestKit.h"
+#include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QDateEdit>
 #include <QLabel>
@@ -152,7 +154,7 @@ private Q_SLOTS:
         // Few tiles decode in hardware unless the settings rule it out.
         for (const bool hardware : {true, false}) {
             Prefs::set(Prefs::kHardwareDecode, hardware);
-            QCOMPARE(AppContext::instance().hardwareDecode(), hardware);
+            QCOMPARE(kvr::video::DecodeSettings::hardwareDecodeAllowed(), hardware);
             for (const auto& [n, main] : {std::pair{7, false}, std::pair{4, true}}) {
                 p->setWall(keysOf(yard, 1, n));
                 QTRY_COMPARE(p->tiles().size(), n);
@@ -184,6 +186,56 @@ private Q_SLOTS:
         p->deactivate();
         for (VmsTile* t : p->tiles())
             QVERIFY(!t->isRunning());
+    }
+
+    // A live tile that failed starts again by itself through its device's
+    // pacing and refusal block: while the refusal is fresh it fails again
+    // without asking the device, and plays once the block is over and the
+    // device answers again. Played recordings wait for the user.
+    void failedLiveTilesStartAgainByThemselves()
+    {
+        kvrtest::TestClock clock;
+        peers::Peer relay;
+        QVERIFY(peers::startProxy(relay, rtsp.port, QStringLiteral("pass")));
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("down")));
+        const QString gate = addDevice(
+            deviceFor(QStringLiteral("Gate DVR"), QStringLiteral("DAHUA"), dahua.httpPort(), relay.port, 2, siteId));
+        setOnline(gate, {1, 2}, 2);
+        auto p = open(keysOf(gate, 1, 2));
+        const auto state = [&] {
+            QString out;
+            for (VmsTile* t : p->tiles())
+                out += t->isPlaying() ? 'P' : t->isFailed() ? (t->retryLater()->isArmed() ? 'F' : 'f') : '.';
+            return out;
+        };
+        const auto tryAgain = [&] {
+            for (VmsTile* t : p->tiles())
+                t->retryLater()->fire();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(state(), QStringLiteral("FF"), 20000);
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("up")));
+        const auto generations = [&] {
+            QList<int> out;
+            for (VmsTile* t : p->tiles())
+                out << t->player()->currentGeneration();
+            return out;
+        };
+        const QList<int> before = generations();
+        clock.advanceSecs(10);
+        tryAgain();
+        QTRY_VERIFY(p->tiles().last()->retryLater()->schedule().tries() == 1 && !p->tiles().last()->isPacing());
+        QCOMPARE(state(), QStringLiteral("FF"));
+        QCOMPARE(generations(), before); // no player was started
+        clock.advanceSecs(21);
+        tryAgain();
+        QTRY_COMPARE_WITH_TIMEOUT(state(), QStringLiteral("PP"), 20000);
+
+        p->setMode(true);
+        QTRY_COMPARE(p->tiles().size(), 2);
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("down")));
+        p->startPlaybackAt(QDateTime(today().addDays(-1), QTime(10, 0)));
+        QTRY_COMPARE_WITH_TIMEOUT(state(), QStringLiteral("ff"), 20000);
+        NativeStore::instance().removeDevice(gate);
     }
 
     // Stored choices are clamped and the wall cleaned when the page shows;

@@ -10,6 +10,7 @@
 #include "tests/native/live/LiveTestKit.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QDir>
 #include <QEnterEvent>
@@ -140,10 +141,11 @@ private Q_SLOTS:
         second->start(false);
         QVERIFY(second->isFailed() && !second->player()->isRunning()); // at once, without asking the device
 
-        // "Try again" clears the block at once.
+        // "Try again" clears the block at once, and the slow retry with it.
         clock.advanceSecs(1);
+        QVERIFY(first->retryLater()->isArmed());
         first->retryButton()->click();
-        QVERIFY(first->isRunning() && !first->isFailed());
+        QVERIFY(first->isRunning() && !first->isFailed() && !first->retryLater()->isArmed());
         first->stop();
         NativeStore::instance().removeDevice(id);
     }
@@ -199,13 +201,15 @@ private Q_SLOTS:
                 got << QStringLiteral("timed out");
             return t;
         };
+        // (" later": the tile will try again by itself, live only.)
         const auto settled = [&](VmsTile& t) {
-            got << QStringLiteral("%1 %2|%3|%4")
+            got << QStringLiteral("%1 %2|%3|%4%5")
                        .arg(t.isFailed()         ? "failed"
                                 : !t.isRunning() ? "stopped"
                                 : t.isPlaying()  ? "playing"
                                                  : "running",
-                            t.isMain() ? "main" : "sub", t.stage()->headlineText(), t.stage()->detailText());
+                            t.isMain() ? "main" : "sub", t.stage()->headlineText(), t.stage()->detailText(),
+                            t.retryLater()->isArmed() ? " later" : "");
         };
         auto sub = step(dahuaId, 4, true, false, &VmsTile::isPlaying);
         settled(*sub);
@@ -229,13 +233,13 @@ private Q_SLOTS:
                      QStringLiteral("playing sub||"),
                      "failed sub|" + cant
                          + "|The camera or recorder refused: it has no streams left. Close other "
-                           "views of it, or use the Sub stream.",
-                     "failed sub|" + cant + "|No picture after 10 seconds.",
+                           "views of it, or use the Sub stream. later",
+                     "failed sub|" + cant + "|No picture after 10 seconds. later",
                      "failed sub|" + cant + "|No recording at this time, or the device did not answer.",
                      QStringLiteral("stopped sub|End of recording|"),
                      QStringLiteral("failed sub|No recording|Nothing is recorded at this time (or this stream "
                                     "isn't recorded)."),
-                     "failed sub|" + cant + "|This device was removed.",
+                     "failed sub|" + cant + "|This device was removed. later",
                  }));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         NativeStore::instance().removeDevice(silent);

@@ -93,6 +93,7 @@ struct Fleet {
     {
         QVERIFY(writeFiles(sites, devices, history, today));
         store = std::make_unique<NativeStore>();
+        store->waitForWrites(); // the history is read on the store's thread
         QCOMPARE(store->devices().size(), devices.size());
     }
 };

@@ -185,7 +185,7 @@ private Q_SLOTS:
     // whatever it says.
     void streamErrors_data()
     {
-        using F = kvr::video::PlayerFailure;
+        using F = kvr::PlayerFailure;
         QTest::addColumn<F>("kind");
         QTest::addColumn<QString>("live");
         QTest::addColumn<QString>("playback");
@@ -205,7 +205,7 @@ private Q_SLOTS:
     }
     void streamErrors()
     {
-        QFETCH(kvr::video::PlayerFailure, kind);
+        QFETCH(kvr::PlayerFailure, kind);
         QTEST(explainStreamError(kind, false, kDetail), "live");
         QTEST(explainStreamError(kind, true, kDetail), "playback");
     }

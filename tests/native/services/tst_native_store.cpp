@@ -5,6 +5,7 @@
 #include "native/services/NativeStore.h"
 #include "native/services/Reports.h"
 #include "native/services/SecureFile.h"
+#include "native/services/Tunables.h"
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
@@ -89,9 +90,11 @@ double minutes(const NativeStore& s, const QString& key, int hour = -1)
 {
     double sum = 0;
     if (const UptimeHistory::Series* series = s.uptime().series(key))
-        for (const auto& [day, hours] : *series)
+        for (const UptimeHistory::DayRow& row : series->rows())
             for (int h = 0; h < 24; ++h)
-                sum += (hour < 0 || (day == kDay && h == hour)) ? hours[size_t(h)] : 0;
+                sum += (hour < 0 || (QDate::fromJulianDay(row.julianDay) == kDay && h == hour))
+                    ? UptimeHistory::minutesOf(row.seconds[size_t(h)])
+                    : 0;
     return sum;
 }
 
@@ -350,6 +353,7 @@ private Q_SLOTS:
 
         QCOMPARE(modeOf(SecureFile::path(kInventoryFile)), 0600);
         NativeStore again;
+        again.waitForWrites();
         QCOMPARE(again.inventoryReadStatus(), ReadStatus::Clean);
         QCOMPARE(again.device(id)->password, QStringLiteral("secret"));
         QVERIFY(again.uptime().series(deviceKey(id)));
@@ -361,6 +365,7 @@ private Q_SLOTS:
         // and credit that arrives meanwhile goes with the next save.
         QVERIFY(SecureFile::write(kUptimeFile, nativetest::uptimeFileText(9000, 40, kDay)));
         NativeStore store;
+        store.waitForWrites();
         QCOMPARE(store.uptime().seriesCount(), 9000);
         const QString id = store.addDevice(sample());
         store.applyProbe(id, nativetest::upResult());
@@ -379,7 +384,43 @@ private Q_SLOTS:
         QStringList problems;
         QCOMPARE(onDisk.decode(*SecureFile::read(kUptimeFile), kDay, &problems), ReadStatus::Clean);
         QCOMPARE(onDisk.seriesCount(), 9000 + 3);
-        QCOMPARE(onDisk.series(checkedKey(id))->at(kDay)[9], 2.0); // 09:00 to 09:02
+        QCOMPARE(onDisk.series(checkedKey(id))->minutes(kDay, 9), 2.0); // 09:00 to 09:02
+    }
+
+    void historyReadMeanwhileJoinsWhatWasCredited()
+    {
+        // The file holds a device's 09:00 hour (30 min checked) and a
+        // second device's series; the store is made, and before the file
+        // has been read the first device is probed, the second removed and
+        // a save asked for.
+        NativeStore first;
+        const QString id = first.addDevice(sample());
+        const QString gone = first.addDevice(sample());
+        saveNow(first);
+        UptimeHistory file;
+        file.credit(checkedKey(id), at(9, 0), at(9, 30));
+        file.credit(deviceKey(gone), at(9, 0), at(9, 30));
+        QVERIFY(SecureFile::write(kUptimeFile, file.encode(kDay)));
+        NativeStore store;
+        QVERIFY(store.uptimeLoading());
+        clock.setNowUtc(at(9, 40).toUTC());
+        store.applyProbe(id, nativetest::upResult()); // the first-probe minute, 09:39 to 09:40
+        store.removeDevice(gone);
+        store.flush();
+        QVERIFY(SecureFile::read(kUptimeFile)->contains(gone.toLatin1())); // nothing written without the file
+        QSignalSpy arrived(&store, &NativeStore::uptimeLoaded);
+        store.waitForWrites();
+        QCOMPARE(arrived.size(), 1);
+        QCOMPARE(store.uptimeReadStatus(), ReadStatus::Clean);
+        QCOMPARE(minutes(store, checkedKey(id), 9), 31.0);
+        QVERIFY(!store.uptime().series(deviceKey(gone)));
+        // The joined history was saved once read.
+        QVERIFY(!store.uptime().dirty());
+        UptimeHistory onDisk;
+        QStringList problems;
+        QCOMPARE(onDisk.decode(*SecureFile::read(kUptimeFile), kDay, &problems), ReadStatus::Clean);
+        QCOMPARE(onDisk.series(checkedKey(id))->minutes(kDay, 9), 31.0);
+        QVERIFY(!onDisk.series(deviceKey(gone)));
     }
 
     void uptimeStaysDirtyUntilWritten()
@@ -421,9 +462,33 @@ private Q_SLOTS:
         nativetest::clearDataDir();
         const QByteArray junk = "{\"series\":{\"d:x\":{\"2026-03-02\":[1,2";
         QVERIFY(SecureFile::write(kUptimeFile, junk));
+        {
+            NativeStore store;
+            store.waitForWrites();
+            QCOMPARE(store.uptimeReadStatus(), ReadStatus::Damaged);
+            QCOMPARE(keptAside(), junk);
+        }
+
+        // Far too large to be a history (a sparse file, nothing on disk):
+        // not read at all, and moved aside, untouched, before a history
+        // takes its place.
+        nativetest::clearDataDir();
+        QFile huge(SecureFile::path(kUptimeFile));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write(junk) == junk.size());
+        QVERIFY(huge.resize(NativeTunables::kUptimeFileMaxBytes + 1));
+        huge.close();
         NativeStore store;
-        QCOMPARE(store.uptimeReadStatus(), ReadStatus::Damaged);
-        QCOMPARE(keptAside(), junk);
+        store.waitForWrites();
+        QCOMPARE(store.uptimeReadStatus(), ReadStatus::Unreadable);
+        QVERIFY(store.uptime().isEmpty());
+        const QString id = store.addDevice(sample());
+        store.applyProbe(id, nativetest::upResult());
+        saveNow(store);
+        QCOMPARE(unreadCopies().size(), 1);
+        QFile aside(QFileInfo(huge.fileName()).path() + "/" + unreadCopies().first());
+        QCOMPARE(aside.size(), NativeTunables::kUptimeFileMaxBytes + 1);
+        QVERIFY(aside.open(QIODevice::ReadOnly) && aside.read(junk.size()) == junk);
+        QVERIFY(SecureFile::read(kUptimeFile)->contains(id.toLatin1()));
     }
 
     void damagedFileThatCannotBeCopiedIsMovedAsideBeforeASave()

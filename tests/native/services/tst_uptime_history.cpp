@@ -19,10 +19,7 @@ QDateTime local(const QDate& d, int h, int m, int s = 0)
 double slot(const UptimeHistory& u, const QString& key, const QDate& d, int h)
 {
     const UptimeHistory::Series* s = u.series(key);
-    if (!s)
-        return -100;
-    const auto it = s->find(d);
-    return it == s->end() ? -100 : it->second[size_t(h)];
+    return s && s->contains(d) ? s->minutes(d, h) : -100;
 }
 
 QList<int> minutes(const QList<UptimeCell>& cells)
@@ -165,12 +162,75 @@ private Q_SLOTS:
         QCOMPARE(back.decode(withOld, kToday, &problems), ReadStatus::Clean);
         QVERIFY(problems.isEmpty());
         const auto* s = back.series("s:b");
-        QVERIFY(s && s->size() == 1 && s->begin()->first == day40);
-        const UptimeHistory::Day& d = s->begin()->second;
+        QVERIFY(s && s->size() == 1 && s->contains(day40));
         // Not a number: 0; out of range: held to 0..60; extra elements ignored.
-        QCOMPARE((std::vector<double>{d[0], d[1], d[2], d[3], d[4], d[23]}),
+        QCOMPARE((std::vector<double>{s->minutes(day40, 0), s->minutes(day40, 1), s->minutes(day40, 2),
+                                      s->minutes(day40, 3), s->minutes(day40, 4), s->minutes(day40, 23)}),
                  (std::vector<double>{1, 0, 2.5, 60, 0, 1}));
         QVERIFY(!back.dirty());
+    }
+
+    // Hours are held as whole seconds: every credit and every value the
+    // file can hold comes back as the exact minutes it stood for, and a
+    // file read and written again is the same bytes.
+    void hoursComeBackExactly()
+    {
+        UptimeHistory u;
+        // Three credits of 20 s make one minute, not a hair under or over;
+        // one second is a sixtieth of a minute; a span under a second adds
+        // nothing but the day.
+        for (int i = 0; i < 3; ++i)
+            u.credit("s:x", local(kToday, 8, 0).addSecs(20 * i), local(kToday, 8, 0).addSecs(20 * i + 20));
+        u.credit("s:x", local(kToday, 9, 59, 59), local(kToday, 10, 0, 0));
+        u.credit("d:x", local(kToday, 8, 0), local(kToday, 8, 0, 20));
+        u.credit("s:y", QDateTime(kToday, QTime(7, 0)), QDateTime(kToday, QTime(7, 0, 0, 500)));
+        QCOMPARE((QList<double>{slot(u, "s:x", kToday, 8), slot(u, "s:x", kToday, 9), slot(u, "s:x", kToday, 10),
+                                slot(u, "s:y", kToday, 7)}),
+                 (QList<double>{1, 1.0 / 60, 0, 0}));
+        // Up a third of the checked minute: 20 of 60.
+        QCOMPARE(u.grid("x", GraphType::Device, 0, 1, local(kToday, 23, 0), {})[8].minutes, 20);
+
+        // Every tenth from 0 to 60 and the ones a JSON writer may spell
+        // otherwise, over hours, days (out of order, one twice) and enough
+        // series that the reader's pieces split keys, dates and numbers.
+        QByteArray file = "{\"series\":{";
+        QByteArray canonical = file;
+        const auto hours = [](int first) {
+            QByteArray out = "[";
+            for (int h = 0; h < 24; ++h) {
+                const int t = (first + h * 7) % 601;
+                out += (h ? "," : "") + QByteArray::number(t / 10) + (t % 10 ? "." + QByteArray::number(t % 10) : "");
+            }
+            return out + "]";
+        };
+        for (int i = 0; i < 8000; ++i) {
+            const QByteArray key = "\"c:dev" + QByteArray::number(10000 + i) + ":1\":{";
+            const QByteArray d0 = kToday.addDays(-2).toString(Qt::ISODate).toLatin1();
+            const QByteArray d1 = kToday.toString(Qt::ISODate).toLatin1();
+            file += (i ? "," : "") + key + "\"" + d1 + "\":[1]," + "\"" + d0 + "\":" + hours(i) + ",\"" + d1
+                + "\":" + hours(i + 3) + "}";
+            canonical += (i ? "," : "") + key + "\"" + d0 + "\":" + hours(i) + ",\"" + d1 + "\":" + hours(i + 3) + "}";
+        }
+        file += "},\"version\":1}";
+        canonical += "},\"version\":1}";
+        QVERIFY(file.size() > 1 << 20); // more than one piece
+        UptimeHistory back;
+        QStringList problems;
+        QCOMPARE(back.decode(file, kToday, &problems), ReadStatus::Clean);
+        QStringList wrong;
+        for (int i = 0; i < 601; ++i) {
+            const UptimeHistory::Series* s = back.series(QStringLiteral("c:dev%1:1").arg(10000 + i));
+            if (s->minutes(kToday.addDays(-2), 0) != i / 10.0)
+                wrong << QString::number(i / 10.0);
+        }
+        QCOMPARE(wrong, QStringList());
+        QCOMPARE(back.series("c:dev10007:1")->minutes(kToday, 0), 1.0);
+        QVERIFY(back.encode(kToday) == canonical);
+        // "60.0", "1e1" and "0.05" are not how the file is written, but read
+        // as the numbers they are (0.05 to the second, 3 s, written 0.1).
+        QByteArray odd = "{\"series\":{\"s:z\":{\"" + kToday.toString(Qt::ISODate).toLatin1() + "\":[60.0,1e1,0.05]}}}";
+        QCOMPARE(back.decode(odd, kToday, &problems), ReadStatus::Clean);
+        QVERIFY(back.encode(kToday).contains(":[60,10,0.1,0,"));
     }
 
     void anyWellFormedLayoutReadsTheSame()
@@ -203,7 +263,7 @@ private Q_SLOTS:
         QCOMPARE(back.decode(whole.left(cutAt), kToday, &problems), ReadStatus::Damaged);
         QCOMPARE(problems.size(), 1);
         QVERIFY(back.series("d:dev2"));
-        QCOMPARE(back.series("d:dev2")->size(), size_t(1));
+        QCOMPARE(back.series("d:dev2")->size(), 1);
         QVERIFY(!back.series("d:dev4"));
 
         QCOMPARE(back.decode("not json at all", kToday, &problems), ReadStatus::Damaged);

@@ -30,6 +30,8 @@ struct ApiClientTestAccess {
         return c.m_leaseTimer && c.m_leaseTimer->isActive() ? c.m_leaseTimer->interval() : -1;
     }
     static void fireLease(ApiClient& c) { c.leaseStep(); }
+    static int leasesInFlight(const ApiClient& c) { return int(c.m_leasesInFlight.size()); }
+    static void setLeaseTimeout(ApiClient& c, int ms) { c.m_leaseTimeoutMs = ms; }
     static void setTransferTimeout(ApiClient& c, int ms) { c.m_transferTimeoutMs = ms; }
     static QHash<QString, StreamInfo> liveStreams(const ApiClient& c) { return c.m_liveStreams; }
     static int liveCatalogLoads() { return ApiClient::liveCatalogLoads(); }

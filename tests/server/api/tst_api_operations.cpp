@@ -466,6 +466,111 @@ private Q_SLOTS:
         QCOMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), 15000);
     }
 
+    // A lease answered 404 is a stream the server no longer knows: its holder
+    // is asked to start it afresh (once in 31 s per holder and camera) and
+    // the dead lease is neither renewed nor given back; a late 404 for an
+    // earlier start of the camera leaves the newer one alone.
+    void leasesOfStreamsTheServerForgot()
+    {
+        kvrtest::TestClock clock;
+        kvrtest::LogCapture log;
+        apitest::Rig rig(apitest::signedIn);
+        QSignalSpy restart(rig.client.get(), &ApiClient::streamNeedsRestart);
+        QSignalSpy ownedRestart(rig.client.get(), &ApiClient::ownedStreamNeedsRestart);
+        start(*rig.client, "5000001");
+        start(*rig.client, "5000002", "videowall");
+        start(*rig.client, "5000003");
+        const auto streamOf = [&](const QString& key) { return ApiClientTestAccess::liveStreams(*rig.client)[key]; };
+        const auto forget = [&](const QString& key) { rig.server.streams.remove(streamOf(key).streamId); };
+        int answered = 0;
+        const auto lease = [&](int answers) {
+            ApiClientTestAccess::fireLease(*rig.client);
+            answered += answers;
+            QTRY_COMPARE(log.matching("KVR GET /v2/api/vms/stream/lease/ status").size(), answered);
+        };
+        forget("5000001");
+        forget(ApiClient::liveKey("videowall", "5000002"));
+        lease(3);
+        QCOMPARE(restart, (QList<QVariantList>{{"5000001"}}));
+        QCOMPARE(ownedRestart, (QList<QVariantList>{{"videowall", "5000002"}}));
+        QCOMPARE(ApiClientTestAccess::liveStreams(*rig.client).keys(), QStringList{"5000003"});
+        QVERIFY(
+            log.contains("[route] camera 5000001 lease: the server no longer knows this stream; asking for a restart"));
+        rig.server.clearRequests();
+        lease(1);
+        QCOMPARE(rig.server.requestsTo("/v2/api/vms/stream/lease/").first().queryValue("camera_id"), "5000003");
+
+        // The holder starts again; nothing is given back for the dead stream.
+        rig.client->stopLiveCamera("5000001");
+        QVERIFY(stopped(rig.server).isEmpty());
+        start(*rig.client, "5000001");
+        // Gone again 10 s later: not renewed, but no second restart yet.
+        clock.advanceSecs(10);
+        forget("5000001");
+        lease(2);
+        QCOMPARE(restart.count(), 1);
+        QVERIFY(!ApiClientTestAccess::liveStreams(*rig.client).contains("5000001"));
+        clock.advanceSecs(21);
+        start(*rig.client, "5000001");
+        forget("5000001");
+        lease(2);
+        QCOMPARE(restart.count(), 2);
+
+        // A 404 that arrives after the camera was started again is the old
+        // start's: the new stream stays and is renewed.
+        clock.advanceSecs(31);
+        rig.client->stopLiveCamera("5000003");
+        start(*rig.client, "5000001");
+        rig.server.script("/v2/api/vms/stream/lease/", Answer::json(404, {}).after(400));
+        ApiClientTestAccess::fireLease(*rig.client);
+        start(*rig.client, "5000001");
+        answered += 1;
+        QTRY_COMPARE(log.matching("KVR GET /v2/api/vms/stream/lease/ status").size(), answered);
+        QCOMPARE(restart.count(), 2);
+        QVERIFY(ApiClientTestAccess::liveStreams(*rig.client).contains("5000001"));
+    }
+
+    // Leases never take more than four of the six connections the network
+    // layer gives the server, so a lease route that hangs leaves status,
+    // organisations and session renewal answered at once, and each hung
+    // lease gives up after its own time-out. A round that is still under way
+    // when the next begins is not sent twice.
+    void aHungLeaseRouteLeavesOtherRequestsFlowing()
+    {
+        apitest::Rig rig(apitest::signedIn);
+        rig.server.populate(1, 1, 12);
+        for (int i = 1; i <= 12; ++i)
+            QVERIFY(!start(*rig.client, QString::number(5000000 + i)).info.url.isEmpty());
+        ApiClientTestAccess::setLeaseTimeout(*rig.client, 1500);
+        rig.server.script("/v2/api/vms/stream/lease/", Answer::never(), -1);
+        int peakLeases = 0;
+        connect(&rig.server.http(), &orgserver::HttpServer::requestReceived, this, [&](const Request& r) {
+            if (r.path == "/v2/api/vms/stream/lease/")
+                peakLeases = std::max(peakLeases, ApiClientTestAccess::leasesInFlight(*rig.client));
+        });
+        ApiClientTestAccess::fireLease(*rig.client);
+        QTRY_COMPARE(rig.server.countOf("/v2/api/vms/stream/lease/"), 4);
+        ApiClientTestAccess::fireLease(*rig.client);
+
+        QElapsedTimer waited;
+        waited.start();
+        const auto [online, count, failure] =
+            await<bool, int, ApiFailure>([&](auto cb) { rig.client->fetchSystemStatus(cb); }, 3000);
+        const auto [orgs, orgError] =
+            await<QList<Organisation>, QString>([&](auto cb) { rig.client->fetchOrganisations(cb); }, 3000);
+        const auto [renewed] = await<bool>([&](auto cb) { rig.client->refreshSession(cb); }, 3000);
+        QVERIFY2(waited.elapsed() < 1400, qPrintable(QString::number(waited.elapsed()))); // before any lease gave up
+        QVERIFY(online && failure == ApiFailure::None && !orgs.isEmpty() && orgError.isEmpty() && renewed);
+
+        // Three waves of four, each given up after 1.5 s, each lease once.
+        QTRY_COMPARE_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/"), 12, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(ApiClientTestAccess::leasesInFlight(*rig.client), 0, 5000);
+        QTest::qWait(300);
+        QCOMPARE(rig.server.countOf("/v2/api/vms/stream/lease/"), 12);
+        QCOMPARE(peakLeases, 4);
+        QCOMPARE(ApiClientTestAccess::liveStreams(*rig.client).size(), 12); // no answer is no verdict
+    }
+
     // An older start that ends after a newer one, well or badly, never
     // replaces it; a stream it did get is let go on the server unless someone
     // plays it: the server hands out one stream id per camera, so it may be

@@ -130,7 +130,7 @@ private Q_SLOTS:
         const auto onSiteRows = [&pane] {
             const QList<QPushButton*> buttons = pane.siteButtons();
             return std::all_of(buttons.cbegin(), buttons.cend(), [&pane](QPushButton* b) {
-                return pane.tree()->indexAt(b->geometry().center()).data(CatalogModel::KindRole).toString() == "site";
+                return CatalogModel::kindAt(pane.tree()->indexAt(b->geometry().center())) == CatalogModel::Kind::Site;
             });
         };
         QTRY_VERIFY(onSiteRows());

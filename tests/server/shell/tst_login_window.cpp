@@ -8,6 +8,7 @@
 #include "server/shell/ServerDialog.h"
 #include "tests/server/shell/ShellTestSupport.h"
 #include "video/FfmpegPlayer.h"
+#include "video/VideoStage.h"
 
 #include <QCheckBox>
 #include <QDir>
@@ -386,10 +387,26 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(copy).size(), size);
 
         LoginWindow w;
-        FfmpegPlayer* player = w.findChild<BrandVideo*>()->player();
+        w.resize(1100, 720);
+        auto* brand = w.findChild<BrandVideo*>();
+        FfmpegPlayer* player = brand->player();
         QVERIFY(!player->audioEnabled && player->loop);
+        QSignalSpy pictures(player, &FfmpegPlayer::frameReady);
         w.show();
         QTRY_VERIFY(player->isRunning());
+        // The film (800 x 900) comes as large as its column shows it, which
+        // it covers, rather than at full size.
+        QTRY_VERIFY_WITH_TIMEOUT(pictures.size() >= 3, 10000);
+        const QSize picture = pictures.last().at(0).value<QImage>().size();
+        const QSize column = VideoStage::devicePixelSize(brand->stage()->size(), brand->stage()->devicePixelRatioF());
+        QVERIFY2(picture.width() >= column.width() - 1 && picture.height() >= column.height() - 1
+                     && (picture.width() <= column.width() + 2 || picture.height() <= column.height() + 2)
+                     && picture.height() < 900,
+                 qPrintable(QStringLiteral("%1x%2 for %3x%4")
+                                .arg(picture.width())
+                                .arg(picture.height())
+                                .arg(column.width())
+                                .arg(column.height())));
         const int generation = player->currentGeneration();
         w.show(); // no hide in between: not restarted
         QCOMPARE(player->currentGeneration(), generation);

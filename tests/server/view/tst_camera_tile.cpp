@@ -1,12 +1,15 @@
 // The camera tile against a stand-in for the server's live streams whose
 // answers come when the test gives them: offline tiles, failures, late and
 // superseded answers, the continuation, suspension, restarts asked by the
-// server, overlays by width, listening, the stream switch and snapshots.
+// server, slow retries after a failure, overlays by width, listening, the
+// stream switch and snapshots.
 
 #include "server/view/CameraTile.h"
+#include "server/view/PulseDot.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QLabel>
 #include <QSignalSpy>
@@ -131,6 +134,36 @@ private Q_SLOTS:
         QVERIFY(!tile->player()->isRunning());
     }
 
+    // The status dot lies over the picture: while playing it pulses with the
+    // pictures, so the picture under it repaints once per picture and never
+    // between pictures.
+    void dotPulsesWithThePictures()
+    {
+        auto tile = make();
+        tile->start();
+        streams.answer(0, viewtest::silentRtsp());
+        auto* dot = tile->findChild<PulseDot*>();
+        QVERIFY(dot && dot->isPulsing() && !dot->isAnimating());
+        QImage picture(320, 180, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        Q_EMIT tile->player()->frameReady(picture); // ends the loading spinner
+        QTest::qWait(100);
+        kvrtest::PaintCounter counter;
+        tile->videoStage()->installEventFilter(&counter);
+        QTest::qWait(300);
+        QCOMPARE(counter.counts.value(tile->videoStage()), 0);
+        QList<double> phases;
+        for (int i = 0; i < 3; ++i) {
+            Q_EMIT tile->player()->frameReady(picture);
+            QTest::qWait(100);
+            phases << dot->phase();
+        }
+        QCOMPARE(counter.counts.value(tile->videoStage()), 3);
+        QVERIFY(phases[0] != phases[1] && phases[1] != phases[2]); // a step with each picture
+        tile->stop();
+        QVERIFY(!dot->isPulsing());
+    }
+
     void restartsAskedByTheServerReachOnlyTheirHolder()
     {
         auto wallTile = make("c1");
@@ -145,6 +178,53 @@ private Q_SLOTS:
         Q_EMIT streams.ownedStreamNeedsRestart("other", "c1");
         Q_EMIT streams.streamNeedsRestart("c2");
         QCOMPARE(streams.starts.size(), 4);
+    }
+
+    // A failed tile asks its wall, half a minute or so later, to start it
+    // again; the wall's queue does the starting. Its player giving up counts
+    // as a failure, a picture of its own restart ends the wait, and a stop or
+    // the user's Retry forgets it. A camera known offline never asks.
+    void failedTilesAskToBeStartedAgainLater()
+    {
+        using VideoWall::TileRetry;
+        const auto armedWithin = [](CameraTile& t, int from, int to) {
+            const int ms = t.retry()->remainingMs();
+            return ms >= from * 95 / 100 && ms <= to * 105 / 100;
+        };
+        kvrtest::LogCapture log;
+        auto tile = make();
+        QSignalSpy due(tile->retry(), &TileRetry::due);
+        tile->start();
+        QVERIFY(!tile->retry()->isArmed());
+        streams.fail(0, "Timed out");
+        QVERIFY(armedWithin(*tile, 22500, 37500));
+        tile->retry()->fire();
+        QCOMPARE(due.count(), 1);
+        QCOMPARE(streams.starts.size(), 1); // the tile does not start itself
+        QVERIFY(log.contains("[wall] Gate c1 #c1 failed earlier; trying again by itself (try 1)"));
+
+        // The wall starts it; this time the player gives up after playing.
+        tile->start();
+        QVERIFY(!tile->retry()->isArmed());
+        streams.answer(1, viewtest::silentRtsp());
+        Q_EMIT tile->player()->status("Lost the stream", "The connection kept dropping.");
+        QVERIFY(armedWithin(*tile, 45000, 75000)); // the second wait is longer
+        Q_EMIT tile->player()->frameReady(QImage(8, 8, QImage::Format_RGB32));
+        QVERIFY(!tile->retry()->isArmed());
+        Q_EMIT tile->player()->status("Lost the stream", "The connection kept dropping.");
+        tile->stop();
+        QVERIFY(!tile->retry()->isArmed());
+        Q_EMIT tile->player()->status("Lost the stream", "The connection kept dropping.");
+        QVERIFY(!tile->retry()->isArmed()); // a stopped tile has nothing to try
+
+        tile->start();
+        streams.fail(2, "Timed out");
+        click(tile.get(), "Retry");
+        QVERIFY(!tile->retry()->isArmed() && tile->retry()->schedule().tries() == 0);
+
+        auto offline = make("c9", true);
+        offline->start();
+        QVERIFY(!offline->retry()->isArmed());
     }
 
     void overlaysFollowWidthHoverAndState()

@@ -11,6 +11,7 @@
 #include "tests/server/view/ViewTestSupport.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/TileRetry.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -86,13 +87,16 @@ private Q_SLOTS:
     {
         wall->openCameras("Site A", cameras(17));
         QCOMPARE(wall->tiles().size(), 16);
-        // Shown nine per turn of the event loop, so a big page never holds the window long.
+        // Shown nine per turn of the event loop, none in the turn that built
+        // them, so a big page never holds the window long.
         const auto shown = [&] {
             int n = 0;
             for (CameraTile* t : wall->tiles())
                 n += t->isVisibleTo(wall.get()) ? 1 : 0;
             return n;
         };
+        QCOMPARE(shown(), 0);
+        QCoreApplication::processEvents();
         QCOMPARE(shown(), 9);
         QTRY_COMPARE(shown(), 16);
         QCOMPARE(QString("%1x%2 %3").arg(wall->columns()).arg(wall->rows()).arg(countText()),
@@ -127,6 +131,18 @@ private Q_SLOTS:
             streams.fail(i, "Timed out");
         }
         QVERIFY(streams.starts.size() == 9 && wall->startsInFlight() == 0);
+
+        // Failed tiles (all but the first) that try again later go through the same queue.
+        QTRY_VERIFY(wall->tiles().last()->isVisible());
+        QVERIFY(!wall->tiles().first()->retry()->isArmed());
+        for (CameraTile* t : wall->tiles().mid(1)) {
+            QVERIFY(t->retry()->isArmed());
+            t->retry()->fire();
+        }
+        QCOMPARE(streams.startedIds().mid(9), (QStringList{"c2", "c3", "c4", "c5"}));
+        streams.answer(9, viewtest::silentRtsp());
+        QCOMPARE(streams.startedIds().mid(13), QStringList{"c6"});
+        QCOMPARE(wall->startsInFlight(), 4);
 
         // Offline cameras pass straight through.
         streams.starts.clear();

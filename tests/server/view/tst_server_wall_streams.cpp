@@ -3,11 +3,14 @@
 // organisation server and play GStreamer's RTSP server. Every tile shows a
 // picture; focusing one and going back, then stopping the wall, gives every
 // wall stream back to the server, while the camera wall's own stream of a
-// camera that is also on the wall plays on.
+// camera that is also on the wall plays on. Both walls come back by
+// themselves after an outage of the relay that outlasts their players'
+// own restarts.
 
 #include "app/context/AppContext.h"
 #include "app/core/Settings.h"
 #include "server/view/CameraTile.h"
+#include "server/view/GridPage.h"
 #include "server/view/PlayerStop.h"
 #include "server/view/ServerWallSource.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
@@ -19,6 +22,8 @@
 #include "wall/DisplayWindow.h"
 #include "wall/Screens.h"
 
+#include <QElapsedTimer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QSignalSpy>
 
@@ -125,6 +130,57 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(retiringPlayers(), 0, 10000);
 
         stage.stop();
+        QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
+    }
+
+    // The relay goes away for 10 s, longer than the players' three quick
+    // restarts last: every tile of the camera wall and of the video wall
+    // fails. Nobody clicks anything, and each comes back by itself, through
+    // a new start of its stream, once its slow retry is due.
+    void wallsComeBackAfterARelayOutageWithoutAClick()
+    {
+        peers::Peer relay;
+        QVERIFY(peers::startProxy(relay, rtsp.port, QStringLiteral("pass")));
+        const QString direct = server.rtspsTicketUrl;
+        server.rtspsTicketUrl = peers::rtspUrl(relay.port);
+        const auto restore = qScopeGuard([&] { server.rtspsTicketUrl = direct; });
+
+        GridPage grid;
+        grid.resize(960, 540);
+        grid.show();
+        QList<GridPage::Camera> gridCameras;
+        for (const QString& id : online.mid(0, 4))
+            gridCameras.append({id, id, QString(), false});
+        grid.openCameras(QStringLiteral("Outage"), gridCameras);
+        ScreenConfig screen;
+        screen.key = screenKey(QGuiApplication::primaryScreen());
+        screen.label = screenTitle(QGuiApplication::primaryScreen());
+        screen.layout = "2x2";
+        screen.cells = online.mid(1, 4);
+        Controller* c = Controller::instance();
+        c->start(std::make_shared<ServerWallSource>(), Config{{screen}});
+        QList<CameraTile*> tiles = grid.tiles();
+        for (QWidget* t : c->windows().first()->tiles())
+            tiles << qobject_cast<CameraTile*>(t);
+        QCOMPARE(tiles.size(), 8);
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 8, kPictureWaitMs);
+
+        QElapsedTimer outage;
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("down")));
+        outage.start();
+        const auto allFailed = [&] {
+            return std::all_of(tiles.begin(), tiles.end(), [](CameraTile* t) { return t->isFailed(); });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(allFailed(), 10000);
+        QCOMPARE(pictures(tiles), 0);
+        QTest::qWait(int(std::max<qint64>(0, 10000 - outage.elapsed())));
+        const int startsBefore = server.countOf("/v2/api/start/live/stream/");
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("up")));
+
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 8, 90000);
+        QCOMPARE(server.countOf("/v2/api/start/live/stream/") - startsBefore, 8);
+        c->stop();
+        grid.stopAll();
         QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
     }
 };

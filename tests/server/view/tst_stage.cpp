@@ -4,10 +4,10 @@
 // its player hands them; the real streams are in the peers suite.
 
 #include "app/core/Settings.h"
+#include "app/ui/TimelineBar.h"
 #include "server/api/ApiReaders.h"
 #include "server/view/ControlBar.h"
 #include "server/view/StagePages.h"
-#include "server/view/TimelineBar.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"

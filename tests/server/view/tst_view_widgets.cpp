@@ -2,12 +2,12 @@
 // paint where a colour is the rule, and their fades and pulses.
 
 #include "app/ui/Theme.h"
+#include "app/ui/TimelineBar.h"
 #include "server/view/BrandBackdrop.h"
 #include "server/view/ControlBar.h"
 #include "server/view/FadeStack.h"
 #include "server/view/PulseDot.h"
 #include "server/view/ResizeHandle.h"
-#include "server/view/TimelineBar.h"
 #include "tests/support/TestKit.h"
 
 #include <QGraphicsEffect>

@@ -1,15 +1,15 @@
-#include "server/view/TimelineBar.h"
+#include "app/ui/TimelineBar.h"
 
 #include "app/ui/Theme.h"
-#include "server/view/StagePolicy.h"
-#include "server/view/Tunables.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTime>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -18,6 +18,7 @@ constexpr double kTrackTop = 28;
 constexpr double kTrackHeight = 14;
 constexpr int kHeight = 66;
 constexpr int kMajorEveryTwoFrom_px = 700;
+constexpr double kDay_s = 86400;
 
 } // namespace
 
@@ -121,7 +122,7 @@ QRectF TimelineBar::trackRect() const
 
 double TimelineBar::xAt(double second) const
 {
-    return kMarginX + (width() - 2 * kMarginX) * std::clamp(second / kvr::view::tun::kDay_s, 0.0, 1.0);
+    return kMarginX + (width() - 2 * kMarginX) * std::clamp(second / kDay_s, 0.0, 1.0);
 }
 
 double TimelineBar::secondAt(double x) const
@@ -129,12 +130,14 @@ double TimelineBar::secondAt(double x) const
     const double span = width() - 2 * kMarginX;
     if (span <= 0)
         return 0;
-    return std::clamp((x - kMarginX) / span, 0.0, 1.0) * kvr::view::tun::kDay_s;
+    return std::clamp((x - kMarginX) / span, 0.0, 1.0) * kDay_s;
 }
 
 QString TimelineBar::clock(double seconds)
 {
-    return stage::clockText(seconds);
+    // A second that is no number counts as the day's start.
+    const double held = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, kDay_s - 1);
+    return QTime(0, 0).addSecs(int(held)).toString(QStringLiteral("HH:mm:ss"));
 }
 
 bool TimelineBar::isMajorHour(int hour, int width)

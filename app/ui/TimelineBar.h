@@ -33,8 +33,6 @@ public:
     bool coverageKnown() const { return m_coverageKnown; }
     bool blocksShown() const { return m_coverageKnown || m_blocksWhileUnknown; }
     double playhead() const { return m_playhead; }
-    double hover() const { return m_hover; }
-    bool isInteractive() const { return m_interactive; }
     QColor accent() const { return m_accent; }
 
     QRectF trackRect() const;

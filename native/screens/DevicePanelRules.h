@@ -1,0 +1,48 @@
+#pragma once
+
+#include "native/screens/NativeContext.h"
+#include "native/screens/NativeStyle.h"
+#include "native/services/NativeRecords.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <optional>
+
+// The text rules of the panel and its tabs.
+namespace NativePanel {
+
+// "NVR", "DVR", "PANEL", "IP camera".
+QString typeLabel(const QString& type);
+// "" for an invalid time, "HH:mm" today, else "d MMM HH:mm".
+QString shortTime(const QDateTime& moment, const QDateTime& now);
+
+struct HeaderStatus {
+    NativeStyle::Disc dot = NativeStyle::Disc::Unknown;
+    QString text;
+    QString note;
+};
+HeaderStatus headerStatus(const Native::Device& device, bool busy, const QDateTime& now);
+
+struct ChipText {
+    QString text;
+    NativeStyle::Chip kind = NativeStyle::Chip::Unknown;
+    QString tip;
+};
+ChipText checkChip(int state, const QString& pass, const QString& fail, const QString& unknown, bool busy);
+ChipText networkChip(const Native::Health& health, bool busy);
+ChipText diskChip(const QString& hdd);
+// The "Recording kept" chip; an empty text means "Not available for this brand".
+ChipText recordingChip(const Native::Device& device);
+// The text of an empty details field: "Not fetched yet" or an em dash.
+QString emptyField(const Native::Health& health);
+// The first channel not ignored, or 1.
+int testLiveChannel(const Native::Device& device);
+// The uptime percentage chip.
+ChipText percentChip(double percent);
+// A camera's name as the cameras tab shows it ("3_Lobby" on channel 3 shows "Lobby").
+QString cameraDisplayName(const Native::Camera& camera);
+// The device of an id as the store holds it now; none without a store or an id.
+std::optional<Native::Device> findDevice(const NativeContext& context, const QString& id);
+
+} // namespace NativePanel
