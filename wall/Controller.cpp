@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QScreen>
 
+namespace tun = kvr::wall::tun;
+
 namespace VideoWall {
 
 Controller* Controller::instance()
@@ -238,7 +240,7 @@ void Controller::identify()
         label->adjustSize();
         label->setGeometry(identifyGeometry(screen->geometry(), label->size()));
         label->show();
-        timers.after(WallTunables::kIdentifyShowFor, label, [label] { label->close(); });
+        timers.after(tun::kIdentifyShowFor, label, [label] { label->close(); });
     }
 }
 

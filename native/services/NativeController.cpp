@@ -15,7 +15,7 @@
 #include <algorithm>
 #include <memory>
 
-using namespace NativeTunables;
+namespace tun = kvr::native::tun;
 
 namespace {
 
@@ -113,12 +113,12 @@ void NativeController::setPollEnabled(bool on)
 int NativeController::pollMinutes()
 {
     const int stored = Prefs::get(Prefs::kNativePollMinutes);
-    return std::clamp(stored, kPollMinutesMin, kPollMinutesMax);
+    return std::clamp(stored, tun::kPollMinutesMin, tun::kPollMinutesMax);
 }
 
 void NativeController::setPollMinutes(int minutes)
 {
-    const int m = std::clamp(minutes, kPollMinutesMin, kPollMinutesMax);
+    const int m = std::clamp(minutes, tun::kPollMinutesMin, tun::kPollMinutesMax);
     Prefs::set(Prefs::kNativePollMinutes, m);
     for (NativeController* c : std::as_const(liveControllers()))
         c->applyPollMinutes(m);
@@ -127,12 +127,12 @@ void NativeController::setPollMinutes(int minutes)
 int NativeController::windowDays()
 {
     const int stored = Prefs::get(Prefs::kNativeWindowDays);
-    return std::clamp(stored, kWindowDaysMin, kWindowDaysMax);
+    return std::clamp(stored, tun::kWindowDaysMin, tun::kWindowDaysMax);
 }
 
 void NativeController::setWindowDays(int days)
 {
-    Prefs::set(Prefs::kNativeWindowDays, std::clamp(days, kWindowDaysMin, kWindowDaysMax));
+    Prefs::set(Prefs::kNativeWindowDays, std::clamp(days, tun::kWindowDaysMin, tun::kWindowDaysMax));
 }
 
 void NativeController::applyPollEnabled(bool on)
@@ -181,7 +181,7 @@ void NativeController::refreshAll()
 
 void NativeController::pump()
 {
-    while (m_running.size() < kMaxRunningJobs && !m_queue.isEmpty()) {
+    while (m_running.size() < tun::kMaxRunningJobs && !m_queue.isEmpty()) {
         // Plain variables, not a structured binding: the lambdas below capture
         // the id, and clang before 16 cannot capture a binding.
         const QPair<QString, Kind> next = m_queue.takeFirst();
@@ -278,7 +278,7 @@ void NativeController::armPolling()
     m_pollTimer.setInterval(pollMinutes() * 60000);
     m_pollTimer.start();
     QPointer<NativeController> self(this);
-    m_delay(kFirstSweepDelay, [self] {
+    m_delay(tun::kFirstSweepDelay, [self] {
         if (self && self->m_pollTimer.isActive())
             self->refreshAll();
     });

@@ -12,6 +12,8 @@
 #include <atomic>
 #include <deque>
 
+namespace tun = kvr::api::tun;
+
 // The state of one running catalogue load after its site list arrived. Held by
 // the client while the load is current and by each outstanding answer; a
 // superseded or finished load is released when the last of them lets go.
@@ -117,7 +119,7 @@ void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
 {
     if (!load->ticket.current())
         return;
-    while (load->inFlight < ApiTunables::kCatalogInFlight && !load->jobs.empty()) {
+    while (load->inFlight < tun::kCatalogInFlight && !load->jobs.empty()) {
         auto job = std::move(load->jobs.front());
         load->jobs.pop_front();
         ++load->inFlight;

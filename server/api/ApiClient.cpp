@@ -16,6 +16,8 @@
 
 #include <cstring>
 
+namespace tun = kvr::api::tun;
+
 namespace {
 
 constexpr char kBuiltInSpaSecret[] = "5e1b7c0a93d24f68b0ce7a19d3f25b84";
@@ -56,8 +58,8 @@ bool ApiClient::addressPermitted(const QUrl& target)
 
 ApiClient::ApiClient(QObject* parent)
     : LiveStreamService(parent),
-      m_leaseTimeoutMs(static_cast<int>(ApiTunables::kLeaseTimeout.count())),
-      m_transferTimeoutMs(static_cast<int>(ApiTunables::kTransferTimeout.count()))
+      m_leaseTimeoutMs(static_cast<int>(tun::kLeaseTimeout.count())),
+      m_transferTimeoutMs(static_cast<int>(tun::kTransferTimeout.count()))
 {
     m_baseUrl = envOr("KVR_API_BASE", defaultBaseUrl());
     m_spaSecret = envOr("KVR_SPA_SECRET", QString::fromLatin1(kBuiltInSpaSecret));

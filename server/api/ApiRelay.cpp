@@ -9,6 +9,8 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+namespace tun = kvr::api::tun;
+
 namespace {
 
 // Cache ages are measured on the monotonic clock: a wall clock set back or
@@ -153,7 +155,7 @@ void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
         QObject::connect(socket, &QTcpSocket::connected, context, [finish] { finish(true); });
         QObject::connect(socket, &QTcpSocket::errorOccurred, context, [finish] { finish(false); });
         QObject::connect(timer, &QTimer::timeout, context, [finish] { finish(false); });
-        timer->start(ApiTunables::kProbeTimeout);
+        timer->start(tun::kProbeTimeout);
         // A port outside 1..65535 (a mistyped relay setting) would wrap into
         // another port and find whatever listens there; a host the guard
         // refuses is not connected to either. Both count as unreachable.
@@ -171,6 +173,6 @@ void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
 
 void ApiClient::prewarmRoutes()
 {
-    probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), ApiTunables::kPublicRtspsPort, [](bool) {});
+    probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), tun::kPublicRtspsPort, [](bool) {});
     resolveRelay([](const QString&, int, const QString&) {});
 }

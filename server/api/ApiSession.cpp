@@ -11,6 +11,8 @@
 #include <QNetworkCookieJar>
 #include <QTimer>
 
+namespace tun = kvr::api::tun;
+
 namespace {
 
 qint64 nowSecs()
@@ -219,7 +221,7 @@ void ApiClient::renewalTimedOut()
         return;
     refreshSession([this](bool ok) {
         if (!ok && !m_accessToken.isEmpty() && !m_expiryNotified)
-            scheduleRefresh(ApiTunables::kRefreshRetryLifetime_s);
+            scheduleRefresh(tun::kRefreshRetryLifetime_s);
     });
 }
 

@@ -15,6 +15,8 @@
 
 #include <algorithm>
 
+namespace tun = kvr::api::tun;
+
 // The shared state of one readiness wait.
 struct ReadyPoll {
     StreamInfo info;
@@ -229,7 +231,7 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     };
     if (ticket.usable()) {
         const QUrl ticketUrl(ticket.url, QUrl::TolerantMode);
-        probeEndpoint(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(ApiTunables::kPublicRtspsPort),
+        probeEndpoint(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(tun::kPublicRtspsPort),
                       [this, live, key, start, callback, payload, cameraId, relayStep](bool reachable) {
                           if (reachable)
                               routeStream(live, key, start, callback, payload, cameraId, true, false, QString(), 0);
@@ -352,7 +354,7 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     }
     // The budget is a deadline: a poll that hangs near its end does not
     // stretch it, and no poll starts after it.
-    const qint64 left = ApiTunables::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
+    const qint64 left = tun::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
     if (left <= 0) {
         const auto timedOut = ApiPolicy::readinessTimedOut();
         finishReady(poll, failedInfo(timedOut.failure), timedOut.text, false);
@@ -436,7 +438,7 @@ void ApiClient::leaseStep()
 
 void ApiClient::pumpLeases()
 {
-    while (m_leasesInFlight.size() < ApiTunables::kLeasesInFlight && !m_leaseQueue.isEmpty()) {
+    while (m_leasesInFlight.size() < tun::kLeasesInFlight && !m_leaseQueue.isEmpty()) {
         const auto [key, start] = m_leaseQueue.takeFirst();
         // Stopped or started again since the round began: nothing to renew.
         const auto entry = m_liveStreams.constFind(key);
@@ -463,8 +465,7 @@ bool ApiClient::askRestart(const QString& key, const QString& cameraId, const QS
 {
     const qint64 now = monotonicMs();
     const auto asked = m_restartAskedAt.constFind(key);
-    if (asked != m_restartAskedAt.constEnd()
-        && now - *asked < std::chrono::milliseconds(ApiTunables::kRestartSpacing).count())
+    if (asked != m_restartAskedAt.constEnd() && now - *asked < std::chrono::milliseconds(tun::kRestartSpacing).count())
         return false;
     m_restartAskedAt.insert(key, now);
     qWarning().noquote() << "[route] camera" << cameraId << why << "asking for a restart";

@@ -3,7 +3,7 @@
 #include <chrono>
 
 // Timing and sizing of the server client, in one place. Units are in the types.
-namespace ApiTunables {
+namespace kvr::api::tun {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -61,4 +61,4 @@ inline constexpr seconds kRestartSpacing{31};
 // Answers at least this large are logged by size only.
 inline constexpr int kLogBodyLimit_bytes = 6001;
 
-} // namespace ApiTunables
+} // namespace kvr::api::tun

@@ -27,6 +27,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace tun = kvr::shell::tun;
+
 using namespace LoginRules;
 
 namespace {
@@ -119,7 +121,7 @@ LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
     row->addWidget(m_film, 5);
 
     m_otpTimer = new QTimer(this);
-    m_otpTimer->setInterval(shell::tun::kCountdownTick);
+    m_otpTimer->setInterval(tun::kCountdownTick);
     connect(m_otpTimer, &QTimer::timeout, this, &LoginWindow::countdownTick);
 
     updateServerLabel();
@@ -273,7 +275,7 @@ void LoginWindow::showEvent(QShowEvent* event)
     if (m_introPlayed)
         return;
     m_introPlayed = true;
-    fadeIn(m_pages, shell::tun::kIntroFade, QEasingCurve::OutCubic);
+    fadeIn(m_pages, tun::kIntroFade, QEasingCurve::OutCubic);
 }
 
 void LoginWindow::updateServerLabel()
@@ -292,7 +294,7 @@ void LoginWindow::showError(const QString& text)
     m_error->setText(text);
     m_error->setVisible(!text.isEmpty());
     if (!text.isEmpty())
-        fadeIn(m_error, shell::tun::kErrorFade);
+        fadeIn(m_error, tun::kErrorFade);
 }
 
 void LoginWindow::runServerDialog()
@@ -473,7 +475,7 @@ void LoginWindow::enterOtp(const LoginStart& answer)
     m_verify->setEnabled(true);
     m_otpUserId = answer.userId;
     m_otpRemember = answer.rememberMe || m_remember->isChecked();
-    m_otpLength = answer.otpLength < 1 ? shell::tun::kDefaultOtpLength : answer.otpLength;
+    m_otpLength = answer.otpLength < 1 ? tun::kDefaultOtpLength : answer.otpLength;
     m_codeHint->setText(codeHint(m_otpLength, answer.contact));
     m_otpField->setMaxLength(m_otpLength);
     m_otpField->clear();
@@ -484,7 +486,7 @@ void LoginWindow::enterOtp(const LoginStart& answer)
         m_otpBoxes.first()->setFocus(Qt::OtherFocusReason);
     else
         m_otpField->setFocus(Qt::OtherFocusReason);
-    startOtpCountdown(answer.otpTime < 1 ? shell::tun::kDefaultOtpSeconds : answer.otpTime);
+    startOtpCountdown(answer.otpTime < 1 ? tun::kDefaultOtpSeconds : answer.otpTime);
 }
 
 void LoginWindow::layoutOtpBoxes(int length)
@@ -495,18 +497,18 @@ void LoginWindow::layoutOtpBoxes(int length)
         delete item;
     }
     m_otpBoxes.clear();
-    const bool boxes = length == shell::tun::kDigitBoxCount;
+    const bool boxes = length == tun::kDigitBoxCount;
     m_boxRow->setVisible(boxes);
     m_otpField->setVisible(!boxes);
     if (!boxes)
         return;
     auto* h = static_cast<QHBoxLayout*>(row);
     h->addStretch();
-    for (int i = 0; i < shell::tun::kDigitBoxCount; ++i) {
+    for (int i = 0; i < tun::kDigitBoxCount; ++i) {
         auto* box = new QLineEdit(m_boxRow);
         box->setObjectName(QStringLiteral("OtpDigit"));
         // A whole pasted code fits into one box; the typing rule then spreads it.
-        box->setMaxLength(shell::tun::kDigitBoxMaxChars);
+        box->setMaxLength(tun::kDigitBoxMaxChars);
         box->setAlignment(Qt::AlignCenter);
         box->setFixedSize(48, 56);
         box->setAccessibleName(QStringLiteral("Digit %1 of the code").arg(i + 1));
@@ -651,7 +653,7 @@ void LoginWindow::resendAnswered(const LoginStart& answer)
         startOtpCountdown(answer.otpTime);
     if (answer.otpResent) {
         m_resend->setText(QStringLiteral("Code sent"));
-        QTimer::singleShot(shell::tun::kCodeSentShown, this, [this] {
+        QTimer::singleShot(tun::kCodeSentShown, this, [this] {
             if (resendUsable(m_otpSecondsLeft))
                 m_resend->setText(QStringLiteral("Resend code"));
         });

@@ -22,6 +22,8 @@
 #include <chrono>
 #include <memory>
 
+namespace tun = kvr::shell::tun;
+
 namespace ServerRules {
 
 QString normalizeUrl(const QString& text)
@@ -50,7 +52,7 @@ QList<Endpoint> relayCandidates(const QString& relayField, const QString& server
 {
     const QString relay = relayField.trimmed();
     if (relay.isEmpty())
-        return {{serverHost, shell::tun::kServerRelayPort}, {builtInRelayHost, shell::tun::kRelayDefaultPort}};
+        return {{serverHost, tun::kServerRelayPort}, {builtInRelayHost, tun::kRelayDefaultPort}};
     const qsizetype colon = relay.lastIndexOf(QLatin1Char(':'));
     if (colon > 0) {
         bool ok = false;
@@ -58,7 +60,7 @@ QList<Endpoint> relayCandidates(const QString& relayField, const QString& server
         if (ok)
             return {{relay.left(colon), port}};
     }
-    return {{relay, shell::tun::kRelayDefaultPort}};
+    return {{relay, tun::kRelayDefaultPort}};
 }
 
 QString styleOf(TestVerdict verdict)
@@ -99,7 +101,7 @@ QString reachFailure(QNetworkReply::NetworkError error, const QString& libraryTe
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
         return QStringLiteral("no answer within %1 seconds")
-            .arg(std::chrono::duration_cast<std::chrono::seconds>(shell::tun::kServerCheckTimeout).count());
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(tun::kServerCheckTimeout).count());
     case QNetworkReply::RemoteHostClosedError:
         return QStringLiteral("the server closed the connection");
     case QNetworkReply::SslHandshakeFailedError:
@@ -302,7 +304,7 @@ void ServerDialog::runTest()
     // server is there.
     auto* net = new QNetworkAccessManager(this);
     QNetworkRequest request(QUrl(base + QStringLiteral("/v2/auth/me/")));
-    request.setTransferTimeout(int(shell::tun::kServerCheckTimeout.count()));
+    request.setTransferTimeout(int(tun::kServerCheckTimeout.count()));
     QNetworkReply* reply = net->get(request);
     connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>&) {
         // A server on the organisation's own network often has a certificate

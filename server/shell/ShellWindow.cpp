@@ -24,6 +24,8 @@
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
+namespace tun = kvr::shell::tun;
+
 using namespace ShellRules;
 
 ShellWindow::ShellWindow(QWidget* parent) : ShellWindow(makeShellParts(nullptr), parent) {}
@@ -150,7 +152,7 @@ void ShellWindow::build()
     outer->addLayout(body, 1);
 
     m_statusTimer = new QTimer(this);
-    m_statusTimer->setInterval(shell::tun::kStatusInterval);
+    m_statusTimer->setInterval(tun::kStatusInterval);
 
     m_liveMain = AppContext::instance().liveMain();
     m_stage->setMainStream(m_liveMain);
@@ -383,7 +385,7 @@ void ShellWindow::stopStreamsAtQuit()
     // The stop requests leave through the event loop, which has ended: give
     // them a short, bounded moment to go out.
     QEventLoop grace;
-    QTimer::singleShot(shell::tun::kQuitGrace, &grace, &QEventLoop::quit);
+    QTimer::singleShot(tun::kQuitGrace, &grace, &QEventLoop::quit);
     grace.exec();
 }
 

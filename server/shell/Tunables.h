@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-namespace shell::tun {
+namespace kvr::shell::tun {
 
 using namespace std::chrono_literals;
 
@@ -41,9 +41,9 @@ inline constexpr int kPaneMaxWidth_px = 520;
 inline constexpr int kPaneCollapsedWidth_px = 56;
 inline constexpr int kCatalogRowHeight_px = 36; // every row, so that site rows fit their buttons
 
-} // namespace shell::tun
+} // namespace kvr::shell::tun
 
-namespace shell::tun {
+namespace kvr::shell::tun {
 // At quit while something plays: how long the stop requests get to leave.
 inline constexpr std::chrono::milliseconds kQuitGrace = 800ms;
-} // namespace shell::tun
+} // namespace kvr::shell::tun
