@@ -41,7 +41,7 @@ bool refreshRefused(int status)
 
 QString sessionEndText(qint64 secsLeft)
 {
-    if (secsLeft >= tun::kEarlyEndThreshold_s) {
+    if (secsLeft >= tun::kEarlyEndThreshold.count()) {
         const qint64 minutes = (secsLeft + 59) / 60;
         return QStringLiteral("The server ended this session early: the sign-in still had %1 minute%2 left. "
                               "This happens when the same account signs in somewhere else (another device or "

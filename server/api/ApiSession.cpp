@@ -221,7 +221,7 @@ void ApiClient::renewalTimedOut()
         return;
     refreshSession([this](bool ok) {
         if (!ok && !m_accessToken.isEmpty() && !m_expiryNotified)
-            scheduleRefresh(tun::kRefreshRetryLifetime_s);
+            scheduleRefresh(int(tun::kRefreshRetryLifetime.count()));
     });
 }
 

@@ -486,7 +486,7 @@ void LoginWindow::enterOtp(const LoginStart& answer)
         m_otpBoxes.first()->setFocus(Qt::OtherFocusReason);
     else
         m_otpField->setFocus(Qt::OtherFocusReason);
-    startOtpCountdown(answer.otpTime < 1 ? tun::kDefaultOtpSeconds : answer.otpTime);
+    startOtpCountdown(answer.otpTime < 1 ? int(tun::kDefaultOtpValidity.count()) : answer.otpTime);
 }
 
 void LoginWindow::layoutOtpBoxes(int length)
