@@ -2,8 +2,8 @@
 #include "server/api/ApiClient.h"
 
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QJsonArray>
@@ -319,7 +319,7 @@ void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCoun
                 if (status == 0)
                     callback(false, 0, ApiFailure::NoAnswer);
                 else if (status >= 400)
-                    callback(false, 0, ApiPolicy::failureOfStatus(status));
+                    callback(false, 0, ApiRules::failureOfStatus(status));
                 else {
                     const SystemStatus s = readSystemStatus(answer);
                     callback(s.online, s.streamCount, ApiFailure::None);

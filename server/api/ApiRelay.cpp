@@ -3,7 +3,7 @@
 
 #include "app/core/Clock.h"
 #include "app/core/Env.h"
-#include "server/api/ApiPolicy.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QTcpSocket>
@@ -48,12 +48,12 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
     const QString envHost = envOr("KVR_RTSP_HOST");
     if (!envHost.isEmpty()) {
         if (callback)
-            callback(envHost, ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QStringLiteral("8565"))), QString());
+            callback(envHost, ApiRules::portFromText(envOr("KVR_RTSP_PORT", QStringLiteral("8565"))), QString());
         return;
     }
     if (m_relayAnsweredMs) {
         const qint64 age = nowMs() - *m_relayAnsweredMs;
-        if (ApiPolicy::cacheFresh(age, m_relayFound)) {
+        if (ApiRules::cacheFresh(age, m_relayFound)) {
             if (callback)
                 callback(m_cachedRelayHost, m_cachedRelayPort, m_relayFound ? QString() : m_relayError);
             return;
@@ -63,7 +63,7 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
     if (m_relayProbeRunning)
         return;
     m_relayProbeRunning = true;
-    const QList<Endpoint> candidates = ApiPolicy::relayCandidates(
+    const QList<Endpoint> candidates = ApiRules::relayCandidates(
         m_relayHost, m_relayPort, QUrl(m_baseUrl, QUrl::TolerantMode).host(), builtInRelayHost());
     probeRelays(this, candidates, [this, candidates](const QList<bool>& results) {
         m_relayProbeRunning = false;
@@ -81,7 +81,7 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
         if (!m_relayFound) {
             m_cachedRelayHost = candidates.isEmpty() ? QString() : candidates.first().first;
             m_cachedRelayPort = candidates.isEmpty() ? 0 : candidates.first().second;
-            m_relayError = ApiPolicy::relayUnreachableText(candidates);
+            m_relayError = ApiRules::relayUnreachableText(candidates);
         }
         if (m_relayFound)
             qWarning().noquote() << "[relay]"
@@ -103,7 +103,7 @@ void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(
     const auto cached = m_endpointCache.constFind(key);
     if (cached != m_endpointCache.constEnd()) {
         const qint64 age = nowMs() - cached->probedMs;
-        if (ApiPolicy::cacheFresh(age, cached->reachable)) {
+        if (ApiRules::cacheFresh(age, cached->reachable)) {
             if (callback)
                 callback(cached->reachable);
             return;

@@ -4,8 +4,8 @@
 #include "app/core/Clock.h"
 #include "app/core/Env.h"
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QNetworkCookieJar>
@@ -53,12 +53,12 @@ StreamInfo failedInfo(ApiFailure failure)
 
 QString ApiClient::liveKey(const QString& owner, const QString& cameraId)
 {
-    return ApiPolicy::liveKey(owner, cameraId);
+    return ApiRules::liveKey(owner, cameraId);
 }
 
 QString ApiClient::ownerOf(const QString& key)
 {
-    return ApiPolicy::ownerOf(key);
+    return ApiRules::ownerOf(key);
 }
 
 void ApiClient::startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback, const QString& owner,
@@ -213,7 +213,7 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     // must not replace what that newer start shows; a stream it did get is
     // given back.
     const QJsonObject payload = unwrapEnvelope(reply.answer);
-    if (const auto failed = ApiPolicy::startFailure(reply.status, reply.error, reply.failure, payload)) {
+    if (const auto failed = ApiRules::startFailure(reply.status, reply.error, reply.failure, payload)) {
         if (live)
             liveStartSettled(cameraId);
         if (!start.current())
@@ -258,27 +258,26 @@ void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& 
     info.cameraId = cameraId;
     const StreamTicket ticket = readTicket(payload);
     QString via;
-    switch (ApiPolicy::chooseRoute(publicRoute, publicRoute, relayRoute)) {
+    switch (ApiRules::chooseRoute(publicRoute, publicRoute, relayRoute)) {
     case StreamRoute::PublicRtsps:
-        info.url = ApiPolicy::publicRtspsUrl(ticket.url, ticket.user, ticket.password);
+        info.url = ApiRules::publicRtspsUrl(ticket.url, ticket.user, ticket.password);
         info.publicRtsps = true;
         info.rtspUser = ticket.user;
         info.rtspPassword = ticket.password;
         via = QStringLiteral("public RTSPS %1").arg(redactUrl(ticket.url));
         break;
     case StreamRoute::Relay:
-        info.url =
-            ApiPolicy::relayUrl(envOr("KVR_RTSP_HOST", relayHostName),
-                                ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QString::number(relayPortNumber))),
-                                envOr("KVR_RTSP_USER", QStringLiteral("admin")),
-                                envOr("KVR_RTSP_PASS", QStringLiteral("wisp")), info.streamId);
+        info.url = ApiRules::relayUrl(envOr("KVR_RTSP_HOST", relayHostName),
+                                      ApiRules::portFromText(envOr("KVR_RTSP_PORT", QString::number(relayPortNumber))),
+                                      envOr("KVR_RTSP_USER", QStringLiteral("admin")),
+                                      envOr("KVR_RTSP_PASS", QStringLiteral("wisp")), info.streamId);
         via = QStringLiteral("company-network RTSP");
         break;
     case StreamRoute::Hls:
     case StreamRoute::None:
         if (info.playId.isEmpty())
             info.playId = info.streamId;
-        info.url = ApiPolicy::hlsUrl(base, info.playId);
+        info.url = ApiRules::hlsUrl(base, info.playId);
         info.hls = true;
         via = QStringLiteral("HLS %1").arg(redactUrl(info.url));
         break;
@@ -332,7 +331,7 @@ void ApiClient::waitUntilReady(const StreamInfo& info, bool live, const RequestT
     poll->deadline = new QTimer(this);
     poll->deadline->setSingleShot(true);
     connect(poll->deadline, &QTimer::timeout, this, [this, weak = std::weak_ptr<ReadyPoll>(poll)] {
-        const auto timedOut = ApiPolicy::readinessTimedOut();
+        const auto timedOut = ApiRules::readinessTimedOut();
         if (const auto p = weak.lock())
             finishReady(p, failedInfo(timedOut.failure), timedOut.text, false);
     });
@@ -356,7 +355,7 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     // stretch it, and no poll starts after it.
     const qint64 left = tun::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
     if (left <= 0) {
-        const auto timedOut = ApiPolicy::readinessTimedOut();
+        const auto timedOut = ApiRules::readinessTimedOut();
         finishReady(poll, failedInfo(timedOut.failure), timedOut.text, false);
         return;
     }
@@ -374,7 +373,7 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
         const qint64 elapsed = monotonicMs() - poll->startedMs;
         qint64 pause = 0;
         const auto step =
-            ApiPolicy::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer), elapsed, &pause);
+            ApiRules::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer), elapsed, &pause);
         if (!step) {
             QTimer::singleShot(int(pause), this, [this, poll] { pollReady(poll); });
         } else if (step->failure == ApiFailure::None) {
@@ -409,7 +408,7 @@ void ApiClient::beginLease(int ttlSecs)
         m_leaseTimer->setSingleShot(false);
         connect(m_leaseTimer, &QTimer::timeout, this, &ApiClient::leaseStep);
     }
-    m_leaseTimer->start(int(ApiPolicy::leaseIntervalMs(ttlSecs)));
+    m_leaseTimer->start(int(ApiRules::leaseIntervalMs(ttlSecs)));
 }
 
 RequestTicket ApiClient::liveStartTicket(const QString& key) const
@@ -510,7 +509,7 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
     }
     const int ttl = jsonInt(payload.value(QStringLiteral("ttl_s")), 0);
     if (ttl > 0 && m_leaseTimer)
-        m_leaseTimer->setInterval(int(ApiPolicy::leaseIntervalMs(ttl)));
+        m_leaseTimer->setInterval(int(ApiRules::leaseIntervalMs(ttl)));
 }
 
 void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
@@ -541,7 +540,7 @@ void ApiClient::stopLive(const QString& owner)
         if (ownerOf(it.key()) == owner && !keys.contains(it.key()))
             keys << it.key();
     for (const QString& key : std::as_const(keys))
-        stopLiveCamera(ApiPolicy::cameraOf(key), owner);
+        stopLiveCamera(ApiRules::cameraOf(key), owner);
     if (m_liveStreams.isEmpty() && m_leaseTimer)
         m_leaseTimer->stop();
 }

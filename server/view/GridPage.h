@@ -2,7 +2,7 @@
 
 #include "app/core/RequestTicket.h"
 #include "app/ui/Fitting.h"
-#include "server/view/WallPolicy.h"
+#include "server/view/CameraWallRules.h"
 
 #include <QList>
 #include <QPointer>

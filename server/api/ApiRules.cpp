@@ -1,4 +1,4 @@
-#include "server/api/ApiPolicy.h"
+#include "server/api/ApiRules.h"
 
 #include "server/api/ApiJson.h"
 #include "server/api/Tunables.h"
@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-namespace ApiPolicy {
+namespace ApiRules {
 
 namespace tun = kvr::api::tun;
 
@@ -272,4 +272,4 @@ bool sameOrigin(const QUrl& from, const QUrl& to)
         && from.port(defaultPort) == to.port(defaultPort);
 }
 
-} // namespace ApiPolicy
+} // namespace ApiRules

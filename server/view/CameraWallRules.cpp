@@ -1,4 +1,4 @@
-#include "server/view/WallPolicy.h"
+#include "server/view/CameraWallRules.h"
 
 #include "server/view/Tunables.h"
 
