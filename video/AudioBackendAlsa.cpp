@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+namespace tun = kvr::video::tun;
+
 namespace {
 
 // ALSA prints its configuration complaints (no card, no mixer) on standard
@@ -100,8 +102,7 @@ public:
             m_shared->stopRequested = true;
         }
         std::unique_lock<std::mutex> lock(m_shared->endLock);
-        const bool ended =
-            m_shared->endCv.wait_for(lock, kvr::video::tun::kSoundStopWait, [this] { return m_shared->ended; });
+        const bool ended = m_shared->endCv.wait_for(lock, tun::kSoundStopWait, [this] { return m_shared->ended; });
         lock.unlock();
         if (ended) {
             m_thread.join();

@@ -290,7 +290,7 @@ bool DecodeRun::handlePause()
         av_read_pause(ctx());
     const double t0 = steadyNow();
     while (c.paused.load() && !stopped()) {
-        sleepMs(tun::kPauseSlice_ms);
+        std::this_thread::sleep_for(tun::kPauseSlice);
         applyKeyframes();
         applyListen();
     }
@@ -467,7 +467,7 @@ bool DecodeRun::atEnd()
         p.endedUnexpectedly.store(kind != InputKind::OtherHls && !stopped());
         return false;
     }
-    sleepMs(tun::kIdleSleep_ms);
+    std::this_thread::sleep_for(tun::kIdleSleep);
     return true;
 }
 
@@ -626,7 +626,7 @@ void DecodeRun::soundPacket()
                         while (!stopped() && !c.paused.load() && c.seekRequest.load() < 0.0 && audio.freeBytes() < bytes
                                && soundAtStart) {
                             pacingPass();
-                            sleepMs(tun::kIdleSleep_ms);
+                            std::this_thread::sleep_for(tun::kIdleSleep);
                         }
                         if (!soundAtStart)
                             write = listening && audio.isOpen() && audio.freeBytes() >= bytes;
@@ -661,7 +661,7 @@ void DecodeRun::loop()
             continue;
         }
         if (pacer->holdReading(pending, readAhead, c.keyframesOnly.load())) {
-            sleepMs(tun::kIdleSleep_ms);
+            std::this_thread::sleep_for(tun::kIdleSleep);
             continue;
         }
         if (av_read_frame(ctx(), pkt) < 0) {

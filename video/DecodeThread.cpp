@@ -16,7 +16,7 @@ std::thread startDecodeThread(std::shared_ptr<Playback> playback)
 {
     return std::thread([pb = std::move(playback)] {
         runDecodeLoop(*pb);
-        ReconnectPolicy::Ended e;
+        ReconnectSchedule::Ended e;
         e.generation = pb->generation;
         e.hadPicture = pb->hadPicture.load() || pb->onlyReplayed.load();
         e.unexpected = pb->endedUnexpectedly.load();

@@ -179,24 +179,24 @@ void FfmpegPlayer::startWorker(bool fresh)
     m_worker = startDecodeThread(pb);
 }
 
-void FfmpegPlayer::onWorkerEnded(const ReconnectPolicy::Ended& ended)
+void FfmpegPlayer::onWorkerEnded(const ReconnectSchedule::Ended& ended)
 {
-    const ReconnectPolicy::Decision d = m_reconnect.ended(ended, autoReconnect.load());
+    const ReconnectSchedule::Decision d = m_reconnect.ended(ended, autoReconnect.load());
     switch (d.kind) {
-    case ReconnectPolicy::Decision::Kind::Nothing:
+    case ReconnectSchedule::Decision::Kind::Nothing:
         return;
-    case ReconnectPolicy::Decision::Kind::RestartNow:
+    case ReconnectSchedule::Decision::Kind::RestartNow:
         // Not a reconnect: the same playback goes on with a software decoder,
         // whoever owns the player and whatever it asked for on drops.
         restartStep(ended.generation);
         return;
-    case ReconnectPolicy::Decision::Kind::Schedule:
+    case ReconnectSchedule::Decision::Kind::Schedule:
         qWarning().noquote() << "[play]" << label << "stream dropped; reconnecting" << d.attempt << "of"
                              << tun::kMaxReconnects;
         Q_EMIT reconnecting(d.attempt, tun::kMaxReconnects, d.why);
         QTimer::singleShot(d.delayMs, Qt::PreciseTimer, this, [this, gen = ended.generation] { restartStep(gen); });
         return;
-    case ReconnectPolicy::Decision::Kind::GiveUp:
+    case ReconnectSchedule::Decision::Kind::GiveUp:
         m_lastFailure = d.failure;
         Q_EMIT status(d.headline, d.detail);
         return;

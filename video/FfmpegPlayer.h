@@ -142,7 +142,7 @@ private:
     void startWorker(bool fresh);
     // Hands the current decode thread to the reaper, after waiting at most `wait` for it.
     void letGo(std::chrono::milliseconds wait);
-    void onWorkerEnded(const kvr::video::ReconnectPolicy::Ended& ended);
+    void onWorkerEnded(const kvr::video::ReconnectSchedule::Ended& ended);
     void restartStep(int carriedGeneration);
 
     std::shared_ptr<kvr::video::PlayerControls> m_controls;
@@ -156,6 +156,6 @@ private:
     QString m_tokenHost;
     QByteArray m_inlinePlaylist;
     double m_startSeconds = 0.0;
-    kvr::video::ReconnectPolicy m_reconnect;
+    kvr::video::ReconnectSchedule m_reconnect;
     kvr::video::PlayerFailure m_lastFailure = kvr::video::PlayerFailure::None;
 };

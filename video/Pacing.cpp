@@ -277,7 +277,7 @@ ReconnectStep nextReconnect(int countSoFar, bool hadPicture)
     return s;
 }
 
-void ReconnectPolicy::started(int generation, bool fresh, bool continuousTimeline)
+void ReconnectSchedule::started(int generation, bool fresh, bool continuousTimeline)
 {
     if (fresh) {
         m_count = 0;
@@ -291,14 +291,14 @@ void ReconnectPolicy::started(int generation, bool fresh, bool continuousTimelin
     m_threadShown = false;
 }
 
-std::optional<double> ReconnectPolicy::shownBefore() const
+std::optional<double> ReconnectSchedule::shownBefore() const
 {
     if (!m_continuous || m_furthestBefore <= -1e300)
         return std::nullopt;
     return m_furthestBefore;
 }
 
-void ReconnectPolicy::picture(int generation, double mediaTime)
+void ReconnectSchedule::picture(int generation, double mediaTime)
 {
     if (generation != m_generation)
         return;
@@ -312,7 +312,7 @@ void ReconnectPolicy::picture(int generation, double mediaTime)
         m_count = 0;
 }
 
-ReconnectPolicy::Decision ReconnectPolicy::ended(const Ended& e, bool autoReconnect)
+ReconnectSchedule::Decision ReconnectSchedule::ended(const Ended& e, bool autoReconnect)
 {
     Decision d;
     if (e.generation != m_generation || m_stopped)

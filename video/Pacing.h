@@ -177,7 +177,7 @@ ReconnectStep nextReconnect(int countSoFar, bool hadPicture);
 // The player's side of restarting (GUI thread): what follows when a decode
 // thread ends, whether a scheduled restart is still wanted, and when the
 // restart count goes back to zero.
-class ReconnectPolicy {
+class ReconnectSchedule {
 public:
     // How one decode thread ended.
     struct Ended {

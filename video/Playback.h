@@ -197,6 +197,6 @@ struct PlayerAccess {
     {
         return player.m_playback && player.m_playback->generation == generation && !player.m_playback->stopFlag.load();
     }
-    static kvr::video::ReconnectPolicy& reconnect(FfmpegPlayer& player) { return player.m_reconnect; }
-    static void ended(FfmpegPlayer& player, const kvr::video::ReconnectPolicy::Ended& e) { player.onWorkerEnded(e); }
+    static kvr::video::ReconnectSchedule& reconnect(FfmpegPlayer& player) { return player.m_reconnect; }
+    static void ended(FfmpegPlayer& player, const kvr::video::ReconnectSchedule::Ended& e) { player.onWorkerEnded(e); }
 };

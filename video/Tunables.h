@@ -100,8 +100,8 @@ inline constexpr double kSoundNeverGiveUp_s = 2.0;  // sound clock never started
 inline constexpr double kSoundFrozenGiveUp_s = 1.0; // played time stands still with sound queued
 inline constexpr double kMinRate = 0.25;
 inline constexpr double kMaxRate = 32.0;
-inline constexpr int kPauseSlice_ms = 40;
-inline constexpr int kIdleSleep_ms = 4;
+inline constexpr milliseconds kPauseSlice{40};
+inline constexpr milliseconds kIdleSleep{4};
 
 // Read-ahead limits (media seconds between first and last queued picture).
 inline constexpr double kReadAheadYuv_s = 0.2;

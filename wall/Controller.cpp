@@ -14,6 +14,8 @@
 #include <QLabel>
 #include <QScreen>
 
+namespace tun = kvr::wall::tun;
+
 namespace VideoWall {
 
 Controller* Controller::instance()
@@ -81,7 +83,7 @@ void Controller::stop()
     const bool wasRunning = isRunning();
     m_running = false;
     m_queue.clear();
-    ++m_generation;
+    m_starts.supersede();
     const QList<Entry> taken = std::exchange(m_windows, {});
     for (const Entry& e : taken)
         if (e.window)
@@ -185,26 +187,26 @@ void Controller::pump()
             continue;
         ++m_inFlight;
         const auto delay = std::chrono::milliseconds(qMax(0, m_source->startReleaseDelayMs()));
-        const quint64 generation = m_generation;
+        const RequestTicket ticket = m_starts.ticket();
+        const RequestTicket held = RequestTicket::heldBy(this);
         auto released = std::make_shared<bool>(false);
-        QPointer<Controller> self(this);
         // The release always goes through a timer, even at 0 ms, so pump()
         // is never entered again from inside the source's start().
-        m_source->start(r.tile, r.main, [self, delay, generation, released] {
-            if (!self || *released)
+        m_source->start(r.tile, r.main, [this, delay, ticket, held, released] {
+            if (!held.current() || *released)
                 return;
             *released = true;
-            Timers& timers = self->m_timers ? *self->m_timers : Timers::system();
-            timers.after(delay, self, [self, generation] {
+            Timers& timers = m_timers ? *m_timers : Timers::system();
+            timers.after(delay, this, [this, ticket] {
                 // A slot of a stopped wall is not one of this wall's.
-                if (!self || self->m_generation != generation)
+                if (!ticket.current())
                     return;
-                self->m_inFlight = qMax(self->m_inFlight - 1, 0);
-                self->pump();
+                m_inFlight = qMax(m_inFlight - 1, 0);
+                pump();
             });
         });
         // The source may have stopped the wall from inside start().
-        if (m_generation != generation)
+        if (!ticket.current())
             return;
     }
 }
@@ -238,7 +240,7 @@ void Controller::identify()
         label->adjustSize();
         label->setGeometry(identifyGeometry(screen->geometry(), label->size()));
         label->show();
-        timers.after(WallTunables::kIdentifyShowFor, label, [label] { label->close(); });
+        timers.after(tun::kIdentifyShowFor, label, [label] { label->close(); });
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "wall/Config.h"
 
 #include <QList>
@@ -97,8 +98,8 @@ private:
     QList<Entry> m_windows;
     QList<Request> m_queue;
     int m_inFlight = 0;
-    // Counts walls: a release armed for one wall is void in the next.
-    quint64 m_generation = 0;
+    // Moves on with every wall: a release armed for one wall is void in the next.
+    TicketDesk m_starts;
     Timers* m_timers = nullptr;
 };
 

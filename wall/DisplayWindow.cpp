@@ -19,6 +19,8 @@
 #include <QScreen>
 #include <QTimer>
 
+namespace tun = kvr::wall::tun;
+
 namespace VideoWall {
 
 DisplayWindow::DisplayWindow(std::shared_ptr<Source> source, const ScreenConfig& config, QScreen* screen, int number)
@@ -62,7 +64,7 @@ DisplayWindow::DisplayWindow(std::shared_ptr<Source> source, const ScreenConfig&
     m_barLabel->setText(barText());
 
     m_barTimer = new QTimer(this);
-    m_barTimer->setInterval(WallTunables::kBarCheckInterval);
+    m_barTimer->setInterval(tun::kBarCheckInterval);
     connect(m_barTimer, &QTimer::timeout, this, [this] { checkPointer(QCursor::pos()); });
     m_barTimer->start();
 }
@@ -86,9 +88,8 @@ void DisplayWindow::build()
 {
     const Layout& l = VideoWall::layout(m_config.layout);
     m_grid = new QGridLayout(this);
-    m_grid->setContentsMargins(WallTunables::kGridMarginPx, WallTunables::kGridMarginPx, WallTunables::kGridMarginPx,
-                               WallTunables::kGridMarginPx);
-    m_grid->setSpacing(WallTunables::kGridSpacingPx);
+    m_grid->setContentsMargins(tun::kGridMarginPx, tun::kGridMarginPx, tun::kGridMarginPx, tun::kGridMarginPx);
+    m_grid->setSpacing(tun::kGridSpacingPx);
     for (int i = 0; i < l.cells.size(); ++i) {
         const QString id = i < m_config.cells.size() ? m_config.cells.at(i) : QString();
         QWidget* cell = nullptr;
@@ -231,7 +232,7 @@ void DisplayWindow::toggleFocus(int cell)
 
 void DisplayWindow::showBar()
 {
-    m_bar->setGeometry(0, 0, width(), WallTunables::kBarHeightPx);
+    m_bar->setGeometry(0, 0, width(), tun::kBarHeightPx);
     m_bar->show();
     m_bar->raise();
 }
@@ -269,7 +270,7 @@ void DisplayWindow::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     if (m_bar && m_bar->isVisible())
-        m_bar->setGeometry(0, 0, width(), WallTunables::kBarHeightPx);
+        m_bar->setGeometry(0, 0, width(), tun::kBarHeightPx);
 }
 
 void DisplayWindow::closeEvent(QCloseEvent* event)

@@ -10,19 +10,21 @@
 #include <algorithm>
 #include <cmath>
 
+namespace tun = kvr::wall::tun;
+
 namespace VideoWall {
 
 using std::chrono::milliseconds;
 
 milliseconds retryDelay(int tries, double draw)
 {
-    const double longest = double(WallTunables::kRetryLongest.count());
-    double wait = double(WallTunables::kRetryFirst.count());
+    const double longest = double(tun::kRetryLongest.count());
+    double wait = double(tun::kRetryFirst.count());
     for (int i = 0; i < tries && wait < longest; ++i)
-        wait *= WallTunables::kRetryGrowth;
+        wait *= tun::kRetryGrowth;
     wait = std::min(wait, longest);
     const double share = std::clamp(draw, 0.0, 1.0) * 2.0 - 1.0; // -1 .. 1
-    return milliseconds(std::llround(wait * (1.0 + WallTunables::kRetrySpread * share)));
+    return milliseconds(std::llround(wait * (1.0 + tun::kRetrySpread * share)));
 }
 
 RetrySchedule::RetrySchedule(const kvr::Clock* clock, Draw draw) : m_clock(clock), m_draw(std::move(draw))
@@ -40,7 +42,7 @@ qint64 RetrySchedule::failed()
 {
     const qint64 t = now();
     if (m_playing) {
-        if (t - m_playingSinceMs >= WallTunables::kRetrySteadyPlay.count())
+        if (t - m_playingSinceMs >= tun::kRetrySteadyPlay.count())
             m_tries = 0;
         m_playing = false;
     }
@@ -98,7 +100,7 @@ void TileRetry::failed()
 {
     const qint64 wait = m_schedule.failed();
     if (!m_timer.isActive())
-        m_timer.start(int(std::min<qint64>(wait, WallTunables::kRetryLongest.count() * 2)));
+        m_timer.start(int(std::min<qint64>(wait, tun::kRetryLongest.count() * 2)));
 }
 
 void TileRetry::playing()
@@ -128,7 +130,7 @@ void TileRetry::fire()
     // Nobody watches a tile that is not on screen (another one fills the
     // wall, its window is gone): it waits, and tries once it shows again.
     if (!m_tile || !m_tile->isVisible()) {
-        m_timer.start(int(WallTunables::kRetryHiddenRecheck.count()));
+        m_timer.start(int(tun::kRetryHiddenRecheck.count()));
         return;
     }
     m_schedule.tried();

@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+namespace tun = kvr::wall::tun;
+
 namespace VideoWall {
 
 namespace {
@@ -12,7 +14,7 @@ class SystemTimers final : public Timers {
 public:
     void after(std::chrono::milliseconds delay, QObject* context, std::function<void()> fn) override
     {
-        const Qt::TimerType type = delay < WallTunables::kPreciseReleaseBelow ? Qt::PreciseTimer : Qt::CoarseTimer;
+        const Qt::TimerType type = delay < tun::kPreciseReleaseBelow ? Qt::PreciseTimer : Qt::CoarseTimer;
         QTimer::singleShot(delay, type, context, std::move(fn));
     }
 };

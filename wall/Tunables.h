@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-namespace WallTunables {
+namespace kvr::wall::tun {
 
 using namespace std::chrono_literals;
 
@@ -55,4 +55,4 @@ inline constexpr std::chrono::milliseconds kRetrySteadyPlay = 2min;
 // A try that falls due while its tile is hidden is looked at again this much later.
 inline constexpr std::chrono::milliseconds kRetryHiddenRecheck = 30s;
 
-} // namespace WallTunables
+} // namespace kvr::wall::tun

@@ -4,15 +4,17 @@
 #include "wall/Source.h"
 #include "wall/Tunables.h"
 
+namespace tun = kvr::wall::tun;
+
 namespace VideoWall {
 
 int fpsCapFor(int shownOnDisplay)
 {
-    if (shownOnDisplay < WallTunables::kNoFpsCapBelowTiles)
+    if (shownOnDisplay < tun::kNoFpsCapBelowTiles)
         return 0;
-    if (shownOnDisplay < WallTunables::kMidFpsCapBelowTiles)
-        return WallTunables::kMidFpsCap;
-    return WallTunables::kLowFpsCap;
+    if (shownOnDisplay < tun::kMidFpsCapBelowTiles)
+        return tun::kMidFpsCap;
+    return tun::kLowFpsCap;
 }
 
 bool useMain(int quality, int tileCount)
@@ -21,7 +23,7 @@ bool useMain(int quality, int tileCount)
         return true;
     if (quality == kQualitySub)
         return false;
-    return tileCount < WallTunables::kAutoMainBelowTiles;
+    return tileCount < tun::kAutoMainBelowTiles;
 }
 
 bool qualifies(const ScreenConfig* screen)
@@ -39,7 +41,7 @@ QString barText(int number, const QString& label, int tiles)
 
 BarChange barChange(const QSize& window, const QPoint& pointer, bool barVisible, const QRect& barGeometry)
 {
-    if (QRect(QPoint(0, 0), window).contains(pointer) && pointer.y() < WallTunables::kBarHotBandPx)
+    if (QRect(QPoint(0, 0), window).contains(pointer) && pointer.y() < tun::kBarHotBandPx)
         return BarChange::Show;
     if (barVisible && !barGeometry.contains(pointer))
         return BarChange::Hide;
@@ -55,8 +57,8 @@ QString identifyText(int number, const QString& title)
 
 QRect identifyGeometry(const QRect& display, const QSize& natural)
 {
-    const int w = qMax(natural.width(), WallTunables::kIdentifyMinWidthPx);
-    const int h = qMax(natural.height(), WallTunables::kIdentifyMinHeightPx);
+    const int w = qMax(natural.width(), tun::kIdentifyMinWidthPx);
+    const int h = qMax(natural.height(), tun::kIdentifyMinHeightPx);
     const int left = (display.left() + display.right()) / 2 - w / 2;
     const int top = (display.top() + display.bottom()) / 2 - h / 2;
     return QRect(left, top, w, h);

@@ -185,7 +185,7 @@ void CalendarDialog::reload()
 {
     if (!NativeStore::instance().hasDevice(m_deviceId))
         return;
-    const int generation = ++m_reloadGeneration;
+    const RequestTicket ticket = m_reloads.issue();
     m_lastError.clear();
     m_monthLabel->setText(CalendarRules::english().toString(m_month, QStringLiteral("MMMM yyyy")));
     showMonth();
@@ -193,16 +193,15 @@ void CalendarDialog::reload()
     m_coverageBar->setValue(0);
     m_banner->hide();
     const QList<QDate> months = CalendarRules::monthsToKnow(m_month, today(), windowStart());
-    QPointer<CalendarDialog> self(this);
-    ensureMonths(months, generation, [self, generation] {
-        if (!self || generation != self->m_reloadGeneration)
+    ensureMonths(months, ticket, [this, ticket] {
+        if (!ticket.current())
             return;
-        self->showMonth();
-        self->updateCoverage();
+        showMonth();
+        updateCoverage();
     });
 }
 
-void CalendarDialog::ensureMonths(const QList<QDate>& months, int generation, std::function<void()> done)
+void CalendarDialog::ensureMonths(const QList<QDate>& months, const RequestTicket& ticket, std::function<void()> done)
 {
     const std::optional<Native::Device> device = NativeStore::instance().device(m_deviceId);
     if (!device)
@@ -213,19 +212,18 @@ void CalendarDialog::ensureMonths(const QList<QDate>& months, int generation, st
         return;
     }
     const CalendarRules::MonthKey key = keyFor(*missing);
-    QPointer<CalendarDialog> self(this);
     ++m_monthRequests;
     NativeCalendar::month(*device, key.channel, key.main, key.year, key.month,
-                          [self, generation, key, months, done](const QSet<int>& days, const QString& error) {
-                              if (!self || generation != self->m_reloadGeneration)
+                          [this, ticket, key, months, done](const QSet<int>& days, const QString& error) {
+                              if (!ticket.current())
                                   return;
                               if (error.isEmpty()) {
-                                  self->m_cache.insert(key, days);
-                                  self->ensureMonths(months, generation, done);
+                                  m_cache.insert(key, days);
+                                  ensureMonths(months, ticket, done);
                                   return;
                               }
-                              self->m_lastError = error;
-                              self->m_note->setText(error);
+                              m_lastError = error;
+                              m_note->setText(error);
                               done();
                           });
 }
@@ -285,7 +283,7 @@ void CalendarDialog::onChannelChanged()
     m_clipList->clear();
     m_dayTitle->setText(QStringLiteral("Pick a day"));
     m_dayStatus->clear();
-    ++m_dayGeneration; // an answer for the previous camera is no longer wanted
+    m_days.supersede(); // an answer for the previous camera is no longer wanted
     reload();
 }
 
@@ -312,28 +310,27 @@ void CalendarDialog::selectDay(const QDate& day)
     m_clips.clear();
     m_clipList->clear();
     m_play->setEnabled(false);
-    const int generation = ++m_dayGeneration;
+    const RequestTicket ticket = m_days.issue();
     m_dayStatus->setText(QStringLiteral("Checking"));
-    QPointer<CalendarDialog> self(this);
     NativeCalendar::day(
         *device, channel(), mainStream(), day,
-        [self, generation](const QList<NativeCalendar::Clip>& clips, const QString& error) {
-            if (!self || generation != self->m_dayGeneration)
+        [this, ticket](const QList<NativeCalendar::Clip>& clips, const QString& error) {
+            if (!ticket.current())
                 return;
             if (!error.isEmpty()) {
-                self->m_dayStatus->setText(error);
+                m_dayStatus->setText(error);
                 return;
             }
-            self->m_clips = CalendarRules::mergeClips(clips);
-            const std::optional<Native::Device> now = NativeStore::instance().device(self->m_deviceId);
+            m_clips = CalendarRules::mergeClips(clips);
+            const std::optional<Native::Device> now = NativeStore::instance().device(m_deviceId);
             const bool playable = now && NativeBrand::playbackSupported(*now);
-            self->m_dayStatus->setText(CalendarRules::dayStatus(
-                int(self->m_clips.size()), playable, now ? NativeBrand::playbackUnsupportedReason(*now) : QString()));
-            for (const NativeCalendar::Clip& c : std::as_const(self->m_clips))
-                self->m_clipList->addItem(CalendarRules::clipRow(c));
-            if (playable && !self->m_clips.isEmpty())
-                self->m_clipList->setCurrentRow(0);
-            self->updatePlay();
+            m_dayStatus->setText(CalendarRules::dayStatus(
+                int(m_clips.size()), playable, now ? NativeBrand::playbackUnsupportedReason(*now) : QString()));
+            for (const NativeCalendar::Clip& c : std::as_const(m_clips))
+                m_clipList->addItem(CalendarRules::clipRow(c));
+            if (playable && !m_clips.isEmpty())
+                m_clipList->setCurrentRow(0);
+            updatePlay();
         });
 }
 

@@ -6,6 +6,7 @@
 // any of which plays in the stream dialog. The device is asked one request
 // at a time; learned months are kept while the dialog lives.
 
+#include "app/core/RequestTicket.h"
 #include "native/live/CalendarRules.h"
 
 #include <QDate>
@@ -33,7 +34,7 @@ public:
     QDate windowStart() const;
     void reload();
     void showMonth();
-    void ensureMonths(const QList<QDate>& months, int generation, std::function<void()> done);
+    void ensureMonths(const QList<QDate>& months, const RequestTicket& ticket, std::function<void()> done);
     void updateCoverage();
     void selectDay(const QDate& day);
     void playSelected();
@@ -72,8 +73,8 @@ private:
     QDate m_selected;
     CalendarRules::MonthCache m_cache;
     QString m_lastError;
-    int m_reloadGeneration = 0;
-    int m_dayGeneration = 0;
+    TicketDesk m_reloads;
+    TicketDesk m_days;
     QList<NativeCalendar::Clip> m_clips;
     int m_monthRequests = 0;
 

@@ -123,8 +123,8 @@ void SnapshotsDialog::fetchAll()
     const std::optional<Native::Device> device = NativeStore::instance().device(m_deviceId);
     if (!device)
         return;
-    ++m_generation;
-    // The previous generation's replies will be dropped: its marks go with it.
+    m_fetches.supersede();
+    // The previous round's replies will be dropped: its marks go with it.
     for (int c : std::as_const(m_pending))
         dropMark(c);
     m_pending.clear();
@@ -160,14 +160,13 @@ void SnapshotsDialog::pump()
         ++m_inFlight;
         m_maxInFlight = std::max(m_maxInFlight, m_inFlight);
         m_pending.insert(channel);
-        QPointer<SnapshotsDialog> self(this);
-        const int generation = m_generation;
+        const RequestTicket ticket = m_fetches.ticket();
         NativeHttp::get(
             *device, path, NativeHttp::Digest,
-            [self, channel, generation](const NativeHttp::Response& reply) {
-                if (!self || self->m_generation != generation)
+            [this, channel, ticket](const NativeHttp::Response& reply) {
+                if (!ticket.current())
                     return;
-                self->onReply(channel, reply);
+                onReply(channel, reply);
             },
             int(tun::kSnapshotTimeout.count()), NativeHttp::BodyLimit::Picture);
     }

@@ -5,6 +5,7 @@
 // a time and kept for the whole process, so that reopening shows the last
 // pictures at once. A double-click on a card opens that camera live.
 
+#include "app/core/RequestTicket.h"
 #include "native/live/SnapshotCache.h"
 
 #include <QDialog>
@@ -48,7 +49,7 @@ public:
     QGridLayout* grid() const { return m_grid; }
     int inFlight() const { return m_inFlight; }
     int maxInFlightSeen() const { return m_maxInFlight; }
-    int generation() const { return m_generation; }
+    int generation() const { return int(m_fetches.round()); }
     int queued() const { return int(m_queue.size()); }
 
 private:
@@ -64,9 +65,9 @@ private:
     QPushButton* m_fetchButton = nullptr;
     QTimer* m_refresh = nullptr;
     QList<int> m_queue;
-    QSet<int> m_pending; // sent and not answered, of this generation
+    QSet<int> m_pending; // sent and not answered, of this round
     int m_inFlight = 0;
     int m_total = 0;
-    int m_generation = 0;
+    TicketDesk m_fetches;
     int m_maxInFlight = 0;
 };

@@ -8,6 +8,7 @@
 // recording from one common time, steered by a transport bar with a day, a
 // time and a 24-hour timeline showing the footage of that day.
 
+#include "app/core/RequestTicket.h"
 #include "app/ui/Fitting.h"
 #include "native/screens/NativeWallPage.h"
 
@@ -106,7 +107,7 @@ public:
     QLabel* statusLabel() const { return m_statusLabel; }
     QLabel* coverageNote() const { return m_coverageNote; }
     TimelineBar* timeline() const { return m_timeline; }
-    uint32_t coverageGeneration() const { return m_coverageGeneration; }
+    uint32_t coverageGeneration() const { return uint32_t(m_coverage.round()); }
 
 Q_SIGNALS:
     // After every rebuild of the tiles (tests and benchmarks wait on it).
@@ -182,5 +183,5 @@ private:
     QPointer<VmsTile> m_clockTile;
     bool m_started = false;
     bool m_paused = false;
-    uint32_t m_coverageGeneration = 0;
+    TicketDesk m_coverage;
 };

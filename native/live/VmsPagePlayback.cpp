@@ -40,7 +40,7 @@ struct CoverageLoad {
     QList<PlaybackRules::Block> blocks;
     bool complete = true;
     QDate day;
-    uint32_t generation = 0;
+    RequestTicket ticket; // a newer load drops this one
 };
 } // namespace
 
@@ -242,25 +242,24 @@ void VmsPage::updateTransport()
 
 void VmsPage::loadCoverage()
 {
-    const uint32_t generation = ++m_coverageGeneration;
+    const RequestTicket ticket = m_coverage.issue();
     m_timeline->setCoverage({}, false);
     m_coverageNote->clear();
     auto load = std::make_shared<CoverageLoad>();
     for (VmsTile* tile : std::as_const(m_tiles))
         load->keys << tile->key();
     load->day = m_dayEdit->date();
-    load->generation = generation;
+    load->ticket = ticket;
     if (load->keys.isEmpty())
         return;
 
     // The devices are asked one after the other; a newer load ends the chain.
     // The step holds itself only weakly: each pending answer keeps it alive,
     // so the chain is released with its last answer.
-    QPointer<VmsPage> self(this);
     auto step = std::make_shared<std::function<void()>>();
     std::weak_ptr<std::function<void()>> weakStep = step;
-    *step = [self, load, weakStep] {
-        if (!self || self->m_coverageGeneration != load->generation)
+    *step = [this, load, weakStep] {
+        if (!load->ticket.current())
             return;
         while (load->next < load->keys.size()) {
             const WallRules::TileKey key = WallRules::parseTileKey(load->keys.at(load->next++));
@@ -272,8 +271,8 @@ void VmsPage::loadCoverage()
             }
             NativeCalendar::day(
                 *device, key.channel, true, load->day,
-                [self, load, next = weakStep.lock()](const QList<NativeCalendar::Clip>& clips, const QString& error) {
-                    if (!self || self->m_coverageGeneration != load->generation || !next)
+                [load, next = weakStep.lock()](const QList<NativeCalendar::Clip>& clips, const QString& error) {
+                    if (!load->ticket.current() || !next)
                         return;
                     if (!error.isEmpty())
                         load->complete = false;
@@ -285,8 +284,8 @@ void VmsPage::loadCoverage()
         }
         const QList<PlaybackRules::Block> merged = PlaybackRules::mergeBlocks(load->blocks);
         // What was found shows, also while some cameras list no footage.
-        self->m_timeline->setFoundCoverage(merged, load->complete);
-        self->m_coverageNote->setText(PlaybackRules::coverageNote(load->complete, int(merged.size())));
+        m_timeline->setFoundCoverage(merged, load->complete);
+        m_coverageNote->setText(PlaybackRules::coverageNote(load->complete, int(merged.size())));
     };
     (*step)();
 }

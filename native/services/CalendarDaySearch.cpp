@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <memory>
 
+namespace tun = kvr::native::tun;
+
 namespace NativeCalendar {
 
 namespace {
@@ -68,7 +70,7 @@ void hikDayPage(const std::shared_ptr<HikDay>& search, qint64 position, int page
             sortByStart(search->clips);
             search->done(search->clips, QString());
         },
-        NativeTunables::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout_ms);
 }
 
 void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object, int page,
@@ -96,7 +98,7 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object
             sortByStart(search->clips);
             search->done(search->clips, QString());
         },
-        NativeTunables::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout_ms);
 }
 
 } // namespace
@@ -143,7 +145,7 @@ void day(const Native::Device& device, int channel, bool main, const QDate& date
                     }
                     dahuaDayPage(search, object, 0, close);
                 },
-                NativeTunables::kDeviceRequestTimeout_ms);
+                tun::kDeviceRequestTimeout_ms);
         });
 }
 

@@ -11,6 +11,8 @@
 #include <memory>
 #include <utility>
 
+namespace tun = kvr::native::tun;
+
 namespace NativeCalendar {
 
 namespace {
@@ -43,7 +45,7 @@ void hikMonth(const Native::Device& device, int channel, bool main, int year, in
             }
             done(hikMonthDays(r.body, year, month), QString());
         },
-        NativeTunables::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout_ms);
 }
 
 void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& object, int day,
@@ -79,9 +81,9 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& ob
                     }
                     dahuaMonthStep(search, object, day + 1, close);
                 },
-                NativeTunables::kDeviceRequestTimeout_ms);
+                tun::kDeviceRequestTimeout_ms);
         },
-        NativeTunables::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout_ms);
 }
 
 } // namespace
@@ -192,7 +194,7 @@ void withFinder(const Native::Device& device, const QObject* receiver, std::func
             }
             job(object, close);
         },
-        NativeTunables::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout_ms);
 }
 
 void dahuaDestroy(const Native::Device& device, const QString& object)
@@ -202,9 +204,9 @@ void dahuaDestroy(const Native::Device& device, const QString& object)
         [device, object](const NativeHttp::Response&) {
             NativeHttp::get(
                 device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy&object=") + object,
-                NativeHttp::Digest, [](const NativeHttp::Response&) {}, NativeTunables::kDeviceRequestTimeout_ms);
+                NativeHttp::Digest, [](const NativeHttp::Response&) {}, tun::kDeviceRequestTimeout_ms);
         },
-        NativeTunables::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout_ms);
 }
 
 int dahuaLastDay(int year, int month, const QDate& today)

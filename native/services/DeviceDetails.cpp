@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace tun = kvr::native::tun;
+
 namespace NativeDetails {
 
 namespace {
@@ -386,7 +388,7 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
             finishChannels(*result, channels);
             countRecording(device, windowDays, *result, receiver, done);
         },
-        NativeTunables::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout_ms);
 }
 
 } // namespace NativeDetails

@@ -10,6 +10,8 @@
 
 #include <memory>
 
+namespace tun = kvr::native::tun;
+
 namespace NativeProbe {
 
 namespace {
@@ -100,10 +102,9 @@ void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth)
     auto answer = [job](const NativeHttp::Response& r) { onInfoAnswer(job, r); };
     if (NativeBrand::usesOnvif(job->device)) {
         NativeHttp::post(job->device, path, onvifDeviceInfoRequest(), "application/soap+xml; charset=utf-8", auth,
-                         job->receiver.data(), answer, NativeTunables::kDeviceRequestTimeout_ms);
+                         job->receiver.data(), answer, tun::kDeviceRequestTimeout_ms);
     } else {
-        NativeHttp::get(job->device, path, auth, job->receiver.data(), answer,
-                        NativeTunables::kDeviceRequestTimeout_ms);
+        NativeHttp::get(job->device, path, auth, job->receiver.data(), answer, tun::kDeviceRequestTimeout_ms);
     }
 }
 
@@ -112,13 +113,13 @@ void checkRtsp(const JobPtr& job)
     Native::Health& h = job->outcome.health;
     h.httpPort = job->connectTimes.isEmpty() ? Native::Failed : Native::Passed;
     NativeHttp::tcpProbe(
-        job->device.ip, job->device.rtspPort, NativeTunables::kTcpConnectTimeout_ms, job->receiver.data(),
+        job->device.ip, job->device.rtspPort, tun::kTcpConnectTimeout_ms, job->receiver.data(),
         [job](bool connected, int) {
             Native::Health& health = job->outcome.health;
             health.rtspPort = connected ? Native::Passed : Native::Failed;
             const bool httpOpen = health.httpPort == Native::Passed;
             health.internet = (httpOpen || connected) ? Native::Passed : Native::Failed;
-            const PortFigures f = portFigures(job->connectTimes, job->lost, NativeTunables::kProbeConnectAttempts);
+            const PortFigures f = portFigures(job->connectTimes, job->lost, tun::kProbeConnectAttempts);
             health.latencyMs = f.latencyMs;
             health.lossPercent = f.lossPercent;
             health.quality = f.quality;
@@ -136,13 +137,13 @@ void checkRtsp(const JobPtr& job)
 // The attempts run one after another, never at the same time.
 void probeHttp(const JobPtr& job, int attempt)
 {
-    NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, NativeTunables::kTcpConnectTimeout_ms,
-                         job->receiver.data(), [job, attempt](bool connected, int elapsedMs) {
+    NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, tun::kTcpConnectTimeout_ms, job->receiver.data(),
+                         [job, attempt](bool connected, int elapsedMs) {
                              if (connected)
                                  job->connectTimes << elapsedMs;
                              else
                                  ++job->lost;
-                             if (attempt + 1 < NativeTunables::kProbeConnectAttempts)
+                             if (attempt + 1 < tun::kProbeConnectAttempts)
                                  probeHttp(job, attempt + 1);
                              else
                                  checkRtsp(job);
@@ -196,9 +197,9 @@ PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts
     f.lossPercent = attempts > 0 ? int(qint64(lost) * 100 / attempts) : -1;
     if (f.latencyMs < 0)
         f.quality.clear();
-    else if (f.latencyMs <= NativeTunables::kGoodLatency_ms && lost == 0)
+    else if (f.latencyMs <= tun::kGoodLatency_ms && lost == 0)
         f.quality = QStringLiteral("Good");
-    else if (f.latencyMs <= NativeTunables::kDegradedLatency_ms && lost <= NativeTunables::kDegradedMaxLost)
+    else if (f.latencyMs <= tun::kDegradedLatency_ms && lost <= tun::kDegradedMaxLost)
         f.quality = QStringLiteral("Degraded");
     else
         f.quality = QStringLiteral("Poor");
@@ -216,7 +217,7 @@ QString loginError(const NativeHttp::Response& r)
 
 int clampWindowDays(int days)
 {
-    return qBound(0, days, NativeTunables::kMaxRecordingWindowDays);
+    return qBound(0, days, tun::kMaxRecordingWindowDays);
 }
 
 QByteArray onvifDeviceInfoRequest()

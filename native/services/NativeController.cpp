@@ -1,5 +1,6 @@
 #include "native/services/NativeController.h"
 
+#include "app/core/RequestTicket.h"
 #include "app/core/Settings.h"
 #include "native/services/DeviceProbe.h"
 #include "native/services/NativeInventory.h"
@@ -14,7 +15,7 @@
 #include <algorithm>
 #include <memory>
 
-using namespace NativeTunables;
+namespace tun = kvr::native::tun;
 
 namespace {
 
@@ -112,12 +113,12 @@ void NativeController::setPollEnabled(bool on)
 int NativeController::pollMinutes()
 {
     const int stored = Prefs::get(Prefs::kNativePollMinutes);
-    return std::clamp(stored, kPollMinutesMin, kPollMinutesMax);
+    return std::clamp(stored, tun::kPollMinutesMin, tun::kPollMinutesMax);
 }
 
 void NativeController::setPollMinutes(int minutes)
 {
-    const int m = std::clamp(minutes, kPollMinutesMin, kPollMinutesMax);
+    const int m = std::clamp(minutes, tun::kPollMinutesMin, tun::kPollMinutesMax);
     Prefs::set(Prefs::kNativePollMinutes, m);
     for (NativeController* c : std::as_const(liveControllers()))
         c->applyPollMinutes(m);
@@ -126,12 +127,12 @@ void NativeController::setPollMinutes(int minutes)
 int NativeController::windowDays()
 {
     const int stored = Prefs::get(Prefs::kNativeWindowDays);
-    return std::clamp(stored, kWindowDaysMin, kWindowDaysMax);
+    return std::clamp(stored, tun::kWindowDaysMin, tun::kWindowDaysMax);
 }
 
 void NativeController::setWindowDays(int days)
 {
-    Prefs::set(Prefs::kNativeWindowDays, std::clamp(days, kWindowDaysMin, kWindowDaysMax));
+    Prefs::set(Prefs::kNativeWindowDays, std::clamp(days, tun::kWindowDaysMin, tun::kWindowDaysMax));
 }
 
 void NativeController::applyPollEnabled(bool on)
@@ -180,7 +181,7 @@ void NativeController::refreshAll()
 
 void NativeController::pump()
 {
-    while (m_running.size() < kMaxRunningJobs && !m_queue.isEmpty()) {
+    while (m_running.size() < tun::kMaxRunningJobs && !m_queue.isEmpty()) {
         // Plain variables, not a structured binding: the lambdas below capture
         // the id, and clang before 16 cannot capture a binding.
         const QPair<QString, Kind> next = m_queue.takeFirst();
@@ -202,22 +203,22 @@ void NativeController::pump()
         // inside itself.
         auto starting = std::make_shared<bool>(true);
         auto answered = std::make_shared<bool>(false);
-        QPointer<NativeController> self(this);
-        Done done = [self, id, starting, answered](const Native::ProbeResult& result) {
-            if (*answered || !self)
+        const RequestTicket ticket = RequestTicket::heldBy(this);
+        Done done = [this, ticket, id, starting, answered](const Native::ProbeResult& result) {
+            if (*answered || !ticket.current())
                 return;
             *answered = true;
             if (*starting) {
                 QMetaObject::invokeMethod(
-                    self.data(),
-                    [self, id, result] {
-                        if (self)
-                            self->complete(id, result);
+                    this,
+                    [this, ticket, id, result] {
+                        if (ticket.current())
+                            complete(id, result);
                     },
                     Qt::QueuedConnection);
                 return;
             }
-            self->complete(id, result);
+            complete(id, result);
         };
         const int window = kind == Fetch ? windowDays() : 0;
         m_probe(job.snapshot, kind, window, std::move(done));
@@ -277,7 +278,7 @@ void NativeController::armPolling()
     m_pollTimer.setInterval(pollMinutes() * 60000);
     m_pollTimer.start();
     QPointer<NativeController> self(this);
-    m_delay(kFirstSweepDelay, [self] {
+    m_delay(tun::kFirstSweepDelay, [self] {
         if (self && self->m_pollTimer.isActive())
             self->refreshAll();
     });

@@ -25,7 +25,7 @@
 
 #include <algorithm>
 
-using namespace NativeTunables;
+namespace tun = kvr::native::tun;
 using std::chrono::milliseconds;
 using Link = Native::Link;
 
@@ -79,9 +79,9 @@ NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QOb
 {
     m_writer.setMaxThreadCount(1);
     m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(kEventSaveDelay);
+    m_saveTimer.setInterval(tun::kEventSaveDelay);
     m_syncTimer.setSingleShot(true);
-    m_syncTimer.setInterval(kStreamSyncDelay);
+    m_syncTimer.setInterval(tun::kStreamSyncDelay);
     connect(&m_saveTimer, &QTimer::timeout, this, &NativeEvents::save);
     connect(&m_syncTimer, &QTimer::timeout, this, &NativeEvents::sync);
     if (m_store) {
@@ -271,7 +271,7 @@ void NativeEvents::sync()
         const QString id = d.id;
         connect(conn.timer, &QTimer::timeout, this, [this, id] { connectDevice(id); });
         auto inserted = m_connections.insert(id, conn);
-        armTimer(id, *inserted, kStreamStartGap * n);
+        armTimer(id, *inserted, tun::kStreamStartGap * n);
         ++n;
     }
 
@@ -313,7 +313,7 @@ void NativeEvents::connectDevice(const QString& id)
     QNetworkReply* reply = m_manager->get(request);
     // Bounded: a device that sends faster than the stream is read waits in
     // its connection rather than growing this process.
-    reply->setReadBufferSize(kStreamReadBuffer_bytes);
+    reply->setReadBufferSize(tun::kStreamReadBuffer_bytes);
     reply->setProperty(kDeviceProperty, id);
     it->reply = reply;
     setStatus(id, Link::Connecting, QString());
@@ -375,7 +375,7 @@ void NativeEvents::readPass()
     // piece at a time so a flooding stream does not hold up a quiet one.
     QElapsedTimer slice;
     slice.start();
-    while (!m_readQueue.isEmpty() && slice.elapsed() < kStreamReadSlice.count()) {
+    while (!m_readQueue.isEmpty() && slice.elapsed() < tun::kStreamReadSlice.count()) {
         const QString id = m_readQueue.takeFirst();
         auto it = m_connections.find(id);
         if (it == m_connections.end() || !it->readQueued)
@@ -417,9 +417,9 @@ bool NativeEvents::readPiece(const QString& id, QNetworkReply* reply, bool all)
 
     // What is not read stays in the network layer's bounded buffer, and the
     // device has to wait.
-    const QByteArray piece = reply->read(all ? reply->bytesAvailable() : kStreamReadPiece_bytes);
+    const QByteArray piece = reply->read(all ? reply->bytesAvailable() : tun::kStreamReadPiece_bytes);
     const QList<AlertStream::Alert> alerts = it->parser.feed(piece);
-    if (it->parser.buffered() >= kStreamBufferedCheck_bytes)
+    if (it->parser.buffered() >= tun::kStreamBufferedCheck_bytes)
         limitBuffered();
     const QString flood = m_flood.add(id, piece.size(), monoMs());
     if (!alerts.isEmpty()) {
@@ -444,7 +444,7 @@ qint64 NativeEvents::bufferedBytes() const
 void NativeEvents::limitBuffered()
 {
     qint64 total = bufferedBytes();
-    while (total > kStreamBufferedTotal_bytes) {
+    while (total > tun::kStreamBufferedTotal_bytes) {
         Connection* largest = nullptr;
         for (Connection& c : m_connections)
             if (!largest || c.parser.buffered() > largest->parser.buffered())
@@ -511,7 +511,7 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     case EndVerdict::Next::Wait:
         return; // reopened only by sync (a later good probe, or new credentials)
     case EndVerdict::Next::RetryLater:
-        armTimer(id, *it, kStreamUnsupportedRetry);
+        armTimer(id, *it, tun::kStreamUnsupportedRetry);
         return;
     case EndVerdict::Next::Retry:
         if (verdict.freshStart)
@@ -564,8 +564,8 @@ NativeEvents::EndVerdict NativeEvents::judgeEnd(const StreamEnd& end)
     // answers (perhaps with a notification) and hangs up at once keeps
     // backing off instead of being reopened in a tight loop.
     v.freshStart = end.error != StreamEnd::Error::Outrun
-        && (end.livedMs >= kStreamStableAfter.count()
-            || (end.delivered && end.livedMs >= kStreamDeliveredAfter.count()));
+        && (end.livedMs >= tun::kStreamStableAfter.count()
+            || (end.delivered && end.livedMs >= tun::kStreamDeliveredAfter.count()));
     return v;
 }
 
@@ -573,8 +573,8 @@ milliseconds NativeEvents::retryDelay(int attempt)
 {
     if (attempt <= 0)
         return milliseconds(0);
-    const qint64 base = kStreamRetryBase.count();
-    return milliseconds(std::min<qint64>(base << (std::min(attempt, 11) - 1), kStreamRetryMax.count()));
+    const qint64 base = tun::kStreamRetryBase.count();
+    return milliseconds(std::min<qint64>(base << (std::min(attempt, 11) - 1), tun::kStreamRetryMax.count()));
 }
 
 void NativeEvents::scheduleRetry(const QString& id)
@@ -655,7 +655,7 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
 {
     const QDateTime at = now();
     const qint64 atMs = monoMs();
-    const qint64 repeatMs = std::chrono::duration_cast<milliseconds>(kDetectionRepeatWindow).count();
+    const qint64 repeatMs = std::chrono::duration_cast<milliseconds>(tun::kDetectionRepeatWindow).count();
     bool stored = false;
     for (const AlertStream::Alert& alert : alerts) {
         const AlertStream::Kind kind = AlertStream::classify(alert);
@@ -710,9 +710,9 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
     }
     if (!stored)
         return;
-    const QDateTime cutoff = at.addDays(-kEventLogDays);
+    const QDateTime cutoff = at.addDays(-tun::kEventLogDays);
     qsizetype drop = 0;
-    while (drop < m_events.size() && (m_events.size() - drop > kEventLogMax || m_events[drop].receivedAt < cutoff))
+    while (drop < m_events.size() && (m_events.size() - drop > tun::kEventLogMax || m_events[drop].receivedAt < cutoff))
         ++drop;
     if (drop > 0) {
         m_events.remove(0, drop);
@@ -720,7 +720,7 @@ void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Aler
     }
     // Entries of events no longer kept are dropped now and then, so the
     // lookup stays about as large as the log.
-    if (m_lastDetection.size() > 2 * NativeTunables::kEventLogMax)
+    if (m_lastDetection.size() > 2 * tun::kEventLogMax)
         m_lastDetection.removeIf([this](const auto& entry) { return entry.value() < m_firstSeq; });
     m_saveTimer.start();
 }
@@ -731,7 +731,7 @@ void NativeEvents::recheck(const QString& id, bool lost)
         return;
     const qint64 nowMs = monoMs();
     const auto last = m_lastRecheckMs.constFind(id);
-    if (last != m_lastRecheckMs.constEnd() && nowMs - *last < kEarlyProbeGap.count())
+    if (last != m_lastRecheckMs.constEnd() && nowMs - *last < tun::kEarlyProbeGap.count())
         return;
     m_lastRecheckMs.insert(id, nowMs);
     m_controller->run(id, lost ? NativeController::Diagnose : NativeController::Refresh);
@@ -775,7 +775,7 @@ void NativeEvents::load()
         return;
     }
     const QJsonArray list = doc.array();
-    const QDateTime cutoff = now().addDays(-kEventLogDays);
+    const QDateTime cutoff = now().addDays(-tun::kEventLogDays);
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
         Event e;

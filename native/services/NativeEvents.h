@@ -30,7 +30,7 @@ class QNetworkAccessManager;
 class QNetworkReply;
 
 // ---- Tunables of the event streams ------------------------------------------
-namespace NativeTunables {
+namespace kvr::native::tun {
 using namespace std::chrono_literals;
 // A stream is given up when no byte moves for this long, and reopened.
 inline constexpr std::chrono::milliseconds kStreamTransferTimeout = 5min;
@@ -82,7 +82,7 @@ inline constexpr std::chrono::milliseconds kEarlyProbeGap = 60s;
 // The event log keeps at most this many events, none older than the days.
 inline constexpr int kEventLogMax = 5000;
 inline constexpr int kEventLogDays = 7;
-} // namespace NativeTunables
+} // namespace kvr::native::tun
 
 // Judges floods on what all streams read together within a window: past
 // the limit, the stream that read the most in the window is the flood. A
@@ -264,7 +264,7 @@ private:
     QHash<QString, Connection> m_connections;
     QList<QString> m_readQueue; // streams with bytes waiting, in turn order
     bool m_readPassQueued = false;
-    StreamFloodMeter m_flood{NativeTunables::kStreamFloodBytes, NativeTunables::kStreamFloodWindow.count()};
+    StreamFloodMeter m_flood{kvr::native::tun::kStreamFloodBytes, kvr::native::tun::kStreamFloodWindow.count()};
     QHash<QString, LinkStatus> m_statuses;
     QHash<QString, qint64> m_lastRecheckMs; // monotonic
     QList<Event> m_events;
@@ -279,5 +279,5 @@ private:
     bool m_loaded = false;
     bool m_guardFile = false; // a file that could not be read must not be replaced
     TimerFn m_timerFn;
-    std::chrono::milliseconds m_transferTimeout = NativeTunables::kStreamTransferTimeout;
+    std::chrono::milliseconds m_transferTimeout = kvr::native::tun::kStreamTransferTimeout;
 };

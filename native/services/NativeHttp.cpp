@@ -19,6 +19,8 @@
 
 #include <memory>
 
+namespace tun = kvr::native::tun;
+
 namespace NativeHttp {
 
 namespace {
@@ -419,8 +421,7 @@ void send(Method method, const Native::Device& device, const QString& path, cons
 void get(const Native::Device& device, const QString& path, Auth auth, const QObject* receiver, Callback done,
          int timeoutMs, BodyLimit limit)
 {
-    const qint64 cap =
-        limit == BodyLimit::Picture ? NativeTunables::kMaxPictureBody_bytes : NativeTunables::kMaxAnswerBody_bytes;
+    const qint64 cap = limit == BodyLimit::Picture ? tun::kMaxPictureBody_bytes : tun::kMaxAnswerBody_bytes;
     send(Method::Get, device, path, QByteArray(), QByteArray(), auth, receiver, std::move(done), timeoutMs, cap);
 }
 
@@ -428,14 +429,14 @@ void post(const Native::Device& device, const QString& path, const QByteArray& b
           Auth auth, const QObject* receiver, Callback done, int timeoutMs)
 {
     send(Method::Post, device, path, body, contentType, auth, receiver, std::move(done), timeoutMs,
-         NativeTunables::kMaxAnswerBody_bytes);
+         tun::kMaxAnswerBody_bytes);
 }
 
 void put(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
          Auth auth, const QObject* receiver, Callback done, int timeoutMs)
 {
     send(Method::Put, device, path, body, contentType, auth, receiver, std::move(done), timeoutMs,
-         NativeTunables::kMaxAnswerBody_bytes);
+         tun::kMaxAnswerBody_bytes);
 }
 
 void getAll(const Native::Device& device, const QStringList& paths, Auth auth, const QObject* receiver,

@@ -19,6 +19,8 @@
 
 #include <algorithm>
 
+namespace tun = kvr::native::tun;
+
 using namespace Native;
 
 namespace {
@@ -43,7 +45,7 @@ QString statusWord(ReadStatus s)
 int storedPollMinutes()
 {
     const int stored = Prefs::get(Prefs::kNativePollMinutes);
-    return std::clamp(stored, NativeTunables::kPollMinutesMin, NativeTunables::kPollMinutesMax);
+    return std::clamp(stored, tun::kPollMinutesMin, tun::kPollMinutesMax);
 }
 
 } // namespace
@@ -108,7 +110,7 @@ void NativeStore::releaseInstance()
 NativeStore::NativeStore(QObject* parent) : QObject(parent)
 {
     m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(int(NativeTunables::kSaveDelay.count()));
+    m_saveTimer.setInterval(int(tun::kSaveDelay.count()));
     connect(&m_saveTimer, &QTimer::timeout, this, &NativeStore::onSaveTimer);
     m_writer.setMaxThreadCount(1);
     m_writer.setObjectName(QStringLiteral("native store writer"));
@@ -230,7 +232,7 @@ NativeStore::UptimeRead NativeStore::readUptime(const QString& path, const QDate
             r.status = ReadStatus::Unreadable;
         return r;
     }
-    if (file.size() > NativeTunables::kUptimeFileMaxBytes) {
+    if (file.size() > tun::kUptimeFileMaxBytes) {
         r.status = ReadStatus::Unreadable;
         r.tooLarge = file.size();
         return r;
@@ -282,8 +284,8 @@ void NativeStore::onUptimeRead(UptimeRead read)
 
 qint64 NativeStore::saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs)
 {
-    const qint64 delay = NativeTunables::kSaveDelay.count();
-    const qint64 deadline = firstUnsavedMs + NativeTunables::kSaveMaxDeferral.count();
+    const qint64 delay = tun::kSaveDelay.count();
+    const qint64 deadline = firstUnsavedMs + tun::kSaveMaxDeferral.count();
     return std::clamp<qint64>(deadline - nowMs, 0, delay);
 }
 
@@ -664,10 +666,9 @@ void NativeStore::syncCameras(Device& device)
 
 QDateTime NativeStore::creditStart(const QDateTime& lastCheck, const QDateTime& now, int pollMinutes)
 {
-    const qint64 p = std::clamp(pollMinutes, NativeTunables::kPollMinutesMin, NativeTunables::kPollMinutesMax);
-    const qint64 cap =
-        std::max<qint64>(p * NativeTunables::kCreditSecondsPerPollMinute, NativeTunables::kCreditFloor.count());
-    const QDateTime from = lastCheck.isValid() ? lastCheck : now.addSecs(-NativeTunables::kFirstCredit.count());
+    const qint64 p = std::clamp(pollMinutes, tun::kPollMinutesMin, tun::kPollMinutesMax);
+    const qint64 cap = std::max<qint64>(p * tun::kCreditSecondsPerPollMinute, tun::kCreditFloor.count());
+    const QDateTime from = lastCheck.isValid() ? lastCheck : now.addSecs(-tun::kFirstCredit.count());
     // A longer gap (sleep, no network) stays unknown rather than counted up.
     return from.secsTo(now) > cap ? now.addSecs(-cap) : from;
 }

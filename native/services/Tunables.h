@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-namespace NativeTunables {
+namespace kvr::native::tun {
 
 using namespace std::chrono_literals;
 
@@ -50,12 +50,12 @@ inline constexpr int kWindowDaysMax = 120;
 inline constexpr std::chrono::milliseconds kLiveStartGap = 80ms;
 inline constexpr std::chrono::milliseconds kPlaybackStartGap = 300ms;
 
-} // namespace NativeTunables
+} // namespace kvr::native::tun
 
 // ---- Device HTTP, probes and recording searches -----------------------------
 #include <QtGlobal>
 
-namespace NativeTunables {
+namespace kvr::native::tun {
 
 // Transfer time-outs the callers pass to device HTTP (the request is given
 // up when no data moves for this long).
@@ -82,4 +82,4 @@ inline constexpr int kDegradedMaxLost = 1;
 // Recorded-day count: the window is clamped to this many days.
 inline constexpr int kMaxRecordingWindowDays = 120;
 
-} // namespace NativeTunables
+} // namespace kvr::native::tun

@@ -13,6 +13,8 @@
 #include <limits>
 #include <system_error>
 
+namespace tun = kvr::native::tun;
+
 namespace Native {
 
 QString checkedKey(const QString& id)
@@ -42,7 +44,7 @@ namespace {
 
 QDate cutoffOf(const QDate& today)
 {
-    return today.addDays(-NativeTunables::kUptimeKeepDays);
+    return today.addDays(-tun::kUptimeKeepDays);
 }
 
 // A file's minutes as whole seconds: not a number reads as 0, and the
@@ -454,7 +456,7 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
             // so a program left running holds no more than it would read
             // back from its file.
             auto& days = series.m_days;
-            const qint64 oldest = julianDay - NativeTunables::kUptimeKeepDays;
+            const qint64 oldest = julianDay - tun::kUptimeKeepDays;
             const auto keepFrom =
                 std::find_if(days.begin(), days.end(), [oldest](const DayRow& r) { return r.julianDay >= oldest; });
             days.erase(days.begin(), keepFrom);

@@ -2,8 +2,8 @@
 #include "server/api/ApiClient.h"
 
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QJsonArray>
@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <deque>
+
+namespace tun = kvr::api::tun;
 
 // The state of one running catalogue load after its site list arrived. Held by
 // the client while the load is current and by each outstanding answer; a
@@ -21,7 +23,7 @@ struct CatalogLoad {
     std::deque<std::function<void()>> jobs;
     int inFlight = 0;
     int sitesLeft = 0;
-    int generation = 0;
+    RequestTicket ticket; // of the round that started the load
     QString firstError; // a device or channel list that got no answer at all
     ApiClient::CatalogHandlers handlers;
 
@@ -46,7 +48,7 @@ void ApiClient::supersedeCatalog()
     // The running load, if any, is dropped: the client lets go of it and of
     // its waiting jobs, so it is released once its outstanding answers are
     // in, and none of those answers reaches its handlers.
-    ++m_catalogGeneration;
+    m_catalogDesk.supersede();
     if (m_catalogLoad) {
         m_catalogLoad->jobs.clear();
         m_catalogLoad.reset();
@@ -62,13 +64,13 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
         return;
     }
     supersedeCatalog();
-    const int g = m_catalogGeneration;
+    const RequestTicket ticket = m_catalogDesk.ticket();
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("org_string"), orgString);
     getJson(
         QStringLiteral("/v2/get_sites_by_org_string"), true,
-        [this, g, handlers](const QJsonObject& answer, int status, const QString& error) {
-            if (g != m_catalogGeneration)
+        [this, ticket, handlers](const QJsonObject& answer, int status, const QString& error) {
+            if (!ticket.current())
                 return;
             if (status == 0 || status >= 400) {
                 if (handlers.done)
@@ -78,7 +80,7 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
             const QList<Site> sites = readSites(answer);
             if (handlers.sites)
                 handlers.sites(sites);
-            if (g != m_catalogGeneration)
+            if (!ticket.current())
                 return; // a handler started another load
             if (sites.isEmpty()) {
                 if (handlers.done)
@@ -89,7 +91,7 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
             load->sites = sites;
             load->pending = QList<int>(sites.size(), 1);
             load->sitesLeft = int(sites.size());
-            load->generation = g;
+            load->ticket = ticket;
             load->handlers = handlers;
             m_catalogLoad = load;
             std::weak_ptr<CatalogLoad> weak = load;
@@ -115,14 +117,14 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
 
 void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
 {
-    if (load->generation != m_catalogGeneration)
+    if (!load->ticket.current())
         return;
-    while (load->inFlight < ApiTunables::kCatalogInFlight && !load->jobs.empty()) {
+    while (load->inFlight < tun::kCatalogInFlight && !load->jobs.empty()) {
         auto job = std::move(load->jobs.front());
         load->jobs.pop_front();
         ++load->inFlight;
         job();
-        if (load->generation != m_catalogGeneration)
+        if (!load->ticket.current())
             return;
     }
 }
@@ -131,7 +133,7 @@ void ApiClient::catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load,
                                        int status, const QString& error)
 {
     --load->inFlight;
-    if (load->generation != m_catalogGeneration)
+    if (!load->ticket.current())
         return;
     Site& site = load->sites[i];
     if (status == 0 && load->firstError.isEmpty())
@@ -166,7 +168,7 @@ void ApiClient::catalogChannelsAnswered(const std::shared_ptr<CatalogLoad>& load
                                         const QJsonObject& answer, int status, const QString& error)
 {
     --load->inFlight;
-    if (load->generation != m_catalogGeneration)
+    if (!load->ticket.current())
         return;
     Device& device = load->sites[i].devices[j];
     if (status == 0 && load->firstError.isEmpty())
@@ -181,11 +183,11 @@ void ApiClient::catalogChannelsAnswered(const std::shared_ptr<CatalogLoad>& load
 void ApiClient::catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int i)
 {
     load->sites[i].loading = false;
-    if (load->generation != m_catalogGeneration)
+    if (!load->ticket.current())
         return;
     if (load->handlers.site)
         load->handlers.site(i, load->sites.at(i));
-    if (load->generation != m_catalogGeneration)
+    if (!load->ticket.current())
         return;
     if (--load->sitesLeft == 0) {
         // Parts of the tree that got no answer at all are reported, so that an
@@ -195,9 +197,8 @@ void ApiClient::catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int i)
             : QStringLiteral("Part of the camera list could not be loaded: %1").arg(load->firstError);
         if (load->handlers.done)
             load->handlers.done(error);
-        const int g = load->generation;
-        QTimer::singleShot(0, this, [this, g] {
-            if (m_catalogLoad && m_catalogLoad->generation == g)
+        QTimer::singleShot(0, this, [this, ticket = load->ticket] {
+            if (m_catalogLoad && ticket.current())
                 m_catalogLoad.reset();
         });
     }
@@ -318,7 +319,7 @@ void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCoun
                 if (status == 0)
                     callback(false, 0, ApiFailure::NoAnswer);
                 else if (status >= 400)
-                    callback(false, 0, ApiPolicy::failureOfStatus(status));
+                    callback(false, 0, ApiRules::failureOfStatus(status));
                 else {
                     const SystemStatus s = readSystemStatus(answer);
                     callback(s.online, s.streamCount, ApiFailure::None);

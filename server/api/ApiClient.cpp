@@ -4,7 +4,7 @@
 #include "app/core/Env.h"
 #include "app/core/NetAddress.h"
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QElapsedTimer>
@@ -15,6 +15,8 @@
 #include <QTimer>
 
 #include <cstring>
+
+namespace tun = kvr::api::tun;
 
 namespace {
 
@@ -56,8 +58,8 @@ bool ApiClient::addressPermitted(const QUrl& target)
 
 ApiClient::ApiClient(QObject* parent)
     : LiveStreamService(parent),
-      m_leaseTimeoutMs(static_cast<int>(ApiTunables::kLeaseTimeout.count())),
-      m_transferTimeoutMs(static_cast<int>(ApiTunables::kTransferTimeout.count()))
+      m_leaseTimeoutMs(static_cast<int>(tun::kLeaseTimeout.count())),
+      m_transferTimeoutMs(static_cast<int>(tun::kTransferTimeout.count()))
 {
     m_baseUrl = envOr("KVR_API_BASE", defaultBaseUrl());
     m_spaSecret = envOr("KVR_SPA_SECRET", QString::fromLatin1(kBuiltInSpaSecret));
@@ -203,16 +205,16 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
         if (reply->error() != QNetworkReply::NoError) {
             out.networkText = replyErrorText(reply);
             if (out.status == 0) {
-                out.failure = ApiPolicy::failureOfTransport(reply->error());
+                out.failure = ApiRules::failureOfTransport(reply->error());
                 if (reply->error() == QNetworkReply::OperationCanceledError)
                     out.networkText = QStringLiteral("The server did not answer in time.");
             }
         }
         reply->deleteLater();
-        if (ApiPolicy::isRedirect(out.status) && location.isValid()) {
+        if (ApiRules::isRedirect(out.status) && location.isValid()) {
             const QUrl from = ex.request.url();
             const QUrl next = from.resolved(location);
-            if (!ApiPolicy::sameOrigin(from, next) || !addressAllowed(next)) {
+            if (!ApiRules::sameOrigin(from, next) || !addressAllowed(next)) {
                 out = ReplyOutcome();
                 out.networkText = QStringLiteral("The server redirected this request to another address (%1); "
                                                  "it was not followed.")
@@ -225,7 +227,7 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
             } else {
                 --ex.redirectsLeft;
                 ex.request.setUrl(next);
-                ex.verb = ApiPolicy::redirectVerb(out.status, ex.verb);
+                ex.verb = ApiRules::redirectVerb(out.status, ex.verb);
                 if (ex.verb != "POST")
                     ex.body.clear();
                 exchange(std::move(ex), std::move(done));
@@ -315,7 +317,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
             r.error = errorMessage(unwrapEnvelope(answer));
             if (r.error.isEmpty())
                 r.error = out.networkText;
-            r.failure = ApiPolicy::failureOfStatus(out.status);
+            r.failure = ApiRules::failureOfStatus(out.status);
         }
         if (callback)
             callback(r);

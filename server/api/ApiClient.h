@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "server/api/ApiTypes.h"
 #include "server/api/LiveStreamService.h"
 
@@ -184,10 +185,7 @@ private:
     {
         if (!context || !callback)
             return callback;
-        return [guard = QPointer<QObject>(context), callback = std::move(callback)](A... args) {
-            if (guard)
-                callback(args...);
-        };
+        return RequestTicket::heldBy(context).guard(std::move(callback));
     }
 
     // What came back for one request, redirects followed.
@@ -246,12 +244,11 @@ private:
 
     void startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
                      const QString& owner);
-    void streamAnswered(bool live, const QString& cameraId, const QString& key, int generation, StreamCallback callback,
-                        const JsonReply& reply);
-    void routeStream(bool live, const QString& key, int generation, StreamCallback callback, const QJsonObject& payload,
-                     const QString& cameraId, bool publicRoute, bool relayRoute, const QString& relayHostName,
-                     int relayPortNumber);
-    bool startCurrent(bool live, const QString& key, int generation) const;
+    void streamAnswered(bool live, const QString& cameraId, const QString& key, const RequestTicket& start,
+                        StreamCallback callback, const JsonReply& reply);
+    void routeStream(bool live, const QString& key, const RequestTicket& start, StreamCallback callback,
+                     const QJsonObject& payload, const QString& cameraId, bool publicRoute, bool relayRoute,
+                     const QString& relayHostName, int relayPortNumber);
     void deliverSuperseded(const QString& streamId, const QString& cameraId, StreamCallback callback);
     // Whether a live entry of any holder plays this stream id.
     bool streamHeld(const QString& streamId) const;
@@ -270,15 +267,18 @@ private:
     // Gives back the device-playback streams: the stage plays one recording at a time.
     void releasePlaybackStreams();
     bool pollCurrent(const ReadyPoll& poll) const;
-    void waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback, const QString& key);
+    void waitUntilReady(const StreamInfo& info, bool live, const RequestTicket& start, StreamCallback callback,
+                        const QString& key);
     void pollReady(const std::shared_ptr<ReadyPoll>& poll);
     void finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
                      bool superseded);
     void beginLease(int ttlSecs);
     void leaseStep();
     void pumpLeases();
-    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, int generation,
+    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
                        const QJsonObject& answer, int status);
+    // The ticket of the live key's latest start: current until the key starts again or stops.
+    RequestTicket liveStartTicket(const QString& key) const;
     // Emits the restart signal for the live key unless one went out within
     // the restart spacing; true when it did.
     bool askRestart(const QString& key, const QString& cameraId, const QString& why);
@@ -301,7 +301,7 @@ private:
     QHash<QString, EndpointAnswer> m_endpointCache;
     QHash<QString, QList<std::function<void(bool)>>> m_endpointWaiters;
     // Catalogue.
-    int m_catalogGeneration = 0;
+    TicketDesk m_catalogDesk;
     std::shared_ptr<CatalogLoad> m_catalogLoad;
     static int liveCatalogLoads();
 
@@ -313,9 +313,10 @@ private:
     QNetworkAccessManager m_network;
 
     // Streams.
-    int m_liveGeneration = 0;
-    QHash<QString, int> m_liveStartGen;
-    int m_playbackGeneration = 0;
+    // Live key -> the desk of its starts: a later start of the key, or its
+    // stop, drops what an earlier start is still waiting for.
+    QHash<QString, std::shared_ptr<TicketDesk>> m_liveStarts;
+    TicketDesk m_playbackDesk;
     QHash<QString, StreamInfo> m_liveStreams;
     // A stop and a start of one camera's stream must reach the server in the
     // order they were made: a start waits while a stop of its camera is
@@ -327,9 +328,9 @@ private:
     QHash<QString, QString> m_playbackStreams;                    // device-playback stream id -> camera id
     QTimer* m_leaseTimer = nullptr;
     // Leases of the current round not sent yet, and those on their way; each
-    // is the live key with the generation of the start it renews.
-    QList<std::pair<QString, int>> m_leaseQueue;
-    QHash<QString, int> m_leasesInFlight;
+    // is the live key with the ticket of the start it renews.
+    QList<std::pair<QString, RequestTicket>> m_leaseQueue;
+    QHash<QString, RequestTicket> m_leasesInFlight;
     int m_leaseTimeoutMs;
     QHash<QString, qint64> m_restartAskedAt; // live key -> monotonic ms of the last restart asked for
 
@@ -341,7 +342,7 @@ private:
     bool m_expiryNotified = false;
     int m_lastRefreshStatus = 0;
     // Changes at sign-out, so that answers of an earlier session are dropped.
-    quint64 m_sessionGeneration = 0;
+    TicketDesk m_sessionDesk;
 
     // Transport bookkeeping.
     int m_transferTimeoutMs;

@@ -10,6 +10,8 @@
 
 #include <limits>
 
+namespace tun = kvr::api::tun;
+
 namespace {
 
 bool isEmptyValue(const QJsonValue& v)
@@ -321,7 +323,7 @@ QString redactUrl(const QString& url)
 
 QString bodySummary(const QJsonObject& answer, qint64 bodyBytes)
 {
-    if (bodyBytes >= ApiTunables::kLogBodyLimit_bytes)
+    if (bodyBytes >= tun::kLogBodyLimit_bytes)
         return QStringLiteral("<%1 KB>").arg(bodyBytes / 1024);
     QJsonObject copy = answer;
     redactForLog(copy);

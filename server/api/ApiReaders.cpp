@@ -1,7 +1,7 @@
 #include "server/api/ApiReaders.h"
 
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
+#include "server/api/ApiRules.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -145,7 +145,7 @@ LoginStart parseLoginStart(const QJsonObject& answer, int status, const QString&
     }
     r.step = LoginStart::Failed;
     r.error = msg.isEmpty() ? transportError : msg;
-    r.failure = ApiPolicy::failureOfStatus(status);
+    r.failure = ApiRules::failureOfStatus(status);
     if (status == 401
         && (r.error.isEmpty() || r.error.contains(QLatin1String("password"), Qt::CaseInsensitive)
             || r.error.contains(QLatin1String("username"), Qt::CaseInsensitive)))
@@ -177,7 +177,7 @@ LoginStart parseResendAnswer(const QJsonObject& answer, int status, const QStrin
     } else {
         r.step = LoginStart::Failed;
         r.error = msg.isEmpty() ? transportError : msg;
-        r.failure = ApiPolicy::failureOfStatus(status);
+        r.failure = ApiRules::failureOfStatus(status);
     }
     return r;
 }

@@ -3,11 +3,13 @@
 
 #include "app/core/Clock.h"
 #include "app/core/Env.h"
-#include "server/api/ApiPolicy.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QTcpSocket>
 #include <QTimer>
+
+namespace tun = kvr::api::tun;
 
 namespace {
 
@@ -46,12 +48,12 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
     const QString envHost = envOr("KVR_RTSP_HOST");
     if (!envHost.isEmpty()) {
         if (callback)
-            callback(envHost, ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QStringLiteral("8565"))), QString());
+            callback(envHost, ApiRules::portFromText(envOr("KVR_RTSP_PORT", QStringLiteral("8565"))), QString());
         return;
     }
     if (m_relayAnsweredMs) {
         const qint64 age = nowMs() - *m_relayAnsweredMs;
-        if (ApiPolicy::cacheFresh(age, m_relayFound)) {
+        if (ApiRules::cacheFresh(age, m_relayFound)) {
             if (callback)
                 callback(m_cachedRelayHost, m_cachedRelayPort, m_relayFound ? QString() : m_relayError);
             return;
@@ -61,7 +63,7 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
     if (m_relayProbeRunning)
         return;
     m_relayProbeRunning = true;
-    const QList<Endpoint> candidates = ApiPolicy::relayCandidates(
+    const QList<Endpoint> candidates = ApiRules::relayCandidates(
         m_relayHost, m_relayPort, QUrl(m_baseUrl, QUrl::TolerantMode).host(), builtInRelayHost());
     probeRelays(this, candidates, [this, candidates](const QList<bool>& results) {
         m_relayProbeRunning = false;
@@ -79,7 +81,7 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
         if (!m_relayFound) {
             m_cachedRelayHost = candidates.isEmpty() ? QString() : candidates.first().first;
             m_cachedRelayPort = candidates.isEmpty() ? 0 : candidates.first().second;
-            m_relayError = ApiPolicy::relayUnreachableText(candidates);
+            m_relayError = ApiRules::relayUnreachableText(candidates);
         }
         if (m_relayFound)
             qWarning().noquote() << "[relay]"
@@ -101,7 +103,7 @@ void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(
     const auto cached = m_endpointCache.constFind(key);
     if (cached != m_endpointCache.constEnd()) {
         const qint64 age = nowMs() - cached->probedMs;
-        if (ApiPolicy::cacheFresh(age, cached->reachable)) {
+        if (ApiRules::cacheFresh(age, cached->reachable)) {
             if (callback)
                 callback(cached->reachable);
             return;
@@ -153,7 +155,7 @@ void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
         QObject::connect(socket, &QTcpSocket::connected, context, [finish] { finish(true); });
         QObject::connect(socket, &QTcpSocket::errorOccurred, context, [finish] { finish(false); });
         QObject::connect(timer, &QTimer::timeout, context, [finish] { finish(false); });
-        timer->start(ApiTunables::kProbeTimeout);
+        timer->start(tun::kProbeTimeout);
         // A port outside 1..65535 (a mistyped relay setting) would wrap into
         // another port and find whatever listens there; a host the guard
         // refuses is not connected to either. Both count as unreachable.
@@ -171,6 +173,6 @@ void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
 
 void ApiClient::prewarmRoutes()
 {
-    probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), ApiTunables::kPublicRtspsPort, [](bool) {});
+    probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), tun::kPublicRtspsPort, [](bool) {});
     resolveRelay([](const QString&, int, const QString&) {});
 }

@@ -3,13 +3,15 @@
 
 #include "app/core/Clock.h"
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QNetworkCookie>
 #include <QNetworkCookieJar>
 #include <QTimer>
+
+namespace tun = kvr::api::tun;
 
 namespace {
 
@@ -136,14 +138,14 @@ void ApiClient::renew(bool forSession, LoginCallback waiter)
     if (m_refreshInFlight)
         return;
     m_refreshInFlight = true;
-    const quint64 session = m_sessionGeneration;
+    const RequestTicket session = m_sessionDesk.ticket();
     const QJsonObject body{{QStringLiteral("refresh_token"), m_refreshToken},
                            {QStringLiteral("include_refresh_token"), true}};
     // Sent once only: the server rotates the token when it reads it, so a
     // second copy after a dropped connection would be taken for a theft.
     sendJson({.post = true, .path = QStringLiteral("/v2/token/refresh/"), .body = body, .spa = true, .once = true},
              [this, session](const JsonReply& reply) {
-                 if (session != m_sessionGeneration) {
+                 if (!session.current()) {
                      // Signed out while the renewal was under way: its tokens
                      // belong to a session that no longer exists, and sign-out
                      // has already answered its waiters.
@@ -161,10 +163,10 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
     const int status = reply.status;
     m_lastRefreshStatus = status;
     LoginStart r = parseLoginStart(reply.answer, status, reply.error);
-    if (status == 0 || (status >= 400 && !ApiPolicy::refreshRefused(status))) {
+    if (status == 0 || (status >= 400 && !ApiRules::refreshRefused(status))) {
         // No answer, a server error, a time-out or "too many requests" is an
         // outage, not a refusal: a remembered sign-in is kept for a later try.
-        r = unreachable(status == 0 ? reply.failure : ApiPolicy::failureOfStatus(status));
+        r = unreachable(status == 0 ? reply.failure : ApiRules::failureOfStatus(status));
     } else if (status >= 400) {
         r.failure = ApiFailure::Expired;
     }
@@ -191,9 +193,9 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
     if (std::exchange(m_renewalForSession, false)) {
         qWarning().noquote() << "[session]" << (ok ? "renewed" : "renewal failed") << "(HTTP" << m_lastRefreshStatus
                              << ")";
-        if (!ok && ApiPolicy::refreshRefused(m_lastRefreshStatus) && !m_expiryNotified) {
+        if (!ok && ApiRules::refreshRefused(m_lastRefreshStatus) && !m_expiryNotified) {
             m_expiryNotified = true;
-            m_sessionEndReason = ApiPolicy::sessionEndText(ApiPolicy::tokenSecondsLeft(m_accessToken, nowSecs()));
+            m_sessionEndReason = ApiRules::sessionEndText(ApiRules::tokenSecondsLeft(m_accessToken, nowSecs()));
             Q_EMIT sessionExpired();
         }
     }
@@ -210,7 +212,7 @@ void ApiClient::scheduleRefresh(int secs)
         m_refreshTimer->setSingleShot(true);
         connect(m_refreshTimer, &QTimer::timeout, this, &ApiClient::renewalTimedOut);
     }
-    m_refreshTimer->start(static_cast<int>(ApiPolicy::refreshDelayMs(secs)));
+    m_refreshTimer->start(static_cast<int>(ApiRules::refreshDelayMs(secs)));
 }
 
 void ApiClient::renewalTimedOut()
@@ -219,7 +221,7 @@ void ApiClient::renewalTimedOut()
         return;
     refreshSession([this](bool ok) {
         if (!ok && !m_accessToken.isEmpty() && !m_expiryNotified)
-            scheduleRefresh(ApiTunables::kRefreshRetryLifetime_s);
+            scheduleRefresh(int(tun::kRefreshRetryLifetime.count()));
     });
 }
 

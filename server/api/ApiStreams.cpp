@@ -4,8 +4,8 @@
 #include "app/core/Clock.h"
 #include "app/core/Env.h"
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Tunables.h"
 
 #include <QNetworkCookieJar>
@@ -13,11 +13,15 @@
 #include <QSet>
 #include <QTimer>
 
+#include <algorithm>
+
+namespace tun = kvr::api::tun;
+
 // The shared state of one readiness wait.
 struct ReadyPoll {
     StreamInfo info;
     bool live = false;
-    int generation = 0;
+    RequestTicket start;
     QString key;
     qint64 startedMs = 0;
     ApiClient::StreamCallback callback; // taken out when the wait finishes
@@ -49,12 +53,12 @@ StreamInfo failedInfo(ApiFailure failure)
 
 QString ApiClient::liveKey(const QString& owner, const QString& cameraId)
 {
-    return ApiPolicy::liveKey(owner, cameraId);
+    return ApiRules::liveKey(owner, cameraId);
 }
 
 QString ApiClient::ownerOf(const QString& key)
 {
-    return ApiPolicy::ownerOf(key);
+    return ApiRules::ownerOf(key);
 }
 
 void ApiClient::startLiveHls(const QString& cameraId, bool mainStream, StreamCallback callback, const QString& owner,
@@ -87,16 +91,18 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
 {
     const QString cameraId = query.queryItemValue(QStringLiteral("camera_id"), QUrl::FullyDecoded);
     const QString key = liveKey(owner, cameraId);
-    int generation = 0;
+    RequestTicket start;
     if (live) {
-        generation = ++m_liveGeneration;
-        m_liveStartGen.insert(key, generation);
+        std::shared_ptr<TicketDesk>& desk = m_liveStarts[key];
+        if (!desk)
+            desk = std::make_shared<TicketDesk>();
+        start = desk->issue();
         ++m_liveStartsInFlight[cameraId];
     } else {
-        generation = ++m_playbackGeneration;
+        start = m_playbackDesk.issue();
     }
-    auto send = [this, path, query, live, cameraId, key, generation, callback = std::move(callback)] {
-        if (live && !startCurrent(true, key, generation)) {
+    auto send = [this, path, query, live, cameraId, key, start, callback = std::move(callback)] {
+        if (live && !start.current()) {
             // Overtaken while it waited for a stop: nothing to ask for any more.
             liveStartSettled(cameraId);
             deliverSuperseded(QString(), cameraId, callback);
@@ -107,8 +113,8 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
         request.path = path;
         request.auth = true;
         request.query = query;
-        sendJson(request, [this, live, cameraId, key, generation, callback](const JsonReply& reply) {
-            streamAnswered(live, cameraId, key, generation, callback, reply);
+        sendJson(request, [this, live, cameraId, key, start, callback](const JsonReply& reply) {
+            streamAnswered(live, cameraId, key, start, callback, reply);
         });
     };
     // A server that takes a stop after a start of the same stream ends the
@@ -118,13 +124,6 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
         return;
     }
     send();
-}
-
-bool ApiClient::startCurrent(bool live, const QString& key, int generation) const
-{
-    if (live)
-        return m_liveStartGen.value(key, 0) == generation;
-    return m_playbackGeneration == generation;
 }
 
 void ApiClient::deliverSuperseded(const QString& streamId, const QString& cameraId, StreamCallback callback)
@@ -207,36 +206,35 @@ bool ApiClient::streamHeld(const QString& streamId) const
     return false;
 }
 
-void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString& key, int generation,
+void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString& key, const RequestTicket& start,
                                StreamCallback callback, const JsonReply& reply)
 {
     // A failure that arrives after a newer start or a stop of the same holder
     // must not replace what that newer start shows; a stream it did get is
     // given back.
     const QJsonObject payload = unwrapEnvelope(reply.answer);
-    if (const auto failed = ApiPolicy::startFailure(reply.status, reply.error, reply.failure, payload)) {
+    if (const auto failed = ApiRules::startFailure(reply.status, reply.error, reply.failure, payload)) {
         if (live)
             liveStartSettled(cameraId);
-        if (!startCurrent(live, key, generation))
+        if (!start.current())
             deliverSuperseded(payload.value(QStringLiteral("stream_id")).toVariant().toString(), cameraId, callback);
         else if (callback)
             callback(failedInfo(failed->failure), failed->text);
         return;
     }
     const StreamTicket ticket = readTicket(payload);
-    auto relayStep = [this, live, key, generation, callback, payload, cameraId] {
-        resolveRelay([this, live, key, generation, callback, payload, cameraId](const QString& host, int port,
-                                                                                const QString& relayError) {
-            routeStream(live, key, generation, callback, payload, cameraId, false, relayError.isEmpty(), host, port);
+    auto relayStep = [this, live, key, start, callback, payload, cameraId] {
+        resolveRelay([this, live, key, start, callback, payload, cameraId](const QString& host, int port,
+                                                                           const QString& relayError) {
+            routeStream(live, key, start, callback, payload, cameraId, false, relayError.isEmpty(), host, port);
         });
     };
     if (ticket.usable()) {
         const QUrl ticketUrl(ticket.url, QUrl::TolerantMode);
-        probeEndpoint(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(ApiTunables::kPublicRtspsPort),
-                      [this, live, key, generation, callback, payload, cameraId, relayStep](bool reachable) {
+        probeEndpoint(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(tun::kPublicRtspsPort),
+                      [this, live, key, start, callback, payload, cameraId, relayStep](bool reachable) {
                           if (reachable)
-                              routeStream(live, key, generation, callback, payload, cameraId, true, false, QString(),
-                                          0);
+                              routeStream(live, key, start, callback, payload, cameraId, true, false, QString(), 0);
                           else
                               relayStep();
                       });
@@ -245,7 +243,7 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     relayStep();
 }
 
-void ApiClient::routeStream(bool live, const QString& key, int generation, StreamCallback callback,
+void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& start, StreamCallback callback,
                             const QJsonObject& payload, const QString& cameraId, bool publicRoute, bool relayRoute,
                             const QString& relayHostName, int relayPortNumber)
 {
@@ -260,27 +258,26 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
     info.cameraId = cameraId;
     const StreamTicket ticket = readTicket(payload);
     QString via;
-    switch (ApiPolicy::chooseRoute(publicRoute, publicRoute, relayRoute)) {
+    switch (ApiRules::chooseRoute(publicRoute, publicRoute, relayRoute)) {
     case StreamRoute::PublicRtsps:
-        info.url = ApiPolicy::publicRtspsUrl(ticket.url, ticket.user, ticket.password);
+        info.url = ApiRules::publicRtspsUrl(ticket.url, ticket.user, ticket.password);
         info.publicRtsps = true;
         info.rtspUser = ticket.user;
         info.rtspPassword = ticket.password;
         via = QStringLiteral("public RTSPS %1").arg(redactUrl(ticket.url));
         break;
     case StreamRoute::Relay:
-        info.url =
-            ApiPolicy::relayUrl(envOr("KVR_RTSP_HOST", relayHostName),
-                                ApiPolicy::portFromText(envOr("KVR_RTSP_PORT", QString::number(relayPortNumber))),
-                                envOr("KVR_RTSP_USER", QStringLiteral("admin")),
-                                envOr("KVR_RTSP_PASS", QStringLiteral("wisp")), info.streamId);
+        info.url = ApiRules::relayUrl(envOr("KVR_RTSP_HOST", relayHostName),
+                                      ApiRules::portFromText(envOr("KVR_RTSP_PORT", QString::number(relayPortNumber))),
+                                      envOr("KVR_RTSP_USER", QStringLiteral("admin")),
+                                      envOr("KVR_RTSP_PASS", QStringLiteral("wisp")), info.streamId);
         via = QStringLiteral("company-network RTSP");
         break;
     case StreamRoute::Hls:
     case StreamRoute::None:
         if (info.playId.isEmpty())
             info.playId = info.streamId;
-        info.url = ApiPolicy::hlsUrl(base, info.playId);
+        info.url = ApiRules::hlsUrl(base, info.playId);
         info.hls = true;
         via = QStringLiteral("HLS %1").arg(redactUrl(info.url));
         break;
@@ -291,21 +288,21 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
         // A recording answered after a newer playback start or a stop must
         // not replace what the stage shows now; the server stream it opened
         // is given back all the same.
-        if (!startCurrent(false, key, generation)) {
+        if (!start.current()) {
             deliverSuperseded(info.streamId, cameraId, callback);
             return;
         }
         if (!info.streamId.isEmpty())
             m_playbackStreams.insert(info.streamId, cameraId);
         if (info.hls) {
-            waitUntilReady(info, false, generation, callback, QString());
+            waitUntilReady(info, false, start, callback, QString());
             return;
         }
         if (callback)
             callback(info, QString());
         return;
     }
-    if (!startCurrent(true, key, generation)) {
+    if (!start.current()) {
         liveStartSettled(cameraId);
         deliverSuperseded(info.streamId, cameraId, callback);
         return;
@@ -314,27 +311,27 @@ void ApiClient::routeStream(bool live, const QString& key, int generation, Strea
     liveStartSettled(cameraId);
     beginLease(jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
     if (info.hls) {
-        waitUntilReady(info, true, generation, callback, key);
+        waitUntilReady(info, true, start, callback, key);
         return;
     }
     if (callback)
         callback(info, QString());
 }
 
-void ApiClient::waitUntilReady(const StreamInfo& info, bool live, int generation, StreamCallback callback,
+void ApiClient::waitUntilReady(const StreamInfo& info, bool live, const RequestTicket& start, StreamCallback callback,
                                const QString& key)
 {
     auto poll = std::make_shared<ReadyPoll>();
     poll->info = info;
     poll->live = live;
-    poll->generation = generation;
+    poll->start = start;
     poll->key = key.isEmpty() ? info.cameraId : key;
     poll->startedMs = monotonicMs();
     poll->callback = std::move(callback);
     poll->deadline = new QTimer(this);
     poll->deadline->setSingleShot(true);
     connect(poll->deadline, &QTimer::timeout, this, [this, weak = std::weak_ptr<ReadyPoll>(poll)] {
-        const auto timedOut = ApiPolicy::readinessTimedOut();
+        const auto timedOut = ApiRules::readinessTimedOut();
         if (const auto p = weak.lock())
             finishReady(p, failedInfo(timedOut.failure), timedOut.text, false);
     });
@@ -343,8 +340,7 @@ void ApiClient::waitUntilReady(const StreamInfo& info, bool live, int generation
 
 bool ApiClient::pollCurrent(const ReadyPoll& poll) const
 {
-    return poll.live ? (m_liveStreams.contains(poll.key) && startCurrent(true, poll.key, poll.generation))
-                     : startCurrent(false, QString(), poll.generation);
+    return poll.start.current() && (!poll.live || m_liveStreams.contains(poll.key));
 }
 
 void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
@@ -357,9 +353,9 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     }
     // The budget is a deadline: a poll that hangs near its end does not
     // stretch it, and no poll starts after it.
-    const qint64 left = ApiTunables::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
+    const qint64 left = tun::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
     if (left <= 0) {
-        const auto timedOut = ApiPolicy::readinessTimedOut();
+        const auto timedOut = ApiRules::readinessTimedOut();
         finishReady(poll, failedInfo(timedOut.failure), timedOut.text, false);
         return;
     }
@@ -377,7 +373,7 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
         const qint64 elapsed = monotonicMs() - poll->startedMs;
         qint64 pause = 0;
         const auto step =
-            ApiPolicy::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer), elapsed, &pause);
+            ApiRules::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer), elapsed, &pause);
         if (!step) {
             QTimer::singleShot(int(pause), this, [this, poll] { pollReady(poll); });
         } else if (step->failure == ApiFailure::None) {
@@ -412,7 +408,13 @@ void ApiClient::beginLease(int ttlSecs)
         m_leaseTimer->setSingleShot(false);
         connect(m_leaseTimer, &QTimer::timeout, this, &ApiClient::leaseStep);
     }
-    m_leaseTimer->start(int(ApiPolicy::leaseIntervalMs(ttlSecs)));
+    m_leaseTimer->start(int(ApiRules::leaseIntervalMs(ttlSecs)));
+}
+
+RequestTicket ApiClient::liveStartTicket(const QString& key) const
+{
+    const std::shared_ptr<TicketDesk> desk = m_liveStarts.value(key);
+    return desk ? desk->ticket() : RequestTicket();
 }
 
 void ApiClient::leaseStep()
@@ -420,37 +422,39 @@ void ApiClient::leaseStep()
     // Every live stream joins the round, unless its lease of an earlier round
     // is still waiting or on its way (a round that outlasts the interval).
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it) {
-        const int generation = m_liveStartGen.value(it.key(), 0);
-        const std::pair<QString, int> item(it.key(), generation);
-        if (m_leasesInFlight.value(it.key(), -1) != generation && !m_leaseQueue.contains(item))
-            m_leaseQueue.append(item);
+        const QString& key = it.key();
+        const auto inFlight = m_leasesInFlight.constFind(key);
+        if (inFlight != m_leasesInFlight.cend() && inFlight->current())
+            continue;
+        const bool queued = std::any_of(m_leaseQueue.cbegin(), m_leaseQueue.cend(), [&key](const auto& item) {
+            return item.first == key && item.second.current();
+        });
+        if (!queued)
+            m_leaseQueue.append({key, liveStartTicket(key)});
     }
     pumpLeases();
 }
 
 void ApiClient::pumpLeases()
 {
-    while (m_leasesInFlight.size() < ApiTunables::kLeasesInFlight && !m_leaseQueue.isEmpty()) {
-        const std::pair<QString, int> item = m_leaseQueue.takeFirst();
-        const QString key = item.first;
-        const int generation = item.second;
+    while (m_leasesInFlight.size() < tun::kLeasesInFlight && !m_leaseQueue.isEmpty()) {
+        const auto [key, start] = m_leaseQueue.takeFirst();
         // Stopped or started again since the round began: nothing to renew.
         const auto entry = m_liveStreams.constFind(key);
-        if (entry == m_liveStreams.cend() || m_liveStartGen.value(key, 0) != generation
-            || m_leasesInFlight.contains(key))
+        if (entry == m_liveStreams.cend() || !start.current() || m_leasesInFlight.contains(key))
             continue;
         const QString cameraId = entry->cameraId;
         const bool publicRtsps = entry->publicRtsps;
-        m_leasesInFlight.insert(key, generation);
+        m_leasesInFlight.insert(key, start);
         JsonRequest request;
         request.path = QStringLiteral("/v2/api/vms/stream/lease/");
         request.auth = true;
         request.query.addQueryItem(QStringLiteral("path_id"), entry->streamId);
         request.query.addQueryItem(QStringLiteral("camera_id"), cameraId);
         request.timeoutMs = m_leaseTimeoutMs;
-        sendJson(request, [this, key, cameraId, publicRtsps, generation](const JsonReply& reply) {
+        sendJson(request, [this, key, cameraId, publicRtsps, start](const JsonReply& reply) {
             m_leasesInFlight.remove(key);
-            leaseAnswered(key, cameraId, publicRtsps, generation, reply.answer, reply.status);
+            leaseAnswered(key, cameraId, publicRtsps, start, reply.answer, reply.status);
             pumpLeases();
         });
     }
@@ -460,8 +464,7 @@ bool ApiClient::askRestart(const QString& key, const QString& cameraId, const QS
 {
     const qint64 now = monotonicMs();
     const auto asked = m_restartAskedAt.constFind(key);
-    if (asked != m_restartAskedAt.constEnd()
-        && now - *asked < std::chrono::milliseconds(ApiTunables::kRestartSpacing).count())
+    if (asked != m_restartAskedAt.constEnd() && now - *asked < std::chrono::milliseconds(tun::kRestartSpacing).count())
         return false;
     m_restartAskedAt.insert(key, now);
     qWarning().noquote() << "[route] camera" << cameraId << why << "asking for a restart";
@@ -473,7 +476,7 @@ bool ApiClient::askRestart(const QString& key, const QString& cameraId, const QS
     return true;
 }
 
-void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, int generation,
+void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
                               const QJsonObject& answer, int status)
 {
     if (status == 403) {
@@ -482,7 +485,7 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
         m_leaseQueue.clear();
         return;
     }
-    const bool current = m_liveStreams.contains(key) && m_liveStartGen.value(key, 0) == generation;
+    const bool current = m_liveStreams.contains(key) && start.current();
     if (status == 404) {
         // The server no longer knows the stream (it restarted, or let the
         // stream go): renewing it again is pointless, and what the holder
@@ -506,13 +509,13 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
     }
     const int ttl = jsonInt(payload.value(QStringLiteral("ttl_s")), 0);
     if (ttl > 0 && m_leaseTimer)
-        m_leaseTimer->setInterval(int(ApiPolicy::leaseIntervalMs(ttl)));
+        m_leaseTimer->setInterval(int(ApiRules::leaseIntervalMs(ttl)));
 }
 
 void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
 {
     const QString key = liveKey(owner, cameraId);
-    m_liveStartGen.remove(key);
+    m_liveStarts.remove(key);
     const auto it = m_liveStreams.find(key);
     if (it == m_liveStreams.end())
         return;
@@ -526,30 +529,30 @@ void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
 void ApiClient::stopLive(const QString& owner)
 {
     if (owner.isEmpty()) {
-        ++m_playbackGeneration;
+        m_playbackDesk.supersede();
         releasePlaybackStreams();
     }
     QStringList keys;
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it)
         if (ownerOf(it.key()) == owner)
             keys << it.key();
-    for (auto it = m_liveStartGen.cbegin(); it != m_liveStartGen.cend(); ++it)
+    for (auto it = m_liveStarts.cbegin(); it != m_liveStarts.cend(); ++it)
         if (ownerOf(it.key()) == owner && !keys.contains(it.key()))
             keys << it.key();
     for (const QString& key : std::as_const(keys))
-        stopLiveCamera(ApiPolicy::cameraOf(key), owner);
+        stopLiveCamera(ApiRules::cameraOf(key), owner);
     if (m_liveStreams.isEmpty() && m_leaseTimer)
         m_leaseTimer->stop();
 }
 
 void ApiClient::stopAllLive()
 {
-    ++m_playbackGeneration;
+    m_playbackDesk.supersede();
     releasePlaybackStreams();
     QSet<QString> owners;
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it)
         owners.insert(ownerOf(it.key()));
-    for (auto it = m_liveStartGen.cbegin(); it != m_liveStartGen.cend(); ++it)
+    for (auto it = m_liveStarts.cbegin(); it != m_liveStarts.cend(); ++it)
         owners.insert(ownerOf(it.key()));
     for (const QString& owner : std::as_const(owners))
         stopLive(owner);
@@ -569,7 +572,7 @@ void ApiClient::logout()
     m_refreshToken.clear();
     // Answers of the session that ends here must not bring its tokens back,
     // and its cookies must not follow the next user.
-    ++m_sessionGeneration;
+    m_sessionDesk.supersede();
     // A catalogue still loading belongs to the user who signed out.
     supersedeCatalog();
     m_network.setCookieJar(new QNetworkCookieJar(&m_network));

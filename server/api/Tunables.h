@@ -3,7 +3,7 @@
 #include <chrono>
 
 // Timing and sizing of the server client, in one place. Units are in the types.
-namespace ApiTunables {
+namespace kvr::api::tun {
 
 using std::chrono::milliseconds;
 using std::chrono::seconds;
@@ -17,12 +17,12 @@ inline constexpr milliseconds kTransferTimeout{30000};
 // failed timed renewal. Lifetimes beyond the ceiling renew at the ceiling.
 inline constexpr seconds kRefreshFloor{20};
 inline constexpr milliseconds kRefreshUnknownLifetime{450000};
-inline constexpr int kRefreshRetryLifetime_s = 60; // 3/4 of it: 45 s
+inline constexpr seconds kRefreshRetryLifetime{60}; // 3/4 of it: 45 s
 inline constexpr milliseconds kRefreshCeiling{std::chrono::hours(24)};
 
 // A refused renewal with at least this much left on the access token is
 // worded as an early end (the account signed in elsewhere).
-inline constexpr int kEarlyEndThreshold_s = 31;
+inline constexpr seconds kEarlyEndThreshold{31};
 
 // Progressive catalogue: device and channel requests outstanding per load.
 inline constexpr int kCatalogInFlight = 10;
@@ -61,4 +61,4 @@ inline constexpr seconds kRestartSpacing{31};
 // Answers at least this large are logged by size only.
 inline constexpr int kLogBodyLimit_bytes = 6001;
 
-} // namespace ApiTunables
+} // namespace kvr::api::tun

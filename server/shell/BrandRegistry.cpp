@@ -4,6 +4,8 @@
 
 #include <QTimer>
 
+namespace tun = kvr::shell::tun;
+
 BrandRegistry& BrandRegistry::instance()
 {
     // Filled at start-up and read afterwards, on the main thread only.
@@ -60,7 +62,7 @@ void ImouProvider::refreshHealth(const Device& device, const DeviceConnection& /
     QList<HealthRow> rows = static_cast<IBrandProvider*>(this)->startHealth(device);
     // This brand's checks need its own device library, which does not run
     // here: every check ends without a result.
-    QTimer::singleShot(shell::tun::kHealthAnswerDelay, Qt::PreciseTimer, [rows, done]() mutable {
+    QTimer::singleShot(tun::kHealthAnswerDelay, Qt::PreciseTimer, [rows, done]() mutable {
         for (HealthRow& r : rows) {
             r.state = HealthRow::Unknown;
             r.detail = QStringLiteral("No result");

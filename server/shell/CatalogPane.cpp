@@ -25,6 +25,8 @@
 
 #include <functional>
 
+namespace tun = kvr::shell::tun;
+
 using Kind = CatalogModel::Kind;
 
 // Paints a site row's name in capitals, leaving room for its "Play all" (or
@@ -114,7 +116,7 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setHeight(std::max(size.height(), shell::tun::kCatalogRowHeight_px));
+        size.setHeight(std::max(size.height(), tun::kCatalogRowHeight_px));
         return size;
     }
 
@@ -342,7 +344,7 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("CatalogPane"));
     setAttribute(Qt::WA_StyledBackground);
-    setMinimumWidth(shell::tun::kPaneCollapsedWidth_px);
+    setMinimumWidth(tun::kPaneCollapsedWidth_px);
 
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(12, 12, 12, 12);
@@ -413,7 +415,7 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
 
     m_rebuildTimer = new QTimer(this);
     m_rebuildTimer->setSingleShot(true);
-    m_rebuildTimer->setInterval(shell::tun::kRebuildDelay);
+    m_rebuildTimer->setInterval(tun::kRebuildDelay);
 
     connect(m_search, &QLineEdit::textChanged, this, &CatalogPane::applySearch);
     connect(m_rebuildTimer, &QTimer::timeout, this, &CatalogPane::showCompletedSites);
@@ -451,7 +453,7 @@ bool CatalogPane::rebuildPending() const
 
 void CatalogPane::setPaneWidth(int width)
 {
-    m_paneWidth = std::clamp(width, shell::tun::kPaneMinWidth_px, shell::tun::kPaneMaxWidth_px);
+    m_paneWidth = std::clamp(width, tun::kPaneMinWidth_px, tun::kPaneMaxWidth_px);
     if (!m_collapsed)
         setFixedWidth(m_paneWidth);
 }
@@ -502,8 +504,8 @@ void CatalogPane::updateSite(int index, const Site& site)
     if (!m_rebuildTimer->isActive())
         m_pendingSince.start();
     const qint64 waited = m_pendingSince.elapsed();
-    const qint64 cap = shell::tun::kRebuildMaxDelay.count();
-    m_rebuildTimer->start(int(std::min<qint64>(shell::tun::kRebuildDelay.count(), std::max<qint64>(0, cap - waited))));
+    const qint64 cap = tun::kRebuildMaxDelay.count();
+    m_rebuildTimer->start(int(std::min<qint64>(tun::kRebuildDelay.count(), std::max<qint64>(0, cap - waited))));
 }
 
 void CatalogPane::setLoadingText(const QString& text)
@@ -700,7 +702,7 @@ void CatalogPane::setCollapsed(bool collapsed, bool animate)
     const QString tip = collapsed ? QStringLiteral("Expand catalog") : QStringLiteral("Collapse catalog");
     m_collapseButton->setToolTip(tip);
     m_collapseButton->setAccessibleName(tip);
-    const int target = collapsed ? shell::tun::kPaneCollapsedWidth_px : m_paneWidth;
+    const int target = collapsed ? tun::kPaneCollapsedWidth_px : m_paneWidth;
     if (!collapsed) {
         m_search->show();
         m_tree->show();
@@ -710,9 +712,9 @@ void CatalogPane::setCollapsed(bool collapsed, bool animate)
     if (animate) {
         int from = width();
         if (from < 1)
-            from = collapsed ? m_paneWidth : shell::tun::kPaneCollapsedWidth_px;
+            from = collapsed ? m_paneWidth : tun::kPaneCollapsedWidth_px;
         auto* animation = new QVariantAnimation(this);
-        animation->setDuration(int(shell::tun::kCollapseAnimation.count()));
+        animation->setDuration(int(tun::kCollapseAnimation.count()));
         animation->setEasingCurve(QEasingCurve::OutCubic);
         animation->setStartValue(from);
         animation->setEndValue(target);

@@ -27,6 +27,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+namespace tun = kvr::shell::tun;
+
 using namespace LoginRules;
 
 namespace {
@@ -119,7 +121,7 @@ LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
     row->addWidget(m_film, 5);
 
     m_otpTimer = new QTimer(this);
-    m_otpTimer->setInterval(shell::tun::kCountdownTick);
+    m_otpTimer->setInterval(tun::kCountdownTick);
     connect(m_otpTimer, &QTimer::timeout, this, &LoginWindow::countdownTick);
 
     updateServerLabel();
@@ -273,7 +275,7 @@ void LoginWindow::showEvent(QShowEvent* event)
     if (m_introPlayed)
         return;
     m_introPlayed = true;
-    fadeIn(m_pages, shell::tun::kIntroFade, QEasingCurve::OutCubic);
+    fadeIn(m_pages, tun::kIntroFade, QEasingCurve::OutCubic);
 }
 
 void LoginWindow::updateServerLabel()
@@ -292,7 +294,7 @@ void LoginWindow::showError(const QString& text)
     m_error->setText(text);
     m_error->setVisible(!text.isEmpty());
     if (!text.isEmpty())
-        fadeIn(m_error, shell::tun::kErrorFade);
+        fadeIn(m_error, tun::kErrorFade);
 }
 
 void LoginWindow::runServerDialog()
@@ -317,14 +319,14 @@ void LoginWindow::submitLogin()
     showError(QString());
     m_signIn->setEnabled(false);
     m_signIn->setText(QStringLiteral("Signing in"));
-    QPointer<LoginWindow> self(this);
+    const RequestTicket ticket = RequestTicket::heldBy(this);
     AppContext::instance().api.login(m_user->text().trimmed(), m_password->text(), m_remember->isChecked(),
-                                     [self](const LoginStart& answer) {
-                                         if (!self)
+                                     [this, ticket](const LoginStart& answer) {
+                                         if (!ticket.current())
                                              return;
                                          // In a later turn of the event loop.
                                          QMetaObject::invokeMethod(
-                                             self, [self, answer] { self->handleLogin(answer); }, Qt::QueuedConnection);
+                                             this, [this, answer] { handleLogin(answer); }, Qt::QueuedConnection);
                                      });
 }
 
@@ -391,23 +393,23 @@ void LoginWindow::applySession(const LoginStart& answer)
     }
     if (!answer.user.username.isEmpty() || !answer.user.organisationName.isEmpty())
         ctx.user = answer.user;
-    QPointer<LoginWindow> self(this);
-    ctx.api.fetchMe([self](const UserProfile& profile, const QString&) {
-        if (!self)
+    const RequestTicket ticket = RequestTicket::heldBy(this);
+    ctx.api.fetchMe([this, ticket](const UserProfile& profile, const QString&) {
+        if (!ticket.current())
             return;
         AppContext& c = AppContext::instance();
         if (!profile.organisationName.isEmpty() || (!profile.username.isEmpty() && c.user.organisationName.isEmpty()))
             c.user = profile;
         // When the window shows again after a sign-out, it shows the form,
         // not the code step that has been used up.
-        self->backToSignIn();
-        Q_EMIT self->signedIn();
+        backToSignIn();
+        Q_EMIT signedIn();
     });
 }
 
 void LoginWindow::backToSignIn()
 {
-    ++m_stepGeneration;
+    m_steps.supersede();
     m_otpTimer->stop();
     m_otpSecondsLeft = 0;
     m_otpUserId.clear();
@@ -434,32 +436,32 @@ void LoginWindow::restoreSavedSession()
     setRestoring(true);
     ApiClient& api = AppContext::instance().api;
     api.setRefreshToken(saved->refreshToken);
-    QPointer<LoginWindow> self(this);
-    api.refresh([self](const LoginStart& answer) {
-        if (!self)
+    const RequestTicket ticket = RequestTicket::heldBy(this);
+    api.refresh([this, ticket](const LoginStart& answer) {
+        if (!ticket.current())
             return;
         ApiClient& client = AppContext::instance().api;
         if (answer.step != LoginStart::SignedIn) {
             if (restoreFailure(answer) == RestoreFailure::ForgetRemembered)
                 SessionStore::clear();
             client.setRefreshToken(QString());
-            self->setRestoring(false);
+            setRestoring(false);
             return;
         }
         client.startSessionKeepAlive(answer.expiresIn);
-        client.fetchMe([self](const UserProfile& profile, const QString&) {
-            if (!self)
+        client.fetchMe([this, ticket](const UserProfile& profile, const QString&) {
+            if (!ticket.current())
                 return;
             if (profile.username.isEmpty() && profile.organisationName.isEmpty()) {
                 // No usable profile: the remembered sign-in stays for a later try.
                 AppContext::instance().api.setAccessToken(QString());
-                self->setRestoring(false);
+                setRestoring(false);
                 return;
             }
             AppContext::instance().user = profile;
-            self->setRestoring(false);
-            self->backToSignIn();
-            Q_EMIT self->signedIn();
+            setRestoring(false);
+            backToSignIn();
+            Q_EMIT signedIn();
         });
     });
 }
@@ -468,12 +470,12 @@ void LoginWindow::restoreSavedSession()
 
 void LoginWindow::enterOtp(const LoginStart& answer)
 {
-    ++m_stepGeneration;
+    m_steps.supersede();
     m_otpBusy = false;
     m_verify->setEnabled(true);
     m_otpUserId = answer.userId;
     m_otpRemember = answer.rememberMe || m_remember->isChecked();
-    m_otpLength = answer.otpLength < 1 ? shell::tun::kDefaultOtpLength : answer.otpLength;
+    m_otpLength = answer.otpLength < 1 ? tun::kDefaultOtpLength : answer.otpLength;
     m_codeHint->setText(codeHint(m_otpLength, answer.contact));
     m_otpField->setMaxLength(m_otpLength);
     m_otpField->clear();
@@ -484,7 +486,7 @@ void LoginWindow::enterOtp(const LoginStart& answer)
         m_otpBoxes.first()->setFocus(Qt::OtherFocusReason);
     else
         m_otpField->setFocus(Qt::OtherFocusReason);
-    startOtpCountdown(answer.otpTime < 1 ? shell::tun::kDefaultOtpSeconds : answer.otpTime);
+    startOtpCountdown(answer.otpTime < 1 ? int(tun::kDefaultOtpValidity.count()) : answer.otpTime);
 }
 
 void LoginWindow::layoutOtpBoxes(int length)
@@ -495,18 +497,18 @@ void LoginWindow::layoutOtpBoxes(int length)
         delete item;
     }
     m_otpBoxes.clear();
-    const bool boxes = length == shell::tun::kDigitBoxCount;
+    const bool boxes = length == tun::kDigitBoxCount;
     m_boxRow->setVisible(boxes);
     m_otpField->setVisible(!boxes);
     if (!boxes)
         return;
     auto* h = static_cast<QHBoxLayout*>(row);
     h->addStretch();
-    for (int i = 0; i < shell::tun::kDigitBoxCount; ++i) {
+    for (int i = 0; i < tun::kDigitBoxCount; ++i) {
         auto* box = new QLineEdit(m_boxRow);
         box->setObjectName(QStringLiteral("OtpDigit"));
         // A whole pasted code fits into one box; the typing rule then spreads it.
-        box->setMaxLength(shell::tun::kDigitBoxMaxChars);
+        box->setMaxLength(tun::kDigitBoxMaxChars);
         box->setAlignment(Qt::AlignCenter);
         box->setFixedSize(48, 56);
         box->setAccessibleName(QStringLiteral("Digit %1 of the code").arg(i + 1));
@@ -594,13 +596,11 @@ void LoginWindow::submitOtp()
     }
     m_otpBusy = true;
     m_verify->setEnabled(false);
-    QPointer<LoginWindow> self(this);
-    const int generation = m_stepGeneration;
-    AppContext::instance().api.verifyOtp(m_otpUserId, code, m_otpRemember,
-                                         [self, generation](const LoginStart& answer) {
-                                             if (self && generation == self->m_stepGeneration)
-                                                 self->otpAnswered(answer);
-                                         });
+    const RequestTicket step = m_steps.ticket();
+    AppContext::instance().api.verifyOtp(m_otpUserId, code, m_otpRemember, [this, step](const LoginStart& answer) {
+        if (step.current())
+            otpAnswered(answer);
+    });
 }
 
 void LoginWindow::otpAnswered(const LoginStart& answer)
@@ -631,11 +631,10 @@ void LoginWindow::resendCode()
         return;
     m_resend->setEnabled(false);
     m_codeError->hide();
-    QPointer<LoginWindow> self(this);
-    const int generation = m_stepGeneration;
-    AppContext::instance().api.resendOtp(m_otpUserId, [self, generation](const LoginStart& answer) {
-        if (self && generation == self->m_stepGeneration)
-            self->resendAnswered(answer);
+    const RequestTicket step = m_steps.ticket();
+    AppContext::instance().api.resendOtp(m_otpUserId, [this, step](const LoginStart& answer) {
+        if (step.current())
+            resendAnswered(answer);
     });
 }
 
@@ -654,7 +653,7 @@ void LoginWindow::resendAnswered(const LoginStart& answer)
         startOtpCountdown(answer.otpTime);
     if (answer.otpResent) {
         m_resend->setText(QStringLiteral("Code sent"));
-        QTimer::singleShot(shell::tun::kCodeSentShown, this, [this] {
+        QTimer::singleShot(tun::kCodeSentShown, this, [this] {
             if (resendUsable(m_otpSecondsLeft))
                 m_resend->setText(QStringLiteral("Resend code"));
         });

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "server/api/ApiTypes.h"
 
 #include <QList>
@@ -106,7 +107,7 @@ private:
     QUrl m_verificationLink;
     bool m_introPlayed = false;
     int m_restoreAttempts = 0;
-    // Changes whenever a step is left, so that late answers of an earlier
+    // Moves on whenever a step is left, so that late answers of an earlier
     // step are dropped.
-    int m_stepGeneration = 0;
+    TicketDesk m_steps;
 };

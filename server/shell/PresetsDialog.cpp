@@ -1,12 +1,12 @@
 #include "server/shell/PresetsDialog.h"
 
+#include "app/core/RequestTicket.h"
 #include "app/ui/Theme.h"
 #include "server/api/ApiClient.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
-#include <QPointer>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -67,19 +67,17 @@ void PresetsDialog::load()
         m_status->setText(QStringLiteral("Your organisation could not be identified."));
         return;
     }
-    QPointer<PresetsDialog> self(this);
-    m_api.fetchPresets(m_organisationId, [self](const QList<Preset>& presets, const QString& error) {
-        if (!self)
+    const RequestTicket ticket = RequestTicket::heldBy(this);
+    m_api.fetchPresets(m_organisationId, [this, ticket](const QList<Preset>& presets, const QString& error) {
+        if (!ticket.current())
             return;
-        self->m_presets = presets;
-        self->m_list->clear();
+        m_presets = presets;
+        m_list->clear();
         for (const Preset& p : presets)
-            self->m_list->addItem(itemText(p));
-        self->m_status->setText(!error.isEmpty()        ? error
-                                    : presets.isEmpty() ? QStringLiteral("No presets yet.")
-                                                        : QString());
+            m_list->addItem(itemText(p));
+        m_status->setText(!error.isEmpty() ? error : presets.isEmpty() ? QStringLiteral("No presets yet.") : QString());
         if (!presets.isEmpty())
-            self->m_list->setCurrentRow(0);
+            m_list->setCurrentRow(0);
     });
 }
 
@@ -91,20 +89,21 @@ void PresetsDialog::playSelected()
     const Preset preset = m_presets.at(row);
     m_play->setEnabled(false);
     m_status->setText(QStringLiteral("Loading “%1”…").arg(preset.name));
-    QPointer<PresetsDialog> self(this);
-    m_api.fetchPresetCameras(preset.id, [self, preset](const QList<PresetCamera>& cameras, const QString& error) {
-        if (!self)
-            return;
-        self->m_play->setEnabled(true);
-        if (!error.isEmpty()) {
-            self->m_status->setText(error);
-            return;
-        }
-        if (cameras.isEmpty()) {
-            self->m_status->setText(QStringLiteral("This preset has no cameras."));
-            return;
-        }
-        Q_EMIT self->playRequested(preset.name, cameras);
-        self->accept();
-    });
+    const RequestTicket ticket = RequestTicket::heldBy(this);
+    m_api.fetchPresetCameras(preset.id,
+                             [this, ticket, preset](const QList<PresetCamera>& cameras, const QString& error) {
+                                 if (!ticket.current())
+                                     return;
+                                 m_play->setEnabled(true);
+                                 if (!error.isEmpty()) {
+                                     m_status->setText(error);
+                                     return;
+                                 }
+                                 if (cameras.isEmpty()) {
+                                     m_status->setText(QStringLiteral("This preset has no cameras."));
+                                     return;
+                                 }
+                                 Q_EMIT playRequested(preset.name, cameras);
+                                 accept();
+                             });
 }

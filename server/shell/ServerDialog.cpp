@@ -15,13 +15,14 @@
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QPointer>
 #include <QPushButton>
 #include <QUrl>
 #include <QVBoxLayout>
 
 #include <chrono>
 #include <memory>
+
+namespace tun = kvr::shell::tun;
 
 namespace ServerRules {
 
@@ -51,7 +52,7 @@ QList<Endpoint> relayCandidates(const QString& relayField, const QString& server
 {
     const QString relay = relayField.trimmed();
     if (relay.isEmpty())
-        return {{serverHost, shell::tun::kServerRelayPort}, {builtInRelayHost, shell::tun::kRelayDefaultPort}};
+        return {{serverHost, tun::kServerRelayPort}, {builtInRelayHost, tun::kRelayDefaultPort}};
     const qsizetype colon = relay.lastIndexOf(QLatin1Char(':'));
     if (colon > 0) {
         bool ok = false;
@@ -59,7 +60,7 @@ QList<Endpoint> relayCandidates(const QString& relayField, const QString& server
         if (ok)
             return {{relay.left(colon), port}};
     }
-    return {{relay, shell::tun::kRelayDefaultPort}};
+    return {{relay, tun::kRelayDefaultPort}};
 }
 
 QString styleOf(TestVerdict verdict)
@@ -100,7 +101,7 @@ QString reachFailure(QNetworkReply::NetworkError error, const QString& libraryTe
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError:
         return QStringLiteral("no answer within %1 seconds")
-            .arg(std::chrono::duration_cast<std::chrono::seconds>(shell::tun::kServerCheckTimeout).count());
+            .arg(std::chrono::duration_cast<std::chrono::seconds>(tun::kServerCheckTimeout).count());
     case QNetworkReply::RemoteHostClosedError:
         return QStringLiteral("the server closed the connection");
     case QNetworkReply::SslHandshakeFailedError:
@@ -156,7 +157,7 @@ struct TestRun {
     bool serverOk = false;
     bool videoOk = false;
     int pending = 2;
-    int generation = 0;
+    RequestTicket ticket; // a later test drops this one's result
 };
 
 } // namespace
@@ -281,31 +282,29 @@ void ServerDialog::runTest()
         showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
         return;
     }
-    const int generation = ++m_checkGeneration;
     m_test->setEnabled(false);
     showResult(TestVerdict::Testing, QStringLiteral("Testing…"));
     auto run = std::make_shared<TestRun>();
-    run->generation = generation;
-    QPointer<ServerDialog> self(this);
+    run->ticket = m_checks.issue();
     const QString host = QUrl(base).host(QUrl::FullyDecoded);
 
-    auto reported = [self, run] {
-        if (!self || run->generation != self->m_checkGeneration)
+    auto reported = [this, run] {
+        if (!run->ticket.current())
             return;
         if (--run->pending > 0)
             return;
-        self->m_test->setEnabled(true);
+        m_test->setEnabled(true);
         const TestVerdict verdict = !run->serverOk ? TestVerdict::ServerUnreachable
             : run->videoOk                         ? TestVerdict::AllReachable
                                                    : TestVerdict::VideoUnreachable;
-        self->showResult(verdict, run->serverText + QLatin1Char('\n') + run->videoText);
+        showResult(verdict, run->serverText + QLatin1Char('\n') + run->videoText);
     };
 
     // Server check: any HTTP answer, an unauthorised one included, means the
     // server is there.
     auto* net = new QNetworkAccessManager(this);
     QNetworkRequest request(QUrl(base + QStringLiteral("/v2/auth/me/")));
-    request.setTransferTimeout(int(shell::tun::kServerCheckTimeout.count()));
+    request.setTransferTimeout(int(tun::kServerCheckTimeout.count()));
     QNetworkReply* reply = net->get(request);
     connect(reply, &QNetworkReply::sslErrors, reply, [reply](const QList<QSslError>&) {
         // A server on the organisation's own network often has a certificate

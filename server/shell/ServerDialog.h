@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
+
 #include <QDialog>
 #include <QList>
 #include <QNetworkReply>
@@ -72,5 +74,5 @@ private:
     QPushButton* m_test = nullptr;
     bool m_nativeChosen = false;
     bool m_sizedOnce = false;
-    int m_checkGeneration = 0;
+    TicketDesk m_checks;
 };

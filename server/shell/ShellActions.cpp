@@ -35,14 +35,14 @@ QString presetOrganisationId()
 
 } // namespace
 
-int ShellWindow::beginStageRequest()
+RequestTicket ShellWindow::beginStageRequest()
 {
-    return ++m_stageRequest;
+    return m_stageRequests.issue();
 }
 
-bool ShellWindow::stageRequestCurrent(int request) const
+bool ShellWindow::stageRequestCurrent(const RequestTicket& request) const
 {
-    return request == m_stageRequest && AppContext::instance().viewActive;
+    return request.current() && AppContext::instance().viewActive;
 }
 
 void ShellWindow::prepareView(Operation operation)
@@ -87,20 +87,19 @@ void ShellWindow::startLive(const QString& cameraId, const QString& title)
 {
     ApiClient& api = AppContext::instance().api;
     api.stopLive(QString());
-    const int request = beginStageRequest();
-    QPointer<ShellWindow> self(this);
+    const RequestTicket request = beginStageRequest();
     api.startLiveHls(
         cameraId, m_liveMain,
-        [self, request, title](const StreamInfo& info, const QString& error) {
+        [this, request, title](const StreamInfo& info, const QString& error) {
             // A late answer must not reopen live over what the stage shows now.
-            if (!self || info.superseded || !self->stageRequestCurrent(request))
+            if (info.superseded || !stageRequestCurrent(request))
                 return;
             if (!info.url.isEmpty())
-                self->m_stage->openLive(title, info.url, false);
+                m_stage->openLive(title, info.url, false);
             else if (info.failure == ApiFailure::Offline)
-                self->m_stage->openLive(title, QString(), true);
+                m_stage->openLive(title, QString(), true);
             else
-                self->m_stage->showError(QStringLiteral("Can’t play this stream"), error, true);
+                m_stage->showError(QStringLiteral("Can’t play this stream"), error, true);
         },
         QString(), this);
 }
@@ -165,12 +164,11 @@ void ShellWindow::deviceMonth(int year, int month)
     if (!device || !channel || channel->number < 1)
         return;
     const QString asked = channel->id;
-    const int session = m_session;
-    QPointer<ShellWindow> self(this);
+    const RequestTicket session = m_sessions.ticket();
     ctx.api.fetchPlaybackCalendar(device->id, channel->number, year, month,
-                                  [self, asked, session](const QList<QDate>& days, bool, const QString&) {
-                                      if (self && session == self->m_session && self->m_currentChannelId == asked)
-                                          self->m_stage->addDeviceDays(days);
+                                  [this, asked, session](const QList<QDate>& days, bool, const QString&) {
+                                      if (session.current() && m_currentChannelId == asked)
+                                          m_stage->addDeviceDays(days);
                                   });
 }
 
@@ -181,14 +179,12 @@ void ShellWindow::deviceDay(const QDate& day)
     if (!channel)
         return;
     const QString asked = channel->id;
-    const int session = m_session;
-    QPointer<ShellWindow> self(this);
+    const RequestTicket session = m_sessions.ticket();
     ctx.api.fetchPlaybackAvailability(asked, day,
-                                      [self, asked, session, day](const QList<std::pair<double, double>>& blocks,
+                                      [this, asked, session, day](const QList<std::pair<double, double>>& blocks,
                                                                   bool supported, const QString& error) {
-                                          if (self && session == self->m_session && self->m_currentChannelId == asked)
-                                              self->m_stage->setDeviceCoverage(day, blocks,
-                                                                               supported && error.isEmpty());
+                                          if (session.current() && m_currentChannelId == asked)
+                                              m_stage->setDeviceCoverage(day, blocks, supported && error.isEmpty());
                                       });
 }
 
@@ -197,21 +193,20 @@ void ShellWindow::playDevice(const QDateTime& start, const QDateTime& end)
     const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
     if (!channel)
         return;
-    const int request = beginStageRequest();
-    QPointer<ShellWindow> self(this);
+    const RequestTicket request = beginStageRequest();
     const QString clock = QStringLiteral("HH:mm:ss");
     AppContext::instance().api.startDevicePlaybackHls(
         channel->id, start.date(), start.time().toString(clock), end.time().toString(clock),
-        [self, request](const StreamInfo& info, const QString& error) {
-            if (!self || info.superseded || !self->stageRequestCurrent(request))
+        [this, request](const StreamInfo& info, const QString& error) {
+            if (info.superseded || !stageRequestCurrent(request))
                 return;
             if (!info.url.isEmpty())
-                self->m_stage->playUrl(info.url);
+                m_stage->playUrl(info.url);
             else if (info.failure == ApiFailure::Offline)
-                self->m_stage->showError(QStringLiteral("No recording on the device for this time."), error, false);
+                m_stage->showError(QStringLiteral("No recording on the device for this time."), error, false);
             else
-                self->m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error,
-                                         QString(), false);
+                m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error, QString(),
+                                   false);
         });
 }
 
@@ -224,25 +219,23 @@ void ShellWindow::openCloudPlayback()
     AppContext& ctx = AppContext::instance();
     // The answer stands for this request only: a switch to another view or
     // channel, or a sign-out, in the meantime drops it.
-    const int request = beginStageRequest();
-    const int session = m_session;
+    const RequestTicket request = beginStageRequest();
+    const RequestTicket session = m_sessions.ticket();
     const QString asked = channel->id;
     const QString title = channel->name;
-    QPointer<ShellWindow> self(this);
     ctx.api.fetchCloudDates(device->id, channel->id,
-                            [self, request, session, asked, title](const QList<QDate>& days, const QString& error) {
-                                if (!self || session != self->m_session || request != self->m_stageRequest
-                                    || asked != self->m_currentChannelId)
+                            [this, request, session, asked, title](const QList<QDate>& days, const QString& error) {
+                                if (!session.current() || !request.current() || asked != m_currentChannelId)
                                     return;
-                                self->prepareView(Operation::CloudPlayback);
-                                self->m_stage->prepareCloud(title, days);
-                                self->setViewActive(true);
-                                self->fadeTo(StagePageIndex);
+                                prepareView(Operation::CloudPlayback);
+                                m_stage->prepareCloud(title, days);
+                                setViewActive(true);
+                                fadeTo(StagePageIndex);
                                 if (!error.isEmpty())
-                                    self->m_stage->showError(error, QString(), false);
+                                    m_stage->showError(error, QString(), false);
                                 else if (days.isEmpty())
-                                    self->m_stage->showError(QStringLiteral("This camera has no cloud archive."),
-                                                             QString(), false);
+                                    m_stage->showError(QStringLiteral("This camera has no cloud archive."), QString(),
+                                                       false);
                             });
 }
 
@@ -251,25 +244,24 @@ void ShellWindow::playCloud(const QDate& day, const QString& start, const QStrin
     const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
     if (!channel)
         return;
-    const int request = beginStageRequest();
-    QPointer<ShellWindow> self(this);
+    const RequestTicket request = beginStageRequest();
     AppContext::instance().api.fetchCloudPlaylist(
         CloudPlayRequest{channel->id, day, start, end},
-        [self, request](const QByteArray& playlist, const QUrl& address, const QString& error) {
-            if (!self || !self->stageRequestCurrent(request))
+        [this, request](const QByteArray& playlist, const QUrl& address, const QString& error) {
+            if (!stageRequestCurrent(request))
                 return;
             if (!playlist.isEmpty())
-                self->m_stage->playPlaylist(playlist, address);
+                m_stage->playPlaylist(playlist, address);
             else
-                self->m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error,
-                                         QString(), false);
+                m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error, QString(),
+                                   false);
         },
         false);
 }
 
 void ShellWindow::stageStopped()
 {
-    ++m_stageRequest;
+    m_stageRequests.supersede();
     AppContext::instance().api.stopLive(QString());
     setViewActive(false);
     fadeTo(DevicePageIndex);
@@ -338,7 +330,7 @@ void ShellWindow::showWall(const QString& title, const QList<WallCamera>& camera
         return;
     m_stage->stopPlayback();
     AppContext::instance().api.stopLive(QString());
-    ++m_stageRequest;
+    m_stageRequests.supersede();
     m_wall->openCameras(title, cameras);
     m_wallOpen = true;
     setViewActive(true);
@@ -419,11 +411,11 @@ void ShellWindow::savePreset()
     const QString orgId = presetOrganisationId();
     if (orgId.isEmpty())
         return;
-    QPointer<ShellWindow> self(this);
-    const int session = m_session;
+    QPointer<ShellWindow> self(this); // the naming dialog below runs a modal loop
+    const RequestTicket session = m_sessions.ticket();
     AppContext::instance().api.fetchPresets(
         orgId, [self, session, cameraIds](const QList<Preset>& presets, const QString&) {
-            if (!self || session != self->m_session)
+            if (!session.current())
                 return;
             QStringList names;
             for (const Preset& p : presets)

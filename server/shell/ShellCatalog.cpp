@@ -22,23 +22,22 @@ void ShellWindow::loadCatalog()
         loadOrgCatalog({});
         return;
     }
-    QPointer<ShellWindow> self(this);
-    const int session = m_session;
+    const RequestTicket session = m_sessions.ticket();
     AppContext::instance().api.fetchOrganisations(
-        [self, session](const QList<Organisation>& organisations, const QString&) {
-            if (!self || session != self->m_session)
+        [this, session](const QList<Organisation>& organisations, const QString&) {
+            if (!session.current())
                 return;
             if (organisations.size() < 2) {
-                self->loadOrgCatalog({});
+                loadOrgCatalog({});
                 return;
             }
             AppContext& ctx = AppContext::instance();
-            self->m_orgChoice->clear();
+            m_orgChoice->clear();
             for (const Organisation& o : organisations)
-                self->m_orgChoice->addItem(o.name, o.id);
-            self->m_orgChoice->show();
-            self->m_orgLabel->hide();
-            self->loadOrgCatalog(orderOrganisations(organisations, currentOrganisationName(ctx.orgName, ctx.user)));
+                m_orgChoice->addItem(o.name, o.id);
+            m_orgChoice->show();
+            m_orgLabel->hide();
+            loadOrgCatalog(orderOrganisations(organisations, currentOrganisationName(ctx.orgName, ctx.user)));
         });
 }
 
@@ -64,47 +63,45 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
         int completed = 0;
     };
     auto progress = std::make_shared<Progress>();
-    QPointer<ShellWindow> self(this);
-    const int session = m_session;
-    auto current = [self, session] { return self && session == self->m_session; };
+    const RequestTicket session = m_sessions.ticket();
 
     ApiClient::CatalogHandlers handlers;
-    handlers.sites = [self, current, progress](const QList<Site>& sites) {
-        if (!current())
+    handlers.sites = [this, session, progress](const QList<Site>& sites) {
+        if (!session.current())
             return;
         progress->sites = int(sites.size());
         AppContext::instance().sites = sites;
-        self->m_catalogue->setSites(sites);
-        self->m_catalogue->setLoadingText(sites.isEmpty() ? QString() : sitesProgressText(0, progress->sites));
+        m_catalogue->setSites(sites);
+        m_catalogue->setLoadingText(sites.isEmpty() ? QString() : sitesProgressText(0, progress->sites));
         if (!sites.isEmpty())
-            self->showHome(QString());
+            showHome(QString());
     };
-    handlers.site = [self, current, progress](int index, const Site& site) {
-        if (!current())
+    handlers.site = [this, session, progress](int index, const Site& site) {
+        if (!session.current())
             return;
         QList<Site>& sites = AppContext::instance().sites;
         if (index >= 0 && index < sites.size())
             sites[index] = site;
-        self->m_catalogue->updateSite(index, site);
+        m_catalogue->updateSite(index, site);
         ++progress->completed;
-        self->m_catalogue->setLoadingText(sitesProgressText(progress->completed, progress->sites));
+        m_catalogue->setLoadingText(sitesProgressText(progress->completed, progress->sites));
     };
-    handlers.done = [self, current, organisations](const QString& error) {
-        if (!current())
+    handlers.done = [this, session, organisations](const QString& error) {
+        if (!session.current())
             return;
-        self->m_catalogue->setLoadingText(QString());
+        m_catalogue->setLoadingText(QString());
         const bool empty = catalogueEmpty(AppContext::instance().sites);
         if (!empty) {
             if (!error.isEmpty())
-                self->showHome(error);
+                showHome(error);
             return;
         }
         if (error.isEmpty() && organisations.size() >= 2) {
             // Nothing here: the next organisation in the order is tried.
-            self->loadOrgCatalog(organisations.mid(1));
+            loadOrgCatalog(organisations.mid(1));
             return;
         }
-        self->showHome(error);
+        showHome(error);
     };
     ctx.api.fetchCatalogProgressive(organisation, handlers);
 }
@@ -138,11 +135,10 @@ void ShellWindow::startBackgroundChecks()
 
 void ShellWindow::refreshStatus()
 {
-    QPointer<ShellWindow> self(this);
-    const int session = m_session;
-    AppContext::instance().api.fetchSystemStatus([self, session](bool online, int streams, ApiFailure failure) {
-        if (self && session == self->m_session)
-            self->applyChip(online, streams, failure);
+    const RequestTicket session = m_sessions.ticket();
+    AppContext::instance().api.fetchSystemStatus([this, session](bool online, int streams, ApiFailure failure) {
+        if (session.current())
+            applyChip(online, streams, failure);
     });
 }
 

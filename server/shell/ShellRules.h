@@ -1,7 +1,7 @@
 #pragma once
 
 #include "server/api/ApiTypes.h"
-#include "server/view/WallPolicy.h" // WallCamera
+#include "server/view/CameraWallRules.h" // WallCamera
 
 #include <QList>
 #include <QString>

@@ -24,6 +24,8 @@
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
+namespace tun = kvr::shell::tun;
+
 using namespace ShellRules;
 
 ShellWindow::ShellWindow(QWidget* parent) : ShellWindow(makeShellParts(nullptr), parent) {}
@@ -150,7 +152,7 @@ void ShellWindow::build()
     outer->addLayout(body, 1);
 
     m_statusTimer = new QTimer(this);
-    m_statusTimer->setInterval(shell::tun::kStatusInterval);
+    m_statusTimer->setInterval(tun::kStatusInterval);
 
     m_liveMain = AppContext::instance().liveMain();
     m_stage->setMainStream(m_liveMain);
@@ -305,7 +307,7 @@ void ShellWindow::openSettings()
 void ShellWindow::stopEverything(Operation operation)
 {
     const StreamEffects effects = effectsOf(operation);
-    ++m_stageRequest; // answers for what showed until now are dropped
+    m_stageRequests.supersede(); // answers for what showed until now are dropped
     if (effects.stage == StageEffect::Stopped)
         m_stage->stopPlayback();
     if (effects.wall == WallEffect::Stopped) {
@@ -356,7 +358,7 @@ void ShellWindow::onSessionExpired()
 void ShellWindow::endSession()
 {
     AppContext& ctx = AppContext::instance();
-    ++m_session;
+    m_sessions.supersede();
     ctx.api.logout();
     SessionStore::clear();
     ctx.sites.clear();
@@ -383,7 +385,7 @@ void ShellWindow::stopStreamsAtQuit()
     // The stop requests leave through the event loop, which has ended: give
     // them a short, bounded moment to go out.
     QEventLoop grace;
-    QTimer::singleShot(shell::tun::kQuitGrace, &grace, &QEventLoop::quit);
+    QTimer::singleShot(tun::kQuitGrace, &grace, &QEventLoop::quit);
     grace.exec();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "server/api/ApiTypes.h"
 #include "server/shell/ShellPorts.h"
 
@@ -129,8 +130,8 @@ private:
     void prepareView(ShellRules::Operation operation);
     // Answers for the stage are acted on only while the stage still shows
     // what they were asked for.
-    int beginStageRequest();
-    bool stageRequestCurrent(int request) const;
+    RequestTicket beginStageRequest();
+    bool stageRequestCurrent(const RequestTicket& request) const;
 
     StagePort* m_stage = nullptr;
     WallPort* m_wall = nullptr;
@@ -159,9 +160,9 @@ private:
     bool m_liveMain = true;
 
     // Changes at every sign-out and expiry: answers of an earlier session are dropped.
-    int m_session = 0;
+    TicketDesk m_sessions;
     // Changes whenever the stage is given something new to show.
-    int m_stageRequest = 0;
+    TicketDesk m_stageRequests;
     int m_catalogLoads = 0;
     // A camera wall was opened and has not been stopped or closed since.
     bool m_wallOpen = false;

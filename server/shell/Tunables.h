@@ -5,7 +5,7 @@
 
 #include <chrono>
 
-namespace shell::tun {
+namespace kvr::shell::tun {
 
 using namespace std::chrono_literals;
 
@@ -17,7 +17,7 @@ inline constexpr std::chrono::milliseconds kIntroFade = 520ms; // the form fades
 inline constexpr std::chrono::milliseconds kErrorFade = 260ms; // an error message fades in
 inline constexpr std::chrono::milliseconds kCountdownTick = 1000ms;
 inline constexpr std::chrono::milliseconds kCodeSentShown = 1600ms; // "Code sent" before "Resend code"
-inline constexpr int kDefaultOtpSeconds = 300;                      // validity when the server gives none
+inline constexpr std::chrono::seconds kDefaultOtpValidity = 300s;   // when the server gives none
 inline constexpr int kDefaultOtpLength = 6;
 inline constexpr int kDigitBoxCount = 6;
 inline constexpr int kDigitBoxMaxChars = 6; // one whole code, to be spread over the boxes
@@ -41,9 +41,9 @@ inline constexpr int kPaneMaxWidth_px = 520;
 inline constexpr int kPaneCollapsedWidth_px = 56;
 inline constexpr int kCatalogRowHeight_px = 36; // every row, so that site rows fit their buttons
 
-} // namespace shell::tun
+} // namespace kvr::shell::tun
 
-namespace shell::tun {
+namespace kvr::shell::tun {
 // At quit while something plays: how long the stop requests get to leave.
 inline constexpr std::chrono::milliseconds kQuitGrace = 800ms;
-} // namespace shell::tun
+} // namespace kvr::shell::tun

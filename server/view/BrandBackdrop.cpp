@@ -10,6 +10,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace tun = kvr::view::tun;
+
 namespace {
 // Known to the meta-type system by name, for code that makes widgets by type.
 [[maybe_unused]] const int kRegistered = qRegisterMetaType<BrandBackdrop*>("BrandBackdrop*");
@@ -20,7 +22,7 @@ BrandBackdrop::BrandBackdrop(QWidget* parent) : QWidget(parent)
     m_animation = new QVariantAnimation(this);
     m_animation->setStartValue(0.0);
     m_animation->setEndValue(2 * std::numbers::pi);
-    m_animation->setDuration(int(kvr::view::tun::kBackdropCycle.count()));
+    m_animation->setDuration(int(tun::kBackdropCycle.count()));
     m_animation->setEasingCurve(QEasingCurve::Linear);
     m_animation->setLoopCount(-1);
     connect(m_animation, &QVariantAnimation::valueChanged, this, [this](const QVariant& v) {

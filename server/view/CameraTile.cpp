@@ -5,10 +5,10 @@
 #include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
 #include "server/api/LiveStreamService.h"
+#include "server/view/CameraTileRules.h"
 #include "server/view/PlayerStop.h"
 #include "server/view/PulseDot.h"
 #include "server/view/Snapshot.h"
-#include "server/view/TilePolicy.h"
 #include "server/view/Tunables.h"
 #include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
@@ -279,24 +279,22 @@ void CameraTile::start(std::function<void()> done, DoneWhen when)
             done();
         return;
     }
-    const quint64 attempt = ++m_startSerial;
+    const RequestTicket attempt = m_startAttempts.issue();
     // No context object: the continuation must run even when the tile is gone.
     m_streams->startLiveHls(
         m_cameraId, m_useMain,
-        [guard = QPointer<CameraTile>(this), done = std::move(done), attempt, when](const StreamInfo& info,
-                                                                                    const QString& error) {
+        [this, done = std::move(done), attempt, when](const StreamInfo& info, const QString& error) {
             if (done && when == DoneWhen::Answered)
                 done();
-            if (guard && guard->m_started && !info.superseded && attempt == guard->m_startSerial) {
-                CameraTile* t = guard.data();
+            if (attempt.current() && m_started && !info.superseded) {
                 if (info.url.isEmpty()) {
-                    t->showFailure(error, info.failure == ApiFailure::Offline);
+                    showFailure(error, info.failure == ApiFailure::Offline);
                 } else {
-                    t->m_dot->setPulsing(true);
-                    t->m_url = info.url;
-                    t->sizePlayer();
-                    if (!t->m_suspended)
-                        t->play();
+                    m_dot->setPulsing(true);
+                    m_url = info.url;
+                    sizePlayer();
+                    if (!m_suspended)
+                        play();
                 }
             }
             if (done && when == DoneWhen::Shown)

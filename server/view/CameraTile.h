@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
+
 #include <QFrame>
 #include <QList>
 #include <QPointer>
@@ -138,8 +140,8 @@ private:
     // The pointer is over the tile or the keyboard focus is within it.
     bool showsControls() const;
     bool m_expanded = false;
-    // Each start gets a number; an answer to an earlier one is dropped.
-    quint64 m_startSerial = 0;
+    // Each start takes a ticket; an answer to an earlier one is dropped.
+    TicketDesk m_startAttempts;
     QPointer<LiveStreamService> m_streams;
 
     VideoStage* m_stage = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/view/StagePolicy.h"
+#include "server/view/StageRules.h"
 
 #include <QByteArray>
 #include <QDate>

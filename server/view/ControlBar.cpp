@@ -8,6 +8,8 @@
 #include <QPainter>
 #include <QPropertyAnimation>
 
+namespace tun = kvr::view::tun;
+
 ControlBar::ControlBar(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_NoSystemBackground);
@@ -15,7 +17,7 @@ ControlBar::ControlBar(QWidget* parent) : QWidget(parent)
     m_opacityEffect->setOpacity(1.0);
     setGraphicsEffect(m_opacityEffect);
     m_fade = new QPropertyAnimation(m_opacityEffect, "opacity", this);
-    m_fade->setDuration(int(kvr::view::tun::kBarFade.count()));
+    m_fade->setDuration(int(tun::kBarFade.count()));
     m_fade->setEasingCurve(QEasingCurve::InOutQuad);
     // The end of a fade is painted whatever happened meanwhile (a fade that
     // ran while the page was hidden leaves nothing stale on screen).

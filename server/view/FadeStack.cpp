@@ -6,6 +6,8 @@
 #include <QPointer>
 #include <QPropertyAnimation>
 
+namespace tun = kvr::view::tun;
+
 void FadeStack::fadeTo(QWidget* page)
 {
     if (!page || page == currentWidget())
@@ -15,7 +17,7 @@ void FadeStack::fadeTo(QWidget* page)
     effect->setOpacity(0.0);
     page->setGraphicsEffect(effect); // replaces (and deletes) an effect of an earlier fade
     auto* fade = new QPropertyAnimation(effect, "opacity", page);
-    fade->setDuration(int(kvr::view::tun::kPageFade.count()));
+    fade->setDuration(int(tun::kPageFade.count()));
     fade->setStartValue(0.0);
     fade->setEndValue(1.0);
     fade->setEasingCurve(QEasingCurve::OutCubic);

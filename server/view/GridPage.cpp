@@ -200,7 +200,7 @@ void GridPage::openCameras(const QString& title, const QList<Camera>& cameras)
 
 void GridPage::stopAll()
 {
-    ++m_generation;
+    m_pages.supersede();
     stopAutoAdvance();
     m_startQueue.clear();
     m_starting = 0;
@@ -330,7 +330,7 @@ void GridPage::rebuild()
 {
     m_rebuildPending = false;
     collapseExpanded(false);
-    ++m_generation;
+    m_pages.supersede();
     m_startQueue.clear();
     m_starting = 0;
     clearTiles();
@@ -430,20 +430,20 @@ void GridPage::pumpStartQueue()
 {
     if (m_starting >= tun::kStartsInFlight)
         return;
-    const qint64 g = m_generation;
+    const RequestTicket page = m_pages.ticket();
     while (!m_startQueue.isEmpty()) {
         const QPointer<CameraTile> tile = m_startQueue.takeFirst();
         if (!tile)
             continue;
         ++m_starting;
-        tile->start([wall = QPointer<GridPage>(this), g] {
+        tile->start([this, page] {
             // Starts of an earlier page change nothing here.
-            if (!wall || wall->m_generation != g)
+            if (!page.current())
                 return;
-            --wall->m_starting;
-            wall->pumpStartQueue();
+            --m_starting;
+            pumpStartQueue();
         });
-        if (m_generation != g || m_starting >= tun::kStartsInFlight)
+        if (!page.current() || m_starting >= tun::kStartsInFlight)
             break;
     }
 }

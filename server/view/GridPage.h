@@ -1,7 +1,8 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "app/ui/Fitting.h"
-#include "server/view/WallPolicy.h"
+#include "server/view/CameraWallRules.h"
 
 #include <QList>
 #include <QPointer>
@@ -103,7 +104,7 @@ private:
     int m_page = 0;
     int m_side = 0;
     bool m_fullscreen = false;
-    qint64 m_generation = 0;
+    TicketDesk m_pages;
     CameraTile* m_expandedTile = nullptr;
     int m_revealed = 0; // tiles of the page shown so far
     int m_columns = 1;

@@ -1,7 +1,7 @@
 #include "server/view/Snapshot.h"
 
 #include "app/core/Clock.h"
-#include "server/view/StagePolicy.h"
+#include "server/view/StageRules.h"
 
 #include <QDir>
 #include <QRegularExpression>

@@ -2,7 +2,7 @@
 
 #include "app/ui/Fitting.h"
 #include "server/view/CloudPlaylist.h"
-#include "server/view/StagePolicy.h"
+#include "server/view/StageRules.h"
 
 #include <QByteArray>
 #include <QDate>

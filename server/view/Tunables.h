@@ -52,8 +52,8 @@ inline constexpr milliseconds kOverloadSpacing{12000};
 inline constexpr int kLastOverloadStep = 3;
 // The cap every tile gets from the first overload step on.
 inline constexpr double kOverloadCap_fps = 5.0;
-inline constexpr int kDefaultAdvance_s = 30;
-inline constexpr int kShortestAdvance_s = 10;
+inline constexpr std::chrono::seconds kDefaultAdvance{30};
+inline constexpr std::chrono::seconds kShortestAdvance{10};
 // A QTimer counts in 32-bit milliseconds; longer intervals are waited out in
 // slices of at most this against a 64-bit deadline.
 inline constexpr milliseconds kLongestTimerSlice{3600 * 1000};

@@ -1,6 +1,6 @@
 // The player's rules without FFmpeg, threads or sockets: pacing, the sound
 // clock's give-up, read-ahead, overload windows, the behind-live skip, the
-// reconnect policy, the hardware watch, continuity, the frame-rate cap,
+// reconnect schedule, the hardware watch, continuity, the frame-rate cap,
 // picture sizes, input kinds, the token rule, masking, stale live playlists,
 // FFmpeg's log filter, the kinds of failure of FFmpeg's and HTTP's codes and
 // the decode settings.
@@ -24,7 +24,7 @@ extern "C" {
 }
 
 using namespace kvr::video;
-using Kind = ReconnectPolicy::Decision::Kind;
+using Kind = ReconnectSchedule::Decision::Kind;
 
 namespace {
 
@@ -61,8 +61,8 @@ struct Paced {
     QStringList trail; // "pts@now" of each picture shown
 };
 
-ReconnectPolicy::Ended ended(int generation, bool hadPicture, const QString& failure = QString(),
-                             PlayerFailure kind = PlayerFailure::None)
+ReconnectSchedule::Ended ended(int generation, bool hadPicture, const QString& failure = QString(),
+                               PlayerFailure kind = PlayerFailure::None)
 {
     return {generation, hadPicture, failure.isEmpty(), false, failure, kind};
 }
@@ -269,28 +269,28 @@ private Q_SLOTS:
         for (const bool hadPicture : {true, false}) {
             const QString why =
                 hadPicture ? QStringLiteral("The connection dropped") : QStringLiteral("No picture yet");
-            ReconnectPolicy policy;
-            policy.started(1, true, false);
+            ReconnectSchedule schedule;
+            schedule.started(1, true, false);
             for (int n = 1; n <= 3; ++n) {
-                const auto d = policy.ended(ended(n, hadPicture), true);
+                const auto d = schedule.ended(ended(n, hadPicture), true);
                 QVERIFY(d.kind == Kind::Schedule);
                 QCOMPARE(QVariantList({d.attempt, d.delayMs, d.why}), QVariantList({n, n * 1200, why}));
-                QVERIFY(policy.restartDue(n));
-                policy.started(n + 1, false, false);
-                QVERIFY(!policy.restartDue(n));
+                QVERIFY(schedule.restartDue(n));
+                schedule.started(n + 1, false, false);
+                QVERIFY(!schedule.restartDue(n));
             }
-            const auto gaveUp = policy.ended(ended(4, hadPicture), true);
+            const auto gaveUp = schedule.ended(ended(4, hadPicture), true);
             QCOMPARE(gaveUp.headline,
                      hadPicture ? QStringLiteral("Lost the stream") : QStringLiteral("No video from this camera"));
             QCOMPARE(gaveUp.failure, PlayerFailure::Dropped);
         }
         // Without restarts a drop just ends; a hardware fallback always restarts.
-        ReconnectPolicy policy;
-        policy.started(5, true, false);
-        QVERIFY(policy.ended(ended(5, true), false).kind == Kind::Nothing);
-        QVERIFY(policy.ended({5, false, true, true, QString()}, false).kind == Kind::RestartNow); // for software
+        ReconnectSchedule schedule;
+        schedule.started(5, true, false);
+        QVERIFY(schedule.ended(ended(5, true), false).kind == Kind::Nothing);
+        QVERIFY(schedule.ended({5, false, true, true, QString()}, false).kind == Kind::RestartNow); // for software
 
-        ReconnectPolicy stale;
+        ReconnectSchedule stale;
         stale.started(1, true, false);
         stale.started(2, true, false);
         QVERIFY(stale.ended(ended(1, true), true).kind == Kind::Nothing && !stale.restartDue(1));
@@ -304,15 +304,15 @@ private Q_SLOTS:
     {
         const QString refused = QStringLiteral("Connection refused");
         const PlayerFailure kind = PlayerFailure::Refused;
-        ReconnectPolicy policy;
-        policy.started(1, true, false);
-        const auto first = policy.ended(ended(1, false, refused, kind), true);
+        ReconnectSchedule schedule;
+        schedule.started(1, true, false);
+        const auto first = schedule.ended(ended(1, false, refused, kind), true);
         QVERIFY(first.kind == Kind::GiveUp && first.failure == kind);
-        policy.started(2, true, false);
-        QVERIFY(policy.ended(ended(2, true), true).kind == Kind::Schedule);
+        schedule.started(2, true, false);
+        QVERIFY(schedule.ended(ended(2, true), true).kind == Kind::Schedule);
         for (int n = 3; n <= 5; ++n) {
-            policy.started(n, false, false);
-            const auto d = policy.ended(ended(n, false, refused, kind), true);
+            schedule.started(n, false, false);
+            const auto d = schedule.ended(ended(n, false, refused, kind), true);
             if (n < 5)
                 QVERIFY(d.kind == Kind::Schedule && d.attempt == n - 1);
             else
@@ -359,16 +359,16 @@ private Q_SLOTS:
                                                                 {"hls, old again", true, 80.0, 100.0, 1},
                                                                 {"hls, 9 s new", true, 95.0, 109.0, 1},
                                                                 {"hls, 10 s new", true, 95.0, 110.0, 0}}) {
-            ReconnectPolicy policy;
-            policy.started(1, true, continuous);
-            policy.picture(1, 90.0);
-            policy.picture(1, 100.0);
-            QVERIFY(policy.ended(ended(1, true), true).kind == Kind::Schedule);
-            policy.started(2, false, continuous);
-            policy.picture(1, 200.0); // a late picture of the old thread
+            ReconnectSchedule schedule;
+            schedule.started(1, true, continuous);
+            schedule.picture(1, 90.0);
+            schedule.picture(1, 100.0);
+            QVERIFY(schedule.ended(ended(1, true), true).kind == Kind::Schedule);
+            schedule.started(2, false, continuous);
+            schedule.picture(1, 200.0); // a late picture of the old thread
             for (double t = from; t <= to + 1e-9; t += 0.5)
-                policy.picture(2, t);
-            QVERIFY2(policy.count() == count, name);
+                schedule.picture(2, t);
+            QVERIFY2(schedule.count() == count, name);
         }
     }
 

@@ -558,7 +558,7 @@ private Q_SLOTS:
             peak = std::max(peak, events->bufferedBytes());
         }
         QCOMPARE(events->events().size(), 3);
-        QVERIFY2(peak <= NativeTunables::kStreamBufferedTotal_bytes, qPrintable(QString::number(peak)));
+        QVERIFY2(peak <= kvr::native::tun::kStreamBufferedTotal_bytes, qPrintable(QString::number(peak)));
         QVERIFY2(peak > 6 << 20, qPrintable(QString::number(peak))); // they did fill up
         events->stop();
     }

@@ -3,8 +3,8 @@
 // session-end wording, failure kinds, start and readiness answers,
 // redirects, relay candidates and routes.
 #include "server/api/ApiJson.h"
-#include "server/api/ApiPolicy.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/ApiRules.h"
 #include "tests/support/TestKit.h"
 
 #include <QJsonArray>
@@ -12,7 +12,7 @@
 
 #include <climits>
 
-using namespace ApiPolicy;
+using namespace ApiRules;
 using F = ApiFailure;
 
 namespace {

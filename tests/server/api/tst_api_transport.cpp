@@ -3,7 +3,7 @@
 // whose receiver is gone) and the session carried on it (sign-in without an
 // answer, token refresh shared by every path that renews, the keep-alive
 // timer, 401 handling and the end of a session).
-#include "server/api/ApiPolicy.h"
+#include "server/api/ApiRules.h"
 #include "tests/server/api/ApiTestSupport.h"
 
 #include <QFile>
@@ -361,7 +361,7 @@ private Q_SLOTS:
             ApiClientTestAccess::fireRefreshTimer(*rig.client);
             QTRY_COMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 45000);
             const LoginStart r = refresh(*rig.client);
-            QVERIFY2(r.error.startsWith("Can\u2019t reach") && ApiPolicy::isOutage(r.failure), qPrintable(r.error));
+            QVERIFY2(r.error.startsWith("Can\u2019t reach") && ApiRules::isOutage(r.failure), qPrintable(r.error));
             rig.server.clearScripts();
         }
         QVERIFY(expired.isEmpty() && !rig.client->accessToken().isEmpty());

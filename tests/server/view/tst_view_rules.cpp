@@ -3,11 +3,11 @@
 // overlays, wall pages, labels, quality, caps, overload steps and auto-advance
 // timing.
 
+#include "server/view/CameraTileRules.h"
+#include "server/view/CameraWallRules.h"
 #include "server/view/CloudPlaylist.h"
 #include "server/view/Snapshot.h"
-#include "server/view/StagePolicy.h"
-#include "server/view/TilePolicy.h"
-#include "server/view/WallPolicy.h"
+#include "server/view/StageRules.h"
 #include "tests/support/TestKit.h"
 
 using kvr::video::PlayerFailure;

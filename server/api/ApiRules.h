@@ -15,7 +15,7 @@
 // The client's rules as plain functions: intervals, texts, route choice and
 // caching. They take their inputs and return a result, so they test without
 // a socket or a timer.
-namespace ApiPolicy {
+namespace ApiRules {
 
 // Renewal timer interval for an access-token lifetime in seconds (64-bit
 // arithmetic, clamped to the ceiling).
@@ -96,4 +96,4 @@ QString relayUrl(const QString& host, int port, const QString& user, const QStri
 // where its credentials belong: same scheme, host and port.
 bool sameOrigin(const QUrl& from, const QUrl& to);
 
-} // namespace ApiPolicy
+} // namespace ApiRules

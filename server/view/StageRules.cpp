@@ -1,4 +1,4 @@
-#include "server/view/StagePolicy.h"
+#include "server/view/StageRules.h"
 
 #include "app/core/Clock.h"
 #include "server/view/Tunables.h"

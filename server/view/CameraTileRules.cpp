@@ -1,4 +1,4 @@
-#include "server/view/TilePolicy.h"
+#include "server/view/CameraTileRules.h"
 
 #include "server/view/Tunables.h"
 

@@ -1,4 +1,4 @@
-#include "server/api/ApiPolicy.h"
+#include "server/api/ApiRules.h"
 
 #include "server/api/ApiJson.h"
 #include "server/api/Tunables.h"
@@ -7,31 +7,31 @@
 
 #include <algorithm>
 
-namespace ApiPolicy {
+namespace ApiRules {
 
-using namespace ApiTunables;
+namespace tun = kvr::api::tun;
 
 qint64 refreshDelayMs(qint64 lifetimeSecs)
 {
     if (lifetimeSecs < 1)
-        return kRefreshUnknownLifetime.count();
-    const qint64 ceilingSecs = std::chrono::duration_cast<seconds>(kRefreshCeiling).count();
+        return tun::kRefreshUnknownLifetime.count();
+    const qint64 ceilingSecs = std::chrono::duration_cast<std::chrono::seconds>(tun::kRefreshCeiling).count();
     const qint64 secs = std::min<qint64>(
-        std::max<qint64>(kRefreshFloor.count(), 3 * std::min(lifetimeSecs, 4 * ceilingSecs) / 4), ceilingSecs);
+        std::max<qint64>(tun::kRefreshFloor.count(), 3 * std::min(lifetimeSecs, 4 * ceilingSecs) / 4), ceilingSecs);
     return secs * 1000;
 }
 
 qint64 leaseIntervalMs(qint64 ttlSecs)
 {
     if (ttlSecs < 1)
-        return kLeaseUnknown.count();
-    const qint64 ms = std::min<qint64>(ttlSecs, kLeaseCeiling.count()) * 500;
-    return std::clamp<qint64>(ms, kLeaseFloor.count(), kLeaseCeiling.count());
+        return tun::kLeaseUnknown.count();
+    const qint64 ms = std::min<qint64>(ttlSecs, tun::kLeaseCeiling.count()) * 500;
+    return std::clamp<qint64>(ms, tun::kLeaseFloor.count(), tun::kLeaseCeiling.count());
 }
 
 qint64 readinessDelayMs(qint64 pollAfterMs)
 {
-    return std::clamp<qint64>(pollAfterMs, kReadyPollMin.count(), kReadyPollMax.count());
+    return std::clamp<qint64>(pollAfterMs, tun::kReadyPollMin.count(), tun::kReadyPollMax.count());
 }
 
 bool refreshRefused(int status)
@@ -41,7 +41,7 @@ bool refreshRefused(int status)
 
 QString sessionEndText(qint64 secsLeft)
 {
-    if (secsLeft >= kEarlyEndThreshold_s) {
+    if (secsLeft >= tun::kEarlyEndThreshold.count()) {
         const qint64 minutes = (secsLeft + 59) / 60;
         return QStringLiteral("The server ended this session early: the sign-in still had %1 minute%2 left. "
                               "This happens when the same account signs in somewhere else (another device or "
@@ -102,10 +102,10 @@ std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, con
     }
     if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true))
         return StreamOutcome{};
-    if (elapsedMs > kReadyLimit.count())
+    if (elapsedMs > tun::kReadyLimit.count())
         return readinessTimedOut();
     *pauseMs =
-        readinessDelayMs(jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(kReadyPollDefault.count())));
+        readinessDelayMs(jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(tun::kReadyPollDefault.count())));
     return std::nullopt;
 }
 
@@ -194,7 +194,7 @@ bool cacheFresh(qint64 ageMs, bool reachable)
 {
     if (ageMs < 0)
         return false;
-    return ageMs < (reachable ? kReachableCacheAge : kUnreachableCacheAge).count();
+    return ageMs < (reachable ? tun::kReachableCacheAge : tun::kUnreachableCacheAge).count();
 }
 
 QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, const QString& baseHost,
@@ -204,7 +204,7 @@ QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, co
         return {{configuredHost, relayPort}};
     QList<Endpoint> list{{baseHost, relayPort}};
     if (baseHost != builtInHost)
-        list.append({builtInHost, kDefaultRelayPort});
+        list.append({builtInHost, tun::kDefaultRelayPort});
     return list;
 }
 
@@ -272,4 +272,4 @@ bool sameOrigin(const QUrl& from, const QUrl& to)
         && from.port(defaultPort) == to.port(defaultPort);
 }
 
-} // namespace ApiPolicy
+} // namespace ApiRules

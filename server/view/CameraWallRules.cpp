@@ -1,4 +1,4 @@
-#include "server/view/WallPolicy.h"
+#include "server/view/CameraWallRules.h"
 
 #include "server/view/Tunables.h"
 
@@ -164,7 +164,7 @@ AdvancePrefill advancePrefill(qint64 s)
 
 QString advanceRefusal(qint64 seconds)
 {
-    return seconds < tun::kShortestAdvance_s ? QStringLiteral("The shortest interval is 10 seconds.") : QString();
+    return seconds < tun::kShortestAdvance.count() ? QStringLiteral("The shortest interval is 10 seconds.") : QString();
 }
 
 qint64 unitSeconds(int unit)
