@@ -63,7 +63,9 @@ QList<double> dailyUptime(const NativeStore& store, const Native::Device& d, con
 void FleetCache::update(const NativeContext& context, const QList<Native::Device>& devices, const QDateTime& now)
 {
     m_recomputed = 0;
+    m_clockOnly = 0;
     m_changed = m_all;
+    ++m_update;
     // Every local-time conversion reads the time-zone settings again: the
     // moment is converted once here for the whole fleet.
     const QDateTime localNow = now.toLocalTime();
@@ -82,28 +84,17 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             siteNames.insert(s.id, s.name);
     NativeInsights::Sources sources;
     bool haveSources = false;
-    QHash<QString, Entry> kept;
-    kept.reserve(devices.size());
-    UtcOfLocal toUtc;
-    qsizetype reused = 0;
-    for (const Native::Device& stored : devices) {
-        auto found = m_entries.find(stored.id);
-        const Native::Device& d = stored;
-        if (!m_all && found != m_entries.end() && !m_dirty.contains(d.id)
-            && (!m_compare
-                || (found->record == d && found->busy == context.isBusy(d.id)
-                    && found->refused == context.isRefused(d.id) && found->site == siteNames.value(d.siteId)))) {
-            kept.emplace(d.id, std::move(*found));
-            ++reused;
-            continue;
-        }
+    const auto needSources = [&] {
         if (!haveSources) {
             sources = context.sources();
             haveSources = true;
         }
-        // The rules compare these moments with now many times over; in UTC
-        // each comparison is plain arithmetic instead of a time-zone lookup.
-        // (The last time up is read from the store, which has the record.)
+    };
+    m_entries.reserve(devices.size());
+    UtcOfLocal toUtc;
+    // The rules compare a record's moments with now many times over; in UTC
+    // each comparison is plain arithmetic instead of a time-zone lookup.
+    const auto inUtc = [&toUtc](const Native::Device& stored) {
         Native::Device utc = stored;
         utc.health.checkedAt = toUtc(utc.health.checkedAt);
         utc.health.fetchedAt = toUtc(utc.health.fetchedAt);
@@ -111,6 +102,48 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         for (Native::Camera& c : utc.cameras)
             if (c.lastOnline.isValid())
                 c.lastOnline = toUtc(c.lastOnline);
+        return utc;
+    };
+    qsizetype kept = 0;
+    for (const Native::Device& d : devices) {
+        auto found = m_entries.find(d.id);
+        const bool known = found != m_entries.end();
+        if (known && found->seen == m_update)
+            continue; // a second record with the same id: the first one holds
+        bool stale = m_all || !known || m_dirty.contains(d.id);
+        if (!stale && m_compare)
+            stale = !(found->record == d && found->busy == context.isBusy(d.id)
+                      && found->refused == context.isRefused(d.id) && found->site == siteNames.value(d.siteId));
+        if (!stale && m_links && context.events) {
+            needSources();
+            const Native::LinkStatus link = sources.link(d.id);
+            stale = link.link != found->link || link.text != found->linkText || link.since != found->linkSince;
+        }
+        if (!stale && !m_clock) {
+            found->seen = m_update;
+            ++kept;
+            continue;
+        }
+        needSources();
+        const Native::Device utc = inUtc(d);
+        if (!stale) {
+            // Only the clock moved: the findings and the row's relative
+            // times, not the rest of the row.
+            Entry& e = *found;
+            e.issues = NativeInsights::issuesFor(sources, utc, now);
+            e.worst = 3;
+            for (const NativeInsights::Issue& i : e.issues)
+                e.worst = qMin(e.worst, i.level);
+            NativeFleet::RowInputs in;
+            in.now = now;
+            in.lastSeenUp = e.lastSeenUp;
+            if (NativeFleet::setClockTexts(e.row, utc, in))
+                e.row.stamp = ++m_stamp;
+            e.seen = m_update;
+            ++kept;
+            ++m_clockOnly;
+            continue;
+        }
         Entry e;
         e.site = siteNames.value(d.siteId);
         e.issues = NativeInsights::issuesFor(sources, utc, now);
@@ -129,19 +162,44 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             in.daily = dailyUptime(store, d, localNow);
         in.dayLabels = m_labels;
         e.row = NativeFleet::buildRow(utc, in);
-        e.row.stamp = ++m_stamp;
+        // A row worked out to what it was keeps its stamp, so the table
+        // tells it unchanged without comparing its cells.
+        e.row.stamp = known && found->row.cells == e.row.cells ? found->row.stamp : ++m_stamp;
         e.record = d;
         e.busy = in.busy;
         e.refused = in.refused;
-        kept.emplace(d.id, std::move(e));
+        if (sources.link) {
+            const Native::LinkStatus link = sources.link(d.id);
+            e.link = link.link;
+            e.linkText = link.text;
+            e.linkSince = link.since;
+        }
+        e.lastSeenUp = in.lastSeenUp;
+        e.seen = m_update;
+        if (known)
+            *found = std::move(e);
+        else
+            m_entries.emplace(d.id, std::move(e));
         ++m_recomputed;
     }
-    // Anything worked out, or any device gone since the last update.
-    m_changed = m_changed || m_recomputed > 0 || reused != m_entries.size();
-    m_entries = std::move(kept);
+    // Devices gone since the last update.
+    bool dropped = false;
+    if (m_entries.size() != kept + m_recomputed) {
+        for (auto it = m_entries.begin(); it != m_entries.end();) {
+            if (it->seen != m_update) {
+                it = m_entries.erase(it);
+                dropped = true;
+            } else {
+                ++it;
+            }
+        }
+    }
+    m_changed = m_changed || m_recomputed > 0 || m_clockOnly > 0 || dropped;
     m_dirty.clear();
     m_all = false;
     m_compare = false;
+    m_clock = false;
+    m_links = false;
 }
 
 const FleetCache::Entry* FleetCache::entry(const QString& deviceId) const

@@ -6,9 +6,10 @@
 // costs that device's findings and row, not the whole fleet's, and a filter
 // change costs nothing but the filtering. When the inventory's lists change,
 // only the devices whose record, site name, busy or refused state differ
-// from what they were worked out from are worked out again; everything is
-// marked for a fresh look once a minute (relative times), when the history
-// is read and when the event streams change.
+// from what they were worked out from are worked out again. Once a minute
+// only what moves on with the clock is worked out again (findings and the
+// row's relative times); when the event streams change, only the devices
+// whose stream state differs; when the history is read, everything.
 
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
@@ -32,6 +33,11 @@ public:
         Native::Device record;
         bool busy = false;
         bool refused = false;
+        Native::Link link = Native::Link::Off;
+        QString linkText;
+        QDateTime linkSince;
+        QDateTime lastSeenUp; // of an offline device, in UTC
+        quint64 seen = 0;     // the last update that found the device
     };
 
     // Marks every device (the lists changed, or time moved on).
@@ -39,6 +45,12 @@ public:
     // The inventory's lists changed: every device is compared with what its
     // entry was worked out from, and only those that differ are worked out.
     void markLists() { m_compare = true; }
+    // Time moved on: findings and the rows' relative times are worked out
+    // again, nothing else.
+    void markClock() { m_clock = true; }
+    // The event streams changed: devices whose stream state differs from
+    // what their entry was worked out from are worked out again.
+    void markLinks() { m_links = true; }
     // Marks one device (its record, its busy state or its events changed).
     void mark(const QString& deviceId) { m_dirty.insert(deviceId); }
 
@@ -49,6 +61,9 @@ public:
     const Entry* entry(const QString& deviceId) const;
     // Devices worked out by the last update.
     int recomputed() const { return m_recomputed; }
+    // Devices whose findings and relative times alone the last update
+    // worked out again.
+    int clockOnly() const { return m_clockOnly; }
     // Whether the last update changed anything (worked a device out, dropped
     // one, or looked at everything).
     bool changed() const { return m_changed; }
@@ -67,7 +82,11 @@ private:
     QSet<QString> m_dirty;
     bool m_all = true;
     bool m_compare = false;
+    bool m_clock = false;
+    bool m_links = false;
     int m_recomputed = 0;
+    int m_clockOnly = 0;
+    quint64 m_update = 0;
     quint64 m_stamp = 0;
     bool m_changed = true;
     QDate m_labelsDay;

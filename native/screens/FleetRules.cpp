@@ -294,8 +294,6 @@ Row buildRow(const Device& d, const RowInputs& in)
     if (!h.mac.isEmpty())
         tip << QStringLiteral("MAC: %1").arg(h.mac);
     tip << QStringLiteral("HTTP %1 · RTSP %2").arg(d.httpPort).arg(d.rtspPort);
-    if (h.fetchedAt.isValid())
-        tip << QStringLiteral("Device info read %1").arg(ago(h.fetchedAt, in.now));
     dev.tip = tip.join(QLatin1Char('\n'));
 
     // Status.
@@ -312,8 +310,6 @@ Row buildRow(const Device& d, const RowInputs& in)
     case Status::Offline:
         st.text = in.refused ? QStringLiteral("Login refused") : QStringLiteral("Offline");
         st.kind = DotDown;
-        st.sub = in.lastSeenUp.isValid() ? QStringLiteral("for %1").arg(span(in.lastSeenUp.secsTo(in.now)))
-                                         : QStringLiteral("never online");
         st.tip = h.error;
         break;
     case Status::Deactivated:
@@ -434,21 +430,53 @@ Row buildRow(const Device& d, const RowInputs& in)
     // Last check.
     Cell& last = row.cells[ColLastCheck];
     if (isChecked) {
-        last.text = ago(h.checkedAt, in.now);
         last.tip = QLocale::c().toString(h.checkedAt.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm"));
-        if (h.checkedAt.secsTo(in.now) >= 86401)
-            last.color = NativeStyle::kWarnText;
     } else {
         last.text = QStringLiteral("Never");
         last.kind = Muted;
     }
-    if (h.fetchedAt.isValid())
-        last.sub = QStringLiteral("info %1").arg(ago(h.fetchedAt, in.now));
 
     Cell& action = row.cells[ColAction];
     action.text = QStringLiteral("View details");
     action.kind = Pill;
+    setClockTexts(row, d, in);
     return row;
+}
+
+bool setClockTexts(Row& row, const Device& d, const RowInputs& in)
+{
+    using namespace NativeInsights;
+    const Native::Health& h = d.health;
+    const Cell& oldDev = std::as_const(row).cells[ColDevice];
+    // The device tip's last line tells how long ago the info was read.
+    QString tip = oldDev.tip;
+    const qsizetype read = tip.lastIndexOf(QLatin1String("\nDevice info read "));
+    if (read >= 0)
+        tip.truncate(read);
+    if (h.fetchedAt.isValid())
+        tip += QStringLiteral("\nDevice info read %1").arg(ago(h.fetchedAt, in.now));
+    QString statusSub = std::as_const(row).cells[ColStatus].sub;
+    if (statusOf(d) == Status::Offline)
+        statusSub = in.lastSeenUp.isValid() ? QStringLiteral("for %1").arg(span(in.lastSeenUp.secsTo(in.now)))
+                                            : QStringLiteral("never online");
+    const Cell& oldLast = std::as_const(row).cells[ColLastCheck];
+    QString lastText = oldLast.text;
+    QColor lastColor = oldLast.color;
+    if (h.checkedAt.isValid()) {
+        lastText = ago(h.checkedAt, in.now);
+        lastColor = h.checkedAt.secsTo(in.now) >= 86401 ? NativeStyle::kWarnText : QColor();
+    }
+    const QString lastSub = h.fetchedAt.isValid() ? QStringLiteral("info %1").arg(ago(h.fetchedAt, in.now)) : QString();
+    if (tip == oldDev.tip && statusSub == std::as_const(row).cells[ColStatus].sub && lastText == oldLast.text
+        && lastColor == oldLast.color && lastSub == oldLast.sub)
+        return false;
+    row.cells[ColDevice].tip = tip;
+    row.cells[ColStatus].sub = statusSub;
+    Cell& last = row.cells[ColLastCheck];
+    last.text = lastText;
+    last.color = lastColor;
+    last.sub = lastSub;
+    return true;
 }
 
 int stateRank(const Device& d, int worstLevel)

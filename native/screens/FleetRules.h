@@ -164,13 +164,16 @@ private:
 struct Row {
     QString id;
     Cells cells;
-    // Which working-out made the row (0: none given): rows with the same
-    // stamp are the same without comparing their cells.
+    // Which content the row has (0: none given): the maker of the rows gives
+    // a row a new stamp whenever its content changes, so rows that both have
+    // one are told apart without comparing their cells.
     quint64 stamp = 0;
 
     bool sameAs(const Row& other) const
     {
-        return (stamp != 0 && stamp == other.stamp) || (id == other.id && cells == other.cells);
+        if (stamp != 0 && other.stamp != 0)
+            return stamp == other.stamp;
+        return id == other.id && cells == other.cells;
     }
 };
 
@@ -186,6 +189,11 @@ struct RowInputs {
 };
 
 Row buildRow(const Native::Device& device, const RowInputs& in);
+// Sets the texts of a built row that move on with the clock alone (how long
+// ago the device was checked and its info read, how long it has been
+// offline) for `in.now`. Returns whether any of them changed; the row's
+// shared cells are left alone when none did.
+bool setClockTexts(Row& row, const Native::Device& device, const RowInputs& in);
 // "IP camera" for "ipcamera", else the type in upper case.
 QString typeWord(const QString& type);
 // The seven day labels ending today, "ddd d MMM" in the default locale.

@@ -148,7 +148,7 @@ void NativeWindow::build()
     }
     if (m_context.events) {
         connect(m_context.events, &NativeEvents::linksChanged, this, [this] {
-            m_cache.markAll();
+            m_cache.markLinks();
             updateLiveEvents();
             scheduleDataRebuild();
         });
@@ -160,7 +160,7 @@ void NativeWindow::build()
     m_minuteTimer = new QTimer(this);
     m_minuteTimer->setInterval(kMinuteMs);
     connect(m_minuteTimer, &QTimer::timeout, this, [this] {
-        m_cache.markAll(); // relative times move on
+        m_cache.markClock(); // relative times move on
         scheduleDataRebuild();
     });
     m_minuteTimer->start();

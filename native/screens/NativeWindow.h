@@ -91,9 +91,13 @@ public:
     QLabel* emptyLabel() const { return m_emptyLabel; }
     QStackedWidget* tableStack() const { return m_tableStack; }
     QTimer* rebuildTimer() const { return m_rebuildTimer; }
+    // Moves the page's relative times on once a minute.
+    QTimer* minuteTimer() const { return m_minuteTimer; }
     int rebuildCount() const { return m_rebuildCount; }
     // Devices whose findings and row the last rebuild worked out again.
     int rowsWorkedOut() const { return m_cache.recomputed(); }
+    // Devices whose findings and relative times alone it worked out again.
+    int rowsClockOnly() const { return m_cache.clockOnly(); }
     // Devices whose findings and row the last rebuild worked out again.
     const NativeContext& context() const { return m_context; }
 

@@ -321,10 +321,39 @@ void OverviewTest::listsChangeWorksOutOnlyWhatDiffers()
     QCOMPARE(cache.entry(idOf("D1"))->site, QStringLiteral("Alpha North"));
     QVERIFY(!cache.entry(idOf("C1")));
 
-    // Nothing changed since: nothing is worked out again.
+    // Nothing changed since, or the event streams changed but no device's
+    // stream state did: nothing is worked out again.
     cache.markLists();
     cache.update(context, store.devices(), now);
     QCOMPARE(cache.recomputed(), 0);
+    cache.markLinks();
+    cache.update(context, store.devices(), now);
+    QCOMPARE(cache.recomputed(), 0);
+
+    // The minute tick, and ticks that carry "min ago" into "h ago" and the
+    // offline span on: findings and relative times alone are worked out
+    // again, to what a fresh build gives then. A row whose texts stay keeps
+    // its stamp, so the table does not compare its cells.
+    const quint64 offStamp = cache.entry(idOf("X1"))->row.stamp;
+    quint64 downStamp = cache.entry(idOf("D1"))->row.stamp;
+    QDate day = now.toLocalTime().date();
+    for (const qint64 later : {60, 3 * 3600, 26 * 3600 + 60}) {
+        const QDateTime then = now.addSecs(later);
+        // A new day relabels the uptime column: everything is worked out.
+        const bool newDay = then.toLocalTime().date() != day;
+        day = then.toLocalTime().date();
+        cache.markClock();
+        cache.update(context, store.devices(), then);
+        const int all = int(store.devices().size());
+        QCOMPARE(QPair(cache.recomputed(), cache.clockOnly()), newDay ? QPair(all, 0) : QPair(0, all));
+        FleetCache fresh;
+        fresh.update(context, store.devices(), then);
+        for (const Native::Device& d : store.devices())
+            QCOMPARE(rowText(cache, d.id), rowText(fresh, d.id));
+        QCOMPARE(cache.entry(idOf("X1"))->row.stamp, offStamp);
+        QVERIFY(cache.entry(idOf("D1"))->row.stamp != downStamp);
+        downStamp = cache.entry(idOf("D1"))->row.stamp;
+    }
 }
 
 KVR_TEST_MAIN(OverviewTest)
