@@ -168,7 +168,7 @@ void SnapshotsDialog::pump()
                     return;
                 onReply(channel, reply);
             },
-            int(tun::kSnapshotTimeout.count()), NativeHttp::BodyLimit::Picture);
+            tun::kSnapshotTimeout, NativeHttp::BodyLimit::Picture);
     }
     if (m_inFlight > 0) {
         m_status->setText(SnapshotRules::statusText(m_total, m_inFlight, int(m_queue.size())));

@@ -500,7 +500,7 @@ void VmsTile::onOpened()
         return;
     NativeHttp::put(
         *device, path, QByteArray(), QByteArray(), NativeHttp::Digest, [](const NativeHttp::Response&) {},
-        int(tun::kKeyFrameTimeout.count()));
+        tun::kKeyFrameTimeout);
 }
 
 void VmsTile::onWatchdog()

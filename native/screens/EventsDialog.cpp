@@ -130,7 +130,7 @@ EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : Nati
 
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
-    m_timer->setInterval(NativeEventText::kRefill_ms);
+    m_timer->setInterval(NativeEventText::kRefill);
     connect(m_timer, &QTimer::timeout, this, &EventsDialog::refill);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_filter, &QComboBox::currentIndexChanged, this, &EventsDialog::refill);

@@ -7,6 +7,8 @@
 #include "native/screens/NativeContext.h"
 #include "native/screens/NativeUi.h"
 
+#include <chrono>
+
 class QComboBox;
 class QLabel;
 class QTableWidget;
@@ -23,7 +25,7 @@ QString cameraText(const Native::Device* device, int channel);
 QString summary(int connected, int eligible);
 inline constexpr int kRead = 2000;
 inline constexpr int kLastRowIndex = 500; // rows 0..500: at most 501 rows
-inline constexpr int kRefill_ms = 500;
+inline constexpr std::chrono::milliseconds kRefill{500};
 } // namespace NativeEventText
 
 class EventsDialog : public NativeDialogBase {

@@ -511,16 +511,16 @@ int dataRebuildDelay(bool timerActive, qint64 sinceLastMs)
 {
     if (timerActive)
         return -1;
-    if (sinceLastMs >= 0 && sinceLastMs < kDataSpacingThreshold_ms)
-        return int(kDataSpacing_ms - sinceLastMs);
-    return kFilterDelay_ms;
+    if (sinceLastMs >= 0 && sinceLastMs < kDataSpacingThreshold.count())
+        return int(kDataSpacing.count() - sinceLastMs);
+    return int(kFilterDelay.count());
 }
 
 int filterRebuildDelay(bool timerActive, int remainingMs)
 {
-    if (timerActive && remainingMs <= kFilterDelay_ms)
+    if (timerActive && remainingMs <= kFilterDelay.count())
         return -1;
-    return kFilterDelay_ms;
+    return int(kFilterDelay.count());
 }
 
 // ---- Import notice -----------------------------------------------------------------------------

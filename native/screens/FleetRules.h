@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <array>
+#include <chrono>
 #include <functional>
 
 namespace NativeFleet {
@@ -216,9 +217,9 @@ bool sortsBefore(const SortKey& a, const SortKey& b);
 // ---- Rebuild pacing ------------------------------------------------------------------------
 // Data changes rebuild at most about once a second and never sooner than
 // 120 ms after the change; a filter change shows within 120 ms.
-inline constexpr int kFilterDelay_ms = 120;
-inline constexpr int kDataSpacing_ms = 1000;
-inline constexpr int kDataSpacingThreshold_ms = 880;
+inline constexpr std::chrono::milliseconds kFilterDelay{120};
+inline constexpr std::chrono::milliseconds kDataSpacing{1000};
+inline constexpr std::chrono::milliseconds kDataSpacingThreshold{880};
 
 // The delay to start the rebuild timer with after a data change, or -1 to
 // leave a running timer alone. `sinceLastMs` < 0: no rebuild yet.

@@ -86,7 +86,7 @@ void NativeWindow::build()
     m_rebuildTimer->setSingleShot(true);
     // Never early: data rebuilds must start at least a second apart.
     m_rebuildTimer->setTimerType(Qt::PreciseTimer);
-    m_rebuildTimer->setInterval(kFilterDelay_ms);
+    m_rebuildTimer->setInterval(kFilterDelay);
     connect(m_rebuildTimer, &QTimer::timeout, this, &NativeWindow::rebuild);
 
     auto* root = new QVBoxLayout(this);

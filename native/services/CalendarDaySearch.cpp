@@ -70,7 +70,7 @@ void hikDayPage(const std::shared_ptr<HikDay>& search, qint64 position, int page
             sortByStart(search->clips);
             search->done(search->clips, QString());
         },
-        tun::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout);
 }
 
 void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object, int page,
@@ -98,7 +98,7 @@ void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object
             sortByStart(search->clips);
             search->done(search->clips, QString());
         },
-        tun::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout);
 }
 
 } // namespace
@@ -145,7 +145,7 @@ void day(const Native::Device& device, int channel, bool main, const QDate& date
                     }
                     dahuaDayPage(search, object, 0, close);
                 },
-                tun::kDeviceRequestTimeout_ms);
+                tun::kDeviceRequestTimeout);
         });
 }
 

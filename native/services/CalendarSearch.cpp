@@ -45,7 +45,7 @@ void hikMonth(const Native::Device& device, int channel, bool main, int year, in
             }
             done(hikMonthDays(r.body, year, month), QString());
         },
-        tun::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout);
 }
 
 void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& object, int day,
@@ -81,9 +81,9 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& ob
                     }
                     dahuaMonthStep(search, object, day + 1, close);
                 },
-                tun::kDeviceRequestTimeout_ms);
+                tun::kDeviceRequestTimeout);
         },
-        tun::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout);
 }
 
 } // namespace
@@ -194,7 +194,7 @@ void withFinder(const Native::Device& device, const QObject* receiver, std::func
             }
             job(object, close);
         },
-        tun::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout);
 }
 
 void dahuaDestroy(const Native::Device& device, const QString& object)
@@ -204,9 +204,9 @@ void dahuaDestroy(const Native::Device& device, const QString& object)
         [device, object](const NativeHttp::Response&) {
             NativeHttp::get(
                 device, QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=destroy&object=") + object,
-                NativeHttp::Digest, [](const NativeHttp::Response&) {}, tun::kDeviceRequestTimeout_ms);
+                NativeHttp::Digest, [](const NativeHttp::Response&) {}, tun::kDeviceRequestTimeout);
         },
-        tun::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout);
 }
 
 int dahuaLastDay(int year, int month, const QDate& today)

@@ -388,7 +388,7 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
             finishChannels(*result, channels);
             countRecording(device, windowDays, *result, receiver, done);
         },
-        tun::kDeviceRequestTimeout_ms);
+        tun::kDeviceRequestTimeout);
 }
 
 } // namespace NativeDetails

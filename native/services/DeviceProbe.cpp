@@ -102,9 +102,9 @@ void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth)
     auto answer = [job](const NativeHttp::Response& r) { onInfoAnswer(job, r); };
     if (NativeBrand::usesOnvif(job->device)) {
         NativeHttp::post(job->device, path, onvifDeviceInfoRequest(), "application/soap+xml; charset=utf-8", auth,
-                         job->receiver.data(), answer, tun::kDeviceRequestTimeout_ms);
+                         job->receiver.data(), answer, tun::kDeviceRequestTimeout);
     } else {
-        NativeHttp::get(job->device, path, auth, job->receiver.data(), answer, tun::kDeviceRequestTimeout_ms);
+        NativeHttp::get(job->device, path, auth, job->receiver.data(), answer, tun::kDeviceRequestTimeout);
     }
 }
 
@@ -113,7 +113,7 @@ void checkRtsp(const JobPtr& job)
     Native::Health& h = job->outcome.health;
     h.httpPort = job->connectTimes.isEmpty() ? Native::Failed : Native::Passed;
     NativeHttp::tcpProbe(
-        job->device.ip, job->device.rtspPort, tun::kTcpConnectTimeout_ms, job->receiver.data(),
+        job->device.ip, job->device.rtspPort, tun::kTcpConnectTimeout, job->receiver.data(),
         [job](bool connected, int) {
             Native::Health& health = job->outcome.health;
             health.rtspPort = connected ? Native::Passed : Native::Failed;
@@ -137,7 +137,7 @@ void checkRtsp(const JobPtr& job)
 // The attempts run one after another, never at the same time.
 void probeHttp(const JobPtr& job, int attempt)
 {
-    NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, tun::kTcpConnectTimeout_ms, job->receiver.data(),
+    NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, tun::kTcpConnectTimeout, job->receiver.data(),
                          [job, attempt](bool connected, int elapsedMs) {
                              if (connected)
                                  job->connectTimes << elapsedMs;
@@ -197,9 +197,9 @@ PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts
     f.lossPercent = attempts > 0 ? int(qint64(lost) * 100 / attempts) : -1;
     if (f.latencyMs < 0)
         f.quality.clear();
-    else if (f.latencyMs <= tun::kGoodLatency_ms && lost == 0)
+    else if (std::chrono::milliseconds(f.latencyMs) <= tun::kGoodLatency && lost == 0)
         f.quality = QStringLiteral("Good");
-    else if (f.latencyMs <= tun::kDegradedLatency_ms && lost <= tun::kDegradedMaxLost)
+    else if (std::chrono::milliseconds(f.latencyMs) <= tun::kDegradedLatency && lost <= tun::kDegradedMaxLost)
         f.quality = QStringLiteral("Degraded");
     else
         f.quality = QStringLiteral("Poor");

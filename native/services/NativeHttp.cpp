@@ -343,7 +343,8 @@ void attempt(const StatePtr& state, const QByteArray& authorization)
 }
 
 void send(Method method, const Native::Device& device, const QString& path, const QByteArray& payload,
-          const QByteArray& contentType, Auth auth, const QObject* receiver, Callback done, int timeoutMs, qint64 cap)
+          const QByteArray& contentType, Auth auth, const QObject* receiver, Callback done,
+          std::chrono::milliseconds timeout, qint64 cap)
 {
     if (!done)
         done = [](const Response&) {};
@@ -379,7 +380,7 @@ void send(Method method, const Native::Device& device, const QString& path, cons
 
     QNetworkRequest& request = state->request;
     request.setUrl(url);
-    request.setTransferTimeout(timeoutMs);
+    request.setTransferTimeout(int(timeout.count()));
     // A redirect is followed only to the same device (HTTP or HTTPS), so a
     // device cannot send the login on to another host.
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
@@ -419,28 +420,28 @@ void send(Method method, const Native::Device& device, const QString& path, cons
 } // namespace
 
 void get(const Native::Device& device, const QString& path, Auth auth, const QObject* receiver, Callback done,
-         int timeoutMs, BodyLimit limit)
+         std::chrono::milliseconds timeout, BodyLimit limit)
 {
     const qint64 cap = limit == BodyLimit::Picture ? tun::kMaxPictureBody_bytes : tun::kMaxAnswerBody_bytes;
-    send(Method::Get, device, path, QByteArray(), QByteArray(), auth, receiver, std::move(done), timeoutMs, cap);
+    send(Method::Get, device, path, QByteArray(), QByteArray(), auth, receiver, std::move(done), timeout, cap);
 }
 
 void post(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-          Auth auth, const QObject* receiver, Callback done, int timeoutMs)
+          Auth auth, const QObject* receiver, Callback done, std::chrono::milliseconds timeout)
 {
-    send(Method::Post, device, path, body, contentType, auth, receiver, std::move(done), timeoutMs,
+    send(Method::Post, device, path, body, contentType, auth, receiver, std::move(done), timeout,
          tun::kMaxAnswerBody_bytes);
 }
 
 void put(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-         Auth auth, const QObject* receiver, Callback done, int timeoutMs)
+         Auth auth, const QObject* receiver, Callback done, std::chrono::milliseconds timeout)
 {
-    send(Method::Put, device, path, body, contentType, auth, receiver, std::move(done), timeoutMs,
+    send(Method::Put, device, path, body, contentType, auth, receiver, std::move(done), timeout,
          tun::kMaxAnswerBody_bytes);
 }
 
 void getAll(const Native::Device& device, const QStringList& paths, Auth auth, const QObject* receiver,
-            ListCallback done, int timeoutMs)
+            ListCallback done, std::chrono::milliseconds timeout)
 {
     if (!done)
         done = [](const QList<Response>&) {};
@@ -465,11 +466,12 @@ void getAll(const Native::Device& device, const QStringList& paths, Auth auth, c
                 if (--fan->pending == 0)
                     fan->done(fan->answers);
             },
-            timeoutMs);
+            timeout);
     }
 }
 
-void tcpProbe(const QString& host, int port, int timeoutMs, const QObject* receiver, TcpCallback done)
+void tcpProbe(const QString& host, int port, std::chrono::milliseconds timeout, const QObject* receiver,
+              TcpCallback done)
 {
     if (!done)
         done = [](bool, int) {};
@@ -504,7 +506,7 @@ void tcpProbe(const QString& host, int port, int timeoutMs, const QObject* recei
     QObject::connect(timer, &QTimer::timeout, socket, [report] { report(false); });
     QObject::connect(socket, &QTcpSocket::connected, socket, [report] { report(true); });
     QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [report] { report(false); });
-    timer->start(timeoutMs);
+    timer->start(timeout);
     socket->connectToHost(host, quint16(port));
 }
 

@@ -19,6 +19,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 
 class QObject;
@@ -66,44 +67,46 @@ using ListCallback = std::function<void(const QList<Response>&)>;
 using TcpCallback = std::function<void(bool connected, int elapsedMs)>;
 
 void get(const Native::Device& device, const QString& path, Auth auth, const QObject* receiver, Callback done,
-         int timeoutMs, BodyLimit limit = BodyLimit::Answer);
+         std::chrono::milliseconds timeout, BodyLimit limit = BodyLimit::Answer);
 void post(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-          Auth auth, const QObject* receiver, Callback done, int timeoutMs);
+          Auth auth, const QObject* receiver, Callback done, std::chrono::milliseconds timeout);
 // A PUT stays a PUT also with an empty body (the key-frame request has none).
 void put(const Native::Device& device, const QString& path, const QByteArray& body, const QByteArray& contentType,
-         Auth auth, const QObject* receiver, Callback done, int timeoutMs);
+         Auth auth, const QObject* receiver, Callback done, std::chrono::milliseconds timeout);
 
 // One GET per path, all at once; the callback gets the answers in path order
 // after the last has come. An empty list calls back at once, synchronously.
 void getAll(const Native::Device& device, const QStringList& paths, Auth auth, const QObject* receiver,
-            ListCallback done, int timeoutMs);
+            ListCallback done, std::chrono::milliseconds timeout);
 
 // Times one TCP connect; a connection that succeeds is closed at once.
-void tcpProbe(const QString& host, int port, int timeoutMs, const QObject* receiver, TcpCallback done);
+void tcpProbe(const QString& host, int port, std::chrono::milliseconds timeout, const QObject* receiver,
+              TcpCallback done);
 
 // The same without a receiver: they run to their end.
-inline void get(const Native::Device& device, const QString& path, Auth auth, Callback done, int timeoutMs,
-                BodyLimit limit = BodyLimit::Answer)
+inline void get(const Native::Device& device, const QString& path, Auth auth, Callback done,
+                std::chrono::milliseconds timeout, BodyLimit limit = BodyLimit::Answer)
 {
-    get(device, path, auth, nullptr, std::move(done), timeoutMs, limit);
+    get(device, path, auth, nullptr, std::move(done), timeout, limit);
 }
 inline void post(const Native::Device& device, const QString& path, const QByteArray& body,
-                 const QByteArray& contentType, Auth auth, Callback done, int timeoutMs)
+                 const QByteArray& contentType, Auth auth, Callback done, std::chrono::milliseconds timeout)
 {
-    post(device, path, body, contentType, auth, nullptr, std::move(done), timeoutMs);
+    post(device, path, body, contentType, auth, nullptr, std::move(done), timeout);
 }
 inline void put(const Native::Device& device, const QString& path, const QByteArray& body,
-                const QByteArray& contentType, Auth auth, Callback done, int timeoutMs)
+                const QByteArray& contentType, Auth auth, Callback done, std::chrono::milliseconds timeout)
 {
-    put(device, path, body, contentType, auth, nullptr, std::move(done), timeoutMs);
+    put(device, path, body, contentType, auth, nullptr, std::move(done), timeout);
 }
-inline void getAll(const Native::Device& device, const QStringList& paths, Auth auth, ListCallback done, int timeoutMs)
+inline void getAll(const Native::Device& device, const QStringList& paths, Auth auth, ListCallback done,
+                   std::chrono::milliseconds timeout)
 {
-    getAll(device, paths, auth, nullptr, std::move(done), timeoutMs);
+    getAll(device, paths, auth, nullptr, std::move(done), timeout);
 }
-inline void tcpProbe(const QString& host, int port, int timeoutMs, TcpCallback done)
+inline void tcpProbe(const QString& host, int port, std::chrono::milliseconds timeout, TcpCallback done)
 {
-    tcpProbe(host, port, timeoutMs, nullptr, std::move(done));
+    tcpProbe(host, port, timeout, nullptr, std::move(done));
 }
 
 } // namespace NativeHttp

@@ -110,7 +110,7 @@ void NativeStore::releaseInstance()
 NativeStore::NativeStore(QObject* parent) : QObject(parent)
 {
     m_saveTimer.setSingleShot(true);
-    m_saveTimer.setInterval(int(tun::kSaveDelay.count()));
+    m_saveTimer.setInterval(tun::kSaveDelay);
     connect(&m_saveTimer, &QTimer::timeout, this, &NativeStore::onSaveTimer);
     m_writer.setMaxThreadCount(1);
     m_writer.setObjectName(QStringLiteral("native store writer"));

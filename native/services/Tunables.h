@@ -59,10 +59,8 @@ namespace kvr::native::tun {
 
 // Transfer time-outs the callers pass to device HTTP (the request is given
 // up when no data moves for this long).
-inline constexpr int kDeviceRequestTimeout_ms = 8000;   // probe, details, calendar
-inline constexpr int kPictureRequestTimeout_ms = 12000; // still picture
-inline constexpr int kKeyFrameRequestTimeout_ms = 4000; // key-frame request
-inline constexpr int kTcpConnectTimeout_ms = 3000;      // one TCP connect test
+inline constexpr std::chrono::milliseconds kDeviceRequestTimeout = 8s; // probe, details, calendar
+inline constexpr std::chrono::milliseconds kTcpConnectTimeout = 3s;    // one TCP connect test
 
 // Largest answer body accepted from a device. Text answers (device
 // information, disks, channel lists, search pages) stay far below the first;
@@ -75,8 +73,8 @@ inline constexpr qint64 kMaxPictureBody_bytes = 24 * 1024 * 1024;
 // them).
 inline constexpr int kProbeConnectAttempts = 3;
 // Network quality: mean connect time limits and lost attempts allowed.
-inline constexpr int kGoodLatency_ms = 100;
-inline constexpr int kDegradedLatency_ms = 300;
+inline constexpr std::chrono::milliseconds kGoodLatency = 100ms;
+inline constexpr std::chrono::milliseconds kDegradedLatency = 300ms;
 inline constexpr int kDegradedMaxLost = 1;
 
 // Recorded-day count: the window is clamped to this many days.

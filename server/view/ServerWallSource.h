@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <chrono>
+
 struct Channel;
 struct Device;
 struct Site;
@@ -23,7 +25,7 @@ public:
     // gives its slot back after this pause, so that a wall of 120 cameras
     // never asks the server for more than a few streams at a time.
     static constexpr int kMaxStartsInFlight = 4;
-    static constexpr int kStartReleaseDelay_ms = 60;
+    static constexpr std::chrono::milliseconds kStartReleaseDelay{60};
 
     ServerWallSource() = default;
 
@@ -59,5 +61,5 @@ public:
     void requestStop(QWidget* tile) override;
     QString tileStyle() const override;
     int maxStartsInFlight() override { return kMaxStartsInFlight; }
-    int startReleaseDelayMs() override { return kStartReleaseDelay_ms; }
+    int startReleaseDelayMs() override { return int(kStartReleaseDelay.count()); }
 };

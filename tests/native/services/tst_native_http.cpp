@@ -10,15 +10,16 @@ using kvrtest::FakeDevice;
 using NativeHttp::Response;
 using nativetest::deviceFor;
 using Fault = FakeDevice::Fault;
+using namespace std::chrono_literals;
 
 namespace {
 
 // One GET, waited for.
 Response get(const Native::Device& d, const QString& path, NativeHttp::Auth auth = NativeHttp::None,
-             int timeoutMs = 8000, NativeHttp::BodyLimit limit = NativeHttp::BodyLimit::Answer)
+             std::chrono::milliseconds timeout = 8s, NativeHttp::BodyLimit limit = NativeHttp::BodyLimit::Answer)
 {
     nativetest::Catch<Response> c;
-    NativeHttp::get(d, path, auth, c.cb(), timeoutMs, limit);
+    NativeHttp::get(d, path, auth, c.cb(), timeout, limit);
     c.wait();
     return c.value.value_or(Response{});
 }
@@ -55,7 +56,7 @@ private Q_SLOTS:
         const Native::Device wrongLogin = deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope"));
         fake.clearLog();
         nativetest::Catch<Response> wrong;
-        NativeHttp::get(wrongLogin, path, NativeHttp::Digest, wrong.cb(), 8000);
+        NativeHttp::get(wrongLogin, path, NativeHttp::Digest, wrong.cb(), 8000ms);
         QVERIFY(wrong.wait());
         QCOMPARE(wrong->status, 401);
         QVERIFY(wrong->error.isEmpty());
@@ -88,7 +89,7 @@ private Q_SLOTS:
         auto post = [&] {
             nativetest::Catch<Response> c;
             NativeHttp::post(d, path, "<GetDeviceInformation/>", "application/soap+xml", NativeHttp::Digest, c.cb(),
-                             8000);
+                             8000ms);
             c.wait();
             return c.value.value_or(Response{}).status;
         };
@@ -190,7 +191,7 @@ private Q_SLOTS:
         // The key-frame request: a PUT with an empty body stays a PUT.
         nativetest::Catch<Response> put;
         NativeHttp::put(deviceFor(fake), QStringLiteral("/ISAPI/Streaming/channels/101/requestKeyFrame"), QByteArray(),
-                        QByteArray(), NativeHttp::Digest, put.cb(), 4000);
+                        QByteArray(), NativeHttp::Digest, put.cb(), 4000ms);
         QVERIFY(put.wait());
         QCOMPARE(put->status, 200);
         QCOMPARE(fake.requests().last().method, QByteArray("PUT"));
@@ -204,13 +205,13 @@ private Q_SLOTS:
 
         nativetest::Catch<QList<Response>> got;
         NativeHttp::getAll(deviceFor(fake), {QStringLiteral("/a"), QStringLiteral("/b"), QStringLiteral("/c")},
-                           NativeHttp::Digest, got.cb(), 8000);
+                           NativeHttp::Digest, got.cb(), 8000ms);
         QVERIFY(got.wait());
         QCOMPARE(got->size(), 3);
         QCOMPARE(got->at(0).body + got->at(1).body + QByteArray::number(got->at(2).status), "firstsecond500");
 
         nativetest::Catch<QList<Response>> none; // an empty list answers at once
-        NativeHttp::getAll(deviceFor(fake), {}, NativeHttp::None, none.cb(), 8000);
+        NativeHttp::getAll(deviceFor(fake), {}, NativeHttp::None, none.cb(), 8000ms);
         QVERIFY(none.value && none->isEmpty());
     }
 
@@ -241,7 +242,8 @@ private Q_SLOTS:
             d.httpPort = kvrtest::closedPort();
         else
             fake.script(QStringLiteral("/x"), nativetest::reply(status, {}, [&](auto& r) { r.fault = Fault(fault); }));
-        const Response r = get(d, QStringLiteral("/x"), NativeHttp::None, fault == int(Fault::Silence) ? 300 : 8000);
+        const Response r =
+            get(d, QStringLiteral("/x"), NativeHttp::None, fault == int(Fault::Silence) ? 300ms : 8000ms);
         QCOMPARE(r.status, status);
         QVERIFY(r.body.isEmpty());
         QTEST(r.error, "error");
@@ -259,7 +261,7 @@ private Q_SLOTS:
                     nativetest::reply(200, big, [](auto& x) { x.contentType = "image/jpeg"; }));
         QCOMPARE(get(deviceFor(fake), QStringLiteral("/big.jpg")).status, 0);
         const Response r =
-            get(deviceFor(fake), QStringLiteral("/big.jpg"), NativeHttp::None, 12000, NativeHttp::BodyLimit::Picture);
+            get(deviceFor(fake), QStringLiteral("/big.jpg"), NativeHttp::None, 12000ms, NativeHttp::BodyLimit::Picture);
         QCOMPARE(r.status, 200);
         QCOMPARE(r.body.size(), big.size());
     }
@@ -273,7 +275,7 @@ private Q_SLOTS:
             Native::Device d = deviceFor(fake);
             d.ip = host;
             nativetest::Catch<Response> c;
-            NativeHttp::get(d, QStringLiteral("/ISAPI/System/deviceInfo"), NativeHttp::Basic, c.cb(), 8000);
+            NativeHttp::get(d, QStringLiteral("/ISAPI/System/deviceInfo"), NativeHttp::Basic, c.cb(), 8000ms);
             QCOMPARE(c.calls, 0); // never before the call returns
             QVERIFY(c.wait());
             QCOMPARE(c->failure, Native::Failure::BadAddress);
@@ -309,8 +311,8 @@ private Q_SLOTS:
         int called = 0;
         NativeHttp::get(
             deviceFor(fake), QStringLiteral("/slow"), NativeHttp::None, dialog.get(),
-            [&](const Response&) { ++called; }, 8000);
-        NativeHttp::tcpProbe(QStringLiteral("127.0.0.1"), silent.port(), 300, dialog.get(),
+            [&](const Response&) { ++called; }, 8000ms);
+        NativeHttp::tcpProbe(QStringLiteral("127.0.0.1"), silent.port(), 300ms, dialog.get(),
                              [&](bool, int) { ++called; });
         QTRY_COMPARE(fake.requestCount(), 1);
         dialog.reset();
@@ -320,7 +322,7 @@ private Q_SLOTS:
         // A receiver that stays is answered as without one.
         QObject tab;
         nativetest::Catch<Response> c;
-        NativeHttp::get(deviceFor(fake), QStringLiteral("/slow"), NativeHttp::None, &tab, c.cb(), 8000);
+        NativeHttp::get(deviceFor(fake), QStringLiteral("/slow"), NativeHttp::None, &tab, c.cb(), 8000ms);
         QVERIFY(c.wait());
         QCOMPARE(c->body, QByteArray("late"));
     }
@@ -328,8 +330,8 @@ private Q_SLOTS:
     void tcpConnectTest()
     {
         using Result = QPair<bool, int>;
-        auto probe = [](int port, int timeoutMs, nativetest::Catch<Result>& c) {
-            NativeHttp::tcpProbe(QStringLiteral("127.0.0.1"), port, timeoutMs,
+        auto probe = [](int port, std::chrono::milliseconds timeout, nativetest::Catch<Result>& c) {
+            NativeHttp::tcpProbe(QStringLiteral("127.0.0.1"), port, timeout,
                                  [&c](bool ok, int ms) { c.cb()(qMakePair(ok, ms)); });
             QCOMPARE(c.calls, 0); // never before the call returns
             QVERIFY(c.wait());
@@ -337,22 +339,22 @@ private Q_SLOTS:
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(fake.start());
         nativetest::Catch<Result> open, closed, never, bad;
-        probe(fake.httpPort(), 3000, open);
+        probe(fake.httpPort(), 3000ms, open);
         QVERIFY(open->first && open->second >= 0);
         QTRY_COMPARE(fake.httpConnections(), 1);
         QCOMPARE(fake.requestCount(), 0); // nothing was sent
 
-        probe(kvrtest::closedPort(), 3000, closed);
+        probe(kvrtest::closedPort(), 3000ms, closed);
         QVERIFY(!closed->first && closed->second < 2000);
 
         kvrtest::SilentPort silent;
-        probe(silent.port(), 400, never);
+        probe(silent.port(), 400ms, never);
         QVERIFY(!never->first);
         QVERIFY2(never->second >= 380, qPrintable(QString::number(never->second)));
         QTest::qWait(50);
         QCOMPARE(never.calls, 1);
 
-        probe(0, 3000, bad); // refused at once, yet later
+        probe(0, 3000ms, bad); // refused at once, yet later
         QVERIFY(!bad->first);
     }
 };

@@ -217,7 +217,7 @@ private Q_SLOTS:
         fake.expireNonces();
         NativeHttp::getAll(d,
                            brand == QLatin1String("DAHUA") ? NativeDetails::dahuaPaths() : NativeDetails::hikPaths(d),
-                           NativeHttp::Digest, got.cb(), 8000);
+                           NativeHttp::Digest, got.cb(), std::chrono::milliseconds(8000));
         QVERIFY(got.wait());
         for (const NativeHttp::Response& r : *got.value)
             QCOMPARE(r.status, 200);
