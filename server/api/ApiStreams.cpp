@@ -438,7 +438,10 @@ void ApiClient::leaseStep()
 void ApiClient::pumpLeases()
 {
     while (m_leasesInFlight.size() < tun::kLeasesInFlight && !m_leaseQueue.isEmpty()) {
-        const auto [key, start] = m_leaseQueue.takeFirst();
+        // Plain names, not a structured binding: the lambda below captures them.
+        const std::pair<QString, RequestTicket> next = m_leaseQueue.takeFirst();
+        const QString& key = next.first;
+        const RequestTicket& start = next.second;
         // Stopped or started again since the round began: nothing to renew.
         const auto entry = m_liveStreams.constFind(key);
         if (entry == m_liveStreams.cend() || !start.current() || m_leasesInFlight.contains(key))

@@ -345,7 +345,8 @@ void OverviewTest::listsChangeWorksOutOnlyWhatDiffers()
         cache.markClock();
         cache.update(context, store.devices(), then);
         const int all = int(store.devices().size());
-        QCOMPARE(QPair(cache.recomputed(), cache.clockOnly()), newDay ? QPair(all, 0) : QPair(0, all));
+        QCOMPARE(std::make_pair(cache.recomputed(), cache.clockOnly()),
+                 newDay ? std::make_pair(all, 0) : std::make_pair(0, all));
         FleetCache fresh;
         fresh.update(context, store.devices(), then);
         for (const Native::Device& d : store.devices())
