@@ -1,62 +1,13 @@
 #include "native/screens/FleetCache.h"
 
+#include "app/core/LocalZone.h"
 #include "native/services/NativeStore.h"
 
 #include <algorithm>
-#include <limits>
 
 namespace {
 
-// Local moments in UTC, with the zone's offset worked out once per local
-// day (at its start and its end) rather than once per moment: each
-// conversion of a local time asks the C library, which reads the zone's
-// file again every time. A day on which the offset changes is converted
-// moment by moment. Made for one update, so a change of the zone is seen
-// by the next.
-class UtcOfLocal {
-public:
-    QDateTime operator()(const QDateTime& t)
-    {
-        if (!t.isValid() || t.timeSpec() != Qt::LocalTime)
-            return t.toUTC();
-        const QDate day = t.date();
-        auto it = m_offsets.constFind(day.toJulianDay());
-        if (it == m_offsets.cend()) {
-            const int start = QDateTime(day, QTime(0, 0)).offsetFromUtc();
-            const int end = QDateTime(day, QTime(23, 59, 59)).offsetFromUtc();
-            it = m_offsets.insert(day.toJulianDay(), start == end ? start : kChanges);
-        }
-        if (*it == kChanges)
-            return t.toUTC();
-        return QDateTime(day, t.time(), Qt::UTC).addSecs(-*it);
-    }
-
-private:
-    static constexpr int kChanges = std::numeric_limits<int>::min();
-    QHash<qint64, int> m_offsets;
-};
-
-// The device's seven daily uptime percentages, oldest first, as
-// NativeInsights::dailyUptime gives them, read from the history with the
-// record at hand (a fleet-wide pass would otherwise look every device up in
-// the inventory by id, and outgrow the shared cache of daily figures).
-// `localNow` is now in local time: the history converts it to local time,
-// which costs nothing when it already is.
-QList<double> dailyUptime(const NativeStore& store, const Native::Device& d, const QDateTime& localNow)
-{
-    constexpr int kDays = 7;
-    const QList<Native::UptimeCell> cells =
-        store.uptime().grid(d.id, Native::GraphType::Device, 0, kDays, localNow, d.createdAt);
-    QList<double> out;
-    out.reserve(kDays);
-    for (qsizetype i = 0; i + 24 <= cells.size(); i += 24)
-        out.append(NativeStore::uptimePercent(cells.mid(i, 24)));
-    while (out.size() < kDays)
-        out.prepend(-1.0);
-    while (out.size() > kDays)
-        out.removeFirst();
-    return out;
-}
+constexpr int kDays = 7; // of the uptime column
 
 } // namespace
 
@@ -91,7 +42,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         }
     };
     m_entries.reserve(devices.size());
-    UtcOfLocal toUtc;
+    const auto toUtc = [](const QDateTime& t) { return kvr::LocalZone::utc(t); };
     // The rules compare a record's moments with now many times over; in UTC
     // each comparison is plain arithmetic instead of a time-zone lookup.
     const auto inUtc = [&toUtc](const Native::Device& stored) {
@@ -99,9 +50,8 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         utc.health.checkedAt = toUtc(utc.health.checkedAt);
         utc.health.fetchedAt = toUtc(utc.health.fetchedAt);
         utc.health.lastUp = toUtc(utc.health.lastUp);
-        for (Native::Camera& c : utc.cameras)
-            if (c.lastOnline.isValid())
-                c.lastOnline = toUtc(c.lastOnline);
+        // The cameras' moments are only told as "seen ... ago", which
+        // converts cheaply itself: the camera list stays shared, not copied.
         return utc;
     };
     qsizetype kept = 0;
@@ -125,11 +75,13 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             continue;
         }
         needSources();
-        const Native::Device utc = inUtc(d);
+        Native::Device utc = inUtc(d);
         if (!stale) {
             // Only the clock moved: the findings and the row's relative
             // times, not the rest of the row.
             Entry& e = *found;
+            if (!utc.health.lastUp.isValid())
+                utc.health.lastUp = e.lastSeenUp;
             e.issues = NativeInsights::issuesFor(sources, utc, now);
             e.worst = 3;
             for (const NativeInsights::Issue& i : e.issues)
@@ -146,6 +98,20 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         }
         Entry e;
         e.site = siteNames.value(d.siteId);
+        // The week's figures first, from the shared figures of the day (with
+        // now already local, no zone look-up): the findings then find them
+        // there too.
+        QList<double> daily;
+        if (d.enabled)
+            daily = NativeInsights::dailyUptime(store, d.id, kDays, localNow);
+        // When the device was last up, as store.lastSeenUp gives it, for the
+        // findings and the row of a device that is down: read from the
+        // history once here, in UTC, and kept for the minute ticks.
+        const Native::Health& h = d.health;
+        const bool down =
+            d.enabled && h.checkedAt.isValid() && (h.internet == Native::Failed || h.device != Native::Passed);
+        if (down && !utc.health.lastUp.isValid())
+            utc.health.lastUp = toUtc(store.uptime().lastUpFromSeries(d.id));
         e.issues = NativeInsights::issuesFor(sources, utc, now);
         for (const NativeInsights::Issue& i : e.issues)
             e.worst = qMin(e.worst, i.level);
@@ -154,12 +120,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         in.busy = context.isBusy(d.id);
         in.refused = context.isRefused(d.id);
         in.siteName = e.site;
-        if (NativeFleet::statusOf(d) == NativeFleet::Status::Offline)
-            in.lastSeenUp = utc.health.lastUp.isValid()
-                ? utc.health.lastUp
-                : toUtc(store.uptime().lastUpFromSeries(d.id)); // as store.lastSeenUp, from the record at hand
-        if (d.enabled)
-            in.daily = dailyUptime(store, d, localNow);
+        if (down)
+            in.lastSeenUp = utc.health.lastUp;
+        in.daily = std::move(daily);
         in.dayLabels = m_labels;
         e.row = NativeFleet::buildRow(utc, in);
         // A row worked out to what it was keeps its stamp, so the table
@@ -231,7 +194,6 @@ QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& contex
 
 QList<double> FleetCache::fleetDays(const QList<Native::Device>& devices) const
 {
-    constexpr int kDays = 7;
     QList<double> sum(kDays, 0.0);
     QList<int> count(kDays, 0);
     for (const Native::Device& d : devices) {

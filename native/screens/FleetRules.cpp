@@ -1,11 +1,13 @@
 #include "native/screens/FleetRules.h"
 
+#include "app/core/LocalZone.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/Brands.h"
 #include "native/services/Verdicts.h"
 
 #include <QLocale>
 #include <QSet>
+#include <QStringBuilder>
 
 #include <algorithm>
 
@@ -280,20 +282,23 @@ Row buildRow(const Device& d, const RowInputs& in)
     QStringList sub;
     if (!in.siteName.isEmpty())
         sub << in.siteName;
-    sub << QStringLiteral("%1 %2").arg(d.manufacturer, h.model.isEmpty() ? type : h.model);
-    sub << QStringLiteral("%1:%2").arg(d.ip).arg(d.httpPort);
+    // Joined rather than formatted: a row is made for every device of the
+    // fleet, and a "%1" typed into a name or address stays as typed.
+    sub << d.manufacturer % QLatin1Char(' ') % (h.model.isEmpty() ? type : h.model);
+    sub << d.ip % QLatin1Char(':') % QString::number(d.httpPort);
     dev.sub = sub.join(kDot);
     QStringList tip;
-    tip << QStringLiteral("%1 · %2").arg(d.manufacturer, type);
+    tip << d.manufacturer % QStringLiteral(" · ") % type;
     if (!h.model.isEmpty())
-        tip << QStringLiteral("Model: %1").arg(h.model);
+        tip << QStringLiteral("Model: ") % h.model;
     if (!h.firmware.isEmpty())
-        tip << QStringLiteral("Firmware: %1").arg(h.firmware);
+        tip << QStringLiteral("Firmware: ") % h.firmware;
     if (!h.serial.isEmpty())
-        tip << QStringLiteral("Serial: %1").arg(h.serial);
+        tip << QStringLiteral("Serial: ") % h.serial;
     if (!h.mac.isEmpty())
-        tip << QStringLiteral("MAC: %1").arg(h.mac);
-    tip << QStringLiteral("HTTP %1 · RTSP %2").arg(d.httpPort).arg(d.rtspPort);
+        tip << QStringLiteral("MAC: ") % h.mac;
+    tip << QStringLiteral("HTTP ") % QString::number(d.httpPort) % QStringLiteral(" · RTSP ")
+            % QString::number(d.rtspPort);
     dev.tip = tip.join(QLatin1Char('\n'));
 
     // Status.
@@ -343,8 +348,9 @@ Row buildRow(const Device& d, const RowInputs& in)
         net.kind = Muted;
     }
     if (h.latencyMs >= 0)
-        net.sub = h.lossPercent < 1 ? QStringLiteral("%1 ms").arg(h.latencyMs)
-                                    : QStringLiteral("%1 ms · %2% loss").arg(h.latencyMs).arg(h.lossPercent);
+        net.sub = h.lossPercent < 1 ? QString(QString::number(h.latencyMs) % QStringLiteral(" ms"))
+                                    : QString(QString::number(h.latencyMs) % QStringLiteral(" ms · ")
+                                              % QString::number(h.lossPercent) % QStringLiteral("% loss"));
     if (h.internet == Native::Passed && h.rtspPort == Native::Failed)
         net.tip = QStringLiteral("RTSP port %1 is closed: live view won't work.").arg(d.rtspPort);
 
@@ -364,7 +370,8 @@ Row buildRow(const Device& d, const RowInputs& in)
     // Recording.
     Cell& rec = row.cells[ColRecording];
     if (h.recordingDays >= 0 && h.recordingWindow >= 1) {
-        rec.text = QStringLiteral("%1/%2d").arg(h.recordingDays).arg(h.recordingWindow);
+        rec.text =
+            QString::number(h.recordingDays) % QLatin1Char('/') % QString::number(h.recordingWindow) % QLatin1Char('d');
         const RecordingLevel level = recordingLevel(h.recordingDays, h.recordingWindow);
         rec.kind = level == RecordingLevel::Good ? ChipPass : level == RecordingLevel::Short ? ChipWarn : ChipFail;
         const int drift = clockDriftSecs(d);
@@ -392,14 +399,14 @@ Row buildRow(const Device& d, const RowInputs& in)
     }
     if (anyKnown) {
         const int online = d.onlineCameras();
-        cams.text = QStringLiteral("%1/%2").arg(online).arg(total);
+        cams.text = QString::number(online) % QLatin1Char('/') % QString::number(total);
         if (total > online) {
-            cams.sub = QStringLiteral("%1 down").arg(total - online);
-            cams.tip = QStringLiteral("Offline: %1").arg(offline.join(QStringLiteral(", ")));
+            cams.sub = QString::number(total - online) % QStringLiteral(" down");
+            cams.tip = QStringLiteral("Offline: ") % offline.join(QStringLiteral(", "));
             cams.color = NativeStyle::kDanger;
         }
     } else {
-        cams.text = QStringLiteral("—/%1").arg(total);
+        cams.text = QStringLiteral("—/") % QString::number(total);
     }
 
     // Uptime.
@@ -411,15 +418,16 @@ Row buildRow(const Device& d, const RowInputs& in)
         if (a < 0) {
             up.text = QStringLiteral("No data");
         } else {
-            up.text = QStringLiteral("%1%").arg(a, 0, 'f', a >= 99.95 ? 0 : 1);
+            up.text = QString::number(a, 'f', a >= 99.95 ? 0 : 1) % QLatin1Char('%');
             up.color = a >= 99 ? NativeStyle::kText : a >= 90 ? NativeStyle::kWarnText : NativeStyle::kDanger;
         }
         QStringList lines;
         for (int i = 0; i < in.daily.size(); ++i) {
             const QString label = i < in.dayLabels.size() ? in.dayLabels.at(i) : QString();
             const double v = in.daily.at(i);
-            lines << QStringLiteral("%1: %2").arg(
-                label, v < 0 ? QStringLiteral("no checks") : QStringLiteral("%1% up").arg(v, 0, 'f', 1));
+            lines << label % QStringLiteral(": ")
+                    % (v < 0 ? QStringLiteral("no checks")
+                             : QString(QString::number(v, 'f', 1) % QStringLiteral("% up")));
         }
         up.tip = lines.join(QLatin1Char('\n'));
     } else {
@@ -430,7 +438,7 @@ Row buildRow(const Device& d, const RowInputs& in)
     // Last check.
     Cell& last = row.cells[ColLastCheck];
     if (isChecked) {
-        last.tip = QLocale::c().toString(h.checkedAt.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm"));
+        last.tip = QLocale::c().toString(kvr::LocalZone::wallClock(h.checkedAt), QStringLiteral("d MMM yyyy, HH:mm"));
     } else {
         last.text = QStringLiteral("Never");
         last.kind = Muted;
@@ -454,10 +462,10 @@ bool setClockTexts(Row& row, const Device& d, const RowInputs& in)
     if (read >= 0)
         tip.truncate(read);
     if (h.fetchedAt.isValid())
-        tip += QStringLiteral("\nDevice info read %1").arg(ago(h.fetchedAt, in.now));
+        tip += QStringLiteral("\nDevice info read ") % ago(h.fetchedAt, in.now);
     QString statusSub = std::as_const(row).cells[ColStatus].sub;
     if (statusOf(d) == Status::Offline)
-        statusSub = in.lastSeenUp.isValid() ? QStringLiteral("for %1").arg(span(in.lastSeenUp.secsTo(in.now)))
+        statusSub = in.lastSeenUp.isValid() ? QString(QStringLiteral("for ") % span(in.lastSeenUp.secsTo(in.now)))
                                             : QStringLiteral("never online");
     const Cell& oldLast = std::as_const(row).cells[ColLastCheck];
     QString lastText = oldLast.text;
@@ -466,7 +474,8 @@ bool setClockTexts(Row& row, const Device& d, const RowInputs& in)
         lastText = ago(h.checkedAt, in.now);
         lastColor = h.checkedAt.secsTo(in.now) >= 86401 ? NativeStyle::kWarnText : QColor();
     }
-    const QString lastSub = h.fetchedAt.isValid() ? QStringLiteral("info %1").arg(ago(h.fetchedAt, in.now)) : QString();
+    const QString lastSub =
+        h.fetchedAt.isValid() ? QString(QStringLiteral("info ") % ago(h.fetchedAt, in.now)) : QString();
     if (tip == oldDev.tip && statusSub == std::as_const(row).cells[ColStatus].sub && lastText == oldLast.text
         && lastColor == oldLast.color && lastSub == oldLast.sub)
         return false;

@@ -430,6 +430,15 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
     ++m_revision;
     ++m_changes;
     m_dirty = true;
+    // The device is what follows the kind's two characters, up to a
+    // camera's ":channel".
+    QStringView device = QStringView(key).mid(2);
+    if (key.startsWith(u'c') || key.startsWith(u'k')) {
+        const qsizetype colon = device.lastIndexOf(u':');
+        if (colon >= 0)
+            device.truncate(colon);
+    }
+    m_deviceRevisions.insert(device.toString(), m_revision);
     Series& series = writable(key);
     if (!fromIn.isValid() || !toIn.isValid())
         return;
@@ -473,9 +482,16 @@ UptimeHistory::Series& UptimeHistory::writable(const QString& key)
     return data->days; // copies the series first when a snapshot shares it
 }
 
+void UptimeHistory::changedWhole()
+{
+    m_wholeRevision = ++m_revision;
+    m_deviceRevisions.clear();
+}
+
 void UptimeHistory::removeDevice(const QString& id)
 {
     ++m_changes;
+    changedWhole();
     m_dirty = true;
     for (auto it = m_series.begin(); it != m_series.end();) {
         const QStringView rest = QStringView(it.key()).mid(2);
@@ -491,7 +507,8 @@ void UptimeHistory::removeDevice(const QString& id)
 void UptimeHistory::merge(const UptimeHistory& newer)
 {
     // Above both, so that nothing read from either counts as current.
-    m_revision = std::max(m_revision, newer.m_revision) + 1;
+    m_revision = std::max(m_revision, newer.m_revision);
+    changedWhole();
     m_changes = std::max(m_changes, newer.m_changes) + 1;
     if (newer.m_series.isEmpty())
         return;
@@ -745,6 +762,7 @@ ReadStatus UptimeHistory::decode(QIODevice* in, const QDate& today, QStringList*
 {
     m_series.clear();
     ++m_changes;
+    changedWhole();
     const QDate cutoff = cutoffOf(today);
     double fastVersion = kUptimeVersion;
     const qint64 start = in->pos();

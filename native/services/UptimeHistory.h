@@ -17,6 +17,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -117,6 +118,13 @@ public:
     void markDirty() { m_dirty = true; }
     void clearDirty() { m_dirty = false; }
     quint64 revision() const { return m_revision; }
+    // The revision at which anything of the device's series last changed: a
+    // credit to one device leaves what was worked out of every other one
+    // standing. A read, a merge or a removal counts for every device.
+    quint64 revisionOf(const QString& deviceId) const
+    {
+        return std::max(m_wholeRevision, m_deviceRevisions.value(deviceId, 0));
+    }
     // Raised by every change of the series (credit, removal, load).
     quint64 changeCount() const { return m_changes; }
 
@@ -132,9 +140,14 @@ public:
 private:
     Series& writable(const QString& key);
 
+    // Raises the revision for every device.
+    void changedWhole();
+
     SeriesMap m_series;
     bool m_dirty = false;
     quint64 m_revision = 1;
+    quint64 m_wholeRevision = 1;
+    QHash<QString, quint64> m_deviceRevisions; // newer than m_wholeRevision only
     quint64 m_changes = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "native/services/Verdicts.h"
 
+#include "app/core/LocalZone.h"
 #include "native/services/AlertStream.h"
 #include "native/services/DeviceParsers.h"
 #include "native/services/NativeController.h"
@@ -8,6 +9,7 @@
 
 #include <QHash>
 #include <QMap>
+#include <QStringBuilder>
 
 #include <algorithm>
 
@@ -49,7 +51,9 @@ constexpr int kDriftLimitSecs = 121;      // less is ordinary clock wander
 constexpr double kUnstableBelowPercent = 95.0;
 constexpr int kUnstableDays = 7;
 constexpr int kListedNames = 4; // names listed before "and N more"
-constexpr int kUptimeCacheLimit = 4096;
+// Above the largest fleet's devices, so a pass over the fleet leaves the
+// figures of its start standing for the next pass.
+constexpr int kUptimeCacheLimit = 16384;
 
 Issue make(const Device& d, int level, int order, const QString& title, const QString& detail)
 {
@@ -407,7 +411,8 @@ QList<double> dailyUptime(const NativeStore& store, const QString& id, int days,
     const qint64 hour = hourNumber(now);
     QHash<QString, CacheEntry>& cache = uptimeCache();
     const auto hit = cache.constFind(key);
-    if (hit != cache.cend() && hit->store == &store && hit->revision == store.uptimeRevision() && hit->hour == hour)
+    const quint64 revision = store.uptime().revisionOf(id);
+    if (hit != cache.cend() && hit->store == &store && hit->revision == revision && hit->hour == hour)
         return hit->days;
 
     const QList<Native::UptimeCell> cells = store.uptimeGrid(id, Native::GraphType::Device, 0, days, now);
@@ -423,7 +428,7 @@ QList<double> dailyUptime(const NativeStore& store, const QString& id, int days,
 
     if (cache.size() > kUptimeCacheLimit)
         cache.clear();
-    cache.insert(key, CacheEntry{&store, store.uptimeRevision(), hour, out});
+    cache.insert(key, CacheEntry{&store, revision, hour, out});
     return out;
 }
 
@@ -494,7 +499,7 @@ int clockDriftSecs(const Device& d)
     // wall-clock readings: no zone conversion on either side, and both in
     // whole seconds (the device's clock has no fraction; the check time has
     // one until it is saved), or a drift of 420 s reads 419.
-    const QDateTime fetched = (h.deviceTimeAt.isValid() ? h.deviceTimeAt : h.fetchedAt).toLocalTime();
+    const QDateTime fetched = kvr::LocalZone::wallClock(h.deviceTimeAt.isValid() ? h.deviceTimeAt : h.fetchedAt);
     const QTime at = fetched.time();
     const QDateTime a(fetched.date(), QTime(at.hour(), at.minute(), at.second()), Qt::UTC);
     const QDateTime b(device.date(), device.time(), Qt::UTC);
@@ -529,17 +534,19 @@ QString ago(const QDateTime& moment, const QDateTime& now)
 {
     if (!moment.isValid())
         return QStringLiteral("never");
-    const qint64 d = moment.secsTo(now);
+    // Moments read from files are often in local time: each difference
+    // would otherwise ask the C library for the zone.
+    const qint64 d = kvr::LocalZone::utc(moment).secsTo(kvr::LocalZone::utc(now));
     if (d <= 59)
         return QStringLiteral("just now");
     if (d < 3600)
-        return QStringLiteral("%1 min ago").arg(d / 60);
+        return QString::number(d / 60) % QStringLiteral(" min ago");
     if (d < 86400)
-        return QStringLiteral("%1 h ago").arg(d / 3600);
-    const qint64 days = moment.toLocalTime().date().daysTo(now.toLocalTime().date());
+        return QString::number(d / 3600) % QStringLiteral(" h ago");
+    const qint64 days = kvr::LocalZone::date(moment).daysTo(kvr::LocalZone::date(now));
     if (days < 2)
         return QStringLiteral("yesterday");
-    return QStringLiteral("%1 days ago").arg(days);
+    return QString::number(days) % QStringLiteral(" days ago");
 }
 
 } // namespace NativeInsights

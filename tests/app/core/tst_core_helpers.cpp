@@ -1,4 +1,5 @@
 #include "app/core/Env.h"
+#include "app/core/LocalZone.h"
 #include "app/core/NetAddress.h"
 #include "app/core/Settings.h"
 #include "tests/support/TestKit.h"
@@ -9,6 +10,49 @@ class TestCoreHelpers : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // The remembered offsets give what the C library gives, every minute
+    // across clock changes of whole hours, half hours (Lord Howe's) and odd
+    // offsets (+05:45), and follow a change of TZ at once. POSIX zone texts:
+    // no zone files needed.
+    void localReadingsAgreeWithTheZoneAcrossClockChanges()
+    {
+        const QByteArray saved = qgetenv("TZ");
+        const bool wasSet = qEnvironmentVariableIsSet("TZ");
+        struct Zone {
+            const char* tz;
+            QDateTime around; // a clock change, in UTC
+        };
+        const Zone zones[] = {
+            {"CET-1CEST,M3.5.0,M10.5.0/3", QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC)},
+            {"CET-1CEST,M3.5.0,M10.5.0/3", QDateTime(QDate(2026, 10, 25), QTime(1, 0), Qt::UTC)},
+            {"EST5EDT,M3.2.0,M11.1.0", QDateTime(QDate(2026, 11, 1), QTime(6, 0), Qt::UTC)},
+            {"<+1030>-10:30<+11>-11,M10.1.0,M4.1.0", QDateTime(QDate(2026, 10, 3), QTime(15, 30), Qt::UTC)},
+            {"<+0545>-5:45", QDateTime(QDate(2026, 12, 31), QTime(18, 0), Qt::UTC)},
+            {"UTC0", QDateTime(QDate(1969, 12, 31), QTime(23, 0), Qt::UTC)},
+        };
+        for (const Zone& zone : zones) {
+            qputenv("TZ", zone.tz);
+            // The day of the change and ordinary days either side of it.
+            for (qint64 s = -3 * 3600; s <= 3 * 3600; s += 61)
+                for (const int days : {0, -2, 2}) {
+                    const QDateTime utc = zone.around.addDays(days).addSecs(s);
+                    const QDateTime local = utc.toLocalTime();
+                    const QDateTime expected(local.date(), local.time(), Qt::UTC);
+                    QCOMPARE(kvr::LocalZone::wallClock(utc), expected);
+                    QCOMPARE(kvr::LocalZone::date(utc), local.date());
+                    QCOMPARE(kvr::LocalZone::offsetAt(utc.toSecsSinceEpoch()), local.offsetFromUtc());
+                    // A moment given in local time, or with an offset, reads the same.
+                    QCOMPARE(kvr::LocalZone::wallClock(local), expected);
+                    QCOMPARE(kvr::LocalZone::wallClock(utc.toOffsetFromUtc(3600)), expected);
+                    QCOMPARE(kvr::LocalZone::utc(local), local.toUTC());
+                    QCOMPARE(kvr::LocalZone::utc(utc), utc);
+                }
+        }
+        QVERIFY(!kvr::LocalZone::wallClock(QDateTime()).isValid());
+        QVERIFY(!kvr::LocalZone::date(QDateTime()).isValid());
+        wasSet ? void(qputenv("TZ", saved)) : void(qunsetenv("TZ"));
+    }
+
     void privateHostsAreAddressLiteralsOnlyAndEmptyEnvIsUnset()
     {
         for (const char* host : {"10.0.0.5", "172.16.0.1", "172.31.255.254", "192.168.1.64"})

@@ -5,6 +5,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <functional>
+
 using namespace Native;
 
 namespace {
@@ -35,6 +37,37 @@ QList<int> minutes(const QList<UptimeCell>& cells)
 class TestUptimeHistory : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // What is worked out of one device's series stays valid while others
+    // are credited; a read, a merge or a removal changes every device's.
+    void revisionsArePerDevice()
+    {
+        UptimeHistory u;
+        const quint64 x0 = u.revisionOf("x"), y0 = u.revisionOf("y");
+        u.credit("d:x", local(kToday, 10, 0), local(kToday, 10, 30));
+        const quint64 x1 = u.revisionOf("x");
+        QVERIFY(x1 > x0);
+        QCOMPARE(u.revisionOf("y"), y0);
+        u.credit("c:y:3", local(kToday, 10, 0), local(kToday, 10, 30));
+        QVERIFY(u.revisionOf("y") > y0);
+        QCOMPARE(u.revisionOf("x"), x1);
+        // An id with a colon of its own: only the camera's channel is cut off.
+        u.credit("k:a:b:2", local(kToday, 10, 0), local(kToday, 10, 30));
+        QVERIFY(u.revisionOf("a:b") > x1);
+        QCOMPARE(u.revisionOf("a"), y0);
+        for (const auto& change :
+             QList<std::function<void()>>{[&] { u.merge(UptimeHistory()); }, [&] { u.removeDevice("z"); },
+                                          [&] {
+                                              QStringList problems;
+                                              u.decode(QByteArray("{}"), kToday, &problems);
+                                          }}) {
+            const quint64 before = std::max({u.revisionOf("x"), u.revisionOf("y"), u.revisionOf("a:b")});
+            change();
+            QVERIFY(u.revisionOf("x") > before);
+            QVERIFY(u.revisionOf("never-credited") > before);
+            QCOMPARE(u.revisionOf("x"), u.revisionOf("y"));
+        }
+    }
+
     void creditSplitsHoursAndDaysAndNeverPassesSixty()
     {
         UptimeHistory u;

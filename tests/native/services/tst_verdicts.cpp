@@ -392,6 +392,10 @@ private Q_SLOTS:
         const QList<double> after = dailyUptime(*f.store, b.id, 3, kNow);
         QCOMPARE(after.at(0), 50.0);
         QVERIFY(after.at(2) > 0);
+        // The credit left the other devices' figures where they were.
+        QCOMPARE(f.store->uptime().revisionOf(a.id), f.store->uptime().revisionOf(exact.id));
+        QVERIFY(f.store->uptime().revisionOf(b.id) > f.store->uptime().revisionOf(a.id));
+        QCOMPARE(dailyUptime(*f.store, a.id, 3, kNow), QList<double>({100.0, -1.0, 50.0}));
     }
 };
 
