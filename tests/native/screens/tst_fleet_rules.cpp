@@ -258,6 +258,16 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
     QCOMPARE(buildRow(unnamed, inputs()).cells[ColDevice].text, QStringLiteral("Front gate NVR"));
     unnamed.health.deviceName.clear();
     QCOMPARE(buildRow(unnamed, inputs()).cells[ColDevice].text, QStringLiteral("10.1.1.6"));
+    // Typed text is shown as typed: a zone index in a link-local address
+    // ("%2") and a "%1" in a name are not placeholders.
+    unnamed.ip = QStringLiteral("fe80::1%2");
+    unnamed.httpPort = 8080;
+    unnamed.manufacturer = QStringLiteral("Maker %1");
+    const Row typed = buildRow(unnamed, inputs());
+    QCOMPARE(typed.cells[ColDevice].text, QStringLiteral("fe80::1%2"));
+    QVERIFY2(typed.cells[ColDevice].sub.endsWith(QStringLiteral("  ·  fe80::1%2:8080")),
+             qPrintable(typed.cells[ColDevice].sub));
+    QVERIFY(typed.cells[ColDevice].tip.startsWith(QStringLiteral("Maker %1 · ")));
 
     // Whole percents of the window, rounded down: 90 and up good, 70 and up short.
     using L = RecordingLevel;
