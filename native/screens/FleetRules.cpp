@@ -10,6 +10,7 @@
 #include <QStringBuilder>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace NativeFleet {
 
@@ -23,6 +24,23 @@ const QString kDash = QStringLiteral("—");
 bool checked(const Device& d)
 {
     return d.health.checkedAt.isValid();
+}
+
+// The local time of a moment as "d MMM yyyy, HH:mm" in the C locale, as
+// QLocale::c() writes it, without reading the format again for every row.
+QString checkStamp(const QDateTime& moment)
+{
+    static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const QDateTime wall = kvr::LocalZone::wallClock(moment);
+    const QDate date = wall.date();
+    const QTime time = wall.time();
+    if (date.year() < 1000 || date.year() > 9999)
+        return QLocale::c().toString(wall, QStringLiteral("d MMM yyyy, HH:mm"));
+    char text[32];
+    const int n = std::snprintf(text, sizeof text, "%d %s %d, %02d:%02d", date.day(), kMonths[date.month() - 1],
+                                date.year(), time.hour(), time.minute());
+    return QString::fromLatin1(text, n);
 }
 
 } // namespace
@@ -438,7 +456,7 @@ Row buildRow(const Device& d, const RowInputs& in)
     // Last check.
     Cell& last = row.cells[ColLastCheck];
     if (isChecked) {
-        last.tip = QLocale::c().toString(kvr::LocalZone::wallClock(h.checkedAt), QStringLiteral("d MMM yyyy, HH:mm"));
+        last.tip = checkStamp(h.checkedAt);
     } else {
         last.text = QStringLiteral("Never");
         last.kind = Muted;

@@ -154,7 +154,8 @@ QHash<QString, CacheEntry>& uptimeCache()
 
 qint64 hourNumber(const QDateTime& now)
 {
-    const qint64 s = now.toSecsSinceEpoch();
+    // Callers pass now in local time as often as in UTC.
+    const qint64 s = kvr::LocalZone::utc(now).toSecsSinceEpoch();
     return s >= 0 ? s / 3600 : -((-s + 3599) / 3600);
 }
 

@@ -10,6 +10,7 @@
 
 #include <QHeaderView>
 #include <QImage>
+#include <QLocale>
 #include <QTableView>
 
 using namespace NativeFleet;
@@ -258,6 +259,17 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
     QCOMPARE(buildRow(unnamed, inputs()).cells[ColDevice].text, QStringLiteral("Front gate NVR"));
     unnamed.health.deviceName.clear();
     QCOMPARE(buildRow(unnamed, inputs()).cells[ColDevice].text, QStringLiteral("10.1.1.6"));
+    // The last check's full time, as the C locale writes it, in local time
+    // from either kind of moment, across months, years and midnights.
+    for (const QDateTime& at :
+         {QDateTime(QDate(2026, 1, 1), QTime(0, 0)), QDateTime(QDate(2026, 12, 31), QTime(23, 59)),
+          QDateTime(QDate(2027, 5, 9), QTime(7, 5, 59)), QDateTime(QDate(2026, 9, 30), QTime(12, 0), Qt::UTC),
+          QDateTime(QDate(999, 2, 3), QTime(4, 5))}) {
+        Native::Device checkedThen = nvr;
+        checkedThen.health.checkedAt = at;
+        QCOMPARE(buildRow(checkedThen, inputs()).cells[ColLastCheck].tip,
+                 QLocale::c().toString(at.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm")));
+    }
     // Typed text is shown as typed: a zone index in a link-local address
     // ("%2") and a "%1" in a name are not placeholders.
     unnamed.ip = QStringLiteral("fe80::1%2");
