@@ -80,11 +80,11 @@ QDate date(const QDateTime& moment)
     return wallClock(moment).date();
 }
 
-QDateTime utc(const QDateTime& moment)
+namespace {
+
+// The day's offset, or kOffsetChanges when it changes during the day.
+int dayOffset(const QDate& day)
 {
-    if (!moment.isValid() || moment.timeSpec() != Qt::LocalTime)
-        return moment.toUTC();
-    const QDate day = moment.date();
     Remembered& r = remembered();
     auto it = r.dayOffsets.constFind(day.toJulianDay());
     if (it == r.dayOffsets.cend()) {
@@ -95,9 +95,29 @@ QDateTime utc(const QDateTime& moment)
             : kOffsetChanges;
         it = r.dayOffsets.insert(day.toJulianDay(), offset);
     }
-    if (*it == kOffsetChanges)
+    return *it;
+}
+
+} // namespace
+
+QDateTime utc(const QDateTime& moment)
+{
+    if (!moment.isValid() || moment.timeSpec() != Qt::LocalTime)
         return moment.toUTC();
-    return QDateTime(day, moment.time(), Qt::UTC).addSecs(-*it);
+    const int offset = dayOffset(moment.date());
+    if (offset == kOffsetChanges)
+        return moment.toUTC(); // it knows which of two same-named hours it is
+    return QDateTime(moment.date(), moment.time(), Qt::UTC).addSecs(-offset);
+}
+
+QDateTime utc(const QDate& date, const QTime& time)
+{
+    if (!date.isValid() || !time.isValid())
+        return {};
+    const int offset = dayOffset(date);
+    if (offset == kOffsetChanges)
+        return QDateTime(date, time).toUTC();
+    return QDateTime(date, time, Qt::UTC).addSecs(-offset);
 }
 
 } // namespace kvr::LocalZone

@@ -32,6 +32,8 @@ QDate date(const QDateTime& moment);
 // by moment, as Qt does): comparisons and differences of moments held in
 // local time then cost no zone look-up each.
 QDateTime utc(const QDateTime& moment);
+// The same for a local reading given as its date and time.
+QDateTime utc(const QDate& date, const QTime& time);
 
 } // namespace LocalZone
 

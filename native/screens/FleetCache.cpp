@@ -110,8 +110,10 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         const Native::Health& h = d.health;
         const bool down =
             d.enabled && h.checkedAt.isValid() && (h.internet == Native::Failed || h.device != Native::Passed);
-        if (down && !utc.health.lastUp.isValid())
-            utc.health.lastUp = toUtc(store.uptime().lastUpFromSeries(d.id));
+        QDate upDay;
+        int upHour = 0;
+        if (down && !utc.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
+            utc.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
         e.issues = NativeInsights::issuesFor(sources, utc, now);
         for (const NativeInsights::Issue& i : e.issues)
             e.worst = qMin(e.worst, i.level);

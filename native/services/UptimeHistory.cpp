@@ -530,16 +530,28 @@ void UptimeHistory::merge(const UptimeHistory& newer)
 
 QDateTime UptimeHistory::lastUpFromSeries(const QString& id) const
 {
+    QDate date;
+    int hour = 0;
+    if (!lastUpHour(id, &date, &hour))
+        return {};
+    return QDateTime(date, QTime(hour, 0)).addSecs(3600);
+}
+
+bool UptimeHistory::lastUpHour(const QString& id, QDate* date, int* hour) const
+{
     const Series* s = series(deviceKey(id));
     if (!s)
-        return {};
+        return false;
     for (auto day = s->m_days.crbegin(); day != s->m_days.crend(); ++day) {
         for (int h = 23; h >= 0; --h) {
-            if (day->seconds[size_t(h)] > 0)
-                return QDateTime(QDate::fromJulianDay(day->julianDay), QTime(h, 0)).addSecs(3600);
+            if (day->seconds[size_t(h)] > 0) {
+                *date = QDate::fromJulianDay(day->julianDay);
+                *hour = h;
+                return true;
+            }
         }
     }
-    return {};
+    return false;
 }
 
 QList<UptimeCell> UptimeHistory::grid(const QString& id, GraphType type, int channel, int days, const QDateTime& nowIn,

@@ -89,6 +89,8 @@ public:
     // The end of the latest hour of the device series with up-minutes, or
     // an invalid date-time.
     QDateTime lastUpFromSeries(const QString& id) const;
+    // The same hour as its local date and hour (its start); false without one.
+    bool lastUpHour(const QString& id, QDate* date, int* hour) const;
 
     // 24 cells per day for `days` days up to now's date, oldest first.
     // `created` (may be invalid) hides the hours before the device existed.

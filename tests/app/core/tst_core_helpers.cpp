@@ -46,6 +46,8 @@ private Q_SLOTS:
                     QCOMPARE(kvr::LocalZone::wallClock(utc.toOffsetFromUtc(3600)), expected);
                     QCOMPARE(kvr::LocalZone::utc(local), local.toUTC());
                     QCOMPARE(kvr::LocalZone::utc(utc), utc);
+                    QCOMPARE(kvr::LocalZone::utc(local.date(), local.time()),
+                             QDateTime(local.date(), local.time()).toUTC());
                 }
         }
         QVERIFY(!kvr::LocalZone::wallClock(QDateTime()).isValid());

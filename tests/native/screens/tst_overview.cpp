@@ -224,6 +224,9 @@ void OverviewTest::cacheAgreesWithServices()
     Native::UptimeHistory history;
     for (int h = 0; h < 9; ++h)
         nativeseed::hour(history, devices[1].id, Native::GraphType::Device, 0, testNow().date(), h, h == 2 ? 10 : 60);
+    // The device that is down was last up in the hour from 03:00: its
+    // findings and row tell so from the history.
+    nativeseed::hour(history, devices[0].id, Native::GraphType::Device, 0, testNow().date(), 3, 30);
     Bench bench(devices, {a, b}, history);
     auto alert = [](const char* type, bool active = true) {
         return AlertStream::Alert{QString::fromLatin1(type), active, 2, QDateTime(), QString(), -1}; // on channel 2
@@ -254,6 +257,11 @@ void OverviewTest::cacheAgreesWithServices()
     };
     QVERIFY(cache.issues(devices).size() >= 5);
     QCOMPARE(issueLines(cache.issues(devices)), issueLines(NativeInsights::issues(sources, now)));
+    const QDateTime lastUp(testNow().date(), QTime(4, 0));
+    QVERIFY(cache.entry(devices[0].id)->issues.constFirst().detail.endsWith(
+        QStringLiteral("Last online %1.").arg(NativeInsights::ago(lastUp, now))));
+    QCOMPARE(cache.entry(devices[0].id)->row.cells[NativeFleet::ColStatus].sub,
+             QStringLiteral("for %1").arg(NativeInsights::span(lastUp.secsTo(now))));
     QCOMPARE(lines(cache.sites(context, devices), describe), lines(NativeInsights::sites(sources, now), describe));
     QCOMPARE(cache.fleetDays(devices), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
 
