@@ -73,7 +73,9 @@ bool closeWindow(const QByteArray& title)
         }
         free(tree);
     }
-    xcb_flush(c);
+    // A round trip before hanging up: the server may drop requests it has not
+    // yet read from a connection that closed, and the close message with them.
+    free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     xcb_disconnect(c);
     return sent;
 }
