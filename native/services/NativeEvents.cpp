@@ -459,8 +459,8 @@ void NativeEvents::dropFlood(const QString& id)
     auto it = m_connections.find(id);
     if (it == m_connections.end() || !it->reply)
         return;
-    qWarning().noquote() << "native events: the streams send more than can be read; the busiest, of" << id
-                         << ", is closed and opened again later";
+    qWarning().noquote().nospace() << "native events: the streams send more than can be read; the busiest, of " << id
+                                   << ", is closed and opened again later";
     it->outrun = true;
     it->reply->abort(); // its end handler reports and schedules the retry
 }
