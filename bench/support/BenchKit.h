@@ -100,30 +100,50 @@ private:
 
 // Counts the paints of every video widget of the application (the
 // processor-drawn surface and its graphics-chip child) and the pictures
-// the players it is shown deliver, while it is counting.
+// the players it is shown deliver, while it is counting. A player that
+// takes over a tile while it counts (a restart, a late start) is followed
+// within a tenth of a second, so its paints are not counted without its
+// pictures.
 class PaintTally : public QObject {
 public:
-    PaintTally() { qApp->installEventFilter(this); }
+    PaintTally()
+    {
+        qApp->installEventFilter(this);
+        m_rescan.setInterval(100);
+        QObject::connect(&m_rescan, &QTimer::timeout, this, [this] {
+            if (m_root)
+                follow(m_root);
+        });
+    }
     ~PaintTally() override { qApp->removeEventFilter(this); }
 
-    // Counts the pictures of every player under `root` not yet followed.
+    // Counts the pictures of every player under `root` not yet followed,
+    // and of those that come under it later.
     void follow(QWidget* root)
     {
+        m_root = root;
+        // Marked on the player itself, not kept as an address: a retired
+        // player is cut from every connection before it is deleted, so no one
+        // hears of its end, and a new player at its address would go uncounted.
         for (FfmpegPlayer* p : root->findChildren<FfmpegPlayer*>()) {
-            if (m_followed.contains(p))
+            if (p->property(kFollowed).toBool())
                 continue;
-            m_followed.insert(p);
+            p->setProperty(kFollowed, true);
             QObject::connect(p, &FfmpegPlayer::frameReady, this, [this] { m_pictures += m_counting ? 1 : 0; });
             QObject::connect(p, &FfmpegPlayer::yuvFrameReady, this, [this] { m_pictures += m_counting ? 1 : 0; });
-            QObject::connect(p, &QObject::destroyed, this, [this, p] { m_followed.remove(p); });
         }
     }
     void start()
     {
         m_paints = m_gpuPaints = m_pictures = 0;
         m_counting = true;
+        m_rescan.start();
     }
-    void stop() { m_counting = false; }
+    void stop()
+    {
+        m_counting = false;
+        m_rescan.stop();
+    }
     qint64 paints() const { return m_paints; }
     // Of those, the paints of the graphics-chip view.
     qint64 gpuPaints() const { return m_gpuPaints; }
@@ -143,7 +163,9 @@ protected:
     }
 
 private:
-    QSet<const QObject*> m_followed;
+    static constexpr const char* kFollowed = "benchPaintTallyFollowed";
+    QPointer<QWidget> m_root;
+    QTimer m_rescan;
     qint64 m_paints = 0;
     qint64 m_gpuPaints = 0;
     qint64 m_pictures = 0;
