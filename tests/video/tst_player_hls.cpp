@@ -312,8 +312,14 @@ private Q_SLOTS:
         QVERIFY2(qAbs(positions.first() - (start + 3.5)) < 0.1, qPrintable(QString::number(positions.first() - start)));
         positions.clear();
         player->seekFraction(0.8); // 3.2 s into the list's 4 s
-        QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty() && positions.first() > start + 5.0, 5000);
-        QVERIFY2(qAbs(positions.first() - (start + 5.2)) < 0.1, qPrintable(QString::number(positions.first() - start)));
+        QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty() && positions.last() > start + 5.0, 5000);
+        // Pictures decoded before the decode thread took the seek up may still
+        // arrive: the seek lands where the times stop following on.
+        qsizetype landed = 0;
+        for (qsizetype i = 1; i < positions.size() && landed == 0; ++i)
+            landed = qAbs(positions.at(i) - positions.at(i - 1)) > 0.3 ? i : 0;
+        QVERIFY2(qAbs(positions.at(landed) - (start + 5.2)) < 0.1,
+                 qPrintable(QString::number(positions.at(landed) - start)));
     }
 
     // The decoder holds the last pictures back (B-frames) until it is
