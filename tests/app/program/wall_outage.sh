@@ -22,12 +22,15 @@ fi
 fixtures="$(cd "$(dirname "$0")/../../fixtures" && pwd)"
 export KVR_SETTINGS_APP="kvrtest-wall-outage"
 
-# The camera, serving until the pipe this script holds closes.
+# The camera, serving until the pipe this script holds closes. Every viewer
+# gets a pipeline of its own: the GStreamer RTSP server can abort on an
+# assertion when viewers of one shared media drop and come back at once,
+# which is what this test does to all of them.
 camera_pid=""
 relay_pid=""
 trap '[ -n "$relay_pid" ] && kill "$relay_pid" 2>/dev/null; [ -n "$camera_pid" ] && kill "$camera_pid" 2>/dev/null; cleanup' EXIT
 exec {camera_in}> >(exec "$python" "$fixtures/rtsp/rtsp_server.py" --size 320x240 --no-audio --user admin \
-  --password wisp >"$work/camera.txt" 2>&1)
+  --password wisp --unshared >"$work/camera.txt" 2>&1)
 camera_pid=$!
 for _ in $(seq 1 200); do grep -q '^PORT' "$work/camera.txt" && break; sleep 0.1; done
 rtsp_port="$(sed -n 's/^PORT //p' "$work/camera.txt")"
@@ -50,7 +53,7 @@ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 KVR_RENDER=cpu KVR_API_BASE="http://127.0.0.1
   KVR_RTSP_HOST=127.0.0.1 KVR_RTSP_PORT="$relay_port" "$exe" >"$work/out.txt" 2>&1 {camera_in}>&- {relay_ctl}>&- &
 app_pid=$!
 
-"$python" - "$work/requests.jsonl" "$work/relay.txt" "/proc/self/fd/$relay_ctl" <<'PY' || fail "see above"
+"$python" - "$work/requests.jsonl" "$work/relay.txt" "/proc/self/fd/$relay_ctl" <<'PY' || { echo "--- camera"; tail -5 "$work/camera.txt"; fail "see above"; }
 import json, sys, time
 import gi
 gi.require_version("Atspi", "2.0")
