@@ -4,10 +4,18 @@
 
 namespace FocusWithin {
 
+namespace {
+
+bool inside(const QWidget* tile, const QWidget* w)
+{
+    return w && (w == tile || tile->isAncestorOf(w));
+}
+
+} // namespace
+
 bool has(const QWidget* tile)
 {
-    const QWidget* focus = QApplication::focusWidget();
-    return focus && (focus == tile || tile->isAncestorOf(focus));
+    return inside(tile, QApplication::focusWidget());
 }
 
 void watch(QWidget* tile, std::function<void()> changed)
@@ -15,10 +23,7 @@ void watch(QWidget* tile, std::function<void()> changed)
     tile->setFocusPolicy(Qt::TabFocus);
     QObject::connect(qApp, &QApplication::focusChanged, tile,
                      [tile, changed = std::move(changed)](QWidget* before, QWidget* now) {
-                         const auto inside = [tile](const QWidget* w) {
-                             return w && (w == tile || tile->isAncestorOf(w));
-                         };
-                         if (inside(before) != inside(now))
+                         if (inside(tile, before) != inside(tile, now))
                              changed();
                      });
 }

@@ -122,6 +122,8 @@ private:
     void showMessage(const QString& headline, const QString& detail);
     void storeTargetSize();
     QString logLabel() const;
+    // The pointer is over the tile or the keyboard focus is within it.
+    bool showsControls() const;
 
     const QString m_deviceId;
     const int m_channel;
@@ -130,8 +132,6 @@ private:
     bool m_failed = false;
     bool m_running = false;
     bool m_hovered = false;
-    // The pointer is over the tile or the keyboard focus is within it.
-    bool showsControls() const;
     bool m_focused = false;
     bool m_removable = true;
     bool m_playback = false;

@@ -9,6 +9,14 @@ namespace {
 
 constexpr int kDays = 7; // of the uptime column
 
+void setFindings(FleetCache::Entry& e, QList<NativeInsights::Issue> issues)
+{
+    e.issues = std::move(issues);
+    e.worst = 3;
+    for (const NativeInsights::Issue& i : e.issues)
+        e.worst = qMin(e.worst, i.level);
+}
+
 } // namespace
 
 void FleetCache::update(const NativeContext& context, const QList<Native::Device>& devices, const QDateTime& now)
@@ -42,14 +50,13 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         }
     };
     m_entries.reserve(devices.size());
-    const auto toUtc = [](const QDateTime& t) { return kvr::LocalZone::utc(t); };
     // The rules compare a record's moments with now many times over; in UTC
     // each comparison is plain arithmetic instead of a time-zone lookup.
-    const auto inUtc = [&toUtc](const Native::Device& stored) {
+    const auto inUtc = [](const Native::Device& stored) {
         Native::Device utc = stored;
-        utc.health.checkedAt = toUtc(utc.health.checkedAt);
-        utc.health.fetchedAt = toUtc(utc.health.fetchedAt);
-        utc.health.lastUp = toUtc(utc.health.lastUp);
+        utc.health.checkedAt = kvr::LocalZone::utc(utc.health.checkedAt);
+        utc.health.fetchedAt = kvr::LocalZone::utc(utc.health.fetchedAt);
+        utc.health.lastUp = kvr::LocalZone::utc(utc.health.lastUp);
         // The cameras' moments are only told as "seen ... ago", which
         // converts cheaply itself: the camera list stays shared, not copied.
         return utc;
@@ -82,10 +89,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             Entry& e = *found;
             if (!utc.health.lastUp.isValid())
                 utc.health.lastUp = e.lastSeenUp;
-            e.issues = NativeInsights::issuesFor(sources, utc, now);
-            e.worst = 3;
-            for (const NativeInsights::Issue& i : e.issues)
-                e.worst = qMin(e.worst, i.level);
+            setFindings(e, NativeInsights::issuesFor(sources, utc, now));
             NativeFleet::RowInputs in;
             in.now = now;
             in.lastSeenUp = e.lastSeenUp;
@@ -114,9 +118,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         int upHour = 0;
         if (down && !utc.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
             utc.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
-        e.issues = NativeInsights::issuesFor(sources, utc, now);
-        for (const NativeInsights::Issue& i : e.issues)
-            e.worst = qMin(e.worst, i.level);
+        setFindings(e, NativeInsights::issuesFor(sources, utc, now));
         NativeFleet::RowInputs in;
         in.now = now;
         in.busy = context.isBusy(d.id);

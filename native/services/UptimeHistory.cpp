@@ -42,6 +42,19 @@ QString cameraKnownKey(const QString& id, int channel)
 
 namespace {
 
+// The device a series belongs to: what follows the kind's two characters,
+// up to a camera's ":channel" (an id read from a file may hold a colon).
+QStringView deviceOfKey(QStringView key)
+{
+    QStringView device = key.mid(2);
+    if (key.startsWith(u'c') || key.startsWith(u'k')) {
+        const qsizetype colon = device.lastIndexOf(u':');
+        if (colon >= 0)
+            device.truncate(colon);
+    }
+    return device;
+}
+
 QDate cutoffOf(const QDate& today)
 {
     return today.addDays(-tun::kUptimeKeepDays);
@@ -430,15 +443,7 @@ void UptimeHistory::credit(const QString& key, const QDateTime& fromIn, const QD
     ++m_revision;
     ++m_changes;
     m_dirty = true;
-    // The device is what follows the kind's two characters, up to a
-    // camera's ":channel".
-    QStringView device = QStringView(key).mid(2);
-    if (key.startsWith(u'c') || key.startsWith(u'k')) {
-        const qsizetype colon = device.lastIndexOf(u':');
-        if (colon >= 0)
-            device.truncate(colon);
-    }
-    m_deviceRevisions.insert(device.toString(), m_revision);
+    m_deviceRevisions.insert(deviceOfKey(key).toString(), m_revision);
     Series& series = writable(key);
     if (!fromIn.isValid() || !toIn.isValid())
         return;
@@ -494,10 +499,7 @@ void UptimeHistory::removeDevice(const QString& id)
     changedWhole();
     m_dirty = true;
     for (auto it = m_series.begin(); it != m_series.end();) {
-        const QStringView rest = QStringView(it.key()).mid(2);
-        const bool ofDevice =
-            rest == id || (rest.startsWith(id) && rest.size() > id.size() && rest.at(id.size()) == u':');
-        if (ofDevice)
+        if (deviceOfKey(it.key()) == id)
             it = m_series.erase(it);
         else
             ++it;
