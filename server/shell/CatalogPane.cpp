@@ -15,6 +15,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QRegion>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -181,15 +182,25 @@ public:
 // costs no more than a screenful of buttons. They follow the rows as the
 // tree scrolls, folds, filters and fills, and come right after the tree in
 // the Tab order.
+//
+// They stand on a layer beside the tree rather than in it: a tree's
+// accessible children are its cells, so buttons inside it would never reach
+// the accessibility tree. The layer covers the tree's viewport, which clips
+// the buttons as the viewport would, and takes the pointer only where a
+// button is; a wheel turned over a button still scrolls the tree.
 class SiteButtons : public QObject {
     Q_OBJECT
 public:
     SiteButtons(QTreeView* tree, std::function<void(const QString&)> play, std::function<void(const QString&)> tick)
         : QObject(tree),
           m_tree(tree),
+          m_layer(new QWidget(tree->parentWidget())),
           m_play(std::move(play)),
           m_tick(std::move(tick))
     {
+        m_layer->setObjectName(QStringLiteral("SiteButtons"));
+        m_layer->hide();
+        tree->installEventFilter(this);
         m_timer.setSingleShot(true);
         m_timer.setInterval(0);
         connect(&m_timer, &QTimer::timeout, this, &SiteButtons::place);
@@ -224,10 +235,25 @@ public:
 
     void schedule() { m_timer.start(); }
 
-    bool eventFilter(QObject*, QEvent* event) override
+    bool eventFilter(QObject* watched, QEvent* event) override
     {
-        if (event->type() == QEvent::Resize || event->type() == QEvent::Show)
-            schedule();
+        switch (event->type()) {
+        case QEvent::Resize:
+        case QEvent::Move:
+        case QEvent::Show:
+        case QEvent::Hide:
+            if (watched == m_tree || watched == m_tree->viewport())
+                schedule();
+            break;
+        case QEvent::Wheel:
+            if (qobject_cast<QPushButton*>(watched)) {
+                QCoreApplication::sendEvent(m_tree->verticalScrollBar(), event);
+                return true;
+            }
+            break;
+        default:
+            break;
+        }
         return false;
     }
 
@@ -270,13 +296,27 @@ public:
             QWidget::setTabOrder(previous, b);
             previous = b;
         }
+        // The layer over the viewport, taking the pointer only on its buttons
+        // (an empty mask would mean none, so without buttons it hides).
+        QRegion taken;
+        for (const QPushButton* b : std::as_const(m_shown))
+            taken += b->geometry();
+        if (taken.isEmpty()) {
+            m_layer->hide();
+            return;
+        }
+        m_layer->setGeometry(QRect(viewport->mapTo(m_layer->parentWidget(), QPoint(0, 0)), viewport->size()));
+        m_layer->setMask(taken);
+        m_layer->show();
+        m_layer->raise();
     }
 
 private:
     QPushButton* make()
     {
-        auto* b = new QPushButton(m_tree->viewport());
+        auto* b = new QPushButton(m_layer);
         b->setCursor(Qt::PointingHandCursor);
+        b->installEventFilter(this);
         if (m_selecting) {
             b->setObjectName(QStringLiteral("IconBtn"));
             b->setIconSize(QSize(18, 18));
@@ -317,6 +357,7 @@ private:
     }
 
     QTreeView* m_tree;
+    QWidget* m_layer; // over the tree's viewport, holding the buttons
     std::function<void(const QString&)> m_play;
     std::function<void(const QString&)> m_tick;
     bool m_selecting = false;

@@ -28,6 +28,8 @@
 #include <QTabBar>
 #include <QTest>
 #include <QTextDocument>
+
+#include <functional>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -447,9 +449,31 @@ QStringList cutTexts(const QWidget* root)
     return faults;
 }
 
+namespace {
+
+// What a walk of the accessibility tree down from `root` meets, as a screen
+// reader or a test driving the program from outside would find it.
+QSet<const QObject*> inAccessibilityTree(const QWidget* root)
+{
+    QSet<const QObject*> seen;
+    std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* a, int depth) {
+        if (!a || depth > 60)
+            return;
+        if (const QObject* o = a->object())
+            seen.insert(o);
+        for (int i = 0; i < a->childCount(); ++i)
+            walk(a->child(i), depth + 1);
+    };
+    walk(QAccessible::queryAccessibleInterface(const_cast<QWidget*>(root)), 0);
+    return seen;
+}
+
+} // namespace
+
 QStringList unnamedControls(const QWidget* root)
 {
     QStringList faults;
+    const QSet<const QObject*> reachable = inAccessibilityTree(root->window());
     for (QWidget* w : shownWidgets(root)) {
         if (!takesTab(w) || isInnerPart(w))
             continue;
@@ -457,6 +481,8 @@ QStringList unnamedControls(const QWidget* root)
         const QString name = iface ? iface->text(QAccessible::Name).trimmed() : QString();
         if (name.isEmpty())
             faults << describe(w) + QStringLiteral(": no accessible name");
+        else if (!reachable.contains(w))
+            faults << describe(w) + QStringLiteral(": not in the accessibility tree");
     }
     return faults;
 }

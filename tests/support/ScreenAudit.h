@@ -24,7 +24,9 @@ QString describe(const QWidget* w);
 QStringList cutTexts(const QWidget* root);
 
 // Visible, enabled controls that take focus by Tab but have no accessible
-// name (their own text, a buddy label or a name given to them).
+// name (their own text, a buddy label or a name given to them), or that a
+// walk of the window's accessibility tree never meets (a widget laid inside
+// an item view, whose accessible children are its cells).
 QStringList unnamedControls(const QWidget* root);
 
 // Visible, enabled controls a mouse can use (buttons, fields, drop-downs,

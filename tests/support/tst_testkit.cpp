@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QLabel>
+#include <QListWidget>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QPlainTextEdit>
@@ -147,6 +148,27 @@ private Q_SLOTS:
         mouseOnly->setFocusPolicy(Qt::StrongFocus);
         QVERIFY2(screenaudit::unreachableByTab(&window).isEmpty(),
                  qPrintable(screenaudit::unreachableByTab(&window).join('\n')));
+    }
+
+    // A button laid inside an item view takes Tab and has a name, but the
+    // view's accessible children are its cells: no screen reader finds it.
+    void screenAuditFindsControlsOutsideTheAccessibilityTree()
+    {
+        QWidget window;
+        auto* column = new QVBoxLayout(&window);
+        auto* list = new QListWidget;
+        list->setAccessibleName(QStringLiteral("Cameras"));
+        list->addItems({QStringLiteral("Gate"), QStringLiteral("Yard")});
+        auto* inside = new QPushButton(QStringLiteral("Play"), list->viewport());
+        auto* beside = new QPushButton(QStringLiteral("Stop"));
+        column->addWidget(list);
+        column->addWidget(beside);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        inside->show();
+        const QStringList names = screenaudit::unnamedControls(&window);
+        QVERIFY2(names.size() == 1, qPrintable(names.join('\n')));
+        QVERIFY2(names.first().contains("\"Play\": not in the accessibility tree"), qPrintable(names.first()));
     }
 };
 
