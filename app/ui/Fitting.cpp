@@ -2,12 +2,14 @@
 
 #include <QDateTimeEdit>
 #include <QEvent>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QStyle>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
 #include <QWidgetItem>
+#include <QtMath>
 
 #include <functional>
 
@@ -198,18 +200,29 @@ void ElidedLabel::setFullText(const QString& text)
     refit();
 }
 
+namespace {
+
+// A text's width in whole pixels, rounded up: a width rounded to the nearest
+// pixel may fall short of the text by a fraction, and the label then
+// shortens a text it was sized for.
+int wholeWidth(const QFont& font, const QString& text)
+{
+    return qCeil(QFontMetricsF(font).horizontalAdvance(text));
+}
+
+} // namespace
+
 QSize ElidedLabel::sizeHint() const
 {
     const QMargins m = contentsMargins();
     const int frame = 2 * frameWidth();
-    return {fontMetrics().horizontalAdvance(m_full) + m.left() + m.right() + frame + 2 * margin(),
-            QLabel::sizeHint().height()};
+    return {wholeWidth(font(), m_full) + m.left() + m.right() + frame + 2 * margin(), QLabel::sizeHint().height()};
 }
 
 QSize ElidedLabel::minimumSizeHint() const
 {
     const QMargins m = contentsMargins();
-    const int few = fontMetrics().horizontalAdvance(m_full.left(3) + QChar(0x2026));
+    const int few = wholeWidth(font(), m_full.left(3) + QChar(0x2026));
     return {qMin(few, sizeHint().width()) + m.left() + m.right(), QLabel::minimumSizeHint().height()};
 }
 

@@ -2,6 +2,8 @@
 // builds from the inventory, the uptime strip's squares, colours and tips.
 
 #include "native/screens/FleetCache.h"
+#include "app/ui/Fitting.h"
+#include "native/screens/NativeStyle.h"
 #include "native/screens/VigiloOverview.h"
 #include "tests/native/screens/ScreensKit.h"
 #include "tests/support/TestKit.h"
@@ -52,6 +54,19 @@ Native::Device cameraDown(const QString& name, const QString& siteId)
     return d;
 }
 
+// The box layout, in or under `layout`, that holds `w` itself.
+QBoxLayout* rowOf(QLayout* layout, QWidget* w)
+{
+    if (!layout)
+        return nullptr;
+    if (auto* box = qobject_cast<QBoxLayout*>(layout); box && box->indexOf(w) >= 0)
+        return box;
+    for (int i = 0; i < layout->count(); ++i)
+        if (QBoxLayout* inner = rowOf(layout->itemAt(i)->layout(), w))
+            return inner;
+    return nullptr;
+}
+
 } // namespace
 
 class OverviewTest : public QObject {
@@ -64,6 +79,7 @@ private Q_SLOTS:
     void stripSquaresTipsAndPaint();
     void cacheAgreesWithServices();
     void listsChangeWorksOutOnlyWhatDiffers();
+    void siteRowsShortenOnlyWhatDoesNotFit();
 };
 
 void OverviewTest::textAndSiteRules()
@@ -367,3 +383,58 @@ void OverviewTest::listsChangeWorksOutOnlyWhatDiffers()
 
 KVR_TEST_MAIN(OverviewTest)
 #include "tst_overview.moc"
+
+// Names and counts of site rows made while the overview shows, in the style
+// sheet's fonts (a heavier one for the name): a text is shortened only when
+// it does not fit, and never while the row beside it has room to spare.
+void OverviewTest::siteRowsShortenOnlyWhatDoesNotFit()
+{
+    Bench bench;
+    QWidget host;
+    host.setStyleSheet(NativeStyle::stylesheet());
+    auto* column = new QVBoxLayout(&host);
+    auto* o = new VigiloOverview(bench.context());
+    column->addWidget(o);
+    host.resize(1232, 320); // the fleet page of a 1280 px window
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    // id, name, subtitle; devices, up, checked, cameras, online, known, problems, warnings
+    const QList<SiteSummary> sites{
+        {QStringLiteral("s1"), QStringLiteral("Riverside"), QString(), 12, 12, 12, 176, 0, 0, 0, 0},
+        {QStringLiteral("s2"), QStringLiteral("Riverside Logistics Park"), QStringLiteral("FiberNet"), 4, 4, 4, 52, 40,
+         52, 0, 1},
+        {QStringLiteral("s3"), QStringLiteral("Riverside Logistics Park, Warehouse 7 and the North Gatehouse"),
+         QStringLiteral("FiberNet Business 200 Mbps · Asha Rao, +91 98200 12345"), 40, 31, 40, 512, 480, 512, 9, 14},
+    };
+    o->showFindings({}, sites, {}, false);
+    QTest::qWait(50); // the new rows show and lay out
+    QStringList faults;
+    QStringList shortened;
+    for (ElidedLabel* label : o->findChildren<ElidedLabel*>()) {
+        if (!label->isVisible() || !label->isShortened())
+            continue;
+        shortened << label->fullText();
+        const QMargins m = label->contentsMargins();
+        const int need = qCeil(QFontMetricsF(label->font()).horizontalAdvance(label->fullText())) + m.left()
+            + m.right();
+        if (need <= label->width()) {
+            faults << label->fullText() + QStringLiteral(": fits, yet shortened");
+            continue;
+        }
+        // What the other items of its row could still give up.
+        QBoxLayout* row = rowOf(label->parentWidget()->layout(), label);
+        int spare = 0;
+        for (int k = 0; row && k < row->count(); ++k) {
+            QLayoutItem* item = row->itemAt(k);
+            if (item->spacerItem() || (item->widget() != label && !item->isEmpty() && row->stretch(k) > 0))
+                spare += item->geometry().width() - item->minimumSize().width();
+        }
+        if (spare >= need - label->width())
+            faults << label->fullText() + QStringLiteral(": shortened by %1 px beside %2 px to spare")
+                                              .arg(need - label->width())
+                                              .arg(spare);
+    }
+    QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
+    // What is shortened: only the long site's name and its provider.
+    QVERIFY2(shortened.size() == 2 && shortened.first() == sites.at(2).name, qPrintable(shortened.join(" | ")));
+}
