@@ -4,6 +4,7 @@
 #include "app/core/Log.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "native/live/NativeLive.h"
 #include "native/services/NativeServices.h"
@@ -57,34 +58,53 @@ void TopLevelWindows::connectSwitches()
 {
     QObject::connect(&login, &LoginWindow::signedIn, &login, [this] {
         login.hide();
-        shell.show();
+        showShell();
         shell.loadCatalog();
     });
     QObject::connect(&shell, &ShellWindow::signedOut, &shell, [this] {
         shell.hide();
-        login.show();
+        showLogin();
     });
     QObject::connect(&login, &LoginWindow::openNativeRequested, &login, [this] {
         login.hide();
-        native.show();
+        showNative();
     });
     QObject::connect(&native, &NativeWindow::leaveNative, &native, [this] {
         native.hide();
-        login.show();
+        showLogin();
         QTimer::singleShot(0, &login, [this] { login.restoreSavedSession(); });
     });
     QObject::connect(&AppContext::instance().api, &ApiClient::refreshTokenChanged, &login,
                      [](const QString& token) { SessionStore::updateToken(token); });
-    login.resize(kLoginWindowSize);
-    native.resize(kNativeWindowSize);
 }
 
 void TopLevelWindows::showInitial()
 {
     if (Prefs::get(Prefs::kNativeMode)) {
-        native.show();
+        showNative();
         return;
     }
-    login.show();
+    showLogin();
     QTimer::singleShot(0, &login, [this] { login.restoreSavedSession(); });
+}
+
+// Each window opens at its own size where the screen has room for it, and
+// within the screen's available area where it has not: a 1280 x 720 screen
+// shows the native window whole at its smallest size.
+void TopLevelWindows::showLogin()
+{
+    ScreenFit::showWithin(&login, kLoginWindowSize);
+}
+
+void TopLevelWindows::showShell()
+{
+    // The size the window gives itself from its contents.
+    if (!shell.testAttribute(Qt::WA_Resized))
+        shell.adjustSize();
+    ScreenFit::showWithin(&shell, shell.size());
+}
+
+void TopLevelWindows::showNative()
+{
+    ScreenFit::showWithin(&native, kNativeWindowSize);
 }

@@ -19,6 +19,10 @@ struct TopLevelWindows {
     // Shows the window of the remembered mode; the sign-in window then tries
     // the remembered sign-in once the event loop runs.
     void showInitial();
+    // Show one window, sized and placed within its screen's available area.
+    void showLogin();
+    void showShell();
+    void showNative();
 };
 
 // Application-wide preparation that must happen before the QApplication
@@ -32,5 +36,6 @@ void prepareApplication(QApplication& app);
 // the QApplication still exists.
 void shutdownApplication();
 
+// The sizes the windows open at where the screen has room for them.
 inline constexpr QSize kLoginWindowSize{1100, 720};
 inline constexpr QSize kNativeWindowSize{1440, 860};

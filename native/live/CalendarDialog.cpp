@@ -1,6 +1,7 @@
 #include "native/live/CalendarDialog.h"
 
 #include "app/core/Clock.h"
+#include "app/ui/ScreenFit.h"
 #include "native/live/MonthGrid.h"
 #include "native/live/StreamDialog.h"
 #include "native/screens/NativeStyle.h"
@@ -31,7 +32,7 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     const QString site = device ? NativeStore::instance().siteName(device->siteId) : QString();
     const QString title = CalendarRules::windowTitle(device.has_value(), site, device ? Native::deviceLabel(*device) : QString());
     setWindowTitle(title);
-    resize(900, 640);
+    resize(ScreenFit::bounded(this, QSize(900, 640)));
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(24, 22, 24, 20);

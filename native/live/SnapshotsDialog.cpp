@@ -1,6 +1,7 @@
 #include "native/live/SnapshotsDialog.h"
 
 #include "app/ui/Fitting.h"
+#include "app/ui/ScreenFit.h"
 #include "native/live/StreamDialog.h"
 #include "native/live/Tunables.h"
 #include "native/screens/NativeUi.h"
@@ -33,7 +34,7 @@ SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* 
 {
     const std::optional<Native::Device> device = NativeStore::instance().device(deviceId);
     setWindowTitle(QStringLiteral("Snapshots \u00b7 %1").arg(device ? Native::deviceLabel(*device) : QString()));
-    resize(1040, 640);
+    resize(ScreenFit::bounded(this, QSize(1040, 640)));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(24, 22, 24, 20);

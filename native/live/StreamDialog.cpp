@@ -1,6 +1,7 @@
 #include "native/live/StreamDialog.h"
 
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "native/live/TileRules.h"
 #include "native/live/Tunables.h"
 #include "native/screens/NativeUi.h"
@@ -42,7 +43,7 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
 {
     setWindowTitle(QStringLiteral("%1 \u00b7 %2").arg(heading, deviceName));
     setMinimumSize(800, 520);
-    resize(960, 600);
+    resize(ScreenFit::bounded(this, QSize(960, 600)));
     setStyleSheet(QStringLiteral("QDialog { background: #000000; }"));
 
     auto* column = new QVBoxLayout(this);

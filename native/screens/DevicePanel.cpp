@@ -1,6 +1,7 @@
 #include "native/screens/DevicePanel.h"
 
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeUi.h"
 #include "native/screens/ReportDialog.h"
@@ -321,7 +322,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     const std::optional<Native::Device> d = findDevice(context, deviceId);
     setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
     setMinimumSize(780, 560);
-    resize(980, 800);
+    resize(ScreenFit::bounded(this, QSize(980, 800)));
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(0);

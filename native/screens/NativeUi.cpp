@@ -1,6 +1,7 @@
 #include "native/screens/NativeUi.h"
 
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -82,5 +83,6 @@ void NativeDialogBase::showEvent(QShowEvent* event)
     if (m_sized)
         return;
     m_sized = true;
-    resize(sizeHint());
+    // Never taller or wider than the screen leaves room for.
+    resize(ScreenFit::bounded(this, sizeHint()));
 }

@@ -1,0 +1,192 @@
+// Where the top-level windows open: on a 1280 x 720 laptop screen (with a
+// 1920 x 1080 monitor beside it) every window of both modes opens inside the
+// screen's available area, as the program opens it and as it switches between
+// them; on the large monitor each opens at its own size. Run twice: on screens
+// whose windows have no frame (a virtual X screen) and on ones with a frame.
+
+#include "app/context/AppContext.h"
+#include "app/core/SessionStore.h"
+#include "app/core/Settings.h"
+#include "app/startup/Startup.h"
+#include "app/ui/ScreenFit.h"
+#include "tests/support/TestKit.h"
+
+#include <QScreen>
+
+#include <cstdlib>
+
+#include <memory>
+
+namespace {
+
+QScreen* screenNamed(const QString& name)
+{
+    for (QScreen* s : QGuiApplication::screens())
+        if (s->name() == name)
+            return s;
+    return nullptr;
+}
+
+// Whether `window`, meant to open at `wanted`, stands as it should on its
+// screen: as large as wanted where the screen's available area has room for
+// it and its frame, else as large as the area allows but never below its
+// minimum; its frame centred inside the area, or where even the minimum
+// does not fit, starting at the area's top left corner. Empty when it does,
+// else what is wrong.
+QString misplaced(const QWidget& window, QSize wanted)
+{
+    const QRect frame = window.frameGeometry();
+    const QRect area = window.screen()->availableGeometry();
+    const QSize chrome = frame.size() - window.size();
+    const QSize expected = wanted.boundedTo(area.size() - chrome).expandedTo(window.minimumSize());
+    QStringList wrong;
+    if (window.size() != expected)
+        wrong << QStringLiteral("%1x%2, not %3x%4")
+                     .arg(window.width())
+                     .arg(window.height())
+                     .arg(expected.width())
+                     .arg(expected.height());
+    if (area.contains(frame)) {
+        const int across = (frame.left() - area.left()) - (area.right() - frame.right());
+        const int down = (frame.top() - area.top()) - (area.bottom() - frame.bottom());
+        if (std::abs(across) > 1 || std::abs(down) > 1)
+            wrong << QStringLiteral("not centred");
+    } else if (expected.width() + chrome.width() <= area.width()
+               && expected.height() + chrome.height() <= area.height()) {
+        wrong << QStringLiteral("frame outside the screen's area");
+    } else if (frame.topLeft() != area.topLeft()) {
+        wrong << QStringLiteral("too large, yet not at the area's top left corner");
+    }
+    return wrong.join(QStringLiteral(", "));
+}
+
+} // namespace
+
+class TestWindowPlacement : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(screenNamed(QStringLiteral("laptop")) && screenNamed(QStringLiteral("monitor")),
+                 "runs on the screens of tests/support/small-screen.json");
+        QCOMPARE(QGuiApplication::primaryScreen()->name(), QStringLiteral("laptop"));
+        SessionStore::clear();
+    }
+
+    // The size a window opens at: its own while the area has room for it and
+    // its frame, the area's otherwise, never below its smallest; centred, and
+    // when even the smallest is too large, at the area's top left corner. A
+    // window already inside the area keeps its place; one outside comes back.
+    void placementRules_data()
+    {
+        QTest::addColumn<QSize>("wanted");
+        QTest::addColumn<QSize>("minimum");
+        QTest::addColumn<QMargins>("frame");
+        QTest::addColumn<QRect>("area");
+        QTest::addColumn<QRect>("placed");
+        const QSize smallest(1280, 720);
+        QTest::newRow("room to spare") << QSize(1440, 860) << smallest << QMargins() << QRect(0, 0, 1920, 1080)
+                                       << QRect(240, 110, 1440, 860);
+        QTest::newRow("a screen to the right")
+            << QSize(1440, 860) << smallest << QMargins() << QRect(1280, 0, 1920, 1080) << QRect(1520, 110, 1440, 860);
+        QTest::newRow("the native window on a laptop")
+            << QSize(1440, 860) << smallest << QMargins() << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 720);
+        QTest::newRow("the sign-in window on a laptop")
+            << QSize(1100, 720) << QSize(1000, 640) << QMargins() << QRect(0, 0, 1280, 720)
+            << QRect(90, 0, 1100, 720);
+        QTest::newRow("a title bar and a menu bar")
+            << QSize(1100, 720) << QSize(1000, 640) << QMargins(1, 28, 1, 1) << QRect(0, 25, 1280, 695)
+            << QRect(90, 53, 1100, 666);
+        QTest::newRow("a frame on a large screen")
+            << QSize(1440, 860) << smallest << QMargins(1, 30, 1, 1) << QRect(0, 0, 1920, 1050)
+            << QRect(240, 109, 1440, 860);
+        QTest::newRow("smaller than the smallest")
+            << QSize(1440, 860) << smallest << QMargins(0, 28, 0, 0) << QRect(0, 25, 1280, 695)
+            << QRect(0, 53, 1280, 720);
+    }
+    void placementRules()
+    {
+        QFETCH(QSize, wanted);
+        QFETCH(QSize, minimum);
+        QFETCH(QMargins, frame);
+        QFETCH(QRect, area);
+        QFETCH(QRect, placed);
+        QCOMPARE(ScreenFit::placement(wanted, minimum, frame, area), placed);
+        // Placed once, a window stays put.
+        QCOMPARE(ScreenFit::keptInside(placed, minimum, frame, area), placed);
+    }
+
+    void keptInsideMovesAWindowBack()
+    {
+        const QSize smallest(1280, 720);
+        const QRect laptop(0, 0, 1280, 720);
+        // Half off the right edge, then larger than the screen.
+        QCOMPARE(ScreenFit::keptInside(QRect(600, 100, 1280, 720), smallest, {}, laptop), laptop);
+        QCOMPARE(ScreenFit::keptInside(QRect(-40, -10, 1440, 860), smallest, {}, laptop), laptop);
+        // Inside a large screen a window keeps the size the user gave it.
+        QCOMPARE(ScreenFit::keptInside(QRect(1400, 90, 1500, 900), smallest, {}, QRect(1280, 0, 1920, 1080)),
+                 QRect(1400, 90, 1500, 900));
+        QCOMPARE(ScreenFit::keptInside(QRect(2000, 300, 1500, 900), smallest, {}, QRect(1280, 0, 1920, 1080)),
+                 QRect(1700, 180, 1500, 900));
+    }
+
+    // The program as it starts and switches on the laptop screen: each
+    // window whole inside the screen, at the laptop's size or its own when
+    // that is smaller; a window the user dragged half off the screen comes
+    // back when it opens again.
+    void everyWindowOpensWithinTheLaptopScreen()
+    {
+        NativeMode::prefs().remove(QStringLiteral("nativeMode"));
+        auto w = std::make_unique<TopLevelWindows>();
+        w->connectSwitches();
+        w->showInitial();
+        QVERIFY(QTest::qWaitForWindowExposed(&w->login));
+        QCOMPARE(misplaced(w->login, kLoginWindowSize), QString());
+
+        Q_EMIT w->login.signedIn();
+        QVERIFY(QTest::qWaitForWindowExposed(&w->shell));
+        QCOMPARE(misplaced(w->shell, QSize(1280, 720)), QString());
+        Q_EMIT w->shell.signedOut();
+
+        Q_EMIT w->login.openNativeRequested();
+        QVERIFY(QTest::qWaitForWindowExposed(&w->native));
+        QCOMPARE(misplaced(w->native, kNativeWindowSize), QString());
+        const QRect opened = w->native.geometry();
+
+        w->native.move(500, 200);
+        w->native.useServerSignIn();
+        QVERIFY(!w->native.isVisible());
+        Q_EMIT w->login.openNativeRequested();
+        QVERIFY(QTest::qWaitForWindowExposed(&w->native));
+        QCOMPARE(w->native.geometry(), opened);
+        w->native.hide();
+        AppContext::instance().api.logout();
+    }
+
+    // Started in native mode on the monitor, the native window opens at its
+    // own size, centred there; so does the sign-in window after it.
+    void onALargeScreenTheWindowsKeepTheirOwnSize()
+    {
+        NativeMode::prefs().setValue(QStringLiteral("nativeMode"), true);
+        auto w = std::make_unique<TopLevelWindows>();
+        QScreen* monitor = screenNamed(QStringLiteral("monitor"));
+        // A window stands on the screen its place is on.
+        w->native.move(monitor->geometry().topLeft());
+        w->login.move(monitor->geometry().topLeft());
+        w->connectSwitches();
+        w->showInitial();
+        QVERIFY(QTest::qWaitForWindowExposed(&w->native));
+        QCOMPARE(w->native.screen(), monitor);
+        QCOMPARE(w->native.size(), kNativeWindowSize);
+        QCOMPARE(misplaced(w->native, kNativeWindowSize), QString());
+        w->native.useServerSignIn();
+        QVERIFY(QTest::qWaitForWindowExposed(&w->login));
+        QCOMPARE(w->login.size(), kLoginWindowSize);
+        QCOMPARE(misplaced(w->login, kLoginWindowSize), QString());
+        w->login.hide();
+    }
+};
+
+KVR_TEST_MAIN(TestWindowPlacement)
+#include "tst_window_placement.moc"
