@@ -118,7 +118,9 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
         m_stage->setMessage(QStringLiteral("Reconnecting"), QStringLiteral("Attempt %1 of %2").arg(attempt).arg(total));
     });
     connect(m_player, &FfmpegPlayer::status, this,
-            [this](const QString&, const QString& detail) { fail(detail, m_player->lastFailure()); });
+            [this](const QString&, const QString& detail) {
+                fail(NativeBrand::explainStreamError(m_player->lastFailure(), !m_live), detail);
+            });
     connect(m_stage, &VideoStage::gpuUnavailable, this, [this](const QString&) { m_player->yuvOutput.store(false); });
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
         m_player->targetWidth.store(size.width());
@@ -175,7 +177,7 @@ void StreamDialog::selectStream(bool main)
     start();
 }
 
-void StreamDialog::fail(const QString& error, kvr::video::PlayerFailure failure)
+void StreamDialog::fail(const QString& text, const QString& cause)
 {
     // The end of a recording leaves its last picture on screen.
     if (!m_live && m_hadPicture)
@@ -183,7 +185,11 @@ void StreamDialog::fail(const QString& error, kvr::video::PlayerFailure failure)
     m_timer->stop();
     m_player->stop();
     m_stage->clear();
-    m_stage->setMessage(TileRules::defaultHeadline(), NativeBrand::explainStreamError(failure, !m_live, error));
+    // The player's own words (FFmpeg's, often) are for the log.
+    if (!cause.isEmpty())
+        qWarning().noquote() << "[vms]" << windowTitle() << (m_live ? "(live):" : "(playback):") << text << "-"
+                             << NativeBrand::redact(cause);
+    m_stage->setMessage(TileRules::defaultHeadline(), text);
     m_retry->show();
 }
 

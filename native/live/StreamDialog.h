@@ -5,7 +5,6 @@
 // of one device live (Main or Sub) or one recorded range. The address comes
 // from a function handed in, so the dialog knows nothing of brands.
 
-#include "video/PlayerFailure.h"
 
 #include <QDateTime>
 #include <QDialog>
@@ -29,9 +28,9 @@ public:
 
     void start();
     void selectStream(bool main);
-    // `error` is explained by its kind `failure`; texts of the dialog's own
-    // (no address, no picture) are shown as they are.
-    void fail(const QString& error, kvr::video::PlayerFailure failure = kvr::video::PlayerFailure::Other);
+    // Shows `text` in plain words; `cause`, the player's own words behind
+    // it, goes to the log.
+    void fail(const QString& text, const QString& cause = QString());
     void done(int result) override;
 
     // Both run the dialog modally and return when it closes.

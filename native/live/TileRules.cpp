@@ -53,7 +53,8 @@ StatusOutcome classifyStatus(kvr::video::PlayerFailure failure, const QString& d
     }
     out.action = StatusAction::Fail;
     out.refused = failure == PlayerFailure::Refused;
-    out.detail = NativeBrand::explainStreamError(failure, playback, detail);
+    out.detail = NativeBrand::explainStreamError(failure, playback);
+    out.cause = detail;
     if (playback && failure == PlayerFailure::NotFound)
         out.headline = QStringLiteral("No recording");
     return out;

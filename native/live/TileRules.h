@@ -33,11 +33,12 @@ struct StatusOutcome {
     StatusAction action = StatusAction::Fail;
     QString headline;     // Fail: the headline ("" for the default one); End: "End of recording"
     QString detail;       // Fail: the explained error text
+    QString cause;        // Fail: the player's own words, for the log
     QString toast;        // FallBackToSub: the toast
     bool refused = false; // the device refused the connection: block it
 };
-// `failure` is the player's kind for the report, `detail` its text (shown
-// when no plain sentence fits the kind).
+// `failure` is the player's kind for the report, `detail` its text (which
+// goes to the log: the tile says what happened in plain words).
 StatusOutcome classifyStatus(kvr::video::PlayerFailure failure, const QString& detail, bool playback, bool playing,
                              bool main);
 

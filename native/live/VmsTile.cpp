@@ -421,12 +421,15 @@ void VmsTile::markPlaying()
     updateButtons();
 }
 
-void VmsTile::fail(const QString& detail, const QString& headline)
+void VmsTile::fail(const QString& detail, const QString& headline, const QString& cause)
 {
     const QString shown = headline.isEmpty() ? TileRules::defaultHeadline() : headline;
+    const QString logged = cause.isEmpty() || cause == detail
+        ? detail
+        : QStringLiteral("%1 (%2)").arg(detail, cause);
     qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
                          << (m_playback ? "(playback)" : "(live)") << (m_main ? "Main:" : "Sub:") << shown << "-"
-                         << NativeBrand::redact(detail);
+                         << NativeBrand::redact(logged);
     halt();
     m_player->stop();
     m_failed = true;
@@ -470,7 +473,7 @@ void VmsTile::onStatus(const QString&, const QString& detail)
     case TileRules::StatusAction::Fail:
         if (out.refused)
             TileRules::RefusedTable::instance().record(m_deviceId, kvr::Clock::instance().monotonicMs());
-        fail(out.detail, out.headline);
+        fail(out.detail, out.headline, out.cause);
         return;
     }
 }

@@ -62,7 +62,8 @@ public:
     void setFocusedLook(bool focused);
     void setRemovable(bool removable);
     void markPlaying();
-    void fail(const QString& detail, const QString& headline = QString());
+    // `cause`: the player's own words, logged beside the plain ones shown.
+    void fail(const QString& detail, const QString& headline = QString(), const QString& cause = QString());
     void toast(const QString& text);
     void saveSnapshot(const QImage& image);
     void updateButtons();

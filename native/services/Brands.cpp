@@ -276,7 +276,7 @@ bool calendarSupported(const Native::Device& d)
     return codes.contains(d.manufacturer);
 }
 
-QString explainStreamError(kvr::PlayerFailure failure, bool playback, const QString& detail)
+QString explainStreamError(kvr::PlayerFailure failure, bool playback)
 {
     using kvr::PlayerFailure;
     switch (failure) {
@@ -297,15 +297,21 @@ QString explainStreamError(kvr::PlayerFailure failure, bool playback, const QStr
         return QStringLiteral("The RTSP port is closed on the device.");
     case PlayerFailure::TimedOut:
         return QStringLiteral("The device did not answer in time.");
-    case PlayerFailure::None:
     case PlayerFailure::Forbidden:
+        return QStringLiteral("The device does not let this user watch this stream.");
     case PlayerFailure::ServerError:
+        return QStringLiteral("The device had an error. Try again in a moment.");
     case PlayerFailure::Untrusted:
+        return QStringLiteral("The device's certificate is not trusted.");
     case PlayerFailure::Dropped:
+        return QStringLiteral("The stream kept dropping, or the camera sent no picture.");
+    case PlayerFailure::None:
     case PlayerFailure::Other:
         break;
     }
-    return detail;
+    // Whatever else the decoder met (an answer that is no stream it can
+    // read, a stream without video): its own words are for the log.
+    return QStringLiteral("The device's answer could not be played. Check the brand and the RTSP port.");
 }
 
 QString redact(const QString& text)

@@ -58,9 +58,9 @@ QString playbackUrl(const Native::Device& device, int channel, bool main, const 
 bool calendarSupported(const Native::Device& device);
 
 // A sentence for the user for a stream player's failure, chosen by its kind
-// (`playback`: the failure came from playing a recording); `detail`, the
-// player's own text, unchanged when no sentence fits the kind.
-QString explainStreamError(kvr::PlayerFailure failure, bool playback, const QString& detail = QString());
+// (`playback`: the failure came from playing a recording). Every kind has
+// one: the player's own text (FFmpeg's, as often as not) is for the log.
+QString explainStreamError(kvr::PlayerFailure failure, bool playback);
 
 // The text with the password of every "scheme://user:password@" part
 // replaced by "***", also when the user name is empty.

@@ -24,9 +24,10 @@ QString describe(const StatusOutcome& o)
 class TestTileRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    // Decided on the player's kind of failure; its text only shows through
-    // when no sentence fits, whatever words or numbers it holds. (The tile
-    // suite walks 453 on Main and on Sub, a recording's end and a 404.)
+    // Decided on the player's kind of failure, whatever words or numbers its
+    // text holds; a person reads a sentence for the kind, never the player's
+    // own text, which is kept for the log. (The tile suite walks 453 on Main
+    // and on Sub, a recording's end and a 404.)
     void statusOutcomes()
     {
         using F = kvr::video::PlayerFailure;
@@ -36,6 +37,8 @@ private Q_SLOTS:
                                                  "views of it, or use the Sub stream.");
         const QString noSessions = QStringLiteral("The recorder refused: it has no playback bandwidth or sessions "
                                                   "left. Use fewer cameras at once, the Sub stream, or wait a moment.");
+        const QString unreadable =
+            QStringLiteral("The device's answer could not be played. Check the brand and the RTSP port.");
         struct Row {
             F kind;
             const char* detail;
@@ -45,20 +48,25 @@ private Q_SLOTS:
             {F::Refused, "Connection refused", true, true, false, "end|End of recording|||"},
             {F::ClientError, "x", false, true, true, "sub|||" + toSub + "|"},
             {F::ClientError, "x", true, false, true, "fail||" + noSessions + "||"},
-            {F::Other, "RTSP 453 Not Enough Bandwidth", false, false, true, "fail||RTSP 453 Not Enough Bandwidth||"},
+            {F::Other, "RTSP 453 Not Enough Bandwidth", false, false, true, "fail||" + unreadable + "||"},
             {F::Refused, "x", false, false, false, "fail||" + closed + "||refused"},
             {F::Refused, "x", false, false, true, "fail||" + closed + "||refused"},
-            {F::Other, "Connection refused", false, false, false, "fail||Connection refused||"},
+            {F::Other, "Connection refused", false, false, false, "fail||" + unreadable + "||"},
             {F::NotFound, "x", false, false, true,
              "fail||The device has no stream at this address. Check the brand.||"},
-            {F::Other, "HTTP 404", true, false, true, "fail||HTTP 404||"},
+            {F::Other, "HTTP 404", true, false, true, "fail||" + unreadable + "||"},
             {F::Unauthorized, "x", true, false, false, "fail||The device refused the username or password.||"},
             {F::TimedOut, "x", false, false, false, "fail||The device did not answer in time.||"},
-            {F::ServerError, "Server returned 5XX", false, false, true, "fail||Server returned 5XX||"},
+            {F::ServerError, "Server returned 5XX", false, false, true,
+             "fail||The device had an error. Try again in a moment.||"},
+            {F::Other, "Invalid data found when processing input", false, false, false, "fail||" + unreadable + "||"},
         };
-        for (const Row& r : rows)
-            QCOMPARE(describe(classifyStatus(r.kind, QString::fromLatin1(r.detail), r.playback, r.playing, r.main)),
-                     r.want);
+        for (const Row& r : rows) {
+            const StatusOutcome out = classifyStatus(r.kind, QString::fromLatin1(r.detail), r.playback, r.playing, r.main);
+            QCOMPARE(describe(out), r.want);
+            if (out.action == StatusAction::Fail)
+                QCOMPARE(out.cause, QString::fromLatin1(r.detail));
+        }
     }
 
     void overloadAndBlock()

@@ -18,6 +18,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTimer>
 
 using namespace livetest;
@@ -180,7 +182,8 @@ private Q_SLOTS:
     // The ways a tile stops short, one camera after another, each with its
     // plain words: 453 on Main falls back to Sub, 453 on Sub fails without a
     // block, silence trips the watchdog (live and playback), a recording ends,
-    // a recorder has no recording, a device was removed.
+    // a recorder has no recording, a port answers in another protocol than
+    // RTSP, a device was removed.
     void waysATileStopsShort()
     {
         kvrtest::LogCapture log;
@@ -226,6 +229,21 @@ private Q_SLOTS:
         QVERIFY(!ending->retryButton()->isVisible());
         // The ISAPI playback address is not served: 404.
         settled(*step(hikId, 1, false, true, &VmsTile::isFailed));
+        // A port that answers, but not in RTSP (the device's web server).
+        QTcpServer web;
+        QVERIFY(web.listen(QHostAddress::LocalHost));
+        connect(&web, &QTcpServer::newConnection, &web, [&web] {
+            QTcpSocket* s = web.nextPendingConnection();
+            connect(s, &QTcpSocket::readyRead, s, [s] {
+                s->readAll();
+                s->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+                s->disconnectFromHost();
+            });
+        });
+        const QString webId =
+            addDevice(deviceFor(QStringLiteral("Web"), QStringLiteral("DAHUA"), dahua.httpPort(), web.serverPort(), 1));
+        settled(*step(webId, 1, false, false, &VmsTile::isFailed));
+        NativeStore::instance().removeDevice(webId);
         auto gone = step(QStringLiteral("gone"), 4, false, false, &VmsTile::isFailed);
         QVERIFY(gone->retryButton()->isVisible());
         settled(*gone);
@@ -241,8 +259,14 @@ private Q_SLOTS:
                      QStringLiteral("stopped sub|End of recording|"),
                      QStringLiteral("failed sub|No recording|Nothing is recorded at this time (or this stream "
                                     "isn't recorded)."),
+                     "failed sub|" + cant
+                         + "|The device's answer could not be played. Check the brand and the RTSP port. later",
                      "failed sub|" + cant + "|This device was removed. later",
                  }));
+        // What the player said, in FFmpeg's words, is in the log only.
+        QVERIFY(log.contains(QStringLiteral("[vms] Camera 1 / Web (live) Sub: Can\u2019t play this stream - The "
+                                            "device's answer could not be played. Check the brand and the RTSP port. "
+                                            "(Invalid data found when processing input)")));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         NativeStore::instance().removeDevice(silent);
     }
