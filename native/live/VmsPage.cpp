@@ -530,7 +530,9 @@ void VmsPage::rebuildWall()
         m_grid->setRowStretch(r, 0);
     for (int c = 0; c < m_grid->columnCount(); ++c)
         m_grid->setColumnStretch(c, 0);
-    for (int r = 0; r < m_rows; ++r)
+    // A page of few cameras keeps its layout's cells: empty rows take their share.
+    const int gridRows = focused ? m_rows : WallRules::gridRowsFor(m_layout, n, m_columns);
+    for (int r = 0; r < gridRows; ++r)
         m_grid->setRowStretch(r, 1);
     for (int c = 0; c < m_columns; ++c)
         m_grid->setColumnStretch(c, 1);

@@ -82,6 +82,14 @@ int rowsFor(int n, int columns)
     return std::max(1, (std::max(0, n) + columns - 1) / columns);
 }
 
+int gridRowsFor(int layout, int n, int columns)
+{
+    const int filled = rowsFor(n, columns);
+    if (!fixedLayout(layout) || columns != kTable[layout - 1].columns)
+        return filled;
+    return std::max(filled, rowsFor(kTable[layout - 1].perPage, columns));
+}
+
 bool tileUsesMain(int n, int quality, bool focused)
 {
     if (focused)

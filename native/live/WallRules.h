@@ -43,6 +43,11 @@ int perPage(int layout, bool playback);
 int columnsFor(int layout, int n);
 // max(1, ceil(n / columns)).
 int rowsFor(int n, int columns);
+// The rows the grid shares its height between: a layout of the table keeps
+// all of its rows however few cameras fill them (four cameras on "4×4" take
+// the top row at a quarter of the height, not the whole of it); Auto fits
+// its rows to the cameras.
+int gridRowsFor(int layout, int n, int columns);
 
 // ---- Load limits ----
 // Live stream of a page of n cameras: Main while focused; Sub for quality 1,

@@ -65,21 +65,25 @@ private Q_SLOTS:
 
     void layoutsPagesAndLoad()
     {
+        // The grid's rows: a layout of the table keeps all its cells whatever
+        // the cameras that fill them; Auto fits them.
         struct Layout {
             int layout;
             bool playback;
-            int n, perPage, columns, rows;
+            int n, perPage, columns, rows, gridRows;
         } layouts[] = {
-            {0, false, 7, 16, 3, 3},      {0, false, 4, 16, 2, 2},    {0, false, 16, 16, 4, 4},
-            {0, false, 0, 16, 1, 1},      {0, true, 3, 4, 2, 2},      {9, false, 5, 16, 3, 2},
-            {-1, true, 4, 4, 2, 2},       {1, false, 1, 1, 1, 1},     {2, true, 4, 4, 2, 2},
-            {3, false, 9, 9, 3, 3},       {5, false, 36, 36, 6, 6},   {6, false, 64, 64, 8, 8},
-            {7, false, 120, 120, 12, 10}, {7, false, 10, 120, 12, 1},
+            {0, false, 7, 16, 3, 3, 3},      {0, false, 4, 16, 2, 2, 2},    {0, false, 16, 16, 4, 4, 4},
+            {0, false, 0, 16, 1, 1, 1},      {0, true, 3, 4, 2, 2, 2},      {9, false, 5, 16, 3, 2, 2},
+            {-1, true, 4, 4, 2, 2, 2},       {1, false, 1, 1, 1, 1, 1},     {2, true, 4, 4, 2, 2, 2},
+            {2, false, 1, 4, 2, 1, 2},       {3, false, 9, 9, 3, 3, 3},     {4, false, 4, 16, 4, 1, 4},
+            {5, false, 36, 36, 6, 6, 6},     {5, false, 4, 36, 6, 1, 6},    {6, false, 64, 64, 8, 8, 8},
+            {7, false, 120, 120, 12, 10, 10}, {7, false, 10, 120, 12, 1, 10},
         };
         for (const Layout& l : layouts) {
             const int columns = columnsFor(l.layout, l.n);
-            QCOMPARE((QList<int>{perPage(l.layout, l.playback), columns, rowsFor(l.n, columns)}),
-                     (QList<int>{l.perPage, l.columns, l.rows}));
+            QCOMPARE((QList<int>{perPage(l.layout, l.playback), columns, rowsFor(l.n, columns),
+                                 gridRowsFor(l.layout, l.n, columns)}),
+                     (QList<int>{l.perPage, l.columns, l.rows, l.gridRows}));
         }
         QCOMPARE((QList<int>{clampLayout(9), clampLayout(-1), clampQuality(-3), clampQuality(5)}),
                  (QList<int>{7, 0, 0, 2}));

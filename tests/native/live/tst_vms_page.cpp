@@ -258,6 +258,33 @@ private Q_SLOTS:
         QVERIFY(!findItem(p->tree(), QStringLiteral("Hall NVR")));
     }
 
+    // Four cameras on "4×4" and on "6×6" fill the top row of the layout's
+    // cells, each as tall as a cell of a full page, not one row as tall as
+    // the whole wall; on Auto they share a 2 × 2 grid.
+    void fewCamerasKeepTheLayoutsCells()
+    {
+        auto p = open(keysOf(yard, 1, 4));
+        QTRY_COMPARE(p->tiles().size(), 4);
+        QWidget* grid = p->tiles().first()->parentWidget();
+        for (const auto& [layout, rows, columns] : {std::tuple{4, 4, 4}, std::tuple{5, 6, 6}, std::tuple{0, 2, 2}}) {
+            p->setLayoutChoice(layout);
+            QTRY_VERIFY(p->tiles().size() == 4 && p->tiles().first()->parentWidget() == grid
+                        && p->columns() == columns);
+            QTest::qWait(20); // laid out
+            // The grid's margins are 14 px and its spacing 10 px.
+            const int cellHeight = (grid->height() - 28 - 10 * (rows - 1)) / rows;
+            const int cellWidth = (grid->width() - 28 - 10 * (columns - 1)) / columns;
+            for (VmsTile* t : p->tiles())
+                QVERIFY2(std::abs(t->height() - cellHeight) <= 10 && std::abs(t->width() - cellWidth) <= 10,
+                         qPrintable(QStringLiteral("layout %1: a tile of %2x%3 in cells of %4x%5")
+                                        .arg(layout)
+                                        .arg(t->width())
+                                        .arg(t->height())
+                                        .arg(cellWidth)
+                                        .arg(cellHeight)));
+        }
+    }
+
     // Playback on page 2 of 20 cameras (Auto, four to a page) shows cameras 5
     // to 8 and waits for a time; then windows, clamps, the clock, pause, and
     // back to live on page 2 of 2.
