@@ -66,7 +66,7 @@ QLabel#NValue, QLabel#NMono { font-size: 14px; color: @text; }
 QLabel#NEmpty { font-size: 14px; color: @muted; }
 QLabel#NError { font-size: 12px; color: @danger; }
 QFrame#NCard, QWidget#NPane { background: @white; border: 1px solid @line; border-radius: 12px; }
-QFrame#NCard:hover { border: 1px solid @primary/0.35; }
+QFrame#NCard:hover, QFrame#NCard:focus { border: 1px solid @primary/0.35; }
 QFrame#NCard[active="true"], QFrame#NCard[active="true"]:hover { border: 1px solid @primary; }
 QFrame#NCard QLabel { border: none; }
 QLabel#NCardLabel { font-size: 12px; color: @muted; }

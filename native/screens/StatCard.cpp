@@ -20,6 +20,10 @@ StatCard::StatCard(const QString& label, const QColor& accent, bool clickable, Q
         setCursor(Qt::PointingHandCursor);
         // Reachable from the keyboard and by assistive tools like a button.
         setFocusPolicy(Qt::StrongFocus);
+    } else {
+        // A count to read, not to click: Tab still stops on it, so that a
+        // screen reader reads it with its neighbours.
+        setFocusPolicy(Qt::TabFocus);
     }
     auto* h = new QHBoxLayout(this);
     h->setContentsMargins(14, 12, 14, 12);

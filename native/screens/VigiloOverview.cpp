@@ -512,6 +512,24 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
         });
     }
     syncList(m_sites, siteKeys, [&siteMakers](int i) { return siteMakers.at(size_t(i))(); });
+    keepReadingOrder();
+}
+
+void VigiloOverview::keepReadingOrder()
+{
+    // Rows made after the window was built would come last to Tab, after the
+    // device table; they follow "Show all" instead, the findings before the
+    // sites, as the page reads.
+    QWidget* previous = m_showAll;
+    for (QVBoxLayout* list : {m_findings, m_sites}) {
+        for (int i = 0; i < list->count(); ++i) {
+            QWidget* row = list->itemAt(i)->widget();
+            if (!row || row->focusPolicy() == Qt::NoFocus)
+                continue;
+            QWidget::setTabOrder(previous, row);
+            previous = row;
+        }
+    }
 }
 
 QFrame* VigiloOverview::issueRow(const QString& deviceId, int level, const QString& title, const QString& deviceLabel,

@@ -100,6 +100,8 @@ private:
     QFrame* issueRow(const QString& deviceId, int level, const QString& title, const QString& deviceLabel,
                      const QString& detail);
     QFrame* siteRow(const NativeInsights::SiteSummary& site);
+    // Puts the rows in the Tab order where the page shows them.
+    void keepReadingOrder();
 
     NativeContext m_context;
     bool m_expanded = false;

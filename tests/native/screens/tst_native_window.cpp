@@ -61,6 +61,7 @@ private Q_SLOTS:
     void showHidePagesAndSignIn();
     void addDeviceEventsAndSampleCsvFailureKeepsOldFile();
     void overviewRowActionLeavesHandler();
+    void tabFollowsTheReadingOrder();
 
 private:
     std::unique_ptr<Bench> bench;
@@ -338,6 +339,51 @@ void NativeWindowTest::overviewRowActionLeavesHandler()
     QVERIFY(handlerOverWhenShown);
     QVERIFY(rowDeleted);
     QVERIFY(Modal::shown().contains(QStringLiteral("Device details · Gate")));
+}
+
+// From the first card, Tab goes through the page as it reads: all six cards
+// (those that only show a count too, so a screen reader meets them), the
+// findings, the sites, the filters, then the table. Rows made after the
+// window was built (a device added, a check that found a fault) keep their
+// place.
+void NativeWindowTest::tabFollowsTheReadingOrder()
+{
+    const Native::Site north = site("North yard");
+    const Native::Site south = site("South gate");
+    bench->load({down("Gate", north.id), up("Yard", south.id)}, {north, south});
+    NativeWindow w(bench->context());
+    w.resize(1400, 1000);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    bench->store().addDevice(down("Dock", south.id));
+    w.rebuild();
+    QTest::qWait(20); // the new rows show
+
+    QStringList walk;
+    w.card(0)->setFocus();
+    for (int press = 0; press < 200 && !walk.contains(QStringLiteral("table")); ++press) {
+        QWidget* at = QApplication::focusWidget();
+        if (auto* card = qobject_cast<StatCard*>(at))
+            walk << QStringLiteral("card ") + card->accessibleName();
+        else if (at && at->objectName() == QLatin1String("NIssue"))
+            walk << QStringLiteral("row ") + at->accessibleName();
+        else if (at == w.searchField())
+            walk << QStringLiteral("search");
+        else if (at == w.table())
+            walk << QStringLiteral("table");
+        QTest::keyClick(at, Qt::Key_Tab);
+    }
+    walk.removeDuplicates();
+    // The rows as the page shows them, top to bottom.
+    QStringList rows;
+    for (QVBoxLayout* list : {w.overview()->findingList(), w.overview()->siteList()})
+        for (int i = 0; i < list->count(); ++i)
+            rows << QStringLiteral("row ") + list->itemAt(i)->widget()->accessibleName();
+    QVERIFY(rows.size() >= 4 && rows.endsWith(QStringLiteral("row South gate"))); // findings, then two sites
+    QCOMPARE(walk, QStringList({"card Devices", "card Online", "card Offline", "card Cameras offline",
+                                "card Internet issues", "card Disk faults"})
+                       + rows + QStringList({"search", "table"}));
 }
 
 KVR_TEST_MAIN(NativeWindowTest)
