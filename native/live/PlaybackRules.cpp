@@ -111,12 +111,14 @@ QString coverageNote(bool complete, int mergedBlocks)
 
 QString idleHeadline(bool paused)
 {
-    return paused ? QStringLiteral("Paused") : QStringLiteral("Pick a time on the timeline");
+    return paused ? QStringLiteral("Paused") : QStringLiteral("Pick a time");
 }
 
 QString idleDetail(bool paused)
 {
-    return paused ? QStringLiteral("Press Resume to carry on.") : QStringLiteral("Or type a time and press Play.");
+    // Before the first start each tile of a page says one short thing; the
+    // transport bar above them is where the time is picked.
+    return paused ? QStringLiteral("Press Resume to carry on.") : QString();
 }
 
 } // namespace PlaybackRules

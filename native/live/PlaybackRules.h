@@ -54,7 +54,8 @@ void appendClips(QList<Block>& blocks, const QList<NativeCalendar::Clip>& clips,
 QList<Block> mergeBlocks(QList<Block> blocks);
 QString coverageNote(bool complete, int mergedBlocks);
 
-// Tiles shown idle in playback.
+// Tiles shown idle in playback: "Pick a time" alone before the first start
+// (a line that fits the tiles of a full page), "Paused" and how to carry on.
 QString idleHeadline(bool paused);
 QString idleDetail(bool paused);
 

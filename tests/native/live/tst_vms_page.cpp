@@ -298,8 +298,9 @@ private Q_SLOTS:
         QTRY_VERIFY(p->isPlayback());
         QCOMPARE(tileKeys(*p), keysOf(yard, 5, 8));
         QVERIFY(!p->pauseButton()->isEnabled() && !p->tiles().first()->isRunning());
-        QCOMPARE(p->statusLabel()->text() + "|" + p->tiles().first()->stage()->headlineText(),
-                 QStringLiteral("Pick a time|Pick a time on the timeline"));
+        QCOMPARE(p->statusLabel()->text() + "|" + p->tiles().first()->stage()->headlineText() + "|"
+                     + p->tiles().first()->stage()->detailText(),
+                 QStringLiteral("Pick a time|Pick a time|"));
         const QDate day = today();
         // "<day> <position> to <end of the window>", as the first tile plays it.
         const auto where = [&] {
