@@ -223,6 +223,8 @@ QWidget* NativeWindow::buildTopBar()
     menu->addAction(QStringLiteral("Import devices from CSV…"), this, [this] { later(&NativeWindow::importCsv); });
     menu->addAction(QStringLiteral("Save a sample CSV…"), this, [this] { later(&NativeWindow::saveSampleCsv); });
     import->setMenu(menu);
+    // Room at the right for the sheet's chevron, which says a menu opens.
+    import->setProperty("menuButton", true);
     m_pageButtons = {addSite, addDevice, import, reports};
     for (QPushButton* b : {addSite, addDevice, import, reports, settings})
         h->addWidget(b);

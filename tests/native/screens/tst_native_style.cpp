@@ -4,12 +4,14 @@
 
 #include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
+#include "native/screens/NativeWindow.h"
 #include "tests/native/screens/ScreensKit.h"
 #include "tests/support/TestKit.h"
 
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -24,6 +26,7 @@ private Q_SLOTS:
     void chips();
     void flowPlacement();
     void frameAndSizing();
+    void menuButtonArrow();
 };
 
 void NativeStyleTest::sheetNamesOnlyTokens()
@@ -110,6 +113,46 @@ void NativeStyleTest::frameAndSizing()
     std::unique_ptr<QWidget> captioned(NativeUi::captioned(QStringLiteral("Site name"), field));
     QCOMPARE(captioned->findChild<QLabel*>()->buddy(), field);
     QCOMPARE(field->accessibleName(), QStringLiteral("Site name"));
+}
+
+// "Import CSV" opens a menu: it shows the sheet's chevron, in the muted
+// colour of every other drop-down's, centred on its height and clear of both
+// the text and the button's edge (not the stock grey arrow in its corner).
+void NativeStyleTest::menuButtonArrow()
+{
+    screenskit::Bench bench;
+    NativeWindow w(bench.context());
+    w.resize(1440, 860);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QPushButton* import = screenskit::findByText<QPushButton>(&w, QStringLiteral("Import CSV"));
+    QVERIFY(import && import->menu());
+    const QImage image = import->grab().toImage();
+    const auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 60;
+    };
+    // The text's own pixels, then the muted ones right of them (the text's
+    // softened edges come close to the muted colour too).
+    QRect text;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (near(image.pixelColor(x, y), token("text")))
+                text |= QRect(x, y, 1, 1);
+    QRect arrow;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = text.right() + 2; x < image.width(); ++x)
+            if (near(image.pixelColor(x, y), kMuted))
+                arrow |= QRect(x, y, 1, 1);
+    QVERIFY2(arrow.width() >= 8 && arrow.height() >= 4, "no chevron in the muted colour");
+    QVERIFY2(std::abs(arrow.center().y() - image.height() / 2) <= 2, qPrintable(QStringLiteral("arrow at %1, %2")
+                                                                                   .arg(arrow.center().y())
+                                                                                   .arg(image.height())));
+    QVERIFY2(arrow.right() <= image.width() - 10 && arrow.left() >= text.right() + 6,
+             qPrintable(QStringLiteral("text to %1, arrow %2 to %3 of %4")
+                            .arg(text.right())
+                            .arg(arrow.left())
+                            .arg(arrow.right())
+                            .arg(image.width())));
 }
 
 KVR_TEST_MAIN(NativeStyleTest)
