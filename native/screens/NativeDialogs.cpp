@@ -1,6 +1,7 @@
 #include "native/screens/NativeDialogs.h"
 
 #include "app/ui/Modal.h"
+#include "native/screens/NativeStyle.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeStore.h"
@@ -87,7 +88,11 @@ DeviceForm::DeviceForm(const NativeContext& context, QWidget* parent) : QWidget(
     v->setSpacing(12);
     v->addWidget(NativeUi::captioned(QStringLiteral("Site"), m_site));
     v->addWidget(NativeUi::captioned(QStringLiteral("Device name"), m_name));
-    v->addWidget(NativeUi::captioned(QStringLiteral("IP address or host name"), m_address));
+    QWidget* addressBox = NativeUi::captioned(QStringLiteral("IP address or host name"), m_address);
+    m_addressError = NativeUi::label(QString(), "NError");
+    m_addressError->hide();
+    addressBox->layout()->addWidget(m_addressError);
+    v->addWidget(addressBox);
     v->addLayout(row({{NativeUi::captioned(QStringLiteral("HTTP port"), m_httpPort), 0},
                       {NativeUi::captioned(QStringLiteral("RTSP port"), m_rtspPort), 0},
                       {NativeUi::captioned(QStringLiteral("Server port"), m_serverPort), 0}}));
@@ -114,6 +119,7 @@ DeviceForm::DeviceForm(const NativeContext& context, QWidget* parent) : QWidget(
         m_showPassword->setText(show ? QStringLiteral("Hide") : QStringLiteral("Show"));
         m_showPassword->setAccessibleName(show ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
     });
+    connect(m_address, &QLineEdit::textEdited, this, [this] { showProblem(QString()); });
     connect(m_manufacturer, &QComboBox::currentTextChanged, this, &DeviceForm::brandChanged);
     connect(m_type, &QComboBox::currentTextChanged, this, [this](const QString& type) {
         if (type == QLatin1String("ipcamera"))
@@ -269,6 +275,19 @@ void DeviceForm::focusFirst()
     m_address->setFocus();
 }
 
+void DeviceForm::showProblem(const QString& problem)
+{
+    const bool wrong = !problem.isEmpty();
+    m_addressError->setText(problem);
+    m_addressError->setVisible(wrong);
+    // A screen reader says why the field is marked.
+    m_address->setAccessibleDescription(problem);
+    if (m_address->property("invalid").toBool() != wrong) {
+        m_address->setProperty("invalid", wrong);
+        NativeStyle::repolish(m_address);
+    }
+}
+
 // ---- DeviceDialog ------------------------------------------------------------------------
 
 DeviceDialog::DeviceDialog(const NativeContext& context, const QString& siteId, QWidget* parent)
@@ -280,15 +299,7 @@ DeviceDialog::DeviceDialog(const NativeContext& context, const QString& siteId, 
     Native::Device fresh;
     fresh.siteId = siteId;
     m_form->setDevice(fresh);
-    auto* content = new QWidget;
-    auto* v = new QVBoxLayout(content);
-    v->setContentsMargins(0, 0, 0, 0);
-    v->setSpacing(8);
-    v->addWidget(m_form);
-    m_error = NativeUi::label(QString(), "NError");
-    m_error->hide();
-    v->addWidget(m_error);
-    QHBoxLayout* buttons = NativeUi::frame(this, QStringLiteral("Add device"), content);
+    QHBoxLayout* buttons = NativeUi::frame(this, QStringLiteral("Add device"), m_form);
     QPushButton* cancel = NativeUi::button(QStringLiteral("Cancel"), "NSecondary");
     QPushButton* add = NativeUi::button(QStringLiteral("Add device"), "NPrimary");
     add->setDefault(true);
@@ -302,9 +313,9 @@ DeviceDialog::DeviceDialog(const NativeContext& context, const QString& siteId, 
 void DeviceDialog::submit()
 {
     const QString problem = m_form->problem();
+    m_form->showProblem(problem);
     if (!problem.isEmpty()) {
-        m_error->setText(problem);
-        m_error->show();
+        m_form->focusFirst();
         return;
     }
     accept();

@@ -35,6 +35,10 @@ public:
     void reloadSites(const QString& siteId);
     void brandChanged();
     void focusFirst();
+    // Shows `problem` (a sentence of `problem()`, all of which are about the
+    // address) under the address field and marks the field; an empty text
+    // clears both. Editing the address clears them too.
+    void showProblem(const QString& problem);
 
     // The fields, for tests and for the dialogs around the form.
     QComboBox* siteField() const { return m_site; }
@@ -48,6 +52,7 @@ public:
     QLineEdit* passwordField() const { return m_password; }
     QPushButton* showPasswordButton() const { return m_showPassword; }
     QLineEdit* ignoredField() const { return m_ignored; }
+    QLabel* addressError() const { return m_addressError; }
 
 private:
     void onSiteActivated(int index);
@@ -58,6 +63,7 @@ private:
     QComboBox* m_site = nullptr;
     QLineEdit* m_name = nullptr;
     QLineEdit* m_address = nullptr;
+    QLabel* m_addressError = nullptr;
     QSpinBox* m_httpPort = nullptr;
     QSpinBox* m_rtspPort = nullptr;
     QSpinBox* m_serverPort = nullptr;
@@ -76,12 +82,12 @@ public:
     DeviceDialog(const NativeContext& context, const QString& siteId, QWidget* parent = nullptr);
 
     DeviceForm* form() const { return m_form; }
-    QLabel* errorLabel() const { return m_error; }
+    // Under the address field, which every refusal is about.
+    QLabel* errorLabel() const { return m_form->addressError(); }
     void submit();
 
 private:
     DeviceForm* m_form = nullptr;
-    QLabel* m_error = nullptr;
 };
 
 class SiteDialog : public NativeDialogBase {

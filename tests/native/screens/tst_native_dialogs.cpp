@@ -159,11 +159,29 @@ void NativeDialogsTest::deviceFormAndSites()
              QStringList({"nvr.local", "nvr.local", "admin", " pw "}));
     QCOMPARE(d.ignored, (QList<int>{3, 5, 8, 9, 10}));
     // A failed check keeps the dialog open with the sentence, and what was
-    // typed.
+    // typed. The sentence stands right under the address field, which is
+    // marked in the danger colour, until the address is edited.
+    dialog.setStyleSheet(NativeStyle::stylesheet());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     f->addressField()->clear();
     dialog.submit();
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
     QCOMPARE(dialog.errorLabel()->isHidden() ? QString() : dialog.errorLabel()->text(), bad);
+    QTest::qWait(20); // laid out
+    const auto top = [&dialog](QWidget* w) { return w->mapTo(&dialog, QPoint(0, 0)).y(); };
+    const int underAddress = top(dialog.errorLabel()) - (top(f->addressField()) + f->addressField()->height());
+    QVERIFY2(underAddress >= 0 && underAddress <= 8
+                 && top(dialog.errorLabel()) + dialog.errorLabel()->height() < top(f->httpPortField()),
+             qPrintable(QString::number(underAddress)));
+    QVERIFY(f->addressField()->property("invalid").toBool());
+    QCOMPARE(f->addressField()->accessibleDescription(), bad);
+    QCOMPARE(f->addressField()->grab().toImage().pixelColor(f->addressField()->width() / 2, 0), NativeStyle::kDanger);
+    QTest::keyClicks(f->addressField(), QStringLiteral("10.0.0.1"));
+    QVERIFY(dialog.errorLabel()->isHidden() && !f->addressField()->property("invalid").toBool());
+    QCOMPARE(f->addressField()->grab().toImage().pixelColor(f->addressField()->width() / 2, 0) == NativeStyle::kDanger,
+             false);
+    dialog.hide();
     f->addressField()->setText(QStringLiteral("300.1.1.1"));
     dialog.submit();
     QCOMPARE(dialog.result(), int(QDialog::Rejected));
