@@ -117,10 +117,9 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString&) {
         m_stage->setMessage(QStringLiteral("Reconnecting"), QStringLiteral("Attempt %1 of %2").arg(attempt).arg(total));
     });
-    connect(m_player, &FfmpegPlayer::status, this,
-            [this](const QString&, const QString& detail) {
-                fail(NativeBrand::explainStreamError(m_player->lastFailure(), !m_live), detail);
-            });
+    connect(m_player, &FfmpegPlayer::status, this, [this](const QString&, const QString& detail) {
+        fail(NativeBrand::explainStreamError(m_player->lastFailure(), !m_live), detail);
+    });
     connect(m_stage, &VideoStage::gpuUnavailable, this, [this](const QString&) { m_player->yuvOutput.store(false); });
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
         m_player->targetWidth.store(size.width());

@@ -5,7 +5,6 @@
 // of one device live (Main or Sub) or one recorded range. The address comes
 // from a function handed in, so the dialog knows nothing of brands.
 
-
 #include <QDateTime>
 #include <QDialog>
 #include <QString>

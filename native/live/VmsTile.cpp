@@ -424,9 +424,7 @@ void VmsTile::markPlaying()
 void VmsTile::fail(const QString& detail, const QString& headline, const QString& cause)
 {
     const QString shown = headline.isEmpty() ? TileRules::defaultHeadline() : headline;
-    const QString logged = cause.isEmpty() || cause == detail
-        ? detail
-        : QStringLiteral("%1 (%2)").arg(detail, cause);
+    const QString logged = cause.isEmpty() || cause == detail ? detail : QStringLiteral("%1 (%2)").arg(detail, cause);
     qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
                          << (m_playback ? "(playback)" : "(live)") << (m_main ? "Main:" : "Sub:") << shown << "-"
                          << NativeBrand::redact(logged);

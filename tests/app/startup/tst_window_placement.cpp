@@ -93,17 +93,13 @@ private Q_SLOTS:
         QTest::newRow("the native window on a laptop")
             << QSize(1440, 860) << smallest << QMargins() << QRect(0, 0, 1280, 720) << QRect(0, 0, 1280, 720);
         QTest::newRow("the sign-in window on a laptop")
-            << QSize(1100, 720) << QSize(1000, 640) << QMargins() << QRect(0, 0, 1280, 720)
-            << QRect(90, 0, 1100, 720);
-        QTest::newRow("a title bar and a menu bar")
-            << QSize(1100, 720) << QSize(1000, 640) << QMargins(1, 28, 1, 1) << QRect(0, 25, 1280, 695)
-            << QRect(90, 53, 1100, 666);
-        QTest::newRow("a frame on a large screen")
-            << QSize(1440, 860) << smallest << QMargins(1, 30, 1, 1) << QRect(0, 0, 1920, 1050)
-            << QRect(240, 109, 1440, 860);
-        QTest::newRow("smaller than the smallest")
-            << QSize(1440, 860) << smallest << QMargins(0, 28, 0, 0) << QRect(0, 25, 1280, 695)
-            << QRect(0, 53, 1280, 720);
+            << QSize(1100, 720) << QSize(1000, 640) << QMargins() << QRect(0, 0, 1280, 720) << QRect(90, 0, 1100, 720);
+        QTest::newRow("a title bar and a menu bar") << QSize(1100, 720) << QSize(1000, 640) << QMargins(1, 28, 1, 1)
+                                                    << QRect(0, 25, 1280, 695) << QRect(90, 53, 1100, 666);
+        QTest::newRow("a frame on a large screen") << QSize(1440, 860) << smallest << QMargins(1, 30, 1, 1)
+                                                   << QRect(0, 0, 1920, 1050) << QRect(240, 109, 1440, 860);
+        QTest::newRow("smaller than the smallest") << QSize(1440, 860) << smallest << QMargins(0, 28, 0, 0)
+                                                   << QRect(0, 25, 1280, 695) << QRect(0, 53, 1280, 720);
     }
     void placementRules()
     {

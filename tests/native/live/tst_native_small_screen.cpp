@@ -127,8 +127,8 @@ QStringList outOfReach(QWidget* window)
             faults << QStringLiteral("%1 is cut off by %2").arg(name(w), cutBy);
         else if (!area.contains(shown.translated(w->mapToGlobal(QPoint(0, 0)))))
             faults << QStringLiteral("%1 lies off the screen").arg(name(w));
-        if (auto* table = qobject_cast<QTableView*>(w);
-            table && table->horizontalHeader()->length() > table->viewport()->width()
+        if (auto* table = qobject_cast<QTableView*>(w); table
+            && table->horizontalHeader()->length() > table->viewport()->width()
             && table->horizontalScrollBarPolicy() == Qt::ScrollBarAlwaysOff)
             faults << QStringLiteral("%1 has columns beyond its view").arg(name(w));
     }

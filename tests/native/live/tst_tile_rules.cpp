@@ -62,7 +62,8 @@ private Q_SLOTS:
             {F::Other, "Invalid data found when processing input", false, false, false, "fail||" + unreadable + "||"},
         };
         for (const Row& r : rows) {
-            const StatusOutcome out = classifyStatus(r.kind, QString::fromLatin1(r.detail), r.playback, r.playing, r.main);
+            const StatusOutcome out =
+                classifyStatus(r.kind, QString::fromLatin1(r.detail), r.playback, r.playing, r.main);
             QCOMPARE(describe(out), r.want);
             if (out.action == StatusAction::Fail)
                 QCOMPARE(out.cause, QString::fromLatin1(r.detail));

@@ -12,8 +12,8 @@
 #include "video/VideoStage.h"
 #include "wall/TileRetry.h"
 
-#include <QDir>
 #include <QApplication>
+#include <QDir>
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QLabel>

@@ -144,9 +144,8 @@ void NativeStyleTest::menuButtonArrow()
             if (near(image.pixelColor(x, y), kMuted))
                 arrow |= QRect(x, y, 1, 1);
     QVERIFY2(arrow.width() >= 8 && arrow.height() >= 4, "no chevron in the muted colour");
-    QVERIFY2(std::abs(arrow.center().y() - image.height() / 2) <= 2, qPrintable(QStringLiteral("arrow at %1, %2")
-                                                                                   .arg(arrow.center().y())
-                                                                                   .arg(image.height())));
+    QVERIFY2(std::abs(arrow.center().y() - image.height() / 2) <= 2,
+             qPrintable(QStringLiteral("arrow at %1, %2").arg(arrow.center().y()).arg(image.height())));
     QVERIFY2(arrow.right() <= image.width() - 10 && arrow.left() >= text.right() + 6,
              qPrintable(QStringLiteral("text to %1, arrow %2 to %3 of %4")
                             .arg(text.right())

@@ -381,9 +381,10 @@ void NativeWindowTest::tabFollowsTheReadingOrder()
         for (int i = 0; i < list->count(); ++i)
             rows << QStringLiteral("row ") + list->itemAt(i)->widget()->accessibleName();
     QVERIFY(rows.size() >= 4 && rows.endsWith(QStringLiteral("row South gate"))); // findings, then two sites
-    QCOMPARE(walk, QStringList({"card Devices", "card Online", "card Offline", "card Cameras offline",
-                                "card Internet issues", "card Disk faults"})
-                       + rows + QStringList({"search", "table"}));
+    QCOMPARE(walk,
+             QStringList({"card Devices", "card Online", "card Offline", "card Cameras offline", "card Internet issues",
+                          "card Disk faults"})
+                 + rows + QStringList({"search", "table"}));
 }
 
 KVR_TEST_MAIN(NativeWindowTest)

@@ -1,8 +1,8 @@
 // The problem overview: its text rules, the finding and site lists a refresh
 // builds from the inventory, the uptime strip's squares, colours and tips.
 
-#include "native/screens/FleetCache.h"
 #include "app/ui/Fitting.h"
+#include "native/screens/FleetCache.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/VigiloOverview.h"
 #include "tests/native/screens/ScreensKit.h"
@@ -415,8 +415,8 @@ void OverviewTest::siteRowsShortenOnlyWhatDoesNotFit()
             continue;
         shortened << label->fullText();
         const QMargins m = label->contentsMargins();
-        const int need = qCeil(QFontMetricsF(label->font()).horizontalAdvance(label->fullText())) + m.left()
-            + m.right();
+        const int need =
+            qCeil(QFontMetricsF(label->font()).horizontalAdvance(label->fullText())) + m.left() + m.right();
         if (need <= label->width()) {
             faults << label->fullText() + QStringLiteral(": fits, yet shortened");
             continue;
@@ -430,9 +430,10 @@ void OverviewTest::siteRowsShortenOnlyWhatDoesNotFit()
                 spare += item->geometry().width() - item->minimumSize().width();
         }
         if (spare >= need - label->width())
-            faults << label->fullText() + QStringLiteral(": shortened by %1 px beside %2 px to spare")
-                                              .arg(need - label->width())
-                                              .arg(spare);
+            faults << label->fullText()
+                    + QStringLiteral(": shortened by %1 px beside %2 px to spare")
+                          .arg(need - label->width())
+                          .arg(spare);
     }
     QVERIFY2(faults.isEmpty(), qPrintable(faults.join(QLatin1Char('\n'))));
     // What is shortened: only the long site's name and its provider.
