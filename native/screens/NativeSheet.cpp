@@ -90,7 +90,7 @@ QPushButton#NDangerText { background: transparent; color: @danger; border: 1px s
 QPushButton#NDangerText:hover { background: @dangerLight; }
 QPushButton#NText { background: transparent; color: @primary; border: none; padding: 0 8px; }
 QPushButton#NText:hover { color: @primaryHover; }
-QPushButton[menuButton="true"] { padding-right: 36px; }
+QPushButton[menuButton="true"] { padding-right: 20px; }
 QPushButton::menu-indicator { image: url(:/native/chevron-down.svg); width: 12px; height: 12px;
     subcontrol-origin: padding; subcontrol-position: center right; right: 14px; }
 QPushButton#NSecondary:disabled, QPushButton#NDangerText:disabled, QPushButton#NText:disabled {
