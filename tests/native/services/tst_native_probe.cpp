@@ -229,6 +229,38 @@ private Q_SLOTS:
         QCOMPARE(fake.countRefusals(), 0);
     }
 
+    // A device that trickles its answers (a byte now and then, so the
+    // transfer time-out never fires) holds its probe only until the probe's
+    // deadline: the probe ends with a finding, and what it still waited for
+    // is abandoned, whether the login or the details were slow.
+    void slowDevicesEndWithAFinding()
+    {
+        using namespace std::chrono_literals;
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.trickleMs = 100;
+        QVERIFY(fake.start());
+        nativetest::Catch<Outcome> run;
+        NativeProbe::fetch(deviceFor(fake), 0, nullptr, run.cb(), 2s);
+        QVERIFY(run.wait());
+        QCOMPARE(summary(*run.value),
+                 "2221 d0 b0 timed loss0 f5 The device was too slow to answer; the check was stopped after 2 s.");
+        QVERIFY(!run->loginRefused);
+        QTRY_COMPARE(fake.openConnections(), 0);
+
+        fake.trickleMs = 0;
+        fake.script(QStringLiteral("/ISAPI/System/time"),
+                    nativetest::reply(200, QByteArray(400, ' '), [](auto& r) { r.fault = FakeDevice::Fault::Trickle; }));
+        nativetest::Catch<Outcome> details;
+        NativeProbe::fetch(deviceFor(fake), 0, nullptr, details.cb(), 2s);
+        QVERIFY(details.wait());
+        QCOMPARE(summary(*details.value), "2222 d2 b0 timed loss0 f5 The device was too slow to send its details; "
+                                          "the check was stopped after 2 s.");
+        QVERIFY(!details->detailsFetched);
+        QTRY_COMPARE(fake.openConnections(), 0);
+        QTest::qWait(50);
+        QCOMPARE(run.calls + details.calls, 2);
+    }
+
     void otherFirstAnswers()
     {
         FakeDevice fake(FakeDevice::Kind::Isapi);
