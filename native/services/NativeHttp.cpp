@@ -303,11 +303,7 @@ void followRedirect(const StatePtr& state, QNetworkReply* reply, int status)
 {
     const QUrl from = state->request.url();
     const QUrl to = from.resolved(QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::TolerantMode));
-    // Only to the same device (HTTP or HTTPS), so a device cannot send the
-    // login on to another host.
-    const bool sameDevice = to.host() == from.host()
-        && ((to.scheme() == QLatin1String("http") && to.port(80) == from.port(80))
-            || to.scheme() == QLatin1String("https"));
+    const bool sameDevice = NativeAddress::sameDevice(from, to);
     if (!sameDevice || ++state->hops > tun::kMaxRedirects) {
         state->cut = sameDevice ? Cut::Loop : Cut::Elsewhere;
         deliver(state, reply);
