@@ -170,13 +170,17 @@ private Q_SLOTS:
         QFETCH(int, details);
         FakeDevice fake{FakeDevice::Kind(kind)};
         QVERIFY(fake.start());
-        // What each request carried: "-" nothing, else its nonce's number
-        // (in order of first use) and its nonce count.
-        auto answers = [&fake] {
+        // What each request carried: "-" nothing, "B" Basic, else its
+        // nonce's number (in order of first use) and its nonce count.
+        auto answers = [](const FakeDevice& device) {
             QStringList out;
             QStringList nonces;
-            for (const kvrtest::FakeRequest& r : fake.requests()) {
+            for (const kvrtest::FakeRequest& r : device.requests()) {
                 const QByteArray a = r.headers.value("authorization");
+                if (a.startsWith("Basic ")) {
+                    out << QStringLiteral("B");
+                    continue;
+                }
                 const QRegularExpression field(QStringLiteral("\\b(nonce|nc)=\"?([0-9a-f]+)"));
                 QString nonce, nc;
                 for (auto it = field.globalMatch(QString::fromLatin1(a)); it.hasNext();) {
@@ -201,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(o.detailsFetched && o.channelsKnown);
         QCOMPARE(fake.requestCount(), 2 + details);
         QCOMPARE(fake.servedCount(), 1 + details);
-        QCOMPARE(answers(), expected);
+        QCOMPARE(answers(fake), expected);
 
         fake.clearLog();
         o = probe(deviceFor(fake, brand), 0);
@@ -227,6 +231,17 @@ private Q_SLOTS:
         QCOMPARE(fake.staleRefusals(), 1);
         QCOMPARE(fake.requestCount(), details + 1);
         QCOMPARE(fake.countRefusals(), 0);
+
+        // A device that asks for Basic alone: its first request is refused
+        // once a probe, and every other request carries Basic at once.
+        FakeDevice basic{FakeDevice::Kind(kind)};
+        basic.login = FakeDevice::Login::Basic;
+        QVERIFY(basic.start());
+        for (int sweep = 0; sweep < 2; ++sweep) {
+            basic.clearLog();
+            QVERIFY(probe(deviceFor(basic, brand), 0).detailsFetched);
+            QCOMPARE(answers(basic), QStringList({"-"}) + QStringList(details + 1, QStringLiteral("B")));
+        }
     }
 
     // A device that trickles its answers (a byte now and then, so the
