@@ -319,8 +319,17 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     : QDialog(parent),
       m_context(context)
 {
-    const std::optional<Native::Device> d = findDevice(context, deviceId);
-    setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
+    // The title follows the device's name, renamed in the dialog or elsewhere.
+    auto retitle = [this, deviceId] {
+        const std::optional<Native::Device> d = findDevice(m_context, deviceId);
+        setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
+    };
+    retitle();
+    if (m_context.store)
+        connect(m_context.store, &NativeStore::deviceUpdated, this, [retitle, deviceId](const QString& id) {
+            if (id == deviceId)
+                retitle();
+        });
     setMinimumSize(780, 560);
     resize(ScreenFit::bounded(this, QSize(980, 800)));
     auto* v = new QVBoxLayout(this);

@@ -2,12 +2,20 @@
 
 #include <QHostAddress>
 #include <QRegularExpression>
+#include <QUrl>
 
 namespace NativeAddress {
 
 QString recorderKey(const QString& host, int httpPort)
 {
     return host.trimmed().toCaseFolded() + QLatin1Char('\n') + QString::number(httpPort);
+}
+
+bool sameDevice(const QUrl& from, const QUrl& to)
+{
+    return to.host() == from.host()
+        && ((to.scheme() == QLatin1String("http") && to.port(80) == from.port(80))
+            || to.scheme() == QLatin1String("https"));
 }
 
 QString problem(const QString& host)

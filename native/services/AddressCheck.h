@@ -2,6 +2,8 @@
 
 #include <QString>
 
+class QUrl;
+
 // A device address as the user enters or imports it must be a bare host: a
 // host name or an IPv4 address. Anything else ("10.0.0.5/x", "user@host",
 // "host:8080", "evil.example#10.0.0.5", text with spaces) would let the
@@ -22,6 +24,11 @@ inline bool isValid(const QString& host)
 // without regard to case): logging in to it twice doubles the failed logins
 // of a wrong password, and recorders lock accounts over them.
 QString recorderKey(const QString& host, int httpPort);
+
+// Whether a redirect from one device address to another stays on the same
+// device (its HTTP port, or HTTPS on the same host), so that following it
+// cannot send the login on to another host.
+bool sameDevice(const QUrl& from, const QUrl& to);
 
 // Whether a port number can be used on the wire (1..65535).
 inline bool isValidPort(int port)

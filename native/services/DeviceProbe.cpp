@@ -5,6 +5,7 @@
 #include "native/services/DeviceDetails.h"
 #include "native/services/Tunables.h"
 
+#include <QDebug>
 #include <QPointer>
 #include <QTimer>
 
@@ -20,6 +21,8 @@ struct Job {
     // The answer's receiver; once it is gone nothing further runs.
     QPointer<const QObject> receiver;
     bool tied = false;
+    // The receiver of the job's own requests: its deletion abandons them.
+    QPointer<QObject> requests;
     Native::Device device;
     Outcome outcome;
     bool wantDetails = false;
@@ -42,12 +45,39 @@ bool receiverGone(const JobPtr& job)
     return job->tied && !job->receiver;
 }
 
+// Whether the job has nothing more to do.
+bool over(const JobPtr& job)
+{
+    return job->finished || receiverGone(job);
+}
+
 void finish(const JobPtr& job)
 {
-    if (job->finished || receiverGone(job))
+    if (job->requests)
+        job->requests->deleteLater(); // what is still under way is abandoned
+    if (over(job))
         return;
     job->finished = true;
     job->done(job->outcome);
+}
+
+// The deadline passed: the job ends with what it found, saying why.
+void timeUp(const JobPtr& job, std::chrono::milliseconds deadline)
+{
+    if (over(job))
+        return;
+    Native::Health& h = job->outcome.health;
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline).count();
+    if (h.device == Native::Passed) {
+        h.error = QStringLiteral("The device was too slow to send its details; the check was stopped after %1 s.")
+                      .arg(seconds);
+    } else {
+        h.device = Native::Failed;
+        h.error = QStringLiteral("The device was too slow to answer; the check was stopped after %1 s.").arg(seconds);
+    }
+    qInfo().noquote() << "native probe: the check of" << job->device.ip << "stopped at its deadline";
+    job->outcome.failure = Native::Failure::Timeout;
+    finish(job);
 }
 
 void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth);
@@ -70,7 +100,7 @@ void afterLogin(const JobPtr& job)
         finish(job);
         return;
     }
-    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(), job->receiver.data(),
+    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(), job->requests.data(),
                          [job](Outcome o) {
                              job->outcome = std::move(o);
                              finish(job);
@@ -79,6 +109,8 @@ void afterLogin(const JobPtr& job)
 
 void onInfoAnswer(const JobPtr& job, const NativeHttp::Response& r)
 {
+    if (over(job))
+        return;
     const LoginMachine::Step step = job->login.answer(r);
     switch (step.next) {
     case LoginMachine::Next::Send:
@@ -102,9 +134,9 @@ void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth)
     auto answer = [job](const NativeHttp::Response& r) { onInfoAnswer(job, r); };
     if (NativeBrand::usesOnvif(job->device)) {
         NativeHttp::post(job->device, path, onvifDeviceInfoRequest(), "application/soap+xml; charset=utf-8", auth,
-                         job->receiver.data(), answer, tun::kDeviceRequestTimeout);
+                         job->requests.data(), answer, tun::kDeviceRequestTimeout);
     } else {
-        NativeHttp::get(job->device, path, auth, job->receiver.data(), answer, tun::kDeviceRequestTimeout);
+        NativeHttp::get(job->device, path, auth, job->requests.data(), answer, tun::kDeviceRequestTimeout);
     }
 }
 
@@ -113,8 +145,10 @@ void checkRtsp(const JobPtr& job)
     Native::Health& h = job->outcome.health;
     h.httpPort = job->connectTimes.isEmpty() ? Native::Failed : Native::Passed;
     NativeHttp::tcpProbe(
-        job->device.ip, job->device.rtspPort, tun::kTcpConnectTimeout, job->receiver.data(),
+        job->device.ip, job->device.rtspPort, tun::kTcpConnectTimeout, job->requests.data(),
         [job](bool connected, int) {
+            if (over(job))
+                return;
             Native::Health& health = job->outcome.health;
             health.rtspPort = connected ? Native::Passed : Native::Failed;
             const bool httpOpen = health.httpPort == Native::Passed;
@@ -137,8 +171,10 @@ void checkRtsp(const JobPtr& job)
 // The attempts run one after another, never at the same time.
 void probeHttp(const JobPtr& job, int attempt)
 {
-    NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, tun::kTcpConnectTimeout, job->receiver.data(),
+    NativeHttp::tcpProbe(job->device.ip, job->device.httpPort, tun::kTcpConnectTimeout, job->requests.data(),
                          [job, attempt](bool connected, int elapsedMs) {
+                             if (over(job))
+                                 return;
                              if (connected)
                                  job->connectTimes << elapsedMs;
                              else
@@ -150,11 +186,15 @@ void probeHttp(const JobPtr& job, int attempt)
                          });
 }
 
-void start(const Native::Device& device, bool details, int windowDays, const QObject* receiver, Callback done)
+void start(const Native::Device& device, bool details, int windowDays, const QObject* receiver, Callback done,
+           std::chrono::milliseconds deadline)
 {
     auto job = std::make_shared<Job>();
     job->receiver = receiver;
     job->tied = receiver != nullptr;
+    job->requests = new QObject;
+    if (receiver)
+        QObject::connect(receiver, &QObject::destroyed, job->requests, &QObject::deleteLater);
     job->device = device;
     job->wantDetails = details;
     job->windowDays = windowDays;
@@ -167,22 +207,24 @@ void start(const Native::Device& device, bool details, int windowDays, const QOb
         h.internet = h.httpPort = h.rtspPort = h.device = Native::Failed;
         h.error = problem;
         job->outcome.failure = Native::Failure::BadAddress;
-        QTimer::singleShot(0, [job] { finish(job); });
+        QTimer::singleShot(0, job->requests, [job] { finish(job); });
         return;
     }
+    QTimer::singleShot(deadline, job->requests, [job, deadline] { timeUp(job, deadline); });
     probeHttp(job, 0);
 }
 
 } // namespace
 
-void diagnose(const Native::Device& device, const QObject* receiver, Callback done)
+void diagnose(const Native::Device& device, const QObject* receiver, Callback done, std::chrono::milliseconds deadline)
 {
-    start(device, false, 0, receiver, std::move(done));
+    start(device, false, 0, receiver, std::move(done), deadline);
 }
 
-void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done)
+void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done,
+           std::chrono::milliseconds deadline)
 {
-    start(device, true, clampWindowDays(windowDays), receiver, std::move(done));
+    start(device, true, clampWindowDays(windowDays), receiver, std::move(done), deadline);
 }
 
 PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts)

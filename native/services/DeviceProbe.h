@@ -8,11 +8,13 @@
 
 #include "native/services/NativeHttp.h"
 #include "native/services/NativeRecords.h"
+#include "native/services/Tunables.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 namespace NativeProbe {
@@ -22,10 +24,14 @@ using ChannelInfo = Native::ChannelInfo;
 using Callback = std::function<void(Outcome)>;
 
 // Ports and login, then stop.
-void diagnose(const Native::Device& device, const QObject* receiver, Callback done);
+void diagnose(const Native::Device& device, const QObject* receiver, Callback done,
+              std::chrono::milliseconds deadline = kvr::native::tun::kProbeDeadline);
 // Ports and login, then the device's details and, for windowDays > 0 (at
 // most 120), the days with recordings.
-void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done);
+void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done,
+           std::chrono::milliseconds deadline = kvr::native::tun::kProbeDeadline);
+// A probe still under way at its deadline ends with what it found by then
+// and a finding that says so; its requests are abandoned.
 // Without a receiver (see NativeHttp.h): the probe runs to its end.
 inline void diagnose(const Native::Device& device, Callback done)
 {

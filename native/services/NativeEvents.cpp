@@ -1,11 +1,13 @@
 #include "native/services/NativeEvents.h"
 
 #include "app/core/Clock.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
+#include "native/services/Tunables.h"
 
 #include <QAuthenticator>
 #include <QCoreApplication>
@@ -297,17 +299,30 @@ void NativeEvents::connectDevice(const QString& id)
     if (it == m_connections.end() || !d || it->reply)
         return;
 
-    const QUrl url(NativeBrand::baseUrl(*d) + NativeBrand::isapiRoot(*d)
-                   + QStringLiteral("/Event/notification/alertStream"));
+    it->hops = 0;
+    openRequest(id, QUrl(NativeBrand::baseUrl(*d) + NativeBrand::isapiRoot(*d)
+                         + QStringLiteral("/Event/notification/alertStream")));
+}
+
+void NativeEvents::openRequest(const QString& id, const QUrl& url)
+{
+    auto it = m_connections.find(id);
+    if (it == m_connections.end())
+        return;
     QNetworkRequest request(url);
     request.setTransferTimeout(int(m_transferTimeout.count()));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    // Redirects are followed by the end handler, a few at most and to the
+    // same device only (the login would go with them): the network layer's
+    // own following lost count on this stream and ended the reply as if it
+    // had succeeded, with the status 100.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     it->authTried = false;
     it->parser.reset();
     it->liveSinceMs = -1;
     it->delivered = false;
     it->readQueued = false;
     it->outrun = false;
+    it->elsewhere = false;
     m_flood.forget(id);
 
     QNetworkReply* reply = m_manager->get(request);
@@ -321,6 +336,24 @@ void NativeEvents::connectDevice(const QString& id)
     connect(reply, &QNetworkReply::metaDataChanged, this, [this, id, reply] { onHeaders(id, reply); });
     connect(reply, &QNetworkReply::readyRead, this, [this, id, reply] { onData(id, reply); });
     connect(reply, &QNetworkReply::finished, this, [this, id, reply] { onFinished(id, reply); });
+}
+
+// A redirect to follow: the next request goes out at once. False when the
+// stream ends here (not a redirect, another host, or one hop too many).
+bool NativeEvents::followRedirect(const QString& id, QNetworkReply* reply)
+{
+    auto it = m_connections.find(id);
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray location = reply->rawHeader("Location");
+    if (it == m_connections.end() || reply->error() != QNetworkReply::NoError || location.isEmpty()
+        || (status != 301 && status != 302 && status != 303 && status != 307 && status != 308))
+        return false;
+    const QUrl to = reply->url().resolved(QUrl::fromEncoded(location, QUrl::TolerantMode));
+    it->elsewhere = !NativeAddress::sameDevice(reply->url(), to);
+    if (it->elsewhere || ++it->hops > tun::kMaxRedirects)
+        return false;
+    openRequest(id, to);
+    return true;
 }
 
 void NativeEvents::onAuthentication(QNetworkReply* reply, QAuthenticator* auth)
@@ -481,14 +514,19 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     // A half-received notification is never completed by the next request.
     it->parser.reset();
     m_flood.forget(id);
-    if (!m_started)
+    if (!m_started || followRedirect(id, reply))
         return;
+    it = m_connections.find(id);
 
     StreamEnd end;
     end.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     if (it->outrun)
         end.error = StreamEnd::Error::Outrun;
+    else if (it->elsewhere)
+        end.error = StreamEnd::Error::RedirectElsewhere;
+    else if (it->hops > tun::kMaxRedirects)
+        end.error = StreamEnd::Error::RedirectLoop;
     else if (error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError)
         end.error = StreamEnd::Error::Timeout;
     else if (error != QNetworkReply::NoError)
@@ -549,6 +587,12 @@ NativeEvents::EndVerdict NativeEvents::judgeEnd(const StreamEnd& end)
         break;
     case StreamEnd::Error::Outrun:
         v.text = QStringLiteral("The device sent more events than could be read; reconnecting later.");
+        break;
+    case StreamEnd::Error::RedirectLoop:
+        v.text = QStringLiteral("The device redirected the event stream in a loop.");
+        break;
+    case StreamEnd::Error::RedirectElsewhere:
+        v.text = QStringLiteral("The device redirected the event stream to another address.");
         break;
     case StreamEnd::Error::Other:
         v.text = end.errorText;

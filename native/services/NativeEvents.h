@@ -130,7 +130,14 @@ public:
     // How a stream ended, as its end handler sees it.
     struct StreamEnd {
         int status = 0; // HTTP status; 0 when none came
-        enum class Error { None, Timeout, Outrun, Other } error = Error::None;
+        enum class Error {
+            None,
+            Timeout,
+            Outrun,
+            RedirectLoop,      // more redirects than a device needs
+            RedirectElsewhere, // a redirect to another host, not followed
+            Other,
+        } error = Error::None;
         QString errorText;      // the network layer's sentence for Other
         bool wasLive = false;   // the link was Live until now
         qint64 livedMs = -1;    // how long it was open after its 200; -1 never
@@ -230,6 +237,8 @@ private:
         bool delivered = false;    // the current request delivered a notification
         bool readQueued = false;   // waits in the read queue
         bool outrun = false;       // dropped for sending more than can be read
+        int hops = 0;              // redirects of the current request
+        bool elsewhere = false;    // redirected to another host, not followed
     };
 
     void sync();
@@ -241,6 +250,8 @@ private:
     void load();
     void armTimer(const QString& id, Connection& conn, std::chrono::milliseconds delay);
     void onHeaders(const QString& id, QNetworkReply* reply);
+    void openRequest(const QString& id, const QUrl& url);
+    bool followRedirect(const QString& id, QNetworkReply* reply);
     void onData(const QString& id, QNetworkReply* reply);
     // One turn's reading: the queued streams take turns, a piece each,
     // until the slice is spent; what is left waits for the next turn.

@@ -3,11 +3,11 @@
 #include "app/core/Clock.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
+#include "native/services/DeviceLogins.h"
 #include "native/services/DigestAuth.h"
 #include "native/services/Tunables.h"
 
 #include <QElapsedTimer>
-#include <QHash>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
 #include <QNetworkReply>
@@ -27,61 +27,53 @@ namespace {
 
 enum class Method { Get, Post, Put };
 
-// The Digest challenge last met on each device (by its base address), and
-// how many answers its nonce has given: the next request answers it at
-// once, as Digest allows, instead of first being refused. The login itself
-// is never kept here. Main thread only.
-struct KeptChallenge {
-    NativeDigest::Digest digest;
-    QByteArray text; // the challenge as the device wrote it
-    quint32 uses = 0;
-    bool proven = false; // an answer to it was accepted
+// Why an attempt was cut short by this side.
+enum class Cut {
+    None,
+    TooLarge,   // the body passed the cap
+    TooSlow,    // the whole answer did not come within its bound
+    Elsewhere,  // a redirect to another host
+    Loop,       // more redirects than a device needs
 };
-QHash<QString, KeptChallenge>& keptChallenges()
-{
-    static QHash<QString, KeptChallenge> kept;
-    return kept;
-}
-// A bound for a fleet whose addresses keep changing; far above any fleet.
-constexpr qsizetype kMaxKeptChallenges = 4096;
-
-QString challengeKey(const Native::Device& device)
-{
-    return NativeBrand::baseUrl(device).toLower();
-}
-
-void keepChallenge(const QString& key, const NativeDigest::Digest& digest, const QByteArray& text)
-{
-    QHash<QString, KeptChallenge>& kept = keptChallenges();
-    if (kept.size() >= kMaxKeptChallenges && !kept.contains(key))
-        kept.clear();
-    kept.insert(key, KeptChallenge{digest, text, 0});
-}
 
 struct RequestState {
     Native::Device device; // copy: the login answered to a challenge
     Auth auth = None;
     Method method = Method::Get;
     QByteArray payload;
-    QNetworkRequest request; // as built, without an answer to a challenge
+    QNetworkRequest request; // as built for the current address, without an answer to a challenge
     QByteArray target;       // the request target as it goes on the wire
-    QString key;             // of the device's kept challenge
+    QString key;             // of what is kept about the device's login
     qint64 cap = 0;
     QNetworkAccessManager* manager = nullptr;
     QPointer<QNetworkReply> reply;
     Callback done;
     QByteArray challenge;      // the last WWW-Authenticate seen during the exchange
-    QByteArray nonce;          // of the Digest answer the current attempt carries; empty when none
-    bool fromKept = false;     // that answer is to the kept challenge
+    NativeLogins::Sent sent;   // the login the current attempt carries
+    bool fromMemory = false;   // that login answers what was kept, not a challenge of this request
     bool answered = false;     // the one answer to a fresh challenge has been sent
+    bool holdsTurn = false;    // this request holds the device's turn (see DeviceLogins.h)
+    int hops = 0;              // redirects followed
     bool receiverGone = false; // the answer's receiver was destroyed
     bool finished = false;
     // Of the current attempt.
     QByteArray body;
-    bool overflow = false; // body passed the cap
-    bool redirectRefused = false;
+    Cut cut = Cut::None;
 };
 using StatePtr = std::shared_ptr<RequestState>;
+
+QString challengeKey(const Native::Device& device)
+{
+    return NativeBrand::baseUrl(device).toLower();
+}
+
+// Whether the reply failed below HTTP (the connection, not the device's
+// answer): Qt numbers those errors below 100.
+bool transportFailed(QNetworkReply* reply)
+{
+    const int e = int(reply->error());
+    return e > 0 && e < 100;
+}
 
 Native::Failure networkFailure(QNetworkReply* reply)
 {
@@ -115,6 +107,15 @@ QString networkErrorText(QNetworkReply* reply)
     default:
         return reply->errorString();
     }
+}
+
+// Aborts a reply that is still under way. One that has failed already
+// (its error is set, its end is on the way) is left alone: aborting it
+// again makes the network layer report a second error.
+void stop(QNetworkReply* reply)
+{
+    if (reply && reply->isRunning() && reply->error() == QNetworkReply::NoError)
+        reply->abort();
 }
 
 // Runs the function from the event loop, unless the receiver goes first.
@@ -162,126 +163,254 @@ QByteArray methodName(Method m)
     return {};
 }
 
+// The target as the network layer writes it on the request line, which is
+// what a Digest answer covers.
+QByteArray requestTarget(const QUrl& url)
+{
+    QUrl target = url;
+    QUrl::FormattingOptions format =
+        QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment | QUrl::RemoveUserInfo | QUrl::FullyEncoded;
+    if (target.path().isEmpty())
+        target.setPath(QStringLiteral("/"));
+    else
+        format |= QUrl::NormalizePathSegments;
+    return target.toEncoded(format);
+}
+
+bool isRedirect(int status)
+{
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
 void attempt(const StatePtr& state, const QByteArray& authorization);
+
+// The request is over: the device's turn goes on, and nothing of it stays.
+void release(const StatePtr& state)
+{
+    state->finished = true;
+    if (state->holdsTurn) {
+        state->holdsTurn = false;
+        NativeLogins::passTurn(state->key);
+    }
+    if (state->reply)
+        state->reply->deleteLater();
+    state->manager->deleteLater();
+}
+
+// Ends the request with the response, unless nobody waits for it any more.
+void conclude(const StatePtr& state, const Response& r)
+{
+    release(state);
+    if (!state->receiverGone)
+        state->done(r);
+}
+
+Response failed(const QString& error, Native::Failure failure)
+{
+    Response r;
+    r.error = error;
+    r.failure = failure;
+    return r;
+}
 
 // Builds the response of the attempt that ends the request and hands it over.
 void deliver(const StatePtr& state, QNetworkReply* reply)
 {
-    state->finished = true;
-    Response r;
-    if (!state->overflow && reply->isOpen())
-        state->body += reply->readAll();
-    if (state->overflow || state->body.size() > state->cap) {
-        r.error =
-            QStringLiteral("The device sent more than %1 MB; the answer was dropped.").arg(state->cap / (1024 * 1024));
-        r.failure = Native::Failure::TooLarge;
-    } else if (state->redirectRefused) {
-        r.error = QStringLiteral("The device redirected the request to another address.");
-        r.failure = Native::Failure::Redirected;
-    } else {
-        const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-        r.status = code.isValid() ? code.toInt() : 0;
-        r.body = state->body;
-        r.contentType = reply->rawHeader("Content-Type");
-        r.wwwAuthenticate = reply->rawHeader("WWW-Authenticate");
-        if (r.wwwAuthenticate.isEmpty())
-            r.wwwAuthenticate = state->challenge;
-        if (r.status == 0) {
-            r.error = networkErrorText(reply);
-            r.failure = networkFailure(reply);
-        } else if (r.status == 401) {
-            r.failure = Native::Failure::LoginRefused;
-        } else if (!r.ok()) {
-            r.failure = Native::Failure::HttpStatus;
-        }
+    if (state->cut == Cut::None && reply->isOpen())
+        state->body += reply->read(state->cap + 1 - state->body.size());
+    if (state->cut == Cut::None && state->body.size() > state->cap)
+        state->cut = Cut::TooLarge;
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    switch (state->cut) {
+    case Cut::TooLarge:
+        conclude(state, failed(QStringLiteral("The device sent more than %1 MB; the answer was dropped.")
+                                   .arg(state->cap / (1024 * 1024)),
+                               Native::Failure::TooLarge));
+        return;
+    case Cut::TooSlow:
+        conclude(state, failed(QStringLiteral("The device was too slow to send its whole answer."),
+                               Native::Failure::Timeout));
+        return;
+    case Cut::Elsewhere:
+        conclude(state, failed(QStringLiteral("The device redirected the request to another address."),
+                               Native::Failure::Redirected));
+        return;
+    case Cut::Loop:
+        conclude(state, failed(QStringLiteral("The device redirected the request in a loop."),
+                               Native::Failure::Redirected));
+        return;
+    case Cut::None:
+        break;
     }
+    // (The network layer drops the status of an answer cut short, not its
+    // headers.)
+    const bool began = status != 0 || !reply->rawHeaderList().isEmpty();
+    if (began && transportFailed(reply)) {
+        // The device began an answer and did not finish it (a length that
+        // lies, a connection dropped halfway): it is no answer.
+        if (reply->error() == QNetworkReply::RemoteHostClosedError)
+            conclude(state, failed(QStringLiteral("The device closed the connection before its whole answer came."),
+                                   Native::Failure::ConnectionClosed));
+        else
+            conclude(state, failed(networkErrorText(reply), networkFailure(reply)));
+        return;
+    }
+    Response r;
+    r.status = status;
+    if (r.status == 0) {
+        r.error = networkErrorText(reply);
+        r.failure = networkFailure(reply);
+        conclude(state, r);
+        return;
+    }
+    r.body = state->body;
+    r.contentType = reply->rawHeader("Content-Type");
+    r.wwwAuthenticate = reply->rawHeader("WWW-Authenticate");
+    if (r.wwwAuthenticate.isEmpty())
+        r.wwwAuthenticate = state->challenge;
+    if (r.status == 401)
+        r.failure = Native::Failure::LoginRefused;
+    else if (!r.ok())
+        r.failure = Native::Failure::HttpStatus;
     // A device's answer about its own clock is compared with this moment,
     // not with when the whole exchange it belongs to ended.
-    if (r.status != 0)
-        r.receivedAt = kvr::Clock::instance().nowUtc();
-    reply->deleteLater();
-    state->manager->deleteLater();
-    state->done(r);
+    r.receivedAt = kvr::Clock::instance().nowUtc();
+    conclude(state, r);
 }
 
-// Decides, when an attempt ends, whether the login exchange goes on.
+// Sends the current attempt again (after a refusal or to a new address)
+// with what is kept about the device's login, or with the given answer.
+void resend(const StatePtr& state, QNetworkReply* reply, const NativeLogins::Sent& sent, bool fromMemory)
+{
+    if (reply)
+        reply->deleteLater();
+    state->sent = sent;
+    state->fromMemory = fromMemory;
+    if (!sent.challenge.isEmpty())
+        state->challenge = sent.challenge;
+    attempt(state, sent.authorization);
+}
+
+NativeLogins::Request loginRequest(const StatePtr& state)
+{
+    return {methodName(state->method), state->target, state->payload, state->device.username,
+            state->device.password};
+}
+
+// A 3xx with a place to go: followed when it stays on the device, a few
+// times at most.
+void followRedirect(const StatePtr& state, QNetworkReply* reply, int status)
+{
+    const QUrl from = state->request.url();
+    const QUrl to = from.resolved(QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::TolerantMode));
+    const bool sameDevice = NativeAddress::sameDevice(from, to);
+    if (!sameDevice || ++state->hops > tun::kMaxRedirects) {
+        state->cut = sameDevice ? Cut::Loop : Cut::Elsewhere;
+        deliver(state, reply);
+        return;
+    }
+    state->request.setUrl(to);
+    state->target = requestTarget(to);
+    // As browsers do: a 303, and a 301 or 302 of a POST, go on as a GET.
+    if (state->method != Method::Get && (status == 303 || (state->method == Method::Post && status <= 302))) {
+        state->method = Method::Get;
+        state->payload.clear();
+        state->request.setRawHeader("Content-Type", QByteArray());
+    }
+    state->answered = false;
+    if (state->auth == Digest)
+        resend(state, reply, NativeLogins::fromMemory(state->key, loginRequest(state)), true);
+    else
+        resend(state, reply, {}, false);
+}
+
+// Decides, when an attempt ends, whether the exchange goes on.
 void onAttemptFinished(const StatePtr& state, QNetworkReply* reply)
 {
     if (state->finished || reply != state->reply)
         return;
     if (state->receiverGone) {
-        state->finished = true;
-        reply->deleteLater();
-        state->manager->deleteLater();
+        release(state);
         return;
     }
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray text = reply->rawHeader("WWW-Authenticate");
-    QHash<QString, KeptChallenge>& kept = keptChallenges();
-    // The kept challenge this attempt answered, unless another request has
-    // kept a newer one meanwhile.
-    const auto answeredKept = [&]() {
-        const auto it = kept.find(state->key);
-        return it != kept.end() && !state->nonce.isEmpty() && it->digest.nonce == state->nonce ? it : kept.end();
-    };
-    if (status != 401 || state->overflow || state->redirectRefused) {
-        if (status >= 200 && status <= 299)
-            if (const auto it = answeredKept(); it != kept.end())
-                it->proven = true;
+    if (state->cut == Cut::None && isRedirect(status) && !reply->rawHeader("Location").isEmpty()
+        && !transportFailed(reply)) {
+        followRedirect(state, reply, status);
+        return;
+    }
+    if (status != 401 || state->cut != Cut::None || transportFailed(reply)) {
         deliver(state, reply);
         return;
     }
+    const QByteArray text = reply->rawHeader("WWW-Authenticate");
     if (!text.isEmpty())
         state->challenge = text;
-    const QList<NativeDigest::Challenge> challenges = NativeDigest::parseChallenges(text);
-    const std::optional<NativeDigest::Digest> digest = NativeDigest::pickDigest(challenges);
+    const NativeLogins::Sent refused = state->sent;
 
-    if (state->fromKept) {
-        // A refused answer to a challenge that was accepted before, or one
-        // the device calls stale, means the nonce expired (or the device
-        // restarted): back to the request without credentials, whose
-        // refusal brings a fresh challenge. A refused first answer to a
-        // challenge means the login is wrong, and is not tried again.
-        const auto it = answeredKept();
-        const bool expired = (it != kept.end() && it->proven) || (digest && digest->stale);
-        if (it != kept.end())
-            kept.erase(it);
-        state->fromKept = false;
-        state->nonce.clear();
-        if (expired) {
-            reply->deleteLater();
-            attempt(state, QByteArray());
-        } else {
+    if (state->fromMemory && refused.kind != NativeLogins::Sent::Kind::Bare) {
+        // A refused answer to a nonce the device accepted before, or one it
+        // calls stale, means the nonce expired (or the device restarted), and
+        // a Basic answer refused with a Digest challenge that the device
+        // changed its scheme: neither says the login is wrong, so the fresh
+        // challenge of the refusal is answered once. Any other refused answer
+        // counts as the one answer of this request.
+        const std::optional<NativeDigest::Digest> digest =
+            NativeDigest::pickDigest(NativeDigest::parseChallenges(text));
+        const bool outdated = NativeLogins::wasAccepted(state->key, refused) || (digest && digest->stale)
+            || (digest && refused.kind == NativeLogins::Sent::Kind::Basic);
+        NativeLogins::forget(state->key, refused);
+        if (!outdated) {
             deliver(state, reply);
+            return;
         }
+        NativeLogins::learn(state->key, text);
+        const NativeLogins::Sent fresh = NativeLogins::fromMemory(state->key, loginRequest(state));
+        if (fresh.kind == NativeLogins::Sent::Kind::Bare) {
+            deliver(state, reply);
+            return;
+        }
+        state->answered = true;
+        resend(state, reply, fresh, false);
         return;
     }
     if (state->answered) {
         // The one answer was refused: the login is wrong, and a kept
         // challenge would only make the next request fail twice.
-        kept.remove(state->key);
+        NativeLogins::forget(state->key, refused);
         deliver(state, reply);
         return;
     }
     // Any mode keeps what it learns, so that a Digest request that follows
     // answers at once.
-    if (digest)
-        keepChallenge(state->key, *digest, text);
-    if (state->auth != Digest || (!digest && !NativeDigest::offersBasic(challenges))) {
+    NativeLogins::learn(state->key, text);
+    if (state->auth != Digest) {
+        deliver(state, reply);
+        return;
+    }
+    const NativeLogins::Sent answer = NativeLogins::fromMemory(state->key, loginRequest(state));
+    if (answer.kind == NativeLogins::Sent::Kind::Bare) {
         deliver(state, reply);
         return;
     }
     state->answered = true;
-    reply->deleteLater();
-    if (digest) {
-        KeptChallenge& k = kept[state->key];
-        state->nonce = k.digest.nonce;
-        attempt(state,
-                NativeDigest::answer(k.digest, methodName(state->method), state->target, state->payload,
-                                     state->device.username, state->device.password, ++k.uses,
-                                     NativeDigest::newCnonce()));
-    } else {
-        attempt(state, NativeDigest::basicAnswer(state->device.username, state->device.password));
+    resend(state, reply, answer, false);
+}
+
+// The device answered past its login (or did not ask for one): the next
+// request may answer its challenge with the next count.
+void onHeaders(const StatePtr& state, QNetworkReply* reply)
+{
+    if (reply != state->reply)
+        return;
+    const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!code.isValid() || code.toInt() == 401 || isRedirect(code.toInt()))
+        return;
+    if (code.toInt() >= 200 && code.toInt() <= 299)
+        NativeLogins::accepted(state->key, state->sent);
+    if (state->holdsTurn) {
+        state->holdsTurn = false;
+        NativeLogins::passTurn(state->key);
     }
 }
 
@@ -291,8 +420,7 @@ void attempt(const StatePtr& state, const QByteArray& authorization)
     if (!authorization.isEmpty())
         request.setRawHeader("Authorization", authorization);
     state->body.clear();
-    state->overflow = false;
-    state->redirectRefused = false;
+    state->cut = Cut::None;
 
     QNetworkReply* reply = nullptr;
     switch (state->method) {
@@ -308,38 +436,32 @@ void attempt(const StatePtr& state, const QByteArray& authorization)
     }
     state->reply = reply;
 
-    const QUrl url = request.url();
-    const QString host = url.host();
-    const int port = url.port(80);
-    QObject::connect(reply, &QNetworkReply::redirected, reply, [reply, state, host, port](const QUrl& to) {
-        const bool sameDevice = to.host() == host
-            && ((to.scheme() == QLatin1String("http") && to.port(80) == port) || to.scheme() == QLatin1String("https"));
-        if (sameDevice) {
-            Q_EMIT reply->redirectAllowed();
-        } else {
-            state->redirectRefused = true;
-            reply->abort();
-        }
-    });
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state] {
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > state->cap && !state->overflow) {
-            state->overflow = true;
-            reply->abort();
-        }
-    });
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state] { onHeaders(state, reply); });
+    // The announced length is not trusted either way: the body is counted
+    // as it comes, and an answer that ends short is reported as such.
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state] {
-        if (state->overflow)
+        if (state->cut != Cut::None)
             return;
         state->body += reply->read(state->cap + 1 - state->body.size());
         if (state->body.size() > state->cap || (reply->bytesAvailable() > 0 && state->body.size() >= state->cap)) {
-            state->overflow = true;
+            state->cut = Cut::TooLarge;
             state->body.clear();
-            reply->abort();
+            stop(reply);
         }
     });
     QObject::connect(reply, &QNetworkReply::finished, state->manager,
                      [reply, state] { onAttemptFinished(state, reply); });
+}
+
+// The first attempt, with what is kept about the device's login when the
+// mode answers challenges.
+void begin(const StatePtr& state)
+{
+    if (state->auth != Digest) {
+        attempt(state, QByteArray());
+        return;
+    }
+    resend(state, nullptr, NativeLogins::fromMemory(state->key, loginRequest(state)), true);
 }
 
 void send(Method method, const Native::Device& device, const QString& path, const QByteArray& payload,
@@ -367,27 +489,37 @@ void send(Method method, const Native::Device& device, const QString& path, cons
     state->manager->setProxy(QNetworkProxy::NoProxy);
 
     const QUrl url(NativeBrand::baseUrl(device) + path, QUrl::TolerantMode);
-    // The target as the network layer writes it on the request line, which
-    // is what a Digest answer covers.
-    QUrl target = url;
-    QUrl::FormattingOptions format =
-        QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment | QUrl::RemoveUserInfo | QUrl::FullyEncoded;
-    if (target.path().isEmpty())
-        target.setPath(QStringLiteral("/"));
-    else
-        format |= QUrl::NormalizePathSegments;
-    state->target = target.toEncoded(format);
+    state->target = requestTarget(url);
 
     QNetworkRequest& request = state->request;
     request.setUrl(url);
     request.setTransferTimeout(int(timeout.count()));
-    // A redirect is followed only to the same device (HTTP or HTTPS), so a
-    // device cannot send the login on to another host.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
+    // Redirects are followed here (followRedirect): each hop answers the
+    // login for its own address, and a loop is seen as one.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (!contentType.isEmpty())
         request.setRawHeader("Content-Type", contentType);
     if (auth == Basic)
         request.setRawHeader("Authorization", NativeDigest::basicAnswer(device.username, device.password));
+
+    // The transfer time-out fires only when no data moves; a device that
+    // sends a byte now and then would hold the request for ever, so the
+    // whole answer has a bound of its own, counted from the call.
+    auto* deadline = new QTimer(state->manager);
+    deadline->setSingleShot(true);
+    QObject::connect(deadline, &QTimer::timeout, state->manager, [state] {
+        if (state->finished)
+            return;
+        if (state->reply && state->reply->isRunning() && state->reply->error() == QNetworkReply::NoError) {
+            state->cut = Cut::TooSlow;
+            stop(state->reply);
+        } else if (!state->reply) {
+            // Still waiting for the device's turn: it never went out.
+            conclude(state,
+                     failed(QStringLiteral("The device was too slow to send its whole answer."), Native::Failure::Timeout));
+        }
+    });
+    deadline->start(timeout * tun::kWholeAnswerFactor);
 
     if (receiver) {
         // The answer is for the receiver alone: when it goes, so does the
@@ -395,26 +527,28 @@ void send(Method method, const Native::Device& device, const QString& path, cons
         QObject::connect(receiver, &QObject::destroyed, state->manager, [state] {
             state->receiverGone = true;
             if (state->reply)
-                state->reply->abort();
+                stop(state->reply);
+            else if (!state->finished)
+                release(state); // waiting for the device's turn
         });
     }
 
     // The login exchange is run here rather than by the network layer's
     // authenticator, which forgets the device's challenge with each request
-    // and so has every request refused once before it is answered.
-    QByteArray authorization;
-    if (auth == Digest) {
-        const auto kept = keptChallenges().find(state->key);
-        if (kept != keptChallenges().end()) {
-            state->nonce = kept->digest.nonce;
-            state->fromKept = true;
-            state->challenge = kept->text;
-            authorization =
-                NativeDigest::answer(kept->digest, methodName(method), state->target, payload, device.username,
-                                     device.password, ++kept->uses, NativeDigest::newCnonce());
-        }
+    // and so has every request refused once before it is answered. Requests
+    // that answer challenges take the device's turn, so that their nonce
+    // counts reach it in order (see DeviceLogins.h).
+    if (auth != Digest) {
+        begin(state);
+        return;
     }
-    attempt(state, authorization);
+    NativeLogins::takeTurn(state->key, [state] {
+        if (state->finished)
+            return false;
+        state->holdsTurn = true;
+        begin(state);
+        return true;
+    });
 }
 
 } // namespace

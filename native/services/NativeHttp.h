@@ -32,15 +32,22 @@ enum Auth : int {
     Digest = 2, // the device's challenge is answered once with the stored login
 };
 
-// Digest challenges. The last Digest challenge a device sent (to a request
-// in any mode) is kept per device address, and a Digest request answers it
-// at once, counting its nonce's uses, so that a device is not asked twice
-// for everything. When the device refuses an answer to a challenge it
-// accepted before, or calls the nonce stale (it expired, or the device
-// restarted), the request is sent again without credentials and the fresh
-// challenge answered once. A refused first answer to a challenge ends the
-// request, so a wrong login is tried once, and forgets the challenge. Only
-// the challenge is kept, never the login.
+// Logins. The last Digest challenge a device sent (to a request in any
+// mode) is kept per device address, and a Digest request answers it at
+// once, counting its nonce's uses; one that asked for Basic alone is
+// answered with Basic at once. Requests that answer a device's challenge go
+// one at a time up to the device's answer past the login, so their nonce
+// counts reach it in order (see DeviceLogins.h). When the device refuses an
+// answer with a nonce it accepted before, or calls the nonce stale (it
+// expired, or the device restarted), the fresh challenge of the refusal is
+// answered once. A refused first answer to a challenge ends the request, so
+// a wrong login is tried once, and forgets the challenge. Only challenges
+// are kept, never the login.
+//
+// Bounds. Besides the time-out the caller passes (the request is given up
+// when no data moves for that long), the whole answer must come within
+// twice that time from the call. Redirects are followed to the same device
+// only, three at most.
 
 // How large a body the caller expects; the request fails past the cap.
 enum class BodyLimit {

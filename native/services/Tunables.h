@@ -61,6 +61,16 @@ namespace kvr::native::tun {
 // up when no data moves for this long).
 inline constexpr std::chrono::milliseconds kDeviceRequestTimeout = 8s; // probe, details, calendar
 inline constexpr std::chrono::milliseconds kTcpConnectTimeout = 3s;    // one TCP connect test
+// The whole answer of a device request must come within this many times its
+// transfer time-out, counted from the call: a device that sends a byte now
+// and then never lets the transfer time-out fire.
+inline constexpr int kWholeAnswerFactor = 2;
+// Redirects to the same device followed by one request (or event stream)
+// before it is given up as a loop.
+inline constexpr int kMaxRedirects = 3;
+// A probe job ends with what it found by then, whatever its requests still
+// wait for, so that a slow device gives a finding and frees its place.
+inline constexpr std::chrono::milliseconds kProbeDeadline = 60s;
 
 // Largest answer body accepted from a device. Text answers (device
 // information, disks, channel lists, search pages) stay far below the first;

@@ -257,6 +257,7 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     click("Update");
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Device details · Renamed")); // not only when opened again
     QVERIFY(bench.pending.isEmpty());
     // A cancelled removal and Cancel store nothing. The question's "Remove"
     // is red and not the default: Enter cancels.
@@ -288,6 +289,7 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     click("Cancel");
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Device details · Renamed")); // not only when opened again
     // A confirmed removal closes the dialog.
     panel->startEdit();
     QTRY_VERIFY(panel->form());

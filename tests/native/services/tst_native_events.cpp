@@ -192,6 +192,9 @@ private Q_SLOTS:
             {200, E::None, 6000, true, "Lost Retry fresh recheck The device closed the event stream."},
             {200, E::Outrun, 600000, true,
              "Lost Retry The device sent more events than could be read; reconnecting later."},
+            {302, E::RedirectLoop, -1, false, "Lost Retry The device redirected the event stream in a loop."},
+            {302, E::RedirectElsewhere, -1, false,
+             "Lost Retry The device redirected the event stream to another address."},
         };
         const char* links[] = {"Off", "Connecting", "Live", "Refused", "Unsupported", "Lost"};
         const char* nexts[] = {"Retry", "RetryLater", "Wait"};
@@ -405,6 +408,45 @@ private Q_SLOTS:
         QCOMPARE(timers.delaysOf(id).mid(0, 5), (Delays{0, 0, 5000, 10000, 20000}));
         QCOMPARE(probes.count(NativeController::Diagnose), 1);
         events->stop();
+    }
+
+    // A stream redirected to itself with another query each time is
+    // followed a few times per attempt, not fifty, and reported as a loop;
+    // one redirected to another host is not followed at all.
+    void redirectsOfTheStream()
+    {
+        fake->script(kPath, nativetest::reply(200, {}, [](auto& r) {
+                         r.fault = FakeDevice::Fault::RedirectLoop;
+                         r.beforeLogin = true;
+                     }));
+        const QString id = addDevice();
+        QStringList texts; // the stream is retried at once, so its texts are caught as they come
+        connect(events.get(), &NativeEvents::linksChanged, this, [&] {
+            if (!status(id).text.isEmpty() && !texts.contains(status(id).text))
+                texts << status(id).text;
+        });
+        events->start();
+        QTRY_VERIFY(!texts.isEmpty());
+        events->stop();
+        QCOMPARE(texts, QStringList({"The device redirected the event stream in a loop."}));
+        const int attempts = int(timers.delaysOf(id).size());
+        QVERIFY(attempts >= 1);
+        QVERIFY2(fake->requestCount(kPath) <= 4 * attempts,
+                 qPrintable(QStringLiteral("%1 requests in %2 attempts").arg(fake->requestCount(kPath)).arg(attempts)));
+
+        FakeDevice other(FakeDevice::Kind::Isapi);
+        other.login = FakeDevice::Login::None;
+        QVERIFY(other.start());
+        fake->script(kPath, nativetest::reply(302, {}, [&](auto& r) {
+                         r.beforeLogin = true;
+                         r.headers = {"Location: http://127.0.0.1:" + QByteArray::number(other.httpPort()) + kPath.toLatin1()};
+                     }));
+        texts.clear();
+        events->start();
+        QTRY_VERIFY(!texts.isEmpty());
+        events->stop();
+        QCOMPARE(texts, QStringList({"The device redirected the event stream to another address."}));
+        QCOMPARE(other.requestCount(), 0);
     }
 
     void refusedLoginWaitsForAProbe()

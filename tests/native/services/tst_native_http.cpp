@@ -24,6 +24,38 @@ Response get(const Native::Device& d, const QString& path, NativeHttp::Auth auth
     return c.value.value_or(Response{});
 }
 
+// What each request the fake got carried: "-" no login, "B" Basic, else
+// the nonce count of its Digest answer in decimal.
+QStringList loginsSent(const FakeDevice& fake)
+{
+    QStringList out;
+    for (const kvrtest::FakeRequest& r : fake.requests()) {
+        const QByteArray a = r.headers.value("authorization");
+        const qsizetype nc = a.indexOf("nc=");
+        out << (a.isEmpty()               ? QStringLiteral("-")
+                    : a.startsWith("Basic ") ? QStringLiteral("B")
+                                             : QString::number(a.mid(nc + 3, 8).toUInt(nullptr, 16)));
+    }
+    return out;
+}
+
+// The answers of a fan-out in one line: status of each, in path order.
+QString statuses(const QList<Response>& answers)
+{
+    QStringList out;
+    for (const Response& r : answers)
+        out << QString::number(r.status);
+    return out.join(QLatin1Char(' '));
+}
+
+QList<Response> getAll(const Native::Device& d, const QStringList& paths)
+{
+    nativetest::Catch<QList<Response>> c;
+    NativeHttp::getAll(d, paths, NativeHttp::Digest, c.cb(), 8s);
+    c.wait();
+    return c.value.value_or(QList<Response>{});
+}
+
 // Starts a fake ISAPI device that asks for no login.
 bool startFake(FakeDevice& fake)
 {
@@ -114,24 +146,101 @@ private Q_SLOTS:
         // The answer to a 2xx still names the challenge it answered.
         QVERIFY(get(d, path, NativeHttp::Digest).wwwAuthenticate.contains("nonce="));
 
-        // The nonce went stale: refused with a fresh challenge saying so;
-        // back to the bare request, then the fresh challenge, counted anew.
+        // The nonce went stale: refused with a fresh challenge saying so,
+        // which is answered at once, counted anew.
         fake.clearLog();
         fake.expireNonces();
         QCOMPARE(post(), 200);
-        QCOMPARE(sent(), QStringList({"00000005", "-", "00000001"}));
+        QCOMPARE(sent(), QStringList({"00000005", "00000001"}));
         QCOMPARE(fake.staleRefusals(), 1);
-        // The device restarted and forgot its nonces, with no word of staleness.
+        // The device restarted and forgot its nonces, with no word of
+        // staleness: a refusal of a nonce it accepted before is no wrong
+        // password, and its fresh challenge is answered.
         fake.clearLog();
         fake.forgetNonces();
         QCOMPARE(get(d, path, NativeHttp::Digest).status, 200);
-        QCOMPARE(sent(), QStringList({"00000002", "-", "00000001"}));
+        QCOMPARE(sent(), QStringList({"00000002", "00000001"}));
 
         // Another device on another port has its own challenge.
         FakeDevice other(FakeDevice::Kind::Onvif);
         QVERIFY(other.start());
         QCOMPARE(get(deviceFor(other, QStringLiteral("ONVIF")), path, NativeHttp::Digest).status, 200);
         QCOMPARE(other.requestCount(), 2);
+    }
+
+    // Requests sent together travel on connections of their own and may
+    // arrive out of order; the fake, like strict recorders, refuses a nonce
+    // count not above the last it saw. Answers to the kept challenge reach
+    // it in the order of their counts, none is lost, and a device that knew
+    // nothing yet is asked bare once, not once per request.
+    void digestAnswersReachTheDeviceInOrder()
+    {
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.login = FakeDevice::Login::Digest;
+        QVERIFY(fake.start());
+        const Native::Device d = deviceFor(fake);
+        QStringList paths;
+        for (const char* p : {"/System/time", "/ContentMgmt/Storage", "/ContentMgmt/InputProxy/channels/status",
+                              "/ContentMgmt/InputProxy/channels", "/System/Video/inputs/channels",
+                              "/System/deviceInfo"})
+            paths << QStringLiteral("/ISAPI") + QLatin1String(p);
+        // Rounds as sweeps bring them: the first one learns the challenge.
+        QStringList expected = {"-"};
+        int count = 0;
+        for (int round = 0; round < 8; ++round) {
+            QCOMPARE(statuses(getAll(d, paths)), QStringLiteral("200 200 200 200 200 200"));
+            for (int i = 0; i < paths.size(); ++i)
+                expected << QString::number(++count);
+        }
+        QCOMPARE(loginsSent(fake), expected);
+        QCOMPARE(fake.countRefusals(), 0);
+        QCOMPARE(fake.servedCount(), 8 * int(paths.size()));
+
+        // The device restarts and forgets its nonce: the first answer to it
+        // is refused, which is no wrong password since the nonce had been
+        // accepted; the refusal's challenge is answered, and the others wait
+        // for it and answer it in turn. Nothing is lost, nothing asked bare.
+        fake.clearLog();
+        fake.forgetNonces();
+        QCOMPARE(statuses(getAll(d, paths)), QStringLiteral("200 200 200 200 200 200"));
+        QCOMPARE(loginsSent(fake), QStringList({QString::number(count + 1), "1", "2", "3", "4", "5", "6"}));
+
+        // A wrong password is still tried once per request and refused.
+        fake.clearLog();
+        const QList<Response> wrong = getAll(deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope")),
+                                             paths.mid(0, 2));
+        QCOMPARE(statuses(wrong), QStringLiteral("401 401"));
+        QCOMPARE(wrong.first().failure, Native::Failure::LoginRefused);
+        QVERIFY(fake.requestCount() <= 4);
+    }
+
+    // A device that asks for Basic alone is answered with Basic directly
+    // once it has asked, as a Digest device is with its kept challenge.
+    void basicIsAnsweredOnceAsked()
+    {
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.login = FakeDevice::Login::Basic;
+        QVERIFY(fake.start());
+        const Native::Device d = deviceFor(fake);
+        const QStringList paths = {QStringLiteral("/ISAPI/System/time"), QStringLiteral("/ISAPI/ContentMgmt/Storage"),
+                                   QStringLiteral("/ISAPI/System/deviceInfo")};
+        QCOMPARE(statuses(getAll(d, paths)), QStringLiteral("200 200 200"));
+        QCOMPARE(get(d, paths.first(), NativeHttp::Digest).status, 200);
+        QCOMPARE(loginsSent(fake), QStringList({"-", "B", "B", "B", "B"}));
+
+        // A wrong password sent that way is refused once, and not kept.
+        fake.clearLog();
+        const Native::Device wrong = deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope"));
+        QCOMPARE(get(wrong, paths.first(), NativeHttp::Digest).status, 401);
+        QCOMPARE(loginsSent(fake), QStringList({"B"}));
+        // The device moves to Digest: the Basic answer is refused with a
+        // Digest challenge, which is answered.
+        fake.clearLog();
+        fake.login = FakeDevice::Login::Basic;
+        QCOMPARE(get(d, paths.first(), NativeHttp::Digest).status, 200);
+        fake.login = FakeDevice::Login::Digest;
+        QCOMPARE(get(d, paths.first(), NativeHttp::Digest).status, 200);
+        QCOMPARE(loginsSent(fake), QStringList({"-", "B", "B", "1"}));
     }
 
     // Challenges as devices write them, and the answers to them.
@@ -230,24 +339,45 @@ private Q_SLOTS:
         // A device that never stops sending fails at the cap.
         QTest::newRow("endless") << int(Fault::Endless) << 0
                                  << "The device sent more than 4 MB; the answer was dropped." << F::TooLarge;
+        // Devices that misbehave on purpose: a body a byte at a time (data
+        // keeps moving, so only the bound on the whole answer ends it), a
+        // redirect to itself with another query each time, and a length
+        // that lies (10 GB announced, 12 bytes sent, then the close).
+        QTest::newRow("trickle") << int(Fault::Trickle) << 0 << "The device was too slow to send its whole answer."
+                                 << F::Timeout;
+        QTest::newRow("redirect loop") << int(Fault::RedirectLoop) << 0
+                                       << "The device redirected the request in a loop." << F::Redirected;
+        QTest::newRow("lying length") << int(Fault::Short) << 0
+                                      << "The device closed the connection before its whole answer came."
+                                      << F::ConnectionClosed;
     }
     void failuresBecomeSentences()
     {
         QFETCH(int, fault);
         QFETCH(int, status);
+        // A reply aborted after it failed makes the network layer complain.
+        QTest::failOnWarning(QRegularExpression(QStringLiteral("must only be called once")));
         FakeDevice fake(FakeDevice::Kind::Isapi);
         QVERIFY(startFake(fake));
         Native::Device d = deviceFor(fake);
         if (fault < 0)
             d.httpPort = kvrtest::closedPort();
         else
-            fake.script(QStringLiteral("/x"), nativetest::reply(status, {}, [&](auto& r) { r.fault = Fault(fault); }));
-        const Response r =
-            get(d, QStringLiteral("/x"), NativeHttp::None, fault == int(Fault::Silence) ? 300ms : 8000ms);
+            fake.script(QStringLiteral("/x"), nativetest::reply(status, {}, [&](auto& r) {
+                            r.fault = Fault(fault);
+                            if (r.fault == Fault::Trickle || r.fault == Fault::Short)
+                                r.body = QByteArray(r.fault == Fault::Short ? 12 : 100, 'b');
+                            r.announcedLength = qint64(10) << 30;
+                        }));
+        fake.trickleMs = 50;
+        const bool quick = fault == int(Fault::Silence) || fault == int(Fault::Trickle);
+        const Response r = get(d, QStringLiteral("/x"), NativeHttp::None, quick ? 300ms : 8000ms);
         QCOMPARE(r.status, status);
         QVERIFY(r.body.isEmpty());
         QTEST(r.error, "error");
         QTEST(r.failure, "failure");
+        // A loop is followed a few times, not fifty.
+        QVERIFY2(fake.requestCount() <= 4, qPrintable(QString::number(fake.requestCount())));
     }
 
     // A picture may be larger than a text answer (an endless one: the
@@ -297,6 +427,14 @@ private Q_SLOTS:
         const Response here = get(deviceFor(fake), QStringLiteral("/here"));
         QCOMPARE(here.status, 200);
         QVERIFY(here.body.contains("localTime"));
+
+        // Behind a Digest login each hop answers for its own address with
+        // the next count (a copy of the first answer would be a replay).
+        fake.login = FakeDevice::Login::Digest;
+        fake.clearLog();
+        QCOMPARE(get(deviceFor(fake), QStringLiteral("/here"), NativeHttp::Digest).status, 200);
+        QCOMPARE(loginsSent(fake), QStringList({"-", "1", "2"}));
+        QCOMPARE(fake.requests().last().target, QStringLiteral("/ISAPI/System/time"));
     }
 
     // An answer whose receiver is gone is dropped, and its request (or

@@ -150,9 +150,11 @@ private Q_SLOTS:
 
     // What a login and a details fetch cost a recorder, by the fake's own
     // log: the first request is refused once and its challenge answered,
-    // every details request is answered at once (nonce counts going up),
-    // and the next probe does the same with the challenge of its own first
-    // refusal. A nonce gone stale sends one request back to the bare form.
+    // every details request is answered at once, its nonce count reaching
+    // the device in order (the fake refuses a count not above the last), and
+    // the next probe does the same with the challenge of its own first
+    // refusal. A nonce gone stale costs one refused request, whose fresh
+    // challenge is answered.
     void requestsPerFetch_data()
     {
         QTest::addColumn<int>("kind");
@@ -168,13 +170,17 @@ private Q_SLOTS:
         QFETCH(int, details);
         FakeDevice fake{FakeDevice::Kind(kind)};
         QVERIFY(fake.start());
-        // What each request carried: "-" nothing, else its nonce's number
-        // (in order of first use) and its nonce count.
-        auto answers = [&fake] {
+        // What each request carried: "-" nothing, "B" Basic, else its
+        // nonce's number (in order of first use) and its nonce count.
+        auto answers = [](const FakeDevice& device) {
             QStringList out;
             QStringList nonces;
-            for (const kvrtest::FakeRequest& r : fake.requests()) {
+            for (const kvrtest::FakeRequest& r : device.requests()) {
                 const QByteArray a = r.headers.value("authorization");
+                if (a.startsWith("Basic ")) {
+                    out << QStringLiteral("B");
+                    continue;
+                }
                 const QRegularExpression field(QStringLiteral("\\b(nonce|nc)=\"?([0-9a-f]+)"));
                 QString nonce, nc;
                 for (auto it = field.globalMatch(QString::fromLatin1(a)); it.hasNext();) {
@@ -189,7 +195,6 @@ private Q_SLOTS:
                     nonces << nonce;
                 out << QStringLiteral("%1:%2").arg(nonces.indexOf(nonce) + 1).arg(nc.toInt(nullptr, 16));
             }
-            std::sort(out.begin() + 2, out.end()); // the details go out at once, in any order
             return out;
         };
         QStringList expected = {"-", "1:1"};
@@ -200,7 +205,7 @@ private Q_SLOTS:
         QVERIFY(o.detailsFetched && o.channelsKnown);
         QCOMPARE(fake.requestCount(), 2 + details);
         QCOMPARE(fake.servedCount(), 1 + details);
-        QCOMPARE(answers(), expected);
+        QCOMPARE(answers(fake), expected);
 
         fake.clearLog();
         o = probe(deviceFor(fake, brand), 0);
@@ -209,8 +214,9 @@ private Q_SLOTS:
         QCOMPARE(fake.servedCount(), 1 + details);
 
         // The device lets the nonce go stale between the login and the
-        // details: the first details request to be refused for it goes back
-        // to the bare request and the fresh challenge; all still get through.
+        // details: the first details request is refused and answers the
+        // fresh challenge; the others wait for it and use that one, so all
+        // still get through.
         fake.clearLog();
         Native::Device d = deviceFor(fake, brand);
         nativetest::Catch<QList<NativeHttp::Response>> got;
@@ -222,8 +228,52 @@ private Q_SLOTS:
         for (const NativeHttp::Response& r : *got.value)
             QCOMPARE(r.status, 200);
         QCOMPARE(fake.servedCount(), details);
-        QVERIFY(fake.staleRefusals() >= 1);
-        QCOMPARE(fake.requestCount(), details + 2 * fake.staleRefusals());
+        QCOMPARE(fake.staleRefusals(), 1);
+        QCOMPARE(fake.requestCount(), details + 1);
+        QCOMPARE(fake.countRefusals(), 0);
+
+        // A device that asks for Basic alone: its first request is refused
+        // once a probe, and every other request carries Basic at once.
+        FakeDevice basic{FakeDevice::Kind(kind)};
+        basic.login = FakeDevice::Login::Basic;
+        QVERIFY(basic.start());
+        for (int sweep = 0; sweep < 2; ++sweep) {
+            basic.clearLog();
+            QVERIFY(probe(deviceFor(basic, brand), 0).detailsFetched);
+            QCOMPARE(answers(basic), QStringList({"-"}) + QStringList(details + 1, QStringLiteral("B")));
+        }
+    }
+
+    // A device that trickles its answers (a byte now and then, so the
+    // transfer time-out never fires) holds its probe only until the probe's
+    // deadline: the probe ends with a finding, and what it still waited for
+    // is abandoned, whether the login or the details were slow.
+    void slowDevicesEndWithAFinding()
+    {
+        using namespace std::chrono_literals;
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.trickleMs = 100;
+        QVERIFY(fake.start());
+        nativetest::Catch<Outcome> run;
+        NativeProbe::fetch(deviceFor(fake), 0, nullptr, run.cb(), 2s);
+        QVERIFY(run.wait());
+        QCOMPARE(summary(*run.value),
+                 "2221 d0 b0 timed loss0 f5 The device was too slow to answer; the check was stopped after 2 s.");
+        QVERIFY(!run->loginRefused);
+        QTRY_COMPARE(fake.openConnections(), 0);
+
+        fake.trickleMs = 0;
+        fake.script(QStringLiteral("/ISAPI/System/time"),
+                    nativetest::reply(200, QByteArray(400, ' '), [](auto& r) { r.fault = FakeDevice::Fault::Trickle; }));
+        nativetest::Catch<Outcome> details;
+        NativeProbe::fetch(deviceFor(fake), 0, nullptr, details.cb(), 2s);
+        QVERIFY(details.wait());
+        QCOMPARE(summary(*details.value), "2222 d2 b0 timed loss0 f5 The device was too slow to send its details; "
+                                          "the check was stopped after 2 s.");
+        QVERIFY(!details->detailsFetched);
+        QTRY_COMPARE(fake.openConnections(), 0);
+        QTest::qWait(50);
+        QCOMPARE(run.calls + details.calls, 2);
     }
 
     void otherFirstAnswers()
