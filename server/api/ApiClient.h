@@ -117,6 +117,10 @@ public:
     void fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers, QObject* context = nullptr);
     void fetchCatalog(const QString& orgString, std::function<void(const QList<Site>&, const QString& error)> callback,
                       QObject* context = nullptr);
+    // Loads the devices and channels of these sites again, as a catalogue
+    // load does (a load under way is dropped): `site` with the index in this
+    // list, then `done`; `sites` is not called.
+    void reloadSites(const QList<Site>& sites, const CatalogHandlers& handlers, QObject* context = nullptr);
 
     // Organisations, presets, status.
     void fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback,
@@ -236,6 +240,7 @@ private:
     void renewalTimedOut();
 
     void supersedeCatalog();
+    void startCatalogLoad(const RequestTicket& ticket, const QList<Site>& sites, const CatalogHandlers& handlers);
     void pumpCatalog(const std::shared_ptr<CatalogLoad>& load);
     void catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int site, const QJsonObject& answer,
                                 int status, const QString& error);

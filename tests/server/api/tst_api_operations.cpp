@@ -260,18 +260,36 @@ private Q_SLOTS:
         rig.server.script("/v2/get_sites_by_org_string", Answer::hangUp(), -1);
         p = load();
         QVERIFY(!p.error.isEmpty() && p.sitesCalls == 0);
-        // A failing device list leaves its site empty and is not reported; one
-        // without any answer completes its site but is reported.
-        for (bool silent : {false, true}) {
-            rig.server.scriptHandler("/v2/get_devices_by_site/", [silent](const Request& r) {
+        // A device list the server failed to give (an error, or no answer at
+        // all) completes its site marked, not as a site without devices; only
+        // no answer is reported. A refusal leaves the site empty.
+        Site failedSite;
+        for (const int status : {500, 0, 404}) {
+            rig.server.scriptHandler("/v2/get_devices_by_site/", [status](const Request& r) {
                 if (r.queryValue("site_id") != "2")
                     return Answer::json(200, {{"devices", QJsonArray()}});
-                return silent ? Answer::hangUp() : Answer::json(500, {});
+                return status ? Answer::json(status, {}) : Answer::hangUp();
             });
             p = load();
             QCOMPARE(p.completed.size(), 2);
-            QVERIFY2(silent == p.error.contains("could not be loaded"), qPrintable(p.error));
+            const Site second = std::get<1>(*std::find_if(p.completed.cbegin(), p.completed.cend(),
+                                                          [](const auto& c) { return std::get<0>(c) == 1; }));
+            QVERIFY(second.devices.isEmpty() && !second.loading && second.devicesFailed == (status != 404));
+            QVERIFY2((status == 0) == p.error.contains("could not be loaded"), qPrintable(p.error));
+            if (status == 500)
+                failedSite = second;
         }
+        // A marked site is loaded again on its own, complete with its channels.
+        rig.server.clearRequests();
+        Progress again;
+        rig.client->reloadSites({failedSite}, again.handlers());
+        QTRY_VERIFY(again.done);
+        QCOMPARE(again.sitesCalls, 0);
+        QCOMPARE(again.completed.size(), 1);
+        const Site reloaded = std::get<1>(again.completed.first());
+        QVERIFY(std::get<0>(again.completed.first()) == 0 && reloaded.id == "2" && !reloaded.devicesFailed
+                && !reloaded.loading && reloaded.devices.size() == 2 && reloaded.devices[1].channels.size() == 4);
+        QCOMPARE(rig.server.requestsTo("/v2/get_devices_by_site/").first().queryValue("site_id"), QString("2"));
 
         // No answer at all is an error everywhere, never an empty result.
         const auto silent = [&](const QString& path, auto start) {
