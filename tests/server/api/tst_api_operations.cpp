@@ -834,6 +834,13 @@ private Q_SLOTS:
         QCOMPARE(rig.server.streams.size(), 1);
         rig.client->stopLive("");
         QTRY_VERIFY(rig.server.streams.isEmpty());
+        // Sign-out gives back the recording that plays by itself: no live
+        // stream is held, and no stop of the stage comes before it.
+        playback("10:00", s);
+        QTRY_VERIFY_WITH_TIMEOUT(s.calls == 1, 15000);
+        QCOMPARE(rig.server.streams.size(), 1);
+        rig.client->logout();
+        QTRY_VERIFY(rig.server.streams.isEmpty());
     }
 
     // A real server gives one recording id per recorder ("pb1001") and takes
