@@ -619,11 +619,11 @@ private Q_SLOTS:
     {
         apitest::Rig rig(apitest::signedIn);
         rig.server.populate(1, 1, 6);
-        rig.server.streamTtlSecs = 4; // a round every 2 s
+        rig.server.streamTtlSecs = 6; // a round every 3 s
         rig.server.leasesExpire = true;
         for (int i = 1; i <= 6; ++i) {
             QVERIFY(!start(*rig.client, QString::number(5000000 + i)).info.url.isEmpty());
-            QTest::qWait(700);
+            QTest::qWait(1000);
         }
         QTest::qWait(1000); // past the lease of the first tile, had no round come
         QVERIFY2(rig.server.lapsed.isEmpty(), qPrintable(rig.server.lapsed.join(' ')));
@@ -636,8 +636,8 @@ private Q_SLOTS:
         // do not hold off the round already due either.
         rig.server.streamTtlSecs = 120;
         const int before = rig.server.countOf("/v2/api/vms/stream/lease/");
-        QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 6, 5000);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 12, 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 6, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 12, 10000);
         QCOMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), 60000);
         QCOMPARE(rig.server.lapsed, QStringList());
     }
@@ -878,8 +878,12 @@ private Q_SLOTS:
             QCOMPARE(startsAndStops(rig.server), expected);
 
             // Two steps in quick succession: the first is answered after the
-            // second was asked for; its id is the second's, so no stop goes.
-            rig.server.delayRule = [](const Request& r) { return r.path == kPlaybackPath ? 200 : 0; };
+            // second was asked for, and before the second is answered; its id
+            // is the one the second takes, so no stop goes.
+            int asked = 0;
+            rig.server.delayRule = [&asked](const Request& r) {
+                return r.path == kPlaybackPath ? (asked++ == 0 ? 800 : 1600) : 0;
+            };
             playback("00:02", overtaken);
             QTRY_COMPARE(rig.server.countOf(kPlaybackPath), 3);
             playback("00:03", s);
