@@ -82,37 +82,54 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
                 handlers.sites(sites);
             if (!ticket.current())
                 return; // a handler started another load
-            if (sites.isEmpty()) {
-                if (handlers.done)
-                    handlers.done(QString());
-                return;
-            }
-            auto load = std::make_shared<CatalogLoad>();
-            load->sites = sites;
-            load->pending = QList<int>(sites.size(), 1);
-            load->sitesLeft = int(sites.size());
-            load->ticket = ticket;
-            load->handlers = handlers;
-            m_catalogLoad = load;
-            std::weak_ptr<CatalogLoad> weak = load;
-            for (int i = 0; i < sites.size(); ++i) {
-                load->jobs.push_back([this, weak, i] {
-                    auto l = weak.lock();
-                    if (!l)
-                        return;
-                    QUrlQuery q;
-                    q.addQueryItem(QStringLiteral("site_id"), l->sites.at(i).id);
-                    getJson(
-                        QStringLiteral("/v2/get_devices_by_site/"), true,
-                        [this, l, i](const QJsonObject& a, int s, const QString& e) {
-                            catalogDevicesAnswered(l, i, a, s, e);
-                        },
-                        q);
-                });
-            }
-            pumpCatalog(load);
+            startCatalogLoad(ticket, sites, handlers);
         },
         query);
+}
+
+void ApiClient::reloadSites(const QList<Site>& given, const CatalogHandlers& handlers, QObject* context)
+{
+    supersedeCatalog();
+    QList<Site> sites = given;
+    for (Site& site : sites) {
+        site.loading = true;
+        site.devicesFailed = false;
+        site.devices.clear();
+    }
+    startCatalogLoad(m_catalogDesk.ticket(), sites,
+                     {nullptr, tied(context, handlers.site), tied(context, handlers.done)});
+}
+
+void ApiClient::startCatalogLoad(const RequestTicket& ticket, const QList<Site>& sites,
+                                 const CatalogHandlers& handlers)
+{
+    if (sites.isEmpty()) {
+        if (handlers.done)
+            handlers.done(QString());
+        return;
+    }
+    auto load = std::make_shared<CatalogLoad>();
+    load->sites = sites;
+    load->pending = QList<int>(sites.size(), 1);
+    load->sitesLeft = int(sites.size());
+    load->ticket = ticket;
+    load->handlers = handlers;
+    m_catalogLoad = load;
+    std::weak_ptr<CatalogLoad> weak = load;
+    for (int i = 0; i < sites.size(); ++i) {
+        load->jobs.push_back([this, weak, i] {
+            auto l = weak.lock();
+            if (!l)
+                return;
+            QUrlQuery q;
+            q.addQueryItem(QStringLiteral("site_id"), l->sites.at(i).id);
+            getJson(
+                QStringLiteral("/v2/get_devices_by_site/"), true,
+                [this, l, i](const QJsonObject& a, int s, const QString& e) { catalogDevicesAnswered(l, i, a, s, e); },
+                q);
+        });
+    }
+    pumpCatalog(load);
 }
 
 void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
@@ -140,6 +157,8 @@ void ApiClient::catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load,
         load->firstError = error;
     if (status > 0 && status < 400)
         site.devices = readDevices(answer, site.id);
+    // A server in trouble is not a site without devices: the site stays, marked.
+    site.devicesFailed = status == 0 || (status >= 400 && ApiRules::isOutage(ApiRules::failureOfStatus(status)));
     load->pending[i] = int(site.devices.size());
     if (site.devices.isEmpty()) {
         catalogSiteDone(load, i);

@@ -11,6 +11,7 @@
 #include <QNetworkRequest>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QUrlQuery>
@@ -116,6 +117,10 @@ public:
     void fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& handlers, QObject* context = nullptr);
     void fetchCatalog(const QString& orgString, std::function<void(const QList<Site>&, const QString& error)> callback,
                       QObject* context = nullptr);
+    // Loads the devices and channels of these sites again, as a catalogue
+    // load does (a load under way is dropped): `site` with the index in this
+    // list, then `done`; `sites` is not called.
+    void reloadSites(const QList<Site>& sites, const CatalogHandlers& handlers, QObject* context = nullptr);
 
     // Organisations, presets, status.
     void fetchOrganisations(std::function<void(const QList<Organisation>&, const QString& error)> callback,
@@ -235,6 +240,7 @@ private:
     void renewalTimedOut();
 
     void supersedeCatalog();
+    void startCatalogLoad(const RequestTicket& ticket, const QList<Site>& sites, const CatalogHandlers& handlers);
     void pumpCatalog(const std::shared_ptr<CatalogLoad>& load);
     void catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int site, const QJsonObject& answer,
                                 int status, const QString& error);
@@ -249,19 +255,20 @@ private:
     void routeStream(bool live, const QString& key, const RequestTicket& start, StreamCallback callback,
                      const QJsonObject& payload, const QString& cameraId, bool publicRoute, bool relayRoute,
                      const QString& relayHostName, int relayPortNumber);
-    void deliverSuperseded(const QString& streamId, const QString& cameraId, StreamCallback callback);
-    // Whether a live entry of any holder plays this stream id.
+    void deliverSuperseded(const QString& streamId, const QString& scope, StreamCallback callback);
+    // Whether a live entry of any holder, or the recording the stage plays,
+    // holds this stream id.
     bool streamHeld(const QString& streamId) const;
     // Gives a stream id back to the server once nobody needs it: not while a
-    // holder plays it (then never), and not while a live start of its camera
-    // is under way, which may be answered with the very same id (then once
-    // that start is settled, and only if it did not take the id).
-    void releaseStream(const QString& streamId, const QString& cameraId);
-    void sendStop(const QString& streamId, const QString& cameraId);
-    void stopAnswered(const QString& cameraId);
-    // A live start of the camera has its stream id placed (held or given
-    // back) or has failed: stops held back for the camera are decided now.
-    void liveStartSettled(const QString& cameraId);
+    // holder plays it (then never), and not while a start of its scope is
+    // under way, which may be answered with the very same id (then once that
+    // start is settled, and only if it did not take the id).
+    void releaseStream(const QString& streamId, const QString& scope);
+    void sendStop(const QString& streamId, const QString& scope);
+    void stopAnswered(const QString& scope);
+    // A start of the scope has its stream id placed (held or given back) or
+    // has failed: stops held back for the scope are decided now.
+    void startSettled(const QString& scope);
     // Sends every stop held back, whatever is under way (sign-out).
     void flushHeldBackStops();
     // Gives back the device-playback streams: the stage plays one recording at a time.
@@ -273,6 +280,9 @@ private:
     void finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
                      bool superseded);
     void beginLease(int ttlSecs);
+    // Rounds every intervalMs from now on; the next round comes no later than
+    // that, and never later than it was due (the timer is only brought forward).
+    void scheduleLeaseRound(qint64 intervalMs, bool startIdle);
     void leaseStep();
     void pumpLeases();
     void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
@@ -282,6 +292,11 @@ private:
     // Emits the restart signal for the live key unless one went out within
     // the restart spacing; true when it did.
     bool askRestart(const QString& key, const QString& cameraId, const QString& why);
+    // A stream the server no longer knew, within the restart spacing of the
+    // last restart asked for: asked for once the spacing ends, unless its
+    // holder started or stopped it by then.
+    void rememberRestart(const QString& key, const QString& cameraId);
+    void restartsDue();
 
     QString m_baseUrl;
     // Relay and reachability.
@@ -318,21 +333,25 @@ private:
     QHash<QString, std::shared_ptr<TicketDesk>> m_liveStarts;
     TicketDesk m_playbackDesk;
     QHash<QString, StreamInfo> m_liveStreams;
-    // A stop and a start of one camera's stream must reach the server in the
-    // order they were made: a start waits while a stop of its camera is
-    // unanswered, and a stop waits while a start of its camera is unanswered.
-    QHash<QString, int> m_liveStartsInFlight;                     // camera id -> starts not yet settled
-    QHash<QString, int> m_stopsInFlight;                          // camera id -> stop requests not yet answered
-    QHash<QString, QString> m_heldBackStops;                      // stream id -> camera id
-    QHash<QString, QList<std::function<void()>>> m_waitingStarts; // camera id -> starts to send after its stops
-    QHash<QString, QString> m_playbackStreams;                    // device-playback stream id -> camera id
-    QTimer* m_leaseTimer = nullptr;
+    // A stop and a start of one stream must reach the server in the order
+    // they were made: a start waits while a stop of its scope (its camera, or
+    // the recordings) is unanswered, and a stop waits while a start of its
+    // scope is unanswered (ApiRules::streamScope).
+    QHash<QString, int> m_startsInFlight;                         // scope -> starts not yet settled
+    QHash<QString, int> m_stopsInFlight;                          // scope -> stop requests not yet answered
+    QHash<QString, QString> m_heldBackStops;                      // stream id -> scope
+    QHash<QString, QList<std::function<void()>>> m_waitingStarts; // scope -> starts to send after its stops
+    QSet<QString> m_playbackStreams;                              // device-playback stream ids
+    QTimer* m_leaseTimer = nullptr; // single shot: the next lease round
+    qint64 m_leaseIntervalMs = 0;   // between rounds
     // Leases of the current round not sent yet, and those on their way; each
     // is the live key with the ticket of the start it renews.
     QList<std::pair<QString, RequestTicket>> m_leaseQueue;
     QHash<QString, RequestTicket> m_leasesInFlight;
     int m_leaseTimeoutMs;
     QHash<QString, qint64> m_restartAskedAt; // live key -> monotonic ms of the last restart asked for
+    QHash<QString, QString> m_restartsDue;   // live key -> camera id, see rememberRestart
+    QTimer* m_restartTimer = nullptr;
 
     // Session.
     QTimer* m_refreshTimer = nullptr;

@@ -190,6 +190,12 @@ QString cameraOf(const QString& key)
     return at < 0 ? key : key.mid(at + 1);
 }
 
+QString streamScope(bool live, const QString& cameraId)
+{
+    // U+001F never stands in a camera id alone, so no camera shares it.
+    return live ? cameraId : QStringLiteral("\x1frecording");
+}
+
 bool cacheFresh(qint64 ageMs, bool reachable)
 {
     if (ageMs < 0)

@@ -71,6 +71,12 @@ QString liveKey(const QString& owner, const QString& cameraId);
 QString ownerOf(const QString& key);
 QString cameraOf(const QString& key);
 
+// What the stops and starts of a server stream are kept in order by: a live
+// stream's id belongs to its camera; a recording's id belongs to its recorder
+// (which reuses it for the next recording), and the client is not told the
+// recorder, so every recording shares one scope.
+QString streamScope(bool live, const QString& cameraId);
+
 // Whether a cached reachability answer may be reused after ageMs.
 bool cacheFresh(qint64 ageMs, bool reachable);
 

@@ -91,21 +91,24 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
 {
     const QString cameraId = query.queryItemValue(QStringLiteral("camera_id"), QUrl::FullyDecoded);
     const QString key = liveKey(owner, cameraId);
+    const QString scope = ApiRules::streamScope(live, cameraId);
     RequestTicket start;
     if (live) {
         std::shared_ptr<TicketDesk>& desk = m_liveStarts[key];
         if (!desk)
             desk = std::make_shared<TicketDesk>();
         start = desk->issue();
-        ++m_liveStartsInFlight[cameraId];
+        // The holder starts it again: a restart kept for later is not needed.
+        m_restartsDue.remove(key);
     } else {
         start = m_playbackDesk.issue();
     }
-    auto send = [this, path, query, live, cameraId, key, start, callback = std::move(callback)] {
-        if (live && !start.current()) {
+    ++m_startsInFlight[scope];
+    auto send = [this, path, query, live, cameraId, key, scope, start, callback = std::move(callback)] {
+        if (!start.current()) {
             // Overtaken while it waited for a stop: nothing to ask for any more.
-            liveStartSettled(cameraId);
-            deliverSuperseded(QString(), cameraId, callback);
+            startSettled(scope);
+            deliverSuperseded(QString(), scope, callback);
             return;
         }
         qWarning().noquote() << "[api] requesting" << path << "camera" << cameraId;
@@ -118,68 +121,70 @@ void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool li
         });
     };
     // A server that takes a stop after a start of the same stream ends the
-    // fresh stream: the start waits for the camera's stops to be answered.
-    if (live && m_stopsInFlight.value(cameraId) > 0) {
-        m_waitingStarts[cameraId].append(std::move(send));
+    // fresh stream (a camera's live stream, a recorder's recording, keep
+    // their ids): the start waits for the stops of its scope to be answered.
+    if (m_stopsInFlight.value(scope) > 0) {
+        m_waitingStarts[scope].append(std::move(send));
         return;
     }
     send();
 }
 
-void ApiClient::deliverSuperseded(const QString& streamId, const QString& cameraId, StreamCallback callback)
+void ApiClient::deliverSuperseded(const QString& streamId, const QString& scope, StreamCallback callback)
 {
-    // The server hands out one stream id per camera, so the id of an overtaken
-    // start may be the very stream another holder, or a newer start, plays.
-    releaseStream(streamId, cameraId);
+    // The server hands out one stream id per camera (and one recording id per
+    // recorder), so the id of an overtaken start may be the very stream
+    // another holder, or a newer start, plays.
+    releaseStream(streamId, scope);
     if (callback)
         callback(supersededInfo(), QString());
 }
 
-void ApiClient::releaseStream(const QString& streamId, const QString& cameraId)
+void ApiClient::releaseStream(const QString& streamId, const QString& scope)
 {
     if (streamId.isEmpty() || streamHeld(streamId))
         return;
-    if (m_liveStartsInFlight.value(cameraId) > 0) {
-        m_heldBackStops.insert(streamId, cameraId);
+    if (m_startsInFlight.value(scope) > 0) {
+        m_heldBackStops.insert(streamId, scope);
         return;
     }
-    sendStop(streamId, cameraId);
+    sendStop(streamId, scope);
 }
 
-void ApiClient::sendStop(const QString& streamId, const QString& cameraId)
+void ApiClient::sendStop(const QString& streamId, const QString& scope)
 {
     m_heldBackStops.remove(streamId);
-    ++m_stopsInFlight[cameraId];
+    ++m_stopsInFlight[scope];
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("stream_id"), streamId);
     // Answered or not, the stop is over for the starts that wait on it.
     getJson(
         QStringLiteral("/v2/api/stop/live/stream/"), true,
-        [this, cameraId](const QJsonObject&, int, const QString&) { stopAnswered(cameraId); }, q);
+        [this, scope](const QJsonObject&, int, const QString&) { stopAnswered(scope); }, q);
 }
 
-void ApiClient::stopAnswered(const QString& cameraId)
+void ApiClient::stopAnswered(const QString& scope)
 {
-    if (--m_stopsInFlight[cameraId] > 0)
+    if (--m_stopsInFlight[scope] > 0)
         return;
-    m_stopsInFlight.remove(cameraId);
-    const QList<std::function<void()>> starts = m_waitingStarts.take(cameraId);
+    m_stopsInFlight.remove(scope);
+    const QList<std::function<void()>> starts = m_waitingStarts.take(scope);
     for (const auto& start : starts)
         start();
 }
 
-void ApiClient::liveStartSettled(const QString& cameraId)
+void ApiClient::startSettled(const QString& scope)
 {
-    if (--m_liveStartsInFlight[cameraId] > 0)
+    if (--m_startsInFlight[scope] > 0)
         return;
-    m_liveStartsInFlight.remove(cameraId);
+    m_startsInFlight.remove(scope);
     QStringList due;
     for (auto it = m_heldBackStops.cbegin(); it != m_heldBackStops.cend(); ++it)
-        if (it.value() == cameraId)
+        if (it.value() == scope)
             due << it.key();
     for (const QString& streamId : std::as_const(due)) {
         m_heldBackStops.remove(streamId);
-        releaseStream(streamId, cameraId);
+        releaseStream(streamId, scope);
     }
 }
 
@@ -193,13 +198,15 @@ void ApiClient::flushHeldBackStops()
 
 void ApiClient::releasePlaybackStreams()
 {
-    const QHash<QString, QString> held = std::exchange(m_playbackStreams, {});
-    for (auto it = held.cbegin(); it != held.cend(); ++it)
-        releaseStream(it.key(), it.value());
+    const QSet<QString> held = std::exchange(m_playbackStreams, {});
+    for (const QString& streamId : held)
+        releaseStream(streamId, ApiRules::streamScope(false, QString()));
 }
 
 bool ApiClient::streamHeld(const QString& streamId) const
 {
+    if (m_playbackStreams.contains(streamId))
+        return true;
     for (const StreamInfo& held : m_liveStreams)
         if (held.streamId == streamId)
             return true;
@@ -213,11 +220,11 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     // must not replace what that newer start shows; a stream it did get is
     // given back.
     const QJsonObject payload = unwrapEnvelope(reply.answer);
+    const QString scope = ApiRules::streamScope(live, cameraId);
     if (const auto failed = ApiRules::startFailure(reply.status, reply.error, reply.failure, payload)) {
-        if (live)
-            liveStartSettled(cameraId);
+        startSettled(scope);
         if (!start.current())
-            deliverSuperseded(payload.value(QStringLiteral("stream_id")).toVariant().toString(), cameraId, callback);
+            deliverSuperseded(payload.value(QStringLiteral("stream_id")).toVariant().toString(), scope, callback);
         else if (callback)
             callback(failedInfo(failed->failure), failed->text);
         return;
@@ -284,16 +291,19 @@ void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& 
     }
     qWarning().noquote() << "[route] camera" << cameraId << "via" << via;
 
+    const QString scope = ApiRules::streamScope(live, cameraId);
     if (!live) {
         // A recording answered after a newer playback start or a stop must
         // not replace what the stage shows now; the server stream it opened
-        // is given back all the same.
+        // is given back all the same, unless the newer start takes its id.
         if (!start.current()) {
-            deliverSuperseded(info.streamId, cameraId, callback);
+            startSettled(scope);
+            deliverSuperseded(info.streamId, scope, callback);
             return;
         }
         if (!info.streamId.isEmpty())
-            m_playbackStreams.insert(info.streamId, cameraId);
+            m_playbackStreams.insert(info.streamId);
+        startSettled(scope);
         if (info.hls) {
             waitUntilReady(info, false, start, callback, QString());
             return;
@@ -303,12 +313,12 @@ void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& 
         return;
     }
     if (!start.current()) {
-        liveStartSettled(cameraId);
-        deliverSuperseded(info.streamId, cameraId, callback);
+        startSettled(scope);
+        deliverSuperseded(info.streamId, scope, callback);
         return;
     }
     m_liveStreams.insert(key, info);
-    liveStartSettled(cameraId);
+    startSettled(scope);
     beginLease(jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
     if (info.hls) {
         waitUntilReady(info, true, start, callback, key);
@@ -405,10 +415,21 @@ void ApiClient::beginLease(int ttlSecs)
 {
     if (!m_leaseTimer) {
         m_leaseTimer = new QTimer(this);
-        m_leaseTimer->setSingleShot(false);
+        m_leaseTimer->setSingleShot(true);
         connect(m_leaseTimer, &QTimer::timeout, this, &ApiClient::leaseStep);
     }
-    m_leaseTimer->start(int(ApiRules::leaseIntervalMs(ttlSecs)));
+    scheduleLeaseRound(ApiRules::leaseIntervalMs(ttlSecs), true);
+}
+
+void ApiClient::scheduleLeaseRound(qint64 intervalMs, bool startIdle)
+{
+    // Restarting the timer at every start would hold rounds off for as long
+    // as starts keep coming (a wall whose tiles come back one by one), and the
+    // server ends a stream whose lease runs out: a start, or an answer that
+    // names a lease time, never postpones a round already due.
+    m_leaseIntervalMs = intervalMs;
+    if (m_leaseTimer->isActive() ? m_leaseTimer->remainingTime() > intervalMs : startIdle)
+        m_leaseTimer->start(int(intervalMs));
 }
 
 RequestTicket ApiClient::liveStartTicket(const QString& key) const
@@ -419,6 +440,7 @@ RequestTicket ApiClient::liveStartTicket(const QString& key) const
 
 void ApiClient::leaseStep()
 {
+    m_leaseTimer->start(int(m_leaseIntervalMs));
     // Every live stream joins the round, unless its lease of an earlier round
     // is still waiting or on its way (a round that outlasts the interval).
     for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it) {
@@ -479,6 +501,41 @@ bool ApiClient::askRestart(const QString& key, const QString& cameraId, const QS
     return true;
 }
 
+void ApiClient::rememberRestart(const QString& key, const QString& cameraId)
+{
+    m_restartsDue.insert(key, cameraId);
+    if (!m_restartTimer) {
+        m_restartTimer = new QTimer(this);
+        m_restartTimer->setSingleShot(true);
+        connect(m_restartTimer, &QTimer::timeout, this, &ApiClient::restartsDue);
+    }
+    restartsDue();
+}
+
+void ApiClient::restartsDue()
+{
+    // Each waits for the spacing of its own key; the timer runs until the first
+    // of them is due.
+    const qint64 spacing = std::chrono::milliseconds(tun::kRestartSpacing).count();
+    const qint64 now = monotonicMs();
+    qint64 next = -1;
+    const QHash<QString, QString> due = m_restartsDue;
+    for (auto it = due.cbegin(); it != due.cend(); ++it) {
+        const qint64 left = m_restartAskedAt.value(it.key()) + spacing - now;
+        if (left > 0) {
+            next = next < 0 ? left : std::min(next, left);
+            continue;
+        }
+        m_restartsDue.remove(it.key());
+        if (!m_liveStreams.contains(it.key()))
+            askRestart(it.key(), it.value(), QStringLiteral("lease: the server no longer knows this stream;"));
+    }
+    if (next >= 0)
+        m_restartTimer->start(int(next));
+    else
+        m_restartTimer->stop();
+}
+
 void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
                               const QJsonObject& answer, int status)
 {
@@ -498,7 +555,10 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
             m_liveStreams.remove(key);
             if (m_liveStreams.isEmpty() && m_leaseTimer)
                 m_leaseTimer->stop();
-            askRestart(key, cameraId, QStringLiteral("lease: the server no longer knows this stream;"));
+            // Within the spacing the restart is kept for later, not dropped:
+            // the stream would otherwise play on with no lease at all.
+            if (!askRestart(key, cameraId, QStringLiteral("lease: the server no longer knows this stream;")))
+                rememberRestart(key, cameraId);
         }
         return;
     }
@@ -512,13 +572,14 @@ void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool 
     }
     const int ttl = jsonInt(payload.value(QStringLiteral("ttl_s")), 0);
     if (ttl > 0 && m_leaseTimer)
-        m_leaseTimer->setInterval(int(ApiRules::leaseIntervalMs(ttl)));
+        scheduleLeaseRound(ApiRules::leaseIntervalMs(ttl), false);
 }
 
 void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
 {
     const QString key = liveKey(owner, cameraId);
     m_liveStarts.remove(key);
+    m_restartsDue.remove(key);
     const auto it = m_liveStreams.find(key);
     if (it == m_liveStreams.end())
         return;
@@ -526,7 +587,7 @@ void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
     m_liveStreams.erase(it);
     if (m_liveStreams.isEmpty() && m_leaseTimer)
         m_leaseTimer->stop();
-    releaseStream(streamId, cameraId);
+    releaseStream(streamId, ApiRules::streamScope(true, cameraId));
 }
 
 void ApiClient::stopLive(const QString& owner)

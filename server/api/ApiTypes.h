@@ -66,6 +66,9 @@ struct Site {
     QString name;
     bool loading = false;
     QList<Device> devices;
+    // Its device list got no usable answer (none at all, or a server in
+    // trouble): not a site without devices. ApiClient::reloadSites asks again.
+    bool devicesFailed = false;
 };
 
 // The signed-in user.

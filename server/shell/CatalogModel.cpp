@@ -106,8 +106,9 @@ CatalogModel::SiteRows CatalogModel::filter(const Site& site, const Keys& keys, 
 {
     SiteRows rows;
     const bool siteMatch = q.isEmpty() || keys.site.contains(q);
-    if (site.loading && siteMatch) {
-        // Nothing else shows for a site still loading; one that does not
+    if ((site.loading || site.devicesFailed) && siteMatch) {
+        // Nothing else shows for a site still loading, or whose devices could
+        // not be loaded (it is not a site without devices); one that does not
         // match shows nothing until its devices arrive.
         rows.shown = Shown::Pending;
         return rows;
@@ -559,8 +560,12 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         return role == Qt::DisplayRole ? QVariant(QStringLiteral("No matches.")) : QVariant();
     case Kind::Pending: {
         const Site& site = m_sites.at(ref.site);
+        const bool failed = site.devicesFailed && !site.loading;
         if (role == Qt::DisplayRole)
-            return QString(site.name + QStringLiteral("  ·  loading…"));
+            return QString(site.name
+                           + (failed ? QStringLiteral("  ·  devices could not be loaded") : QStringLiteral("  ·  loading…")));
+        if (role == Qt::ToolTipRole && failed)
+            return QStringLiteral("The server could not give this site's devices. They are asked for again shortly.");
         if (role == Qt::ForegroundRole)
             return Theme::colour(Theme::Colour::Muted);
         return {};

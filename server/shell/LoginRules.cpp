@@ -42,11 +42,17 @@ QString serverLabel(const QString& baseUrl)
     return QStringLiteral("Server: %1").arg(url.host(QUrl::FullyDecoded));
 }
 
+bool codeExpired(const QString& error)
+{
+    return !error.contains(QLatin1String("Invalid OTP"), Qt::CaseInsensitive)
+        && error.contains(QLatin1String("OTP expired or not found"), Qt::CaseInsensitive);
+}
+
 QString codeErrorText(const QString& error)
 {
     if (error.contains(QLatin1String("Invalid OTP"), Qt::CaseInsensitive))
         return QStringLiteral("That code is incorrect.");
-    if (error.contains(QLatin1String("OTP expired or not found"), Qt::CaseInsensitive))
+    if (codeExpired(error))
         return QStringLiteral("That code has expired. Resend a new one.");
     if (error.contains(QLatin1String("Unable to verify"), Qt::CaseInsensitive))
         return QStringLiteral("Unable to verify OTP right now.");
@@ -66,15 +72,41 @@ QString codeHint(int length, const QString& contact)
         .arg(QString::number(length), contact.isEmpty() ? QStringLiteral("your registered contact") : contact);
 }
 
+QString digitsOf(const QString& text)
+{
+    QString digits;
+    for (const QChar c : text)
+        if (c.isDigit())
+            digits.append(c);
+    return digits;
+}
+
+namespace {
+
+DigitEdit spread(const QString& digits, int boxCount)
+{
+    DigitEdit edit;
+    edit.action = DigitEdit::Spread;
+    for (int k = 0; k < boxCount; ++k)
+        edit.boxes.append(k < digits.size() ? QString(digits.at(k)) : QString());
+    edit.focus = int(std::min<qsizetype>(digits.size(), boxCount)) - 1;
+    return edit;
+}
+
+} // namespace
+
+DigitEdit codePasted(const QString& pasted, int boxCount)
+{
+    const QString digits = digitsOf(pasted);
+    return digits.size() < 2 ? DigitEdit() : spread(digits, boxCount);
+}
+
 DigitEdit digitBoxChanged(int index, const QString& text, int boxCount)
 {
     DigitEdit edit;
     if (text.isEmpty())
         return edit;
-    QString digits;
-    for (const QChar c : text)
-        if (c.isDigit())
-            digits.append(c);
+    const QString digits = digitsOf(text);
     if (text.size() == 1) {
         if (digits.isEmpty()) {
             edit.action = DigitEdit::Reject;
@@ -90,11 +122,7 @@ DigitEdit digitBoxChanged(int index, const QString& text, int boxCount)
         edit.action = DigitEdit::Reject;
         return edit;
     }
-    edit.action = DigitEdit::Spread;
-    for (int k = 0; k < boxCount; ++k)
-        edit.boxes.append(k < digits.size() ? QString(digits.at(k)) : QString());
-    edit.focus = int(std::min<qsizetype>(digits.size(), boxCount)) - 1;
-    return edit;
+    return spread(digits, boxCount);
 }
 
 } // namespace LoginRules

@@ -23,6 +23,9 @@ QString serverLabel(const QString& baseUrl);
 
 // The text shown for a refused code, from the server client's error text.
 QString codeErrorText(const QString& error);
+// Whether that text says the code has expired and to resend one: the page
+// then offers "Resend code" at once.
+bool codeExpired(const QString& error);
 
 // "Resend code in 4:59".
 QString resendCountdownText(int seconds);
@@ -43,6 +46,13 @@ struct DigitEdit {
     int focus = -1;    // the box that gets the focus, -1 when it stays
 };
 DigitEdit digitBoxChanged(int index, const QString& text, int boxCount);
+// A code pasted into a digit box, as mail and messages show it ("123 456",
+// "123-456"): its digits, and nothing else, spread over the boxes from the
+// first, whatever the box held. Nothing when it holds fewer than two digits
+// (the box takes it as typed).
+DigitEdit codePasted(const QString& pasted, int boxCount);
+// The decimal digits of a text, in order (what a paste into the single code field keeps).
+QString digitsOf(const QString& text);
 
 // The resend button after a resend answer that needs no other change: usable
 // exactly when no countdown runs.

@@ -12,7 +12,9 @@
 #include "server/shell/Tunables.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QGuiApplication>
 #include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -205,6 +207,7 @@ QWidget* LoginWindow::buildCodePage()
     m_otpField->setPlaceholderText(QStringLiteral("Enter the code"));
     m_otpField->setAccessibleName(QStringLiteral("Code"));
     m_otpField->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("^\\d*$")), m_otpField));
+    m_otpField->installEventFilter(this);
     v->addWidget(m_otpField);
     m_codeError = label(QString(), "LoginError", page, true);
     m_codeError->hide();
@@ -539,19 +542,39 @@ void LoginWindow::digitChanged(int index, const QString& text)
         m_spreading = false;
         return;
     case DigitEdit::Spread:
-        m_spreading = true;
-        for (int k = 0; k < m_otpBoxes.size(); ++k)
-            m_otpBoxes.at(k)->setText(edit.boxes.value(k));
-        m_spreading = false;
-        if (edit.focus >= 0)
-            m_otpBoxes.at(edit.focus)->setFocus(Qt::OtherFocusReason);
+        spreadOverBoxes(edit);
         return;
     }
 }
 
+void LoginWindow::spreadOverBoxes(const DigitEdit& edit)
+{
+    m_spreading = true;
+    for (int k = 0; k < m_otpBoxes.size(); ++k)
+        m_otpBoxes.at(k)->setText(edit.boxes.value(k));
+    m_spreading = false;
+    if (edit.focus >= 0)
+        m_otpBoxes.at(edit.focus)->setFocus(Qt::OtherFocusReason);
+}
+
 bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Backspace) {
+    const auto* key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event) : nullptr;
+    if (key && key->matches(QKeySequence::Paste)) {
+        // A code as mail and messages show it ("123 456"): its digits alone,
+        // whatever the box or the field held and however long it is.
+        const QString pasted = QGuiApplication::clipboard()->text();
+        if (watched == m_otpField) {
+            m_otpField->insert(digitsOf(pasted));
+            return true;
+        }
+        const DigitEdit edit = codePasted(pasted, int(m_otpBoxes.size()));
+        if (m_otpBoxes.contains(qobject_cast<QLineEdit*>(watched)) && edit.action == DigitEdit::Spread) {
+            spreadOverBoxes(edit);
+            return true;
+        }
+    }
+    if (key && key->key() == Qt::Key_Backspace) {
         const int i = int(m_otpBoxes.indexOf(qobject_cast<QLineEdit*>(watched)));
         if (i > 0 && m_otpBoxes.at(i)->text().isEmpty()) {
             QLineEdit* previous = m_otpBoxes.at(i - 1);
@@ -623,6 +646,17 @@ void LoginWindow::otpAnswered(const LoginStart& answer)
         return;
     }
     showCodeError(codeErrorText(answer.error));
+    // The page says to resend: a countdown still running must not stand in the way.
+    if (codeExpired(answer.error))
+        offerResend();
+}
+
+void LoginWindow::offerResend()
+{
+    m_otpTimer->stop();
+    m_otpSecondsLeft = 0;
+    m_resend->setEnabled(true);
+    m_resend->setText(QStringLiteral("Resend code"));
 }
 
 void LoginWindow::resendCode()
@@ -651,13 +685,18 @@ void LoginWindow::resendAnswered(const LoginStart& answer)
     }
     if (answer.otpTime >= 1)
         startOtpCountdown(answer.otpTime);
+    // Without a new validity no countdown will give the button back: it is
+    // usable again as soon as no countdown runs, never left disabled for good.
     if (answer.otpResent) {
         m_resend->setText(QStringLiteral("Code sent"));
         QTimer::singleShot(tun::kCodeSentShown, this, [this] {
             if (resendUsable(m_otpSecondsLeft))
-                m_resend->setText(QStringLiteral("Resend code"));
+                offerResend();
         });
+        return;
     }
+    if (resendUsable(m_otpSecondsLeft))
+        offerResend();
 }
 
 void LoginWindow::startOtpCountdown(int seconds)

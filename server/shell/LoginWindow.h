@@ -14,6 +14,9 @@ class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
+namespace LoginRules {
+struct DigitEdit;
+}
 
 // The first window of server mode: sign-in with user name and password, the
 // one-time code and mobile verification steps, lockout, the remembered
@@ -65,6 +68,9 @@ private:
     void enterOtp(const LoginStart& answer);
     void layoutOtpBoxes(int length);
     void digitChanged(int index, const QString& text);
+    void spreadOverBoxes(const LoginRules::DigitEdit& edit);
+    // Resend at once, the countdown over (the page says to resend).
+    void offerResend();
     void submitOtp();
     void otpAnswered(const LoginStart& answer);
     void resendCode();

@@ -17,6 +17,7 @@ using namespace ShellRules;
 void ShellWindow::loadCatalog()
 {
     ++m_catalogLoads;
+    m_catalogLoading = true;
     startBackgroundChecks();
     if (!vmsAllowed()) {
         loadOrgCatalog({});
@@ -56,6 +57,7 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
     ctx.sites.clear();
     m_catalogue->setSites({});
     m_catalogue->setLoadingText(QStringLiteral("Loading sites…"));
+    m_catalogLoading = true;
 
     // This load's counters; a newer load makes the client drop this one's answers.
     struct Progress {
@@ -89,6 +91,7 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
     handlers.done = [this, session, organisations](const QString& error) {
         if (!session.current())
             return;
+        m_catalogLoading = false;
         m_catalogue->setLoadingText(QString());
         const bool empty = catalogueEmpty(AppContext::instance().sites);
         if (!empty) {
@@ -133,8 +136,46 @@ void ShellWindow::startBackgroundChecks()
     m_statusTimer->start();
 }
 
+void ShellWindow::reloadFailedSites()
+{
+    if (m_catalogLoading)
+        return;
+    QList<Site>& all = AppContext::instance().sites;
+    QList<int> indices;
+    QList<Site> failed;
+    for (int i = 0; i < all.size(); ++i) {
+        if (!all.at(i).devicesFailed)
+            continue;
+        Site& site = all[i];
+        site.devicesFailed = false;
+        site.loading = true;
+        m_catalogue->updateSite(i, site);
+        indices << i;
+        failed << site;
+    }
+    if (failed.isEmpty())
+        return;
+    m_catalogLoading = true;
+    const RequestTicket session = m_sessions.ticket();
+    ApiClient::CatalogHandlers handlers;
+    handlers.site = [this, session, indices](int k, const Site& site) {
+        QList<Site>& sites = AppContext::instance().sites;
+        const int index = indices.value(k, -1);
+        if (!session.current() || index < 0 || index >= sites.size() || sites.at(index).id != site.id)
+            return;
+        sites[index] = site;
+        m_catalogue->updateSite(index, site);
+    };
+    handlers.done = [this, session](const QString&) {
+        if (session.current())
+            m_catalogLoading = false;
+    };
+    AppContext::instance().api.reloadSites(failed, handlers);
+}
+
 void ShellWindow::refreshStatus()
 {
+    reloadFailedSites();
     const RequestTicket session = m_sessions.ticket();
     AppContext::instance().api.fetchSystemStatus([this, session](bool online, int streams, ApiFailure failure) {
         if (session.current())

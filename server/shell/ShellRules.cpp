@@ -41,10 +41,10 @@ QString avatarText(const QString& name)
 
 bool catalogueEmpty(const QList<Site>& sites)
 {
-    // A site still loading may yet bring devices: the catalogue is not known
-    // to be empty until every site is in.
+    // A site still loading, or whose devices could not be loaded, may yet
+    // bring devices: the catalogue is not known to be empty until every site is in.
     for (const Site& s : sites)
-        if (!s.devices.isEmpty() || s.loading)
+        if (!s.devices.isEmpty() || s.loading || s.devicesFailed)
             return false;
     return true;
 }

@@ -44,6 +44,9 @@ public:
     void loadOrgCatalog(const QList<Organisation>& organisations);
     void startBackgroundChecks();
     void refreshStatus();
+    // Sites whose devices the server could not give are asked for again (at
+    // every status refresh), unless a load of the catalogue is under way.
+    void reloadFailedSites();
 
     bool vmsAllowed() const;
     bool canUsePresets() const;
@@ -164,6 +167,7 @@ private:
     // Changes whenever the stage is given something new to show.
     TicketDesk m_stageRequests;
     int m_catalogLoads = 0;
+    bool m_catalogLoading = false; // a load, or a reload of sites, is under way
     // A camera wall was opened and has not been stopped or closed since.
     bool m_wallOpen = false;
 };

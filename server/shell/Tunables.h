@@ -20,7 +20,9 @@ inline constexpr std::chrono::milliseconds kCodeSentShown = 1600ms; // "Code sen
 inline constexpr std::chrono::seconds kDefaultOtpValidity = 300s;   // when the server gives none
 inline constexpr int kDefaultOtpLength = 6;
 inline constexpr int kDigitBoxCount = 6;
-inline constexpr int kDigitBoxMaxChars = 6; // one whole code, to be spread over the boxes
+// One whole code as mail and messages show it, spaces or dashes between its
+// digits, to be spread over the boxes.
+inline constexpr int kDigitBoxMaxChars = 24;
 
 // Server dialog.
 inline constexpr std::chrono::milliseconds kServerCheckTimeout = 8000ms;

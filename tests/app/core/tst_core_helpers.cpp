@@ -97,6 +97,13 @@ private Q_SLOTS:
         QCOMPARE(Prefs::get(Prefs::kNativePoll), false);
         QCOMPARE(Prefs::get(Prefs::kNativePollMinutes), 5);
         QCOMPARE(Prefs::get(Prefs::kLiveMain), true);
+        // Flags written as numbers, as other tools and older files keep them,
+        // read as what they say, not as the default.
+        store.setValue(QStringLiteral("nativeMode"), QStringLiteral("1"));
+        store.setValue(QStringLiteral("gridMain"), QStringLiteral(" 0"));
+        QCOMPARE(Prefs::get(Prefs::kNativeMode), true);
+        QCOMPARE(Prefs::get(Prefs::kGridMain), false);
+        store.remove(QStringLiteral("nativeMode"));
         Prefs::set(Prefs::kNativeVmsWall, {QStringLiteral("d1:1"), QStringLiteral("d1:2")});
         store.sync();
         QCOMPARE(Prefs::get(Prefs::kNativeVmsWall), (QStringList{"d1:1", "d1:2"}));

@@ -170,6 +170,7 @@ private Q_SLOTS:
                                                     {"10.1.7", "IPv4"},
                                                     {"0x0a.0x01", "IPv4"},
                                                     {"192.168.001.010", "leading zeros"},
+                                                    {"10.1.1.09", "leading zeros"}, // two digits as well
                                                     {"-bad.example", "host name"},
                                                     {"[::1]", "port"},
                                                     {"a..b", "host name"}};

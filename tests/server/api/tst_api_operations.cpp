@@ -48,6 +48,19 @@ QStringList stopped(const orgserver::FakeOrgServer& server)
     return ids;
 }
 
+// The starts and stops the server received, in arrival order: "start <camera>", "stop <id>".
+QStringList startsAndStops(const orgserver::FakeOrgServer& server)
+{
+    QStringList seen;
+    for (const Request& r : server.requests()) {
+        if (r.path.startsWith("/v2/api/start/"))
+            seen << "start " + r.queryValue("camera_id");
+        else if (r.path == "/v2/api/stop/live/stream/")
+            seen << "stop " + r.queryValue("stream_id");
+    }
+    return seen;
+}
+
 int probesTo(quint16 port)
 {
     return int(std::count_if(apitest::sentLog().cbegin(), apitest::sentLog().cend(),
@@ -247,18 +260,36 @@ private Q_SLOTS:
         rig.server.script("/v2/get_sites_by_org_string", Answer::hangUp(), -1);
         p = load();
         QVERIFY(!p.error.isEmpty() && p.sitesCalls == 0);
-        // A failing device list leaves its site empty and is not reported; one
-        // without any answer completes its site but is reported.
-        for (bool silent : {false, true}) {
-            rig.server.scriptHandler("/v2/get_devices_by_site/", [silent](const Request& r) {
+        // A device list the server failed to give (an error, or no answer at
+        // all) completes its site marked, not as a site without devices; only
+        // no answer is reported. A refusal leaves the site empty.
+        Site failedSite;
+        for (const int status : {500, 0, 404}) {
+            rig.server.scriptHandler("/v2/get_devices_by_site/", [status](const Request& r) {
                 if (r.queryValue("site_id") != "2")
                     return Answer::json(200, {{"devices", QJsonArray()}});
-                return silent ? Answer::hangUp() : Answer::json(500, {});
+                return status ? Answer::json(status, {}) : Answer::hangUp();
             });
             p = load();
             QCOMPARE(p.completed.size(), 2);
-            QVERIFY2(silent == p.error.contains("could not be loaded"), qPrintable(p.error));
+            const Site second = std::get<1>(*std::find_if(p.completed.cbegin(), p.completed.cend(),
+                                                          [](const auto& c) { return std::get<0>(c) == 1; }));
+            QVERIFY(second.devices.isEmpty() && !second.loading && second.devicesFailed == (status != 404));
+            QVERIFY2((status == 0) == p.error.contains("could not be loaded"), qPrintable(p.error));
+            if (status == 500)
+                failedSite = second;
         }
+        // A marked site is loaded again on its own, complete with its channels.
+        rig.server.clearRequests();
+        Progress again;
+        rig.client->reloadSites({failedSite}, again.handlers());
+        QTRY_VERIFY(again.done);
+        QCOMPARE(again.sitesCalls, 0);
+        QCOMPARE(again.completed.size(), 1);
+        const Site reloaded = std::get<1>(again.completed.first());
+        QVERIFY(std::get<0>(again.completed.first()) == 0 && reloaded.id == "2" && !reloaded.devicesFailed
+                && !reloaded.loading && reloaded.devices.size() == 2 && reloaded.devices[1].channels.size() == 4);
+        QCOMPARE(rig.server.requestsTo("/v2/get_devices_by_site/").first().queryValue("site_id"), QString("2"));
 
         // No answer at all is an error everywhere, never an empty result.
         const auto silent = [&](const QString& path, auto start) {
@@ -528,6 +559,87 @@ private Q_SLOTS:
         QTRY_COMPARE(log.matching("KVR GET /v2/api/vms/stream/lease/ status").size(), answered);
         QCOMPARE(restart.count(), 2);
         QVERIFY(ApiClientTestAccess::liveStreams(*rig.client).contains("5000001"));
+
+        // The server forgets its streams twice within the spacing (it
+        // restarted twice in an outage); the holders start their cameras
+        // again when asked, as tiles do. The second 404 is not forgotten: once
+        // the spacing ends the holder is asked again, unless it started or
+        // stopped the camera by then, so no stream plays on without a lease.
+        rig.client->stopLive("");
+        rig.client->stopLive("videowall");
+        QObject holders;
+        connect(rig.client.get(), &ApiClient::streamNeedsRestart, &holders,
+                [&](const QString& camera) { rig.client->startLiveHls(camera, true, {}); });
+        connect(rig.client.get(), &ApiClient::ownedStreamNeedsRestart, &holders,
+                [&](const QString& owner, const QString& camera) {
+                    rig.client->startLiveHls(camera, true, {}, owner);
+                });
+        clock.advanceSecs(31);
+        start(*rig.client, "5000004");
+        start(*rig.client, "5000005", "videowall");
+        start(*rig.client, "5000006");
+        QStringList wall{"5000004", "5000006", ApiClient::liveKey("videowall", "5000005")};
+        wall.sort();
+        const auto leased = [&] {
+            QStringList keys = ApiClientTestAccess::liveStreams(*rig.client).keys();
+            keys.sort();
+            return keys;
+        };
+        rig.server.clearRequests();
+        rig.server.streams.clear();
+        lease(3);
+        QTRY_COMPARE(leased(), wall);
+        clock.advanceSecs(10);
+        rig.server.streams.clear();
+        lease(3);
+        QVERIFY(leased().isEmpty());
+        rig.client->stopLiveCamera("5000006"); // its holder lets go meanwhile
+        ApiClientTestAccess::fireRestartsDue(*rig.client);
+        const auto startsSorted = [&] {
+            QStringList seen = startsAndStops(rig.server);
+            seen.sort();
+            return seen;
+        };
+        QCOMPARE(startsSorted(), (QStringList{"start 5000004", "start 5000005", "start 5000006"}));
+        clock.advanceSecs(21);
+        ApiClientTestAccess::fireRestartsDue(*rig.client);
+        QTRY_COMPARE(leased().size(), 2);
+        QCOMPARE(startsSorted(), (QStringList{"start 5000004", "start 5000004", "start 5000005", "start 5000005",
+                                              "start 5000006"}));
+        rig.server.clearRequests();
+        lease(2);
+        QCOMPARE(rig.server.countOf("/v2/api/vms/stream/lease/"), 2);
+        QCOMPARE(rig.server.streams.size(), 2);
+    }
+
+    // A wall whose tiles come back one by one, spread over seconds, on a
+    // server that ends a stream whose lease runs out: a start never holds a
+    // lease round off, so no stream lapses while the wall recovers.
+    void leaseRoundsKeepTheirTimeWhileAWallComesBack()
+    {
+        apitest::Rig rig(apitest::signedIn);
+        rig.server.populate(1, 1, 6);
+        rig.server.streamTtlSecs = 6; // a round every 3 s
+        rig.server.leasesExpire = true;
+        for (int i = 1; i <= 6; ++i) {
+            QVERIFY(!start(*rig.client, QString::number(5000000 + i)).info.url.isEmpty());
+            QTest::qWait(1000);
+        }
+        QTest::qWait(1000); // past the lease of the first tile, had no round come
+        QVERIFY2(rig.server.lapsed.isEmpty(), qPrintable(rig.server.lapsed.join(' ')));
+        QCOMPARE(rig.server.streams.size(), 6);
+        QSet<QString> renewed;
+        for (const Request& r : rig.server.requestsTo("/v2/api/vms/stream/lease/"))
+            renewed << r.queryValue("camera_id");
+        QVERIFY(renewed.contains("5000001") && renewed.contains("5000003"));
+        // Answers that name a longer lease set the time between rounds; they
+        // do not hold off the round already due either.
+        rig.server.streamTtlSecs = 120;
+        const int before = rig.server.countOf("/v2/api/vms/stream/lease/");
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 6, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 12, 10000);
+        QCOMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), 60000);
+        QCOMPARE(rig.server.lapsed, QStringList());
     }
 
     // Leases never take more than four of the six connections the network
@@ -692,6 +804,7 @@ private Q_SLOTS:
         rig.server.script(kPlaybackPath, Answer::json(200, {{"stream_id", "b"}}));
         rig.server.script(kPlaybackPath, Answer::json(200, {{"stream_id", "c"}}).after(200));
         playback("10:00", older);
+        QTRY_COMPARE(rig.server.countOf(kPlaybackPath), 2); // once the recording before is given back
         playback("10:00", failing);
         QTRY_COMPARE(rig.server.countOf(kPlaybackPath), 3);
         playback("12:00", newer);
@@ -721,6 +834,71 @@ private Q_SLOTS:
         QCOMPARE(rig.server.streams.size(), 1);
         rig.client->stopLive("");
         QTRY_VERIFY(rig.server.streams.isEmpty());
+        // Sign-out gives back the recording that plays by itself: no live
+        // stream is held, and no stop of the stage comes before it.
+        playback("10:00", s);
+        QTRY_VERIFY_WITH_TIMEOUT(s.calls == 1, 15000);
+        QCOMPARE(rig.server.streams.size(), 1);
+        rig.client->logout();
+        QTRY_VERIFY(rig.server.streams.isEmpty());
+    }
+
+    // A real server gives one recording id per recorder ("pb1001") and takes
+    // a while to tear a stream down, ending whatever holds the id by then. A
+    // change of position gives the recording before back and starts the next
+    // one under the same id: the start goes out once the stop is answered, so
+    // the stop never ends the fresh recording, over the relay or over HLS.
+    // A recording overtaken by a newer step whose start takes the id again
+    // is not stopped under it.
+    void aRecorderReusesItsRecordingId()
+    {
+        apitest::Rig rig(apitest::signedIn);
+        rig.server.playbackIdPerRecorder = true;
+        rig.server.stopTakesMs = 300;
+        Started s, overtaken;
+        auto playback = [&](const QString& from, Started& started) {
+            rig.client->startDevicePlaybackHls("5000002", QDate(2024, 5, 3), from, "current", started.callback());
+        };
+        for (const bool overHls : {false, true}) {
+            if (overHls) {
+                discover(*rig.client);
+                rig.server.readyAfterPolls = 2; // the second poll comes after the teardown
+                rig.server.pollAfterMs = 500;
+            }
+            rig.server.clearRequests();
+            playback("00:00", s);
+            QTRY_VERIFY_WITH_TIMEOUT(s.calls == 1, 15000);
+            QCOMPARE(s.info.streamId, QString("pb1001"));
+            playback("00:01", s); // forward one minute
+            QTRY_VERIFY_WITH_TIMEOUT(s.calls == 1, 15000);
+            QVERIFY2(s.error.isEmpty() && s.info.hls == overHls, qPrintable(s.outcome()));
+            QTest::qWait(400); // the teardown is over
+            QVERIFY(rig.server.streams.contains("pb1001"));
+            QStringList expected{"start 5000002", "stop pb1001", "start 5000002"};
+            QCOMPARE(startsAndStops(rig.server), expected);
+
+            // Two steps in quick succession: the first is answered after the
+            // second was asked for, and before the second is answered; its id
+            // is the one the second takes, so no stop goes.
+            int asked = 0;
+            rig.server.delayRule = [&asked](const Request& r) {
+                return r.path == kPlaybackPath ? (asked++ == 0 ? 800 : 1600) : 0;
+            };
+            playback("00:02", overtaken);
+            QTRY_COMPARE(rig.server.countOf(kPlaybackPath), 3);
+            playback("00:03", s);
+            QTRY_VERIFY_WITH_TIMEOUT(overtaken.calls == 1 && s.calls == 1, 15000);
+            QVERIFY2(overtaken.info.superseded && s.error.isEmpty(), qPrintable(s.outcome()));
+            QTest::qWait(400);
+            QVERIFY(rig.server.streams.contains("pb1001"));
+            expected << "stop pb1001"
+                     << "start 5000002"
+                     << "start 5000002";
+            QCOMPARE(startsAndStops(rig.server), expected);
+            rig.server.delayRule = nullptr;
+            rig.client->stopLive("");
+            QTRY_VERIFY(rig.server.streams.isEmpty());
+        }
     }
 
     // HLS is polled until ready. The 60 s budget of the wait is a deadline: a

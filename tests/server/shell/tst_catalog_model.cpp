@@ -118,15 +118,17 @@ private Q_SLOTS:
 
     // Names only, trimmed, case-insensitive beyond ASCII; a site name shows
     // all of the site, a device name all of the device, a channel name that
-    // channel alone; a loading site shows its loading row while it matches;
-    // a site without devices never shows.
+    // channel alone; a loading site shows its loading row while it matches,
+    // and so does a site whose devices could not be loaded (it is not a site
+    // without devices); a site without devices never shows.
     void searchShapesTheTree_data()
     {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QStringList>("tree");
         QTest::newRow("nothing") << "" << QStringList{"École Nord", "  Caméra",   "    Entrée",
                                                       "    Cour",   "  Bare box", "ΣΤΑΘΜΟΣ",
-                                                      "  Box",      "    Πύλη",   "Depot  ·  loading…"};
+                                                      "  Box",      "    Πύλη",   "Depot  ·  loading…",
+                                                      "Annex  ·  devices could not be loaded"};
         QTest::newRow("a site, blanks and case")
             << "  éCOLE " << QStringList{"École Nord", "  Caméra", "    Entrée", "    Cour", "  Bare box"};
         QTest::newRow("a device") << "CAMÉRA" << QStringList{"École Nord", "  Caméra", "    Entrée", "    Cour"};
@@ -135,6 +137,7 @@ private Q_SLOTS:
             << "box" << QStringList{"École Nord", "  Bare box", "ΣΤΑΘΜΟΣ", "  Box", "    Πύλη"};
         QTest::newRow("Greek") << "σ" << QStringList{"ΣΤΑΘΜΟΣ", "  Box", "    Πύλη"};
         QTest::newRow("a loading site") << "dep" << QStringList{"Depot  ·  loading…"};
+        QTest::newRow("a site whose devices failed") << "annex" << QStringList{"Annex  ·  devices could not be loaded"};
         QTest::newRow("ids are not names") << "s1" << QStringList{"<No matches.>"};
     }
     void searchShapesTheTree()
@@ -153,7 +156,8 @@ private Q_SLOTS:
             {"s1", "École Nord", false, {dev("d1", "Caméra", {"Entrée", "Cour"}), dev("d2", "Bare box", {})}},
             {"s2", "ΣΤΑΘΜΟΣ", false, {dev("d3", "Box", {"Πύλη"})}},
             {"s3", "Depot", true, {}},
-            {"s4", "Empty", false, {}}};
+            {"s4", "Empty", false, {}},
+            {"s5", "Annex", false, {}, true}};
         QCOMPARE(freshShape(sites, query), tree);
         QCOMPARE(freshShape({}, query), QStringList{"<No devices are assigned to this account.>"});
     }

@@ -11,6 +11,7 @@
 #include "video/VideoStage.h"
 
 #include <QCheckBox>
+#include <QClipboard>
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
@@ -129,6 +130,15 @@ private Q_SLOTS:
             if (f.w.currentPage() != LoginWindow::FormPage)
                 f.click("Back to sign in");
         }
+        // The single field of a code of another length takes the digits of a
+        // paste, as the boxes do (its validator would refuse the whole text).
+        f.nextLogin(codeAnswer(4, 300));
+        f.signIn("demo");
+        QTRY_COMPARE(f.describe(), "code: 4 digits");
+        auto* single = f.w.findChild<QLineEdit*>("OtpField");
+        QGuiApplication::clipboard()->setText("12 34");
+        QTest::keySequence(single, QKeySequence::Paste);
+        QCOMPARE(single->text(), "1234");
     }
 
     void returnWhileSigningInSendsNothingMore()
@@ -176,11 +186,23 @@ private Q_SLOTS:
         boxes[3]->setText("123456");
         QCOMPARE(f.w.otpCode(), "123456");
         QTRY_VERIFY(boxes[5]->hasFocus());
-        // A box takes no more than a whole code: a longer paste is cut at six
-        // characters before its digits are spread.
-        boxes[0]->setText("1 2 3 4 5 6");
-        QCOMPARE(f.w.otpCode(), "123");
-        QVERIFY(std::all_of(boxes.cbegin(), boxes.cend(), [](const QLineEdit* b) { return b->text().size() <= 1; }));
+        // A code as mail and messages show it, with spaces or dashes, gives
+        // all six digits, one a box; a paste from the keyboard takes the
+        // digits pasted alone, whatever the box held. A box takes no more than
+        // such a code.
+        for (const char* written : {"123 456", "1 2 3 4 5 6", "123-456"}) {
+            for (QLineEdit* box : boxes)
+                box->clear();
+            boxes[2]->insert(QString::fromLatin1(written)); // as the box's own paste does it
+            QCOMPARE(f.w.otpCode(), "123456");
+            QVERIFY(std::all_of(boxes.cbegin(), boxes.cend(), [](const QLineEdit* b) { return b->text().size() == 1; }));
+        }
+        QGuiApplication::clipboard()->setText(" 654 321\n");
+        boxes[3]->setFocus();
+        QTest::keySequence(boxes[3], QKeySequence::Paste);
+        QCOMPARE(f.w.otpCode(), "654321");
+        QTRY_VERIFY(boxes[5]->hasFocus());
+        QCOMPARE(boxes[0]->maxLength(), 24);
         boxes[0]->setText("123456");
 
         // Five digits: nothing is sent.
@@ -229,18 +251,41 @@ private Q_SLOTS:
             f.signIn("otp");
             QTRY_VERIFY_WITH_TIMEOUT(f.button("Resend code") && f.button("Resend code")->isEnabled(), 6000);
         };
-        // An answer with neither a new validity nor a confirmation changes
-        // nothing: the button stays as the click left it.
+        // An answer with neither a new validity nor a confirmation starts no
+        // countdown, so nothing would give the button back: it is usable again
+        // at once, never a dead end.
         freshCodeStep();
         resend = f.button("Resend code");
         f.rig.server.script(kResend, Answer::json(200, {{"success", false}, {"message", "A code already exists."}}));
         const int asked = f.rig.server.countOf(kResend);
         f.click("Resend code");
         QTRY_COMPARE(f.rig.server.countOf(kResend), asked + 1);
-        QTest::qWait(300);
-        QVERIFY(!resend->isEnabled());
+        QTRY_VERIFY(resend->isEnabled());
         QCOMPARE(resend->text(), "Resend code");
         QCOMPARE(f.describe(), "code: 6 digits");
+        // So does a confirmation without a new validity, once "Code sent" has shown.
+        f.rig.server.script(kResend, Answer::json(200, {{"success", true}}));
+        f.click("Resend code");
+        QTRY_COMPARE(resend->text(), "Code sent");
+        QTRY_VERIFY_WITH_TIMEOUT(resend->isEnabled() && resend->text() == "Resend code", 5000);
+
+        // A code the server says has expired, while the countdown still runs:
+        // the page says to resend, and "Resend code" is there to do it.
+        f.click("Back to sign in");
+        f.nextLogin(codeAnswer(6, 300));
+        f.signIn("otp");
+        QTRY_COMPARE(f.w.currentPage(), LoginWindow::CodePage);
+        f.rig.server.script("/api/otp/verify/", Answer::json(400, {{"message", "OTP expired or not found."}}));
+        f.w.otpBoxes()[0]->setText("123456");
+        f.click("Verify");
+        QTRY_COMPARE(f.describe(), "code: That code has expired. Resend a new one. | 6 digits");
+        resend = f.button("Resend code");
+        QVERIFY(resend && resend->isEnabled());
+        QTest::qWait(1100); // a countdown tick would take it away again
+        QVERIFY(resend->isEnabled() && resend->text() == "Resend code");
+        f.rig.server.script(kResend, Answer::json(200, {{"success", true}, {"time", 300}}));
+        f.click("Resend code");
+        QTRY_COMPARE_WITH_TIMEOUT(resend->text(), "Resend code in 4:59", 5000);
 
         // A refusal of further resends is a lockout.
         freshCodeStep();

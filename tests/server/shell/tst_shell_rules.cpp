@@ -70,11 +70,15 @@ private Q_SLOTS:
         const std::pair<const char*, const char*> errors[] = {
             {"invalid otp", "That code is incorrect."}, // any case
             {"OTP expired or not found.", "That code has expired. Resend a new one."},
+            {"Invalid OTP; OTP expired or not found", "That code is incorrect."}, // the first rule wins
             {"Unable to verify now", "Unable to verify OTP right now."},
             {"Something else", "Something else"},
             {"", "That code is incorrect."}};
-        for (const auto& [error, shown] : errors)
+        for (const auto& [error, shown] : errors) {
             QCOMPARE(LoginRules::codeErrorText(QString::fromUtf8(error)), QString::fromUtf8(shown));
+            // Resend is offered exactly when the page says to resend.
+            QCOMPARE(LoginRules::codeExpired(QString::fromUtf8(error)), QString::fromUtf8(shown).contains("Resend"));
+        }
         QCOMPARE(
             QStringList({LoginRules::resendCountdownText(61), LoginRules::codeHint(4, QString()),
                          LoginRules::codeHint(6, "+91 98"), LoginRules::serverLabel("https://vms.example.org:8443")}),
@@ -94,6 +98,11 @@ private Q_SLOTS:
             const LoginRules::DigitEdit e = LoginRules::digitBoxChanged(index, QString::fromUtf8(text), 6);
             got << QStringLiteral("%1 %2 %3").arg(actions[e.action], e.boxes.join('|')).arg(e.focus);
         }
+        // A paste from the keyboard: the digits pasted alone; one digit is typed.
+        for (const char* pasted : {"Your code: 654 321\n", "65-43", "7", " - "}) {
+            const LoginRules::DigitEdit e = LoginRules::codePasted(QString::fromUtf8(pasted), 6);
+            got << QStringLiteral("%1 %2 %3").arg(actions[e.action], e.boxes.join('|')).arg(e.focus);
+        }
         QCOMPARE(got,
                  QStringList({"advance  3", "advance  -1", // the last box keeps the focus
                               "reject  -1", "nothing  -1", "spread 1|2|3|4|5|6 5",
@@ -102,7 +111,8 @@ private Q_SLOTS:
                               "spread 1|2|3|4|5|6 5", // a pasted code with a blank
                               "spread 1|2|3|4|5|6 5", // ... or a dash
                               "reject  -1",           // no digit at all
-                              "spread ١|٢|||| 1"}));
+                              "spread ١|٢|||| 1", "spread 6|5|4|3|2|1 5", "spread 6|5|4|3|| 3", "nothing  -1",
+                              "nothing  -1"}));
     }
 
     // ---- Server dialog ---------------------------------------------------
@@ -175,8 +185,8 @@ private Q_SLOTS:
         u.firstName = QStringLiteral("asha");
         QCOMPARE(QStringList({plain, avatarText(displayName(u)), avatarText("z")}), QStringList({"asha.k", "A", "z"}));
         QCOMPARE(QList<bool>({catalogueEmpty({}), catalogueEmpty({Site{"s", "S", false, {}}}),
-                              catalogueEmpty(sampleCatalogue(1))}),
-                 QList<bool>({true, true, false}));
+                              catalogueEmpty(sampleCatalogue(1)), catalogueEmpty({Site{"s", "S", false, {}, true}})}),
+                 QList<bool>({true, true, false, false})); // devices that could not be loaded may exist
     }
 
     void wallsTitleAndMarkTheirCameras()

@@ -179,6 +179,43 @@ private Q_SLOTS:
         QTRY_COMPARE(s.count(kStatus), before + 1);
     }
 
+    // A site whose device list the server fails to give (HTTP 500) stays in
+    // the tree, saying so, and is not taken for an organisation without
+    // devices; the next status refresh asks for its devices again.
+    void aSiteWhoseDevicesFailedStaysAndLoadsAgain()
+    {
+        Session s;
+        s.offer({{"Demo Organisation", true}, {"Other", false}});
+        s.rig.server.scriptHandler("/v2/get_devices_by_site/", [&s](const orgserver::Request& r) {
+            return r.queryValue("site_id") == "2" ? Answer::json(500, {{"message", "Server Error"}})
+                                                  : s.rig.server.modelAnswer(r);
+        });
+        s.window->loadCatalog();
+        QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid());
+        QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
+        QVERIFY(s.row("Recorder 1-1", s.row("Head Office")).isValid());
+        s.rig.server.clearScripts();
+        s.window->refreshStatus(); // the load is over: the refresh asks again
+        QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
+        QStringList asked = s.sent("/v2/get_devices_by_site/", "site_id");
+        asked.sort();
+        QCOMPARE(asked, QStringList({"1", "2", "2"}));
+        QCOMPARE(s.sent(kSites, "org_string"), QStringList{"Demo Organisation"});
+        QVERIFY(!AppContext::instance().sites.at(1).devicesFailed);
+        s.window->refreshStatus(); // nothing more to ask for
+        QTest::qWait(200);
+        QCOMPARE(s.count("/v2/get_devices_by_site/"), 3);
+
+        // Every site failing is no empty organisation: the next one is not tried.
+        s.rig.server.script("/v2/get_devices_by_site/", Answer::json(503, {}), 2);
+        s.offer({{"Demo Organisation", true}, {"Other", false}});
+        s.window->loadCatalog();
+        QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid()
+                    && s.row("Head Office  ·  devices could not be loaded").isValid());
+        QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
+        QCOMPARE(s.sent(kSites, "org_string"), QStringList({"Demo Organisation", "Demo Organisation"}));
+    }
+
     void organisationsFallThroughToOneWithDevices()
     {
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
