@@ -78,14 +78,17 @@ if [ ! -s "$hls/index.m3u8" ]; then
     -hls_segment_filename "$hls/seg%03d.ts" "$hls/index.m3u8"
 fi
 
-# The camera: GStreamer's RTSP server at /live, with the relay's account. It
-# serves until its standard input closes, and a background job of a script
-# gets an empty one: it reads a pipe that this script holds open instead, so
-# it lives exactly as long as the demo (even one killed outright). The
-# programs started after it must not hold the pipe too.
+# The camera: GStreamer's RTSP server at /live, with the relay's account,
+# and at the fake devices' own stream paths with their account (the fleet
+# says which). Every address shares one encoder. It serves until its
+# standard input closes, and a background job of a script gets an empty one:
+# it reads a pipe that this script holds open instead, so it lives exactly
+# as long as the demo (even one killed outright). The programs started after
+# it must not hold the pipe too.
+mapfile -t fleet_args < <("$fleet_program" --camera-args)
 rtsp_port="$(free_port)"
 exec {camera_in}> >(exec "$python" "$root/tests/fixtures/rtsp/rtsp_server.py" --port "$rtsp_port" \
-  --size 1280x720 --user admin --password wisp >"$demo/logs/camera.txt" 2>&1)
+  --size 1280x720 --one-media --user admin --password wisp "${fleet_args[@]}" >"$demo/logs/camera.txt" 2>&1)
 pids+=($!)
 wait_for "$demo/logs/camera.txt" "PORT" "the test camera"
 
@@ -98,8 +101,9 @@ wait_for "$demo/logs/server.txt" "listening" "the fake organisation server"
 
 # Native mode: recorders and cameras of several makers on loopback (one with
 # a wrong password, one unreachable, one with a disk fault, one with its
-# clock ahead), and the demo's inventory, uptime and events naming them.
-"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" >"$demo/logs/fleet.txt" 2>&1 {camera_in}>&- &
+# clock ahead), serving the camera's stream on their RTSP ports, and the
+# demo's inventory, uptime and events naming them.
+"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" "$rtsp_port" >"$demo/logs/fleet.txt" 2>&1 {camera_in}>&- &
 pids+=($!)
 wait_for "$demo/logs/fleet.txt" "ready" "the fake device fleet"
 
