@@ -33,8 +33,8 @@ esac
 echo "build: configuring build/"
 cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" "$@" >/dev/null
 read -r -a targets <<<"${KVR_BUILD_TARGETS:-all}"
-echo "build: building ${targets[*]} with $jobs jobs (a line a step)"
-# Ninja writes a line a step when its output is not a terminal; on one it
-# keeps rewriting a single line, which also shows what it is doing.
-cmake --build "$root/build" -j "$jobs" --target "${targets[@]}"
+echo "build: building ${targets[*]} with $jobs jobs, a line a step"
+# Ninja writes a line a step only when its output is not a terminal (on one
+# it keeps rewriting a single line), so its output goes through a pipe.
+cmake --build "$root/build" -j "$jobs" --target "${targets[@]}" | cat
 echo "build: done"
