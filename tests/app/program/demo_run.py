@@ -347,12 +347,17 @@ def wall(Atspi, app, site, online, offline, screenshot):
     wait_until("the wall gone", 30, lambda: not tiles())
 
 
+# A spinner that dies with the test, even one killed outright (the kernel
+# sends it SIGKILL when its parent ends).
+SPIN = "import ctypes; ctypes.CDLL(None).prctl(1, 9)\nwhile True: pass"
+
+
 class BusyProcessors:
     """One process per processor spinning for as long as it is held: the
     machine as busy as a desktop where something else is running flat out."""
 
     def __enter__(self):
-        self.spinners = [subprocess.Popen([sys.executable, "-c", "while True: pass"], stdin=subprocess.DEVNULL)
+        self.spinners = [subprocess.Popen([sys.executable, "-c", SPIN], stdin=subprocess.DEVNULL)
                          for _ in range(os.cpu_count() or 1)]
         return self
 
