@@ -1,8 +1,40 @@
 #!/usr/bin/env bash
-# Configures and builds Kavira in ./build (after installing what is missing).
+# Configures and builds Kavira in ./build, after installing what is missing:
+# Debian's packages with apt-get on Linux, Homebrew's Qt and FFmpeg on macOS
+# (the macOS route is untried on this project's own machines). Arguments go
+# to CMake's configure step; KVR_BUILD_TARGETS names the targets to build
+# (default: all of them, tests and benchmarks included).
+#
+#   bash tools/build.sh
+#   KVR_BUILD_TARGETS=kavira bash tools/build.sh   # the program only
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-bash "$root/.ci/install-deps.sh"
-jobs="$(nproc 2>/dev/null || echo 2)"
-cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
-cmake --build "$root/build" -j "$jobs"
+configure=()
+case "$(uname -s)" in
+  Darwin)
+    command -v brew >/dev/null 2>&1 || { echo "build: Homebrew is needed first (https://brew.sh)" >&2; exit 1; }
+    missing=()
+    for formula in cmake ninja pkg-config qt ffmpeg; do
+      brew list --versions "$formula" >/dev/null 2>&1 || missing+=("$formula")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+      echo "build: installing ${missing[*]} with Homebrew"
+      brew install "${missing[@]}"
+    fi
+    configure=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt)")
+    jobs="$(sysctl -n hw.ncpu 2>/dev/null || echo 2)"
+    ;;
+  *)
+    echo "build: checking the Debian packages it needs"
+    bash "$root/.ci/install-deps.sh"
+    jobs="$(nproc 2>/dev/null || echo 2)"
+    ;;
+esac
+echo "build: configuring build/"
+cmake -S "$root" -B "$root/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${configure[@]}" "$@" >/dev/null
+read -r -a targets <<<"${KVR_BUILD_TARGETS:-all}"
+echo "build: building ${targets[*]} with $jobs jobs, a line a step"
+# Ninja writes a line a step only when its output is not a terminal (on one
+# it keeps rewriting a single line), so its output goes through a pipe.
+cmake --build "$root/build" -j "$jobs" --target "${targets[@]}" | cat
+echo "build: done"

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# A demo anyone can start: builds what is missing, then starts on loopback a
-# test camera, the fake organisation server with its demo organisation (cloud
-# recordings included), and Kavira pointed at them, with settings and data
-# folders of its own under build/demo (never yours). Sign in as demo / demo.
+# A demo anyone can start: builds the program and the peers it starts (not
+# the tests), then starts on loopback a test camera, the fake organisation
+# server with its demo organisation (cloud recordings included), and Kavira
+# pointed at them, with settings and data folders of its own under
+# build/demo (never yours). Sign in as demo / demo.
 # A small fleet of fake recorders and cameras runs beside them for native
 # mode. Everything it started stops when Kavira quits.
 #
-#   bash tools/demo.sh            # build if needed, then run (sign-in window)
+#   bash tools/demo.sh            # build, then run (sign-in window)
 #   bash tools/demo.sh --native   # the same, opening native mode on the fleet
 #   KVR_DEMO_DIR=/tmp/x bash tools/demo.sh
 #   KVR_DEMO_BUILD=build-x bash tools/demo.sh   # the programs of another build folder
@@ -23,12 +24,15 @@ fi
 app="$build/app/kavira"
 server_program="$build/tests/fixtures/kvr-fake-server"
 fleet_program="$build/tests/fixtures/fleet/kvr-fake-fleet"
-if [ ! -x "$app" ] || [ ! -x "$server_program" ] || [ ! -x "$fleet_program" ]; then
-  if [ -n "${KVR_DEMO_BUILD:-}" ]; then
+if [ -n "${KVR_DEMO_BUILD:-}" ]; then
+  if [ ! -x "$app" ] || [ ! -x "$server_program" ] || [ ! -x "$fleet_program" ]; then
     echo "demo: $build lacks the programs it needs (kavira, kvr-fake-server, kvr-fake-fleet)" >&2
     exit 1
   fi
-  bash "$root/tools/build.sh"
+else
+  # Only what the demo runs; up to date, this takes a moment.
+  echo "demo: building the program and the demo's peers (the first time takes a while)"
+  KVR_BUILD_TARGETS="kavira kvr-fake-server kvr-fake-fleet" bash "$root/tools/build.sh"
 fi
 
 # GStreamer's Python bindings come with Debian's own python3.
@@ -70,7 +74,7 @@ export KVR_SETTINGS_APP="kavira-demo"
 # Cloud recordings: a finished HLS playlist the ffmpeg tool writes once.
 hls="$demo/hls"
 if [ ! -s "$hls/index.m3u8" ]; then
-  echo "demo: writing the cloud recording (a minute of test picture)…"
+  echo "demo: writing the cloud recording (a minute of test picture)"
   mkdir -p "$hls"
   ffmpeg -hide_banner -loglevel error -y -f lavfi -i "testsrc2=size=1280x720:rate=25:duration=60" \
     -f lavfi -i "sine=frequency=440:duration=60" -c:v libx264 -preset veryfast -g 50 -c:a aac \
@@ -78,14 +82,18 @@ if [ ! -s "$hls/index.m3u8" ]; then
     -hls_segment_filename "$hls/seg%03d.ts" "$hls/index.m3u8"
 fi
 
-# The camera: GStreamer's RTSP server at /live, with the relay's account. It
-# serves until its standard input closes, and a background job of a script
-# gets an empty one: it reads a pipe that this script holds open instead, so
-# it lives exactly as long as the demo (even one killed outright). The
-# programs started after it must not hold the pipe too.
+# The camera: GStreamer's RTSP server at /live, with the relay's account,
+# and at the fake devices' own stream paths with their account (the fleet
+# says which). Every address shares one encoder. It serves until its
+# standard input closes, and a background job of a script gets an empty one:
+# it reads a pipe that this script holds open instead, so it lives exactly
+# as long as the demo (even one killed outright). The programs started after
+# it must not hold the pipe too.
+echo "demo: starting the test camera, the organisation's server and the device fleet"
+mapfile -t fleet_args < <("$fleet_program" --camera-args)
 rtsp_port="$(free_port)"
 exec {camera_in}> >(exec "$python" "$root/tests/fixtures/rtsp/rtsp_server.py" --port "$rtsp_port" \
-  --size 1280x720 --user admin --password wisp >"$demo/logs/camera.txt" 2>&1)
+  --size 1280x720 --one-media --user admin --password wisp "${fleet_args[@]}" >"$demo/logs/camera.txt" 2>&1)
 pids+=($!)
 wait_for "$demo/logs/camera.txt" "PORT" "the test camera"
 
@@ -98,8 +106,9 @@ wait_for "$demo/logs/server.txt" "listening" "the fake organisation server"
 
 # Native mode: recorders and cameras of several makers on loopback (one with
 # a wrong password, one unreachable, one with a disk fault, one with its
-# clock ahead), and the demo's inventory, uptime and events naming them.
-"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" >"$demo/logs/fleet.txt" 2>&1 {camera_in}>&- &
+# clock ahead), serving the camera's stream on their RTSP ports, and the
+# demo's inventory, uptime and events naming them.
+"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" "$rtsp_port" >"$demo/logs/fleet.txt" 2>&1 {camera_in}>&- &
 pids+=($!)
 wait_for "$demo/logs/fleet.txt" "ready" "the fake device fleet"
 

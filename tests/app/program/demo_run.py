@@ -5,8 +5,13 @@ On a virtual display of its own (tests/support/with-display.sh) and a private
 session bus, it starts the demo script with no standard input (as CI and a
 desktop launcher do), finds the sign-in window through the accessibility tree,
 signs in as demo / demo, clicks a camera in the catalogue, checks that the
-picture on screen moves, closes the window as a window manager would, and
-checks that the demo ended cleanly and left nothing it started running.
+picture on screen moves, then opens a site's whole wall with "Play all",
+sees every camera that is online play and its picture move, stops the wall
+and opens the other site's, four walls in turn, with every processor kept
+busy by other processes meanwhile (the camera must keep answering however
+walls come and go on a busy machine), closes the window as a window manager
+would, and checks that the demo ended cleanly and left nothing it started
+running.
 
   demo_run.py BUILD_DIR WORK_DIR
 
@@ -281,6 +286,88 @@ def picture_moves(Atspi, app, screenshot):
     raise Failure(f"no moving picture on the live stage (bright spots seen: {seen[-4:]}); see {screenshot}")
 
 
+def tile_moves(image, w, h, earlier):
+    """Whether the bright part of a tile's picture (the demo camera's ball)
+    moved since the earlier grab; a still picture keeps its spot exactly."""
+    x, y, n = bright_spot(image, w, h)
+    return n > 0 and earlier is not None and earlier[2] > 0 and abs(x - earlier[0]) + abs(y - earlier[1]) >= 2
+
+
+def wall(Atspi, app, site, online, offline, screenshot):
+    """Opens the site's wall with its "Play all" button, waits until every
+    camera of the site that is online plays (its video says nothing over the
+    picture) and the picture of each moves, and stops the wall."""
+    wait_until(f"\"Play all\" of {site}", 30,
+               lambda: showing(Atspi, app, "push button", f"Play all cameras at {site}")).do_action(0)
+    grid = wait_until("the camera wall", 30, lambda: showing(Atspi, app, "filler", "Camera wall")
+                      or showing(Atspi, app, "panel", "Camera wall"))
+
+    def tiles():
+        found = []
+        for n in nodes(grid):
+            try:
+                if (n.get_role_name() == "filler" and n.get_name() == "Video"
+                        and n.get_state_set().contains(Atspi.StateType.SHOWING)):
+                    found.append(n)
+            except Exception:
+                continue
+        return found
+
+    def settled():
+        said = [t.get_description() for t in tiles()]
+        return (said.count("") == online and said.count("Offline") == offline
+                and len(said) == online + offline) and said
+
+    try:
+        wait_until(f"every camera of {site} playing", 120, settled, pause=0.5)
+    except Failure:
+        said = [t.get_description() or "(playing)" for t in tiles()]
+        raise Failure(f"the wall of {site} did not play: its tiles say {said}")
+    playing = [extents(Atspi, t) for t in tiles() if t.get_description() == ""]
+    moved = [False] * len(playing)
+    spots = [None] * len(playing)
+    deadline = time.monotonic() + 60
+    while not all(moved) and time.monotonic() < deadline:
+        for i, (x, y, w, h) in enumerate(playing):
+            if moved[i]:
+                continue
+            image = grab(x, y, w, h)
+            moved[i] = tile_moves(image, w, h, spots[i])
+            spots[i] = bright_spot(image, w, h)
+        time.sleep(0.4)
+    x0 = min(x for x, _, _, _ in playing)
+    y0 = min(y for _, y, _, _ in playing)
+    x1 = max(x + w for x, _, w, _ in playing)
+    y1 = max(y + h for _, y, _, h in playing)
+    write_png(screenshot, x1 - x0, y1 - y0, grab(x0, y0, x1 - x0, y1 - y0))
+    if not all(moved):
+        raise Failure(f"on the wall of {site}, {moved.count(False)} of {len(moved)} playing tiles show no moving "
+                      f"picture; see {screenshot}")
+    wait_until("the wall's Stop all", 10, lambda: showing(Atspi, app, "push button", "Stop all")).do_action(0)
+    wait_until("the wall gone", 30, lambda: not tiles())
+
+
+# A spinner that dies with the test, even one killed outright (the kernel
+# sends it SIGKILL when its parent ends).
+SPIN = "import ctypes; ctypes.CDLL(None).prctl(1, 9)\nwhile True: pass"
+
+
+class BusyProcessors:
+    """One process per processor spinning for as long as it is held: the
+    machine as busy as a desktop where something else is running flat out."""
+
+    def __enter__(self):
+        self.spinners = [subprocess.Popen([sys.executable, "-c", SPIN], stdin=subprocess.DEVNULL)
+                         for _ in range(os.cpu_count() or 1)]
+        return self
+
+    def __exit__(self, *exc):
+        for p in self.spinners:
+            p.kill()
+        for p in self.spinners:
+            p.wait()
+
+
 def run(build, work):
     Atspi = atspi()
     prepare(work)
@@ -343,6 +430,15 @@ def drive(Atspi, demo, build, work):
     x, y, w, h = extents(Atspi, camera)
     click(x + w // 2, y + h // 2)
     picture_moves(Atspi, app, os.path.join(build, "screenshots", "demo_live.png"))
+
+    # Whole sites' walls, opened and stopped in turn, on a busy machine: the
+    # head office's eight cameras, the warehouse's four that are online
+    # beside the four of its offline recorder.
+    with BusyProcessors():
+        for turn, (site, online, offline) in enumerate([("Head Office", 8, 0), ("Warehouse", 4, 4)] * 2):
+            alive(f"the wall of {site} opened")
+            wall(Atspi, app, site, online, offline,
+                 os.path.join(build, "screenshots", f"demo_wall_{turn + 1}.png"))
 
     # Quit by closing the window; the demo stops what it started.
     pids = [pid for pid, cmd in started_by_demo(demo.pid, work).items() if cmd.split(" ")[0].endswith("/kavira")]

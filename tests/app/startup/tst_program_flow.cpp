@@ -9,6 +9,7 @@
 #include "app/startup/Startup.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
+#include "app/ui/TimelineBar.h"
 #include "server/shell/BrandRegistry.h"
 #include "server/shell/CatalogModel.h"
 #include "server/shell/CatalogPane.h"
@@ -25,6 +26,8 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTreeView>
+
+#include <cmath>
 
 class TestProgramFlow : public QObject {
     Q_OBJECT
@@ -101,13 +104,26 @@ private Q_SLOTS:
         QTest::mouseClick(page->cloudButton(), Qt::LeftButton);
         // The latest archived day starts by itself, asked for once. Its
         // playlist names the segments relative to the server, as real ones
-        // do; they are fetched from there with the token, in ranges.
+        // do, by the times of their first pictures; they are fetched from
+        // there with the token, in ranges.
         QTRY_COMPARE(stage->mode(), StagePages::CloudPlayback);
         QTRY_COMPARE(server.countOf(QStringLiteral("/v2/api/cloud/playback/")), 1);
-        const QString segment = QStringLiteral("/cloud/segments/seg000.ts");
+        const QString segment = QStringLiteral("/cloud/segments/%1_00-00-00.ts")
+                                    .arg(QDateTime::currentDateTimeUtc().addSecs(19800).date().toString(Qt::ISODate));
         QTRY_VERIFY_WITH_TIMEOUT(server.countOf(segment) >= 1, 30000);
         QTRY_VERIFY_WITH_TIMEOUT(stage->videoStage()->hasPicture(), 30000);
         QVERIFY2(stage->videoStage()->headlineText().isEmpty(), qPrintable(stage->videoStage()->headlineText()));
+        // The timeline places the footage: the recording's 8 s at every
+        // quarter hour recorded so far (the last one perhaps still under
+        // way), the first at midnight.
+        const auto footage = stage->timeline()->coverage();
+        QVERIFY(stage->timeline()->coverageKnown() && !footage.isEmpty());
+        QCOMPARE(footage.first().first, 0.0);
+        for (qsizetype i = 0; i < footage.size(); ++i) {
+            const auto [from, to] = footage.at(i);
+            QVERIFY2(std::fmod(from, 900.0) == 0.0 && (to - from == 8.0 || i == footage.size() - 1),
+                     qPrintable(TimelineBar::clock(from)));
+        }
         const orgserver::Request fetched = server.requestsTo(segment).first();
         QVERIFY(fetched.header("authorization") == "Bearer " + AppContext::instance().api.accessToken().toUtf8());
         QVERIFY(fetched.header("range").startsWith("bytes="));

@@ -8,6 +8,7 @@
 #include "app/ui/TimelineBar.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
+#include "tests/fixtures/fleet/FakeFleet.h"
 #include "tests/native/live/LiveTestKit.h"
 #include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
@@ -22,6 +23,7 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
+using kvrtest::FakeFleet;
 using namespace livetest;
 
 namespace {
@@ -404,6 +406,81 @@ private Q_SLOTS:
         p->setWall({yard + QStringLiteral("#1")});
         QTRY_COMPARE_WITH_TIMEOUT(p->coverageNote()->text(), QStringLiteral("No footage found on this day"), 20000);
         QVERIFY(p->timeline()->coverageKnown());
+    }
+
+    // The demo's fleet with the test camera behind its devices' RTSP ports:
+    // every camera of a device that answers with the right password plays
+    // at its maker's own address, live and, where the maker offers it,
+    // recorded; the device given a wrong password is refused, and the one
+    // that does not answer is closed.
+    void theDemoFleetPlays()
+    {
+        clearInventory();
+        FakeFleet fleet;
+        QVERIFY(fleet.start());
+        peers::Peer camera;
+        QVERIFY(peers::startRtsp(camera, QStringList{"--no-audio", "--one-media"} + fleet.cameraArgs()));
+        fleet.serveStreamsFrom(camera.port);
+        QStringList wall;
+        QHash<QString, QString> nameOf; // tile key -> device name
+        for (const Native::Device& d : fleet.records()) {
+            const QString id = addDevice(d);
+            QList<int> channels;
+            for (int c = 1; c <= d.channels; ++c) {
+                channels << c;
+                wall << QStringLiteral("%1#%2").arg(id).arg(c);
+                nameOf.insert(wall.last(), d.name);
+            }
+            setOnline(id, channels, d.channels);
+        }
+        auto p = open(wall);
+        const auto said = [&](const QString& name) {
+            QStringList out;
+            for (VmsTile* t : p->tiles())
+                if (nameOf.value(t->key()) == name)
+                    out << t->stage()->detailText();
+            return out;
+        };
+        const auto playing = [&] {
+            QStringList out;
+            for (VmsTile* t : p->tiles())
+                if (t->stage()->hasPicture() && t->stage()->headlineText().isEmpty())
+                    out << nameOf.value(t->key());
+            out.sort();
+            return out;
+        };
+        QTRY_COMPARE(p->tiles().size(), int(wall.size()));
+        // Every camera but those of the refused, the silent and the ONVIF
+        // device (whose address only the device itself tells).
+        QStringList live;
+        QStringList recorders; // the first camera of each that plays back: not the Lobby camera's brand
+        QStringList recorded;
+        for (const FakeFleet::Member& m : fleet.members()) {
+            if (m.role == FakeFleet::Role::WrongPassword || m.role == FakeFleet::Role::Unreachable
+                || m.record.manufacturer == QLatin1String("ONVIF"))
+                continue;
+            for (int c = 1; c <= m.record.channels; ++c)
+                live << m.name;
+            recorders << nameOf.key(m.name);
+            if (m.record.manufacturer != QLatin1String("UNIVIEW"))
+                recorded << m.name;
+        }
+        live.sort();
+        recorded.sort();
+        QCOMPARE(live.size(), 9);
+        QTRY_COMPARE_WITH_TIMEOUT(playing(), live, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(said("Parking camera"),
+                                  QStringList{"The device refused the username or password."}, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(said("Back office NVR"), QStringList{"The RTSP port is closed on the device."}, 30000);
+
+        // A camera of each of those on one page, played back from yesterday.
+        QCOMPARE(recorders.size(), 4);
+        p->setWall(recorders);
+        p->setMode(true);
+        QTRY_COMPARE(p->tiles().size(), 4);
+        p->startPlaybackAt(QDateTime(today().addDays(-1), QTime(10, 0)));
+        QCOMPARE(recorded.size(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(playing(), recorded, 60000);
     }
 };
 
