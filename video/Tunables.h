@@ -97,6 +97,12 @@ inline constexpr const char* kCaBundle = "/etc/ssl/cert.pem";
 inline constexpr const char* kCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 #endif
 
+// ---- Drawing -------------------------------------------------------------
+// How long the graphics probe waits for the copy of the program that answers
+// it (see GpuProbe.cpp); a copy that takes longer is ended, and the processor
+// draws.
+inline constexpr milliseconds kGraphicsProbeWait{15000};
+
 // ---- Hardware decoding ----------------------------------------------------
 // Video packets without a picture after which a hardware decoder is given up.
 inline constexpr int kHardwareNoPicturePackets = 150;

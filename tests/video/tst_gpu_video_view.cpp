@@ -4,7 +4,9 @@
 #include "video/GpuVideoView.h"
 #include "video/VideoStage.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFrame>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -13,12 +15,14 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QScreen>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 using namespace yuvtest;
 
@@ -71,7 +75,7 @@ QImage solid(int w, int h, QColor colour)
 class TestGpuVideoView : public QObject {
     Q_OBJECT
 
-    bool glAvailable = false;
+    std::optional<bool> glAvailable; // asked by the first case that draws with OpenGL
     std::unique_ptr<QWidget> host;
     QPointer<GpuVideoView> view;
 
@@ -105,12 +109,6 @@ class TestGpuVideoView : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QOpenGLContext probe;
-        glAvailable = probe.create();
-    }
-
     // Drawing cases need a display with OpenGL (Xvfb with Mesa in CI); the
     // stage draws RGB pictures on the processor.
     void init()
@@ -121,8 +119,14 @@ private Q_SLOTS:
             "spinnerTurnsOnlyWhileLoadingWithoutAPicture fitCoverAndClear "
             "nearlyFittingPictureIsDrawnUnscaled movingToADenserDisplayReportsTheNewSize "
             "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff "
-            "messagesWrapOrShortenWithATip";
-        if (!glAvailable && !withoutGl.split(' ').contains(QTest::currentTestFunction()))
+            "messagesWrapOrShortenWithATip probeLeavesNoDriverBehind";
+        if (withoutGl.split(' ').contains(QTest::currentTestFunction()))
+            return;
+        if (!glAvailable) {
+            QOpenGLContext probe;
+            glAvailable = probe.create();
+        }
+        if (!*glAvailable)
             QSKIP("no OpenGL on this display");
     }
 
@@ -776,6 +780,38 @@ private Q_SLOTS:
         QCOMPARE(again.usable, !software);
         qunsetenv("KVR_RENDER");
         QCOMPARE(log.matching(QStringLiteral("[render] graphics:")).size(), 1);
+    }
+
+    // The probe loads no OpenGL driver into this process: a copy of the
+    // program answers it, so where the processor draws, the software
+    // renderer, LLVM and their threads never come (a process of its own,
+    // see CMakeLists.txt: the other cases draw with OpenGL here).
+    void probeLeavesNoDriverBehind()
+    {
+        if (qEnvironmentVariableIsSet("KVR_RENDER"))
+            QSKIP("runs without KVR_RENDER");
+        if (!QFile::exists(QStringLiteral("/proc/self/maps")))
+            QSKIP("reads the process's mappings from /proc");
+        const auto driverLibraries = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            QSet<QByteArray> found;
+            if (maps.open(QIODevice::ReadOnly))
+                for (const QByteArray& line : maps.readAll().split('\n'))
+                    for (const char* mark : {"libGLX_", "libEGL_", "_dri.so", "libgallium", "libLLVM"})
+                        if (line.contains(mark))
+                            found.insert(line.mid(line.indexOf('/')));
+            return found;
+        };
+        const auto threads = [] {
+            return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+        };
+        const QSet<QByteArray> before = driverLibraries();
+        const qsizetype threadsBefore = threads();
+        const GpuProbe& probe = GpuProbe::result();
+        if (probe.renderer.isEmpty())
+            QSKIP("no OpenGL on this display");
+        QVERIFY2((driverLibraries() - before).isEmpty(), (driverLibraries() - before).values().join(' ').constData());
+        QVERIFY2(threads() <= threadsBefore, qPrintable(QStringLiteral("%1 threads, %2 before").arg(threads()).arg(threadsBefore)));
     }
 
     void cpuTurnsDrawingOff()
