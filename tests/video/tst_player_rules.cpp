@@ -3,8 +3,9 @@
 // reconnect schedule, the hardware watch, continuity, the frame-rate cap,
 // picture sizes, input kinds, the token rule, masking, stale live playlists,
 // FFmpeg's log filter, the kinds of failure of FFmpeg's and HTTP's codes and
-// the decode settings. Last, with a thread of its own, the heap the program
-// sets up: memory an ended thread freed goes back to the system.
+// the decode settings, the buffers converted pictures are made in. Last, with
+// a thread of its own, the heap the program sets up: memory an ended thread
+// freed goes back to the system.
 
 #include "app/core/Settings.h"
 #include "tests/support/TestKit.h"
@@ -12,11 +13,13 @@
 #include "video/FfmpegLog.h"
 #include "video/FfmpegPlayer.h"
 #include "video/Pacing.h"
+#include "video/PictureConverter.h"
 #include "video/PlayerFailure.h"
 #include "video/StreamInput.h"
 #include "video/TlsTunnel.h"
 
 #include <QFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryFile>
 
@@ -546,6 +549,42 @@ private Q_SLOTS:
         QCOMPARE(DecodeSettings::hardwareDecodeAllowed(), false);
         Prefs::remove(Prefs::kHardwareDecode.name);
         QCOMPARE(DecodeSettings::hardwareDecodeAllowed(), true);
+    }
+
+    // Converted pictures are made in memory used again once they are gone,
+    // whichever thread lets go of them, so no picture waits for fresh pages;
+    // the pictures in flight each have their own; a few spare ones of the
+    // current size are kept, none of another; pictures outlive the buffers.
+    void pictureBuffersAreUsedAgain()
+    {
+        auto buffers = std::make_unique<PictureBuffers>();
+        const QSize size(736, 414);
+        const uchar* first = nullptr;
+        {
+            const QImage picture = buffers->take(size);
+            QCOMPARE(picture.size(), size);
+            QCOMPARE(picture.format(), QImage::Format_RGB32);
+            first = picture.constBits();
+        }
+        QCOMPARE(buffers->spare(), 1);
+        QImage again = buffers->take(size);
+        QCOMPARE(again.constBits(), first);
+        std::vector<QImage> inFlight;
+        QSet<const uchar*> distinct{again.constBits()};
+        for (int i = 0; i < 8; ++i) {
+            inFlight.push_back(buffers->take(size));
+            distinct.insert(inFlight.back().constBits());
+        }
+        QCOMPARE(distinct.size(), 9);
+        std::thread([&inFlight] { inFlight.clear(); }).join();
+        QCOMPARE(buffers->spare(), 4);
+        QImage other = buffers->take(QSize(320, 180));
+        QCOMPARE(buffers->spare(), 0);
+        again = QImage();
+        QCOMPARE(buffers->spare(), 0);
+        buffers.reset();
+        other.fill(Qt::red);
+        QCOMPARE(other.pixelColor(319, 179), QColor(Qt::red));
     }
 
     // A decode thread frees its decoder's buffers and ends; small pieces it
