@@ -43,6 +43,7 @@ FfmpegPlayer::FfmpegPlayer(std::shared_ptr<PlayerControls> c, QObject* parent)
       seekRequest(c->seekRequest),
       targetWidth(c->targetWidth),
       targetHeight(c->targetHeight),
+      coverTarget(c->coverTarget),
       maxFps(c->maxFps),
       lightDecode(c->lightDecode),
       hardwareDecode(c->hardwareDecode),

@@ -114,6 +114,11 @@ public:
     std::atomic<double>& seekRequest;
     std::atomic<int32_t>& targetWidth;
     std::atomic<int32_t>& targetHeight;
+    // RGB pictures fit inside the target size (false, for a surface that
+    // shows the whole picture, as VideoStage does unless told to cover), or
+    // cover it (true, for a surface that crops): either way they are drawn
+    // as converted, not scaled again on the GUI thread for every picture.
+    std::atomic<bool>& coverTarget;
     std::atomic<double>& maxFps;
     std::atomic<bool>& lightDecode;
     std::atomic<bool>& hardwareDecode;

@@ -17,6 +17,7 @@
 #include "video/PlayerFailure.h"
 #include "video/StreamInput.h"
 #include "video/TlsTunnel.h"
+#include "video/VideoStage.h"
 
 #include <QFile>
 #include <QSet>
@@ -417,10 +418,21 @@ private Q_SLOTS:
         QVERIFY(!capSkips(10.0, 1.0, 0.5)); // going backwards (a seek) never skips
         QVERIFY(!capSkips(0.0, 1.0, 1.001));
 
-        QCOMPARE(rgbOutputSize(1920, 1080, 300, 200), QSize(354, 200));
-        QCOMPARE(rgbOutputSize(100, 50, 1000, 1000), QSize(100, 50));
-        QCOMPARE(rgbOutputSize(20, 10, 10, 5), QSize(16, 16));
-        QCOMPARE(rgbOutputSize(1280, 720, 0, 300), QSize(1280, 720));
+        // A surface that crops gets pictures that cover its size...
+        QCOMPARE(rgbOutputSize(1920, 1080, 300, 200, true), QSize(354, 200));
+        QCOMPARE(rgbOutputSize(100, 50, 1000, 1000, true), QSize(100, 50));
+        QCOMPARE(rgbOutputSize(20, 10, 10, 5, true), QSize(16, 16));
+        QCOMPARE(rgbOutputSize(1280, 720, 0, 300, true), QSize(1280, 720));
+        // ...one that shows the whole picture pictures that fit, which it
+        // draws as they come, without scaling them again.
+        QCOMPARE(rgbOutputSize(1920, 1080, 300, 200, false), QSize(300, 168));
+        QCOMPARE(rgbOutputSize(100, 50, 1000, 1000, false), QSize(100, 50));
+        for (const QSize tile : {QSize(760, 414), QSize(1000, 1000), QSize(333, 187), QSize(301, 240), QSize(640, 480)}) {
+            const QSize out = rgbOutputSize(1280, 720, tile.width(), tile.height(), false);
+            const QRect drawn = VideoStage::pictureRect(out, tile, false);
+            QVERIFY2(VideoStage::drawsUnscaled(out, drawn.size()),
+                     qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(out.width()).arg(out.height()).arg(tile.width()).arg(tile.height())));
+        }
     }
 
     void inputKindsTokenAndMasking()
