@@ -118,6 +118,7 @@ private Q_SLOTS:
             "picturesLookAsThroughARoundedClip "
             "spinnerTurnsOnlyWhileLoadingWithoutAPicture fitCoverAndClear "
             "nearlyFittingPictureIsDrawnUnscaled movingToADenserDisplayReportsTheNewSize "
+            "picturesAreNotCopiedForADenserDisplay "
             "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff "
             "messagesWrapOrShortenWithATip probeLeavesNoDriverBehind";
         if (withoutGl.split(' ').contains(QTest::currentTestFunction()))
@@ -557,6 +558,39 @@ private Q_SLOTS:
         QVERIFY(s->devicePixelRatioF() != before);
         QCOMPARE(s->size(), QSize(400, 320));
         QCOMPARE(sized.last().at(0).toSize(), VideoStage::devicePixelSize(QSize(400, 320), other->devicePixelRatio()));
+    }
+
+    // On a display whose pixel ratio differs from a picture's, the picture
+    // is shown from the memory it came in, not from a copy made to carry the
+    // ratio: its memory goes only when the stage lets go of the picture.
+    void picturesAreNotCopiedForADenserDisplay()
+    {
+        QScreen* dense = nullptr;
+        for (QScreen* screen : QGuiApplication::screens())
+            if (screen->devicePixelRatio() > 1.0)
+                dense = screen;
+        if (!dense)
+            QSKIP("runs on a display of pixel ratio 2 (see CMakeLists.txt)");
+        QWidget top;
+        top.setScreen(dense);
+        top.move(dense->geometry().topLeft() + QPoint(10, 10));
+        auto* s = new VideoStage(&top);
+        top.resize(400, 320);
+        s->resize(400, 320);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        QCOMPARE(s->devicePixelRatioF(), dense->devicePixelRatio());
+        static int released = 0;
+        static uchar pixels[64 * 36 * 4];
+        {
+            const QImage picture(
+                pixels, 64, 36, 64 * 4, QImage::Format_RGB32, [](void*) { ++released; }, nullptr);
+            s->setFrame(picture);
+        }
+        QCOMPARE(released, 0);
+        QVERIFY(s->hasPicture());
+        s->clear();
+        QCOMPARE(released, 1);
     }
 
     // YUV pictures go to the GPU child, and the shown picture is what it drew,
