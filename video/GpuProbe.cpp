@@ -86,9 +86,11 @@ QByteArray toText(const GlFacts& f)
         + line("shaders", QString::number(f.shaders));
 }
 
-// The copy's answer; none when it is not one (the copy crashed mid-way, say).
+// The copy's answer; none when it is not a whole one (the copy crashed
+// mid-way, say).
 std::optional<GlFacts> fromText(const QByteArray& text)
 {
+    constexpr int kFacts = 8; // the lines toText writes
     GlFacts f;
     int keys = 0;
     for (const QByteArray& raw : text.split('\n')) {
@@ -117,7 +119,7 @@ std::optional<GlFacts> fromText(const QByteArray& text)
         else
             --keys;
     }
-    if (keys != 8)
+    if (keys != kFacts)
         return std::nullopt;
     return f;
 }
