@@ -321,9 +321,11 @@ int main(int argc, char** argv)
             // The floor of a page whose tiles show every picture, measured
             // once this stream's walls are gone.
             if (cap == 0) {
+                // The size the stage shows the stream's pictures at.
                 const FfmpegPlayer* first = wall.tiles().first()->player();
-                const QSize shown =
-                    QSize(1280, 720).scaled(first->targetWidth, first->targetHeight, Qt::KeepAspectRatio);
+                const QSize stream(s.args.at(1).section(QLatin1Char('x'), 0, 0).toInt(),
+                                   s.args.at(1).section(QLatin1Char('x'), 1, 1).toInt());
+                const QSize shown = stream.scaled(first->targetWidth, first->targetHeight, Qt::KeepAspectRatio);
                 floors.push_back({s.name, n, QSize(shown.width() & ~1, shown.height() & ~1), perPicture});
             }
             worstPaints = std::max(worstPaints, tally.perPicture());
