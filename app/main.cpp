@@ -1,9 +1,11 @@
 #include "app/startup/Startup.h"
+#include "video/FfmpegPlayer.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv)
 {
+    FfmpegPlayer::prepareProcessHeap(); // before any thread starts
     prepareGraphics();
     QApplication app(argc, argv);
     prepareApplication(app);

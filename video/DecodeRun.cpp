@@ -587,7 +587,8 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
             return true;
         }
     }
-    const QSize out = rgbOutputSize(src->width, src->height, c.targetWidth.load(), c.targetHeight.load());
+    const QSize out =
+        rgbOutputSize(src->width, src->height, c.targetWidth.load(), c.targetHeight.load(), c.coverTarget.load());
     QImage image = converter.scaled(src, out, c.lightDecode.load());
     if (image.isNull())
         return true;

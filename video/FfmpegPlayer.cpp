@@ -25,20 +25,6 @@ extern "C" {
 using namespace kvr::video;
 namespace tun = kvr::video::tun;
 
-namespace {
-
-// Large blocks are mapped on their own, whatever was freed before (see the
-// tunable); set once, before the first decode thread starts.
-void keepLargeBlocksMapped()
-{
-#if defined(__GLIBC__)
-    static std::once_flag once;
-    std::call_once(once, [] { mallopt(M_MMAP_THRESHOLD, tun::kOwnMappingBytes); });
-#endif
-}
-
-} // namespace
-
 // ---- Construction and control ------------------------------------------------
 
 FfmpegPlayer::FfmpegPlayer(QObject* parent) : FfmpegPlayer(std::make_shared<PlayerControls>(), parent) {}
@@ -57,6 +43,7 @@ FfmpegPlayer::FfmpegPlayer(std::shared_ptr<PlayerControls> c, QObject* parent)
       seekRequest(c->seekRequest),
       targetWidth(c->targetWidth),
       targetHeight(c->targetHeight),
+      coverTarget(c->coverTarget),
       maxFps(c->maxFps),
       lightDecode(c->lightDecode),
       hardwareDecode(c->hardwareDecode),
@@ -73,7 +60,7 @@ FfmpegPlayer::FfmpegPlayer(std::shared_ptr<PlayerControls> c, QObject* parent)
     qRegisterMetaType<std::shared_ptr<const YuvFrame>>();
     avformat_network_init();
     installFfmpegLogFilter();
-    keepLargeBlocksMapped();
+    prepareProcessHeap();
     ThreadReaper::instance(); // made here, on the GUI thread
 }
 
@@ -94,6 +81,18 @@ void FfmpegPlayer::setHardwareSeam(HardwareSeam seam)
 void FfmpegPlayer::reloadEnvironment()
 {
     reloadPlayerEnv();
+}
+
+void FfmpegPlayer::prepareProcessHeap()
+{
+#if defined(__GLIBC__)
+    static std::once_flag once;
+    std::call_once(once, [] {
+        mallopt(M_ARENA_MAX, tun::kHeaps);
+        mallopt(M_MMAP_THRESHOLD, tun::kOwnMappingBytes);
+        mallopt(M_TRIM_THRESHOLD, tun::kHeapTopKeptBytes);
+    });
+#endif
 }
 
 void FfmpegPlayer::returnFreedMemory()

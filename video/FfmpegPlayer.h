@@ -93,6 +93,11 @@ public:
     // Hands memory freed by ended playbacks back to the system where the C
     // library keeps it (glibc); call after a playback's pictures are gone.
     static void returnFreedMemory();
+    // Sets the C library's heap (glibc) up so that what playbacks freed can
+    // go back to the system (see the memory tunables). A program calls it
+    // first thing in main(), before any thread starts: the number of heaps is
+    // fixed once threads have made theirs. The first player calls it too.
+    static void prepareProcessHeap();
 
     // ---- Control fields ---------------------------------------------------
     // Written by owners at any time, read by the decode thread; they live in a
@@ -109,6 +114,11 @@ public:
     std::atomic<double>& seekRequest;
     std::atomic<int32_t>& targetWidth;
     std::atomic<int32_t>& targetHeight;
+    // RGB pictures fit inside the target size (false, for a surface that
+    // shows the whole picture, as VideoStage does unless told to cover), or
+    // cover it (true, for a surface that crops): either way they are drawn
+    // as converted, not scaled again on the GUI thread for every picture.
+    std::atomic<bool>& coverTarget;
     std::atomic<double>& maxFps;
     std::atomic<bool>& lightDecode;
     std::atomic<bool>& hardwareDecode;

@@ -381,11 +381,13 @@ bool capSkips(double maxFps, std::optional<double> lastConverted, double t)
     return (t - *lastConverted) < 1.0 / maxFps - kCapTolerance_s;
 }
 
-QSize rgbOutputSize(int width, int height, int targetWidth, int targetHeight)
+QSize rgbOutputSize(int width, int height, int targetWidth, int targetHeight, bool cover)
 {
     if (targetWidth <= 0 || targetHeight <= 0 || width <= 0 || height <= 0)
         return QSize(width, height);
-    const double scale = std::min(std::max(double(targetWidth) / width, double(targetHeight) / height), 1.0);
+    const double across = double(targetWidth) / width;
+    const double down = double(targetHeight) / height;
+    const double scale = std::min(cover ? std::max(across, down) : std::min(across, down), 1.0);
     // A hair of slack so that 1080 x (200/1080) lands on 200, not 199.
     int w = int(std::floor(width * scale + 1e-9));
     int h = int(std::floor(height * scale + 1e-9));

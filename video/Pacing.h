@@ -261,8 +261,9 @@ private:
 // Frame-rate cap: whether the picture at `t` is to be skipped.
 bool capSkips(double maxFps, std::optional<double> lastConverted, double t);
 
-// RGB output size: covers the target, never enlarges, even, at least 16.
-QSize rgbOutputSize(int width, int height, int targetWidth, int targetHeight);
+// RGB output size: fits inside the target, or with `cover` covers it (for a
+// surface that crops); never enlarges, even, at least 16.
+QSize rgbOutputSize(int width, int height, int targetWidth, int targetHeight, bool cover);
 
 // Read-ahead limit by output and input kind.
 double readAheadLimit(bool yuvOutput, bool liveKind);

@@ -1,5 +1,10 @@
 #include "video/PictureConverter.h"
 
+#include <cstdlib>
+#include <mutex>
+#include <new>
+#include <vector>
+
 extern "C" {
 #include <libavutil/frame.h>
 #include <libavutil/pixfmt.h>
@@ -45,16 +50,116 @@ void setColours(SwsContext* sws, bool fullRange)
     sws_setColorspaceDetails(sws, coeffs, fullRange ? 1 : 0, coeffs, 0, 0, 1 << 16, 1 << 16);
 }
 
-QImage convert(SwsContext* sws, const AVFrame* src, QSize size)
+// Into `image` (RGB32), which the scaler fills whole.
+QImage convert(SwsContext* sws, const AVFrame* src, QImage image)
 {
-    QImage image(size, QImage::Format_RGB32);
     uint8_t* dst[4] = {image.bits(), nullptr, nullptr, nullptr};
     int dstStride[4] = {int(image.bytesPerLine()), 0, 0, 0};
     sws_scale(sws, src->data, src->linesize, 0, src->height, dst, dstStride);
     return image;
 }
 
+// Spare buffers kept for the current picture size.
+constexpr size_t kSpareBuffers = 4;
+// A buffer's bookkeeping sits in front of its pixels, which keep this alignment.
+constexpr size_t kBufferAlignment = 64;
+
 } // namespace
+
+// ---- Picture buffers ------------------------------------------------------
+
+struct PictureBuffers::Shelf {
+    std::mutex mutex;
+    qsizetype bytes = 0;        // the size of the buffers kept; others go when they come back
+    std::vector<void*> spare;   // buffers (their bookkeeping's address) ready for a picture
+    bool open = true;           // false once the PictureBuffers went: nothing is kept any more
+};
+
+namespace {
+
+struct Buffer {
+    std::shared_ptr<PictureBuffers::Shelf> shelf;
+    qsizetype bytes = 0;
+    uchar* pixels() { return reinterpret_cast<uchar*>(this) + kBufferAlignment; }
+};
+static_assert(sizeof(Buffer) <= kBufferAlignment);
+
+void freeBuffer(Buffer* b)
+{
+    b->~Buffer();
+    std::free(b);
+}
+
+// The picture made in a buffer is gone: the buffer goes back on its shelf,
+// or is freed when the shelf no longer wants it.
+void bufferReturned(void* info)
+{
+    auto* b = static_cast<Buffer*>(info);
+    const std::shared_ptr<PictureBuffers::Shelf> shelf = b->shelf;
+    {
+        std::lock_guard<std::mutex> lock(shelf->mutex);
+        if (shelf->open && b->bytes == shelf->bytes && shelf->spare.size() < kSpareBuffers) {
+            shelf->spare.push_back(b);
+            return;
+        }
+    }
+    freeBuffer(b);
+}
+
+} // namespace
+
+PictureBuffers::PictureBuffers() : m_shelf(std::make_shared<Shelf>()) {}
+
+PictureBuffers::~PictureBuffers()
+{
+    std::vector<void*> spare;
+    {
+        std::lock_guard<std::mutex> lock(m_shelf->mutex);
+        m_shelf->open = false;
+        spare.swap(m_shelf->spare);
+    }
+    for (void* b : spare)
+        freeBuffer(static_cast<Buffer*>(b));
+}
+
+QImage PictureBuffers::take(QSize size)
+{
+    if (size.isEmpty())
+        return QImage();
+    const qsizetype bytesPerLine = qsizetype(size.width()) * 4;
+    const qsizetype bytes = bytesPerLine * size.height();
+    Buffer* b = nullptr;
+    std::vector<void*> stale;
+    {
+        std::lock_guard<std::mutex> lock(m_shelf->mutex);
+        if (bytes != m_shelf->bytes) {
+            stale.swap(m_shelf->spare);
+            m_shelf->bytes = bytes;
+        } else if (!m_shelf->spare.empty()) {
+            b = static_cast<Buffer*>(m_shelf->spare.back());
+            m_shelf->spare.pop_back();
+        }
+    }
+    for (void* old : stale)
+        freeBuffer(static_cast<Buffer*>(old));
+    if (!b) {
+        const size_t total = (kBufferAlignment + size_t(bytes) + kBufferAlignment - 1) / kBufferAlignment
+                           * kBufferAlignment;
+        void* raw = std::aligned_alloc(kBufferAlignment, total);
+        if (!raw)
+            return QImage();
+        b = new (raw) Buffer{m_shelf, bytes};
+    }
+    return QImage(b->pixels(), size.width(), size.height(), bytesPerLine, QImage::Format_RGB32, bufferReturned, b);
+}
+
+int PictureBuffers::spare() const
+{
+    std::lock_guard<std::mutex> lock(m_shelf->mutex);
+    return int(m_shelf->spare.size());
+}
+
+// ---- Conversion -----------------------------------------------------------
 
 PictureConverter::~PictureConverter()
 {
@@ -69,7 +174,7 @@ QImage PictureConverter::still(const AVFrame* src)
     if (!one)
         return QImage();
     setColours(one, l.full);
-    QImage image = convert(one, src, QSize(src->width, src->height));
+    QImage image = convert(one, src, QImage(src->width, src->height, QImage::Format_RGB32));
     sws_freeContext(one);
     return image;
 }
@@ -115,7 +220,10 @@ QImage PictureConverter::scaled(const AVFrame* src, QSize out, bool fast)
         setColours(m_sws, l.full);
         m_key = key;
     }
-    return convert(m_sws, src, out);
+    QImage image = m_buffers.take(out);
+    if (image.isNull())
+        return image;
+    return convert(m_sws, src, std::move(image));
 }
 
 } // namespace kvr::video

@@ -12,6 +12,31 @@ struct SwsContext;
 
 namespace kvr::video {
 
+// Memory for converted pictures, used again once the pictures made in it
+// are gone (on any thread). A picture is written into memory the process
+// already has, not into fresh pages that the system must first map and clear
+// for every picture: for a wall of four large tiles that was a quarter of
+// its processor time. A few spare buffers of the current size are kept;
+// others go as they come back, and all of them once the buffers and their
+// pictures are gone.
+class PictureBuffers {
+public:
+    PictureBuffers();
+    ~PictureBuffers();
+    PictureBuffers(const PictureBuffers&) = delete;
+    PictureBuffers& operator=(const PictureBuffers&) = delete;
+
+    // An RGB32 picture of `size` (contents undefined) in one of the buffers.
+    QImage take(QSize size);
+    // Buffers kept for reuse now.
+    int spare() const;
+
+    struct Shelf;
+
+private:
+    std::shared_ptr<Shelf> m_shelf;
+};
+
 // Turns decoded pictures into what owners are handed: RGB images scaled to
 // the size they asked for, YUV planes kept alive with the frame for the GPU
 // view, or a full-size still for a snapshot. Decode thread only.
@@ -32,6 +57,7 @@ public:
     QImage scaled(const AVFrame* frame, QSize size, bool fast);
 
 private:
+    PictureBuffers m_buffers;
     SwsContext* m_sws = nullptr;
     struct ScalerKey {
         int w = 0, h = 0, fmt = -1;

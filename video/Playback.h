@@ -41,6 +41,7 @@ struct PlayerControls {
     std::atomic<double> seekRequest{-1.0};
     std::atomic<int32_t> targetWidth{0};
     std::atomic<int32_t> targetHeight{0};
+    std::atomic<bool> coverTarget{false};
     std::atomic<double> maxFps{0.0};
     std::atomic<bool> lightDecode{false};
     std::atomic<bool> hardwareDecode{false};

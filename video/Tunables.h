@@ -34,6 +34,17 @@ inline constexpr milliseconds kSoundStopWait{300};
 // decode threads; pools of streams that come and go then leave those heaps
 // holding memory no one uses, a little more with each restart.
 inline constexpr int kOwnMappingBytes = 256 * 1024;
+// Free memory at the top of the heap beyond this goes back to the system as
+// it is freed. Set along with the bound above: the C library raises this one
+// too (to twice the largest block freed before the bound was fixed, 8 MiB
+// and more), and never lowers it again.
+inline constexpr int kHeapTopKeptBytes = 2 * kOwnMappingBytes;
+// Heaps the C library keeps for the process's threads. Its default gives
+// every thread a heap of its own, up to eight per core, and it hands back the
+// free memory at the top of its first heap only: a stopped wall of 36
+// cameras left some 2 MiB in the heap of each of its ended decode threads.
+// With one heap for all threads everything freed can go back.
+inline constexpr int kHeaps = 1;
 // What decode threads freed goes back to the system this long after one of
 // them ended, once for all that end meanwhile.
 inline constexpr milliseconds kGiveBackDelay{5000};
@@ -85,6 +96,12 @@ inline constexpr const char* kCaBundle = "/etc/ssl/cert.pem";
 #else
 inline constexpr const char* kCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 #endif
+
+// ---- Drawing -------------------------------------------------------------
+// How long the graphics probe waits for the copy of the program that answers
+// it (see GpuProbe.cpp); a copy that takes longer is ended, and the processor
+// draws.
+inline constexpr milliseconds kGraphicsProbeWait{15000};
 
 // ---- Hardware decoding ----------------------------------------------------
 // Video packets without a picture after which a hardware decoder is given up.

@@ -234,8 +234,19 @@ QSize VideoStage::devicePixelSize(QSize size, qreal ratio)
 void VideoStage::setFrame(const QImage& image)
 {
     hideGpu();
-    frame = image;
-    frame.setDevicePixelRatio(devicePixelRatioF());
+    const qreal ratio = devicePixelRatioF();
+    if (image.isNull() || image.devicePixelRatio() == ratio) {
+        frame = image;
+    } else {
+        // Setting the ratio on a picture held elsewhere too (the player's
+        // signal holds it) copies the whole picture; a second picture over
+        // the same pixels, which holds the first until it goes, does not.
+        auto* held = new QImage(image);
+        frame = QImage(
+            held->constBits(), held->width(), held->height(), held->bytesPerLine(), held->format(),
+            [](void* info) { delete static_cast<QImage*>(info); }, held);
+        frame.setDevicePixelRatio(ratio);
+    }
     showText(QString(), QString());
     update();
 }

@@ -8,6 +8,12 @@
 //    and that beside the ffmpeg tool decoding the same stream to null on one
 //    thread; at step 1 (5 pictures a second) and at step 3 (key pictures
 //    only);
+//  - for a page without a cap (4 tiles), processor time per picture beside
+//    its floor: the ffmpeg tool decoding the same streams at once as the
+//    tiles decode them and scaling each picture to the size the tile shows,
+//    in the tiles' pixel format with their scaler; both counted over a
+//    window after a warm-up, per picture, so that a busy machine, which
+//    makes either side decode fewer pictures, does not skew the ratio;
 //  - paints of the video widgets per picture the players delivered, at
 //    step 0;
 //  - the longest stall of the GUI thread around a page change and around
@@ -72,13 +78,81 @@ double longestStallMs(const std::function<void()>& action, int afterMs)
     return meter.longestMs();
 }
 
-double cpuPerTile(int tiles)
+// Processor time per tile and second over a window; with `perPicture`, also
+// per picture the tiles delivered meanwhile (counted by `tally`, which must
+// be counting).
+double cpuPerTile(int tiles, const bench::PaintTally* tally = nullptr, double* perPicture = nullptr)
 {
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
+    const qint64 pictures0 = tally ? tally->pictures() : 0;
     QElapsedTimer t;
     t.start();
     wait(kWindowSeconds * 1000);
-    return (cpuSeconds(RUSAGE_SELF) - cpu0) / (tiles * (t.elapsed() / 1000.0));
+    const double cpu = cpuSeconds(RUSAGE_SELF) - cpu0;
+    if (tally && perPicture) {
+        const qint64 pictures = tally->pictures() - pictures0;
+        *perPicture = pictures > 0 ? cpu / double(pictures) : 0.0;
+    }
+    return cpu / (tiles * (t.elapsed() / 1000.0));
+}
+
+// Processor seconds of a child process so far, from /proc.
+double processCpuSeconds(qint64 pid)
+{
+    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!f.open(QIODevice::ReadOnly))
+        return 0.0;
+    const QByteArray all = f.readAll();
+    // Fields after the command name (which may hold blanks) start at its ')'.
+    const QList<QByteArray> fields = all.mid(all.lastIndexOf(')') + 2).split(' ');
+    if (fields.size() < 13)
+        return 0.0;
+    return (fields[11].toDouble() + fields[12].toDouble()) / double(sysconf(_SC_CLK_TCK));
+}
+
+// The floor under `streams` tiles showing pictures of `shown` size: the
+// ffmpeg tool decoding the same stream that many times at once, as the tiles
+// do (one thread each, no loop filter, fast flags), and scaling every picture
+// to `shown` in the tiles' pixel format with their scaler. Processor seconds
+// per picture over a window after a warm-up.
+double floorCpuPerPicture(const QString& url, QSize shown, int streams)
+{
+    struct Decoder {
+        std::unique_ptr<QProcess> process;
+        QByteArray progress;
+        long long frames() const
+        {
+            const qsizetype at = progress.lastIndexOf("frame=");
+            return at < 0 ? 0 : progress.mid(at + 6, progress.indexOf('\n', at) - at - 6).toLongLong();
+        }
+    };
+    std::vector<Decoder> decoders(static_cast<size_t>(streams));
+    const QString scale = QStringLiteral("scale=%1:%2:flags=fast_bilinear,format=bgra").arg(shown.width()).arg(shown.height());
+    for (Decoder& d : decoders) {
+        d.process = std::make_unique<QProcess>();
+        d.process->start(QStringLiteral("ffmpeg"),
+                         {"-hide_banner", "-nostats", "-loglevel", "error", "-threads", "1", "-skip_loop_filter", "all",
+                          "-flags", "+low_delay", "-flags2", "+fast", "-rtsp_transport", "tcp", "-i", url, "-t",
+                          QString::number(kWindowSeconds + 5), "-an", "-vf", scale, "-progress", "pipe:1", "-f", "null",
+                          "-"});
+    }
+    // Processor seconds and pictures of all of them so far.
+    const auto sample = [&] {
+        std::pair<double, long long> sum{0.0, 0};
+        for (Decoder& d : decoders) {
+            d.progress += d.process->readAllStandardOutput();
+            sum.first += processCpuSeconds(d.process->processId());
+            sum.second += d.frames();
+        }
+        return sum;
+    };
+    wait(2500); // opened and past the first pictures
+    const auto [cpu0, frames0] = sample();
+    wait(kWindowSeconds * 1000);
+    const auto [cpu1, frames1] = sample();
+    for (Decoder& d : decoders)
+        d.process->waitForFinished(15000);
+    return frames1 > frames0 ? (cpu1 - cpu0) / double(frames1 - frames0) : 0.0;
 }
 
 double ffmpegCpuPerSecond(const QString& url)
@@ -198,6 +272,12 @@ int main(int argc, char** argv)
         cameras.append({c.id, c.name, QString(), false});
 
     bench::PaintTally tally;
+    struct Floor {
+        const char* stream;
+        int tiles;
+        QSize shown;
+        double wallPerPicture;
+    };
     double worstPaints = 0.0;
     // The longest page-change stall of 36 tiles, per stream.
     double pageStall36[2] = {-1.0, -1.0};
@@ -213,6 +293,7 @@ int main(int argc, char** argv)
         qputenv("KVR_RTSP_PORT", QByteArray::number(s.peer.port));
         Prefs::set(Prefs::kGridQuality, s.quality);
         const double bare = ffmpegCpuPerSecond(peers::rtspUrl(s.peer.port));
+        std::vector<Floor> floors;
         for (const int n : sizes) {
             GridPage wall(nullptr, &client);
             wall.resize(1600, 940);
@@ -234,8 +315,19 @@ int main(int argc, char** argv)
             const double cap = wall.tiles().first()->player()->maxFps;
             tally.follow(&wall);
             tally.start();
-            const double cpu0 = cpuPerTile(n);
+            double perPicture = 0.0;
+            const double cpu0 = cpuPerTile(n, &tally, &perPicture);
             tally.stop();
+            // The floor of a page whose tiles show every picture, measured
+            // once this stream's walls are gone.
+            if (cap == 0) {
+                // The size the stage shows the stream's pictures at.
+                const FfmpegPlayer* first = wall.tiles().first()->player();
+                const QSize stream(s.args.at(1).section(QLatin1Char('x'), 0, 0).toInt(),
+                                   s.args.at(1).section(QLatin1Char('x'), 1, 1).toInt());
+                const QSize shown = stream.scaled(first->targetWidth, first->targetHeight, Qt::KeepAspectRatio);
+                floors.push_back({s.name, n, QSize(shown.width() & ~1, shown.height() & ~1), perPicture});
+            }
             worstPaints = std::max(worstPaints, tally.perPicture());
             const int stepBefore = wall.overloadStep();
 
@@ -272,7 +364,16 @@ int main(int argc, char** argv)
             std::fflush(stdout);
             wait(500);
         }
-        std::printf("%-14s ffmpeg decoding to null, one thread: %.3f cpu s/s\n\n", s.name, bare);
+        std::printf("%-14s ffmpeg decoding to null, one thread: %.3f cpu s/s\n", s.name, bare);
+        for (const Floor& f : floors) {
+            const double floor = floorCpuPerPicture(peers::rtspUrl(s.peer.port), f.shown, f.tiles);
+            std::printf("%-14s %5d tiles showing %dx%d: %.2f ms a picture; floor %.2f ms (ffmpeg decoding %d streams "
+                        "so, and scaling to that size in BGRA): %.2f x floor\n",
+                        f.stream, f.tiles, f.shown.width(), f.shown.height(), f.wallPerPicture * 1000.0, floor * 1000.0,
+                        f.tiles, floor > 0 ? f.wallPerPicture / floor : 0.0);
+        }
+        std::printf("\n");
+        std::fflush(stdout);
     }
     if (wanted("stage")) {
         // The single-camera stage playing the Main stream live.

@@ -35,6 +35,7 @@ BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
     // no larger than the column shows them, instead of a second of
     // full-size ones.
     m_player->readAheadCap = kReadAhead_s;
+    m_player->coverTarget = true; // as the stage shows it
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
         m_player->targetWidth = size.width();
         m_player->targetHeight = size.height();

@@ -4,7 +4,9 @@
 #include "video/GpuVideoView.h"
 #include "video/VideoStage.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFrame>
 #include <QOffscreenSurface>
 #include <QOpenGLContext>
@@ -13,12 +15,14 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QScreen>
+#include <QSet>
 #include <QSignalSpy>
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
+#include <optional>
 
 using namespace yuvtest;
 
@@ -71,7 +75,7 @@ QImage solid(int w, int h, QColor colour)
 class TestGpuVideoView : public QObject {
     Q_OBJECT
 
-    bool glAvailable = false;
+    std::optional<bool> glAvailable; // asked by the first case that draws with OpenGL
     std::unique_ptr<QWidget> host;
     QPointer<GpuVideoView> view;
 
@@ -105,12 +109,6 @@ class TestGpuVideoView : public QObject {
     }
 
 private Q_SLOTS:
-    void initTestCase()
-    {
-        QOpenGLContext probe;
-        glAvailable = probe.create();
-    }
-
     // Drawing cases need a display with OpenGL (Xvfb with Mesa in CI); the
     // stage draws RGB pictures on the processor.
     void init()
@@ -120,9 +118,16 @@ private Q_SLOTS:
             "picturesLookAsThroughARoundedClip "
             "spinnerTurnsOnlyWhileLoadingWithoutAPicture fitCoverAndClear "
             "nearlyFittingPictureIsDrawnUnscaled movingToADenserDisplayReportsTheNewSize "
+            "picturesAreNotCopiedForADenserDisplay "
             "softwareRenderersAreRecognised settingAndRendererDecide probesOnceAndLogs cpuTurnsDrawingOff "
-            "messagesWrapOrShortenWithATip";
-        if (!glAvailable && !withoutGl.split(' ').contains(QTest::currentTestFunction()))
+            "messagesWrapOrShortenWithATip probeLeavesNoDriverBehind";
+        if (withoutGl.split(' ').contains(QTest::currentTestFunction()))
+            return;
+        if (!glAvailable) {
+            QOpenGLContext probe;
+            glAvailable = probe.create();
+        }
+        if (!*glAvailable)
             QSKIP("no OpenGL on this display");
     }
 
@@ -555,6 +560,39 @@ private Q_SLOTS:
         QCOMPARE(sized.last().at(0).toSize(), VideoStage::devicePixelSize(QSize(400, 320), other->devicePixelRatio()));
     }
 
+    // On a display whose pixel ratio differs from a picture's, the picture
+    // is shown from the memory it came in, not from a copy made to carry the
+    // ratio: its memory goes only when the stage lets go of the picture.
+    void picturesAreNotCopiedForADenserDisplay()
+    {
+        QScreen* dense = nullptr;
+        for (QScreen* screen : QGuiApplication::screens())
+            if (screen->devicePixelRatio() > 1.0)
+                dense = screen;
+        if (!dense)
+            QSKIP("runs on a display of pixel ratio 2 (see CMakeLists.txt)");
+        QWidget top;
+        top.setScreen(dense);
+        top.move(dense->geometry().topLeft() + QPoint(10, 10));
+        auto* s = new VideoStage(&top);
+        top.resize(400, 320);
+        s->resize(400, 320);
+        top.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&top));
+        QCOMPARE(s->devicePixelRatioF(), dense->devicePixelRatio());
+        static int released = 0;
+        static uchar pixels[64 * 36 * 4];
+        {
+            const QImage picture(
+                pixels, 64, 36, 64 * 4, QImage::Format_RGB32, [](void*) { ++released; }, nullptr);
+            s->setFrame(picture);
+        }
+        QCOMPARE(released, 0);
+        QVERIFY(s->hasPicture());
+        s->clear();
+        QCOMPARE(released, 1);
+    }
+
     // YUV pictures go to the GPU child, and the shown picture is what it drew,
     // not the last RGB picture; an RGB picture takes over again.
     void yuvPicturesDrawOnTheChild()
@@ -776,6 +814,38 @@ private Q_SLOTS:
         QCOMPARE(again.usable, !software);
         qunsetenv("KVR_RENDER");
         QCOMPARE(log.matching(QStringLiteral("[render] graphics:")).size(), 1);
+    }
+
+    // The probe loads no OpenGL driver into this process: a copy of the
+    // program answers it, so where the processor draws, the software
+    // renderer, LLVM and their threads never come (a process of its own,
+    // see CMakeLists.txt: the other cases draw with OpenGL here).
+    void probeLeavesNoDriverBehind()
+    {
+        if (qEnvironmentVariableIsSet("KVR_RENDER"))
+            QSKIP("runs without KVR_RENDER");
+        if (!QFile::exists(QStringLiteral("/proc/self/maps")))
+            QSKIP("reads the process's mappings from /proc");
+        const auto driverLibraries = [] {
+            QFile maps(QStringLiteral("/proc/self/maps"));
+            QSet<QByteArray> found;
+            if (maps.open(QIODevice::ReadOnly))
+                for (const QByteArray& line : maps.readAll().split('\n'))
+                    for (const char* mark : {"libGLX_", "libEGL_", "_dri.so", "libgallium", "libLLVM"})
+                        if (line.contains(mark))
+                            found.insert(line.mid(line.indexOf('/')));
+            return found;
+        };
+        const auto threads = [] {
+            return QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+        };
+        const QSet<QByteArray> before = driverLibraries();
+        const qsizetype threadsBefore = threads();
+        const GpuProbe& probe = GpuProbe::result();
+        if (probe.renderer.isEmpty())
+            QSKIP("no OpenGL on this display");
+        QVERIFY2((driverLibraries() - before).isEmpty(), (driverLibraries() - before).values().join(' ').constData());
+        QVERIFY2(threads() <= threadsBefore, qPrintable(QStringLiteral("%1 threads, %2 before").arg(threads()).arg(threadsBefore)));
     }
 
     void cpuTurnsDrawingOff()

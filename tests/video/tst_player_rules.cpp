@@ -3,19 +3,32 @@
 // reconnect schedule, the hardware watch, continuity, the frame-rate cap,
 // picture sizes, input kinds, the token rule, masking, stale live playlists,
 // FFmpeg's log filter, the kinds of failure of FFmpeg's and HTTP's codes and
-// the decode settings.
+// the decode settings, the buffers converted pictures are made in. Last, with
+// a thread of its own, the heap the program sets up: memory an ended thread
+// freed goes back to the system.
 
 #include "app/core/Settings.h"
 #include "tests/support/TestKit.h"
 #include "video/DecodeSettings.h"
 #include "video/FfmpegLog.h"
+#include "video/FfmpegPlayer.h"
 #include "video/Pacing.h"
+#include "video/PictureConverter.h"
 #include "video/PlayerFailure.h"
 #include "video/StreamInput.h"
 #include "video/TlsTunnel.h"
+#include "video/VideoStage.h"
 
+#include <QFile>
+#include <QSet>
 #include <QSettings>
 #include <QTemporaryFile>
+
+#include <cstdlib>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
 
 extern "C" {
 #include <libavformat/avio.h>
@@ -405,10 +418,21 @@ private Q_SLOTS:
         QVERIFY(!capSkips(10.0, 1.0, 0.5)); // going backwards (a seek) never skips
         QVERIFY(!capSkips(0.0, 1.0, 1.001));
 
-        QCOMPARE(rgbOutputSize(1920, 1080, 300, 200), QSize(354, 200));
-        QCOMPARE(rgbOutputSize(100, 50, 1000, 1000), QSize(100, 50));
-        QCOMPARE(rgbOutputSize(20, 10, 10, 5), QSize(16, 16));
-        QCOMPARE(rgbOutputSize(1280, 720, 0, 300), QSize(1280, 720));
+        // A surface that crops gets pictures that cover its size...
+        QCOMPARE(rgbOutputSize(1920, 1080, 300, 200, true), QSize(354, 200));
+        QCOMPARE(rgbOutputSize(100, 50, 1000, 1000, true), QSize(100, 50));
+        QCOMPARE(rgbOutputSize(20, 10, 10, 5, true), QSize(16, 16));
+        QCOMPARE(rgbOutputSize(1280, 720, 0, 300, true), QSize(1280, 720));
+        // ...one that shows the whole picture pictures that fit, which it
+        // draws as they come, without scaling them again.
+        QCOMPARE(rgbOutputSize(1920, 1080, 300, 200, false), QSize(300, 168));
+        QCOMPARE(rgbOutputSize(100, 50, 1000, 1000, false), QSize(100, 50));
+        for (const QSize tile : {QSize(760, 414), QSize(1000, 1000), QSize(333, 187), QSize(301, 240), QSize(640, 480)}) {
+            const QSize out = rgbOutputSize(1280, 720, tile.width(), tile.height(), false);
+            const QRect drawn = VideoStage::pictureRect(out, tile, false);
+            QVERIFY2(VideoStage::drawsUnscaled(out, drawn.size()),
+                     qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(out.width()).arg(out.height()).arg(tile.width()).arg(tile.height())));
+        }
     }
 
     void inputKindsTokenAndMasking()
@@ -538,7 +562,97 @@ private Q_SLOTS:
         Prefs::remove(Prefs::kHardwareDecode.name);
         QCOMPARE(DecodeSettings::hardwareDecodeAllowed(), true);
     }
+
+    // Converted pictures are made in memory used again once they are gone,
+    // whichever thread lets go of them, so no picture waits for fresh pages;
+    // the pictures in flight each have their own; a few spare ones of the
+    // current size are kept, none of another; pictures outlive the buffers.
+    void pictureBuffersAreUsedAgain()
+    {
+        auto buffers = std::make_unique<PictureBuffers>();
+        const QSize size(736, 414);
+        const uchar* first = nullptr;
+        {
+            const QImage picture = buffers->take(size);
+            QCOMPARE(picture.size(), size);
+            QCOMPARE(picture.format(), QImage::Format_RGB32);
+            first = picture.constBits();
+        }
+        QCOMPARE(buffers->spare(), 1);
+        QImage again = buffers->take(size);
+        QCOMPARE(again.constBits(), first);
+        std::vector<QImage> inFlight;
+        QSet<const uchar*> distinct{again.constBits()};
+        for (int i = 0; i < 8; ++i) {
+            inFlight.push_back(buffers->take(size));
+            distinct.insert(inFlight.back().constBits());
+        }
+        QCOMPARE(distinct.size(), 9);
+        std::thread([&inFlight] { inFlight.clear(); }).join();
+        QCOMPARE(buffers->spare(), 4);
+        QImage other = buffers->take(QSize(320, 180));
+        QCOMPARE(buffers->spare(), 0);
+        again = QImage();
+        QCOMPARE(buffers->spare(), 0);
+        buffers.reset();
+        other.fill(Qt::red);
+        QCOMPARE(other.pixelColor(319, 179), QColor(Qt::red));
+    }
+
+    // A decode thread frees its decoder's buffers and ends; small pieces it
+    // made (the records of its last pictures) are let go of later by the GUI
+    // thread. Giving memory back then returns all of it to the system. (With
+    // the C library's heap per thread, the free top of each ended thread's
+    // heap stayed: 2 MiB and more per decode thread of a stopped wall.)
+    void memoryOfEndedThreadsGoesBack()
+    {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+        QSKIP("the sanitizers' allocators hold freed memory back on purpose");
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+        QSKIP("the sanitizers' allocators hold freed memory back on purpose");
+#endif
+#endif
+        if (!QFile::exists(QStringLiteral("/proc/self/statm")))
+            QSKIP("reads the resident size from /proc");
+        const auto residentMiB = [] {
+            QFile f(QStringLiteral("/proc/self/statm"));
+            if (!f.open(QIODevice::ReadOnly))
+                return 0.0;
+            return f.readAll().split(' ').value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
+        };
+        FfmpegPlayer::returnFreedMemory();
+        const double before = residentMiB();
+        constexpr int kBlocks = 128, kBlockBytes = 200 * 1024; // under the own-mapping bound: from the heap
+        std::vector<void*> small;
+        std::thread([&small] {
+            std::vector<void*> big;
+            for (int i = 0; i < kBlocks; ++i) {
+                big.push_back(std::malloc(kBlockBytes));
+                for (int at = 0; at < kBlockBytes; at += 4096)
+                    static_cast<volatile char*>(big.back())[at] = 1; // resident
+                small.push_back(std::malloc(48));
+            }
+            for (void* b : big)
+                std::free(b);
+        }).join();
+        for (void* b : small)
+            std::free(b);
+        FfmpegPlayer::returnFreedMemory();
+        const double kept = residentMiB() - before;
+        QVERIFY2(kept < 4.0, qPrintable(QStringLiteral("%1 MiB of %2 MiB kept").arg(kept).arg(kBlocks * 0.2)));
+    }
 };
 
-KVR_TEST_MAIN(PlayerRules)
+// As the program does: the heap is set up before any thread starts.
+int main(int argc, char** argv)
+{
+    FfmpegPlayer::prepareProcessHeap();
+    kvrtest::prepareEnvironment("PlayerRules");
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    QTEST_SET_MAIN_SOURCE_PATH
+    PlayerRules tc;
+    return QTest::qExec(&tc, argc, argv);
+}
 #include "tst_player_rules.moc"
