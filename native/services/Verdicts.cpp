@@ -17,7 +17,7 @@ namespace Native {
 
 QString cameraLabel(const Camera& camera)
 {
-    return camera.name.isEmpty() ? QStringLiteral("Camera %1").arg(camera.channelId) : camera.name;
+    return camera.name.isEmpty() ? QString(QStringLiteral("Camera ") % QString::number(camera.channelId)) : camera.name;
 }
 
 QString deviceLabel(const Device& device)
@@ -119,7 +119,9 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
         if (c.state() != Native::CameraState::Offline)
             continue;
         const QString label = Native::cameraLabel(c);
-        offline << (c.lastOnline.isValid() ? QStringLiteral("%1 (seen %2)").arg(label, ago(c.lastOnline, now)) : label);
+        offline << (c.lastOnline.isValid() ? QString(label % QStringLiteral(" (seen ") % ago(c.lastOnline, now)
+                                                     % QLatin1Char(')'))
+                                           : label);
     }
     if (offline.isEmpty())
         return;
@@ -128,14 +130,26 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
         out << make(d, Problem, 5, QStringLiteral("All cameras offline"), detail);
     else
         out << make(d, Warning, 11,
-                    QStringLiteral("%1 offline")
-                        .arg(countText(offline.size(), QStringLiteral("camera"), QStringLiteral("cameras"))),
+                    countText(offline.size(), QStringLiteral("camera"), QStringLiteral("cameras"))
+                        + QStringLiteral(" offline"),
                     detail);
 }
 
 int nonNegative(int v)
 {
     return v < 0 ? 0 : v;
+}
+
+// A device's figures for a number of days, as the cache keys them.
+struct CacheKey {
+    QString id;
+    int days = 0;
+    bool operator==(const CacheKey&) const = default;
+};
+
+size_t qHash(const CacheKey& key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.id, key.days);
 }
 
 struct CacheEntry {
@@ -146,9 +160,9 @@ struct CacheEntry {
 };
 
 // Main thread only, like every rule here.
-QHash<QString, CacheEntry>& uptimeCache()
+QHash<CacheKey, CacheEntry>& uptimeCache()
 {
-    static QHash<QString, CacheEntry> cache;
+    static QHash<CacheKey, CacheEntry> cache;
     return cache;
 }
 
@@ -207,7 +221,9 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
         return out;
     }
 
-    const QString checkedText = ago(h.checkedAt, now);
+    // How long ago it was checked, told by two findings only: worked out
+    // when one of them is made, not for every device.
+    const auto checkedText = [&] { return ago(h.checkedAt, now); };
     auto seenText = [&] {
         // The record's own time first, as the store gives it: the caller's
         // copy may hold it already converted for quick comparisons.
@@ -220,7 +236,8 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     if (h.internet == Failed) {
         out << make(d, Problem, 0, QStringLiteral("Unreachable"),
                     QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
-                        .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText, seenText()));
+                        .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText(),
+                             seenText()));
     } else if (h.device != Passed && refused) {
         out << make(d, Problem, 1, QStringLiteral("Login refused"),
                     QStringLiteral("The saved username or password was refused. Automatic checks are "
@@ -241,7 +258,8 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     const qint64 recWindow = h.recordingWindow;
     if (recDays >= 1 && recWindow >= 1 && recDays * 10 < recWindow * 9)
         out << make(d, Warning, 10, QStringLiteral("Recording gaps"),
-                    QStringLiteral("Recordings on %1 of the last %2 days.").arg(recDays).arg(recWindow));
+                    QStringLiteral("Recordings on ") % QString::number(recDays) % QStringLiteral(" of the last ")
+                        % QString::number(recWindow) % QStringLiteral(" days."));
     else if (recDays == 0 && recWindow >= 1)
         out << make(d, Problem, 4, QStringLiteral("Not recording"),
                     QStringLiteral("No recordings found in the last %1.")
@@ -295,7 +313,7 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     }
 
     if (h.checkedAt.secsTo(now) >= kStaleCheckSecs)
-        out << make(d, Notice, 40, QStringLiteral("Last checked %1").arg(checkedText),
+        out << make(d, Notice, 40, QStringLiteral("Last checked ") + checkedText(),
                     QStringLiteral("This result may be out of date. Refresh to check again."));
     else if (h.device == Passed && !h.fetchedAt.isValid() && h.model.isEmpty())
         out << make(d, Notice, 41, QStringLiteral("No device info yet"),
@@ -408,9 +426,9 @@ QList<double> dailyUptime(const NativeStore& store, const QString& id, int days,
 {
     if (days <= 0)
         return {};
-    const QString key = id + QLatin1Char('/') + QString::number(days);
+    const CacheKey key{id, days};
     const qint64 hour = hourNumber(now);
-    QHash<QString, CacheEntry>& cache = uptimeCache();
+    QHash<CacheKey, CacheEntry>& cache = uptimeCache();
     const auto hit = cache.constFind(key);
     const quint64 revision = store.uptime().revisionOf(id);
     if (hit != cache.cend() && hit->store == &store && hit->revision == revision && hit->hour == hour)
@@ -514,7 +532,7 @@ int clockDriftSecs(const Device& d)
 
 QString countText(qint64 n, const QString& singular, const QString& plural)
 {
-    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? singular : plural);
+    return QString::number(n) % QLatin1Char(' ') % (n == 1 ? singular : plural);
 }
 
 QString span(qint64 seconds)
