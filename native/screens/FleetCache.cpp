@@ -4,10 +4,25 @@
 #include "native/services/NativeStore.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace {
 
 constexpr int kDays = 7; // of the uptime column
+
+// What the entry's row is made from besides the record.
+NativeFleet::RowInputs rowInputs(const FleetCache::Entry& e, const QStringList& dayLabels, const QDateTime& now)
+{
+    NativeFleet::RowInputs in;
+    in.now = now;
+    in.busy = e.busy;
+    in.refused = e.refused;
+    in.siteName = e.site;
+    in.lastSeenUp = e.lastSeenUp;
+    in.daily = e.daily;
+    in.dayLabels = dayLabels;
+    return in;
+}
 
 void setFindings(FleetCache::Entry& e, QList<NativeInsights::Issue> issues)
 {
@@ -29,7 +44,8 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     // moment is converted once here for the whole fleet.
     const QDateTime localNow = now.toLocalTime();
     const QDate today = localNow.date();
-    if (m_labelsDay != today) {
+    const bool labelsChanged = m_labelsDay != today;
+    if (labelsChanged) {
         m_labelsDay = today;
         m_labels = NativeFleet::dayLabels(m_labelsDay);
         m_all = true;
@@ -82,19 +98,17 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             continue;
         }
         needSources();
-        Native::Device utc = inUtc(d);
         if (!stale) {
             // Only the clock moved: the findings and the row's relative
-            // times, not the rest of the row.
+            // times, not the rest of the row, from the record as it was read
+            // the last time.
             Entry& e = *found;
-            if (!utc.health.lastUp.isValid())
-                utc.health.lastUp = e.lastSeenUp;
-            setFindings(e, NativeInsights::issuesFor(sources, utc, now));
-            NativeFleet::RowInputs in;
-            in.now = now;
-            in.lastSeenUp = e.lastSeenUp;
-            if (NativeFleet::setClockTexts(e.row, utc, in))
+            setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now));
+            if (NativeFleet::tellsTime(e.utc->device)) {
+                e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
                 e.row.stamp = ++m_stamp;
+                e.now = now;
+            }
             e.seen = m_update;
             ++kept;
             ++m_clockOnly;
@@ -105,43 +119,61 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         // The week's figures first, from the shared figures of the day (with
         // now already local, no zone look-up): the findings then find them
         // there too.
-        QList<double> daily;
         if (d.enabled)
-            daily = NativeInsights::dailyUptime(store, d.id, kDays, localNow);
+            e.daily = NativeInsights::dailyUptime(store, d.id, kDays, localNow);
         // When the device was last up, as store.lastSeenUp gives it, for the
         // findings and the row of a device that is down: read from the
         // history once here, in UTC, and kept for the minute ticks.
         const Native::Health& h = d.health;
         const bool down =
             d.enabled && h.checkedAt.isValid() && (h.internet == Native::Failed || h.device != Native::Passed);
-        QDate upDay;
-        int upHour = 0;
-        if (down && !utc.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
-            utc.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
-        setFindings(e, NativeInsights::issuesFor(sources, utc, now));
-        NativeFleet::RowInputs in;
-        in.now = now;
-        in.busy = context.isBusy(d.id);
-        in.refused = context.isRefused(d.id);
-        in.siteName = e.site;
+        const bool sameRecord = known && found->record == d;
+        if (sameRecord && !(down && !h.lastUp.isValid())) {
+            // Read from the record alone, as the last time.
+            e.utc = found->utc;
+        } else {
+            Native::Device utc = inUtc(d);
+            QDate upDay;
+            int upHour = 0;
+            if (down && !utc.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
+                utc.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
+            e.utc = NativeFleet::DeviceRef(new NativeFleet::SharedDevice(std::move(utc)));
+        }
         if (down)
-            in.lastSeenUp = utc.health.lastUp;
-        in.daily = std::move(daily);
-        in.dayLabels = m_labels;
-        e.row = NativeFleet::buildRow(utc, in);
-        // A row worked out to what it was keeps its stamp, so the table
-        // tells it unchanged without comparing its cells.
-        e.row.stamp = known && found->row.cells == e.row.cells ? found->row.stamp : ++m_stamp;
-        e.record = d;
-        e.busy = in.busy;
-        e.refused = in.refused;
+            e.lastSeenUp = e.utc->device.health.lastUp;
+        setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now));
+        e.busy = context.isBusy(d.id);
+        e.refused = context.isRefused(d.id);
+        e.now = now;
+        e.row.id = d.id;
+        // A row worked out from what it was keeps its stamp, so the table
+        // tells it unchanged without making or comparing its cells (the
+        // days' labels show in an active device's uptime only).
+        const bool same = sameRecord && (!labelsChanged || !d.enabled) && found->busy == e.busy
+            && found->refused == e.refused && found->site == e.site && found->lastSeenUp == e.lastSeenUp
+            && found->daily == e.daily && (found->now == now || !NativeFleet::tellsTime(d));
+        if (same) {
+            e.row = found->row;
+            e.now = found->now;
+        } else {
+            e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
+            e.row.stamp = ++m_stamp;
+        }
+        // The order of names holds while the site's name and what the
+        // device is named by (Native::deviceLabel) stay.
+        const bool sameNames = known && found->site == e.site && found->record.name == d.name
+            && found->record.health.deviceName == d.health.deviceName && found->record.ip == d.ip;
+        if (sameNames)
+            e.order = found->order;
+        else
+            m_orderStale = true;
+        e.record = sameRecord ? std::move(found->record) : d;
         if (sources.link) {
             const Native::LinkStatus link = sources.link(d.id);
             e.link = link.link;
             e.linkText = link.text;
             e.linkSince = link.since;
         }
-        e.lastSeenUp = in.lastSeenUp;
         e.seen = m_update;
         if (known)
             *found = std::move(e);
@@ -161,7 +193,12 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             }
         }
     }
-    m_changed = m_changed || m_recomputed > 0 || m_clockOnly > 0 || dropped;
+    m_reworked = m_changed || m_recomputed > 0 || dropped;
+    m_changed = m_reworked || m_clockOnly > 0;
+    if (m_orderStale)
+        putInOrder();
+    if (m_reworked)
+        m_fleetDays = sumDays(devices);
     m_dirty.clear();
     m_all = false;
     m_compare = false;
@@ -177,13 +214,20 @@ const FleetCache::Entry* FleetCache::entry(const QString& deviceId) const
 
 QList<NativeInsights::Issue> FleetCache::issues(const QList<Native::Device>& devices) const
 {
-    QList<NativeInsights::Issue> out;
+    // Sorted as pointers, each finding then copied once into its place.
+    std::vector<const NativeInsights::Issue*> all;
+    all.reserve(size_t(devices.size()) * 2);
     for (const Native::Device& d : devices)
         if (const Entry* e = entry(d.id))
-            out += e->issues;
-    std::stable_sort(out.begin(), out.end(), [](const NativeInsights::Issue& a, const NativeInsights::Issue& b) {
-        return a.level != b.level ? a.level < b.level : a.order < b.order;
+            for (const NativeInsights::Issue& i : e->issues)
+                all.push_back(&i);
+    std::stable_sort(all.begin(), all.end(), [](const NativeInsights::Issue* a, const NativeInsights::Issue* b) {
+        return a->level != b->level ? a->level < b->level : a->order < b->order;
     });
+    QList<NativeInsights::Issue> out;
+    out.reserve(qsizetype(all.size()));
+    for (const NativeInsights::Issue* i : all)
+        out.append(*i);
     return out;
 }
 
@@ -196,7 +240,34 @@ QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& contex
     });
 }
 
-QList<double> FleetCache::fleetDays(const QList<Native::Device>& devices) const
+void FleetCache::putInOrder()
+{
+    // By site name, then device name, each without case (as sortsBefore
+    // compares them), then by id: a total order.
+    struct Key {
+        NativeFleet::NameKey site;
+        NativeFleet::NameKey name;
+        const QString* id;
+        Entry* entry;
+    };
+    std::vector<Key> keys;
+    keys.reserve(size_t(m_entries.size()));
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
+        keys.push_back({NativeFleet::nameKey(it->site), NativeFleet::nameKey(Native::deviceLabel(it->record)),
+                        &it.key(), &*it});
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        if (const int c = a.site.compare(b.site))
+            return c < 0;
+        if (const int c = a.name.compare(b.name))
+            return c < 0;
+        return *a.id < *b.id;
+    });
+    for (size_t i = 0; i < keys.size(); ++i)
+        keys[i].entry->order = int(i);
+    m_orderStale = false;
+}
+
+QList<double> FleetCache::sumDays(const QList<Native::Device>& devices) const
 {
     QList<double> sum(kDays, 0.0);
     QList<int> count(kDays, 0);
@@ -206,7 +277,7 @@ QList<double> FleetCache::fleetDays(const QList<Native::Device>& devices) const
         const Entry* e = entry(d.id);
         if (!e)
             continue;
-        const QList<double>& list = e->row.cells[NativeFleet::ColUptime].daily;
+        const QList<double>& list = e->daily;
         for (int i = 0; i < kDays && i < list.size(); ++i) {
             if (list.at(i) >= 0) {
                 sum[i] += list.at(i);

@@ -9,7 +9,9 @@
 // from what they were worked out from are worked out again. Once a minute
 // only what moves on with the clock is worked out again (findings and the
 // row's relative times); when the event streams change, only the devices
-// whose stream state differs; when the history is read, everything.
+// whose stream state differs; when the history is read, everything. A row's
+// cells are made from what it was worked out from when the table first shows
+// them, so a fleet of thousands makes the few rows in sight.
 
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
@@ -26,17 +28,26 @@ class FleetCache {
 public:
     struct Entry {
         QList<NativeInsights::Issue> issues;
-        NativeFleet::Row row;
-        int worst = 3; // smallest finding level; 3 without findings
-        QString site;  // the site's name, empty without one
+        NativeFleet::Row row;  // its cells made when first read
+        QList<double> daily;   // the week's uptime in the row; empty for a deactivated device
+        int worst = 3;         // smallest finding level; 3 without findings
+        QString site;          // the site's name, empty without one
+        // Its place in the table's order of site and device names (the
+        // devices' ranks aside): the names compared without case once, not
+        // at every comparison of every rebuild's sort.
+        int order = 0;
         // What the entry was worked out from, to tell whether it still holds.
         Native::Device record;
+        // The record with its moments in UTC (and when it was last up, for a
+        // device that is down), as the rules read it.
+        NativeFleet::DeviceRef utc;
         bool busy = false;
         bool refused = false;
         Native::Link link = Native::Link::Off;
         QString linkText;
         QDateTime linkSince;
         QDateTime lastSeenUp; // of an offline device, in UTC
+        QDateTime now;        // the moment the row's relative times tell of
         quint64 seen = 0;     // the last update that found the device
     };
 
@@ -67,6 +78,9 @@ public:
     // Whether the last update changed anything (worked a device out, dropped
     // one, or looked at everything).
     bool changed() const { return m_changed; }
+    // Whether it changed more than what moves on with the clock (worked a
+    // device out or dropped one).
+    bool reworked() const { return m_reworked; }
 
     // Every device's findings in inventory order, sorted stably by level,
     // then by order: what NativeInsights::issues gives.
@@ -74,10 +88,14 @@ public:
     // One row per site with an enabled device, as NativeInsights::sites.
     QList<NativeInsights::SiteSummary> sites(const NativeContext& context, const QList<Native::Device>& devices) const;
     // The fleet's daily uptime of the last seven days, as
-    // NativeInsights::fleetDailyUptime, from the rows' daily values.
-    QList<double> fleetDays(const QList<Native::Device>& devices) const;
+    // NativeInsights::fleetDailyUptime, from the rows' daily values as the
+    // last update left them.
+    const QList<double>& fleetDays() const { return m_fleetDays; }
 
 private:
+    QList<double> sumDays(const QList<Native::Device>& devices) const;
+    void putInOrder();
+
     QHash<QString, Entry> m_entries;
     QSet<QString> m_dirty;
     bool m_all = true;
@@ -89,6 +107,9 @@ private:
     quint64 m_update = 0;
     quint64 m_stamp = 0;
     bool m_changed = true;
+    bool m_reworked = true;
+    bool m_orderStale = true;
+    QList<double> m_fleetDays;
     QDate m_labelsDay;
     QStringList m_labels;
 };

@@ -444,10 +444,14 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
         const NativeStore& store = *m_context.store;
         const int n =
             qMin(int(issues.size()), m_expanded ? NativeOverview::kExpandedRows : NativeOverview::kCollapsedRows);
+        // The devices of the listed findings only, found in one pass.
         QHash<QString, const Native::Device*> byId;
+        for (int i = 0; i < n; ++i)
+            byId.insert(issues.at(i).deviceId, nullptr);
         const QList<Native::Device> devices = store.devices();
         for (const Native::Device& d : devices)
-            byId.insert(d.id, &d);
+            if (const auto it = byId.find(d.id); it != byId.end())
+                *it = &d;
         for (int i = 0; i < n; ++i) {
             const NativeInsights::Issue issue = issues.at(i);
             const Native::Device* d = byId.value(issue.deviceId, nullptr);

@@ -263,7 +263,7 @@ void OverviewTest::cacheAgreesWithServices()
     QCOMPARE(cache.entry(devices[0].id)->row.cells[NativeFleet::ColStatus].sub,
              QStringLiteral("for %1").arg(NativeInsights::span(lastUp.secsTo(now))));
     QCOMPARE(lines(cache.sites(context, devices), describe), lines(NativeInsights::sites(sources, now), describe));
-    QCOMPARE(cache.fleetDays(devices), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
+    QCOMPARE(cache.fleetDays(), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
 
     // Only what was marked is worked out again; a removed device is dropped.
     QStringList rounds;
