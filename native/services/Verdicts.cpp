@@ -50,6 +50,7 @@ constexpr qint64 kEventsQuietSecs = 601;  // a lost stream is worth a notice
 constexpr int kDriftLimitSecs = 121;      // less is ordinary clock wander
 constexpr double kUnstableBelowPercent = 95.0;
 constexpr int kUnstableDays = 7;
+static_assert(kUnstableDays == 7, "a caller's week (issuesFor) is seven days");
 constexpr int kListedNames = 4; // names listed before "and N more"
 // Above the largest fleet's devices, so a pass over the fleet leaves the
 // figures of its start standing for the next pass.
@@ -206,7 +207,7 @@ Sources Sources::over(const NativeStore* store, const NativeController* controll
 
 // ---------------------------------------------------------------- findings --
 
-QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now)
+QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now, const QList<double>* knownWeek)
 {
     QList<Issue> out;
     if (!d.enabled)
@@ -293,7 +294,7 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
                                    "Turn on NTP on the device."));
 
     if (h.internet != Failed && h.device == Passed && src.store) {
-        const double week = average(dailyUptime(*src.store, d.id, kUnstableDays, now));
+        const double week = average(knownWeek ? *knownWeek : dailyUptime(*src.store, d.id, kUnstableDays, now));
         if (week >= 0 && week < kUnstableBelowPercent)
             out << make(
                 d, Warning, 15, QStringLiteral("Unstable"),
@@ -344,8 +345,41 @@ QList<Issue> issues(const QDateTime& now)
     return issues(Sources::live(), now);
 }
 
+SiteTally siteTally(const Device& d, const QList<Issue>& findings)
+{
+    SiteTally t;
+    if (d.health.checkedAt.isValid()) {
+        t.checked = 1;
+        t.up = d.health.device == Passed ? 1 : 0;
+    }
+    for (const Native::Camera& c : d.cameras) {
+        if (d.isIgnored(c.channelId))
+            continue;
+        ++t.cameras;
+        if (c.onlineKnown)
+            ++t.camerasKnown;
+        if (c.online)
+            ++t.camerasOnline;
+    }
+    for (const Issue& i : findings) {
+        if (i.level == Problem)
+            ++t.problems;
+        else if (i.level == Warning)
+            ++t.warnings;
+    }
+    return t;
+}
+
 QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::Site>& allSites,
                              const std::function<QList<Issue>(const Device&)>& findingsOf)
+{
+    return sitesOver(devices, allSites, std::function<SiteTally(const Device&)>([&](const Device& d) {
+                         return siteTally(d, findingsOf(d));
+                     }));
+}
+
+QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::Site>& allSites,
+                             const std::function<SiteTally(const Device&)>& tallyOf)
 {
     QList<SiteSummary> rows;
     QHash<QString, qsizetype> index;
@@ -376,27 +410,14 @@ QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::S
         }
         SiteSummary& row = rows[at];
         ++row.devices;
-        if (d.health.checkedAt.isValid()) {
-            ++row.checked;
-            if (d.health.device == Passed)
-                ++row.up;
-        }
-        for (const Native::Camera& c : d.cameras) {
-            if (d.isIgnored(c.channelId))
-                continue;
-            ++row.cameras;
-            if (c.onlineKnown)
-                ++row.camerasKnown;
-            if (c.online)
-                ++row.camerasOnline;
-        }
-        const QList<Issue> findings = findingsOf(d);
-        for (const Issue& i : findings) {
-            if (i.level == Problem)
-                ++row.problems;
-            else if (i.level == Warning)
-                ++row.warnings;
-        }
+        const SiteTally t = tallyOf(d);
+        row.checked += t.checked;
+        row.up += t.up;
+        row.cameras += t.cameras;
+        row.camerasKnown += t.camerasKnown;
+        row.camerasOnline += t.camerasOnline;
+        row.problems += t.problems;
+        row.warnings += t.warnings;
     }
     std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary& a, const SiteSummary& b) {
         if (a.problems != b.problems)
