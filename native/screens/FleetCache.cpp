@@ -4,6 +4,8 @@
 #include "native/services/NativeStore.h"
 
 #include <algorithm>
+#include <functional>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -28,8 +30,15 @@ void setFindings(FleetCache::Entry& e, QList<NativeInsights::Issue> issues)
 {
     e.issues = std::move(issues);
     e.worst = 3;
-    for (const NativeInsights::Issue& i : e.issues)
+    e.tally.problems = 0;
+    e.tally.warnings = 0;
+    for (const NativeInsights::Issue& i : e.issues) {
         e.worst = qMin(e.worst, i.level);
+        if (i.level == NativeInsights::Problem)
+            ++e.tally.problems;
+        else if (i.level == NativeInsights::Warning)
+            ++e.tally.warnings;
+    }
 }
 
 } // namespace
@@ -78,14 +87,24 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         return utc;
     };
     qsizetype kept = 0;
-    for (const Native::Device& d : devices) {
-        auto found = m_entries.find(d.id);
-        const bool known = found != m_entries.end();
+    bool added = false;
+    bool moved = devices.size() != m_ids.size();
+    for (qsizetype index = 0; index < devices.size(); ++index) {
+        const Native::Device& d = devices.at(index);
+        // Where the device stood the last time, its entry without a look-up
+        // (until an entry is added, which may move them all).
+        Entry* found = added ? nullptr : inPlace(index, d.id);
+        if (!found) {
+            moved = true;
+            if (const auto it = m_entries.find(d.id); it != m_entries.end())
+                found = &*it;
+        }
+        const bool known = found != nullptr;
         if (known && found->seen == m_update)
             continue; // a second record with the same id: the first one holds
-        bool stale = m_all || !known || m_dirty.contains(d.id);
+        bool stale = m_all || !known || (!m_dirty.isEmpty() && m_dirty.contains(d.id));
         if (!stale && m_compare)
-            stale = !(found->record == d && found->busy == context.isBusy(d.id)
+            stale = !(found->record->device == d && found->busy == context.isBusy(d.id)
                       && found->refused == context.isRefused(d.id) && found->site == siteNames.value(d.siteId));
         if (!stale && m_links && context.events) {
             needSources();
@@ -114,60 +133,70 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             ++m_clockOnly;
             continue;
         }
-        Entry e;
-        e.site = siteNames.value(d.siteId);
+        // Worked out again, in place: what is kept is compared first.
+        if (!found) {
+            found = &*m_entries.emplace(d.id, Entry{});
+            added = true;
+        }
+        Entry& e = *found;
+        const bool sameRecord = known && e.record->device == d;
+        const QString site = siteNames.value(d.siteId);
         // The week's figures first, from the shared figures of the day (with
-        // now already local, no zone look-up): the findings then find them
-        // there too.
+        // now already local, no zone look-up): the findings then take them.
+        QList<double> daily;
         if (d.enabled)
-            e.daily = NativeInsights::dailyUptime(store, d.id, kDays, localNow);
+            daily = NativeInsights::dailyUptime(store, d.id, kDays, localNow);
         // When the device was last up, as store.lastSeenUp gives it, for the
         // findings and the row of a device that is down: read from the
         // history once here, in UTC, and kept for the minute ticks.
         const Native::Health& h = d.health;
         const bool down =
             d.enabled && h.checkedAt.isValid() && (h.internet == Native::Failed || h.device != Native::Passed);
-        const bool sameRecord = known && found->record == d;
+        NativeFleet::DeviceRef utc;
         if (sameRecord && !(down && !h.lastUp.isValid())) {
-            // Read from the record alone, as the last time.
-            e.utc = found->utc;
+            utc = e.utc; // read from the record alone, as the last time
         } else {
-            Native::Device utc = inUtc(d);
+            Native::Device converted = inUtc(d);
             QDate upDay;
             int upHour = 0;
-            if (down && !utc.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
-                utc.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
-            e.utc = NativeFleet::DeviceRef(new NativeFleet::SharedDevice(std::move(utc)));
+            if (down && !converted.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
+                converted.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
+            utc = NativeFleet::DeviceRef(new NativeFleet::SharedDevice(std::move(converted)));
         }
-        if (down)
-            e.lastSeenUp = e.utc->device.health.lastUp;
-        setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now));
-        e.busy = context.isBusy(d.id);
-        e.refused = context.isRefused(d.id);
-        e.now = now;
-        e.row.id = d.id;
+        const QDateTime lastSeenUp = down ? utc->device.health.lastUp : QDateTime();
+        const bool busy = context.isBusy(d.id);
+        const bool refused = context.isRefused(d.id);
         // A row worked out from what it was keeps its stamp, so the table
         // tells it unchanged without making or comparing its cells (the
         // days' labels show in an active device's uptime only).
-        const bool same = sameRecord && (!labelsChanged || !d.enabled) && found->busy == e.busy
-            && found->refused == e.refused && found->site == e.site && found->lastSeenUp == e.lastSeenUp
-            && found->daily == e.daily && (found->now == now || !NativeFleet::tellsTime(d));
-        if (same) {
-            e.row = found->row;
-            e.now = found->now;
-        } else {
-            e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
-            e.row.stamp = ++m_stamp;
-        }
+        const bool same = sameRecord && (!labelsChanged || !d.enabled) && e.busy == busy && e.refused == refused
+            && e.site == site && e.lastSeenUp == lastSeenUp && e.daily == daily
+            && (e.now == now || !NativeFleet::tellsTime(d));
         // The order of names holds while the site's name and what the
         // device is named by (Native::deviceLabel) stay.
-        const bool sameNames = known && found->site == e.site && found->record.name == d.name
-            && found->record.health.deviceName == d.health.deviceName && found->record.ip == d.ip;
-        if (sameNames)
-            e.order = found->order;
-        else
+        const Native::Device* was = known ? &e.record->device : nullptr;
+        const bool sameNames = was && e.site == site && was->name == d.name
+            && was->health.deviceName == d.health.deviceName && was->ip == d.ip;
+        if (!sameNames)
             m_orderStale = true;
-        e.record = sameRecord ? std::move(found->record) : d;
+
+        if (!sameRecord) {
+            e.record = NativeFleet::DeviceRef(new NativeFleet::SharedDevice(d));
+            e.tally = NativeInsights::siteTally(d, {});
+        }
+        e.utc = std::move(utc);
+        e.site = site;
+        e.daily = std::move(daily);
+        e.lastSeenUp = lastSeenUp;
+        e.busy = busy;
+        e.refused = refused;
+        setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now, &e.daily));
+        if (!same) {
+            e.row.id = d.id;
+            e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
+            e.row.stamp = ++m_stamp;
+            e.now = now;
+        }
         if (sources.link) {
             const Native::LinkStatus link = sources.link(d.id);
             e.link = link.link;
@@ -175,10 +204,6 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             e.linkSince = link.since;
         }
         e.seen = m_update;
-        if (known)
-            *found = std::move(e);
-        else
-            m_entries.emplace(d.id, std::move(e));
         ++m_recomputed;
     }
     // Devices gone since the last update.
@@ -191,6 +216,17 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             } else {
                 ++it;
             }
+        }
+    }
+    if (moved || added || dropped) {
+        m_ids.clear();
+        m_ordered.clear();
+        m_ids.reserve(devices.size());
+        m_ordered.reserve(devices.size());
+        for (const Native::Device& d : devices) {
+            const auto it = m_entries.find(d.id);
+            m_ids.append(d.id);
+            m_ordered.append(it == m_entries.end() ? nullptr : &*it);
         }
     }
     m_reworked = m_changed || m_recomputed > 0 || dropped;
@@ -212,32 +248,81 @@ const FleetCache::Entry* FleetCache::entry(const QString& deviceId) const
     return it == m_entries.cend() ? nullptr : &*it;
 }
 
+FleetCache::Entry* FleetCache::inPlace(qsizetype index, const QString& deviceId) const
+{
+    if (index >= m_ids.size())
+        return nullptr;
+    const QString& id = m_ids.at(index);
+    return id.constData() == deviceId.constData() && id.size() == deviceId.size() ? m_ordered.at(index) : nullptr;
+}
+
+QList<const FleetCache::Entry*> FleetCache::entriesOf(const QList<Native::Device>& devices) const
+{
+    QList<const Entry*> out;
+    out.reserve(devices.size());
+    for (qsizetype index = 0; index < devices.size(); ++index) {
+        const QString& id = devices.at(index).id;
+        const Entry* e = inPlace(index, id);
+        out.append(e ? e : entry(id));
+    }
+    return out;
+}
+
 QList<NativeInsights::Issue> FleetCache::issues(const QList<Native::Device>& devices) const
 {
-    // Sorted as pointers, each finding then copied once into its place.
-    std::vector<const NativeInsights::Issue*> all;
-    all.reserve(size_t(devices.size()) * 2);
-    for (const Native::Device& d : devices)
-        if (const Entry* e = entry(d.id))
-            for (const NativeInsights::Issue& i : e->issues)
-                all.push_back(&i);
-    std::stable_sort(all.begin(), all.end(), [](const NativeInsights::Issue* a, const NativeInsights::Issue* b) {
-        return a->level != b->level ? a->level < b->level : a->order < b->order;
-    });
-    QList<NativeInsights::Issue> out;
-    out.reserve(qsizetype(all.size()));
-    for (const NativeInsights::Issue* i : all)
-        out.append(*i);
+    return firstIssues(devices, std::numeric_limits<int>::max()).first;
+}
+
+FleetCache::FirstIssues FleetCache::firstIssues(const QList<Native::Device>& devices, int count) const
+{
+    // Sorted as pointers by level, order and place (the inventory's order,
+    // then each device's own): the first ones only, each then copied once.
+    struct Key {
+        int level;
+        int order;
+        qsizetype place;
+        const NativeInsights::Issue* issue;
+    };
+    FirstIssues out;
+    std::vector<Key> keys;
+    keys.reserve(size_t(devices.size()) * 2);
+    for (const Entry* e : entriesOf(devices)) {
+        if (!e)
+            continue;
+        for (const NativeInsights::Issue& i : e->issues)
+            keys.push_back({i.level, i.order, qsizetype(keys.size()), &i});
+        out.problems += e->tally.problems;
+        out.warnings += e->tally.warnings;
+        out.notes += int(e->issues.size()) - e->tally.problems - e->tally.warnings;
+    }
+    const auto before = [](const Key& a, const Key& b) {
+        if (a.level != b.level)
+            return a.level < b.level;
+        return a.order != b.order ? a.order < b.order : a.place < b.place;
+    };
+    const auto end = keys.begin() + qMin(qsizetype(count), qsizetype(keys.size()));
+    std::partial_sort(keys.begin(), end, keys.end(), before);
+    out.first.reserve(end - keys.begin());
+    for (auto it = keys.begin(); it != end; ++it)
+        out.first.append(*it->issue);
     return out;
 }
 
 QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& context,
                                                      const QList<Native::Device>& devices) const
 {
-    return NativeInsights::sitesOver(devices, context.store->sites(), [this](const Native::Device& d) {
-        const Entry* e = entry(d.id);
-        return e ? e->issues : QList<NativeInsights::Issue>();
-    });
+    // The rules walk the list they are given: a device's place in it finds
+    // its entry, which holds what the device adds to its site's row.
+    const QList<const Entry*> entries = entriesOf(devices);
+    const Native::Device* first = devices.constData();
+    const Native::Device* end = first + devices.size();
+    const std::function<NativeInsights::SiteTally(const Native::Device&)> tallyOf = [&](const Native::Device& d) {
+        const bool inList =
+            !std::less<const Native::Device*>()(&d, first) && std::less<const Native::Device*>()(&d, end);
+        const Entry* e = inList ? entries.at(&d - first) : entry(d.id);
+        return e ? e->tally : NativeInsights::siteTally(d, {});
+    };
+    return NativeInsights::sitesOver(devices, context.store->sites(), tallyOf);
 }
 
 void FleetCache::putInOrder()
@@ -253,7 +338,7 @@ void FleetCache::putInOrder()
     std::vector<Key> keys;
     keys.reserve(size_t(m_entries.size()));
     for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
-        keys.push_back({NativeFleet::nameKey(it->site), NativeFleet::nameKey(Native::deviceLabel(it->record)),
+        keys.push_back({NativeFleet::nameKey(it->site), NativeFleet::nameKey(Native::deviceLabel(it->record->device)),
                         &it.key(), &*it});
     std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
         if (const int c = a.site.compare(b.site))
@@ -271,11 +356,10 @@ QList<double> FleetCache::sumDays(const QList<Native::Device>& devices) const
 {
     QList<double> sum(kDays, 0.0);
     QList<int> count(kDays, 0);
-    for (const Native::Device& d : devices) {
-        if (!d.enabled)
-            continue;
-        const Entry* e = entry(d.id);
-        if (!e)
+    const QList<const Entry*> entries = entriesOf(devices);
+    for (qsizetype index = 0; index < devices.size(); ++index) {
+        const Entry* e = entries.at(index);
+        if (!devices.at(index).enabled || !e)
             continue;
         const QList<double>& list = e->daily;
         for (int i = 0; i < kDays && i < list.size(); ++i) {

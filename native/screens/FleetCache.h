@@ -26,18 +26,23 @@
 
 class FleetCache {
 public:
+    // What the rebuilds read of every device come first; the records, read
+    // when a device is worked out again, are held apart, so that a pass over
+    // the fleet touches little memory.
     struct Entry {
-        QList<NativeInsights::Issue> issues;
-        NativeFleet::Row row;  // its cells made when first read
-        QList<double> daily;   // the week's uptime in the row; empty for a deactivated device
-        int worst = 3;         // smallest finding level; 3 without findings
-        QString site;          // the site's name, empty without one
+        int worst = 3; // smallest finding level; 3 without findings
         // Its place in the table's order of site and device names (the
         // devices' ranks aside): the names compared without case once, not
         // at every comparison of every rebuild's sort.
         int order = 0;
+        quint64 seen = 0;     // the last update that found the device
+        NativeFleet::Row row; // its cells made when first read
+        QString site;         // the site's name, empty without one
+        QList<NativeInsights::Issue> issues;
+        NativeInsights::SiteTally tally; // what it adds to its site's row
+        QList<double> daily;             // the week's uptime in the row; empty for a deactivated device
         // What the entry was worked out from, to tell whether it still holds.
-        Native::Device record;
+        NativeFleet::DeviceRef record;
         // The record with its moments in UTC (and when it was last up, for a
         // device that is down), as the rules read it.
         NativeFleet::DeviceRef utc;
@@ -48,7 +53,6 @@ public:
         QDateTime linkSince;
         QDateTime lastSeenUp; // of an offline device, in UTC
         QDateTime now;        // the moment the row's relative times tell of
-        quint64 seen = 0;     // the last update that found the device
     };
 
     // Marks every device (the lists changed, or time moved on).
@@ -70,6 +74,10 @@ public:
     void update(const NativeContext& context, const QList<Native::Device>& devices, const QDateTime& now);
 
     const Entry* entry(const QString& deviceId) const;
+    // The entries of the devices in their order, null where the cache has
+    // none; found without a look-up by id where a device stands where it
+    // stood in the last update's list.
+    QList<const Entry*> entriesOf(const QList<Native::Device>& devices) const;
     // Devices worked out by the last update.
     int recomputed() const { return m_recomputed; }
     // Devices whose findings and relative times alone the last update
@@ -85,6 +93,14 @@ public:
     // Every device's findings in inventory order, sorted stably by level,
     // then by order: what NativeInsights::issues gives.
     QList<NativeInsights::Issue> issues(const QList<Native::Device>& devices) const;
+    // The first `count` of those, and how many there are of each level.
+    struct FirstIssues {
+        QList<NativeInsights::Issue> first;
+        int problems = 0;
+        int warnings = 0;
+        int notes = 0;
+    };
+    FirstIssues firstIssues(const QList<Native::Device>& devices, int count) const;
     // One row per site with an enabled device, as NativeInsights::sites.
     QList<NativeInsights::SiteSummary> sites(const NativeContext& context, const QList<Native::Device>& devices) const;
     // The fleet's daily uptime of the last seven days, as
@@ -95,8 +111,16 @@ public:
 private:
     QList<double> sumDays(const QList<Native::Device>& devices) const;
     void putInOrder();
+    // The entry of the device at `index` of a list when the device stood
+    // there in the last update's list, else null.
+    Entry* inPlace(qsizetype index, const QString& deviceId) const;
 
     QHash<QString, Entry> m_entries;
+    // The ids of the last update's list, in its order, and their entries.
+    // An id is told again by its text's address, which cannot be another
+    // text's while it is held here: no look-up, no reading of the text.
+    QList<QString> m_ids;
+    QList<Entry*> m_ordered;
     QSet<QString> m_dirty;
     bool m_all = true;
     bool m_compare = false;

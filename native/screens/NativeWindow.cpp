@@ -656,8 +656,10 @@ void NativeWindow::highlightCards(const NativeFleet::Filters& filters)
 
 void NativeWindow::refreshOverview(const QList<Native::Device>& devices)
 {
-    m_overview->showFindings(m_cache.issues(devices), m_cache.sites(m_context, devices), m_cache.fleetDays(),
-                             devices.isEmpty());
+    // The overview lists no more than its first findings and counts the rest.
+    const FleetCache::FirstIssues found = m_cache.firstIssues(devices, NativeOverview::kExpandedRows);
+    m_overview->showFindings(found.first, {found.problems, found.warnings, found.notes},
+                             m_cache.sites(m_context, devices), m_cache.fleetDays(), devices.isEmpty());
 }
 
 void NativeWindow::rebuild()
@@ -708,8 +710,10 @@ void NativeWindow::showRows(const QList<Native::Device>& devices)
     };
     QList<Entry> entries;
     entries.reserve(devices.size());
-    for (const Native::Device& d : devices) {
-        const FleetCache::Entry* cached = m_cache.entry(d.id);
+    const QList<const FleetCache::Entry*> cachedEntries = m_cache.entriesOf(devices);
+    for (qsizetype index = 0; index < devices.size(); ++index) {
+        const Native::Device& d = devices.at(index);
+        const FleetCache::Entry* cached = cachedEntries.at(index);
         if (!cached || !NativeFleet::matches(d, f, cached->site))
             continue;
         entries.append({cached, stateRank(d, cached->worst)});

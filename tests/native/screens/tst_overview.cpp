@@ -1,6 +1,7 @@
 // The problem overview: its text rules, the finding and site lists a refresh
 // builds from the inventory, the uptime strip's squares, colours and tips.
 
+#include "app/ui/Fitting.h"
 #include "native/screens/FleetCache.h"
 #include "native/screens/VigiloOverview.h"
 #include "tests/native/screens/ScreensKit.h"
@@ -8,6 +9,7 @@
 
 #include <QLabel>
 #include <QLayout>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
@@ -148,6 +150,26 @@ void OverviewTest::findingsCollapseAndExpand()
     QCOMPARE(o.findingList()->count(), 61);
     QCOMPARE(listTexts(o.findingList()).last(),
              QStringLiteral("and 15 more. Use the filters below to go through them."));
+
+    // A listed finding told in other words (how long ago, mostly) keeps its
+    // row, which shows the new words; another finding gets a row of its own.
+    const QString id = bench.store().devices().at(1).id;
+    QList<NativeInsights::Issue> issues{{NativeInsights::Warning, id, QStringLiteral("1 camera offline"),
+                                         QStringLiteral("Camera 1 (seen 5 min ago)."), 11}};
+    o.showFindings(issues, {}, {}, false);
+    const QPointer<QWidget> row = o.findingList()->itemAt(0)->widget();
+    const auto detail = [&o] {
+        return o.findingList()->itemAt(0)->widget()->findChild<ElidedLabel*>(QStringLiteral("NIssueDetail"));
+    };
+    issues[0].detail = QStringLiteral("Camera 1 (seen 6 min ago).");
+    o.showFindings(issues, {}, {}, false);
+    QCOMPARE(o.findingList()->itemAt(0)->widget(), row.data());
+    QCOMPARE(detail()->fullText() + QLatin1Char('|') + row->toolTip(),
+             issues[0].detail + QLatin1Char('|') + issues[0].detail);
+    issues[0].title = QStringLiteral("2 cameras offline");
+    o.showFindings(issues, {}, {}, false);
+    QVERIFY(o.findingList()->itemAt(0)->widget() != row.data());
+    QCOMPARE(listTexts(o.findingList()), QStringList{QStringLiteral("row:2 cameras offline, C1 · Depot")});
 }
 
 void OverviewTest::sitesBeyondTwelve()
@@ -257,6 +279,12 @@ void OverviewTest::cacheAgreesWithServices()
     };
     QVERIFY(cache.issues(devices).size() >= 5);
     QCOMPARE(issueLines(cache.issues(devices)), issueLines(NativeInsights::issues(sources, now)));
+    // The first few for the overview's list, and the counts of them all.
+    const FleetCache::FirstIssues first = cache.firstIssues(devices, 3);
+    const NativeOverview::FindingCounts counts = NativeOverview::countFindings(cache.issues(devices));
+    QCOMPARE(issueLines(first.first), issueLines(cache.issues(devices).mid(0, 3)));
+    QCOMPARE((QList<int>{first.problems, first.warnings, first.notes}),
+             (QList<int>{counts.problems, counts.warnings, counts.notes}));
     const QDateTime lastUp(testNow().date(), QTime(4, 0));
     QVERIFY(cache.entry(devices[0].id)->issues.constFirst().detail.endsWith(
         QStringLiteral("Last online %1.").arg(NativeInsights::ago(lastUp, now))));
