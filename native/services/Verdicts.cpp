@@ -103,9 +103,8 @@ void standingFindings(const Sources& src, const Device& d, const QDateTime& now,
         QString place;
         if (!it->names.isEmpty())
             place = listed(it->names) + QStringLiteral(", ");
-        out << make(
-            d, severe ? Problem : Warning, severe ? 6 : 16, QStringLiteral("%1 reported").arg(label),
-            place + QStringLiteral("%1, by the device's live events. Not cleared since.").arg(ago(it->newest, now)));
+        out << make(d, severe ? Problem : Warning, severe ? 6 : 16, label + QStringLiteral(" reported"),
+                    place + ago(it->newest, now) + QStringLiteral(", by the device's live events. Not cleared since."));
     }
 }
 
@@ -170,7 +169,7 @@ QHash<CacheKey, CacheEntry>& uptimeCache()
 qint64 hourNumber(const QDateTime& now)
 {
     // Callers pass now in local time as often as in UTC.
-    const qint64 s = kvr::LocalZone::utc(now).toSecsSinceEpoch();
+    const qint64 s = now.timeSpec() == Qt::UTC ? now.toSecsSinceEpoch() : kvr::LocalZone::utc(now).toSecsSinceEpoch();
     return s >= 0 ? s / 3600 : -((-s + 3599) / 3600);
 }
 
@@ -229,7 +228,7 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
         // The record's own time first, as the store gives it: the caller's
         // copy may hold it already converted for quick comparisons.
         const QDateTime seen = h.lastUp.isValid() || !src.store ? h.lastUp : src.store->lastSeenUp(d.id);
-        return seen.isValid() ? QStringLiteral("Last online %1.").arg(ago(seen, now))
+        return seen.isValid() ? QString(QStringLiteral("Last online ") % ago(seen, now) % QLatin1Char('.'))
                               : QStringLiteral("Never seen online.");
     };
     const bool refused = src.refused && src.refused(d.id);
@@ -575,8 +574,11 @@ QString ago(const QDateTime& moment, const QDateTime& now)
     if (!moment.isValid())
         return QStringLiteral("never");
     // Moments read from files are often in local time: each difference
-    // would otherwise ask the C library for the zone.
-    const qint64 d = kvr::LocalZone::utc(moment).secsTo(kvr::LocalZone::utc(now));
+    // would otherwise ask the C library for the zone. Two moments in UTC
+    // need no conversion at all.
+    const qint64 d = moment.timeSpec() == Qt::UTC && now.timeSpec() == Qt::UTC
+        ? moment.secsTo(now)
+        : kvr::LocalZone::utc(moment).secsTo(kvr::LocalZone::utc(now));
     if (d <= 59)
         return QStringLiteral("just now");
     if (d < 3600)
