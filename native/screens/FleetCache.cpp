@@ -26,8 +26,10 @@ NativeFleet::RowInputs rowInputs(const FleetCache::Entry& e, const QStringList& 
     return in;
 }
 
-void setFindings(FleetCache::Entry& e, QList<NativeInsights::Issue> issues)
+// Returns whether what the device adds to its site's row changed.
+bool setFindings(FleetCache::Entry& e, QList<NativeInsights::Issue> issues)
 {
+    const NativeInsights::SiteTally before = e.tally;
     e.issues = std::move(issues);
     e.worst = 3;
     e.tally.problems = 0;
@@ -39,6 +41,7 @@ void setFindings(FleetCache::Entry& e, QList<NativeInsights::Issue> issues)
         else if (i.level == NativeInsights::Warning)
             ++e.tally.warnings;
     }
+    return !(e.tally == before);
 }
 
 } // namespace
@@ -48,6 +51,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     m_recomputed = 0;
     m_clockOnly = 0;
     m_changed = m_all;
+    m_recordsChanged = m_entries.isEmpty();
     ++m_update;
     // Every local-time conversion reads the time-zone settings again: the
     // moment is converted once here for the whole fleet.
@@ -122,7 +126,8 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             // times, not the rest of the row, from the record as it was read
             // the last time.
             Entry& e = *found;
-            setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now));
+            if (setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now)))
+                m_siteRowsStale = true;
             if (NativeFleet::tellsTime(e.utc->device)) {
                 e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
                 e.row.stamp = ++m_stamp;
@@ -180,6 +185,10 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         if (!sameNames)
             m_orderStale = true;
 
+        if (!sameRecord || e.refused != refused)
+            m_recordsChanged = true;
+        if (!sameRecord || e.site != site)
+            m_siteRowsStale = true;
         if (!sameRecord) {
             e.record = NativeFleet::DeviceRef(new NativeFleet::SharedDevice(d));
             e.tally = NativeInsights::siteTally(d, {});
@@ -190,7 +199,8 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         e.lastSeenUp = lastSeenUp;
         e.busy = busy;
         e.refused = refused;
-        setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now, &e.daily));
+        if (setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now, &e.daily)))
+            m_siteRowsStale = true;
         if (!same) {
             e.row.id = d.id;
             e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
@@ -228,6 +238,10 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             m_ids.append(d.id);
             m_ordered.append(it == m_entries.end() ? nullptr : &*it);
         }
+    }
+    if (added || dropped) {
+        m_recordsChanged = true;
+        m_siteRowsStale = true;
     }
     m_reworked = m_changed || m_recomputed > 0 || dropped;
     m_changed = m_reworked || m_clockOnly > 0;
@@ -311,6 +325,15 @@ FleetCache::FirstIssues FleetCache::firstIssues(const QList<Native::Device>& dev
 QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& context,
                                                      const QList<Native::Device>& devices) const
 {
+    // Summed again only when a device's part or the list of sites changed
+    // since, for the devices the entries stand for.
+    const QList<Native::Site> allSites = context.store->sites();
+    bool inPlaceAll = devices.size() == m_ids.size();
+    for (qsizetype index = 0; index < devices.size() && inPlaceAll; ++index)
+        inPlaceAll = inPlace(index, devices.at(index).id) != nullptr;
+    if (!m_siteRowsStale && inPlaceAll && allSites.constData() == m_siteList.constData()
+        && allSites.size() == m_siteList.size())
+        return m_siteRows;
     // The rules walk the list they are given: a device's place in it finds
     // its entry, which holds what the device adds to its site's row.
     const QList<const Entry*> entries = entriesOf(devices);
@@ -322,7 +345,11 @@ QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& contex
         const Entry* e = inList ? entries.at(&d - first) : entry(d.id);
         return e ? e->tally : NativeInsights::siteTally(d, {});
     };
-    return NativeInsights::sitesOver(devices, context.store->sites(), tallyOf);
+    m_siteRows = NativeInsights::sitesOver(devices, allSites, tallyOf);
+    // Kept only for the devices the entries stand for.
+    m_siteRowsStale = !inPlaceAll;
+    m_siteList = allSites;
+    return m_siteRows;
 }
 
 void FleetCache::putInOrder()

@@ -89,6 +89,9 @@ public:
     // Whether it changed more than what moves on with the clock (worked a
     // device out or dropped one).
     bool reworked() const { return m_reworked; }
+    // Whether it found a record, a refused login or the list of devices
+    // changed: what the cards count and the brand filter lists.
+    bool recordsChanged() const { return m_recordsChanged; }
 
     // Every device's findings in inventory order, sorted stably by level,
     // then by order: what NativeInsights::issues gives.
@@ -101,7 +104,8 @@ public:
         int notes = 0;
     };
     FirstIssues firstIssues(const QList<Native::Device>& devices, int count) const;
-    // One row per site with an enabled device, as NativeInsights::sites.
+    // One row per site with an enabled device, as NativeInsights::sites;
+    // summed again only when a device's part of it or the sites changed.
     QList<NativeInsights::SiteSummary> sites(const NativeContext& context, const QList<Native::Device>& devices) const;
     // The fleet's daily uptime of the last seven days, as
     // NativeInsights::fleetDailyUptime, from the rows' daily values as the
@@ -132,6 +136,10 @@ private:
     quint64 m_stamp = 0;
     bool m_changed = true;
     bool m_reworked = true;
+    bool m_recordsChanged = true;
+    mutable bool m_siteRowsStale = true;
+    mutable QList<NativeInsights::SiteSummary> m_siteRows;
+    mutable QList<Native::Site> m_siteList; // the sites they were summed over
     bool m_orderStale = true;
     QList<double> m_fleetDays;
     QDate m_labelsDay;

@@ -676,7 +676,7 @@ void NativeWindow::rebuild()
 
     // The brands and the cards' counts follow the records (and refused
     // logins) alone: a rebuild for a filter or the clock leaves them be.
-    if (m_cache.reworked()) {
+    if (m_cache.recordsChanged()) {
         updateBrands();
         updateCards();
     } else {

@@ -114,6 +114,8 @@ struct SiteTally {
     int camerasOnline = 0;
     int problems = 0;
     int warnings = 0;
+
+    bool operator==(const SiteTally&) const = default;
 };
 SiteTally siteTally(const Native::Device& device, const QList<Issue>& findings);
 // The same from each device's tally (a screen passes the tallies it holds).

@@ -356,6 +356,17 @@ void OverviewTest::listsChangeWorksOutOnlyWhatDiffers()
         QCOMPARE(rowText(cache, d.id), rowText(afresh, d.id));
     QCOMPARE(cache.entry(idOf("D1"))->site, QStringLiteral("Alpha North"));
     QVERIFY(!cache.entry(idOf("C1")));
+    // The site roll-up kept between rebuilds follows, and so does a site's
+    // provider, which no device's row shows.
+    const auto siteLines = [&](const FleetCache& c) { return lines(c.sites(context, store.devices()), describe); };
+    QCOMPARE(siteLines(cache), siteLines(afresh));
+    Native::Site bravo = store.sites().at(1);
+    bravo.isp = QStringLiteral("Fibre One");
+    store.updateSite(bravo);
+    cache.markLists();
+    cache.update(context, store.devices(), now);
+    QCOMPARE(siteLines(cache), lines(NativeInsights::sites(context.sources(), now), describe));
+    QVERIFY(siteLines(cache).join(QLatin1Char('\n')).contains(QStringLiteral("Fibre One")));
 
     // Nothing changed since, or the event streams changed but no device's
     // stream state did: nothing is worked out again.
