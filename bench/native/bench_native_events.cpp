@@ -135,8 +135,7 @@ struct Watch {
         total.start();
         bench::StallMeter stall(50);
         QTimer sample;
-        QObject::connect(&sample, &QTimer::timeout,
-                         [&] { peakKiB = std::max(peakKiB, nativetest::memoryKiB()); });
+        QObject::connect(&sample, &QTimer::timeout, [&] { peakKiB = std::max(peakKiB, nativetest::memoryKiB()); });
         sample.start(2);
         while (total.elapsed() < ms)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 50);

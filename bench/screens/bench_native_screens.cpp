@@ -531,7 +531,8 @@ void benchSize(int count)
         out() << QStringLiteral("  lists changed (%1 rows worked out): %2, %3\n")
                      .arg(worked)
                      .arg(full.text(), against(full, plainFull));
-        out() << QStringLiteral("  event streams changed (%1 rows worked out): %2\n").arg(linksWorked).arg(links.text());
+        out()
+            << QStringLiteral("  event streams changed (%1 rows worked out): %2\n").arg(linksWorked).arg(links.text());
         out() << QStringLiteral("  one device's update: %1\n").arg(one.text());
         out() << QStringLiteral("  nothing changed but a filter: %1\n").arg(filter.text());
         out().flush();
@@ -587,7 +588,8 @@ void benchSize(int count)
         }
         std::sort(keys.begin(), keys.end());
         std::sort(keysCpu.begin(), keysCpu.end());
-        out() << QStringLiteral("  search keystroke: shown after %1 ms (median; worst %2, own work %3; target %4 ms)%5\n")
+        out() << QStringLiteral(
+                     "  search keystroke: shown after %1 ms (median; worst %2, own work %3; target %4 ms)%5\n")
                      .arg(keys.at(keys.size() / 2), 0, 'f', 1)
                      .arg(keys.last(), 0, 'f', 1)
                      .arg(keysCpu.at(keysCpu.size() / 2), 0, 'f', 1)

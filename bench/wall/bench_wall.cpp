@@ -310,8 +310,8 @@ void serverRows(int tileLimit)
         if (tiles > tileLimit)
             break;
         const ServerFigures f = runServer(server, tiles);
-        std::printf("%6d %16lld %14d %14lld %22s %22s %13d\n", tiles, f.allPicturesMs, f.peakInFlight,
-                    f.startCallMs, f.startStall.cell().constData(), f.stopStall.cell().constData(), f.streamsLeft);
+        std::printf("%6d %16lld %14d %14lld %22s %22s %13d\n", tiles, f.allPicturesMs, f.peakInFlight, f.startCallMs,
+                    f.startStall.cell().constData(), f.stopStall.cell().constData(), f.streamsLeft);
     }
 }
 

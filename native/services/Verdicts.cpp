@@ -119,9 +119,9 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
         if (c.state() != Native::CameraState::Offline)
             continue;
         const QString label = Native::cameraLabel(c);
-        offline << (c.lastOnline.isValid() ? QString(label % QStringLiteral(" (seen ") % ago(c.lastOnline, now)
-                                                     % QLatin1Char(')'))
-                                           : label);
+        offline << (c.lastOnline.isValid()
+                        ? QString(label % QStringLiteral(" (seen ") % ago(c.lastOnline, now) % QLatin1Char(')'))
+                        : label);
     }
     if (offline.isEmpty())
         return;
@@ -234,10 +234,10 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     const bool refused = src.refused && src.refused(d.id);
 
     if (h.internet == Failed) {
-        out << make(d, Problem, 0, QStringLiteral("Unreachable"),
-                    QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
-                        .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText(),
-                             seenText()));
+        out << make(
+            d, Problem, 0, QStringLiteral("Unreachable"),
+            QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
+                .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText(), seenText()));
     } else if (h.device != Passed && refused) {
         out << make(d, Problem, 1, QStringLiteral("Login refused"),
                     QStringLiteral("The saved username or password was refused. Automatic checks are "
