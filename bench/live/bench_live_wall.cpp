@@ -2,7 +2,8 @@
 // device: how long until every tile shows a picture, the processor time per
 // tile at each frame-rate cap, the paints of the video widgets per picture
 // delivered, and the longest main-thread stall on a page change and on
-// leaving the page. Prints its figures; it is not a test, but it ends with
+// leaving the page (with, in brackets, the main thread's own longest work in
+// one turn). Prints its figures; it is not a test, but it ends with
 // status 2 when the video widgets painted more than 1.2 times per picture.
 //
 //   bench_live_wall [--seconds N] [--only TILES] [--unshared]
@@ -96,7 +97,7 @@ int main(int argc, char** argv)
     std::printf("native live wall, 640x360 H.264 at 25 fps from the RTSP test server (%s), Sub unless 4 tiles\n",
                 unshared ? "a pipeline per viewer" : "one encoder for all");
     std::printf("%6s %8s %7s %14s %12s %11s %16s %9s %9s %15s\n", "tiles", "devices", "cap", "all shown ms",
-                "cpu/tile %", "paints/pic", "page change ms", "stop ms", "build ms", "leave page ms");
+                "cpu/tile %", "paints/pic", "page (own) ms", "stop ms", "build ms", "leave (own) ms");
     bench::PaintTally tally;
     double worstPaints = 0.0;
 
@@ -166,7 +167,7 @@ int main(int argc, char** argv)
         page->nextPage();
         waitFor([&] { return page->tiles().first() != before && allShowing(*page); }, 30000);
         waitFor([] { return false; }, 300);
-        const double pageChangeMs = meter.longestMs();
+        const bench::Stall pageChange = meter.stall();
         // The rebuild itself, called directly: stopping one page and building the next.
         // Its two halves: stopping the shown tiles, building the next ones.
         QElapsedTimer rebuild;
@@ -183,12 +184,13 @@ int main(int argc, char** argv)
         meter.reset();
         QTimer::singleShot(0, page.get(), [&] { page->deactivate(); });
         waitFor([] { return false; }, 300);
-        const double leaveMs = meter.longestMs();
+        const bench::Stall leave = meter.stall();
 
-        std::printf("%6d %8d %7s %14s %12.2f %11.2f %16.1f %9.1f %9.1f %15.1f\n", w.tiles, w.devices,
+        std::printf("%6d %8d %7s %14s %12.2f %11.2f %16s %9.1f %9.1f %15s\n", w.tiles, w.devices,
                     cap > 0 ? qPrintable(QString::number(cap)) : "none",
                     ok ? qPrintable(QString::number(allShownMs)) : qPrintable(QStringLiteral("%1 failed").arg(failed)),
-                    cpuPerTile, tally.perPicture(), pageChangeMs, stopMs, buildMs, leaveMs);
+                    cpuPerTile, tally.perPicture(), pageChange.cell().constData(), stopMs, buildMs,
+                    leave.cell().constData());
         std::fflush(stdout);
         page.reset();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);

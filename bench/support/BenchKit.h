@@ -1,18 +1,20 @@
 #pragma once
 
 // Measuring aids shared by the benchmarks: processor time, resident memory,
-// main-thread stalls, and how often the video widgets paint for the
-// pictures their players deliver.
+// main-thread stalls (the wall-clock gap and the thread's own work), and how
+// often the video widgets paint for the pictures their players deliver.
 
 #include "video/FfmpegPlayer.h"
 
 #include <QApplication>
+#include <QByteArray>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QEventLoop>
 #include <QFile>
 #include <QPointer>
 #include <QSet>
+#include <QString>
 #include <QTimer>
 #include <QWidget>
 
@@ -20,6 +22,7 @@
 #include <functional>
 
 #include <sys/resource.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace bench {
@@ -67,35 +70,112 @@ inline double waitUntil(const std::function<bool()>& done, int limitMs)
     return done() ? double(t.elapsed()) : -1.0;
 }
 
-// The longest time the main thread went without turning its event loop
-// while the meter runs: a 1 ms timer notes the gaps.
+// Processor time the calling thread has used, in ms.
+inline double threadCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) / 1e6;
+}
+
+// A stall as a meter read it: the wall-clock gap between two turns of the
+// event loop and the thread's own longest work in one turn.
+struct Stall {
+    double gapMs = 0;
+    double workMs = 0;
+    // "41 (12)", for a cell of a table whose heading says so.
+    QByteArray cell() const
+    {
+        return QByteArray::number(gapMs, 'f', 0) + " (" + QByteArray::number(workMs, 'f', 0) + ")";
+    }
+};
+
+// How the main thread turned its event loop while the meter runs (it beats
+// every millisecond on the thread that made it): the longest wall-clock gap
+// between two turns, which is what a user feels, and the thread's own longest
+// stretch of work between two turns, in the thread's processor time. On a busy
+// machine the thread waits for a processor and the gap grows while its own
+// work does not, so a stall shown by both is the program's; one in the gap
+// alone is the machine's.
 class StallMeter : public QObject {
 public:
-    StallMeter()
+    explicit StallMeter(int slowMs = 50) : m_slowMs(slowMs)
     {
         m_timer.setInterval(1);
         m_timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
             const qint64 now = m_clock.nsecsElapsed();
+            const double cpu = threadCpuMs();
             m_longest = std::max(m_longest, now - m_last);
+            m_longestWork = std::max(m_longestWork, cpu - m_lastCpu);
+            m_slowTurns += now - m_last >= qint64(m_slowMs) * 1000000 ? 1 : 0;
+            ++m_turns;
             m_last = now;
+            m_lastCpu = cpu;
         });
         reset();
         m_timer.start();
     }
-    double longestMs() const { return double(std::max(m_longest, m_clock.nsecsElapsed() - m_last)) / 1e6; }
+    // The longest gap between two turns, wall clock, the turn under way
+    // included.
+    double longestMs() const
+    {
+        return double(m_stopped ? m_longest : std::max(m_longest, m_clock.nsecsElapsed() - m_last)) / 1e6;
+    }
+    // The thread's longest stretch of work between two turns, in its own
+    // processor time. Read on the thread that made the meter.
+    double longestWorkMs() const
+    {
+        return m_stopped ? m_longestWork : std::max(m_longestWork, threadCpuMs() - m_lastCpu);
+    }
+    Stall stall() const { return {longestMs(), longestWorkMs()}; }
+    // Turns seen, and those that came `slowMs` or more after the one before.
+    qint64 turns() const { return m_turns; }
+    qint64 slowTurns() const { return m_slowTurns; }
+    // "41 ms (own work 12 ms)".
+    QString text() const
+    {
+        return QStringLiteral("%1 ms (own work %2 ms)").arg(longestMs(), 0, 'f', 0).arg(longestWorkMs(), 0, 'f', 0);
+    }
     void reset()
     {
         m_clock.start();
         m_last = 0;
         m_longest = 0;
+        m_lastCpu = threadCpuMs();
+        m_longestWork = 0;
+        m_turns = 0;
+        m_slowTurns = 0;
+    }
+    // Stops measuring, the turn under way counted; the figures stay as they are.
+    void stop()
+    {
+        if (m_stopped)
+            return;
+        m_longest = std::max(m_longest, m_clock.nsecsElapsed() - m_last);
+        m_longestWork = std::max(m_longestWork, threadCpuMs() - m_lastCpu);
+        m_timer.stop();
+        m_stopped = true;
+    }
+    // Starts afresh.
+    void start()
+    {
+        reset();
+        m_stopped = false;
+        m_timer.start();
     }
 
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
+    int m_slowMs = 50;
     qint64 m_last = 0;
     qint64 m_longest = 0;
+    double m_lastCpu = 0;
+    double m_longestWork = 0;
+    qint64 m_turns = 0;
+    qint64 m_slowTurns = 0;
+    bool m_stopped = false;
 };
 
 // Counts the paints of every video widget of the application (the

@@ -1,7 +1,8 @@
 // The video wall's controller with a camera source of plain widgets: how long
 // until every tile of a 16, 36 and 120 camera wall is started, how many starts
 // were in flight at once, and the longest the main thread went without
-// turning its event loop while the wall started and while it stopped.
+// turning its event loop while the wall started and while it stopped (beside
+// it, in brackets, the main thread's own longest work in one turn).
 //
 // Two source shapes: starts that report at once (1000 slots, no delay, as in
 // native mode) and starts answered by a server after a round trip (4 slots,
@@ -18,6 +19,7 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/Settings.h"
+#include "bench/support/BenchKit.h"
 #include "server/view/CameraTile.h"
 #include "server/view/PlayerStop.h"
 #include "server/view/ServerWallSource.h"
@@ -42,31 +44,20 @@ namespace {
 
 constexpr int kServerRoundTripMs = 20;
 
-// The longest gap between two turns of the event loop while it runs.
-class StallWatch : public QObject {
+// The longest gap between two turns of the event loop while it runs, and the
+// main thread's own longest work in one turn.
+class StallWatch {
 public:
-    StallWatch()
+    StallWatch() { m_meter.stop(); }
+    void begin() { m_meter.start(); }
+    bench::Stall end()
     {
-        m_timer.setTimerType(Qt::PreciseTimer);
-        m_timer.setInterval(1);
-        connect(&m_timer, &QTimer::timeout, this, [this] { m_worst = qMax(m_worst, m_clock.restart()); });
-    }
-    void begin()
-    {
-        m_worst = 0;
-        m_clock.start();
-        m_timer.start();
-    }
-    qint64 end()
-    {
-        m_timer.stop();
-        return qMax(m_worst, m_clock.elapsed());
+        m_meter.stop();
+        return m_meter.stall();
     }
 
 private:
-    QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_worst = 0;
+    bench::StallMeter m_meter;
 };
 
 ScreenConfig wallOf(int tiles, const QStringList& cameraIds)
@@ -81,7 +72,7 @@ ScreenConfig wallOf(int tiles, const QStringList& cameraIds)
 struct Figures {
     qint64 allStartedMs = -1;
     int peakInFlight = 0;
-    qint64 startStallMs = 0;
+    bench::Stall startStall;
     qint64 stopMs = 0;
 };
 
@@ -132,7 +123,7 @@ Figures run(int tiles, bool paced)
     // The first paint of the windows and the last releases count as part of
     // starting.
     QTest::qWait(300);
-    f.startStallMs = watch.end();
+    f.startStall = watch.end();
 
     clock.restart();
     c->stop();
@@ -225,8 +216,8 @@ struct ServerFigures {
     qint64 allPicturesMs = -1;
     int peakInFlight = 0;
     qint64 startCallMs = 0; // the controller's start itself: windows and tiles made
-    qint64 startStallMs = 0;
-    qint64 stopStallMs = 0;
+    bench::Stall startStall;
+    bench::Stall stopStall;
     int streamsLeft = -1;
 };
 
@@ -285,12 +276,12 @@ ServerFigures runServer(ServerThread& server, int tiles)
     loop.exec();
     check.stop();
     QTest::qWait(300);
-    f.startStallMs = watch.end();
+    f.startStall = watch.end();
 
     watch.begin();
     c->stop();
     QTest::qWait(300); // the windows and tiles go on the next turns
-    f.stopStallMs = watch.end();
+    f.stopStall = watch.end();
 
     // Every stream given back, every player ended, before the next wall.
     waitFor([&] { return server.liveStreams() == 0; }, 20000);
@@ -313,14 +304,14 @@ void serverRows(int tileLimit)
     }
     Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
     std::printf("\nServerWallSource, RTSP test server 320x240 25 fps, fake organisation server\n");
-    std::printf("%6s %16s %14s %14s %16s %15s %13s\n", "tiles", "all pictures ms", "peak in flight", "start call ms",
-                "start stall ms", "stop stall ms", "streams left");
+    std::printf("%6s %16s %14s %14s %22s %22s %13s\n", "tiles", "all pictures ms", "peak in flight", "start call ms",
+                "start stall (own) ms", "stop stall (own) ms", "streams left");
     for (int tiles : {16, 36, 120}) {
         if (tiles > tileLimit)
             break;
         const ServerFigures f = runServer(server, tiles);
-        std::printf("%6d %16lld %14d %14lld %16lld %15lld %13d\n", tiles, f.allPicturesMs, f.peakInFlight,
-                    f.startCallMs, f.startStallMs, f.stopStallMs, f.streamsLeft);
+        std::printf("%6d %16lld %14d %14lld %22s %22s %13d\n", tiles, f.allPicturesMs, f.peakInFlight, f.startCallMs,
+                    f.startStall.cell().constData(), f.stopStall.cell().constData(), f.streamsLeft);
     }
 }
 
@@ -341,15 +332,15 @@ int main(int argc, char** argv)
     std::printf("video wall on %s, one %dx%d display, plain-widget tiles\n",
                 qPrintable(QGuiApplication::platformName()), QGuiApplication::primaryScreen()->geometry().width(),
                 QGuiApplication::primaryScreen()->geometry().height());
-    std::printf("%-28s %6s %14s %14s %18s %10s\n", "source", "tiles", "all started ms", "peak in flight",
-                "start stall ms", "stop ms");
+    std::printf("%-28s %6s %14s %14s %22s %10s\n", "source", "tiles", "all started ms", "peak in flight",
+                "start stall (own) ms", "stop ms");
     run(16, false); // warm up fonts and styles
     for (bool paced : {false, true}) {
         for (int tiles : {16, 36, 120}) {
             const Figures f = run(tiles, paced);
-            std::printf("%-28s %6d %14lld %14d %18lld %10lld\n",
+            std::printf("%-28s %6d %14lld %14d %22s %10lld\n",
                         paced ? "server-like (4 slots, 60 ms)" : "at once (1000 slots, 0 ms)", tiles, f.allStartedMs,
-                        f.peakInFlight, f.startStallMs, f.stopMs);
+                        f.peakInFlight, f.startStall.cell().constData(), f.stopMs);
         }
     }
     // KVR_BENCH_SERVER_TILES caps the server rows (0 leaves them out).

@@ -104,12 +104,43 @@ void DeviceTableModel::reindex()
 
 int DeviceTableModel::setRows(const QList<Row>& rows)
 {
+    // Most rebuilds show the same devices in the same order: nothing moves,
+    // and only changed content is reported.
+    bool sameIds = rows.size() == m_rows.size();
+    for (qsizetype i = 0; i < rows.size() && sameIds; ++i)
+        sameIds = m_rows.at(i).id == rows.at(i).id;
+    QList<Row> old = m_rows;
+    if (!sameIds)
+        old = arrange(rows);
+
+    // Changed content, reported in runs.
+    int changed = 0;
+    for (int i = 0; i < rows.size();) {
+        if (old.at(i).sameAs(rows.at(i))) {
+            ++i;
+            continue;
+        }
+        int last = i;
+        while (last + 1 < rows.size() && !old.at(last + 1).sameAs(rows.at(last + 1)))
+            ++last;
+        for (int k = i; k <= last; ++k)
+            m_rows[k] = rows.at(k);
+        changed += last - i + 1;
+        Q_EMIT dataChanged(index(i, 0), index(last, kColumnCount - 1));
+        i = last + 1;
+    }
+    return changed;
+}
+
+QList<Row> DeviceTableModel::arrange(const QList<Row>& rows)
+{
     QHash<QString, int> wanted;
     wanted.reserve(rows.size());
     for (int i = 0; i < rows.size(); ++i)
         wanted.insert(rows.at(i).id, i);
 
     // 1. Rows whose device no longer shows, removed in runs from the end.
+    bool removed = false;
     for (int i = int(m_rows.size()) - 1; i >= 0;) {
         if (wanted.contains(m_rows.at(i).id)) {
             --i;
@@ -121,9 +152,11 @@ int DeviceTableModel::setRows(const QList<Row>& rows)
         beginRemoveRows({}, first, i);
         m_rows.remove(first, i - first + 1);
         endRemoveRows();
+        removed = true;
         i = first - 1;
     }
-    reindex();
+    if (removed)
+        reindex();
 
     // 2. New devices appended, with their final content.
     QList<Row> added;
@@ -152,8 +185,8 @@ int DeviceTableModel::setRows(const QList<Row>& rows)
             const int to = wanted.value(m_rows.at(idx.row()).id, -1);
             after << (to < 0 ? QModelIndex() : createIndex(to, idx.column()));
         }
-        // The content of moved rows is refreshed below, so keep each row's
-        // old content at its new place for the comparison.
+        // The content of moved rows is refreshed by the caller, so keep each
+        // row's old content at its new place for the comparison.
         QList<Row> moved(rows.size());
         for (const Row& r : old)
             moved[wanted.value(r.id)] = r;
@@ -163,24 +196,7 @@ int DeviceTableModel::setRows(const QList<Row>& rows)
         reindex();
         Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
-
-    // 4. Changed content, reported in runs.
-    int changed = 0;
-    for (int i = 0; i < rows.size();) {
-        if (old.at(i).sameAs(rows.at(i))) {
-            ++i;
-            continue;
-        }
-        int last = i;
-        while (last + 1 < rows.size() && !old.at(last + 1).sameAs(rows.at(last + 1)))
-            ++last;
-        for (int k = i; k <= last; ++k)
-            m_rows[k] = rows.at(k);
-        changed += last - i + 1;
-        Q_EMIT dataChanged(index(i, 0), index(last, kColumnCount - 1));
-        i = last + 1;
-    }
-    return changed;
+    return old;
 }
 
 // ---- Painter ---------------------------------------------------------------------------

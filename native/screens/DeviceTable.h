@@ -46,6 +46,9 @@ public:
 
 private:
     void reindex();
+    // Brings the rows to the devices of `rows` in their order (removed,
+    // inserted, moved); returns each row's old content at its new place.
+    QList<NativeFleet::Row> arrange(const QList<NativeFleet::Row>& rows);
 
     QList<NativeFleet::Row> m_rows;
     QHash<QString, int> m_index;

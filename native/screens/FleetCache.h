@@ -9,7 +9,9 @@
 // from what they were worked out from are worked out again. Once a minute
 // only what moves on with the clock is worked out again (findings and the
 // row's relative times); when the event streams change, only the devices
-// whose stream state differs; when the history is read, everything.
+// whose stream state differs; when the history is read, everything. A row's
+// cells are made from what it was worked out from when the table first shows
+// them, so a fleet of thousands makes the few rows in sight.
 
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
@@ -24,20 +26,33 @@
 
 class FleetCache {
 public:
+    // What the rebuilds read of every device come first; the records, read
+    // when a device is worked out again, are held apart, so that a pass over
+    // the fleet touches little memory.
     struct Entry {
-        QList<NativeInsights::Issue> issues;
-        NativeFleet::Row row;
         int worst = 3; // smallest finding level; 3 without findings
-        QString site;  // the site's name, empty without one
+        // Its place in the table's order of site and device names (the
+        // devices' ranks aside): the names compared without case once, not
+        // at every comparison of every rebuild's sort.
+        int order = 0;
+        quint64 seen = 0;     // the last update that found the device
+        NativeFleet::Row row; // its cells made when first read
+        QString site;         // the site's name, empty without one
+        QList<NativeInsights::Issue> issues;
+        NativeInsights::SiteTally tally; // what it adds to its site's row
+        QList<double> daily;             // the week's uptime in the row; empty for a deactivated device
         // What the entry was worked out from, to tell whether it still holds.
-        Native::Device record;
+        NativeFleet::DeviceRef record;
+        // The record with its moments in UTC (and when it was last up, for a
+        // device that is down), as the rules read it.
+        NativeFleet::DeviceRef utc;
         bool busy = false;
         bool refused = false;
         Native::Link link = Native::Link::Off;
         QString linkText;
         QDateTime linkSince;
         QDateTime lastSeenUp; // of an offline device, in UTC
-        quint64 seen = 0;     // the last update that found the device
+        QDateTime now;        // the moment the row's relative times tell of
     };
 
     // Marks every device (the lists changed, or time moved on).
@@ -59,6 +74,10 @@ public:
     void update(const NativeContext& context, const QList<Native::Device>& devices, const QDateTime& now);
 
     const Entry* entry(const QString& deviceId) const;
+    // The entries of the devices in their order, null where the cache has
+    // none; found without a look-up by id where a device stands where it
+    // stood in the last update's list.
+    QList<const Entry*> entriesOf(const QList<Native::Device>& devices) const;
     // Devices worked out by the last update.
     int recomputed() const { return m_recomputed; }
     // Devices whose findings and relative times alone the last update
@@ -67,18 +86,45 @@ public:
     // Whether the last update changed anything (worked a device out, dropped
     // one, or looked at everything).
     bool changed() const { return m_changed; }
+    // Whether it changed more than what moves on with the clock (worked a
+    // device out or dropped one).
+    bool reworked() const { return m_reworked; }
+    // Whether it found a record, a refused login or the list of devices
+    // changed: what the cards count and the brand filter lists.
+    bool recordsChanged() const { return m_recordsChanged; }
 
     // Every device's findings in inventory order, sorted stably by level,
     // then by order: what NativeInsights::issues gives.
     QList<NativeInsights::Issue> issues(const QList<Native::Device>& devices) const;
-    // One row per site with an enabled device, as NativeInsights::sites.
+    // The first `count` of those, and how many there are of each level.
+    struct FirstIssues {
+        QList<NativeInsights::Issue> first;
+        int problems = 0;
+        int warnings = 0;
+        int notes = 0;
+    };
+    FirstIssues firstIssues(const QList<Native::Device>& devices, int count) const;
+    // One row per site with an enabled device, as NativeInsights::sites;
+    // summed again only when a device's part of it or the sites changed.
     QList<NativeInsights::SiteSummary> sites(const NativeContext& context, const QList<Native::Device>& devices) const;
     // The fleet's daily uptime of the last seven days, as
-    // NativeInsights::fleetDailyUptime, from the rows' daily values.
-    QList<double> fleetDays(const QList<Native::Device>& devices) const;
+    // NativeInsights::fleetDailyUptime, from the rows' daily values as the
+    // last update left them.
+    const QList<double>& fleetDays() const { return m_fleetDays; }
 
 private:
+    QList<double> sumDays(const QList<Native::Device>& devices) const;
+    void putInOrder();
+    // The entry of the device at `index` of a list when the device stood
+    // there in the last update's list, else null.
+    Entry* inPlace(qsizetype index, const QString& deviceId) const;
+
     QHash<QString, Entry> m_entries;
+    // The ids of the last update's list, in its order, and their entries.
+    // An id is told again by its text's address, which cannot be another
+    // text's while it is held here: no look-up, no reading of the text.
+    QList<QString> m_ids;
+    QList<Entry*> m_ordered;
     QSet<QString> m_dirty;
     bool m_all = true;
     bool m_compare = false;
@@ -89,6 +135,13 @@ private:
     quint64 m_update = 0;
     quint64 m_stamp = 0;
     bool m_changed = true;
+    bool m_reworked = true;
+    bool m_recordsChanged = true;
+    mutable bool m_siteRowsStale = true;
+    mutable QList<NativeInsights::SiteSummary> m_siteRows;
+    mutable QList<Native::Site> m_siteList; // the sites they were summed over
+    bool m_orderStale = true;
+    QList<double> m_fleetDays;
     QDate m_labelsDay;
     QStringList m_labels;
 };

@@ -255,13 +255,37 @@ const Cells::Array& Cells::empty()
     return cells;
 }
 
-Cells::Array& Cells::writable()
+Cells Cells::later(const DeviceRef& device, const RowInputs& in)
+{
+    Cells cells;
+    cells.m_d = new Data;
+    cells.m_d->recipe.emplace(Recipe{device, in});
+    return cells;
+}
+
+const Cells::Array& Cells::made() const
 {
     if (!m_d)
+        return empty();
+    if (!m_d->cells) {
+        // Made once, for every copy that shares them.
+        Row row = buildRow(m_d->recipe->device->device, m_d->recipe->in);
+        m_d->cells = std::make_unique<Array>(std::move(row.cells.writable()));
+        m_d->recipe.reset();
+    }
+    return *m_d->cells;
+}
+
+Cells::Array& Cells::writable()
+{
+    if (!m_d) {
         m_d = new Data;
-    else
+        m_d->cells = std::make_unique<Array>();
+    } else {
+        made();
         m_d.detach();
-    return m_d->cells;
+    }
+    return *m_d->cells;
 }
 
 RecordingLevel recordingLevel(int days, int window)
@@ -506,6 +530,12 @@ bool setClockTexts(Row& row, const Device& d, const RowInputs& in)
     return true;
 }
 
+bool tellsTime(const Device& d)
+{
+    // The clock texts of setClockTexts: all of them need one of these times.
+    return d.health.checkedAt.isValid() || d.health.fetchedAt.isValid();
+}
+
 int stateRank(const Device& d, int worstLevel)
 {
     if (!d.enabled)
@@ -530,6 +560,24 @@ bool sortsBefore(const SortKey& a, const SortKey& b)
     if (const int c = a.name.compare(b.name, Qt::CaseInsensitive))
         return c < 0;
     return a.id < b.id;
+}
+
+NameKey nameKey(const QString& name)
+{
+    // As QString::compare folds without case: unit by unit, a low surrogate
+    // after a high one folded as the character the two make.
+    NameKey key;
+    key.reserve(size_t(name.size()));
+    char32_t last = 0;
+    for (const QChar c : name) {
+        const char16_t unit = c.unicode();
+        char32_t ucs4 = unit;
+        if (QChar::isLowSurrogate(ucs4) && QChar::isHighSurrogate(last))
+            ucs4 = QChar::surrogateToUcs4(char16_t(last), unit);
+        last = unit;
+        key.push_back(QChar::toCaseFolded(ucs4));
+    }
+    return key;
 }
 
 // ---- Pacing ---------------------------------------------------------------------------------

@@ -18,6 +18,9 @@
 #include <array>
 #include <chrono>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 
 namespace NativeFleet {
 
@@ -134,29 +137,67 @@ struct Cell {
     bool operator==(const Cell&) const = default;
 };
 
+// What a row needs besides the device record.
+struct RowInputs {
+    QDateTime now;
+    bool busy = false;
+    bool refused = false;
+    QString siteName;
+    QDateTime lastSeenUp;
+    QList<double> daily;   // seven daily uptime values, oldest first
+    QStringList dayLabels; // the seven days' labels, oldest first
+
+    bool operator==(const RowInputs&) const = default;
+};
+
+// A device record shared, unchanged, by those who read it (the fleet page's
+// cache and the rows it makes), so handing it on costs one reference.
+struct SharedDevice : QSharedData {
+    explicit SharedDevice(Native::Device d) : device(std::move(d)) {}
+    Native::Device device;
+};
+using DeviceRef = QExplicitlySharedDataPointer<const SharedDevice>;
+
 // A row's cells, shared between copies of the row until one of them is
 // changed: the table's rows are copied into and out of the model on every
 // rebuild, and a copy then costs one reference, not nine cells of strings.
+// Cells may also be given as the record and inputs they are made from
+// (`later`): they are then made the first time any of them is read, so a
+// table of thousands of rows makes only the rows it shows.
 class Cells {
 public:
     using Array = std::array<Cell, kColumnCount>;
 
-    const Cell& operator[](size_t column) const { return m_d ? m_d->cells[column] : empty()[column]; }
+    Cells() = default;
+    // The cells buildRow makes of the device and `in`, made when first read.
+    static Cells later(const DeviceRef& device, const RowInputs& in);
+
+    const Cell& operator[](size_t column) const { return made()[column]; }
     Cell& operator[](size_t column) { return writable()[column]; }
     static constexpr size_t size() { return kColumnCount; }
+    // Whether the cells are still to be made.
+    bool pending() const { return m_d && !m_d->cells; }
 
     bool operator==(const Cells& other) const
     {
         if (m_d == other.m_d)
             return true;
-        return (m_d ? m_d->cells : empty()) == (other.m_d ? other.m_d->cells : empty());
+        return made() == other.made();
     }
 
 private:
+    struct Recipe {
+        DeviceRef device;
+        RowInputs in;
+    };
     struct Data : QSharedData {
-        Array cells;
+        std::unique_ptr<Array> cells; // once made
+        std::optional<Recipe> recipe; // until then
+        Data() = default;
+        Data(const Data& other) : QSharedData(other), cells(std::make_unique<Array>(*other.cells)) {}
     };
     static const Array& empty();
+    const Array& made() const;
     Array& writable();
 
     QExplicitlySharedDataPointer<Data> m_d;
@@ -178,23 +219,15 @@ struct Row {
     }
 };
 
-// What a row needs besides the device record.
-struct RowInputs {
-    QDateTime now;
-    bool busy = false;
-    bool refused = false;
-    QString siteName;
-    QDateTime lastSeenUp;
-    QList<double> daily;   // seven daily uptime values, oldest first
-    QStringList dayLabels; // the seven days' labels, oldest first
-};
-
 Row buildRow(const Native::Device& device, const RowInputs& in);
 // Sets the texts of a built row that move on with the clock alone (how long
 // ago the device was checked and its info read, how long it has been
 // offline) for `in.now`. Returns whether any of them changed; the row's
 // shared cells are left alone when none did.
 bool setClockTexts(Row& row, const Native::Device& device, const RowInputs& in);
+// Whether the row of the device tells times relative to now (how long ago it
+// was checked and its info read, how long it has been offline).
+bool tellsTime(const Native::Device& device);
 // "IP camera" for "ipcamera", else the type in upper case.
 QString typeWord(const QString& type);
 // The seven day labels ending today, "ddd d MMM" in the default locale.
@@ -213,6 +246,12 @@ struct SortKey {
 // Rank, then site name and device name ignoring case, then the id: a stable,
 // total order, so equal rows never swap between rebuilds.
 bool sortsBefore(const SortKey& a, const SortKey& b);
+
+// A name as the table orders it, without regard to case: keys compared as
+// plain sequences order names as QString::compare without case does, without
+// folding every character again at every comparison of a sort.
+using NameKey = std::u32string;
+NameKey nameKey(const QString& name);
 
 // ---- Rebuild pacing ------------------------------------------------------------------------
 // Data changes rebuild at most about once a second and never sooner than

@@ -6,8 +6,9 @@
 #include "native/services/NativeStore.h"
 
 #include <QHash>
-#include <QSet>
+#include <QVarLengthArray>
 
+#include <algorithm>
 #include <memory>
 
 NativeContext NativeContext::live()
@@ -53,12 +54,17 @@ NativeInsights::Sources NativeContext::sources() const
             }
         }
         QList<NativeInsights::Standing> out;
-        QSet<QPair<int, int>> decided;
-        for (const NativeEvents::Event& e : index->byDevice.value(id)) {
+        const auto found = index->byDevice.constFind(id);
+        if (found == index->byDevice.cend())
+            return out;
+        // A device has few recent conditions: the ones decided are looked
+        // through in turn.
+        QVarLengthArray<QPair<int, int>, 16> decided;
+        for (const NativeEvents::Event& e : *found) {
             const QPair<int, int> key(e.kind, e.channel);
-            if (decided.contains(key))
+            if (std::find(decided.cbegin(), decided.cend(), key) != decided.cend())
                 continue;
-            decided.insert(key);
+            decided.append(key);
             if (e.active)
                 out.append(NativeInsights::Standing{e.kind, e.channel, e.receivedAt});
         }

@@ -88,6 +88,12 @@ void NativeWindow::build()
     m_rebuildTimer->setTimerType(Qt::PreciseTimer);
     m_rebuildTimer->setInterval(kFilterDelay);
     connect(m_rebuildTimer, &QTimer::timeout, this, &NativeWindow::rebuild);
+    // One filter pass for all the filter changes of one turn of the event
+    // loop (clearing the filters changes several at once).
+    m_filterTimer = new QTimer(this);
+    m_filterTimer->setSingleShot(true);
+    m_filterTimer->setInterval(0);
+    connect(m_filterTimer, &QTimer::timeout, this, &NativeWindow::showFilters);
 
     auto* root = new QVBoxLayout(this);
     root->setContentsMargins(0, 0, 0, 0);
@@ -510,6 +516,9 @@ void NativeWindow::scheduleRebuild()
     const int delay = filterRebuildDelay(m_rebuildTimer->isActive(), m_rebuildTimer->remainingTime());
     if (delay >= 0)
         m_rebuildTimer->start(delay);
+    // The table shows the new filters at once, from the rows the last
+    // rebuild worked out; the rebuild follows as paced.
+    m_filterTimer->start();
 }
 
 void NativeWindow::updateLiveEvents()
@@ -631,20 +640,28 @@ void NativeWindow::updateCards()
     const FleetCounts counts =
         countFleet(m_context.store->devices(), [this](const QString& id) { return m_context.isRefused(id); });
     const auto texts = cardTexts(counts);
-    const auto lit = cardHighlights(filters());
     for (int i = 0; i < kCardCount; ++i) {
         m_cards[size_t(i)]->setValue(texts[size_t(i)].value);
         m_cards[size_t(i)]->setDetail(texts[size_t(i)].detail);
-        m_cards[size_t(i)]->setActive(lit[size_t(i)]);
     }
+    highlightCards(filters());
+}
+
+void NativeWindow::highlightCards(const NativeFleet::Filters& filters)
+{
+    const auto lit = cardHighlights(filters);
+    for (int i = 0; i < kCardCount; ++i)
+        m_cards[size_t(i)]->setActive(lit[size_t(i)]);
 }
 
 // ---- Rebuild ---------------------------------------------------------------------------------
 
 void NativeWindow::refreshOverview(const QList<Native::Device>& devices)
 {
-    m_overview->showFindings(m_cache.issues(devices), m_cache.sites(m_context, devices), m_cache.fleetDays(devices),
-                             devices.isEmpty());
+    // The overview lists no more than its first findings and counts the rest.
+    const FleetCache::FirstIssues found = m_cache.firstIssues(devices, NativeOverview::kExpandedRows);
+    m_overview->showFindings(found.first, {found.problems, found.warnings, found.notes},
+                             m_cache.sites(m_context, devices), m_cache.fleetDays(), devices.isEmpty());
 }
 
 void NativeWindow::rebuild()
@@ -653,60 +670,60 @@ void NativeWindow::rebuild()
         return;
     m_lastRebuild.restart();
     m_rebuilding = true;
+    m_filterTimer->stop(); // the rows are shown for the filters below
     const NativeStore& store = *m_context.store;
     const QList<Native::Device> devices = store.devices();
     const QDateTime now = NativeContext::now();
     m_cache.update(m_context, devices, now);
 
-    updateBrands();
-    updateCards();
+    // The brands and the cards' counts follow the records (and refused
+    // logins) alone: a rebuild for a filter or the clock leaves them be.
+    if (m_cache.recordsChanged()) {
+        updateBrands();
+        updateCards();
+    } else {
+        highlightCards(filters());
+    }
     // The overview shows data only: a rebuild for a filter leaves it be.
     if (m_overview->isVisibleTo(m_overview->parentWidget()) && m_cache.changed())
         refreshOverview(devices);
+    showRows(devices);
+    ++m_rebuildCount;
+    Q_EMIT rebuilt();
+}
+
+void NativeWindow::showFilters()
+{
+    if (!m_context.store)
+        return;
+    highlightCards(filters());
+    showRows(m_context.store->devices());
+}
+
+void NativeWindow::showRows(const QList<Native::Device>& devices)
+{
+    m_rebuilding = true;
     m_clearFilters->setVisible(filtersActive());
 
     const Filters f = filters();
     struct Entry {
         const FleetCache::Entry* cached;
-        const Native::Device* device;
         int rank;
-        int site; // the site name's place among the shown ones, in sortsBefore's order
-        QString label; // made once, not once per comparison of the sort
     };
     QList<Entry> entries;
     entries.reserve(devices.size());
-    QHash<QString, int> sitePlace; // site name -> place, filled below
-    for (const Native::Device& d : devices) {
-        const FleetCache::Entry* cached = m_cache.entry(d.id);
+    const QList<const FleetCache::Entry*> cachedEntries = m_cache.entriesOf(devices);
+    for (qsizetype index = 0; index < devices.size(); ++index) {
+        const Native::Device& d = devices.at(index);
+        const FleetCache::Entry* cached = cachedEntries.at(index);
         if (!cached || !NativeFleet::matches(d, f, cached->site))
             continue;
-        entries.append({cached, &d, stateRank(d, cached->worst), 0, Native::deviceLabel(d)});
-        sitePlace.insert(cached->site, 0);
+        entries.append({cached, stateRank(d, cached->worst)});
     }
-    // The few distinct site names are put in order once, so sorting the rows
-    // compares numbers instead of comparing names without case again and
-    // again; names that compare equal share a place, as in sortsBefore.
-    {
-        QStringList names = sitePlace.keys();
-        const auto byName = [](const QString& a, const QString& b) { return a.compare(b, Qt::CaseInsensitive) < 0; };
-        std::sort(names.begin(), names.end(), byName);
-        int place = 0;
-        for (qsizetype i = 0; i < names.size(); ++i) {
-            if (i > 0 && byName(names.at(i - 1), names.at(i)))
-                ++place;
-            sitePlace[names.at(i)] = place;
-        }
-        for (Entry& e : entries)
-            e.site = sitePlace.value(e.cached->site);
-    }
+    // Rank, then the order of site and device names the cache keeps (as
+    // sortsBefore orders them), so the sort compares numbers only.
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        if (a.rank != b.rank)
-            return a.rank < b.rank;
-        if (a.site != b.site)
-            return a.site < b.site;
-        if (const int c = a.label.compare(b.label, Qt::CaseInsensitive))
-            return c < 0;
-        return a.device->id < b.device->id;
+        return a.rank != b.rank ? a.rank < b.rank : a.cached->order < b.cached->order;
     });
     QList<Row> rows;
     rows.reserve(entries.size());
@@ -742,8 +759,6 @@ void NativeWindow::rebuild()
     if (!m_selectedId.isEmpty() && !m_cache.entry(m_selectedId))
         m_selectedId.clear();
     refreshBusy();
-    ++m_rebuildCount;
-    Q_EMIT rebuilt();
 }
 
 // ---- Actions ------------------------------------------------------------------------------------

@@ -123,9 +123,15 @@ private:
     // Runs an action outside the handler of the widget that asked for it.
     void later(void (NativeWindow::*action)());
     void refreshOverview(const QList<Native::Device>& devices);
+    // The filters' effect alone, from what the last rebuild worked out: the
+    // cards' highlights and the rows that pass, in order.
+    void showFilters();
+    void showRows(const QList<Native::Device>& devices);
+    void highlightCards(const NativeFleet::Filters& filters);
 
     NativeContext m_context;
     QTimer* m_rebuildTimer = nullptr;
+    QTimer* m_filterTimer = nullptr; // shows a filter change at once
     QElapsedTimer m_lastRebuild;
     QTableView* m_table = nullptr;
     NativeTable::DeviceTableModel* m_model = nullptr;

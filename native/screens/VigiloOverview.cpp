@@ -45,6 +45,20 @@ QString countNote(int problems, int warnings, int notes)
     return parts.join(QStringLiteral(" &nbsp;·&nbsp; "));
 }
 
+FindingCounts countFindings(const QList<NativeInsights::Issue>& issues)
+{
+    FindingCounts c;
+    for (const NativeInsights::Issue& i : issues) {
+        if (i.level == NativeInsights::Problem)
+            ++c.problems;
+        else if (i.level == NativeInsights::Warning)
+            ++c.warnings;
+        else
+            ++c.notes;
+    }
+    return c;
+}
+
 QString stripValueText(double v)
 {
     if (v >= 99.95)
@@ -373,7 +387,7 @@ VigiloOverview::VigiloOverview(const NativeContext& context, QWidget* parent) : 
     row->addWidget(outer->parentWidget(), 3);
     connect(m_showAll, &QPushButton::clicked, this, [this] {
         m_expanded = !m_expanded;
-        showFindings(m_issues, m_siteRows, m_days, m_inventoryEmpty);
+        showFindings(m_issues, m_counts, m_siteRows, m_days, m_inventoryEmpty);
     });
 
     QLabel* siteNote = nullptr;
@@ -414,24 +428,26 @@ void VigiloOverview::refresh()
 void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, const QList<SiteSummary>& sites,
                                   const QList<double>& days, bool inventoryEmpty)
 {
+    showFindings(issues.mid(0, NativeOverview::kExpandedRows), NativeOverview::countFindings(issues), sites, days,
+                 inventoryEmpty);
+}
+
+void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues,
+                                  const NativeOverview::FindingCounts& counts, const QList<SiteSummary>& sites,
+                                  const QList<double>& days, bool inventoryEmpty)
+{
     m_issues = issues;
+    m_counts = counts;
     m_siteRows = sites;
     m_days = days;
     m_inventoryEmpty = inventoryEmpty;
     const QDateTime now = NativeContext::now();
-    int problems = 0, warnings = 0;
-    for (const NativeInsights::Issue& i : issues) {
-        if (i.level == NativeInsights::Problem)
-            ++problems;
-        else if (i.level == NativeInsights::Warning)
-            ++warnings;
-    }
-    const int notes = int(issues.size()) - problems - warnings;
+    const int total = counts.total();
 
-    m_note->setText(NativeOverview::countNote(problems, warnings, notes));
+    m_note->setText(NativeOverview::countNote(counts.problems, counts.warnings, counts.notes));
     QStringList keys;
     std::vector<std::function<QWidget*()>> makers;
-    if (issues.isEmpty()) {
+    if (total == 0) {
         const QString text = inventoryEmpty ? QStringLiteral("Add a device to see its health here.")
                                             : QStringLiteral("All clear. Every active device passed its last check.");
         keys << labelKey(text);
@@ -442,12 +458,16 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
         });
     } else {
         const NativeStore& store = *m_context.store;
-        const int n =
-            qMin(int(issues.size()), m_expanded ? NativeOverview::kExpandedRows : NativeOverview::kCollapsedRows);
+        const int n = qMin(int(qMin(issues.size(), qsizetype(total))),
+                           m_expanded ? NativeOverview::kExpandedRows : NativeOverview::kCollapsedRows);
+        // The devices of the listed findings only, found in one pass.
         QHash<QString, const Native::Device*> byId;
+        for (int i = 0; i < n; ++i)
+            byId.insert(issues.at(i).deviceId, nullptr);
         const QList<Native::Device> devices = store.devices();
         for (const Native::Device& d : devices)
-            byId.insert(d.id, &d);
+            if (const auto it = byId.find(d.id); it != byId.end())
+                *it = &d;
         for (int i = 0; i < n; ++i) {
             const NativeInsights::Issue issue = issues.at(i);
             const Native::Device* d = byId.value(issue.deviceId, nullptr);
@@ -457,23 +477,37 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues, co
             const QString site = store.siteName(d->siteId);
             if (!site.isEmpty())
                 label += QStringLiteral(" · ") + site;
-            keys << QStringLiteral("issue|%1|%2|%3|%4|%5")
-                        .arg(issue.level)
-                        .arg(issue.deviceId, issue.title, label, issue.detail);
-            makers.emplace_back([this, issue, label] {
-                return issueRow(issue.deviceId, issue.level, issue.title, label, issue.detail);
+            const QString shape =
+                QStringLiteral("issue|%1|%2|%3|%4").arg(issue.level).arg(issue.deviceId, issue.title, label);
+            const QString key = shape + QLatin1Char('|') + issue.detail;
+            // The same finding of the same device, told in other words (how
+            // long ago, mostly): its row stays and takes the new detail.
+            QLayoutItem* item = m_findings->itemAt(int(keys.size()));
+            QWidget* old = item ? item->widget() : nullptr;
+            if (old && old->property("rowShape").toString() == shape && old->property("rowKey").toString() != key) {
+                if (auto* detail = old->findChild<ElidedLabel*>(QStringLiteral("NIssueDetail"))) {
+                    detail->setFullText(issue.detail);
+                    old->setToolTip(issue.detail);
+                    old->setProperty("rowKey", key);
+                }
+            }
+            keys << key;
+            makers.emplace_back([this, issue, label, shape] {
+                QFrame* row = issueRow(issue.deviceId, issue.level, issue.title, label, issue.detail);
+                row->setProperty("rowShape", shape);
+                return row;
             });
         }
-        if (m_expanded && issues.size() > NativeOverview::kExpandedRows) {
+        if (m_expanded && total > NativeOverview::kExpandedRows) {
             const QString text = QStringLiteral("and %1 more. Use the filters below to go through them.")
-                                     .arg(issues.size() - NativeOverview::kExpandedRows);
+                                     .arg(total - NativeOverview::kExpandedRows);
             keys << labelKey(text);
             makers.emplace_back([text] { return NativeUi::label(text, "NMuted"); });
         }
     }
     syncList(m_findings, keys, [&makers](int i) { return makers.at(size_t(i))(); });
-    m_showAll->setVisible(issues.size() > NativeOverview::kCollapsedRows);
-    m_showAll->setText(m_expanded ? QStringLiteral("Show fewer") : QStringLiteral("Show all %1").arg(issues.size()));
+    m_showAll->setVisible(total > NativeOverview::kCollapsedRows);
+    m_showAll->setText(m_expanded ? QStringLiteral("Show fewer") : QStringLiteral("Show all %1").arg(total));
 
     m_strip->setDays(days, NativeOverview::stripLabels(now.toLocalTime().date()));
     const double avg = NativeInsights::average(days);

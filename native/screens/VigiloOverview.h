@@ -30,6 +30,15 @@ inline constexpr int kSiteRows = 12;
 
 // The rich-text count note: critical, warnings, to note.
 QString countNote(int problems, int warnings, int notes);
+
+// How many findings there are of each level.
+struct FindingCounts {
+    int problems = 0;
+    int warnings = 0;
+    int notes = 0;
+    int total() const { return problems + warnings + notes; }
+};
+FindingCounts countFindings(const QList<NativeInsights::Issue>& issues);
 // The number written in a strip square ("100", "99.5", "98").
 QString stripValueText(double value);
 QColor stripColor(double value);
@@ -81,6 +90,11 @@ public:
     // main window keeps them between its rebuilds).
     void showFindings(const QList<NativeInsights::Issue>& issues, const QList<NativeInsights::SiteSummary>& sites,
                       const QList<double>& fleetDays, bool inventoryEmpty);
+    // The same from the first findings in order (at least as many as the
+    // overview lists, kExpandedRows) and the counts of them all.
+    void showFindings(const QList<NativeInsights::Issue>& first, const NativeOverview::FindingCounts& counts,
+                      const QList<NativeInsights::SiteSummary>& sites, const QList<double>& fleetDays,
+                      bool inventoryEmpty);
     bool isExpanded() const { return m_expanded; }
 
     // Widgets the tests read.
@@ -106,7 +120,8 @@ private:
     NativeContext m_context;
     bool m_expanded = false;
     // What the last show() was given, for "Show all".
-    QList<NativeInsights::Issue> m_issues;
+    QList<NativeInsights::Issue> m_issues; // the first ones
+    NativeOverview::FindingCounts m_counts;
     QList<NativeInsights::SiteSummary> m_siteRows;
     QList<double> m_days;
     bool m_inventoryEmpty = true;

@@ -17,7 +17,7 @@ namespace Native {
 
 QString cameraLabel(const Camera& camera)
 {
-    return camera.name.isEmpty() ? QStringLiteral("Camera %1").arg(camera.channelId) : camera.name;
+    return camera.name.isEmpty() ? QString(QStringLiteral("Camera ") % QString::number(camera.channelId)) : camera.name;
 }
 
 QString deviceLabel(const Device& device)
@@ -50,6 +50,7 @@ constexpr qint64 kEventsQuietSecs = 601;  // a lost stream is worth a notice
 constexpr int kDriftLimitSecs = 121;      // less is ordinary clock wander
 constexpr double kUnstableBelowPercent = 95.0;
 constexpr int kUnstableDays = 7;
+static_assert(kUnstableDays == 7, "a caller's week (issuesFor) is seven days");
 constexpr int kListedNames = 4; // names listed before "and N more"
 // Above the largest fleet's devices, so a pass over the fleet leaves the
 // figures of its start standing for the next pass.
@@ -102,9 +103,8 @@ void standingFindings(const Sources& src, const Device& d, const QDateTime& now,
         QString place;
         if (!it->names.isEmpty())
             place = listed(it->names) + QStringLiteral(", ");
-        out << make(
-            d, severe ? Problem : Warning, severe ? 6 : 16, QStringLiteral("%1 reported").arg(label),
-            place + QStringLiteral("%1, by the device's live events. Not cleared since.").arg(ago(it->newest, now)));
+        out << make(d, severe ? Problem : Warning, severe ? 6 : 16, label + QStringLiteral(" reported"),
+                    place + ago(it->newest, now) + QStringLiteral(", by the device's live events. Not cleared since."));
     }
 }
 
@@ -119,7 +119,9 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
         if (c.state() != Native::CameraState::Offline)
             continue;
         const QString label = Native::cameraLabel(c);
-        offline << (c.lastOnline.isValid() ? QStringLiteral("%1 (seen %2)").arg(label, ago(c.lastOnline, now)) : label);
+        offline << (c.lastOnline.isValid()
+                        ? QString(label % QStringLiteral(" (seen ") % ago(c.lastOnline, now) % QLatin1Char(')'))
+                        : label);
     }
     if (offline.isEmpty())
         return;
@@ -128,14 +130,26 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
         out << make(d, Problem, 5, QStringLiteral("All cameras offline"), detail);
     else
         out << make(d, Warning, 11,
-                    QStringLiteral("%1 offline")
-                        .arg(countText(offline.size(), QStringLiteral("camera"), QStringLiteral("cameras"))),
+                    countText(offline.size(), QStringLiteral("camera"), QStringLiteral("cameras"))
+                        + QStringLiteral(" offline"),
                     detail);
 }
 
 int nonNegative(int v)
 {
     return v < 0 ? 0 : v;
+}
+
+// A device's figures for a number of days, as the cache keys them.
+struct CacheKey {
+    QString id;
+    int days = 0;
+    bool operator==(const CacheKey&) const = default;
+};
+
+size_t qHash(const CacheKey& key, size_t seed = 0)
+{
+    return qHashMulti(seed, key.id, key.days);
 }
 
 struct CacheEntry {
@@ -146,16 +160,16 @@ struct CacheEntry {
 };
 
 // Main thread only, like every rule here.
-QHash<QString, CacheEntry>& uptimeCache()
+QHash<CacheKey, CacheEntry>& uptimeCache()
 {
-    static QHash<QString, CacheEntry> cache;
+    static QHash<CacheKey, CacheEntry> cache;
     return cache;
 }
 
 qint64 hourNumber(const QDateTime& now)
 {
     // Callers pass now in local time as often as in UTC.
-    const qint64 s = kvr::LocalZone::utc(now).toSecsSinceEpoch();
+    const qint64 s = now.timeSpec() == Qt::UTC ? now.toSecsSinceEpoch() : kvr::LocalZone::utc(now).toSecsSinceEpoch();
     return s >= 0 ? s / 3600 : -((-s + 3599) / 3600);
 }
 
@@ -192,7 +206,7 @@ Sources Sources::over(const NativeStore* store, const NativeController* controll
 
 // ---------------------------------------------------------------- findings --
 
-QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now)
+QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now, const QList<double>* knownWeek)
 {
     QList<Issue> out;
     if (!d.enabled)
@@ -207,20 +221,23 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
         return out;
     }
 
-    const QString checkedText = ago(h.checkedAt, now);
+    // How long ago it was checked, told by two findings only: worked out
+    // when one of them is made, not for every device.
+    const auto checkedText = [&] { return ago(h.checkedAt, now); };
     auto seenText = [&] {
         // The record's own time first, as the store gives it: the caller's
         // copy may hold it already converted for quick comparisons.
         const QDateTime seen = h.lastUp.isValid() || !src.store ? h.lastUp : src.store->lastSeenUp(d.id);
-        return seen.isValid() ? QStringLiteral("Last online %1.").arg(ago(seen, now))
+        return seen.isValid() ? QString(QStringLiteral("Last online ") % ago(seen, now) % QLatin1Char('.'))
                               : QStringLiteral("Never seen online.");
     };
     const bool refused = src.refused && src.refused(d.id);
 
     if (h.internet == Failed) {
-        out << make(d, Problem, 0, QStringLiteral("Unreachable"),
-                    QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
-                        .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText, seenText()));
+        out << make(
+            d, Problem, 0, QStringLiteral("Unreachable"),
+            QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
+                .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText(), seenText()));
     } else if (h.device != Passed && refused) {
         out << make(d, Problem, 1, QStringLiteral("Login refused"),
                     QStringLiteral("The saved username or password was refused. Automatic checks are "
@@ -241,7 +258,8 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     const qint64 recWindow = h.recordingWindow;
     if (recDays >= 1 && recWindow >= 1 && recDays * 10 < recWindow * 9)
         out << make(d, Warning, 10, QStringLiteral("Recording gaps"),
-                    QStringLiteral("Recordings on %1 of the last %2 days.").arg(recDays).arg(recWindow));
+                    QStringLiteral("Recordings on ") % QString::number(recDays) % QStringLiteral(" of the last ")
+                        % QString::number(recWindow) % QStringLiteral(" days."));
     else if (recDays == 0 && recWindow >= 1)
         out << make(d, Problem, 4, QStringLiteral("Not recording"),
                     QStringLiteral("No recordings found in the last %1.")
@@ -275,7 +293,7 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
                                    "Turn on NTP on the device."));
 
     if (h.internet != Failed && h.device == Passed && src.store) {
-        const double week = average(dailyUptime(*src.store, d.id, kUnstableDays, now));
+        const double week = average(knownWeek ? *knownWeek : dailyUptime(*src.store, d.id, kUnstableDays, now));
         if (week >= 0 && week < kUnstableBelowPercent)
             out << make(
                 d, Warning, 15, QStringLiteral("Unstable"),
@@ -295,7 +313,7 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     }
 
     if (h.checkedAt.secsTo(now) >= kStaleCheckSecs)
-        out << make(d, Notice, 40, QStringLiteral("Last checked %1").arg(checkedText),
+        out << make(d, Notice, 40, QStringLiteral("Last checked ") + checkedText(),
                     QStringLiteral("This result may be out of date. Refresh to check again."));
     else if (h.device == Passed && !h.fetchedAt.isValid() && h.model.isEmpty())
         out << make(d, Notice, 41, QStringLiteral("No device info yet"),
@@ -326,8 +344,41 @@ QList<Issue> issues(const QDateTime& now)
     return issues(Sources::live(), now);
 }
 
+SiteTally siteTally(const Device& d, const QList<Issue>& findings)
+{
+    SiteTally t;
+    if (d.health.checkedAt.isValid()) {
+        t.checked = 1;
+        t.up = d.health.device == Passed ? 1 : 0;
+    }
+    for (const Native::Camera& c : d.cameras) {
+        if (d.isIgnored(c.channelId))
+            continue;
+        ++t.cameras;
+        if (c.onlineKnown)
+            ++t.camerasKnown;
+        if (c.online)
+            ++t.camerasOnline;
+    }
+    for (const Issue& i : findings) {
+        if (i.level == Problem)
+            ++t.problems;
+        else if (i.level == Warning)
+            ++t.warnings;
+    }
+    return t;
+}
+
 QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::Site>& allSites,
                              const std::function<QList<Issue>(const Device&)>& findingsOf)
+{
+    return sitesOver(devices, allSites, std::function<SiteTally(const Device&)>([&](const Device& d) {
+                         return siteTally(d, findingsOf(d));
+                     }));
+}
+
+QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::Site>& allSites,
+                             const std::function<SiteTally(const Device&)>& tallyOf)
 {
     QList<SiteSummary> rows;
     QHash<QString, qsizetype> index;
@@ -358,27 +409,14 @@ QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::S
         }
         SiteSummary& row = rows[at];
         ++row.devices;
-        if (d.health.checkedAt.isValid()) {
-            ++row.checked;
-            if (d.health.device == Passed)
-                ++row.up;
-        }
-        for (const Native::Camera& c : d.cameras) {
-            if (d.isIgnored(c.channelId))
-                continue;
-            ++row.cameras;
-            if (c.onlineKnown)
-                ++row.camerasKnown;
-            if (c.online)
-                ++row.camerasOnline;
-        }
-        const QList<Issue> findings = findingsOf(d);
-        for (const Issue& i : findings) {
-            if (i.level == Problem)
-                ++row.problems;
-            else if (i.level == Warning)
-                ++row.warnings;
-        }
+        const SiteTally t = tallyOf(d);
+        row.checked += t.checked;
+        row.up += t.up;
+        row.cameras += t.cameras;
+        row.camerasKnown += t.camerasKnown;
+        row.camerasOnline += t.camerasOnline;
+        row.problems += t.problems;
+        row.warnings += t.warnings;
     }
     std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary& a, const SiteSummary& b) {
         if (a.problems != b.problems)
@@ -408,9 +446,9 @@ QList<double> dailyUptime(const NativeStore& store, const QString& id, int days,
 {
     if (days <= 0)
         return {};
-    const QString key = id + QLatin1Char('/') + QString::number(days);
+    const CacheKey key{id, days};
     const qint64 hour = hourNumber(now);
-    QHash<QString, CacheEntry>& cache = uptimeCache();
+    QHash<CacheKey, CacheEntry>& cache = uptimeCache();
     const auto hit = cache.constFind(key);
     const quint64 revision = store.uptime().revisionOf(id);
     if (hit != cache.cend() && hit->store == &store && hit->revision == revision && hit->hour == hour)
@@ -514,7 +552,7 @@ int clockDriftSecs(const Device& d)
 
 QString countText(qint64 n, const QString& singular, const QString& plural)
 {
-    return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? singular : plural);
+    return QString::number(n) % QLatin1Char(' ') % (n == 1 ? singular : plural);
 }
 
 QString span(qint64 seconds)
@@ -536,8 +574,11 @@ QString ago(const QDateTime& moment, const QDateTime& now)
     if (!moment.isValid())
         return QStringLiteral("never");
     // Moments read from files are often in local time: each difference
-    // would otherwise ask the C library for the zone.
-    const qint64 d = kvr::LocalZone::utc(moment).secsTo(kvr::LocalZone::utc(now));
+    // would otherwise ask the C library for the zone. Two moments in UTC
+    // need no conversion at all.
+    const qint64 d = moment.timeSpec() == Qt::UTC && now.timeSpec() == Qt::UTC
+        ? moment.secsTo(now)
+        : kvr::LocalZone::utc(moment).secsTo(kvr::LocalZone::utc(now));
     if (d <= 59)
         return QStringLiteral("just now");
     if (d < 3600)

@@ -90,7 +90,10 @@ struct Sources {
 };
 
 // ---- Findings ---------------------------------------------------------------
-QList<Issue> issuesFor(const Sources& sources, const Native::Device& device, const QDateTime& now);
+// `week`: the device's daily uptime of the last seven days as dailyUptime
+// gives it for `now`, when the caller holds it already.
+QList<Issue> issuesFor(const Sources& sources, const Native::Device& device, const QDateTime& now,
+                       const QList<double>* week = nullptr);
 QList<Issue> issuesFor(const Native::Device& device, const QDateTime& now);
 // Every device's findings in store order, sorted stably by level, then order.
 QList<Issue> issues(const Sources& sources, const QDateTime& now);
@@ -102,6 +105,22 @@ QList<SiteSummary> sites(const QDateTime& now);
 // `findingsOf` (a screen passes the findings it holds already).
 QList<SiteSummary> sitesOver(const QList<Native::Device>& devices, const QList<Native::Site>& sites,
                              const std::function<QList<Issue>(const Native::Device&)>& findingsOf);
+// What an enabled device adds to its site's row besides being counted.
+struct SiteTally {
+    int checked = 0; // 1 when it was checked at least once
+    int up = 0;      // 1 when it was found up
+    int cameras = 0; // ignored channels left out
+    int camerasKnown = 0;
+    int camerasOnline = 0;
+    int problems = 0;
+    int warnings = 0;
+
+    bool operator==(const SiteTally&) const = default;
+};
+SiteTally siteTally(const Native::Device& device, const QList<Issue>& findings);
+// The same from each device's tally (a screen passes the tallies it holds).
+QList<SiteSummary> sitesOver(const QList<Native::Device>& devices, const QList<Native::Site>& sites,
+                             const std::function<SiteTally(const Native::Device&)>& tallyOf);
 
 // ---- Uptime figures -----------------------------------------------------------
 // `days` daily percentages of the device, oldest first, today last; -1 for a

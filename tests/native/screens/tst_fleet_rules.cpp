@@ -250,6 +250,18 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
         QCOMPARE(describe(name, row.cells[size_t(column)]), describe(name, cell));
         // A camera count with offline cameras is the only red count.
         QCOMPARE(row.cells[ColCameras].color.isValid(), !row.cells[ColCameras].sub.isEmpty());
+        // Cells given as their record and inputs are made as buildRow makes
+        // them, once, when any copy first reads one; a copy then written to
+        // is a copy of its own.
+        const Cells later = Cells::later(DeviceRef(new SharedDevice(device)), in);
+        Cells copy = later;
+        QVERIFY(later.pending() && copy.pending());
+        for (size_t c = 0; c < Cells::size(); ++c)
+            QCOMPARE(describe(name, copy[c]), describe(name, row.cells[c]));
+        QVERIFY(!later.pending());
+        copy[ColDevice].text = QStringLiteral("changed");
+        QCOMPARE(later[ColDevice].text, row.cells[ColDevice].text);
+        QVERIFY(later == row.cells && !(copy == row.cells));
     }
 
     // A device without a name shows the name it reported, else its address.
@@ -326,6 +338,42 @@ void FleetRulesTest::orderIsStableAndWorstFirst()
     std::sort(keys.begin(), keys.end(), sortsBefore);
     // Site names differing in case tie, then names ignoring case, then ids.
     QCOMPARE(lines(keys, [](const SortKey& k) { return k.id; }), (QStringList{"9", "5", "2", "1", "3", "0"}));
+
+    // Name keys order names as comparing them without case does: accents,
+    // letters with two lower cases, ligatures, characters beyond the first
+    // plane and lone surrogates included.
+    const QStringList names{QString(),
+                            QStringLiteral("alpha"),
+                            QStringLiteral("Alpha"),
+                            QStringLiteral("ALPHA 2"),
+                            QStringLiteral("alpha10"),
+                            QStringLiteral("Ärger"),
+                            QStringLiteral("ärger"),
+                            QStringLiteral("Zebra"),
+                            QStringLiteral("straße"),
+                            QStringLiteral("STRASSE"),
+                            QStringLiteral("Σίσυφος"),
+                            QStringLiteral("σίσυφοσ"),
+                            QStringLiteral("ς"),
+                            QStringLiteral("İstanbul"),
+                            QStringLiteral("istanbul"),
+                            QStringLiteral("\uFB01le"),
+                            QStringLiteral("file"),
+                            QStringLiteral("a\u0301"),
+                            QStringLiteral("\u00E1"),
+                            QStringLiteral("\U0001D49Cbc"),
+                            QStringLiteral("\U00010400"), // Deseret capital long I
+                            QStringLiteral("\U00010428"), // its small letter
+                            QStringLiteral("\uFFFD"),
+                            QString(QChar(0xD800)) + QStringLiteral("x"),
+                            QString(QChar(0xDC00)),
+                            QStringLiteral("Ω"),
+                            QStringLiteral("ω")};
+    const auto sign = [](int v) { return v < 0 ? -1 : v > 0 ? 1 : 0; };
+    for (const QString& x : names)
+        for (const QString& y : names)
+            QVERIFY2(sign(nameKey(x).compare(nameKey(y))) == sign(x.compare(y, Qt::CaseInsensitive)),
+                     qPrintable(x + QStringLiteral(" | ") + y));
 }
 
 void FleetRulesTest::pacing()

@@ -56,6 +56,7 @@ class NativeWindowTest : public QObject {
 private Q_SLOTS:
     void init();
     void rebuildsArePaced();
+    void orderFollowsNamesAndSites();
     void cardsFiltersAndBrandFallback();
     void selectionSurvivesRebuildsAndRemoval();
     void showHidePagesAndSignIn();
@@ -81,7 +82,8 @@ void NativeWindowTest::rebuildsArePaced()
     // right after a rebuild waits about a second and rebuilds once, and a
     // keystroke pulls a pending data rebuild forward.
     const Native::Device a = up("A");
-    bench->load({a, up("B")});
+    const Native::Device b = up("B");
+    bench->load({a, b});
     NativeWindow w(bench->context());
     w.rebuild();
     const int first = w.rebuildCount();
@@ -98,6 +100,45 @@ void NativeWindowTest::rebuildsArePaced()
     w.searchField()->setText(QStringLiteral("a"));
     QVERIFY(w.rebuildTimer()->remainingTime() <= 120);
     QTRY_COMPARE_WITH_TIMEOUT(w.rebuildCount(), first + 2, 3000);
+
+    // A filter shows at once, from the rows the last rebuild worked out: the
+    // rebuild it arms is not needed for it.
+    w.searchField()->setText(QStringLiteral("b"));
+    w.rebuildTimer()->stop();
+    QTRY_COMPARE(ids(w), QStringList{b.id});
+    QVERIFY(!w.card(CardDevices)->isActive());
+    w.searchField()->clear();
+    w.statusFilter()->setCurrentIndex(NotCheckedOnly);
+    w.rebuildTimer()->stop();
+    QTRY_COMPARE(w.tableStack()->currentIndex(), 1);
+    QCOMPARE(w.emptyLabel()->text(), QStringLiteral("No matches."));
+    QCOMPARE(w.rebuildCount(), first + 2);
+}
+
+void NativeWindowTest::orderFollowsNamesAndSites()
+{
+    // Worst first, then by site and device name without case, then by id,
+    // whatever was renamed since the last rebuild.
+    Native::Site north = site(QStringLiteral("north"));
+    const Native::Site south = site(QStringLiteral("South"));
+    Native::Device n1 = up("bravo", north.id);
+    Native::Device n2 = up("Alpha", north.id);
+    const Native::Device s1 = up("alpha", south.id);
+    const Native::Device s2 = down("zulu", south.id);
+    const Native::Device loose = up("ALPHA");
+    bench->load({n1, n2, s1, s2, loose}, {north, south});
+    NativeWindow w(bench->context());
+    QCOMPARE(ids(w), (QStringList{s2.id, loose.id, n2.id, n1.id, s1.id}));
+    // The north site becomes "Toronto", after "South"; "bravo" becomes
+    // "Able", before "Alpha"; a new device, never checked, joins the south
+    // site.
+    north.name = QStringLiteral("Toronto");
+    bench->store().updateSite(north);
+    n1.name = QStringLiteral("Able");
+    QVERIFY(bench->store().updateDevice(n1));
+    const QString added = bench->store().addDevice(up("Beta", south.id));
+    w.rebuild();
+    QCOMPARE(ids(w), (QStringList{s2.id, added, loose.id, s1.id, n1.id, n2.id}));
 }
 
 void NativeWindowTest::cardsFiltersAndBrandFallback()

@@ -10,6 +10,7 @@
 
 #include <QLabel>
 #include <QLayout>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSet>
@@ -164,6 +165,26 @@ void OverviewTest::findingsCollapseAndExpand()
     QCOMPARE(o.findingList()->count(), 61);
     QCOMPARE(listTexts(o.findingList()).last(),
              QStringLiteral("and 15 more. Use the filters below to go through them."));
+
+    // A listed finding told in other words (how long ago, mostly) keeps its
+    // row, which shows the new words; another finding gets a row of its own.
+    const QString id = bench.store().devices().at(1).id;
+    QList<NativeInsights::Issue> issues{{NativeInsights::Warning, id, QStringLiteral("1 camera offline"),
+                                         QStringLiteral("Camera 1 (seen 5 min ago)."), 11}};
+    o.showFindings(issues, {}, {}, false);
+    const QPointer<QWidget> row = o.findingList()->itemAt(0)->widget();
+    const auto detail = [&o] {
+        return o.findingList()->itemAt(0)->widget()->findChild<ElidedLabel*>(QStringLiteral("NIssueDetail"));
+    };
+    issues[0].detail = QStringLiteral("Camera 1 (seen 6 min ago).");
+    o.showFindings(issues, {}, {}, false);
+    QCOMPARE(o.findingList()->itemAt(0)->widget(), row.data());
+    QCOMPARE(detail()->fullText() + QLatin1Char('|') + row->toolTip(),
+             issues[0].detail + QLatin1Char('|') + issues[0].detail);
+    issues[0].title = QStringLiteral("2 cameras offline");
+    o.showFindings(issues, {}, {}, false);
+    QVERIFY(o.findingList()->itemAt(0)->widget() != row.data());
+    QCOMPARE(listTexts(o.findingList()), QStringList{QStringLiteral("row:2 cameras offline, C1 · Depot")});
 }
 
 void OverviewTest::sitesBeyondTwelve()
@@ -273,13 +294,19 @@ void OverviewTest::cacheAgreesWithServices()
     };
     QVERIFY(cache.issues(devices).size() >= 5);
     QCOMPARE(issueLines(cache.issues(devices)), issueLines(NativeInsights::issues(sources, now)));
+    // The first few for the overview's list, and the counts of them all.
+    const FleetCache::FirstIssues first = cache.firstIssues(devices, 3);
+    const NativeOverview::FindingCounts counts = NativeOverview::countFindings(cache.issues(devices));
+    QCOMPARE(issueLines(first.first), issueLines(cache.issues(devices).mid(0, 3)));
+    QCOMPARE((QList<int>{first.problems, first.warnings, first.notes}),
+             (QList<int>{counts.problems, counts.warnings, counts.notes}));
     const QDateTime lastUp(testNow().date(), QTime(4, 0));
     QVERIFY(cache.entry(devices[0].id)->issues.constFirst().detail.endsWith(
         QStringLiteral("Last online %1.").arg(NativeInsights::ago(lastUp, now))));
     QCOMPARE(cache.entry(devices[0].id)->row.cells[NativeFleet::ColStatus].sub,
              QStringLiteral("for %1").arg(NativeInsights::span(lastUp.secsTo(now))));
     QCOMPARE(lines(cache.sites(context, devices), describe), lines(NativeInsights::sites(sources, now), describe));
-    QCOMPARE(cache.fleetDays(devices), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
+    QCOMPARE(cache.fleetDays(), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
 
     // Only what was marked is worked out again; a removed device is dropped.
     QStringList rounds;
@@ -344,6 +371,17 @@ void OverviewTest::listsChangeWorksOutOnlyWhatDiffers()
         QCOMPARE(rowText(cache, d.id), rowText(afresh, d.id));
     QCOMPARE(cache.entry(idOf("D1"))->site, QStringLiteral("Alpha North"));
     QVERIFY(!cache.entry(idOf("C1")));
+    // The site roll-up kept between rebuilds follows, and so does a site's
+    // provider, which no device's row shows.
+    const auto siteLines = [&](const FleetCache& c) { return lines(c.sites(context, store.devices()), describe); };
+    QCOMPARE(siteLines(cache), siteLines(afresh));
+    Native::Site bravo = store.sites().at(1);
+    bravo.isp = QStringLiteral("Fibre One");
+    store.updateSite(bravo);
+    cache.markLists();
+    cache.update(context, store.devices(), now);
+    QCOMPARE(siteLines(cache), lines(NativeInsights::sites(context.sources(), now), describe));
+    QVERIFY(siteLines(cache).join(QLatin1Char('\n')).contains(QStringLiteral("Fibre One")));
 
     // Nothing changed since, or the event streams changed but no device's
     // stream state did: nothing is worked out again.
