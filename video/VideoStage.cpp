@@ -22,6 +22,9 @@ constexpr int kMessageSide_px = 12;      // room kept free at each side of the m
 constexpr int kMessageMaxWidth_px = 520; // widest a message line runs on a big stage
 constexpr int kMessageEdge_px = 8;       // room kept free above and below it
 constexpr int kHeadlineLines = 2;
+constexpr int kOverlayGap_px = 3;    // between the message and what lies over the stage
+constexpr int kSpinnerSide_px = 36;  // the turning ring while loading
+constexpr int kSpinnerLeast_px = 16; // smaller than this, it is left out
 
 QFont headlineFont(QFont font, bool loading)
 {
@@ -85,13 +88,20 @@ QList<VideoStage::MessageLine> VideoStage::messageLayout(QSize size, const QStri
 
     // The first headline line sits on the middle (below the spinner while
     // loading); a block too tall for the room below moves up, as far as the
-    // top edge or the spinner. The headline always keeps one line.
+    // top edge, the spinner or what lies over the stage above. Nothing is
+    // drawn over what lies over the stage: a band too low for one headline
+    // line shows no message (it is then read from the tool tip).
     const int middle = size.height() / 2 + (loading ? 24 : 0);
-    const int bottom = std::max(bottomLimit >= 0 ? std::min(bottomLimit, size.height() - kMessageEdge_px)
-                                                 : size.height() - kMessageEdge_px,
-                                headHeight);
-    const int top =
-        std::min(std::max(loading ? middle - headHeight / 2 : kMessageEdge_px, topLimit), bottom - headHeight);
+    const int bottom = bottomLimit >= 0 ? std::min(bottomLimit, size.height() - kMessageEdge_px)
+                                        : size.height() - kMessageEdge_px;
+    int top = std::max(loading ? middle - headHeight / 2 : kMessageEdge_px, topLimit);
+    if (const QRect ring = loading ? spinnerPlace(size, topLimit, bottomLimit) : QRect(); !ring.isEmpty())
+        top = std::max(top, ring.bottom() + 4);
+    if (bottom - top < headHeight) {
+        if (shortened)
+            *shortened = true;
+        return out;
+    }
     const int headRoom = std::clamp((bottom - top) / headHeight, 1, kHeadlineLines);
     const QStringList heads = wrapped(headline, hf, width, headRoom, &cut);
     const QStringList details = wrapped(detail, df, width, std::numeric_limits<int>::max(), &cut);
@@ -127,12 +137,11 @@ QList<VideoStage::MessageLine> VideoStage::messageLayout(QSize size, const QStri
     return out;
 }
 
-QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
+VideoStage::Band VideoStage::freeBand() const
 {
     // Widgets laid over the stage bound the band the message may use: those
     // above the middle from above, the others from below.
-    int top = -1;
-    int bottom = -1;
+    Band band;
     if (const QWidget* owner = parentWidget()) {
         const int middleY = height() / 2;
         bool above = false; // stacked over the stage
@@ -148,12 +157,42 @@ QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
             if (!r.intersects(rect()))
                 continue;
             if (r.center().y() < middleY)
-                top = std::max(top, r.bottom() + 4);
+                band.top = std::max(band.top, r.bottom() + kOverlayGap_px);
             else
-                bottom = bottom < 0 ? r.top() - 4 : std::min(bottom, r.top() - 4);
+                band.bottom =
+                    band.bottom < 0 ? r.top() - kOverlayGap_px : std::min(band.bottom, r.top() - kOverlayGap_px);
         }
     }
-    return messageLayout(size(), headline, detail, font(), shortened, top, bottom);
+    return band;
+}
+
+QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
+{
+    const Band band = freeBand();
+    return messageLayout(size(), headline, detail, font(), shortened, band.top, band.bottom);
+}
+
+QRect VideoStage::spinnerRect() const
+{
+    if (headline != kLoading || !frame.isNull() || gpuActive)
+        return {};
+    const Band band = freeBand();
+    return spinnerPlace(size(), band.top, band.bottom);
+}
+
+QRect VideoStage::spinnerPlace(QSize size, int topLimit, int bottomLimit)
+{
+    // Above the middle, clear of what lies over the stage: it moves down
+    // below what lies over its top, and shrinks (or goes) where the band
+    // left is lower than it.
+    const int cx = size.width() / 2;
+    const int top = std::max(topLimit, kMessageEdge_px);
+    const int bottom = bottomLimit >= 0 ? std::min(bottomLimit, size.height()) : size.height();
+    int side = std::min(kSpinnerSide_px, bottom - top);
+    if (side < kSpinnerLeast_px)
+        return {};
+    const int y = std::clamp(size.height() / 2 - 38, top, bottom - side);
+    return {cx - side / 2, y, side, side};
 }
 
 QList<VideoStage::MessageLine> VideoStage::messageLines() const
@@ -338,9 +377,9 @@ void VideoStage::updateSpinner()
 void VideoStage::spinStep()
 {
     spinAngle = std::fmod(spinAngle + kSpinnerStepDegrees, 360.0);
-    const int cx = width() / 2;
-    const int cy = height() / 2;
-    update(QRect(QPoint(cx - 24, cy - 44), QPoint(cx + 23, cy + 3)));
+    const QRect square = spinnerRect();
+    if (!square.isEmpty())
+        update(square.adjusted(-6, -6, 6, 6));
 }
 
 void VideoStage::mouseDoubleClickEvent(QMouseEvent* event)
@@ -498,11 +537,8 @@ void VideoStage::paintEvent(QPaintEvent*)
 
     p.fillRect(whole, black);
     p.setRenderHint(QPainter::Antialiasing);
-    const int cx = width() / 2;
-    const int cy = height() / 2;
     const bool loading = headline == kLoading;
-    if (loading) {
-        const QRect square(cx - 18, cy - 38, 36, 36);
+    if (const QRect square = loading ? spinnerRect() : QRect(); !square.isEmpty()) {
         QPen ring(Theme::colour(Theme::Colour::White, 30 / 255.0), 3);
         ring.setCapStyle(Qt::SquareCap);
         p.setPen(ring);

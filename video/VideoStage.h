@@ -60,6 +60,13 @@ public:
     // stage, or of the widget that takes the stage's mouse.
     QList<MessageLine> messageLines() const;
     bool messageShortened() const;
+    // Where the loading ring turns on a widget of `size`, within the band
+    // from `top` to `bottom` (negative: the widget's own edges): empty when
+    // the band is too low for it.
+    static QRect spinnerPlace(QSize size, int top = -1, int bottom = -1);
+    // Where it turns now (empty unless loading), clear of what the owner
+    // lays over the stage.
+    QRect spinnerRect() const;
 
     QString headlineText() const { return headline; }
     QString detailText() const { return detail; }
@@ -105,8 +112,15 @@ private:
     void onGpuUnavailable(const QString& reason);
     void reportPixelSize();
     void updateMessageTip();
-    // The message laid out on this stage, kept clear of the widgets its
-    // owner lays over its middle (a tile's name, its "Try again").
+    // The band of the stage that the widgets its owner lays over it (a
+    // tile's name, its "Try again") leave free: from `top` to `bottom`, -1
+    // for an edge nothing covers.
+    struct Band {
+        int top = -1;
+        int bottom = -1;
+    };
+    Band freeBand() const;
+    // The message laid out on this stage, within that band.
     QList<MessageLine> layOutMessage(bool* shortened) const;
 
     QImage frame;

@@ -650,6 +650,19 @@ private Q_SLOTS:
             shown += l.text + ' ';
         QVERIFY2(shown.contains(QStringLiteral("The RTSP port")), qPrintable(shown));
 
+        // A band lower than a headline line (a tile's name above, its
+        // "Try again" below) shows no message at all, rather than one over them.
+        lines = VideoStage::messageLayout(QSize(146, 79), headline, detail, font, &shortened, 36, 33);
+        QVERIFY(lines.isEmpty() && shortened);
+        // The loading ring keeps below what lies over the stage's top, its
+        // word below it, and goes where there is no room.
+        const QRect ring = VideoStage::spinnerPlace(QSize(146, 79), 36);
+        QVERIFY(ring.top() >= 36 && ring.bottom() < 79);
+        for (const auto& l : VideoStage::messageLayout(QSize(146, 120), "Loading", QString(), font, &shortened, 36))
+            QVERIFY(l.rect.top() > VideoStage::spinnerPlace(QSize(146, 120), 36).bottom());
+        QVERIFY(VideoStage::spinnerPlace(QSize(146, 79), 36, 45).isEmpty());
+        QCOMPARE(VideoStage::spinnerPlace(QSize(640, 360)), QRect(302, 142, 36, 36));
+
         QWidget tileWidget;
         tileWidget.resize(tile);
         auto* stage = new VideoStage(&tileWidget);
