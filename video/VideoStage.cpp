@@ -169,6 +169,18 @@ VideoStage::Band VideoStage::freeBand() const
 QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
 {
     const Band band = freeBand();
+    if (givesWay) {
+        // The form that fits the band as it is now, even before the stage
+        // has been told that what lies over it moved.
+        bool fits = false;
+        const Said form = formThatFits(band, &fits);
+        if (!fits) {
+            if (shortened)
+                *shortened = true;
+            return {};
+        }
+        return messageLayout(size(), form.headline, form.detail, font(), shortened, band.top, band.bottom);
+    }
     return messageLayout(size(), headline, detail, font(), shortened, band.top, band.bottom);
 }
 
@@ -214,8 +226,9 @@ void VideoStage::updateMessageTip()
 {
     // A stage the mouse passes through (a tile's) shows its tip on the tile.
     QWidget* holder = testAttribute(Qt::WA_TransparentForMouseEvents) && parentWidget() ? parentWidget() : this;
+    const bool partly = messageShortened() || headline != said.headline || detail != said.detail;
     const QString tip =
-        messageShortened() ? (detail.isEmpty() ? headline : headline + QLatin1Char('\n') + detail) : QString();
+        partly ? (said.detail.isEmpty() ? said.headline : said.headline + QLatin1Char('\n') + said.detail) : QString();
     if (tipHolder && tipHolder != holder && tipHolder->toolTip() == tipShown)
         tipHolder->setToolTip(QString());
     // Never over a tool tip the holder has of its own.
@@ -240,14 +253,76 @@ VideoStage::VideoStage(QWidget* parent) : QWidget(parent)
 
 void VideoStage::showText(const QString& newHeadline, const QString& newDetail)
 {
+    said = {newHeadline, newDetail};
+    givesWay = false;
+    showForm(newHeadline, newDetail);
+}
+
+void VideoStage::showForm(const QString& newHeadline, const QString& newDetail)
+{
     headline = newHeadline;
     detail = newDetail;
-    // What the stage says is painted; a screen reader reads it here.
-    const QString said = newDetail.isEmpty() ? newHeadline : newHeadline + QStringLiteral(": ") + newDetail;
-    if (accessibleDescription() != said)
-        setAccessibleDescription(said);
+    // What the stage says is painted; a screen reader reads it here, whole.
+    const QString whole =
+        said.detail.isEmpty() ? said.headline : said.headline + QStringLiteral(": ") + said.detail;
+    if (accessibleDescription() != whole)
+        setAccessibleDescription(whole);
     updateSpinner();
     updateMessageTip();
+}
+
+void VideoStage::sayWithin(const QString& newHeadline, const QString& newDetail)
+{
+    hideGpu();
+    frame = QImage();
+    said = {newHeadline, newDetail};
+    givesWay = true;
+    headline.clear(); // so that the form chosen below is shown anew
+    fitMessage();
+    update();
+}
+
+void VideoStage::fitMessage()
+{
+    if (!givesWay || !frame.isNull() || gpuActive)
+        return;
+    bool fits = false;
+    const Said chosen = formThatFits(freeBand(), &fits);
+    if (chosen.headline != headline || chosen.detail != detail) {
+        showForm(chosen.headline, chosen.detail);
+        update();
+    }
+}
+
+VideoStage::Said VideoStage::formThatFits(const Band& band, bool* fits) const
+{
+    const Said forms[] = {
+        {said.headline, said.detail}, {said.headline, QString()}, {shortHeadline(said.headline), QString()}};
+    for (const Said& form : forms) {
+        bool cut = false;
+        messageLayout(size(), form.headline, form.detail, font(), &cut, band.top, band.bottom);
+        if (!cut) {
+            *fits = true;
+            return form;
+        }
+    }
+    *fits = false; // none shows; the shortest is what is said to be shown
+    return forms[2];
+}
+
+QString VideoStage::shortHeadline(const QString& longer)
+{
+    static const std::pair<QString, QString> kShort[] = {
+        {QStringLiteral("Can\u2019t play this stream"), QStringLiteral("Can\u2019t play")},
+        {QStringLiteral("No video from this camera"), QStringLiteral("No video")},
+        {QStringLiteral("Lost the stream"), QStringLiteral("Stream lost")},
+        {QStringLiteral("Playback isn\u2019t available"), QStringLiteral("No playback")},
+        {QStringLiteral("End of recording"), QStringLiteral("Ended")},
+    };
+    for (const auto& [whole, brief] : kShort)
+        if (longer == whole)
+            return brief;
+    return longer;
 }
 
 QRect VideoStage::pictureRect(QSize picture, QSize widget, bool coverWidget)
@@ -399,6 +474,7 @@ void VideoStage::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (gpu)
         gpu->setGeometry(rect());
+    fitMessage();
     updateMessageTip();
     reportPixelSize();
 }
@@ -535,6 +611,9 @@ void VideoStage::paintEvent(QPaintEvent*)
         return;
     }
 
+    // A message that gives way to what lies over the stage fits the band
+    // that leaves now (a toast or a button may have come since).
+    fitMessage();
     p.fillRect(whole, black);
     p.setRenderHint(QPainter::Antialiasing);
     const bool loading = headline == kLoading;
@@ -555,7 +634,7 @@ void VideoStage::paintEvent(QPaintEvent*)
     // is drawn.
     bool cut = false;
     const QList<MessageLine> lines = layOutMessage(&cut);
-    if (cut != !tipShown.isEmpty())
+    if ((cut || headline != said.headline || detail != said.detail) != !tipShown.isEmpty())
         updateMessageTip();
     for (const MessageLine& line : lines) {
         p.setFont(line.headline ? hf : df);

@@ -494,7 +494,7 @@ void CameraTile::updateButtons()
     if (!m_removeButton) {
         if (!(shown.remove || shown.open || shown.expand || shown.snapshot || shown.listen || shown.quality
               || shown.retry)) {
-            fitMessage();
+            m_stage->fitMessage();
             return;
         }
         ensureOverlays();
@@ -515,39 +515,14 @@ void CameraTile::updateButtons()
     m_expandButton->setToolTip(expandTip);
     m_expandButton->setAccessibleName(expandTip);
     // Overlays that come and go change the room the message has.
-    fitMessage();
+    m_stage->fitMessage();
 }
 
 void CameraTile::say(const QString& headline, const QString& detail)
 {
-    m_headline = headline;
-    m_detail = detail;
-    m_stage->setMessage(headline, detail); // in place of any picture
-    fitMessage();
-}
-
-void CameraTile::fitMessage()
-{
-    if (m_headline.isEmpty() || m_stage->hasPicture())
-        return;
-    // The message gives way to the name and the buttons, never the other
-    // way round: first its detail goes, then the headline takes its short
-    // form; a tile with no room for even that shows none.
-    const std::pair<QString, QString> forms[] = {
-        {m_headline, m_detail}, {m_headline, QString()}, {tile::shortHeadline(m_headline), QString()}};
-    for (const auto& [headline, detail] : forms) {
-        if (m_stage->headlineText() != headline || m_stage->detailText() != detail)
-            m_stage->setMessage(headline, detail);
-        if (!m_stage->messageShortened())
-            break;
-    }
-    // What does not show is read whole in the tile's tool tip, and said by a
-    // screen reader.
-    const QString whole = m_detail.isEmpty() ? m_headline : m_headline + QLatin1Char('\n') + m_detail;
-    const bool cut =
-        m_stage->headlineText() != m_headline || m_stage->detailText() != m_detail || m_stage->messageShortened();
-    setToolTip(cut ? whole : QString());
-    m_stage->setAccessibleDescription(whole.simplified());
+    // In place of any picture; the message gives way to the name and the
+    // buttons, never the other way round.
+    m_stage->sayWithin(headline, detail);
 }
 
 void CameraTile::layoutOverlays()

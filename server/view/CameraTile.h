@@ -129,7 +129,6 @@ private:
     tile::Overlays overlays() const;
     // Shows a message on the stage in the form that fits the tile.
     void say(const QString& headline, const QString& detail);
-    void fitMessage();
 
     QString m_cameraId;
     QString m_title;
@@ -138,8 +137,6 @@ private:
     bool m_suspended = false;
     bool m_mainForExpand = false;
     QString m_url;
-    QString m_headline; // the message as said, before it is fitted to the tile
-    QString m_detail;
     bool m_useMain = true;
     bool m_checkedMain = true; // the half of the switch that shows checked
     bool m_failed = false;

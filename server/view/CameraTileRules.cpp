@@ -63,19 +63,6 @@ int nameWidth(int right)
     return std::max(tun::kNameLeast_px, right - tun::kBadgeInset_px - tun::kBadgeChrome_px);
 }
 
-QString shortHeadline(const QString& headline)
-{
-    static const std::pair<QString, QString> kShort[] = {
-        {QStringLiteral("Can\u2019t play this stream"), QStringLiteral("Can\u2019t play")},
-        {QStringLiteral("No video from this camera"), QStringLiteral("No video")},
-        {QStringLiteral("Lost the stream"), QStringLiteral("Stream lost")},
-    };
-    for (const auto& [whole, brief] : kShort)
-        if (headline == whole)
-            return brief;
-    return headline;
-}
-
 QRect retryRect(int w, int h)
 {
     // Low on the tile, 8 pixels over its bottom edge as the other overlays,

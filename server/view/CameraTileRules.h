@@ -50,9 +50,6 @@ int nameRight(int width, const Overlays& shown);
 // Room for the camera's name in a badge that ends at `right`: what is left
 // after the badge's place and its margins, dot and spacing.
 int nameWidth(int right);
-// A shorter headline that says the same, for a tile too small for the
-// headline itself (the headline when there is none).
-QString shortHeadline(const QString& headline);
 QRect retryRect(int width, int height);
 // Whether the Main/Sub switch (at the bottom right) has room beside Retry
 // (at the bottom, in the middle) on a tile of `width`; where it has not, a

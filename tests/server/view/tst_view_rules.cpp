@@ -262,14 +262,6 @@ private Q_SLOTS:
         QCOMPARE(tile::nameWidth(40), 24);
     }
 
-    // Headlines a small tile can still show.
-    void shortHeadlines()
-    {
-        QCOMPARE(tile::shortHeadline("Can’t play this stream"), QString("Can’t play"));
-        QCOMPARE(tile::shortHeadline("No video from this camera"), QString("No video"));
-        QCOMPARE(tile::shortHeadline("Offline"), QString("Offline"));
-    }
-
     void wallPagesAndLabels()
     {
         // first-end/pages columns x rows | count | page
