@@ -1,5 +1,6 @@
 #include "app/ui/Fitting.h"
 
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QEvent>
 #include <QFontMetrics>
@@ -7,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
 #include <QWidgetItem>
@@ -378,6 +380,26 @@ void fitPlaceholder(QLineEdit* edit)
         const QMargins m = edit->textMargins();
         return edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + (1000 - text.width()) + m.left()
             + m.right() + icons * icon + 2 * 2 + 1;
+    });
+}
+
+void fitToItems(QComboBox* combo)
+{
+    new MinimumWidthKeeper(combo, [combo] {
+        QStyleOptionComboBox opt;
+        opt.initFrom(combo);
+        opt.rect = QRect(0, 0, 1000, qMax(combo->height(), 36));
+        opt.editable = combo->isEditable();
+        opt.frame = combo->hasFrame();
+        const QRect field =
+            combo->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
+        const QFontMetricsF metrics(combo->font());
+        int widest = 0;
+        for (int i = 0; i < combo->count(); ++i) {
+            const int icon = combo->itemIcon(i).isNull() ? 0 : combo->iconSize().width() + 4;
+            widest = qMax(widest, qCeil(metrics.horizontalAdvance(combo->itemText(i))) + icon);
+        }
+        return widest + (1000 - field.width());
     });
 }
 

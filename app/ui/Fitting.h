@@ -9,6 +9,7 @@
 #include <QLayout>
 #include <QList>
 
+class QComboBox;
 class QDateTimeEdit;
 class QFontMetrics;
 class QHBoxLayout;
@@ -117,6 +118,11 @@ qsizetype cameraTitleDeviceEnd(const QString& title);
 // Keeps a field at least as wide as its hint text needs (with its icons and
 // padding), also after its style or font changes.
 void fitPlaceholder(QLineEdit* edit);
+
+// Keeps a drop-down at least as wide as its widest entry needs (with its
+// padding and arrow), also after its style or font changes and, for entries
+// added later, from its next show.
+void fitToItems(QComboBox* combo);
 
 // Keeps a date or time field at least as wide as the widest text its format
 // can show (the longest day and month names) plus its padding and buttons,
