@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QPushButton>
 #include <QSet>
 
@@ -75,6 +76,7 @@ private Q_SLOTS:
     void textAndSiteRules();
     void emptyAllClearAndNoSiteRow();
     void findingsCollapseAndExpand();
+    void tabReadsDownThePanes();
     void sitesBeyondTwelve();
     void stripSquaresTipsAndPaint();
     void cacheAgreesWithServices();
@@ -164,6 +166,35 @@ void OverviewTest::findingsCollapseAndExpand()
     QCOMPARE(o.findingList()->count(), 61);
     QCOMPARE(listTexts(o.findingList()).last(),
              QStringLiteral("and 15 more. Use the filters below to go through them."));
+}
+
+// Tab reads each pane down: "Show all" in the header of the findings, then
+// the findings' list and its rows, then the sites' list and its rows, never
+// back up from a list to the header above it.
+void OverviewTest::tabReadsDownThePanes()
+{
+    const Native::Site depot = site("Depot");
+    QList<Native::Device> many;
+    for (int i = 0; i < 8; ++i)
+        many << cameraDown(QStringLiteral("C%1").arg(i), depot.id);
+    Bench bench(many, {depot});
+    VigiloOverview o(bench.context());
+    QStringList order;
+    QWidget* w = o.showAllButton();
+    for (int i = 0; i < 200 && w; ++i, w = w->nextInFocusChain()) {
+        if (!o.isAncestorOf(w) || !(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (qobject_cast<QScrollArea*>(w))
+            order << w->accessibleName();
+        else if (w == o.showAllButton())
+            order << QStringLiteral("show all");
+        else if (o.findingList()->parentWidget()->isAncestorOf(w))
+            order << QStringLiteral("finding");
+        else if (o.siteList()->parentWidget()->isAncestorOf(w))
+            order << QStringLiteral("site");
+    }
+    order.removeDuplicates();
+    QCOMPARE(order, (QStringList{"show all", "Needs attention", "finding", "Sites", "site"}));
 }
 
 void OverviewTest::sitesBeyondTwelve()
