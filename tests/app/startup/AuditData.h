@@ -3,13 +3,12 @@
 // What the screen audit shows the program: an organisation's catalogue and a
 // fleet of native devices as real ones are (recorders of 24 and 32 channels,
 // names of sixty characters, cameras down), the screen the run is on, the
-// words of libraries that must never reach a screen, the colour pairs the
-// design prescribes below 4.5:1, and the faults still open elsewhere.
+// words of libraries that must never reach a screen, and the colour pairs
+// the design prescribes below 4.5:1.
 
 #include "tests/support/ScreenAudit.h"
 
 #include <QList>
-#include <QRegularExpression>
 #include <QSet>
 #include <QSize>
 #include <QStringList>
@@ -68,20 +67,6 @@ public:
 private:
     QStringList m_wall;
     std::unique_ptr<QTcpServer> m_gibberish;
-};
-
-// Faults of the native screens that their own mends, made beside this
-// audit, put right: kept from failing the run until both are in, each one
-// expected to be reported (so the audit is known to see it).
-class KnownFaults {
-public:
-    // The faults that are not known open ones.
-    QStringList sift(const QStringList& faults);
-    // Known open faults this run should have reported and did not.
-    QStringList unseen(QSize screen) const;
-
-private:
-    QSet<int> m_seen;
 };
 
 } // namespace auditdata
