@@ -22,6 +22,9 @@ constexpr int kMessageSide_px = 12;      // room kept free at each side of the m
 constexpr int kMessageMaxWidth_px = 520; // widest a message line runs on a big stage
 constexpr int kMessageEdge_px = 8;       // room kept free above and below it
 constexpr int kHeadlineLines = 2;
+constexpr int kOverlayGap_px = 3;    // between the message and what lies over the stage
+constexpr int kSpinnerSide_px = 36;  // the turning ring while loading
+constexpr int kSpinnerLeast_px = 16; // smaller than this, it is left out
 
 QFont headlineFont(QFont font, bool loading)
 {
@@ -85,13 +88,20 @@ QList<VideoStage::MessageLine> VideoStage::messageLayout(QSize size, const QStri
 
     // The first headline line sits on the middle (below the spinner while
     // loading); a block too tall for the room below moves up, as far as the
-    // top edge or the spinner. The headline always keeps one line.
+    // top edge, the spinner or what lies over the stage above. Nothing is
+    // drawn over what lies over the stage: a band too low for one headline
+    // line shows no message (it is then read from the tool tip).
     const int middle = size.height() / 2 + (loading ? 24 : 0);
-    const int bottom = std::max(bottomLimit >= 0 ? std::min(bottomLimit, size.height() - kMessageEdge_px)
-                                                 : size.height() - kMessageEdge_px,
-                                headHeight);
-    const int top =
-        std::min(std::max(loading ? middle - headHeight / 2 : kMessageEdge_px, topLimit), bottom - headHeight);
+    const int bottom = bottomLimit >= 0 ? std::min(bottomLimit, size.height() - kMessageEdge_px)
+                                        : size.height() - kMessageEdge_px;
+    int top = std::max(loading ? middle - headHeight / 2 : kMessageEdge_px, topLimit);
+    if (const QRect ring = loading ? spinnerPlace(size, topLimit, bottomLimit) : QRect(); !ring.isEmpty())
+        top = std::max(top, ring.bottom() + 4);
+    if (bottom - top < headHeight) {
+        if (shortened)
+            *shortened = true;
+        return out;
+    }
     const int headRoom = std::clamp((bottom - top) / headHeight, 1, kHeadlineLines);
     const QStringList heads = wrapped(headline, hf, width, headRoom, &cut);
     const QStringList details = wrapped(detail, df, width, std::numeric_limits<int>::max(), &cut);
@@ -127,12 +137,11 @@ QList<VideoStage::MessageLine> VideoStage::messageLayout(QSize size, const QStri
     return out;
 }
 
-QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
+VideoStage::Band VideoStage::freeBand() const
 {
     // Widgets laid over the stage bound the band the message may use: those
     // above the middle from above, the others from below.
-    int top = -1;
-    int bottom = -1;
+    Band band;
     if (const QWidget* owner = parentWidget()) {
         const int middleY = height() / 2;
         bool above = false; // stacked over the stage
@@ -148,12 +157,54 @@ QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
             if (!r.intersects(rect()))
                 continue;
             if (r.center().y() < middleY)
-                top = std::max(top, r.bottom() + 4);
+                band.top = std::max(band.top, r.bottom() + kOverlayGap_px);
             else
-                bottom = bottom < 0 ? r.top() - 4 : std::min(bottom, r.top() - 4);
+                band.bottom =
+                    band.bottom < 0 ? r.top() - kOverlayGap_px : std::min(band.bottom, r.top() - kOverlayGap_px);
         }
     }
-    return messageLayout(size(), headline, detail, font(), shortened, top, bottom);
+    return band;
+}
+
+QList<VideoStage::MessageLine> VideoStage::layOutMessage(bool* shortened) const
+{
+    const Band band = freeBand();
+    if (givesWay) {
+        // The form that fits the band as it is now, even before the stage
+        // has been told that what lies over it moved.
+        bool fits = false;
+        const Said form = formThatFits(band, &fits);
+        if (!fits) {
+            if (shortened)
+                *shortened = true;
+            return {};
+        }
+        return messageLayout(size(), form.headline, form.detail, font(), shortened, band.top, band.bottom);
+    }
+    return messageLayout(size(), headline, detail, font(), shortened, band.top, band.bottom);
+}
+
+QRect VideoStage::spinnerRect() const
+{
+    if (headline != kLoading || !frame.isNull() || gpuActive)
+        return {};
+    const Band band = freeBand();
+    return spinnerPlace(size(), band.top, band.bottom);
+}
+
+QRect VideoStage::spinnerPlace(QSize size, int topLimit, int bottomLimit)
+{
+    // Above the middle, clear of what lies over the stage: it moves down
+    // below what lies over its top, and shrinks (or goes) where the band
+    // left is lower than it.
+    const int cx = size.width() / 2;
+    const int top = std::max(topLimit, kMessageEdge_px);
+    const int bottom = bottomLimit >= 0 ? std::min(bottomLimit, size.height()) : size.height();
+    int side = std::min(kSpinnerSide_px, bottom - top);
+    if (side < kSpinnerLeast_px)
+        return {};
+    const int y = std::clamp(size.height() / 2 - 38, top, bottom - side);
+    return {cx - side / 2, y, side, side};
 }
 
 QList<VideoStage::MessageLine> VideoStage::messageLines() const
@@ -175,8 +226,9 @@ void VideoStage::updateMessageTip()
 {
     // A stage the mouse passes through (a tile's) shows its tip on the tile.
     QWidget* holder = testAttribute(Qt::WA_TransparentForMouseEvents) && parentWidget() ? parentWidget() : this;
+    const bool partly = messageShortened() || headline != said.headline || detail != said.detail;
     const QString tip =
-        messageShortened() ? (detail.isEmpty() ? headline : headline + QLatin1Char('\n') + detail) : QString();
+        partly ? (said.detail.isEmpty() ? said.headline : said.headline + QLatin1Char('\n') + said.detail) : QString();
     if (tipHolder && tipHolder != holder && tipHolder->toolTip() == tipShown)
         tipHolder->setToolTip(QString());
     // Never over a tool tip the holder has of its own.
@@ -201,14 +253,76 @@ VideoStage::VideoStage(QWidget* parent) : QWidget(parent)
 
 void VideoStage::showText(const QString& newHeadline, const QString& newDetail)
 {
+    said = {newHeadline, newDetail};
+    givesWay = false;
+    showForm(newHeadline, newDetail);
+}
+
+void VideoStage::showForm(const QString& newHeadline, const QString& newDetail)
+{
     headline = newHeadline;
     detail = newDetail;
-    // What the stage says is painted; a screen reader reads it here.
-    const QString said = newDetail.isEmpty() ? newHeadline : newHeadline + QStringLiteral(": ") + newDetail;
-    if (accessibleDescription() != said)
-        setAccessibleDescription(said);
+    // What the stage says is painted; a screen reader reads it here, whole.
+    const QString whole =
+        said.detail.isEmpty() ? said.headline : said.headline + QStringLiteral(": ") + said.detail;
+    if (accessibleDescription() != whole)
+        setAccessibleDescription(whole);
     updateSpinner();
     updateMessageTip();
+}
+
+void VideoStage::sayWithin(const QString& newHeadline, const QString& newDetail)
+{
+    hideGpu();
+    frame = QImage();
+    said = {newHeadline, newDetail};
+    givesWay = true;
+    headline.clear(); // so that the form chosen below is shown anew
+    fitMessage();
+    update();
+}
+
+void VideoStage::fitMessage()
+{
+    if (!givesWay || !frame.isNull() || gpuActive)
+        return;
+    bool fits = false;
+    const Said chosen = formThatFits(freeBand(), &fits);
+    if (chosen.headline != headline || chosen.detail != detail) {
+        showForm(chosen.headline, chosen.detail);
+        update();
+    }
+}
+
+VideoStage::Said VideoStage::formThatFits(const Band& band, bool* fits) const
+{
+    const Said forms[] = {
+        {said.headline, said.detail}, {said.headline, QString()}, {shortHeadline(said.headline), QString()}};
+    for (const Said& form : forms) {
+        bool cut = false;
+        messageLayout(size(), form.headline, form.detail, font(), &cut, band.top, band.bottom);
+        if (!cut) {
+            *fits = true;
+            return form;
+        }
+    }
+    *fits = false; // none shows; the shortest is what is said to be shown
+    return forms[2];
+}
+
+QString VideoStage::shortHeadline(const QString& longer)
+{
+    static const std::pair<QString, QString> kShort[] = {
+        {QStringLiteral("Can\u2019t play this stream"), QStringLiteral("Can\u2019t play")},
+        {QStringLiteral("No video from this camera"), QStringLiteral("No video")},
+        {QStringLiteral("Lost the stream"), QStringLiteral("Stream lost")},
+        {QStringLiteral("Playback isn\u2019t available"), QStringLiteral("No playback")},
+        {QStringLiteral("End of recording"), QStringLiteral("Ended")},
+    };
+    for (const auto& [whole, brief] : kShort)
+        if (longer == whole)
+            return brief;
+    return longer;
 }
 
 QRect VideoStage::pictureRect(QSize picture, QSize widget, bool coverWidget)
@@ -349,9 +463,9 @@ void VideoStage::updateSpinner()
 void VideoStage::spinStep()
 {
     spinAngle = std::fmod(spinAngle + kSpinnerStepDegrees, 360.0);
-    const int cx = width() / 2;
-    const int cy = height() / 2;
-    update(QRect(QPoint(cx - 24, cy - 44), QPoint(cx + 23, cy + 3)));
+    const QRect square = spinnerRect();
+    if (!square.isEmpty())
+        update(square.adjusted(-6, -6, 6, 6));
 }
 
 void VideoStage::mouseDoubleClickEvent(QMouseEvent* event)
@@ -371,6 +485,7 @@ void VideoStage::resizeEvent(QResizeEvent* event)
     QWidget::resizeEvent(event);
     if (gpu)
         gpu->setGeometry(rect());
+    fitMessage();
     updateMessageTip();
     reportPixelSize();
 }
@@ -507,13 +622,13 @@ void VideoStage::paintEvent(QPaintEvent*)
         return;
     }
 
+    // A message that gives way to what lies over the stage fits the band
+    // that leaves now (a toast or a button may have come since).
+    fitMessage();
     p.fillRect(whole, black);
     p.setRenderHint(QPainter::Antialiasing);
-    const int cx = width() / 2;
-    const int cy = height() / 2;
     const bool loading = headline == kLoading;
-    if (loading) {
-        const QRect square(cx - 18, cy - 38, 36, 36);
+    if (const QRect square = loading ? spinnerRect() : QRect(); !square.isEmpty()) {
         QPen ring(Theme::colour(Theme::Colour::White, 30 / 255.0), 3);
         ring.setCapStyle(Qt::SquareCap);
         p.setPen(ring);
@@ -530,7 +645,7 @@ void VideoStage::paintEvent(QPaintEvent*)
     // is drawn.
     bool cut = false;
     const QList<MessageLine> lines = layOutMessage(&cut);
-    if (cut != !tipShown.isEmpty())
+    if ((cut || headline != said.headline || detail != said.detail) != !tipShown.isEmpty())
         updateMessageTip();
     for (const MessageLine& line : lines) {
         p.setFont(line.headline ? hf : df);

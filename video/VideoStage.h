@@ -32,6 +32,19 @@ public:
     void setFrame(const QImage& frame);
     void setYuvFrame(std::shared_ptr<const YuvFrame> frame);
     void setMessage(const QString& headline, const QString& detail);
+    // The message of an owner that lays its own controls over the stage (a
+    // camera tile): it gives way to them rather than run into them or show
+    // shortened. Of its forms the fullest that fits whole in the band they
+    // leave free shows: the headline with its detail, the headline alone,
+    // the headline's short form (shortHeadline), and on a stage too small
+    // even for that, none. What does not show is read whole in the tool tip
+    // and by a screen reader. Owners call fitMessage() again when their
+    // controls come, go or move; the stage does so itself when resized.
+    void sayWithin(const QString& headline, const QString& detail);
+    void fitMessage();
+    // A shorter headline that says the same, for a stage too small for the
+    // headline itself (the headline when there is none).
+    static QString shortHeadline(const QString& headline);
     void clear();
     void hideGpu();
     void setCover(bool cover);
@@ -60,9 +73,20 @@ public:
     // stage, or of the widget that takes the stage's mouse.
     QList<MessageLine> messageLines() const;
     bool messageShortened() const;
+    // Where the loading ring turns on a widget of `size`, within the band
+    // from `top` to `bottom` (negative: the widget's own edges): empty when
+    // the band is too low for it.
+    static QRect spinnerPlace(QSize size, int top = -1, int bottom = -1);
+    // Where it turns now (empty unless loading), clear of what the owner
+    // lays over the stage.
+    QRect spinnerRect() const;
 
+    // The message as it shows now (a form of it, where it gives way), and
+    // as it was said.
     QString headlineText() const { return headline; }
     QString detailText() const { return detail; }
+    QString saidHeadline() const { return said.headline; }
+    QString saidDetail() const { return said.detail; }
     bool spinnerRunning() const;
     bool isGpuActive() const { return gpuActive; }
     // Whether a picture shows: a converted one, or the GPU child drawing.
@@ -101,17 +125,35 @@ protected:
 
 private:
     void spinStep();
+    // Says a message as it is (showText) or shows one form of it (showForm).
     void showText(const QString& headline, const QString& detail);
+    void showForm(const QString& headline, const QString& detail);
     void onGpuUnavailable(const QString& reason);
     void reportPixelSize();
     void updateMessageTip();
-    // The message laid out on this stage, kept clear of the widgets its
-    // owner lays over its middle (a tile's name, its "Try again").
+    // The band of the stage that the widgets its owner lays over it (a
+    // tile's name, its "Try again") leave free: from `top` to `bottom`, -1
+    // for an edge nothing covers.
+    struct Band {
+        int top = -1;
+        int bottom = -1;
+    };
+    Band freeBand() const;
+    // The message laid out on this stage, within that band.
     QList<MessageLine> layOutMessage(bool* shortened) const;
+    struct Said {
+        QString headline;
+        QString detail;
+    };
+    // The fullest form of the message said with sayWithin that fits `band`
+    // whole (`*fits` false when none does).
+    Said formThatFits(const Band& band, bool* fits) const;
 
     QImage frame;
     QString headline = QStringLiteral("Loading");
     QString detail;
+    Said said{QStringLiteral("Loading"), QString()}; // the whole message
+    bool givesWay = false; // said with sayWithin: the message shows in a form that fits
     GpuVideoView* gpu = nullptr;
     bool gpuActive = false;
     bool gpuDisabled = false;

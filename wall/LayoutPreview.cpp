@@ -13,6 +13,10 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QHelpEvent>
+#include <QToolTip>
+
+#include <algorithm>
 
 namespace VideoWall {
 
@@ -129,6 +133,24 @@ void LayoutPreview::leaveEvent(QEvent*)
     update();
 }
 
+bool LayoutPreview::event(QEvent* event)
+{
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    const auto* help = static_cast<QHelpEvent*>(event);
+    const ScreenConfig* s = screen();
+    const int cell = s ? cellAt(help->pos()) : -1;
+    const QString id = cell >= 0 ? s->cells.value(cell) : QString();
+    if (id.isEmpty()) {
+        QToolTip::hideText();
+        event->ignore();
+        return true;
+    }
+    const QString text = m_titles && m_titles->contains(id) ? m_titles->value(id) : QStringLiteral("Camera not found");
+    QToolTip::showText(help->globalPos(), QStringLiteral("%1. %2").arg(cell + 1).arg(text), this);
+    return true;
+}
+
 void LayoutPreview::paintEvent(QPaintEvent*)
 {
     using Theme::Colour;
@@ -163,13 +185,13 @@ void LayoutPreview::paintEvent(QPaintEvent*)
 
         p.setFont(small);
         p.setPen(Theme::colour(Colour::Muted));
-        p.drawText(r.adjusted(8, 6, -8, -6), Qt::AlignLeft | Qt::AlignTop, QString::number(i + 1));
+        const QString number = QString::number(i + 1);
+        const QRectF numberRect = r.adjusted(8, 6, -8, -6);
+        p.drawText(numberRect, Qt::AlignLeft | Qt::AlignTop, number);
         if (id.isEmpty()) {
             p.drawText(r, Qt::AlignCenter, r.width() > 90 ? QStringLiteral("Drop a camera") : QStringLiteral("+"));
             continue;
         }
-        p.setFont(big);
-        const QRectF textRect(r.x() + 8, r.y() + 20, r.width() - 16, r.height() - 26);
         QString text;
         if (m_titles && m_titles->contains(id)) {
             text = m_titles->value(id);
@@ -178,10 +200,32 @@ void LayoutPreview::paintEvent(QPaintEvent*)
             text = QStringLiteral("Camera not found");
             p.setPen(Theme::colour(Colour::LiveText));
         }
-        // At most about two lines: anything longer is cut at the end.
-        if (p.fontMetrics().horizontalAdvance(text) > 2 * textRect.width())
-            text = p.fontMetrics().elidedText(text, Qt::ElideRight, int(2 * textRect.width() - 8));
-        p.drawText(textRect, Qt::AlignCenter | Qt::TextWordWrap, text);
+        // The title's lines go under the cell's number, in the big font or,
+        // where that leaves no line, the small one; a cell too low for even
+        // that has its title beside the number.
+        const QFontMetrics smallMetrics(small);
+        const QRectF below(r.x() + 8, r.y() + 6 + smallMetrics.height() + 2, r.width() - 16,
+                           r.height() - 12 - smallMetrics.height() - 2);
+        const bool roomy = below.height() >= QFontMetrics(big).height();
+        const QFont& face = roomy ? big : small;
+        const QFontMetrics metrics(face);
+        const int lineHeight = metrics.height();
+        p.setFont(face);
+        if (below.height() < lineHeight) {
+            const qreal after = smallMetrics.horizontalAdvance(number) + 6;
+            const QRectF beside(numberRect.x() + after, numberRect.y(), numberRect.width() - after, lineHeight);
+            const QStringList one = previewCellLines(text, metrics, int(beside.width()), 1);
+            if (!one.isEmpty())
+                p.drawText(beside, Qt::AlignLeft | Qt::AlignTop, one.first());
+        } else {
+            const int fit = std::min(2, int(below.height()) / lineHeight);
+            const QStringList lines = previewCellLines(text, metrics, int(below.width()), fit);
+            qreal y = below.y() + (below.height() - lines.size() * lineHeight) / 2;
+            for (const QString& line : lines) {
+                p.drawText(QRectF(below.x(), y, below.width(), lineHeight), Qt::AlignHCenter | Qt::AlignVCenter, line);
+                y += lineHeight;
+            }
+        }
 
         if (i == m_hover) {
             const QRectF c = clearRect(i);

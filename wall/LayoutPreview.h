@@ -48,6 +48,9 @@ Q_SIGNALS:
     void changed();
 
 protected:
+    // A filled cell's camera, whole, in a tool tip (a small cell shows only
+    // part of it, or its number alone).
+    bool event(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void leaveEvent(QEvent* event) override;

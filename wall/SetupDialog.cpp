@@ -117,7 +117,12 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     setWindowTitle(QStringLiteral("Video wall \u00B7 %1").arg(m_source->title()));
     setStyleSheet(Theme::appStyle() + QLatin1Char('\n') + Theme::wallSetupStyle());
     setWindowModality(Qt::WindowModal);
-    resize(1180, 760);
+    // Its own size, or the display it opens on when that is smaller (a
+    // laptop's 1280 x 720): "Start wall" and "Close" stay on the screen.
+    if (QScreen* display = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        resize(setupSize(display->availableGeometry().size()));
+    else
+        resize(setupSize(QSize()));
 
     m_config = load(m_source->id());
     for (QScreen* s : QGuiApplication::screens())

@@ -3,6 +3,11 @@
 #include "wall/Config.h"
 #include "wall/Layouts.h"
 #include "wall/Source.h"
+#include "wall/Tunables.h"
+
+#include "app/ui/Fitting.h"
+
+#include <QFontMetrics>
 
 namespace VideoWall {
 
@@ -170,6 +175,12 @@ double aspectOf(const QSize& size)
     return a <= 0.1 ? 16.0 / 9.0 : a;
 }
 
+QSize setupSize(const QSize& available)
+{
+    const QSize own(kvr::wall::tun::kSetupWidthPx, kvr::wall::tun::kSetupHeightPx);
+    return available.isValid() && !available.isEmpty() ? own.boundedTo(available) : own;
+}
+
 QList<MapBox> mapBoxes(const QList<MapScreen>& connected, const Config* config, const QSize& widget)
 {
     QRect all;
@@ -255,6 +266,47 @@ QRectF previewCellRect(const QRectF& area, const Layout& layout, int cell)
 QRectF previewClearRect(const QRectF& cell)
 {
     return QRectF(cell.x() + cell.width() - 24, cell.y() + 4, 20, 20);
+}
+
+QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines)
+{
+    if (lines < 1 || width < 1)
+        return {};
+    if (metrics.horizontalAdvance(text) <= width)
+        return {text};
+    // Fewer than six letters' room says nothing of a camera: the cell keeps
+    // to its number (and its tool tip).
+    if (width < 6 * metrics.averageCharWidth())
+        return {};
+    // A name too long for its line keeps its start and its end, where
+    // cameras of one recorder differ ("Camera 12", "Camera 13").
+    const auto name = [&metrics, width](const QString& n) {
+        return metrics.horizontalAdvance(n) <= width ? n : metrics.elidedText(n, Qt::ElideMiddle, width);
+    };
+    const qsizetype cut = cameraTitleDeviceEnd(text);
+    if (cut > 0) {
+        const QString camera = text.mid(cut + 3);
+        if (lines >= 2)
+            return {metrics.elidedText(text.left(cut), Qt::ElideRight, width), name(camera)};
+        const QString fitted = fitCameraTitle(text, metrics, width);
+        return {fitted.endsWith(camera) ? fitted : name(camera)};
+    }
+    if (lines == 1)
+        return {name(text)};
+    // No device part: as many words as fit on the first line, the rest on
+    // the second, shortened at its end.
+    const QStringList words = text.split(QLatin1Char(' '));
+    QString first;
+    qsizetype used = 0;
+    for (; used < words.size(); ++used) {
+        const QString longer = first.isEmpty() ? words.at(used) : first + QLatin1Char(' ') + words.at(used);
+        if (metrics.horizontalAdvance(longer) > width)
+            break;
+        first = longer;
+    }
+    if (first.isEmpty())
+        return {name(text)};
+    return {first, metrics.elidedText(QStringList(words.mid(used)).join(QLatin1Char(' ')), Qt::ElideRight, width)};
 }
 
 } // namespace VideoWall

@@ -13,6 +13,8 @@
 #include <QString>
 #include <QStringList>
 
+class QFontMetrics;
+
 #include <optional>
 
 namespace VideoWall {
@@ -90,6 +92,9 @@ QString editorNote(DisplayPlace place);
 
 // Width over height of a display's size, 16/9 for a degenerate one.
 double aspectOf(const QSize& size);
+// The set-up dialog's size as it opens on a display whose free area (less
+// the window's frame) is `available`: its own size, within that area.
+QSize setupSize(const QSize& available);
 
 // ---- The display map ---------------------------------------------------------------
 
@@ -125,5 +130,12 @@ QRectF previewArea(const QSizeF& widget, double aspect);
 QRectF previewCellRect(const QRectF& area, const Layout& layout, int cell);
 // The round clear button of a filled cell: 20 px, 4 px from its top right.
 QRectF previewClearRect(const QRectF& cell);
+// The lines a cell of the preview shows of a camera's text ("<device> ·
+// <title>"), each within `width` pixels, on at most `lines` lines: whole
+// when it fits; on two lines or more the device and the title each on its
+// own line; on one the device part gives way first (fitCameraTitle), and
+// where the title alone does not fit, the title shortened in its middle;
+// nothing on a line of fewer than six letters.
+QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines);
 
 } // namespace VideoWall

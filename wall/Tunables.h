@@ -14,6 +14,11 @@ using namespace std::chrono_literals;
 // it on: a long delay needs no millisecond accuracy.
 inline constexpr std::chrono::milliseconds kPreciseReleaseBelow = 2000ms;
 
+// ---- Set-up dialog ----------------------------------------------------------------
+// Its size when it opens on a display that has room for it.
+inline constexpr int kSetupWidthPx = 1180;
+inline constexpr int kSetupHeightPx = 760;
+
 // ---- Identify displays --------------------------------------------------------
 // How long each display shows its big number.
 inline constexpr std::chrono::milliseconds kIdentifyShowFor = 3000ms;

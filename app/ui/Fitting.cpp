@@ -1,11 +1,14 @@
 #include "app/ui/Fitting.h"
 
+#include <QComboBox>
 #include <QDateTimeEdit>
 #include <QEvent>
+#include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QStyle>
+#include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
 #include <QWidgetItem>
@@ -250,6 +253,43 @@ void ElidedLabel::refit()
     setToolTip(shown == m_full ? QString() : m_full);
 }
 
+// ---- Camera titles ----------------------------------------------------------------
+
+qsizetype cameraTitleDeviceEnd(const QString& title)
+{
+    static const QString kJoin = QStringLiteral(" \u00B7 ");
+    for (qsizetype at = title.indexOf(kJoin); at > 0; at = title.indexOf(kJoin, at + 1)) {
+        const qsizetype after = at + kJoin.size();
+        if (title.at(at - 1) != QLatin1Char(' ') && after < title.size() && title.at(after) != QLatin1Char(' '))
+            return at;
+    }
+    return -1;
+}
+
+QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(title) <= width)
+        return title;
+    const qsizetype cut = cameraTitleDeviceEnd(title);
+    if (cut <= 0)
+        return metrics.elidedText(title, Qt::ElideRight, width);
+    const QString device = title.left(cut);
+    const QString rest = title.mid(cut);
+    const QString ellipsis(QChar(0x2026));
+    const QString letter = device.left(1) + ellipsis;
+    const int room = width - metrics.horizontalAdvance(rest);
+    if (room >= metrics.horizontalAdvance(letter)) {
+        // At least the device's first letter (an elision may round it away).
+        const QString head = metrics.elidedText(device, Qt::ElideRight, room);
+        return (head.size() < letter.size() ? letter : head) + rest;
+    }
+    // Then the device part is only "…"; only then is the camera's own name
+    // shortened too.
+    if (room >= metrics.horizontalAdvance(ellipsis))
+        return ellipsis + rest;
+    return metrics.elidedText(ellipsis + rest, Qt::ElideRight, width);
+}
+
 // ---- Date and time fields ---------------------------------------------------------
 
 int widestTextWidth(const QDateTimeEdit* edit)
@@ -340,6 +380,26 @@ void fitPlaceholder(QLineEdit* edit)
         const QMargins m = edit->textMargins();
         return edit->fontMetrics().horizontalAdvance(edit->placeholderText()) + (1000 - text.width()) + m.left()
             + m.right() + icons * icon + 2 * 2 + 1;
+    });
+}
+
+void fitToItems(QComboBox* combo)
+{
+    new MinimumWidthKeeper(combo, [combo] {
+        QStyleOptionComboBox opt;
+        opt.initFrom(combo);
+        opt.rect = QRect(0, 0, 1000, qMax(combo->height(), 36));
+        opt.editable = combo->isEditable();
+        opt.frame = combo->hasFrame();
+        const QRect field =
+            combo->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, combo);
+        const QFontMetricsF metrics(combo->font());
+        int widest = 0;
+        for (int i = 0; i < combo->count(); ++i) {
+            const int icon = combo->itemIcon(i).isNull() ? 0 : combo->iconSize().width() + 4;
+            widest = qMax(widest, qCeil(metrics.horizontalAdvance(combo->itemText(i))) + icon);
+        }
+        return widest + (1000 - field.width());
     });
 }
 

@@ -9,7 +9,9 @@
 #include <QLayout>
 #include <QList>
 
+class QComboBox;
 class QDateTimeEdit;
+class QFontMetrics;
 class QHBoxLayout;
 class QLineEdit;
 
@@ -103,9 +105,24 @@ private:
     QString m_widest;
 };
 
+// A camera's title "device · camera" within `width` pixels (a tile's badge,
+// a cell of the wall's preview). The device part gives way first, down to
+// its first letter and then to "…" alone, so that the camera's own name
+// stays readable and the cameras of one recorder do not all read alike; only
+// then is the camera's name shortened too. A title without a device part
+// (and a site's name after the wider "  ·  ") is shortened at its end.
+QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int width);
+// Where the device part of such a title ends (-1: it has none).
+qsizetype cameraTitleDeviceEnd(const QString& title);
+
 // Keeps a field at least as wide as its hint text needs (with its icons and
 // padding), also after its style or font changes.
 void fitPlaceholder(QLineEdit* edit);
+
+// Keeps a drop-down at least as wide as its widest entry needs (with its
+// padding and arrow), also after its style or font changes and, for entries
+// added later, from its next show.
+void fitToItems(QComboBox* combo);
 
 // Keeps a date or time field at least as wide as the widest text its format
 // can show (the longest day and month names) plus its padding and buttons,

@@ -36,6 +36,7 @@ QString loginStyle()
 QWidget#LoginRoot, QWidget#LoginRight { background: @backdrop; }
 QWidget { font-family: "Inter"; color: @text; }
 QLabel { background: transparent; }
+QDialogButtonBox { dialogbuttonbox-buttons-have-icons: 0; }
 QLabel#BrandWordmark { font-family: "Poppins"; font-size: 20px; font-weight: 600; color: @white; }
 QLabel#BrandHeadline { font-family: "Poppins"; font-size: 38px; font-weight: 600; color: @white; }
 QLabel#BrandLine { font-size: 15px; color: @white/0.68; }
@@ -205,6 +206,8 @@ QTreeView#CatalogTree::item:selected { background: @accent/0.16; color: @white; 
 /* The catalogue pane's rows paint their own tint, on the row alone. */
 QWidget#CatalogPane QTreeView#CatalogTree::item:selected { background: transparent; }
 QTreeView#CatalogTree::branch { background: transparent; }
+QTreeView#CatalogTree::branch:has-children:closed { image: url(:/theme/chevron-right.svg); }
+QTreeView#CatalogTree::branch:has-children:open { image: url(:/theme/chevron-down.svg); }
 QSlider#Seek::groove:horizontal { height: 4px; background: @white/0.25; border-radius: 2px; }
 QSlider#Seek::sub-page:horizontal { background: @accent; border-radius: 2px; }
 QSlider#Seek::handle:horizontal {
@@ -283,6 +286,13 @@ QScrollBar::handle:vertical { background: @borderStrong; border-radius: 4px; min
 QScrollBar::handle:vertical:hover { background: @scrollHover; }
 QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }
 QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }
+QScrollBar:horizontal { height: 10px; background: transparent; margin: 2px; }
+QScrollBar::handle:horizontal { background: @borderStrong; border-radius: 4px; min-width: 28px; }
+QScrollBar::handle:horizontal:hover { background: @scrollHover; }
+QScrollBar::add-line:horizontal, QScrollBar::sub-line:horizontal { width: 0; }
+QScrollBar::add-page:horizontal, QScrollBar::sub-page:horizontal { background: transparent; }
+QScrollArea#ChannelList, QScrollArea#ChannelList > QWidget, QWidget#ChannelRows { background: transparent; }
+QDialogButtonBox { dialogbuttonbox-buttons-have-icons: 0; }
 )CSS"));
 }
 

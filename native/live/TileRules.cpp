@@ -113,9 +113,20 @@ OverlayGeometry layoutOverlays(const OverlayInputs& in)
     OverlayGeometry g;
     const int w = in.tile.width();
     const int h = in.tile.height();
-    g.deviceNameShown = w >= tun::kDeviceNameMinWidth;
     const int room = std::max(60, in.hovered ? w - 150 : w - 40);
-    g.nameWidth = std::max(40, room - (g.deviceNameShown ? in.deviceNameHintWidth + 20 : 20));
+    // The names' room in the badge; the camera's name takes what it needs
+    // of it first.
+    const int text = std::max(tun::kNameLeast_px, room - tun::kBadgeChrome_px);
+    g.nameWidth = text;
+    if (w >= tun::kDeviceNameMinWidth) {
+        const int name = std::min(in.nameTextWidth, text);
+        const int device = std::min(in.deviceNameTextWidth, text - name - tun::kBadgeSpacing_px);
+        g.deviceNameShown = in.deviceNameTextWidth > 0 && device >= tun::kDeviceNameLeast_px;
+        if (g.deviceNameShown) {
+            g.nameWidth = name;
+            g.deviceNameWidth = device;
+        }
+    }
     g.badge = QPoint(10, 10);
     g.remove = QPoint(w - 38, 8);
     g.focus = QPoint(w - 72, 8);
@@ -125,6 +136,19 @@ OverlayGeometry layoutOverlays(const OverlayInputs& in)
     g.retry = QPoint((w - in.retryHint.width()) / 2, std::min(h / 2 + 44, h - 44));
     g.toast = QPoint(8, h - in.toastHint.height() - 8);
     return g;
+}
+
+bool switchBesideRetry(QSize tile, QSize switchHint, QSize retryHint)
+{
+    OverlayInputs in;
+    in.tile = tile;
+    in.switchHint = switchHint;
+    in.retryHint = retryHint;
+    const OverlayGeometry g = layoutOverlays(in);
+    const QRect retry(g.retry, retryHint);
+    const QRect around = QRect(g.streamSwitch, switchHint).adjusted(-tun::kOverlayGap_px, -tun::kOverlayGap_px,
+                                                                   tun::kOverlayGap_px, tun::kOverlayGap_px);
+    return !retry.intersects(around);
 }
 
 QString snapshotBaseName(const QString& cameraName)

@@ -78,7 +78,9 @@ struct OverlayInputs {
     QSize tile;
     bool hovered = false;
     QSize badgeHint;
-    int deviceNameHintWidth = 0;
+    // The camera's and the device's names, whole, in their labels' fonts.
+    int nameTextWidth = 0;
+    int deviceNameTextWidth = 0;
     QSize switchHint;
     QSize retryHint;
     QSize toastHint;
@@ -86,6 +88,10 @@ struct OverlayInputs {
 struct OverlayGeometry {
     bool deviceNameShown = false;
     int nameWidth = 40;
+    // The device's name gives way to the camera's: shortened to what the
+    // camera's name leaves, and left out where not even a few letters fit,
+    // so that the cameras of one recorder never all read alike.
+    int deviceNameWidth = 0;
     QPoint badge;
     QPoint remove;
     QPoint focus;
@@ -96,6 +102,10 @@ struct OverlayGeometry {
     QPoint toast;
 };
 OverlayGeometry layoutOverlays(const OverlayInputs& in);
+// Whether the stream switch (bottom right) clears "Try again" (low in the
+// middle) on a tile of `tile`; where it does not, a failed tile shows
+// "Try again" without the switch.
+bool switchBesideRetry(QSize tile, QSize switchHint, QSize retryHint);
 
 // ---- Snapshots ----
 // The camera name with every run outside [A-Za-z0-9._-] turned into one "_".

@@ -34,6 +34,15 @@ inline constexpr int kTileOpenAttempts = 3;
 // device name gives way to the camera name.
 inline constexpr int kSnapshotButtonMinWidth = 250;
 inline constexpr int kDeviceNameMinWidth = 300;
+// The badge around the names: room for its margins and dot, the spacing
+// between the names, the least the camera's name is given, and the least
+// room in which the device's name still shows (a few letters and "…").
+inline constexpr int kBadgeChrome_px = 20;
+inline constexpr int kBadgeSpacing_px = 7;
+inline constexpr int kNameLeast_px = 40;
+inline constexpr int kDeviceNameLeast_px = 36;
+// Least gap between two overlays of a tile.
+inline constexpr int kOverlayGap_px = 6;
 
 // ---- The wall page ----
 // The most cameras the wall keeps.

@@ -20,12 +20,14 @@
 #include <QButtonGroup>
 #include <QDir>
 #include <QEnterEvent>
+#include <QFontMetricsF>
 #include <QFile>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtMath>
 
 namespace tun = kvr::live::tun;
 
@@ -254,7 +256,9 @@ void VmsTile::storeTargetSize()
 void VmsTile::showMessage(const QString& headline, const QString& detail)
 {
     m_showsPicture = false;
-    m_stage->setMessage(headline, detail);
+    // The message gives way to the name and the controls, never the other
+    // way round; whole in the tile's tool tip when it does.
+    m_stage->sayWithin(headline, detail);
 }
 
 void VmsTile::halt()
@@ -549,7 +553,10 @@ int VmsTile::discState() const
 
 void VmsTile::updateButtons()
 {
-    const TileRules::ButtonVisibility v = TileRules::buttonsFor(showsControls(), m_removable, m_failed, width());
+    TileRules::ButtonVisibility v = TileRules::buttonsFor(showsControls(), m_removable, m_failed, width());
+    // A failed tile too small for both shows "Try again" alone.
+    if (v.retry && v.streamSwitch && !TileRules::switchBesideRetry(size(), m_switch->sizeHint(), m_retry->sizeHint()))
+        v.streamSwitch = false;
     m_removeButton->setVisible(v.remove);
     m_focusButton->setVisible(v.focus);
     m_snapshotButton->setVisible(v.snapshot);
@@ -561,6 +568,8 @@ void VmsTile::updateButtons()
     m_switch->raise();
     m_retry->raise();
     m_toast->raise();
+    // Controls that come and go change the room the message has.
+    m_stage->fitMessage();
 }
 
 void VmsTile::layoutOverlays()
@@ -568,7 +577,8 @@ void VmsTile::layoutOverlays()
     TileRules::OverlayInputs in;
     in.tile = size();
     in.hovered = showsControls();
-    in.deviceNameHintWidth = m_deviceLabel->sizeHint().width();
+    in.nameTextWidth = qCeil(QFontMetricsF(m_nameLabel->font()).horizontalAdvance(m_name));
+    in.deviceNameTextWidth = qCeil(QFontMetricsF(m_deviceLabel->font()).horizontalAdvance(m_deviceName));
     in.switchHint = m_switch->sizeHint();
     in.retryHint = m_retry->sizeHint();
     in.toastHint = m_toast->sizeHint();
@@ -577,6 +587,11 @@ void VmsTile::layoutOverlays()
     m_deviceLabel->setVisible(g.deviceNameShown);
     m_nameLabel->setText(m_nameLabel->fontMetrics().elidedText(m_name, Qt::ElideRight, g.nameWidth));
     m_nameLabel->setToolTip(m_name);
+    if (g.deviceNameShown) {
+        const QString device = m_deviceLabel->fontMetrics().elidedText(m_deviceName, Qt::ElideRight, g.deviceNameWidth);
+        m_deviceLabel->setText(device);
+        m_deviceLabel->setToolTip(device == m_deviceName ? QString() : m_deviceName);
+    }
     m_badge->resize(m_badge->sizeHint());
     m_badge->move(g.badge);
     m_removeButton->move(g.remove);
@@ -589,6 +604,7 @@ void VmsTile::layoutOverlays()
     m_retry->move(g.retry);
     m_toast->resize(in.toastHint);
     m_toast->move(g.toast);
+    m_stage->fitMessage();
 }
 
 void VmsTile::resizeEvent(QResizeEvent* event)

@@ -57,6 +57,7 @@ QWidget#NRoot, QDialog { background: @page; }
 QWidget { font-family: "Inter"; font-size: 14px; color: @text; }
 QLabel { background: transparent; }
 QToolTip { background: @white; color: @text; border: 1px solid @hairline; padding: 4px 8px; }
+QDialogButtonBox { dialogbuttonbox-buttons-have-icons: 0; }
 QWidget#NTopBar { background: @white; border-bottom: 1px solid @line; }
 QLabel#NTitle { font-size: 20px; font-weight: 600; color: @text; }
 QLabel#NScreenTitle { font-size: 16px; font-weight: 600; color: @text; }

@@ -1,7 +1,11 @@
 #include "native/screens/NativeStyle.h"
 
+#include <QApplication>
+#include <QEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPainter>
+#include <QPointer>
 #include <QStyle>
 
 namespace NativeStyle {
@@ -16,7 +20,63 @@ int chipIndex(Chip kind)
     return (i >= 0 && i < 6) ? i : int(Chip::Unknown);
 }
 
+// Gives the fields of its root their hint colour as they are about to be
+// drawn: the sheet sets the palette again at every polish, so the colour is
+// checked where it is used.
+class HintColours : public QObject {
+public:
+    static constexpr const char* kName = "NHintColours";
+
+    explicit HintColours(QWidget* root) : QObject(root), m_root(root) { setObjectName(QLatin1String(kName)); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Paint)
+            return false;
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        if (!edit || edit->placeholderText().isEmpty() || !within(edit))
+            return false;
+        QPalette palette = edit->palette();
+        const QColor want = hintColour(palette.color(QPalette::Base));
+        bool change = false;
+        for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            if (palette.color(group, QPalette::PlaceholderText) != want) {
+                palette.setColor(group, QPalette::PlaceholderText, want);
+                change = true;
+            }
+        }
+        if (change)
+            edit->setPalette(palette);
+        return false;
+    }
+
+private:
+    // Within the root, also through the dialogs it is the parent of.
+    bool within(const QWidget* w) const
+    {
+        for (; w; w = w->parentWidget())
+            if (w == m_root)
+                return true;
+        return false;
+    }
+
+    QPointer<QWidget> m_root;
+};
+
 } // namespace
+
+QColor hintColour(const QColor& ground)
+{
+    return ground.lightness() >= 128 ? kMuted : token("vMuted");
+}
+
+void keepHintsReadable(QWidget* root)
+{
+    if (!root || !qApp
+        || root->findChild<QObject*>(QLatin1String(HintColours::kName), Qt::FindDirectChildrenOnly))
+        return; // once for each root
+    qApp->installEventFilter(new HintColours(root));
+}
 
 void repolish(QWidget* w)
 {

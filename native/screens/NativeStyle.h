@@ -51,6 +51,17 @@ QString stylesheet();
 // Makes a changed dynamic property that the sheet selects on take effect.
 void repolish(QWidget* w);
 
+// ---- Hint texts ------------------------------------------------------------------
+// The colour of a field's hint text (its placeholder) on a field of `ground`:
+// the muted text of the light screens on a light field, of the live wall on
+// a dark one.
+QColor hintColour(const QColor& ground);
+// From now on the fields of `root` and of its dialogs draw their hint texts
+// in hintColour. The style sheet alone would draw them in the text colour at
+// half strength (#999999 on white, 2.9:1), too faint to read, and a field's
+// own palette cannot say otherwise while a sheet styles it.
+void keepHintsReadable(QWidget* root);
+
 // ---- Chips -------------------------------------------------------------------
 // The status vocabulary of every native screen. A value outside 0..5 (as
 // read from elsewhere) looks like Unknown.

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace NativeUi {
 
 QLabel* label(const QString& text, const char* objectName)
@@ -72,7 +74,9 @@ QSize NativeDialogBase::sizeHint() const
     QLayout* l = layout();
     if (!l)
         return QDialog::sizeHint();
-    const int w = qMax(minimumWidth(), 320);
+    // As wide as asked, and never narrower than what the content needs
+    // whole (a drop-down of long names).
+    const int w = std::max({minimumWidth(), 320, l->totalMinimumSize().width()});
     const int h = l->hasHeightForWidth() ? l->totalHeightForWidth(w) : l->totalSizeHint().height();
     return {w, h};
 }

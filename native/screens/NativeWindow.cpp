@@ -80,6 +80,7 @@ void NativeWindow::build()
     setObjectName(QStringLiteral("NRoot"));
     setWindowTitle(QStringLiteral("Vigilo"));
     setStyleSheet(NativeStyle::stylesheet());
+    NativeStyle::keepHintsReadable(this);
     setMinimumSize(1280, 720);
 
     m_rebuildTimer = new QTimer(this);

@@ -1,5 +1,6 @@
 #include "native/screens/ReportDialog.h"
 
+#include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "native/screens/NativeFiles.h"
 #include "native/services/NativeStore.h"
@@ -83,6 +84,8 @@ ReportDialog::ReportDialog(const NativeContext& context, const QString& deviceId
             m_devices->addItem(Native::deviceLabel(*d), d->id);
             m_devices->setCurrentIndex(1);
         }
+    // The dialog widens for a long device name rather than cut it.
+    fitToItems(m_devices);
     const QDate today = NativeContext::today();
     auto dateField = [today](const QDate& value) {
         auto* e = new QDateEdit;

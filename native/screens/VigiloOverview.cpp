@@ -554,8 +554,17 @@ void VigiloOverview::keepReadingOrder()
     // Rows made after the window was built would come last to Tab, after the
     // device table; they follow "Show all" instead, the findings before the
     // sites, as the page reads.
+    // Each list's scroll area comes before its rows: "Show all", above the
+    // findings, before both.
     QWidget* previous = m_showAll;
     for (QVBoxLayout* list : {m_findings, m_sites}) {
+        QWidget* content = list->parentWidget();
+        QWidget* viewport = content ? content->parentWidget() : nullptr;
+        if (auto* area = qobject_cast<QScrollArea*>(viewport ? viewport->parentWidget() : nullptr);
+            area && area->focusPolicy() != Qt::NoFocus) {
+            QWidget::setTabOrder(previous, area);
+            previous = area;
+        }
         for (int i = 0; i < list->count(); ++i) {
             QWidget* row = list->itemAt(i)->widget();
             if (!row || row->focusPolicy() == Qt::NoFocus)

@@ -7,6 +7,8 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStyle>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -78,12 +80,25 @@ DevicePage::DevicePage(QWidget* parent) : QWidget(parent)
         header->addTrailing(b);
     v->addLayout(header);
 
-    m_list = new QWidget(this);
-    m_listLayout = new QVBoxLayout(m_list);
-    m_listLayout->setContentsMargins(0, 10, 0, 0);
+    // A recorder of many channels lists more rows than the page is high:
+    // the list scrolls, and each row keeps its height.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setObjectName(QStringLiteral("ChannelList"));
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setFocusPolicy(Qt::NoFocus); // the rows take the keyboard, one by one
+    m_list = new QWidget(m_scroll);
+    m_list->setObjectName(QStringLiteral("ChannelRows"));
+    auto* rows = new QVBoxLayout(m_list);
+    rows->setContentsMargins(0, 10, 0, 0);
+    rows->setSpacing(0);
+    m_listLayout = new QVBoxLayout();
     m_listLayout->setSpacing(8);
-    v->addWidget(m_list);
-    v->addStretch();
+    rows->addLayout(m_listLayout);
+    rows->addStretch();
+    m_scroll->setWidget(m_list);
+    v->addWidget(m_scroll, 1);
 
     connect(m_grid, &QPushButton::clicked, this, &DevicePage::openGrid);
     connect(m_health, &QPushButton::clicked, this, &DevicePage::checkHealth);
@@ -159,6 +174,7 @@ void DevicePage::showDevice(const Device& device, const Site& site, const QStrin
     m_currentChannel = currentChannelFor(device, channelId);
 
     clearList();
+    m_scroll->verticalScrollBar()->setValue(0);
     for (const Channel& c : device.channels) {
         auto* row = new QPushButton(m_list);
         row->setObjectName(QStringLiteral("ChannelRow"));

@@ -8,6 +8,7 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QTableWidget;
 class QVBoxLayout;
 
@@ -31,6 +32,7 @@ public:
     QLabel* title() const { return m_title; }
     QLabel* chip() const { return m_chip; }
     QPushButton* playbackButton() const { return m_playback; }
+    QScrollArea* channelList() const { return m_scroll; }
     QPushButton* cloudButton() const { return m_cloud; }
 
 Q_SIGNALS:
@@ -53,6 +55,7 @@ private:
     QPushButton* m_live = nullptr;
     QPushButton* m_playback = nullptr;
     QPushButton* m_cloud = nullptr;
+    QScrollArea* m_scroll = nullptr;
     QWidget* m_list = nullptr;
     QVBoxLayout* m_listLayout = nullptr;
     QString m_currentChannel;

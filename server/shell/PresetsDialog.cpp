@@ -4,11 +4,49 @@
 #include "app/ui/Theme.h"
 #include "server/api/ApiClient.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
+
+namespace {
+
+// A preset reads on two lines, its name over its count of cameras. Each
+// line that is wider than the list is shortened with "…" (the whole name is
+// the item's tool tip), and no item is wider than the list, so that the list
+// never scrolls sideways.
+class PresetItemDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (option->rect.width() <= 0)
+            return; // measuring, not drawing
+        const QWidget* widget = option->widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, option, widget);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        // The item's text comes with its line breaks as line separators.
+        QStringList lines = option->text.split(QChar::LineSeparator);
+        for (QString& line : lines)
+            line = option->fontMetrics.elidedText(line, Qt::ElideRight, text.width() - 2 * margin);
+        option->text = lines.join(QChar::LineSeparator);
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setWidth(0);
+        return size;
+    }
+};
+
+} // namespace
 
 PresetsDialog::PresetsDialog(ApiClient& api, const QString& organisationId, QWidget* parent)
     : QDialog(parent),
@@ -32,6 +70,8 @@ PresetsDialog::PresetsDialog(ApiClient& api, const QString& organisationId, QWid
     m_list = new QListWidget(this);
     m_list->setObjectName(QStringLiteral("PresetList"));
     m_list->setAccessibleName(QStringLiteral("Presets"));
+    m_list->setItemDelegate(new PresetItemDelegate(m_list));
+    m_list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     v->addWidget(m_list, 1);
     auto* row = new QHBoxLayout();
     m_status = new QLabel(QStringLiteral("Loading…"), this);
@@ -73,8 +113,10 @@ void PresetsDialog::load()
             return;
         m_presets = presets;
         m_list->clear();
-        for (const Preset& p : presets)
-            m_list->addItem(itemText(p));
+        for (const Preset& p : presets) {
+            auto* item = new QListWidgetItem(itemText(p), m_list);
+            item->setToolTip(p.name);
+        }
         m_status->setText(!error.isEmpty() ? error : presets.isEmpty() ? QStringLiteral("No presets yet.") : QString());
         if (!presets.isEmpty())
             m_list->setCurrentRow(0);

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -48,6 +49,23 @@ QFrame* divider(QWidget* parent)
 }
 
 } // namespace
+
+QSize SettingsDialog::sizeHint() const
+{
+    const int w = qMax(minimumWidth(), QDialog::sizeHint().width());
+    return {w, layout() ? layout()->heightForWidth(w) : QDialog::sizeHint().height()};
+}
+
+void SettingsDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    // A window opens at no more than two thirds of the screen's height,
+    // which on a small screen squeezes the hints under each setting.
+    if (!m_sizedOnce) {
+        m_sizedOnce = true;
+        resize(sizeHint());
+    }
+}
 
 int SettingsDialog::renderModeIndex(const QString& mode)
 {

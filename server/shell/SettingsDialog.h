@@ -21,9 +21,17 @@ public:
     // The segments of each row in order: live view, camera wall, decoding, drawing.
     QList<QButtonGroup*> groups() const { return m_groups; }
 
+    // As wide as its rows ask, and as tall as their wrapped hints need at
+    // that width.
+    QSize sizeHint() const override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     QFrame* segmented(const QStringList& labels, int checked, std::function<void(int)> pick);
 
     QList<QButtonGroup*> m_groups;
     QPushButton* m_logFolder = nullptr;
+    bool m_sizedOnce = false;
 };

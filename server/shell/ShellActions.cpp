@@ -11,7 +11,9 @@
 #include "server/view/FadeStack.h"
 #include "server/view/ResizeHandle.h"
 
+#include <QComboBox>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -426,6 +428,12 @@ void ShellWindow::savePreset()
             ask.setComboBoxItems(names);
             ask.setComboBoxEditable(true);
             ask.setTextValue(QString());
+            // The field where the name is typed is named for a screen reader.
+            if (auto* choice = ask.findChild<QComboBox*>()) {
+                choice->setAccessibleName(QStringLiteral("Preset name"));
+                if (QLineEdit* field = choice->lineEdit())
+                    field->setAccessibleName(QStringLiteral("Preset name"));
+            }
             const int result = Modal::exec(ask);
             if (!self || result != QDialog::Accepted)
                 return;

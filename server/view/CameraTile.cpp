@@ -2,6 +2,7 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/Settings.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
 #include "server/api/LiveStreamService.h"
@@ -130,12 +131,11 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(m_player, &FfmpegPlayer::frameReady, m_retry, &VideoWall::TileRetry::playing);
     connect(m_player, &FfmpegPlayer::yuvFrameReady, m_retry, &VideoWall::TileRetry::playing);
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
-        m_stage->setMessage(QStringLiteral("Reconnecting…"),
-                            QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
+        say(QStringLiteral("Reconnecting…"), QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
     });
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString& headline, const QString& detail) {
         m_dot->setPulsing(false);
-        m_stage->setMessage(headline, detail);
+        say(headline, detail);
         m_failed = true;
         updateButtons();
         if (m_started)
@@ -271,7 +271,7 @@ void CameraTile::start(std::function<void()> done, DoneWhen when)
             done();
         return;
     }
-    m_stage->setMessage(kLoading, QString());
+    say(kLoading, QString());
     m_dot->setColor(Theme::colour(Theme::Colour::Live));
     if (!m_streams) { // the server client is gone: nothing can be asked
         showFailure(QString(), false);
@@ -439,7 +439,7 @@ void CameraTile::showFailure(const QString& detail, bool offline)
     m_dot->setPulsing(false);
     m_dot->setColor(Theme::colour(Theme::Colour::Muted));
     m_failed = true;
-    m_stage->setMessage(offline ? QStringLiteral("Offline") : QStringLiteral("Can’t play this stream"), detail);
+    say(offline ? QStringLiteral("Offline") : QStringLiteral("Can’t play this stream"), detail);
     updateButtons();
     // A camera the catalogue knows to be offline is never asked for; any
     // other failure of a started tile is tried again later.
@@ -472,7 +472,7 @@ void CameraTile::saveSnapshot(const QImage& image)
     toast(out.saved ? snapshot::kSaved : snapshot::kFailed);
 }
 
-void CameraTile::updateButtons()
+tile::Overlays CameraTile::overlays() const
 {
     tile::TileState state;
     state.width = width();
@@ -482,11 +482,21 @@ void CameraTile::updateButtons()
     state.listening = isListening();
     state.offline = m_offline;
     state.failed = m_failed;
-    const tile::Overlays shown = tile::overlaysShown(state);
+    return tile::overlaysShown(state);
+}
+
+void CameraTile::updateButtons()
+{
+    tile::Overlays shown = overlays();
+    if (shown.quality && shown.retry && m_qualityBox
+        && !tile::switchBesideRetry(width(), m_qualityBox->sizeHint().width()))
+        shown.quality = false;
     if (!m_removeButton) {
         if (!(shown.remove || shown.open || shown.expand || shown.snapshot || shown.listen || shown.quality
-              || shown.retry))
+              || shown.retry)) {
+            m_stage->fitMessage();
             return;
+        }
         ensureOverlays();
     }
     m_removeButton->setVisible(shown.remove);
@@ -504,6 +514,15 @@ void CameraTile::updateButtons()
     const QString expandTip = m_expanded ? kBackTip : kExpandTip;
     m_expandButton->setToolTip(expandTip);
     m_expandButton->setAccessibleName(expandTip);
+    // Overlays that come and go change the room the message has.
+    m_stage->fitMessage();
+}
+
+void CameraTile::say(const QString& headline, const QString& detail)
+{
+    // In place of any picture; the message gives way to the name and the
+    // buttons, never the other way round.
+    m_stage->sayWithin(headline, detail);
 }
 
 void CameraTile::layoutOverlays()
@@ -511,10 +530,11 @@ void CameraTile::layoutOverlays()
     const int w = width();
     const int h = height();
     const QFontMetrics metrics(m_nameLabel->font());
-    m_nameLabel->setText(metrics.elidedText(m_title, Qt::ElideRight, tile::nameWidth(w, showsControls())));
-    m_nameLabel->setToolTip(m_title);
+    const QString name = fitCameraTitle(m_title, metrics, tile::nameWidth(tile::nameRight(w, overlays())));
+    m_nameLabel->setText(name);
+    m_nameLabel->setToolTip(name == m_title ? QString() : m_title);
     m_badge->adjustSize();
-    m_badge->move(10, 10);
+    m_badge->move(tun::kBadgeInset_px, tun::kBadgeInset_px);
 
     if (m_removeButton) {
         const tile::OverlayPlaces at = tile::overlayPlaces(w);

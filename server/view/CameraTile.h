@@ -10,6 +10,8 @@
 
 #include <functional>
 
+#include "server/view/CameraTileRules.h"
+
 class FfmpegPlayer;
 class LiveStreamService;
 class PulseDot;
@@ -124,6 +126,9 @@ private:
     void release();
     void play();
     void sizePlayer();
+    tile::Overlays overlays() const;
+    // Shows a message on the stage in the form that fits the tile.
+    void say(const QString& headline, const QString& detail);
 
     QString m_cameraId;
     QString m_title;

@@ -40,14 +40,40 @@ OverlayPlaces overlayPlaces(int w)
     return p;
 }
 
-int nameWidth(int w, bool hovered)
+int nameRight(int w, const Overlays& shown)
 {
-    return std::max(60, w - (hovered ? 210 : 40)) - 40;
+    const OverlayPlaces at = overlayPlaces(w);
+    int right = w - tun::kBadgeInset_px;
+    const auto avoid = [&right](bool on, QPoint place) {
+        if (on)
+            right = std::min(right, place.x() - tun::kBadgeGap_px);
+    };
+    avoid(shown.remove, at.remove);
+    avoid(shown.open, at.open);
+    if (isWide(w)) {
+        avoid(shown.expand, at.expand);
+        avoid(shown.snapshot, at.snapshot);
+    }
+    avoid(shown.listen, at.listen);
+    return right;
+}
+
+int nameWidth(int right)
+{
+    return std::max(tun::kNameLeast_px, right - tun::kBadgeInset_px - tun::kBadgeChrome_px);
 }
 
 QRect retryRect(int w, int h)
 {
-    return {(w - 96) / 2, std::min(h - 44, h / 2 + 48), 96, 30};
+    // Low on the tile, 8 pixels over its bottom edge as the other overlays,
+    // so that a short tile keeps a line for its message above it.
+    return {(w - 96) / 2, std::min(h - 38, h / 2 + 48), 96, 30};
+}
+
+bool switchBesideRetry(int w, int switchWidth)
+{
+    const QRect retry = retryRect(w, 1000);
+    return retry.right() + tun::kBadgeGap_px < w - switchWidth - 8;
 }
 
 } // namespace tile

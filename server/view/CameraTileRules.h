@@ -44,8 +44,16 @@ struct OverlayPlaces {
 };
 OverlayPlaces overlayPlaces(int width);
 
-// Room for the elided camera name, in pixels.
-int nameWidth(int width, bool hovered);
+// Where the name badge (at the tile's top left) must end: short of the
+// tile's right edge, and of every overlay button shown along the top.
+int nameRight(int width, const Overlays& shown);
+// Room for the camera's name in a badge that ends at `right`: what is left
+// after the badge's place and its margins, dot and spacing.
+int nameWidth(int right);
 QRect retryRect(int width, int height);
+// Whether the Main/Sub switch (at the bottom right) has room beside Retry
+// (at the bottom, in the middle) on a tile of `width`; where it has not, a
+// failed tile shows Retry alone.
+bool switchBesideRetry(int width, int switchWidth);
 
 } // namespace tile

@@ -120,7 +120,8 @@ void StagePages::prepareDevice(const QString& title)
     Q_EMIT deviceMonthRequested(today.year(), today.month());
     m_requestSerial++;
     Q_EMIT deviceDayRequested(today);
-    showMessage(QStringLiteral("Pick a day to start playback from 00:00"), QString());
+    // Today is already chosen in the day field: say what starts it.
+    showMessage(QStringLiteral("Play from 00:00, or pick a time on the timeline"), QString());
 }
 
 void StagePages::addDeviceDays(const QList<QDate>& days)

@@ -43,6 +43,13 @@ inline constexpr milliseconds kToast{2600};
 inline constexpr int kTileWide_px = 250;
 inline constexpr int kOverlayButton_px = 30;
 inline constexpr int kOverlayIcon_px = 18;
+// The name badge: its distance from the tile's left and top edges (and the
+// least from its right edge), its margins, dot and spacing around the name,
+// its gap to an overlay button, and the least room its name is given.
+inline constexpr int kBadgeInset_px = 10;
+inline constexpr int kBadgeChrome_px = 8 + 14 + 4 + 10;
+inline constexpr int kBadgeGap_px = 6;
+inline constexpr int kNameLeast_px = 24;
 
 // ---- Camera wall --------------------------------------------------------------
 // Server start requests of one page outstanding at once.

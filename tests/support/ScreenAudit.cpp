@@ -1,140 +1,34 @@
 #include "tests/support/ScreenAudit.h"
 
+#include "app/ui/Fitting.h"
+#include "tests/support/AuditChecks.h"
+
 #include <QAbstractButton>
-#include <QAbstractItemView>
-#include <QAbstractSlider>
 #include <QAbstractSpinBox>
-#include <QAccessible>
-#include <QApplication>
-#include <QButtonGroup>
-#include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMenu>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScrollArea>
-#include <QScrollBar>
-#include <QSet>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
-#include <QTabBar>
-#include <QTest>
 #include <QTextDocument>
-
-#include <functional>
-#include <QTextEdit>
 #include <QToolButton>
+#include <QtMath>
 
 namespace screenaudit {
 
 namespace {
 
-// Rounding of fractional font metrics; a text this much wider than its room
-// still shows whole.
-constexpr int kSlackPx = 1;
-// Set KVR_AUDIT_TRACE to see each Tab step of the walk in the test log.
-// Tab presses after which a walk that never came back is given up, and
-// presses on one control after which it counts as a trap (tables move
-// through their cells first).
-constexpr int kMaxTabPresses = 6000;
-constexpr int kTrapPresses = 1500;
-
-QString shortText(QString text)
-{
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    return text.size() > 60 ? text.left(57) + QStringLiteral("...") : text;
-}
-
-// Parts of a widget that its owner stands for: the field inside a number
-// box or drop-down, a field's own icons, the scroll buttons of a tab bar, the
-// calendar's own buttons, a scroll bar's arrows, a table's header.
-bool isInnerPart(const QWidget* w)
-{
-    if (qobject_cast<const QHeaderView*>(w))
-        return true;
-    for (const QWidget* p = w->parentWidget(); p; p = p->parentWidget()) {
-        if (qobject_cast<const QAbstractSpinBox*>(p) || qobject_cast<const QComboBox*>(p)
-            || qobject_cast<const QTabBar*>(p) || qobject_cast<const QCalendarWidget*>(p)
-            || qobject_cast<const QScrollBar*>(p) || qobject_cast<const QLineEdit*>(p))
-            return true;
-        if (p->isWindow())
-            break;
-    }
-    return false;
-}
-
-// Widgets of `root`'s window that a person sees now.
-QList<QWidget*> shownWidgets(const QWidget* root)
-{
-    QList<QWidget*> out;
-    const QWidget* window = root->window();
-    for (QWidget* w : root->findChildren<QWidget*>()) {
-        if (w->window() != window || !w->isVisible() || w->width() <= 0 || w->height() <= 0)
-            continue;
-        out << w;
-    }
-    return out;
-}
-
-// How much of `w` its ancestors up to the window leave visible, in its own
-// coordinates. The view of a scroll area cuts nothing off in a direction the
-// area can scroll in: the user scrolls there to read the rest.
-QRect visiblePart(const QWidget* w)
-{
-    QRect r = w->rect();
-    QPoint offset(0, 0);
-    bool scrollsAcross = false;
-    bool scrollsDown = false;
-    for (const QWidget* c = w; !c->isWindow() && c->parentWidget(); c = c->parentWidget()) {
-        offset += c->pos();
-        const QWidget* parent = c->parentWidget();
-        if (auto* area = qobject_cast<const QAbstractScrollArea*>(parent->parentWidget());
-            area && area->viewport() == parent) {
-            // A bar turned off leaves the rest out of reach.
-            scrollsAcross = scrollsAcross
-                || (area->horizontalScrollBar()->maximum() > 0
-                    && area->horizontalScrollBarPolicy() != Qt::ScrollBarAlwaysOff);
-            scrollsDown = scrollsDown
-                || (area->verticalScrollBar()->maximum() > 0
-                    && area->verticalScrollBarPolicy() != Qt::ScrollBarAlwaysOff);
-        }
-        QRect parentRect = parent->rect().translated(-offset);
-        if (scrollsAcross) {
-            parentRect.setLeft(r.left());
-            parentRect.setRight(r.right());
-        }
-        if (scrollsDown) {
-            parentRect.setTop(r.top());
-            parentRect.setBottom(r.bottom());
-        }
-        r &= parentRect;
-    }
-    return r;
-}
+const QChar kEllipsis(0x2026);
 
 bool isElided(const QString& shown)
 {
-    return shown.contains(QChar(0x2026));
-}
-
-// An elided text passes when its tool tip holds every shown part of it.
-QString elisionFault(const QWidget* w, const QString& shown)
-{
-    const QString tip = w->toolTip();
-    if (tip.isEmpty())
-        return QStringLiteral("shortened with \"…\" but has no tool tip");
-    for (const QString& part : shown.split(QChar(0x2026), Qt::SkipEmptyParts))
-        if (!tip.contains(part.trimmed()))
-            return QStringLiteral("tool tip \"%1\" does not hold the shortened text").arg(shortText(tip));
-    return {};
+    return shown.contains(kEllipsis);
 }
 
 QString sizeFault(QSize need, QSize room)
@@ -180,6 +74,41 @@ QRect labelRoom(const QLabel* label)
     return cr;
 }
 
+// The whole of a shortened text: an ElidedLabel knows it; otherwise the
+// tool tip must give it. Empty with `fault` set when it cannot be read.
+QString wholeText(const QWidget* w, const QString& shown, QString* fault)
+{
+    if (auto* elided = qobject_cast<const ElidedLabel*>(w))
+        return elided->fullText();
+    const QString tip = w->toolTip();
+    if (tip.isEmpty()) {
+        *fault = QStringLiteral("shortened with \"…\" but has no tool tip");
+        return {};
+    }
+    for (const QString& part : shown.split(kEllipsis, Qt::SkipEmptyParts))
+        if (!tip.contains(part.trimmed())) {
+            *fault = QStringLiteral("tool tip \"%1\" does not hold the shortened text").arg(shortText(tip));
+            return {};
+        }
+    return tip;
+}
+
+// A shortened text passes when it is readable whole and would not fit the
+// room it has.
+QString elisionFault(const QWidget* w, const QString& shown, const QFont& font, int room)
+{
+    QString fault;
+    const QString whole = wholeText(w, shown, &fault);
+    if (whole.isEmpty())
+        return fault;
+    // Within a pixel counts as fitting: the last letter would lose less
+    // than a pixel, where "…" loses a word.
+    const qreal need = QFontMetricsF(font).horizontalAdvance(whole.section(QLatin1Char('\n'), 0, 0));
+    if (need <= room + kSlackPx)
+        return QStringLiteral("shortened though its whole text fits (needs %1 px, has %2)").arg(need, 0, 'f', 1).arg(room);
+    return {};
+}
+
 QString labelFault(const QLabel* label)
 {
     const QString text = label->text();
@@ -206,7 +135,7 @@ QString labelFault(const QLabel* label)
     if (exceeds(need, room.size()))
         return sizeFault(need, room.size());
     if (isElided(text))
-        return elisionFault(label, text);
+        return elisionFault(label, text, label->font(), room.width());
     return {};
 }
 
@@ -222,8 +151,10 @@ QString buttonFault(QAbstractButton* button)
     if (text.isEmpty() && !hasIcon)
         return {};
     QSize need = text.isEmpty() ? QSize() : textSize(button->font(), text);
+    int iconRoom = 0;
     if (hasIcon) {
-        need.setWidth(need.width() + button->iconSize().width() + (text.isEmpty() ? 0 : 4));
+        iconRoom = button->iconSize().width() + (text.isEmpty() ? 0 : 4);
+        need.setWidth(need.width() + iconRoom);
         need.setHeight(qMax(need.height(), button->iconSize().height()));
     }
     QRect room = button->rect();
@@ -263,7 +194,7 @@ QString buttonFault(QAbstractButton* button)
     if (exceeds(need, room.size()))
         return sizeFault(need, room.size());
     if (isElided(text))
-        return elisionFault(button, text);
+        return elisionFault(button, text, button->font(), room.width() - iconRoom);
     return {};
 }
 
@@ -343,99 +274,32 @@ QString textFault(QWidget* w)
     return {};
 }
 
-bool hasText(const QWidget* w)
+QString shownText(const QWidget* w)
 {
     if (auto* label = qobject_cast<const QLabel*>(w))
-        return !label->text().trimmed().isEmpty();
+        return label->text();
     if (auto* button = qobject_cast<const QAbstractButton*>(w))
-        return !button->text().isEmpty();
-    return qobject_cast<const QComboBox*>(w) || qobject_cast<const QAbstractSpinBox*>(w);
-}
-
-// A list or table that only shows: nothing to select, edit or tick.
-bool onlyShows(const QAbstractItemView* view)
-{
-    if (view->selectionMode() != QAbstractItemView::NoSelection
-        || view->editTriggers() != QAbstractItemView::NoEditTriggers || !view->model())
-        return false;
-    const QAbstractItemModel* model = view->model();
-    QList<QModelIndex> pending{QModelIndex()};
-    for (int seen = 0; !pending.isEmpty() && seen < 500;) {
-        const QModelIndex parent = pending.takeFirst();
-        for (int r = 0; r < model->rowCount(parent) && seen < 500; ++r, ++seen) {
-            for (int c = 0; c < model->columnCount(parent); ++c) {
-                const QModelIndex cell = model->index(r, c, parent);
-                if ((model->flags(cell) & Qt::ItemIsUserCheckable) && cell.data(Qt::CheckStateRole).isValid())
-                    return false; // a box to tick
-            }
-            pending << model->index(r, 0, parent);
-        }
-    }
-    return true;
-}
-
-bool isControl(const QWidget* w)
-{
-    if (qobject_cast<const QScrollBar*>(w))
-        return false;
-    if (auto* view = qobject_cast<const QAbstractItemView*>(w))
-        return !onlyShows(view);
-    if (qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QComboBox*>(w)
-        || qobject_cast<const QAbstractSpinBox*>(w) || qobject_cast<const QAbstractSlider*>(w)
-        || qobject_cast<const QTabBar*>(w))
-        return true;
-    if (auto* edit = qobject_cast<const QLineEdit*>(w))
-        return !edit->isReadOnly();
-    if (auto* text = qobject_cast<const QPlainTextEdit*>(w))
-        return !text->isReadOnly();
-    if (auto* text = qobject_cast<const QTextEdit*>(w))
-        return !text->isReadOnly();
-    // Whatever says "click me" with its pointer.
-    return w->testAttribute(Qt::WA_SetCursor) && w->cursor().shape() == Qt::PointingHandCursor;
-}
-
-bool takesTab(const QWidget* w)
-{
-    return w->isEnabled() && (w->focusPolicy() & Qt::TabFocus) == Qt::TabFocus;
+        return button->text();
+    return {};
 }
 
 } // namespace
 
-QString describe(const QWidget* w)
-{
-    QString out = QString::fromLatin1(w->metaObject()->className());
-    if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
-        out += QLatin1Char('#') + w->objectName();
-    QString text;
-    if (auto* label = qobject_cast<const QLabel*>(w))
-        text = label->text();
-    else if (auto* button = qobject_cast<const QAbstractButton*>(w))
-        text = button->text();
-    else if (auto* combo = qobject_cast<const QComboBox*>(w))
-        text = combo->currentText();
-    else if (auto* spin = qobject_cast<const QAbstractSpinBox*>(w))
-        text = spin->text();
-    else if (auto* edit = qobject_cast<const QLineEdit*>(w))
-        text = edit->text().isEmpty() ? edit->placeholderText() : edit->text();
-    if (text.isEmpty())
-        text = w->accessibleName().isEmpty() ? w->toolTip() : w->accessibleName();
-    if (!text.isEmpty())
-        out += QStringLiteral(" \"%1\"").arg(shortText(text));
-    return out;
-}
-
-QStringList cutTexts(const QWidget* root)
+QStringList textFaults(const Scene& scene)
 {
     QStringList faults;
-    for (QWidget* w : shownWidgets(root)) {
-        if (!hasText(w) && !qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w))
+    // Shortened texts by what they read, with the whole texts behind them.
+    QHash<QString, QHash<QString, const QWidget*>> shortened;
+    for (const SceneWidget& s : scene.widgets) {
+        QWidget* w = s.widget;
+        if (w == scene.window || (!hasText(w) && !qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w)))
             continue;
         if (isInnerPart(w) && !qobject_cast<QLineEdit*>(w))
             continue;
         QString fault = textFault(w);
         if (fault.isEmpty() && hasText(w)) {
             // Laid out whole, but pushed past an edge of what holds it.
-            const QRect seen = visiblePart(w);
+            const QRect seen = s.visible.translated(-s.rect.topLeft());
             if (seen.width() + kSlackPx < w->width() || seen.height() + kSlackPx < w->height())
                 fault = QStringLiteral("cut off by its container: %1x%2 of %3x%4 visible")
                             .arg(seen.width())
@@ -445,134 +309,70 @@ QStringList cutTexts(const QWidget* root)
         }
         if (!fault.isEmpty())
             faults << describe(w) + QStringLiteral(": ") + fault;
+        const QString shown = shownText(w);
+        if (isElided(shown)) {
+            QString ignored;
+            const QString whole = wholeText(w, shown, &ignored);
+            if (!whole.isEmpty())
+                shortened[shown].insert(whole, w);
+        }
     }
-    return faults;
-}
-
-namespace {
-
-// What a walk of the accessibility tree down from `root` meets, as a screen
-// reader or a test driving the program from outside would find it.
-QSet<const QObject*> inAccessibilityTree(const QWidget* root)
-{
-    QSet<const QObject*> seen;
-    std::function<void(QAccessibleInterface*, int)> walk = [&](QAccessibleInterface* a, int depth) {
-        if (!a || depth > 60)
-            return;
-        if (const QObject* o = a->object())
-            seen.insert(o);
-        for (int i = 0; i < a->childCount(); ++i)
-            walk(a->child(i), depth + 1);
-    };
-    walk(QAccessible::queryAccessibleInterface(const_cast<QWidget*>(root)), 0);
-    return seen;
-}
-
-} // namespace
-
-QStringList unnamedControls(const QWidget* root)
-{
-    QStringList faults;
-    const QSet<const QObject*> reachable = inAccessibilityTree(root->window());
-    for (QWidget* w : shownWidgets(root)) {
-        if (!takesTab(w) || isInnerPart(w))
+    for (auto it = shortened.cbegin(); it != shortened.cend(); ++it) {
+        if (it.value().size() < 2)
             continue;
-        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(w);
-        const QString name = iface ? iface->text(QAccessible::Name).trimmed() : QString();
-        if (name.isEmpty())
-            faults << describe(w) + QStringLiteral(": no accessible name");
-        else if (!reachable.contains(w))
-            faults << describe(w) + QStringLiteral(": not in the accessibility tree");
+        QStringList wholes = it.value().keys();
+        wholes.sort();
+        faults << QStringLiteral("%1 texts shortened to read the same \"%2\": %3")
+                      .arg(wholes.size())
+                      .arg(shortText(it.key()), shortText(wholes.join(QStringLiteral(" | "))));
     }
     return faults;
 }
 
-QStringList unreachableByTab(QWidget* window)
+QStringList run(Check check, QWidget* window, const Setting& setting)
 {
-    QStringList faults;
-    QList<QWidget*> wanted;
-    for (QWidget* w : shownWidgets(window))
-        if (w->isEnabled() && isControl(w) && !isInnerPart(w))
-            wanted << w;
-    if (wanted.isEmpty())
-        return faults;
-
-    // The first Tab stop of the window, as Tab from nothing would find it.
-    QWidget* start = nullptr;
-    for (QWidget* w = window->nextInFocusChain(); w && w != window; w = w->nextInFocusChain()) {
-        if (w->window() == window && w->isVisible() && takesTab(w)) {
-            start = w;
-            break;
-        }
+    const Scene scene = takeScene(window);
+    switch (check) {
+    case Check::Text:
+        return textFaults(scene);
+    case Check::Painted:
+        return paintedFaults(scene);
+    case Check::Overlap:
+        return overlapFaults(scene);
+    case Check::Screen:
+        return screenFaults(scene, setting);
+    case Check::Contrast:
+        return contrastFaults(scene, setting);
+    case Check::Looks:
+        return looksFaults(scene);
+    case Check::Words:
+        return wordFaults(scene, setting);
+    case Check::Names:
+        return nameFaults(scene);
+    case Check::Tab:
+        return tabFaults(scene);
     }
-    if (!start)
-        return {QStringLiteral("no control takes the focus by Tab")};
-    start->setFocus(Qt::TabFocusReason);
-
-    QSet<QWidget*> reached;
-    QWidget* current = window->focusWidget();
-    int samePresses = 0;
-    for (int press = 0; press < kMaxTabPresses && current; ++press) {
-        reached.insert(current);
-        QTest::keyClick(current, Qt::Key_Tab);
-        QWidget* next = window->focusWidget();
-        if (next == current) {
-            // A table walks its cells first and a date field its parts; a
-            // text box that types the Tab keeps the keyboard for ever; a lone
-            // control is the whole round.
-            const bool walksCells = qobject_cast<QAbstractItemView*>(current)
-                || qobject_cast<QAbstractSpinBox*>(current) || qobject_cast<QAbstractSpinBox*>(current->parentWidget());
-            const bool typesTabs =
-                (qobject_cast<QPlainTextEdit*>(current) && !static_cast<QPlainTextEdit*>(current)->tabChangesFocus())
-                || (qobject_cast<QTextEdit*>(current) && !static_cast<QTextEdit*>(current)->tabChangesFocus());
-            if (typesTabs) {
-                faults << describe(current) + QStringLiteral(": Tab never leaves it");
-                break;
-            }
-            if (!walksCells)
-                break;
-            if (++samePresses >= kTrapPresses) {
-                faults << describe(current) + QStringLiteral(": Tab never leaves it");
-                break;
-            }
-            continue;
-        }
-        samePresses = 0;
-        if (qEnvironmentVariableIsSet("KVR_AUDIT_TRACE"))
-            qDebug().noquote() << "tab" << describe(current) << "->"
-                               << (next ? describe(next) : QStringLiteral("none"));
-        if (next == start)
-            break;
-        current = next;
-    }
-
-    for (QWidget* w : std::as_const(wanted)) {
-        // A control counts as reached when the focus landed on it or on the
-        // widget it hands its focus to. Buttons of an exclusive group are one
-        // stop: Tab lands on the chosen one and the arrow keys move on.
-        QWidget* proxy = w->focusProxy() ? w->focusProxy() : w;
-        bool ok = reached.contains(proxy) || reached.contains(w);
-        if (auto* button = qobject_cast<QAbstractButton*>(w);
-            !ok && button && button->group() && button->group()->exclusive()) {
-            for (QAbstractButton* other : button->group()->buttons())
-                ok = ok || reached.contains(other);
-        }
-        if (!ok)
-            faults << describe(w) + QStringLiteral(": Tab never reaches it");
-    }
-    return faults;
+    return {};
 }
 
-QStringList audit(QWidget* window, const QString& label)
+QStringList audit(QWidget* window, const QString& label, const Setting& setting)
 {
+    const Scene scene = takeScene(window);
     QStringList all;
-    const auto add = [&](const QString& kind, const QStringList& faults) {
+    const auto add = [&](const char* kind, const QStringList& faults) {
         for (const QString& f : faults)
-            all << QStringLiteral("%1 [%2] %3").arg(label, kind, f);
+            all << QStringLiteral("%1 [%2] %3").arg(label, QLatin1String(kind), f);
     };
-    add(QStringLiteral("text"), cutTexts(window));
-    add(QStringLiteral("name"), unnamedControls(window));
-    add(QStringLiteral("tab"), unreachableByTab(window));
+    add("text", textFaults(scene));
+    add("painted", paintedFaults(scene));
+    add("overlap", overlapFaults(scene));
+    add("screen", screenFaults(scene, setting));
+    add("contrast", contrastFaults(scene, setting));
+    add("looks", looksFaults(scene));
+    add("words", wordFaults(scene, setting));
+    add("name", nameFaults(scene));
+    // Last: the walk with Tab moves the focus.
+    add("tab", tabFaults(scene));
     return all;
 }
 

@@ -1,12 +1,37 @@
 #pragma once
 
-// Checks a shown window the way a new user meets it: every text of a label,
-// button, drop-down or field must fit its widget (or wrap, or be shortened
-// with "…" and carry the whole text in its tool tip), every control that
-// takes the keyboard focus must have a name a screen reader can say, and the
-// Tab key must reach every control a mouse can use. Each check returns one
-// line per fault, naming the widget; an empty list is a pass.
+// Checks a shown window the way a new user meets it, on the screen it was
+// opened on. Each check returns one line per fault, naming the widget; an
+// empty list is a pass. What the checks look for:
+//
+// - Text: every text of a label, button, drop-down or field fits its widget
+//   or wraps; a text shortened with "…" is shortened only when it does not fit
+//   the room it is given (a tool tip does not excuse one that would fit), can
+//   be read whole in its tool tip, and does not come to read like a
+//   neighbour's that says something else.
+// - Painted: what item views (lists, tables, trees), headers, video stages and
+//   other painted widgets draw is not cut by its cell, its view or its
+//   containers, is not shortened in a header or a tile, in a cell only when
+//   it does not fit, does not run into another painted text, and is not
+//   covered by a widget lying over it.
+// - Overlap: widgets laid side by side do not cover each other, nor do
+//   floating ones that both draw there.
+// - Screen: the window and every control lie within the screen's area.
+// - Contrast: text and what lies behind it contrast by 4.5:1 at least
+//   (disabled text aside, and the colour pairs the design prescribes).
+// - Looks: expandable tree rows show their arrow, no button carries a
+//   stock icon of the style, scroll bars of a window all wear its theme,
+//   an error stands under the field it is about, which is marked, and video
+//   keeps the proportions of a picture.
+// - Words: no library's own message shows.
+// - Names: every control that takes the keyboard focus has a name a screen
+//   reader can say and is met in the window's accessibility tree.
+// - Tab: the Tab key reaches every control a mouse can use, goes through them
+//   in reading order, and skips no control whose like neighbours it stops at.
 
+#include <QColor>
+#include <QList>
+#include <QRect>
 #include <QString>
 #include <QStringList>
 
@@ -14,29 +39,34 @@ class QWidget;
 
 namespace screenaudit {
 
+// A text colour on a background colour that the design prescribes although
+// the two contrast by less than 4.5:1: kept, and let pass.
+struct ColourPair {
+    QColor text;
+    QColor background;
+};
+
+struct Setting {
+    // The area windows must lie within, in screen coordinates; empty: the
+    // available area of the screen the window is on.
+    QRect screen;
+    // Messages of libraries (as their own error texts read) that the screens
+    // must put in plain words instead.
+    QStringList jargon;
+    QList<ColourPair> prescribed;
+};
+
+enum class Check { Text, Painted, Overlap, Screen, Contrast, Looks, Words, Names, Tab };
+
+// One check on `window` as it shows now. Tab moves the keyboard focus.
+QStringList run(Check check, QWidget* window, const Setting& setting = {});
+
+// Every check, each fault prefixed with `label` and the check's name.
+QStringList audit(QWidget* window, const QString& label, const Setting& setting = {});
+
 // A short, readable name of a widget for fault lines: its class, object
 // name and text.
 QString describe(const QWidget* w);
-
-// Texts of the visible labels, buttons, drop-downs, number and date fields
-// and empty fields' placeholders of `root`'s window that do not fit the room
-// their widget gives them, or that the widget's ancestors cut off.
-QStringList cutTexts(const QWidget* root);
-
-// Visible, enabled controls that take focus by Tab but have no accessible
-// name (their own text, a buddy label or a name given to them), or that a
-// walk of the window's accessibility tree never meets (a widget laid inside
-// an item view, whose accessible children are its cells).
-QStringList unnamedControls(const QWidget* root);
-
-// Visible, enabled controls a mouse can use (buttons, fields, drop-downs,
-// lists, sliders, tabs and anything with a pointing-hand cursor) that
-// pressing Tab over and over from the window's first control never reaches.
-// Moves the keyboard focus.
-QStringList unreachableByTab(QWidget* window);
-
-// All three checks at once, each fault prefixed with `label`.
-QStringList audit(QWidget* window, const QString& label);
 
 // Writes `root` as <dir>/<name>.png; false when it could not be written.
 bool screenshot(QWidget* root, const QString& dir, const QString& name);

@@ -688,6 +688,19 @@ private Q_SLOTS:
             shown += l.text + ' ';
         QVERIFY2(shown.contains(QStringLiteral("The RTSP port")), qPrintable(shown));
 
+        // A band lower than a headline line (a tile's name above, its
+        // "Try again" below) shows no message at all, rather than one over them.
+        lines = VideoStage::messageLayout(QSize(146, 79), headline, detail, font, &shortened, 36, 33);
+        QVERIFY(lines.isEmpty() && shortened);
+        // The loading ring keeps below what lies over the stage's top, its
+        // word below it, and goes where there is no room.
+        const QRect ring = VideoStage::spinnerPlace(QSize(146, 79), 36);
+        QVERIFY(ring.top() >= 36 && ring.bottom() < 79);
+        for (const auto& l : VideoStage::messageLayout(QSize(146, 120), "Loading", QString(), font, &shortened, 36))
+            QVERIFY(l.rect.top() > VideoStage::spinnerPlace(QSize(146, 120), 36).bottom());
+        QVERIFY(VideoStage::spinnerPlace(QSize(146, 79), 36, 45).isEmpty());
+        QCOMPARE(VideoStage::spinnerPlace(QSize(640, 360)), QRect(302, 142, 36, 36));
+
         QWidget tileWidget;
         tileWidget.resize(tile);
         auto* stage = new VideoStage(&tileWidget);
@@ -702,6 +715,97 @@ private Q_SLOTS:
         tileWidget.setToolTip(QStringLiteral("the tile's own"));
         stage->setMessage(headline, detail);
         QCOMPARE(tileWidget.toolTip(), QStringLiteral("the tile's own"));
+    }
+
+    // The message of a tile gives way to what the tile lays over its stage
+    // (its name above, "Try again" below): its detail goes first, then the
+    // headline takes its short form, and where even that does not fit whole
+    // none shows; what does not show is the tile's tool tip and is read by a
+    // screen reader. The fuller form comes back when there is room again.
+    void messagesGiveWayToWhatLiesOverThem()
+    {
+        QCOMPARE(VideoStage::shortHeadline("Can’t play this stream"), QString("Can’t play"));
+        QCOMPARE(VideoStage::shortHeadline("No video from this camera"), QString("No video"));
+        QCOMPARE(VideoStage::shortHeadline("Playback isn’t available"), QString("No playback"));
+        QCOMPARE(VideoStage::shortHeadline("End of recording"), QString("Ended"));
+        QCOMPARE(VideoStage::shortHeadline("Offline"), QString("Offline"));
+
+        const QString headline = QStringLiteral("Can’t play this stream");
+        const QString detail = QStringLiteral("The device's answer could not be played. Check the brand and the RTSP "
+                                              "port.");
+        QWidget tile;
+        tile.setFont(QFont(QStringLiteral("Inter")));
+        auto* stage = new VideoStage(&tile);
+        stage->setMinimumHeight(60);
+        stage->setAttribute(Qt::WA_TransparentForMouseEvents);
+        auto* name = new QWidget(&tile); // laid over the stage, as a tile's name badge
+        auto* retry = new QWidget(&tile);
+        const auto place = [&](QSize size) {
+            tile.resize(size);
+            stage->setGeometry(QRect(QPoint(0, 0), size));
+            name->setGeometry(10, 10, std::min(200, size.width() - 20), 22);
+            retry->setGeometry((size.width() - 90) / 2, size.height() - 38, 90, 30);
+            stage->fitMessage();
+        };
+        tile.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&tile));
+        const auto shown = [stage] { return stage->headlineText() + '|' + stage->detailText(); };
+        const auto clear = [&](const QString& at) {
+            for (const VideoStage::MessageLine& l : stage->messageLines()) {
+                const QRect r = l.rect.translated(stage->pos());
+                if (r.intersects(name->geometry()) || (retry->isVisible() && r.intersects(retry->geometry())))
+                    return at + ": '" + l.text + "' under what lies over the stage";
+            }
+            return QString();
+        };
+
+        place(QSize(640, 360));
+        stage->sayWithin(headline, detail);
+        QCOMPARE(shown(), headline + '|' + detail);
+        QVERIFY(!stage->messageShortened() && tile.toolTip().isEmpty());
+        QCOMPARE(stage->accessibleDescription(), headline + ": " + detail);
+
+        // A tile of a wall of sixteen in a small window: the headline alone.
+        place(QSize(222, 124));
+        QCOMPARE(shown(), headline + '|');
+        QVERIFY(!stage->messageShortened());
+        QCOMPARE(tile.toolTip(), headline + '\n' + detail);
+        QCOMPARE(stage->accessibleDescription(), headline + ": " + detail);
+        QCOMPARE(clear("222 px"), QString());
+
+        // Narrower, the headline on two lines.
+        place(QSize(150, 124));
+        QCOMPARE(shown(), headline + '|');
+        QCOMPARE(clear("150 x 124 px"), QString());
+        // Room for one line: the short headline, whole.
+        place(QSize(150, 100));
+        QCOMPARE(shown(), QString("Can’t play|"));
+        QVERIFY(!stage->messageShortened());
+        QCOMPARE(clear("150 x 100 px"), QString());
+        for (const VideoStage::MessageLine& l : stage->messageLines())
+            QVERIFY2(!l.text.contains(QChar(0x2026)), qPrintable(l.text));
+
+        // No band left between name and "Try again": nothing, read in the tip.
+        place(QSize(150, 84));
+        QVERIFY(stage->messageLines().isEmpty());
+        QVERIFY(stage->messageShortened());
+        QCOMPARE(tile.toolTip(), headline + '\n' + detail);
+
+        // "Try again" goes: room again for the headline.
+        retry->hide();
+        stage->fitMessage();
+        QVERIFY(!stage->messageLines().isEmpty());
+        QCOMPARE(clear("84 px without Try again"), QString());
+
+        // Back on a large tile the whole message shows, and a message said
+        // as it is (not giving way) keeps to the rule of shortening.
+        place(QSize(640, 360));
+        QCOMPARE(shown(), headline + '|' + detail);
+        QVERIFY(tile.toolTip().isEmpty());
+        place(QSize(150, 124));
+        stage->setMessage(headline, detail);
+        QCOMPARE(shown(), headline + '|' + detail);
+        QCOMPARE(stage->saidHeadline(), headline);
     }
 
     // What reaches the screen: the window system shows the view's own pixels

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QToolTip>
 
 using namespace VideoWall;
 using walltest::TestSource;
@@ -89,6 +90,9 @@ private Q_SLOTS:
         QVERIFY(std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->buddy() == dialog.search(); }));
         QVERIFY(!dialog.layoutCombo()->accessibleName().isEmpty()
                 && !dialog.qualityCombo()->accessibleName().isEmpty());
+        // Everything fits the smallest screen the program supports.
+        QVERIFY2(dialog.minimumSizeHint().height() <= 720 && dialog.minimumSizeHint().width() <= 1280,
+                 qPrintable(QString("%1x%2").arg(dialog.minimumSizeHint().width()).arg(dialog.minimumSizeHint().height())));
 
         // A click on the other display's box edits that one.
         dialog.map()->resize(560, 190);
@@ -194,6 +198,12 @@ private Q_SLOTS:
         QCOMPARE(preview->selectedCell(), 1);
         QTest::mouseClick(preview, Qt::LeftButton, {}, clear);
         QCOMPARE(preview->selectedCell(), 2);
+        // A filled cell names its camera whole in a tool tip, however small it is.
+        const QPoint nine = preview->cellRect(3).center().toPoint();
+        QHelpEvent help(QEvent::ToolTip, nine, preview->mapToGlobal(nine));
+        QCoreApplication::sendEvent(preview, &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY2(QToolTip::text().startsWith("4. ") && QToolTip::text().size() > 4, qPrintable(QToolTip::text()));
     }
 
     void runStateFollowsTheController()

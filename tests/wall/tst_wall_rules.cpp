@@ -14,6 +14,7 @@
 #include "wall/TileRetry.h"
 #include "wall/WallRules.h"
 
+#include <QFontMetrics>
 #include <QSignalSpy>
 
 using namespace VideoWall;
@@ -226,6 +227,37 @@ private Q_SLOTS:
     {
         QCOMPARE(QList<double>({aspectOf(QSize(1920, 1080)), aspectOf(QSize(1920, 0)), aspectOf(QSize(10, 1000))}),
                  QList<double>({1920.0 / 1080.0, 16.0 / 9.0, 16.0 / 9.0}));
+        // A cell's camera: whole when it fits; else the device and the title
+        // each on a line; on one line the device part gives way first.
+        QFont font("Sans");
+        font.setPixelSize(13);
+        const QFontMetrics m(font);
+        const QString text = "Reception and lobby recorder (32 channel)" + kDot + "Camera 12";
+        QCOMPARE(previewCellLines("Gate" + kDot + "Door", m, 400, 2), QStringList{"Gate" + kDot + "Door"});
+        const QStringList split = previewCellLines(text, m, 100, 2);
+        QVERIFY2(split.size() == 2 && split.at(0).startsWith("Recep") && split.at(1) == "Camera 12",
+                 qPrintable(split.join('|')));
+        const QStringList one = previewCellLines(text, m, 110, 1);
+        QVERIFY2(one.size() == 1 && one.first().endsWith(kDot + "Camera 12") && m.horizontalAdvance(one.first()) <= 110,
+                 qPrintable(one.join('|')));
+        // A cell too small for even that keeps the camera's name, shortened
+        // in its middle so that "Camera 12" and "Camera 13" stay apart.
+        const int tiny = m.horizontalAdvance("Camera 12") - 4;
+        const QStringList twelve = previewCellLines(text, m, tiny, 1);
+        const QStringList thirteen = previewCellLines(text.chopped(1) + "3", m, tiny, 1);
+        QVERIFY2(twelve.size() == 1 && twelve.first().endsWith("12") && twelve != thirteen,
+                 qPrintable(twelve.join('|') + " / " + thirteen.join('|')));
+        QVERIFY(previewCellLines(text, m, 100, 0).isEmpty());
+        QVERIFY(previewCellLines(text, m, 5 * m.averageCharWidth(), 1).isEmpty());
+        const QStringList words = previewCellLines("Loading bay north gate camera", m, 90, 2);
+        QVERIFY2(words.size() == 2 && words.at(0) == "Loading bay" && m.horizontalAdvance(words.at(1)) <= 90,
+                 qPrintable(words.join('|')));
+
+        // The set-up dialog opens at its own size where there is room, within
+        // the display's free area where there is not.
+        QCOMPARE(QList<QSize>({setupSize(QSize(1920, 1040)), setupSize(QSize(1280, 720)), setupSize(QSize(1366, 700)),
+                               setupSize(QSize())}),
+                 QList<QSize>({QSize(1180, 760), QSize(1180, 720), QSize(1180, 700), QSize(1180, 760)}));
 
         // "<device> · <title>", the title alone when the device says the same;
         // a later camera with the same id wins.

@@ -1,13 +1,15 @@
 // The pieces that keep texts readable as space runs out: the wrapping row,
-// the shortened label, the label that keeps its room and the fields sized to
-// their widest text.
+// the shortened label, the label that keeps its room, the fields sized to
+// their widest text, and camera titles that give up their device part first.
 #include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
 #include "tests/support/TestKit.h"
 
 #include <QDateEdit>
+#include <QFontMetrics>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSet>
 #include <QTimeEdit>
 
 namespace {
@@ -133,6 +135,46 @@ private Q_SLOTS:
         QCOMPARE(busy.sizeHint().width(), width);
         busy.setText(QString());
         QCOMPARE(busy.sizeHint().width(), width);
+    }
+
+    // A recorder's long name must not make all its tiles read alike: the
+    // device part gives way, the camera's own name stays.
+    void cameraTitlesKeepTheCameraName()
+    {
+        Theme::loadFonts();
+        QFont font("Inter");
+        font.setPixelSize(12);
+        font.setWeight(QFont::DemiBold);
+        const QFontMetrics m(font);
+        const QString device = "Reception and lobby recorder (32 channel), main building, B1";
+        QCOMPARE(fitCameraTitle("Gate · Camera 2", m, 400), QString("Gate · Camera 2"));
+        // The room a tile's badge has on walls of 36, 25, 16 and 9 to a page
+        // in the smallest window.
+        for (int width : {90, 124, 168, 250}) {
+            QSet<QString> read;
+            for (int c = 1; c <= 32; ++c) {
+                const QString camera = QString(" · Camera %1").arg(c);
+                const QString shown = fitCameraTitle(device + camera, m, width);
+                QVERIFY2(m.horizontalAdvance(shown) <= width && shown.endsWith(camera)
+                             && (shown.startsWith("R") || shown.startsWith(QChar(0x2026))),
+                         qPrintable(QString("%1 at %2 px").arg(shown).arg(width)));
+                read.insert(shown);
+            }
+            QCOMPARE(read.size(), 32);
+        }
+        // Where even the device's first letter has no room, "…" stands for
+        // it; a long camera name keeps its start behind it.
+        QCOMPARE(fitCameraTitle(device + " · Camera 30", m, m.horizontalAdvance("R… · Camera 30") - 1),
+                 QString(QChar(0x2026)) + " · Camera 30");
+        const QString gate = fitCameraTitle(device + " · Main entrance turnstiles, facing the street", m, 120);
+        QVERIFY2(gate.startsWith(QString(QChar(0x2026)) + " · Main entrance") && m.horizontalAdvance(gate) <= 120,
+                 qPrintable(gate));
+        // A site's name after "  ·  " is no device part: such a title is
+        // shortened at its end, as is a title of one part.
+        const int room = m.horizontalAdvance("Lobby camera  ·  Head Off");
+        QCOMPARE(fitCameraTitle("Lobby camera  ·  Head Office, Tower B", m, room),
+                 m.elidedText("Lobby camera  ·  Head Office, Tower B", Qt::ElideRight, room));
+        QCOMPARE(fitCameraTitle(device, m, 100), m.elidedText(device, Qt::ElideRight, 100));
     }
 };
 

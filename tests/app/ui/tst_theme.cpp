@@ -11,10 +11,12 @@
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QSet>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -300,6 +302,10 @@ private Q_SLOTS:
         QCOMPARE(shownAt(&box, signOut, QPoint(4, signOut->height() / 2)), Theme::kAccent);
         QCOMPARE(cancel->palette().color(QPalette::ButtonText), Theme::colour(Theme::Colour::Text));
         box.hide();
+        // No button of the program carries the style's stock icons, those
+        // of a box's standard buttons neither.
+        QMessageBox notice(QMessageBox::Information, "Presets", "Saved.", QMessageBox::Ok | QMessageBox::Cancel, &root);
+        QVERIFY(notice.button(QMessageBox::Ok)->icon().isNull() && notice.button(QMessageBox::Cancel)->icon().isNull());
 
         auto* spin = named(&root, "", new QSpinBox);
         spin->setValue(30);
@@ -311,9 +317,20 @@ private Q_SLOTS:
         tree->setHeaderHidden(true);
         auto* row = new QTreeWidgetItem(tree, {"Camera 1"});
         new QTreeWidgetItem(tree, {"Camera 2"});
+        auto* device = new QTreeWidgetItem(tree, {"Gate recorder"});
+        new QTreeWidgetItem(device, {"Camera 3"});
+        auto* closed = new QTreeWidgetItem(tree, {"Yard recorder"});
+        new QTreeWidgetItem(closed, {"Camera 4"});
+        device->setExpanded(true);
         row->setSelected(true);
+        tree->setMinimumHeight(200);
+        // A list that scrolls sideways, with a bar like the vertical ones.
+        auto* list = named(&root, "", new QListWidget);
+        list->addItem(QString(80, QChar('w')));
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         auto* heading = named(&root, "CardTitle", new QLabel("Server"));
-        root.resize(420, 420);
+        root.resize(420, 560);
         root.show();
         QVERIFY(QTest::qWaitForWindowExposed(&root));
         const QImage shot = root.grab().toImage();
@@ -341,12 +358,21 @@ private Q_SLOTS:
         const QPoint inRow = tree->viewport()->mapTo(tree, QPoint(selected.right() - 6, selected.center().y()));
         QVERIFY(blends(at(tree, inRow), Theme::kAccent, 0.16, Theme::kBackdrop));
         QCOMPARE(heading->font().weight(), QFont::DemiBold);
+        // Rows with rows under them show whether they are open or closed.
+        for (QTreeWidgetItem* parent : {device, closed}) {
+            const QRect item = tree->visualItemRect(parent);
+            const QPoint branch = tree->viewport()->mapTo(tree, QPoint(0, item.top()));
+            QVERIFY(anyNear(tree, QRect(branch, QSize(tree->indentation(), item.height())), Theme::kMuted));
+        }
+        QCOMPARE(list->horizontalScrollBar()->height(), list->verticalScrollBar()->width());
+        QCOMPARE(list->horizontalScrollBar()->height(), 10);
 
         // The server and sign-in icons are drawn in colours of the table.
         QSet<QString> known;
         for (const Theme::Token& t : Theme::tokens())
             known.insert(QColor::fromRgb(t.rgb).name());
-        for (const char* path : {":/theme/check.svg", ":/theme/chevron-down.svg", ":/theme/chevron-up.svg"}) {
+        for (const char* path :
+             {":/theme/check.svg", ":/theme/chevron-down.svg", ":/theme/chevron-right.svg", ":/theme/chevron-up.svg"}) {
             QFile file(QString::fromLatin1(path));
             QVERIFY2(file.open(QIODevice::ReadOnly), path);
             const QString svg = QString::fromUtf8(file.readAll());

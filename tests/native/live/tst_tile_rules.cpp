@@ -122,6 +122,39 @@ private Q_SLOTS:
         g = layoutOverlays(in);
         QCOMPARE(g.nameWidth, 40);
         QVERIFY(!g.snapshotPlaced);
+
+        // A tile of a full-HD wall of 36 (310 px): the camera's name takes
+        // what it needs, a recorder's long name gets the rest, shortened; no
+        // room for a few of its letters, and it goes.
+        in.tile = QSize(310, 174);
+        in.hovered = false;
+        in.nameTextWidth = 58;
+        in.deviceNameTextWidth = 319;
+        g = layoutOverlays(in);
+        QVERIFY(g.deviceNameShown);
+        QCOMPARE(g.nameWidth, 58);
+        QCOMPARE(g.deviceNameWidth, 310 - 40 - 20 - 58 - 7);
+        in.deviceNameTextWidth = 80; // short enough to show whole
+        QCOMPARE(layoutOverlays(in).deviceNameWidth, 80);
+        in.nameTextWidth = 230;
+        in.deviceNameTextWidth = 319;
+        g = layoutOverlays(in);
+        QVERIFY(!g.deviceNameShown);
+        QCOMPARE(g.nameWidth, 310 - 40 - 20);
+        in.hovered = true; // the buttons take the room
+        in.nameTextWidth = 58;
+        QCOMPARE(layoutOverlays(in).deviceNameWidth, 310 - 150 - 20 - 58 - 7);
+        in.nameTextWidth = 110;
+        QVERIFY(!layoutOverlays(in).deviceNameShown);
+
+        // The stream switch beside "Try again", or, where they would meet,
+        // "Try again" alone.
+        const QSize switchHint(78, 24);
+        const QSize retryHint(86, 30);
+        QVERIFY(!switchBesideRetry(QSize(150, 84), switchHint, retryHint));
+        QVERIFY(!switchBesideRetry(QSize(222, 124), switchHint, retryHint));
+        QVERIFY(switchBesideRetry(QSize(310, 174), switchHint, retryHint));
+        QVERIFY(switchBesideRetry(QSize(640, 360), switchHint, retryHint));
     }
 
     // Two cameras of the same name saved in the same second keep both files.

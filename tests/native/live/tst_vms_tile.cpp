@@ -271,6 +271,87 @@ private Q_SLOTS:
         NativeStore::instance().removeDevice(silent);
     }
 
+    // From the tiles of a full-HD wall of 36 down to those of a wall of 36
+    // in the smallest window, hovered or not: the message gives way to the
+    // name and the controls (its detail first, then its headline to a short
+    // one, then all of it, whole in the tile's tool tip), never the other way
+    // round; "Try again" never covers the stream switch, which a failed tile
+    // too small for both leaves out; and a long recorder name gives way to
+    // the camera's, so the cameras of one recorder never all read alike.
+    void smallTilesGiveWayToNamesAndControls()
+    {
+        const QString recorder = QStringLiteral("Reception and lobby recorder (32 channel), main building, B1");
+        const QString id = addDevice(deviceFor(recorder, QStringLiteral("DAHUA"), 1, 1, 12));
+        QWidget wall;
+        wall.setStyleSheet(NativeStyle::stylesheet());
+        auto* t = new VmsTile(id, 10, &wall);
+        wall.resize(700, 420);
+        wall.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wall));
+        const QString detail =
+            QStringLiteral("The device's answer could not be played. Check the brand and the RTSP port.");
+        const QString cant = QStringLiteral("Can\u2019t play this stream");
+        t->fail(detail);
+        QWidget* badge = t->findChild<QWidget*>(QStringLiteral("VBadge"));
+        QVERIFY(badge);
+        QStringList faults;
+        for (bool hovered : {false, true}) {
+            if (hovered) {
+                QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+                QApplication::sendEvent(t, &enter);
+            }
+            for (int w = 140; w <= 320; w += 6) {
+                const QString at = QStringLiteral("%1 px%2").arg(w).arg(hovered ? " hovered" : "");
+                t->setGeometry(0, 0, w, w * 9 / 16);
+                QCoreApplication::processEvents();
+                VideoStage* stage = t->stage();
+                const QList<VideoStage::MessageLine> lines = stage->messageLines();
+                for (const VideoStage::MessageLine& line : lines) {
+                    const QRect r = line.rect.translated(stage->pos());
+                    if (line.text.contains(QChar(0x2026)))
+                        faults << at + ": '" + line.text + "' shortened";
+                    if (r.intersects(badge->geometry()))
+                        faults << at + ": '" + line.text + "' over the name";
+                    if (t->retryButton()->isVisible() && r.intersects(t->retryButton()->geometry()))
+                        faults << at + ": '" + line.text + "' over Try again";
+                }
+                const bool whole = stage->headlineText() == cant && stage->detailText() == detail;
+                if (!whole && t->toolTip() != cant + '\n' + detail)
+                    faults << at + ": the message is not whole in the tool tip";
+                if (t->streamSwitch()->isVisible()
+                    && t->streamSwitch()->geometry().intersects(t->retryButton()->geometry()))
+                    faults << at + ": Try again over the stream switch";
+                if (!t->retryButton()->isVisible())
+                    faults << at + ": no Try again";
+                if (badge->geometry().right() >= t->width() - 8)
+                    faults << at + ": the name runs off the tile";
+                if (!hovered && t->nameLabel()->text() != t->name()) // (the buttons take its room)
+                    faults << at + ": the camera's name reads '" + t->nameLabel()->text() + "'";
+            }
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        // A tile of a full-HD wall of 36: the recorder's name, shortened,
+        // beside the camera's whole one; whole in its tool tip.
+        QEvent leave(QEvent::Leave);
+        QApplication::sendEvent(t, &leave);
+        t->setGeometry(0, 0, 310, 174);
+        QCoreApplication::processEvents();
+        QVERIFY(t->deviceLabel()->isVisible());
+        QCOMPARE(t->nameLabel()->text(), QStringLiteral("Camera 10"));
+        QVERIFY2(t->deviceLabel()->text().startsWith("Reception") && t->deviceLabel()->text().endsWith(QChar(0x2026)),
+                 qPrintable(t->deviceLabel()->text()));
+        QCOMPARE(t->deviceLabel()->toolTip(), recorder);
+        // A large tile says it all, and shows the switch beside Try again.
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+        QApplication::sendEvent(t, &enter);
+        t->setGeometry(0, 0, 640, 360);
+        QCoreApplication::processEvents();
+        QCOMPARE(t->stage()->headlineText() + '|' + t->stage()->detailText(), cant + '|' + detail);
+        QVERIFY(t->toolTip().isEmpty());
+        QVERIFY(t->streamSwitch()->isVisible() && t->retryButton()->isVisible());
+        NativeStore::instance().removeDevice(id);
+    }
+
     // Tab stops on a tile, which shows its controls as the pointer would,
     // walks through them and on to the next tile, which hides them again.
     void tabWalksThroughATilesControls()

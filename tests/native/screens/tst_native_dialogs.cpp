@@ -3,6 +3,7 @@
 // dialogs.
 
 #include "app/core/Settings.h"
+#include "app/ui/Theme.h"
 #include "native/screens/EventsDialog.h"
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeStyle.h"
@@ -15,12 +16,14 @@
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
+#include <QScopeGuard>
 #include <QSet>
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
+#include <QFontMetricsF>
 #include <QFile>
 #include <QInputDialog>
 #include <QJsonArray>
@@ -30,8 +33,10 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QStyleOptionComboBox>
 #include <QTableWidget>
 #include <QTimer>
 
@@ -76,6 +81,7 @@ private Q_SLOTS:
     void deviceFormAndSites();
     void settingsDialog();
     void reportExportAndFailedWriteKeepsOldFile();
+    void reportNamesALongDeviceWhole();
     void eventsDialog();
 };
 
@@ -328,6 +334,37 @@ void NativeDialogsTest::reportExportAndFailedWriteKeepsOldFile()
     QCOMPARE(r.savedPath(), path);
     const QByteArray bytes = readAll(path);
     QVERIFY(bytes.startsWith("\xEF\xBB\xBFsite,device") && bytes.contains("Gate"));
+}
+
+// Opened from the panel of a device with a long name, the dialog opens wide
+// enough for the device choice to show that name whole.
+void NativeDialogsTest::reportNamesALongDeviceWhole()
+{
+    const Native::Device d = up("Reception and lobby recorder (32 channel), main building, B1");
+    Bench bench({d});
+    // In the face the program uses, as it sets it at start.
+    Theme::loadFonts();
+    QFont inter(QStringLiteral("Inter"));
+    inter.setPixelSize(14);
+    const QFont before = QApplication::font();
+    QApplication::setFont(inter);
+    const auto restore = qScopeGuard([&before] { QApplication::setFont(before); });
+    QWidget window;
+    window.setStyleSheet(NativeStyle::stylesheet());
+    ReportDialog r(bench.context(), d.id, &window);
+    r.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&r));
+    QComboBox* devices = nullptr;
+    for (QComboBox* c : r.findChildren<QComboBox*>())
+        if (c != r.kindField())
+            devices = c;
+    QVERIFY(devices && devices->currentText() == d.name);
+    QStyleOptionComboBox opt;
+    opt.initFrom(devices);
+    const QRect field = devices->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, devices);
+    const qreal need = QFontMetricsF(devices->font()).horizontalAdvance(d.name);
+    QVERIFY2(field.width() >= need, qPrintable(QStringLiteral("needs %1 px, has %2").arg(need).arg(field.width())));
+    QVERIFY(r.width() > 500 && r.width() <= r.screen()->availableGeometry().width());
 }
 
 void NativeDialogsTest::eventsDialog()

@@ -8,6 +8,7 @@
 #include "tests/native/screens/ScreensKit.h"
 #include "tests/support/TestKit.h"
 
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -27,6 +28,7 @@ private Q_SLOTS:
     void flowPlacement();
     void frameAndSizing();
     void menuButtonArrow();
+    void hintTextsReadable();
 };
 
 void NativeStyleTest::sheetNamesOnlyTokens()
@@ -152,6 +154,52 @@ void NativeStyleTest::menuButtonArrow()
                             .arg(arrow.left())
                             .arg(arrow.right())
                             .arg(image.width())));
+}
+
+// The hint texts of fields read in the muted text colour of their screen,
+// at least 4.5:1, in the window and its dialogs; the style sheet alone draws
+// them at half the text's strength (#999999 on white, 2.9:1).
+void NativeStyleTest::hintTextsReadable()
+{
+    const auto darkest = [](QLineEdit* edit) {
+        const QImage image = edit->grab().toImage();
+        QColor dark = Qt::white;
+        for (int y = 4; y < image.height() - 4; ++y)
+            for (int x = 4; x < image.width() - 4; ++x)
+                if (image.pixelColor(x, y).lightness() < dark.lightness())
+                    dark = image.pixelColor(x, y);
+        return dark;
+    };
+    const auto near = [](QColor a, QColor b) {
+        return std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()) < 40;
+    };
+    screenskit::Bench bench;
+    NativeWindow w(bench.context());
+    w.resize(1280, 720);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QLineEdit* search = nullptr;
+    for (QLineEdit* e : w.findChildren<QLineEdit*>())
+        if (e->placeholderText() == QLatin1String("Search site, device or IP"))
+            search = e;
+    QVERIFY(search && search->text().isEmpty());
+    QVERIFY2(near(darkest(search), kMuted), qPrintable(darkest(search).name()));
+    QCOMPARE(search->palette().color(QPalette::PlaceholderText), kMuted);
+
+    // A dialog of the window; a repolish (an invalid mark) keeps the colour.
+    QDialog dialog(&w);
+    auto* field = new QLineEdit(&dialog);
+    field->setPlaceholderText(QStringLiteral("For example 3, 5, 8-10"));
+    field->resize(260, 36);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    field->setProperty("invalid", true);
+    repolish(field);
+    QVERIFY2(near(darkest(field), kMuted), qPrintable(darkest(field).name()));
+
+    // On the live wall's dark fields, the wall's muted colour.
+    QCOMPARE(hintColour(token("vField")), token("vMuted"));
+    QCOMPARE(hintColour(token("white")), kMuted);
 }
 
 KVR_TEST_MAIN(NativeStyleTest)

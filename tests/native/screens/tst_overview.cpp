@@ -12,6 +12,7 @@
 #include <QLayout>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QPushButton>
 #include <QSet>
 
@@ -76,6 +77,7 @@ private Q_SLOTS:
     void textAndSiteRules();
     void emptyAllClearAndNoSiteRow();
     void findingsCollapseAndExpand();
+    void tabReadsDownThePanes();
     void sitesBeyondTwelve();
     void stripSquaresTipsAndPaint();
     void cacheAgreesWithServices();
@@ -185,6 +187,35 @@ void OverviewTest::findingsCollapseAndExpand()
     o.showFindings(issues, {}, {}, false);
     QVERIFY(o.findingList()->itemAt(0)->widget() != row.data());
     QCOMPARE(listTexts(o.findingList()), QStringList{QStringLiteral("row:2 cameras offline, C1 · Depot")});
+}
+
+// Tab reads each pane down: "Show all" in the header of the findings, then
+// the findings' list and its rows, then the sites' list and its rows, never
+// back up from a list to the header above it.
+void OverviewTest::tabReadsDownThePanes()
+{
+    const Native::Site depot = site("Depot");
+    QList<Native::Device> many;
+    for (int i = 0; i < 8; ++i)
+        many << cameraDown(QStringLiteral("C%1").arg(i), depot.id);
+    Bench bench(many, {depot});
+    VigiloOverview o(bench.context());
+    QStringList order;
+    QWidget* w = o.showAllButton();
+    for (int i = 0; i < 200 && w; ++i, w = w->nextInFocusChain()) {
+        if (!o.isAncestorOf(w) || !(w->focusPolicy() & Qt::TabFocus))
+            continue;
+        if (qobject_cast<QScrollArea*>(w))
+            order << w->accessibleName();
+        else if (w == o.showAllButton())
+            order << QStringLiteral("show all");
+        else if (o.findingList()->parentWidget()->isAncestorOf(w))
+            order << QStringLiteral("finding");
+        else if (o.siteList()->parentWidget()->isAncestorOf(w))
+            order << QStringLiteral("site");
+    }
+    order.removeDuplicates();
+    QCOMPARE(order, (QStringList{"show all", "Needs attention", "finding", "Sites", "site"}));
 }
 
 void OverviewTest::sitesBeyondTwelve()

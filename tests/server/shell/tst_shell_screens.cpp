@@ -18,12 +18,17 @@
 #include "server/view/StagePages.h"
 #include "tests/server/shell/CatalogSamples.h"
 #include "tests/server/shell/ShellTestSupport.h"
+#include "tests/support/AuditPaint.h"
 #include "tests/video/Peers.h"
 #include "video/VideoStage.h"
 
 #include <QDir>
+#include <QJsonArray>
+#include <QJsonObject>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QTreeView>
 
@@ -143,6 +148,76 @@ private Q_SLOTS:
         pane->toggleSite("1");
         clickRow(pane, rowOf(pane->model(), "Camera 3", rowOf(pane->model(), "Recorder 2-1")));
         screenshot(&w, "catalogue-selection");
+    }
+
+    // Long lists in the smallest main window: the channel rows of recorders
+    // of 1 to 64 channels keep their height, one under the other, and the
+    // list scrolls to the last; presets with long names are shortened on
+    // their line, whole in their tool tip, and the list never scrolls sideways.
+    void longListsInTheSmallestWindow()
+    {
+        Rig rig;
+        rig.signIn();
+        ShellWindow w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCOMPARE(w.size(), QSize(1280, 720));
+        DevicePage* page = w.devicePage();
+        Site site{"s1", "Head Office", false, {}};
+        for (int channels : {1, 8, 24, 32, 64}) {
+            Device device{"d1", "s1", "Reception recorder", "SN1", "hikvision", true, true, {}, {}};
+            for (int c = 1; c <= channels; ++c)
+                device.channels.append({QString("c%1").arg(c), "d1", QString("Camera %1").arg(c), c, true, true, true});
+            page->showDevice(device, site, QString());
+            QList<QPushButton*> rows;
+            const auto shownRows = [&] {
+                rows.clear();
+                for (QPushButton* row : page->findChildren<QPushButton*>("ChannelRow"))
+                    if (row->isVisibleTo(page))
+                        rows << row;
+                return rows.size();
+            };
+            // Once the list has shown and laid out its rows.
+            QTRY_COMPARE(shownRows(), channels);
+            QTRY_VERIFY(page->channelList()->widget()->height() >= channels * 52);
+            std::sort(rows.begin(), rows.end(), [](QPushButton* a, QPushButton* b) { return a->y() < b->y(); });
+            for (qsizetype i = 0; i < rows.size(); ++i) {
+                QVERIFY2(rows.at(i)->height() >= 52, qPrintable(QString("%1 channels").arg(channels)));
+                if (i > 0)
+                    QVERIFY2(rows.at(i)->y() >= rows.at(i - 1)->geometry().bottom(),
+                             qPrintable(QString("%1 channels: row %2 over row %3").arg(channels).arg(i + 1).arg(i)));
+            }
+            QScrollArea* list = page->channelList();
+            list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+            QCoreApplication::processEvents();
+            const QRect last(rows.last()->mapTo(list->viewport(), QPoint(0, 0)), rows.last()->size());
+            QVERIFY2(list->viewport()->rect().contains(last), qPrintable(QString("%1 channels").arg(channels)));
+            if (channels == 32)
+                screenshot(&w, "device-32-channels-end");
+        }
+
+        const QString longName = "Night shift: every entrance, gate and loading bay, all sites";
+        rig.server.presets.append(QJsonObject{{"id", 2}, {"preset_name", longName}, {"cameras", QJsonArray{5000001}}});
+        PresetsDialog presets(AppContext::instance().api, AppContext::instance().user.organisationId, &w);
+        presets.show();
+        QTRY_COMPARE(presets.list()->count(), 2);
+        QListWidget* list = presets.list();
+        QCOMPARE(list->item(1)->toolTip(), longName);
+        QTRY_COMPARE(list->horizontalScrollBar()->maximum(), 0);
+        QVERIFY(!list->horizontalScrollBar()->isVisible());
+        const QRect item = list->visualItemRect(list->item(1));
+        QVERIFY(item.right() <= list->viewport()->width());
+        // What the list paints: the long name shortened within the list.
+        QStringList painted;
+        for (const screenaudit::PaintedText& t : screenaudit::recordPainting(list->viewport()).texts) {
+            QVERIFY2(t.rect.right() <= list->viewport()->width() + 1, qPrintable(t.text));
+            painted << t.text;
+        }
+        const auto shortened = std::find_if(painted.cbegin(), painted.cend(),
+                                            [](const QString& t) { return t.startsWith("Night shift"); });
+        QVERIFY(shortened != painted.cend() && shortened->endsWith(QChar(0x2026)));
+        QVERIFY2(painted.contains("1 camera"), qPrintable(painted.join(" | ")));
+        screenshot(&presets, "presets-long-name");
     }
 };
 

@@ -13,6 +13,7 @@
 #include "tests/server/shell/FakeViews.h"
 #include "tests/server/shell/ShellTestSupport.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
 #include <QComboBox>
 #include <QInputDialog>
@@ -481,6 +482,13 @@ private Q_SLOTS:
             Modal::respond([typed](QDialog& d) {
                 auto& ask = static_cast<QInputDialog&>(d);
                 if (!ask.comboBoxItems().contains("Entrances") || !ask.textValue().isEmpty())
+                    return 0;
+                // The field where the name is typed has a name a screen reader says.
+                auto* names = ask.findChild<QComboBox*>();
+                QAccessibleInterface* field = names && names->lineEdit()
+                    ? QAccessible::queryAccessibleInterface(names->lineEdit())
+                    : nullptr;
+                if (!field || field->text(QAccessible::Name) != QStringLiteral("Preset name"))
                     return 0;
                 ask.setTextValue(typed);
                 return int(QDialog::Accepted);

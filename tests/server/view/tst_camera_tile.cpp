@@ -4,6 +4,7 @@
 // server, slow retries after a failure, overlays by width, listening, the
 // stream switch and snapshots.
 
+#include "app/ui/Theme.h"
 #include "server/view/CameraTile.h"
 #include "server/view/PulseDot.h"
 #include "tests/server/view/ViewTestSupport.h"
@@ -249,6 +250,82 @@ private Q_SLOTS:
         QVERIFY(tile->isListening());
         hover(tile.get(), false);
         QCOMPARE(overlays(*tile), QString("Mute this camera"));
+        // A failed tile too narrow for both shows Retry, not the switch.
+        tile->showFailure("Connection refused", false);
+        hover(tile.get(), true);
+        QVERIFY(overlays(*tile).endsWith("Retry"));
+        tile->resize(640, 360);
+        QVERIFY2(overlays(*tile).endsWith("Retry, Main/Sub"), qPrintable(overlays(*tile)));
+    }
+
+    // Name and message never cover each other, from the tiles of a full-HD
+    // wall down to the smallest the program makes (36 to a page at 1280 x
+    // 720) and below: the message gives way, its detail first, then its
+    // headline to a short one, and on a tile too small for that it shows
+    // none but is read whole in the tile's tool tip.
+    void nameAndMessageNeverOverlap()
+    {
+        Theme::loadFonts();
+        QWidget wall;
+        wall.setStyleSheet(Theme::appStyle());
+        auto* tile = new CameraTile("c1", "Reception and lobby recorder (32 channel) · Camera 7", false, &wall,
+                                    &streams);
+        wall.resize(700, 420);
+        wall.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wall));
+        auto* badge = tile->findChild<QWidget*>("TileBadge");
+        QVERIFY(badge);
+        const QStringList states{"loading", "failed", "offline", "reconnecting"};
+        for (const QString& state : states) {
+            tile->stop();
+            if (state == "loading")
+                tile->start(); // the server does not answer
+            else if (state == "failed")
+                tile->showFailure("The recorder did not answer the server in time.", false);
+            else if (state == "offline")
+                tile->showFailure(QString(), true);
+            else
+                Q_EMIT tile->player()->reconnecting(2, 3, "The stream stopped");
+            for (int w = 96; w <= 640; w += 7) {
+                tile->setGeometry(0, 0, w, w * 9 / 16);
+                QCoreApplication::processEvents();
+                const QList<VideoStage::MessageLine> lines = tile->videoStage()->messageLines();
+                const QPoint at = tile->videoStage()->pos();
+                const QRect ring = tile->videoStage()->spinnerRect().translated(at);
+                QVERIFY2(state != "loading" || !ring.intersects(badge->geometry()),
+                         qPrintable(QString("loading at %1 px: the ring over the name").arg(w)));
+                for (const VideoStage::MessageLine& line : lines)
+                    QVERIFY2(!ring.intersects(line.rect.translated(at)),
+                             qPrintable(QString("%1 at %2 px: the ring over '%3'").arg(state).arg(w).arg(line.text)));
+                for (const VideoStage::MessageLine& line : lines) {
+                    const QRect r = line.rect.translated(at);
+                    QVERIFY2(!r.intersects(badge->geometry()),
+                             qPrintable(QString("%1 at %2 px: '%3' over the name").arg(state).arg(w).arg(line.text)));
+                    const QAbstractButton* retry = control(tile, "Retry");
+                    QVERIFY(!retry || !retry->isVisible() || !r.intersects(retry->geometry()));
+                    // Shortened: a line with "…" the message itself does not have.
+                    const bool shortened = line.text.contains(QChar(0x2026))
+                        && !(tile->videoStage()->headlineText() + ' ' + tile->videoStage()->detailText())
+                                .contains(line.text);
+                    QVERIFY2(!shortened || w < 140,
+                             qPrintable(QString("%1 at %2 px: '%3'").arg(state).arg(w).arg(line.text)));
+                }
+                // The whole message is at hand when none of it shows.
+                if (lines.isEmpty())
+                    QVERIFY2(!tile->toolTip().isEmpty(), qPrintable(QString("%1 at %2 px").arg(state).arg(w)));
+            }
+        }
+        // The smallest tile of a server wall still names its state.
+        tile->showFailure("Connection refused", false);
+        tile->setGeometry(0, 0, 146, 83);
+        QCoreApplication::processEvents();
+        QCOMPARE(tile->videoStage()->headlineText(), QString("Can’t play"));
+        QCOMPARE(tile->toolTip(), QString("Can’t play this stream\nConnection refused"));
+        tile->setGeometry(0, 0, 640, 360);
+        QCoreApplication::processEvents();
+        QCOMPARE(tile->videoStage()->headlineText() + '|' + tile->videoStage()->detailText(),
+                 QString("Can’t play this stream|Connection refused"));
+        QVERIFY(tile->toolTip().isEmpty());
     }
 
     // The keyboard reaches what the pointer brings up: Tab stops on a tile,

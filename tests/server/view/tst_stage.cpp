@@ -248,7 +248,7 @@ private Q_SLOTS:
         QCOMPARE(QString("%1-%2 ").arg(months[0][0].toInt()).arg(months[0][1].toInt())
                      + days[0][0].toDate().toString(Qt::ISODate),
                  QString("2024-5 2024-05-02"));
-        QCOMPARE(headline(), QString("Pick a day to start playback from 00:00"));
+        QCOMPARE(headline(), QString("Play from 00:00, or pick a time on the timeline"));
         click(stage.get(), "Next day"); // today: nothing
         QCOMPARE(plays.size(), 0);      // nor do the picker's own changes start anything
 

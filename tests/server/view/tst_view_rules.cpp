@@ -10,6 +10,7 @@
 #include "server/view/StageRules.h"
 #include "tests/support/TestKit.h"
 
+
 using kvr::video::PlayerFailure;
 using stage::Mode;
 
@@ -246,7 +247,19 @@ private Q_SLOTS:
         // Below 250 px the listen button takes the snapshot's place (the tile suite shows 249).
         QCOMPARE(QList<QPoint>({tile::overlayPlaces(250).listen, tile::overlayPlaces(250).snapshot}),
                  QList<QPoint>({QPoint(84, 8), QPoint(116, 8)}));
-        QVERIFY(tile::nameWidth(400, true) == 150 && tile::retryRect(300, 100) == QRect(102, 56, 96, 30));
+        QCOMPARE(tile::retryRect(300, 100), QRect(102, 62, 96, 30));
+        QCOMPARE(tile::retryRect(300, 300), QRect(102, 198, 96, 30));
+        // The switch keeps clear of Retry, or gives way to it.
+        QVERIFY(tile::switchBesideRetry(300, 80) && !tile::switchBesideRetry(260, 80));
+        // The name badge ends short of the right edge, or of the leftmost
+        // button along the top; the name has what the badge's chrome leaves.
+        const tile::Overlays all = tile::overlaysShown({400, true, false, true, false, false, false});
+        QCOMPARE(tile::nameRight(400, all), 400 - 166 - 6);
+        QCOMPARE(tile::nameRight(249, tile::overlaysShown({249, true, false, false, false, false, false})),
+                 249 - 70 - 6);
+        QCOMPARE(tile::nameRight(400, tile::Overlays()), 390);
+        QCOMPARE(tile::nameWidth(390), 390 - 10 - 36);
+        QCOMPARE(tile::nameWidth(40), 24);
     }
 
     void wallPagesAndLabels()

@@ -1,0 +1,72 @@
+#pragma once
+
+// What the screen audit shows the program: an organisation's catalogue and a
+// fleet of native devices as real ones are (recorders of 24 and 32 channels,
+// names of sixty characters, cameras down), the screen the run is on, the
+// words of libraries that must never reach a screen, and the colour pairs
+// the design prescribes below 4.5:1.
+
+#include "tests/support/ScreenAudit.h"
+
+#include <QList>
+#include <QSet>
+#include <QSize>
+#include <QStringList>
+#include <QTcpServer>
+
+#include <memory>
+
+class GridPage;
+class NativeWindow;
+class QWidget;
+namespace orgserver {
+class FakeOrgServer;
+}
+
+namespace auditdata {
+
+// The screen of this run, from KVR_AUDIT_SCREEN ("1280x720" when unset).
+QSize auditScreen();
+
+// FFmpeg's own error texts.
+QStringList libraryMessages();
+
+// Text and background colours the design prescribes that contrast by less
+// than 4.5:1. Each is kept as prescribed and reported in the resolving note.
+QList<screenaudit::ColourPair> prescribedColours();
+
+// Three sites of long names; the first holds recorders of 32 and 24 channels
+// and one that is down; some cameras are offline, some answer with an error,
+// a few answer slowly (their tiles are loading when looked at).
+void populateOrganisation(orgserver::FakeOrgServer& server);
+QSet<QString> slowCameras(const orgserver::FakeOrgServer& server);
+
+// The tiles of the wall's page have shown what they will show: pictures
+// aside, each has failed, is offline, or waits for a slow answer.
+bool wallSettled(GridPage* wall, const QSet<QString>& slow);
+// One loading tile receives a picture, one failed tile reconnects.
+void showPictures(GridPage* wall, const QSet<QString>& slow);
+
+// The native inventory: fifty devices over six sites, the first a recorder
+// of 32 channels with a long name, every one at a loopback address where
+// nothing answers, but for one whose RTSP port answers in gibberish.
+class AuditFleet {
+public:
+    AuditFleet();
+    ~AuditFleet();
+    bool build();
+    // A round of checks comes in: some devices down a moment ago answer now,
+    // so the page rebuilds its summaries.
+    void checksArrive();
+    // The live wall: 36 cameras, or four.
+    void showAllCameras(NativeWindow& window);
+    void showFourCameras(NativeWindow& window);
+
+    QStringList ids;
+
+private:
+    QStringList m_wall;
+    std::unique_ptr<QTcpServer> m_gibberish;
+};
+
+} // namespace auditdata

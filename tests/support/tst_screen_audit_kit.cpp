@@ -1,0 +1,508 @@
+// The screen audit finds each kind of fault it is for, and passes what is
+// sound: for every check a small window with the fault, and the same window
+// mended.
+
+#include "tests/support/AuditPaint.h"
+#include "tests/support/ScreenAudit.h"
+#include "tests/support/TestKit.h"
+
+#include "app/ui/Fitting.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QStyledItemDelegate>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <functional>
+
+using screenaudit::Check;
+
+// Stands for the program's picture widget, which the audit knows by its
+// class name: its messages are written to fit.
+class VideoStage : public QWidget {
+    Q_OBJECT
+public:
+    QString line;
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), Qt::black);
+        p.setPen(Qt::white);
+        p.drawText(rect(), Qt::AlignCenter, line);
+    }
+};
+
+namespace {
+
+// A widget that paints what it is told: texts at places, and boxes.
+class Painted : public QWidget {
+public:
+    struct Text {
+        QRect rect;
+        QString text;
+    };
+    QList<Text> texts;
+    QList<QRect> boxes;
+    QColor pen = Qt::white;
+    QColor ground = Qt::black;
+    bool clipped = false;
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.fillRect(rect(), ground);
+        for (const QRect& b : boxes)
+            p.fillRect(b, Qt::gray);
+        p.setPen(pen);
+        for (const Text& t : texts) {
+            if (clipped)
+                p.setClipRect(t.rect);
+            p.drawText(t.rect.topLeft() + QPoint(0, p.fontMetrics().ascent()), t.text);
+            p.setClipping(false);
+        }
+    }
+};
+
+// Shortens every item as if its cell were 40 pixels wide.
+class NarrowDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        option->text = option->fontMetrics.elidedText(option->text, Qt::ElideRight, 40);
+    }
+};
+
+bool has(const QStringList& faults, const QString& what)
+{
+    return std::any_of(faults.cbegin(), faults.cend(), [&](const QString& f) { return f.contains(what); });
+}
+
+void show(QWidget& w)
+{
+    w.show();
+    if (!QTest::qWaitForWindowExposed(&w))
+        qFatal("window not shown");
+    QTest::qWait(50);
+}
+
+} // namespace
+
+class TestScreenAuditKit : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(14);
+        QApplication::setFont(font);
+    }
+
+    // Texts of labels, buttons and fields: squeezed, shortened without a
+    // tip, pushed off their container; shortened though they fit; shortened
+    // so that different texts read alike. A tipped text that does not fit,
+    // and one that wraps, pass.
+    void textsThatDoNotShowWhole()
+    {
+        QWidget window;
+        window.setWindowTitle(QStringLiteral("Audit"));
+        auto* column = new QVBoxLayout(&window);
+        auto* squeezed = new QLabel(QStringLiteral("A label far too long for its room"));
+        squeezed->setFixedWidth(60);
+        auto* wrapped = new QLabel(QStringLiteral("A label long enough to wrap onto a second line here"));
+        wrapped->setWordWrap(true);
+        wrapped->setFixedWidth(120);
+        wrapped->setMinimumHeight(wrapped->heightForWidth(120));
+        auto* tipped = new QLabel(QStringLiteral("Head…"));
+        tipped->setToolTip(QStringLiteral("Head office and the main gate"));
+        tipped->setFixedWidth(tipped->fontMetrics().horizontalAdvance(tipped->text()) + 4);
+        auto* untipped = new QLabel(QStringLiteral("Ware…"));
+        auto* roomy = new QLabel(QStringLiteral("Yard…"));
+        roomy->setToolTip(QStringLiteral("Yard"));
+        auto* narrow = new QPushButton(QStringLiteral("Save as preset"));
+        narrow->setFixedWidth(40);
+        auto* first = new ElidedLabel(QStringLiteral("Reception recorder · Camera 1"));
+        auto* second = new ElidedLabel(QStringLiteral("Reception recorder · Camera 2"));
+        for (ElidedLabel* l : {first, second})
+            l->setFixedWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("Reception recorder")));
+        for (QWidget* w : std::initializer_list<QWidget*>{squeezed, wrapped, tipped, untipped, roomy, narrow, first,
+                                                          second})
+            column->addWidget(w);
+        auto* strip = new QWidget;
+        strip->setFixedSize(50, 20);
+        auto* pushedOff = new QLabel(QStringLiteral("Off"), strip);
+        pushedOff->move(40, 0);
+        column->addWidget(strip);
+        show(window);
+
+        const QStringList texts = screenaudit::run(Check::Text, &window);
+        QVERIFY2(has(texts, "far too long") && has(texts, "\"Ware…\": shortened with \"…\" but has no tool tip")
+                     && has(texts, "\"Save as preset\"") && has(texts, "\"Off\": cut off")
+                     && has(texts, "\"Yard…\": shortened though its whole text fits")
+                     && has(texts, "2 texts shortened to read the same"),
+                 qPrintable(texts.join('\n')));
+        QVERIFY2(!has(texts, "wrap onto") && !has(texts, "Head"), qPrintable(texts.join('\n')));
+        QCOMPARE(texts.size(), 6);
+    }
+
+    // What item views paint: a line cut without "…", an item shortened
+    // though it fits, items shortened to read alike, a shortened heading.
+    void itemViewTexts()
+    {
+        QWidget window;
+        auto* column = new QVBoxLayout(&window);
+        auto* list = new QListWidget;
+        list->setFixedWidth(200);
+        list->addItem(QStringLiteral("Night shift: every entrance, gate and loading bay\n24 cameras"));
+        auto* table = new QTableWidget(2, 1);
+        table->setFixedWidth(220);
+        table->setHorizontalHeaderLabels({QStringLiteral("A heading much wider than its column")});
+        // A heading the program shortens itself.
+        auto* shortening = new QTableWidget(1, 1);
+        shortening->setFixedWidth(220);
+        shortening->setHorizontalHeaderLabels({QStringLiteral("Last") + QChar(0x2026)});
+        table->setItem(0, 0, new QTableWidgetItem(QStringLiteral("Reception recorder · Camera 1")));
+        table->setItem(1, 0, new QTableWidgetItem(QStringLiteral("Reception recorder · Camera 2")));
+        column->addWidget(list);
+        column->addWidget(table);
+        column->addWidget(shortening);
+        show(window);
+        QStringList faults = screenaudit::run(Check::Painted, &window);
+        QVERIFY2(has(faults, "\"Night shift: every entrance, gate and loading bay\" is cut")
+                     && has(faults, "2 items shortened to read the same")
+                     && has(faults, "\"A heading much wider than its column\" is cut")
+                     && has(faults, "the heading is shortened"),
+                 qPrintable(faults.join('\n')));
+
+        // Mended: the list's lines shortened to fit, the column wide enough.
+        list->clear();
+        list->addItem(list->fontMetrics().elidedText(QStringLiteral("Night shift: every entrance, gate and loading bay"),
+                                                     Qt::ElideRight, 150)
+                      + QStringLiteral("\n24 cameras"));
+        table->setFixedWidth(600);
+        table->setColumnWidth(0, 560);
+        shortening->setHorizontalHeaderLabels({QStringLiteral("Last seen")});
+        QTest::qWait(50);
+        faults = screenaudit::run(Check::Painted, &window);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+
+        // An item shortened though its cell would hold it whole (measured
+        // with too little room).
+        QListWidget tight;
+        tight.setItemDelegate(new NarrowDelegate(&tight));
+        tight.resize(300, 120);
+        tight.addItem(QStringLiteral("Gate house camera"));
+        show(tight);
+        faults = screenaudit::run(Check::Painted, &tight);
+        QVERIFY2(has(faults, "is shortened though its whole text fits"), qPrintable(faults.join('\n')));
+    }
+
+    // What other widgets paint: a message shortened, a text cut by its
+    // clip, two texts running into each other, a text with a widget over it,
+    // names shortened to read alike; and the words of a library.
+    void paintedTextsAndWords()
+    {
+        QWidget window;
+        window.resize(500, 300);
+        auto* stage = new VideoStage(&window);
+        stage->setGeometry(0, 0, 200, 100);
+        stage->line = QStringLiteral("Can’t play this str") + QChar(0x2026);
+        auto* canvas = new Painted(&window);
+        canvas->setGeometry(220, 0, 260, 200);
+        canvas->clipped = true;
+        canvas->texts = {{QRect(10, 10, 30, 20), QStringLiteral("Cut by its clip")},
+                         {QRect(10, 60, 200, 20), QStringLiteral("First")},
+                         {QRect(20, 62, 200, 20), QStringLiteral("Second")},
+                         {QRect(10, 100, 200, 20), QStringLiteral("Under a badge")},
+                         {QRect(10, 140, 120, 20), QStringLiteral("Cam") + QChar(0x2026)},
+                         {QRect(130, 140, 120, 20), QStringLiteral("Cam") + QChar(0x2026)},
+                         {QRect(10, 170, 240, 20), QStringLiteral("Invalid data found when processing input")}};
+        auto* badge = new QLabel(&window);
+        badge->setAutoFillBackground(true);
+        badge->setGeometry(220 + 10, 100, 40, 20);
+        show(window);
+
+        screenaudit::Setting setting;
+        setting.jargon = {QStringLiteral("Invalid data found when processing input")};
+        const QStringList painted = screenaudit::run(Check::Painted, &window, setting);
+        QVERIFY2(has(painted, "\"Can’t play this str…\" is shortened") && has(painted, "\"Cut by its clip\" is cut")
+                     && has(painted, "\"First\" runs into \"Second\"") && has(painted, "lies over \"Under a badge\"")
+                     && has(painted, "2 texts shortened to read the same \"Cam…\""),
+                 qPrintable(painted.join('\n')));
+        QVERIFY(has(screenaudit::run(Check::Words, &window, setting), "shows a library's own words"));
+
+        // Mended.
+        stage->line = QStringLiteral("Can’t play");
+        canvas->texts = {{QRect(10, 10, 200, 20), QStringLiteral("Whole")},
+                         {QRect(10, 140, 120, 20), QStringLiteral("Cam") + QChar(0x2026) + QStringLiteral("12")},
+                         {QRect(130, 140, 120, 20), QStringLiteral("Cam") + QChar(0x2026) + QStringLiteral("13")}};
+        badge->hide();
+        canvas->update();
+        stage->update();
+        QVERIFY2(screenaudit::run(Check::Painted, &window, setting).isEmpty(),
+                 qPrintable(screenaudit::run(Check::Painted, &window, setting).join('\n')));
+        QVERIFY(screenaudit::run(Check::Words, &window, setting).isEmpty());
+    }
+
+    // Widgets laid out side by side cover each other when the room is less
+    // than they need; two overlays that both draw in one place.
+    void widgetsOverEachOther()
+    {
+        QWidget window;
+        window.resize(300, 400);
+        auto* host = new QWidget(&window);
+        host->setGeometry(0, 0, 300, 120);
+        auto* rows = new QVBoxLayout(host);
+        for (int i = 0; i < 4; ++i) {
+            auto* row = new QPushButton(QStringLiteral("Camera %1").arg(i + 1));
+            row->setMinimumHeight(52);
+            rows->addWidget(row);
+        }
+        auto* left = new QLabel(QStringLiteral("Badge"), &window);
+        left->setAutoFillBackground(true);
+        left->setGeometry(10, 300, 80, 20);
+        auto* right = new QLabel(QStringLiteral("Retry"), &window);
+        right->setAutoFillBackground(true);
+        right->setGeometry(60, 305, 80, 20);
+        show(window);
+        QStringList faults = screenaudit::run(Check::Overlap, &window);
+        QVERIFY2(has(faults, "pairs of widgets laid out side by side overlap") && has(faults, "lie over each other"),
+                 qPrintable(faults.join('\n')));
+        host->setFixedHeight(260);
+        window.resize(300, 420);
+        right->move(100, 305);
+        QTest::qWait(50);
+        faults = screenaudit::run(Check::Overlap, &window);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // A window larger than the screen's area, and its controls past it.
+    void outsideTheScreen()
+    {
+        QWidget window;
+        auto* column = new QVBoxLayout(&window);
+        column->addStretch();
+        auto* start = new QPushButton(QStringLiteral("Start wall"));
+        column->addWidget(start);
+        window.setGeometry(0, 0, 400, 300);
+        show(window);
+        screenaudit::Setting small;
+        small.screen = QRect(window.geometry().topLeft(), QSize(400, 200));
+        const QStringList faults = screenaudit::run(Check::Screen, &window, small);
+        QVERIFY2(has(faults, "does not lie within the screen's area")
+                     && has(faults, "\"Start wall\" lies wholly outside the screen"),
+                 qPrintable(faults.join('\n')));
+        screenaudit::Setting big;
+        big.screen = window.frameGeometry().adjusted(-10, -10, 10, 10);
+        QVERIFY(screenaudit::run(Check::Screen, &window, big).isEmpty());
+    }
+
+    // Text and what lies behind it under 4.5:1, but for disabled text and
+    // colour pairs the design prescribes.
+    void contrast()
+    {
+        QWidget window;
+        window.setStyleSheet(QStringLiteral("QWidget { background: #ffffff; } QLabel#Pale { color: #999999; }"));
+        auto* column = new QVBoxLayout(&window);
+        auto* pale = new QLabel(QStringLiteral("Pale hint"));
+        pale->setObjectName(QStringLiteral("Pale"));
+        auto* dark = new QLabel(QStringLiteral("Dark text"));
+        column->addWidget(pale);
+        column->addWidget(dark);
+        show(window);
+        QStringList faults = screenaudit::run(Check::Contrast, &window);
+        QVERIFY2(faults.size() == 1 && has(faults, "\"Pale hint\" contrasts 2.85:1 (#999999 on #ffffff)"),
+                 qPrintable(faults.join('\n')));
+        screenaudit::Setting prescribed;
+        prescribed.prescribed = {{QColor("#999999"), QColor("#ffffff")}};
+        QVERIFY(screenaudit::run(Check::Contrast, &window, prescribed).isEmpty());
+        pale->setEnabled(false);
+        QVERIFY(screenaudit::run(Check::Contrast, &window).isEmpty());
+    }
+
+    // Looks: rows that expand without an arrow, a stock icon, a horizontal
+    // scroll bar unlike the vertical ones, an error under the wrong field,
+    // a stretched picture, a menu arrow squeezed into a corner.
+    void looks()
+    {
+        QWidget window;
+        window.setStyleSheet(QStringLiteral(
+            "QTreeWidget::branch { background: transparent; }"
+            "QScrollBar:vertical { width: 10px; }"
+            "QLineEdit[invalid=\"true\"] { border: 1px solid red; }"
+            "QPushButton { min-height: 36px; padding: 0 16px; border: 1px solid #888888; border-radius: 8px; }"));
+        auto* column = new QVBoxLayout(&window);
+        auto* tree = new QTreeWidget;
+        tree->setHeaderHidden(true);
+        auto* site = new QTreeWidgetItem(tree, {QStringLiteral("Head office")});
+        new QTreeWidgetItem(site, {QStringLiteral("Gate")});
+        site->setExpanded(true);
+        auto* ok = new QPushButton(QStringLiteral("OK"));
+        ok->setIcon(ok->style()->standardIcon(QStyle::SP_DialogOkButton));
+        auto* list = new QListWidget;
+        list->addItem(QString(120, QChar('w')));
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        auto* form = new QWidget;
+        auto* fields = new QVBoxLayout(form);
+        auto* address = new QLineEdit;
+        auto* notes = new QLineEdit;
+        auto* error = new QLabel(QStringLiteral("Enter the device's address."));
+        error->setObjectName(QStringLiteral("NError"));
+        fields->addWidget(address);
+        fields->addWidget(notes);
+        fields->addWidget(error);
+        auto* picture = new VideoStage;
+        picture->setFixedSize(60, 240);
+        auto* import = new QPushButton(QStringLiteral("Import CSV"));
+        auto* menu = new QMenu(import);
+        menu->addAction(QStringLiteral("Import devices from CSV…"));
+        import->setMenu(menu);
+        for (QWidget* w : std::initializer_list<QWidget*>{tree, ok, list, form, picture, import})
+            column->addWidget(w);
+        show(window);
+        const QStringList faults = screenaudit::run(Check::Looks, &window);
+        QVERIFY2(has(faults, "expandable rows show no expand arrow")
+                     && has(faults, "\"OK\" carries the style's stock icon")
+                     && has(faults, "a horizontal scroll bar of QListWidget")
+                     && has(faults, "the error stands under QLineEdit, which is not marked")
+                     && has(faults, "out of a picture's proportions")
+                     && has(faults, "\"Import CSV\": the menu arrow is squeezed into the corner"),
+                 qPrintable(faults.join('\n')));
+
+        // Mended.
+        window.setStyleSheet(QStringLiteral(
+            "QScrollBar:vertical { width: 10px; } QScrollBar:horizontal { height: 10px; }"
+            "QLineEdit[invalid=\"true\"] { border: 1px solid red; }"
+            "QPushButton { min-height: 36px; padding: 0 28px 0 16px; border: 1px solid #888888; border-radius: 8px; }"
+            "QPushButton::menu-indicator { subcontrol-origin: padding; subcontrol-position: right center; right: 10px; }"));
+        ok->setIcon(QIcon());
+        fields->insertWidget(1, error); // under the address field
+        address->setProperty("invalid", true);
+        picture->setFixedSize(240, 135);
+        QTest::qWait(50);
+        const QStringList mended = screenaudit::run(Check::Looks, &window);
+        QVERIFY2(mended.isEmpty(), qPrintable(mended.join('\n')));
+    }
+
+    // Names for a screen reader: a control without one; a field inside an
+    // editable drop-down; a control the accessibility tree never meets (a
+    // button laid inside an item view, whose accessible children are cells).
+    void names()
+    {
+        QWidget window;
+        auto* column = new QVBoxLayout(&window);
+        auto* unnamed = new QPushButton;
+        unnamed->setIcon(QIcon(QPixmap(16, 16)));
+        auto* choice = new QComboBox;
+        choice->setEditable(true);
+        choice->setAccessibleName(QStringLiteral("Preset"));
+        auto* list = new QListWidget;
+        list->setAccessibleName(QStringLiteral("Cameras"));
+        list->addItems({QStringLiteral("Gate"), QStringLiteral("Yard")});
+        auto* inside = new QPushButton(QStringLiteral("Play"), list->viewport());
+        column->addWidget(unnamed);
+        column->addWidget(choice);
+        column->addWidget(list);
+        show(window);
+        inside->show();
+        QStringList faults = screenaudit::run(Check::Names, &window);
+        QVERIFY2(faults.size() == 3 && has(faults, "QPushButton: no accessible name")
+                     && has(faults, "its text field has no accessible name")
+                     && has(faults, "\"Play\": not in the accessibility tree"),
+                 qPrintable(faults.join('\n')));
+        unnamed->setAccessibleName(QStringLiteral("Snapshot"));
+        choice->lineEdit()->setAccessibleName(QStringLiteral("Preset"));
+        inside->setParent(&window);
+        column->addWidget(inside);
+        QTest::qWait(50);
+        faults = screenaudit::run(Check::Names, &window);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // The Tab key: a control it never reaches, a text box that keeps it, a
+    // control it passes by while it stops at its like neighbours, and a walk
+    // that goes back up the page.
+    void tabWalk()
+    {
+        QWidget window;
+        auto* column = new QVBoxLayout(&window);
+        auto* mouseOnly = new QPushButton(QStringLiteral("Play all"));
+        mouseOnly->setFocusPolicy(Qt::NoFocus);
+        auto* notes = new QPlainTextEdit;
+        notes->setAccessibleName(QStringLiteral("Notes"));
+        auto* cards = new QWidget;
+        auto* row = new QHBoxLayout(cards);
+        QList<QFrame*> card;
+        for (int i = 0; i < 3; ++i) {
+            card << new QFrame;
+            card.last()->setObjectName(QStringLiteral("Card"));
+            card.last()->setFocusPolicy(i == 2 ? Qt::NoFocus : Qt::StrongFocus);
+            card.last()->setMinimumSize(40, 30);
+            row->addWidget(card.last());
+        }
+        auto* above = new QPushButton(QStringLiteral("Above"));
+        auto* below = new QPushButton(QStringLiteral("Below"));
+        for (QWidget* w : std::initializer_list<QWidget*>{mouseOnly, notes, cards, above, below})
+            column->addWidget(w);
+        // Read down, Tab goes up: "Below", then "Above".
+        QWidget::setTabOrder(below, above);
+        show(window);
+        QStringList faults = screenaudit::run(Check::Tab, &window);
+        QVERIFY2(has(faults, "\"Play all\": Tab never reaches it") && has(faults, "\"Notes\": Tab never leaves it")
+                     && has(faults, "QFrame#Card: Tab passes it by, though it stops at its like neighbours"),
+                 qPrintable(faults.join('\n')));
+        notes->setTabChangesFocus(true);
+        mouseOnly->setFocusPolicy(Qt::StrongFocus);
+        card.last()->setFocusPolicy(Qt::StrongFocus);
+        faults = screenaudit::run(Check::Tab, &window);
+        QVERIFY2(has(faults, "Tab goes back up from QPushButton \"Below\" to QPushButton \"Above\""),
+                 qPrintable(faults.join('\n')));
+        QWidget::setTabOrder(above, below);
+        faults = screenaudit::run(Check::Tab, &window);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // What the recorder reads of a painting: texts with their place, colour
+    // and clip, and the marks of all else.
+    void recordingAPainting()
+    {
+        Painted canvas;
+        canvas.resize(100, 60);
+        canvas.pen = QColor(10, 20, 30);
+        canvas.clipped = true;
+        canvas.texts = {{QRect(5, 5, 20, 20), QStringLiteral("Gate")}};
+        canvas.boxes = {QRect(40, 30, 10, 10)};
+        const screenaudit::Painting p = screenaudit::recordPainting(&canvas);
+        QCOMPARE(p.texts.size(), 1);
+        QCOMPARE(p.texts.first().text, QStringLiteral("Gate"));
+        QCOMPARE(p.texts.first().colour, QColor(10, 20, 30));
+        QCOMPARE(p.texts.first().clip, QRectF(5, 5, 20, 20));
+        QVERIFY(qAbs(p.texts.first().rect.left() - 5) < 1 && p.texts.first().rect.width() > 20);
+        QVERIFY(p.ink.contains(QRectF(40, 30, 10, 10)) && p.ink.contains(QRectF(0, 0, 100, 60)));
+    }
+};
+
+KVR_TEST_MAIN(TestScreenAuditKit)
+#include "tst_screen_audit_kit.moc"
