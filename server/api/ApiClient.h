@@ -248,8 +248,10 @@ private:
                                  const QJsonObject& answer, int status, const QString& error);
     void catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int site);
 
-    void startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
-                     const QString& owner);
+    // Asks for the camera's stream; `query` carries the camera id among the
+    // server's own parameters.
+    void startStream(const QString& path, const QString& cameraId, const QUrlQuery& query, bool live,
+                     StreamCallback callback, const QString& owner);
     void streamAnswered(bool live, const QString& cameraId, const QString& key, const RequestTicket& start,
                         StreamCallback callback, const JsonReply& reply);
     void routeStream(bool live, const QString& key, const RequestTicket& start, StreamCallback callback,
