@@ -81,6 +81,8 @@ public:
     void setSpaSecret(const QString& secret);
     QString accessToken() const { return m_accessToken; }
     void setAccessToken(const QString& token);
+    // The token as it is now, for the server's host (fully decoded) only.
+    StreamAccess streamAccess() const;
     QString refreshToken() const { return m_refreshToken; }
     void setRefreshToken(const QString& token);
     // Why the session ended, for the expired-session message.

@@ -169,6 +169,14 @@ struct StreamInfo {
     }
 };
 
+// What a player needs to open the server's own streams (HLS, recordings,
+// cloud segments): the session's access token, and the one host it may be
+// sent to, the server's, never a relay's or another host's.
+struct StreamAccess {
+    QString token;
+    QString host;
+};
+
 // A cloud-archive playback request.
 struct CloudPlayRequest {
     QString cameraId;

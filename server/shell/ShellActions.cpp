@@ -158,19 +158,19 @@ void ShellWindow::openDevicePlayback()
     fadeTo(StagePageIndex);
 }
 
-void ShellWindow::deviceMonth(int year, int month)
+void ShellWindow::deviceMonth(int year, int month, const RequestTicket& asked)
 {
     AppContext& ctx = AppContext::instance();
     const Device* device = ctx.findDevice(m_currentDeviceId);
     const Channel* channel = ctx.findChannel(m_currentChannelId);
     if (!device || !channel || channel->number < 1)
         return;
-    const QString asked = channel->id;
+    const QString channelId = channel->id;
     const RequestTicket session = m_sessions.ticket();
     ctx.api.fetchPlaybackCalendar(device->id, channel->number, year, month,
-                                  [this, asked, session](const QList<QDate>& days, bool, const QString&) {
-                                      if (session.current() && m_currentChannelId == asked)
-                                          m_stage->addDeviceDays(days);
+                                  [this, channelId, session, asked](const QList<QDate>& days, bool, const QString&) {
+                                      if (session.current() && m_currentChannelId == channelId)
+                                          m_stage->addDeviceDays(days, asked);
                                   });
 }
 
@@ -241,7 +241,7 @@ void ShellWindow::openCloudPlayback()
                             });
 }
 
-void ShellWindow::playCloud(const QDate& day, const QString& start, const QString& end)
+void ShellWindow::playCloud(const QDate& day, const QString& start, const QString& end, const RequestTicket& asked)
 {
     const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
     if (!channel)
@@ -249,11 +249,11 @@ void ShellWindow::playCloud(const QDate& day, const QString& start, const QStrin
     const RequestTicket request = beginStageRequest();
     AppContext::instance().api.fetchCloudPlaylist(
         CloudPlayRequest{channel->id, day, start, end},
-        [this, request](const QByteArray& playlist, const QUrl& address, const QString& error) {
+        [this, request, asked](const QByteArray& playlist, const QUrl& address, const QString& error) {
             if (!stageRequestCurrent(request))
                 return;
             if (!playlist.isEmpty())
-                m_stage->playPlaylist(playlist, address);
+                m_stage->playPlaylist(playlist, address, asked);
             else
                 m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error, QString(),
                                    false);

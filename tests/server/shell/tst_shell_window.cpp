@@ -278,9 +278,11 @@ private Q_SLOTS:
         // Device playback keeps the live stream on the server and plays.
         s.stage->log.clear();
         QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
-        Q_EMIT s.stage->deviceMonthRequested(2026, 3);
+        Q_EMIT s.stage->deviceMonthRequested(2026, 3, s.stage->asks.issue());
         Q_EMIT s.stage->deviceDayRequested(QDate(2026, 3, 2));
         QTRY_VERIFY(s.stage->log.contains("coverage 2 1"));
+        // The month's days come back with the stage's own ticket.
+        QTRY_VERIFY(s.stage->log.contains("days 5"));
         Q_EMIT s.stage->playDevice(QDateTime(QDate(2026, 3, 2), QTime(8, 0)),
                                    QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
         QTRY_VERIFY(s.stage->log.contains("play url"));
