@@ -60,6 +60,12 @@ struct Device {
     OnlineState onlineState() const { return onlineStateOf(online, onlineKnown); }
 };
 
+// A camera is known to be offline when it, or the device it belongs to, said so.
+inline bool knownOffline(const Device& device, const Channel& channel)
+{
+    return device.onlineState() == OnlineState::Offline || channel.onlineState() == OnlineState::Offline;
+}
+
 // A site of the chosen organisation.
 struct Site {
     QString id;

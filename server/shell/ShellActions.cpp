@@ -29,12 +29,6 @@ CatalogueLookup contextLookup()
             [&ctx](const QString& id) -> const Site* { return ctx.findSite(id); }};
 }
 
-QString presetOrganisationId()
-{
-    const AppContext& ctx = AppContext::instance();
-    return currentOrganisationId(ctx.orgId, ctx.user);
-}
-
 } // namespace
 
 RequestTicket ShellWindow::beginStageRequest()
@@ -395,7 +389,7 @@ void ShellWindow::openPresets()
         noAccess();
         return;
     }
-    PresetsDialog dialog(AppContext::instance().api, presetOrganisationId(), this);
+    PresetsDialog dialog(AppContext::instance().api, AppContext::instance().organisationId(), this);
     connect(&dialog, &PresetsDialog::playRequested, this, &ShellWindow::playPreset, Qt::QueuedConnection);
     Modal::exec(dialog);
 }
@@ -410,7 +404,7 @@ void ShellWindow::savePreset()
     const QStringList cameraIds = m_wall->cameraIds();
     if (cameraIds.isEmpty())
         return;
-    const QString orgId = presetOrganisationId();
+    const QString orgId = AppContext::instance().organisationId();
     if (orgId.isEmpty())
         return;
     QPointer<ShellWindow> self(this); // the naming dialog below runs a modal loop
@@ -445,7 +439,7 @@ void ShellWindow::savePreset()
                 if (p.name == name)
                     presetId = p.id; // the last of equal names
             AppContext::instance().api.savePreset(
-                name, presetOrganisationId(), cameraIds, presetId, [self, name](const QString& error) {
+                name, AppContext::instance().organisationId(), cameraIds, presetId, [self, name](const QString& error) {
                     if (self)
                         Modal::inform(self, QStringLiteral("Presets"),
                                       error.isEmpty() ? QStringLiteral("Saved “%1”.").arg(name) : error);

@@ -268,6 +268,34 @@ private Q_SLOTS:
         QCOMPARE(s.count(kStart), 0);
     }
 
+    // The device page says what the server said of a device and of each of
+    // its channels: online, offline, or nothing, which shows no chip.
+    void devicePageShowsWhatTheServerSaidIsOnline()
+    {
+        DevicePage page;
+        const Site site{"s1", "Head Office", false, {}, false};
+        Device device{"d1", "s1", "Recorder", "SN1", "hikvision", false, true, {}, {}};
+        device.channels = {{"c1", "d1", "Gate", 1, true, true, false},
+                           {"c2", "d1", "Yard", 2, false, true, false},
+                           {"c3", "d1", "Dock", 3, true, false, false}};
+        const auto shown = [&] {
+            QStringList out{page.chip()->isVisibleTo(&page)
+                                ? page.chip()->text() + "/" + page.chip()->property("state").toString()
+                                : "-"};
+            for (QPushButton* row : page.findChildren<QPushButton*>("ChannelRow"))
+                out << row->accessibleName() + "/" + row->findChild<QLabel*>("Dot")->property("state").toString();
+            return out.join(' ');
+        };
+        page.showDevice(device, site, QString());
+        QCOMPARE(shown(), "Offline/offline Gate/online Yard/offline Dock/unknown");
+        device.online = true;
+        page.showDevice(device, site, QString());
+        QCOMPARE(shown().section(' ', 0, 0), "Online/online");
+        device.onlineKnown = false;
+        page.showDevice(device, site, QString());
+        QCOMPARE(shown().section(' ', 0, 0), "-");
+    }
+
     void liveViewStartsOneStreamAndDropsLateAnswers()
     {
         Session s;
