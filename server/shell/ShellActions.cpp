@@ -125,9 +125,7 @@ void ShellWindow::wallCameraOpened(const QString& cameraId)
     const Channel* channel = AppContext::instance().findChannel(cameraId);
     if (!channel)
         return;
-    m_wall->setFullscreen(false);
-    m_wall->stopAll();
-    m_wallOpen = false;
+    prepareView(Operation::WallCameraToStage);
     m_currentChannelId = cameraId;
     m_currentDeviceId = channel->deviceId;
     m_stage->openLive(channel->name, QString(), false);
@@ -257,9 +255,7 @@ void ShellWindow::playCloud(const QDate& day, const QString& start, const QStrin
 
 void ShellWindow::stageStopped()
 {
-    m_stageRequests.supersede();
-    AppContext::instance().api.stopLive(QString());
-    setViewActive(false);
+    stopEverything(Operation::StageStopped);
     fadeTo(DevicePageIndex);
 }
 
@@ -324,9 +320,7 @@ void ShellWindow::showWall(const QString& title, const QList<WallCamera>& camera
 {
     if (cameras.isEmpty())
         return;
-    m_stage->stopPlayback();
-    AppContext::instance().api.stopLive(QString());
-    m_stageRequests.supersede();
+    stopEverything(Operation::CameraWall);
     m_wall->openCameras(title, cameras);
     m_wallOpen = true;
     setViewActive(true);

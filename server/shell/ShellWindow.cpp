@@ -222,7 +222,7 @@ void ShellWindow::connectAll()
     connect(m_devicePage, &DevicePage::openGrid, this, &ShellWindow::deviceWall);
     connect(m_wall, &WallPort::closed, this, [this] {
         m_wallOpen = false;
-        setViewActive(false);
+        stopEverything(Operation::WallClosed);
         fadeTo(DevicePageIndex);
     });
     connect(m_wall, &WallPort::cameraOpened, this, &ShellWindow::wallCameraOpened);
