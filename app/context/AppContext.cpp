@@ -85,6 +85,16 @@ void AppContext::setServer(const QString& baseUrl, const QString& relayAddressTe
         Q_EMIT serverChanged();
 }
 
+QString AppContext::organisationName() const
+{
+    return orgName.isEmpty() ? user.organisationName : orgName;
+}
+
+QString AppContext::organisationId() const
+{
+    return orgId.isEmpty() ? user.organisationId : orgId;
+}
+
 QString AppContext::relayAddress() const
 {
     return Prefs::get(Prefs::kRelayAddress);

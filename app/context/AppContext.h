@@ -24,8 +24,13 @@ public:
     QList<Site> sites;
     // The one settings store (NativeMode::prefs), reached through the context.
     QSettings& settings;
+    // The organisation chosen in this session; empty until one is.
     QString orgName;
     QString orgId;
+    // The organisation the session works in: the one chosen, else the
+    // signed-in user's own.
+    QString organisationName() const;
+    QString organisationId() const;
 
     // Splits "host[:port]" at its last colon and configures the relay.
     void applyRelaySetting(const QString& text);

@@ -112,6 +112,11 @@ void ApiClient::setAccessToken(const QString& token)
     m_accessToken = token;
 }
 
+StreamAccess ApiClient::streamAccess() const
+{
+    return {m_accessToken, QUrl(m_baseUrl).host(QUrl::FullyDecoded)};
+}
+
 void ApiClient::setRefreshToken(const QString& token)
 {
     m_refreshToken = token;

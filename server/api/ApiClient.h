@@ -81,6 +81,8 @@ public:
     void setSpaSecret(const QString& secret);
     QString accessToken() const { return m_accessToken; }
     void setAccessToken(const QString& token);
+    // The token as it is now, for the server's host (fully decoded) only.
+    StreamAccess streamAccess() const;
     QString refreshToken() const { return m_refreshToken; }
     void setRefreshToken(const QString& token);
     // Why the session ended, for the expired-session message.
@@ -248,8 +250,10 @@ private:
                                  const QJsonObject& answer, int status, const QString& error);
     void catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int site);
 
-    void startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
-                     const QString& owner);
+    // Asks for the camera's stream; `query` carries the camera id among the
+    // server's own parameters.
+    void startStream(const QString& path, const QString& cameraId, const QUrlQuery& query, bool live,
+                     StreamCallback callback, const QString& owner);
     void streamAnswered(bool live, const QString& cameraId, const QString& key, const RequestTicket& start,
                         StreamCallback callback, const JsonReply& reply);
     void routeStream(bool live, const QString& key, const RequestTicket& start, StreamCallback callback,

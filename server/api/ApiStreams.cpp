@@ -69,7 +69,8 @@ void ApiClient::startLiveHls(const QString& cameraId, bool mainStream, StreamCal
     q.addQueryItem(QStringLiteral("camera_id"), cameraId);
     q.addQueryItem(QStringLiteral("stream_type"), mainStream ? QStringLiteral("MAIN") : QStringLiteral("SUB_STREAM"));
     q.addQueryItem(QStringLiteral("warm_hls"), QStringLiteral("0"));
-    startStream(QStringLiteral("/v2/api/start/live/stream/"), q, true, tied(context, std::move(callback)), owner);
+    startStream(QStringLiteral("/v2/api/start/live/stream/"), cameraId, q, true, tied(context, std::move(callback)),
+                owner);
 }
 
 void ApiClient::startDevicePlaybackHls(const QString& cameraId, const QDate& date, const QString& startTime,
@@ -82,14 +83,13 @@ void ApiClient::startDevicePlaybackHls(const QString& cameraId, const QDate& dat
     q.addQueryItem(QStringLiteral("playback_date"), date.toString(Qt::ISODate));
     q.addQueryItem(QStringLiteral("start_time"), playbackTimeText(startTime));
     q.addQueryItem(QStringLiteral("end_time"), playbackTimeText(endTime));
-    startStream(QStringLiteral("/v2/api/start/playback/stream/"), q, false, tied(context, std::move(callback)),
-                QString());
+    startStream(QStringLiteral("/v2/api/start/playback/stream/"), cameraId, q, false,
+                tied(context, std::move(callback)), QString());
 }
 
-void ApiClient::startStream(const QString& path, const QUrlQuery& query, bool live, StreamCallback callback,
-                            const QString& owner)
+void ApiClient::startStream(const QString& path, const QString& cameraId, const QUrlQuery& query, bool live,
+                            StreamCallback callback, const QString& owner)
 {
-    const QString cameraId = query.queryItemValue(QStringLiteral("camera_id"), QUrl::FullyDecoded);
     const QString key = liveKey(owner, cameraId);
     const QString scope = ApiRules::streamScope(live, cameraId);
     RequestTicket start;

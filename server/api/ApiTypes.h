@@ -60,6 +60,12 @@ struct Device {
     OnlineState onlineState() const { return onlineStateOf(online, onlineKnown); }
 };
 
+// A camera is known to be offline when it, or the device it belongs to, said so.
+inline bool knownOffline(const Device& device, const Channel& channel)
+{
+    return device.onlineState() == OnlineState::Offline || channel.onlineState() == OnlineState::Offline;
+}
+
 // A site of the chosen organisation.
 struct Site {
     QString id;
@@ -167,6 +173,14 @@ struct StreamInfo {
             return StreamRoute::None;
         return publicRtsps ? StreamRoute::PublicRtsps : hls ? StreamRoute::Hls : StreamRoute::Relay;
     }
+};
+
+// What a player needs to open the server's own streams (HLS, recordings,
+// cloud segments): the session's access token, and the one host it may be
+// sent to, the server's, never a relay's or another host's.
+struct StreamAccess {
+    QString token;
+    QString host;
 };
 
 // A cloud-archive playback request.

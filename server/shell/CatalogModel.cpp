@@ -57,11 +57,6 @@ QString folded(const QString& text)
     return text.toCaseFolded();
 }
 
-bool knownOffline(bool known, bool online)
-{
-    return known && !online;
-}
-
 QPixmap canvas(int logical)
 {
     QPixmap pm(logical * 2, logical * 2);
@@ -594,10 +589,10 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::DisplayRole:
             return device.name;
         case Qt::DecorationRole:
-            return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(device.onlineKnown, device.online);
+            return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(device.onlineState());
         case Qt::ForegroundRole:
-            return knownOffline(device.onlineKnown, device.online) ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
-                                                                   : QVariant();
+            return device.onlineState() == OnlineState::Offline ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
+                                                                : QVariant();
         case IdRole:
             return device.id;
         case CheckRole:
@@ -613,11 +608,10 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         case Qt::DisplayRole:
             return channel.name;
         case Qt::DecorationRole:
-            return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(channel.onlineKnown, channel.online);
+            return m_selecting ? checkIcon(checkStateOf(index)) : statusDotIcon(channel.onlineState());
         case Qt::ForegroundRole:
-            return knownOffline(channel.onlineKnown, channel.online)
-                ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
-                : QVariant();
+            return channel.onlineState() == OnlineState::Offline ? QVariant(Theme::colour(Theme::Colour::OfflineRow))
+                                                                 : QVariant();
         case IdRole:
             return channel.id;
         case DeviceIdRole:
@@ -651,7 +645,7 @@ Qt::ItemFlags CatalogModel::flags(const QModelIndex& index) const
     return Qt::NoItemFlags;
 }
 
-QIcon CatalogModel::statusDotIcon(bool known, bool online)
+QIcon CatalogModel::statusDotIcon(OnlineState state)
 {
     // A filled dot with a soft ring in the state's colour.
     const auto dot = [](Theme::Colour colour) {
@@ -679,7 +673,7 @@ QIcon CatalogModel::statusDotIcon(bool known, bool online)
         dot(Theme::Colour::Online),
         dot(Theme::Colour::Live),
     };
-    return !known ? marks[0] : online ? marks[1] : marks[2];
+    return state == OnlineState::Unknown ? marks[0] : state == OnlineState::Online ? marks[1] : marks[2];
 }
 
 QIcon CatalogModel::checkIcon(int state)

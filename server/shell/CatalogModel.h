@@ -80,7 +80,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The painted marks of the tree.
-    static QIcon statusDotIcon(bool known, bool online);
+    static QIcon statusDotIcon(OnlineState state);
     static QIcon checkIcon(int state);
 
 private:

@@ -35,9 +35,12 @@ void repolish(QWidget* w)
     w->style()->polish(w);
 }
 
-QString stateName(bool known, bool online)
+// The "state" property the style selects a dot or chip by.
+QString stateName(OnlineState state)
 {
-    return !known ? QStringLiteral("unknown") : online ? QStringLiteral("online") : QStringLiteral("offline");
+    return state == OnlineState::Unknown ? QStringLiteral("unknown")
+        : state == OnlineState::Online   ? QStringLiteral("online")
+                                         : QStringLiteral("offline");
 }
 
 } // namespace
@@ -161,10 +164,11 @@ void DevicePage::showDevice(const Device& device, const Site& site, const QStrin
     m_grid->setVisible(device.channels.size() > 1);
     m_title->setFullText(device.name);
     m_subtitle->setFullText(site.name);
-    m_chip->setVisible(device.onlineKnown);
-    if (device.onlineKnown) {
-        m_chip->setText(device.online ? QStringLiteral("Online") : QStringLiteral("Offline"));
-        m_chip->setProperty("state", device.online ? "online" : "offline");
+    const OnlineState state = device.onlineState();
+    m_chip->setVisible(state != OnlineState::Unknown);
+    if (state != OnlineState::Unknown) {
+        m_chip->setText(state == OnlineState::Online ? QStringLiteral("Online") : QStringLiteral("Offline"));
+        m_chip->setProperty("state", stateName(state));
         repolish(m_chip);
     }
     // The catalogue's check times are written as the organisation's own clock shows them.
@@ -185,7 +189,7 @@ void DevicePage::showDevice(const Device& device, const Site& site, const QStrin
         h->setContentsMargins(16, 0, 14, 0);
         h->setSpacing(10);
         auto* dot = named(new QLabel(row), "Dot");
-        dot->setProperty("state", stateName(c.onlineKnown, c.online));
+        dot->setProperty("state", stateName(c.onlineState()));
         h->addWidget(dot);
         h->addWidget(new QLabel(c.name, row));
         h->addWidget(named(new QLabel(QStringLiteral("Channel %1").arg(c.number), row), "Muted"));

@@ -709,10 +709,8 @@ void LoginWindow::startOtpCountdown(int seconds)
 
 void LoginWindow::countdownTick()
 {
-    if (m_otpSecondsLeft < 1) {
-        m_otpTimer->stop();
-        m_resend->setEnabled(true);
-        m_resend->setText(QStringLiteral("Resend code"));
+    if (resendUsable(m_otpSecondsLeft)) {
+        offerResend();
         return;
     }
     m_resend->setEnabled(false);

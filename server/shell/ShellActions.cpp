@@ -29,12 +29,6 @@ CatalogueLookup contextLookup()
             [&ctx](const QString& id) -> const Site* { return ctx.findSite(id); }};
 }
 
-QString presetOrganisationId()
-{
-    const AppContext& ctx = AppContext::instance();
-    return currentOrganisationId(ctx.orgId, ctx.user);
-}
-
 } // namespace
 
 RequestTicket ShellWindow::beginStageRequest()
@@ -131,9 +125,7 @@ void ShellWindow::wallCameraOpened(const QString& cameraId)
     const Channel* channel = AppContext::instance().findChannel(cameraId);
     if (!channel)
         return;
-    m_wall->setFullscreen(false);
-    m_wall->stopAll();
-    m_wallOpen = false;
+    prepareView(Operation::WallCameraToStage);
     m_currentChannelId = cameraId;
     m_currentDeviceId = channel->deviceId;
     m_stage->openLive(channel->name, QString(), false);
@@ -158,19 +150,19 @@ void ShellWindow::openDevicePlayback()
     fadeTo(StagePageIndex);
 }
 
-void ShellWindow::deviceMonth(int year, int month)
+void ShellWindow::deviceMonth(int year, int month, const RequestTicket& asked)
 {
     AppContext& ctx = AppContext::instance();
     const Device* device = ctx.findDevice(m_currentDeviceId);
     const Channel* channel = ctx.findChannel(m_currentChannelId);
     if (!device || !channel || channel->number < 1)
         return;
-    const QString asked = channel->id;
+    const QString channelId = channel->id;
     const RequestTicket session = m_sessions.ticket();
     ctx.api.fetchPlaybackCalendar(device->id, channel->number, year, month,
-                                  [this, asked, session](const QList<QDate>& days, bool, const QString&) {
-                                      if (session.current() && m_currentChannelId == asked)
-                                          m_stage->addDeviceDays(days);
+                                  [this, channelId, session, asked](const QList<QDate>& days, bool, const QString&) {
+                                      if (session.current() && m_currentChannelId == channelId)
+                                          m_stage->addDeviceDays(days, asked);
                                   });
 }
 
@@ -241,7 +233,7 @@ void ShellWindow::openCloudPlayback()
                             });
 }
 
-void ShellWindow::playCloud(const QDate& day, const QString& start, const QString& end)
+void ShellWindow::playCloud(const QDate& day, const QString& start, const QString& end, const RequestTicket& asked)
 {
     const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
     if (!channel)
@@ -249,11 +241,11 @@ void ShellWindow::playCloud(const QDate& day, const QString& start, const QStrin
     const RequestTicket request = beginStageRequest();
     AppContext::instance().api.fetchCloudPlaylist(
         CloudPlayRequest{channel->id, day, start, end},
-        [this, request](const QByteArray& playlist, const QUrl& address, const QString& error) {
+        [this, request, asked](const QByteArray& playlist, const QUrl& address, const QString& error) {
             if (!stageRequestCurrent(request))
                 return;
             if (!playlist.isEmpty())
-                m_stage->playPlaylist(playlist, address);
+                m_stage->playPlaylist(playlist, address, asked);
             else
                 m_stage->showError(error.isEmpty() ? QStringLiteral("Can’t play this recording") : error, QString(),
                                    false);
@@ -263,9 +255,7 @@ void ShellWindow::playCloud(const QDate& day, const QString& start, const QStrin
 
 void ShellWindow::stageStopped()
 {
-    m_stageRequests.supersede();
-    AppContext::instance().api.stopLive(QString());
-    setViewActive(false);
+    stopEverything(Operation::StageStopped);
     fadeTo(DevicePageIndex);
 }
 
@@ -330,9 +320,7 @@ void ShellWindow::showWall(const QString& title, const QList<WallCamera>& camera
 {
     if (cameras.isEmpty())
         return;
-    m_stage->stopPlayback();
-    AppContext::instance().api.stopLive(QString());
-    m_stageRequests.supersede();
+    stopEverything(Operation::CameraWall);
     m_wall->openCameras(title, cameras);
     m_wallOpen = true;
     setViewActive(true);
@@ -395,7 +383,7 @@ void ShellWindow::openPresets()
         noAccess();
         return;
     }
-    PresetsDialog dialog(AppContext::instance().api, presetOrganisationId(), this);
+    PresetsDialog dialog(AppContext::instance().api, AppContext::instance().organisationId(), this);
     connect(&dialog, &PresetsDialog::playRequested, this, &ShellWindow::playPreset, Qt::QueuedConnection);
     Modal::exec(dialog);
 }
@@ -410,7 +398,7 @@ void ShellWindow::savePreset()
     const QStringList cameraIds = m_wall->cameraIds();
     if (cameraIds.isEmpty())
         return;
-    const QString orgId = presetOrganisationId();
+    const QString orgId = AppContext::instance().organisationId();
     if (orgId.isEmpty())
         return;
     QPointer<ShellWindow> self(this); // the naming dialog below runs a modal loop
@@ -445,7 +433,7 @@ void ShellWindow::savePreset()
                 if (p.name == name)
                     presetId = p.id; // the last of equal names
             AppContext::instance().api.savePreset(
-                name, presetOrganisationId(), cameraIds, presetId, [self, name](const QString& error) {
+                name, AppContext::instance().organisationId(), cameraIds, presetId, [self, name](const QString& error) {
                     if (self)
                         Modal::inform(self, QStringLiteral("Presets"),
                                       error.isEmpty() ? QStringLiteral("Saved “%1”.").arg(name) : error);

@@ -38,7 +38,7 @@ void ShellWindow::loadCatalog()
                 m_orgChoice->addItem(o.name, o.id);
             m_orgChoice->show();
             m_orgLabel->hide();
-            loadOrgCatalog(orderOrganisations(organisations, currentOrganisationName(ctx.orgName, ctx.user)));
+            loadOrgCatalog(orderOrganisations(organisations, ctx.organisationName()));
         });
 }
 
@@ -49,7 +49,7 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
         ctx.orgName = organisations.first().name;
         ctx.orgId = organisations.first().id;
     }
-    const QString organisation = currentOrganisationName(ctx.orgName, ctx.user);
+    const QString organisation = ctx.organisationName();
     const int item = m_orgChoice->findText(organisation, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (item >= 0)
         m_orgChoice->setCurrentIndex(item);
@@ -114,7 +114,7 @@ void ShellWindow::organisationActivated(int index)
     AppContext& ctx = AppContext::instance();
     const QString text = m_orgChoice->itemText(index);
     const QString id = m_orgChoice->itemData(index, Qt::UserRole).toString();
-    if (text == currentOrganisationName(ctx.orgName, ctx.user))
+    if (text == ctx.organisationName())
         return;
     stopEverything(Operation::OrganisationSwitch);
     ctx.orgName = text;

@@ -15,7 +15,9 @@ namespace {
 
 class StagePagesPort final : public StagePort {
 public:
-    StagePagesPort() : m_stage(new StagePages)
+    // The stage opens the server's streams with the session's token as it
+    // is at each start.
+    StagePagesPort() : m_stage(new StagePages(nullptr, [] { return AppContext::instance().api.streamAccess(); }))
     {
         connect(m_stage, &StagePages::stopped, this, &StagePort::stopped);
         connect(m_stage, &StagePages::playDevice, this, &StagePort::playDevice);
@@ -72,20 +74,20 @@ public:
         if (m_stage)
             m_stage->playUrl(url);
     }
-    void playPlaylist(const QByteArray& playlist, const QUrl& source) override
+    void playPlaylist(const QByteArray& playlist, const QUrl& source, const RequestTicket& asked) override
     {
         if (m_stage)
-            m_stage->playPlaylist(playlist, source);
+            m_stage->playPlaylist(playlist, source, asked);
     }
     void showError(const QString& headline, const QString& detail, bool retry) override
     {
         if (m_stage)
             m_stage->showError(headline, detail, retry);
     }
-    void addDeviceDays(const QList<QDate>& days) override
+    void addDeviceDays(const QList<QDate>& days, const RequestTicket& asked) override
     {
         if (m_stage)
-            m_stage->addDeviceDays(days);
+            m_stage->addDeviceDays(days, asked);
     }
     void setDeviceCoverage(const QDate& day, const QList<std::pair<double, double>>& blocks, bool supported) override
     {

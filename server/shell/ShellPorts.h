@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "server/shell/ShellRules.h"
 
 #include <QByteArray>
@@ -17,7 +18,9 @@ class QWidget;
 
 // What the main window asks of the single-camera stage, and hears from it.
 // The window makes every server call the stage needs and calls it back with
-// the results; the stage never calls the server.
+// the results; the stage never calls the server. A request that comes with a
+// ticket gets it back with its answer, so that the stage drops answers to
+// requests it has moved on from.
 class StagePort : public QObject {
     Q_OBJECT
 public:
@@ -33,10 +36,11 @@ public:
     virtual void prepareDevice(const QString& title) = 0;
     virtual void prepareCloud(const QString& title, const QList<QDate>& days) = 0;
     virtual void playUrl(const QString& url) = 0;
-    // `source`: the address the playlist was fetched from.
-    virtual void playPlaylist(const QByteArray& playlist, const QUrl& source) = 0;
+    // The answer to playCloud. `source`: the address the playlist was fetched from.
+    virtual void playPlaylist(const QByteArray& playlist, const QUrl& source, const RequestTicket& asked) = 0;
     virtual void showError(const QString& headline, const QString& detail, bool retry) = 0;
-    virtual void addDeviceDays(const QList<QDate>& days) = 0;
+    // The answer to deviceMonthRequested.
+    virtual void addDeviceDays(const QList<QDate>& days, const RequestTicket& asked) = 0;
     virtual void setDeviceCoverage(const QDate& day, const QList<std::pair<double, double>>& blocks,
                                    bool supported) = 0;
     virtual void setMainStream(bool main) = 0;
@@ -47,9 +51,9 @@ public:
 Q_SIGNALS:
     void stopped();
     void playDevice(const QDateTime& start, const QDateTime& end);
-    void playCloud(const QDate& day, const QString& start, const QString& end);
+    void playCloud(const QDate& day, const QString& start, const QString& end, const RequestTicket& asked);
     void retryLive();
-    void deviceMonthRequested(int year, int month);
+    void deviceMonthRequested(int year, int month, const RequestTicket& asked);
     void deviceDayRequested(const QDate& day);
     void streamToggled(bool mainStream);
     void fullscreenToggled(bool on);

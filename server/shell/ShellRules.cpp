@@ -19,16 +19,6 @@ bool canSavePresets(const UserProfile& user)
     return user.canView && (user.superuser || user.canAdd);
 }
 
-QString currentOrganisationName(const QString& chosenName, const UserProfile& user)
-{
-    return chosenName.isEmpty() ? user.organisationName : chosenName;
-}
-
-QString currentOrganisationId(const QString& chosenId, const UserProfile& user)
-{
-    return chosenId.isEmpty() ? user.organisationId : chosenId;
-}
-
 QString displayName(const UserProfile& user)
 {
     return user.firstName.isEmpty() ? user.username : user.firstName;
@@ -101,17 +91,12 @@ QString cameraTitle(const Device& device, const Channel& channel)
     return device.name + QStringLiteral(" · ") + channel.name;
 }
 
-bool cameraOffline(const Device& device, const Channel& channel)
-{
-    return (device.onlineKnown && !device.online) || (channel.onlineKnown && !channel.online);
-}
-
 QList<WallCamera> devicesWall(const QList<const Device*>& devices)
 {
     QList<WallCamera> cameras;
     for (const Device* d : devices)
         for (const Channel& c : d->channels)
-            cameras.append({c.id, cameraTitle(*d, c), QString(), cameraOffline(*d, c)});
+            cameras.append({c.id, cameraTitle(*d, c), QString(), knownOffline(*d, c)});
     return cameras;
 }
 
@@ -148,7 +133,7 @@ QList<WallCamera> customWall(const QStringList& channelIds, const CatalogueLooku
         const Device* d = c ? lookup.device(c->deviceId) : nullptr;
         if (!d)
             continue;
-        cameras.append({c->id, cameraTitle(*d, *c), siteSubtitle(*d, manySites, lookup), cameraOffline(*d, *c)});
+        cameras.append({c->id, cameraTitle(*d, *c), siteSubtitle(*d, manySites, lookup), knownOffline(*d, *c)});
     }
     return cameras;
 }
@@ -161,12 +146,12 @@ QList<WallCamera> presetWall(const QList<PresetCamera>& presetCameras, const Cat
     const bool manySites = sitesOf(ids, lookup).size() >= 2;
     QList<WallCamera> cameras;
     for (const PresetCamera& p : presetCameras) {
-        WallCamera w{p.id, p.name, QString(), p.onlineKnown && !p.online};
+        WallCamera w{p.id, p.name, QString(), p.onlineState() == OnlineState::Offline};
         const Channel* c = lookup.channel(p.id);
         const Device* d = c ? lookup.device(c->deviceId) : nullptr;
         if (d) {
             if (w.title.isEmpty())
-                w.title = d->channels.size() >= 2 ? d->name + QStringLiteral(" · ") + c->name : d->name;
+                w.title = cameraTitle(*d, *c);
             w.subtitle = siteSubtitle(*d, manySites, lookup);
         }
         cameras.append(w);

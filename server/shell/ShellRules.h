@@ -17,10 +17,6 @@ bool vmsAllowed(const UserProfile& user);
 bool canUsePresets(const UserProfile& user);
 bool canSavePresets(const UserProfile& user);
 
-// The organisation the window works in: the chosen one, else the user's own.
-QString currentOrganisationName(const QString& chosenName, const UserProfile& user);
-QString currentOrganisationId(const QString& chosenId, const UserProfile& user);
-
 // The top bar's user block.
 QString displayName(const UserProfile& user);
 QString avatarText(const QString& displayName);
@@ -45,9 +41,8 @@ struct Chip {
 };
 Chip chipFor(bool online, int streamCount, ApiFailure failure);
 
-// Camera walls: a tile's title and offline mark.
+// Camera walls: a tile's title (its offline mark is knownOffline).
 QString cameraTitle(const Device& device, const Channel& channel);
-bool cameraOffline(const Device& device, const Channel& channel);
 // Every channel of the devices in order.
 QList<WallCamera> devicesWall(const QList<const Device*>& devices);
 

@@ -222,7 +222,7 @@ void ShellWindow::connectAll()
     connect(m_devicePage, &DevicePage::openGrid, this, &ShellWindow::deviceWall);
     connect(m_wall, &WallPort::closed, this, [this] {
         m_wallOpen = false;
-        setViewActive(false);
+        stopEverything(Operation::WallClosed);
         fadeTo(DevicePageIndex);
     });
     connect(m_wall, &WallPort::cameraOpened, this, &ShellWindow::wallCameraOpened);
@@ -286,7 +286,7 @@ void ShellWindow::openDevice(const QString& deviceId)
 void ShellWindow::showHome(const QString& message)
 {
     AppContext& ctx = AppContext::instance();
-    const QString organisation = currentOrganisationName(ctx.orgName, ctx.user);
+    const QString organisation = ctx.organisationName();
     m_orgLabel->setText(organisation);
     const QString name = displayName(ctx.user);
     m_userName->setText(name);

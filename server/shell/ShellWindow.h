@@ -117,11 +117,12 @@ private:
     void liveRestart(const QString& cameraId);
     void wallCameraOpened(const QString& cameraId);
     void openDevicePlayback();
-    void deviceMonth(int year, int month);
+    // `asked`: the stage's ticket, handed back with the answer.
+    void deviceMonth(int year, int month, const RequestTicket& asked);
     void deviceDay(const QDate& day);
     void playDevice(const QDateTime& start, const QDateTime& end);
     void openCloudPlayback();
-    void playCloud(const QDate& day, const QString& start, const QString& end);
+    void playCloud(const QDate& day, const QString& start, const QString& end, const RequestTicket& asked);
     void stageStopped();
     void checkHealth(bool fade);
     void siteWall(const QString& siteId);

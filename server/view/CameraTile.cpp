@@ -23,7 +23,6 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QStyle>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace tun = kvr::view::tun;
@@ -308,12 +307,11 @@ void CameraTile::play()
     if (!m_player)
         return;
     // Decoding and drawing choices apply from the next play on.
-    AppContext& context = AppContext::instance();
     const auto decode = kvr::video::DecodeSettings::current();
     m_player->hardwareDecode = decode.hardwareDecode;
     m_player->yuvOutput = decode.gpuRender && !m_stage->isGpuDisabled();
-    const QString host = QUrl(context.api.baseUrl()).host(QUrl::FullyDecoded);
-    m_player->play(m_url, context.api.accessToken(), host, QByteArray(), 0.0);
+    const StreamAccess access = AppContext::instance().api.streamAccess();
+    m_player->play(m_url, access.token, access.host, QByteArray(), 0.0);
 }
 
 void CameraTile::release()

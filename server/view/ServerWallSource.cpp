@@ -17,19 +17,9 @@ QString ServerWallSource::idFor(const QString& serverUrl, const QString& organis
     return QStringLiteral("server/%1/%2").arg(host, org);
 }
 
-QString ServerWallSource::titleFor(const QString& chosenOrgName, const QString& userOrgName)
-{
-    return chosenOrgName.isEmpty() ? userOrgName : chosenOrgName;
-}
-
 QString ServerWallSource::channelTitle(const Channel& channel)
 {
     return channel.name.isEmpty() ? QStringLiteral("Camera %1").arg(channel.number) : channel.name;
-}
-
-bool ServerWallSource::isKnownOffline(const Device& device, const Channel& channel)
-{
-    return device.onlineState() == OnlineState::Offline || channel.onlineState() == OnlineState::Offline;
 }
 
 QList<VideoWall::Camera> ServerWallSource::camerasIn(const QList<Site>& sites)
@@ -38,8 +28,7 @@ QList<VideoWall::Camera> ServerWallSource::camerasIn(const QList<Site>& sites)
     for (const Site& site : sites) {
         for (const Device& device : site.devices) {
             for (const Channel& channel : device.channels)
-                out.append(
-                    {channel.id, channelTitle(channel), device.name, site.name, isKnownOffline(device, channel)});
+                out.append({channel.id, channelTitle(channel), device.name, site.name, knownOffline(device, channel)});
         }
     }
     return out;
@@ -61,21 +50,19 @@ ServerWallSource::TileLabel ServerWallSource::tileLabelFor(const Channel* channe
     }
     label.title =
         device->channels.size() < 2 ? device->name : device->name + QStringLiteral(" · ") + channelTitle(*channel);
-    label.offline = isKnownOffline(*device, *channel);
+    label.offline = knownOffline(*device, *channel);
     return label;
 }
 
 QString ServerWallSource::id() const
 {
     const AppContext& context = AppContext::instance();
-    const QString org = context.orgId.isEmpty() ? context.user.organisationId : context.orgId;
-    return idFor(context.api.baseUrl(), org);
+    return idFor(context.api.baseUrl(), context.organisationId());
 }
 
 QString ServerWallSource::title() const
 {
-    const AppContext& context = AppContext::instance();
-    return titleFor(context.orgName, context.user.organisationName);
+    return AppContext::instance().organisationName();
 }
 
 QList<VideoWall::Camera> ServerWallSource::cameras() const

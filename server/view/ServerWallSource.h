@@ -33,14 +33,10 @@ public:
     // decoded) and the organisation's id, "default" when it is empty. Each
     // organisation of each server keeps a saved wall of its own.
     static QString idFor(const QString& serverUrl, const QString& organisationId);
-    // The chosen organisation's name, else the signed-in user's.
-    static QString titleFor(const QString& chosenOrgName, const QString& userOrgName);
     // Every channel of the catalogue, site by site, device by device.
     static QList<VideoWall::Camera> camerasIn(const QList<Site>& sites);
     // A channel's name, "Camera <number>" when it has none.
     static QString channelTitle(const Channel& channel);
-    // Known to be offline: the device or the channel said so.
-    static bool isKnownOffline(const Device& device, const Channel& channel);
 
     // What the tile of a camera id shows before it starts: the channel as
     // found in the catalogue (null when it is not) and its device (null when

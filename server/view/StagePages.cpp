@@ -1,6 +1,6 @@
 #include "server/view/StagePages.h"
 
-#include "app/context/AppContext.h"
+#include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
 #include "app/ui/TimelineBar.h"
@@ -23,7 +23,6 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTimeEdit>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace tun = kvr::view::tun;
@@ -69,7 +68,7 @@ QLabel* mutedLabel(const QString& text, QWidget* parent)
 
 } // namespace
 
-StagePages::StagePages(QWidget* parent) : QWidget(parent)
+StagePages::StagePages(QWidget* parent, StreamAccessSource access) : QWidget(parent), m_access(std::move(access))
 {
     setObjectName(QStringLiteral("ContentPad"));
     m_hideTimer.setSingleShot(true);
@@ -83,7 +82,7 @@ StagePages::StagePages(QWidget* parent) : QWidget(parent)
     // How pictures are drawn is decided when the player starts: asking now
     // would probe OpenGL before any video is wanted.
     m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
-    m_mainStream = AppContext::instance().liveMain();
+    m_mainStream = Prefs::get(Prefs::kLiveMain);
     (m_mainStream ? m_mainButton : m_subButton)->setChecked(true);
     m_stage->installEventFilter(this);
     m_bar->installEventFilter(this);
@@ -246,10 +245,8 @@ void StagePages::buildWidgets()
     connect(m_go, &QPushButton::clicked, this, [this] { jumpTo(stage::secondOfTime(m_timeEdit->time())); });
     connect(m_timeline, &TimelineBar::seekRequested, this, &StagePages::onTimelineSeek);
     connect(m_dayPicker->calendarWidget(), &QCalendarWidget::currentPageChanged, this, [this](int year, int month) {
-        if (m_mode != Mode::DevicePlayback)
-            return;
-        nextRequest(m_latestMonthRequest);
-        Q_EMIT deviceMonthRequested(year, month);
+        if (m_mode == Mode::DevicePlayback)
+            askMonth(year, month);
     });
 }
 
@@ -309,7 +306,8 @@ void StagePages::setMode(Mode mode, const QString& title)
     m_speedControls->setVisible(look.speeds);
     m_retry->hide();
     // Answers meant for the mode that is left are not taken any more.
-    m_awaitingPlaylist = false;
+    m_months.supersede();
+    m_playlists.supersede();
     m_liveUrl.clear();
     m_suspended = false;
 }
@@ -342,15 +340,14 @@ void StagePages::play(const QString& url, const QByteArray& playlist, double sta
 {
     // Decoding and drawing choices apply from the next play on; a stage whose
     // graphics chip failed stays on processor pictures.
-    AppContext& context = AppContext::instance();
     const auto decode = kvr::video::DecodeSettings::current();
     m_player->hardwareDecode = decode.hardwareDecode;
     m_player->yuvOutput = decode.gpuRender && !m_stage->isGpuDisabled();
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
     m_player->targetWidth = pixels.width();
     m_player->targetHeight = pixels.height();
-    const QString host = QUrl(context.api.baseUrl()).host(QUrl::FullyDecoded);
-    m_player->play(url, context.api.accessToken(), host, playlist, start);
+    const StreamAccess access = m_access ? m_access() : StreamAccess();
+    m_player->play(url, access.token, access.host, playlist, start);
 }
 
 void StagePages::stopPlayerNow()
@@ -378,7 +375,7 @@ void StagePages::showMessage(const QString& headline, const QString& detail)
 void StagePages::showError(const QString& headline, const QString& detail, bool retryVisible)
 {
     stopPlayerNow();
-    m_awaitingPlaylist = false;
+    m_playlists.supersede();
     showMessage(headline, detail);
     m_retry->setVisible(retryVisible);
 }
@@ -387,7 +384,7 @@ void StagePages::stopPlayback()
 {
     m_suspended = false;
     m_liveUrl.clear();
-    m_awaitingPlaylist = false;
+    m_playlists.supersede();
     stopPlayerNow();
     m_stage->clear();
     m_dot->setPulsing(false);

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "app/core/RequestTicket.h"
 #include "app/ui/Fitting.h"
+#include "server/api/ApiTypes.h"
 #include "server/view/CloudPlaylist.h"
 #include "server/view/StageRules.h"
 
@@ -14,6 +16,7 @@
 #include <QUrl>
 #include <QWidget>
 
+#include <functional>
 #include <utility>
 
 class ControlBar;
@@ -32,7 +35,10 @@ class VideoStage;
 // The server-mode page that plays one camera: live, from the recorder
 // ("device playback") or from the cloud archive ("cloud playback"). It never
 // calls the server: it emits requests, and its owner answers by calling its
-// operations with what the server returned.
+// operations with what the server returned. A request whose answer may come
+// late carries a ticket, which the owner hands back with the answer: an answer
+// whose ticket has lapsed (a later request of its kind, another mode, a stop)
+// is dropped.
 //
 // Every date and time of day it shows or sends is IST (a fixed +05:30).
 class StagePages : public QWidget {
@@ -43,7 +49,12 @@ public:
     static constexpr Mode DevicePlayback = Mode::DevicePlayback;
     static constexpr Mode CloudPlayback = Mode::CloudPlayback;
 
-    explicit StagePages(QWidget* parent = nullptr);
+    // Where the player gets the access token for the server's streams, and
+    // the only host it may send it to: read at every start, since the token
+    // is renewed while the stage plays. None: streams are opened without one.
+    using StreamAccessSource = std::function<StreamAccess()>;
+
+    explicit StagePages(QWidget* parent = nullptr, StreamAccessSource access = {});
     ~StagePages() override;
 
     Mode mode() const { return m_mode; }
@@ -70,10 +81,10 @@ public:
 
     // ---- Device playback and day navigation ---------------------------------
     void prepareDevice(const QString& title);
-    // Marks days with recordings. With a request serial, only the answer to
-    // the latest month request is taken (see requestSerial).
-    void addDeviceDays(const QList<QDate>& days);
-    void addDeviceDays(const QList<QDate>& days, quint64 request);
+    // Marks days with recordings: the answer to deviceMonthRequested, taken
+    // only while its ticket is current (the latest month asked for, in this
+    // device playback).
+    void addDeviceDays(const QList<QDate>& days, const RequestTicket& asked);
     void setDeviceCoverage(const QDate& date, const QList<std::pair<double, double>>& blocks, bool known);
     void startDay(const QDate& date, double fromSecond);
     double snapToFootage(double second) const;
@@ -83,22 +94,14 @@ public:
 
     // ---- Cloud playback --------------------------------------------------------
     void prepareCloud(const QString& title, const QList<QDate>& days);
-    // Plays a day's playlist fetched for playCloud. Taken only in cloud
-    // playback while a day's playlist is awaited; with a request serial, only
-    // the answer to the latest playCloud.
-    // `source` is the address the playlist was fetched from: relative
-    // segment addresses are read against it.
-    void playPlaylist(const QByteArray& playlist, const QUrl& source = QUrl());
-    void playPlaylist(const QByteArray& playlist, const QUrl& source, quint64 request);
+    // Plays a day's playlist fetched for playCloud, taken only while its
+    // ticket is current: the latest day asked for, still awaited in this
+    // cloud playback. `source` is the address the playlist was fetched from:
+    // relative segment addresses are read against it.
+    void playPlaylist(const QByteArray& playlist, const QUrl& source, const RequestTicket& asked);
     void startCloudFrom(double second);
     double elapsedToDay(double elapsed) const;
     double dayToElapsed(double second) const;
-
-    // The serial of the last request signal emitted (playDevice, playCloud,
-    // deviceMonthRequested, deviceDayRequested). An owner that reads it while
-    // handling the signal and hands it back with the answer has late answers
-    // to earlier requests dropped.
-    quint64 requestSerial() const { return m_requestSerial; }
 
     // The parts other code looks at.
     FfmpegPlayer* player() const { return m_player; }
@@ -123,9 +126,11 @@ public Q_SLOTS:
 Q_SIGNALS:
     void stopped();
     void playDevice(const QDateTime& start, const QDateTime& end);
-    void playCloud(const QDate& date, const QString& start, const QString& end);
+    // Answered with playPlaylist, which gets the ticket back.
+    void playCloud(const QDate& date, const QString& start, const QString& end, const RequestTicket& asked);
     void retryLive();
-    void deviceMonthRequested(int year, int month);
+    // Answered with addDeviceDays, which gets the ticket back.
+    void deviceMonthRequested(int year, int month, const RequestTicket& asked);
     void deviceDayRequested(const QDate& date);
     void streamToggled(bool mainStream);
     void fullscreenToggled(bool on);
@@ -154,7 +159,7 @@ private:
     void setPickerDay(const QDate& day);
     void raisePickerMaximum();
     void showTime(double second);
-    quint64 nextRequest(quint64& latestOfKind);
+    void askMonth(int year, int month);
     void clearDayFormats();
     void markDays(const QList<QDate>& days);
     void parsePlaylist(const QByteArray& playlist, const QUrl& source);
@@ -213,10 +218,11 @@ private:
     bool m_mainStream = true;
     QSet<QDate> m_cloudDays;
 
-    // Requests and their answers: a serial per request, the latest of each
-    // kind, and whether a day's playlist is still awaited.
-    quint64 m_requestSerial = 0;
-    quint64 m_latestMonthRequest = 0;
-    quint64 m_latestCloudRequest = 0;
-    bool m_awaitingPlaylist = false;
+    StreamAccessSource m_access;
+    // The months of recording days asked for in this device playback.
+    TicketDesk m_months;
+    // The day's playlist awaited in this cloud playback: a round is open from
+    // playCloud until its playlist is taken, or the stage turns to something
+    // else.
+    TicketDesk m_playlists;
 };

@@ -43,10 +43,11 @@ QDate StagePages::shownDay() const
     return m_dayPicker->date();
 }
 
-quint64 StagePages::nextRequest(quint64& latestOfKind)
+void StagePages::askMonth(int year, int month)
 {
-    latestOfKind = ++m_requestSerial;
-    return latestOfKind;
+    // Only the latest month asked for is taken: its answer marks the days.
+    const RequestTicket asked = m_months.issue();
+    Q_EMIT deviceMonthRequested(year, month, asked);
 }
 
 void StagePages::showTime(double second)
@@ -116,27 +117,19 @@ void StagePages::prepareDevice(const QString& title)
     m_speedBox->setCurrentIndex(0);
     applySpeed();
 
-    nextRequest(m_latestMonthRequest);
-    Q_EMIT deviceMonthRequested(today.year(), today.month());
-    m_requestSerial++;
+    askMonth(today.year(), today.month());
     Q_EMIT deviceDayRequested(today);
     // Today is already chosen in the day field: say what starts it.
     showMessage(QStringLiteral("Play from 00:00, or pick a time on the timeline"), QString());
 }
 
-void StagePages::addDeviceDays(const QList<QDate>& days)
+void StagePages::addDeviceDays(const QList<QDate>& days, const RequestTicket& asked)
 {
-    // Days of a recorder mean nothing in another mode.
-    if (m_mode != Mode::DevicePlayback)
+    // A later month was asked for, or the recorder's days mean nothing any
+    // more in the mode the stage turned to.
+    if (!asked.current())
         return;
     markDays(days);
-}
-
-void StagePages::addDeviceDays(const QList<QDate>& days, quint64 request)
-{
-    if (request != m_latestMonthRequest)
-        return;
-    addDeviceDays(days);
 }
 
 void StagePages::setDeviceCoverage(const QDate& date, const QList<std::pair<double, double>>& blocks, bool known)
@@ -163,14 +156,13 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     // clock counts from there, with the picture.
     const double shown = m_mode == Mode::DevicePlayback ? stage::recordingStart(from) : from;
     m_pendingStart = m_dayOffset = m_playheadSecond = shown;
-    m_awaitingPlaylist = false;
+    m_playlists.supersede();
 
     if (m_mode == Mode::DevicePlayback && date != m_coverageDay) {
         m_coverage.clear();
         m_coverageKnown = false;
         m_timeline->setCoverage({}, false);
         m_coverageDay = date;
-        m_requestSerial++;
         Q_EMIT deviceDayRequested(date);
     }
     m_timeline->setPlayhead(shown);
@@ -191,13 +183,11 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     // chose whatever zone this computer is in.
     const int s = int(from);
     if (m_mode == Mode::DevicePlayback) {
-        m_requestSerial++;
         Q_EMIT playDevice(Ist::at(date, s), Ist::at(date, tun::kLastSecond_s));
     } else {
-        nextRequest(m_latestCloudRequest);
-        m_awaitingPlaylist = true;
+        const RequestTicket asked = m_playlists.issue();
         Q_EMIT playCloud(date, QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm")),
-                         stage::cloudEndText(date, todayIst()));
+                         stage::cloudEndText(date, todayIst()), asked);
     }
 }
 
@@ -303,10 +293,11 @@ void StagePages::prepareCloud(const QString& title, const QList<QDate>& days)
     }
     setPickerDay(days.last());
     // The day starts on the next turn of the event loop, unless the stage was
-    // given something else to do meanwhile.
-    const quint64 serial = m_requestSerial;
-    QTimer::singleShot(0, this, [this, serial] {
-        if (m_mode == Mode::CloudPlayback && m_requestSerial == serial && !m_player->isRunning())
+    // given something else to do meanwhile: another mode or day, a stop or an
+    // error lapse the ticket of this cloud playback's round.
+    const RequestTicket unchanged = m_playlists.ticket();
+    QTimer::singleShot(0, this, [this, unchanged] {
+        if (unchanged.current() && !m_player->isRunning())
             startDay(m_dayPicker->date(), 0);
     });
 }
@@ -328,13 +319,13 @@ void StagePages::parsePlaylist(const QByteArray& playlist, const QUrl& source)
                                 .arg(TimelineBar::clock(m_dayOffset));
 }
 
-void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source)
+void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, const RequestTicket& asked)
 {
     // Only the playlist of the day now awaited, and only in cloud playback:
     // a late answer never plays over what the user turned to since.
-    if (m_mode != Mode::CloudPlayback || !m_awaitingPlaylist)
+    if (!asked.current())
         return;
-    m_awaitingPlaylist = false;
+    m_playlists.supersede(); // taken: nothing is awaited any more
     parsePlaylist(playlist, source);
     if (!m_playlist.segments.isEmpty()
         && m_pendingStart > m_playlist.segments.first().start + tun::kPendingStartSlack_s) {
@@ -347,13 +338,6 @@ void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source)
     beginPlay(QStringLiteral("Starting playback…"));
     m_player->live = false;
     play(QString(), m_playlist.text, 0);
-}
-
-void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, quint64 request)
-{
-    if (request != m_latestCloudRequest)
-        return;
-    playPlaylist(playlist, source);
 }
 
 void StagePages::startCloudFrom(double second)

@@ -1,6 +1,7 @@
 #include "server/view/StageRules.h"
 
 #include "app/core/Clock.h"
+#include "app/ui/TimelineBar.h"
 #include "server/view/Tunables.h"
 
 #include <QLocale>
@@ -127,8 +128,7 @@ double snapToFootage(double second, const FootageBlocks& blocks, bool known)
 
 QString clockText(double second)
 {
-    const int s = int(clampToDay(second));
-    return QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm:ss"));
+    return TimelineBar::clock(second);
 }
 
 QString cloudEndText(const QDate& day, const QDate& today)

@@ -92,7 +92,8 @@ double recordingStart(double second);
 // footage is unknown, else the start of the first block after it, else the
 // start of the last block. Blocks are searched in the order given.
 double snapToFootage(double second, const FootageBlocks& blocks, bool known);
-// "HH:mm:ss" of a start second (cut to whole seconds, within the day).
+// "HH:mm:ss" of a start second (cut to whole seconds, within the day): the
+// clock the timeline and the stage's time label show.
 QString clockText(double second);
 // The end of a cloud request: "23:59" for past days, "current" for today.
 QString cloudEndText(const QDate& day, const QDate& today);

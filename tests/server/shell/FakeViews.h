@@ -13,6 +13,9 @@ class FakeStage final : public StagePort {
 public:
     QStringList log;
     Mode current = Mode::Live;
+    // Tickets of the requests a test makes in the stage's name; an answer
+    // that comes back with one no longer current is logged as late.
+    TicketDesk asks;
 
     QWidget* page() override { return m_page ? m_page : (m_page = new QLabel(QStringLiteral("stage"))); }
     Mode mode() const override { return current; }
@@ -38,16 +41,21 @@ public:
         log << QStringLiteral("cloud %1 %2 days").arg(title).arg(days.size());
     }
     void playUrl(const QString&) override { log << QStringLiteral("play url"); }
-    // "playlist <the address it was fetched from>"
-    void playPlaylist(const QByteArray&, const QUrl& source) override
+    // "[late ]playlist <the address it was fetched from>"
+    void playPlaylist(const QByteArray&, const QUrl& source, const RequestTicket& asked) override
     {
-        log << QStringLiteral("playlist ") + source.toString(QUrl::RemoveAuthority | QUrl::RemoveScheme);
+        log << lateMark(asked) + QStringLiteral("playlist ")
+                + source.toString(QUrl::RemoveAuthority | QUrl::RemoveScheme);
     }
     void showError(const QString& headline, const QString& detail, bool retry) override
     {
         log << QStringLiteral("error %1 | %2%3").arg(headline, detail, retry ? " | retry" : "");
     }
-    void addDeviceDays(const QList<QDate>& days) override { log << QStringLiteral("days %1").arg(days.size()); }
+    // "[late ]days <count>"
+    void addDeviceDays(const QList<QDate>& days, const RequestTicket& asked) override
+    {
+        log << lateMark(asked) + QStringLiteral("days %1").arg(days.size());
+    }
     void setDeviceCoverage(const QDate&, const QList<std::pair<double, double>>& blocks, bool supported) override
     {
         log << QStringLiteral("coverage %1 %2").arg(blocks.size()).arg(QString::number(supported));
@@ -58,6 +66,11 @@ public:
     void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + QString::number(on); }
 
 private:
+    static QString lateMark(const RequestTicket& asked)
+    {
+        return asked.current() ? QString() : QStringLiteral("late ");
+    }
+
     QWidget* m_page = nullptr;
 };
 

@@ -268,6 +268,34 @@ private Q_SLOTS:
         QCOMPARE(s.count(kStart), 0);
     }
 
+    // The device page says what the server said of a device and of each of
+    // its channels: online, offline, or nothing, which shows no chip.
+    void devicePageShowsWhatTheServerSaidIsOnline()
+    {
+        DevicePage page;
+        const Site site{"s1", "Head Office", false, {}, false};
+        Device device{"d1", "s1", "Recorder", "SN1", "hikvision", false, true, {}, {}};
+        device.channels = {{"c1", "d1", "Gate", 1, true, true, false},
+                           {"c2", "d1", "Yard", 2, false, true, false},
+                           {"c3", "d1", "Dock", 3, true, false, false}};
+        const auto shown = [&] {
+            QStringList out{page.chip()->isVisibleTo(&page)
+                                ? page.chip()->text() + "/" + page.chip()->property("state").toString()
+                                : "-"};
+            for (QPushButton* row : page.findChildren<QPushButton*>("ChannelRow"))
+                out << row->accessibleName() + "/" + row->findChild<QLabel*>("Dot")->property("state").toString();
+            return out.join(' ');
+        };
+        page.showDevice(device, site, QString());
+        QCOMPARE(shown(), "Offline/offline Gate/online Yard/offline Dock/unknown");
+        device.online = true;
+        page.showDevice(device, site, QString());
+        QCOMPARE(shown().section(' ', 0, 0), "Online/online");
+        device.onlineKnown = false;
+        page.showDevice(device, site, QString());
+        QCOMPARE(shown().section(' ', 0, 0), "-");
+    }
+
     void liveViewStartsOneStreamAndDropsLateAnswers()
     {
         Session s;
@@ -278,9 +306,11 @@ private Q_SLOTS:
         // Device playback keeps the live stream on the server and plays.
         s.stage->log.clear();
         QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
-        Q_EMIT s.stage->deviceMonthRequested(2026, 3);
+        Q_EMIT s.stage->deviceMonthRequested(2026, 3, s.stage->asks.issue());
         Q_EMIT s.stage->deviceDayRequested(QDate(2026, 3, 2));
         QTRY_VERIFY(s.stage->log.contains("coverage 2 1"));
+        // The month's days come back with the stage's own ticket.
+        QTRY_VERIFY(s.stage->log.contains("days 5"));
         Q_EMIT s.stage->playDevice(QDateTime(QDate(2026, 3, 2), QTime(8, 0)),
                                    QDateTime(QDate(2026, 3, 2), QTime(9, 0)));
         QTRY_VERIFY(s.stage->log.contains("play url"));

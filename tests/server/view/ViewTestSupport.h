@@ -5,6 +5,7 @@
 // what the user reads, and screenshots.
 
 #include "app/context/AppContext.h"
+#include "app/core/RequestTicket.h"
 #include "server/api/LiveStreamService.h"
 #include "server/view/CameraTile.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
@@ -15,6 +16,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QEnterEvent>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTimer>
 #include <QWidget>
@@ -155,6 +157,13 @@ inline void click(const QWidget* root, const QString& name)
     QAbstractButton* b = control(root, name);
     QVERIFY2(b, qPrintable(QStringLiteral("no control \"%1\"").arg(name)));
     b->click();
+}
+
+// The ticket the last request a spy saw carries (its last argument), which
+// the owner hands back with the answer; none when nothing was asked.
+inline RequestTicket asked(const QSignalSpy& requests)
+{
+    return requests.isEmpty() ? RequestTicket() : requests.last().last().value<RequestTicket>();
 }
 
 // How many of the tiles show a picture.

@@ -40,6 +40,7 @@ struct StagePagesTestAccess {
     }
 };
 using Access = StagePagesTestAccess;
+using viewtest::asked;
 using viewtest::click;
 using viewtest::control;
 
@@ -127,7 +128,7 @@ private Q_SLOTS:
         QSignalSpy clouds(stage.get(), &StagePages::playCloud);
         stage->prepareCloud("Gate", {QDate(2024, 5, 1)});
         QTRY_COMPARE(clouds.size(), 1);
-        stage->playPlaylist(cloudDay(2));
+        stage->playPlaylist(cloudDay(2), QUrl(), asked(clouds));
         QVERIFY(stage->isOpen() && !stage->player()->live);
 
         // Only live is suspended and resumed; a stopped or recorded view stays so.
@@ -309,10 +310,11 @@ private Q_SLOTS:
     {
         QCalendarWidget* calendar = Access::picker(*stage)->calendarWidget();
         const auto marked = [&](const QDate& d) { return calendar->dateTextFormat(d).fontWeight() == 700; };
+        QSignalSpy months(stage.get(), &StagePages::deviceMonthRequested);
         stage->prepareDevice("Gate");
-        const quint64 first = stage->requestSerial() - 1; // the month, then the day
+        const RequestTicket first = asked(months);
         calendar->setCurrentPage(2024, 4);
-        const quint64 april = stage->requestSerial();
+        const RequestTicket april = asked(months);
         stage->addDeviceDays({QDate(2024, 5, 1)}, first); // late: a newer month was asked for
         QVERIFY(!marked(QDate(2024, 5, 1)));
         stage->addDeviceDays({QDate(2024, 4, 3)}, april);
@@ -320,7 +322,7 @@ private Q_SLOTS:
 
         // A recorder's days that come after the user went to the cloud archive.
         stage->prepareCloud("Gate", {});
-        stage->addDeviceDays({QDate(2024, 4, 5)});
+        stage->addDeviceDays({QDate(2024, 4, 5)}, april);
         QVERIFY(!marked(QDate(2024, 4, 5)));
         stage->prepareDevice("Gate"); // a new camera starts unmarked
         QVERIFY(!marked(QDate(2024, 4, 3)));
@@ -341,7 +343,7 @@ private Q_SLOTS:
         // A start second waits for its playlist.
         stage->startDay(QDate(2024, 5, 1), 36030);
         QCOMPARE(asked(), QString("10:00-23:59"));
-        stage->playPlaylist(cloudDay(6));
+        stage->playPlaylist(cloudDay(6), QUrl(), viewtest::asked(clouds));
         QVERIFY(stage->isOpen());
         QVERIFY(log.contains("[cloud] jump to 10:00:30: segment 4 of 6, skipping 0.0 s into it"));
         QCOMPARE(stage->playheadSecond(), 36030.0);
@@ -357,12 +359,12 @@ private Q_SLOTS:
         // At most a second past the first segment: the whole list plays.
         log.clear();
         stage->startDay(QDate(2024, 5, 1), 36001);
-        stage->playPlaylist(cloudDay(6));
+        stage->playPlaylist(cloudDay(6), QUrl(), viewtest::asked(clouds));
         QVERIFY(!log.contains("jump to"));
 
         // Start times that cannot be read: hatched day, the whole list plays.
         stage->startDay(QDate(2024, 5, 1), 600);
-        stage->playPlaylist("#EXTM3U\n#EXTINF:10,\nhttp://127.0.0.1:9/a.ts\n");
+        stage->playPlaylist("#EXTM3U\n#EXTINF:10,\nhttp://127.0.0.1:9/a.ts\n", QUrl(), viewtest::asked(clouds));
         QVERIFY(log.contains("[cloud] could not read segment start times; first segment: http://127.0.0.1:9/a.ts"));
         QVERIFY(!stage->timeline()->coverageKnown());
         stage->onPosition(3);
@@ -386,29 +388,31 @@ private Q_SLOTS:
         QSignalSpy clouds(stage.get(), &StagePages::playCloud);
         stage->prepareCloud("Gate", {QDate(2024, 4, 30), QDate(2024, 5, 1)});
         QTRY_COMPARE(clouds.size(), 1);
-        const quint64 first = stage->requestSerial();
+        const RequestTicket first = asked(clouds);
         Access::picker(*stage)->setDate(QDate(2024, 4, 30));
         QCOMPARE(clouds.size(), 2);
         stage->playPlaylist(cloudDay(2), QUrl(), first); // the earlier day's answer
         QVERIFY(!stage->isOpen() && Access::segments(*stage).isEmpty());
-        stage->playPlaylist(cloudDay(2), QUrl(), stage->requestSerial());
+        const RequestTicket second = asked(clouds);
+        stage->playPlaylist(cloudDay(2), QUrl(), second);
         QVERIFY(stage->isOpen());
-        stage->playPlaylist(cloudDay(3)); // nothing awaited any more
+        stage->playPlaylist(cloudDay(3), QUrl(), second); // nothing awaited any more
         QCOMPARE(Access::segments(*stage).size(), 2);
 
         // The user went live while the day was loading.
         Access::picker(*stage)->setDate(QDate(2024, 5, 1));
         stage->openLive("Gate", QString(), false);
         log.clear();
-        stage->playPlaylist(cloudDay(2));
+        stage->playPlaylist(cloudDay(2), QUrl(), asked(clouds));
         QVERIFY(!stage->isOpen());
         QCOMPARE(detail(), QString("Opening the camera on the server…"));
         QVERIFY(!log.contains("[cloud]"));
         // Or an error answered it.
+        const qsizetype asks = clouds.size();
         stage->prepareCloud("Gate", {QDate(2024, 5, 1)});
-        QTRY_VERIFY(stage->requestSerial() > first + 2);
+        QTRY_COMPARE(clouds.size(), asks + 1);
         stage->showError("Can’t play this recording", "", false);
-        stage->playPlaylist(cloudDay(2));
+        stage->playPlaylist(cloudDay(2), QUrl(), asked(clouds));
         QVERIFY(!stage->isOpen());
     }
 

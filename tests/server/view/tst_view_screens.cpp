@@ -28,6 +28,13 @@ using viewtest::screenshot;
 const QDate kCloudDay(2024, 5, 1);
 constexpr int kPictureWaitMs = 30000;
 
+// What the main window hands the stage: the server client's token, for the
+// server's own host.
+StreamAccess serverAccess()
+{
+    return AppContext::instance().api.streamAccess();
+}
+
 class ViewScreensTest : public QObject {
     Q_OBJECT
 
@@ -51,6 +58,20 @@ class ViewScreensTest : public QObject {
                 + QString("%1/cloud/2024-05-01_10-00-0%2.ts").arg(hlsBase(host)).arg(i * 4).toUtf8() + "\n";
         }
         return text + "#EXT-X-ENDLIST\n";
+    }
+
+    // "<host> <Authorization header>" of every cloud segment request so far, each once.
+    QStringList cloudAuthorizations() const
+    {
+        QStringList seen;
+        for (const QJsonObject& r : peers::readRequests(hlsLog)) {
+            const QJsonObject headers = r["headers"].toObject();
+            if (r["path"].toString().startsWith("/cloud/"))
+                seen << headers["Host"].toString().section(':', 0, 0) + " " + headers["Authorization"].toString();
+        }
+        seen.removeDuplicates();
+        seen.sort();
+        return seen;
     }
 
 private Q_SLOTS:
@@ -93,7 +114,7 @@ private Q_SLOTS:
 
     void stageLiveShowsThePictureAndHidesItsStrip()
     {
-        StagePages stage;
+        StagePages stage(nullptr, serverAccess);
         stage.resize(1280, 760);
         stage.show();
         stage.openLive("Gate 1 · Entrance", peers::rtspUrl(rtsp.port), false);
@@ -119,16 +140,17 @@ private Q_SLOTS:
 
     void devicePlaybackWithDaysAndFootage()
     {
-        StagePages stage;
+        StagePages stage(nullptr, serverAccess);
         stage.resize(1280, 760);
         stage.show();
         QSignalSpy plays(&stage, &StagePages::playDevice);
+        QSignalSpy months(&stage, &StagePages::deviceMonthRequested);
         stage.prepareDevice("Gate 1 · Entrance");
         const QDate today = stage.shownDay();
         QList<QDate> days;
         for (int d = 1; d <= today.day(); d += 2)
             days << QDate(today.year(), today.month(), d);
-        stage.addDeviceDays(days);
+        stage.addDeviceDays(days, viewtest::asked(months));
         stage.setDeviceCoverage(today, {{0, 5400}, {9000, 30600}, {43200, 61200}}, true);
         stage.jumpTo(9500);
         QCOMPARE(plays.size(), 1);
@@ -149,7 +171,7 @@ private Q_SLOTS:
 
     void cloudDayPlaysWithTheTokenOnlyToItsHost()
     {
-        StagePages stage;
+        StagePages stage(nullptr, serverAccess);
         stage.resize(1280, 760);
         stage.show();
         QSignalSpy clouds(&stage, &StagePages::playCloud);
@@ -160,7 +182,7 @@ private Q_SLOTS:
         });
         stage.prepareCloud("Gate 1 · Entrance", {kCloudDay});
         QTRY_COMPARE(clouds.size(), 1);
-        stage.playPlaylist(cloudPlaylist(), QUrl(), stage.requestSerial());
+        stage.playPlaylist(cloudPlaylist(), QUrl(), viewtest::asked(clouds));
         QCOMPARE(stage.timeline()->coverage(), (FootageBlocks{{36000, 36012}}));
         QTRY_VERIFY_WITH_TIMEOUT(stage.playheadSecond() > 36009, kPictureWaitMs); // into the third segment
         QVERIFY(stage.playheadSecond() <= 36012.5);
@@ -169,21 +191,16 @@ private Q_SLOTS:
         screenshot(&stage, "stage-cloud");
 
         // Each host once: the token goes only to the server's own.
-        QStringList seen;
-        for (const QJsonObject& r : peers::readRequests(hlsLog)) {
-            const QJsonObject headers = r["headers"].toObject();
-            if (r["path"].toString().startsWith("/cloud/"))
-                seen << headers["Host"].toString().section(':', 0, 0) + " " + headers["Authorization"].toString();
-        }
-        seen.removeDuplicates();
-        seen.sort();
-        QCOMPARE(seen.join(" | "), QString("127.0.0.1 Bearer tok-cloud | localhost "));
+        QCOMPARE(cloudAuthorizations().join(" | "), QString("127.0.0.1 Bearer tok-cloud | localhost "));
 
         // A jump back, into the middle segment, plays the rest from memory
         // without a new request; the picture shown is the moment the clock
         // shows (the programme's first picture is 10:00:00).
         const double firstPicture = shown.first().first;
         QCOMPARE(shown.first().second, 36000.0);
+        // The session's token was renewed meanwhile: the jump opens the
+        // segments with the token as it is now.
+        AppContext::instance().api.setAccessToken("tok-renewed");
         shown.clear();
         Q_EMIT stage.timeline()->seekRequested(36006.5);
         QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), kPictureWaitMs);
@@ -191,6 +208,8 @@ private Q_SLOTS:
         const auto [media, clock] = shown.first();
         QCOMPARE(clock, 36006.5);
         QVERIFY2(qAbs(36000 + media - firstPicture - clock) < 0.1, qPrintable(QString::number(media - firstPicture)));
+        QTRY_VERIFY_WITH_TIMEOUT(cloudAuthorizations().contains("127.0.0.1 Bearer tok-renewed"), kPictureWaitMs);
+        AppContext::instance().api.setAccessToken("tok-cloud");
     }
 
     void wallOfNinePlaysNineRealPictures()
