@@ -394,11 +394,19 @@ void Parser::drainMultipart(QList<Alert>& out)
             // A device whose Content-Length is too long would otherwise
             // swallow the parts after it: the next delimiter ends the part
             // early. All sums stay in 64 bits, whatever length is declared.
-            if (next >= 0 && qint64(next - bodyStart) < length)
+            if (next >= 0 && qint64(next - bodyStart) < length) {
                 partEnd = next;
-            else if (length <= available)
+            } else if (length <= available) {
+                // The start of a delimiter that has not fully arrived, inside
+                // the declared body, would end the part there once it has:
+                // cutting at the length now would split the delimiter and
+                // lose the part after it, depending only on how the bytes
+                // happened to arrive.
+                const qsizetype held = next < 0 ? delimiterStartAtEnd(delimiter, bodyStart) : -1;
+                if (held >= 0 && qint64(held - bodyStart) < length)
+                    return waitFor({delimiter}, held + delimiter.size());
                 partEnd = bodyStart + qsizetype(length);
-            else
+            } else
                 return waitFor({delimiter}, length <= kMaxBuffer_bytes ? bodyStart + length : -1);
         } else if (next >= 0) {
             partEnd = next;
@@ -412,6 +420,17 @@ void Parser::drainMultipart(QList<Alert>& out)
             out.append(alert);
         consume(partEnd);
     }
+}
+
+qsizetype Parser::delimiterStartAtEnd(const QByteArray& delimiter, qsizetype from) const
+{
+    // The longest beginning of the delimiter that the buffer ends with, and
+    // where it starts; -1 when the buffer's last bytes start none.
+    const qsizetype longest = std::min(delimiter.size() - 1, m_buffer.size() - from);
+    for (qsizetype k = longest; k > 0; --k)
+        if (m_buffer.endsWith(QByteArrayView(delimiter.constData(), k)))
+            return m_buffer.size() - k;
+    return -1;
 }
 
 void Parser::drainBareXml(QList<Alert>& out)

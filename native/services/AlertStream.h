@@ -113,6 +113,7 @@ private:
     void drainBareXml(QList<Alert>& out);
     void consume(qsizetype bytes);
     qsizetype find(QByteArrayView needle, qsizetype from, qsizetype to = -1) const;
+    qsizetype delimiterStartAtEnd(const QByteArray& delimiter, qsizetype from) const;
     void waitFor(std::initializer_list<QByteArrayView> tokens, qint64 bytes = -1);
     bool mayProgress() const;
 

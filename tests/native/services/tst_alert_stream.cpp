@@ -142,6 +142,26 @@ private Q_SLOTS:
                      qstrcmp(length, "40") ? QStringList({"VMD", "io"}) : QStringList{"io"});
             QVERIFY(p.buffered() < 64);
         }
+
+        // A length a few bytes too long ends inside the next delimiter. Fed
+        // whole, the delimiter ends the part; the same when the bytes arrive
+        // cut inside that delimiter, at the declared length or before it (the
+        // part after it was lost when the cut fell there).
+        const QByteArray doc = xmlAlert("VMD");
+        const QByteArray first = "--b\r\nContent-Length: " + QByteArray::number(doc.size() + 4) + "\r\n\r\n" + doc;
+        const QByteArray stream = first + "\r\n" + FakeDevice::part("b", xmlAlert("io")) + "--b--\r\n";
+        for (int cut = 1; cut <= 6; ++cut) {
+            Parser p = multipart();
+            QCOMPARE(feedSplit(p, stream, {int(first.size()) + cut, int(stream.size())}),
+                     QStringList({"VMD", "io"}));
+        }
+        // A body that merely ends like the start of a delimiter is given once
+        // the bytes after it show that no delimiter follows.
+        const QByteArray dashed = doc + "\r\n-";
+        Parser dash = multipart();
+        QVERIFY(dash.feed("--b\r\nContent-Length: " + QByteArray::number(dashed.size()) + "\r\n\r\n" + dashed).isEmpty());
+        QCOMPARE(types(dash.feed("\r\n")), QStringList{"VMD"});
+        QVERIFY(dash.buffered() < 8);
     }
 
     void bareXmlDocuments()
