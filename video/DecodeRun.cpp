@@ -39,8 +39,9 @@ class DecodeRun {
 public:
     explicit DecodeRun(Playback& playback)
         : p(playback),
-          c(*playback.controls),
-          input(playback, *playback.controls),
+          c(playback.controls),
+          o(playback.options),
+          input(playback),
           kind(input.kind()),
           sound(audio)
     {}
@@ -75,7 +76,8 @@ private:
     AVCodecContext* vdec() const { return decoder.context(); }
 
     Playback& p;
-    PlayerControls& c;
+    FfmpegPlayer::Controls& c;      // the owner's live controls
+    const FfmpegPlayer::Options& o; // what the playback started with
     PlayerInput input;
     InputKind kind;
     VideoDecoder decoder;
@@ -179,7 +181,7 @@ bool DecodeRun::setupVideo()
         return false;
     }
     vtb = ctx()->streams[vidx]->time_base;
-    if (!decoder.open(ctx()->streams[vidx], kind != InputKind::OtherHls, c, p.label)) {
+    if (!decoder.open(ctx()->streams[vidx], kind != InputKind::OtherHls, o, *p.shared)) {
         input.close();
         p.fail(PlayerFailure::Other, QStringLiteral("Decoder failed"));
         return false;
@@ -230,10 +232,10 @@ void DecodeRun::setupSound()
             avcodec_free_context(&adec);
         }
     }
-    const double wantedRate = c.rate.load();
-    if (soundUsable && c.audioEnabled.load() && wantedRate == 1.0)
+    const double wantedRate = o.rate;
+    if (soundUsable && o.audioEnabled && wantedRate == 1.0)
         soundAtStart = audio.open(sampleRate, 2);
-    if (hasSoundStream && c.audioEnabled.load() && wantedRate == 1.0 && !soundAtStart)
+    if (hasSoundStream && o.audioEnabled && wantedRate == 1.0 && !soundAtStart)
         qWarning().noquote() << "Playing without audio";
     const bool present = soundUsable;
     p.post([present](FfmpegPlayer& pl) { Q_EMIT pl.audioTrack(present); });
@@ -246,8 +248,8 @@ void DecodeRun::setupSound()
         c.seekRequest.store(std::min(p.startSeconds / duration, 0.999));
 
     readAhead = readAheadLimit(c.yuvOutput.load(), kind != InputKind::OtherHls);
-    if (const double cap = c.readAheadCap.load(); cap > 0.0)
-        readAhead = std::min(readAhead, cap);
+    if (o.readAheadCap > 0.0)
+        readAhead = std::min(readAhead, o.readAheadCap);
     const double now = steadyNow();
     pacer = std::make_unique<Pacer>(rate, soundAtStart, &sound, now);
     meter = std::make_unique<OverloadMeter>(now);
@@ -313,7 +315,7 @@ void DecodeRun::seekTo(int64_t ts)
     seekTarget = double(ts) / AV_TIME_BASE;
     const int rc = av_seek_frame(ctx(), -1, ts, AVSEEK_FLAG_BACKWARD);
     if (rc < 0)
-        qWarning().noquote() << "[play]" << p.label << "seek failed:" << ffmpegError(rc);
+        qWarning().noquote() << "[play]" << p.options.label << "seek failed:" << ffmpegError(rc);
     if (vdec())
         avcodec_flush_buffers(vdec());
     if (adec)
@@ -416,7 +418,7 @@ void DecodeRun::deliver(PendingPicture&& picture)
 
 void DecodeRun::pacingPass()
 {
-    const bool catchUp = kind == InputKind::Rtsp && c.catchUpLive.load();
+    const bool catchUp = kind == InputKind::Rtsp && o.catchUpLive;
     pacer->pass(pending, steadyNow(), catchUp, [this](PendingPicture&& pic) { deliver(std::move(pic)); });
     if (pacer->takeGaveUp()) {
         qWarning().noquote() << "Audio stopped; continuing on the wall clock";
@@ -431,13 +433,13 @@ void DecodeRun::overloadAndStats()
         int onTime = 0, late = 0;
         pacer->takeCounts(onTime, late);
         if (meter->check(now, onTime, late)) {
-            qWarning().noquote() << "[play]" << p.label << "can't keep up with the stream";
+            qWarning().noquote() << "[play]" << p.options.label << "can't keep up with the stream";
             p.post([](FfmpegPlayer& pl) { Q_EMIT pl.overloaded(); });
         }
     }
     if (env.playDebug && now - lastStats > tun::kDebugInterval_s) {
         qWarning().noquote() << QStringLiteral("[dbg]%1 decoded=%2 converted=%3 pending=%4 resets=%5")
-                                    .arg(p.label)
+                                    .arg(p.options.label)
                                     .arg(decodedCount)
                                     .arg(convertedCount)
                                     .arg(pending.size())
@@ -460,7 +462,7 @@ bool DecodeRun::atEnd()
         return true;
     }
     if (pending.empty()) {
-        if (c.loop.load() && !stopped()) {
+        if (o.loop && !stopped()) {
             seekTo(0);
             return true;
         }
@@ -489,12 +491,12 @@ void DecodeRun::videoPacket()
 {
     const double now = steadyNow();
     const bool key = pkt->flags & AV_PKT_FLAG_KEY;
-    if (kind == InputKind::Rtsp && c.catchUpLive.load() && pkt->pts != AV_NOPTS_VALUE) {
+    if (kind == InputKind::Rtsp && o.catchUpLive && pkt->pts != AV_NOPTS_VALUE) {
         const BehindLive::Result r =
             behind.onPacket(now, double(pkt->pts) * av_q2d(vtb), key, meter->busy(), meter->lastNotice());
         if (r.startedSkip) {
             qWarning().noquote() << QStringLiteral("[play] %1 %2 s behind the camera; skipping to the next keyframe")
-                                        .arg(p.label)
+                                        .arg(p.options.label)
                                         .arg(r.lag, 0, 'f', 1);
             if (r.notice) {
                 meter->setLastNotice(now);
@@ -534,8 +536,9 @@ void DecodeRun::videoPacket()
     meter->addDecodeSeconds(steadyNow() - t0);
 
     if (decoder.hardware() && hardwareWatch.packetDone(got || anyPictureDecoded)) {
-        qWarning().noquote() << "[play]" << p.label << "hardware decoding produced no picture; switching to software";
-        c.hardwareFailed.store(true);
+        qWarning().noquote() << "[play]" << p.options.label
+                             << "hardware decoding produced no picture; switching to software";
+        p.shared->hardwareFailed.store(true);
         p.endedUnexpectedly.store(true);
         p.endedForSoftware.store(true);
         endForSoftware = true;
@@ -588,8 +591,8 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
         }
     }
     const QSize out =
-        rgbOutputSize(src->width, src->height, c.targetWidth.load(), c.targetHeight.load(), c.coverTarget.load());
-    QImage image = converter.scaled(src, out, c.lightDecode.load());
+        rgbOutputSize(src->width, src->height, c.targetWidth.load(), c.targetHeight.load(), o.coverTarget);
+    QImage image = converter.scaled(src, out, o.lightDecode);
     if (image.isNull())
         return true;
     pending.push_back(PendingPicture{std::move(image), t, nullptr});

@@ -27,33 +27,9 @@ namespace tun = kvr::video::tun;
 
 // ---- Construction and control ------------------------------------------------
 
-FfmpegPlayer::FfmpegPlayer(QObject* parent) : FfmpegPlayer(std::make_shared<PlayerControls>(), parent) {}
-
-FfmpegPlayer::FfmpegPlayer(std::shared_ptr<PlayerControls> c, QObject* parent)
+FfmpegPlayer::FfmpegPlayer(QObject* parent)
     : QObject(parent),
-      boundedClose(c->boundedClose),
-      openAttempts(c->openAttempts),
-      paused(c->paused),
-      muted(c->muted),
-      audioEnabled(c->audioEnabled),
-      listen(c->listen),
-      loop(c->loop),
-      rate(c->rate),
-      live(c->live),
-      seekRequest(c->seekRequest),
-      targetWidth(c->targetWidth),
-      targetHeight(c->targetHeight),
-      coverTarget(c->coverTarget),
-      maxFps(c->maxFps),
-      lightDecode(c->lightDecode),
-      hardwareDecode(c->hardwareDecode),
-      keyframesOnly(c->keyframesOnly),
-      catchUpLive(c->catchUpLive),
-      snapshotRequest(c->snapshotRequest),
-      yuvOutput(c->yuvOutput),
-      autoReconnect(c->autoReconnect),
-      readAheadCap(c->readAheadCap),
-      m_controls(std::move(c)),
+      m_shared(std::make_shared<PlayerShared>()),
       m_owner(std::make_shared<OwnerLink>())
 {
     m_owner->player = this;
@@ -71,6 +47,32 @@ FfmpegPlayer::~FfmpegPlayer()
         m_owner->player = nullptr;
     }
     letGo(std::chrono::milliseconds(0));
+}
+
+FfmpegPlayer::Controls& FfmpegPlayer::controls()
+{
+    return m_shared->controls;
+}
+
+const FfmpegPlayer::Controls& FfmpegPlayer::controls() const
+{
+    return m_shared->controls;
+}
+
+void FfmpegPlayer::applyDecodeSettings(const DecodeSettings& decode, bool gpuViewWorks)
+{
+    controls().hardwareDecode.store(decode.hardwareDecode);
+    controls().yuvOutput.store(decode.gpuRender && gpuViewWorks);
+}
+
+void FfmpegPlayer::pause(bool on)
+{
+    controls().paused.store(on);
+}
+
+void FfmpegPlayer::seekFraction(double fraction)
+{
+    controls().seekRequest.store(fraction);
 }
 
 void FfmpegPlayer::setHardwareSeam(HardwareSeam seam)
@@ -155,23 +157,23 @@ void FfmpegPlayer::play(const QString& address, const QString& bearer, const QSt
     m_url = playlist.isEmpty() ? address : QString::fromLatin1(kInlinePlaylistUrl);
     m_token = bearer;
     m_tokenHost = bearerHost;
+    m_playing = m_options;
     // A seek asked for during an earlier playback does not belong to this one.
-    seekRequest.store(-1.0);
+    controls().seekRequest.store(-1.0);
     startWorker(true);
 }
 
 void FfmpegPlayer::startWorker(bool fresh)
 {
-    auto pb = std::make_shared<Playback>(m_controls, m_owner);
+    auto pb = std::make_shared<Playback>(m_shared, m_owner, m_playing);
     pb->generation = ++m_generation;
     pb->url = m_url;
     pb->token = m_token;
     pb->tokenHost = m_tokenHost;
     pb->inlinePlaylist = m_inlinePlaylist;
-    pb->label = label;
     pb->startSeconds = m_startSeconds;
     pb->startedAt = std::chrono::steady_clock::now();
-    paused.store(false);
+    controls().paused.store(false);
     m_reconnect.started(pb->generation, fresh, classifyInput(m_url) != InputKind::Rtsp);
     pb->shownUpTo = m_reconnect.shownBefore();
     m_playback = pb;
@@ -180,7 +182,7 @@ void FfmpegPlayer::startWorker(bool fresh)
 
 void FfmpegPlayer::onWorkerEnded(const ReconnectSchedule::Ended& ended)
 {
-    const ReconnectSchedule::Decision d = m_reconnect.ended(ended, autoReconnect.load());
+    const ReconnectSchedule::Decision d = m_reconnect.ended(ended, m_playing.autoReconnect);
     switch (d.kind) {
     case ReconnectSchedule::Decision::Kind::Nothing:
         return;
@@ -190,7 +192,7 @@ void FfmpegPlayer::onWorkerEnded(const ReconnectSchedule::Ended& ended)
         restartStep(ended.generation);
         return;
     case ReconnectSchedule::Decision::Kind::Schedule:
-        qWarning().noquote() << "[play]" << label << "stream dropped; reconnecting" << d.attempt << "of"
+        qWarning().noquote() << "[play]" << m_playing.label << "stream dropped; reconnecting" << d.attempt << "of"
                              << tun::kMaxReconnects;
         Q_EMIT reconnecting(d.attempt, tun::kMaxReconnects, d.why);
         QTimer::singleShot(d.delayMs, Qt::PreciseTimer, this, [this, gen = ended.generation] { restartStep(gen); });

@@ -1,7 +1,7 @@
 #pragma once
 
-// What the player and its decode threads share: the control fields, the way
-// back to the player, and one playback's state. Private to the video layer.
+// What the player and its decode threads share: the live controls, the way
+// back to the player, and one playback's state with its options. Private to the video layer.
 
 #include "video/FfmpegPlayer.h"
 #include "video/Pacing.h"
@@ -25,32 +25,11 @@
 
 namespace kvr::video {
 
-// The control fields, shared by the player and every decode thread it
-// started, so that a thread left to end in the background never reads a
-// destroyed player.
-struct PlayerControls {
-    std::atomic<bool> boundedClose{false};
-    std::atomic<int32_t> openAttempts{tun::kDefaultOpenAttempts};
-    std::atomic<bool> paused{false};
-    std::atomic<bool> muted{false};
-    std::atomic<bool> audioEnabled{true};
-    std::atomic<bool> listen{false};
-    std::atomic<bool> loop{false};
-    std::atomic<double> rate{1.0};
-    std::atomic<bool> live{true};
-    std::atomic<double> seekRequest{-1.0};
-    std::atomic<int32_t> targetWidth{0};
-    std::atomic<int32_t> targetHeight{0};
-    std::atomic<bool> coverTarget{false};
-    std::atomic<double> maxFps{0.0};
-    std::atomic<bool> lightDecode{false};
-    std::atomic<bool> hardwareDecode{false};
-    std::atomic<bool> keyframesOnly{false};
-    std::atomic<bool> catchUpLive{false};
-    std::atomic<bool> snapshotRequest{false};
-    std::atomic<bool> yuvOutput{false};
-    std::atomic<bool> autoReconnect{false};
-    std::atomic<double> readAheadCap{0.0};
+// What the player shares with every decode thread it started, so that a
+// thread left to end in the background never reads a destroyed player: the
+// owner's live controls, and what earlier playbacks learnt.
+struct PlayerShared {
+    FfmpegPlayer::Controls controls;
     // Set when hardware decoding produced nothing or would not open; later
     // playbacks of the player decode in software.
     std::atomic<bool> hardwareFailed{false};
@@ -66,20 +45,23 @@ struct OwnerLink {
 
 // One decode thread's state, shared by the player and the thread.
 struct Playback {
-    Playback(std::shared_ptr<PlayerControls> c, std::shared_ptr<OwnerLink> o)
-        : controls(std::move(c)),
-          owner(std::move(o))
+    Playback(std::shared_ptr<PlayerShared> s, std::shared_ptr<OwnerLink> o, const FfmpegPlayer::Options& opts)
+        : shared(std::move(s)),
+          controls(shared->controls),
+          owner(std::move(o)),
+          options(opts)
     {}
 
     // Fixed before the thread starts.
-    std::shared_ptr<PlayerControls> controls;
+    std::shared_ptr<PlayerShared> shared;
+    FfmpegPlayer::Controls& controls; // the live controls, in `shared`
     std::shared_ptr<OwnerLink> owner;
+    const FfmpegPlayer::Options options;
     int generation = 0;
     QString url;
     QString token;
     QString tokenHost;
     QByteArray inlinePlaylist;
-    QString label;
     double startSeconds = 0.0;
     // A restart of a playback on a continuous timeline: the latest media time
     // earlier decode threads showed. What is not newer is not shown again.
@@ -132,7 +114,10 @@ struct Playback {
         lastErrorKind = kind;
         lastError = text;
     }
-    QString labelPrefix() const { return label.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(label); }
+    QString labelPrefix() const
+    {
+        return options.label.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(options.label);
+    }
     qint64 msSinceStart() const
     {
         return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - startedAt)

@@ -129,15 +129,15 @@ QByteArray Playback::fetchBlocking(const QString& address, bool liveRelay)
     // A relay playlist that stopped moving on is a stream that dropped: the
     // demuxer would wait on it for ever, showing the last picture.
     if (liveRelay && !result.body.isEmpty() && playlists.stale(address, result.body, steadyNow())) {
-        qWarning().noquote() << "[hls]" << label << "the live playlist stopped advancing; treating it as a drop";
+        qWarning().noquote() << "[hls]" << options.label
+                             << "the live playlist stopped advancing; treating it as a drop";
         return QByteArray();
     }
     return result.body;
 }
 
-PlayerInput::PlayerInput(Playback& playback, PlayerControls& controls)
+PlayerInput::PlayerInput(Playback& playback)
     : p(playback),
-      c(controls),
       m_kind(classifyInput(playback.url)),
       m_rtsps(m_kind == InputKind::Rtsp && isRtsps(playback.url))
 {}
@@ -149,7 +149,7 @@ PlayerInput::~PlayerInput()
 
 bool PlayerInput::open()
 {
-    const int attempts = m_kind == InputKind::Rtsp ? std::max(1, int(c.openAttempts.load())) : 1;
+    const int attempts = m_kind == InputKind::Rtsp ? std::max(1, int(p.options.openAttempts)) : 1;
     int err = 0;
     for (int attempt = 1; attempt <= attempts && !p.stopFlag.load(); ++attempt) {
         QByteArray address = p.url.toUtf8();
@@ -172,7 +172,7 @@ bool PlayerInput::open()
             case TlsTunnel::Outcome::Untrusted:
                 // A certificate does not get better by asking again.
                 p.noteError(PlayerFailure::Untrusted, t.error);
-                qWarning().noquote() << "[play]" << p.label << "secure stream refused:" << t.error;
+                qWarning().noquote() << "[play]" << p.options.label << "secure stream refused:" << t.error;
                 err = AVERROR(EACCES);
                 finalFailure = true;
                 break;
@@ -217,7 +217,7 @@ bool PlayerInput::open()
                 // context for FFmpeg's own HTTP layer, which ours is not.
                 av_dict_set(&opts, "http_persistent", "0", 0);
                 if (m_kind == InputKind::RelayHls) {
-                    av_dict_set(&opts, "live_start_index", c.live.load() ? "-2" : "0", 0);
+                    av_dict_set(&opts, "live_start_index", p.options.live ? "-2" : "0", 0);
                     av_dict_set(&opts, "analyzeduration", tun::kRelayHlsAnalyzeUs, 0);
                     av_dict_set(&opts, "probesize", tun::kRelayHlsProbeBytes, 0);
                 }
@@ -256,7 +256,7 @@ bool PlayerInput::open()
             if (err == AVERROR_HTTP_UNAUTHORIZED) {
                 // Credentials do not get better by asking again, and a
                 // recorder may lock the account after a few wrong ones.
-                qWarning().noquote() << "[play]" << p.label << "credentials refused";
+                qWarning().noquote() << "[play]" << p.options.label << "credentials refused";
                 break;
             }
         }
@@ -282,7 +282,7 @@ bool PlayerInput::open()
 void PlayerInput::close()
 {
     if (m_ctx) {
-        if (m_kind == InputKind::Rtsp && c.boundedClose.load()) {
+        if (m_kind == InputKind::Rtsp && p.options.boundedClose) {
             p.deadlineMs.store(steadyMs() + tun::kBoundedClose.count());
             p.deadlineArmed.store(true);
             avformat_close_input(&m_ctx);

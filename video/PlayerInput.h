@@ -11,14 +11,13 @@ struct AVIOContext;
 namespace kvr::video {
 
 struct Playback;
-struct PlayerControls;
 
 // The input of one playback: the demuxer's context, the secure tunnel of an
 // RTSPS camera, and the byte sources through which the demuxer reads
 // playlists, segments and files (the FFmpeg I/O hooks). Decode thread only.
 class PlayerInput {
 public:
-    PlayerInput(Playback& playback, PlayerControls& controls);
+    explicit PlayerInput(Playback& playback);
     ~PlayerInput();
     PlayerInput(const PlayerInput&) = delete;
     PlayerInput& operator=(const PlayerInput&) = delete;
@@ -28,7 +27,7 @@ public:
     // was stopped.
     bool open();
     // Closes the input. A camera's session is given kBoundedClose at most
-    // when the owner asked for that; a stop ends the wait at once.
+    // when the playback's options ask for that; a stop ends the wait at once.
     void close();
 
     AVFormatContext* context() const { return m_ctx; }
@@ -36,7 +35,6 @@ public:
 
 private:
     Playback& p;
-    PlayerControls& c;
     InputKind m_kind = InputKind::OtherHls;
     bool m_rtsps = false;
     std::unique_ptr<TlsTunnel> m_tunnel;

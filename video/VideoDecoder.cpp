@@ -47,19 +47,20 @@ void VideoDecoder::setSeam(FfmpegPlayer::HardwareSeam seam)
     hardwareSeam.store(seam);
 }
 
-bool VideoDecoder::open(const AVStream* stream, bool liveKind, PlayerControls& c, const QString& label)
+bool VideoDecoder::open(const AVStream* stream, bool liveKind, const FfmpegPlayer::Options& options,
+                        PlayerShared& shared)
 {
     bool hwOpenFailed = false;
-    if (openOnce(stream, liveKind, c, true, hwOpenFailed))
+    if (openOnce(stream, liveKind, options, shared, true, hwOpenFailed))
         return true;
     if (!hwOpenFailed)
         return false;
-    qWarning().noquote() << "[play]" << label << "hardware decoder failed to open; decoding in software";
-    return openOnce(stream, liveKind, c, false, hwOpenFailed);
+    qWarning().noquote() << "[play]" << options.label << "hardware decoder failed to open; decoding in software";
+    return openOnce(stream, liveKind, options, shared, false, hwOpenFailed);
 }
 
-bool VideoDecoder::openOnce(const AVStream* st, bool liveKind, PlayerControls& c, bool allowHardware,
-                            bool& hardwareOpenFailed)
+bool VideoDecoder::openOnce(const AVStream* st, bool liveKind, const FfmpegPlayer::Options& options,
+                            PlayerShared& shared, bool allowHardware, bool& hardwareOpenFailed)
 {
     hardwareOpenFailed = false;
     const AVCodec* codec = avcodec_find_decoder(st->codecpar->codec_id);
@@ -72,18 +73,18 @@ bool VideoDecoder::openOnce(const AVStream* st, bool liveKind, PlayerControls& c
         m_dec->flags |= AV_CODEC_FLAG_LOW_DELAY;
         m_dec->flags2 |= AV_CODEC_FLAG2_FAST;
         m_dec->thread_type = FF_THREAD_SLICE;
-        m_dec->thread_count = c.lightDecode.load() ? 1 : 0;
+        m_dec->thread_count = options.lightDecode ? 1 : 0;
     }
-    if (c.lightDecode.load()) {
+    if (options.lightDecode) {
         m_dec->skip_loop_filter = AVDISCARD_ALL;
         m_dec->flags2 |= AV_CODEC_FLAG2_FAST;
     }
-    m_keyframesOnly = c.keyframesOnly.load();
+    m_keyframesOnly = shared.controls.keyframesOnly.load();
     if (m_keyframesOnly)
         m_dec->skip_frame = AVDISCARD_NONKEY;
 
     m_hwFake = false;
-    if (allowHardware && c.hardwareDecode.load() && !c.hardwareFailed.load()) {
+    if (allowHardware && shared.controls.hardwareDecode.load() && !shared.hardwareFailed.load()) {
         if (hardwareSeam.load() != FfmpegPlayer::HardwareSeam::Real) {
             m_hwFake = true;
             m_dec->thread_count = 1;
@@ -118,7 +119,7 @@ bool VideoDecoder::openOnce(const AVStream* st, bool liveKind, PlayerControls& c
         m_hwPixFmt = -1;
         m_hwFake = false;
         if (withHardware) {
-            c.hardwareFailed.store(true);
+            shared.hardwareFailed.store(true);
             hardwareOpenFailed = true;
         }
         return false;

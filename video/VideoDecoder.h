@@ -11,7 +11,7 @@ struct AVStream;
 
 namespace kvr::video {
 
-struct PlayerControls;
+struct PlayerShared;
 
 // The video decoder of one playback, in hardware where the owner asked for it
 // and the platform has it, else in software. Decode thread only.
@@ -22,11 +22,12 @@ public:
     VideoDecoder(const VideoDecoder&) = delete;
     VideoDecoder& operator=(const VideoDecoder&) = delete;
 
-    // Opens the decoder of `stream`; `liveKind` tunes it for low delay. A
-    // hardware decoder that will not open is no reason to give up: it is
-    // marked failed for the player's later playbacks and software decoding
-    // takes over at once. False when no decoder opened.
-    bool open(const AVStream* stream, bool liveKind, PlayerControls& controls, const QString& label);
+    // Opens the decoder of `stream` as the playback's options and the live
+    // controls say; `liveKind` tunes it for low delay. A hardware decoder that
+    // will not open is no reason to give up: it is marked failed for the
+    // player's later playbacks and software decoding takes over at once. False
+    // when no decoder opened.
+    bool open(const AVStream* stream, bool liveKind, const FfmpegPlayer::Options& options, PlayerShared& shared);
     void close();
 
     AVCodecContext* context() const { return m_dec; }
@@ -43,8 +44,8 @@ public:
     static void setSeam(FfmpegPlayer::HardwareSeam seam);
 
 private:
-    bool openOnce(const AVStream* stream, bool liveKind, PlayerControls& controls, bool allowHardware,
-                  bool& hardwareOpenFailed);
+    bool openOnce(const AVStream* stream, bool liveKind, const FfmpegPlayer::Options& options, PlayerShared& shared,
+                  bool allowHardware, bool& hardwareOpenFailed);
 
     AVCodecContext* m_dec = nullptr;
     AVBufferRef* m_hwDevice = nullptr;

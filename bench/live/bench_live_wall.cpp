@@ -144,7 +144,7 @@ int main(int argc, char** argv)
         const bool ok = waitFor([&] { return allShowing(*page); }, 30000);
         const qint64 allShownMs = shown.elapsed();
         const int failed = failedTiles(*page);
-        const double cap = page->tiles().first()->player()->maxFps.load();
+        const double cap = page->tiles().first()->player()->controls().maxFps.load();
 
         // Processor time of the whole process while the wall plays.
         waitFor([] { return false; }, 1000);

@@ -94,10 +94,10 @@ PlayerRun runPlayers(const QString& url, int copies, int seconds, bool light)
     const double cpu0 = cpuSeconds(RUSAGE_SELF);
     for (int i = 0; i < copies; ++i) {
         auto p = std::make_unique<FfmpegPlayer>();
-        p->audioEnabled = false;
-        p->yuvOutput = true;
-        p->lightDecode = light;
-        p->label = QStringLiteral("bench-%1").arg(i);
+        p->options().audioEnabled = false;
+        p->controls().yuvOutput = true;
+        p->options().lightDecode = light;
+        p->options().label = QStringLiteral("bench-%1").arg(i);
         Tally* t = &tallies[size_t(i)];
         QObject::connect(p.get(), &FfmpegPlayer::position, p.get(), [t, &clock](double s) {
             const double now = clock.elapsed() / 1000.0;
@@ -170,8 +170,8 @@ double runFfmpeg(const QString& url, int copies, int seconds, int* frames, bool 
 double playerFirstPictureMs(const QString& url)
 {
     FfmpegPlayer p;
-    p.audioEnabled = false;
-    p.yuvOutput = true;
+    p.options().audioEnabled = false;
+    p.controls().yuvOutput = true;
     QEventLoop loop;
     QObject::connect(&p, &FfmpegPlayer::yuvFrameReady, &loop, &QEventLoop::quit);
     QTimer::singleShot(20000, &loop, &QEventLoop::quit);

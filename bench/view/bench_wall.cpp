@@ -313,7 +313,7 @@ int main(int argc, char** argv)
             const double shownMs = waitUntil(allShown, kPictureWaitMs);
             wait(1000);
             const double mib = (residentMiB() - rss0) / n;
-            const double cap = wall.tiles().first()->player()->maxFps;
+            const double cap = wall.tiles().first()->player()->controls().maxFps;
             tally.follow(&wall);
             tally.start();
             double perPicture = 0.0;
@@ -326,7 +326,8 @@ int main(int argc, char** argv)
                 const FfmpegPlayer* first = wall.tiles().first()->player();
                 const QSize stream(s.args.at(1).section(QLatin1Char('x'), 0, 0).toInt(),
                                    s.args.at(1).section(QLatin1Char('x'), 1, 1).toInt());
-                const QSize shown = stream.scaled(first->targetWidth, first->targetHeight, Qt::KeepAspectRatio);
+                const QSize shown =
+                    stream.scaled(first->controls().targetWidth, first->controls().targetHeight, Qt::KeepAspectRatio);
                 floors.push_back({s.name, n, QSize(shown.width() & ~1, shown.height() & ~1), perPicture});
             }
             worstPaints = std::max(worstPaints, tally.perPicture());

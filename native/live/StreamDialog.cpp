@@ -96,15 +96,13 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     });
 
     m_player = new FfmpegPlayer(this);
-    m_player->boundedClose.store(true);
-    m_player->openAttempts.store(tun::kTileOpenAttempts);
-    const auto decode = kvr::video::DecodeSettings::current();
-    m_player->hardwareDecode.store(decode.hardwareDecode);
-    m_player->yuvOutput.store(decode.gpuRender);
+    m_player->options().boundedClose = true;
+    m_player->options().openAttempts = tun::kTileOpenAttempts;
+    m_player->options().label = heading;
+    m_player->applyDecodeSettings(kvr::video::DecodeSettings::current());
     const QSize px = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
-    m_player->targetWidth.store(px.width());
-    m_player->targetHeight.store(px.height());
-    m_player->label = heading;
+    m_player->controls().targetWidth.store(px.width());
+    m_player->controls().targetHeight.store(px.height());
 
     connect(m_player, &FfmpegPlayer::yuvFrameReady, this, [this](std::shared_ptr<const YuvFrame> frame) {
         m_stage->setYuvFrame(std::move(frame));
@@ -120,10 +118,11 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString&, const QString& detail) {
         fail(NativeBrand::explainStreamError(m_player->lastFailure(), !m_live), detail);
     });
-    connect(m_stage, &VideoStage::gpuUnavailable, this, [this](const QString&) { m_player->yuvOutput.store(false); });
+    connect(m_stage, &VideoStage::gpuUnavailable, this,
+            [this](const QString&) { m_player->controls().yuvOutput.store(false); });
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
-        m_player->targetWidth.store(size.width());
-        m_player->targetHeight.store(size.height());
+        m_player->controls().targetWidth.store(size.width());
+        m_player->controls().targetHeight.store(size.height());
     });
 }
 
@@ -160,8 +159,8 @@ void StreamDialog::start()
     }
     m_stage->clear();
     m_stage->setMessage(QStringLiteral("Loading"), QString());
-    m_player->autoReconnect.store(m_live);
-    m_player->live.store(m_live);
+    m_player->options().autoReconnect = m_live;
+    m_player->options().live = m_live;
     m_timer->start();
     m_player->play(url);
 }

@@ -166,15 +166,14 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_retryLater = new VideoWall::TileRetry(this);
 
     m_player = new FfmpegPlayer(this);
-    m_player->boundedClose.store(true);
-    m_player->openAttempts.store(tun::kTileOpenAttempts);
-    m_player->audioEnabled.store(false);
-    m_player->autoReconnect.store(true);
-    m_player->lightDecode.store(true);
-    const auto decode = kvr::video::DecodeSettings::current();
-    m_player->hardwareDecode.store(decode.hardwareDecode);
-    m_player->yuvOutput.store(decode.gpuRender);
-    m_player->label = logLabel();
+    FfmpegPlayer::Options& options = m_player->options();
+    options.boundedClose = true;
+    options.openAttempts = tun::kTileOpenAttempts;
+    options.audioEnabled = false;
+    options.autoReconnect = true;
+    options.lightDecode = true;
+    options.label = logLabel();
+    m_player->applyDecodeSettings(kvr::video::DecodeSettings::current());
     m_player->setProperty("kvrLabel", logLabel());
     m_retryLater->setLabel(logLabel());
     storeTargetSize();
@@ -239,18 +238,19 @@ void VmsTile::connectPlayer()
     connect(m_player, &FfmpegPlayer::opened, this, &VmsTile::onOpened);
     connect(m_player, &FfmpegPlayer::overloaded, this, &VmsTile::onOverloaded);
     connect(m_player, &FfmpegPlayer::status, this, &VmsTile::onStatus);
-    connect(m_stage, &VideoStage::gpuUnavailable, this, [this](const QString&) { m_player->yuvOutput.store(false); });
+    connect(m_stage, &VideoStage::gpuUnavailable, this,
+            [this](const QString&) { m_player->controls().yuvOutput.store(false); });
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
-        m_player->targetWidth.store(size.width());
-        m_player->targetHeight.store(size.height());
+        m_player->controls().targetWidth.store(size.width());
+        m_player->controls().targetHeight.store(size.height());
     });
 }
 
 void VmsTile::storeTargetSize()
 {
     const QSize px = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
-    m_player->targetWidth.store(px.width());
-    m_player->targetHeight.store(px.height());
+    m_player->controls().targetWidth.store(px.width());
+    m_player->controls().targetHeight.store(px.height());
 }
 
 void VmsTile::showMessage(const QString& headline, const QString& detail)
@@ -298,8 +298,8 @@ void VmsTile::start(bool main)
 
     m_player->stop();
     m_running = true;
-    m_player->autoReconnect.store(!m_playback);
-    m_player->catchUpLive.store(!m_playback);
+    m_player->options().autoReconnect = !m_playback;
+    m_player->options().catchUpLive = !m_playback;
     m_watchdog->setInterval(m_playback ? tun::kPlaybackWatchdog : tun::kLiveWatchdog);
     m_playing = false;
     m_failed = false;
@@ -389,12 +389,12 @@ void VmsTile::showIdle(const QString& headline, const QString& detail)
 
 void VmsTile::setFpsCap(double fps)
 {
-    m_player->maxFps.store(fps);
+    m_player->controls().maxFps.store(fps);
 }
 
 void VmsTile::setHardwareDecode(bool on)
 {
-    m_player->hardwareDecode.store(on && kvr::video::DecodeSettings::hardwareDecodeAllowed());
+    m_player->controls().hardwareDecode.store(on && kvr::video::DecodeSettings::hardwareDecodeAllowed());
 }
 
 void VmsTile::setFocusedLook(bool focused)
@@ -521,7 +521,7 @@ void VmsTile::requestSnapshot()
         toast(QStringLiteral("No picture to save yet"));
         return;
     }
-    m_player->snapshotRequest.store(true);
+    m_player->controls().snapshotRequest.store(true);
 }
 
 void VmsTile::saveSnapshot(const QImage& image)

@@ -29,16 +29,17 @@ BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
     layout->addWidget(m_stage);
 
     m_player = new FfmpegPlayer(this);
-    m_player->audioEnabled = false;
-    m_player->loop = true;
+    FfmpegPlayer::Options& options = m_player->options();
+    options.audioEnabled = false;
+    options.loop = true;
     // A silent loop needs no sound clock to stay ahead of: a few pictures,
     // no larger than the column shows them, instead of a second of
     // full-size ones.
-    m_player->readAheadCap = kReadAhead_s;
-    m_player->coverTarget = true; // as the stage shows it
+    options.readAheadCap = kReadAhead_s;
+    options.coverTarget = true; // as the stage shows it
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
-        m_player->targetWidth = size.width();
-        m_player->targetHeight = size.height();
+        m_player->controls().targetWidth = size.width();
+        m_player->controls().targetHeight = size.height();
     });
     connect(m_player, &FfmpegPlayer::frameReady, m_stage, &VideoStage::setFrame);
 }

@@ -95,14 +95,12 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
 
     // The player: no sound until listened to, light decoding, kept at the live edge.
     m_player = new FfmpegPlayer(this);
-    m_player->audioEnabled = false;
-    m_player->autoReconnect = true;
-    m_player->catchUpLive = true;
-    m_player->lightDecode = true;
-    // How pictures are drawn is decided when the player starts: asking now
-    // would probe OpenGL before any video is wanted.
-    m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
-    m_player->label = QStringLiteral("%1 #%2").arg(title, cameraId);
+    FfmpegPlayer::Options& options = m_player->options();
+    options.audioEnabled = false;
+    options.autoReconnect = true;
+    options.catchUpLive = true;
+    options.lightDecode = true;
+    options.label = QStringLiteral("%1 #%2").arg(title, cameraId);
     sizePlayer();
 
     connect(m_player, &FfmpegPlayer::audioTrack, this, [this](bool present) {
@@ -113,8 +111,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
         if (!m_player)
             return;
-        m_player->targetWidth = size.width();
-        m_player->targetHeight = size.height();
+        m_player->controls().targetWidth = size.width();
+        m_player->controls().targetHeight = size.height();
     });
     connect(m_player, &FfmpegPlayer::snapshotReady, this, &CameraTile::saveSnapshot);
     connect(m_player, &FfmpegPlayer::yuvFrameReady, m_stage, &VideoStage::setYuvFrame);
@@ -122,11 +120,11 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(m_player, &FfmpegPlayer::frameReady, m_dot, &PulseDot::step);
     connect(m_stage, &VideoStage::gpuUnavailable, this, [this] {
         if (m_player)
-            m_player->yuvOutput = false;
+            m_player->controls().yuvOutput = false;
     });
     connect(m_player, &FfmpegPlayer::frameReady, m_stage, &VideoStage::setFrame);
     m_retry = new VideoWall::TileRetry(this);
-    m_retry->setLabel(m_player->label);
+    m_retry->setLabel(options.label);
     connect(m_player, &FfmpegPlayer::frameReady, m_retry, &VideoWall::TileRetry::playing);
     connect(m_player, &FfmpegPlayer::yuvFrameReady, m_retry, &VideoWall::TileRetry::playing);
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
@@ -253,8 +251,8 @@ void CameraTile::sizePlayer()
     if (!m_player)
         return;
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
-    m_player->targetWidth = pixels.width();
-    m_player->targetHeight = pixels.height();
+    m_player->controls().targetWidth = pixels.width();
+    m_player->controls().targetHeight = pixels.height();
 }
 
 void CameraTile::start(std::function<void()> done, DoneWhen when)
@@ -306,10 +304,9 @@ void CameraTile::play()
 {
     if (!m_player)
         return;
-    // Decoding and drawing choices apply from the next play on.
-    const auto decode = kvr::video::DecodeSettings::current();
-    m_player->hardwareDecode = decode.hardwareDecode;
-    m_player->yuvOutput = decode.gpuRender && !m_stage->isGpuDisabled();
+    // Decoding and drawing choices apply from the next play on; asking
+    // earlier would probe OpenGL before any video is wanted.
+    m_player->applyDecodeSettings(kvr::video::DecodeSettings::current(), !m_stage->isGpuDisabled());
     const StreamAccess access = AppContext::instance().api.streamAccess();
     m_player->play(m_url, access.token, access.host, QByteArray(), 0.0);
 }
@@ -415,14 +412,14 @@ void CameraTile::setListening(bool on)
 {
     if (!m_player)
         return;
-    m_player->listen = on;
+    m_player->controls().listen = on;
     showListening(on);
     updateButtons();
 }
 
 bool CameraTile::isListening() const
 {
-    return m_player && m_player->listen.load();
+    return m_player && m_player->controls().listen.load();
 }
 
 void CameraTile::setSelected(bool on)
@@ -461,7 +458,7 @@ void CameraTile::snapshot()
         toast(snapshot::kNoPicture);
         return;
     }
-    m_player->snapshotRequest = true;
+    m_player->controls().snapshotRequest = true;
 }
 
 void CameraTile::saveSnapshot(const QImage& image)

@@ -359,9 +359,9 @@ void GridPage::rebuild()
         tile->setSizePolicy(policy);
         tile->hide();
         tile->setInitialQuality(main);
-        tile->player()->maxFps = cap;
+        tile->player()->controls().maxFps = cap;
         if (m_overload.step() >= 3)
-            tile->player()->keyframesOnly = true;
+            tile->player()->controls().keyframesOnly = true;
         m_grid->addWidget(tile, k / m_columns, k % m_columns);
         connect(tile, &CameraTile::overloaded, this, &GridPage::onOverloaded);
         connect(tile, &CameraTile::openRequested, this, &GridPage::cameraOpened);
@@ -418,7 +418,7 @@ void GridPage::applyBudget()
 {
     const double cap = fpsCapFor(int(m_tiles.size()));
     for (CameraTile* t : std::as_const(m_tiles))
-        t->player()->maxFps = cap;
+        t->player()->controls().maxFps = cap;
 }
 
 QString GridPage::reductionNote() const
@@ -492,7 +492,7 @@ void GridPage::onOverloaded()
         applyBudget();
     if (step == 3) {
         for (CameraTile* t : std::as_const(m_tiles))
-            t->player()->keyframesOnly = true;
+            t->player()->controls().keyframesOnly = true;
     }
     m_countLabel->setText(wall::withReductionNote(m_countLabel->text(), m_overload.step()));
 }
@@ -511,9 +511,9 @@ void GridPage::toggleExpanded(CameraTile* tile)
         if (t == tile)
             continue;
         t->hide();
-        t->player()->keyframesOnly = true;
+        t->player()->controls().keyframesOnly = true;
     }
-    tile->player()->maxFps = 0;
+    tile->player()->controls().maxFps = 0;
     if (!tile->useMain() && m_overload.step() <= 1 && AppContext::instance().gridQuality() != 2) {
         tile->setMainForExpand(true);
         tile->setQuality(true);
@@ -538,7 +538,7 @@ void GridPage::collapseExpanded(bool restoreQuality)
     for (CameraTile* t : std::as_const(m_tiles)) {
         m_grid->removeWidget(t);
         t->show();
-        t->player()->keyframesOnly = m_overload.step() >= 3;
+        t->player()->controls().keyframesOnly = m_overload.step() >= 3;
     }
     applyBudget();
     placeTiles();

@@ -93,7 +93,7 @@ void ServerWallSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
     Q_UNUSED(totalOnWall) // decoding stays as the tile chose it
     auto* t = qobject_cast<CameraTile*>(tile);
     if (t && t->player())
-        t->player()->maxFps = double(VideoWall::fpsCapFor(shownOnDisplay));
+        t->player()->controls().maxFps = double(VideoWall::fpsCapFor(shownOnDisplay));
 }
 
 void ServerWallSource::start(QWidget* tile, bool main, std::function<void()> started)

@@ -77,11 +77,8 @@ StagePages::StagePages(QWidget* parent, StreamAccessSource access) : QWidget(par
 
     m_player = new FfmpegPlayer(this);
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
-    m_player->targetWidth = pixels.width();
-    m_player->targetHeight = pixels.height();
-    // How pictures are drawn is decided when the player starts: asking now
-    // would probe OpenGL before any video is wanted.
-    m_player->hardwareDecode = kvr::video::DecodeSettings::hardwareDecodeAllowed();
+    m_player->controls().targetWidth = pixels.width();
+    m_player->controls().targetHeight = pixels.height();
     m_mainStream = Prefs::get(Prefs::kLiveMain);
     (m_mainStream ? m_mainButton : m_subButton)->setChecked(true);
     m_stage->installEventFilter(this);
@@ -254,10 +251,10 @@ void StagePages::connectPlayer()
 {
     connect(m_stage, &VideoStage::activity, this, &StagePages::pokeControls);
     connect(m_stage, &VideoStage::doubleClicked, this, [this] { setFullscreen(!m_fullscreen); });
-    connect(m_stage, &VideoStage::gpuUnavailable, this, [this] { m_player->yuvOutput = false; });
+    connect(m_stage, &VideoStage::gpuUnavailable, this, [this] { m_player->controls().yuvOutput = false; });
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
-        m_player->targetWidth = size.width();
-        m_player->targetHeight = size.height();
+        m_player->controls().targetWidth = size.width();
+        m_player->controls().targetHeight = size.height();
     });
     connect(m_player, &FfmpegPlayer::frameReady, this, [this](const QImage& frame) {
         m_stage->setFrame(frame);
@@ -293,8 +290,8 @@ void StagePages::setMode(Mode mode, const QString& title)
     m_dot->setPulsing(look.pulsing);
     m_title = title;
     m_titleLabel->setFullText(title);
-    m_player->label = title;
-    m_player->autoReconnect = look.autoReconnect;
+    m_player->options().label = title;
+    m_player->options().autoReconnect = look.autoReconnect;
 
     m_segWrap->setVisible(look.mainSub);
     m_dayCard->setVisible(look.playbackControls);
@@ -332,20 +329,19 @@ void StagePages::playUrl(const QString& url)
     beginPlay(QStringLiteral("Connecting to the stream…"));
     m_liveUrl = m_mode == Mode::LiveView ? url : QString();
     m_suspended = false;
-    m_player->live = m_mode == Mode::LiveView;
+    m_player->options().live = m_mode == Mode::LiveView;
     play(url, QByteArray(), 0);
 }
 
 void StagePages::play(const QString& url, const QByteArray& playlist, double start)
 {
-    // Decoding and drawing choices apply from the next play on; a stage whose
+    // Decoding and drawing choices apply from the next play on (asking
+    // earlier would probe OpenGL before any video is wanted); a stage whose
     // graphics chip failed stays on processor pictures.
-    const auto decode = kvr::video::DecodeSettings::current();
-    m_player->hardwareDecode = decode.hardwareDecode;
-    m_player->yuvOutput = decode.gpuRender && !m_stage->isGpuDisabled();
+    m_player->applyDecodeSettings(kvr::video::DecodeSettings::current(), !m_stage->isGpuDisabled());
     const QSize pixels = VideoStage::devicePixelSize(m_stage->size(), m_stage->devicePixelRatioF());
-    m_player->targetWidth = pixels.width();
-    m_player->targetHeight = pixels.height();
+    m_player->controls().targetWidth = pixels.width();
+    m_player->controls().targetHeight = pixels.height();
     const StreamAccess access = m_access ? m_access() : StreamAccess();
     m_player->play(url, access.token, access.host, playlist, start);
 }
@@ -433,7 +429,7 @@ void StagePages::resumeLive()
     m_suspended = false;
     if (m_mode != Mode::LiveView || m_liveUrl.isEmpty())
         return;
-    m_player->live = true;
+    m_player->options().live = true;
     play(m_liveUrl, QByteArray(), 0);
 }
 
@@ -480,8 +476,8 @@ void StagePages::onStatus(const QString& headline, const QString& detail)
 
 void StagePages::toggleSound()
 {
-    const bool muted = !m_player->muted.load();
-    m_player->muted = muted;
+    const bool muted = !m_player->controls().muted.load();
+    m_player->controls().muted = muted;
     if (muted)
         setIconLook(m_soundButton, Theme::Icon::SoundOff, QStringLiteral("Unmute"));
     else
@@ -490,7 +486,7 @@ void StagePages::toggleSound()
 
 void StagePages::togglePause()
 {
-    const bool paused = !m_player->paused.load();
+    const bool paused = !m_player->controls().paused.load();
     m_player->pause(paused);
     setPauseLook(paused);
 }
@@ -507,8 +503,8 @@ void StagePages::applySpeed()
 {
     const double speed = m_speedBox->currentData().toDouble();
     const stage::SpeedEffect effect = stage::speedEffect(speed);
-    m_player->rate = effect.rate;
-    m_player->keyframesOnly = effect.keyframesOnly;
+    m_player->options().rate = effect.rate;
+    m_player->controls().keyframesOnly = effect.keyframesOnly;
     m_soundButton->setEnabled(effect.soundEnabled);
     if (m_mode != Mode::CloudPlayback || !m_player->isRunning())
         return;

@@ -336,7 +336,7 @@ void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, co
     }
     m_pendingStart = 0;
     beginPlay(QStringLiteral("Starting playback…"));
-    m_player->live = false;
+    m_player->options().live = false;
     play(QString(), m_playlist.text, 0);
 }
 
@@ -356,7 +356,7 @@ void StagePages::startCloudFrom(double second)
     m_playheadSecond = second;
     m_timeline->setPlayhead(second);
     showTime(second);
-    m_player->live = false;
+    m_player->options().live = false;
     play(QString(), jump.playlist, jump.skip);
 }
 

@@ -130,7 +130,7 @@ private Q_SLOTS:
         script("{}");
         QFile::remove(logPath);
         player = std::make_unique<FfmpegPlayer>();
-        player->audioEnabled = false;
+        player->options().audioEnabled = false;
         positions.clear();
         connect(player.get(), &FfmpegPlayer::position, this, [this](double s) { positions << s; });
         FfmpegPlayer::setHardwareSeam(FfmpegPlayer::HardwareSeam::Real);
@@ -282,10 +282,12 @@ private Q_SLOTS:
         QSignalSpy duration(player.get(), &FfmpegPlayer::durationKnown);
         QSignalSpy opened(player.get(), &FfmpegPlayer::opened);
         QSignalSpy status(player.get(), &FfmpegPlayer::status);
-        player->loop = true;
+        player->options().loop = true;
         // The given address is ignored when a playlist is handed over.
         player->play(QStringLiteral("http://127.0.0.1:9/never"), QString(), QString(),
                      playlist(QStringLiteral("127.0.0.1")));
+        // The playback keeps the options it started with: this is for the next play().
+        player->options().loop = false;
         QVERIFY(duration.wait(20000));
         QVERIFY(qAbs(duration.first().first().toDouble() - 6.0) < 0.2);
         QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 10000);
@@ -305,7 +307,7 @@ private Q_SLOTS:
         // cloud archive makes it: the first picture shown is the one asked
         // for, not the segment's first (a keyframe a second), and so is the
         // first after a seek into the middle of the second segment.
-        player->loop = false;
+        player->options().loop = false;
         positions.clear();
         player->play(QString(), QString(), QString(), playlist(QStringLiteral("127.0.0.1"), 1), 1.5);
         QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 10000);
@@ -326,7 +328,7 @@ private Q_SLOTS:
     // drained; the playlist and its segments share one kept-alive connection.
     void recordingPlaysToItsLastPicturesOverOneConnection()
     {
-        player->rate = 4.0; // quicker on the wall clock; late pictures may be dropped, never the last
+        player->options().rate = 4.0; // quicker on the wall clock; late pictures may be dropped, never the last
         player->play(base() + QStringLiteral("/vod/index.m3u8"));
         QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(!player->isRunning(), 20000);
@@ -382,7 +384,7 @@ private Q_SLOTS:
         F atStatus = F::None;
         QObject reading;
         connect(player.get(), &FfmpegPlayer::status, &reading, [&] { atStatus = player->lastFailure(); });
-        player->autoReconnect = true;
+        player->options().autoReconnect = true;
         for (const auto& r : rows) {
             peers::writeScript(scriptPath,
                                QStringLiteral(R"({"rules":[{"match":"%1","statuses":[%2]}]})")
@@ -424,7 +426,7 @@ private Q_SLOTS:
     {
         // A stuck sound output (stalled openings: the fault suite).
         AudioBackend::setFactory([] { return std::make_unique<HangingOutput>(); });
-        player->audioEnabled = true;
+        player->options().audioEnabled = true;
         QSignalSpy opened(player.get(), &FfmpegPlayer::opened);
         player->play(clip());
         QVERIFY(opened.wait(20000));
@@ -460,23 +462,23 @@ private Q_SLOTS:
     {
         QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
         QSignalSpy snaps(player.get(), &FfmpegPlayer::snapshotReady);
-        player->maxFps = 5.0;
-        player->targetWidth = 160;
-        player->targetHeight = 120;
+        player->controls().maxFps = 5.0;
+        player->controls().targetWidth = 160;
+        player->controls().targetHeight = 120;
         player->play(clip());
         QVERIFY(frames.wait(20000));
         QCOMPARE(frames.first().first().value<QImage>().size(), QSize(160, 120));
         frames.clear();
         QTest::qWait(2000); // 50 pictures of the clip; 10 pass the cap
         QVERIFY2(frames.size() >= 4 && frames.size() <= 15, qPrintable(QString::number(frames.size())));
-        player->snapshotRequest = true;
+        player->controls().snapshotRequest = true;
         QVERIFY(snaps.wait(5000));
         QCOMPARE(snaps.first().first().value<QImage>().size(), QSize(320, 240));
 
         // YUV output; a seek asked for before play belongs to no playback.
         QSignalSpy yuv(player.get(), &FfmpegPlayer::yuvFrameReady);
-        player->yuvOutput = true;
-        player->maxFps = 0.0;
+        player->controls().yuvOutput = true;
+        player->controls().maxFps = 0.0;
         player->seekFraction(0.9);
         frames.clear();
         positions.clear();
@@ -492,7 +494,7 @@ private Q_SLOTS:
     void startPositionPauseAndSeekWhilePaused()
     {
         kvrtest::LogCapture log;
-        player->audioEnabled = true; // the seek back must keep the sound and its clock
+        player->options().audioEnabled = true; // the seek back must keep the sound and its clock
         QSignalSpy duration(player.get(), &FfmpegPlayer::durationKnown);
         // Start 6 s into the 12 s clip, which starts at 1.4 s of media time;
         // a seek lands at a keyframe near the target (one a second).
@@ -545,7 +547,7 @@ private Q_SLOTS:
         kvrtest::LogCapture log;
         QSignalSpy status(player.get(), &FfmpegPlayer::status);
         QSignalSpy reconnecting(player.get(), &FfmpegPlayer::reconnecting);
-        player->autoReconnect = true;
+        player->options().autoReconnect = true;
         // Until the first playlist exists the server answers 404, which a
         // playlist fetch waits through.
         player->play(url);
@@ -586,8 +588,8 @@ private Q_SLOTS:
             kvrtest::LogCapture log;
             FfmpegPlayer::setHardwareSeam(seam);
             FfmpegPlayer p;
-            p.audioEnabled = false;
-            p.hardwareDecode = true;
+            p.options().audioEnabled = false;
+            p.controls().hardwareDecode = true;
             QSignalSpy frames(&p, &FfmpegPlayer::frameReady);
             QSignalSpy opened(&p, &FfmpegPlayer::opened);
             QSignalSpy reconnecting(&p, &FfmpegPlayer::reconnecting);

@@ -101,7 +101,7 @@ private Q_SLOTS:
     {
         qputenv("KVR_TLS_CA_FILE", dir.filePath(QStringLiteral("ca.pem")).toUtf8());
         player = std::make_unique<FfmpegPlayer>();
-        player->openAttempts = 5;
+        player->options().openAttempts = 5;
     }
 
     void liveStreamGivesPicturesAndSound()
@@ -260,7 +260,7 @@ private Q_SLOTS:
         QVERIFY(peers::startProxy(refuse, 0, QStringLiteral("refuse")));
         QVERIFY(peers::startProxy(hangUp, plain.port, QStringLiteral("close")));
         kvrtest::LogCapture log;
-        player->openAttempts = 40;
+        player->options().openAttempts = 40;
         // 40 attempts half a second apart would take 20 s.
         for (const QString& url : {peers::rtspUrl(refuse.port), rtsps(refuse.port)}) {
             QElapsedTimer t;
@@ -274,7 +274,7 @@ private Q_SLOTS:
         QVERIFY(!log.contains(QStringLiteral("opened (attempt")));
 
         // A peer that accepts and hangs up is tried again, half a second apart.
-        player->openAttempts = 3;
+        player->options().openAttempts = 3;
         QElapsedTimer t;
         t.start();
         QVERIFY(!playsPictures(peers::rtspUrl(hangUp.port)));
@@ -295,7 +295,7 @@ private Q_SLOTS:
         peers::Peer server;
         QVERIFY(peers::startRtsp(server, onPort));
         FfmpegPlayer player;
-        player.autoReconnect = true;
+        player.options().autoReconnect = true;
         QSignalSpy frames(&player, &FfmpegPlayer::frameReady);
         QSignalSpy status(&player, &FfmpegPlayer::status);
         QSignalSpy reconnecting(&player, &FfmpegPlayer::reconnecting);
@@ -318,8 +318,8 @@ private Q_SLOTS:
         QVERIFY(peers::startProxy(dropper, plain.port, QStringLiteral("drop"), 1000));
         for (const bool playAgain : {false, true}) {
             FfmpegPlayer player;
-            player.autoReconnect = true;
-            player.audioEnabled = false;
+            player.options().autoReconnect = true;
+            player.options().audioEnabled = false;
             QSignalSpy opened(&player, &FfmpegPlayer::opened);
             QSignalSpy reconnecting(&player, &FfmpegPlayer::reconnecting);
             player.play(peers::rtspUrl(dropper.port));
@@ -342,8 +342,8 @@ private Q_SLOTS:
         QVERIFY(peers::startProxy(proxy, plain.port, QStringLiteral("stall"), 3000, 6500));
         kvrtest::LogCapture log;
         FfmpegPlayer player;
-        player.catchUpLive = true;
-        player.label = QStringLiteral("cam-7");
+        player.options().catchUpLive = true;
+        player.options().label = QStringLiteral("cam-7");
         QSignalSpy frames(&player, &FfmpegPlayer::frameReady);
         QList<QPair<qint64, double>> positions;
         QElapsedTimer clock;
@@ -374,7 +374,7 @@ private Q_SLOTS:
         for (const QString& scheme : {QStringLiteral("rtsp"), QStringLiteral("rtsps")}) {
             for (bool bounded : {false, true}) {
                 FfmpegPlayer player;
-                player.boundedClose = bounded;
+                player.options().boundedClose = bounded;
                 QSignalSpy status(&player, &FfmpegPlayer::status);
                 player.play(QStringLiteral("%1://127.0.0.1:%2/live").arg(scheme).arg(proxy.port));
                 QTest::qWait(600);
@@ -409,8 +409,8 @@ private Q_SLOTS:
             setEnv("KVR_PLAY_DEBUG", "1");
             kvrtest::LogCapture log;
             FfmpegPlayer player;
-            player.label = QStringLiteral("tile-3");
-            player.audioEnabled = false;
+            player.options().label = QStringLiteral("tile-3");
+            player.options().audioEnabled = false;
             QSignalSpy frames(&player, &FfmpegPlayer::frameReady);
             QSignalSpy overloaded(&player, &FfmpegPlayer::overloaded);
             player.play(r.live ? peers::rtspUrl(plain.port) : recording);

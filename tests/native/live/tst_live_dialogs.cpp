@@ -105,7 +105,7 @@ private Q_SLOTS:
         const auto fixed = [](const QString& url) { return [url](bool) { return url; }; };
         auto live = open([y](bool main) { return NativeBrand::liveUrl(y, 1, main); }, true);
         QTRY_VERIFY_WITH_TIMEOUT(live->hadPicture(), 20000);
-        QVERIFY(!live->isMain() && live->player()->audioEnabled.load()); // the dialog keeps its sound
+        QVERIFY(!live->isMain() && live->player()->options().audioEnabled); // the dialog keeps its sound
         live->mainButton()->click();
         QVERIFY(live->isMain() && !live->hadPicture());
         QTRY_VERIFY_WITH_TIMEOUT(live->hadPicture(), 20000);

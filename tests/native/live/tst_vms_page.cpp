@@ -164,8 +164,8 @@ private Q_SLOTS:
                 QTRY_VERIFY_WITH_TIMEOUT(allStarted(*p), 10000);
                 for (VmsTile* t : p->tiles()) {
                     QCOMPARE(t->isMain(), main);
-                    QCOMPARE(t->player()->maxFps.load(), main ? 0.0 : 15.0);
-                    QCOMPARE(t->player()->hardwareDecode.load(), main && hardware);
+                    QCOMPARE(t->player()->controls().maxFps.load(), main ? 0.0 : 15.0);
+                    QCOMPARE(t->player()->controls().hardwareDecode.load(), main && hardware);
                 }
             }
         }

@@ -70,7 +70,8 @@ private Q_SLOTS:
         auto a = tile(dahuaId, 1);
         auto b = tile(dahuaId, 2);
         FfmpegPlayer* p = a->player();
-        QVERIFY(p->boundedClose.load() && p->lightDecode.load() && p->autoReconnect.load() && !p->audioEnabled.load());
+        QVERIFY(p->options().boundedClose && p->options().lightDecode && p->options().autoReconnect
+                && !p->options().audioEnabled);
         QCOMPARE(p->property("kvrLabel").toString(), QStringLiteral("Front door #1 / Yard DVR"));
         a->snapshotButton()->click();
         QCOMPARE(a->toastLabel()->text(), QStringLiteral("No picture to save yet"));
@@ -78,7 +79,7 @@ private Q_SLOTS:
         b->start(false);
         QTRY_VERIFY_WITH_TIMEOUT(a->isPlaying() && b->isPlaying(), 20000);
         QCOMPARE(a->discState(), int(NativeStyle::Disc::Up));
-        QVERIFY(!a->watchdog()->isActive() && p->catchUpLive.load() && !a->isMain());
+        QVERIFY(!a->watchdog()->isActive() && p->options().catchUpLive && !a->isMain());
         QCOMPARE(dahua.requestCount(QStringLiteral("/ISAPI")), 0); // no key-frame request on this brand
         for (VmsTile* t : {a.get(), b.get()}) {
             t->snapshotButton()->click();
@@ -402,7 +403,7 @@ private Q_SLOTS:
         t->focusButton()->click();
         QCOMPARE(expanded, 1);
         source.tune(t, 5, 7);
-        QCOMPARE(t->player()->maxFps.load(), 15.0);
+        QCOMPARE(t->player()->controls().maxFps.load(), 15.0);
         bool started = false;
         source.start(t, false, [&] { started = true; });
         QVERIFY(started && (t->isRunning() || t->isPacing()));

@@ -435,7 +435,7 @@ private Q_SLOTS:
         w.resize(1100, 720);
         auto* brand = w.findChild<BrandVideo*>();
         FfmpegPlayer* player = brand->player();
-        QVERIFY(!player->audioEnabled && player->loop);
+        QVERIFY(!player->options().audioEnabled && player->options().loop);
         QSignalSpy pictures(player, &FfmpegPlayer::frameReady);
         w.show();
         QTRY_VERIFY(player->isRunning());

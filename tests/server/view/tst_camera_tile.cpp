@@ -371,13 +371,13 @@ private Q_SLOTS:
         auto* toast = tile->findChild<QLabel*>("TileBadge");
         QCOMPARE(toast->isVisible() ? toast->text() : QString(), QString("No picture to save yet"));
         QCOMPARE(toast->y() + toast->height(), tile->height() - 8);
-        QVERIFY(!tile->player()->snapshotRequest);
+        QVERIFY(!tile->player()->controls().snapshotRequest);
 
         QImage frame(64, 36, QImage::Format_RGB32);
         frame.fill(Qt::darkGreen);
         Q_EMIT tile->player()->frameReady(frame);
         tile->snapshot();
-        QVERIFY(tile->player()->snapshotRequest);
+        QVERIFY(tile->player()->controls().snapshotRequest);
         Q_EMIT tile->player()->snapshotReady(frame);
         QCOMPARE(toast->text(), QString("Saved to Pictures/Kavira"));
         QCOMPARE(QDir(folder).entryList({"Gate_c1_*-*.png"}).size(), 1);

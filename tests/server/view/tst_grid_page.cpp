@@ -176,7 +176,7 @@ private Q_SLOTS:
             return wall->overloadStep();
         };
         QCOMPARE(overloadAfterMs(0), 1);
-        QCOMPARE(wall->tiles().last()->player()->maxFps.load(), 5.0);
+        QCOMPARE(wall->tiles().last()->player()->controls().maxFps.load(), 5.0);
         QCOMPARE(countText(), QString("4 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
 
         // The computer's clock jumping a day ahead does not count as time passed.
@@ -191,12 +191,12 @@ private Q_SLOTS:
         Access::expand(*wall, first);
         QCOMPARE(streams.starts.size(), 8);
         QCOMPARE(overloadAfterMs(12'000), 3);
-        QVERIFY(wall->tiles().last()->player()->keyframesOnly);
+        QVERIFY(wall->tiles().last()->player()->controls().keyframesOnly);
         // Put back at step 3, the whole wall stays on key pictures.
         Access::expand(*wall, first);
         QVERIFY(!wall->expandedTile() && streams.starts.size() == 8);
         for (CameraTile* t : wall->tiles())
-            QVERIFY(t->player()->keyframesOnly);
+            QVERIFY(t->player()->controls().keyframesOnly);
 
         // A wall on Sub at step 2 goes on to step 3; the new page inherits all.
         wall->openCameras("Six", cameras(20));
@@ -208,7 +208,8 @@ private Q_SLOTS:
         Prefs::set(Prefs::kGridQuality, 1);
         turnPage();
         for (CameraTile* t : wall->tiles())
-            QVERIFY(!t->useMain() && t->player()->maxFps.load() == 5.0 && t->player()->keyframesOnly);
+            QVERIFY(!t->useMain() && t->player()->controls().maxFps.load() == 5.0
+                    && t->player()->controls().keyframesOnly);
     }
 
     void removalRepeatsAndStopAll()
@@ -264,8 +265,8 @@ private Q_SLOTS:
         const auto state = [&] {
             return QString::asprintf("%d %d %d %g %d %d", wall->expandedTile() == tiles[3],
                                      int(streams.starts.size() - before), streams.starts.last().main,
-                                     tiles[3]->player()->maxFps.load(), tiles[0]->isHidden(),
-                                     tiles[0]->player()->keyframesOnly.load());
+                                     tiles[3]->player()->controls().maxFps.load(), tiles[0]->isHidden(),
+                                     tiles[0]->player()->controls().keyframesOnly.load());
         };
         Access::expand(*wall, tiles[3]);
         QCOMPARE(state(), QString("1 1 1 0 1 1"));

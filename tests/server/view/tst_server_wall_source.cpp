@@ -187,11 +187,13 @@ private Q_SLOTS:
         // The wall's windows take the application's style.
         QCOMPARE(source.tileStyle(), Theme::appStyle());
 
-        // Its frame rate is capped by the tiles shown; its decoding stays its own choice.
-        const bool decoding = t->player()->hardwareDecode;
+        // Its frame rate is capped by the tiles shown; its decoding stays its own
+        // choice (the decode settings' hardware decoding, set as it plays).
+        const bool decoding = true;
+        t->player()->controls().hardwareDecode = decoding;
         source.tune(t, 9, 120);
-        QCOMPARE(t->player()->maxFps.load(), double(VideoWall::fpsCapFor(9)));
-        QCOMPARE(t->player()->hardwareDecode.load(), decoding);
+        QCOMPARE(t->player()->controls().maxFps.load(), double(VideoWall::fpsCapFor(9)));
+        QCOMPARE(t->player()->controls().hardwareDecode.load(), decoding);
     }
 
     void startAsksForTheChosenStreamUnderTheWallsOwner()

@@ -69,7 +69,7 @@ QString look(StagePages& s)
                                                                       : "device";
     return QString("%1 (%2): %3 | %4%5")
         .arg(Access::badge(s)->text(), Access::badge(s)->property("mode").toString(), out.join(' '), colour,
-             s.player()->autoReconnect ? " reconnects" : "");
+             s.player()->options().autoReconnect ? " reconnects" : "");
 }
 
 } // namespace
@@ -120,16 +120,16 @@ private Q_SLOTS:
         // Only live is flagged live to the player: recordings are not played
         // as a camera that runs ahead of them.
         stage->openLive("Gate", viewtest::silentRtsp(), false);
-        QVERIFY(stage->player()->live);
+        QVERIFY(stage->player()->options().live);
         stage->prepareDevice("Gate");
         stage->playUrl(viewtest::silentRtsp());
-        QVERIFY(!stage->player()->live);
+        QVERIFY(!stage->player()->options().live);
         stage->openLive("Gate", viewtest::silentRtsp(), false);
         QSignalSpy clouds(stage.get(), &StagePages::playCloud);
         stage->prepareCloud("Gate", {QDate(2024, 5, 1)});
         QTRY_COMPARE(clouds.size(), 1);
         stage->playPlaylist(cloudDay(2), QUrl(), asked(clouds));
-        QVERIFY(stage->isOpen() && !stage->player()->live);
+        QVERIFY(stage->isOpen() && !stage->player()->options().live);
 
         // Only live is suspended and resumed; a stopped or recorded view stays so.
         stage->openLive("Gate", viewtest::silentRtsp(), false);
@@ -226,12 +226,12 @@ private Q_SLOTS:
         box->setCurrentIndex(5);
         Q_EMIT box->activated(5);
         QCOMPARE(QString("%1 %2 %3")
-                     .arg(stage->player()->rate.load())
-                     .arg(stage->player()->keyframesOnly.load())
+                     .arg(stage->player()->options().rate)
+                     .arg(stage->player()->controls().keyframesOnly.load())
                      .arg(control(stage.get(), "Mute")->isEnabled()),
                  QString("8 1 0"));
         stage->prepareDevice("Gate"); // back to 1×
-        QVERIFY(box->currentIndex() == 0 && stage->player()->rate.load() == 1.0);
+        QVERIFY(box->currentIndex() == 0 && stage->player()->options().rate == 1.0);
     }
 
     // One recorder walked through its days: what is asked, in IST clock

@@ -126,7 +126,7 @@ private Q_SLOTS:
         // The drawing choice is read at each play: now with the graphics chip.
         Prefs::set(Prefs::kRenderMode, QStringLiteral("gpu"));
         stage.openLive("Gate 1 · Entrance", peers::rtspUrl(rtsp.port), false);
-        QVERIFY(stage.player()->yuvOutput);
+        QVERIFY(stage.player()->controls().yuvOutput);
         QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->isGpuActive() || stage.videoStage()->isGpuDisabled(),
                                  kPictureWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(!stage.controlBar()->isShown(), 8000);
@@ -134,7 +134,7 @@ private Q_SLOTS:
         stage.suspendLive();
         QVERIFY(!stage.isOpen());
         stage.resumeLive();
-        QVERIFY(!stage.player()->yuvOutput);
+        QVERIFY(!stage.player()->controls().yuvOutput);
         QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
     }
 
