@@ -108,7 +108,7 @@ void DisplayWindow::build()
             });
         }
         if (cell) {
-            if (TileRetry* retry = TileRetry::of(cell))
+            if (TileRetry* retry = m_source->tileRetry(cell))
                 connect(retry, &TileRetry::due, this, [this, cell] { retryTile(cell); });
             m_tiles.append(cell);
         } else {

@@ -551,7 +551,7 @@ void VmsPage::rebuildWall()
         connect(tile, &VmsTile::removeRequested, this, &VmsPage::removeKey);
         // A live tile that failed tries again through the device's pacing
         // and its refusal block, on the stream it last asked for.
-        connect(tile->retryLater(), &VideoWall::TileRetry::due, tile, [this, tile] {
+        connect(tile->retry(), &VideoWall::TileRetry::due, tile, [this, tile] {
             if (m_active && !m_playback)
                 tile->startPaced(tile->isMain());
         });
