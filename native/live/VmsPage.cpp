@@ -2,6 +2,7 @@
 
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/LayoutTools.h"
 #include "app/ui/TimelineBar.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/VmsTile.h"
@@ -512,8 +513,7 @@ void VmsPage::rebuildWall()
         t->deleteLater();
     }
     m_tiles.clear();
-    while (QLayoutItem* item = m_grid->takeAt(0))
-        delete item;
+    emptyLayout(m_grid, OldWidgets::Kept);
 
     const int per = perPage();
     m_page = WallRules::clampPage(m_page, int(m_wall.size()), per);
