@@ -1,5 +1,6 @@
 #include "wall/DisplayWindow.h"
 
+#include "app/ui/LayoutTools.h"
 #include "wall/Controller.h"
 #include "wall/Layouts.h"
 #include "wall/Source.h"
@@ -108,7 +109,7 @@ void DisplayWindow::build()
             });
         }
         if (cell) {
-            if (TileRetry* retry = TileRetry::of(cell))
+            if (TileRetry* retry = m_source->tileRetry(cell))
                 connect(retry, &TileRetry::due, this, [this, cell] { retryTile(cell); });
             m_tiles.append(cell);
         } else {
@@ -123,8 +124,7 @@ void DisplayWindow::build()
 
 void DisplayWindow::placeCells()
 {
-    while (QLayoutItem* item = m_grid->takeAt(0))
-        delete item;
+    emptyLayout(m_grid, OldWidgets::Kept);
     const Layout& l = VideoWall::layout(m_config.layout);
     for (int r = 0; r < m_grid->rowCount(); ++r)
         m_grid->setRowStretch(r, 0);

@@ -9,6 +9,8 @@ class QWidget;
 
 namespace VideoWall {
 
+class TileRetry;
+
 // A camera a wall can show.
 struct Camera {
     QString id;           // stored in the cells of the saved wall, carried by drag and drop
@@ -46,6 +48,9 @@ public:
     virtual void stop(QWidget* tile) = 0;
     // Asks the tile to stop without waiting.
     virtual void requestStop(QWidget* tile) = 0;
+    // The tile's own retry, when it tries again by itself after a failure
+    // (see TileRetry); null when it does not.
+    virtual TileRetry* tileRetry(QWidget* tile) = 0;
 
     // Style sheet of the wall's windows.
     virtual QString tileStyle() const = 0;

@@ -91,11 +91,6 @@ TileRetry::TileRetry(QWidget* tile, RetrySchedule schedule)
     connect(&m_timer, &QTimer::timeout, this, &TileRetry::fire);
 }
 
-TileRetry* TileRetry::of(QWidget* tile)
-{
-    return tile ? tile->findChild<TileRetry*>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
-}
-
 void TileRetry::failed()
 {
     const qint64 wait = m_schedule.failed();

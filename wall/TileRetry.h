@@ -76,15 +76,13 @@ private:
 // screen it emits `due`, and the wall that holds the tile starts it again
 // through its own start queue; a hidden tile is looked at again later. The
 // tile reports to it: failed, playing, cancel (a start of its own began),
-// reset (stopped, or restarted by the user). A child of the tile; found with
-// `of` by walls that hold tiles as plain widgets.
+// reset (stopped, or restarted by the user). A child of the tile; a wall
+// that holds tiles as plain widgets reaches it through its camera source.
 class TileRetry final : public QObject {
     Q_OBJECT
 public:
     explicit TileRetry(QWidget* tile, RetrySchedule schedule = RetrySchedule());
 
-    // The retry of a tile that has one; null for any other widget.
-    static TileRetry* of(QWidget* tile);
     // Names the tile in the log line of each try.
     void setLabel(const QString& label) { m_label = label; }
 

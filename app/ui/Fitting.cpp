@@ -18,10 +18,11 @@
 
 // ---- WrapRow -------------------------------------------------------------------
 
-WrapRow::WrapRow(QWidget* parent, int hSpacing, int vSpacing)
+WrapRow::WrapRow(QWidget* parent, int hSpacing, int vSpacing, Sizing sizing)
     : QLayout(parent),
       m_hSpacing(hSpacing),
-      m_vSpacing(vSpacing)
+      m_vSpacing(vSpacing),
+      m_sizing(sizing)
 {
     setContentsMargins(0, 0, 0, 0);
 }
@@ -66,8 +67,20 @@ QLayoutItem* WrapRow::takeAt(int index)
     return item;
 }
 
+Qt::Orientations WrapRow::expandingDirections() const
+{
+    return m_sizing == Sizing::FitLine ? Qt::Horizontal : Qt::Orientations();
+}
+
+bool WrapRow::placed(const Entry& e) const
+{
+    return m_sizing == Sizing::AtHint || !e.item->isEmpty();
+}
+
 QSize WrapRow::itemSize(const Entry& e, int lineWidth) const
 {
+    if (m_sizing == Sizing::AtHint)
+        return e.item->sizeHint();
     QSize s = e.item->sizeHint().expandedTo(e.item->minimumSize()).boundedTo(e.item->maximumSize());
     s.setWidth(qMax(qMin(s.width(), lineWidth), 0));
     if (e.item->hasHeightForWidth())
@@ -80,15 +93,21 @@ QList<QList<int>> WrapRow::lines(int width) const
     QList<QList<int>> out;
     QList<int> line;
     int used = 0;
+    int height = 0;
     for (int i = 0; i < m_items.size(); ++i) {
-        if (m_items.at(i).item->isEmpty())
-            continue; // hidden
-        const int w = itemSize(m_items.at(i), width).width();
-        if (!line.isEmpty() && used + m_hSpacing + w > width) {
+        if (!placed(m_items.at(i)))
+            continue;
+        const QSize s = itemSize(m_items.at(i), width);
+        // At size hints only an item with height counts as standing on the
+        // line: a hidden one at its start does not push the next one on.
+        const bool taken = m_sizing == Sizing::AtHint ? height >= 1 : !line.isEmpty();
+        if (taken && used + m_hSpacing + s.width() > width) {
             out << line;
             line.clear();
+            height = 0;
         }
-        used = line.isEmpty() ? w : used + m_hSpacing + w;
+        used = line.isEmpty() ? s.width() : used + m_hSpacing + s.width();
+        height = qMax(height, s.height());
         line << i;
     }
     if (!line.isEmpty())
@@ -116,7 +135,7 @@ int WrapRow::arrange(const QRect& rect, bool apply) const
             int used = -m_hSpacing;
             for (const QSize& size : sizes)
                 used += size.width() + m_hSpacing;
-            for (qsizetype k = 0; k < line.size(); ++k) {
+            for (qsizetype k = 0; m_sizing == Sizing::FitLine && k < line.size(); ++k) {
                 if (m_items.at(line.at(k)).item->expandingDirections() & Qt::Horizontal) {
                     sizes[k].rwidth() += qMax(area.width() - used, 0);
                     if (m_items.at(line.at(k)).trailing)
@@ -130,7 +149,8 @@ int WrapRow::arrange(const QRect& rect, bool apply) const
                 const Entry& e = m_items.at(line.at(k));
                 const QSize s = sizes.at(k);
                 int& x = e.trailing ? right : left;
-                e.item->setGeometry(QRect(QPoint(x, y + (height - s.height()) / 2), s));
+                const int top = m_sizing == Sizing::AtHint ? y : y + (height - s.height()) / 2;
+                e.item->setGeometry(QRect(QPoint(x, top), s));
                 x += s.width() + m_hSpacing;
             }
         }
@@ -147,6 +167,8 @@ int WrapRow::heightForWidth(int width) const
 
 QSize WrapRow::sizeHint() const
 {
+    if (m_sizing == Sizing::AtHint)
+        return minimumSize();
     int width = 0;
     int height = 0;
     int shown = 0;
@@ -164,9 +186,10 @@ QSize WrapRow::sizeHint() const
 
 QSize WrapRow::minimumSize() const
 {
-    QSize s(0, 0);
+    // At size hints an empty row is the invalid size grown by its margins.
+    QSize s = m_sizing == Sizing::AtHint ? QSize(-1, -1) : QSize(0, 0);
     for (const Entry& e : m_items)
-        if (!e.item->isEmpty())
+        if (placed(e))
             s = s.expandedTo(e.item->minimumSize());
     const QMargins m = contentsMargins();
     return s + QSize(m.left() + m.right(), m.top() + m.bottom());

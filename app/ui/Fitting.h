@@ -1,7 +1,7 @@
 #pragma once
 
 // Widgets and layouts that keep texts readable as space runs out, shared by
-// the screens of both modes: a header row that wraps onto further lines, a
+// the screens of both modes: a row that wraps onto further lines, a
 // one-line label that shortens its text with its whole text in the tool
 // tip, and a date or time field sized to the widest text it can show.
 
@@ -16,16 +16,31 @@ class QHBoxLayout;
 class QLineEdit;
 
 // A row of controls that moves its items onto further lines when they do
-// not fit side by side. Items keep their order and their preferred sizes;
-// leading items sit at the left of their line, trailing items at the right
-// (so a header keeps its title left and its buttons right on one line). The
-// first item on a line that grows horizontally (a search field) takes what
-// the line has left over. An item wider than a whole line is given the
-// line's width.
+// not fit side by side. Items keep their order; leading items sit at the
+// left of their line, trailing items at the right (so a header keeps its
+// title left and its buttons right on one line). An item that does not fit
+// beside what stands on its line starts the next one.
 class WrapRow : public QLayout {
     Q_OBJECT
 public:
-    explicit WrapRow(QWidget* parent = nullptr, int hSpacing = 8, int vSpacing = 8);
+    // How the row sizes its items and itself.
+    enum class Sizing {
+        // Items at their preferred sizes within their own limits, an item
+        // wider than a whole line given the line's width; hidden items take
+        // no room; each item centred on its line's height, and the first on
+        // a line that grows horizontally (a search field) takes what the
+        // line has left over. The row asks for its items side by side and
+        // grows horizontally (a header, a bar of filters).
+        FitLine,
+        // Items at their size hints as they are, at the top of their line:
+        // an item wider than a whole line stands alone on one and runs past
+        // its end, and an item without height (a hidden one) does not count
+        // as something on its line. The row asks for no more room than its
+        // largest item and does not grow (a block of buttons or of tiles).
+        AtHint,
+    };
+
+    explicit WrapRow(QWidget* parent = nullptr, int hSpacing = 8, int vSpacing = 8, Sizing sizing = Sizing::FitLine);
     ~WrapRow() override;
 
     void addLeading(QWidget* w);
@@ -36,7 +51,7 @@ public:
     QLayoutItem* itemAt(int index) const override;
     QLayoutItem* takeAt(int index) override;
     int count() const override { return int(m_items.size()); }
-    Qt::Orientations expandingDirections() const override { return Qt::Horizontal; }
+    Qt::Orientations expandingDirections() const override;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
@@ -45,19 +60,23 @@ public:
 
     // Lines the items take at `width`, each a list of item indexes.
     QList<QList<int>> lines(int width) const;
+    // Walks the items over `rect`, placing them only when `apply`; returns
+    // the height used.
+    int arrange(const QRect& rect, bool apply) const;
 
 private:
     struct Entry {
         QLayoutItem* item;
         bool trailing;
     };
-    // Places the items inside `rect` (when `apply`); returns the height used.
-    int arrange(const QRect& rect, bool apply) const;
+    // Whether the item stands on a line at all.
+    bool placed(const Entry& e) const;
     QSize itemSize(const Entry& e, int lineWidth) const;
 
     QList<Entry> m_items;
     int m_hSpacing;
     int m_vSpacing;
+    Sizing m_sizing;
 };
 
 // A row of controls in `group` (margins 0) that a WrapRow keeps together

@@ -77,6 +77,12 @@ void NativeWallSource::requestStop(QWidget* tile)
         t->requestStop();
 }
 
+VideoWall::TileRetry* NativeWallSource::tileRetry(QWidget* tile)
+{
+    auto* t = qobject_cast<VmsTile*>(tile);
+    return t ? t->retry() : nullptr;
+}
+
 QString NativeWallSource::tileStyle() const
 {
     return NativeStyle::stylesheet();

@@ -18,6 +18,7 @@ public:
     void start(QWidget* tile, bool main, std::function<void()> started) override;
     void stop(QWidget* tile) override;
     void requestStop(QWidget* tile) override;
+    VideoWall::TileRetry* tileRetry(QWidget* tile) override;
     QString tileStyle() const override;
     int maxStartsInFlight() override { return 1000; }
     int startReleaseDelayMs() override { return 0; }

@@ -1,6 +1,7 @@
 #include "native/live/SnapshotsDialog.h"
 
 #include "app/ui/Fitting.h"
+#include "app/ui/LayoutTools.h"
 #include "app/ui/ScreenFit.h"
 #include "native/live/StreamDialog.h"
 #include "native/live/Tunables.h"
@@ -206,10 +207,7 @@ QList<SnapshotsDialog::Tile*> SnapshotsDialog::cards() const
 
 void SnapshotsDialog::rebuild()
 {
-    while (QLayoutItem* item = m_grid->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    emptyLayout(m_grid, OldWidgets::Deleted);
     const std::optional<Native::Device> device = NativeStore::instance().device(m_deviceId);
     if (!device)
         return;

@@ -2,6 +2,7 @@
 
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/LayoutTools.h"
 #include "app/ui/TimelineBar.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/VmsTile.h"
@@ -512,8 +513,7 @@ void VmsPage::rebuildWall()
         t->deleteLater();
     }
     m_tiles.clear();
-    while (QLayoutItem* item = m_grid->takeAt(0))
-        delete item;
+    emptyLayout(m_grid, OldWidgets::Kept);
 
     const int per = perPage();
     m_page = WallRules::clampPage(m_page, int(m_wall.size()), per);
@@ -551,7 +551,7 @@ void VmsPage::rebuildWall()
         connect(tile, &VmsTile::removeRequested, this, &VmsPage::removeKey);
         // A live tile that failed tries again through the device's pacing
         // and its refusal block, on the stream it last asked for.
-        connect(tile->retryLater(), &VideoWall::TileRetry::due, tile, [this, tile] {
+        connect(tile->retry(), &VideoWall::TileRetry::due, tile, [this, tile] {
             if (m_active && !m_playback)
                 tile->startPaced(tile->isMain());
         });

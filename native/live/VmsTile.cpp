@@ -142,12 +142,13 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
             start(main);
     });
 
-    m_retry = new QPushButton(QStringLiteral("Try again"), this);
-    m_retry->setObjectName(QStringLiteral("VBtn"));
-    m_retry->setCursor(Qt::PointingHandCursor);
-    m_retry->hide();
-    connect(m_retry, &QPushButton::clicked, this, &VmsTile::retry);
-    FocusWithin::tabAfter(this, {m_focusButton, m_snapshotButton, m_removeButton, m_subButton, m_mainButton, m_retry});
+    m_retryButton = new QPushButton(QStringLiteral("Try again"), this);
+    m_retryButton->setObjectName(QStringLiteral("VBtn"));
+    m_retryButton->setCursor(Qt::PointingHandCursor);
+    m_retryButton->hide();
+    connect(m_retryButton, &QPushButton::clicked, this, &VmsTile::restart);
+    FocusWithin::tabAfter(this,
+                          {m_focusButton, m_snapshotButton, m_removeButton, m_subButton, m_mainButton, m_retryButton});
 
     m_toast = new QLabel(this);
     m_toast->setObjectName(QStringLiteral("VToast"));
@@ -163,7 +164,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_pacing = new QTimer(this);
     m_pacing->setSingleShot(true);
     connect(m_pacing, &QTimer::timeout, this, [this] { start(m_pacedMain); });
-    m_retryLater = new VideoWall::TileRetry(this);
+    m_retry = new VideoWall::TileRetry(this);
 
     m_player = new FfmpegPlayer(this);
     FfmpegPlayer::Options& options = m_player->options();
@@ -175,7 +176,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     options.label = logLabel();
     m_player->applyDecodeSettings(kvr::video::DecodeSettings::current());
     m_player->setProperty("kvrLabel", logLabel());
-    m_retryLater->setLabel(logLabel());
+    m_retry->setLabel(logLabel());
     storeTargetSize();
     connectPlayer();
     layoutOverlays();
@@ -271,7 +272,7 @@ void VmsTile::halt()
 void VmsTile::start(bool main)
 {
     m_pacing->stop();
-    m_retryLater->cancel();
+    m_retry->cancel();
     m_main = main;
     (main ? m_mainButton : m_subButton)->setChecked(true);
 
@@ -353,14 +354,14 @@ void VmsTile::setPlayback(const QDateTime& from, const QDateTime& to)
 void VmsTile::stop()
 {
     halt();
-    m_retryLater->reset();
+    m_retry->reset();
     m_player->stop();
 }
 
 void VmsTile::requestStop()
 {
     halt();
-    m_retryLater->reset();
+    m_retry->reset();
     m_player->requestStop();
 }
 
@@ -377,11 +378,11 @@ void VmsTile::stopAll(const QList<VmsTile*>& tiles)
 void VmsTile::showIdle(const QString& headline, const QString& detail)
 {
     halt();
-    m_retryLater->reset();
+    m_retry->reset();
     m_player->stop();
     m_playing = false;
     m_failed = false;
-    m_retry->hide();
+    m_retryButton->hide();
     m_dot->setState(NativeStyle::Disc::Unknown);
     m_stage->clear();
     showMessage(headline, detail);
@@ -419,7 +420,7 @@ void VmsTile::markPlaying()
         return;
     m_playing = true;
     m_failed = false;
-    m_retryLater->playing();
+    m_retry->playing();
     m_watchdog->stop();
     m_dot->setState(NativeStyle::Disc::Up);
     updateButtons();
@@ -441,7 +442,7 @@ void VmsTile::fail(const QString& detail, const QString& headline, const QString
     updateButtons();
     // Live, the tile tries again later by itself; a recording is the user's to ask for.
     if (!m_playback)
-        m_retryLater->failed();
+        m_retry->failed();
 }
 
 void VmsTile::toast(const QString& text)
@@ -539,9 +540,9 @@ void VmsTile::saveSnapshot(const QImage& image)
     toast(saved ? QStringLiteral("Saved to Pictures/Kavira") : QStringLiteral("Could not save the snapshot"));
 }
 
-void VmsTile::retry()
+void VmsTile::restart()
 {
-    m_retryLater->reset();
+    m_retry->reset();
     TileRules::RefusedTable::instance().clear(m_deviceId);
     start(m_main);
 }
@@ -555,18 +556,19 @@ void VmsTile::updateButtons()
 {
     TileRules::ButtonVisibility v = TileRules::buttonsFor(showsControls(), m_removable, m_failed, width());
     // A failed tile too small for both shows "Try again" alone.
-    if (v.retry && v.streamSwitch && !TileRules::switchBesideRetry(size(), m_switch->sizeHint(), m_retry->sizeHint()))
+    if (v.retry && v.streamSwitch
+        && !TileRules::switchBesideRetry(size(), m_switch->sizeHint(), m_retryButton->sizeHint()))
         v.streamSwitch = false;
     m_removeButton->setVisible(v.remove);
     m_focusButton->setVisible(v.focus);
     m_snapshotButton->setVisible(v.snapshot);
     m_switch->setVisible(v.streamSwitch);
-    m_retry->setVisible(v.retry);
+    m_retryButton->setVisible(v.retry);
     m_removeButton->raise();
     m_focusButton->raise();
     m_snapshotButton->raise();
     m_switch->raise();
-    m_retry->raise();
+    m_retryButton->raise();
     m_toast->raise();
     // Controls that come and go change the room the message has.
     m_stage->fitMessage();
@@ -580,7 +582,7 @@ void VmsTile::layoutOverlays()
     in.nameTextWidth = qCeil(QFontMetricsF(m_nameLabel->font()).horizontalAdvance(m_name));
     in.deviceNameTextWidth = qCeil(QFontMetricsF(m_deviceLabel->font()).horizontalAdvance(m_deviceName));
     in.switchHint = m_switch->sizeHint();
-    in.retryHint = m_retry->sizeHint();
+    in.retryHint = m_retryButton->sizeHint();
     in.toastHint = m_toast->sizeHint();
     const TileRules::OverlayGeometry g = TileRules::layoutOverlays(in);
 
@@ -600,8 +602,8 @@ void VmsTile::layoutOverlays()
         m_snapshotButton->move(g.snapshot);
     m_switch->resize(in.switchHint);
     m_switch->move(g.streamSwitch);
-    m_retry->resize(in.retryHint);
-    m_retry->move(g.retry);
+    m_retryButton->resize(in.retryHint);
+    m_retryButton->move(g.retry);
     m_toast->resize(in.toastHint);
     m_toast->move(g.toast);
     m_stage->fitMessage();

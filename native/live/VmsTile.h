@@ -83,7 +83,7 @@ public:
     QDateTime playbackTo() const { return m_to; }
     FfmpegPlayer* player() const { return m_player; }
     VideoStage* stage() const { return m_stage; }
-    QPushButton* retryButton() const { return m_retry; }
+    QPushButton* retryButton() const { return m_retryButton; }
     QPushButton* focusButton() const { return m_focusButton; }
     QPushButton* snapshotButton() const { return m_snapshotButton; }
     QPushButton* removeButton() const { return m_removeButton; }
@@ -96,7 +96,7 @@ public:
     QTimer* watchdog() const { return m_watchdog; }
     // The tile's own slow retries after a live failure; its `due` is for the
     // wall that holds the tile, which starts it again through its pacing.
-    VideoWall::TileRetry* retryLater() const { return m_retryLater; }
+    VideoWall::TileRetry* retry() const { return m_retry; }
     int discState() const;
 
 Q_SIGNALS:
@@ -118,7 +118,7 @@ private:
     void onOpened();
     void onWatchdog();
     void requestSnapshot();
-    void retry();
+    void restart(); // the user's "Try again"
     void halt(); // stops pacing, running and the watchdog
     void showMessage(const QString& headline, const QString& detail);
     void storeTargetSize();
@@ -155,11 +155,11 @@ private:
     QButtonGroup* m_switchGroup = nullptr;
     QPushButton* m_subButton = nullptr;
     QPushButton* m_mainButton = nullptr;
-    QPushButton* m_retry = nullptr;
+    QPushButton* m_retryButton = nullptr;
     QLabel* m_toast = nullptr;
     QTimer* m_toastTimer = nullptr;
     QTimer* m_watchdog = nullptr;
     QTimer* m_pacing = nullptr;
-    VideoWall::TileRetry* m_retryLater = nullptr;
+    VideoWall::TileRetry* m_retry = nullptr;
     FfmpegPlayer* m_player = nullptr;
 };

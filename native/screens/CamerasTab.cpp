@@ -1,5 +1,6 @@
 #include "native/screens/CamerasTab.h"
 
+#include "app/ui/LayoutTools.h"
 #include "native/screens/DevicePanelRules.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeController.h"
@@ -97,11 +98,7 @@ void CamerasTab::refresh()
 
 void CamerasTab::rebuild()
 {
-    while (m_rowsLayout->count() > 1) {
-        QLayoutItem* item = m_rowsLayout->takeAt(0);
-        delete item->widget();
-        delete item;
-    }
+    emptyLayout(m_rowsLayout, OldWidgets::Deleted, 1); // the closing stretch stays
     m_rows.clear();
     m_signature = signature();
     const std::optional<Native::Device> d = findDevice(m_context, m_id);

@@ -1,5 +1,6 @@
 #include "native/screens/DevicePanel.h"
 
+#include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 #include "native/screens/NativeDialogs.h"
@@ -69,7 +70,7 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
     v->addLayout(header);
 
     auto* actionsHost = new QWidget;
-    auto* flow = new FlowLayout(actionsHost, 8, 8);
+    auto* flow = new WrapRow(actionsHost, 8, 8, WrapRow::Sizing::AtHint);
     const std::pair<const char*, const char*> defs[] = {
         {"Run diagnostic", "NSecondary"},     {"Fetch device info", "NPrimary"}, {"Get snapshots", "NSecondary"},
         {"Recording calendar", "NSecondary"}, {"Test live", "NSecondary"},       {"Reports", "NSecondary"},

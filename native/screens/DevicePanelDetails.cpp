@@ -3,6 +3,8 @@
 
 #include "native/screens/DevicePanel.h"
 
+#include "app/ui/Fitting.h"
+#include "app/ui/LayoutTools.h"
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
@@ -19,17 +21,6 @@ using namespace NativeStyle;
 using namespace NativePanel;
 
 namespace {
-
-void clearLayout(QLayout* layout)
-{
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* w = item->widget())
-            delete w;
-        else if (QLayout* inner = item->layout())
-            clearLayout(inner);
-        delete item;
-    }
-}
 
 QWidget* sectionHeader(const QString& title, QWidget* trailing = nullptr)
 {
@@ -99,7 +90,7 @@ QWidget* checkTile(const QString& caption, QLabel* chip)
 
 void DevicePanel::rebuildDetails()
 {
-    clearLayout(m_detailsLayout);
+    emptyLayout(m_detailsLayout, OldWidgets::Deleted);
     m_form = nullptr;
     const std::optional<Native::Device> d = device();
     if (!d)
@@ -135,7 +126,7 @@ void DevicePanel::rebuildDetails()
     // Diagnostic.
     m_detailsLayout->addWidget(sectionHeader(QStringLiteral("Diagnostic")));
     auto* tiles = new QWidget;
-    auto* flow = new FlowLayout(tiles, 14, 8);
+    auto* flow = new WrapRow(tiles, 14, 8, WrapRow::Sizing::AtHint);
     const QString notChecked = QStringLiteral("Not checked");
     const QString loginUnknown =
         (h.checkedAt.isValid() && h.httpPort == Native::Passed) ? QStringLiteral("Not offered") : notChecked;

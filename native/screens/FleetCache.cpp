@@ -354,28 +354,17 @@ QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& contex
 
 void FleetCache::putInOrder()
 {
-    // By site name, then device name, each without case (as sortsBefore
-    // compares them), then by id: a total order.
-    struct Key {
-        NativeFleet::NameKey site;
-        NativeFleet::NameKey name;
-        const QString* id;
-        Entry* entry;
-    };
-    std::vector<Key> keys;
-    keys.reserve(size_t(m_entries.size()));
-    for (auto it = m_entries.begin(); it != m_entries.end(); ++it)
-        keys.push_back({NativeFleet::nameKey(it->site), NativeFleet::nameKey(Native::deviceLabel(it->record->device)),
-                        &it.key(), &*it});
-    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
-        if (const int c = a.site.compare(b.site))
-            return c < 0;
-        if (const int c = a.name.compare(b.name))
-            return c < 0;
-        return *a.id < *b.id;
-    });
-    for (size_t i = 0; i < keys.size(); ++i)
-        keys[i].entry->order = int(i);
+    QList<NativeFleet::NameOrder> names;
+    QList<Entry*> entries;
+    names.reserve(m_entries.size());
+    entries.reserve(m_entries.size());
+    for (auto it = m_entries.begin(); it != m_entries.end(); ++it) {
+        names.append({it->site, Native::deviceLabel(it->record->device), it.key()});
+        entries.append(&*it);
+    }
+    const QList<int> places = NativeFleet::namePlaces(names);
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        entries.at(i)->order = places.at(i);
     m_orderStale = false;
 }
 

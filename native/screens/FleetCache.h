@@ -31,9 +31,8 @@ public:
     // the fleet touches little memory.
     struct Entry {
         int worst = 3; // smallest finding level; 3 without findings
-        // Its place in the table's order of site and device names (the
-        // devices' ranks aside): the names compared without case once, not
-        // at every comparison of every rebuild's sort.
+        // Its place among the table's names (NativeFleet::namePlaces), the
+        // devices' ranks aside.
         int order = 0;
         quint64 seen = 0;     // the last update that found the device
         NativeFleet::Row row; // its cells made when first read

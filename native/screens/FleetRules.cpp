@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 namespace NativeFleet {
 
@@ -551,17 +552,6 @@ int stateRank(const Device& d, int worstLevel)
     return 4;
 }
 
-bool sortsBefore(const SortKey& a, const SortKey& b)
-{
-    if (a.rank != b.rank)
-        return a.rank < b.rank;
-    if (const int c = a.site.compare(b.site, Qt::CaseInsensitive))
-        return c < 0;
-    if (const int c = a.name.compare(b.name, Qt::CaseInsensitive))
-        return c < 0;
-    return a.id < b.id;
-}
-
 NameKey nameKey(const QString& name)
 {
     // As QString::compare folds without case: unit by unit, a low surrogate
@@ -578,6 +568,35 @@ NameKey nameKey(const QString& name)
         key.push_back(QChar::toCaseFolded(ucs4));
     }
     return key;
+}
+
+NameOrder::NameOrder(const QString& siteName, const QString& deviceName, QString deviceId)
+    : site(nameKey(siteName)),
+      name(nameKey(deviceName)),
+      id(std::move(deviceId))
+{}
+
+bool namesBefore(const NameOrder& a, const NameOrder& b)
+{
+    if (const int c = a.site.compare(b.site))
+        return c < 0;
+    if (const int c = a.name.compare(b.name))
+        return c < 0;
+    return a.id < b.id;
+}
+
+QList<int> namePlaces(const QList<NameOrder>& devices)
+{
+    std::vector<const NameOrder*> sorted;
+    sorted.reserve(size_t(devices.size()));
+    for (const NameOrder& d : devices)
+        sorted.push_back(&d);
+    std::sort(sorted.begin(), sorted.end(), [](const NameOrder* a, const NameOrder* b) { return namesBefore(*a, *b); });
+    QList<int> places(devices.size(), 0);
+    const NameOrder* first = devices.constData();
+    for (size_t i = 0; i < sorted.size(); ++i)
+        places[sorted[i] - first] = int(i);
+    return places;
 }
 
 // ---- Pacing ---------------------------------------------------------------------------------

@@ -237,21 +237,36 @@ QStringList dayLabels(const QDate& today);
 // finding level of the device (3 when it has none).
 int stateRank(const Native::Device& device, int worstLevel);
 
-struct SortKey {
-    int rank = 4;
-    QString site;
-    QString name;
-    QString id;
-};
-// Rank, then site name and device name ignoring case, then the id: a stable,
-// total order, so equal rows never swap between rebuilds.
-bool sortsBefore(const SortKey& a, const SortKey& b);
-
 // A name as the table orders it, without regard to case: keys compared as
 // plain sequences order names as QString::compare without case does, without
 // folding every character again at every comparison of a sort.
 using NameKey = std::u32string;
 NameKey nameKey(const QString& name);
+
+// A device among the table's names: its site's name and its own, each
+// without regard to case, then its id. Worked out once per name, not at
+// every comparison of every rebuild's sort.
+struct NameOrder {
+    NameOrder(const QString& siteName, const QString& deviceName, QString deviceId);
+    NameKey site;
+    NameKey name;
+    QString id;
+};
+// Site name, then device name, then id: a total order, so that devices with
+// equal names never swap between rebuilds.
+bool namesBefore(const NameOrder& a, const NameOrder& b);
+// The place of each device in that order, 0 first, in the order given.
+QList<int> namePlaces(const QList<NameOrder>& devices);
+
+// The table's order: rank, worst first, then the place among the names.
+struct SortKey {
+    int rank = 4;
+    int place = 0; // from namePlaces
+};
+inline bool sortsBefore(const SortKey& a, const SortKey& b)
+{
+    return a.rank != b.rank ? a.rank < b.rank : a.place < b.place;
+}
 
 // ---- Rebuild pacing ------------------------------------------------------------------------
 // Data changes rebuild at most about once a second and never sooner than

@@ -3,13 +3,11 @@
 // The look of native mode in one place: the one style sheet that every native
 // screen, dialog and live-wall tile wears, built from a table of named colour
 // tokens; the palette that painting code uses where the sheet cannot reach;
-// status chips and dots; and a layout that wraps its items onto further
-// lines. Nothing here keeps state beyond each widget or layout instance.
+// status chips and dots. Nothing here keeps state beyond each widget.
 
 #include "app/ui/Theme.h"
 
 #include <QColor>
-#include <QLayout>
 #include <QList>
 #include <QString>
 #include <QWidget>
@@ -105,36 +103,6 @@ protected:
 
 private:
     Disc m_state;
-};
-
-// ---- Flow layout -----------------------------------------------------------------
-// Places its items left to right at their size hints and wraps onto a new
-// line when the next item would pass the right edge.
-class FlowLayout : public QLayout {
-    Q_OBJECT
-public:
-    FlowLayout(QWidget* parent, int hSpacing, int vSpacing);
-    ~FlowLayout() override;
-
-    void addItem(QLayoutItem* item) override;
-    Qt::Orientations expandingDirections() const override { return {}; }
-    QSize minimumSize() const override;
-    void setGeometry(const QRect& rect) override;
-    QLayoutItem* itemAt(int index) const override;
-    QLayoutItem* takeAt(int index) override;
-    int count() const override { return int(m_items.size()); }
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-    QSize sizeHint() const override { return minimumSize(); }
-
-    // Walks the items over `rect`, placing them only when `apply`; returns
-    // the height used.
-    int doLayout(const QRect& rect, bool apply) const;
-
-private:
-    QList<QLayoutItem*> m_items;
-    int m_hSpacing;
-    int m_vSpacing;
 };
 
 } // namespace NativeStyle

@@ -709,7 +709,7 @@ void NativeWindow::showRows(const QList<Native::Device>& devices)
     const Filters f = filters();
     struct Entry {
         const FleetCache::Entry* cached;
-        int rank;
+        NativeFleet::SortKey key;
     };
     QList<Entry> entries;
     entries.reserve(devices.size());
@@ -719,13 +719,11 @@ void NativeWindow::showRows(const QList<Native::Device>& devices)
         const FleetCache::Entry* cached = cachedEntries.at(index);
         if (!cached || !NativeFleet::matches(d, f, cached->site))
             continue;
-        entries.append({cached, stateRank(d, cached->worst)});
+        entries.append({cached, {stateRank(d, cached->worst), cached->order}});
     }
-    // Rank, then the order of site and device names the cache keeps (as
-    // sortsBefore orders them), so the sort compares numbers only.
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        return a.rank != b.rank ? a.rank < b.rank : a.cached->order < b.cached->order;
-    });
+    // The cache keeps each device's place among the names, so the sort
+    // compares numbers only.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return sortsBefore(a.key, b.key); });
     QList<Row> rows;
     rows.reserve(entries.size());
     for (const Entry& e : entries)

@@ -1,6 +1,7 @@
 #include "server/shell/DevicePages.h"
 
 #include "app/ui/Fitting.h"
+#include "app/ui/LayoutTools.h"
 #include "app/ui/Theme.h"
 
 #include <QHBoxLayout>
@@ -130,13 +131,7 @@ QString DevicePage::currentChannelFor(const Device& device, const QString& chann
 
 void DevicePage::clearList()
 {
-    while (QLayoutItem* item = m_listLayout->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->deleteLater();
-        }
-        delete item;
-    }
+    emptyLayout(m_listLayout, OldWidgets::DeletedLater);
 }
 
 void DevicePage::showHome(const QString& title, bool noDevices, const QString& message)

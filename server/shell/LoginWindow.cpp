@@ -3,6 +3,7 @@
 #include "app/context/AppContext.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
+#include "app/ui/LayoutTools.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "server/shell/BrandVideo.h"
@@ -495,10 +496,7 @@ void LoginWindow::enterOtp(const LoginStart& answer)
 void LoginWindow::layoutOtpBoxes(int length)
 {
     QLayout* row = m_boxRow->layout();
-    while (QLayoutItem* item = row->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    emptyLayout(row, OldWidgets::Deleted);
     m_otpBoxes.clear();
     const bool boxes = length == tun::kDigitBoxCount;
     m_boxRow->setVisible(boxes);

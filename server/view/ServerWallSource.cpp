@@ -130,6 +130,12 @@ void ServerWallSource::requestStop(QWidget* tile)
         t->player()->requestStop();
 }
 
+VideoWall::TileRetry* ServerWallSource::tileRetry(QWidget* tile)
+{
+    auto* t = qobject_cast<CameraTile*>(tile);
+    return t ? t->retry() : nullptr;
+}
+
 QString ServerWallSource::tileStyle() const
 {
     return Theme::appStyle();

@@ -13,7 +13,7 @@ QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::fun
 {
     madeTiles.append(new TestTile(cameraId, parent, std::move(onExpand)));
     if (m_tilesRetry)
-        new VideoWall::TileRetry(madeTiles.last());
+        madeTiles.last()->m_retry = new VideoWall::TileRetry(madeTiles.last());
     return madeTiles.last();
 }
 

@@ -41,6 +41,7 @@ public:
     // What the user's double-click does.
     std::function<void()> expand;
     bool m_main = false;
+    VideoWall::TileRetry* m_retry = nullptr;
 };
 
 // A camera source without video. Starts either report at once (like the
@@ -63,6 +64,7 @@ public:
     void start(QWidget* tile, bool main, std::function<void()> started) override;
     void stop(QWidget* tile) override { runningIds.remove(static_cast<TestTile*>(tile)->m_id); }
     void requestStop(QWidget*) override {}
+    VideoWall::TileRetry* tileRetry(QWidget* tile) override { return static_cast<TestTile*>(tile)->m_retry; }
     QString tileStyle() const override { return m_style; }
     int maxStartsInFlight() override { return m_maxStarts; }
     int startReleaseDelayMs() override { return m_releaseDelayMs; }

@@ -283,7 +283,7 @@ private Q_SLOTS:
         src->calls.clear();
         QTRY_VERIFY(w->tiles().at(3)->isVisible());
         const auto tryAgain = [&](int tile) {
-            TileRetry* retry = TileRetry::of(w->tiles().at(tile));
+            TileRetry* retry = src->tileRetry(w->tiles().at(tile));
             retry->failed();
             retry->fire();
         };
@@ -301,7 +301,7 @@ private Q_SLOTS:
         m_timers.advance(0);
         src->calls.clear();
         tryAgain(3);                                   // hidden: the tile waits
-        Q_EMIT TileRetry::of(w->tiles().at(3))->due(); // and the window would not start it anyway
+        Q_EMIT src->tileRetry(w->tiles().at(3))->due(); // and the window would not start it anyway
         QVERIFY(src->calls.filter(u"start ").isEmpty() && m_wall->queued() == 0);
     }
 

@@ -1,12 +1,16 @@
-// The pieces that keep texts readable as space runs out: the wrapping row,
-// the shortened label, the label that keeps its room, the fields sized to
+// The pieces that keep texts readable as space runs out: the wrapping row
+// (fitted to its lines, and at its items' size hints), the shortened label, the label that keeps its room, the fields sized to
 // their widest text, and camera titles that give up their device part first.
 #include "app/ui/Fitting.h"
+#include "app/ui/LayoutTools.h"
 #include "app/ui/Theme.h"
 #include "tests/support/TestKit.h"
 
 #include <QDateEdit>
 #include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPointer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSet>
@@ -82,8 +86,89 @@ private Q_SLOTS:
         QCOMPARE(search->width(), 600 - 100 - 8);
     }
 
+    // At size hints: items as they ask, at the top of their line; an item
+    // wider than the line stands alone on it without an empty line before
+    // it, and an item without height does not count as something on its
+    // line. The row asks for its largest item and does not grow.
+    void rowAtHintsFlows()
+    {
+        using S = QSize;
+        using R = QRect;
+        const std::tuple<QList<QSize>, int, QList<QRect>, int> cases[] = {
+            {{S(40, 20), S(50, 30)}, 200, {R(0, 0, 40, 20), R(48, 0, 50, 30)}, 30},                              // one line
+            {{S(60, 20), S(60, 30), S(60, 10)}, 130, {R(0, 0, 60, 20), R(68, 0, 60, 30), R(0, 36, 60, 10)}, 46}, // wraps
+            // Too wide stands alone, with no empty line before it.
+            {{S(300, 20), S(30, 20)}, 100, {R(0, 0, 300, 20), R(0, 26, 30, 20)}, 46},
+            // A zero-height start does not count as something on the line.
+            {{S(80, 0), S(80, 20)}, 100, {R(0, 0, 80, 0), R(88, 0, 80, 20)}, 20},
+        };
+        for (const auto& [items, width, placed, height] : cases) {
+            WrapRow flow(nullptr, 8, 6, WrapRow::Sizing::AtHint);
+            for (const QSize& s : items)
+                flow.addItem(new QSpacerItem(s.width(), s.height(), QSizePolicy::Fixed, QSizePolicy::Fixed));
+            QCOMPARE(flow.heightForWidth(width), height);
+            QCOMPARE(flow.arrange(QRect(10, 20, width, 500), false), height);
+            flow.setGeometry(QRect(0, 0, width, 500));
+            for (int i = 0; i < placed.size(); ++i)
+                QCOMPARE(flow.itemAt(i)->geometry(), placed.at(i));
+            QCOMPARE(flow.itemAt(-1), nullptr);
+            QCOMPARE(flow.takeAt(int(items.size())), nullptr);
+        }
+        WrapRow flow(nullptr, 8, 6, WrapRow::Sizing::AtHint);
+        flow.addItem(new QSpacerItem(40, 20, QSizePolicy::Fixed, QSizePolicy::Fixed));
+        flow.addItem(new QSpacerItem(50, 10, QSizePolicy::Fixed, QSizePolicy::Fixed));
+        QCOMPARE(flow.sizeHint(), QSize(50, 20));
+        QCOMPARE(flow.expandingDirections(), Qt::Orientations());
+    }
+
     // A shortened label ends in "…", carries its whole text in its tool tip
     // and for a screen reader, and gives all back when it has room again.
+    // Emptying a layout before a rebuild: kept widgets survive, deleted ones
+    // go at once (with those of nested layouts) or when control returns, and
+    // the last items asked for stay in place.
+    void emptyingALayout()
+    {
+        QWidget host;
+        auto* row = new QHBoxLayout(&host);
+        auto fill = [&] {
+            QList<QPointer<QLabel>> made;
+            for (int i = 0; i < 2; ++i) {
+                made << new QLabel(QStringLiteral("x"));
+                row->addWidget(made.last());
+            }
+            auto* inner = new QHBoxLayout;
+            made << new QLabel(QStringLiteral("inner"));
+            inner->addWidget(made.last());
+            row->addLayout(inner);
+            row->addStretch();
+            return made;
+        };
+
+        QList<QPointer<QLabel>> made = fill();
+        emptyLayout(row, OldWidgets::Kept);
+        QCOMPARE(row->count(), 0);
+        for (const auto& w : made)
+            QVERIFY(w);
+
+        qDeleteAll(made);
+        made = fill();
+        emptyLayout(row, OldWidgets::Deleted, 1);
+        QCOMPARE(row->count(), 1);
+        QVERIFY(row->itemAt(0)->spacerItem());
+        for (const auto& w : made)
+            QVERIFY(!w);
+
+        row->takeAt(0);
+        made = fill();
+        emptyLayout(row, OldWidgets::DeletedLater);
+        QCOMPARE(row->count(), 0);
+        QVERIFY(made.first() && made.first()->isHidden());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        for (int i = 0; i < 2; ++i)
+            QVERIFY(!made.at(i));
+        emptyLayout(nullptr, OldWidgets::Deleted);
+    }
+
     void labelShortensWithItsTextInATip()
     {
         ElidedLabel label;

@@ -207,12 +207,12 @@ private Q_SLOTS:
         const auto state = [&] {
             QString out;
             for (VmsTile* t : p->tiles())
-                out += t->isPlaying() ? 'P' : t->isFailed() ? (t->retryLater()->isArmed() ? 'F' : 'f') : '.';
+                out += t->isPlaying() ? 'P' : t->isFailed() ? (t->retry()->isArmed() ? 'F' : 'f') : '.';
             return out;
         };
         const auto tryAgain = [&] {
             for (VmsTile* t : p->tiles())
-                t->retryLater()->fire();
+                t->retry()->fire();
         };
         QTRY_COMPARE_WITH_TIMEOUT(state(), QStringLiteral("FF"), 20000);
         QVERIFY(peers::steerProxy(relay, QStringLiteral("up")));
@@ -225,7 +225,7 @@ private Q_SLOTS:
         const QList<int> before = generations();
         clock.advanceSecs(10);
         tryAgain();
-        QTRY_VERIFY(p->tiles().last()->retryLater()->schedule().tries() == 1 && !p->tiles().last()->isPacing());
+        QTRY_VERIFY(p->tiles().last()->retry()->schedule().tries() == 1 && !p->tiles().last()->isPacing());
         QCOMPARE(state(), QStringLiteral("FF"));
         QCOMPARE(generations(), before); // no player was started
         clock.advanceSecs(21);

@@ -148,9 +148,9 @@ private Q_SLOTS:
 
         // "Try again" clears the block at once, and the slow retry with it.
         clock.advanceSecs(1);
-        QVERIFY(first->retryLater()->isArmed());
+        QVERIFY(first->retry()->isArmed());
         first->retryButton()->click();
-        QVERIFY(first->isRunning() && !first->isFailed() && !first->retryLater()->isArmed());
+        QVERIFY(first->isRunning() && !first->isFailed() && !first->retry()->isArmed());
         first->stop();
         NativeStore::instance().removeDevice(id);
     }
@@ -215,7 +215,7 @@ private Q_SLOTS:
                                 : t.isPlaying()  ? "playing"
                                                  : "running",
                             t.isMain() ? "main" : "sub", t.stage()->headlineText(), t.stage()->detailText(),
-                            t.retryLater()->isArmed() ? " later" : "");
+                            t.retry()->isArmed() ? " later" : "");
         };
         auto sub = step(dahuaId, 4, true, false, &VmsTile::isPlaying);
         settled(*sub);
@@ -400,6 +400,11 @@ private Q_SLOTS:
         std::unique_ptr<QWidget> w(source.makeTile(dahuaId + QStringLiteral("#2"), nullptr, [&] { ++expanded; }));
         auto* t = qobject_cast<VmsTile*>(w.get());
         QVERIFY(t && !t->isRemovable());
+        // The wall reaches the tile's own retry through the source; a widget
+        // that is not one of its tiles has none.
+        QWidget plain;
+        QVERIFY(t->retry() && source.tileRetry(t) == t->retry());
+        QVERIFY(!source.tileRetry(&plain) && !source.tileRetry(nullptr));
         t->focusButton()->click();
         QCOMPARE(expanded, 1);
         source.tune(t, 5, 7);

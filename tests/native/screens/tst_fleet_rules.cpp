@@ -333,11 +333,18 @@ void FleetRulesTest::orderIsStableAndWorstFirst()
                          stateRank(d, NativeInsights::Warning), stateRank(d, NativeInsights::Notice), stateRank(d, 3),
                          stateRank(disabled("x"), 0)}),
              (QList<int>{0, 1, 2, 3, 4, 4, 5}));
-    QList<SortKey> keys{{4, "b", "x", "3"}, {4, "B", "a", "2"}, {0, "z", "z", "9"},
-                        {4, "b", "X", "1"}, {5, "", "", "0"},   {2, "", "", "5"}};
-    std::sort(keys.begin(), keys.end(), sortsBefore);
+    // Rank, site name, device name and id of each device; the table sorts
+    // them by their rank and their place among the names.
+    const QList<int> ranks{4, 4, 0, 4, 5, 2};
+    const QList<NameOrder> devices{{"b", "x", "3"}, {"B", "a", "2"}, {"z", "z", "9"},
+                                   {"b", "X", "1"}, {"", "", "0"},   {"", "", "5"}};
+    const QList<int> places = namePlaces(devices);
+    QList<qsizetype> sorted{0, 1, 2, 3, 4, 5};
+    std::sort(sorted.begin(), sorted.end(), [&](qsizetype a, qsizetype b) {
+        return sortsBefore({ranks.at(a), places.at(a)}, {ranks.at(b), places.at(b)});
+    });
     // Site names differing in case tie, then names ignoring case, then ids.
-    QCOMPARE(lines(keys, [](const SortKey& k) { return k.id; }), (QStringList{"9", "5", "2", "1", "3", "0"}));
+    QCOMPARE(lines(sorted, [&](qsizetype i) { return devices.at(i).id; }), (QStringList{"9", "5", "2", "1", "3", "0"}));
 
     // Name keys order names as comparing them without case does: accents,
     // letters with two lower cases, ligatures, characters beyond the first

@@ -1,6 +1,5 @@
 // The native style kit and widget factories: the sheet built from tokens,
-// chips, dots, the flow layout's placement, and the frame and sizing of
-// native dialogs.
+// chips, dots, and the frame and sizing of native dialogs.
 
 #include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
@@ -25,7 +24,6 @@ class NativeStyleTest : public QObject {
 private Q_SLOTS:
     void sheetNamesOnlyTokens();
     void chips();
-    void flowPlacement();
     void frameAndSizing();
     void menuButtonArrow();
     void hintTextsReadable();
@@ -58,32 +56,6 @@ void NativeStyleTest::chips()
     }
     QCOMPARE(words.join(QLatin1Char(' ')), QStringLiteral("NChip unknown pass fail warn info unknown poor unknown"));
     QVERIFY(chipFill(Chip(6)) == chipFill(Chip::Unknown) && chipTextColor(Chip(-1)) == chipTextColor(Chip::Unknown));
-}
-
-void NativeStyleTest::flowPlacement()
-{
-    using S = QSize;
-    using R = QRect;
-    const std::tuple<QList<QSize>, int, QList<QRect>, int> cases[] = {
-        {{S(40, 20), S(50, 30)}, 200, {R(0, 0, 40, 20), R(48, 0, 50, 30)}, 30},                              // one line
-        {{S(60, 20), S(60, 30), S(60, 10)}, 130, {R(0, 0, 60, 20), R(68, 0, 60, 30), R(0, 36, 60, 10)}, 46}, // wraps
-        // Too wide stands alone, with no empty line before it.
-        {{S(300, 20), S(30, 20)}, 100, {R(0, 0, 300, 20), R(0, 26, 30, 20)}, 46},
-        // A zero-height start does not count as something on the line.
-        {{S(80, 0), S(80, 20)}, 100, {R(0, 0, 80, 0), R(88, 0, 80, 20)}, 20},
-    };
-    for (const auto& [items, width, placed, height] : cases) {
-        FlowLayout flow(nullptr, 8, 6);
-        for (const QSize& s : items)
-            flow.addItem(new QSpacerItem(s.width(), s.height(), QSizePolicy::Fixed, QSizePolicy::Fixed));
-        QCOMPARE(flow.heightForWidth(width), height);
-        QCOMPARE(flow.doLayout(QRect(10, 20, width, 500), false), height);
-        flow.setGeometry(QRect(0, 0, width, 500));
-        for (int i = 0; i < placed.size(); ++i)
-            QCOMPARE(flow.itemAt(i)->geometry(), placed.at(i));
-        QCOMPARE(flow.itemAt(-1), nullptr);
-        QCOMPARE(flow.takeAt(int(items.size())), nullptr);
-    }
 }
 
 void NativeStyleTest::frameAndSizing()

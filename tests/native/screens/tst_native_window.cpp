@@ -31,6 +31,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 using namespace NativeFleet;
 using namespace screenskit;

@@ -186,6 +186,11 @@ private Q_SLOTS:
         QCOMPARE(expands, 2);
         // The wall's windows take the application's style.
         QCOMPARE(source.tileStyle(), Theme::appStyle());
+        // The wall reaches the tile's own retry through the source; a widget
+        // that is not one of its tiles has none.
+        QWidget plain;
+        QVERIFY(t->retry() && source.tileRetry(t) == t->retry());
+        QVERIFY(!source.tileRetry(&plain) && !source.tileRetry(nullptr));
 
         // Its frame rate is capped by the tiles shown; its decoding stays its own
         // choice (the decode settings' hardware decoding, set as it plays).
