@@ -19,6 +19,8 @@ packages=(
   dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-xlib
   # the clang builds with sanitizers (tools/test.sh) and the parsers' fuzz targets (tools/fuzz.sh)
   clang libclang-rt-14-dev
+  # the house rules (tools/check.sh): formatting
+  clang-format
 )
 
 missing=()
