@@ -162,8 +162,8 @@ std::optional<GlFacts> probeInChild(QString* failure)
     const int waitMs = int(kvr::video::tun::kGraphicsProbeWait.count());
     if (!child.waitForFinished(waitMs)) {
         *failure = child.state() == QProcess::NotRunning
-                       ? QStringLiteral("could not start %1").arg(QCoreApplication::applicationFilePath())
-                       : QStringLiteral("no answer within %1 s").arg(waitMs / 1000);
+            ? QStringLiteral("could not start %1").arg(QCoreApplication::applicationFilePath())
+            : QStringLiteral("no answer within %1 s").arg(waitMs / 1000);
         child.kill();
         child.waitForFinished(1000);
         return std::nullopt;
@@ -171,8 +171,8 @@ std::optional<GlFacts> probeInChild(QString* failure)
     const std::optional<GlFacts> facts = fromText(child.readAllStandardOutput());
     if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0 || !facts) {
         *failure = child.exitStatus() == QProcess::NormalExit
-                       ? QStringLiteral("ended with status %1").arg(child.exitCode())
-                       : QStringLiteral("crashed");
+            ? QStringLiteral("ended with status %1").arg(child.exitCode())
+            : QStringLiteral("crashed");
         return std::nullopt;
     }
     return facts;

@@ -70,9 +70,9 @@ constexpr size_t kBufferAlignment = 64;
 
 struct PictureBuffers::Shelf {
     std::mutex mutex;
-    qsizetype bytes = 0;        // the size of the buffers kept; others go when they come back
-    std::vector<void*> spare;   // buffers (their bookkeeping's address) ready for a picture
-    bool open = true;           // false once the PictureBuffers went: nothing is kept any more
+    qsizetype bytes = 0;      // the size of the buffers kept; others go when they come back
+    std::vector<void*> spare; // buffers (their bookkeeping's address) ready for a picture
+    bool open = true;         // false once the PictureBuffers went: nothing is kept any more
 };
 
 namespace {
@@ -143,8 +143,8 @@ QImage PictureBuffers::take(QSize size)
     for (void* old : stale)
         freeBuffer(static_cast<Buffer*>(old));
     if (!b) {
-        const size_t total = (kBufferAlignment + size_t(bytes) + kBufferAlignment - 1) / kBufferAlignment
-                           * kBufferAlignment;
+        const size_t total =
+            (kBufferAlignment + size_t(bytes) + kBufferAlignment - 1) / kBufferAlignment * kBufferAlignment;
         void* raw = std::aligned_alloc(kBufferAlignment, total);
         if (!raw)
             return QImage();

@@ -92,8 +92,8 @@ QList<VideoStage::MessageLine> VideoStage::messageLayout(QSize size, const QStri
     // drawn over what lies over the stage: a band too low for one headline
     // line shows no message (it is then read from the tool tip).
     const int middle = size.height() / 2 + (loading ? 24 : 0);
-    const int bottom = bottomLimit >= 0 ? std::min(bottomLimit, size.height() - kMessageEdge_px)
-                                        : size.height() - kMessageEdge_px;
+    const int bottom =
+        bottomLimit >= 0 ? std::min(bottomLimit, size.height() - kMessageEdge_px) : size.height() - kMessageEdge_px;
     int top = std::max(loading ? middle - headHeight / 2 : kMessageEdge_px, topLimit);
     if (const QRect ring = loading ? spinnerPlace(size, topLimit, bottomLimit) : QRect(); !ring.isEmpty())
         top = std::max(top, ring.bottom() + 4);
@@ -263,8 +263,7 @@ void VideoStage::showForm(const QString& newHeadline, const QString& newDetail)
     headline = newHeadline;
     detail = newDetail;
     // What the stage says is painted; a screen reader reads it here, whole.
-    const QString whole =
-        said.detail.isEmpty() ? said.headline : said.headline + QStringLiteral(": ") + said.detail;
+    const QString whole = said.detail.isEmpty() ? said.headline : said.headline + QStringLiteral(": ") + said.detail;
     if (accessibleDescription() != whole)
         setAccessibleDescription(whole);
     updateSpinner();

@@ -153,7 +153,7 @@ private:
     QString headline = QStringLiteral("Loading");
     QString detail;
     Said said{QStringLiteral("Loading"), QString()}; // the whole message
-    bool givesWay = false; // said with sayWithin: the message shows in a form that fits
+    bool givesWay = false;                           // said with sayWithin: the message shows in a form that fits
     GpuVideoView* gpu = nullptr;
     bool gpuActive = false;
     bool gpuDisabled = false;
@@ -161,7 +161,7 @@ private:
     double spinAngle = 0.0;
     bool cover = false;
     int cornerRadius = 14;
-    QSize reportedPixelSize; // last size sent with pixelSizeChanged
+    QSize reportedPixelSize;     // last size sent with pixelSizeChanged
     QPointer<QWidget> tipHolder; // where the shortened message was put as a tool tip
     QString tipShown;
 };

@@ -9,11 +9,11 @@
 #include <QApplication>
 #include <QDrag>
 #include <QDragEnterEvent>
+#include <QHelpEvent>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
-#include <QHelpEvent>
 #include <QToolTip>
 
 #include <algorithm>

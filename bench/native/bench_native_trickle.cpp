@@ -62,7 +62,8 @@ public:
     }
     void run(const std::function<void()>& fn)
     {
-        QMetaObject::invokeMethod(m_anchor, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_anchor, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
     }
     std::vector<std::unique_ptr<FakeDevice>>& devices() { return m_devices; }
 
@@ -143,8 +144,9 @@ int main(int argc, char** argv)
     QHash<QString, int> placeOf;
     for (int i = 0; i < kDevices; ++i)
         placeOf.insert(store.addDevice(records.at(i)), i);
-    auto trickles = [](int place) { return std::find(std::begin(kTricklePlaces), std::end(kTricklePlaces), place)
-                                       != std::end(kTricklePlaces); };
+    auto trickles = [](int place) {
+        return std::find(std::begin(kTricklePlaces), std::end(kTricklePlaces), place) != std::end(kTricklePlaces);
+    };
 
     // The real scheduler and probe: at most four probes at once.
     NativeController controller(&store);
@@ -201,9 +203,8 @@ int main(int argc, char** argv)
         return fig.healthyOnTime == healthy && fig.healthyLost == 0;
     };
 
-    out << "fleet: " << kDevices << " devices, " << std::size(kTricklePlaces)
-        << " trickling one byte every " << kTrickleMs << " ms; sweeps every " << intervalMs / 1000 << " s"
-        << Qt::endl;
+    out << "fleet: " << kDevices << " devices, " << std::size(kTricklePlaces) << " trickling one byte every "
+        << kTrickleMs << " ms; sweeps every " << intervalMs / 1000 << " s" << Qt::endl;
     sweep(QStringLiteral("sweep 0 (none trickling)"), false);
     setTrickle(kTrickleMs);
     bool allOnTime = true;

@@ -100,7 +100,11 @@ void settle(int seconds)
 // remembered sign-in's refresh token is good for one use.
 class Server {
 public:
-    Server() { QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] { m_out += m_process.readAllStandardOutput(); }); }
+    Server()
+    {
+        QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                         [this] { m_out += m_process.readAllStandardOutput(); });
+    }
     ~Server() { stop(); }
     bool start(quint16 port, const QProcessEnvironment& extra)
     {
@@ -205,8 +209,9 @@ bool canDriveWalls()
 {
     QProcess check;
     check.start(peers::systemPython(),
-                {QStringLiteral("-c"), QStringLiteral("import gi; gi.require_version('Atspi', '2.0'); "
-                                                      "from gi.repository import Atspi")});
+                {QStringLiteral("-c"),
+                 QStringLiteral("import gi; gi.require_version('Atspi', '2.0'); "
+                                "from gi.repository import Atspi")});
     return check.waitForFinished(20000) && check.exitStatus() == QProcess::NormalExit && check.exitCode() == 0
         && qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS");
 }
@@ -296,15 +301,16 @@ int main(int argc, char** argv)
         // pictures a second, as a recorder's sub stream; a viewer that only
         // copies packets holds it for the whole run.
         peers::Peer camera;
-        if (!peers::startRtsp(camera, {"--size", "640x360", "--bitrate", "512", "--no-audio", "--pattern", "smpte",
-                                       "--scroll", "4"})) {
+        if (!peers::startRtsp(
+                camera,
+                {"--size", "640x360", "--bitrate", "512", "--no-audio", "--pattern", "smpte", "--scroll", "4"})) {
             std::fprintf(stderr, "cannot start the RTSP test server\n");
             return 1;
         }
         QProcess holder;
-        holder.start(QStringLiteral("ffmpeg"), {"-hide_banner", "-loglevel", "quiet", "-rtsp_transport", "tcp", "-i",
-                                                QStringLiteral("rtsp://127.0.0.1:%1/live").arg(camera.port), "-c",
-                                                "copy", "-f", "null", "-"});
+        holder.start(QStringLiteral("ffmpeg"),
+                     {"-hide_banner", "-loglevel", "quiet", "-rtsp_transport", "tcp", "-i",
+                      QStringLiteral("rtsp://127.0.0.1:%1/live").arg(camera.port), "-c", "copy", "-f", "null", "-"});
         std::printf("\nMemory after walls of %d cameras, each played %d s and stopped, %d times (target: %d s after "
                     "each stop at most %.0f MiB above the memory signed in before the first)\n\n",
                     kWallTiles, kPlayingSeconds, rounds, kAfterWallSeconds, kAfterWallMiB);

@@ -128,13 +128,36 @@ double floorCpuPerPicture(const QString& url, QSize shown, int streams)
         }
     };
     std::vector<Decoder> decoders(static_cast<size_t>(streams));
-    const QString scale = QStringLiteral("scale=%1:%2:flags=fast_bilinear,format=bgra").arg(shown.width()).arg(shown.height());
+    const QString scale =
+        QStringLiteral("scale=%1:%2:flags=fast_bilinear,format=bgra").arg(shown.width()).arg(shown.height());
     for (Decoder& d : decoders) {
         d.process = std::make_unique<QProcess>();
         d.process->start(QStringLiteral("ffmpeg"),
-                         {"-hide_banner", "-nostats", "-loglevel", "error", "-threads", "1", "-skip_loop_filter", "all",
-                          "-flags", "+low_delay", "-flags2", "+fast", "-rtsp_transport", "tcp", "-i", url, "-t",
-                          QString::number(kWindowSeconds + 5), "-an", "-vf", scale, "-progress", "pipe:1", "-f", "null",
+                         {"-hide_banner",
+                          "-nostats",
+                          "-loglevel",
+                          "error",
+                          "-threads",
+                          "1",
+                          "-skip_loop_filter",
+                          "all",
+                          "-flags",
+                          "+low_delay",
+                          "-flags2",
+                          "+fast",
+                          "-rtsp_transport",
+                          "tcp",
+                          "-i",
+                          url,
+                          "-t",
+                          QString::number(kWindowSeconds + 5),
+                          "-an",
+                          "-vf",
+                          scale,
+                          "-progress",
+                          "pipe:1",
+                          "-f",
+                          "null",
                           "-"});
     }
     // Processor seconds and pictures of all of them so far.

@@ -30,7 +30,8 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     m_month = QDate(now.year(), now.month(), 1);
     const std::optional<Native::Device> device = NativeStore::instance().device(deviceId);
     const QString site = device ? NativeStore::instance().siteName(device->siteId) : QString();
-    const QString title = CalendarRules::windowTitle(device.has_value(), site, device ? Native::deviceLabel(*device) : QString());
+    const QString title =
+        CalendarRules::windowTitle(device.has_value(), site, device ? Native::deviceLabel(*device) : QString());
     setWindowTitle(title);
     resize(ScreenFit::bounded(this, QSize(900, 640)));
 

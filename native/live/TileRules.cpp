@@ -146,8 +146,9 @@ bool switchBesideRetry(QSize tile, QSize switchHint, QSize retryHint)
     in.retryHint = retryHint;
     const OverlayGeometry g = layoutOverlays(in);
     const QRect retry(g.retry, retryHint);
-    const QRect around = QRect(g.streamSwitch, switchHint).adjusted(-tun::kOverlayGap_px, -tun::kOverlayGap_px,
-                                                                   tun::kOverlayGap_px, tun::kOverlayGap_px);
+    const QRect around =
+        QRect(g.streamSwitch, switchHint)
+            .adjusted(-tun::kOverlayGap_px, -tun::kOverlayGap_px, tun::kOverlayGap_px, tun::kOverlayGap_px);
     return !retry.intersects(around);
 }
 

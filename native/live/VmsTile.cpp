@@ -20,8 +20,8 @@
 #include <QButtonGroup>
 #include <QDir>
 #include <QEnterEvent>
-#include <QFontMetricsF>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>

@@ -119,7 +119,7 @@ private:
     void onWatchdog();
     void requestSnapshot();
     void restart(); // the user's "Try again"
-    void halt(); // stops pacing, running and the watchdog
+    void halt();    // stops pacing, running and the watchdog
     void showMessage(const QString& headline, const QString& detail);
     void storeTargetSize();
     QString logLabel() const;

@@ -258,10 +258,10 @@ void DevicePanel::removeDevice()
     if (!d)
         return;
     const QString id = m_id;
-    QMessageBox box(
-        QMessageBox::NoIcon, QStringLiteral("Remove device"),
-        QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.").arg(Native::deviceLabel(*d)),
-        QMessageBox::NoButton, this);
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Remove device"),
+                    QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.")
+                        .arg(Native::deviceLabel(*d)),
+                    QMessageBox::NoButton, this);
     // Named before the box adds it, so that the style sees the name (the box
     // polishes its buttons as it adds them); Cancel is the default, so that
     // Enter never removes a device.

@@ -72,8 +72,7 @@ QColor hintColour(const QColor& ground)
 
 void keepHintsReadable(QWidget* root)
 {
-    if (!root || !qApp
-        || root->findChild<QObject*>(QLatin1String(HintColours::kName), Qt::FindDirectChildrenOnly))
+    if (!root || !qApp || root->findChild<QObject*>(QLatin1String(HintColours::kName), Qt::FindDirectChildrenOnly))
         return; // once for each root
     qApp->installEventFilter(new HintColours(root));
 }

@@ -300,8 +300,9 @@ void NativeEvents::connectDevice(const QString& id)
         return;
 
     it->hops = 0;
-    openRequest(id, QUrl(NativeBrand::baseUrl(*d) + NativeBrand::isapiRoot(*d)
-                         + QStringLiteral("/Event/notification/alertStream")));
+    openRequest(id,
+                QUrl(NativeBrand::baseUrl(*d) + NativeBrand::isapiRoot(*d)
+                     + QStringLiteral("/Event/notification/alertStream")));
 }
 
 void NativeEvents::openRequest(const QString& id, const QUrl& url)

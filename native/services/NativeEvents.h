@@ -230,15 +230,15 @@ private:
     struct Connection {
         QPointer<QNetworkReply> reply;
         AlertStream::Parser parser;
-        int attempt = 0;           // delays scheduled since the stream last worked
-        bool authTried = false;    // credentials offered for the current request
-        QTimer* timer = nullptr;   // opens the stream; property "key" = fingerprint
-        qint64 liveSinceMs = -1;   // monotonic time the current request answered 200
-        bool delivered = false;    // the current request delivered a notification
-        bool readQueued = false;   // waits in the read queue
-        bool outrun = false;       // dropped for sending more than can be read
-        int hops = 0;              // redirects of the current request
-        bool elsewhere = false;    // redirected to another host, not followed
+        int attempt = 0;         // delays scheduled since the stream last worked
+        bool authTried = false;  // credentials offered for the current request
+        QTimer* timer = nullptr; // opens the stream; property "key" = fingerprint
+        qint64 liveSinceMs = -1; // monotonic time the current request answered 200
+        bool delivered = false;  // the current request delivered a notification
+        bool readQueued = false; // waits in the read queue
+        bool outrun = false;     // dropped for sending more than can be read
+        int hops = 0;            // redirects of the current request
+        bool elsewhere = false;  // redirected to another host, not followed
     };
 
     void sync();

@@ -30,10 +30,10 @@ enum class Method { Get, Post, Put };
 // Why an attempt was cut short by this side.
 enum class Cut {
     None,
-    TooLarge,   // the body passed the cap
-    TooSlow,    // the whole answer did not come within its bound
-    Elsewhere,  // a redirect to another host
-    Loop,       // more redirects than a device needs
+    TooLarge,  // the body passed the cap
+    TooSlow,   // the whole answer did not come within its bound
+    Elsewhere, // a redirect to another host
+    Loop,      // more redirects than a device needs
 };
 
 struct RequestState {
@@ -223,21 +223,23 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     switch (state->cut) {
     case Cut::TooLarge:
-        conclude(state, failed(QStringLiteral("The device sent more than %1 MB; the answer was dropped.")
-                                   .arg(state->cap / (1024 * 1024)),
-                               Native::Failure::TooLarge));
+        conclude(state,
+                 failed(QStringLiteral("The device sent more than %1 MB; the answer was dropped.")
+                            .arg(state->cap / (1024 * 1024)),
+                        Native::Failure::TooLarge));
         return;
     case Cut::TooSlow:
-        conclude(state, failed(QStringLiteral("The device was too slow to send its whole answer."),
-                               Native::Failure::Timeout));
+        conclude(state,
+                 failed(QStringLiteral("The device was too slow to send its whole answer."), Native::Failure::Timeout));
         return;
     case Cut::Elsewhere:
-        conclude(state, failed(QStringLiteral("The device redirected the request to another address."),
-                               Native::Failure::Redirected));
+        conclude(state,
+                 failed(QStringLiteral("The device redirected the request to another address."),
+                        Native::Failure::Redirected));
         return;
     case Cut::Loop:
-        conclude(state, failed(QStringLiteral("The device redirected the request in a loop."),
-                               Native::Failure::Redirected));
+        conclude(state,
+                 failed(QStringLiteral("The device redirected the request in a loop."), Native::Failure::Redirected));
         return;
     case Cut::None:
         break;
@@ -249,8 +251,9 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
         // The device began an answer and did not finish it (a length that
         // lies, a connection dropped halfway): it is no answer.
         if (reply->error() == QNetworkReply::RemoteHostClosedError)
-            conclude(state, failed(QStringLiteral("The device closed the connection before its whole answer came."),
-                                   Native::Failure::ConnectionClosed));
+            conclude(state,
+                     failed(QStringLiteral("The device closed the connection before its whole answer came."),
+                            Native::Failure::ConnectionClosed));
         else
             conclude(state, failed(networkErrorText(reply), networkFailure(reply)));
         return;
@@ -293,8 +296,7 @@ void resend(const StatePtr& state, QNetworkReply* reply, const NativeLogins::Sen
 
 NativeLogins::Request loginRequest(const StatePtr& state)
 {
-    return {methodName(state->method), state->target, state->payload, state->device.username,
-            state->device.password};
+    return {methodName(state->method), state->target, state->payload, state->device.username, state->device.password};
 }
 
 // A 3xx with a place to go: followed when it stays on the device, a few
@@ -515,8 +517,9 @@ void send(Method method, const Native::Device& device, const QString& path, cons
             stop(state->reply);
         } else if (!state->reply) {
             // Still waiting for the device's turn: it never went out.
-            conclude(state,
-                     failed(QStringLiteral("The device was too slow to send its whole answer."), Native::Failure::Timeout));
+            conclude(
+                state,
+                failed(QStringLiteral("The device was too slow to send its whole answer."), Native::Failure::Timeout));
         }
     });
     deadline->start(timeout * tun::kWholeAnswerFactor);

@@ -24,7 +24,7 @@ struct CatalogLoad {
     int inFlight = 0;
     int sitesLeft = 0;
     RequestTicket ticket; // of the round that started the load
-    QString firstError; // a device or channel list that got no answer at all
+    QString firstError;   // a device or channel list that got no answer at all
     ApiClient::CatalogHandlers handlers;
 
     static std::atomic<int>& liveCount()
@@ -100,8 +100,7 @@ void ApiClient::reloadSites(const QList<Site>& given, const CatalogHandlers& han
                      {nullptr, tied(context, handlers.site), tied(context, handlers.done)});
 }
 
-void ApiClient::startCatalogLoad(const RequestTicket& ticket, const QList<Site>& sites,
-                                 const CatalogHandlers& handlers)
+void ApiClient::startCatalogLoad(const RequestTicket& ticket, const QList<Site>& sites, const CatalogHandlers& handlers)
 {
     if (sites.isEmpty()) {
         if (handlers.done)

@@ -346,8 +346,8 @@ private:
     QHash<QString, QString> m_heldBackStops;                      // stream id -> scope
     QHash<QString, QList<std::function<void()>>> m_waitingStarts; // scope -> starts to send after its stops
     QSet<QString> m_playbackStreams;                              // device-playback stream ids
-    QTimer* m_leaseTimer = nullptr; // single shot: the next lease round
-    qint64 m_leaseIntervalMs = 0;   // between rounds
+    QTimer* m_leaseTimer = nullptr;                               // single shot: the next lease round
+    qint64 m_leaseIntervalMs = 0;                                 // between rounds
     // Leases of the current round not sent yet, and those on their way; each
     // is the live key with the ticket of the start it renews.
     QList<std::pair<QString, RequestTicket>> m_leaseQueue;

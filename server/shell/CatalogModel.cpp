@@ -557,8 +557,9 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
         const Site& site = m_sites.at(ref.site);
         const bool failed = site.devicesFailed && !site.loading;
         if (role == Qt::DisplayRole)
-            return QString(site.name
-                           + (failed ? QStringLiteral("  ·  devices could not be loaded") : QStringLiteral("  ·  loading…")));
+            return QString(
+                site.name
+                + (failed ? QStringLiteral("  ·  devices could not be loaded") : QStringLiteral("  ·  loading…")));
         if (role == Qt::ToolTipRole && failed)
             return QStringLiteral("The server could not give this site's devices. They are asked for again shortly.");
         if (role == Qt::ForegroundRole)

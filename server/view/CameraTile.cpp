@@ -206,8 +206,9 @@ void CameraTile::ensureOverlays()
     m_retryButton->setObjectName(QStringLiteral("Secondary"));
     m_retryButton->setCursor(Qt::PointingHandCursor);
     m_retryButton->hide();
-    FocusWithin::tabAfter(this, {m_listenButton, m_snapshotButton, m_expandButton, m_openButton, m_removeButton,
-                                 m_mainButton, m_subButton, m_retryButton});
+    FocusWithin::tabAfter(this,
+                          {m_listenButton, m_snapshotButton, m_expandButton, m_openButton, m_removeButton, m_mainButton,
+                           m_subButton, m_retryButton});
 
     connect(m_listenButton, &QPushButton::clicked, this, [this] {
         const bool on = !isListening();

@@ -67,8 +67,8 @@ QStringList nameFaults(const Scene& scene)
             faults << describe(w) + QStringLiteral(": not in the accessibility tree");
         // The text field of an editable drop-down is where the caret is, and
         // what a screen reader reads there.
-        if (auto* combo = qobject_cast<QComboBox*>(w); combo && combo->isEditable() && combo->lineEdit()
-            && accessibleName(combo->lineEdit()).isEmpty())
+        if (auto* combo = qobject_cast<QComboBox*>(w);
+            combo && combo->isEditable() && combo->lineEdit() && accessibleName(combo->lineEdit()).isEmpty())
             faults << describe(w) + QStringLiteral(": its text field has no accessible name");
     }
     return faults;
@@ -100,7 +100,8 @@ QStringList skippedLikeNeighbours(const Scene& scene)
                     skipped << c;
             if (!skipped.isEmpty() && skipped.size() < like.size())
                 for (const QWidget* c : std::as_const(skipped))
-                    faults << describe(c) + QStringLiteral(": Tab passes it by, though it stops at its like neighbours");
+                    faults << describe(c)
+                            + QStringLiteral(": Tab passes it by, though it stops at its like neighbours");
         }
     }
     return faults;

@@ -113,10 +113,7 @@ public:
     }
     void drawPixmap(const QRectF& r, const QPixmap&, const QRectF&) override { markPicture(r); }
     void drawTiledPixmap(const QRectF& r, const QPixmap&, const QPointF&) override { markPicture(r); }
-    void drawImage(const QRectF& r, const QImage&, const QRectF&, Qt::ImageConversionFlags) override
-    {
-        markPicture(r);
-    }
+    void drawImage(const QRectF& r, const QImage&, const QRectF&, Qt::ImageConversionFlags) override { markPicture(r); }
 
 private:
     QRectF currentClip() const

@@ -17,9 +17,9 @@ namespace screenaudit {
 
 struct PaintedText {
     QString text;
-    QRectF rect;    // where the line's glyph box lies, in the widget's coordinates
-    QRectF clip;    // what the painter let through there (the widget's rect when unclipped)
-    QColor colour;  // the pen, its opacity applied to its alpha
+    QRectF rect;   // where the line's glyph box lies, in the widget's coordinates
+    QRectF clip;   // what the painter let through there (the widget's rect when unclipped)
+    QColor colour; // the pen, its opacity applied to its alpha
     QFont font;
 };
 

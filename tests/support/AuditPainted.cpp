@@ -183,8 +183,8 @@ QStringList paintedFaults(const Scene& scene)
             // its part of a line again, over the line).
             for (qsizetype j = i + 1; j < texts.size(); ++j) {
                 const PaintedText& u = texts.at(j);
-                const bool redrawn = qAbs(u.rect.top() - t.rect.top()) < 1.0
-                    && (u.text.contains(t.text) || t.text.contains(u.text));
+                const bool redrawn =
+                    qAbs(u.rect.top() - t.rect.top()) < 1.0 && (u.text.contains(t.text) || t.text.contains(u.text));
                 if (!redrawn && meets(t.rect, u.rect))
                     once(QStringLiteral("%1 runs into \"%2\" %3").arg(what, shortText(u.text), where(t.rect)));
             }
@@ -293,8 +293,7 @@ QStringList contrastFaults(const Scene& scene, const Setting& setting)
             if (prescribed)
                 continue;
             const QString line = QStringLiteral("%1: \"%2\" contrasts %3:1 (%4 on %5)")
-                                     .arg(describe(viewOf(s.widget) ? viewOf(s.widget) : s.widget),
-                                          shortText(t.text))
+                                     .arg(describe(viewOf(s.widget) ? viewOf(s.widget) : s.widget), shortText(t.text))
                                      .arg(ratio, 0, 'f', 2)
                                      .arg(text.name(), background.name());
             if (!reported.contains(line)) {
@@ -317,7 +316,8 @@ QStringList wordFaults(const Scene& scene, const Setting& setting)
         const QString said = lines.join(QLatin1Char(' ')).simplified();
         for (const QString& words : setting.jargon) {
             if (said.contains(words.left(24), Qt::CaseInsensitive)) {
-                faults << QStringLiteral("%1: shows a library's own words \"%2\"").arg(describe(s.widget), shortText(said));
+                faults << QStringLiteral("%1: shows a library's own words \"%2\"")
+                              .arg(describe(s.widget), shortText(said));
                 break;
             }
         }

@@ -197,7 +197,10 @@ QString treeArrowFault(const Scene& scene, const SceneWidget& port, const QTreeV
     walk(tree->rootIndex(), 0);
     if (bare == 0)
         return {};
-    return QStringLiteral("%1: %2 of %3 expandable rows show no expand arrow").arg(describe(tree)).arg(bare).arg(expandable);
+    return QStringLiteral("%1: %2 of %3 expandable rows show no expand arrow")
+        .arg(describe(tree))
+        .arg(bare)
+        .arg(expandable);
 }
 
 QImage iconImage(const QIcon& icon)
@@ -208,11 +211,11 @@ QImage iconImage(const QIcon& icon)
 bool isStockIcon(const QAbstractButton* button)
 {
     static const QStyle::StandardPixmap stock[] = {
-        QStyle::SP_DialogOkButton,    QStyle::SP_DialogCancelButton, QStyle::SP_DialogYesButton,
-        QStyle::SP_DialogNoButton,    QStyle::SP_DialogCloseButton,  QStyle::SP_DialogSaveButton,
-        QStyle::SP_DialogApplyButton, QStyle::SP_DialogResetButton,  QStyle::SP_DialogHelpButton,
-        QStyle::SP_DialogDiscardButton, QStyle::SP_DialogOpenButton, QStyle::SP_DialogYesToAllButton,
-        QStyle::SP_DialogNoToAllButton, QStyle::SP_DialogAbortButton, QStyle::SP_DialogRetryButton,
+        QStyle::SP_DialogOkButton,      QStyle::SP_DialogCancelButton, QStyle::SP_DialogYesButton,
+        QStyle::SP_DialogNoButton,      QStyle::SP_DialogCloseButton,  QStyle::SP_DialogSaveButton,
+        QStyle::SP_DialogApplyButton,   QStyle::SP_DialogResetButton,  QStyle::SP_DialogHelpButton,
+        QStyle::SP_DialogDiscardButton, QStyle::SP_DialogOpenButton,   QStyle::SP_DialogYesToAllButton,
+        QStyle::SP_DialogNoToAllButton, QStyle::SP_DialogAbortButton,  QStyle::SP_DialogRetryButton,
         QStyle::SP_DialogIgnoreButton,
     };
     const QImage mine = iconImage(button->icon());
@@ -251,8 +254,8 @@ QStringList errorPlaceFaults(const Scene& scene)
             continue;
         const SceneWidget* above = nullptr;
         for (const SceneWidget& f : scene.widgets) {
-            if (!isField(f.widget) || f.rect.bottom() > s.rect.top() + 2
-                || f.rect.right() < s.rect.left() || f.rect.left() > s.rect.right())
+            if (!isField(f.widget) || f.rect.bottom() > s.rect.top() + 2 || f.rect.right() < s.rect.left()
+                || f.rect.left() > s.rect.right())
                 continue;
             if (!above || f.rect.bottom() > above->rect.bottom())
                 above = &f;

@@ -105,7 +105,9 @@ QString elisionFault(const QWidget* w, const QString& shown, const QFont& font, 
     // than a pixel, where "…" loses a word.
     const qreal need = QFontMetricsF(font).horizontalAdvance(whole.section(QLatin1Char('\n'), 0, 0));
     if (need <= room + kSlackPx)
-        return QStringLiteral("shortened though its whole text fits (needs %1 px, has %2)").arg(need, 0, 'f', 1).arg(room);
+        return QStringLiteral("shortened though its whole text fits (needs %1 px, has %2)")
+            .arg(need, 0, 'f', 1)
+            .arg(room);
     return {};
 }
 

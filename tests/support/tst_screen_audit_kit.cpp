@@ -147,8 +147,8 @@ private Q_SLOTS:
         auto* second = new ElidedLabel(QStringLiteral("Reception recorder · Camera 2"));
         for (ElidedLabel* l : {first, second})
             l->setFixedWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("Reception recorder")));
-        for (QWidget* w : std::initializer_list<QWidget*>{squeezed, wrapped, tipped, untipped, roomy, narrow, first,
-                                                          second})
+        for (QWidget* w :
+             std::initializer_list<QWidget*>{squeezed, wrapped, tipped, untipped, roomy, narrow, first, second})
             column->addWidget(w);
         auto* strip = new QWidget;
         strip->setFixedSize(50, 20);
@@ -198,8 +198,8 @@ private Q_SLOTS:
 
         // Mended: the list's lines shortened to fit, the column wide enough.
         list->clear();
-        list->addItem(list->fontMetrics().elidedText(QStringLiteral("Night shift: every entrance, gate and loading bay"),
-                                                     Qt::ElideRight, 150)
+        list->addItem(list->fontMetrics().elidedText(
+                          QStringLiteral("Night shift: every entrance, gate and loading bay"), Qt::ElideRight, 150)
                       + QStringLiteral("\n24 cameras"));
         table->setFixedWidth(600);
         table->setColumnWidth(0, 560);
@@ -396,7 +396,8 @@ private Q_SLOTS:
             "QScrollBar:vertical { width: 10px; } QScrollBar:horizontal { height: 10px; }"
             "QLineEdit[invalid=\"true\"] { border: 1px solid red; }"
             "QPushButton { min-height: 36px; padding: 0 28px 0 16px; border: 1px solid #888888; border-radius: 8px; }"
-            "QPushButton::menu-indicator { subcontrol-origin: padding; subcontrol-position: right center; right: 10px; }"));
+            "QPushButton::menu-indicator { subcontrol-origin: padding; subcontrol-position: right center; right: 10px; "
+            "}"));
         ok->setIcon(QIcon());
         fields->insertWidget(1, error); // under the address field
         address->setProperty("invalid", true);

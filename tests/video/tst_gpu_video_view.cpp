@@ -949,7 +949,8 @@ private Q_SLOTS:
         if (probe.renderer.isEmpty())
             QSKIP("no OpenGL on this display");
         QVERIFY2((driverLibraries() - before).isEmpty(), (driverLibraries() - before).values().join(' ').constData());
-        QVERIFY2(threads() <= threadsBefore, qPrintable(QStringLiteral("%1 threads, %2 before").arg(threads()).arg(threadsBefore)));
+        QVERIFY2(threads() <= threadsBefore,
+                 qPrintable(QStringLiteral("%1 threads, %2 before").arg(threads()).arg(threadsBefore)));
     }
 
     void cpuTurnsDrawingOff()

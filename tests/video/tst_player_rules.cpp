@@ -427,11 +427,16 @@ private Q_SLOTS:
         // draws as they come, without scaling them again.
         QCOMPARE(rgbOutputSize(1920, 1080, 300, 200, false), QSize(300, 168));
         QCOMPARE(rgbOutputSize(100, 50, 1000, 1000, false), QSize(100, 50));
-        for (const QSize tile : {QSize(760, 414), QSize(1000, 1000), QSize(333, 187), QSize(301, 240), QSize(640, 480)}) {
+        for (const QSize tile :
+             {QSize(760, 414), QSize(1000, 1000), QSize(333, 187), QSize(301, 240), QSize(640, 480)}) {
             const QSize out = rgbOutputSize(1280, 720, tile.width(), tile.height(), false);
             const QRect drawn = VideoStage::pictureRect(out, tile, false);
             QVERIFY2(VideoStage::drawsUnscaled(out, drawn.size()),
-                     qPrintable(QStringLiteral("%1x%2 in %3x%4").arg(out.width()).arg(out.height()).arg(tile.width()).arg(tile.height())));
+                     qPrintable(QStringLiteral("%1x%2 in %3x%4")
+                                    .arg(out.width())
+                                    .arg(out.height())
+                                    .arg(tile.width())
+                                    .arg(tile.height())));
         }
     }
 

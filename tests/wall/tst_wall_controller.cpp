@@ -300,7 +300,7 @@ private Q_SLOTS:
         src->answerNext();
         m_timers.advance(0);
         src->calls.clear();
-        tryAgain(3);                                   // hidden: the tile waits
+        tryAgain(3);                                    // hidden: the tile waits
         Q_EMIT src->tileRetry(w->tiles().at(3))->due(); // and the window would not start it anyway
         QVERIFY(src->calls.filter(u"start ").isEmpty() && m_wall->queued() == 0);
     }

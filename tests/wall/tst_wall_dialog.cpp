@@ -91,8 +91,9 @@ private Q_SLOTS:
         QVERIFY(!dialog.layoutCombo()->accessibleName().isEmpty()
                 && !dialog.qualityCombo()->accessibleName().isEmpty());
         // Everything fits the smallest screen the program supports.
-        QVERIFY2(dialog.minimumSizeHint().height() <= 720 && dialog.minimumSizeHint().width() <= 1280,
-                 qPrintable(QString("%1x%2").arg(dialog.minimumSizeHint().width()).arg(dialog.minimumSizeHint().height())));
+        QVERIFY2(
+            dialog.minimumSizeHint().height() <= 720 && dialog.minimumSizeHint().width() <= 1280,
+            qPrintable(QString("%1x%2").arg(dialog.minimumSizeHint().width()).arg(dialog.minimumSizeHint().height())));
 
         // A click on the other display's box edits that one.
         dialog.map()->resize(560, 190);

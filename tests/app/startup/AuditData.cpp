@@ -33,13 +33,31 @@ QSize auditScreen()
 QStringList libraryMessages()
 {
     QStringList out;
-    for (int code : {AVERROR_INVALIDDATA, AVERROR_EOF, AVERROR_EXIT, AVERROR_PROTOCOL_NOT_FOUND,
-                     AVERROR_STREAM_NOT_FOUND, AVERROR_DEMUXER_NOT_FOUND, AVERROR_DECODER_NOT_FOUND,
-                     AVERROR_OPTION_NOT_FOUND, AVERROR_PATCHWELCOME, AVERROR_BUG, AVERROR_UNKNOWN, AVERROR_EXTERNAL,
-                     AVERROR_BSF_NOT_FOUND, AVERROR_FILTER_NOT_FOUND, AVERROR_MUXER_NOT_FOUND, AVERROR_ENCODER_NOT_FOUND,
-                     AVERROR_HTTP_BAD_REQUEST, AVERROR_HTTP_UNAUTHORIZED, AVERROR_HTTP_FORBIDDEN,
-                     AVERROR_HTTP_NOT_FOUND, AVERROR_HTTP_OTHER_4XX, AVERROR_HTTP_SERVER_ERROR,
-                     AVERROR_INPUT_CHANGED, AVERROR_OUTPUT_CHANGED, AVERROR_BUFFER_TOO_SMALL}) {
+    for (int code : {AVERROR_INVALIDDATA,
+                     AVERROR_EOF,
+                     AVERROR_EXIT,
+                     AVERROR_PROTOCOL_NOT_FOUND,
+                     AVERROR_STREAM_NOT_FOUND,
+                     AVERROR_DEMUXER_NOT_FOUND,
+                     AVERROR_DECODER_NOT_FOUND,
+                     AVERROR_OPTION_NOT_FOUND,
+                     AVERROR_PATCHWELCOME,
+                     AVERROR_BUG,
+                     AVERROR_UNKNOWN,
+                     AVERROR_EXTERNAL,
+                     AVERROR_BSF_NOT_FOUND,
+                     AVERROR_FILTER_NOT_FOUND,
+                     AVERROR_MUXER_NOT_FOUND,
+                     AVERROR_ENCODER_NOT_FOUND,
+                     AVERROR_HTTP_BAD_REQUEST,
+                     AVERROR_HTTP_UNAUTHORIZED,
+                     AVERROR_HTTP_FORBIDDEN,
+                     AVERROR_HTTP_NOT_FOUND,
+                     AVERROR_HTTP_OTHER_4XX,
+                     AVERROR_HTTP_SERVER_ERROR,
+                     AVERROR_INPUT_CHANGED,
+                     AVERROR_OUTPUT_CHANGED,
+                     AVERROR_BUFFER_TOO_SMALL}) {
         char text[AV_ERROR_MAX_STRING_SIZE] = {};
         if (av_strerror(code, text, sizeof text) == 0)
             out << QString::fromUtf8(text);
@@ -150,7 +168,8 @@ void populateOrganisation(orgserver::FakeOrgServer& server)
         for (int c = 6; c < 32; c += 11)
             if (d.cameras.at(c).id == id)
                 return orgserver::Answer::json(
-                    503, {{QStringLiteral("message"), QStringLiteral("The recorder did not answer the server in time.")}});
+                    503,
+                    {{QStringLiteral("message"), QStringLiteral("The recorder did not answer the server in time.")}});
         return server.modelAnswer(r);
     });
 }
@@ -242,9 +261,8 @@ bool AuditFleet::build()
     const quint16 closed = kvrtest::closedPort();
     QStringList siteIds;
     for (const QString& name : kSiteNames
-                                   + QStringList{QStringLiteral("Nashik Cold Storage"),
-                                                 QStringLiteral("Thane Service Centre"),
-                                                 QStringLiteral("Goa Resort · Beach Gate")}) {
+             + QStringList{QStringLiteral("Nashik Cold Storage"), QStringLiteral("Thane Service Centre"),
+                           QStringLiteral("Goa Resort · Beach Gate")}) {
         Native::Site s;
         s.name = name;
         s.isp = QStringLiteral("FiberNet Business 200 Mbps");

@@ -151,7 +151,8 @@ class ScreenAudit : public QObject {
 
     void lookAtTestedServerDialog(ServerDialog& dialog, const QTcpServer& plain)
     {
-        dialog.findChildren<QLineEdit*>().at(0)->setText(QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort()));
+        dialog.findChildren<QLineEdit*>().at(0)->setText(
+            QStringLiteral("https://127.0.0.1:%1").arg(plain.serverPort()));
         dialog.findChildren<QLineEdit*>().at(1)->setText(QStringLiteral("127.0.0.1:%1").arg(kvrtest::closedPort()));
         dialog.show();
         dialog.runTest();

@@ -10,8 +10,8 @@
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QPointer>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QSet>
 #include <QTimeEdit>
@@ -95,8 +95,11 @@ private Q_SLOTS:
         using S = QSize;
         using R = QRect;
         const std::tuple<QList<QSize>, int, QList<QRect>, int> cases[] = {
-            {{S(40, 20), S(50, 30)}, 200, {R(0, 0, 40, 20), R(48, 0, 50, 30)}, 30},                              // one line
-            {{S(60, 20), S(60, 30), S(60, 10)}, 130, {R(0, 0, 60, 20), R(68, 0, 60, 30), R(0, 36, 60, 10)}, 46}, // wraps
+            {{S(40, 20), S(50, 30)}, 200, {R(0, 0, 40, 20), R(48, 0, 50, 30)}, 30}, // one line
+            {{S(60, 20), S(60, 30), S(60, 10)},
+             130,
+             {R(0, 0, 60, 20), R(68, 0, 60, 30), R(0, 36, 60, 10)},
+             46}, // wraps
             // Too wide stands alone, with no empty line before it.
             {{S(300, 20), S(30, 20)}, 100, {R(0, 0, 300, 20), R(0, 26, 30, 20)}, 46},
             // A zero-height start does not count as something on the line.

@@ -469,9 +469,10 @@ private Q_SLOTS:
         recorded.sort();
         QCOMPARE(live.size(), 9);
         QTRY_COMPARE_WITH_TIMEOUT(playing(), live, 60000);
-        QTRY_COMPARE_WITH_TIMEOUT(said("Parking camera"),
-                                  QStringList{"The device refused the username or password."}, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(said("Back office NVR"), QStringList{"The RTSP port is closed on the device."}, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(said("Parking camera"), QStringList{"The device refused the username or password."},
+                                  30000);
+        QTRY_COMPARE_WITH_TIMEOUT(said("Back office NVR"), QStringList{"The RTSP port is closed on the device."},
+                                  30000);
 
         // A camera of each of those on one page, played back from yesterday.
         QCOMPARE(recorders.size(), 4);

@@ -274,17 +274,19 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
             return int(QMessageBox::RejectRole);
         const QPoint inside = remove->mapTo(&box, QPoint(4, remove->height() / 2));
         QTest::keyClick(&box, Qt::Key_Return);
-        look = box.text() + QLatin1Char('|') + QStringLiteral("%1 %2 default %3 enter %4")
-                   .arg(remove->objectName(),
-                        box.grab().toImage().pixelColor(inside) == NativeStyle::kDanger ? "red" : "not red",
-                        box.defaultButton() ? box.defaultButton()->text() : QString(),
-                        box.clickedButton() ? box.clickedButton()->text() : QString());
+        look = box.text() + QLatin1Char('|')
+            + QStringLiteral("%1 %2 default %3 enter %4")
+                  .arg(remove->objectName(),
+                       box.grab().toImage().pixelColor(inside) == NativeStyle::kDanger ? "red" : "not red",
+                       box.defaultButton() ? box.defaultButton()->text() : QString(),
+                       box.clickedButton() ? box.clickedButton()->text() : QString());
         return int(QMessageBox::RejectRole);
     });
     click("Remove device");
     // The question names the device.
-    QTRY_COMPARE(look, QStringLiteral("Remove Renamed? Its camera names and uptime history are deleted from this "
-                                      "computer.|NDanger red default Cancel enter Cancel"));
+    QTRY_COMPARE(look,
+                 QStringLiteral("Remove Renamed? Its camera names and uptime history are deleted from this "
+                                "computer.|NDanger red default Cancel enter Cancel"));
     QTRY_COMPARE(Modal::pending(), 0);
     click("Cancel");
     QTRY_VERIFY(!panel->isEditing());

@@ -23,8 +23,8 @@
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDir>
-#include <QFontMetricsF>
 #include <QFile>
+#include <QFontMetricsF>
 #include <QInputDialog>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -361,7 +361,8 @@ void NativeDialogsTest::reportNamesALongDeviceWhole()
     QVERIFY(devices && devices->currentText() == d.name);
     QStyleOptionComboBox opt;
     opt.initFrom(devices);
-    const QRect field = devices->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, devices);
+    const QRect field =
+        devices->style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, devices);
     const qreal need = QFontMetricsF(devices->font()).horizontalAdvance(d.name);
     QVERIFY2(field.width() >= need, qPrintable(QStringLiteral("needs %1 px, has %2").arg(need).arg(field.width())));
     QVERIFY(r.width() > 500 && r.width() <= r.screen()->availableGeometry().width());

@@ -12,8 +12,8 @@
 #include <QLayout>
 #include <QPointer>
 #include <QProgressBar>
-#include <QScrollArea>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSet>
 
 using namespace screenskit;
@@ -332,8 +332,9 @@ void OverviewTest::cacheAgreesWithServices()
     QCOMPARE((QList<int>{first.problems, first.warnings, first.notes}),
              (QList<int>{counts.problems, counts.warnings, counts.notes}));
     const QDateTime lastUp(testNow().date(), QTime(4, 0));
-    QVERIFY(cache.entry(devices[0].id)->issues.constFirst().detail.endsWith(
-        QStringLiteral("Last online %1.").arg(NativeInsights::ago(lastUp, now))));
+    QVERIFY(cache.entry(devices[0].id)
+                ->issues.constFirst()
+                .detail.endsWith(QStringLiteral("Last online %1.").arg(NativeInsights::ago(lastUp, now))));
     QCOMPARE(cache.entry(devices[0].id)->row.cells[NativeFleet::ColStatus].sub,
              QStringLiteral("for %1").arg(NativeInsights::span(lastUp.secsTo(now))));
     QCOMPARE(lines(cache.sites(context, devices), describe), lines(NativeInsights::sites(sources, now), describe));

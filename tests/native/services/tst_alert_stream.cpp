@@ -152,14 +152,14 @@ private Q_SLOTS:
         const QByteArray stream = first + "\r\n" + FakeDevice::part("b", xmlAlert("io")) + "--b--\r\n";
         for (int cut = 1; cut <= 6; ++cut) {
             Parser p = multipart();
-            QCOMPARE(feedSplit(p, stream, {int(first.size()) + cut, int(stream.size())}),
-                     QStringList({"VMD", "io"}));
+            QCOMPARE(feedSplit(p, stream, {int(first.size()) + cut, int(stream.size())}), QStringList({"VMD", "io"}));
         }
         // A body that merely ends like the start of a delimiter is given once
         // the bytes after it show that no delimiter follows.
         const QByteArray dashed = doc + "\r\n-";
         Parser dash = multipart();
-        QVERIFY(dash.feed("--b\r\nContent-Length: " + QByteArray::number(dashed.size()) + "\r\n\r\n" + dashed).isEmpty());
+        QVERIFY(
+            dash.feed("--b\r\nContent-Length: " + QByteArray::number(dashed.size()) + "\r\n\r\n" + dashed).isEmpty());
         QCOMPARE(types(dash.feed("\r\n")), QStringList{"VMD"});
         QVERIFY(dash.buffered() < 8);
     }

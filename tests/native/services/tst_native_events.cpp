@@ -439,7 +439,8 @@ private Q_SLOTS:
         QVERIFY(other.start());
         fake->script(kPath, nativetest::reply(302, {}, [&](auto& r) {
                          r.beforeLogin = true;
-                         r.headers = {"Location: http://127.0.0.1:" + QByteArray::number(other.httpPort()) + kPath.toLatin1()};
+                         r.headers = {"Location: http://127.0.0.1:" + QByteArray::number(other.httpPort())
+                                      + kPath.toLatin1()};
                      }));
         texts.clear();
         events->start();

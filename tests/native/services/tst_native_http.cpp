@@ -32,7 +32,7 @@ QStringList loginsSent(const FakeDevice& fake)
     for (const kvrtest::FakeRequest& r : fake.requests()) {
         const QByteArray a = r.headers.value("authorization");
         const qsizetype nc = a.indexOf("nc=");
-        out << (a.isEmpty()               ? QStringLiteral("-")
+        out << (a.isEmpty()                  ? QStringLiteral("-")
                     : a.startsWith("Basic ") ? QStringLiteral("B")
                                              : QString::number(a.mid(nc + 3, 8).toUInt(nullptr, 16)));
     }
@@ -180,9 +180,9 @@ private Q_SLOTS:
         QVERIFY(fake.start());
         const Native::Device d = deviceFor(fake);
         QStringList paths;
-        for (const char* p : {"/System/time", "/ContentMgmt/Storage", "/ContentMgmt/InputProxy/channels/status",
-                              "/ContentMgmt/InputProxy/channels", "/System/Video/inputs/channels",
-                              "/System/deviceInfo"})
+        for (const char* p :
+             {"/System/time", "/ContentMgmt/Storage", "/ContentMgmt/InputProxy/channels/status",
+              "/ContentMgmt/InputProxy/channels", "/System/Video/inputs/channels", "/System/deviceInfo"})
             paths << QStringLiteral("/ISAPI") + QLatin1String(p);
         // Rounds as sweeps bring them: the first one learns the challenge.
         QStringList expected = {"-"};
@@ -207,8 +207,8 @@ private Q_SLOTS:
 
         // A wrong password is still tried once per request and refused.
         fake.clearLog();
-        const QList<Response> wrong = getAll(deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope")),
-                                             paths.mid(0, 2));
+        const QList<Response> wrong =
+            getAll(deviceFor(fake, QStringLiteral("HIKVISION"), QStringLiteral("nope")), paths.mid(0, 2));
         QCOMPARE(statuses(wrong), QStringLiteral("401 401"));
         QCOMPARE(wrong.first().failure, Native::Failure::LoginRefused);
         QVERIFY(fake.requestCount() <= 4);

@@ -263,13 +263,15 @@ private Q_SLOTS:
         QTRY_COMPARE(fake.openConnections(), 0);
 
         fake.trickleMs = 0;
-        fake.script(QStringLiteral("/ISAPI/System/time"),
-                    nativetest::reply(200, QByteArray(400, ' '), [](auto& r) { r.fault = FakeDevice::Fault::Trickle; }));
+        fake.script(QStringLiteral("/ISAPI/System/time"), nativetest::reply(200, QByteArray(400, ' '), [](auto& r) {
+                        r.fault = FakeDevice::Fault::Trickle;
+                    }));
         nativetest::Catch<Outcome> details;
         NativeProbe::fetch(deviceFor(fake), 0, nullptr, details.cb(), 2s);
         QVERIFY(details.wait());
-        QCOMPARE(summary(*details.value), "2222 d2 b0 timed loss0 f5 The device was too slow to send its details; "
-                                          "the check was stopped after 2 s.");
+        QCOMPARE(summary(*details.value),
+                 "2222 d2 b0 timed loss0 f5 The device was too slow to send its details; "
+                 "the check was stopped after 2 s.");
         QVERIFY(!details->detailsFetched);
         QTRY_COMPARE(fake.openConnections(), 0);
         QTest::qWait(50);

@@ -570,10 +570,9 @@ private Q_SLOTS:
         QObject holders;
         connect(rig.client.get(), &ApiClient::streamNeedsRestart, &holders,
                 [&](const QString& camera) { rig.client->startLiveHls(camera, true, {}); });
-        connect(rig.client.get(), &ApiClient::ownedStreamNeedsRestart, &holders,
-                [&](const QString& owner, const QString& camera) {
-                    rig.client->startLiveHls(camera, true, {}, owner);
-                });
+        connect(
+            rig.client.get(), &ApiClient::ownedStreamNeedsRestart, &holders,
+            [&](const QString& owner, const QString& camera) { rig.client->startLiveHls(camera, true, {}, owner); });
         clock.advanceSecs(31);
         start(*rig.client, "5000004");
         start(*rig.client, "5000005", "videowall");
@@ -604,8 +603,8 @@ private Q_SLOTS:
         clock.advanceSecs(21);
         ApiClientTestAccess::fireRestartsDue(*rig.client);
         QTRY_COMPARE(leased().size(), 2);
-        QCOMPARE(startsSorted(), (QStringList{"start 5000004", "start 5000004", "start 5000005", "start 5000005",
-                                              "start 5000006"}));
+        QCOMPARE(startsSorted(),
+                 (QStringList{"start 5000004", "start 5000004", "start 5000005", "start 5000005", "start 5000006"}));
         rig.server.clearRequests();
         lease(2);
         QCOMPARE(rig.server.countOf("/v2/api/vms/stream/lease/"), 2);

@@ -125,9 +125,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("query");
         QTest::addColumn<QStringList>("tree");
-        QTest::newRow("nothing") << "" << QStringList{"École Nord", "  Caméra",   "    Entrée",
-                                                      "    Cour",   "  Bare box", "ΣΤΑΘΜΟΣ",
-                                                      "  Box",      "    Πύλη",   "Depot  ·  loading…",
+        QTest::newRow("nothing") << "" << QStringList{"École Nord",
+                                                      "  Caméra",
+                                                      "    Entrée",
+                                                      "    Cour",
+                                                      "  Bare box",
+                                                      "ΣΤΑΘΜΟΣ",
+                                                      "  Box",
+                                                      "    Πύλη",
+                                                      "Depot  ·  loading…",
                                                       "Annex  ·  devices could not be loaded"};
         QTest::newRow("a site, blanks and case")
             << "  éCOLE " << QStringList{"École Nord", "  Caméra", "    Entrée", "    Cour", "  Bare box"};

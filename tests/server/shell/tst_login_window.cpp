@@ -195,7 +195,8 @@ private Q_SLOTS:
                 box->clear();
             boxes[2]->insert(QString::fromLatin1(written)); // as the box's own paste does it
             QCOMPARE(f.w.otpCode(), "123456");
-            QVERIFY(std::all_of(boxes.cbegin(), boxes.cend(), [](const QLineEdit* b) { return b->text().size() == 1; }));
+            QVERIFY(
+                std::all_of(boxes.cbegin(), boxes.cend(), [](const QLineEdit* b) { return b->text().size() == 1; }));
         }
         QGuiApplication::clipboard()->setText(" 654 321\n");
         boxes[3]->setFocus();

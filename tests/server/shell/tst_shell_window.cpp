@@ -515,9 +515,8 @@ private Q_SLOTS:
                     return 0;
                 // The field where the name is typed has a name a screen reader says.
                 auto* names = ask.findChild<QComboBox*>();
-                QAccessibleInterface* field = names && names->lineEdit()
-                    ? QAccessible::queryAccessibleInterface(names->lineEdit())
-                    : nullptr;
+                QAccessibleInterface* field =
+                    names && names->lineEdit() ? QAccessible::queryAccessibleInterface(names->lineEdit()) : nullptr;
                 if (!field || field->text(QAccessible::Name) != QStringLiteral("Preset name"))
                     return 0;
                 ask.setTextValue(typed);

@@ -268,8 +268,8 @@ private Q_SLOTS:
         Theme::loadFonts();
         QWidget wall;
         wall.setStyleSheet(Theme::appStyle());
-        auto* tile = new CameraTile("c1", "Reception and lobby recorder (32 channel) · Camera 7", false, &wall,
-                                    &streams);
+        auto* tile =
+            new CameraTile("c1", "Reception and lobby recorder (32 channel) · Camera 7", false, &wall, &streams);
         wall.resize(700, 420);
         wall.show();
         QVERIFY(QTest::qWaitForWindowExposed(&wall));
@@ -357,8 +357,9 @@ private Q_SLOTS:
         }
         QCOMPARE(QApplication::focusWidget(), second);
         // Main and Sub are one exclusive group: Tab enters it once, the arrows move within.
-        QCOMPARE(reached.join(", "), QString("Save a snapshot, Fill the wall with this camera, Open full view (with "
-                                             "sound), Remove from this wall, Main"));
+        QCOMPARE(reached.join(", "),
+                 QString("Save a snapshot, Fill the wall with this camera, Open full view (with "
+                         "sound), Remove from this wall, Main"));
         QCOMPARE(overlays(*first), QString());
         QVERIFY(!overlays(*second).isEmpty());
     }

@@ -10,7 +10,6 @@
 #include "server/view/StageRules.h"
 #include "tests/support/TestKit.h"
 
-
 using kvr::video::PlayerFailure;
 using stage::Mode;
 
