@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the tests in three
-# configurations, each in a build folder of its own (the same command CI runs):
+# Installs what is missing, checks the house rules (tools/check.sh), then
+# builds and runs the tests in three configurations, each in a build folder
+# of its own (the same command CI runs):
 #
 #   gcc         GCC, warnings as errors; every suite               build/
 #   clang-asan  clang with AddressSanitizer and UndefinedBehavior-
@@ -97,6 +98,13 @@ run() {
   fi
   echo "==== $config: $((t - f)) of $t passed in $((SECONDS - start)) s"
 }
+
+# The rules a compiler does not check (format, file size, the layer tree)
+# come first: they take seconds, and a break is reported with the rest.
+echo "==== house rules"
+if ! bash "$root/tools/check.sh"; then
+  broken+=("house rules (bash tools/check.sh)")
+fi
 
 for config in "${configs[@]}"; do
   case "$config" in
