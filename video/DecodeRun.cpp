@@ -337,7 +337,7 @@ bool DecodeRun::holdBeforeTarget(bool key)
     if (!seekTarget)
         return false;
     const int64_t at = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-    if (at == AV_NOPTS_VALUE || double(at) * av_q2d(vtb) >= *seekTarget - tun::kSeekTolerance_s) {
+    if (at == AV_NOPTS_VALUE || double(at) * av_q2d(vtb) >= *seekTarget - tun::kSeekTolerance.count()) {
         decodeHeld(); // the target's group of pictures, up to here
         return false;
     }
@@ -375,14 +375,14 @@ void DecodeRun::dropHeld()
 bool DecodeRun::shownAlready(double t)
 {
     if (seekTarget) {
-        if (t < *seekTarget - tun::kSeekTolerance_s && t > *seekTarget - tun::kSeekReach_s)
+        if (t < *seekTarget - tun::kSeekTolerance.count() && t > *seekTarget - tun::kSeekReach.count())
             return true;
         seekTarget.reset();
     }
     if (replayFloor) {
         // A live playlist that stopped advancing serves the same footage to
         // every restart; a timeline far behind is a stream that began anew.
-        if (t <= *replayFloor && t > *replayFloor - tun::kReplayWindow_s) {
+        if (t <= *replayFloor && t > *replayFloor - tun::kReplayWindow.count()) {
             p.onlyReplayed.store(true);
             return true;
         }
@@ -438,7 +438,7 @@ void DecodeRun::overloadAndStats()
             p.post([](FfmpegPlayer& pl) { Q_EMIT pl.overloaded(); });
         }
     }
-    if (env.playDebug && now - lastStats > tun::kDebugInterval_s) {
+    if (env.playDebug && now - lastStats > tun::kDebugInterval.count()) {
         qCWarning(lcVideo).noquote() << QStringLiteral("[dbg]%1 decoded=%2 converted=%3 pending=%4 resets=%5")
                                             .arg(p.options.label)
                                             .arg(decodedCount)
@@ -555,7 +555,7 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
         return false; // the stand-in hardware decoder yields nothing
     double t = lastPictureTime;
     if (f->best_effort_timestamp != AV_NOPTS_VALUE)
-        t = videoCont.apply(double(f->best_effort_timestamp) * av_q2d(vtb), tun::kVideoStep_s);
+        t = videoCont.apply(double(f->best_effort_timestamp) * av_q2d(vtb), tun::kVideoStep.count());
     lastPictureTime = t;
     if (shownAlready(t))
         return true;
@@ -615,7 +615,7 @@ void DecodeRun::soundPacket()
             const double step = double(frame->nb_samples) / std::max(1, adec->sample_rate);
             t = soundCont.apply(double(frame->best_effort_timestamp) * av_q2d(atb), step);
         }
-        const bool early = !firstPictureKnown || (t >= 0.0 && t < firstPictureTime - tun::kSoundLeadDrop_s);
+        const bool early = !firstPictureKnown || (t >= 0.0 && t < firstPictureTime - tun::kSoundLeadDrop.count());
         if (!early) {
             const int outSamples = swr_get_out_samples(swr, frame->nb_samples);
             if (outSamples > 0) {

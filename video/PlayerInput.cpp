@@ -206,20 +206,20 @@ bool PlayerInput::open()
             AVDictionary* opts = nullptr;
             if (m_kind == InputKind::Rtsp) {
                 av_dict_set(&opts, "rtsp_transport", "tcp", 0);
-                av_dict_set(&opts, "timeout", tun::kRtspTimeoutUs, 0);
-                av_dict_set(&opts, "analyzeduration", tun::kRtspAnalyzeUs, 0);
+                av_dict_set_int(&opts, "timeout", tun::kRtspTimeout.count(), 0);
+                av_dict_set_int(&opts, "analyzeduration", tun::kRtspAnalyze.count(), 0);
                 av_dict_set(&opts, "probesize", tun::kRtspProbeBytes, 0);
             } else {
                 av_dict_set(&opts, "allowed_extensions", "ALL", 0);
                 av_dict_set(&opts, "extension_picky", "0", 0);
                 av_dict_set(&opts, "protocol_whitelist", "file,http,https,tcp,tls,crypto,hls", 0);
-                av_dict_set(&opts, "rw_timeout", tun::kHlsRwTimeoutUs, 0);
+                av_dict_set_int(&opts, "rw_timeout", tun::kHlsRwTimeout.count(), 0);
                 // The demuxer's connection reuse reaches behind the I/O
                 // context for FFmpeg's own HTTP layer, which ours is not.
                 av_dict_set(&opts, "http_persistent", "0", 0);
                 if (m_kind == InputKind::RelayHls) {
                     av_dict_set(&opts, "live_start_index", p.options.live ? "-2" : "0", 0);
-                    av_dict_set(&opts, "analyzeduration", tun::kRelayHlsAnalyzeUs, 0);
+                    av_dict_set_int(&opts, "analyzeduration", tun::kRelayHlsAnalyze.count(), 0);
                     av_dict_set(&opts, "probesize", tun::kRelayHlsProbeBytes, 0);
                 }
             }

@@ -480,7 +480,7 @@ bool LivePlaylistWatch::stale(const QString& url, const QByteArray& text, double
         seen.since = now;
         return false;
     }
-    return now - seen.since > std::max(kStalePlaylistTargets * target, kStalePlaylistMin_s);
+    return now - seen.since > std::max(kStalePlaylistTargets * target, kStalePlaylistMin.count());
 }
 
 } // namespace kvr::video

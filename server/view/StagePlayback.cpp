@@ -184,7 +184,7 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     // chose whatever zone this computer is in.
     const int s = int(from);
     if (m_mode == Mode::DevicePlayback) {
-        Q_EMIT playDevice(Ist::at(date, s), Ist::at(date, tun::kLastSecond_s));
+        Q_EMIT playDevice(Ist::at(date, s), Ist::at(date, int(tun::kLastSecond.count())));
     } else {
         const RequestTicket asked = m_playlists.issue();
         Q_EMIT playCloud(date, QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm")),
@@ -329,7 +329,7 @@ void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, co
     m_playlists.supersede(); // taken: nothing is awaited any more
     parsePlaylist(playlist, source);
     if (!m_playlist.segments.isEmpty()
-        && m_pendingStart > m_playlist.segments.first().start + tun::kPendingStartSlack_s) {
+        && m_pendingStart > m_playlist.segments.first().start + tun::kPendingStartSlack.count()) {
         const double s = m_pendingStart;
         m_pendingStart = 0;
         startCloudFrom(s);
