@@ -24,9 +24,6 @@ namespace {
 // error; a computer without a sound card is normal for us, so keep quiet.
 void silentAlsaError(const char*, int, const char*, int, const char*, ...) {}
 
-// Buffer time asked of the device; the period is a quarter of it.
-constexpr unsigned kBufferMicroseconds = 80000;
-
 // What the writer thread shares with the output. The thread holds it too, so
 // a writer stuck in a write that never returns (a device that stopped taking
 // data) can be left behind: it closes the device itself when it comes out.
@@ -54,7 +51,7 @@ public:
             return false;
         snd_pcm_t* pcm = m_shared->pcm;
         if (snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16, SND_PCM_ACCESS_RW_INTERLEAVED, unsigned(channels),
-                               unsigned(sampleRate), 1, kBufferMicroseconds)
+                               unsigned(sampleRate), 1, unsigned(tun::kSoundDeviceBuffer.count()))
             < 0)
             return false;
         snd_pcm_uframes_t bufferFrames = 0;

@@ -1,4 +1,5 @@
 #include "video/AudioOut.h"
+#include "video/Logging.h"
 
 #include <QDebug>
 
@@ -38,11 +39,11 @@ bool AudioOut::open(int sampleRate, int channels)
 
     unit = AudioBackend::openDefaultOutput();
     if (!unit) {
-        qWarning().noquote() << "Audio unavailable: no default output";
+        qCWarning(lcVideo).noquote() << "Audio unavailable: no default output";
         return false;
     }
     if (!formatSupported(sampleRate, channels) || !unit->configure(sampleRate, channels, &AudioOut::render, this)) {
-        qWarning().noquote() << "Audio unavailable: could not configure the output";
+        qCWarning(lcVideo).noquote() << "Audio unavailable: could not configure the output";
         unit.reset();
         return false;
     }
@@ -51,7 +52,7 @@ bool AudioOut::open(int sampleRate, int channels)
     reset(sampleRate, channels, int(latency * sampleRate * channels * 2));
 
     if (!unit->start()) {
-        qWarning().noquote() << "Audio unavailable: could not start the output";
+        qCWarning(lcVideo).noquote() << "Audio unavailable: could not start the output";
         unit.reset();
         return false;
     }

@@ -1,4 +1,5 @@
 #include "video/AudioOut.h"
+#include "video/Logging.h"
 #include "video/Pacing.h"
 #include "video/PictureConverter.h"
 #include "video/Playback.h"
@@ -190,13 +191,13 @@ bool DecodeRun::setupVideo()
     for (unsigned i = 0; i < ctx()->nb_streams; ++i) {
         const AVCodecParameters* par = ctx()->streams[i]->codecpar;
         const char* type = av_get_media_type_string(par->codec_type);
-        qWarning().noquote() << QStringLiteral("[play]   track %1: %2 %3 %4x%5 rate=%6")
-                                    .arg(i)
-                                    .arg(QString::fromUtf8(type ? type : "unknown"))
-                                    .arg(QString::fromUtf8(avcodec_get_name(par->codec_id)))
-                                    .arg(par->width)
-                                    .arg(par->height)
-                                    .arg(par->sample_rate);
+        qCWarning(lcVideo).noquote() << QStringLiteral("[play]   track %1: %2 %3 %4x%5 rate=%6")
+                                            .arg(i)
+                                            .arg(QString::fromUtf8(type ? type : "unknown"))
+                                            .arg(QString::fromUtf8(avcodec_get_name(par->codec_id)))
+                                            .arg(par->width)
+                                            .arg(par->height)
+                                            .arg(par->sample_rate);
     }
     return true;
 }
@@ -236,7 +237,7 @@ void DecodeRun::setupSound()
     if (soundUsable && o.audioEnabled && wantedRate == 1.0)
         soundAtStart = audio.open(sampleRate, 2);
     if (hasSoundStream && o.audioEnabled && wantedRate == 1.0 && !soundAtStart)
-        qWarning().noquote() << "Playing without audio";
+        qCWarning(lcVideo).noquote() << "Playing without audio";
     const bool present = soundUsable;
     p.post([present](FfmpegPlayer& pl) { Q_EMIT pl.audioTrack(present); });
 
@@ -315,7 +316,7 @@ void DecodeRun::seekTo(int64_t ts)
     seekTarget = double(ts) / AV_TIME_BASE;
     const int rc = av_seek_frame(ctx(), -1, ts, AVSEEK_FLAG_BACKWARD);
     if (rc < 0)
-        qWarning().noquote() << "[play]" << p.options.label << "seek failed:" << ffmpegError(rc);
+        qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "seek failed:" << ffmpegError(rc);
     if (vdec())
         avcodec_flush_buffers(vdec());
     if (adec)
@@ -336,7 +337,7 @@ bool DecodeRun::holdBeforeTarget(bool key)
     if (!seekTarget)
         return false;
     const int64_t at = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
-    if (at == AV_NOPTS_VALUE || double(at) * av_q2d(vtb) >= *seekTarget - tun::kSeekTolerance_s) {
+    if (at == AV_NOPTS_VALUE || double(at) * av_q2d(vtb) >= *seekTarget - tun::kSeekTolerance.count()) {
         decodeHeld(); // the target's group of pictures, up to here
         return false;
     }
@@ -374,14 +375,14 @@ void DecodeRun::dropHeld()
 bool DecodeRun::shownAlready(double t)
 {
     if (seekTarget) {
-        if (t < *seekTarget - tun::kSeekTolerance_s && t > *seekTarget - tun::kSeekReach_s)
+        if (t < *seekTarget - tun::kSeekTolerance.count() && t > *seekTarget - tun::kSeekReach.count())
             return true;
         seekTarget.reset();
     }
     if (replayFloor) {
         // A live playlist that stopped advancing serves the same footage to
         // every restart; a timeline far behind is a stream that began anew.
-        if (t <= *replayFloor && t > *replayFloor - tun::kReplayWindow_s) {
+        if (t <= *replayFloor && t > *replayFloor - tun::kReplayWindow.count()) {
             p.onlyReplayed.store(true);
             return true;
         }
@@ -421,7 +422,7 @@ void DecodeRun::pacingPass()
     const bool catchUp = kind == InputKind::Rtsp && o.catchUpLive;
     pacer->pass(pending, steadyNow(), catchUp, [this](PendingPicture&& pic) { deliver(std::move(pic)); });
     if (pacer->takeGaveUp()) {
-        qWarning().noquote() << "Audio stopped; continuing on the wall clock";
+        qCWarning(lcVideo).noquote() << "Audio stopped; continuing on the wall clock";
         soundAtStart = false;
     }
 }
@@ -433,17 +434,17 @@ void DecodeRun::overloadAndStats()
         int onTime = 0, late = 0;
         pacer->takeCounts(onTime, late);
         if (meter->check(now, onTime, late)) {
-            qWarning().noquote() << "[play]" << p.options.label << "can't keep up with the stream";
+            qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "can't keep up with the stream";
             p.post([](FfmpegPlayer& pl) { Q_EMIT pl.overloaded(); });
         }
     }
-    if (env.playDebug && now - lastStats > tun::kDebugInterval_s) {
-        qWarning().noquote() << QStringLiteral("[dbg]%1 decoded=%2 converted=%3 pending=%4 resets=%5")
-                                    .arg(p.options.label)
-                                    .arg(decodedCount)
-                                    .arg(convertedCount)
-                                    .arg(pending.size())
-                                    .arg(pacer->resets());
+    if (env.playDebug && now - lastStats > tun::kDebugInterval.count()) {
+        qCWarning(lcVideo).noquote() << QStringLiteral("[dbg]%1 decoded=%2 converted=%3 pending=%4 resets=%5")
+                                            .arg(p.options.label)
+                                            .arg(decodedCount)
+                                            .arg(convertedCount)
+                                            .arg(pending.size())
+                                            .arg(pacer->resets());
         decodedCount = convertedCount = 0;
         lastStats = now;
     }
@@ -495,9 +496,10 @@ void DecodeRun::videoPacket()
         const BehindLive::Result r =
             behind.onPacket(now, double(pkt->pts) * av_q2d(vtb), key, meter->busy(), meter->lastNotice());
         if (r.startedSkip) {
-            qWarning().noquote() << QStringLiteral("[play] %1 %2 s behind the camera; skipping to the next keyframe")
-                                        .arg(p.options.label)
-                                        .arg(r.lag, 0, 'f', 1);
+            qCWarning(lcVideo).noquote() << QStringLiteral(
+                                                "[play] %1 %2 s behind the camera; skipping to the next keyframe")
+                                                .arg(p.options.label)
+                                                .arg(r.lag, 0, 'f', 1);
             if (r.notice) {
                 meter->setLastNotice(now);
                 p.post([](FfmpegPlayer& pl) { Q_EMIT pl.overloaded(); });
@@ -536,8 +538,8 @@ void DecodeRun::videoPacket()
     meter->addDecodeSeconds(steadyNow() - t0);
 
     if (decoder.hardware() && hardwareWatch.packetDone(got || anyPictureDecoded)) {
-        qWarning().noquote() << "[play]" << p.options.label
-                             << "hardware decoding produced no picture; switching to software";
+        qCWarning(lcVideo).noquote() << "[play]" << p.options.label
+                                     << "hardware decoding produced no picture; switching to software";
         p.shared->hardwareFailed.store(true);
         p.endedUnexpectedly.store(true);
         p.endedForSoftware.store(true);
@@ -553,7 +555,7 @@ bool DecodeRun::handleVideoFrame(AVFrame* f)
         return false; // the stand-in hardware decoder yields nothing
     double t = lastPictureTime;
     if (f->best_effort_timestamp != AV_NOPTS_VALUE)
-        t = videoCont.apply(double(f->best_effort_timestamp) * av_q2d(vtb), tun::kVideoStep_s);
+        t = videoCont.apply(double(f->best_effort_timestamp) * av_q2d(vtb), tun::kVideoStep.count());
     lastPictureTime = t;
     if (shownAlready(t))
         return true;
@@ -613,7 +615,7 @@ void DecodeRun::soundPacket()
             const double step = double(frame->nb_samples) / std::max(1, adec->sample_rate);
             t = soundCont.apply(double(frame->best_effort_timestamp) * av_q2d(atb), step);
         }
-        const bool early = !firstPictureKnown || (t >= 0.0 && t < firstPictureTime - tun::kSoundLeadDrop_s);
+        const bool early = !firstPictureKnown || (t >= 0.0 && t < firstPictureTime - tun::kSoundLeadDrop.count());
         if (!early) {
             const int outSamples = swr_get_out_samples(swr, frame->nb_samples);
             if (outSamples > 0) {

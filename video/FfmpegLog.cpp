@@ -1,5 +1,6 @@
 #include "video/FfmpegLog.h"
 
+#include "video/Logging.h"
 #include "video/Tunables.h"
 
 #include <QMutex>
@@ -88,7 +89,7 @@ void callback(void* avcl, int level, const char* format, va_list args)
         text = folder().feed(line);
     }
     if (text)
-        qWarning().noquote() << "[ffmpeg]" << *text;
+        qCWarning(lcVideo).noquote() << "[ffmpeg]" << *text;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include "video/DecodeThread.h"
 #include "video/FfmpegLog.h"
+#include "video/Logging.h"
 #include "video/Playback.h"
 #include "video/VideoDecoder.h"
 
@@ -192,8 +193,8 @@ void FfmpegPlayer::onWorkerEnded(const ReconnectSchedule::Ended& ended)
         restartStep(ended.generation);
         return;
     case ReconnectSchedule::Decision::Kind::Schedule:
-        qWarning().noquote() << "[play]" << m_playing.label << "stream dropped; reconnecting" << d.attempt << "of"
-                             << tun::kMaxReconnects;
+        qCWarning(lcVideo).noquote() << "[play]" << m_playing.label << "stream dropped; reconnecting" << d.attempt
+                                     << "of" << tun::kMaxReconnects;
         Q_EMIT reconnecting(d.attempt, tun::kMaxReconnects, d.why);
         QTimer::singleShot(d.delayMs, Qt::PreciseTimer, this, [this, gen = ended.generation] { restartStep(gen); });
         return;

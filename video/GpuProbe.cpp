@@ -1,6 +1,7 @@
 #include "video/GpuProbe.h"
 
 #include "app/core/Env.h"
+#include "video/Logging.h"
 #include "video/Tunables.h"
 
 #include <QCoreApplication>
@@ -198,7 +199,8 @@ GpuProbe runProbe()
     QString failure;
     const std::optional<GlFacts> answer = probeInChild(&failure);
     if (!answer)
-        qWarning("%s", qUtf8Printable(QStringLiteral("[render] graphics probe gave no answer (%1)").arg(failure)));
+        qCWarning(lcVideo, "%s",
+                  qUtf8Printable(QStringLiteral("[render] graphics probe gave no answer (%1)").arg(failure)));
 #endif
     if (!answer || !answer->current) {
         p.reason = answer && !answer->contextMade ? QStringLiteral("no OpenGL on this computer")
@@ -216,11 +218,11 @@ GpuProbe runProbe()
         p.reason = GpuProbe::declined(mode, p.renderer, f.vendor);
     p.usable = p.reason.isEmpty();
 
-    qWarning("%s",
-             qUtf8Printable(QStringLiteral("[render] graphics: %1 %2 -> %3")
-                                .arg(p.renderer.isEmpty() ? QStringLiteral("none") : p.renderer, p.version,
-                                     p.usable ? QStringLiteral("drawing on the graphics chip")
-                                              : QStringLiteral("drawing on the processor (%1)").arg(p.reason))));
+    qCWarning(lcVideo, "%s",
+              qUtf8Printable(QStringLiteral("[render] graphics: %1 %2 -> %3")
+                                 .arg(p.renderer.isEmpty() ? QStringLiteral("none") : p.renderer, p.version,
+                                      p.usable ? QStringLiteral("drawing on the graphics chip")
+                                               : QStringLiteral("drawing on the processor (%1)").arg(p.reason))));
     return p;
 }
 

@@ -1,6 +1,7 @@
 #include "video/GpuVideoView.h"
 
 #include "app/ui/Theme.h"
+#include "video/Tunables.h"
 
 #include <QCoreApplication>
 #include <QOpenGLContext>
@@ -79,8 +80,6 @@ bool isDrawable(const YuvFrame& f)
 
 namespace {
 
-constexpr int kRepaintIntervalMs = 16;    // merged repaints, about 60 a second at most
-constexpr int kSurfaceCheckDelayMs = 250; // time a shown view gets to have a context
 constexpr int kShaderLogChars = 160;
 
 const char kVertexShader[] = "attribute vec2 aPos;\n"
@@ -154,7 +153,7 @@ void scheduleRepaint(GpuVideoView* view)
         q.timer = new QTimer(QCoreApplication::instance());
         q.timer->setSingleShot(true);
         q.timer->setTimerType(Qt::PreciseTimer);
-        q.timer->setInterval(kRepaintIntervalMs);
+        q.timer->setInterval(kvr::video::tun::kRepaintInterval);
         QObject::connect(q.timer, &QTimer::timeout, q.timer, [] {
             const QSet<GpuVideoView*> views = std::exchange(repaintQueue().waiting, {});
             for (GpuVideoView* v : views)
@@ -276,7 +275,7 @@ void GpuVideoView::showEvent(QShowEvent* event)
 void GpuVideoView::scheduleSurfaceCheck()
 {
     QPointer<GpuVideoView> self(this);
-    QTimer::singleShot(kSurfaceCheckDelayMs, this, [self] {
+    QTimer::singleShot(kvr::video::tun::kSurfaceCheckDelay, this, [self] {
         if (!self || self->failed || self->isValid() || !self->isVisible())
             return; // hidden again: checked anew when next shown
         if (self->size().isEmpty()) {

@@ -83,16 +83,16 @@ void Pacer::checkGiveUp(double now)
             m_lastPlayedMove = now;
         }
         // Ran dry, or an output that holds sound but stopped pulling it.
-        if (queued == 0 && now - m_watchdog > kSoundDryGiveUp_s)
+        if (queued == 0 && now - m_watchdog > kSoundDryGiveUp.count())
             giveUp = true;
-        if (now - m_lastPlayedMove > kSoundFrozenGiveUp_s)
+        if (now - m_lastPlayedMove > kSoundFrozenGiveUp.count())
             giveUp = true;
     } else {
         // Never started: nothing queued for 2 s, or sound arriving without
         // times (it can never start the clock) for 2 s after the first picture.
-        if (queued == 0 && now - m_watchdog > kSoundNeverGiveUp_s)
+        if (queued == 0 && now - m_watchdog > kSoundNeverGiveUp.count())
             giveUp = true;
-        if (now - m_lastPlayedMove > kSoundNeverGiveUp_s)
+        if (now - m_lastPlayedMove > kSoundNeverGiveUp.count())
             giveUp = true;
     }
     if (giveUp) {
@@ -138,18 +138,18 @@ void Pacer::pass(std::deque<PendingPicture>& queue, double now, bool rtspCatchUp
             continue;
         }
         const double d = queue.front().pts - *clock;
-        if (d > kAheadReset_s) {
+        if (d > kAheadReset.count()) {
             ++m_resets;
             resetClock(now);
             return;
         }
-        if (d > kDueTolerance_s)
+        if (d > kDueTolerance.count())
             return;
-        if (d < -kLateCount_s)
+        if (d < -kLateCount.count())
             ++m_late;
-        if (d < -kReanchor_s && !m_soundOn && !rtspCatchUp)
+        if (d < -kReanchor.count() && !m_soundOn && !rtspCatchUp)
             m_wallOrigin = now - queue.front().pts / m_rate;
-        if (queue.size() >= 2 && queue[1].pts - *clock <= kDueTolerance_s) {
+        if (queue.size() >= 2 && queue[1].pts - *clock <= kDueTolerance.count()) {
             queue.pop_front();
             ++m_late;
             continue;
@@ -181,18 +181,18 @@ bool Pacer::holdReading(const std::deque<PendingPicture>& queue, double limitSec
 
 bool noticeAllowed(double now, double lastNotice)
 {
-    return now - lastNotice > kNoticeSpacing_s;
+    return now - lastNotice > kNoticeSpacing.count();
 }
 
 bool OverloadMeter::windowDue(double now) const
 {
-    return now - m_windowStart >= kOverloadWindow_s;
+    return now - m_windowStart >= kOverloadWindow.count();
 }
 
 bool OverloadMeter::check(double now, int onTime, int late)
 {
     const int n = onTime + late;
-    m_busy = m_decodeSeconds / std::max(now - m_windowStart, kOverloadMinWindow_s);
+    m_busy = m_decodeSeconds / std::max(now - m_windowStart, kOverloadMinWindow.count());
     if (n >= kOverloadMinPictures && m_busy > kOverloadBusy && 10 * late > 3 * n)
         ++m_strikes;
     else
@@ -215,7 +215,7 @@ BehindLive::Result BehindLive::onPacket(double now, double ptsSeconds, bool keyf
     if (!m_hasOffset) {
         m_offset = raw;
         m_hasOffset = true;
-    } else if (raw >= m_offset && raw - m_offset > kOffsetRebase_s) {
+    } else if (raw >= m_offset && raw - m_offset > kOffsetRebase.count()) {
         m_offset = raw;
     } else {
         m_offset = std::min(m_offset + kOffsetCreep * (now - m_previousArrival), raw);
@@ -226,16 +226,16 @@ BehindLive::Result BehindLive::onPacket(double now, double ptsSeconds, bool keyf
 
     Result r;
     r.lag = raw - m_offset;
-    if (r.lag > kLagMark_s && m_marker < 0.0)
+    if (r.lag > kLagMark.count() && m_marker < 0.0)
         m_marker = now;
-    if (r.lag < kLagClear_s)
+    if (r.lag < kLagClear.count())
         m_marker = -1.0;
-    const bool farBehind = (m_marker >= 0.0 && now - m_marker > kLagHeld_s) || r.lag > kLagFar_s;
+    const bool farBehind = (m_marker >= 0.0 && now - m_marker > kLagHeld.count()) || r.lag > kLagFar.count();
 
     if (!m_skipping) {
-        if (!(farBehind && now - m_firstSeen > kSkipGrace_s))
+        if (!(farBehind && now - m_firstSeen > kSkipGrace.count()))
             return r;
-        m_skipCount = (now - m_previousSkip >= kSkipSeries_s) ? 1 : m_skipCount + 1;
+        m_skipCount = (now - m_previousSkip >= kSkipSeries.count()) ? 1 : m_skipCount + 1;
         r.startedSkip = true;
         m_marker = -1.0;
         if (m_skipCount >= 2 && busy > kOverloadBusy && noticeAllowed(now, lastNotice))
@@ -243,9 +243,9 @@ BehindLive::Result BehindLive::onPacket(double now, double ptsSeconds, bool keyf
         m_previousSkip = m_skipStart = now;
         m_skipping = true;
     }
-    if (keyframe && (r.lag < kSkipResumeLag_s || now - m_skipStart > kSkipMaxWait_s)) {
+    if (keyframe && (r.lag < kSkipResumeLag.count() || now - m_skipStart > kSkipMaxWait.count())) {
         m_skipping = false;
-        if (now - m_skipStart > kSkipMaxWait_s)
+        if (now - m_skipStart > kSkipMaxWait.count())
             m_hasOffset = false;
         r.action = Action::ResumeAndDecode;
         return r;
@@ -308,7 +308,7 @@ void ReconnectSchedule::picture(int generation, double mediaTime)
     }
     m_threadLatest = std::max(m_threadLatest, mediaTime);
     const double newFrom = m_continuous ? std::max(m_threadFirst, m_furthestBefore) : m_threadFirst;
-    if (m_threadLatest - newFrom >= kRecoveredFootage_s)
+    if (m_threadLatest - newFrom >= kRecoveredFootage.count())
         m_count = 0;
 }
 
@@ -364,7 +364,7 @@ bool HardwareWatch::packetDone(bool gotPicture)
 double Continuity::apply(double t, double step)
 {
     t += m_offset;
-    if (m_has && (t < m_previous - kJumpBack_s || t > m_previous + kJumpAhead_s)) {
+    if (m_has && (t < m_previous - kJumpBack.count() || t > m_previous + kJumpAhead.count())) {
         const double replacement = m_previous + step;
         m_offset += replacement - t;
         t = replacement;
@@ -378,7 +378,7 @@ bool capSkips(double maxFps, std::optional<double> lastConverted, double t)
 {
     if (!(maxFps > 0.0) || !lastConverted || t < *lastConverted)
         return false;
-    return (t - *lastConverted) < 1.0 / maxFps - kCapTolerance_s;
+    return (t - *lastConverted) < 1.0 / maxFps - kCapTolerance.count();
 }
 
 QSize rgbOutputSize(int width, int height, int targetWidth, int targetHeight, bool cover)
@@ -399,8 +399,8 @@ QSize rgbOutputSize(int width, int height, int targetWidth, int targetHeight, bo
 double readAheadLimit(bool yuvOutput, bool liveKind)
 {
     if (yuvOutput)
-        return kReadAheadYuv_s;
-    return liveKind ? kReadAheadLive_s : kReadAheadOther_s;
+        return kReadAheadYuv.count();
+    return liveKind ? kReadAheadLive.count() : kReadAheadOther.count();
 }
 
 } // namespace kvr::video

@@ -4,6 +4,7 @@
 // back to the player, and one playback's state with its options. Private to the video layer.
 
 #include "video/FfmpegPlayer.h"
+#include "video/Logging.h"
 #include "video/Pacing.h"
 #include "video/PlayerFailure.h"
 #include "video/StreamInput.h"
@@ -125,7 +126,8 @@ struct Playback {
     }
     void logStep(const QString& step) const
     {
-        qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  %3").arg(labelPrefix()).arg(msSinceStart()).arg(step);
+        qCWarning(lcVideo).noquote()
+            << QStringLiteral("[play]%1 +%2 ms  %3").arg(labelPrefix()).arg(msSinceStart()).arg(step);
     }
     // Emits on the GUI thread, unless the playback was stopped or replaced by then.
     void post(std::function<void(FfmpegPlayer&)> emitter);

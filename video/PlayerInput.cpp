@@ -1,5 +1,6 @@
 #include "video/PlayerInput.h"
 
+#include "video/Logging.h"
 #include "video/Playback.h"
 
 #include <QFile>
@@ -129,8 +130,8 @@ QByteArray Playback::fetchBlocking(const QString& address, bool liveRelay)
     // A relay playlist that stopped moving on is a stream that dropped: the
     // demuxer would wait on it for ever, showing the last picture.
     if (liveRelay && !result.body.isEmpty() && playlists.stale(address, result.body, steadyNow())) {
-        qWarning().noquote() << "[hls]" << options.label
-                             << "the live playlist stopped advancing; treating it as a drop";
+        qCWarning(lcVideo).noquote() << "[hls]" << options.label
+                                     << "the live playlist stopped advancing; treating it as a drop";
         return QByteArray();
     }
     return result.body;
@@ -172,7 +173,7 @@ bool PlayerInput::open()
             case TlsTunnel::Outcome::Untrusted:
                 // A certificate does not get better by asking again.
                 p.noteError(PlayerFailure::Untrusted, t.error);
-                qWarning().noquote() << "[play]" << p.options.label << "secure stream refused:" << t.error;
+                qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "secure stream refused:" << t.error;
                 err = AVERROR(EACCES);
                 finalFailure = true;
                 break;
@@ -205,20 +206,20 @@ bool PlayerInput::open()
             AVDictionary* opts = nullptr;
             if (m_kind == InputKind::Rtsp) {
                 av_dict_set(&opts, "rtsp_transport", "tcp", 0);
-                av_dict_set(&opts, "timeout", tun::kRtspTimeoutUs, 0);
-                av_dict_set(&opts, "analyzeduration", tun::kRtspAnalyzeUs, 0);
+                av_dict_set_int(&opts, "timeout", tun::kRtspTimeout.count(), 0);
+                av_dict_set_int(&opts, "analyzeduration", tun::kRtspAnalyze.count(), 0);
                 av_dict_set(&opts, "probesize", tun::kRtspProbeBytes, 0);
             } else {
                 av_dict_set(&opts, "allowed_extensions", "ALL", 0);
                 av_dict_set(&opts, "extension_picky", "0", 0);
                 av_dict_set(&opts, "protocol_whitelist", "file,http,https,tcp,tls,crypto,hls", 0);
-                av_dict_set(&opts, "rw_timeout", tun::kHlsRwTimeoutUs, 0);
+                av_dict_set_int(&opts, "rw_timeout", tun::kHlsRwTimeout.count(), 0);
                 // The demuxer's connection reuse reaches behind the I/O
                 // context for FFmpeg's own HTTP layer, which ours is not.
                 av_dict_set(&opts, "http_persistent", "0", 0);
                 if (m_kind == InputKind::RelayHls) {
                     av_dict_set(&opts, "live_start_index", p.options.live ? "-2" : "0", 0);
-                    av_dict_set(&opts, "analyzeduration", tun::kRelayHlsAnalyzeUs, 0);
+                    av_dict_set_int(&opts, "analyzeduration", tun::kRelayHlsAnalyze.count(), 0);
                     av_dict_set(&opts, "probesize", tun::kRelayHlsProbeBytes, 0);
                 }
             }
@@ -242,10 +243,10 @@ bool PlayerInput::open()
                 m_mainIo = nullptr;
             }
             if (err >= 0 && m_ctx) {
-                qWarning().noquote() << QStringLiteral("[play]%1 +%2 ms  opened (attempt %3)")
-                                            .arg(p.labelPrefix())
-                                            .arg(p.msSinceStart())
-                                            .arg(attempt);
+                qCWarning(lcVideo).noquote() << QStringLiteral("[play]%1 +%2 ms  opened (attempt %3)")
+                                                    .arg(p.labelPrefix())
+                                                    .arg(p.msSinceStart())
+                                                    .arg(attempt);
                 p.post([](FfmpegPlayer& pl) { Q_EMIT pl.opened(); });
                 return true;
             }
@@ -256,7 +257,7 @@ bool PlayerInput::open()
             if (err == AVERROR_HTTP_UNAUTHORIZED) {
                 // Credentials do not get better by asking again, and a
                 // recorder may lock the account after a few wrong ones.
-                qWarning().noquote() << "[play]" << p.options.label << "credentials refused";
+                qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "credentials refused";
                 break;
             }
         }

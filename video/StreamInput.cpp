@@ -1,6 +1,7 @@
 #include "video/StreamInput.h"
 
 #include "app/core/NetAddress.h"
+#include "video/Logging.h"
 #include "video/Tunables.h"
 
 #include <QEventLoop>
@@ -204,10 +205,10 @@ HttpSource::HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const Q
 HttpSource::~HttpSource()
 {
     dropReply();
-    qWarning().noquote() << QStringLiteral("[hls] %1 closed after %2 MB read in %3 ms")
-                                .arg(shortName(m_url))
-                                .arg(double(m_bytesRead) / (1024.0 * 1024.0), 0, 'f', 1)
-                                .arg(m_clock.elapsed());
+    qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 closed after %2 MB read in %3 ms")
+                                        .arg(shortName(m_url))
+                                        .arg(double(m_bytesRead) / (1024.0 * 1024.0), 0, 'f', 1)
+                                        .arg(m_clock.elapsed());
 }
 
 void HttpSource::dropReply()
@@ -279,19 +280,20 @@ bool HttpSource::request(int64_t offset)
     } else {
         m_failed = true;
         m_failure = replyFailure(m_reply, m_httpStatus);
-        qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(m_url)).arg(m_httpStatus);
+        qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(m_url)).arg(m_httpStatus);
         return false;
     }
     if (!m_loggedOpen) {
         m_loggedOpen = true;
         const QString size =
             m_totalSize >= 0 ? QString::number(double(m_totalSize) / (1024.0 * 1024.0), 'f', 1) : QStringLiteral("?");
-        qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2 (%3), %4 MB, headers in %5 ms")
-                                    .arg(shortName(m_url))
-                                    .arg(m_httpStatus)
-                                    .arg(m_rangesSupported ? QStringLiteral("ranges") : QStringLiteral("no ranges"))
-                                    .arg(size)
-                                    .arg(m_clock.elapsed());
+        qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 HTTP %2 (%3), %4 MB, headers in %5 ms")
+                                            .arg(shortName(m_url))
+                                            .arg(m_httpStatus)
+                                            .arg(m_rangesSupported ? QStringLiteral("ranges")
+                                                                   : QStringLiteral("no ranges"))
+                                            .arg(size)
+                                            .arg(m_clock.elapsed());
     }
     return true;
 }
@@ -312,7 +314,7 @@ void HttpSource::drain()
             problem = QStringLiteral("connection closed before the end of the body");
         if (!problem.isEmpty()) {
             m_failed = true;
-            qWarning().noquote() << QStringLiteral("[hls] %1 failed: %2").arg(shortName(m_url), problem);
+            qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 failed: %2").arg(shortName(m_url), problem);
         }
     }
 }
@@ -424,11 +426,11 @@ FetchResult fetchWhole(const FetchRequest& r)
         if (stopped())
             return FetchResult{};
 
-        qWarning().noquote() << QStringLiteral("[hls] %1 HTTP %2, %3 KB in %4 ms")
-                                    .arg(name)
-                                    .arg(status)
-                                    .arg(body.size() / 1024)
-                                    .arg(timer.elapsed());
+        qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 HTTP %2, %3 KB in %4 ms")
+                                            .arg(name)
+                                            .arg(status)
+                                            .arg(body.size() / 1024)
+                                            .arg(timer.elapsed());
         if (status >= 200 && status <= 299 && !body.isEmpty()) {
             result.body = body;
             result.error.clear();
@@ -437,7 +439,7 @@ FetchResult fetchWhole(const FetchRequest& r)
         }
         result.error = status >= 1 ? QStringLiteral("HTTP %1").arg(status) : errorText;
         result.failure = failure;
-        qWarning().noquote() << "HLS fetch failed" << maskSecrets(r.url) << result.error;
+        qCWarning(lcVideo).noquote() << "HLS fetch failed" << maskSecrets(r.url) << result.error;
 
         const bool retryable = playlist && (status == 404 || status == 502 || status == 503 || status == 504);
         if (!retryable)
@@ -478,7 +480,7 @@ bool LivePlaylistWatch::stale(const QString& url, const QByteArray& text, double
         seen.since = now;
         return false;
     }
-    return now - seen.since > std::max(kStalePlaylistTargets * target, kStalePlaylistMin_s);
+    return now - seen.since > std::max(kStalePlaylistTargets * target, kStalePlaylistMin.count());
 }
 
 } // namespace kvr::video

@@ -1,6 +1,7 @@
 #include "video/TlsTunnel.h"
 
 #include "app/core/Env.h"
+#include "video/Logging.h"
 #include "video/Tunables.h"
 
 #include <QDir>
@@ -209,7 +210,7 @@ TlsTunnel::Result TlsTunnel::open(const QString& host, quint16 port, const QStri
             if (!c || local)
                 return;
             if (!fromThisProcess(c->peerPort(), listening)) {
-                qWarning().noquote() << "[play] secure stream: refused a local connection from another program";
+                qCWarning(lcVideo).noquote() << "[play] secure stream: refused a local connection from another program";
                 c->abort();
                 tls.abort();
                 return;

@@ -3,10 +3,13 @@
 #include <chrono>
 #include <cstdint>
 
-// Tunables of the stream player, in one place. Types or suffixes carry units.
+// Tunables of the stream player, in one place. Durations carry their unit in
+// their type; other suffixes name the unit of a plain number.
 namespace kvr::video::tun {
 
+using std::chrono::microseconds;
 using std::chrono::milliseconds;
+using fseconds = std::chrono::duration<double>; // fractional seconds, as the pacing counts them
 
 // ---- Reconnection -------------------------------------------------------
 // Restarts per play() before the player gives up.
@@ -16,7 +19,7 @@ inline constexpr milliseconds kReconnectStep{1200};
 // Footage not shown before that a restarted stream must play before its
 // restarts count from zero again: shorter runs are a stream that flaps, and
 // old footage played again (a relay's frozen playlist) is no recovery.
-inline constexpr double kRecoveredFootage_s = 10.0;
+inline constexpr fseconds kRecoveredFootage{10.0};
 
 // ---- Stopping ---------------------------------------------------------------
 // How long stop() and play() wait for the previous decode thread to end. A
@@ -25,6 +28,8 @@ inline constexpr double kRecoveredFootage_s = 10.0;
 inline constexpr milliseconds kStopWait{1000};
 // How long the ALSA output's stop waits for its writer thread.
 inline constexpr milliseconds kSoundStopWait{300};
+// Buffer time the ALSA output asks of the device; the period is a quarter of it.
+inline constexpr microseconds kSoundDeviceBuffer{80000};
 
 // ---- Memory ---------------------------------------------------------------
 // Blocks at least this large (decoders' picture pools, packet and I/O
@@ -56,12 +61,13 @@ inline constexpr milliseconds kOpenRetryPause{500};
 inline constexpr milliseconds kSleepSlice{100};
 // How long a failing RTSP close may take when boundedClose is on.
 inline constexpr milliseconds kBoundedClose{1500};
-// FFmpeg's RTSP socket time-out (microseconds, as the option wants it).
-inline constexpr const char* kRtspTimeoutUs = "8000000";
-inline constexpr const char* kRtspAnalyzeUs = "6000000";
+// FFmpeg's RTSP socket time-out and the input analysis (FFmpeg takes them in
+// microseconds).
+inline constexpr microseconds kRtspTimeout{8000000};
+inline constexpr microseconds kRtspAnalyze{6000000};
 inline constexpr const char* kRtspProbeBytes = "4000000";
-inline constexpr const char* kHlsRwTimeoutUs = "15000000";
-inline constexpr const char* kRelayHlsAnalyzeUs = "1500000";
+inline constexpr microseconds kHlsRwTimeout{15000000};
+inline constexpr microseconds kRelayHlsAnalyze{1500000};
 inline constexpr const char* kRelayHlsProbeBytes = "1000000";
 
 // ---- HTTP input -----------------------------------------------------------
@@ -79,7 +85,7 @@ inline constexpr milliseconds kPlaylistRetryPause{1000};
 // A live relay playlist whose last segment stays the same for this many
 // target durations (and at least the floor) has stopped: that is a drop.
 inline constexpr int kStalePlaylistTargets = 3;
-inline constexpr double kStalePlaylistMin_s = 3.0;
+inline constexpr fseconds kStalePlaylistMin{3.0};
 inline constexpr int kIoBufferBytes = 65536;
 inline constexpr int64_t kReplyReadBufferBytes = 4 * 1024 * 1024;
 inline constexpr int64_t kKeepBehindBytes = 4 * 1024 * 1024;  // consumed bytes kept for seeks back
@@ -102,28 +108,32 @@ inline constexpr const char* kCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 // it (see GpuProbe.cpp); a copy that takes longer is ended, and the processor
 // draws.
 inline constexpr milliseconds kGraphicsProbeWait{15000};
+// The GPU view merges repaints to about 60 a second at most, and gives a
+// view that was shown this long to get its context before it checks.
+inline constexpr milliseconds kRepaintInterval{16};
+inline constexpr milliseconds kSurfaceCheckDelay{250};
 
 // ---- Hardware decoding ----------------------------------------------------
 // Video packets without a picture after which a hardware decoder is given up.
 inline constexpr int kHardwareNoPicturePackets = 150;
 
 // ---- Pacing (seconds) -------------------------------------------------------
-inline constexpr double kDueTolerance_s = 0.004;
-inline constexpr double kAheadReset_s = 5.0;
-inline constexpr double kLateCount_s = 0.4;
-inline constexpr double kReanchor_s = 1.0;
-inline constexpr double kSoundDryGiveUp_s = 1.0;    // sound started, then nothing queued or heard
-inline constexpr double kSoundNeverGiveUp_s = 2.0;  // sound clock never started
-inline constexpr double kSoundFrozenGiveUp_s = 1.0; // played time stands still with sound queued
+inline constexpr fseconds kDueTolerance{0.004};
+inline constexpr fseconds kAheadReset{5.0};
+inline constexpr fseconds kLateCount{0.4};
+inline constexpr fseconds kReanchor{1.0};
+inline constexpr fseconds kSoundDryGiveUp{1.0};    // sound started, then nothing queued or heard
+inline constexpr fseconds kSoundNeverGiveUp{2.0};  // sound clock never started
+inline constexpr fseconds kSoundFrozenGiveUp{1.0}; // played time stands still with sound queued
 inline constexpr double kMinRate = 0.25;
 inline constexpr double kMaxRate = 32.0;
 inline constexpr milliseconds kPauseSlice{40};
 inline constexpr milliseconds kIdleSleep{4};
 
 // Read-ahead limits (media seconds between first and last queued picture).
-inline constexpr double kReadAheadYuv_s = 0.2;
-inline constexpr double kReadAheadLive_s = 0.35;
-inline constexpr double kReadAheadOther_s = 1.0;
+inline constexpr fseconds kReadAheadYuv{0.2};
+inline constexpr fseconds kReadAheadLive{0.35};
+inline constexpr fseconds kReadAheadOther{1.0};
 inline constexpr int kReadAheadKeyframes = 3;
 // Hard bound on queued pictures, whatever the sound clock does: holding more
 // than this means the clock is not moving and more reading would only eat
@@ -131,45 +141,45 @@ inline constexpr int kReadAheadKeyframes = 3;
 inline constexpr int kMaxPendingPictures = 48;
 
 // Timestamp continuity.
-inline constexpr double kJumpBack_s = 0.5;
-inline constexpr double kJumpAhead_s = 5.0;
-inline constexpr double kVideoStep_s = 0.04;
-inline constexpr double kSoundLeadDrop_s = 0.02;
+inline constexpr fseconds kJumpBack{0.5};
+inline constexpr fseconds kJumpAhead{5.0};
+inline constexpr fseconds kVideoStep{0.04};
+inline constexpr fseconds kSoundLeadDrop{0.02};
 // Seeks: a picture within half a frame of the target counts as on it; a
 // group of pictures is held back before it up to this size, and pictures
 // further back than kSeekReach_s are not the seek's (a timestamp jump).
-inline constexpr double kSeekTolerance_s = 0.02;
+inline constexpr fseconds kSeekTolerance{0.02};
 inline constexpr int64_t kHeldPacketBytes = 32 * 1024 * 1024;
-inline constexpr double kSeekReach_s = 3600.0;
+inline constexpr fseconds kSeekReach{3600.0};
 // A restart does not show footage again that is at most this far behind the
 // newest already shown; further behind, the stream's timeline began anew.
-inline constexpr double kReplayWindow_s = 30.0;
+inline constexpr fseconds kReplayWindow{30.0};
 
 // ---- Overload ---------------------------------------------------------------
-inline constexpr double kOverloadWindow_s = 2.0;
-inline constexpr double kOverloadMinWindow_s = 0.5;
+inline constexpr fseconds kOverloadWindow{2.0};
+inline constexpr fseconds kOverloadMinWindow{0.5};
 inline constexpr int kOverloadMinPictures = 12;
 inline constexpr double kOverloadBusy = 0.7;
 inline constexpr int kOverloadStrikes = 2;
-inline constexpr double kNoticeSpacing_s = 15.0;
+inline constexpr fseconds kNoticeSpacing{15.0};
 
 // ---- Behind-live skip -------------------------------------------------------
-inline constexpr double kOffsetRebase_s = 30.0;
+inline constexpr fseconds kOffsetRebase{30.0};
 inline constexpr double kOffsetCreep = 0.003; // seconds per second
-inline constexpr double kLagMark_s = 1.0;
-inline constexpr double kLagClear_s = 0.5;
-inline constexpr double kLagHeld_s = 2.0;
-inline constexpr double kLagFar_s = 6.0;
-inline constexpr double kSkipGrace_s = 3.0;
-inline constexpr double kSkipResumeLag_s = 0.3;
-inline constexpr double kSkipMaxWait_s = 1.5;
-inline constexpr double kSkipSeries_s = 20.0;
+inline constexpr fseconds kLagMark{1.0};
+inline constexpr fseconds kLagClear{0.5};
+inline constexpr fseconds kLagHeld{2.0};
+inline constexpr fseconds kLagFar{6.0};
+inline constexpr fseconds kSkipGrace{3.0};
+inline constexpr fseconds kSkipResumeLag{0.3};
+inline constexpr fseconds kSkipMaxWait{1.5};
+inline constexpr fseconds kSkipSeries{20.0};
 
 // ---- Frame-rate cap ----------------------------------------------------------
-inline constexpr double kCapTolerance_s = 0.004;
+inline constexpr fseconds kCapTolerance{0.004};
 
 // ---- Debug statistics --------------------------------------------------------
-inline constexpr double kDebugInterval_s = 2.0;
+inline constexpr fseconds kDebugInterval{2.0};
 
 // ---- FFmpeg log filter --------------------------------------------------------
 inline constexpr int kRepeatLimit = 50;

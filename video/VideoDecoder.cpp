@@ -1,5 +1,6 @@
 #include "video/VideoDecoder.h"
 
+#include "video/Logging.h"
 #include "video/Playback.h"
 
 #include <QtDebug>
@@ -55,7 +56,8 @@ bool VideoDecoder::open(const AVStream* stream, bool liveKind, const FfmpegPlaye
         return true;
     if (!hwOpenFailed)
         return false;
-    qWarning().noquote() << "[play]" << options.label << "hardware decoder failed to open; decoding in software";
+    qCWarning(lcVideo).noquote() << "[play]" << options.label
+                                 << "hardware decoder failed to open; decoding in software";
     return openOnce(stream, liveKind, options, shared, false, hwOpenFailed);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/ui/Theme.h"
 #include "video/GpuVideoView.h"
+#include "video/Logging.h"
 
 #include <QDebug>
 #include <QMouseEvent>
@@ -393,7 +394,7 @@ void VideoStage::onGpuUnavailable(const QString& reason)
         gpu->clearFrame();
         gpu->hide();
     }
-    qWarning().noquote() << "[render] graphics chip not usable for this view:" << reason;
+    qCWarning(lcVideo).noquote() << "[render] graphics chip not usable for this view:" << reason;
     Q_EMIT gpuUnavailable(reason);
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/core/Settings.h"
 #include "wall/Layouts.h"
+#include "wall/Logging.h"
 #include "wall/Screens.h"
 
 #include <QJsonArray>
@@ -100,7 +101,8 @@ Config fromJson(const QByteArray& json)
         // Two entries for one display would be read differently by the
         // windows (the first) and the map (the last): keep the first only.
         if (seen.contains(s.key)) {
-            qWarning("[wall] the saved wall names display \"%s\" twice; the later entry is ignored", qPrintable(s.key));
+            qCWarning(lcWall, "[wall] the saved wall names display \"%s\" twice; the later entry is ignored",
+                      qPrintable(s.key));
             continue;
         }
         seen.insert(s.key);

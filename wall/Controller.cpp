@@ -1,6 +1,7 @@
 #include "wall/Controller.h"
 
 #include "wall/DisplayWindow.h"
+#include "wall/Logging.h"
 #include "wall/Screens.h"
 #include "wall/Source.h"
 #include "wall/Timers.h"
@@ -71,7 +72,8 @@ void Controller::start(std::shared_ptr<Source> source, const Config& config)
             openWindowFor(screen);
     m_running = !m_windows.isEmpty();
     if (m_running)
-        qInfo("[wall] started from source \"%s\" on %d display(s)", qPrintable(m_source->id()), int(m_windows.size()));
+        qCInfo(lcWall, "[wall] started from source \"%s\" on %d display(s)", qPrintable(m_source->id()),
+               int(m_windows.size()));
     retune();
     for (DisplayWindow* w : windows())
         w->startAll();
@@ -96,7 +98,7 @@ void Controller::stop()
     }
     m_inFlight = 0;
     if (wasRunning) {
-        qInfo("[wall] stopped");
+        qCInfo(lcWall, "[wall] stopped");
         Q_EMIT runningChanged(false);
     }
 }
@@ -131,7 +133,7 @@ void Controller::closeWindowFor(QScreen* screen)
     if (at < 0)
         return;
     const Entry e = m_windows.takeAt(at);
-    qInfo("[wall] display \"%s\" went away; its window closes", qPrintable(e.key));
+    qCInfo(lcWall, "[wall] display \"%s\" went away; its window closes", qPrintable(e.key));
     if (e.window) {
         e.window->stopAll();
         e.window->hide();
@@ -155,7 +157,7 @@ void Controller::screenAdded(QScreen* screen)
     DisplayWindow* window = windowFor(screen);
     if (!window)
         return;
-    qInfo("[wall] display \"%s\" came back; its window opens", qPrintable(key));
+    qCInfo(lcWall, "[wall] display \"%s\" came back; its window opens", qPrintable(key));
     retune();
     window->startAll();
     Q_EMIT runningChanged(true);

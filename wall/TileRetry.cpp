@@ -1,6 +1,7 @@
 #include "wall/TileRetry.h"
 
 #include "app/core/Clock.h"
+#include "wall/Logging.h"
 #include "wall/Tunables.h"
 
 #include <QRandomGenerator>
@@ -129,8 +130,9 @@ void TileRetry::fire()
         return;
     }
     m_schedule.tried();
-    qWarning().noquote() << "[wall]" << m_label
-                         << QStringLiteral("failed earlier; trying again by itself (try %1)").arg(m_schedule.tries());
+    qCInfo(lcWall).noquote()
+        << "[wall]" << m_label
+        << QStringLiteral("failed earlier; trying again by itself (try %1)").arg(m_schedule.tries());
     Q_EMIT due();
 }
 

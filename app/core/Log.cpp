@@ -1,4 +1,5 @@
 #include "app/core/Log.h"
+#include "app/core/Logging.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -105,7 +106,7 @@ void Log::install()
             logFile().reset();
     }
     qInstallMessageHandler(logMessageHandler);
-    qWarning("%s", kBanner);
+    qCWarning(lcCore, "%s", kBanner);
 }
 
 void Log::uninstall()

@@ -1,5 +1,7 @@
 #include "app/ui/Modal.h"
 
+#include "app/ui/Logging.h"
+
 #include <QDialog>
 #include <QFileDialog>
 #include <QQueue>
@@ -7,6 +9,14 @@
 namespace Modal {
 
 namespace {
+
+// A dialog nobody answers would hang a test run: it ends the process, under
+// the widget layer's category (Qt of this version has no qCFatal).
+void failUnanswered(const char* what, const QString& name)
+{
+    QMessageLogger(QT_MESSAGELOG_FILE, QT_MESSAGELOG_LINE, QT_MESSAGELOG_FUNC, lcUi().categoryName())
+        .fatal("Modal: a %s \"%s\" came up with no answer queued", what, qPrintable(name));
+}
 
 // Main thread only, like every dialog.
 struct Seam {
@@ -43,7 +53,7 @@ int exec(QDialog& dialog)
         return result;
     }
     if (s.strict)
-        qFatal("Modal: a dialog \"%s\" came up with no answer queued", qPrintable(dialog.windowTitle()));
+        failUnanswered("dialog", dialog.windowTitle());
     return dialog.exec();
 }
 
@@ -73,7 +83,7 @@ QString chooseOr(const QString& caption, const std::function<QString()>& real)
     if (!s.files.isEmpty())
         return s.files.dequeue();
     if (s.strict)
-        qFatal("Modal: a file chooser \"%s\" came up with no answer queued", qPrintable(caption));
+        failUnanswered("file chooser", caption);
     return real();
 }
 

@@ -1,6 +1,7 @@
 #include "app/ui/TimelineBar.h"
 
 #include "app/ui/Theme.h"
+#include "app/ui/Tunables.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -13,12 +14,13 @@
 
 namespace {
 
-constexpr double kMarginX = 16;
-constexpr double kTrackTop = 28;
-constexpr double kTrackHeight = 14;
-constexpr int kHeight = 66;
-constexpr int kMajorEveryTwoFrom_px = 700;
-constexpr double kDay_s = 86400;
+namespace tun = kvr::ui::tun;
+constexpr double kMarginX = tun::kTimelineMargin_px;
+constexpr double kTrackTop = tun::kTimelineTrackTop_px;
+constexpr double kTrackHeight = tun::kTimelineTrackHeight_px;
+constexpr int kHeight = tun::kTimelineHeight_px;
+constexpr int kMajorEveryTwoFrom_px = tun::kTimelineMajorEveryTwoFrom_px;
+constexpr double kDay_s = double(tun::kTimelineSpan.count());
 
 } // namespace
 

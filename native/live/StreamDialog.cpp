@@ -2,6 +2,7 @@
 
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
+#include "native/live/Logging.h"
 #include "native/live/TileRules.h"
 #include "native/live/Tunables.h"
 #include "native/screens/NativeUi.h"
@@ -185,8 +186,8 @@ void StreamDialog::fail(const QString& text, const QString& cause)
     m_stage->clear();
     // The player's own words (FFmpeg's, often) are for the log.
     if (!cause.isEmpty())
-        qWarning().noquote() << "[vms]" << windowTitle() << (m_live ? "(live):" : "(playback):") << text << "-"
-                             << NativeBrand::redact(cause);
+        qCWarning(lcLive).noquote() << "[vms]" << windowTitle() << (m_live ? "(live):" : "(playback):") << text << "-"
+                                    << NativeBrand::redact(cause);
     m_stage->setMessage(TileRules::defaultHeadline(), text);
     m_retry->show();
 }

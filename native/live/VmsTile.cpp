@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
+#include "native/live/Logging.h"
 #include "native/live/TileRules.h"
 #include "native/live/Tunables.h"
 #include "native/live/WallRules.h"
@@ -430,9 +431,9 @@ void VmsTile::fail(const QString& detail, const QString& headline, const QString
 {
     const QString shown = headline.isEmpty() ? TileRules::defaultHeadline() : headline;
     const QString logged = cause.isEmpty() || cause == detail ? detail : QStringLiteral("%1 (%2)").arg(detail, cause);
-    qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
-                         << (m_playback ? "(playback)" : "(live)") << (m_main ? "Main:" : "Sub:") << shown << "-"
-                         << NativeBrand::redact(logged);
+    qCWarning(lcLive).noquote() << "[vms]" << m_player->property("kvrLabel").toString()
+                                << (m_playback ? "(playback)" : "(live)") << (m_main ? "Main:" : "Sub:") << shown << "-"
+                                << NativeBrand::redact(logged);
     halt();
     m_player->stop();
     m_failed = true;
@@ -468,8 +469,8 @@ void VmsTile::onStatus(const QString&, const QString& detail)
         showMessage(out.headline, QString());
         return;
     case TileRules::StatusAction::FallBackToSub:
-        qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
-                             << ": no bandwidth for Main, trying Sub";
+        qCWarning(lcLive).noquote() << "[vms]" << m_player->property("kvrLabel").toString()
+                                    << ": no bandwidth for Main, trying Sub";
         start(false);
         toast(out.toast);
         return;
@@ -487,8 +488,8 @@ void VmsTile::onOverloaded()
         return;
     const TileRules::OverloadOutcome out = TileRules::overloadStep(m_main, m_playback);
     if (out.switchToSub) {
-        qWarning().noquote() << "[vms]" << m_player->property("kvrLabel").toString()
-                             << ": decoder overloaded on Main, switching to Sub";
+        qCWarning(lcLive).noquote() << "[vms]" << m_player->property("kvrLabel").toString()
+                                    << ": decoder overloaded on Main, switching to Sub";
         start(false);
     }
     toast(out.toast);

@@ -1,6 +1,7 @@
 #include "native/screens/EventsDialog.h"
 
 #include "native/screens/NativeStyle.h"
+#include "native/screens/Tunables.h"
 #include "native/services/AlertStream.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
@@ -130,7 +131,7 @@ EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : Nati
 
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);
-    m_timer->setInterval(NativeEventText::kRefill);
+    m_timer->setInterval(kvr::screens::tun::kEventsRefill);
     connect(m_timer, &QTimer::timeout, this, &EventsDialog::refill);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_filter, &QComboBox::currentIndexChanged, this, &EventsDialog::refill);
@@ -160,8 +161,9 @@ void EventsDialog::refill()
 
     m_table->setUpdatesEnabled(false);
     m_table->setRowCount(0);
-    const QList<NativeEvents::Event> events =
-        m_context.events ? m_context.events->recent(QString(), NativeEventText::kRead) : QList<NativeEvents::Event>();
+    const QList<NativeEvents::Event> events = m_context.events
+        ? m_context.events->recent(QString(), kvr::screens::tun::kEventsRead)
+        : QList<NativeEvents::Event>();
     const QList<Native::Device> inventory = m_context.store ? m_context.store->devices() : QList<Native::Device>();
     QHash<QString, const Native::Device*> devices;
     devices.reserve(inventory.size());
@@ -192,7 +194,7 @@ void EventsDialog::refill()
         items << new QTableWidgetItem(d ? Native::deviceLabel(*d) : QStringLiteral("Removed device"));
         items << new QTableWidgetItem(d && m_context.store ? m_context.store->siteName(d->siteId) : QString());
         rows << items;
-        if (rows.size() - 1 >= NativeEventText::kLastRowIndex)
+        if (rows.size() - 1 >= kvr::screens::tun::kEventsLastRowIndex)
             break;
     }
     m_table->setRowCount(int(rows.size()));

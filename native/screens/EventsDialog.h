@@ -7,8 +7,6 @@
 #include "native/screens/NativeContext.h"
 #include "native/screens/NativeUi.h"
 
-#include <chrono>
-
 class QComboBox;
 class QLabel;
 class QTableWidget;
@@ -23,9 +21,6 @@ bool passes(int filterIndex, int kind);
 // The CAMERA column.
 QString cameraText(const Native::Device* device, int channel);
 QString summary(int connected, int eligible);
-inline constexpr int kRead = 2000;
-inline constexpr int kLastRowIndex = 500; // rows 0..500: at most 501 rows
-inline constexpr std::chrono::milliseconds kRefill{500};
 } // namespace NativeEventText
 
 class EventsDialog : public NativeDialogBase {

@@ -1,6 +1,7 @@
 #include "native/screens/FleetCache.h"
 
 #include "app/core/LocalZone.h"
+#include "native/screens/Tunables.h"
 #include "native/services/NativeStore.h"
 
 #include <algorithm>
@@ -10,7 +11,7 @@
 
 namespace {
 
-constexpr int kDays = 7; // of the uptime column
+constexpr int kDays = kvr::screens::tun::kUptimeColumnDays;
 
 // What the entry's row is made from besides the record.
 NativeFleet::RowInputs rowInputs(const FleetCache::Entry& e, const QStringList& dayLabels, const QDateTime& now)

@@ -1,4 +1,5 @@
 #include "native/screens/NativeFiles.h"
+#include "native/screens/Logging.h"
 
 #include <QDebug>
 #include <QSaveFile>
@@ -11,16 +12,16 @@ bool writeReplacing(const QString& path, const QByteArray& bytes)
     // Unbuffered, so a short write (a full disk, a size limit) shows in the
     // count write() returns instead of vanishing in a buffer flushed later.
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qWarning().noquote() << "[vigilo] can't write" << path << ":" << file.errorString();
+        qCWarning(lcScreens).noquote() << "[vigilo] can't write" << path << ":" << file.errorString();
         return false;
     }
     if (file.write(bytes) != bytes.size()) {
-        qWarning().noquote() << "[vigilo] writing" << path << "failed:" << file.errorString();
+        qCWarning(lcScreens).noquote() << "[vigilo] writing" << path << "failed:" << file.errorString();
         file.cancelWriting();
         return false;
     }
     if (!file.commit()) {
-        qWarning().noquote() << "[vigilo] saving" << path << "failed:" << file.errorString();
+        qCWarning(lcScreens).noquote() << "[vigilo] saving" << path << "failed:" << file.errorString();
         return false;
     }
     return true;

@@ -15,6 +15,7 @@
 #include "native/screens/ReportDialog.h"
 #include "native/screens/SettingsDialog.h"
 #include "native/screens/StatCard.h"
+#include "native/screens/Tunables.h"
 #include "native/screens/VigiloOverview.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
@@ -45,9 +46,7 @@ using namespace NativeFleet;
 
 namespace {
 
-constexpr int kToastMs = 3200;
-constexpr int kToastBottomGap = 28;
-constexpr int kMinuteMs = 60000;
+namespace tun = kvr::screens::tun;
 
 QString documentsFolder()
 {
@@ -114,7 +113,7 @@ void NativeWindow::build()
     m_toast->hide();
     m_toastTimer = new QTimer(this);
     m_toastTimer->setSingleShot(true);
-    m_toastTimer->setInterval(kToastMs);
+    m_toastTimer->setInterval(tun::kToastShown);
     connect(m_toastTimer, &QTimer::timeout, m_toast, &QWidget::hide);
 
     // The process-wide services may end before this window does (at quit):
@@ -165,7 +164,7 @@ void NativeWindow::build()
         });
     }
     m_minuteTimer = new QTimer(this);
-    m_minuteTimer->setInterval(kMinuteMs);
+    m_minuteTimer->setInterval(tun::kMinuteTick);
     connect(m_minuteTimer, &QTimer::timeout, this, [this] {
         m_cache.markClock(); // relative times move on
         scheduleDataRebuild();
@@ -453,7 +452,7 @@ void NativeWindow::toast(const QString& text)
 void NativeWindow::placeToast()
 {
     m_toast->adjustSize();
-    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - kToastBottomGap);
+    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - tun::kToastBottomGap_px);
 }
 
 void NativeWindow::resizeEvent(QResizeEvent* event)

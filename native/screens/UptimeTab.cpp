@@ -2,6 +2,7 @@
 
 #include "native/screens/DevicePanelRules.h"
 #include "native/screens/NativeUi.h"
+#include "native/screens/Tunables.h"
 #include "native/screens/UptimeCharts.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
@@ -90,7 +91,7 @@ UptimeTab::UptimeTab(const NativeContext& context, QWidget* parent) : QWidget(pa
                 refresh();
         });
     m_timer = new QTimer(this);
-    m_timer->setInterval(60000);
+    m_timer->setInterval(kvr::screens::tun::kUptimeRefresh);
     connect(m_timer, &QTimer::timeout, this, [this] {
         if (isVisible())
             refresh();

@@ -3,6 +3,7 @@
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/DeviceDetails.h"
+#include "native/services/Logging.h"
 #include "native/services/Tunables.h"
 
 #include <QDebug>
@@ -75,7 +76,7 @@ void timeUp(const JobPtr& job, std::chrono::milliseconds deadline)
         h.device = Native::Failed;
         h.error = QStringLiteral("The device was too slow to answer; the check was stopped after %1 s.").arg(seconds);
     }
-    qInfo().noquote() << "native probe: the check of" << job->device.ip << "stopped at its deadline";
+    qCInfo(lcServices).noquote() << "native probe: the check of" << job->device.ip << "stopped at its deadline";
     job->outcome.failure = Native::Failure::Timeout;
     finish(job);
 }

@@ -3,6 +3,7 @@
 #include "app/core/RequestTicket.h"
 #include "app/core/Settings.h"
 #include "native/services/DeviceProbe.h"
+#include "native/services/Logging.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
@@ -239,8 +240,8 @@ void NativeController::complete(const QString& id, const Native::ProbeResult& re
         // The address or login changed while the probe ran: its verdict is
         // about a connection that no longer exists and must not mark the
         // corrected device (refused, down). Ask again with the new settings.
-        qInfo().noquote() << "native scheduler: result for" << id
-                          << "discarded, its address or login changed while it was checked";
+        qCInfo(lcServices).noquote() << "native scheduler: result for" << id
+                                     << "discarded, its address or login changed while it was checked";
         if (now->enabled) {
             m_queue.append({id, job.kind});
             m_queued.insert(id);
@@ -254,9 +255,9 @@ void NativeController::complete(const QString& id, const Native::ProbeResult& re
     m_store->applyProbe(id, result);
     if (result.loginRefused) {
         if (!m_refused.contains(id))
-            qInfo().noquote() << "native scheduler:" << id
-                              << "refused the login; scheduled checks skip it until it is "
-                                 "checked again by hand";
+            qCInfo(lcServices).noquote() << "native scheduler:" << id
+                                         << "refused the login; scheduled checks skip it until it is "
+                                            "checked again by hand";
         m_refused.insert(id);
     } else if (result.health.device == Native::Passed) {
         m_refused.remove(id);

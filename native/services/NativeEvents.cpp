@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
+#include "native/services/Logging.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
@@ -493,8 +494,9 @@ void NativeEvents::dropFlood(const QString& id)
     auto it = m_connections.find(id);
     if (it == m_connections.end() || !it->reply)
         return;
-    qWarning().noquote().nospace() << "native events: the streams send more than can be read; the busiest, of " << id
-                                   << ", is closed and opened again later";
+    qCWarning(lcServices).noquote().nospace()
+        << "native events: the streams send more than can be read; the busiest, of " << id
+        << ", is closed and opened again later";
     it->outrun = true;
     it->reply->abort(); // its end handler reports and schedules the retry
 }
@@ -799,8 +801,8 @@ void NativeEvents::load()
         if (file.exists()) {
             // Not readable now; never replace it with a list that lacks it.
             m_guardFile = true;
-            qWarning().noquote() << "native events:" << file.fileName()
-                                 << "exists but cannot be read; the event log will not be saved";
+            qCWarning(lcServices).noquote()
+                << "native events:" << file.fileName() << "exists but cannot be read; the event log will not be saved";
         }
         return;
     }
@@ -811,11 +813,12 @@ void NativeEvents::load()
         // A damaged log is kept beside the new one rather than overwritten.
         const QString copy = kFileName + QStringLiteral(".unread-") + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
         if (SecureFile::write(copy, bytes)) {
-            qWarning().noquote() << "native events: the unreadable event log was kept as" << SecureFile::path(copy);
+            qCWarning(lcServices).noquote()
+                << "native events: the unreadable event log was kept as" << SecureFile::path(copy);
         } else {
             m_guardFile = true;
-            qWarning().noquote() << "native events: could not keep a copy of the unreadable" << file.fileName()
-                                 << "; it will not be replaced";
+            qCWarning(lcServices).noquote() << "native events: could not keep a copy of the unreadable"
+                                            << file.fileName() << "; it will not be replaced";
         }
         return;
     }
@@ -875,7 +878,7 @@ void NativeEvents::save()
             return;
         }
         if (!file.commit())
-            qWarning().noquote() << "Event log not written:" << file.errorString();
+            qCWarning(lcServices).noquote() << "Event log not written:" << file.errorString();
     });
 }
 

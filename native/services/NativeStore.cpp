@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "app/core/Settings.h"
 #include "native/services/AddressCheck.h"
+#include "native/services/Logging.h"
 #include "native/services/NativeServices.h"
 #include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
@@ -147,10 +148,10 @@ void NativeStore::keepUnreadCopy(const QString& fileName, const QByteArray& byte
     // replaces it, so nothing the user had is lost to a damaged save.
     const QString copyName = fileName + QStringLiteral(".unread-") + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (SecureFile::write(copyName, bytes)) {
-        qWarning().noquote() << "native store: the unread file was kept as" << SecureFile::path(copyName);
+        qCWarning(lcServices).noquote() << "native store: the unread file was kept as" << SecureFile::path(copyName);
     } else {
-        qWarning().noquote() << "native store: could not keep a copy of" << fileName
-                             << "; it will not be replaced by an empty one";
+        qCWarning(lcServices).noquote() << "native store: could not keep a copy of" << fileName
+                                        << "; it will not be replaced by an empty one";
         if (fileName == QLatin1String(kInventoryFile))
             m_guardInventory = true;
         else
@@ -171,13 +172,14 @@ bool NativeStore::moveUnreadAside(const QString& fileName)
     for (int n = 2; QFileInfo::exists(aside); ++n)
         aside = base + QLatin1Char('-') + QString::number(n);
     if (!QDir().rename(path, aside)) {
-        qWarning().noquote() << "native store: could not move the unread" << path << "aside; it is not replaced";
+        qCWarning(lcServices).noquote() << "native store: could not move the unread" << path
+                                        << "aside; it is not replaced";
         return false;
     }
     // It may hold passwords: whatever its mode was, only its owner reads it.
     if (QFileInfo(aside).isFile())
         QFile::setPermissions(aside, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    qWarning().noquote() << "native store: the unread file was moved to" << aside;
+    qCWarning(lcServices).noquote() << "native store: the unread file was moved to" << aside;
     return true;
 }
 
@@ -190,9 +192,9 @@ void NativeStore::load()
         if (QFile::exists(inventoryPath)) {
             m_inventoryRead = ReadStatus::Unreadable;
             m_guardInventory = true;
-            qWarning().noquote() << "native store:" << inventoryPath
-                                 << "exists but cannot be read; starting without devices, and the "
-                                    "file will not be replaced by an empty inventory";
+            qCWarning(lcServices).noquote() << "native store:" << inventoryPath
+                                            << "exists but cannot be read; starting without devices, and the "
+                                               "file will not be replaced by an empty inventory";
         }
     } else {
         InventoryData data = decodeInventory(*inventory);
@@ -200,10 +202,11 @@ void NativeStore::load()
         m_sites = std::move(data.sites);
         m_devices = std::move(data.devices);
         if (data.status != ReadStatus::Clean) {
-            qWarning().noquote() << "native store:" << inventoryPath << "is" << statusWord(data.status) << "-"
-                                 << m_devices.size() << "devices and" << m_sites.size() << "sites were read";
+            qCWarning(lcServices).noquote()
+                << "native store:" << inventoryPath << "is" << statusWord(data.status) << "-" << m_devices.size()
+                << "devices and" << m_sites.size() << "sites were read";
             for (const QString& p : std::as_const(data.problems))
-                qWarning().noquote() << "native store:" << p;
+                qCWarning(lcServices).noquote() << "native store:" << p;
             if (!inventory->isEmpty())
                 keepUnreadCopy(QLatin1String(kInventoryFile), *inventory);
         }
@@ -250,17 +253,18 @@ void NativeStore::onUptimeRead(UptimeRead read)
         // Left where it is; the first save of a history moves it aside.
         m_guardUptime = true;
         if (read.tooLarge >= 0)
-            qWarning().noquote() << "native store:" << read.path << "is too large to be an uptime history ("
-                                 << read.tooLarge / (1024 * 1024) << "MiB); starting without it, and the file "
-                                 << "will be moved aside, not replaced";
+            qCWarning(lcServices).noquote()
+                << "native store:" << read.path << "is too large to be an uptime history ("
+                << read.tooLarge / (1024 * 1024) << "MiB); starting without it, and the file "
+                << "will be moved aside, not replaced";
         else
-            qWarning().noquote() << "native store:" << read.path
-                                 << "exists but cannot be read; starting without uptime history";
+            qCWarning(lcServices).noquote()
+                << "native store:" << read.path << "exists but cannot be read; starting without uptime history";
     } else if (read.status != ReadStatus::Clean && read.status != ReadStatus::Missing) {
-        qWarning().noquote() << "native store:" << read.path << "is" << statusWord(read.status) << "-"
-                             << read.history.seriesCount() << "series were read";
+        qCWarning(lcServices).noquote() << "native store:" << read.path << "is" << statusWord(read.status) << "-"
+                                        << read.history.seriesCount() << "series were read";
         for (const QString& p : std::as_const(read.problems))
-            qWarning().noquote() << "native store:" << p;
+            qCWarning(lcServices).noquote() << "native store:" << p;
         if (!read.unread.isEmpty())
             keepUnreadCopy(QLatin1String(kUptimeFile), read.unread);
     }
@@ -316,8 +320,8 @@ void NativeStore::startSave()
     bool inventory = true;
     if (m_guardInventory) {
         if (m_sites.isEmpty() && m_devices.isEmpty()) {
-            qWarning() << "native store: the inventory file was not read, so it is not replaced by "
-                          "an empty inventory";
+            qCWarning(lcServices) << "native store: the inventory file was not read, so it is not replaced by "
+                                     "an empty inventory";
             inventory = false;
         } else if (!moveUnreadAside(QLatin1String(kInventoryFile))) {
             inventory = false;
@@ -400,8 +404,8 @@ void NativeStore::onSaved(const SaveResult& r)
     if (r.inventory == Outcome::Written) {
         ++m_inventoryWrites;
     } else if (r.inventory == Outcome::Failed) {
-        qWarning().noquote() << "native store: could not write" << r.inventoryPath
-                             << "; the inventory stays in memory and is written at the next save";
+        qCWarning(lcServices).noquote() << "native store: could not write" << r.inventoryPath
+                                        << "; the inventory stays in memory and is written at the next save";
     }
     if (r.uptime == Outcome::Written) {
         // Only a history that reached the disk whole counts as saved; what
@@ -409,8 +413,8 @@ void NativeStore::onSaved(const SaveResult& r)
         if (r.uptimeChange == m_uptime.changeCount())
             m_uptime.clearDirty();
     } else if (r.uptime == Outcome::Failed) {
-        qWarning().noquote() << "native store: could not write" << r.uptimePath
-                             << "; the uptime history is written at the next save";
+        qCWarning(lcServices).noquote() << "native store: could not write" << r.uptimePath
+                                        << "; the uptime history is written at the next save";
         m_uptimeQueuedChange = 0; // hand it over again next time
     }
 }
@@ -537,7 +541,7 @@ QString NativeStore::addDevice(Device device, QString* error)
     device.ip = device.ip.trimmed();
     const QString problem = NativeAddress::problem(device.ip);
     if (!problem.isEmpty()) {
-        qWarning().noquote() << "native store: device refused:" << problem;
+        qCWarning(lcServices).noquote() << "native store: device refused:" << problem;
         if (error)
             *error = problem;
         return {};
@@ -561,7 +565,7 @@ bool NativeStore::updateDevice(const Device& updated, QString* error)
     const QString ip = updated.ip.trimmed();
     const QString problem = NativeAddress::problem(ip);
     if (!problem.isEmpty()) {
-        qWarning().noquote() << "native store: change of device" << updated.id << "refused:" << problem;
+        qCWarning(lcServices).noquote() << "native store: change of device" << updated.id << "refused:" << problem;
         if (error)
             *error = problem;
         return false;

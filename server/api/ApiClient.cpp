@@ -5,6 +5,7 @@
 #include "app/core/NetAddress.h"
 #include "server/api/ApiJson.h"
 #include "server/api/ApiRules.h"
+#include "server/api/Logging.h"
 #include "server/api/Tunables.h"
 
 #include <QElapsedTimer>
@@ -285,12 +286,13 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
             if (!m_accessToken.isEmpty() && m_accessToken != sentToken) {
                 // Renewed while this request was out: its token was the old
                 // one. Renewing again would spend the new refresh token.
-                qWarning().noquote() << tag << req.path << "401 for an access token renewed meanwhile; retrying";
+                qCWarning(lcApi).noquote() << tag << req.path << "401 for an access token renewed meanwhile; retrying";
                 sendJson(again, callback);
                 return;
             }
-            qWarning().noquote() << tag << req.path << "401: renewing the session and retrying; access token"
-                                 << tokenSummary(m_accessToken, kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
+            qCWarning(lcApi).noquote() << tag << req.path << "401: renewing the session and retrying; access token"
+                                       << tokenSummary(m_accessToken,
+                                                       kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
             refreshSession([this, again, callback, answer](bool ok) {
                 if (ok)
                     sendJson(again, callback);
@@ -304,14 +306,14 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
         if (req.post) {
             QJsonObject logged = req.body;
             redactForLog(logged);
-            qWarning().noquote() << tag << req.path << "status" << out.status
-                                 << QStringLiteral("in %1 ms").arg(clock.elapsed())
-                                 << QString::fromUtf8(QJsonDocument(logged).toJson(QJsonDocument::Compact))
-                                 << bodySummary(answer, out.body.size());
+            qCWarning(lcApi).noquote() << tag << req.path << "status" << out.status
+                                       << QStringLiteral("in %1 ms").arg(clock.elapsed())
+                                       << QString::fromUtf8(QJsonDocument(logged).toJson(QJsonDocument::Compact))
+                                       << bodySummary(answer, out.body.size());
         } else {
-            qWarning().noquote() << tag << req.path << "status" << out.status
-                                 << QStringLiteral("in %1 ms").arg(clock.elapsed())
-                                 << bodySummary(answer, out.body.size());
+            qCWarning(lcApi).noquote() << tag << req.path << "status" << out.status
+                                       << QStringLiteral("in %1 ms").arg(clock.elapsed())
+                                       << bodySummary(answer, out.body.size());
         }
 
         JsonReply r{answer, out.status, QString(), ApiFailure::None};

@@ -3,6 +3,7 @@
 
 #include "server/api/ApiJson.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/Logging.h"
 
 #include <QElapsedTimer>
 #include <QNetworkReply>
@@ -92,7 +93,7 @@ void ApiClient::fetchCloudPlaylist(
     q.addQueryItem(QStringLiteral("stream_type"), m_cloudStreamType);
     QNetworkRequest req = makeRequest(QStringLiteral("/v2/api/cloud/playback/"), true, false, q);
     req.setRawHeader("Accept", "application/vnd.apple.mpegurl, application/json");
-    qWarning().noquote() << "[cloud] requesting playlist:" << q.toString(QUrl::FullyDecoded);
+    qCWarning(lcApi).noquote() << "[cloud] requesting playlist:" << q.toString(QUrl::FullyDecoded);
     QElapsedTimer clock;
     clock.start();
     const QString sentToken = m_accessToken;
@@ -103,7 +104,7 @@ void ApiClient::fetchCloudPlaylist(
                 fetchCloudPlaylist(request, callback, true); // renewed meanwhile
                 return;
             }
-            qWarning().noquote() << "[cloud] playlist 401: renewing the session and retrying";
+            qCWarning(lcApi).noquote() << "[cloud] playlist 401: renewing the session and retrying";
             refreshSession([this, request, callback](bool ok) {
                 if (ok)
                     fetchCloudPlaylist(request, callback, true);
@@ -113,11 +114,11 @@ void ApiClient::fetchCloudPlaylist(
             return;
         }
         const bool playlist = out.status == 200 && looksLikePlaylist(out.body);
-        qWarning().noquote() << QStringLiteral("[cloud] playlist HTTP %1, %2 bytes in %3 ms")
-                                    .arg(out.status)
-                                    .arg(out.body.size())
-                                    .arg(clock.elapsed())
-                             << (playlist ? QString() : redactUrl(QString::fromUtf8(out.body.left(160))));
+        qCWarning(lcApi).noquote() << QStringLiteral("[cloud] playlist HTTP %1, %2 bytes in %3 ms")
+                                          .arg(out.status)
+                                          .arg(out.body.size())
+                                          .arg(clock.elapsed())
+                                   << (playlist ? QString() : redactUrl(QString::fromUtf8(out.body.left(160))));
         const QString transportError = out.status != 0 ? QString()
             : out.networkText.isEmpty()                ? QStringLiteral("No answer from the server.")
                                                        : out.networkText;

@@ -4,6 +4,7 @@
 #include "app/core/Clock.h"
 #include "app/core/Env.h"
 #include "server/api/ApiRules.h"
+#include "server/api/Logging.h"
 #include "server/api/Tunables.h"
 
 #include <QTcpSocket>
@@ -84,10 +85,10 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
             m_relayError = ApiRules::relayUnreachableText(candidates);
         }
         if (m_relayFound)
-            qWarning().noquote() << "[relay]"
-                                 << QStringLiteral("using %1:%2").arg(m_cachedRelayHost).arg(m_cachedRelayPort);
+            qCWarning(lcApi).noquote() << "[relay]"
+                                       << QStringLiteral("using %1:%2").arg(m_cachedRelayHost).arg(m_cachedRelayPort);
         else
-            qWarning().noquote() << "[relay]" << m_relayError;
+            qCWarning(lcApi).noquote() << "[relay]" << m_relayError;
         const auto waiters = std::exchange(m_relayWaiters, {});
         for (const auto& waiter : waiters)
             if (waiter)
@@ -116,7 +117,7 @@ void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(
     probeRelays(this, {{host, port}}, [this, key](const QList<bool>& results) {
         const bool reachable = !results.isEmpty() && results.first();
         m_endpointCache.insert(key, EndpointAnswer{reachable, nowMs()});
-        qWarning().noquote() << "[route]" << key << (reachable ? "reachable" : "not reachable");
+        qCWarning(lcApi).noquote() << "[route]" << key << (reachable ? "reachable" : "not reachable");
         const auto list = m_endpointWaiters.take(key);
         for (const auto& waiter : list)
             if (waiter)

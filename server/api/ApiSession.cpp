@@ -5,6 +5,7 @@
 #include "server/api/ApiJson.h"
 #include "server/api/ApiReaders.h"
 #include "server/api/ApiRules.h"
+#include "server/api/Logging.h"
 #include "server/api/Tunables.h"
 
 #include <QNetworkCookie>
@@ -149,7 +150,7 @@ void ApiClient::renew(bool forSession, LoginCallback waiter)
                      // Signed out while the renewal was under way: its tokens
                      // belong to a session that no longer exists, and sign-out
                      // has already answered its waiters.
-                     qWarning().noquote()
+                     qCWarning(lcApi).noquote()
                          << "[session] refresh answer after sign-out dropped (HTTP" << reply.status << ")";
                      return;
                  }
@@ -171,15 +172,15 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
         r.failure = ApiFailure::Expired;
     }
     if (status < 1 || status > 399 || r.accessToken.isEmpty()) {
-        qWarning().noquote() << "[session] refresh refused (HTTP" << status
-                             << "); the refresh token we sent:" << tokenSummary(m_refreshToken, nowSecs());
+        qCWarning(lcApi).noquote() << "[session] refresh refused (HTTP" << status
+                                   << "); the refresh token we sent:" << tokenSummary(m_refreshToken, nowSecs());
         if (r.step == LoginStart::SignedIn) {
             r.step = LoginStart::Failed;
             r.failure = ApiFailure::ServerError;
         }
     } else {
-        qWarning().noquote() << "[session] refreshed; new access token" << tokenSummary(r.accessToken, nowSecs())
-                             << "; refresh token" << tokenSummary(r.refreshToken, nowSecs());
+        qCWarning(lcApi).noquote() << "[session] refreshed; new access token" << tokenSummary(r.accessToken, nowSecs())
+                                   << "; refresh token" << tokenSummary(r.refreshToken, nowSecs());
         m_accessToken = r.accessToken;
         if (!r.refreshToken.isEmpty() && r.refreshToken != m_refreshToken) {
             m_refreshToken = r.refreshToken;
@@ -191,8 +192,8 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
     }
     const bool ok = r.step == LoginStart::SignedIn;
     if (std::exchange(m_renewalForSession, false)) {
-        qWarning().noquote() << "[session]" << (ok ? "renewed" : "renewal failed") << "(HTTP" << m_lastRefreshStatus
-                             << ")";
+        qCWarning(lcApi).noquote() << "[session]" << (ok ? "renewed" : "renewal failed") << "(HTTP"
+                                   << m_lastRefreshStatus << ")";
         if (!ok && ApiRules::refreshRefused(m_lastRefreshStatus) && !m_expiryNotified) {
             m_expiryNotified = true;
             m_sessionEndReason = ApiRules::sessionEndText(ApiRules::tokenSecondsLeft(m_accessToken, nowSecs()));
@@ -236,9 +237,9 @@ void ApiClient::startSessionKeepAlive(int expiresInSecs)
         for (const QNetworkCookie& c : cookies)
             names << QString::fromUtf8(c.name());
     }
-    qWarning().noquote() << "[session] signed in; access token" << tokenSummary(m_accessToken, nowSecs())
-                         << "; refresh token" << tokenSummary(m_refreshToken, nowSecs()) << "; cookies held:"
-                         << (names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1Char(',')));
+    qCWarning(lcApi).noquote() << "[session] signed in; access token" << tokenSummary(m_accessToken, nowSecs())
+                               << "; refresh token" << tokenSummary(m_refreshToken, nowSecs()) << "; cookies held:"
+                               << (names.isEmpty() ? QStringLiteral("none") : names.join(QLatin1Char(',')));
     scheduleRefresh(expiresInSecs);
 }
 

@@ -6,6 +6,7 @@
 #include "server/api/ApiJson.h"
 #include "server/api/ApiReaders.h"
 #include "server/api/ApiRules.h"
+#include "server/api/Logging.h"
 #include "server/api/Tunables.h"
 
 #include <QNetworkCookieJar>
@@ -111,7 +112,7 @@ void ApiClient::startStream(const QString& path, const QString& cameraId, const 
             deliverSuperseded(QString(), scope, callback);
             return;
         }
-        qWarning().noquote() << "[api] requesting" << path << "camera" << cameraId;
+        qCWarning(lcApi).noquote() << "[api] requesting" << path << "camera" << cameraId;
         JsonRequest request;
         request.path = path;
         request.auth = true;
@@ -289,7 +290,7 @@ void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& 
         via = QStringLiteral("HLS %1").arg(redactUrl(info.url));
         break;
     }
-    qWarning().noquote() << "[route] camera" << cameraId << "via" << via;
+    qCWarning(lcApi).noquote() << "[route] camera" << cameraId << "via" << via;
 
     const QString scope = ApiRules::streamScope(live, cameraId);
     if (!live) {
@@ -387,7 +388,7 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
         if (!step) {
             QTimer::singleShot(int(pause), this, [this, poll] { pollReady(poll); });
         } else if (step->failure == ApiFailure::None) {
-            qWarning().noquote() << QStringLiteral("[hls] ready after %1 ms").arg(elapsed);
+            qCWarning(lcApi).noquote() << QStringLiteral("[hls] ready after %1 ms").arg(elapsed);
             finishReady(poll, poll->info, QString(), false);
         } else {
             finishReady(poll, failedInfo(step->failure), step->text, false);
@@ -492,7 +493,7 @@ bool ApiClient::askRestart(const QString& key, const QString& cameraId, const QS
     if (asked != m_restartAskedAt.constEnd() && now - *asked < std::chrono::milliseconds(tun::kRestartSpacing).count())
         return false;
     m_restartAskedAt.insert(key, now);
-    qWarning().noquote() << "[route] camera" << cameraId << why << "asking for a restart";
+    qCWarning(lcApi).noquote() << "[route] camera" << cameraId << why << "asking for a restart";
     const QString owner = ownerOf(key);
     if (!owner.isEmpty())
         Q_EMIT ownedStreamNeedsRestart(owner, cameraId);

@@ -1,5 +1,6 @@
 #include "server/shell/BrandVideo.h"
 
+#include "server/shell/Tunables.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -11,11 +12,6 @@
 #include <QVBoxLayout>
 
 #include <chrono>
-
-namespace {
-constexpr double kReadAhead_s = 0.2;
-constexpr std::chrono::milliseconds kTrimDelay{500};
-} // namespace
 
 BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
 {
@@ -35,7 +31,7 @@ BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
     // A silent loop needs no sound clock to stay ahead of: a few pictures,
     // no larger than the column shows them, instead of a second of
     // full-size ones.
-    options.readAheadCap = kReadAhead_s;
+    options.readAheadCap = kvr::shell::tun::kFilmReadAhead.count();
     options.coverTarget = true; // as the stage shows it
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
         m_player->controls().targetWidth = size.width();
@@ -83,7 +79,7 @@ void BrandVideo::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
     // Once the pictures still on their way are dropped, the film's memory
     // goes back to the system: the sign-in window stays hidden for hours.
-    QTimer::singleShot(kTrimDelay, this, [this] {
+    QTimer::singleShot(kvr::shell::tun::kFilmTrimDelay, this, [this] {
         if (!isVisible())
             FfmpegPlayer::returnFreedMemory();
     });

@@ -5,6 +5,7 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/ui/Theme.h"
+#include "server/shell/Logging.h"
 #include "server/shell/ShellButton.h"
 #include "server/shell/Tunables.h"
 
@@ -319,7 +320,7 @@ void ServerDialog::runTest()
             run->serverText = serverReachableText(host);
         } else {
             // The library's own words go to the log; the dialog says it plainly.
-            qInfo().noquote() << "[session] server check of" << host << "failed:" << reply->errorString();
+            qCInfo(lcShell).noquote() << "[session] server check of" << host << "failed:" << reply->errorString();
             run->serverText = serverUnreachableText(host, reachFailure(reply->error(), reply->errorString()));
         }
         reply->deleteLater();

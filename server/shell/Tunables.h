@@ -46,6 +46,10 @@ inline constexpr int kCatalogRowHeight_px = 36; // every row, so that site rows 
 } // namespace kvr::shell::tun
 
 namespace kvr::shell::tun {
+// The sign-in window's brand film: how far its player reads ahead, and how
+// long after it stops its memory is handed back.
+inline constexpr std::chrono::duration<double> kFilmReadAhead{0.2};
+inline constexpr std::chrono::milliseconds kFilmTrimDelay = 500ms;
 // At quit while something plays: how long the stop requests get to leave.
 inline constexpr std::chrono::milliseconds kQuitGrace = 800ms;
 } // namespace kvr::shell::tun

@@ -160,7 +160,7 @@ CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day, c
         out.entries << current;
         if (const auto start = segmentStartTime(text)) {
             const double s = double(midnight.msecsTo(*start)) / 1000.0;
-            if (s > tun::kEarliestStart_s && s < tun::kLatestStart_s)
+            if (s > tun::kEarliestStart.count() && s < tun::kLatestStart.count())
                 out.segments << CloudSegment{s, duration, offset, current, entry};
         }
         current.clear();
@@ -174,13 +174,13 @@ CloudPlaylist parseCloudPlaylist(const QByteArray& playlist, const QDate& day, c
 FootageBlocks footageBlocks(const QList<CloudSegment>& segments)
 {
     FootageBlocks blocks;
-    const double day = tun::kDay_s;
+    const double day = double(tun::kDay.count());
     for (const CloudSegment& s : segments) {
         const double a = std::clamp(s.start, 0.0, day);
         const double b = std::clamp(s.start + s.duration, 0.0, day);
         if (b <= a)
             continue;
-        if (!blocks.isEmpty() && a - blocks.last().second < tun::kBlockMergeGap_s)
+        if (!blocks.isEmpty() && a - blocks.last().second < tun::kBlockMergeGap.count())
             blocks.last().second = std::max(blocks.last().second, b);
         else
             blocks.append({a, b});

@@ -7,6 +7,7 @@
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "server/view/CameraTile.h"
+#include "server/view/Logging.h"
 #include "server/view/PlayerStop.h"
 #include "server/view/PulseDot.h"
 #include "server/view/Tunables.h"
@@ -462,7 +463,7 @@ void GridPage::onOverloaded()
     if (!reached)
         return;
     int step = *reached;
-    qWarning().noquote()
+    qCWarning(lcView).noquote()
         << QStringLiteral("[wall] this computer can't keep up; step %1 : %2").arg(step).arg(wall::reductionNote(step));
     if (step == 2) {
         QList<CameraTile*> onMain;

@@ -5,6 +5,7 @@
 #include "app/ui/Theme.h"
 #include "app/ui/TimelineBar.h"
 #include "server/view/ControlBar.h"
+#include "server/view/Logging.h"
 #include "server/view/Snapshot.h"
 #include "server/view/Tunables.h"
 #include "video/FfmpegPlayer.h"
@@ -183,7 +184,7 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     // chose whatever zone this computer is in.
     const int s = int(from);
     if (m_mode == Mode::DevicePlayback) {
-        Q_EMIT playDevice(Ist::at(date, s), Ist::at(date, tun::kLastSecond_s));
+        Q_EMIT playDevice(Ist::at(date, s), Ist::at(date, int(tun::kLastSecond.count())));
     } else {
         const RequestTicket asked = m_playlists.issue();
         Q_EMIT playCloud(date, QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm")),
@@ -306,17 +307,17 @@ void StagePages::parsePlaylist(const QByteArray& playlist, const QUrl& source)
 {
     m_playlist = parseCloudPlaylist(playlist, m_dayPicker->date(), source);
     if (m_playlist.segments.isEmpty()) {
-        qWarning().noquote() << "[cloud] could not read segment start times; first segment:"
-                             << m_playlist.firstAddress.left(tun::kLoggedAddressChars);
+        qCWarning(lcView).noquote() << "[cloud] could not read segment start times; first segment:"
+                                    << m_playlist.firstAddress.left(tun::kLoggedAddressChars);
         m_timeline->setCoverage({}, false);
         return;
     }
     m_timeline->setCoverage(m_playlist.blocks, true);
     m_dayOffset = std::max(m_playlist.segments.first().start, 0.0);
-    qWarning().noquote() << QStringLiteral("[cloud] %1 segments, %2 footage blocks, first at %3")
-                                .arg(m_playlist.segments.size())
-                                .arg(m_playlist.blocks.size())
-                                .arg(TimelineBar::clock(m_dayOffset));
+    qCWarning(lcView).noquote() << QStringLiteral("[cloud] %1 segments, %2 footage blocks, first at %3")
+                                       .arg(m_playlist.segments.size())
+                                       .arg(m_playlist.blocks.size())
+                                       .arg(TimelineBar::clock(m_dayOffset));
 }
 
 void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, const RequestTicket& asked)
@@ -328,7 +329,7 @@ void StagePages::playPlaylist(const QByteArray& playlist, const QUrl& source, co
     m_playlists.supersede(); // taken: nothing is awaited any more
     parsePlaylist(playlist, source);
     if (!m_playlist.segments.isEmpty()
-        && m_pendingStart > m_playlist.segments.first().start + tun::kPendingStartSlack_s) {
+        && m_pendingStart > m_playlist.segments.first().start + tun::kPendingStartSlack.count()) {
         const double s = m_pendingStart;
         m_pendingStart = 0;
         startCloudFrom(s);
@@ -345,11 +346,11 @@ void StagePages::startCloudFrom(double second)
     if (m_playlist.segments.isEmpty())
         return;
     const CloudJump jump = planCloudJump(m_playlist, second);
-    qWarning().noquote() << QStringLiteral("[cloud] jump to %1: segment %2 of %3, skipping %4 s into it")
-                                .arg(TimelineBar::clock(second))
-                                .arg(jump.index + 1)
-                                .arg(m_playlist.segments.size())
-                                .arg(jump.skip, 0, 'f', 1);
+    qCWarning(lcView).noquote() << QStringLiteral("[cloud] jump to %1: segment %2 of %3, skipping %4 s into it")
+                                       .arg(TimelineBar::clock(second))
+                                       .arg(jump.index + 1)
+                                       .arg(m_playlist.segments.size())
+                                       .arg(jump.skip, 0, 'f', 1);
     beginPlay(QStringLiteral("Jumping to %1…").arg(TimelineBar::clock(second)));
     m_elapsedOffset = jump.elapsedOffset;
     m_positionBase = -1;
@@ -385,7 +386,7 @@ void StagePages::saveSnapshot()
     const snapshot::Outcome out = snapshot::save(picture, m_title, stamp);
     QToolTip::showText(at, out.saved ? snapshot::kSaved : snapshot::kFailed, m_snapshotButton);
     if (out.saved)
-        qWarning().noquote() << "[snapshot]" << out.path;
+        qCWarning(lcView).noquote() << "[snapshot]" << out.path;
     else
-        qWarning().noquote() << QStringLiteral("[snapshot] failed: ") + out.path;
+        qCWarning(lcView).noquote() << QStringLiteral("[snapshot] failed: ") + out.path;
 }

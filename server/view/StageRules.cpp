@@ -15,7 +15,7 @@ namespace Ist {
 
 QTimeZone zone()
 {
-    static const QTimeZone kZone(tun::kIstOffset_s);
+    static const QTimeZone kZone(int(tun::kIstOffset.count()));
     return kZone;
 }
 
@@ -26,7 +26,7 @@ QDate dateAt(const QDateTime& instant)
 
 QDateTime at(const QDate& day, int second)
 {
-    const int s = std::clamp(second, 0, tun::kLastSecond_s);
+    const int s = std::clamp(second, 0, int(tun::kLastSecond.count()));
     return QDateTime(day, QTime(0, 0).addSecs(s), zone());
 }
 
@@ -108,7 +108,7 @@ double clampToDay(double second)
 {
     if (std::isnan(second))
         return 0.0;
-    return std::clamp(second, 0.0, double(tun::kLastSecond_s));
+    return std::clamp(second, 0.0, double(tun::kLastSecond.count()));
 }
 
 double snapToFootage(double second, const FootageBlocks& blocks, bool known)

@@ -8,6 +8,8 @@
 namespace kvr::view::tun {
 
 using std::chrono::milliseconds;
+using std::chrono::seconds;
+using fseconds = std::chrono::duration<double>; // fractional seconds, as playlists count them
 
 // ---- Single-camera stage ------------------------------------------------
 // The control strip hides this long after the last mouse movement over a
@@ -19,19 +21,19 @@ inline constexpr int kTooltipLift_px = 30;
 
 // ---- Day clock ------------------------------------------------------------
 // Server playback counts time in India Standard Time, a fixed offset.
-inline constexpr int kIstOffset_s = 19800;
-inline constexpr int kDay_s = 86400;
+inline constexpr seconds kIstOffset{19800};
+inline constexpr seconds kDay{86400};
 // The last second of a day that can start playback.
-inline constexpr int kLastSecond_s = kDay_s - 1;
+inline constexpr seconds kLastSecond = kDay - seconds(1);
 
 // ---- Cloud playlists --------------------------------------------------------
 // Consecutive segments closer than this form one footage block.
-inline constexpr double kBlockMergeGap_s = 2.0;
+inline constexpr fseconds kBlockMergeGap{2.0};
 // Segment starts are kept from a day before to 12 hours after the shown day.
-inline constexpr double kEarliestStart_s = -86400.0;
-inline constexpr double kLatestStart_s = 129600.0;
+inline constexpr fseconds kEarliestStart{-86400.0};
+inline constexpr fseconds kLatestStart{129600.0};
 // A start second up to this far past the first segment plays the whole list.
-inline constexpr double kPendingStartSlack_s = 1.0;
+inline constexpr fseconds kPendingStartSlack{1.0};
 // Unix times above this are in milliseconds.
 inline constexpr int64_t kMillisecondTimesAbove = 100000000000LL;
 // The first segment address in the "no start times" warning, at most.
@@ -59,8 +61,8 @@ inline constexpr milliseconds kOverloadSpacing{12000};
 inline constexpr int kLastOverloadStep = 3;
 // The cap every tile gets from the first overload step on.
 inline constexpr double kOverloadCap_fps = 5.0;
-inline constexpr std::chrono::seconds kDefaultAdvance{30};
-inline constexpr std::chrono::seconds kShortestAdvance{10};
+inline constexpr seconds kDefaultAdvance{30};
+inline constexpr seconds kShortestAdvance{10};
 // A QTimer counts in 32-bit milliseconds; longer intervals are waited out in
 // slices of at most this against a 64-bit deadline.
 inline constexpr milliseconds kLongestTimerSlice{3600 * 1000};

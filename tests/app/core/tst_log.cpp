@@ -1,12 +1,18 @@
 #include "app/core/Log.h"
+#include "app/core/Logging.h"
 #include "tests/support/TestKit.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 
 #include <thread>
 #include <vector>
+
+// A second layer's category, as the video engine declares it, so that a rule
+// naming one layer can be seen to leave the other alone.
+Q_LOGGING_CATEGORY(lcOtherLayer, "kvr.video")
 
 class TestLog : public QObject {
     Q_OBJECT
@@ -100,6 +106,26 @@ private Q_SLOTS:
         QVERIFY(QFileInfo(logPath() + QStringLiteral(".1")).size() > Log::kRotateBytes);
         QVERIFY(!QFile::exists(logPath() + QStringLiteral(".2")));
         QVERIFY(ownerOnly(logPath()) && ownerOnly(logPath() + QStringLiteral(".1")));
+    }
+
+    // Every layer logs through its own category; the default rules let info
+    // through, and a rule that turns one layer down leaves the others alone.
+    void layerCategoriesReachTheFileUntilARuleTurnsOneDown()
+    {
+        freshLog();
+        Log::install();
+        qCInfo(lcCore, "[core] info line");
+        qCWarning(lcOtherLayer, "[play] before the rule");
+        QLoggingCategory::setFilterRules(QStringLiteral("kvr.video.warning=false"));
+        qCWarning(lcOtherLayer, "[play] turned down");
+        qCWarning(lcCore, "[core] still written");
+        QLoggingCategory::setFilterRules(QString());
+        qCWarning(lcOtherLayer, "[play] back again");
+        QStringList texts;
+        for (const QString& line : fileLines(logPath()))
+            texts << line.mid(24);
+        QCOMPARE(texts, (QStringList{Log::kBanner, "[core] info line", "[play] before the rule", "[core] still written",
+                                     "[play] back again"}));
     }
 
     void threadsNeverInterleaveInsideALine()

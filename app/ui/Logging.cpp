@@ -1,0 +1,3 @@
+#include "app/ui/Logging.h"
+
+Q_LOGGING_CATEGORY(lcUi, "kvr.ui")

@@ -1,0 +1,21 @@
+#pragma once
+
+// Sizes and spans of the widget layer in one place. Colours, radii and fonts
+// are theme tokens (Theme.h), not tunables.
+
+#include <chrono>
+
+namespace kvr::ui::tun {
+
+using std::chrono::seconds;
+
+// The 24-hour timeline: the track runs between equal side margins, below the
+// hour labels; hours are labelled every two from this width, else every four.
+inline constexpr double kTimelineMargin_px = 16;
+inline constexpr double kTimelineTrackTop_px = 28;
+inline constexpr double kTimelineTrackHeight_px = 14;
+inline constexpr int kTimelineHeight_px = 66;
+inline constexpr int kTimelineMajorEveryTwoFrom_px = 700;
+inline constexpr seconds kTimelineSpan{86400}; // the whole day the track shows
+
+} // namespace kvr::ui::tun

@@ -1,0 +1,3 @@
+#include "native/live/Logging.h"
+
+Q_LOGGING_CATEGORY(lcLive, "kvr.live")

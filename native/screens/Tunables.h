@@ -1,0 +1,28 @@
+#pragma once
+
+// Timings and sizes of native mode's screens in one place. Colours are the
+// style kit's tokens (NativeStyle.h); the fleet window's rebuild coalescing
+// is a rule of the fleet rules (FleetRules.h) and is tested there.
+
+#include <chrono>
+
+namespace kvr::screens::tun {
+
+using namespace std::chrono_literals;
+
+// The main window.
+inline constexpr std::chrono::milliseconds kToastShown = 3200ms;
+inline constexpr int kToastBottomGap_px = 28;
+inline constexpr std::chrono::milliseconds kMinuteTick = 1min; // relative times ("5 min ago") move on
+inline constexpr int kUptimeColumnDays = 7;                     // the device table's uptime column
+
+// The device panel's uptime tab redraws while shown, as hours pass.
+inline constexpr std::chrono::milliseconds kUptimeRefresh = 1min;
+
+// The events dialog: events read from the log, rows shown (0..500, at most
+// 501), and how often it refills while open.
+inline constexpr int kEventsRead = 2000;
+inline constexpr int kEventsLastRowIndex = 500;
+inline constexpr std::chrono::milliseconds kEventsRefill = 500ms;
+
+} // namespace kvr::screens::tun

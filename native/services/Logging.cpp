@@ -1,0 +1,3 @@
+#include "native/services/Logging.h"
+
+Q_LOGGING_CATEGORY(lcServices, "kvr.services")

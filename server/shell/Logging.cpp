@@ -1,0 +1,3 @@
+#include "server/shell/Logging.h"
+
+Q_LOGGING_CATEGORY(lcShell, "kvr.shell")

@@ -1,0 +1,3 @@
+#include "server/view/Logging.h"
+
+Q_LOGGING_CATEGORY(lcView, "kvr.view")

@@ -1,0 +1,3 @@
+#include "video/Logging.h"
+
+Q_LOGGING_CATEGORY(lcVideo, "kvr.video")
