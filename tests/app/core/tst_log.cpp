@@ -124,8 +124,9 @@ private Q_SLOTS:
         QStringList texts;
         for (const QString& line : fileLines(logPath()))
             texts << line.mid(24);
-        QCOMPARE(texts, (QStringList{Log::kBanner, "[core] info line", "[play] before the rule", "[core] still written",
-                                     "[play] back again"}));
+        QCOMPARE(texts,
+                 (QStringList{Log::kBanner, "[core] info line", "[play] before the rule", "[core] still written",
+                              "[play] back again"}));
     }
 
     void threadsNeverInterleaveInsideALine()
