@@ -161,7 +161,7 @@ private Q_SLOTS:
         for (const auto& w : made)
             QVERIFY(!w);
 
-        row->takeAt(0);
+        delete row->takeAt(0);
         made = fill();
         emptyLayout(row, OldWidgets::DeletedLater);
         QCOMPARE(row->count(), 0);
