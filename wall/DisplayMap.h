@@ -15,7 +15,7 @@ struct Config;
 class DisplayMap final : public QWidget {
     Q_OBJECT
 public:
-    using Box = MapBox;
+    using Box = SetupRules::MapBox;
 
     explicit DisplayMap(QWidget* parent = nullptr);
 

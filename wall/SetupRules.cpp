@@ -9,7 +9,7 @@
 
 #include <QFontMetrics>
 
-namespace VideoWall {
+namespace VideoWall::SetupRules {
 
 QByteArray cameraPayload(const QStringList& ids)
 {
@@ -309,4 +309,4 @@ QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, i
     return {first, metrics.elidedText(QStringList(words.mid(used)).join(QLatin1Char(' ')), Qt::ElideRight, width)};
 }
 
-} // namespace VideoWall
+} // namespace VideoWall::SetupRules

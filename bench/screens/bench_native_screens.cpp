@@ -572,9 +572,9 @@ void benchSize(int count)
             const QString text = k % 2 ? QString() : QStringLiteral("Site 01%1").arg(k);
             int expected = 0;
             for (const Device& d : s.store->devices()) {
-                NativeFleet::Filters f;
+                FleetRules::Filters f;
                 f.search = text;
-                expected += NativeFleet::matches(d, f, s.store->siteName(d.siteId)) ? 1 : 0;
+                expected += FleetRules::matches(d, f, s.store->siteName(d.siteId)) ? 1 : 0;
             }
             QTimer wake; // the wait below ends in 5 s whatever happens
             wake.start(5000);

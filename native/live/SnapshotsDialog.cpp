@@ -1,5 +1,7 @@
 #include "native/live/SnapshotsDialog.h"
 
+#include "native/live/SnapshotRules.h"
+
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/ScreenFit.h"

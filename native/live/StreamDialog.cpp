@@ -2,7 +2,7 @@
 
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
-#include "native/live/TileRules.h"
+#include "native/live/LiveTileRules.h"
 #include "native/live/Tunables.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/Brands.h"
@@ -92,7 +92,7 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     m_timer->setInterval(tun::kDialogWatchdog);
     connect(m_timer, &QTimer::timeout, this, [this] {
         if (!m_hadPicture)
-            fail(TileRules::watchdogText(false));
+            fail(LiveTileRules::watchdogText(false));
     });
 
     m_player = new FfmpegPlayer(this);
@@ -154,7 +154,7 @@ void StreamDialog::start()
     m_hadPicture = false;
     m_retry->hide();
     if (url.isEmpty()) {
-        fail(TileRules::noAddressText());
+        fail(LiveTileRules::noAddressText());
         return;
     }
     m_stage->clear();
@@ -187,7 +187,7 @@ void StreamDialog::fail(const QString& text, const QString& cause)
     if (!cause.isEmpty())
         qWarning().noquote() << "[vms]" << windowTitle() << (m_live ? "(live):" : "(playback):") << text << "-"
                              << NativeBrand::redact(cause);
-    m_stage->setMessage(TileRules::defaultHeadline(), text);
+    m_stage->setMessage(LiveTileRules::defaultHeadline(), text);
     m_retry->show();
 }
 

@@ -10,7 +10,7 @@
 
 #include "app/core/RequestTicket.h"
 #include "app/ui/Fitting.h"
-#include "native/screens/NativeWallPage.h"
+#include "native/screens/LiveWallPage.h"
 
 #include <QDateTime>
 #include <QList>
@@ -34,7 +34,7 @@ class QTreeWidget;
 class TimelineBar;
 class VmsTile;
 
-class VmsPage : public NativeWallPage {
+class VmsPage : public LiveWallPage {
     Q_OBJECT
 public:
     explicit VmsPage(QWidget* parent = nullptr);

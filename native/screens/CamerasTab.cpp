@@ -17,7 +17,7 @@
 #include <QVBoxLayout>
 
 using namespace NativeStyle;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 
 CamerasTab::CamerasTab(const NativeContext& context, QWidget* parent) : QWidget(parent), m_context(context)
 {

@@ -24,7 +24,7 @@
 #include <QVBoxLayout>
 
 using namespace NativeStyle;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 
 DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidget(parent), m_context(context)
 {

@@ -18,7 +18,7 @@
 #include <QVBoxLayout>
 
 using namespace NativeStyle;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <optional>
 
 // The text rules of the panel and its tabs.
-namespace NativePanel {
+namespace DevicePanelRules {
 
 // "NVR", "DVR", "PANEL", "IP camera".
 QString typeLabel(const QString& type);
@@ -45,4 +45,4 @@ QString cameraDisplayName(const Native::Camera& camera);
 // The device of an id as the store holds it now; none without a store or an id.
 std::optional<Native::Device> findDevice(const NativeContext& context, const QString& id);
 
-} // namespace NativePanel
+} // namespace DevicePanelRules

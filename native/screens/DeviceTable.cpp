@@ -11,7 +11,7 @@
 
 namespace NativeTable {
 
-using namespace NativeFleet;
+using namespace FleetRules;
 
 namespace {
 

@@ -31,20 +31,20 @@ public:
     // the fleet touches little memory.
     struct Entry {
         int worst = 3; // smallest finding level; 3 without findings
-        // Its place among the table's names (NativeFleet::namePlaces), the
+        // Its place among the table's names (FleetRules::namePlaces), the
         // devices' ranks aside.
         int order = 0;
-        quint64 seen = 0;     // the last update that found the device
-        NativeFleet::Row row; // its cells made when first read
-        QString site;         // the site's name, empty without one
+        quint64 seen = 0;    // the last update that found the device
+        FleetRules::Row row; // its cells made when first read
+        QString site;        // the site's name, empty without one
         QList<NativeInsights::Issue> issues;
         NativeInsights::SiteTally tally; // what it adds to its site's row
         QList<double> daily;             // the week's uptime in the row; empty for a deactivated device
         // What the entry was worked out from, to tell whether it still holds.
-        NativeFleet::DeviceRef record;
+        FleetRules::DeviceRef record;
         // The record with its moments in UTC (and when it was last up, for a
         // device that is down), as the rules read it.
-        NativeFleet::DeviceRef utc;
+        FleetRules::DeviceRef utc;
         bool busy = false;
         bool refused = false;
         Native::Link link = Native::Link::Off;

@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <vector>
 
-namespace NativeFleet {
+namespace FleetRules {
 
 using Native::Device;
 
@@ -635,4 +635,4 @@ QString importMessage(int added, int skipped, const QStringList& errors)
     return text;
 }
 
-} // namespace NativeFleet
+} // namespace FleetRules

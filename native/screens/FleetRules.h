@@ -22,7 +22,7 @@
 #include <optional>
 #include <string>
 
-namespace NativeFleet {
+namespace FleetRules {
 
 // ---- Status ----------------------------------------------------------------------
 enum class Status : int {
@@ -284,4 +284,4 @@ int filterRebuildDelay(bool timerActive, int remainingMs);
 // ---- Import notice ---------------------------------------------------------------------------
 QString importMessage(int added, int skipped, const QStringList& errors);
 
-} // namespace NativeFleet
+} // namespace FleetRules

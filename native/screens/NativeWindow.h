@@ -18,7 +18,7 @@
 #include <array>
 
 class DeviceDetailsDialog;
-class NativeWallPage;
+class LiveWallPage;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -43,7 +43,7 @@ public:
 
     // Puts the live wall into the second page (the window takes it over and
     // deletes the page it replaces). Until this is called the page is empty.
-    void setWallPage(NativeWallPage* page);
+    void setWallPage(LiveWallPage* page);
 
     void setPage(int page);
     int page() const;
@@ -63,7 +63,7 @@ public:
     bool matches(const Native::Device& device) const;
     bool filtersActive() const;
     void clearFilters();
-    NativeFleet::Filters filters() const;
+    FleetRules::Filters filters() const;
 
     // ---- Actions ----
     void addSite();
@@ -127,7 +127,7 @@ private:
     // cards' highlights and the rows that pass, in order.
     void showFilters();
     void showRows(const QList<Native::Device>& devices);
-    void highlightCards(const NativeFleet::Filters& filters);
+    void highlightCards(const FleetRules::Filters& filters);
 
     NativeContext m_context;
     QTimer* m_rebuildTimer = nullptr;
@@ -139,7 +139,7 @@ private:
     QLabel* m_emptyLabel = nullptr;
     QPushButton* m_emptyAdd = nullptr;
     QStackedWidget* m_pages = nullptr;
-    NativeWallPage* m_wall = nullptr;
+    LiveWallPage* m_wall = nullptr;
     QPushButton* m_navVigilo = nullptr;
     QPushButton* m_navVms = nullptr;
     QList<QPushButton*> m_pageButtons;
@@ -156,7 +156,7 @@ private:
     QLabel* m_toast = nullptr;
     QTimer* m_toastTimer = nullptr;
     QTimer* m_minuteTimer = nullptr;
-    std::array<StatCard*, NativeFleet::kCardCount> m_cards{};
+    std::array<StatCard*, FleetRules::kCardCount> m_cards{};
     VigiloOverview* m_overview = nullptr;
     QPushButton* m_overviewToggle = nullptr;
     FleetCache m_cache;

@@ -40,11 +40,11 @@ public:
         if (!m_stage)
             return Mode::Live;
         switch (m_stage->mode()) {
-        case stage::Mode::DevicePlayback:
+        case StageRules::Mode::DevicePlayback:
             return Mode::DevicePlayback;
-        case stage::Mode::CloudPlayback:
+        case StageRules::Mode::CloudPlayback:
             return Mode::CloudPlayback;
-        case stage::Mode::LiveView:
+        case StageRules::Mode::LiveView:
             break;
         }
         return Mode::Live;

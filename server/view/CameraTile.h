@@ -126,7 +126,7 @@ private:
     void release();
     void play();
     void sizePlayer();
-    tile::Overlays overlays() const;
+    CameraTileRules::Overlays overlays() const;
     // Shows a message on the stage in the form that fits the tile.
     void say(const QString& headline, const QString& detail);
 

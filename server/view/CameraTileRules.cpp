@@ -6,7 +6,7 @@
 
 namespace tun = kvr::view::tun;
 
-namespace tile {
+namespace CameraTileRules {
 
 bool isWide(int width)
 {
@@ -76,4 +76,4 @@ bool switchBesideRetry(int w, int switchWidth)
     return retry.right() + tun::kBadgeGap_px < w - switchWidth - 8;
 }
 
-} // namespace tile
+} // namespace CameraTileRules

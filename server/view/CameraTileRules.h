@@ -8,7 +8,7 @@
 
 // The camera tile's rules that need no window: which overlays show, where
 // they go, and how a failed start reads.
-namespace tile {
+namespace CameraTileRules {
 
 struct TileState {
     int width = 0;
@@ -56,4 +56,4 @@ QRect retryRect(int width, int height);
 // failed tile shows Retry alone.
 bool switchBesideRetry(int width, int switchWidth);
 
-} // namespace tile
+} // namespace CameraTileRules

@@ -17,7 +17,7 @@ struct WallCamera {
     bool offline = false;
 };
 
-namespace wall {
+namespace CameraWallRules {
 
 // The cameras-per-page choices, in button order: label and side (0 = Auto).
 struct PerPage {
@@ -89,4 +89,4 @@ QString advanceRefusal(qint64 seconds);
 // 32-bit millisecond timer reaches.
 int nextTimerSliceMs(qint64 remainingMs);
 
-} // namespace wall
+} // namespace CameraWallRules

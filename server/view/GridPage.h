@@ -95,7 +95,7 @@ private:
     void placeTiles();
     void revealTiles();
 
-    wall::OverloadSteps m_overload;
+    CameraWallRules::OverloadSteps m_overload;
     QString m_title;
     QList<Camera> m_cameras;
     QList<CameraTile*> m_tiles;

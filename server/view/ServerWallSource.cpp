@@ -5,6 +5,7 @@
 #include "server/api/ApiTypes.h"
 #include "server/view/CameraTile.h"
 #include "video/FfmpegPlayer.h"
+#include "wall/VideoWallRules.h"
 
 #include <QUrl>
 
@@ -93,7 +94,7 @@ void ServerWallSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
     Q_UNUSED(totalOnWall) // decoding stays as the tile chose it
     auto* t = qobject_cast<CameraTile*>(tile);
     if (t && t->player())
-        t->player()->controls().maxFps = double(VideoWall::fpsCapFor(shownOnDisplay));
+        t->player()->controls().maxFps = double(VideoWall::VideoWallRules::fpsCapFor(shownOnDisplay));
 }
 
 void ServerWallSource::start(QWidget* tile, bool main, std::function<void()> started)

@@ -29,7 +29,7 @@ QString liveStamp(const QDateTime& local)
 QString playbackStamp(const QDate& day, double second)
 {
     return QStringLiteral("%1_%2").arg(day.toString(QStringLiteral("yyyyMMdd")),
-                                       stage::clockText(second).remove(QLatin1Char(':')));
+                                       StageRules::clockText(second).remove(QLatin1Char(':')));
 }
 
 QString fileName(const QString& title, const QString& stamp)

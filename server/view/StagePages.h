@@ -44,7 +44,7 @@ class VideoStage;
 class StagePages : public QWidget {
     Q_OBJECT
 public:
-    using Mode = stage::Mode;
+    using Mode = StageRules::Mode;
     static constexpr Mode LiveView = Mode::LiveView;
     static constexpr Mode DevicePlayback = Mode::DevicePlayback;
     static constexpr Mode CloudPlayback = Mode::CloudPlayback;

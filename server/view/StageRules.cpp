@@ -11,33 +11,7 @@
 
 namespace tun = kvr::view::tun;
 
-namespace Ist {
-
-QTimeZone zone()
-{
-    static const QTimeZone kZone(tun::kIstOffset_s);
-    return kZone;
-}
-
-QDate dateAt(const QDateTime& instant)
-{
-    return instant.toTimeZone(zone()).date();
-}
-
-QDateTime at(const QDate& day, int second)
-{
-    const int s = std::clamp(second, 0, tun::kLastSecond_s);
-    return QDateTime(day, QTime(0, 0).addSecs(s), zone());
-}
-
-} // namespace Ist
-
-QDate todayIst()
-{
-    return Ist::dateAt(kvr::Clock::instance().nowUtc());
-}
-
-namespace stage {
+namespace StageRules {
 
 ModeLook modeLook(Mode mode)
 {
@@ -141,4 +115,4 @@ int secondOfTime(const QTime& time)
     return time.isValid() ? time.msecsSinceStartOfDay() / 1000 : 0;
 }
 
-} // namespace stage
+} // namespace StageRules

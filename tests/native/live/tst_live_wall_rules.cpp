@@ -1,14 +1,14 @@
 // The live wall's rules without a window: keys, layouts, quality, caps, the
 // wall's order and limit, pages, the camera tree and its filter.
 
-#include "native/live/WallRules.h"
+#include "native/live/LiveWallRules.h"
 #include "tests/support/TestKit.h"
 
 #include <QtTest>
 
 #include <numeric>
 
-using namespace WallRules;
+using namespace LiveWallRules;
 
 namespace {
 Native::Device device(const QString& id, const QString& site, int channels, const QList<int>& online = {},

@@ -2,6 +2,7 @@
 
 #include "native/live/CalendarRules.h"
 #include "native/live/SnapshotCache.h"
+#include "native/live/SnapshotRules.h"
 #include "tests/native/live/LiveTestKit.h"
 
 #include <QtTest>

@@ -20,7 +20,7 @@
 #include <QTabWidget>
 
 using namespace screenskit;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 using NativeStyle::chipWord;
 using NativeStyle::Disc;
 

@@ -13,7 +13,7 @@
 #include <QLocale>
 #include <QTableView>
 
-using namespace NativeFleet;
+using namespace FleetRules;
 using namespace screenskit;
 
 namespace {

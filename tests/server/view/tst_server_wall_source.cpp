@@ -12,6 +12,7 @@
 #include "tests/server/view/ViewTestSupport.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/VideoWallRules.h"
 
 #include <QPointer>
 
@@ -197,7 +198,7 @@ private Q_SLOTS:
         const bool decoding = true;
         t->player()->controls().hardwareDecode = decoding;
         source.tune(t, 9, 120);
-        QCOMPARE(t->player()->controls().maxFps.load(), double(VideoWall::fpsCapFor(9)));
+        QCOMPARE(t->player()->controls().maxFps.load(), double(VideoWall::VideoWallRules::fpsCapFor(9)));
         QCOMPARE(t->player()->controls().hardwareDecode.load(), decoding);
     }
 

@@ -1,4 +1,4 @@
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "wall/TileRetry.h"
 

@@ -1,4 +1,4 @@
-#include "wall/WallRules.h"
+#include "wall/VideoWallRules.h"
 
 #include "wall/Config.h"
 #include "wall/Source.h"
@@ -6,7 +6,7 @@
 
 namespace tun = kvr::wall::tun;
 
-namespace VideoWall {
+namespace VideoWall::VideoWallRules {
 
 int fpsCapFor(int shownOnDisplay)
 {
@@ -64,4 +64,4 @@ QRect identifyGeometry(const QRect& display, const QSize& natural)
     return QRect(left, top, w, h);
 }
 
-} // namespace VideoWall
+} // namespace VideoWall::VideoWallRules

@@ -1,4 +1,4 @@
-#include "native/live/WallRules.h"
+#include "native/live/LiveWallRules.h"
 
 #include "native/live/Tunables.h"
 #include "native/services/Verdicts.h"
@@ -10,7 +10,7 @@
 
 namespace tun = kvr::live::tun;
 
-namespace WallRules {
+namespace LiveWallRules {
 
 QString tileKey(const QString& deviceId, int channel)
 {
@@ -322,4 +322,4 @@ QString emptyAction(bool haveDevices)
     return haveDevices ? QStringLiteral("Add all online cameras") : QStringLiteral("Open Vigilo");
 }
 
-} // namespace WallRules
+} // namespace LiveWallRules

@@ -15,7 +15,7 @@
 #include <QSize>
 #include <QString>
 
-namespace TileRules {
+namespace LiveTileRules {
 
 // ---- Texts ----
 QString defaultHeadline(); // "Can't play this stream"
@@ -119,4 +119,4 @@ QString freeSnapshotPath(const QDir& folder, const QString& base, const QDateTim
 // The folder snapshots go to: "<Pictures>/Kavira".
 QString snapshotFolder();
 
-} // namespace TileRules
+} // namespace LiveTileRules

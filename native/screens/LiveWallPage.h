@@ -7,10 +7,10 @@
 
 #include <QWidget>
 
-class NativeWallPage : public QWidget {
+class LiveWallPage : public QWidget {
     Q_OBJECT
 public:
-    explicit NativeWallPage(QWidget* parent = nullptr) : QWidget(parent) {}
+    explicit LiveWallPage(QWidget* parent = nullptr) : QWidget(parent) {}
 
     // Starts the page's streams (the page became visible).
     virtual void activate() { m_active = true; }

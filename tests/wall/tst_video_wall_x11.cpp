@@ -4,7 +4,7 @@
 // is open, and a cell dragged inside the layout preview by the platform's
 // own drag and drop.
 
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "wall/Config.h"
 #include "wall/Controller.h"
@@ -21,6 +21,7 @@
 #include <QTimer>
 
 using namespace VideoWall;
+using namespace VideoWall::SetupRules;
 using walltest::TestSource;
 
 using walltest::screenNamed;
@@ -190,4 +191,4 @@ int main(int argc, char** argv)
     });
 }
 
-#include "tst_wall_x11.moc"
+#include "tst_video_wall_x11.moc"

@@ -14,7 +14,7 @@
 
 #include <functional>
 
-namespace WallRules {
+namespace LiveWallRules {
 
 // ---- Camera keys ("<device id>#<channel>") ----
 QString tileKey(const QString& deviceId, int channel);
@@ -127,4 +127,4 @@ QString nothingOnlineNotice();
 QString emptyText(bool haveDevices);
 QString emptyAction(bool haveDevices);
 
-} // namespace WallRules
+} // namespace LiveWallRules

@@ -1,4 +1,4 @@
-#include "native/live/TileRules.h"
+#include "native/live/LiveTileRules.h"
 
 #include "native/live/Tunables.h"
 #include "native/services/Brands.h"
@@ -11,7 +11,7 @@
 
 namespace tun = kvr::live::tun;
 
-namespace TileRules {
+namespace LiveTileRules {
 
 QString defaultHeadline()
 {
@@ -179,4 +179,4 @@ QString snapshotFolder()
     return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Kavira");
 }
 
-} // namespace TileRules
+} // namespace LiveTileRules

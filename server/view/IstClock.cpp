@@ -1,0 +1,34 @@
+#include "server/view/IstClock.h"
+
+#include "app/core/Clock.h"
+#include "server/view/Tunables.h"
+
+#include <algorithm>
+
+namespace tun = kvr::view::tun;
+
+namespace Ist {
+
+QTimeZone zone()
+{
+    static const QTimeZone kZone(tun::kIstOffset_s);
+    return kZone;
+}
+
+QDate dateAt(const QDateTime& instant)
+{
+    return instant.toTimeZone(zone()).date();
+}
+
+QDateTime at(const QDate& day, int second)
+{
+    const int s = std::clamp(second, 0, tun::kLastSecond_s);
+    return QDateTime(day, QTime(0, 0).addSecs(s), zone());
+}
+
+} // namespace Ist
+
+QDate todayIst()
+{
+    return Ist::dateAt(kvr::Clock::instance().nowUtc());
+}
