@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kvr::video {
+
 AudioOut::~AudioOut()
 {
     close();
@@ -187,3 +189,5 @@ int AudioOut::render(void* self, uint32_t frameCount, AudioRenderBufferList* buf
     }
     return 0;
 }
+
+} // namespace kvr::video

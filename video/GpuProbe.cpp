@@ -16,6 +16,10 @@
 #include <cstdlib>
 #include <optional>
 
+using namespace kvr::core;
+
+namespace kvr::video {
+
 // Making an OpenGL context loads the driver, and a driver stays once loaded:
 // Mesa's software renderer brings LLVM and a pool of drawing threads, some
 // 55 MiB that a program whose pictures the processor draws has no use for.
@@ -254,3 +258,5 @@ const GpuProbe& GpuProbe::result()
     static const GpuProbe probe = runProbe();
     return probe;
 }
+
+} // namespace kvr::video

@@ -21,6 +21,8 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 
+using namespace kvr::core;
+
 namespace kvr::video {
 
 using namespace tun;

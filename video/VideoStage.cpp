@@ -15,6 +15,10 @@
 #include <cstdlib>
 #include <limits>
 
+using namespace kvr::ui;
+
+namespace kvr::video {
+
 namespace {
 
 const QString kLoading = QStringLiteral("Loading");
@@ -654,3 +658,5 @@ void VideoStage::paintEvent(QPaintEvent*)
     }
     paintCorners();
 }
+
+} // namespace kvr::video

@@ -9,6 +9,10 @@
 #include <QJsonObject>
 #include <QSet>
 
+using namespace kvr::core;
+
+namespace kvr::wall {
+
 namespace VideoWall {
 
 int ScreenConfig::assignedCount() const
@@ -133,3 +137,5 @@ void save(const QString& sourceId, const Config& config)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

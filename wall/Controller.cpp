@@ -14,7 +14,10 @@
 #include <QLabel>
 #include <QScreen>
 
-namespace tun = kvr::wall::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -245,3 +248,5 @@ void Controller::identify()
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -13,6 +13,10 @@
 
 #include <algorithm>
 
+using namespace kvr::ui;
+
+namespace kvr::wall {
+
 namespace VideoWall {
 
 DisplayMap::DisplayMap(QWidget* parent) : QWidget(parent)
@@ -135,3 +139,5 @@ void DisplayMap::paintEvent(QPaintEvent*)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

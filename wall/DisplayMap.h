@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 struct Config;
@@ -47,3 +49,5 @@ private:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

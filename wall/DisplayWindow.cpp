@@ -20,7 +20,9 @@
 #include <QScreen>
 #include <QTimer>
 
-namespace tun = kvr::wall::tun;
+using namespace kvr::ui;
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -280,3 +282,5 @@ void DisplayWindow::closeEvent(QCloseEvent* event)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -18,6 +18,10 @@
 
 #include <algorithm>
 
+using namespace kvr::ui;
+
+namespace kvr::wall {
+
 namespace VideoWall {
 
 LayoutPreview::LayoutPreview(QWidget* parent) : QWidget(parent)
@@ -301,3 +305,5 @@ void LayoutPreview::dropEvent(QDropEvent* event)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -28,6 +28,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+
+namespace kvr::wall {
+
 namespace VideoWall {
 
 // ---- CameraTree ------------------------------------------------------------
@@ -517,3 +521,5 @@ void SetupDialog::startWall()
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -9,6 +9,10 @@
 
 #include <QFontMetrics>
 
+using namespace kvr::ui;
+
+namespace kvr::wall {
+
 namespace VideoWall::SetupRules {
 
 QByteArray cameraPayload(const QStringList& ids)
@@ -310,3 +314,5 @@ QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, i
 }
 
 } // namespace VideoWall::SetupRules
+
+} // namespace kvr::wall

@@ -13,9 +13,11 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 class QFontMetrics;
 
-#include <optional>
+namespace kvr::wall {
 
 namespace VideoWall {
 struct Camera;
@@ -141,3 +143,5 @@ QRectF previewClearRect(const QRectF& cell);
 QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines);
 
 } // namespace VideoWall::SetupRules
+
+} // namespace kvr::wall

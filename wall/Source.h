@@ -7,6 +7,8 @@
 
 class QWidget;
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 class TileRetry;
@@ -61,3 +63,5 @@ public:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -4,7 +4,7 @@
 #include "wall/Source.h"
 #include "wall/Tunables.h"
 
-namespace tun = kvr::wall::tun;
+namespace kvr::wall {
 
 namespace VideoWall::VideoWallRules {
 
@@ -65,3 +65,5 @@ QRect identifyGeometry(const QRect& display, const QSize& natural)
 }
 
 } // namespace VideoWall::VideoWallRules
+
+} // namespace kvr::wall

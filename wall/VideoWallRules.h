@@ -9,6 +9,8 @@
 #include <QSize>
 #include <QString>
 
+namespace kvr::wall {
+
 namespace VideoWall {
 struct ScreenConfig;
 } // namespace VideoWall
@@ -42,3 +44,5 @@ QRect identifyGeometry(const QRect& display, const QSize& natural);
 int fpsCapFor(int shownOnDisplay);
 
 } // namespace VideoWall::VideoWallRules
+
+} // namespace kvr::wall

@@ -14,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+namespace kvr::core {
+
 namespace {
 
 std::mutex& logMutex()
@@ -138,3 +140,5 @@ void logMessageHandler(QtMsgType, const QMessageLogContext&, const QString& mess
     }
     inHandler = false;
 }
+
+} // namespace kvr::core

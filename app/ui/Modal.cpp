@@ -4,6 +4,8 @@
 #include <QFileDialog>
 #include <QQueue>
 
+namespace kvr::ui {
+
 namespace Modal {
 
 namespace {
@@ -128,3 +130,5 @@ int pending()
 }
 
 } // namespace Modal
+
+} // namespace kvr::ui

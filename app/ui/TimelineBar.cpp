@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kvr::ui {
+
 namespace {
 
 constexpr double kMarginX = 16;
@@ -261,3 +263,5 @@ void TimelineBar::paintEvent(QPaintEvent*)
         p.drawPolygon(tip, 3);
     }
 }
+
+} // namespace kvr::ui

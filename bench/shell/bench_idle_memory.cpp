@@ -40,6 +40,8 @@
 #include <functional>
 #include <optional>
 
+using namespace kvr::core;
+
 namespace {
 
 constexpr double kTargetMiB = 160.0;

@@ -54,6 +54,12 @@
 #include <memory>
 #include <vector>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::api;
+using namespace kvr::view;
+
 namespace {
 
 constexpr int kWindowSeconds = 4;

@@ -38,6 +38,12 @@
 
 #include <cstdio>
 
+using namespace kvr::core;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
+
 using namespace VideoWall;
 
 namespace {

@@ -9,7 +9,10 @@
 
 #include <algorithm>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::core;
+using namespace kvr::services;
+
+namespace kvr::live {
 
 namespace LiveTileRules {
 
@@ -180,3 +183,5 @@ QString snapshotFolder()
 }
 
 } // namespace LiveTileRules
+
+} // namespace kvr::live

@@ -15,6 +15,8 @@
 #include <QSize>
 #include <QString>
 
+namespace kvr::live {
+
 namespace LiveTileRules {
 
 // ---- Texts ----
@@ -120,3 +122,5 @@ QString freeSnapshotPath(const QDir& folder, const QString& base, const QDateTim
 QString snapshotFolder();
 
 } // namespace LiveTileRules
+
+} // namespace kvr::live

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::services;
+
+namespace kvr::live {
 
 namespace LiveWallRules {
 
@@ -323,3 +325,5 @@ QString emptyAction(bool haveDevices)
 }
 
 } // namespace LiveWallRules
+
+} // namespace kvr::live

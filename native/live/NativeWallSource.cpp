@@ -7,6 +7,12 @@
 #include "native/services/Verdicts.h"
 #include "wall/VideoWallRules.h"
 
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
+
 QList<VideoWall::Camera> NativeWallSource::cameras() const
 {
     QList<VideoWall::Camera> out;
@@ -88,3 +94,5 @@ QString NativeWallSource::tileStyle() const
 {
     return NativeStyle::stylesheet();
 }
+
+} // namespace kvr::live

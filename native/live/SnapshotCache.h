@@ -13,6 +13,8 @@
 #include <QPixmap>
 #include <QString>
 
+namespace kvr::live {
+
 struct SnapshotRecord {
     QPixmap picture; // null when none
     QString error;   // why there is none; empty with a picture
@@ -30,3 +32,5 @@ public:
 private:
     QMap<QString, QMap<int, SnapshotRecord>> m_devices;
 };
+
+} // namespace kvr::live

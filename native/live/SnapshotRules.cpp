@@ -2,7 +2,9 @@
 
 #include "native/live/Tunables.h"
 
-namespace tun = kvr::live::tun;
+using namespace kvr::services;
+
+namespace kvr::live {
 
 namespace SnapshotRules {
 
@@ -79,3 +81,5 @@ QString caption(int channel, const QString& name)
 }
 
 } // namespace SnapshotRules
+
+} // namespace kvr::live

@@ -13,21 +13,23 @@
 #include <QPixmap>
 #include <QString>
 
+namespace kvr::live {
+
 namespace SnapshotRules {
 
 // The device's cameras in its order, without ignored channels; only `channel`
 // unless it is 0.
-QList<int> camerasInScope(const Native::Device& device, int channel);
+QList<int> camerasInScope(const services::Native::Device& device, int channel);
 // Whether a new dialog fetches at once: for a missing device, one channel, or
 // a camera in scope without a record yet.
-bool fetchAtOpen(const Native::Device* device, int channel, const QMap<int, SnapshotRecord>& cached);
+bool fetchAtOpen(const services::Native::Device* device, int channel, const QMap<int, SnapshotRecord>& cached);
 
 struct Outcome {
     QImage picture; // null when the reply held none
     QString error;
 };
 // The picture of a reply, or the words for why there is none.
-Outcome readReply(const NativeHttp::Response& reply);
+Outcome readReply(const services::NativeHttp::Response& reply);
 // Scaled to fit 464 x 262 keeping its aspect, at device pixel ratio 2.
 QPixmap cardPicture(const QImage& image);
 // "Needs ONVIF snapshot support." or "This brand has no snapshot over HTTP.".
@@ -38,3 +40,5 @@ QString placeholder(const SnapshotRecord* record);
 QString caption(int channel, const QString& name);
 
 } // namespace SnapshotRules
+
+} // namespace kvr::live

@@ -18,7 +18,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 namespace {
 const char kBarButtonStyle[] =
@@ -247,3 +252,5 @@ void StreamDialog::openPlayback(QWidget* parent, const QString& deviceId, int ch
         false, parent);
     Modal::exec(dialog);
 }
+
+} // namespace kvr::live

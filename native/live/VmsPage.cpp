@@ -26,6 +26,14 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
+
 namespace {
 constexpr int kKindRole = Qt::UserRole + 1;
 const QString kSite = QStringLiteral("site");
@@ -630,3 +638,5 @@ void VmsPage::updateToolbar()
     m_nextButton->setEnabled(m_page + 1 < shownPages);
     m_pageLabel->setText(QStringLiteral("%1 / %2").arg(m_page + 1).arg(shownPages));
 }
+
+} // namespace kvr::live

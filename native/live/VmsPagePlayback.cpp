@@ -25,12 +25,17 @@
 
 #include <memory>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 namespace {
 QDateTime localNow()
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime();
 }
 
 // One coverage load: the cameras of the page, asked one after the other.
@@ -289,3 +294,5 @@ void VmsPage::loadCoverage()
     };
     (*step)();
 }
+
+} // namespace kvr::live

@@ -29,7 +29,13 @@
 #include <QVBoxLayout>
 #include <QtMath>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 namespace {
 
@@ -286,7 +292,7 @@ void VmsTile::start(bool main)
         fail(NativeBrand::playbackUnsupportedReason(*device), QStringLiteral("Playback isn\u2019t available"));
         return;
     }
-    if (LiveTileRules::RefusedTable::instance().blocked(m_deviceId, kvr::Clock::instance().monotonicMs())) {
+    if (LiveTileRules::RefusedTable::instance().blocked(m_deviceId, kvr::core::Clock::instance().monotonicMs())) {
         fail(NativeBrand::explainStreamError(kvr::video::PlayerFailure::Refused, m_playback));
         return;
     }
@@ -475,7 +481,7 @@ void VmsTile::onStatus(const QString&, const QString& detail)
         return;
     case LiveTileRules::StatusAction::Fail:
         if (out.refused)
-            LiveTileRules::RefusedTable::instance().record(m_deviceId, kvr::Clock::instance().monotonicMs());
+            LiveTileRules::RefusedTable::instance().record(m_deviceId, kvr::core::Clock::instance().monotonicMs());
         fail(out.detail, out.headline, out.cause);
         return;
     }
@@ -532,7 +538,7 @@ void VmsTile::saveSnapshot(const QImage& image)
     if (folder.mkpath(QStringLiteral("."))) {
         // A new file only: another snapshot of the same second keeps its own.
         QFile file(LiveTileRules::freeSnapshotPath(folder, LiveTileRules::snapshotBaseName(m_name),
-                                                   kvr::Clock::instance().nowUtc().toLocalTime()));
+                                                   kvr::core::Clock::instance().nowUtc().toLocalTime()));
         saved = file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && image.save(&file, "PNG");
         if (!saved && file.isOpen())
             file.remove();
@@ -642,3 +648,5 @@ void VmsTile::mouseDoubleClickEvent(QMouseEvent* event)
     QFrame::mouseDoubleClickEvent(event);
     Q_EMIT expandRequested(this);
 }
+
+} // namespace kvr::live

@@ -16,6 +16,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
 using namespace DevicePanelRules;
 
@@ -227,3 +232,5 @@ void CamerasTab::save()
     refreshRows(true);
     NativeUi::info(this, QStringLiteral("Manage cameras"), QStringLiteral("Camera names updated."));
 }
+
+} // namespace kvr::screens

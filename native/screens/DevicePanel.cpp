@@ -23,6 +23,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
 using namespace DevicePanelRules;
 
@@ -365,3 +370,5 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
         m_panel->refresh();
     });
 }
+
+} // namespace kvr::screens

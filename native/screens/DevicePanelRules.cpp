@@ -7,6 +7,10 @@
 
 #include <QLocale>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
 
 namespace DevicePanelRules {
@@ -134,3 +138,5 @@ std::optional<Native::Device> findDevice(const NativeContext& c, const QString& 
 }
 
 } // namespace DevicePanelRules
+
+} // namespace kvr::screens

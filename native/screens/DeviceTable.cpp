@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace kvr::screens {
+
 namespace NativeTable {
 
 using namespace FleetRules;
@@ -401,3 +403,5 @@ int fittedHeight(const QTableView* view, int rows)
 }
 
 } // namespace NativeTable
+
+} // namespace kvr::screens

@@ -13,6 +13,8 @@
 
 class QTableView;
 
+namespace kvr::screens {
+
 namespace NativeTable {
 
 enum Role : int {
@@ -69,3 +71,5 @@ void configure(QTableView* view);
 int fittedHeight(const QTableView* view, int rows);
 
 } // namespace NativeTable
+
+} // namespace kvr::screens

@@ -8,6 +8,10 @@
 #include <limits>
 #include <vector>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 namespace {
 
 constexpr int kDays = 7; // of the uptime column
@@ -83,9 +87,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     // each comparison is plain arithmetic instead of a time-zone lookup.
     const auto inUtc = [](const Native::Device& stored) {
         Native::Device utc = stored;
-        utc.health.checkedAt = kvr::LocalZone::utc(utc.health.checkedAt);
-        utc.health.fetchedAt = kvr::LocalZone::utc(utc.health.fetchedAt);
-        utc.health.lastUp = kvr::LocalZone::utc(utc.health.lastUp);
+        utc.health.checkedAt = kvr::core::LocalZone::utc(utc.health.checkedAt);
+        utc.health.fetchedAt = kvr::core::LocalZone::utc(utc.health.fetchedAt);
+        utc.health.lastUp = kvr::core::LocalZone::utc(utc.health.lastUp);
         // The cameras' moments are only told as "seen ... ago", which
         // converts cheaply itself: the camera list stays shared, not copied.
         return utc;
@@ -165,7 +169,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             QDate upDay;
             int upHour = 0;
             if (down && !converted.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
-                converted.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
+                converted.health.lastUp = kvr::core::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
             utc = FleetRules::DeviceRef(new FleetRules::SharedDevice(std::move(converted)));
         }
         const QDateTime lastSeenUp = down ? utc->device.health.lastUp : QDateTime();
@@ -391,3 +395,5 @@ QList<double> FleetCache::sumDays(const QList<Native::Device>& devices) const
             out[i] = sum.at(i) / count.at(i);
     return out;
 }
+
+} // namespace kvr::screens

@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+namespace kvr::screens {
+
 class LiveWallPage : public QWidget {
     Q_OBJECT
 public:
@@ -25,3 +27,5 @@ Q_SIGNALS:
 protected:
     bool m_active = false;
 };
+
+} // namespace kvr::screens

@@ -3,6 +3,8 @@
 #include <QDebug>
 #include <QSaveFile>
 
+namespace kvr::screens {
+
 namespace NativeFiles {
 
 bool writeReplacing(const QString& path, const QByteArray& bytes)
@@ -27,3 +29,5 @@ bool writeReplacing(const QString& path, const QByteArray& bytes)
 }
 
 } // namespace NativeFiles
+
+} // namespace kvr::screens

@@ -41,6 +41,12 @@
 
 #include <algorithm>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace FleetRules;
 
 namespace {
@@ -884,3 +890,5 @@ void NativeWindow::openDetails(const QString& id)
     connect(&dialog, &DeviceDetailsDialog::toast, this, &NativeWindow::toast);
     Modal::exec(dialog);
 }
+
+} // namespace kvr::screens

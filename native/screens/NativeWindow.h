@@ -17,8 +17,6 @@
 
 #include <array>
 
-class DeviceDetailsDialog;
-class LiveWallPage;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -26,6 +24,11 @@ class QPushButton;
 class QStackedWidget;
 class QTableView;
 class QTimer;
+
+namespace kvr::screens {
+
+class DeviceDetailsDialog;
+class LiveWallPage;
 class StatCard;
 class VigiloOverview;
 namespace NativeTable {
@@ -60,7 +63,7 @@ public:
     void rebuild();
     void updateCards();
     void updateBrands();
-    bool matches(const Native::Device& device) const;
+    bool matches(const services::Native::Device& device) const;
     bool filtersActive() const;
     void clearFilters();
     FleetRules::Filters filters() const;
@@ -122,11 +125,11 @@ private:
     void setCardFilter(int statusIndex, int internetIndex);
     // Runs an action outside the handler of the widget that asked for it.
     void later(void (NativeWindow::*action)());
-    void refreshOverview(const QList<Native::Device>& devices);
+    void refreshOverview(const QList<services::Native::Device>& devices);
     // The filters' effect alone, from what the last rebuild worked out: the
     // cards' highlights and the rows that pass, in order.
     void showFilters();
-    void showRows(const QList<Native::Device>& devices);
+    void showRows(const QList<services::Native::Device>& devices);
     void highlightCards(const FleetRules::Filters& filters);
 
     NativeContext m_context;
@@ -164,3 +167,5 @@ private:
     bool m_rebuilding = false;
     int m_rebuildCount = 0;
 };
+
+} // namespace kvr::screens

@@ -14,6 +14,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
 using namespace DevicePanelRules;
 
@@ -175,3 +179,5 @@ void UptimeTab::refresh()
         m_empty->hide();
     }
 }
+
+} // namespace kvr::screens

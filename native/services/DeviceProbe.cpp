@@ -11,7 +11,7 @@
 
 #include <memory>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
 
 namespace NativeProbe {
 
@@ -339,3 +339,5 @@ bool LoginMachine::refused() const
 }
 
 } // namespace NativeProbe
+
+} // namespace kvr::services

@@ -15,7 +15,9 @@
 #include <algorithm>
 #include <memory>
 
-namespace tun = kvr::native::tun;
+using namespace kvr::core;
+
+namespace kvr::services {
 
 namespace {
 
@@ -306,3 +308,5 @@ void NativeController::poll()
 {
     refreshAll();
 }
+
+} // namespace kvr::services

@@ -27,7 +27,8 @@
 
 #include <algorithm>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
+
 using std::chrono::milliseconds;
 using Link = Native::Link;
 
@@ -39,7 +40,7 @@ const char* const kKeyProperty = "key";
 
 qint64 monoMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 QString unsupportedText(int status)
@@ -115,7 +116,7 @@ void NativeEvents::setTimerFunction(TimerFn fn)
 
 QDateTime NativeEvents::now() const
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime();
 }
 
 // ------------------------------------------------------------ lifecycle ----
@@ -883,3 +884,5 @@ void NativeEvents::waitForWrites()
 {
     m_writer.waitForDone();
 }
+
+} // namespace kvr::services

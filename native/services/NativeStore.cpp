@@ -19,7 +19,9 @@
 
 #include <algorithm>
 
-namespace tun = kvr::native::tun;
+using namespace kvr::core;
+
+namespace kvr::services {
 
 using namespace Native;
 
@@ -136,7 +138,7 @@ QString NativeStore::newId()
 
 QDateTime NativeStore::now() const
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime();
 }
 
 // ---------------------------------------------------------------- files ----
@@ -291,7 +293,7 @@ qint64 NativeStore::saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs)
 
 void NativeStore::scheduleSave()
 {
-    const qint64 nowMs = kvr::Clock::instance().monotonicMs();
+    const qint64 nowMs = kvr::core::Clock::instance().monotonicMs();
     if (m_firstUnsavedMs < 0)
         m_firstUnsavedMs = nowMs;
     m_saveTimer.start(int(saveDelayMs(nowMs, m_firstUnsavedMs)));
@@ -773,3 +775,5 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
     scheduleSave();
     Q_EMIT deviceUpdated(id);
 }
+
+} // namespace kvr::services

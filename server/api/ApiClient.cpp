@@ -16,7 +16,9 @@
 
 #include <cstring>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 namespace {
 
@@ -290,7 +292,8 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
                 return;
             }
             qWarning().noquote() << tag << req.path << "401: renewing the session and retrying; access token"
-                                 << tokenSummary(m_accessToken, kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
+                                 << tokenSummary(m_accessToken,
+                                                 kvr::core::Clock::instance().nowUtc().toSecsSinceEpoch());
             refreshSession([this, again, callback, answer](bool ok) {
                 if (ok)
                     sendJson(again, callback);
@@ -337,3 +340,5 @@ void ApiClient::getBytes(const QString& path, bool auth, BytesCallback callback,
             callback(out.body, out.status, out.status == 0 ? out.networkText : QString());
     });
 }
+
+} // namespace kvr::api

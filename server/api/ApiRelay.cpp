@@ -9,7 +9,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 namespace {
 
@@ -17,7 +19,7 @@ namespace {
 // forward neither keeps an old answer nor throws away a fresh one.
 qint64 nowMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 struct ProbeRun {
@@ -176,3 +178,5 @@ void ApiClient::prewarmRoutes()
     probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), tun::kPublicRtspsPort, [](bool) {});
     resolveRelay([](const QString&, int, const QString&) {});
 }
+
+} // namespace kvr::api

@@ -15,7 +15,9 @@
 
 #include <algorithm>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 // The shared state of one readiness wait.
 struct ReadyPoll {
@@ -32,7 +34,7 @@ namespace {
 
 qint64 monotonicMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 StreamInfo supersededInfo()
@@ -654,3 +656,5 @@ void ApiClient::logout()
         });
     }
 }
+
+} // namespace kvr::api

@@ -12,6 +12,10 @@
 
 #include <chrono>
 
+using namespace kvr::video;
+
+namespace kvr::shell {
+
 namespace {
 constexpr double kReadAhead_s = 0.2;
 constexpr std::chrono::milliseconds kTrimDelay{500};
@@ -88,3 +92,5 @@ void BrandVideo::hideEvent(QHideEvent* event)
             FfmpegPlayer::returnFreedMemory();
     });
 }
+
+} // namespace kvr::shell

@@ -22,7 +22,12 @@
 #include <chrono>
 #include <memory>
 
-namespace tun = kvr::shell::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::shell {
 
 using namespace ServerRules;
 
@@ -251,3 +256,5 @@ void ServerDialog::openNative()
     m_nativeChosen = true;
     accept();
 }
+
+} // namespace kvr::shell

@@ -15,6 +15,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+namespace kvr::shell {
+
 // Where the app signs in and loads its cameras, the optional video relay,
 // a connection test, and the way into native mode.
 class ServerDialog : public QDialog {
@@ -46,5 +48,7 @@ private:
     QPushButton* m_test = nullptr;
     bool m_nativeChosen = false;
     bool m_sizedOnce = false;
-    TicketDesk m_checks;
+    core::TicketDesk m_checks;
 };
+
+} // namespace kvr::shell

@@ -7,7 +7,9 @@
 
 #include <QUrl>
 
-namespace tun = kvr::shell::tun;
+using namespace kvr::ui;
+
+namespace kvr::shell {
 
 namespace ServerRules {
 
@@ -120,3 +122,5 @@ QString badAddressText(const QString& defaultBase)
 }
 
 } // namespace ServerRules
+
+} // namespace kvr::shell

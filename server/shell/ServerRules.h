@@ -6,6 +6,8 @@
 
 #include <utility>
 
+namespace kvr::shell {
+
 // The rules of the server dialog, apart from its widgets.
 namespace ServerRules {
 
@@ -34,3 +36,5 @@ QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachabl
 QString badAddressText(const QString& defaultBase);
 
 } // namespace ServerRules
+
+} // namespace kvr::shell

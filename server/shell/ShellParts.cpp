@@ -11,6 +11,13 @@
 
 #include <QPointer>
 
+using namespace kvr::core;
+using namespace kvr::wall;
+using namespace kvr::context;
+using namespace kvr::view;
+
+namespace kvr::shell {
+
 namespace {
 
 class StagePagesPort final : public StagePort {
@@ -214,3 +221,5 @@ ShellParts makeShellParts(QWidget*)
 {
     return {new StagePagesPort, new GridPagePort, new ControllerPort};
 }
+
+} // namespace kvr::shell

@@ -25,7 +25,14 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::view {
 
 namespace {
 
@@ -590,3 +597,5 @@ void CameraTile::mouseDoubleClickEvent(QMouseEvent* event)
     Q_EMIT expandRequested(this);
     QFrame::mouseDoubleClickEvent(event);
 }
+
+} // namespace kvr::view

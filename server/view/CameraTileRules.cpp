@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-namespace tun = kvr::view::tun;
+namespace kvr::view {
 
 namespace CameraTileRules {
 
@@ -77,3 +77,5 @@ bool switchBesideRetry(int w, int switchWidth)
 }
 
 } // namespace CameraTileRules
+
+} // namespace kvr::view

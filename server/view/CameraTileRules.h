@@ -6,6 +6,8 @@
 #include <QRect>
 #include <QString>
 
+namespace kvr::view {
+
 // The camera tile's rules that need no window: which overlays show, where
 // they go, and how a failed start reads.
 namespace CameraTileRules {
@@ -57,3 +59,5 @@ QRect retryRect(int width, int height);
 bool switchBesideRetry(int width, int switchWidth);
 
 } // namespace CameraTileRules
+
+} // namespace kvr::view

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::view::tun;
+namespace kvr::view {
 
 namespace {
 
@@ -187,3 +187,5 @@ int nextTimerSliceMs(qint64 remainingMs)
 }
 
 } // namespace CameraWallRules
+
+} // namespace kvr::view

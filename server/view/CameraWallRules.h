@@ -6,6 +6,8 @@
 
 #include <optional>
 
+namespace kvr::view {
+
 // The camera wall's rules that need no window: pages and grid, labels, the
 // Main/Sub rule, frame-rate caps, overload steps and the auto-advance timing.
 
@@ -90,3 +92,5 @@ QString advanceRefusal(qint64 seconds);
 int nextTimerSliceMs(qint64 remainingMs);
 
 } // namespace CameraWallRules
+
+} // namespace kvr::view

@@ -25,7 +25,14 @@
 #include <QVBoxLayout>
 #include <QtDebug>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::view {
 
 namespace {
 
@@ -54,7 +61,7 @@ QPushButton* secondaryButton(const QString& text, QWidget* parent)
 
 qint64 monotonicMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 } // namespace
@@ -705,3 +712,5 @@ void GridPage::pageTick()
     m_page = (m_page + 1) % pages;
     rebuildLater();
 }
+
+} // namespace kvr::view

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-namespace tun = kvr::view::tun;
+namespace kvr::view {
 
 namespace Ist {
 
@@ -30,5 +30,7 @@ QDateTime at(const QDate& day, int second)
 
 QDate todayIst()
 {
-    return Ist::dateAt(kvr::Clock::instance().nowUtc());
+    return Ist::dateAt(kvr::core::Clock::instance().nowUtc());
 }
+
+} // namespace kvr::view

@@ -4,6 +4,8 @@
 #include <QDateTime>
 #include <QTimeZone>
 
+namespace kvr::view {
+
 // ---- IST day clock ----------------------------------------------------------
 // Server playback, timelines and cloud segment names count time in India
 // Standard Time, a fixed offset from UTC with no daylight saving; every date
@@ -25,3 +27,5 @@ inline QDateTime midnight(const QDate& day)
 
 // Today's IST date by the project clock.
 QDate todayIst();
+
+} // namespace kvr::view

@@ -9,6 +9,13 @@
 
 #include <QUrl>
 
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::view {
+
 const QString ServerWallSource::kOwner = QStringLiteral("videowall");
 
 QString ServerWallSource::idFor(const QString& serverUrl, const QString& organisationId)
@@ -141,3 +148,5 @@ QString ServerWallSource::tileStyle() const
 {
     return Theme::appStyle();
 }
+
+} // namespace kvr::view

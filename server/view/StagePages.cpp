@@ -25,7 +25,12 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::api;
+
+namespace kvr::view {
 
 namespace {
 
@@ -514,3 +519,5 @@ void StagePages::applySpeed()
     else
         startDay(m_dayPicker->date(), m_playheadSecond);
 }
+
+} // namespace kvr::view

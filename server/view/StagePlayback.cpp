@@ -22,7 +22,10 @@
 
 #include <algorithm>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+
+namespace kvr::view {
 
 namespace {
 
@@ -362,12 +365,12 @@ void StagePages::startCloudFrom(double second)
 
 double StagePages::elapsedToDay(double elapsed) const
 {
-    return ::elapsedToDay(m_playlist.segments, m_dayOffset, elapsed);
+    return view::elapsedToDay(m_playlist.segments, m_dayOffset, elapsed);
 }
 
 double StagePages::dayToElapsed(double second) const
 {
-    return ::dayToElapsed(m_playlist.segments, second);
+    return view::dayToElapsed(m_playlist.segments, second);
 }
 
 // ---- Snapshots ---------------------------------------------------------------------
@@ -389,3 +392,5 @@ void StagePages::saveSnapshot()
     else
         qWarning().noquote() << QStringLiteral("[snapshot] failed: ") + out.path;
 }
+
+} // namespace kvr::view

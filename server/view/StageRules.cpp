@@ -9,7 +9,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::ui;
+
+namespace kvr::view {
 
 namespace StageRules {
 
@@ -116,3 +118,5 @@ int secondOfTime(const QTime& time)
 }
 
 } // namespace StageRules
+
+} // namespace kvr::view

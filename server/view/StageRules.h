@@ -12,6 +12,8 @@
 
 #include <utility>
 
+namespace kvr::view {
+
 // The rules of the single-camera stage that need no window: what each mode shows, playback speeds, the status rule and the
 // snapping of seeks to recorded footage.
 
@@ -26,7 +28,7 @@ enum class Mode : int { LiveView = 0, DevicePlayback = 1, CloudPlayback = 2 };
 struct ModeLook {
     QString badge;
     QString badgeProperty; // the badge's dynamic property "mode"
-    Theme::Colour accent;
+    ui::Theme::Colour accent;
     bool pulsing = false;
     bool autoReconnect = false;
     bool mainSub = false;          // the Main/Sub switch
@@ -79,3 +81,5 @@ QString cloudEndText(const QDate& day, const QDate& today);
 int secondOfTime(const QTime& time);
 
 } // namespace StageRules
+
+} // namespace kvr::view

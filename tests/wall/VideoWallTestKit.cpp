@@ -7,6 +7,8 @@
 
 #include <cstdio>
 
+using namespace kvr::wall;
+
 namespace walltest {
 
 QWidget* TestSource::makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand)

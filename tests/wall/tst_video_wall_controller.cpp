@@ -14,6 +14,8 @@
 #include <QScreen>
 #include <QSignalSpy>
 
+using namespace kvr::wall;
+
 using namespace VideoWall;
 using walltest::TestSource;
 using walltest::TestTile;
@@ -323,4 +325,5 @@ private:
 };
 
 KVR_TEST_MAIN(TestWallController)
+
 #include "tst_video_wall_controller.moc"

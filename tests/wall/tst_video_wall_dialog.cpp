@@ -20,6 +20,8 @@
 #include <QScreen>
 #include <QToolTip>
 
+using namespace kvr::wall;
+
 using namespace VideoWall;
 using namespace VideoWall::SetupRules;
 using walltest::TestSource;
@@ -242,4 +244,5 @@ private:
 };
 
 KVR_TEST_MAIN(TestWallDialog)
+
 #include "tst_video_wall_dialog.moc"

@@ -17,6 +17,9 @@
 #include <QFontMetrics>
 #include <QSignalSpy>
 
+using namespace kvr::core;
+using namespace kvr::wall;
+
 using namespace VideoWall;
 using namespace VideoWall::VideoWallRules;
 using namespace VideoWall::SetupRules;
@@ -385,4 +388,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestVideoWallRules)
+
 #include "tst_video_wall_rules.moc"

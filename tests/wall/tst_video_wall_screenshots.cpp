@@ -17,6 +17,9 @@
 #include <QPushButton>
 #include <QScreen>
 
+using namespace kvr::ui;
+using namespace kvr::wall;
+
 using namespace VideoWall;
 using walltest::screenNamed;
 

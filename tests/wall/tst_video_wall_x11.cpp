@@ -20,6 +20,8 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+using namespace kvr::wall;
+
 using namespace VideoWall;
 using namespace VideoWall::SetupRules;
 using walltest::TestSource;

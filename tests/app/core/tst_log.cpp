@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+using namespace kvr::core;
+
 class TestLog : public QObject {
     Q_OBJECT
 
@@ -127,4 +129,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestLog)
+
 #include "tst_log.moc"

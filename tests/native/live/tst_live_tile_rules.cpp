@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+using namespace kvr::live;
+
 using namespace LiveTileRules;
 
 namespace {
@@ -175,4 +177,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestTileRules)
+
 #include "tst_live_tile_rules.moc"

@@ -8,6 +8,9 @@
 
 #include <numeric>
 
+using namespace kvr::services;
+using namespace kvr::live;
+
 using namespace LiveWallRules;
 
 namespace {
@@ -214,4 +217,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestLiveWallRules)
+
 #include "tst_live_wall_rules.moc"

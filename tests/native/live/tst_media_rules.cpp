@@ -7,6 +7,9 @@
 
 #include <QtTest>
 
+using namespace kvr::services;
+using namespace kvr::live;
+
 using namespace CalendarRules;
 
 namespace {
@@ -183,4 +186,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestMediaRules)
+
 #include "tst_media_rules.moc"

@@ -22,6 +22,12 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
+
 using namespace livetest;
 
 class TestVmsTile : public QObject {
@@ -221,7 +227,7 @@ private Q_SLOTS:
         settled(*sub);
         sub->stop();
         settled(*step(dahuaId, 5, false, false, &VmsTile::isFailed));
-        QVERIFY(!LiveTileRules::RefusedTable::instance().blocked(dahuaId, kvr::Clock::instance().monotonicMs()));
+        QVERIFY(!LiveTileRules::RefusedTable::instance().blocked(dahuaId, kvr::core::Clock::instance().monotonicMs()));
         for (bool playback : {false, true})
             settled(*step(silent, 1, false, playback, &VmsTile::isFailed));
         auto ending = step(dahuaId, 1, false, true, &VmsTile::isPlaying);
@@ -430,4 +436,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestVmsTile)
+
 #include "tst_vms_tile.moc"

@@ -19,6 +19,10 @@
 #include <QSpinBox>
 #include <QTabWidget>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace screenskit;
 using namespace DevicePanelRules;
 using NativeStyle::chipWord;
@@ -482,4 +486,5 @@ void DevicePanelTest::mediaActionsLeaveHandler()
 }
 
 KVR_TEST_MAIN(DevicePanelTest)
+
 #include "tst_device_panel.moc"

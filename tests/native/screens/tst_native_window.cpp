@@ -33,6 +33,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace FleetRules;
 using namespace screenskit;
 
@@ -430,4 +435,5 @@ void NativeWindowTest::tabFollowsTheReadingOrder()
 }
 
 KVR_TEST_MAIN(NativeWindowTest)
+
 #include "tst_native_window.moc"

@@ -16,6 +16,10 @@
 #include <QScrollArea>
 #include <QSet>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace screenskit;
 using NativeInsights::SiteSummary;
 

@@ -16,6 +16,12 @@
 
 #include <QPointer>
 
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
+
 using viewtest::control;
 using viewtest::hover;
 
@@ -314,4 +320,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ServerWallSourceTest)
+
 #include "tst_server_wall_source.moc"

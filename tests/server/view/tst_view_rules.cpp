@@ -10,6 +10,9 @@
 #include "server/view/StageRules.h"
 #include "tests/support/TestKit.h"
 
+using namespace kvr::core;
+using namespace kvr::view;
+
 using kvr::video::PlayerFailure;
 using StageRules::Mode;
 
@@ -346,4 +349,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ViewRulesTest)
+
 #include "tst_view_rules.moc"
