@@ -3,6 +3,9 @@
 
 #include <QApplication>
 
+using namespace kvr::video;
+using namespace kvr::app;
+
 int main(int argc, char** argv)
 {
     FfmpegPlayer::prepareProcessHeap(); // before any thread starts

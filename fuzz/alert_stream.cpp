@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+using namespace kvr::services;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <cstdlib>
 
+using namespace kvr::services;
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray body = QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+namespace kvr::video {
+
 #ifdef KVR_HAVE_ALSA
 std::unique_ptr<AudioBackend> openAlsaOutput(const char* device); // AudioBackendAlsa.cpp
 #endif
@@ -204,3 +206,5 @@ void AudioBackend::setFactory(Factory factory)
     std::lock_guard<std::mutex> guard(seamLock);
     factoryOverride = std::move(factory);
 }
+
+} // namespace kvr::video

@@ -4,6 +4,8 @@
 #include <functional>
 #include <memory>
 
+namespace kvr::video {
+
 // The platform layer under the sound output. It has the shape of a default
 // output audio unit: open the default output, set a 16-bit interleaved format
 // with a render callback, read the device latency, start and stop. After a
@@ -63,3 +65,5 @@ public:
     using Factory = std::function<std::unique_ptr<AudioBackend>()>;
     static void setFactory(Factory factory);
 };
+
+} // namespace kvr::video

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-namespace tun = kvr::video::tun;
+namespace kvr::video {
 
 namespace {
 
@@ -177,5 +177,7 @@ std::unique_ptr<AudioBackend> openAlsaOutput(const char* device)
     }
     return std::make_unique<AlsaOutput>(pcm);
 }
+
+} // namespace kvr::video
 
 #endif // KVR_HAVE_ALSA

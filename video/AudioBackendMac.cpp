@@ -6,6 +6,8 @@
 
 #include <AudioToolbox/AudioToolbox.h>
 
+namespace kvr::video {
+
 namespace {
 
 // Buffers of one render request handed on to our callback; the default
@@ -126,5 +128,7 @@ std::unique_ptr<AudioBackend> openAudioUnitOutput()
         return nullptr;
     return std::make_unique<AudioUnitOutput>(unit);
 }
+
+} // namespace kvr::video
 
 #endif // __APPLE__

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+namespace kvr::video {
+
 AudioOut::~AudioOut()
 {
     close();
@@ -188,3 +190,5 @@ int AudioOut::render(void* self, uint32_t frameCount, AudioRenderBufferList* buf
     }
     return 0;
 }
+
+} // namespace kvr::video

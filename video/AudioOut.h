@@ -8,6 +8,8 @@
 #include <mutex>
 #include <vector>
 
+namespace kvr::video {
+
 // Plays a stream's sound on the default output and provides the sound clock
 // by which pictures are timed. The decode thread opens it, writes signed
 // 16-bit interleaved samples into a ring buffer and asks how much is queued,
@@ -87,3 +89,5 @@ private:
     int32_t bytesPerFrame = 0;
     int32_t latencyBytes = 0;
 };
+
+} // namespace kvr::video

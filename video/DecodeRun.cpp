@@ -15,12 +15,14 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+using namespace kvr::core;
+
+namespace kvr::video {
+
 // The decode loop of one playback: reads the input, decodes, converts and
 // paces pictures and sound, and delivers pictures to the player.
 
 using namespace kvr::video;
-namespace tun = kvr::video::tun;
-
 namespace {
 
 class SoundAdapter final : public SoundClockSource {
@@ -136,13 +138,11 @@ private:
     double lastStats = 0.0;
 };
 
-namespace kvr::video {
 void runDecodeLoop(Playback& playback)
 {
     DecodeRun r(playback);
     r.exec();
 }
-} // namespace kvr::video
 
 void DecodeRun::exec()
 {
@@ -700,3 +700,5 @@ void DecodeRun::cleanup()
     input.close();
     pending.clear();
 }
+
+} // namespace kvr::video

@@ -4,6 +4,8 @@
 #include "app/core/Settings.h"
 #include "video/GpuProbe.h"
 
+using namespace kvr::core;
+
 namespace kvr::video {
 
 DecodeSettings DecodeSettings::current()

@@ -4,11 +4,12 @@
 
 #include <optional>
 
+namespace kvr::video {
+
 // FFmpeg's own log lines, filtered for the diagnostic log: only warnings and
 // worse, minus the decoders' routine complaints about damaged pictures, with
 // object addresses removed, stream-address passwords hidden and long runs of
 // the same line folded.
-namespace kvr::video {
 
 // Whether FFmpeg's message is dropped before formatting (level or known noise).
 bool ffmpegMessageDropped(int level, const char* format);

@@ -18,14 +18,16 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+using namespace kvr::core;
+
+namespace kvr::video {
+
 // The control surface of the player. Reading the input (PlayerInput), setting
 // up the decoder (VideoDecoder), the decode loop with its pacing and delivery
 // (DecodeRun), picture conversion (PictureConverter) and the decode thread's
 // life and reaping (DecodeThread) each live in their own file.
 
 using namespace kvr::video;
-namespace tun = kvr::video::tun;
-
 // ---- Construction and control ------------------------------------------------
 
 FfmpegPlayer::FfmpegPlayer(QObject* parent)
@@ -213,3 +215,5 @@ void FfmpegPlayer::restartStep(int carriedGeneration)
     letGo(tun::kStopWait);
     startWorker(false);
 }
+
+} // namespace kvr::video

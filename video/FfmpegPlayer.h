@@ -17,10 +17,10 @@
 #include <thread>
 
 namespace kvr::video {
+
 struct PlayerShared;
 struct Playback;
 struct OwnerLink;
-} // namespace kvr::video
 
 // The one video player of the application. It lives on the GUI thread; each
 // playback runs on a decode thread of its own that opens the input with
@@ -221,3 +221,5 @@ private:
     kvr::video::ReconnectSchedule m_reconnect;
     kvr::video::PlayerFailure m_lastFailure = kvr::video::PlayerFailure::None;
 };
+
+} // namespace kvr::video

@@ -17,6 +17,10 @@
 #include <cstdlib>
 #include <optional>
 
+using namespace kvr::core;
+
+namespace kvr::video {
+
 // Making an OpenGL context loads the driver, and a driver stays once loaded:
 // Mesa's software renderer brings LLVM and a pool of drawing threads, some
 // 55 MiB that a program whose pictures the processor draws has no use for.
@@ -256,3 +260,5 @@ const GpuProbe& GpuProbe::result()
     static const GpuProbe probe = runProbe();
     return probe;
 }
+
+} // namespace kvr::video

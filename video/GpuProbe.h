@@ -2,6 +2,8 @@
 
 #include <QString>
 
+namespace kvr::video {
+
 // Whether OpenGL on this computer is good enough to draw video; worked out
 // once per process on the first call of result().
 struct GpuProbe {
@@ -21,3 +23,5 @@ struct GpuProbe {
     // drawing stays on the processor.
     static QString declined(const QString& mode, const QString& renderer, const QString& vendor);
 };
+
+} // namespace kvr::video

@@ -15,11 +15,15 @@
 #include <utility>
 #include <vector>
 
+using namespace kvr::ui;
+
 // Qt's own call that makes a context the one every OpenGL widget shares
 // with (exported by Qt's GUI library for this use).
 QT_BEGIN_NAMESPACE
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
 QT_END_NAMESPACE
+
+namespace kvr::video {
 
 #ifndef GL_UNPACK_ROW_LENGTH
 #define GL_UNPACK_ROW_LENGTH 0x0CF2
@@ -182,11 +186,11 @@ void GpuVideoView::shareContexts()
         delete shared; // the view's own context then tells whether OpenGL works
         return;
     }
-    qt_gl_set_global_share_context(shared);
+    ::qt_gl_set_global_share_context(shared);
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     qAddPostRoutine([] {
         delete QOpenGLContext::globalShareContext();
-        qt_gl_set_global_share_context(nullptr);
+        ::qt_gl_set_global_share_context(nullptr);
     });
 }
 
@@ -428,3 +432,5 @@ void GpuVideoView::paintGL()
     program->disableAttributeArray(pos);
     program->release();
 }
+
+} // namespace kvr::video

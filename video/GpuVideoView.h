@@ -12,6 +12,8 @@
 
 class QOpenGLShaderProgram;
 
+namespace kvr::video {
+
 // Colour and geometry rules of the YUV view, as plain functions.
 namespace YuvDraw {
 
@@ -84,3 +86,5 @@ private:
     bool failed = false;
     int32_t radius = 14;
 };
+
+} // namespace kvr::video

@@ -1,3 +1,7 @@
 #include "video/Logging.h"
 
+namespace kvr::video {
+
 Q_LOGGING_CATEGORY(lcVideo, "kvr.video")
+
+} // namespace kvr::video

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+using namespace kvr::core;
+
 namespace kvr::video {
 
 using namespace tun;

@@ -11,6 +11,8 @@
 #include <memory>
 #include <optional>
 
+namespace kvr::video {
+
 struct YuvFrame;
 
 // The player's rules, kept free of FFmpeg, threads and sockets so they can be
@@ -18,7 +20,6 @@ struct YuvFrame;
 // overload detection, the behind-live skip, the reconnect schedule, the
 // frame-rate cap, timestamp continuity and picture sizing. Times are seconds
 // on a steady clock, handed in by the caller.
-namespace kvr::video {
 
 // One converted picture waiting for its display time.
 struct PendingPicture {
@@ -187,7 +188,7 @@ public:
         bool forSoftware = false; // hardware decoding gave up: go on in software
         QString failure;          // why it could not start playing; empty when it did
 
-        PlayerFailure failureKind = PlayerFailure::None; // the kind of `failure`
+        core::PlayerFailure failureKind = core::PlayerFailure::None; // the kind of `failure`
     };
     struct Decision {
         enum class Kind { Nothing, RestartNow, Schedule, GiveUp };
@@ -197,7 +198,7 @@ public:
         QString why;
         QString headline; // GiveUp: the `status` texts and the failure's kind
         QString detail;
-        PlayerFailure failure = PlayerFailure::None;
+        core::PlayerFailure failure = core::PlayerFailure::None;
     };
 
     // A decode thread starts: `fresh` for play(), false for a restart.

@@ -6,6 +6,8 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+using namespace kvr::core;
+
 namespace kvr::video {
 
 namespace {

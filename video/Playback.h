@@ -78,11 +78,11 @@ struct Playback {
     // Decode thread only.
     // The input's last failure, detail of an opening failure, and its kind.
     QString lastError;
-    PlayerFailure lastErrorKind = PlayerFailure::None;
+    core::PlayerFailure lastErrorKind = core::PlayerFailure::None;
     NetPool* net = nullptr;
     LivePlaylistWatch playlists;
     QString failure; // why playback could not start; empty when it did
-    PlayerFailure failureKind = PlayerFailure::None;
+    core::PlayerFailure failureKind = core::PlayerFailure::None;
 
     // Written by the decode thread, read by the player.
     std::atomic<bool> running{true};
@@ -110,7 +110,7 @@ struct Playback {
         return finished;
     }
 
-    void noteError(PlayerFailure kind, const QString& text)
+    void noteError(core::PlayerFailure kind, const QString& text)
     {
         lastErrorKind = kind;
         lastError = text;
@@ -135,7 +135,7 @@ struct Playback {
     QByteArray fetchBlocking(const QString& address, bool liveRelay);
     // Playback could not start: reported with the end of the thread, where the
     // player decides between a status and a restart.
-    void fail(PlayerFailure kind, const QString& detail)
+    void fail(core::PlayerFailure kind, const QString& detail)
     {
         failure = detail;
         failureKind = kind;
@@ -177,8 +177,6 @@ inline void sleepMs(int ms)
 
 QString ffmpegError(int code);
 
-} // namespace kvr::video
-
 // Gives the playback's notices access to the player's private state.
 struct PlayerAccess {
     static bool current(const FfmpegPlayer& player, int generation)
@@ -188,3 +186,5 @@ struct PlayerAccess {
     static kvr::video::ReconnectSchedule& reconnect(FfmpegPlayer& player) { return player.m_reconnect; }
     static void ended(FfmpegPlayer& player, const kvr::video::ReconnectSchedule::Ended& e) { player.onWorkerEnded(e); }
 };
+
+} // namespace kvr::video

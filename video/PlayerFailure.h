@@ -2,18 +2,19 @@
 
 #include "app/core/PlayerFailure.h"
 
-// The player names its failures by the kind all layers share.
 namespace kvr::video {
 
-using kvr::PlayerFailure;
+// The player names its failures by the kind all layers share.
+
+using kvr::core::PlayerFailure;
 
 // The kind of an FFmpeg error code (a negative AVERROR value). FFmpeg turns
 // an RTSP or HTTP reply of 400/401/403/404 into its own code, any other 4xx
 // into AVERROR_HTTP_OTHER_4XX and 5xx into AVERROR_HTTP_SERVER_ERROR.
-PlayerFailure failureFromAverror(int code);
+core::PlayerFailure failureFromAverror(int code);
 
 // The kind of an HTTP (or RTSP) status code that is not a success; 0 and
 // other codes outside 400..599 give Other.
-PlayerFailure failureFromStatus(int status);
+core::PlayerFailure failureFromStatus(int status);
 
 } // namespace kvr::video

@@ -11,6 +11,8 @@ extern "C" {
 #include <libavformat/avformat.h>
 }
 
+using namespace kvr::core;
+
 namespace kvr::video {
 
 namespace {

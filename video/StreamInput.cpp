@@ -22,6 +22,8 @@ extern "C" {
 #include <cerrno>
 #include <cstring>
 
+using namespace kvr::core;
+
 namespace kvr::video {
 
 using namespace tun;

@@ -16,11 +16,12 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 
+namespace kvr::video {
+
 // Byte input of the player's FFmpeg hooks: playlists held in memory, local
 // files, whole-file fetches and ranged HTTP reads. Everything here runs on the
 // decode thread that owns the network manager; every wait also ends promptly
 // when the player's stop flag is raised.
-namespace kvr::video {
 
 // How an address is played.
 enum class InputKind { Rtsp, RelayHls, OtherHls };
@@ -101,7 +102,7 @@ public:
 
     int httpStatus() const { return m_httpStatus; }
     // Why the last request failed (see request()).
-    PlayerFailure failure() const { return m_failure; }
+    core::PlayerFailure failure() const { return m_failure; }
     int64_t totalSize() const { return m_totalSize; }
     int64_t position() const { return m_pos; }
     int64_t bufferStart() const { return m_bufferStart; }
@@ -126,7 +127,7 @@ private:
     int64_t m_expectedEnd = -1; // absolute end of the current body when announced
     uint64_t m_bytesRead = 0;
     int m_httpStatus = 0;
-    PlayerFailure m_failure = PlayerFailure::None;
+    core::PlayerFailure m_failure = core::PlayerFailure::None;
     bool m_rangesSupported = false;
     bool m_finished = false;
     bool m_failed = false;
@@ -148,7 +149,7 @@ struct FetchResult {
     QByteArray body; // empty on failure
     QString error;   // "HTTP %1" or the network error text; empty on success
     // The kind of `error`.
-    PlayerFailure failure = PlayerFailure::None;
+    core::PlayerFailure failure = core::PlayerFailure::None;
 };
 FetchResult fetchWhole(const FetchRequest& request);
 

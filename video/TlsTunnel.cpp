@@ -24,6 +24,8 @@
 #include <unistd.h>
 #endif
 
+using namespace kvr::core;
+
 namespace kvr::video {
 
 namespace {

@@ -12,13 +12,14 @@
 
 class QThread;
 
+namespace kvr::video {
+
 // TLS for RTSPS input. FFmpeg's RTSP demuxer does not hand certificate checks
 // to its TLS layer, so a server with a certificate from an unknown authority
 // or for another name would play. Instead the player opens the TLS session
 // itself (chain checked against the bundle, name checked against the host)
 // and lets FFmpeg speak plain RTSP to a loopback port of this process whose
 // bytes are carried through that session.
-namespace kvr::video {
 
 class TlsTunnel {
 public:

@@ -16,6 +16,10 @@
 #include <cstdlib>
 #include <limits>
 
+using namespace kvr::ui;
+
+namespace kvr::video {
+
 namespace {
 
 const QString kLoading = QStringLiteral("Loading");
@@ -655,3 +659,5 @@ void VideoStage::paintEvent(QPaintEvent*)
     }
     paintCorners();
 }
+
+} // namespace kvr::video

@@ -11,8 +11,11 @@
 
 #include <memory>
 
-class GpuVideoView;
 class QTimer;
+
+namespace kvr::video {
+
+class GpuVideoView;
 
 // The widget every player owner shows video on. RGB pictures are drawn here
 // with the processor; YuvFrames go to a GpuVideoView child drawn with the
@@ -165,3 +168,5 @@ private:
     QPointer<QWidget> tipHolder; // where the shortened message was put as a tool tip
     QString tipShown;
 };
+
+} // namespace kvr::video

@@ -7,6 +7,8 @@
 
 struct AVFrame;
 
+namespace kvr::video {
+
 // One decoded picture handed to the views for drawing on the graphics chip.
 //
 // The plane pointers point straight into the decoder's frame buffers: no copy
@@ -32,4 +34,6 @@ struct YuvFrame {
 
 using YuvFramePtr = std::shared_ptr<const YuvFrame>;
 
-Q_DECLARE_METATYPE(std::shared_ptr<const YuvFrame>)
+} // namespace kvr::video
+
+Q_DECLARE_METATYPE(std::shared_ptr<const kvr::video::YuvFrame>)

@@ -10,6 +10,10 @@
 #include <QJsonObject>
 #include <QSet>
 
+using namespace kvr::core;
+
+namespace kvr::wall {
+
 namespace VideoWall {
 
 int ScreenConfig::assignedCount() const
@@ -135,3 +139,5 @@ void save(const QString& sourceId, const Config& config)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

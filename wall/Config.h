@@ -6,6 +6,8 @@
 
 class QScreen;
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 // Stream quality of a display, as saved.
@@ -61,3 +63,5 @@ Config load(const QString& sourceId);
 void save(const QString& sourceId, const Config& config);
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -6,7 +6,7 @@
 #include "wall/Source.h"
 #include "wall/Timers.h"
 #include "wall/Tunables.h"
-#include "wall/WallRules.h"
+#include "wall/VideoWallRules.h"
 
 #include "app/ui/Theme.h"
 
@@ -15,7 +15,10 @@
 #include <QLabel>
 #include <QScreen>
 
-namespace tun = kvr::wall::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -68,7 +71,7 @@ void Controller::start(std::shared_ptr<Source> source, const Config& config)
     m_source = std::move(source);
     m_config = config;
     for (QScreen* screen : QGuiApplication::screens())
-        if (qualifies(m_config.find(screenKey(screen))))
+        if (VideoWallRules::qualifies(m_config.find(screenKey(screen))))
             openWindowFor(screen);
     m_running = !m_windows.isEmpty();
     if (m_running)
@@ -148,7 +151,7 @@ void Controller::screenAdded(QScreen* screen)
     if (!m_running)
         return;
     const QString key = screenKey(screen);
-    if (!qualifies(m_config.find(key)))
+    if (!VideoWallRules::qualifies(m_config.find(key)))
         return;
     for (const Entry& e : m_windows)
         if (e.screen == screen || (e.key == key && e.screen))
@@ -236,14 +239,16 @@ void Controller::identify()
         label->setAttribute(Qt::WA_DeleteOnClose);
         label->setAlignment(Qt::AlignCenter);
         label->setTextFormat(Qt::RichText);
-        label->setText(identifyText(i + 1, screenTitle(screen)));
+        label->setText(VideoWallRules::identifyText(i + 1, screenTitle(screen)));
         label->setStyleSheet(Theme::wallIdentifyStyle());
         label->setScreen(screen);
         label->adjustSize();
-        label->setGeometry(identifyGeometry(screen->geometry(), label->size()));
+        label->setGeometry(VideoWallRules::identifyGeometry(screen->geometry(), label->size()));
         label->show();
         timers.after(tun::kIdentifyShowFor, label, [label] { label->close(); });
     }
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

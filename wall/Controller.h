@@ -11,7 +11,10 @@
 #include <memory>
 
 #include <QScreen>
+
 class QWidget;
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -99,8 +102,10 @@ private:
     QList<Request> m_queue;
     int m_inFlight = 0;
     // Moves on with every wall: a release armed for one wall is void in the next.
-    TicketDesk m_starts;
+    core::TicketDesk m_starts;
     Timers* m_timers = nullptr;
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

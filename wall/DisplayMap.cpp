@@ -13,6 +13,10 @@
 
 #include <algorithm>
 
+using namespace kvr::ui;
+
+namespace kvr::wall {
+
 namespace VideoWall {
 
 DisplayMap::DisplayMap(QWidget* parent) : QWidget(parent)
@@ -70,10 +74,10 @@ QSize DisplayMap::minimumSizeHint() const
 
 QList<DisplayMap::Box> DisplayMap::boxes() const
 {
-    QList<MapScreen> connected;
+    QList<SetupRules::MapScreen> connected;
     for (QScreen* s : QGuiApplication::screens())
         connected.append({screenKey(s), screenTitle(s), s->geometry()});
-    return mapBoxes(connected, m_config, size());
+    return SetupRules::mapBoxes(connected, m_config, size());
 }
 
 void DisplayMap::mousePressEvent(QMouseEvent* event)
@@ -129,9 +133,11 @@ void DisplayMap::paintEvent(QPaintEvent*)
         p.setFont(small);
         p.setPen(Theme::colour(Theme::Colour::Text));
         const QString title = p.fontMetrics().elidedText(b.title, Qt::ElideMiddle, int(text.width()));
-        const QString state = mapStateText(b, cfg, b.number >= 1 && b.key == ownKey);
+        const QString state = SetupRules::mapStateText(b, cfg, b.number >= 1 && b.key == ownKey);
         p.drawText(text, Qt::AlignLeft | Qt::AlignBottom, title + QLatin1Char('\n') + state);
     }
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 struct Config;
@@ -15,7 +17,7 @@ struct Config;
 class DisplayMap final : public QWidget {
     Q_OBJECT
 public:
-    using Box = MapBox;
+    using Box = SetupRules::MapBox;
 
     explicit DisplayMap(QWidget* parent = nullptr);
 
@@ -47,3 +49,5 @@ private:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

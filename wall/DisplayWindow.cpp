@@ -6,7 +6,7 @@
 #include "wall/Source.h"
 #include "wall/TileRetry.h"
 #include "wall/Tunables.h"
-#include "wall/WallRules.h"
+#include "wall/VideoWallRules.h"
 
 #include "app/ui/Theme.h"
 
@@ -20,7 +20,9 @@
 #include <QScreen>
 #include <QTimer>
 
-namespace tun = kvr::wall::tun;
+using namespace kvr::ui;
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -77,12 +79,12 @@ DisplayWindow::~DisplayWindow()
 
 QString DisplayWindow::barText() const
 {
-    return VideoWall::barText(m_number, m_config.label, tileCount());
+    return VideoWall::VideoWallRules::barText(m_number, m_config.label, tileCount());
 }
 
 bool DisplayWindow::useMain(int count) const
 {
-    return VideoWall::useMain(m_config.quality, count);
+    return VideoWall::VideoWallRules::useMain(m_config.quality, count);
 }
 
 void DisplayWindow::build()
@@ -239,14 +241,14 @@ void DisplayWindow::showBar()
 
 void DisplayWindow::checkPointer(const QPoint& globalPos)
 {
-    switch (barChange(size(), mapFromGlobal(globalPos), m_bar->isVisible(), m_bar->geometry())) {
-    case BarChange::Show:
+    switch (VideoWallRules::barChange(size(), mapFromGlobal(globalPos), m_bar->isVisible(), m_bar->geometry())) {
+    case VideoWallRules::BarChange::Show:
         showBar();
         break;
-    case BarChange::Hide:
+    case VideoWallRules::BarChange::Hide:
         m_bar->hide();
         break;
-    case BarChange::Keep:
+    case VideoWallRules::BarChange::Keep:
         break;
     }
 }
@@ -280,3 +282,5 @@ void DisplayWindow::closeEvent(QCloseEvent* event)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

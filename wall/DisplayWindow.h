@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QPointer>
+#include <QScreen>
 #include <QWidget>
 
 #include <memory>
@@ -11,8 +12,9 @@
 class QGridLayout;
 class QLabel;
 class QPushButton;
-#include <QScreen>
 class QTimer;
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -85,3 +87,5 @@ private:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -18,6 +18,10 @@
 
 #include <algorithm>
 
+using namespace kvr::ui;
+
+namespace kvr::wall {
+
 namespace VideoWall {
 
 LayoutPreview::LayoutPreview(QWidget* parent) : QWidget(parent)
@@ -57,7 +61,7 @@ void LayoutPreview::setSelectedCell(int cell)
 
 QRectF LayoutPreview::area() const
 {
-    return previewArea(QSizeF(size()), m_aspect);
+    return SetupRules::previewArea(QSizeF(size()), m_aspect);
 }
 
 QRectF LayoutPreview::cellRect(int cell) const
@@ -65,12 +69,12 @@ QRectF LayoutPreview::cellRect(int cell) const
     const ScreenConfig* s = screen();
     if (!s)
         return QRectF(0, 0, 0, 0);
-    return previewCellRect(area(), VideoWall::layout(s->layout), cell);
+    return SetupRules::previewCellRect(area(), VideoWall::layout(s->layout), cell);
 }
 
 QRectF LayoutPreview::clearRect(int cell) const
 {
-    return previewClearRect(cellRect(cell));
+    return SetupRules::previewClearRect(cellRect(cell));
 }
 
 int LayoutPreview::cellAt(const QPointF& pos) const
@@ -120,7 +124,7 @@ void LayoutPreview::mouseMoveEvent(QMouseEvent* event)
         || (pos.toPoint() - m_pressPos).manhattanLength() < QApplication::startDragDistance())
         return;
     auto* data = new QMimeData;
-    data->setData(kCellMime, cellPayload(m_pressCell));
+    data->setData(SetupRules::kCellMime, SetupRules::cellPayload(m_pressCell));
     QPointer<QDrag> drag = new QDrag(this);
     drag->setMimeData(data);
     m_pressCell = -1;
@@ -214,12 +218,12 @@ void LayoutPreview::paintEvent(QPaintEvent*)
         if (below.height() < lineHeight) {
             const qreal after = smallMetrics.horizontalAdvance(number) + 6;
             const QRectF beside(numberRect.x() + after, numberRect.y(), numberRect.width() - after, lineHeight);
-            const QStringList one = previewCellLines(text, metrics, int(beside.width()), 1);
+            const QStringList one = SetupRules::previewCellLines(text, metrics, int(beside.width()), 1);
             if (!one.isEmpty())
                 p.drawText(beside, Qt::AlignLeft | Qt::AlignTop, one.first());
         } else {
             const int fit = std::min(2, int(below.height()) / lineHeight);
-            const QStringList lines = previewCellLines(text, metrics, int(below.width()), fit);
+            const QStringList lines = SetupRules::previewCellLines(text, metrics, int(below.width()), fit);
             qreal y = below.y() + (below.height() - lines.size() * lineHeight) / 2;
             for (const QString& line : lines) {
                 p.drawText(QRectF(below.x(), y, below.width(), lineHeight), Qt::AlignHCenter | Qt::AlignVCenter, line);
@@ -247,9 +251,9 @@ bool LayoutPreview::takes(const QDropEvent* event) const
         return false;
     // A cell index means something only to the preview it came from; cell
     // data from another window or process names someone else's cells.
-    if (data->hasFormat(kCellMime) && event->source() == this)
-        return cellFromPayload(data->data(kCellMime)).has_value();
-    return data->hasFormat(kCameraMime);
+    if (data->hasFormat(SetupRules::kCellMime) && event->source() == this)
+        return SetupRules::cellFromPayload(data->data(SetupRules::kCellMime)).has_value();
+    return data->hasFormat(SetupRules::kCameraMime);
 }
 
 void LayoutPreview::dragEnterEvent(QDragEnterEvent* event)
@@ -290,10 +294,10 @@ void LayoutPreview::dropEvent(QDropEvent* event)
         return;
     }
     const QMimeData* data = event->mimeData();
-    if (data->hasFormat(kCellMime) && event->source() == this)
-        moveCell(s->cells, *cellFromPayload(data->data(kCellMime)), t);
+    if (data->hasFormat(SetupRules::kCellMime) && event->source() == this)
+        SetupRules::moveCell(s->cells, *SetupRules::cellFromPayload(data->data(SetupRules::kCellMime)), t);
     else
-        dropCameras(s->cells, t, camerasFromPayload(data->data(kCameraMime)));
+        SetupRules::dropCameras(s->cells, t, SetupRules::camerasFromPayload(data->data(SetupRules::kCameraMime)));
     m_selectedCell = t;
     event->acceptProposedAction();
     update();
@@ -301,3 +305,5 @@ void LayoutPreview::dropEvent(QDropEvent* event)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QWidget>
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 struct Config;
@@ -77,3 +79,5 @@ private:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -1,5 +1,7 @@
 #include "wall/Layouts.h"
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 Layout gridLayout(const QString& key, const QString& title, int rows, int columns)
@@ -69,3 +71,5 @@ const Layout& layout(const QString& key)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QString>
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 // One entry of the fixed table of wall layouts. The cells live on a grid of
@@ -38,3 +40,5 @@ Layout gridLayout(const QString& key, const QString& title, int rows, int column
 Layout featuredLayout(const QString& key, const QString& title, int size, int big);
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 namespace {
@@ -105,3 +107,5 @@ int screenNumber(QScreen* screen)
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -9,6 +9,8 @@
 
 class QScreen;
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 // A display's identity is the text "manufacturer|model|serial|name" (empty
@@ -53,3 +55,5 @@ QString titleFor(const QString& name, const QString& model, const QSize& points,
 void setIdentityReader(std::function<QString(QScreen*)> reader);
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

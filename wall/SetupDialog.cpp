@@ -7,7 +7,7 @@
 #include "wall/Screens.h"
 #include "wall/SetupRules.h"
 #include "wall/Source.h"
-#include "wall/WallRules.h"
+#include "wall/VideoWallRules.h"
 
 #include "app/ui/Theme.h"
 
@@ -27,6 +27,10 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <QVBoxLayout>
+
+using namespace kvr::ui;
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -77,7 +81,7 @@ CameraTree::CameraTree(QWidget* parent) : QTreeWidget(parent)
 
 QStringList CameraTree::mimeTypes() const
 {
-    return {kCameraMime};
+    return {SetupRules::kCameraMime};
 }
 
 QMimeData* CameraTree::mimeData(const QList<QTreeWidgetItem*>& items) const
@@ -94,7 +98,7 @@ QMimeData* CameraTree::mimeData(const QList<QTreeWidgetItem*>& items) const
         if (item)
             walk(item);
     auto* data = new QMimeData;
-    data->setData(kCameraMime, cameraPayload(ids));
+    data->setData(SetupRules::kCameraMime, SetupRules::cameraPayload(ids));
     return data;
 }
 
@@ -120,14 +124,14 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     // Its own size, or the display it opens on when that is smaller (a
     // laptop's 1280 x 720): "Start wall" and "Close" stay on the screen.
     if (QScreen* display = parent ? parent->screen() : QGuiApplication::primaryScreen())
-        resize(setupSize(display->availableGeometry().size()));
+        resize(SetupRules::setupSize(display->availableGeometry().size()));
     else
-        resize(setupSize(QSize()));
+        resize(SetupRules::setupSize(QSize()));
 
     m_config = load(m_source->id());
     for (QScreen* s : QGuiApplication::screens())
         m_config.forScreen(s);
-    m_titles = previewTitles(m_source->cameras());
+    m_titles = SetupRules::previewTitles(m_source->cameras());
 
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(20, 18, 20, 16);
@@ -358,12 +362,12 @@ void SetupDialog::filterTree(const QString& text)
         bool siteShown = false;
         for (int d = 0; d < site->childCount(); ++d) {
             QTreeWidgetItem* device = site->child(d);
-            const bool deviceMatches =
-                t.isEmpty() || matchesSearch(device->text(0), t) || matchesSearch(site->text(0), t);
+            const bool deviceMatches = t.isEmpty() || SetupRules::matchesSearch(device->text(0), t)
+                || SetupRules::matchesSearch(site->text(0), t);
             bool deviceShown = false;
             for (int c = 0; c < device->childCount(); ++c) {
                 QTreeWidgetItem* camera = device->child(c);
-                const bool shown = deviceMatches || matchesSearch(camera->text(0), t);
+                const bool shown = deviceMatches || SetupRules::matchesSearch(camera->text(0), t);
                 camera->setHidden(!shown);
                 deviceShown = deviceShown || shown;
             }
@@ -401,7 +405,8 @@ void SetupDialog::refreshEditor()
         return;
     }
     QScreen* screen = screenFor(cfg->key);
-    m_heading->setText(editorHeading(screen != nullptr, screenNumber(screen), screenTitle(screen), cfg->label));
+    m_heading->setText(
+        SetupRules::editorHeading(screen != nullptr, screenNumber(screen), screenTitle(screen), cfg->label));
     {
         const QSignalBlocker b1(m_enabledBox);
         const QSignalBlocker b2(m_layoutCombo);
@@ -411,11 +416,12 @@ void SetupDialog::refreshEditor()
         m_qualityCombo->setCurrentIndex(qMax(0, m_qualityCombo->findData(cfg->quality)));
     }
     m_forgetButton->setVisible(!screen);
-    m_preview->setScreen(&m_config, cfg->key, &m_titles, screen ? aspectOf(screen->size()) : 16.0 / 9.0);
-    DisplayPlace place = DisplayPlace::NotConnected;
+    m_preview->setScreen(&m_config, cfg->key, &m_titles, screen ? SetupRules::aspectOf(screen->size()) : 16.0 / 9.0);
+    SetupRules::DisplayPlace place = SetupRules::DisplayPlace::NotConnected;
     if (screen)
-        place = screen == this->screen() ? DisplayPlace::ThisWindow : DisplayPlace::OtherConnected;
-    m_note->setText(editorNote(place));
+        place =
+            screen == this->screen() ? SetupRules::DisplayPlace::ThisWindow : SetupRules::DisplayPlace::OtherConnected;
+    m_note->setText(SetupRules::editorNote(place));
 }
 
 void SetupDialog::updateRunState()
@@ -425,9 +431,9 @@ void SetupDialog::updateRunState()
     const bool mine = running && (c->source() ? c->source()->id() : QString()) == m_source->id();
     int ready = 0;
     for (QScreen* s : QGuiApplication::screens())
-        if (qualifies(m_config.find(screenKey(s))))
+        if (VideoWallRules::qualifies(m_config.find(screenKey(s))))
             ++ready;
-    const RunState state = runState(running, mine, c->windowCount(), ready);
+    const SetupRules::RunState state = SetupRules::runState(running, mine, c->windowCount(), ready);
     m_stopButton->setVisible(state.stopVisible);
     m_startButton->setText(state.startText);
     m_status->setText(state.status);
@@ -451,7 +457,7 @@ void SetupDialog::assignToSelected(const QList<QString>& ids)
     ScreenConfig* cfg = selected();
     if (!cfg || ids.isEmpty())
         return;
-    m_preview->setSelectedCell(assignToCell(cfg->cells, m_preview->selectedCell(), ids.first()));
+    m_preview->setSelectedCell(SetupRules::assignToCell(cfg->cells, m_preview->selectedCell(), ids.first()));
     changed();
 }
 
@@ -460,7 +466,7 @@ void SetupDialog::changeLayout(int index)
     ScreenConfig* cfg = selected();
     if (!cfg || index < 0)
         return;
-    VideoWall::changeLayout(*cfg, m_layoutCombo->itemData(index).toString());
+    VideoWall::SetupRules::changeLayout(*cfg, m_layoutCombo->itemData(index).toString());
     refreshEditor();
     changed();
 }
@@ -473,7 +479,7 @@ void SetupDialog::fillEmpty()
     QStringList ids;
     for (QTreeWidgetItem* item : m_tree->selectedItems())
         ids += refsOf(item);
-    fillEmptyCells(cfg->cells, uniqueIds(ids));
+    SetupRules::fillEmptyCells(cfg->cells, SetupRules::uniqueIds(ids));
     m_preview->update();
     changed();
 }
@@ -515,3 +521,5 @@ void SetupDialog::startWall()
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

@@ -14,6 +14,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 class DisplayMap;
@@ -104,3 +106,5 @@ private:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

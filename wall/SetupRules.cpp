@@ -9,7 +9,11 @@
 
 #include <QFontMetrics>
 
-namespace VideoWall {
+using namespace kvr::ui;
+
+namespace kvr::wall {
+
+namespace VideoWall::SetupRules {
 
 QByteArray cameraPayload(const QStringList& ids)
 {
@@ -309,4 +313,6 @@ QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, i
     return {first, metrics.elidedText(QStringList(words.mid(used)).join(QLatin1Char(' ')), Qt::ElideRight, width)};
 }
 
-} // namespace VideoWall
+} // namespace VideoWall::SetupRules
+
+} // namespace kvr::wall

@@ -13,16 +13,20 @@
 #include <QString>
 #include <QStringList>
 
-class QFontMetrics;
-
 #include <optional>
 
-namespace VideoWall {
+class QFontMetrics;
 
+namespace kvr::wall {
+
+namespace VideoWall {
 struct Camera;
 struct Config;
 struct Layout;
 struct ScreenConfig;
+} // namespace VideoWall
+
+namespace VideoWall::SetupRules {
 
 // Drag-and-drop data: camera ids joined by line feeds in UTF-8; and one cell
 // of the layout preview as its index in decimal digits, offered for moving.
@@ -138,4 +142,6 @@ QRectF previewClearRect(const QRectF& cell);
 // nothing on a line of fewer than six letters.
 QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines);
 
-} // namespace VideoWall
+} // namespace VideoWall::SetupRules
+
+} // namespace kvr::wall

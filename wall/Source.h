@@ -7,6 +7,8 @@
 
 class QWidget;
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 class TileRetry;
@@ -60,8 +62,6 @@ public:
     virtual int startReleaseDelayMs() = 0;
 };
 
-// The frame-rate cap both sources give a tile for the tiles its display
-// shows: 0 (none) below 5, 15 fps for 5 to 9, 10 fps from 10 on.
-int fpsCapFor(int shownOnDisplay);
-
 } // namespace VideoWall
+
+} // namespace kvr::wall

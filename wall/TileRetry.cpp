@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::wall::tun;
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -28,7 +28,7 @@ milliseconds retryDelay(int tries, double draw)
     return milliseconds(std::llround(wait * (1.0 + tun::kRetrySpread * share)));
 }
 
-RetrySchedule::RetrySchedule(const kvr::Clock* clock, Draw draw) : m_clock(clock), m_draw(std::move(draw))
+RetrySchedule::RetrySchedule(const kvr::core::Clock* clock, Draw draw) : m_clock(clock), m_draw(std::move(draw))
 {
     if (!m_draw)
         m_draw = [] { return QRandomGenerator::global()->generateDouble(); };
@@ -36,7 +36,7 @@ RetrySchedule::RetrySchedule(const kvr::Clock* clock, Draw draw) : m_clock(clock
 
 qint64 RetrySchedule::now() const
 {
-    return (m_clock ? *m_clock : kvr::Clock::instance()).monotonicMs();
+    return (m_clock ? *m_clock : kvr::core::Clock::instance()).monotonicMs();
 }
 
 qint64 RetrySchedule::failed()
@@ -137,3 +137,5 @@ void TileRetry::fire()
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

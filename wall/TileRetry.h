@@ -19,10 +19,11 @@
 #include <functional>
 
 class QWidget;
-
-namespace kvr {
+namespace kvr::core {
 class Clock;
-}
+} // namespace kvr::core
+
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -38,7 +39,7 @@ public:
     using Draw = std::function<double()>; // a random number in [0, 1)
 
     // Null clock: the process clock. Empty draw: the system's random numbers.
-    explicit RetrySchedule(const kvr::Clock* clock = nullptr, Draw draw = {});
+    explicit RetrySchedule(const kvr::core::Clock* clock = nullptr, Draw draw = {});
 
     // The tile failed: arms the next try and gives the wait until it (ms).
     // A try already armed keeps its time: a failure reported again (the
@@ -63,7 +64,7 @@ public:
 private:
     qint64 now() const;
 
-    const kvr::Clock* m_clock;
+    const kvr::core::Clock* m_clock;
     Draw m_draw;
     bool m_armed = false;
     qint64 m_dueMs = 0;
@@ -110,3 +111,5 @@ private:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

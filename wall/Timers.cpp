@@ -4,7 +4,7 @@
 
 #include <QTimer>
 
-namespace tun = kvr::wall::tun;
+namespace kvr::wall {
 
 namespace VideoWall {
 
@@ -28,3 +28,5 @@ Timers& Timers::system()
 }
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

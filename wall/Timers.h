@@ -5,6 +5,8 @@
 #include <chrono>
 #include <functional>
 
+namespace kvr::wall {
+
 namespace VideoWall {
 
 // The wall's timed rules (start slots given back after the source's delay,
@@ -22,3 +24,5 @@ public:
 };
 
 } // namespace VideoWall
+
+} // namespace kvr::wall

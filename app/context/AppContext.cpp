@@ -7,6 +7,11 @@
 
 #include <utility>
 
+using namespace kvr::core;
+using namespace kvr::api;
+
+namespace kvr::context {
+
 namespace {
 // The process-wide context: made on the main thread by the first instance(),
 // deleted by shutdown() while the application object still exists (its
@@ -141,3 +146,5 @@ Channel* AppContext::findChannel(const QString& id)
                     return &channel;
     return nullptr;
 }
+
+} // namespace kvr::context

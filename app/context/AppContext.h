@@ -8,6 +8,8 @@
 #include <QSettings>
 #include <QString>
 
+namespace kvr::context {
+
 // The process-wide context of server mode: the server client, the signed-in
 // user, the chosen organisation's catalogue and the settings store.
 class AppContext : public QObject {
@@ -19,9 +21,9 @@ public:
     static void shutdown();
 
     bool viewActive = false;
-    ApiClient api;
-    UserProfile user;
-    QList<Site> sites;
+    api::ApiClient api;
+    api::UserProfile user;
+    QList<api::Site> sites;
     // The one settings store (NativeMode::prefs), reached through the context.
     QSettings& settings;
     // The organisation chosen in this session; empty until one is.
@@ -43,15 +45,15 @@ public:
     // "gridQuality" as stored, not clamped: 0 Auto, 1 Main, 2 Sub.
     int gridQuality() const;
 
-    Site* findSite(const QString& id);
-    Device* findDevice(const QString& id);
-    Channel* findChannel(const QString& id);
+    api::Site* findSite(const QString& id);
+    api::Device* findDevice(const QString& id);
+    api::Channel* findChannel(const QString& id);
 
     // The parsed form of a relay setting: host and port, port 8565 when the
     // text has none. An empty host means no configured relay.
     struct RelayAddress {
         QString host;
-        int port = ApiClient::kDefaultRelayPort;
+        int port = api::ApiClient::kDefaultRelayPort;
     };
     static RelayAddress parseRelayAddress(const QString& text);
 
@@ -61,3 +63,5 @@ Q_SIGNALS:
 private:
     AppContext();
 };
+
+} // namespace kvr::context

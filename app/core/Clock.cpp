@@ -4,7 +4,8 @@
 
 #include <atomic>
 
-namespace kvr {
+namespace kvr::core {
+
 namespace {
 
 class SystemClock final : public Clock {
@@ -38,4 +39,4 @@ void Clock::setInstance(const Clock* clock)
     installed.store(clock, std::memory_order_release);
 }
 
-} // namespace kvr
+} // namespace kvr::core

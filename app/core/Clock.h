@@ -3,7 +3,7 @@
 #include <QDateTime>
 #include <QtGlobal>
 
-namespace kvr {
+namespace kvr::core {
 
 // Where rules depend on time (token renewal, leases, uptime hours, back-off,
 // remembered sign-in age) they ask this clock, so tests can move time on
@@ -21,4 +21,4 @@ public:
     static void setInstance(const Clock* clock);
 };
 
-} // namespace kvr
+} // namespace kvr::core

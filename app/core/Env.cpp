@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+namespace kvr::core {
+
 QString envOr(const char* name, const QString& fallback)
 {
     const QByteArray value = qgetenv(name);
@@ -13,3 +15,5 @@ bool envSet(const char* name)
 {
     return !qgetenv(name).isEmpty();
 }
+
+} // namespace kvr::core

@@ -7,7 +7,9 @@
 #include <limits>
 #include <string>
 
-namespace kvr::LocalZone {
+namespace kvr::core {
+
+namespace LocalZone {
 
 namespace {
 
@@ -120,4 +122,6 @@ QDateTime utc(const QDate& date, const QTime& time)
     return QDateTime(date, time, Qt::UTC).addSecs(-offset);
 }
 
-} // namespace kvr::LocalZone
+} // namespace LocalZone
+
+} // namespace kvr::core

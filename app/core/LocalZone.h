@@ -4,7 +4,7 @@
 #include <QDateTime>
 #include <QtGlobal>
 
-namespace kvr {
+namespace kvr::core {
 
 // Local wall-clock readings of moments, with the zone's offset remembered
 // per quarter of an hour. Every conversion Qt makes to or from local time
@@ -37,4 +37,4 @@ QDateTime utc(const QDate& date, const QTime& time);
 
 } // namespace LocalZone
 
-} // namespace kvr
+} // namespace kvr::core

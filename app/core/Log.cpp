@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+namespace kvr::core {
+
 namespace {
 
 std::mutex& logMutex()
@@ -139,3 +141,5 @@ void logMessageHandler(QtMsgType, const QMessageLogContext&, const QString& mess
     }
     inHandler = false;
 }
+
+} // namespace kvr::core

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QtGlobal>
 
+namespace kvr::core {
+
 // The diagnostic log: every Qt message of the process becomes one stamped
 // line on standard error and in kvr.log, rotated to kvr.log.1 past 8 MiB.
 namespace Log {
@@ -27,3 +29,5 @@ inline constexpr char kBanner[] = "---- Kavira started ----";
 } // namespace Log
 
 void logMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message);
+
+} // namespace kvr::core

@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+namespace kvr::core {
+
 bool isPrivateHost(const QString& host)
 {
     // A strict dotted quad only: shortened forms such as "10.1" or names such
@@ -24,3 +26,5 @@ bool isPrivateHost(const QString& host)
     return (ip >> 24) == 10u || (ip >> 20) == ((172u << 4) | 1u) // 172.16.0.0/12
         || (ip >> 16) == ((192u << 8) | 168u);                   // 192.168.0.0/16
 }
+
+} // namespace kvr::core

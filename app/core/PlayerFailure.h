@@ -1,11 +1,12 @@
 #pragma once
 
+namespace kvr::core {
+
 // Why a playback could not start or could not go on, as a kind that callers
 // decide on. The player's failure text is for people; this is for code. It
 // sits below the video engine and both modes, so that code which only reads
 // the kind (the native services' explanations, for one) needs neither FFmpeg
 // nor the video engine.
-namespace kvr {
 
 enum class PlayerFailure {
     None,         // no failure (nothing reported yet, or a new playback began)
@@ -22,4 +23,4 @@ enum class PlayerFailure {
     Other,        // anything else: the text says what
 };
 
-} // namespace kvr
+} // namespace kvr::core

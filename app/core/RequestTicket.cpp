@@ -1,5 +1,7 @@
 #include "app/core/RequestTicket.h"
 
+namespace kvr::core {
+
 RequestTicket RequestTicket::heldBy(const QObject* holder)
 {
     RequestTicket ticket;
@@ -37,3 +39,5 @@ RequestTicket TicketDesk::ticket() const
     t.m_round = m_round->number;
     return t;
 }
+
+} // namespace kvr::core

@@ -6,6 +6,8 @@
 #include <memory>
 #include <utility>
 
+namespace kvr::core {
+
 class TicketDesk;
 
 // A view asks for something (a catalogue, a stream, a day of recordings) and
@@ -72,3 +74,5 @@ public:
 private:
     std::shared_ptr<RequestTicket::Round> m_round;
 };
+
+} // namespace kvr::core

@@ -10,6 +10,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+namespace kvr::core {
+
 namespace {
 
 constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
@@ -121,7 +123,7 @@ std::optional<SavedSession> SessionStore::load()
     saved.refreshToken = o.value(QStringLiteral("refresh_token")).toString();
     saved.signedInAt = QDateTime::fromString(o.value(QStringLiteral("signed_in_at")).toString(), Qt::ISODate);
     const bool valid = !saved.refreshToken.isEmpty() && saved.signedInAt.isValid();
-    if (!valid || !acceptable(saved.signedInAt, kvr::Clock::instance().nowUtc())) {
+    if (!valid || !acceptable(saved.signedInAt, kvr::core::Clock::instance().nowUtc())) {
         clear();
         return std::nullopt;
     }
@@ -155,3 +157,5 @@ bool SessionStore::active()
 {
     return state().active;
 }
+
+} // namespace kvr::core

@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+namespace kvr::core {
+
 // A remembered server sign-in.
 struct SavedSession {
     QString username;
@@ -44,3 +46,5 @@ public:
     static constexpr int kMaxAgeDays = 7;
     static constexpr int kFutureToleranceSeconds = 300;
 };
+
+} // namespace kvr::core

@@ -4,6 +4,8 @@
 
 #include <QSettings>
 
+namespace kvr::core {
+
 QString settingsAppName()
 {
     static const QString name = envOr("KVR_SETTINGS_APP", QStringLiteral("Tavlo"));
@@ -128,3 +130,5 @@ void remove(const char* name)
 }
 
 } // namespace Prefs
+
+} // namespace kvr::core

@@ -6,6 +6,8 @@
 
 class QSettings;
 
+namespace kvr::core {
+
 // The settings store's application name: KVR_SETTINGS_APP when set and not
 // empty, else "Tavlo". Worked out once and kept for the life of the process.
 QString settingsAppName();
@@ -88,3 +90,5 @@ bool contains(const char* name);
 void remove(const char* name);
 
 } // namespace Prefs
+
+} // namespace kvr::core

@@ -15,6 +15,17 @@
 #include <QSurfaceFormat>
 #include <QTimer>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::shell;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
+
+namespace kvr::app {
+
 void prepareGraphics()
 {
     // No OpenGL context here: the first view drawn by the graphics chip makes
@@ -108,3 +119,5 @@ void TopLevelWindows::showNative()
 {
     ScreenFit::showWithin(&native, kNativeWindowSize);
 }
+
+} // namespace kvr::app

@@ -6,12 +6,14 @@
 
 class QApplication;
 
+namespace kvr::app {
+
 // The three top-level windows, owned for the life of the process. Members are
 // destroyed in reverse order: native, server main, then sign-in window.
 struct TopLevelWindows {
-    LoginWindow login;
-    ShellWindow shell;
-    NativeWindow native;
+    shell::LoginWindow login;
+    shell::ShellWindow shell;
+    screens::NativeWindow native;
 
     TopLevelWindows();
     // Wires the five switches between the windows.
@@ -39,3 +41,5 @@ void shutdownApplication();
 // The sizes the windows open at where the screen has room for them.
 inline constexpr QSize kLoginWindowSize{1100, 720};
 inline constexpr QSize kNativeWindowSize{1440, 860};
+
+} // namespace kvr::app

@@ -16,6 +16,8 @@
 
 #include <functional>
 
+namespace kvr::ui {
+
 // ---- WrapRow -------------------------------------------------------------------
 
 WrapRow::WrapRow(QWidget* parent, int hSpacing, int vSpacing, Sizing sizing)
@@ -437,3 +439,5 @@ QSize SteadyLabel::sizeHint() const
     const int widest = fontMetrics().horizontalAdvance(m_widest) + m.left() + m.right() + 2 * frameWidth();
     return {qMax(shown.width(), widest), qMax(shown.height(), fontMetrics().height())};
 }
+
+} // namespace kvr::ui

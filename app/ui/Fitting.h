@@ -15,6 +15,8 @@ class QFontMetrics;
 class QHBoxLayout;
 class QLineEdit;
 
+namespace kvr::ui {
+
 // A row of controls that moves its items onto further lines when they do
 // not fit side by side. Items keep their order; leading items sit at the
 // left of their line, trailing items at the right (so a header keeps its
@@ -150,3 +152,5 @@ void fitToItems(QComboBox* combo);
 void fitToWidestText(QDateTimeEdit* edit);
 // That width, for the field as it is styled now.
 int widestTextWidth(const QDateTimeEdit* edit);
+
+} // namespace kvr::ui

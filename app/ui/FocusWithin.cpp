@@ -2,6 +2,8 @@
 
 #include <QApplication>
 
+namespace kvr::ui {
+
 namespace FocusWithin {
 
 namespace {
@@ -40,3 +42,5 @@ void tabAfter(QWidget* tile, std::initializer_list<QWidget*> controls)
 }
 
 } // namespace FocusWithin
+
+} // namespace kvr::ui

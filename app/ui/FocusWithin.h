@@ -10,6 +10,8 @@
 #include <functional>
 #include <initializer_list>
 
+namespace kvr::ui {
+
 namespace FocusWithin {
 
 // Makes `tile` a Tab stop and calls `changed` whenever the keyboard focus
@@ -25,3 +27,5 @@ bool has(const QWidget* tile);
 void tabAfter(QWidget* tile, std::initializer_list<QWidget*> controls);
 
 } // namespace FocusWithin
+
+} // namespace kvr::ui

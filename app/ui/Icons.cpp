@@ -7,6 +7,8 @@
 #include <cmath>
 #include <numbers>
 
+namespace kvr::ui {
+
 namespace Theme {
 
 namespace {
@@ -196,3 +198,5 @@ QIcon icon(Icon kind, const QColor& colour, int size)
 }
 
 } // namespace Theme
+
+} // namespace kvr::ui

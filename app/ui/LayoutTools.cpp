@@ -3,6 +3,8 @@
 #include <QLayout>
 #include <QWidget>
 
+namespace kvr::ui {
+
 void emptyLayout(QLayout* layout, OldWidgets old, int keep)
 {
     if (!layout)
@@ -25,3 +27,5 @@ void emptyLayout(QLayout* layout, OldWidgets old, int keep)
         delete item;
     }
 }
+
+} // namespace kvr::ui

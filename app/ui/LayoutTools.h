@@ -1,9 +1,11 @@
 #pragma once
 
+class QLayout;
+
+namespace kvr::ui {
+
 // Emptying a layout that a screen fills again from its data: the one way the
 // screens take their old rows, tiles and boxes out before they rebuild.
-
-class QLayout;
 
 enum class OldWidgets {
     // Left where they are: their owner keeps and reuses them (a wall's tiles
@@ -21,3 +23,5 @@ enum class OldWidgets {
 // stretch, say) and deletes the items; what happens to their widgets `old`
 // says.
 void emptyLayout(QLayout* layout, OldWidgets old, int keep = 0);
+
+} // namespace kvr::ui

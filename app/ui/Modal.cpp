@@ -6,6 +6,8 @@
 #include <QFileDialog>
 #include <QQueue>
 
+namespace kvr::ui {
+
 namespace Modal {
 
 namespace {
@@ -138,3 +140,5 @@ int pending()
 }
 
 } // namespace Modal
+
+} // namespace kvr::ui

@@ -9,6 +9,8 @@
 class QDialog;
 class QWidget;
 
+namespace kvr::ui {
+
 // Every modal question, notice, dialog and file chooser of the screens goes
 // through here, so that a test can answer it in advance instead of a person.
 // In the program nothing is queued and each call shows the real dialog.
@@ -58,3 +60,5 @@ void setStrict(bool on);
 int pending();
 
 } // namespace Modal
+
+} // namespace kvr::ui

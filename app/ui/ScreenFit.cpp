@@ -7,6 +7,8 @@
 
 #include <algorithm>
 
+namespace kvr::ui {
+
 namespace ScreenFit {
 
 namespace {
@@ -93,3 +95,5 @@ void showWithin(QWidget* window, QSize wanted)
 }
 
 } // namespace ScreenFit
+
+} // namespace kvr::ui

@@ -12,6 +12,8 @@
 
 class QWidget;
 
+namespace kvr::ui {
+
 namespace ScreenFit {
 
 // Where a window's contents go when it opens on a screen whose available
@@ -38,3 +40,5 @@ QSize bounded(const QWidget* w, QSize wanted);
 void showWithin(QWidget* window, QSize wanted);
 
 } // namespace ScreenFit
+
+} // namespace kvr::ui

@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QPainterPath>
 
+namespace kvr::ui {
+
 namespace Theme {
 
 void loadFonts()
@@ -364,3 +366,5 @@ QPixmap rounded(const QPixmap& picture, int height, int radius)
 }
 
 } // namespace Theme
+
+} // namespace kvr::ui

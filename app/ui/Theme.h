@@ -7,6 +7,8 @@
 
 #include <span>
 
+namespace kvr::ui {
+
 // The look of server mode and the sign-in window: compiled-in fonts, the two
 // style sheets, the colours that painting code shares with them, icons
 // painted in code and rounded copies of pictures. Stateless.
@@ -136,3 +138,5 @@ QIcon icon(Icon kind, const QColor& colour, int size);
 QPixmap rounded(const QPixmap& picture, int height, int radius);
 
 } // namespace Theme
+
+} // namespace kvr::ui

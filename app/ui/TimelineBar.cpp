@@ -12,6 +12,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace kvr::ui {
+
 namespace {
 
 namespace tun = kvr::ui::tun;
@@ -263,3 +265,5 @@ void TimelineBar::paintEvent(QPaintEvent*)
         p.drawPolygon(tip, 3);
     }
 }
+
+} // namespace kvr::ui

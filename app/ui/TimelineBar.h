@@ -8,6 +8,8 @@
 
 #include <utility>
 
+namespace kvr::ui {
+
 // A 24-hour timeline: footage blocks, the playhead, the time under the mouse,
 // and a click or drag that asks to play from a second of the day (0..86400);
 // from the keyboard, the arrow keys ask for a minute either side of the
@@ -71,3 +73,5 @@ private:
     bool m_interactive = true;
     QColor m_accent;
 };
+
+} // namespace kvr::ui

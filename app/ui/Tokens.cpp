@@ -4,6 +4,8 @@
 
 #include <array>
 
+namespace kvr::ui {
+
 namespace Theme {
 
 namespace {
@@ -101,3 +103,5 @@ QString expandTokens(const QString& sheet, std::span<const Token> table)
 }
 
 } // namespace Theme
+
+} // namespace kvr::ui

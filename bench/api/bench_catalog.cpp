@@ -19,6 +19,8 @@
 
 #include <cstdio>
 
+using namespace kvr::api;
+
 namespace {
 
 double cpuSeconds()

@@ -29,6 +29,11 @@
 #include <cstdio>
 #include <memory>
 
+using namespace kvr::core;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
+
 namespace {
 
 using bench::cpuSeconds;

@@ -26,6 +26,8 @@
 #include <memory>
 #include <vector>
 
+using namespace kvr::services;
+
 using kvrtest::FakeDevice;
 
 namespace {

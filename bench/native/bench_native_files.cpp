@@ -29,6 +29,8 @@
 #include <malloc.h>
 #endif
 
+using namespace kvr::services;
+
 using namespace Native;
 
 namespace {

@@ -21,6 +21,8 @@
 #include <functional>
 #include <random>
 
+using namespace kvr::services;
+
 using namespace Native;
 
 namespace {

@@ -23,6 +23,9 @@
 
 #include <memory>
 
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using kvrtest::FakeDevice;
 using namespace Native;
 

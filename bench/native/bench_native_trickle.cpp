@@ -32,6 +32,8 @@
 #include <memory>
 #include <vector>
 
+using namespace kvr::services;
+
 using kvrtest::FakeDevice;
 using namespace Native;
 

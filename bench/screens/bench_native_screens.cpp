@@ -42,13 +42,17 @@
 
 #include <unistd.h>
 
+using namespace kvr::core;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace Native;
 
 namespace {
 
 // The system clock moved on by a given number of seconds, for minute ticks
 // that find every relative time a minute further on.
-class AheadClock : public kvr::Clock {
+class AheadClock : public kvr::core::Clock {
 public:
     QDateTime nowUtc() const override { return QDateTime::currentDateTimeUtc().addSecs(ahead); }
     qint64 monotonicMs() const override { return m_steady.elapsed() + ahead * 1000; }
@@ -473,7 +477,7 @@ void benchSize(int count)
 
         // The minute tick, each a minute further on.
         AheadClock clock;
-        kvr::Clock::setInstance(&clock);
+        kvr::core::Clock::setInstance(&clock);
         int tickWorked = 0;
         int tickClock = 0;
         const auto [tick, plainTick] = besidePlain(
@@ -487,7 +491,7 @@ void benchSize(int count)
             },
             plain);
 
-        kvr::Clock::setInstance(nullptr);
+        kvr::core::Clock::setInstance(nullptr);
         Q_EMIT s.store->uptimeLoaded();
         w.rebuild();
         // The event streams changed (here none of their states).
@@ -572,9 +576,9 @@ void benchSize(int count)
             const QString text = k % 2 ? QString() : QStringLiteral("Site 01%1").arg(k);
             int expected = 0;
             for (const Device& d : s.store->devices()) {
-                NativeFleet::Filters f;
+                FleetRules::Filters f;
                 f.search = text;
-                expected += NativeFleet::matches(d, f, s.store->siteName(d.siteId)) ? 1 : 0;
+                expected += FleetRules::matches(d, f, s.store->siteName(d.siteId)) ? 1 : 0;
             }
             QTimer wake; // the wait below ends in 5 s whatever happens
             wake.start(5000);

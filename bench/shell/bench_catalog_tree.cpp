@@ -22,6 +22,11 @@
 
 #include <cstdio>
 
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::shell;
+
 namespace {
 
 quint16 freePort()

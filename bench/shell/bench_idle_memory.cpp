@@ -9,7 +9,7 @@
 // Then the memory a wall leaves behind: signed in, the program plays a wall
 // of 36 cameras (GStreamer's RTSP test server behind every camera) and stops
 // it, five times, driven through the accessibility tree as a person would
-// (wall_driver.py beside this file). Once with KVR_RENDER=cpu, once with the
+// (camera_wall_driver.py beside this file). Once with KVR_RENDER=cpu, once with the
 // drawing the program chooses itself (here the graphics probe finds only a
 // software renderer, so the processor draws too). For each wall it prints the
 // memory while it plays and 30 s after it stopped, beside the memory signed
@@ -39,6 +39,8 @@
 #include <cstdio>
 #include <functional>
 #include <optional>
+
+using namespace kvr::core;
 
 namespace {
 
@@ -177,7 +179,7 @@ public:
     bool start()
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(peers::systemPython(), {QStringLiteral(KVR_SOURCE_DIR "/bench/shell/wall_driver.py")});
+        m_process.start(peers::systemPython(), {QStringLiteral(KVR_SOURCE_DIR "/bench/shell/camera_wall_driver.py")});
         return m_process.waitForStarted(10000);
     }
     ~Driver()

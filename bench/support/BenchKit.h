@@ -205,12 +205,14 @@ public:
         // Marked on the player itself, not kept as an address: a retired
         // player is cut from every connection before it is deleted, so no one
         // hears of its end, and a new player at its address would go uncounted.
-        for (FfmpegPlayer* p : root->findChildren<FfmpegPlayer*>()) {
+        for (kvr::video::FfmpegPlayer* p : root->findChildren<kvr::video::FfmpegPlayer*>()) {
             if (p->property(kFollowed).toBool())
                 continue;
             p->setProperty(kFollowed, true);
-            QObject::connect(p, &FfmpegPlayer::frameReady, this, [this] { m_pictures += m_counting ? 1 : 0; });
-            QObject::connect(p, &FfmpegPlayer::yuvFrameReady, this, [this] { m_pictures += m_counting ? 1 : 0; });
+            QObject::connect(p, &kvr::video::FfmpegPlayer::frameReady, this,
+                             [this] { m_pictures += m_counting ? 1 : 0; });
+            QObject::connect(p, &kvr::video::FfmpegPlayer::yuvFrameReady, this,
+                             [this] { m_pictures += m_counting ? 1 : 0; });
         }
     }
     void start()

@@ -32,6 +32,8 @@
 #include <unistd.h>
 #endif
 
+using namespace kvr::video;
+
 namespace {
 
 constexpr int kCopies = 4;

@@ -42,6 +42,11 @@
 #include <malloc.h>
 #endif
 
+using namespace kvr::core;
+using namespace kvr::video;
+using namespace kvr::api;
+using namespace kvr::view;
+
 namespace {
 
 using bench::residentMiB;

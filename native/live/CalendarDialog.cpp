@@ -24,6 +24,13 @@
 
 #include <memory>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
+
 CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDialog(parent), m_deviceId(deviceId)
 {
     const QDate now = today();
@@ -154,7 +161,7 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
 
 QDate CalendarDialog::today() const
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime().date();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime().date();
 }
 
 int CalendarDialog::channel() const
@@ -363,3 +370,5 @@ void CalendarDialog::playSelected()
                            NativeBrand::playbackUnsupportedReason(*device));
     });
 }
+
+} // namespace kvr::live

@@ -16,13 +16,16 @@
 
 #include <functional>
 
-class MonthGrid;
 class QComboBox;
 class QFrame;
 class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
+
+namespace kvr::live {
+
+class MonthGrid;
 
 class CalendarDialog : public QDialog {
     Q_OBJECT
@@ -34,7 +37,7 @@ public:
     QDate windowStart() const;
     void reload();
     void showMonth();
-    void ensureMonths(const QList<QDate>& months, const RequestTicket& ticket, std::function<void()> done);
+    void ensureMonths(const QList<QDate>& months, const core::RequestTicket& ticket, std::function<void()> done);
     void updateCoverage();
     void selectDay(const QDate& day);
     void playSelected();
@@ -44,7 +47,7 @@ public:
     // For tests.
     QDate month() const { return m_month; }
     QDate selected() const { return m_selected; }
-    QList<NativeCalendar::Clip> clips() const { return m_clips; }
+    QList<services::NativeCalendar::Clip> clips() const { return m_clips; }
     bool isKnown(const QDate& month) const;
     MonthGrid* grid() const { return m_grid; }
     QLabel* coverageLabel() const { return m_coverageLabel; }
@@ -73,9 +76,9 @@ private:
     QDate m_selected;
     CalendarRules::MonthCache m_cache;
     QString m_lastError;
-    TicketDesk m_reloads;
-    TicketDesk m_days;
-    QList<NativeCalendar::Clip> m_clips;
+    core::TicketDesk m_reloads;
+    core::TicketDesk m_days;
+    QList<services::NativeCalendar::Clip> m_clips;
     int m_monthRequests = 0;
 
     QLabel* m_monthLabel = nullptr;
@@ -94,3 +97,5 @@ private:
     QPushButton* m_prev = nullptr;
     QPushButton* m_next = nullptr;
 };
+
+} // namespace kvr::live

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::services;
+
+namespace kvr::live {
 
 namespace CalendarRules {
 
@@ -212,3 +214,5 @@ int cellAt(const MonthState& s, const QPointF& at, const QSizeF& widget, const Q
 }
 
 } // namespace CalendarRules
+
+} // namespace kvr::live

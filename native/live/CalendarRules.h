@@ -22,6 +22,8 @@
 #include <functional>
 #include <optional>
 
+namespace kvr::live {
+
 namespace CalendarRules {
 
 // The one locale of dates in the calendar.
@@ -69,10 +71,10 @@ QString missingBanner(const QStringList& missing);
 // ---- Clips of a day ----
 // Clips sorted by start: one that starts less than 3 s after the end of the
 // last merged one extends it.
-QList<NativeCalendar::Clip> mergeClips(const QList<NativeCalendar::Clip>& clips);
+QList<services::NativeCalendar::Clip> mergeClips(const QList<services::NativeCalendar::Clip>& clips);
 // Whole minutes, at least 1.
-int clipMinutes(const NativeCalendar::Clip& clip);
-QString clipRow(const NativeCalendar::Clip& clip); // "HH:mm:ss – HH:mm:ss   (N min)"
+int clipMinutes(const services::NativeCalendar::Clip& clip);
+QString clipRow(const services::NativeCalendar::Clip& clip); // "HH:mm:ss – HH:mm:ss   (N min)"
 QString dayStatus(int clips, bool playbackSupported, const QString& unsupportedReason);
 QString windowTitle(bool deviceExists, const QString& siteName, const QString& deviceName);
 
@@ -102,3 +104,5 @@ CellLook cellLook(const MonthState& state, int cell, const QDate& today);
 int cellAt(const MonthState& state, const QPointF& at, const QSizeF& widget, const QDate& today);
 
 } // namespace CalendarRules
+
+} // namespace kvr::live

@@ -6,10 +6,14 @@
 #include <QMouseEvent>
 #include <QPainter>
 
+using namespace kvr::screens;
+
+namespace kvr::live {
+
 namespace {
 QDate today()
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime().date();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime().date();
 }
 } // namespace
 
@@ -86,3 +90,5 @@ void MonthGrid::mousePressEvent(QMouseEvent* event)
     if (cell >= 0)
         Q_EMIT dayClicked(dateAt(cell));
 }
+
+} // namespace kvr::live

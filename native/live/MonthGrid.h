@@ -11,6 +11,8 @@
 #include <QSet>
 #include <QWidget>
 
+namespace kvr::live {
+
 class MonthGrid : public QWidget {
     Q_OBJECT
 public:
@@ -34,3 +36,5 @@ protected:
 private:
     CalendarRules::MonthState m_state;
 };
+
+} // namespace kvr::live

@@ -10,6 +10,12 @@
 #include "native/screens/NativeWindow.h"
 #include "wall/Controller.h"
 
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::screens;
+
+namespace kvr::live {
+
 namespace NativeLive {
 
 void installHooks()
@@ -37,3 +43,5 @@ void attach(NativeWindow& window)
 }
 
 } // namespace NativeLive
+
+} // namespace kvr::live

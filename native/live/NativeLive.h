@@ -1,10 +1,14 @@
 #pragma once
 
+namespace kvr::screens {
+class NativeWindow;
+} // namespace kvr::screens
+
+namespace kvr::live {
+
 // Puts the native live view into the native main window: the live wall page
 // into its second page, and the snapshot, calendar and live-view dialogs
 // behind the buttons of its device panel and cameras tab.
-
-class NativeWindow;
 
 namespace NativeLive {
 
@@ -13,6 +17,8 @@ namespace NativeLive {
 void installHooks();
 // Hands the window a new live wall page (the window owns it) and installs
 // the hooks.
-void attach(NativeWindow& window);
+void attach(screens::NativeWindow& window);
 
 } // namespace NativeLive
+
+} // namespace kvr::live

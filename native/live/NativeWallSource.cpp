@@ -1,10 +1,17 @@
 #include "native/live/NativeWallSource.h"
 
+#include "native/live/LiveWallRules.h"
 #include "native/live/VmsTile.h"
-#include "native/live/WallRules.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
+#include "wall/VideoWallRules.h"
+
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 QList<VideoWall::Camera> NativeWallSource::cameras() const
 {
@@ -17,7 +24,7 @@ QList<VideoWall::Camera> NativeWallSource::cameras() const
             if (d.isIgnored(c.channelId))
                 continue;
             VideoWall::Camera cam;
-            cam.id = WallRules::tileKey(d.id, c.channelId);
+            cam.id = LiveWallRules::tileKey(d.id, c.channelId);
             cam.title = QStringLiteral("%1  %2")
                             .arg(c.channelId)
                             .arg(c.name.isEmpty() ? QStringLiteral("Camera %1").arg(c.channelId) : c.name);
@@ -35,7 +42,7 @@ QWidget* NativeWallSource::makeTile(const QString& cameraId, QWidget* parent, st
     // The device is named before the last "#" (none when the key starts with
     // it or has none: the tile then says the device was removed); a channel
     // that does not read as one is channel 1.
-    const WallRules::TileKey key = WallRules::parseTileKey(cameraId);
+    const LiveWallRules::TileKey key = LiveWallRules::parseTileKey(cameraId);
     auto* tile = new VmsTile(key.deviceId, key.valid ? key.channel : 1, parent);
     tile->setRemovable(false);
     tile->updateButtons();
@@ -51,7 +58,7 @@ void NativeWallSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
     auto* t = qobject_cast<VmsTile*>(tile);
     if (!t)
         return;
-    t->setFpsCap(VideoWall::fpsCapFor(shownOnDisplay));
+    t->setFpsCap(VideoWall::VideoWallRules::fpsCapFor(shownOnDisplay));
     t->setHardwareDecode(totalOnWall < 7);
 }
 
@@ -87,3 +94,5 @@ QString NativeWallSource::tileStyle() const
 {
     return NativeStyle::stylesheet();
 }
+
+} // namespace kvr::live

@@ -6,20 +6,24 @@
 
 #include "wall/Source.h"
 
-class NativeWallSource final : public VideoWall::Source {
+namespace kvr::live {
+
+class NativeWallSource final : public wall::VideoWall::Source {
 public:
     static inline const QString kId = QStringLiteral("native");
 
     QString id() const override { return kId; }
     QString title() const override { return QStringLiteral("Native"); }
-    QList<VideoWall::Camera> cameras() const override;
+    QList<wall::VideoWall::Camera> cameras() const override;
     QWidget* makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand) override;
     void tune(QWidget* tile, int shownOnDisplay, int totalOnWall) override;
     void start(QWidget* tile, bool main, std::function<void()> started) override;
     void stop(QWidget* tile) override;
     void requestStop(QWidget* tile) override;
-    VideoWall::TileRetry* tileRetry(QWidget* tile) override;
+    wall::VideoWall::TileRetry* tileRetry(QWidget* tile) override;
     QString tileStyle() const override;
     int maxStartsInFlight() override { return 1000; }
     int startReleaseDelayMs() override { return 0; }
 };
+
+} // namespace kvr::live

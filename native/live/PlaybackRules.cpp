@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::services;
+
+namespace kvr::live {
 
 namespace PlaybackRules {
 
@@ -122,3 +124,5 @@ QString idleDetail(bool paused)
 }
 
 } // namespace PlaybackRules
+
+} // namespace kvr::live

@@ -14,6 +14,8 @@
 #include <optional>
 #include <utility>
 
+namespace kvr::live {
+
 namespace PlaybackRules {
 
 using Block = std::pair<double, double>; // seconds of the day
@@ -48,7 +50,7 @@ Transport transportFor(bool hasTiles, bool started, bool paused, const QDateTime
 // ---- Coverage ----
 // Appends a block for every clip that starts on `day`: from its start to its
 // end, to the end of the day when it ends on a later date, at least 1 s long.
-void appendClips(QList<Block>& blocks, const QList<NativeCalendar::Clip>& clips, const QDate& day);
+void appendClips(QList<Block>& blocks, const QList<services::NativeCalendar::Clip>& clips, const QDate& day);
 // Sorted by start then end; a block that starts no later than 1 s after the
 // last merged one's end extends it.
 QList<Block> mergeBlocks(QList<Block> blocks);
@@ -60,3 +62,5 @@ QString idleHeadline(bool paused);
 QString idleDetail(bool paused);
 
 } // namespace PlaybackRules
+
+} // namespace kvr::live

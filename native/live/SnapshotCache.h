@@ -1,9 +1,8 @@
 #pragma once
 
 // The still pictures of native cameras as the snapshots dialog fetched them,
-// kept for the whole process per device and channel, and the rules of one
-// fetch: which cameras are in scope, the error words of a failed reply, the
-// picture's size and the dialog's status line.
+// kept for the whole process per device and channel,; the rules of a
+// fetch are in SnapshotRules.h.
 
 #include "native/services/NativeHttp.h"
 #include "native/services/NativeRecords.h"
@@ -13,6 +12,8 @@
 #include <QMap>
 #include <QPixmap>
 #include <QString>
+
+namespace kvr::live {
 
 struct SnapshotRecord {
     QPixmap picture; // null when none
@@ -32,28 +33,4 @@ private:
     QMap<QString, QMap<int, SnapshotRecord>> m_devices;
 };
 
-namespace SnapshotRules {
-
-// The device's cameras in its order, without ignored channels; only `channel`
-// unless it is 0.
-QList<int> camerasInScope(const Native::Device& device, int channel);
-// Whether a new dialog fetches at once: for a missing device, one channel, or
-// a camera in scope without a record yet.
-bool fetchAtOpen(const Native::Device* device, int channel, const QMap<int, SnapshotRecord>& cached);
-
-struct Outcome {
-    QImage picture; // null when the reply held none
-    QString error;
-};
-// The picture of a reply, or the words for why there is none.
-Outcome readReply(const NativeHttp::Response& reply);
-// Scaled to fit 464 x 262 keeping its aspect, at device pixel ratio 2.
-QPixmap cardPicture(const QImage& image);
-// "Needs ONVIF snapshot support." or "This brand has no snapshot over HTTP.".
-QString noPathError(bool usesOnvif);
-QString statusText(int total, int inFlight, int queued); // "Checking N of M"
-// What a card without a picture says.
-QString placeholder(const SnapshotRecord* record);
-QString caption(int channel, const QString& name);
-
-} // namespace SnapshotRules
+} // namespace kvr::live

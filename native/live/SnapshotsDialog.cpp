@@ -1,5 +1,7 @@
 #include "native/live/SnapshotsDialog.h"
 
+#include "native/live/SnapshotRules.h"
+
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/ScreenFit.h"
@@ -19,7 +21,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 void SnapshotsDialog::Tile::mouseDoubleClickEvent(QMouseEvent* event)
 {
@@ -261,3 +268,5 @@ void SnapshotsDialog::rebuild()
         ++i;
     }
 }
+
+} // namespace kvr::live

@@ -21,6 +21,8 @@ class QLabel;
 class QPushButton;
 class QTimer;
 
+namespace kvr::live {
+
 class SnapshotsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -53,7 +55,7 @@ public:
     int queued() const { return int(m_queue.size()); }
 
 private:
-    void onReply(int channel, const NativeHttp::Response& reply);
+    void onReply(int channel, const services::NativeHttp::Response& reply);
     void dropMark(int channel);
     QMap<int, SnapshotRecord>& records() const;
 
@@ -68,6 +70,8 @@ private:
     QSet<int> m_pending; // sent and not answered, of this round
     int m_inFlight = 0;
     int m_total = 0;
-    TicketDesk m_fetches;
+    core::TicketDesk m_fetches;
     int m_maxInFlight = 0;
 };
+
+} // namespace kvr::live

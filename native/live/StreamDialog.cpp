@@ -2,8 +2,8 @@
 
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
+#include "native/live/LiveTileRules.h"
 #include "native/live/Logging.h"
-#include "native/live/TileRules.h"
 #include "native/live/Tunables.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/Brands.h"
@@ -19,7 +19,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 namespace {
 const char kBarButtonStyle[] =
@@ -93,7 +98,7 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     m_timer->setInterval(tun::kDialogWatchdog);
     connect(m_timer, &QTimer::timeout, this, [this] {
         if (!m_hadPicture)
-            fail(TileRules::watchdogText(false));
+            fail(LiveTileRules::watchdogText(false));
     });
 
     m_player = new FfmpegPlayer(this);
@@ -155,7 +160,7 @@ void StreamDialog::start()
     m_hadPicture = false;
     m_retry->hide();
     if (url.isEmpty()) {
-        fail(TileRules::noAddressText());
+        fail(LiveTileRules::noAddressText());
         return;
     }
     m_stage->clear();
@@ -188,7 +193,7 @@ void StreamDialog::fail(const QString& text, const QString& cause)
     if (!cause.isEmpty())
         qCWarning(lcLive).noquote() << "[vms]" << windowTitle() << (m_live ? "(live):" : "(playback):") << text << "-"
                                     << NativeBrand::redact(cause);
-    m_stage->setMessage(TileRules::defaultHeadline(), text);
+    m_stage->setMessage(LiveTileRules::defaultHeadline(), text);
     m_retry->show();
 }
 
@@ -248,3 +253,5 @@ void StreamDialog::openPlayback(QWidget* parent, const QString& deviceId, int ch
         false, parent);
     Modal::exec(dialog);
 }
+
+} // namespace kvr::live

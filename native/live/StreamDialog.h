@@ -11,10 +11,14 @@
 
 #include <functional>
 
-class FfmpegPlayer;
 class QPushButton;
 class QTimer;
+namespace kvr::video {
+class FfmpegPlayer;
 class VideoStage;
+} // namespace kvr::video
+
+namespace kvr::live {
 
 class StreamDialog : public QDialog {
     Q_OBJECT
@@ -42,8 +46,8 @@ public:
     // For tests.
     bool isMain() const { return m_main; }
     bool hadPicture() const { return m_hadPicture; }
-    FfmpegPlayer* player() const { return m_player; }
-    VideoStage* stage() const { return m_stage; }
+    video::FfmpegPlayer* player() const { return m_player; }
+    video::VideoStage* stage() const { return m_stage; }
     QPushButton* retryButton() const { return m_retry; }
     QPushButton* mainButton() const { return m_mainButton; }
     QPushButton* subButton() const { return m_subButton; }
@@ -61,11 +65,13 @@ private:
     bool m_main = false;
     bool m_hadPicture = false;
     bool m_started = false;
-    FfmpegPlayer* m_player = nullptr;
-    VideoStage* m_stage = nullptr;
+    video::FfmpegPlayer* m_player = nullptr;
+    video::VideoStage* m_stage = nullptr;
     QPushButton* m_mainButton = nullptr;
     QPushButton* m_subButton = nullptr;
     QPushButton* m_retry = nullptr;
     QPushButton* m_close = nullptr;
     QTimer* m_timer = nullptr;
 };
+
+} // namespace kvr::live

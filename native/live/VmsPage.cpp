@@ -4,9 +4,9 @@
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/TimelineBar.h"
+#include "native/live/LiveWallRules.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/VmsTile.h"
-#include "native/live/WallRules.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
 #include "wall/Controller.h"
@@ -26,6 +26,14 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
+
 namespace {
 constexpr int kKindRole = Qt::UserRole + 1;
 const QString kSite = QStringLiteral("site");
@@ -36,7 +44,7 @@ const QString kCamera = QStringLiteral("camera");
 QStringList reducedWall(const QStringList& wall, bool strict)
 {
     const QList<Native::Device> devices = NativeStore::instance().devices();
-    return WallRules::reduceWall(
+    return LiveWallRules::reduceWall(
         wall,
         [&](const QString& id) -> const Native::Device* {
             for (const Native::Device& d : devices)
@@ -48,7 +56,7 @@ QStringList reducedWall(const QStringList& wall, bool strict)
 }
 } // namespace
 
-VmsPage::VmsPage(QWidget* parent) : NativeWallPage(parent)
+VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
 {
     setObjectName(QStringLiteral("VRoot"));
     setAttribute(Qt::WA_StyledBackground);
@@ -205,7 +213,7 @@ QWidget* VmsPage::buildToolbar()
     leadRow->addWidget(m_noticeLabel);
     row->addLeading(lead);
 
-    m_layoutControl = segmentedControl(WallRules::layoutLabels(), &m_layoutGroup, &VmsPage::setLayoutChoice);
+    m_layoutControl = segmentedControl(LiveWallRules::layoutLabels(), &m_layoutGroup, &VmsPage::setLayoutChoice);
     m_layoutControl->setToolTip(QStringLiteral("Cameras per page"));
     m_layoutControl->setAccessibleName(QStringLiteral("Cameras per page"));
     row->addTrailing(m_layoutControl);
@@ -245,7 +253,7 @@ QWidget* VmsPage::buildToolbar()
 
 void VmsPage::setLayoutChoice(int layout)
 {
-    m_layout = WallRules::clampLayout(layout);
+    m_layout = LiveWallRules::clampLayout(layout);
     if (QAbstractButton* b = m_layoutGroup->button(m_layout))
         b->setChecked(true);
     m_page = 0;
@@ -255,7 +263,7 @@ void VmsPage::setLayoutChoice(int layout)
 
 void VmsPage::setQualityChoice(int quality)
 {
-    m_quality = WallRules::clampQuality(quality);
+    m_quality = LiveWallRules::clampQuality(quality);
     if (QAbstractButton* b = m_qualityGroup->button(m_quality))
         b->setChecked(true);
     save();
@@ -315,8 +323,8 @@ void VmsPage::load()
 {
     m_loaded = true;
     m_wall = Prefs::get(Prefs::kNativeVmsWall);
-    m_layout = WallRules::clampLayout(Prefs::get(Prefs::kNativeVmsLayout));
-    m_quality = WallRules::clampQuality(Prefs::get(Prefs::kNativeVmsQuality));
+    m_layout = LiveWallRules::clampLayout(Prefs::get(Prefs::kNativeVmsLayout));
+    m_quality = LiveWallRules::clampQuality(Prefs::get(Prefs::kNativeVmsQuality));
     if (QAbstractButton* b = m_layoutGroup->button(m_layout))
         b->setChecked(true);
     if (QAbstractButton* b = m_qualityGroup->button(m_quality))
@@ -358,9 +366,9 @@ void VmsPage::refreshTree()
     m_filling = true;
     const bool wasBlocked = m_tree->blockSignals(true);
     m_tree->clear();
-    const QList<WallRules::TreeSite> sites =
-        WallRules::buildTree(NativeStore::instance().sites(), NativeStore::instance().devices(), m_wall);
-    for (const WallRules::TreeSite& site : sites) {
+    const QList<LiveWallRules::TreeSite> sites =
+        LiveWallRules::buildTree(NativeStore::instance().sites(), NativeStore::instance().devices(), m_wall);
+    for (const LiveWallRules::TreeSite& site : sites) {
         auto* siteItem = new QTreeWidgetItem(m_tree, {site.name});
         siteItem->setData(0, kKindRole, kSite);
         siteItem->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsAutoTristate);
@@ -368,13 +376,13 @@ void VmsPage::refreshTree()
         QFont f = siteItem->font(0);
         f.setWeight(site.named ? QFont::DemiBold : QFont::Normal);
         siteItem->setFont(0, f);
-        for (const WallRules::TreeDevice& device : site.devices) {
+        for (const LiveWallRules::TreeDevice& device : site.devices) {
             auto* deviceItem = new QTreeWidgetItem(siteItem, {device.name});
             deviceItem->setData(0, kKindRole, kDevice);
             deviceItem->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled | Qt::ItemIsAutoTristate);
             deviceItem->setCheckState(0, Qt::Unchecked);
             deviceItem->setToolTip(0, device.toolTip);
-            for (const WallRules::TreeCamera& camera : device.cameras) {
+            for (const LiveWallRules::TreeCamera& camera : device.cameras) {
                 auto* cameraItem = new QTreeWidgetItem(deviceItem, {camera.text});
                 cameraItem->setData(0, Qt::UserRole, camera.key);
                 cameraItem->setData(0, kKindRole, kCamera);
@@ -404,7 +412,8 @@ void VmsPage::applyFilter()
             QStringList cameras;
             for (int c = 0; c < device->childCount(); ++c)
                 cameras << device->child(c)->text(0);
-            const WallRules::DeviceFilter f = WallRules::filterDevice(filter, site->text(0), device->text(0), cameras);
+            const LiveWallRules::DeviceFilter f =
+                LiveWallRules::filterDevice(filter, site->text(0), device->text(0), cameras);
             for (int c = 0; c < device->childCount(); ++c)
                 device->child(c)->setHidden(!f.camerasShown.value(c));
             device->setHidden(!f.deviceShown);
@@ -428,12 +437,12 @@ void VmsPage::syncWallFromTree()
             }
         }
     }
-    const WallRules::WallMerge merged = WallRules::mergeTicked(m_wall, ticked);
+    const LiveWallRules::WallMerge merged = LiveWallRules::mergeTicked(m_wall, ticked);
     if (merged.wall == m_wall && !merged.over)
         return;
     m_wall = merged.wall;
     if (merged.over) {
-        m_noticeLabel->setText(WallRules::capNotice());
+        m_noticeLabel->setText(LiveWallRules::capNotice());
         m_noticeLabel->show();
         refreshTree();
     } else {
@@ -449,9 +458,9 @@ void VmsPage::syncWallFromTree()
 
 void VmsPage::addAllOnline()
 {
-    const QStringList list = WallRules::addAllOnline(m_wall, NativeStore::instance().devices());
+    const QStringList list = LiveWallRules::addAllOnline(m_wall, NativeStore::instance().devices());
     if (list == m_wall) {
-        m_noticeLabel->setText(WallRules::nothingOnlineNotice());
+        m_noticeLabel->setText(LiveWallRules::nothingOnlineNotice());
         m_noticeLabel->show();
         return;
     }
@@ -491,17 +500,17 @@ void VmsPage::rebuildWallLater()
 
 int VmsPage::perPage() const
 {
-    return WallRules::perPage(m_layout, m_playback);
+    return LiveWallRules::perPage(m_layout, m_playback);
 }
 
 bool VmsPage::tileUsesMain(int n) const
 {
-    return WallRules::tileUsesMain(n, m_quality, !m_focusKey.isEmpty());
+    return LiveWallRules::tileUsesMain(n, m_quality, !m_focusKey.isEmpty());
 }
 
 bool VmsPage::tileUsesMainPlayback() const
 {
-    return WallRules::tileUsesMainPlayback(m_quality, !m_focusKey.isEmpty());
+    return LiveWallRules::tileUsesMainPlayback(m_quality, !m_focusKey.isEmpty());
 }
 
 void VmsPage::rebuildWall()
@@ -516,29 +525,29 @@ void VmsPage::rebuildWall()
     emptyLayout(m_grid, OldWidgets::Kept);
 
     const int per = perPage();
-    m_page = WallRules::clampPage(m_page, int(m_wall.size()), per);
+    m_page = LiveWallRules::clampPage(m_page, int(m_wall.size()), per);
     const bool focused = !m_focusKey.isEmpty();
-    const QStringList shown = focused ? QStringList{m_focusKey} : WallRules::pageSlice(m_wall, m_page, per);
+    const QStringList shown = focused ? QStringList{m_focusKey} : LiveWallRules::pageSlice(m_wall, m_page, per);
     const int n = int(shown.size());
-    m_columns = focused ? 1 : WallRules::columnsFor(m_layout, n);
-    m_rows = WallRules::rowsFor(n, m_columns);
+    m_columns = focused ? 1 : LiveWallRules::columnsFor(m_layout, n);
+    m_rows = LiveWallRules::rowsFor(n, m_columns);
     const bool main = tileUsesMain(n);
-    const double cap = WallRules::fpsCapFor(n);
-    const bool hardware = WallRules::hardwareDecodeFor(n);
+    const double cap = LiveWallRules::fpsCapFor(n);
+    const bool hardware = LiveWallRules::hardwareDecodeFor(n);
 
     for (int r = 0; r < m_grid->rowCount(); ++r)
         m_grid->setRowStretch(r, 0);
     for (int c = 0; c < m_grid->columnCount(); ++c)
         m_grid->setColumnStretch(c, 0);
     // A page of few cameras keeps its layout's cells: empty rows take their share.
-    const int gridRows = focused ? m_rows : WallRules::gridRowsFor(m_layout, n, m_columns);
+    const int gridRows = focused ? m_rows : LiveWallRules::gridRowsFor(m_layout, n, m_columns);
     for (int r = 0; r < gridRows; ++r)
         m_grid->setRowStretch(r, 1);
     for (int c = 0; c < m_columns; ++c)
         m_grid->setColumnStretch(c, 1);
 
     for (int i = 0; i < n; ++i) {
-        const WallRules::TileKey key = WallRules::parseTileKey(shown.at(i));
+        const LiveWallRules::TileKey key = LiveWallRules::parseTileKey(shown.at(i));
         if (!key.valid)
             continue;
         auto* tile = new VmsTile(key.deviceId, key.channel, m_gridHost);
@@ -573,8 +582,8 @@ void VmsPage::rebuildWall()
 
     if (m_wall.isEmpty()) {
         const bool haveDevices = !NativeStore::instance().devices().isEmpty();
-        m_emptyLabel->setText(WallRules::emptyText(haveDevices));
-        m_emptyButton->setText(WallRules::emptyAction(haveDevices));
+        m_emptyLabel->setText(LiveWallRules::emptyText(haveDevices));
+        m_emptyButton->setText(LiveWallRules::emptyAction(haveDevices));
         m_stack->setCurrentIndex(1);
     } else {
         m_stack->setCurrentIndex(0);
@@ -612,11 +621,11 @@ void VmsPage::leaveFocus()
 void VmsPage::updateToolbar()
 {
     const int size = int(m_wall.size());
-    const int pages = WallRules::pageCount(size, perPage());
+    const int pages = LiveWallRules::pageCount(size, perPage());
     const int shownPages = std::max(1, pages);
     const bool focused = !m_focusKey.isEmpty();
-    m_wallHint->setText(WallRules::wallHint(size));
-    m_titleLabel->setFullText(WallRules::titleText(focused, m_playback, size));
+    m_wallHint->setText(LiveWallRules::wallHint(size));
+    m_titleLabel->setFullText(LiveWallRules::titleText(focused, m_playback, size));
     updateTransport();
     m_layoutControl->setVisible(!focused);
     m_qualityControl->setVisible(!focused);
@@ -629,3 +638,5 @@ void VmsPage::updateToolbar()
     m_nextButton->setEnabled(m_page + 1 < shownPages);
     m_pageLabel->setText(QStringLiteral("%1 / %2").arg(m_page + 1).arg(shownPages));
 }
+
+} // namespace kvr::live

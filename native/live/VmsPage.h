@@ -10,7 +10,7 @@
 
 #include "app/core/RequestTicket.h"
 #include "app/ui/Fitting.h"
-#include "native/screens/NativeWallPage.h"
+#include "native/screens/LiveWallPage.h"
 
 #include <QDateTime>
 #include <QList>
@@ -31,10 +31,15 @@ class QStackedWidget;
 class QTimeEdit;
 class QTimer;
 class QTreeWidget;
+namespace kvr::ui {
 class TimelineBar;
+} // namespace kvr::ui
+
+namespace kvr::live {
+
 class VmsTile;
 
-class VmsPage : public NativeWallPage {
+class VmsPage : public screens::LiveWallPage {
     Q_OBJECT
 public:
     explicit VmsPage(QWidget* parent = nullptr);
@@ -106,7 +111,7 @@ public:
     QPushButton* forward30Button() const { return m_forward30Button; }
     QLabel* statusLabel() const { return m_statusLabel; }
     QLabel* coverageNote() const { return m_coverageNote; }
-    TimelineBar* timeline() const { return m_timeline; }
+    ui::TimelineBar* timeline() const { return m_timeline; }
     uint32_t coverageGeneration() const { return uint32_t(m_coverage.round()); }
 
 Q_SIGNALS:
@@ -141,7 +146,7 @@ private:
     QPushButton* m_nextButton = nullptr;
     QLabel* m_pageLabel = nullptr;
     QPushButton* m_backButton = nullptr;
-    ElidedLabel* m_titleLabel = nullptr;
+    ui::ElidedLabel* m_titleLabel = nullptr;
     QLabel* m_noticeLabel = nullptr;
     QFrame* m_layoutControl = nullptr;
     QFrame* m_qualityControl = nullptr;
@@ -176,12 +181,14 @@ private:
     QPushButton* m_forward30Button = nullptr;
     QLabel* m_statusLabel = nullptr;
     QLabel* m_coverageNote = nullptr;
-    TimelineBar* m_timeline = nullptr;
+    ui::TimelineBar* m_timeline = nullptr;
     QDateTime m_playStart;
     QDateTime m_position;
     double m_clockBase = -1.0;
     QPointer<VmsTile> m_clockTile;
     bool m_started = false;
     bool m_paused = false;
-    TicketDesk m_coverage;
+    core::TicketDesk m_coverage;
 };
+
+} // namespace kvr::live

@@ -4,11 +4,11 @@
 
 #include "app/core/Clock.h"
 #include "app/ui/TimelineBar.h"
+#include "native/live/LiveWallRules.h"
 #include "native/live/PlaybackRules.h"
 #include "native/live/Tunables.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
-#include "native/live/WallRules.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/Brands.h"
 #include "native/services/CalendarDaySearch.h"
@@ -25,12 +25,17 @@
 
 #include <memory>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 namespace {
 QDateTime localNow()
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime();
 }
 
 // One coverage load: the cameras of the page, asked one after the other.
@@ -171,7 +176,7 @@ void VmsPage::startPlaybackAt(const QDateTime& at)
     }
     const bool main = tileUsesMainPlayback();
     stopAllTiles();
-    const bool hardware = WallRules::hardwareDecodeFor(int(m_tiles.size()));
+    const bool hardware = LiveWallRules::hardwareDecodeFor(int(m_tiles.size()));
     for (VmsTile* tile : std::as_const(m_tiles)) {
         tile->setPlayback(start, end);
         tile->setHardwareDecode(hardware);
@@ -262,7 +267,7 @@ void VmsPage::loadCoverage()
         if (!load->ticket.current())
             return;
         while (load->next < load->keys.size()) {
-            const WallRules::TileKey key = WallRules::parseTileKey(load->keys.at(load->next++));
+            const LiveWallRules::TileKey key = LiveWallRules::parseTileKey(load->keys.at(load->next++));
             const std::optional<Native::Device> device =
                 key.valid ? NativeStore::instance().device(key.deviceId) : std::nullopt;
             if (!device || !NativeBrand::calendarSupported(*device)) {
@@ -289,3 +294,5 @@ void VmsPage::loadCoverage()
     };
     (*step)();
 }
+
+} // namespace kvr::live

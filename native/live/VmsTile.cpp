@@ -3,10 +3,10 @@
 #include "app/core/Clock.h"
 #include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
+#include "native/live/LiveTileRules.h"
+#include "native/live/LiveWallRules.h"
 #include "native/live/Logging.h"
-#include "native/live/TileRules.h"
 #include "native/live/Tunables.h"
-#include "native/live/WallRules.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeHttp.h"
@@ -30,7 +30,13 @@
 #include <QVBoxLayout>
 #include <QtMath>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+namespace kvr::live {
 
 namespace {
 
@@ -191,7 +197,7 @@ VmsTile::~VmsTile()
 
 QString VmsTile::key() const
 {
-    return WallRules::tileKey(m_deviceId, m_channel);
+    return LiveWallRules::tileKey(m_deviceId, m_channel);
 }
 
 QString VmsTile::logLabel() const
@@ -280,21 +286,21 @@ void VmsTile::start(bool main)
     const std::optional<Native::Device> device =
         m_deviceId.isEmpty() ? std::nullopt : NativeStore::instance().device(m_deviceId);
     if (!device) {
-        fail(TileRules::removedText());
+        fail(LiveTileRules::removedText());
         return;
     }
     if (m_playback && !NativeBrand::playbackSupported(*device)) {
         fail(NativeBrand::playbackUnsupportedReason(*device), QStringLiteral("Playback isn\u2019t available"));
         return;
     }
-    if (TileRules::RefusedTable::instance().blocked(m_deviceId, kvr::Clock::instance().monotonicMs())) {
+    if (LiveTileRules::RefusedTable::instance().blocked(m_deviceId, kvr::core::Clock::instance().monotonicMs())) {
         fail(NativeBrand::explainStreamError(kvr::video::PlayerFailure::Refused, m_playback));
         return;
     }
     const QString url = m_playback ? NativeBrand::playbackUrl(*device, m_channel, main, m_from, m_to)
                                    : NativeBrand::liveUrl(*device, m_channel, main);
     if (url.isEmpty()) {
-        fail(TileRules::noAddressText());
+        fail(LiveTileRules::noAddressText());
         return;
     }
 
@@ -429,7 +435,7 @@ void VmsTile::markPlaying()
 
 void VmsTile::fail(const QString& detail, const QString& headline, const QString& cause)
 {
-    const QString shown = headline.isEmpty() ? TileRules::defaultHeadline() : headline;
+    const QString shown = headline.isEmpty() ? LiveTileRules::defaultHeadline() : headline;
     const QString logged = cause.isEmpty() || cause == detail ? detail : QStringLiteral("%1 (%2)").arg(detail, cause);
     qCWarning(lcLive).noquote() << "[vms]" << m_player->property("kvrLabel").toString()
                                 << (m_playback ? "(playback)" : "(live)") << (m_main ? "Main:" : "Sub:") << shown << "-"
@@ -459,24 +465,24 @@ void VmsTile::onStatus(const QString&, const QString& detail)
 {
     if (!m_running)
         return;
-    const TileRules::StatusOutcome out =
-        TileRules::classifyStatus(m_player->lastFailure(), detail, m_playback, m_playing, m_main);
+    const LiveTileRules::StatusOutcome out =
+        LiveTileRules::classifyStatus(m_player->lastFailure(), detail, m_playback, m_playing, m_main);
     switch (out.action) {
-    case TileRules::StatusAction::EndOfRecording:
+    case LiveTileRules::StatusAction::EndOfRecording:
         m_watchdog->stop();
         m_player->stop();
         m_running = false;
         showMessage(out.headline, QString());
         return;
-    case TileRules::StatusAction::FallBackToSub:
+    case LiveTileRules::StatusAction::FallBackToSub:
         qCWarning(lcLive).noquote() << "[vms]" << m_player->property("kvrLabel").toString()
                                     << ": no bandwidth for Main, trying Sub";
         start(false);
         toast(out.toast);
         return;
-    case TileRules::StatusAction::Fail:
+    case LiveTileRules::StatusAction::Fail:
         if (out.refused)
-            TileRules::RefusedTable::instance().record(m_deviceId, kvr::Clock::instance().monotonicMs());
+            LiveTileRules::RefusedTable::instance().record(m_deviceId, kvr::core::Clock::instance().monotonicMs());
         fail(out.detail, out.headline, out.cause);
         return;
     }
@@ -486,7 +492,7 @@ void VmsTile::onOverloaded()
 {
     if (!m_running)
         return;
-    const TileRules::OverloadOutcome out = TileRules::overloadStep(m_main, m_playback);
+    const LiveTileRules::OverloadOutcome out = LiveTileRules::overloadStep(m_main, m_playback);
     if (out.switchToSub) {
         qCWarning(lcLive).noquote() << "[vms]" << m_player->property("kvrLabel").toString()
                                     << ": decoder overloaded on Main, switching to Sub";
@@ -514,7 +520,7 @@ void VmsTile::onWatchdog()
 {
     if (m_playing)
         return;
-    fail(TileRules::watchdogText(m_playback));
+    fail(LiveTileRules::watchdogText(m_playback));
 }
 
 void VmsTile::requestSnapshot()
@@ -528,12 +534,12 @@ void VmsTile::requestSnapshot()
 
 void VmsTile::saveSnapshot(const QImage& image)
 {
-    const QDir folder(TileRules::snapshotFolder());
+    const QDir folder(LiveTileRules::snapshotFolder());
     bool saved = false;
     if (folder.mkpath(QStringLiteral("."))) {
         // A new file only: another snapshot of the same second keeps its own.
-        QFile file(TileRules::freeSnapshotPath(folder, TileRules::snapshotBaseName(m_name),
-                                               kvr::Clock::instance().nowUtc().toLocalTime()));
+        QFile file(LiveTileRules::freeSnapshotPath(folder, LiveTileRules::snapshotBaseName(m_name),
+                                                   kvr::core::Clock::instance().nowUtc().toLocalTime()));
         saved = file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && image.save(&file, "PNG");
         if (!saved && file.isOpen())
             file.remove();
@@ -544,7 +550,7 @@ void VmsTile::saveSnapshot(const QImage& image)
 void VmsTile::restart()
 {
     m_retry->reset();
-    TileRules::RefusedTable::instance().clear(m_deviceId);
+    LiveTileRules::RefusedTable::instance().clear(m_deviceId);
     start(m_main);
 }
 
@@ -555,10 +561,10 @@ int VmsTile::discState() const
 
 void VmsTile::updateButtons()
 {
-    TileRules::ButtonVisibility v = TileRules::buttonsFor(showsControls(), m_removable, m_failed, width());
+    LiveTileRules::ButtonVisibility v = LiveTileRules::buttonsFor(showsControls(), m_removable, m_failed, width());
     // A failed tile too small for both shows "Try again" alone.
     if (v.retry && v.streamSwitch
-        && !TileRules::switchBesideRetry(size(), m_switch->sizeHint(), m_retryButton->sizeHint()))
+        && !LiveTileRules::switchBesideRetry(size(), m_switch->sizeHint(), m_retryButton->sizeHint()))
         v.streamSwitch = false;
     m_removeButton->setVisible(v.remove);
     m_focusButton->setVisible(v.focus);
@@ -577,7 +583,7 @@ void VmsTile::updateButtons()
 
 void VmsTile::layoutOverlays()
 {
-    TileRules::OverlayInputs in;
+    LiveTileRules::OverlayInputs in;
     in.tile = size();
     in.hovered = showsControls();
     in.nameTextWidth = qCeil(QFontMetricsF(m_nameLabel->font()).horizontalAdvance(m_name));
@@ -585,7 +591,7 @@ void VmsTile::layoutOverlays()
     in.switchHint = m_switch->sizeHint();
     in.retryHint = m_retryButton->sizeHint();
     in.toastHint = m_toast->sizeHint();
-    const TileRules::OverlayGeometry g = TileRules::layoutOverlays(in);
+    const LiveTileRules::OverlayGeometry g = LiveTileRules::layoutOverlays(in);
 
     m_deviceLabel->setVisible(g.deviceNameShown);
     m_nameLabel->setText(m_nameLabel->fontMetrics().elidedText(m_name, Qt::ElideRight, g.nameWidth));
@@ -643,3 +649,5 @@ void VmsTile::mouseDoubleClickEvent(QMouseEvent* event)
     QFrame::mouseDoubleClickEvent(event);
     Q_EMIT expandRequested(this);
 }
+
+} // namespace kvr::live

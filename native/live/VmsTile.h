@@ -12,21 +12,25 @@
 #include <QImage>
 #include <QString>
 
-class FfmpegPlayer;
 class QButtonGroup;
 class QLabel;
 class QPushButton;
 class QTimer;
-class VideoStage;
-namespace NativeStyle {
+namespace kvr::screens::NativeStyle {
 class DiscDot;
-}
-namespace Native {
+} // namespace kvr::screens::NativeStyle
+namespace kvr::services::Native {
 struct Device;
-}
-namespace VideoWall {
+} // namespace kvr::services::Native
+namespace kvr::video {
+class FfmpegPlayer;
+class VideoStage;
+} // namespace kvr::video
+namespace kvr::wall::VideoWall {
 class TileRetry;
-}
+} // namespace kvr::wall::VideoWall
+
+namespace kvr::live {
 
 class VmsTile : public QFrame {
     Q_OBJECT
@@ -81,8 +85,8 @@ public:
     int pacingWaitMs() const;
     QDateTime playbackFrom() const { return m_from; }
     QDateTime playbackTo() const { return m_to; }
-    FfmpegPlayer* player() const { return m_player; }
-    VideoStage* stage() const { return m_stage; }
+    video::FfmpegPlayer* player() const { return m_player; }
+    video::VideoStage* stage() const { return m_stage; }
     QPushButton* retryButton() const { return m_retryButton; }
     QPushButton* focusButton() const { return m_focusButton; }
     QPushButton* snapshotButton() const { return m_snapshotButton; }
@@ -96,7 +100,7 @@ public:
     QTimer* watchdog() const { return m_watchdog; }
     // The tile's own slow retries after a live failure; its `due` is for the
     // wall that holds the tile, which starts it again through its pacing.
-    VideoWall::TileRetry* retry() const { return m_retry; }
+    wall::VideoWall::TileRetry* retry() const { return m_retry; }
     int discState() const;
 
 Q_SIGNALS:
@@ -143,9 +147,9 @@ private:
     QString m_deviceName;
     bool m_pacedMain = false;
 
-    VideoStage* m_stage = nullptr;
+    video::VideoStage* m_stage = nullptr;
     QWidget* m_badge = nullptr;
-    NativeStyle::DiscDot* m_dot = nullptr;
+    screens::NativeStyle::DiscDot* m_dot = nullptr;
     QLabel* m_nameLabel = nullptr;
     QLabel* m_deviceLabel = nullptr;
     QPushButton* m_focusButton = nullptr;
@@ -160,6 +164,8 @@ private:
     QTimer* m_toastTimer = nullptr;
     QTimer* m_watchdog = nullptr;
     QTimer* m_pacing = nullptr;
-    VideoWall::TileRetry* m_retry = nullptr;
-    FfmpegPlayer* m_player = nullptr;
+    wall::VideoWall::TileRetry* m_retry = nullptr;
+    video::FfmpegPlayer* m_player = nullptr;
 };
+
+} // namespace kvr::live

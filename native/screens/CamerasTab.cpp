@@ -16,8 +16,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 
 CamerasTab::CamerasTab(const NativeContext& context, QWidget* parent) : QWidget(parent), m_context(context)
 {
@@ -227,3 +232,5 @@ void CamerasTab::save()
     refreshRows(true);
     NativeUi::info(this, QStringLiteral("Manage cameras"), QStringLiteral("Camera names updated."));
 }
+
+} // namespace kvr::screens

@@ -13,6 +13,8 @@ class QPushButton;
 class QSpinBox;
 class QVBoxLayout;
 
+namespace kvr::screens {
+
 // The device panel's cameras tab: one row per channel with its state, a
 // name and blur threshold kept on this computer, and its snapshot and live
 // buttons.
@@ -55,3 +57,5 @@ private:
     QPushButton* m_snapshots = nullptr;
     QList<CameraRow> m_rows;
 };
+
+} // namespace kvr::screens

@@ -23,8 +23,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 
 DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidget(parent), m_context(context)
 {
@@ -365,3 +370,5 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
         m_panel->refresh();
     });
 }
+
+} // namespace kvr::screens

@@ -21,12 +21,15 @@
 
 #include <optional>
 
-class DeviceForm;
 class QLabel;
 class QPushButton;
 class QStackedLayout;
 class QTabWidget;
 class QVBoxLayout;
+
+namespace kvr::screens {
+
+class DeviceForm;
 
 class DevicePanel : public QWidget {
     Q_OBJECT
@@ -66,7 +69,7 @@ Q_SIGNALS:
     void deviceGone();
 
 private:
-    std::optional<Native::Device> device() const;
+    std::optional<services::Native::Device> device() const;
     // Runs a media hook outside the clicked button's handler.
     void openMedia(int action);
 
@@ -104,3 +107,5 @@ private:
     NativeContext m_context;
     DevicePanel* m_panel = nullptr;
 };
+
+} // namespace kvr::screens

@@ -17,8 +17,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 
 namespace {
 
@@ -249,3 +254,5 @@ void DevicePanel::rebuildDetails()
     }));
     m_detailsLayout->addStretch();
 }
+
+} // namespace kvr::screens

@@ -7,9 +7,13 @@
 
 #include <QLocale>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
 
-namespace NativePanel {
+namespace DevicePanelRules {
 
 QString typeLabel(const QString& type)
 {
@@ -79,11 +83,11 @@ ChipText recordingChip(const Native::Device& d)
 {
     const Native::Health& h = d.health;
     if (h.recordingDays >= 0 && h.recordingWindow >= 1) {
-        const NativeFleet::RecordingLevel level = NativeFleet::recordingLevel(h.recordingDays, h.recordingWindow);
+        const FleetRules::RecordingLevel level = FleetRules::recordingLevel(h.recordingDays, h.recordingWindow);
         return {QStringLiteral("%1 of %2 days").arg(h.recordingDays).arg(h.recordingWindow),
-                level == NativeFleet::RecordingLevel::Good        ? Chip::Pass
-                    : level == NativeFleet::RecordingLevel::Short ? Chip::Warn
-                                                                  : Chip::Fail,
+                level == FleetRules::RecordingLevel::Good        ? Chip::Pass
+                    : level == FleetRules::RecordingLevel::Short ? Chip::Warn
+                                                                 : Chip::Fail,
                 {}};
     }
     if (NativeBrand::calendarSupported(d))
@@ -133,4 +137,6 @@ std::optional<Native::Device> findDevice(const NativeContext& c, const QString& 
     return c.store->device(id);
 }
 
-} // namespace NativePanel
+} // namespace DevicePanelRules
+
+} // namespace kvr::screens

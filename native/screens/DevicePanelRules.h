@@ -9,8 +9,10 @@
 
 #include <optional>
 
+namespace kvr::screens {
+
 // The text rules of the panel and its tabs.
-namespace NativePanel {
+namespace DevicePanelRules {
 
 // "NVR", "DVR", "PANEL", "IP camera".
 QString typeLabel(const QString& type);
@@ -22,7 +24,7 @@ struct HeaderStatus {
     QString text;
     QString note;
 };
-HeaderStatus headerStatus(const Native::Device& device, bool busy, const QDateTime& now);
+HeaderStatus headerStatus(const services::Native::Device& device, bool busy, const QDateTime& now);
 
 struct ChipText {
     QString text;
@@ -30,19 +32,21 @@ struct ChipText {
     QString tip;
 };
 ChipText checkChip(int state, const QString& pass, const QString& fail, const QString& unknown, bool busy);
-ChipText networkChip(const Native::Health& health, bool busy);
+ChipText networkChip(const services::Native::Health& health, bool busy);
 ChipText diskChip(const QString& hdd);
 // The "Recording kept" chip; an empty text means "Not available for this brand".
-ChipText recordingChip(const Native::Device& device);
+ChipText recordingChip(const services::Native::Device& device);
 // The text of an empty details field: "Not fetched yet" or an em dash.
-QString emptyField(const Native::Health& health);
+QString emptyField(const services::Native::Health& health);
 // The first channel not ignored, or 1.
-int testLiveChannel(const Native::Device& device);
+int testLiveChannel(const services::Native::Device& device);
 // The uptime percentage chip.
 ChipText percentChip(double percent);
 // A camera's name as the cameras tab shows it ("3_Lobby" on channel 3 shows "Lobby").
-QString cameraDisplayName(const Native::Camera& camera);
+QString cameraDisplayName(const services::Native::Camera& camera);
 // The device of an id as the store holds it now; none without a store or an id.
-std::optional<Native::Device> findDevice(const NativeContext& context, const QString& id);
+std::optional<services::Native::Device> findDevice(const NativeContext& context, const QString& id);
 
-} // namespace NativePanel
+} // namespace DevicePanelRules
+
+} // namespace kvr::screens

@@ -9,9 +9,11 @@
 
 #include <algorithm>
 
+namespace kvr::screens {
+
 namespace NativeTable {
 
-using namespace NativeFleet;
+using namespace FleetRules;
 
 namespace {
 
@@ -401,3 +403,5 @@ int fittedHeight(const QTableView* view, int rows)
 }
 
 } // namespace NativeTable
+
+} // namespace kvr::screens

@@ -13,10 +13,12 @@
 
 class QTableView;
 
+namespace kvr::screens {
+
 namespace NativeTable {
 
 enum Role : int {
-    KindRole = Qt::UserRole + 1,        // 257: NativeFleet::PaintKind
+    KindRole = Qt::UserRole + 1,        // 257: FleetRules::PaintKind
     SubTextRole = Qt::UserRole + 2,     // 258: second, smaller line
     DeviceIdRole = Qt::UserRole + 3,    // 259: the device id (column 0)
     ColorRole = Qt::UserRole + 4,       // 260: text colour replacing the default
@@ -39,8 +41,8 @@ public:
     // Brings the model to these rows in this order: rows whose device is
     // gone are removed, new ones inserted, the rest moved and refreshed in
     // place. Returns the number of rows whose content changed.
-    int setRows(const QList<NativeFleet::Row>& rows);
-    const QList<NativeFleet::Row>& rows() const { return m_rows; }
+    int setRows(const QList<FleetRules::Row>& rows);
+    const QList<FleetRules::Row>& rows() const { return m_rows; }
     // The row of the device, or -1.
     int rowOf(const QString& deviceId) const;
 
@@ -48,9 +50,9 @@ private:
     void reindex();
     // Brings the rows to the devices of `rows` in their order (removed,
     // inserted, moved); returns each row's old content at its new place.
-    QList<NativeFleet::Row> arrange(const QList<NativeFleet::Row>& rows);
+    QList<FleetRules::Row> arrange(const QList<FleetRules::Row>& rows);
 
-    QList<NativeFleet::Row> m_rows;
+    QList<FleetRules::Row> m_rows;
     QHash<QString, int> m_index;
 };
 
@@ -69,3 +71,5 @@ void configure(QTableView* view);
 int fittedHeight(const QTableView* view, int rows);
 
 } // namespace NativeTable
+
+} // namespace kvr::screens

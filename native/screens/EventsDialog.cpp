@@ -18,6 +18,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 namespace NativeEventText {
 
 Group groupOf(int kind)
@@ -203,3 +207,5 @@ void EventsDialog::refill()
             m_table->setItem(r, col, rows[r][col]);
     m_table->setUpdatesEnabled(true);
 }
+
+} // namespace kvr::screens

@@ -12,6 +12,8 @@ class QLabel;
 class QTableWidget;
 class QTimer;
 
+namespace kvr::screens {
+
 namespace NativeEventText {
 enum Group : int { Problems, Detections, Others };
 Group groupOf(int kind);
@@ -19,7 +21,7 @@ enum Filter : int { AllEvents = 0, ProblemsOnly = 1, Detections_ = 2 };
 // Whether an event of the kind shows under the filter index.
 bool passes(int filterIndex, int kind);
 // The CAMERA column.
-QString cameraText(const Native::Device* device, int channel);
+QString cameraText(const services::Native::Device* device, int channel);
 QString summary(int connected, int eligible);
 } // namespace NativeEventText
 
@@ -47,3 +49,5 @@ private:
     QTimer* m_timer = nullptr;
     int m_refills = 0;
 };
+
+} // namespace kvr::screens

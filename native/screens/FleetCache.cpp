@@ -9,14 +9,18 @@
 #include <limits>
 #include <vector>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 namespace {
 
 constexpr int kDays = kvr::screens::tun::kUptimeColumnDays;
 
 // What the entry's row is made from besides the record.
-NativeFleet::RowInputs rowInputs(const FleetCache::Entry& e, const QStringList& dayLabels, const QDateTime& now)
+FleetRules::RowInputs rowInputs(const FleetCache::Entry& e, const QStringList& dayLabels, const QDateTime& now)
 {
-    NativeFleet::RowInputs in;
+    FleetRules::RowInputs in;
     in.now = now;
     in.busy = e.busy;
     in.refused = e.refused;
@@ -61,7 +65,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     const bool labelsChanged = m_labelsDay != today;
     if (labelsChanged) {
         m_labelsDay = today;
-        m_labels = NativeFleet::dayLabels(m_labelsDay);
+        m_labels = FleetRules::dayLabels(m_labelsDay);
         m_all = true;
     }
     const NativeStore& store = *context.store;
@@ -84,9 +88,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     // each comparison is plain arithmetic instead of a time-zone lookup.
     const auto inUtc = [](const Native::Device& stored) {
         Native::Device utc = stored;
-        utc.health.checkedAt = kvr::LocalZone::utc(utc.health.checkedAt);
-        utc.health.fetchedAt = kvr::LocalZone::utc(utc.health.fetchedAt);
-        utc.health.lastUp = kvr::LocalZone::utc(utc.health.lastUp);
+        utc.health.checkedAt = kvr::core::LocalZone::utc(utc.health.checkedAt);
+        utc.health.fetchedAt = kvr::core::LocalZone::utc(utc.health.fetchedAt);
+        utc.health.lastUp = kvr::core::LocalZone::utc(utc.health.lastUp);
         // The cameras' moments are only told as "seen ... ago", which
         // converts cheaply itself: the camera list stays shared, not copied.
         return utc;
@@ -129,8 +133,8 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             Entry& e = *found;
             if (setFindings(e, NativeInsights::issuesFor(sources, e.utc->device, now)))
                 m_siteRowsStale = true;
-            if (NativeFleet::tellsTime(e.utc->device)) {
-                e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
+            if (FleetRules::tellsTime(e.utc->device)) {
+                e.row.cells = FleetRules::Cells::later(e.utc, rowInputs(e, m_labels, now));
                 e.row.stamp = ++m_stamp;
                 e.now = now;
             }
@@ -158,7 +162,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         const Native::Health& h = d.health;
         const bool down =
             d.enabled && h.checkedAt.isValid() && (h.internet == Native::Failed || h.device != Native::Passed);
-        NativeFleet::DeviceRef utc;
+        FleetRules::DeviceRef utc;
         if (sameRecord && !(down && !h.lastUp.isValid())) {
             utc = e.utc; // read from the record alone, as the last time
         } else {
@@ -166,8 +170,8 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             QDate upDay;
             int upHour = 0;
             if (down && !converted.health.lastUp.isValid() && store.uptime().lastUpHour(d.id, &upDay, &upHour))
-                converted.health.lastUp = kvr::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
-            utc = NativeFleet::DeviceRef(new NativeFleet::SharedDevice(std::move(converted)));
+                converted.health.lastUp = kvr::core::LocalZone::utc(upDay, QTime(upHour, 0)).addSecs(3600);
+            utc = FleetRules::DeviceRef(new FleetRules::SharedDevice(std::move(converted)));
         }
         const QDateTime lastSeenUp = down ? utc->device.health.lastUp : QDateTime();
         const bool busy = context.isBusy(d.id);
@@ -177,7 +181,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         // days' labels show in an active device's uptime only).
         const bool same = sameRecord && (!labelsChanged || !d.enabled) && e.busy == busy && e.refused == refused
             && e.site == site && e.lastSeenUp == lastSeenUp && e.daily == daily
-            && (e.now == now || !NativeFleet::tellsTime(d));
+            && (e.now == now || !FleetRules::tellsTime(d));
         // The order of names holds while the site's name and what the
         // device is named by (Native::deviceLabel) stay.
         const Native::Device* was = known ? &e.record->device : nullptr;
@@ -191,7 +195,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         if (!sameRecord || e.site != site)
             m_siteRowsStale = true;
         if (!sameRecord) {
-            e.record = NativeFleet::DeviceRef(new NativeFleet::SharedDevice(d));
+            e.record = FleetRules::DeviceRef(new FleetRules::SharedDevice(d));
             e.tally = NativeInsights::siteTally(d, {});
         }
         e.utc = std::move(utc);
@@ -204,7 +208,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             m_siteRowsStale = true;
         if (!same) {
             e.row.id = d.id;
-            e.row.cells = NativeFleet::Cells::later(e.utc, rowInputs(e, m_labels, now));
+            e.row.cells = FleetRules::Cells::later(e.utc, rowInputs(e, m_labels, now));
             e.row.stamp = ++m_stamp;
             e.now = now;
         }
@@ -355,7 +359,7 @@ QList<NativeInsights::SiteSummary> FleetCache::sites(const NativeContext& contex
 
 void FleetCache::putInOrder()
 {
-    QList<NativeFleet::NameOrder> names;
+    QList<FleetRules::NameOrder> names;
     QList<Entry*> entries;
     names.reserve(m_entries.size());
     entries.reserve(m_entries.size());
@@ -363,7 +367,7 @@ void FleetCache::putInOrder()
         names.append({it->site, Native::deviceLabel(it->record->device), it.key()});
         entries.append(&*it);
     }
-    const QList<int> places = NativeFleet::namePlaces(names);
+    const QList<int> places = FleetRules::namePlaces(names);
     for (qsizetype i = 0; i < entries.size(); ++i)
         entries.at(i)->order = places.at(i);
     m_orderStale = false;
@@ -392,3 +396,5 @@ QList<double> FleetCache::sumDays(const QList<Native::Device>& devices) const
             out[i] = sum.at(i) / count.at(i);
     return out;
 }
+
+} // namespace kvr::screens

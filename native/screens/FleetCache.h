@@ -24,6 +24,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace kvr::screens {
+
 class FleetCache {
 public:
     // What the rebuilds read of every device come first; the records, read
@@ -31,23 +33,23 @@ public:
     // the fleet touches little memory.
     struct Entry {
         int worst = 3; // smallest finding level; 3 without findings
-        // Its place among the table's names (NativeFleet::namePlaces), the
+        // Its place among the table's names (FleetRules::namePlaces), the
         // devices' ranks aside.
         int order = 0;
-        quint64 seen = 0;     // the last update that found the device
-        NativeFleet::Row row; // its cells made when first read
-        QString site;         // the site's name, empty without one
-        QList<NativeInsights::Issue> issues;
-        NativeInsights::SiteTally tally; // what it adds to its site's row
-        QList<double> daily;             // the week's uptime in the row; empty for a deactivated device
+        quint64 seen = 0;    // the last update that found the device
+        FleetRules::Row row; // its cells made when first read
+        QString site;        // the site's name, empty without one
+        QList<services::NativeInsights::Issue> issues;
+        services::NativeInsights::SiteTally tally; // what it adds to its site's row
+        QList<double> daily;                       // the week's uptime in the row; empty for a deactivated device
         // What the entry was worked out from, to tell whether it still holds.
-        NativeFleet::DeviceRef record;
+        FleetRules::DeviceRef record;
         // The record with its moments in UTC (and when it was last up, for a
         // device that is down), as the rules read it.
-        NativeFleet::DeviceRef utc;
+        FleetRules::DeviceRef utc;
         bool busy = false;
         bool refused = false;
-        Native::Link link = Native::Link::Off;
+        services::Native::Link link = services::Native::Link::Off;
         QString linkText;
         QDateTime linkSince;
         QDateTime lastSeenUp; // of an offline device, in UTC
@@ -70,13 +72,13 @@ public:
 
     // Works out the marked devices (and any not seen before) again and
     // forgets removed ones. `devices` in inventory order.
-    void update(const NativeContext& context, const QList<Native::Device>& devices, const QDateTime& now);
+    void update(const NativeContext& context, const QList<services::Native::Device>& devices, const QDateTime& now);
 
     const Entry* entry(const QString& deviceId) const;
     // The entries of the devices in their order, null where the cache has
     // none; found without a look-up by id where a device stands where it
     // stood in the last update's list.
-    QList<const Entry*> entriesOf(const QList<Native::Device>& devices) const;
+    QList<const Entry*> entriesOf(const QList<services::Native::Device>& devices) const;
     // Devices worked out by the last update.
     int recomputed() const { return m_recomputed; }
     // Devices whose findings and relative times alone the last update
@@ -94,25 +96,26 @@ public:
 
     // Every device's findings in inventory order, sorted stably by level,
     // then by order: what NativeInsights::issues gives.
-    QList<NativeInsights::Issue> issues(const QList<Native::Device>& devices) const;
+    QList<services::NativeInsights::Issue> issues(const QList<services::Native::Device>& devices) const;
     // The first `count` of those, and how many there are of each level.
     struct FirstIssues {
-        QList<NativeInsights::Issue> first;
+        QList<services::NativeInsights::Issue> first;
         int problems = 0;
         int warnings = 0;
         int notes = 0;
     };
-    FirstIssues firstIssues(const QList<Native::Device>& devices, int count) const;
+    FirstIssues firstIssues(const QList<services::Native::Device>& devices, int count) const;
     // One row per site with an enabled device, as NativeInsights::sites;
     // summed again only when a device's part of it or the sites changed.
-    QList<NativeInsights::SiteSummary> sites(const NativeContext& context, const QList<Native::Device>& devices) const;
+    QList<services::NativeInsights::SiteSummary> sites(const NativeContext& context,
+                                                       const QList<services::Native::Device>& devices) const;
     // The fleet's daily uptime of the last seven days, as
     // NativeInsights::fleetDailyUptime, from the rows' daily values as the
     // last update left them.
     const QList<double>& fleetDays() const { return m_fleetDays; }
 
 private:
-    QList<double> sumDays(const QList<Native::Device>& devices) const;
+    QList<double> sumDays(const QList<services::Native::Device>& devices) const;
     void putInOrder();
     // The entry of the device at `index` of a list when the device stood
     // there in the last update's list, else null.
@@ -137,10 +140,12 @@ private:
     bool m_reworked = true;
     bool m_recordsChanged = true;
     mutable bool m_siteRowsStale = true;
-    mutable QList<NativeInsights::SiteSummary> m_siteRows;
-    mutable QList<Native::Site> m_siteList; // the sites they were summed over
+    mutable QList<services::NativeInsights::SiteSummary> m_siteRows;
+    mutable QList<services::Native::Site> m_siteList; // the sites they were summed over
     bool m_orderStale = true;
     QList<double> m_fleetDays;
     QDate m_labelsDay;
     QStringList m_labels;
 };
+
+} // namespace kvr::screens

@@ -13,7 +13,11 @@
 #include <cstdio>
 #include <vector>
 
-namespace NativeFleet {
+using namespace kvr::services;
+
+namespace kvr::screens {
+
+namespace FleetRules {
 
 using Native::Device;
 
@@ -33,7 +37,7 @@ QString checkStamp(const QDateTime& moment)
 {
     static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-    const QDateTime wall = kvr::LocalZone::wallClock(moment);
+    const QDateTime wall = kvr::core::LocalZone::wallClock(moment);
     const QDate date = wall.date();
     const QTime time = wall.time();
     if (date.year() < 1000 || date.year() > 9999)
@@ -635,4 +639,6 @@ QString importMessage(int added, int skipped, const QStringList& errors)
     return text;
 }
 
-} // namespace NativeFleet
+} // namespace FleetRules
+
+} // namespace kvr::screens

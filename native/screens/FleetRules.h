@@ -22,7 +22,9 @@
 #include <optional>
 #include <string>
 
-namespace NativeFleet {
+namespace kvr::screens {
+
+namespace FleetRules {
 
 // ---- Status ----------------------------------------------------------------------
 enum class Status : int {
@@ -32,9 +34,9 @@ enum class Status : int {
     Offline,
 };
 
-Status statusOf(const Native::Device& device);
+Status statusOf(const services::Native::Device& device);
 // Enabled, checked, internet up, and the device down or a port closed.
-bool hasInternetIssue(const Native::Device& device);
+bool hasInternetIssue(const services::Native::Device& device);
 
 // ---- Filters -----------------------------------------------------------------------
 // Indexes of the filter combo boxes.
@@ -52,10 +54,10 @@ struct Filters {
     bool active() const;
 };
 
-bool matches(const Native::Device& device, const Filters& filters, const QString& siteName);
+bool matches(const services::Native::Device& device, const Filters& filters, const QString& siteName);
 
 // The distinct brand codes of the devices, sorted (case-sensitive).
-QStringList brandsOf(const QList<Native::Device>& devices);
+QStringList brandsOf(const QList<services::Native::Device>& devices);
 
 // ---- Summary cards -------------------------------------------------------------------
 enum Card : int { CardDevices = 0, CardOnline, CardOffline, CardCamerasOffline, CardInternetIssues, CardDiskFaults };
@@ -82,7 +84,8 @@ struct CardText {
     QString detail; // empty: hidden
 };
 
-FleetCounts countFleet(const QList<Native::Device>& devices, const std::function<bool(const QString&)>& refused);
+FleetCounts countFleet(const QList<services::Native::Device>& devices,
+                       const std::function<bool(const QString&)>& refused);
 std::array<CardText, kCardCount> cardTexts(const FleetCounts& counts);
 // Which cards are highlighted for these filters.
 std::array<bool, kCardCount> cardHighlights(const Filters& filters);
@@ -153,8 +156,8 @@ struct RowInputs {
 // A device record shared, unchanged, by those who read it (the fleet page's
 // cache and the rows it makes), so handing it on costs one reference.
 struct SharedDevice : QSharedData {
-    explicit SharedDevice(Native::Device d) : device(std::move(d)) {}
-    Native::Device device;
+    explicit SharedDevice(services::Native::Device d) : device(std::move(d)) {}
+    services::Native::Device device;
 };
 using DeviceRef = QExplicitlySharedDataPointer<const SharedDevice>;
 
@@ -219,15 +222,15 @@ struct Row {
     }
 };
 
-Row buildRow(const Native::Device& device, const RowInputs& in);
+Row buildRow(const services::Native::Device& device, const RowInputs& in);
 // Sets the texts of a built row that move on with the clock alone (how long
 // ago the device was checked and its info read, how long it has been
 // offline) for `in.now`. Returns whether any of them changed; the row's
 // shared cells are left alone when none did.
-bool setClockTexts(Row& row, const Native::Device& device, const RowInputs& in);
+bool setClockTexts(Row& row, const services::Native::Device& device, const RowInputs& in);
 // Whether the row of the device tells times relative to now (how long ago it
 // was checked and its info read, how long it has been offline).
-bool tellsTime(const Native::Device& device);
+bool tellsTime(const services::Native::Device& device);
 // "IP camera" for "ipcamera", else the type in upper case.
 QString typeWord(const QString& type);
 // The seven day labels ending today, "ddd d MMM" in the default locale.
@@ -235,7 +238,7 @@ QStringList dayLabels(const QDate& today);
 
 // Rank for the table order, lower first; `worstLevel` is the smallest
 // finding level of the device (3 when it has none).
-int stateRank(const Native::Device& device, int worstLevel);
+int stateRank(const services::Native::Device& device, int worstLevel);
 
 // A name as the table orders it, without regard to case: keys compared as
 // plain sequences order names as QString::compare without case does, without
@@ -284,4 +287,6 @@ int filterRebuildDelay(bool timerActive, int remainingMs);
 // ---- Import notice ---------------------------------------------------------------------------
 QString importMessage(int added, int skipped, const QStringList& errors);
 
-} // namespace NativeFleet
+} // namespace FleetRules
+
+} // namespace kvr::screens

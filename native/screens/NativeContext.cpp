@@ -11,6 +11,10 @@
 #include <algorithm>
 #include <memory>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 NativeContext NativeContext::live()
 {
     NativeContext c;
@@ -85,12 +89,12 @@ bool NativeContext::isRefused(const QString& deviceId) const
 
 QDateTime NativeContext::now()
 {
-    return kvr::Clock::instance().nowUtc().toUTC();
+    return kvr::core::Clock::instance().nowUtc().toUTC();
 }
 
 QDate NativeContext::today()
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime().date();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime().date();
 }
 
 namespace NativeMedia {
@@ -114,3 +118,5 @@ const Hooks& hooks()
 }
 
 } // namespace NativeMedia
+
+} // namespace kvr::screens

@@ -12,20 +12,24 @@
 
 #include <functional>
 
+class QWidget;
+namespace kvr::services {
 class NativeController;
 class NativeEvents;
 class NativeStore;
-class QWidget;
+} // namespace kvr::services
+
+namespace kvr::screens {
 
 struct NativeContext {
-    NativeStore* store = nullptr;
-    NativeController* controller = nullptr;
-    NativeEvents* events = nullptr; // may be null: no live events
+    services::NativeStore* store = nullptr;
+    services::NativeController* controller = nullptr;
+    services::NativeEvents* events = nullptr; // may be null: no live events
 
     // The process-wide services (created on first use).
     static NativeContext live();
 
-    NativeInsights::Sources sources() const;
+    services::NativeInsights::Sources sources() const;
     bool isBusy(const QString& deviceId) const;
     bool isRefused(const QString& deviceId) const;
     // Now, from the project clock, in UTC: moments are compared with it
@@ -57,3 +61,5 @@ void setHooks(const Hooks& hooks);
 const Hooks& hooks();
 
 } // namespace NativeMedia
+
+} // namespace kvr::screens

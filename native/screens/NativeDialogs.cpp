@@ -19,6 +19,11 @@
 
 #include <algorithm>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 namespace {
 
 const QString kNewSite = QStringLiteral("__new__");
@@ -386,3 +391,5 @@ Native::Site SiteDialog::site() const
     s.notes = m_notes->toPlainText().trimmed();
     return s;
 }
+
+} // namespace kvr::screens

@@ -20,13 +20,15 @@ class QPlainTextEdit;
 class QPushButton;
 class QSpinBox;
 
+namespace kvr::screens {
+
 class DeviceForm : public QWidget {
     Q_OBJECT
 public:
     explicit DeviceForm(const NativeContext& context, QWidget* parent = nullptr);
 
-    void setDevice(const Native::Device& device);
-    Native::Device device() const;
+    void setDevice(const services::Native::Device& device);
+    services::Native::Device device() const;
     // Empty when the input can be saved, else the sentence to show.
     QString problem() const;
     // The channel numbers named by a text such as "3, 5, 8-10", within
@@ -58,7 +60,7 @@ private:
     void onSiteActivated(int index);
 
     NativeContext m_context;
-    Native::Device m_device;
+    services::Native::Device m_device;
     QString m_lastSiteId;
     QComboBox* m_site = nullptr;
     QLineEdit* m_name = nullptr;
@@ -95,7 +97,7 @@ class SiteDialog : public NativeDialogBase {
 public:
     SiteDialog(const NativeContext& context, const QString& siteId, QWidget* parent = nullptr);
 
-    Native::Site site() const;
+    services::Native::Site site() const;
     void submit();
 
     QLineEdit* nameField() const { return m_name; }
@@ -106,7 +108,7 @@ public:
     QPushButton* mainButton() const { return m_main; }
 
 private:
-    Native::Site m_site;
+    services::Native::Site m_site;
     QLineEdit* m_name = nullptr;
     QLineEdit* m_address = nullptr;
     QLineEdit* m_contact = nullptr;
@@ -116,3 +118,5 @@ private:
     QLabel* m_error = nullptr;
     QPushButton* m_main = nullptr;
 };
+
+} // namespace kvr::screens

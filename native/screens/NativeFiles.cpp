@@ -4,6 +4,8 @@
 #include <QDebug>
 #include <QSaveFile>
 
+namespace kvr::screens {
+
 namespace NativeFiles {
 
 bool writeReplacing(const QString& path, const QByteArray& bytes)
@@ -28,3 +30,5 @@ bool writeReplacing(const QString& path, const QByteArray& bytes)
 }
 
 } // namespace NativeFiles
+
+} // namespace kvr::screens

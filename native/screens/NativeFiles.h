@@ -8,6 +8,8 @@
 #include <QByteArray>
 #include <QString>
 
+namespace kvr::screens {
+
 namespace NativeFiles {
 
 // False on any failure (no folder, no permission, a full disk), in which
@@ -15,3 +17,5 @@ namespace NativeFiles {
 bool writeReplacing(const QString& path, const QByteArray& bytes);
 
 } // namespace NativeFiles
+
+} // namespace kvr::screens

@@ -2,6 +2,10 @@
 
 #include <array>
 
+using namespace kvr::ui;
+
+namespace kvr::screens {
+
 namespace NativeStyle {
 
 namespace {
@@ -235,3 +239,5 @@ QString stylesheet()
 }
 
 } // namespace NativeStyle
+
+} // namespace kvr::screens

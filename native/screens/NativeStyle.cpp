@@ -8,6 +8,8 @@
 #include <QPointer>
 #include <QStyle>
 
+namespace kvr::screens {
+
 namespace NativeStyle {
 
 namespace {
@@ -179,3 +181,5 @@ void DiscDot::paintEvent(QPaintEvent*)
 }
 
 } // namespace NativeStyle
+
+} // namespace kvr::screens

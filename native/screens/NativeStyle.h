@@ -16,13 +16,15 @@
 
 class QLabel;
 
+namespace kvr::screens {
+
 namespace NativeStyle {
 
 // ---- Palette -----------------------------------------------------------------
 // The named colours of native mode. The sheet names them as "@primary" (or
 // "@primary/0.35" for a share), painting code through the constants below,
 // which equal their tokens.
-std::span<const Theme::Token> tokens();
+std::span<const ui::Theme::Token> tokens();
 // The colour of a token by name, with `alpha` (0..1); invalid when unknown.
 QColor token(const char* name, qreal alpha = 1.0);
 
@@ -106,3 +108,5 @@ private:
 };
 
 } // namespace NativeStyle
+
+} // namespace kvr::screens

@@ -11,6 +11,10 @@
 
 #include <algorithm>
 
+using namespace kvr::ui;
+
+namespace kvr::screens {
+
 namespace NativeUi {
 
 QLabel* label(const QString& text, const char* objectName)
@@ -90,3 +94,5 @@ void NativeDialogBase::showEvent(QShowEvent* event)
     // Never taller or wider than the screen leaves room for.
     resize(ScreenFit::bounded(this, sizeHint()));
 }
+
+} // namespace kvr::screens

@@ -13,6 +13,8 @@ class QLabel;
 class QPushButton;
 class QWidget;
 
+namespace kvr::screens {
+
 namespace NativeUi {
 
 // A word-wrapped label; a null object name leaves the name empty.
@@ -46,3 +48,5 @@ protected:
 private:
     bool m_sized = false;
 };
+
+} // namespace kvr::screens

@@ -7,11 +7,11 @@
 #include "native/screens/DevicePanel.h"
 #include "native/screens/DeviceTable.h"
 #include "native/screens/EventsDialog.h"
+#include "native/screens/LiveWallPage.h"
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeFiles.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
-#include "native/screens/NativeWallPage.h"
 #include "native/screens/ReportDialog.h"
 #include "native/screens/SettingsDialog.h"
 #include "native/screens/StatCard.h"
@@ -42,7 +42,13 @@
 
 #include <algorithm>
 
-using namespace NativeFleet;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
+using namespace FleetRules;
 
 namespace {
 
@@ -101,9 +107,9 @@ void NativeWindow::build()
     root->addWidget(buildTopBar());
     m_pages = new QStackedWidget;
     m_pages->addWidget(buildFleetPage());
-    m_wall = new NativeWallPage;
+    m_wall = new LiveWallPage;
     m_pages->addWidget(m_wall);
-    connect(m_wall, &NativeWallPage::openVigiloRequested, this, [this] { setPage(0); });
+    connect(m_wall, &LiveWallPage::openVigiloRequested, this, [this] { setPage(0); });
     root->addWidget(m_pages, 1);
 
     m_toast = new QLabel(this);
@@ -279,7 +285,7 @@ QWidget* NativeWindow::buildFleetPage()
     connect(m_cards[CardOnline], &StatCard::clicked, this, [this] { setCardFilter(OnlineOnly, AllInternet); });
     connect(m_cards[CardOffline], &StatCard::clicked, this, [this] { setCardFilter(OfflineOnly, AllInternet); });
     connect(m_cards[CardInternetIssues], &StatCard::clicked, this,
-            [this] { setCardFilter(AllStatuses, NativeFleet::InternetIssues); });
+            [this] { setCardFilter(AllStatuses, FleetRules::InternetIssues); });
     v->addLayout(cards);
 
     // Overview.
@@ -399,17 +405,17 @@ void NativeWindow::later(void (NativeWindow::*action)())
     QTimer::singleShot(0, this, action);
 }
 
-void NativeWindow::setWallPage(NativeWallPage* page)
+void NativeWindow::setWallPage(LiveWallPage* page)
 {
     if (!page || page == m_wall)
         return;
     const bool current = m_pages->currentIndex() == 1;
-    NativeWallPage* old = m_wall;
+    LiveWallPage* old = m_wall;
     if (old && old->isActive())
         old->deactivate();
     m_pages->insertWidget(1, page);
     m_wall = page;
-    connect(page, &NativeWallPage::openVigiloRequested, this, [this] { setPage(0); });
+    connect(page, &LiveWallPage::openVigiloRequested, this, [this] { setPage(0); });
     if (old) {
         m_pages->removeWidget(old);
         old->deleteLater();
@@ -576,7 +582,7 @@ Filters NativeWindow::filters() const
 
 bool NativeWindow::matches(const Native::Device& device) const
 {
-    return NativeFleet::matches(device, filters(), m_context.store->siteName(device.siteId));
+    return FleetRules::matches(device, filters(), m_context.store->siteName(device.siteId));
 }
 
 bool NativeWindow::filtersActive() const
@@ -647,7 +653,7 @@ void NativeWindow::updateCards()
     highlightCards(filters());
 }
 
-void NativeWindow::highlightCards(const NativeFleet::Filters& filters)
+void NativeWindow::highlightCards(const FleetRules::Filters& filters)
 {
     const auto lit = cardHighlights(filters);
     for (int i = 0; i < kCardCount; ++i)
@@ -708,7 +714,7 @@ void NativeWindow::showRows(const QList<Native::Device>& devices)
     const Filters f = filters();
     struct Entry {
         const FleetCache::Entry* cached;
-        NativeFleet::SortKey key;
+        FleetRules::SortKey key;
     };
     QList<Entry> entries;
     entries.reserve(devices.size());
@@ -716,7 +722,7 @@ void NativeWindow::showRows(const QList<Native::Device>& devices)
     for (qsizetype index = 0; index < devices.size(); ++index) {
         const Native::Device& d = devices.at(index);
         const FleetCache::Entry* cached = cachedEntries.at(index);
-        if (!cached || !NativeFleet::matches(d, f, cached->site))
+        if (!cached || !FleetRules::matches(d, f, cached->site))
             continue;
         entries.append({cached, {stateRank(d, cached->worst), cached->order}});
     }
@@ -883,3 +889,5 @@ void NativeWindow::openDetails(const QString& id)
     connect(&dialog, &DeviceDetailsDialog::toast, this, &NativeWindow::toast);
     Modal::exec(dialog);
 }
+
+} // namespace kvr::screens

@@ -17,8 +17,6 @@
 
 #include <array>
 
-class DeviceDetailsDialog;
-class NativeWallPage;
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -26,6 +24,11 @@ class QPushButton;
 class QStackedWidget;
 class QTableView;
 class QTimer;
+
+namespace kvr::screens {
+
+class DeviceDetailsDialog;
+class LiveWallPage;
 class StatCard;
 class VigiloOverview;
 namespace NativeTable {
@@ -43,7 +46,7 @@ public:
 
     // Puts the live wall into the second page (the window takes it over and
     // deletes the page it replaces). Until this is called the page is empty.
-    void setWallPage(NativeWallPage* page);
+    void setWallPage(LiveWallPage* page);
 
     void setPage(int page);
     int page() const;
@@ -60,10 +63,10 @@ public:
     void rebuild();
     void updateCards();
     void updateBrands();
-    bool matches(const Native::Device& device) const;
+    bool matches(const services::Native::Device& device) const;
     bool filtersActive() const;
     void clearFilters();
-    NativeFleet::Filters filters() const;
+    FleetRules::Filters filters() const;
 
     // ---- Actions ----
     void addSite();
@@ -122,12 +125,12 @@ private:
     void setCardFilter(int statusIndex, int internetIndex);
     // Runs an action outside the handler of the widget that asked for it.
     void later(void (NativeWindow::*action)());
-    void refreshOverview(const QList<Native::Device>& devices);
+    void refreshOverview(const QList<services::Native::Device>& devices);
     // The filters' effect alone, from what the last rebuild worked out: the
     // cards' highlights and the rows that pass, in order.
     void showFilters();
-    void showRows(const QList<Native::Device>& devices);
-    void highlightCards(const NativeFleet::Filters& filters);
+    void showRows(const QList<services::Native::Device>& devices);
+    void highlightCards(const FleetRules::Filters& filters);
 
     NativeContext m_context;
     QTimer* m_rebuildTimer = nullptr;
@@ -139,7 +142,7 @@ private:
     QLabel* m_emptyLabel = nullptr;
     QPushButton* m_emptyAdd = nullptr;
     QStackedWidget* m_pages = nullptr;
-    NativeWallPage* m_wall = nullptr;
+    LiveWallPage* m_wall = nullptr;
     QPushButton* m_navVigilo = nullptr;
     QPushButton* m_navVms = nullptr;
     QList<QPushButton*> m_pageButtons;
@@ -156,7 +159,7 @@ private:
     QLabel* m_toast = nullptr;
     QTimer* m_toastTimer = nullptr;
     QTimer* m_minuteTimer = nullptr;
-    std::array<StatCard*, NativeFleet::kCardCount> m_cards{};
+    std::array<StatCard*, FleetRules::kCardCount> m_cards{};
     VigiloOverview* m_overview = nullptr;
     QPushButton* m_overviewToggle = nullptr;
     FleetCache m_cache;
@@ -164,3 +167,5 @@ private:
     bool m_rebuilding = false;
     int m_rebuildCount = 0;
 };
+
+} // namespace kvr::screens

@@ -15,6 +15,11 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 namespace NativeReportText {
 
 QString kindWord(int kind)
@@ -163,3 +168,5 @@ void ReportDialog::exportReport()
     m_savedPath = path;
     accept();
 }
+
+} // namespace kvr::screens

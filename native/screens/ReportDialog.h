@@ -12,6 +12,8 @@ class QComboBox;
 class QDateEdit;
 class QLabel;
 
+namespace kvr::screens {
+
 namespace NativeReportText {
 // The word in the proposed file name ("uptime" .. "storage").
 QString kindWord(int kind);
@@ -49,3 +51,5 @@ private:
     QLabel* m_error = nullptr;
     QString m_savedPath;
 };
+
+} // namespace kvr::screens

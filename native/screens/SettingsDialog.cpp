@@ -10,6 +10,11 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+using namespace kvr::core;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 NativeSettingsDialog::NativeSettingsDialog(QWidget* parent) : NativeDialogBase(parent)
 {
     setWindowTitle(QStringLiteral("Settings"));
@@ -64,3 +69,5 @@ void NativeSettingsDialog::save()
     Prefs::set(Prefs::kNativeMode, m_nativeMode->isChecked());
     accept();
 }
+
+} // namespace kvr::screens

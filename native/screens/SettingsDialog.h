@@ -9,6 +9,8 @@
 class QCheckBox;
 class QSpinBox;
 
+namespace kvr::screens {
+
 class NativeSettingsDialog : public NativeDialogBase {
     Q_OBJECT
 public:
@@ -27,3 +29,5 @@ private:
     QSpinBox* m_window = nullptr;
     QCheckBox* m_nativeMode = nullptr;
 };
+
+} // namespace kvr::screens

@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
+namespace kvr::screens {
+
 StatCard::StatCard(const QString& label, const QColor& accent, bool clickable, QWidget* parent)
     : QFrame(parent),
       m_clickable(clickable)
@@ -102,3 +104,5 @@ void StatCard::keyPressEvent(QKeyEvent* event)
     }
     QFrame::keyPressEvent(event);
 }
+
+} // namespace kvr::screens

@@ -8,6 +8,8 @@
 
 class QLabel;
 
+namespace kvr::screens {
+
 class StatCard : public QFrame {
     Q_OBJECT
 public:
@@ -34,3 +36,5 @@ private:
     QLabel* m_detail = nullptr;
     bool m_clickable = false;
 };
+
+} // namespace kvr::screens

@@ -7,6 +7,10 @@
 #include <QPainter>
 #include <QToolTip>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 namespace {
 
 constexpr double kLeft = 64;
@@ -170,3 +174,5 @@ void UptimeLegend::paintEvent(QPaintEvent*)
     p.setPen(NativeStyle::kMuted);
     p.drawText(QRect(269, 0, 90, h), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("No data yet"));
 }
+
+} // namespace kvr::screens

@@ -10,20 +10,22 @@
 #include <QRectF>
 #include <QWidget>
 
+namespace kvr::screens {
+
 class UptimeHeatmap : public QWidget {
     Q_OBJECT
 public:
     explicit UptimeHeatmap(QWidget* parent = nullptr);
 
-    void setCells(const QList<Native::UptimeCell>& cells);
-    const QList<Native::UptimeCell>& cells() const { return m_cells; }
+    void setCells(const QList<services::Native::UptimeCell>& cells);
+    const QList<services::Native::UptimeCell>& cells() const { return m_cells; }
     int rows() const { return int(m_cells.size() / 24); }
     QRectF cellRect(int row, int column) const;
     // The hour under a point as (row, column), or (-1, -1).
     QPoint hitAt(const QPointF& pos) const;
     QPoint hovered() const { return {m_hoverColumn, m_hoverRow}; }
     // The tool tip of a cell.
-    static QString tipFor(const Native::UptimeCell& cell);
+    static QString tipFor(const services::Native::UptimeCell& cell);
     static QColor colorFor(int minutes);
 
     QSize minimumSizeHint() const override { return {420, 120}; }
@@ -34,7 +36,7 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QList<Native::UptimeCell> m_cells;
+    QList<services::Native::UptimeCell> m_cells;
     int m_hoverColumn = -1;
     int m_hoverRow = -1;
 };
@@ -48,3 +50,5 @@ public:
 protected:
     void paintEvent(QPaintEvent* event) override;
 };
+
+} // namespace kvr::screens

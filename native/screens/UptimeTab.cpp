@@ -15,8 +15,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using namespace NativeStyle;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 
 namespace {
 
@@ -166,7 +170,7 @@ void UptimeTab::refresh()
         m_context.store->uptimeGrid(m_id, m_series, m_camera->currentData().toInt(), m_days, NativeContext::now());
     m_heatmap->setCells(cells);
     const double percent = NativeStore::uptimePercent(cells);
-    const ChipText chip = NativePanel::percentChip(percent);
+    const ChipText chip = DevicePanelRules::percentChip(percent);
     NativeStyle::setChip(m_chip, chip.text, chip.kind);
     if (percent < 0) {
         m_empty->setText(
@@ -176,3 +180,5 @@ void UptimeTab::refresh()
         m_empty->hide();
     }
 }
+
+} // namespace kvr::screens

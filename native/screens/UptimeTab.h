@@ -11,6 +11,9 @@ class QComboBox;
 class QLabel;
 class QPushButton;
 class QTimer;
+
+namespace kvr::screens {
+
 class UptimeHeatmap;
 
 // The device panel's uptime tab: a heat map of the device, its internet
@@ -25,7 +28,7 @@ public:
     void refresh();
 
     int days() const { return m_days; }
-    Native::GraphType series() const { return m_series; }
+    services::Native::GraphType series() const { return m_series; }
     void setRange(int segment);
     void setSeries(int segment);
     QComboBox* cameraChoice() const { return m_camera; }
@@ -41,7 +44,7 @@ private:
     NativeContext m_context;
     QString m_id;
     int m_days = 7;
-    Native::GraphType m_series = Native::GraphType::Device;
+    services::Native::GraphType m_series = services::Native::GraphType::Device;
     QComboBox* m_camera = nullptr;
     QLabel* m_chip = nullptr;
     UptimeHeatmap* m_heatmap = nullptr;
@@ -52,3 +55,5 @@ private:
     QList<QPushButton*> m_seriesButtons;
     int m_refreshes = 0;
 };
+
+} // namespace kvr::screens

@@ -24,6 +24,11 @@
 
 #include <vector>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+
+namespace kvr::screens {
+
 using NativeInsights::SiteSummary;
 
 namespace NativeOverview {
@@ -662,3 +667,5 @@ QFrame* VigiloOverview::siteRow(const SiteSummary& s)
     v->addLayout(bottom);
     return row;
 }
+
+} // namespace kvr::screens

@@ -21,6 +21,8 @@ class QLabel;
 class QPushButton;
 class QVBoxLayout;
 
+namespace kvr::screens {
+
 // The rules of the overview, without widgets.
 namespace NativeOverview {
 
@@ -38,7 +40,7 @@ struct FindingCounts {
     int notes = 0;
     int total() const { return problems + warnings + notes; }
 };
-FindingCounts countFindings(const QList<NativeInsights::Issue>& issues);
+FindingCounts countFindings(const QList<services::NativeInsights::Issue>& issues);
 // The number written in a strip square ("100", "99.5", "98").
 QString stripValueText(double value);
 QColor stripColor(double value);
@@ -46,13 +48,13 @@ QColor stripColor(double value);
 QString averageText(double average);
 QColor averageColor(double average);
 // The bar level of a site row: "", "warn" or "bad".
-QString siteLevel(const NativeInsights::SiteSummary& site);
+QString siteLevel(const services::NativeInsights::SiteSummary& site);
 // The line under a site's bar.
-QString siteText(const NativeInsights::SiteSummary& site);
+QString siteText(const services::NativeInsights::SiteSummary& site);
 // The chips of a site row, in order.
-QList<QPair<QString, NativeStyle::Chip>> siteChips(const NativeInsights::SiteSummary& site);
+QList<QPair<QString, NativeStyle::Chip>> siteChips(const services::NativeInsights::SiteSummary& site);
 // The line that sums up the sites beyond the listed ones.
-QString moreSitesText(const QList<NativeInsights::SiteSummary>& rest);
+QString moreSitesText(const QList<services::NativeInsights::SiteSummary>& rest);
 // The seven strip labels ending with "Today".
 QStringList stripLabels(const QDate& today);
 
@@ -88,12 +90,13 @@ public:
     void refresh();
     // Shows findings, sites and daily fleet uptime worked out elsewhere (the
     // main window keeps them between its rebuilds).
-    void showFindings(const QList<NativeInsights::Issue>& issues, const QList<NativeInsights::SiteSummary>& sites,
-                      const QList<double>& fleetDays, bool inventoryEmpty);
+    void showFindings(const QList<services::NativeInsights::Issue>& issues,
+                      const QList<services::NativeInsights::SiteSummary>& sites, const QList<double>& fleetDays,
+                      bool inventoryEmpty);
     // The same from the first findings in order (at least as many as the
     // overview lists, kExpandedRows) and the counts of them all.
-    void showFindings(const QList<NativeInsights::Issue>& first, const NativeOverview::FindingCounts& counts,
-                      const QList<NativeInsights::SiteSummary>& sites, const QList<double>& fleetDays,
+    void showFindings(const QList<services::NativeInsights::Issue>& first, const NativeOverview::FindingCounts& counts,
+                      const QList<services::NativeInsights::SiteSummary>& sites, const QList<double>& fleetDays,
                       bool inventoryEmpty);
     bool isExpanded() const { return m_expanded; }
 
@@ -113,16 +116,16 @@ Q_SIGNALS:
 private:
     QFrame* issueRow(const QString& deviceId, int level, const QString& title, const QString& deviceLabel,
                      const QString& detail);
-    QFrame* siteRow(const NativeInsights::SiteSummary& site);
+    QFrame* siteRow(const services::NativeInsights::SiteSummary& site);
     // Puts the rows in the Tab order where the page shows them.
     void keepReadingOrder();
 
     NativeContext m_context;
     bool m_expanded = false;
     // What the last show() was given, for "Show all".
-    QList<NativeInsights::Issue> m_issues; // the first ones
+    QList<services::NativeInsights::Issue> m_issues; // the first ones
     NativeOverview::FindingCounts m_counts;
-    QList<NativeInsights::SiteSummary> m_siteRows;
+    QList<services::NativeInsights::SiteSummary> m_siteRows;
     QList<double> m_days;
     bool m_inventoryEmpty = true;
     QLabel* m_note = nullptr;
@@ -132,3 +135,5 @@ private:
     UptimeStrip* m_strip = nullptr;
     QVBoxLayout* m_sites = nullptr;
 };
+
+} // namespace kvr::screens

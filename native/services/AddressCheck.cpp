@@ -4,6 +4,8 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+namespace kvr::services {
+
 namespace NativeAddress {
 
 QString recorderKey(const QString& host, int httpPort)
@@ -73,3 +75,5 @@ QString problem(const QString& host)
 }
 
 } // namespace NativeAddress
+
+} // namespace kvr::services

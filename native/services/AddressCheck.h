@@ -4,6 +4,8 @@
 
 class QUrl;
 
+namespace kvr::services {
+
 // A device address as the user enters or imports it must be a bare host: a
 // host name or an IPv4 address. Anything else ("10.0.0.5/x", "user@host",
 // "host:8080", "evil.example#10.0.0.5", text with spaces) would let the
@@ -37,3 +39,5 @@ inline bool isValidPort(int port)
 }
 
 } // namespace NativeAddress
+
+} // namespace kvr::services

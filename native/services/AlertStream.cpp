@@ -10,6 +10,8 @@
 #include <array>
 #include <string_view>
 
+namespace kvr::services {
+
 namespace AlertStream {
 
 namespace {
@@ -465,3 +467,5 @@ bool Parser::parseBody(const QByteArray& body, const QByteArray& contentType, Al
 }
 
 } // namespace AlertStream
+
+} // namespace kvr::services

@@ -16,6 +16,8 @@
 #include <array>
 #include <initializer_list>
 
+namespace kvr::services {
+
 namespace AlertStream {
 
 // Stored in the event log as numbers and used as ranges (1..3 detections,
@@ -123,3 +125,5 @@ private:
 };
 
 } // namespace AlertStream
+
+} // namespace kvr::services

@@ -5,6 +5,10 @@
 #include <QRegularExpression>
 #include <QUrl>
 
+using namespace kvr::core;
+
+namespace kvr::services {
+
 namespace NativeBrand {
 
 namespace {
@@ -276,9 +280,9 @@ bool calendarSupported(const Native::Device& d)
     return codes.contains(d.manufacturer);
 }
 
-QString explainStreamError(kvr::PlayerFailure failure, bool playback)
+QString explainStreamError(kvr::core::PlayerFailure failure, bool playback)
 {
-    using kvr::PlayerFailure;
+    using kvr::core::PlayerFailure;
     switch (failure) {
     case PlayerFailure::ClientError:
         // The 4xx answers other than 400/401/403/404, RTSP 453 Not Enough
@@ -326,3 +330,5 @@ QString redact(const QString& text)
 }
 
 } // namespace NativeBrand
+
+} // namespace kvr::services

@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QStringList>
 
+namespace kvr::services {
+
 namespace NativeBrand {
 
 // Protocol families, 0..9. Any code outside the brand list is family 0.
@@ -60,10 +62,12 @@ bool calendarSupported(const Native::Device& device);
 // A sentence for the user for a stream player's failure, chosen by its kind
 // (`playback`: the failure came from playing a recording). Every kind has
 // one: the player's own text (FFmpeg's, as often as not) is for the log.
-QString explainStreamError(kvr::PlayerFailure failure, bool playback);
+QString explainStreamError(kvr::core::PlayerFailure failure, bool playback);
 
 // The text with the password of every "scheme://user:password@" part
 // replaced by "***", also when the user name is empty.
 QString redact(const QString& text);
 
 } // namespace NativeBrand
+
+} // namespace kvr::services

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <memory>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
 
 namespace NativeCalendar {
 
@@ -223,3 +223,5 @@ DahuaDayPage readDahuaDayPage(const QByteArray& body)
 }
 
 } // namespace NativeCalendar
+
+} // namespace kvr::services

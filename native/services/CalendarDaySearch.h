@@ -14,6 +14,8 @@
 
 #include <functional>
 
+namespace kvr::services {
+
 namespace NativeCalendar {
 
 using DayCallback = std::function<void(const QList<Clip>& clips, const QString& error)>;
@@ -64,3 +66,5 @@ DahuaDayPage readDahuaDayPage(const QByteArray& body);
 bool dahuaWantsNextPage(const DahuaDayPage& page, int pageIndex);
 
 } // namespace NativeCalendar
+
+} // namespace kvr::services

@@ -11,7 +11,7 @@
 #include <memory>
 #include <utility>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
 
 namespace NativeCalendar {
 
@@ -108,7 +108,7 @@ void month(const Native::Device& device, int channel, bool main, int year, int m
     search->main = main;
     search->year = year;
     search->month = month;
-    search->lastDay = dahuaLastDay(year, month, kvr::Clock::instance().nowUtc().toLocalTime().date());
+    search->lastDay = dahuaLastDay(year, month, kvr::core::Clock::instance().nowUtc().toLocalTime().date());
     search->done = std::move(done);
     withFinder(
         device, receiver, [search](const QString& error) { search->done({}, error); },
@@ -256,3 +256,5 @@ QByteArray hikMonthBody(int year, int month)
 }
 
 } // namespace NativeCalendar
+
+} // namespace kvr::services

@@ -16,6 +16,8 @@
 
 #include <functional>
 
+namespace kvr::services {
+
 namespace NativeCalendar {
 
 // One recorded interval, in the device's own wall-clock time.
@@ -77,3 +79,5 @@ QSet<int> hikMonthDays(const QByteArray& body, int year, int month);
 QByteArray hikMonthBody(int year, int month);
 
 } // namespace NativeCalendar
+
+} // namespace kvr::services

@@ -11,6 +11,8 @@
 #include <initializer_list>
 #include <limits>
 
+namespace kvr::services {
+
 namespace NativeCsv {
 
 namespace {
@@ -336,3 +338,5 @@ QString sampleCsv()
 }
 
 } // namespace NativeCsv
+
+} // namespace kvr::services

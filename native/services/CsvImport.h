@@ -14,6 +14,8 @@
 
 #include <functional>
 
+namespace kvr::services {
+
 class NativeStore;
 
 namespace NativeCsv {
@@ -57,3 +59,5 @@ QList<QStringList> parseRows(const QString& text);
 QString normalizedHeader(const QString& cell);
 
 } // namespace NativeCsv
+
+} // namespace kvr::services

@@ -2,6 +2,8 @@
 
 #include "native/services/NativeStore.h"
 
+namespace kvr::services {
+
 // The store's side of the CSV import, apart from the row rules so those
 // run (and are fuzzed) without a store.
 namespace NativeCsv {
@@ -35,3 +37,5 @@ ImportResult importBytes(NativeStore& store, const QByteArray& bytes)
 }
 
 } // namespace NativeCsv
+
+} // namespace kvr::services

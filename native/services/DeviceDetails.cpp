@@ -10,7 +10,7 @@
 
 #include <memory>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
 
 namespace NativeDetails {
 
@@ -132,7 +132,7 @@ void countRecording(const Native::Device& device, int windowDays, Native::ProbeR
         done(std::move(outcome));
         return;
     }
-    const QDate today = kvr::Clock::instance().nowUtc().toLocalTime().date();
+    const QDate today = kvr::core::Clock::instance().nowUtc().toLocalTime().date();
     auto count = std::make_shared<Count>();
     count->receiver = receiver;
     count->device = device;
@@ -392,3 +392,5 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
 }
 
 } // namespace NativeDetails
+
+} // namespace kvr::services

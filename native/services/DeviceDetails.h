@@ -17,6 +17,8 @@
 
 #include <functional>
 
+namespace kvr::services {
+
 namespace NativeDetails {
 
 // Runs the brand's requests on `outcome` (whose login already passed) and
@@ -54,3 +56,5 @@ Window recordingWindow(const QDate& today, int windowDays);
 int recordedDaysIn(const QSet<QDate>& dates, const Window& window);
 
 } // namespace NativeDetails
+
+} // namespace kvr::services

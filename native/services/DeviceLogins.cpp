@@ -5,6 +5,8 @@
 
 #include <deque>
 
+namespace kvr::services {
+
 namespace NativeLogins {
 
 namespace {
@@ -149,3 +151,5 @@ void passTurn(const QString& key)
 }
 
 } // namespace NativeLogins
+
+} // namespace kvr::services

@@ -23,6 +23,8 @@
 
 #include <functional>
 
+namespace kvr::services {
+
 namespace NativeLogins {
 
 // The login a request carries.
@@ -66,3 +68,5 @@ void takeTurn(const QString& key, std::function<bool()> go);
 void passTurn(const QString& key);
 
 } // namespace NativeLogins
+
+} // namespace kvr::services

@@ -6,6 +6,8 @@
 #include <QRegularExpression>
 #include <QXmlStreamReader>
 
+namespace kvr::services {
+
 namespace NativeParse {
 
 FlatMap keyValue(const QByteArray& bytes)
@@ -198,3 +200,5 @@ QDateTime wallClock(const QString& text)
 }
 
 } // namespace NativeParse
+
+} // namespace kvr::services

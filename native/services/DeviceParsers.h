@@ -12,6 +12,8 @@
 #include <QMap>
 #include <QString>
 
+namespace kvr::services {
+
 namespace NativeParse {
 
 using FlatMap = QMap<QString, QString>;
@@ -46,3 +48,5 @@ DeviceInfo deviceInfo(const QByteArray& bytes);
 QDateTime wallClock(const QString& text);
 
 } // namespace NativeParse
+
+} // namespace kvr::services

@@ -12,7 +12,7 @@
 
 #include <memory>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
 
 namespace NativeProbe {
 
@@ -340,3 +340,5 @@ bool LoginMachine::refused() const
 }
 
 } // namespace NativeProbe
+
+} // namespace kvr::services

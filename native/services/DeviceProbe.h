@@ -17,6 +17,8 @@
 #include <chrono>
 #include <functional>
 
+namespace kvr::services {
+
 namespace NativeProbe {
 
 using Outcome = Native::ProbeResult;
@@ -25,11 +27,11 @@ using Callback = std::function<void(Outcome)>;
 
 // Ports and login, then stop.
 void diagnose(const Native::Device& device, const QObject* receiver, Callback done,
-              std::chrono::milliseconds deadline = kvr::native::tun::kProbeDeadline);
+              std::chrono::milliseconds deadline = kvr::services::tun::kProbeDeadline);
 // Ports and login, then the device's details and, for windowDays > 0 (at
 // most 120), the days with recordings.
 void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done,
-           std::chrono::milliseconds deadline = kvr::native::tun::kProbeDeadline);
+           std::chrono::milliseconds deadline = kvr::services::tun::kProbeDeadline);
 // A probe still under way at its deadline ends with what it found by then
 // and a finding that says so; its requests are abandoned.
 // Without a receiver (see NativeHttp.h): the probe runs to its end.
@@ -100,3 +102,5 @@ private:
 };
 
 } // namespace NativeProbe
+
+} // namespace kvr::services

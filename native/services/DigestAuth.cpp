@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <QRandomGenerator>
 
+namespace kvr::services {
+
 namespace NativeDigest {
 
 namespace {
@@ -182,3 +184,5 @@ QByteArray newCnonce()
 }
 
 } // namespace NativeDigest
+
+} // namespace kvr::services

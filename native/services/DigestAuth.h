@@ -14,6 +14,8 @@
 
 #include <optional>
 
+namespace kvr::services {
+
 namespace NativeDigest {
 
 // One challenge: its scheme in lower case and its parameters, names in
@@ -57,3 +59,5 @@ QByteArray basicAnswer(const QString& user, const QString& password);
 QByteArray newCnonce();
 
 } // namespace NativeDigest
+
+} // namespace kvr::services

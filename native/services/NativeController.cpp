@@ -16,7 +16,9 @@
 #include <algorithm>
 #include <memory>
 
-namespace tun = kvr::native::tun;
+using namespace kvr::core;
+
+namespace kvr::services {
 
 namespace {
 
@@ -307,3 +309,5 @@ void NativeController::poll()
 {
     refreshAll();
 }
+
+} // namespace kvr::services

@@ -19,6 +19,8 @@
 #include <chrono>
 #include <functional>
 
+namespace kvr::services {
+
 class NativeStore;
 
 class NativeController : public QObject {
@@ -108,3 +110,5 @@ private:
     QTimer m_pollTimer;
     bool m_started = false;
 };
+
+} // namespace kvr::services

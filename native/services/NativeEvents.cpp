@@ -28,7 +28,8 @@
 
 #include <algorithm>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
+
 using std::chrono::milliseconds;
 using Link = Native::Link;
 
@@ -40,7 +41,7 @@ const char* const kKeyProperty = "key";
 
 qint64 monoMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 QString unsupportedText(int status)
@@ -116,7 +117,7 @@ void NativeEvents::setTimerFunction(TimerFn fn)
 
 QDateTime NativeEvents::now() const
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime();
 }
 
 // ------------------------------------------------------------ lifecycle ----
@@ -886,3 +887,5 @@ void NativeEvents::waitForWrites()
 {
     m_writer.waitForDone();
 }
+
+} // namespace kvr::services

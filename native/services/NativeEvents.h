@@ -23,14 +23,17 @@
 #include <chrono>
 #include <functional>
 
-class NativeController;
-class NativeStore;
 class QAuthenticator;
 class QNetworkAccessManager;
 class QNetworkReply;
 
+namespace kvr::services {
+
+class NativeController;
+class NativeStore;
+
 // ---- Tunables of the event streams ------------------------------------------
-namespace kvr::native::tun {
+namespace tun {
 using namespace std::chrono_literals;
 // A stream is given up when no byte moves for this long, and reopened.
 inline constexpr std::chrono::milliseconds kStreamTransferTimeout = 5min;
@@ -82,7 +85,7 @@ inline constexpr std::chrono::milliseconds kEarlyProbeGap = 60s;
 // The event log keeps at most this many events, none older than the days.
 inline constexpr int kEventLogMax = 5000;
 inline constexpr int kEventLogDays = 7;
-} // namespace kvr::native::tun
+} // namespace tun
 
 // Judges floods on what all streams read together within a window: past
 // the limit, the stream that read the most in the window is the flood. A
@@ -275,7 +278,7 @@ private:
     QHash<QString, Connection> m_connections;
     QList<QString> m_readQueue; // streams with bytes waiting, in turn order
     bool m_readPassQueued = false;
-    StreamFloodMeter m_flood{kvr::native::tun::kStreamFloodBytes, kvr::native::tun::kStreamFloodWindow.count()};
+    StreamFloodMeter m_flood{kvr::services::tun::kStreamFloodBytes, kvr::services::tun::kStreamFloodWindow.count()};
     QHash<QString, LinkStatus> m_statuses;
     QHash<QString, qint64> m_lastRecheckMs; // monotonic
     QList<Event> m_events;
@@ -290,5 +293,7 @@ private:
     bool m_loaded = false;
     bool m_guardFile = false; // a file that could not be read must not be replaced
     TimerFn m_timerFn;
-    std::chrono::milliseconds m_transferTimeout = kvr::native::tun::kStreamTransferTimeout;
+    std::chrono::milliseconds m_transferTimeout = kvr::services::tun::kStreamTransferTimeout;
 };
+
+} // namespace kvr::services

@@ -19,7 +19,7 @@
 
 #include <memory>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
 
 namespace NativeHttp {
 
@@ -277,7 +277,7 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
         r.failure = Native::Failure::HttpStatus;
     // A device's answer about its own clock is compared with this moment,
     // not with when the whole exchange it belongs to ended.
-    r.receivedAt = kvr::Clock::instance().nowUtc();
+    r.receivedAt = kvr::core::Clock::instance().nowUtc();
     conclude(state, r);
 }
 
@@ -648,3 +648,5 @@ void tcpProbe(const QString& host, int port, std::chrono::milliseconds timeout, 
 }
 
 } // namespace NativeHttp
+
+} // namespace kvr::services

@@ -24,6 +24,8 @@
 
 class QObject;
 
+namespace kvr::services {
+
 namespace NativeHttp {
 
 enum Auth : int {
@@ -117,3 +119,5 @@ inline void tcpProbe(const QString& host, int port, std::chrono::milliseconds ti
 }
 
 } // namespace NativeHttp
+
+} // namespace kvr::services

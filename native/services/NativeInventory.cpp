@@ -9,6 +9,8 @@
 #include <cmath>
 #include <limits>
 
+namespace kvr::services {
+
 namespace Native {
 
 namespace {
@@ -552,3 +554,5 @@ QJsonDocument salvageJson(const QByteArray& bytes, int recordDepth, bool* ok, QS
 }
 
 } // namespace Native
+
+} // namespace kvr::services

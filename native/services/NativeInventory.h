@@ -11,6 +11,8 @@
 #include <QList>
 #include <QStringList>
 
+namespace kvr::services {
+
 namespace Native {
 
 inline constexpr int kInventoryVersion = 1;
@@ -71,3 +73,5 @@ void clearDuplicateCameraNames(Device& device);
 QJsonDocument salvageJson(const QByteArray& bytes, int recordDepth, bool* ok, QString* problem);
 
 } // namespace Native
+
+} // namespace kvr::services

@@ -10,6 +10,8 @@
 #include <QList>
 #include <QString>
 
+namespace kvr::services {
+
 namespace Native {
 
 // The six check states of a health block. Stored and compared as plain
@@ -242,3 +244,5 @@ struct UptimeCell {
 };
 
 } // namespace Native
+
+} // namespace kvr::services

@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+namespace kvr::services {
+
 namespace NativeServices {
 
 void shutdown()
@@ -26,3 +28,5 @@ void armShutdown()
 }
 
 } // namespace NativeServices
+
+} // namespace kvr::services

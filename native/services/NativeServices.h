@@ -1,5 +1,7 @@
 #pragma once
 
+namespace kvr::services {
+
 // The end of the process-wide native services (NativeStore, NativeController,
 // NativeEvents). Their instance() makes each on first use, on the main
 // thread; shutdown() ends them while the application object still exists,
@@ -18,3 +20,5 @@ void shutdown();
 void armShutdown();
 
 } // namespace NativeServices
+
+} // namespace kvr::services

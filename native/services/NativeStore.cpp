@@ -20,7 +20,9 @@
 
 #include <algorithm>
 
-namespace tun = kvr::native::tun;
+using namespace kvr::core;
+
+namespace kvr::services {
 
 using namespace Native;
 
@@ -137,7 +139,7 @@ QString NativeStore::newId()
 
 QDateTime NativeStore::now() const
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime();
 }
 
 // ---------------------------------------------------------------- files ----
@@ -295,7 +297,7 @@ qint64 NativeStore::saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs)
 
 void NativeStore::scheduleSave()
 {
-    const qint64 nowMs = kvr::Clock::instance().monotonicMs();
+    const qint64 nowMs = kvr::core::Clock::instance().monotonicMs();
     if (m_firstUnsavedMs < 0)
         m_firstUnsavedMs = nowMs;
     m_saveTimer.start(int(saveDelayMs(nowMs, m_firstUnsavedMs)));
@@ -777,3 +779,5 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
     scheduleSave();
     Q_EMIT deviceUpdated(id);
 }
+
+} // namespace kvr::services

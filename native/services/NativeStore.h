@@ -22,6 +22,8 @@
 #include <memory>
 #include <optional>
 
+namespace kvr::services {
+
 class NativeStore : public QObject {
     Q_OBJECT
 public:
@@ -177,3 +179,5 @@ private:
     QStringList m_removedWhileLoading;
     bool m_saveAfterLoad = false;
 };
+
+} // namespace kvr::services

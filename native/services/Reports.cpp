@@ -9,6 +9,8 @@
 
 #include <algorithm>
 
+namespace kvr::services {
+
 namespace NativeReports {
 
 namespace {
@@ -190,7 +192,7 @@ QStringList columns(Kind kind)
 
 QString build(Kind kind, const QStringList& ids, const QDate& from, const QDate& to)
 {
-    return build(NativeStore::instance(), kind, ids, from, to, kvr::Clock::instance().nowUtc().toLocalTime());
+    return build(NativeStore::instance(), kind, ids, from, to, kvr::core::Clock::instance().nowUtc().toLocalTime());
 }
 
 QString build(const NativeStore& store, Kind kind, const QStringList& ids, const QDate& from, const QDate& to,
@@ -291,3 +293,5 @@ QList<UptimeCell> uptimeRows(const NativeStore& store, const QString& id, const 
 }
 
 } // namespace NativeReports
+
+} // namespace kvr::services

@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace kvr::services {
+
 class NativeStore;
 
 namespace NativeReports {
@@ -56,3 +58,5 @@ QList<Native::UptimeCell> uptimeRows(const NativeStore& store, const QString& de
                                      const QDate& from, const QDate& to, const QDateTime& now);
 
 } // namespace NativeReports
+
+} // namespace kvr::services

@@ -5,6 +5,8 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
+namespace kvr::services {
+
 namespace SecureFile {
 
 QString path(const QString& fileName)
@@ -63,3 +65,5 @@ void remove(const QString& fileName)
 }
 
 } // namespace SecureFile
+
+} // namespace kvr::services

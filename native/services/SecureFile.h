@@ -10,6 +10,8 @@
 
 #include <optional>
 
+namespace kvr::services {
+
 namespace SecureFile {
 
 // The full path of a file name in the writable application-local data
@@ -30,3 +32,5 @@ std::optional<QByteArray> read(const QString& fileName);
 void remove(const QString& fileName);
 
 } // namespace SecureFile
+
+} // namespace kvr::services

@@ -5,6 +5,8 @@
 
 #include <QString>
 
+namespace kvr::services {
+
 namespace StartPacer {
 
 // Milliseconds the caller must wait before starting; 0 means start now.
@@ -13,3 +15,5 @@ namespace StartPacer {
 int reserve(const QString& key, int gapMs);
 
 } // namespace StartPacer
+
+} // namespace kvr::services

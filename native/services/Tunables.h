@@ -7,7 +7,7 @@
 
 #include <chrono>
 
-namespace kvr::native::tun {
+namespace kvr::services::tun {
 
 using namespace std::chrono_literals;
 
@@ -50,12 +50,12 @@ inline constexpr int kWindowDaysMax = 120;
 inline constexpr std::chrono::milliseconds kLiveStartGap = 80ms;
 inline constexpr std::chrono::milliseconds kPlaybackStartGap = 300ms;
 
-} // namespace kvr::native::tun
+} // namespace kvr::services::tun
 
 // ---- Device HTTP, probes and recording searches -----------------------------
 #include <QtGlobal>
 
-namespace kvr::native::tun {
+namespace kvr::services::tun {
 
 // Transfer time-outs the callers pass to device HTTP (the request is given
 // up when no data moves for this long).
@@ -90,4 +90,4 @@ inline constexpr int kDegradedMaxLost = 1;
 // Recorded-day count: the window is clamped to this many days.
 inline constexpr int kMaxRecordingWindowDays = 120;
 
-} // namespace kvr::native::tun
+} // namespace kvr::services::tun

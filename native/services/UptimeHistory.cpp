@@ -13,7 +13,7 @@
 #include <limits>
 #include <system_error>
 
-namespace tun = kvr::native::tun;
+namespace kvr::services {
 
 namespace Native {
 
@@ -853,3 +853,5 @@ ReadStatus UptimeHistory::decode(QIODevice* in, const QDate& today, QStringList*
 }
 
 } // namespace Native
+
+} // namespace kvr::services

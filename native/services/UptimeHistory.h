@@ -21,6 +21,8 @@
 #include <array>
 #include <vector>
 
+namespace kvr::services {
+
 namespace Native {
 
 inline constexpr char kUptimeFile[] = "native-uptime.json";
@@ -154,3 +156,5 @@ private:
 };
 
 } // namespace Native
+
+} // namespace kvr::services

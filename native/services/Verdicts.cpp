@@ -13,6 +13,8 @@
 
 #include <algorithm>
 
+namespace kvr::services {
+
 namespace Native {
 
 QString cameraLabel(const Camera& camera)
@@ -169,7 +171,8 @@ QHash<CacheKey, CacheEntry>& uptimeCache()
 qint64 hourNumber(const QDateTime& now)
 {
     // Callers pass now in local time as often as in UTC.
-    const qint64 s = now.timeSpec() == Qt::UTC ? now.toSecsSinceEpoch() : kvr::LocalZone::utc(now).toSecsSinceEpoch();
+    const qint64 s =
+        now.timeSpec() == Qt::UTC ? now.toSecsSinceEpoch() : kvr::core::LocalZone::utc(now).toSecsSinceEpoch();
     return s >= 0 ? s / 3600 : -((-s + 3599) / 3600);
 }
 
@@ -538,7 +541,7 @@ int clockDriftSecs(const Device& d)
     // wall-clock readings: no zone conversion on either side, and both in
     // whole seconds (the device's clock has no fraction; the check time has
     // one until it is saved), or a drift of 420 s reads 419.
-    const QDateTime fetched = kvr::LocalZone::wallClock(h.deviceTimeAt.isValid() ? h.deviceTimeAt : h.fetchedAt);
+    const QDateTime fetched = kvr::core::LocalZone::wallClock(h.deviceTimeAt.isValid() ? h.deviceTimeAt : h.fetchedAt);
     const QTime at = fetched.time();
     const QDateTime a(fetched.date(), QTime(at.hour(), at.minute(), at.second()), Qt::UTC);
     const QDateTime b(device.date(), device.time(), Qt::UTC);
@@ -578,17 +581,19 @@ QString ago(const QDateTime& moment, const QDateTime& now)
     // need no conversion at all.
     const qint64 d = moment.timeSpec() == Qt::UTC && now.timeSpec() == Qt::UTC
         ? moment.secsTo(now)
-        : kvr::LocalZone::utc(moment).secsTo(kvr::LocalZone::utc(now));
+        : kvr::core::LocalZone::utc(moment).secsTo(kvr::core::LocalZone::utc(now));
     if (d <= 59)
         return QStringLiteral("just now");
     if (d < 3600)
         return QString::number(d / 60) % QStringLiteral(" min ago");
     if (d < 86400)
         return QString::number(d / 3600) % QStringLiteral(" h ago");
-    const qint64 days = kvr::LocalZone::date(moment).daysTo(kvr::LocalZone::date(now));
+    const qint64 days = kvr::core::LocalZone::date(moment).daysTo(kvr::core::LocalZone::date(now));
     if (days < 2)
         return QStringLiteral("yesterday");
     return QString::number(days) % QStringLiteral(" days ago");
 }
 
 } // namespace NativeInsights
+
+} // namespace kvr::services

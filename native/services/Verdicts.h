@@ -15,6 +15,8 @@
 #include <functional>
 #include <limits>
 
+namespace kvr::services {
+
 class NativeController;
 class NativeEvents;
 class NativeStore;
@@ -151,3 +153,5 @@ QString ago(const QDateTime& moment, const QDateTime& now);
 QString countText(qint64 n, const QString& singular, const QString& plural);
 
 } // namespace NativeInsights
+
+} // namespace kvr::services

@@ -12,7 +12,9 @@
 #include <atomic>
 #include <deque>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 // The state of one running catalogue load after its site list arrived. Held by
 // the client while the load is current and by each outstanding answer; a
@@ -344,3 +346,5 @@ void ApiClient::fetchSystemStatus(std::function<void(bool online, int streamCoun
                 }
             });
 }
+
+} // namespace kvr::api

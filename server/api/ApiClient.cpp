@@ -17,7 +17,9 @@
 
 #include <cstring>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 namespace {
 
@@ -292,7 +294,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
             }
             qCWarning(lcApi).noquote() << tag << req.path << "401: renewing the session and retrying; access token"
                                        << tokenSummary(m_accessToken,
-                                                       kvr::Clock::instance().nowUtc().toSecsSinceEpoch());
+                                                       kvr::core::Clock::instance().nowUtc().toSecsSinceEpoch());
             refreshSession([this, again, callback, answer](bool ok) {
                 if (ok)
                     sendJson(again, callback);
@@ -339,3 +341,5 @@ void ApiClient::getBytes(const QString& path, bool auth, BytesCallback callback,
             callback(out.body, out.status, out.status == 0 ? out.networkText : QString());
     });
 }
+
+} // namespace kvr::api

@@ -23,6 +23,9 @@
 
 class QNetworkReply;
 class QTimer;
+
+namespace kvr::api {
+
 struct CatalogLoad;
 struct ReadyPoll;
 
@@ -192,7 +195,7 @@ private:
     {
         if (!context || !callback)
             return callback;
-        return RequestTicket::heldBy(context).guard(std::move(callback));
+        return core::RequestTicket::heldBy(context).guard(std::move(callback));
     }
 
     // What came back for one request, redirects followed.
@@ -242,7 +245,7 @@ private:
     void renewalTimedOut();
 
     void supersedeCatalog();
-    void startCatalogLoad(const RequestTicket& ticket, const QList<Site>& sites, const CatalogHandlers& handlers);
+    void startCatalogLoad(const core::RequestTicket& ticket, const QList<Site>& sites, const CatalogHandlers& handlers);
     void pumpCatalog(const std::shared_ptr<CatalogLoad>& load);
     void catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int site, const QJsonObject& answer,
                                 int status, const QString& error);
@@ -254,9 +257,9 @@ private:
     // server's own parameters.
     void startStream(const QString& path, const QString& cameraId, const QUrlQuery& query, bool live,
                      StreamCallback callback, const QString& owner);
-    void streamAnswered(bool live, const QString& cameraId, const QString& key, const RequestTicket& start,
+    void streamAnswered(bool live, const QString& cameraId, const QString& key, const core::RequestTicket& start,
                         StreamCallback callback, const JsonReply& reply);
-    void routeStream(bool live, const QString& key, const RequestTicket& start, StreamCallback callback,
+    void routeStream(bool live, const QString& key, const core::RequestTicket& start, StreamCallback callback,
                      const QJsonObject& payload, const QString& cameraId, bool publicRoute, bool relayRoute,
                      const QString& relayHostName, int relayPortNumber);
     void deliverSuperseded(const QString& streamId, const QString& scope, StreamCallback callback);
@@ -278,7 +281,7 @@ private:
     // Gives back the device-playback streams: the stage plays one recording at a time.
     void releasePlaybackStreams();
     bool pollCurrent(const ReadyPoll& poll) const;
-    void waitUntilReady(const StreamInfo& info, bool live, const RequestTicket& start, StreamCallback callback,
+    void waitUntilReady(const StreamInfo& info, bool live, const core::RequestTicket& start, StreamCallback callback,
                         const QString& key);
     void pollReady(const std::shared_ptr<ReadyPoll>& poll);
     void finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
@@ -289,10 +292,10 @@ private:
     void scheduleLeaseRound(qint64 intervalMs, bool startIdle);
     void leaseStep();
     void pumpLeases();
-    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
+    void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const core::RequestTicket& start,
                        const QJsonObject& answer, int status);
     // The ticket of the live key's latest start: current until the key starts again or stops.
-    RequestTicket liveStartTicket(const QString& key) const;
+    core::RequestTicket liveStartTicket(const QString& key) const;
     // Emits the restart signal for the live key unless one went out within
     // the restart spacing; true when it did.
     bool askRestart(const QString& key, const QString& cameraId, const QString& why);
@@ -320,7 +323,7 @@ private:
     QHash<QString, EndpointAnswer> m_endpointCache;
     QHash<QString, QList<std::function<void(bool)>>> m_endpointWaiters;
     // Catalogue.
-    TicketDesk m_catalogDesk;
+    core::TicketDesk m_catalogDesk;
     std::shared_ptr<CatalogLoad> m_catalogLoad;
     static int liveCatalogLoads();
 
@@ -334,8 +337,8 @@ private:
     // Streams.
     // Live key -> the desk of its starts: a later start of the key, or its
     // stop, drops what an earlier start is still waiting for.
-    QHash<QString, std::shared_ptr<TicketDesk>> m_liveStarts;
-    TicketDesk m_playbackDesk;
+    QHash<QString, std::shared_ptr<core::TicketDesk>> m_liveStarts;
+    core::TicketDesk m_playbackDesk;
     QHash<QString, StreamInfo> m_liveStreams;
     // A stop and a start of one stream must reach the server in the order
     // they were made: a start waits while a stop of its scope (its camera, or
@@ -350,8 +353,8 @@ private:
     qint64 m_leaseIntervalMs = 0;                                 // between rounds
     // Leases of the current round not sent yet, and those on their way; each
     // is the live key with the ticket of the start it renews.
-    QList<std::pair<QString, RequestTicket>> m_leaseQueue;
-    QHash<QString, RequestTicket> m_leasesInFlight;
+    QList<std::pair<QString, core::RequestTicket>> m_leaseQueue;
+    QHash<QString, core::RequestTicket> m_leasesInFlight;
     int m_leaseTimeoutMs;
     QHash<QString, qint64> m_restartAskedAt; // live key -> monotonic ms of the last restart asked for
     QHash<QString, QString> m_restartsDue;   // live key -> camera id, see rememberRestart
@@ -365,10 +368,12 @@ private:
     bool m_expiryNotified = false;
     int m_lastRefreshStatus = 0;
     // Changes at sign-out, so that answers of an earlier session are dropped.
-    TicketDesk m_sessionDesk;
+    core::TicketDesk m_sessionDesk;
 
     // Transport bookkeeping.
     int m_transferTimeoutMs;
     int m_outstanding = 0;
     int m_peakOutstanding = 0;
 };
+
+} // namespace kvr::api

@@ -10,7 +10,7 @@
 
 #include <limits>
 
-namespace tun = kvr::api::tun;
+namespace kvr::api {
 
 namespace {
 
@@ -383,3 +383,5 @@ QString encodeQuery(const QUrlQuery& query)
     }
     return items.join(QLatin1Char('&'));
 }
+
+} // namespace kvr::api

@@ -8,6 +8,8 @@
 #include <QUrl>
 #include <QUrlQuery>
 
+namespace kvr::api {
+
 // Readers shared by every answer of the organisation's server, and the helpers
 // that keep secrets out of the log. All are plain functions without state.
 
@@ -49,3 +51,5 @@ QJsonObject tokenClaims(const QString& token);
 // Query text with every value fully percent-encoded ("A+B" arrives as "A+B",
 // not "A B"), items in their given order.
 QString encodeQuery(const QUrlQuery& query);
+
+} // namespace kvr::api

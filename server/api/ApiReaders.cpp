@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+namespace kvr::api {
+
 namespace {
 
 QString textOf(const QJsonValue& v)
@@ -472,3 +474,5 @@ StreamTicket readTicket(const QJsonObject& payload)
     t.ttlSecs = jsonInt(o.value(QStringLiteral("ttl_s")), 0);
     return t;
 }
+
+} // namespace kvr::api

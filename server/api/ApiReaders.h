@@ -9,6 +9,8 @@
 
 #include <utility>
 
+namespace kvr::api {
+
 // Readers that turn the server's answers into records. Pure functions: each
 // takes the answer object (and its HTTP status where that matters) and
 // returns what the client hands on.
@@ -75,3 +77,5 @@ struct StreamTicket {
     bool usable() const { return !url.isEmpty() && !password.isEmpty(); }
 };
 StreamTicket readTicket(const QJsonObject& payload);
+
+} // namespace kvr::api

@@ -9,6 +9,8 @@
 #include <QNetworkReply>
 #include <QTimer>
 
+namespace kvr::api {
+
 namespace {
 
 // The answer of a playback feature a recorder may lack. A request that failed
@@ -127,3 +129,5 @@ void ApiClient::fetchCloudPlaylist(
             callback(result.playlist, address, result.error);
     });
 }
+
+} // namespace kvr::api

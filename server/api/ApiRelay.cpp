@@ -10,7 +10,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 namespace {
 
@@ -18,7 +20,7 @@ namespace {
 // forward neither keeps an old answer nor throws away a fresh one.
 qint64 nowMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 struct ProbeRun {
@@ -177,3 +179,5 @@ void ApiClient::prewarmRoutes()
     probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), tun::kPublicRtspsPort, [](bool) {});
     resolveRelay([](const QString&, int, const QString&) {});
 }
+
+} // namespace kvr::api

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 
-namespace ApiRules {
+namespace kvr::api {
 
-namespace tun = kvr::api::tun;
+namespace ApiRules {
 
 qint64 refreshDelayMs(qint64 lifetimeSecs)
 {
@@ -279,3 +279,5 @@ bool sameOrigin(const QUrl& from, const QUrl& to)
 }
 
 } // namespace ApiRules
+
+} // namespace kvr::api

@@ -12,6 +12,8 @@
 #include <optional>
 #include <utility>
 
+namespace kvr::api {
+
 // The client's rules as plain functions: intervals, texts, route choice and
 // caching. They take their inputs and return a result, so they test without
 // a socket or a timer.
@@ -103,3 +105,5 @@ QString relayUrl(const QString& host, int port, const QString& user, const QStri
 bool sameOrigin(const QUrl& from, const QUrl& to);
 
 } // namespace ApiRules
+
+} // namespace kvr::api

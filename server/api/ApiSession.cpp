@@ -12,13 +12,15 @@
 #include <QNetworkCookieJar>
 #include <QTimer>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 namespace {
 
 qint64 nowSecs()
 {
-    return kvr::Clock::instance().nowUtc().toSecsSinceEpoch();
+    return kvr::core::Clock::instance().nowUtc().toSecsSinceEpoch();
 }
 
 QString hostOf(const QString& base)
@@ -263,3 +265,5 @@ void ApiClient::fetchMe(std::function<void(const UserProfile&, const QString& er
                     callback(p, QString());
             });
 }
+
+} // namespace kvr::api

@@ -16,7 +16,9 @@
 
 #include <algorithm>
 
-namespace tun = kvr::api::tun;
+using namespace kvr::core;
+
+namespace kvr::api {
 
 // The shared state of one readiness wait.
 struct ReadyPoll {
@@ -33,7 +35,7 @@ namespace {
 
 qint64 monotonicMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 StreamInfo supersededInfo()
@@ -655,3 +657,5 @@ void ApiClient::logout()
         });
     }
 }
+
+} // namespace kvr::api

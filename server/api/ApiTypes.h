@@ -6,6 +6,8 @@
 #include <QString>
 #include <QUrl>
 
+namespace kvr::api {
+
 // Records the server client reads from the server's answers and hands to its
 // callers. Plain values, freely copied.
 
@@ -190,3 +192,5 @@ struct CloudPlayRequest {
     QString startTime; // "HH:mm" or longer
     QString endTime;   // clock text, or "current"
 };
+
+} // namespace kvr::api

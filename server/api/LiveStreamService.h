@@ -7,6 +7,8 @@
 
 #include <functional>
 
+namespace kvr::api {
+
 // What a camera tile asks of the server to play one camera live: start the
 // camera's stream for a holder, give it back, and hear when the server wants
 // a holder to start it again. ApiClient implements it; screen tests put a
@@ -48,3 +50,5 @@ Q_SIGNALS:
     void streamNeedsRestart(const QString& cameraId);
     void ownedStreamNeedsRestart(const QString& owner, const QString& cameraId);
 };
+
+} // namespace kvr::api

@@ -4,7 +4,9 @@
 
 #include <QTimer>
 
-namespace tun = kvr::shell::tun;
+using namespace kvr::api;
+
+namespace kvr::shell {
 
 BrandRegistry& BrandRegistry::instance()
 {
@@ -90,3 +92,5 @@ QString ImouProvider::devicePlaybackUrl(const PlaybackRequest& request, const De
         .arg(c.user, c.password, c.host, QString::number(c.port), QString::number(request.channel),
              request.start.toString(format), request.end.toString(format));
 }
+
+} // namespace kvr::shell

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+namespace kvr::shell {
+
 // One row of a device-health table.
 struct HealthRow {
     enum State { Unknown = 0, Pass = 1, Fail = 2 };
@@ -57,10 +59,10 @@ public:
     virtual bool available() const = 0;
     virtual QString unavailableReason() const = 0;
     // The rows of a device's health table before any check ran.
-    virtual QList<HealthRow> startHealth(const Device& device) = 0;
+    virtual QList<HealthRow> startHealth(const api::Device& device) = 0;
     // Runs the checks; `done` gets the rows later, on the main thread. The
     // callback must only touch objects that live as long as the process.
-    virtual void refreshHealth(const Device& device, const DeviceConnection& connection,
+    virtual void refreshHealth(const api::Device& device, const DeviceConnection& connection,
                                std::function<void(QList<HealthRow>)> done) = 0;
     // Direct addresses; empty when none can be made.
     virtual QString liveUrl(const LiveRequest& request, const DeviceConnection& connection) const = 0;
@@ -94,8 +96,8 @@ public:
     QString displayName() const override { return QStringLiteral("Imou / Dahua"); }
     bool available() const override { return true; }
     QString unavailableReason() const override { return m_unavailableReason; }
-    QList<HealthRow> startHealth(const Device& device) override;
-    void refreshHealth(const Device& device, const DeviceConnection& connection,
+    QList<HealthRow> startHealth(const api::Device& device) override;
+    void refreshHealth(const api::Device& device, const DeviceConnection& connection,
                        std::function<void(QList<HealthRow>)> done) override;
     QString liveUrl(const LiveRequest& request, const DeviceConnection& connection) const override;
     QString devicePlaybackUrl(const PlaybackRequest& request, const DeviceConnection& connection) const override;
@@ -103,3 +105,5 @@ public:
 private:
     QString m_unavailableReason;
 };
+
+} // namespace kvr::shell

@@ -13,6 +13,10 @@
 
 #include <chrono>
 
+using namespace kvr::video;
+
+namespace kvr::shell {
+
 BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
 {
     auto* layout = new QVBoxLayout(this);
@@ -31,7 +35,7 @@ BrandVideo::BrandVideo(QWidget* parent) : QWidget(parent)
     // A silent loop needs no sound clock to stay ahead of: a few pictures,
     // no larger than the column shows them, instead of a second of
     // full-size ones.
-    options.readAheadCap = kvr::shell::tun::kFilmReadAhead.count();
+    options.readAheadCap = tun::kFilmReadAhead.count();
     options.coverTarget = true; // as the stage shows it
     connect(m_stage, &VideoStage::pixelSizeChanged, this, [this](QSize size) {
         m_player->controls().targetWidth = size.width();
@@ -79,8 +83,10 @@ void BrandVideo::hideEvent(QHideEvent* event)
     QWidget::hideEvent(event);
     // Once the pictures still on their way are dropped, the film's memory
     // goes back to the system: the sign-in window stays hidden for hours.
-    QTimer::singleShot(kvr::shell::tun::kFilmTrimDelay, this, [this] {
+    QTimer::singleShot(tun::kFilmTrimDelay, this, [this] {
         if (!isVisible())
             FfmpegPlayer::returnFreedMemory();
     });
 }
+
+} // namespace kvr::shell

@@ -2,8 +2,12 @@
 
 #include <QWidget>
 
+namespace kvr::video {
 class FfmpegPlayer;
 class VideoStage;
+} // namespace kvr::video
+
+namespace kvr::shell {
 
 // The brand film beside the sign-in form: played silently and in a loop,
 // filling its column and cropped to it, while the column is shown.
@@ -18,14 +22,16 @@ public:
     // The same from any resource into any folder (for tests).
     static QString copyOut(const QString& resource, const QString& folder);
 
-    FfmpegPlayer* player() const { return m_player; }
-    VideoStage* stage() const { return m_stage; }
+    video::FfmpegPlayer* player() const { return m_player; }
+    video::VideoStage* stage() const { return m_stage; }
 
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
-    VideoStage* m_stage = nullptr;
-    FfmpegPlayer* m_player = nullptr;
+    video::VideoStage* m_stage = nullptr;
+    video::FfmpegPlayer* m_player = nullptr;
 };
+
+} // namespace kvr::shell

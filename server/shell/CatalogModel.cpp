@@ -7,6 +7,11 @@
 
 #include <algorithm>
 
+using namespace kvr::ui;
+using namespace kvr::api;
+
+namespace kvr::shell {
+
 // Row ids: 0 for top-level rows, odd (2 × site + 1) for device rows, even
 // (2 × (serial + 1)) for channel rows. A row's id names its parent, so it
 // stays right while rows elsewhere come and go.
@@ -712,3 +717,5 @@ QIcon CatalogModel::checkIcon(int state)
     };
     return marks[std::clamp(state, 0, 2)];
 }
+
+} // namespace kvr::shell

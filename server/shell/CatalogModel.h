@@ -9,6 +9,8 @@
 #include <QString>
 #include <QVector>
 
+namespace kvr::shell {
+
 // The catalogue tree's model: the chosen organisation's sites, devices and
 // channels, filtered by a search text, with the tick marks of selection mode.
 //
@@ -46,13 +48,13 @@ public:
     explicit CatalogModel(const QSet<QString>& ticked, QObject* parent = nullptr);
 
     // A whole new catalogue, filtered by the current search (a reset).
-    void setSites(const QList<Site>& sites);
+    void setSites(const QList<api::Site>& sites);
     // One site anew; only that site's rows change. An index out of range does nothing.
-    Change replaceSite(int index, const Site& site);
+    Change replaceSite(int index, const api::Site& site);
     // The search text (trimmed, case-insensitive, names only). Resets the
     // model when the shown rows change; returns whether they did.
     bool setQuery(const QString& query);
-    const QList<Site>& sites() const { return m_sites; }
+    const QList<api::Site>& sites() const { return m_sites; }
 
     void setSelecting(bool on) { m_selecting = on; }
     // The tick marks changed: every decoration is read again.
@@ -80,7 +82,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
     // The painted marks of the tree.
-    static QIcon statusDotIcon(OnlineState state);
+    static QIcon statusDotIcon(api::OnlineState state);
     static QIcon checkIcon(int state);
 
 private:
@@ -97,7 +99,10 @@ private:
         QVector<int> channels;
         int serial = -1; // names the row as the parent of its channel rows
 
-        int channelCount(const Device& d) const { return allChannels ? int(d.channels.size()) : int(channels.size()); }
+        int channelCount(const api::Device& d) const
+        {
+            return allChannels ? int(d.channels.size()) : int(channels.size());
+        }
         int channelAt(int row) const { return allChannels ? row : channels.at(row); }
         bool sameRows(const ShownDevice& o) const
         {
@@ -118,8 +123,8 @@ private:
         int row = -1;
     };
 
-    static Keys keysOf(const Site& site);
-    static SiteRows filter(const Site& site, const Keys& keys, const QString& foldedQuery);
+    static Keys keysOf(const api::Site& site);
+    static SiteRows filter(const api::Site& site, const Keys& keys, const QString& foldedQuery);
     void relayoutAll();
     int giveSerial(int site, int row);
     void retireSerials(SiteRows& rows);
@@ -132,7 +137,7 @@ private:
     void tickCounts(int site, const ShownDevice& shown, int* ticked, int* total) const;
 
     const QSet<QString>& m_ticked;
-    QList<Site> m_sites;
+    QList<api::Site> m_sites;
     QVector<Keys> m_keys;
     QVector<SiteRows> m_rows;      // per catalogue site
     QVector<int> m_top;            // catalogue site of each top-level row, in order
@@ -141,3 +146,5 @@ private:
     QString m_query;               // trimmed and case-folded
     bool m_selecting = false;
 };
+
+} // namespace kvr::shell

@@ -26,7 +26,10 @@
 
 #include <functional>
 
-namespace tun = kvr::shell::tun;
+using namespace kvr::ui;
+using namespace kvr::api;
+
+namespace kvr::shell {
 
 using Kind = CatalogModel::Kind;
 
@@ -778,5 +781,7 @@ void CatalogPane::applyCollapsedState()
     m_loading->setVisible(!m_collapsed && !m_loading->text().isEmpty());
     m_selectionBar->setVisible(!m_collapsed && m_selecting);
 }
+
+} // namespace kvr::shell
 
 #include "CatalogPane.moc"

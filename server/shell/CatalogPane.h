@@ -8,10 +8,6 @@
 #include <QStringList>
 #include <QWidget>
 
-class CatalogModel;
-class CatalogSiteDelegate;
-class CatalogTreeView;
-class SiteButtons;
 class QLabel;
 class QLineEdit;
 class QModelIndex;
@@ -19,6 +15,13 @@ class QPushButton;
 class QTimer;
 class QTreeView;
 class QVariantAnimation;
+
+namespace kvr::shell {
+
+class CatalogModel;
+class CatalogSiteDelegate;
+class CatalogTreeView;
+class SiteButtons;
 
 // The left-hand column of the server main window: a searchable, collapsible
 // tree of sites, devices and channels, filled while the catalogue loads, with
@@ -33,11 +36,11 @@ public:
     int paneWidth() const { return m_paneWidth; }
     void setCollapsed(bool collapsed, bool animate);
     bool isCollapsed() const { return m_collapsed; }
-    void setSites(const QList<Site>& sites);
-    void updateSite(int index, const Site& site);
+    void setSites(const QList<api::Site>& sites);
+    void updateSite(int index, const api::Site& site);
     void setLoadingText(const QString& text);
 
-    static QStringList channelsOfSite(const Site& site);
+    static QStringList channelsOfSite(const api::Site& site);
     QStringList selectedChannels() const;
 
     void setSelecting(bool on);
@@ -77,8 +80,8 @@ private:
     void rowClicked(const QModelIndex& index);
     void tick(const QStringList& ids);
 
-    QList<Site> m_sites;   // the latest catalogue; the tree shows it once m_completed is empty
-    QSet<int> m_completed; // sites updated since the tree last showed them
+    QList<api::Site> m_sites; // the latest catalogue; the tree shows it once m_completed is empty
+    QSet<int> m_completed;    // sites updated since the tree last showed them
     QSet<QString> m_selectedIds;
     int m_totalChannels = 0;
     bool m_collapsed = false;
@@ -100,3 +103,5 @@ private:
     QTimer* m_rebuildTimer = nullptr;
     QElapsedTimer m_pendingSince; // since the oldest update not yet shown
 };
+
+} // namespace kvr::shell

@@ -14,6 +14,11 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+using namespace kvr::api;
+
+namespace kvr::shell {
+
 namespace {
 
 QPushButton* actionButton(const QString& text, const char* objectName, QWidget* parent)
@@ -267,3 +272,5 @@ void HealthPage::setRows(const QList<HealthRow>& rows)
         m_table->setRowHeight(i, 44);
     }
 }
+
+} // namespace kvr::shell

@@ -12,6 +12,8 @@ class QScrollArea;
 class QTableWidget;
 class QVBoxLayout;
 
+namespace kvr::shell {
+
 // Page 0 of the main window's stack: the home message, or one catalogue
 // device with its site, online state, channels and the actions on the
 // current channel.
@@ -21,13 +23,13 @@ public:
     explicit DevicePage(QWidget* parent = nullptr);
 
     void showHome(const QString& title, bool noDevices, const QString& message);
-    void showDevice(const Device& device, const Site& site, const QString& channelId);
+    void showDevice(const api::Device& device, const api::Site& site, const QString& channelId);
     void setActionsEnabled(bool hasChannel);
 
     // The text of the home state for a message (empty: the default one).
     static QString homeText(bool noDevices, const QString& message);
     // The channel the page acts on for a requested one.
-    static QString currentChannelFor(const Device& device, const QString& channelId);
+    static QString currentChannelFor(const api::Device& device, const QString& channelId);
 
     QLabel* title() const { return m_title; }
     QLabel* chip() const { return m_chip; }
@@ -46,8 +48,8 @@ Q_SIGNALS:
 private:
     void clearList();
 
-    ElidedLabel* m_title = nullptr;
-    ElidedLabel* m_subtitle = nullptr;
+    ui::ElidedLabel* m_title = nullptr;
+    ui::ElidedLabel* m_subtitle = nullptr;
     QLabel* m_chip = nullptr;
     QLabel* m_meta = nullptr;
     QPushButton* m_grid = nullptr;
@@ -79,6 +81,8 @@ Q_SIGNALS:
     void backRequested();
 
 private:
-    ElidedLabel* m_title = nullptr;
+    ui::ElidedLabel* m_title = nullptr;
     QTableWidget* m_table = nullptr;
 };
+
+} // namespace kvr::shell

@@ -2,6 +2,10 @@
 
 #include <QUrl>
 
+using namespace kvr::api;
+
+namespace kvr::shell {
+
 namespace LoginRules {
 
 LoginRoute routeOf(const LoginStart& answer)
@@ -126,3 +130,5 @@ DigitEdit digitBoxChanged(int index, const QString& text, int boxCount)
 }
 
 } // namespace LoginRules
+
+} // namespace kvr::shell

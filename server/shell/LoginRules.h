@@ -5,18 +5,20 @@
 #include <QString>
 #include <QStringList>
 
+namespace kvr::shell {
+
 // The rules of the sign-in window, apart from its widgets.
 namespace LoginRules {
 
 // Where an answer to a sign-in takes the window.
 enum class LoginRoute { Lockout, Error, Mobile, Code, Session };
-LoginRoute routeOf(const LoginStart& answer);
+LoginRoute routeOf(const api::LoginStart& answer);
 
 // What a failed restore of the remembered sign-in does with it: an outage
 // (no connection, no answer, a server in trouble) keeps it for a later try;
 // a refusal by the server forgets it.
 enum class RestoreFailure { KeepRemembered, ForgetRemembered };
-RestoreFailure restoreFailure(const LoginStart& answer);
+RestoreFailure restoreFailure(const api::LoginStart& answer);
 
 // "Server: <host>" for the server button; the host of `baseUrl`, fully decoded.
 QString serverLabel(const QString& baseUrl);
@@ -62,3 +64,5 @@ inline bool resendUsable(int secondsLeft)
 }
 
 } // namespace LoginRules
+
+} // namespace kvr::shell

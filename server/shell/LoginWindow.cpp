@@ -30,7 +30,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-namespace tun = kvr::shell::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::shell {
 
 using namespace LoginRules;
 
@@ -715,3 +720,5 @@ void LoginWindow::countdownTick()
     m_resend->setText(resendCountdownText(m_otpSecondsLeft));
     --m_otpSecondsLeft;
 }
+
+} // namespace kvr::shell

@@ -7,13 +7,16 @@
 #include <QUrl>
 #include <QWidget>
 
-class BrandVideo;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 class QTimer;
+
+namespace kvr::shell {
+
+class BrandVideo;
 namespace LoginRules {
 struct DigitEdit;
 }
@@ -59,22 +62,22 @@ private:
 
     void runServerDialog();
     void submitLogin();
-    void handleLogin(const LoginStart& answer);
+    void handleLogin(const api::LoginStart& answer);
     void enterMobile(const QUrl& link);
     void enterLockout(const QString& message);
-    void applySession(const LoginStart& answer);
+    void applySession(const api::LoginStart& answer);
     void backToSignIn();
 
-    void enterOtp(const LoginStart& answer);
+    void enterOtp(const api::LoginStart& answer);
     void layoutOtpBoxes(int length);
     void digitChanged(int index, const QString& text);
     void spreadOverBoxes(const LoginRules::DigitEdit& edit);
     // Resend at once, the countdown over (the page says to resend).
     void offerResend();
     void submitOtp();
-    void otpAnswered(const LoginStart& answer);
+    void otpAnswered(const api::LoginStart& answer);
     void resendCode();
-    void resendAnswered(const LoginStart& answer);
+    void resendAnswered(const api::LoginStart& answer);
     void startOtpCountdown(int seconds);
     void countdownTick();
     void showCodeError(const QString& text);
@@ -115,5 +118,7 @@ private:
     int m_restoreAttempts = 0;
     // Moves on whenever a step is left, so that late answers of an earlier
     // step are dropped.
-    TicketDesk m_steps;
+    core::TicketDesk m_steps;
 };
+
+} // namespace kvr::shell

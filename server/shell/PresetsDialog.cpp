@@ -12,6 +12,12 @@
 #include <QStyledItemDelegate>
 #include <QVBoxLayout>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+
+namespace kvr::shell {
+
 namespace {
 
 // A preset reads on two lines, its name over its count of cameras. Each
@@ -149,3 +155,5 @@ void PresetsDialog::playSelected()
                                  accept();
                              });
 }
+
+} // namespace kvr::shell

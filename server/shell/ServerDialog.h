@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/core/RequestTicket.h"
+#include "server/shell/ServerRules.h"
 
 #include <QDialog>
 #include <QList>
@@ -14,34 +15,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 
-// The rules of the server dialog, apart from its widgets.
-namespace ServerRules {
-
-using Endpoint = std::pair<QString, int>;
-
-// The canonical base address ("https://host[:port]"), or empty when the text
-// is not usable (empty, no host, a scheme other than http or https).
-QString normalizeUrl(const QString& text);
-
-// The relay addresses the video check tries: the relay field as "host" or
-// "host:port", or with an empty field the server's own relay and the
-// built-in one.
-QList<Endpoint> relayCandidates(const QString& relayField, const QString& serverHost, const QString& builtInRelayHost);
-
-// How a finished connection test reads.
-enum class TestVerdict { AllReachable, VideoUnreachable, ServerUnreachable, BadAddress, Testing };
-QString styleOf(TestVerdict verdict);
-
-QString serverReachableText(const QString& host);
-QString serverUnreachableText(const QString& host, const QString& error);
-// Why a request got no answer, in plain words for the common failures; the
-// network library's own text otherwise.
-QString reachFailure(QNetworkReply::NetworkError error, const QString& libraryText);
-// The video line for the probe's flags, one per candidate in order.
-QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachable, bool* anyReachable);
-QString badAddressText(const QString& defaultBase);
-
-} // namespace ServerRules
+namespace kvr::shell {
 
 // Where the app signs in and loads its cameras, the optional video relay,
 // a connection test, and the way into native mode.
@@ -74,5 +48,7 @@ private:
     QPushButton* m_test = nullptr;
     bool m_nativeChosen = false;
     bool m_sizedOnce = false;
-    TicketDesk m_checks;
+    core::TicketDesk m_checks;
 };
+
+} // namespace kvr::shell

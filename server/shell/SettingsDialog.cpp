@@ -16,6 +16,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::context;
+
+namespace kvr::shell {
+
 namespace {
 
 QWidget* cardRow(const QString& title, const QString& hint, QWidget* control, QWidget* parent)
@@ -182,3 +188,5 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
             [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Log::directory())); });
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
 }
+
+} // namespace kvr::shell

@@ -9,6 +9,8 @@ class QButtonGroup;
 class QFrame;
 class QPushButton;
 
+namespace kvr::shell {
+
 // The playback settings of server mode. Every choice is stored the moment it
 // is clicked; there is no Cancel.
 class SettingsDialog : public QDialog {
@@ -35,3 +37,5 @@ private:
     QPushButton* m_logFolder = nullptr;
     bool m_sizedOnce = false;
 };
+
+} // namespace kvr::shell

@@ -17,6 +17,14 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
+
+namespace kvr::shell {
+
 using namespace ShellRules;
 
 namespace {
@@ -440,3 +448,5 @@ void ShellWindow::savePreset()
                 });
         });
 }
+
+} // namespace kvr::shell

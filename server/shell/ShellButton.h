@@ -4,6 +4,8 @@
 #include <QPushButton>
 #include <QString>
 
+namespace kvr::shell {
+
 namespace ShellUi {
 
 // A text button of the shell's windows; the style sheet draws it by its
@@ -17,3 +19,5 @@ inline QPushButton* button(const QString& text, const char* objectName, QWidget*
 }
 
 } // namespace ShellUi
+
+} // namespace kvr::shell

@@ -12,6 +12,12 @@
 
 #include <memory>
 
+using namespace kvr::core;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::shell {
+
 using namespace ShellRules;
 
 void ShellWindow::loadCatalog()
@@ -197,3 +203,5 @@ void ShellWindow::applyChip(bool online, int streams, ApiFailure failure)
     m_chip->style()->polish(m_chip);
     m_chip->show();
 }
+
+} // namespace kvr::shell

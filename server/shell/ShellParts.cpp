@@ -11,6 +11,13 @@
 
 #include <QPointer>
 
+using namespace kvr::core;
+using namespace kvr::wall;
+using namespace kvr::context;
+using namespace kvr::view;
+
+namespace kvr::shell {
+
 namespace {
 
 class StagePagesPort final : public StagePort {
@@ -40,11 +47,11 @@ public:
         if (!m_stage)
             return Mode::Live;
         switch (m_stage->mode()) {
-        case stage::Mode::DevicePlayback:
+        case StageRules::Mode::DevicePlayback:
             return Mode::DevicePlayback;
-        case stage::Mode::CloudPlayback:
+        case StageRules::Mode::CloudPlayback:
             return Mode::CloudPlayback;
-        case stage::Mode::LiveView:
+        case StageRules::Mode::LiveView:
             break;
         }
         return Mode::Live;
@@ -214,3 +221,5 @@ ShellParts makeShellParts(QWidget*)
 {
     return {new StagePagesPort, new GridPagePort, new ControllerPort};
 }
+
+} // namespace kvr::shell

@@ -16,6 +16,8 @@
 
 class QWidget;
 
+namespace kvr::shell {
+
 // What the main window asks of the single-camera stage, and hears from it.
 // The window makes every server call the stage needs and calls it back with
 // the results; the stage never calls the server. A request that comes with a
@@ -37,10 +39,10 @@ public:
     virtual void prepareCloud(const QString& title, const QList<QDate>& days) = 0;
     virtual void playUrl(const QString& url) = 0;
     // The answer to playCloud. `source`: the address the playlist was fetched from.
-    virtual void playPlaylist(const QByteArray& playlist, const QUrl& source, const RequestTicket& asked) = 0;
+    virtual void playPlaylist(const QByteArray& playlist, const QUrl& source, const core::RequestTicket& asked) = 0;
     virtual void showError(const QString& headline, const QString& detail, bool retry) = 0;
     // The answer to deviceMonthRequested.
-    virtual void addDeviceDays(const QList<QDate>& days, const RequestTicket& asked) = 0;
+    virtual void addDeviceDays(const QList<QDate>& days, const core::RequestTicket& asked) = 0;
     virtual void setDeviceCoverage(const QDate& day, const QList<std::pair<double, double>>& blocks,
                                    bool supported) = 0;
     virtual void setMainStream(bool main) = 0;
@@ -51,9 +53,9 @@ public:
 Q_SIGNALS:
     void stopped();
     void playDevice(const QDateTime& start, const QDateTime& end);
-    void playCloud(const QDate& day, const QString& start, const QString& end, const RequestTicket& asked);
+    void playCloud(const QDate& day, const QString& start, const QString& end, const core::RequestTicket& asked);
     void retryLive();
-    void deviceMonthRequested(int year, int month, const RequestTicket& asked);
+    void deviceMonthRequested(int year, int month, const core::RequestTicket& asked);
     void deviceDayRequested(const QDate& day);
     void streamToggled(bool mainStream);
     void fullscreenToggled(bool on);
@@ -67,7 +69,7 @@ public:
     using QObject::QObject;
 
     virtual QWidget* page() = 0;
-    virtual void openCameras(const QString& title, const QList<WallCamera>& cameras) = 0;
+    virtual void openCameras(const QString& title, const QList<view::WallCamera>& cameras) = 0;
     virtual void stopAll() = 0;
     virtual void suspendAll() = 0;
     virtual void resumeAll() = 0;
@@ -101,3 +103,5 @@ public:
 Q_SIGNALS:
     void runningChanged(bool running);
 };
+
+} // namespace kvr::shell

@@ -2,6 +2,11 @@
 
 #include <QSet>
 
+using namespace kvr::api;
+using namespace kvr::view;
+
+namespace kvr::shell {
+
 namespace ShellRules {
 
 bool vmsAllowed(const UserProfile& user)
@@ -210,3 +215,5 @@ StreamEffects effectsOf(Operation operation)
 }
 
 } // namespace ShellRules
+
+} // namespace kvr::shell

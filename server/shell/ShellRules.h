@@ -9,28 +9,30 @@
 
 #include <functional>
 
+namespace kvr::shell {
+
 // The rules of the server main window, apart from its widgets.
 namespace ShellRules {
 
 // Permissions of the signed-in user.
-bool vmsAllowed(const UserProfile& user);
-bool canUsePresets(const UserProfile& user);
-bool canSavePresets(const UserProfile& user);
+bool vmsAllowed(const api::UserProfile& user);
+bool canUsePresets(const api::UserProfile& user);
+bool canSavePresets(const api::UserProfile& user);
 
 // The top bar's user block.
-QString displayName(const UserProfile& user);
+QString displayName(const api::UserProfile& user);
 QString avatarText(const QString& displayName);
 
 // True when no site of the catalogue has a device (also with no site) and
 // none is still loading.
-bool catalogueEmpty(const QList<Site>& sites);
+bool catalogueEmpty(const QList<api::Site>& sites);
 
 // The progress line of a catalogue load; empty when it is complete.
 QString sitesProgressText(int completed, int total);
 
 // The organisations in the order they are tried: the current one (by name),
 // then the others that are not head offices, then the head offices.
-QList<Organisation> orderOrganisations(const QList<Organisation>& organisations, const QString& currentName);
+QList<api::Organisation> orderOrganisations(const QList<api::Organisation>& organisations, const QString& currentName);
 
 // The relay status chip for one status answer.
 struct Chip {
@@ -39,24 +41,24 @@ struct Chip {
     QString text;
     QString state; // the "state" property the style selects on
 };
-Chip chipFor(bool online, int streamCount, ApiFailure failure);
+Chip chipFor(bool online, int streamCount, api::ApiFailure failure);
 
 // Camera walls: a tile's title (its offline mark is knownOffline).
-QString cameraTitle(const Device& device, const Channel& channel);
+QString cameraTitle(const api::Device& device, const api::Channel& channel);
 // Every channel of the devices in order.
-QList<WallCamera> devicesWall(const QList<const Device*>& devices);
+QList<view::WallCamera> devicesWall(const QList<const api::Device*>& devices);
 
 // Lookups the wall builders need.
 struct CatalogueLookup {
-    std::function<const Channel*(const QString&)> channel;
-    std::function<const Device*(const QString&)> device;
-    std::function<const Site*(const QString&)> site;
+    std::function<const api::Channel*(const QString&)> channel;
+    std::function<const api::Device*(const QString&)> device;
+    std::function<const api::Site*(const QString&)> site;
 };
 // A hand-picked selection: channels not in the catalogue are skipped; each
 // camera names its site when the selection spans two or more sites.
-QList<WallCamera> customWall(const QStringList& channelIds, const CatalogueLookup& lookup);
+QList<view::WallCamera> customWall(const QStringList& channelIds, const CatalogueLookup& lookup);
 // A preset: cameras not in the catalogue keep the preset's own name and flags.
-QList<WallCamera> presetWall(const QList<PresetCamera>& cameras, const CatalogueLookup& lookup);
+QList<view::WallCamera> presetWall(const QList<api::PresetCamera>& cameras, const CatalogueLookup& lookup);
 
 // The top bar's video wall button.
 bool serverWallRunning(bool running, int openWindows, const QString& sourceId);
@@ -93,3 +95,5 @@ struct StreamEffects {
 StreamEffects effectsOf(Operation operation);
 
 } // namespace ShellRules
+
+} // namespace kvr::shell

@@ -24,7 +24,13 @@
 #include <QVBoxLayout>
 #include <QWindowStateChangeEvent>
 
-namespace tun = kvr::shell::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
+
+namespace kvr::shell {
 
 using namespace ShellRules;
 
@@ -426,3 +432,5 @@ void ShellWindow::keyPressEvent(QKeyEvent* event)
     }
     QWidget::keyPressEvent(event);
 }
+
+} // namespace kvr::shell

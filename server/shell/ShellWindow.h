@@ -7,15 +7,20 @@
 #include <QPointer>
 #include <QWidget>
 
-class CatalogPane;
-class DevicePage;
-class HealthPage;
 class QComboBox;
 class QLabel;
 class QPushButton;
-class FadeStack;
 class QTimer;
+namespace kvr::view {
+class FadeStack;
 class ResizeHandle;
+} // namespace kvr::view
+
+namespace kvr::shell {
+
+class CatalogPane;
+class DevicePage;
+class HealthPage;
 
 // The views the main window drives besides its own pages: the stage, the
 // camera wall and the multi-display video wall. The window owns them.
@@ -41,7 +46,7 @@ public:
 
     // After sign-in: background checks, organisations, then the catalogue.
     void loadCatalog();
-    void loadOrgCatalog(const QList<Organisation>& organisations);
+    void loadOrgCatalog(const QList<api::Organisation>& organisations);
     void startBackgroundChecks();
     void refreshStatus();
     // Sites whose devices the server could not give are asked for again (at
@@ -53,7 +58,7 @@ public:
     void noAccess();
     // The chosen camera and its device, for a view about to open on them;
     // false (after telling a user without access) when there is none to open.
-    bool chosenCamera(const Device*& device, const Channel*& channel);
+    bool chosenCamera(const api::Device*& device, const api::Channel*& channel);
     void confirmSignOut();
     void onSessionExpired();
     void openDevice(const QString& deviceId);
@@ -61,12 +66,12 @@ public:
 
     // Camera actions.
     void startLive(const QString& cameraId, const QString& title);
-    void showWall(const QString& title, const QList<WallCamera>& cameras);
+    void showWall(const QString& title, const QList<view::WallCamera>& cameras);
     void openVideoWall();
     void stopVideoWall();
     void openPresets();
     void savePreset();
-    void playPreset(const QString& name, const QList<PresetCamera>& cameras);
+    void playPreset(const QString& name, const QList<api::PresetCamera>& cameras);
 
     // Parts, for tests and the accessibility tree.
     CatalogPane* catalogue() const { return m_catalogue; }
@@ -74,7 +79,7 @@ public:
     HealthPage* healthPage() const { return m_healthPage; }
     StagePort* stage() const { return m_stage; }
     WallPort* wall() const { return m_wall; }
-    FadeStack* pages() const { return m_pages; }
+    view::FadeStack* pages() const { return m_pages; }
     int currentPage() const;
     QLabel* chip() const { return m_chip; }
     QLabel* organisationLabel() const { return m_orgLabel; }
@@ -104,7 +109,7 @@ private:
     void fadeTo(int page);
     void openSettings();
     void organisationActivated(int index);
-    void applyChip(bool online, int streams, ApiFailure failure);
+    void applyChip(bool online, int streams, api::ApiFailure failure);
     void endSession();
     void stopEverything(ShellRules::Operation operation);
     void stopStreamsAtQuit();
@@ -118,11 +123,11 @@ private:
     void wallCameraOpened(const QString& cameraId);
     void openDevicePlayback();
     // `asked`: the stage's ticket, handed back with the answer.
-    void deviceMonth(int year, int month, const RequestTicket& asked);
+    void deviceMonth(int year, int month, const core::RequestTicket& asked);
     void deviceDay(const QDate& day);
     void playDevice(const QDateTime& start, const QDateTime& end);
     void openCloudPlayback();
-    void playCloud(const QDate& day, const QString& start, const QString& end, const RequestTicket& asked);
+    void playCloud(const QDate& day, const QString& start, const QString& end, const core::RequestTicket& asked);
     void stageStopped();
     void checkHealth(bool fade);
     void siteWall(const QString& siteId);
@@ -134,8 +139,8 @@ private:
     void prepareView(ShellRules::Operation operation);
     // Answers for the stage are acted on only while the stage still shows
     // what they were asked for.
-    RequestTicket beginStageRequest();
-    bool stageRequestCurrent(const RequestTicket& request) const;
+    core::RequestTicket beginStageRequest();
+    bool stageRequestCurrent(const core::RequestTicket& request) const;
 
     StagePort* m_stage = nullptr;
     WallPort* m_wall = nullptr;
@@ -143,9 +148,9 @@ private:
     CatalogPane* m_catalogue = nullptr;
     DevicePage* m_devicePage = nullptr;
     HealthPage* m_healthPage = nullptr;
-    FadeStack* m_pages = nullptr;
+    view::FadeStack* m_pages = nullptr;
     QWidget* m_topBar = nullptr;
-    ResizeHandle* m_handle = nullptr;
+    view::ResizeHandle* m_handle = nullptr;
     int m_dragStartWidth = 300;
     QLabel* m_avatar = nullptr;
     QLabel* m_orgLabel = nullptr;
@@ -164,11 +169,13 @@ private:
     bool m_liveMain = true;
 
     // Changes at every sign-out and expiry: answers of an earlier session are dropped.
-    TicketDesk m_sessions;
+    core::TicketDesk m_sessions;
     // Changes whenever the stage is given something new to show.
-    TicketDesk m_stageRequests;
+    core::TicketDesk m_stageRequests;
     int m_catalogLoads = 0;
     bool m_catalogLoading = false; // a load, or a reload of sites, is under way
     // A camera wall was opened and has not been stopped or closed since.
     bool m_wallOpen = false;
 };
+
+} // namespace kvr::shell

@@ -10,7 +10,9 @@
 #include <cmath>
 #include <numbers>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::ui;
+
+namespace kvr::view {
 
 namespace {
 // Known to the meta-type system by name, for code that makes widgets by type.
@@ -91,3 +93,5 @@ void BrandBackdrop::paintEvent(QPaintEvent*)
     glow(Colour::Accent, 70, {(0.25 + 0.08 * std::sin(t)) * w, (0.22 + 0.06 * std::cos(t)) * h}, 0.55 * w);
     glow(Colour::BrandTeal, 45, {(0.8 + 0.06 * std::cos(1.3 * t)) * w, (0.62 + 0.08 * std::sin(0.8 * t)) * h}, 0.5 * w);
 }
+
+} // namespace kvr::view

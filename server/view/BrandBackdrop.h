@@ -4,6 +4,8 @@
 
 class QVariantAnimation;
 
+namespace kvr::view {
+
 // A decorative backdrop: a stylised wall of camera tiles under two drifting
 // glows, animated while it is shown.
 class BrandBackdrop : public QWidget {
@@ -23,3 +25,5 @@ private:
     QVariantAnimation* m_animation = nullptr;
     double m_phase = 0;
 };
+
+} // namespace kvr::view

@@ -25,7 +25,14 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::view {
 
 namespace {
 
@@ -468,9 +475,9 @@ void CameraTile::saveSnapshot(const QImage& image)
     toast(out.saved ? snapshot::kSaved : snapshot::kFailed);
 }
 
-tile::Overlays CameraTile::overlays() const
+CameraTileRules::Overlays CameraTile::overlays() const
 {
-    tile::TileState state;
+    CameraTileRules::TileState state;
     state.width = width();
     state.hovered = showsControls();
     state.inVideoWall = inVideoWall;
@@ -478,14 +485,14 @@ tile::Overlays CameraTile::overlays() const
     state.listening = isListening();
     state.offline = m_offline;
     state.failed = m_failed;
-    return tile::overlaysShown(state);
+    return CameraTileRules::overlaysShown(state);
 }
 
 void CameraTile::updateButtons()
 {
-    tile::Overlays shown = overlays();
+    CameraTileRules::Overlays shown = overlays();
     if (shown.quality && shown.retry && m_qualityBox
-        && !tile::switchBesideRetry(width(), m_qualityBox->sizeHint().width()))
+        && !CameraTileRules::switchBesideRetry(width(), m_qualityBox->sizeHint().width()))
         shown.quality = false;
     if (!m_removeButton) {
         if (!(shown.remove || shown.open || shown.expand || shown.snapshot || shown.listen || shown.quality
@@ -526,24 +533,25 @@ void CameraTile::layoutOverlays()
     const int w = width();
     const int h = height();
     const QFontMetrics metrics(m_nameLabel->font());
-    const QString name = fitCameraTitle(m_title, metrics, tile::nameWidth(tile::nameRight(w, overlays())));
+    const QString name =
+        fitCameraTitle(m_title, metrics, CameraTileRules::nameWidth(CameraTileRules::nameRight(w, overlays())));
     m_nameLabel->setText(name);
     m_nameLabel->setToolTip(name == m_title ? QString() : m_title);
     m_badge->adjustSize();
     m_badge->move(tun::kBadgeInset_px, tun::kBadgeInset_px);
 
     if (m_removeButton) {
-        const tile::OverlayPlaces at = tile::overlayPlaces(w);
+        const CameraTileRules::OverlayPlaces at = CameraTileRules::overlayPlaces(w);
         m_removeButton->move(at.remove);
         m_openButton->move(at.open);
         m_listenButton->move(at.listen);
-        if (tile::isWide(w)) {
+        if (CameraTileRules::isWide(w)) {
             m_expandButton->move(at.expand);
             m_snapshotButton->move(at.snapshot);
         }
         m_qualityBox->adjustSize();
         m_qualityBox->move(w - m_qualityBox->width() - 8, h - m_qualityBox->height() - 8);
-        m_retryButton->setGeometry(tile::retryRect(w, h));
+        m_retryButton->setGeometry(CameraTileRules::retryRect(w, h));
     }
     if (m_toastLabel) {
         m_toastLabel->adjustSize();
@@ -589,3 +597,5 @@ void CameraTile::mouseDoubleClickEvent(QMouseEvent* event)
     Q_EMIT expandRequested(this);
     QFrame::mouseDoubleClickEvent(event);
 }
+
+} // namespace kvr::view

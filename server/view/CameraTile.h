@@ -12,15 +12,22 @@
 
 #include "server/view/CameraTileRules.h"
 
-class FfmpegPlayer;
-class LiveStreamService;
-class PulseDot;
 class QLabel;
 class QPushButton;
+namespace kvr::api {
+class LiveStreamService;
+} // namespace kvr::api
+namespace kvr::video {
+class FfmpegPlayer;
 class VideoStage;
-namespace VideoWall {
+} // namespace kvr::video
+namespace kvr::wall::VideoWall {
 class TileRetry;
-}
+} // namespace kvr::wall::VideoWall
+
+namespace kvr::view {
+
+class PulseDot;
 
 // One live camera of a wall: its own player and picture, a status dot and the
 // camera's name, overlay buttons under the mouse, a Main/Sub switch, Retry
@@ -31,7 +38,7 @@ class CameraTile : public QFrame {
     Q_OBJECT
 public:
     CameraTile(const QString& cameraId, const QString& title, bool offline, QWidget* parent = nullptr,
-               LiveStreamService* streams = nullptr);
+               api::LiveStreamService* streams = nullptr);
     // Stops the player; the server stream is not given back (call stop first).
     ~CameraTile() override;
 
@@ -92,11 +99,11 @@ public:
     bool isFailed() const { return m_failed; }
     bool hasAudio() const { return m_hasAudio; }
     QString url() const { return m_url; }
-    FfmpegPlayer* player() const { return m_player; }
-    VideoStage* videoStage() const { return m_stage; }
+    video::FfmpegPlayer* player() const { return m_player; }
+    video::VideoStage* videoStage() const { return m_stage; }
     // The tile's own slow retries after a failure; its `due` is for the wall
     // that holds the tile, which starts it again through its start queue.
-    VideoWall::TileRetry* retry() const { return m_retry; }
+    wall::VideoWall::TileRetry* retry() const { return m_retry; }
 
 Q_SIGNALS:
     void overloaded();
@@ -126,7 +133,7 @@ private:
     void release();
     void play();
     void sizePlayer();
-    tile::Overlays overlays() const;
+    CameraTileRules::Overlays overlays() const;
     // Shows a message on the stage in the form that fits the tile.
     void say(const QString& headline, const QString& detail);
 
@@ -146,11 +153,11 @@ private:
     bool showsControls() const;
     bool m_expanded = false;
     // Each start takes a ticket; an answer to an earlier one is dropped.
-    TicketDesk m_startAttempts;
-    QPointer<LiveStreamService> m_streams;
+    core::TicketDesk m_startAttempts;
+    QPointer<api::LiveStreamService> m_streams;
 
-    VideoStage* m_stage = nullptr;
-    FfmpegPlayer* m_player = nullptr;
+    video::VideoStage* m_stage = nullptr;
+    video::FfmpegPlayer* m_player = nullptr;
     QWidget* m_badge = nullptr;
     PulseDot* m_dot = nullptr;
     QLabel* m_nameLabel = nullptr;
@@ -166,5 +173,7 @@ private:
     QPushButton* m_retryButton = nullptr;
     QLabel* m_toastLabel = nullptr;
     QTimer m_toastTimer;
-    VideoWall::TileRetry* m_retry = nullptr;
+    wall::VideoWall::TileRetry* m_retry = nullptr;
 };
+
+} // namespace kvr::view

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
-namespace tun = kvr::view::tun;
+namespace kvr::view {
 
-namespace tile {
+namespace CameraTileRules {
 
 bool isWide(int width)
 {
@@ -76,4 +76,6 @@ bool switchBesideRetry(int w, int switchWidth)
     return retry.right() + tun::kBadgeGap_px < w - switchWidth - 8;
 }
 
-} // namespace tile
+} // namespace CameraTileRules
+
+} // namespace kvr::view

@@ -6,9 +6,11 @@
 #include <QRect>
 #include <QString>
 
+namespace kvr::view {
+
 // The camera tile's rules that need no window: which overlays show, where
 // they go, and how a failed start reads.
-namespace tile {
+namespace CameraTileRules {
 
 struct TileState {
     int width = 0;
@@ -56,4 +58,6 @@ QRect retryRect(int width, int height);
 // failed tile shows Retry alone.
 bool switchBesideRetry(int width, int switchWidth);
 
-} // namespace tile
+} // namespace CameraTileRules
+
+} // namespace kvr::view

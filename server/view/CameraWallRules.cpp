@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::view::tun;
+namespace kvr::view {
 
 namespace {
 
@@ -16,7 +16,7 @@ constexpr int kAutoPerPage = 16;
 
 } // namespace
 
-namespace wall {
+namespace CameraWallRules {
 
 QList<PerPage> perPageChoices()
 {
@@ -186,4 +186,6 @@ int nextTimerSliceMs(qint64 remainingMs)
     return int(std::clamp<qint64>(remainingMs, 1, tun::kLongestTimerSlice.count()));
 }
 
-} // namespace wall
+} // namespace CameraWallRules
+
+} // namespace kvr::view

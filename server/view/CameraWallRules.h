@@ -6,6 +6,8 @@
 
 #include <optional>
 
+namespace kvr::view {
+
 // The camera wall's rules that need no window: pages and grid, labels, the
 // Main/Sub rule, frame-rate caps, overload steps and the auto-advance timing.
 
@@ -17,7 +19,7 @@ struct WallCamera {
     bool offline = false;
 };
 
-namespace wall {
+namespace CameraWallRules {
 
 // The cameras-per-page choices, in button order: label and side (0 = Auto).
 struct PerPage {
@@ -89,4 +91,6 @@ QString advanceRefusal(qint64 seconds);
 // 32-bit millisecond timer reaches.
 int nextTimerSliceMs(qint64 remainingMs);
 
-} // namespace wall
+} // namespace CameraWallRules
+
+} // namespace kvr::view

@@ -9,7 +9,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::view::tun;
+namespace kvr::view {
 
 namespace {
 
@@ -232,3 +232,5 @@ double dayToElapsed(const QList<CloudSegment>& segments, double second)
     }
     return segments.last().offset + segments.last().duration;
 }
+
+} // namespace kvr::view

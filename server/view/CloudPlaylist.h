@@ -11,6 +11,8 @@
 
 #include <optional>
 
+namespace kvr::view {
+
 // A day of the cloud archive as an HLS playlist: its segments with their
 // start times in seconds of the IST day, the footage blocks they cover, and
 // shortened copies of the playlist that start at a chosen second.
@@ -68,3 +70,5 @@ CloudJump planCloudJump(const CloudPlaylist& playlist, double second);
 // Playlist time to a second of the day, and back.
 double elapsedToDay(const QList<CloudSegment>& segments, double dayOffset, double elapsed);
 double dayToElapsed(const QList<CloudSegment>& segments, double second);
+
+} // namespace kvr::view

@@ -8,7 +8,9 @@
 #include <QPainter>
 #include <QPropertyAnimation>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::ui;
+
+namespace kvr::view {
 
 ControlBar::ControlBar(QWidget* parent) : QWidget(parent)
 {
@@ -52,3 +54,5 @@ void ControlBar::paintEvent(QPaintEvent*)
     shade.setColorAt(1, Theme::colour(Theme::Colour::Black, 200 / 255.0));
     p.fillRect(rect(), shade);
 }
+
+} // namespace kvr::view

@@ -5,6 +5,8 @@
 class QGraphicsOpacityEffect;
 class QPropertyAnimation;
 
+namespace kvr::view {
+
 // The stage's control strip over the picture: a shade from clear to dark
 // that fades in and out (200 ms) and is never hidden as a widget, so it still
 // takes the mouse at opacity 0.
@@ -25,3 +27,5 @@ private:
     QPropertyAnimation* m_fade = nullptr;
     bool m_shown = true;
 };
+
+} // namespace kvr::view

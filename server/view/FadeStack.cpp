@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QPropertyAnimation>
 
-namespace tun = kvr::view::tun;
+namespace kvr::view {
 
 void FadeStack::fadeTo(QWidget* page)
 {
@@ -29,3 +29,5 @@ void FadeStack::fadeTo(QWidget* page)
     });
     fade->start(QAbstractAnimation::DeleteWhenStopped);
 }
+
+} // namespace kvr::view

@@ -2,6 +2,8 @@
 
 #include <QStackedWidget>
 
+namespace kvr::view {
+
 // The page stack of the server-mode main window: each newly shown page fades in.
 class FadeStack : public QStackedWidget {
     Q_OBJECT
@@ -13,3 +15,5 @@ public:
     // fade ends, so it paints directly again.
     void fadeTo(QWidget* page);
 };
+
+} // namespace kvr::view

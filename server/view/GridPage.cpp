@@ -26,7 +26,14 @@
 #include <QVBoxLayout>
 #include <QtDebug>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::view {
 
 namespace {
 
@@ -55,7 +62,7 @@ QPushButton* secondaryButton(const QString& text, QWidget* parent)
 
 qint64 monotonicMs()
 {
-    return kvr::Clock::instance().monotonicMs();
+    return kvr::core::Clock::instance().monotonicMs();
 }
 
 } // namespace
@@ -109,7 +116,7 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     perPageRow->setSpacing(2);
     m_perPageGroup = new QButtonGroup(this);
     m_perPageGroup->setExclusive(true);
-    for (const wall::PerPage& choice : wall::perPageChoices()) {
+    for (const CameraWallRules::PerPage& choice : CameraWallRules::perPageChoices()) {
         auto* b = new QPushButton(choice.label, perPage);
         b->setObjectName(QStringLiteral("Seg"));
         b->setCheckable(true);
@@ -192,7 +199,7 @@ void GridPage::openCameras(const QString& title, const QList<Camera>& cameras)
 {
     stopAll();
     m_title = title;
-    m_cameras = wall::withoutRepeats(cameras);
+    m_cameras = CameraWallRules::withoutRepeats(cameras);
     m_page = 0;
     m_overload.reset();
     m_titleLabel->setFullText(title);
@@ -275,12 +282,12 @@ void GridPage::setFullscreen(bool on)
 
 int GridPage::pageCount() const
 {
-    return wall::pageCount(int(m_cameras.size()), m_side);
+    return CameraWallRules::pageCount(int(m_cameras.size()), m_side);
 }
 
 int GridPage::columnsFor(int tiles) const
 {
-    return wall::columnsFor(m_side, tiles);
+    return CameraWallRules::columnsFor(m_side, tiles);
 }
 
 void GridPage::firstPage()
@@ -337,11 +344,11 @@ void GridPage::rebuild()
     clearTiles();
 
     const int n = int(m_cameras.size());
-    const wall::PageSpan span = wall::pageSpan(m_page, n, m_side);
+    const CameraWallRules::PageSpan span = CameraWallRules::pageSpan(m_page, n, m_side);
     m_page = span.page;
     const int t = span.tiles();
-    m_columns = wall::columnsFor(m_side, t);
-    m_rows = wall::rowsFor(m_side, t, m_columns);
+    m_columns = CameraWallRules::columnsFor(m_side, t);
+    m_rows = CameraWallRules::rowsFor(m_side, t, m_columns);
     m_grid->setColumnStretch(0, 1);
     for (int c = 1; c < tun::kGridStretchCells; ++c)
         m_grid->setColumnStretch(c, c < m_columns ? 1 : 0);
@@ -353,7 +360,8 @@ void GridPage::rebuild()
     for (int i = span.first; i < span.end; ++i) {
         const Camera& camera = m_cameras[i];
         const int k = i - span.first;
-        auto* tile = new CameraTile(camera.id, wall::tileTitle(camera), camera.offline, m_gridHost, m_streams);
+        auto* tile =
+            new CameraTile(camera.id, CameraWallRules::tileTitle(camera), camera.offline, m_gridHost, m_streams);
         // Shown a few at a time (revealTiles); their cells are kept meanwhile.
         QSizePolicy policy = tile->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
@@ -375,8 +383,8 @@ void GridPage::rebuild()
         m_startQueue << tile;
     }
 
-    m_countLabel->setText(wall::countLabel(span, n, m_overload.step()));
-    m_pageLabel->setText(wall::pageLabel(span));
+    m_countLabel->setText(CameraWallRules::countLabel(span, n, m_overload.step()));
+    m_pageLabel->setText(CameraWallRules::pageLabel(span));
     const bool paged = span.pages >= 2;
     m_pager->setVisible(paged);
     m_advanceButton->setVisible(paged);
@@ -407,12 +415,12 @@ void GridPage::revealTiles()
 
 bool GridPage::wallUsesMain(int tiles) const
 {
-    return wall::usesMain(tiles, m_overload.step(), AppContext::instance().gridQuality());
+    return CameraWallRules::usesMain(tiles, m_overload.step(), AppContext::instance().gridQuality());
 }
 
 double GridPage::fpsCapFor(int tiles) const
 {
-    return wall::fpsCap(tiles, m_overload.step());
+    return CameraWallRules::fpsCap(tiles, m_overload.step());
 }
 
 void GridPage::applyBudget()
@@ -424,7 +432,7 @@ void GridPage::applyBudget()
 
 QString GridPage::reductionNote() const
 {
-    return wall::reductionNote(m_overload.step());
+    return CameraWallRules::reductionNote(m_overload.step());
 }
 
 void GridPage::pumpStartQueue()
@@ -463,8 +471,9 @@ void GridPage::onOverloaded()
     if (!reached)
         return;
     int step = *reached;
-    qCWarning(lcView).noquote()
-        << QStringLiteral("[wall] this computer can't keep up; step %1 : %2").arg(step).arg(wall::reductionNote(step));
+    qCWarning(lcView).noquote() << QStringLiteral("[wall] this computer can't keep up; step %1 : %2")
+                                       .arg(step)
+                                       .arg(CameraWallRules::reductionNote(step));
     if (step == 2) {
         QList<CameraTile*> onMain;
         for (CameraTile* t : std::as_const(m_tiles)) {
@@ -495,7 +504,7 @@ void GridPage::onOverloaded()
         for (CameraTile* t : std::as_const(m_tiles))
             t->player()->controls().keyframesOnly = true;
     }
-    m_countLabel->setText(wall::withReductionNote(m_countLabel->text(), m_overload.step()));
+    m_countLabel->setText(CameraWallRules::withReductionNote(m_countLabel->text(), m_overload.step()));
 }
 
 // ---- Expansion, removal, listening, selection --------------------------------------------
@@ -632,7 +641,7 @@ void GridPage::promptAutoAdvance()
     row->addWidget(value);
     row->addWidget(unit, 1);
     layout->addLayout(row);
-    const wall::AdvancePrefill prefill = wall::advancePrefill(m_advanceSeconds);
+    const CameraWallRules::AdvancePrefill prefill = CameraWallRules::advancePrefill(m_advanceSeconds);
     value->setValue(prefill.value);
     unit->setCurrentIndex(prefill.unit);
     auto* error = new QLabel(&dialog);
@@ -653,8 +662,8 @@ void GridPage::promptAutoAdvance()
     qint64 chosen = 0;
     connect(cancel, &QPushButton::clicked, &dialog, &QDialog::reject);
     connect(start, &QPushButton::clicked, &dialog, [&] {
-        const qint64 seconds = qint64(value->value()) * wall::unitSeconds(unit->currentIndex());
-        if (const QString refusal = wall::advanceRefusal(seconds); !refusal.isEmpty()) {
+        const qint64 seconds = qint64(value->value()) * CameraWallRules::unitSeconds(unit->currentIndex());
+        if (const QString refusal = CameraWallRules::advanceRefusal(seconds); !refusal.isEmpty()) {
             error->setText(refusal);
             return;
         }
@@ -674,14 +683,14 @@ void GridPage::promptAutoAdvance()
     Prefs::set(Prefs::kWallAdvanceSeconds, int(chosen));
     m_advancing = true;
     m_advanceButton->setChecked(true);
-    m_advanceButton->setText(wall::advanceButtonText(chosen));
+    m_advanceButton->setText(CameraWallRules::advanceButtonText(chosen));
     m_advanceDeadlineMs = monotonicMs() + chosen * 1000;
     armAdvance();
 }
 
 void GridPage::armAdvance()
 {
-    m_advanceTimer.start(wall::nextTimerSliceMs(m_advanceDeadlineMs - monotonicMs()));
+    m_advanceTimer.start(CameraWallRules::nextTimerSliceMs(m_advanceDeadlineMs - monotonicMs()));
 }
 
 void GridPage::onAdvanceTimer()
@@ -704,3 +713,5 @@ void GridPage::pageTick()
     m_page = (m_page + 1) % pages;
     rebuildLater();
 }
+
+} // namespace kvr::view

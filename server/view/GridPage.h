@@ -12,13 +12,18 @@
 
 #include <optional>
 
-class CameraTile;
-class LiveStreamService;
-class PulseDot;
 class QButtonGroup;
 class QGridLayout;
 class QLabel;
 class QPushButton;
+namespace kvr::api {
+class LiveStreamService;
+} // namespace kvr::api
+
+namespace kvr::view {
+
+class CameraTile;
+class PulseDot;
 
 // The camera wall of server mode: a list of cameras as pages of live tiles,
 // with a per-page choice, paging and automatic page turning, one tile that
@@ -30,7 +35,7 @@ class GridPage : public QWidget {
 public:
     using Camera = WallCamera;
 
-    explicit GridPage(QWidget* parent = nullptr, LiveStreamService* streams = nullptr);
+    explicit GridPage(QWidget* parent = nullptr, api::LiveStreamService* streams = nullptr);
     ~GridPage() override;
 
     // Stops the wall and shows the cameras from the first page. A camera
@@ -95,7 +100,7 @@ private:
     void placeTiles();
     void revealTiles();
 
-    wall::OverloadSteps m_overload;
+    CameraWallRules::OverloadSteps m_overload;
     QString m_title;
     QList<Camera> m_cameras;
     QList<CameraTile*> m_tiles;
@@ -104,7 +109,7 @@ private:
     int m_page = 0;
     int m_side = 0;
     bool m_fullscreen = false;
-    TicketDesk m_pages;
+    core::TicketDesk m_pages;
     CameraTile* m_expandedTile = nullptr;
     int m_revealed = 0; // tiles of the page shown so far
     int m_columns = 1;
@@ -117,11 +122,11 @@ private:
     bool m_advancing = false;
     bool m_rebuildPending = false;
     qint64 m_advanceSeconds = 30;
-    QPointer<LiveStreamService> m_streams;
+    QPointer<api::LiveStreamService> m_streams;
 
     PulseDot* m_dot = nullptr;
     QLabel* m_badge = nullptr;
-    ElidedLabel* m_titleLabel = nullptr;
+    ui::ElidedLabel* m_titleLabel = nullptr;
     QLabel* m_countLabel = nullptr;
     QWidget* m_gridHost = nullptr;
     QGridLayout* m_grid = nullptr;
@@ -137,3 +142,5 @@ private:
     QPushButton* m_stopAllButton = nullptr;
     QButtonGroup* m_perPageGroup = nullptr;
 };
+
+} // namespace kvr::view

@@ -5,6 +5,10 @@
 #include <QList>
 #include <QPointer>
 
+using namespace kvr::video;
+
+namespace kvr::view {
+
 namespace {
 
 // Main thread only, like the screens that retire players.
@@ -73,3 +77,5 @@ void holdRetiredPlayers(bool hold)
             letGo(p);
     }
 }
+
+} // namespace kvr::view

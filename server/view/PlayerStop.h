@@ -2,7 +2,11 @@
 
 #include <QList>
 
+namespace kvr::video {
 class FfmpegPlayer;
+} // namespace kvr::video
+
+namespace kvr::view {
 
 // The one place where the screens stop players.
 //
@@ -15,13 +19,13 @@ class FfmpegPlayer;
 // Players whose owners go away (a wall changing pages or stopping) are let go
 // of with retirePlayers: the GUI thread does not wait at all; each thread ends
 // in the background and its player is deleted on the next turn of the loop.
-void stopPlayers(const QList<FfmpegPlayer*>& players);
-void stopPlayer(FfmpegPlayer& player);
+void stopPlayers(const QList<video::FfmpegPlayer*>& players);
+void stopPlayer(video::FfmpegPlayer& player);
 
 // Takes the players over: they lose their parent and every connection, are
 // asked to stop and are deleted at once; their decode threads end in the
 // background. The caller must not touch them afterwards.
-void retirePlayers(const QList<FfmpegPlayer*>& players);
+void retirePlayers(const QList<video::FfmpegPlayer*>& players);
 
 // Retired players (and other let-go decode threads) that have not ended yet.
 int retiringPlayers();
@@ -30,3 +34,5 @@ int retiringPlayers();
 // While held, retired players are not stopped yet: a test sees that nothing
 // on the GUI thread waits for them.
 void holdRetiredPlayers(bool hold);
+
+} // namespace kvr::view

@@ -6,7 +6,9 @@
 #include <QEasingCurve>
 #include <QPainter>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::ui;
+
+namespace kvr::view {
 
 PulseDot::PulseDot(QWidget* parent) : QWidget(parent), m_color(Theme::colour(Theme::Colour::Live))
 {
@@ -81,3 +83,5 @@ void PulseDot::paintEvent(QPaintEvent*)
     p.setBrush(m_color);
     p.drawEllipse(c, 4.0, 4.0);
 }
+
+} // namespace kvr::view

@@ -5,6 +5,8 @@
 #include <QTimer>
 #include <QWidget>
 
+namespace kvr::view {
+
 // A coloured status dot, 18 x 18, that can pulse: a halo grows from 4 to 9
 // pixels while it fades, once every 1.5 s.
 //
@@ -49,3 +51,5 @@ private:
     bool m_pulsing = false;
     Pace m_pace = Pace::OwnTimer;
 };
+
+} // namespace kvr::view

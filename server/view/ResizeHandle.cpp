@@ -7,6 +7,10 @@
 
 #include <cmath>
 
+using namespace kvr::ui;
+
+namespace kvr::view {
+
 ResizeHandle::ResizeHandle(QWidget* parent) : QWidget(parent)
 {
     setFixedWidth(6);
@@ -60,3 +64,5 @@ void ResizeHandle::paintEvent(QPaintEvent*)
     const int x = width() / 2;
     p.drawLine(x, 0, x, height());
 }
+
+} // namespace kvr::view

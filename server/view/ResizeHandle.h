@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+namespace kvr::view {
+
 // The drag handle between the catalogue and the pages: 6 px wide; reports the
 // horizontal distance from where the drag began.
 class ResizeHandle : public QWidget {
@@ -28,3 +30,5 @@ private:
     bool m_dragging = false;
     int m_pressX = 0;
 };
+
+} // namespace kvr::view

@@ -5,8 +5,16 @@
 #include "server/api/ApiTypes.h"
 #include "server/view/CameraTile.h"
 #include "video/FfmpegPlayer.h"
+#include "wall/VideoWallRules.h"
 
 #include <QUrl>
+
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+
+namespace kvr::view {
 
 const QString ServerWallSource::kOwner = QStringLiteral("videowall");
 
@@ -93,7 +101,7 @@ void ServerWallSource::tune(QWidget* tile, int shownOnDisplay, int totalOnWall)
     Q_UNUSED(totalOnWall) // decoding stays as the tile chose it
     auto* t = qobject_cast<CameraTile*>(tile);
     if (t && t->player())
-        t->player()->controls().maxFps = double(VideoWall::fpsCapFor(shownOnDisplay));
+        t->player()->controls().maxFps = double(VideoWall::VideoWallRules::fpsCapFor(shownOnDisplay));
 }
 
 void ServerWallSource::start(QWidget* tile, bool main, std::function<void()> started)
@@ -140,3 +148,5 @@ QString ServerWallSource::tileStyle() const
 {
     return Theme::appStyle();
 }
+
+} // namespace kvr::view

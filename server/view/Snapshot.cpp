@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+namespace kvr::view {
+
 namespace snapshot {
 
 QString folder()
@@ -29,7 +31,7 @@ QString liveStamp(const QDateTime& local)
 QString playbackStamp(const QDate& day, double second)
 {
     return QStringLiteral("%1_%2").arg(day.toString(QStringLiteral("yyyyMMdd")),
-                                       stage::clockText(second).remove(QLatin1Char(':')));
+                                       StageRules::clockText(second).remove(QLatin1Char(':')));
 }
 
 QString fileName(const QString& title, const QString& stamp)
@@ -39,7 +41,7 @@ QString fileName(const QString& title, const QString& stamp)
 
 QDateTime localNow()
 {
-    return kvr::Clock::instance().nowUtc().toLocalTime();
+    return kvr::core::Clock::instance().nowUtc().toLocalTime();
 }
 
 Outcome save(const QImage& picture, const QString& title, const QString& stamp)
@@ -54,3 +56,5 @@ Outcome save(const QImage& picture, const QString& title, const QString& stamp)
 }
 
 } // namespace snapshot
+
+} // namespace kvr::view

@@ -5,6 +5,8 @@
 #include <QImage>
 #include <QString>
 
+namespace kvr::view {
+
 // Snapshot files of the server screens: PNG pictures in the user's pictures
 // folder, named after the camera and the moment shown.
 namespace snapshot {
@@ -37,3 +39,5 @@ struct Outcome {
 Outcome save(const QImage& picture, const QString& title, const QString& stamp);
 
 } // namespace snapshot
+
+} // namespace kvr::view

@@ -25,7 +25,12 @@
 #include <QTimeEdit>
 #include <QVBoxLayout>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::api;
+
+namespace kvr::view {
 
 namespace {
 
@@ -161,8 +166,8 @@ void StagePages::buildWidgets()
     QHBoxLayout* speed = groupRow(m_speedControls, 6);
     QLabel* speedLabel = mutedLabel(QStringLiteral("Speed"), m_speedControls);
     m_speedBox = new QComboBox(m_speedControls);
-    for (double s : stage::playbackSpeeds())
-        m_speedBox->addItem(stage::speedText(s), s);
+    for (double s : StageRules::playbackSpeeds())
+        m_speedBox->addItem(StageRules::speedText(s), s);
     m_speedBox->setToolTip(QStringLiteral("Playback speed. Sound is off above 1×; 8× and 16× show key pictures only, "
                                           "which is how fast-forward stays smooth on any computer."));
     speedLabel->setBuddy(m_speedBox);
@@ -239,7 +244,7 @@ void StagePages::buildWidgets()
     connect(m_playFromStart, &QPushButton::clicked, this, [this] { startDay(m_dayPicker->date(), 0); });
     connect(m_back, &QPushButton::clicked, this, [this] { jumpTo(m_playheadSecond - 60); });
     connect(m_forward, &QPushButton::clicked, this, [this] { jumpTo(m_playheadSecond + 60); });
-    connect(m_go, &QPushButton::clicked, this, [this] { jumpTo(stage::secondOfTime(m_timeEdit->time())); });
+    connect(m_go, &QPushButton::clicked, this, [this] { jumpTo(StageRules::secondOfTime(m_timeEdit->time())); });
     connect(m_timeline, &TimelineBar::seekRequested, this, &StagePages::onTimelineSeek);
     connect(m_dayPicker->calendarWidget(), &QCalendarWidget::currentPageChanged, this, [this](int year, int month) {
         if (m_mode == Mode::DevicePlayback)
@@ -280,7 +285,7 @@ bool StagePages::isOpen() const
 void StagePages::setMode(Mode mode, const QString& title)
 {
     m_mode = mode;
-    const stage::ModeLook look = stage::modeLook(mode);
+    const StageRules::ModeLook look = StageRules::modeLook(mode);
     m_badge->setText(look.badge);
     m_badge->setProperty("mode", look.badgeProperty);
     m_badge->style()->unpolish(m_badge);
@@ -469,7 +474,7 @@ bool StagePages::eventFilter(QObject* watched, QEvent* event)
 
 void StagePages::onStatus(const QString& headline, const QString& detail)
 {
-    const stage::StatusView view = stage::statusView(m_mode, headline, detail, m_player->lastFailure());
+    const StageRules::StatusView view = StageRules::statusView(m_mode, headline, detail, m_player->lastFailure());
     showMessage(view.headline, view.detail);
     m_retry->setVisible(view.retry);
 }
@@ -502,7 +507,7 @@ void StagePages::setPauseLook(bool paused)
 void StagePages::applySpeed()
 {
     const double speed = m_speedBox->currentData().toDouble();
-    const stage::SpeedEffect effect = stage::speedEffect(speed);
+    const StageRules::SpeedEffect effect = StageRules::speedEffect(speed);
     m_player->options().rate = effect.rate;
     m_player->controls().keyframesOnly = effect.keyframesOnly;
     m_soundButton->setEnabled(effect.soundEnabled);
@@ -514,3 +519,5 @@ void StagePages::applySpeed()
     else
         startDay(m_dayPicker->date(), m_playheadSecond);
 }
+
+} // namespace kvr::view

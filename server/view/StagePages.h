@@ -19,9 +19,6 @@
 #include <functional>
 #include <utility>
 
-class ControlBar;
-class FfmpegPlayer;
-class PulseDot;
 class QButtonGroup;
 class QComboBox;
 class QDateEdit;
@@ -29,8 +26,18 @@ class QFrame;
 class QLabel;
 class QPushButton;
 class QTimeEdit;
+namespace kvr::ui {
 class TimelineBar;
+} // namespace kvr::ui
+namespace kvr::video {
+class FfmpegPlayer;
 class VideoStage;
+} // namespace kvr::video
+
+namespace kvr::view {
+
+class ControlBar;
+class PulseDot;
 
 // The server-mode page that plays one camera: live, from the recorder
 // ("device playback") or from the cloud archive ("cloud playback"). It never
@@ -44,7 +51,7 @@ class VideoStage;
 class StagePages : public QWidget {
     Q_OBJECT
 public:
-    using Mode = stage::Mode;
+    using Mode = StageRules::Mode;
     static constexpr Mode LiveView = Mode::LiveView;
     static constexpr Mode DevicePlayback = Mode::DevicePlayback;
     static constexpr Mode CloudPlayback = Mode::CloudPlayback;
@@ -52,7 +59,7 @@ public:
     // Where the player gets the access token for the server's streams, and
     // the only host it may send it to: read at every start, since the token
     // is renewed while the stage plays. None: streams are opened without one.
-    using StreamAccessSource = std::function<StreamAccess()>;
+    using StreamAccessSource = std::function<api::StreamAccess()>;
 
     explicit StagePages(QWidget* parent = nullptr, StreamAccessSource access = {});
     ~StagePages() override;
@@ -84,7 +91,7 @@ public:
     // Marks days with recordings: the answer to deviceMonthRequested, taken
     // only while its ticket is current (the latest month asked for, in this
     // device playback).
-    void addDeviceDays(const QList<QDate>& days, const RequestTicket& asked);
+    void addDeviceDays(const QList<QDate>& days, const core::RequestTicket& asked);
     void setDeviceCoverage(const QDate& date, const QList<std::pair<double, double>>& blocks, bool known);
     void startDay(const QDate& date, double fromSecond);
     double snapToFootage(double second) const;
@@ -98,15 +105,15 @@ public:
     // ticket is current: the latest day asked for, still awaited in this
     // cloud playback. `source` is the address the playlist was fetched from:
     // relative segment addresses are read against it.
-    void playPlaylist(const QByteArray& playlist, const QUrl& source, const RequestTicket& asked);
+    void playPlaylist(const QByteArray& playlist, const QUrl& source, const core::RequestTicket& asked);
     void startCloudFrom(double second);
     double elapsedToDay(double elapsed) const;
     double dayToElapsed(double second) const;
 
     // The parts other code looks at.
-    FfmpegPlayer* player() const { return m_player; }
-    VideoStage* videoStage() const { return m_stage; }
-    TimelineBar* timeline() const { return m_timeline; }
+    video::FfmpegPlayer* player() const { return m_player; }
+    video::VideoStage* videoStage() const { return m_stage; }
+    ui::TimelineBar* timeline() const { return m_timeline; }
     ControlBar* controlBar() const { return m_bar; }
     QString title() const { return m_title; }
     double playheadSecond() const { return m_playheadSecond; }
@@ -127,10 +134,10 @@ Q_SIGNALS:
     void stopped();
     void playDevice(const QDateTime& start, const QDateTime& end);
     // Answered with playPlaylist, which gets the ticket back.
-    void playCloud(const QDate& date, const QString& start, const QString& end, const RequestTicket& asked);
+    void playCloud(const QDate& date, const QString& start, const QString& end, const core::RequestTicket& asked);
     void retryLive();
     // Answered with addDeviceDays, which gets the ticket back.
-    void deviceMonthRequested(int year, int month, const RequestTicket& asked);
+    void deviceMonthRequested(int year, int month, const core::RequestTicket& asked);
     void deviceDayRequested(const QDate& date);
     void streamToggled(bool mainStream);
     void fullscreenToggled(bool on);
@@ -166,12 +173,12 @@ private:
 
     Mode m_mode = Mode::LiveView;
     // Widgets (owned through parenthood).
-    VideoStage* m_stage = nullptr;
-    FfmpegPlayer* m_player = nullptr;
+    video::VideoStage* m_stage = nullptr;
+    video::FfmpegPlayer* m_player = nullptr;
     ControlBar* m_bar = nullptr;
     PulseDot* m_dot = nullptr;
     QLabel* m_badge = nullptr;
-    ElidedLabel* m_titleLabel = nullptr;
+    ui::ElidedLabel* m_titleLabel = nullptr;
     QFrame* m_dayCard = nullptr;
     QPushButton* m_prevDay = nullptr;
     QDateEdit* m_dayPicker = nullptr;
@@ -185,7 +192,7 @@ private:
     QPushButton* m_go = nullptr;
     QWidget* m_speedControls = nullptr;
     QComboBox* m_speedBox = nullptr;
-    TimelineBar* m_timeline = nullptr;
+    ui::TimelineBar* m_timeline = nullptr;
     QFrame* m_segWrap = nullptr;
     QPushButton* m_mainButton = nullptr;
     QPushButton* m_subButton = nullptr;
@@ -220,9 +227,11 @@ private:
 
     StreamAccessSource m_access;
     // The months of recording days asked for in this device playback.
-    TicketDesk m_months;
+    core::TicketDesk m_months;
     // The day's playlist awaited in this cloud playback: a round is open from
     // playCloud until its playlist is taken, or the stage turns to something
     // else.
-    TicketDesk m_playlists;
+    core::TicketDesk m_playlists;
 };
+
+} // namespace kvr::view

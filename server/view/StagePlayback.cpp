@@ -23,7 +23,10 @@
 
 #include <algorithm>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::core;
+using namespace kvr::ui;
+
+namespace kvr::view {
 
 namespace {
 
@@ -152,10 +155,10 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     // snapshots are stamped with it.
     if (date != m_dayPicker->date())
         setPickerDay(date);
-    const double from = stage::clampToDay(fromSecond);
+    const double from = StageRules::clampToDay(fromSecond);
     // A recording plays from the whole minute the recorder is asked for: the
     // clock counts from there, with the picture.
-    const double shown = m_mode == Mode::DevicePlayback ? stage::recordingStart(from) : from;
+    const double shown = m_mode == Mode::DevicePlayback ? StageRules::recordingStart(from) : from;
     m_pendingStart = m_dayOffset = m_playheadSecond = shown;
     m_playlists.supersede();
 
@@ -188,20 +191,20 @@ void StagePages::startDay(const QDate& date, double fromSecond)
     } else {
         const RequestTicket asked = m_playlists.issue();
         Q_EMIT playCloud(date, QTime(0, 0).addSecs(s).toString(QStringLiteral("HH:mm")),
-                         stage::cloudEndText(date, todayIst()), asked);
+                         StageRules::cloudEndText(date, todayIst()), asked);
     }
 }
 
 double StagePages::snapToFootage(double second) const
 {
-    return stage::snapToFootage(second, m_coverage, m_coverageKnown);
+    return StageRules::snapToFootage(second, m_coverage, m_coverageKnown);
 }
 
 void StagePages::jumpTo(double second)
 {
     if (m_mode == Mode::LiveView)
         return;
-    double t = stage::clampToDay(second);
+    double t = StageRules::clampToDay(second);
     if (m_mode == Mode::DevicePlayback)
         t = snapToFootage(t);
     m_timeEdit->setTime(QTime(0, 0).addSecs(int(t)));
@@ -213,7 +216,7 @@ void StagePages::onTimelineSeek(double second)
     if (m_mode == Mode::LiveView)
         return;
     // The bar's right end is 86400, which no clock of the day shows.
-    double t = stage::clampToDay(second);
+    double t = StageRules::clampToDay(second);
     if (m_mode == Mode::CloudPlayback && !m_playlist.segments.isEmpty()) {
         startCloudFrom(t);
         return;
@@ -363,12 +366,12 @@ void StagePages::startCloudFrom(double second)
 
 double StagePages::elapsedToDay(double elapsed) const
 {
-    return ::elapsedToDay(m_playlist.segments, m_dayOffset, elapsed);
+    return view::elapsedToDay(m_playlist.segments, m_dayOffset, elapsed);
 }
 
 double StagePages::dayToElapsed(double second) const
 {
-    return ::dayToElapsed(m_playlist.segments, second);
+    return view::dayToElapsed(m_playlist.segments, second);
 }
 
 // ---- Snapshots ---------------------------------------------------------------------
@@ -390,3 +393,5 @@ void StagePages::saveSnapshot()
     else
         qCWarning(lcView).noquote() << QStringLiteral("[snapshot] failed: ") + out.path;
 }
+
+} // namespace kvr::view

@@ -9,35 +9,11 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::view::tun;
+using namespace kvr::ui;
 
-namespace Ist {
+namespace kvr::view {
 
-QTimeZone zone()
-{
-    static const QTimeZone kZone(int(tun::kIstOffset.count()));
-    return kZone;
-}
-
-QDate dateAt(const QDateTime& instant)
-{
-    return instant.toTimeZone(zone()).date();
-}
-
-QDateTime at(const QDate& day, int second)
-{
-    const int s = std::clamp(second, 0, int(tun::kLastSecond.count()));
-    return QDateTime(day, QTime(0, 0).addSecs(s), zone());
-}
-
-} // namespace Ist
-
-QDate todayIst()
-{
-    return Ist::dateAt(kvr::Clock::instance().nowUtc());
-}
-
-namespace stage {
+namespace StageRules {
 
 ModeLook modeLook(Mode mode)
 {
@@ -141,4 +117,6 @@ int secondOfTime(const QTime& time)
     return time.isValid() ? time.msecsSinceStartOfDay() / 1000 : 0;
 }
 
-} // namespace stage
+} // namespace StageRules
+
+} // namespace kvr::view

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ui/Theme.h"
+#include "server/view/IstClock.h"
 #include "video/PlayerFailure.h"
 
 #include <QDate>
@@ -11,36 +12,15 @@
 
 #include <utility>
 
-// The rules of the single-camera stage that need no window: the IST day
-// clock, what each mode shows, playback speeds, the status rule and the
+namespace kvr::view {
+
+// The rules of the single-camera stage that need no window: what each mode shows, playback speeds, the status rule and the
 // snapping of seeks to recorded footage.
 
 // Footage of a day: (start, end) in seconds of the day, start inclusive.
 using FootageBlocks = QList<std::pair<double, double>>;
 
-// ---- IST day clock ----------------------------------------------------------
-// Server playback, timelines and cloud segment names count time in India
-// Standard Time, a fixed offset from UTC with no daylight saving; every date
-// and time of these screens is carried in that zone, never in the computer's.
-namespace Ist {
-
-QTimeZone zone();
-// Today's IST date at the given instant.
-QDate dateAt(const QDateTime& instant);
-// The instant at `second` (whole seconds, 0..86399) of an IST day.
-QDateTime at(const QDate& day, int second);
-// 00:00 of an IST day.
-inline QDateTime midnight(const QDate& day)
-{
-    return at(day, 0);
-}
-
-} // namespace Ist
-
-// Today's IST date by the project clock.
-QDate todayIst();
-
-namespace stage {
+namespace StageRules {
 
 enum class Mode : int { LiveView = 0, DevicePlayback = 1, CloudPlayback = 2 };
 
@@ -48,7 +28,7 @@ enum class Mode : int { LiveView = 0, DevicePlayback = 1, CloudPlayback = 2 };
 struct ModeLook {
     QString badge;
     QString badgeProperty; // the badge's dynamic property "mode"
-    Theme::Colour accent;
+    ui::Theme::Colour accent;
     bool pulsing = false;
     bool autoReconnect = false;
     bool mainSub = false;          // the Main/Sub switch
@@ -100,4 +80,6 @@ QString cloudEndText(const QDate& day, const QDate& today);
 // "Jump to a time of day" and similar texts take a QTime; an invalid one is 0.
 int secondOfTime(const QTime& time);
 
-} // namespace stage
+} // namespace StageRules
+
+} // namespace kvr::view

@@ -20,6 +20,8 @@
 #include <QToolButton>
 #include <QtMath>
 
+using namespace kvr::ui;
+
 namespace screenaudit {
 
 namespace {

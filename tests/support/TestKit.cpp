@@ -15,6 +15,9 @@
 #include <cstdlib>
 #include <memory>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+
 namespace kvrtest {
 namespace {
 
@@ -187,12 +190,12 @@ void LogCapture::clear()
 
 TestClock::TestClock(const QDateTime& startUtc) : wallMs(startUtc.toMSecsSinceEpoch())
 {
-    kvr::Clock::setInstance(this);
+    kvr::core::Clock::setInstance(this);
 }
 
 TestClock::~TestClock()
 {
-    kvr::Clock::setInstance(nullptr);
+    kvr::core::Clock::setInstance(nullptr);
 }
 
 QDateTime TestClock::nowUtc() const

@@ -73,7 +73,7 @@ public:
 
 // A clock that moves only when told; installed as the process clock while
 // it lives.
-class TestClock final : public kvr::Clock {
+class TestClock final : public kvr::core::Clock {
 public:
     explicit TestClock(const QDateTime& startUtc = QDateTime(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC));
     ~TestClock() override;

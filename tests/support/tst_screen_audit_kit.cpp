@@ -30,6 +30,8 @@
 #include <algorithm>
 #include <functional>
 
+using namespace kvr::ui;
+
 using screenaudit::Check;
 
 // Stands for the program's picture widget, which the audit knows by its
@@ -506,4 +508,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestScreenAuditKit)
+
 #include "tst_screen_audit_kit.moc"

@@ -84,4 +84,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestTestKit)
+
 #include "tst_testkit.moc"

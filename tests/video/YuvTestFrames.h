@@ -52,11 +52,11 @@ inline Triple encode(QColor rgb, bool bt709, bool fullRange)
 
 // A decoded-looking picture: FFmpeg's own frame with its padded rows, the top
 // half one colour and the bottom half another, wrapped as the player wraps it.
-inline std::shared_ptr<const YuvFrame> makeFrame(int layout, int width, int height, QColor top, QColor bottom,
-                                                 bool fullRange, bool bt709)
+inline std::shared_ptr<const kvr::video::YuvFrame> makeFrame(int layout, int width, int height, QColor top,
+                                                             QColor bottom, bool fullRange, bool bt709)
 {
     AVFrame* av = av_frame_alloc();
-    av->format = layout == YuvFrame::kNv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
+    av->format = layout == kvr::video::YuvFrame::kNv12 ? AV_PIX_FMT_NV12 : AV_PIX_FMT_YUV420P;
     av->width = width;
     av->height = height;
     if (av_frame_get_buffer(av, 32) < 0) {
@@ -67,10 +67,10 @@ inline std::shared_ptr<const YuvFrame> makeFrame(int layout, int width, int heig
     const Triple b = encode(bottom, bt709, fullRange);
     for (int row = 0; row < height; ++row)
         std::memset(av->data[0] + row * av->linesize[0], row < height / 2 ? a.y : b.y, size_t(width));
-    const QSize chroma = YuvDraw::chromaSize(width, height);
+    const QSize chroma = kvr::video::YuvDraw::chromaSize(width, height);
     for (int row = 0; row < chroma.height(); ++row) {
         const Triple& t = row < chroma.height() / 2 ? a : b;
-        if (layout == YuvFrame::kNv12) {
+        if (layout == kvr::video::YuvFrame::kNv12) {
             for (int col = 0; col < chroma.width(); ++col) {
                 av->data[1][row * av->linesize[1] + 2 * col] = uint8_t(t.u);
                 av->data[1][row * av->linesize[1] + 2 * col + 1] = uint8_t(t.v);
@@ -80,7 +80,7 @@ inline std::shared_ptr<const YuvFrame> makeFrame(int layout, int width, int heig
             std::memset(av->data[2] + row * av->linesize[2], t.v, size_t(chroma.width()));
         }
     }
-    auto frame = std::make_shared<YuvFrame>();
+    auto frame = std::make_shared<kvr::video::YuvFrame>();
     frame->format = layout;
     frame->width = width;
     frame->height = height;
@@ -95,8 +95,8 @@ inline std::shared_ptr<const YuvFrame> makeFrame(int layout, int width, int heig
 }
 
 // One colour all over, full range, BT.601.
-inline std::shared_ptr<const YuvFrame> plain(QColor colour, int layout = YuvFrame::kThreePlanes, int width = 64,
-                                             int height = 48)
+inline std::shared_ptr<const kvr::video::YuvFrame> plain(QColor colour, int layout = kvr::video::YuvFrame::kThreePlanes,
+                                                         int width = 64, int height = 48)
 {
     return makeFrame(layout, width, height, colour, colour, true, false);
 }

@@ -21,6 +21,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace kvr::video;
+
 namespace {
 
 // Interleaved stereo frames whose left sample is +n and right sample is -n,
@@ -332,4 +334,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestAudioOut)
+
 #include "tst_audio_out.moc"

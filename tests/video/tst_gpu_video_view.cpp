@@ -24,6 +24,8 @@
 #include <functional>
 #include <optional>
 
+using namespace kvr::video;
+
 using namespace yuvtest;
 
 namespace {
@@ -967,4 +969,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestGpuVideoView)
+
 #include "tst_gpu_video_view.moc"

@@ -29,6 +29,8 @@ extern "C" {
 
 using namespace kvr::video;
 
+using namespace kvr::video;
+
 namespace {
 
 // A sound output whose stop hangs for 3 s, as a device that stopped taking
@@ -604,4 +606,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(PlayerHls)
+
 #include "tst_player_hls.moc"

@@ -17,6 +17,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 
+using namespace kvr::core;
+using namespace kvr::video;
+
 using kvr::video::PlayerFailure;
 using kvr::video::TlsTunnel;
 
@@ -432,4 +435,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(PlayerRtsp)
+
 #include "tst_player_rtsp.moc"

@@ -36,6 +36,9 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+using namespace kvr::core;
+using namespace kvr::video;
+
 using namespace kvr::video;
 using Kind = ReconnectSchedule::Decision::Kind;
 
@@ -660,4 +663,5 @@ int main(int argc, char** argv)
     PlayerRules tc;
     return QTest::qExec(&tc, argc, argv);
 }
+
 #include "tst_player_rules.moc"

@@ -5,6 +5,10 @@
 #include <QSettings>
 #include <QSignalSpy>
 
+using namespace kvr::core;
+using namespace kvr::api;
+using namespace kvr::context;
+
 // Run twice by CTest: once as every suite runs (KVR_API_BASE set by the test
 // kit) and once with KVR_CTX_VARIANT=savedBase, where KVR_API_BASE is unset
 // so that the saved server applies at start.
@@ -88,4 +92,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestAppContext)
+
 #include "tst_app_context.moc"

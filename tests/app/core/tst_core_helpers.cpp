@@ -6,6 +6,8 @@
 
 #include <QSettings>
 
+using namespace kvr::core;
+
 class TestCoreHelpers : public QObject {
     Q_OBJECT
 
@@ -38,20 +40,20 @@ private Q_SLOTS:
                     const QDateTime utc = zone.around.addDays(days).addSecs(s);
                     const QDateTime local = utc.toLocalTime();
                     const QDateTime expected(local.date(), local.time(), Qt::UTC);
-                    QCOMPARE(kvr::LocalZone::wallClock(utc), expected);
-                    QCOMPARE(kvr::LocalZone::date(utc), local.date());
-                    QCOMPARE(kvr::LocalZone::offsetAt(utc.toSecsSinceEpoch()), local.offsetFromUtc());
+                    QCOMPARE(kvr::core::LocalZone::wallClock(utc), expected);
+                    QCOMPARE(kvr::core::LocalZone::date(utc), local.date());
+                    QCOMPARE(kvr::core::LocalZone::offsetAt(utc.toSecsSinceEpoch()), local.offsetFromUtc());
                     // A moment given in local time, or with an offset, reads the same.
-                    QCOMPARE(kvr::LocalZone::wallClock(local), expected);
-                    QCOMPARE(kvr::LocalZone::wallClock(utc.toOffsetFromUtc(3600)), expected);
-                    QCOMPARE(kvr::LocalZone::utc(local), local.toUTC());
-                    QCOMPARE(kvr::LocalZone::utc(utc), utc);
-                    QCOMPARE(kvr::LocalZone::utc(local.date(), local.time()),
+                    QCOMPARE(kvr::core::LocalZone::wallClock(local), expected);
+                    QCOMPARE(kvr::core::LocalZone::wallClock(utc.toOffsetFromUtc(3600)), expected);
+                    QCOMPARE(kvr::core::LocalZone::utc(local), local.toUTC());
+                    QCOMPARE(kvr::core::LocalZone::utc(utc), utc);
+                    QCOMPARE(kvr::core::LocalZone::utc(local.date(), local.time()),
                              QDateTime(local.date(), local.time()).toUTC());
                 }
         }
-        QVERIFY(!kvr::LocalZone::wallClock(QDateTime()).isValid());
-        QVERIFY(!kvr::LocalZone::date(QDateTime()).isValid());
+        QVERIFY(!kvr::core::LocalZone::wallClock(QDateTime()).isValid());
+        QVERIFY(!kvr::core::LocalZone::date(QDateTime()).isValid());
         wasSet ? void(qputenv("TZ", saved)) : void(qunsetenv("TZ"));
     }
 
@@ -113,4 +115,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestCoreHelpers)
+
 #include "tst_core_helpers.moc"

@@ -14,6 +14,8 @@
 // naming one layer can be seen to leave the other alone.
 Q_LOGGING_CATEGORY(lcOtherLayer, "kvr.video")
 
+using namespace kvr::core;
+
 class TestLog : public QObject {
     Q_OBJECT
 
@@ -154,4 +156,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestLog)
+
 #include "tst_log.moc"

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+using namespace kvr::core;
+
 class TestRequestTicket : public QObject {
     Q_OBJECT
 
@@ -63,4 +65,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestRequestTicket)
+
 #include "tst_request_ticket.moc"

@@ -7,6 +7,8 @@
 
 #include <sys/stat.h>
 
+using namespace kvr::core;
+
 namespace {
 
 QDateTime utc(int y, int mo, int d, int h, int mi, int s = 0)
@@ -137,4 +139,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestSessionStore)
+
 #include "tst_session_store.moc"

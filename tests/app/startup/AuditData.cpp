@@ -21,6 +21,12 @@ extern "C" {
 #include <libavutil/error.h>
 }
 
+using namespace kvr::core;
+using namespace kvr::view;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
+
 namespace auditdata {
 
 QSize auditScreen()

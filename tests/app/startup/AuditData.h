@@ -16,9 +16,14 @@
 
 #include <memory>
 
-class GridPage;
-class NativeWindow;
 class QWidget;
+namespace kvr::screens {
+class NativeWindow;
+} // namespace kvr::screens
+namespace kvr::view {
+class GridPage;
+} // namespace kvr::view
+
 namespace orgserver {
 class FakeOrgServer;
 }
@@ -43,9 +48,9 @@ QSet<QString> slowCameras(const orgserver::FakeOrgServer& server);
 
 // The tiles of the wall's page have shown what they will show: pictures
 // aside, each has failed, is offline, or waits for a slow answer.
-bool wallSettled(GridPage* wall, const QSet<QString>& slow);
+bool wallSettled(kvr::view::GridPage* wall, const QSet<QString>& slow);
 // One loading tile receives a picture, one failed tile reconnects.
-void showPictures(GridPage* wall, const QSet<QString>& slow);
+void showPictures(kvr::view::GridPage* wall, const QSet<QString>& slow);
 
 // The native inventory: fifty devices over six sites, the first a recorder
 // of 32 channels with a long name, every one at a loopback address where
@@ -59,8 +64,8 @@ public:
     // so the page rebuilds its summaries.
     void checksArrive();
     // The live wall: 36 cameras, or four.
-    void showAllCameras(NativeWindow& window);
-    void showFourCameras(NativeWindow& window);
+    void showAllCameras(kvr::screens::NativeWindow& window);
+    void showFourCameras(kvr::screens::NativeWindow& window);
 
     QStringList ids;
 

@@ -29,6 +29,14 @@
 
 #include <cmath>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::context;
+using namespace kvr::view;
+using namespace kvr::shell;
+using namespace kvr::app;
+
 class TestProgramFlow : public QObject {
     Q_OBJECT
 
@@ -148,4 +156,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestProgramFlow)
+
 #include "tst_program_flow.moc"

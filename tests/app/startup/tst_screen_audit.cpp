@@ -58,6 +58,18 @@
 #include <algorithm>
 #include <utility>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::context;
+using namespace kvr::view;
+using namespace kvr::shell;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
+using namespace kvr::app;
+
 using namespace auditdata;
 
 namespace {
@@ -590,4 +602,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ScreenAudit)
+
 #include "tst_screen_audit.moc"

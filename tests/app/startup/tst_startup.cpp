@@ -14,6 +14,12 @@
 #include <memory>
 #include <optional>
 
+using namespace kvr::core;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::shell;
+using namespace kvr::app;
+
 class TestStartup : public QObject {
     Q_OBJECT
 
@@ -106,4 +112,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestStartup)
+
 #include "tst_startup.moc"

@@ -17,6 +17,11 @@
 
 #include <memory>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::context;
+using namespace kvr::app;
+
 namespace {
 
 QScreen* screenNamed(const QString& name)
@@ -185,4 +190,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestWindowPlacement)
+
 #include "tst_window_placement.moc"

@@ -16,6 +16,8 @@
 #include <QSet>
 #include <QTimeEdit>
 
+using namespace kvr::ui;
+
 namespace {
 
 QPushButton* fixed(const QString& text, int width, QWidget* parent)
@@ -267,4 +269,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestFitting)
+
 #include "tst_fitting.moc"

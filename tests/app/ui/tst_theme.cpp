@@ -23,6 +23,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+using namespace kvr::ui;
+
 using Theme::Icon;
 
 namespace {
@@ -398,4 +400,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestTheme)
+
 #include "tst_theme.moc"

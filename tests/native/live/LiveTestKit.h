@@ -30,10 +30,10 @@ inline bool startRecorderRtsp(peers::Peer& peer, const QStringList& extra = {})
 }
 
 // A native device record for a fake device and an RTSP port.
-inline Native::Device deviceFor(const QString& name, const QString& brand, quint16 httpPort, quint16 rtspPort,
-                                int channels, const QString& siteId = QString())
+inline kvr::services::Native::Device deviceFor(const QString& name, const QString& brand, quint16 httpPort,
+                                               quint16 rtspPort, int channels, const QString& siteId = QString())
 {
-    Native::Device d;
+    kvr::services::Native::Device d;
     d.name = name;
     d.siteId = siteId;
     d.ip = QStringLiteral("127.0.0.1");
@@ -48,43 +48,43 @@ inline Native::Device deviceFor(const QString& name, const QString& brand, quint
 }
 
 // Adds the device to the process's inventory; returns its id.
-inline QString addDevice(const Native::Device& d)
+inline QString addDevice(const kvr::services::Native::Device& d)
 {
-    return NativeStore::instance().addDevice(d);
+    return kvr::services::NativeStore::instance().addDevice(d);
 }
 
 // Marks channels online (the rest offline) as a probe would.
 inline void setOnline(const QString& id, const QList<int>& online, int channels)
 {
-    Native::ProbeResult r;
-    r.health.internet = r.health.device = Native::Passed;
+    kvr::services::Native::ProbeResult r;
+    r.health.internet = r.health.device = kvr::services::Native::Passed;
     r.channelsKnown = true;
     for (int c = 1; c <= channels; ++c) {
-        Native::ChannelInfo info;
+        kvr::services::Native::ChannelInfo info;
         info.channel = c;
         info.onlineKnown = true;
         info.online = online.contains(c);
         r.channels << info;
     }
-    NativeStore::instance().applyProbe(id, r);
+    kvr::services::NativeStore::instance().applyProbe(id, r);
 }
 
 // Names cameras "Camera <n>" would otherwise show.
 inline void nameCameras(const QString& id, const QStringList& names)
 {
-    QList<Native::Camera> cams = NativeStore::instance().device(id)->cameras;
+    QList<kvr::services::Native::Camera> cams = kvr::services::NativeStore::instance().device(id)->cameras;
     for (int i = 0; i < cams.size() && i < names.size(); ++i)
         cams[i].name = names.at(i);
-    NativeStore::instance().saveCameras(id, cams);
+    kvr::services::NativeStore::instance().saveCameras(id, cams);
 }
 
 // Empties the process's inventory.
 inline void clearInventory()
 {
-    for (const Native::Device& d : NativeStore::instance().devices())
-        NativeStore::instance().removeDevice(d.id);
-    for (const Native::Site& s : NativeStore::instance().sites())
-        NativeStore::instance().removeSite(s.id);
+    for (const kvr::services::Native::Device& d : kvr::services::NativeStore::instance().devices())
+        kvr::services::NativeStore::instance().removeDevice(d.id);
+    for (const kvr::services::Native::Site& s : kvr::services::NativeStore::instance().sites())
+        kvr::services::NativeStore::instance().removeSite(s.id);
 }
 
 // A picture as a device would send it.

@@ -20,6 +20,11 @@
 #include <QPushButton>
 #include <QTimer>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::live;
+
 using namespace livetest;
 
 namespace {
@@ -281,4 +286,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestLiveDialogs)
+
 #include "tst_live_dialogs.moc"

@@ -25,6 +25,12 @@
 #include <QPushButton>
 #include <QTimeEdit>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
+
 using namespace livetest;
 
 namespace {
@@ -196,4 +202,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestLiveScreenshots)
+
 #include "tst_live_screenshots.moc"

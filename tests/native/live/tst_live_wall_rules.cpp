@@ -1,14 +1,17 @@
 // The live wall's rules without a window: keys, layouts, quality, caps, the
 // wall's order and limit, pages, the camera tree and its filter.
 
-#include "native/live/WallRules.h"
+#include "native/live/LiveWallRules.h"
 #include "tests/support/TestKit.h"
 
 #include <QtTest>
 
 #include <numeric>
 
-using namespace WallRules;
+using namespace kvr::services;
+using namespace kvr::live;
+
+using namespace LiveWallRules;
 
 namespace {
 Native::Device device(const QString& id, const QString& site, int channels, const QList<int>& online = {},
@@ -214,4 +217,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestLiveWallRules)
+
 #include "tst_live_wall_rules.moc"

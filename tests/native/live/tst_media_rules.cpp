@@ -2,9 +2,13 @@
 
 #include "native/live/CalendarRules.h"
 #include "native/live/SnapshotCache.h"
+#include "native/live/SnapshotRules.h"
 #include "tests/native/live/LiveTestKit.h"
 
 #include <QtTest>
+
+using namespace kvr::services;
+using namespace kvr::live;
 
 using namespace CalendarRules;
 
@@ -182,4 +186,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestMediaRules)
+
 #include "tst_media_rules.moc"

@@ -38,6 +38,13 @@
 #include <algorithm>
 #include <functional>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
+
 namespace {
 
 // The size the program asks for the native window where the screen has room.
@@ -409,4 +416,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeSmallScreen)
+
 #include "tst_native_small_screen.moc"

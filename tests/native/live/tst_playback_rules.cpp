@@ -6,6 +6,9 @@
 
 #include <QtTest>
 
+using namespace kvr::services;
+using namespace kvr::live;
+
 using namespace PlaybackRules;
 using Blocks = QList<Block>;
 using Clips = QList<NativeCalendar::Clip>;
@@ -94,4 +97,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestPlaybackRules)
+
 #include "tst_playback_rules.moc"

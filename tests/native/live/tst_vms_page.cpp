@@ -23,6 +23,10 @@
 #include <QTimeEdit>
 #include <QTreeWidget>
 
+using namespace kvr::core;
+using namespace kvr::services;
+using namespace kvr::live;
+
 using kvrtest::FakeFleet;
 using namespace livetest;
 
@@ -76,7 +80,7 @@ private:
             p->activate();
         return p;
     }
-    QDate today() const { return kvr::Clock::instance().nowUtc().toLocalTime().date(); }
+    QDate today() const { return kvr::core::Clock::instance().nowUtc().toLocalTime().date(); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -486,4 +490,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestVmsPage)
+
 #include "tst_vms_page.moc"

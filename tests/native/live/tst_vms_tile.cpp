@@ -3,8 +3,8 @@
 // watchdog, the Main to Sub steps, pacing, playback ends and snapshots; and
 // the video wall's native camera source over the same tiles.
 
+#include "native/live/LiveTileRules.h"
 #include "native/live/NativeWallSource.h"
-#include "native/live/TileRules.h"
 #include "native/live/VmsTile.h"
 #include "native/screens/NativeStyle.h"
 #include "tests/native/live/LiveTestKit.h"
@@ -21,6 +21,12 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
+
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::services;
+using namespace kvr::screens;
+using namespace kvr::live;
 
 using namespace livetest;
 
@@ -58,7 +64,7 @@ private Q_SLOTS:
         nameCameras(dahuaId, {QStringLiteral("Front door #1"), QStringLiteral("Front door #1")});
         QVERIFY(!hikId.isEmpty() && !dahuaId.isEmpty());
     }
-    void init() { TileRules::RefusedTable::instance().reset(); }
+    void init() { LiveTileRules::RefusedTable::instance().reset(); }
 
     // Two cameras of one name play live on Sub; both snapshots of the same
     // second keep their own file; overload on Main steps down to Sub; stopping
@@ -85,7 +91,7 @@ private Q_SLOTS:
             t->snapshotButton()->click();
             QTRY_COMPARE_WITH_TIMEOUT(t->toastLabel()->text(), QStringLiteral("Saved to Pictures/Kavira"), 10000);
         }
-        const QDir folder(TileRules::snapshotFolder());
+        const QDir folder(LiveTileRules::snapshotFolder());
         const QStringList files = folder.entryList({QStringLiteral("Front_door_1_*.png")}, QDir::Files, QDir::Name);
         QCOMPARE(files.size(), 2);
         QVERIFY(QImage(folder.filePath(files.first())).width() >= 320);
@@ -221,7 +227,7 @@ private Q_SLOTS:
         settled(*sub);
         sub->stop();
         settled(*step(dahuaId, 5, false, false, &VmsTile::isFailed));
-        QVERIFY(!TileRules::RefusedTable::instance().blocked(dahuaId, kvr::Clock::instance().monotonicMs()));
+        QVERIFY(!LiveTileRules::RefusedTable::instance().blocked(dahuaId, kvr::core::Clock::instance().monotonicMs()));
         for (bool playback : {false, true})
             settled(*step(silent, 1, false, playback, &VmsTile::isFailed));
         auto ending = step(dahuaId, 1, false, true, &VmsTile::isPlaying);
@@ -430,4 +436,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestVmsTile)
+
 #include "tst_vms_tile.moc"

@@ -30,40 +30,42 @@ inline QDateTime testNow()
 }
 
 struct Bench {
-    explicit Bench(const QList<Native::Device>& devices = {}, const QList<Native::Site>& sites = {},
-                   const Native::UptimeHistory& history = {})
+    explicit Bench(const QList<kvr::services::Native::Device>& devices = {},
+                   const QList<kvr::services::Native::Site>& sites = {},
+                   const kvr::services::Native::UptimeHistory& history = {})
         : fleet(testNow())
     {
         load(devices, sites, history);
     }
 
     nativeseed::Fleet fleet;
-    std::unique_ptr<NativeController> controller;
-    std::unique_ptr<NativeEvents> events;
-    QList<QPair<QString, NativeController::Done>> pending;
+    std::unique_ptr<kvr::services::NativeController> controller;
+    std::unique_ptr<kvr::services::NativeEvents> events;
+    QList<QPair<QString, kvr::services::NativeController::Done>> pending;
 
-    void load(const QList<Native::Device>& devices, const QList<Native::Site>& sites = {},
-              const Native::UptimeHistory& history = Native::UptimeHistory())
+    void load(const QList<kvr::services::Native::Device>& devices, const QList<kvr::services::Native::Site>& sites = {},
+              const kvr::services::Native::UptimeHistory& history = kvr::services::Native::UptimeHistory())
     {
-        Modal::reset();
-        NativeInsights::clearUptimeCache();
+        kvr::ui::Modal::reset();
+        kvr::services::NativeInsights::clearUptimeCache();
         events.reset();
         controller.reset();
         fleet.load(devices, sites, history);
-        controller = std::make_unique<NativeController>(
+        controller = std::make_unique<kvr::services::NativeController>(
             fleet.store.get(),
-            [this](const Native::Device& d, NativeController::Kind, int, NativeController::Done done) {
+            [this](const kvr::services::Native::Device& d, kvr::services::NativeController::Kind, int,
+                   kvr::services::NativeController::Done done) {
                 pending.append({d.id, std::move(done)});
             });
         controller->setDelayFunction([](std::chrono::milliseconds, std::function<void()>) {});
-        events = std::make_unique<NativeEvents>(fleet.store.get(), controller.get());
+        events = std::make_unique<kvr::services::NativeEvents>(fleet.store.get(), controller.get());
     }
 
-    NativeContext context() const { return {fleet.store.get(), controller.get(), events.get()}; }
-    NativeStore& store() const { return *fleet.store; }
+    kvr::screens::NativeContext context() const { return {fleet.store.get(), controller.get(), events.get()}; }
+    kvr::services::NativeStore& store() const { return *fleet.store; }
 
     // Ends every probe that is running with this result.
-    void finishProbes(const Native::ProbeResult& result)
+    void finishProbes(const kvr::services::Native::ProbeResult& result)
     {
         const auto jobs = std::exchange(pending, {});
         for (const auto& [id, done] : jobs)
@@ -71,7 +73,7 @@ struct Bench {
     }
 };
 
-inline Native::Site site(const QString& name, const QString& isp = {}, const QString& contact = {})
+inline kvr::services::Native::Site site(const QString& name, const QString& isp = {}, const QString& contact = {})
 {
     return {nativeseed::newId(), name, {}, contact, isp, {}, {}}; // id, name, address, contact, isp, sim, notes
 }
@@ -86,21 +88,21 @@ inline quint16 refusingPort()
 
 // A device created long ago, never checked, at a loopback address that
 // refuses connections.
-inline Native::Device fresh(const QString& name, const QString& siteId = {}, int channels = 4)
+inline kvr::services::Native::Device fresh(const QString& name, const QString& siteId = {}, int channels = 4)
 {
-    Native::Device d = nativeseed::device(name, siteId, channels, testNow().addDays(-60));
+    kvr::services::Native::Device d = nativeseed::device(name, siteId, channels, testNow().addDays(-60));
     d.ip = QStringLiteral("127.0.0.1");
     d.httpPort = refusingPort();
     return d;
 }
 
 // Checked a minute before the test's moment and found up on every count.
-inline Native::Device up(const QString& name, const QString& siteId = {}, int channels = 4)
+inline kvr::services::Native::Device up(const QString& name, const QString& siteId = {}, int channels = 4)
 {
-    Native::Device d = fresh(name, siteId, channels);
-    Native::Health& h = d.health;
+    kvr::services::Native::Device d = fresh(name, siteId, channels);
+    kvr::services::Native::Health& h = d.health;
     h.checkedAt = testNow().addSecs(-60);
-    h.internet = h.device = h.httpPort = h.rtspPort = h.digest = Native::Passed;
+    h.internet = h.device = h.httpPort = h.rtspPort = h.digest = kvr::services::Native::Passed;
     h.latencyMs = 12;
     h.lossPercent = 0;
     h.quality = QStringLiteral("Good");
@@ -112,7 +114,7 @@ inline Native::Device up(const QString& name, const QString& siteId = {}, int ch
     h.firmware = QStringLiteral("V4.1");
     h.mac = QStringLiteral("44:19:b6:00:00:01");
     h.deviceTime = h.fetchedAt.toLocalTime().toString(Qt::ISODate);
-    for (Native::Camera& c : d.cameras) {
+    for (kvr::services::Native::Camera& c : d.cameras) {
         c.onlineKnown = true;
         c.online = true;
     }
@@ -120,18 +122,18 @@ inline Native::Device up(const QString& name, const QString& siteId = {}, int ch
 }
 
 // Checked and found not answering.
-inline Native::Device down(const QString& name, const QString& siteId = {}, int channels = 4)
+inline kvr::services::Native::Device down(const QString& name, const QString& siteId = {}, int channels = 4)
 {
-    Native::Device d = fresh(name, siteId, channels);
+    kvr::services::Native::Device d = fresh(name, siteId, channels);
     d.health.checkedAt = testNow().addSecs(-60);
-    d.health.internet = d.health.device = Native::Failed;
+    d.health.internet = d.health.device = kvr::services::Native::Failed;
     d.health.error = QStringLiteral("Device is offline.");
     return d;
 }
 
-inline Native::Device disabled(const QString& name, const QString& reason = {})
+inline kvr::services::Native::Device disabled(const QString& name, const QString& reason = {})
 {
-    Native::Device d = fresh(name);
+    kvr::services::Native::Device d = fresh(name);
     d.enabled = false;
     d.disabledReason = reason;
     return d;

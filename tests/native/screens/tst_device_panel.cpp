@@ -19,8 +19,12 @@
 #include <QSpinBox>
 #include <QTabWidget>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace screenskit;
-using namespace NativePanel;
+using namespace DevicePanelRules;
 using NativeStyle::chipWord;
 using NativeStyle::Disc;
 
@@ -482,4 +486,5 @@ void DevicePanelTest::mediaActionsLeaveHandler()
 }
 
 KVR_TEST_MAIN(DevicePanelTest)
+
 #include "tst_device_panel.moc"

@@ -13,7 +13,10 @@
 #include <QLocale>
 #include <QTableView>
 
-using namespace NativeFleet;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+using namespace FleetRules;
 using namespace screenskit;
 
 namespace {
@@ -488,4 +491,5 @@ void FleetRulesTest::painterColours()
 }
 
 KVR_TEST_MAIN(FleetRulesTest)
+
 #include "tst_fleet_rules.moc"

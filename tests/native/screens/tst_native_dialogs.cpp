@@ -40,6 +40,11 @@
 #include <QTableWidget>
 #include <QTimer>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace screenskit;
 
 namespace {
@@ -455,4 +460,5 @@ void NativeDialogsTest::eventsDialog()
 }
 
 KVR_TEST_MAIN(NativeDialogsTest)
+
 #include "tst_native_dialogs.moc"

@@ -22,6 +22,9 @@
 #include <xcb/xcb.h>
 #endif
 
+using namespace kvr::core;
+using namespace kvr::services;
+
 using kvrtest::FakeFleet;
 
 namespace {
@@ -206,4 +209,5 @@ void NativeEndToEnd::probesShowsAndSavesOnClose()
 }
 
 KVR_TEST_MAIN(NativeEndToEnd)
+
 #include "tst_native_e2e.moc"

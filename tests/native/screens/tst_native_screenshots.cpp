@@ -19,6 +19,10 @@
 #include <QTabWidget>
 #include <QTableView>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace screenskit;
 
 namespace {
@@ -176,4 +180,5 @@ void NativeScreenshots::panelAndDialogs()
 }
 
 KVR_TEST_MAIN(NativeScreenshots)
+
 #include "tst_native_screenshots.moc"

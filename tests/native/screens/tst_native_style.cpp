@@ -17,6 +17,8 @@
 #include <QRegularExpression>
 #include <QVBoxLayout>
 
+using namespace kvr::screens;
+
 using namespace NativeStyle;
 
 class NativeStyleTest : public QObject {
@@ -175,4 +177,5 @@ void NativeStyleTest::hintTextsReadable()
 }
 
 KVR_TEST_MAIN(NativeStyleTest)
+
 #include "tst_native_style.moc"

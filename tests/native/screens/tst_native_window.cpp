@@ -7,8 +7,8 @@
 #include "native/screens/DevicePanel.h"
 #include "native/screens/DeviceTable.h"
 #include "native/screens/EventsDialog.h"
+#include "native/screens/LiveWallPage.h"
 #include "native/screens/NativeDialogs.h"
-#include "native/screens/NativeWallPage.h"
 #include "native/screens/NativeWindow.h"
 #include "native/screens/ReportDialog.h"
 #include "native/screens/StatCard.h"
@@ -33,13 +33,18 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-using namespace NativeFleet;
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
+using namespace FleetRules;
 using namespace screenskit;
 
 namespace {
 
 // A stand-in for the live wall that only remembers whether it is on.
-class PlainWall : public NativeWallPage {
+class PlainWall : public LiveWallPage {
 public:
     void activate() override { m_active = true; }
     void deactivate() override { m_active = false; }
@@ -430,4 +435,5 @@ void NativeWindowTest::tabFollowsTheReadingOrder()
 }
 
 KVR_TEST_MAIN(NativeWindowTest)
+
 #include "tst_native_window.moc"

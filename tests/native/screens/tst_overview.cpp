@@ -16,6 +16,10 @@
 #include <QScrollArea>
 #include <QSet>
 
+using namespace kvr::ui;
+using namespace kvr::services;
+using namespace kvr::screens;
+
 using namespace screenskit;
 using NativeInsights::SiteSummary;
 
@@ -335,7 +339,7 @@ void OverviewTest::cacheAgreesWithServices()
     QVERIFY(cache.entry(devices[0].id)
                 ->issues.constFirst()
                 .detail.endsWith(QStringLiteral("Last online %1.").arg(NativeInsights::ago(lastUp, now))));
-    QCOMPARE(cache.entry(devices[0].id)->row.cells[NativeFleet::ColStatus].sub,
+    QCOMPARE(cache.entry(devices[0].id)->row.cells[FleetRules::ColStatus].sub,
              QStringLiteral("for %1").arg(NativeInsights::span(lastUp.secsTo(now))));
     QCOMPARE(lines(cache.sites(context, devices), describe), lines(NativeInsights::sites(sources, now), describe));
     QCOMPARE(cache.fleetDays(), NativeInsights::fleetDailyUptime(bench.store(), 7, now));
@@ -393,8 +397,8 @@ void OverviewTest::listsChangeWorksOutOnlyWhatDiffers()
         if (!e)
             return QStringList{QStringLiteral("none")};
         QStringList out{e->site, QString::number(e->worst), QString::number(e->issues.size())};
-        for (size_t col = 0; col < NativeFleet::Cells::size(); ++col) {
-            const NativeFleet::Cell& cell = e->row.cells[col];
+        for (size_t col = 0; col < FleetRules::Cells::size(); ++col) {
+            const FleetRules::Cell& cell = e->row.cells[col];
             out << QStringLiteral("%1|%2|%3|%4").arg(cell.text, cell.sub, cell.tip).arg(cell.kind);
         }
         return out;

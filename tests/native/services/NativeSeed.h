@@ -26,40 +26,43 @@ inline QString newId()
 
 // One hour of a series: the hour was checked in full (for a camera, with
 // its state known), and `upMinutes` of it were up (0 gives a down hour).
-inline void hour(Native::UptimeHistory& history, const QString& deviceId, Native::GraphType type, int channel,
-                 const QDate& date, int hourOfDay, int upMinutes)
+inline void hour(kvr::services::Native::UptimeHistory& history, const QString& deviceId,
+                 kvr::services::Native::GraphType type, int channel, const QDate& date, int hourOfDay, int upMinutes)
 {
     const QDateTime start(date, QTime(hourOfDay, 0));
-    history.credit(Native::checkedKey(deviceId), start, start.addSecs(3600));
+    history.credit(kvr::services::Native::checkedKey(deviceId), start, start.addSecs(3600));
     // A camera hour is one in which the camera's state was known.
-    if (type == Native::GraphType::Camera)
-        history.credit(Native::cameraKnownKey(deviceId, channel), start, start.addSecs(3600));
+    if (type == kvr::services::Native::GraphType::Camera)
+        history.credit(kvr::services::Native::cameraKnownKey(deviceId, channel), start, start.addSecs(3600));
     if (upMinutes <= 0)
         return;
-    const QString key = type == Native::GraphType::Internet ? Native::internetKey(deviceId)
-        : type == Native::GraphType::Device                 ? Native::deviceKey(deviceId)
-                                                            : Native::cameraKey(deviceId, channel);
+    const QString key = type == kvr::services::Native::GraphType::Internet
+        ? kvr::services::Native::internetKey(deviceId)
+        : type == kvr::services::Native::GraphType::Device ? kvr::services::Native::deviceKey(deviceId)
+                                                           : kvr::services::Native::cameraKey(deviceId, channel);
     history.credit(key, start, start.addSecs(qint64(upMinutes) * 60));
 }
 
 // Writes both files; `today` is the day the history is written as of.
-inline bool writeFiles(const QList<Native::Site>& sites, const QList<Native::Device>& devices,
-                       const Native::UptimeHistory& history, const QDate& today)
+inline bool writeFiles(const QList<kvr::services::Native::Site>& sites,
+                       const QList<kvr::services::Native::Device>& devices,
+                       const kvr::services::Native::UptimeHistory& history, const QDate& today)
 {
-    return SecureFile::write(QLatin1String(Native::kInventoryFile), Native::encodeInventory(sites, devices))
-        && SecureFile::write(QLatin1String(Native::kUptimeFile), history.encode(today));
+    return kvr::services::SecureFile::write(QLatin1String(kvr::services::Native::kInventoryFile),
+                                            kvr::services::Native::encodeInventory(sites, devices))
+        && kvr::services::SecureFile::write(QLatin1String(kvr::services::Native::kUptimeFile), history.encode(today));
 }
 
 inline void removeFiles()
 {
-    SecureFile::remove(QLatin1String(Native::kInventoryFile));
-    SecureFile::remove(QLatin1String(Native::kUptimeFile));
+    kvr::services::SecureFile::remove(QLatin1String(kvr::services::Native::kInventoryFile));
+    kvr::services::SecureFile::remove(QLatin1String(kvr::services::Native::kUptimeFile));
 }
 
 // One alert as a device's event stream gives it.
-inline AlertStream::Alert alert(const QString& type, int channel = 1, bool active = true)
+inline kvr::services::AlertStream::Alert alert(const QString& type, int channel = 1, bool active = true)
 {
-    AlertStream::Alert a;
+    kvr::services::AlertStream::Alert a;
     a.type = type;
     a.channel = channel;
     a.active = active;
@@ -68,16 +71,17 @@ inline AlertStream::Alert alert(const QString& type, int channel = 1, bool activ
 
 // A device with one camera per channel, created long ago so no hour of
 // its history is hidden.
-inline Native::Device device(const QString& name, const QString& siteId, int channels, const QDateTime& created)
+inline kvr::services::Native::Device device(const QString& name, const QString& siteId, int channels,
+                                            const QDateTime& created)
 {
-    Native::Device d;
+    kvr::services::Native::Device d;
     d.id = newId();
     d.siteId = siteId;
     d.name = name;
     d.ip = QStringLiteral("192.168.1.%1").arg(qHash(d.id) % 200 + 10);
     d.channels = channels;
     d.createdAt = created;
-    Native::syncCameras(d);
+    kvr::services::Native::syncCameras(d);
     return d;
 }
 
@@ -86,13 +90,13 @@ struct Fleet {
     explicit Fleet(const QDateTime& now) : clock(now.toUTC()), today(now.date()) {}
     kvrtest::TestClock clock;
     QDate today;
-    std::unique_ptr<NativeStore> store;
+    std::unique_ptr<kvr::services::NativeStore> store;
 
-    void load(const QList<Native::Device>& devices, const QList<Native::Site>& sites = {},
-              const Native::UptimeHistory& history = Native::UptimeHistory())
+    void load(const QList<kvr::services::Native::Device>& devices, const QList<kvr::services::Native::Site>& sites = {},
+              const kvr::services::Native::UptimeHistory& history = kvr::services::Native::UptimeHistory())
     {
         QVERIFY(writeFiles(sites, devices, history, today));
-        store = std::make_unique<NativeStore>();
+        store = std::make_unique<kvr::services::NativeStore>();
         store->waitForWrites(); // the history is read on the store's thread
         QCOMPARE(store->devices().size(), devices.size());
     }

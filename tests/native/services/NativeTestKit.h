@@ -96,31 +96,32 @@ template <typename T> struct Catch {
 
 // Runs one probe (a diagnosis, or a fetch over `windowDays`) and waits for
 // its outcome.
-inline NativeProbe::Outcome probe(const Native::Device& d, int windowDays = -1)
+inline kvr::services::NativeProbe::Outcome probe(const kvr::services::Native::Device& d, int windowDays = -1)
 {
-    Catch<NativeProbe::Outcome> c;
+    Catch<kvr::services::NativeProbe::Outcome> c;
     if (windowDays < 0)
-        NativeProbe::diagnose(d, c.cb());
+        kvr::services::NativeProbe::diagnose(d, c.cb());
     else
-        NativeProbe::fetch(d, windowDays, c.cb());
+        kvr::services::NativeProbe::fetch(d, windowDays, c.cb());
     c.wait(30000);
-    return c.value.value_or(NativeProbe::Outcome{});
+    return c.value.value_or(kvr::services::NativeProbe::Outcome{});
 }
 
 // A device answer with a status and, optionally, a body.
-inline NativeHttp::Response answer(int status, const QByteArray& body = {}, const QByteArray& challenge = {})
+inline kvr::services::NativeHttp::Response answer(int status, const QByteArray& body = {},
+                                                  const QByteArray& challenge = {})
 {
-    NativeHttp::Response r;
+    kvr::services::NativeHttp::Response r;
     r.status = status;
     r.body = body;
     r.wwwAuthenticate = challenge;
     if (status == 0) {
         r.error = QStringLiteral("No answer in time.");
-        r.failure = Native::Failure::Timeout;
+        r.failure = kvr::services::Native::Failure::Timeout;
     } else if (status == 401) {
-        r.failure = Native::Failure::LoginRefused;
+        r.failure = kvr::services::Native::Failure::LoginRefused;
     } else if (!r.ok()) {
-        r.failure = Native::Failure::HttpStatus;
+        r.failure = kvr::services::Native::Failure::HttpStatus;
     }
     return r;
 }
@@ -154,31 +155,31 @@ inline QByteArray uptimeFileText(int count, int days, const QDate& today,
 }
 
 // Probe outcomes: up, offline, and a refused login.
-inline Native::ProbeResult upResult()
+inline kvr::services::Native::ProbeResult upResult()
 {
-    Native::ProbeResult r;
-    r.health.internet = r.health.device = r.health.httpPort = r.health.rtspPort = Native::Passed;
+    kvr::services::Native::ProbeResult r;
+    r.health.internet = r.health.device = r.health.httpPort = r.health.rtspPort = kvr::services::Native::Passed;
     r.health.latencyMs = 12;
     r.health.lossPercent = 0;
     r.health.quality = QStringLiteral("Good");
     return r;
 }
-inline Native::ProbeResult offlineResult()
+inline kvr::services::Native::ProbeResult offlineResult()
 {
-    Native::ProbeResult r;
-    r.health.internet = r.health.device = Native::Failed;
+    kvr::services::Native::ProbeResult r;
+    r.health.internet = r.health.device = kvr::services::Native::Failed;
     r.health.error = QStringLiteral("Device is offline.");
-    r.failure = Native::Failure::Offline;
+    r.failure = kvr::services::Native::Failure::Offline;
     return r;
 }
-inline Native::ProbeResult refusedResult()
+inline kvr::services::Native::ProbeResult refusedResult()
 {
-    Native::ProbeResult r;
-    r.health.internet = Native::Passed;
-    r.health.device = r.health.digest = Native::Failed;
+    kvr::services::Native::ProbeResult r;
+    r.health.internet = kvr::services::Native::Passed;
+    r.health.device = r.health.digest = kvr::services::Native::Failed;
     r.health.error = QStringLiteral("Username or password is incorrect.");
     r.loginRefused = true;
-    r.failure = Native::Failure::LoginRefused;
+    r.failure = kvr::services::Native::Failure::LoginRefused;
     return r;
 }
 
@@ -186,7 +187,7 @@ inline Native::ProbeResult refusedResult()
 // without files).
 inline void clearDataDir()
 {
-    const QString dir = QFileInfo(SecureFile::path(QStringLiteral("x"))).path();
+    const QString dir = QFileInfo(kvr::services::SecureFile::path(QStringLiteral("x"))).path();
     QDir(dir).removeRecursively();
     QDir().mkpath(dir);
 }
@@ -194,19 +195,19 @@ inline void clearDataDir()
 // Files (and folders) kept aside because they could not be read.
 inline QStringList unreadCopies()
 {
-    return QDir(QFileInfo(SecureFile::path(QStringLiteral("x"))).path())
+    return QDir(QFileInfo(kvr::services::SecureFile::path(QStringLiteral("x"))).path())
         .entryList({QStringLiteral("*.unread-*")}, QDir::Files | QDir::Dirs);
 }
 
 // A stored device in one line: name, address, channels, health (device,
 // latency, disk, recorded days, model) and each camera as name:state:blur
 // (state 0 unknown, 1 online, 2 offline).
-inline QString describe(const Native::Device& d)
+inline QString describe(const kvr::services::Native::Device& d)
 {
     QStringList cams;
-    for (const Native::Camera& c : d.cameras)
+    for (const kvr::services::Native::Camera& c : d.cameras)
         cams << QStringLiteral("%1:%2:%3").arg(c.name).arg(int(c.state())).arg(c.blur);
-    const Native::Health& h = d.health;
+    const kvr::services::Native::Health& h = d.health;
     return QString::asprintf("%s %s ch%d dev%d %dms hdd:%s days:%d model:%s [%s]", qUtf8Printable(d.name),
                              qUtf8Printable(d.ip), d.channels, h.device, h.latencyMs, qUtf8Printable(h.hdd),
                              h.recordingDays, qUtf8Printable(h.model), qUtf8Printable(cams.join(',')));
@@ -214,10 +215,11 @@ inline QString describe(const Native::Device& d)
 
 // A device record that reaches the fake device on loopback with its login
 // (or with the given password).
-inline Native::Device deviceFor(const kvrtest::FakeDevice& fake, const QString& brand = QStringLiteral("HIKVISION"),
-                                const QString& password = QString())
+inline kvr::services::Native::Device deviceFor(const kvrtest::FakeDevice& fake,
+                                               const QString& brand = QStringLiteral("HIKVISION"),
+                                               const QString& password = QString())
 {
-    Native::Device d;
+    kvr::services::Native::Device d;
     d.ip = QStringLiteral("127.0.0.1");
     d.httpPort = fake.httpPort();
     d.rtspPort = fake.rtspPort();

@@ -4,6 +4,8 @@
 
 #include <QRandomGenerator>
 
+using namespace kvr::services;
+
 using namespace AlertStream;
 using kvrtest::FakeDevice;
 
@@ -364,4 +366,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestAlertStream)
+
 #include "tst_alert_stream.moc"

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <optional>
 
+using namespace kvr::services;
+
 using kvrtest::FakeDevice;
 using NativeCalendar::Clip;
 using nativetest::deviceFor;
@@ -246,4 +248,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestCalendarSearchDay)
+
 #include "tst_calendar_search_day.moc"

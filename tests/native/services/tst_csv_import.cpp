@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+using namespace kvr::services;
+
 using namespace Native;
 using NativeCsv::ImportResult;
 
@@ -237,4 +239,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestCsvImport)
+
 #include "tst_csv_import.moc"

@@ -4,6 +4,8 @@
 
 #include <QtTest>
 
+using namespace kvr::services;
+
 using namespace NativeBrand;
 
 namespace {
@@ -185,7 +187,7 @@ private Q_SLOTS:
     // go to the log, not to a person).
     void streamErrors_data()
     {
-        using F = kvr::PlayerFailure;
+        using F = kvr::core::PlayerFailure;
         QTest::addColumn<F>("kind");
         QTest::addColumn<QString>("live");
         QTest::addColumn<QString>("playback");
@@ -210,7 +212,7 @@ private Q_SLOTS:
     }
     void streamErrors()
     {
-        QFETCH(kvr::PlayerFailure, kind);
+        QFETCH(kvr::core::PlayerFailure, kind);
         QTEST(explainStreamError(kind, false), "live");
         QTEST(explainStreamError(kind, true), "playback");
     }
@@ -238,4 +240,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeBrands)
+
 #include "tst_native_brands.moc"

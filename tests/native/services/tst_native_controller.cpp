@@ -7,6 +7,9 @@
 
 #include <QSignalSpy>
 
+using namespace kvr::core;
+using namespace kvr::services;
+
 using namespace Native;
 using namespace std::chrono_literals;
 
@@ -304,4 +307,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeController)
+
 #include "tst_native_controller.moc"

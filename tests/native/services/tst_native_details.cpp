@@ -10,6 +10,8 @@
 
 #include <QtTest>
 
+using namespace kvr::services;
+
 using kvrtest::FakeDevice;
 using NativeHttp::Response;
 using NativeProbe::Outcome;
@@ -404,4 +406,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeDetails)
+
 #include "tst_native_details.moc"

@@ -16,6 +16,8 @@
 
 #include <memory>
 
+using namespace kvr::services;
+
 using namespace Native;
 using namespace std::chrono_literals;
 using kvrtest::FakeDevice;
@@ -601,7 +603,7 @@ private Q_SLOTS:
             peak = std::max(peak, events->bufferedBytes());
         }
         QCOMPARE(events->events().size(), 3);
-        QVERIFY2(peak <= kvr::native::tun::kStreamBufferedTotal_bytes, qPrintable(QString::number(peak)));
+        QVERIFY2(peak <= kvr::services::tun::kStreamBufferedTotal_bytes, qPrintable(QString::number(peak)));
         QVERIFY2(peak > 6 << 20, qPrintable(QString::number(peak))); // they did fill up
         events->stop();
     }
@@ -665,4 +667,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeEvents)
+
 #include "tst_native_events.moc"

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QJsonDocument>
 
+using namespace kvr::services;
+
 using namespace Native;
 using nativetest::FileSizeLimit;
 using nativetest::modeOf;
@@ -185,4 +187,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeFiles)
+
 #include "tst_native_files.moc"

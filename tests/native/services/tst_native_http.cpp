@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+using namespace kvr::services;
+
 using kvrtest::FakeDevice;
 using NativeHttp::Response;
 using nativetest::deviceFor;
@@ -498,4 +500,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeHttp)
+
 #include "tst_native_http.moc"

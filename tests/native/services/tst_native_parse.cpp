@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+using namespace kvr::services;
+
 using namespace NativeParse;
 
 class TestNativeParse : public QObject {
@@ -75,4 +77,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeParse)
+
 #include "tst_native_parse.moc"

@@ -7,6 +7,8 @@
 
 #include <QtTest>
 
+using namespace kvr::services;
+
 using kvrtest::FakeDevice;
 using NativeProbe::LoginMachine;
 using NativeProbe::Outcome;
@@ -361,4 +363,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestNativeProbe)
+
 #include "tst_native_probe.moc"

@@ -15,6 +15,9 @@
 
 #include <memory>
 
+using namespace kvr::core;
+using namespace kvr::services;
+
 using namespace Native;
 using nativetest::describe;
 using nativetest::FileSizeLimit;
@@ -475,7 +478,7 @@ private Q_SLOTS:
         nativetest::clearDataDir();
         QFile huge(SecureFile::path(kUptimeFile));
         QVERIFY(huge.open(QIODevice::WriteOnly) && huge.write(junk) == junk.size());
-        QVERIFY(huge.resize(kvr::native::tun::kUptimeFileMaxBytes + 1));
+        QVERIFY(huge.resize(kvr::services::tun::kUptimeFileMaxBytes + 1));
         huge.close();
         NativeStore store;
         store.waitForWrites();
@@ -486,7 +489,7 @@ private Q_SLOTS:
         saveNow(store);
         QCOMPARE(unreadCopies().size(), 1);
         QFile aside(QFileInfo(huge.fileName()).path() + "/" + unreadCopies().first());
-        QCOMPARE(aside.size(), kvr::native::tun::kUptimeFileMaxBytes + 1);
+        QCOMPARE(aside.size(), kvr::services::tun::kUptimeFileMaxBytes + 1);
         QVERIFY(aside.open(QIODevice::ReadOnly) && aside.read(junk.size()) == junk);
         QVERIFY(SecureFile::read(kUptimeFile)->contains(id.toLatin1()));
     }
@@ -551,4 +554,5 @@ private:
 };
 
 KVR_TEST_MAIN(TestNativeStore)
+
 #include "tst_native_store.moc"

@@ -1,6 +1,8 @@
 #include "native/services/Reports.h"
 #include "tests/native/services/NativeSeed.h"
 
+using namespace kvr::services;
+
 using namespace Native;
 using namespace NativeReports;
 
@@ -191,4 +193,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestReports)
+
 #include "tst_reports.moc"

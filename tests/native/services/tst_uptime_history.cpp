@@ -7,6 +7,8 @@
 
 #include <functional>
 
+using namespace kvr::services;
+
 using namespace Native;
 
 namespace {
@@ -323,4 +325,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestUptimeHistory)
+
 #include "tst_uptime_history.moc"

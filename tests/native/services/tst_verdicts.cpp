@@ -6,6 +6,8 @@
 #include <QHash>
 #include <QSet>
 
+using namespace kvr::services;
+
 using namespace Native;
 using namespace NativeInsights;
 using nativeseed::alert;
@@ -400,4 +402,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestVerdicts)
+
 #include "tst_verdicts.moc"

@@ -15,35 +15,38 @@
 
 // Reaches the client's timers and tables so that tests need not wait for
 // real minutes. Defined here only; the product never uses it.
+namespace kvr::api {
+
 struct ApiClientTestAccess {
-    static int refreshIntervalMs(const ApiClient& c)
+    static int refreshIntervalMs(const kvr::api::ApiClient& c)
     {
         return c.m_refreshTimer && c.m_refreshTimer->isActive() ? c.m_refreshTimer->interval() : -1;
     }
-    static void fireRefreshTimer(ApiClient& c)
+    static void fireRefreshTimer(kvr::api::ApiClient& c)
     {
         c.m_refreshTimer->stop();
         c.renewalTimedOut();
     }
-    static int leaseIntervalMs(const ApiClient& c)
+    static int leaseIntervalMs(const kvr::api::ApiClient& c)
     {
         return c.m_leaseTimer && c.m_leaseTimer->isActive() ? int(c.m_leaseIntervalMs) : -1;
     }
-    static void fireLease(ApiClient& c) { c.leaseStep(); }
+    static void fireLease(kvr::api::ApiClient& c) { c.leaseStep(); }
     // Restarts kept for the end of their spacing, looked at now (the spacing
-    // is measured on kvr::Clock, which a test moves on).
-    static void fireRestartsDue(ApiClient& c)
+    // is measured on kvr::core::Clock, which a test moves on).
+    static void fireRestartsDue(kvr::api::ApiClient& c)
     {
         if (c.m_restartTimer)
             c.restartsDue();
     }
-    static int leasesInFlight(const ApiClient& c) { return int(c.m_leasesInFlight.size()); }
-    static void setLeaseTimeout(ApiClient& c, int ms) { c.m_leaseTimeoutMs = ms; }
-    static void setTransferTimeout(ApiClient& c, int ms) { c.m_transferTimeoutMs = ms; }
-    static QHash<QString, StreamInfo> liveStreams(const ApiClient& c) { return c.m_liveStreams; }
-    static int liveCatalogLoads() { return ApiClient::liveCatalogLoads(); }
-    static int peakOutstanding(const ApiClient& c) { return c.m_peakOutstanding; }
+    static int leasesInFlight(const kvr::api::ApiClient& c) { return int(c.m_leasesInFlight.size()); }
+    static void setLeaseTimeout(kvr::api::ApiClient& c, int ms) { c.m_leaseTimeoutMs = ms; }
+    static void setTransferTimeout(kvr::api::ApiClient& c, int ms) { c.m_transferTimeoutMs = ms; }
+    static QHash<QString, kvr::api::StreamInfo> liveStreams(const kvr::api::ApiClient& c) { return c.m_liveStreams; }
+    static int liveCatalogLoads() { return kvr::api::ApiClient::liveCatalogLoads(); }
+    static int peakOutstanding(const kvr::api::ApiClient& c) { return c.m_peakOutstanding; }
 };
+} // namespace kvr::api
 
 namespace apitest {
 
@@ -58,7 +61,7 @@ inline QList<QUrl>& sentLog()
 // but loopback (requests, redirects and reachability probes alike).
 inline void installLoopbackGuard()
 {
-    ApiClient::setAddressGuard([](const QUrl& target) {
+    kvr::api::ApiClient::setAddressGuard([](const QUrl& target) {
         if (!kvrtest::isLoopbackHost(target.host()))
             qFatal("FAIL! the server client tried to connect to %s", qPrintable(target.toString(QUrl::RemoveUserInfo)));
         sentLog().append(target);
@@ -98,7 +101,7 @@ inline constexpr bool signedIn = true;
 // signed in when asked (Rig rig(apitest::signedIn)).
 struct Rig {
     orgserver::FakeOrgServer server;
-    std::unique_ptr<ApiClient> client = std::make_unique<ApiClient>();
+    std::unique_ptr<kvr::api::ApiClient> client = std::make_unique<kvr::api::ApiClient>();
 
     explicit Rig(bool signIntoServer = false)
     {
@@ -114,11 +117,11 @@ struct Rig {
     // Signs in through the server and hands the tokens to the client.
     bool signIn()
     {
-        const auto [r] = await<LoginStart>(
+        const auto [r] = await<kvr::api::LoginStart>(
             [this](auto cb) { client->login(QStringLiteral("demo"), QStringLiteral("secret"), true, cb); });
         client->setAccessToken(r.accessToken);
         client->setRefreshToken(r.refreshToken);
-        return r.step == LoginStart::SignedIn;
+        return r.step == kvr::api::LoginStart::SignedIn;
     }
 
     // A GET through the client's transport.

@@ -14,6 +14,9 @@
 
 #include <algorithm>
 
+using namespace kvr::core;
+using namespace kvr::api;
+
 using apitest::await;
 using orgserver::Answer;
 using orgserver::Request;
@@ -939,4 +942,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ApiOperationsTest)
+
 #include "tst_api_operations.moc"

@@ -12,6 +12,8 @@
 
 #include <climits>
 
+using namespace kvr::api;
+
 using namespace ApiRules;
 using F = ApiFailure;
 
@@ -332,4 +334,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ApiRulesTest)
+
 #include "tst_api_rules.moc"

@@ -16,6 +16,8 @@
 #include <QSslServer>
 #include <QTemporaryDir>
 
+using namespace kvr::api;
+
 using apitest::await;
 using orgserver::Answer;
 using orgserver::Request;
@@ -397,4 +399,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ApiTransportTest)
+
 #include "tst_api_transport.moc"

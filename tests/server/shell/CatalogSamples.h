@@ -15,13 +15,13 @@ namespace shelltest {
 // Sites "Site <s>" with devices "Recorder <s>-<d>" (ids "d<s>-<d>") and
 // channels "Camera <c>" (ids "d<s>-<d>-c<c>"); every fifth site's devices
 // are called "Door <s>-<d>", and channel 3 of every device "Lobby".
-inline QList<Site> sampleCatalogue(int sites, int devices = 3, int channels = 4)
+inline QList<kvr::api::Site> sampleCatalogue(int sites, int devices = 3, int channels = 4)
 {
-    QList<Site> out;
+    QList<kvr::api::Site> out;
     for (int s = 0; s < sites; ++s) {
-        Site site{QStringLiteral("s%1").arg(s), QStringLiteral("Site %1").arg(s), false, {}};
+        kvr::api::Site site{QStringLiteral("s%1").arg(s), QStringLiteral("Site %1").arg(s), false, {}};
         for (int d = 0; d < devices; ++d) {
-            Device dev;
+            kvr::api::Device dev;
             dev.id = QStringLiteral("d%1-%2").arg(s).arg(d);
             dev.siteId = site.id;
             dev.online = dev.onlineKnown = true;
@@ -38,9 +38,9 @@ inline QList<Site> sampleCatalogue(int sites, int devices = 3, int channels = 4)
 }
 
 // The same sites, every one still loading.
-inline QList<Site> stillLoading(QList<Site> sites)
+inline QList<kvr::api::Site> stillLoading(QList<kvr::api::Site> sites)
 {
-    for (Site& s : sites) {
+    for (kvr::api::Site& s : sites) {
         s.loading = true;
         s.devices.clear();
     }
@@ -61,7 +61,7 @@ inline QModelIndex rowOf(const QAbstractItemModel* m, const QString& text, const
 }
 
 // A click on a row of the pane's tree, at its centre or `x` pixels from its left (negative: from its right).
-inline void clickRow(CatalogPane* pane, const QModelIndex& index, int x = 0)
+inline void clickRow(kvr::shell::CatalogPane* pane, const QModelIndex& index, int x = 0)
 {
     QTreeView* tree = pane->tree();
     tree->scrollTo(index);

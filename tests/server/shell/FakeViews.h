@@ -9,13 +9,13 @@
 // what the main window asked of them.
 namespace shelltest {
 
-class FakeStage final : public StagePort {
+class FakeStage final : public kvr::shell::StagePort {
 public:
     QStringList log;
     Mode current = Mode::Live;
     // Tickets of the requests a test makes in the stage's name; an answer
     // that comes back with one no longer current is logged as late.
-    TicketDesk asks;
+    kvr::core::TicketDesk asks;
 
     QWidget* page() override { return m_page ? m_page : (m_page = new QLabel(QStringLiteral("stage"))); }
     Mode mode() const override { return current; }
@@ -42,7 +42,7 @@ public:
     }
     void playUrl(const QString&) override { log << QStringLiteral("play url"); }
     // "[late ]playlist <the address it was fetched from>"
-    void playPlaylist(const QByteArray&, const QUrl& source, const RequestTicket& asked) override
+    void playPlaylist(const QByteArray&, const QUrl& source, const kvr::core::RequestTicket& asked) override
     {
         log << lateMark(asked) + QStringLiteral("playlist ")
                 + source.toString(QUrl::RemoveAuthority | QUrl::RemoveScheme);
@@ -52,7 +52,7 @@ public:
         log << QStringLiteral("error %1 | %2%3").arg(headline, detail, retry ? " | retry" : "");
     }
     // "[late ]days <count>"
-    void addDeviceDays(const QList<QDate>& days, const RequestTicket& asked) override
+    void addDeviceDays(const QList<QDate>& days, const kvr::core::RequestTicket& asked) override
     {
         log << lateMark(asked) + QStringLiteral("days %1").arg(days.size());
     }
@@ -66,7 +66,7 @@ public:
     void setFullscreen(bool on) override { log << QStringLiteral("fullscreen ") + QString::number(on); }
 
 private:
-    static QString lateMark(const RequestTicket& asked)
+    static QString lateMark(const kvr::core::RequestTicket& asked)
     {
         return asked.current() ? QString() : QStringLiteral("late ");
     }
@@ -74,14 +74,14 @@ private:
     QWidget* m_page = nullptr;
 };
 
-class FakeWall final : public WallPort {
+class FakeWall final : public kvr::shell::WallPort {
 public:
     QStringList log;
     QString title;
-    QList<WallCamera> cameras;
+    QList<kvr::view::WallCamera> cameras;
 
     QWidget* page() override { return m_page ? m_page : (m_page = new QLabel(QStringLiteral("wall"))); }
-    void openCameras(const QString& t, const QList<WallCamera>& c) override
+    void openCameras(const QString& t, const QList<kvr::view::WallCamera>& c) override
     {
         title = t;
         cameras = c;
@@ -100,7 +100,7 @@ public:
     QStringList cameraIds() const override
     {
         QStringList ids;
-        for (const WallCamera& c : cameras)
+        for (const kvr::view::WallCamera& c : cameras)
             ids << c.id;
         return ids;
     }
@@ -110,7 +110,7 @@ private:
     QWidget* m_page = nullptr;
 };
 
-class FakeVideoWall final : public VideoWallPort {
+class FakeVideoWall final : public kvr::shell::VideoWallPort {
 public:
     bool isRunning = false;
     int windows = 0;

@@ -29,29 +29,29 @@ struct Rig {
         server.populateDemo();
         server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
         server.addUser(QStringLiteral("otp"), QStringLiteral("secret"), true);
-        AppContext& ctx = AppContext::instance();
+        kvr::context::AppContext& ctx = kvr::context::AppContext::instance();
         ctx.api.logout();
         ctx.api.setBaseUrl(server.baseUrl());
-        ctx.user = UserProfile();
+        ctx.user = kvr::api::UserProfile();
         ctx.sites.clear();
         ctx.orgName.clear();
         ctx.orgId.clear();
         ctx.viewActive = false;
-        SessionStore::clear();
-        Modal::reset();
-        Modal::setStrict(true);
+        kvr::core::SessionStore::clear();
+        kvr::ui::Modal::reset();
+        kvr::ui::Modal::setStrict(true);
     }
-    ~Rig() { AppContext::instance().api.logout(); }
+    ~Rig() { kvr::context::AppContext::instance().api.logout(); }
 
     // Signs "demo" in through the client, as the sign-in window does.
     void signIn()
     {
-        ApiClient& api = AppContext::instance().api;
+        kvr::api::ApiClient& api = kvr::context::AppContext::instance().api;
         auto done = std::make_shared<bool>(false);
-        api.login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&api, done](const LoginStart& a) {
+        api.login(QStringLiteral("demo"), QStringLiteral("secret"), true, [&api, done](const kvr::api::LoginStart& a) {
             api.setAccessToken(a.accessToken);
             api.setRefreshToken(a.refreshToken);
-            AppContext::instance().user = a.user;
+            kvr::context::AppContext::instance().user = a.user;
             *done = true;
         });
         if (!QTest::qWaitFor([done] { return *done; }, 10000))

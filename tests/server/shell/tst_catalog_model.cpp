@@ -12,6 +12,9 @@
 
 #include <functional>
 
+using namespace kvr::api;
+using namespace kvr::shell;
+
 using namespace shelltest;
 
 namespace {
@@ -170,4 +173,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestCatalogModel)
+
 #include "tst_catalog_model.moc"

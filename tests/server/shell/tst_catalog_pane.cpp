@@ -13,6 +13,9 @@
 
 #include <algorithm>
 
+using namespace kvr::api;
+using namespace kvr::shell;
+
 using namespace shelltest;
 
 namespace {
@@ -274,4 +277,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestCatalogPane)
+
 #include "tst_catalog_pane.moc"

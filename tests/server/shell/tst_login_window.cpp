@@ -22,6 +22,13 @@
 
 #include <algorithm>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::shell;
+
 using namespace shelltest;
 using orgserver::Answer;
 
@@ -465,4 +472,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestLoginWindow)
+
 #include "tst_login_window.moc"

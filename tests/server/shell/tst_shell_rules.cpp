@@ -8,6 +8,11 @@
 #include "tests/server/shell/CatalogSamples.h"
 #include "tests/support/TestKit.h"
 
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
+using namespace kvr::shell;
+
 using namespace ShellRules;
 
 using shelltest::sampleCatalogue;
@@ -267,4 +272,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestShellRules)
+
 #include "tst_shell_rules.moc"

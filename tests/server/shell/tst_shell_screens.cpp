@@ -32,6 +32,13 @@
 #include <QTableWidget>
 #include <QTreeView>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
+using namespace kvr::shell;
+
 using namespace shelltest;
 
 namespace {
@@ -222,4 +229,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestShellScreens)
+
 #include "tst_shell_screens.moc"

@@ -29,6 +29,12 @@
 
 #include <memory>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::shell;
+
 using namespace shelltest;
 using orgserver::Answer;
 
@@ -592,4 +598,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestShellWindow)
+
 #include "tst_shell_window.moc"

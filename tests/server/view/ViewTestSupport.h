@@ -25,7 +25,7 @@ namespace viewtest {
 
 // Holds every live start until the test answers it: with an address, an
 // error or as superseded.
-class FakeStreams final : public LiveStreamService {
+class FakeStreams final : public kvr::api::LiveStreamService {
 public:
     struct Start {
         QString cameraId;
@@ -61,12 +61,12 @@ public:
         return column([](const Start& s) { return s.main; });
     }
     // Answers start `i` with an address, a failure or as superseded.
-    void reply(int i, const QString& url, const QString& error = {}, ApiFailure kind = ApiFailure::None,
-               bool superseded = false)
+    void reply(int i, const QString& url, const QString& error = {},
+               kvr::api::ApiFailure kind = kvr::api::ApiFailure::None, bool superseded = false)
     {
         Start& s = starts[i];
         s.answered = true;
-        StreamInfo info;
+        kvr::api::StreamInfo info;
         info.url = url;
         info.cameraId = s.cameraId;
         info.failure = kind;
@@ -75,8 +75,11 @@ public:
             s.callback(info, error);
     }
     void answer(int i, const QString& url) { reply(i, url); }
-    void fail(int i, const QString& error, ApiFailure kind = ApiFailure::ServerError) { reply(i, {}, error, kind); }
-    void supersede(int i) { reply(i, {}, {}, ApiFailure::None, true); }
+    void fail(int i, const QString& error, kvr::api::ApiFailure kind = kvr::api::ApiFailure::ServerError)
+    {
+        reply(i, {}, error, kind);
+    }
+    void supersede(int i) { reply(i, {}, {}, kvr::api::ApiFailure::None, true); }
     // Answers every outstanding start in order.
     void answerAll(const QString& url)
     {
@@ -110,13 +113,14 @@ inline QString silentRtsp()
 // Signs a client (the application's own unless told) in to the fake
 // organisation server as "demo" and reads the organisation and its catalogue
 // into the context.
-inline bool signInAndLoad(orgserver::FakeOrgServer& server, ApiClient& api = AppContext::instance().api)
+inline bool signInAndLoad(orgserver::FakeOrgServer& server,
+                          kvr::api::ApiClient& api = kvr::context::AppContext::instance().api)
 {
-    AppContext& context = AppContext::instance();
+    kvr::context::AppContext& context = kvr::context::AppContext::instance();
     bool signedIn = false, loaded = false;
     server.addUser("demo", "secret", false);
     api.setBaseUrl(server.baseUrl());
-    api.login("demo", "secret", false, [&](const LoginStart& r) {
+    api.login("demo", "secret", false, [&](const kvr::api::LoginStart& r) {
         api.setAccessToken(r.accessToken);
         signedIn = true;
     });
@@ -124,7 +128,7 @@ inline bool signInAndLoad(orgserver::FakeOrgServer& server, ApiClient& api = App
     context.orgName = server.orgName;
     if (!QTest::qWaitFor([&] { return signedIn; }, 10000))
         return false;
-    api.fetchCatalog(server.orgName, [&](const QList<Site>& sites, const QString& error) {
+    api.fetchCatalog(server.orgName, [&](const QList<kvr::api::Site>& sites, const QString& error) {
         context.sites = sites;
         loaded = error.isEmpty();
     });
@@ -161,15 +165,16 @@ inline void click(const QWidget* root, const QString& name)
 
 // The ticket the last request a spy saw carries (its last argument), which
 // the owner hands back with the answer; none when nothing was asked.
-inline RequestTicket asked(const QSignalSpy& requests)
+inline kvr::core::RequestTicket asked(const QSignalSpy& requests)
 {
-    return requests.isEmpty() ? RequestTicket() : requests.last().last().value<RequestTicket>();
+    return requests.isEmpty() ? kvr::core::RequestTicket() : requests.last().last().value<kvr::core::RequestTicket>();
 }
 
 // How many of the tiles show a picture.
-inline int pictures(const QList<CameraTile*>& tiles)
+inline int pictures(const QList<kvr::view::CameraTile*>& tiles)
 {
-    return int(std::count_if(tiles.begin(), tiles.end(), [](CameraTile* t) { return t->videoStage()->hasPicture(); }));
+    return int(std::count_if(tiles.begin(), tiles.end(),
+                             [](kvr::view::CameraTile* t) { return t->videoStage()->hasPicture(); }));
 }
 
 // Saves a picture of the widget under build/screenshots/.

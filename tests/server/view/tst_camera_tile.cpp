@@ -18,6 +18,12 @@
 #include <QLabel>
 #include <QSignalSpy>
 
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::view;
+
 using viewtest::click;
 using viewtest::control;
 using viewtest::FakeStreams;
@@ -387,4 +393,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(CameraTileTest)
+
 #include "tst_camera_tile.moc"

@@ -21,6 +21,13 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::view;
+
+namespace kvr::view {
+
 struct GridPageTestAccess {
     static QLabel* count(GridPage& g) { return g.m_countLabel; }
     static QWidget* pager(GridPage& g) { return g.m_pager; }
@@ -29,6 +36,7 @@ struct GridPageTestAccess {
     static void fireAdvance(GridPage& g) { g.onAdvanceTimer(); }
     static void expand(GridPage& g, CameraTile* t) { g.toggleExpanded(t); }
 };
+} // namespace kvr::view
 using Access = GridPageTestAccess;
 using viewtest::click;
 using viewtest::FakeStreams;
@@ -361,4 +369,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(GridPageTest)
+
 #include "tst_grid_page.moc"

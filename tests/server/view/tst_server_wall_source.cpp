@@ -12,8 +12,15 @@
 #include "tests/server/view/ViewTestSupport.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/VideoWallRules.h"
 
 #include <QPointer>
+
+using namespace kvr::ui;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
 
 using viewtest::control;
 using viewtest::hover;
@@ -197,7 +204,7 @@ private Q_SLOTS:
         const bool decoding = true;
         t->player()->controls().hardwareDecode = decoding;
         source.tune(t, 9, 120);
-        QCOMPARE(t->player()->controls().maxFps.load(), double(VideoWall::fpsCapFor(9)));
+        QCOMPARE(t->player()->controls().maxFps.load(), double(VideoWall::VideoWallRules::fpsCapFor(9)));
         QCOMPARE(t->player()->controls().hardwareDecode.load(), decoding);
     }
 
@@ -313,4 +320,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ServerWallSourceTest)
+
 #include "tst_server_wall_source.moc"

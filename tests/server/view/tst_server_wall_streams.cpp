@@ -27,6 +27,11 @@
 #include <QScreen>
 #include <QSignalSpy>
 
+using namespace kvr::core;
+using namespace kvr::video;
+using namespace kvr::wall;
+using namespace kvr::view;
+
 using namespace VideoWall;
 using viewtest::pictures;
 
@@ -186,4 +191,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ServerWallStreamsTest)
+
 #include "tst_server_wall_streams.moc"

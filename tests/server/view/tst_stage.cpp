@@ -23,6 +23,13 @@
 #include <QTimeEdit>
 #include <QToolTip>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::api;
+using namespace kvr::view;
+
+namespace kvr::view {
+
 struct StagePagesTestAccess {
     static QDateEdit* picker(StagePages& s) { return s.m_dayPicker; }
     static QComboBox* speeds(StagePages& s) { return s.m_speedBox; }
@@ -39,6 +46,7 @@ struct StagePagesTestAccess {
         return parts.value(which);
     }
 };
+} // namespace kvr::view
 using Access = StagePagesTestAccess;
 using viewtest::asked;
 using viewtest::click;
@@ -444,4 +452,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(StageTest)
+
 #include "tst_stage.moc"

@@ -10,8 +10,11 @@
 #include "server/view/StageRules.h"
 #include "tests/support/TestKit.h"
 
+using namespace kvr::core;
+using namespace kvr::view;
+
 using kvr::video::PlayerFailure;
-using stage::Mode;
+using StageRules::Mode;
 
 namespace {
 
@@ -48,9 +51,9 @@ private Q_SLOTS:
     {
         // Text, then k: key pictures only, s: sound.
         QStringList speeds;
-        for (double s : stage::playbackSpeeds())
-            speeds << stage::speedText(s) + (stage::speedEffect(s).keyframesOnly ? "k" : "")
-                    + (stage::speedEffect(s).soundEnabled ? "s" : "");
+        for (double s : StageRules::playbackSpeeds())
+            speeds << StageRules::speedText(s) + (StageRules::speedEffect(s).keyframesOnly ? "k" : "")
+                    + (StageRules::speedEffect(s).soundEnabled ? "s" : "");
         QCOMPARE(speeds.join(' '), QString("1×s 1.25× 1.5× 2× 4× 8×k 16×k"));
 
         // Only the recorder's "not found" in device playback means no
@@ -64,7 +67,7 @@ private Q_SLOTS:
             {Mode::LiveView, PlayerFailure::NotFound, "HTTP 404", "Can’t open | HTTP 404 | retry"},
         };
         for (const auto& [mode, failure, detail, shown] : rows) {
-            const stage::StatusView v = stage::statusView(mode, "Can’t open", detail, failure);
+            const StageRules::StatusView v = StageRules::statusView(mode, "Can’t open", detail, failure);
             QCOMPARE(QString("%1 | %2 | %3").arg(v.headline, v.detail, v.retry ? "retry" : "-"), QString(shown));
         }
     }
@@ -74,8 +77,8 @@ private Q_SLOTS:
         const std::tuple<double, double, const char*> clamps[] = {
             {90000, 86399, "23:59:59"}, {86400, 86399, "23:59:59"}, {-5, 0, "00:00:00"}, {3725.9, 3725.9, "01:02:05"}};
         for (const auto& [in, clamped, clock] : clamps) {
-            QCOMPARE(stage::clampToDay(in), clamped);
-            QCOMPARE(stage::clockText(in), QString(clock));
+            QCOMPARE(StageRules::clampToDay(in), clamped);
+            QCOMPARE(StageRules::clockText(in), QString(clock));
         }
 
         const FootageBlocks one{{3600, 7200}};
@@ -85,8 +88,8 @@ private Q_SLOTS:
             {&one, false, 100, 100},  {&two, true, 8000, 10000}, {&two, true, 12500, 10000},
             {&two, true, 3600, 3600}, {&two, true, 11999, 11999}};
         for (const auto& [blocks, known, in, out] : snaps)
-            QCOMPARE(stage::snapToFootage(in, *blocks, known), out);
-        QCOMPARE(stage::snapToFootage(42, {}, true), 42.0);
+            QCOMPARE(StageRules::snapToFootage(in, *blocks, known), out);
+        QCOMPARE(StageRules::snapToFootage(42, {}, true), 42.0);
 
         // The process runs in a zone with daylight saving (see the suite's
         // environment); 01:30 on the spring-forward day does not exist there.
@@ -236,7 +239,8 @@ private Q_SLOTS:
             {400, true, false, false, false, true, true, "roes--t"},
         };
         for (const auto& [width, hovered, onWall, audio, listening, offline, failed, shown] : rows) {
-            const tile::Overlays o = tile::overlaysShown({width, hovered, onWall, audio, listening, offline, failed});
+            const CameraTileRules::Overlays o =
+                CameraTileRules::overlaysShown({width, hovered, onWall, audio, listening, offline, failed});
             const bool on[] = {o.remove, o.open, o.expand, o.snapshot, o.listen, o.quality, o.retry};
             QString got;
             for (int i = 0; i < 7; ++i)
@@ -244,21 +248,24 @@ private Q_SLOTS:
             QCOMPARE(got, QString(shown));
         }
         // Below 250 px the listen button takes the snapshot's place (the tile suite shows 249).
-        QCOMPARE(QList<QPoint>({tile::overlayPlaces(250).listen, tile::overlayPlaces(250).snapshot}),
-                 QList<QPoint>({QPoint(84, 8), QPoint(116, 8)}));
-        QCOMPARE(tile::retryRect(300, 100), QRect(102, 62, 96, 30));
-        QCOMPARE(tile::retryRect(300, 300), QRect(102, 198, 96, 30));
+        QCOMPARE(
+            QList<QPoint>({CameraTileRules::overlayPlaces(250).listen, CameraTileRules::overlayPlaces(250).snapshot}),
+            QList<QPoint>({QPoint(84, 8), QPoint(116, 8)}));
+        QCOMPARE(CameraTileRules::retryRect(300, 100), QRect(102, 62, 96, 30));
+        QCOMPARE(CameraTileRules::retryRect(300, 300), QRect(102, 198, 96, 30));
         // The switch keeps clear of Retry, or gives way to it.
-        QVERIFY(tile::switchBesideRetry(300, 80) && !tile::switchBesideRetry(260, 80));
+        QVERIFY(CameraTileRules::switchBesideRetry(300, 80) && !CameraTileRules::switchBesideRetry(260, 80));
         // The name badge ends short of the right edge, or of the leftmost
         // button along the top; the name has what the badge's chrome leaves.
-        const tile::Overlays all = tile::overlaysShown({400, true, false, true, false, false, false});
-        QCOMPARE(tile::nameRight(400, all), 400 - 166 - 6);
-        QCOMPARE(tile::nameRight(249, tile::overlaysShown({249, true, false, false, false, false, false})),
+        const CameraTileRules::Overlays all =
+            CameraTileRules::overlaysShown({400, true, false, true, false, false, false});
+        QCOMPARE(CameraTileRules::nameRight(400, all), 400 - 166 - 6);
+        QCOMPARE(CameraTileRules::nameRight(
+                     249, CameraTileRules::overlaysShown({249, true, false, false, false, false, false})),
                  249 - 70 - 6);
-        QCOMPARE(tile::nameRight(400, tile::Overlays()), 390);
-        QCOMPARE(tile::nameWidth(390), 390 - 10 - 36);
-        QCOMPARE(tile::nameWidth(40), 24);
+        QCOMPARE(CameraTileRules::nameRight(400, CameraTileRules::Overlays()), 390);
+        QCOMPARE(CameraTileRules::nameWidth(390), 390 - 10 - 36);
+        QCOMPARE(CameraTileRules::nameWidth(40), 24);
     }
 
     void wallPagesAndLabels()
@@ -275,23 +282,24 @@ private Q_SLOTS:
             {40, 6, 1, "36-40/2 6x6 | 37–40 of 40 cameras | 2 / 2"},
         };
         for (const auto& [cameras, side, page, shown] : rows) {
-            const wall::PageSpan span = wall::pageSpan(page, cameras, side);
-            const int columns = wall::columnsFor(side, span.tiles());
+            const CameraWallRules::PageSpan span = CameraWallRules::pageSpan(page, cameras, side);
+            const int columns = CameraWallRules::columnsFor(side, span.tiles());
             QCOMPARE(QString::asprintf("%d-%d/%d %dx%d | ", span.first, span.end, span.pages, columns,
-                                       wall::rowsFor(side, span.tiles(), columns))
-                         + wall::countLabel(span, cameras, 0) + " | " + wall::pageLabel(span),
+                                       CameraWallRules::rowsFor(side, span.tiles(), columns))
+                         + CameraWallRules::countLabel(span, cameras, 0) + " | " + CameraWallRules::pageLabel(span),
                      QString(shown));
         }
-        QCOMPARE(wall::countLabel(wall::pageSpan(0, 3, 0), 3, 1),
+        QCOMPARE(CameraWallRules::countLabel(CameraWallRules::pageSpan(0, 3, 0), 3, 1),
                  QString("3 cameras  ·  Lower picture rate: this computer couldn’t keep up"));
-        QCOMPARE(wall::withReductionNote("3 cameras  ·  old note", 3),
+        QCOMPARE(CameraWallRules::withReductionNote("3 cameras  ·  old note", 3),
                  QString("3 cameras  ·  Still pictures only: this computer can’t play this many cameras live"));
-        QCOMPARE(wall::reductionNote(7), wall::reductionNote(3));
-        QCOMPARE(wall::tileTitle({"1", "Gate", "Site A", false}) + "|" + wall::tileTitle({"1", "Gate", "", false}),
+        QCOMPARE(CameraWallRules::reductionNote(7), CameraWallRules::reductionNote(3));
+        QCOMPARE(CameraWallRules::tileTitle({"1", "Gate", "Site A", false}) + "|"
+                     + CameraWallRules::tileTitle({"1", "Gate", "", false}),
                  QString("Gate  ·  Site A|Gate"));
 
         const QList<WallCamera> once =
-            wall::withoutRepeats({{"a", "A", {}, false}, {"b", "B", {}, false}, {"a", "A again", {}, true}});
+            CameraWallRules::withoutRepeats({{"a", "A", {}, false}, {"b", "B", {}, false}, {"a", "A again", {}, true}});
         QCOMPARE(once.size() == 2 ? once[0].title + once[1].id : QString(), QString("Ab"));
     }
 
@@ -301,14 +309,14 @@ private Q_SLOTS:
                                                            {1, 0, 2, false}, {1, 2, 1, false}, {3, 1, 0, true},
                                                            {2, 0, 9, false}, {1, 3, 0, false}};
         for (const auto& [tiles, step, setting, onMain] : quality)
-            QCOMPARE(wall::usesMain(tiles, step, setting), onMain);
+            QCOMPARE(CameraWallRules::usesMain(tiles, step, setting), onMain);
         const std::tuple<int, int, double> caps[] = {{0, 0, 0},   {4, 0, 0},  {5, 0, 12}, {9, 0, 12}, {10, 0, 10},
                                                      {16, 0, 10}, {17, 0, 8}, {36, 0, 8}, {1, 1, 5},  {36, 3, 5}};
         for (const auto& [tiles, step, fps] : caps)
-            QCOMPARE(wall::fpsCap(tiles, step), fps);
+            QCOMPARE(CameraWallRules::fpsCap(tiles, step), fps);
 
         // Steps are twelve seconds apart.
-        wall::OverloadSteps steps;
+        CameraWallRules::OverloadSteps steps;
         const qint64 t0 = 5'000; // a monotonic origin near zero still steps the first time
         QString got;
         for (const qint64 at : {0, 11'999, 12'000, 24'000, 99'000})
@@ -327,17 +335,19 @@ private Q_SLOTS:
                                                        {7200, "Every 2 h = 2 2"},
                                                        {3600 * 999, "Every 999 h = 999 2"}};
         for (const auto& [seconds, shown] : rows) {
-            const wall::AdvancePrefill p = wall::advancePrefill(seconds);
-            QCOMPARE(QString("%1 = %2 %3").arg(wall::advanceButtonText(seconds)).arg(p.value).arg(p.unit),
+            const CameraWallRules::AdvancePrefill p = CameraWallRules::advancePrefill(seconds);
+            QCOMPARE(QString("%1 = %2 %3").arg(CameraWallRules::advanceButtonText(seconds)).arg(p.value).arg(p.unit),
                      QString(shown));
         }
-        QCOMPARE(wall::advanceRefusal(9) + "|" + wall::advanceRefusal(10),
+        QCOMPARE(CameraWallRules::advanceRefusal(9) + "|" + CameraWallRules::advanceRefusal(10),
                  QString("The shortest interval is 10 seconds.|"));
         // 999 hours in milliseconds is past what a QTimer holds.
-        QVERIFY(wall::nextTimerSliceMs(3600LL * 999 * 1000) > 0);
-        QCOMPARE(QList<int>({wall::nextTimerSliceMs(30'000), wall::nextTimerSliceMs(-5)}), QList<int>({30'000, 1}));
+        QVERIFY(CameraWallRules::nextTimerSliceMs(3600LL * 999 * 1000) > 0);
+        QCOMPARE(QList<int>({CameraWallRules::nextTimerSliceMs(30'000), CameraWallRules::nextTimerSliceMs(-5)}),
+                 QList<int>({30'000, 1}));
     }
 };
 
 KVR_TEST_MAIN(ViewRulesTest)
+
 #include "tst_view_rules.moc"

@@ -23,6 +23,13 @@
 #include <QJsonObject>
 #include <QSignalSpy>
 
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
+
 using viewtest::screenshot;
 
 const QDate kCloudDay(2024, 5, 1);
@@ -237,4 +244,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ViewScreensTest)
+
 #include "tst_view_screens.moc"

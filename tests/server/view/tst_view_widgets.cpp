@@ -14,6 +14,9 @@
 #include <QPropertyAnimation>
 #include <QSignalSpy>
 
+using namespace kvr::ui;
+using namespace kvr::view;
+
 namespace {
 
 QImage render(QWidget& w)
@@ -216,4 +219,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(ViewWidgetsTest)
+
 #include "tst_view_widgets.moc"

@@ -7,10 +7,12 @@
 
 #include <QWidget>
 
-class NativeWallPage : public QWidget {
+namespace kvr::screens {
+
+class LiveWallPage : public QWidget {
     Q_OBJECT
 public:
-    explicit NativeWallPage(QWidget* parent = nullptr) : QWidget(parent) {}
+    explicit LiveWallPage(QWidget* parent = nullptr) : QWidget(parent) {}
 
     // Starts the page's streams (the page became visible).
     virtual void activate() { m_active = true; }
@@ -25,3 +27,5 @@ Q_SIGNALS:
 protected:
     bool m_active = false;
 };
+
+} // namespace kvr::screens

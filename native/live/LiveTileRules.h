@@ -15,7 +15,9 @@
 #include <QSize>
 #include <QString>
 
-namespace TileRules {
+namespace kvr::live {
+
+namespace LiveTileRules {
 
 // ---- Texts ----
 QString defaultHeadline(); // "Can't play this stream"
@@ -119,4 +121,6 @@ QString freeSnapshotPath(const QDir& folder, const QString& base, const QDateTim
 // The folder snapshots go to: "<Pictures>/Kavira".
 QString snapshotFolder();
 
-} // namespace TileRules
+} // namespace LiveTileRules
+
+} // namespace kvr::live

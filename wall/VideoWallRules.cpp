@@ -1,12 +1,12 @@
-#include "wall/WallRules.h"
+#include "wall/VideoWallRules.h"
 
 #include "wall/Config.h"
 #include "wall/Source.h"
 #include "wall/Tunables.h"
 
-namespace tun = kvr::wall::tun;
+namespace kvr::wall {
 
-namespace VideoWall {
+namespace VideoWall::VideoWallRules {
 
 int fpsCapFor(int shownOnDisplay)
 {
@@ -64,4 +64,6 @@ QRect identifyGeometry(const QRect& display, const QSize& natural)
     return QRect(left, top, w, h);
 }
 
-} // namespace VideoWall
+} // namespace VideoWall::VideoWallRules
+
+} // namespace kvr::wall

@@ -2,7 +2,7 @@
 // displays: what it selects and shows, its camera tree and search, every edit
 // saved at once, drops on the preview, and the run state.
 
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "wall/Config.h"
 #include "wall/Controller.h"
@@ -20,7 +20,10 @@
 #include <QScreen>
 #include <QToolTip>
 
+using namespace kvr::wall;
+
 using namespace VideoWall;
+using namespace VideoWall::SetupRules;
 using walltest::TestSource;
 
 namespace {
@@ -241,4 +244,5 @@ private:
 };
 
 KVR_TEST_MAIN(TestWallDialog)
-#include "tst_wall_dialog.moc"
+
+#include "tst_video_wall_dialog.moc"

@@ -41,36 +41,36 @@ public:
     // What the user's double-click does.
     std::function<void()> expand;
     bool m_main = false;
-    VideoWall::TileRetry* m_retry = nullptr;
+    kvr::wall::VideoWall::TileRetry* m_retry = nullptr;
 };
 
 // A camera source without video. Starts either report at once (like the
 // native source) or wait until the test answers them (like the server source
 // waiting for its server).
-class TestSource final : public VideoWall::Source {
+class TestSource final : public kvr::wall::VideoWall::Source {
 public:
     enum class Answer { AtOnce, WhenTold };
 
-    explicit TestSource(QString id = QStringLiteral("test"), QList<VideoWall::Camera> cameras = {})
+    explicit TestSource(QString id = QStringLiteral("test"), QList<kvr::wall::VideoWall::Camera> cameras = {})
         : m_id(std::move(id)),
           m_cameras(std::move(cameras))
     {}
 
     QString id() const override { return m_id; }
     QString title() const override { return QStringLiteral("Test cameras"); }
-    QList<VideoWall::Camera> cameras() const override { return m_cameras; }
+    QList<kvr::wall::VideoWall::Camera> cameras() const override { return m_cameras; }
     QWidget* makeTile(const QString& cameraId, QWidget* parent, std::function<void()> onExpand) override;
     void tune(QWidget* tile, int shownOnDisplay, int totalOnWall) override;
     void start(QWidget* tile, bool main, std::function<void()> started) override;
     void stop(QWidget* tile) override { runningIds.remove(static_cast<TestTile*>(tile)->m_id); }
     void requestStop(QWidget*) override {}
-    VideoWall::TileRetry* tileRetry(QWidget* tile) override { return static_cast<TestTile*>(tile)->m_retry; }
+    kvr::wall::VideoWall::TileRetry* tileRetry(QWidget* tile) override { return static_cast<TestTile*>(tile)->m_retry; }
     QString tileStyle() const override { return m_style; }
     int maxStartsInFlight() override { return m_maxStarts; }
     int startReleaseDelayMs() override { return m_releaseDelayMs; }
 
     QString m_id;
-    QList<VideoWall::Camera> m_cameras;
+    QList<kvr::wall::VideoWall::Camera> m_cameras;
     QString m_style;
     int m_maxStarts = 1000;
     int m_releaseDelayMs = 0;
@@ -94,10 +94,10 @@ public:
 bool dragAndDrop(QWidget* target, const QPointF& pos, const QMimeData& data, Qt::DropAction action = Qt::CopyAction);
 
 // Cameras "cam1".."camN" on two devices of one site.
-QList<VideoWall::Camera> someCameras(int n);
+QList<kvr::wall::VideoWall::Camera> someCameras(int n);
 
 // Timers that fire only when the test clock moves on.
-class ManualTimers final : public VideoWall::Timers {
+class ManualTimers final : public kvr::wall::VideoWall::Timers {
 public:
     void after(std::chrono::milliseconds delay, QObject* context, std::function<void()> fn) override;
     // Moves the test clock on and fires every timer due by then, in order of

@@ -3,7 +3,7 @@
 // a window, the paced start queue, stopping, identify, focus, the bar and
 // tiles that start again by themselves.
 
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "wall/Controller.h"
 #include "wall/DisplayWindow.h"
@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+
+using namespace kvr::wall;
 
 using namespace VideoWall;
 using walltest::TestSource;
@@ -323,4 +325,5 @@ private:
 };
 
 KVR_TEST_MAIN(TestWallController)
-#include "tst_wall_controller.moc"
+
+#include "tst_video_wall_controller.moc"

@@ -1,7 +1,7 @@
 // A camera tile's decisions without a window: status outcomes, overload,
 // the refused-connection block, overlays and snapshot file names.
 
-#include "native/live/TileRules.h"
+#include "native/live/LiveTileRules.h"
 #include "tests/support/TestKit.h"
 
 #include <QtTest>
@@ -9,7 +9,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-using namespace TileRules;
+using namespace kvr::live;
+
+using namespace LiveTileRules;
 
 namespace {
 QString describe(const StatusOutcome& o)
@@ -175,4 +177,5 @@ private Q_SLOTS:
 };
 
 KVR_TEST_MAIN(TestTileRules)
-#include "tst_tile_rules.moc"
+
+#include "tst_live_tile_rules.moc"

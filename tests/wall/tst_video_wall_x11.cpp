@@ -4,7 +4,7 @@
 // is open, and a cell dragged inside the layout preview by the platform's
 // own drag and drop.
 
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "wall/Config.h"
 #include "wall/Controller.h"
@@ -20,7 +20,10 @@
 #include <QSignalSpy>
 #include <QTimer>
 
+using namespace kvr::wall;
+
 using namespace VideoWall;
+using namespace VideoWall::SetupRules;
 using walltest::TestSource;
 
 using walltest::screenNamed;
@@ -190,4 +193,4 @@ int main(int argc, char** argv)
     });
 }
 
-#include "tst_wall_x11.moc"
+#include "tst_video_wall_x11.moc"

@@ -23,7 +23,7 @@
 // It ends with status 2 when the video widgets painted more than 1.2 times
 // per picture anywhere.
 //
-//   bench_view_wall [--only TILES] [--stream sub|main|stage] [--gpu]
+//   bench_camera_wall [--only TILES] [--stream sub|main|stage] [--gpu]
 //   (one wall size only; one stream only, or only the stage; pictures drawn
 //   by the graphics chip, which under Xvfb is Mesa's software renderer)
 //
@@ -53,6 +53,12 @@
 #include <functional>
 #include <memory>
 #include <vector>
+
+using namespace kvr::core;
+using namespace kvr::ui;
+using namespace kvr::video;
+using namespace kvr::api;
+using namespace kvr::view;
 
 namespace {
 
@@ -210,7 +216,7 @@ void choosePerPage(GridPage& wall, int side)
 
 int main(int argc, char** argv)
 {
-    kvrtest::prepareEnvironment("bench_wall");
+    kvrtest::prepareEnvironment("bench_camera_wall");
     QApplication app(argc, argv);
     kvrtest::prepareApplication();
     qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {}); // quiet

@@ -1,4 +1,4 @@
-#include "native/live/WallRules.h"
+#include "native/live/LiveWallRules.h"
 
 #include "native/live/Tunables.h"
 #include "native/services/Verdicts.h"
@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cmath>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::services;
 
-namespace WallRules {
+namespace kvr::live {
+
+namespace LiveWallRules {
 
 QString tileKey(const QString& deviceId, int channel)
 {
@@ -322,4 +324,6 @@ QString emptyAction(bool haveDevices)
     return haveDevices ? QStringLiteral("Add all online cameras") : QStringLiteral("Open Vigilo");
 }
 
-} // namespace WallRules
+} // namespace LiveWallRules
+
+} // namespace kvr::live

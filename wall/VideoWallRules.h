@@ -9,9 +9,13 @@
 #include <QSize>
 #include <QString>
 
-namespace VideoWall {
+namespace kvr::wall {
 
+namespace VideoWall {
 struct ScreenConfig;
+} // namespace VideoWall
+
+namespace VideoWall::VideoWallRules {
 
 // Whether a display of `quality` showing `tileCount` tiles plays the main
 // stream: Main yes, Sub no, Auto only below five tiles.
@@ -35,4 +39,10 @@ QString identifyText(int number, const QString& title);
 // (right and bottom edges inclusive, halves rounded toward zero).
 QRect identifyGeometry(const QRect& display, const QSize& natural);
 
-} // namespace VideoWall
+// The frame-rate cap both camera sources give a tile for the tiles its display
+// shows: 0 (none) below 5, 15 fps for 5 to 9, 10 fps from 10 on.
+int fpsCapFor(int shownOnDisplay);
+
+} // namespace VideoWall::VideoWallRules
+
+} // namespace kvr::wall

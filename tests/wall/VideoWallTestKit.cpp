@@ -1,4 +1,4 @@
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "wall/TileRetry.h"
 
@@ -6,6 +6,8 @@
 #include <QDropEvent>
 
 #include <cstdio>
+
+using namespace kvr::wall;
 
 namespace walltest {
 

@@ -1,4 +1,4 @@
-#include "native/live/TileRules.h"
+#include "native/live/LiveTileRules.h"
 
 #include "native/live/Tunables.h"
 #include "native/services/Brands.h"
@@ -9,9 +9,12 @@
 
 #include <algorithm>
 
-namespace tun = kvr::live::tun;
+using namespace kvr::core;
+using namespace kvr::services;
 
-namespace TileRules {
+namespace kvr::live {
+
+namespace LiveTileRules {
 
 QString defaultHeadline()
 {
@@ -179,4 +182,6 @@ QString snapshotFolder()
     return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + QStringLiteral("/Kavira");
 }
 
-} // namespace TileRules
+} // namespace LiveTileRules
+
+} // namespace kvr::live

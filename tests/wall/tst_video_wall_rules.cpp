@@ -12,12 +12,17 @@
 #include "wall/SetupRules.h"
 #include "wall/Source.h"
 #include "wall/TileRetry.h"
-#include "wall/WallRules.h"
+#include "wall/VideoWallRules.h"
 
 #include <QFontMetrics>
 #include <QSignalSpy>
 
+using namespace kvr::core;
+using namespace kvr::wall;
+
 using namespace VideoWall;
+using namespace VideoWall::VideoWallRules;
+using namespace VideoWall::SetupRules;
 
 namespace {
 
@@ -45,7 +50,7 @@ QString describe(const Config& c)
 
 } // namespace
 
-class TestWallRules : public QObject {
+class TestVideoWallRules : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void layoutTable()
@@ -272,7 +277,7 @@ private Q_SLOTS:
         const QList<MapScreen> two{{"L", "Left", QRect(0, 0, 1920, 1080)}, {"R", "Right", QRect(1920, 0, 1920, 1080)}};
         const auto boxes = [&two](const Config* c, int height) { // "<key><number> ..."
             QStringList out;
-            for (const MapBox& b : VideoWall::mapBoxes(two, c, QSize(560, height)))
+            for (const MapBox& b : VideoWall::SetupRules::mapBoxes(two, c, QSize(560, height)))
                 out.append(b.key + QString::number(b.number) + (b.rect.isEmpty() ? "!" : ""));
             return out.join(QLatin1Char(' '));
         };
@@ -382,5 +387,6 @@ private Q_SLOTS:
     }
 };
 
-KVR_TEST_MAIN(TestWallRules)
-#include "tst_wall_rules.moc"
+KVR_TEST_MAIN(TestVideoWallRules)
+
+#include "tst_video_wall_rules.moc"

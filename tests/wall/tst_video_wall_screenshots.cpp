@@ -3,7 +3,7 @@
 // displays, and a running display window with its control bar. Written to
 // build/screenshots/; a few pixels are checked where a colour is the rule.
 
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "app/ui/Theme.h"
 #include "wall/Config.h"
@@ -16,6 +16,9 @@
 #include <QDir>
 #include <QPushButton>
 #include <QScreen>
+
+using namespace kvr::ui;
+using namespace kvr::wall;
 
 using namespace VideoWall;
 using walltest::screenNamed;
@@ -68,7 +71,7 @@ private Q_SLOTS:
         window->showBar();
         QTest::qWait(50);
         const QImage display = window->grab().toImage();
-        QVERIFY(display.save(QStringLiteral(KVR_SCREENSHOT_DIR "/wall-display.png")));
+        QVERIFY(display.save(QStringLiteral(KVR_SCREENSHOT_DIR "/video-wall-display.png")));
         QCOMPARE(display.pixelColor(window->cells().at(3)->geometry().center()),
                  Theme::colour(Theme::Colour::Backdrop));
         QCOMPARE(display.pixelColor(1, 1079), Theme::colour(Theme::Colour::Black));
@@ -84,4 +87,4 @@ int main(int argc, char** argv)
     });
 }
 
-#include "tst_wall_screenshots.moc"
+#include "tst_video_wall_screenshots.moc"

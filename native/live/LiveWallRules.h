@@ -14,7 +14,9 @@
 
 #include <functional>
 
-namespace WallRules {
+namespace kvr::live {
+
+namespace LiveWallRules {
 
 // ---- Camera keys ("<device id>#<channel>") ----
 QString tileKey(const QString& deviceId, int channel);
@@ -80,12 +82,12 @@ WallMerge mergeTicked(const QStringList& wall, const QStringList& tickedInTreeOr
 // "Add all online": the wall followed by every online camera (known and up,
 // not ignored) of every enabled device, in inventory order, not yet on it,
 // while the list holds fewer than 256 keys.
-QStringList addAllOnline(const QStringList& wall, const QList<Native::Device>& devices);
+QStringList addAllOnline(const QStringList& wall, const QList<services::Native::Device>& devices);
 
 // The wall as the page keeps it when it shows (`strict`: also without disabled
 // devices, channels above the device's count and ignored channels) or after
 // an inventory change (only keys that parse and whose device exists).
-using DeviceLookup = std::function<const Native::Device*(const QString& id)>;
+using DeviceLookup = std::function<const services::Native::Device*(const QString& id)>;
 QStringList reduceWall(const QStringList& wall, const DeviceLookup& lookup, bool strict);
 
 // ---- The camera tree ----
@@ -108,7 +110,7 @@ struct TreeSite {
 // Sites in inventory order, each with its enabled devices that list at least
 // one camera; then "No site" with the enabled devices whose site id is empty,
 // when some enabled device's site has no name. Empty groups are left out.
-QList<TreeSite> buildTree(const QList<Native::Site>& sites, const QList<Native::Device>& devices,
+QList<TreeSite> buildTree(const QList<services::Native::Site>& sites, const QList<services::Native::Device>& devices,
                           const QStringList& wall);
 
 // The tree filter: which items of one device show for the trimmed filter text.
@@ -127,4 +129,6 @@ QString nothingOnlineNotice();
 QString emptyText(bool haveDevices);
 QString emptyAction(bool haveDevices);
 
-} // namespace WallRules
+} // namespace LiveWallRules
+
+} // namespace kvr::live

@@ -15,7 +15,7 @@
 // main-thread stall while starting and while stopping, and whether every
 // stream was given back.
 
-#include "tests/wall/WallTestKit.h"
+#include "tests/wall/VideoWallTestKit.h"
 
 #include "app/context/AppContext.h"
 #include "app/core/Settings.h"
@@ -37,6 +37,12 @@
 #include <QTimer>
 
 #include <cstdio>
+
+using namespace kvr::core;
+using namespace kvr::wall;
+using namespace kvr::api;
+using namespace kvr::context;
+using namespace kvr::view;
 
 using namespace VideoWall;
 
@@ -326,7 +332,7 @@ int main(int argc, char** argv)
         screens.flush();
         qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + QFile::encodeName(screens.fileName()));
     }
-    kvrtest::prepareEnvironment("bench_wall");
+    kvrtest::prepareEnvironment("bench_video_wall");
     QApplication app(argc, argv);
     kvrtest::prepareApplication();
     std::printf("video wall on %s, one %dx%d display, plain-widget tiles\n",
