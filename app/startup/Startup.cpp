@@ -42,10 +42,7 @@ void prepareApplication(QApplication& app)
     QCoreApplication::setOrganizationName(QStringLiteral("Kavira"));
     Log::install();
     app.setWindowIcon(QIcon(QStringLiteral(":/brand/icon.png")));
-    Theme::loadFonts();
-    QFont font(QStringLiteral("Inter"));
-    font.setPixelSize(14);
-    QApplication::setFont(font);
+    Theme::useProgramFont();
     BrandRegistry::instance().add(std::make_unique<ImouProvider>());
 }
 

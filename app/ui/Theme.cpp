@@ -1,5 +1,6 @@
 #include "app/ui/Theme.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QFontDatabase>
 #include <QPainter>
@@ -23,6 +24,14 @@ void loadFonts()
             continue;
         QFontDatabase::addApplicationFont(path);
     }
+}
+
+void useProgramFont()
+{
+    loadFonts();
+    QFont font(QStringLiteral("Inter"));
+    font.setPixelSize(14);
+    QApplication::setFont(font);
 }
 
 // Colours in the sheets name a token: "@accent" is written out as "#3b82f6",

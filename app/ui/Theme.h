@@ -112,6 +112,9 @@ inline constexpr int kIconKinds = 17;
 // Registers the compiled-in Inter and Poppins faces with the application's
 // font database. Faces whose resource is missing are skipped silently.
 void loadFonts();
+// Registers those faces and makes Inter at 14 px the application's font, as
+// the program does at start.
+void useProgramFont();
 
 // Style sheet of the sign-in window.
 QString loginStyle();

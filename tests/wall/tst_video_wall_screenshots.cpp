@@ -29,10 +29,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(QDir().mkpath(QStringLiteral(KVR_SCREENSHOT_DIR)));
-        Theme::loadFonts();
-        QFont font(QStringLiteral("Inter"));
-        font.setPixelSize(14);
-        QApplication::setFont(font);
+        Theme::useProgramFont();
     }
 
     void setupDialogAndRunningDisplay()

@@ -261,10 +261,7 @@ class ScreenAudit : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        Theme::loadFonts();
-        QFont font(QStringLiteral("Inter"));
-        font.setPixelSize(14);
-        QApplication::setFont(font);
+        Theme::useProgramFont();
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
         if (BrandRegistry::instance().count() == 0)
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());

@@ -1,6 +1,7 @@
 #include "app/ui/Theme.h"
 #include "tests/support/TestKit.h"
 
+#include <QApplication>
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
@@ -121,6 +122,10 @@ private Q_SLOTS:
         Q_INIT_RESOURCE(kavira);
         QVERIFY2(log.messages().isEmpty(), qPrintable(log.messages().join('\n')));
         QCOMPARE(applicationFaces().size(), 6);
+        // The program's own font, as it sets it at start.
+        Theme::useProgramFont();
+        QCOMPARE(QFontInfo(QApplication::font()).family(), QStringLiteral("Inter"));
+        QCOMPARE(QApplication::font().pixelSize(), 14);
         // The pictures the windows show; the sign-in film is checked where it is played.
         for (const char* path : {":/brand/icon.png", ":/brand/mark.png", ":/brand/logo.png",
                                  ":/native/chevron-down.svg", ":/native/check.svg"})

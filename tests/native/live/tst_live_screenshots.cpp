@@ -66,10 +66,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        Theme::loadFonts();
-        QFont font(QStringLiteral("Inter"));
-        font.setPixelSize(14);
-        QApplication::setFont(font);
+        Theme::useProgramFont();
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu")); // pictures a grab can see
         QVERIFY(startRecorderRtsp(rtsp,
                                   {QStringLiteral("--pattern"), QStringLiteral("smpte"), QStringLiteral("--size"),

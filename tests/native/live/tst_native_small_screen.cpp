@@ -212,10 +212,7 @@ class TestNativeSmallScreen : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        Theme::loadFonts();
-        QFont font(QStringLiteral("Inter"));
-        font.setPixelSize(14);
-        QApplication::setFont(font);
+        Theme::useProgramFont();
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
         NativeController::setPollEnabled(false);
         QCOMPARE(QGuiApplication::primaryScreen()->availableGeometry(), QRect(0, 0, 1280, 720));

@@ -68,10 +68,7 @@ private:
 void NativeScreenshots::initTestCase()
 {
     // The application's fonts, as the program registers them.
-    Theme::loadFonts();
-    QFont f(QStringLiteral("Inter"));
-    f.setPixelSize(14);
-    QApplication::setFont(f);
+    Theme::useProgramFont();
 }
 
 void NativeScreenshots::loadMixedFleet(Bench& bench)

@@ -62,10 +62,7 @@ class TestShellScreens : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        Theme::loadFonts();
-        QFont font("Inter");
-        font.setPixelSize(14);
-        QApplication::setFont(font);
+        Theme::useProgramFont();
         Prefs::set(Prefs::kRenderMode, "cpu");
         if (BrandRegistry::instance().count() == 0)
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());

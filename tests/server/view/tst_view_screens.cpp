@@ -84,10 +84,7 @@ class ViewScreensTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
-        Theme::loadFonts();
-        QFont font(QStringLiteral("Inter"));
-        font.setPixelSize(14);
-        QApplication::setFont(font);
+        Theme::useProgramFont();
         qApp->setStyleSheet(Theme::appStyle());
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
 
