@@ -41,6 +41,12 @@ fi
 export DISPLAY=":$number" QT_QPA_PLATFORM=xcb
 "$@"
 status=$?
+# A suite that failed because its display went away says so, with what the
+# server wrote, rather than leaving only the program's "could not connect".
+if [ "$status" -ne 0 ] && ! kill -0 "$server" 2>/dev/null; then
+  echo "with-display: the X server of display :$number ended during the run" >&2
+  cat "$tmp/xvfb.log" >&2
+fi
 kill "$server" 2>/dev/null
 wait "$server" 2>/dev/null
 rm -rf "$tmp"
