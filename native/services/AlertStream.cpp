@@ -403,10 +403,11 @@ void Parser::drainMultipart(QList<Alert>& out)
                 // the declared body, would end the part there once it has:
                 // cutting at the length now would split the delimiter and
                 // lose the part after it, depending only on how the bytes
-                // happened to arrive.
+                // happened to arrive. The next byte decides again: one that
+                // cannot continue the delimiter gives the part at once.
                 const qsizetype held = next < 0 ? delimiterStartAtEnd(delimiter, bodyStart) : -1;
                 if (held >= 0 && qint64(held - bodyStart) < length)
-                    return waitFor({delimiter}, held + delimiter.size());
+                    return waitFor({delimiter}, m_buffer.size() + 1);
                 partEnd = bodyStart + qsizetype(length);
             } else
                 return waitFor({delimiter}, length <= kMaxBuffer_bytes ? bodyStart + length : -1);

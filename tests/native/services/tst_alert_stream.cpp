@@ -164,6 +164,16 @@ private Q_SLOTS:
             dash.feed("--b\r\nContent-Length: " + QByteArray::number(dashed.size()) + "\r\n\r\n" + dashed).isEmpty());
         QCOMPARE(types(dash.feed("\r\n")), QStringList{"VMD"});
         QVERIFY(dash.buffered() < 8);
+        // The same under a long boundary, as devices name them: the first
+        // byte that cannot continue the delimiter gives the part, rather than
+        // as many bytes as the delimiter is long (a last alert waited for the
+        // device's next one).
+        const QByteArray dashes = doc + "\r\n--";
+        Parser named = multipart("MIME_boundary");
+        QVERIFY(
+            named.feed("--MIME_boundary\r\nContent-Length: " + QByteArray::number(dashes.size()) + "\r\n\r\n" + dashes)
+                .isEmpty());
+        QCOMPARE(types(named.feed("\r")), QStringList{"VMD"});
     }
 
     void bareXmlDocuments()
