@@ -9,6 +9,7 @@
 #include "server/view/GridPage.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -294,25 +295,8 @@ bool AuditFleet::build()
         ids << id;
         if (i % 11 == 3)
             continue; // never checked
-        Native::ProbeResult r;
-        const bool up = i % 5 != 2;
-        r.health.internet = Native::Passed;
-        r.health.device = up ? Native::Passed : Native::Failed;
-        r.health.httpPort = r.health.rtspPort = up ? Native::Passed : Native::Failed;
-        r.health.latencyMs = 12 + i;
-        r.health.quality = up ? QStringLiteral("Good") : QString();
-        r.health.hdd = i % 9 == 4 ? QStringLiteral("Fault") : QStringLiteral("OK");
-        if (!up)
-            r.health.error = QStringLiteral("The device did not answer on its HTTP port or its RTSP port.");
-        r.channelsKnown = true;
-        for (int c = 1; c <= d.channels; ++c) {
-            Native::ChannelInfo info;
-            info.channel = c;
-            info.onlineKnown = true;
-            info.online = up && c != 3;
-            r.channels << info;
-        }
-        store.applyProbe(id, r);
+        store.applyProbe(
+            id, nativetest::checkedRecorder(i % 5 != 2, 12 + i, i % 9 == 4, d.channels, [](int c) { return c != 3; }));
         if (i % 13 == 7)
             store.setEnabled(id, false, QStringLiteral("Moved to the new building; waiting for its network"));
     }

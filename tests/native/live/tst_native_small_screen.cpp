@@ -17,6 +17,7 @@
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
 #include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 #include "video/VideoStage.h"
 
@@ -253,25 +254,9 @@ private Q_SLOTS:
             const QString id = store.addDevice(d);
             QVERIFY(!id.isEmpty());
             m_ids << id;
-            Native::ProbeResult r;
-            const bool up = i % 5 != 2;
-            r.health.internet = Native::Passed;
-            r.health.device = up ? Native::Passed : Native::Failed;
-            r.health.httpPort = r.health.rtspPort = up ? Native::Passed : Native::Failed;
-            r.health.latencyMs = 12 + i;
-            r.health.quality = up ? QStringLiteral("Good") : QString();
-            r.health.hdd = i % 7 == 4 ? QStringLiteral("Fault") : QStringLiteral("OK");
-            if (!up)
-                r.health.error = QStringLiteral("The device did not answer on its HTTP port or its RTSP port.");
-            r.channelsKnown = true;
-            for (int c = 1; c <= d.channels; ++c) {
-                Native::ChannelInfo info;
-                info.channel = c;
-                info.onlineKnown = true;
-                info.online = up && c % 6 != 3;
-                r.channels << info;
-            }
-            store.applyProbe(id, r);
+            store.applyProbe(id, nativetest::checkedRecorder(i % 5 != 2, 12 + i, i % 7 == 4, d.channels, [](int c) {
+                                 return c % 6 != 3;
+                             }));
         }
         QList<Native::Camera> cams = store.device(m_ids.first())->cameras;
         cams[0].name = QStringLiteral("Main entrance turnstiles, facing the street and the taxi stand");

@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 #include <csignal>
@@ -180,6 +181,33 @@ inline kvr::services::Native::ProbeResult refusedResult()
     r.health.error = QStringLiteral("Username or password is incorrect.");
     r.loginRefused = true;
     r.failure = kvr::services::Native::Failure::LoginRefused;
+    return r;
+}
+
+// A check of a recorder as the fleet screens' suites stage one: it answers
+// (or not) after `latencyMs`, its disk is fine or faulty, and of its
+// `channels` those `online` picks are up (none while it is down).
+inline kvr::services::Native::ProbeResult checkedRecorder(bool up, int latencyMs, bool diskFault, int channels,
+                                                          const std::function<bool(int)>& online)
+{
+    using kvr::services::Native::Failed;
+    using kvr::services::Native::Passed;
+    kvr::services::Native::ProbeResult r;
+    r.health.internet = Passed;
+    r.health.device = r.health.httpPort = r.health.rtspPort = up ? Passed : Failed;
+    r.health.latencyMs = latencyMs;
+    r.health.quality = up ? QStringLiteral("Good") : QString();
+    r.health.hdd = diskFault ? QStringLiteral("Fault") : QStringLiteral("OK");
+    if (!up)
+        r.health.error = QStringLiteral("The device did not answer on its HTTP port or its RTSP port.");
+    r.channelsKnown = true;
+    for (int c = 1; c <= channels; ++c) {
+        kvr::services::Native::ChannelInfo info;
+        info.channel = c;
+        info.onlineKnown = true;
+        info.online = up && online(c);
+        r.channels << info;
+    }
     return r;
 }
 
