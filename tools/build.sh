@@ -3,12 +3,16 @@
 # Debian's packages with apt-get on Linux, Homebrew's Qt and FFmpeg on macOS
 # (the macOS route is untried on this project's own machines). Arguments go
 # to CMake's configure step; KVR_BUILD_TARGETS names the targets to build
-# (default: all of them, tests and benchmarks included).
+# (default: all of them, tests and benchmarks included); KVR_JOBS, how many
+# steps run at once (default: one per processor; fewer on a shared machine).
 #
 #   bash tools/build.sh
 #   KVR_BUILD_TARGETS=kavira bash tools/build.sh   # the program only
+#   KVR_JOBS=2 bash tools/build.sh                 # two steps at a time
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+source "$root/tools/jobs.sh"
+jobs="$(kvr_jobs "${KVR_JOBS:-}" KVR_JOBS)" || exit 2
 configure=()
 case "$(uname -s)" in
   Darwin)
@@ -22,12 +26,10 @@ case "$(uname -s)" in
       brew install "${missing[@]}"
     fi
     configure=(-DCMAKE_PREFIX_PATH="$(brew --prefix qt)")
-    jobs="$(sysctl -n hw.ncpu 2>/dev/null || echo 2)"
     ;;
   *)
     echo "build: checking the Debian packages it needs"
     bash "$root/.ci/install-deps.sh"
-    jobs="$(nproc 2>/dev/null || echo 2)"
     ;;
 esac
 echo "build: configuring build/"

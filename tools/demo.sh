@@ -5,12 +5,17 @@
 # pointed at them, with settings and data folders of its own under
 # build/demo (never yours). Sign in as demo / demo.
 # A small fleet of fake recorders and cameras runs beside them for native
-# mode. Everything it started stops when Kavira quits.
+# mode. Everything it started stops when Kavira quits. What the server keeps
+# (the sign-in Kavira remembers, saved presets) and Kavira's settings stay in
+# the demo folder from one run to the next; each peer and Kavira itself log
+# to a file of their own there, so the terminal shows only what a person
+# needs.
 #
 #   bash tools/demo.sh            # build, then run (sign-in window)
 #   bash tools/demo.sh --native   # the same, opening native mode on the fleet
 #   KVR_DEMO_DIR=/tmp/x bash tools/demo.sh
 #   KVR_DEMO_BUILD=build-x bash tools/demo.sh   # the programs of another build folder
+#   KVR_JOBS=2 bash tools/demo.sh                # a build of two steps at a time
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${KVR_DEMO_BUILD:-$root/build}"
@@ -52,24 +57,37 @@ free_port() {
   "$python" -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1]); s.close()'
 }
 
-# Waits until the log of a started program holds a line matching a pattern.
+# Waits until a started program's log holds a whole line that only this
+# run's program writes (it names this run's port or process), and says what
+# went wrong when the program ends or stays silent instead.
 wait_for() {
-  local log="$1" pattern="$2" what="$3"
-  for _ in $(seq 1 200); do
-    if grep -q "$pattern" "$log" 2>/dev/null; then return 0; fi
+  local log="$1" line="$2" pid="$3" what="$4"
+  for _ in $(seq 1 300); do
+    if grep -qxF -- "$line" "$log" 2>/dev/null; then return 0; fi
+    kill -0 "$pid" 2>/dev/null || break
     sleep 0.1
   done
-  echo "demo: $what did not start; its output:" >&2
+  echo "demo: $what did not start; its output ($log):" >&2
   cat "$log" >&2
   exit 1
 }
 
-# The demo's own home and data folders: settings, remembered sign-in, log.
+# The demo's own home and data folders: settings, remembered sign-in, log,
+# and a Documents folder, where reports are proposed.
 home="$demo/home"
-mkdir -p "$home" "$demo/logs"
+mkdir -p "$home/Documents"
 export HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share" \
        XDG_STATE_HOME="$home/.local/state" XDG_CACHE_HOME="$home/.cache"
 export KVR_SETTINGS_APP="kavira-demo"
+# The relay is the demo's camera, written into the settings below as a person
+# would enter it; a relay of the caller's environment would override it.
+unset KVR_RTSP_HOST KVR_RTSP_PORT KVR_RTSP_USER KVR_RTSP_PASS
+
+# Every program's output of the last run, and only of this run from here on:
+# a log that outlived its run would hold a line the waits below look for.
+logs="$demo/logs"
+rm -rf "$logs"
+mkdir -p "$logs"
 
 # Cloud recordings: a finished HLS playlist the ffmpeg tool writes once.
 hls="$demo/hls"
@@ -84,47 +102,50 @@ fi
 
 # The camera: GStreamer's RTSP server at /live, with the relay's account,
 # and at the fake devices' own stream paths with their account (the fleet
-# says which). Every address shares one encoder. It serves until its
-# standard input closes, and a background job of a script gets an empty one:
-# it reads a pipe that this script holds open instead, so it lives exactly
-# as long as the demo (even one killed outright). The programs started after
-# it must not hold the pipe too.
+# says which). Every address shares one encoder. Given a pipe for its
+# standard input, it serves until the pipe closes: it reads one that this
+# script holds open, so it lives exactly as long as the demo (even one killed
+# outright). The programs started after it must not hold the pipe too.
 echo "demo: starting the test camera, the organisation's server and the device fleet"
 mapfile -t fleet_args < <("$fleet_program" --camera-args)
 rtsp_port="$(free_port)"
 exec {camera_in}> >(exec "$python" "$root/tests/fixtures/rtsp/rtsp_server.py" --port "$rtsp_port" \
-  --size 1280x720 --one-media --user admin --password wisp "${fleet_args[@]}" >"$demo/logs/camera.txt" 2>&1)
+  --size 1280x720 --one-media --user admin --password wisp "${fleet_args[@]}" >"$logs/camera.txt" 2>&1)
 pids+=($!)
-wait_for "$demo/logs/camera.txt" "PORT" "the test camera"
+wait_for "$logs/camera.txt" "PORT $rtsp_port" "${pids[-1]}" "the test camera"
 
-# The organisation's server.
+# The organisation's server, keeping its sign-ins and presets between runs.
 api_port="$(free_port)"
-KVR_FAKE_PORT="$api_port" KVR_FAKE_HLS_DIR="$hls" KVR_FAKE_STREAM_PATH=live \
-  "$server_program" >"$demo/logs/server.txt" 2>&1 {camera_in}>&- &
+KVR_FAKE_PORT="$api_port" KVR_FAKE_HLS_DIR="$hls" KVR_FAKE_STREAM_PATH=live KVR_FAKE_STATE="$demo/server-state.json" \
+  "$server_program" >"$logs/server.txt" 2>&1 {camera_in}>&- &
 pids+=($!)
-wait_for "$demo/logs/server.txt" "listening" "the fake organisation server"
+wait_for "$logs/server.txt" "kvr-fake-server listening on http://127.0.0.1:$api_port" "${pids[-1]}" \
+  "the fake organisation server"
 
 # Native mode: recorders and cameras of several makers on loopback (one with
 # a wrong password, one unreachable, one with a disk fault, one with its
 # clock ahead), serving the camera's stream on their RTSP ports, and the
 # demo's inventory, uptime and events naming them.
-"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" "$rtsp_port" >"$demo/logs/fleet.txt" 2>&1 {camera_in}>&- &
+"$fleet_program" "$XDG_DATA_HOME/Kavira/Kavira" "$rtsp_port" >"$logs/fleet.txt" 2>&1 {camera_in}>&- &
 pids+=($!)
-wait_for "$demo/logs/fleet.txt" "ready" "the fake device fleet"
+wait_for "$logs/fleet.txt" "kvr-fake-fleet: ready (process ${pids[-1]}), inventory written to $XDG_DATA_HOME/Kavira/Kavira" \
+  "${pids[-1]}" "the fake device fleet"
 
-# Which window opens first: the sign-in window, or native mode on the fleet.
+# Which window opens first (the sign-in window, or native mode on the fleet),
+# and the video relay, as the server dialog stores it.
 mkdir -p "$XDG_CONFIG_HOME/Kavira"
 settings="$XDG_CONFIG_HOME/Kavira/$KVR_SETTINGS_APP.conf"
 touch "$settings"
-"$python" - "$settings" "$native" <<'PY'
+"$python" - "$settings" "$native" "127.0.0.1:$rtsp_port" <<'PY'
 import configparser, sys
-path, native = sys.argv[1], sys.argv[2]
+path, native, relay = sys.argv[1:]
 conf = configparser.RawConfigParser()
 conf.optionxform = str
 conf.read(path)
 if not conf.has_section("General"):
     conf.add_section("General")
 conf.set("General", "nativeMode", native)
+conf.set("General", "relayAddress", relay)
 with open(path, "w") as f:
     conf.write(f, space_around_delimiters=False)
 PY
@@ -132,10 +153,19 @@ PY
 cat <<TEXT
 Kavira demo
   server   http://127.0.0.1:$api_port  (sign in as demo / demo, or otp / demo with the code 123456)
-  camera   rtsp://127.0.0.1:$rtsp_port/live
-  fleet    $(grep -c '^device' "$demo/logs/fleet.txt") fake devices for native mode ("Native mode" in the server dialog)
-  data     $demo
+  camera   rtsp://127.0.0.1:$rtsp_port/live  (the video relay)
+  fleet    $(grep -c '^device' "$logs/fleet.txt") fake devices for native mode ("Native mode" in the server dialog)
+  data     $demo  (settings, remembered sign-in, presets; reports go to home/Documents)
+  logs     $logs
+Quit Kavira, or press Ctrl+C here, to stop everything the demo started.
 TEXT
 
-export KVR_API_BASE="http://127.0.0.1:$api_port" KVR_RTSP_HOST=127.0.0.1 KVR_RTSP_PORT="$rtsp_port"
-"$app" "$@" {camera_in}>&-
+export KVR_API_BASE="http://127.0.0.1:$api_port"
+status=0
+"$app" "$@" >"$logs/kavira.txt" 2>&1 {camera_in}>&- || status=$?
+# Ended by Ctrl+C (SIGINT): as asked, nothing to tell.
+if [ "$status" -ne 0 ] && [ "$status" -ne 130 ]; then
+  echo "demo: Kavira ended with status $status; the end of its output ($logs/kavira.txt):" >&2
+  tail -n 20 "$logs/kavira.txt" >&2
+fi
+exit "$status"

@@ -17,10 +17,18 @@
 #
 #   bash tools/test.sh                  # all three, as CI does
 #   bash tools/test.sh gcc tsan         # only those
-#   KVR_TEST_JOBS=4 bash tools/test.sh  # fewer builds and suites at once
+#   KVR_JOBS=4 bash tools/test.sh       # fewer build steps and suites at once
+#
+# KVR_JOBS is the one setting for the build, the demo and this command; the
+# name this command took before, KVR_TEST_JOBS, still works when it is unset.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-jobs="${KVR_TEST_JOBS:-$(nproc 2>/dev/null || echo 2)}"
+source "$root/tools/jobs.sh"
+if [ -n "${KVR_JOBS:-}" ]; then
+  jobs="$(kvr_jobs "$KVR_JOBS" KVR_JOBS)" || exit 2
+else
+  jobs="$(kvr_jobs "${KVR_TEST_JOBS:-}" KVR_TEST_JOBS)" || exit 2
+fi
 configs=("$@")
 [ ${#configs[@]} -gt 0 ] || configs=(gcc clang-asan tsan)
 for config in "${configs[@]}"; do

@@ -2,7 +2,10 @@
 #include "native/screens/Logging.h"
 
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QSaveFile>
+#include <QStandardPaths>
 
 namespace kvr::screens {
 
@@ -27,6 +30,12 @@ bool writeReplacing(const QString& path, const QByteArray& bytes)
         return false;
     }
     return true;
+}
+
+QString proposedFolder()
+{
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !documents.isEmpty() && QFileInfo(documents).isDir() ? documents : QDir::homePath();
 }
 
 } // namespace NativeFiles

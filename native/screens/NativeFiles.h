@@ -16,6 +16,11 @@ namespace NativeFiles {
 // case the previous file, if any, is untouched.
 bool writeReplacing(const QString& path, const QByteArray& bytes);
 
+// The folder the file choosers start in: the user's Documents folder, or the
+// home folder where there is none (a fresh account has none; a chooser given
+// a folder that does not exist starts in the working folder, wherever that is).
+QString proposedFolder();
+
 } // namespace NativeFiles
 
 } // namespace kvr::screens

@@ -34,7 +34,6 @@
 #include <QScrollArea>
 #include <QShowEvent>
 #include <QStackedWidget>
-#include <QStandardPaths>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -53,11 +52,6 @@ using namespace FleetRules;
 namespace {
 
 namespace tun = kvr::screens::tun;
-
-QString documentsFolder()
-{
-    return QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-}
 
 QComboBox* combo(const QStringList& items, const QString& accessibleName)
 {
@@ -818,7 +812,7 @@ void NativeWindow::addDevice()
 
 void NativeWindow::importCsv()
 {
-    const QString path = Modal::openFileName(this, QStringLiteral("Import devices"), documentsFolder(),
+    const QString path = Modal::openFileName(this, QStringLiteral("Import devices"), NativeFiles::proposedFolder(),
                                              QStringLiteral("CSV files (*.csv);;All files (*)"));
     if (path.isEmpty())
         return;
@@ -840,9 +834,10 @@ void NativeWindow::importCsv()
 
 void NativeWindow::saveSampleCsv()
 {
-    const QString path = Modal::saveFileName(this, QStringLiteral("Save sample CSV"),
-                                             documentsFolder() + QStringLiteral("/vigilo-devices-sample.csv"),
-                                             QStringLiteral("CSV files (*.csv)"));
+    const QString path =
+        Modal::saveFileName(this, QStringLiteral("Save sample CSV"),
+                            NativeFiles::proposedFolder() + QStringLiteral("/vigilo-devices-sample.csv"),
+                            QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
     if (!NativeFiles::writeReplacing(path, NativeStore::sampleCsv().toUtf8())) {
@@ -857,7 +852,7 @@ void NativeWindow::openReports(const QString& deviceId)
 {
     ReportDialog dialog(m_context, deviceId, this);
     if (Modal::exec(dialog) == QDialog::Accepted && !dialog.savedPath().isEmpty())
-        toast(QStringLiteral("Report exported"));
+        toast(NativeReportText::exportedText(dialog.savedPath()));
 }
 
 void NativeWindow::openEvents()

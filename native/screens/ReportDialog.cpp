@@ -9,10 +9,10 @@
 
 #include <QComboBox>
 #include <QDateEdit>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <QVBoxLayout>
 
 using namespace kvr::ui;
@@ -61,6 +61,11 @@ QString proposedPath(const QString& documents, int kind, const QDate& today)
 {
     return QStringLiteral("%1/vigilo-%2-%3.csv")
         .arg(documents, kindWord(kind), today.toString(QStringLiteral("yyyyMMdd")));
+}
+
+QString exportedText(const QString& path)
+{
+    return QStringLiteral("Report exported to %1").arg(QDir::toNativeSeparators(path));
 }
 
 bool usesDates(int kind)
@@ -150,8 +155,8 @@ void ReportDialog::exportReport()
         m_error->show();
         return;
     }
-    const QString proposed = NativeReportText::proposedPath(
-        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation), kind, NativeContext::today());
+    const QString proposed =
+        NativeReportText::proposedPath(NativeFiles::proposedFolder(), kind, NativeContext::today());
     const QString path =
         Modal::saveFileName(this, QStringLiteral("Export report"), proposed, QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty())

@@ -20,6 +20,8 @@ QString kindWord(int kind);
 QString description(int kind);
 // "<documents>/vigilo-<word>-<yyyyMMdd>.csv" for the day of the export.
 QString proposedPath(const QString& documents, int kind, const QDate& today);
+// The toast once a report is written: where it went, so it can be found.
+QString exportedText(const QString& path);
 // Whether the From and To dates apply to the kind.
 bool usesDates(int kind);
 } // namespace NativeReportText

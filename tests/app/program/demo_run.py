@@ -1,230 +1,50 @@
 #!/usr/bin/python3
-"""The README's first command, `bash tools/demo.sh`, run as a person would.
+"""The README's demo commands, `bash tools/demo.sh` and `bash tools/demo.sh
+--native`, run as a person would, three times over one demo folder.
 
 On a virtual display of its own (tests/support/with-display.sh) and a private
-session bus, it starts the demo script with no standard input (as CI and a
-desktop launcher do), finds the sign-in window through the accessibility tree,
-signs in as demo / demo, clicks a camera in the catalogue, checks that the
-picture on screen moves, then opens a site's whole wall with "Play all",
-sees every camera that is online play and its picture move, stops the wall
-and opens the other site's, four walls in turn, with every processor kept
-busy by other processes meanwhile (the camera must keep answering however
-walls come and go on a busy machine), closes the window as a window manager
-would, and checks that the demo ended cleanly and left nothing it started
-running.
+session bus, each start has no standard input (as from CI or a desktop
+launcher) and is driven through the accessibility tree:
+
+1. The first start: "Test connection" in the server dialog finds the relay
+   the demo set; sign in as demo / demo, remembered; a camera of the
+   catalogue plays and its picture moves; a site's whole wall plays, every
+   camera that is online moving, is stopped and the other site's opened,
+   four walls in turn, with every processor kept busy by other processes
+   meanwhile (the camera must keep answering however walls come and go on a
+   busy machine); a wall is saved as a preset.
+2. A restart: the remembered sign-in opens the catalogue with no password,
+   and the preset saved before plays.
+3. A restart in native mode: "Get snapshots" of a recorder shows the test
+   camera's picture, and a report is exported into the demo folder, which the
+   toast names.
+
+After each, the window is closed as a window manager would, the demo ends
+cleanly and leaves nothing it started running, its terminal showed no more
+than its banner, and the banner counted the devices of that run's fleet.
 
   demo_run.py BUILD_DIR WORK_DIR
 
 The demo's cloud recording is kept in WORK_DIR/hls between runs (writing it
 costs a minute of encoding); everything else there starts afresh.
 """
+import glob
 import os
+import re
 import shutil
-import signal
-import struct
 import subprocess
 import sys
-import tempfile
 import time
-import zlib
+
+from desktop_kit import (Failure, atspi, bright_spot, click_on, close_windows, extents, grab, kavira_app, nodes,
+                         picture_moves, processes_of, showing, showing_where, text_of, under_private_bus,
+                         wait_until, write_png)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
-# The environment mark every process the demo starts inherits, so that one
+# The environment entry every process the demo starts inherits, so that one
 # that escaped the demo's session is found too.
 MARK = "KVR_DEMO_DIR"
-
-
-class Failure(Exception):
-    pass
-
-
-def wait_until(what, seconds, probe, pause=0.2):
-    deadline = time.monotonic() + seconds
-    while True:
-        found = probe()
-        if found:
-            return found
-        if time.monotonic() > deadline:
-            raise Failure(f"{what}: not within {seconds} s")
-        time.sleep(pause)
-
-
-# ---- the accessibility tree -------------------------------------------------
-
-def atspi():
-    try:
-        import gi
-
-        gi.require_version("Atspi", "2.0")
-        from gi.repository import Atspi
-        import Xlib  # noqa: F401
-    except (ImportError, ValueError) as e:
-        raise Failure(f"{e}: install what .ci/install-deps.sh lists (gir1.2-atspi-2.0, python3-xlib)")
-    return Atspi
-
-
-def kavira_app(Atspi):
-    desktop = Atspi.get_desktop(0)
-    for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        if app is not None and app.get_name() == "Kavira":
-            return app
-    return None
-
-
-def nodes(node):
-    try:
-        count = node.get_child_count()
-    except Exception:  # the widget went away while we walked
-        return
-    yield node
-    for i in range(count):
-        try:
-            child = node.get_child_at_index(i)
-        except Exception:
-            continue
-        if child is not None:
-            yield from nodes(child)
-
-
-def showing(Atspi, app, role, name):
-    """The first control on screen with that role and accessible name."""
-    for n in nodes(app):
-        try:
-            if (n.get_role_name() == role and n.get_name() == name
-                    and n.get_state_set().contains(Atspi.StateType.SHOWING)):
-                return n
-        except Exception:
-            continue
-    return None
-
-
-def extents(Atspi, node):
-    r = node.get_extents(Atspi.CoordType.SCREEN)
-    return r.x, r.y, r.width, r.height
-
-
-# ---- the X display ----------------------------------------------------------
-
-def click(x, y):
-    from Xlib import X, display
-    from Xlib.ext import xtest
-
-    d = display.Display()
-    try:
-        xtest.fake_input(d, X.MotionNotify, x=x, y=y)
-        xtest.fake_input(d, X.ButtonPress, 1)
-        xtest.fake_input(d, X.ButtonRelease, 1)
-        d.sync()
-    finally:
-        d.close()
-
-
-def grab(x, y, w, h):
-    """The region's pixels as 32-bit BGRX rows."""
-    from Xlib import X, display
-
-    d = display.Display()
-    try:
-        return d.screen().root.get_image(x, y, w, h, X.ZPixmap, 0xFFFFFFFF).data
-    finally:
-        d.close()
-
-
-def write_png(path, w, h, bgrx):
-    rows = b"".join(
-        b"\0" + bytes(v for px in range(w) for v in (row[4 * px + 2], row[4 * px + 1], row[4 * px]))
-        for row in (bgrx[4 * w * y:4 * w * (y + 1)] for y in range(h)))
-
-    def chunk(kind, data):
-        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
-
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", w, h, 8, 2, 0, 0, 0))
-                + chunk(b"IDAT", zlib.compress(rows, 6)) + chunk(b"IEND", b""))
-
-
-def close_windows(pid):
-    """Asks every window of the process to close, as a window manager's close
-    button does (WM_DELETE_WINDOW)."""
-    from Xlib import X, display, protocol
-
-    d = display.Display()
-    try:
-        protocols = d.intern_atom("WM_PROTOCOLS")
-        delete = d.intern_atom("WM_DELETE_WINDOW")
-        wm_pid = d.intern_atom("_NET_WM_PID")
-        closed = 0
-        for w in d.screen().root.query_tree().children:
-            owner = w.get_full_property(wm_pid, X.AnyPropertyType)
-            if not owner or owner.value[0] != pid or w.get_attributes().map_state != X.IsViewable:
-                continue
-            w.send_event(protocol.event.ClientMessage(window=w, client_type=protocols,
-                                                      data=(32, [delete, X.CurrentTime, 0, 0, 0])))
-            closed += 1
-        d.sync()
-        return closed
-    finally:
-        d.close()
-
-
-# ---- processes --------------------------------------------------------------
-
-def started_by_demo(session, work):
-    """Processes of the demo's session, or carrying its environment mark."""
-    found = {}
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/stat", "rb") as f:
-                stat = f.read()
-            fields = stat[stat.rindex(b")") + 2:].split()
-            if fields[0] == b"Z":
-                continue
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                cmdline = f.read().replace(b"\0", b" ").decode(errors="replace").strip()
-            marked = False
-            try:
-                with open(f"/proc/{entry}/environ", "rb") as f:
-                    marked = f"{MARK}={work}".encode() in f.read().split(b"\0")
-            except OSError:
-                pass
-            if int(fields[3]) == session or marked:
-                found[int(entry)] = cmdline
-        except (OSError, ValueError, IndexError):
-            continue
-    return found
-
-
-def kill_all(session, work):
-    for pid in started_by_demo(session, work):
-        try:
-            os.kill(pid, signal.SIGKILL)
-        except OSError:
-            pass
-
-
-# ---- the run ----------------------------------------------------------------
-
-def under_private_bus():
-    """Runs this script again under a session bus of its own (the
-    accessibility bus is started on it), with a runtime folder of its own so
-    that parallel runs never share the accessibility bus's socket."""
-    if os.environ.get("KVR_DEMO_RUN_BUS"):
-        return None
-    if not shutil.which("dbus-run-session"):
-        print("FAIL: dbus-run-session is missing: install what .ci/install-deps.sh lists")
-        return 1
-    runtime = tempfile.mkdtemp(prefix="kvr-demo-bus-")
-    os.chmod(runtime, 0o700)
-    env = dict(os.environ, KVR_DEMO_RUN_BUS="1", XDG_RUNTIME_DIR=runtime)
-    try:
-        return subprocess.call(["dbus-run-session", "--", sys.executable] + sys.argv,
-                               env=env, stdin=subprocess.DEVNULL)
-    finally:
-        shutil.rmtree(runtime, ignore_errors=True)
+PRESET = "Warehouse cameras"
 
 
 def prepare(work):
@@ -239,53 +59,6 @@ def prepare(work):
         shutil.rmtree(hls)
 
 
-def bright_spot(image, w, h):
-    """Where the bright pixels of a BGRX grab are (every second row and
-    column), and how many there are."""
-    count = sx = sy = 0
-    for y in range(0, h, 2):
-        row = 4 * w * y
-        for x in range(0, w, 2):
-            i = row + 4 * x
-            if image[i] > 180 and image[i + 1] > 180 and image[i + 2] > 180:
-                count += 1
-                sx += x
-                sy += y
-    return (sx / count, sy / count, count) if count else (0, 0, 0)
-
-
-def picture_moves(Atspi, app, screenshot):
-    """The live stage shows the demo camera's picture, a white ball moving
-    over black: in grabs of the area above the control bar half a second
-    apart, a ball-sized bright spot is there and has moved. An error message,
-    a spinner or a still frame does not pass."""
-    stop = wait_until("the live view's Stop button", 60, lambda: showing(Atspi, app, "push button", "Stop"))
-    bar = stop.get_parent()
-    stage = bar.get_parent()
-    x, y, w, h = extents(Atspi, stage)
-    bar_y = extents(Atspi, bar)[1]
-    if bar_y > y:
-        h = bar_y - y
-    if w < 100 or h < 100:
-        raise Failure(f"the live stage is only {w}x{h}")
-    samples = (w // 2) * (h // 2)
-    seen = []
-    deadline = time.monotonic() + 60
-    while time.monotonic() < deadline:
-        image = grab(x, y, w, h)
-        spot = bright_spot(image, w, h)
-        seen.append(spot)
-        if len(seen) > 1:
-            (x0, y0, n0), (x1, y1, n1) = seen[-2], seen[-1]
-            ball = all(samples // 5000 <= n <= samples // 50 for n in (n0, n1))
-            if ball and abs(x1 - x0) + abs(y1 - y0) >= 4:
-                write_png(screenshot, w, h, image)
-                return
-        time.sleep(0.5)
-    write_png(screenshot, w, h, image)
-    raise Failure(f"no moving picture on the live stage (bright spots seen: {seen[-4:]}); see {screenshot}")
-
-
 def tile_moves(image, w, h, earlier):
     """Whether the bright part of a tile's picture (the demo camera's ball)
     moved since the earlier grab; a still picture keeps its spot exactly."""
@@ -293,12 +66,10 @@ def tile_moves(image, w, h, earlier):
     return n > 0 and earlier is not None and earlier[2] > 0 and abs(x - earlier[0]) + abs(y - earlier[1]) >= 2
 
 
-def wall(Atspi, app, site, online, offline, screenshot):
-    """Opens the site's wall with its "Play all" button, waits until every
-    camera of the site that is online plays (its video says nothing over the
-    picture) and the picture of each moves, and stops the wall."""
-    wait_until(f"\"Play all\" of {site}", 30,
-               lambda: showing(Atspi, app, "push button", f"Play all cameras at {site}")).do_action(0)
+def watch_wall(Atspi, app, name, online, offline, screenshot):
+    """Waits until every camera of the open wall that is online plays (its
+    video says nothing over the picture) and the picture of each moves, and
+    stops the wall."""
     grid = wait_until("the camera wall", 30, lambda: showing(Atspi, app, "filler", "Camera wall")
                       or showing(Atspi, app, "panel", "Camera wall"))
 
@@ -319,10 +90,10 @@ def wall(Atspi, app, site, online, offline, screenshot):
                 and len(said) == online + offline) and said
 
     try:
-        wait_until(f"every camera of {site} playing", 120, settled, pause=0.5)
+        wait_until(f"every camera of {name} playing", 120, settled, pause=0.5)
     except Failure:
         said = [t.get_description() or "(playing)" for t in tiles()]
-        raise Failure(f"the wall of {site} did not play: its tiles say {said}")
+        raise Failure(f"the wall of {name} did not play: its tiles say {said}")
     playing = [extents(Atspi, t) for t in tiles() if t.get_description() == ""]
     moved = [False] * len(playing)
     spots = [None] * len(playing)
@@ -341,10 +112,17 @@ def wall(Atspi, app, site, online, offline, screenshot):
     y1 = max(y + h for _, y, _, h in playing)
     write_png(screenshot, x1 - x0, y1 - y0, grab(x0, y0, x1 - x0, y1 - y0))
     if not all(moved):
-        raise Failure(f"on the wall of {site}, {moved.count(False)} of {len(moved)} playing tiles show no moving "
+        raise Failure(f"on the wall of {name}, {moved.count(False)} of {len(moved)} playing tiles show no moving "
                       f"picture; see {screenshot}")
     wait_until("the wall's Stop all", 10, lambda: showing(Atspi, app, "push button", "Stop all")).do_action(0)
     wait_until("the wall gone", 30, lambda: not tiles())
+
+
+def wall(Atspi, app, site, online, offline, screenshot):
+    """Opens the site's wall with its "Play all" button and watches it."""
+    wait_until(f"\"Play all\" of {site}", 30,
+               lambda: showing(Atspi, app, "push button", f"Play all cameras at {site}")).do_action(0)
+    watch_wall(Atspi, app, site, online, offline, screenshot)
 
 
 # A spinner that dies with the test, even one killed outright (the kernel
@@ -368,102 +146,260 @@ class BusyProcessors:
             p.wait()
 
 
-def run(build, work):
-    Atspi = atspi()
-    prepare(work)
-    env = dict(os.environ, KVR_DEMO_DIR=work, KVR_DEMO_BUILD=build, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
-    out_path = os.path.join(work, "demo-output.txt")
-    out = open(out_path, "wb")
-    # No standard input, as from CI or a launcher; a session of its own, so
-    # that whatever it starts can be found again.
-    demo = subprocess.Popen(["bash", os.path.join(ROOT, "tools", "demo.sh")], cwd=ROOT, env=env,
-                            stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.STDOUT,
-                            start_new_session=True)
-    try:
-        drive(Atspi, demo, build, work)
-    except BaseException:
-        kill_all(demo.pid, work)
-        demo.wait()
-        out.close()
-        print("--- demo output")
-        print(open(out_path, errors="replace").read()[-4000:])
-        for name in ("camera.txt", "server.txt"):
-            path = os.path.join(work, "logs", name)
-            if os.path.exists(path):
-                print(f"--- {name}")
-                print(open(path, errors="replace").read()[-2000:])
-        log = os.path.join(work, "home", ".local", "state", "Kavira", "kvr.log")
-        if os.path.exists(log):
-            print("--- kvr.log")
-            print(open(log, errors="replace").read()[-4000:])
-        raise
-    out.close()
+class Demo:
+    """One start of tools/demo.sh over the demo folder, its terminal in a file."""
 
+    def __init__(self, Atspi, build, work, turn, args):
+        self.Atspi = Atspi
+        self.build = build
+        self.work = work
+        self.output = os.path.join(work, f"terminal-{turn}.txt")
+        env = dict(os.environ, KVR_DEMO_DIR=work, KVR_DEMO_BUILD=build)
+        # No standard input, as from CI or a launcher; a session of its own,
+        # so that whatever it starts can be found again.
+        with open(self.output, "wb") as out:
+            self.process = subprocess.Popen(["bash", os.path.join(ROOT, "tools", "demo.sh")] + args, cwd=ROOT,
+                                            env=env, stdin=subprocess.DEVNULL, stdout=out,
+                                            stderr=subprocess.STDOUT, start_new_session=True)
 
-def drive(Atspi, demo, build, work):
-    def alive(what):
-        if demo.poll() is not None:
-            raise Failure(f"the demo ended (status {demo.returncode}) before {what}")
+    def started(self):
+        return processes_of(self.process.pid, f"{MARK}={self.work}")
 
-    def on_screen(role, name, seconds):
+    def alive(self, what):
+        if self.process.poll() is not None:
+            raise Failure(f"the demo ended (status {self.process.returncode}) before {what}")
+
+    def app(self):
+        return kavira_app(self.Atspi)
+
+    def on_screen(self, role, name, seconds):
         def probe():
-            alive(f"{role} \"{name}\" showed")
-            a = kavira_app(Atspi)
-            return a and showing(Atspi, a, role, name)
+            self.alive(f"{role} \"{name}\" showed")
+            a = self.app()
+            return a and showing(self.Atspi, a, role, name)
 
         return wait_until(f"{role} \"{name}\"", seconds, probe)
 
-    # The first start writes the cloud recording before anything opens.
-    user = on_screen("text", "Username", 240)
-    app = kavira_app(Atspi)
-    user.set_text_contents("demo")
-    on_screen("password text", "Password", 10).set_text_contents("demo")
-    on_screen("push button", "Sign in", 10).do_action(0)
+    def dialog(self, title, seconds=30):
+        """A dialog of the program whose title starts with `title`."""
+        def probe():
+            self.alive(f"the dialog \"{title}\" showed")
+            a = self.app()
+            return a and showing_where(self.Atspi, a, lambda n: n.get_role_name() in ("dialog", "alert")
+                                       and n.get_name().startswith(title))
 
-    def first_camera():
-        alive("the catalogue showed")
-        tree = showing(Atspi, app, "tree", "Catalog")
-        return tree and next((n for n in nodes(tree) if n.get_name() == "Camera 1"
-                              and n.get_state_set().contains(Atspi.StateType.SHOWING)), None)
+        return wait_until(f"the dialog \"{title}\"", seconds, probe)
 
-    camera = wait_until("the catalogue's first camera", 60, first_camera)
-    x, y, w, h = extents(Atspi, camera)
-    click(x + w // 2, y + h // 2)
-    picture_moves(Atspi, app, os.path.join(build, "screenshots", "demo_live.png"))
+    def terminal(self):
+        with open(self.output, errors="replace") as f:
+            return f.read()
+
+    def banner(self, field):
+        found = re.search(rf"^  {field} +(\S+)", self.terminal(), re.M)
+        if not found:
+            raise Failure(f"no \"{field}\" in the demo's banner:\n{self.terminal()}")
+        return found.group(1)
+
+    def quit(self):
+        """Closes the window; the demo stops what it started and its terminal
+        showed only its banner, counting this run's devices."""
+        pids = [pid for pid, cmd in self.started().items() if cmd.split(" ")[0].endswith("/kavira")]
+        if len(pids) != 1:
+            raise Failure(f"expected one kavira among the demo's processes, found {len(pids)}")
+        if close_windows(pids[0]) == 0:
+            raise Failure("kavira has no window on screen to close")
+        try:
+            status = self.process.wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            raise Failure("the demo did not end within 60 s of its window closing")
+        if status != 0:
+            raise Failure(f"the demo ended with status {status}")
+        try:
+            wait_until("the demo's processes to end", 10, lambda: not self.started())
+        except Failure:
+            left = self.started()
+            raise Failure("left running after the demo ended: " + "; ".join(f"{p} {c}" for p, c in left.items()))
+        said = self.terminal()
+        after = said.split("to stop everything the demo started.\n", 1)
+        if len(after) != 2 or after[1].strip():
+            raise Failure(f"the demo's terminal showed more than its banner:\n{said[-2000:]}")
+        with open(os.path.join(self.work, "logs", "fleet.txt"), errors="replace") as f:
+            devices = sum(1 for line in f if line.startswith("device "))
+        if not devices or f"  fleet    {devices} fake devices" not in said:
+            raise Failure(f"the banner does not count this run's {devices} fleet devices:\n{said}")
+
+    def stop(self):
+        for pid in self.started():
+            try:
+                os.kill(pid, 9)
+            except OSError:
+                pass
+        self.process.wait()
+
+    def report(self):
+        print(f"--- {os.path.basename(self.output)}")
+        print(self.terminal()[-4000:])
+        for name in ("camera.txt", "server.txt", "fleet.txt", "kavira.txt"):
+            path = os.path.join(self.work, "logs", name)
+            if os.path.exists(path):
+                print(f"--- {name}")
+                with open(path, errors="replace") as f:
+                    print(f.read()[-3000:])
+
+
+def first_start(demo, shots):
+    """Tests the connection, signs in (remembered), watches a camera and the
+    walls, and saves a wall as a preset."""
+    Atspi = demo.Atspi
+    demo.on_screen("text", "Username", 240)  # the first start writes the cloud recording first
+    app = demo.app()
+    # "Test connection" finds the relay the demo entered in the settings.
+    relay = "127.0.0.1:" + demo.banner("camera").rsplit(":", 1)[1].split("/")[0]
+    wait_until("the server button", 10, lambda: showing_where(
+        Atspi, app, lambda n: n.get_role_name() == "push button" and n.get_name().startswith("Server: "))).do_action(0)
+    server = demo.dialog("Server")
+    field = showing(Atspi, server, "text", "Video relay address (optional)")
+    if text_of(field) != relay:
+        raise Failure(f"the server dialog's relay field says \"{text_of(field)}\", not the demo's {relay}")
+    showing(Atspi, server, "push button", "Test connection").do_action(0)
+    result = wait_until("the connection test's result", 30, lambda: showing_where(
+        Atspi, server, lambda n: n.get_role_name() == "label" and text_of(n).startswith("Server: ")
+        and "Video: " in text_of(n)))
+    if f"Video: reachable ({relay})" not in text_of(result) or "Server: reachable" not in text_of(result):
+        raise Failure(f"the connection test says: {text_of(result)}")
+    showing(Atspi, server, "push button", "Cancel").do_action(0)
+
+    demo.on_screen("text", "Username", 10).set_text_contents("demo")
+    demo.on_screen("password text", "Password", 10).set_text_contents("demo")
+    remember = demo.on_screen("check box", "Remember me for 7 days", 10)
+    if not remember.get_state_set().contains(Atspi.StateType.CHECKED):
+        remember.do_action(0)
+    demo.on_screen("push button", "Sign in", 10).do_action(0)
+
+    tree = demo.on_screen("tree", "Catalog", 60)
+    camera = wait_until("the catalogue's first camera", 60, lambda: demo.alive("the catalogue showed") or showing_where(
+        Atspi, tree, lambda n: n.get_name() == "Camera 1"))
+    click_on(Atspi, camera)
+    picture_moves(Atspi, app, os.path.join(shots, "demo_live.png"))
 
     # Whole sites' walls, opened and stopped in turn, on a busy machine: the
     # head office's eight cameras, the warehouse's four that are online
     # beside the four of its offline recorder.
     with BusyProcessors():
         for turn, (site, online, offline) in enumerate([("Head Office", 8, 0), ("Warehouse", 4, 4)] * 2):
-            alive(f"the wall of {site} opened")
-            wall(Atspi, app, site, online, offline,
-                 os.path.join(build, "screenshots", f"demo_wall_{turn + 1}.png"))
+            demo.alive(f"the wall of {site} opened")
+            wall(Atspi, app, site, online, offline, os.path.join(shots, f"demo_wall_{turn + 1}.png"))
 
-    # Quit by closing the window; the demo stops what it started.
-    pids = [pid for pid, cmd in started_by_demo(demo.pid, work).items() if cmd.split(" ")[0].endswith("/kavira")]
-    if len(pids) != 1:
-        raise Failure(f"expected one kavira among the demo's processes, found {len(pids)}")
-    if close_windows(pids[0]) == 0:
-        raise Failure("kavira has no window on screen to close")
+    # The warehouse's wall, kept as a preset.
+    demo.on_screen("push button", "Play all cameras at Warehouse", 30).do_action(0)
+    demo.on_screen("push button", "Save as preset", 30).do_action(0)
+    naming = demo.dialog("Save as preset")
+    showing(Atspi, naming, "text", "Preset name").set_text_contents(PRESET)
+    showing(Atspi, naming, "push button", "OK").do_action(0)
+    saved = demo.dialog("Presets")
+    if not showing_where(Atspi, saved, lambda n: text_of(n) == f"Saved “{PRESET}”."):
+        raise Failure("saving the preset did not say it was saved")
+    showing(Atspi, saved, "push button", "OK").do_action(0)
+    demo.on_screen("push button", "Stop all", 10).do_action(0)
+
+
+def restarted(demo, shots):
+    """The remembered sign-in opens the catalogue at once; the preset saved
+    before plays."""
+    Atspi = demo.Atspi
+    demo.on_screen("tree", "Catalog", 120)
+    with open(os.path.join(demo.work, "logs", "server.txt"), errors="replace") as f:
+        asked = f.read()
+    if "POST /v2/token/refresh/" not in asked or "POST /v2/login/" in asked:
+        raise Failure("the catalogue did not come from the remembered sign-in")
+    app = demo.app()
+    demo.on_screen("push button", "Presets", 10).do_action(0)
+    presets = demo.dialog("Presets")
+    item = wait_until(f"the preset \"{PRESET}\"", 30, lambda: showing_where(
+        Atspi, presets, lambda n: n.get_role_name() == "list item" and n.get_name().startswith(PRESET + "\n")))
+    click_on(Atspi, item)
+    showing(Atspi, presets, "push button", "Play on wall").do_action(0)
+    watch_wall(Atspi, app, PRESET, 4, 4, os.path.join(shots, "demo_preset.png"))
+
+
+def native_start(demo, shots):
+    """A recorder's snapshots are the test camera's picture; a report is
+    exported into the demo's Documents folder, and the toast says so."""
+    Atspi = demo.Atspi
+    table = demo.on_screen("table", "Devices", 120)
+    app = demo.app()
+
+    def details_of(name):
+        cells = [table.get_child_at_index(i) for i in range(table.get_child_count())]
+        names = [c.get_name() if c is not None else "" for c in cells]
+        return name in names and cells[names.index(name) + 8]
+
+    cell = wait_until("the Main gate NVR's details link", 30, lambda: details_of("Main gate NVR"))
+    click_on(Atspi, cell)
+    details = demo.dialog("Device details · Main gate NVR")
+    wait_until("Get snapshots", 10, lambda: showing(Atspi, details, "push button", "Get snapshots")).do_action(0)
+    snapshots = demo.dialog("Snapshots · Main gate NVR")
+
+    def pictures():
+        said = [text_of(n) for n in nodes(snapshots) if n.get_role_name() == "label"
+                and text_of(n).startswith(("No snapshot", "Checking"))]
+        shown = [n for n in nodes(snapshots) if n.get_role_name() == "image"]
+        return not said and len(shown) == 4 and shown
+
     try:
-        status = demo.wait(timeout=60)
-    except subprocess.TimeoutExpired:
-        raise Failure("the demo did not end within 60 s of its window closing")
-    if status != 0:
-        raise Failure(f"the demo ended with status {status}")
-    try:
-        wait_until("the demo's processes to end", 10, lambda: not started_by_demo(demo.pid, work))
+        shown = wait_until("four snapshots", 30, pictures, pause=0.5)
     except Failure:
-        left = started_by_demo(demo.pid, work)
-        raise Failure("left running after the demo ended: " + "; ".join(f"{p} {c}" for p, c in left.items()))
+        said = [text_of(n) for n in nodes(snapshots) if n.get_role_name() == "label"]
+        raise Failure(f"the snapshots are no pictures; the cards say {said}")
+    x, y, w, h = extents(Atspi, snapshots)
+    write_png(os.path.join(shots, "demo_snapshots.png"), w, h, grab(x, y, w, h))
+    for picture in shown:
+        x, y, w, h = extents(Atspi, picture)
+        if not 0 < bright_spot(grab(x, y, w, h), w, h)[2] < w * h // 100:
+            raise Failure("a snapshot is not the test camera's picture (a white ball on black)")
+    showing(Atspi, snapshots, "push button", "Close").do_action(0)
+    wait_until("the details' Close", 10, lambda: showing(Atspi, details, "push button", "Close")).do_action(0)
+
+    demo.on_screen("push button", "Reports", 10).do_action(0)
+    reports = demo.dialog("Reports")
+    showing(Atspi, reports, "push button", "Export").do_action(0)
+    chooser = demo.dialog("Export report")
+    documents = os.path.join(demo.work, "home", "Documents")
+    folder = showing_where(Atspi, chooser, lambda n: n.get_role_name() == "combo box")
+    if folder is None or folder.get_name() != documents:
+        raise Failure(f"the report is proposed in {folder and folder.get_name()}, not {documents}")
+    showing(Atspi, chooser, "push button", "Save").do_action(0)
+    toast = wait_until("the export's toast", 30, lambda: showing_where(
+        Atspi, app, lambda n: n.get_role_name() == "label" and text_of(n).startswith("Report exported")))
+    written = glob.glob(os.path.join(documents, "vigilo-uptime-*.csv"))
+    if len(written) != 1 or text_of(toast) != f"Report exported to {written[0]}":
+        raise Failure(f"the toast says \"{text_of(toast)}\"; the demo's Documents hold {written}")
+    with open(written[0], "rb") as f:
+        if not f.read().startswith("\ufeffdate,site,device".encode()):
+            raise Failure("the exported report is not the uptime report")
+
+
+def run(build, work):
+    Atspi = atspi()
+    prepare(work)
+    shots = os.path.join(build, "screenshots")
+    for turn, (args, drive) in enumerate([([], first_start), ([], restarted), (["--native"], native_start)], 1):
+        demo = Demo(Atspi, build, work, turn, args)
+        try:
+            drive(demo, shots)
+            demo.quit()
+        except BaseException:
+            demo.stop()
+            print(f"--- the demo's start {turn} ({drive.__name__}) failed")
+            demo.report()
+            raise
 
 
 def main():
     if len(sys.argv) != 3:
         print(__doc__)
         return 2
-    status = under_private_bus()
+    status = under_private_bus("KVR_DEMO_RUN_BUS")
     if status is not None:
         return status
     build, work = (os.path.abspath(a) for a in sys.argv[1:])

@@ -8,6 +8,7 @@
 #include "native/live/SnapshotsDialog.h"
 #include "native/live/StreamDialog.h"
 #include "native/services/Brands.h"
+#include "tests/fixtures/fleet/FakeFleet.h"
 #include "tests/native/live/LiveTestKit.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
@@ -176,6 +177,50 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(fetched(again), 20000);
         QVERIFY(pictureRequests() > before);
         QCOMPARE(cardTexts(again), QStringList(7, QStringLiteral("picture")));
+    }
+
+    // The demo's fleet answers its makers' snapshot addresses with a frame of
+    // the test camera (a white ball on black), as a real recorder does; the
+    // refused login and the device that does not answer say so, and ONVIF
+    // has no HTTP address for it.
+    void theDemoFleetsSnapshotsArePictures()
+    {
+        kvrtest::FakeFleet fleet;
+        QVERIFY(fleet.start());
+        QStringList said;
+        QStringList expected;
+        for (const kvrtest::FakeFleet::Member& m : fleet.members()) {
+            const QString id = addDevice(m.record);
+            SnapshotsDialog dialog(id, 0);
+            const bool onvif = m.record.manufacturer == QLatin1String("ONVIF");
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !cardTexts(dialog).contains(QStringLiteral("Checking")) && (onvif || fetched(dialog)), 20000);
+            QStringList texts = cardTexts(dialog);
+            QString want = QStringLiteral("picture");
+            if (onvif) {
+                want = QStringLiteral("No snapshot\nNeeds ONVIF snapshot support.");
+            } else if (m.role == kvrtest::FakeFleet::Role::WrongPassword) {
+                want = QStringLiteral("No snapshot\nLogin refused.");
+            } else if (m.role == kvrtest::FakeFleet::Role::Unreachable) {
+                // The system's own words for a refused connection.
+                texts.replaceInStrings(QRegularExpression(QStringLiteral("^No snapshot\n.+")), QStringLiteral("none"));
+                want = QStringLiteral("none");
+            }
+            said << m.name + QStringLiteral(": ") + texts.join(QStringLiteral(", "));
+            expected << m.name + QStringLiteral(": ") + QStringList(int(texts.size()), want).join(QStringLiteral(", "));
+            for (const SnapshotRecord& r : SnapshotCache::instance().entry(id)) {
+                if (r.picture.isNull())
+                    continue;
+                const QImage image = r.picture.toImage();
+                int white = 0;
+                for (int y = 0; y < image.height(); y += 2)
+                    for (int x = 0; x < image.width(); x += 2)
+                        white += qGray(image.pixel(x, y)) > 200 ? 1 : 0;
+                QVERIFY2(white > 0 && white < image.width() * image.height() / 40, qPrintable(m.name));
+            }
+            NativeStore::instance().removeDevice(id);
+        }
+        QCOMPARE(said, expected);
     }
 
     // ---- Recording calendar ----

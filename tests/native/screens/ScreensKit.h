@@ -6,6 +6,7 @@
 
 #include "app/ui/Modal.h"
 #include "native/screens/NativeContext.h"
+#include "native/screens/ReportDialog.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
@@ -145,6 +146,17 @@ inline QString documents()
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     QDir().mkpath(dir);
     return dir;
+}
+
+// Answers the next report dialog as a person does: exports, picking `path`.
+inline void exportNextReportTo(const QString& path)
+{
+    kvr::ui::Modal::respond([path](QDialog& d) {
+        auto& dialog = dynamic_cast<kvr::screens::ReportDialog&>(d);
+        kvr::ui::Modal::chooseFile(path);
+        dialog.exportReport();
+        return dialog.result();
+    });
 }
 
 inline QByteArray readAll(const QString& path)

@@ -63,6 +63,7 @@ private Q_SLOTS:
     void textAndChipRules();
     void detailsByStateAndDeactivation();
     void editSiteLeavesHandlerThenUpdateAndRemove();
+    void reportFromTheDetailsSaysWhere();
     void uptimeTabAndHeatmap();
     void camerasTabRows();
     void camerasSaveTwiceKeepsStoredNames();
@@ -303,6 +304,21 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     click("Remove device");
     QTRY_COMPARE(accepted.count(), 1);
     QVERIFY(!bench.store().hasDevice(d.id));
+}
+
+// A report of the device says where it was written, so it can be found.
+void DevicePanelTest::reportFromTheDetailsSaysWhere()
+{
+    const Native::Device d = up("Gate");
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    QSignalSpy toasts(&dialog, &DeviceDetailsDialog::toast);
+    const QString report = documents() + QStringLiteral("/gate.csv");
+    exportNextReportTo(report);
+    Q_EMIT dialog.panel()->reportRequested(d.id);
+    QVERIFY(QFile::exists(report));
+    QCOMPARE(toasts.value(0).value(0).toString(),
+             QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
 }
 
 void DevicePanelTest::uptimeTabAndHeatmap()

@@ -24,6 +24,7 @@
 #include <QDateEdit>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFontMetricsF>
 #include <QInputDialog>
 #include <QJsonArray>
@@ -86,6 +87,7 @@ private Q_SLOTS:
     void deviceFormAndSites();
     void settingsDialog();
     void reportExportAndFailedWriteKeepsOldFile();
+    void reportProposedWhereAPersonLooks();
     void reportNamesALongDeviceWhole();
     void eventsDialog();
 };
@@ -339,6 +341,39 @@ void NativeDialogsTest::reportExportAndFailedWriteKeepsOldFile()
     QCOMPARE(r.savedPath(), path);
     const QByteArray bytes = readAll(path);
     QVERIFY(bytes.startsWith("\xEF\xBB\xBFsite,device") && bytes.contains("Gate"));
+}
+
+// The chooser proposes the report in the Documents folder, and in the home
+// folder where there is none (a fresh account has none; a chooser given a
+// folder that does not exist starts in the working folder, wherever that is).
+void NativeDialogsTest::reportProposedWhereAPersonLooks()
+{
+    const Native::Device d = up("Gate");
+    Bench bench({d});
+    ReportDialog r(bench.context(), d.id);
+    const QString name = QFileInfo(NativeReportText::proposedPath(QString(), 0, NativeContext::today())).fileName();
+    // The real chooser, read and cancelled as soon as it shows.
+    Modal::setStrict(false);
+    const auto strictAgain = qScopeGuard([] { Modal::setStrict(true); });
+    const auto proposed = [&r] {
+        QString seen;
+        QTimer look;
+        connect(&look, &QTimer::timeout, &r, [&seen] {
+            if (auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+                seen = chooser->selectedFiles().value(0);
+                chooser->reject();
+            }
+        });
+        look.start(20);
+        r.exportReport();
+        return seen;
+    };
+    const QString documentsFolder = documents();
+    QVERIFY(QDir(documentsFolder).removeRecursively());
+    QCOMPARE(proposed(), QDir::homePath() + QLatin1Char('/') + name);
+    QVERIFY(QDir().mkpath(documentsFolder));
+    QCOMPARE(proposed(), documentsFolder + QLatin1Char('/') + name);
+    QVERIFY(r.result() != QDialog::Accepted && r.savedPath().isEmpty());
 }
 
 // Opened from the panel of a device with a long name, the dialog opens wide

@@ -67,6 +67,7 @@ private Q_SLOTS:
     void selectionSurvivesRebuildsAndRemoval();
     void showHidePagesAndSignIn();
     void addDeviceEventsAndSampleCsvFailureKeepsOldFile();
+    void reportSaysWhereItWent();
     void overviewRowActionLeavesHandler();
     void tabFollowsTheReadingOrder();
 
@@ -348,6 +349,18 @@ void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
     QCOMPARE(readAll(path), QByteArray("precious"));
     QCOMPARE(Modal::shown().last(), QStringLiteral("Can’t save: That file can't be written. Pick another place."));
     QVERIFY(w.toastLabel()->text().isEmpty());
+}
+
+// A report of the fleet says where it was written, so it can be found.
+void NativeWindowTest::reportSaysWhereItWent()
+{
+    bench->load({up("Gate")});
+    NativeWindow w(bench->context());
+    const QString report = documents() + QStringLiteral("/fleet.csv");
+    exportNextReportTo(report);
+    w.openReports(QString());
+    QVERIFY(QFile::exists(report));
+    QCOMPARE(w.toastLabel()->text(), QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
 }
 
 void NativeWindowTest::overviewRowActionLeavesHandler()
