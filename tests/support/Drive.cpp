@@ -103,8 +103,9 @@ void wheel(QWidget* window, const QPoint& pos, int notches)
     if (!target)
         target = window;
     const QPoint local = target->mapFrom(window, pos);
-    QWheelEvent event(local, target->mapToGlobal(local), QPoint(), QPoint(0, notches * QWheelEvent::DefaultDeltasPerStep),
-                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent event(local, target->mapToGlobal(local), QPoint(),
+                      QPoint(0, notches * QWheelEvent::DefaultDeltasPerStep), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
     // As from the window system: passed on to the parents while none takes it
     // (an event a program sends itself goes to its receiver alone).
     QSpontaneKeyEvent::setSpontaneous(&event);
@@ -246,12 +247,9 @@ QMap<QString, QString> looksOf(QWidget* w)
         else if (auto* button = qobject_cast<QAbstractButton*>(part))
             text = button->text();
         const QRect r(part->mapTo(w, QPoint(0, 0)), part->size());
-        looks.insert(key, QStringLiteral("\"%1\" at %2,%3 %4x%5")
-                              .arg(text)
-                              .arg(r.x())
-                              .arg(r.y())
-                              .arg(r.width())
-                              .arg(r.height()));
+        looks.insert(
+            key,
+            QStringLiteral("\"%1\" at %2,%3 %4x%5").arg(text).arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height()));
     }
     return looks;
 }
@@ -270,7 +268,8 @@ QStringList differences(QWidget* w, const QMap<QString, QString>& before, const 
     }
     for (auto it = after.cbegin(); it != after.cend(); ++it)
         if (!before.contains(it.key()))
-            faults << QStringLiteral("[hover] %1: after the pointer left, %2 shows (%3)").arg(name, it.key(), it.value());
+            faults
+                << QStringLiteral("[hover] %1: after the pointer left, %2 shows (%3)").arg(name, it.key(), it.value());
     return faults;
 }
 

@@ -179,7 +179,8 @@ QStringList pressEnter(QDialog* dialog, const QString& purpose)
     if (fired != purpose && !waits) {
         const QString where =
             focused ? QStringLiteral(" with the focus on %1").arg(screenaudit::describe(focused)) : QString();
-        const QString does = fired.isEmpty() ? QStringLiteral("fires nothing") : QStringLiteral("fires \"%1\"").arg(fired);
+        const QString does =
+            fired.isEmpty() ? QStringLiteral("fires nothing") : QStringLiteral("fires \"%1\"").arg(fired);
         faults << QStringLiteral("[enter] %1: Enter%2 %3, not %4")
                       .arg(name, where, does,
                            purpose.isEmpty() ? QStringLiteral("nothing") : QStringLiteral("\"%1\"").arg(purpose));

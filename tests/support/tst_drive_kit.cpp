@@ -23,7 +23,6 @@
 #include <QStyle>
 #include <QVBoxLayout>
 
-
 using namespace kvr::ui;
 
 namespace {
@@ -214,7 +213,8 @@ private Q_SLOTS:
             show(w);
             for (QLineEdit* b : w.boxes)
                 b->setText(QStringLiteral("9"));
-            const QStringList faults = drive::retype(w.boxes.first(), QStringLiteral("123456"), [&w] { return w.code(); });
+            const QStringList faults =
+                drive::retype(w.boxes.first(), QStringLiteral("123456"), [&w] { return w.code(); });
             if (mended)
                 QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
             else
