@@ -9,6 +9,7 @@
 #include "wall/Source.h"
 #include "wall/VideoWallRules.h"
 
+#include "app/ui/EnterButton.h"
 #include "app/ui/Theme.h"
 
 #include <QApplication>
@@ -278,6 +279,8 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     connect(m_startButton, &QPushButton::clicked, this, &SetupDialog::startWall);
     connect(m_stopButton, &QPushButton::clicked, this, [] { Controller::instance()->stop(); });
     connect(closeButton, &QPushButton::clicked, this, &QDialog::accept);
+    // Enter starts the wall (nothing while it runs), never a side action.
+    ui::setEnterButton(this, m_startButton);
     connect(controller, &Controller::runningChanged, this, &SetupDialog::updateRunState);
     connect(qApp, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
         const ScreenConfig* cfg = m_config.forScreen(screen);

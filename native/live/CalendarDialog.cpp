@@ -1,6 +1,7 @@
 #include "native/live/CalendarDialog.h"
 
 #include "app/core/Clock.h"
+#include "app/ui/EnterButton.h"
 #include "app/ui/ScreenFit.h"
 #include "native/live/MonthGrid.h"
 #include "native/live/StreamDialog.h"
@@ -143,6 +144,9 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     connect(m_play, &QPushButton::clicked, this, &CalendarDialog::playSelected);
     connect(m_clipList, &QListWidget::itemDoubleClicked, this, &CalendarDialog::playSelected);
     connect(m_clipList, &QListWidget::currentRowChanged, this, &CalendarDialog::updatePlay);
+    // Enter plays the chosen recording (nothing until there is one), never
+    // turns the month.
+    ui::setEnterButton(this, m_play);
 
     if (device && NativeBrand::calendarSupported(*device)) {
         if (device->health.device != Native::Passed)

@@ -5,6 +5,7 @@
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/ScreenFit.h"
+#include "app/ui/WheelGuard.h"
 #include "native/live/StreamDialog.h"
 #include "native/live/Tunables.h"
 #include "native/screens/NativeUi.h"
@@ -63,6 +64,7 @@ SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* 
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setAccessibleName(QStringLiteral("Snapshots"));
+    WheelGuard::guard(scroll);
     m_host = new QWidget(scroll);
     m_grid = new QGridLayout(m_host);
     m_grid->setContentsMargins(0, 0, 0, 0);

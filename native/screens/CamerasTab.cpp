@@ -1,6 +1,7 @@
 #include "native/screens/CamerasTab.h"
 
 #include "app/ui/LayoutTools.h"
+#include "app/ui/WheelGuard.h"
 #include "native/screens/DevicePanelRules.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeController.h"
@@ -35,6 +36,7 @@ CamerasTab::CamerasTab(const NativeContext& context, QWidget* parent) : QWidget(
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setAccessibleName(QStringLiteral("Cameras"));
+    WheelGuard::guard(scroll);
     m_rowsWidget = new QWidget;
     m_rowsLayout = new QVBoxLayout(m_rowsWidget);
     m_rowsLayout->setContentsMargins(0, 0, 0, 0);

@@ -1,8 +1,10 @@
 #include "native/screens/DevicePanel.h"
 
+#include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
+#include "app/ui/WheelGuard.h"
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeUi.h"
 #include "native/screens/ReportDialog.h"
@@ -94,6 +96,8 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
     auto* scroll = new QScrollArea;
     scroll->setWidgetResizable(true);
     scroll->setAccessibleName(QStringLiteral("Details"));
+    // The edit form's drop-downs and port fields pass under the pointer.
+    WheelGuard::guard(scroll);
     m_details = new QWidget;
     m_detailsLayout = new QVBoxLayout(m_details);
     m_detailsLayout->setContentsMargins(0, 16, 6, 8);
@@ -354,6 +358,9 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     h->addWidget(close);
     v->addWidget(foot);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    // A panel to look at: Enter closes it, whichever of its actions the
+    // focus stands on as it opens.
+    ui::setEnterButton(this, close);
     connect(m_panel, &DevicePanel::deviceGone, this, &QDialog::accept);
     connect(m_panel, &DevicePanel::reportRequested, this, [this](const QString& id) {
         ReportDialog dialog(m_context, id, this);

@@ -87,7 +87,7 @@ QWidget* checkTile(const QString& caption, QLabel* chip)
     v->setSpacing(4);
     v->addWidget(NativeUi::label(caption, "NMuted"));
     v->addWidget(chip, 0, Qt::AlignLeft);
-    chip->setAccessibleName(caption);
+    NativeStyle::captionChip(chip, caption);
     return w;
 }
 
@@ -223,7 +223,9 @@ void DevicePanel::rebuildDetails()
         : m_passwordShown                        ? d->password
                                                  : QString(8, QChar(0x2022));
     QLabel* pwLabel = valueLabel(pwText, "NMono");
-    pwLabel->setAccessibleName(QStringLiteral("Password"));
+    // Said as it shows: hidden, or the password the person chose to show.
+    pwLabel->setAccessibleName(m_passwordShown || d->password.isEmpty() ? QStringLiteral("Password: %1").arg(pwText)
+                                                                        : QStringLiteral("Password: hidden"));
     pwRow->addWidget(pwLabel);
     if (!d->password.isEmpty()) {
         QPushButton* toggle =

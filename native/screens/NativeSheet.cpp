@@ -95,6 +95,10 @@ QPushButton#NDangerText { background: transparent; color: @danger; border: 1px s
 QPushButton#NDangerText:hover { background: @dangerLight; }
 QPushButton#NText { background: transparent; color: @primary; border: none; padding: 0 8px; }
 QPushButton#NText:hover { color: @primaryHover; }
+QDialogButtonBox QPushButton { background: @white; color: @text; border: 1px solid @hairline; min-width: 64px; }
+QDialogButtonBox QPushButton:hover { background: @light; }
+QDialogButtonBox QPushButton:default { background: @primary; color: @white; border: none; }
+QDialogButtonBox QPushButton:default:hover { background: @primaryHover; }
 QPushButton[menuButton="true"] { padding-right: 20px; }
 QPushButton::menu-indicator { image: url(:/native/chevron-down.svg); width: 12px; height: 12px;
     subcontrol-origin: padding; subcontrol-position: center right; right: 14px; }

@@ -130,13 +130,33 @@ QColor chipTextColor(Chip kind)
     return token("chipText");
 }
 
+namespace {
+
+constexpr char kChipCaption[] = "chipCaption";
+
+void nameChip(QLabel* label)
+{
+    const QString caption = label->property(kChipCaption).toString();
+    if (!caption.isEmpty())
+        label->setAccessibleName(QStringLiteral("%1: %2").arg(caption, label->text()));
+}
+
+} // namespace
+
 void setChip(QLabel* label, const QString& text, Chip kind)
 {
     if (!label)
         return;
     label->setText(text);
     label->setProperty("chip", QString::fromLatin1(chipWord(kind)));
+    nameChip(label);
     repolish(label);
+}
+
+void captionChip(QLabel* label, const QString& caption)
+{
+    label->setProperty(kChipCaption, caption);
+    nameChip(label);
 }
 
 QLabel* chip(const QString& text, Chip kind, QWidget* parent)

@@ -82,6 +82,10 @@ QColor chipTextColor(Chip kind);
 void setChip(QLabel* label, const QString& text, Chip kind);
 // A new "NChip" label (owned by `parent`, or by the layout it goes into).
 QLabel* chip(const QString& text, Chip kind, QWidget* parent = nullptr);
+// Names a chip for a screen reader by its caption and what it says
+// ("Internet: Online"), now and whenever setChip changes its text: the
+// caption alone would never say the value.
+void captionChip(QLabel* label, const QString& caption);
 
 // ---- Status dot ----------------------------------------------------------------
 // Any value other than Up and Unknown paints as Down.

@@ -4,6 +4,7 @@
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
+#include "app/ui/WheelGuard.h"
 #include "native/screens/DevicePanel.h"
 #include "native/screens/DeviceTable.h"
 #include "native/screens/EventsDialog.h"
@@ -253,6 +254,8 @@ QWidget* NativeWindow::buildFleetPage()
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setAccessibleName(QStringLiteral("Fleet"));
+    // Scrolled past, the filters keep what the person chose.
+    WheelGuard::guard(scroll);
     auto* page = new QWidget;
     auto* v = new QVBoxLayout(page);
     v->setContentsMargins(24, 20, 24, 20);

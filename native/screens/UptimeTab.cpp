@@ -72,7 +72,7 @@ UptimeTab::UptimeTab(const NativeContext& context, QWidget* parent) : QWidget(pa
     top->addWidget(m_camera);
     top->addStretch();
     m_chip = NativeStyle::chip(QStringLiteral("No data yet"), Chip::Unknown);
-    m_chip->setAccessibleName(QStringLiteral("Uptime"));
+    NativeStyle::captionChip(m_chip, QStringLiteral("Uptime"));
     top->addWidget(m_chip);
     v->addLayout(top);
     m_chart = new QWidget;

@@ -1,6 +1,7 @@
 #include "native/screens/VigiloOverview.h"
 
 #include "app/ui/Fitting.h"
+#include "app/ui/WheelGuard.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
@@ -277,6 +278,7 @@ QVBoxLayout* pane(QWidget* parent, const QString& title, QLabel** note, QHBoxLay
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll->setAccessibleName(title);
+    WheelGuard::guard(scroll);
     auto* content = new QWidget;
     auto* list = new QVBoxLayout(content);
     list->setContentsMargins(0, 0, 4, 0);

@@ -171,10 +171,10 @@ LoginStart parseResendAnswer(const QJsonObject& answer, int status, const QStrin
         r.otpResent = env.value(QStringLiteral("success")).toBool(false);
         if (!r.otpResent) {
             r.otpAlreadySent = msg.contains(QLatin1String("already exists"));
-            if (!r.otpAlreadySent && !msg.isEmpty()) {
-                r.error = msg;
+            // The server's reason for sending no new code, whatever it is.
+            r.error = msg;
+            if (!msg.isEmpty())
                 r.failure = ApiFailure::Refused;
-            }
         }
     } else {
         r.step = LoginStart::Failed;

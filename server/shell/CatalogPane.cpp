@@ -400,7 +400,13 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
     m_search->setObjectName(QStringLiteral("Search"));
     m_search->setPlaceholderText(QStringLiteral("Search cameras"));
     m_search->setAccessibleName(QStringLiteral("Search cameras"));
-    m_search->addAction(Theme::icon(Theme::Icon::Search, Theme::kMuted, 18), QLineEdit::LeadingPosition);
+    // The field's icon is a button to a screen reader: named, and it takes
+    // the person into the field.
+    QAction* searchIcon =
+        m_search->addAction(Theme::icon(Theme::Icon::Search, Theme::kMuted, 18), QLineEdit::LeadingPosition);
+    searchIcon->setText(QStringLiteral("Search"));
+    searchIcon->setToolTip(QStringLiteral("Search cameras"));
+    connect(searchIcon, &QAction::triggered, m_search, [this] { m_search->setFocus(Qt::OtherFocusReason); });
     header->addWidget(m_search, 1);
     m_selectToggle =
         iconButton(Theme::Icon::Checked, QStringLiteral("Select cameras from any site for a custom wall"), this);

@@ -3,6 +3,7 @@
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/Theme.h"
+#include "app/ui/WheelGuard.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -97,6 +98,7 @@ DevicePage::DevicePage(QWidget* parent) : QWidget(parent)
     m_scroll->setWidgetResizable(true);
     m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_scroll->setFocusPolicy(Qt::NoFocus); // the rows take the keyboard, one by one
+    WheelGuard::guard(m_scroll);
     m_list = new QWidget(m_scroll);
     m_list->setObjectName(QStringLiteral("ChannelRows"));
     auto* rows = new QVBoxLayout(m_list);

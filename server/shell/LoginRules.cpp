@@ -70,6 +70,11 @@ QString resendCountdownText(int seconds)
     return QStringLiteral("Resend code in %1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+QString resendRefusal(const QString& reason)
+{
+    return reason.isEmpty() ? QStringLiteral("No new code was sent.") : reason;
+}
+
 QString codeHint(int length, const QString& contact)
 {
     return QStringLiteral("Enter the %1-digit code sent to %2.")
@@ -105,27 +110,50 @@ DigitEdit codePasted(const QString& pasted, int boxCount)
     return digits.size() < 2 ? DigitEdit() : spread(digits, boxCount);
 }
 
-DigitEdit digitBoxChanged(int index, const QString& text, int boxCount)
+namespace {
+
+// The one character `text` holds beyond `before`, or a null character when
+// `text` is not `before` with one character put in.
+QChar typedInto(const QString& before, const QString& text)
+{
+    if (text.size() != before.size() + 1)
+        return {};
+    qsizetype at = 0;
+    while (at < before.size() && before.at(at) == text.at(at))
+        ++at;
+    return QStringView(text).sliced(at + 1) == QStringView(before).sliced(at) ? text.at(at) : QChar();
+}
+
+// A refused character leaves the box with the digit it held, if any.
+DigitEdit rejected(const QString& before)
+{
+    DigitEdit edit;
+    edit.action = DigitEdit::Reject;
+    edit.kept = before.size() == 1 && before.at(0).isDigit() ? before : QString();
+    return edit;
+}
+
+} // namespace
+
+DigitEdit digitBoxChanged(int index, const QString& before, const QString& text, int boxCount)
 {
     DigitEdit edit;
     if (text.isEmpty())
         return edit;
-    const QString digits = digitsOf(text);
-    if (text.size() == 1) {
-        if (digits.isEmpty()) {
-            edit.action = DigitEdit::Reject;
-            return edit;
-        }
-        edit.action = DigitEdit::Advance;
+    const QChar typed = text.size() == 1 ? text.at(0) : typedInto(before, text);
+    if (!typed.isNull()) {
+        if (!typed.isDigit())
+            return rejected(before);
+        edit.action = DigitEdit::Typed;
+        edit.kept = QString(typed);
         edit.focus = index + 1 < boxCount ? index + 1 : -1;
         return edit;
     }
-    // A pasted code, or a second digit typed into a filled box: its digits are
-    // spread and anything else in it is left out, so each box holds one digit.
-    if (digits.isEmpty()) {
-        edit.action = DigitEdit::Reject;
-        return edit;
-    }
+    // A pasted code: its digits are spread and anything else in it is left
+    // out, so each box holds one digit.
+    const QString digits = digitsOf(text);
+    if (digits.isEmpty())
+        return rejected(before);
     return spread(digits, boxCount);
 }
 

@@ -35,19 +35,25 @@ QString resendCountdownText(int seconds);
 // The hint above the code boxes.
 QString codeHint(int length, const QString& contact);
 
-// What a change of digit box `index` to `text` does to the row of `boxCount` boxes.
+// What a change of digit box `index` from `before` to `text` does to the row
+// of `boxCount` boxes.
 struct DigitEdit {
     enum Action {
-        Nothing, // an empty box: nothing moves
-        Advance, // one digit typed: focus moves on
-        Reject,  // a single character that is not a digit: the box is emptied
-        Spread,  // several characters: their digits spread over the boxes from the first
+        Nothing, // an emptied box: nothing moves
+        Typed,   // one digit typed: the box holds that digit alone, the focus moves on
+        Reject,  // one character typed that is not a digit: the box holds what it held
+        Spread,  // a paste: its digits spread over the boxes from the first
     };
     Action action = Nothing;
     QStringList boxes; // Spread: the new text of every box
+    QString kept;      // Typed and Reject: what the box holds now
     int focus = -1;    // the box that gets the focus, -1 when it stays
 };
-DigitEdit digitBoxChanged(int index, const QString& text, int boxCount);
+// One character more than the box held is a key typed, wherever the caret
+// stood: the digit takes the place of the one the box held, so that a code
+// typed again from the first box over a refused one reads as typed. Any
+// other change to several characters is a paste.
+DigitEdit digitBoxChanged(int index, const QString& before, const QString& text, int boxCount);
 // A code pasted into a digit box, as mail and messages show it ("123 456",
 // "123-456"): its digits, and nothing else, spread over the boxes from the
 // first, whatever the box held. Nothing when it holds fewer than two digits
@@ -55,6 +61,11 @@ DigitEdit digitBoxChanged(int index, const QString& text, int boxCount);
 DigitEdit codePasted(const QString& pasted, int boxCount);
 // The decimal digits of a text, in order (what a paste into the single code field keeps).
 QString digitsOf(const QString& text);
+
+// Why no new code came, for a resend the server answered without sending
+// one: its own reason ("A code already exists."), or, when it gave none, a
+// plain statement of it.
+QString resendRefusal(const QString& reason);
 
 // The resend button after a resend answer that needs no other change: usable
 // exactly when no countdown runs.

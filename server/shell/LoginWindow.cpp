@@ -30,6 +30,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using namespace kvr::core;
 using namespace kvr::ui;
 using namespace kvr::api;
@@ -503,6 +505,7 @@ void LoginWindow::layoutOtpBoxes(int length)
     QLayout* row = m_boxRow->layout();
     emptyLayout(row, OldWidgets::Deleted);
     m_otpBoxes.clear();
+    m_boxTexts.clear();
     const bool boxes = length == tun::kDigitBoxCount;
     m_boxRow->setVisible(boxes);
     m_otpField->setVisible(!boxes);
@@ -521,6 +524,7 @@ void LoginWindow::layoutOtpBoxes(int length)
         box->installEventFilter(this);
         h->addWidget(box);
         m_otpBoxes.append(box);
+        m_boxTexts.append(QString());
         connect(box, &QLineEdit::textChanged, this, [this, i](const QString& t) { digitChanged(i, t); });
         connect(box, &QLineEdit::returnPressed, this, &LoginWindow::submitOtp);
     }
@@ -531,18 +535,17 @@ void LoginWindow::digitChanged(int index, const QString& text)
 {
     if (m_spreading || index >= m_otpBoxes.size())
         return;
-    const DigitEdit edit = digitBoxChanged(index, text, int(m_otpBoxes.size()));
+    const QString before = std::exchange(m_boxTexts[index], text);
+    const DigitEdit edit = digitBoxChanged(index, before, text, int(m_otpBoxes.size()));
     switch (edit.action) {
     case DigitEdit::Nothing:
         return;
-    case DigitEdit::Advance:
+    case DigitEdit::Typed:
+    case DigitEdit::Reject:
+        if (text != edit.kept)
+            setDigitBox(index, edit.kept);
         if (edit.focus >= 0)
             m_otpBoxes.at(edit.focus)->setFocus(Qt::OtherFocusReason);
-        return;
-    case DigitEdit::Reject:
-        m_spreading = true;
-        m_otpBoxes.at(index)->clear();
-        m_spreading = false;
         return;
     case DigitEdit::Spread:
         spreadOverBoxes(edit);
@@ -550,18 +553,30 @@ void LoginWindow::digitChanged(int index, const QString& text)
     }
 }
 
-void LoginWindow::spreadOverBoxes(const DigitEdit& edit)
+void LoginWindow::setDigitBox(int index, const QString& text)
 {
     m_spreading = true;
-    for (int k = 0; k < m_otpBoxes.size(); ++k)
-        m_otpBoxes.at(k)->setText(edit.boxes.value(k));
+    m_otpBoxes.at(index)->setText(text);
+    m_boxTexts[index] = text;
     m_spreading = false;
+}
+
+void LoginWindow::spreadOverBoxes(const DigitEdit& edit)
+{
+    for (int k = 0; k < m_otpBoxes.size(); ++k)
+        setDigitBox(k, edit.boxes.value(k));
     if (edit.focus >= 0)
         m_otpBoxes.at(edit.focus)->setFocus(Qt::OtherFocusReason);
 }
 
 bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
 {
+    // A box the focus lands on, by a click, Tab or the typing rule, has its
+    // digit selected: what is typed next takes its place.
+    if (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonRelease) {
+        if (auto* box = qobject_cast<QLineEdit*>(watched); box && m_otpBoxes.contains(box))
+            QTimer::singleShot(0, box, &QLineEdit::selectAll);
+    }
     const auto* key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event) : nullptr;
     if (key && key->matches(QKeySequence::Paste)) {
         // A code as mail and messages show it ("123 456"): its digits alone,
@@ -698,6 +713,9 @@ void LoginWindow::resendAnswered(const LoginStart& answer)
         });
         return;
     }
+    // Refused without sending one (a code already exists, or no reason
+    // given): the page says why no new code came.
+    showCodeError(resendRefusal(answer.error));
     if (resendUsable(m_otpSecondsLeft))
         offerResend();
 }

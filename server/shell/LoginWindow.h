@@ -72,6 +72,8 @@ private:
     void layoutOtpBoxes(int length);
     void digitChanged(int index, const QString& text);
     void spreadOverBoxes(const LoginRules::DigitEdit& edit);
+    // Writes a box without its typing rule reacting.
+    void setDigitBox(int index, const QString& text);
     // Resend at once, the countdown over (the page says to resend).
     void offerResend();
     void submitOtp();
@@ -111,7 +113,8 @@ private:
     int m_otpSecondsLeft = 0;
     QTimer* m_otpTimer = nullptr;
     QList<QLineEdit*> m_otpBoxes;
-    bool m_spreading = false; // the boxes are being written by the spread rule
+    QStringList m_boxTexts;   // what each box held before its latest change
+    bool m_spreading = false; // the boxes are being written by the rules
 
     QUrl m_verificationLink;
     bool m_introPlayed = false;

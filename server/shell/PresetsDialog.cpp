@@ -1,6 +1,7 @@
 #include "server/shell/PresetsDialog.h"
 
 #include "app/core/RequestTicket.h"
+#include "app/ui/EnterButton.h"
 #include "app/ui/Theme.h"
 #include "server/api/ApiClient.h"
 
@@ -98,6 +99,8 @@ PresetsDialog::PresetsDialog(ApiClient& api, const QString& organisationId, QWid
     connect(m_play, &QPushButton::clicked, this, &PresetsDialog::playSelected);
     connect(m_list, &QListWidget::itemDoubleClicked, this, &PresetsDialog::playSelected);
     connect(m_list, &QListWidget::currentRowChanged, this, [this](int current) { m_play->setEnabled(current >= 0); });
+    // Enter plays the chosen preset, not "Close".
+    setEnterButton(this, m_play);
     load();
 }
 

@@ -582,6 +582,8 @@ void CameraTile::enterEvent(QEnterEvent* event)
 void CameraTile::leaveEvent(QEvent* event)
 {
     m_hovered = false;
+    // The name takes back the room the buttons had, as entering gave it up.
+    layoutOverlays();
     updateButtons();
     QFrame::leaveEvent(event);
 }

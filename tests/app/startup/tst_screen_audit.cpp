@@ -36,6 +36,7 @@
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/server/shell/ShellTestSupport.h"
+#include "tests/support/Drive.h"
 #include "tests/support/ScreenAudit.h"
 #include "tests/support/TestKit.h"
 #include "video/VideoStage.h"
@@ -100,6 +101,36 @@ QStringList saysPickWhileShown(QWidget* window)
     return faults;
 }
 
+// What Enter does in each dialog as it opens: the button it fires, which is
+// what the dialog is for; empty where nothing may fire.
+QString enterPurpose(const QString& dialog)
+{
+    static const QHash<QString, QString> purposes{{"server-dialog", "Save"},
+                                                  {"wall-auto-advance", "Start"},
+                                                  {"preset-name", "OK"},
+                                                  {"preset-saved", "OK"},
+                                                  {"sign-out-question", "Sign out"},
+                                                  {"presets", "Play on wall"},
+                                                  {"settings", "Done"},
+                                                  {"no-access", "Close"},
+                                                  {"video-wall-setup", "Start wall"},
+                                                  {"session-expired", "OK"},
+                                                  {"native-device", "Close"},
+                                                  {"native-deactivate", "OK"},
+                                                  {"native-snapshots", ""}, // a page of pictures: nothing to confirm
+                                                  {"native-calendar", "Play"},
+                                                  {"native-stream", "Try again"},
+                                                  {"native-remove-question", "Cancel"},
+                                                  {"native-add-device", "Add device"},
+                                                  {"native-add-site", "Add site"},
+                                                  {"native-settings", "Save"},
+                                                  {"native-report", "Export"},
+                                                  {"native-events", "Close"},
+                                                  {"native-video-wall-setup", "Start wall"}};
+    // A dialog missing here is named in the fault.
+    return purposes.value(dialog, QStringLiteral("(a purpose to be named in enterPurpose)"));
+}
+
 } // namespace
 
 class ScreenAudit : public QObject {
@@ -138,14 +169,47 @@ class ScreenAudit : public QObject {
         faults += screenaudit::audit(window, tag, setting);
         for (const QString& f : saysPickWhileShown(window))
             faults << tag + QLatin1Char(' ') + f;
+        // What a person does next: a screen reader read through it, every
+        // page scrolled with the wheel from its top to its bottom.
+        faults += drive::tagged(tag, drive::heard(window));
+        faults += drive::tagged(tag, drive::scrollPages(window));
         seen << name;
     }
 
-    // A dialog as the program opens it.
+    // Enter as a dialog opens, before the audit's walk with Tab moves the
+    // focus: it fires what the dialog is for (see enterPurpose).
+    void pressEnterAsItOpens(QDialog& dialog, const QString& name)
+    {
+        const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
+        faults += drive::tagged(tag, drive::pressEnter(&dialog, enterPurpose(name)));
+        faults += drive::tagged(tag, drive::buttonLooks(&dialog));
+    }
+
+    // Escape, the last thing done in a dialog: it closes.
+    void pressEscapeToLeave(QDialog& dialog, const QString& name)
+    {
+        faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::pressEscape(&dialog));
+    }
+
+    // The pointer passes over every tile of a wall (the server's camera
+    // tiles, native mode's live tiles) and leaves it at `away`: each tile
+    // looks as it did before.
+    void hoverTiles(QWidget* window, const QString& name, const QPoint& away)
+    {
+        QList<QWidget*> tiles;
+        for (QWidget* t : window->findChildren<QWidget*>())
+            if ((qobject_cast<CameraTile*>(t) || qobject_cast<VmsTile*>(t)) && t->isVisible())
+                tiles << t;
+        QVERIFY(!tiles.isEmpty());
+        faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::hoverAndLeave(tiles, away));
+    }
+
+    // A dialog as the program opens it, and Enter pressed as it opens.
     void lookAtDialog(QDialog& dialog, const QString& name)
     {
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        pressEnterAsItOpens(dialog, name);
         look(&dialog, name);
     }
 
@@ -156,6 +220,7 @@ class ScreenAudit : public QObject {
             lookAtDialog(d, name);
             if (more)
                 more(d);
+            pressEscapeToLeave(d, name);
             d.hide();
             return result;
         });
@@ -202,6 +267,7 @@ class ScreenAudit : public QObject {
         QCursor::setPos(screen.left() + 4, screen.center().y());
         settle(2500);
         look(shown, name);
+        hoverTiles(shown, name, QPoint(4, shown->height() / 2));
         QCursor::setPos(screen.topLeft());
         setup.stopButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
@@ -251,6 +317,7 @@ class ScreenAudit : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(wallSettled(wall, slow), 30000);
         showPictures(wall, slow);
         look(&shell, name);
+        hoverTiles(wall, name, QPoint(1, 1));
 
         // Under the keyboard a tile shows its controls over its picture.
         const QList<CameraTile*> tiles = wall->findChildren<CameraTile*>();
@@ -318,6 +385,7 @@ private Q_SLOTS:
         QVERIFY(shelltest::answerInPlainHttp(plain));
         Modal::respond([this, &plain](QDialog& d) {
             lookAtTestedServerDialog(static_cast<ServerDialog&>(d), plain);
+            pressEscapeToLeave(d, QStringLiteral("server-dialog"));
             d.hide();
             return int(QDialog::Rejected);
         });
@@ -339,8 +407,17 @@ private Q_SLOTS:
             if (e->objectName() == QLatin1String("OtpDigit") && e->isVisible() && !firstDigit)
                 firstDigit = e;
         QVERIFY(firstDigit);
-        // Pasted whole, the code spreads over the boxes.
-        firstDigit->setText(server.otpCode);
+        // A wrong code first, pasted whole; then the right one, typed over it
+        // from the first box as a person does.
+        firstDigit->setText(QStringLiteral("111111"));
+        visibleButton(&login, QStringLiteral("Verify"))->click();
+        const auto refused = [&login] {
+            QLabel* said = shelltest::labelNamed(&login, QStringLiteral("That code is incorrect."));
+            return said && said->isVisible();
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(refused(), 10000);
+        faults += drive::tagged(QStringLiteral("sign-in-code@") + screenTag(),
+                                drive::retype(firstDigit, server.otpCode, [&login] { return login.otpCode(); }));
         visibleButton(&login, QStringLiteral("Verify"))->click();
         ShellWindow& shell = windows.shell;
         QTRY_VERIFY_WITH_TIMEOUT(shell.isVisible(), 10000);
@@ -428,10 +505,11 @@ private Q_SLOTS:
         VideoWall::SetupDialog* setup = nullptr;
         QTRY_VERIFY((setup = shell.findChild<VideoWall::SetupDialog*>()) && setup->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(setup));
+        pressEnterAsItOpens(*setup, QStringLiteral("video-wall-setup"));
         look(setup, QStringLiteral("video-wall-setup"));
         lookAtRunningWall(*setup, QStringLiteral("5x5"), QStringLiteral("video-wall-25"));
         lookAtRunningWall(*setup, QStringLiteral("6x6"), QStringLiteral("video-wall-36"));
-        setup->close();
+        pressEscapeToLeave(*setup, QStringLiteral("video-wall-setup"));
 
         auditNext(QStringLiteral("session-expired"), QMessageBox::Ok);
         shell.onSessionExpired();
@@ -547,6 +625,7 @@ private Q_SLOTS:
         };
         QTRY_VERIFY_WITH_TIMEOUT(allFailed(), 45000);
         look(&native, QStringLiteral("native-live-wall-36"));
+        hoverTiles(&native, QStringLiteral("native-live-wall-36"), QPoint(1, 1));
 
         // Four cameras on a grid of sixteen.
         fleet.showFourCameras(native);
@@ -568,9 +647,10 @@ private Q_SLOTS:
         VideoWall::SetupDialog* setup = nullptr;
         QTRY_VERIFY((setup = native.findChild<VideoWall::SetupDialog*>()) && setup->isVisible());
         QVERIFY(QTest::qWaitForWindowExposed(setup));
+        pressEnterAsItOpens(*setup, QStringLiteral("native-video-wall-setup"));
         look(setup, QStringLiteral("native-video-wall-setup"));
         lookAtRunningWall(*setup, QStringLiteral("6x6"), QStringLiteral("native-video-wall-36"));
-        setup->close();
+        pressEscapeToLeave(*setup, QStringLiteral("native-video-wall-setup"));
         native.hide();
         expectSeen({"native-fleet",
                     "native-device",

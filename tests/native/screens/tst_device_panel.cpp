@@ -39,10 +39,11 @@ QStringList labelTexts(QWidget* root)
     return out;
 }
 
+// The text of the chip a screen reader names "<caption>: <text>".
 QString chipText(QWidget* root, const QString& caption)
 {
     for (QLabel* l : root->findChildren<QLabel*>(QStringLiteral("NChip")))
-        if (l->accessibleName() == caption)
+        if (l->accessibleName() == caption + QStringLiteral(": ") + l->text())
             return l->text();
     return QStringLiteral("<none>");
 }

@@ -139,7 +139,7 @@ private Q_SLOTS:
         QCOMPARE(parseLoginStart(obj("{}"), 429, "busy").message, QString("busy"));
 
         r = parseResendAnswer(obj(R"({"success":false,"message":"OTP already exists"})"), 200, "");
-        QVERIFY(r.otpAlreadySent && r.error.isEmpty());
+        QVERIFY(r.otpAlreadySent && r.error == "OTP already exists" && r.failure == ApiFailure::Refused);
         r = parseResendAnswer(obj(R"({"success":true,"time":120})"), 200, "");
         QVERIFY(r.otpResent && r.otpTime == 120);
         r = parseResendAnswer(obj(R"({"message":"Slow down"})"), 429, "");

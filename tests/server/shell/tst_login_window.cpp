@@ -7,6 +7,7 @@
 #include "server/shell/LoginWindow.h"
 #include "server/shell/ServerDialog.h"
 #include "tests/server/shell/ShellTestSupport.h"
+#include "tests/support/Drive.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -224,7 +225,18 @@ private Q_SLOTS:
             QTest::keyClick(f.w.otpBoxes()[5], Qt::Key_Return);
             QTRY_COMPARE(f.describe(), "code: That code is incorrect. | 6 digits");
             QCOMPARE(f.w.otpCode(), "111111"); // kept after a refusal
-            f.w.otpBoxes()[0]->setText("123456");
+            if (round == 1) {
+                f.w.otpBoxes()[0]->setText("123456"); // pasted
+            } else {
+                // Typed again over the refused code, from the first box: each
+                // digit takes the place of the one its box held. A box the
+                // focus lands on has its digit selected.
+                QTest::mouseClick(f.w.otpBoxes()[3], Qt::LeftButton);
+                QTRY_COMPARE(f.w.otpBoxes()[3]->selectedText(), "1");
+                const QStringList faults = drive::retype(f.w.otpBoxes()[0], "123456", [&f] { return f.w.otpCode(); });
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+                QVERIFY(f.w.otpBoxes()[5]->hasFocus());
+            }
             f.click("Verify");
             QTRY_COMPARE(f.signedIn.count(), round);
             // Shown again after a sign-out, the window offers the form, not a spent code page.
@@ -270,7 +282,13 @@ private Q_SLOTS:
         QTRY_COMPARE(f.rig.server.countOf(kResend), asked + 1);
         QTRY_VERIFY(resend->isEnabled());
         QCOMPARE(resend->text(), "Resend code");
-        QCOMPARE(f.describe(), "code: 6 digits");
+        // The page says why no new code came, in the server's words.
+        QCOMPARE(f.describe(), "code: A code already exists. | 6 digits");
+        // ... or, when the server gave none, in its own.
+        f.rig.server.script(kResend, Answer::json(200, {{"success", false}}));
+        f.click("Resend code");
+        QTRY_COMPARE(f.describe(), "code: No new code was sent. | 6 digits");
+        QTRY_VERIFY(resend->isEnabled());
         // So does a confirmation without a new validity, once "Code sent" has shown.
         f.rig.server.script(kResend, Answer::json(200, {{"success", true}}));
         f.click("Resend code");

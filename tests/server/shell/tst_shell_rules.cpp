@@ -91,17 +91,40 @@ private Q_SLOTS:
                          "Enter the 6-digit code sent to +91 98.", "Server: vms.example.org"}));
     }
 
-    // Typing, pasting and spreading over six digit boxes: "action boxes focus".
+    // Typing, pasting and spreading over six digit boxes: "action boxes focus"
+    // for a box changed from what it held to a new text.
     void digitBoxes()
     {
-        const std::pair<int, const char*> edits[] = {{2, "7"},       {5, "7"},  {2, "x"},        {2, ""},
-                                                     {3, "123456"},  {3, "47"}, {0, "12345678"}, {0, "123 456"},
-                                                     {4, "123-456"}, {1, "ab"}, {0, "١٢"}};
-        const char* actions[] = {"nothing", "advance", "reject", "spread"};
+        const std::tuple<int, const char*, const char*> edits[] = {
+            {2, "", "7"},
+            {5, "", "7"},
+            {2, "", "x"},
+            {2, "4", ""},
+            {3, "", "123456"},
+            {3, "", "47"},
+            {0, "", "12345678"},
+            {0, "", "123 456"},
+            {4, "", "123-456"},
+            {1, "", "ab"},
+            {0, "", "١٢"},
+            // Typed into a box that holds a digit, wherever the caret stood:
+            // the digit takes the place of the one it held, the focus moves on.
+            {0, "9", "91"},
+            {0, "9", "19"},
+            {5, "9", "99"},
+            {0, "9", "9x"},
+            {0, "9", "x9"},
+            // Pasted over it: a paste, the digit it held not counted.
+            {0, "1", "123456"},
+            {2, "5", "5-7"}};
+        const char* actions[] = {"nothing", "typed", "reject", "spread"};
         QStringList got;
-        for (const auto& [index, text] : edits) {
-            const LoginRules::DigitEdit e = LoginRules::digitBoxChanged(index, QString::fromUtf8(text), 6);
-            got << QStringLiteral("%1 %2 %3").arg(actions[e.action], e.boxes.join('|')).arg(e.focus);
+        for (const auto& [index, before, text] : edits) {
+            const LoginRules::DigitEdit e =
+                LoginRules::digitBoxChanged(index, QString::fromUtf8(before), QString::fromUtf8(text), 6);
+            got << QStringLiteral("%1 %2 %3")
+                       .arg(actions[e.action], e.action == LoginRules::DigitEdit::Spread ? e.boxes.join('|') : e.kept)
+                       .arg(e.focus);
         }
         // A paste from the keyboard: the digits pasted alone; one digit is typed.
         for (const char* pasted : {"Your code: 654 321\n", "65-43", "7", " - "}) {
@@ -109,14 +132,27 @@ private Q_SLOTS:
             got << QStringLiteral("%1 %2 %3").arg(actions[e.action], e.boxes.join('|')).arg(e.focus);
         }
         QCOMPARE(got,
-                 QStringList({"advance  3", "advance  -1", // the last box keeps the focus
-                              "reject  -1", "nothing  -1", "spread 1|2|3|4|5|6 5",
-                              "spread 4|7|||| 1",     // a second digit in a filled box
+                 QStringList({"typed 7 3",
+                              "typed 7 -1", // the last box keeps the focus
+                              "reject  -1",
+                              "nothing  -1",
+                              "spread 1|2|3|4|5|6 5",
+                              "spread 4|7|||| 1",     // two digits pasted into an empty box
                               "spread 1|2|3|4|5|6 5", // longer than the boxes
                               "spread 1|2|3|4|5|6 5", // a pasted code with a blank
                               "spread 1|2|3|4|5|6 5", // ... or a dash
                               "reject  -1",           // no digit at all
-                              "spread ١|٢|||| 1", "spread 6|5|4|3|2|1 5", "spread 6|5|4|3|| 3", "nothing  -1",
+                              "spread ١|٢|||| 1",
+                              "typed 1 1",
+                              "typed 1 1",
+                              "typed 9 -1",
+                              "reject 9 -1",
+                              "reject 9 -1",
+                              "spread 1|2|3|4|5|6 5",
+                              "spread 5|7|||| 1",
+                              "spread 6|5|4|3|2|1 5",
+                              "spread 6|5|4|3|| 3",
+                              "nothing  -1",
                               "nothing  -1"}));
     }
 

@@ -1,0 +1,124 @@
+// What the wheel and Enter reach: a page's drop-downs, spin boxes and sliders
+// take the wheel only with the focus, and Enter in a dialog fires what the
+// dialog is for wherever the focus stands.
+
+#include "app/ui/EnterButton.h"
+#include "app/ui/WheelGuard.h"
+#include "tests/support/Drive.h"
+#include "tests/support/TestKit.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QVBoxLayout>
+
+using namespace kvr::ui;
+
+namespace {
+
+// A guarded page taller than its room, with a drop-down at its top.
+struct Page {
+    QScrollArea area;
+    QWidget* content = new QWidget;
+    QVBoxLayout* rows = new QVBoxLayout(content);
+    QComboBox* filter = new QComboBox;
+    Page()
+    {
+        filter->addItems({QStringLiteral("All internet"), QStringLiteral("Online"), QStringLiteral("Offline")});
+        rows->addWidget(filter);
+        rows->addSpacing(900);
+        area.setWidget(content);
+        area.setWidgetResizable(true);
+        area.resize(320, 240);
+        WheelGuard::guard(&area);
+        area.show();
+    }
+    QPoint at(QWidget* w) const { return w->mapTo(&area, w->rect().center()); }
+    int scrolled() const { return area.verticalScrollBar()->value(); }
+};
+
+} // namespace
+
+class TestInputGuards : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // Unfocused, each kind of control lets the page scroll, also one the page
+    // made after it was guarded (a rebuilt row); with the focus, a control
+    // takes the wheel and the page stands.
+    void theWheelScrollsThePageUnlessAControlHasTheFocus()
+    {
+        Page page;
+        QVERIFY(QTest::qWaitForWindowExposed(&page.area));
+        auto* spin = new QSpinBox;
+        spin->setValue(5);
+        auto* slider = new QSlider(Qt::Horizontal);
+        slider->setValue(40);
+        page.rows->insertWidget(1, spin);
+        page.rows->insertWidget(2, slider);
+        QTRY_VERIFY(slider->isVisible());
+        // In the active window, where the wheel would give a control the focus
+        // as it met it (and so the wheel).
+        QVERIFY(drive::activate(&page.area));
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus(); // no control chosen yet
+        for (QWidget* control : std::initializer_list<QWidget*>{page.filter, spin, slider}) {
+            page.area.verticalScrollBar()->setValue(0);
+            drive::wheel(&page.area, page.at(control));
+            QVERIFY2(page.scrolled() > 0, control->metaObject()->className());
+        }
+        QCOMPARE(page.filter->currentIndex(), 0);
+        QCOMPARE(spin->value(), 5);
+        QCOMPARE(slider->value(), 40);
+
+        QVERIFY(!page.filter->hasFocus() && !spin->hasFocus() && !slider->hasFocus());
+        // Reached with Tab, the drop-down has the focus: the wheel is its own.
+        page.area.verticalScrollBar()->setValue(0);
+        page.filter->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(page.filter->hasFocus());
+        const int before = page.scrolled();
+        drive::wheel(&page.area, page.at(page.filter));
+        QCOMPARE(page.filter->currentIndex(), 1);
+        QCOMPARE(page.scrolled(), before);
+    }
+
+    // The first push button of a dialog (a side action) would be the default,
+    // and a focused one takes Enter for itself: with the purpose set, Enter
+    // fires it wherever the focus stands, and nothing while it is disabled.
+    void enterFiresThePurposeWhereverTheFocusStands()
+    {
+        QDialog dialog;
+        auto* v = new QVBoxLayout(&dialog);
+        auto* identify = new QPushButton(QStringLiteral("Identify displays"));
+        auto* search = new QLineEdit;
+        auto* start = new QPushButton(QStringLiteral("Start wall"));
+        for (QWidget* w : std::initializer_list<QWidget*>{identify, search, start})
+            v->addWidget(w);
+        setEnterButton(&dialog, start);
+        QSignalSpy identified(identify, &QPushButton::clicked);
+        QSignalSpy started(start, &QPushButton::clicked);
+        dialog.show();
+        QVERIFY(drive::activate(&dialog));
+        for (QWidget* focus : std::initializer_list<QWidget*>{search, identify}) {
+            focus->setFocus(Qt::TabFocusReason);
+            drive::press(&dialog, Qt::Key_Return);
+        }
+        QCOMPARE(started.count(), 2);
+        QCOMPARE(identified.count(), 0);
+        start->setEnabled(false);
+        drive::press(&dialog, Qt::Key_Return);
+        QCOMPARE(started.count() + identified.count(), 2);
+        QVERIFY(dialog.isVisible());
+    }
+};
+
+KVR_TEST_MAIN(TestInputGuards)
+
+#include "tst_input_guards.moc"

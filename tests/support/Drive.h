@@ -1,0 +1,96 @@
+#pragma once
+
+// What a person does next, replayed on a shown window: key presses into the
+// widget that holds the focus, the mouse wheel at a point, the pointer coming
+// onto a widget and leaving it, Enter and Escape in a dialog. A screen looked
+// at in one state hides faults that show only on the way: after an error,
+// past a control, after the pointer left.
+//
+// The checks return one line per fault, naming the widget (empty: a pass),
+// as the screen audit's do:
+//
+// - Retype: after a click on a field, what is typed reads back as typed.
+// - Wheel: a page scrolled from its top to its bottom with the wheel, at
+//   points over its controls, gets there, and no drop-down, spin box or
+//   slider on the way changes its value.
+// - Hover: a widget the pointer came onto and left looks as it did before
+//   (texts, places, what shows).
+// - Enter: pressed as the dialog opens, it fires the dialog's purpose or
+//   nothing; one default button, set apart from the others, and the buttons
+//   of a dialog's button row drawn as buttons.
+// - Escape: closes the dialog without taking one of its answers.
+// - Heard: what a screen reader says: every button has a name, and a label
+//   named for a screen reader says what it shows.
+
+#include <QList>
+#include <QPoint>
+#include <QString>
+#include <QStringList>
+#include <Qt>
+
+#include <functional>
+
+class QAbstractScrollArea;
+class QDialog;
+class QWidget;
+
+namespace drive {
+
+// ---- What a person does ------------------------------------------------
+
+// Brings `window` to the front with the keyboard; false when it did not
+// become active (focus moves inside an inactive window without its events).
+bool activate(QWidget* window);
+
+// Key presses of each character of `text`, each into the widget of `window`
+// that holds the focus at that moment (typing moves it on in some fields).
+void type(QWidget* window, const QString& text);
+void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+// A left click in the middle of `w`.
+void click(QWidget* w);
+
+// `notches` steps of the wheel at `pos` of `window` (negative: towards the
+// person, which scrolls down), delivered as the window system delivers them:
+// to the widget under the point, and on to its parents while none takes it.
+void wheel(QWidget* window, const QPoint& pos, int notches = -1);
+
+// The pointer comes to the middle of `w`; it leaves `w` for `away`, a point
+// of w's window outside it. False when `w` did not see it come, or go.
+bool enter(QWidget* w);
+bool leave(QWidget* w, const QPoint& away);
+
+// ---- Checks ------------------------------------------------------------
+
+// Clicks `first` and types `text`; a fault when `read` then gives otherwise.
+QStringList retype(QWidget* first, const QString& text, const std::function<QString()>& read);
+
+// Scrolls `page` from its top to its bottom with the wheel. The controls
+// keep what they held; the page is left at its top.
+QStringList scrollThrough(QAbstractScrollArea* page);
+// Every page of `window` that scrolls, or holds a control the wheel could change.
+QStringList scrollPages(QWidget* window);
+
+// The pointer comes onto each of `widgets` in turn and leaves the last for
+// `away` (a point of their window): each looks after as it did before.
+QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away);
+
+// Enter as the dialog opens, with the focus where the dialog put it:
+// `purpose` names the button it must fire (its text or accessible name;
+// empty: none may fire). The press is stopped where a button would be
+// clicked, so that the check never starts what the dialog is for.
+QStringList pressEnter(QDialog* dialog, const QString& purpose);
+// The buttons of the dialog's button rows (its button boxes, a message box's
+// own) drawn as buttons, and the default one set apart from the others.
+QStringList buttonLooks(QDialog* dialog);
+// Escape, for real: the dialog closes and takes none of its answers but a
+// lone one ("OK" of a notice).
+QStringList pressEscape(QDialog* dialog);
+
+// What a screen reader says of the controls and labels of `window`.
+QStringList heard(QWidget* window);
+
+// Each line prefixed with `tag` and a space.
+QStringList tagged(const QString& tag, const QStringList& faults);
+
+} // namespace drive

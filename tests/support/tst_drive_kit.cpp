@@ -1,0 +1,382 @@
+// The driver kit finds each fault of a sequence it is for, and passes what is
+// sound: for every check a small window built with the fault, and the same
+// window mended.
+
+#include "tests/support/Drive.h"
+#include "tests/support/TestKit.h"
+
+#include "app/ui/WheelGuard.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSpinBox>
+#include <QStyle>
+#include <QVBoxLayout>
+
+using namespace kvr::ui;
+
+namespace {
+
+bool has(const QStringList& faults, const QString& what)
+{
+    return faults.join(QLatin1Char('\n')).contains(what);
+}
+
+// Shown and drawn, as a person meets it.
+void show(QWidget& w)
+{
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+}
+
+// Six one-digit boxes of a code. Typing moves on to the next box; a change to
+// two or more characters is taken for a paste and spread from the first box,
+// as a paste should be. With `mended`, a box the focus lands on selects its
+// digit and a digit typed into a filled box replaces it.
+class CodeBoxes : public QWidget {
+public:
+    QList<QLineEdit*> boxes;
+
+    explicit CodeBoxes(bool mended)
+    {
+        auto* row = new QHBoxLayout(this);
+        for (int i = 0; i < 6; ++i) {
+            auto* box = new QLineEdit;
+            box->setMaxLength(6);
+            box->setFixedWidth(40);
+            row->addWidget(box);
+            boxes << box;
+            if (mended)
+                box->installEventFilter(this);
+            connect(box, &QLineEdit::textChanged, this, [this, i, mended](const QString& t) {
+                if (m_spreading)
+                    return;
+                if (t.size() == 1 && i + 1 < boxes.size())
+                    boxes.at(i + 1)->setFocus();
+                else if (t.size() == 2 && mended)
+                    replace(i, t);
+                else if (t.size() > 1)
+                    spread(t);
+            });
+        }
+    }
+    QString code() const
+    {
+        QString c;
+        for (const QLineEdit* b : boxes)
+            c += b->text();
+        return c;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::MouseButtonRelease)
+            static_cast<QLineEdit*>(watched)->selectAll();
+        return false;
+    }
+
+private:
+    void spread(const QString& digits)
+    {
+        m_spreading = true;
+        for (int k = 0; k < boxes.size(); ++k)
+            boxes.at(k)->setText(k < digits.size() ? QString(digits.at(k)) : QString());
+        m_spreading = false;
+    }
+    void replace(int i, const QString& t)
+    {
+        m_spreading = true;
+        boxes.at(i)->setText(t.right(1));
+        m_spreading = false;
+        if (i + 1 < boxes.size())
+            boxes.at(i + 1)->setFocus();
+    }
+    bool m_spreading = false;
+};
+
+// Swallows every key press: a dialog that keeps Escape from closing it.
+class KeyEater : public QObject {
+protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::KeyPress; }
+};
+
+// A page taller than its room, with drop-downs and spin boxes all the way down.
+struct FilterPage {
+    QScrollArea area;
+    QList<QComboBox*> combos;
+    QList<QSpinBox*> spins;
+    FilterPage()
+    {
+        auto* content = new QWidget;
+        auto* v = new QVBoxLayout(content);
+        for (int i = 0; i < 12; ++i) {
+            auto* combo = new QComboBox;
+            combo->addItems({QStringLiteral("All internet"), QStringLiteral("Online"), QStringLiteral("Offline"),
+                             QStringLiteral("Issues")});
+            auto* spin = new QSpinBox;
+            spin->setRange(0, 100);
+            spin->setValue(50);
+            v->addWidget(combo);
+            v->addWidget(spin);
+            v->addSpacing(60);
+            combos << combo;
+            spins << spin;
+        }
+        area.setWidget(content);
+        area.setWidgetResizable(true);
+        area.resize(300, 240);
+    }
+};
+
+// A tile whose title is laid out shorter while the pointer is over it (room
+// for its buttons), and, when `mended`, laid out again when it leaves.
+class Tile : public QFrame {
+public:
+    QLabel* title;
+    bool mended = false;
+    explicit Tile(QWidget* parent) : QFrame(parent)
+    {
+        setFixedSize(200, 120);
+        title = new QLabel(this);
+        title->move(6, 6);
+        layoutTitle(false);
+    }
+
+protected:
+    void enterEvent(QEnterEvent*) override { layoutTitle(true); }
+    void leaveEvent(QEvent*) override
+    {
+        if (mended)
+            layoutTitle(false);
+    }
+
+private:
+    void layoutTitle(bool hovered)
+    {
+        const QString name = QStringLiteral("Car park level B1 ramp, row 1");
+        const int room = hovered ? 80 : 180;
+        title->setText(title->fontMetrics().elidedText(name, Qt::ElideRight, room));
+        title->adjustSize();
+    }
+};
+
+// The video wall set-up's buttons, in their order: a side action first.
+struct WallSetup {
+    QDialog dialog;
+    QPushButton* identify;
+    QPushButton* start;
+    QPushButton* close;
+    explicit WallSetup(bool mended)
+    {
+        auto* v = new QVBoxLayout(&dialog);
+        identify = new QPushButton(QStringLiteral("Identify displays"));
+        v->addWidget(identify);
+        v->addWidget(new QLineEdit);
+        auto* row = new QHBoxLayout;
+        start = new QPushButton(QStringLiteral("Start wall"));
+        close = new QPushButton(QStringLiteral("Close"));
+        row->addWidget(start);
+        row->addWidget(close);
+        v->addLayout(row);
+        QObject::connect(close, &QPushButton::clicked, &dialog, &QDialog::reject);
+        if (mended) {
+            start->setDefault(true);
+            identify->setAutoDefault(false);
+            close->setAutoDefault(false);
+        }
+    }
+};
+
+} // namespace
+
+class TestDriveKit : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    // After a wrong code a person clicks the first box and types the right
+    // one: boxes that take a second digit for a paste read 91____.
+    void retypeFindsABoxThatSpreadsASecondDigit()
+    {
+        for (const bool mended : {false, true}) {
+            CodeBoxes w(mended);
+            show(w);
+            for (QLineEdit* b : w.boxes)
+                b->setText(QStringLiteral("9"));
+            const QStringList faults =
+                drive::retype(w.boxes.first(), QStringLiteral("123456"), [&w] { return w.code(); });
+            if (mended)
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            else
+                QVERIFY2(has(faults, "[retype]") && has(faults, "typed \"123456\""), qPrintable(faults.join('\n')));
+        }
+    }
+
+    // Scrolled with the wheel, a page whose drop-downs and spin boxes take
+    // the wheel without the focus changes them and stands still over them;
+    // guarded, it reaches its bottom and every value stays.
+    void wheelFindsControlsThatTakeItUnfocused()
+    {
+        FilterPage faulty;
+        show(faulty.area);
+        QStringList faults = drive::scrollThrough(&faulty.area);
+        QVERIFY2(has(faults, "the wheel changed it from \"All internet\" (0) to") && has(faults, "from \"50\" to"),
+                 qPrintable(faults.join('\n')));
+        QCOMPARE(faulty.area.verticalScrollBar()->value(), 0); // left at its top
+
+        // Combos that fill the page: nowhere for the wheel to reach the page.
+        QScrollArea packed;
+        auto* content = new QWidget;
+        auto* v = new QVBoxLayout(content);
+        v->setSpacing(0);
+        v->setContentsMargins(0, 0, 0, 0);
+        for (int i = 0; i < 40; ++i) {
+            auto* combo = new QComboBox;
+            combo->addItems({QStringLiteral("a"), QStringLiteral("b")});
+            combo->setMinimumWidth(400);
+            v->addWidget(combo);
+        }
+        packed.setWidget(content);
+        packed.resize(420, 200);
+        show(packed);
+        faults = drive::scrollPages(&packed);
+        QVERIFY2(has(faults, "did not reach its bottom") && has(faults, "from \"a\" (0) to \"b\" (1)"),
+                 qPrintable(faults.join('\n')));
+
+        FilterPage guarded;
+        WheelGuard::guard(&guarded.area);
+        show(guarded.area);
+        faults = drive::scrollThrough(&guarded.area);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // A tile's title laid out for the hovered tile and left so: found; laid
+    // out again as the pointer leaves: passes.
+    void hoverFindsATitleLeftAsHovered()
+    {
+        for (const bool mended : {false, true}) {
+            QWidget wall;
+            wall.resize(440, 140);
+            auto* first = new Tile(&wall);
+            auto* second = new Tile(&wall);
+            second->move(220, 0);
+            first->mended = second->mended = mended;
+            show(wall);
+            const QStringList faults = drive::hoverAndLeave({first, second}, QPoint(430, 130));
+            if (mended) {
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            } else {
+                QCOMPARE(faults.size(), 2);
+                QVERIFY2(has(faults, "[hover] QFrame: after the pointer left, QLabel/0 is \"Car park"),
+                         qPrintable(faults.join('\n')));
+            }
+        }
+    }
+
+    // Enter fires the first button of the set-up, a side action, where the
+    // dialog is for starting the wall; the press starts nothing.
+    void enterFindsASideButtonAsTheDefault()
+    {
+        WallSetup faulty(false);
+        int identified = 0;
+        QObject::connect(faulty.identify, &QPushButton::clicked, [&identified] { ++identified; });
+        show(faulty.dialog);
+        QStringList faults = drive::pressEnter(&faulty.dialog, QStringLiteral("Start wall"));
+        QVERIFY2(has(faults, "fires \"Identify displays\", not \"Start wall\""), qPrintable(faults.join('\n')));
+        QCOMPARE(identified, 0);
+        QVERIFY(faulty.dialog.isVisible());
+
+        // A dialog for nothing in particular may let Enter fire nothing.
+        WallSetup mended(true);
+        show(mended.dialog);
+        faults = drive::pressEnter(&mended.dialog, QStringLiteral("Start wall"));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        mended.start->setEnabled(false);
+        faults = drive::pressEnter(&mended.dialog, QString());
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // Escape swallowed by the dialog, or taken for its answer: found. A
+    // dialog that Escape closes passes.
+    void escapeFindsADialogItCannotLeave()
+    {
+        WallSetup stuck(true);
+        KeyEater swallow;
+        stuck.dialog.installEventFilter(&swallow);
+        show(stuck.dialog);
+        QVERIFY(has(drive::pressEscape(&stuck.dialog), "Escape leaves it open"));
+
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Remove"), QStringLiteral("Remove it?"));
+        QPushButton* remove = question.addButton(QStringLiteral("Remove"), QMessageBox::AcceptRole);
+        question.addButton(QStringLiteral("Keep"), QMessageBox::RejectRole);
+        question.setEscapeButton(remove);
+        show(question);
+        QVERIFY(has(drive::pressEscape(&question), "Escape fires \"Remove\""));
+
+        WallSetup mended(true);
+        show(mended.dialog);
+        const QStringList faults = drive::pressEscape(&mended.dialog);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // An input box whose "OK" and "Cancel" are drawn as plain text, the
+    // default not set apart; then dressed as buttons.
+    void looksFindButtonsDrawnAsText()
+    {
+        QInputDialog box;
+        box.setStyleSheet(QStringLiteral("QDialog { background: #f7f9fc; } QPushButton { background: transparent;"
+                                         " border: none; min-height: 36px; padding: 0 16px; }"));
+        box.setLabelText(QStringLiteral("Site name"));
+        show(box);
+        QStringList faults = drive::buttonLooks(&box);
+        QVERIFY2(has(faults, "\"OK\": drawn as plain text") && has(faults, "\"Cancel\": drawn as plain text")
+                     && has(faults, "the default button looks like"),
+                 qPrintable(faults.join('\n')));
+        box.setStyleSheet(
+            QStringLiteral("QDialog { background: #f7f9fc; } QPushButton { background: #ffffff; border: 1px solid"
+                           " #dee2e6; min-height: 36px; padding: 0 16px; } QPushButton:default { background: #004aad;"
+                           " color: white; }"));
+        QTest::qWait(20);
+        faults = drive::buttonLooks(&box);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // A chip named for its caption, so that a screen reader never says its
+    // value, and a field's icon that is a button without a name.
+    void heardFindsCaptionsForValuesAndNamelessIcons()
+    {
+        QWidget panel;
+        auto* v = new QVBoxLayout(&panel);
+        auto* chip = new QLabel(QStringLiteral("Online"));
+        chip->setAccessibleName(QStringLiteral("Internet"));
+        auto* search = new QLineEdit;
+        search->setAccessibleName(QStringLiteral("Search cameras"));
+        QAction* icon = search->addAction(panel.style()->standardIcon(QStyle::SP_FileIcon), QLineEdit::LeadingPosition);
+        v->addWidget(chip);
+        v->addWidget(search);
+        show(panel);
+        QStringList faults = drive::heard(&panel);
+        QVERIFY2(has(faults, "QLabel \"Online\": a screen reader says \"Internet\", not what it shows")
+                     && has(faults, "a button a screen reader cannot name"),
+                 qPrintable(faults.join('\n')));
+        QCOMPARE(faults.size(), 2);
+        chip->setAccessibleName(QStringLiteral("Internet: Online"));
+        icon->setText(QStringLiteral("Search cameras"));
+        faults = drive::heard(&panel);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+};
+
+KVR_TEST_MAIN(TestDriveKit)
+
+#include "tst_drive_kit.moc"
