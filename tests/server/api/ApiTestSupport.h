@@ -27,11 +27,15 @@ struct ApiClientTestAccess {
         c.m_refreshTimer->stop();
         c.renewalTimedOut();
     }
-    static int leaseIntervalMs(const kvr::api::ApiClient& c)
+    static int leaseIntervalMs(const kvr::api::ApiClient& c) { return c.m_leasing ? int(c.m_leaseIntervalMs) : -1; }
+    // Every lease not on its way (or only the live key's) is renewed now,
+    // whatever its time.
+    static void fireLease(kvr::api::ApiClient& c, const QString& onlyKey = QString())
     {
-        return c.m_leaseTimer && c.m_leaseTimer->isActive() ? int(c.m_leaseIntervalMs) : -1;
+        for (kvr::api::ApiRules::LeaseState& lease : c.m_leases)
+            lease.forced = !c.m_leasesInFlight.contains(lease.key) && (onlyKey.isEmpty() || lease.key == onlyKey);
+        c.pumpLeases();
     }
-    static void fireLease(kvr::api::ApiClient& c) { c.leaseStep(); }
     // Restarts kept for the end of their spacing, looked at now (the spacing
     // is measured on kvr::core::Clock, which a test moves on).
     static void fireRestartsDue(kvr::api::ApiClient& c)
