@@ -292,7 +292,7 @@ private:
     void beginLease(const QString& key, int ttlSecs);
     void stopLeasing();
     void pumpLeases();
-    // How long the server took to answer a lease or a live start, lately.
+    // How long the server took to answer a lease, lately.
     void noteAnswerTime(qint64 ms);
     void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const core::RequestTicket& start,
                        const QJsonObject& answer, int status);
@@ -356,7 +356,7 @@ private:
     qint64 m_leaseIntervalMs = 0;                                 // the latest an answer named
     QHash<QString, ApiRules::LeaseState> m_leases;                // live key -> its lease
     QHash<QString, qint64> m_startSentMs;                         // live key -> when its start went out (monotonic)
-    qint64 m_answerMs = 0;                                        // see noteAnswerTime
+    qint64 m_answerMs = -1;                                       // see noteAnswerTime; -1: not known yet
     // Leases on their way, each with the ticket of the start it renews.
     QHash<QString, core::RequestTicket> m_leasesInFlight;
     int m_leaseTimeoutMs;

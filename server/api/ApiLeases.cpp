@@ -40,6 +40,11 @@ void ApiClient::beginLease(const QString& key, int ttlSecs)
     if (lease.triedMs == 0)
         lease.triedMs = monotonicMs();
     lease.intervalMs = ApiRules::leaseIntervalMs(ttlSecs);
+    // Until a lease has been answered, how fast the server answers leases is
+    // not known, and a wall that starts at once would have its first round
+    // fall due at once, too late to end within the lease on a slow server:
+    // such a lease is asked for now, which tells the pace.
+    lease.forced = m_answerMs < 0;
     m_leases.insert(key, lease);
     m_leaseIntervalMs = lease.intervalMs;
     m_leasing = true;
@@ -59,7 +64,7 @@ void ApiClient::noteAnswerTime(qint64 ms)
 {
     // Up at once, down a quarter of the way per answer: one quick answer
     // amid slow ones does not make the next round start late.
-    m_answerMs = std::max(ms, (3 * m_answerMs + ms) / 4);
+    m_answerMs = m_answerMs < 0 ? ms : std::max(ms, (3 * m_answerMs + ms) / 4);
 }
 
 RequestTicket ApiClient::liveStartTicket(const QString& key) const
@@ -81,7 +86,7 @@ void ApiClient::pumpLeases()
     pace.latestIntervalMs = m_leaseIntervalMs;
     pace.places = tun::kLeasesInFlight;
     pace.room = tun::kLeasesInFlight - int(m_leasesInFlight.size());
-    pace.answerMs = m_answerMs;
+    pace.answerMs = std::max<qint64>(0, m_answerMs);
     const ApiRules::LeasePick pick = ApiRules::pickLeases(waiting, now, pace);
     for (const QString& key : pick.now) {
         const auto entry = m_liveStreams.constFind(key);

@@ -226,9 +226,6 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     // given back.
     const QJsonObject payload = unwrapEnvelope(reply.answer);
     const QString scope = ApiRules::streamScope(live, cameraId);
-    // A server slow to start streams is slow to renew their leases too.
-    if (live && reply.status > 0 && m_startSentMs.contains(key))
-        noteAnswerTime(monotonicMs() - m_startSentMs.value(key));
     if (const auto failed = ApiRules::startFailure(reply.status, reply.error, reply.failure, payload)) {
         startSettled(scope);
         if (!start.current())
