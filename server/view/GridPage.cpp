@@ -247,12 +247,16 @@ void GridPage::suspendAll()
     stopPlayers(players);
     for (CameraTile* t : std::as_const(playing))
         t->suspend();
+    // Nobody sees the wall: no tile tries ahead of its time.
+    m_scoutTimer.stop();
 }
 
 void GridPage::resumeAll()
 {
     for (CameraTile* t : std::as_const(m_tiles))
         t->resume();
+    if (!m_tiles.isEmpty())
+        m_scoutTimer.start();
 }
 
 QList<QString> GridPage::cameraIds() const

@@ -36,6 +36,7 @@ struct GridPageTestAccess {
     static void fireAdvance(GridPage& g) { g.onAdvanceTimer(); }
     static void expand(GridPage& g, CameraTile* t) { g.toggleExpanded(t); }
     static void scout(GridPage& g) { g.scout(); }
+    static bool scouting(GridPage& g) { return g.m_scoutTimer.isActive(); }
 };
 } // namespace kvr::view
 using Access = GridPageTestAccess;
@@ -194,6 +195,12 @@ private Q_SLOTS:
         QCOMPARE(streams.starts.size(), 8);
         for (CameraTile* t : tiles)
             QVERIFY(t->retry()->isArmed() && t->retry()->remainingMs() > 40000);
+        // Not while nobody sees the wall (its window minimised).
+        QVERIFY(Access::scouting(*wall));
+        wall->suspendAll();
+        QVERIFY(!Access::scouting(*wall));
+        wall->resumeAll();
+        QVERIFY(Access::scouting(*wall));
 
         Access::scout(*wall);
         QCOMPARE(streams.starts.size(), 9);
