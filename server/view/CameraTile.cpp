@@ -328,7 +328,6 @@ void CameraTile::play()
     m_player->applyDecodeSettings(kvr::video::DecodeSettings::current(), !m_stage->isGpuDisabled());
     const StreamAccess access = AppContext::instance().api.streamAccess();
     m_player->play(m_url, access.token, access.host, QByteArray(), 0.0);
-    m_showing = false;
     beginWait(CameraTileRules::Waiting::Opening);
 }
 
@@ -366,10 +365,8 @@ void CameraTile::pictureShown()
 
 void CameraTile::waitTick()
 {
-    if (!m_waiting) {
-        m_waitTimer.stop();
+    if (!m_waiting)
         return;
-    }
     const CameraTileRules::WaitView view =
         CameraTileRules::waitView(*m_waiting, m_waitWhy, Clock::instance().monotonicMs() - m_waitSinceMs);
     if (!view.giveUp) {

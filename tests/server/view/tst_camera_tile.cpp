@@ -304,7 +304,9 @@ private Q_SLOTS:
         tile->start();
         streams.answer(2, viewtest::silentRtsp());
         tile->stop();
-        QVERIFY(!tile->awaitsPictures());
+        clock.advanceSecs(60);
+        CameraTileTestAccess::tick(*tile);
+        QVERIFY(!tile->awaitsPictures() && !tile->isFailed() && !tile->retry()->isArmed());
     }
 
     void overlaysFollowWidthHoverAndState()
