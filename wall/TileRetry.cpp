@@ -69,6 +69,19 @@ void RetrySchedule::playing()
     }
 }
 
+qint64 RetrySchedule::hurry()
+{
+    if (!m_armed)
+        return -1;
+    const qint64 t = now();
+    const qint64 last = tun::kRetryHurryLast.count();
+    if (m_dueMs - t <= last)
+        return -1;
+    const qint64 first = tun::kRetryHurryFirst.count();
+    m_dueMs = t + first + std::llround(std::clamp(m_draw(), 0.0, 1.0) * double(last - first));
+    return m_dueMs - t;
+}
+
 void RetrySchedule::cancel()
 {
     m_armed = false;
@@ -104,6 +117,16 @@ void TileRetry::playing()
     if (m_timer.isActive())
         m_timer.stop();
     m_schedule.playing();
+}
+
+void TileRetry::hurry()
+{
+    const qint64 wait = m_schedule.hurry();
+    if (wait < 0)
+        return;
+    qCInfo(lcWall).noquote() << "[wall]" << m_label
+                             << QStringLiteral("another tile plays again; trying again in %1 ms").arg(wait);
+    m_timer.start(int(wait));
 }
 
 void TileRetry::cancel()

@@ -51,6 +51,13 @@ public:
     // the stream has played steadily for a while, so that a camera that shows
     // a picture and drops again at once is not asked every half minute.
     void playing();
+    // Another tile of the wall has just begun to show pictures: whatever
+    // carries the wall's streams answers again. An armed try further off is
+    // brought to within a few seconds, spread by the draw, so that a wall
+    // whose relay is back does not sit out waits grown over earlier
+    // failures; the count of tries stays. The new wait (ms), or -1 when
+    // nothing changed.
+    qint64 hurry();
     // A start is under way: the armed try is dropped, the count stays.
     void cancel();
     // Everything forgotten: the tile was stopped or the user restarted it.
@@ -77,7 +84,7 @@ private:
 // screen it emits `due`, and the wall that holds the tile starts it again
 // through its own start queue; a hidden tile is looked at again later. The
 // tile reports to it: failed, playing, cancel (a start of its own began),
-// reset (stopped, or restarted by the user). A child of the tile; a wall
+// reset (stopped, or restarted by the user); its wall may hurry it. A child of the tile; a wall
 // that holds tiles as plain widgets reaches it through its camera source.
 class TileRetry final : public QObject {
     Q_OBJECT
@@ -89,6 +96,7 @@ public:
 
     void failed();
     void playing();
+    void hurry();
     void cancel();
     void reset();
 

@@ -57,6 +57,10 @@ inline constexpr int kRetryGrowth = 2;
 inline constexpr double kRetrySpread = 0.25;
 // A stream that played this long before failing again starts from the first wait.
 inline constexpr std::chrono::milliseconds kRetrySteadyPlay = 2min;
+// Another tile of the wall showing pictures again brings a try armed further
+// off to between the first and the last of these, spread at random.
+inline constexpr std::chrono::milliseconds kRetryHurryFirst = 1s;
+inline constexpr std::chrono::milliseconds kRetryHurryLast = 4s;
 // A try that falls due while its tile is hidden is looked at again this much later.
 inline constexpr std::chrono::milliseconds kRetryHiddenRecheck = 30s;
 

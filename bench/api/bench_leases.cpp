@@ -1,5 +1,17 @@
 // Lease renewal of a wall of 36 live streams against the fake organisation
-// server. Two rounds are timed:
+// server, which ends a stream whose 30 s lease runs out.
+//
+// First, a wall kept for three minutes on a server that answers each lease
+// after 3 s (four leases on their way renew 1.33 streams a second, a 36th of
+// a lease's time each): the renewals a minute, the longest and the median
+// time between two renewals of one stream as the server saw them (its start
+// counts as the first), how many came later than the lease, and the streams
+// the server ended. Twice, each on a client that has had no lease answered
+// yet: with live starts answered after 3 s as well, the wall starting four
+// at a time as the camera wall does; and with starts answered at once, so
+// that the whole wall starts within a second, its leases all due together.
+//
+// Then two forced rounds are timed:
 //  - every lease answered after 2 s: the time the whole round takes (against
 //    the 15 s renewal interval of a 30 s lease), the most lease requests the
 //    server saw at once, and how long a status request and a catalogue
@@ -17,7 +29,9 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
 
 using namespace kvr::api;
 
@@ -27,7 +41,10 @@ using bench::waitUntil;
 
 constexpr int kStreams = 36;
 constexpr int kLeaseDelayMs = 2000;
+constexpr int kSlowAnswerMs = 3000;
+constexpr int kSteadyMs = 180000;
 const QString kLeasePath = QStringLiteral("/v2/api/vms/stream/lease/");
+const QString kStartPath = QStringLiteral("/v2/api/start/live/stream/");
 
 std::atomic<int> leaseAnswers{0};
 
@@ -65,6 +82,91 @@ Round runRound(ApiClient& client, orgserver::FakeOrgServer& server, int limitMs)
     return r;
 }
 
+// What the server saw of each stream's lease: the times between its start
+// and its first renewal, and between two renewals.
+struct Renewals {
+    QElapsedTimer clock;
+    QHash<QString, qint64> last; // camera -> when its start or last lease arrived
+    QList<qint64> gaps;
+    int leases = 0;
+};
+
+struct Steady {
+    double perMinute = 0;
+    qint64 longestMs = 0;
+    qint64 medianMs = 0;
+    int late = 0;
+    int lapsed = 0;
+    int started = 0;
+};
+
+// A fresh wall of 36 streams on a fresh client, kept for a while with every
+// lease answered after 3 s; starts are answered after `startDelayMs`, and sent
+// four at a time.
+Steady runSteady(int startDelayMs)
+{
+    apitest::Rig rig(apitest::signedIn);
+    ApiClientTestAccess::setLeasePace(*rig.client, -1); // a client fresh from sign-in
+    rig.server.populate(1, 1, kStreams);
+    rig.server.leasesExpire = true;
+    rig.server.delayRule = [startDelayMs](const orgserver::Request& q) {
+        return q.path == kLeasePath ? kSlowAnswerMs : q.path == kStartPath ? startDelayMs : 0;
+    };
+    Renewals seen;
+    seen.clock.start();
+    QObject::connect(&rig.server.http(), &orgserver::HttpServer::requestReceived, [&seen](const orgserver::Request& q) {
+        if (q.path != kLeasePath && q.path != kStartPath)
+            return;
+        const QString camera = q.queryValue(QStringLiteral("camera_id"));
+        const qint64 now = seen.clock.elapsed();
+        if (q.path == kLeasePath) {
+            ++seen.leases;
+            seen.gaps << now - seen.last.value(camera);
+        }
+        seen.last[camera] = now;
+    });
+    Steady out;
+    QList<QString> queue;
+    for (const orgserver::FakeCamera& c : rig.server.sites[0].devices[0].cameras)
+        queue << c.id;
+    int inFlight = 0;
+    std::function<void()> pump = [&] {
+        while (inFlight < 4 && !queue.isEmpty()) {
+            ++inFlight;
+            rig.client->startLiveHls(queue.takeFirst(), false, [&](const StreamInfo& info, const QString&) {
+                --inFlight;
+                out.started += info.url.isEmpty() ? 0 : 1;
+                pump();
+            });
+        }
+    };
+    pump();
+    const int leasesBefore = seen.leases;
+    bench::spin(kSteadyMs);
+    out.perMinute = double(seen.leases - leasesBefore) * 60000.0 / kSteadyMs;
+    std::sort(seen.gaps.begin(), seen.gaps.end());
+    if (!seen.gaps.isEmpty()) {
+        out.longestMs = seen.gaps.last();
+        out.medianMs = seen.gaps.at(seen.gaps.size() / 2);
+    }
+    out.late = int(std::count_if(seen.gaps.cbegin(), seen.gaps.cend(),
+                                 [&rig](qint64 g) { return g > qint64(rig.server.streamTtlSecs) * 1000; }));
+    out.lapsed = int(rig.server.lapsed.size());
+    rig.client->stopAllLive();
+    return out;
+}
+
+void printSteady(const char* title, const Steady& s)
+{
+    std::printf("%s:\n", title);
+    std::printf("  streams started             %6d\n", s.started);
+    std::printf("  renewals a minute           %6.1f\n", s.perMinute);
+    std::printf("  longest between renewals    %6lld ms\n", static_cast<long long>(s.longestMs));
+    std::printf("  median between renewals     %6lld ms\n", static_cast<long long>(s.medianMs));
+    std::printf("  renewals later than the lease %4d\n", s.late);
+    std::printf("  streams the server ended    %6d\n\n", s.lapsed);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -78,6 +180,11 @@ int main(int argc, char** argv)
     });
     apitest::installLoopbackGuard();
     qputenv("KVR_RTSP_HOST", "127.0.0.1");
+
+    std::printf("A wall of %d live streams kept %d s, every lease answered after %d ms (30 s leases)\n\n", kStreams,
+                kSteadyMs / 1000, kSlowAnswerMs);
+    printSteady("starts answered after 3000 ms, four at a time", runSteady(kSlowAnswerMs));
+    printSteady("starts answered at once", runSteady(0));
 
     apitest::Rig rig(apitest::signedIn);
     rig.server.populate(1, 1, kStreams);

@@ -102,6 +102,8 @@ QString ApiClient::builtInRelayHost()
 
 void ApiClient::setBaseUrl(const QString& url)
 {
+    if (url.trimmed() != m_baseUrl)
+        m_answerMs = -1; // another server: how fast it answers leases is not known
     m_baseUrl = url.trimmed();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/core/RequestTicket.h"
+#include "server/api/ApiRules.h"
 #include "server/api/ApiTypes.h"
 #include "server/api/LiveStreamService.h"
 
@@ -286,12 +287,13 @@ private:
     void pollReady(const std::shared_ptr<ReadyPoll>& poll);
     void finishReady(const std::shared_ptr<ReadyPoll>& poll, const StreamInfo& info, const QString& error,
                      bool superseded);
-    void beginLease(int ttlSecs);
-    // Rounds every intervalMs from now on; the next round comes no later than
-    // that, and never later than it was due (the timer is only brought forward).
-    void scheduleLeaseRound(qint64 intervalMs, bool startIdle);
-    void leaseStep();
+    // Leases: each live stream is renewed on its own time, a few at once
+    // (ApiRules::pickLeases); the timer waits for the next one due.
+    void beginLease(const QString& key, int ttlSecs);
+    void stopLeasing();
     void pumpLeases();
+    // How long the server took to answer a lease, lately.
+    void noteAnswerTime(qint64 ms);
     void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const core::RequestTicket& start,
                        const QJsonObject& answer, int status);
     // The ticket of the live key's latest start: current until the key starts again or stops.
@@ -349,11 +351,13 @@ private:
     QHash<QString, QString> m_heldBackStops;                      // stream id -> scope
     QHash<QString, QList<std::function<void()>>> m_waitingStarts; // scope -> starts to send after its stops
     QSet<QString> m_playbackStreams;                              // device-playback stream ids
-    QTimer* m_leaseTimer = nullptr;                               // single shot: the next lease round
-    qint64 m_leaseIntervalMs = 0;                                 // between rounds
-    // Leases of the current round not sent yet, and those on their way; each
-    // is the live key with the ticket of the start it renews.
-    QList<std::pair<QString, core::RequestTicket>> m_leaseQueue;
+    QTimer* m_leaseTimer = nullptr;                               // single shot: the next lease due
+    bool m_leasing = false;                                       // off from a refusal (403) to the next start
+    qint64 m_leaseIntervalMs = 0;                                 // the latest an answer named
+    QHash<QString, ApiRules::LeaseState> m_leases;                // live key -> its lease
+    QHash<QString, qint64> m_startSentMs;                         // live key -> when its start went out (monotonic)
+    qint64 m_answerMs = -1;                                       // see noteAnswerTime; -1: not known yet
+    // Leases on their way, each with the ticket of the start it renews.
     QHash<QString, core::RequestTicket> m_leasesInFlight;
     int m_leaseTimeoutMs;
     QHash<QString, qint64> m_restartAskedAt; // live key -> monotonic ms of the last restart asked for

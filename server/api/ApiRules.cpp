@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <limits>
 
 namespace kvr::api {
 
@@ -27,6 +28,30 @@ qint64 leaseIntervalMs(qint64 ttlSecs)
         return tun::kLeaseUnknown.count();
     const qint64 ms = std::min<qint64>(ttlSecs, tun::kLeaseCeiling.count()) * 500;
     return std::clamp<qint64>(ms, tun::kLeaseFloor.count(), tun::kLeaseCeiling.count());
+}
+
+LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& pace)
+{
+    std::sort(waiting.begin(), waiting.end(), [](const LeaseState& a, const LeaseState& b) {
+        return a.triedMs != b.triedMs ? a.triedMs < b.triedMs : a.key < b.key;
+    });
+    const int places = std::max(1, pace.places);
+    int room = pace.room;
+    LeasePick pick;
+    for (qsizetype ahead = 0; ahead < waiting.size(); ++ahead) {
+        const LeaseState& lease = waiting.at(ahead);
+        const qint64 lead = qint64(ahead) * pace.answerMs / places;
+        const qint64 due = lease.forced ? std::numeric_limits<qint64>::min()
+                                        : lease.triedMs + std::min(lease.intervalMs, pace.latestIntervalMs) - lead;
+        if (due <= nowMs && room > 0) {
+            pick.now << lease.key;
+            --room;
+        } else if (due > nowMs && (pick.nextDueMs < 0 || due < pick.nextDueMs)) {
+            // One due now and left without a place goes when an answer frees one.
+            pick.nextDueMs = due;
+        }
+    }
+    return pick;
 }
 
 qint64 readinessDelayMs(qint64 pollAfterMs)

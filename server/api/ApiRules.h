@@ -7,6 +7,7 @@
 #include <QList>
 #include <QNetworkReply>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <optional>
@@ -24,6 +25,35 @@ namespace ApiRules {
 qint64 refreshDelayMs(qint64 lifetimeSecs);
 // Lease timer interval for a lease time in seconds (below 1: unknown).
 qint64 leaseIntervalMs(qint64 ttlSecs);
+// Lease renewal order. The server ends a live stream whose lease runs out,
+// and leases go out a few at a time: when they are answered slowly, fewer are
+// renewed in a lease's time than the wall holds. Each stream is renewed on its
+// own time, and of those due the one asked for longest ago goes first: no
+// lease waits while another is renewed twice.
+struct LeaseState {
+    QString key;
+    qint64 triedMs = 0;    // monotonic: its start, or its last renewal, was sent
+    qint64 intervalMs = 0; // what the answer to that named (half its lease)
+    bool forced = false;   // to be renewed now, whatever its time
+};
+struct LeasePace {
+    qint64 latestIntervalMs = 0; // the interval the latest answer named
+    int places = 1;              // leases on their way at once, at most
+    int room = 0;                // places free now
+    qint64 answerMs = 0;         // how long the server takes to answer lately
+};
+struct LeasePick {
+    QStringList now;       // the keys to send now, longest waiting first
+    qint64 nextDueMs = -1; // monotonic: when the next not yet due falls due; -1: none
+};
+// Of the leases not on their way, those to send now. A lease falls due at its
+// try plus the shorter of its own interval and the latest any answer named
+// (a server that shortens its leases has every stream renewed in the new
+// time), brought forward by the time the leases before it take to go out at
+// the pace the server answers: a slow server's round starts early enough to
+// end within the lease, a quick one's leases wait their whole interval.
+LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& pace);
+
 // Readiness pause for the server's "poll_after_ms" (already read as a number).
 qint64 readinessDelayMs(qint64 pollAfterMs);
 

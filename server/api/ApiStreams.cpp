@@ -115,6 +115,8 @@ void ApiClient::startStream(const QString& path, const QString& cameraId, const 
             return;
         }
         qCWarning(lcApi).noquote() << "[api] requesting" << path << "camera" << cameraId;
+        if (live)
+            m_startSentMs.insert(key, monotonicMs());
         JsonRequest request;
         request.path = path;
         request.auth = true;
@@ -322,7 +324,7 @@ void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& 
     }
     m_liveStreams.insert(key, info);
     startSettled(scope);
-    beginLease(jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
+    beginLease(key, jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
     if (info.hls) {
         waitUntilReady(info, true, start, callback, key);
         return;
@@ -414,182 +416,20 @@ void ApiClient::finishReady(const std::shared_ptr<ReadyPoll>& poll, const Stream
     callback(info, error);
 }
 
-void ApiClient::beginLease(int ttlSecs)
-{
-    if (!m_leaseTimer) {
-        m_leaseTimer = new QTimer(this);
-        m_leaseTimer->setSingleShot(true);
-        connect(m_leaseTimer, &QTimer::timeout, this, &ApiClient::leaseStep);
-    }
-    scheduleLeaseRound(ApiRules::leaseIntervalMs(ttlSecs), true);
-}
-
-void ApiClient::scheduleLeaseRound(qint64 intervalMs, bool startIdle)
-{
-    // Restarting the timer at every start would hold rounds off for as long
-    // as starts keep coming (a wall whose tiles come back one by one), and the
-    // server ends a stream whose lease runs out: a start, or an answer that
-    // names a lease time, never postpones a round already due.
-    m_leaseIntervalMs = intervalMs;
-    if (m_leaseTimer->isActive() ? m_leaseTimer->remainingTime() > intervalMs : startIdle)
-        m_leaseTimer->start(int(intervalMs));
-}
-
-RequestTicket ApiClient::liveStartTicket(const QString& key) const
-{
-    const std::shared_ptr<TicketDesk> desk = m_liveStarts.value(key);
-    return desk ? desk->ticket() : RequestTicket();
-}
-
-void ApiClient::leaseStep()
-{
-    m_leaseTimer->start(int(m_leaseIntervalMs));
-    // Every live stream joins the round, unless its lease of an earlier round
-    // is still waiting or on its way (a round that outlasts the interval).
-    for (auto it = m_liveStreams.cbegin(); it != m_liveStreams.cend(); ++it) {
-        const QString& key = it.key();
-        const auto inFlight = m_leasesInFlight.constFind(key);
-        if (inFlight != m_leasesInFlight.cend() && inFlight->current())
-            continue;
-        const bool queued = std::any_of(m_leaseQueue.cbegin(), m_leaseQueue.cend(), [&key](const auto& item) {
-            return item.first == key && item.second.current();
-        });
-        if (!queued)
-            m_leaseQueue.append({key, liveStartTicket(key)});
-    }
-    pumpLeases();
-}
-
-void ApiClient::pumpLeases()
-{
-    while (m_leasesInFlight.size() < tun::kLeasesInFlight && !m_leaseQueue.isEmpty()) {
-        // Plain names, not a structured binding: the lambda below captures them.
-        const std::pair<QString, RequestTicket> next = m_leaseQueue.takeFirst();
-        const QString& key = next.first;
-        const RequestTicket& start = next.second;
-        // Stopped or started again since the round began: nothing to renew.
-        const auto entry = m_liveStreams.constFind(key);
-        if (entry == m_liveStreams.cend() || !start.current() || m_leasesInFlight.contains(key))
-            continue;
-        const QString cameraId = entry->cameraId;
-        const bool publicRtsps = entry->publicRtsps;
-        m_leasesInFlight.insert(key, start);
-        JsonRequest request;
-        request.path = QStringLiteral("/v2/api/vms/stream/lease/");
-        request.auth = true;
-        request.query.addQueryItem(QStringLiteral("path_id"), entry->streamId);
-        request.query.addQueryItem(QStringLiteral("camera_id"), cameraId);
-        request.timeoutMs = m_leaseTimeoutMs;
-        sendJson(request, [this, key, cameraId, publicRtsps, start](const JsonReply& reply) {
-            m_leasesInFlight.remove(key);
-            leaseAnswered(key, cameraId, publicRtsps, start, reply.answer, reply.status);
-            pumpLeases();
-        });
-    }
-}
-
-bool ApiClient::askRestart(const QString& key, const QString& cameraId, const QString& why)
-{
-    const qint64 now = monotonicMs();
-    const auto asked = m_restartAskedAt.constFind(key);
-    if (asked != m_restartAskedAt.constEnd() && now - *asked < std::chrono::milliseconds(tun::kRestartSpacing).count())
-        return false;
-    m_restartAskedAt.insert(key, now);
-    qCWarning(lcApi).noquote() << "[route] camera" << cameraId << why << "asking for a restart";
-    const QString owner = ownerOf(key);
-    if (!owner.isEmpty())
-        Q_EMIT ownedStreamNeedsRestart(owner, cameraId);
-    else
-        Q_EMIT streamNeedsRestart(cameraId);
-    return true;
-}
-
-void ApiClient::rememberRestart(const QString& key, const QString& cameraId)
-{
-    m_restartsDue.insert(key, cameraId);
-    if (!m_restartTimer) {
-        m_restartTimer = new QTimer(this);
-        m_restartTimer->setSingleShot(true);
-        connect(m_restartTimer, &QTimer::timeout, this, &ApiClient::restartsDue);
-    }
-    restartsDue();
-}
-
-void ApiClient::restartsDue()
-{
-    // Each waits for the spacing of its own key; the timer runs until the first
-    // of them is due.
-    const qint64 spacing = std::chrono::milliseconds(tun::kRestartSpacing).count();
-    const qint64 now = monotonicMs();
-    qint64 next = -1;
-    const QHash<QString, QString> due = m_restartsDue;
-    for (auto it = due.cbegin(); it != due.cend(); ++it) {
-        const qint64 left = m_restartAskedAt.value(it.key()) + spacing - now;
-        if (left > 0) {
-            next = next < 0 ? left : std::min(next, left);
-            continue;
-        }
-        m_restartsDue.remove(it.key());
-        if (!m_liveStreams.contains(it.key()))
-            askRestart(it.key(), it.value(), QStringLiteral("lease: the server no longer knows this stream;"));
-    }
-    if (next >= 0)
-        m_restartTimer->start(int(next));
-    else
-        m_restartTimer->stop();
-}
-
-void ApiClient::leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const RequestTicket& start,
-                              const QJsonObject& answer, int status)
-{
-    if (status == 403) {
-        if (m_leaseTimer)
-            m_leaseTimer->stop();
-        m_leaseQueue.clear();
-        return;
-    }
-    const bool current = m_liveStreams.contains(key) && start.current();
-    if (status == 404) {
-        // The server no longer knows the stream (it restarted, or let the
-        // stream go): renewing it again is pointless, and what the holder
-        // plays is ending. Forget it, so that no lease and no stop goes out
-        // for it, and have the holder start the camera afresh.
-        if (current) {
-            m_liveStreams.remove(key);
-            if (m_liveStreams.isEmpty() && m_leaseTimer)
-                m_leaseTimer->stop();
-            // Within the spacing the restart is kept for later, not dropped:
-            // the stream would otherwise play on with no lease at all.
-            if (!askRestart(key, cameraId, QStringLiteral("lease: the server no longer knows this stream;")))
-                rememberRestart(key, cameraId);
-        }
-        return;
-    }
-    const QJsonObject payload = unwrapEnvelope(answer);
-    if (publicRtsps && m_liveStreams.contains(key)) {
-        const StreamTicket ticket = readTicket(payload);
-        if (ticket.usable())
-            m_liveStreams[key].rtspPassword = ticket.password;
-        else if (status >= 1 && status <= 399)
-            askRestart(key, cameraId, QStringLiteral("lease returned no ticket;"));
-    }
-    const int ttl = jsonInt(payload.value(QStringLiteral("ttl_s")), 0);
-    if (ttl > 0 && m_leaseTimer)
-        scheduleLeaseRound(ApiRules::leaseIntervalMs(ttl), false);
-}
-
 void ApiClient::stopLiveCamera(const QString& cameraId, const QString& owner)
 {
     const QString key = liveKey(owner, cameraId);
     m_liveStarts.remove(key);
     m_restartsDue.remove(key);
+    m_startSentMs.remove(key);
     const auto it = m_liveStreams.find(key);
     if (it == m_liveStreams.end())
         return;
     const QString streamId = it->streamId;
     m_liveStreams.erase(it);
-    if (m_liveStreams.isEmpty() && m_leaseTimer)
-        m_leaseTimer->stop();
+    m_leases.remove(key);
+    if (m_liveStreams.isEmpty())
+        stopLeasing();
     releaseStream(streamId, ApiRules::streamScope(true, cameraId));
 }
 
@@ -608,8 +448,8 @@ void ApiClient::stopLive(const QString& owner)
             keys << it.key();
     for (const QString& key : std::as_const(keys))
         stopLiveCamera(ApiRules::cameraOf(key), owner);
-    if (m_liveStreams.isEmpty() && m_leaseTimer)
-        m_leaseTimer->stop();
+    if (m_liveStreams.isEmpty())
+        stopLeasing();
 }
 
 void ApiClient::stopAllLive()
@@ -626,8 +466,7 @@ void ApiClient::stopAllLive()
     // Nothing of this session is held any more: what waited for a start to
     // settle goes now, while the session can still ask.
     flushHeldBackStops();
-    if (m_leaseTimer)
-        m_leaseTimer->stop();
+    stopLeasing();
 }
 
 void ApiClient::logout()

@@ -64,6 +64,7 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
     m_catalogue->setSites({});
     m_catalogue->setLoadingText(QStringLiteral("Loading sites…"));
     m_catalogLoading = true;
+    m_reloadTries = 0;
 
     // This load's counters; a newer load makes the client drop this one's answers.
     struct Progress {
@@ -99,6 +100,7 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
             return;
         m_catalogLoading = false;
         m_catalogue->setLoadingText(QString());
+        scheduleReload();
         const bool empty = catalogueEmpty(AppContext::instance().sites);
         if (!empty) {
             if (!error.isEmpty())
@@ -142,8 +144,20 @@ void ShellWindow::startBackgroundChecks()
     m_statusTimer->start();
 }
 
+void ShellWindow::scheduleReload()
+{
+    if (!anySiteFailed(AppContext::instance().sites)) {
+        m_reloadTries = 0;
+        return;
+    }
+    if (!m_reloadTimer->isActive())
+        m_reloadTimer->start(reloadDelay(m_reloadTries));
+}
+
 void ShellWindow::reloadFailedSites()
 {
+    // A load under way is never taken over (the client keeps one at a time):
+    // its end arms the schedule again for what it leaves failed.
     if (m_catalogLoading)
         return;
     QList<Site>& all = AppContext::instance().sites;
@@ -161,6 +175,7 @@ void ShellWindow::reloadFailedSites()
     }
     if (failed.isEmpty())
         return;
+    ++m_reloadTries;
     m_catalogLoading = true;
     const RequestTicket session = m_sessions.ticket();
     ApiClient::CatalogHandlers handlers;
@@ -173,15 +188,16 @@ void ShellWindow::reloadFailedSites()
         m_catalogue->updateSite(index, site);
     };
     handlers.done = [this, session](const QString&) {
-        if (session.current())
-            m_catalogLoading = false;
+        if (!session.current())
+            return;
+        m_catalogLoading = false;
+        scheduleReload();
     };
     AppContext::instance().api.reloadSites(failed, handlers);
 }
 
 void ShellWindow::refreshStatus()
 {
-    reloadFailedSites();
     const RequestTicket session = m_sessions.ticket();
     AppContext::instance().api.fetchSystemStatus([this, session](bool online, int streams, ApiFailure failure) {
         if (session.current())

@@ -1,6 +1,10 @@
 #include "server/shell/ShellRules.h"
 
+#include "server/shell/Tunables.h"
+
 #include <QSet>
+
+#include <algorithm>
 
 using namespace kvr::api;
 using namespace kvr::view;
@@ -64,6 +68,19 @@ QList<Organisation> orderOrganisations(const QList<Organisation>& organisations,
         if (o.name != currentName && o.headOffice)
             ordered << o;
     return ordered;
+}
+
+std::chrono::milliseconds reloadDelay(int tries)
+{
+    std::chrono::milliseconds wait = tun::kSiteReloadFirst;
+    for (int i = 0; i < tries && wait < tun::kSiteReloadLongest; ++i)
+        wait *= 2;
+    return std::min(wait, std::chrono::milliseconds(tun::kSiteReloadLongest));
+}
+
+bool anySiteFailed(const QList<Site>& sites)
+{
+    return std::any_of(sites.cbegin(), sites.cend(), [](const Site& s) { return s.devicesFailed; });
 }
 
 Chip chipFor(bool online, int streamCount, ApiFailure failure)

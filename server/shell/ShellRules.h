@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 
 namespace kvr::shell {
@@ -33,6 +34,12 @@ QString sitesProgressText(int completed, int total);
 // The organisations in the order they are tried: the current one (by name),
 // then the others that are not head offices, then the head offices.
 QList<api::Organisation> orderOrganisations(const QList<api::Organisation>& organisations, const QString& currentName);
+
+// The wait before sites whose devices the server could not give are asked
+// for again, after `tries` such reloads that still left one failed.
+std::chrono::milliseconds reloadDelay(int tries);
+// Whether any site's devices could not be loaded.
+bool anySiteFailed(const QList<api::Site>& sites);
 
 // The relay status chip for one status answer.
 struct Chip {

@@ -159,6 +159,8 @@ void ShellWindow::build()
 
     m_statusTimer = new QTimer(this);
     m_statusTimer->setInterval(tun::kStatusInterval);
+    m_reloadTimer = new QTimer(this);
+    m_reloadTimer->setSingleShot(true);
 
     m_liveMain = AppContext::instance().liveMain();
     m_stage->setMainStream(m_liveMain);
@@ -183,6 +185,7 @@ void ShellWindow::connectAll()
     connect(m_wall, &WallPort::savePresetRequested, this, &ShellWindow::savePreset, Qt::QueuedConnection);
     connect(m_orgChoice, &QComboBox::activated, this, &ShellWindow::organisationActivated);
     connect(m_statusTimer, &QTimer::timeout, this, &ShellWindow::refreshStatus);
+    connect(m_reloadTimer, &QTimer::timeout, this, &ShellWindow::reloadFailedSites);
     connect(m_stage, &StagePort::deviceMonthRequested, this, &ShellWindow::deviceMonth);
     connect(m_stage, &StagePort::deviceDayRequested, this, &ShellWindow::deviceDay);
     connect(&api, &ApiClient::sessionExpired, this, &ShellWindow::onSessionExpired, Qt::QueuedConnection);
@@ -376,6 +379,8 @@ void ShellWindow::endSession()
     m_orgChoice->hide();
     m_orgLabel->show();
     m_statusTimer->stop();
+    m_reloadTimer->stop();
+    m_reloadTries = 0;
     m_chip->hide();
     setViewActive(false);
     Q_EMIT signedOut();

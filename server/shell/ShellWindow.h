@@ -49,8 +49,10 @@ public:
     void loadOrgCatalog(const QList<api::Organisation>& organisations);
     void startBackgroundChecks();
     void refreshStatus();
-    // Sites whose devices the server could not give are asked for again (at
-    // every status refresh), unless a load of the catalogue is under way.
+    // Sites whose devices the server could not give are asked for again on a
+    // schedule of their own (ShellRules::reloadDelay), whatever the user may
+    // see of the relay's status; a load of the catalogue under way is never
+    // taken over: its end arms the schedule again.
     void reloadFailedSites();
 
     bool vmsAllowed() const;
@@ -90,6 +92,7 @@ public:
     QPushButton* signOutButton() const { return m_signOutButton; }
     QWidget* handle() const;
     QTimer* statusTimer() const { return m_statusTimer; }
+    QTimer* reloadTimer() const { return m_reloadTimer; }
     QString currentDeviceId() const { return m_currentDeviceId; }
     QString currentChannelId() const { return m_currentChannelId; }
     bool liveMain() const { return m_liveMain; }
@@ -110,6 +113,8 @@ private:
     void openSettings();
     void organisationActivated(int index);
     void applyChip(bool online, int streams, api::ApiFailure failure);
+    // After a load or a reload: the next reload when a site is left failed.
+    void scheduleReload();
     void endSession();
     void stopEverything(ShellRules::Operation operation);
     void stopStreamsAtQuit();
@@ -164,6 +169,8 @@ private:
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_signOutButton = nullptr;
     QTimer* m_statusTimer = nullptr;
+    QTimer* m_reloadTimer = nullptr; // single shot: failed sites asked for again
+    int m_reloadTries = 0;           // reloads since the last load that still left a site failed
     QString m_currentDeviceId;
     QString m_currentChannelId;
     bool m_liveMain = true;

@@ -31,6 +31,10 @@ inline constexpr int kServerRelayPort = 8322; // the relay beside the server its
 
 // Main window.
 inline constexpr std::chrono::milliseconds kStatusInterval = 30000ms;
+// Sites whose devices the server could not give are asked for again after
+// the first wait, then after twice the wait before, up to the longest.
+inline constexpr std::chrono::milliseconds kSiteReloadFirst = 15000ms;
+inline constexpr std::chrono::milliseconds kSiteReloadLongest = 120000ms;
 inline constexpr int kCatalogDefaultWidth_px = 300;
 
 // Catalogue pane.

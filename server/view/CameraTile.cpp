@@ -1,12 +1,14 @@
 #include "server/view/CameraTile.h"
 
 #include "app/context/AppContext.h"
+#include "app/core/Clock.h"
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
 #include "server/api/LiveStreamService.h"
 #include "server/view/CameraTileRules.h"
+#include "server/view/Logging.h"
 #include "server/view/PlayerStop.h"
 #include "server/view/PulseDot.h"
 #include "server/view/Snapshot.h"
@@ -99,6 +101,8 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     badge->addWidget(m_nameLabel);
 
     m_toastTimer.setSingleShot(true);
+    m_waitTimer.setInterval(tun::kTileWaitTick);
+    connect(&m_waitTimer, &QTimer::timeout, this, &CameraTile::waitTick);
 
     // The player: no sound until listened to, light decoding, kept at the live edge.
     m_player = new FfmpegPlayer(this);
@@ -134,10 +138,15 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_retry->setLabel(options.label);
     connect(m_player, &FfmpegPlayer::frameReady, m_retry, &VideoWall::TileRetry::playing);
     connect(m_player, &FfmpegPlayer::yuvFrameReady, m_retry, &VideoWall::TileRetry::playing);
-    connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
-        say(QStringLiteral("Reconnecting…"), QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
-    });
+    connect(m_player, &FfmpegPlayer::frameReady, this, &CameraTile::pictureShown);
+    connect(m_player, &FfmpegPlayer::yuvFrameReady, this, &CameraTile::pictureShown);
+    // The player's attempt count is not what a person sees happen: one
+    // attempt may open the stream many times, for minutes on a silent path.
+    connect(m_player, &FfmpegPlayer::reconnecting, this,
+            [this](int, int, const QString& why) { beginWait(CameraTileRules::Waiting::Reconnecting, why); });
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString& headline, const QString& detail) {
+        endWait();
+        m_showing = false;
         m_dot->setPulsing(false);
         say(headline, detail);
         m_failed = true;
@@ -266,8 +275,10 @@ void CameraTile::sizePlayer()
 void CameraTile::start(std::function<void()> done, DoneWhen when)
 {
     m_retry->cancel();
+    endWait();
     m_started = true;
     m_failed = false;
+    m_showing = false;
     if (m_retryButton)
         m_retryButton->hide();
     if (m_offline) {
@@ -317,11 +328,63 @@ void CameraTile::play()
     m_player->applyDecodeSettings(kvr::video::DecodeSettings::current(), !m_stage->isGpuDisabled());
     const StreamAccess access = AppContext::instance().api.streamAccess();
     m_player->play(m_url, access.token, access.host, QByteArray(), 0.0);
+    beginWait(CameraTileRules::Waiting::Opening);
+}
+
+void CameraTile::beginWait(CameraTileRules::Waiting what, const QString& why)
+{
+    // A stream being opened again counts from now; a player still trying to
+    // get its stream back counts from when it lost it.
+    if (what == CameraTileRules::Waiting::Opening || m_waiting != what)
+        m_waitSinceMs = Clock::instance().monotonicMs();
+    m_showing = false;
+    m_waiting = what;
+    m_waitWhy = why;
+    m_waitTimer.start();
+    if (what == CameraTileRules::Waiting::Reconnecting) {
+        const CameraTileRules::WaitView view =
+            CameraTileRules::waitView(what, why, Clock::instance().monotonicMs() - m_waitSinceMs);
+        say(view.headline, view.detail);
+    }
+}
+
+void CameraTile::endWait()
+{
+    m_waiting.reset();
+    m_waitTimer.stop();
+}
+
+void CameraTile::pictureShown()
+{
+    if (m_showing)
+        return;
+    m_showing = true;
+    endWait();
+    Q_EMIT showingPictures();
+}
+
+void CameraTile::waitTick()
+{
+    if (!m_waiting)
+        return;
+    const CameraTileRules::WaitView view =
+        CameraTileRules::waitView(*m_waiting, m_waitWhy, Clock::instance().monotonicMs() - m_waitSinceMs);
+    if (!view.giveUp) {
+        if (*m_waiting == CameraTileRules::Waiting::Reconnecting)
+            say(view.headline, view.detail);
+        return;
+    }
+    qCInfo(lcView).noquote() << "[wall]" << m_player->options().label << "no picture in time; trying again later";
+    endWait();
+    stopPlayer(*m_player);
+    showFailure(view.detail, false);
 }
 
 void CameraTile::release()
 {
     const bool wasStarted = m_started;
+    endWait();
+    m_showing = false;
     m_started = false;
     m_suspended = false;
     m_url.clear();
@@ -378,6 +441,8 @@ void CameraTile::suspend()
     if (!m_started || m_suspended)
         return;
     m_suspended = true;
+    endWait();
+    m_showing = false;
     if (m_player)
         stopPlayer(*m_player);
 }
@@ -439,6 +504,8 @@ void CameraTile::setSelected(bool on)
 
 void CameraTile::showFailure(const QString& detail, bool offline)
 {
+    endWait();
+    m_showing = false;
     m_dot->setPulsing(false);
     m_dot->setColor(Theme::colour(Theme::Colour::Muted));
     m_failed = true;

@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <optional>
 
 #include "server/view/CameraTileRules.h"
 
@@ -97,6 +98,12 @@ public:
     bool isSuspended() const { return m_suspended; }
     bool useMain() const { return m_useMain; }
     bool isFailed() const { return m_failed; }
+    // Pictures come: the first one since the last start, or since the player
+    // last lost the stream, has been shown.
+    bool showsPictures() const { return m_showing; }
+    // Started, not failed, and no picture yet: the stream is being opened or
+    // the player tries to get it back.
+    bool awaitsPictures() const { return m_waiting.has_value(); }
     bool hasAudio() const { return m_hasAudio; }
     QString url() const { return m_url; }
     video::FfmpegPlayer* player() const { return m_player; }
@@ -106,6 +113,9 @@ public:
     wall::VideoWall::TileRetry* retry() const { return m_retry; }
 
 Q_SIGNALS:
+    // The first picture since the last start, or since the player last lost
+    // the stream: whatever carries it answers again.
+    void showingPictures();
     void overloaded();
     void openRequested(const QString& cameraId);
     void clicked(const QString& cameraId);
@@ -136,6 +146,14 @@ private:
     CameraTileRules::Overlays overlays() const;
     // Shows a message on the stage in the form that fits the tile.
     void say(const QString& headline, const QString& detail);
+    // Waiting for a picture (CameraTileRules::waitView): begun when the
+    // player is handed the stream or says it tries again, ended by a
+    // picture, a failure or a stop; each tick says how long, and the last
+    // one gives up.
+    void beginWait(CameraTileRules::Waiting what, const QString& why = QString());
+    void endWait();
+    void waitTick();
+    void pictureShown();
 
     QString m_cameraId;
     QString m_title;
@@ -149,6 +167,11 @@ private:
     bool m_failed = false;
     bool m_hasAudio = false;
     bool m_hovered = false;
+    bool m_showing = false;
+    std::optional<CameraTileRules::Waiting> m_waiting;
+    QString m_waitWhy;
+    qint64 m_waitSinceMs = 0; // monotonic
+    QTimer m_waitTimer;
     // The pointer is over the tile or the keyboard focus is within it.
     bool showsControls() const;
     bool m_expanded = false;

@@ -70,6 +70,26 @@ QRect retryRect(int w, int h)
     return {(w - 96) / 2, std::min(h - 38, h / 2 + 48), 96, 30};
 }
 
+WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs)
+{
+    const qint64 bound = std::chrono::milliseconds(tun::kTileNoPictureBound).count();
+    const qint64 seconds = elapsedMs / 1000;
+    WaitView view;
+    if (elapsedMs >= bound) {
+        view.giveUp = true;
+        view.detail = what == Waiting::Opening ? QStringLiteral("No picture within %1 s.").arg(bound / 1000)
+                                               : QStringLiteral("%1; no picture for %2 s.").arg(why).arg(bound / 1000);
+        return view;
+    }
+    if (what == Waiting::Opening) {
+        view.headline = QStringLiteral("Loading");
+        return view;
+    }
+    view.headline = QStringLiteral("Reconnecting…");
+    view.detail = seconds < 1 ? why : QStringLiteral("%1 · %2 s").arg(why).arg(seconds);
+    return view;
+}
+
 bool switchBesideRetry(int w, int switchWidth)
 {
     const QRect retry = retryRect(w, 1000);

@@ -53,6 +53,21 @@ int nameRight(int width, const Overlays& shown);
 // after the badge's place and its margins, dot and spacing.
 int nameWidth(int right);
 QRect retryRect(int width, int height);
+// A started tile waiting for its first picture: after its stream was handed
+// to the player, or after the picture stopped and the player tries again.
+// What shows counts what a person can see happen, the time since, never the
+// player's own tries (one of which may open the stream several times), and
+// the wait ends within a bound: the tile then fails, shows Retry and tries
+// again later by itself, however the player would go on.
+enum class Waiting : quint8 { Opening, Reconnecting };
+struct WaitView {
+    QString headline;
+    QString detail;
+    bool giveUp = false; // the bound is reached: the detail is the failure's
+};
+// `why` is the player's reason for reconnecting ("The connection dropped").
+WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs);
+
 // Whether the Main/Sub switch (at the bottom right) has room beside Retry
 // (at the bottom, in the middle) on a tile of `width`; where it has not, a
 // failed tile shows Retry alone.

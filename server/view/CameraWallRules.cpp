@@ -153,6 +153,21 @@ void OverloadSteps::reset()
     m_lastStepMs.reset();
 }
 
+int scoutTile(const QList<ScoutTile>& tiles, bool startsUnderWay, qint64 periodMs)
+{
+    if (startsUnderWay)
+        return -1;
+    int soonest = -1;
+    for (int i = 0; i < tiles.size(); ++i) {
+        const ScoutTile& t = tiles.at(i);
+        if (t.playing || t.trying)
+            return -1;
+        if (t.waiting && (soonest < 0 || t.waitLeftMs < tiles.at(soonest).waitLeftMs))
+            soonest = i;
+    }
+    return soonest >= 0 && tiles.at(soonest).waitLeftMs > periodMs ? soonest : -1;
+}
+
 AdvancePrefill advancePrefill(qint64 s)
 {
     if (s > 0 && s % 3600 == 0)

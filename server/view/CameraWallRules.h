@@ -77,6 +77,21 @@ private:
     std::optional<qint64> m_lastStepMs;
 };
 
+// A tile of the page as the wall's scout sees it.
+struct ScoutTile {
+    bool waiting = false; // on screen, failed, its next try armed
+    qint64 waitLeftMs = 0;
+    bool trying = false;  // started and awaiting pictures
+    bool playing = false; // showing pictures
+};
+// A wall whose relay fell has every tile waiting for its own next try, each
+// further off the more often it failed: none would see the relay come back
+// for minutes. While no tile plays and none tries (nor does a start wait for
+// the server), the waiting tile due soonest tries now, unless it is due
+// within the period anyway; once a tile plays again, the others are hurried
+// (TileRetry::hurry). The tile to try, or -1.
+int scoutTile(const QList<ScoutTile>& tiles, bool startsUnderWay, qint64 periodMs);
+
 // Auto-advance intervals.
 struct AdvancePrefill {
     int value = 30;

@@ -82,6 +82,8 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     m_revealTimer.setSingleShot(true);
     m_revealTimer.setInterval(0);
     connect(&m_revealTimer, &QTimer::timeout, this, &GridPage::revealTiles);
+    m_scoutTimer.setInterval(tun::kWallScout);
+    connect(&m_scoutTimer, &QTimer::timeout, this, &GridPage::scout);
     connect(&m_advanceTimer, &QTimer::timeout, this, &GridPage::onAdvanceTimer);
 
     auto* outer = new QVBoxLayout(this);
@@ -224,6 +226,7 @@ void GridPage::clearTiles()
         m_grid->removeWidget(t);
     }
     m_revealTimer.stop();
+    m_scoutTimer.stop();
     // The players end in the background: a page change never waits for them.
     CameraTile::discardTiles(m_tiles);
     m_tiles.clear();
@@ -244,12 +247,16 @@ void GridPage::suspendAll()
     stopPlayers(players);
     for (CameraTile* t : std::as_const(playing))
         t->suspend();
+    // Nobody sees the wall: no tile tries ahead of its time.
+    m_scoutTimer.stop();
 }
 
 void GridPage::resumeAll()
 {
     for (CameraTile* t : std::as_const(m_tiles))
         t->resume();
+    if (!m_tiles.isEmpty())
+        m_scoutTimer.start();
 }
 
 QList<QString> GridPage::cameraIds() const
@@ -379,6 +386,7 @@ void GridPage::rebuild()
         connect(tile, &CameraTile::listenToggled, this, &GridPage::onListenToggled);
         connect(tile, &CameraTile::clicked, this, &GridPage::select);
         connect(tile->retry(), &VideoWall::TileRetry::due, this, [this, tile] { queueStart(tile); });
+        connect(tile, &CameraTile::showingPictures, this, [this, tile] { hurryOthers(tile); });
         m_tiles << tile;
         m_startQueue << tile;
     }
@@ -396,6 +404,8 @@ void GridPage::rebuild()
         stopAutoAdvance();
     m_revealed = 0;
     m_revealTimer.start();
+    if (!m_tiles.isEmpty())
+        m_scoutTimer.start();
     pumpStartQueue();
 }
 
@@ -463,6 +473,27 @@ void GridPage::queueStart(CameraTile* tile)
     if (!m_startQueue.contains(tile))
         m_startQueue << tile;
     pumpStartQueue();
+}
+
+void GridPage::hurryOthers(CameraTile* shown)
+{
+    for (CameraTile* t : std::as_const(m_tiles))
+        if (t != shown)
+            t->retry()->hurry();
+}
+
+void GridPage::scout()
+{
+    QList<CameraWallRules::ScoutTile> seen;
+    for (const CameraTile* t : std::as_const(m_tiles))
+        seen.append({t->retry()->isArmed() && t->isVisible(), t->retry()->remainingMs(), t->awaitsPictures(),
+                     t->showsPictures()});
+    const int pick = CameraWallRules::scoutTile(seen, m_starting > 0 || !m_startQueue.isEmpty(),
+                                                std::chrono::milliseconds(tun::kWallScout).count());
+    if (pick < 0)
+        return;
+    qCInfo(lcView).noquote() << "[wall] no tile plays; trying" << m_tiles.at(pick)->cameraId() << "ahead of its time";
+    m_tiles.at(pick)->retry()->fire();
 }
 
 void GridPage::onOverloaded()

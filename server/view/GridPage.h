@@ -84,6 +84,10 @@ private:
     void clearTiles();
     void pumpStartQueue();
     void queueStart(CameraTile* tile);
+    // A tile shows pictures again: the others' tries are brought forward.
+    void hurryOthers(CameraTile* shown);
+    // While every tile waits, one tries (CameraWallRules::scoutTile).
+    void scout();
     void onOverloaded();
     void toggleExpanded(CameraTile* tile);
     void collapseExpanded(bool restoreQuality);
@@ -118,6 +122,7 @@ private:
     // since an interval may be longer than a 32-bit millisecond timer holds.
     QTimer m_advanceTimer;
     QTimer m_revealTimer; // the next few tiles of the page are shown
+    QTimer m_scoutTimer;
     qint64 m_advanceDeadlineMs = 0;
     bool m_advancing = false;
     bool m_rebuildPending = false;

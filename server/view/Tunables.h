@@ -53,7 +53,18 @@ inline constexpr int kBadgeChrome_px = 8 + 14 + 4 + 10;
 inline constexpr int kBadgeGap_px = 6;
 inline constexpr int kNameLeast_px = 24;
 
+// A started tile that has had no picture for this long since its stream was
+// handed to the player, or since the picture stopped, fails and tries again
+// later by itself (a path that stays silent would keep the player opening
+// it for minutes).
+inline constexpr seconds kTileNoPictureBound{30};
+// How often a tile waiting for a picture says how long it has waited.
+inline constexpr milliseconds kTileWaitTick{1000};
+
 // ---- Camera wall --------------------------------------------------------------
+// While every tile of a page waits to try again, one of them tries at least
+// this often (CameraWallRules::scoutTile).
+inline constexpr seconds kWallScout{8};
 // Server start requests of one page outstanding at once.
 inline constexpr int kStartsInFlight = 4;
 // Overload reports closer than this to the last step are ignored.

@@ -96,8 +96,9 @@ inline bool startProxy(Peer& peer, quint16 target, const QString& mode, int afte
 }
 
 // Steers a fault proxy as an outage of what stands behind it: "down" cuts
-// its connections and refuses new ones, "up" listens on its port again. True
-// once the proxy has done it.
+// its connections and refuses new ones, "up" listens on its port again;
+// "mute" cuts the path silently (connections stay and are taken, no byte
+// passes), "unmute" ends that. True once the proxy has done it.
 inline bool steerProxy(Peer& proxy, const QString& command)
 {
     if (!proxy.proc)

@@ -353,6 +353,29 @@ private Q_SLOTS:
         QVERIFY(!s.isArmed());
         QCOMPARE(s.failed(), 30000);
 
+        // The relay fell again soon after it came back: the waits have grown
+        // (two tries, two minutes). Another tile playing again brings the try
+        // to 1 to 4 s away, spread by the draw; the count stays, and a try
+        // already that close, or none armed, is left alone.
+        s.reset();
+        s.failed();
+        s.tried();
+        s.failed();
+        s.tried();
+        QCOMPARE(s.failed(), 120000);
+        draw = 0.0;
+        QCOMPARE(s.hurry(), 1000);
+        QCOMPARE(s.tries(), 2);
+        QCOMPARE(s.hurry(), -1);
+        clock.advanceSecs(1);
+        s.tried();
+        draw = 0.5;
+        QCOMPARE(s.failed(), 240000);
+        draw = 0.999999;
+        QCOMPARE(s.hurry(), 4000);
+        s.tried();
+        QCOMPARE(s.hurry(), -1);
+
         // The timer's side: a tile on screen is started again; a hidden one
         // waits without the wait growing; a picture or a start of its own
         // drops the try.
@@ -384,6 +407,12 @@ private Q_SLOTS:
         retry->reset();
         QCOMPARE(retry->schedule().tries(), 0);
         QCOMPARE(retry->remainingMs(), -1);
+        retry->failed();
+        retry->hurry();
+        QVERIFY(retry->isArmed() && armedFor(2500));
+        retry->reset();
+        retry->hurry();
+        QVERIFY(!retry->isArmed());
     }
 };
 

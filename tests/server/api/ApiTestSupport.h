@@ -27,11 +27,15 @@ struct ApiClientTestAccess {
         c.m_refreshTimer->stop();
         c.renewalTimedOut();
     }
-    static int leaseIntervalMs(const kvr::api::ApiClient& c)
+    static int leaseIntervalMs(const kvr::api::ApiClient& c) { return c.m_leasing ? int(c.m_leaseIntervalMs) : -1; }
+    // Every lease not on its way (or only the live key's) is renewed now,
+    // whatever its time.
+    static void fireLease(kvr::api::ApiClient& c, const QString& onlyKey = QString())
     {
-        return c.m_leaseTimer && c.m_leaseTimer->isActive() ? int(c.m_leaseIntervalMs) : -1;
+        for (kvr::api::ApiRules::LeaseState& lease : c.m_leases)
+            lease.forced = !c.m_leasesInFlight.contains(lease.key) && (onlyKey.isEmpty() || lease.key == onlyKey);
+        c.pumpLeases();
     }
-    static void fireLease(kvr::api::ApiClient& c) { c.leaseStep(); }
     // Restarts kept for the end of their spacing, looked at now (the spacing
     // is measured on kvr::core::Clock, which a test moves on).
     static void fireRestartsDue(kvr::api::ApiClient& c)
@@ -41,6 +45,9 @@ struct ApiClientTestAccess {
     }
     static int leasesInFlight(const kvr::api::ApiClient& c) { return int(c.m_leasesInFlight.size()); }
     static void setLeaseTimeout(kvr::api::ApiClient& c, int ms) { c.m_leaseTimeoutMs = ms; }
+    // How fast the server answers leases, as if learnt; -1: not known, as
+    // for a client that has had no lease answered yet.
+    static void setLeasePace(kvr::api::ApiClient& c, qint64 ms) { c.m_answerMs = ms; }
     static void setTransferTimeout(kvr::api::ApiClient& c, int ms) { c.m_transferTimeoutMs = ms; }
     static QHash<QString, kvr::api::StreamInfo> liveStreams(const kvr::api::ApiClient& c) { return c.m_liveStreams; }
     static int liveCatalogLoads() { return kvr::api::ApiClient::liveCatalogLoads(); }
@@ -108,6 +115,9 @@ struct Rig {
         if (!server.listen())
             qFatal("fake server could not listen");
         client->setBaseUrl(server.baseUrl());
+        // Leases go out on their times from the first start on; a suite about
+        // a client that has yet to learn the pace says so.
+        kvr::api::ApiClientTestAccess::setLeasePace(*client, 0);
         server.populateDemo();
         server.addUser(QStringLiteral("demo"), QStringLiteral("secret"), false);
         if (signIntoServer)

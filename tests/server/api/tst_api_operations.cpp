@@ -509,6 +509,9 @@ private Q_SLOTS:
         kvrtest::TestClock clock;
         kvrtest::LogCapture log;
         apitest::Rig rig(apitest::signedIn);
+        // Leases long enough that the minutes moved on below make none due:
+        // here they are renewed when the test says.
+        rig.server.streamTtlSecs = 3600;
         QSignalSpy restart(rig.client.get(), &ApiClient::streamNeedsRestart);
         QSignalSpy ownedRestart(rig.client.get(), &ApiClient::ownedStreamNeedsRestart);
         start(*rig.client, "5000001");
@@ -639,9 +642,61 @@ private Q_SLOTS:
         rig.server.streamTtlSecs = 120;
         const int before = rig.server.countOf("/v2/api/vms/stream/lease/");
         QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 6, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(rig.server.countOf("/v2/api/vms/stream/lease/") >= before + 12, 10000);
+        QTRY_COMPARE(rig.server.http().inFlight(), 0);
         QCOMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), 60000);
+        const int renewed120 = rig.server.countOf("/v2/api/vms/stream/lease/");
+        QTest::qWait(3500); // a lease of 6 s would have been renewed again by now
+        QCOMPARE(rig.server.countOf("/v2/api/vms/stream/lease/"), renewed120);
         QCOMPARE(rig.server.lapsed, QStringList());
+
+        // One answer that names a shorter lease brings the next renewals
+        // forward, its own stream's and the others': at the interval of 60 s
+        // the stream would lapse in 4 s, and the others after their next one.
+        rig.server.streamTtlSecs = 4;
+        ApiClientTestAccess::fireLease(*rig.client, "5000001");
+        QTRY_COMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), 2000);
+        QTest::qWait(6000);
+        QCOMPARE(rig.server.lapsed, QStringList());
+        QCOMPARE(rig.server.streams.size(), 6);
+    }
+
+    // A server that answers each lease only after a while: the four leases on
+    // their way renew fewer streams a second than the wall has streams per
+    // interval, and still every stream is renewed within its lease, the one
+    // waiting longest first, round after round, the first one included.
+    void slowLeaseAnswersRenewEveryStreamWithinItsLease()
+    {
+        apitest::Rig rig(apitest::signedIn);
+        rig.server.populate(1, 1, 12);
+        rig.server.streamTtlSecs = 5; // renewed every 2.5 s while answers allow
+        rig.server.leasesExpire = true;
+        // Only leases are slow, and the client has yet to learn it: the
+        // streams start within a second, and their first round must not
+        // wait until it is due to find out.
+        ApiClientTestAccess::setLeasePace(*rig.client, -1);
+        rig.server.delayRule = [](const Request& r) { return r.path == "/v2/api/vms/stream/lease/" ? 1200 : 0; };
+        QElapsedTimer clock;
+        clock.start();
+        QHash<QString, qint64> lastAsked; // camera -> its start or last lease reached the server
+        qint64 longestGap = 0;
+        connect(&rig.server.http(), &orgserver::HttpServer::requestReceived, this, [&](const Request& r) {
+            if (r.path != "/v2/api/vms/stream/lease/" && r.path != kStartPath)
+                return;
+            const QString camera = r.queryValue("camera_id");
+            if (lastAsked.contains(camera))
+                longestGap = std::max(longestGap, clock.elapsed() - lastAsked.value(camera));
+            lastAsked[camera] = clock.elapsed();
+        });
+        int started = 0;
+        for (int i = 1; i <= 12; ++i)
+            rig.client->startLiveHls(QString::number(5000000 + i), true, [&](const StreamInfo& info, const QString&) {
+                started += info.url.isEmpty() ? 0 : 1;
+            });
+        QTRY_COMPARE_WITH_TIMEOUT(started, 12, 10000);
+        QTest::qWait(12000);
+        QVERIFY2(longestGap < 4500, qPrintable(QString::number(longestGap)));
+        QCOMPARE(rig.server.lapsed, QStringList());
+        QCOMPARE(rig.server.streams.size(), 12);
     }
 
     // Leases never take more than four of the six connections the network

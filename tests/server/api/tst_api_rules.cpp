@@ -244,6 +244,73 @@ private Q_SLOTS:
         QCOMPARE(startErrorText(0, "Error"), QString("Could not start the stream (HTTP 0)."));
     }
 
+    // Leases are renewed on their own times, the one tried longest ago first,
+    // a few at once; a lease due without a place waits for an answer, not for
+    // the timer. Against a server that answers each lease after 3 s, four on
+    // their way renew 1.33 streams a second: 36 streams started together with
+    // 30 s leases are each renewed every 27 s at most, round after round,
+    // while a quick server's leases wait their whole interval.
+    void leasesRenewOldestFirstWithinTheirTime()
+    {
+        const auto pace = [](qint64 latest, int room, qint64 answerMs = 0) {
+            return LeasePace{latest, 4, room, answerMs};
+        };
+        const QList<LeaseState> waiting{
+            {"a", 1000, 15000, false}, {"b", 0, 15000, false}, {"c", 20000, 15000, false}, {"d", 500, 15000, true}};
+        LeasePick pick = pickLeases(waiting, 16000, pace(15000, 2));
+        QCOMPARE(pick.now, (QStringList{"b", "d"}));
+        QCOMPARE(pick.nextDueMs, qint64(35000)); // "a" is due but has no place: it goes at the next answer
+        QCOMPARE(pickLeases(waiting, 16000, pace(15000, 4)).now, (QStringList{"b", "d", "a"}));
+        QCOMPARE(pickLeases(waiting, 16000, pace(15000, 0)).now, QStringList());
+        // A shorter lease named by any answer brings a renewal forward; a
+        // longer one waits for the stream's own answer.
+        QCOMPARE(pickLeases({{"a", 0, 60000, false}}, 4000, pace(3000, 1)).now, QStringList{"a"});
+        QCOMPARE(pickLeases({{"a", 0, 3000, false}}, 4000, pace(60000, 1)).now, QStringList{"a"});
+        QCOMPARE(pickLeases({{"a", 0, 60000, false}}, 4000, pace(60000, 1)).nextDueMs, qint64(60000));
+        QCOMPARE(pickLeases({}, 4000, pace(3000, 4)).nextDueMs, qint64(-1));
+        // Behind three others at 4 s an answer, four places: 3 s sooner.
+        const QList<LeaseState> together{
+            {"w", 0, 15000, false}, {"x", 0, 15000, false}, {"y", 0, 15000, false}, {"z", 0, 15000, false}};
+        QCOMPARE(pickLeases(together, 0, pace(15000, 4, 4000)).nextDueMs, qint64(12000));
+        QCOMPARE(pickLeases(together, 12000, pace(15000, 4, 4000)).now, QStringList{"z"});
+
+        // Streams all started at once; each answer takes `answerMs`.
+        const auto longestGap = [&](int streams, qint64 answerMs) {
+            constexpr qint64 kInterval = 15000;
+            QHash<QString, LeaseState> leases;
+            for (int i = 0; i < streams; ++i)
+                leases.insert(QString::number(i), {QString::number(i), 0, kInterval, false});
+            QHash<QString, qint64> gaps;
+            QList<std::pair<qint64, QString>> onTheirWay; // answered at, key
+            for (qint64 now = 0; now < 600000;) {
+                onTheirWay.removeIf([now](const auto& w) { return w.first <= now; });
+                QList<LeaseState> free;
+                for (const LeaseState& l : std::as_const(leases))
+                    if (std::none_of(onTheirWay.cbegin(), onTheirWay.cend(),
+                                     [&l](const auto& w) { return w.second == l.key; }))
+                        free << l;
+                const LeasePick p = pickLeases(free, now, pace(kInterval, 4 - int(onTheirWay.size()), answerMs));
+                for (const QString& key : p.now) {
+                    gaps[key] = std::max(gaps.value(key), now - leases[key].triedMs);
+                    leases[key].triedMs = now;
+                    onTheirWay.append({now + answerMs, key});
+                }
+                qint64 next = p.nextDueMs < 0 ? LLONG_MAX : p.nextDueMs;
+                for (const auto& w : std::as_const(onTheirWay))
+                    next = std::min(next, w.first);
+                now = std::max(now + 1, next);
+            }
+            QList<qint64> sorted = gaps.values();
+            std::sort(sorted.begin(), sorted.end());
+            return std::pair(sorted.first(), sorted.last());
+        };
+        const auto slow = longestGap(36, 3000);
+        QVERIFY2(slow.second <= 27000, qPrintable(QString::number(slow.second)));
+        const auto quick = longestGap(36, 50);
+        QVERIFY2(quick.first >= 14500 && quick.second <= 15100,
+                 qPrintable(QStringLiteral("%1 %2").arg(quick.first).arg(quick.second)));
+    }
+
     void failureKindsAndStreamAnswers()
     {
         const QList<std::pair<int, F>> statuses{{400, F::Refused},     {401, F::Refused},    {403, F::Forbidden},

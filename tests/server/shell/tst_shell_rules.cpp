@@ -228,6 +228,13 @@ private Q_SLOTS:
         QCOMPARE(QList<bool>({catalogueEmpty({}), catalogueEmpty({Site{"s", "S", false, {}}}),
                               catalogueEmpty(sampleCatalogue(1)), catalogueEmpty({Site{"s", "S", false, {}, true}})}),
                  QList<bool>({true, true, false, false})); // devices that could not be loaded may exist
+        // Sites whose devices failed are asked for again after 15 s, then
+        // after twice the wait before, never more than two minutes apart.
+        QList<qint64> waits;
+        for (int tries = 0; tries < 6; ++tries)
+            waits << reloadDelay(tries).count();
+        QCOMPARE(waits, (QList<qint64>{15000, 30000, 60000, 120000, 120000, 120000}));
+        QVERIFY(!anySiteFailed(sampleCatalogue(2)) && anySiteFailed({Site{"s", "S", false, {}, true}}));
     }
 
     void wallsTitleAndMarkTheirCameras()

@@ -188,39 +188,101 @@ private Q_SLOTS:
 
     // A site whose device list the server fails to give (HTTP 500) stays in
     // the tree, saying so, and is not taken for an organisation without
-    // devices; the next status refresh asks for its devices again.
+    // devices; it is asked for again on a schedule of its own: for a user
+    // whose status checks the server refuses (403) and for one who may not
+    // see cameras (no status checks at all), as for anyone else. A reload
+    // never takes over a load under way, nor does a status refresh: every
+    // site of that load gets its devices.
     void aSiteWhoseDevicesFailedStaysAndLoadsAgain()
     {
-        Session s;
-        s.offer({{"Demo Organisation", true}, {"Other", false}});
-        s.rig.server.scriptHandler("/v2/get_devices_by_site/", [&s](const orgserver::Request& r) {
-            return r.queryValue("site_id") == "2" ? Answer::json(500, {{"message", "Server Error"}})
-                                                  : s.rig.server.modelAnswer(r);
-        });
-        s.window->loadCatalog();
-        QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid());
-        QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
-        QVERIFY(s.row("Recorder 1-1", s.row("Head Office")).isValid());
-        s.rig.server.clearScripts();
-        s.window->refreshStatus(); // the load is over: the refresh asks again
-        QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
-        QStringList asked = s.sent("/v2/get_devices_by_site/", "site_id");
-        asked.sort();
-        QCOMPARE(asked, QStringList({"1", "2", "2"}));
-        QCOMPARE(s.sent(kSites, "org_string"), QStringList{"Demo Organisation"});
-        QVERIFY(!AppContext::instance().sites.at(1).devicesFailed);
-        s.window->refreshStatus(); // nothing more to ask for
-        QTest::qWait(200);
-        QCOMPARE(s.count("/v2/get_devices_by_site/"), 3);
+        // The site's device list fails for the next `times` device lists asked for.
+        const auto failSite = [](Session& s, const QString& id, int times = -1) {
+            s.rig.server.scriptHandler(
+                "/v2/get_devices_by_site/",
+                [&s, id](const orgserver::Request& r) {
+                    return r.queryValue("site_id") == id ? Answer::json(500, {{"message", "Server Error"}})
+                                                         : s.rig.server.modelAnswer(r);
+                },
+                times);
+        };
+        // The wait is the schedule's; the test does not sit it out.
+        const auto reloadNow = [](Session& s) {
+            QTRY_VERIFY(s.window->reloadTimer()->isActive());
+            s.window->reloadTimer()->start(0);
+        };
+        {
+            Session s;
+            s.rig.server.script(kStatus, Answer::json(403, {}));
+            s.offer({{"Demo Organisation", true}, {"Other", false}});
+            failSite(s, "2");
+            s.window->loadCatalog();
+            QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid());
+            QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
+            QVERIFY(s.row("Recorder 1-1", s.row("Head Office")).isValid());
+            QTRY_VERIFY(!s.window->statusTimer()->isActive()); // the status checks stopped for good
+            QCOMPARE(s.window->reloadTimer()->interval(), 15000);
+            // Still failing: asked again after a longer wait.
+            reloadNow(s);
+            QTRY_COMPARE(s.count("/v2/get_devices_by_site/"), 3);
+            QTRY_COMPARE(s.window->reloadTimer()->interval(), 30000);
+            QVERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid());
+            s.rig.server.clearScripts();
+            reloadNow(s);
+            QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
+            QStringList asked = s.sent("/v2/get_devices_by_site/", "site_id");
+            asked.sort();
+            QCOMPARE(asked, QStringList({"1", "2", "2", "2"}));
+            QCOMPARE(s.sent(kSites, "org_string"), QStringList{"Demo Organisation"});
+            QVERIFY(!AppContext::instance().sites.at(1).devicesFailed);
+            QTest::qWait(200);
+            QVERIFY(!s.window->reloadTimer()->isActive()); // nothing more to ask for
+
+            // A load under way while a reload falls due, and a status refresh
+            // meanwhile: the Warehouse fails at once while the Head Office's
+            // devices are still on their way. Neither takes the load over.
+            failSite(s, "2", 2);
+            s.window->loadCatalog();
+            QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
+            QTRY_VERIFY(s.window->reloadTimer()->isActive());
+            s.delay({"/v2/get_channels_by_device/"}, 1500);
+            failSite(s, "2", 2);
+            s.window->loadCatalog();
+            QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid()
+                        && s.row("Head Office  ·  loading…").isValid());
+            s.window->reloadTimer()->start(0);
+            s.window->refreshStatus();
+            QTRY_VERIFY_WITH_TIMEOUT(s.row("Recorder 1-1", s.row("Head Office")).isValid(), 8000);
+            QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
+            s.rig.server.delayRule = nullptr;
+            reloadNow(s); // armed again by the end of the load
+            QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
+        }
+        {
+            // No camera-view right: no status checks, the reload all the same.
+            Session s([](UserProfile& u) { u.canView = false; });
+            failSite(s, "2", 2);
+            s.window->loadCatalog();
+            QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid());
+            QVERIFY(!s.window->statusTimer()->isActive());
+            reloadNow(s);
+            QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
+            QCOMPARE(s.count(kStatus), 0);
+        }
 
         // Every site failing is no empty organisation: the next one is not tried.
+        Session s;
         s.rig.server.script("/v2/get_devices_by_site/", Answer::json(503, {}), 2);
         s.offer({{"Demo Organisation", true}, {"Other", false}});
         s.window->loadCatalog();
         QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid()
                     && s.row("Head Office  ·  devices could not be loaded").isValid());
         QTRY_VERIFY(s.window->catalogue()->loadingLabel()->text().isEmpty());
-        QCOMPARE(s.sent(kSites, "org_string"), QStringList({"Demo Organisation", "Demo Organisation"}));
+        QCOMPARE(s.sent(kSites, "org_string"), QStringList{"Demo Organisation"});
+        // Signing out ends the schedule.
+        QVERIFY(s.window->reloadTimer()->isActive());
+        Modal::answer(QMessageBox::Ok);
+        s.window->onSessionExpired();
+        QVERIFY(!s.window->reloadTimer()->isActive());
     }
 
     void organisationsFallThroughToOneWithDevices()

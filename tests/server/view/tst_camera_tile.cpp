@@ -24,6 +24,13 @@ using namespace kvr::wall;
 using namespace kvr::api;
 using namespace kvr::view;
 
+namespace kvr::view {
+struct CameraTileTestAccess {
+    // What the tile's wait timer does each second.
+    static void tick(CameraTile& t) { t.waitTick(); }
+};
+} // namespace kvr::view
+
 using viewtest::click;
 using viewtest::control;
 using viewtest::FakeStreams;
@@ -235,6 +242,71 @@ private Q_SLOTS:
         auto offline = make("c9", true);
         offline->start();
         QVERIFY(!offline->retry()->isArmed());
+    }
+
+    // A tile without pictures says how long it has waited, from when its
+    // stream was handed to the player or the player lost it, across the
+    // player's own attempts; at the bound it fails, stops its player, shows
+    // Retry and tries again later by itself. Its first picture, after a start
+    // or a loss, is told to the wall once.
+    void aTileWithoutPicturesCountsTimeAndGivesUpWithinTheBound()
+    {
+        kvrtest::TestClock clock;
+        const auto said = [](CameraTile& t) {
+            return t.videoStage()->headlineText() + "|" + t.videoStage()->detailText();
+        };
+        auto tile = make();
+        QSignalSpy showing(tile.get(), &CameraTile::showingPictures);
+        tile->start();
+        streams.answer(0, viewtest::silentRtsp()); // a path that never answers
+        QVERIFY(tile->awaitsPictures() && tile->player()->isRunning());
+        clock.advanceSecs(29);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(said(*tile), "Loading|");
+        clock.advanceSecs(1);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(tile->videoStage()->detailText(), "No picture within 30 s."); // under the failed tile's word
+        QVERIFY(tile->isFailed() && !tile->player()->isRunning() && tile->retry()->isArmed());
+        QVERIFY(control(tile.get(), "Retry")->isVisible() && !tile->awaitsPictures());
+
+        tile->start();
+        streams.answer(1, viewtest::silentRtsp());
+        const QImage picture(8, 8, QImage::Format_RGB32);
+        Q_EMIT tile->player()->frameReady(picture);
+        Q_EMIT tile->player()->frameReady(picture);
+        QCOMPARE(showing.count(), 1);
+        QVERIFY(tile->showsPictures() && !tile->awaitsPictures());
+        Q_EMIT tile->player()->reconnecting(1, 3, "The connection dropped");
+        QCOMPARE(said(*tile), "Reconnecting…|The connection dropped");
+        QVERIFY(!tile->showsPictures() && tile->awaitsPictures());
+        clock.advanceSecs(12);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(said(*tile), "Reconnecting…|The connection dropped · 12 s");
+        clock.advanceSecs(5);
+        Q_EMIT tile->player()->reconnecting(2, 3, "The connection dropped");
+        QCOMPARE(said(*tile), "Reconnecting…|The connection dropped · 17 s");
+        // Back before the bound: told once more, and the wait is over.
+        Q_EMIT tile->player()->frameReady(picture);
+        QCOMPARE(showing.count(), 2);
+        clock.advanceSecs(60);
+        CameraTileTestAccess::tick(*tile);
+        QVERIFY(!tile->isFailed() && tile->player()->isRunning());
+        // Lost again for good: failed at the bound, counted from this loss.
+        Q_EMIT tile->player()->reconnecting(1, 3, "The connection dropped");
+        clock.advanceSecs(29);
+        CameraTileTestAccess::tick(*tile);
+        QVERIFY(!tile->isFailed());
+        clock.advanceSecs(1);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(tile->videoStage()->detailText(), "The connection dropped; no picture for 30 s.");
+        QVERIFY(tile->isFailed() && !tile->player()->isRunning() && tile->retry()->isArmed());
+        // A stop ends any wait.
+        tile->start();
+        streams.answer(2, viewtest::silentRtsp());
+        tile->stop();
+        clock.advanceSecs(60);
+        CameraTileTestAccess::tick(*tile);
+        QVERIFY(!tile->awaitsPictures() && !tile->isFailed() && !tile->retry()->isArmed());
     }
 
     void overlaysFollowWidthHoverAndState()

@@ -35,6 +35,8 @@ struct GridPageTestAccess {
     static QTimer& advanceTimer(GridPage& g) { return g.m_advanceTimer; }
     static void fireAdvance(GridPage& g) { g.onAdvanceTimer(); }
     static void expand(GridPage& g, CameraTile* t) { g.toggleExpanded(t); }
+    static void scout(GridPage& g) { g.scout(); }
+    static bool scouting(GridPage& g) { return g.m_scoutTimer.isActive(); }
 };
 } // namespace kvr::view
 using Access = GridPageTestAccess;
@@ -171,6 +173,54 @@ private Q_SLOTS:
         QCOMPARE(streams.starts.size(), 8);
         for (CameraTile* t : wall->tiles())
             QVERIFY(!t->player()->isRunning());
+    }
+
+    // The relay fell again soon after it came back, and the tiles' waits have
+    // grown. While every tile waits and none plays, the one due soonest tries
+    // ahead of its time (the wall's timer does this every few seconds); once
+    // one plays again the others try within a few seconds, through the
+    // start queue, not after their grown waits.
+    void aWallComesBackSoonAfterItsRelay()
+    {
+        wall->openCameras("Four", cameras(4));
+        QTRY_VERIFY(wall->tiles().last()->isVisible());
+        const QList<CameraTile*> tiles = wall->tiles();
+        for (int round = 0; round < 2; ++round) {
+            for (int i = 0; i < 4; ++i)
+                streams.fail(round * 4 + i, "Connection refused");
+            if (round == 0)
+                for (CameraTile* t : tiles)
+                    t->retry()->fire();
+        }
+        QCOMPARE(streams.starts.size(), 8);
+        for (CameraTile* t : tiles)
+            QVERIFY(t->retry()->isArmed() && t->retry()->remainingMs() > 40000);
+        // Not while nobody sees the wall (its window minimised).
+        QVERIFY(Access::scouting(*wall));
+        wall->suspendAll();
+        QVERIFY(!Access::scouting(*wall));
+        wall->resumeAll();
+        QVERIFY(Access::scouting(*wall));
+
+        Access::scout(*wall);
+        QCOMPARE(streams.starts.size(), 9);
+        CameraTile* first = *std::find_if(
+            tiles.begin(), tiles.end(), [&](CameraTile* t) { return t->cameraId() == streams.starts.last().cameraId; });
+        streams.answer(8, viewtest::silentRtsp());
+        Access::scout(*wall); // one tries already
+        QCOMPARE(streams.starts.size(), 9);
+
+        Q_EMIT first->player()->frameReady(QImage(8, 8, QImage::Format_RGB32));
+        for (CameraTile* t : tiles) {
+            if (t == first)
+                continue;
+            const int ms = t->retry()->remainingMs();
+            QVERIFY2(ms >= 900 && ms <= 4200, qPrintable(QString::number(ms)));
+            t->retry()->fire();
+        }
+        QCOMPARE(streams.starts.size(), 12);
+        Access::scout(*wall); // one plays
+        QCOMPARE(streams.starts.size(), 12);
     }
 
     void overloadStepsDownTheWall()

@@ -5,7 +5,9 @@
 // wall stream back to the server, while the camera wall's own stream of a
 // camera that is also on the wall plays on. Both walls come back by
 // themselves after an outage of the relay that outlasts their players'
-// own restarts.
+// own restarts, and the camera wall within seconds of its relay when the
+// relay falls again soon after; a path cut silently ends in Retry within a
+// bound.
 
 #include "app/context/AppContext.h"
 #include "app/core/Settings.h"
@@ -21,6 +23,7 @@
 #include "wall/Controller.h"
 #include "wall/DisplayWindow.h"
 #include "wall/Screens.h"
+#include "wall/TileRetry.h"
 
 #include <QElapsedTimer>
 #include <QScopeGuard>
@@ -44,6 +47,28 @@ class ServerWallStreamsTest : public QObject {
     orgserver::FakeOrgServer server;
     QStringList online; // camera ids the wall shows playing
     QString offlineId;  // one the catalogue knows to be offline
+
+    // A camera wall, shown, of the first `cameras` that play.
+    std::unique_ptr<GridPage> cameraWall(int cameras, QSize size) const
+    {
+        auto grid = std::make_unique<GridPage>();
+        grid->resize(size);
+        grid->show();
+        QList<GridPage::Camera> list;
+        for (const QString& id : online.mid(0, cameras))
+            list.append({id, id, QString(), false});
+        grid->openCameras(QStringLiteral("Outage"), list);
+        return grid;
+    }
+
+    // Streams started from now on play through `relay` (a fault proxy in
+    // front of the RTSP server), until what this gives goes.
+    auto playThrough(const peers::Peer& relay)
+    {
+        const QString direct = server.rtspsTicketUrl;
+        server.rtspsTicketUrl = peers::rtspUrl(relay.port);
+        return qScopeGuard([this, direct] { server.rtspsTicketUrl = direct; });
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -141,22 +166,16 @@ private Q_SLOTS:
     // The relay goes away for 10 s, longer than the players' three quick
     // restarts last: every tile of the camera wall and of the video wall
     // fails. Nobody clicks anything, and each comes back by itself, through
-    // a new start of its stream, once its slow retry is due.
+    // a new start of its stream, once its slow retry is due. The relay falls
+    // again within two minutes, when the tiles' waits have grown: once it is
+    // back, the camera wall plays again within seconds, not minutes.
     void wallsComeBackAfterARelayOutageWithoutAClick()
     {
         peers::Peer relay;
         QVERIFY(peers::startProxy(relay, rtsp.port, QStringLiteral("pass")));
-        const QString direct = server.rtspsTicketUrl;
-        server.rtspsTicketUrl = peers::rtspUrl(relay.port);
-        const auto restore = qScopeGuard([&] { server.rtspsTicketUrl = direct; });
+        const auto restore = playThrough(relay);
 
-        GridPage grid;
-        grid.resize(960, 540);
-        grid.show();
-        QList<GridPage::Camera> gridCameras;
-        for (const QString& id : online.mid(0, 4))
-            gridCameras.append({id, id, QString(), false});
-        grid.openCameras(QStringLiteral("Outage"), gridCameras);
+        const std::unique_ptr<GridPage> grid = cameraWall(4, QSize(960, 540));
         ScreenConfig screen;
         screen.key = screenKey(QGuiApplication::primaryScreen());
         screen.label = screenTitle(QGuiApplication::primaryScreen());
@@ -164,7 +183,7 @@ private Q_SLOTS:
         screen.cells = online.mid(1, 4);
         Controller* c = Controller::instance();
         c->start(std::make_shared<ServerWallSource>(), Config{{screen}});
-        QList<CameraTile*> tiles = grid.tiles();
+        QList<CameraTile*> tiles = grid->tiles();
         for (QWidget* t : c->windows().first()->tiles())
             tiles << qobject_cast<CameraTile*>(t);
         QCOMPARE(tiles.size(), 8);
@@ -185,7 +204,59 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 8, 90000);
         QCOMPARE(server.countOf("/v2/api/start/live/stream/") - startsBefore, 8);
         c->stop();
-        grid.stopAll();
+
+        const QList<CameraTile*> gridTiles = grid->tiles();
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("down")));
+        outage.restart();
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::all_of(gridTiles.begin(), gridTiles.end(), [](CameraTile* t) { return t->isFailed(); }), 10000);
+        for (CameraTile* t : gridTiles)
+            QVERIFY2(t->retry()->remainingMs() > 30000, qPrintable(QString::number(t->retry()->remainingMs())));
+        QTest::qWait(int(std::max<qint64>(0, 10000 - outage.elapsed())));
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("up")));
+        QElapsedTimer back;
+        back.start();
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(gridTiles), 4, 25000);
+        qInfo("the camera wall played again %lld ms after its relay came back", back.elapsed());
+        grid->stopAll();
+        QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
+    }
+
+    // The path to the relay is cut without a word (a network cut: nothing is
+    // refused, nothing arrives). The tiles say they reconnect and for how
+    // long, never a count of the player's attempts, and fail with Retry
+    // within the bound, however long the player would go on opening.
+    void aSilentCutEndsInRetryWithinTheBound()
+    {
+        kvrtest::TestClock clock;
+        peers::Peer relay;
+        QVERIFY(peers::startProxy(relay, rtsp.port, QStringLiteral("pass")));
+        const auto restore = playThrough(relay);
+        const std::unique_ptr<GridPage> grid = cameraWall(2, QSize(960, 270));
+        const QList<CameraTile*> tiles = grid->tiles();
+        QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 2, kPictureWaitMs);
+
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("mute")));
+        const auto reconnecting = [&] {
+            return std::all_of(tiles.begin(), tiles.end(), [](CameraTile* t) {
+                return t->videoStage()->headlineText() == QStringLiteral("Reconnecting…");
+            });
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(reconnecting(), 30000);
+        clock.advanceSecs(12);
+        QTRY_VERIFY(tiles[0]->videoStage()->detailText().endsWith(" · 12 s"));
+        for (CameraTile* t : tiles)
+            QVERIFY2(!t->videoStage()->detailText().contains("attempt"), qPrintable(t->videoStage()->detailText()));
+        QVERIFY(!tiles[0]->isFailed());
+        clock.advanceSecs(18);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(tiles.begin(), tiles.end(), [](CameraTile* t) { return t->isFailed(); }),
+                                 3000);
+        for (CameraTile* t : tiles) {
+            QVERIFY(!t->player()->isRunning() && t->retry()->isArmed());
+            QVERIFY(viewtest::control(t, QStringLiteral("Retry"))->isVisible());
+        }
+        QVERIFY(peers::steerProxy(relay, QStringLiteral("unmute")));
+        grid->stopAll();
         QTRY_VERIFY_WITH_TIMEOUT(server.streams.isEmpty(), 10000);
     }
 };

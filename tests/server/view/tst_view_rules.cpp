@@ -268,6 +268,47 @@ private Q_SLOTS:
         QCOMPARE(CameraTileRules::nameWidth(40), 24);
     }
 
+    // A tile waiting for a picture says how long it has waited, never the
+    // player's attempt (one attempt may open the stream many times), and
+    // gives up at the bound: Retry shows and the wall tries again later.
+    void tileWaitsCountTimeAndEndWithinABound()
+    {
+        using CameraTileRules::Waiting;
+        using CameraTileRules::waitView;
+        const auto shown = [](const CameraTileRules::WaitView& v) {
+            return QStringLiteral("%1|%2|%3").arg(v.headline, v.detail).arg(v.giveUp);
+        };
+        const QString dropped = "The connection dropped";
+        QCOMPARE(shown(waitView(Waiting::Reconnecting, dropped, 0)), "Reconnecting…|The connection dropped|0");
+        QCOMPARE(shown(waitView(Waiting::Reconnecting, dropped, 12999)),
+                 "Reconnecting…|The connection dropped · 12 s|0");
+        QCOMPARE(shown(waitView(Waiting::Reconnecting, dropped, 29999)),
+                 "Reconnecting…|The connection dropped · 29 s|0");
+        QCOMPARE(shown(waitView(Waiting::Reconnecting, dropped, 30000)),
+                 "|The connection dropped; no picture for 30 s.|1");
+        QCOMPARE(shown(waitView(Waiting::Opening, {}, 29999)), "Loading||0");
+        QCOMPARE(shown(waitView(Waiting::Opening, {}, 600000)), "|No picture within 30 s.|1");
+    }
+
+    // While every tile of a page waits for its own next try, the one due
+    // soonest tries now, so that the wall sees its relay come back; not
+    // while any tile plays (the others are hurried then), tries, or waits for
+    // the server's answer, nor when the soonest is due within the period.
+    void wallScoutsWhileEveryTileWaits()
+    {
+        using CameraWallRules::ScoutTile;
+        const ScoutTile waits45{true, 45000, false, false}, waits20{true, 20000, false, false},
+            waits5{true, 5000, false, false}, plays{false, -1, false, true}, tries{false, -1, true, false},
+            idle{false, -1, false, false};
+        QCOMPARE(CameraWallRules::scoutTile({waits45, waits20, idle}, false, 8000), 1);
+        QCOMPARE(CameraWallRules::scoutTile({waits45, waits20, plays}, false, 8000), -1);
+        QCOMPARE(CameraWallRules::scoutTile({waits45, tries, waits20}, false, 8000), -1);
+        QCOMPARE(CameraWallRules::scoutTile({waits45, waits20}, true, 8000), -1);
+        QCOMPARE(CameraWallRules::scoutTile({waits45, waits5}, false, 8000), -1);
+        QCOMPARE(CameraWallRules::scoutTile({idle}, false, 8000), -1);
+        QCOMPARE(CameraWallRules::scoutTile({}, false, 8000), -1);
+    }
+
     void wallPagesAndLabels()
     {
         // first-end/pages columns x rows | count | page
