@@ -14,6 +14,7 @@
 #include <QWidgetItem>
 #include <QtMath>
 
+#include <algorithm>
 #include <functional>
 
 namespace kvr::ui {
@@ -313,6 +314,148 @@ QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int wi
     if (room >= metrics.horizontalAdvance(ellipsis))
         return ellipsis + rest;
     return metrics.elidedText(ellipsis + rest, Qt::ElideRight, width);
+}
+
+// ---- Names told apart ------------------------------------------------------------------
+
+namespace {
+
+const QChar kEllipsis(0x2026);
+
+bool isSeparator(QChar c)
+{
+    return c.isSpace() || c == QChar(0x00B7) || c == QLatin1Char(',') || c == QLatin1Char(';') || c == QLatin1Char(':')
+        || c == QLatin1Char('/') || c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('-')
+        || c == QLatin1Char('_') || c == QChar(0x2013) || c == QChar(0x2014);
+}
+
+// A word starts at a character that is not a separator, after one (or at
+// the name's start).
+bool startsWord(const QString& s, qsizetype at)
+{
+    return at < s.size() && !isSeparator(s.at(at)) && (at == 0 || isSeparator(s.at(at - 1)));
+}
+
+// The start of the word `at` lies in (or, at a separator, of the word before).
+qsizetype wordStart(const QString& s, qsizetype at)
+{
+    qsizetype i = std::min(at, s.size() - 1);
+    while (i > 0 && !startsWord(s, i))
+        --i;
+    return std::max<qsizetype>(i, 0);
+}
+
+qsizetype commonLength(const QString& a, const QString& b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    qsizetype i = 0;
+    while (i < n && a.at(i) == b.at(i))
+        ++i;
+    return i;
+}
+
+// Separators and spaces at the end of a kept start read as noise before "…".
+QString trimmedEnd(QString s)
+{
+    while (!s.isEmpty() && isSeparator(s.back()))
+        s.chop(1);
+    return s;
+}
+
+} // namespace
+
+namespace {
+
+// Whether a name shortened to `head` "…" `tail` could be `other` shortened:
+// `other` begins with the head and ends with the tail at a word's start.
+bool couldBe(const QString& head, const QString& tail, const QString& other)
+{
+    if (head.size() + tail.size() > other.size() || !other.startsWith(head) || !other.endsWith(tail))
+        return false;
+    const qsizetype at = other.size() - tail.size();
+    return tail.isEmpty() || at == 0 || isSeparator(other.at(at - 1)) || isSeparator(tail.at(0));
+}
+
+// A shortened form that no sibling could also be shortened to tells the name
+// apart, whatever form each sibling shows.
+bool tellsApart(const QString& head, const QString& tail, const QString& name, const QStringList& siblings)
+{
+    for (const QString& s : siblings)
+        if (s != name && couldBe(head, tail, s))
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(name) <= width)
+        return name;
+    const QString ellipsis(kEllipsis);
+    QString rightCut = metrics.elidedText(name, Qt::ElideRight, std::max(width, 0));
+    const QString kept = rightCut.endsWith(kEllipsis) ? rightCut.chopped(1) : rightCut;
+    if (tellsApart(kept, QString(), name, siblings))
+        return rightCut;
+    // The leading words every sibling shares say nothing of which one this is;
+    // the sibling most like it differs from it latest.
+    qsizetype common = name.size();
+    qsizetype nearest = 0;
+    for (const QString& s : siblings) {
+        if (s == name)
+            continue;
+        const qsizetype alike = commonLength(name, s);
+        common = std::min(common, alike);
+        nearest = std::max(nearest, alike);
+    }
+    const qsizetype shared = common == 0 || startsWord(name, common) ? common : wordStart(name, common);
+
+    const int room = width - metrics.horizontalAdvance(ellipsis);
+    QStringList headed; // start "…" end, from the shortest end to the longest
+    QString headless;   // "…" end, the longest end that tells it apart
+    for (qsizetype at = name.size() - 1; at > 0; --at) {
+        if (!startsWord(name, at))
+            continue;
+        const QString tail = name.mid(at);
+        const int tailWidth = metrics.horizontalAdvance(tail);
+        if (tailWidth > room)
+            break;
+        if (tellsApart(QString(), tail, name, siblings))
+            headless = ellipsis + tail;
+        QString start = metrics.elidedText(name.left(at), Qt::ElideRight, width - tailWidth);
+        if (start.endsWith(kEllipsis))
+            start.chop(1);
+        start = trimmedEnd(start);
+        // A start says something when it reaches past the shared words and
+        // keeps three letters at least.
+        if (start.size() > shared && start.size() >= 3 && tellsApart(start, tail, name, siblings)
+            && metrics.horizontalAdvance(start + ellipsis + tail) <= width)
+            headed << start + ellipsis + tail;
+    }
+    if (!headed.isEmpty()) {
+        // The end with most words around what tells it apart while the start
+        // keeps half the room.
+        QString chosen = headed.first();
+        for (const QString& h : headed)
+            if (metrics.horizontalAdvance(h.mid(h.indexOf(kEllipsis) + 1)) <= room / 2)
+                chosen = h;
+        return chosen;
+    }
+    if (!headless.isEmpty())
+        return headless;
+    // No form that fits tells it from all of them: from the sibling most like
+    // it, at least.
+    const QString last = metrics.elidedText(name.mid(wordStart(name, nearest)), Qt::ElideRight, room);
+    return last.isEmpty() || last == ellipsis ? rightCut : ellipsis + last;
+}
+
+QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width)
+{
+    QStringList out;
+    out.reserve(names.size());
+    for (const QString& n : names)
+        out << fitApart(n, names, metrics, width);
+    return out;
 }
 
 // ---- Date and time fields ---------------------------------------------------------

@@ -136,6 +136,25 @@ QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int wi
 // Where the device part of such a title ends (-1: it has none).
 qsizetype cameraTitleDeviceEnd(const QString& title);
 
+// ---- Names told apart -------------------------------------------------------------
+// Things side by side (the tiles of a wall, the rows of a table, the entries
+// of a list) are named alike at their start and apart at their end in real
+// organisations ("Car park level B1 ramp and bay row 1", "... row 2"): a
+// name shortened at its end keeps exactly the part all of them share. These
+// shorten a name so that it keeps what tells it apart from its siblings.
+
+// `name` within `width` pixels, beside `siblings` (the other names shown
+// with it; the name itself and names equal to it among them count for
+// nothing): whole where it fits; else shortened at its end where that still
+// tells it from every sibling; else with words cut out of its middle ("Car
+// park…row 1") or, where the words it keeps at its start are shared by every
+// sibling, with its start left out ("…bay row 1"), so that what tells it
+// apart stays, at word starts, with as much around it as fits. Only where no
+// such form fits is it shortened anyhow, within `width`.
+QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width);
+// Each name within `width`, told apart from the others.
+QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width);
+
 // Keeps a field at least as wide as its hint text needs (with its icons and
 // padding), also after its style or font changes.
 void fitPlaceholder(QLineEdit* edit);
