@@ -1,5 +1,6 @@
 #include "wall/SetupDialog.h"
 
+#include "app/ui/ScreenFit.h"
 #include "wall/Controller.h"
 #include "wall/DisplayMap.h"
 #include "wall/LayoutPreview.h"
@@ -121,6 +122,7 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     setWindowTitle(QStringLiteral("Video wall \u00B7 %1").arg(m_source->title()));
     setStyleSheet(Theme::appStyle() + QLatin1Char('\n') + Theme::wallSetupStyle());
     setWindowModality(Qt::WindowModal);
+    ScreenFit::keepWithin(this, QSize());
     // Its own size, or the display it opens on when that is smaller (a
     // laptop's 1280 x 720): "Start wall" and "Close" stay on the screen.
     if (QScreen* display = parent ? parent->screen() : QGuiApplication::primaryScreen())

@@ -40,6 +40,7 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     const QString title =
         CalendarRules::windowTitle(device.has_value(), site, device ? Native::deviceLabel(*device) : QString());
     setWindowTitle(title);
+    ScreenFit::keepWithin(this, QSize());
     resize(ScreenFit::bounded(this, QSize(900, 640)));
 
     auto* outer = new QVBoxLayout(this);

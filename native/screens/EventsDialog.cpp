@@ -1,5 +1,6 @@
 #include "native/screens/EventsDialog.h"
 
+#include "app/ui/ScreenFit.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/Tunables.h"
 #include "native/services/AlertStream.h"
@@ -19,6 +20,7 @@
 #include <QVBoxLayout>
 
 using namespace kvr::services;
+using namespace kvr::ui;
 
 namespace kvr::screens {
 
@@ -76,7 +78,7 @@ QString summary(int connected, int eligible)
 EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : NativeDialogBase(parent), m_context(context)
 {
     setWindowTitle(QStringLiteral("Live events"));
-    setMinimumSize(860, 520);
+    ScreenFit::keepWithin(this, QSize(860, 520));
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(24, 20, 24, 20);
     v->setSpacing(12);

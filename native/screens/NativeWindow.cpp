@@ -3,6 +3,7 @@
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "native/screens/DevicePanel.h"
 #include "native/screens/DeviceTable.h"
@@ -86,7 +87,7 @@ void NativeWindow::build()
     setWindowTitle(QStringLiteral("Vigilo"));
     setStyleSheet(NativeStyle::stylesheet());
     NativeStyle::keepHintsReadable(this);
-    setMinimumSize(1280, 720);
+    ScreenFit::keepWithin(this, QSize(1280, 720));
 
     m_rebuildTimer = new QTimer(this);
     m_rebuildTimer->setSingleShot(true);

@@ -1,6 +1,7 @@
 #include "server/shell/PresetsDialog.h"
 
 #include "app/core/RequestTicket.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "server/api/ApiClient.h"
 
@@ -60,7 +61,7 @@ PresetsDialog::PresetsDialog(ApiClient& api, const QString& organisationId, QWid
       m_organisationId(organisationId)
 {
     setWindowTitle(QStringLiteral("Presets"));
-    setMinimumSize(460, 420);
+    ScreenFit::keepWithin(this, QSize(460, 420));
     setStyleSheet(Theme::appStyle());
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(22, 20, 22, 18);

@@ -121,8 +121,10 @@ class ScreenAudit : public QObject {
 
     QString screenTag() const { return QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height()); }
 
-    // `focus` (when given) holds the keyboard as the window is looked at.
-    void look(QWidget* window, const QString& name, QWidget* focus = nullptr)
+    // `focus` (when given) holds the keyboard as the window is looked at;
+    // `area` (when given) is where the window lies, in place of the screen's
+    // available area (a full-screen window takes the whole screen).
+    void look(QWidget* window, const QString& name, QWidget* focus = nullptr, const QRect& area = {})
     {
         // As it opens: no field chosen by an earlier walk, pages at their top.
         if (QWidget* focused = window->focusWidget())
@@ -133,13 +135,15 @@ class ScreenAudit : public QObject {
             QVERIFY(QTest::qWaitForWindowActive(window));
             focus->setFocus(Qt::TabFocusReason);
         }
-        for (QScrollArea* area : window->findChildren<QScrollArea*>())
-            area->verticalScrollBar()->setValue(0);
+        for (QScrollArea* page : window->findChildren<QScrollArea*>())
+            page->verticalScrollBar()->setValue(0);
         settle();
         const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
         // The picture first: the walk with Tab moves the focus and scrolls.
         QVERIFY(screenaudit::screenshot(window, kShots, QStringLiteral("audit-%1-%2").arg(screenTag(), name)));
-        faults += screenaudit::audit(window, tag, setting);
+        screenaudit::Setting here = setting;
+        here.screen = area;
+        faults += screenaudit::audit(window, tag, here);
         for (const QString& f : saysPickWhileShown(window))
             faults << tag + QLatin1Char(' ') + f;
         seen << name;
@@ -205,7 +209,8 @@ class ScreenAudit : public QObject {
         const QRect screen = shown->screen()->geometry();
         QCursor::setPos(screen.left() + 4, screen.center().y());
         settle(2500);
-        look(shown, name);
+        // Full screen, over the desktop's panel.
+        look(shown, name, nullptr, screen);
         QCursor::setPos(screen.topLeft());
         setup.stopButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
