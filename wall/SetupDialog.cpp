@@ -207,7 +207,7 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     m_layoutCombo->setToolTip(QStringLiteral("Layout"));
     m_layoutCombo->setAccessibleName(QStringLiteral("Layout"));
     for (const Layout& l : layouts())
-        m_layoutCombo->addItem(QStringLiteral("%1  (%2)").arg(l.title).arg(l.cells.size()), l.key);
+        m_layoutCombo->addItem(SetupRules::layoutEntry(l.title, int(l.cells.size())), l.key);
     m_qualityCombo = new QComboBox(card);
     m_qualityCombo->setToolTip(
         QStringLiteral("Auto uses the Sub stream when more than four cameras share this display"));
