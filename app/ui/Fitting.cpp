@@ -367,21 +367,23 @@ QString trimmedEnd(QString s)
 namespace {
 
 // Whether a name shortened to `head` "…" `tail` could be `other` shortened:
-// `other` begins with the head and ends with the tail at a word's start.
-bool couldBe(const QString& head, const QString& tail, const QString& other)
+// `other` begins with the head and ends with the tail (at a word's start,
+// for tails that begin at one).
+bool couldBe(const QString& head, const QString& tail, const QString& other, bool wordTail)
 {
     if (head.size() + tail.size() > other.size() || !other.startsWith(head) || !other.endsWith(tail))
         return false;
     const qsizetype at = other.size() - tail.size();
-    return tail.isEmpty() || at == 0 || isSeparator(other.at(at - 1)) || isSeparator(tail.at(0));
+    return !wordTail || tail.isEmpty() || at == 0 || isSeparator(other.at(at - 1)) || isSeparator(tail.at(0));
 }
 
 // A shortened form that no sibling could also be shortened to tells the name
 // apart, whatever form each sibling shows.
-bool tellsApart(const QString& head, const QString& tail, const QString& name, const QStringList& siblings)
+bool tellsApart(const QString& head, const QString& tail, const QString& name, const QStringList& siblings,
+                bool wordTail = true)
 {
     for (const QString& s : siblings)
-        if (s != name && couldBe(head, tail, s))
+        if (s != name && couldBe(head, tail, s, wordTail))
             return false;
     return true;
 }
@@ -393,6 +395,10 @@ QString fitApart(const QString& name, const QStringList& siblings, const QFontMe
     if (metrics.horizontalAdvance(name) <= width)
         return name;
     const QString ellipsis(kEllipsis);
+    // Alone, a name keeps its start and its end, where the cameras of one
+    // recorder differ.
+    if (std::none_of(siblings.cbegin(), siblings.cend(), [&name](const QString& s) { return s != name; }))
+        return metrics.elidedText(name, Qt::ElideMiddle, std::max(width, 0));
     QString rightCut = metrics.elidedText(name, Qt::ElideRight, std::max(width, 0));
     const QString kept = rightCut.endsWith(kEllipsis) ? rightCut.chopped(1) : rightCut;
     if (tellsApart(kept, QString(), name, siblings))
@@ -413,13 +419,17 @@ QString fitApart(const QString& name, const QStringList& siblings, const QFontMe
     const int room = width - metrics.horizontalAdvance(ellipsis);
     QStringList headed; // start "…" end, from the shortest end to the longest
     QString headless;   // "…" end, the longest end that tells it apart
+    QString letters;    // the same, cut within a word: where nothing else fits
     for (qsizetype at = name.size() - 1; at > 0; --at) {
-        if (!startsWord(name, at))
-            continue;
         const QString tail = name.mid(at);
         const int tailWidth = metrics.horizontalAdvance(tail);
         if (tailWidth > room)
             break;
+        if (!startsWord(name, at)) {
+            if (!tail.at(0).isSpace() && tellsApart(QString(), tail, name, siblings, false))
+                letters = ellipsis + tail;
+            continue;
+        }
         if (tellsApart(QString(), tail, name, siblings))
             headless = ellipsis + tail;
         QString start = metrics.elidedText(name.left(at), Qt::ElideRight, width - tailWidth);
@@ -443,6 +453,8 @@ QString fitApart(const QString& name, const QStringList& siblings, const QFontMe
     }
     if (!headless.isEmpty())
         return headless;
+    if (!letters.isEmpty())
+        return letters;
     // No form that fits tells it from all of them: from the sibling most like
     // it, at least.
     const QString last = metrics.elidedText(name.mid(wordStart(name, nearest)), Qt::ElideRight, room);

@@ -145,8 +145,8 @@ qsizetype cameraTitleDeviceEnd(const QString& title);
 
 // `name` within `width` pixels, beside `siblings` (the other names shown
 // with it; the name itself and names equal to it among them count for
-// nothing): whole where it fits; else shortened at its end where that still
-// tells it from every sibling; else with words cut out of its middle ("Car
+// nothing): whole where it fits; alone, cut in its middle; else shortened at
+// its end where that still tells it from every sibling; else with words cut out of its middle ("Car
 // park…row 1") or, where the words it keeps at its start are shared by every
 // sibling, with its start left out ("…bay row 1"), so that what tells it
 // apart stays, at word starts, with as much around it as fits. Only where no

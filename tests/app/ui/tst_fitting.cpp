@@ -332,17 +332,17 @@ private Q_SLOTS:
         QVERIFY2(table.at(1).startsWith("Warehouse") && table.at(1).endsWith(e + "number 2"), qPrintable(table.at(1)));
         QCOMPARE(table.at(3), fleet.at(3));
         // Where the end of the room still shows where they differ, a name is
-        // shortened at its end like any text; alone, too.
+        // shortened at its end like any text; alone, in its middle.
         const QStringList gates{"North gate camera above the loading dock", "South gate camera above the loading dock"};
         QCOMPARE(fitApart(gates, m, 100),
                  (QStringList{m.elidedText(gates.at(0), Qt::ElideRight, 100),
                               m.elidedText(gates.at(1), Qt::ElideRight, 100)}));
-        QCOMPARE(fitApart(gates.at(0), {}, m, 100), m.elidedText(gates.at(0), Qt::ElideRight, 100));
+        QCOMPARE(fitApart(gates.at(0), {}, m, 100), m.elidedText(gates.at(0), Qt::ElideMiddle, 100));
         // Names alike whole cannot be told apart and are not tried; names
         // alike for 40 characters and more, a 200-character one, empty ones
         // and rooms down to nothing stay within their room.
         QCOMPARE(fitApart(QStringList(3, "Camera 1"), m, 40),
-                 QStringList(3, m.elidedText("Camera 1", Qt::ElideRight, 40)));
+                 QStringList(3, m.elidedText("Camera 1", Qt::ElideMiddle, 40)));
         const QString forty = "Bhiwandi Distribution Centre, Warehouse ";
         const QStringList odd{forty + "4 north dock",
                               forty + "4 north dock, gate",
