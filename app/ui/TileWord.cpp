@@ -1,5 +1,7 @@
 #include "app/ui/TileWord.h"
 
+#include <QLabel>
+
 namespace kvr::ui {
 
 QString tileFaultWord(TileFault fault)
@@ -24,6 +26,17 @@ TileFault tileFaultOf(core::PlayerFailure failure)
     default:
         return TileFault::Failed;
     }
+}
+
+bool showFaultWord(QLabel* word, QWidget* dot, bool say, TileFault fault)
+{
+    const QString text = say ? tileFaultWord(fault) : QString();
+    if (text == word->text() && say == !word->isHidden())
+        return false;
+    word->setText(text);
+    word->setVisible(say);
+    dot->setVisible(!say);
+    return true;
 }
 
 } // namespace kvr::ui

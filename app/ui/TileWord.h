@@ -8,6 +8,9 @@
 
 #include <QString>
 
+class QLabel;
+class QWidget;
+
 namespace kvr::ui {
 
 enum class TileFault {
@@ -19,5 +22,10 @@ enum class TileFault {
 QString tileFaultWord(TileFault fault);
 // What a player's failure says of the camera.
 TileFault tileFaultOf(core::PlayerFailure failure);
+
+// Shows `fault`'s word in `word`, in place of the status dot `dot` (the word
+// says what the dot's colour would), when `say`; else the dot alone. Returns
+// whether what shows changed (the badge is then laid out again).
+bool showFaultWord(QLabel* word, QWidget* dot, bool say, TileFault fault);
 
 } // namespace kvr::ui

@@ -611,14 +611,8 @@ void VmsTile::updateState()
     // Where the picture has room to say what failed it says it; elsewhere
     // the badge does, in a word.
     const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty();
-    const QString word = say ? tileFaultWord(m_fault) : QString();
-    if (word == m_stateLabel->text() && say == !m_stateLabel->isHidden())
-        return;
-    m_stateLabel->setText(word);
-    m_stateLabel->setVisible(say);
-    // The word says what the dot's colour would: it takes the dot's place.
-    m_dot->setVisible(!say);
-    layoutOverlays();
+    if (showFaultWord(m_stateLabel, m_dot, say, m_fault))
+        layoutOverlays();
 }
 
 QList<const VmsTile*> VmsTile::siblings() const
