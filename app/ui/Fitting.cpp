@@ -1,16 +1,20 @@
 #include "app/ui/Fitting.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
+#include <QToolTip>
 #include <QWidgetItem>
 #include <QtMath>
 
@@ -470,6 +474,70 @@ QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int 
     return out;
 }
 
+// ---- Items of views -----------------------------------------------------------------
+
+QStringList siblingTexts(const QModelIndex& index, int around, int role)
+{
+    QStringList out;
+    const QAbstractItemModel* model = index.model();
+    if (!model)
+        return out;
+    const QModelIndex parent = index.parent();
+    const int rows = model->rowCount(parent);
+    for (int r = std::max(0, index.row() - around); r < std::min(rows, index.row() + around + 1); ++r)
+        if (r != index.row())
+            out << model->index(r, index.column(), parent).data(role).toString();
+    return out;
+}
+
+void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index)
+{
+    if (option->rect.width() <= 0 || option->text.isEmpty())
+        return; // measuring, not drawing
+    const QWidget* widget = option->widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const int room = style->subElementRect(QStyle::SE_ItemViewItemText, option, widget).width() - 2 * margin;
+    // Line breaks come as line separators in the option, as new lines in the model.
+    const QChar separator = option->text.contains(QChar::LineSeparator) ? QChar(QChar::LineSeparator) : QChar('\n');
+    QStringList lines = option->text.split(separator);
+    bool fits = true;
+    for (const QString& line : std::as_const(lines))
+        fits = fits && option->fontMetrics.horizontalAdvance(line) <= room;
+    if (fits)
+        return;
+    const QStringList siblings = siblingTexts(index);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QStringList alike;
+        for (const QString& s : siblings)
+            alike << s.section(QLatin1Char('\n'), int(i), int(i));
+        lines[i] = fitApart(lines.at(i), alike, option->fontMetrics, room);
+    }
+    option->text = lines.join(separator);
+}
+
+void ApartDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    fitItemApart(option, index);
+}
+
+bool ApartDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                              const QModelIndex& index)
+{
+    // A shortened item without a tip of its own reads whole in one.
+    if (event->type() == QEvent::ToolTip && !index.data(Qt::ToolTipRole).isValid()) {
+        QStyleOptionViewItem shown(option);
+        initStyleOption(&shown, index);
+        const QString whole = index.data(Qt::DisplayRole).toString();
+        if (shown.text != whole && !shown.text.isEmpty()) {
+            QToolTip::showText(event->globalPos(), whole, view);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
 // ---- Date and time fields ---------------------------------------------------------
 
 int widestTextWidth(const QDateTimeEdit* edit)
@@ -581,6 +649,31 @@ void fitToItems(QComboBox* combo)
         }
         return widest + (1000 - field.width());
     });
+}
+
+void fitItemsApart(QComboBox* combo, int widest)
+{
+    const QFontMetrics metrics(combo->font());
+    QStringList wholes;
+    for (int i = 0; i < combo->count(); ++i) {
+        const QVariant tip = combo->itemData(i, Qt::ToolTipRole);
+        wholes << (tip.isValid() ? tip.toString() : combo->itemText(i));
+    }
+    for (int i = 0; i < combo->count(); ++i) {
+        const QString shown = fitApart(wholes.at(i), wholes, metrics, widest);
+        combo->setItemText(i, shown);
+        combo->setItemData(i, shown == wholes.at(i) ? QVariant() : QVariant(wholes.at(i)), Qt::ToolTipRole);
+    }
+    const auto tip = [combo] {
+        const QString whole = combo->currentData(Qt::ToolTipRole).toString();
+        combo->setToolTip(whole);
+        combo->setAccessibleDescription(whole);
+    };
+    tip();
+    if (!combo->property("kvrFitsApart").toBool()) {
+        combo->setProperty("kvrFitsApart", true);
+        QObject::connect(combo, &QComboBox::currentIndexChanged, combo, tip);
+    }
 }
 
 // ---- SteadyLabel -------------------------------------------------------------

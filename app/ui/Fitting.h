@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QList>
+#include <QStyledItemDelegate>
 
 class QComboBox;
 class QDateTimeEdit;
@@ -155,6 +156,28 @@ QString fitApart(const QString& name, const QStringList& siblings, const QFontMe
 // Each name within `width`, told apart from the others.
 QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width);
 
+// The texts (`role`) of the items beside `index` in its model: the same
+// column under the same parent, up to `around` rows either side.
+QStringList siblingTexts(const QModelIndex& index, int around = 200, int role = Qt::DisplayRole);
+// An item's text shortened to the room its cell gives it (as the style lays
+// the cell out), each of its lines told apart from the same line of the
+// items beside it.
+void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index);
+
+// The item painter of lists, tables and trees whose items are named alike:
+// each text keeps what tells it from the items beside it where its cell is
+// too narrow for it, and its whole text is its tool tip.
+class ApartDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+};
+
 // Keeps a field at least as wide as its hint text needs (with its icons and
 // padding), also after its style or font changes.
 void fitPlaceholder(QLineEdit* edit);
@@ -163,6 +186,13 @@ void fitPlaceholder(QLineEdit* edit);
 // padding and arrow), also after its style or font changes and, for entries
 // added later, from its next show.
 void fitToItems(QComboBox* combo);
+
+// Keeps a drop-down's entries within `widest` pixels of text, so that it never
+// grows past the column it stands in: an entry too long for it is shortened,
+// keeping what tells it from the other entries, with its whole text as its
+// tool tip (and the drop-down's, while it is the one chosen). Entries added
+// later are shortened from the next call.
+void fitItemsApart(QComboBox* combo, int widest);
 
 // Keeps a date or time field at least as wide as the widest text its format
 // can show (the longest day and month names) plus its padding and buttons,
