@@ -540,7 +540,12 @@ void CameraTile::updateState()
 {
     // Where the picture has room to say what failed it says it; elsewhere
     // the badge does, in a word.
-    const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty();
+    // (While the buttons along the top leave the badge too little room for
+    // the word, the dot stands for it.)
+    m_stateLabel->ensurePolished();
+    const int room = CameraTileRules::nameWidth(CameraTileRules::nameRight(width(), overlays())) + m_dot->width();
+    const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty()
+        && m_stateLabel->fontMetrics().horizontalAdvance(tileFaultWord(m_fault)) <= room;
     if (showFaultWord(m_stateLabel, m_dot, say, m_fault))
         layoutOverlays();
 }
