@@ -495,6 +495,8 @@ void FleetRulesTest::painterColours()
     view.selectRow(0);
     const QImage sel = view.viewport()->grab().toImage();
     QVERIFY(near(sel.pixelColor(1, mid), NativeStyle::kPrimary));
+    // A chip keeps its colours on the selected row's tint.
+    QCOMPARE(sel.pixelColor(x(ColDisk) + 14, mid).name(), fill.name());
     const QColor tint = sel.pixelColor(40, 4);
     QVERIFY2(tint.blue() > 235 && tint.red() > 220 && tint.red() < 250, qPrintable(tint.name()));
     sel.save(QStringLiteral(KVR_SCREENSHOT_DIR "/native-table-row.png"));
