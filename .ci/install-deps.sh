@@ -15,6 +15,8 @@ packages=(
   xvfb xauth x11-xserver-utils ffmpeg openssl python3 python3-gi gir1.2-gst-rtsp-server-1.0
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   gstreamer1.0-plugins-bad gstreamer1.0-plugins-ugly gstreamer1.0-libav
+  # one screen suite runs under a window manager with a panel, as on a laptop's desktop
+  openbox tint2 x11-utils
   # the demo's test drives the program through the accessibility tree and the X display
   dbus-daemon dbus-bin at-spi2-core gir1.2-atspi-2.0 python3-xlib
   # the clang builds with sanitizers (tools/test.sh) and the parsers' fuzz targets (tools/fuzz.sh)

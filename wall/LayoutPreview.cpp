@@ -175,6 +175,11 @@ void LayoutPreview::paintEvent(QPaintEvent*)
     big.setWeight(QFont::DemiBold);
 
     const auto n = int(VideoWall::layout(s->layout).cells.size());
+    // Each cell's text is told apart from the others'.
+    QStringList shown;
+    for (int i = 0; i < n; ++i)
+        if (const QString id = s->cells.value(i); !id.isEmpty() && m_titles && m_titles->contains(id))
+            shown << m_titles->value(id);
     for (int i = 0; i < n; ++i) {
         const QRectF r = cellRect(i);
         const QString id = s->cells.value(i);
@@ -218,12 +223,12 @@ void LayoutPreview::paintEvent(QPaintEvent*)
         if (below.height() < lineHeight) {
             const qreal after = smallMetrics.horizontalAdvance(number) + 6;
             const QRectF beside(numberRect.x() + after, numberRect.y(), numberRect.width() - after, lineHeight);
-            const QStringList one = SetupRules::previewCellLines(text, metrics, int(beside.width()), 1);
+            const QStringList one = SetupRules::previewCellLines(text, metrics, int(beside.width()), 1, shown);
             if (!one.isEmpty())
                 p.drawText(beside, Qt::AlignLeft | Qt::AlignTop, one.first());
         } else {
             const int fit = std::min(2, int(below.height()) / lineHeight);
-            const QStringList lines = SetupRules::previewCellLines(text, metrics, int(below.width()), fit);
+            const QStringList lines = SetupRules::previewCellLines(text, metrics, int(below.width()), fit, shown);
             qreal y = below.y() + (below.height() - lines.size() * lineHeight) / 2;
             for (const QString& line : lines) {
                 p.drawText(QRectF(below.x(), y, below.width(), lineHeight), Qt::AlignHCenter | Qt::AlignVCenter, line);

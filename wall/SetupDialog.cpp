@@ -1,5 +1,6 @@
 #include "wall/SetupDialog.h"
 
+#include "app/ui/ScreenFit.h"
 #include "wall/Controller.h"
 #include "wall/DisplayMap.h"
 #include "wall/LayoutPreview.h"
@@ -9,6 +10,7 @@
 #include "wall/Source.h"
 #include "wall/VideoWallRules.h"
 
+#include "app/ui/ClearButton.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Theme.h"
 
@@ -122,6 +124,7 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     setWindowTitle(QStringLiteral("Video wall \u00B7 %1").arg(m_source->title()));
     setStyleSheet(Theme::appStyle() + QLatin1Char('\n') + Theme::wallSetupStyle());
     setWindowModality(Qt::WindowModal);
+    ScreenFit::keepWithin(this, QSize());
     // Its own size, or the display it opens on when that is smaller (a
     // laptop's 1280 x 720): "Start wall" and "Close" stay on the screen.
     if (QScreen* display = parent ? parent->screen() : QGuiApplication::primaryScreen())
@@ -150,7 +153,7 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     m_search = new QLineEdit(left);
     m_search->setObjectName(QStringLiteral("Field"));
     m_search->setPlaceholderText(QStringLiteral("Search cameras"));
-    m_search->setClearButtonEnabled(true);
+    giveClearButton(m_search);
     camerasLabel->setBuddy(m_search);
     leftColumn->addWidget(m_search);
     m_tree = new CameraTree(left);
@@ -206,7 +209,7 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     m_layoutCombo->setToolTip(QStringLiteral("Layout"));
     m_layoutCombo->setAccessibleName(QStringLiteral("Layout"));
     for (const Layout& l : layouts())
-        m_layoutCombo->addItem(QStringLiteral("%1  (%2)").arg(l.title).arg(l.cells.size()), l.key);
+        m_layoutCombo->addItem(SetupRules::layoutEntry(l.title, int(l.cells.size())), l.key);
     m_qualityCombo = new QComboBox(card);
     m_qualityCombo->setToolTip(
         QStringLiteral("Auto uses the Sub stream when more than four cameras share this display"));

@@ -9,6 +9,9 @@
 
 #include <QFontMetrics>
 
+#include <algorithm>
+#include <utility>
+
 using namespace kvr::ui;
 
 namespace kvr::wall {
@@ -149,6 +152,12 @@ RunState runState(bool running, bool mine, int windows, int ready)
     return out;
 }
 
+QString layoutEntry(const QString& title, int cells)
+{
+    const QString count = QStringLiteral("(%1)").arg(cells);
+    return title.endsWith(count) ? title : title + QStringLiteral("  ") + count;
+}
+
 QString editorHeading(bool connected, int number, const QString& title, const QString& label)
 {
     if (connected)
@@ -272,7 +281,69 @@ QRectF previewClearRect(const QRectF& cell)
     return QRectF(cell.x() + cell.width() - 24, cell.y() + 4, 20, 20);
 }
 
-QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines)
+namespace {
+
+// A camera's text as its device and its title (no device: the whole).
+std::pair<QString, QString> deviceAndTitle(const QString& text)
+{
+    const qsizetype cut = cameraTitleDeviceEnd(text);
+    return cut > 0 ? std::pair{text.left(cut), text.mid(cut + 3)} : std::pair{QString(), text};
+}
+
+// The first words of `text` that fit `width`, and the rest.
+std::pair<QString, QString> firstWords(const QString& text, const QFontMetrics& metrics, int width)
+{
+    const QStringList words = text.split(QLatin1Char(' '));
+    QString first;
+    qsizetype used = 0;
+    for (; used < words.size(); ++used) {
+        const QString longer = first.isEmpty() ? words.at(used) : first + QLatin1Char(' ') + words.at(used);
+        if (metrics.horizontalAdvance(longer) > width)
+            break;
+        first = longer;
+    }
+    return {first, QStringList(words.mid(used)).join(QLatin1Char(' '))};
+}
+
+// The lines of a cell told apart from the other cells.
+QStringList linesApart(const QString& text, const QStringList& siblings, const QFontMetrics& metrics, int width,
+                       int lines)
+{
+    const auto [device, title] = deviceAndTitle(text);
+    QStringList titles;
+    QStringList devices;
+    bool deviceShared = true;
+    bool titleElsewhere = false; // the same title on another device
+    for (const QString& s : siblings) {
+        const auto [d, t] = deviceAndTitle(s);
+        titles << t;
+        devices << d;
+        deviceShared = deviceShared && d == device;
+        titleElsewhere = titleElsewhere || (t == title && d != device);
+    }
+    if (lines == 1)
+        return {deviceShared ? fitApart(title, titles, metrics, width) : fitApart(text, siblings, metrics, width)};
+    const bool deviceFits = metrics.horizontalAdvance(device) <= width;
+    if (!device.isEmpty() && !deviceShared && (deviceFits || titleElsewhere))
+        return {fitApart(device, devices, metrics, width), fitApart(title, titles, metrics, width)};
+    if (metrics.horizontalAdvance(title) <= width)
+        return {title};
+    // The title on two lines: its first words, then the rest told apart
+    // from the rest of the titles that begin alike.
+    const auto [first, rest] = firstWords(title, metrics, width);
+    if (first.isEmpty())
+        return {fitApart(title, titles, metrics, width)};
+    QStringList rests;
+    for (const QString& t : titles)
+        if (t.startsWith(first + QLatin1Char(' ')))
+            rests << t.mid(first.size() + 1);
+    return {first, fitApart(rest, rests, metrics, width)};
+}
+
+} // namespace
+
+QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines,
+                             const QStringList& siblings)
 {
     if (lines < 1 || width < 1)
         return {};
@@ -282,6 +353,8 @@ QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, i
     // to its number (and its tool tip).
     if (width < 6 * metrics.averageCharWidth())
         return {};
+    if (std::any_of(siblings.cbegin(), siblings.cend(), [&text](const QString& s) { return s != text; }))
+        return linesApart(text, siblings, metrics, width, lines);
     // A name too long for its line keeps its start and its end, where
     // cameras of one recorder differ ("Camera 12", "Camera 13").
     const auto name = [&metrics, width](const QString& n) {
@@ -299,18 +372,10 @@ QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, i
         return {name(text)};
     // No device part: as many words as fit on the first line, the rest on
     // the second, shortened at its end.
-    const QStringList words = text.split(QLatin1Char(' '));
-    QString first;
-    qsizetype used = 0;
-    for (; used < words.size(); ++used) {
-        const QString longer = first.isEmpty() ? words.at(used) : first + QLatin1Char(' ') + words.at(used);
-        if (metrics.horizontalAdvance(longer) > width)
-            break;
-        first = longer;
-    }
+    const auto [first, rest] = firstWords(text, metrics, width);
     if (first.isEmpty())
         return {name(text)};
-    return {first, metrics.elidedText(QStringList(words.mid(used)).join(QLatin1Char(' ')), Qt::ElideRight, width)};
+    return {first, metrics.elidedText(rest, Qt::ElideRight, width)};
 }
 
 } // namespace VideoWall::SetupRules

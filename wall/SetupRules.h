@@ -90,6 +90,9 @@ RunState runState(bool running, bool mine, int windows, int ready);
 // The editor's heading: "Display 2 · <title>" for a connected display (its
 // number from 1), "<label> · not connected" for one that is not.
 QString editorHeading(bool connected, int number, const QString& title, const QString& label);
+// A layout's entry in the list of layouts: its title and its number of
+// cells, which a title that already holds it is not given twice.
+QString layoutEntry(const QString& title, int cells);
 
 enum class DisplayPlace { ThisWindow, OtherConnected, NotConnected };
 QString editorNote(DisplayPlace place);
@@ -139,8 +142,13 @@ QRectF previewClearRect(const QRectF& cell);
 // when it fits; on two lines or more the device and the title each on its
 // own line; on one the device part gives way first (fitCameraTitle), and
 // where the title alone does not fit, the title shortened in its middle;
-// nothing on a line of fewer than six letters.
-QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines);
+// nothing on a line of fewer than six letters. Beside `siblings` (the texts
+// of the other cells) what tells the cell apart from them stays
+// (fitApart): a device every cell shares, or one too long for its line, is
+// left out for the title's two lines, the first as many of its words as fit,
+// the second the rest.
+QStringList previewCellLines(const QString& text, const QFontMetrics& metrics, int width, int lines,
+                             const QStringList& siblings = {});
 
 } // namespace VideoWall::SetupRules
 

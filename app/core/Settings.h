@@ -60,6 +60,7 @@ inline constexpr Key<bool> kNativePoll{"native/poll", true};           // automa
 inline constexpr Key<int> kNativePollMinutes{"native/pollMinutes", 5}; // 1..60
 inline constexpr Key<int> kNativeWindowDays{"native/windowDays", 30};
 inline constexpr Key<bool> kNativeOverview{"native/vigilo/overview", true}; // problem overview shown
+inline constexpr ListKey kNativeTableColumns{"native/vigilo/columns"};      // device table's widths, px
 inline constexpr ListKey kNativeVmsWall{"native/vms/wall"};                 // camera keys on the live wall
 inline constexpr Key<int> kNativeVmsLayout{"native/vms/layout", 0};
 inline constexpr Key<int> kNativeVmsQuality{"native/vms/quality", 0};

@@ -1,19 +1,24 @@
 #include "app/ui/Fitting.h"
 
+#include <QAbstractItemView>
+#include <QApplication>
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QEvent>
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QStyle>
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
+#include <QToolTip>
 #include <QWidgetItem>
 #include <QtMath>
 
+#include <algorithm>
 #include <functional>
 
 namespace kvr::ui {
@@ -315,6 +320,229 @@ QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int wi
     return metrics.elidedText(ellipsis + rest, Qt::ElideRight, width);
 }
 
+// ---- Names told apart ------------------------------------------------------------------
+
+namespace {
+
+const QChar kEllipsis(0x2026);
+
+bool isSeparator(QChar c)
+{
+    return c.isSpace() || c == QChar(0x00B7) || c == QLatin1Char(',') || c == QLatin1Char(';') || c == QLatin1Char(':')
+        || c == QLatin1Char('/') || c == QLatin1Char('(') || c == QLatin1Char(')') || c == QLatin1Char('-')
+        || c == QLatin1Char('_') || c == QChar(0x2013) || c == QChar(0x2014);
+}
+
+// A word starts at a character that is not a separator, after one (or at
+// the name's start).
+bool startsWord(const QString& s, qsizetype at)
+{
+    return at < s.size() && !isSeparator(s.at(at)) && (at == 0 || isSeparator(s.at(at - 1)));
+}
+
+// The start of the word `at` lies in (or, at a separator, of the word before).
+qsizetype wordStart(const QString& s, qsizetype at)
+{
+    qsizetype i = std::min(at, s.size() - 1);
+    while (i > 0 && !startsWord(s, i))
+        --i;
+    return std::max<qsizetype>(i, 0);
+}
+
+qsizetype commonLength(const QString& a, const QString& b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    qsizetype i = 0;
+    while (i < n && a.at(i) == b.at(i))
+        ++i;
+    return i;
+}
+
+// Separators and spaces at the end of a kept start read as noise before "…".
+QString trimmedEnd(QString s)
+{
+    while (!s.isEmpty() && isSeparator(s.back()))
+        s.chop(1);
+    return s;
+}
+
+} // namespace
+
+namespace {
+
+// Whether a name shortened to `head` "…" `tail` could be `other` shortened:
+// `other` begins with the head and ends with the tail (at a word's start,
+// for tails that begin at one).
+bool couldBe(const QString& head, const QString& tail, const QString& other, bool wordTail)
+{
+    if (head.size() + tail.size() > other.size() || !other.startsWith(head) || !other.endsWith(tail))
+        return false;
+    const qsizetype at = other.size() - tail.size();
+    return !wordTail || tail.isEmpty() || at == 0 || isSeparator(other.at(at - 1)) || isSeparator(tail.at(0));
+}
+
+// A shortened form that no sibling could also be shortened to tells the name
+// apart, whatever form each sibling shows.
+bool tellsApart(const QString& head, const QString& tail, const QString& name, const QStringList& siblings,
+                bool wordTail = true)
+{
+    for (const QString& s : siblings)
+        if (s != name && couldBe(head, tail, s, wordTail))
+            return false;
+    return true;
+}
+
+} // namespace
+
+QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(name) <= width)
+        return name;
+    const QString ellipsis(kEllipsis);
+    // Alone, a name keeps its start and its end, where the cameras of one
+    // recorder differ.
+    if (std::none_of(siblings.cbegin(), siblings.cend(), [&name](const QString& s) { return s != name; }))
+        return metrics.elidedText(name, Qt::ElideMiddle, std::max(width, 0));
+    QString rightCut = metrics.elidedText(name, Qt::ElideRight, std::max(width, 0));
+    const QString kept = rightCut.endsWith(kEllipsis) ? rightCut.chopped(1) : rightCut;
+    if (tellsApart(kept, QString(), name, siblings))
+        return rightCut;
+    // The leading words every sibling shares say nothing of which one this is;
+    // the sibling most like it differs from it latest.
+    qsizetype common = name.size();
+    qsizetype nearest = 0;
+    for (const QString& s : siblings) {
+        if (s == name)
+            continue;
+        const qsizetype alike = commonLength(name, s);
+        common = std::min(common, alike);
+        nearest = std::max(nearest, alike);
+    }
+    const qsizetype shared = common == 0 || startsWord(name, common) ? common : wordStart(name, common);
+
+    const int room = width - metrics.horizontalAdvance(ellipsis);
+    QStringList headed; // start "…" end, from the shortest end to the longest
+    QString headless;   // "…" end, the longest end that tells it apart
+    QString letters;    // the same, cut within a word: where nothing else fits
+    for (qsizetype at = name.size() - 1; at > 0; --at) {
+        const QString tail = name.mid(at);
+        const int tailWidth = metrics.horizontalAdvance(tail);
+        if (tailWidth > room)
+            break;
+        if (!startsWord(name, at)) {
+            if (!tail.at(0).isSpace() && tellsApart(QString(), tail, name, siblings, false))
+                letters = ellipsis + tail;
+            continue;
+        }
+        if (tellsApart(QString(), tail, name, siblings))
+            headless = ellipsis + tail;
+        QString start = metrics.elidedText(name.left(at), Qt::ElideRight, width - tailWidth);
+        if (start.endsWith(kEllipsis))
+            start.chop(1);
+        start = trimmedEnd(start);
+        // A start says something when it reaches past the shared words and
+        // keeps three letters at least.
+        if (start.size() > shared && start.size() >= 3 && tellsApart(start, tail, name, siblings)
+            && metrics.horizontalAdvance(start + ellipsis + tail) <= width)
+            headed << start + ellipsis + tail;
+    }
+    if (!headed.isEmpty()) {
+        // The end with most words around what tells it apart while the start
+        // keeps half the room.
+        QString chosen = headed.first();
+        for (const QString& h : headed)
+            if (metrics.horizontalAdvance(h.mid(h.indexOf(kEllipsis) + 1)) <= room / 2)
+                chosen = h;
+        return chosen;
+    }
+    if (!headless.isEmpty())
+        return headless;
+    if (!letters.isEmpty())
+        return letters;
+    // No form that fits tells it from all of them: from the sibling most like
+    // it, at least.
+    const QString last = metrics.elidedText(name.mid(wordStart(name, nearest)), Qt::ElideRight, room);
+    return last.isEmpty() || last == ellipsis ? rightCut : ellipsis + last;
+}
+
+bool standsBeside(const QWidget& widget)
+{
+    return !widget.isHidden() || !widget.testAttribute(Qt::WA_WState_ExplicitShowHide);
+}
+
+QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width)
+{
+    QStringList out;
+    out.reserve(names.size());
+    for (const QString& n : names)
+        out << fitApart(n, names, metrics, width);
+    return out;
+}
+
+// ---- Items of views -----------------------------------------------------------------
+
+QStringList siblingTexts(const QModelIndex& index, int around, int role)
+{
+    QStringList out;
+    const QAbstractItemModel* model = index.model();
+    if (!model)
+        return out;
+    const QModelIndex parent = index.parent();
+    const int rows = model->rowCount(parent);
+    for (int r = std::max(0, index.row() - around); r < std::min(rows, index.row() + around + 1); ++r)
+        if (r != index.row())
+            out << model->index(r, index.column(), parent).data(role).toString();
+    return out;
+}
+
+void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index)
+{
+    if (option->rect.width() <= 0 || option->text.isEmpty())
+        return; // measuring, not drawing
+    const QWidget* widget = option->widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const int room = style->subElementRect(QStyle::SE_ItemViewItemText, option, widget).width() - 2 * margin;
+    // Line breaks come as line separators in the option, as new lines in the model.
+    const QChar separator = option->text.contains(QChar::LineSeparator) ? QChar(QChar::LineSeparator) : QChar('\n');
+    QStringList lines = option->text.split(separator);
+    bool fits = true;
+    for (const QString& line : std::as_const(lines))
+        fits = fits && option->fontMetrics.horizontalAdvance(line) <= room;
+    if (fits)
+        return;
+    const QStringList siblings = siblingTexts(index);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        QStringList alike;
+        for (const QString& s : siblings)
+            alike << s.section(QLatin1Char('\n'), int(i), int(i));
+        lines[i] = fitApart(lines.at(i), alike, option->fontMetrics, room);
+    }
+    option->text = lines.join(separator);
+}
+
+void ApartDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
+{
+    QStyledItemDelegate::initStyleOption(option, index);
+    fitItemApart(option, index);
+}
+
+bool ApartDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                              const QModelIndex& index)
+{
+    // A shortened item without a tip of its own reads whole in one.
+    if (event->type() == QEvent::ToolTip && !index.data(Qt::ToolTipRole).isValid()) {
+        QStyleOptionViewItem shown(option);
+        initStyleOption(&shown, index);
+        const QString whole = index.data(Qt::DisplayRole).toString();
+        if (shown.text != whole && !shown.text.isEmpty()) {
+            QToolTip::showText(event->globalPos(), whole, view);
+            return true;
+        }
+    }
+    return QStyledItemDelegate::helpEvent(event, view, option, index);
+}
+
 // ---- Date and time fields ---------------------------------------------------------
 
 int widestTextWidth(const QDateTimeEdit* edit)
@@ -426,6 +654,31 @@ void fitToItems(QComboBox* combo)
         }
         return widest + (1000 - field.width());
     });
+}
+
+void fitItemsApart(QComboBox* combo, int widest)
+{
+    const QFontMetrics metrics(combo->font());
+    QStringList wholes;
+    for (int i = 0; i < combo->count(); ++i) {
+        const QVariant tip = combo->itemData(i, Qt::ToolTipRole);
+        wholes << (tip.isValid() ? tip.toString() : combo->itemText(i));
+    }
+    for (int i = 0; i < combo->count(); ++i) {
+        const QString shown = fitApart(wholes.at(i), wholes, metrics, widest);
+        combo->setItemText(i, shown);
+        combo->setItemData(i, shown == wholes.at(i) ? QVariant() : QVariant(wholes.at(i)), Qt::ToolTipRole);
+    }
+    const auto tip = [combo] {
+        const QString whole = combo->currentData(Qt::ToolTipRole).toString();
+        combo->setToolTip(whole);
+        combo->setAccessibleDescription(whole);
+    };
+    tip();
+    if (!combo->property("kvrFitsApart").toBool()) {
+        combo->setProperty("kvrFitsApart", true);
+        QObject::connect(combo, &QComboBox::currentIndexChanged, combo, tip);
+    }
 }
 
 // ---- SteadyLabel -------------------------------------------------------------

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QList>
+#include <QStyledItemDelegate>
 
 class QComboBox;
 class QDateTimeEdit;
@@ -136,6 +137,53 @@ QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int wi
 // Where the device part of such a title ends (-1: it has none).
 qsizetype cameraTitleDeviceEnd(const QString& title);
 
+// ---- Names told apart -------------------------------------------------------------
+// Things side by side (the tiles of a wall, the rows of a table, the entries
+// of a list) are named alike at their start and apart at their end in real
+// organisations ("Car park level B1 ramp and bay row 1", "... row 2"): a
+// name shortened at its end keeps exactly the part all of them share. These
+// shorten a name so that it keeps what tells it apart from its siblings.
+
+// `name` within `width` pixels, beside `siblings` (the other names shown
+// with it; the name itself and names equal to it among them count for
+// nothing): whole where it fits; alone, cut in its middle; else shortened at
+// its end where that still tells it from every sibling; else with words cut out of its middle ("Car
+// park…row 1") or, where the words it keeps at its start are shared by every
+// sibling, with its start left out ("…bay row 1"), so that what tells it
+// apart stays, at word starts, with as much around it as fits. Only where no
+// such form fits is it shortened anyhow, within `width`.
+QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width);
+// Each name within `width`, told apart from the others.
+QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width);
+// Whether `widget` counts among the siblings a name is told apart from: any
+// not hidden on purpose. A widget just added to a shown layout is still
+// hidden until the layout shows it in a later turn, after its neighbours may
+// already have been laid out; counting it only once shown would leave the
+// first tiles of a wall told apart from fewer names than they stand beside.
+bool standsBeside(const QWidget& widget);
+
+// The texts (`role`) of the items beside `index` in its model: the same
+// column under the same parent, up to `around` rows either side.
+QStringList siblingTexts(const QModelIndex& index, int around = 200, int role = Qt::DisplayRole);
+// An item's text shortened to the room its cell gives it (as the style lays
+// the cell out), each of its lines told apart from the same line of the
+// items beside it.
+void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index);
+
+// The item painter of lists, tables and trees whose items are named alike:
+// each text keeps what tells it from the items beside it where its cell is
+// too narrow for it, and its whole text is its tool tip.
+class ApartDelegate : public QStyledItemDelegate {
+    Q_OBJECT
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+};
+
 // Keeps a field at least as wide as its hint text needs (with its icons and
 // padding), also after its style or font changes.
 void fitPlaceholder(QLineEdit* edit);
@@ -144,6 +192,13 @@ void fitPlaceholder(QLineEdit* edit);
 // padding and arrow), also after its style or font changes and, for entries
 // added later, from its next show.
 void fitToItems(QComboBox* combo);
+
+// Keeps a drop-down's entries within `widest` pixels of text, so that it never
+// grows past the column it stands in: an entry too long for it is shortened,
+// keeping what tells it from the other entries, with its whole text as its
+// tool tip (and the drop-down's, while it is the one chosen). Entries added
+// later are shortened from the next call.
+void fitItemsApart(QComboBox* combo, int widest);
 
 // Keeps a date or time field at least as wide as the widest text its format
 // can show (the longest day and month names) plus its padding and buttons,

@@ -33,6 +33,22 @@ QRect keptInside(const QRect& at, QSize minimum, QMargins frame, const QRect& av
 // toolkit centres over their parent as they open.
 QSize bounded(const QWidget* w, QSize wanted);
 
+// The smallest size a window whose own smallest is `minimum` may keep on a
+// screen whose available area is `available`, with a frame of `frame`: its
+// own where the area has room for it and the frame, else what the area
+// leaves (a laptop's 1280 x 720 screen is 1280 x 680 or less once a title
+// bar and a panel take their share).
+QSize minimumWithin(QSize minimum, QMargins frame, const QRect& available);
+
+// Keeps the top-level `window`'s smallest size at `minimum` where its
+// screen's available area has room for it, frame included, and at what the
+// area leaves where it has not; and keeps the window, frame included, inside
+// the area whenever it shows, its frame becomes known (a window manager
+// frames a window only once it shows), it goes to another screen or the area
+// changes. A window the user moves is left where it is. For main windows and
+// dialogs alike; in place of setMinimumSize.
+void keepWithin(QWidget* window, QSize minimum);
+
 // Sizes and moves the top-level `window` by `placement` on its screen the
 // first time it is shown through here; on later calls keeps the size and
 // place the user left it at, moved back inside the area when it no longer

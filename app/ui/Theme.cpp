@@ -247,6 +247,7 @@ QFrame#Tile:hover, QFrame#Tile:focus { border: 2px solid @borderStrong; }
 QFrame#Tile[selected="true"] { border: 2px solid @accent; }
 QWidget#TileBadge { background: @black/0.55; border-radius: 12px; }
 QLabel#TileName { color: @white; font-size: 12px; font-weight: 600; }
+QLabel#TileState { color: @white; font-size: 11px; font-weight: 700; }
 QLabel#TileBadge { color: @white; font-size: 12px; padding: 5px 10px; }
 QFrame#Tile QPushButton#IconBtn {
     min-width: 30px; max-width: 30px; min-height: 30px; max-height: 30px;

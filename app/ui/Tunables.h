@@ -7,6 +7,7 @@
 
 namespace kvr::ui::tun {
 
+using std::chrono::milliseconds;
 using std::chrono::seconds;
 
 // The 24-hour timeline: the track runs between equal side margins, below the
@@ -17,5 +18,10 @@ inline constexpr double kTimelineTrackHeight_px = 14;
 inline constexpr int kTimelineHeight_px = 66;
 inline constexpr int kTimelineMajorEveryTwoFrom_px = 700;
 inline constexpr seconds kTimelineSpan{86400}; // the whole day the track shows
+
+// A shown window is looked at this often, this many times, for the frame its
+// window manager gives it, so that it is kept within the screen with it.
+inline constexpr milliseconds kFrameWatch{50};
+inline constexpr int kFrameWatchLooks = 40;
 
 } // namespace kvr::ui::tun

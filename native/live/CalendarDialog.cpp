@@ -2,9 +2,11 @@
 
 #include "app/core/Clock.h"
 #include "app/ui/EnterButton.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/ScreenFit.h"
 #include "native/live/MonthGrid.h"
 #include "native/live/StreamDialog.h"
+#include "native/live/Tunables.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/Brands.h"
@@ -41,6 +43,7 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     const QString title =
         CalendarRules::windowTitle(device.has_value(), site, device ? Native::deviceLabel(*device) : QString());
     setWindowTitle(title);
+    ScreenFit::keepWithin(this, QSize());
     resize(ScreenFit::bounded(this, QSize(900, 640)));
 
     auto* outer = new QVBoxLayout(this);
@@ -109,6 +112,14 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     right->addWidget(m_dayStatus);
     m_clipList = new QListWidget(this);
     m_clipList->setAccessibleName(QStringLiteral("Recordings"));
+    // The day's recordings read whole: the list is as wide as its longest
+    // line can be, and never scrolls sideways.
+    m_clipList->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_clipList->ensurePolished();
+    const QDate day(2000, 1, 1);
+    m_clipList->setMinimumWidth(m_clipList->fontMetrics().horizontalAdvance(CalendarRules::clipRow(
+                                    {QDateTime(day, QTime(0, 0)), QDateTime(day, QTime(23, 59, 59))}))
+                                + tun::kClipListChrome_px);
     m_clipList->setStyleSheet(QStringLiteral(
         "QListWidget { background: #ffffff; border: 1px solid #e9ecef; border-radius: 10px; padding: 4px; outline: 0; }"
         "QListWidget::item { padding: 8px 10px; border-radius: 6px; }"
@@ -135,6 +146,9 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     }
     m_streamBox->addItem(QStringLiteral("Main"), true);
     m_streamBox->addItem(QStringLiteral("Sub"), false);
+    // The camera's drop-down never takes the day's column: a long name is
+    // shortened, whole in its tool tip.
+    fitItemsApart(m_channelBox, tun::kCalendarCameraText_px);
 
     connect(m_prev, &QPushButton::clicked, this, &CalendarDialog::previousMonth);
     connect(m_next, &QPushButton::clicked, this, &CalendarDialog::nextMonth);

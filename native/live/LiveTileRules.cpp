@@ -136,7 +136,12 @@ OverlayGeometry layoutOverlays(const OverlayInputs& in)
     g.snapshotPlaced = w >= tun::kSnapshotButtonMinWidth;
     g.snapshot = QPoint(w - 106, 8);
     g.streamSwitch = QPoint(w - in.switchHint.width() - 8, h - in.switchHint.height() - 8);
-    g.retry = QPoint((w - in.retryHint.width()) / 2, std::min(h / 2 + 44, h - 44));
+    // Low on the tile and below the badge; on a tile too low for both, "Try
+    // again" gives up height first, down to a line of its text.
+    const int belowBadge = g.badge.y() + in.badgeHint.height() + tun::kOverlayGap_px;
+    const int y = std::max(std::min(h / 2 + 44, h - 44), belowBadge);
+    g.retryHeight = std::max(std::min(in.retryHint.height(), h - 4 - y), std::min(in.retryHint.height(), 22));
+    g.retry = QPoint((w - in.retryHint.width()) / 2, std::min(y, h - 4 - g.retryHeight));
     g.toast = QPoint(8, h - in.toastHint.height() - 8);
     return g;
 }

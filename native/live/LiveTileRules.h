@@ -101,6 +101,8 @@ struct OverlayGeometry {
     bool snapshotPlaced = false;
     QPoint streamSwitch;
     QPoint retry;
+    // "Try again" gives up height on a tile too low for it below the badge.
+    int retryHeight = 0;
     QPoint toast;
 };
 OverlayGeometry layoutOverlays(const OverlayInputs& in);

@@ -43,6 +43,7 @@ SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* 
 {
     const std::optional<Native::Device> device = NativeStore::instance().device(deviceId);
     setWindowTitle(QStringLiteral("Snapshots \u00b7 %1").arg(device ? Native::deviceLabel(*device) : QString()));
+    ScreenFit::keepWithin(this, QSize());
     resize(ScreenFit::bounded(this, QSize(1040, 640)));
 
     auto* column = new QVBoxLayout(this);

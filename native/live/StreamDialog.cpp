@@ -48,7 +48,7 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
       m_live(live)
 {
     setWindowTitle(QStringLiteral("%1 \u00b7 %2").arg(heading, deviceName));
-    setMinimumSize(800, 520);
+    ScreenFit::keepWithin(this, QSize(800, 520));
     resize(ScreenFit::bounded(this, QSize(960, 600)));
     setStyleSheet(QStringLiteral("QDialog { background: #000000; }"));
 

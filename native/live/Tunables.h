@@ -90,4 +90,10 @@ inline constexpr int kCoverageWarnPercent = 70;
 // ---- Stream dialog ----
 inline constexpr milliseconds kDialogWatchdog{10000};
 
+// The recording calendar: the camera drop-down's longest text, and what the
+// day's list of recordings keeps around its lines (item and list padding,
+// borders, its scroll bar).
+inline constexpr int kCalendarCameraText_px = 240;
+inline constexpr int kClipListChrome_px = 64;
+
 } // namespace kvr::live::tun

@@ -1,6 +1,7 @@
 #include "native/live/VmsPage.h"
 
 #include "app/core/Settings.h"
+#include "app/ui/ClearButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/TimelineBar.h"
@@ -129,7 +130,7 @@ QWidget* VmsPage::buildSide()
     col->addWidget(title);
     m_search = new QLineEdit(side);
     m_search->setPlaceholderText(QStringLiteral("Search cameras"));
-    m_search->setClearButtonEnabled(true);
+    giveClearButton(m_search);
     m_search->setAccessibleName(QStringLiteral("Search cameras"));
     connect(m_search, &QLineEdit::textChanged, this, &VmsPage::applyFilter);
     col->addWidget(m_search);

@@ -1,6 +1,7 @@
 #include "native/live/VmsTile.h"
 
 #include "app/core/Clock.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
 #include "native/live/LiveTileRules.h"
@@ -26,6 +27,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QtMath>
@@ -51,6 +53,8 @@ const char kTileStyle[] =
     "min-height: 20px; max-height: 20px; padding: 0 9px; font-size: 11px; font-weight: 500; }"
     "QPushButton#VSwitchButton:checked { background: #ffffff; color: #111111; }"
     "QFrame#VTile > QPushButton#VBtn { min-height: 30px; max-height: 30px; padding: 0 14px; font-size: 12px; }"
+    "QFrame#VTile > QPushButton#VBtn[compact=\"true\"] { min-height: 18px; max-height: 18px; padding: 0 10px; "
+    "font-size: 11px; }"
     "QLabel#VToast { background: rgba(0,0,0,0.65); color: #fff; font-size: 12px; padding: 5px 10px; "
     "border-radius: 8px; }";
 
@@ -103,11 +107,22 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     badgeRow->setContentsMargins(9, 4, 11, 4);
     badgeRow->setSpacing(7);
     m_dot = new NativeStyle::DiscDot(NativeStyle::Disc::Unknown, m_badge);
+    m_stateLabel = new QLabel(m_badge);
+    m_stateLabel->setObjectName(QStringLiteral("VTileState"));
+    m_stateLabel->hide();
+    // A camera named by its owner shows its channel too: it tells cameras
+    // named alike apart at a glance, and it is what the recorder calls it.
+    m_channelLabel = new QLabel(QString::number(channel), m_badge);
+    m_channelLabel->setObjectName(QStringLiteral("VTileSub"));
+    m_channelLabel->setToolTip(QStringLiteral("Channel %1").arg(channel));
+    m_channelLabel->setVisible(camera && !camera->name.isEmpty() && channel >= 1);
     m_nameLabel = new QLabel(m_name, m_badge);
     m_nameLabel->setObjectName(QStringLiteral("VTileName"));
     m_deviceLabel = new QLabel(m_deviceName, m_badge);
     m_deviceLabel->setObjectName(QStringLiteral("VTileSub"));
     badgeRow->addWidget(m_dot);
+    badgeRow->addWidget(m_stateLabel);
+    badgeRow->addWidget(m_channelLabel);
     badgeRow->addWidget(m_nameLabel);
     badgeRow->addWidget(m_deviceLabel);
 
@@ -280,6 +295,7 @@ void VmsTile::start(bool main)
 {
     m_pacing->stop();
     m_retry->cancel();
+    m_fault = TileFault::Failed;
     m_main = main;
     (main ? m_mainButton : m_subButton)->setChecked(true);
 
@@ -443,6 +459,12 @@ void VmsTile::fail(const QString& detail, const QString& headline, const QString
     halt();
     m_player->stop();
     m_failed = true;
+    // A camera its recorder reports offline says so, whatever the stream met.
+    const std::optional<Native::Device> device =
+        m_deviceId.isEmpty() ? std::nullopt : NativeStore::instance().device(m_deviceId);
+    const Native::Camera* camera = device ? device->camera(m_channel) : nullptr;
+    if (camera && camera->onlineKnown && !camera->online)
+        m_fault = TileFault::Offline;
     m_dot->setState(NativeStyle::Disc::Down);
     m_stage->clear();
     showMessage(shown, detail);
@@ -481,6 +503,7 @@ void VmsTile::onStatus(const QString&, const QString& detail)
         toast(out.toast);
         return;
     case LiveTileRules::StatusAction::Fail:
+        m_fault = tileFaultOf(m_player->lastFailure());
         if (out.refused)
             LiveTileRules::RefusedTable::instance().record(m_deviceId, kvr::core::Clock::instance().monotonicMs());
         fail(out.detail, out.headline, out.cause);
@@ -520,6 +543,7 @@ void VmsTile::onWatchdog()
 {
     if (m_playing)
         return;
+    m_fault = TileFault::NoAnswer;
     fail(LiveTileRules::watchdogText(m_playback));
 }
 
@@ -579,25 +603,79 @@ void VmsTile::updateButtons()
     m_toast->raise();
     // Controls that come and go change the room the message has.
     m_stage->fitMessage();
+    updateState();
+}
+
+void VmsTile::updateState()
+{
+    // Where the picture has room to say what failed it says it; elsewhere
+    // the badge does, in a word.
+    const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty();
+    if (showFaultWord(m_stateLabel, m_dot, say, m_fault))
+        layoutOverlays();
+}
+
+QList<const VmsTile*> VmsTile::siblings() const
+{
+    QList<const VmsTile*> out;
+    if (const QWidget* holder = parentWidget())
+        for (const VmsTile* t : holder->findChildren<VmsTile*>(Qt::FindDirectChildrenOnly))
+            if (t != this && standsBeside(*t))
+                out << t;
+    return out;
 }
 
 void VmsTile::layoutOverlays()
 {
+    // Beside other tiles, the name keeps what tells it apart; a camera named
+    // as one of another recorder's is called by its recorder's name too.
+    const QList<const VmsTile*> others = siblings();
+    bool named = false; // another recorder's camera has its name
+    QStringList names;
+    QStringList devices;
+    for (const VmsTile* t : others) {
+        names << t->m_name;
+        devices << t->m_deviceName;
+        named = named || (t->m_name == m_name && t->m_deviceId != m_deviceId && !m_deviceName.isEmpty());
+    }
+    const QString joined = m_deviceName + QStringLiteral(" \u00B7 ") + m_name;
+    QStringList joinedSiblings;
+    for (const VmsTile* t : others)
+        joinedSiblings << (named ? t->m_deviceName + QStringLiteral(" \u00B7 ") + t->m_name : t->m_name);
+    const QFontMetrics nameMetrics(m_nameLabel->font());
+    // What stands in the badge besides the names.
+    int extras = 0;
+    for (QLabel* l : {m_stateLabel, m_channelLabel}) {
+        l->ensurePolished();
+        if (!l->isHidden())
+            extras += l->sizeHint().width() + 7;
+    }
+    if (m_dot->isHidden())
+        extras -= m_dot->width() + 7;
+
     LiveTileRules::OverlayInputs in;
     in.tile = size();
     in.hovered = showsControls();
-    in.nameTextWidth = qCeil(QFontMetricsF(m_nameLabel->font()).horizontalAdvance(m_name));
+    in.badgeHint = m_badge->sizeHint();
+    in.nameTextWidth = qCeil(QFontMetricsF(m_nameLabel->font()).horizontalAdvance(m_name)) + extras;
     in.deviceNameTextWidth = qCeil(QFontMetricsF(m_deviceLabel->font()).horizontalAdvance(m_deviceName));
     in.switchHint = m_switch->sizeHint();
-    in.retryHint = m_retryButton->sizeHint();
+    // Laid out at its full size; made smaller below where that does not fit.
+    if (!m_retryButton->property("compact").toBool())
+        m_retryFull = m_retryButton->sizeHint();
+    in.retryHint = m_retryFull;
     in.toastHint = m_toast->sizeHint();
     const LiveTileRules::OverlayGeometry g = LiveTileRules::layoutOverlays(in);
 
+    const int room = std::max(tun::kNameLeast_px, g.nameWidth - extras);
     m_deviceLabel->setVisible(g.deviceNameShown);
-    m_nameLabel->setText(m_nameLabel->fontMetrics().elidedText(m_name, Qt::ElideRight, g.nameWidth));
-    m_nameLabel->setToolTip(m_name);
+    const QString name = g.deviceNameShown || !named ? fitApart(m_name, names, nameMetrics, room)
+                                                     : fitApart(joined, joinedSiblings, nameMetrics, room);
+    m_nameLabel->setText(name);
+    m_nameLabel->setToolTip(named ? joined : m_name);
+    m_nameLabel->setAccessibleDescription(name == m_name ? QString() : (named ? joined : m_name));
     if (g.deviceNameShown) {
-        const QString device = m_deviceLabel->fontMetrics().elidedText(m_deviceName, Qt::ElideRight, g.deviceNameWidth);
+        const QString device = fitApart(m_deviceName, devices, m_deviceLabel->fontMetrics(), g.deviceNameWidth);
         m_deviceLabel->setText(device);
         m_deviceLabel->setToolTip(device == m_deviceName ? QString() : m_deviceName);
     }
@@ -609,8 +687,16 @@ void VmsTile::layoutOverlays()
         m_snapshotButton->move(g.snapshot);
     m_switch->resize(in.switchHint);
     m_switch->move(g.streamSwitch);
-    m_retryButton->resize(in.retryHint);
-    m_retryButton->move(g.retry);
+    // On a tile too low for it below the badge, "Try again" is a size smaller.
+    const bool compact = g.retryHeight < in.retryHint.height();
+    if (m_retryButton->property("compact").toBool() != compact) {
+        m_retryButton->setProperty("compact", compact);
+        m_retryButton->style()->unpolish(m_retryButton);
+        m_retryButton->style()->polish(m_retryButton);
+    }
+    const QSize retry = m_retryButton->sizeHint();
+    m_retryButton->resize(retry);
+    m_retryButton->move(QPoint((width() - retry.width()) / 2, std::min(g.retry.y(), height() - 4 - retry.height())));
     m_toast->resize(in.toastHint);
     m_toast->move(g.toast);
     m_stage->fitMessage();

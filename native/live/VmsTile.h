@@ -7,6 +7,8 @@
 // failure and short toasts. It turns the player's reports into plain-language
 // states and knows nothing of the wall around it.
 
+#include "app/ui/TileWord.h"
+
 #include <QDateTime>
 #include <QFrame>
 #include <QImage>
@@ -127,6 +129,11 @@ private:
     void showMessage(const QString& headline, const QString& detail);
     void storeTargetSize();
     QString logLabel() const;
+    // The other tiles beside it (its parent's), which its name is told apart
+    // from where it must be shortened.
+    QList<const VmsTile*> siblings() const;
+    // The failure's word in the badge, where the picture has no room to say it.
+    void updateState();
     // The pointer is over the tile or the keyboard focus is within it.
     bool showsControls() const;
 
@@ -146,10 +153,14 @@ private:
     QString m_name;
     QString m_deviceName;
     bool m_pacedMain = false;
+    ui::TileFault m_fault = ui::TileFault::Failed;
+    QSize m_retryFull; // "Try again" at its full size
 
     video::VideoStage* m_stage = nullptr;
     QWidget* m_badge = nullptr;
     screens::NativeStyle::DiscDot* m_dot = nullptr;
+    QLabel* m_channelLabel = nullptr;
+    QLabel* m_stateLabel = nullptr;
     QLabel* m_nameLabel = nullptr;
     QLabel* m_deviceLabel = nullptr;
     QPushButton* m_focusButton = nullptr;

@@ -340,7 +340,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
             if (id == deviceId)
                 retitle();
         });
-    setMinimumSize(780, 560);
+    ScreenFit::keepWithin(this, QSize(780, 560));
     resize(ScreenFit::bounded(this, QSize(980, 800)));
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(0, 0, 0, 0);

@@ -1,11 +1,15 @@
 #include "native/screens/DeviceTable.h"
 
+#include "app/core/Settings.h"
+#include "app/ui/Fitting.h"
 #include "native/screens/NativeStyle.h"
+#include "native/screens/Tunables.h"
 
 #include <QHeaderView>
 #include <QPainter>
 #include <QPainterPath>
 #include <QTableView>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -14,6 +18,7 @@ namespace kvr::screens {
 namespace NativeTable {
 
 using namespace FleetRules;
+using namespace kvr::core;
 
 namespace {
 
@@ -255,17 +260,24 @@ void RowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const Q
     };
 
     if (index.column() == ColDevice) {
+        // Devices named alike keep what tells them apart from the rows
+        // around them (those a person sees), whole in the row's tool tip.
+        const auto apart = [&index, w](const QString& line, const QFont& font, int role) {
+            const QFontMetrics fm(font);
+            if (fm.horizontalAdvance(line) <= w)
+                return line;
+            return kvr::ui::fitApart(line, kvr::ui::siblingTexts(index, tun::kTableSiblingRows, role), fm, w);
+        };
         QFont nameFont = fontAt(14, 600);
         p->setFont(nameFont);
         p->setPen(selected ? kPrimary : kText);
-        const QFontMetrics fm(nameFont);
         p->drawText(QRect(QPoint(left, y1 + 8), QPoint(right, y1 + 27)), Qt::AlignLeft | Qt::AlignVCenter,
-                    fm.elidedText(text, Qt::ElideRight, w));
+                    apart(text, nameFont, Qt::DisplayRole));
         QFont subFont = fontAt(12, 400);
         p->setFont(subFont);
         p->setPen(kMuted);
         p->drawText(QRect(QPoint(left, y1 + 28), QPoint(right, y1 + 45)), Qt::AlignLeft | Qt::AlignVCenter,
-                    QFontMetrics(subFont).elidedText(sub, Qt::ElideRight, w));
+                    apart(sub, subFont, SubTextRole));
         p->restore();
         return;
     }
@@ -303,6 +315,11 @@ void RowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const Q
         const int chipW = qMin(fm.horizontalAdvance(text) + 18, w);
         const double top = midY - 10.5 - (sub.isEmpty() ? 0 : 8);
         const QRectF box(left, top, chipW, 22);
+        // On white whatever the row's tint (selected, under the pointer):
+        // the chip's colours are the pair the design gives them.
+        p->setPen(Qt::NoPen);
+        p->setBrush(kWhite);
+        p->drawRoundedRect(box, 11, 11);
         if (chipKind == Chip::Unknown)
             p->setPen(QPen(kUnknownBorder, 1));
         else
@@ -389,12 +406,46 @@ void configure(QTableView* view)
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header->setMinimumSectionSize(56);
     if (view->model() && view->model()->columnCount() == kColumnCount) {
+        // The device's column takes what the others leave; a person widens
+        // or narrows the others (and so it), and finds them so at the next
+        // start.
         header->setSectionResizeMode(ColDevice, QHeaderView::Stretch);
+        const QList<int> saved = savedWidths(Prefs::get(Prefs::kNativeTableColumns));
         for (int c = 1; c < kColumnCount; ++c) {
-            header->setSectionResizeMode(c, QHeaderView::Fixed);
-            header->resizeSection(c, kWidths[size_t(c)]);
+            header->setSectionResizeMode(c, QHeaderView::Interactive);
+            header->resizeSection(c, saved.isEmpty() ? kWidths[size_t(c)] : saved.at(c - 1));
         }
+        auto* keep = new QTimer(header);
+        keep->setSingleShot(true);
+        keep->setInterval(tun::kTableColumnsKept);
+        QObject::connect(keep, &QTimer::timeout, header, [header] {
+            QStringList widths;
+            for (int c = 1; c < kColumnCount; ++c)
+                widths << QString::number(header->sectionSize(c));
+            Prefs::set(Prefs::kNativeTableColumns, widths);
+        });
+        QObject::connect(header, &QHeaderView::sectionResized, keep, [keep](int section) {
+            if (section != ColDevice)
+                keep->start();
+        });
     }
+}
+
+QList<int> savedWidths(const QStringList& saved)
+{
+    // As many widths as the table has columns beside the device's, each a
+    // width a person could have dragged a column to; else none.
+    if (saved.size() != kColumnCount - 1)
+        return {};
+    QList<int> out;
+    for (const QString& w : saved) {
+        bool ok = false;
+        const int width = w.toInt(&ok);
+        if (!ok || width < 56 || width > 2000)
+            return {};
+        out << width;
+    }
+    return out;
 }
 
 int fittedHeight(const QTableView* view, int rows)

@@ -65,8 +65,12 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
 
-// Header, widths, row height and view settings of the device table.
+// Header, widths, row height and view settings of the device table; the
+// widths a person gives the columns are kept between starts.
 void configure(QTableView* view);
+// The kept widths of the columns beside the device's, read back; none where
+// they do not read as such.
+QList<int> savedWidths(const QStringList& saved);
 // The height that shows every row without a scroll bar of its own.
 int fittedHeight(const QTableView* view, int rows);
 

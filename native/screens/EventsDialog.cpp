@@ -1,5 +1,7 @@
 #include "native/screens/EventsDialog.h"
 
+#include "app/ui/Fitting.h"
+#include "app/ui/ScreenFit.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/Tunables.h"
 #include "native/services/AlertStream.h"
@@ -19,6 +21,7 @@
 #include <QVBoxLayout>
 
 using namespace kvr::services;
+using namespace kvr::ui;
 
 namespace kvr::screens {
 
@@ -76,7 +79,7 @@ QString summary(int connected, int eligible)
 EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : NativeDialogBase(parent), m_context(context)
 {
     setWindowTitle(QStringLiteral("Live events"));
-    setMinimumSize(860, 520);
+    ScreenFit::keepWithin(this, QSize(860, 520));
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(24, 20, 24, 20);
     v->setSpacing(12);
@@ -112,13 +115,17 @@ EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : Nati
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QHeaderView* h = m_table->horizontalHeader();
     h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    const int widths[] = {130, 190, 90, 140};
-    for (int c = 0; c < 4; ++c) {
+    // Time, event and state are short words; the cameras', devices' and
+    // sites' names share the rest, and keep what tells them apart where they
+    // must be shortened (their whole names in the tool tips).
+    const int widths[] = {104, 150, 80};
+    for (int c = 0; c < 3; ++c) {
         h->setSectionResizeMode(c, QHeaderView::Interactive);
         h->resizeSection(c, widths[c]);
     }
-    h->setSectionResizeMode(4, QHeaderView::Stretch);
-    h->setSectionResizeMode(5, QHeaderView::Stretch);
+    for (int c = 3; c < 6; ++c)
+        h->setSectionResizeMode(c, QHeaderView::Stretch);
+    m_table->setItemDelegate(new ApartDelegate(m_table));
     pv->addWidget(m_table);
     v->addWidget(pane, 1);
 

@@ -334,7 +334,8 @@ Row buildRow(const Device& d, const RowInputs& in)
     sub << d.manufacturer % QLatin1Char(' ') % (h.model.isEmpty() ? type : h.model);
     sub << d.ip % QLatin1Char(':') % QString::number(d.httpPort);
     dev.sub = sub.join(kDot);
-    QStringList tip;
+    // The whole name and line first: the table may show them shortened.
+    QStringList tip{dev.text, dev.sub};
     tip << d.manufacturer % QStringLiteral(" · ") % type;
     if (!h.model.isEmpty())
         tip << QStringLiteral("Model: ") % h.model;

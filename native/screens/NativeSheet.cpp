@@ -215,6 +215,7 @@ QFrame#VTile[hot="true"] { border: 2px solid @vAccent; }
 QWidget#VBadge { background: @black/0.6; border-radius: 11px; }
 QLabel#VTileName { color: @white; font-size: 12px; font-weight: 600; }
 QLabel#VTileSub { color: @white/0.65; font-size: 11px; }
+QLabel#VTileState { color: @white; font-size: 11px; font-weight: 700; }
 )";
 
 } // namespace

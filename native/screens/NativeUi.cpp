@@ -73,6 +73,11 @@ QWidget* captioned(const QString& caption, QWidget* field)
 
 } // namespace NativeUi
 
+NativeDialogBase::NativeDialogBase(QWidget* parent) : QDialog(parent)
+{
+    ScreenFit::keepWithin(this, QSize());
+}
+
 QSize NativeDialogBase::sizeHint() const
 {
     QLayout* l = layout();

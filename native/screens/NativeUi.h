@@ -38,7 +38,7 @@ QWidget* captioned(const QString& caption, QWidget* field);
 class NativeDialogBase : public QDialog {
     Q_OBJECT
 public:
-    explicit NativeDialogBase(QWidget* parent = nullptr) : QDialog(parent) {}
+    explicit NativeDialogBase(QWidget* parent = nullptr);
 
     QSize sizeHint() const override;
 

@@ -1,8 +1,10 @@
 #include "native/screens/NativeWindow.h"
 
 #include "app/core/Settings.h"
+#include "app/ui/ClearButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "app/ui/WheelGuard.h"
 #include "native/screens/DevicePanel.h"
@@ -81,7 +83,7 @@ void NativeWindow::build()
     setWindowTitle(QStringLiteral("Vigilo"));
     setStyleSheet(NativeStyle::stylesheet());
     NativeStyle::keepHintsReadable(this);
-    setMinimumSize(1280, 720);
+    ScreenFit::keepWithin(this, QSize(1280, 720));
 
     m_rebuildTimer = new QTimer(this);
     m_rebuildTimer->setSingleShot(true);
@@ -299,7 +301,7 @@ QWidget* NativeWindow::buildFleetPage()
     auto* filters = new WrapRow(nullptr, 8, 8);
     m_search = new QLineEdit;
     m_search->setPlaceholderText(QStringLiteral("Search site, device or IP"));
-    m_search->setClearButtonEnabled(true);
+    giveClearButton(m_search);
     m_search->setAccessibleName(QStringLiteral("Search"));
     fitPlaceholder(m_search);
     filters->addLeading(m_search);

@@ -1,5 +1,7 @@
 #include "native/screens/ReportDialog.h"
 
+#include "native/screens/Tunables.h"
+
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "native/screens/NativeFiles.h"
@@ -94,7 +96,9 @@ ReportDialog::ReportDialog(const NativeContext& context, const QString& deviceId
             m_devices->addItem(Native::deviceLabel(*d), d->id);
             m_devices->setCurrentIndex(1);
         }
-    // The dialog widens for a long device name rather than cut it.
+    // The dialog widens for a long device name, within what a laptop's
+    // screen leaves; a longer one is shortened, whole in its tool tip.
+    fitItemsApart(m_devices, tun::kReportDeviceText_px);
     fitToItems(m_devices);
     const QDate today = NativeContext::today();
     auto dateField = [today](const QDate& value) {

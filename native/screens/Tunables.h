@@ -25,4 +25,14 @@ inline constexpr int kEventsRead = 2000;
 inline constexpr int kEventsLastRowIndex = 500;
 inline constexpr std::chrono::milliseconds kEventsRefill = 500ms;
 
+// The report dialog's device drop-down: its longest text, which a 1280 px
+// screen has room for beside the dialog's margins.
+inline constexpr int kReportDeviceText_px = 560;
+
+// The device table: the rows either side of one whose names it is told
+// apart from (more than a screen shows), and how long after a person last
+// drags a column its widths are kept.
+inline constexpr int kTableSiblingRows = 30;
+inline constexpr std::chrono::milliseconds kTableColumnsKept{400};
+
 } // namespace kvr::screens::tun

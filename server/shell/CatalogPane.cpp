@@ -1,5 +1,6 @@
 #include "server/shell/CatalogPane.h"
 
+#include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
 #include "server/shell/CatalogModel.h"
 #include "server/shell/Tunables.h"
@@ -38,10 +39,11 @@ using Kind = CatalogModel::Kind;
 // those places into the pane's actions. A delegate rather than a widget per
 // row keeps a catalogue of hundreds of sites quick to filter at every
 // keystroke; the rows on screen get real buttons over it (SiteButtons).
-class CatalogSiteDelegate : public QStyledItemDelegate {
+class CatalogSiteDelegate : public ApartDelegate {
     Q_OBJECT
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    // Cameras and recorders named alike keep what tells them apart (ApartDelegate).
+    using ApartDelegate::ApartDelegate;
 
     bool selecting = false;
 
@@ -160,7 +162,7 @@ public:
                 return true;
             }
         }
-        return QStyledItemDelegate::helpEvent(event, view, option, index);
+        return ApartDelegate::helpEvent(event, view, option, index);
     }
 
 Q_SIGNALS:

@@ -5,6 +5,7 @@
 #include "app/core/Settings.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "server/shell/BrandVideo.h"
 #include "server/shell/LoginRules.h"
@@ -77,7 +78,7 @@ LoginWindow::LoginWindow(QWidget* parent) : QWidget(parent)
 {
     setObjectName(QStringLiteral("LoginRoot"));
     setWindowTitle(QStringLiteral("Kavira"));
-    setMinimumSize(1000, 640);
+    ScreenFit::keepWithin(this, QSize(1000, 640));
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(Theme::loginStyle());
 

@@ -1,7 +1,10 @@
 #include "server/shell/PresetsDialog.h"
 
+#include "app/ui/Fitting.h"
+
 #include "app/core/RequestTicket.h"
 #include "app/ui/EnterButton.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "server/api/ApiClient.h"
 
@@ -22,7 +25,8 @@ namespace kvr::shell {
 namespace {
 
 // A preset reads on two lines, its name over its count of cameras. Each
-// line that is wider than the list is shortened with "…" (the whole name is
+// line that is wider than the list is shortened with "…", keeping what tells
+// it from the same line of the other presets (the whole name is
 // the item's tool tip), and no item is wider than the list, so that the list
 // never scrolls sideways.
 class PresetItemDelegate final : public QStyledItemDelegate {
@@ -32,17 +36,8 @@ public:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
     {
         QStyledItemDelegate::initStyleOption(option, index);
-        if (option->rect.width() <= 0)
-            return; // measuring, not drawing
-        const QWidget* widget = option->widget;
-        QStyle* style = widget ? widget->style() : QApplication::style();
-        const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, option, widget);
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        // The item's text comes with its line breaks as line separators.
-        QStringList lines = option->text.split(QChar::LineSeparator);
-        for (QString& line : lines)
-            line = option->fontMetrics.elidedText(line, Qt::ElideRight, text.width() - 2 * margin);
-        option->text = lines.join(QChar::LineSeparator);
+        // Presets named alike keep what tells them apart.
+        fitItemApart(option, index);
     }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
@@ -61,7 +56,7 @@ PresetsDialog::PresetsDialog(ApiClient& api, const QString& organisationId, QWid
       m_organisationId(organisationId)
 {
     setWindowTitle(QStringLiteral("Presets"));
-    setMinimumSize(460, 420);
+    ScreenFit::keepWithin(this, QSize(460, 420));
     setStyleSheet(Theme::appStyle());
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(22, 20, 22, 18);

@@ -4,6 +4,7 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "server/shell/CatalogPane.h"
 #include "server/shell/DevicePages.h"
@@ -60,7 +61,7 @@ void ShellWindow::build()
 {
     setObjectName(QStringLiteral("AppRoot"));
     setWindowTitle(QStringLiteral("Kavira"));
-    setMinimumSize(1280, 720);
+    ScreenFit::keepWithin(this, QSize(1280, 720));
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(Theme::appStyle());
 

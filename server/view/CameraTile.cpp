@@ -6,6 +6,7 @@
 #include "app/ui/Fitting.h"
 #include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
+#include "app/ui/TileWord.h"
 #include "server/api/LiveStreamService.h"
 #include "server/view/CameraTileRules.h"
 #include "server/view/Logging.h"
@@ -26,6 +27,8 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace kvr::core;
 using namespace kvr::ui;
@@ -97,7 +100,11 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     m_dot->setPace(PulseDot::Pace::OwnerSteps);
     m_nameLabel = new QLabel(title, m_badge);
     m_nameLabel->setObjectName(QStringLiteral("TileName"));
+    m_stateLabel = new QLabel(m_badge);
+    m_stateLabel->setObjectName(QStringLiteral("TileState"));
+    m_stateLabel->hide();
     badge->addWidget(m_dot);
+    badge->addWidget(m_stateLabel);
     badge->addWidget(m_nameLabel);
 
     m_toastTimer.setSingleShot(true);
@@ -147,6 +154,7 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString& headline, const QString& detail) {
         endWait();
         m_showing = false;
+        m_fault = tileFaultOf(m_player->lastFailure());
         m_dot->setPulsing(false);
         say(headline, detail);
         m_failed = true;
@@ -279,6 +287,7 @@ void CameraTile::start(std::function<void()> done, DoneWhen when)
     m_started = true;
     m_failed = false;
     m_showing = false;
+    m_fault = TileFault::Failed;
     if (m_retryButton)
         m_retryButton->hide();
     if (m_offline) {
@@ -304,6 +313,7 @@ void CameraTile::start(std::function<void()> done, DoneWhen when)
                 done();
             if (attempt.current() && m_started && !info.superseded) {
                 if (info.url.isEmpty()) {
+                    m_fault = CameraTileRules::faultOf(false, info.failure);
                     showFailure(error, info.failure == ApiFailure::Offline);
                 } else {
                     m_dot->setPulsing(true);
@@ -377,6 +387,8 @@ void CameraTile::waitTick()
     qCInfo(lcView).noquote() << "[wall]" << m_player->options().label << "no picture in time; trying again later";
     endWait();
     stopPlayer(*m_player);
+    // Nothing came in time, whatever the player would say of its last try.
+    m_fault = TileFault::NoAnswer;
     showFailure(view.detail, false);
 }
 
@@ -509,6 +521,8 @@ void CameraTile::showFailure(const QString& detail, bool offline)
     m_dot->setPulsing(false);
     m_dot->setColor(Theme::colour(Theme::Colour::Muted));
     m_failed = true;
+    if (offline)
+        m_fault = TileFault::Offline;
     say(offline ? QStringLiteral("Offline") : QStringLiteral("Can’t play this stream"), detail);
     updateButtons();
     // A camera the catalogue knows to be offline is never asked for; any
@@ -552,6 +566,7 @@ CameraTileRules::Overlays CameraTile::overlays() const
     state.listening = isListening();
     state.offline = m_offline;
     state.failed = m_failed;
+    state.height = height();
     return CameraTileRules::overlaysShown(state);
 }
 
@@ -565,6 +580,7 @@ void CameraTile::updateButtons()
         if (!(shown.remove || shown.open || shown.expand || shown.snapshot || shown.listen || shown.quality
               || shown.retry)) {
             m_stage->fitMessage();
+            updateState();
             return;
         }
         ensureOverlays();
@@ -586,6 +602,31 @@ void CameraTile::updateButtons()
     m_expandButton->setAccessibleName(expandTip);
     // Overlays that come and go change the room the message has.
     m_stage->fitMessage();
+    updateState();
+}
+
+void CameraTile::updateState()
+{
+    // Where the picture has room to say what failed it says it; elsewhere
+    // the badge does, in a word.
+    // (While the buttons along the top leave the badge too little room for
+    // the word, the dot stands for it.)
+    m_stateLabel->ensurePolished();
+    const int room = CameraTileRules::nameWidth(CameraTileRules::nameRight(width(), overlays())) + m_dot->width();
+    const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty()
+        && m_stateLabel->fontMetrics().horizontalAdvance(tileFaultWord(m_fault)) <= room;
+    if (showFaultWord(m_stateLabel, m_dot, say, m_fault))
+        layoutOverlays();
+}
+
+QStringList CameraTile::siblingTitles() const
+{
+    QStringList out;
+    if (const QWidget* holder = parentWidget())
+        for (const CameraTile* t : holder->findChildren<CameraTile*>(Qt::FindDirectChildrenOnly))
+            if (t != this && standsBeside(*t))
+                out << t->m_title;
+    return out;
 }
 
 void CameraTile::say(const QString& headline, const QString& detail)
@@ -600,10 +641,22 @@ void CameraTile::layoutOverlays()
     const int w = width();
     const int h = height();
     const QFontMetrics metrics(m_nameLabel->font());
-    const QString name =
-        fitCameraTitle(m_title, metrics, CameraTileRules::nameWidth(CameraTileRules::nameRight(w, overlays())));
+    int room = CameraTileRules::nameWidth(CameraTileRules::nameRight(w, overlays()));
+    // The failure's word goes first; while the buttons along the top leave
+    // no room for the name beside it, the name is read in the tool tip.
+    m_stateLabel->ensurePolished();
+    if (!m_stateLabel->isHidden())
+        room += m_dot->width() - m_stateLabel->sizeHint().width();
+    m_nameLabel->setVisible(m_stateLabel->isHidden() || room >= tun::kNameLeast_px);
+    room = std::max(tun::kNameLeast_px, room);
+    // Beside other tiles, what tells this one apart stays.
+    const QStringList siblings = siblingTitles();
+    const bool apart =
+        std::any_of(siblings.cbegin(), siblings.cend(), [this](const QString& t) { return t != m_title; });
+    const QString name = apart ? fitApart(m_title, siblings, metrics, room) : fitCameraTitle(m_title, metrics, room);
     m_nameLabel->setText(name);
     m_nameLabel->setToolTip(name == m_title ? QString() : m_title);
+    m_nameLabel->setAccessibleDescription(name == m_title ? QString() : m_title);
     m_badge->adjustSize();
     m_badge->move(tun::kBadgeInset_px, tun::kBadgeInset_px);
 
@@ -618,7 +671,8 @@ void CameraTile::layoutOverlays()
         }
         m_qualityBox->adjustSize();
         m_qualityBox->move(w - m_qualityBox->width() - 8, h - m_qualityBox->height() - 8);
-        m_retryButton->setGeometry(CameraTileRules::retryRect(w, h));
+        m_retryButton->setGeometry(
+            CameraTileRules::retryRect(w, h, std::max(30, m_retryButton->minimumSizeHint().height())));
     }
     if (m_toastLabel) {
         m_toastLabel->adjustSize();
@@ -649,7 +703,7 @@ void CameraTile::enterEvent(QEnterEvent* event)
 void CameraTile::leaveEvent(QEvent* event)
 {
     m_hovered = false;
-    // The name takes back the room the buttons had, as entering gave it up.
+    // The title gets back the room the buttons took, as entering gave it up.
     layoutOverlays();
     updateButtons();
     QFrame::leaveEvent(event);

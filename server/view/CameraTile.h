@@ -144,6 +144,11 @@ private:
     void play();
     void sizePlayer();
     CameraTileRules::Overlays overlays() const;
+    // The titles of the other tiles beside it (its parent's), which its own
+    // is told apart from where it must be shortened.
+    QStringList siblingTitles() const;
+    // The failure's word in the badge, where the picture has no room to say it.
+    void updateState();
     // Shows a message on the stage in the form that fits the tile.
     void say(const QString& headline, const QString& detail);
     // Waiting for a picture (CameraTileRules::waitView): begun when the
@@ -184,6 +189,8 @@ private:
     QWidget* m_badge = nullptr;
     PulseDot* m_dot = nullptr;
     QLabel* m_nameLabel = nullptr;
+    QLabel* m_stateLabel = nullptr;
+    ui::TileFault m_fault = ui::TileFault::Failed;
     // The overlays are made when first needed (ensureOverlays, ensureToast).
     QPushButton* m_listenButton = nullptr;
     QPushButton* m_snapshotButton = nullptr;

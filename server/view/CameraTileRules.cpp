@@ -16,8 +16,9 @@ bool isWide(int width)
 Overlays overlaysShown(const TileState& s)
 {
     Overlays o;
-    o.remove = o.open = s.hovered && !s.inVideoWall;
-    o.expand = o.snapshot = s.hovered && isWide(s.width);
+    const bool roomAtTop = !s.failed || s.height <= 0 || s.height >= roomForTopAndRetry(30);
+    o.remove = o.open = s.hovered && !s.inVideoWall && roomAtTop;
+    o.expand = o.snapshot = s.hovered && isWide(s.width) && roomAtTop;
     // A listening tile keeps its button when the mouse leaves.
     o.listen = !s.inVideoWall && s.hasAudio && (s.hovered || s.listening);
     o.quality = s.hovered && !s.offline;
@@ -63,11 +64,28 @@ int nameWidth(int right)
     return std::max(tun::kNameLeast_px, right - tun::kBadgeInset_px - tun::kBadgeChrome_px);
 }
 
-QRect retryRect(int w, int h)
+int roomForTopAndRetry(int buttonHeight)
+{
+    return 8 + tun::kOverlayButton_px + 4 + buttonHeight + 4;
+}
+
+QRect retryRect(int w, int h, int buttonHeight)
 {
     // Low on the tile, 8 pixels over its bottom edge as the other overlays,
-    // so that a short tile keeps a line for its message above it.
-    return {(w - 96) / 2, std::min(h - 38, h / 2 + 48), 96, 30};
+    // so that a short tile keeps a line for its message above it; never
+    // over the buttons along the top, nor past the bottom edge.
+    const int belowButtons = 8 + tun::kOverlayButton_px + 4;
+    const int low = std::min(h - 8 - buttonHeight, h / 2 + 48);
+    return {(w - 96) / 2, std::min(std::max(low, belowButtons), h - 4 - buttonHeight), 96, buttonHeight};
+}
+
+ui::TileFault faultOf(bool offline, api::ApiFailure failure)
+{
+    if (offline || failure == api::ApiFailure::Offline)
+        return ui::TileFault::Offline;
+    if (failure == api::ApiFailure::NoAnswer || failure == api::ApiFailure::Unreachable)
+        return ui::TileFault::NoAnswer;
+    return ui::TileFault::Failed;
 }
 
 WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ui/TileWord.h"
 #include "server/api/ApiTypes.h"
 
 #include <QPoint>
@@ -20,6 +21,7 @@ struct TileState {
     bool listening = false;
     bool offline = false;
     bool failed = false;
+    int height = 0; // 0: tall enough for everything
 };
 
 struct Overlays {
@@ -52,7 +54,14 @@ int nameRight(int width, const Overlays& shown);
 // Room for the camera's name in a badge that ends at `right`: what is left
 // after the badge's place and its margins, dot and spacing.
 int nameWidth(int right);
-QRect retryRect(int width, int height);
+// Retry sits low on the tile, below the buttons along its top edge where
+// the tile is tall enough for both (a failed tile too low for both shows no
+// buttons along its top: Retry is what it offers). `buttonHeight` is Retry's
+// own height.
+QRect retryRect(int width, int height, int buttonHeight = 30);
+// The least height of a tile that has room for the buttons along its top
+// and, below them, a Retry of `buttonHeight`.
+int roomForTopAndRetry(int buttonHeight);
 // A started tile waiting for its first picture: after its stream was handed
 // to the player, or after the picture stopped and the player tries again.
 // What shows counts what a person can see happen, the time since, never the
@@ -72,6 +81,10 @@ WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs);
 // (at the bottom, in the middle) on a tile of `width`; where it has not, a
 // failed tile shows Retry alone.
 bool switchBesideRetry(int width, int switchWidth);
+
+// The word a failed tile says of itself: offline as the catalogue or the
+// server says, no answer where the server or the relay did not answer.
+ui::TileFault faultOf(bool offline, api::ApiFailure failure);
 
 } // namespace CameraTileRules
 

@@ -6,10 +6,13 @@
 #include "tests/support/AuditScene.h"
 #include "tests/support/ScreenAudit.h"
 
+class QAbstractItemView;
+
 namespace screenaudit {
 
 QStringList textFaults(const Scene& scene);
 QStringList paintedFaults(const Scene& scene);
+QStringList alikeFaults(const Scene& scene);
 QStringList overlapFaults(const Scene& scene);
 QStringList screenFaults(const Scene& scene, const Setting& setting);
 QStringList contrastFaults(const Scene& scene, const Setting& setting);
@@ -18,5 +21,15 @@ QStringList wordFaults(const Scene& scene, const Setting& setting);
 QStringList nameFaults(const Scene& scene);
 // Moves the keyboard focus.
 QStringList tabFaults(const Scene& scene);
+
+// Shared by the checks: the whole of a shortened text of a label or button
+// (its ElidedLabel's, or its tool tip; empty with `fault` set when it cannot
+// be read), the item view whose viewport `w` is, the line of an item's whole
+// text a painted line shows part of, and whether the text check measures
+// the widget's own text.
+QString wholeText(const QWidget* w, const QString& shown, QString* fault);
+QAbstractItemView* viewOf(const QWidget* viewport);
+QString wholeLine(const QString& whole, const QString& shown);
+bool isMeasured(const QWidget* w);
 
 } // namespace screenaudit

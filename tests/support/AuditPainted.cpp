@@ -20,20 +20,6 @@ namespace {
 
 const QChar kEllipsis(0x2026);
 
-// Widgets whose own text the text check measures against the room it has.
-bool isMeasured(const QWidget* w)
-{
-    return qobject_cast<const QLabel*>(w) || qobject_cast<const QAbstractButton*>(w)
-        || qobject_cast<const QLineEdit*>(w) || qobject_cast<const QComboBox*>(w)
-        || qobject_cast<const QAbstractSpinBox*>(w);
-}
-
-QAbstractItemView* viewOf(const QWidget* viewport)
-{
-    auto* view = qobject_cast<QAbstractItemView*>(viewport->parentWidget());
-    return view && view->viewport() == viewport ? view : nullptr;
-}
-
 QString where(const QRectF& r)
 {
     return QStringLiteral("at %1,%2").arg(qRound(r.x())).arg(qRound(r.y()));
@@ -78,36 +64,39 @@ bool ownEllipsis(const QWidget* w, const QString& text)
     return false;
 }
 
-// The line of an item's whole text that a painted line shows part of.
+} // namespace
+
+bool isMeasured(const QWidget* w)
+{
+    return qobject_cast<const QLabel*>(w) || qobject_cast<const QAbstractButton*>(w)
+        || qobject_cast<const QLineEdit*>(w) || qobject_cast<const QComboBox*>(w)
+        || qobject_cast<const QAbstractSpinBox*>(w);
+}
+
+QAbstractItemView* viewOf(const QWidget* viewport)
+{
+    auto* view = qobject_cast<QAbstractItemView*>(viewport->parentWidget());
+    return view && view->viewport() == viewport ? view : nullptr;
+}
+
 QString wholeLine(const QString& whole, const QString& shown)
 {
-    const QString start = shown.section(kEllipsis, 0, 0).trimmed();
+    // A line shortened at its end keeps its start; cut in its middle or at
+    // its start, its end too.
+    const QStringList parts = shown.split(kEllipsis);
+    const QString start = parts.first().trimmed();
+    const QString end = parts.size() > 1 ? parts.last().trimmed() : QString();
     for (const QString& line : whole.split(QLatin1Char('\n')))
-        if (line.trimmed().startsWith(start))
+        if (line.trimmed().startsWith(start) && line.trimmed().endsWith(end))
             return line.trimmed();
     return {};
 }
 
-struct ItemKey {
-    const QAbstractItemView* view;
-    int column;
-    QString shown;
-    bool operator==(const ItemKey&) const = default;
-};
-size_t qHash(const ItemKey& k, size_t seed = 0)
-{
-    return qHashMulti(seed, k.view, k.column, k.shown);
-}
-
-} // namespace
-
 QStringList paintedFaults(const Scene& scene)
 {
     QStringList faults;
-    QHash<ItemKey, QSet<QString>> shortenedItems;
     QSet<QString> reported;
-    QHash<const QWidget*, QStringList> covered;          // texts each widget lies over
-    QHash<const QWidget*, QStringList> paintedShortened; // shortened texts of each painted widget
+    QHash<const QWidget*, QStringList> covered; // texts each widget lies over
     const auto once = [&](const QString& line) {
         if (!reported.contains(line)) {
             reported.insert(line);
@@ -166,18 +155,15 @@ QStringList paintedFaults(const Scene& scene)
                                      .arg(what)
                                      .arg(need, 0, 'f', 1)
                                      .arg(room, 0, 'f', 1));
-                        shortenedItems[ItemKey{view, index.column(), t.text}].insert(whole);
                     }
                 } else if (w->inherits("VideoStage")) {
                     // A picture's message is ours to word: it is written to
                     // fit, never shortened.
                     if (!ownEllipsis(w, t.text))
                         once(QStringLiteral("%1 is shortened").arg(what));
-                } else {
-                    // A name painted in a cell may be shortened when it does
-                    // not fit; shortened alike, it no longer tells its cells apart.
-                    paintedShortened[w].append(t.text);
                 }
+                // A name painted in a cell may be shortened when it does not
+                // fit (whether it then reads like another is the alike check's).
             }
             // Runs into another text of the same widget (a selection draws
             // its part of a line again, over the line).
@@ -215,27 +201,6 @@ QStringList paintedFaults(const Scene& scene)
         faults << QStringLiteral("%1 lies over %2%3")
                       .arg(describe(s.widget), some,
                            texts.size() > 3 ? QStringLiteral(" and %1 more texts").arg(texts.size() - 3) : QString());
-    }
-    for (auto it = paintedShortened.cbegin(); it != paintedShortened.cend(); ++it) {
-        QHash<QString, int> alike;
-        for (const QString& text : it.value())
-            ++alike[text];
-        for (auto a = alike.cbegin(); a != alike.cend(); ++a)
-            if (a.value() >= 2)
-                faults << QStringLiteral("%1: %2 texts shortened to read the same \"%3\"")
-                              .arg(describe(it.key()))
-                              .arg(a.value())
-                              .arg(shortText(a.key()));
-    }
-    for (auto it = shortenedItems.cbegin(); it != shortenedItems.cend(); ++it) {
-        if (it.value().size() < 2)
-            continue;
-        QStringList wholes = it.value().values();
-        wholes.sort();
-        faults << QStringLiteral("%1: %2 items shortened to read the same \"%3\": %4")
-                      .arg(describe(it.key().view))
-                      .arg(wholes.size())
-                      .arg(shortText(it.key().shown), shortText(wholes.join(QStringLiteral(" | "))));
     }
     return faults;
 }

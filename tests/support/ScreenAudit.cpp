@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QStyleOptionComboBox>
@@ -74,25 +75,6 @@ QRect labelRoom(const QLabel* label)
             cr.setBottom(cr.bottom() - indent);
     }
     return cr;
-}
-
-// The whole of a shortened text: an ElidedLabel knows it; otherwise the
-// tool tip must give it. Empty with `fault` set when it cannot be read.
-QString wholeText(const QWidget* w, const QString& shown, QString* fault)
-{
-    if (auto* elided = qobject_cast<const ElidedLabel*>(w))
-        return elided->fullText();
-    const QString tip = w->toolTip();
-    if (tip.isEmpty()) {
-        *fault = QStringLiteral("shortened with \"…\" but has no tool tip");
-        return {};
-    }
-    for (const QString& part : shown.split(kEllipsis, Qt::SkipEmptyParts))
-        if (!tip.contains(part.trimmed())) {
-            *fault = QStringLiteral("tool tip \"%1\" does not hold the shortened text").arg(shortText(tip));
-            return {};
-        }
-    return tip;
 }
 
 // A shortened text passes when it is readable whole and would not fit the
@@ -278,6 +260,14 @@ QString textFault(QWidget* w)
     return {};
 }
 
+// A text that says the same bracketed part twice over ("12 x 10 (120)  (120)").
+QString repeatFault(const QString& text)
+{
+    static const QRegularExpression twice(QStringLiteral("(\\([^()]+\\))\\s*\\1"));
+    const QRegularExpressionMatch m = twice.match(text);
+    return m.hasMatch() ? QStringLiteral("says \"%1\" twice").arg(m.captured(1)) : QString();
+}
+
 QString shownText(const QWidget* w)
 {
     if (auto* label = qobject_cast<const QLabel*>(w))
@@ -289,13 +279,37 @@ QString shownText(const QWidget* w)
 
 } // namespace
 
+// The whole of a shortened text: an ElidedLabel knows it; otherwise the
+// tool tip must give it. Empty with `fault` set when it cannot be read.
+QString wholeText(const QWidget* w, const QString& shown, QString* fault)
+{
+    if (auto* elided = qobject_cast<const ElidedLabel*>(w))
+        return elided->fullText();
+    const QString tip = w->toolTip();
+    if (tip.isEmpty()) {
+        *fault = QStringLiteral("shortened with \"…\" but has no tool tip");
+        return {};
+    }
+    for (const QString& part : shown.split(kEllipsis, Qt::SkipEmptyParts))
+        if (!tip.contains(part.trimmed())) {
+            *fault = QStringLiteral("tool tip \"%1\" does not hold the shortened text").arg(shortText(tip));
+            return {};
+        }
+    return tip;
+}
+
 QStringList textFaults(const Scene& scene)
 {
     QStringList faults;
-    // Shortened texts by what they read, with the whole texts behind them.
-    QHash<QString, QHash<QString, const QWidget*>> shortened;
     for (const SceneWidget& s : scene.widgets) {
         QWidget* w = s.widget;
+        if (auto* combo = qobject_cast<QComboBox*>(w)) {
+            // Every entry of a drop-down is read when it opens.
+            for (int i = 0; i < combo->count(); ++i)
+                if (const QString repeat = repeatFault(combo->itemText(i)); !repeat.isEmpty())
+                    faults << describe(w) + QStringLiteral(": entry \"%1\" ").arg(shortText(combo->itemText(i)))
+                            + repeat;
+        }
         if (w == scene.window || (!hasText(w) && !qobject_cast<QLineEdit*>(w) && !qobject_cast<QAbstractButton*>(w)))
             continue;
         if (isInnerPart(w) && !qobject_cast<QLineEdit*>(w))
@@ -311,24 +325,10 @@ QStringList textFaults(const Scene& scene)
                             .arg(w->width())
                             .arg(w->height());
         }
+        if (fault.isEmpty())
+            fault = repeatFault(shownText(w));
         if (!fault.isEmpty())
             faults << describe(w) + QStringLiteral(": ") + fault;
-        const QString shown = shownText(w);
-        if (isElided(shown)) {
-            QString ignored;
-            const QString whole = wholeText(w, shown, &ignored);
-            if (!whole.isEmpty())
-                shortened[shown].insert(whole, w);
-        }
-    }
-    for (auto it = shortened.cbegin(); it != shortened.cend(); ++it) {
-        if (it.value().size() < 2)
-            continue;
-        QStringList wholes = it.value().keys();
-        wholes.sort();
-        faults << QStringLiteral("%1 texts shortened to read the same \"%2\": %3")
-                      .arg(wholes.size())
-                      .arg(shortText(it.key()), shortText(wholes.join(QStringLiteral(" | "))));
     }
     return faults;
 }
@@ -341,6 +341,8 @@ QStringList run(Check check, QWidget* window, const Setting& setting)
         return textFaults(scene);
     case Check::Painted:
         return paintedFaults(scene);
+    case Check::Alike:
+        return alikeFaults(scene);
     case Check::Overlap:
         return overlapFaults(scene);
     case Check::Screen:
@@ -369,6 +371,7 @@ QStringList audit(QWidget* window, const QString& label, const Setting& setting)
     };
     add("text", textFaults(scene));
     add("painted", paintedFaults(scene));
+    add("alike", alikeFaults(scene));
     add("overlap", overlapFaults(scene));
     add("screen", screenFaults(scene, setting));
     add("contrast", contrastFaults(scene, setting));

@@ -7,8 +7,12 @@
 // - Text: every text of a label, button, drop-down or field fits its widget
 //   or wraps; a text shortened with "…" is shortened only when it does not fit
 //   the room it is given (a tool tip does not excuse one that would fit), can
-//   be read whole in its tool tip, and does not come to read like a
-//   neighbour's that says something else.
+//   be read whole in its tool tip; no text says its count twice.
+// - Alike: texts that read the same stand for the same thing: shortened
+//   labels and buttons, the items of a view (one column under one parent),
+//   the names a widget paints in its cells, and widgets of one kind side by
+//   side (the tiles of a wall, read as all their labels say) do not read
+//   alike while what they stand for differs.
 // - Painted: what item views (lists, tables, trees), headers, video stages and
 //   other painted widgets draw is not cut by its cell, its view or its
 //   containers, is not shortened in a header or a tile, in a cell only when
@@ -56,7 +60,7 @@ struct Setting {
     QList<ColourPair> prescribed;
 };
 
-enum class Check { Text, Painted, Overlap, Screen, Contrast, Looks, Words, Names, Tab };
+enum class Check { Text, Painted, Alike, Overlap, Screen, Contrast, Looks, Words, Names, Tab };
 
 // One check on `window` as it shows now. Tab moves the keyboard focus.
 QStringList run(Check check, QWidget* window, const Setting& setting = {});

@@ -3,7 +3,10 @@
 # running side by side never share a pointer, keyboard focus or clipboard (a
 # hover or a drag in one suite would otherwise land in another's window).
 # KVR_DISPLAY_SIZE (say 1280x720) sets the size of its screen, 1920x1080
-# when unset. A suite that asked for another platform (offscreen) runs as it
+# when unset. KVR_DISPLAY_PANEL (say 40) runs a window manager (openbox) and a
+# panel of that height along the screen's bottom edge (tint2) on it, as a
+# laptop's desktop has: windows get frames and title bars, and the area
+# windows may take is the screen less the panel. A suite that asked for another platform (offscreen) runs as it
 # is; when Xvfb is missing, on Qt's offscreen platform with a screen of that
 # size.
 set -u
@@ -39,6 +42,46 @@ if [ -z "$number" ]; then
   exit 1
 fi
 export DISPLAY=":$number" QT_QPA_PLATFORM=xcb
+desktop=()
+if [ -n "${KVR_DISPLAY_PANEL:-}" ]; then
+  if ! command -v openbox >/dev/null 2>&1 || ! command -v tint2 >/dev/null 2>&1 || ! command -v xprop >/dev/null 2>&1; then
+    echo "with-display: a window manager and a panel are asked for, but openbox, tint2 or xprop is missing" \
+      "(bash .ci/install-deps.sh installs them)" >&2
+    kill "$server" 2>/dev/null
+    rm -rf "$tmp"
+    exit 1
+  fi
+  cat >"$tmp/openbox.xml" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<openbox_config xmlns="http://openbox.org/3.4/rc">
+  <focus><focusNew>yes</focusNew><followMouse>no</followMouse></focus>
+  <placement><policy>Smart</policy></placement>
+  <desktops><number>1</number></desktops>
+</openbox_config>
+XML
+  printf '%s\n' 'panel_items = T' "panel_size = 100% ${KVR_DISPLAY_PANEL}" 'panel_position = bottom center horizontal' \
+    'panel_layer = top' 'strut_policy = follow_size' 'autohide = 0' 'wm_menu = 0' >"$tmp/tint2rc"
+  openbox --sm-disable --config-file "$tmp/openbox.xml" >"$tmp/openbox.log" 2>&1 &
+  desktop+=($!)
+  tint2 -c "$tmp/tint2rc" >"$tmp/tint2.log" 2>&1 &
+  desktop+=($!)
+  # Ready once the window manager tells the area the panel leaves.
+  height=${size#*x}
+  ready=
+  for _ in $(seq 1 200); do
+    case "$(xprop -root _NET_WORKAREA 2>/dev/null)" in
+      *", $((height - KVR_DISPLAY_PANEL))"*) ready=1; break ;;
+    esac
+    sleep 0.05
+  done
+  if [ -z "$ready" ]; then
+    echo "with-display: the window manager and its panel did not come up" >&2
+    cat "$tmp/openbox.log" "$tmp/tint2.log" >&2
+    kill "${desktop[@]}" "$server" 2>/dev/null
+    rm -rf "$tmp"
+    exit 1
+  fi
+fi
 "$@"
 status=$?
 # A suite that failed because its display went away says so, with what the
@@ -46,6 +89,10 @@ status=$?
 if [ "$status" -ne 0 ] && ! kill -0 "$server" 2>/dev/null; then
   echo "with-display: the X server of display :$number ended during the run" >&2
   cat "$tmp/xvfb.log" >&2
+fi
+if [ ${#desktop[@]} -gt 0 ]; then
+  kill "${desktop[@]}" 2>/dev/null
+  wait "${desktop[@]}" 2>/dev/null
 fi
 kill "$server" 2>/dev/null
 wait "$server" 2>/dev/null

@@ -15,6 +15,8 @@
 #include "wall/VideoWallRules.h"
 
 #include <QFontMetrics>
+#include <QHash>
+#include <QSet>
 #include <QSignalSpy>
 
 using namespace kvr::core;
@@ -65,6 +67,12 @@ private Q_SLOTS:
             QVERIFY2(covered == QList<int>(l.rows * l.columns, 1), qPrintable(l.key));
         }
         QCOMPARE(layout(QStringLiteral("7x7")).key, QStringLiteral("2x2"));
+        // Each entry of the list says its number of cells once.
+        for (const Layout& l : layouts()) {
+            const QString entry = SetupRules::layoutEntry(l.title, int(l.cells.size()));
+            QVERIFY2(entry.count(QStringLiteral("(%1)").arg(l.cells.size())) == 1, qPrintable(entry));
+        }
+        QCOMPARE(SetupRules::layoutEntry(QStringLiteral("3 × 3"), 9), QStringLiteral("3 × 3  (9)"));
     }
 
     void displayKeysAndTitles()
@@ -252,6 +260,28 @@ private Q_SLOTS:
         const QStringList thirteen = previewCellLines(text.chopped(1) + "3", m, tiny, 1);
         QVERIFY2(twelve.size() == 1 && twelve.first().endsWith("12") && twelve != thirteen,
                  qPrintable(twelve.join('|') + " / " + thirteen.join('|')));
+        // Nine cells of one recorder whose cameras are named alike for 40
+        // characters, on two lines and on one: the device they share gives
+        // way, each cell reads apart, and no line is shortened alike in two.
+        QStringList tower;
+        for (int c = 1; c <= 9; ++c)
+            tower << "Warehouse gate and yard recorder (24 channel), east block" + kDot
+                    + QString("Tower B second floor lift lobby east, camera %1 of 24").arg(c, 2, 10, QChar('0'));
+        for (int lines : {2, 1}) {
+            QSet<QString> cells;
+            QHash<QString, int> shortened;
+            for (const QString& t : tower) {
+                const QStringList cell = previewCellLines(t, m, 100, lines, tower);
+                cells.insert(cell.join('|'));
+                for (const QString& line : cell) {
+                    QVERIFY2(m.horizontalAdvance(line) <= 100 && !line.startsWith("Warehouse"), qPrintable(line));
+                    if (line.contains(QChar(0x2026)))
+                        ++shortened[line];
+                }
+            }
+            QCOMPARE(cells.size(), 9);
+            QVERIFY(std::all_of(shortened.cbegin(), shortened.cend(), [](int n) { return n == 1; }));
+        }
         QVERIFY(previewCellLines(text, m, 100, 0).isEmpty());
         QVERIFY(previewCellLines(text, m, 5 * m.averageCharWidth(), 1).isEmpty());
         const QStringList words = previewCellLines("Loading bay north gate camera", m, 90, 2);

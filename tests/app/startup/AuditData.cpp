@@ -3,7 +3,9 @@
 #include "app/core/Settings.h"
 #include "native/live/VmsPage.h"
 #include "native/screens/NativeWindow.h"
+#include "native/services/AlertStream.h"
 #include "native/services/NativeController.h"
+#include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
 #include "server/view/CameraTile.h"
 #include "server/view/GridPage.h"
@@ -111,6 +113,11 @@ const QStringList kLongCameras{
     QStringLiteral("Basement car park, ramp down from Level 1, looking at the gate"),
 };
 
+// Names that share their first 40 characters and more.
+const QString kCarPark = QStringLiteral("Car park level B1 ramp and bay row %1");
+const QString kTowerLobby = QStringLiteral("Tower B second floor lift lobby east, camera %1 of 24");
+const QString kFireExitRecorder = QStringLiteral("Warehouse fire exit recorder number %1");
+
 QJsonObject preset(int id, const QString& name, const QList<orgserver::FakeCamera>& cameras)
 {
     QJsonArray ids;
@@ -146,7 +153,22 @@ void populateOrganisation(orgserver::FakeOrgServer& server)
     head.devices[0].name = kLongRecorder;
     for (int i = 0; i < kLongCameras.size(); ++i)
         head.devices[0].cameras[i * 5].name = kLongCameras.at(i);
+    // Cameras named alike at their start and apart at their end: twelve of a
+    // car park's bays, and a tower's 24 lobby cameras.
+    for (int c = 0; c < 12; ++c)
+        head.devices[0].cameras[11 + c].name = kCarPark.arg(c + 1);
     head.devices[1].name = QStringLiteral("Warehouse gate and yard recorder (24 channel), east block");
+    for (int c = 0; c < 24; ++c)
+        head.devices[1].cameras[c].name = kTowerLobby.arg(c + 1, 2, 10, QLatin1Char('0'));
+    // A site of 72 cameras on three recorders, all at its loading docks.
+    for (int d = 0; d < 3; ++d) {
+        orgserver::FakeDevice& dock = server.sites[1].devices[d];
+        grow(dock, 24);
+        dock.name = kFireExitRecorder.arg(d + 1);
+        for (int c = 0; c < 24; ++c)
+            dock.cameras[c].name =
+                QStringLiteral("Gala 12 to 15 loading docks, door %1 camera %2").arg(d + 12).arg(c + 1);
+    }
     head.devices[2].online = false;
     for (orgserver::FakeCamera& c : head.devices[2].cameras)
         c.online = false;
@@ -167,6 +189,11 @@ void populateOrganisation(orgserver::FakeOrgServer& server)
         preset(2, QStringLiteral("Lobby"), head.devices[0].cameras.mid(0, 1)),
         preset(3, QStringLiteral("Perimeter, car parks and the ramps to the basement, Pune store"),
                server.sites[2].devices[0].cameras),
+        // Seventy characters each, alike but for their last words.
+        preset(4, QStringLiteral("Night shift rounds: every entrance, gate and loading bay, north block"),
+               head.devices[1].cameras.mid(0, 9)),
+        preset(5, QStringLiteral("Night shift rounds: every entrance, gate and loading bay, south block"),
+               head.devices[1].cameras.mid(9, 9)),
     };
     // A few cameras the server cannot start.
     server.scriptHandler(QStringLiteral("/v2/api/start/live/stream/"), [&server](const orgserver::Request& r) {
@@ -242,6 +269,39 @@ void showPictures(GridPage* wall, const QSet<QString>& slow)
 
 // ---- Native fleet -------------------------------------------------------------------
 
+namespace {
+
+// The fleet's names as they are in the field: a recorder of 32 channels
+// with a long name, three fire exit recorders named alike but for their
+// number, two docks' recorders alike for their first 40 characters, one
+// whose name runs to 200 characters, and plain ones.
+QString nativeName(int i)
+{
+    switch (i) {
+    case 0:
+        return kLongRecorder;
+    case 1:
+    case 2:
+    case 3:
+        return kFireExitRecorder.arg(i);
+    case 4:
+        return QStringLiteral(
+            "Bhiwandi Distribution Centre, Warehouse 4, cold store annexe, ground floor: recorder for "
+            "the freezer door, the dispatch ramp, the blast chillers and the compressor room, "
+            "installed by the facility team");
+    case 5:
+        return QStringLiteral("Bhiwandi Distribution Centre, Warehouse 4 north dock recorder");
+    case 6:
+        return QStringLiteral("Bhiwandi Distribution Centre, Warehouse 4 south dock recorder");
+    case 7:
+        return QStringLiteral("Car park ramps recorder");
+    default:
+        return QStringLiteral("Recorder %1").arg(i + 1);
+    }
+}
+
+} // namespace
+
 AuditFleet::AuditFleet() = default;
 AuditFleet::~AuditFleet() = default;
 
@@ -264,6 +324,18 @@ bool AuditFleet::build()
             });
         }
     });
+    // One recorder answers, with recordings of today at each quarter hour of
+    // the night.
+    m_recorder = std::make_unique<kvrtest::FakeDevice>(kvrtest::FakeDevice::Kind::Isapi);
+    if (!m_recorder->start())
+        return false;
+    const QDate today = QDate::currentDate();
+    for (int q = 0; q < 24; ++q) {
+        const QDateTime from(today, QTime(q / 4, q % 4 * 15));
+        m_recorder->clips.append({from, from.addSecs(14 * 60 + 30)});
+    }
+    m_recorder->password = QStringLiteral("s3cret");
+    m_recorder->recorded.insert(today);
     NativeStore& store = NativeStore::instance();
     const quint16 closed = kvrtest::closedPort();
     QStringList siteIds;
@@ -279,7 +351,7 @@ bool AuditFleet::build()
                              QStringLiteral("UNIVIEW")};
     for (int i = 0; i < 50; ++i) {
         Native::Device d;
-        d.name = i == 0 ? kLongRecorder : QStringLiteral("Recorder %1").arg(i + 1);
+        d.name = nativeName(i);
         d.siteId = siteIds.at(i % siteIds.size());
         d.ip = QStringLiteral("127.0.0.1");
         d.httpPort = closed;
@@ -287,6 +359,10 @@ bool AuditFleet::build()
         d.username = QStringLiteral("admin");
         d.password = QStringLiteral("s3cret");
         d.manufacturer = brands.at(i % brands.size());
+        if (i == 7) {
+            d.manufacturer = QStringLiteral("HIKVISION");
+            d.httpPort = m_recorder->httpPort();
+        }
         d.type = i % 6 == 5 ? QStringLiteral("ipcamera") : QStringLiteral("nvr");
         d.channels = i == 0 ? 32 : (i % 6 == 5 ? 1 : 4);
         const QString id = store.addDevice(d);
@@ -300,10 +376,25 @@ bool AuditFleet::build()
         if (i % 13 == 7)
             store.setEnabled(id, false, QStringLiteral("Moved to the new building; waiting for its network"));
     }
+    // The first recorder watches a car park: all 32 of its cameras are named
+    // alike but for their last word.
     QList<Native::Camera> cams = store.device(ids.first())->cameras;
-    for (int i = 0; i < kLongCameras.size(); ++i)
-        cams[i * 5].name = kLongCameras.at(i);
+    for (qsizetype c = 0; c < cams.size(); ++c)
+        cams[c].name = kCarPark.arg(c + 1);
     store.saveCameras(ids.first(), cams);
+    QList<Native::Camera> ramps = store.device(calendarDevice())->cameras;
+    for (qsizetype c = 0; c < ramps.size(); ++c)
+        ramps[c].name = kCarPark.arg(c + 1) + QStringLiteral(", looking down the ramp from the barrier");
+    store.saveCameras(calendarDevice(), ramps);
+    // Events of the last minutes, from cameras, recorders and sites named alike.
+    NativeEvents& events = NativeEvents::instance();
+    for (int i = 0; i < 12; ++i) {
+        AlertStream::Alert a;
+        a.type = i % 3 ? QStringLiteral("VMD") : QStringLiteral("linedetection");
+        a.channel = 1 + (i * 5) % 32;
+        a.description = QStringLiteral("Motion alarm");
+        events.ingest(ids.at(i % 4 == 3 ? 3 : 0), {a});
+    }
 
     // The live wall: 36 cameras, the last four from the recorder that
     // answers in gibberish.
@@ -311,6 +402,10 @@ bool AuditFleet::build()
         m_wall << QStringLiteral("%1#%2").arg(ids.first()).arg(c);
     for (int c = 1; c <= 4; ++c)
         m_wall << QStringLiteral("%1#%2").arg(ids.at(1)).arg(c);
+    // Three recorders' first cameras, each named "Camera 1", and a second of
+    // the recorder that answers in gibberish.
+    m_four = {QStringLiteral("%1#1").arg(ids.at(1)), QStringLiteral("%1#1").arg(ids.at(2)),
+              QStringLiteral("%1#1").arg(ids.at(3)), QStringLiteral("%1#2").arg(ids.at(1))};
     Prefs::set(Prefs::kNativeVmsWall, m_wall);
     Prefs::set(Prefs::kNativeVmsLayout, 5); // 6 x 6
     return true;
@@ -337,8 +432,17 @@ void AuditFleet::showAllCameras(NativeWindow& window)
 
 void AuditFleet::showFourCameras(NativeWindow& window)
 {
-    // Those of the recorder that answers in gibberish.
-    window.findChild<VmsPage*>()->setWall(m_wall.mid(32, 4));
+    window.findChild<VmsPage*>()->setWall(m_four);
+}
+
+QString AuditFleet::reportDevice() const
+{
+    return ids.at(4);
+}
+
+QString AuditFleet::calendarDevice() const
+{
+    return ids.at(7);
 }
 
 } // namespace auditdata

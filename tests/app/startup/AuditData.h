@@ -27,6 +27,9 @@ class GridPage;
 namespace orgserver {
 class FakeOrgServer;
 }
+namespace kvrtest {
+class FakeDevice;
+}
 
 namespace auditdata {
 
@@ -53,8 +56,10 @@ bool wallSettled(kvr::view::GridPage* wall, const QSet<QString>& slow);
 void showPictures(kvr::view::GridPage* wall, const QSet<QString>& slow);
 
 // The native inventory: fifty devices over six sites, the first a recorder
-// of 32 channels with a long name, every one at a loopback address where
-// nothing answers, but for one whose RTSP port answers in gibberish.
+// of 32 channels with a long name and its cameras named alike, recorders
+// named alike for their first 40 characters and more, one of 200 characters,
+// every one at a loopback address where nothing answers, but for one whose
+// RTSP port answers in gibberish; events of the last minutes.
 class AuditFleet {
 public:
     AuditFleet();
@@ -63,15 +68,23 @@ public:
     // A round of checks comes in: some devices down a moment ago answer now,
     // so the page rebuilds its summaries.
     void checksArrive();
-    // The live wall: 36 cameras, or four.
+    // The live wall: 36 cameras, or the first cameras of three recorders
+    // named alike and a second of one of them.
     void showAllCameras(kvr::screens::NativeWindow& window);
     void showFourCameras(kvr::screens::NativeWindow& window);
+    // The device whose name runs to 200 characters.
+    QString reportDevice() const;
+    // The recorder of the car park's ramps, whose recordings of today a
+    // fake recorder lists.
+    QString calendarDevice() const;
 
     QStringList ids;
 
 private:
     QStringList m_wall;
+    QStringList m_four;
     std::unique_ptr<QTcpServer> m_gibberish;
+    std::unique_ptr<kvrtest::FakeDevice> m_recorder;
 };
 
 } // namespace auditdata

@@ -1,8 +1,9 @@
 // Every top-level window and dialog of both modes, opened as the program
 // opens them (nothing here resizes a window) on the screen this run was
-// given: 1280 x 720, the smallest the program supports, or 1920 x 1080
+// given: 1280 x 720, the smallest the program supports, as a laptop's
+// desktop with a window manager and a panel of 40 px leaves it, or 1920 x 1080
 // (KVR_AUDIT_SCREEN names it; the test command starts the virtual display at
-// that size). The data is a real organisation's: recorders of 24 and 32
+// that size, and the desktop on it where KVR_DISPLAY_PANEL asks for one). The data is a real organisation's: recorders of 24 and 32
 // channels, names of sixty characters, walls of 25 and 36 with tiles loading,
 // playing, offline and failing, presets with long names. Each window must pass
 // every check of the screen audit (tests/support/ScreenAudit.h). One
@@ -14,6 +15,7 @@
 #include "app/startup/Startup.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
+#include "native/live/CalendarDialog.h"
 #include "native/live/NativeLive.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
@@ -48,6 +50,7 @@
 #include <QDateEdit>
 #include <QDialog>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -55,6 +58,7 @@
 #include <QScrollBar>
 #include <QTabWidget>
 #include <QTcpServer>
+#include <QTreeWidget>
 
 #include <algorithm>
 #include <utility>
@@ -148,8 +152,10 @@ class ScreenAudit : public QObject {
 
     QString screenTag() const { return QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height()); }
 
-    // `focus` (when given) holds the keyboard as the window is looked at.
-    void look(QWidget* window, const QString& name, QWidget* focus = nullptr)
+    // `focus` (when given) holds the keyboard as the window is looked at;
+    // `area` (when given) is where the window lies, in place of the screen's
+    // available area (a full-screen window takes the whole screen).
+    void look(QWidget* window, const QString& name, QWidget* focus = nullptr, const QRect& area = {})
     {
         // As it opens: no field chosen by an earlier walk, pages at their top.
         if (QWidget* focused = window->focusWidget())
@@ -160,13 +166,15 @@ class ScreenAudit : public QObject {
             QVERIFY(QTest::qWaitForWindowActive(window));
             focus->setFocus(Qt::TabFocusReason);
         }
-        for (QScrollArea* area : window->findChildren<QScrollArea*>())
-            area->verticalScrollBar()->setValue(0);
+        for (QScrollArea* page : window->findChildren<QScrollArea*>())
+            page->verticalScrollBar()->setValue(0);
         settle();
         const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
         // The picture first: the walk with Tab moves the focus and scrolls.
         QVERIFY(screenaudit::screenshot(window, kShots, QStringLiteral("audit-%1-%2").arg(screenTag(), name)));
-        faults += screenaudit::audit(window, tag, setting);
+        screenaudit::Setting here = setting;
+        here.screen = area;
+        faults += screenaudit::audit(window, tag, here);
         for (const QString& f : saysPickWhileShown(window))
             faults << tag + QLatin1Char(' ') + f;
         // What a person does next: a screen reader read through it, every
@@ -266,11 +274,33 @@ class ScreenAudit : public QObject {
         const QRect screen = shown->screen()->geometry();
         QCursor::setPos(screen.left() + 4, screen.center().y());
         settle(2500);
-        look(shown, name);
+        // Full screen, over the desktop's panel.
+        look(shown, name, nullptr, screen);
         hoverTiles(shown, name, QPoint(4, shown->height() / 2));
         QCursor::setPos(screen.topLeft());
         setup.stopButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
+    }
+
+    // The preview of nine cells with the cameras of one recorder whose
+    // cameras are named alike for their first 40 characters.
+    void lookAtTowerPreview(VideoWall::SetupDialog& setup, const QString& recorder)
+    {
+        setup.enabledBox()->setChecked(true);
+        QComboBox* layouts = setup.layoutCombo();
+        const int index = layouts->findData(QStringLiteral("3x3"));
+        QVERIFY(index >= 0);
+        layouts->setCurrentIndex(index);
+        Q_EMIT layouts->activated(index);
+        setup.clearButton()->click();
+        setup.tree()->expandAll();
+        setup.tree()->clearSelection();
+        const QList<QTreeWidgetItem*> found = setup.tree()->findItems(recorder, Qt::MatchExactly | Qt::MatchRecursive);
+        QVERIFY(!found.isEmpty());
+        for (int c = 0; c < found.first()->childCount(); ++c)
+            found.first()->child(c)->setSelected(true);
+        setup.fillButton()->click();
+        look(&setup, QStringLiteral("video-wall-setup-tower"));
     }
 
     static bool pageBuilt(GridPage* wall, int perPage, const QList<QPointer<CameraTile>>& before)
@@ -334,8 +364,12 @@ private Q_SLOTS:
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());
         Modal::setStrict(true);
         screenSize = auditScreen();
-        // The run must be on the screen it is named for.
-        QCOMPARE(QGuiApplication::primaryScreen()->availableGeometry().size(), screenSize);
+        // The run must be on the screen it is named for, less the panel of
+        // the desktop it runs on.
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        QCOMPARE(screen->geometry().size(), screenSize);
+        QCOMPARE(screen->availableGeometry().size(),
+                 screenSize - QSize(0, qEnvironmentVariableIntValue("KVR_DISPLAY_PANEL")));
         setting.jargon = libraryMessages();
         setting.prescribed = prescribedColours();
         // The pointer rests at the screen's top left corner, over a window's
@@ -433,6 +467,13 @@ private Q_SLOTS:
         look(&shell, QStringLiteral("main-device-24"));
         Q_EMIT pane->deviceSelected(server.sites[0].devices[0].id);
 
+        // The catalogue at its own width, the site of 72 cameras open: its
+        // recorders and cameras named alike at their start.
+        pane->tree()->collapseAll();
+        pane->tree()->expand(pane->model()->index(1, 0));
+        pane->tree()->expand(pane->model()->index(0, 0, pane->model()->index(1, 0)));
+        look(&shell, QStringLiteral("main-catalogue"));
+
         Q_EMIT shell.devicePage()->checkHealth();
         settle(800);
         look(&shell, QStringLiteral("main-health"));
@@ -469,6 +510,9 @@ private Q_SLOTS:
         lookAtWall(shell, QStringLiteral("25"), QStringLiteral("wall-25"));
         lookAtWall(shell, QStringLiteral("36"), QStringLiteral("wall-36"));
         slowAnswers = false;
+        // The site of 72 cameras, 16 to a page.
+        Q_EMIT pane->siteLiveRequested(server.sites[1].id);
+        lookAtWall(shell, QStringLiteral("16"), QStringLiteral("wall-16"));
 
         // The wall's own questions.
         auditNext(QStringLiteral("wall-auto-advance"));
@@ -507,6 +551,7 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(setup));
         pressEnterAsItOpens(*setup, QStringLiteral("video-wall-setup"));
         look(setup, QStringLiteral("video-wall-setup"));
+        lookAtTowerPreview(*setup, server.sites[0].devices[1].name);
         lookAtRunningWall(*setup, QStringLiteral("5x5"), QStringLiteral("video-wall-25"));
         lookAtRunningWall(*setup, QStringLiteral("6x6"), QStringLiteral("video-wall-36"));
         pressEscapeToLeave(*setup, QStringLiteral("video-wall-setup"));
@@ -520,6 +565,7 @@ private Q_SLOTS:
                     "server-dialog",
                     "sign-in-code",
                     "main-home",
+                    "main-catalogue",
                     "main-device-32",
                     "main-device-24",
                     "main-health",
@@ -532,6 +578,8 @@ private Q_SLOTS:
                     "wall-25-focused",
                     "wall-36",
                     "wall-36-focused",
+                    "wall-16",
+                    "wall-16-focused",
                     "wall-auto-advance",
                     "preset-name",
                     "preset-saved",
@@ -541,6 +589,7 @@ private Q_SLOTS:
                     "settings",
                     "no-access",
                     "video-wall-setup",
+                    "video-wall-setup-tower",
                     "video-wall-25",
                     "video-wall-25-setup",
                     "video-wall-36",
@@ -564,6 +613,18 @@ private Q_SLOTS:
         fleet.checksArrive();
         settle(1600);
         look(&native, QStringLiteral("native-fleet"));
+        // The device table alone, as a person who hides the overview and
+        // looks for the fire exits' recorders sees it.
+        visibleButton(&native, QStringLiteral("Hide overview"))->click();
+        QLineEdit* search = nullptr;
+        for (QLineEdit* e : native.findChildren<QLineEdit*>())
+            if (e->placeholderText().startsWith(QLatin1String("Search")) && e->isVisible())
+                search = e;
+        QVERIFY(search);
+        search->setText(QStringLiteral("fire exit"));
+        look(&native, QStringLiteral("native-fleet-table"));
+        search->clear();
+        visibleButton(&native, QStringLiteral("Show overview"))->click();
 
         // The device panel with its tabs, its form, and its questions.
         auditNext(QStringLiteral("native-device"), QDialog::Rejected, [this](QDialog& d) {
@@ -609,11 +670,20 @@ private Q_SLOTS:
         native.openSettings();
         expectAnswered();
         auditNext(QStringLiteral("native-report"));
-        native.openReports(fleet.ids.first());
+        native.openReports(fleet.reportDevice());
         expectAnswered();
         auditNext(QStringLiteral("native-events"));
         native.openEvents();
         expectAnswered();
+        {
+            // A day's recordings of a recorder whose cameras have long names.
+            CalendarDialog calendar(fleet.calendarDevice(), &native);
+            calendar.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&calendar));
+            calendar.selectDay(QDate::currentDate());
+            QTRY_VERIFY_WITH_TIMEOUT(calendar.clipList()->count() > 0, 20000);
+            look(&calendar, QStringLiteral("native-calendar-day"));
+        }
 
         // The live wall, 36 to a page: tiles failing in plain words and in the
         // library's, and playing.
@@ -626,6 +696,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(allFailed(), 45000);
         look(&native, QStringLiteral("native-live-wall-36"));
         hoverTiles(&native, QStringLiteral("native-live-wall-36"), QPoint(1, 1));
+        visibleButton(&native, QStringLiteral("4\u00d74"))->click();
+        QTRY_VERIFY_WITH_TIMEOUT(native.findChildren<VmsTile*>().size() == 16 && allFailed(), 45000);
+        look(&native, QStringLiteral("native-live-wall-16"));
 
         // Four cameras on a grid of sixteen.
         fleet.showFourCameras(native);
@@ -653,6 +726,7 @@ private Q_SLOTS:
         pressEscapeToLeave(*setup, QStringLiteral("native-video-wall-setup"));
         native.hide();
         expectSeen({"native-fleet",
+                    "native-fleet-table",
                     "native-device",
                     "native-device-tab1",
                     "native-device-tab2",
@@ -668,7 +742,9 @@ private Q_SLOTS:
                     "native-settings",
                     "native-report",
                     "native-events",
+                    "native-calendar-day",
                     "native-live-wall-36",
+                    "native-live-wall-16",
                     "native-live-wall-4x4",
                     "native-live-wall-6x6",
                     "native-playback",

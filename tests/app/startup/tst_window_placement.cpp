@@ -132,6 +132,20 @@ private Q_SLOTS:
                  QRect(1700, 180, 1500, 900));
     }
 
+    // A window's smallest size never asks for more than the screen's area
+    // leaves with its frame (a laptop's 1280 x 720 less a title bar and a
+    // 40 px panel), and holds where the area has room for it.
+    void minimumWithinTheArea()
+    {
+        const QMargins titleBar(1, 24, 1, 4);
+        const QRect desktop(0, 0, 1280, 680);
+        QCOMPARE(ScreenFit::minimumWithin(QSize(1280, 720), titleBar, desktop), QSize(1278, 652));
+        QCOMPARE(ScreenFit::minimumWithin(QSize(1280, 720), {}, QRect(0, 0, 1280, 720)), QSize(1280, 720));
+        QCOMPARE(ScreenFit::minimumWithin(QSize(780, 560), titleBar, desktop), QSize(780, 560));
+        QCOMPARE(ScreenFit::minimumWithin(QSize(1280, 720), titleBar, QRect(1280, 0, 1920, 1040)), QSize(1280, 720));
+        QCOMPARE(ScreenFit::minimumWithin(QSize(1280, 720), titleBar, QRect()), QSize(1280, 720));
+    }
+
     // The program as it starts and switches on the laptop screen: each
     // window whole inside the screen, at the laptop's size or its own when
     // that is smaller; a window the user dragged half off the screen comes

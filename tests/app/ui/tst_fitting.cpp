@@ -9,6 +9,7 @@
 #include <QDateEdit>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
@@ -25,6 +26,16 @@ QPushButton* fixed(const QString& text, int width, QWidget* parent)
     auto* b = new QPushButton(text, parent);
     b->setFixedSize(width, 30);
     return b;
+}
+
+// The font of a camera tile's name.
+QFont tileNameFont()
+{
+    Theme::loadFonts();
+    QFont font("Inter");
+    font.setPixelSize(12);
+    font.setWeight(QFont::DemiBold);
+    return font;
 }
 
 } // namespace
@@ -231,11 +242,7 @@ private Q_SLOTS:
     // device part gives way, the camera's own name stays.
     void cameraTitlesKeepTheCameraName()
     {
-        Theme::loadFonts();
-        QFont font("Inter");
-        font.setPixelSize(12);
-        font.setWeight(QFont::DemiBold);
-        const QFontMetrics m(font);
+        const QFontMetrics m(tileNameFont());
         const QString device = "Reception and lobby recorder (32 channel), main building, B1";
         QCOMPARE(fitCameraTitle("Gate · Camera 2", m, 400), QString("Gate · Camera 2"));
         // The room a tile's badge has on walls of 36, 25, 16 and 9 to a page
@@ -265,6 +272,89 @@ private Q_SLOTS:
         QCOMPARE(fitCameraTitle("Lobby camera  ·  Head Office, Tower B", m, room),
                  m.elidedText("Lobby camera  ·  Head Office, Tower B", Qt::ElideRight, room));
         QCOMPARE(fitCameraTitle(device, m, 100), m.elidedText(device, Qt::ElideRight, 100));
+    }
+
+    // Names alike at their start, as organisations name their cameras and
+    // recorders, keep what tells each from its siblings wherever they must
+    // be shortened, at word starts; they never run past their room.
+    void namesReadApart()
+    {
+        const QFontMetrics m(tileNameFont());
+        const QString e(QChar(0x2026));
+        QStringList faults;
+        const auto readApart = [&m, &faults](const QStringList& names, int width) {
+            const QStringList shown = fitApart(names, m, width);
+            QHash<QString, QString> seen;
+            for (qsizetype i = 0; i < names.size(); ++i) {
+                if (m.horizontalAdvance(shown.at(i)) > width)
+                    faults << QString("%1 runs past %2 px").arg(shown.at(i)).arg(width);
+                const QString before = seen.value(shown.at(i), names.at(i));
+                if (before != names.at(i))
+                    faults << QString("\"%1\" and \"%2\" both read \"%3\" at %4 px")
+                                  .arg(before, names.at(i), shown.at(i))
+                                  .arg(width);
+                seen.insert(shown.at(i), names.at(i));
+            }
+            return shown;
+        };
+        // A wall of one recorder's cameras, all of them in one car park, and
+        // one where they are mixed with cameras named by their number; towers
+        // whose cameras differ at their start and at their end.
+        const QString recorder = "Reception and lobby recorder (32 channel), main building, B1 · ";
+        QStringList bays, mixed, towers;
+        for (int c = 1; c <= 32; ++c) {
+            const QString bay = QString("Car park level B1 ramp and bay row %1").arg(c);
+            bays << recorder + bay;
+            mixed << recorder + (c % 3 ? QString("Camera %1").arg(c) : bay);
+        }
+        for (const char* tower : {"A", "B"})
+            for (int c = 1; c <= 24; ++c)
+                towers << QString("Tower %1 second floor lift lobby east, camera %2 of 24")
+                              .arg(tower)
+                              .arg(c, 2, 10, QChar('0'));
+        // The room a tile's name has on walls of 36, 25, 16 and 9.
+        for (int width : {90, 124, 168, 250}) {
+            const QStringList shown = readApart(bays, width);
+            QVERIFY2(shown.at(11).startsWith(e) && shown.at(11).endsWith(" row 12"), qPrintable(shown.at(11)));
+            readApart(mixed, width);
+            // Two towers' cameras need both ends: not in 90 pixels.
+            if (width > 90) {
+                const QStringList tower = readApart(towers, width);
+                QVERIFY2(tower.at(26).startsWith("Tower B") && tower.at(26).endsWith("03 of 24"),
+                         qPrintable(tower.at(26)));
+            }
+        }
+        // Recorders in a table among others: their start, what tells them
+        // apart, and words around it as room allows.
+        const QStringList fleet{"Warehouse fire exit recorder number 1", "Warehouse fire exit recorder number 2",
+                                "Warehouse fire exit recorder number 3", "Head office reception recorder"};
+        const QStringList table = readApart(fleet, m.horizontalAdvance(fleet.at(3)));
+        QVERIFY2(table.at(1).startsWith("Warehouse") && table.at(1).endsWith(e + "number 2"), qPrintable(table.at(1)));
+        QCOMPARE(table.at(3), fleet.at(3));
+        // Where the end of the room still shows where they differ, a name is
+        // shortened at its end like any text; alone, in its middle.
+        const QStringList gates{"North gate camera above the loading dock", "South gate camera above the loading dock"};
+        QCOMPARE(fitApart(gates, m, 100),
+                 (QStringList{m.elidedText(gates.at(0), Qt::ElideRight, 100),
+                              m.elidedText(gates.at(1), Qt::ElideRight, 100)}));
+        QCOMPARE(fitApart(gates.at(0), {}, m, 100), m.elidedText(gates.at(0), Qt::ElideMiddle, 100));
+        // Names alike whole cannot be told apart and are not tried; names
+        // alike for 40 characters and more, a 200-character one, empty ones
+        // and rooms down to nothing stay within their room.
+        QCOMPARE(fitApart(QStringList(3, "Camera 1"), m, 40),
+                 QStringList(3, m.elidedText("Camera 1", Qt::ElideMiddle, 40)));
+        const QString forty = "Bhiwandi Distribution Centre, Warehouse ";
+        const QStringList odd{forty + "4 north dock",
+                              forty + "4 north dock, gate",
+                              forty + "14 south",
+                              QString(200, 'x'),
+                              QString(),
+                              forty};
+        for (int width = 0; width <= 120; width += 7)
+            for (const QString& shown : fitApart(odd, m, width))
+                QVERIFY2(m.horizontalAdvance(shown) <= width, qPrintable(QString("%1 at %2").arg(shown).arg(width)));
+        readApart(odd, 150);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 };
 

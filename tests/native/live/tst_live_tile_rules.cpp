@@ -124,6 +124,18 @@ private Q_SLOTS:
         g = layoutOverlays(in);
         QCOMPARE(g.nameWidth, 40);
         QVERIFY(!g.snapshotPlaced);
+        // A wall of 36 on a laptop's desktop (148 x 65): "Try again" keeps
+        // below the badge and within the tile, giving up height to do so.
+        in.hovered = false;
+        in.badgeHint = QSize(120, 26);
+        for (const int height : {65, 74, 90}) {
+            in.tile = QSize(148, height);
+            g = layoutOverlays(in);
+            const QRect retry(g.retry, QSize(100, g.retryHeight));
+            QVERIFY2(retry.top() >= 10 + 26 && retry.bottom() < height && g.retryHeight >= 22,
+                     qPrintable(QString("%1: %2+%3").arg(height).arg(retry.top()).arg(retry.height())));
+        }
+        in.badgeHint = QSize();
 
         // A tile of a full-HD wall of 36 (310 px): the camera's name takes
         // what it needs, a recorder's long name gets the rest, shortened; no

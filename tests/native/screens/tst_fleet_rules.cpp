@@ -2,17 +2,23 @@
 // cards, row contents and order, rebuild pacing and the import notice; and
 // the row painter, rendered to an image and sampled.
 
+#include "app/core/Settings.h"
 #include "native/screens/DeviceTable.h"
+#include "native/screens/FleetCache.h"
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeStyle.h"
 #include "tests/native/screens/ScreensKit.h"
+#include "tests/support/AuditPaint.h"
 #include "tests/support/TestKit.h"
 
 #include <QHeaderView>
 #include <QImage>
 #include <QLocale>
+#include <QMap>
+#include <QSet>
 #include <QTableView>
 
+using namespace kvr::core;
 using namespace kvr::services;
 using namespace kvr::screens;
 
@@ -64,6 +70,8 @@ private Q_SLOTS:
     void importNotice();
     void modelUpdatesInPlace();
     void painterColours();
+    void orderAndSearchFollowWhatDevicesAreListedBy();
+    void namesAlikeReadApartInColumnsKeptBetweenStarts();
 };
 
 void FleetRulesTest::statusInternetIssueAndFilters()
@@ -215,7 +223,9 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
     };
     auto found = [](int days) { return QStringLiteral("Recordings found on %1 of the last 30 days.").arg(days); };
     const char* nvrLine = "Hall  ·  HIKVISION DS-7608NI  ·  10.1.1.6:80";
-    const char* nvrTip = "HIKVISION · NVR\nModel: DS-7608NI\nFirmware: V4.1\nSerial: SN-NVR\nMAC: 44:19:b6:00:00:01\n"
+    // The whole name and line first: the table may show them shortened.
+    const char* nvrTip = "NVR\nHall  ·  HIKVISION DS-7608NI  ·  10.1.1.6:80\n"
+                         "HIKVISION · NVR\nModel: DS-7608NI\nFirmware: V4.1\nSerial: SN-NVR\nMAC: 44:19:b6:00:00:01\n"
                          "HTTP 80 · RTSP 554\nDevice info read 3 h ago";
     const char* rtspTip = "RTSP port 554 is closed: live view won't work.";
     enum { Plain = 0, Busy = 1, Refused = 2 };
@@ -294,7 +304,7 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
     QCOMPARE(typed.cells[ColDevice].text, QStringLiteral("fe80::1%2"));
     QVERIFY2(typed.cells[ColDevice].sub.endsWith(QStringLiteral("  ·  fe80::1%2:8080")),
              qPrintable(typed.cells[ColDevice].sub));
-    QVERIFY(typed.cells[ColDevice].tip.startsWith(QStringLiteral("Maker %1 · ")));
+    QVERIFY(typed.cells[ColDevice].tip.section(QLatin1Char('\n'), 2).startsWith(QStringLiteral("Maker %1 · ")));
 
     // Whole percents of the window, rounded down: 90 and up good, 70 and up short.
     using L = RecordingLevel;
@@ -485,9 +495,93 @@ void FleetRulesTest::painterColours()
     view.selectRow(0);
     const QImage sel = view.viewport()->grab().toImage();
     QVERIFY(near(sel.pixelColor(1, mid), NativeStyle::kPrimary));
+    // A chip keeps its colours on the selected row's tint.
+    QCOMPARE(sel.pixelColor(x(ColDisk) + 14, mid).name(), fill.name());
     const QColor tint = sel.pixelColor(40, 4);
     QVERIFY2(tint.blue() > 235 && tint.red() > 220 && tint.red() < 250, qPrintable(tint.name()));
     sel.save(QStringLiteral(KVR_SCREENSHOT_DIR "/native-table-row.png"));
+}
+
+// The table's order follows what a device is listed by: an unnamed device's
+// address, changed, puts it in its new place; the search finds a device by
+// its site's name as the site is called now.
+void FleetRulesTest::orderAndSearchFollowWhatDevicesAreListedBy()
+{
+    Native::Site yard = site(QStringLiteral("Yard"));
+    Native::Device first = fresh(QString(), yard.id);
+    first.ip = QStringLiteral("127.0.0.30");
+    Native::Device second = fresh(QString(), yard.id);
+    second.ip = QStringLiteral("127.0.0.40");
+    Bench bench({first, second}, {yard});
+    NativeStore& store = bench.store();
+    const NativeContext context = bench.context();
+    FleetCache cache;
+    cache.update(context, store.devices(), testNow());
+    const auto order = [&] {
+        QMap<int, QString> places;
+        for (const Native::Device& d : store.devices())
+            places.insert(cache.entry(d.id)->order, d.ip);
+        return places.values();
+    };
+    QCOMPARE(order(), (QStringList{"127.0.0.30", "127.0.0.40"}));
+    Native::Device moved = store.devices().first();
+    moved.ip = QStringLiteral("127.0.0.50");
+    store.updateDevice(moved);
+    cache.markLists();
+    cache.update(context, store.devices(), testNow());
+    QCOMPARE(order(), (QStringList{"127.0.0.40", "127.0.0.50"}));
+
+    yard.name = QStringLiteral("Loading yard north");
+    store.updateSite(yard);
+    cache.markLists();
+    cache.update(context, store.devices(), testNow());
+    for (const Native::Device& d : store.devices())
+        QVERIFY(matches(d, filterBy("yard north"), cache.entry(d.id)->site));
+}
+
+// Recorders named alike for their first 40 characters, in a device column
+// narrower than their names: each row reads apart, whole in its tool tip;
+// the widths a person gives the columns are there at the next start.
+void FleetRulesTest::namesAlikeReadApartInColumnsKeptBetweenStarts()
+{
+    NativeTable::DeviceTableModel model;
+    QList<Row> rows;
+    for (int n = 1; n <= 3; ++n)
+        rows << buildRow(up(QStringLiteral("Warehouse fire exit recorder number %1").arg(n)), inputs());
+    for (int n = 0; n < 3; ++n)
+        rows[n].id = QString::number(n);
+    QVERIFY(rows.first().cells[ColDevice].tip.startsWith(QStringLiteral("Warehouse fire exit recorder number 1\n")));
+    model.setRows(rows);
+    Prefs::remove(Prefs::kNativeTableColumns.name);
+    {
+        QTableView view;
+        view.setStyleSheet(NativeStyle::stylesheet());
+        view.setModel(&model);
+        NativeTable::configure(&view);
+        view.resize(1300, NativeTable::fittedHeight(&view, 3));
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        // A person widens the uptime column: the device's narrows.
+        view.horizontalHeader()->resizeSection(ColUptime, 300);
+        QCoreApplication::processEvents();
+        QSet<QString> names;
+        const screenaudit::Painting painted = screenaudit::recordPainting(view.viewport());
+        for (const screenaudit::PaintedText& t : painted.texts)
+            if (t.text.contains(QStringLiteral("number")))
+                names.insert(t.text);
+        QVERIFY2(names.size() == 3 && !names.contains(QStringLiteral("Warehouse fire exit recorder number 1")),
+                 qPrintable(QStringList(names.cbegin(), names.cend()).join(" | ")));
+        QTRY_COMPARE(Prefs::get(Prefs::kNativeTableColumns).value(ColUptime - 1), QStringLiteral("300"));
+    }
+    QTableView again;
+    again.setModel(&model);
+    NativeTable::configure(&again);
+    QCOMPARE(again.horizontalHeader()->sectionSize(ColUptime), 300);
+    // Kept widths that do not read as such are left for the table's own.
+    QCOMPARE(NativeTable::savedWidths({QStringLiteral("90"), QStringLiteral("x")}), QList<int>());
+    QCOMPARE(NativeTable::savedWidths(QStringList(kColumnCount - 1, QStringLiteral("9"))), QList<int>());
+    QCOMPARE(NativeTable::savedWidths(QStringList(kColumnCount - 1, QStringLiteral("120"))),
+             QList<int>(kColumnCount - 1, 120));
 }
 
 KVR_TEST_MAIN(FleetRulesTest)

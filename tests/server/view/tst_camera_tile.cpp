@@ -14,6 +14,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSignalSpy>
@@ -404,6 +405,87 @@ private Q_SLOTS:
         QCOMPARE(tile->videoStage()->headlineText() + '|' + tile->videoStage()->detailText(),
                  QString("Can’t play this stream|Connection refused"));
         QVERIFY(tile->toolTip().isEmpty());
+    }
+
+    // A wall of cameras named alike at their start (a car park's bays on one
+    // recorder), as small as 36 to a page on a laptop: each tile's title
+    // keeps what tells it from the others, with the whole title in its tool
+    // tip; a failed tile says in one word what it is; and a pointer that
+    // passes over every tile leaves each title laid out as before, on the
+    // camera wall and on the video wall alike.
+    void wallTitlesReadApart()
+    {
+        Theme::loadFonts();
+        for (const bool videoWall : {false, true}) {
+            QWidget wall;
+            wall.setStyleSheet(Theme::appStyle());
+            auto* grid = new QGridLayout(&wall);
+            QList<CameraTile*> tiles;
+            for (int c = 0; c < 9; ++c) {
+                const QString title =
+                    QString("Reception and lobby recorder (32 channel) · Car park level B1 ramp and bay row %1")
+                        .arg(c + 1);
+                auto* tile = new CameraTile(QString("c%1").arg(c), title, false, &wall, &streams);
+                tile->inVideoWall = videoWall;
+                tiles << tile;
+                grid->addWidget(tile, c / 3, c % 3);
+            }
+            // Narrow on the camera wall; wide enough on the video wall for the
+            // buttons a hovered tile shows there.
+            wall.resize(videoWall ? 3 * 300 : 3 * 150, 3 * 84);
+            wall.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&wall));
+            const auto titles = [&tiles] {
+                QStringList out;
+                for (CameraTile* t : tiles)
+                    out << t->findChild<QLabel*>("TileName")->text();
+                return out;
+            };
+            const QStringList before = titles();
+            for (int c = 0; c < 9; ++c) {
+                const QLabel* name = tiles.at(c)->findChild<QLabel*>("TileName");
+                QVERIFY2(name->text().endsWith(QString("row %1").arg(c + 1)) && before.count(name->text()) == 1,
+                         qPrintable(before.join(" | ")));
+                QCOMPARE(name->toolTip(), tiles.at(c)->title());
+            }
+            // The pointer over every tile and away again.
+            for (CameraTile* t : tiles) {
+                hover(t, true);
+                QVERIFY2(t->findChild<QLabel*>("TileName")->text() != before.at(tiles.indexOf(t)),
+                         "the buttons of a hovered tile take room from its title");
+                hover(t, false);
+            }
+            QCOMPARE(titles(), before);
+        }
+
+        // Failed tiles too small for a message say what they are in a word.
+        QWidget wall;
+        wall.setStyleSheet(Theme::appStyle());
+        auto* row = new QHBoxLayout(&wall);
+        QList<CameraTile*> failed;
+        for (int c = 0; c < 3; ++c) {
+            failed << new CameraTile(QString("f%1").arg(c), QString("Gate camera %1").arg(c), c == 0, &wall, &streams);
+            row->addWidget(failed.last());
+        }
+        wall.resize(3 * 150, 80);
+        wall.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wall));
+        const int first = int(streams.starts.size());
+        for (CameraTile* t : failed)
+            t->start();
+        streams.fail(first, "No answer in time", ApiFailure::NoAnswer);
+        streams.fail(first + 1, "Bad gateway", ApiFailure::ServerError);
+        QCoreApplication::processEvents();
+        QStringList words;
+        for (CameraTile* t : failed) {
+            const QLabel* word = t->findChild<QLabel*>("TileState");
+            words << (word && word->isVisible() ? word->text() : QString("-"));
+        }
+        QCOMPARE(words, (QStringList{"Offline", "No answer", "Failed"}));
+        // Where the picture has room to say it, the word is not said twice.
+        failed.at(1)->setFixedSize(640, 360);
+        QCoreApplication::processEvents();
+        QVERIFY(!failed.at(1)->findChild<QLabel*>("TileState")->isVisible());
     }
 
     // The keyboard reaches what the pointer brings up: Tab stops on a tile,

@@ -253,6 +253,16 @@ private Q_SLOTS:
             QList<QPoint>({QPoint(84, 8), QPoint(116, 8)}));
         QCOMPARE(CameraTileRules::retryRect(300, 100), QRect(102, 62, 96, 30));
         QCOMPARE(CameraTileRules::retryRect(300, 300), QRect(102, 198, 96, 30));
+        // A wall of 36 on a laptop's desktop: Retry stays below the buttons
+        // along the top and above the bottom edge; a failed tile too low
+        // for both shows Retry alone.
+        QCOMPARE(CameraTileRules::retryRect(145, 90, 38), QRect(24, 44, 96, 38));
+        QCOMPARE(CameraTileRules::retryRect(145, 75, 38), QRect(24, 33, 96, 38));
+        const CameraTileRules::Overlays low =
+            CameraTileRules::overlaysShown({145, true, false, false, false, false, true, 75});
+        const CameraTileRules::Overlays roomy =
+            CameraTileRules::overlaysShown({145, true, false, false, false, false, true, 90});
+        QVERIFY(!low.remove && !low.open && low.retry && roomy.remove && roomy.open && roomy.retry);
         // The switch keeps clear of Retry, or gives way to it.
         QVERIFY(CameraTileRules::switchBesideRetry(300, 80) && !CameraTileRules::switchBesideRetry(260, 80));
         // The name badge ends short of the right edge, or of the leftmost
