@@ -111,8 +111,10 @@ void DisplayWindow::build()
             });
         }
         if (cell) {
-            if (TileRetry* retry = m_source->tileRetry(cell))
+            if (TileRetry* retry = m_source->tileRetry(cell)) {
                 connect(retry, &TileRetry::due, this, [this, cell] { retryTile(cell); });
+                connect(retry, &TileRetry::playingAgain, this, [this, cell] { hurryOthers(cell); });
+            }
             m_tiles.append(cell);
         } else {
             auto* placeholder = new QLabel(this);
@@ -167,6 +169,17 @@ void DisplayWindow::retryTile(QWidget* tile)
     Controller* c = Controller::instance();
     c->forgetTile(tile);
     c->enqueueStart(tile, m_focused >= 0 ? m_config.quality != kQualitySub : useMain(tileCount()));
+}
+
+void DisplayWindow::hurryOthers(QWidget* playing)
+{
+    // Whatever carries this display's streams (a relay, a recorder) answers
+    // again: tiles that wait out long waits grown over earlier failures try
+    // within a few seconds instead, each at its own moment.
+    for (QWidget* tile : std::as_const(m_tiles))
+        if (tile != playing)
+            if (TileRetry* retry = m_source->tileRetry(tile))
+                retry->hurry();
 }
 
 void DisplayWindow::stopAll()

@@ -39,6 +39,7 @@ public:
     // Queues a start of a failed tile that tries again by itself (see
     // TileRetry), with the stream choice the display gives it now.
     void retryTile(QWidget* tile);
+    void hurryOthers(QWidget* playing);
     // Hands every tile its load hint for a wall of `total` tiles.
     void tune(int total);
     // Fills the window with that cell's tile, or goes back to the layout.

@@ -116,7 +116,11 @@ void TileRetry::playing()
 {
     if (m_timer.isActive())
         m_timer.stop();
+    // Called for every picture: only the first after a start or a failure counts.
+    const bool again = !m_schedule.isPlaying();
     m_schedule.playing();
+    if (again)
+        Q_EMIT playingAgain();
 }
 
 void TileRetry::hurry()

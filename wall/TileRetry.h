@@ -64,6 +64,8 @@ public:
     void reset();
 
     bool isArmed() const { return m_armed; }
+    // Pictures show and no failure has come since.
+    bool isPlaying() const { return m_playing; }
     // When the armed try is due, on the clock's monotonic reading.
     qint64 dueMs() const { return m_dueMs; }
     int tries() const { return m_tries; }
@@ -110,6 +112,9 @@ public:
 Q_SIGNALS:
     // Start the tile again.
     void due();
+    // The tile shows pictures: its first, or again after a failure. The wall
+    // that holds it hurries its other tiles' tries then.
+    void playingAgain();
 
 private:
     QPointer<QWidget> m_tile;

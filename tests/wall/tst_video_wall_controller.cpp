@@ -307,6 +307,36 @@ private Q_SLOTS:
         QVERIFY(src->calls.filter(u"start ").isEmpty() && m_wall->queued() == 0);
     }
 
+    // Once one tile of a display shows pictures again, whatever carries the
+    // display's streams answers: the tiles waiting out their slow schedule
+    // try within seconds, not after the waits they grew while it was down.
+    void aDisplayHurriesItsWaitingTilesOnceOnePlaysAgain()
+    {
+        auto src = source();
+        src->m_tilesRetry = true;
+        m_wall->start(src, Config{{display(0, "2x2", "a,b,c,d")}});
+        DisplayWindow* w = windowOn(0);
+        m_timers.advance(0);
+        QTRY_VERIFY(w->tiles().at(3)->isVisible());
+        const auto retry = [&](int tile) { return src->tileRetry(w->tiles().at(tile)); };
+        for (int i = 0; i < 4; ++i)
+            retry(i)->playing();
+        for (int i = 0; i < 4; ++i)
+            retry(i)->failed(); // the relay fell: every tile waits half a minute or more
+        for (int i = 1; i < 4; ++i)
+            QVERIFY2(retry(i)->remainingMs() > 20000, qPrintable(QString::number(retry(i)->remainingMs())));
+        retry(0)->cancel();
+        retry(0)->playing(); // its try came through
+        for (int i = 1; i < 4; ++i) {
+            const int left = retry(i)->remainingMs();
+            QVERIFY2(left > 0 && left <= 4000, qPrintable(QStringLiteral("tile %1: %2 ms").arg(i).arg(left)));
+        }
+        // Pictures that go on coming hurry nothing further.
+        QSignalSpy again(retry(0), &TileRetry::playingAgain);
+        retry(0)->playing();
+        QCOMPARE(again.count(), 0);
+    }
+
 private:
     Controller* const m_wall = Controller::instance();
 
