@@ -19,6 +19,10 @@
 
 #include <memory>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace kvr::services {
 
 namespace NativeHttp {
@@ -35,6 +39,35 @@ enum class Cut {
     Elsewhere, // a redirect to another host
     Loop,      // more redirects than a device needs
     NoTurn,    // the device's turn did not come within its bound
+};
+
+// An answer's body as it arrives, kept in the pieces it came in and joined
+// once whole: grown in place, a large one would be copied into ever larger
+// blocks, which the C library keeps after they are freed.
+struct Body {
+    QList<QByteArray> pieces;
+    qint64 size = 0;
+
+    void take(QNetworkReply* reply, qint64 upTo)
+    {
+        QByteArray piece = reply->read(upTo);
+        size += piece.size();
+        if (!piece.isEmpty())
+            pieces.append(std::move(piece));
+    }
+    QByteArray joined() const
+    {
+        QByteArray out;
+        out.reserve(size);
+        for (const QByteArray& p : pieces)
+            out += p;
+        return out;
+    }
+    void clear()
+    {
+        pieces = {};
+        size = 0;
+    }
 };
 
 struct RequestState {
@@ -59,8 +92,9 @@ struct RequestState {
     int hops = 0;              // redirects followed
     bool receiverGone = false; // the answer's receiver was destroyed
     bool finished = false;
+    qint64 largestBody = 0; // of all its attempts
     // Of the current attempt.
-    QByteArray body;
+    Body body;
     Cut cut = Cut::None;
 };
 using StatePtr = std::shared_ptr<RequestState>;
@@ -178,6 +212,25 @@ bool isRedirect(int status)
 
 void attempt(const StatePtr& state, const QByteArray& authorization);
 
+// The blocks of a large answer, once freed, stay with the C library for
+// reuse: a device sending huge answers again and again would keep this
+// process at the largest mark they ever made together. A moment after such
+// requests end (once for all that end meanwhile), what is free goes back to
+// the system.
+void giveBackLater()
+{
+#if defined(__GLIBC__)
+    static bool pending = false;
+    if (pending)
+        return;
+    pending = true;
+    QTimer::singleShot(tun::kGiveBackDelay, [] {
+        pending = false;
+        malloc_trim(0);
+    });
+#endif
+}
+
 // The request is over: the device's turn goes on, and nothing of it stays.
 // A reply still under way is dropped, not aborted: its transfer stops as it
 // is deleted, and what the network layer was still reporting of it (its
@@ -187,6 +240,9 @@ void attempt(const StatePtr& state, const QByteArray& authorization);
 void release(const StatePtr& state)
 {
     state->finished = true;
+    state->body.clear();
+    if (state->largestBody >= tun::kLargeAnswer_bytes)
+        giveBackLater();
     if (state->holdsTurn) {
         state->holdsTurn = false;
         NativeLogins::passTurn(state->key);
@@ -259,8 +315,8 @@ void cutShort(const StatePtr& state, Cut why)
 void deliver(const StatePtr& state, QNetworkReply* reply)
 {
     if (state->cut == Cut::None && reply->isOpen())
-        state->body += reply->read(state->cap + 1 - state->body.size());
-    if (state->cut == Cut::None && state->body.size() > state->cap)
+        state->body.take(reply, state->cap + 1 - state->body.size);
+    if (state->cut == Cut::None && state->body.size > state->cap)
         state->cut = Cut::TooLarge;
     if (state->cut != Cut::None) {
         conclude(state, cutResponse(state));
@@ -289,7 +345,7 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
         conclude(state, r);
         return;
     }
-    r.body = state->body;
+    r.body = state->body.joined();
     r.contentType = reply->rawHeader("Content-Type");
     r.wwwAuthenticate = reply->rawHeader("WWW-Authenticate");
     if (r.wwwAuthenticate.isEmpty())
@@ -452,8 +508,9 @@ void onBody(const StatePtr& state, QNetworkReply* reply)
         return;
     // The announced length is not trusted either way: the body is counted
     // as it comes, and an answer that ends short is reported as such.
-    state->body += reply->read(state->cap + 1 - state->body.size());
-    if (state->body.size() > state->cap || (reply->bytesAvailable() > 0 && state->body.size() >= state->cap))
+    state->body.take(reply, state->cap + 1 - state->body.size);
+    state->largestBody = std::max(state->largestBody, state->body.size);
+    if (state->body.size > state->cap || (reply->bytesAvailable() > 0 && state->body.size >= state->cap))
         cutShort(state, Cut::TooLarge);
 }
 

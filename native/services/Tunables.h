@@ -92,6 +92,11 @@ static_assert(kDeviceRequestTimeout * kTurnWaitFactor > kProbeDeadline,
 // streams forever) fails the request instead of filling the memory.
 inline constexpr qint64 kMaxAnswerBody_bytes = 4 * 1024 * 1024;
 inline constexpr qint64 kMaxPictureBody_bytes = 24 * 1024 * 1024;
+// An answer this large (still pictures, or a device past the cap) leaves
+// freed memory worth giving back to the system, this long after the last
+// such request ended.
+inline constexpr qint64 kLargeAnswer_bytes = 1024 * 1024;
+inline constexpr std::chrono::milliseconds kGiveBackDelay = 2s;
 
 // HTTP-port connect attempts of one probe (latency and loss are taken from
 // them).

@@ -1,6 +1,8 @@
 #include "native/services/AddressCheck.h"
+#include "native/services/DeviceDetails.h"
 #include "native/services/DigestAuth.h"
 #include "native/services/NativeHttp.h"
+#include "native/services/Tunables.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
@@ -544,6 +546,32 @@ private Q_SLOTS:
         // The cap, the read buffer and what the connection holds: a few MB
         // each, not what the link carries in half a second (gigabytes).
         QVERIFY2(sent < 4 * (qint64(16) << 20), qPrintable(QString::number(sent)));
+
+        // Eight devices that answer their details hugely, all at once: a
+        // moment after their requests have ended, the memory their answers
+        // took goes back (the C library would keep the largest mark they
+        // made together).
+        std::vector<std::unique_ptr<kvrtest::FakeDeviceThread>> fleet;
+        QList<Native::Device> devices;
+        for (int i = 0; i < 8; ++i) {
+            fleet.push_back(std::make_unique<kvrtest::FakeDeviceThread>(FakeDevice::Kind::Isapi));
+            fleet.back()->run([&](FakeDevice& f) {
+                f.detailsFault = Fault::Huge;
+                f.hugeBytes = qint64(256) << 20;
+                devices << deviceFor(f);
+            });
+        }
+        std::vector<std::unique_ptr<nativetest::Catch<QList<Response>>>> details;
+        for (const Native::Device& device : std::as_const(devices)) {
+            details.push_back(std::make_unique<nativetest::Catch<QList<Response>>>());
+            NativeHttp::getAll(device, NativeDetails::hikPaths(device), NativeHttp::Digest, details.back()->cb(), 8s);
+        }
+        for (const auto& a : details)
+            QVERIFY(a->wait());
+        const qint64 endedKiB = nativetest::memoryKiB();
+        QTest::qWait(int(tun::kGiveBackDelay.count()) + 500);
+        const qint64 givenBackKiB = endedKiB - nativetest::memoryKiB();
+        QVERIFY2(givenBackKiB >= 8 * 1024, qPrintable(QString::number(givenBackKiB)));
 
         // An answer just past the cap, which the network layer has all but
         // ended (and will report as the error its status is) when the cap
