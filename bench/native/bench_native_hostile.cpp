@@ -194,9 +194,9 @@ int main(int argc, char** argv)
     });
     const double difference = huge.level() - healthy.level();
     out << "level with " << kHostile << " devices sending huge answers: " << QString::number(huge.level(), 'f', 1)
-        << " MiB beside " << QString::number(healthy.level(), 'f', 1) << " MiB healthy: "
-        << QString::number(difference, 'f', 1) << " MiB more (target: within " << kTargetMiB << "), peaks "
-        << QString::number(huge.peakMiB, 'f', 1) << " / " << QString::number(healthy.peakMiB, 'f', 1)
+        << " MiB beside " << QString::number(healthy.level(), 'f', 1)
+        << " MiB healthy: " << QString::number(difference, 'f', 1) << " MiB more (target: within " << kTargetMiB
+        << "), peaks " << QString::number(huge.peakMiB, 'f', 1) << " / " << QString::number(healthy.peakMiB, 'f', 1)
         << " MiB; the devices sent " << (sent >> 20) << " MiB of huge bodies in all" << Qt::endl;
     out << (difference <= kTargetMiB ? "within the target" : "ABOVE THE TARGET") << Qt::endl;
     return 0;

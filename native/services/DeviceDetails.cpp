@@ -35,9 +35,6 @@ enum class Got {
     Unread,  // no whole answer came, or it reads as nothing: marked with the reason
 };
 
-// The answer's worth for its part: an HTTP status other than 2xx says the
-// device does not offer it; no status says the answer failed (too slow, cut
-// short, too big, a loop); a 2xx that `readable` rejects reads as nothing.
 Got markUnread(Native::Detail part, const QString& reason, Native::ProbeResult& outcome)
 {
     if (!outcome.health.unreadOf(part))
@@ -45,6 +42,9 @@ Got markUnread(Native::Detail part, const QString& reason, Native::ProbeResult& 
     return Got::Unread;
 }
 
+// The answer's worth for its part: an HTTP status other than 2xx says the
+// device does not offer it; no status says the answer failed (too slow, cut
+// short, too big, a loop); a 2xx that `readable` rejects reads as nothing.
 Got judge(const NativeHttp::Response& r, Native::Detail part, bool readable, Native::ProbeResult& outcome)
 {
     if (r.status == 0)

@@ -518,7 +518,8 @@ private Q_SLOTS:
     // program is busy waits in its connection (not in memory) until the cap
     // ends the request; a refusal's huge body is no answer and no failure:
     // the login goes on, and the network layer is never asked to end a
-    // reply it is ending itself.
+    // reply it is ending itself; what huge answers took goes back once
+    // their requests end.
     void hugeAnswers()
     {
         QTest::failOnWarning(QRegularExpression(QStringLiteral("must only be called once")));
@@ -547,10 +548,27 @@ private Q_SLOTS:
         // each, not what the link carries in half a second (gigabytes).
         QVERIFY2(sent < 4 * (qint64(16) << 20), qPrintable(QString::number(sent)));
 
+        // An answer just past the cap, which the network layer has all but
+        // ended (and will report as the error its status is) when the cap
+        // acts.
+        FakeDevice refusing(FakeDevice::Kind::Isapi);
+        refusing.script(
+            QStringLiteral("/big404"),
+            nativetest::reply(404, QByteArray((4 << 20) + 1000, 'n'), [](auto& r) { r.beforeLogin = true; }));
+        refusing.refusalBodyBytes = 5 * 1024 * 1024;
+        QVERIFY(refusing.start());
+        QCOMPARE(get(deviceFor(refusing), QStringLiteral("/big404")).failure, Native::Failure::TooLarge);
+        for (int i = 0; i < 2; ++i) {
+            refusing.expireNonces(); // refused again each time, with the huge body
+            QCOMPARE(get(deviceFor(refusing), QStringLiteral("/ISAPI/System/time"), NativeHttp::Digest).status, 200);
+        }
+
         // Eight devices that answer their details hugely, all at once: a
         // moment after their requests have ended, the memory their answers
         // took goes back (the C library would keep the largest mark they
         // made together).
+        if (nativetest::kSanitizedHeap)
+            return;
         std::vector<std::unique_ptr<kvrtest::FakeDeviceThread>> fleet;
         QList<Native::Device> devices;
         for (int i = 0; i < 8; ++i) {
@@ -572,21 +590,6 @@ private Q_SLOTS:
         QTest::qWait(int(tun::kGiveBackDelay.count()) + 500);
         const qint64 givenBackKiB = endedKiB - nativetest::memoryKiB();
         QVERIFY2(givenBackKiB >= 8 * 1024, qPrintable(QString::number(givenBackKiB)));
-
-        // An answer just past the cap, which the network layer has all but
-        // ended (and will report as the error its status is) when the cap
-        // acts.
-        FakeDevice refusing(FakeDevice::Kind::Isapi);
-        refusing.script(
-            QStringLiteral("/big404"),
-            nativetest::reply(404, QByteArray((4 << 20) + 1000, 'n'), [](auto& r) { r.beforeLogin = true; }));
-        refusing.refusalBodyBytes = 5 * 1024 * 1024;
-        QVERIFY(refusing.start());
-        QCOMPARE(get(deviceFor(refusing), QStringLiteral("/big404")).failure, Native::Failure::TooLarge);
-        for (int i = 0; i < 2; ++i) {
-            refusing.expireNonces(); // refused again each time, with the huge body
-            QCOMPARE(get(deviceFor(refusing), QStringLiteral("/ISAPI/System/time"), NativeHttp::Digest).status, 200);
-        }
     }
 
     // A picture may be larger than a text answer (an endless one: the
