@@ -414,7 +414,8 @@ int recordedDaysIn(const QSet<QDate>& dates, const Window& window)
 }
 
 void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
-           const QObject* receiver, std::function<void(Native::ProbeResult)> done, std::chrono::milliseconds timeout)
+           const QObject* receiver, const std::function<void(const Native::ProbeResult&)>& read,
+           std::function<void(Native::ProbeResult)> done, std::chrono::milliseconds timeout)
 {
     const NativeParse::DeviceInfo info = NativeParse::deviceInfo(infoBody);
     Native::Health& h = outcome.health;
@@ -429,6 +430,8 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
     const bool hik = NativeBrand::isHikStyle(device.manufacturer);
     const bool dahua = NativeBrand::isDahuaStyle(device.manufacturer);
     if (NativeBrand::usesOnvif(device) || (!hik && !dahua)) {
+        if (read)
+            read(outcome);
         countRecording(device, windowDays, std::move(outcome), receiver, std::move(done));
         return;
     }
@@ -438,13 +441,15 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
     // pointer is safe to hand on to the count.
     NativeHttp::getAll(
         device, paths, NativeHttp::Digest, receiver,
-        [device, windowDays, hik, result, receiver, done](const QList<NativeHttp::Response>& answers) {
+        [device, windowDays, hik, result, receiver, read, done](const QList<NativeHttp::Response>& answers) {
             ChannelMap channels;
             if (hik)
                 readHik(device, answers, *result, channels);
             else
                 readDahua(device, answers, *result, channels);
             finishChannels(*result, channels);
+            if (read)
+                read(*result);
             countRecording(device, windowDays, *result, receiver, done);
         },
         timeout);

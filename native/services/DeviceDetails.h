@@ -28,9 +28,11 @@ namespace NativeDetails {
 
 // Runs the brand's requests on `outcome` (whose login already passed) and
 // calls back once with it filled in, unless the receiver (see NativeHttp.h)
-// goes first.
+// goes first. `read` (when given) has the details as soon as they are read,
+// before the days with recordings are counted.
 void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
-           const QObject* receiver, std::function<void(Native::ProbeResult)> done,
+           const QObject* receiver, const std::function<void(const Native::ProbeResult&)>& read,
+           std::function<void(Native::ProbeResult)> done,
            std::chrono::milliseconds timeout = tun::kDeviceRequestTimeout);
 
 // ---- Rules, exposed for their tests ------------------------------------------

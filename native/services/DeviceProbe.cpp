@@ -71,11 +71,14 @@ void timeUp(const JobPtr& job, std::chrono::milliseconds deadline)
     Native::Health& h = job->outcome.health;
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline).count();
     if (h.device == Native::Passed) {
-        h.error = QStringLiteral("The device was too slow to send its details; the check was stopped after %1 s.")
+        // Details read before the deadline stand (only the days with
+        // recordings were still being counted); when none was read, each
+        // part asked says so, as a fetch does for an answer that failed.
+        const bool read = job->outcome.detailsFetched;
+        h.error = QStringLiteral("The device was too slow to send its %1; the check was stopped after %2 s.")
+                      .arg(read ? QStringLiteral("recordings") : QStringLiteral("details"))
                       .arg(seconds);
-        // None of the details asked was read: say so for each, as a fetch
-        // does for an answer that failed.
-        if (job->wantDetails)
+        if (job->wantDetails && !read)
             for (const Native::Detail part : NativeDetails::partsAsked(job->device))
                 h.unread.append({part, h.error});
     } else {
@@ -109,6 +112,7 @@ void afterLogin(const JobPtr& job)
     }
     NativeDetails::fetch(
         job->device, job->windowDays, job->outcome, job->login.infoBody(), job->requests.data(),
+        [job](const Outcome& read) { job->outcome = read; },
         [job](Outcome o) {
             job->outcome = std::move(o);
             finish(job);

@@ -323,8 +323,24 @@ private Q_SLOTS:
         QCOMPARE(details->health.unread.size(), NativeDetails::partsAsked(deviceFor(fake)).size());
         QCOMPARE(details->health.unread.first().reason, details->health.error);
         QTRY_COMPARE(fake.openConnections(), 0);
+
+        // The details came, the days with recordings were still being
+        // counted: what was read stands.
+        fake.clearScripts();
+        fake.script(
+            QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"),
+            nativetest::reply(200, QByteArray(400, ' '), [](auto& r) { r.fault = FakeDevice::Fault::Trickle; }));
+        nativetest::Catch<Outcome> counting;
+        NativeProbe::fetch(deviceFor(fake), 30, nullptr, counting.cb(), {.deadline = 2s});
+        QVERIFY(counting.wait());
+        QCOMPARE(summary(*counting.value),
+                 "2222 d2 b0 timed loss0 f5 The device was too slow to send its recordings; "
+                 "the check was stopped after 2 s.");
+        QVERIFY(counting->detailsFetched && counting->channelsKnown && counting->health.unread.isEmpty());
+        QCOMPARE(counting->health.hdd + QLatin1Char(' ') + counting->health.model, QStringLiteral("OK DS-FAKE-16"));
+        QTRY_COMPARE(fake.openConnections(), 0);
         QTest::qWait(50);
-        QCOMPARE(run.calls + details.calls, 2);
+        QCOMPARE(run.calls + details.calls + counting.calls, 3);
     }
 
     void otherFirstAnswers()
