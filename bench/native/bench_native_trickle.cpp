@@ -16,6 +16,7 @@
 // KVR_BENCH_SWEEPS (default 3) and KVR_BENCH_INTERVAL_S (default 60, the
 // shortest poll interval) change the run.
 
+#include "bench/native/FakeHost.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
 #include "tests/fixtures/devices/FakeDevice.h"
@@ -42,38 +43,6 @@ namespace {
 constexpr int kDevices = 500;
 constexpr int kTricklePlaces[] = {0, 1, 2, 3, 250, 251, 252, 253};
 constexpr int kTrickleMs = 500;
-
-// The fake devices live on a thread of their own, so that what they do
-// (half a second's drip, hundreds of connections) does not wait for the
-// event loop under measure, as real devices would not.
-class FakeHost {
-public:
-    FakeHost() : m_anchor(new QObject)
-    {
-        m_thread.start();
-        m_anchor->moveToThread(&m_thread);
-    }
-    ~FakeHost()
-    {
-        run([this] {
-            m_devices.clear();
-            delete m_anchor;
-        });
-        m_thread.quit();
-        m_thread.wait();
-    }
-    void run(const std::function<void()>& fn)
-    {
-        QMetaObject::invokeMethod(
-            m_anchor, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
-    }
-    std::vector<std::unique_ptr<FakeDevice>>& devices() { return m_devices; }
-
-private:
-    QThread m_thread;
-    QObject* m_anchor;
-    std::vector<std::unique_ptr<FakeDevice>> m_devices;
-};
 
 struct SweepFigures {
     int healthyChecked = 0;
@@ -104,7 +73,7 @@ int main(int argc, char** argv)
     const int sweeps = envInt("KVR_BENCH_SWEEPS", 3);
     const qint64 intervalMs = qint64(envInt("KVR_BENCH_INTERVAL_S", 60)) * 1000;
 
-    FakeHost host;
+    benchnative::FakeHost host;
     bool started = true;
     host.run([&] {
         for (int i = 0; i < kDevices; ++i) {

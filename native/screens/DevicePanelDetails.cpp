@@ -146,13 +146,13 @@ void DevicePanel::rebuildDetails()
         {"Internet", h.internet, "Online", "Offline", notChecked},
         {"HTTP port", h.httpPort, "Open", "Closed", notChecked},
         {"RTSP port", h.rtspPort, "Open", "Closed", notChecked},
-        {"Digest login", h.digest, "Passed", "Failed", loginUnknown},
-        {"Basic login", h.basic, "Passed", "Failed", loginUnknown},
     };
     for (const Tile& t : defs)
         flow->addWidget(checkTile(
             QString::fromLatin1(t.caption),
             chipOf(checkChip(t.state, QString::fromLatin1(t.pass), QString::fromLatin1(t.fail), t.unknown, busy))));
+    flow->addWidget(checkTile(QStringLiteral("Digest login"), chipOf(loginChip(h.digest, h, loginUnknown, busy))));
+    flow->addWidget(checkTile(QStringLiteral("Basic login"), chipOf(loginChip(h.basic, h, loginUnknown, busy))));
     flow->addWidget(checkTile(QStringLiteral("Network"), chipOf(networkChip(h, busy))));
     m_detailsLayout->addWidget(tiles);
     if (!busy && !h.error.isEmpty() && h.checkedAt.isValid()) {
@@ -181,7 +181,7 @@ void DevicePanel::rebuildDetails()
         {QStringLiteral("Firmware"), text(h.firmware, "NValue")},
         {QStringLiteral("MAC address"), text(h.mac, "NMono")},
         {QStringLiteral("Device time (IST)"), text(h.deviceTime, "NMono")},
-        {QStringLiteral("Disk"), chipOf(diskChip(h.hdd))},
+        {QStringLiteral("Disk"), chipOf(diskChip(h))},
         {QStringLiteral("Recording kept"), recording},
     }));
 

@@ -70,12 +70,24 @@ ChipText networkChip(const Native::Health& h, bool busy)
             QStringLiteral("%1% of connection attempts failed").arg(h.lossPercent)};
 }
 
-ChipText diskChip(const QString& hdd)
+ChipText loginChip(int state, const Native::Health& h, const QString& unknown, bool busy)
 {
-    if (hdd == QLatin1String("Fault"))
+    ChipText c = checkChip(state, QStringLiteral("Passed"), QStringLiteral("Failed"), unknown, busy);
+    // The device let the login through and then failed its answer: the
+    // login is no reason to doubt the password.
+    if (!busy && state == Native::Passed && h.device == Native::Failed && !h.error.isEmpty())
+        c.tip = QStringLiteral("The login passed; then: %1").arg(h.error);
+    return c;
+}
+
+ChipText diskChip(const Native::Health& h)
+{
+    if (h.hdd == QLatin1String("Fault"))
         return {QStringLiteral("Fault"), Chip::Fail, {}};
-    if (hdd == QLatin1String("OK"))
+    if (h.hdd == QLatin1String("OK"))
         return {QStringLiteral("OK"), Chip::Pass, {}};
+    if (const Native::Unread* u = h.unreadOf(Native::Detail::Disks))
+        return {QStringLiteral("Unknown"), Chip::Warn, QStringLiteral("Not read at the last check: %1").arg(u->reason)};
     return {QStringLiteral("Not checked"), Chip::Unknown, {}};
 }
 

@@ -33,7 +33,12 @@ struct ChipText {
 };
 ChipText checkChip(int state, const QString& pass, const QString& fail, const QString& unknown, bool busy);
 ChipText networkChip(const services::Native::Health& health, bool busy);
-ChipText diskChip(const QString& hdd);
+// A login check's chip; its tip tells a login that passed from the answer
+// that failed after it.
+ChipText loginChip(int state, const services::Native::Health& health, const QString& unknown, bool busy);
+// The disk chip; a disk state the last check could not read is unknown,
+// with the reason as its tip.
+ChipText diskChip(const services::Native::Health& health);
 // The "Recording kept" chip; an empty text means "Not available for this brand".
 ChipText recordingChip(const services::Native::Device& device);
 // The text of an empty details field: "Not fetched yet" or an em dash.

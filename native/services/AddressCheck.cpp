@@ -13,11 +13,15 @@ QString recorderKey(const QString& host, int httpPort)
     return host.trimmed().toCaseFolded() + QLatin1Char('\n') + QString::number(httpPort);
 }
 
-bool sameDevice(const QUrl& from, const QUrl& to)
+bool sameDevice(const QUrl& from, const QUrl& to, int httpPort)
 {
-    return to.host() == from.host()
-        && ((to.scheme() == QLatin1String("http") && to.port(80) == from.port(80))
-            || to.scheme() == QLatin1String("https"));
+    if (to.host().isEmpty() || to.host().compare(from.host(), Qt::CaseInsensitive) != 0)
+        return false;
+    const QString scheme = to.scheme().toLower();
+    if (scheme == QLatin1String("https"))
+        return to.port(kDeviceHttpsPort) == kDeviceHttpsPort;
+    return scheme == QLatin1String("http") && from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0
+        && to.port(80) == httpPort;
 }
 
 QString problem(const QString& host)

@@ -27,10 +27,16 @@ inline bool isValid(const QString& host)
 // of a wrong password, and recorders lock accounts over them.
 QString recorderKey(const QString& host, int httpPort);
 
-// Whether a redirect from one device address to another stays on the same
-// device (its HTTP port, or HTTPS on the same host), so that following it
-// cannot send the login on to another host.
-bool sameDevice(const QUrl& from, const QUrl& to);
+// The port a device serves HTTPS on (devices offer no other).
+inline constexpr int kDeviceHttpsPort = 443;
+
+// Whether a redirect from one address of a device (whose HTTP port is
+// `httpPort`) to another may be followed: to the same host only, and there
+// to its HTTP port or its HTTPS port, never from HTTPS back to plain HTTP.
+// So following it cannot send the login on to another host or another
+// service of the same host, nor over plain text once the device asked for
+// a secure one.
+bool sameDevice(const QUrl& from, const QUrl& to, int httpPort);
 
 // Whether a port number can be used on the wire (1..65535).
 inline bool isValidPort(int port)

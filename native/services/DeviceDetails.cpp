@@ -16,23 +16,67 @@ namespace NativeDetails {
 
 namespace {
 
-bool is2xx(const NativeHttp::Response& r)
-{
-    return r.ok();
-}
-
 // Dahua-style devices answer an unsupported request with a 200 whose body
 // is "Error" and a reason; that is no answer at all, not an empty one.
-bool dahuaAnswered(const NativeHttp::Response& r)
+bool dahuaError(const NativeHttp::Response& r)
 {
-    if (!r.ok())
-        return false;
     // Only a first line that is the word itself: "ErrorCount=0" is a key.
     const QByteArray body = r.body.trimmed();
     qsizetype end = body.indexOf('\n');
     if (end < 0)
         end = body.size();
-    return body.left(end).trimmed().toLower() != "error";
+    return r.ok() && body.left(end).trimmed().toLower() == "error";
+}
+
+// What an answer gives its part of the details.
+enum class Got {
+    Answer,  // read it
+    Nothing, // the device does not offer the part: nothing to read, nothing to say
+    Unread,  // no whole answer came, or it reads as nothing: marked with the reason
+};
+
+Got markUnread(Native::Detail part, const QString& reason, Native::ProbeResult& outcome)
+{
+    if (!outcome.health.unreadOf(part))
+        outcome.health.unread.append({part, reason});
+    return Got::Unread;
+}
+
+// The answer's worth for its part: an HTTP status other than 2xx says the
+// device does not offer it; no status says the answer failed (too slow, cut
+// short, too big, a loop); a 2xx that `readable` rejects reads as nothing.
+Got judge(const NativeHttp::Response& r, Native::Detail part, bool readable, Native::ProbeResult& outcome)
+{
+    if (r.status == 0)
+        return markUnread(part, r.error, outcome);
+    if (!r.ok())
+        return Got::Nothing;
+    if (!readable)
+        return markUnread(part, QStringLiteral("The device's answer could not be read."), outcome);
+    return Got::Answer;
+}
+
+// A readable ISAPI answer: one whole XML document (of disks: one that
+// speaks of disks, so a page of another kind is no empty disk list).
+bool isapiReadable(const NativeHttp::Response& r, Native::Detail part)
+{
+    QStringList names;
+    if (!r.ok() || !NativeParse::xmlReadable(r.body, &names))
+        return false;
+    return part != Native::Detail::Disks || names.contains(QLatin1String("storage"))
+        || names.contains(QLatin1String("hddlist")) || names.contains(QLatin1String("hdd"));
+}
+
+// A Dahua-style answer: an "Error" body is no answer to an offered part
+// (but for the disks, which every recorder has, an unread one); else it
+// must hold key=value lines.
+Got judgeDahua(const NativeHttp::Response& r, Native::Detail part, Native::ProbeResult& outcome)
+{
+    if (dahuaError(r))
+        return part == Native::Detail::Disks
+            ? markUnread(part, QStringLiteral("The device answered with an error."), outcome)
+            : Got::Nothing;
+    return judge(r, part, r.ok() && NativeParse::keyValueReadable(r.body), outcome);
 }
 
 bool recorderType(const Native::Device& d)
@@ -159,6 +203,15 @@ void finishChannels(Native::ProbeResult& outcome, const ChannelMap& channels)
 
 } // namespace
 
+QList<Native::Detail> partsAsked(const Native::Device& device)
+{
+    using Native::Detail;
+    if (NativeBrand::usesOnvif(device)
+        || !(NativeBrand::isHikStyle(device.manufacturer) || NativeBrand::isDahuaStyle(device.manufacturer)))
+        return {};
+    return {Detail::Clock, Detail::Disks, Detail::ChannelNames, Detail::CameraStates};
+}
+
 QStringList hikPaths(const Native::Device& d)
 {
     const QString r = NativeBrand::isapiRoot(d);
@@ -181,12 +234,18 @@ QStringList dahuaPaths()
 void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a, Native::ProbeResult& outcome,
              ChannelMap& channels)
 {
+    using Native::Detail;
     Native::Health& h = outcome.health;
     if (a.size() < 5)
         return;
-    if (is2xx(a[0]))
+    auto got = [&outcome, &a](int i, Detail part) {
+        return judge(a[i], part, isapiReadable(a[i], part), outcome) == Got::Answer;
+    };
+    if (got(0, Detail::Clock))
         setDeviceTime(h, formatDeviceTime(NativeParse::xmlFlat(a[0].body).value(QStringLiteral("localtime"))), a[0]);
-    if (is2xx(a[1])) {
+    if (got(1, Detail::Disks)) {
+        // A fault is a disk that says so, or a list without a disk on a
+        // recorder; an answer that reads as nothing was marked unread.
         const QList<NativeParse::FlatMap> disks = NativeParse::xmlList(a[1].body, QStringLiteral("hdd"));
         if (!disks.isEmpty()) {
             static const QStringList healthy = {QStringLiteral("ok"), QStringLiteral("normal"), QStringLiteral("idle"),
@@ -202,11 +261,11 @@ void readHik(const Native::Device& device, const QList<NativeHttp::Response>& a,
             h.hdd = QStringLiteral("Fault");
         }
     }
-    if (is2xx(a[3]))
+    if (got(3, Detail::ChannelNames))
         mergeChannelNames(NativeParse::xmlList(a[3].body, QStringLiteral("InputProxyChannel")), channels);
-    if (is2xx(a[4]))
+    if (got(4, Detail::ChannelNames))
         mergeChannelNames(NativeParse::xmlList(a[4].body, QStringLiteral("VideoInputChannel")), channels);
-    if (is2xx(a[2])) {
+    if (got(2, Detail::CameraStates)) {
         const auto items = NativeParse::xmlList(a[2].body, QStringLiteral("InputProxyChannelStatus"));
         for (const NativeParse::FlatMap& item : items) {
             const int channel = itemChannel(item);
@@ -238,20 +297,19 @@ void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& 
         QStringLiteral("^(?:result\\.)?states\\[(\\d+)\\]\\.(Channel|ConnectionState)$"),
         QRegularExpression::CaseInsensitiveOption);
 
-    if (dahuaAnswered(a[0]) && h.firmware.isEmpty())
+    using Native::Detail;
+    auto got = [&outcome, &a](int i, Detail part) { return judgeDahua(a[i], part, outcome) == Got::Answer; };
+    // The firmware and name are asked only for what the device-information
+    // answer left out.
+    if (h.firmware.isEmpty() && got(0, Detail::Firmware))
         h.firmware =
             valueNoCase(NativeParse::keyValue(a[0].body), QStringLiteral("version")).section(QLatin1Char(','), 0, 0);
-    if (dahuaAnswered(a[1]) && h.deviceName.isEmpty())
+    if (h.deviceName.isEmpty() && got(1, Detail::DeviceName))
         h.deviceName = valueNoCase(NativeParse::keyValue(a[1].body), QStringLiteral("name"));
-    if (dahuaAnswered(a[2]))
+    if (got(2, Detail::Clock))
         setDeviceTime(h, formatDeviceTime(valueNoCase(NativeParse::keyValue(a[2].body), QStringLiteral("result"))),
                       a[2]);
-    if (a[3].ok() && !dahuaAnswered(a[3])) {
-        // The recorder answered the disk question with "Error": whatever
-        // an earlier fetch found no longer holds, and nothing is known now.
-        h.hdd.clear();
-        outcome.hddUnknown = true;
-    } else if (dahuaAnswered(a[3])) {
+    if (got(3, Detail::Disks)) {
         const NativeParse::FlatMap m = NativeParse::keyValue(a[3].body);
         bool matched = false;
         bool fault = false;
@@ -271,7 +329,7 @@ void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& 
         else if (recorderType(device))
             h.hdd = QStringLiteral("Fault");
     }
-    if (dahuaAnswered(a[4])) {
+    if (got(4, Detail::ChannelNames)) {
         const NativeParse::FlatMap m = NativeParse::keyValue(a[4].body);
         for (auto it = m.cbegin(); it != m.cend(); ++it) {
             const auto match = titleKey.match(it.key());
@@ -285,7 +343,7 @@ void readDahua(const Native::Device& device, const QList<NativeHttp::Response>& 
             entry(channels, channel).name = it.value();
         }
     }
-    if (dahuaAnswered(a[5])) {
+    if (got(5, Detail::CameraStates)) {
         struct Row {
             int channel = 0; // 0: not given (or unusable)
             QString state;
@@ -356,7 +414,8 @@ int recordedDaysIn(const QSet<QDate>& dates, const Window& window)
 }
 
 void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
-           const QObject* receiver, std::function<void(Native::ProbeResult)> done)
+           const QObject* receiver, const std::function<void(const Native::ProbeResult&)>& read,
+           std::function<void(Native::ProbeResult)> done, std::chrono::milliseconds timeout)
 {
     const NativeParse::DeviceInfo info = NativeParse::deviceInfo(infoBody);
     Native::Health& h = outcome.health;
@@ -366,10 +425,13 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
     h.firmware = info.firmware;
     h.mac = info.mac;
     outcome.detailsFetched = true;
+    outcome.health.unread.clear();
 
     const bool hik = NativeBrand::isHikStyle(device.manufacturer);
     const bool dahua = NativeBrand::isDahuaStyle(device.manufacturer);
     if (NativeBrand::usesOnvif(device) || (!hik && !dahua)) {
+        if (read)
+            read(outcome);
         countRecording(device, windowDays, std::move(outcome), receiver, std::move(done));
         return;
     }
@@ -379,16 +441,18 @@ void fetch(const Native::Device& device, int windowDays, Native::ProbeResult out
     // pointer is safe to hand on to the count.
     NativeHttp::getAll(
         device, paths, NativeHttp::Digest, receiver,
-        [device, windowDays, hik, result, receiver, done](const QList<NativeHttp::Response>& answers) {
+        [device, windowDays, hik, result, receiver, read, done](const QList<NativeHttp::Response>& answers) {
             ChannelMap channels;
             if (hik)
                 readHik(device, answers, *result, channels);
             else
                 readDahua(device, answers, *result, channels);
             finishChannels(*result, channels);
+            if (read)
+                read(*result);
             countRecording(device, windowDays, *result, receiver, done);
         },
-        tun::kDeviceRequestTimeout);
+        timeout);
 }
 
 } // namespace NativeDetails

@@ -3,11 +3,15 @@
 // The second half of a fetch probe, after the login was accepted: model,
 // name, serial, firmware, MAC, the device's clock, the disk verdict, the
 // channels with their names and online states, and the days with
-// recordings in the chosen window. Failed answers leave their fields as
-// they were; no error text is written here.
+// recordings in the chosen window. An answer that fails (no whole answer
+// came: too slow, cut short, too big, a loop) or reads as nothing leaves
+// its fields as they were and marks its part unread with the reason
+// (health.unread); a part the device does not offer (404 and the like)
+// is left as it was without a word.
 
 #include "native/services/NativeHttp.h"
 #include "native/services/NativeRecords.h"
+#include "native/services/Tunables.h"
 
 #include <QDate>
 #include <QList>
@@ -15,6 +19,7 @@
 #include <QSet>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 
 namespace kvr::services {
@@ -23,13 +28,20 @@ namespace NativeDetails {
 
 // Runs the brand's requests on `outcome` (whose login already passed) and
 // calls back once with it filled in, unless the receiver (see NativeHttp.h)
-// goes first.
+// goes first. `read` (when given) has the details as soon as they are read,
+// before the days with recordings are counted.
 void fetch(const Native::Device& device, int windowDays, Native::ProbeResult outcome, const QByteArray& infoBody,
-           const QObject* receiver, std::function<void(Native::ProbeResult)> done);
+           const QObject* receiver, const std::function<void(const Native::ProbeResult&)>& read,
+           std::function<void(Native::ProbeResult)> done,
+           std::chrono::milliseconds timeout = tun::kDeviceRequestTimeout);
 
 // ---- Rules, exposed for their tests ------------------------------------------
 
 using ChannelMap = QMap<int, Native::ChannelInfo>;
+
+// The parts of the details a fetch of the device asks for (beyond the
+// device information), in the order it reads them.
+QList<Native::Detail> partsAsked(const Native::Device& device);
 
 QStringList hikPaths(const Native::Device& device);
 QStringList dahuaPaths();

@@ -114,6 +114,27 @@ QList<FlatMap> xmlList(const QByteArray& bytes, const QString& itemTag)
     return out;
 }
 
+bool xmlReadable(const QByteArray& bytes, QStringList* names)
+{
+    QXmlStreamReader xml(bytes);
+    bool root = false;
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement) {
+            root = true;
+            if (names)
+                names->append(xml.name().toString().toLower());
+        }
+    }
+    return root && !xml.hasError();
+}
+
+bool keyValueReadable(const QByteArray& bytes)
+{
+    static const QRegularExpression keyLine(
+        QStringLiteral("(?:^|[\\r\\n])[ \\t]*[A-Za-z][A-Za-z0-9._\\[\\]]*[ \\t]*="));
+    return keyLine.match(QString::fromUtf8(bytes)).hasMatch();
+}
+
 namespace {
 
 void walkJson(const QJsonValue& value, const QString& key, FlatMap& out)

@@ -40,6 +40,15 @@ QList<FlatMap> xmlList(const QByteArray& bytes, const QString& itemTag);
 // value met (members visited in ascending name order) wins.
 FlatMap jsonFlat(const QByteArray& bytes);
 
+// Whether an answer can be read at all, as opposed to one that reads as
+// nothing (garbage, a page cut short, another kind of document): one
+// well-formed XML document, whose elements' lower-case local names go to
+// `names` when given ...
+bool xmlReadable(const QByteArray& bytes, QStringList* names = nullptr);
+// ... or at least one key=value line whose key looks like one (letters,
+// digits, ".", "_", "[" and "]", beginning with a letter).
+bool keyValueReadable(const QByteArray& bytes);
+
 // The five device-information fields from an answer of any shape.
 DeviceInfo deviceInfo(const QByteArray& bytes);
 

@@ -28,6 +28,7 @@ struct Job {
     Outcome outcome;
     bool wantDetails = false;
     int windowDays = 0;
+    Timing timing;
     Callback done;
     QList<int> connectTimes;
     int lost = 0;
@@ -70,8 +71,16 @@ void timeUp(const JobPtr& job, std::chrono::milliseconds deadline)
     Native::Health& h = job->outcome.health;
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline).count();
     if (h.device == Native::Passed) {
-        h.error = QStringLiteral("The device was too slow to send its details; the check was stopped after %1 s.")
+        // Details read before the deadline stand (only the days with
+        // recordings were still being counted); when none was read, each
+        // part asked says so, as a fetch does for an answer that failed.
+        const bool read = job->outcome.detailsFetched;
+        h.error = QStringLiteral("The device was too slow to send its %1; the check was stopped after %2 s.")
+                      .arg(read ? QStringLiteral("recordings") : QStringLiteral("details"))
                       .arg(seconds);
+        if (job->wantDetails && !read)
+            for (const Native::Detail part : NativeDetails::partsAsked(job->device))
+                h.unread.append({part, h.error});
     } else {
         h.device = Native::Failed;
         h.error = QStringLiteral("The device was too slow to answer; the check was stopped after %1 s.").arg(seconds);
@@ -101,11 +110,14 @@ void afterLogin(const JobPtr& job)
         finish(job);
         return;
     }
-    NativeDetails::fetch(job->device, job->windowDays, job->outcome, job->login.infoBody(), job->requests.data(),
-                         [job](Outcome o) {
-                             job->outcome = std::move(o);
-                             finish(job);
-                         });
+    NativeDetails::fetch(
+        job->device, job->windowDays, job->outcome, job->login.infoBody(), job->requests.data(),
+        [job](const Outcome& read) { job->outcome = read; },
+        [job](Outcome o) {
+            job->outcome = std::move(o);
+            finish(job);
+        },
+        job->timing.request);
 }
 
 void onInfoAnswer(const JobPtr& job, const NativeHttp::Response& r)
@@ -121,6 +133,8 @@ void onInfoAnswer(const JobPtr& job, const NativeHttp::Response& r)
         afterLogin(job);
         return;
     case LoginMachine::Next::Failed:
+        job->outcome.health.digest = job->login.digest();
+        job->outcome.health.basic = job->login.basic();
         job->outcome.health.device = Native::Failed;
         job->outcome.health.error = job->login.error();
         job->outcome.failure = job->login.failure();
@@ -135,9 +149,9 @@ void requestDeviceInfo(const JobPtr& job, NativeHttp::Auth auth)
     auto answer = [job](const NativeHttp::Response& r) { onInfoAnswer(job, r); };
     if (NativeBrand::usesOnvif(job->device)) {
         NativeHttp::post(job->device, path, onvifDeviceInfoRequest(), "application/soap+xml; charset=utf-8", auth,
-                         job->requests.data(), answer, tun::kDeviceRequestTimeout);
+                         job->requests.data(), answer, job->timing.request);
     } else {
-        NativeHttp::get(job->device, path, auth, job->requests.data(), answer, tun::kDeviceRequestTimeout);
+        NativeHttp::get(job->device, path, auth, job->requests.data(), answer, job->timing.request);
     }
 }
 
@@ -188,7 +202,7 @@ void probeHttp(const JobPtr& job, int attempt)
 }
 
 void start(const Native::Device& device, bool details, int windowDays, const QObject* receiver, Callback done,
-           std::chrono::milliseconds deadline)
+           Timing timing)
 {
     auto job = std::make_shared<Job>();
     job->receiver = receiver;
@@ -199,6 +213,7 @@ void start(const Native::Device& device, bool details, int windowDays, const QOb
     job->device = device;
     job->wantDetails = details;
     job->windowDays = windowDays;
+    job->timing = timing;
     job->done = done ? std::move(done) : [](Outcome) {};
     // An address that is not a bare host is never connected to: the login
     // would go to whatever host hides in it.
@@ -211,21 +226,20 @@ void start(const Native::Device& device, bool details, int windowDays, const QOb
         QTimer::singleShot(0, job->requests, [job] { finish(job); });
         return;
     }
-    QTimer::singleShot(deadline, job->requests, [job, deadline] { timeUp(job, deadline); });
+    QTimer::singleShot(timing.deadline, job->requests, [job, deadline = timing.deadline] { timeUp(job, deadline); });
     probeHttp(job, 0);
 }
 
 } // namespace
 
-void diagnose(const Native::Device& device, const QObject* receiver, Callback done, std::chrono::milliseconds deadline)
+void diagnose(const Native::Device& device, const QObject* receiver, Callback done, Timing timing)
 {
-    start(device, false, 0, receiver, std::move(done), deadline);
+    start(device, false, 0, receiver, std::move(done), timing);
 }
 
-void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done,
-           std::chrono::milliseconds deadline)
+void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done, Timing timing)
 {
-    start(device, true, clampWindowDays(windowDays), receiver, std::move(done), deadline);
+    start(device, true, clampWindowDays(windowDays), receiver, std::move(done), timing);
 }
 
 PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts)
@@ -279,6 +293,15 @@ LoginMachine::Step LoginMachine::verdict(const NativeHttp::Response* failed)
     return {Next::Verdict, NativeHttp::None};
 }
 
+LoginMachine::Step LoginMachine::answerFailed(const NativeHttp::Response& r)
+{
+    phase = Phase::Over;
+    errorText = r.status == 0 ? QStringLiteral("The device accepted the login, but its answer failed: %1").arg(r.error)
+                              : loginError(r);
+    failureKind = r.failure;
+    return {Next::Failed, NativeHttp::None};
+}
+
 LoginMachine::Step LoginMachine::answer(const NativeHttp::Response& r)
 {
     switch (phase) {
@@ -299,15 +322,19 @@ LoginMachine::Step LoginMachine::answer(const NativeHttp::Response& r)
         }
         verdict(&r);
         return {Next::Failed, NativeHttp::None};
+    // A login the device let through counts as passed whatever its answer
+    // then did: a wrong password is told only by a refusal.
     case Phase::BasicRetry:
-        basicState = is2xx(r.status) ? Native::Passed : Native::Failed;
+        basicState = (is2xx(r.status) || r.loginPassed) ? Native::Passed : Native::Failed;
         if (is2xx(r.status)) {
             body = r.body;
             return verdict(nullptr);
         }
-        return verdict(&r);
+        return r.loginPassed ? answerFailed(r) : verdict(&r);
     case Phase::DigestRetry:
-        digestState = is2xx(r.status) ? Native::Passed : Native::Failed;
+        digestState = (is2xx(r.status) || r.loginPassed) ? Native::Passed : Native::Failed;
+        if (r.loginPassed && !is2xx(r.status))
+            return answerFailed(r);
         if (!is2xx(r.status)) {
             if (basicOffered)
                 basicState = Native::Failed;
@@ -320,7 +347,7 @@ LoginMachine::Step LoginMachine::answer(const NativeHttp::Response& r)
         }
         return verdict(nullptr);
     case Phase::BasicAfterDigest:
-        basicState = is2xx(r.status) ? Native::Passed : Native::Failed;
+        basicState = (is2xx(r.status) || r.loginPassed) ? Native::Passed : Native::Failed;
         return verdict(nullptr);
     case Phase::Over:
         break;

@@ -25,15 +25,21 @@ using Outcome = Native::ProbeResult;
 using ChannelInfo = Native::ChannelInfo;
 using Callback = std::function<void(Outcome)>;
 
+// The bounds of one probe (tests shorten them in proportion).
+struct Timing {
+    // Each request's transfer time-out; its whole answer and its wait for
+    // the device's turn are bounded in proportion (see NativeHttp.h).
+    std::chrono::milliseconds request = tun::kDeviceRequestTimeout;
+    // A probe still under way at its deadline ends with what it found by
+    // then and a finding that says so; its requests are abandoned.
+    std::chrono::milliseconds deadline = tun::kProbeDeadline;
+};
+
 // Ports and login, then stop.
-void diagnose(const Native::Device& device, const QObject* receiver, Callback done,
-              std::chrono::milliseconds deadline = kvr::services::tun::kProbeDeadline);
+void diagnose(const Native::Device& device, const QObject* receiver, Callback done, Timing timing = {});
 // Ports and login, then the device's details and, for windowDays > 0 (at
 // most 120), the days with recordings.
-void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done,
-           std::chrono::milliseconds deadline = kvr::services::tun::kProbeDeadline);
-// A probe still under way at its deadline ends with what it found by then
-// and a finding that says so; its requests are abandoned.
+void fetch(const Native::Device& device, int windowDays, const QObject* receiver, Callback done, Timing timing = {});
 // Without a receiver (see NativeHttp.h): the probe runs to its end.
 inline void diagnose(const Native::Device& device, Callback done)
 {
@@ -69,7 +75,8 @@ public:
     enum class Next {
         Send,    // send the request with `auth`
         Verdict, // the exchange is over: read accepted() / refused()
-        Failed,  // no login verdict: the device answered something else
+        Failed,  // no usable answer: the device answered something else, or
+                 // let the login through and then failed its answer
     };
     struct Step {
         Next next = Next::Send;
@@ -92,6 +99,7 @@ public:
 private:
     enum class Phase { First, BasicRetry, DigestRetry, BasicAfterDigest, Over };
     Step verdict(const NativeHttp::Response* failed);
+    Step answerFailed(const NativeHttp::Response& r);
     Phase phase = Phase::First;
     int digestState = Native::NotTested;
     int basicState = Native::NotTested;

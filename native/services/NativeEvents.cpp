@@ -352,7 +352,8 @@ bool NativeEvents::followRedirect(const QString& id, QNetworkReply* reply)
         || (status != 301 && status != 302 && status != 303 && status != 307 && status != 308))
         return false;
     const QUrl to = reply->url().resolved(QUrl::fromEncoded(location, QUrl::TolerantMode));
-    it->elsewhere = !NativeAddress::sameDevice(reply->url(), to);
+    const std::optional<Native::Device> d = m_store ? m_store->device(id) : std::nullopt;
+    it->elsewhere = !d || !NativeAddress::sameDevice(reply->url(), to, d->httpPort);
     if (it->elsewhere || ++it->hops > tun::kMaxRedirects)
         return false;
     openRequest(id, to);

@@ -19,6 +19,10 @@
 
 #include <memory>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace kvr::services {
 
 namespace NativeHttp {
@@ -34,6 +38,36 @@ enum class Cut {
     TooSlow,   // the whole answer did not come within its bound
     Elsewhere, // a redirect to another host
     Loop,      // more redirects than a device needs
+    NoTurn,    // the device's turn did not come within its bound
+};
+
+// An answer's body as it arrives, kept in the pieces it came in and joined
+// once whole: grown in place, a large one would be copied into ever larger
+// blocks, which the C library keeps after they are freed.
+struct Body {
+    QList<QByteArray> pieces;
+    qint64 size = 0;
+
+    void take(QNetworkReply* reply, qint64 upTo)
+    {
+        QByteArray piece = reply->read(upTo);
+        size += piece.size();
+        if (!piece.isEmpty())
+            pieces.append(std::move(piece));
+    }
+    QByteArray joined() const
+    {
+        QByteArray out;
+        out.reserve(size);
+        for (const QByteArray& p : pieces)
+            out += p;
+        return out;
+    }
+    void clear()
+    {
+        pieces = {};
+        size = 0;
+    }
 };
 
 struct RequestState {
@@ -45,6 +79,7 @@ struct RequestState {
     QByteArray target;       // the request target as it goes on the wire
     QString key;             // of what is kept about the device's login
     qint64 cap = 0;
+    std::chrono::milliseconds timeout{0}; // the transfer time-out
     QNetworkAccessManager* manager = nullptr;
     QPointer<QNetworkReply> reply;
     Callback done;
@@ -53,11 +88,13 @@ struct RequestState {
     bool fromMemory = false;   // that login answers what was kept, not a challenge of this request
     bool answered = false;     // the one answer to a fresh challenge has been sent
     bool holdsTurn = false;    // this request holds the device's turn (see DeviceLogins.h)
+    bool loginPassed = false;  // the device answered a login of this request with no refusal
     int hops = 0;              // redirects followed
     bool receiverGone = false; // the answer's receiver was destroyed
     bool finished = false;
+    qint64 largestBody = 0; // of all its attempts
     // Of the current attempt.
-    QByteArray body;
+    Body body;
     Cut cut = Cut::None;
 };
 using StatePtr = std::shared_ptr<RequestState>;
@@ -107,15 +144,6 @@ QString networkErrorText(QNetworkReply* reply)
     default:
         return reply->errorString();
     }
-}
-
-// Aborts a reply that is still under way. One that has failed already
-// (its error is set, its end is on the way) is left alone: aborting it
-// again makes the network layer report a second error.
-void stop(QNetworkReply* reply)
-{
-    if (reply && reply->isRunning() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
 }
 
 // Runs the function from the event loop, unless the receiver goes first.
@@ -184,16 +212,46 @@ bool isRedirect(int status)
 
 void attempt(const StatePtr& state, const QByteArray& authorization);
 
+// The blocks of a large answer, once freed, stay with the C library for
+// reuse: a device sending huge answers again and again would keep this
+// process at the largest mark they ever made together. A moment after such
+// requests end (once for all that end meanwhile), what is free goes back to
+// the system.
+void giveBackLater()
+{
+#if defined(__GLIBC__)
+    static bool pending = false;
+    if (pending)
+        return;
+    pending = true;
+    QTimer::singleShot(tun::kGiveBackDelay, [] {
+        pending = false;
+        malloc_trim(0);
+    });
+#endif
+}
+
 // The request is over: the device's turn goes on, and nothing of it stays.
+// A reply still under way is dropped, not aborted: its transfer stops as it
+// is deleted, and what the network layer was still reporting of it (its
+// end, an error it met meanwhile) goes nowhere. Aborting instead makes the
+// network layer report a second error when the reply was ending by itself
+// (a refusal's body arrives with its end).
 void release(const StatePtr& state)
 {
     state->finished = true;
+    state->body.clear();
+    if (state->largestBody >= tun::kLargeAnswer_bytes)
+        giveBackLater();
     if (state->holdsTurn) {
         state->holdsTurn = false;
         NativeLogins::passTurn(state->key);
     }
-    if (state->reply)
+    if (state->reply) {
+        QObject::disconnect(state->reply, nullptr, state->manager, nullptr);
         state->reply->deleteLater();
+        state->reply = nullptr;
+    }
     state->manager->deleteLater();
 }
 
@@ -201,8 +259,13 @@ void release(const StatePtr& state)
 void conclude(const StatePtr& state, const Response& r)
 {
     release(state);
-    if (!state->receiverGone)
-        state->done(r);
+    if (state->receiverGone)
+        return;
+    Response out = r;
+    // A refusal at the end (a redirect to a place that asks again) is no
+    // login that passed.
+    out.loginPassed = state->loginPassed && r.status != 401;
+    state->done(out);
 }
 
 Response failed(const QString& error, Native::Failure failure)
@@ -213,37 +276,53 @@ Response failed(const QString& error, Native::Failure failure)
     return r;
 }
 
+// The response of a request this side cut short.
+Response cutResponse(const StatePtr& state)
+{
+    switch (state->cut) {
+    case Cut::TooLarge:
+        return failed(
+            QStringLiteral("The device sent more than %1 MB; the answer was dropped.").arg(state->cap / (1024 * 1024)),
+            Native::Failure::TooLarge);
+    case Cut::TooSlow:
+        return failed(QStringLiteral("The device was too slow to send its whole answer."), Native::Failure::Timeout);
+    case Cut::Elsewhere:
+        return failed(QStringLiteral("The device redirected the request to another address."),
+                      Native::Failure::Redirected);
+    case Cut::Loop:
+        return failed(QStringLiteral("The device redirected the request in a loop."), Native::Failure::Redirected);
+    case Cut::NoTurn:
+        return failed(QStringLiteral("The device was still answering other requests; this one never went out."),
+                      Native::Failure::Timeout);
+    case Cut::None:
+        break;
+    }
+    return {};
+}
+
+// Ends the request at once with what this side cut it short for, whatever
+// its reply is still doing.
+void cutShort(const StatePtr& state, Cut why)
+{
+    if (state->finished)
+        return;
+    state->cut = why;
+    state->body.clear();
+    conclude(state, cutResponse(state));
+}
+
 // Builds the response of the attempt that ends the request and hands it over.
 void deliver(const StatePtr& state, QNetworkReply* reply)
 {
     if (state->cut == Cut::None && reply->isOpen())
-        state->body += reply->read(state->cap + 1 - state->body.size());
-    if (state->cut == Cut::None && state->body.size() > state->cap)
+        state->body.take(reply, state->cap + 1 - state->body.size);
+    if (state->cut == Cut::None && state->body.size > state->cap)
         state->cut = Cut::TooLarge;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    switch (state->cut) {
-    case Cut::TooLarge:
-        conclude(state,
-                 failed(QStringLiteral("The device sent more than %1 MB; the answer was dropped.")
-                            .arg(state->cap / (1024 * 1024)),
-                        Native::Failure::TooLarge));
+    if (state->cut != Cut::None) {
+        conclude(state, cutResponse(state));
         return;
-    case Cut::TooSlow:
-        conclude(state,
-                 failed(QStringLiteral("The device was too slow to send its whole answer."), Native::Failure::Timeout));
-        return;
-    case Cut::Elsewhere:
-        conclude(state,
-                 failed(QStringLiteral("The device redirected the request to another address."),
-                        Native::Failure::Redirected));
-        return;
-    case Cut::Loop:
-        conclude(state,
-                 failed(QStringLiteral("The device redirected the request in a loop."), Native::Failure::Redirected));
-        return;
-    case Cut::None:
-        break;
     }
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     // (The network layer drops the status of an answer cut short, not its
     // headers.)
     const bool began = status != 0 || !reply->rawHeaderList().isEmpty();
@@ -266,7 +345,7 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
         conclude(state, r);
         return;
     }
-    r.body = state->body;
+    r.body = state->body.joined();
     r.contentType = reply->rawHeader("Content-Type");
     r.wwwAuthenticate = reply->rawHeader("WWW-Authenticate");
     if (r.wwwAuthenticate.isEmpty())
@@ -305,7 +384,7 @@ void followRedirect(const StatePtr& state, QNetworkReply* reply, int status)
 {
     const QUrl from = state->request.url();
     const QUrl to = from.resolved(QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::TolerantMode));
-    const bool sameDevice = NativeAddress::sameDevice(from, to);
+    const bool sameDevice = NativeAddress::sameDevice(from, to, state->device.httpPort);
     if (!sameDevice || ++state->hops > tun::kMaxRedirects) {
         state->cut = sameDevice ? Cut::Loop : Cut::Elsewhere;
         deliver(state, reply);
@@ -406,7 +485,13 @@ void onHeaders(const StatePtr& state, QNetworkReply* reply)
     if (reply != state->reply)
         return;
     const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!code.isValid() || code.toInt() == 401 || isRedirect(code.toInt()))
+    if (!code.isValid() || code.toInt() == 401)
+        return;
+    // Whatever becomes of the answer now (a loop of redirects, a body cut
+    // short, too big or too slow), the device let the login through.
+    if (state->auth == Basic || state->sent.kind != NativeLogins::Sent::Kind::Bare)
+        state->loginPassed = true;
+    if (isRedirect(code.toInt()))
         return;
     if (code.toInt() >= 200 && code.toInt() <= 299)
         NativeLogins::accepted(state->key, state->sent);
@@ -414,6 +499,30 @@ void onHeaders(const StatePtr& state, QNetworkReply* reply)
         state->holdsTurn = false;
         NativeLogins::passTurn(state->key);
     }
+}
+
+// Takes what arrived of the body.
+void onBody(const StatePtr& state, QNetworkReply* reply)
+{
+    if (reply != state->reply || state->finished)
+        return;
+    // The announced length is not trusted either way: the body is counted
+    // as it comes, and an answer that ends short is reported as such.
+    state->body.take(reply, state->cap + 1 - state->body.size);
+    state->largestBody = std::max(state->largestBody, state->body.size);
+    if (state->body.size > state->cap || (reply->bytesAvailable() > 0 && state->body.size >= state->cap))
+        cutShort(state, Cut::TooLarge);
+}
+
+// The transfer time-out fires only when no data moves; a device that sends
+// a byte now and then would hold the request for ever, so the whole answer
+// has a bound of its own, counted from when the request goes out.
+void startWholeBound(const StatePtr& state)
+{
+    auto* bound = new QTimer(state->manager);
+    bound->setSingleShot(true);
+    QObject::connect(bound, &QTimer::timeout, state->manager, [state] { cutShort(state, Cut::TooSlow); });
+    bound->start(state->timeout * tun::kWholeAnswerFactor);
 }
 
 void attempt(const StatePtr& state, const QByteArray& authorization)
@@ -437,28 +546,21 @@ void attempt(const StatePtr& state, const QByteArray& authorization)
         break;
     }
     state->reply = reply;
+    // Bounded, so that a device sending a huge answer at full speed fills
+    // its connection, not this process, before the body cap ends it.
+    reply->setReadBufferSize(tun::kDeviceReadBuffer_bytes);
 
     QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state] { onHeaders(state, reply); });
-    // The announced length is not trusted either way: the body is counted
-    // as it comes, and an answer that ends short is reported as such.
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state] {
-        if (state->cut != Cut::None)
-            return;
-        state->body += reply->read(state->cap + 1 - state->body.size());
-        if (state->body.size() > state->cap || (reply->bytesAvailable() > 0 && state->body.size() >= state->cap)) {
-            state->cut = Cut::TooLarge;
-            state->body.clear();
-            stop(reply);
-        }
-    });
+    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state] { onBody(state, reply); });
     QObject::connect(reply, &QNetworkReply::finished, state->manager,
                      [reply, state] { onAttemptFinished(state, reply); });
 }
 
 // The first attempt, with what is kept about the device's login when the
-// mode answers challenges.
+// mode answers challenges. The whole answer's bound starts here.
 void begin(const StatePtr& state)
 {
+    startWholeBound(state);
     if (state->auth != Digest) {
         attempt(state, QByteArray());
         return;
@@ -484,6 +586,7 @@ void send(Method method, const Native::Device& device, const QString& path, cons
     state->method = method;
     state->payload = payload;
     state->cap = cap;
+    state->timeout = timeout;
     state->done = std::move(done);
     state->key = challengeKey(device);
     state->manager = new QNetworkAccessManager;
@@ -504,35 +607,13 @@ void send(Method method, const Native::Device& device, const QString& path, cons
     if (auth == Basic)
         request.setRawHeader("Authorization", NativeDigest::basicAnswer(device.username, device.password));
 
-    // The transfer time-out fires only when no data moves; a device that
-    // sends a byte now and then would hold the request for ever, so the
-    // whole answer has a bound of its own, counted from the call.
-    auto* deadline = new QTimer(state->manager);
-    deadline->setSingleShot(true);
-    QObject::connect(deadline, &QTimer::timeout, state->manager, [state] {
-        if (state->finished)
-            return;
-        if (state->reply && state->reply->isRunning() && state->reply->error() == QNetworkReply::NoError) {
-            state->cut = Cut::TooSlow;
-            stop(state->reply);
-        } else if (!state->reply) {
-            // Still waiting for the device's turn: it never went out.
-            conclude(
-                state,
-                failed(QStringLiteral("The device was too slow to send its whole answer."), Native::Failure::Timeout));
-        }
-    });
-    deadline->start(timeout * tun::kWholeAnswerFactor);
-
     if (receiver) {
         // The answer is for the receiver alone: when it goes, so does the
-        // request (the end handler then calls nobody).
+        // request, waiting for the device's turn or under way.
         QObject::connect(receiver, &QObject::destroyed, state->manager, [state] {
             state->receiverGone = true;
-            if (state->reply)
-                stop(state->reply);
-            else if (!state->finished)
-                release(state); // waiting for the device's turn
+            if (!state->finished)
+                release(state);
         });
     }
 
@@ -545,10 +626,21 @@ void send(Method method, const Native::Device& device, const QString& path, cons
         begin(state);
         return;
     }
-    NativeLogins::takeTurn(state->key, [state] {
+    // The wait for the turn has a bound of its own: the requests ahead may
+    // each take their whole time on a slow device, and this one's own
+    // bounds start only when it goes out.
+    auto* turnWait = new QTimer(state->manager);
+    turnWait->setSingleShot(true);
+    QObject::connect(turnWait, &QTimer::timeout, state->manager, [state] {
+        if (!state->reply && !state->holdsTurn)
+            cutShort(state, Cut::NoTurn);
+    });
+    turnWait->start(timeout * tun::kTurnWaitFactor);
+    NativeLogins::takeTurn(state->key, [state, turnWait] {
         if (state->finished)
             return false;
         state->holdsTurn = true;
+        turnWait->stop();
         begin(state);
         return true;
     });

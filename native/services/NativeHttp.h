@@ -48,8 +48,13 @@ enum Auth : int {
 //
 // Bounds. Besides the time-out the caller passes (the request is given up
 // when no data moves for that long), the whole answer must come within
-// twice that time from the call. Redirects are followed to the same device
-// only, three at most.
+// twice that time from when the request goes out. A request that waits for
+// the device's turn goes out only when it has it; the wait has a bound of
+// its own (tun::kTurnWaitFactor times the time-out). The network layer holds
+// little of an answer unread (tun::kDeviceReadBuffer_bytes), so a device
+// sending a huge one waits in its connection before the body cap ends it.
+// Redirects are followed to the same host only, on the device's HTTP port
+// or its HTTPS port, never from HTTPS back to HTTP, three at most.
 
 // How large a body the caller expects; the request fails past the cap.
 enum class BodyLimit {
@@ -67,6 +72,11 @@ struct Response {
     // What went wrong, for code to decide on: None for a 2xx, LoginRefused
     // for a 401, HttpStatus for another answer, else the network failure.
     Native::Failure failure = Native::Failure::None;
+    // The device answered a login this request sent (Basic, or the answer to
+    // its challenge) with something other than a refusal: the login passed,
+    // also when the answer then failed (a loop of redirects, a body cut
+    // short, too big or too slow).
+    bool loginPassed = false;
 
     bool ok() const { return status >= 200 && status <= 299; }
 };

@@ -5,6 +5,7 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -46,6 +47,29 @@ int stateOf(const QJsonObject& o, QLatin1StringView key)
     return (s == Failed || s == Passed) ? s : NotTested;
 }
 
+// The names of the details' parts in the file.
+constexpr std::array<std::pair<Detail, const char*>, 6> kDetailNames = {{
+    {Detail::Clock, "clock"},
+    {Detail::Disks, "disks"},
+    {Detail::CameraStates, "cameraStates"},
+    {Detail::ChannelNames, "channelNames"},
+    {Detail::Firmware, "firmware"},
+    {Detail::DeviceName, "deviceName"},
+}};
+
+QList<Unread> unreadFromJson(const QJsonValue& value)
+{
+    QList<Unread> out;
+    for (const QJsonValue& v : value.toArray()) {
+        const QString name = v.toObject().value(QLatin1String("part")).toString();
+        for (const auto& [part, text] : kDetailNames)
+            if (name == QLatin1String(text)
+                && !std::any_of(out.cbegin(), out.cend(), [part = part](const Unread& u) { return u.part == part; }))
+                out.append({part, textOf(v.toObject(), QLatin1String("reason"))});
+    }
+    return out;
+}
+
 Health healthFromJson(const QJsonObject& o)
 {
     Health h;
@@ -72,6 +96,7 @@ Health healthFromJson(const QJsonObject& o)
     h.error = textOf(o, QLatin1String("error"));
     h.lastUp = dateFromJson(o.value(QLatin1String("lastUp")));
     h.fetchedAt = dateFromJson(o.value(QLatin1String("fetchedAt")));
+    h.unread = unreadFromJson(o.value(QLatin1String("unread")));
     return h;
 }
 
@@ -215,6 +240,20 @@ void writeHealth(QByteArray& out, const Health& h)
     o.number("recordingWindow", h.recordingWindow);
     o.number("rtspPort", h.rtspPort);
     o.text("serial", h.serial);
+    if (h.unread.isEmpty())
+        return;
+    QByteArray& list = o.key("unread");
+    list.append('[');
+    for (qsizetype i = 0; i < h.unread.size(); ++i) {
+        if (i)
+            list.append(',');
+        ObjectWriter u(list);
+        for (const auto& [part, text] : kDetailNames)
+            if (part == h.unread.at(i).part)
+                u.text("part", QString::fromLatin1(text));
+        u.text("reason", h.unread.at(i).reason);
+    }
+    list.append(']');
 }
 
 void writeCamera(QByteArray& out, const Camera& c)

@@ -33,6 +33,25 @@ struct Site {
     QString notes;
 };
 
+// A part of a device's details that a fetch reads from an answer of its own.
+enum class Detail : int {
+    Clock = 0,
+    Disks = 1,
+    CameraStates = 2,
+    ChannelNames = 3,
+    Firmware = 4,
+    DeviceName = 5,
+};
+
+// A part the latest details fetch asked for and could not read (no whole
+// answer came, or what came reads as nothing), and why. A part the device
+// does not offer (it answers 404 and the like) is not one.
+struct Unread {
+    Detail part = Detail::Disks;
+    QString reason; // the failed answer's sentence
+    bool operator==(const Unread&) const = default;
+};
+
 // The result of a device's latest probe. A default-constructed block is the
 // "fresh" block of a new device or of one whose connection changed.
 struct Health {
@@ -59,8 +78,21 @@ struct Health {
     QString error;           // latest failure sentence, empty when none
     QDateTime lastUp;        // last time the device itself answered
     QDateTime fetchedAt;     // when details were last fetched
+    // What the latest details fetch could not read, in the order asked: the
+    // states among them (disks, cameras) are unknown now, the facts (names,
+    // firmware, the clock's offset) stand as the last good answer gave them.
+    QList<Unread> unread;
 
     bool operator==(const Health&) const = default;
+
+    // Why the latest fetch could not read the part; null when it could.
+    const Unread* unreadOf(Detail part) const
+    {
+        for (const Unread& u : unread)
+            if (u.part == part)
+                return &u;
+        return nullptr;
+    }
 };
 
 // What a camera's two flags say together.
@@ -224,9 +256,6 @@ struct ProbeResult {
     bool loginRefused = false; // kept by the scheduler, not by the store
     // The kind of the failure health.error describes; None on success.
     Failure failure = Failure::None;
-    // The device answered the disk question without a verdict: a disk state
-    // stored from an earlier fetch no longer holds (health.hdd is empty).
-    bool hddUnknown = false;
 };
 
 // Which uptime series an uptime grid shows.

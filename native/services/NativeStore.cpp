@@ -691,28 +691,41 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
 
     // The probe's record replaces the kept one, except for the times this
     // store stamps itself and for what the probe did not learn: the details
-    // when it fetched none, and within fetched details a disk state it could
-    // not read (unless it found the disk unknown) or a recording count it
-    // could not make.
+    // when it fetched none, a recording count it could not make, and within
+    // fetched details what the device does not offer (a disk state of a
+    // camera) or could not send. Of those, the facts (names, firmware, the
+    // clock's offset) stand as the last good answer gave them; the states
+    // (disks, cameras) are unknown now, with the reason.
     const Health kept = h;
     h = r;
     h.checkedAt = at;
     h.lastUp = r.device == Passed ? at : kept.lastUp;
-    if (!result.detailsFetched) {
-        h.fetchedAt = kept.fetchedAt;
+    const bool details = result.detailsFetched;
+    // A probe stopped at its deadline fetched nothing but says what it
+    // could not read.
+    const bool asked = details || !r.unread.isEmpty();
+    h.unread = asked ? r.unread : kept.unread;
+    h.fetchedAt = details ? at : kept.fetchedAt;
+    if (!details) {
         h.model = kept.model;
         h.deviceName = kept.deviceName;
         h.serial = kept.serial;
         h.firmware = kept.firmware;
         h.mac = kept.mac;
+    }
+    if (!details || h.unreadOf(Detail::Clock)) {
         h.deviceTime = kept.deviceTime;
         h.deviceTimeAt = kept.deviceTimeAt;
-    } else {
-        h.fetchedAt = at;
     }
-    if (!result.detailsFetched || (r.hdd.isEmpty() && !result.hddUnknown))
+    if (h.unreadOf(Detail::Firmware) && h.firmware.isEmpty())
+        h.firmware = kept.firmware;
+    if (h.unreadOf(Detail::DeviceName) && h.deviceName.isEmpty())
+        h.deviceName = kept.deviceName;
+    if (asked && h.unreadOf(Detail::Disks))
+        h.hdd.clear();
+    else if (!details || r.hdd.isEmpty())
         h.hdd = kept.hdd;
-    if (!result.detailsFetched || r.recordingDays < 0) {
+    if (!details || r.recordingDays < 0) {
         h.recordingDays = kept.recordingDays;
         h.recordingWindow = kept.recordingWindow;
     }
@@ -748,6 +761,8 @@ void NativeStore::applyProbe(const QString& id, const ProbeResult& result)
             cam.online = false;
             continue;
         }
+        if (asked && h.unreadOf(Detail::CameraStates))
+            cam.onlineKnown = false;
         if (entry && entry->onlineKnown) {
             cam.onlineKnown = true;
             cam.online = entry->online;

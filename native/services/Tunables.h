@@ -62,15 +62,29 @@ namespace kvr::services::tun {
 inline constexpr std::chrono::milliseconds kDeviceRequestTimeout = 8s; // probe, details, calendar
 inline constexpr std::chrono::milliseconds kTcpConnectTimeout = 3s;    // one TCP connect test
 // The whole answer of a device request must come within this many times its
-// transfer time-out, counted from the call: a device that sends a byte now
-// and then never lets the transfer time-out fire.
+// transfer time-out, counted from when the request goes out: a device that
+// sends a byte now and then never lets the transfer time-out fire.
 inline constexpr int kWholeAnswerFactor = 2;
+// A request that answers a device's login waits for the device's turn (one
+// at a time, see DeviceLogins.h) at most this many times its transfer
+// time-out: for the requests of a probe, longer than the probe's deadline,
+// so a slow device's whole probe (a dozen answers of 3 to 6 s each, one
+// after another) is never cut short by the wait; for the others, a bound
+// on a device that keeps the turn busy.
+inline constexpr int kTurnWaitFactor = 8;
+// How much of an answer the network layer holds unread; past it the
+// device's bytes wait in the connection (its sending slows down) instead of
+// in memory, so a device sending a huge answer at full speed costs this
+// much before the body cap ends it.
+inline constexpr qint64 kDeviceReadBuffer_bytes = 256 * 1024;
 // Redirects to the same device followed by one request (or event stream)
 // before it is given up as a loop.
 inline constexpr int kMaxRedirects = 3;
 // A probe job ends with what it found by then, whatever its requests still
 // wait for, so that a slow device gives a finding and frees its place.
 inline constexpr std::chrono::milliseconds kProbeDeadline = 60s;
+static_assert(kDeviceRequestTimeout * kTurnWaitFactor > kProbeDeadline,
+              "a probe's request must not give up waiting for the device's turn before the probe ends");
 
 // Largest answer body accepted from a device. Text answers (device
 // information, disks, channel lists, search pages) stay far below the first;
@@ -78,6 +92,11 @@ inline constexpr std::chrono::milliseconds kProbeDeadline = 60s;
 // streams forever) fails the request instead of filling the memory.
 inline constexpr qint64 kMaxAnswerBody_bytes = 4 * 1024 * 1024;
 inline constexpr qint64 kMaxPictureBody_bytes = 24 * 1024 * 1024;
+// An answer this large (still pictures, or a device past the cap) leaves
+// freed memory worth giving back to the system, this long after the last
+// such request ended.
+inline constexpr qint64 kLargeAnswer_bytes = 1024 * 1024;
+inline constexpr std::chrono::milliseconds kGiveBackDelay = 2s;
 
 // HTTP-port connect attempts of one probe (latency and loss are taken from
 // them).

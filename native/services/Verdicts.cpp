@@ -137,6 +137,73 @@ void cameraFindings(const Device& d, const QDateTime& now, QList<Issue>& out)
                     detail);
 }
 
+// What a device is called in a sentence about it.
+QString deviceNoun(const Device& d)
+{
+    if (d.type == QLatin1String("nvr") || d.type == QLatin1String("dvr"))
+        return QStringLiteral("recorder");
+    return d.type == QLatin1String("ipcamera") ? QStringLiteral("camera") : QStringLiteral("device");
+}
+
+QString partText(Native::Detail part)
+{
+    switch (part) {
+    case Native::Detail::Clock:
+        return QStringLiteral("its clock");
+    case Native::Detail::Disks:
+        return QStringLiteral("its disk status");
+    case Native::Detail::CameraStates:
+        return QStringLiteral("the states of its cameras");
+    case Native::Detail::ChannelNames:
+        return QStringLiteral("the names of its cameras");
+    case Native::Detail::Firmware:
+        return QStringLiteral("its firmware version");
+    case Native::Detail::DeviceName:
+        return QStringLiteral("its name");
+    }
+    return {};
+}
+
+// What the last details fetch could not read, one sentence per reason:
+// "The recorder did not send its disk status or the states of its cameras:
+// No answer in time." The disk and camera states matter most (footage may be
+// lost unseen), so they make a warning; the rest a notice.
+void unreadFindings(const Device& d, QList<Issue>& out)
+{
+    const QList<Native::Unread>& unread = d.health.unread;
+    if (unread.isEmpty())
+        return;
+    QStringList reasons;
+    QList<QStringList> parts;
+    for (const Native::Unread& u : unread) {
+        qsizetype i = reasons.indexOf(u.reason);
+        if (i < 0) {
+            reasons << u.reason;
+            parts << QStringList();
+            i = reasons.size() - 1;
+        }
+        parts[i] << partText(u.part);
+    }
+    QStringList sentences;
+    for (qsizetype i = 0; i < reasons.size(); ++i) {
+        const QString subject = i == 0 ? QStringLiteral("The ") + deviceNoun(d) : QStringLiteral("It");
+        QString reason = reasons.at(i).trimmed();
+        if (reason.isEmpty())
+            reason = QStringLiteral("No reason was given.");
+        QStringList named = parts.at(i);
+        const QString last = named.takeLast();
+        const QString what = named.isEmpty() ? last : named.join(QStringLiteral(", ")) + QStringLiteral(" or ") + last;
+        sentences << QStringLiteral("%1 did not send %2: %3").arg(subject, what, reason);
+    }
+    const QString detail = sentences.join(QLatin1Char(' '));
+    if (d.health.unreadOf(Native::Detail::Disks))
+        out << make(d, Warning, 17, QStringLiteral("Disk status unknown"), detail);
+    else if (d.health.unreadOf(Native::Detail::CameraStates))
+        out << make(d, Warning, 17, QStringLiteral("Camera states unknown"), detail);
+    else
+        out << make(d, Notice, 42, QStringLiteral("Details not read"), detail);
+}
+
 int nonNegative(int v)
 {
     return v < 0 ? 0 : v;
@@ -268,8 +335,10 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
                     QStringLiteral("No recordings found in the last %1.")
                         .arg(countText(recWindow, QStringLiteral("day"), QStringLiteral("days"))));
 
-    if (h.device == Passed)
+    if (h.device == Passed) {
         cameraFindings(d, now, out);
+        unreadFindings(d, out);
+    }
 
     if (h.internet == Passed && h.device == Passed && h.rtspPort == Failed)
         out << make(d, Warning, 12, QStringLiteral("Live view port closed"),

@@ -105,8 +105,26 @@ void DevicePanelTest::textAndChipRules()
     check("network degraded", networkChip(h, false), "Degraded · 180 ms | 33% of connection attempts failed | warn");
     h.quality = QStringLiteral("Poor");
     check("network busy", networkChip(h, true), "Checking |  | info");
-    check("disk fault", diskChip(QStringLiteral("Fault")), "Fault |  | fail");
-    check("disk other", diskChip(QStringLiteral("ok")), "Not checked |  | unknown");
+    Native::Health disk;
+    disk.hdd = QStringLiteral("Fault");
+    check("disk fault", diskChip(disk), "Fault |  | fail");
+    disk.hdd = QStringLiteral("ok");
+    check("disk other", diskChip(disk), "Not checked |  | unknown");
+    // A disk state the last check could not read is unknown, and says why.
+    disk.hdd.clear();
+    disk.unread = {{Native::Detail::CameraStates, QStringLiteral("x")},
+                   {Native::Detail::Disks, QStringLiteral("No answer in time.")}};
+    check("disk unread", diskChip(disk), "Unknown | Not read at the last check: No answer in time. | warn");
+    // A login the device let through reads as passed, with the answer's
+    // failure beside it; a refused one as failed.
+    Native::Health login;
+    login.device = Native::Failed;
+    login.error = QStringLiteral("The device accepted the login, but its answer failed: x.");
+    check("login then loop", loginChip(Native::Passed, login, "Not offered", false),
+          "Passed | The login passed; then: The device accepted the login, but its answer failed: x. | pass");
+    check("login refused", loginChip(Native::Failed, login, "Not offered", false), "Failed |  | fail");
+    login.device = Native::Passed;
+    check("login passed", loginChip(Native::Passed, login, "Not offered", false), "Passed |  | pass");
     auto rec = [](int days, int window, const char* brand = "HIKVISION") {
         Native::Device d = up("r");
         d.manufacturer = QString::fromLatin1(brand);
@@ -160,6 +178,30 @@ void DevicePanelTest::detailsByStateAndDeactivation()
             && !texts().contains(QStringLiteral("Device is offline.")));
     bench.finishProbes(nativetest::upResult());
     QCOMPARE(panel.statusText()->text(), QStringLiteral("Online"));
+    // A check whose login passed and whose answer then looped: the login
+    // reads as it went, the answer's failure beside it; then a fetch that
+    // could not read the disks: unknown, saying why.
+    Native::ProbeResult looped = nativetest::upResult();
+    looped.health.device = Native::Failed;
+    looped.health.digest = Native::Passed;
+    looped.health.error = QStringLiteral("The device accepted the login, but its answer failed: a loop.");
+    bench.controller->run(busy.id, NativeController::Diagnose);
+    bench.finishProbes(looped);
+    auto chipTip = [&panel](const char* caption) {
+        for (QLabel* l : panel.detailsWidget()->findChildren<QLabel*>(QStringLiteral("NChip")))
+            if (l->accessibleName() == QLatin1String(caption))
+                return l->toolTip();
+        return QString();
+    };
+    QCOMPARE(chip("Digest login") + QLatin1Char('/') + chipTip("Digest login"),
+             QStringLiteral("Passed/The login passed; then: ") + looped.health.error);
+    QVERIFY(texts().contains(looped.health.error));
+    Native::ProbeResult unread = nativetest::upResult();
+    unread.detailsFetched = true;
+    unread.health.unread = {{Native::Detail::Disks, QStringLiteral("No answer in time.")}};
+    bench.controller->run(busy.id, NativeController::Fetch);
+    bench.finishProbes(unread);
+    QVERIFY(texts().contains(QStringLiteral("Unknown")));
     // In a site, with a password: masked until shown, for this device only.
     panel.setDevice(gate.id);
     for (const QString& t : {QString(8, QChar(0x2022)), QStringLiteral("2, 3"), QStringLiteral("FiberNet")})

@@ -174,6 +174,18 @@ private Q_SLOTS:
             named.feed("--MIME_boundary\r\nContent-Length: " + QByteArray::number(dashes.size()) + "\r\n\r\n" + dashes)
                 .isEmpty());
         QCOMPARE(types(named.feed("\r")), QStringList{"VMD"});
+        // A declared end right where a delimiter begins (no line break
+        // between the body and it) is a whole part: given with the bytes
+        // that complete it, whatever part of the delimiter came with them,
+        // not once the device's next part brings the rest.
+        for (const QByteArray& boundary : {QByteArray("b"), QByteArray("MIME_boundary")}) {
+            for (const QByteArray& start : {QByteArray("-"), QByteArray("--"), "--" + boundary.left(3)}) {
+                Parser exact = multipart(boundary);
+                QCOMPARE(types(exact.feed("--" + boundary + "\r\nContent-Length: " + QByteArray::number(doc.size())
+                                          + "\r\n\r\n" + doc + start)),
+                         QStringList{"VMD"});
+            }
+        }
     }
 
     void bareXmlDocuments()

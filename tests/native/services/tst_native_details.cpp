@@ -81,10 +81,10 @@ QString month(const Native::Device& d, int channel, bool main, int year, int mon
 QString describe(const Outcome& o)
 {
     const Native::Health& h = o.health;
-    QString out = QString::asprintf("%d %s [%s] [%s] %s [%s]%s %d/%d [%s]", h.device, qUtf8Printable(h.model),
-                                    qUtf8Printable(h.serial), qUtf8Printable(h.deviceName),
-                                    qUtf8Printable(h.deviceTime), qUtf8Printable(h.hdd), o.hddUnknown ? "?" : "",
-                                    h.recordingDays, h.recordingWindow, qUtf8Printable(h.error));
+    QString out = QString::asprintf(
+        "%d %s [%s] [%s] %s [%s]%s %d/%d [%s]", h.device, qUtf8Printable(h.model), qUtf8Printable(h.serial),
+        qUtf8Printable(h.deviceName), qUtf8Printable(h.deviceTime), qUtf8Printable(h.hdd),
+        h.unreadOf(Native::Detail::Disks) ? "?" : "", h.recordingDays, h.recordingWindow, qUtf8Printable(h.error));
     for (const Native::ChannelInfo& c : o.channels)
         out += QStringLiteral(" | %1 %2 %3").arg(c.channel).arg(c.name, c.onlineKnown ? (c.online ? "+" : "-") : "?");
     return out;
@@ -134,6 +134,13 @@ private Q_SLOTS:
         // answer makes them unknown (marked "?").
         row("dahua error body", "DAHUA", "nvr", "Error\r\nBad Request!\r\n", "?");
         row("dahua error count", "DAHUA", "nvr", "ErrorCount=0\r\nlist.info[0].State=Success\r\n", "OK");
+        // An answer that reads as nothing says nothing about the disks either:
+        // a fault is a disk that says so, or a well-formed list without one.
+        row("isapi garbage", "HIKVISION", "nvr", FakeDevice::garbage(), "?");
+        row("isapi cut short", "HIKVISION", "nvr", "<storage><hddList><hdd><status>ok</status></hdd>", "?");
+        row("isapi other page", "HIKVISION", "nvr", "<html><body>Service Unavailable</body></html>", "?");
+        row("dahua garbage", "DAHUA", "nvr", FakeDevice::garbage(), "?");
+        row("dahua html", "DAHUA", "nvr", "<html><meta charset=\"utf-8\"><body>x</body></html>", "?");
         // clang-format on
     }
     void diskVerdicts()
@@ -147,7 +154,7 @@ private Q_SLOTS:
             NativeDetails::readDahua(recorder(brand, type), dahuaAnswers(storage), r, c);
         else
             NativeDetails::readHik(recorder(brand, type), hikAnswers(storage), r, c);
-        QTEST(r.health.hdd + (r.hddUnknown ? "?" : ""), "hdd");
+        QTEST(r.health.hdd + (r.health.unreadOf(Native::Detail::Disks) ? "?" : ""), "hdd");
     }
 
     // The channels and clock each brand's answers give.
@@ -199,6 +206,118 @@ private Q_SLOTS:
         h.firmware = h.deviceName = QStringLiteral("Own");
         NativeDetails::readDahua(recorder("DAHUA"), dahuaAnswers(""), r, c);
         QCOMPARE(h.firmware + h.deviceName, QStringLiteral("OwnOwn"));
+    }
+
+    // A recorder behind a slow link (a site on a mobile router) answers
+    // each request in 0.4 s, or in 4 s with the bounds the program uses:
+    // the details requests wait for the device's turn one after another,
+    // each with its whole time from when it goes out, and every finding is
+    // read (the disk fault, the offline camera by its name).
+    void slowLinkLosesNothing_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("brand");
+        QTest::addColumn<int>("delayMs");
+        QTest::addColumn<int>("requestMs");
+        QTest::newRow("isapi, 0.4 s an answer") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << 400 << 500;
+        QTest::newRow("cgi, 4 s an answer")
+            << int(FakeDevice::Kind::Dahua) << "DAHUA" << 4000 << int(tun::kDeviceRequestTimeout.count());
+    }
+    void slowLinkLosesNothing()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, brand);
+        QFETCH(int, delayMs);
+        QFETCH(int, requestMs);
+        FakeDevice fake{FakeDevice::Kind(kind)};
+        fake.answerDelayMs = delayMs;
+        fake.disks = {QStringLiteral("ok"), QStringLiteral("error")};
+        fake.channels = {{1, QStringLiteral("Gate"), true, true}, {3, QStringLiteral("Yard"), false, true}};
+        QVERIFY(fake.start());
+        NativeStore store;
+        const QString id = store.addDevice(deviceFor(fake, brand));
+        nativetest::Catch<Outcome> run;
+        NativeProbe::fetch(*store.device(id), 0, nullptr, run.cb(), {.request = std::chrono::milliseconds(requestMs)});
+        QVERIFY(run.wait(60000));
+        QCOMPARE(describe(*run.value),
+                 "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-01 08:15:30 [Fault] -1/0 "
+                 "[] | 1 Gate + | 3 Yard -");
+        QVERIFY(run->health.unread.isEmpty());
+        store.applyProbe(id, *run.value);
+        QStringList findings;
+        for (const NativeInsights::Issue& i :
+             NativeInsights::issuesFor(NativeInsights::Sources::over(&store, nullptr, nullptr), *store.device(id),
+                                       QDateTime::currentDateTime()))
+            findings << i.title + QStringLiteral(": ") + i.detail;
+        QCOMPARE(findings.mid(0, 2),
+                 QStringList({"Disk fault: A disk reports an error: recordings may be missing or "
+                              "about to stop.",
+                              "1 camera offline: Yard."}));
+    }
+
+    // Details requests that fail after the login (too slow, no answer, a
+    // loop, cut short, too big, garbage): each part is marked unread with
+    // the failed answer's reason, what the last good answer said of the
+    // cameras' names stands, the disk and camera states are unknown, and
+    // the device shows a finding that says why.
+    void failedDetailsAreSaid_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("reason");
+        using F = FakeDevice::Fault;
+        QTest::newRow("too slow") << int(F::Trickle) << "The device was too slow to send its whole answer.";
+        QTest::newRow("silent") << int(F::Silence) << "No answer in time.";
+        QTest::newRow("loop") << int(F::RedirectLoop) << "The device redirected the request in a loop.";
+        QTest::newRow("cut short") << int(F::Short) << "The device closed the connection before its whole answer came.";
+        QTest::newRow("too big") << int(F::Huge) << "The device sent more than 4 MB; the answer was dropped.";
+        QTest::newRow("garbage") << int(F::Garbage) << "The device's answer could not be read.";
+    }
+    void failedDetailsAreSaid()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, reason);
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.channels = {{1, QStringLiteral("Gate"), true, true}, {2, QStringLiteral("Yard"), false, true}};
+        fake.clockAheadSecs = 0;
+        QVERIFY(fake.start());
+        NativeStore store;
+        Native::Device d = deviceFor(fake, QStringLiteral("HIKVISION"));
+        d.channels = 2;
+        const QString id = store.addDevice(d);
+        const NativeProbe::Timing quick{.request = std::chrono::milliseconds(1000)};
+        auto fetch = [&] {
+            nativetest::Catch<Outcome> run;
+            NativeProbe::fetch(*store.device(id), 0, nullptr, run.cb(), quick);
+            run.wait();
+            store.applyProbe(id, run.value.value_or(Outcome{}));
+            return run.value.value_or(Outcome{});
+        };
+        QVERIFY(fetch().health.unread.isEmpty());
+        const QString clockRead = store.device(id)->health.deviceTime;
+
+        fake.detailsFault = FakeDevice::Fault(fault);
+        const Outcome o = fetch();
+        QCOMPARE(o.health.device, 2);
+        QCOMPARE(o.health.digest, 2);
+        QStringList unread;
+        for (const Native::Unread& u : o.health.unread)
+            unread << QString::number(int(u.part)) + QLatin1Char(' ') + u.reason;
+        const QString r = QLatin1Char(' ') + reason;
+        QCOMPARE(unread, QStringList({"0" + r, "1" + r, "3" + r, "2" + r})); // clock, disks, names, states
+
+        const Native::Device stored = *store.device(id);
+        QVERIFY(stored.health.hdd.isEmpty());
+        QCOMPARE(nativetest::describe(stored).section('[', 1), "Gate:0:0,Yard:0:0]"); // named, states unknown
+        QCOMPARE(stored.health.deviceTime, clockRead); // its reading stands, with its time
+        QStringList findings;
+        for (const NativeInsights::Issue& i : NativeInsights::issuesFor(
+                 NativeInsights::Sources::over(&store, nullptr, nullptr), stored, QDateTime::currentDateTime()))
+            findings << i.title + QStringLiteral(": ") + i.detail;
+        QCOMPARE(findings,
+                 QStringList(QStringLiteral("Disk status unknown: The recorder did not send its clock, its "
+                                            "disk status, the names of its cameras or the states of its "
+                                            "cameras: ")
+                             + reason));
     }
 
     // A recorder 420 s ahead answers its clock in 0.4 s while another of

@@ -86,6 +86,50 @@ private Q_SLOTS:
         // A retry that gets no answer is not a refused login.
         QCOMPARE(login({answer(401, {}, "Basic realm=\"r\""), answer(0)}),
                  "SB VN - d0 b1 [] f5 The device didn't answer HTTP (No answer in time.).");
+        // A login the device let through whose answer then failed, or was
+        // another status: the login passed, the check did not.
+        NativeHttp::Response looped = answer(0);
+        looped.loginPassed = true;
+        looped.error = QStringLiteral("The device redirected the request in a loop.");
+        QCOMPARE(login({answer(401), looped}),
+                 "SD FN accepted d2 b0 [] f5 The device accepted the login, but its "
+                 "answer failed: The device redirected the request in a loop.");
+        NativeHttp::Response missing = answer(404);
+        missing.loginPassed = true;
+        QCOMPARE(login({answer(401, {}, "Basic realm=\"r\""), missing}),
+                 "SB FN accepted d0 b2 [] f10 The device answered HTTP 404. Check the manufacturer.");
+    }
+
+    // The device accepted the login, then its answer looped, came short,
+    // too big or too slow: the login shows as it went (passed), the check
+    // fails with the answer's failure, and nothing reads as a wrong password.
+    void loginAsItWent_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("error");
+        using F = FakeDevice::Fault;
+        QTest::newRow("loop") << int(F::RedirectLoop) << "The device redirected the request in a loop.";
+        QTest::newRow("cut short") << int(F::Short) << "The device closed the connection before its whole answer came.";
+        QTest::newRow("too big") << int(F::Huge) << "The device sent more than 4 MB; the answer was dropped.";
+        QTest::newRow("too slow") << int(F::Trickle) << "The device was too slow to send its whole answer.";
+    }
+    void loginAsItWent()
+    {
+        QFETCH(int, fault);
+        QFETCH(QString, error);
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        fake.script(QStringLiteral("/ISAPI/System/deviceInfo"),
+                    nativetest::reply(200, "<DeviceInfo><model>x</model></DeviceInfo>",
+                                      [&](auto& r) { r.fault = FakeDevice::Fault(fault); }));
+        QVERIFY(fake.start());
+        nativetest::Catch<Outcome> run;
+        NativeProbe::fetch(deviceFor(fake), 0, nullptr, run.cb(), {.request = std::chrono::milliseconds(1000)});
+        QVERIFY(run.wait());
+        QCOMPARE(summary(*run.value),
+                 "2221 d2 b0 timed loss0 f" + QString::number(int(run->failure))
+                     + " The device accepted the login, but its answer failed: " + error);
+        QVERIFY(!run->loginRefused && run->failure != Native::Failure::LoginRefused);
+        QVERIFY(!run->detailsFetched);
     }
 
     // Three HTTP-port connects, one RTSP connect, in that order, then the
@@ -257,7 +301,7 @@ private Q_SLOTS:
         fake.trickleMs = 100;
         QVERIFY(fake.start());
         nativetest::Catch<Outcome> run;
-        NativeProbe::fetch(deviceFor(fake), 0, nullptr, run.cb(), 2s);
+        NativeProbe::fetch(deviceFor(fake), 0, nullptr, run.cb(), {.deadline = 2s});
         QVERIFY(run.wait());
         QCOMPARE(summary(*run.value),
                  "2221 d0 b0 timed loss0 f5 The device was too slow to answer; the check was stopped after 2 s.");
@@ -269,15 +313,34 @@ private Q_SLOTS:
                         r.fault = FakeDevice::Fault::Trickle;
                     }));
         nativetest::Catch<Outcome> details;
-        NativeProbe::fetch(deviceFor(fake), 0, nullptr, details.cb(), 2s);
+        NativeProbe::fetch(deviceFor(fake), 0, nullptr, details.cb(), {.deadline = 2s});
         QVERIFY(details.wait());
         QCOMPARE(summary(*details.value),
                  "2222 d2 b0 timed loss0 f5 The device was too slow to send its details; "
                  "the check was stopped after 2 s.");
         QVERIFY(!details->detailsFetched);
+        // None of the details asked was read, and each says why.
+        QCOMPARE(details->health.unread.size(), NativeDetails::partsAsked(deviceFor(fake)).size());
+        QCOMPARE(details->health.unread.first().reason, details->health.error);
+        QTRY_COMPARE(fake.openConnections(), 0);
+
+        // The details came, the days with recordings were still being
+        // counted: what was read stands.
+        fake.clearScripts();
+        fake.script(
+            QStringLiteral("/ISAPI/ContentMgmt/record/tracks/101/dailyDistribution"),
+            nativetest::reply(200, QByteArray(400, ' '), [](auto& r) { r.fault = FakeDevice::Fault::Trickle; }));
+        nativetest::Catch<Outcome> counting;
+        NativeProbe::fetch(deviceFor(fake), 30, nullptr, counting.cb(), {.deadline = 2s});
+        QVERIFY(counting.wait());
+        QCOMPARE(summary(*counting.value),
+                 "2222 d2 b0 timed loss0 f5 The device was too slow to send its recordings; "
+                 "the check was stopped after 2 s.");
+        QVERIFY(counting->detailsFetched && counting->channelsKnown && counting->health.unread.isEmpty());
+        QCOMPARE(counting->health.hdd + QLatin1Char(' ') + counting->health.model, QStringLiteral("OK DS-FAKE-16"));
         QTRY_COMPARE(fake.openConnections(), 0);
         QTest::qWait(50);
-        QCOMPARE(run.calls + details.calls, 2);
+        QCOMPARE(run.calls + details.calls + counting.calls, 3);
     }
 
     void otherFirstAnswers()

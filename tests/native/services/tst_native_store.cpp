@@ -1,6 +1,7 @@
 #include "app/core/Settings.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
+#include "native/services/NativeInventory.h"
 #include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Reports.h"
@@ -236,16 +237,45 @@ private Q_SLOTS:
         store.applyProbe(id, again);
         QCOMPARE(describe(*store.device(id)).section(' ', 5),
                  "hdd:OK days:12 model: [:1:0,:2:0,My yard:1:0,:0:0,:0:0,B:1:0]");
-        // A disk answer without a verdict ("Error"): the old one no longer holds.
-        again.hddUnknown = true;
-        store.applyProbe(id, again);
-        QVERIFY(store.device(id)->health.hdd.isEmpty());
+        // What a fetch could not read: the states (disks, cameras) are
+        // unknown now, with the reason; the facts stand as the last good
+        // answer gave them (the clock's reading with its time, the
+        // firmware). A check without details keeps the list; so does the file.
+        ProbeResult good = nativetest::upResult();
+        good.detailsFetched = true;
+        good.health.firmware = "V4";
+        good.health.deviceTime = "2025-03-01 08:15:30";
+        good.health.deviceTimeAt = at(9, 1);
+        store.applyProbe(id, good);
+        ProbeResult failed = nativetest::upResult();
+        failed.detailsFetched = true;
+        failed.health.unread = {{Native::Detail::Disks, "No answer in time."},
+                                {Native::Detail::CameraStates, "No answer in time."},
+                                {Native::Detail::Clock, "The device's answer could not be read."},
+                                {Native::Detail::Firmware, "No answer in time."}};
+        clock.advanceSecs(60);
+        store.applyProbe(id, failed);
+        Native::Device stored = *store.device(id);
+        QCOMPARE(describe(stored).section(' ', 5), "hdd: days:12 model: [:0:0,:0:0,My yard:0:0,:0:0,:0:0,B:0:0]");
+        QCOMPARE(stored.health.firmware + ' ' + stored.health.deviceTime, QStringLiteral("V4 2025-03-01 08:15:30"));
+        QCOMPARE(stored.health.deviceTimeAt, at(9, 1));
+        QCOMPARE(stored.health.unread, failed.health.unread);
+        store.applyProbe(id, nativetest::upResult()); // a diagnosis
+        QCOMPARE(store.device(id)->health.unread, failed.health.unread);
+        const Native::InventoryData read = Native::decodeInventory(Native::encodeInventory({}, {*store.device(id)}));
+        QCOMPARE(read.devices.value(0).health.unread, failed.health.unread);
+        // The next good fetch reads them all again.
+        good.channels = {{1, {}, true, true}, {2, {}, true, false}, {3, {}, true, true}, {6, {}, true, true}};
+        store.applyProbe(id, good);
+        QVERIFY(store.device(id)->health.unread.isEmpty());
+        QCOMPARE(describe(*store.device(id)).section(' ', 5),
+                 "hdd: days:12 model: [:1:0,:2:0,My yard:1:0,:0:0,:0:0,B:1:0]");
 
         // Device down: every camera goes offline, the known flags and dates stay.
         clock.advanceSecs(60);
         store.applyProbe(id, nativetest::offlineResult());
         QCOMPARE(describe(*store.device(id)).section('[', 1), ":2:0,:2:0,My yard:2:0,:0:0,:0:0,B:2:0]");
-        QCOMPARE(store.lastSeenUp(id), at(9, 1));
+        QCOMPARE(store.lastSeenUp(id), at(9, 2));
 
         // Channel numbers from a device are never trusted to be small.
         ProbeResult wild = nativetest::upResult();

@@ -168,13 +168,32 @@ private Q_SLOTS:
             healthy("Dahua", 4, [](Device& dev, Health&) { dev.manufacturer = QStringLiteral("DAHUA"); });
         Device small = healthy(QStringLiteral("Small"), 1);
         small.cameras[0].name = QStringLiteral("Gate");
+        // Details the last fetch could not read, by reason; the disk and
+        // camera states make a warning, the rest a notice.
+        auto unread = [](const char* name, const char* type, const QList<Unread>& parts) {
+            return healthy(name, 4, [=](Device& d, Health& h) {
+                d.type = QString::fromLatin1(type), h.unread = parts;
+                if (h.unreadOf(Detail::Disks))
+                    h.hdd.clear();
+            });
+        };
+        const QString slow = QStringLiteral("No answer in time."),
+                      junk = QStringLiteral("The device's answer could not be read.");
+        down.health.unread = {{Detail::Disks, slow}}; // not judged while it does not answer
         f.load(QList<Device>{off, fresh, gone, mute, locked, erring, stale, unfetched, modelOnly, eight, all,
                              ignoredOne, unknown, down, port}
                + QList<Device>{recorded(27, 30), recorded(26, 30), recorded(0, 1), recorded(0, 30), recorded(-1, 30),
                                recorded(0, 0), recorded(2000000000, 2100000000), recorded(300000000, 400000000)}
                + QList<Device>{network("Poor", 640, -1), network("Degraded", 180, 33), skewed(121, "+05:30"),
                                skewed(-3700), skewed(120), clocked("9999-12-31T23:59:59")}
-               + QList<Device>{gateNvr, lost, quiet, streamLocked, dahua, small});
+               + QList<Device>{gateNvr, lost, quiet, streamLocked, dahua, small}
+               + QList<Device>{unread("Disks", "nvr",
+                                      {{Detail::Disks, slow},
+                                       {Detail::CameraStates, slow},
+                                       {Detail::Clock, junk},
+                                       {Detail::ChannelNames, slow}}),
+                               unread("States", "ipcamera", {{Detail::CameraStates, junk}}),
+                               unread("Names", "panel", {{Detail::ChannelNames, slow}, {Detail::Firmware, slow}})});
         f.refused.insert(locked.id);
         f.standing.insert(off.id, {Standing{7, 1, kNow.addSecs(-600)}});
         f.standing.insert(fresh.id, {Standing{4, 2, kNow.addSecs(-600)}});
@@ -241,10 +260,17 @@ private Q_SLOTS:
              "Problems show only at the next scheduled check."},
             {},
             {"1/16 Video loss reported | Channel 2, Gate, 1 min ago, by the device's live events. Not cleared since."},
+            {"1/17 Disk status unknown | The recorder did not send its disk status, the states of its cameras or the "
+             "names of its cameras: No answer in time. It did not send its clock: The device's answer could not be "
+             "read."},
+            {"1/17 Camera states unknown | The camera did not send the states of its cameras: The device's answer "
+             "could not be read."},
+            {"2/42 Details not read | The device did not send the names of its cameras or its firmware version: No "
+             "answer in time."},
         });
         // Disabled devices count nowhere.
         QCOMPARE(sites(f.sources(), kNow).size(), 1);
-        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 34);
+        QCOMPARE(sites(f.sources(), kNow).at(0).devices, 37);
     }
 
     // A device clock reads whole seconds; the check time has milliseconds
