@@ -189,7 +189,7 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     bench.finishProbes(looped);
     auto chipTip = [&panel](const char* caption) {
         for (QLabel* l : panel.detailsWidget()->findChildren<QLabel*>(QStringLiteral("NChip")))
-            if (l->accessibleName() == QLatin1String(caption))
+            if (l->accessibleName() == QLatin1String(caption) + QStringLiteral(": ") + l->text())
                 return l->toolTip();
         return QString();
     };
