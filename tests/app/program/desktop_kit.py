@@ -48,9 +48,12 @@ def atspi():
 def kavira_app(Atspi):
     desktop = Atspi.get_desktop(0)
     for i in range(desktop.get_child_count()):
-        app = desktop.get_child_at_index(i)
-        if app is not None and app.get_name() == "Kavira":
-            return app
+        try:
+            app = desktop.get_child_at_index(i)
+            if app is not None and app.get_name() == "Kavira":
+                return app
+        except Exception:  # the program ended while we asked: it is gone
+            continue
     return None
 
 
