@@ -17,6 +17,9 @@ PlayerFailure failureFromAverror(int code)
         return PlayerFailure::Refused;
     case AVERROR(ETIMEDOUT):
         return PlayerFailure::TimedOut;
+    case AVERROR(ENETUNREACH):
+    case AVERROR(EHOSTUNREACH):
+        return PlayerFailure::Unreachable;
     case AVERROR_HTTP_UNAUTHORIZED:
         return PlayerFailure::Unauthorized;
     case AVERROR_HTTP_FORBIDDEN:

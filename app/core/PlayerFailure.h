@@ -18,6 +18,7 @@ enum class PlayerFailure {
                   // RTSP 453 Not Enough Bandwidth or HTTP 429 (400 is Other)
     ServerError,  // 5xx
     TimedOut,     // the peer did not answer in time
+    Unreachable,  // this computer has no way to the peer (network or host unreachable)
     Untrusted,    // the secure stream's certificate was not trusted
     Dropped,      // the stream kept dropping (or sent no picture) until the restarts ran out
     Other,        // anything else: the text says what

@@ -22,6 +22,7 @@ TileFault tileFaultOf(core::PlayerFailure failure)
     switch (failure) {
     case core::PlayerFailure::TimedOut:
     case core::PlayerFailure::Refused:
+    case core::PlayerFailure::Unreachable:
         return TileFault::NoAnswer;
     default:
         return TileFault::Failed;

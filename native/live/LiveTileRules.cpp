@@ -38,7 +38,7 @@ QString watchdogText(bool playback)
 }
 
 StatusOutcome classifyStatus(kvr::video::PlayerFailure failure, const QString& detail, bool playback, bool playing,
-                             bool main)
+                             bool main, const QString& host)
 {
     using kvr::video::PlayerFailure;
     StatusOutcome out;
@@ -56,7 +56,7 @@ StatusOutcome classifyStatus(kvr::video::PlayerFailure failure, const QString& d
     }
     out.action = StatusAction::Fail;
     out.refused = failure == PlayerFailure::Refused;
-    out.detail = NativeBrand::explainStreamError(failure, playback);
+    out.detail = NativeBrand::explainStreamError(failure, playback, host);
     out.cause = detail;
     if (playback && failure == PlayerFailure::NotFound)
         out.headline = QStringLiteral("No recording");

@@ -40,9 +40,10 @@ struct StatusOutcome {
     bool refused = false; // the device refused the connection: block it
 };
 // `failure` is the player's kind for the report, `detail` its text (which
-// goes to the log: the tile says what happened in plain words).
+// goes to the log: the tile says what happened in plain words), `host` the
+// address played from.
 StatusOutcome classifyStatus(kvr::video::PlayerFailure failure, const QString& detail, bool playback, bool playing,
-                             bool main);
+                             bool main, const QString& host = QString());
 
 // ---- Overload of the decoder ----
 struct OverloadOutcome {

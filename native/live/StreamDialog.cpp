@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 using namespace kvr::ui;
@@ -122,7 +123,7 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
         m_stage->setMessage(QStringLiteral("Reconnecting"), QStringLiteral("Attempt %1 of %2").arg(attempt).arg(total));
     });
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString&, const QString& detail) {
-        fail(NativeBrand::explainStreamError(m_player->lastFailure(), !m_live), detail);
+        fail(NativeBrand::explainStreamError(m_player->lastFailure(), !m_live, m_host), detail);
     });
     connect(m_stage, &VideoStage::gpuUnavailable, this,
             [this](const QString&) { m_player->controls().yuvOutput.store(false); });
@@ -168,6 +169,7 @@ void StreamDialog::start()
     m_player->options().autoReconnect = m_live;
     m_player->options().live = m_live;
     m_timer->start();
+    m_host = QUrl(url).host();
     m_player->play(url);
 }
 

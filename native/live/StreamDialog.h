@@ -63,6 +63,7 @@ private:
     UrlFor m_urlFor;
     const bool m_live;
     bool m_main = false;
+    QString m_host; // the address the stream is played from
     bool m_hadPicture = false;
     bool m_started = false;
     video::FfmpegPlayer* m_player = nullptr;

@@ -29,6 +29,7 @@
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QtMath>
 
@@ -322,6 +323,7 @@ void VmsTile::start(bool main)
 
     m_player->stop();
     m_running = true;
+    m_host = QUrl(url).host();
     m_player->options().autoReconnect = !m_playback;
     m_player->options().catchUpLive = !m_playback;
     m_watchdog->setInterval(m_playback ? tun::kPlaybackWatchdog : tun::kLiveWatchdog);
@@ -488,7 +490,7 @@ void VmsTile::onStatus(const QString&, const QString& detail)
     if (!m_running)
         return;
     const LiveTileRules::StatusOutcome out =
-        LiveTileRules::classifyStatus(m_player->lastFailure(), detail, m_playback, m_playing, m_main);
+        LiveTileRules::classifyStatus(m_player->lastFailure(), detail, m_playback, m_playing, m_main, m_host);
     switch (out.action) {
     case LiveTileRules::StatusAction::EndOfRecording:
         m_watchdog->stop();

@@ -152,6 +152,7 @@ private:
     QDateTime m_to;
     QString m_name;
     QString m_deviceName;
+    QString m_host; // the address the stream is played from
     bool m_pacedMain = false;
     ui::TileFault m_fault = ui::TileFault::Failed;
     QSize m_retryFull; // "Try again" at its full size

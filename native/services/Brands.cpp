@@ -280,7 +280,7 @@ bool calendarSupported(const Native::Device& d)
     return codes.contains(d.manufacturer);
 }
 
-QString explainStreamError(kvr::core::PlayerFailure failure, bool playback)
+QString explainStreamError(kvr::core::PlayerFailure failure, bool playback, const QString& host)
 {
     using kvr::core::PlayerFailure;
     switch (failure) {
@@ -301,6 +301,11 @@ QString explainStreamError(kvr::core::PlayerFailure failure, bool playback)
         return QStringLiteral("The RTSP port is closed on the device.");
     case PlayerFailure::TimedOut:
         return QStringLiteral("The device did not answer in time.");
+    case PlayerFailure::Unreachable:
+        // No route to the device's network: nothing about the stream, its
+        // brand or its port can be told.
+        return host.isEmpty() ? QStringLiteral("No answer from the device.")
+                              : QStringLiteral("No answer from %1.").arg(host);
     case PlayerFailure::Forbidden:
         return QStringLiteral("The device does not let this user watch this stream.");
     case PlayerFailure::ServerError:

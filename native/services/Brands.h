@@ -62,7 +62,9 @@ bool calendarSupported(const Native::Device& device);
 // A sentence for the user for a stream player's failure, chosen by its kind
 // (`playback`: the failure came from playing a recording). Every kind has
 // one: the player's own text (FFmpeg's, as often as not) is for the log.
-QString explainStreamError(kvr::core::PlayerFailure failure, bool playback);
+// `host` is the device's address, named when it cannot be reached at all, in
+// the words the overview uses for an unreachable device.
+QString explainStreamError(kvr::core::PlayerFailure failure, bool playback, const QString& host = QString());
 
 // The text with the password of every "scheme://user:password@" part
 // replaced by "***", also when the user name is empty.

@@ -28,8 +28,6 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
-
 extern "C" {
 #include <libavformat/avio.h>
 #include <libavutil/error.h>
@@ -347,6 +345,8 @@ private Q_SLOTS:
             F kind;
         } rows[] = {{AVERROR(ECONNREFUSED), 0, F::Refused},
                     {AVERROR(ETIMEDOUT), 0, F::TimedOut},
+                    {AVERROR(ENETUNREACH), 0, F::Unreachable},
+                    {AVERROR(EHOSTUNREACH), 0, F::Unreachable},
                     {AVERROR_HTTP_BAD_REQUEST, 400, F::Other},
                     {AVERROR_HTTP_UNAUTHORIZED, 401, F::Unauthorized},
                     {AVERROR_HTTP_FORBIDDEN, 403, F::Forbidden},
@@ -614,21 +614,11 @@ private Q_SLOTS:
     // heap stayed: 2 MiB and more per decode thread of a stopped wall.)
     void memoryOfEndedThreadsGoesBack()
     {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-        QSKIP("the sanitizers' allocators hold freed memory back on purpose");
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-        QSKIP("the sanitizers' allocators hold freed memory back on purpose");
-#endif
-#endif
-        if (!QFile::exists(QStringLiteral("/proc/self/statm")))
+        if (kvrtest::kSanitizedHeap)
+            QSKIP("the sanitizers' allocators hold freed memory back on purpose");
+        const auto residentMiB = [] { return double(kvrtest::memoryKiB()) / 1024.0; };
+        if (kvrtest::memoryKiB() < 0)
             QSKIP("reads the resident size from /proc");
-        const auto residentMiB = [] {
-            QFile f(QStringLiteral("/proc/self/statm"));
-            if (!f.open(QIODevice::ReadOnly))
-                return 0.0;
-            return f.readAll().split(' ').value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-        };
         FfmpegPlayer::returnFreedMemory();
         const double before = residentMiB();
         constexpr int kBlocks = 128, kBlockBytes = 200 * 1024; // under the own-mapping bound: from the heap

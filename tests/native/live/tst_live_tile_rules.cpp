@@ -1,6 +1,7 @@
 // A camera tile's decisions without a window: status outcomes, overload,
 // the refused-connection block, overlays and snapshot file names.
 
+#include "app/ui/TileWord.h"
 #include "native/live/LiveTileRules.h"
 #include "tests/support/TestKit.h"
 
@@ -59,17 +60,21 @@ private Q_SLOTS:
             {F::Other, "HTTP 404", true, false, true, "fail||" + unreadable + "||"},
             {F::Unauthorized, "x", true, false, false, "fail||The device refused the username or password.||"},
             {F::TimedOut, "x", false, false, false, "fail||The device did not answer in time.||"},
+            {F::Unreachable, "Network is unreachable", false, false, true, "fail||No answer from 10.20.0.10.||"},
+            {F::Unreachable, "No route to host", true, false, false, "fail||No answer from 10.20.0.10.||"},
             {F::ServerError, "Server returned 5XX", false, false, true,
              "fail||The device had an error. Try again in a moment.||"},
             {F::Other, "Invalid data found when processing input", false, false, false, "fail||" + unreadable + "||"},
         };
         for (const Row& r : rows) {
-            const StatusOutcome out =
-                classifyStatus(r.kind, QString::fromLatin1(r.detail), r.playback, r.playing, r.main);
+            const StatusOutcome out = classifyStatus(r.kind, QString::fromLatin1(r.detail), r.playback, r.playing,
+                                                     r.main, QStringLiteral("10.20.0.10"));
             QCOMPARE(describe(out), r.want);
             if (out.action == StatusAction::Fail)
                 QCOMPARE(out.cause, QString::fromLatin1(r.detail));
         }
+        // Where the picture has no room for the sentence, the word agrees.
+        QCOMPARE(kvr::ui::tileFaultOf(F::Unreachable), kvr::ui::TileFault::NoAnswer);
     }
 
     void overloadAndBlock()

@@ -202,6 +202,9 @@ private Q_SLOTS:
                              << "Nothing is recorded at this time (or this stream isn't recorded).";
         same("refused", F::Refused, "The RTSP port is closed on the device.");
         same("timed out", F::TimedOut, "The device did not answer in time.");
+        // No route to the device says what the overview says of it, whatever
+        // was played.
+        same("unreachable", F::Unreachable, "No answer from 10.20.0.10.");
         same("403", F::Forbidden, "The device does not let this user watch this stream.");
         same("5xx", F::ServerError, "The device had an error. Try again in a moment.");
         same("untrusted", F::Untrusted, "The device's certificate is not trusted.");
@@ -213,8 +216,8 @@ private Q_SLOTS:
     void streamErrors()
     {
         QFETCH(kvr::core::PlayerFailure, kind);
-        QTEST(explainStreamError(kind, false), "live");
-        QTEST(explainStreamError(kind, true), "playback");
+        QTEST(explainStreamError(kind, false, QStringLiteral("10.20.0.10")), "live");
+        QTEST(explainStreamError(kind, true, QStringLiteral("10.20.0.10")), "playback");
     }
 
     void redactMasksEveryPassword()
