@@ -32,18 +32,6 @@ namespace kvr::video {
 
 namespace {
 
-// What this computer's OpenGL says about itself.
-struct GlFacts {
-    bool contextMade = false; // a context could be created
-    bool current = false;     // and made current on a surface; the rest is read only then
-    QString renderer;
-    QString version;
-    QString vendor;
-    bool es = false;
-    int major = 0;
-    bool shaders = false;
-};
-
 // Needs a QGuiApplication; leaves no context current.
 GlFacts readFacts()
 {
@@ -187,13 +175,11 @@ std::optional<GlFacts> probeInChild(QString* failure)
 
 GpuProbe runProbe()
 {
-    GpuProbe p;
     const QString mode = envOr("KVR_RENDER");
-    if (mode.compare(QLatin1String("cpu"), Qt::CaseInsensitive) == 0) {
-        p.reason = GpuProbe::declined(mode, QString(), QString());
-        return p;
-    }
+    if (mode.compare(QLatin1String("cpu"), Qt::CaseInsensitive) == 0)
+        return GpuProbe::decide(std::nullopt, mode);
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        GpuProbe p;
         p.reason = QStringLiteral("no application yet");
         return p;
     }
@@ -206,22 +192,9 @@ GpuProbe runProbe()
         qCWarning(lcVideo, "%s",
                   qUtf8Printable(QStringLiteral("[render] graphics probe gave no answer (%1)").arg(failure)));
 #endif
-    if (!answer || !answer->current) {
-        p.reason = answer && !answer->contextMade ? QStringLiteral("no OpenGL on this computer")
-                                                  : QStringLiteral("could not start OpenGL");
+    const GpuProbe p = GpuProbe::decide(answer, mode, envOr("KVR_TEST_GL_RENDERER"));
+    if (!answer || !answer->current)
         return p;
-    }
-    const GlFacts& f = *answer;
-    p.renderer = envOr("KVR_TEST_GL_RENDERER", f.renderer);
-    p.version = f.version;
-    if (!f.es && f.major < 2)
-        p.reason = QStringLiteral("OpenGL %1 is too old").arg(p.version);
-    else if (!f.shaders)
-        p.reason = QStringLiteral("shaders are not available");
-    else
-        p.reason = GpuProbe::declined(mode, p.renderer, f.vendor);
-    p.usable = p.reason.isEmpty();
-
     qCWarning(lcVideo, "%s",
               qUtf8Printable(QStringLiteral("[render] graphics: %1 %2 -> %3")
                                  .arg(p.renderer.isEmpty() ? QStringLiteral("none") : p.renderer, p.version,
@@ -251,6 +224,32 @@ QString GpuProbe::declined(const QString& mode, const QString& renderer, const Q
     if (mode.compare(QLatin1String("gpu"), Qt::CaseInsensitive) == 0 || !isSoftwareRenderer(renderer, vendor))
         return QString();
     return QStringLiteral("only a software renderer (%1)").arg(renderer);
+}
+
+GpuProbe GpuProbe::decide(const std::optional<GlFacts>& answer, const QString& mode, const QString& rendererStandIn)
+{
+    GpuProbe p;
+    // Turned off: nothing OpenGL could say matters.
+    if (mode.compare(QLatin1String("cpu"), Qt::CaseInsensitive) == 0) {
+        p.reason = declined(mode, QString(), QString());
+        return p;
+    }
+    if (!answer || !answer->current) {
+        p.reason = answer && !answer->contextMade ? QStringLiteral("no OpenGL on this computer")
+                                                  : QStringLiteral("could not start OpenGL");
+        return p;
+    }
+    const GlFacts& f = *answer;
+    p.renderer = rendererStandIn.isEmpty() ? f.renderer : rendererStandIn;
+    p.version = f.version;
+    if (!f.es && f.major < 2)
+        p.reason = QStringLiteral("OpenGL %1 is too old").arg(p.version);
+    else if (!f.shaders)
+        p.reason = QStringLiteral("shaders are not available");
+    else
+        p.reason = declined(mode, p.renderer, f.vendor);
+    p.usable = p.reason.isEmpty();
+    return p;
 }
 
 const GpuProbe& GpuProbe::result()

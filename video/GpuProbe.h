@@ -2,7 +2,21 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace kvr::video {
+
+// What this computer's OpenGL says about itself.
+struct GlFacts {
+    bool contextMade = false; // a context could be created
+    bool current = false;     // and made current on a surface; the rest is read only then
+    QString renderer;
+    QString version;
+    QString vendor;
+    bool es = false;
+    int major = 0;
+    bool shaders = false;
+};
 
 // Whether OpenGL on this computer is good enough to draw video; worked out
 // once per process on the first call of result().
@@ -22,6 +36,12 @@ struct GpuProbe {
     // names make of drawing on the graphics chip: empty when it may, else why
     // drawing stays on the processor.
     static QString declined(const QString& mode, const QString& renderer, const QString& vendor);
+
+    // The decision from what OpenGL answered (none: no answer came, the copy
+    // that reads it crashed or hung), KVR_RENDER (`mode`) and a renderer name
+    // standing in for OpenGL's (KVR_TEST_GL_RENDERER, empty when unset).
+    static GpuProbe decide(const std::optional<GlFacts>& answer, const QString& mode,
+                           const QString& rendererStandIn = QString());
 };
 
 } // namespace kvr::video

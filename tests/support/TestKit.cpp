@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QHostAddress>
 #include <QNetworkProxyFactory>
 #include <QSettings>
@@ -106,6 +107,18 @@ QString homeDir()
 QString fixturePath(const QString& relative)
 {
     return QStringLiteral(KVR_SOURCE_DIR "/tests/fixtures/") + relative;
+}
+
+qint64 memoryKiB(const char* field)
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray name = QByteArray(field) + ':';
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(name))
+            return line.mid(name.size()).trimmed().split(' ').value(0).toLongLong();
+    return -1;
 }
 
 quint16 freePort()

@@ -18,6 +18,24 @@
 
 namespace kvrtest {
 
+// Whether a sanitizer's allocator holds freed memory back on purpose: the
+// resident size then says nothing of what the code gave back.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool kSanitizedHeap = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr bool kSanitizedHeap = true;
+#else
+inline constexpr bool kSanitizedHeap = false;
+#endif
+#else
+inline constexpr bool kSanitizedHeap = false;
+#endif
+
+// A figure of this process's memory from /proc/self/status, in KiB: "VmRSS"
+// (resident now) or "VmHWM" (the peak); -1 where the file is missing.
+qint64 memoryKiB(const char* field = "VmRSS");
+
 // Gives the process a temporary HOME and XDG folders, a unique
 // KVR_SETTINGS_APP, server and relay addresses on loopback, and the
 // offscreen platform when there is no display. Runs before QApplication.

@@ -895,6 +895,56 @@ private Q_SLOTS:
             QCOMPARE(GpuProbe::declined(r[0], r[1], QStringLiteral("Example")), r[2]);
     }
 
+    // The decision from what OpenGL answered, as a copy of the program
+    // reports it: no answer, no context, an old or shader-less OpenGL, a
+    // software renderer, the setting and the renderer's stand-in.
+    void whatOpenGLSaidDecides()
+    {
+        const auto facts = [](const char* renderer, bool es, int major, bool shaders) {
+            GlFacts f;
+            f.contextMade = f.current = true;
+            f.renderer = QString::fromUtf8(renderer);
+            f.version = QStringLiteral("%1.1 Example").arg(major);
+            f.vendor = QStringLiteral("Example");
+            f.es = es;
+            f.major = major;
+            f.shaders = shaders;
+            return f;
+        };
+        GlFacts noContext;
+        GlFacts notCurrent;
+        notCurrent.contextMade = true;
+        const struct {
+            std::optional<GlFacts> answer;
+            const char* mode;
+            const char* standIn;
+            const char* reason; // empty: drawn on the graphics chip
+        } rows[] = {
+            {std::nullopt, "", "", "could not start OpenGL"},
+            {noContext, "", "", "no OpenGL on this computer"},
+            {notCurrent, "", "", "could not start OpenGL"},
+            {facts("Example Vision 9000", false, 3, true), "", "", ""},
+            {facts("Example Vision 9000", true, 2, true), "", "", ""},
+            {facts("Example Vision 9000", false, 1, true), "", "", "OpenGL 1.1 Example is too old"},
+            {facts("Example Vision 9000", false, 3, false), "", "", "shaders are not available"},
+            {facts("Example Vision 9000", false, 3, false), "gpu", "", "shaders are not available"},
+            {facts("llvmpipe (LLVM 15)", false, 4, true), "", "", "only a software renderer (llvmpipe (LLVM 15))"},
+            {facts("llvmpipe (LLVM 15)", false, 4, true), "GPU", "", ""},
+            {facts("Example Vision 9000", false, 3, true), "cpu", "", "turned off (KVR_RENDER=cpu)"},
+            {std::nullopt, "Cpu", "", "turned off (KVR_RENDER=cpu)"},
+            {facts("llvmpipe (LLVM 15)", false, 4, true), "", "Example Vision 9000", ""},
+            {facts("Example Vision 9000", false, 4, true), "", "softpipe", "only a software renderer (softpipe)"},
+        };
+        for (const auto& r : rows) {
+            const GpuProbe p = GpuProbe::decide(r.answer, QString::fromUtf8(r.mode), QString::fromUtf8(r.standIn));
+            const QString want = QString::fromUtf8(r.reason);
+            QCOMPARE(p.reason, want);
+            QCOMPARE(p.usable, want.isEmpty());
+            if (r.answer && r.answer->current && want != QLatin1String("turned off (KVR_RENDER=cpu)"))
+                QCOMPARE(p.renderer, *r.standIn ? QString::fromUtf8(r.standIn) : r.answer->renderer);
+        }
+    }
+
     // This computer's own answer (under Xvfb: Mesa's llvmpipe, a software
     // renderer, so drawing stays on the processor).
     void probesOnceAndLogs()

@@ -6,22 +6,29 @@
 // announced for a player that was stopped or replaced does not happen; a
 // stream that falls far behind the camera skips ahead when catch-up is on;
 // stopping during stalled openings is prompt; a decoder that cannot keep up
-// (KVR_TEST_SLOW_DECODE_MS) is reported, live or from a recording.
+// (KVR_TEST_SLOW_DECODE_MS) is reported, live or from a recording. A wall's
+// worth of players, stopped, gives its memory back without being asked.
 
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
 #include "video/TlsTunnel.h"
+#include "video/Tunables.h"
 
 #include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTemporaryDir>
+#include <QTimer>
+
+#include <memory>
+#include <vector>
 
 using namespace kvr::core;
 using namespace kvr::video;
 
 using kvr::video::PlayerFailure;
 using kvr::video::TlsTunnel;
+namespace tun = kvr::video::tun;
 
 class PlayerRtsp : public QObject {
     Q_OBJECT
@@ -335,6 +342,99 @@ private Q_SLOTS:
             QCOMPARE(player.currentGeneration(), generation);
             QCOMPARE(player.isRunning(), playAgain);
         }
+    }
+
+    // Options changed while a playback runs (a stage's speed box, a wall
+    // that turns restarts off) wait for the next play(): a restart after a
+    // drop plays with the copy its playback started with.
+    void aRestartAfterADropKeepsTheOptionsItStartedWith()
+    {
+        peers::Peer dropper;
+        QVERIFY(peers::startProxy(dropper, plain.port, QStringLiteral("drop"), 1000));
+        kvrtest::LogCapture log;
+        FfmpegPlayer player;
+        player.options().autoReconnect = true;
+        player.options().audioEnabled = false;
+        player.options().label = QStringLiteral("as-started");
+        QSignalSpy opened(&player, &FfmpegPlayer::opened);
+        QSignalSpy reconnecting(&player, &FfmpegPlayer::reconnecting);
+        QSignalSpy status(&player, &FfmpegPlayer::status);
+        player.play(peers::rtspUrl(dropper.port));
+        QVERIFY(opened.wait(20000));
+        player.options().autoReconnect = false;
+        player.options().label = QStringLiteral("changed-later");
+        QVERIFY(reconnecting.wait(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(opened.size() >= 2, 20000);
+        QCOMPARE(status.size(), 0);
+        QVERIFY(log.matching(QStringLiteral("[changed-later]")).isEmpty());
+        QVERIFY(log.matching(QStringLiteral("[as-started]")).filter(QStringLiteral("opened (attempt")).size() >= 2);
+        // The next play() takes them.
+        player.play(peers::rtspUrl(plain.port));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !log.matching(QStringLiteral("[changed-later]")).filter(QStringLiteral("opened (attempt")).isEmpty(),
+            20000);
+        player.stop();
+    }
+
+    // Twelve tiles play the camera and stop, as a wall does when it closes:
+    // a moment after the last decode thread ended, what they took is back
+    // with the system, without the owner asking for it (the C library keeps
+    // what ended threads freed otherwise: tens of MiB after a wall).
+    void aStoppedWallGivesItsMemoryBack()
+    {
+        if (kvrtest::kSanitizedHeap)
+            QSKIP("the sanitizers' allocators hold freed memory back on purpose");
+        const auto residentMiB = [] { return double(kvrtest::memoryKiB()) / 1024.0; };
+        if (kvrtest::memoryKiB() < 0)
+            QSKIP("reads the resident size from /proc");
+        const auto playWall = [this](int tiles) {
+            std::vector<std::unique_ptr<FfmpegPlayer>> wall;
+            std::vector<std::unique_ptr<QSignalSpy>> frames;
+            for (int i = 0; i < tiles; ++i) {
+                wall.push_back(std::make_unique<FfmpegPlayer>());
+                FfmpegPlayer& tile = *wall.back();
+                tile.options().audioEnabled = false;
+                tile.options().openAttempts = 5;
+                tile.controls().targetWidth.store(320);
+                tile.controls().targetHeight.store(180);
+                frames.push_back(std::make_unique<QSignalSpy>(&tile, &FfmpegPlayer::frameReady));
+                tile.play(peers::rtspUrl(plain.port));
+            }
+            const auto allPlay = [&frames] {
+                for (const auto& f : frames)
+                    if (f->size() < 25)
+                        return false;
+                return true;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(allPlay(), 60000);
+            for (auto& tile : wall)
+                tile->requestStop();
+            frames.clear();
+            wall.clear();
+            QTRY_COMPARE_WITH_TIMEOUT(FfmpegPlayer::backgroundThreads(), 0, 10000);
+        };
+        // One tile first, so that what stays for good (the libraries' own
+        // tables) is counted before the measure.
+        playWall(1);
+        if (QTest::currentTestFailed())
+            return;
+        QTest::qWait(int(tun::kGiveBackDelay.count()) + 1500);
+        const double before = residentMiB();
+        double peak = before;
+        QTimer sampler;
+        connect(&sampler, &QTimer::timeout, this, [&] { peak = std::max(peak, residentMiB()); });
+        sampler.start(100);
+        playWall(12);
+        if (QTest::currentTestFailed())
+            return;
+        QTest::qWait(int(tun::kGiveBackDelay.count()) + 1500);
+        sampler.stop();
+        const double kept = residentMiB() - before;
+        const QString figures =
+            QStringLiteral("%1 MiB kept of %2 MiB taken").arg(kept, 0, 'f', 1).arg(peak - before, 0, 'f', 1);
+        qInfo().noquote() << figures;
+        QVERIFY2(peak - before > 20.0, qPrintable(figures)); // the wall took enough to tell
+        QVERIFY2(kept < 16.0, qPrintable(figures));
     }
 
     void catchUpSkipsAheadAfterAStall()

@@ -178,10 +178,13 @@ private Q_SLOTS:
         made = fill();
         emptyLayout(row, OldWidgets::DeletedLater);
         QCOMPARE(row->count(), 0);
-        QVERIFY(made.first() && made.first()->isHidden());
+        // Every one, those of the nested layout too, out of sight at once and
+        // gone when control returns.
+        for (const auto& w : made)
+            QVERIFY(w && w->isHidden());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        for (int i = 0; i < 2; ++i)
-            QVERIFY(!made.at(i));
+        for (const auto& w : made)
+            QVERIFY(!w);
         emptyLayout(nullptr, OldWidgets::Deleted);
     }
 

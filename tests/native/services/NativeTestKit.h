@@ -10,6 +10,7 @@
 #include "native/services/NativeRecords.h"
 #include "native/services/SecureFile.h"
 #include "tests/fixtures/devices/FakeDevice.h"
+#include "tests/support/TestKit.h"
 
 #include <QtTest>
 
@@ -28,33 +29,9 @@
 
 namespace nativetest {
 
-// Whether a sanitizer's allocator holds freed memory back on purpose: the
-// resident size then says nothing of what the code gave back.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-inline constexpr bool kSanitizedHeap = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-inline constexpr bool kSanitizedHeap = true;
-#else
-inline constexpr bool kSanitizedHeap = false;
-#endif
-#else
-inline constexpr bool kSanitizedHeap = false;
-#endif
-
-// A figure of this process's memory from /proc/self/status, in KiB: "VmRSS"
-// (resident now) or "VmHWM" (the peak); -1 where the file is missing.
-inline qint64 memoryKiB(const char* field = "VmRSS")
-{
-    QFile f(QStringLiteral("/proc/self/status"));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray name = QByteArray(field) + ':';
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(name))
-            return line.mid(name.size()).trimmed().split(' ').value(0).toLongLong();
-    return -1;
-}
+// The process's memory figures, where the kit of every suite has them.
+using kvrtest::kSanitizedHeap;
+using kvrtest::memoryKiB;
 
 // The permission bits of a file, or -1 when it does not exist.
 inline int modeOf(const QString& path)
