@@ -1,5 +1,6 @@
 #include "native/live/StreamDialog.h"
 
+#include "app/ui/EnterButton.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 #include "native/live/LiveTileRules.h"
@@ -93,6 +94,9 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
     connect(m_close, &QPushButton::clicked, this, &QDialog::accept);
     row->addWidget(m_close);
     column->addWidget(bar);
+    // Enter tries again once playing failed; until then it does nothing (the
+    // stream buttons and Stop want a click or Space of their own).
+    kvr::ui::setEnterButton(this, m_retry);
 
     m_timer = new QTimer(this);
     m_timer->setSingleShot(true);

@@ -78,12 +78,23 @@ protected:
             return false;
         }
         reachedDialog = true;
+        // As the dialog does it: the shown default fires when enabled. One
+        // disabled or not shown yet ("Try again" before anything failed) is
+        // the purpose waiting: Enter rightly does nothing then.
+        QPushButton* hidden = nullptr;
         for (QPushButton* b : m_dialog->findChildren<QPushButton*>()) {
-            if (b->isDefault() && b->isVisible()) {
+            if (!b->isDefault() || b->window() != m_dialog)
+                continue;
+            if (b->isVisible()) {
                 (b->isEnabled() ? fired : disabledDefault) = b;
+                hidden = nullptr;
                 break;
             }
+            if (!hidden)
+                hidden = b;
         }
+        if (hidden)
+            disabledDefault = hidden;
         return true;
     }
 
@@ -173,8 +184,8 @@ QStringList pressEnter(QDialog* dialog, const QString& purpose)
     EnterWatch watch(dialog, focused);
     QTest::keyClick(focused ? focused : dialog, Qt::Key_Return);
     const QString fired = watch.fired ? buttonName(watch.fired) : QString();
-    // The purpose, disabled for now ("Play" before a recording is chosen):
-    // Enter rightly does nothing.
+    // The purpose, disabled or hidden for now ("Play" before a recording is
+    // chosen): Enter rightly does nothing.
     const bool waits = !watch.fired && watch.disabledDefault && buttonName(watch.disabledDefault) == purpose;
     if (fired != purpose && !waits) {
         const QString where =

@@ -304,6 +304,20 @@ private Q_SLOTS:
         mended.start->setEnabled(false);
         faults = drive::pressEnter(&mended.dialog, QString());
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+
+        // The purpose not shown yet ("Try again" before anything failed):
+        // Enter waits for it, and a side button that takes Enter meanwhile
+        // is found.
+        mended.start->setEnabled(true);
+        mended.start->hide();
+        faults = drive::pressEnter(&mended.dialog, QStringLiteral("Start wall"));
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        WallSetup waiting(false);
+        waiting.start->setDefault(true);
+        waiting.start->hide();
+        show(waiting.dialog);
+        faults = drive::pressEnter(&waiting.dialog, QStringLiteral("Start wall"));
+        QVERIFY2(has(faults, "fires \"Identify displays\", not \"Start wall\""), qPrintable(faults.join('\n')));
     }
 
     // Escape swallowed by the dialog, or taken for its answer: found. A
