@@ -45,6 +45,7 @@ trap 'rm -rf "$logs"' EXIT
 passed=0
 failed=0
 broken=()
+summaries=()
 
 # run <config> <build folder> <folder of the tests to run> <build target> <cmake options...>
 run() {
@@ -103,6 +104,11 @@ run() {
   failed=$((failed + f))
   if [ "$status" -ne 0 ] || [ "$f" -ne 0 ]; then
     broken+=("$config")
+    # The suites' own output runs to thousands of lines: what failed, and
+    # where, is said again in a few, so that the end of a long log tells.
+    grep -E '\*\*\*(Failed|Exception)|\*\*\*Timeout|^FAIL!|^   Loc: |FAULT |Sanitizer|^with-display:' \
+      "$logs/$config.txt" | cut -c1-400 | head -n 60 >"$logs/$config-why.txt" || true
+    summaries+=("$logs/$config-why.txt")
   fi
   echo "==== $config: $((t - f)) of $t passed in $((SECONDS - start)) s"
 }
@@ -130,6 +136,10 @@ for config in "${configs[@]}"; do
   esac
 done
 
+for why in "${summaries[@]}"; do
+  echo "==== what failed in $(basename "$why" -why.txt):"
+  cat "$why"
+done
 if [ ${#broken[@]} -gt 0 ]; then
   echo "failed: ${broken[*]}"
 fi

@@ -93,7 +93,8 @@ void FfmpegPlayer::prepareProcessHeap()
 #if defined(__GLIBC__)
     static std::once_flag once;
     std::call_once(once, [] {
-        mallopt(M_ARENA_MAX, tun::kHeaps);
+        if (tun::kHeaps > 0)
+            mallopt(M_ARENA_MAX, tun::kHeaps);
         mallopt(M_MMAP_THRESHOLD, tun::kOwnMappingBytes);
         mallopt(M_TRIM_THRESHOLD, tun::kHeapTopKeptBytes);
     });

@@ -179,8 +179,9 @@ public:
     static void returnFreedMemory();
     // Sets the C library's heap (glibc) up so that what playbacks freed can
     // go back to the system (see the memory tunables). A program calls it
-    // first thing in main(), before any thread starts: the number of heaps is
-    // fixed once threads have made theirs. The first player calls it too.
+    // first thing in main(), before any thread starts: a number of heaps, when
+    // one is set, is fixed once threads have made theirs. The first player
+    // calls it too.
     static void prepareProcessHeap();
 
 Q_SIGNALS:

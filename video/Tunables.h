@@ -44,12 +44,14 @@ inline constexpr int kOwnMappingBytes = 256 * 1024;
 // too (to twice the largest block freed before the bound was fixed, 8 MiB
 // and more), and never lowers it again.
 inline constexpr int kHeapTopKeptBytes = 2 * kOwnMappingBytes;
-// Heaps the C library keeps for the process's threads. Its default gives
-// every thread a heap of its own, up to eight per core, and it hands back the
-// free memory at the top of its first heap only: a stopped wall of 36
-// cameras left some 2 MiB in the heap of each of its ended decode threads.
-// With one heap for all threads everything freed can go back.
-inline constexpr int kHeaps = 1;
+// Heaps the C library keeps for the process's threads; 0 leaves its default
+// (a heap per thread, up to eight per core). One heap for all threads lets
+// everything the decode threads freed go back (a stopped wall of 36 kept
+// 6.5 MiB with one heap, 40-56 MiB with the default, which the next wall's
+// threads take up), but walls of 16 and 36 tiles then spent 17-18 % more
+// processor time per picture waiting on that heap's lock; two or four heaps
+// cost 3-20 % (bench/video/bench_wall_heap). Pictures are what a wall is for.
+inline constexpr int kHeaps = 0;
 // What decode threads freed goes back to the system this long after one of
 // them ended, once for all that end meanwhile.
 inline constexpr milliseconds kGiveBackDelay{5000};
