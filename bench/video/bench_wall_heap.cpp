@@ -11,6 +11,7 @@
 //
 // Fixed parameters, no options: run it and read the table.
 
+#include "bench/support/BenchKit.h"
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
@@ -18,8 +19,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QProcess>
 #include <QTimer>
 
@@ -29,14 +28,15 @@
 #include <memory>
 #include <vector>
 
-#include <sys/resource.h>
-#include <unistd.h>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #include <sys/sysinfo.h>
 #endif
 
 using namespace kvr::video;
+using bench::cpuSeconds;
+using bench::residentMiB;
+using bench::spin;
 
 namespace {
 
@@ -46,28 +46,6 @@ constexpr int kMeasureMs = 15000;
 constexpr int kTileCounts[] = {16, 36};
 // Heaps: 0 is the library's default.
 constexpr int kHeapCounts[] = {1, 2, 4, 0};
-
-double residentMiB()
-{
-    QFile f(QStringLiteral("/proc/self/statm"));
-    if (!f.open(QIODevice::ReadOnly))
-        return 0.0;
-    return f.readAll().split(' ').value(1).toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
-}
-
-double cpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-void spin(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, Qt::PreciseTimer, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 // One wall in this process: prints "<ms per picture> <pictures> <MiB kept>".
 int playWall(int tiles, quint16 port)
@@ -161,9 +139,10 @@ int main(int argc, char** argv)
     kvrtest::prepareEnvironment("BenchWallHeap");
     QCoreApplication app(argc, argv);
     peers::Peer camera;
-    if (!peers::startRtsp(camera, {QStringLiteral("--size"), QStringLiteral("640x360"), QStringLiteral("--no-audio"),
-                                   QStringLiteral("--scroll"), QStringLiteral("4"), QStringLiteral("--bitrate"),
-                                   QStringLiteral("800")})) {
+    if (!peers::startRtsp(camera,
+                          {QStringLiteral("--size"), QStringLiteral("640x360"), QStringLiteral("--no-audio"),
+                           QStringLiteral("--scroll"), QStringLiteral("4"), QStringLiteral("--bitrate"),
+                           QStringLiteral("800")})) {
         std::fprintf(stderr, "the RTSP test server did not start\n");
         return 1;
     }
@@ -193,8 +172,8 @@ int main(int argc, char** argv)
         for (int v = 0; v < kVariants; ++v) {
             const double m = median(ms[v]);
             std::printf("%2d tiles  median   heaps %-8s %.3f ms  %+6.1f %% beside the default  %5.1f MiB held\n", tiles,
-                        qPrintable(heapsName(kHeapCounts[v])), m, standard > 0 ? (m - standard) * 100.0 / standard : 0.0,
-                        median(kept[v]));
+                        qPrintable(heapsName(kHeapCounts[v])), m,
+                        standard > 0 ? (m - standard) * 100.0 / standard : 0.0, median(kept[v]));
         }
         std::fflush(stdout);
     }
