@@ -24,14 +24,26 @@ if ! command -v Xvfb >/dev/null 2>&1; then
   exit $status
 fi
 tmp=$(mktemp -d)
-# -displayfd picks a free display number itself and writes it once the
-# server is ready, so parallel starts never race for one.
-Xvfb -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-server=$!
-for _ in $(seq 1 200); do
+server=
+# A display number of its own, drawn at random from a wide range: a number
+# that another suite's server has just given up is not taken again while that
+# server, ending, may still remove the number's socket (clients of the new
+# server then "could not connect"). Xvfb writes the number on -displayfd once
+# it is ready, and ends at once when the number is taken: another is drawn.
+for _ in $(seq 1 20); do
+  candidate=$((RANDOM % 30000 + 100))
+  [ -e "/tmp/.X$candidate-lock" ] || [ -e "/tmp/.X11-unix/X$candidate" ] && continue
+  : >"$tmp/display"
+  Xvfb ":$candidate" -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+  server=$!
+  for _ in $(seq 1 200); do
+    grep -q . "$tmp/display" 2>/dev/null && break
+    kill -0 "$server" 2>/dev/null || break
+    sleep 0.05
+  done
   grep -q . "$tmp/display" 2>/dev/null && break
-  kill -0 "$server" 2>/dev/null || break
-  sleep 0.05
+  kill "$server" 2>/dev/null
+  wait "$server" 2>/dev/null
 done
 number=$(head -n 1 "$tmp/display" 2>/dev/null)
 if [ -z "$number" ]; then
