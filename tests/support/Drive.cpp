@@ -281,11 +281,13 @@ QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away)
     if (widgets.isEmpty())
         return faults;
     QList<QMap<QString, QString>> before;
-    for (QWidget* w : widgets)
-        before << looksOf(w);
     // The pointer goes from one to the next, as over a wall: entering one is
-    // leaving the one before.
+    // leaving the one before. Each is looked at just before the pointer comes
+    // onto it, not all at the start: a wall's tiles change on their own (a
+    // failed tile starts another try), and a walk over 36 of them takes
+    // seconds, so only what changed while the pointer passed is counted.
     for (int i = 0; i < widgets.size(); ++i) {
+        before << looksOf(widgets.at(i));
         if (!enter(widgets.at(i)))
             faults << QStringLiteral("[hover] %1: the pointer did not come onto it")
                           .arg(screenaudit::describe(widgets.at(i)));
