@@ -153,7 +153,10 @@ private:
     {
         const QRect available = availableFor(m_window);
         m_frame = frameOf(m_window);
-        const QSize least = minimumWithin(m_minimum, m_frame, available);
+        // Asked for no minimum of its own (a dialog that sets its own, or
+        // none): the window's own stands.
+        const QSize least =
+            m_minimum.isValid() ? minimumWithin(m_minimum, m_frame, available) : m_window->minimumSize();
         if (m_window->minimumSize() != least)
             m_window->setMinimumSize(least);
         if (!place || !available.isValid() || (m_window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))

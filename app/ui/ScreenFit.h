@@ -46,7 +46,8 @@ QSize minimumWithin(QSize minimum, QMargins frame, const QRect& available);
 // the area whenever it shows, its frame becomes known (a window manager
 // frames a window only once it shows), it goes to another screen or the area
 // changes. A window the user moves is left where it is. For main windows and
-// dialogs alike; in place of setMinimumSize.
+// dialogs alike; in place of setMinimumSize. An invalid `minimum` (QSize())
+// keeps only the window inside the area and leaves its minimum as it sets it.
 void keepWithin(QWidget* window, QSize minimum);
 
 // Sizes and moves the top-level `window` by `placement` on its screen the

@@ -3,6 +3,7 @@
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -98,6 +99,30 @@ void NativeDialogBase::showEvent(QShowEvent* event)
     m_sized = true;
     // Never taller or wider than the screen leaves room for.
     resize(ScreenFit::bounded(this, sizeHint()));
+    keepContentWhole();
+}
+
+bool NativeDialogBase::event(QEvent* event)
+{
+    const bool handled = QDialog::event(event);
+    // Content that grows (an error under a field) or a width that changes
+    // how texts wrap asks for another least height.
+    if (m_sized && (event->type() == QEvent::LayoutRequest || event->type() == QEvent::Resize))
+        keepContentWhole();
+    return handled;
+}
+
+void NativeDialogBase::keepContentWhole()
+{
+    // A top-level window's least size leaves out the height its wrapped
+    // texts need; a window manager answering an earlier, smaller request
+    // then squeezed the fields to slivers.
+    QLayout* l = layout();
+    if (!l || !l->hasHeightForWidth())
+        return;
+    const int need = ScreenFit::bounded(this, QSize(width(), l->totalHeightForWidth(width()))).height();
+    if (need != minimumHeight())
+        setMinimumHeight(need);
 }
 
 } // namespace kvr::screens

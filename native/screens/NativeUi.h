@@ -44,8 +44,13 @@ public:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    // The least height the content needs at the dialog's width (its wrapped
+    // texts included), as the window's minimum, within the screen.
+    void keepContentWhole();
+
     bool m_sized = false;
 };
 

@@ -296,6 +296,20 @@ void NativeDialogsTest::settingsDialog()
     off.pollBox()->setChecked(false);
     off.save();
     QVERIFY(!bench.controller->isPollTimerActive());
+
+    // Shown, it keeps its own width and never gets squeezed below its
+    // fields, whatever size it is asked to take (a window manager's late
+    // answer to an earlier request, say).
+    NativeSettingsDialog shown;
+    shown.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&shown));
+    QTest::qWait(300); // the frame's watch and what it queued
+    QCOMPARE(shown.minimumWidth(), 480);
+    shown.resize(300, 200);
+    QTest::qWait(50);
+    QCOMPARE(shown.width(), 480);
+    for (QWidget* field : {static_cast<QWidget*>(shown.intervalField()), static_cast<QWidget*>(shown.windowField())})
+        QVERIFY2(field->height() >= field->minimumSizeHint().height(), qPrintable(QString::number(field->height())));
 }
 
 void NativeDialogsTest::reportExportAndFailedWriteKeepsOldFile()
