@@ -47,8 +47,8 @@ inline constexpr int kHeapTopKeptBytes = 2 * kOwnMappingBytes;
 // Heaps the C library keeps for the process's threads; 0 leaves its default
 // (a heap per thread, up to eight per core). One heap for all threads lets
 // everything the decode threads freed go back (a stopped wall of 36 kept
-// 6.5 MiB with one heap, 40-56 MiB with the default, which the next wall's
-// threads take up), but walls of 16 and 36 tiles then spent 17-18 % more
+// 6.5 MiB with one heap, 36-56 MiB with the default, which later walls'
+// threads largely take up), but walls of 16 and 36 tiles then spent 17-18 % more
 // processor time per picture waiting on that heap's lock; two or four heaps
 // cost 3-20 % (bench/video/bench_wall_heap). Pictures are what a wall is for.
 inline constexpr int kHeaps = 0;
