@@ -30,11 +30,16 @@ server=
 # server, ending, may still remove the number's socket (clients of the new
 # server then "could not connect"). Xvfb writes the number on -displayfd once
 # it is ready, and ends at once when the number is taken: another is drawn.
+# The server never resets: by default it does so whenever its last client
+# leaves, and drops every client that has connected but not yet said hello.
+# A suite's program starting while a helper that only read a property of the
+# screen (the accessibility library does so) leaves is such a client, and
+# ends with "could not connect to display".
 for _ in $(seq 1 20); do
   candidate=$((RANDOM % 30000 + 100))
   [ -e "/tmp/.X$candidate-lock" ] || [ -e "/tmp/.X11-unix/X$candidate" ] && continue
   : >"$tmp/display"
-  Xvfb ":$candidate" -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log" &
+  Xvfb ":$candidate" -displayfd 3 -screen 0 "${size}x24" -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
   server=$!
   for _ in $(seq 1 200); do
     grep -q . "$tmp/display" 2>/dev/null && break
