@@ -35,6 +35,11 @@ inline constexpr bool kSanitizedHeap = false;
 // A figure of this process's memory from /proc/self/status, in KiB: "VmRSS"
 // (resident now) or "VmHWM" (the peak); -1 where the file is missing.
 qint64 memoryKiB(const char* field = "VmRSS");
+// The resident size now in MiB; negative where it cannot be read.
+inline double residentMiB()
+{
+    return double(memoryKiB()) / 1024.0;
+}
 
 // Gives the process a temporary HOME and XDG folders, a unique
 // KVR_SETTINGS_APP, server and relay addresses on loopback, and the

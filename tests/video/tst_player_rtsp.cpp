@@ -386,9 +386,9 @@ private Q_SLOTS:
     {
         if (kvrtest::kSanitizedHeap)
             QSKIP("the sanitizers' allocators hold freed memory back on purpose");
-        const auto residentMiB = [] { return double(kvrtest::memoryKiB()) / 1024.0; };
-        if (kvrtest::memoryKiB() < 0)
+        if (kvrtest::residentMiB() < 0)
             QSKIP("reads the resident size from /proc");
+        using kvrtest::residentMiB;
         const auto playWall = [this](int tiles) {
             std::vector<std::unique_ptr<FfmpegPlayer>> wall;
             std::vector<std::unique_ptr<QSignalSpy>> frames;

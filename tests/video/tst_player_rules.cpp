@@ -617,9 +617,9 @@ private Q_SLOTS:
     {
         if (kvrtest::kSanitizedHeap)
             QSKIP("the sanitizers' allocators hold freed memory back on purpose");
-        const auto residentMiB = [] { return double(kvrtest::memoryKiB()) / 1024.0; };
-        if (kvrtest::memoryKiB() < 0)
+        if (kvrtest::residentMiB() < 0)
             QSKIP("reads the resident size from /proc");
+        using kvrtest::residentMiB;
         FfmpegPlayer::returnFreedMemory();
         const double before = residentMiB();
         constexpr int kBlocks = 128, kBlockBytes = 200 * 1024; // under the own-mapping bound: from the heap

@@ -57,24 +57,14 @@ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 KVR_RENDER=cpu KVR_API_BASE="http://127.0.0.1
 app_pid=$!
 
 "$python" - "$work/requests.jsonl" "$work/relay.txt" "/proc/self/fd/$relay_ctl" "$app_pid" <<'PY' || { echo "--- camera"; tail -5 "$work/camera.txt"; fail "see above"; }
-import json, os, sys, time
+import json, sys, time
 import gi
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi
+from desktop_kit import ended
 
 requests_log, relay_log, relay_ctl, program = sys.argv[1:5]
 TILES = 4
-
-
-def program_gone():
-    # The program ended (a zombie until the shell reaps it): waiting on is useless.
-    if not os.path.isdir("/proc/self"):
-        return False
-    try:
-        with open(f"/proc/{program}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return True
 
 
 def nodes(node, depth=0):
@@ -96,12 +86,12 @@ def showing(test):
 
 def wait_for(what, probe, seconds):
     end = time.time() + seconds
-    while time.time() < end and not program_gone():
+    while time.time() < end and not ended(program):
         found = probe()
         if found:
             return found
         time.sleep(0.3)
-    print("  never: " + what + ("; the program ended" if program_gone() else ""))
+    print("  never: " + what + ("; the program ended" if ended(program) else ""))
     for v in videos():
         print("  a tile says: " + (v.get_description() or "(nothing: playing)"))
     sys.exit(1)

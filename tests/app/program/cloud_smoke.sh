@@ -30,22 +30,13 @@ QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 KVR_RENDER=cpu KVR_API_BASE="http://127.0.0.1
 app_pid=$!
 
 "$python" - "$work/requests.jsonl" "$app_pid" <<'PY' || fail "see above"
-import json, os, re, sys, time
+import json, re, sys, time
 import gi
 gi.require_version("Atspi", "2.0")
 from gi.repository import Atspi
+from desktop_kit import ended
 
 program = sys.argv[2]
-
-def program_gone():
-    # The program ended (a zombie until the shell reaps it): waiting on is useless.
-    if not os.path.isdir("/proc/self"):
-        return False
-    try:
-        with open(f"/proc/{program}/stat") as f:
-            return f.read().rsplit(")", 1)[1].split()[0] == "Z"
-    except OSError:
-        return True
 
 
 def nodes(node, depth=0):
@@ -58,7 +49,7 @@ def nodes(node, depth=0):
 def wait_for(what, test, seconds=120):
     # Whatever is showing now in the program's windows, read afresh each time.
     end = time.time() + seconds
-    while time.time() < end and not program_gone():
+    while time.time() < end and not ended(program):
         desktop = Atspi.get_desktop(0)
         for app in (desktop.get_child_at_index(i) for i in range(desktop.get_child_count())):
             if app is not None and app.get_name() == "Kavira":
@@ -67,7 +58,7 @@ def wait_for(what, test, seconds=120):
                     if n.get_state_set().contains(Atspi.StateType.SHOWING) and test(n):
                         return n
         time.sleep(0.3)
-    print("  never found: " + what + ("; the program ended" if program_gone() else ""))
+    print("  never found: " + what + ("; the program ended" if ended(program) else ""))
     sys.exit(1)
 
 

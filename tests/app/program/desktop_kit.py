@@ -3,8 +3,9 @@ controls found through the accessibility tree, the pointer and the screen of
 the X display, its windows closed as a window manager closes them, and the
 moving picture of the test camera recognised on screen.
 
-Imported by demo_run.py and readme_commands.py (Debian's python3, with
-gir1.2-atspi-2.0 and python3-xlib).
+Imported by demo_run.py, readme_commands.py and the inline steps of the
+shell scripts here (Debian's python3, with gir1.2-atspi-2.0 and
+python3-xlib).
 """
 import os
 import shutil
@@ -216,6 +217,24 @@ def under_private_bus(mark):
 
 # ---- processes --------------------------------------------------------------
 
+def _stat_fields(pid):
+    """The fields of /proc/<pid>/stat after the command name: state first."""
+    with open(f"/proc/{pid}/stat", "rb") as f:
+        stat = f.read()
+    return stat[stat.rindex(b")") + 2:].split()
+
+
+def ended(pid):
+    """Whether the process has ended (a zombie until its parent reaps it, or
+    gone); never where there is no /proc to tell."""
+    if not os.path.isdir("/proc/self"):
+        return False
+    try:
+        return _stat_fields(pid)[0] == b"Z"
+    except (OSError, ValueError, IndexError):
+        return True
+
+
 def processes_of(session, mark=None):
     """Live processes of a session, or carrying an environment entry `mark`
     ("NAME=value"), so that one that escaped the session is found too: their
@@ -225,9 +244,7 @@ def processes_of(session, mark=None):
         if not entry.isdigit():
             continue
         try:
-            with open(f"/proc/{entry}/stat", "rb") as f:
-                stat = f.read()
-            fields = stat[stat.rindex(b")") + 2:].split()
+            fields = _stat_fields(entry)
             if fields[0] == b"Z":
                 continue
             with open(f"/proc/{entry}/cmdline", "rb") as f:
