@@ -2,6 +2,7 @@
 
 #include "server/shell/Tunables.h"
 
+#include <QHash>
 #include <QSet>
 
 #include <algorithm>
@@ -167,6 +168,8 @@ QList<WallCamera> presetWall(const QList<PresetCamera>& presetCameras, const Cat
         ids << p.id;
     const bool manySites = sitesOf(ids, lookup).size() >= 2;
     QList<WallCamera> cameras;
+    QList<const Device*> devices;
+    QHash<QString, int> uses;
     for (const PresetCamera& p : presetCameras) {
         WallCamera w{p.id, p.name, QString(), p.onlineState() == OnlineState::Offline};
         const Channel* c = lookup.channel(p.id);
@@ -176,7 +179,17 @@ QList<WallCamera> presetWall(const QList<PresetCamera>& presetCameras, const Cat
                 w.title = cameraTitle(*d, *c);
             w.subtitle = siteSubtitle(*d, manySites, lookup);
         }
+        ++uses[w.title];
         cameras.append(w);
+        devices.append(d);
+    }
+    // A preset names its cameras as their recorders do, so two recorders'
+    // "Camera 1" would read alike on the wall: a name the preset gives more
+    // than one camera is led by its device's name.
+    for (qsizetype i = 0; i < cameras.size(); ++i) {
+        WallCamera& w = cameras[i];
+        if (devices[i] && uses.value(w.title) > 1 && !w.title.startsWith(devices[i]->name))
+            w.title = devices[i]->name + QStringLiteral(" · ") + w.title;
     }
     return cameras;
 }

@@ -64,7 +64,8 @@ struct CatalogueLookup {
 // A hand-picked selection: channels not in the catalogue are skipped; each
 // camera names its site when the selection spans two or more sites.
 QList<view::WallCamera> customWall(const QStringList& channelIds, const CatalogueLookup& lookup);
-// A preset: cameras not in the catalogue keep the preset's own name and flags.
+// A preset: cameras not in the catalogue keep the preset's own name and flags;
+// a name given to more than one camera is led by the camera's device name.
 QList<view::WallCamera> presetWall(const QList<api::PresetCamera>& cameras, const CatalogueLookup& lookup);
 
 // The top bar's video wall button.

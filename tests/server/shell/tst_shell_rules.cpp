@@ -275,6 +275,15 @@ private Q_SLOTS:
                                       {"far", "Elsewhere", "x", false, true}},
                                      lookup)),
                  QStringList({"Door 0-0 · Camera 1/", "Front/", "Elsewhere/ off"}));
+        // Names alike from two recorders, as presets saved from a wall hold
+        // them, are told apart by their devices; a lone one stays as it is.
+        QCOMPARE(describe(presetWall({{"d0-0-c1", "Camera 1", "d0-0", true, true},
+                                      {"d1-1-c1", "Camera 1", "d1-1", true, true},
+                                      {"d1-1-c0", "Camera 0", "d1-1", true, true},
+                                      {"far", "Camera 1", "x", true, true}},
+                                     lookup)),
+                 QStringList(
+                     {"Door 0-0 · Camera 1/Site 0", "Recorder 1-1 · Camera 1/Site 1", "Camera 0/Site 1", "Camera 1/"}));
     }
 
     void videoWallButtonAndSignOutQuestion()
