@@ -24,6 +24,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <memory>
+
 namespace drive {
 
 namespace {
@@ -280,10 +282,14 @@ QStringList contextMenu(QWidget* field)
     QSpontaneKeyEvent::setSpontaneous(&event);
     const QString name = screenaudit::describe(field);
     // Looked at from the event loop: some fields (a spin box's) show their
-    // menu modally, and the right-click returns only once it is closed.
-    QStringList faults;
-    bool looked = false;
-    QTimer::singleShot(0, qApp, [&faults, &looked, name] {
+    // menu modally, and the right-click returns only once it is closed. What
+    // the look finds is kept by whoever ends last: the look, or this call.
+    struct Look {
+        QStringList faults;
+        bool done = false;
+    };
+    auto look = std::make_shared<Look>();
+    QTimer::singleShot(0, qApp, [look, name] {
         QPointer<QMenu> menu;
         const bool opened = QTest::qWaitFor(
             [&menu] {
@@ -292,20 +298,20 @@ QStringList contextMenu(QWidget* field)
             },
             2000);
         if (!opened || !menu)
-            faults << QStringLiteral("[menu] %1: a right-click opened no menu").arg(name);
+            look->faults << QStringLiteral("[menu] %1: a right-click opened no menu").arg(name);
         else if (!QTest::qWaitForWindowExposed(menu))
-            faults << QStringLiteral("[menu] %1: its menu did not show").arg(name);
+            look->faults << QStringLiteral("[menu] %1: its menu did not show").arg(name);
         else
             for (const QString& f : screenaudit::run(screenaudit::Check::Contrast, menu))
-                faults << QStringLiteral("[menu] %1, its menu: %2").arg(name, f);
+                look->faults << QStringLiteral("[menu] %1, its menu: %2").arg(name, f);
         if (menu)
             menu->close();
-        looked = true;
+        look->done = true;
     });
     qApp->notify(target, &event);
-    if (!QTest::qWaitFor([&looked] { return looked; }, 10000))
-        faults << QStringLiteral("[menu] %1: its menu was not looked at").arg(name);
-    return faults;
+    if (!QTest::qWaitFor([&look] { return look->done; }, 10000))
+        return {QStringLiteral("[menu] %1: its menu was not looked at").arg(name)};
+    return look->faults;
 }
 
 // ---- Hover ----------------------------------------------------------------
