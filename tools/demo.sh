@@ -13,7 +13,7 @@
 #
 #   bash tools/demo.sh            # build, then run (sign-in window)
 #   bash tools/demo.sh --native   # the same, opening native mode on the fleet
-#   KVR_DEMO_DIR=/tmp/x bash tools/demo.sh
+#   KVR_DEMO_DIR=/tmp/x bash tools/demo.sh      # another demo folder (one demo runs in a folder at a time)
 #   KVR_DEMO_BUILD=build-x bash tools/demo.sh   # the programs of another build folder
 #   KVR_JOBS=2 bash tools/demo.sh                # a build of two steps at a time
 set -euo pipefail
@@ -25,6 +25,52 @@ if [ "${1:-}" = "--native" ]; then
   native=true
   shift
 fi
+
+# One demo at a time in a demo folder: a second one would delete the logs of
+# the first and rewrite its settings and server state under it. The folder
+# holds a lock with the running demo's process number; a lock whose process
+# is gone (a demo killed outright) is taken over. Checked before anything is
+# built or written, so that a second start changes nothing.
+mkdir -p "$demo"
+lock="$demo/demo.lock"
+own_lock=false
+release_lock() {
+  if [ "$own_lock" = true ]; then
+    rm -rf "$lock"
+    own_lock=false
+  fi
+}
+demo_running() {
+  local owner="$1"
+  [ -n "$owner" ] && kill -0 "$owner" 2>/dev/null && ps -o args= -p "$owner" 2>/dev/null | grep -q "demo.sh"
+}
+for _ in 1 2 3; do
+  if mkdir "$lock" 2>/dev/null; then
+    echo "$$" >"$lock/pid"
+    own_lock=true
+    break
+  fi
+  owner=""
+  # A start that made the lock a moment ago writes its number next.
+  for _ in $(seq 1 20); do
+    owner="$(cat "$lock/pid" 2>/dev/null || true)"
+    [ -n "$owner" ] && break
+    sleep 0.1
+  done
+  if demo_running "$owner"; then
+    echo "demo: a demo already runs in $demo (process $owner); quit it first (its Kavira, or Ctrl+C in its terminal)." >&2
+    echo "demo: to run another beside it, give it a folder of its own: KVR_DEMO_DIR=/tmp/kavira-demo-2 bash tools/demo.sh" >&2
+    exit 1
+  fi
+  rm -rf "$lock"
+done
+if [ "$own_lock" != true ]; then
+  echo "demo: could not take $lock" >&2
+  exit 1
+fi
+trap release_lock EXIT
+trap 'release_lock; exit 130' INT
+trap 'release_lock; exit 143' TERM
 
 app="$build/app/kavira"
 server_program="$build/tests/fixtures/kvr-fake-server"
@@ -50,6 +96,7 @@ stop_all() {
     kill "$pid" 2>/dev/null || true
   done
   wait 2>/dev/null || true
+  release_lock
 }
 trap stop_all EXIT INT TERM
 

@@ -427,7 +427,9 @@ void SetupDialog::refreshEditor()
     if (screen)
         place =
             screen == this->screen() ? SetupRules::DisplayPlace::ThisWindow : SetupRules::DisplayPlace::OtherConnected;
-    m_note->setText(SetupRules::editorNote(place));
+    QStringList note{SetupRules::editorNote(place), SetupRules::heldBackNote(int(heldBack(cfg->key).size()))};
+    note.removeAll(QString());
+    m_note->setText(note.join(QLatin1Char('\n')));
 }
 
 void SetupDialog::updateRunState()
@@ -472,7 +474,12 @@ void SetupDialog::changeLayout(int index)
     ScreenConfig* cfg = selected();
     if (!cfg || index < 0)
         return;
-    VideoWall::SetupRules::changeLayout(*cfg, m_layoutCombo->itemData(index).toString());
+    const QStringList left =
+        SetupRules::changeLayout(*cfg, m_layoutCombo->itemData(index).toString(), m_heldBack.value(cfg->key));
+    if (left.isEmpty())
+        m_heldBack.remove(cfg->key);
+    else
+        m_heldBack.insert(cfg->key, left);
     refreshEditor();
     changed();
 }
@@ -497,7 +504,8 @@ void SetupDialog::clearCells()
         return;
     for (QString& id : cfg->cells)
         id.clear();
-    m_preview->update();
+    m_heldBack.remove(cfg->key);
+    refreshEditor();
     changed();
 }
 
@@ -506,6 +514,7 @@ void SetupDialog::forgetDisplay()
     if (!selected())
         return;
     const QString gone = m_selectedKey;
+    m_heldBack.remove(gone);
     m_config.screens.removeIf([&gone](const ScreenConfig& s) { return s.key == gone; });
     m_selectedKey.clear();
     m_map->setSelectedKey(QString());
@@ -521,6 +530,11 @@ void SetupDialog::startWall()
 {
     Controller* c = Controller::instance();
     c->start(m_source, m_config);
+    // The set-up is applied: what its layouts left out is let go.
+    if (!m_heldBack.isEmpty()) {
+        m_heldBack.clear();
+        refreshEditor();
+    }
     if (c->windowCount() == 0 && !c->runningFlag())
         m_status->setText(QStringLiteral(
             "Put cameras on at least one connected display, and tick \u201CShow a wall on this display\u201D."));

@@ -54,6 +54,8 @@ public:
     void refreshEditor();
     // Puts the first id into the selected cell.
     void assignToSelected(const QList<QString>& ids);
+    // The cameras of display `key` that its layout left out, held back.
+    QStringList heldBack(const QString& key) const { return m_heldBack.value(key); }
 
     // What tests and the screenshot suite look at.
     const Config& config() const { return m_config; }
@@ -86,6 +88,10 @@ private:
 
     std::shared_ptr<Source> m_source;
     Config m_config;
+    // Per display: the cameras a layout with fewer cells left out, in their
+    // order, taken back by a larger layout until the wall starts or the
+    // dialog closes (a wheel or a slip on the layout must not lose them).
+    QHash<QString, QStringList> m_heldBack;
     QHash<QString, QString> m_titles;
     QString m_selectedKey;
     CameraTree* m_tree = nullptr;

@@ -71,17 +71,21 @@ int assignToCell(QList<QString>& cells, int selectedCell, const QString& id)
     return idx;
 }
 
-void changeLayout(ScreenConfig& screen, const QString& layoutKey)
+QStringList changeLayout(ScreenConfig& screen, const QString& layoutKey, const QStringList& held)
 {
-    QList<QString> kept;
+    QStringList kept;
     for (const QString& id : screen.cells)
         if (!id.isEmpty())
+            kept.append(id);
+    for (const QString& id : held)
+        if (!id.isEmpty() && !kept.contains(id))
             kept.append(id);
     screen.layout = layoutKey;
     const auto n = layout(layoutKey).cells.size();
     screen.cells = QList<QString>(n);
     for (qsizetype i = 0; i < n && i < kept.size(); ++i)
         screen.cells[i] = kept.at(i);
+    return kept.mid(qMin(n, kept.size()));
 }
 
 void fillEmptyCells(QList<QString>& cells, const QStringList& ids)
@@ -178,6 +182,16 @@ QString editorNote(DisplayPlace place)
             "This display isn't connected. Its layout is kept and it joins the wall when it is plugged in.");
     }
     return QString();
+}
+
+QString heldBackNote(int held)
+{
+    if (held < 1)
+        return {};
+    return QStringLiteral("%1 no longer fit%2 this layout and will not show. A layout with more cells takes %3 "
+                          "back until the wall starts or this window closes.")
+        .arg(held == 1 ? QStringLiteral("1 camera") : QStringLiteral("%1 cameras").arg(held),
+             held == 1 ? QStringLiteral("s") : QString(), held == 1 ? QStringLiteral("it") : QStringLiteral("them"));
 }
 
 double aspectOf(const QSize& size)

@@ -52,9 +52,11 @@ QHash<QString, QString> previewTitles(const QList<Camera>& cameras);
 // the same cell when none is empty. Nothing changes without cells.
 int assignToCell(QList<QString>& cells, int selectedCell, const QString& id);
 
-// A new layout for the display: its cameras keep their order and move into
-// the first cells of the new layout; those that do not fit are dropped.
-void changeLayout(ScreenConfig& screen, const QString& layoutKey);
+// A new layout for the display: its cameras, then those `held` back by an
+// earlier change, keep their order and move into the first cells of the new
+// layout. Returns those that do not fit (none of them twice), for the set-up
+// to hold back: a layout with more cells takes them again.
+QStringList changeLayout(ScreenConfig& screen, const QString& layoutKey, const QStringList& held = {});
 
 // Each id into the next empty cell, from the first cell on; ids left over
 // when the cells run out are dropped.
@@ -96,6 +98,9 @@ QString layoutEntry(const QString& title, int cells);
 
 enum class DisplayPlace { ThisWindow, OtherConnected, NotConnected };
 QString editorNote(DisplayPlace place);
+// What the editor says of `held` cameras that do not fit the layout (empty
+// for none): how many will not show, and how to have them back.
+QString heldBackNote(int held);
 
 // Width over height of a display's size, 16/9 for a degenerate one.
 double aspectOf(const QSize& size);

@@ -79,15 +79,20 @@ void AppContext::setServer(const QString& baseUrl, const QString& relayAddressTe
         Prefs::remove(Prefs::kServerBase.name);
     else
         Prefs::set(Prefs::kServerBase, baseUrl);
+    api.setBaseUrl(baseUrl);
+    setRelayAddress(relayAddressText);
+    if (changed)
+        Q_EMIT serverChanged();
+}
+
+void AppContext::setRelayAddress(const QString& relayAddressText)
+{
     const QString relay = relayAddressText.trimmed();
     if (relay.isEmpty())
         Prefs::remove(Prefs::kRelayAddress.name);
     else
         Prefs::set(Prefs::kRelayAddress, relay);
-    api.setBaseUrl(baseUrl);
     applyRelaySetting(relayAddressText);
-    if (changed)
-        Q_EMIT serverChanged();
 }
 
 QString AppContext::organisationName() const

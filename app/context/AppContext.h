@@ -38,6 +38,8 @@ public:
     void applyRelaySetting(const QString& text);
     // Saves and applies a new server base address and relay address.
     void setServer(const QString& baseUrl, const QString& relayAddress);
+    // Saves and applies a new relay address, the server's left as it is.
+    void setRelayAddress(const QString& relayAddress);
     QString relayAddress() const;
     QString renderMode() const;
     // "liveMain": the stream of the single-camera live view, Main by default.

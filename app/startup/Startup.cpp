@@ -6,6 +6,7 @@
 #include "app/core/Settings.h"
 #include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
+#include "app/ui/WheelGuard.h"
 #include "native/live/NativeLive.h"
 #include "native/services/NativeServices.h"
 #include "server/shell/BrandRegistry.h"
@@ -43,6 +44,8 @@ void prepareApplication(QApplication& app)
     Log::install();
     app.setWindowIcon(QIcon(QStringLiteral(":/brand/icon.png")));
     Theme::useProgramFont();
+    // In every window, the wheel turns only a control the person chose.
+    WheelGuard::install();
     BrandRegistry::instance().add(std::make_unique<ImouProvider>());
 }
 

@@ -30,7 +30,7 @@ struct TopLevelWindows {
 // Application-wide preparation that must happen before the QApplication
 // exists (shared OpenGL contexts, default surface format).
 void prepareGraphics();
-// Names, log, icon, fonts and brand providers; run right after the
+// Names, log, icon, fonts, the wheel's guard and brand providers; run right after the
 // QApplication exists.
 void prepareApplication(QApplication& app);
 // Ends the process-wide services (the native services, then the application

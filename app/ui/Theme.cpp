@@ -41,9 +41,26 @@ void useProgramFont()
 // share less: the top bar is 56 tall with its bottom line, and the idle dot
 // is 8 wide with its ring (Qt rounds the 1.5 px ring to 2).
 
+namespace {
+
+// The menus of both sheets (a text field's own menu opens from the field, and
+// takes its window's sheet): dark like the fields, every item readable, the
+// one under the pointer and those unavailable included (drawn flat: an etched
+// shadow under their words would blur them). Square corners: a menu's window
+// has no see-through corners to round.
+const QString kMenuRules = QStringLiteral(R"CSS(
+QMenu { background: @raised; color: @text; border: 1px solid @border; padding: 4px; etch-disabled-text: 0; }
+QMenu::item { background: transparent; color: @text; padding: 6px 20px 6px 12px; border-radius: 6px; }
+QMenu::item:selected { background: @accent/0.35; color: @white; }
+QMenu::item:disabled { color: @muted; background: transparent; }
+QMenu::separator { height: 1px; background: @border; margin: 4px 6px; }
+)CSS");
+
+} // namespace
+
 QString loginStyle()
 {
-    return expandTokens(QStringLiteral(R"CSS(
+    return expandTokens(kMenuRules + QStringLiteral(R"CSS(
 QWidget#LoginRoot, QWidget#LoginRight { background: @backdrop; }
 QWidget { font-family: "Inter"; color: @text; }
 QLabel { background: transparent; }
@@ -94,7 +111,7 @@ QPushButton#LoginText:disabled { color: @faint; }
 
 QString appStyle()
 {
-    return expandTokens(QStringLiteral(R"CSS(
+    return expandTokens(kMenuRules + QStringLiteral(R"CSS(
 QWidget { font-family: "Inter"; font-size: 14px; color: @text; }
 QWidget#AppRoot, QWidget#ContentPad { background: @backdrop; }
 QWidget#TopBar { background: @surface; border-bottom: 1px solid @line; min-height: 55px; max-height: 55px; }

@@ -38,11 +38,14 @@ void keepFocusFromWheel(QWidget* w)
         w->setFocusPolicy(Qt::StrongFocus);
 }
 
-// One filter for the whole program, installed with the first guarded page:
-// a page's controls come and go, and each is met as it shows.
+// One filter for the whole program, installed with the first guarded page or
+// by install(): a window's controls come and go, and each is met as it shows.
 class Filter : public QObject {
 public:
     using QObject::QObject;
+
+    // Every window's controls, not only those of guarded pages.
+    bool everywhere = false;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override
@@ -51,7 +54,7 @@ protected:
         if ((type != QEvent::Wheel && type != QEvent::Show) || !watched->isWidgetType())
             return false;
         auto* w = static_cast<QWidget*>(watched);
-        if (!takesWheel(w) || !onGuardedPage(w))
+        if (!takesWheel(w) || !(everywhere || onGuardedPage(w)))
             return false;
         if (type == QEvent::Show) {
             keepFocusFromWheel(w);
@@ -74,13 +77,31 @@ bool takesWheel(const QWidget* w)
         || (qobject_cast<const QAbstractSlider*>(w) && !qobject_cast<const QScrollBar*>(w));
 }
 
-void guard(QAbstractScrollArea* page)
+namespace {
+
+Filter* filter()
 {
     static QPointer<Filter> filter;
     if (!filter) {
         filter = new Filter(qApp);
         qApp->installEventFilter(filter);
     }
+    return filter;
+}
+
+} // namespace
+
+void install()
+{
+    filter()->everywhere = true;
+    for (QWidget* w : QApplication::allWidgets())
+        if (takesWheel(w))
+            keepFocusFromWheel(w);
+}
+
+void guard(QAbstractScrollArea* page)
+{
+    filter();
     page->setProperty(kGuarded, true);
     for (QWidget* w : page->findChildren<QWidget*>())
         if (takesWheel(w))

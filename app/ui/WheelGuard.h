@@ -1,12 +1,12 @@
 #pragma once
 
-// The mouse wheel on a page that scrolls: a person scrolling the page moves
-// the page, whatever passes under the pointer on the way. A drop-down, spin
-// box or slider of the page takes the wheel only while it has the keyboard
-// focus (a click or Tab gives it); otherwise the wheel goes on to the page.
-// Without this a filter drop-down that passes under the pointer turns from
-// "All" to "Online" to "Offline" while the page stands still, and the list
-// below it is filtered without the person noticing.
+// The mouse wheel over a drop-down, spin box or slider changes its value only
+// when the person clicked or tabbed into it (it holds the keyboard focus);
+// otherwise the wheel goes on to what lies under it: a page that scrolls
+// moves, whatever passes under the pointer on the way. Without this a filter
+// drop-down that passes under the pointer turns from "All" to "Online" to
+// "Offline" while the page stands still, and a layout drop-down that a wheel
+// passes over changes the layout of a video wall nobody meant to change.
 
 class QAbstractScrollArea;
 class QWidget;
@@ -15,8 +15,13 @@ namespace kvr::ui {
 
 namespace WheelGuard {
 
+// Guards every control of every window of the program, those it holds now and
+// those it shows later. Start-up installs it once the application exists.
+void install();
+
 // Guards the controls of `page`, those it holds now and those it shows later
-// (pages that rebuild their rows make new controls).
+// (pages that rebuild their rows make new controls); what install() does for
+// the whole program, for one page.
 void guard(QAbstractScrollArea* page);
 
 // A drop-down, spin box or slider (a scroll bar is not one): what takes the

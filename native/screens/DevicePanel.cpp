@@ -310,8 +310,11 @@ void DevicePanel::finishEdit(bool save)
             NativeUi::info(this, QStringLiteral("Can’t save"), problem);
             return;
         }
+        // Onto the device as it stands now: a probe may have changed it
+        // while the form was open.
+        const Native::Device now = device().value_or(m_form->device());
         QString error;
-        if (!m_context.store->updateDevice(m_form->device(), &error)) {
+        if (!m_context.store->updateDevice(m_form->changesOnto(now), &error)) {
             NativeUi::info(this, QStringLiteral("Can’t save"), error);
             return;
         }

@@ -195,6 +195,8 @@ void DeviceForm::setDevice(const Native::Device& device)
     for (int c : device.ignored)
         ignored << QString::number(c);
     m_ignored->setText(ignored.join(QStringLiteral(", ")));
+    m_shown = this->device();
+    m_shownIgnored = m_ignored->text();
 }
 
 void DeviceForm::brandChanged()
@@ -224,6 +226,32 @@ Native::Device DeviceForm::device() const
     d.type = m_type->currentText();
     d.channels = m_channels->value();
     d.ignored = parseChannels(m_ignored->text(), d.channels);
+    return d;
+}
+
+Native::Device DeviceForm::changesOnto(const Native::Device& current) const
+{
+    const Native::Device edited = device();
+    Native::Device d = current;
+    const auto take = [&](auto member) {
+        if (edited.*member != m_shown.*member)
+            d.*member = edited.*member;
+    };
+    take(&Native::Device::siteId);
+    take(&Native::Device::name);
+    take(&Native::Device::ip);
+    take(&Native::Device::httpPort);
+    take(&Native::Device::rtspPort);
+    take(&Native::Device::serverPort);
+    take(&Native::Device::username);
+    take(&Native::Device::password);
+    take(&Native::Device::manufacturer);
+    take(&Native::Device::type);
+    take(&Native::Device::channels);
+    // Read against the channels the device will have, not those the form
+    // showed: a channel above the form's count is still a channel.
+    if (m_ignored->text() != m_shownIgnored)
+        d.ignored = parseChannels(m_ignored->text(), d.channels);
     return d;
 }
 

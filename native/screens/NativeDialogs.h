@@ -28,7 +28,13 @@ public:
     explicit DeviceForm(const NativeContext& context, QWidget* parent = nullptr);
 
     void setDevice(const services::Native::Device& device);
+    // Every field as the form shows it, on the device it was given.
     services::Native::Device device() const;
+    // `current` (the device as the store holds it now) with the fields the
+    // person changed since setDevice() and only those: what a probe or
+    // another window changed meanwhile (a channel count raised by "Fetch
+    // device info", its cameras' settings) stays as it is now.
+    services::Native::Device changesOnto(const services::Native::Device& current) const;
     // Empty when the input can be saved, else the sentence to show.
     QString problem() const;
     // The channel numbers named by a text such as "3, 5, 8-10", within
@@ -61,6 +67,10 @@ private:
 
     NativeContext m_context;
     services::Native::Device m_device;
+    // What device() gave right after setDevice(), and the ignored channels as
+    // written then: a field that still reads so was not changed.
+    services::Native::Device m_shown;
+    QString m_shownIgnored;
     QString m_lastSiteId;
     QComboBox* m_site = nullptr;
     QLineEdit* m_name = nullptr;

@@ -148,10 +148,12 @@ QScrollBar::handle:horizontal { background: @field; border-radius: 4px; min-widt
 QScrollBar::handle:vertical:hover { background: @unknownBorder; }
 QScrollBar::add-line, QScrollBar::sub-line { width: 0; height: 0; border: none; background: none; }
 QScrollBar::add-page, QScrollBar::sub-page { background: none; }
-QMenu { background: @white; border: 1px solid @hairline; border-radius: 8px; padding: 4px; }
-QMenu::item { padding: 8px 16px; border-radius: 6px; }
+QMenu { background: @white; color: @text; border: 1px solid @hairline; border-radius: 8px; padding: 4px;
+    etch-disabled-text: 0; }
+QMenu::item { background: transparent; color: @text; padding: 8px 16px; border-radius: 6px; }
 QMenu::item:selected { background: @primary/0.08; color: @primary; }
-QMenu::item:disabled { color: @unknownBorder; }
+QMenu::item:disabled { color: @muted; background: transparent; }
+QMenu::separator { height: 1px; background: @hairline; margin: 4px 6px; }
 QLabel#NChip { min-height: 22px; max-height: 22px; border-radius: 11px; padding: 0 8px; font-size: 12px;
     font-weight: 600; }
 QLabel#NChip[chip="pass"] { background: @success/0.12; color: @success; border: 1px solid transparent; }

@@ -657,6 +657,12 @@ void CatalogPane::setSelecting(bool on)
     refreshSelectionBar();
 }
 
+void CatalogPane::startOver()
+{
+    m_search->clear();
+    setSelecting(false);
+}
+
 void CatalogPane::tick(const QStringList& ids)
 {
     if (ids.isEmpty())

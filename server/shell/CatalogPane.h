@@ -44,6 +44,8 @@ public:
     QStringList selectedChannels() const;
 
     void setSelecting(bool on);
+    // As the next user meets it: no search, selection mode left, nothing ticked.
+    void startOver();
     void selectAll(bool on);
     void toggleSite(const QString& siteId);
     // Ticks or unticks a device row's channels (all of them, shown or not) or one channel.

@@ -579,20 +579,14 @@ bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
             QTimer::singleShot(0, box, &QLineEdit::selectAll);
     }
     const auto* key = event->type() == QEvent::KeyPress ? static_cast<QKeyEvent*>(event) : nullptr;
-    if (key && key->matches(QKeySequence::Paste)) {
-        // A code as mail and messages show it ("123 456"): its digits alone,
-        // whatever the box or the field held and however long it is.
-        const QString pasted = QGuiApplication::clipboard()->text();
-        if (watched == m_otpField) {
-            m_otpField->insert(digitsOf(pasted));
-            return true;
-        }
-        const DigitEdit edit = codePasted(pasted, int(m_otpBoxes.size()));
-        if (m_otpBoxes.contains(qobject_cast<QLineEdit*>(watched)) && edit.action == DigitEdit::Spread) {
-            spreadOverBoxes(edit);
-            return true;
-        }
-    }
+    if (key && key->matches(QKeySequence::Paste))
+        return pasteCode(watched, QGuiApplication::clipboard()->text());
+    // A middle click pastes the text selected elsewhere (where the window
+    // system keeps one): the same paste, not a paste into the box's digit.
+    const auto* mouse = event->type() == QEvent::MouseButtonRelease ? static_cast<QMouseEvent*>(event) : nullptr;
+    if (mouse && mouse->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()
+        && pasteCode(watched, QGuiApplication::clipboard()->text(QClipboard::Selection)))
+        return true;
     if (key && key->key() == Qt::Key_Backspace) {
         const int i = int(m_otpBoxes.indexOf(qobject_cast<QLineEdit*>(watched)));
         if (i > 0 && m_otpBoxes.at(i)->text().isEmpty()) {
@@ -603,6 +597,22 @@ bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+bool LoginWindow::pasteCode(QObject* target, const QString& pasted)
+{
+    // A code as mail and messages show it ("123 456"): its digits alone,
+    // whatever the box or the field held and however long it is.
+    if (target == m_otpField) {
+        m_otpField->insert(digitsOf(pasted));
+        return true;
+    }
+    const DigitEdit edit = codePasted(pasted, int(m_otpBoxes.size()));
+    if (m_otpBoxes.contains(qobject_cast<QLineEdit*>(target)) && edit.action == DigitEdit::Spread) {
+        spreadOverBoxes(edit);
+        return true;
+    }
+    return false;
 }
 
 QString LoginWindow::otpCode() const

@@ -72,6 +72,9 @@ private:
     void layoutOtpBoxes(int length);
     void digitChanged(int index, const QString& text);
     void spreadOverBoxes(const LoginRules::DigitEdit& edit);
+    // `pasted` into the code field or a digit box; false when a box takes
+    // it as typed (fewer than two digits) or `target` is neither.
+    bool pasteCode(QObject* target, const QString& pasted);
     // Writes a box without its typing rule reacting.
     void setDigitBox(int index, const QString& text);
     // Resend at once, the countdown over (the page says to resend).

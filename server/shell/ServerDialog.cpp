@@ -1,6 +1,7 @@
 #include "server/shell/ServerDialog.h"
 
 #include "app/context/AppContext.h"
+#include "app/core/Env.h"
 #include "app/core/NetAddress.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
@@ -96,6 +97,8 @@ ServerDialog::ServerDialog(QWidget* parent) : QDialog(parent)
     v->addSpacing(6);
     auto* serverLabel = muted(QStringLiteral("Server address"), this);
     v->addWidget(serverLabel);
+    if (const QString given = normalizeUrl(envOr("KVR_API_BASE")); !given.isEmpty() && given == api.baseUrl())
+        m_environmentBase = given;
     m_server = new QLineEdit(api.baseUrl(), this);
     m_server->setObjectName(QStringLiteral("Field"));
     m_server->setPlaceholderText(ApiClient::defaultBaseUrl());
@@ -246,7 +249,12 @@ void ServerDialog::save()
     // A remembered sign-in belongs to the server it was made with.
     if (base != ctx.api.baseUrl())
         SessionStore::clear();
-    ctx.setServer(base, m_relay->text());
+    // Only what the person typed is stored: an address the environment
+    // gave this run would otherwise become the one of every later start.
+    if (!m_environmentBase.isEmpty() && base == m_environmentBase)
+        ctx.setRelayAddress(m_relay->text());
+    else
+        ctx.setServer(base, m_relay->text());
     Prefs::set(Prefs::kNativeMode, m_alwaysNative->isChecked());
     accept();
 }

@@ -43,6 +43,9 @@ private:
 
     QCheckBox* m_alwaysNative = nullptr;
     QLineEdit* m_server = nullptr;
+    // The address the server field opened with when it came from
+    // KVR_API_BASE: saved as it stands, it is not the person's to store.
+    QString m_environmentBase;
     QLineEdit* m_relay = nullptr;
     QLabel* m_result = nullptr;
     QPushButton* m_test = nullptr;

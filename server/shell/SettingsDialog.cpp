@@ -3,14 +3,20 @@
 #include "app/context/AppContext.h"
 #include "app/core/Log.h"
 #include "app/core/Settings.h"
+#include "app/ui/EnterButton.h"
+#include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "video/DecodeSettings.h"
 
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QUrl>
@@ -44,6 +50,12 @@ QWidget* cardRow(const QString& title, const QString& hint, QWidget* control, QW
     control->setAccessibleName(title);
     h->addWidget(control, 0, Qt::AlignVCenter);
     return row;
+}
+
+SettingsDialog::FolderOpener& folderOpener()
+{
+    static SettingsDialog::FolderOpener opener;
+    return opener;
 }
 
 QFrame* divider(QWidget* parent)
@@ -184,9 +196,40 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
     bottom->addWidget(done);
     v->addLayout(bottom);
 
-    connect(m_logFolder, &QPushButton::clicked, this,
-            [] { QDesktopServices::openUrl(QUrl::fromLocalFile(Log::directory())); });
+    connect(m_logFolder, &QPushButton::clicked, this, &SettingsDialog::openLogFolder, Qt::QueuedConnection);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
+    // Enter is Done wherever the focus stands, a choice's button included
+    // (which would otherwise take Enter for itself and leave the dialog open).
+    setEnterButton(this, done);
+}
+
+void SettingsDialog::setFolderOpener(FolderOpener opener)
+{
+    folderOpener() = std::move(opener);
+}
+
+void SettingsDialog::openLogFolder()
+{
+    const QString folder = Log::directory();
+    const QUrl url = QUrl::fromLocalFile(folder);
+    if (folderOpener() ? folderOpener()(url) : QDesktopServices::openUrl(url))
+        return;
+    // Nothing on this computer opens folders: the person still learns where
+    // the log is, and can take the path along.
+    const QString path = QDir::toNativeSeparators(folder);
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Log folder"),
+                    QStringLiteral("Nothing on this computer could open the log folder. It is at:\n%1").arg(path),
+                    QMessageBox::NoButton, this);
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    QPushButton* copy = box.addButton(QStringLiteral("Copy path"), QMessageBox::ActionRole);
+    QPushButton* close = box.addButton(QStringLiteral("Close"), QMessageBox::RejectRole);
+    box.setDefaultButton(copy);
+    box.setEscapeButton(close);
+    const int result = Modal::exec(box);
+    // A test's answer names the button by its role; a person's click is seen
+    // through clickedButton().
+    if (box.clickedButton() == copy || result == QMessageBox::ActionRole)
+        QGuiApplication::clipboard()->setText(path);
 }
 
 } // namespace kvr::shell

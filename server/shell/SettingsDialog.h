@@ -6,6 +6,7 @@
 #include <functional>
 
 class QButtonGroup;
+class QUrl;
 class QFrame;
 class QPushButton;
 
@@ -27,11 +28,18 @@ public:
     // that width.
     QSize sizeHint() const override;
 
+    // What opens a folder in the desktop's file browser (false: nothing
+    // could); tests stand in for the desktop. Null restores the desktop's.
+    using FolderOpener = std::function<bool(const QUrl&)>;
+    static void setFolderOpener(FolderOpener opener);
+
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     QFrame* segmented(const QStringList& labels, int checked, std::function<void(int)> pick);
+    // Opens the log folder, or says where it is when nothing can open it.
+    void openLogFolder();
 
     QList<QButtonGroup*> m_groups;
     QPushButton* m_logFolder = nullptr;

@@ -378,6 +378,9 @@ void ShellWindow::endSession()
     ctx.orgId.clear();
     m_orgChoice->clear();
     m_orgChoice->hide();
+    // Nor does the catalogue keep this user's search or selection: another
+    // user's catalogue would open filtered (or read "No matches.").
+    m_catalogue->startOver();
     m_orgLabel->show();
     m_statusTimer->stop();
     m_reloadTimer->stop();

@@ -10,14 +10,21 @@
 #include <QAbstractSpinBox>
 #include <QApplication>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QCursor>
 #include <QLabel>
 #include <QMap>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
 #include <QTest>
+#include <QTimer>
 #include <QWheelEvent>
+
+#include <memory>
 
 namespace drive {
 
@@ -221,6 +228,90 @@ QStringList scrollPages(QWidget* window)
             faults += scrollThrough(page);
     }
     return faults;
+}
+
+namespace {
+
+// Whether `w` lies on a page that scrolls (what scrollThrough wheels over).
+bool onScrollingPage(const QWidget* w)
+{
+    for (const QWidget* p = w->parentWidget(); p && !p->isWindow(); p = p->parentWidget())
+        if (auto* area = qobject_cast<const QAbstractScrollArea*>(p->parentWidget()); area && area->viewport() == p)
+            return true;
+    return false;
+}
+
+} // namespace
+
+QStringList wheelPast(QWidget* window)
+{
+    QStringList faults;
+    QList<QPointer<QWidget>> controls;
+    for (QWidget* w : window->findChildren<QWidget*>())
+        if (takesWheel(w) && w->window() == window && w->isVisible() && w->isEnabled() && !w->hasFocus()
+            && !onScrollingPage(w))
+            controls << w;
+    for (const QPointer<QWidget>& c : controls) {
+        // A control an earlier wheel hid or replaced is not passed over.
+        if (!c || !c->isVisible())
+            continue;
+        const QString before = valueOf(c);
+        const QString name = screenaudit::describe(c);
+        const QPoint at = c->mapTo(window, c->rect().center());
+        wheel(window, at, -1);
+        if (c && valueOf(c) == before)
+            wheel(window, at, 1);
+        if (!c || valueOf(c) != before)
+            faults << QStringLiteral(
+                          "[wheel] %1: a wheel passing over it, nobody clicking it, changed it from %2 to %3")
+                          .arg(name, before, c ? valueOf(c) : QStringLiteral("(gone)"));
+    }
+    return faults;
+}
+
+// ---- Menu ----------------------------------------------------------------
+
+QStringList contextMenu(QWidget* field)
+{
+    // A text field that scrolls takes the right-click in its viewport.
+    QWidget* target = field;
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(field))
+        target = area->viewport();
+    const QPoint at = target->rect().center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, target->mapToGlobal(at));
+    QSpontaneKeyEvent::setSpontaneous(&event);
+    const QString name = screenaudit::describe(field);
+    // Looked at from the event loop: some fields (a spin box's) show their
+    // menu modally, and the right-click returns only once it is closed. What
+    // the look finds is kept by whoever ends last: the look, or this call.
+    struct Look {
+        QStringList faults;
+        bool done = false;
+    };
+    auto look = std::make_shared<Look>();
+    QTimer::singleShot(0, qApp, [look, name] {
+        QPointer<QMenu> menu;
+        const bool opened = QTest::qWaitFor(
+            [&menu] {
+                menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+                return !menu.isNull();
+            },
+            2000);
+        if (!opened || !menu)
+            look->faults << QStringLiteral("[menu] %1: a right-click opened no menu").arg(name);
+        else if (!QTest::qWaitForWindowExposed(menu))
+            look->faults << QStringLiteral("[menu] %1: its menu did not show").arg(name);
+        else
+            for (const QString& f : screenaudit::run(screenaudit::Check::Contrast, menu))
+                look->faults << QStringLiteral("[menu] %1, its menu: %2").arg(name, f);
+        if (menu)
+            menu->close();
+        look->done = true;
+    });
+    qApp->notify(target, &event);
+    if (!QTest::qWaitFor([&look] { return look->done; }, 10000))
+        return {QStringLiteral("[menu] %1: its menu was not looked at").arg(name)};
+    return look->faults;
 }
 
 // ---- Hover ----------------------------------------------------------------

@@ -12,7 +12,9 @@
 // - Retype: after a click on a field, what is typed reads back as typed.
 // - Wheel: a page scrolled from its top to its bottom with the wheel, at
 //   points over its controls, gets there, and no drop-down, spin box or
-//   slider on the way changes its value.
+//   slider on the way changes its value; nor does one elsewhere in a window
+//   that a wheel passes over.
+// - Menu: the menu a right-click in a text field opens reads at 4.5:1.
 // - Hover: a widget the pointer came onto and left looks as it did before
 //   (texts, places, what shows).
 // - Enter: pressed as the dialog opens, it fires the dialog's purpose or
@@ -70,6 +72,15 @@ QStringList retype(QWidget* first, const QString& text, const std::function<QStr
 QStringList scrollThrough(QAbstractScrollArea* page);
 // Every page of `window` that scrolls, or holds a control the wheel could change.
 QStringList scrollPages(QWidget* window);
+// A wheel passing over each drop-down, spin box and slider of `window` outside
+// its scrolling pages that the person has not clicked or tabbed into: a notch
+// one way and, where that changed nothing, the other. Each keeps its value.
+QStringList wheelPast(QWidget* window);
+
+// A right-click in the text field `field`: the menu that opens is read by the
+// screen audit's contrast check (every item, the one under the pointer and
+// those disabled too), then closed.
+QStringList contextMenu(QWidget* field);
 
 // The pointer comes onto each of `widgets` in turn and leaves the last for
 // `away` (a point of their window): each looks after as it did before.

@@ -260,6 +260,77 @@ private Q_SLOTS:
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 
+    // A window's layout drop-down and speed box, no page around them: a
+    // wheel passing over them turns them; mended (they take the wheel only
+    // with the focus), it passes, and a control the person chose is skipped.
+    void wheelPastFindsControlsOutsidePagesThatTurn()
+    {
+        // The wheel's way of a guarded control: taken only with the focus.
+        class Mended : public QObject {
+        protected:
+            bool eventFilter(QObject* watched, QEvent* event) override
+            {
+                if (event->type() != QEvent::Wheel || static_cast<QWidget*>(watched)->hasFocus())
+                    return false;
+                event->ignore();
+                return true;
+            }
+        } mended;
+        for (const bool guarded : {false, true}) {
+            QWidget window;
+            auto* v = new QVBoxLayout(&window);
+            auto* layout = new QComboBox;
+            layout->addItems({QStringLiteral("2x2"), QStringLiteral("3x3"), QStringLiteral("1x1")});
+            auto* speed = new QSpinBox;
+            speed->setRange(1, 8);
+            auto* chosen = new QSpinBox;
+            chosen->setFocusPolicy(Qt::StrongFocus);
+            v->addWidget(layout);
+            v->addWidget(speed);
+            v->addWidget(chosen);
+            if (guarded)
+                for (QWidget* w : {static_cast<QWidget*>(layout), static_cast<QWidget*>(speed)}) {
+                    w->setFocusPolicy(Qt::StrongFocus); // the wheel no longer gives it the focus
+                    w->installEventFilter(&mended);
+                }
+            show(window);
+            QVERIFY(drive::activate(&window));
+            chosen->setFocus();
+            const QStringList faults = drive::wheelPast(&window);
+            if (guarded) {
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            } else {
+                QVERIFY2(has(faults, "changed it from \"2x2\" (0) to \"3x3\" (1)")
+                             && has(faults, "changed it from \"1\" to \"2\""),
+                         qPrintable(faults.join('\n')));
+                QCOMPARE(faults.size(), 2); // the box the person chose is not passed over
+            }
+        }
+    }
+
+    // A right-click in a field of a dark window whose sheet leaves menus
+    // unthemed: light text on a white menu; themed, it reads.
+    void contextMenuFindsAnUnthemedMenu()
+    {
+        QWidget window;
+        const QString dark = QStringLiteral("QWidget { background: #161c25; color: #e8ecf2; }");
+        window.setStyleSheet(dark + QStringLiteral(" QMenu { background: #ffffff; }"));
+        auto* v = new QVBoxLayout(&window);
+        auto* search = new QLineEdit;
+        search->setText(QStringLiteral("Gate"));
+        v->addWidget(search);
+        show(window);
+        QStringList faults = drive::contextMenu(search);
+        QVERIFY2(has(faults, "[menu] QLineEdit") && has(faults, "its menu:") && has(faults, "on #ffffff"),
+                 qPrintable(faults.join('\n')));
+        window.setStyleSheet(dark
+                             + QStringLiteral(" QMenu { background: #1c2430; color: #e8ecf2;"
+                                              " etch-disabled-text: 0; }"
+                                              " QMenu::item:disabled { color: #8a96a8; }"));
+        faults = drive::contextMenu(search);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
     // A tile's title laid out for the hovered tile and left so: found; laid
     // out again as the pointer leaves: passes.
     void hoverFindsATitleLeftAsHovered()

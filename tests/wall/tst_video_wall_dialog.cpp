@@ -4,6 +4,8 @@
 
 #include "tests/wall/VideoWallTestKit.h"
 
+#include "app/ui/WheelGuard.h"
+#include "tests/support/Drive.h"
 #include "wall/Config.h"
 #include "wall/Controller.h"
 #include "wall/DisplayMap.h"
@@ -162,6 +164,58 @@ private Q_SLOTS:
         dialog.enabledBox()->click();
         dialog.clearButton()->click();
         QCOMPARE(saved(), QStringLiteral("3x3 off 2: ,,,,,,,,"));
+    }
+
+    // A wheel passing over the layout drop-down, nobody clicking it, leaves
+    // the layout and its cameras as they are. A layout the person picks with
+    // fewer cells keeps the cameras that no longer fit, says how many will
+    // not show, and gives them back with a larger layout, until the wall
+    // starts.
+    void aSmallerLayoutHoldsItsCamerasBackAndAPassingWheelChangesNone()
+    {
+        kvr::ui::WheelGuard::install(); // as the program's start does
+        SetupDialog dialog(m_source);
+        dialog.show();
+        QVERIFY(drive::activate(&dialog));
+        const QString key = dialog.selectedKey();
+        const auto saved = [this, &key] { return entry(load(m_source->id()), key); };
+        CameraTree* tree = dialog.tree();
+        for (const char* name : {"Camera 1", "Camera 2", "Camera 3", "Camera 4"})
+            item(tree, name)->setSelected(true);
+        dialog.fillButton()->click();
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,cam3,cam4"));
+
+        QComboBox* layouts = dialog.layoutCombo();
+        const QPoint over = layouts->mapTo(&dialog, layouts->rect().center());
+        for (const int notch : {-1, 1}) {
+            drive::wheel(&dialog, over, notch);
+            QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,cam3,cam4"));
+        }
+
+        const auto pick = [layouts](const char* layout) {
+            const int index = layouts->findData(QString::fromLatin1(layout));
+            layouts->setCurrentIndex(index);
+            Q_EMIT layouts->activated(index);
+        };
+        pick("1x1");
+        QCOMPARE(saved(), QStringLiteral("1x1 on 0: cam1"));
+        QCOMPARE(dialog.heldBack(key), QStringList({"cam2", "cam3", "cam4"}));
+        QVERIFY2(dialog.note()->text().endsWith(heldBackNote(3)), qPrintable(dialog.note()->text()));
+        QCOMPARE(heldBackNote(3),
+                 QStringLiteral("3 cameras no longer fit this layout and will not show. A layout "
+                                "with more cells takes them back until the wall starts or this "
+                                "window closes."));
+        QVERIFY(heldBackNote(1).startsWith(QStringLiteral("1 camera no longer fits")) && heldBackNote(0).isEmpty());
+        pick("2x2");
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,cam3,cam4"));
+        QVERIFY(dialog.heldBack(key).isEmpty() && !dialog.note()->text().contains(QStringLiteral("fit")));
+        // Applied: what the smaller layout left out is let go.
+        pick("1x1");
+        dialog.startButton()->click();
+        QVERIFY(Controller::instance()->isRunning());
+        QVERIFY(dialog.heldBack(key).isEmpty() && !dialog.note()->text().contains(QStringLiteral("fit")));
+        pick("2x2");
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,,,"));
     }
 
     void dropsAndClicksOnThePreview()

@@ -196,8 +196,11 @@ private Q_SLOTS:
             {"assign", ",b,c,d", 3, {"c"}, ",b,c,c next 0"},
             {"assign", ",,,", -1, {"c"}, "c,,, next 1"},
             {"assign", ",,,", 9, {"c"}, ",,,c next 0"},
-            {"layout", ",a,,,b,,,,c", 0, {"2x2"}, "a,b,c,"},
-            {"layout", "a,b,c,", 0, {"1x1"}, "a"},
+            {"layout", ",a,,,b,,,,c", 0, {"2x2"}, "a,b,c, left "},
+            {"layout", "a,b,c,", 0, {"1x1"}, "a left b+c"},
+            // Held back by an earlier change: after the display's own, once each.
+            {"layout", "a,,,", 0, {"3x3", "b", "a", "", "c"}, "a,b,c,,,,,, left "},
+            {"layout", "a,b,,", 0, {"1x1", "c"}, "a left b+c"},
             {"fill", ",x,y,", 0, abc, "a,x,y,b"},
             {"drop", ",,,d", 2, abc, ",,a,d"},
             {"drop", "x,,y,,", 0, abc, "a,b,y,c,"},
@@ -214,7 +217,7 @@ private Q_SLOTS:
             if (op == "assign")
                 next = QStringLiteral(" next %1").arg(assignToCell(s.cells, row.target, row.ids.first()));
             else if (op == "layout")
-                changeLayout(s, row.ids.first());
+                next = QStringLiteral(" left %1").arg(changeLayout(s, row.ids.first(), row.ids.mid(1)).join('+'));
             else if (op == "fill")
                 fillEmptyCells(s.cells, row.ids);
             else if (op == "drop")

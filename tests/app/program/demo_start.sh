@@ -33,6 +33,10 @@ cp "$root/tools/demo.sh" "$tree/tools/"
 cat >"$tree/tests/fixtures/rtsp/rtsp_server.py" <<'EOF'
 import os, sys, time
 port = sys.argv[sys.argv.index("--port") + 1]
+# The first peer: what of the last run's logs is still there as it starts.
+logs = os.path.join(os.environ["KVR_DEMO_DIR"], "logs")
+left = sorted(n for n in os.listdir(logs) if n != "camera.txt")
+open(os.path.join(os.environ["KVR_STANDIN_SEEN"], "logs-at-start"), "w").write(" ".join(left))
 print("PORT 1", flush=True)
 time.sleep(1)
 open(os.path.join(os.environ["KVR_STANDIN_SEEN"], "camera.ready"), "w").close()
@@ -77,6 +81,14 @@ for i in $(seq 1 50); do
   echo "[api] GET /v2/get_devices_by_site/ request $i"
   echo "kvr.api: [api] answer $i" >&2
 done
+touch "$KVR_STANDIN_SEEN/kavira.running"
+# Held open until the test lets it quit, as a person using it.
+if [ -n "${KVR_STANDIN_APP_HOLD:-}" ]; then
+  for _ in $(seq 1 300); do
+    [ -e "$KVR_STANDIN_SEEN/quit" ] && break
+    sleep 0.1
+  done
+fi
 exit "${KVR_STANDIN_APP_STATUS:-0}"
 EOF
 chmod +x "$build/app/kavira" "$build/tests/fixtures/kvr-fake-server" "$build/tests/fixtures/fleet/kvr-fake-fleet"
@@ -100,11 +112,19 @@ start() {
   [ -z "$left" ] || problems+=("left running: $(ps -o pid=,args= -p "$(paste -sd, <<<"$left")" | tr '\n' ';')")
 }
 
+# The last run's logs, one this run also writes and one it does not.
+mkdir -p "$work/demo/logs"
+echo "kvr-fake-server listening on http://127.0.0.1:1" >"$work/demo/logs/server.txt"
+echo "an earlier run" >"$work/demo/logs/kavira.txt"
 start
 [ "$status" -eq 0 ] || problems+=("the demo ended with status $status")
+
 [ ! -e "$seen/not-ready" ] || problems+=("Kavira started before this run's $(paste -sd' ' "$seen/not-ready") said it was ready")
 grep -q "^  fleet    3 fake devices" <<<"$said" || problems+=("the banner does not count this run's 3 devices")
 check "Kavira starts once every peer says in this run's words that it is ready"
+[ "$(cat "$seen/logs-at-start" 2>/dev/null)" = "" ] && [ -e "$seen/logs-at-start" ] ||
+  problems+=("the last run's logs were still there as the peers started: $(cat "$seen/logs-at-start" 2>/dev/null)")
+check "the last run's logs are gone before the peers start"
 
 camera_port="$(sed -nE 's|^  camera   rtsp://127.0.0.1:([0-9]+)/live.*|\1|p' <<<"$said")"
 grep -qx "relayAddress=127.0.0.1:$camera_port" "$seen/settings.conf" 2>/dev/null ||
@@ -123,6 +143,45 @@ done
 after="$(sed -n '/^Kavira demo$/,$p' <<<"$said" | wc -l)"
 [ "$after" -le 8 ] || problems+=("$after lines from the banner on")
 check "the terminal shows addresses, sign-in and how to stop, and nothing of what Kavira logs"
+
+# A second start in the folder while a demo runs there says so, names
+# KVR_DEMO_DIR, and neither starts nor deletes nor rewrites anything.
+rm -rf "${seen:?}"/*
+env KVR_DEMO_DIR="$work/demo" KVR_DEMO_BUILD="$build" KVR_STANDIN_SEEN="$seen" KVR_STANDIN_APP_HOLD=1 \
+  timeout 60 bash "$tree/tools/demo.sh" >"$work/first.txt" 2>&1 </dev/null &
+first=$!
+for _ in $(seq 1 200); do
+  [ -e "$seen/kavira.running" ] && break
+  sleep 0.1
+done
+[ -e "$seen/kavira.running" ] || problems+=("the first demo's Kavira did not start: $(cat "$work/first.txt")")
+files_before="$(cd "$work/demo" && find . -type f | sort)"
+touch "$work/before-second"
+second_seen="$work/second-seen"
+mkdir -p "$second_seen"
+said="$(env KVR_DEMO_DIR="$work/demo" KVR_DEMO_BUILD="$build" KVR_STANDIN_SEEN="$second_seen" \
+  timeout 30 bash "$tree/tools/demo.sh" 2>&1 </dev/null)"
+status=$?
+[ "$status" -ne 0 ] || problems+=("the second start ended with status 0")
+grep -q "a demo already runs in $work/demo" <<<"$said" || problems+=("the second start does not say a demo runs: $said")
+grep -q "KVR_DEMO_DIR=" <<<"$said" || problems+=("the second start does not say how to run another")
+[ -z "$(ls -A "$second_seen")" ] || problems+=("the second start started: $(ls "$second_seen" | paste -sd' ')")
+[ "$(cd "$work/demo" && find . -type f | sort)" = "$files_before" ] || problems+=("the second start deleted or added files")
+written="$(find "$work/demo" -newer "$work/before-second" -type f | paste -sd' ')"
+[ -z "$written" ] || problems+=("the second start wrote: $written")
+touch "$seen/quit"
+wait "$first"
+first_status=$?
+[ "$first_status" -eq 0 ] || problems+=("the first demo ended with status $first_status: $(cat "$work/first.txt")")
+[ ! -e "$work/demo/demo.lock" ] || problems+=("the demo left its lock behind")
+check "a second start while a demo runs in the folder says so and touches nothing"
+
+# A lock left by a demo killed outright (its process gone) does not stop the next.
+mkdir -p "$work/demo/demo.lock"
+echo 999999 >"$work/demo/demo.lock/pid"
+start
+[ "$status" -eq 0 ] || problems+=("the demo after a killed one ended with status $status: $said")
+check "a lock whose demo is gone is taken over"
 
 start KVR_STANDIN_SERVER_FAILS=1
 [ "$status" -ne 0 ] || problems+=("a server that failed did not fail the demo")

@@ -15,6 +15,7 @@
 #include "app/startup/Startup.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
+#include "app/ui/WheelGuard.h"
 #include "native/live/CalendarDialog.h"
 #include "native/live/NativeLive.h"
 #include "native/live/VmsPage.h"
@@ -45,12 +46,14 @@
 #include "wall/DisplayWindow.h"
 #include "wall/SetupDialog.h"
 
+#include <QAbstractSpinBox>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
@@ -102,6 +105,25 @@ QStringList saysPickWhileShown(QWidget* window)
                 faults << QStringLiteral("[said] VideoStage \"%1\": asks for a day while \"%2\" shows one")
                               .arg(stage->headlineText(), day->text());
     }
+    return faults;
+}
+
+// A right-click in the window's first text field of each kind: the menu that
+// opens is themed and reads at 4.5:1.
+QStringList rightClickTextFields(QWidget* window)
+{
+    QStringList faults;
+    // A field of its own, not the text part of a drop-down or spin box.
+    const auto first = [window](const auto& fields) -> QWidget* {
+        for (QWidget* f : fields)
+            if (f->window() == window && f->isVisible() && f->isEnabled()
+                && !qobject_cast<QComboBox*>(f->parentWidget()) && !qobject_cast<QAbstractSpinBox*>(f->parentWidget()))
+                return f;
+        return nullptr;
+    };
+    for (QWidget* field : {first(window->findChildren<QLineEdit*>()), first(window->findChildren<QPlainTextEdit*>())})
+        if (field)
+            faults += drive::contextMenu(field);
     return faults;
 }
 
@@ -181,6 +203,8 @@ class ScreenAudit : public QObject {
         // page scrolled with the wheel from its top to its bottom.
         faults += drive::tagged(tag, drive::heard(window));
         faults += drive::tagged(tag, drive::scrollPages(window));
+        faults += drive::tagged(tag, drive::wheelPast(window));
+        faults += drive::tagged(tag, rightClickTextFields(window));
         seen << name;
     }
 
@@ -359,6 +383,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         Theme::useProgramFont();
+        WheelGuard::install(); // as the program's start does
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
         if (BrandRegistry::instance().count() == 0)
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());

@@ -5,11 +5,17 @@
 #include "app/startup/Startup.h"
 #include "server/shell/BrandRegistry.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
 
+#include <QComboBox>
+#include <QDialog>
 #include <QFile>
 #include <QFontInfo>
+#include <QLineEdit>
 #include <QSettings>
+#include <QSpinBox>
+#include <QVBoxLayout>
 
 #include <memory>
 #include <optional>
@@ -61,6 +67,25 @@ private Q_SLOTS:
         QVERIFY(QFile(Log::directory() + QStringLiteral("/kvr.log")).size() > 0);
         QVERIFY(!QApplication::windowIcon().isNull() && BrandRegistry::instance().get(QStringLiteral("imou")));
         Log::uninstall();
+        // In any window, a wheel passing over a drop-down or a spin box nobody
+        // clicked leaves it as it is; one the person clicked into takes it.
+        QDialog any;
+        auto* layout = new QVBoxLayout(&any);
+        layout->addWidget(new QLineEdit(&any)); // where the focus is as the dialog opens
+        auto* combo = new QComboBox(&any);
+        combo->addItems({QStringLiteral("2x2"), QStringLiteral("1+5"), QStringLiteral("3x3")});
+        auto* spin = new QSpinBox(&any);
+        layout->addWidget(combo);
+        layout->addWidget(spin);
+        any.show();
+        QVERIFY(drive::activate(&any));
+        for (QWidget* w : {static_cast<QWidget*>(combo), static_cast<QWidget*>(spin)})
+            drive::wheel(&any, w->geometry().center());
+        QCOMPARE(QStringLiteral("%1 %2").arg(combo->currentIndex()).arg(spin->value()), QStringLiteral("0 0"));
+        drive::click(spin);
+        drive::wheel(&any, spin->geometry().center(), 1);
+        QCOMPARE(spin->value(), 1);
+        any.hide();
 
         // No mode remembered means server mode: the sign-in window, which tries
         // the remembered sign-in once the event loop runs, and only then.

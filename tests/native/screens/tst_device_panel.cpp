@@ -64,6 +64,7 @@ private Q_SLOTS:
     void textAndChipRules();
     void detailsByStateAndDeactivation();
     void editSiteLeavesHandlerThenUpdateAndRemove();
+    void updateKeepsWhatAProbeFoundWhileTheFormWasOpen();
     void reportFromTheDetailsSaysWhere();
     void uptimeTabAndHeatmap();
     void camerasTabRows();
@@ -347,6 +348,70 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     click("Remove device");
     QTRY_COMPARE(accepted.count(), 1);
     QVERIFY(!bench.store().hasDevice(d.id));
+}
+
+// A person edits the connection while "Fetch device info" finds more
+// channels than the form shows: Update saves what the person changed (the
+// name) onto the device as it stands, its new channels and their settings
+// kept; a field the person did change (the ignored channels) is read
+// against those channels.
+void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
+{
+    const Native::Device d = up("Gate", {}, 4);
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    DevicePanel* panel = dialog.panel();
+    auto click = [panel](const char* text) {
+        findByText<QPushButton>(panel->detailsWidget(), QString::fromLatin1(text))->click();
+    };
+    const auto stored = [&] { return bench.store().device(d.id).value(); };
+    // Edit connection, Channels 4, Update; Edit connection again.
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    panel->form()->channelsField()->setValue(4);
+    click("Update");
+    QTRY_VERIFY(!panel->isEditing());
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    // "Fetch device info" while the form is open: the recorder has 8.
+    panel->action(DevicePanel::FetchInfo)->click();
+    QTRY_COMPARE(bench.pending.size(), 1);
+    Native::ProbeResult found;
+    found.health = d.health;
+    found.detailsFetched = true;
+    found.channelsKnown = true;
+    for (int ch = 1; ch <= 8; ++ch)
+        found.channels.append({ch, QStringLiteral("Lane %1").arg(ch), true, true});
+    bench.finishProbes(found);
+    QTRY_COMPARE(stored().channels, 8);
+    // Channel 6 gets its blur, channel 7 is ignored, elsewhere meanwhile.
+    QList<Native::Camera> cameras = stored().cameras;
+    cameras[5].blur = 40;
+    bench.store().saveCameras(d.id, cameras);
+    Native::Device ignoring = stored();
+    ignoring.ignored = {7};
+    QVERIFY(bench.store().updateDevice(ignoring));
+    QCOMPARE(panel->form()->channelsField()->value(), 4); // the open form still says 4
+    panel->form()->nameField()->setText(QStringLiteral("Gate North"));
+    click("Update");
+    QTRY_VERIFY(!panel->isEditing());
+    Native::Device after = stored();
+    QCOMPARE(QStringLiteral("%1 %2 ch %3 blur %4 ignored %5")
+                 .arg(after.name)
+                 .arg(after.cameras.size())
+                 .arg(after.channels)
+                 .arg(after.cameras.value(5).blur)
+                 .arg(after.ignored.value(0)),
+             QStringLiteral("Gate North 8 ch 8 blur 40 ignored 7"));
+    QCOMPARE(after.cameras.value(7).name, QStringLiteral("Lane 8"));
+    // Ignored channels typed in the form count up to the device's 8.
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    panel->form()->ignoredField()->setText(QStringLiteral("2, 8"));
+    click("Update");
+    QTRY_VERIFY(!panel->isEditing());
+    QCOMPARE(stored().ignored, (QList<int>{2, 8}));
+    QCOMPARE(stored().channels, 8);
 }
 
 // A report of the device says where it was written, so it can be found.

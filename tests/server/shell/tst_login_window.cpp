@@ -212,6 +212,18 @@ private Q_SLOTS:
         QCOMPARE(f.w.otpCode(), "654321");
         QTRY_VERIFY(boxes[5]->hasFocus());
         QCOMPARE(boxes[0]->maxLength(), 24);
+        // A middle click onto a filled box pastes the text selected elsewhere
+        // as Ctrl+V does: spread from the first box, the box's own digit gone.
+        if (QGuiApplication::clipboard()->supportsSelection()) {
+            for (QLineEdit* box : boxes)
+                box->clear();
+            QTest::keyClick(boxes[0], Qt::Key_9);
+            QCOMPARE(boxes[0]->text(), "9");
+            QGuiApplication::clipboard()->setText("123 456", QClipboard::Selection);
+            QTRY_COMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection), "123 456");
+            QTest::mouseClick(boxes[0], Qt::MiddleButton, Qt::NoModifier, QPoint(40, 28));
+            QCOMPARE(f.w.otpCode(), "123456");
+        }
         boxes[0]->setText("123456");
 
         // Five digits: nothing is sent.
@@ -394,6 +406,37 @@ private Q_SLOTS:
         QCOMPARE(native.count(), 1);
         QVERIFY(!Prefs::get(Prefs::kNativeMode));
         QCOMPARE(Prefs::get(Prefs::kServerBase), "https://10.1.2.3:9000");
+    }
+
+    // Started with KVR_API_BASE, the person changes only the relay and
+    // saves: the environment's address is not stored, so a later plain start
+    // goes where it went before. An address the person types is stored.
+    void serverDialogStoresNoAddressOfTheEnvironment()
+    {
+        ApiClient& api = AppContext::instance().api;
+        const QString given = qEnvironmentVariable("KVR_API_BASE");
+        QVERIFY(!given.isEmpty()); // the test kit's closed port
+        api.setBaseUrl(given);     // as a start with it set does
+        Prefs::remove(Prefs::kServerBase.name);
+        auto save = [](const QString* server, const QString& relay) {
+            ServerDialog d;
+            d.show();
+            if (server)
+                fieldOf(&d, "Server address")->setText(*server);
+            fieldOf(&d, "Video relay address (optional)")->setText(relay);
+            buttonNamed(&d, "Save")->click();
+            return d.result() == QDialog::Accepted;
+        };
+        QVERIFY(save(nullptr, QStringLiteral("127.0.0.1:8554")));
+        QVERIFY(!Prefs::contains(Prefs::kServerBase.name));
+        QCOMPARE(Prefs::get(Prefs::kRelayAddress), QStringLiteral("127.0.0.1:8554"));
+        QCOMPARE(api.baseUrl(), given);
+        const QString typed = QStringLiteral("http://127.0.0.1:7003");
+        QVERIFY(save(&typed, QString()));
+        QCOMPARE(Prefs::get(Prefs::kServerBase), typed);
+        QCOMPARE(api.baseUrl(), typed);
+        api.setBaseUrl(given);
+        Prefs::remove(Prefs::kServerBase.name);
     }
 
     void connectionTestReportsServerAndVideo()

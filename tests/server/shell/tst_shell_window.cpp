@@ -3,11 +3,13 @@
 // organisations, the status chip, permissions, which streams each action
 // starts and stops (read from the server's request log), sign-out, expiry,
 // presets, settings, health, keys and minimising.
+#include "app/core/Log.h"
 #include "app/core/Settings.h"
 #include "server/shell/BrandRegistry.h"
 #include "server/shell/CatalogModel.h"
 #include "server/shell/CatalogPane.h"
 #include "server/shell/DevicePages.h"
+#include "server/shell/SettingsDialog.h"
 #include "server/shell/ShellWindow.h"
 #include "tests/server/shell/CatalogSamples.h"
 #include "tests/server/shell/FakeViews.h"
@@ -15,10 +17,13 @@
 
 #include <QAccessible>
 #include <QButtonGroup>
+#include <QClipboard>
 #include <QComboBox>
 #include <QInputDialog>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -516,6 +521,83 @@ private Q_SLOTS:
         QVERIFY(AppContext::instance().orgName.isEmpty() && AppContext::instance().orgId.isEmpty());
         QCOMPARE(s.window->organisationChoice()->count(), 0);
         QVERIFY(!s.window->statusTimer()->isActive());
+    }
+
+    // User A searches for "Gate" and turns on selection mode, then signs
+    // out; user B signs in: the catalogue opens unfiltered, out of selection
+    // mode, with B's cameras.
+    void theNextUserInheritsNoSearchNorSelection()
+    {
+        Session s;
+        QVERIFY(s.load());
+        CatalogPane* pane = s.window->catalogue();
+        QTest::mouseClick(pane->searchField(), Qt::LeftButton);
+        QTest::keyClicks(pane->searchField(), QStringLiteral("Gate"));
+        QTest::mouseClick(pane->selectionToggle(), Qt::LeftButton);
+        QTRY_COMPARE(s.row("No matches.").isValid(), true);
+        QVERIFY(pane->selectionBar()->isVisible());
+        QSignalSpy out(s.window.get(), &ShellWindow::signedOut);
+        QTest::mouseClick(s.window->signOutButton(), Qt::LeftButton);
+        QTRY_COMPARE(out.count(), 1);
+
+        s.rig.signIn();
+        s.rig.server.clearRequests();
+        QVERIFY(s.load());
+        QCOMPARE(pane->searchField()->text(), QString());
+        QVERIFY(!pane->selectionToggle()->isChecked() && !pane->selectionBar()->isVisible());
+        QVERIFY(!s.row("No matches.").isValid());
+        QVERIFY(s.row("Camera 1", s.row("Recorder 1-1")).isValid());
+    }
+
+    // In Settings, a choice clicked keeps the focus, and Enter then presses
+    // Done, the choice kept. "Open log folder" with nothing to open folders
+    // says where the folder is, and "Copy path" puts the path on the clipboard.
+    void settingsEnterIsDoneAndTheLogFolderIsToldWhenNothingOpensIt()
+    {
+        Modal::reset();
+        Prefs::set(Prefs::kLiveMain, true);
+        SettingsDialog d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        d.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QAbstractButton* sub = d.groups().at(0)->button(1);
+        QTest::mouseClick(sub, Qt::LeftButton);
+        QVERIFY(sub->hasFocus() && !Prefs::get(Prefs::kLiveMain));
+        QSignalSpy accepted(&d, &QDialog::accepted);
+        QTest::keyClick(sub, Qt::Key_Return);
+        QCOMPARE(accepted.count(), 1);
+        QVERIFY(sub->isChecked() && !Prefs::get(Prefs::kLiveMain));
+
+        QStringList opened;
+        SettingsDialog::setFolderOpener([&opened](const QUrl& url) {
+            opened << url.toLocalFile();
+            return false;
+        });
+        d.show();
+        QGuiApplication::clipboard()->clear();
+        QString selectable;
+        Modal::respond([&selectable](QDialog& box) {
+            for (QLabel* l : box.findChildren<QLabel*>())
+                if (l->text().contains(Log::directory()) && (l->textInteractionFlags() & Qt::TextSelectableByMouse))
+                    selectable = l->text();
+            return int(QMessageBox::ActionRole); // "Copy path"
+        });
+        buttonNamed(&d, "Open log folder")->click();
+        QTRY_COMPARE(Modal::pending(), 0);
+        QCOMPARE(opened, QStringList{Log::directory()});
+        QCOMPARE(Modal::shown(),
+                 QStringList{"Log folder: Nothing on this computer could open the log folder. It is at:\n"
+                             + Log::directory()});
+        QVERIFY(!selectable.isEmpty());
+        QCOMPARE(QGuiApplication::clipboard()->text(), Log::directory());
+        // Where a file browser opens it, nothing is said.
+        SettingsDialog::setFolderOpener([](const QUrl&) { return true; });
+        buttonNamed(&d, "Open log folder")->click();
+        QTest::qWait(50);
+        QCOMPARE(Modal::shown().size(), 1);
+        SettingsDialog::setFolderOpener({});
+        d.close();
     }
 
     void quitGivesTheStreamsBackExpirySignsOutOnlyWhileShown()
