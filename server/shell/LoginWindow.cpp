@@ -22,6 +22,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPixmap>
 #include <QPointer>
 #include <QPropertyAnimation>
@@ -31,6 +32,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 using namespace kvr::core;
@@ -587,6 +589,15 @@ bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
     if (mouse && mouse->button() == Qt::MiddleButton && QGuiApplication::clipboard()->supportsSelection()
         && pasteCode(watched, QGuiApplication::clipboard()->text(QClipboard::Selection)))
         return true;
+    // The field's own menu pastes as the keyboard does: its Paste would put
+    // the text into the one box, the digit already there beside it.
+    if (event->type() == QEvent::ContextMenu) {
+        auto* edit = qobject_cast<QLineEdit*>(watched);
+        if (edit && (edit == m_otpField || m_otpBoxes.contains(edit))) {
+            showCodeMenu(edit, static_cast<QContextMenuEvent*>(event)->globalPos());
+            return true;
+        }
+    }
     if (key && key->key() == Qt::Key_Backspace) {
         const int i = int(m_otpBoxes.indexOf(qobject_cast<QLineEdit*>(watched)));
         if (i > 0 && m_otpBoxes.at(i)->text().isEmpty()) {
@@ -597,6 +608,26 @@ bool LoginWindow::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QWidget::eventFilter(watched, event);
+}
+
+void LoginWindow::showCodeMenu(QLineEdit* edit, const QPoint& at)
+{
+    QMenu* menu = edit->createStandardContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    // The menu's Paste is known by the words the field gives it.
+    const auto actions = menu->actions();
+    const auto found = std::find_if(actions.cbegin(), actions.cend(), [](const QAction* a) {
+        return a->text().section(QLatin1Char('\t'), 0, 0) == QLineEdit::tr("&Paste");
+    });
+    if (found != actions.cend()) {
+        QAction* paste = *found;
+        disconnect(paste, &QAction::triggered, edit, nullptr);
+        connect(paste, &QAction::triggered, edit, [this, edit] {
+            if (!pasteCode(edit, QGuiApplication::clipboard()->text()))
+                edit->paste();
+        });
+    }
+    menu->popup(at);
 }
 
 bool LoginWindow::pasteCode(QObject* target, const QString& pasted)

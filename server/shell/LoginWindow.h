@@ -75,6 +75,8 @@ private:
     // `pasted` into the code field or a digit box; false when a box takes
     // it as typed (fewer than two digits) or `target` is neither.
     bool pasteCode(QObject* target, const QString& pasted);
+    // The field's own right-click menu, its Paste going through pasteCode.
+    void showCodeMenu(QLineEdit* edit, const QPoint& at);
     // Writes a box without its typing rule reacting.
     void setDigitBox(int index, const QString& text);
     // Resend at once, the countdown over (the page says to resend).

@@ -16,6 +16,8 @@
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
+#include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTcpServer>
@@ -222,6 +224,25 @@ private Q_SLOTS:
             QGuiApplication::clipboard()->setText("123 456", QClipboard::Selection);
             QTRY_COMPARE(QGuiApplication::clipboard()->text(QClipboard::Selection), "123 456");
             QTest::mouseClick(boxes[0], Qt::MiddleButton, Qt::NoModifier, QPoint(40, 28));
+            QCOMPARE(f.w.otpCode(), "123456");
+        }
+        // So does Paste in a box's own right-click menu.
+        {
+            for (QLineEdit* box : boxes)
+                box->clear();
+            QTest::keyClick(boxes[0], Qt::Key_9);
+            QGuiApplication::clipboard()->setText("123 456");
+            QContextMenuEvent menuAt(QContextMenuEvent::Mouse, QPoint(24, 28), boxes[0]->mapToGlobal(QPoint(24, 28)));
+            QApplication::sendEvent(boxes[0], &menuAt);
+            QPointer<QMenu> menu;
+            QTRY_VERIFY((menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())));
+            QAction* paste = nullptr;
+            for (QAction* a : menu->actions())
+                if (a->text().startsWith(QStringLiteral("&Paste")))
+                    paste = a;
+            QVERIFY(paste);
+            paste->trigger();
+            menu->close();
             QCOMPARE(f.w.otpCode(), "123456");
         }
         boxes[0]->setText("123456");
