@@ -272,10 +272,12 @@ private Q_SLOTS:
                          + "|The device's answer could not be played. Check the brand and the RTSP port. later",
                      "failed sub|" + cant + "|This device was removed. later",
                  }));
-        // What the player said, in FFmpeg's words, is in the log only.
+        // What the player said is logged beside it, and FFmpeg's own words
+        // are in the log only.
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 1 / Web (live) Sub: Can\u2019t play this stream - The "
                                             "device's answer could not be played. Check the brand and the RTSP port. "
-                                            "(Invalid data found when processing input)")));
+                                            "(The connection was closed, or the answer was not a video stream.)")));
+        QVERIFY(log.contains(QStringLiteral("could not open: Invalid data found when processing input")));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         NativeStore::instance().removeDevice(silent);
     }

@@ -8,6 +8,7 @@
 #include "server/view/CameraTile.h"
 #include "server/view/PulseDot.h"
 #include "tests/server/view/ViewTestSupport.h"
+#include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 #include "wall/TileRetry.h"
@@ -96,6 +97,32 @@ private Q_SLOTS:
                          QString(when == CameraTile::DoneWhen::Answered ? "Loading" : headline) + "|" + error);
                 QVERIFY(tile->isFailed() && control(tile.get(), "Retry")->isVisible());
             }
+        }
+    }
+
+    // A relay that takes each connection and resets it: the tile says so in
+    // the program's words, not FFmpeg's, and calls itself failed (the relay
+    // was there); a relay whose port is closed did not answer.
+    void aRelayThatResetsIsSaidInTheProgramsWords()
+    {
+        peers::Peer resets, refuses;
+        QVERIFY(peers::startProxy(resets, 0, QStringLiteral("reset")));
+        QVERIFY(peers::startProxy(refuses, 0, QStringLiteral("refuse")));
+        const std::tuple<quint16, const char*, const char*> rows[] = {
+            {resets.port, "The connection was closed, or the answer was not a video stream.", "Failed"},
+            {refuses.port, "The connection was refused.", "No answer"},
+        };
+        for (const auto& [port, words, word] : rows) {
+            auto tile = make();
+            tile->resize(140, 64); // too small for the message: the badge says the word
+            tile->player()->options().openAttempts = 2;
+            tile->start();
+            streams.answer(int(streams.starts.size()) - 1, peers::rtspUrl(port));
+            QTRY_VERIFY_WITH_TIMEOUT(tile->isFailed(), 20000);
+            QCOMPARE(tile->videoStage()->saidDetail(), QString(words));
+            const QLabel* state = tile->findChild<QLabel*>("TileState");
+            QVERIFY(state);
+            QCOMPARE(state->text(), QString(word));
         }
     }
 
