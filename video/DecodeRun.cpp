@@ -36,6 +36,15 @@ private:
     AudioOut& m_out;
 };
 
+// What a recording that broke off says: why its next segment could not be had.
+QString brokenOff(const QString& why)
+{
+    const QString lead = QStringLiteral("The rest of the recording could not be fetched");
+    if (why.startsWith(QLatin1String("HTTP ")))
+        return QStringLiteral("%1 (%2).").arg(lead, why);
+    return QStringLiteral("%1: %2").arg(lead, why.left(1).toLower() + why.mid(1));
+}
+
 } // namespace
 
 class DecodeRun {
@@ -171,7 +180,10 @@ bool DecodeRun::setupVideo()
         if (avformat_find_stream_info(ctx(), nullptr) < 0) {
             input.close();
             p.deadlineArmed.store(false);
-            p.fail(PlayerFailure::Other, QStringLiteral("No stream information"));
+            if (p.segmentsFailing())
+                p.fail(p.lastErrorKind, p.lastError);
+            else
+                p.fail(PlayerFailure::Other, QStringLiteral("No stream information"));
             return false;
         }
     }
@@ -463,11 +475,15 @@ bool DecodeRun::atEnd()
         return true;
     }
     if (pending.empty()) {
-        if (o.loop && !stopped()) {
+        if (o.loop && !stopped() && !p.inputGivenUp) {
             seekTo(0);
             return true;
         }
         p.endedUnexpectedly.store(kind != InputKind::OtherHls && !stopped());
+        // A recording whose last segments could not be fetched did not end:
+        // it broke off, and says why (a live stream reconnects instead).
+        if (kind == InputKind::OtherHls && !stopped() && p.segmentsFailing())
+            p.fail(p.lastErrorKind, brokenOff(p.lastError));
         return false;
     }
     std::this_thread::sleep_for(tun::kIdleSleep);

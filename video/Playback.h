@@ -81,6 +81,11 @@ struct Playback {
     core::PlayerFailure lastErrorKind = core::PlayerFailure::None;
     NetPool* net = nullptr;
     LivePlaylistWatch playlists;
+    // Media segments that failed to open since the last one that opened; at
+    // kFailedSegmentsInARow the input is given up (the interrupt callback
+    // ends the demuxer's reading).
+    int failedSegments = 0;
+    bool inputGivenUp = false;
     QString failure; // why playback could not start; empty when it did
     core::PlayerFailure failureKind = core::PlayerFailure::None;
 
@@ -115,6 +120,19 @@ struct Playback {
         lastErrorKind = kind;
         lastError = text;
     }
+    // A media segment opened, or failed to (its failure noted before).
+    void segmentOpened(bool opened)
+    {
+        failedSegments = opened ? 0 : failedSegments + 1;
+        if (failedSegments >= tun::kFailedSegmentsInARow && !inputGivenUp) {
+            inputGivenUp = true;
+            qCWarning(lcVideo).noquote() << "[hls]" << options.label << failedSegments
+                                         << "segments in a row could not be fetched; giving the input up";
+        }
+    }
+    // The last media segment asked for could not be fetched: what the input
+    // met says more than what the demuxer made of it.
+    bool segmentsFailing() const { return failedSegments > 0 && !lastError.isEmpty(); }
     QString labelPrefix() const
     {
         return options.label.isEmpty() ? QString() : QStringLiteral(" [%1]").arg(options.label);

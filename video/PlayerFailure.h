@@ -2,6 +2,8 @@
 
 #include "app/core/PlayerFailure.h"
 
+#include <QString>
+
 namespace kvr::video {
 
 // The player names its failures by the kind all layers share.
@@ -12,6 +14,11 @@ using kvr::core::PlayerFailure;
 // an RTSP or HTTP reply of 400/401/403/404 into its own code, any other 4xx
 // into AVERROR_HTTP_OTHER_4XX and 5xx into AVERROR_HTTP_SERVER_ERROR.
 core::PlayerFailure failureFromAverror(int code);
+
+// What an FFmpeg error code met while opening a stream says, in plain words
+// for people. FFmpeg's own text for it ("Invalid data found when processing
+// input") is for the log.
+QString failureWords(int code);
 
 // The kind of an HTTP (or RTSP) status code that is not a success; 0 and
 // other codes outside 400..599 give Other.

@@ -41,6 +41,10 @@ int interruptCallback(void* opaque)
     // A stop ends a bounded close at once too: the owner is waiting for it.
     if (p->stopFlag.load())
         return 1;
+    // Segments kept failing: the demuxer would go on asking for every one
+    // its playlist names.
+    if (p->inputGivenUp)
+        return 1;
     if (p->deadlineArmed.load())
         return steadyMs() > p->deadlineMs.load() ? 1 : 0;
     return 0;
@@ -73,15 +77,22 @@ int ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, 
                 auth = "Bearer " + p->token.toUtf8();
             auto* http = new HttpSource(p->net, &p->stopFlag, u, auth);
             if (!http->request(0)) {
-                p->noteError(http->failure(), QStringLiteral("HTTP %1").arg(http->httpStatus()));
+                p->noteError(http->failure(), http->failureText());
                 delete http;
-                return p->stopFlag.load() ? AVERROR_EXIT : AVERROR(EIO);
+                if (p->stopFlag.load())
+                    return AVERROR_EXIT;
+                p->segmentOpened(false);
+                return AVERROR(EIO);
             }
+            p->segmentOpened(true);
             source = http;
         } else {
             const QByteArray body = p->fetchBlocking(where, classifyInput(p->url) == InputKind::RelayHls);
             if (p->stopFlag.load())
                 return AVERROR_EXIT;
+            const bool segment = !path.endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive);
+            if (segment)
+                p->segmentOpened(!body.isEmpty());
             if (body.isEmpty())
                 return AVERROR(EIO);
             source = new MemSource(body);
@@ -174,7 +185,7 @@ bool PlayerInput::open()
                 break;
             case TlsTunnel::Outcome::Untrusted:
                 // A certificate does not get better by asking again.
-                p.noteError(PlayerFailure::Untrusted, t.error);
+                p.noteError(PlayerFailure::Untrusted, QStringLiteral("The server's certificate is not trusted."));
                 qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "secure stream refused:" << t.error;
                 err = AVERROR(EACCES);
                 finalFailure = true;
@@ -185,11 +196,13 @@ bool PlayerInput::open()
                 break;
             case TlsTunnel::Outcome::TimedOut:
                 err = AVERROR(ETIMEDOUT);
-                p.noteError(PlayerFailure::TimedOut, t.error);
+                p.noteError(PlayerFailure::TimedOut, QStringLiteral("No answer in time."));
+                qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "secure connection:" << t.error;
                 break;
             case TlsTunnel::Outcome::Failed:
                 err = AVERROR(EIO);
-                p.noteError(PlayerFailure::Other, t.error);
+                p.noteError(PlayerFailure::Other, QStringLiteral("The secure connection could not be made."));
+                qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "secure connection:" << t.error;
                 break;
             }
         }
@@ -275,10 +288,13 @@ bool PlayerInput::open()
         return false;
     // The input's own account comes first: FFmpeg only sees an I/O error
     // where an HLS fetch was answered 404 or the secure tunnel failed.
-    if (!p.lastError.isEmpty())
+    if (!p.lastError.isEmpty()) {
         p.fail(p.lastErrorKind, p.lastError);
-    else
-        p.fail(failureFromAverror(err), ffmpegError(err));
+    } else {
+        // FFmpeg's words are for the log; people read the program's.
+        qCWarning(lcVideo).noquote() << "[play]" << p.options.label << "could not open:" << ffmpegError(err);
+        p.fail(failureFromAverror(err), failureWords(err));
+    }
     return false;
 }
 

@@ -59,23 +59,32 @@ bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenHos
 
 namespace {
 
-// The kind of a request that got no success: its HTTP status when it has
-// one, else what the network said, or a time-out when it never finished.
-PlayerFailure replyFailure(const QNetworkReply* reply, int httpStatus)
+// Why a request got no success, as a kind and in words: its HTTP status
+// where it has one, else what the network met, or a time-out when it never
+// finished. The network layer's own words are for the log.
+struct ReplyFailure {
+    PlayerFailure kind = PlayerFailure::Other;
+    QString words;
+};
+ReplyFailure replyFailure(const QNetworkReply* reply, int httpStatus)
 {
     if (httpStatus >= 1)
-        return failureFromStatus(httpStatus);
+        return {failureFromStatus(httpStatus), QStringLiteral("HTTP %1").arg(httpStatus)};
     if (!reply->isFinished())
-        return PlayerFailure::TimedOut;
+        return {PlayerFailure::TimedOut, QStringLiteral("No answer in time.")};
     switch (reply->error()) {
     case QNetworkReply::ConnectionRefusedError:
-        return PlayerFailure::Refused;
+        return {PlayerFailure::Refused, QStringLiteral("The connection was refused.")};
     case QNetworkReply::TimeoutError:
-        return PlayerFailure::TimedOut;
+        return {PlayerFailure::TimedOut, QStringLiteral("No answer in time.")};
     case QNetworkReply::SslHandshakeFailedError:
-        return PlayerFailure::Untrusted;
+        return {PlayerFailure::Untrusted, QStringLiteral("The server's certificate is not trusted.")};
+    case QNetworkReply::RemoteHostClosedError:
+        return {PlayerFailure::Other, QStringLiteral("The connection was closed before an answer came.")};
+    case QNetworkReply::HostNotFoundError:
+        return {PlayerFailure::Other, QStringLiteral("The server's name is not known.")};
     default:
-        return PlayerFailure::Other;
+        return {PlayerFailure::Other, QStringLiteral("The request failed.")};
     }
 }
 
@@ -242,6 +251,7 @@ bool HttpSource::request(int64_t offset)
     m_expectedEnd = -1;
     m_finished = m_failed = false;
     m_failure = PlayerFailure::None;
+    m_failureText.clear();
     ++m_requests;
 
     QNetworkRequest req(m_url);
@@ -281,8 +291,11 @@ bool HttpSource::request(int64_t offset)
         m_expectedEnd = lengthOk ? offset + length : m_totalSize;
     } else {
         m_failed = true;
-        m_failure = replyFailure(m_reply, m_httpStatus);
-        qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(m_url)).arg(m_httpStatus);
+        const ReplyFailure why = replyFailure(m_reply, m_httpStatus);
+        m_failure = why.kind;
+        m_failureText = why.words;
+        qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(m_url)).arg(m_httpStatus)
+                                     << (m_httpStatus ? QString() : maskSecrets(m_reply->errorString()));
         return false;
     }
     if (!m_loggedOpen) {
@@ -310,7 +323,7 @@ void HttpSource::drain()
         m_finished = true;
         QString problem;
         if (m_reply->error() != QNetworkReply::NoError)
-            problem = m_reply->errorString();
+            problem = maskSecrets(m_reply->errorString());
         else if (m_expectedEnd >= 0 && m_bufferStart + m_buffer.size() < m_expectedEnd)
             // A body shorter than announced is a cut connection, not an end.
             problem = QStringLiteral("connection closed before the end of the body");
@@ -386,6 +399,62 @@ int64_t HttpSource::seek(int64_t offset, int whence)
 
 // ---- Whole-file fetch -----------------------------------------------------------
 
+namespace {
+
+// One attempt of a whole-file fetch: the body read as it comes, never beyond
+// `cap`, and within `timeout` for the whole answer.
+struct Attempt {
+    int status = 0;
+    QByteArray body;
+    bool finished = false;
+    bool tooLarge = false;
+    QString networkWords; // the network layer's own, for the log
+    ReplyFailure failure;
+};
+
+Attempt fetchOnce(const FetchRequest& r, const QUrl& url, qint64 cap)
+{
+    Attempt a;
+    QElapsedTimer timer;
+    timer.start();
+    QNetworkRequest req(url);
+    req.setRawHeader("Accept", "*/*");
+    if (tokenAllowed(url, r.token, r.tokenHost))
+        req.setRawHeader("Authorization", "Bearer " + r.token.toUtf8());
+    const std::shared_ptr<QNetworkAccessManager> manager = r.net->manager();
+    QNetworkReply* reply = manager->get(req);
+    // What is not taken yet stays small: the body is taken as it comes.
+    reply->setReadBufferSize(kFetchReadBufferBytes);
+    for (;;) {
+        bool lengthOk = false;
+        const qint64 announced = reply->rawHeader("Content-Length").toLongLong(&lengthOk);
+        const bool done = reply->isFinished();
+        a.body += reply->read(cap + 1 - a.body.size());
+        if ((lengthOk && announced > cap) || a.body.size() > cap) {
+            a.tooLarge = true;
+            break;
+        }
+        if (done)
+            break;
+        const auto left = r.timeout - std::chrono::milliseconds(timer.elapsed());
+        if (left.count() <= 0 || waitOnReply(reply, WaitFor::Data, left, r.stopFlag) == WaitEnd::Stopped)
+            break;
+    }
+    a.finished = reply->isFinished();
+    a.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    a.failure = replyFailure(reply, a.status);
+    if (a.finished && reply->error() != QNetworkReply::NoError)
+        a.networkWords = maskSecrets(reply->errorString());
+    if (!a.finished)
+        r.net->retire(manager); // its connection must not serve another request
+    reply->disconnect();
+    reply->abort();
+    delete reply;
+    return a;
+}
+
+} // namespace
+
 FetchResult fetchWhole(const FetchRequest& r)
 {
     FetchResult result;
@@ -395,6 +464,8 @@ FetchResult fetchWhole(const FetchRequest& r)
     const QUrl url(r.url);
     const bool playlist = url.path().endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive);
     int attempts = playlist ? (r.hadPicture ? kPlaylistAttemptsPlaying : kPlaylistAttemptsFresh) : 1;
+    const qint64 cap = playlist ? kPlaylistMaxBytes : kWholeFileMaxBytes;
+    const QString what = playlist ? QStringLiteral("the playlist") : QStringLiteral("the video segment");
     const QString name = shortName(url);
 
     for (int attempt = 0; attempt < attempts; ++attempt) {
@@ -402,48 +473,44 @@ FetchResult fetchWhole(const FetchRequest& r)
             return FetchResult{};
         QElapsedTimer timer;
         timer.start();
-        QNetworkRequest req(url);
-        req.setRawHeader("Accept", "*/*");
-        if (tokenAllowed(url, r.token, r.tokenHost))
-            req.setRawHeader("Authorization", "Bearer " + r.token.toUtf8());
-        const std::shared_ptr<QNetworkAccessManager> manager = r.net->manager();
-        QNetworkReply* reply = manager->get(req);
-        waitOnReply(reply, WaitFor::Finish, kFetchTimeout, r.stopFlag);
-        if (!reply->isFinished())
-            r.net->retire(manager);
-
-        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        QByteArray body;
-        QString errorText;
-        const PlayerFailure failure = replyFailure(reply, status);
-        if (reply->isFinished()) {
-            body = reply->readAll();
-            errorText = reply->errorString();
-        } else {
-            errorText = QStringLiteral("Request timed out");
-        }
-        reply->disconnect();
-        reply->abort();
-        delete reply;
+        const Attempt a = fetchOnce(r, url, cap);
         if (stopped())
             return FetchResult{};
 
+        result.received = a.body.size();
         qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 HTTP %2, %3 KB in %4 ms")
                                             .arg(name)
-                                            .arg(status)
-                                            .arg(body.size() / 1024)
+                                            .arg(a.status)
+                                            .arg(a.body.size() / 1024)
                                             .arg(timer.elapsed());
-        if (status >= 200 && status <= 299 && !body.isEmpty()) {
-            result.body = body;
+        const bool success = a.status >= 200 && a.status <= 299;
+        if (success && a.finished && !a.tooLarge && !a.body.isEmpty()) {
+            result.body = a.body;
             result.error.clear();
             result.failure = PlayerFailure::None;
             return result;
         }
-        result.error = status >= 1 ? QStringLiteral("HTTP %1").arg(status) : errorText;
-        result.failure = failure;
-        qCWarning(lcVideo).noquote() << "HLS fetch failed" << maskSecrets(r.url) << result.error;
+        if (a.tooLarge) {
+            // Read no further: what was sent beyond the bound is not taken.
+            result.failure = PlayerFailure::Other;
+            result.error = playlist ? QStringLiteral("The playlist is too large.")
+                                    : QStringLiteral("The video segment is too large.");
+        } else if (!a.finished && (a.status >= 1 || !a.body.isEmpty())) {
+            // Cut by the time bound while it came: not the server's status.
+            result.failure = PlayerFailure::TimedOut;
+            result.error = QStringLiteral("The server did not finish sending %1.").arg(what);
+        } else if (success && a.finished) {
+            result.failure = PlayerFailure::Other;
+            result.error = QStringLiteral("HTTP %1").arg(a.status); // a 2xx with an empty body
+        } else {
+            result.failure = a.failure.kind;
+            result.error = a.failure.words;
+        }
+        qCWarning(lcVideo).noquote() << "HLS fetch failed" << maskSecrets(r.url) << result.error << a.networkWords;
 
-        const bool retryable = playlist && (status == 404 || status == 502 || status == 503 || status == 504);
+        const int status = a.status;
+        const bool retryable =
+            playlist && !a.tooLarge && a.finished && (status == 404 || status == 502 || status == 503 || status == 504);
         if (!retryable)
             return result;
         if (attempt + 1 >= attempts)

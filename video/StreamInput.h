@@ -1,6 +1,7 @@
 #pragma once
 
 #include "video/PlayerFailure.h"
+#include "video/Tunables.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -101,8 +102,10 @@ public:
     int64_t seek(int64_t offset, int whence) override;
 
     int httpStatus() const { return m_httpStatus; }
-    // Why the last request failed (see request()).
+    // Why the last request failed (see request()), as a kind and in words:
+    // "HTTP %1" where the server answered, else what the network met.
     core::PlayerFailure failure() const { return m_failure; }
+    QString failureText() const { return m_failureText; }
     int64_t totalSize() const { return m_totalSize; }
     int64_t position() const { return m_pos; }
     int64_t bufferStart() const { return m_bufferStart; }
@@ -128,6 +131,7 @@ private:
     uint64_t m_bytesRead = 0;
     int m_httpStatus = 0;
     core::PlayerFailure m_failure = core::PlayerFailure::None;
+    QString m_failureText;
     bool m_rangesSupported = false;
     bool m_finished = false;
     bool m_failed = false;
@@ -136,7 +140,9 @@ private:
     QElapsedTimer m_clock;
 };
 
-// A blocking GET of a whole file.
+// A blocking GET of a whole file, bounded by size (a playlist, kPlaylistMaxBytes;
+// any other file, kWholeFileMaxBytes) and by time: the whole answer must have
+// come within `timeout`.
 struct FetchRequest {
     NetPool* net = nullptr;
     const std::atomic<bool>* stopFlag = nullptr;
@@ -144,12 +150,18 @@ struct FetchRequest {
     QString token;
     QString tokenHost;
     bool hadPicture = false;
+    std::chrono::milliseconds timeout = tun::kFetchTimeout;
 };
 struct FetchResult {
     QByteArray body; // empty on failure
-    QString error;   // "HTTP %1" or the network error text; empty on success
+    // "HTTP %1" where the server answered with a failure, else what went
+    // wrong in words ("The playlist is too large."); empty on success.
+    QString error;
     // The kind of `error`.
     core::PlayerFailure failure = core::PlayerFailure::None;
+    // Bytes of the body taken from the network by the last attempt, also
+    // when it failed (a body beyond the bound is not read on).
+    qint64 received = 0;
 };
 FetchResult fetchWhole(const FetchRequest& request);
 

@@ -88,6 +88,19 @@ inline constexpr milliseconds kPlaylistRetryPause{1000};
 // target durations (and at least the floor) has stopped: that is a drop.
 inline constexpr int kStalePlaylistTargets = 3;
 inline constexpr fseconds kStalePlaylistMin{3.0};
+// Files fetched whole are bounded by size as well as by time: a playlist (a
+// day of two-second segments takes a few MiB; the demuxer keeps an entry
+// for every segment it is given, several times the playlist's own size) and
+// any other file, a relay's segment (the relay's own bound on a segment is
+// 50 MB by default).
+inline constexpr int64_t kPlaylistMaxBytes = 4 * 1024 * 1024;
+inline constexpr int64_t kWholeFileMaxBytes = 64 * 1024 * 1024;
+// What the network layer holds of a whole-file fetch before it is taken.
+inline constexpr int64_t kFetchReadBufferBytes = 1024 * 1024;
+// Media segments that fail to open one after the other before the input is
+// given up: a playlist of thousands of missing segments is not asked for
+// each of them.
+inline constexpr int kFailedSegmentsInARow = 5;
 inline constexpr int kIoBufferBytes = 65536;
 inline constexpr int64_t kReplyReadBufferBytes = 4 * 1024 * 1024;
 inline constexpr int64_t kKeepBehindBytes = 4 * 1024 * 1024;  // consumed bytes kept for seeks back

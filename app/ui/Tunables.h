@@ -24,4 +24,11 @@ inline constexpr seconds kTimelineSpan{86400}; // the whole day the track shows
 inline constexpr milliseconds kFrameWatch{50};
 inline constexpr int kFrameWatchLooks = 40;
 
+// A wall's tile says its picture stopped once no new picture has come for
+// this long, or for three times the usual gap between its pictures where
+// they come further apart (a wall that shows keyframes only); a tile still
+// waiting for its first picture says from then on how long it has waited.
+inline constexpr milliseconds kPictureStoppedAfter{3000};
+inline constexpr int kPictureStoppedGaps = 3;
+
 } // namespace kvr::ui::tun

@@ -24,6 +24,9 @@ inline constexpr milliseconds kRefusedBlock{30000};
 // No picture this long after a start is a failure.
 inline constexpr milliseconds kLiveWatchdog{10000};
 inline constexpr milliseconds kPlaybackWatchdog{15000};
+// How often a running tile looks whether its picture stopped and says how
+// long it has waited.
+inline constexpr milliseconds kPictureTick{1000};
 // How long a toast stays on a tile.
 inline constexpr milliseconds kToastShown{2600};
 // The key-frame request is fire and forget; its reply is not waited for longer.

@@ -184,6 +184,9 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_watchdog->setSingleShot(true);
     m_watchdog->setInterval(tun::kLiveWatchdog);
     connect(m_watchdog, &QTimer::timeout, this, &VmsTile::onWatchdog);
+    m_pictureTick = new QTimer(this);
+    m_pictureTick->setInterval(tun::kPictureTick);
+    connect(m_pictureTick, &QTimer::timeout, this, &VmsTile::watchPictures);
     m_pacing = new QTimer(this);
     m_pacing->setSingleShot(true);
     connect(m_pacing, &QTimer::timeout, this, [this] { start(m_pacedMain); });
@@ -241,15 +244,13 @@ void VmsTile::connectPlayer()
         if (!m_running)
             return;
         m_stage->setFrame(frame);
-        m_showsPicture = true;
-        markPlaying();
+        pictureShown();
     });
     connect(m_player, &FfmpegPlayer::yuvFrameReady, this, [this](std::shared_ptr<const YuvFrame> frame) {
         if (!m_running)
             return;
         m_stage->setYuvFrame(std::move(frame));
-        m_showsPicture = true;
-        markPlaying();
+        pictureShown();
     });
     connect(m_player, &FfmpegPlayer::position, this, [this](double seconds) {
         if (m_running)
@@ -257,6 +258,7 @@ void VmsTile::connectPlayer()
     });
     connect(m_player, &FfmpegPlayer::snapshotReady, this, &VmsTile::saveSnapshot);
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString&) {
+        m_wait = Wait::Reconnecting;
         showMessage(QStringLiteral("Reconnecting"), QStringLiteral("Attempt %1 of %2").arg(attempt).arg(total));
     });
     connect(m_player, &FfmpegPlayer::opened, this, &VmsTile::onOpened);
@@ -290,6 +292,47 @@ void VmsTile::halt()
     m_pacing->stop();
     m_running = false;
     m_watchdog->stop();
+    m_pictureTick->stop();
+    m_wait = Wait::None;
+}
+
+void VmsTile::pictureShown()
+{
+    m_pictures.picture(kvr::core::Clock::instance().monotonicMs());
+    m_wait = Wait::None;
+    m_showsPicture = true;
+    markPlaying();
+}
+
+void VmsTile::watchPictures()
+{
+    if (!m_running)
+        return;
+    const qint64 now = kvr::core::Clock::instance().monotonicMs();
+    QString headline;
+    QString detail;
+    switch (m_wait) {
+    case Wait::None:
+        if (!m_pictures.stopped(now))
+            return;
+        qCInfo(lcLive).noquote() << "[vms]" << logLabel() << "the picture stopped";
+        m_wait = Wait::Stalled;
+        [[fallthrough]];
+    case Wait::Stalled:
+        headline = pictureStoppedHeadline();
+        detail = waitedFor(pictureStoppedWords(), now - m_pictures.waitFromMs());
+        break;
+    case Wait::Loading:
+        if (!waitWorthCounting(now - m_startedMs))
+            return;
+        headline = QStringLiteral("Loading");
+        detail = waitedFor(noPictureYetWords(), now - m_startedMs);
+        break;
+    case Wait::Reconnecting:
+        return; // the player's attempts show
+    }
+    if (headline != m_stage->saidHeadline() || detail != m_stage->saidDetail())
+        showMessage(headline, detail);
 }
 
 void VmsTile::start(bool main)
@@ -335,6 +378,10 @@ void VmsTile::start(bool main)
 
     storeTargetSize();
     m_watchdog->start();
+    m_pictures.reset();
+    m_wait = Wait::Loading;
+    m_startedMs = kvr::core::Clock::instance().monotonicMs();
+    m_pictureTick->start();
     updateButtons();
     m_player->play(url);
 }

@@ -100,6 +100,9 @@ public:
     QLabel* nameLabel() const { return m_nameLabel; }
     QLabel* deviceLabel() const { return m_deviceLabel; }
     QTimer* watchdog() const { return m_watchdog; }
+    // Ticks every second while the tile runs: the picture watch and the
+    // waiting's count (see watchPictures).
+    QTimer* pictureTick() const { return m_pictureTick; }
     // The tile's own slow retries after a live failure; its `due` is for the
     // wall that holds the tile, which starts it again through its pacing.
     wall::VideoWall::TileRetry* retry() const { return m_retry; }
@@ -123,6 +126,11 @@ private:
     void onOverloaded();
     void onOpened();
     void onWatchdog();
+    // Each tick: a picture that stopped is said within seconds, with the
+    // time since the last one, and a tile still loading says how long it
+    // has waited; the player's own reconnecting is left to say its attempts.
+    void watchPictures();
+    void pictureShown();
     void requestSnapshot();
     void restart(); // the user's "Try again"
     void halt();    // stops pacing, running and the watchdog
@@ -156,6 +164,13 @@ private:
     bool m_pacedMain = false;
     ui::TileFault m_fault = ui::TileFault::Failed;
     QSize m_retryFull; // "Try again" at its full size
+    // What the tile waits for, while it runs: none (pictures come), its
+    // first picture, the next one since its picture stopped, or the
+    // player's restart.
+    enum class Wait : quint8 { None, Loading, Stalled, Reconnecting };
+    Wait m_wait = Wait::None;
+    qint64 m_startedMs = 0; // monotonic
+    ui::PictureWatch m_pictures;
 
     video::VideoStage* m_stage = nullptr;
     QWidget* m_badge = nullptr;
@@ -175,6 +190,7 @@ private:
     QLabel* m_toast = nullptr;
     QTimer* m_toastTimer = nullptr;
     QTimer* m_watchdog = nullptr;
+    QTimer* m_pictureTick = nullptr;
     QTimer* m_pacing = nullptr;
     wall::VideoWall::TileRetry* m_retry = nullptr;
     video::FfmpegPlayer* m_player = nullptr;

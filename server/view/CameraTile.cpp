@@ -338,22 +338,29 @@ void CameraTile::play()
     m_player->applyDecodeSettings(kvr::video::DecodeSettings::current(), !m_stage->isGpuDisabled());
     const StreamAccess access = AppContext::instance().api.streamAccess();
     m_player->play(m_url, access.token, access.host, QByteArray(), 0.0);
+    m_pictures.reset();
     beginWait(CameraTileRules::Waiting::Opening);
 }
 
 void CameraTile::beginWait(CameraTileRules::Waiting what, const QString& why)
 {
-    // A stream being opened again counts from now; a player still trying to
-    // get its stream back counts from when it lost it.
-    if (what == CameraTileRules::Waiting::Opening || m_waiting != what)
-        m_waitSinceMs = Clock::instance().monotonicMs();
+    // A stream being opened counts from now; one whose picture stopped from
+    // its last picture, however late the player noticed; one that never
+    // showed a picture from its hand-over.
+    const qint64 now = Clock::instance().monotonicMs();
+    if (what == CameraTileRules::Waiting::Opening)
+        m_waitSinceMs = now;
+    else if (m_pictures.hadPicture())
+        m_waitSinceMs = m_pictures.waitFromMs();
+    else if (!m_waiting)
+        m_waitSinceMs = now;
     m_showing = false;
     m_waiting = what;
     m_waitWhy = why;
-    m_waitTimer.start();
-    if (what == CameraTileRules::Waiting::Reconnecting) {
-        const CameraTileRules::WaitView view =
-            CameraTileRules::waitView(what, why, Clock::instance().monotonicMs() - m_waitSinceMs);
+    if (!m_waitTimer.isActive())
+        m_waitTimer.start();
+    if (what != CameraTileRules::Waiting::Opening) {
+        const CameraTileRules::WaitView view = CameraTileRules::waitView(what, why, now - m_waitSinceMs);
         say(view.headline, view.detail);
     }
 }
@@ -366,21 +373,26 @@ void CameraTile::endWait()
 
 void CameraTile::pictureShown()
 {
+    m_pictures.picture(Clock::instance().monotonicMs());
     if (m_showing)
         return;
     m_showing = true;
-    endWait();
+    m_waiting.reset(); // the ticks go on: they watch the pictures too
     Q_EMIT showingPictures();
 }
 
 void CameraTile::waitTick()
 {
-    if (!m_waiting)
-        return;
-    const CameraTileRules::WaitView view =
-        CameraTileRules::waitView(*m_waiting, m_waitWhy, Clock::instance().monotonicMs() - m_waitSinceMs);
+    const qint64 now = Clock::instance().monotonicMs();
+    if (!m_waiting) {
+        if (!m_showing || !m_pictures.stopped(now))
+            return;
+        qCInfo(lcView).noquote() << "[wall]" << m_player->options().label << "the picture stopped";
+        beginWait(CameraTileRules::Waiting::Stalled);
+    }
+    const CameraTileRules::WaitView view = CameraTileRules::waitView(*m_waiting, m_waitWhy, now - m_waitSinceMs);
     if (!view.giveUp) {
-        if (*m_waiting == CameraTileRules::Waiting::Reconnecting)
+        if (view.headline != m_stage->saidHeadline() || view.detail != m_stage->saidDetail())
             say(view.headline, view.detail);
         return;
     }

@@ -152,10 +152,12 @@ private:
     // Shows a message on the stage in the form that fits the tile.
     void say(const QString& headline, const QString& detail);
     // Waiting for a picture (CameraTileRules::waitView): begun when the
-    // player is handed the stream or says it tries again, ended by a
-    // picture, a failure or a stop; each tick says how long, and the last
-    // one gives up.
+    // player is handed the stream, when a tick finds the picture stopped or
+    // when the player says it tries again; ended by a picture. Each tick
+    // (they run from the hand-over to a failure or a stop, pictures or not)
+    // says how long, and the last one gives up.
     void beginWait(CameraTileRules::Waiting what, const QString& why = QString());
+    // Ends the waiting and the ticks: a failure, a stop or a suspension.
     void endWait();
     void waitTick();
     void pictureShown();
@@ -175,8 +177,9 @@ private:
     bool m_showing = false;
     std::optional<CameraTileRules::Waiting> m_waiting;
     QString m_waitWhy;
-    qint64 m_waitSinceMs = 0; // monotonic
+    qint64 m_waitSinceMs = 0; // monotonic: the hand-over or the last picture
     QTimer m_waitTimer;
+    ui::PictureWatch m_pictures;
     // The pointer is over the tile or the keyboard focus is within it.
     bool showsControls() const;
     bool m_expanded = false;

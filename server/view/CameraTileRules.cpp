@@ -91,20 +91,37 @@ ui::TileFault faultOf(bool offline, api::ApiFailure failure)
 WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs)
 {
     const qint64 bound = std::chrono::milliseconds(tun::kTileNoPictureBound).count();
-    const qint64 seconds = elapsedMs / 1000;
     WaitView view;
     if (elapsedMs >= bound) {
         view.giveUp = true;
-        view.detail = what == Waiting::Opening ? QStringLiteral("No picture within %1 s.").arg(bound / 1000)
-                                               : QStringLiteral("%1; no picture for %2 s.").arg(why).arg(bound / 1000);
+        switch (what) {
+        case Waiting::Opening:
+            view.detail = QStringLiteral("No picture within %1 s.").arg(bound / 1000);
+            break;
+        case Waiting::Stalled:
+            view.detail = QStringLiteral("The picture stopped; no picture for %1 s.").arg(bound / 1000);
+            break;
+        case Waiting::Reconnecting:
+            view.detail = QStringLiteral("%1; no picture for %2 s.").arg(why).arg(bound / 1000);
+            break;
+        }
         return view;
     }
-    if (what == Waiting::Opening) {
+    switch (what) {
+    case Waiting::Opening:
         view.headline = QStringLiteral("Loading");
-        return view;
+        if (ui::waitWorthCounting(elapsedMs))
+            view.detail = ui::waitedFor(ui::noPictureYetWords(), elapsedMs);
+        break;
+    case Waiting::Stalled:
+        view.headline = ui::pictureStoppedHeadline();
+        view.detail = ui::waitedFor(ui::pictureStoppedWords(), elapsedMs);
+        break;
+    case Waiting::Reconnecting:
+        view.headline = QStringLiteral("Reconnecting…");
+        view.detail = elapsedMs < 1000 ? why : ui::waitedFor(why, elapsedMs);
+        break;
     }
-    view.headline = QStringLiteral("Reconnecting…");
-    view.detail = seconds < 1 ? why : QStringLiteral("%1 · %2 s").arg(why).arg(seconds);
     return view;
 }
 

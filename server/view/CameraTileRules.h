@@ -62,19 +62,21 @@ QRect retryRect(int width, int height, int buttonHeight = 30);
 // The least height of a tile that has room for the buttons along its top
 // and, below them, a Retry of `buttonHeight`.
 int roomForTopAndRetry(int buttonHeight);
-// A started tile waiting for its first picture: after its stream was handed
-// to the player, or after the picture stopped and the player tries again.
-// What shows counts what a person can see happen, the time since, never the
-// player's own tries (one of which may open the stream several times), and
-// the wait ends within a bound: the tile then fails, shows Retry and tries
-// again later by itself, however the player would go on.
-enum class Waiting : quint8 { Opening, Reconnecting };
+// A started tile waiting for a picture: its first, after its stream was
+// handed to the player; or the next, once the tile saw its picture stop
+// (Stalled) or the player tries again (Reconnecting). What shows counts what
+// a person can see happen, the time since the start or the last picture,
+// never the player's own tries (one of which may open the stream several
+// times), and the wait ends within a bound: the tile then fails, shows Retry
+// and tries again later by itself, however the player would go on.
+enum class Waiting : quint8 { Opening, Stalled, Reconnecting };
 struct WaitView {
     QString headline;
     QString detail;
     bool giveUp = false; // the bound is reached: the detail is the failure's
 };
-// `why` is the player's reason for reconnecting ("The connection dropped").
+// `why` is the player's reason for reconnecting ("The connection dropped");
+// `elapsedMs` counts from the start, or from the last picture.
 WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs);
 
 // Whether the Main/Sub switch (at the bottom right) has room beside Retry

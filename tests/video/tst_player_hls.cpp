@@ -14,6 +14,7 @@
 #include "video/FfmpegPlayer.h"
 #include "video/GpuVideoView.h"
 #include "video/StreamInput.h"
+#include "video/Tunables.h"
 
 #include <QDir>
 #include <QProcess>
@@ -277,6 +278,79 @@ private Q_SLOTS:
             QCOMPARE(peers::readRequests(logPath).size(), row.requests);
             QVERIFY2(t.elapsed() >= row.minMs, qPrintable(QString::number(t.elapsed())));
         }
+    }
+
+    // A playlist is bounded by size and by time, and says which bound it
+    // met: one that announces 26 MB is refused from its length, one that
+    // never ends is read to the bound and no further, and one that comes
+    // too slowly is cut by the time bound, which is no answer of the server.
+    void hostilePlaylistsEndAtTheirBounds()
+    {
+        using F = kvr::video::PlayerFailure;
+        const qint64 cap = kvr::video::tun::kPlaylistMaxBytes;
+        script(R"({"rules":[{"match":"slow.m3u8","range":"trickle","stall_ms":1000}]})");
+        QFile slow(dir.filePath(QStringLiteral("slow.m3u8")));
+        QVERIFY(slow.open(QIODevice::WriteOnly));
+        slow.write(playlist(QStringLiteral("127.0.0.1")));
+        slow.close();
+        const struct {
+            const char* path;
+            int timeoutMs;
+            const char* error;
+            F kind;
+            qint64 minRead, maxRead;
+        } rows[] = {
+            {"/big/26000000/day.m3u8", 60000, "The playlist is too large.", F::Other, 0, cap + 1},
+            {"/endless/live.m3u8", 60000, "The playlist is too large.", F::Other, cap + 1, cap + 1},
+            {"/slow.m3u8", 1500, "The server did not finish sending the playlist.", F::TimedOut, 0, 1000},
+        };
+        for (const auto& r : rows) {
+            FetchRequest req;
+            req.net = &pool;
+            req.stopFlag = &stop;
+            req.url = url(QString::fromLatin1(r.path)).toString();
+            req.timeout = std::chrono::milliseconds(r.timeoutMs);
+            const FetchResult res = fetchWhole(req);
+            QVERIFY2(res.body.isEmpty(), r.path);
+            QCOMPARE(res.error, QString::fromLatin1(r.error));
+            QVERIFY2(res.failure == r.kind, r.path);
+            QVERIFY2(res.received >= r.minRead && res.received <= r.maxRead,
+                     qPrintable(QStringLiteral("%1: %2 bytes").arg(r.path).arg(res.received)));
+        }
+        // The player says so in the same words.
+        QSignalSpy status(player.get(), &FfmpegPlayer::status);
+        player->play(base() + QStringLiteral("/endless/live.m3u8"));
+        QVERIFY(status.wait(60000));
+        QCOMPARE(status.first().at(1).toString(), QStringLiteral("The playlist is too large."));
+    }
+
+    // Segments that answer 404 end in a failure that says so: at the start,
+    // after a few in a row of the thousand a playlist names; and after
+    // pictures, when a recording's last segments are missing, instead of
+    // an end as if it were complete.
+    void missingSegmentsEndInAFailure()
+    {
+        using F = kvr::video::PlayerFailure;
+        kvrtest::LogCapture log;
+        QSignalSpy status(player.get(), &FfmpegPlayer::status);
+        QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
+        F kind = F::None;
+        QObject reading;
+        connect(player.get(), &FfmpegPlayer::status, &reading, [&] { kind = player->lastFailure(); });
+        player->play(base() + QStringLiteral("/big/40000/index.m3u8")); // some 1800 segments
+        QVERIFY(status.wait(30000));
+        QCOMPARE(status.first().at(1).toString(), QStringLiteral("HTTP 404"));
+        QCOMPARE(kind, F::NotFound);
+        QCOMPARE(requestsFor(QStringLiteral("/big/40000/seg")).size(), kvr::video::tun::kFailedSegmentsInARow);
+
+        status.clear();
+        script(R"({"rules":[{"match":"/vod/seg1","statuses":[404,404]},{"match":"/vod/seg2","statuses":[404,404]}]})");
+        player->play(base() + QStringLiteral("/vod/index.m3u8"));
+        QVERIFY(status.wait(30000));
+        QVERIFY(!frames.isEmpty());
+        QCOMPARE(status.first().at(1).toString(),
+                 QStringLiteral("The rest of the recording could not be fetched (HTTP 404)."));
+        QCOMPARE(kind, F::NotFound);
     }
 
     void inlinePlaylistSeeksAndLoops()

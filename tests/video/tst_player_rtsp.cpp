@@ -154,7 +154,7 @@ private Q_SLOTS:
     {
         enum Server { Right, OtherName, UnknownAuthority };
         const QString ours = dir.filePath(QStringLiteral("ca.pem")),
-                      untrusted = QStringLiteral("Certificate not trusted");
+                      untrusted = QStringLiteral("The server's certificate is not trusted.");
         const struct {
             Server server;
             QString bundle, user, password, detail;
@@ -163,7 +163,7 @@ private Q_SLOTS:
             {UnknownAuthority, ours, "alice", "s3cret", untrusted, PlayerFailure::Untrusted},
             {OtherName, ours, "alice", "s3cret", untrusted, PlayerFailure::Untrusted},
             {Right, QString(), "alice", "s3cret", untrusted, PlayerFailure::Untrusted}, // the system's authorities
-            {Right, ours, "mallory", "wr0ngpass", "401", PlayerFailure::Unauthorized}};
+            {Right, ours, "mallory", "wr0ngpass", "password was refused", PlayerFailure::Unauthorized}};
         const quint16 ports[] = {secure.port, wrongName.port, stranger.port};
         for (const auto& r : rows) {
             if (r.bundle.isEmpty())
@@ -290,6 +290,32 @@ private Q_SLOTS:
         QVERIFY(!playsPictures(peers::rtspUrl(hangUp.port)));
         QVERIFY2(t.elapsed() >= 1000 + 300, qPrintable(QString::number(t.elapsed())));
     }
+    // A relay that takes each connection and then resets it: the failure is
+    // said in the program's words, whichever way the address is read
+    // (FFmpeg's RTSP, the ranged HTTP source, a playlist fetched whole);
+    // FFmpeg's own words go to the log.
+    void aResettingRelayIsSaidInTheProgramsWords()
+    {
+        peers::Peer reset;
+        QVERIFY(peers::startProxy(reset, plain.port, QStringLiteral("reset")));
+        kvrtest::LogCapture log;
+        player->options().openAttempts = 2;
+        const QString base = QStringLiteral("http://127.0.0.1:%1/").arg(reset.port);
+        const std::pair<QString, QString> rows[] = {
+            {peers::rtspUrl(reset.port), "The connection was closed, or the answer was not a video stream."},
+            {base + "clip.ts", "The connection was closed before an answer came."},
+            {base + "index.m3u8", "The connection was closed before an answer came."},
+        };
+        for (const auto& [url, words] : rows) {
+            QString detail;
+            PlayerFailure kind;
+            QVERIFY(!playsPictures(url, &detail, &kind));
+            QCOMPARE(detail, words);
+            QCOMPARE(kind, PlayerFailure::Other);
+        }
+        QVERIFY(log.contains(QStringLiteral("could not open: Invalid data found when processing input")));
+    }
+
     void cleanup()
     {
         for (const char* name : {"KVR_TEST_SLOW_DECODE_MS", "KVR_TEST_OVERLOAD", "KVR_PLAY_DEBUG"})

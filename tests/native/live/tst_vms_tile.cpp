@@ -20,6 +20,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSet>
+#include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -163,6 +164,51 @@ private Q_SLOTS:
         NativeStore::instance().removeDevice(id);
     }
 
+    // The path to the camera is cut without a word (nothing refused,
+    // nothing arrives): within seconds the tile says its picture stopped and
+    // how long since its last one, until the player's own restart says its
+    // attempt; pictures that come again show at once. A tile still waiting
+    // for its first picture says how long it has waited.
+    void aFrozenPictureIsSaidWithinSeconds()
+    {
+        kvrtest::TestClock clock;
+        peers::Peer path;
+        QVERIFY(peers::startProxy(path, rtsp.port, QStringLiteral("pass")));
+        const QString id =
+            addDevice(deviceFor(QStringLiteral("Cut"), QStringLiteral("DAHUA"), dahua.httpPort(), path.port, 2));
+        const auto said = [](VmsTile& t) { return t.stage()->headlineText() + '|' + t.stage()->detailText(); };
+        auto t = tile(id, 1);
+        t->start(false);
+        QTRY_VERIFY_WITH_TIMEOUT(t->isPlaying() && t->stage()->hasPicture(), 20000);
+        QVERIFY(peers::steerProxy(path, QStringLiteral("mute")));
+        // What was under way when the path was cut has come.
+        QSignalSpy rgb(t->player(), &FfmpegPlayer::frameReady), yuv(t->player(), &FfmpegPlayer::yuvFrameReady);
+        do {
+            rgb.clear();
+            yuv.clear();
+            QTest::qWait(1000);
+        } while (!rgb.isEmpty() || !yuv.isEmpty());
+        QVERIFY(t->stage()->hasPicture() && t->isPlaying());
+        clock.advanceSecs(3);
+        QTRY_COMPARE_WITH_TIMEOUT(said(*t), QStringLiteral("Picture stopped|No new picture \u00B7 3 s"), 3000);
+        QVERIFY(!t->stage()->hasPicture() && !t->isFailed());
+        clock.advanceSecs(2);
+        QTRY_COMPARE_WITH_TIMEOUT(said(*t), QStringLiteral("Picture stopped|No new picture \u00B7 5 s"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(said(*t), QStringLiteral("Reconnecting|Attempt 1 of 3"), 30000);
+        clock.advanceSecs(5);
+        QTest::qWait(1500); // a tick or more: the attempt stays
+        QCOMPARE(said(*t), QStringLiteral("Reconnecting|Attempt 1 of 3"));
+
+        auto second = tile(id, 2);
+        second->start(false);
+        clock.advanceSecs(4);
+        QTRY_COMPARE_WITH_TIMEOUT(said(*second), QStringLiteral("Loading|No picture yet \u00B7 4 s"), 3000);
+        QVERIFY(peers::steerProxy(path, QStringLiteral("unmute")));
+        QTRY_VERIFY_WITH_TIMEOUT(t->stage()->hasPicture() && second->stage()->hasPicture(), 30000);
+        VmsTile::stopAll({t.get(), second.get()});
+        NativeStore::instance().removeDevice(id);
+    }
+
     void startsArePacedPerDevice()
     {
         kvrtest::TestClock clock; // frozen: the slots stay where they were handed out
@@ -272,10 +318,12 @@ private Q_SLOTS:
                          + "|The device's answer could not be played. Check the brand and the RTSP port. later",
                      "failed sub|" + cant + "|This device was removed. later",
                  }));
-        // What the player said, in FFmpeg's words, is in the log only.
+        // What the player said is logged beside it, and FFmpeg's own words
+        // are in the log only.
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 1 / Web (live) Sub: Can\u2019t play this stream - The "
                                             "device's answer could not be played. Check the brand and the RTSP port. "
-                                            "(Invalid data found when processing input)")));
+                                            "(The connection was closed, or the answer was not a video stream.)")));
+        QVERIFY(log.contains(QStringLiteral("could not open: Invalid data found when processing input")));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         NativeStore::instance().removeDevice(silent);
     }

@@ -10,16 +10,22 @@
 #include "server/view/CameraTile.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/TestKit.h"
+#include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEnterEvent>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTimer>
 #include <QWidget>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 namespace viewtest {
 
@@ -175,6 +181,28 @@ inline int pictures(const QList<kvr::view::CameraTile*>& tiles)
 {
     return int(std::count_if(tiles.begin(), tiles.end(),
                              [](kvr::view::CameraTile* t) { return t->videoStage()->hasPicture(); }));
+}
+
+// Waits until none of the tiles' players has delivered a picture for a
+// second (what was under way when their stream stopped has come); false
+// when pictures still came after `limitMs`.
+inline bool picturesSettled(const QList<kvr::view::CameraTile*>& tiles, int limitMs = 20000)
+{
+    std::vector<std::unique_ptr<QSignalSpy>> spies;
+    for (kvr::view::CameraTile* t : tiles) {
+        spies.push_back(std::make_unique<QSignalSpy>(t->player(), &kvr::video::FfmpegPlayer::frameReady));
+        spies.push_back(std::make_unique<QSignalSpy>(t->player(), &kvr::video::FfmpegPlayer::yuvFrameReady));
+    }
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < limitMs) {
+        for (auto& spy : spies)
+            spy->clear();
+        QTest::qWait(1000);
+        if (std::all_of(spies.begin(), spies.end(), [](const auto& spy) { return spy->isEmpty(); }))
+            return true;
+    }
+    return false;
 }
 
 // Saves a picture of the widget under build/screenshots/.

@@ -8,6 +8,7 @@
 #include "server/view/CameraTile.h"
 #include "server/view/PulseDot.h"
 #include "tests/server/view/ViewTestSupport.h"
+#include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 #include "wall/TileRetry.h"
@@ -53,6 +54,26 @@ QString overlays(const CameraTile& tile)
     return out.join(", ");
 }
 
+// The message a tile shows: "headline|detail".
+QString said(const CameraTile& tile)
+{
+    return tile.videoStage()->headlineText() + "|" + tile.videoStage()->detailText();
+}
+
+// A tile waiting for a picture, `left` seconds short of its bound: a second
+// before, it still waits; at the bound it fails with `detail`, its player
+// stopped and a try of its own armed.
+void failsAtTheBound(CameraTile& tile, kvrtest::TestClock& clock, int left, const QString& detail)
+{
+    clock.advanceSecs(left - 1);
+    CameraTileTestAccess::tick(tile);
+    QVERIFY(!tile.isFailed());
+    clock.advanceSecs(1);
+    CameraTileTestAccess::tick(tile);
+    QCOMPARE(tile.videoStage()->detailText(), detail);
+    QVERIFY(tile.isFailed() && !tile.player()->isRunning() && tile.retry()->isArmed());
+}
+
 } // namespace
 
 class CameraTileTest : public QObject {
@@ -96,6 +117,32 @@ private Q_SLOTS:
                          QString(when == CameraTile::DoneWhen::Answered ? "Loading" : headline) + "|" + error);
                 QVERIFY(tile->isFailed() && control(tile.get(), "Retry")->isVisible());
             }
+        }
+    }
+
+    // A relay that takes each connection and resets it: the tile says so in
+    // the program's words, not FFmpeg's, and calls itself failed (the relay
+    // was there); a relay whose port is closed did not answer.
+    void aRelayThatResetsIsSaidInTheProgramsWords()
+    {
+        peers::Peer resets, refuses;
+        QVERIFY(peers::startProxy(resets, 0, QStringLiteral("reset")));
+        QVERIFY(peers::startProxy(refuses, 0, QStringLiteral("refuse")));
+        const std::tuple<quint16, const char*, const char*> rows[] = {
+            {resets.port, "The connection was closed, or the answer was not a video stream.", "Failed"},
+            {refuses.port, "The connection was refused.", "No answer"},
+        };
+        for (const auto& [port, words, word] : rows) {
+            auto tile = make();
+            tile->resize(140, 64); // too small for the message: the badge says the word
+            tile->player()->options().openAttempts = 2;
+            tile->start();
+            streams.answer(int(streams.starts.size()) - 1, peers::rtspUrl(port));
+            QTRY_VERIFY_WITH_TIMEOUT(tile->isFailed(), 20000);
+            QCOMPARE(tile->videoStage()->saidDetail(), QString(words));
+            const QLabel* state = tile->findChild<QLabel*>("TileState");
+            QVERIFY(state);
+            QCOMPARE(state->text(), QString(word));
         }
     }
 
@@ -150,6 +197,34 @@ private Q_SLOTS:
         tile->stop();
         tile->resume();
         QVERIFY(!tile->player()->isRunning());
+    }
+
+    // A minimised wall's tiles wait for nothing: however long the window
+    // stays down, none gives up, says its picture stopped or arms a try;
+    // back up, a tile counts its wait afresh.
+    void suspendedTilesNeitherWaitNorGiveUp()
+    {
+        kvrtest::TestClock clock;
+        auto waiting = make("c1"), playing = make("c2");
+        for (CameraTile* t : {waiting.get(), playing.get()})
+            t->start();
+        streams.answer(0, viewtest::silentRtsp());
+        streams.answer(1, viewtest::silentRtsp());
+        Q_EMIT playing->player()->frameReady(QImage(8, 8, QImage::Format_RGB32));
+        QVERIFY(waiting->awaitsPictures() && playing->showsPictures());
+        clock.advanceSecs(10);
+        for (CameraTile* t : {waiting.get(), playing.get()}) {
+            t->suspend();
+            clock.advanceSecs(60);
+            CameraTileTestAccess::tick(*t);
+            QVERIFY(!t->isFailed() && !t->awaitsPictures() && !t->retry()->isArmed());
+            QVERIFY(t->videoStage()->headlineText() != "Picture stopped");
+        }
+        waiting->resume();
+        QVERIFY(waiting->awaitsPictures());
+        clock.advanceSecs(29);
+        CameraTileTestAccess::tick(*waiting);
+        QVERIFY(!waiting->isFailed());
     }
 
     // The status dot lies over the picture: while playing it pulses with the
@@ -253,17 +328,17 @@ private Q_SLOTS:
     void aTileWithoutPicturesCountsTimeAndGivesUpWithinTheBound()
     {
         kvrtest::TestClock clock;
-        const auto said = [](CameraTile& t) {
-            return t.videoStage()->headlineText() + "|" + t.videoStage()->detailText();
-        };
         auto tile = make();
         QSignalSpy showing(tile.get(), &CameraTile::showingPictures);
         tile->start();
         streams.answer(0, viewtest::silentRtsp()); // a path that never answers
         QVERIFY(tile->awaitsPictures() && tile->player()->isRunning());
-        clock.advanceSecs(29);
+        clock.advanceSecs(2);
         CameraTileTestAccess::tick(*tile);
         QCOMPARE(said(*tile), "Loading|");
+        clock.advanceSecs(27);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(said(*tile), "Loading|No picture yet · 29 s");
         clock.advanceSecs(1);
         CameraTileTestAccess::tick(*tile);
         QCOMPARE(tile->videoStage()->detailText(), "No picture within 30 s."); // under the failed tile's word
@@ -286,21 +361,19 @@ private Q_SLOTS:
         clock.advanceSecs(5);
         Q_EMIT tile->player()->reconnecting(2, 3, "The connection dropped");
         QCOMPARE(said(*tile), "Reconnecting…|The connection dropped · 17 s");
-        // Back before the bound: told once more, and the wait is over.
+        // Back before the bound: told once more, and the wait is over while
+        // pictures come.
         Q_EMIT tile->player()->frameReady(picture);
         QCOMPARE(showing.count(), 2);
-        clock.advanceSecs(60);
-        CameraTileTestAccess::tick(*tile);
-        QVERIFY(!tile->isFailed() && tile->player()->isRunning());
+        for (int i = 0; i < 30; ++i) {
+            clock.advanceSecs(2);
+            Q_EMIT tile->player()->frameReady(picture);
+            CameraTileTestAccess::tick(*tile);
+        }
+        QVERIFY(!tile->isFailed() && tile->player()->isRunning() && tile->showsPictures());
         // Lost again for good: failed at the bound, counted from this loss.
         Q_EMIT tile->player()->reconnecting(1, 3, "The connection dropped");
-        clock.advanceSecs(29);
-        CameraTileTestAccess::tick(*tile);
-        QVERIFY(!tile->isFailed());
-        clock.advanceSecs(1);
-        CameraTileTestAccess::tick(*tile);
-        QCOMPARE(tile->videoStage()->detailText(), "The connection dropped; no picture for 30 s.");
-        QVERIFY(tile->isFailed() && !tile->player()->isRunning() && tile->retry()->isArmed());
+        failsAtTheBound(*tile, clock, 30, "The connection dropped; no picture for 30 s.");
         // A stop ends any wait.
         tile->start();
         streams.answer(2, viewtest::silentRtsp());
@@ -308,6 +381,55 @@ private Q_SLOTS:
         clock.advanceSecs(60);
         CameraTileTestAccess::tick(*tile);
         QVERIFY(!tile->awaitsPictures() && !tile->isFailed() && !tile->retry()->isArmed());
+    }
+
+    // A picture that freezes is said within seconds, and its wait counts
+    // from the last picture, whenever the player notices (its connection's
+    // time-out, seconds later) and whatever it held shows late: Retry comes
+    // 30 s after the last picture. Pictures that come again end the wait,
+    // and a pace of one picture in a few seconds (keyframes only) is no stop.
+    void aFrozenPictureIsSaidWithinSecondsAndCountedFromItsLastPicture()
+    {
+        kvrtest::TestClock clock;
+        auto tile = make();
+        QSignalSpy showing(tile.get(), &CameraTile::showingPictures);
+        tile->start();
+        streams.answer(0, viewtest::silentRtsp());
+        const QImage picture(8, 8, QImage::Format_RGB32);
+        Q_EMIT tile->player()->frameReady(picture);
+        clock.advanceSecs(2);
+        CameraTileTestAccess::tick(*tile);
+        QVERIFY(tile->showsPictures() && tile->videoStage()->hasPicture());
+        clock.advanceSecs(1);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(said(*tile), "Picture stopped|No new picture · 3 s");
+        QVERIFY(!tile->showsPictures() && tile->awaitsPictures() && !tile->videoStage()->hasPicture());
+        clock.advanceSecs(1);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(said(*tile), "Picture stopped|No new picture · 4 s");
+        // Pictures again: the wait ends and the wall hears of it.
+        Q_EMIT tile->player()->frameReady(picture);
+        QVERIFY(tile->showsPictures() && tile->videoStage()->hasPicture() && showing.count() == 2);
+        for (int i = 0; i < 5; ++i) {
+            clock.advanceSecs(2);
+            Q_EMIT tile->player()->frameReady(picture);
+        }
+        clock.advanceSecs(5); // a pace of one picture in 2 s: 6 s is a stop
+        CameraTileTestAccess::tick(*tile);
+        QVERIFY(tile->showsPictures());
+        clock.advanceSecs(1);
+        CameraTileTestAccess::tick(*tile);
+        QCOMPARE(said(*tile), "Picture stopped|No new picture · 6 s");
+        // What the stream held comes late, as its player notices the stop,
+        // and the player then says it reconnects: the count goes on from the
+        // last picture before the stop.
+        clock.advanceSecs(4);
+        Q_EMIT tile->player()->frameReady(picture);
+        QVERIFY(tile->showsPictures());
+        clock.advanceSecs(7);
+        Q_EMIT tile->player()->reconnecting(1, 3, "The connection dropped");
+        QCOMPARE(said(*tile), "Reconnecting…|The connection dropped · 17 s");
+        failsAtTheBound(*tile, clock, 13, "The connection dropped; no picture for 30 s.");
     }
 
     void overlaysFollowWidthHoverAndState()

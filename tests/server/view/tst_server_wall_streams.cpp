@@ -223,9 +223,11 @@ private Q_SLOTS:
     }
 
     // The path to the relay is cut without a word (a network cut: nothing is
-    // refused, nothing arrives). The tiles say they reconnect and for how
-    // long, never a count of the player's attempts, and fail with Retry
-    // within the bound, however long the player would go on opening.
+    // refused, nothing arrives). Within seconds the tiles say their picture
+    // stopped; then that they reconnect and for how long since their last
+    // picture, never a count of the player's attempts; and they fail with
+    // Retry within the bound from their last picture, however long the
+    // player would go on opening.
     void aSilentCutEndsInRetryWithinTheBound()
     {
         kvrtest::TestClock clock;
@@ -237,18 +239,27 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(pictures(tiles), 2, kPictureWaitMs);
 
         QVERIFY(peers::steerProxy(relay, QStringLiteral("mute")));
-        const auto reconnecting = [&] {
-            return std::all_of(tiles.begin(), tiles.end(), [](CameraTile* t) {
-                return t->videoStage()->headlineText() == QStringLiteral("Reconnecting…");
-            });
+        QVERIFY(viewtest::picturesSettled(tiles));
+        const auto allSay = [&](const QString& headline) {
+            return std::all_of(tiles.begin(), tiles.end(),
+                               [&](CameraTile* t) { return t->videoStage()->headlineText() == headline; });
         };
-        QTRY_VERIFY_WITH_TIMEOUT(reconnecting(), 30000);
-        clock.advanceSecs(12);
+        clock.advanceSecs(3);
+        QTRY_VERIFY_WITH_TIMEOUT(allSay(QStringLiteral("Picture stopped")), 3000);
+        QCOMPARE(tiles[0]->videoStage()->detailText(), QStringLiteral("No new picture · 3 s"));
+        QCOMPARE(pictures(tiles), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(allSay(QStringLiteral("Reconnecting…")), 30000);
+        QVERIFY2(tiles[0]->videoStage()->detailText().endsWith(" · 3 s"),
+                 qPrintable(tiles[0]->videoStage()->saidDetail()));
+        clock.advanceSecs(9);
         QTRY_VERIFY(tiles[0]->videoStage()->detailText().endsWith(" · 12 s"));
         for (CameraTile* t : tiles)
             QVERIFY2(!t->videoStage()->detailText().contains("attempt"), qPrintable(t->videoStage()->detailText()));
         QVERIFY(!tiles[0]->isFailed());
-        clock.advanceSecs(18);
+        clock.advanceSecs(17);
+        QTest::qWait(1500); // a tick or more: 29 s is within the bound
+        QVERIFY(!tiles[0]->isFailed());
+        clock.advanceSecs(1);
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(tiles.begin(), tiles.end(), [](CameraTile* t) { return t->isFailed(); }),
                                  3000);
         for (CameraTile* t : tiles) {

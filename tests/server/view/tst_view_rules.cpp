@@ -296,8 +296,14 @@ private Q_SLOTS:
                  "Reconnecting…|The connection dropped · 29 s|0");
         QCOMPARE(shown(waitView(Waiting::Reconnecting, dropped, 30000)),
                  "|The connection dropped; no picture for 30 s.|1");
-        QCOMPARE(shown(waitView(Waiting::Opening, {}, 29999)), "Loading||0");
+        // A tile that never had a picture says after a few seconds how long
+        // it has waited; one whose picture stopped says so, counting from
+        // its last picture.
+        QCOMPARE(shown(waitView(Waiting::Opening, {}, 2999)), "Loading||0");
+        QCOMPARE(shown(waitView(Waiting::Opening, {}, 29999)), "Loading|No picture yet · 29 s|0");
         QCOMPARE(shown(waitView(Waiting::Opening, {}, 600000)), "|No picture within 30 s.|1");
+        QCOMPARE(shown(waitView(Waiting::Stalled, {}, 3000)), "Picture stopped|No new picture · 3 s|0");
+        QCOMPARE(shown(waitView(Waiting::Stalled, {}, 30000)), "|The picture stopped; no picture for 30 s.|1");
     }
 
     // While every tile of a page waits for its own next try, the one due
