@@ -303,7 +303,10 @@ bool DeviceWire::parse()
                 }
             }
             if (end < 0) {
-                if (view.size() > tun::kAnswerHead_bytes) {
+                // (What is held never passes the connection's share, which
+                // this bound must not pass.)
+                static_assert(tun::kAnswerHead_bytes <= tun::kWireSocketBuffer_bytes);
+                if (view.size() >= tun::kAnswerHead_bytes) {
                     fail(Error::NotHttp);
                     return false;
                 }
