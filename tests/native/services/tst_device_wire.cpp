@@ -143,8 +143,7 @@ private Q_SLOTS:
         QTest::newRow("chunked, extensions, trailers")
             << ok + "Transfer-Encoding: chunked\r\n\r\n5;name=x\r\nhello\r\n6\r\n world\r\n0\r\nX-Sum: 1\r\n\r\n"
             << false << "200|hello world|";
-        QTest::newRow("bare line ends") << QByteArray("HTTP/1.0 200 OK\nContent-Length: 2\n\nok") << false
-                                        << "200|ok|";
+        QTest::newRow("bare line ends") << QByteArray("HTTP/1.0 200 OK\nContent-Length: 2\n\nok") << false << "200|ok|";
         QTest::newRow("interim answer first")
             << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n") << false
             << "201||";
@@ -155,15 +154,14 @@ private Q_SLOTS:
         QTest::newRow("chunk cut short") << ok + "Transfer-Encoding: chunked\r\n\r\n9\r\nabc" << true
                                          << "200|abc|" + cut;
         QTest::newRow("closed at once") << QByteArray() << true << "0||The device closed the connection.";
-        QTest::newRow("garbage") << QByteArray("\x1f\x8b\x08\x00<\xfe garbage\r\n\r\n", 20) << true
-                                 << "0||" + notHttp;
-        QTest::newRow("lengths that differ") << ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc" << false
-                                             << "200||" + notHttp;
+        QTest::newRow("garbage") << QByteArray("\x1f\x8b\x08\x00<\xfe garbage\r\n\r\n", 20) << true << "0||" + notHttp;
+        QTest::newRow("lengths that differ")
+            << ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc" << false << "200||" + notHttp;
         QTest::newRow("chunk size no number") << ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n"
                                               << false << "200||" + notHttp;
         QTest::newRow("refusal within its bound")
             << "HTTP/1.1 401 Unauthorized\r\nContent-Length: " + QByteArray::number(tun::kChallengeBody_bytes)
-                   + "\r\n\r\n" + QByteArray(tun::kChallengeBody_bytes, 'r')
+                + "\r\n\r\n" + QByteArray(tun::kChallengeBody_bytes, 'r')
             << false << QStringLiteral("401|%1|").arg(QString(tun::kChallengeBody_bytes, QLatin1Char('r')));
         QTest::newRow("refusal past its bound, told")
             << QByteArray("HTTP/1.1 401 Unauthorized\r\nContent-Length: 65537\r\n\r\n") << false
@@ -201,8 +199,9 @@ private Q_SLOTS:
         const Outcome o = exchange(peer, "WWW-AUTHENTICATE", put);
         QCOMPARE(o.status, 401);
         QCOMPARE(o.header, QByteArray("Digest realm=\"r\", nonce=\"n\", Basic realm=\"r\""));
-        QCOMPARE(peer.request, "PUT /a%20b?x=1&y=%2F HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(peer.port())
-                                   + "\r\nAuthorization: Basic xyz\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        QCOMPARE(peer.request,
+                 "PUT /a%20b?x=1&y=%2F HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(peer.port())
+                     + "\r\nAuthorization: Basic xyz\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
     }
 
     // What no device writes: an endless head, an endless refusal, and a

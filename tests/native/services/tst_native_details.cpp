@@ -320,6 +320,67 @@ private Q_SLOTS:
                              + reason));
     }
 
+    // A recorder that answers its disk request with an error status every
+    // check (busy, or a disk service that failed): the disk status is
+    // unknown with that reason, as for any other unread answer, and the
+    // device shows the finding; one that does not offer the request (404)
+    // keeps what it had, without a word.
+    void unansweredDiskRequest_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("brand");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // the stored disk state and the finding
+        const QString isapi = QStringLiteral("/ISAPI/ContentMgmt/Storage");
+        const QString cgi = QStringLiteral("/cgi-bin/storageDevice.cgi?action=getDeviceAllInfo");
+        const QString unknown = QStringLiteral("? Disk status unknown: The recorder did not send its disk status: ");
+        QTest::newRow("isapi 503") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << isapi << 503
+                                   << unknown + "The device answered HTTP 503.";
+        QTest::newRow("cgi 503") << int(FakeDevice::Kind::Dahua) << "DAHUA" << cgi << 503
+                                 << unknown + "The device answered HTTP 503.";
+        QTest::newRow("cgi 500") << int(FakeDevice::Kind::Dahua) << "DAHUA" << cgi << 500
+                                 << unknown + "The device answered HTTP 500.";
+        QTest::newRow("isapi 401") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << isapi << 401
+                                   << unknown + "The device refused the login.";
+        QTest::newRow("isapi 404") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << isapi << 404 << "OK";
+    }
+    void unansweredDiskRequest()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, brand);
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        FakeDevice fake{FakeDevice::Kind(kind)};
+        fake.channels = {{1, QStringLiteral("Gate"), true, true}};
+        fake.clockAheadSecs = 0;
+        QVERIFY(fake.start());
+        NativeStore store;
+        Native::Device d = deviceFor(fake, brand);
+        d.channels = 1;
+        const QString id = store.addDevice(d);
+        auto check = [&] {
+            nativetest::Catch<Outcome> run;
+            NativeProbe::fetch(*store.device(id), 0, nullptr, run.cb(), {.request = std::chrono::milliseconds(2000)});
+            QVERIFY(run.wait());
+            store.applyProbe(id, *run.value);
+        };
+        check();
+        QCOMPARE(store.device(id)->health.hdd, QStringLiteral("OK"));
+        fake.script(path, nativetest::reply(status, "<html><body>Service Unavailable</body></html>", [](auto& r) {
+                        r.contentType = "text/html";
+                    }));
+        for (int i = 0; i < 2; ++i) // every check alike
+            check();
+        const Native::Device stored = *store.device(id);
+        QString said = stored.health.hdd + (stored.health.unreadOf(Native::Detail::Disks) ? "?" : "");
+        for (const NativeInsights::Issue& issue : NativeInsights::issuesFor(
+                 NativeInsights::Sources::over(&store, nullptr, nullptr), stored, QDateTime::currentDateTime()))
+            said += QStringLiteral(" ") + issue.title + QStringLiteral(": ") + issue.detail;
+        QTEST(said, "said");
+        QCOMPARE(stored.health.device, Native::Passed);
+    }
+
     // A recorder 420 s ahead answers its clock in 0.4 s while another of
     // its answers takes 2.5 s: the drift is taken against the clock answer's
     // arrival, not the end of the fetch, in the store and in its file.
