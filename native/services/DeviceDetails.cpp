@@ -202,7 +202,20 @@ void countRecording(const Native::Device& device, int windowDays, Native::ProbeR
         }
         done(*result);
     };
-    monthStep(count);
+    if (NativeBrand::isHikStyle(device.manufacturer)) {
+        monthStep(count); // a request a month
+        return;
+    }
+    // A Dahua-style month search asks two requests a day, one after
+    // another: the whole window is searched at once instead.
+    NativeCalendar::dahuaRecordedDays(device, count->channel, true, count->window.start, count->window.end, receiver,
+                                      [count](const QSet<QDate>& dates, const QString& error) {
+                                          if (!error.isEmpty()) {
+                                              count->done(false, -1);
+                                              return;
+                                          }
+                                          count->done(true, recordedDaysIn(dates, count->window));
+                                      });
 }
 
 void finishChannels(Native::ProbeResult& outcome, const ChannelMap& channels)

@@ -555,14 +555,69 @@ private Q_SLOTS:
             "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-04 07:00:00 [Fault] 2/3 [] | 1 Lobby + | 2 Lobby -");
         QTRY_COMPARE(fake.finderEvents().size(), 3);
 
-        // A month that fails ends the count with no figures; the finder is
+        // The whole window is one search (19 Feb .. 4 Mar, one finder);
+        // when it fails, the count ends with no figures, and the finder is
         // still closed.
         fake.clearLog();
-        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1002", QDate(2025, 2, 20)), nativetest::reply(500));
+        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1001", QDate(2025, 2, 19), QDate(2025, 3, 4)),
+                    nativetest::reply(500));
         QCOMPARE(
             describe(probe(deviceFor(fake, "DAHUA"), 14)),
             "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-04 07:00:00 [Fault] -1/0 [] | 1 Lobby + | 2 Lobby -");
-        QTRY_VERIFY(fake.finderEvents().contains("destroy 1002"));
+        QTRY_VERIFY(fake.finderEvents().contains("destroy 1001"));
+        QCOMPARE(fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findFile")), 1);
+    }
+
+    // A Dahua-style recorder on a slow link (a second an answer here, three
+    // in the field, with the deadline in proportion): the check reads
+    // everything, the days with recordings of a month's window included,
+    // within its deadline, where two requests a day would take minutes.
+    void slowCgiRecorderIsCountedInTime()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 20), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        fake.answerDelayMs = 1000;
+        fake.clock = QStringLiteral("2025-03-20 12:00:00");
+        fake.channels = {{1, QStringLiteral("Lobby"), true, true}};
+        fake.recorded = {QDate(2025, 2, 18), QDate(2025, 2, 19), QDate(2025, 3, 1), QDate(2025, 3, 2),
+                         QDate(2025, 3, 19)};
+        // A file across midnight counts for both days; one whose end the
+        // device writes unreadably, for its start's.
+        fake.clips = {{QDateTime(QDate(2025, 3, 5), QTime(23, 0)), QDateTime(QDate(2025, 3, 6), QTime(1, 0))},
+                      {QDateTime(QDate(2025, 3, 10), QTime(7, 0)), {}, true}};
+        QVERIFY(fake.start());
+        nativetest::Catch<Outcome> run;
+        NativeProbe::fetch(deviceFor(fake, "DAHUA"), 30, nullptr, run.cb(), {.deadline = std::chrono::seconds(20)});
+        QVERIFY(run.wait(30000));
+        // Window 19 Feb .. 20 Mar: 19 Feb, 1, 2, 5, 6, 10 and 19 Mar.
+        QCOMPARE(describe(*run.value),
+                 "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-20 12:00:00 [OK] 7/30 [] | 1 Lobby +");
+        QVERIFY(run->health.unread.isEmpty());
+        QTRY_COMPARE(fake.finderEvents(), QStringList({"create 1000", "close 1000", "destroy 1000"}));
+    }
+
+    // The days a page of a span search's files covers, within the span.
+    void spanPages()
+    {
+        const QByteArray body = "found=5\r\n"
+                                "items[0].StartTime=2025-03-01 22:00:00\r\nitems[0].EndTime=2025-03-03 01:00:00\r\n"
+                                "items[1].StartTime=2025-02-27 10:00:00\r\nitems[1].EndTime=2025-02-28 23:00:00\r\n"
+                                "items[2].StartTime=2025-03-09 10:00:00\r\nitems[2].EndTime=9999-12-31 00:00:00\r\n"
+                                "items[3].StartTime=garbage\r\nitems[3].EndTime=2025-03-05 10:00:00\r\n"
+                                "items[4].StartTime=2025-03-07 10:00:00\r\nitems[4].EndTime=no\r\n";
+        const NativeCalendar::DahuaSpanPage page =
+            NativeCalendar::readDahuaSpanPage(body, QDate(2025, 2, 28), QDate(2025, 3, 10));
+        QList<QDate> days(page.days.cbegin(), page.days.cend());
+        std::sort(days.begin(), days.end());
+        QStringList out;
+        for (const QDate& d : days)
+            out << d.toString(QStringLiteral("MM-dd"));
+        QCOMPARE(out.join(' '), QStringLiteral("02-28 03-01 03-02 03-03 03-07 03-09 03-10"));
+        QCOMPARE(page.found, 5);
+        // A count the answer cannot hold reads what it holds.
+        QCOMPARE(NativeCalendar::readDahuaSpanPage("found=99999999999\r\n", QDate(2025, 1, 1), QDate(2025, 1, 2))
+                     .days.size(),
+                 0);
     }
 
     void onvifCameraOfDahuaFamilyCountsRecordings()
