@@ -154,7 +154,8 @@ private Q_SLOTS:
         QTest::newRow("chunk cut short") << ok + "Transfer-Encoding: chunked\r\n\r\n9\r\nabc" << true
                                          << "200|abc|" + cut;
         QTest::newRow("closed at once") << QByteArray() << true << "0||The device closed the connection.";
-        QTest::newRow("garbage") << QByteArray("\x1f\x8b\x08\x00<\xfe garbage\r\n\r\n", 20) << true << "0||" + notHttp;
+        static const char garbage[] = "\x1f\x8b\x08\x00<\xfe garbage\r\n\r\n";
+        QTest::newRow("garbage") << QByteArray(garbage, sizeof(garbage) - 1) << true << "0||" + notHttp;
         QTest::newRow("lengths that differ")
             << ok + "Content-Length: 2\r\nContent-Length: 3\r\n\r\nabc" << false << "200||" + notHttp;
         QTest::newRow("chunk size no number") << ok + "Transfer-Encoding: chunked\r\n\r\nzz\r\nabc\r\n0\r\n\r\n"
