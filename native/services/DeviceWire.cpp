@@ -42,6 +42,14 @@ DeviceWire::DeviceWire(Request request, QObject* parent) : QObject(parent), m_re
 {
     m_idle.setSingleShot(true);
     connect(&m_idle, &QTimer::timeout, this, [this] {
+        // Bytes that came while a busy event loop was late to read them are
+        // movement all the same: looked for before giving up.
+        if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState
+            && (m_socket->bytesAvailable() > 0 || m_socket->waitForReadyRead(0))) {
+            touch();
+            pump();
+            return;
+        }
         fail(Error::Timeout);
         report();
     });

@@ -594,6 +594,7 @@ private Q_SLOTS:
                  "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-20 12:00:00 [OK] 7/30 [] | 1 Lobby +");
         QVERIFY(run->health.unread.isEmpty());
         QTRY_COMPARE(fake.finderEvents(), QStringList({"create 1000", "close 1000", "destroy 1000"}));
+        QTRY_COMPARE(fake.openConnections(), 0); // the last answered too
     }
 
     // The days a page of a span search's files covers, within the span.
