@@ -28,16 +28,6 @@ struct HikDay {
     DayCallback done;
 };
 
-struct DahuaDay {
-    const QObject* receiver = nullptr;
-    Native::Device device;
-    int channel = 1;
-    bool main = true;
-    QDate date;
-    QList<Clip> clips;
-    DayCallback done;
-};
-
 void sortByStart(QList<Clip>& clips)
 {
     std::stable_sort(clips.begin(), clips.end(), [](const Clip& a, const Clip& b) { return a.start < b.start; });
@@ -73,34 +63,6 @@ void hikDayPage(const std::shared_ptr<HikDay>& search, qint64 position, int page
         tun::kDeviceRequestTimeout);
 }
 
-void dahuaDayPage(const std::shared_ptr<DahuaDay>& search, const QString& object, int page,
-                  const std::function<void()>& close)
-{
-    NativeHttp::get(
-        search->device,
-        QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findNextFile&object=%1&count=%2")
-            .arg(object)
-            .arg(kDayPageSize),
-        NativeHttp::Digest, search->receiver,
-        [search, object, page, close](const NativeHttp::Response& r) {
-            if (!r.ok()) {
-                close();
-                search->done({}, failureText(r, kSearching));
-                return;
-            }
-            const DahuaDayPage got = readDahuaDayPage(r.body);
-            search->clips += got.clips;
-            if (dahuaWantsNextPage(got, page)) {
-                dahuaDayPage(search, object, page + 1, close);
-                return;
-            }
-            close();
-            sortByStart(search->clips);
-            search->done(search->clips, QString());
-        },
-        tun::kDeviceRequestTimeout);
-}
-
 } // namespace
 
 void day(const Native::Device& device, int channel, bool main, const QDate& date, const QObject* receiver,
@@ -124,28 +86,21 @@ void day(const Native::Device& device, int channel, bool main, const QDate& date
         hikDayPage(search, 0, 0);
         return;
     }
-    auto search = std::make_shared<DahuaDay>();
-    search->receiver = receiver;
-    search->device = device;
-    search->channel = channel;
-    search->main = main;
-    search->date = date;
-    search->done = std::move(done);
-    withFinder(
-        device, receiver, [search](const QString& error) { search->done({}, error); },
-        [search](const QString& object, std::function<void()> close) {
-            NativeHttp::get(
-                search->device, dahuaFindFileUrl(search->channel, search->main, object, search->date),
-                NativeHttp::Digest, search->receiver,
-                [search, object, close](const NativeHttp::Response& r) {
-                    if (!r.ok()) {
-                        close();
-                        search->done({}, failureText(r, kSearching));
-                        return;
-                    }
-                    dahuaDayPage(search, object, 0, close);
-                },
-                tun::kDeviceRequestTimeout);
+    auto clips = std::make_shared<QList<Clip>>();
+    dahuaFileSearch(
+        device, channel, main, date, date, receiver, kDayPageSize,
+        [clips](const QByteArray& body, int page) {
+            const DahuaDayPage got = readDahuaDayPage(body);
+            *clips += got.clips;
+            return dahuaWantsNextPage(got, page);
+        },
+        [clips, done](const QString& error) {
+            if (!error.isEmpty()) {
+                done({}, error);
+                return;
+            }
+            sortByStart(*clips);
+            done(*clips, QString());
         });
 }
 

@@ -86,7 +86,108 @@ void dahuaMonthStep(const std::shared_ptr<DahuaMonth>& search, const QString& ob
         tun::kDeviceRequestTimeout);
 }
 
+struct FileSearch {
+    const QObject* receiver = nullptr;
+    Native::Device device;
+    int pageSize = 0;
+    std::function<bool(const QByteArray&, int)> page;
+    std::function<void(const QString&)> done;
+};
+
+void fileSearchPage(const std::shared_ptr<FileSearch>& search, const QString& object, int page,
+                    const std::function<void()>& close)
+{
+    NativeHttp::get(
+        search->device,
+        QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findNextFile&object=%1&count=%2")
+            .arg(object)
+            .arg(search->pageSize),
+        NativeHttp::Digest, search->receiver,
+        [search, object, page, close](const NativeHttp::Response& r) {
+            if (!r.ok()) {
+                close();
+                search->done(failureText(r, kSearching));
+                return;
+            }
+            if (search->page(r.body, page)) {
+                fileSearchPage(search, object, page + 1, close);
+                return;
+            }
+            close();
+            search->done(QString());
+        },
+        tun::kDeviceRequestTimeout);
+}
+
 } // namespace
+
+void dahuaFileSearch(const Native::Device& device, int channel, bool main, const QDate& from, const QDate& to,
+                     const QObject* receiver, int pageSize, std::function<bool(const QByteArray&, int)> page,
+                     std::function<void(const QString&)> done)
+{
+    auto search = std::make_shared<FileSearch>();
+    search->receiver = receiver;
+    search->device = device;
+    search->pageSize = pageSize;
+    search->page = std::move(page);
+    search->done = std::move(done);
+    withFinder(device, receiver, search->done,
+               [search, channel, main, from, to](const QString& object, std::function<void()> close) {
+                   NativeHttp::get(
+                       search->device, dahuaFindFileUrl(channel, main, object, from, to), NativeHttp::Digest,
+                       search->receiver,
+                       [search, object, close](const NativeHttp::Response& r) {
+                           if (!r.ok()) {
+                               close();
+                               search->done(failureText(r, kSearching));
+                               return;
+                           }
+                           fileSearchPage(search, object, 0, close);
+                       },
+                       tun::kDeviceRequestTimeout);
+               });
+}
+
+void dahuaRecordedDays(const Native::Device& device, int channel, bool main, const QDate& from, const QDate& to,
+                       const QObject* receiver, DaysCallback done)
+{
+    if (!done)
+        done = [](const QSet<QDate>&, const QString&) {};
+    auto days = std::make_shared<QSet<QDate>>();
+    dahuaFileSearch(
+        device, channel, main, from, to, receiver, kSpanPageSize,
+        [days, from, to](const QByteArray& body, int page) {
+            const DahuaSpanPage got = readDahuaSpanPage(body, from, to);
+            *days += got.days;
+            // A full page may have more behind it, unless every day is
+            // counted already.
+            const bool all = days->size() > from.daysTo(to);
+            return got.found >= kSpanPageSize && page + 1 < kSpanMaxPages && !all;
+        },
+        [days, done](const QString& error) { done(error.isEmpty() ? *days : QSet<QDate>(), error); });
+}
+
+DahuaSpanPage readDahuaSpanPage(const QByteArray& body, const QDate& from, const QDate& to)
+{
+    DahuaSpanPage page;
+    const NativeParse::FlatMap kv = NativeParse::keyValue(body);
+    bool ok = false;
+    const qint64 found = kv.value(QStringLiteral("found")).toLongLong(&ok);
+    page.found = ok && found > 0 ? found : 0;
+    // Each file needs a key, so a count beyond what the answer holds reads
+    // nothing more; a wild count must not become a long loop.
+    const qint64 readable = std::min<qint64>(page.found, kv.size());
+    for (qint64 i = 0; i < readable; ++i) {
+        const QDateTime start = NativeParse::wallClock(kv.value(QStringLiteral("items[%1].StartTime").arg(i)));
+        if (!start.isValid())
+            continue;
+        const QDateTime end = NativeParse::wallClock(kv.value(QStringLiteral("items[%1].EndTime").arg(i)));
+        const QDate last = std::min(end.isValid() && end.date() > start.date() ? end.date() : start.date(), to);
+        for (QDate d = std::max(start.date(), from); d <= last; d = d.addDays(1))
+            page.days.insert(d);
+    }
+    return page;
+}
 
 void month(const Native::Device& device, int channel, bool main, int year, int month, const QObject* receiver,
            MonthCallback done)
@@ -142,11 +243,16 @@ QString percentEncoded(const QString& text)
 
 QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QDate& date)
 {
-    // Written from the date itself: a local midnight that a clock change
-    // skips has no QDateTime, and the device's day starts at 00:00 anyway.
-    const QString day = date.toString(QStringLiteral("yyyy-MM-dd"));
-    const QString start = day + QStringLiteral(" 00:00:00");
-    const QString end = day + QStringLiteral(" 23:59:59");
+    return dahuaFindFileUrl(channel, main, object, date, date);
+}
+
+QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QDate& from, const QDate& to)
+{
+    // Written from the dates themselves: a local midnight that a clock
+    // change skips has no QDateTime, and the device's day starts at 00:00
+    // anyway.
+    const QString start = from.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00");
+    const QString end = to.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 23:59:59");
     return QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findFile&object=%1&condition.Channel=%2"
                           "&condition.StartTime=%3&condition.EndTime=%4&condition.Types[0]=dav"
                           "&condition.VideoStream=%5")

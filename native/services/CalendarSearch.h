@@ -39,6 +39,17 @@ inline void month(const Native::Device& device, int channel, bool main, int year
     month(device, channel, main, year, monthNumber, nullptr, std::move(done));
 }
 
+// The days from `from` to `to` on which the channel's main or sub stream
+// has recordings, from a Dahua-style recorder: one search over the whole
+// span, its files read a page at a time, each file counting for the days it
+// covers. A window of a month costs a few requests where the month search
+// asks two a day, which a recorder on a slow link (seconds an answer)
+// cannot answer within a check. On failure an empty set and a sentence.
+// The receiver as for `month`.
+using DaysCallback = std::function<void(const QSet<QDate>& days, const QString& error)>;
+void dahuaRecordedDays(const Native::Device& device, int channel, bool main, const QDate& from, const QDate& to,
+                       const QObject* receiver, DaysCallback done);
+
 // ---- Building blocks shared by the month and day searches -------------------
 
 // Content type of the ISAPI search bodies.
@@ -54,14 +65,38 @@ QString failureText(const NativeHttp::Response& reply, const QString& what);
 // The UTF-8 bytes of the text percent-encoded as in a URL query.
 QString percentEncoded(const QString& text);
 
-// The findFile path covering one whole day.
+// The findFile path covering one whole day, or whole days from `from` to
+// `to`.
 QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QDate& date);
+QString dahuaFindFileUrl(int channel, bool main, const QString& object, const QDate& from, const QDate& to);
+
+// Files asked for per page of a span search, and pages read at most.
+inline constexpr int kSpanPageSize = 100;
+inline constexpr int kSpanMaxPages = 100;
+
+// The days from `from` to `to` that the files of one findNextFile answer
+// cover (a file with an unreadable end counts for its start's day), and the
+// device's "found" count (0 when missing or not a number).
+struct DahuaSpanPage {
+    QSet<QDate> days;
+    qint64 found = 0;
+};
+DahuaSpanPage readDahuaSpanPage(const QByteArray& body, const QDate& from, const QDate& to);
 
 // Creates a Dahua finder; `job` gets its object and a close callback that
 // closes and destroys it (once; also when the receiver goes first); `fail`
 // gets the sentence when none was made.
 void withFinder(const Native::Device& device, const QObject* receiver, std::function<void(const QString& error)> fail,
                 std::function<void(const QString& object, std::function<void()> close)> job);
+
+// A Dahua file search from `from` to `to` on a finder of its own: findFile,
+// then findNextFile pages of `pageSize` files. `page` gets each answer's
+// body with its index and says whether another page is wanted; `done` gets
+// the sentence of the answer that failed (empty when none did), after the
+// finder was closed.
+void dahuaFileSearch(const Native::Device& device, int channel, bool main, const QDate& from, const QDate& to,
+                     const QObject* receiver, int pageSize, std::function<bool(const QByteArray& body, int page)> page,
+                     std::function<void(const QString& error)> done);
 
 // Closes, then destroys a finder; nothing waits for either reply.
 void dahuaDestroy(const Native::Device& device, const QString& object);

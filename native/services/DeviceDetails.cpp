@@ -42,13 +42,24 @@ Got markUnread(Native::Detail part, const QString& reason, Native::ProbeResult& 
     return Got::Unread;
 }
 
-// The answer's worth for its part: an HTTP status other than 2xx says the
-// device does not offer it; no status says the answer failed (too slow, cut
-// short, too big, a loop); a 2xx that `readable` rejects reads as nothing.
+// Whether a status other than 2xx says the device could not answer now (a
+// fault of its own, a refusal, too busy), rather than that it does not
+// offer the part.
+bool unanswered(int status)
+{
+    return (status >= 500 && status != 501) || status == 401 || status == 408 || status == 429;
+}
+
+// The answer's worth for its part: no status says the answer failed (too
+// slow, cut short, too big, a loop), and so does a status of a device that
+// could not answer now; any other status than 2xx says the device does not
+// offer the part; a 2xx that `readable` rejects reads as nothing.
 Got judge(const NativeHttp::Response& r, Native::Detail part, bool readable, Native::ProbeResult& outcome)
 {
     if (r.status == 0)
         return markUnread(part, r.error, outcome);
+    if (unanswered(r.status))
+        return markUnread(part, NativeCalendar::failureText(r, QString()), outcome);
     if (!r.ok())
         return Got::Nothing;
     if (!readable)
@@ -191,7 +202,20 @@ void countRecording(const Native::Device& device, int windowDays, Native::ProbeR
         }
         done(*result);
     };
-    monthStep(count);
+    if (NativeBrand::isHikStyle(device.manufacturer)) {
+        monthStep(count); // a request a month
+        return;
+    }
+    // A Dahua-style month search asks two requests a day, one after
+    // another: the whole window is searched at once instead.
+    NativeCalendar::dahuaRecordedDays(device, count->channel, true, count->window.start, count->window.end, receiver,
+                                      [count](const QSet<QDate>& dates, const QString& error) {
+                                          if (!error.isEmpty()) {
+                                              count->done(false, -1);
+                                              return;
+                                          }
+                                          count->done(true, recordedDaysIn(dates, count->window));
+                                      });
 }
 
 void finishChannels(Native::ProbeResult& outcome, const ChannelMap& channels)

@@ -4,10 +4,11 @@
 // name, serial, firmware, MAC, the device's clock, the disk verdict, the
 // channels with their names and online states, and the days with
 // recordings in the chosen window. An answer that fails (no whole answer
-// came: too slow, cut short, too big, a loop) or reads as nothing leaves
-// its fields as they were and marks its part unread with the reason
-// (health.unread); a part the device does not offer (404 and the like)
-// is left as it was without a word.
+// came: too slow, cut short, too big, a loop; or the device could not
+// answer now: a 5xx other than 501, a refusal, 408, 429) or reads as
+// nothing leaves its fields as they were and marks its part unread with
+// the reason (health.unread); a part the device does not offer (404 and
+// the like) is left as it was without a word.
 
 #include "native/services/NativeHttp.h"
 #include "native/services/NativeRecords.h"

@@ -172,6 +172,15 @@ QByteArray answer(const Digest& d, const QByteArray& method, const QByteArray& u
     return out;
 }
 
+QByteArray answerOnce(const QByteArray& challengeText, const QByteArray& method, const QByteArray& uri,
+                      const QString& user, const QString& password)
+{
+    const QList<Challenge> challenges = parseChallenges(challengeText);
+    if (const std::optional<Digest> digest = pickDigest(challenges))
+        return answer(*digest, method, uri, QByteArray(), user, password, 1, newCnonce());
+    return offersBasic(challenges) ? basicAnswer(user, password) : QByteArray();
+}
+
 QByteArray basicAnswer(const QString& user, const QString& password)
 {
     return "Basic " + (user + QLatin1Char(':') + password).toUtf8().toBase64();

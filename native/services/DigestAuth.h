@@ -52,6 +52,12 @@ bool offersBasic(const QList<Challenge>& challenges);
 QByteArray answer(const Digest& challenge, const QByteArray& method, const QByteArray& uri, const QByteArray& body,
                   const QString& user, const QString& password, quint32 nonceCount, const QByteArray& cnonce);
 
+// The Authorization value of a request that answers the challenges of the
+// text by itself, as the first use of the nonce: Digest when one can be
+// answered, else Basic when it is offered; empty when neither is.
+QByteArray answerOnce(const QByteArray& challengeText, const QByteArray& method, const QByteArray& uri,
+                      const QString& user, const QString& password);
+
 // "Basic " and the Base64 of the UTF-8 of user, ":" and password.
 QByteArray basicAnswer(const QString& user, const QString& password);
 

@@ -3,6 +3,8 @@
 #include "app/core/Clock.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
+#include "native/services/DeviceWire.h"
+#include "native/services/DigestAuth.h"
 #include "native/services/Logging.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeServices.h"
@@ -10,7 +12,6 @@
 #include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
 
-#include <QAuthenticator>
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDebug>
@@ -19,9 +20,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QSaveFile>
 #include <QSet>
 #include <QUrl>
@@ -36,7 +34,6 @@ using Link = Native::Link;
 namespace {
 
 const QString kFileName = QStringLiteral("native-events.json");
-const char* const kDeviceProperty = "kvrDevice";
 const char* const kKeyProperty = "key";
 
 qint64 monoMs()
@@ -102,9 +99,10 @@ NativeEvents::~NativeEvents()
 {
     m_writer.waitForDone();
     for (auto it = m_connections.begin(); it != m_connections.end(); ++it) {
-        if (QNetworkReply* r = it->reply) {
+        if (DeviceWire* r = it->reply) {
             it->reply = nullptr;
             r->abort();
+            r->deleteLater();
         }
     }
     m_connections.clear();
@@ -128,10 +126,6 @@ void NativeEvents::start()
     if (m_started)
         return;
     m_started = true;
-    if (!m_manager) {
-        m_manager = new QNetworkAccessManager(this);
-        connect(m_manager, &QNetworkAccessManager::authenticationRequired, this, &NativeEvents::onAuthentication);
-    }
     sync();
 }
 
@@ -155,9 +149,6 @@ void NativeEvents::onQuit()
     else
         save();
     waitForWrites();
-    // The network layer must go while the application still exists.
-    delete m_manager;
-    m_manager = nullptr;
 }
 
 void NativeEvents::onStoreChanged()
@@ -294,7 +285,7 @@ void NativeEvents::sync()
 
 void NativeEvents::connectDevice(const QString& id)
 {
-    if (!m_started || !m_manager || !m_store)
+    if (!m_started || !m_store)
         return;
     auto it = m_connections.find(id);
     const std::optional<Native::Device> d = m_store->device(id);
@@ -307,19 +298,23 @@ void NativeEvents::connectDevice(const QString& id)
                      + QStringLiteral("/Event/notification/alertStream")));
 }
 
-void NativeEvents::openRequest(const QString& id, const QUrl& url)
+void NativeEvents::openRequest(const QString& id, const QUrl& url, const QByteArray& login)
 {
     auto it = m_connections.find(id);
     if (it == m_connections.end())
         return;
-    QNetworkRequest request(url);
-    request.setTransferTimeout(int(m_transferTimeout.count()));
+    DeviceWire::Request request;
+    request.url = url;
+    request.transferTimeout = m_transferTimeout;
+    // Bounded: a device that sends faster than the stream is read waits in
+    // its connection rather than growing this process; so does one that
+    // answers its login with an endless refusal.
+    request.heldLimit = tun::kStreamReadBuffer_bytes;
+    if (!login.isEmpty())
+        request.headers.append({"Authorization", login});
     // Redirects are followed by the end handler, a few at most and to the
-    // same device only (the login would go with them): the network layer's
-    // own following lost count on this stream and ended the reply as if it
-    // had succeeded, with the status 100.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    it->authTried = false;
+    // same device only (the login would go with them).
+    it->authTried = !login.isEmpty();
     it->parser.reset();
     it->liveSinceMs = -1;
     it->delivered = false;
@@ -328,27 +323,24 @@ void NativeEvents::openRequest(const QString& id, const QUrl& url)
     it->elsewhere = false;
     m_flood.forget(id);
 
-    QNetworkReply* reply = m_manager->get(request);
-    // Bounded: a device that sends faster than the stream is read waits in
-    // its connection rather than growing this process.
-    reply->setReadBufferSize(tun::kStreamReadBuffer_bytes);
-    reply->setProperty(kDeviceProperty, id);
+    auto* reply = new DeviceWire(std::move(request), this);
     it->reply = reply;
     setStatus(id, Link::Connecting, QString());
 
-    connect(reply, &QNetworkReply::metaDataChanged, this, [this, id, reply] { onHeaders(id, reply); });
-    connect(reply, &QNetworkReply::readyRead, this, [this, id, reply] { onData(id, reply); });
-    connect(reply, &QNetworkReply::finished, this, [this, id, reply] { onFinished(id, reply); });
+    connect(reply, &DeviceWire::headReceived, this, [this, id, reply] { onHeaders(id, reply); });
+    connect(reply, &DeviceWire::readyRead, this, [this, id, reply] { onData(id, reply); });
+    connect(reply, &DeviceWire::finished, this, [this, id, reply] { onFinished(id, reply); });
+    reply->start();
 }
 
 // A redirect to follow: the next request goes out at once. False when the
 // stream ends here (not a redirect, another host, or one hop too many).
-bool NativeEvents::followRedirect(const QString& id, QNetworkReply* reply)
+bool NativeEvents::followRedirect(const QString& id, DeviceWire* reply)
 {
     auto it = m_connections.find(id);
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray location = reply->rawHeader("Location");
-    if (it == m_connections.end() || reply->error() != QNetworkReply::NoError || location.isEmpty()
+    const int status = reply->status();
+    const QByteArray location = reply->header("Location");
+    if (it == m_connections.end() || reply->error() != DeviceWire::Error::None || location.isEmpty()
         || (status != 301 && status != 302 && status != 303 && status != 307 && status != 308))
         return false;
     const QUrl to = reply->url().resolved(QUrl::fromEncoded(location, QUrl::TolerantMode));
@@ -360,30 +352,31 @@ bool NativeEvents::followRedirect(const QString& id, QNetworkReply* reply)
     return true;
 }
 
-void NativeEvents::onAuthentication(QNetworkReply* reply, QAuthenticator* auth)
+bool NativeEvents::answerChallenge(const QString& id, DeviceWire* reply)
 {
-    if (!m_store)
-        return;
-    const QString id = reply->property(kDeviceProperty).toString();
     auto it = m_connections.find(id);
-    const std::optional<Native::Device> d = m_store->device(id);
-    if (it == m_connections.end() || !d || it->reply != reply || it->authTried)
-        return; // unanswered: the request ends with 401
-    it->authTried = true;
-    auth->setUser(d->username);
-    auth->setPassword(d->password);
+    const std::optional<Native::Device> d = m_store ? m_store->device(id) : std::nullopt;
+    if (it == m_connections.end() || !d || it->authTried || reply->status() != 401
+        || reply->error() != DeviceWire::Error::None)
+        return false;
+    const QByteArray login = NativeDigest::answerOnce(reply->header("WWW-Authenticate"), "GET",
+                                                      DeviceWire::target(reply->url()), d->username, d->password);
+    if (login.isEmpty())
+        return false; // nothing to answer: the stream ends with the device's 401
+    openRequest(id, reply->url(), login);
+    return true;
 }
 
-void NativeEvents::onHeaders(const QString& id, QNetworkReply* reply)
+void NativeEvents::onHeaders(const QString& id, DeviceWire* reply)
 {
     auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply)
         return;
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200)
+    if (reply->status() != 200)
         return;
     if (it->liveSinceMs >= 0)
-        return; // already taken (the signal repeats for trailing headers)
-    it->parser.setContentType(reply->rawHeader("Content-Type"));
+        return; // already taken
+    it->parser.setContentType(reply->header("Content-Type"));
     it->liveSinceMs = monoMs();
     setStatus(id, Link::Live, QString());
     auto st = m_statuses.find(id);
@@ -391,7 +384,7 @@ void NativeEvents::onHeaders(const QString& id, QNetworkReply* reply)
         st->lastData = now();
 }
 
-void NativeEvents::onData(const QString& id, QNetworkReply* reply)
+void NativeEvents::onData(const QString& id, DeviceWire* reply)
 {
     auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply || it->readQueued)
@@ -418,7 +411,7 @@ void NativeEvents::readPass()
         if (it == m_connections.end() || !it->readQueued)
             continue;
         it->readQueued = false;
-        QNetworkReply* reply = it->reply;
+        DeviceWire* reply = it->reply;
         if (!reply || !readPiece(id, reply, false))
             continue;
         it = m_connections.find(id);
@@ -433,13 +426,13 @@ void NativeEvents::readPass()
     }
 }
 
-bool NativeEvents::readPiece(const QString& id, QNetworkReply* reply, bool all)
+bool NativeEvents::readPiece(const QString& id, DeviceWire* reply, bool all)
 {
     auto it = m_connections.find(id);
     if (it == m_connections.end() || it->reply != reply)
         return false;
-    if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() != 200) {
-        reply->skip(reply->bytesAvailable());
+    if (reply->status() != 200) {
+        reply->read(reply->bytesAvailable()); // a refusal's page, or another answer's: nothing to read in it
         return false;
     }
     if (it->liveSinceMs < 0) {
@@ -452,7 +445,7 @@ bool NativeEvents::readPiece(const QString& id, QNetworkReply* reply, bool all)
     if (st != m_statuses.end())
         st->lastData = now();
 
-    // What is not read stays in the network layer's bounded buffer, and the
+    // What is not read stays in the connection's bounded buffer, and the
     // device has to wait.
     const QByteArray piece = reply->read(all ? reply->bytesAvailable() : tun::kStreamReadPiece_bytes);
     const QList<AlertStream::Alert> alerts = it->parser.feed(piece);
@@ -500,10 +493,12 @@ void NativeEvents::dropFlood(const QString& id)
         << "native events: the streams send more than can be read; the busiest, of " << id
         << ", is closed and opened again later";
     it->outrun = true;
-    it->reply->abort(); // its end handler reports and schedules the retry
+    DeviceWire* reply = it->reply;
+    reply->abort();
+    onFinished(id, reply); // reports, and schedules the retry
 }
 
-void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
+void NativeEvents::onFinished(const QString& id, DeviceWire* reply)
 {
     reply->deleteLater();
     auto it = m_connections.find(id);
@@ -519,24 +514,26 @@ void NativeEvents::onFinished(const QString& id, QNetworkReply* reply)
     // A half-received notification is never completed by the next request.
     it->parser.reset();
     m_flood.forget(id);
-    if (!m_started || followRedirect(id, reply))
+    if (!m_started || followRedirect(id, reply) || answerChallenge(id, reply))
         return;
     it = m_connections.find(id);
 
     StreamEnd end;
-    end.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QNetworkReply::NetworkError error = reply->error();
+    end.status = reply->status();
+    const DeviceWire::Error error = reply->error();
     if (it->outrun)
         end.error = StreamEnd::Error::Outrun;
     else if (it->elsewhere)
         end.error = StreamEnd::Error::RedirectElsewhere;
     else if (it->hops > tun::kMaxRedirects)
         end.error = StreamEnd::Error::RedirectLoop;
-    else if (error == QNetworkReply::TimeoutError || error == QNetworkReply::OperationCanceledError)
+    else if (error == DeviceWire::Error::Timeout)
         end.error = StreamEnd::Error::Timeout;
-    else if (error != QNetworkReply::NoError)
+    else if (error == DeviceWire::Error::LoginTooLarge)
+        end.error = StreamEnd::Error::LoginTooLarge;
+    else if (error != DeviceWire::Error::None)
         end.error = StreamEnd::Error::Other;
-    end.errorText = reply->errorString();
+    end.errorText = reply->errorText();
     end.wasLive = m_statuses.value(id).link == Link::Live;
     end.livedMs = it->liveSinceMs >= 0 ? monoMs() - it->liveSinceMs : -1;
     end.delivered = it->delivered;
@@ -577,7 +574,9 @@ NativeEvents::EndVerdict NativeEvents::judgeEnd(const StreamEnd& end)
         v.next = EndVerdict::Next::RetryLater;
         return v;
     }
-    if (end.status == 401) {
+    // A refusal whose body passed its bound says nothing about the login.
+    const bool tooLarge = end.error == StreamEnd::Error::LoginTooLarge;
+    if (end.status == 401 && !tooLarge) {
         v.link = Link::Refused;
         v.text = QStringLiteral("The device refused the saved username or password.");
         v.next = EndVerdict::Next::Wait;
@@ -599,11 +598,14 @@ NativeEvents::EndVerdict NativeEvents::judgeEnd(const StreamEnd& end)
     case StreamEnd::Error::RedirectElsewhere:
         v.text = QStringLiteral("The device redirected the event stream to another address.");
         break;
+    case StreamEnd::Error::LoginTooLarge:
+        v.text = QStringLiteral("The device's login answer was too large.");
+        break;
     case StreamEnd::Error::Other:
         v.text = end.errorText;
         break;
     }
-    if (end.status >= 400)
+    if (end.status >= 400 && !tooLarge)
         v.text = QStringLiteral("HTTP %1").arg(end.status);
     // A live stream that broke may mean the device went away; a silent one
     // cut by the time-out, or one dropped here, says nothing about it.
@@ -655,9 +657,10 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
     conn.timer->stop();
     // Its own timeout may be what is running now.
     conn.timer->deleteLater();
-    if (QNetworkReply* r = conn.reply) {
+    if (DeviceWire* r = conn.reply) {
         conn.reply = nullptr;
-        r->abort(); // its end handler finds no connection and does nothing
+        r->abort();
+        r->deleteLater();
     }
     if (link == Link::Off)
         m_statuses.remove(id);

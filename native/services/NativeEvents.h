@@ -23,12 +23,9 @@
 #include <chrono>
 #include <functional>
 
-class QAuthenticator;
-class QNetworkAccessManager;
-class QNetworkReply;
-
 namespace kvr::services {
 
+class DeviceWire;
 class NativeController;
 class NativeStore;
 
@@ -52,8 +49,8 @@ inline constexpr std::chrono::milliseconds kStreamStableAfter = 30s;
 inline constexpr std::chrono::milliseconds kStreamDeliveredAfter = 5s;
 // New streams open this far apart, in store order.
 inline constexpr std::chrono::milliseconds kStreamStartGap = 20ms;
-// How much of a stream the network layer holds unread; past it the device's
-// bytes wait in the connection (its sending slows down) instead of in memory.
+// How much of a stream is held unread; past it the device's bytes wait in
+// the connection (its sending slows down) instead of in memory.
 inline constexpr qint64 kStreamReadBuffer_bytes = 256 * 1024;
 // The streams are read in pieces of this size, taking turns, for at most
 // the slice time per turn of the event loop all together (the slice is not
@@ -139,9 +136,10 @@ public:
             Outrun,
             RedirectLoop,      // more redirects than a device needs
             RedirectElsewhere, // a redirect to another host, not followed
+            LoginTooLarge,     // a refusal whose body passed its bound
             Other,
         } error = Error::None;
-        QString errorText;      // the network layer's sentence for Other
+        QString errorText;      // the connection's sentence for Other
         bool wasLive = false;   // the link was Live until now
         qint64 livedMs = -1;    // how long it was open after its 200; -1 never
         bool delivered = false; // it delivered a notification
@@ -231,10 +229,10 @@ Q_SIGNALS:
 
 private:
     struct Connection {
-        QPointer<QNetworkReply> reply;
+        QPointer<DeviceWire> reply;
         AlertStream::Parser parser;
         int attempt = 0;         // delays scheduled since the stream last worked
-        bool authTried = false;  // credentials offered for the current request
+        bool authTried = false;  // the current request answers the device's challenge
         QTimer* timer = nullptr; // opens the stream; property "key" = fingerprint
         qint64 liveSinceMs = -1; // monotonic time the current request answered 200
         bool delivered = false;  // the current request delivered a notification
@@ -252,29 +250,31 @@ private:
     void recheck(const QString& id, bool lost);
     void load();
     void armTimer(const QString& id, Connection& conn, std::chrono::milliseconds delay);
-    void onHeaders(const QString& id, QNetworkReply* reply);
-    void openRequest(const QString& id, const QUrl& url);
-    bool followRedirect(const QString& id, QNetworkReply* reply);
-    void onData(const QString& id, QNetworkReply* reply);
+    void onHeaders(const QString& id, DeviceWire* reply);
+    // A request of the stream; `login` answers the device's challenge.
+    void openRequest(const QString& id, const QUrl& url, const QByteArray& login = QByteArray());
+    bool followRedirect(const QString& id, DeviceWire* reply);
+    // The answer to the device's challenge goes out at once, once per
+    // stream; false when the stream ends here.
+    bool answerChallenge(const QString& id, DeviceWire* reply);
+    void onData(const QString& id, DeviceWire* reply);
     // One turn's reading: the queued streams take turns, a piece each,
     // until the slice is spent; what is left waits for the next turn.
     void readPass();
     // Reads and parses one piece of the stream (`all`: what is left,
     // whatever it costs, as the stream ended). True when bytes remain.
-    bool readPiece(const QString& id, QNetworkReply* reply, bool all);
+    bool readPiece(const QString& id, DeviceWire* reply, bool all);
     void dropFlood(const QString& id);
     // Empties the largest parser buffers while all of them together hold
     // more than kStreamBufferedTotal_bytes.
     void limitBuffered();
-    void onFinished(const QString& id, QNetworkReply* reply);
-    void onAuthentication(QNetworkReply* reply, QAuthenticator* auth);
+    void onFinished(const QString& id, DeviceWire* reply);
     void onStoreChanged();
     void onQuit();
     QDateTime now() const;
 
     NativeStore* m_store;
     NativeController* m_controller;
-    QNetworkAccessManager* m_manager = nullptr;
     QHash<QString, Connection> m_connections;
     QList<QString> m_readQueue; // streams with bytes waiting, in turn order
     bool m_readPassQueued = false;

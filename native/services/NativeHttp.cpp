@@ -4,14 +4,12 @@
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/DeviceLogins.h"
+#include "native/services/DeviceWire.h"
 #include "native/services/DigestAuth.h"
 #include "native/services/Tunables.h"
 
 #include <QElapsedTimer>
-#include <QNetworkAccessManager>
 #include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -48,9 +46,9 @@ struct Body {
     QList<QByteArray> pieces;
     qint64 size = 0;
 
-    void take(QNetworkReply* reply, qint64 upTo)
+    void take(DeviceWire* wire, qint64 upTo)
     {
-        QByteArray piece = reply->read(upTo);
+        QByteArray piece = wire->read(upTo);
         size += piece.size();
         if (!piece.isEmpty())
             pieces.append(std::move(piece));
@@ -75,13 +73,15 @@ struct RequestState {
     Auth auth = None;
     Method method = Method::Get;
     QByteArray payload;
-    QNetworkRequest request; // as built for the current address, without an answer to a challenge
-    QByteArray target;       // the request target as it goes on the wire
-    QString key;             // of what is kept about the device's login
+    QUrl url;               // the current address
+    QByteArray contentType; // of the payload; none when empty
+    QByteArray basic;       // the Basic login sent up front (mode Basic)
+    QByteArray target;      // the request target as it goes on the wire
+    QString key;            // of what is kept about the device's login
     qint64 cap = 0;
     std::chrono::milliseconds timeout{0}; // the transfer time-out
-    QNetworkAccessManager* manager = nullptr;
-    QPointer<QNetworkReply> reply;
+    QObject* anchor = nullptr;            // the timers and connections of the request
+    QPointer<DeviceWire> reply;           // the current attempt
     Callback done;
     QByteArray challenge;      // the last WWW-Authenticate seen during the exchange
     NativeLogins::Sent sent;   // the login the current attempt carries
@@ -104,46 +104,34 @@ QString challengeKey(const Native::Device& device)
     return NativeBrand::baseUrl(device).toLower();
 }
 
-// Whether the reply failed below HTTP (the connection, not the device's
-// answer): Qt numbers those errors below 100.
-bool transportFailed(QNetworkReply* reply)
+// Whether the attempt failed below HTTP (the connection, not the device's
+// answer).
+bool transportFailed(const DeviceWire* wire)
 {
-    const int e = int(reply->error());
-    return e > 0 && e < 100;
+    return wire->error() != DeviceWire::Error::None;
 }
 
-Native::Failure networkFailure(QNetworkReply* reply)
+Native::Failure networkFailure(const DeviceWire* wire)
 {
-    switch (reply->error()) {
-    case QNetworkReply::ConnectionRefusedError:
+    switch (wire->error()) {
+    case DeviceWire::Error::None:
+        return Native::Failure::None;
+    case DeviceWire::Error::ConnectionRefused:
         return Native::Failure::ConnectionRefused;
-    case QNetworkReply::RemoteHostClosedError:
+    case DeviceWire::Error::Closed:
         return Native::Failure::ConnectionClosed;
-    case QNetworkReply::HostNotFoundError:
+    case DeviceWire::Error::HostNotFound:
         return Native::Failure::HostNotFound;
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
+    case DeviceWire::Error::Timeout:
         return Native::Failure::Timeout;
-    default:
+    case DeviceWire::Error::LoginTooLarge:
+        return Native::Failure::TooLarge;
+    case DeviceWire::Error::NotHttp:
+    case DeviceWire::Error::Untrusted:
+    case DeviceWire::Error::Network:
         return Native::Failure::Network;
     }
-}
-
-QString networkErrorText(QNetworkReply* reply)
-{
-    switch (reply->error()) {
-    case QNetworkReply::ConnectionRefusedError:
-        return QStringLiteral("Connection refused.");
-    case QNetworkReply::RemoteHostClosedError:
-        return QStringLiteral("The device closed the connection.");
-    case QNetworkReply::HostNotFoundError:
-        return QStringLiteral("Host not found.");
-    case QNetworkReply::TimeoutError:
-    case QNetworkReply::OperationCanceledError:
-        return QStringLiteral("No answer in time.");
-    default:
-        return reply->errorString();
-    }
+    return Native::Failure::Network;
 }
 
 // Runs the function from the event loop, unless the receiver goes first.
@@ -191,26 +179,13 @@ QByteArray methodName(Method m)
     return {};
 }
 
-// The target as the network layer writes it on the request line, which is
-// what a Digest answer covers.
-QByteArray requestTarget(const QUrl& url)
-{
-    QUrl target = url;
-    QUrl::FormattingOptions format =
-        QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment | QUrl::RemoveUserInfo | QUrl::FullyEncoded;
-    if (target.path().isEmpty())
-        target.setPath(QStringLiteral("/"));
-    else
-        format |= QUrl::NormalizePathSegments;
-    return target.toEncoded(format);
-}
-
 bool isRedirect(int status)
 {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
 }
 
 void attempt(const StatePtr& state, const QByteArray& authorization);
+void cutShort(const StatePtr& state, Cut why);
 
 // The blocks of a large answer, once freed, stay with the C library for
 // reuse: a device sending huge answers again and again would keep this
@@ -232,11 +207,7 @@ void giveBackLater()
 }
 
 // The request is over: the device's turn goes on, and nothing of it stays.
-// A reply still under way is dropped, not aborted: its transfer stops as it
-// is deleted, and what the network layer was still reporting of it (its
-// end, an error it met meanwhile) goes nowhere. Aborting instead makes the
-// network layer report a second error when the reply was ending by itself
-// (a refusal's body arrives with its end).
+// An attempt still under way ends at once and says nothing more.
 void release(const StatePtr& state)
 {
     state->finished = true;
@@ -248,11 +219,11 @@ void release(const StatePtr& state)
         NativeLogins::passTurn(state->key);
     }
     if (state->reply) {
-        QObject::disconnect(state->reply, nullptr, state->manager, nullptr);
+        state->reply->abort();
         state->reply->deleteLater();
         state->reply = nullptr;
     }
-    state->manager->deleteLater();
+    state->anchor->deleteLater();
 }
 
 // Ends the request with the response, unless nobody waits for it any more.
@@ -312,9 +283,9 @@ void cutShort(const StatePtr& state, Cut why)
 }
 
 // Builds the response of the attempt that ends the request and hands it over.
-void deliver(const StatePtr& state, QNetworkReply* reply)
+void deliver(const StatePtr& state, DeviceWire* reply)
 {
-    if (state->cut == Cut::None && reply->isOpen())
+    if (state->cut == Cut::None)
         state->body.take(reply, state->cap + 1 - state->body.size);
     if (state->cut == Cut::None && state->body.size > state->cap)
         state->cut = Cut::TooLarge;
@@ -322,32 +293,17 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
         conclude(state, cutResponse(state));
         return;
     }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // (The network layer drops the status of an answer cut short, not its
-    // headers.)
-    const bool began = status != 0 || !reply->rawHeaderList().isEmpty();
-    if (began && transportFailed(reply)) {
-        // The device began an answer and did not finish it (a length that
-        // lies, a connection dropped halfway): it is no answer.
-        if (reply->error() == QNetworkReply::RemoteHostClosedError)
-            conclude(state,
-                     failed(QStringLiteral("The device closed the connection before its whole answer came."),
-                            Native::Failure::ConnectionClosed));
-        else
-            conclude(state, failed(networkErrorText(reply), networkFailure(reply)));
+    if (transportFailed(reply)) {
+        // No answer, or one the device began and did not finish (a length
+        // that lies, a connection dropped halfway): it is no answer.
+        conclude(state, failed(reply->errorText(), networkFailure(reply)));
         return;
     }
     Response r;
-    r.status = status;
-    if (r.status == 0) {
-        r.error = networkErrorText(reply);
-        r.failure = networkFailure(reply);
-        conclude(state, r);
-        return;
-    }
+    r.status = reply->status();
     r.body = state->body.joined();
-    r.contentType = reply->rawHeader("Content-Type");
-    r.wwwAuthenticate = reply->rawHeader("WWW-Authenticate");
+    r.contentType = reply->header("Content-Type");
+    r.wwwAuthenticate = reply->header("WWW-Authenticate");
     if (r.wwwAuthenticate.isEmpty())
         r.wwwAuthenticate = state->challenge;
     if (r.status == 401)
@@ -362,7 +318,7 @@ void deliver(const StatePtr& state, QNetworkReply* reply)
 
 // Sends the current attempt again (after a refusal or to a new address)
 // with what is kept about the device's login, or with the given answer.
-void resend(const StatePtr& state, QNetworkReply* reply, const NativeLogins::Sent& sent, bool fromMemory)
+void resend(const StatePtr& state, DeviceWire* reply, const NativeLogins::Sent& sent, bool fromMemory)
 {
     if (reply)
         reply->deleteLater();
@@ -380,23 +336,23 @@ NativeLogins::Request loginRequest(const StatePtr& state)
 
 // A 3xx with a place to go: followed when it stays on the device, a few
 // times at most.
-void followRedirect(const StatePtr& state, QNetworkReply* reply, int status)
+void followRedirect(const StatePtr& state, DeviceWire* reply, int status)
 {
-    const QUrl from = state->request.url();
-    const QUrl to = from.resolved(QUrl::fromEncoded(reply->rawHeader("Location"), QUrl::TolerantMode));
+    const QUrl from = state->url;
+    const QUrl to = from.resolved(QUrl::fromEncoded(reply->header("Location"), QUrl::TolerantMode));
     const bool sameDevice = NativeAddress::sameDevice(from, to, state->device.httpPort);
     if (!sameDevice || ++state->hops > tun::kMaxRedirects) {
         state->cut = sameDevice ? Cut::Loop : Cut::Elsewhere;
         deliver(state, reply);
         return;
     }
-    state->request.setUrl(to);
-    state->target = requestTarget(to);
+    state->url = to;
+    state->target = DeviceWire::target(to);
     // As browsers do: a 303, and a 301 or 302 of a POST, go on as a GET.
     if (state->method != Method::Get && (status == 303 || (state->method == Method::Post && status <= 302))) {
         state->method = Method::Get;
         state->payload.clear();
-        state->request.setRawHeader("Content-Type", QByteArray());
+        state->contentType.clear();
     }
     state->answered = false;
     if (state->auth == Digest)
@@ -406,7 +362,7 @@ void followRedirect(const StatePtr& state, QNetworkReply* reply, int status)
 }
 
 // Decides, when an attempt ends, whether the exchange goes on.
-void onAttemptFinished(const StatePtr& state, QNetworkReply* reply)
+void onAttemptFinished(const StatePtr& state, DeviceWire* reply)
 {
     if (state->finished || reply != state->reply)
         return;
@@ -414,8 +370,8 @@ void onAttemptFinished(const StatePtr& state, QNetworkReply* reply)
         release(state);
         return;
     }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (state->cut == Cut::None && isRedirect(status) && !reply->rawHeader("Location").isEmpty()
+    const int status = reply->status();
+    if (state->cut == Cut::None && isRedirect(status) && !reply->header("Location").isEmpty()
         && !transportFailed(reply)) {
         followRedirect(state, reply, status);
         return;
@@ -424,7 +380,7 @@ void onAttemptFinished(const StatePtr& state, QNetworkReply* reply)
         deliver(state, reply);
         return;
     }
-    const QByteArray text = reply->rawHeader("WWW-Authenticate");
+    const QByteArray text = reply->header("WWW-Authenticate");
     if (!text.isEmpty())
         state->challenge = text;
     const NativeLogins::Sent refused = state->sent;
@@ -480,20 +436,20 @@ void onAttemptFinished(const StatePtr& state, QNetworkReply* reply)
 
 // The device answered past its login (or did not ask for one): the next
 // request may answer its challenge with the next count.
-void onHeaders(const StatePtr& state, QNetworkReply* reply)
+void onHeaders(const StatePtr& state, DeviceWire* reply)
 {
     if (reply != state->reply)
         return;
-    const QVariant code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!code.isValid() || code.toInt() == 401)
+    const int status = reply->status();
+    if (status == 0 || status == 401)
         return;
     // Whatever becomes of the answer now (a loop of redirects, a body cut
     // short, too big or too slow), the device let the login through.
     if (state->auth == Basic || state->sent.kind != NativeLogins::Sent::Kind::Bare)
         state->loginPassed = true;
-    if (isRedirect(code.toInt()))
+    if (isRedirect(status))
         return;
-    if (code.toInt() >= 200 && code.toInt() <= 299)
+    if (status >= 200 && status <= 299)
         NativeLogins::accepted(state->key, state->sent);
     if (state->holdsTurn) {
         state->holdsTurn = false;
@@ -502,7 +458,7 @@ void onHeaders(const StatePtr& state, QNetworkReply* reply)
 }
 
 // Takes what arrived of the body.
-void onBody(const StatePtr& state, QNetworkReply* reply)
+void onBody(const StatePtr& state, DeviceWire* reply)
 {
     if (reply != state->reply || state->finished)
         return;
@@ -519,41 +475,39 @@ void onBody(const StatePtr& state, QNetworkReply* reply)
 // has a bound of its own, counted from when the request goes out.
 void startWholeBound(const StatePtr& state)
 {
-    auto* bound = new QTimer(state->manager);
+    auto* bound = new QTimer(state->anchor);
     bound->setSingleShot(true);
-    QObject::connect(bound, &QTimer::timeout, state->manager, [state] { cutShort(state, Cut::TooSlow); });
+    QObject::connect(bound, &QTimer::timeout, state->anchor, [state] { cutShort(state, Cut::TooSlow); });
     bound->start(state->timeout * tun::kWholeAnswerFactor);
 }
 
 void attempt(const StatePtr& state, const QByteArray& authorization)
 {
-    QNetworkRequest request = state->request;
-    if (!authorization.isEmpty())
-        request.setRawHeader("Authorization", authorization);
     state->body.clear();
     state->cut = Cut::None;
 
-    QNetworkReply* reply = nullptr;
-    switch (state->method) {
-    case Method::Get:
-        reply = state->manager->get(request);
-        break;
-    case Method::Post:
-        reply = state->manager->post(request, state->payload);
-        break;
-    case Method::Put:
-        reply = state->manager->put(request, state->payload);
-        break;
-    }
-    state->reply = reply;
-    // Bounded, so that a device sending a huge answer at full speed fills
-    // its connection, not this process, before the body cap ends it.
-    reply->setReadBufferSize(tun::kDeviceReadBuffer_bytes);
+    DeviceWire::Request request;
+    request.method = methodName(state->method);
+    request.url = state->url;
+    request.hasBody = state->method != Method::Get;
+    request.body = state->payload;
+    request.transferTimeout = state->timeout;
+    // Little of an answer is held unread, so that a device sending a huge
+    // one at full speed fills its connection, not this process, before the
+    // body cap ends it.
+    request.heldLimit = tun::kDeviceReadBuffer_bytes;
+    if (!state->contentType.isEmpty())
+        request.headers.append({"Content-Type", state->contentType});
+    const QByteArray login = !authorization.isEmpty() ? authorization : state->basic;
+    if (!login.isEmpty())
+        request.headers.append({"Authorization", login});
 
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, reply, [reply, state] { onHeaders(state, reply); });
-    QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state] { onBody(state, reply); });
-    QObject::connect(reply, &QNetworkReply::finished, state->manager,
-                     [reply, state] { onAttemptFinished(state, reply); });
+    auto* reply = new DeviceWire(std::move(request), state->anchor);
+    state->reply = reply;
+    QObject::connect(reply, &DeviceWire::headReceived, state->anchor, [reply, state] { onHeaders(state, reply); });
+    QObject::connect(reply, &DeviceWire::readyRead, state->anchor, [reply, state] { onBody(state, reply); });
+    QObject::connect(reply, &DeviceWire::finished, state->anchor, [reply, state] { onAttemptFinished(state, reply); });
+    reply->start();
 }
 
 // The first attempt, with what is kept about the device's login when the
@@ -589,37 +543,28 @@ void send(Method method, const Native::Device& device, const QString& path, cons
     state->timeout = timeout;
     state->done = std::move(done);
     state->key = challengeKey(device);
-    state->manager = new QNetworkAccessManager;
-    // Devices are spoken to directly; a proxy would see the credentials.
-    state->manager->setProxy(QNetworkProxy::NoProxy);
-
-    const QUrl url(NativeBrand::baseUrl(device) + path, QUrl::TolerantMode);
-    state->target = requestTarget(url);
-
-    QNetworkRequest& request = state->request;
-    request.setUrl(url);
-    request.setTransferTimeout(int(timeout.count()));
+    state->anchor = new QObject;
     // Redirects are followed here (followRedirect): each hop answers the
     // login for its own address, and a loop is seen as one.
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    if (!contentType.isEmpty())
-        request.setRawHeader("Content-Type", contentType);
+    state->url = QUrl(NativeBrand::baseUrl(device) + path, QUrl::TolerantMode);
+    state->target = DeviceWire::target(state->url);
+    state->contentType = contentType;
     if (auth == Basic)
-        request.setRawHeader("Authorization", NativeDigest::basicAnswer(device.username, device.password));
+        state->basic = NativeDigest::basicAnswer(device.username, device.password);
 
     if (receiver) {
         // The answer is for the receiver alone: when it goes, so does the
         // request, waiting for the device's turn or under way.
-        QObject::connect(receiver, &QObject::destroyed, state->manager, [state] {
+        QObject::connect(receiver, &QObject::destroyed, state->anchor, [state] {
             state->receiverGone = true;
             if (!state->finished)
                 release(state);
         });
     }
 
-    // The login exchange is run here rather than by the network layer's
-    // authenticator, which forgets the device's challenge with each request
-    // and so has every request refused once before it is answered. Requests
+    // The login exchange is run here rather than by an authenticator that
+    // forgets the device's challenge with each request and so has every
+    // request refused once before it is answered. Requests
     // that answer challenges take the device's turn, so that their nonce
     // counts reach it in order (see DeviceLogins.h).
     if (auth != Digest) {
@@ -629,9 +574,9 @@ void send(Method method, const Native::Device& device, const QString& path, cons
     // The wait for the turn has a bound of its own: the requests ahead may
     // each take their whole time on a slow device, and this one's own
     // bounds start only when it goes out.
-    auto* turnWait = new QTimer(state->manager);
+    auto* turnWait = new QTimer(state->anchor);
     turnWait->setSingleShot(true);
-    QObject::connect(turnWait, &QTimer::timeout, state->manager, [state] {
+    QObject::connect(turnWait, &QTimer::timeout, state->anchor, [state] {
         if (!state->reply && !state->holdsTurn)
             cutShort(state, Cut::NoTurn);
     });

@@ -50,9 +50,12 @@ enum Auth : int {
 // when no data moves for that long), the whole answer must come within
 // twice that time from when the request goes out. A request that waits for
 // the device's turn goes out only when it has it; the wait has a bound of
-// its own (tun::kTurnWaitFactor times the time-out). The network layer holds
-// little of an answer unread (tun::kDeviceReadBuffer_bytes), so a device
-// sending a huge one waits in its connection before the body cap ends it.
+// its own (tun::kTurnWaitFactor times the time-out). Little of an answer is
+// held unread (tun::kDeviceReadBuffer_bytes), so a device sending a huge one
+// waits in its connection before the body cap ends it; a refusal (401) whose
+// body passes tun::kChallengeBody_bytes ends the request ("The device's
+// login answer was too large."). Each attempt goes over a connection of its
+// own (DeviceWire.h).
 // Redirects are followed to the same host only, on the device's HTTP port
 // or its HTTPS port, never from HTTPS back to HTTP, three at most.
 

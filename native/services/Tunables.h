@@ -72,11 +72,21 @@ inline constexpr int kWholeAnswerFactor = 2;
 // after another) is never cut short by the wait; for the others, a bound
 // on a device that keeps the turn busy.
 inline constexpr int kTurnWaitFactor = 8;
-// How much of an answer the network layer holds unread; past it the
+// How much of an answer is held unread; past it the
 // device's bytes wait in the connection (its sending slows down) instead of
 // in memory, so a device sending a huge answer at full speed costs this
 // much before the body cap ends it.
 inline constexpr qint64 kDeviceReadBuffer_bytes = 256 * 1024;
+// What is read from a device's connection at a time, and held of it before
+// the answer's framing is read: the connection holds the rest.
+inline constexpr qint64 kWireSocketBuffer_bytes = 64 * 1024;
+// The largest head of an answer (status line and headers, or a chunked
+// body's trailers); a longer one is no answer of a device.
+inline constexpr qint64 kAnswerHead_bytes = 64 * 1024;
+// The largest body of a refusal (401) read: it carries nothing but a page
+// for browsers, the challenge is in the headers. A longer one ends the
+// exchange ("The device's login answer was too large.").
+inline constexpr qint64 kChallengeBody_bytes = 64 * 1024;
 // Redirects to the same device followed by one request (or event stream)
 // before it is given up as a loop.
 inline constexpr int kMaxRedirects = 3;

@@ -9,6 +9,7 @@
 #include "native/screens/NativeStyle.h"
 #include "tests/native/live/LiveTestKit.h"
 #include "video/FfmpegPlayer.h"
+#include "video/Playback.h"
 #include "video/VideoStage.h"
 #include "wall/TileRetry.h"
 
@@ -326,6 +327,30 @@ private Q_SLOTS:
         QVERIFY(log.contains(QStringLiteral("could not open: Invalid data found when processing input")));
         QVERIFY(log.contains(QStringLiteral("[vms] Camera 4 / Yard DVR : no bandwidth for Main, trying Sub")));
         NativeStore::instance().removeDevice(silent);
+    }
+
+    // A recorder this computer has no route to: the tile names the address
+    // it plays from. (No loopback address is unreachable: the decode
+    // thread's end notice that a real one sends is handed to the player.)
+    void unreachableRecorderIsNamed()
+    {
+        peers::Peer hole;
+        QVERIFY(peers::startProxy(hole, rtsp.port, QStringLiteral("stall"), 0, 60000));
+        Native::Device far = deviceFor(QStringLiteral("Far"), QStringLiteral("DAHUA"), dahua.httpPort(), hole.port, 1);
+        far.ip = QStringLiteral("127.0.0.9");
+        const QString id = addDevice(far);
+        auto t = tile(id, 1);
+        t->start(false);
+        QVERIFY(t->isRunning());
+        kvr::video::ReconnectSchedule::Ended unreachable;
+        unreachable.generation = t->player()->currentGeneration();
+        unreachable.failure = QStringLiteral("No route to host");
+        unreachable.failureKind = kvr::core::PlayerFailure::Unreachable;
+        kvr::video::PlayerAccess::ended(*t->player(), unreachable);
+        QTRY_VERIFY(t->isFailed());
+        QCOMPARE(t->stage()->detailText(), QStringLiteral("No answer from 127.0.0.9."));
+        t->stop();
+        NativeStore::instance().removeDevice(id);
     }
 
     // From the tiles of a full-HD wall of 36 down to those of a wall of 36

@@ -320,6 +320,67 @@ private Q_SLOTS:
                              + reason));
     }
 
+    // A recorder that answers its disk request with an error status every
+    // check (busy, or a disk service that failed): the disk status is
+    // unknown with that reason, as for any other unread answer, and the
+    // device shows the finding; one that does not offer the request (404)
+    // keeps what it had, without a word.
+    void unansweredDiskRequest_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("brand");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // the stored disk state and the finding
+        const QString isapi = QStringLiteral("/ISAPI/ContentMgmt/Storage");
+        const QString cgi = QStringLiteral("/cgi-bin/storageDevice.cgi?action=getDeviceAllInfo");
+        const QString unknown = QStringLiteral("? Disk status unknown: The recorder did not send its disk status: ");
+        QTest::newRow("isapi 503") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << isapi << 503
+                                   << unknown + "The device answered HTTP 503.";
+        QTest::newRow("cgi 503") << int(FakeDevice::Kind::Dahua) << "DAHUA" << cgi << 503
+                                 << unknown + "The device answered HTTP 503.";
+        QTest::newRow("cgi 500") << int(FakeDevice::Kind::Dahua) << "DAHUA" << cgi << 500
+                                 << unknown + "The device answered HTTP 500.";
+        QTest::newRow("isapi 401") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << isapi << 401
+                                   << unknown + "The device refused the login.";
+        QTest::newRow("isapi 404") << int(FakeDevice::Kind::Isapi) << "HIKVISION" << isapi << 404 << "OK";
+    }
+    void unansweredDiskRequest()
+    {
+        QFETCH(int, kind);
+        QFETCH(QString, brand);
+        QFETCH(QString, path);
+        QFETCH(int, status);
+        FakeDevice fake{FakeDevice::Kind(kind)};
+        fake.channels = {{1, QStringLiteral("Gate"), true, true}};
+        fake.clockAheadSecs = 0;
+        QVERIFY(fake.start());
+        NativeStore store;
+        Native::Device d = deviceFor(fake, brand);
+        d.channels = 1;
+        const QString id = store.addDevice(d);
+        auto check = [&] {
+            nativetest::Catch<Outcome> run;
+            NativeProbe::fetch(*store.device(id), 0, nullptr, run.cb(), {.request = std::chrono::milliseconds(2000)});
+            QVERIFY(run.wait());
+            store.applyProbe(id, *run.value);
+        };
+        check();
+        QCOMPARE(store.device(id)->health.hdd, QStringLiteral("OK"));
+        fake.script(path, nativetest::reply(status, "<html><body>Service Unavailable</body></html>", [](auto& r) {
+                        r.contentType = "text/html";
+                    }));
+        for (int i = 0; i < 2; ++i) // every check alike
+            check();
+        const Native::Device stored = *store.device(id);
+        QString said = stored.health.hdd + (stored.health.unreadOf(Native::Detail::Disks) ? "?" : "");
+        for (const NativeInsights::Issue& issue : NativeInsights::issuesFor(
+                 NativeInsights::Sources::over(&store, nullptr, nullptr), stored, QDateTime::currentDateTime()))
+            said += QStringLiteral(" ") + issue.title + QStringLiteral(": ") + issue.detail;
+        QTEST(said, "said");
+        QCOMPARE(stored.health.device, Native::Passed);
+    }
+
     // A recorder 420 s ahead answers its clock in 0.4 s while another of
     // its answers takes 2.5 s: the drift is taken against the clock answer's
     // arrival, not the end of the fetch, in the store and in its file.
@@ -494,14 +555,70 @@ private Q_SLOTS:
             "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-04 07:00:00 [Fault] 2/3 [] | 1 Lobby + | 2 Lobby -");
         QTRY_COMPARE(fake.finderEvents().size(), 3);
 
-        // A month that fails ends the count with no figures; the finder is
+        // The whole window is one search (19 Feb .. 4 Mar, one finder);
+        // when it fails, the count ends with no figures, and the finder is
         // still closed.
         fake.clearLog();
-        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1002", QDate(2025, 2, 20)), nativetest::reply(500));
+        fake.script(NativeCalendar::dahuaFindFileUrl(1, true, "1001", QDate(2025, 2, 19), QDate(2025, 3, 4)),
+                    nativetest::reply(500));
         QCOMPARE(
             describe(probe(deviceFor(fake, "DAHUA"), 14)),
             "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-04 07:00:00 [Fault] -1/0 [] | 1 Lobby + | 2 Lobby -");
-        QTRY_VERIFY(fake.finderEvents().contains("destroy 1002"));
+        QTRY_VERIFY(fake.finderEvents().contains("destroy 1001"));
+        QCOMPARE(fake.requestCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findFile")), 1);
+    }
+
+    // A Dahua-style recorder on a slow link (a second an answer here, three
+    // in the field, with the deadline in proportion): the check reads
+    // everything, the days with recordings of a month's window included,
+    // within its deadline, where two requests a day would take minutes.
+    void slowCgiRecorderIsCountedInTime()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 20), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        fake.answerDelayMs = 1000;
+        fake.clock = QStringLiteral("2025-03-20 12:00:00");
+        fake.channels = {{1, QStringLiteral("Lobby"), true, true}};
+        fake.recorded = {QDate(2025, 2, 18), QDate(2025, 2, 19), QDate(2025, 3, 1), QDate(2025, 3, 2),
+                         QDate(2025, 3, 19)};
+        // A file across midnight counts for both days; one whose end the
+        // device writes unreadably, for its start's.
+        fake.clips = {{QDateTime(QDate(2025, 3, 5), QTime(23, 0)), QDateTime(QDate(2025, 3, 6), QTime(1, 0))},
+                      {QDateTime(QDate(2025, 3, 10), QTime(7, 0)), {}, true}};
+        QVERIFY(fake.start());
+        nativetest::Catch<Outcome> run;
+        NativeProbe::fetch(deviceFor(fake, "DAHUA"), 30, nullptr, run.cb(), {.deadline = std::chrono::seconds(20)});
+        QVERIFY(run.wait(30000));
+        // Window 19 Feb .. 20 Mar: 19 Feb, 1, 2, 5, 6, 10 and 19 Mar.
+        QCOMPARE(describe(*run.value),
+                 "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-20 12:00:00 [OK] 7/30 [] | 1 Lobby +");
+        QVERIFY(run->health.unread.isEmpty());
+        QTRY_COMPARE(fake.finderEvents(), QStringList({"create 1000", "close 1000", "destroy 1000"}));
+        QTRY_COMPARE(fake.openConnections(), 0); // the last answered too
+    }
+
+    // The days a page of a span search's files covers, within the span.
+    void spanPages()
+    {
+        const QByteArray body = "found=5\r\n"
+                                "items[0].StartTime=2025-03-01 22:00:00\r\nitems[0].EndTime=2025-03-03 01:00:00\r\n"
+                                "items[1].StartTime=2025-02-27 10:00:00\r\nitems[1].EndTime=2025-02-28 23:00:00\r\n"
+                                "items[2].StartTime=2025-03-09 10:00:00\r\nitems[2].EndTime=9999-12-31 00:00:00\r\n"
+                                "items[3].StartTime=garbage\r\nitems[3].EndTime=2025-03-05 10:00:00\r\n"
+                                "items[4].StartTime=2025-03-07 10:00:00\r\nitems[4].EndTime=no\r\n";
+        const NativeCalendar::DahuaSpanPage page =
+            NativeCalendar::readDahuaSpanPage(body, QDate(2025, 2, 28), QDate(2025, 3, 10));
+        QList<QDate> days(page.days.cbegin(), page.days.cend());
+        std::sort(days.begin(), days.end());
+        QStringList out;
+        for (const QDate& d : days)
+            out << d.toString(QStringLiteral("MM-dd"));
+        QCOMPARE(out.join(' '), QStringLiteral("02-28 03-01 03-02 03-03 03-07 03-09 03-10"));
+        QCOMPARE(page.found, 5);
+        // A count the answer cannot hold reads what it holds.
+        QCOMPARE(NativeCalendar::readDahuaSpanPage("found=99999999999\r\n", QDate(2025, 1, 1), QDate(2025, 1, 2))
+                     .days.size(),
+                 0);
     }
 
     void onvifCameraOfDahuaFamilyCountsRecordings()

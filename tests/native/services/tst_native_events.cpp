@@ -177,6 +177,8 @@ private Q_SLOTS:
         using E = NativeEvents::StreamEnd::Error;
         const QList<std::tuple<int, E, qint64, bool, const char*>> rows = {
             {401, E::Other, -1, false, "Refused Wait The device refused the saved username or password."},
+            // A refusal past its bound says nothing about the login.
+            {401, E::LoginTooLarge, -1, false, "Lost Retry The device's login answer was too large."},
             {403, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 403)."},
             {404, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 404)."},
             {405, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 405)."},
@@ -486,6 +488,59 @@ private Q_SLOTS:
         QTRY_COMPARE(timers.delaysOf(id), (Delays{0, 0, 0}));
         QTRY_COMPARE(link(id), Link::Live);
         events->stop();
+    }
+
+    // Devices that answer the stream's login challenge with an endless or a
+    // huge (1 GB) body: at most a small body of the refusal is read, the
+    // stream says so in our words and is tried again with growing delays,
+    // and neither this process nor what the devices get to send grows with
+    // the link's rate.
+    void hugeLoginAnswersAreBounded()
+    {
+        const qint64 startKiB = nativetest::memoryKiB();
+        std::vector<std::unique_ptr<kvrtest::FakeDeviceThread>> devices;
+        QStringList ids;
+        for (const FakeDevice::Fault fault : {FakeDevice::Fault::Endless, FakeDevice::Fault::Huge}) {
+            devices.push_back(std::make_unique<kvrtest::FakeDeviceThread>(FakeDevice::Kind::Isapi));
+            devices.back()->run([&](FakeDevice& f) {
+                f.password = QStringLiteral("pw-1");
+                f.refusalFault = fault;
+                f.hugeBytes = qint64(1) << 30;
+            });
+            ids << addDevice(QStringLiteral("HIKVISION"), devices.back()->httpPort());
+        }
+        QStringList texts;
+        connect(events.get(), &NativeEvents::linksChanged, this, [&] {
+            for (const QString& id : std::as_const(ids))
+                if (!status(id).text.isEmpty() && !texts.contains(status(id).text))
+                    texts << status(id).text;
+        });
+        events->start();
+        // (The test's timers run every retry at once.)
+        for (const QString& id : std::as_const(ids))
+            QTRY_VERIFY(timers.delaysOf(id).size() >= 3);
+        QThread::msleep(1000); // busy with something else while the devices send
+        QTest::qWait(100);
+        events->stop();
+        QCOMPARE(texts, QStringList({"The device's login answer was too large."}));
+        for (const QString& id : std::as_const(ids))
+            QCOMPARE(timers.delaysOf(id).mid(1, 2), (Delays{0, 5000}));
+        // What a connection holds, a few MB at most for each refusal, not
+        // what the link carries in a second (gigabytes).
+        for (const auto& device : devices) {
+            qint64 sent = 0;
+            int refusals = 0;
+            device->run([&](FakeDevice& f) {
+                sent = f.chunkedBytes();
+                refusals = f.requestCount(kPath);
+            });
+            QVERIFY(refusals > 0);
+            QVERIFY2(sent / refusals < qint64(8) << 20, qPrintable(QStringLiteral("%1 / %2").arg(sent).arg(refusals)));
+        }
+        if (!nativetest::kSanitizedHeap) {
+            const qint64 grownKiB = nativetest::memoryKiB() - startKiB;
+            QVERIFY2(grownKiB < 64 * 1024, qPrintable(QString::number(grownKiB)));
+        }
     }
 
     void floodKeepsMemoryFlat_data()

@@ -368,7 +368,7 @@ private Q_SLOTS:
         if (fault < 0)
             d.httpPort = kvrtest::closedPort();
         else
-            fake.script(QStringLiteral("/x"), nativetest::reply(status, {}, [&](auto& r) {
+            fake.script(QStringLiteral("/x"), nativetest::reply(status == 0 ? 200 : status, {}, [&](auto& r) {
                             r.fault = Fault(fault);
                             if (r.fault == Fault::Trickle || r.fault == Fault::Short)
                                 r.body = QByteArray(r.fault == Fault::Short ? 12 : 100, 'b');
@@ -513,13 +513,11 @@ private Q_SLOTS:
             QVERIFY2(NativeAddress::sameDevice(from, QUrl(QString::fromLatin1(to)), 8080) == allowed, to);
     }
 
-    // Devices that answer hugely: the network layer holds little of an
-    // answer unread, so a device sending one at full speed while this
-    // program is busy waits in its connection (not in memory) until the cap
-    // ends the request; a refusal's huge body is no answer and no failure:
-    // the login goes on, and the network layer is never asked to end a
-    // reply it is ending itself; what huge answers took goes back once
-    // their requests end.
+    // Devices that answer hugely: little of an answer is held unread, so a
+    // device sending one at full speed while this program is busy waits in
+    // its connection (not in memory) until the cap ends the request; an
+    // answer ended by the cap as it ends by itself is reported once; what
+    // huge answers took goes back once their requests end.
     void hugeAnswers()
     {
         QTest::failOnWarning(QRegularExpression(QStringLiteral("must only be called once")));
@@ -555,13 +553,8 @@ private Q_SLOTS:
         refusing.script(
             QStringLiteral("/big404"),
             nativetest::reply(404, QByteArray((4 << 20) + 1000, 'n'), [](auto& r) { r.beforeLogin = true; }));
-        refusing.refusalBodyBytes = 5 * 1024 * 1024;
         QVERIFY(refusing.start());
         QCOMPARE(get(deviceFor(refusing), QStringLiteral("/big404")).failure, Native::Failure::TooLarge);
-        for (int i = 0; i < 2; ++i) {
-            refusing.expireNonces(); // refused again each time, with the huge body
-            QCOMPARE(get(deviceFor(refusing), QStringLiteral("/ISAPI/System/time"), NativeHttp::Digest).status, 200);
-        }
 
         // Eight devices that answer their details hugely, all at once: a
         // moment after their requests have ended, the memory their answers
@@ -590,6 +583,75 @@ private Q_SLOTS:
         QTest::qWait(int(tun::kGiveBackDelay.count()) + 500);
         const qint64 givenBackKiB = endedKiB - nativetest::memoryKiB();
         QVERIFY2(givenBackKiB >= 8 * 1024, qPrintable(QString::number(givenBackKiB)));
+    }
+
+    // Devices that answer the login challenge (a 401 with its challenge in
+    // the headers) with a huge or endless body: at most a small body of a
+    // refusal is read, the request ends in our words, and the device's
+    // bytes wait in its connection, whatever mode asked and while this
+    // program is busy; a device beside them answers meanwhile. A refusal
+    // with a small body is answered as ever, as is a stale nonce's.
+    void hugeLoginAnswers()
+    {
+        const QString time = QStringLiteral("/ISAPI/System/time");
+        const qint64 startKiB = nativetest::memoryKiB();
+        std::vector<std::unique_ptr<kvrtest::FakeDeviceThread>> fleet;
+        QList<Native::Device> devices;
+        for (const Fault fault : {Fault::Endless, Fault::Huge, Fault::Endless, Fault::Huge}) {
+            fleet.push_back(std::make_unique<kvrtest::FakeDeviceThread>(FakeDevice::Kind::Isapi));
+            fleet.back()->run([&](FakeDevice& f) {
+                f.refusalFault = fault;
+                f.hugeBytes = qint64(1) << 30;
+                devices << deviceFor(f);
+            });
+        }
+        FakeDevice healthy(FakeDevice::Kind::Isapi);
+        healthy.answerDelayMs = 200;
+        QVERIFY(healthy.start());
+        nativetest::Catch<Response> beside;
+        NativeHttp::get(deviceFor(healthy), time, NativeHttp::Digest, beside.cb(), 8s);
+        std::vector<std::unique_ptr<nativetest::Catch<Response>>> answers;
+        for (const Native::Device& d : std::as_const(devices)) {
+            for (const NativeHttp::Auth auth : {NativeHttp::None, NativeHttp::Digest}) {
+                answers.push_back(std::make_unique<nativetest::Catch<Response>>());
+                NativeHttp::get(d, time, auth, answers.back()->cb(), 8s);
+            }
+        }
+        QTest::qWait(50);
+        QThread::msleep(1000); // busy with something else while the devices send
+        for (const auto& a : answers) {
+            QVERIFY(a->wait());
+            QCOMPARE(a->value->status, 0);
+            QCOMPARE(a->value->failure, Native::Failure::TooLarge);
+            QCOMPARE(a->value->error, QStringLiteral("The device's login answer was too large."));
+        }
+        QVERIFY(beside.wait());
+        QCOMPARE(beside->status, 200);
+        // What the connections hold at most: a few MB each, not what the
+        // link carries in a second (gigabytes).
+        for (const auto& device : fleet) {
+            qint64 sent = 0;
+            device->run([&](FakeDevice& f) { sent = f.chunkedBytes(); });
+            QVERIFY2(sent < 2 * (qint64(16) << 20), qPrintable(QString::number(sent)));
+        }
+        if (!nativetest::kSanitizedHeap) {
+            const qint64 grownKiB = nativetest::memoryKiB() - startKiB;
+            QVERIFY2(grownKiB < 64 * 1024, qPrintable(QString::number(grownKiB)));
+        }
+
+        // A refusal whose length is told past the bound ends at its head.
+        FakeDevice told(FakeDevice::Kind::Isapi);
+        told.refusalBodyBytes = 5 * 1024 * 1024;
+        QVERIFY(told.start());
+        QCOMPARE(get(deviceFor(told), time, NativeHttp::Digest).error,
+                 QStringLiteral("The device's login answer was too large."));
+        // Within the bound, the refusal is a refusal: its challenge is
+        // answered, and again when the nonce goes stale.
+        told.refusalBodyBytes = tun::kChallengeBody_bytes;
+        QCOMPARE(get(deviceFor(told), time, NativeHttp::Digest).status, 200);
+        told.expireNonces();
+        QCOMPARE(get(deviceFor(told), time, NativeHttp::Digest).status, 200);
+        QCOMPARE(told.staleRefusals(), 1);
     }
 
     // A picture may be larger than a text answer (an endless one: the

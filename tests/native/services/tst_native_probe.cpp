@@ -194,6 +194,21 @@ private Q_SLOTS:
         QVERIFY(!fake.requests().first().hasCredentials());
     }
 
+    // A device that answers its login challenge with an endless body: the
+    // check fails in our words, with no word of a wrong password.
+    void hugeLoginAnswer()
+    {
+        kvrtest::FakeDeviceThread fake(FakeDevice::Kind::Isapi);
+        Native::Device d;
+        fake.run([&](FakeDevice& f) {
+            f.refusalFault = FakeDevice::Fault::Endless;
+            d = deviceFor(f);
+        });
+        const Outcome o = probe(d);
+        QCOMPARE(summary(o), "2221 d0 b0 timed loss0 f7 The device's login answer was too large.");
+        QVERIFY(!o.loginRefused);
+    }
+
     // What a login and a details fetch cost a recorder, by the fake's own
     // log: the first request is refused once and its challenge answered,
     // every details request is answered at once, its nonce count reaching

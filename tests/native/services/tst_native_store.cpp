@@ -244,6 +244,7 @@ private Q_SLOTS:
         ProbeResult good = nativetest::upResult();
         good.detailsFetched = true;
         good.health.firmware = "V4";
+        good.health.deviceName = "Front gate NVR";
         good.health.deviceTime = "2025-03-01 08:15:30";
         good.health.deviceTimeAt = at(9, 1);
         store.applyProbe(id, good);
@@ -252,12 +253,14 @@ private Q_SLOTS:
         failed.health.unread = {{Native::Detail::Disks, "No answer in time."},
                                 {Native::Detail::CameraStates, "No answer in time."},
                                 {Native::Detail::Clock, "The device's answer could not be read."},
-                                {Native::Detail::Firmware, "No answer in time."}};
+                                {Native::Detail::Firmware, "No answer in time."},
+                                {Native::Detail::DeviceName, "No answer in time."}};
         clock.advanceSecs(60);
         store.applyProbe(id, failed);
         Native::Device stored = *store.device(id);
         QCOMPARE(describe(stored).section(' ', 5), "hdd: days:12 model: [:0:0,:0:0,My yard:0:0,:0:0,:0:0,B:0:0]");
-        QCOMPARE(stored.health.firmware + ' ' + stored.health.deviceTime, QStringLiteral("V4 2025-03-01 08:15:30"));
+        QCOMPARE(stored.health.firmware + ' ' + stored.health.deviceTime + ' ' + stored.health.deviceName,
+                 QStringLiteral("V4 2025-03-01 08:15:30 Front gate NVR"));
         QCOMPARE(stored.health.deviceTimeAt, at(9, 1));
         QCOMPARE(stored.health.unread, failed.health.unread);
         store.applyProbe(id, nativetest::upResult()); // a diagnosis
@@ -270,6 +273,21 @@ private Q_SLOTS:
         QVERIFY(store.device(id)->health.unread.isEmpty());
         QCOMPARE(describe(*store.device(id)).section(' ', 5),
                  "hdd: days:12 model: [:1:0,:2:0,My yard:1:0,:0:0,:0:0,B:1:0]");
+        // A check stopped at its deadline before it fetched the details says
+        // what it could not read: the states are unknown now, with its
+        // reason, the facts stand. The next good fetch reads them again.
+        good.health.hdd = "OK";
+        store.applyProbe(id, good);
+        ProbeResult stopped = nativetest::upResult();
+        const QString late = "The device was too slow to send its details; the check was stopped after 60 s.";
+        stopped.health.unread = {{Native::Detail::Disks, late}, {Native::Detail::CameraStates, late}};
+        store.applyProbe(id, stopped);
+        stored = *store.device(id);
+        QCOMPARE(stored.health.unread, stopped.health.unread);
+        QCOMPARE(describe(stored).section(' ', 5), "hdd: days:12 model: [:0:0,:0:0,My yard:0:0,:0:0,:0:0,B:0:0]");
+        QCOMPARE(stored.health.firmware + ' ' + stored.health.deviceName, QStringLiteral("V4 Front gate NVR"));
+        store.applyProbe(id, good);
+        QVERIFY(store.device(id)->health.unread.isEmpty());
 
         // Device down: every camera goes offline, the known flags and dates stay.
         clock.advanceSecs(60);

@@ -1,0 +1,147 @@
+#pragma once
+
+// One HTTP/1.1 exchange with a device, over a connection of its own: the
+// request goes out as given, the answer's status line and headers are read,
+// and its body (by its length, chunked, or up to the close) is handed over
+// as it comes. Device HTTP and the event streams both talk through it.
+//
+// Why not the platform's network layer: it reads a refusal's (401) body
+// whole, holding it in memory and telling nothing, before it reports the
+// refusal; a device that answers its login challenge with an endless body
+// would fill this process. Here every body is bounded the same way: no more
+// of it is taken from the connection than the reader has room for (a
+// device sending faster waits in its connection), and a refusal's body
+// has a bound by size (tun::kChallengeBody_bytes), past which the exchange
+// ends. The head of an answer has a bound of its own.
+//
+// Signals come later, never from within a call; after abort() or the end,
+// none comes. Main thread only.
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+
+class QTcpSocket;
+
+namespace kvr::services {
+
+class DeviceWire : public QObject {
+    Q_OBJECT
+public:
+    enum class Error {
+        None,
+        ConnectionRefused,
+        HostNotFound,
+        Closed,        // the device closed the connection before its whole answer
+        Timeout,       // nothing moved for the transfer time-out
+        LoginTooLarge, // a refusal's (401) body passed its bound
+        NotHttp,       // what came is no HTTP answer, or its head passed its bound
+        Untrusted,     // an HTTPS address whose certificate is not trusted
+        Network,       // any other failure of the connection
+    };
+
+    struct Request {
+        QByteArray method = "GET";
+        QUrl url;
+        // Besides Host, Content-Length and Connection, which are written here.
+        QList<QPair<QByteArray, QByteArray>> headers;
+        QByteArray body;
+        bool hasBody = false; // POST and PUT: a Content-Length, also for an empty body
+        // The exchange is given up when nothing moves for this long.
+        std::chrono::milliseconds transferTimeout{30000};
+        // Body bytes held for the reader; past it the device waits.
+        qint64 heldLimit = 256 * 1024;
+    };
+
+    explicit DeviceWire(Request request, QObject* parent = nullptr);
+    ~DeviceWire() override;
+    DeviceWire(const DeviceWire&) = delete;
+    DeviceWire& operator=(const DeviceWire&) = delete;
+
+    // Connects and sends; what follows comes as signals.
+    void start();
+    // Ends the exchange at once; no signal follows.
+    void abort();
+
+    const QUrl& url() const { return m_request.url; }
+    // The answer's status; 0 until its head came.
+    int status() const { return m_status; }
+    // A header of the answer (the name in any case); repeated headers are
+    // joined with ", ".
+    QByteArray header(const QByteArray& name) const;
+    bool hasHeaders() const { return !m_headers.isEmpty(); }
+    // Body bytes held for the reader.
+    qint64 bytesAvailable() const { return m_held.size() - m_heldPos; }
+    QByteArray read(qint64 max);
+    bool isFinished() const { return m_done; }
+    Error error() const { return m_error; }
+    // The failure in plain words; empty without one.
+    QString errorText() const;
+
+    // The request target as it goes on the request line (what a Digest
+    // answer covers): the path and query of the address, encoded.
+    static QByteArray target(const QUrl& url);
+
+Q_SIGNALS:
+    void headReceived();
+    void readyRead();
+    // The whole answer came (the body may still be held), or the exchange
+    // failed (error()).
+    void finished();
+
+private:
+    enum class Stage { Head, Length, ChunkSize, ChunkData, ChunkEnd, Trailers, ToClose, Done };
+
+    void send();
+    void pump();
+    void pumpLater();
+    bool parse();
+    bool readHead(const QByteArray& head);
+    void beginBody();
+    bool takeBody(qint64 upTo);
+    qint64 room() const;
+    bool inBody() const;
+    bool inputWaits() const;
+    void complete();
+    void fail(Error error, const QString& detail = QString());
+    void onSocketError();
+    void onClosed();
+    void touch();
+    void report();
+    void dropSocket();
+
+    Request m_request;
+    QPointer<QTcpSocket> m_socket;
+    QTimer m_idle;
+    // Bytes from the connection not yet read through, and the body held for
+    // the reader, each read from `pos` on (compacted now and then).
+    QByteArray m_in;
+    qsizetype m_inPos = 0;
+    QByteArray m_held;
+    qsizetype m_heldPos = 0;
+    Stage m_stage = Stage::Head;
+    qint64 m_left = 0;      // of the body or chunk under way
+    qint64 m_bodyTotal = 0; // body bytes so far
+    int m_status = 0;
+    QList<QPair<QByteArray, QByteArray>> m_headers; // names in lower case
+    bool m_started = false;
+    bool m_closed = false; // the device closed the connection
+    bool m_done = false;
+    bool m_pumpQueued = false;
+    bool m_inPump = false;
+    // Signals owed, sent in order by report().
+    bool m_owesHead = false;
+    bool m_owesData = false;
+    bool m_owesEnd = false;
+    Error m_error = Error::None;
+    QString m_detail; // the socket's words for Network
+};
+
+} // namespace kvr::services
