@@ -266,7 +266,10 @@ private:
     void renewalTimedOut();
     void heldAccessToken(const QString& token);
 
-    void probeCached(const QString& host, int port, bool secure, std::function<void(bool reachable)> callback);
+    // `askAgain`: a cached answer that the endpoint was reachable is not
+    // trusted (one that it was not still is, for its short age).
+    void probeCached(const QString& host, int port, bool secure, bool askAgain,
+                     std::function<void(bool reachable)> callback);
     void probe(QObject* context, const QList<Endpoint>& candidates, bool secure,
                std::function<void(const QList<ApiRules::Reach>&)> callback);
 
@@ -371,6 +374,10 @@ private:
     QHash<QString, std::shared_ptr<core::TicketDesk>> m_liveStarts;
     core::TicketDesk m_playbackDesk;
     QHash<QString, StreamInfo> m_liveStreams;
+    // Live keys whose latest start took the public RTSPS route: started again
+    // (a tile that failed to play retries so), they ask whether the route
+    // still completes its handshake instead of trusting a cached answer.
+    QSet<QString> m_secureRouteKeys;
     // A stop and a start of one stream must reach the server in the order
     // they were made: a start waits while a stop of its scope (its camera, or
     // the recordings) is unanswered, and a stop waits while a start of its

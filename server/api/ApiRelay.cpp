@@ -102,20 +102,21 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
 void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
                               QObject* context)
 {
-    probeCached(host, port, false, tied(context, std::move(callback)));
+    probeCached(host, port, false, false, tied(context, std::move(callback)));
 }
 
 void ApiClient::probeSecureEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
                                     QObject* context)
 {
-    probeCached(host, port, true, tied(context, std::move(callback)));
+    probeCached(host, port, true, false, tied(context, std::move(callback)));
 }
 
-void ApiClient::probeCached(const QString& host, int port, bool secure, std::function<void(bool reachable)> callback)
+void ApiClient::probeCached(const QString& host, int port, bool secure, bool askAgain,
+                            std::function<void(bool reachable)> callback)
 {
     const QString key = QStringLiteral("%1%2:%3").arg(secure ? QStringLiteral("tls://") : QString(), host).arg(port);
     const auto cached = m_endpointCache.constFind(key);
-    if (cached != m_endpointCache.constEnd()) {
+    if (cached != m_endpointCache.constEnd() && !(askAgain && cached->reachable)) {
         const qint64 age = nowMs() - cached->probedMs;
         if (ApiRules::cacheFresh(age, cached->reachable)) {
             if (callback)

@@ -252,12 +252,9 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
             else
                 relayStep();
         };
-        const QString host = ticketUrl.host(QUrl::FullyDecoded);
-        const int port = ticketUrl.port(tun::kPublicRtspsPort);
-        if (ticketUrl.scheme().compare(QLatin1String("rtsp"), Qt::CaseInsensitive) == 0)
-            probeEndpoint(host, port, std::move(reached));
-        else
-            probeSecureEndpoint(host, port, std::move(reached));
+        const bool secure = ticketUrl.scheme().compare(QLatin1String("rtsp"), Qt::CaseInsensitive) != 0;
+        probeCached(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(tun::kPublicRtspsPort), secure,
+                    live && m_secureRouteKeys.contains(key), std::move(reached));
         return;
     }
     relayStep();
@@ -331,6 +328,10 @@ void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& 
         return;
     }
     m_liveStreams.insert(key, info);
+    if (info.publicRtsps)
+        m_secureRouteKeys.insert(key);
+    else
+        m_secureRouteKeys.remove(key);
     startSettled(scope);
     beginLease(key, jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
     if (info.hls) {
