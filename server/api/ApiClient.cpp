@@ -113,10 +113,10 @@ void ApiClient::setSpaSecret(const QString& secret)
 
 void ApiClient::setAccessToken(const QString& token)
 {
-    heldAccessToken(token);
+    holdAccessToken(token);
 }
 
-void ApiClient::heldAccessToken(const QString& token)
+void ApiClient::holdAccessToken(const QString& token)
 {
     m_accessToken = token;
     // From here the token's issue time tells the server's clock.

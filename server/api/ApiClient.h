@@ -264,7 +264,7 @@ private:
     void renew(bool forSession, LoginCallback waiter);
     void renewalAnswered(const JsonReply& reply);
     void renewalTimedOut();
-    void heldAccessToken(const QString& token);
+    void holdAccessToken(const QString& token);
 
     // `askAgain`: a cached answer that the endpoint was reachable is not
     // trusted (one that it was not still is, for its short age).

@@ -184,7 +184,7 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
     } else {
         qCWarning(lcApi).noquote() << "[session] refreshed; new access token" << tokenSummary(r.accessToken, nowSecs())
                                    << "; refresh token" << tokenSummary(r.refreshToken, nowSecs());
-        heldAccessToken(r.accessToken);
+        holdAccessToken(r.accessToken);
         if (!r.refreshToken.isEmpty() && r.refreshToken != m_refreshToken) {
             m_refreshToken = r.refreshToken;
             Q_EMIT refreshTokenChanged(m_refreshToken);

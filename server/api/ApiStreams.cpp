@@ -485,7 +485,7 @@ void ApiClient::logout()
     stopAllLive();
     if (m_refreshTimer)
         m_refreshTimer->stop();
-    heldAccessToken(QString());
+    holdAccessToken(QString());
     m_refreshToken.clear();
     // Answers of the session that ends here must not bring its tokens back,
     // and its cookies must not follow the next user.

@@ -1158,6 +1158,42 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.server.http().peakInFlight(), 8);
     }
 
+    // A lease the server throttles waits as long as its Retry-After asks,
+    // though at the pace the server answers it would be due at once.
+    void aThrottledLeaseWaitsAsAsked()
+    {
+        kvrtest::TestClock clock;
+        kvrtest::LogCapture log;
+        apitest::Rig rig(apitest::signedIn);
+        // Answers take 12 s: the later of two streams is due 3 s early.
+        ApiClientTestAccess::setLeasePace(*rig.client, 12000);
+        start(*rig.client, "5000001");
+        start(*rig.client, "5000002");
+        const QString leasePath = "/v2/api/vms/stream/lease/";
+        rig.server.scriptHandler(
+            leasePath,
+            [&](const Request&) {
+                clock.advanceMs(12000);
+                return Answer::throttled("10");
+            },
+            1);
+        ApiClientTestAccess::fireLease(*rig.client, "5000002");
+        QTRY_VERIFY(log.contains("KVR GET /v2/api/vms/stream/lease/ status 429"));
+        QCOMPARE(ApiClientTestAccess::leasesInFlight(*rig.client), 0); // due now, but asked to wait 10 s
+        const auto leasesOf = [&](const QString& camera) {
+            const QList<Request> leases = rig.server.requestsTo(leasePath);
+            return std::count_if(leases.cbegin(), leases.cend(),
+                                 [&](const Request& r) { return r.queryValue("camera_id") == camera; });
+        };
+        clock.advanceMs(9900); // the other stream's lease falls due meanwhile
+        ApiClientTestAccess::pumpLeases(*rig.client);
+        QTRY_COMPARE(leasesOf("5000001"), 1);
+        QCOMPARE(leasesOf("5000002"), 1);
+        clock.advanceMs(100);
+        ApiClientTestAccess::pumpLeases(*rig.client);
+        QTRY_COMPARE(leasesOf("5000002"), 2);
+    }
+
     // Catalogue answers a broken server gives: records without names are
     // named from what is known of them; a site whose device list, or one of
     // whose camera lists, comes as an object stays, marked as unreadable, and
