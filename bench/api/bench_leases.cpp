@@ -2,14 +2,17 @@
 // server, which ends a stream whose 30 s lease runs out.
 //
 // First, a wall kept for three minutes on a server that answers each lease
-// after 3 s (four leases on their way renew 1.33 streams a second, a 36th of
-// a lease's time each): the renewals a minute, the longest and the median
-// time between two renewals of one stream as the server saw them (its start
-// counts as the first), how many came later than the lease, and the streams
-// the server ended. Twice, each on a client that has had no lease answered
-// yet: with live starts answered after 3 s as well, the wall starting four
-// at a time as the camera wall does; and with starts answered at once, so
-// that the whole wall starts within a second, its leases all due together.
+// after 3 s, then after 5 s: the renewals a minute, the longest and the
+// median time between two renewals of one stream as the server saw them (its
+// start counts as the first), how many came later than 25 s (the headroom
+// kept on a 30 s lease) and later than the lease, the most lease requests the
+// server saw at once, and the streams the server ended. Each on a client that
+// has had no lease answered yet: with live starts answered as slowly, the
+// wall starting four at a time as the camera wall does; and with starts
+// answered at once, so that the whole wall starts within a second, its
+// leases all due together. Last, a server whose leases are answered at once
+// for a minute and then after 5 s: the round that falls due then meets a
+// pace the client has yet to learn.
 //
 // Then two forced rounds are timed:
 //  - every lease answered after 2 s: the time the whole round takes (against
@@ -41,8 +44,9 @@ using bench::waitUntil;
 
 constexpr int kStreams = 36;
 constexpr int kLeaseDelayMs = 2000;
-constexpr int kSlowAnswerMs = 3000;
 constexpr int kSteadyMs = 180000;
+constexpr int kSlowsAfterMs = 60000;
+constexpr qint64 kHeadroomMs = 25000;
 const QString kLeasePath = QStringLiteral("/v2/api/vms/stream/lease/");
 const QString kStartPath = QStringLiteral("/v2/api/start/live/stream/");
 
@@ -95,26 +99,34 @@ struct Steady {
     double perMinute = 0;
     qint64 longestMs = 0;
     qint64 medianMs = 0;
+    int pastHeadroom = 0;
     int late = 0;
+    int peakLeases = 0;
     int lapsed = 0;
     int started = 0;
 };
 
 // A fresh wall of 36 streams on a fresh client, kept for a while with every
-// lease answered after 3 s; starts are answered after `startDelayMs`, and sent
-// four at a time.
-Steady runSteady(int startDelayMs)
+// lease answered after `leaseDelayMs` (from `slowFromMs` on; at once before);
+// starts are answered after `startDelayMs`, and sent four at a time.
+Steady runSteady(int leaseDelayMs, int startDelayMs, int slowFromMs = 0)
 {
     apitest::Rig rig(apitest::signedIn);
     ApiClientTestAccess::setLeasePace(*rig.client, -1); // a client fresh from sign-in
     rig.server.populate(1, 1, kStreams);
     rig.server.leasesExpire = true;
-    rig.server.delayRule = [startDelayMs](const orgserver::Request& q) {
-        return q.path == kLeasePath ? kSlowAnswerMs : q.path == kStartPath ? startDelayMs : 0;
+    QElapsedTimer since;
+    since.start();
+    rig.server.delayRule = [&since, leaseDelayMs, startDelayMs, slowFromMs](const orgserver::Request& q) {
+        if (q.path == kLeasePath)
+            return since.elapsed() >= slowFromMs ? leaseDelayMs : 0;
+        return q.path == kStartPath ? startDelayMs : 0;
     };
+    rig.server.http().resetPeak();
     Renewals seen;
     seen.clock.start();
-    QObject::connect(&rig.server.http(), &orgserver::HttpServer::requestReceived, [&seen](const orgserver::Request& q) {
+    Steady out;
+    QObject::connect(&rig.server.http(), &orgserver::HttpServer::requestReceived, [&](const orgserver::Request& q) {
         if (q.path != kLeasePath && q.path != kStartPath)
             return;
         const QString camera = q.queryValue(QStringLiteral("camera_id"));
@@ -122,10 +134,10 @@ Steady runSteady(int startDelayMs)
         if (q.path == kLeasePath) {
             ++seen.leases;
             seen.gaps << now - seen.last.value(camera);
+            out.peakLeases = std::max(out.peakLeases, ApiClientTestAccess::leasesInFlight(*rig.client));
         }
         seen.last[camera] = now;
     });
-    Steady out;
     QList<QString> queue;
     for (const orgserver::FakeCamera& c : rig.server.sites[0].devices[0].cameras)
         queue << c.id;
@@ -151,6 +163,8 @@ Steady runSteady(int startDelayMs)
     }
     out.late = int(std::count_if(seen.gaps.cbegin(), seen.gaps.cend(),
                                  [&rig](qint64 g) { return g > qint64(rig.server.streamTtlSecs) * 1000; }));
+    out.pastHeadroom =
+        int(std::count_if(seen.gaps.cbegin(), seen.gaps.cend(), [](qint64 g) { return g > kHeadroomMs; }));
     out.lapsed = int(rig.server.lapsed.size());
     rig.client->stopAllLive();
     return out;
@@ -163,7 +177,9 @@ void printSteady(const char* title, const Steady& s)
     std::printf("  renewals a minute           %6.1f\n", s.perMinute);
     std::printf("  longest between renewals    %6lld ms\n", static_cast<long long>(s.longestMs));
     std::printf("  median between renewals     %6lld ms\n", static_cast<long long>(s.medianMs));
+    std::printf("  renewals later than 25 s    %6d\n", s.pastHeadroom);
     std::printf("  renewals later than the lease %4d\n", s.late);
+    std::printf("  lease requests at once      %6d\n", s.peakLeases);
     std::printf("  streams the server ended    %6d\n\n", s.lapsed);
 }
 
@@ -181,10 +197,17 @@ int main(int argc, char** argv)
     apitest::installLoopbackGuard();
     qputenv("KVR_RTSP_HOST", "127.0.0.1");
 
-    std::printf("A wall of %d live streams kept %d s, every lease answered after %d ms (30 s leases)\n\n", kStreams,
-                kSteadyMs / 1000, kSlowAnswerMs);
-    printSteady("starts answered after 3000 ms, four at a time", runSteady(kSlowAnswerMs));
-    printSteady("starts answered at once", runSteady(0));
+    for (const int answerMs : {3000, 5000}) {
+        std::printf("A wall of %d live streams kept %d s, every lease answered after %d ms (30 s leases)\n\n", kStreams,
+                    kSteadyMs / 1000, answerMs);
+        const QByteArray slowStarts =
+            QByteArray("starts answered after ") + QByteArray::number(answerMs) + " ms, four at a time";
+        printSteady(slowStarts.constData(), runSteady(answerMs, answerMs));
+        printSteady("starts answered at once", runSteady(answerMs, 0));
+    }
+    std::printf("A wall of %d live streams kept %d s, leases answered at once for %d s, then after 5000 ms\n\n",
+                kStreams, kSteadyMs / 1000, kSlowsAfterMs / 1000);
+    printSteady("starts answered at once", runSteady(5000, 0, kSlowsAfterMs));
 
     apitest::Rig rig(apitest::signedIn);
     rig.server.populate(1, 1, kStreams);

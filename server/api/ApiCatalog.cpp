@@ -4,6 +4,7 @@
 #include "server/api/ApiJson.h"
 #include "server/api/ApiReaders.h"
 #include "server/api/ApiRules.h"
+#include "server/api/Logging.h"
 #include "server/api/Tunables.h"
 
 #include <QJsonArray>
@@ -15,6 +16,21 @@
 using namespace kvr::core;
 
 namespace kvr::api {
+
+namespace {
+
+// What a catalogue list's answer means: read (a refusal reads as no list), a
+// failure (no answer, or a server in trouble), or an answer that is no list.
+DeviceList listOutcome(int status, bool readable)
+{
+    if (status == 0 || (status >= 400 && ApiRules::isOutage(ApiRules::failureOfStatus(status))))
+        return DeviceList::Failed;
+    if (status < 400 && !readable)
+        return DeviceList::Unreadable;
+    return DeviceList::Read;
+}
+
+} // namespace
 
 // The state of one running catalogue load after its site list arrived. Held by
 // the client while the load is current and by each outstanding answer; a
@@ -95,7 +111,8 @@ void ApiClient::reloadSites(const QList<Site>& given, const CatalogHandlers& han
     QList<Site> sites = given;
     for (Site& site : sites) {
         site.loading = true;
-        site.devicesFailed = false;
+        site.deviceList = DeviceList::Read;
+        site.retryAfterMs = 0;
         site.devices.clear();
     }
     startCatalogLoad(m_catalogDesk.ticket(), sites,
@@ -122,12 +139,11 @@ void ApiClient::startCatalogLoad(const RequestTicket& ticket, const QList<Site>&
             auto l = weak.lock();
             if (!l)
                 return;
-            QUrlQuery q;
-            q.addQueryItem(QStringLiteral("site_id"), l->sites.at(i).id);
-            getJson(
-                QStringLiteral("/v2/get_devices_by_site/"), true,
-                [this, l, i](const QJsonObject& a, int s, const QString& e) { catalogDevicesAnswered(l, i, a, s, e); },
-                q);
+            JsonRequest request;
+            request.path = QStringLiteral("/v2/get_devices_by_site/");
+            request.auth = true;
+            request.query.addQueryItem(QStringLiteral("site_id"), l->sites.at(i).id);
+            sendJson(request, [this, l, i](const JsonReply& reply) { catalogDevicesAnswered(l, i, reply); });
         });
     }
     pumpCatalog(load);
@@ -147,19 +163,26 @@ void ApiClient::pumpCatalog(const std::shared_ptr<CatalogLoad>& load)
     }
 }
 
-void ApiClient::catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int i, const QJsonObject& answer,
-                                       int status, const QString& error)
+void ApiClient::catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int i, const JsonReply& reply)
 {
     --load->inFlight;
     if (!load->ticket.current())
         return;
     Site& site = load->sites[i];
+    const int status = reply.status;
     if (status == 0 && load->firstError.isEmpty())
-        load->firstError = error;
-    if (status > 0 && status < 400)
-        site.devices = readDevices(answer, site.id);
-    // A server in trouble is not a site without devices: the site stays, marked.
-    site.devicesFailed = status == 0 || (status >= 400 && ApiRules::isOutage(ApiRules::failureOfStatus(status)));
+        load->firstError = reply.error;
+    // A server in trouble, or an answer that holds no list, is not a site
+    // without devices: the site stays, marked, and is asked for again.
+    site.deviceList = listOutcome(status, devicesReadable(reply.answer));
+    if (site.deviceList == DeviceList::Read && status < 400)
+        site.devices = readDevices(reply.answer, site.id);
+    if (site.devicesFailed()) {
+        site.retryAfterMs = reply.retryAfterMs;
+        qCWarning(lcApi).noquote() << "[catalog] site" << site.id << "devices"
+                                   << (site.deviceList == DeviceList::Unreadable ? "could not be read"
+                                                                                 : "could not be loaded");
+    }
     load->pending[i] = int(site.devices.size());
     if (site.devices.isEmpty()) {
         catalogSiteDone(load, i);
@@ -190,11 +213,18 @@ void ApiClient::catalogChannelsAnswered(const std::shared_ptr<CatalogLoad>& load
     --load->inFlight;
     if (!load->ticket.current())
         return;
-    Device& device = load->sites[i].devices[j];
+    Site& site = load->sites[i];
+    Device& device = site.devices[j];
     if (status == 0 && load->firstError.isEmpty())
         load->firstError = error;
-    if (status > 0 && status < 400)
+    // A camera list that failed, or could not be read, leaves the site
+    // marked as its device list would: asked for again, not a recorder
+    // without cameras.
+    const DeviceList outcome = listOutcome(status, channelsReadable(answer));
+    if (outcome == DeviceList::Read && status < 400)
         device.channels = readChannels(answer, device.id);
+    else if (outcome != DeviceList::Read && !site.devicesFailed())
+        site.deviceList = outcome;
     if (--load->pending[i] == 0)
         catalogSiteDone(load, i);
     pumpCatalog(load);

@@ -61,28 +61,27 @@ bool ApiClient::addressPermitted(const QUrl& target)
 
 ApiClient::ApiClient(QObject* parent)
     : LiveStreamService(parent),
+      m_handshakeTimeoutMs(static_cast<int>(tun::kSecureProbeHandshake.count())),
       m_leaseTimeoutMs(static_cast<int>(tun::kLeaseTimeout.count())),
       m_transferTimeoutMs(static_cast<int>(tun::kTransferTimeout.count()))
 {
     m_baseUrl = envOr("KVR_API_BASE", defaultBaseUrl());
     m_spaSecret = envOr("KVR_SPA_SECRET", QString::fromLatin1(kBuiltInSpaSecret));
-    m_network.setCookieJar(new QNetworkCookieJar(&m_network));
-    connect(&m_network, &QNetworkAccessManager::sslErrors, this,
-            [](QNetworkReply* reply, const QList<QSslError>& errors) {
-                // Recorders and relays on the organisation's own network carry
-                // self-signed certificates; nowhere else is that tolerated.
-                if (isPrivateHost(reply->url().host(QUrl::FullyDecoded)))
-                    reply->ignoreSslErrors(errors);
-            });
+    prepareNetwork(m_network);
+    freshCookieJar();
 }
 
 ApiClient::~ApiClient()
 {
     // Replies still running must not call back into a client that is going away.
-    const auto replies = m_network.findChildren<QNetworkReply*>();
-    for (QNetworkReply* reply : replies) {
-        reply->disconnect(this);
-        reply->abort();
+    for (QNetworkAccessManager* manager : {&m_network, m_leaseNetworks[0], m_leaseNetworks[1]}) {
+        if (!manager)
+            continue;
+        const auto replies = manager->findChildren<QNetworkReply*>();
+        for (QNetworkReply* reply : replies) {
+            reply->disconnect(this);
+            reply->abort();
+        }
     }
     if (m_refreshTimer)
         m_refreshTimer->stop();
@@ -114,7 +113,14 @@ void ApiClient::setSpaSecret(const QString& secret)
 
 void ApiClient::setAccessToken(const QString& token)
 {
+    holdAccessToken(token);
+}
+
+void ApiClient::holdAccessToken(const QString& token)
+{
     m_accessToken = token;
+    // From here the token's issue time tells the server's clock.
+    m_accessTokenSetMs = token.isEmpty() ? -1 : Clock::instance().monotonicMs();
 }
 
 StreamAccess ApiClient::streamAccess() const
@@ -173,6 +179,45 @@ private:
 
 } // namespace
 
+void ApiClient::prepareNetwork(QNetworkAccessManager& manager)
+{
+    connect(&manager, &QNetworkAccessManager::sslErrors, this,
+            [](QNetworkReply* reply, const QList<QSslError>& errors) {
+                // Recorders and relays on the organisation's own network carry
+                // self-signed certificates; nowhere else is that tolerated.
+                if (isPrivateHost(reply->url().host(QUrl::FullyDecoded)))
+                    reply->ignoreSslErrors(errors);
+            });
+}
+
+QNetworkAccessManager& ApiClient::network(Lane lane)
+{
+    if (lane == Lane::Main)
+        return m_network;
+    QNetworkAccessManager*& manager = m_leaseNetworks[lane == Lane::Lease0 ? 0 : 1];
+    if (!manager) {
+        manager = new QNetworkAccessManager(this);
+        prepareNetwork(*manager);
+        manager->setCookieJar(m_cookieJar);
+        m_cookieJar->setParent(this);
+    }
+    return *manager;
+}
+
+void ApiClient::freshCookieJar()
+{
+    // The managers share one jar, which the client owns: a manager deletes
+    // only a jar it is the parent of.
+    QNetworkCookieJar* old = m_cookieJar;
+    m_cookieJar = new QNetworkCookieJar(this);
+    for (QNetworkAccessManager* manager : {&m_network, m_leaseNetworks[0], m_leaseNetworks[1]}) {
+        if (manager)
+            manager->setCookieJar(m_cookieJar);
+    }
+    m_cookieJar->setParent(this);
+    delete old;
+}
+
 void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> done)
 {
     const QUrl target = ex.request.url();
@@ -190,8 +235,9 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
     // origin and every header of the request (its content type too) goes along.
     ex.request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     QNetworkReply* reply = nullptr;
+    QNetworkAccessManager& manager = network(ex.lane);
     if (ex.verb != "POST") {
-        reply = m_network.get(ex.request);
+        reply = manager.get(ex.request);
     } else if (ex.once) {
         QNetworkRequest request = ex.request;
         // HTTP/1.1, where the one-shot body is what keeps it from being sent twice.
@@ -199,10 +245,10 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
         request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
         request.setHeader(QNetworkRequest::ContentLengthHeader, ex.body.size());
         auto* body = new OneShotBody(ex.body);
-        reply = m_network.post(request, body);
+        reply = manager.post(request, body);
         body->setParent(reply);
     } else {
-        reply = m_network.post(ex.request, ex.body);
+        reply = manager.post(ex.request, ex.body);
     }
     ++m_outstanding;
     m_peakOutstanding = std::max(m_peakOutstanding, m_outstanding);
@@ -211,6 +257,9 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
         ReplyOutcome out;
         out.body = reply->readAll();
         out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        out.serverDate = ApiRules::httpDate(reply->rawHeader("Date"));
+        out.retryAfterMs =
+            ApiRules::retryAfterMs(reply->rawHeader("Retry-After"), out.serverDate, Clock::instance().nowUtc());
         const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
         if (reply->error() != QNetworkReply::NoError) {
             out.networkText = replyErrorText(reply);
@@ -279,6 +328,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
     clock.start();
     Exchange ex{request, req.post ? "POST" : "GET",
                 req.post ? QJsonDocument(req.body).toJson(QJsonDocument::Compact) : QByteArray(), req.once};
+    ex.lane = req.lane;
     exchange(std::move(ex), [this, req, sentToken, clock, callback = std::move(callback)](const ReplyOutcome& out) {
         const QJsonDocument doc = QJsonDocument::fromJson(out.body);
         const QJsonObject answer = doc.isObject() ? doc.object() : QJsonObject();
@@ -302,7 +352,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
                     sendJson(again, callback);
                 else if (callback)
                     callback({answer, 401, QStringLiteral("Your session has expired. Please sign in again."),
-                              ApiFailure::Expired});
+                              ApiFailure::Expired, QDateTime(), 0});
             });
             return;
         }
@@ -320,7 +370,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
                                        << bodySummary(answer, out.body.size());
         }
 
-        JsonReply r{answer, out.status, QString(), ApiFailure::None};
+        JsonReply r{answer, out.status, QString(), ApiFailure::None, out.serverDate, out.retryAfterMs};
         if (out.status == 0) {
             r.error = out.networkText.isEmpty() ? QStringLiteral("No answer from the server.") : out.networkText;
             r.failure = out.failure == ApiFailure::None ? ApiFailure::NoAnswer : out.failure;

@@ -17,11 +17,13 @@
 #include <QStringList>
 #include <QUrlQuery>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <utility>
 
+class QNetworkCookieJar;
 class QNetworkReply;
 class QTimer;
 
@@ -166,8 +168,14 @@ public:
     QString relayHost() const;
     void resolveRelay(std::function<void(const QString& host, int port, const QString& error)> callback,
                       QObject* context = nullptr);
+    // Whether a TCP connection to the endpoint is taken, cached.
     void probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
                        QObject* context = nullptr);
+    // Whether a TLS session to the endpoint (an RTSPS route) completes its
+    // handshake in time, cached: a port that takes the connection and then
+    // stalls is not reachable.
+    void probeSecureEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
+                             QObject* context = nullptr);
     void probeRelays(QObject* context, const QList<Endpoint>& candidates,
                      std::function<void(const QList<bool>&)> callback);
     void prewarmRoutes();
@@ -205,7 +213,11 @@ private:
         QByteArray body;
         QString networkText;                   // the network layer's own text, when it reported an error
         ApiFailure failure = ApiFailure::None; // its kind, when no HTTP status arrived
+        QDateTime serverDate;                  // the server's clock at the answer ("Date"); invalid when none
+        qint64 retryAfterMs = 0;               // the wait it asked for before asking again (Retry-After)
     };
+    // The connections a request travels on: leases have managers of their own.
+    enum class Lane : quint8 { Main, Lease0, Lease1 };
     // One request on its way: the method may change at a redirect.
     struct Exchange {
         QNetworkRequest request{};
@@ -213,6 +225,7 @@ private:
         QByteArray body{};
         bool once = false; // never sent a second time by the network layer
         int redirectsLeft = 5;
+        Lane lane = Lane::Main;
     };
     // One JSON request as the 401 handling sends it again.
     struct JsonRequest {
@@ -225,12 +238,15 @@ private:
         bool retried = false;
         bool once = false;
         qint64 timeoutMs = 0; // below the transfer time-out: this one gives up sooner
+        Lane lane = Lane::Main;
     };
     struct JsonReply {
         QJsonObject answer;
         int status = 0;
         QString error;
         ApiFailure failure = ApiFailure::None;
+        QDateTime serverDate;
+        qint64 retryAfterMs = 0;
     };
     using ReplyCallback = std::function<void(const JsonReply&)>;
 
@@ -238,18 +254,29 @@ private:
     // and the same-origin redirect rule; a refused address is reported as a
     // failure without a connection.
     static bool addressPermitted(const QUrl& target);
+    QNetworkAccessManager& network(Lane lane);
+    void prepareNetwork(QNetworkAccessManager& network);
+    // Every manager takes one new cookie jar (at start and at sign-out).
+    void freshCookieJar();
     void exchange(Exchange ex, std::function<void(const ReplyOutcome&)> done);
     void sendJson(const JsonRequest& request, ReplyCallback callback);
     LoginStart unreachable(ApiFailure failure) const;
     void renew(bool forSession, LoginCallback waiter);
     void renewalAnswered(const JsonReply& reply);
     void renewalTimedOut();
+    void holdAccessToken(const QString& token);
+
+    // `askAgain`: a cached answer that the endpoint was reachable is not
+    // trusted (one that it was not still is, for its short age).
+    void probeCached(const QString& host, int port, bool secure, bool askAgain,
+                     std::function<void(bool reachable)> callback);
+    void probe(QObject* context, const QList<Endpoint>& candidates, bool secure,
+               std::function<void(const QList<ApiRules::Reach>&)> callback);
 
     void supersedeCatalog();
     void startCatalogLoad(const core::RequestTicket& ticket, const QList<Site>& sites, const CatalogHandlers& handlers);
     void pumpCatalog(const std::shared_ptr<CatalogLoad>& load);
-    void catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int site, const QJsonObject& answer,
-                                int status, const QString& error);
+    void catalogDevicesAnswered(const std::shared_ptr<CatalogLoad>& load, int site, const JsonReply& reply);
     void catalogChannelsAnswered(const std::shared_ptr<CatalogLoad>& load, int site, int device,
                                  const QJsonObject& answer, int status, const QString& error);
     void catalogSiteDone(const std::shared_ptr<CatalogLoad>& load, int site);
@@ -323,6 +350,7 @@ private:
         qint64 probedMs = 0; // monotonic
     };
     QHash<QString, EndpointAnswer> m_endpointCache;
+    int m_handshakeTimeoutMs;
     QHash<QString, QList<std::function<void(bool)>>> m_endpointWaiters;
     // Catalogue.
     core::TicketDesk m_catalogDesk;
@@ -335,6 +363,10 @@ private:
     QString m_accessToken;
     QString m_refreshToken;
     QNetworkAccessManager m_network;
+    // Made on the first lease; each takes at most its host's connections.
+    std::array<QNetworkAccessManager*, 2> m_leaseNetworks{};
+    std::array<int, 2> m_leasesOnLane{};
+    QNetworkCookieJar* m_cookieJar = nullptr; // shared by every manager
 
     // Streams.
     // Live key -> the desk of its starts: a later start of the key, or its
@@ -342,6 +374,10 @@ private:
     QHash<QString, std::shared_ptr<core::TicketDesk>> m_liveStarts;
     core::TicketDesk m_playbackDesk;
     QHash<QString, StreamInfo> m_liveStreams;
+    // Live keys whose latest start took the public RTSPS route: started again
+    // (a tile that failed to play retries so), they ask whether the route
+    // still completes its handshake instead of trusting a cached answer.
+    QSet<QString> m_secureRouteKeys;
     // A stop and a start of one stream must reach the server in the order
     // they were made: a start waits while a stop of its scope (its camera, or
     // the recordings) is unanswered, and a stop waits while a start of its
@@ -371,6 +407,8 @@ private:
     bool m_renewalForSession = false; // a waiter of the renewal in flight keeps the session
     bool m_expiryNotified = false;
     int m_lastRefreshStatus = 0;
+    qint64 m_accessTokenSetMs = -1;   // monotonic: when the access token came; -1: none held
+    qint64 m_renewalRetryAfterMs = 0; // the latest renewal answer's Retry-After
     // Changes at sign-out, so that answers of an earlier session are dropped.
     core::TicketDesk m_sessionDesk;
 

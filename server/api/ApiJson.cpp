@@ -255,6 +255,29 @@ QJsonArray responseList(const QJsonObject& answer, const QStringList& keys)
     return QJsonArray();
 }
 
+bool holdsList(const QJsonObject& answer, const QStringList& keys)
+{
+    if (answer.isEmpty())
+        return false;
+    const QJsonObject env = unwrapEnvelope(answer);
+    bool misplaced = false;
+    for (const QString& key : keys) {
+        // An object under an envelope's name is the envelope (its members
+        // were looked at once lifted); an empty one is no list at all.
+        const bool envelope =
+            key == QLatin1String("data") || key == QLatin1String("details") || key == QLatin1String("result");
+        for (const QJsonObject* o : {&env, &answer}) {
+            const QJsonValue v = o->value(key);
+            if (v.isArray())
+                return true;
+            const bool nothing =
+                v.isUndefined() || v.isNull() || (v.isObject() && (envelope || v.toObject().isEmpty()));
+            misplaced = misplaced || !nothing;
+        }
+    }
+    return !misplaced;
+}
+
 QJsonValue jsonIdValue64(const QString& id)
 {
     bool ok = false;

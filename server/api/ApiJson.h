@@ -29,6 +29,10 @@ int jsonInt(const QJsonValue& value, int fallback);
 QString jsonString(const QJsonObject& object, const QString& keyA, const QString& keyB);
 // The list of an answer: the first array found under the keys, unwrapped first.
 QJsonArray responseList(const QJsonObject& answer, const QStringList& keys);
+// Whether the answer can be read as that list: false when something other
+// than an array stands under one of the keys (and none holds an array), or
+// when the answer holds nothing at all (a body that was no JSON object).
+bool holdsList(const QJsonObject& answer, const QStringList& keys);
 // An identifier for a request body: a JSON number when the text is a decimal
 // integer (64-bit for user ids, 32-bit for organisation and camera ids), else a string.
 QJsonValue jsonIdValue64(const QString& id);

@@ -84,9 +84,12 @@ void ApiClient::pumpLeases()
     const qint64 now = monotonicMs();
     ApiRules::LeasePace pace;
     pace.latestIntervalMs = m_leaseIntervalMs;
-    pace.places = tun::kLeasesInFlight;
-    pace.room = tun::kLeasesInFlight - int(m_leasesInFlight.size());
     pace.answerMs = std::max<qint64>(0, m_answerMs);
+    // A slow server gets more leases at once, so that a round of every
+    // stream still ends within the interval.
+    pace.places = ApiRules::leasePlaces(m_leases.size(), pace.answerMs, m_leaseIntervalMs);
+    pace.room = pace.places - int(m_leasesInFlight.size());
+    pace.burst = tun::kLeasesInFlightMost;
     const ApiRules::LeasePick pick = ApiRules::pickLeases(waiting, now, pace);
     for (const QString& key : pick.now) {
         const auto entry = m_liveStreams.constFind(key);
@@ -95,20 +98,31 @@ void ApiClient::pumpLeases()
         ApiRules::LeaseState& lease = m_leases[key];
         lease.triedMs = now;
         lease.forced = false;
+        lease.notBeforeMs = 0;
         const QString cameraId = entry->cameraId;
         const bool publicRtsps = entry->publicRtsps;
         const RequestTicket start = liveStartTicket(key);
         m_leasesInFlight.insert(key, start);
+        // The lane with more of its host's connections free.
+        const int lane = m_leasesOnLane[0] <= m_leasesOnLane[1] ? 0 : 1;
+        ++m_leasesOnLane[lane];
         JsonRequest request;
         request.path = QStringLiteral("/v2/api/vms/stream/lease/");
         request.auth = true;
         request.query.addQueryItem(QStringLiteral("path_id"), entry->streamId);
         request.query.addQueryItem(QStringLiteral("camera_id"), cameraId);
         request.timeoutMs = m_leaseTimeoutMs;
-        sendJson(request, [this, key, cameraId, publicRtsps, start, now](const JsonReply& reply) {
+        request.lane = lane == 0 ? Lane::Lease0 : Lane::Lease1;
+        sendJson(request, [this, key, cameraId, publicRtsps, start, now, lane](const JsonReply& reply) {
             m_leasesInFlight.remove(key);
+            --m_leasesOnLane[lane];
             if (reply.status > 0)
                 noteAnswerTime(monotonicMs() - now);
+            // A server that asks for a wait gets it, up to the stream's
+            // interval: renewed later than that, the stream would lapse.
+            const auto asked = m_leases.find(key);
+            if (reply.retryAfterMs > 0 && asked != m_leases.end())
+                asked->notBeforeMs = monotonicMs() + std::min(reply.retryAfterMs, asked->intervalMs);
             leaseAnswered(key, cameraId, publicRtsps, start, reply.answer, reply.status);
             pumpLeases();
         });

@@ -192,6 +192,32 @@ QString normaliseBrand(const QString& brand)
     return b;
 }
 
+namespace {
+
+const QStringList kDeviceKeys{QStringLiteral("devices"), QStringLiteral("data"), QStringLiteral("results")};
+const QStringList kChannelKeys{QStringLiteral("cameras"), QStringLiteral("channels"), QStringLiteral("data")};
+
+// The name of a record that came without one: a word for what it is and
+// what is known of it, so that no row or tile goes nameless.
+QString nameOr(const QString& name, const QString& what, const QString& known)
+{
+    if (!name.trimmed().isEmpty())
+        return name;
+    return known.isEmpty() ? what : what + QLatin1Char(' ') + known;
+}
+
+} // namespace
+
+bool devicesReadable(const QJsonObject& answer)
+{
+    return holdsList(answer, kDeviceKeys);
+}
+
+bool channelsReadable(const QJsonObject& answer)
+{
+    return holdsList(answer, kChannelKeys);
+}
+
 QList<Site> readSites(const QJsonObject& answer)
 {
     QList<Site> sites;
@@ -202,7 +228,7 @@ QList<Site> readSites(const QJsonObject& answer)
         const QJsonObject o = v.toObject();
         Site s;
         s.id = jsonIdToString(o.value(QStringLiteral("id")));
-        s.name = textOf(o.value(QStringLiteral("name")));
+        s.name = nameOr(textOf(o.value(QStringLiteral("name"))), QStringLiteral("Site"), s.id);
         s.loading = true;
         sites.append(s);
     }
@@ -212,8 +238,7 @@ QList<Site> readSites(const QJsonObject& answer)
 QList<Device> readDevices(const QJsonObject& answer, const QString& siteId)
 {
     QList<Device> devices;
-    const QJsonArray list =
-        responseList(answer, {QStringLiteral("devices"), QStringLiteral("data"), QStringLiteral("results")});
+    const QJsonArray list = responseList(answer, kDeviceKeys);
     devices.reserve(list.size());
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();
@@ -224,6 +249,7 @@ QList<Device> readDevices(const QJsonObject& answer, const QString& siteId)
         if (d.name.isEmpty())
             d.name = textOf(o.value(QStringLiteral("name")));
         d.serial = textOf(o.value(QStringLiteral("serial")));
+        d.name = nameOr(d.name, QStringLiteral("Device"), d.serial.trimmed().isEmpty() ? d.id : d.serial);
         d.brand = normaliseBrand(textOf(o.value(QStringLiteral("brand"))));
         readOnline(o, "device_status", &d.online, &d.onlineKnown);
         devices.append(d);
@@ -234,8 +260,7 @@ QList<Device> readDevices(const QJsonObject& answer, const QString& siteId)
 QList<Channel> readChannels(const QJsonObject& answer, const QString& deviceId)
 {
     QList<Channel> channels;
-    const QJsonArray list =
-        responseList(answer, {QStringLiteral("cameras"), QStringLiteral("channels"), QStringLiteral("data")});
+    const QJsonArray list = responseList(answer, kChannelKeys);
     channels.reserve(list.size());
     int position = 0;
     for (const QJsonValue& v : list) {
@@ -250,6 +275,7 @@ QList<Channel> readChannels(const QJsonObject& answer, const QString& deviceId)
         c.number = jsonInt(o.value(QStringLiteral("channel_id")), position);
         if (c.number < 1)
             c.number = jsonInt(o.value(QStringLiteral("channel_number")), position);
+        c.name = nameOr(c.name, QStringLiteral("Channel"), QString::number(c.number));
         readOnline(o, "camera_status", &c.online, &c.onlineKnown);
         c.recordingEnabled = o.value(QStringLiteral("is_recording_enabled")).toBool(false);
         channels.append(c);
@@ -349,6 +375,29 @@ CalendarAnswer readPlaybackCalendar(const QJsonObject& answer)
     return a;
 }
 
+namespace {
+
+// The day of a date-time text ("2024-05-03T23:30:00", "2024-05-03 23:30:00");
+// invalid for a clock text alone.
+QDate dayOf(const QString& text)
+{
+    return text.size() >= 10 ? QDate::fromString(text.left(10), Qt::ISODate) : QDate();
+}
+
+// Whether a span whose end's clock time is not after its start's ends on a
+// later day: by the dates, when both carry one; by clock texts alone, only an
+// end at midnight says so.
+bool runsPastMidnight(const QString& startText, const QString& endText, double endSecs)
+{
+    const QDate from = dayOf(startText);
+    const QDate to = dayOf(endText);
+    if (from.isValid() && to.isValid())
+        return to > from;
+    return endSecs == 0;
+}
+
+} // namespace
+
 AvailabilityAnswer readPlaybackAvailability(const QJsonObject& answer)
 {
     const QJsonObject o = answer.contains(QStringLiteral("availability")) ? answer : unwrapEnvelope(answer);
@@ -358,12 +407,20 @@ AvailabilityAnswer readPlaybackAvailability(const QJsonObject& answer)
         const QJsonObject e = v.toObject();
         if (e.value(QStringLiteral("available")).isBool() && !e.value(QStringLiteral("available")).toBool())
             continue;
-        const double start = clockToSeconds(textOf(e.value(QStringLiteral("start_time"))));
-        double end = clockToSeconds(textOf(e.value(QStringLiteral("end_time"))));
+        const QString startText = textOf(e.value(QStringLiteral("start_time")));
+        const QString endText = textOf(e.value(QStringLiteral("end_time")));
+        const double start = clockToSeconds(startText);
+        double end = clockToSeconds(endText);
         if (start < 0 || end < 0)
             continue;
-        if (end <= start)
+        if (end <= start) {
+            // A span that runs into the next day is the day's to its end. One
+            // that ends before it starts is no span: drawn to midnight it
+            // would offer hours that hold nothing.
+            if (!runsPastMidnight(startText, endText, end))
+                continue;
             end = 86400;
+        }
         a.ranges.append({start, end});
     }
     return a;

@@ -26,8 +26,14 @@ QString cannotReachText(const QString& host);
 
 // Catalogue lists.
 QList<Site> readSites(const QJsonObject& answer);
+// A record without a name is named from what is known of it: a site by its
+// id, a device by its serial (else its id), a channel by its number.
 QList<Device> readDevices(const QJsonObject& answer, const QString& siteId);
 QList<Channel> readChannels(const QJsonObject& answer, const QString& deviceId);
+// Whether an answer holds its list at all (see holdsList): an object where
+// the list belongs, or no JSON at all, cannot be read as one.
+bool devicesReadable(const QJsonObject& answer);
+bool channelsReadable(const QJsonObject& answer);
 QString normaliseBrand(const QString& brand);
 
 // Organisations, presets, status.

@@ -7,6 +7,7 @@
 #include "server/api/Logging.h"
 #include "server/api/Tunables.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -24,9 +25,9 @@ qint64 nowMs()
 }
 
 struct ProbeRun {
-    QList<bool> results;
+    QList<ApiRules::Reach> results;
     int open = 0;
-    std::function<void(const QList<bool>&)> callback;
+    std::function<void(const QList<ApiRules::Reach>&)> callback;
 };
 
 } // namespace
@@ -101,10 +102,21 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
 void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
                               QObject* context)
 {
-    callback = tied(context, std::move(callback));
-    const QString key = QStringLiteral("%1:%2").arg(host).arg(port);
+    probeCached(host, port, false, false, tied(context, std::move(callback)));
+}
+
+void ApiClient::probeSecureEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
+                                    QObject* context)
+{
+    probeCached(host, port, true, false, tied(context, std::move(callback)));
+}
+
+void ApiClient::probeCached(const QString& host, int port, bool secure, bool askAgain,
+                            std::function<void(bool reachable)> callback)
+{
+    const QString key = QStringLiteral("%1%2:%3").arg(secure ? QStringLiteral("tls://") : QString(), host).arg(port);
     const auto cached = m_endpointCache.constFind(key);
-    if (cached != m_endpointCache.constEnd()) {
+    if (cached != m_endpointCache.constEnd() && !(askAgain && cached->reachable)) {
         const qint64 age = nowMs() - cached->probedMs;
         if (ApiRules::cacheFresh(age, cached->reachable)) {
             if (callback)
@@ -116,10 +128,11 @@ void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(
     waiters.append(std::move(callback));
     if (waiters.size() > 1)
         return;
-    probeRelays(this, {{host, port}}, [this, key](const QList<bool>& results) {
-        const bool reachable = !results.isEmpty() && results.first();
+    probe(this, {{host, port}}, secure, [this, key](const QList<ApiRules::Reach>& results) {
+        const ApiRules::Reach reach = results.value(0, ApiRules::Reach::Unreachable);
+        const bool reachable = reach == ApiRules::Reach::Reachable;
         m_endpointCache.insert(key, EndpointAnswer{reachable, nowMs()});
-        qCWarning(lcApi).noquote() << "[route]" << key << (reachable ? "reachable" : "not reachable");
+        qCWarning(lcApi).noquote() << "[route]" << key << ApiRules::reachText(reach);
         const auto list = m_endpointWaiters.take(key);
         for (const auto& waiter : list)
             if (waiter)
@@ -130,34 +143,72 @@ void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(
 void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
                             std::function<void(const QList<bool>&)> callback)
 {
+    probe(context, candidates, false, [callback = std::move(callback)](const QList<ApiRules::Reach>& results) {
+        QList<bool> reachable;
+        for (const ApiRules::Reach reach : results)
+            reachable << (reach == ApiRules::Reach::Reachable);
+        if (callback)
+            callback(reachable);
+    });
+}
+
+void ApiClient::probe(QObject* context, const QList<Endpoint>& candidates, bool secure,
+                      std::function<void(const QList<ApiRules::Reach>&)> callback)
+{
     if (candidates.isEmpty()) {
         if (callback)
             callback({});
         return;
     }
     auto run = std::make_shared<ProbeRun>();
-    run->results = QList<bool>(candidates.size(), false);
+    run->results = QList<ApiRules::Reach>(candidates.size(), ApiRules::Reach::Unreachable);
     run->open = int(candidates.size());
     run->callback = std::move(callback);
+    const int handshakeMs = m_handshakeTimeoutMs;
     for (int i = 0; i < candidates.size(); ++i) {
         const auto& [host, port] = candidates.at(i);
-        auto* socket = new QTcpSocket(context);
+        // A secure route is reachable only once its TLS handshake completes:
+        // a port that takes the connection and then stalls (or breaks) the
+        // handshake plays nothing. Whether its certificate is trusted is the
+        // player's to judge; here only the handshake counts.
+        QTcpSocket* socket = nullptr;
+        if (secure) {
+            auto* tls = new QSslSocket(context);
+            tls->setPeerVerifyMode(QSslSocket::VerifyNone);
+            socket = tls;
+        } else {
+            socket = new QTcpSocket(context);
+        }
         auto* timer = new QTimer(socket);
         timer->setSingleShot(true);
         auto done = std::make_shared<bool>(false);
-        auto finish = [run, socket, done, i](bool ok) {
+        auto finish = [run, socket, done, i](ApiRules::Reach reach) {
             if (*done)
                 return;
             *done = true;
-            run->results[i] = ok;
+            run->results[i] = reach;
             socket->abort();
             socket->deleteLater();
             if (--run->open == 0 && run->callback)
                 run->callback(run->results);
         };
-        QObject::connect(socket, &QTcpSocket::connected, context, [finish] { finish(true); });
-        QObject::connect(socket, &QTcpSocket::errorOccurred, context, [finish] { finish(false); });
-        QObject::connect(timer, &QTimer::timeout, context, [finish] { finish(false); });
+        auto connected = std::make_shared<bool>(false);
+        QObject::connect(socket, &QTcpSocket::connected, context, [finish, timer, secure, handshakeMs, connected] {
+            *connected = true;
+            if (!secure)
+                finish(ApiRules::Reach::Reachable);
+            else
+                timer->start(handshakeMs); // now the handshake's own time
+        });
+        QObject::connect(socket, &QTcpSocket::errorOccurred, context, [finish, connected] {
+            finish(*connected ? ApiRules::Reach::SecureFailed : ApiRules::Reach::Unreachable);
+        });
+        QObject::connect(timer, &QTimer::timeout, context, [finish, connected] {
+            finish(*connected ? ApiRules::Reach::SecureStalled : ApiRules::Reach::Unreachable);
+        });
+        if (secure)
+            QObject::connect(static_cast<QSslSocket*>(socket), &QSslSocket::encrypted, context,
+                             [finish] { finish(ApiRules::Reach::Reachable); });
         timer->start(tun::kProbeTimeout);
         // A port outside 1..65535 (a mistyped relay setting) would wrap into
         // another port and find whatever listens there; a host the guard
@@ -167,16 +218,20 @@ void ApiClient::probeRelays(QObject* context, const QList<Endpoint>& candidates,
         target.setHost(host);
         target.setPort(port);
         if (port < 1 || port > 65535 || !addressPermitted(target)) {
-            QTimer::singleShot(0, socket, [finish] { finish(false); });
+            QTimer::singleShot(0, socket, [finish] { finish(ApiRules::Reach::Unreachable); });
             continue;
         }
-        socket->connectToHost(host, quint16(port), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+        if (secure)
+            static_cast<QSslSocket*>(socket)->connectToHostEncrypted(host, quint16(port), QIODevice::ReadWrite,
+                                                                     QAbstractSocket::AnyIPProtocol);
+        else
+            socket->connectToHost(host, quint16(port), QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
     }
 }
 
 void ApiClient::prewarmRoutes()
 {
-    probeEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), tun::kPublicRtspsPort, [](bool) {});
+    probeSecureEndpoint(QUrl(m_baseUrl, QUrl::TolerantMode).host(), tun::kPublicRtspsPort, [](bool) {});
     resolveRelay([](const QString&, int, const QString&) {});
 }
 

@@ -36,13 +36,23 @@ LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& p
         return a.triedMs != b.triedMs ? a.triedMs < b.triedMs : a.key < b.key;
     });
     const int places = std::max(1, pace.places);
-    int room = pace.room;
-    LeasePick pick;
+    QList<qint64> dues;
+    dues.reserve(waiting.size());
+    int fellDue = 0;
     for (qsizetype ahead = 0; ahead < waiting.size(); ++ahead) {
         const LeaseState& lease = waiting.at(ahead);
         const qint64 lead = qint64(ahead) * pace.answerMs / places;
-        const qint64 due = lease.forced ? std::numeric_limits<qint64>::min()
-                                        : lease.triedMs + std::min(lease.intervalMs, pace.latestIntervalMs) - lead;
+        dues << (lease.forced ? std::numeric_limits<qint64>::min()
+                              : std::max(lease.triedMs + std::min(lease.intervalMs, pace.latestIntervalMs) - lead,
+                                         lease.notBeforeMs));
+        fellDue += !lease.forced && dues.last() <= nowMs ? 1 : 0;
+    }
+    const int onTheirWay = places - pace.room;
+    int room = std::max(pace.room, std::min(pace.burst, fellDue) - onTheirWay);
+    LeasePick pick;
+    for (qsizetype ahead = 0; ahead < waiting.size(); ++ahead) {
+        const LeaseState& lease = waiting.at(ahead);
+        const qint64 due = dues.at(ahead);
         if (due <= nowMs && room > 0) {
             pick.now << lease.key;
             --room;
@@ -52,6 +62,14 @@ LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& p
         }
     }
     return pick;
+}
+
+int leasePlaces(qsizetype streams, qint64 answerMs, qint64 intervalMs)
+{
+    if (streams < 1 || answerMs <= 0 || intervalMs <= 0)
+        return tun::kLeasesInFlight;
+    const qint64 needed = (qint64(streams) * answerMs + intervalMs - 1) / intervalMs;
+    return int(std::clamp<qint64>(needed, tun::kLeasesInFlight, tun::kLeasesInFlightMost));
 }
 
 qint64 readinessDelayMs(qint64 pollAfterMs)
@@ -77,10 +95,45 @@ QString sessionEndText(qint64 secsLeft)
     return QStringLiteral("Your sign-in ran out and could not be renewed.");
 }
 
-qint64 tokenSecondsLeft(const QString& accessToken, qint64 nowSecs)
+qint64 tokenSecondsLeft(const QString& accessToken, const QDateTime& serverNow, qint64 heldSecs, qint64 localNowSecs)
 {
-    const qint64 exp = tokenClaims(accessToken).value(QStringLiteral("exp")).toInteger(0);
-    return exp == 0 ? 0 : exp - nowSecs;
+    const QJsonObject claims = tokenClaims(accessToken);
+    const qint64 exp = claims.value(QStringLiteral("exp")).toInteger(0);
+    if (exp == 0)
+        return 0;
+    if (serverNow.isValid())
+        return exp - serverNow.toSecsSinceEpoch();
+    const qint64 iat = claims.value(QStringLiteral("iat")).toInteger(0);
+    if (iat != 0 && heldSecs >= 0)
+        return exp - (iat + heldSecs);
+    return exp - localNowSecs;
+}
+
+QDateTime httpDate(const QByteArray& value)
+{
+    // Servers write the zone as "GMT", which the RFC 2822 reader does not take.
+    QString text = QString::fromLatin1(value).simplified();
+    if (text.endsWith(QLatin1String(" GMT")))
+        text = text.left(text.size() - 4) + QStringLiteral(" +0000");
+    const QDateTime t = QDateTime::fromString(text, Qt::RFC2822Date);
+    return t.isValid() ? t.toUTC() : QDateTime();
+}
+
+qint64 retryAfterMs(const QByteArray& value, const QDateTime& serverNow, const QDateTime& localNow)
+{
+    const QByteArray text = value.trimmed();
+    if (text.isEmpty())
+        return 0;
+    const qint64 longest = tun::kRetryAfterLongest.count();
+    bool number = false;
+    const qint64 secs = text.toLongLong(&number, 10);
+    if (number)
+        return secs <= 0 ? 0 : secs >= longest / 1000 ? longest : secs * 1000;
+    const QDateTime until = httpDate(text);
+    if (!until.isValid())
+        return 0;
+    const qint64 ms = (serverNow.isValid() ? serverNow : localNow).msecsTo(until);
+    return std::clamp<qint64>(ms, 0, longest);
 }
 
 QString startErrorText(int status, const QString& errorText)
@@ -116,7 +169,7 @@ std::optional<StreamOutcome> startFailure(int status, const QString& transportTe
 }
 
 std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, const QJsonObject& payload,
-                                           qint64 elapsedMs, qint64* pauseMs)
+                                           qint64 retryAfterMs, qint64 elapsedMs, qint64* pauseMs)
 {
     if (status >= 400 && status <= 499 && status != 408 && status != 429) {
         const QString text = errorMessage(payload);
@@ -128,14 +181,17 @@ std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, con
     if (status >= 1 && status <= 399 && payload.value(QStringLiteral("ready")) == QJsonValue(true))
         return StreamOutcome{};
     if (elapsedMs > tun::kReadyLimit.count())
-        return readinessTimedOut();
-    *pauseMs =
-        readinessDelayMs(jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(tun::kReadyPollDefault.count())));
+        return readinessTimedOut(status);
+    *pauseMs = std::max(
+        readinessDelayMs(jsonInt(payload.value(QStringLiteral("poll_after_ms")), int(tun::kReadyPollDefault.count()))),
+        retryAfterMs);
     return std::nullopt;
 }
 
-StreamOutcome readinessTimedOut()
+StreamOutcome readinessTimedOut(int lastStatus)
 {
+    if (lastStatus == 429)
+        return {startErrorText(429, QString()), ApiFailure::Throttled};
     return {QStringLiteral("The server didn\u2019t finish preparing this video in time. Try again."),
             ApiFailure::NoAnswer};
 }
@@ -226,6 +282,21 @@ bool cacheFresh(qint64 ageMs, bool reachable)
     if (ageMs < 0)
         return false;
     return ageMs < (reachable ? tun::kReachableCacheAge : tun::kUnreachableCacheAge).count();
+}
+
+QString reachText(Reach reach)
+{
+    switch (reach) {
+    case Reach::Reachable:
+        return QStringLiteral("reachable");
+    case Reach::Unreachable:
+        return QStringLiteral("not reachable");
+    case Reach::SecureStalled:
+        return QStringLiteral("not reachable: the secure connection did not complete in time");
+    case Reach::SecureFailed:
+        return QStringLiteral("not reachable: the secure connection did not complete");
+    }
+    return {};
 }
 
 QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, const QString& baseHost,

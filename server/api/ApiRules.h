@@ -3,6 +3,7 @@
 #include "server/api/ApiTypes.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QJsonObject>
 #include <QList>
 #include <QNetworkReply>
@@ -32,15 +33,17 @@ qint64 leaseIntervalMs(qint64 ttlSecs);
 // lease waits while another is renewed twice.
 struct LeaseState {
     QString key;
-    qint64 triedMs = 0;    // monotonic: its start, or its last renewal, was sent
-    qint64 intervalMs = 0; // what the answer to that named (half its lease)
-    bool forced = false;   // to be renewed now, whatever its time
+    qint64 triedMs = 0;     // monotonic: its start, or its last renewal, was sent
+    qint64 intervalMs = 0;  // what the answer to that named (half its lease)
+    bool forced = false;    // to be renewed now, whatever its time
+    qint64 notBeforeMs = 0; // monotonic: not sent before (the server asked for a wait)
 };
 struct LeasePace {
     qint64 latestIntervalMs = 0; // the interval the latest answer named
     int places = 1;              // leases on their way at once, at most
     int room = 0;                // places free now
     qint64 answerMs = 0;         // how long the server takes to answer lately
+    int burst = 0;               // on their way at once while more fell due than there are places
 };
 struct LeasePick {
     QStringList now;       // the keys to send now, longest waiting first
@@ -52,7 +55,14 @@ struct LeasePick {
 // time), brought forward by the time the leases before it take to go out at
 // the pace the server answers: a slow server's round starts early enough to
 // end within the lease, a quick one's leases wait their whole interval.
+// Leases that fell due together (a wall started at once, on a server that
+// has just slowed down) go up to `burst` at a time instead of queueing for
+// the places; one asked for early to learn the pace (forced) does not count.
 LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& pace);
+// Leases on their way at once: enough that every one of `streams` is renewed
+// within the interval when each answer takes `answerMs`, at least the fewest
+// and at most the most of the tunables.
+int leasePlaces(qsizetype streams, qint64 answerMs, qint64 intervalMs);
 
 // Readiness pause for the server's "poll_after_ms" (already read as a number).
 qint64 readinessDelayMs(qint64 pollAfterMs);
@@ -62,8 +72,20 @@ qint64 readinessDelayMs(qint64 pollAfterMs);
 bool refreshRefused(int status);
 // Why the session ended, from the seconds the access token still had.
 QString sessionEndText(qint64 secsLeft);
-// Seconds an access token still has at a time (0 when it names no expiry).
-qint64 tokenSecondsLeft(const QString& accessToken, qint64 nowSecs);
+// Seconds an access token still has, by the server's own clock: its expiry
+// less the server's time now, which is the date of the server's latest answer
+// when one came with it, else the token's issue time plus the seconds it has
+// been held here; by our clock only when the token names no issue time
+// either. 0 when it names no expiry.
+qint64 tokenSecondsLeft(const QString& accessToken, const QDateTime& serverNow, qint64 heldSecs, qint64 localNowSecs);
+
+// An HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT", or the asctime form);
+// invalid when unreadable.
+QDateTime httpDate(const QByteArray& value);
+// The wait a Retry-After header asks for, in ms: its seconds, or its date
+// less the server's time of the same answer (ours when the answer named
+// none); at most tun::kRetryAfterLongest; 0 when absent, unreadable or past.
+qint64 retryAfterMs(const QByteArray& value, const QDateTime& serverNow, const QDateTime& localNow);
 
 // Text for a failed stream start.
 QString startErrorText(int status, const QString& errorText);
@@ -78,10 +100,13 @@ struct StreamOutcome {
 std::optional<StreamOutcome> startFailure(int status, const QString& transportText, ApiFailure transport,
                                           const QJsonObject& payload);
 // One readiness answer after elapsedMs of waiting: ready (an empty outcome),
-// a failure that ends the wait, or none with the pause before the next poll.
+// a failure that ends the wait, or none with the pause before the next poll
+// (what the answer asked for: "poll_after_ms", or a longer Retry-After).
 std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, const QJsonObject& payload,
-                                           qint64 elapsedMs, qint64* pauseMs);
-StreamOutcome readinessTimedOut();
+                                           qint64 retryAfterMs, qint64 elapsedMs, qint64* pauseMs);
+// The wait ran out; `lastStatus` is that of the latest answer (429: the
+// server kept asking to slow down, which is said as such).
+StreamOutcome readinessTimedOut(int lastStatus);
 
 // The kind of a failure: by an HTTP status of 400 or more, or by the network
 // layer's error when no status arrived.
@@ -111,6 +136,16 @@ QString streamScope(bool live, const QString& cameraId);
 
 // Whether a cached reachability answer may be reused after ageMs.
 bool cacheFresh(qint64 ageMs, bool reachable);
+
+// What a reachability probe found.
+enum class Reach : quint8 {
+    Reachable,     // connected (and, for a secure route, the handshake completed)
+    Unreachable,   // refused, no route, or no connection in time
+    SecureStalled, // connected, but the secure connection did not complete in time
+    SecureFailed,  // connected, but the secure connection was refused or broken
+};
+// The log's words for a probe's finding.
+QString reachText(Reach reach);
 
 using Endpoint = std::pair<QString, int>;
 // Relay candidates: the configured relay alone, else the server's host and the

@@ -165,6 +165,7 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
     m_refreshInFlight = false;
     const int status = reply.status;
     m_lastRefreshStatus = status;
+    m_renewalRetryAfterMs = reply.retryAfterMs;
     LoginStart r = parseLoginStart(reply.answer, status, reply.error);
     if (status == 0 || (status >= 400 && !ApiRules::refreshRefused(status))) {
         // No answer, a server error, a time-out or "too many requests" is an
@@ -183,7 +184,7 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
     } else {
         qCWarning(lcApi).noquote() << "[session] refreshed; new access token" << tokenSummary(r.accessToken, nowSecs())
                                    << "; refresh token" << tokenSummary(r.refreshToken, nowSecs());
-        m_accessToken = r.accessToken;
+        holdAccessToken(r.accessToken);
         if (!r.refreshToken.isEmpty() && r.refreshToken != m_refreshToken) {
             m_refreshToken = r.refreshToken;
             Q_EMIT refreshTokenChanged(m_refreshToken);
@@ -198,7 +199,12 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
                                    << m_lastRefreshStatus << ")";
         if (!ok && ApiRules::refreshRefused(m_lastRefreshStatus) && !m_expiryNotified) {
             m_expiryNotified = true;
-            m_sessionEndReason = ApiRules::sessionEndText(ApiRules::tokenSecondsLeft(m_accessToken, nowSecs()));
+            // What the sign-in had left, by the server's clock: ours may be
+            // set minutes apart from it.
+            const qint64 heldSecs =
+                m_accessTokenSetMs < 0 ? -1 : (Clock::instance().monotonicMs() - m_accessTokenSetMs) / 1000;
+            m_sessionEndReason = ApiRules::sessionEndText(
+                ApiRules::tokenSecondsLeft(m_accessToken, reply.serverDate, heldSecs, nowSecs()));
             Q_EMIT sessionExpired();
         }
     }
@@ -223,8 +229,12 @@ void ApiClient::renewalTimedOut()
     if (m_accessToken.isEmpty())
         return;
     refreshSession([this](bool ok) {
-        if (!ok && !m_accessToken.isEmpty() && !m_expiryNotified)
-            scheduleRefresh(int(tun::kRefreshRetryLifetime.count()));
+        if (ok || m_accessToken.isEmpty() || m_expiryNotified)
+            return;
+        // Tried again later, and no sooner than the server asked.
+        scheduleRefresh(int(tun::kRefreshRetryLifetime.count()));
+        if (m_renewalRetryAfterMs > m_refreshTimer->interval())
+            m_refreshTimer->start(int(m_renewalRetryAfterMs));
     });
 }
 

@@ -29,6 +29,7 @@ struct ReadyPoll {
     qint64 startedMs = 0;
     ApiClient::StreamCallback callback; // taken out when the wait finishes
     QPointer<QTimer> deadline;          // ends the wait, and a poll in flight, when the budget is spent
+    int lastStatus = 0;                 // of the latest readiness answer
 };
 
 namespace {
@@ -243,13 +244,17 @@ void ApiClient::streamAnswered(bool live, const QString& cameraId, const QString
     };
     if (ticket.usable()) {
         const QUrl ticketUrl(ticket.url, QUrl::TolerantMode);
-        probeEndpoint(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(tun::kPublicRtspsPort),
-                      [this, live, key, start, callback, payload, cameraId, relayStep](bool reachable) {
-                          if (reachable)
-                              routeStream(live, key, start, callback, payload, cameraId, true, false, QString(), 0);
-                          else
-                              relayStep();
-                      });
+        // An RTSPS ticket's port counts only once a TLS session completes on
+        // it; a plain RTSP one's, once it takes the connection.
+        auto reached = [this, live, key, start, callback, payload, cameraId, relayStep](bool reachable) {
+            if (reachable)
+                routeStream(live, key, start, callback, payload, cameraId, true, false, QString(), 0);
+            else
+                relayStep();
+        };
+        const bool secure = ticketUrl.scheme().compare(QLatin1String("rtsp"), Qt::CaseInsensitive) != 0;
+        probeCached(ticketUrl.host(QUrl::FullyDecoded), ticketUrl.port(tun::kPublicRtspsPort), secure,
+                    live && m_secureRouteKeys.contains(key), std::move(reached));
         return;
     }
     relayStep();
@@ -323,6 +328,10 @@ void ApiClient::routeStream(bool live, const QString& key, const RequestTicket& 
         return;
     }
     m_liveStreams.insert(key, info);
+    if (info.publicRtsps)
+        m_secureRouteKeys.insert(key);
+    else
+        m_secureRouteKeys.remove(key);
     startSettled(scope);
     beginLease(key, jsonInt(payload.value(QStringLiteral("ttl_s")), 0));
     if (info.hls) {
@@ -346,9 +355,10 @@ void ApiClient::waitUntilReady(const StreamInfo& info, bool live, const RequestT
     poll->deadline = new QTimer(this);
     poll->deadline->setSingleShot(true);
     connect(poll->deadline, &QTimer::timeout, this, [this, weak = std::weak_ptr<ReadyPoll>(poll)] {
-        const auto timedOut = ApiRules::readinessTimedOut();
-        if (const auto p = weak.lock())
+        if (const auto p = weak.lock()) {
+            const auto timedOut = ApiRules::readinessTimedOut(p->lastStatus);
             finishReady(p, failedInfo(timedOut.failure), timedOut.text, false);
+        }
     });
     pollReady(poll);
 }
@@ -370,7 +380,7 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
     // stretch it, and no poll starts after it.
     const qint64 left = tun::kReadyLimit.count() - (monotonicMs() - poll->startedMs);
     if (left <= 0) {
-        const auto timedOut = ApiRules::readinessTimedOut();
+        const auto timedOut = ApiRules::readinessTimedOut(poll->lastStatus);
         finishReady(poll, failedInfo(timedOut.failure), timedOut.text, false);
         return;
     }
@@ -386,9 +396,10 @@ void ApiClient::pollReady(const std::shared_ptr<ReadyPoll>& poll)
         if (!poll->callback)
             return; // the deadline came first
         const qint64 elapsed = monotonicMs() - poll->startedMs;
+        poll->lastStatus = reply.status;
         qint64 pause = 0;
-        const auto step =
-            ApiRules::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer), elapsed, &pause);
+        const auto step = ApiRules::readinessStep(reply.status, reply.failure, unwrapEnvelope(reply.answer),
+                                                  reply.retryAfterMs, elapsed, &pause);
         if (!step) {
             QTimer::singleShot(int(pause), this, [this, poll] { pollReady(poll); });
         } else if (step->failure == ApiFailure::None) {
@@ -474,14 +485,14 @@ void ApiClient::logout()
     stopAllLive();
     if (m_refreshTimer)
         m_refreshTimer->stop();
-    m_accessToken.clear();
+    holdAccessToken(QString());
     m_refreshToken.clear();
     // Answers of the session that ends here must not bring its tokens back,
     // and its cookies must not follow the next user.
     m_sessionDesk.supersede();
     // A catalogue still loading belongs to the user who signed out.
     supersedeCatalog();
-    m_network.setCookieJar(new QNetworkCookieJar(&m_network));
+    freshCookieJar();
     if (m_refreshInFlight) {
         m_refreshInFlight = false;
         m_renewalForSession = false;

@@ -68,15 +68,27 @@ inline bool knownOffline(const Device& device, const Channel& channel)
     return device.onlineState() == OnlineState::Offline || channel.onlineState() == OnlineState::Offline;
 }
 
+// How a site's device list came back.
+enum class DeviceList : quint8 {
+    Read,       // read (it may hold no device)
+    Failed,     // no usable answer: none at all, or a server in trouble
+    Unreadable, // answered, but with something other than a list
+};
+
 // A site of the chosen organisation.
 struct Site {
     QString id;
     QString name;
     bool loading = false;
     QList<Device> devices;
-    // Its device list got no usable answer (none at all, or a server in
-    // trouble): not a site without devices. ApiClient::reloadSites asks again.
-    bool devicesFailed = false;
+    // A list that failed or could not be read is not a site without devices:
+    // the site stays, and ApiClient::reloadSites asks again.
+    DeviceList deviceList = DeviceList::Read;
+    // The wait the server asked for before the list is asked for again
+    // (Retry-After, bounded); 0 when it asked for none.
+    qint64 retryAfterMs = 0;
+
+    bool devicesFailed() const { return deviceList != DeviceList::Read; }
 };
 
 // The signed-in user.

@@ -27,8 +27,11 @@ inline constexpr seconds kEarlyEndThreshold{31};
 // Progressive catalogue: device and channel requests outstanding per load.
 inline constexpr int kCatalogInFlight = 10;
 
-// Reachability probes and their caches.
+// Reachability probes and their caches. A secure route (RTSPS) counts as
+// reachable only once its TLS handshake completes, which it must within its
+// own time after the connection is made.
 inline constexpr milliseconds kProbeTimeout{2500};
+inline constexpr milliseconds kSecureProbeHandshake{4000};
 inline constexpr milliseconds kReachableCacheAge{120000};
 inline constexpr milliseconds kUnreachableCacheAge{5000};
 inline constexpr int kDefaultRelayPort = 8565;
@@ -45,11 +48,17 @@ inline constexpr milliseconds kLeaseUnknown{45000};
 inline constexpr milliseconds kLeaseFloor{2000};
 inline constexpr milliseconds kLeaseCeiling{std::chrono::hours(1)};
 
-// Lease requests on their way at once. The network layer gives a host six
-// connections; leases never take more than these, so that a lease route that
-// is slow or hangs leaves the status, the catalogue and session renewal a
-// connection of their own.
+// Lease requests on their way at once: at least the fewest, and as many more
+// as renewing every stream within the renewal interval takes at the pace the
+// server answers leases, up to the most. Leases travel on connections of
+// their own (the network layer gives each manager six per host, so two
+// managers), and a lease route that is slow or hangs leaves the status, the
+// catalogue and session renewal theirs. A wall of 36 on 30 s leases
+// (bench/api/bench_leases) is renewed at most 15.9 s apart with answers of
+// 3 s and 20.0 s apart with answers of 5 s; four at a time took 27 s at 3 s.
 inline constexpr int kLeasesInFlight = 4;
+inline constexpr int kLeasesInFlightMost = 12;
+inline constexpr int kConnectionsPerHost = 6;
 // A lease not answered within this (no bytes moving) gives up, well before
 // the transfer time-out of other requests: the next round asks again.
 inline constexpr milliseconds kLeaseTimeout{10000};
@@ -57,6 +66,10 @@ inline constexpr milliseconds kLeaseTimeout{10000};
 // A lease answer that asks for a restart (no ticket, or a stream the server
 // no longer knows) does so at most once per live key in this span.
 inline constexpr seconds kRestartSpacing{31};
+
+// A request asked again after an answer with Retry-After waits as long as
+// it asks, up to this.
+inline constexpr milliseconds kRetryAfterLongest{120000};
 
 // Answers at least this large are logged by size only.
 inline constexpr int kLogBodyLimit_bytes = 6001;

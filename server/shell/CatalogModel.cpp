@@ -106,7 +106,7 @@ CatalogModel::SiteRows CatalogModel::filter(const Site& site, const Keys& keys, 
 {
     SiteRows rows;
     const bool siteMatch = q.isEmpty() || keys.site.contains(q);
-    if ((site.loading || site.devicesFailed) && siteMatch) {
+    if ((site.loading || site.devicesFailed()) && siteMatch) {
         // Nothing else shows for a site still loading, or whose devices could
         // not be loaded (it is not a site without devices); one that does not
         // match shows nothing until its devices arrive.
@@ -150,6 +150,15 @@ void CatalogModel::setSites(const QList<Site>& sites)
     }
     relayoutAll();
     endResetModel();
+}
+
+void CatalogModel::setListing(Listing listing)
+{
+    if (listing == m_listing)
+        return;
+    m_listing = listing;
+    if (m_notice == Kind::Empty)
+        Q_EMIT dataChanged(index(0, 0), index(0, 0));
 }
 
 bool CatalogModel::setQuery(const QString& query)
@@ -554,19 +563,27 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
     case Kind::None:
         return {};
     case Kind::Empty:
-        return role == Qt::DisplayRole ? QVariant(QStringLiteral("No devices are assigned to this account."))
-                                       : QVariant();
+        if (role != Qt::DisplayRole)
+            return {};
+        return m_listing == Listing::Loading ? QStringLiteral("Loading sites…")
+            : m_listing == Listing::Failed   ? QStringLiteral("The camera list could not be loaded.")
+                                             : QStringLiteral("No devices are assigned to this account.");
     case Kind::NoMatch:
         return role == Qt::DisplayRole ? QVariant(QStringLiteral("No matches.")) : QVariant();
     case Kind::Pending: {
         const Site& site = m_sites.at(ref.site);
-        const bool failed = site.devicesFailed && !site.loading;
+        const bool failed = site.devicesFailed() && !site.loading;
+        const bool unreadable = failed && site.deviceList == DeviceList::Unreadable;
         if (role == Qt::DisplayRole)
-            return QString(
-                site.name
-                + (failed ? QStringLiteral("  ·  devices could not be loaded") : QStringLiteral("  ·  loading…")));
+            return QString(site.name
+                           + (!failed          ? QStringLiteral("  ·  loading…")
+                                  : unreadable ? QStringLiteral("  ·  devices could not be read")
+                                               : QStringLiteral("  ·  devices could not be loaded")));
         if (role == Qt::ToolTipRole && failed)
-            return QStringLiteral("The server could not give this site's devices. They are asked for again shortly.");
+            return unreadable
+                ? QStringLiteral("The server's answer for this site's devices could not be read. "
+                                 "They are asked for again shortly.")
+                : QStringLiteral("The server could not give this site's devices. They are asked for again shortly.");
         if (role == Qt::ForegroundRole)
             return Theme::colour(Theme::Colour::Muted);
         return {};

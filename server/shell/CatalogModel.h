@@ -43,6 +43,10 @@ public:
 
     // What replaceSite did to the rows.
     enum class Change : quint8 { None, Data, Rows };
+    // Where the load of the catalogue stands, which is what the tree says
+    // while it holds no site: a catalogue still on its way, or one that could
+    // not be loaded, is not an account without devices.
+    enum class Listing : quint8 { Loaded, Loading, Failed };
 
     // `ticked` (ids of ticked channels) belongs to the caller and outlives the model.
     explicit CatalogModel(const QSet<QString>& ticked, QObject* parent = nullptr);
@@ -55,6 +59,7 @@ public:
     // model when the shown rows change; returns whether they did.
     bool setQuery(const QString& query);
     const QList<api::Site>& sites() const { return m_sites; }
+    void setListing(Listing listing);
 
     void setSelecting(bool on) { m_selecting = on; }
     // The tick marks changed: every decoration is read again.
@@ -143,7 +148,8 @@ private:
     QVector<int> m_top;            // catalogue site of each top-level row, in order
     QVector<DeviceSlot> m_serials; // device rows by serial; compacted at every reset
     Kind m_notice = Kind::Empty;   // Kind::None, Kind::Empty or Kind::NoMatch: the single row instead of sites
-    QString m_query;               // trimmed and case-folded
+    Listing m_listing = Listing::Loaded;
+    QString m_query; // trimmed and case-folded
     bool m_selecting = false;
 };
 

@@ -1,6 +1,7 @@
 // Catalogue loading, the organisation choice and the relay status chip of
 // the server main window.
 #include "app/context/AppContext.h"
+#include "server/shell/CatalogModel.h"
 #include "server/shell/CatalogPane.h"
 #include "server/shell/ShellWindow.h"
 
@@ -24,6 +25,9 @@ void ShellWindow::loadCatalog()
 {
     ++m_catalogLoads;
     m_catalogLoading = true;
+    // Until the sites are in, the window says they are on their way.
+    m_catalogue->model()->setListing(CatalogModel::Listing::Loading);
+    showHome(QStringLiteral("Loading sites…"));
     startBackgroundChecks();
     if (!vmsAllowed()) {
         loadOrgCatalog({});
@@ -62,7 +66,9 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
     m_orgLabel->setText(organisation);
     ctx.sites.clear();
     m_catalogue->setSites({});
-    m_catalogue->setLoadingText(QStringLiteral("Loading sites…"));
+    m_catalogue->model()->setListing(CatalogModel::Listing::Loading);
+    m_catalogue->setLoadingText(QString());
+    showHome(QStringLiteral("Loading sites…"));
     m_catalogLoading = true;
     m_reloadTries = 0;
 
@@ -80,6 +86,7 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
             return;
         progress->sites = int(sites.size());
         AppContext::instance().sites = sites;
+        m_catalogue->model()->setListing(CatalogModel::Listing::Loaded);
         m_catalogue->setSites(sites);
         m_catalogue->setLoadingText(sites.isEmpty() ? QString() : sitesProgressText(0, progress->sites));
         if (!sites.isEmpty())
@@ -102,6 +109,8 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
         m_catalogue->setLoadingText(QString());
         scheduleReload();
         const bool empty = catalogueEmpty(AppContext::instance().sites);
+        m_catalogue->model()->setListing(empty && !error.isEmpty() ? CatalogModel::Listing::Failed
+                                                                   : CatalogModel::Listing::Loaded);
         if (!empty) {
             if (!error.isEmpty())
                 showHome(error);
@@ -151,7 +160,7 @@ void ShellWindow::scheduleReload()
         return;
     }
     if (!m_reloadTimer->isActive())
-        m_reloadTimer->start(reloadDelay(m_reloadTries));
+        m_reloadTimer->start(reloadDelay(m_reloadTries, AppContext::instance().sites));
 }
 
 void ShellWindow::reloadFailedSites()
@@ -164,10 +173,10 @@ void ShellWindow::reloadFailedSites()
     QList<int> indices;
     QList<Site> failed;
     for (int i = 0; i < all.size(); ++i) {
-        if (!all.at(i).devicesFailed)
+        if (!all.at(i).devicesFailed())
             continue;
         Site& site = all[i];
-        site.devicesFailed = false;
+        site.deviceList = DeviceList::Read;
         site.loading = true;
         m_catalogue->updateSite(i, site);
         indices << i;

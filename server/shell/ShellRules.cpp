@@ -44,7 +44,7 @@ bool catalogueEmpty(const QList<Site>& sites)
     // A site still loading, or whose devices could not be loaded, may yet
     // bring devices: the catalogue is not known to be empty until every site is in.
     for (const Site& s : sites)
-        if (!s.devices.isEmpty() || s.loading || s.devicesFailed)
+        if (!s.devices.isEmpty() || s.loading || s.devicesFailed())
             return false;
     return true;
 }
@@ -71,17 +71,20 @@ QList<Organisation> orderOrganisations(const QList<Organisation>& organisations,
     return ordered;
 }
 
-std::chrono::milliseconds reloadDelay(int tries)
+std::chrono::milliseconds reloadDelay(int tries, const QList<Site>& sites)
 {
     std::chrono::milliseconds wait = tun::kSiteReloadFirst;
     for (int i = 0; i < tries && wait < tun::kSiteReloadLongest; ++i)
         wait *= 2;
+    for (const Site& s : sites)
+        if (s.devicesFailed())
+            wait = std::max(wait, std::chrono::milliseconds(s.retryAfterMs));
     return std::min(wait, std::chrono::milliseconds(tun::kSiteReloadLongest));
 }
 
 bool anySiteFailed(const QList<Site>& sites)
 {
-    return std::any_of(sites.cbegin(), sites.cend(), [](const Site& s) { return s.devicesFailed; });
+    return std::any_of(sites.cbegin(), sites.cend(), [](const Site& s) { return s.devicesFailed(); });
 }
 
 Chip chipFor(bool online, int streamCount, ApiFailure failure)

@@ -36,8 +36,9 @@ QString sitesProgressText(int completed, int total);
 QList<api::Organisation> orderOrganisations(const QList<api::Organisation>& organisations, const QString& currentName);
 
 // The wait before sites whose devices the server could not give are asked
-// for again, after `tries` such reloads that still left one failed.
-std::chrono::milliseconds reloadDelay(int tries);
+// for again, after `tries` such reloads that still left one failed; no
+// shorter than a wait the server asked for with any of those sites' answers.
+std::chrono::milliseconds reloadDelay(int tries, const QList<api::Site>& sites = {});
 // Whether any site's devices could not be loaded.
 bool anySiteFailed(const QList<api::Site>& sites);
 

@@ -44,7 +44,11 @@ struct ApiClientTestAccess {
             c.restartsDue();
     }
     static int leasesInFlight(const kvr::api::ApiClient& c) { return int(c.m_leasesInFlight.size()); }
+    // The leases due by kvr::core::Clock go now, as the lease timer sends them.
+    static void pumpLeases(kvr::api::ApiClient& c) { c.pumpLeases(); }
     static void setLeaseTimeout(kvr::api::ApiClient& c, int ms) { c.m_leaseTimeoutMs = ms; }
+    // How long a secure route's probe waits for its handshake once connected.
+    static void setHandshakeTimeout(kvr::api::ApiClient& c, int ms) { c.m_handshakeTimeoutMs = ms; }
     // How fast the server answers leases, as if learnt; -1: not known, as
     // for a client that has had no lease answered yet.
     static void setLeasePace(kvr::api::ApiClient& c, qint64 ms) { c.m_answerMs = ms; }

@@ -5,6 +5,7 @@
 #include "server/api/ApiJson.h"
 #include "server/api/ApiReaders.h"
 #include "server/api/ApiRules.h"
+#include "server/api/Tunables.h"
 #include "tests/support/TestKit.h"
 
 #include <QJsonArray>
@@ -22,6 +23,22 @@ namespace {
 QJsonObject obj(const char* json)
 {
     return QJsonDocument::fromJson(QByteArray(json)).object();
+}
+
+// A token as the server signs them, with the claims given (0: left out).
+QString token(qint64 iat, qint64 exp)
+{
+    QJsonObject claims;
+    if (iat)
+        claims.insert("iat", iat);
+    if (exp)
+        claims.insert("exp", exp);
+    const auto part = [](const QJsonObject& o) {
+        return QString::fromLatin1(QJsonDocument(o)
+                                       .toJson(QJsonDocument::Compact)
+                                       .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    };
+    return part({{"alg", "none"}}) + '.' + part(claims) + ".sig";
 }
 
 using Texts = QList<std::pair<const char*, const char*>>;
@@ -164,13 +181,14 @@ private Q_SLOTS:
                 {"id":4,"brand":"Hikvision","device_status":false,"is_online":true},{"id":5,"is_online":"true"},
                 {"id":6,"name":"n","device_name":""}, 17]})"),
                         "s1");
-        // Id, name, brand and online state (unknown, online, offline) of each.
+        // Id, name (a device without one is named by its id), brand and
+        // online state (unknown, online, offline) of each.
         QStringList seen;
         for (const Device& d : devices)
             seen << QString("%1 %2 %3 %4").arg(d.id, d.name, d.brand).arg(int(d.onlineState()));
         QCOMPARE(seen,
-                 (QStringList{"1  imou 0", "2  imou 0", "3  imou 0", "4  hikvision 2", "5  imou 2", "6 n imou 0",
-                              "  imou 0"}));
+                 (QStringList{"1 Device 1 imou 0", "2 Device 2 imou 0", "3 Device 3 imou 0", "4 Device 4 hikvision 2",
+                              "5 Device 5 imou 2", "6 n imou 0", " Device imou 0"}));
 
         const QList<Channel> ch = readChannels(
             obj(R"({"cameras":[{"channel_id":3},{"channel_id":"0","channel_number":2},{},{"channel_id":0}]})"), "d");
@@ -188,10 +206,16 @@ private Q_SLOTS:
             readPlaybackCalendar(obj(R"({"dates_with_recording":["2024-05-03T00:00:00","2024-05-04",7]})"));
         QVERIFY(c.supported && c.days == (QList<QDate>{QDate(2024, 5, 3), QDate(2024, 5, 4)}));
         QVERIFY(!readPlaybackCalendar(obj(R"({"data":{"supported":false}})")).supported);
+        // A span into the next day runs to midnight: by its dates, or by an
+        // end at midnight; one that ends before it starts is no span.
         const AvailabilityAnswer a = readPlaybackAvailability(obj(R"({"availability":[
-            {"start_time":"23:30:00","end_time":"00:15:00"},{"available":false,"start_time":"01:00","end_time":"02:00"},
-            {"start_time":"0100","end_time":"02:00"}]})"));
-        QCOMPARE(a.ranges, (QList<std::pair<double, double>>{{23 * 3600.0 + 30 * 60, 86400.0}}));
+            {"start_time":"2024-05-03T23:30:00","end_time":"2024-05-04T00:15:00"},
+            {"available":false,"start_time":"01:00","end_time":"02:00"},{"start_time":"0100","end_time":"02:00"},
+            {"start_time":"22:00:00","end_time":"00:00:00"},{"start_time":"14:00:00","end_time":"09:00:00"},
+            {"start_time":"23:30:00","end_time":"00:15:00"},{"start_time":"10:00:00","end_time":"10:00:00"},
+            {"start_time":"2024-05-03T12:00:00","end_time":"2024-05-03T08:00:00"}]})"));
+        QCOMPARE(a.ranges,
+                 (QList<std::pair<double, double>>{{23 * 3600.0 + 30 * 60, 86400.0}, {22 * 3600.0, 86400.0}}));
         QCOMPARE((QList<double>{clockToSeconds("2024-05-03T10:30:15.250Z"), clockToSeconds("07:05"),
                                 clockToSeconds("0705")}),
                  (QList<double>{10 * 3600.0 + 30 * 60 + 15, 7 * 3600.0 + 5 * 60, -1.0}));
@@ -238,7 +262,7 @@ private Q_SLOTS:
         QVERIFY(sessionEndText(45).contains("still had 1 minute left") && sessionEndText(61).contains("2 minutes"));
         QCOMPARE(sessionEndText(30), QString("Your sign-in ran out and could not be renewed."));
         // Tokens that cannot be read name no expiry and no lifetime.
-        QCOMPARE(tokenSecondsLeft("abc", 1000), 0);
+        QCOMPARE(tokenSecondsLeft("abc", {}, 10, 1000), 0);
         QCOMPARE(tokenSummary("a.!!!.c", 1000), QString("(unreadable)"));
         // A start without any answer, not even the network's text: the status sentence.
         QCOMPARE(startErrorText(0, "Error"), QString("Could not start the stream (HTTP 0)."));
@@ -311,6 +335,126 @@ private Q_SLOTS:
                  qPrintable(QStringLiteral("%1 %2").arg(quick.first).arg(quick.second)));
     }
 
+    // The server's own times decide what a sign-in had left and how long a
+    // Retry-After asks to wait: a clock here set ten minutes behind the
+    // server's must not turn a 15-minute sign-in into 25 minutes, nor a
+    // wait of 30 s into the longest wait there is.
+    void theServersClockAndItsWaits()
+    {
+        const QDateTime server(QDate(2026, 3, 2), QTime(9, 0), Qt::UTC);
+        const QDateTime here = server.addSecs(-600);
+        const qint64 issued = server.toSecsSinceEpoch();
+        const QString signIn = token(issued, issued + 900);
+        // By the date of the server's answer; else by the token's issue time
+        // and how long it has been held; by our clock only without either.
+        QCOMPARE(tokenSecondsLeft(signIn, server, 0, here.toSecsSinceEpoch()), 900);
+        QCOMPARE(tokenSecondsLeft(signIn, server.addSecs(300), 0, here.toSecsSinceEpoch()), 600);
+        QCOMPARE(tokenSecondsLeft(signIn, {}, 300, here.toSecsSinceEpoch() + 300), 600);
+        QCOMPARE(tokenSecondsLeft(token(0, issued + 900), {}, 300, here.toSecsSinceEpoch()), 1500);
+        QCOMPARE(tokenSecondsLeft(token(issued, 0), server, 0, 0), 0);
+        QVERIFY(sessionEndText(tokenSecondsLeft(signIn, server, 0, here.toSecsSinceEpoch()))
+                    .contains("still had 15 minutes left"));
+
+        // HTTP dates as servers write them, and the asctime form.
+        QCOMPARE(httpDate("Mon, 02 Mar 2026 09:00:00 GMT"), server);
+        QCOMPARE(httpDate("Mon Mar  2 09:00:00 2026"), server);
+        QVERIFY(!httpDate("yesterday").isValid() && !httpDate("").isValid());
+        // Retry-After: seconds, or a date read against the same answer's own
+        // date; at most two minutes; nothing for what cannot be read or is past.
+        const QList<std::tuple<QByteArray, QDateTime, qint64>> waits{
+            {"20", {}, 20000},
+            {" 0 ", {}, 0},
+            {"-5", {}, 0},
+            {"", {}, 0},
+            {"soon", {}, 0},
+            {"100000", {}, 120000},
+            {"Mon, 02 Mar 2026 09:00:30 GMT", server, 30000},
+            {"Mon, 02 Mar 2026 09:00:30 GMT", {}, 120000}, // by our clock, ten minutes off
+            {"Mon, 02 Mar 2026 08:59:00 GMT", server, 0}};
+        for (const auto& [value, serverNow, ms] : waits)
+            QCOMPARE(retryAfterMs(value, serverNow, here), ms);
+
+        // A readiness poll throttled with a Retry-After waits as long as asked;
+        // a wait that ends among such answers says the server was busy.
+        qint64 pause = -1;
+        QVERIFY(!readinessStep(429, F::None, {{"poll_after_ms", 300}}, 20000, 0, &pause));
+        QCOMPARE(pause, 20000);
+        QVERIFY(!readinessStep(503, F::None, {{"poll_after_ms", 300}}, 0, 0, &pause));
+        QCOMPARE(pause, 300);
+        const StreamOutcome busy = readinessTimedOut(429);
+        QVERIFY(busy.failure == F::Throttled && busy.text.contains("busy"));
+        QCOMPARE(readinessTimedOut(200).failure, F::NoAnswer);
+        // A lease the server asked to wait is not sent before then, however due.
+        const LeasePace pace{15000, 4, 4, 0};
+        QCOMPARE(pickLeases({{"a", 0, 15000, false, 20000}}, 16000, pace).nextDueMs, qint64(20000));
+        QCOMPARE(pickLeases({{"a", 0, 15000, false, 20000}}, 20000, pace).now, QStringList{"a"});
+    }
+
+    // Leases answered slowly are sent more at a time, so that every stream
+    // of a wall of 36 is renewed within 25 s of its last renewal (a 30 s
+    // lease) with answers of 3 s and of 5 s: on a server known to be that
+    // slow, and on one that slows down all at once when every lease falls
+    // due together; with the window free, and so busy that it takes up an
+    // answer or a timer only in the first fifth of each second. A quick
+    // server's leases go four at a time.
+    void slowLeasesGoMoreAtATimeWithHeadroom()
+    {
+        QCOMPARE((QList<int>{leasePlaces(36, 3000, 15000), leasePlaces(36, 5000, 15000), leasePlaces(36, 50, 15000),
+                             leasePlaces(200, 5000, 15000), leasePlaces(0, 5000, 15000), leasePlaces(36, 3000, 0)}),
+                 (QList<int>{8, 12, 4, 12, 4, 4}));
+        // The window is free only in the first 200 ms of every second: an
+        // event due meanwhile is taken up at the next free moment.
+        const auto takenUp = [](qint64 t, bool busy) { return !busy || t % 1000 < 200 ? t : t - t % 1000 + 1000; };
+        const auto longestGap = [&](qint64 answerMs, bool busy, bool paceKnown) {
+            constexpr int kStreams = 36;
+            constexpr qint64 kInterval = 15000;
+            QHash<QString, LeaseState> leases;
+            for (int i = 0; i < kStreams; ++i)
+                leases.insert(QString::number(i), {QString::number(i), 0, kInterval, false, 0});
+            qint64 learned = paceKnown ? answerMs : 0;
+            qint64 longest = 0;
+            QList<std::tuple<qint64, QString, qint64>> onTheirWay; // answered at, key, sent at
+            for (qint64 now = 0; now < 300000;) {
+                for (qsizetype i = onTheirWay.size() - 1; i >= 0; --i) {
+                    const auto [answered, key, sent] = onTheirWay.at(i);
+                    if (takenUp(answered, busy) <= now) {
+                        learned = now - sent;
+                        onTheirWay.removeAt(i);
+                    }
+                }
+                QList<LeaseState> free;
+                for (const LeaseState& l : std::as_const(leases))
+                    if (std::none_of(onTheirWay.cbegin(), onTheirWay.cend(),
+                                     [&l](const auto& w) { return std::get<1>(w) == l.key; }))
+                        free << l;
+                const int places = leasePlaces(kStreams, learned, kInterval);
+                const LeasePick p = pickLeases(
+                    free, now, {kInterval, places, places - int(onTheirWay.size()), learned, tun::kLeasesInFlightMost});
+                for (const QString& key : p.now) {
+                    longest = std::max(longest, now - leases[key].triedMs);
+                    leases[key].triedMs = now;
+                    onTheirWay.append({now + answerMs, key, now});
+                }
+                qint64 next = p.nextDueMs < 0 ? LLONG_MAX : takenUp(p.nextDueMs, busy);
+                for (const auto& w : std::as_const(onTheirWay))
+                    next = std::min(next, takenUp(std::get<0>(w), busy));
+                now = std::max(now + 1, next);
+            }
+            return longest;
+        };
+        for (const qint64 answerMs : {3000, 5000})
+            for (const bool busy : {false, true})
+                for (const bool paceKnown : {true, false}) {
+                    const qint64 gap = longestGap(answerMs, busy, paceKnown);
+                    QVERIFY2(gap <= 25000,
+                             qPrintable(QStringLiteral("%1 ms answers%2%3: %4 ms between renewals")
+                                            .arg(answerMs)
+                                            .arg(busy ? ", busy window" : "")
+                                            .arg(paceKnown ? "" : ", slowed at once")
+                                            .arg(gap)));
+                }
+    }
+
     void failureKindsAndStreamAnswers()
     {
         const QList<std::pair<int, F>> statuses{{400, F::Refused},     {401, F::Refused},    {403, F::Forbidden},
@@ -366,7 +510,7 @@ private Q_SLOTS:
             {403, {{"message", "No rights"}}, 0, "No rights", F::Forbidden, -1}};
         for (const auto& [status, payload, elapsed, text, kind, pause] : polls) {
             qint64 after = -1;
-            const auto step = readinessStep(status, F::NoAnswer, payload, elapsed, &after);
+            const auto step = readinessStep(status, F::NoAnswer, payload, 0, elapsed, &after);
             QCOMPARE(after, pause);
             QCOMPARE(step.has_value(), pause < 0);
             if (step)

@@ -340,9 +340,9 @@ private Q_SLOTS:
     }
 
     // Server errors, time-outs, throttling and silence are outages: the timer
-    // tries again in 45 s, and a refresh reads as "cannot reach", so that a
-    // remembered sign-in survives them. A refused renewal ends the session,
-    // and says so once.
+    // tries again in 45 s, or as much later as a Retry-After asks, and a
+    // refresh reads as "cannot reach", so that a remembered sign-in survives
+    // them. A refused renewal ends the session, and says so once.
     void transientRefreshFailuresKeepTheSessionARefusalEndsItOnce()
     {
         kvrtest::TestClock clock;
@@ -356,12 +356,14 @@ private Q_SLOTS:
         QCOMPARE(std::get<1>(rig.get("/v2/auth/me/", false)), 401);
         QCOMPARE(rig.server.countOf("/v2/token/refresh/"), 1);
 
-        for (const Answer& answer :
-             {Answer::json(500, {}), Answer::json(408, {}), Answer::json(429, {}), Answer::hangUp()}) {
+        const QList<std::pair<Answer, int>> outages{{Answer::json(500, {}), 45000},   {Answer::json(408, {}), 45000},
+                                                    {Answer::json(429, {}), 45000},   {Answer::throttled("90"), 90000},
+                                                    {Answer::throttled("10"), 45000}, {Answer::hangUp(), 45000}};
+        for (const auto& [answer, retryMs] : outages) {
             rig.server.script("/v2/token/refresh/", answer, -1);
             rig.client->startSessionKeepAlive(900);
             ApiClientTestAccess::fireRefreshTimer(*rig.client);
-            QTRY_COMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), 45000);
+            QTRY_COMPARE(ApiClientTestAccess::refreshIntervalMs(*rig.client), retryMs);
             const LoginStart r = refresh(*rig.client);
             QVERIFY2(r.error.startsWith("Can\u2019t reach") && ApiRules::isOutage(r.failure), qPrintable(r.error));
             rig.server.clearScripts();
@@ -395,6 +397,31 @@ private Q_SLOTS:
         const LoginStart r = refresh(*rig.client);
         QVERIFY(r.error == "Token is invalid" && r.failure == ApiFailure::Expired);
         QCOMPARE(expired.count(), 2);
+    }
+
+    // A server whose clock runs ten minutes ahead of ours ends a 15-minute
+    // sign-in two minutes in: what it had left is told by the server's own
+    // times (the date of its refusal; without one, the token's issue time
+    // and how long it was held here), not by our clock against its expiry.
+    void theSessionEndIsToldByTheServersClock()
+    {
+        for (const bool dated : {true, false}) {
+            kvrtest::TestClock clock;
+            apitest::Rig rig;
+            rig.server.clockSkewSecs = 600;
+            rig.server.accessTtlSecs = 900;
+            QVERIFY(rig.signIn());
+            rig.client->startSessionKeepAlive(900);
+            QSignalSpy expired(rig.client.get(), &ApiClient::sessionExpired);
+            clock.advanceSecs(120);
+            rig.server.revokeAll();
+            if (!dated)
+                rig.server.script("/v2/token/refresh/",
+                                  Answer::json(401, {{"detail", "Token is invalid"}}).withHeader("Date", "unknown"));
+            QVERIFY(!renew(*rig.client));
+            QVERIFY2(expired.count() == 1 && rig.client->sessionEndReason().contains("still had 13 minutes left"),
+                     qPrintable(rig.client->sessionEndReason()));
+        }
     }
 };
 

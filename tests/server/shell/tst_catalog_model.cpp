@@ -166,7 +166,7 @@ private Q_SLOTS:
             {"s2", "ΣΤΑΘΜΟΣ", false, {dev("d3", "Box", {"Πύλη"})}},
             {"s3", "Depot", true, {}},
             {"s4", "Empty", false, {}},
-            {"s5", "Annex", false, {}, true}};
+            {"s5", "Annex", false, {}, DeviceList::Failed}};
         QCOMPARE(freshShape(sites, query), tree);
         QCOMPARE(freshShape({}, query), QStringList{"<No devices are assigned to this account.>"});
     }

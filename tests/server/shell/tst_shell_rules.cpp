@@ -226,7 +226,8 @@ private Q_SLOTS:
         u.firstName = QStringLiteral("asha");
         QCOMPARE(QStringList({plain, avatarText(displayName(u)), avatarText("z")}), QStringList({"asha.k", "A", "z"}));
         QCOMPARE(QList<bool>({catalogueEmpty({}), catalogueEmpty({Site{"s", "S", false, {}}}),
-                              catalogueEmpty(sampleCatalogue(1)), catalogueEmpty({Site{"s", "S", false, {}, true}})}),
+                              catalogueEmpty(sampleCatalogue(1)),
+                              catalogueEmpty({Site{"s", "S", false, {}, DeviceList::Failed}})}),
                  QList<bool>({true, true, false, false})); // devices that could not be loaded may exist
         // Sites whose devices failed are asked for again after 15 s, then
         // after twice the wait before, never more than two minutes apart.
@@ -234,7 +235,7 @@ private Q_SLOTS:
         for (int tries = 0; tries < 6; ++tries)
             waits << reloadDelay(tries).count();
         QCOMPARE(waits, (QList<qint64>{15000, 30000, 60000, 120000, 120000, 120000}));
-        QVERIFY(!anySiteFailed(sampleCatalogue(2)) && anySiteFailed({Site{"s", "S", false, {}, true}}));
+        QVERIFY(!anySiteFailed(sampleCatalogue(2)) && anySiteFailed({Site{"s", "S", false, {}, DeviceList::Failed}}));
     }
 
     void wallsTitleAndMarkTheirCameras()

@@ -111,8 +111,15 @@ private Q_SLOTS:
         w.resize(1440, 860);
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
+        // A server slow to give its sites: the window says they are loading.
+        rig.server.delayRule = [](const orgserver::Request& r) {
+            return r.path == "/v2/get_sites_by_org_string" ? 3000 : 0;
+        };
         w.loadCatalog();
         CatalogPane* pane = w.catalogue();
+        QTRY_VERIFY(rowOf(pane->model(), "Loading sites…").isValid());
+        screenshot(&w, "main-loading");
+        rig.server.delayRule = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT(rowOf(pane->model(), "Recorder 2-2").isValid() && !pane->rebuildPending()
                                      && pane->loadingLabel()->text().isEmpty(),
                                  10000);

@@ -238,7 +238,7 @@ private Q_SLOTS:
             asked.sort();
             QCOMPARE(asked, QStringList({"1", "2", "2", "2"}));
             QCOMPARE(s.sent(kSites, "org_string"), QStringList{"Demo Organisation"});
-            QVERIFY(!AppContext::instance().sites.at(1).devicesFailed);
+            QVERIFY(!AppContext::instance().sites.at(1).devicesFailed());
             QTest::qWait(200);
             QVERIFY(!s.window->reloadTimer()->isActive()); // nothing more to ask for
 
@@ -288,6 +288,57 @@ private Q_SLOTS:
         Modal::answer(QMessageBox::Ok);
         s.window->onSessionExpired();
         QVERIFY(!s.window->reloadTimer()->isActive());
+    }
+
+    // A server that takes its time over every answer: until the sites are
+    // in, the tree and the page say that they are loading, never that the
+    // account has no devices; a site list the server fails to give says
+    // that, and only an organisation that has none says it has no devices.
+    void whileTheCatalogueLoadsTheWindowSaysSo()
+    {
+        const QString noDevices = "No devices are assigned to this account.";
+        const auto says = [](Session& s, const QString& text) {
+            return s.row(text).isValid() && labelNamed(s.window.get(), text) != nullptr;
+        };
+        for (const QString& slow : {QString("/v2/organisations/list/"), kSites}) {
+            Session s;
+            s.rig.server.script(slow, Answer::never());
+            s.window->loadCatalog();
+            QTRY_COMPARE(s.count(slow), 1);
+            QTRY_VERIFY(says(s, "Loading sites…"));
+            QVERIFY(!s.row(noDevices).isValid() && !labelNamed(s.window.get(), noDevices));
+        }
+        Session s;
+        s.rig.server.script(kSites, Answer::json(503, {{"message", "The database is not answering."}}));
+        s.window->loadCatalog();
+        QTRY_VERIFY(s.row("The camera list could not be loaded.").isValid());
+        QTRY_VERIFY(labelNamed(s.window.get(), "The database is not answering."));
+        QVERIFY(!s.row(noDevices).isValid());
+    }
+
+    // A site whose device list comes as something other than a list stays,
+    // saying its devices could not be read, and is asked for again on the
+    // failed sites' schedule; a device list the server throttles waits as
+    // long as the server asks before it is asked for again.
+    void aSiteWhoseDevicesCouldNotBeReadStaysAndLoadsAgain()
+    {
+        Session s;
+        s.rig.server.devicesAsObject = {"2"};
+        s.window->loadCatalog();
+        QTRY_VERIFY(s.row("Warehouse  ·  devices could not be read").isValid());
+        QVERIFY(s.row("Warehouse  ·  devices could not be read").data(Qt::ToolTipRole).toString().contains("read"));
+        QTRY_VERIFY(s.window->reloadTimer()->isActive());
+        QCOMPARE(s.window->reloadTimer()->interval(), 15000);
+        s.rig.server.devicesAsObject.clear();
+        s.rig.server.scriptHandler("/v2/get_devices_by_site/", [&s](const orgserver::Request& r) {
+            return r.queryValue("site_id") == "2" ? Answer::throttled("60") : s.rig.server.modelAnswer(r);
+        });
+        s.window->reloadTimer()->start(0);
+        QTRY_VERIFY(s.row("Warehouse  ·  devices could not be loaded").isValid());
+        QTRY_COMPARE(s.window->reloadTimer()->interval(), 60000);
+        s.rig.server.clearScripts();
+        s.window->reloadTimer()->start(0);
+        QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
     }
 
     void organisationsFallThroughToOneWithDevices()
@@ -346,7 +397,7 @@ private Q_SLOTS:
     void devicePageShowsWhatTheServerSaidIsOnline()
     {
         DevicePage page;
-        const Site site{"s1", "Head Office", false, {}, false};
+        const Site site{"s1", "Head Office", false, {}};
         Device device{"d1", "s1", "Recorder", "SN1", "hikvision", false, true, {}, {}};
         device.channels = {{"c1", "d1", "Gate", 1, true, true, false},
                            {"c2", "d1", "Yard", 2, false, true, false},
