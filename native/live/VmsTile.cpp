@@ -204,6 +204,9 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     connectPlayer();
     layoutOverlays();
     updateButtons();
+    // Its name is told apart from the tiles beside it: fitted again as they
+    // come, go or show, not only when the pointer passes.
+    refitWithSiblings(this, [this] { layoutOverlays(); });
 }
 
 VmsTile::~VmsTile()

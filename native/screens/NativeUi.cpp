@@ -1,5 +1,6 @@
 #include "native/screens/NativeUi.h"
 
+#include "app/ui/ContentScroll.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 
@@ -43,7 +44,7 @@ QHBoxLayout* frame(QDialog* dialog, const QString& title, QWidget* content)
     v->setSpacing(14);
     v->addWidget(label(title, "NScreenTitle"));
     if (content)
-        v->addWidget(content);
+        v->addWidget(new ContentScroll(content), 1);
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     row->addStretch();
@@ -55,6 +56,18 @@ void info(QWidget* parent, const QString& title, const QString& text)
 {
     QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::Close, parent);
     Modal::exec(box);
+}
+
+QString wrappable(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 8);
+    for (const QChar c : text) {
+        out += c;
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\'))
+            out += QChar(0x200B); // a zero-width space: a line may break here
+    }
+    return out;
 }
 
 QWidget* captioned(const QString& caption, QWidget* field)

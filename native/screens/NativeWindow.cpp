@@ -113,6 +113,7 @@ void NativeWindow::build()
     m_toast->setStyleSheet(Theme::expandTokens(
         QStringLiteral("background: @toast; color: @white; border-radius: 8px; padding: 9px 16px; font-size: 13px;"),
         NativeStyle::tokens()));
+    m_toast->setWordWrap(true);
     m_toast->hide();
     m_toastTimer = new QTimer(this);
     m_toastTimer->setSingleShot(true);
@@ -447,7 +448,8 @@ void NativeWindow::setPage(int page)
 
 void NativeWindow::toast(const QString& text)
 {
-    m_toast->setText(text);
+    m_toast->setText(NativeUi::wrappable(text));
+    m_toast->setAccessibleName(text);
     placeToast();
     m_toast->show();
     m_toast->raise();
@@ -456,7 +458,10 @@ void NativeWindow::toast(const QString& text)
 
 void NativeWindow::placeToast()
 {
+    // Within the window, a long path wrapped onto further lines.
+    m_toast->setMaximumWidth(std::max(0, std::min(tun::kToastWidest_px, width() - 2 * tun::kToastSideGap_px)));
     m_toast->adjustSize();
+    m_toast->resize(m_toast->width(), m_toast->heightForWidth(m_toast->width()));
     m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - tun::kToastBottomGap_px);
 }
 
