@@ -65,8 +65,8 @@ private:
         for (int c = 0; c < header->count(); ++c) {
             if (header->isSectionHidden(c))
                 continue;
-            const bool fills = std::any_of(m_filling.cbegin(), m_filling.cend(),
-                                           [c](const Filling& f) { return f.column == c; });
+            const bool fills =
+                std::any_of(m_filling.cbegin(), m_filling.cend(), [c](const Filling& f) { return f.column == c; });
             if (fills)
                 ++count;
             else

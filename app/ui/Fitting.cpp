@@ -424,9 +424,14 @@ QString deviceApart(const QString& name, const QStringList& siblings, const QFon
     const int join = metrics.horizontalAdvance(kJoin);
     if (devices.isEmpty() || width <= join)
         return {};
-    // The device takes what tells it apart, up to two fifths of the room;
-    // the camera's name the rest.
-    const int deviceRoom = std::min(metrics.horizontalAdvance(device), (width - join) * 2 / 5);
+    // The camera's name whole where the device keeps a few letters beside
+    // it; else the device takes what tells it apart, up to two fifths of the
+    // room, and the camera's name the rest.
+    const int ownWhole = metrics.horizontalAdvance(own);
+    const int deviceLeast = metrics.horizontalAdvance(device.left(3) + kEllipsis);
+    const int deviceRoom =
+        std::min(metrics.horizontalAdvance(device),
+                 width - join - ownWhole >= deviceLeast ? width - join - ownWhole : (width - join) * 2 / 5);
     const QString head = fitApart(device, devices, metrics, deviceRoom) + kJoin;
     // Measured whole: the parts' widths, each rounded, may not add up to it.
     QString shown;

@@ -21,8 +21,8 @@ constexpr int kDragPx = 40;
 void mouse(QWidget* target, QEvent::Type type, const QPoint& at, Qt::MouseButtons buttons)
 {
     const QPointF local(at);
-    QMouseEvent event(type, local, target->mapToGlobal(local), type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton,
-                      buttons, Qt::NoModifier);
+    QMouseEvent event(type, local, target->mapToGlobal(local),
+                      type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton, buttons, Qt::NoModifier);
     QApplication::sendEvent(target, &event);
 }
 
@@ -68,7 +68,8 @@ QStringList columnFaults(QWidget* window)
             const QString name = header->model()
                 ? header->model()->headerData(s, Qt::Horizontal, Qt::DisplayRole).toString()
                 : QString();
-            const QString column = name.isEmpty() ? QStringLiteral("column %1").arg(s + 1) : QStringLiteral("\"%1\"").arg(name);
+            const QString column =
+                name.isEmpty() ? QStringLiteral("column %1").arg(s + 1) : QStringLiteral("\"%1\"").arg(name);
             const QList<int> before = sizesOf(header);
             dragEdge(header, s, kDragPx);
             const QList<int> after = sizesOf(header);

@@ -132,8 +132,8 @@ QStringList openingFaults(QWidget* window)
     }
     const QString unit = last.native ? QStringLiteral("screen pixels") : QStringLiteral("px");
     if (!last.area.contains(last.frame)) {
-        const QString how = last.frame.top() < last.area.top() ? QStringLiteral(", its title bar above the area")
-                                                               : QString();
+        const QString how =
+            last.frame.top() < last.area.top() ? QStringLiteral(", its title bar above the area") : QString();
         faults << QStringLiteral("[opening] %1: its frame (%2) does not lie inside the work area (%3, %4)%5")
                       .arg(describe(window), rectText(last.frame), rectText(last.area), unit, how);
     }
