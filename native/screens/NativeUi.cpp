@@ -58,18 +58,6 @@ void info(QWidget* parent, const QString& title, const QString& text)
     Modal::exec(box);
 }
 
-QString wrappable(const QString& text)
-{
-    QString out;
-    out.reserve(text.size() + text.size() / 8);
-    for (const QChar c : text) {
-        out += c;
-        if (c == QLatin1Char('/') || c == QLatin1Char('\\'))
-            out += QChar(0x200B); // a zero-width space: a line may break here
-    }
-    return out;
-}
-
 QWidget* captioned(const QString& caption, QWidget* field)
 {
     auto* w = new QWidget;

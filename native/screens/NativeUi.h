@@ -27,10 +27,6 @@ QPushButton* button(const QString& text, const char* objectName = nullptr);
 QHBoxLayout* frame(QDialog* dialog, const QString& title, QWidget* content);
 // A modal notice with no icon and one Close button (through the Modal seam).
 void info(QWidget* parent, const QString& title, const QString& text);
-// `text` with places to break a line after each "/" and "\\" of a long
-// path (which has no spaces to break at), so that a wrapped label never runs
-// past its width; it reads as before.
-QString wrappable(const QString& text);
 // The field with its caption above it. The caption label is the field's
 // buddy, so the field is found by what the user reads.
 QWidget* captioned(const QString& caption, QWidget* field);

@@ -448,8 +448,7 @@ void NativeWindow::setPage(int page)
 
 void NativeWindow::toast(const QString& text)
 {
-    m_toast->setText(NativeUi::wrappable(text));
-    m_toast->setAccessibleName(text);
+    m_toast->setText(text);
     placeToast();
     m_toast->show();
     m_toast->raise();
@@ -458,8 +457,7 @@ void NativeWindow::toast(const QString& text)
 
 void NativeWindow::placeToast()
 {
-    // Within the window, a long path wrapped onto further lines.
-    m_toast->setMaximumWidth(std::max(0, std::min(tun::kToastWidest_px, width() - 2 * tun::kToastSideGap_px)));
+    // A long path wraps onto further lines, as tall as they need.
     m_toast->adjustSize();
     m_toast->resize(m_toast->width(), m_toast->heightForWidth(m_toast->width()));
     m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - tun::kToastBottomGap_px);

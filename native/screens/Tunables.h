@@ -16,11 +16,6 @@ inline constexpr int kToastBottomGap_px = 28;
 inline constexpr std::chrono::milliseconds kMinuteTick = 1min; // relative times ("5 min ago") move on
 inline constexpr int kUptimeColumnDays = 7;                    // the device table's uptime column
 
-// The toast: no wider than this, nor than the window less its margins; a
-// longer text (a report's path) wraps.
-inline constexpr int kToastWidest_px = 640;
-inline constexpr int kToastSideGap_px = 24;
-
 // The device panel's uptime tab redraws while shown, as hours pass.
 inline constexpr std::chrono::milliseconds kUptimeRefresh = 1min;
 

@@ -369,8 +369,7 @@ void NativeWindowTest::reportSaysWhereItWent()
     w.openReports(QString());
     QVERIFY(QFile::exists(report));
     QLabel* toast = w.toastLabel();
-    QCOMPARE(toast->accessibleName(), QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
-    QCOMPARE(toast->text().remove(QChar(0x200B)), toast->accessibleName());
+    QCOMPARE(toast->text(), QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
     QVERIFY2(
         w.rect().contains(toast->geometry()),
         qPrintable(
