@@ -161,7 +161,9 @@ public:
             // gave it the size it first asked for) is kept inside again, and
             // a dialog that stands where it was centred is centred again.
             if (m_window->isVisible() && (frameOf(m_window) != m_frame || event->type() == QEvent::Resize)) {
-                if (event->type() == QEvent::Resize && m_centred && m_window->geometry().topLeft() == m_centredAt)
+                // (A window manager may set it a pixel or two off.)
+                if (event->type() == QEvent::Resize && m_centred
+                    && (m_window->geometry().topLeft() - m_centredAt).manhattanLength() <= tun::kCentredSlack_px)
                     m_centring = true;
                 applySoon();
             }

@@ -27,6 +27,11 @@ inline constexpr int kFrameWatchLooks = 40;
 // whole keeps at least this much of it in view.
 inline constexpr int kScrolledContentLeast_px = 120;
 
+// A dialog still within this many pixels of where it was centred on its
+// parent (a window manager may place it so) has not been moved by a person:
+// it is centred again as it grows.
+inline constexpr int kCentredSlack_px = 3;
+
 // The widest side of a window frame a window manager draws: margins past it
 // (or below 0) are what a window system reports while it frames a window.
 inline constexpr int kFrameMost_px = 160;
