@@ -129,6 +129,12 @@ export KVR_SETTINGS_APP="kavira-demo"
 # The relay is the demo's camera, written into the settings below as a person
 # would enter it; a relay of the caller's environment would override it.
 unset KVR_RTSP_HOST KVR_RTSP_PORT KVR_RTSP_USER KVR_RTSP_PASS
+# The demo organisation and its devices are in India: the devices' clocks,
+# which the device panel shows as "Device time (IST)", and the computer's
+# against which their drift is told, keep India Standard Time.
+if [ -e /usr/share/zoneinfo/Asia/Kolkata ]; then
+  export TZ=Asia/Kolkata
+fi
 
 # Every program's output of the last run, and only of this run from here on:
 # a log that outlived its run would hold a line the waits below look for.
@@ -147,23 +153,27 @@ if [ ! -s "$hls/index.m3u8" ]; then
     -hls_segment_filename "$hls/seg%03d.ts" "$hls/index.m3u8"
 fi
 
-# The camera: GStreamer's RTSP server at /live, with the relay's account,
-# and at the fake devices' own stream paths with their account (the fleet
-# says which). Every address shares one encoder. Given a pipe for its
+# The camera: GStreamer's RTSP server with the relay's account, at the path
+# of each camera's live stream and each recorder's recording (the server
+# says which: every camera has a stream of its own, so the server counts the
+# streams that play), and at the fake devices' own stream paths with their
+# account (the fleet says which). Every address shares one encoder. Given a pipe for its
 # standard input, it serves until the pipe closes: it reads one that this
 # script holds open, so it lives exactly as long as the demo (even one killed
 # outright). The programs started after it must not hold the pipe too.
 echo "demo: starting the test camera, the organisation's server and the device fleet"
 mapfile -t fleet_args < <("$fleet_program" --camera-args)
+mapfile -t relay_args < <(KVR_FAKE_STREAM_IDS=per-camera "$server_program" --relay-paths)
 rtsp_port="$(free_port)"
 exec {camera_in}> >(exec "$python" "$root/tests/fixtures/rtsp/rtsp_server.py" --port "$rtsp_port" \
-  --size 1280x720 --one-media --user admin --password wisp "${fleet_args[@]}" >"$logs/camera.txt" 2>&1)
+  --size 1280x720 --one-media --user admin --password wisp "${relay_args[@]}" "${fleet_args[@]}" \
+  >"$logs/camera.txt" 2>&1)
 pids+=($!)
 wait_for "$logs/camera.txt" "PORT $rtsp_port" "${pids[-1]}" "the test camera"
 
 # The organisation's server, keeping its sign-ins and presets between runs.
 api_port="$(free_port)"
-KVR_FAKE_PORT="$api_port" KVR_FAKE_HLS_DIR="$hls" KVR_FAKE_STREAM_PATH=live KVR_FAKE_STATE="$demo/server-state.json" \
+KVR_FAKE_PORT="$api_port" KVR_FAKE_HLS_DIR="$hls" KVR_FAKE_STREAM_IDS=per-camera KVR_FAKE_STATE="$demo/server-state.json" \
   "$server_program" >"$logs/server.txt" 2>&1 {camera_in}>&- &
 pids+=($!)
 wait_for "$logs/server.txt" "kvr-fake-server listening on http://127.0.0.1:$api_port" "${pids[-1]}" \

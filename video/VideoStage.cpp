@@ -30,6 +30,7 @@ constexpr int kHeadlineLines = 2;
 constexpr int kOverlayGap_px = 3;    // between the message and what lies over the stage
 constexpr int kSpinnerSide_px = 36;  // the turning ring while loading
 constexpr int kSpinnerLeast_px = 16; // smaller than this, it is left out
+constexpr int kMarkSide_px = 16;     // the mark a message too long for its stage gives way to
 
 QFont headlineFont(QFont font, bool loading)
 {
@@ -210,6 +211,24 @@ QRect VideoStage::spinnerPlace(QSize size, int topLimit, int bottomLimit)
         return {};
     const int y = std::clamp(size.height() / 2 - 38, top, bottom - side);
     return {cx - side / 2, y, side, side};
+}
+
+QRect VideoStage::markRect() const
+{
+    if (!givesWay || !frame.isNull() || gpuActive || said.headline.isEmpty() || said.headline == kLoading)
+        return {};
+    const Band band = freeBand();
+    bool fits = false;
+    formThatFits(band, &fits);
+    if (fits)
+        return {};
+    // In the middle of the band what lies over the stage leaves; none where
+    // that is lower than the mark.
+    const int top = std::max(band.top, 0);
+    const int bottom = band.bottom >= 0 ? std::min(band.bottom, height()) : height();
+    if (bottom - top < kMarkSide_px || width() < kMarkSide_px)
+        return {};
+    return {(width() - kMarkSide_px) / 2, top + (bottom - top - kMarkSide_px) / 2, kMarkSide_px, kMarkSide_px};
 }
 
 QList<VideoStage::MessageLine> VideoStage::messageLines() const
@@ -656,6 +675,18 @@ void VideoStage::paintEvent(QPaintEvent*)
         p.setPen(line.headline ? Theme::colour(Theme::Colour::White, loading ? 170 / 255.0 : 1.0)
                                : Theme::colour(Theme::Colour::White, 140 / 255.0));
         p.drawText(line.rect, Qt::AlignCenter, line.text);
+    }
+    // No room for any form of the message: its mark, a ringed "i", whose
+    // words are the tip and what a screen reader says.
+    if (const QRect mark = lines.isEmpty() ? markRect() : QRect(); !mark.isEmpty()) {
+        p.setPen(QPen(Theme::colour(Theme::Colour::White, 200 / 255.0), 1.5));
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QRectF(mark).adjusted(0.75, 0.75, -0.75, -0.75));
+        QFont f = hf;
+        f.setPixelSize(kMarkSide_px * 5 / 8);
+        f.setWeight(QFont::Bold);
+        p.setFont(f);
+        p.drawText(mark, Qt::AlignCenter, QStringLiteral("i"));
     }
     paintCorners();
 }

@@ -83,6 +83,11 @@ public:
     // Where it turns now (empty unless loading), clear of what the owner
     // lays over the stage.
     QRect spinnerRect() const;
+    // Where the message's mark shows: a message said with sayWithin that no
+    // form of fits whole gives way to it where there is room for it (empty
+    // otherwise); the message is then the stage's accessible description
+    // and tool tip.
+    QRect markRect() const;
 
     // The message as it shows now (a form of it, where it gives way), and
     // as it was said.

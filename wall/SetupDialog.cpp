@@ -11,7 +11,9 @@
 #include "wall/VideoWallRules.h"
 
 #include "app/ui/ClearButton.h"
+#include "app/ui/ContentScroll.h"
 #include "app/ui/EnterButton.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
 
 #include <QApplication>
@@ -137,12 +139,21 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
         m_config.forScreen(s);
     m_titles = SetupRules::previewTitles(m_source->cameras());
 
-    auto* outer = new QHBoxLayout(this);
-    outer->setContentsMargins(20, 18, 20, 16);
+    // The cameras and the displays side by side, scrolled on a screen too
+    // small for them (a laptop's at a scale of 1.5); the run row below them,
+    // always in view.
+    auto* page = new QVBoxLayout(this);
+    page->setContentsMargins(20, 18, 20, 16);
+    page->setSpacing(10);
+    auto* body = new QWidget;
+    body->setObjectName(QStringLiteral("WallBody"));
+    auto* outer = new QHBoxLayout(body);
+    outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(18);
+    page->addWidget(new ui::ContentScroll(body, true), 1);
 
     // Left: the cameras.
-    auto* left = new QWidget(this);
+    auto* left = new QWidget(body);
     left->setFixedWidth(320);
     auto* leftColumn = new QVBoxLayout(left);
     leftColumn->setContentsMargins(0, 0, 0, 0);
@@ -177,20 +188,20 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     auto* right = new QVBoxLayout;
     right->setSpacing(10);
     auto* titleRow = new QHBoxLayout;
-    auto* displaysLabel = new QLabel(QStringLiteral("Displays"), this);
+    auto* displaysLabel = new QLabel(QStringLiteral("Displays"), body);
     displaysLabel->setObjectName(QStringLiteral("WallTitle"));
     titleRow->addWidget(displaysLabel);
     titleRow->addStretch(1);
-    auto* identifyButton = secondaryButton(QStringLiteral("Identify displays"), this);
+    auto* identifyButton = secondaryButton(QStringLiteral("Identify displays"), body);
     identifyButton->setToolTip(QStringLiteral("Show each display's number on it for a few seconds"));
     titleRow->addWidget(identifyButton);
     right->addLayout(titleRow);
 
-    m_map = new DisplayMap(this);
+    m_map = new DisplayMap(body);
     m_map->setConfig(&m_config);
     right->addWidget(m_map);
 
-    auto* card = new QFrame(this);
+    auto* card = new QFrame(body);
     card->setObjectName(QStringLiteral("Card"));
     auto* cardColumn = new QVBoxLayout(card);
     cardColumn->setContentsMargins(16, 14, 16, 14);
@@ -203,8 +214,8 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     headRow->addWidget(m_enabledBox);
     cardColumn->addLayout(headRow);
 
-    auto* tools = new QHBoxLayout;
-    tools->setSpacing(8);
+    // The tools go onto a second line where the card is narrow.
+    auto* tools = new ui::WrapRow(nullptr, 8, 8);
     m_layoutCombo = new QComboBox(card);
     m_layoutCombo->setToolTip(QStringLiteral("Layout"));
     m_layoutCombo->setAccessibleName(QStringLiteral("Layout"));
@@ -217,17 +228,16 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     m_qualityCombo->addItem(QStringLiteral("Quality: Auto"), kQualityAuto);
     m_qualityCombo->addItem(QStringLiteral("Quality: Sub"), kQualitySub);
     m_qualityCombo->addItem(QStringLiteral("Quality: Main"), kQualityMain);
-    tools->addWidget(m_layoutCombo);
-    tools->addWidget(m_qualityCombo);
-    tools->addStretch(1);
     m_fillButton = secondaryButton(QStringLiteral("Fill empty cells"), card);
     m_fillButton->setToolTip(QStringLiteral("With the cameras selected on the left, in order"));
     m_clearButton = secondaryButton(QStringLiteral("Clear"), card);
     m_forgetButton = secondaryButton(QStringLiteral("Forget display"), card);
-    tools->addWidget(m_fillButton);
-    tools->addWidget(m_clearButton);
-    tools->addWidget(m_forgetButton);
     cardColumn->addLayout(tools);
+    tools->addLeading(m_layoutCombo);
+    tools->addLeading(m_qualityCombo);
+    tools->addTrailing(m_fillButton);
+    tools->addTrailing(m_clearButton);
+    tools->addTrailing(m_forgetButton);
 
     m_preview = new LayoutPreview(card);
     cardColumn->addWidget(m_preview, 1);
@@ -248,8 +258,8 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     runRow->addWidget(m_stopButton);
     runRow->addWidget(m_startButton);
     runRow->addWidget(closeButton);
-    right->addLayout(runRow);
     outer->addLayout(right, 1);
+    page->addLayout(runRow);
 
     buildTree();
 

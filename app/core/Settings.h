@@ -64,6 +64,7 @@ inline constexpr ListKey kNativeTableColumns{"native/vigilo/columns"};      // d
 inline constexpr ListKey kNativeVmsWall{"native/vms/wall"};                 // camera keys on the live wall
 inline constexpr Key<int> kNativeVmsLayout{"native/vms/layout", 0};
 inline constexpr Key<int> kNativeVmsQuality{"native/vms/quality", 0};
+inline constexpr Key<int> kNativeVmsTreeWidth{"native/vms/treeWidth", 300}; // camera tree's panel width, px
 
 // The saved video wall of one camera source: "videowall/" + the source's id
 // with every "/" of the id turned into "_", so that an id such as

@@ -14,6 +14,7 @@
 #include <QStyleOptionComboBox>
 #include <QStyleOptionFrame>
 #include <QStyleOptionSpinBox>
+#include <QTimer>
 #include <QToolTip>
 #include <QWidgetItem>
 #include <QtMath>
@@ -394,6 +395,58 @@ bool tellsApart(const QString& head, const QString& tail, const QString& name, c
 
 } // namespace
 
+namespace {
+
+// A camera's title "device · camera" whose camera's name another sibling's
+// camera has on another device: the device is what tells them apart, so it
+// shows, told apart from those devices, beside the camera's name told apart
+// from the other cameras. Empty for any other name.
+QString deviceApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width)
+{
+    static const QString kJoin = QStringLiteral(" \u00B7 ");
+    const qsizetype cut = cameraTitleDeviceEnd(name);
+    if (cut <= 0)
+        return {};
+    const QString device = name.left(cut);
+    const QString own = name.mid(cut + kJoin.size());
+    QStringList devices; // of the cameras named alike
+    QStringList others;  // the other cameras' names
+    for (const QString& s : siblings) {
+        if (s == name)
+            continue;
+        const qsizetype at = cameraTitleDeviceEnd(s);
+        const QString theirs = at > 0 ? s.mid(at + kJoin.size()) : s;
+        if (at > 0 && theirs == own)
+            devices << s.left(at);
+        else
+            others << theirs;
+    }
+    const int join = metrics.horizontalAdvance(kJoin);
+    if (devices.isEmpty() || width <= join)
+        return {};
+    // The camera's name whole where the device keeps a few letters beside
+    // it; else the device takes what tells it apart, up to two fifths of the
+    // room, and the camera's name the rest.
+    const int ownWhole = metrics.horizontalAdvance(own);
+    const int deviceLeast = metrics.horizontalAdvance(device.left(3) + kEllipsis);
+    const int deviceRoom =
+        std::min(metrics.horizontalAdvance(device),
+                 width - join - ownWhole >= deviceLeast ? width - join - ownWhole : (width - join) * 2 / 5);
+    const QString head = fitApart(device, devices, metrics, deviceRoom) + kJoin;
+    // Measured whole: the parts' widths, each rounded, may not add up to it.
+    QString shown;
+    for (int ownRoom = width - metrics.horizontalAdvance(head); ownRoom > 0;) {
+        shown = head + fitApart(own, others, metrics, ownRoom);
+        const int over = metrics.horizontalAdvance(shown) - width;
+        if (over <= 0)
+            return shown;
+        ownRoom -= over;
+    }
+    return {};
+}
+
+} // namespace
+
 QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width)
 {
     if (metrics.horizontalAdvance(name) <= width)
@@ -403,6 +456,8 @@ QString fitApart(const QString& name, const QStringList& siblings, const QFontMe
     // recorder differ.
     if (std::none_of(siblings.cbegin(), siblings.cend(), [&name](const QString& s) { return s != name; }))
         return metrics.elidedText(name, Qt::ElideMiddle, std::max(width, 0));
+    if (const QString byDevice = deviceApart(name, siblings, metrics, width); !byDevice.isEmpty())
+        return byDevice;
     QString rightCut = metrics.elidedText(name, Qt::ElideRight, std::max(width, 0));
     const QString kept = rightCut.endsWith(kEllipsis) ? rightCut.chopped(1) : rightCut;
     if (tellsApart(kept, QString(), name, siblings))
@@ -465,9 +520,98 @@ QString fitApart(const QString& name, const QStringList& siblings, const QFontMe
     return last.isEmpty() || last == ellipsis ? rightCut : ellipsis + last;
 }
 
+namespace {
+
+const char kHeldBack[] = "kvrHeldBack";
+
+// Lets a held-back widget go at its first show: hidden again later, it is
+// hidden on purpose.
+class HeldBack : public QObject {
+public:
+    explicit HeldBack(QWidget* widget) : QObject(widget) { widget->installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) {
+            watched->setProperty(kHeldBack, QVariant());
+            deleteLater();
+        }
+        return false;
+    }
+};
+
+// Watches the children of one widget, and tells once a turn that they came,
+// went, showed or were hidden: its timer times out.
+class SiblingWatch : public QObject {
+public:
+    explicit SiblingWatch(QWidget* holder) : QObject(holder)
+    {
+        setObjectName(QStringLiteral("kvrSiblingWatch"));
+        holder->installEventFilter(this);
+        for (QObject* child : holder->children())
+            if (child->isWidgetType())
+                child->installEventFilter(this);
+        m_soon.setSingleShot(true);
+        m_soon.setInterval(0);
+    }
+
+    const QTimer* told() const { return &m_soon; }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::ChildAdded:
+        case QEvent::ChildRemoved:
+            if (watched == parent()) {
+                QObject* child = static_cast<QChildEvent*>(event)->child();
+                if (event->type() == QEvent::ChildAdded && child->isWidgetType())
+                    child->installEventFilter(this);
+                m_soon.start();
+            }
+            break;
+        case QEvent::ShowToParent:
+        case QEvent::HideToParent:
+            if (watched != parent())
+                m_soon.start();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    QTimer m_soon;
+};
+
+} // namespace
+
 bool standsBeside(const QWidget& widget)
 {
-    return !widget.isHidden() || !widget.testAttribute(Qt::WA_WState_ExplicitShowHide);
+    return !widget.isHidden() || !widget.testAttribute(Qt::WA_WState_ExplicitShowHide)
+        || widget.property(kHeldBack).toBool();
+}
+
+void holdBack(QWidget* widget)
+{
+    widget->hide();
+    if (!widget->property(kHeldBack).toBool()) {
+        widget->setProperty(kHeldBack, true);
+        new HeldBack(widget);
+    }
+}
+
+void refitWithSiblings(QWidget* widget, std::function<void()> refit)
+{
+    QWidget* holder = widget->parentWidget();
+    if (!holder)
+        return;
+    // One watch per holder, made by the first of its children that asks.
+    auto* watch = static_cast<SiblingWatch*>(
+        holder->findChild<QObject*>(QStringLiteral("kvrSiblingWatch"), Qt::FindDirectChildrenOnly));
+    if (!watch)
+        watch = new SiblingWatch(holder);
+    QObject::connect(watch->told(), &QTimer::timeout, widget, std::move(refit));
 }
 
 QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width)
@@ -495,7 +639,32 @@ QStringList siblingTexts(const QModelIndex& index, int around, int role)
     return out;
 }
 
-void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index)
+QStringList levelTexts(const QModelIndex& index, int most, int role)
+{
+    QStringList out;
+    const QAbstractItemModel* model = index.model();
+    if (!model)
+        return out;
+    int depth = 0;
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent())
+        ++depth;
+    const std::function<void(const QModelIndex&, int)> walk = [&](const QModelIndex& parent, int level) {
+        const int rows = model->rowCount(parent);
+        for (int r = 0; r < rows && out.size() < most; ++r) {
+            const QModelIndex item = model->index(r, index.column(), parent);
+            if (level == depth) {
+                if (item != index)
+                    out << item.data(role).toString();
+            } else {
+                walk(model->index(r, 0, parent), level + 1);
+            }
+        }
+    };
+    walk(QModelIndex(), 0);
+    return out;
+}
+
+void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index, bool acrossTree)
 {
     if (option->rect.width() <= 0 || option->text.isEmpty())
         return; // measuring, not drawing
@@ -511,7 +680,7 @@ void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index)
         fits = fits && option->fontMetrics.horizontalAdvance(line) <= room;
     if (fits)
         return;
-    const QStringList siblings = siblingTexts(index);
+    const QStringList siblings = acrossTree ? levelTexts(index) : siblingTexts(index);
     for (qsizetype i = 0; i < lines.size(); ++i) {
         QStringList alike;
         for (const QString& s : siblings)
@@ -524,19 +693,20 @@ void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index)
 void ApartDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const
 {
     QStyledItemDelegate::initStyleOption(option, index);
-    fitItemApart(option, index);
+    fitItemApart(option, index, m_acrossTree);
 }
 
 bool ApartDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                               const QModelIndex& index)
 {
-    // A shortened item without a tip of its own reads whole in one.
-    if (event->type() == QEvent::ToolTip && !index.data(Qt::ToolTipRole).isValid()) {
+    // A shortened item reads whole in its tip, before what its own tip says.
+    if (event->type() == QEvent::ToolTip) {
         QStyleOptionViewItem shown(option);
         initStyleOption(&shown, index);
         const QString whole = index.data(Qt::DisplayRole).toString();
-        if (shown.text != whole && !shown.text.isEmpty()) {
-            QToolTip::showText(event->globalPos(), whole, view);
+        const QString own = index.data(Qt::ToolTipRole).toString();
+        if (shown.text != whole && !shown.text.isEmpty() && !own.startsWith(whole)) {
+            QToolTip::showText(event->globalPos(), own.isEmpty() ? whole : whole + QLatin1Char('\n') + own, view);
             return true;
         }
     }

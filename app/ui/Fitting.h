@@ -10,6 +10,8 @@
 #include <QList>
 #include <QStyledItemDelegate>
 
+#include <functional>
+
 class QComboBox;
 class QDateTimeEdit;
 class QFontMetrics;
@@ -156,32 +158,54 @@ QString fitApart(const QString& name, const QStringList& siblings, const QFontMe
 // Each name within `width`, told apart from the others.
 QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width);
 // Whether `widget` counts among the siblings a name is told apart from: any
-// not hidden on purpose. A widget just added to a shown layout is still
-// hidden until the layout shows it in a later turn, after its neighbours may
-// already have been laid out; counting it only once shown would leave the
-// first tiles of a wall told apart from fewer names than they stand beside.
+// not hidden on purpose, and any held back (holdBack) to show soon. A widget
+// just added to a shown layout is still hidden until the layout shows it in a
+// later turn, after its neighbours may already have been laid out; counting
+// it only once shown would leave the first tiles of a wall told apart from
+// fewer names than they stand beside.
 bool standsBeside(const QWidget& widget);
+// Hides `widget` until its owner shows it, soon (a wall shows its tiles a few
+// at a time): meanwhile it stands beside its siblings all the same.
+void holdBack(QWidget* widget);
+// Calls `refit` once control is back in the event loop whenever siblings of
+// `widget` (its parent's other children) come, go, show or are hidden: a name
+// told apart from its siblings is fitted again against all of them, so that
+// what it reads does not wait for the pointer to pass to change.
+void refitWithSiblings(QWidget* widget, std::function<void()> refit);
 
 // The texts (`role`) of the items beside `index` in its model: the same
 // column under the same parent, up to `around` rows either side.
 QStringList siblingTexts(const QModelIndex& index, int around = 200, int role = Qt::DisplayRole);
+// The texts (`role`) of the items at `index`'s depth throughout its model,
+// whatever their parent (every recorder of a tree of sites, recorders and
+// cameras), up to `most` of them, `index`'s own left out.
+QStringList levelTexts(const QModelIndex& index, int most = 400, int role = Qt::DisplayRole);
 // An item's text shortened to the room its cell gives it (as the style lays
 // the cell out), each of its lines told apart from the same line of the
-// items beside it.
-void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index);
+// items beside it (with `acrossTree`, of every item at its depth).
+void fitItemApart(QStyleOptionViewItem* option, const QModelIndex& index, bool acrossTree = false);
 
 // The item painter of lists, tables and trees whose items are named alike:
 // each text keeps what tells it from the items beside it where its cell is
-// too narrow for it, and its whole text is its tool tip.
+// too narrow for it, and its whole text is its tool tip (leading the item's
+// own tip, where it has one).
 class ApartDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
+    // In a tree whose rows of one kind stand under different parents (a
+    // site's recorders below another site's), each is told apart from every
+    // row at its depth: they read one under the other all the same.
+    void setAcrossTree(bool across) { m_acrossTree = across; }
+
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
     bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
                    const QModelIndex& index) override;
+
+private:
+    bool m_acrossTree = false;
 };
 
 // Keeps a field at least as wide as its hint text needs (with its icons and

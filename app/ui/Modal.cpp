@@ -1,6 +1,7 @@
 #include "app/ui/Modal.h"
 
 #include "app/ui/Logging.h"
+#include "app/ui/ScreenFit.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -43,6 +44,8 @@ void record(const QString& title, const QString& text)
 
 int exec(QDialog& dialog)
 {
+    // Every dialog opens over its window, inside the screen, frame and all.
+    ScreenFit::keepWithin(&dialog, QSize());
     Seam& s = seam();
     if (auto* box = qobject_cast<QMessageBox*>(&dialog))
         record(box->windowTitle(), box->text());

@@ -2,6 +2,7 @@
 
 #include "app/ui/Tunables.h"
 
+#include <QApplication>
 #include <QEvent>
 #include <QScreen>
 #include <QTimer>
@@ -10,6 +11,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cmath>
 
 namespace kvr::ui {
 
@@ -18,6 +20,7 @@ namespace ScreenFit {
 namespace {
 
 const char kPlaced[] = "kvrScreenFitPlaced";
+const char kKept[] = "kvrScreenFitKept";
 
 QSize roomFor(QMargins frame, const QRect& available)
 {
@@ -39,27 +42,58 @@ QRect frameMovedInside(QPoint frameTopLeft, QSize size, QMargins frame, const QR
 
 // The window frame's margins as the window system reports them; none where
 // it tells them only once the window shows (X11, whose window manager draws
-// the frame).
+// the frame) and none while what it reports cannot be a frame.
 QMargins frameOf(const QWidget* window)
 {
-    // A shown window knows its frame as it stands (X11 tells it the widget
-    // once the window manager has framed the window).
+    // The window system's own word first: a widget's copy of it may lag.
+    if (const QWindow* handle = window->windowHandle()) {
+        const QMargins told = handle->frameMargins();
+        if (!told.isNull())
+            return isFrame(told) ? told : QMargins();
+    }
     if (window->isVisible()) {
         const QRect inner = window->geometry();
         const QRect outer = window->frameGeometry();
         const QMargins strut(inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
                              outer.bottom() - inner.bottom());
-        if (!strut.isNull())
+        if (isFrame(strut))
             return strut;
     }
-    const QWindow* handle = window->windowHandle();
-    return handle ? handle->frameMargins() : QMargins();
+    return {};
+}
+
+// The frame `window` has or, not framed yet, will have: its parent window's,
+// else that of another window of the program (one window manager frames
+// them alike).
+QMargins likelyFrameOf(const QWidget* window)
+{
+    const QMargins own = frameOf(window);
+    if (!own.isNull())
+        return own;
+    if (const QWidget* parent = window->parentWidget()) {
+        const QMargins parents = frameOf(parent->window());
+        if (!parents.isNull())
+            return parents;
+    }
+    for (const QWidget* other : QApplication::topLevelWidgets()) {
+        if (other == window || !other->isVisible() || (other->windowFlags() & Qt::FramelessWindowHint)
+            || other->windowType() == Qt::Popup || other->windowType() == Qt::ToolTip)
+            continue;
+        const QMargins theirs = frameOf(other);
+        if (!theirs.isNull())
+            return theirs;
+    }
+    return {};
+}
+
+QRect frameRectOf(const QWidget* window)
+{
+    return window->geometry().marginsAdded(frameOf(window));
 }
 
 QRect availableFor(const QWidget* window)
 {
-    const QScreen* screen = window->screen();
-    return screen ? screen->availableGeometry() : QRect();
+    return usableArea(window->screen());
 }
 
 } // namespace
@@ -86,8 +120,12 @@ public:
         connect(&m_framing, &QTimer::timeout, this, [this] {
             if (frameOf(m_window) != m_frame)
                 apply(true);
-            if (++m_looks >= tun::kFrameWatchLooks || !m_frame.isNull())
+            if (++m_looks >= tun::kFrameWatchLooks || !m_frame.isNull()) {
                 m_framing.stop();
+                // Placed with its own frame (or never to know it): from now
+                // on where the user leaves it.
+                m_centring = false;
+            }
         });
         apply(false);
     }
@@ -99,18 +137,36 @@ public:
         switch (event->type()) {
         case QEvent::Show:
             follow();
+            // A dialog opened by the program (not one the window system
+            // brings back) opens over its parent.
+            if (!event->spontaneous())
+                m_centring = m_window->parentWidget() != nullptr;
+            // Sized and placed before the window system maps it (a window
+            // manager takes the size it is first asked for, and may not hear
+            // a later request in time), and again once its own handlers have
+            // run (a dialog sizes itself as it shows).
+            apply(true);
             applySoon();
             m_looks = 0;
             m_framing.start();
             break;
         case QEvent::Hide:
             m_framing.stop();
+            m_centring = false;
             break;
         case QEvent::Move:
         case QEvent::Resize:
-            // The frame comes once the window manager has framed the window.
-            if (m_window->isVisible() && frameOf(m_window) != m_frame)
+            // The frame comes once the window manager has framed the window;
+            // a window that grows (its content grew, or its window manager
+            // gave it the size it first asked for) is kept inside again, and
+            // a dialog that stands where it was centred is centred again.
+            if (m_window->isVisible() && (frameOf(m_window) != m_frame || event->type() == QEvent::Resize)) {
+                // (A window manager may set it a pixel or two off.)
+                if (event->type() == QEvent::Resize && m_centred
+                    && (m_window->geometry().topLeft() - m_centredAt).manhattanLength() <= tun::kCentredSlack_px)
+                    m_centring = true;
                 applySoon();
+            }
             break;
         default:
             break;
@@ -148,22 +204,36 @@ private:
     }
 
     // The smallest size within the area and, when `place`, the window moved
-    // back inside it.
+    // back inside it (a dialog still opening: centred on its parent).
     void apply(bool place)
     {
         const QRect available = availableFor(m_window);
         m_frame = frameOf(m_window);
+        // Until the window manager has framed it, the frame it will have.
+        const QMargins frame = m_frame.isNull() ? likelyFrameOf(m_window) : m_frame;
         // Asked for no minimum of its own (a dialog that sets its own, or
         // none): the window's own stands.
-        const QSize least =
-            m_minimum.isValid() ? minimumWithin(m_minimum, m_frame, available) : m_window->minimumSize();
+        const QSize least = m_minimum.isValid() ? minimumWithin(m_minimum, frame, available) : m_window->minimumSize();
         if (m_window->minimumSize() != least)
             m_window->setMinimumSize(least);
         if (!place || !available.isValid() || (m_window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen)))
             return;
-        const QRect kept = keptInside(m_window->geometry(), least, m_frame, available);
+        // A dialog stands over its parent's window.
+        const QWidget* parent = m_window->parentWidget() ? m_window->parentWidget()->window() : nullptr;
+        const QRect over = parent && parent->isVisible() ? frameRectOf(parent) & available : QRect();
+        QRect kept;
+        if (m_centring) {
+            kept = placement(m_window->size(), least, frame, available, over);
+            // Framed, it is centred for good: again only while it stays there.
+            if (!m_framing.isActive())
+                m_centring = false;
+        } else {
+            kept = keptInside(m_window->geometry(), least, frame, available);
+        }
         if (kept != m_window->geometry())
             m_window->setGeometry(kept);
+        m_centred = parent && kept == placement(kept.size(), least, frame, available, over);
+        m_centredAt = kept.topLeft();
     }
 
     QWidget* m_window;
@@ -173,23 +243,48 @@ private:
     QMetaObject::Connection m_area;
     QTimer m_framing;
     int m_looks = 0;
+    bool m_centring = false; // opening over its parent, until framed
+    bool m_centred = false;  // it stood centred on its parent when last placed,
+    QPoint m_centredAt;      // there
 };
 
 } // namespace
 
 void keepWithin(QWidget* window, QSize minimum)
 {
+    // Once: a second keeper would only fight the first.
+    if (window->property(kKept).toBool())
+        return;
+    window->setProperty(kKept, true);
     new Keeper(window, minimum);
 }
 
-QRect placement(QSize wanted, QSize minimum, QMargins frame, const QRect& available)
+QRect placement(QSize wanted, QSize minimum, QMargins frame, const QRect& available, const QRect& over)
 {
     const QSize size = wanted.boundedTo(roomFor(frame, available)).expandedTo(minimum);
     const int frameWidth = size.width() + frame.left() + frame.right();
     const int frameHeight = size.height() + frame.top() + frame.bottom();
-    const QPoint centred(available.left() + (available.width() - frameWidth) / 2,
-                         available.top() + (available.height() - frameHeight) / 2);
+    const QRect anchor = over.isEmpty() ? available : over;
+    const QPoint centred(anchor.left() + (anchor.width() - frameWidth) / 2,
+                         anchor.top() + (anchor.height() - frameHeight) / 2);
     return frameMovedInside(centred, size, frame, available);
+}
+
+bool isFrame(QMargins frame)
+{
+    const auto plausible = [](int side) { return side >= 0 && side <= tun::kFrameMost_px; };
+    return plausible(frame.left()) && plausible(frame.top()) && plausible(frame.right()) && plausible(frame.bottom());
+}
+
+QRect usableArea(const QScreen* screen)
+{
+    if (!screen)
+        return {};
+    QRect area = screen->availableGeometry();
+    const qreal scale = screen->devicePixelRatio();
+    if (!area.isEmpty() && scale != std::floor(scale))
+        area.adjust(0, 0, -1, -1);
+    return area;
 }
 
 QRect keptInside(const QRect& at, QSize minimum, QMargins frame, const QRect& available)
@@ -204,7 +299,7 @@ QSize bounded(const QWidget* w, QSize wanted)
     const QRect available = availableFor(window);
     if (!available.isValid())
         return wanted.expandedTo(w->minimumSize());
-    return wanted.boundedTo(roomFor(frameOf(window), available)).expandedTo(w->minimumSize());
+    return wanted.boundedTo(roomFor(likelyFrameOf(window), available)).expandedTo(w->minimumSize());
 }
 
 void showWithin(QWidget* window, QSize wanted)
@@ -214,7 +309,7 @@ void showWithin(QWidget* window, QSize wanted)
     window->winId();
     const QRect available = availableFor(window);
     if (available.isValid()) {
-        const QMargins frame = frameOf(window);
+        const QMargins frame = likelyFrameOf(window);
         if (!window->property(kPlaced).toBool()) {
             window->setGeometry(placement(wanted, window->minimumSize(), frame, available));
             window->setProperty(kPlaced, true);

@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QSize>
 
+class QScreen;
 class QWidget;
 
 namespace kvr::ui {
@@ -18,19 +19,31 @@ namespace ScreenFit {
 
 // Where a window's contents go when it opens on a screen whose available
 // area is `available`: `wanted` shrunk to the area less the window frame's
-// `frame` margins but never below `minimum`, centred in the area, and moved
-// so that the frame starts inside it (when even the minimum does not fit, at
-// the area's top left corner).
-QRect placement(QSize wanted, QSize minimum, QMargins frame, const QRect& available);
+// `frame` margins but never below `minimum`, its frame centred on `over` (a
+// dialog's parent window, frame included; the area itself when empty), and
+// moved so that the frame lies inside the area (when even the minimum does
+// not fit, from the area's top left corner).
+QRect placement(QSize wanted, QSize minimum, QMargins frame, const QRect& available, const QRect& over = {});
+
+// Whether margins read from the window system can be a window's frame: none
+// negative, none larger than a window manager draws. Window systems report
+// nonsense for a moment while a window is being framed (X11: a frame of 1 x 1
+// at the window's corner).
+bool isFrame(QMargins frame);
+
+// The area windows may take on `screen`: its available area, less the last
+// pixel row and column where the screen's scale is fractional (at 1.5 a
+// logical pixel is one or two of the screen's, and a window ending on the
+// area's last logical pixel ran one pixel under a panel there).
+QRect usableArea(const QScreen* screen);
 
 // A rectangle of contents `at` with that frame moved into the area, its size
 // first bounded to it as above; a window already inside stays where it is.
 QRect keptInside(const QRect& at, QSize minimum, QMargins frame, const QRect& available);
 
-// `wanted` no larger than the available area of the screen `w` shows on (its
-// window's, or the primary screen), less the window's frame where that is
-// known, and never below `w`'s minimum size. For dialogs, which their
-// toolkit centres over their parent as they open.
+// `wanted` no larger than the usable area of the screen `w` shows on (its
+// window's, or the primary screen), less the window's frame (or, before it
+// has one, its parent's), and never below `w`'s minimum size.
 QSize bounded(const QWidget* w, QSize wanted);
 
 // The smallest size a window whose own smallest is `minimum` may keep on a
@@ -45,9 +58,14 @@ QSize minimumWithin(QSize minimum, QMargins frame, const QRect& available);
 // area leaves where it has not; and keeps the window, frame included, inside
 // the area whenever it shows, its frame becomes known (a window manager
 // frames a window only once it shows), it goes to another screen or the area
-// changes. A window the user moves is left where it is. For main windows and
-// dialogs alike; in place of setMinimumSize. An invalid `minimum` (QSize())
-// keeps only the window inside the area and leaves its minimum as it sets it.
+// changes. A dialog (a window with a parent) opens centred on its parent's
+// window every time it shows, frame included, and is centred again when its
+// frame becomes known; until then its frame is taken to be its parent's (one
+// window manager frames a program's windows alike). A window the user moves
+// is left where it is. For main windows and dialogs alike; in place of
+// setMinimumSize. An invalid `minimum` (QSize()) keeps only the window inside
+// the area and leaves its minimum as it sets it. Once per window: later calls
+// change nothing (Modal keeps every dialog it shows so).
 void keepWithin(QWidget* window, QSize minimum);
 
 // Sizes and moves the top-level `window` by `placement` on its screen the

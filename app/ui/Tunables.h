@@ -23,6 +23,18 @@ inline constexpr seconds kTimelineSpan{86400}; // the whole day the track shows
 // window manager gives it, so that it is kept within the screen with it.
 inline constexpr milliseconds kFrameWatch{50};
 inline constexpr int kFrameWatchLooks = 40;
+// A window's content that scrolls where the screen is too small for it
+// whole keeps at least this much of it in view.
+inline constexpr int kScrolledContentLeast_px = 120;
+
+// A dialog still within this many pixels of where it was centred on its
+// parent (a window manager may place it so) has not been moved by a person:
+// it is centred again as it grows.
+inline constexpr int kCentredSlack_px = 3;
+
+// The widest side of a window frame a window manager draws: margins past it
+// (or below 0) are what a window system reports while it frames a window.
+inline constexpr int kFrameMost_px = 160;
 
 // A wall's tile says its picture stopped once no new picture has come for
 // this long, or for three times the usual gap between its pictures where

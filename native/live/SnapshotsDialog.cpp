@@ -2,6 +2,7 @@
 
 #include "native/live/SnapshotRules.h"
 
+#include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/ScreenFit.h"
@@ -88,6 +89,10 @@ SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* 
     m_refresh->setSingleShot(true);
     m_refresh->setInterval(tun::kSnapshotRefresh);
     connect(m_refresh, &QTimer::timeout, this, &SnapshotsDialog::rebuild);
+
+    // A page of pictures has nothing to confirm: Enter fires nothing, also
+    // once the focus has left the button it first stood on.
+    ui::setEnterButton(this, nullptr);
 
     rebuild();
     if (SnapshotRules::fetchAtOpen(device ? &*device : nullptr, channel, records()))

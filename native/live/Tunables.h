@@ -13,6 +13,12 @@ namespace kvr::live::tun {
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 
+// ---- The camera tree beside the wall ----
+// Its panel: as wide as a person drags it, between these (the width is kept
+// between starts).
+inline constexpr int kTreeLeast_px = 240;
+inline constexpr int kTreeMost_px = 640;
+
 // ---- Camera tiles ----
 // Gap between two stream starts of one device: live streams are cheap for a
 // recorder to open, recorded ones (a disk search and a session) are not.

@@ -7,6 +7,7 @@
 #include "app/ui/TimelineBar.h"
 #include "native/live/LiveWallRules.h"
 #include "native/live/NativeWallSource.h"
+#include "native/live/Tunables.h"
 #include "native/live/VmsTile.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTimeEdit>
 #include <QTimer>
@@ -65,7 +67,14 @@ VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    row->addWidget(buildSide());
+    // The camera tree as wide as a person drags it (names of recorders run
+    // long), found so at the next start.
+    m_split = new QSplitter(Qt::Horizontal, this);
+    m_split->setObjectName(QStringLiteral("VSplit"));
+    m_split->setChildrenCollapsible(false);
+    m_split->setHandleWidth(4);
+    m_split->addWidget(buildSide());
+    row->addWidget(m_split);
 
     auto* main = new QWidget(this);
     auto* column = new QVBoxLayout(main);
@@ -99,7 +108,11 @@ VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
             addAllOnline();
     });
     column->addWidget(m_stack, 1);
-    row->addWidget(main, 1);
+    m_split->addWidget(main);
+    m_split->setStretchFactor(0, 0);
+    m_split->setStretchFactor(1, 1);
+    connect(m_split, &QSplitter::splitterMoved, this,
+            [this] { Prefs::set(Prefs::kNativeVmsTreeWidth, m_split->sizes().value(0)); });
 
     m_syncTimer = new QTimer(this);
     m_syncTimer->setSingleShot(true);
@@ -109,6 +122,21 @@ VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
     connect(&NativeStore::instance(), &NativeStore::changed, this, &VmsPage::onInventoryChanged);
     connect(VideoWall::Controller::instance(), &VideoWall::Controller::runningChanged, this, &VmsPage::onWallRunning);
     updateToolbar();
+}
+
+void VmsPage::resizeEvent(QResizeEvent* event)
+{
+    LiveWallPage::resizeEvent(event);
+    // The tree at the width a person left it, once the page has its own: a
+    // splitter shares out sizes given before by their weight.
+    if (m_treeSized)
+        return;
+    const int treeWidth = std::clamp(Prefs::get(Prefs::kNativeVmsTreeWidth), tun::kTreeLeast_px, tun::kTreeMost_px);
+    const int room = m_split->width() - m_split->handleWidth();
+    if (room <= treeWidth)
+        return;
+    m_split->setSizes({treeWidth, room - treeWidth});
+    m_treeSized = true;
 }
 
 VmsPage::~VmsPage()
@@ -121,7 +149,8 @@ QWidget* VmsPage::buildSide()
     auto* side = new QWidget(this);
     side->setObjectName(QStringLiteral("VSide"));
     side->setAttribute(Qt::WA_StyledBackground);
-    side->setFixedWidth(300);
+    side->setMinimumWidth(tun::kTreeLeast_px);
+    side->setMaximumWidth(tun::kTreeMost_px);
     auto* col = new QVBoxLayout(side);
     col->setContentsMargins(14, 16, 14, 14);
     col->setSpacing(10);
@@ -143,6 +172,13 @@ QWidget* VmsPage::buildSide()
     // Arrow keys move through the tree and Space ticks a camera.
     m_tree->setFocusPolicy(Qt::StrongFocus);
     m_tree->setAccessibleName(QStringLiteral("Cameras"));
+    // Recorders and cameras named alike keep what tells them apart from
+    // every row of their kind, under whichever site, and read whole in their
+    // tip.
+    auto* apart = new ApartDelegate(m_tree);
+    apart->setAcrossTree(true);
+    m_tree->setItemDelegate(apart);
+    m_tree->setTextElideMode(Qt::ElideNone);
     connect(m_tree, &QTreeWidget::itemChanged, this, [this] {
         if (!m_filling)
             m_syncTimer->start();

@@ -30,6 +30,7 @@ class QPushButton;
 class QStackedWidget;
 class QTimeEdit;
 class QTimer;
+class QSplitter;
 class QTreeWidget;
 namespace kvr::ui {
 class TimelineBar;
@@ -94,6 +95,7 @@ public:
     int columns() const { return m_columns; }
     int rows() const { return m_rows; }
     QTreeWidget* tree() const { return m_tree; }
+    QSplitter* splitter() const { return m_split; }
     QLineEdit* searchField() const { return m_search; }
     QLabel* titleLabel() const { return m_titleLabel; }
     QLabel* noticeLabel() const { return m_noticeLabel; }
@@ -118,6 +120,9 @@ Q_SIGNALS:
     // After every rebuild of the tiles (tests and benchmarks wait on it).
     void rebuilt();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     QWidget* buildSide();
     QWidget* buildToolbar();
@@ -135,6 +140,8 @@ private:
 
     // Widgets.
     QTreeWidget* m_tree = nullptr;
+    QSplitter* m_split = nullptr;
+    bool m_treeSized = false; // the tree has had its kept width
     QLineEdit* m_search = nullptr;
     QLabel* m_wallHint = nullptr;
     QStackedWidget* m_stack = nullptr;

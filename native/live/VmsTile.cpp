@@ -95,7 +95,9 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
     m_stage = new VideoStage(this);
-    m_stage->setMinimumHeight(60);
+    // As low as the tile: a wall of 36 in playback on a laptop's screen has
+    // tiles of 150 x 47, and a stage taller than its tile is cut off.
+    m_stage->setMinimumHeight(0);
     m_stage->setCornerRadius(10);
     m_stage->setAttribute(Qt::WA_TransparentForMouseEvents);
     layout->addWidget(m_stage);
@@ -207,6 +209,9 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     connectPlayer();
     layoutOverlays();
     updateButtons();
+    // Its name is told apart from the tiles beside it: fitted again as they
+    // come, go or show, not only when the pointer passes.
+    refitWithSiblings(this, [this] { layoutOverlays(); });
 }
 
 VmsTile::~VmsTile()
@@ -285,6 +290,7 @@ void VmsTile::showMessage(const QString& headline, const QString& detail)
     // The message gives way to the name and the controls, never the other
     // way round; whole in the tile's tool tip when it does.
     m_stage->sayWithin(headline, detail);
+    nameTheDot();
 }
 
 void VmsTile::halt()
@@ -749,6 +755,18 @@ void VmsTile::layoutOverlays()
     m_toast->resize(in.toastHint);
     m_toast->move(g.toast);
     m_stage->fitMessage();
+    nameTheDot();
+}
+
+void VmsTile::nameTheDot()
+{
+    // A message the stage has room for neither whole nor as its mark (a
+    // tile of 150 x 47 under its badge): the badge's dot stands for it.
+    const bool unsaid = !m_stage->hasPicture() && !m_stage->saidHeadline().isEmpty()
+        && m_stage->messageLines().isEmpty() && m_stage->markRect().isEmpty();
+    const QString words = unsaid ? m_stage->accessibleDescription() : QString();
+    m_dot->setToolTip(words);
+    m_dot->setAccessibleDescription(words);
 }
 
 void VmsTile::resizeEvent(QResizeEvent* event)

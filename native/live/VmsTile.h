@@ -74,6 +74,7 @@ public:
     void saveSnapshot(const QImage& image);
     void updateButtons();
     void layoutOverlays();
+    void nameTheDot();
 
     // State, for the page and for tests.
     bool isMain() const { return m_main; }

@@ -1,6 +1,7 @@
 #include "native/screens/DeviceTable.h"
 
 #include "app/core/Settings.h"
+#include "app/ui/ColumnFill.h"
 #include "app/ui/Fitting.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/Tunables.h"
@@ -8,6 +9,7 @@
 #include <QHeaderView>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 
@@ -32,6 +34,9 @@ const std::array<QString, kColumnCount> kHeaders{QStringLiteral("DEVICE"),
                                                  QStringLiteral("UPTIME · 7 DAYS"),
                                                  QStringLiteral("LAST CHECK"),
                                                  QString()};
+
+constexpr int kLeastColumn = 56;
+constexpr int kWidestColumn = 2000;
 
 } // namespace
 
@@ -404,28 +409,36 @@ void configure(QTableView* view)
     header->setStretchLastSection(false);
     header->setHighlightSections(false);
     header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    header->setMinimumSectionSize(56);
+    header->setMinimumSectionSize(kLeastColumn);
     if (view->model() && view->model()->columnCount() == kColumnCount) {
-        // The device's column takes what the others leave; a person widens
-        // or narrows the others (and so it), and finds them so at the next
-        // start.
-        header->setSectionResizeMode(ColDevice, QHeaderView::Stretch);
-        const QList<int> saved = savedWidths(Prefs::get(Prefs::kNativeTableColumns));
-        for (int c = 1; c < kColumnCount; ++c) {
-            header->setSectionResizeMode(c, QHeaderView::Interactive);
+        // Every column widens and narrows by its own edge; the device's
+        // also takes what the others leave, and a person finds them all so
+        // at the next start.
+        const QStringList kept = Prefs::get(Prefs::kNativeTableColumns);
+        const QList<int> saved = savedWidths(kept);
+        for (int c = 1; c < kColumnCount; ++c)
             header->resizeSection(c, saved.isEmpty() ? kWidths[size_t(c)] : saved.at(c - 1));
-        }
+        // A table sized to its rows makes room for the bar it scrolls by.
+        ui::ColumnFill::keep(view, {{ColDevice, savedDeviceWidth(kept)}}, [view] {
+            if (view->minimumHeight() == view->maximumHeight() && view->model()) {
+                const int height = fittedHeight(view, view->model()->rowCount());
+                if (height != view->height())
+                    view->setFixedHeight(height);
+            }
+        });
         auto* keep = new QTimer(header);
         keep->setSingleShot(true);
         keep->setInterval(tun::kTableColumnsKept);
-        QObject::connect(keep, &QTimer::timeout, header, [header] {
+        QObject::connect(keep, &QTimer::timeout, header, [view, header] {
             QStringList widths;
             for (int c = 1; c < kColumnCount; ++c)
                 widths << QString::number(header->sectionSize(c));
+            widths << QString::number(ui::ColumnFill::kept(view, ColDevice));
             Prefs::set(Prefs::kNativeTableColumns, widths);
         });
-        QObject::connect(header, &QHeaderView::sectionResized, keep, [keep](int section) {
-            if (section != ColDevice)
+        QObject::connect(header, &QHeaderView::sectionResized, keep, [keep, view] {
+            // A person's drag, not the device's column filling the table.
+            if (ui::ColumnFill::kept(view, ColDevice) > 0)
                 keep->start();
         });
     }
@@ -433,24 +446,38 @@ void configure(QTableView* view)
 
 QList<int> savedWidths(const QStringList& saved)
 {
-    // As many widths as the table has columns beside the device's, each a
-    // width a person could have dragged a column to; else none.
-    if (saved.size() != kColumnCount - 1)
+    // As many widths as the table has columns beside the device's (and the
+    // device's own after them, or not), each a width a person could have
+    // dragged a column to; else none.
+    if (saved.size() != kColumnCount - 1 && saved.size() != kColumnCount)
         return {};
     QList<int> out;
-    for (const QString& w : saved) {
+    for (const QString& w : saved.mid(0, kColumnCount - 1)) {
         bool ok = false;
         const int width = w.toInt(&ok);
-        if (!ok || width < 56 || width > 2000)
+        if (!ok || width < kLeastColumn || width > kWidestColumn)
             return {};
         out << width;
     }
     return out;
 }
 
+int savedDeviceWidth(const QStringList& saved)
+{
+    if (savedWidths(saved).isEmpty() || saved.size() != kColumnCount)
+        return 0;
+    bool ok = false;
+    const int width = saved.last().toInt(&ok);
+    return ok && width >= kLeastColumn && width <= kWidestColumn ? width : 0;
+}
+
 int fittedHeight(const QTableView* view, int rows)
 {
-    return view->horizontalHeader()->sizeHint().height() + kRowHeight * rows + 2;
+    // Columns wider together than the table scroll it from side to side,
+    // under the rows.
+    const QHeaderView* header = view->horizontalHeader();
+    const int bar = header->length() > view->viewport()->width() ? view->horizontalScrollBar()->sizeHint().height() : 0;
+    return header->sizeHint().height() + kRowHeight * rows + 2 + bar;
 }
 
 } // namespace NativeTable

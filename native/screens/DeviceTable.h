@@ -71,6 +71,8 @@ void configure(QTableView* view);
 // The kept widths of the columns beside the device's, read back; none where
 // they do not read as such.
 QList<int> savedWidths(const QStringList& saved);
+// The kept width a person dragged the device's column to (0: none).
+int savedDeviceWidth(const QStringList& saved);
 // The height that shows every row without a scroll bar of its own.
 int fittedHeight(const QTableView* view, int rows);
 

@@ -1,5 +1,6 @@
 #include "native/screens/EventsDialog.h"
 
+#include "app/ui/ColumnFill.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/ScreenFit.h"
 #include "native/screens/NativeStyle.h"
@@ -112,19 +113,16 @@ EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : Nati
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setShowGrid(false);
     m_table->setFrameShape(QFrame::NoFrame);
-    m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     QHeaderView* h = m_table->horizontalHeader();
     h->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // Time, event and state are short words; the cameras', devices' and
     // sites' names share the rest, and keep what tells them apart where they
-    // must be shortened (their whole names in the tool tips).
+    // must be shortened (their whole names in the tool tips). Each column
+    // widens by its own edge, the table scrolling where they outgrow it.
     const int widths[] = {104, 150, 80};
-    for (int c = 0; c < 3; ++c) {
-        h->setSectionResizeMode(c, QHeaderView::Interactive);
+    for (int c = 0; c < 3; ++c)
         h->resizeSection(c, widths[c]);
-    }
-    for (int c = 3; c < 6; ++c)
-        h->setSectionResizeMode(c, QHeaderView::Stretch);
+    ColumnFill::keep(m_table, {{3, 0}, {4, 0}, {5, 0}});
     m_table->setItemDelegate(new ApartDelegate(m_table));
     pv->addWidget(m_table);
     v->addWidget(pane, 1);

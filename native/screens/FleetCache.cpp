@@ -83,7 +83,12 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             haveSources = true;
         }
     };
+    // Room for the whole fleet: a hash that grows moves its entries, so
+    // that the entries found by their place in the last list would be where
+    // they no longer are; they are looked up by id this time.
+    const qsizetype room = m_entries.capacity();
     m_entries.reserve(devices.size());
+    const bool rehashed = m_entries.capacity() != room;
     // The rules compare a record's moments with now many times over; in UTC
     // each comparison is plain arithmetic instead of a time-zone lookup.
     const auto inUtc = [](const Native::Device& stored) {
@@ -102,7 +107,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         const Native::Device& d = devices.at(index);
         // Where the device stood the last time, its entry without a look-up
         // (until an entry is added, which may move them all).
-        Entry* found = added ? nullptr : inPlace(index, d.id);
+        Entry* found = added || rehashed ? nullptr : inPlace(index, d.id);
         if (!found) {
             moved = true;
             if (const auto it = m_entries.find(d.id); it != m_entries.end())
@@ -233,7 +238,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
             }
         }
     }
-    if (moved || added || dropped) {
+    if (moved || added || dropped || rehashed) {
         m_ids.clear();
         m_ordered.clear();
         m_ids.reserve(devices.size());

@@ -181,6 +181,7 @@ QPushButton#NNavBtn:hover:!checked { color: @text; }
 QWidget#VRoot { background: @vBackdrop; }
 QWidget#VRoot QLabel { color: @vText; }
 QWidget#VSide { background: @vSurface; border-right: 1px solid @vLine; }
+QSplitter#VSplit::handle { background: @vBackdrop; }
 QWidget#VBar { background: @vSurface; border-bottom: 1px solid @vLine; }
 QLabel#VMuted { font-size: 12px; color: @vMuted; }
 QLabel#VTitle { font-size: 16px; font-weight: 600; color: @vText; }

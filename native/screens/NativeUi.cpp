@@ -1,5 +1,6 @@
 #include "native/screens/NativeUi.h"
 
+#include "app/ui/ContentScroll.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 
@@ -43,7 +44,7 @@ QHBoxLayout* frame(QDialog* dialog, const QString& title, QWidget* content)
     v->setSpacing(14);
     v->addWidget(label(title, "NScreenTitle"));
     if (content)
-        v->addWidget(content);
+        v->addWidget(new ContentScroll(content), 1);
     auto* row = new QHBoxLayout;
     row->setSpacing(8);
     row->addStretch();

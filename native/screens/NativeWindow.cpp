@@ -113,6 +113,7 @@ void NativeWindow::build()
     m_toast->setStyleSheet(Theme::expandTokens(
         QStringLiteral("background: @toast; color: @white; border-radius: 8px; padding: 9px 16px; font-size: 13px;"),
         NativeStyle::tokens()));
+    m_toast->setWordWrap(true);
     m_toast->hide();
     m_toastTimer = new QTimer(this);
     m_toastTimer->setSingleShot(true);
@@ -456,7 +457,9 @@ void NativeWindow::toast(const QString& text)
 
 void NativeWindow::placeToast()
 {
+    // A long path wraps onto further lines, as tall as they need.
     m_toast->adjustSize();
+    m_toast->resize(m_toast->width(), m_toast->heightForWidth(m_toast->width()));
     m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - tun::kToastBottomGap_px);
 }
 

@@ -1,5 +1,6 @@
 #include "server/shell/DevicePages.h"
 
+#include "app/ui/ColumnFill.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/Theme.h"
@@ -231,7 +232,9 @@ HealthPage::HealthPage(QWidget* parent) : QWidget(parent)
     v->addLayout(header);
     m_table = new QTableWidget(0, 3, this);
     m_table->setHorizontalHeaderLabels({QStringLiteral("Check"), QStringLiteral("Result"), QStringLiteral("Detail")});
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // The detail takes what the check and its result leave; each column
+    // widens by its own edge.
+    ColumnFill::keep(m_table, {{2, 0}});
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionMode(QAbstractItemView::NoSelection);

@@ -174,6 +174,13 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
                         restart();
                 });
     }
+    // Its name is told apart from the tiles beside it: fitted again as they
+    // come, go or show (and what it says of itself with it), not only when
+    // the pointer passes.
+    refitWithSiblings(this, [this] {
+        layoutOverlays();
+        updateButtons();
+    });
 }
 
 CameraTile::~CameraTile()

@@ -373,7 +373,7 @@ void GridPage::rebuild()
         QSizePolicy policy = tile->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         tile->setSizePolicy(policy);
-        tile->hide();
+        holdBack(tile);
         tile->setInitialQuality(main);
         tile->player()->controls().maxFps = cap;
         if (m_overload.step() >= 3)

@@ -12,7 +12,9 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QSet>
+#include <QTreeView>
 
+#include <iterator>
 #include <map>
 
 namespace screenaudit {
@@ -66,6 +68,13 @@ void paintedItems(const Scene& scene, QStringList& faults)
     };
     std::map<Key, QSet<QString>> read;
     std::map<std::pair<const QWidget*, QString>, int> cells;
+    // The rows of a tree read one under the other whatever their parent: a
+    // site's recorders shortened like another site's are not told apart.
+    struct Across {
+        QSet<QString> wholes;
+        QSet<QModelIndex> parents;
+    };
+    std::map<std::pair<const QWidget*, QString>, Across> treeRows;
     for (const SceneWidget& s : scene.widgets) {
         const QWidget* w = s.widget;
         if (isMeasured(w) || w->inherits("VideoStage"))
@@ -89,8 +98,20 @@ void paintedItems(const Scene& scene, QStringList& faults)
             const QString whole = wholeLine(index.data(Qt::DisplayRole).toString(), t.text);
             if (!whole.isEmpty())
                 read[{view, index.parent(), index.column(), t.text}].insert(whole);
+            if (!whole.isEmpty() && t.text.contains(kEllipsis) && qobject_cast<const QTreeView*>(view)) {
+                Across& row = treeRows[{view, t.text}];
+                row.wholes.insert(whole);
+                row.parents.insert(index.parent());
+            }
         }
     }
+    for (const auto& [key, row] : treeRows)
+        if (row.wholes.size() >= 2 && row.parents.size() >= 2)
+            faults << QStringLiteral("%1: %2 rows under %3 parents read the same \"%4\": %5")
+                          .arg(describe(key.first))
+                          .arg(row.wholes.size())
+                          .arg(row.parents.size())
+                          .arg(shortText(key.second), list(row.wholes.values()));
     for (const auto& [key, wholes] : read)
         if (wholes.size() >= 2)
             faults << QStringLiteral("%1: %2 items read the same \"%3\": %4")
@@ -136,6 +157,25 @@ QString standsFor(const Scene& scene, const QWidget* item)
     return texts.join(QStringLiteral(" | "));
 }
 
+// Two shortened texts a person cannot tell apart though they differ: the
+// same once their "…" are left out ("…02 view of …", "…02 view of"), or one
+// cut where the other goes on ("…rooms, came…", "…rooms, camer…").
+bool nearlyAlike(const QString& a, const QString& b)
+{
+    if (a == b || !a.contains(kEllipsis) || !b.contains(kEllipsis))
+        return false;
+    const auto bare = [](QString s) {
+        s.remove(kEllipsis);
+        return s.simplified();
+    };
+    const QString x = bare(a);
+    const QString y = bare(b);
+    if (x == y)
+        return true;
+    // A text cut at its end may go on as the other does.
+    return (a.endsWith(kEllipsis) && y.startsWith(x)) || (b.endsWith(kEllipsis) && x.startsWith(y));
+}
+
 // Widgets of one kind side by side (the tiles of a wall): each reads as
 // what its labels say together.
 void siblingItems(const Scene& scene, QStringList& faults)
@@ -160,6 +200,11 @@ void siblingItems(const Scene& scene, QStringList& faults)
                 faults << QStringLiteral("%1 %2 side by side read the same \"%3\": %4")
                               .arg(wholes.size())
                               .arg(key.second, shortText(shown), list(wholes.values()));
+        for (auto a = read.cbegin(); a != read.cend(); ++a)
+            for (auto b = std::next(a); b != read.cend(); ++b)
+                if (nearlyAlike(a->first, b->first) && a->second != b->second)
+                    faults << QStringLiteral("%1 side by side read nearly the same: \"%2\" and \"%3\"")
+                                  .arg(key.second, shortText(a->first), shortText(b->first));
     }
 }
 

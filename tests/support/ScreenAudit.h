@@ -68,6 +68,18 @@ QStringList run(Check check, QWidget* window, const Setting& setting = {});
 // Every check, each fault prefixed with `label` and the check's name.
 QStringList audit(QWidget* window, const QString& label, const Setting& setting = {});
 
+// Where the shown top-level `window` opened, once its window manager has
+// framed it and it stands still (this waits for that): its whole frame, title
+// bar included, inside the work area, counted in the screen's own pixels
+// where the window system tells them; a dialog's frame centred on its
+// parent's where it fits. One line per fault.
+QStringList openingFaults(QWidget* window);
+
+// The columns of each table of `window` a person can resize, each dragged by
+// its own edge (and put back after): it widens by what the pointer moved and
+// no other column narrows for it. One line per fault.
+QStringList columnFaults(QWidget* window);
+
 // A short, readable name of a widget for fault lines: its class, object
 // name and text.
 QString describe(const QWidget* w);

@@ -28,6 +28,7 @@
 #include <QTableWidget>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include <algorithm>
 #include <functional>
@@ -225,6 +226,40 @@ private Q_SLOTS:
         QVERIFY2(has(faults, "is shortened though its whole text fits"), qPrintable(faults.join('\n')));
     }
 
+    // A tree's rows of one kind under different parents, shortened alike:
+    // each site's fire exit recorder reads "Warehouse fire exit rec…". Told
+    // apart only from the rows of its own parent they still read alike; told
+    // apart across the tree, they pass.
+    void treeRowsUnderParents()
+    {
+        QTreeWidget tree;
+        tree.setHeaderHidden(true);
+        tree.setFixedWidth(200);
+        for (int site = 1; site <= 3; ++site) {
+            auto* parent = new QTreeWidgetItem(&tree, {QStringLiteral("Site %1").arg(site)});
+            new QTreeWidgetItem(parent, {QStringLiteral("Warehouse fire exit recorder number %1").arg(site)});
+            new QTreeWidgetItem(parent, {QStringLiteral("Gate")});
+        }
+        tree.expandAll();
+        show(tree);
+        QStringList faults = screenaudit::run(Check::Alike, &tree);
+        QVERIFY2(faults.size() == 1 && has(faults, "3 rows under 3 parents read the same"),
+                 qPrintable(faults.join('\n')));
+        auto* apart = new kvr::ui::ApartDelegate(&tree);
+        tree.setItemDelegate(apart);
+        tree.viewport()->update();
+        QTest::qWait(20);
+        faults = screenaudit::run(Check::Alike, &tree);
+        QVERIFY2(has(faults, "rows under 3 parents read the same"), qPrintable(faults.join('\n')));
+
+        // Mended.
+        apart->setAcrossTree(true);
+        tree.viewport()->update();
+        QTest::qWait(20);
+        faults = screenaudit::run(Check::Alike, &tree) + screenaudit::run(Check::Painted, &tree);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
     // What other widgets paint: a message shortened, a text cut by its
     // clip, two texts running into each other, a text with a widget over it,
     // names shortened to read alike; and the words of a library.
@@ -324,6 +359,77 @@ private Q_SLOTS:
         QVERIFY(screenaudit::run(Check::Text, &window).isEmpty());
     }
 
+    // Tiles whose shortened names differ only by a "…" or by where they are
+    // cut: two recorders' camera 02 read "…02 view of …" and "…02 view of",
+    // and "…rooms, came…" stands beside "…rooms, camer…". A camera's name
+    // whole at its end ("…camera 1" beside "…camera 12") passes, and so do
+    // the names mended to show their recorder.
+    void siblingsThatReadNearlyAlike()
+    {
+        QWidget window;
+        auto* row = new QHBoxLayout(&window);
+        QList<QLabel*> names;
+        const auto tile = [&](const QString& whole, const QString& shown) {
+            auto* t = new QFrame;
+            t->setObjectName(QStringLiteral("Tile"));
+            t->setAccessibleName(whole);
+            auto* inner = new QVBoxLayout(t);
+            names << new QLabel(shown);
+            inner->addWidget(names.last());
+            row->addWidget(t);
+        };
+        const QString e(QChar(0x2026));
+        tile(QStringLiteral("Recorder 1 · Corridor camera 02 view of the lifts"), e + "02 view of " + e);
+        tile(QStringLiteral("Recorder 2 · Corridor camera 02 view of the lifts"), e + "02 view of");
+        tile(QStringLiteral("Recorder 1 · Meeting rooms, camera 1"), e + "rooms, came" + e);
+        tile(QStringLiteral("Recorder 1 · Meeting rooms, camera 12"), e + "rooms, camer" + e);
+        tile(QStringLiteral("Recorder 1 · Lift camera 1"), e + "camera 1");
+        tile(QStringLiteral("Recorder 1 · Lift camera 12"), e + "camera 12");
+        show(window);
+        QStringList faults = screenaudit::run(Check::Alike, &window);
+        QVERIFY2(faults.size() == 2 && has(faults, "read nearly the same: \"" + e + "02 view of")
+                     && has(faults, "\"" + e + "rooms, camer" + e + "\" and \"" + e + "rooms, came" + e + "\""),
+                 qPrintable(faults.join('\n')));
+
+        // Mended: the recorder tells the first two apart, the cut the others.
+        names.at(0)->setText(e + "1 · " + e + "02 view" + e);
+        names.at(1)->setText(e + "2 · " + e + "02 view" + e);
+        names.at(2)->setText(e + "rooms, camera 1");
+        names.at(3)->setText(e + "rooms, camera 12");
+        QTest::qWait(20);
+        faults = screenaudit::run(Check::Alike, &window);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // A table whose first column takes what the others leave: its own edge
+    // does not drag, and widening another narrows it. Columns that each
+    // widen by their own edge (the table scrolling) pass, and are left as
+    // they were.
+    void columnsWidenedByTheirOwnEdge()
+    {
+        QTableWidget table(2, 3);
+        table.setHorizontalHeaderLabels(
+            {QStringLiteral("DEVICE"), QStringLiteral("STATUS"), QStringLiteral("NETWORK")});
+        table.resize(500, 200);
+        QHeaderView* header = table.horizontalHeader();
+        header->setStretchLastSection(false);
+        header->setSectionResizeMode(0, QHeaderView::Stretch);
+        header->setSectionResizeMode(1, QHeaderView::Interactive);
+        header->setSectionResizeMode(2, QHeaderView::Interactive);
+        show(table);
+        QStringList faults = screenaudit::columnFaults(&table);
+        QVERIFY2(has(faults, "\"DEVICE\" widened by 0 px when its edge was dragged 40 px")
+                     && has(faults, "widening \"STATUS\" narrowed column 1"),
+                 qPrintable(faults.join('\n')));
+
+        // Mended.
+        header->setSectionResizeMode(0, QHeaderView::Interactive);
+        const QList<int> widths{header->sectionSize(0), header->sectionSize(1), header->sectionSize(2)};
+        faults = screenaudit::columnFaults(&table);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QCOMPARE((QList<int>{header->sectionSize(0), header->sectionSize(1), header->sectionSize(2)}), widths);
+    }
+
     // Widgets laid out side by side cover each other when the room is less
     // than they need; two overlays that both draw in one place.
     void widgetsOverEachOther()
@@ -375,6 +481,34 @@ private Q_SLOTS:
         screenaudit::Setting big;
         big.screen = window.frameGeometry().adjusted(-10, -10, 10, 10);
         QVERIFY(screenaudit::run(Check::Screen, &window, big).isEmpty());
+    }
+
+    // Where a window opened, once it stands still: half above the screen's
+    // top edge, and a dialog away from the middle of its parent; a dialog
+    // centred on its parent inside the screen passes.
+    void windowsAsTheyOpen()
+    {
+        QWidget parent;
+        const QRect area = parent.screen()->availableGeometry();
+        parent.setGeometry(QRect(area.topLeft() + QPoint(40, 60), QSize(600, 400)));
+        show(parent);
+        QDialog dialog(&parent);
+        dialog.resize(300, 200);
+        show(dialog);
+        dialog.move(area.left() + 100, area.top() - 120);
+        QStringList faults = screenaudit::openingFaults(&dialog);
+        QVERIFY2(has(faults, "does not lie inside the work area") && has(faults, "its title bar above the area"),
+                 qPrintable(faults.join('\n')));
+        dialog.move(area.left() + 20, area.top() + 30);
+        faults = screenaudit::openingFaults(&dialog);
+        QVERIFY2(faults.size() == 1 && has(faults, "not centred on its parent window"), qPrintable(faults.join('\n')));
+
+        // Mended: centred on its parent, frame and all.
+        const QRect outer = parent.windowHandle()->frameGeometry();
+        const QSize frame = dialog.windowHandle()->frameGeometry().size();
+        dialog.windowHandle()->setFramePosition(outer.center() - QPoint(frame.width() / 2, frame.height() / 2));
+        faults = screenaudit::openingFaults(&dialog);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
     }
 
     // Text and what lies behind it under 4.5:1, but for disabled text and

@@ -798,6 +798,19 @@ private Q_SLOTS:
         stage->fitMessage();
         QVERIFY(!stage->messageLines().isEmpty());
         QCOMPARE(clear("84 px without Try again"), QString());
+        QVERIFY(stage->markRect().isEmpty());
+
+        // Too low for a line of it, yet with room for its mark below the
+        // name: the mark stands there, the words in the tip.
+        place(QSize(150, 56));
+        QVERIFY(stage->messageLines().isEmpty());
+        const QRect mark = stage->markRect();
+        QVERIFY2(
+            !mark.isEmpty() && stage->rect().contains(mark) && !mark.intersects(name->geometry()),
+            qPrintable(
+                QStringLiteral("%1x%2 at %3,%4").arg(mark.width()).arg(mark.height()).arg(mark.x()).arg(mark.y())));
+        QCOMPARE(tile.toolTip(), headline + '\n' + detail);
+        QCOMPARE(stage->accessibleDescription(), headline + ": " + detail);
 
         // Back on a large tile the whole message shows, and a message said
         // as it is (not giving way) keeps to the rule of shortening.

@@ -208,6 +208,35 @@ void populateOrganisation(orgserver::FakeOrgServer& server)
     });
 }
 
+QList<AlikeWall> alikeWalls()
+{
+    orgserver::FakeOrgServer server;
+    populateOrganisation(server);
+    const auto titled = [](const orgserver::FakeDevice& d, const orgserver::FakeCamera& c) {
+        return WallCamera{c.id, d.name + QStringLiteral(" · ") + c.name, QString(), !c.online};
+    };
+    AlikeWall site{{}, 16, QStringLiteral("alike-wall-site")};
+    for (const orgserver::FakeDevice& d : server.sites[1].devices)
+        for (const orgserver::FakeCamera& c : d.cameras)
+            site.cameras << titled(d, c);
+    AlikeWall corridors{{}, 36, QStringLiteral("alike-wall-corridors")};
+    for (int r = 1; r <= 2; ++r)
+        for (int c = 1; c <= 18; ++c)
+            corridors.cameras << WallCamera{QString::number(900000 + r * 100 + c),
+                                            QStringLiteral("Tower B corridor recorder number %1 · Corridor camera %2 "
+                                                           "view of the lift lobby and the meeting rooms")
+                                                .arg(r)
+                                                .arg(c, 2, 10, QLatin1Char('0')),
+                                            QString(), false};
+    AlikeWall preset{{}, 36, QStringLiteral("alike-wall-preset")};
+    const orgserver::FakeSite& head = server.sites[0];
+    for (const orgserver::FakeCamera& c : head.devices[0].cameras)
+        preset.cameras << titled(head.devices[0], c);
+    for (qsizetype c = 0; c < 4; ++c)
+        preset.cameras << titled(head.devices[1], head.devices[1].cameras.at(c));
+    return {site, corridors, preset};
+}
+
 QSet<QString> slowCameras(const orgserver::FakeOrgServer& server)
 {
     QSet<QString> out;

@@ -22,6 +22,7 @@ class NativeWindow;
 } // namespace kvr::screens
 namespace kvr::view {
 class GridPage;
+struct WallCamera;
 } // namespace kvr::view
 
 namespace orgserver {
@@ -48,6 +49,16 @@ QList<screenaudit::ColourPair> prescribedColours();
 // a few answer slowly (their tiles are loading when looked at).
 void populateOrganisation(orgserver::FakeOrgServer& server);
 QSet<QString> slowCameras(const orgserver::FakeOrgServer& server);
+
+// Camera walls of names alike, each with its tiles to a page and its name:
+// a site's three fire exit recorders (16 to a page), two corridor recorders
+// whose cameras are named alike (36), and a preset of two recorders (36).
+struct AlikeWall {
+    QList<kvr::view::WallCamera> cameras;
+    int perPage = 16;
+    QString name;
+};
+QList<AlikeWall> alikeWalls();
 
 // The tiles of the wall's page have shown what they will show: pictures
 // aside, each has failed, is offline, or waits for a slow answer.

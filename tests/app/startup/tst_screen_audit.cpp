@@ -39,6 +39,7 @@
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/server/shell/ShellTestSupport.h"
+#include "tests/server/view/ViewTestSupport.h"
 #include "tests/support/Drive.h"
 #include "tests/support/ScreenAudit.h"
 #include "tests/support/TestKit.h"
@@ -169,6 +170,9 @@ class ScreenAudit : public QObject {
     QSet<QString> slow;       // cameras whose start the server answers late
     bool slowAnswers = false; // while the server's camera walls are looked at
 
+    // How often the windows a person opens again and again are opened.
+    static constexpr int kOpenings = 3;
+
     // Settles fades, queued rebuilds and first paints before looking.
     static void settle(int ms = 350) { QTest::qWait(ms); }
 
@@ -197,6 +201,7 @@ class ScreenAudit : public QObject {
         screenaudit::Setting here = setting;
         here.screen = area;
         faults += screenaudit::audit(window, tag, here);
+        faults += drive::tagged(tag, screenaudit::columnFaults(window));
         for (const QString& f : saysPickWhileShown(window))
             faults << tag + QLatin1Char(' ') + f;
         // What a person does next: a screen reader read through it, every
@@ -236,11 +241,45 @@ class ScreenAudit : public QObject {
         faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::hoverAndLeave(tiles, away));
     }
 
+    // Where a window stands once it has opened and its window manager has
+    // framed it: inside the work area, over its parent.
+    void checkOpening(QWidget* window, const QString& name)
+    {
+        faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), screenaudit::openingFaults(window));
+    }
+
+    // Native mode on the audit's fleet, started as the program starts in it.
+    static void startNative(AuditFleet& fleet, TopLevelWindows& windows)
+    {
+        QVERIFY(fleet.build());
+        Prefs::set(Prefs::kNativeMode, true);
+        windows.connectSwitches();
+        windows.showInitial();
+        QVERIFY(QTest::qWaitForWindowExposed(&windows.native));
+    }
+
+    // The video wall's set-up, opened from `window` by `button` and closed,
+    // again and again: where it opens each time.
+    void openSetupAgain(QWidget* window, QAbstractButton* button, const QString& name)
+    {
+        QVERIFY(button);
+        for (int i = 0; i < kOpenings; ++i) {
+            button->click();
+            VideoWall::SetupDialog* setup = nullptr;
+            QTRY_VERIFY((setup = window->findChild<VideoWall::SetupDialog*>()) && setup->isVisible());
+            checkOpening(setup, QStringLiteral("%1-%2").arg(name).arg(i + 1));
+            QPointer<VideoWall::SetupDialog> gone(setup);
+            setup->close();
+            QTRY_VERIFY(!gone);
+        }
+    }
+
     // A dialog as the program opens it, and Enter pressed as it opens.
     void lookAtDialog(QDialog& dialog, const QString& name)
     {
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        checkOpening(&dialog, name);
         pressEnterAsItOpens(dialog, name);
         look(&dialog, name);
     }
@@ -390,10 +429,13 @@ private Q_SLOTS:
         Modal::setStrict(true);
         screenSize = auditScreen();
         // The run must be on the screen it is named for, less the panel of
-        // the desktop it runs on.
+        // the desktop it runs on, in the screen's own pixels (a run at a
+        // scale of 1.5 has two thirds as many of its own).
         const QScreen* screen = QGuiApplication::primaryScreen();
-        QCOMPARE(screen->geometry().size(), screenSize);
-        QCOMPARE(screen->availableGeometry().size(),
+        const qreal scale = screen->devicePixelRatio();
+        const auto inPixels = [scale](QSize s) { return QSize(qRound(s.width() * scale), qRound(s.height() * scale)); };
+        QCOMPARE(inPixels(screen->geometry().size()), screenSize);
+        QCOMPARE(inPixels(screen->availableGeometry().size()),
                  screenSize - QSize(0, qEnvironmentVariableIntValue("KVR_DISPLAY_PANEL")));
         setting.jargon = libraryMessages();
         setting.prescribed = prescribedColours();
@@ -625,14 +667,11 @@ private Q_SLOTS:
     void nativeMode()
     {
         AuditFleet fleet;
-        QVERIFY(fleet.build());
-
-        Prefs::set(Prefs::kNativeMode, true);
         TopLevelWindows windows;
-        windows.connectSwitches();
-        windows.showInitial();
+        startNative(fleet, windows);
+        if (QTest::currentTestFailed())
+            return;
         NativeWindow& native = windows.native;
-        QVERIFY(QTest::qWaitForWindowExposed(&native));
         // Checks come in while the page is shown, as they do every few
         // minutes: it rebuilds what they change (at most once a second).
         fleet.checksArrive();
@@ -721,6 +760,12 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(allFailed(), 45000);
         look(&native, QStringLiteral("native-live-wall-36"));
         hoverTiles(&native, QStringLiteral("native-live-wall-36"), QPoint(1, 1));
+        // The camera tree searched for the fire exits' recorders, one at each
+        // of three sites: each row tells its recorder apart.
+        VmsPage* live = native.findChild<VmsPage*>();
+        live->searchField()->setText(QStringLiteral("fire exit"));
+        look(&native, QStringLiteral("native-live-tree"));
+        live->searchField()->clear();
         visibleButton(&native, QStringLiteral("4\u00d74"))->click();
         QTRY_VERIFY_WITH_TIMEOUT(native.findChildren<VmsTile*>().size() == 16 && allFailed(), 45000);
         look(&native, QStringLiteral("native-live-wall-16"));
@@ -769,6 +814,7 @@ private Q_SLOTS:
                     "native-events",
                     "native-calendar-day",
                     "native-live-wall-36",
+                    "native-live-tree",
                     "native-live-wall-16",
                     "native-live-wall-4x4",
                     "native-live-wall-6x6",
@@ -776,6 +822,96 @@ private Q_SLOTS:
                     "native-video-wall-setup",
                     "native-video-wall-36",
                     "native-video-wall-36-setup"});
+    }
+
+    // Every opening of the windows a person opens again and again, as the
+    // program opens them: each time its whole frame, title bar included,
+    // inside the work area, and a dialog over its parent. Also run at a scale
+    // of 1.5 (tst_screen_audit_scaled), where a laptop's screen is 853 x 453
+    // less its frames.
+    void openingsWithinTheWorkArea()
+    {
+        {
+            shelltest::Rig rig;
+            rig.signIn();
+            Prefs::set(Prefs::kNativeMode, false);
+            TopLevelWindows windows;
+            windows.connectSwitches();
+            Q_EMIT windows.login.signedIn();
+            ShellWindow& shell = windows.shell;
+            QVERIFY(QTest::qWaitForWindowExposed(&shell));
+            checkOpening(&shell, QStringLiteral("main"));
+            QTRY_VERIFY_WITH_TIMEOUT(!AppContext::instance().sites.isEmpty(), 15000);
+            openSetupAgain(&shell, shell.videoWallButton(), QStringLiteral("video-wall-setup"));
+            shell.hide();
+        }
+
+        AuditFleet fleet;
+        TopLevelWindows windows;
+        startNative(fleet, windows);
+        if (QTest::currentTestFailed())
+            return;
+        NativeWindow& native = windows.native;
+        checkOpening(&native, QStringLiteral("native"));
+        const auto opened = [this](const QString& name) {
+            Modal::respond([this, name](QDialog& d) {
+                d.show();
+                checkOpening(&d, name);
+                d.hide();
+                return int(QDialog::Rejected);
+            });
+        };
+        for (int i = 0; i < kOpenings; ++i) {
+            const QString time = QString::number(i + 1);
+            opened(QStringLiteral("native-settings-") + time);
+            native.openSettings();
+            opened(QStringLiteral("native-add-site-") + time);
+            native.addSite();
+            opened(QStringLiteral("native-add-device-") + time);
+            native.addDevice();
+            opened(QStringLiteral("native-report-") + time);
+            native.openReports(fleet.reportDevice());
+            expectAnswered();
+        }
+        native.setPage(1);
+        openSetupAgain(&native, visibleButton(&native, QStringLiteral("Video wall")),
+                       QStringLiteral("native-video-wall-setup"));
+        native.hide();
+    }
+
+    // The pointer crossing a camera wall as it opens, while its tiles still
+    // load: every title reads as it did before the pointer came. The tiles
+    // show a few at a time, and each is fitted against the whole wall and
+    // again as the others come. A site's wall of 16, two recorders' wall of
+    // 36 whose cameras are named alike, a preset's wall of 36; their titles
+    // told apart, not nearly alike (where camera names collide, by their
+    // recorder).
+    void wallTitlesStableUnderThePointer()
+    {
+        viewtest::FakeStreams streams; // answers no start: every tile loads
+        QWidget window;
+        auto* column = new QVBoxLayout(&window);
+        column->setContentsMargins(0, 0, 0, 0);
+        auto* wall = new GridPage(&window, &streams);
+        column->addWidget(wall);
+        window.setGeometry(QGuiApplication::primaryScreen()->availableGeometry().adjusted(0, 30, 0, 0));
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        for (const auto& [cameras, perPage, name] : alikeWalls()) {
+            QList<QPointer<CameraTile>> before;
+            for (CameraTile* t : wall->findChildren<CameraTile*>())
+                before << t;
+            wall->openCameras(name, cameras);
+            QAbstractButton* choice = visibleButton(wall, QString::number(perPage));
+            QVERIFY(choice);
+            if (!choice->isChecked())
+                choice->click();
+            QTRY_VERIFY_WITH_TIMEOUT(pageBuilt(wall, perPage, before), 10000);
+            const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
+            faults += drive::tagged(tag, screenaudit::run(screenaudit::Check::Alike, &window));
+            hoverTiles(&window, name, QPoint(1, 1));
+        }
+        wall->stopAll();
     }
 };
 

@@ -118,6 +118,27 @@ private Q_SLOTS:
         QCOMPARE(ScreenFit::keptInside(placed, minimum, frame, area), placed);
     }
 
+    // A dialog opens with its frame centred on its parent's window; where
+    // that would put part of it off the area, as near as the area allows;
+    // too tall for the area, from its top and as tall as it. Margins that
+    // cannot be a frame (a window being framed reports one of 1 x 1 at its
+    // corner) are not taken for one.
+    void dialogsOpenOverTheirParent()
+    {
+        const QMargins frame(1, 20, 1, 5);
+        const QRect desktop(0, 0, 1280, 680);
+        const QSize settings(480, 402);
+        QCOMPARE(ScreenFit::placement(settings, {}, frame, desktop, desktop), QRect(400, 146, 480, 402));
+        QCOMPARE(ScreenFit::placement(settings, {}, frame, desktop, QRect(900, 300, 600, 400)),
+                 QRect(799, 273, 480, 402));
+        QCOMPARE(ScreenFit::placement(QSize(560, 599), {}, frame, QRect(0, 0, 851, 452), QRect(0, 0, 851, 452)),
+                 QRect(145, 20, 560, 427));
+        QVERIFY(ScreenFit::isFrame(frame));
+        QVERIFY(ScreenFit::isFrame(QMargins()));
+        QVERIFY(!ScreenFit::isFrame(QMargins(0, 0, -559, -598)));
+        QVERIFY(!ScreenFit::isFrame(QMargins(0, 4000, 0, 0)));
+    }
+
     void keptInsideMovesAWindowBack()
     {
         const QSize smallest(1280, 720);

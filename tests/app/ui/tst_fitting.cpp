@@ -6,6 +6,7 @@
 #include "app/ui/Theme.h"
 #include "tests/support/TestKit.h"
 
+#include <QComboBox>
 #include <QDateEdit>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -15,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QSet>
+#include <QStandardItemModel>
 #include <QTimeEdit>
 
 using namespace kvr::ui;
@@ -358,6 +360,138 @@ private Q_SLOTS:
                 QVERIFY2(m.horizontalAdvance(shown) <= width, qPrintable(QString("%1 at %2").arg(shown).arg(width)));
         readApart(odd, 150);
         QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // Where camera names collide (two recorders' "Corridor camera 02 ..."),
+    // what tells the tiles apart is the recorder: it shows, told apart, and
+    // no two names read alike or nearly alike ("…02 view of …" beside
+    // "…02 view of"); a wall whose names do not collide keeps its forms.
+    void collidingCameraNamesShowTheirRecorder()
+    {
+        const QFontMetrics m(tileNameFont());
+        const QChar e(0x2026);
+        const auto bare = [e](QString s) { return s.remove(e).simplified(); };
+        QStringList titles;
+        for (int r = 1; r <= 2; ++r)
+            for (int c = 1; c <= 18; ++c)
+                titles << QString(
+                              "Tower B corridor recorder number %1 \u00B7 Corridor camera %2 view of the lift lobby")
+                              .arg(r)
+                              .arg(c, 2, 10, QChar('0'));
+        for (int width : {90, 124, 168, 250}) {
+            const QStringList shown = fitApart(titles, m, width);
+            for (qsizetype i = 0; i < shown.size(); ++i) {
+                QVERIFY2(m.horizontalAdvance(shown.at(i)) <= width, qPrintable(shown.at(i)));
+                const QString device = shown.at(i).section(QString(" \u00B7 "), 0, 0);
+                QVERIFY2(device.endsWith(i < 18 ? "1" : "2"), qPrintable(shown.at(i)));
+                for (qsizetype j = i + 1; j < shown.size(); ++j) {
+                    const QString a = shown.at(i), b = shown.at(j);
+                    const bool near = bare(a) == bare(b) || (a.endsWith(e) && bare(b).startsWith(bare(a)))
+                        || (b.endsWith(e) && bare(a).startsWith(bare(b)));
+                    QVERIFY2(!near, qPrintable(a + " | " + b));
+                }
+            }
+        }
+        // Names that do not collide are fitted as before.
+        QStringList rooms;
+        for (int c = 1; c <= 16; ++c)
+            rooms << QString("Recorder A \u00B7 Second floor meeting rooms, camera %1").arg(c);
+        QCOMPARE(fitApart(rooms, m, 90).at(11), QString(e) + "camera 12");
+    }
+
+    // A tree's rows of one kind under different parents are told apart from
+    // every row at their depth, not only from those of their own parent.
+    void rowsOfATreeToldApartAtTheirDepth()
+    {
+        QStandardItemModel model;
+        for (int n = 1; n <= 3; ++n) {
+            auto* site = new QStandardItem(QString("Site %1").arg(n));
+            site->appendRow(new QStandardItem(QString("Warehouse fire exit recorder number %1").arg(n)));
+            site->appendRow(new QStandardItem("Gate"));
+            model.appendRow(site);
+        }
+        const QModelIndex second = model.index(0, 0, model.index(1, 0));
+        QCOMPARE(levelTexts(second),
+                 (QStringList{"Warehouse fire exit recorder number 1", "Gate", "Gate",
+                              "Warehouse fire exit recorder number 3", "Gate"}));
+        QCOMPARE(siblingTexts(second), QStringList{"Gate"});
+        QStyleOptionViewItem option;
+        option.rect = QRect(0, 0, 150, 20);
+        option.text = second.data().toString();
+        option.fontMetrics = QFontMetrics(tileNameFont());
+        option.font = tileNameFont();
+        fitItemApart(&option, second, true);
+        QVERIFY2(option.text.endsWith("2") && option.text.contains(QChar(0x2026)), qPrintable(option.text));
+    }
+
+    // Tiles side by side count as siblings from the moment they stand in a
+    // shown layout, and while their wall holds them back to show a few at a
+    // time; hidden on purpose, they do not. Siblings that come, go, show or
+    // hide have names fitted again, once a turn.
+    void siblingsAsTheyComeAndGo()
+    {
+        QWidget host;
+        auto* row = new QHBoxLayout(&host);
+        row->addWidget(new QLabel("first"));
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        auto* added = new QLabel("added");
+        row->addWidget(added); // shown by the layout in a later turn
+        QVERIFY(added->isHidden());
+        QVERIFY(standsBeside(*added));
+        auto* away = new QLabel("away");
+        row->addWidget(away);
+        away->hide();
+        QVERIFY(!standsBeside(*away));
+        auto* soon = new QLabel("soon");
+        row->addWidget(soon);
+        holdBack(soon);
+        QVERIFY(soon->isHidden() && standsBeside(*soon));
+        soon->show();
+        soon->hide();
+        QVERIFY(!standsBeside(*soon));
+
+        int refits = 0;
+        refitWithSiblings(added, [&refits] { ++refits; });
+        QTest::qWait(20);
+        refits = 0;
+        auto* another = new QLabel("another");
+        row->addWidget(another);
+        away->show();
+        QTRY_COMPARE(refits, 1);
+        another->hide();
+        QTRY_COMPARE(refits, 2);
+        delete another;
+        QTRY_COMPARE(refits, 3);
+        QTest::qWait(20);
+        QCOMPARE(refits, 3);
+    }
+
+    // A drop-down's entries too long for its column are shortened apart,
+    // each readable whole in its tool tip, and the drop-down's own tip and
+    // description are the chosen entry's whole text; fitted again, the
+    // entries keep their whole texts.
+    void dropDownEntriesShortenedWithTheirWholeText()
+    {
+        QComboBox combo;
+        const QStringList wholes{"Warehouse fire exit recorder number 1", "Warehouse fire exit recorder number 2",
+                                 "Gate"};
+        combo.addItems(wholes);
+        for (int pass = 0; pass < 2; ++pass) {
+            fitItemsApart(&combo, 120);
+            for (int i = 0; i < combo.count(); ++i) {
+                const bool shortened = combo.itemText(i) != wholes.at(i);
+                QCOMPARE(shortened, i < 2);
+                QCOMPARE(combo.itemData(i, Qt::ToolTipRole).toString(), shortened ? wholes.at(i) : QString());
+            }
+        }
+        QVERIFY(combo.itemText(0) != combo.itemText(1));
+        QCOMPARE(combo.toolTip(), wholes.at(0));
+        combo.setCurrentIndex(1);
+        QCOMPARE(combo.toolTip(), wholes.at(1));
+        QCOMPARE(combo.accessibleDescription(), wholes.at(1));
+        combo.setCurrentIndex(2);
+        QCOMPARE(combo.toolTip(), QString());
     }
 };
 

@@ -10,6 +10,7 @@
 #include "native/live/VmsTile.h"
 #include "tests/fixtures/fleet/FakeFleet.h"
 #include "tests/native/live/LiveTestKit.h"
+#include "tests/support/AuditPaint.h"
 #include "video/DecodeSettings.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
@@ -19,8 +20,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTimeEdit>
+#include <QToolTip>
 #include <QTreeWidget>
 
 using namespace kvr::core;
@@ -262,6 +265,49 @@ private Q_SLOTS:
         QTRY_COMPARE(p->wall(), keysOf(yard, 1, 2));
         QTRY_COMPARE(p->tiles().size(), 2);
         QVERIFY(!findItem(p->tree(), QStringLiteral("Hall NVR")));
+    }
+
+    // Recorders named alike under different sites: each row of the camera
+    // tree keeps what tells it from every recorder of the tree, reads whole
+    // in its tip (its address after), and the panel is as wide as a person
+    // drags it, found so at the next start.
+    void treeRowsReadApartInAPanelKeptWide()
+    {
+        clearInventory();
+        for (int n = 1; n <= 6; ++n) {
+            Native::Site site;
+            site.name = QStringLiteral("Site %1").arg(n);
+            const QString at = NativeStore::instance().addSite(site);
+            const QString id = addDevice(deviceFor(QStringLiteral("Warehouse fire exit recorder number %1").arg(n),
+                                                   QStringLiteral("DAHUA"), dahua.httpPort(), rtsp.port, 1, at));
+            setOnline(id, {1}, 1);
+        }
+        Prefs::set(Prefs::kNativeVmsTreeWidth, 240);
+        auto p = open({});
+        QTRY_COMPARE(p->tree()->width(), 240 - 28);
+        QSet<QString> shown;
+        for (const screenaudit::PaintedText& t : screenaudit::recordPainting(p->tree()->viewport()).texts)
+            if (t.text.contains(QLatin1String("recorde")))
+                shown.insert(t.text);
+        QVERIFY2(shown.size() == 6 && !shown.contains(QStringLiteral("Warehouse fire exit recorder number 1")),
+                 qPrintable(QStringList(shown.cbegin(), shown.cend()).join(QStringLiteral(" | "))));
+        QTreeWidgetItem* third = findItem(p->tree(), QStringLiteral("Warehouse fire exit recorder number 3"));
+        QVERIFY(third);
+        const QRect row = p->tree()->visualItemRect(third);
+        QHelpEvent help(QEvent::ToolTip, row.center(), p->tree()->viewport()->mapToGlobal(row.center()));
+        QApplication::sendEvent(p->tree()->viewport(), &help);
+        QTRY_VERIFY(QToolTip::isVisible());
+        QVERIFY2(QToolTip::text().startsWith(QStringLiteral("Warehouse fire exit recorder number 3\n127.0.0.1:")),
+                 qPrintable(QToolTip::text()));
+        QToolTip::hideText();
+
+        // Dragged wider, and so at the next start.
+        p->splitter()->setSizes({420, p->splitter()->width() - 420});
+        Q_EMIT p->splitter()->splitterMoved(420, 1);
+        QCOMPARE(Prefs::get(Prefs::kNativeVmsTreeWidth), 420);
+        p.reset();
+        auto again = open({});
+        QTRY_COMPARE(again->splitter()->sizes().value(0), 420);
     }
 
     // Four cameras on "4×4" and on "6×6" fill the top row of the layout's

@@ -3,6 +3,7 @@
 // the row painter, rendered to an image and sampled.
 
 #include "app/core/Settings.h"
+#include "app/ui/ColumnFill.h"
 #include "native/screens/DeviceTable.h"
 #include "native/screens/FleetCache.h"
 #include "native/screens/FleetRules.h"
@@ -71,6 +72,7 @@ private Q_SLOTS:
     void modelUpdatesInPlace();
     void painterColours();
     void orderAndSearchFollowWhatDevicesAreListedBy();
+    void aFleetThatGrowsKeepsItsEntries();
     void namesAlikeReadApartInColumnsKeptBetweenStarts();
 };
 
@@ -502,6 +504,31 @@ void FleetRulesTest::painterColours()
     sel.save(QStringLiteral(KVR_SCREENSHOT_DIR "/native-table-row.png"));
 }
 
+// A fleet that grows past the room its cache had (an import, devices added
+// while the window is open): the devices already known are found where they
+// were, their entries whole, as the new ones come.
+void FleetRulesTest::aFleetThatGrowsKeepsItsEntries()
+{
+    Native::Site yard = site(QStringLiteral("Yard"));
+    Bench bench({fresh(QStringLiteral("Gate"), yard.id), fresh(QStringLiteral("Dock"), yard.id)}, {yard});
+    NativeStore& store = bench.store();
+    const NativeContext context = bench.context();
+    FleetCache cache;
+    cache.update(context, store.devices(), testNow());
+    for (int n = 0; n < 300; ++n) {
+        Native::Device d = fresh(QStringLiteral("Recorder %1").arg(n), yard.id);
+        d.ip = QStringLiteral("127.0.%1.%2").arg(1 + n / 200).arg(1 + n % 200);
+        QVERIFY(!store.addDevice(d).isEmpty());
+    }
+    cache.markLists();
+    cache.update(context, store.devices(), testNow());
+    for (const Native::Device& d : store.devices()) {
+        const FleetCache::Entry* e = cache.entry(d.id);
+        QVERIFY(e && e->record && e->record->device.name == d.name);
+    }
+    QCOMPARE(cache.entriesOf(store.devices()).size(), store.devices().size());
+}
+
 // The table's order follows what a device is listed by: an unnamed device's
 // address, changed, puts it in its new place; the search finds a device by
 // its site's name as the site is called now.
@@ -541,7 +568,9 @@ void FleetRulesTest::orderAndSearchFollowWhatDevicesAreListedBy()
 
 // Recorders named alike for their first 40 characters, in a device column
 // narrower than their names: each row reads apart, whole in its tool tip;
-// the widths a person gives the columns are there at the next start.
+// every column widens by its own edge, the device's too, without narrowing
+// another; the widths a person gives the columns are there at the next
+// start.
 void FleetRulesTest::namesAlikeReadApartInColumnsKeptBetweenStarts()
 {
     NativeTable::DeviceTableModel model;
@@ -558,12 +587,18 @@ void FleetRulesTest::namesAlikeReadApartInColumnsKeptBetweenStarts()
         view.setStyleSheet(NativeStyle::stylesheet());
         view.setModel(&model);
         NativeTable::configure(&view);
-        view.resize(1300, NativeTable::fittedHeight(&view, 3));
+        view.resize(1100, NativeTable::fittedHeight(&view, 3));
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
-        // A person widens the uptime column: the device's narrows.
-        view.horizontalHeader()->resizeSection(ColUptime, 300);
+        // The device's column takes what the others leave; a person widens
+        // the uptime column: no other narrows, the table scrolls.
+        QHeaderView* header = view.horizontalHeader();
+        const int device = header->sectionSize(ColDevice);
+        QCOMPARE(device, view.viewport()->width() - (header->length() - device));
+        header->resizeSection(ColUptime, 300);
         QCoreApplication::processEvents();
+        QCOMPARE(header->sectionSize(ColDevice), device);
+        QVERIFY(header->length() > view.viewport()->width());
         QSet<QString> names;
         const screenaudit::Painting painted = screenaudit::recordPainting(view.viewport());
         for (const screenaudit::PaintedText& t : painted.texts)
@@ -572,16 +607,35 @@ void FleetRulesTest::namesAlikeReadApartInColumnsKeptBetweenStarts()
         QVERIFY2(names.size() == 3 && !names.contains(QStringLiteral("Warehouse fire exit recorder number 1")),
                  qPrintable(QStringList(names.cbegin(), names.cend()).join(" | ")));
         QTRY_COMPARE(Prefs::get(Prefs::kNativeTableColumns).value(ColUptime - 1), QStringLiteral("300"));
+        // The device's own edge widens it.
+        header->resizeSection(ColDevice, device + 200);
+        QCoreApplication::processEvents();
+        QCOMPARE(header->sectionSize(ColDevice), device + 200);
+        QTRY_COMPARE(Prefs::get(Prefs::kNativeTableColumns).value(kColumnCount - 1), QString::number(device + 200));
     }
     QTableView again;
     again.setModel(&model);
     NativeTable::configure(&again);
+    again.resize(1100, 200);
+    again.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&again));
     QCOMPARE(again.horizontalHeader()->sectionSize(ColUptime), 300);
+    QTRY_COMPARE(again.horizontalHeader()->sectionSize(ColDevice),
+                 Prefs::get(Prefs::kNativeTableColumns).last().toInt());
     // Kept widths that do not read as such are left for the table's own.
     QCOMPARE(NativeTable::savedWidths({QStringLiteral("90"), QStringLiteral("x")}), QList<int>());
     QCOMPARE(NativeTable::savedWidths(QStringList(kColumnCount - 1, QStringLiteral("9"))), QList<int>());
     QCOMPARE(NativeTable::savedWidths(QStringList(kColumnCount - 1, QStringLiteral("120"))),
              QList<int>(kColumnCount - 1, 120));
+    // The device's own kept width, after the others' (kept widths of an
+    // earlier version have none).
+    QCOMPARE(NativeTable::savedDeviceWidth(QStringList(kColumnCount - 1, QStringLiteral("120"))), 0);
+    QCOMPARE(NativeTable::savedDeviceWidth(QStringList(kColumnCount - 1, QStringLiteral("120")) << "480"), 480);
+    QCOMPARE(NativeTable::savedDeviceWidth(QStringList(kColumnCount - 1, QStringLiteral("120")) << "0"), 0);
+    // A filling column: what it was left at, else its share of the room.
+    QCOMPARE(kvr::ui::ColumnFill::width(0, 900, 3, 56), 300);
+    QCOMPARE(kvr::ui::ColumnFill::width(420, 900, 3, 56), 420);
+    QCOMPARE(kvr::ui::ColumnFill::width(0, 90, 3, 56), 56);
 }
 
 KVR_TEST_MAIN(FleetRulesTest)

@@ -351,16 +351,39 @@ void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
     QVERIFY(w.toastLabel()->text().isEmpty());
 }
 
-// A report of the fleet says where it was written, so it can be found.
+// A report of the fleet says where it was written, so it can be found; a
+// path deep in folders wraps onto further lines within the window.
 void NativeWindowTest::reportSaysWhereItWent()
 {
     bench->load({up("Gate")});
     NativeWindow w(bench->context());
-    const QString report = documents() + QStringLiteral("/fleet.csv");
+    w.resize(1280, 680);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QString deep = documents();
+    for (int level = 0; level < 8; ++level)
+        deep += QStringLiteral("/Quarterly_uptime_reports_for_the_regional_office_%1").arg(level);
+    QVERIFY(QDir().mkpath(deep));
+    const QString report = deep + QStringLiteral("/fleet.csv");
     exportNextReportTo(report);
     w.openReports(QString());
     QVERIFY(QFile::exists(report));
-    QCOMPARE(w.toastLabel()->text(), QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
+    QLabel* toast = w.toastLabel();
+    QCOMPARE(toast->text(), QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
+    QVERIFY2(
+        w.rect().contains(toast->geometry()),
+        qPrintable(
+            QStringLiteral("%1x%2 at %3,%4").arg(toast->width()).arg(toast->height()).arg(toast->x()).arg(toast->y())));
+    // Every line of it fits the toast's width, and the lines its height.
+    const QRect room = toast->contentsRect();
+    const QRect need =
+        toast->fontMetrics().boundingRect(QRect(0, 0, room.width(), 100000), Qt::TextWordWrap, toast->text());
+    QVERIFY2(need.width() <= room.width() && need.height() <= room.height() + 1,
+             qPrintable(QStringLiteral("needs %1x%2, has %3x%4")
+                            .arg(need.width())
+                            .arg(need.height())
+                            .arg(room.width())
+                            .arg(room.height())));
 }
 
 void NativeWindowTest::overviewRowActionLeavesHandler()

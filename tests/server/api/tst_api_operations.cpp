@@ -912,6 +912,54 @@ private Q_SLOTS:
         QVERIFY(ApiClientTestAccess::liveStreams(*rig.client).isEmpty());
     }
 
+    // The fake server as the demo runs it tells the truth: each camera has a
+    // stream of its own, which the relay serves, so the system status counts
+    // the streams that play and a stop ends only its own; the recorders'
+    // calendar, a day's availability and playback starts agree, and a
+    // recording is refused where the day shows none.
+    void theDemoServerTellsTheTruth()
+    {
+        apitest::Rig rig(apitest::signedIn);
+        rig.server.streamIdPerCamera = rig.server.playbackIdPerRecorder = true;
+        const QStringList relay = rig.server.relayPaths();
+        const auto streams = [&] {
+            const auto [online, count, failure] =
+                await<bool, int, ApiFailure>([&](auto cb) { rig.client->fetchSystemStatus(cb); }, 3000);
+            return online && failure == ApiFailure::None ? count : -1;
+        };
+        QStringList played;
+        for (const char* camera : {"5000001", "5000002", "5000005"}) {
+            const Started s = start(*rig.client, camera, {}, false);
+            QVERIFY2(s.error.isEmpty() && relay.contains("/" + s.info.streamId), qPrintable(s.outcome()));
+            played << s.info.streamId;
+        }
+        QCOMPARE(QSet<QString>(played.cbegin(), played.cend()).size(), 3);
+        QCOMPARE(streams(), 3);
+        rig.client->stopLiveCamera("5000002");
+        QTRY_COMPARE(streams(), 2);
+
+        const auto [days, supported, calendarError] = await<QList<QDate>, bool, QString>(
+            [&](auto cb) { rig.client->fetchPlaybackCalendar("100001", 1, 2024, 5, cb); });
+        QCOMPARE(days, (QList<QDate>{{2024, 5, 1}, {2024, 5, 2}, {2024, 5, 3}, {2024, 5, 4}, {2024, 5, 5}}));
+        for (const QDate& day : {QDate(2024, 5, 3), QDate(2024, 5, 20)}) {
+            const auto [ranges, has, error] = await<QList<std::pair<double, double>>, bool, QString>(
+                [&](auto cb) { rig.client->fetchPlaybackAvailability("5000001", day, cb); });
+            QCOMPARE(ranges.size(), days.contains(day) ? 2 : 0);
+        }
+        const auto playback = [&](const QDate& day, const QString& from) {
+            Started s;
+            rig.client->startDevicePlaybackHls("5000001", day, from, "current", s.callback());
+            [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return s.calls > 0; }, 15000);
+            return s;
+        };
+        for (const auto& [day, from] :
+             {std::pair(QDate(2024, 5, 3), QString("07:00")), std::pair(QDate(2024, 5, 20), QString("10:00"))})
+            QVERIFY2(playback(day, from).error == "No recording at this time.", qPrintable(day.toString()));
+        const Started recorded = playback(QDate(2024, 5, 3), "08:00");
+        QVERIFY2(recorded.error.isEmpty() && relay.contains("/" + recorded.info.streamId),
+                 qPrintable(recorded.outcome()));
+    }
+
     void devicePlayback()
     {
         apitest::Rig rig(apitest::signedIn);
