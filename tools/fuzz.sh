@@ -56,6 +56,15 @@ for src in "${targets[@]}"; do
   # shellcheck disable=SC2086
   qt_flags="$(pkg-config --cflags --libs $modules)"
   bin="$out/$name"
+  # A source whose header declares a QObject needs that header's meta-object
+  # code, as the build's automatic moc gives it.
+  mocs=()
+  for f in "${sources[@]}"; do
+    h="${f%.cpp}.h"
+    if [ -f "$h" ] && grep -q 'Q_OBJECT' "$h"; then
+      mocs+=("$h")
+    fi
+  done
 
   # Rebuild only when the target or one of its sources changed.
   stale=1
@@ -71,10 +80,21 @@ for src in "${targets[@]}"; do
   fi
   if [ "$stale" -eq 1 ]; then
     echo "fuzz: building $name"
+    moc="$(pkg-config --variable=libexecdir Qt6Core)/moc"
+    generated=()
+    for h in "${mocs[@]}"; do
+      g="$out/moc-$name-$(basename "$h" .h).cpp"
+      if ! "$moc" "$h" -o "$g"; then
+        echo "fuzz: moc failed on $h"
+        failed=1
+        continue 2
+      fi
+      generated+=("$g")
+    done
     # shellcheck disable=SC2086
     if ! "$cxx" -std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
         -fno-sanitize-recover=undefined -I"$root" $qt_flags \
-        "$src" "${sources[@]}" $qt_flags -o "$bin"; then
+        "$src" "${sources[@]}" "${generated[@]}" $qt_flags -o "$bin"; then
       echo "fuzz: $name does not build"
       failed=1
       continue

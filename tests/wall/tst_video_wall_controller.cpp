@@ -327,9 +327,10 @@ private Q_SLOTS:
             QVERIFY2(retry(i)->remainingMs() > 20000, qPrintable(QString::number(retry(i)->remainingMs())));
         retry(0)->cancel();
         retry(0)->playing(); // its try came through
+        // Within 1-4 s; a coarse timer may end up to 5 % later than asked.
         for (int i = 1; i < 4; ++i) {
             const int left = retry(i)->remainingMs();
-            QVERIFY2(left > 0 && left <= 4000, qPrintable(QStringLiteral("tile %1: %2 ms").arg(i).arg(left)));
+            QVERIFY2(left > 0 && left <= 4200, qPrintable(QStringLiteral("tile %1: %2 ms").arg(i).arg(left)));
         }
         // Pictures that go on coming hurry nothing further.
         QSignalSpy again(retry(0), &TileRetry::playingAgain);

@@ -46,6 +46,7 @@ while sys.stdin.read(1):
 EOF
 cat >"$build/tests/fixtures/kvr-fake-server" <<'EOF'
 #!/usr/bin/env bash
+[ "${1:-}" = "--relay-paths" ] && exit 0
 echo "kvr-fake-server listening on http://127.0.0.1:1"
 if [ -n "${KVR_STANDIN_SERVER_FAILS:-}" ]; then
   echo "kvr-fake-server: cannot listen on 127.0.0.1:$KVR_FAKE_PORT" >&2
