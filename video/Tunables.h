@@ -108,8 +108,10 @@ inline constexpr const char* kCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 // ---- Drawing -------------------------------------------------------------
 // How long the graphics probe waits for the copy of the program that answers
 // it (see GpuProbe.cpp); a copy that takes longer is ended, and the processor
-// draws.
+// draws. Nothing waits meanwhile: the processor draws until the answer.
 inline constexpr milliseconds kGraphicsProbeWait{15000};
+// The copy's answer is a few short lines; one longer than this is none.
+inline constexpr int64_t kGraphicsProbeAnswerBytes = 16 * 1024;
 // The GPU view merges repaints to about 60 a second at most, and gives a
 // view that was shown this long to get its context before it checks.
 inline constexpr milliseconds kRepaintInterval{16};

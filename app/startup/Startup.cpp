@@ -9,6 +9,7 @@
 #include "native/live/NativeLive.h"
 #include "native/services/NativeServices.h"
 #include "server/shell/BrandRegistry.h"
+#include "video/DecodeSettings.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -44,6 +45,10 @@ void prepareApplication(QApplication& app)
     app.setWindowIcon(QIcon(QStringLiteral(":/brand/icon.png")));
     Theme::useProgramFont();
     BrandRegistry::instance().add(std::make_unique<ImouProvider>());
+    // Whether the graphics chip may draw video is found out in the
+    // background from now on, so that the answer is in before the first
+    // video opens; nothing waits for it.
+    kvr::video::DecodeSettings::probeAhead();
 }
 
 void shutdownApplication()

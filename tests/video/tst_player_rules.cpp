@@ -553,7 +553,7 @@ private Q_SLOTS:
         QSettings& settings = NativeMode::prefs();
         QCOMPARE(Prefs::get(Prefs::kRenderMode), QStringLiteral("auto"));
         settings.setValue(QStringLiteral("renderMode"), QStringLiteral("cpu"));
-        QVERIFY(!DecodeSettings::current().gpuRender);
+        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::Processor);
         settings.remove(QStringLiteral("renderMode"));
 
         // KVR_HWDECODE decides when set, read as a C integer; otherwise the

@@ -6,6 +6,7 @@
 #include "server/shell/BrandRegistry.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/TestKit.h"
+#include "video/GpuProbe.h"
 
 #include <QFile>
 #include <QFontInfo>
@@ -60,6 +61,9 @@ private Q_SLOTS:
                  QStringLiteral("Kavira Kavira Inter 14 Inter")); // the last: really loaded
         QVERIFY(QFile(Log::directory() + QStringLiteral("/kvr.log")).size() > 0);
         QVERIFY(!QApplication::windowIcon().isNull() && BrandRegistry::instance().get(QStringLiteral("imou")));
+        // The graphics probe runs from the start, its answer in without any
+        // view asking.
+        QTRY_VERIFY_WITH_TIMEOUT(kvr::video::GpuProbe::known(), 30000);
         Log::uninstall();
 
         // No mode remembered means server mode: the sign-in window, which tries
