@@ -249,8 +249,12 @@ void GpuVideoView::prepareContexts(bool threaded)
     QThread* gui = QCoreApplication::instance()->thread();
     m.thread = std::thread([gui] {
         QOpenGLContext* context = makeContext();
-        if (context)
+        if (context) {
+            // Its share group too: made here beside it, it would be left to a
+            // thread that has ended (its deferred deletion never runs).
+            context->shareGroup()->moveToThread(gui);
             context->moveToThread(gui);
+        }
         sharedContextMaker().made = context;
         QMetaObject::invokeMethod(QCoreApplication::instance(), &adoptMadeContext, Qt::QueuedConnection);
     });
