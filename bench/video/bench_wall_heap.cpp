@@ -35,6 +35,7 @@
 
 using namespace kvr::video;
 using bench::cpuSeconds;
+using bench::median;
 using bench::residentMiB;
 using bench::spin;
 
@@ -110,12 +111,6 @@ bool runChild(int tiles, int heaps, quint16 port, Result* out)
 QString heapsName(int heaps)
 {
     return heaps == 0 ? QStringLiteral("default") : QString::number(heaps);
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0.0 : v[v.size() / 2];
 }
 
 } // namespace
