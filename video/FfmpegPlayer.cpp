@@ -107,6 +107,8 @@ void FfmpegPlayer::prepareProcessHeap()
             mallopt(M_ARENA_MAX, tun::kHeaps);
         mallopt(M_MMAP_THRESHOLD, tun::kOwnMappingBytes);
         mallopt(M_TRIM_THRESHOLD, tun::kHeapTopKeptBytes);
+        if (!tun::kFastBins)
+            mallopt(M_MXFAST, 0);
     });
 #endif
 }

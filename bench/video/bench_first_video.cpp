@@ -168,8 +168,9 @@ int main(int argc, char** argv)
     kvrtest::prepareEnvironment("BenchFirstVideo");
     QApplication app(argc, argv);
     peers::Peer camera;
-    if (!peers::startRtsp(camera, {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--no-audio"),
-                                   QStringLiteral("--bitrate"), QStringLiteral("2000")})) {
+    if (!peers::startRtsp(camera,
+                          {QStringLiteral("--size"), QStringLiteral("1280x720"), QStringLiteral("--no-audio"),
+                           QStringLiteral("--bitrate"), QStringLiteral("2000")})) {
         std::fprintf(stderr, "the RTSP test server did not start\n");
         return 1;
     }
