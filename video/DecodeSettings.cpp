@@ -3,6 +3,9 @@
 #include "app/core/Env.h"
 #include "app/core/Settings.h"
 #include "video/GpuProbe.h"
+#include "video/GpuVideoView.h"
+
+#include <optional>
 
 using namespace kvr::core;
 
@@ -10,7 +13,7 @@ namespace kvr::video {
 
 DecodeSettings DecodeSettings::current()
 {
-    return {hardwareDecodeAllowed(), gpuRenderChosen()};
+    return {hardwareDecodeAllowed(), drawingChosen()};
 }
 
 bool DecodeSettings::hardwareDecodeAllowed()
@@ -32,13 +35,40 @@ bool DecodeSettings::gpuRenderFor(const QString& mode, bool probeUsable, const Q
     return mode == QLatin1String("gpu") && !probeRenderer.isEmpty();
 }
 
-bool DecodeSettings::gpuRenderChosen()
+DecodeSettings::Drawing DecodeSettings::drawingChosen()
 {
     const QString mode = Prefs::get(Prefs::kRenderMode);
     if (mode == QLatin1String("cpu"))
-        return false; // no need to start OpenGL just to be told no
-    const GpuProbe& probe = GpuProbe::result();
-    return gpuRenderFor(mode, probe.usable, probe.renderer);
+        return Drawing::Processor; // no need to ask OpenGL just to be told no
+    if (!GpuProbe::start())
+        return Drawing::Processor; // no application to draw with yet
+    const std::optional<GpuProbe> probe = GpuProbe::known();
+    if (!probe)
+        return Drawing::ProcessorUntilReady;
+    if (!gpuRenderFor(mode, probe->usable, probe->renderer))
+        return Drawing::Processor;
+    GpuVideoView::prepareContexts(probe->threadedContexts);
+    return GpuVideoView::contextsReady() ? Drawing::GraphicsChip : Drawing::ProcessorUntilReady;
+}
+
+void DecodeSettings::whenDrawingSettles(QObject* context, std::function<void()> then)
+{
+    if (drawingChosen() != Drawing::ProcessorUntilReady) {
+        then();
+        return;
+    }
+    // One step at a time: the probe's answer, then the shared context.
+    auto again = [context, then = std::move(then)]() mutable { whenDrawingSettles(context, std::move(then)); };
+    if (!GpuProbe::known())
+        GpuProbe::whenKnown(context, std::move(again));
+    else
+        GpuVideoView::whenContextsReady(context, std::move(again));
+}
+
+void DecodeSettings::probeAhead()
+{
+    if (Prefs::get(Prefs::kRenderMode) != QLatin1String("cpu"))
+        GpuProbe::start();
 }
 
 } // namespace kvr::video

@@ -2,14 +2,28 @@
 
 #include <QString>
 
+#include <functional>
+
+class QObject;
+
 namespace kvr::video {
 
 // How a player decodes and draws, as the settings say when it is read. Both
 // modes read one as a tile's player is set up or started, so a change in the
 // settings applies from the next start on.
 struct DecodeSettings {
+    // Who draws the pictures.
+    enum class Drawing {
+        Processor,
+        GraphicsChip,
+        // Not settled yet: the graphics probe has not answered, or the chip's
+        // first context is still being made. The processor draws meanwhile,
+        // and the player follows once it settles (applyDecodeSettings).
+        ProcessorUntilReady,
+    };
+
     bool hardwareDecode = true; // hardware decoding may be tried
-    bool gpuRender = false;     // pictures are drawn with the graphics chip
+    Drawing drawing = Drawing::Processor;
 
     // The settings now: both decisions below.
     static DecodeSettings current();
@@ -17,11 +31,21 @@ struct DecodeSettings {
     // Whether hardware decoding may be used: KVR_HWDECODE when set, else the
     // setting.
     static bool hardwareDecodeAllowed();
-    // Whether video is drawn with the graphics chip: the render mode setting
-    // and, unless it rules drawing out, the probe of this computer's OpenGL.
-    static bool gpuRenderChosen();
+    // Who draws video: the render mode setting and, unless it rules the
+    // graphics chip out, the probe of this computer's OpenGL, started here
+    // when it was not yet; for the chip, once the context the views share is
+    // made (begun here in the background). Never waits for either.
+    static Drawing drawingChosen();
+    // Calls `then` once on the GUI thread when drawingChosen() is no longer
+    // ProcessorUntilReady (at once when it is not), unless `context` is gone
+    // by then.
+    static void whenDrawingSettles(QObject* context, std::function<void()> then);
     // The drawing decision for a render mode and a probe result.
     static bool gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer);
+    // Starts the graphics probe in the background, unless the render mode
+    // setting rules the graphics chip out, so that its answer is in before
+    // the first video opens (start-up calls it).
+    static void probeAhead();
 };
 
 } // namespace kvr::video

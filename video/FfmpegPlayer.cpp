@@ -64,8 +64,18 @@ const FfmpegPlayer::Controls& FfmpegPlayer::controls() const
 
 void FfmpegPlayer::applyDecodeSettings(const DecodeSettings& decode, bool gpuViewWorks)
 {
+    using Drawing = DecodeSettings::Drawing;
     controls().hardwareDecode.store(decode.hardwareDecode);
-    controls().yuvOutput.store(decode.gpuRender && gpuViewWorks);
+    controls().yuvOutput.store(decode.drawing == Drawing::GraphicsChip && gpuViewWorks);
+    delete m_drawingWait.data(); // an earlier call's wait ends
+    if (decode.drawing != Drawing::ProcessorUntilReady || !gpuViewWorks)
+        return;
+    m_drawingWait = new QObject(this);
+    DecodeSettings::whenDrawingSettles(m_drawingWait, [this] {
+        m_drawingWait->deleteLater();
+        if (DecodeSettings::drawingChosen() == Drawing::GraphicsChip)
+            controls().yuvOutput.store(true);
+    });
 }
 
 void FfmpegPlayer::pause(bool on)
@@ -97,6 +107,8 @@ void FfmpegPlayer::prepareProcessHeap()
             mallopt(M_ARENA_MAX, tun::kHeaps);
         mallopt(M_MMAP_THRESHOLD, tun::kOwnMappingBytes);
         mallopt(M_TRIM_THRESHOLD, tun::kHeapTopKeptBytes);
+        if (!tun::kFastBins)
+            mallopt(M_MXFAST, 0);
     });
 #endif
 }

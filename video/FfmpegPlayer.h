@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <atomic>
@@ -139,7 +140,9 @@ public:
     const Controls& controls() const;
     // How the decode settings reach the player, for both modes: hardware
     // decoding as they allow it, and YUV pictures when they draw with the
-    // graphics chip and the owner's view still can (`gpuViewWorks`).
+    // graphics chip and the owner's view still can (`gpuViewWorks`). While
+    // that is not settled (DecodeSettings::Drawing::ProcessorUntilReady),
+    // RGB pictures; once the chip is ready, YUV ones from the next picture.
     void applyDecodeSettings(const kvr::video::DecodeSettings& decode, bool gpuViewWorks = true);
 
     // Starts a new playback with options(). A non-empty `inlinePlaylist` is
@@ -214,6 +217,7 @@ private:
     std::shared_ptr<kvr::video::Playback> m_playback;
     std::thread m_worker;
     int m_generation = 0;
+    QPointer<QObject> m_drawingWait; // while it lives: a switch to the graphics chip once drawing settles
     QString m_url;
     QString m_token;
     QString m_tokenHost;

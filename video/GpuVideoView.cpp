@@ -8,10 +8,12 @@
 #include <QOpenGLShaderProgram>
 #include <QPointer>
 #include <QSet>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -168,30 +170,125 @@ void scheduleRepaint(GpuVideoView* view)
         q.timer->start();
 }
 
-} // namespace
+// The context every view shares with, made once, ahead of the first view
+// where possible. GUI thread, but for what the maker thread hands over.
+struct SharedContextMaker {
+    enum class State { None, Making, Done };
+    State state = State::None;
+    std::thread thread;
+    QOpenGLContext* made = nullptr; // written by the thread before it hands over
+    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
+};
 
-void GpuVideoView::shareContexts()
+SharedContextMaker& sharedContextMaker()
 {
-    // Made with the first view rather than at start-up: making any context
-    // loads the OpenGL driver (tens of MiB and a dozen threads with a
-    // software renderer), which a program whose pictures the processor draws
-    // never needs. Every view's context shares with this one, so a view
-    // moved to another window (a display of the video wall) keeps its
-    // textures.
-    if (QOpenGLContext::globalShareContext())
-        return;
-    auto* shared = new QOpenGLContext;
-    shared->setFormat(QSurfaceFormat::defaultFormat());
-    if (!shared->create()) {
-        delete shared; // the view's own context then tells whether OpenGL works
+    static SharedContextMaker maker;
+    return maker;
+}
+
+// Makes `context` (null: none could be made) the one every view shares with,
+// and calls those waiting for it.
+void installSharedContext(QOpenGLContext* context)
+{
+    SharedContextMaker& m = sharedContextMaker();
+    if (m.state == SharedContextMaker::State::Done) {
+        delete context;
         return;
     }
-    ::qt_gl_set_global_share_context(shared);
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    m.state = SharedContextMaker::State::Done;
+    if (context) {
+        ::qt_gl_set_global_share_context(context);
+        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    }
+    for (auto& [receiver, then] : std::exchange(m.waiting, {}))
+        if (receiver)
+            then();
+}
+
+QOpenGLContext* makeContext()
+{
+    auto* context = new QOpenGLContext;
+    context->setFormat(QSurfaceFormat::defaultFormat());
+    if (context->create())
+        return context;
+    delete context; // the view's own context then tells whether OpenGL works
+    return nullptr;
+}
+
+// Takes what the maker thread made, once it has made it (at once, from the
+// queued call that is its last act; else the caller waits for it).
+void adoptMadeContext()
+{
+    SharedContextMaker& m = sharedContextMaker();
+    if (!m.thread.joinable())
+        return;
+    m.thread.join();
+    installSharedContext(std::exchange(m.made, nullptr));
+}
+
+} // namespace
+
+void GpuVideoView::prepareContexts(bool threaded)
+{
+    SharedContextMaker& m = sharedContextMaker();
+    if (m.state != SharedContextMaker::State::None)
+        return;
+    m.state = SharedContextMaker::State::Making;
+    // At the end, with the application: the thread is waited for, and the
+    // context goes while the display connection still exists.
     qAddPostRoutine([] {
+        sharedContextMaker().waiting.clear();
+        adoptMadeContext();
         delete QOpenGLContext::globalShareContext();
         ::qt_gl_set_global_share_context(nullptr);
     });
+    if (!threaded) {
+        installSharedContext(makeContext());
+        return;
+    }
+    QThread* gui = QCoreApplication::instance()->thread();
+    m.thread = std::thread([gui] {
+        QOpenGLContext* context = makeContext();
+        if (context) {
+            // Its share group too: made here beside it, it would be left to a
+            // thread that has ended (its deferred deletion never runs).
+            context->shareGroup()->moveToThread(gui);
+            context->moveToThread(gui);
+        }
+        sharedContextMaker().made = context;
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &adoptMadeContext, Qt::QueuedConnection);
+    });
+}
+
+bool GpuVideoView::contextsReady()
+{
+    return sharedContextMaker().state == SharedContextMaker::State::Done;
+}
+
+void GpuVideoView::whenContextsReady(QObject* context, std::function<void()> then)
+{
+    if (contextsReady()) {
+        then();
+        return;
+    }
+    sharedContextMaker().waiting.emplace_back(context, std::move(then));
+}
+
+void GpuVideoView::shareContexts()
+{
+    // Made with the first view at the latest, never at start-up: making any
+    // context loads the OpenGL driver (tens of MiB and a dozen threads with
+    // a software renderer), which a program whose pictures the processor
+    // draws never needs. Every view's context shares with this one, so a
+    // view moved to another window (a display of the video wall) keeps its
+    // textures.
+    SharedContextMaker& m = sharedContextMaker();
+    if (m.state == SharedContextMaker::State::Making) {
+        adoptMadeContext(); // a view that came before the context was ready waits for it
+        return;
+    }
+    if (m.state == SharedContextMaker::State::None && !QOpenGLContext::globalShareContext())
+        prepareContexts(false);
 }
 
 GpuVideoView::GpuVideoView(QWidget* parent) : QOpenGLWidget(parent)

@@ -8,6 +8,7 @@
 #include <QSize>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 class QOpenGLShaderProgram;
@@ -42,6 +43,20 @@ public:
     explicit GpuVideoView(QWidget* parent = nullptr);
     ~GpuVideoView() override;
 
+    // Makes the context every view shares with ahead of the first view, on a
+    // thread of its own where OpenGL allows that (`threaded`, as the
+    // graphics probe found: Qt's own check makes a context on the asking
+    // thread), else here: the first context loads the driver, which the
+    // window's thread would otherwise stand still for (a tenth of a second
+    // and more). GUI thread only.
+    static void prepareContexts(bool threaded);
+    // Whether that is done (made, or found impossible: the first view then
+    // tries again and fails as it would have).
+    static bool contextsReady();
+    // Calls `then` once on the GUI thread when the contexts are ready (at once
+    // when they are), unless `context` is gone by then.
+    static void whenContextsReady(QObject* context, std::function<void()> then);
+
     // Keeps the picture for the next repaint (only the newest is uploaded).
     // Repaints of all views are merged into one timer tick.
     void setFrame(std::shared_ptr<const YuvFrame> frame);
@@ -65,7 +80,7 @@ protected:
                      int stride, bool reallocate);
 
 private:
-    // Makes the context every view shares with, once.
+    // Makes the context every view shares with, once, unless it is made.
     static void shareContexts();
     void fail(const QString& reason);
     // Fails the view when, shown with an area, it still has no context.

@@ -47,11 +47,24 @@ inline constexpr int kHeapTopKeptBytes = 2 * kOwnMappingBytes;
 // Heaps the C library keeps for the process's threads; 0 leaves its default
 // (a heap per thread, up to eight per core). One heap for all threads lets
 // everything the decode threads freed go back (a stopped wall of 36 kept
-// 6.5 MiB with one heap, 36-56 MiB with the default, which later walls'
-// threads largely take up), but walls of 16 and 36 tiles then spent 17-18 % more
-// processor time per picture waiting on that heap's lock; two or four heaps
-// cost 3-20 % (bench/video/bench_wall_heap). Pictures are what a wall is for.
+// 6.5 MiB with one heap, 36-56 MiB with the default and fast bins, which
+// later walls' threads largely take up), but walls of 16 and 36 tiles then
+// spent 17-18 % more processor time per picture waiting on that heap's lock;
+// two or four heaps cost 3-20 % (bench/video/bench_wall_heap). Pictures are
+// what a wall is for.
 inline constexpr int kHeaps = 0;
+// Whether the C library keeps small freed blocks in its fast bins, apart and
+// unmerged, for reuse. With them a heap is merged only when it is trimmed,
+// and a trim gives back nothing at the top of a thread's heap: an ended
+// decode thread's heap, all of it free, stayed with the process (a stopped
+// wall of 36 kept 45-51 MiB, the medians of three runs; ten walls in a row
+// 34-65 MiB). Without them a freed block merges with its free neighbours at
+// once, and the top of a heap beyond kHeapTopKeptBytes goes back: 12-13 MiB
+// after one wall of 36 as after ten, 9 MiB after a wall of 16 (20-23 MiB
+// with them), for processor time per picture within the benchmark's spread
+// (+2 % at 16 tiles, -2.5 % at 36: the medians of 16 rounds in three runs of
+// bench/video/bench_wall_heap, each run's own from -11 to +7 %).
+inline constexpr bool kFastBins = false;
 // What decode threads freed goes back to the system this long after one of
 // them ended, once for all that end meanwhile.
 inline constexpr milliseconds kGiveBackDelay{5000};
@@ -121,8 +134,10 @@ inline constexpr const char* kCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 // ---- Drawing -------------------------------------------------------------
 // How long the graphics probe waits for the copy of the program that answers
 // it (see GpuProbe.cpp); a copy that takes longer is ended, and the processor
-// draws.
+// draws. Nothing waits meanwhile: the processor draws until the answer.
 inline constexpr milliseconds kGraphicsProbeWait{15000};
+// The copy's answer is a few short lines; one longer than this is none.
+inline constexpr int64_t kGraphicsProbeAnswerBytes = 16 * 1024;
 // The GPU view merges repaints to about 60 a second at most, and gives a
 // view that was shown this long to get its context before it checks.
 inline constexpr milliseconds kRepaintInterval{16};

@@ -10,6 +10,7 @@
 #include <QPainterPath>
 #include <QTextLayout>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -393,13 +394,34 @@ void VideoStage::setYuvFrame(std::shared_ptr<const YuvFrame> yuv)
     if (gpuDisabled || !yuv)
         return;
     if (!gpu) {
+        // The first such child in a window has the window made anew to draw
+        // with OpenGL, and the child's first picture sets up its drawing:
+        // each takes the GUI thread tens of ms. There the child comes now,
+        // hidden, and shows from a later turn of the event loop on, so that
+        // the two never add up in one turn; this picture is let go, and the
+        // one shown stays meanwhile.
+        const QWindow* shownIn = window()->windowHandle();
+        gpuSettling = shownIn && shownIn->surfaceType() == QSurface::RasterSurface;
         gpu = new GpuVideoView(this);
+        gpu->hide();
         gpu->setCover(cover);
         gpu->setCornerRadius(cornerRadius);
         gpu->setGeometry(rect());
         connect(gpu, &GpuVideoView::unavailable, this, &VideoStage::onGpuUnavailable);
+        // The processor's last picture stays beneath the child until the
+        // child has shown one of its own: a stage that changes over to the
+        // graphics chip while it plays never shows an empty frame.
+        connect(gpu, &QOpenGLWidget::frameSwapped, this, [this] {
+            if (gpuActive)
+                frame = QImage();
+        });
+        if (gpuSettling) {
+            QTimer::singleShot(0, gpu, [this] { gpuSettling = false; });
+            return;
+        }
     }
-    frame = QImage();
+    if (gpuSettling)
+        return;
     showText(QString(), QString());
     if (!gpuActive) {
         gpu->show();

@@ -165,6 +165,7 @@ private:
     GpuVideoView* gpu = nullptr;
     bool gpuActive = false;
     bool gpuDisabled = false;
+    bool gpuSettling = false; // the child was made this turn, under a picture the processor drew
     QTimer* spinner = nullptr;
     double spinAngle = 0.0;
     bool cover = false;

@@ -10,6 +10,7 @@
 #include "native/live/NativeLive.h"
 #include "native/services/NativeServices.h"
 #include "server/shell/BrandRegistry.h"
+#include "video/DecodeSettings.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -47,6 +48,10 @@ void prepareApplication(QApplication& app)
     // In every window, the wheel turns only a control the person chose.
     WheelGuard::install();
     BrandRegistry::instance().add(std::make_unique<ImouProvider>());
+    // Whether the graphics chip may draw video is found out in the
+    // background from now on, so that the answer is in before the first
+    // video opens; nothing waits for it.
+    kvr::video::DecodeSettings::probeAhead();
 }
 
 void shutdownApplication()

@@ -30,8 +30,9 @@ struct TopLevelWindows {
 // Application-wide preparation that must happen before the QApplication
 // exists (shared OpenGL contexts, default surface format).
 void prepareGraphics();
-// Names, log, icon, fonts, the wheel's guard and brand providers; run right after the
-// QApplication exists.
+// Names, log, icon, fonts, the wheel's guard and brand providers, and the
+// graphics probe started in the background; run right after the QApplication
+// exists.
 void prepareApplication(QApplication& app);
 // Ends the process-wide services (the native services, then the application
 // context) once the event loop has returned and the windows are gone, while

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <vector>
 
 #include <sys/resource.h>
 #include <time.h>
@@ -49,6 +50,14 @@ inline double residentMiB()
             return parts[1].toDouble() * double(sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0);
     }
     return 0.0;
+}
+
+// The middle value (the upper of the two middle ones of an even count); 0
+// for none.
+inline double median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0.0 : values[values.size() / 2];
 }
 
 // Runs the event loop for `ms`.

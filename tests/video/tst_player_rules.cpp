@@ -553,7 +553,7 @@ private Q_SLOTS:
         QSettings& settings = NativeMode::prefs();
         QCOMPARE(Prefs::get(Prefs::kRenderMode), QStringLiteral("auto"));
         settings.setValue(QStringLiteral("renderMode"), QStringLiteral("cpu"));
-        QVERIFY(!DecodeSettings::current().gpuRender);
+        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::Processor);
         settings.remove(QStringLiteral("renderMode"));
 
         // KVR_HWDECODE decides when set, read as a C integer; otherwise the
@@ -609,10 +609,11 @@ private Q_SLOTS:
 
     // A decode thread frees its decoder's buffers and ends; small pieces it
     // made (the records of its last pictures) are let go of later by the GUI
-    // thread. Giving memory back returns what lies free in the heaps; the
-    // C library keeps a heap per thread, and a decode thread that comes later
-    // takes up what an ended one left in its heap: threads one after another
-    // keep the process no larger than the first did.
+    // thread. Each piece merges with the free space around it as it is let
+    // go (the C library keeps no fast bins), so the ended thread's heap lies
+    // free as one stretch and goes back to the system, as does what giving
+    // memory back finds free: threads one after another keep the process no
+    // larger than before them.
     void memoryOfEndedThreadsIsGivenBackOrTakenUpAgain()
     {
         if (kvrtest::kSanitizedHeap)
@@ -650,8 +651,8 @@ private Q_SLOTS:
                                                      QString::number(kept[2], 'f', 1), QString::number(kept[3], 'f', 1)}
                                              .join(QLatin1String(", ")))
                                     .arg(kBlocks * 0.2);
-        QVERIFY2(kept.first() < kBlocks * 0.2 * 0.75, qPrintable(figures));
-        QVERIFY2(kept.last() < kept.first() + 2.0, qPrintable(figures));
+        for (const double k : kept)
+            QVERIFY2(k < kBlocks * 0.2 * 0.25, qPrintable(figures));
     }
 };
 

@@ -7,6 +7,7 @@
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
+#include "video/GpuProbe.h"
 
 #include <QComboBox>
 #include <QDialog>
@@ -66,6 +67,9 @@ private Q_SLOTS:
                  QStringLiteral("Kavira Kavira Inter 14 Inter")); // the last: really loaded
         QVERIFY(QFile(Log::directory() + QStringLiteral("/kvr.log")).size() > 0);
         QVERIFY(!QApplication::windowIcon().isNull() && BrandRegistry::instance().get(QStringLiteral("imou")));
+        // The graphics probe runs from the start, its answer in without any
+        // view asking.
+        QTRY_VERIFY_WITH_TIMEOUT(kvr::video::GpuProbe::known(), 30000);
         Log::uninstall();
         // In any window, a wheel passing over a drop-down or a spin box nobody
         // clicked leaves it as it is; one the person clicked into takes it.

@@ -127,10 +127,12 @@ private Q_SLOTS:
         screenshot(&stage, "stage-live");
         QTRY_VERIFY_WITH_TIMEOUT(!stage.controlBar()->isShown(), 8000);
 
-        // The drawing choice is read at each play: now with the graphics chip.
+        // The drawing choice is read at each play: now with the graphics
+        // chip, from the picture after the probe has answered and the
+        // context the views share is made (the processor draws meanwhile).
         Prefs::set(Prefs::kRenderMode, QStringLiteral("gpu"));
         stage.openLive("Gate 1 · Entrance", peers::rtspUrl(rtsp.port), false);
-        QVERIFY(stage.player()->controls().yuvOutput);
+        QTRY_VERIFY_WITH_TIMEOUT(stage.player()->controls().yuvOutput, kPictureWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->isGpuActive() || stage.videoStage()->isGpuDisabled(),
                                  kPictureWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(!stage.controlBar()->isShown(), 8000);
