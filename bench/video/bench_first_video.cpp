@@ -1,7 +1,8 @@
 // How long the window's thread stands still while the program's first live
-// video opens, drawn by the graphics chip (KVR_RENDER=gpu: under Xvfb Mesa's
-// software renderer is the chip) beside the same program drawn by the
-// processor (KVR_RENDER=cpu), in turns, five rounds each. Each run is a
+// video opens: as the program starts (the graphics probe's answer decides),
+// drawn by the graphics chip (KVR_RENDER=gpu: under Xvfb Mesa's software
+// renderer is the chip) and by the processor (KVR_RENDER=cpu), in turns,
+// five rounds each. Each run is a
 // process of its own, started as the program starts: the graphics probe
 // begins at start-up, a window of 1280 x 720 with a video stage shows, and a
 // 1280 x 720 live stream of the RTSP test server opens on it as a camera tile
@@ -131,7 +132,10 @@ bool runChild(const char* render, int openAfterMs, quint16 port, Run* out)
 {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("KVR_RENDER"), QString::fromLatin1(render));
+    if (*render)
+        env.insert(QStringLiteral("KVR_RENDER"), QString::fromLatin1(render));
+    else
+        env.remove(QStringLiteral("KVR_RENDER"));
     child.setProcessEnvironment(env);
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(),
@@ -178,30 +182,36 @@ int main(int argc, char** argv)
                 "turns of its event loop, ms (its own longest work in one turn), from the opening until %d s after\n"
                 "the picture settled on its drawing; first picture and the chip's first picture, ms after opening\n",
                 kSettledMs / 1000);
-    const char* renders[] = {"cpu", "gpu"};
+    // The program as it starts (no KVR_RENDER: the probe's answer decides,
+    // and a software renderer leaves the drawing to the processor), the
+    // processor drawing from the start, and the graphics chip whatever the
+    // renderer (under Xvfb, Mesa's software one).
+    const char* renders[] = {"", "cpu", "gpu"};
+    constexpr int kVariants = 3;
+    const auto named = [](const char* render) { return *render ? render : "(unset)"; };
     for (int openAfter : {0, kLaterMs}) {
-        std::vector<double> gaps[2];
+        std::vector<double> gaps[kVariants];
         for (int round = 1; round <= kRounds; ++round) {
-            for (int k = 0; k < 2; ++k) {
-                const int v = (k + round) % 2; // the variant that goes first changes every round
+            for (int k = 0; k < kVariants; ++k) {
+                const int v = (k + round) % kVariants; // the variant that goes first changes every round
                 Run r;
                 if (!runChild(renders[v], openAfter, camera.port, &r)) {
-                    std::fprintf(stderr, "the first video did not play (KVR_RENDER=%s)\n", renders[v]);
+                    std::fprintf(stderr, "the first video did not play (KVR_RENDER=%s)\n", named(renders[v]));
                     return 1;
                 }
                 gaps[v].push_back(r.gapMs);
-                std::printf("opened %-9s round %d  KVR_RENDER=%s  %6.0f (%3.0f) ms  first picture %5.0f ms  chip from "
-                            "%s  answer %s\n",
-                            openAfter == 0 ? "at once" : "after 3 s", round, renders[v], r.gapMs, r.workMs,
+                std::printf("opened %-9s round %d  KVR_RENDER=%-7s  %6.0f (%3.0f) ms  first picture %5.0f ms  chip "
+                            "from %s  answer %s\n",
+                            openAfter == 0 ? "at once" : "after 3 s", round, named(renders[v]), r.gapMs, r.workMs,
                             r.firstPictureMs,
                             r.chipFromMs < 0 ? "   -   " : qPrintable(QStringLiteral("%1 ms").arg(r.chipFromMs, 5)),
                             r.answerIn ? "in" : "awaited");
                 std::fflush(stdout);
             }
         }
-        for (int v = 0; v < 2; ++v)
-            std::printf("opened %-9s KVR_RENDER=%s  longest %6.0f ms  median %6.0f ms\n",
-                        openAfter == 0 ? "at once" : "after 3 s", renders[v],
+        for (int v = 0; v < kVariants; ++v)
+            std::printf("opened %-9s KVR_RENDER=%-7s  longest %6.0f ms  median %6.0f ms\n",
+                        openAfter == 0 ? "at once" : "after 3 s", named(renders[v]),
                         *std::max_element(gaps[v].begin(), gaps[v].end()), median(gaps[v]));
         std::fflush(stdout);
     }
