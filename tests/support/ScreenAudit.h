@@ -22,7 +22,7 @@
 //   floating ones that both draw there.
 // - Screen: the window and every control lie within the screen's area.
 // - Contrast: text and what lies behind it contrast by 4.5:1 at least
-//   (disabled text aside, and the colour pairs the design prescribes).
+//   (disabled text aside, and the theme's colour pairs kept below it).
 // - Looks: expandable tree rows show their arrow, no button carries a
 //   stock icon of the style, scroll bars of a window all wear its theme,
 //   an error stands under the field it is about, which is marked, and video
@@ -43,8 +43,8 @@ class QWidget;
 
 namespace screenaudit {
 
-// A text colour on a background colour that the design prescribes although
-// the two contrast by less than 4.5:1: kept, and let pass.
+// A text colour on a background colour of the theme that contrast by less
+// than 4.5:1 and are kept so on purpose (muted looks, chips): let pass.
 struct ColourPair {
     QColor text;
     QColor background;
@@ -57,7 +57,7 @@ struct Setting {
     // Messages of libraries (as their own error texts read) that the screens
     // must put in plain words instead.
     QStringList jargon;
-    QList<ColourPair> prescribed;
+    QList<ColourPair> themePairs;
 };
 
 enum class Check { Text, Painted, Alike, Overlap, Screen, Contrast, Looks, Words, Names, Tab };

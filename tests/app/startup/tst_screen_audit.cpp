@@ -371,7 +371,7 @@ private Q_SLOTS:
         QCOMPARE(screen->availableGeometry().size(),
                  screenSize - QSize(0, qEnvironmentVariableIntValue("KVR_DISPLAY_PANEL")));
         setting.jargon = libraryMessages();
-        setting.prescribed = prescribedColours();
+        setting.themePairs = themeColourPairs();
         // The pointer rests at the screen's top left corner, over a window's
         // title or mark, so that no tile shows its hover controls by chance
         // (at 1280 x 720 the windows cover the whole screen).
