@@ -39,6 +39,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 class QWidget;
 
 namespace screenaudit {
@@ -62,10 +64,19 @@ struct Setting {
 
 enum class Check { Text, Painted, Alike, Overlap, Screen, Contrast, Looks, Words, Names, Tab };
 
-// One check on `window` as it shows now. Tab moves the keyboard focus.
+// Waits until `window` holds still, as a person's eye meets it once it has
+// opened: its layouts done and the window system's answers to what the
+// program asked of it in, shown on the screen and no smaller than its own
+// least size (a resize the window system has yet to answer), and every
+// animation that ends (a fade, a collapse) ended. Empty once it holds still;
+// else what still moved when `patience` ran out.
+QString settle(QWidget* window, std::chrono::milliseconds patience = std::chrono::seconds(30));
+
+// One check on `window` once it has settled. Tab moves the keyboard focus.
 QStringList run(Check check, QWidget* window, const Setting& setting = {});
 
-// Every check, each fault prefixed with `label` and the check's name.
+// Every check on `window` once it has settled, each fault prefixed with
+// `label` and the check's name.
 QStringList audit(QWidget* window, const QString& label, const Setting& setting = {});
 
 // A short, readable name of a widget for fault lines: its class, object

@@ -41,9 +41,11 @@
 #include "tests/support/Drive.h"
 #include "tests/support/ScreenAudit.h"
 #include "tests/support/TestKit.h"
+#include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 #include "wall/DisplayWindow.h"
 #include "wall/SetupDialog.h"
+#include "wall/TileRetry.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -103,6 +105,31 @@ QStringList saysPickWhileShown(QWidget* window)
                               .arg(stage->headlineText(), day->text());
     }
     return faults;
+}
+
+// What a tile of a wall does by itself, which the pointer passing over it
+// never changes: whether it is started, waits for pictures, shows them or
+// failed, its own tries, and its player's starts (the player's own restarts
+// included).
+QString tileState(QWidget* w)
+{
+    if (auto* t = qobject_cast<CameraTile*>(w))
+        return QStringLiteral("started %1 failed %2 waits %3 shows %4 tries %5 playback %6")
+            .arg(t->isStarted())
+            .arg(t->isFailed())
+            .arg(t->awaitsPictures())
+            .arg(t->showsPictures())
+            .arg(t->retry()->schedule().tries())
+            .arg(t->player()->currentGeneration());
+    if (auto* t = qobject_cast<VmsTile*>(w))
+        return QStringLiteral("running %1 failed %2 pacing %3 plays %4 tries %5 playback %6")
+            .arg(t->isRunning())
+            .arg(t->isFailed())
+            .arg(t->isPacing())
+            .arg(t->isPlaying())
+            .arg(t->retry()->schedule().tries())
+            .arg(t->player() ? t->player()->currentGeneration() : -1);
+    return {};
 }
 
 // What Enter does in each dialog as it opens: the button it fires, which is
@@ -168,7 +195,9 @@ class ScreenAudit : public QObject {
         }
         for (QScrollArea* page : window->findChildren<QScrollArea*>())
             page->verticalScrollBar()->setValue(0);
-        settle();
+        // The picture too once the window holds still (the audit says so
+        // where it never does).
+        screenaudit::settle(window);
         const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
         // The picture first: the walk with Tab moves the focus and scrolls.
         QVERIFY(screenaudit::screenshot(window, kShots, QStringLiteral("audit-%1-%2").arg(screenTag(), name)));
@@ -209,23 +238,28 @@ class ScreenAudit : public QObject {
             if ((qobject_cast<CameraTile*>(t) || qobject_cast<VmsTile*>(t)) && t->isVisible())
                 tiles << t;
         QVERIFY(!tiles.isEmpty());
-        faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::hoverAndLeave(tiles, away));
+        faults +=
+            drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::hoverAndLeave(tiles, away, tileState));
     }
 
-    // A dialog as the program opens it, and Enter pressed as it opens.
-    void lookAtDialog(QDialog& dialog, const QString& name)
+    // A dialog as the program opens it, and Enter pressed as it opens; looked
+    // at once `ready` (when given) says that what it asked for has come.
+    void lookAtDialog(QDialog& dialog, const QString& name, const std::function<bool(QDialog&)>& ready = {})
     {
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         pressEnterAsItOpens(dialog, name);
+        if (ready)
+            QTRY_VERIFY_WITH_TIMEOUT(ready(dialog), 30000);
         look(&dialog, name);
     }
 
-    // The next modal dialog is looked at and then closed with `result`.
-    void auditNext(const QString& name, int result = QDialog::Rejected, std::function<void(QDialog&)> more = {})
+    // The next modal dialog is looked at (once `ready`) and then closed with `result`.
+    void auditNext(const QString& name, int result = QDialog::Rejected, std::function<void(QDialog&)> more = {},
+                   std::function<bool(QDialog&)> ready = {})
     {
-        Modal::respond([this, name, result, more](QDialog& d) {
-            lookAtDialog(d, name);
+        Modal::respond([this, name, result, more, ready](QDialog& d) {
+            lookAtDialog(d, name, ready);
             if (more)
                 more(d);
             pressEscapeToLeave(d, name);
@@ -457,7 +491,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(shell.isVisible(), 10000);
         QVERIFY(QTest::qWaitForWindowExposed(&shell));
         CatalogPane* pane = shell.catalogue();
-        QTRY_VERIFY_WITH_TIMEOUT(!pane->rebuildPending() && pane->model()->rowCount() == server.sites.size(), 15000);
+        // The catalogue whole: every site's devices in (a busy server answers late).
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->rebuildPending() && pane->model()->rowCount() == server.sites.size()
+                                     && pane->loadingLabel()->text().isEmpty(),
+                                 30000);
         look(&shell, QStringLiteral("main-home"));
 
         // The recorder of 32 channels, and one of 24.
@@ -535,7 +572,9 @@ private Q_SLOTS:
         look(&shell, QStringLiteral("main-selection"));
         pane->setSelecting(false);
 
-        auditNext(QStringLiteral("presets"));
+        // With the presets the server lists (a busy one answers late).
+        auditNext(QStringLiteral("presets"), QDialog::Rejected, {},
+                  [](QDialog& d) { return d.findChild<QListWidget*>()->count() > 0; });
         shell.presetsButton()->click();
         expectAnswered();
         auditNext(QStringLiteral("settings"));
