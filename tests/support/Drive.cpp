@@ -13,6 +13,7 @@
 #include <QCursor>
 #include <QLabel>
 #include <QMap>
+#include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSet>
@@ -291,7 +292,7 @@ QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away, co
     };
     QList<Seen> before;
     // Widgets that changed by themselves while the pointer passed them.
-    QList<QWidget*> again;
+    QList<QPointer<QWidget>> again;
     const auto judge = [&](int i) {
         QWidget* w = widgets.at(i);
         if (stateOf(w) != before.at(i).state)
@@ -318,6 +319,8 @@ QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away, co
     // finds it as it was: a tile's tries come seconds apart, a pass takes a
     // moment. One that never holds still is not judged.
     for (QWidget* w : std::as_const(again)) {
+        if (!w || !w->isVisible())
+            continue; // gone with its page
         bool judged = false;
         for (int pass = 0; pass < kHoverPasses && !judged; ++pass) {
             const Seen seen{looksOf(w), stateOf(w)};

@@ -174,8 +174,10 @@ class ScreenAudit : public QObject {
     QSet<QString> slow;       // cameras whose start the server answers late
     bool slowAnswers = false; // while the server's camera walls are looked at
 
-    // Settles fades, queued rebuilds and first paints before looking.
-    static void settle(int ms = 350) { QTest::qWait(ms); }
+    // Lets the program go on for a while (tiles meet their fate, recordings
+    // are listed) before the next look; the look itself waits for the window
+    // to hold still.
+    static void settle(int ms) { QTest::qWait(ms); }
 
     QString screenTag() const { return QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height()); }
 
@@ -649,8 +651,9 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowExposed(&native));
         // Checks come in while the page is shown, as they do every few
         // minutes: it rebuilds what they change (at most once a second).
+        const int rebuilt = native.rebuildCount();
         fleet.checksArrive();
-        settle(1600);
+        QTRY_VERIFY_WITH_TIMEOUT(native.rebuildCount() > rebuilt && !native.rebuildTimer()->isActive(), 30000);
         look(&native, QStringLiteral("native-fleet"));
         // The device table alone, as a person who hides the overview and
         // looks for the fire exits' recorders sees it.
