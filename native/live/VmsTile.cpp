@@ -404,6 +404,8 @@ void VmsTile::startPaced(bool main)
     }
     m_stage->clear();
     showMessage(QStringLiteral("Loading"), QString());
+    // The badge follows at once: a tile waiting its turn says no failure.
+    updateButtons();
     m_pacing->start(wait);
 }
 

@@ -321,7 +321,7 @@ void RowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const Q
         const double top = midY - 10.5 - (sub.isEmpty() ? 0 : 8);
         const QRectF box(left, top, chipW, 22);
         // On white whatever the row's tint (selected, under the pointer):
-        // the chip's colours are the pair the design gives them.
+        // the chip keeps its own pair of colours.
         p->setPen(Qt::NoPen);
         p->setBrush(kWhite);
         p->drawRoundedRect(box, 11, 11);

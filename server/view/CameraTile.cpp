@@ -305,6 +305,9 @@ void CameraTile::start(std::function<void()> done, DoneWhen when)
     }
     say(kLoading, QString());
     m_dot->setColor(Theme::colour(Theme::Colour::Live));
+    // The badge and the buttons follow at once: a tile trying again says no
+    // failure while it waits for the server's answer.
+    updateButtons();
     if (!m_streams) { // the server client is gone: nothing can be asked
         showFailure(QString(), false);
         if (done)

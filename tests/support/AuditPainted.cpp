@@ -251,11 +251,11 @@ QStringList contrastFaults(const Scene& scene, const Setting& setting)
             const double ratio = contrastRatio(text, background);
             if (ratio >= 4.5 - 0.005)
                 continue;
-            bool prescribed = false;
-            for (const ColourPair& pair : setting.prescribed)
-                prescribed = prescribed
-                    || ((near(pair.text, t.colour) || near(pair.text, text)) && near(pair.background, background));
-            if (prescribed)
+            bool kept = false;
+            for (const ColourPair& pair : setting.themePairs)
+                kept =
+                    kept || ((near(pair.text, t.colour) || near(pair.text, text)) && near(pair.background, background));
+            if (kept)
                 continue;
             const QString line = QStringLiteral("%1: \"%2\" contrasts %3:1 (%4 on %5)")
                                      .arg(describe(viewOf(s.widget) ? viewOf(s.widget) : s.widget), shortText(t.text))

@@ -23,6 +23,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
+#include <QtDebug>
 
 #include <memory>
 
@@ -35,6 +36,9 @@ namespace {
 constexpr int kMaxWheelSteps = 400;
 // Faults of one pass of the pointer over a wall listed one by one.
 constexpr qsizetype kHoverFaultsListed = 6;
+// Passes of the pointer over a widget that changed by itself, until one
+// finds it holding still.
+constexpr int kHoverPasses = 4;
 
 // What the wheel could change: a drop-down, a spin box, a slider that is not
 // a scroll bar.
@@ -366,28 +370,65 @@ QStringList differences(QWidget* w, const QMap<QString, QString>& before, const 
 
 } // namespace
 
-QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away)
+QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away, const OwnState& ownState)
 {
     QStringList faults;
     if (widgets.isEmpty())
         return faults;
-    QList<QMap<QString, QString>> before;
+    const auto stateOf = [&ownState](QWidget* w) { return ownState ? ownState(w) : QString(); };
+    struct Seen {
+        QMap<QString, QString> looks;
+        QString state;
+    };
+    QList<Seen> before;
+    // Widgets that changed by themselves while the pointer passed them.
+    QList<QPointer<QWidget>> again;
+    const auto judge = [&](int i) {
+        QWidget* w = widgets.at(i);
+        if (stateOf(w) != before.at(i).state)
+            again << w;
+        else
+            faults += differences(w, before.at(i).looks, looksOf(w));
+    };
     // The pointer goes from one to the next, as over a wall: entering one is
     // leaving the one before. Each is looked at just before the pointer comes
-    // onto it, not all at the start: a wall's tiles change on their own (a
-    // failed tile starts another try), and a walk over 36 of them takes
-    // seconds, so only what changed while the pointer passed is counted.
+    // onto it, not all at the start, so that only what changed while the
+    // pointer passed is counted.
     for (int i = 0; i < widgets.size(); ++i) {
-        before << looksOf(widgets.at(i));
+        before << Seen{looksOf(widgets.at(i)), stateOf(widgets.at(i))};
         if (!enter(widgets.at(i)))
             faults << QStringLiteral("[hover] %1: the pointer did not come onto it")
                           .arg(screenaudit::describe(widgets.at(i)));
         if (i > 0)
-            faults += differences(widgets.at(i - 1), before.at(i - 1), looksOf(widgets.at(i - 1)));
+            judge(i - 1);
     }
     if (!leave(widgets.last(), away))
         faults << QStringLiteral("[hover] %1: the pointer did not leave it").arg(screenaudit::describe(widgets.last()));
-    faults += differences(widgets.last(), before.last(), looksOf(widgets.last()));
+    judge(int(widgets.size()) - 1);
+    // A widget that changed by itself is passed again, alone, until a pass
+    // finds it as it was: a tile's tries come seconds apart, a pass takes a
+    // moment. One that never holds still is not judged.
+    for (QWidget* w : std::as_const(again)) {
+        if (!w || !w->isVisible())
+            continue; // gone with its page
+        bool judged = false;
+        for (int pass = 0; pass < kHoverPasses && !judged; ++pass) {
+            const Seen seen{looksOf(w), stateOf(w)};
+            if (!enter(w) || !leave(w, away)) {
+                faults << QStringLiteral("[hover] %1: the pointer did not come onto it and leave it")
+                              .arg(screenaudit::describe(w));
+                break;
+            }
+            if (stateOf(w) != seen.state)
+                continue;
+            judged = true;
+            faults += differences(w, seen.looks, looksOf(w));
+        }
+        if (!judged)
+            qInfo().noquote()
+                << "[hover]" << screenaudit::describe(w)
+                << QStringLiteral("changed by itself during each of %1 passes; not judged").arg(kHoverPasses);
+    }
     // A wall of tiles that all keep the same fault says it a few times, and
     // how often.
     if (faults.size() > kHoverFaultsListed) {

@@ -82,9 +82,18 @@ QStringList wheelPast(QWidget* window);
 // those disabled too), then closed.
 QStringList contextMenu(QWidget* field);
 
+// What a widget does of its own accord, which the pointer never changes: a
+// tile's state (loading, playing, failed) and the count of its tries. Two
+// readings that differ say that the widget changed by itself between them.
+using OwnState = std::function<QString(QWidget*)>;
+
 // The pointer comes onto each of `widgets` in turn and leaves the last for
-// `away` (a point of their window): each looks after as it did before.
-QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away);
+// `away` (a point of their window): each looks after as it did before. A
+// widget whose `ownState` changed while the pointer passed (a tile that
+// started another try on its own) changed by itself: the pointer passes over
+// it again, alone, until it holds still through a pass, and only a pass it
+// held still through is judged.
+QStringList hoverAndLeave(const QList<QWidget*>& widgets, const QPoint& away, const OwnState& ownState = {});
 
 // Enter as the dialog opens, with the focus where the dialog put it:
 // `purpose` names the button it must fire (its text or accessible name;

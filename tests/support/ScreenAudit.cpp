@@ -333,8 +333,23 @@ QStringList textFaults(const Scene& scene)
     return faults;
 }
 
+namespace {
+
+// A window that never held still, as a fault line; empty when it settled.
+QStringList settleFaults(QWidget* window)
+{
+    const QString why = settle(window);
+    if (why.isEmpty())
+        return {};
+    return {describe(window) + QStringLiteral(": did not hold still: ") + why};
+}
+
+} // namespace
+
 QStringList run(Check check, QWidget* window, const Setting& setting)
 {
+    if (const QStringList moving = settleFaults(window); !moving.isEmpty())
+        return moving;
     const Scene scene = takeScene(window);
     switch (check) {
     case Check::Text:
@@ -363,12 +378,13 @@ QStringList run(Check check, QWidget* window, const Setting& setting)
 
 QStringList audit(QWidget* window, const QString& label, const Setting& setting)
 {
-    const Scene scene = takeScene(window);
     QStringList all;
     const auto add = [&](const char* kind, const QStringList& faults) {
         for (const QString& f : faults)
             all << QStringLiteral("%1 [%2] %3").arg(label, QLatin1String(kind), f);
     };
+    add("settle", settleFaults(window));
+    const Scene scene = takeScene(window);
     add("text", textFaults(scene));
     add("painted", paintedFaults(scene));
     add("alike", alikeFaults(scene));

@@ -22,7 +22,7 @@
 //   floating ones that both draw there.
 // - Screen: the window and every control lie within the screen's area.
 // - Contrast: text and what lies behind it contrast by 4.5:1 at least
-//   (disabled text aside, and the colour pairs the design prescribes).
+//   (disabled text aside, and the theme's colour pairs kept below it).
 // - Looks: expandable tree rows show their arrow, no button carries a
 //   stock icon of the style, scroll bars of a window all wear its theme,
 //   an error stands under the field it is about, which is marked, and video
@@ -39,12 +39,14 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
+
 class QWidget;
 
 namespace screenaudit {
 
-// A text colour on a background colour that the design prescribes although
-// the two contrast by less than 4.5:1: kept, and let pass.
+// A text colour on a background colour of the theme that contrast by less
+// than 4.5:1 and are kept so on purpose (muted looks, chips): let pass.
 struct ColourPair {
     QColor text;
     QColor background;
@@ -57,15 +59,24 @@ struct Setting {
     // Messages of libraries (as their own error texts read) that the screens
     // must put in plain words instead.
     QStringList jargon;
-    QList<ColourPair> prescribed;
+    QList<ColourPair> themePairs;
 };
 
 enum class Check { Text, Painted, Alike, Overlap, Screen, Contrast, Looks, Words, Names, Tab };
 
-// One check on `window` as it shows now. Tab moves the keyboard focus.
+// Waits until `window` holds still, as a person's eye meets it once it has
+// opened: its layouts done and the window system's answers to what the
+// program asked of it in, shown on the screen and no smaller than its own
+// least size (a resize the window system has yet to answer), and every
+// animation that ends (a fade, a collapse) ended. Empty once it holds still;
+// else what still moved when `patience` ran out.
+QString settle(QWidget* window, std::chrono::milliseconds patience = std::chrono::seconds(30));
+
+// One check on `window` once it has settled. Tab moves the keyboard focus.
 QStringList run(Check check, QWidget* window, const Setting& setting = {});
 
-// Every check, each fault prefixed with `label` and the check's name.
+// Every check on `window` once it has settled, each fault prefixed with
+// `label` and the check's name.
 QStringList audit(QWidget* window, const QString& label, const Setting& setting = {});
 
 // Where the shown top-level `window` opened, once its window manager has

@@ -140,28 +140,58 @@ struct FilterPage {
 };
 
 // A tile whose title is laid out shorter while the pointer is over it (room
-// for its buttons), and, when `mended`, laid out again when it leaves.
+// for its buttons), and, when `mended`, laid out again when it leaves. It
+// fails as a wall's tile does ("No answer") and tries again by itself
+// (`tryAgain`: loading, its count of tries up), as when another tile of its
+// wall plays again: `hurries` is tried again as the pointer comes onto this
+// one, `restless` tries again each time the pointer leaves it.
 class Tile : public QFrame {
 public:
     QLabel* title;
+    QLabel* state;
     bool mended = false;
+    Tile* hurries = nullptr;
+    bool restless = false;
+    int tries = 0;
     explicit Tile(QWidget* parent) : QFrame(parent)
     {
         setFixedSize(200, 120);
         title = new QLabel(this);
         title->move(6, 6);
+        state = new QLabel(this);
+        state->move(6, 90);
         layoutTitle(false);
+        fail();
     }
+    void fail() { say(QStringLiteral("No answer")); }
+    void tryAgain()
+    {
+        ++tries;
+        say(QStringLiteral("Loading"));
+    }
+    static QString ownState(QWidget* w) { return QString::number(static_cast<Tile*>(w)->tries); }
 
 protected:
-    void enterEvent(QEnterEvent*) override { layoutTitle(true); }
+    void enterEvent(QEnterEvent*) override
+    {
+        layoutTitle(true);
+        if (hurries)
+            hurries->tryAgain();
+    }
     void leaveEvent(QEvent*) override
     {
         if (mended)
             layoutTitle(false);
+        if (restless)
+            tryAgain();
     }
 
 private:
+    void say(const QString& text)
+    {
+        state->setText(text);
+        state->adjustSize();
+    }
     void layoutTitle(bool hovered)
     {
         const QString name = QStringLiteral("Car park level B1 ramp, row 1");
@@ -352,6 +382,43 @@ private Q_SLOTS:
                          qPrintable(faults.join('\n')));
             }
         }
+    }
+
+    // A tile that tried again by itself while the pointer passed it changed
+    // by itself, not under the pointer: passed again, it holds still and is
+    // judged sound. A tile the pointer left changed is still found, and one
+    // that changes itself on every pass is not judged.
+    void hoverTellsWhatATileDidByItself()
+    {
+        QWidget wall;
+        wall.resize(660, 140);
+        auto* first = new Tile(&wall);
+        auto* second = new Tile(&wall);
+        auto* third = new Tile(&wall);
+        auto* restless = new Tile(&wall);
+        second->move(220, 0);
+        third->move(440, 0);
+        restless->move(440, 0);
+        restless->hide();
+        first->mended = second->mended = restless->mended = restless->restless = true;
+        second->hurries = first;
+        show(wall);
+        const QList<QWidget*> tiles{first, second, third};
+        QStringList faults = drive::hoverAndLeave(tiles, QPoint(650, 130), &Tile::ownState);
+        QVERIFY2(faults.size() == 1 && has(faults, "[hover] QFrame: after the pointer left, QLabel/0 is \"Car park"),
+                 qPrintable(faults.join('\n')));
+        QCOMPARE(first->tries, 1);
+
+        // Without its state the tile's own try reads as the pointer's doing.
+        first->fail();
+        faults = drive::hoverAndLeave(tiles, QPoint(650, 130));
+        QVERIFY2(has(faults, "QLabel/1 is \"Loading\""), qPrintable(faults.join('\n')));
+
+        third->hide();
+        restless->show();
+        faults = drive::hoverAndLeave({restless}, QPoint(650, 130), &Tile::ownState);
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+        QVERIFY2(restless->tries > 1, qPrintable(QString::number(restless->tries)));
     }
 
     // Enter fires the first button of the set-up, a side action, where the

@@ -10,7 +10,6 @@ it cannot read is kept aside and said so, and the server starts afresh.
 import json
 import os
 import signal
-import socket
 import stat
 import subprocess
 import sys
@@ -19,17 +18,9 @@ import time
 import urllib.error
 import urllib.request
 
+from desktop_kit import Failure, free_port
+
 SECRET = "5e1b7c0a93d24f68b0ce7a19d3f25b84"  # the fake server's shared API secret
-
-
-class Failure(Exception):
-    pass
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Server:

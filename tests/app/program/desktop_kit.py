@@ -3,12 +3,14 @@ controls found through the accessibility tree, the pointer and the screen of
 the X display, its windows closed as a window manager closes them, and the
 moving picture of the test camera recognised on screen.
 
-Imported by demo_run.py, readme_commands.py and the inline steps of the
+Imported by demo_run.py, demo_server.py, readme_commands.py and the inline steps of the
 shell scripts here (Debian's python3, with gir1.2-atspi-2.0 and
 python3-xlib).
 """
 import os
+import random
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -19,6 +21,30 @@ import zlib
 
 class Failure(Exception):
     pass
+
+
+def free_port():
+    """A loopback port free for a program started a moment later to listen
+    on. Drawn below the range the system hands out to outgoing connections,
+    which on a busy machine take a port free a moment ago before the program
+    gets to it (the server then "cannot listen"), and free now."""
+    first = 32768
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as f:
+            first = int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        pass  # no such file (macOS): its outgoing ports start higher still
+    low = 10000 if first > 12000 else 1024
+    draw = random.SystemRandom()
+    for _ in range(500):
+        port = draw.randrange(low, first)
+        with socket.socket() as s:
+            try:
+                s.bind(("127.0.0.1", port))
+            except OSError:
+                continue
+            return port
+    raise Failure(f"no free port between {low} and {first}")
 
 
 def wait_until(what, seconds, probe, pause=0.2):

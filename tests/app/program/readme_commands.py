@@ -34,8 +34,8 @@ import time
 import urllib.error
 import urllib.request
 
-from desktop_kit import (Failure, atspi, kavira_app, processes_of, showing, sign_in_and_watch, under_private_bus,
-                         wait_until)
+from desktop_kit import (Failure, atspi, free_port, kavira_app, processes_of, showing, sign_in_and_watch,
+                         under_private_bus, wait_until)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -88,12 +88,6 @@ def readme_blocks():
                         joined.append(line)
                 found.append((os.path.relpath(path, ROOT), [re.sub(r"\s+#.*$", "", c).strip() for c in joined]))
     return found
-
-
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
 
 
 class Terminal:

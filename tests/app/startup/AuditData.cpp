@@ -74,7 +74,7 @@ QStringList libraryMessages()
     return out;
 }
 
-QList<screenaudit::ColourPair> prescribedColours()
+QList<screenaudit::ColourPair> themeColourPairs()
 {
     const auto pair = [](const char* text, const char* background) {
         return screenaudit::ColourPair{QColor(QLatin1String(text)), QColor(QLatin1String(background))};

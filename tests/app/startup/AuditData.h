@@ -4,7 +4,7 @@
 // fleet of native devices as real ones are (recorders of 24 and 32 channels,
 // names of sixty characters, cameras down), the screen the run is on, the
 // words of libraries that must never reach a screen, and the colour pairs
-// the design prescribes below 4.5:1.
+// of the theme that contrast by less than 4.5:1 on purpose.
 
 #include "tests/support/ScreenAudit.h"
 
@@ -40,9 +40,9 @@ QSize auditScreen();
 // FFmpeg's own error texts.
 QStringList libraryMessages();
 
-// Text and background colours the design prescribes that contrast by less
-// than 4.5:1. Each is kept as prescribed and reported in the resolving note.
-QList<screenaudit::ColourPair> prescribedColours();
+// Text and background colours of the theme that contrast by less than 4.5:1
+// and are kept so: muted and disabled looks, chips, the accent under white.
+QList<screenaudit::ColourPair> themeColourPairs();
 
 // Three sites of long names; the first holds recorders of 32 and 24 channels
 // and one that is down; some cameras are offline, some answer with an error,

@@ -43,9 +43,11 @@
 #include "tests/support/Drive.h"
 #include "tests/support/ScreenAudit.h"
 #include "tests/support/TestKit.h"
+#include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 #include "wall/DisplayWindow.h"
 #include "wall/SetupDialog.h"
+#include "wall/TileRetry.h"
 
 #include <QAbstractSpinBox>
 #include <QCheckBox>
@@ -128,6 +130,34 @@ QStringList rightClickTextFields(QWidget* window)
     return faults;
 }
 
+// What a tile of a wall does by itself, which the pointer passing over it
+// never changes: whether it is started, waits for pictures, shows them or
+// failed, its own tries, its player's starts (the player's own restarts
+// included), and what its picture area says (a wait's count of seconds goes
+// on by itself).
+QString tileState(QWidget* w)
+{
+    const auto* stage = w->findChild<VideoStage*>();
+    const QString says = stage ? stage->saidHeadline() + QLatin1Char('|') + stage->saidDetail() : QString();
+    if (auto* t = qobject_cast<CameraTile*>(w))
+        return says + QStringLiteral(" started %1 failed %2 waits %3 shows %4 tries %5 playback %6")
+            .arg(t->isStarted())
+            .arg(t->isFailed())
+            .arg(t->awaitsPictures())
+            .arg(t->showsPictures())
+            .arg(t->retry()->schedule().tries())
+            .arg(t->player()->currentGeneration());
+    if (auto* t = qobject_cast<VmsTile*>(w))
+        return says + QStringLiteral(" running %1 failed %2 pacing %3 plays %4 tries %5 playback %6")
+            .arg(t->isRunning())
+            .arg(t->isFailed())
+            .arg(t->isPacing())
+            .arg(t->isPlaying())
+            .arg(t->retry()->schedule().tries())
+            .arg(t->player() ? t->player()->currentGeneration() : -1);
+    return {};
+}
+
 // What Enter does in each dialog as it opens: the button it fires, which is
 // what the dialog is for; empty where nothing may fire.
 QString enterPurpose(const QString& dialog)
@@ -173,8 +203,10 @@ class ScreenAudit : public QObject {
     // How often the windows a person opens again and again are opened.
     static constexpr int kOpenings = 3;
 
-    // Settles fades, queued rebuilds and first paints before looking.
-    static void settle(int ms = 350) { QTest::qWait(ms); }
+    // Lets the program go on for a while (tiles meet their fate, recordings
+    // are listed) before the next look; the look itself waits for the window
+    // to hold still.
+    static void settle(int ms) { QTest::qWait(ms); }
 
     QString screenTag() const { return QStringLiteral("%1x%2").arg(screenSize.width()).arg(screenSize.height()); }
 
@@ -194,7 +226,9 @@ class ScreenAudit : public QObject {
         }
         for (QScrollArea* page : window->findChildren<QScrollArea*>())
             page->verticalScrollBar()->setValue(0);
-        settle();
+        // The picture too once the window holds still (the audit says so
+        // where it never does).
+        screenaudit::settle(window);
         const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
         // The picture first: the walk with Tab moves the focus and scrolls.
         QVERIFY(screenaudit::screenshot(window, kShots, QStringLiteral("audit-%1-%2").arg(screenTag(), name)));
@@ -238,7 +272,8 @@ class ScreenAudit : public QObject {
             if ((qobject_cast<CameraTile*>(t) || qobject_cast<VmsTile*>(t)) && t->isVisible())
                 tiles << t;
         QVERIFY(!tiles.isEmpty());
-        faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::hoverAndLeave(tiles, away));
+        faults +=
+            drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::hoverAndLeave(tiles, away, tileState));
     }
 
     // Where a window stands once it has opened and its window manager has
@@ -274,21 +309,25 @@ class ScreenAudit : public QObject {
         }
     }
 
-    // A dialog as the program opens it, and Enter pressed as it opens.
-    void lookAtDialog(QDialog& dialog, const QString& name)
+    // A dialog as the program opens it, and Enter pressed as it opens; looked
+    // at once `ready` (when given) says that what it asked for has come.
+    void lookAtDialog(QDialog& dialog, const QString& name, const std::function<bool(QDialog&)>& ready = {})
     {
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         checkOpening(&dialog, name);
         pressEnterAsItOpens(dialog, name);
+        if (ready)
+            QTRY_VERIFY_WITH_TIMEOUT(ready(dialog), 30000);
         look(&dialog, name);
     }
 
-    // The next modal dialog is looked at and then closed with `result`.
-    void auditNext(const QString& name, int result = QDialog::Rejected, std::function<void(QDialog&)> more = {})
+    // The next modal dialog is looked at (once `ready`) and then closed with `result`.
+    void auditNext(const QString& name, int result = QDialog::Rejected, std::function<void(QDialog&)> more = {},
+                   std::function<bool(QDialog&)> ready = {})
     {
-        Modal::respond([this, name, result, more](QDialog& d) {
-            lookAtDialog(d, name);
+        Modal::respond([this, name, result, more, ready](QDialog& d) {
+            lookAtDialog(d, name, ready);
             if (more)
                 more(d);
             pressEscapeToLeave(d, name);
@@ -438,7 +477,7 @@ private Q_SLOTS:
         QCOMPARE(inPixels(screen->availableGeometry().size()),
                  screenSize - QSize(0, qEnvironmentVariableIntValue("KVR_DISPLAY_PANEL")));
         setting.jargon = libraryMessages();
-        setting.prescribed = prescribedColours();
+        setting.themePairs = themeColourPairs();
         // The pointer rests at the screen's top left corner, over a window's
         // title or mark, so that no tile shows its hover controls by chance
         // (at 1280 x 720 the windows cover the whole screen).
@@ -524,7 +563,10 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(shell.isVisible(), 10000);
         QVERIFY(QTest::qWaitForWindowExposed(&shell));
         CatalogPane* pane = shell.catalogue();
-        QTRY_VERIFY_WITH_TIMEOUT(!pane->rebuildPending() && pane->model()->rowCount() == server.sites.size(), 15000);
+        // The catalogue whole: every site's devices in (a busy server answers late).
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->rebuildPending() && pane->model()->rowCount() == server.sites.size()
+                                     && pane->loadingLabel()->text().isEmpty(),
+                                 30000);
         look(&shell, QStringLiteral("main-home"));
 
         // The recorder of 32 channels, and one of 24.
@@ -602,7 +644,9 @@ private Q_SLOTS:
         look(&shell, QStringLiteral("main-selection"));
         pane->setSelecting(false);
 
-        auditNext(QStringLiteral("presets"));
+        // With the presets the server lists (a busy one answers late).
+        auditNext(QStringLiteral("presets"), QDialog::Rejected, {},
+                  [](QDialog& d) { return d.findChild<QListWidget*>()->count() > 0; });
         shell.presetsButton()->click();
         expectAnswered();
         auditNext(QStringLiteral("settings"));
@@ -674,8 +718,9 @@ private Q_SLOTS:
         NativeWindow& native = windows.native;
         // Checks come in while the page is shown, as they do every few
         // minutes: it rebuilds what they change (at most once a second).
+        const int rebuilt = native.rebuildCount();
         fleet.checksArrive();
-        settle(1600);
+        QTRY_VERIFY_WITH_TIMEOUT(native.rebuildCount() > rebuilt && !native.rebuildTimer()->isActive(), 30000);
         look(&native, QStringLiteral("native-fleet"));
         // The device table alone, as a person who hides the overview and
         // looks for the fire exits' recorders sees it.

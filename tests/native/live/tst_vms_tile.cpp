@@ -485,6 +485,25 @@ private Q_SLOTS:
         QCoreApplication::processEvents();
         const QLabel* word = tiles.at(4)->findChild<QLabel*>(QStringLiteral("VTileState"));
         QVERIFY(word && word->isVisible() && word->text() == QStringLiteral("Failed"));
+        {
+            // Waiting its turn to start again, a tile shows what it will show
+            // after the pointer passed over it: the badge follows its new
+            // message (here too long for the picture, which the word then says).
+            kvrtest::TestClock clock; // frozen: the turn stays where it was handed out
+            tiles.at(4)->setFixedSize(190, 106);
+            QCoreApplication::processEvents();
+            QVERIFY(!word->isVisible()); // the picture says what failed
+            tiles.at(3)->startPaced(false);
+            tiles.at(4)->startPaced(false);
+            QVERIFY(tiles.at(4)->isPacing());
+            const bool said = word->isVisible();
+            QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+            QApplication::sendEvent(tiles.at(4), &enter);
+            QEvent leave(QEvent::Leave);
+            QApplication::sendEvent(tiles.at(4), &leave);
+            QCOMPARE(word->isVisible(), said);
+            VmsTile::stopAll({tiles.at(3), tiles.at(4)});
+        }
         for (const QString& id : ids + QStringList{baysId})
             NativeStore::instance().removeDevice(id);
     }

@@ -63,6 +63,7 @@ private Q_SLOTS:
     void init();
     void rebuildsArePaced();
     void orderFollowsNamesAndSites();
+    void searchFindsTheDevicesOfASite();
     void cardsFiltersAndBrandFallback();
     void selectionSurvivesRebuildsAndRemoval();
     void showHidePagesAndSignIn();
@@ -146,6 +147,28 @@ void NativeWindowTest::orderFollowsNamesAndSites()
     const QString added = bench->store().addDevice(up("Beta", south.id));
     w.rebuild();
     QCOMPARE(ids(w), (QStringList{s2.id, added, loose.id, s1.id, n1.id, n2.id}));
+}
+
+void NativeWindowTest::searchFindsTheDevicesOfASite()
+{
+    // Typed into the window's search field, a site's name finds its devices,
+    // whose own fields never hold it; once the site is renamed, its new name.
+    Native::Site yard = site(QStringLiteral("North yard"));
+    const Native::Site dock = site(QStringLiteral("Dock"));
+    const Native::Device alpha = up("Alpha", yard.id);
+    const Native::Device bravo = up("Bravo", dock.id);
+    const Native::Device charlie = down("Charlie", yard.id);
+    bench->load({alpha, bravo, charlie}, {yard, dock});
+    NativeWindow w(bench->context());
+    w.searchField()->setText(QStringLiteral("north YARD"));
+    QTRY_COMPARE(ids(w), (QStringList{charlie.id, alpha.id}));
+    yard.name = QStringLiteral("Harbour gate");
+    bench->store().updateSite(yard);
+    w.searchField()->setText(QStringLiteral("harbour"));
+    w.rebuild();
+    QCOMPARE(ids(w), (QStringList{charlie.id, alpha.id}));
+    w.searchField()->setText(QStringLiteral("north yard"));
+    QTRY_VERIFY(ids(w).isEmpty());
 }
 
 void NativeWindowTest::cardsFiltersAndBrandFallback()

@@ -604,6 +604,15 @@ private Q_SLOTS:
             words << (word && word->isVisible() ? word->text() : QString("-"));
         }
         QCOMPARE(words, (QStringList{"Offline", "No answer", "Failed"}));
+        // Trying again (its own retry, the wall's scout), a tile says no
+        // failure while it waits for the server's answer, and its word once
+        // it failed again.
+        const QLabel* word = failed.at(2)->findChild<QLabel*>("TileState");
+        failed.at(2)->start();
+        QVERIFY(!word->isVisible());
+        streams.fail(int(streams.starts.size()) - 1, "Bad gateway", ApiFailure::ServerError);
+        QCoreApplication::processEvents();
+        QVERIFY(word->isVisible() && word->text() == QLatin1String("Failed"));
         // Where the picture has room to say it, the word is not said twice.
         failed.at(1)->setFixedSize(640, 360);
         QCoreApplication::processEvents();
