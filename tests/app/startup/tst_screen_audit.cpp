@@ -140,21 +140,23 @@ QString tileState(QWidget* w)
     const auto* stage = w->findChild<VideoStage*>();
     const QString says = stage ? stage->saidHeadline() + QLatin1Char('|') + stage->saidDetail() : QString();
     if (auto* t = qobject_cast<CameraTile*>(w))
-        return says + QStringLiteral(" started %1 failed %2 waits %3 shows %4 tries %5 playback %6")
-            .arg(t->isStarted())
-            .arg(t->isFailed())
-            .arg(t->awaitsPictures())
-            .arg(t->showsPictures())
-            .arg(t->retry()->schedule().tries())
-            .arg(t->player()->currentGeneration());
+        return says
+            + QStringLiteral(" started %1 failed %2 waits %3 shows %4 tries %5 playback %6")
+                  .arg(t->isStarted())
+                  .arg(t->isFailed())
+                  .arg(t->awaitsPictures())
+                  .arg(t->showsPictures())
+                  .arg(t->retry()->schedule().tries())
+                  .arg(t->player()->currentGeneration());
     if (auto* t = qobject_cast<VmsTile*>(w))
-        return says + QStringLiteral(" running %1 failed %2 pacing %3 plays %4 tries %5 playback %6")
-            .arg(t->isRunning())
-            .arg(t->isFailed())
-            .arg(t->isPacing())
-            .arg(t->isPlaying())
-            .arg(t->retry()->schedule().tries())
-            .arg(t->player() ? t->player()->currentGeneration() : -1);
+        return says
+            + QStringLiteral(" running %1 failed %2 pacing %3 plays %4 tries %5 playback %6")
+                  .arg(t->isRunning())
+                  .arg(t->isFailed())
+                  .arg(t->isPacing())
+                  .arg(t->isPlaying())
+                  .arg(t->retry()->schedule().tries())
+                  .arg(t->player() ? t->player()->currentGeneration() : -1);
     return {};
 }
 
