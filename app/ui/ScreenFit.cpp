@@ -116,16 +116,16 @@ public:
         window->installEventFilter(this);
         // A window manager frames a shown window a moment later, and tells
         // the window nothing but its frame: looked for a short while.
-        m_framing.setInterval(tun::kFrameWatch);
+        // A busy machine's window manager may take seconds: past the first
+        // looks, looked at less often until it has.
         connect(&m_framing, &QTimer::timeout, this, [this] {
             if (frameOf(m_window) != m_frame)
                 apply(true);
-            if (++m_looks >= tun::kFrameWatchLooks || !m_frame.isNull()) {
+            ++m_looks;
+            if (!m_frame.isNull() || m_looks >= tun::kFrameWatchLooks + tun::kFrameWatchSlowLooks)
                 m_framing.stop();
-                // Placed with its own frame (or never to know it): from now
-                // on where the user leaves it.
-                m_centring = false;
-            }
+            else if (m_looks == tun::kFrameWatchLooks)
+                m_framing.setInterval(tun::kFrameWatchSlow);
         });
         apply(false);
     }
@@ -148,7 +148,7 @@ public:
             apply(true);
             applySoon();
             m_looks = 0;
-            m_framing.start();
+            m_framing.start(tun::kFrameWatch);
             break;
         case QEvent::Hide:
             m_framing.stop();
@@ -224,8 +224,12 @@ private:
         QRect kept;
         if (m_centring) {
             kept = placement(m_window->size(), least, frame, available, over);
-            // Framed, it is centred for good: again only while it stays there.
-            if (!m_framing.isActive())
+            // Framed, it is centred for good: again only while it stays
+            // there. Until its window manager has framed it (however long
+            // that takes), nobody can have moved it, and the window manager
+            // may still place it where it likes: it is centred again each
+            // time it moves or grows.
+            if (!m_frame.isNull())
                 m_centring = false;
         } else {
             kept = keptInside(m_window->geometry(), least, frame, available);

@@ -23,6 +23,10 @@ inline constexpr seconds kTimelineSpan{86400}; // the whole day the track shows
 // window manager gives it, so that it is kept within the screen with it.
 inline constexpr milliseconds kFrameWatch{50};
 inline constexpr int kFrameWatchLooks = 40;
+// Then this often, this many times more (a minute), for a window manager
+// slowed by a busy machine.
+inline constexpr milliseconds kFrameWatchSlow{500};
+inline constexpr int kFrameWatchSlowLooks = 120;
 // A window's content that scrolls where the screen is too small for it
 // whole keeps at least this much of it in view.
 inline constexpr int kScrolledContentLeast_px = 120;

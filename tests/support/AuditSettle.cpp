@@ -9,7 +9,9 @@
 #include <QDeadlineTimer>
 #include <QEvent>
 #include <QGuiApplication>
+#include <QLayout>
 #include <QPropertyAnimation>
+#include <QScreen>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
@@ -51,6 +53,23 @@ QStringList unsettled(QWidget* window)
                        .arg(window->height())
                        .arg(least.width())
                        .arg(least.height());
+        // So has one narrower or lower than its contents' least size where
+        // its screen has room for them: a dialog whose own least size is
+        // smaller than its contents' (set before they came) is mapped at
+        // the size it had before it grew to them, and the size it grew to
+        // follows.
+        if (const QLayout* layout = window->layout(); layout && handle && handle->screen()) {
+            const QMargins frame = handle->frameMargins();
+            const QSize room = handle->screen()->availableSize()
+                - QSize(frame.left() + frame.right() + 1, frame.top() + frame.bottom() + 1);
+            const QSize contents = layout->totalMinimumSize().boundedTo(room);
+            if (window->width() < contents.width() || window->height() < contents.height())
+                why << QStringLiteral("%1x%2, below its contents' least size %3x%4")
+                           .arg(window->width())
+                           .arg(window->height())
+                           .arg(contents.width())
+                           .arg(contents.height());
+        }
     }
     // A fade or a collapse changes colours and places until it ends; one
     // that never ends (a backdrop's slow drift) is part of the look.

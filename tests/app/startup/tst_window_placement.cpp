@@ -9,8 +9,10 @@
 #include "app/core/Settings.h"
 #include "app/startup/Startup.h"
 #include "app/ui/ScreenFit.h"
+#include "app/ui/Tunables.h"
 #include "tests/support/TestKit.h"
 
+#include <QDialog>
 #include <QScreen>
 
 #include <cstdlib>
@@ -198,6 +200,43 @@ private Q_SLOTS:
         QCOMPARE(w->native.geometry(), opened);
         w->native.hide();
         AppContext::instance().api.logout();
+    }
+
+    // A dialog its window manager has not framed yet stands where nobody can
+    // have moved it: however long the framing takes (a busy machine's window
+    // manager may take seconds), a dialog set elsewhere by the window system
+    // that then grows is centred on its parent again, where it opened in the
+    // top left corner before. Once framed, a dialog moved away (by a person)
+    // stays where it was left.
+    void aDialogIsCentredUntilFramedHoweverLongThatTakes()
+    {
+        QWidget parent;
+        ScreenFit::showWithin(&parent, QSize(900, 600));
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        QDialog dialog(&parent);
+        dialog.resize(400, 300);
+        ScreenFit::keepWithin(&dialog, QSize());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const auto offCentre = [&] {
+            return dialog.frameGeometry().center() - parent.frameGeometry().center();
+        };
+        QTRY_VERIFY(offCentre().manhattanLength() <= 2);
+        const bool framed = !dialog.windowHandle()->frameMargins().isNull();
+        // Past the quick looks for a frame.
+        QTest::qWait(int((tun::kFrameWatch * tun::kFrameWatchLooks).count()) + 500);
+        const QPoint corner = dialog.screen()->availableGeometry().topLeft();
+        dialog.move(corner);
+        dialog.resize(440, 330);
+        if (framed) {
+            QTest::qWait(300);
+            QCOMPARE(dialog.pos(), corner);
+        } else {
+            QTRY_VERIFY2(offCentre().manhattanLength() <= 2, qPrintable(QStringLiteral("off by %1,%2")
+                                                                            .arg(offCentre().x())
+                                                                            .arg(offCentre().y())));
+        }
+        dialog.hide();
     }
 
     // Started in native mode on the monitor, the native window opens at its
