@@ -218,9 +218,7 @@ private Q_SLOTS:
         ScreenFit::keepWithin(&dialog, QSize());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        const auto offCentre = [&] {
-            return dialog.frameGeometry().center() - parent.frameGeometry().center();
-        };
+        const auto offCentre = [&] { return dialog.frameGeometry().center() - parent.frameGeometry().center(); };
         QTRY_VERIFY(offCentre().manhattanLength() <= 2);
         const bool framed = !dialog.windowHandle()->frameMargins().isNull();
         // Past the quick looks for a frame.
@@ -232,9 +230,8 @@ private Q_SLOTS:
             QTest::qWait(300);
             QCOMPARE(dialog.pos(), corner);
         } else {
-            QTRY_VERIFY2(offCentre().manhattanLength() <= 2, qPrintable(QStringLiteral("off by %1,%2")
-                                                                            .arg(offCentre().x())
-                                                                            .arg(offCentre().y())));
+            QTRY_VERIFY2(offCentre().manhattanLength() <= 2,
+                         qPrintable(QStringLiteral("off by %1,%2").arg(offCentre().x()).arg(offCentre().y())));
         }
         dialog.hide();
     }
