@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QLayout>
 #include <QScreen>
 #include <QTimer>
 #include <QVariant>
@@ -221,9 +222,17 @@ private:
         // A dialog stands over its parent's window.
         const QWidget* parent = m_window->parentWidget() ? m_window->parentWidget()->window() : nullptr;
         const QRect over = parent && parent->isVisible() ? frameRectOf(parent) & available : QRect();
+        // Never narrower than its contents need where the area has room: the
+        // window system may answer an earlier, narrower request last (a
+        // dialog whose own least width is below its contents' is mapped at
+        // the width it had before they came), and the window would stay so.
+        QSize size = m_window->size();
+        if (const QLayout* layout = m_window->layout())
+            size.setWidth(std::max(size.width(),
+                                   std::min(layout->totalMinimumSize().width(), roomFor(frame, available).width())));
         QRect kept;
         if (m_centring) {
-            kept = placement(m_window->size(), least, frame, available, over);
+            kept = placement(size, least, frame, available, over);
             // Framed, it is centred for good: again only while it stays
             // there. Until its window manager has framed it (however long
             // that takes), nobody can have moved it, and the window manager
@@ -232,7 +241,7 @@ private:
             if (!m_frame.isNull())
                 m_centring = false;
         } else {
-            kept = keptInside(m_window->geometry(), least, frame, available);
+            kept = keptInside(QRect(m_window->geometry().topLeft(), size), least, frame, available);
         }
         if (kept != m_window->geometry())
             m_window->setGeometry(kept);

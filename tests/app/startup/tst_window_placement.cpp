@@ -14,6 +14,7 @@
 
 #include <QDialog>
 #include <QScreen>
+#include <QVBoxLayout>
 
 #include <cstdlib>
 
@@ -233,6 +234,32 @@ private Q_SLOTS:
             QTRY_VERIFY2(offCentre().manhattanLength() <= 2,
                          qPrintable(QStringLiteral("off by %1,%2").arg(offCentre().x()).arg(offCentre().y())));
         }
+        dialog.hide();
+    }
+
+    // A dialog whose own least width is below its contents' (the Reports
+    // dialog's 500 px beside a long device name) that the window system sets
+    // back to a narrower size (its answer to an earlier request, come last)
+    // is widened to its contents again rather than showing them cut.
+    void aDialogIsNeverLeftNarrowerThanItsContents()
+    {
+        QWidget parent;
+        ScreenFit::showWithin(&parent, QSize(900, 600));
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        QDialog dialog(&parent);
+        dialog.setMinimumWidth(300);
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* wide = new QWidget(&dialog);
+        wide->setMinimumSize(600, 40);
+        layout->addWidget(wide);
+        ScreenFit::keepWithin(&dialog, QSize());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const int least = layout->totalMinimumSize().width();
+        QTRY_VERIFY(dialog.width() >= least);
+        dialog.resize(300, dialog.height());
+        QTRY_VERIFY2(dialog.width() >= least, qPrintable(QString::number(dialog.width())));
+        QVERIFY(dialog.screen()->availableGeometry().contains(dialog.frameGeometry()));
         dialog.hide();
     }
 
