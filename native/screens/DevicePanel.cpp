@@ -323,7 +323,11 @@ void DevicePanel::finishEdit(bool save)
     }
     m_editing = false;
     refreshHeader();
-    rebuildLater();
+    // Now, not later: this runs after the button's own handler, and a form
+    // left standing until a later rebuild would still take typing, which the
+    // rebuild then throws away (on a busy machine a person can press Edit
+    // connection again and type before it comes).
+    rebuildDetails();
 }
 
 // ---- DeviceDetailsDialog -------------------------------------------------------------------------

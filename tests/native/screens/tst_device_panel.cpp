@@ -55,6 +55,12 @@ Native::Device named(Native::Device d, const QStringList& names)
     return d;
 }
 
+// Clicks the button of the panel's details that reads so.
+void press(DevicePanel* panel, const char* text)
+{
+    findByText<QPushButton>(panel->detailsWidget(), QString::fromLatin1(text))->click();
+}
+
 } // namespace
 
 class DevicePanelTest : public QObject {
@@ -65,6 +71,7 @@ private Q_SLOTS:
     void detailsByStateAndDeactivation();
     void editSiteLeavesHandlerThenUpdateAndRemove();
     void updateKeepsWhatAProbeFoundWhileTheFormWasOpen();
+    void aLateRebuildNeverReplacesTheFormBeingTyped();
     void reportFromTheDetailsSaysWhere();
     void uptimeTabAndHeatmap();
     void camerasTabRows();
@@ -277,9 +284,7 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     QCOMPARE(bench.store().site(s.id)->name, QStringLiteral("Depot North"));
     QTRY_VERIFY(labelTexts(panel->detailsWidget()).contains(QStringLiteral("Depot North")));
 
-    auto click = [panel](const char* text) {
-        findByText<QPushButton>(panel->detailsWidget(), QString::fromLatin1(text))->click();
-    };
+    auto click = [panel](const char* text) { press(panel, text); };
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->addressField()->setText(QStringLiteral("a b"));
@@ -361,9 +366,7 @@ void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
     Bench bench({d});
     DeviceDetailsDialog dialog(bench.context(), d.id);
     DevicePanel* panel = dialog.panel();
-    auto click = [panel](const char* text) {
-        findByText<QPushButton>(panel->detailsWidget(), QString::fromLatin1(text))->click();
-    };
+    auto click = [panel](const char* text) { press(panel, text); };
     const auto stored = [&] { return bench.store().device(d.id).value(); };
     // Edit connection, Channels 4, Update; Edit connection again.
     panel->startEdit();
@@ -412,6 +415,50 @@ void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(stored().ignored, (QList<int>{2, 8}));
     QCOMPARE(stored().channels, 8);
+}
+
+// On a busy machine the panel's rebuild after Update may still be on its way
+// when the person presses Edit connection again. They type into the first
+// form that shows, while what else was on its way still comes: Update saves
+// what they typed, not a form built again behind it.
+void DevicePanelTest::aLateRebuildNeverReplacesTheFormBeingTyped()
+{
+    const Native::Device d = up("Gate", {}, 4);
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    DevicePanel* panel = dialog.panel();
+    auto click = [panel](const char* text) { press(panel, text); };
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    panel->form()->setObjectName(QStringLiteral("saved")); // stands until the panel is built again
+    click("Update");
+    QCoreApplication::sendPostedEvents(); // the update, not yet what it asked for
+    QVERIFY(!panel->isEditing());
+    panel->startEdit();
+
+    struct Typist : QObject {
+        DevicePanel* panel;
+        bool typed = false;
+        explicit Typist(DevicePanel* p) : panel(p) { panel->installEventFilter(this); }
+        bool shows() const { return panel->form() && panel->form()->objectName().isEmpty(); }
+        void type()
+        {
+            typed = true;
+            panel->form()->nameField()->setText(QStringLiteral("Gate North"));
+            press(panel, "Update");
+        }
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::MetaCall && !typed && shows())
+                type();
+            return false;
+        }
+    } typist(panel);
+    QTRY_VERIFY(typist.shows());
+    if (!typist.typed)
+        typist.type();
+    QTRY_VERIFY(!panel->isEditing());
+    QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Gate North"));
 }
 
 // A report of the device says where it was written, so it can be found.
