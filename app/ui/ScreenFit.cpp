@@ -3,6 +3,7 @@
 #include "app/ui/Tunables.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QEvent>
 #include <QLayout>
 #include <QScreen>
@@ -123,10 +124,18 @@ public:
             if (frameOf(m_window) != m_frame)
                 apply(true);
             ++m_looks;
-            if (!m_frame.isNull() || m_looks >= tun::kFrameWatchLooks + tun::kFrameWatchSlowLooks)
+            if (m_framedAt.isValid()) {
+                // Framed and settled: from now on where the person leaves it.
+                if (m_framedAt.hasExpired(tun::kFrameSettle.count())) {
+                    m_centring = false;
+                    m_framing.stop();
+                }
+            } else if ((!m_frame.isNull() && !m_centring)
+                       || m_looks >= tun::kFrameWatchLooks + tun::kFrameWatchSlowLooks) {
                 m_framing.stop();
-            else if (m_looks == tun::kFrameWatchLooks)
+            } else if (m_looks == tun::kFrameWatchLooks) {
                 m_framing.setInterval(tun::kFrameWatchSlow);
+            }
         });
         apply(false);
     }
@@ -149,6 +158,7 @@ public:
             apply(true);
             applySoon();
             m_looks = 0;
+            m_framedAt.invalidate();
             m_framing.start(tun::kFrameWatch);
             break;
         case QEvent::Hide:
@@ -161,7 +171,8 @@ public:
             // a window that grows (its content grew, or its window manager
             // gave it the size it first asked for) is kept inside again, and
             // a dialog that stands where it was centred is centred again.
-            if (m_window->isVisible() && (frameOf(m_window) != m_frame || event->type() == QEvent::Resize)) {
+            if (m_window->isVisible()
+                && (m_centring || frameOf(m_window) != m_frame || event->type() == QEvent::Resize)) {
                 // (A window manager may set it a pixel or two off.)
                 if (event->type() == QEvent::Resize && m_centred
                     && (m_window->geometry().topLeft() - m_centredAt).manhattanLength() <= tun::kCentredSlack_px)
@@ -233,13 +244,17 @@ private:
         QRect kept;
         if (m_centring) {
             kept = placement(size, least, frame, available, over);
-            // Framed, it is centred for good: again only while it stays
-            // there. Until its window manager has framed it (however long
-            // that takes), nobody can have moved it, and the window manager
-            // may still place it where it likes: it is centred again each
-            // time it moves or grows.
-            if (!m_frame.isNull())
-                m_centring = false;
+            // Until its window manager has framed it (however long that
+            // takes) and a moment after, nobody can have moved it, and the
+            // window manager may still place it where it likes: it is
+            // centred again each time it moves or grows. Then it is centred
+            // for good (the frame watch ends the centring): again only while
+            // it stays there.
+            if (!m_frame.isNull() && !m_framedAt.isValid()) {
+                m_framedAt.start();
+                if (!m_framing.isActive())
+                    m_framing.start(tun::kFrameWatch);
+            }
         } else {
             kept = keptInside(QRect(m_window->geometry().topLeft(), size), least, frame, available);
         }
@@ -256,9 +271,10 @@ private:
     QMetaObject::Connection m_area;
     QTimer m_framing;
     int m_looks = 0;
-    bool m_centring = false; // opening over its parent, until framed
-    bool m_centred = false;  // it stood centred on its parent when last placed,
-    QPoint m_centredAt;      // there
+    QElapsedTimer m_framedAt; // since the window manager framed it
+    bool m_centring = false;  // opening over its parent, until framed
+    bool m_centred = false;   // it stood centred on its parent when last placed,
+    QPoint m_centredAt;       // there
 };
 
 } // namespace

@@ -27,6 +27,11 @@ inline constexpr int kFrameWatchLooks = 40;
 // slowed by a busy machine.
 inline constexpr milliseconds kFrameWatchSlow{500};
 inline constexpr int kFrameWatchSlowLooks = 120;
+// Once framed, a dialog opening over its parent is centred again when it
+// moves within this time: a busy window manager's answer to a request made
+// before it framed the window may come after it did, set off by the frame's
+// title (it is nobody's choice). Past it, a move is the person's and stands.
+inline constexpr milliseconds kFrameSettle{1500};
 // A window's content that scrolls where the screen is too small for it
 // whole keeps at least this much of it in view.
 inline constexpr int kScrolledContentLeast_px = 120;
