@@ -272,7 +272,7 @@ private:
     QTimer m_framing;
     int m_looks = 0;
     QElapsedTimer m_framedAt; // since the window manager framed it
-    bool m_centring = false;  // opening over its parent, until framed
+    bool m_centring = false;  // opening over its parent, until framed and settled
     bool m_centred = false;   // it stood centred on its parent when last placed,
     QPoint m_centredAt;       // there
 };
