@@ -8,10 +8,12 @@
 #include "native/services/DigestAuth.h"
 #include "native/services/Tunables.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QNetworkProxy>
 #include <QPointer>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <QUrl>
 
@@ -204,6 +206,24 @@ void giveBackLater()
         malloc_trim(0);
     });
 #endif
+}
+
+// What holds the requests of the application's thread. A request nobody
+// waits for (a search's finder being closed) can still be under way when the
+// program ends, and one let go just before has its anchor's deletion still
+// posted: both go with the application, not with the process, so that
+// nothing of them is left over.
+QObject* requestHolder()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread())
+        return nullptr;
+    static QPointer<QObject> holder;
+    if (!holder) {
+        holder = new QObject;
+        qAddPostRoutine([] { delete holder.data(); });
+    }
+    return holder.data();
 }
 
 // The request is over: the device's turn goes on, and nothing of it stays.
@@ -543,7 +563,7 @@ void send(Method method, const Native::Device& device, const QString& path, cons
     state->timeout = timeout;
     state->done = std::move(done);
     state->key = challengeKey(device);
-    state->anchor = new QObject;
+    state->anchor = new QObject(requestHolder());
     // Redirects are followed here (followRedirect): each hop answers the
     // login for its own address, and a loop is seen as one.
     state->url = QUrl(NativeBrand::baseUrl(device) + path, QUrl::TolerantMode);
