@@ -564,6 +564,12 @@ void send(Method method, const Native::Device& device, const QString& path, cons
     state->done = std::move(done);
     state->key = challengeKey(device);
     state->anchor = new QObject(requestHolder());
+    // A request whose anchor went with the application is over: a turn that
+    // comes for it later does not start it on what is gone.
+    QObject::connect(state->anchor, &QObject::destroyed, [weak = std::weak_ptr<RequestState>(state)] {
+        if (const StatePtr s = weak.lock())
+            s->finished = true;
+    });
     // Redirects are followed here (followRedirect): each hop answers the
     // login for its own address, and a loop is seen as one.
     state->url = QUrl(NativeBrand::baseUrl(device) + path, QUrl::TolerantMode);
