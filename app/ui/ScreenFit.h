@@ -63,9 +63,10 @@ QSize minimumWithin(QSize minimum, QMargins frame, const QRect& available);
 // frame becomes known; until then its frame is taken to be its parent's (one
 // window manager frames a program's windows alike), and it stays centred for
 // as long as the window manager takes to frame it and a moment after (its
-// late answers to earlier requests). A window the user moves is left where it is. A window is never left narrower than its layout's least
-// width where the area has room for it (a window system may answer an
-// earlier, narrower request last). For main windows and dialogs alike; in place of
+// late answers to earlier requests). A window the user moves is left where
+// it is. A window is never left narrower than its layout's least width where
+// the area has room for it (a window system may answer an earlier, narrower
+// request last). For main windows and dialogs alike; in place of
 // setMinimumSize. An invalid `minimum` (QSize()) keeps only the window inside
 // the area and leaves its minimum as it sets it. Once per window: later calls
 // change nothing (Modal keeps every dialog it shows so).

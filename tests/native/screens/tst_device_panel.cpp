@@ -284,20 +284,19 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     QCOMPARE(bench.store().site(s.id)->name, QStringLiteral("Depot North"));
     QTRY_VERIFY(labelTexts(panel->detailsWidget()).contains(QStringLiteral("Depot North")));
 
-    auto click = [panel](const char* text) { press(panel, text); };
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->addressField()->setText(QStringLiteral("a b"));
     panel->form()->nameField()->setText(QStringLiteral("Renamed"));
     Modal::answer(QMessageBox::Close);
-    click("Update");
+    press(panel, "Update");
     QTRY_COMPARE(Modal::pending(), 0);
     QCOMPARE(Modal::shown().last(), QStringLiteral("Can’t save: Enter the device's IP address or host name."));
     QVERIFY(panel->isEditing());
     // Moved onto a recorder already listed: refused, as adding it would be.
     panel->form()->addressField()->setText(other.ip);
     Modal::answer(QMessageBox::Close);
-    click("Update");
+    press(panel, "Update");
     QTRY_COMPARE(Modal::pending(), 0);
     QCOMPARE(Modal::shown().last(),
              QStringLiteral("Can’t save: 10.20.30.40:%1 is already in the list as \"Other\".").arg(other.httpPort));
@@ -308,7 +307,7 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     QCOMPARE(panel->form(), form.data());
     // A good update stores the device and starts no probe.
     panel->form()->addressField()->setText(QStringLiteral("127.0.0.1"));
-    click("Update");
+    press(panel, "Update");
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Device details · Renamed")); // not only when opened again
@@ -336,13 +335,13 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
                        box.clickedButton() ? box.clickedButton()->text() : QString());
         return int(QMessageBox::RejectRole);
     });
-    click("Remove device");
+    press(panel, "Remove device");
     // The question names the device.
     QTRY_COMPARE(look,
                  QStringLiteral("Remove Renamed? Its camera names and uptime history are deleted from this "
                                 "computer.|NDanger red default Cancel enter Cancel"));
     QTRY_COMPARE(Modal::pending(), 0);
-    click("Cancel");
+    press(panel, "Cancel");
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Renamed"));
     QCOMPARE(dialog.windowTitle(), QStringLiteral("Device details · Renamed")); // not only when opened again
@@ -350,7 +349,7 @@ void DevicePanelTest::editSiteLeavesHandlerThenUpdateAndRemove()
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     Modal::respond([](QDialog&) { return int(QMessageBox::DestructiveRole); });
-    click("Remove device");
+    press(panel, "Remove device");
     QTRY_COMPARE(accepted.count(), 1);
     QVERIFY(!bench.store().hasDevice(d.id));
 }
@@ -366,13 +365,12 @@ void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
     Bench bench({d});
     DeviceDetailsDialog dialog(bench.context(), d.id);
     DevicePanel* panel = dialog.panel();
-    auto click = [panel](const char* text) { press(panel, text); };
     const auto stored = [&] { return bench.store().device(d.id).value(); };
     // Edit connection, Channels 4, Update; Edit connection again.
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->channelsField()->setValue(4);
-    click("Update");
+    press(panel, "Update");
     QTRY_VERIFY(!panel->isEditing());
     panel->startEdit();
     QTRY_VERIFY(panel->form());
@@ -396,7 +394,7 @@ void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
     QVERIFY(bench.store().updateDevice(ignoring));
     QCOMPARE(panel->form()->channelsField()->value(), 4); // the open form still says 4
     panel->form()->nameField()->setText(QStringLiteral("Gate North"));
-    click("Update");
+    press(panel, "Update");
     QTRY_VERIFY(!panel->isEditing());
     Native::Device after = stored();
     QCOMPARE(QStringLiteral("%1 %2 ch %3 blur %4 ignored %5")
@@ -411,7 +409,7 @@ void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->ignoredField()->setText(QStringLiteral("2, 8"));
-    click("Update");
+    press(panel, "Update");
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(stored().ignored, (QList<int>{2, 8}));
     QCOMPARE(stored().channels, 8);
@@ -427,11 +425,10 @@ void DevicePanelTest::aLateRebuildNeverReplacesTheFormBeingTyped()
     Bench bench({d});
     DeviceDetailsDialog dialog(bench.context(), d.id);
     DevicePanel* panel = dialog.panel();
-    auto click = [panel](const char* text) { press(panel, text); };
     panel->startEdit();
     QTRY_VERIFY(panel->form());
     panel->form()->setObjectName(QStringLiteral("saved")); // stands until the panel is built again
-    click("Update");
+    press(panel, "Update");
     QCoreApplication::sendPostedEvents(); // the update, not yet what it asked for
     QVERIFY(!panel->isEditing());
     panel->startEdit();
