@@ -190,7 +190,7 @@ class Picked {
 public:
     Picked(const QString& name, const QList<Word>& words) : m_name(name), m_words(words) {}
 
-    QList<qsizetype> kept;        // word indexes, ascending
+    QList<qsizetype> kept;           // word indexes, ascending
     QHash<qsizetype, qsizetype> cut; // word index -> letters kept of it
 
     QString text() const
@@ -229,14 +229,21 @@ private:
     const QList<Word>& m_words;
 };
 
+// How many siblings words picked from a name must tell it from.
+enum class Reach {
+    All,  // every one that words can tell it from
+    Most, // as many as words that fit tell it from
+};
+
 // The fewest words of `name` that no sibling has all of, drawn with what lies
 // between and around them as room allows ("…first floor…desk…"); where even
 // they do not fit, the longest of them cut to their first letters. A sibling
 // that has every word of the name cannot be told from it by words and does
 // not count. Empty where no such form fits `width`; without `context` the
-// words alone.
+// words alone. Reaching `Most`, the words that tell it from the most
+// siblings, one after another as long as they fit, whole.
 QString wordsApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width,
-                   bool context = true)
+                   bool context = true, Reach reach = Reach::All)
 {
     const QList<Word> words = wordsOf(name);
     const qsizetype n = words.size();
@@ -262,10 +269,11 @@ QString wordsApart(const QString& name, const QStringList& siblings, const QFont
     std::vector<int> wordWidth(static_cast<size_t>(n));
     std::vector<int> gapWidth(size_t(n), 0);
     for (qsizetype k = 0; k < n; ++k) {
-        wordWidth[size_t(k)] = metrics.horizontalAdvance(name.mid(words.at(k).start, words.at(k).end - words.at(k).start));
+        wordWidth[size_t(k)] =
+            metrics.horizontalAdvance(name.mid(words.at(k).start, words.at(k).end - words.at(k).start));
         if (k + 1 < n)
-            gapWidth[size_t(k)] = metrics.horizontalAdvance(
-                name.mid(words.at(k).end, words.at(k + 1).start - words.at(k).end));
+            gapWidth[size_t(k)] =
+                metrics.horizontalAdvance(name.mid(words.at(k).end, words.at(k + 1).start - words.at(k).end));
     }
     const int ellipsis = metrics.horizontalAdvance(kEllipsis);
     const auto estimate = [&](std::span<const qsizetype> set) {
@@ -296,27 +304,27 @@ QString wordsApart(const QString& name, const QStringList& siblings, const QFont
             bestWidth = w;
         }
     };
-    for (qsizetype a = 0; a < n; ++a)
-        consider({a});
-    for (qsizetype a = 0; best.isEmpty() && a < n; ++a)
-        for (qsizetype b = a + 1; b < n; ++b)
-            consider({a, b});
-    for (qsizetype a = 0; best.isEmpty() && n <= 16 && a < n; ++a)
-        for (qsizetype b = a + 1; b < n; ++b)
-            for (qsizetype c = b + 1; c < n; ++c)
-                consider({a, b, c});
-    if (best.isEmpty()) {
+    // One word after another, each telling it from the most siblings still
+    // left (of as many, the narrowest), within `room`.
+    const auto pickInTurn = [&](int room) {
         told = Bits(others.size());
         while (!(told == coverable)) {
             qsizetype pick = -1;
             int most = 0;
+            int pickWidth = 0;
             for (qsizetype k = 0; k < n; ++k) {
+                if (best.contains(k))
+                    continue;
                 int more = 0;
                 for (qsizetype j = 0; j < others.size(); ++j)
                     more += lacking[size_t(k)].test(j) && !told.test(j) ? 1 : 0;
-                if (more > most) {
+                QList<qsizetype> with = best;
+                with.insert(std::lower_bound(with.begin(), with.end(), k), k);
+                const int w = estimate(with);
+                if (w <= room && more > 0 && (more > most || (more == most && w < pickWidth))) {
                     most = more;
                     pick = k;
+                    pickWidth = w;
                 }
             }
             if (pick < 0)
@@ -324,15 +332,36 @@ QString wordsApart(const QString& name, const QStringList& siblings, const QFont
             told |= lacking[size_t(pick)];
             best.insert(std::lower_bound(best.begin(), best.end(), pick), pick);
         }
-        if (best.isEmpty())
-            return {};
-    }
+    };
+    if (reach == Reach::Most)
+        pickInTurn(width);
+    for (qsizetype a = 0; reach == Reach::All && a < n; ++a)
+        consider({a});
+    for (qsizetype a = 0; reach == Reach::All && best.isEmpty() && a < n; ++a)
+        for (qsizetype b = a + 1; b < n; ++b)
+            consider({a, b});
+    for (qsizetype a = 0; reach == Reach::All && best.isEmpty() && n <= 16 && a < n; ++a)
+        for (qsizetype b = a + 1; b < n; ++b)
+            for (qsizetype c = b + 1; c < n; ++c)
+                consider({a, b, c});
+    if (reach == Reach::All && best.isEmpty())
+        pickInTurn(std::numeric_limits<int>::max());
+    if (best.isEmpty())
+        return {};
 
     Picked picked(name, words);
     picked.kept = best;
     QString shown = picked.text();
     // Too wide: the longest word ending a run gives up letters, down to three.
     while (metrics.horizontalAdvance(shown) > width) {
+        if (reach == Reach::Most) {
+            // Estimated to fit, measured a little wider: the last word goes.
+            picked.kept.removeLast();
+            if (picked.kept.isEmpty())
+                return {};
+            shown = picked.text();
+            continue;
+        }
         qsizetype longest = -1;
         qsizetype letters = 3;
         for (qsizetype k : std::as_const(picked.kept)) {
@@ -501,8 +530,10 @@ QString plainApart(const QString& name, const QStringList& siblings, const QFont
         return picked;
     if (!letters.isEmpty())
         return letters;
-    // No form that fits tells it from all of them: from the sibling most like
-    // it, at least.
+    // No form that fits tells it from all of them: from as many as the words
+    // that fit tell it from, else from the sibling most like it, at least.
+    if (const QString most = wordsApart(name, siblings, metrics, width, true, Reach::Most); !most.isEmpty())
+        return most;
     const QString last = metrics.elidedText(name.mid(wordStart(name, nearest)), Qt::ElideRight, room);
     return last.isEmpty() || last == ellipsis ? rightCut : ellipsis + last;
 }
@@ -546,6 +577,10 @@ QString titleApart(const QString& name, qsizetype cut, const QStringList& siblin
         const int deviceRoom = width - join - metrics.horizontalAdvance(ownShown);
         const QString deviceShown =
             deviceRoom >= ellipsis ? plainApart(device, devices, metrics, deviceRoom) : QString(kEllipsis);
+        // A device of nothing but "…" says nothing: the camera's name takes
+        // its room.
+        if (deviceShown == QString(kEllipsis))
+            break;
         const QString shown = deviceShown + kJoin + ownShown;
         const int over = metrics.horizontalAdvance(shown) - width;
         if (over <= 0)

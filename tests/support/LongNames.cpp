@@ -1,7 +1,6 @@
 #include "tests/support/LongNames.h"
 
-#include <QRegularExpression>
-#include <QSet>
+#include <algorithm>
 
 namespace longnames {
 
@@ -9,14 +8,39 @@ namespace {
 
 const QChar kEllipsis(0x2026);
 
-// Words as a person reads them: between spaces and punctuation, and "…".
-QSet<QString> wordsOf(const QString& text)
+bool wordChar(QChar c)
 {
-    static const QRegularExpression kBetween(QStringLiteral("[\\s\u00B7,;:/()\\-_\u2013\u2014\u2026]+"));
-    QSet<QString> out;
-    for (const QString& w : text.split(kBetween, Qt::SkipEmptyParts))
-        out.insert(w.toCaseFolded());
-    return out;
+    return c.isLetterOrNumber();
+}
+
+// Where the last word of `text` starts, and where its first ends.
+qsizetype lastWordStart(const QString& text)
+{
+    qsizetype at = text.size();
+    while (at > 0 && wordChar(text.at(at - 1)))
+        --at;
+    return at;
+}
+
+qsizetype firstWordEnd(const QString& text)
+{
+    qsizetype at = 0;
+    while (at < text.size() && wordChar(text.at(at)))
+        ++at;
+    return at;
+}
+
+// Whether `text` has `words` (one or several, as they stand) as whole words,
+// whatever their case.
+bool hasWords(const QString& text, const QString& words)
+{
+    for (qsizetype at = text.indexOf(words, 0, Qt::CaseInsensitive); at >= 0;
+         at = text.indexOf(words, at + 1, Qt::CaseInsensitive)) {
+        const qsizetype end = at + words.size();
+        if ((at == 0 || !wordChar(text.at(at - 1))) && (end == text.size() || !wordChar(text.at(end))))
+            return true;
+    }
+    return false;
 }
 
 QString bare(QString s)
@@ -30,8 +54,8 @@ QList<Camera> estate()
 {
     const QString main = QStringLiteral("Reception and lobby recorder (32 channel), Tower B, main core");
     const QString annexe = QStringLiteral("Reception and lobby recorder (16 channel), Tower B, annexe");
-    const QStringList floors{"ground", "first", "second", "third", "fourth", "fifth",
-                             "sixth",  "seventh", "eighth", "ninth", "tenth", "eleventh"};
+    const QStringList floors{"ground", "first",   "second", "third", "fourth", "fifth",
+                             "sixth",  "seventh", "eighth", "ninth", "tenth",  "eleventh"};
     QList<Camera> out;
     for (const QString& floor : floors)
         out.append({main, QStringLiteral("Tower B %1 floor reception desk and visitor queue, camera").arg(floor)});
@@ -63,33 +87,56 @@ bool sharesItsName(const QList<Camera>& cameras, qsizetype i)
     return false;
 }
 
-QStringList apartFaults(const QStringList& wholes, const QStringList& shown)
+QStringList alikeFaults(const QStringList& wholes, const QStringList& shown)
 {
     QStringList faults;
-    QList<QSet<QString>> whole;
-    QList<QSet<QString>> kept; // whole words of its title that a shown title keeps
     for (qsizetype i = 0; i < wholes.size(); ++i) {
-        whole << wordsOf(wholes.at(i));
-        QSet<QString> k;
-        for (const QString& w : wordsOf(shown.at(i)))
-            if (whole.last().contains(w))
-                k.insert(w);
-        kept << k;
+        for (qsizetype j = i + 1; j < wholes.size(); ++j) {
+            const QString a = shown.at(i);
+            const QString b = shown.at(j);
+            if (wholes.at(i) != wholes.at(j)
+                && (bare(a) == bare(b) || (a.endsWith(kEllipsis) && bare(b).startsWith(bare(a)))
+                    || (b.endsWith(kEllipsis) && bare(a).startsWith(bare(b)))))
+                faults
+                    << QStringLiteral("tiles %1 and %2 read alike: \"%3\" and \"%4\"").arg(i + 1).arg(j + 1).arg(a, b);
+        }
+    }
+    return faults;
+}
+
+QStringList apartFaults(const QStringList& wholes, const QStringList& shown)
+{
+    QStringList faults = alikeFaults(wholes, shown);
+    // What each shown title keeps whole: its pieces between "…", each less a
+    // word cut at either end.
+    QList<QStringList> kept;
+    for (qsizetype i = 0; i < wholes.size(); ++i) {
+        QStringList runs;
+        for (QString piece : shown.at(i).split(kEllipsis, Qt::SkipEmptyParts)) {
+            piece = piece.trimmed();
+            const qsizetype at = wholes.at(i).indexOf(piece);
+            if (piece.isEmpty() || at < 0)
+                continue;
+            const qsizetype end = at + piece.size();
+            if (end < wholes.at(i).size() && wordChar(wholes.at(i).at(end)) && wordChar(piece.back()))
+                piece = piece.left(lastWordStart(piece));
+            if (at > 0 && wordChar(wholes.at(i).at(at - 1)) && !piece.isEmpty() && wordChar(piece.front()))
+                piece = piece.mid(firstWordEnd(piece));
+            piece = piece.trimmed();
+            if (!piece.isEmpty())
+                runs << piece;
+        }
+        kept << runs;
     }
     for (qsizetype i = 0; i < wholes.size(); ++i) {
         for (qsizetype j = 0; j < wholes.size(); ++j) {
             if (i == j || wholes.at(i) == wholes.at(j))
                 continue;
-            const QString a = shown.at(i);
-            const QString b = shown.at(j);
-            if (i < j
-                && (bare(a) == bare(b) || (a.endsWith(kEllipsis) && bare(b).startsWith(bare(a)))
-                    || (b.endsWith(kEllipsis) && bare(a).startsWith(bare(b)))))
-                faults << QStringLiteral("tiles %1 and %2 read alike: \"%3\" and \"%4\"").arg(i + 1).arg(j + 1).arg(a, b);
-            if ((kept.at(i) - whole.at(j)).isEmpty())
+            const QStringList& runs = kept.at(i);
+            if (std::none_of(runs.cbegin(), runs.cend(), [&](const QString& r) { return !hasWords(wholes.at(j), r); }))
                 faults << QStringLiteral("tile %1 \"%2\" keeps no word that tile %3 \"%4\" lacks")
                               .arg(i + 1)
-                              .arg(a)
+                              .arg(shown.at(i))
                               .arg(j + 1)
                               .arg(wholes.at(j));
         }

@@ -31,8 +31,11 @@ bool sharesItsName(const QList<Camera>& cameras, qsizetype i);
 
 // What a person reading `shown` (the titles as shortened) cannot tell apart
 // of `wholes` (the whole titles): two that read alike, or nearly (one
-// shortened at its end reading as the start of the other), and a title that
-// keeps no whole word another's whole title lacks. One line per fault.
+// shortened at its end reading as the start of the other). One line per
+// fault.
+QStringList alikeFaults(const QStringList& wholes, const QStringList& shown);
+// Those, and a title that keeps no whole word, nor run of whole words
+// ("camera 12" beside "door 12 camera 1"), that another's whole title lacks.
 QStringList apartFaults(const QStringList& wholes, const QStringList& shown);
 
 } // namespace longnames

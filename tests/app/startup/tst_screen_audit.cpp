@@ -41,6 +41,7 @@
 #include "tests/server/shell/ShellTestSupport.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "tests/support/Drive.h"
+#include "tests/support/LongNames.h"
 #include "tests/support/ScreenAudit.h"
 #include "tests/support/TestKit.h"
 #include "video/FfmpegPlayer.h"
@@ -956,6 +957,16 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(pageBuilt(wall, perPage, before), 10000);
             const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
             faults += drive::tagged(tag, screenaudit::run(screenaudit::Check::Alike, &window));
+            // Each title keeps a word that tells it from every other.
+            QStringList wholes;
+            QStringList shown;
+            for (CameraTile* t : wall->findChildren<CameraTile*>()) {
+                if (!t->isVisible())
+                    continue;
+                wholes << t->title();
+                shown << t->findChild<QLabel*>(QStringLiteral("TileName"))->text();
+            }
+            faults += drive::tagged(tag, longnames::apartFaults(wholes, shown));
             hoverTiles(&window, name, QPoint(1, 1));
         }
         wall->stopAll();
