@@ -13,7 +13,7 @@
 // - Wheel: a page scrolled from its top to its bottom with the wheel, at
 //   points over its controls, gets there, and no drop-down, spin box or
 //   slider on the way changes its value; nor does one elsewhere in a window
-//   that a wheel passes over.
+//   that a wheel passes over, nor the one a window focuses as it opens.
 // - Menu: the menu a right-click in a text field opens reads at 4.5:1.
 // - Hover: a widget the pointer came onto and left looks as it did before
 //   (texts, places, what shows).
@@ -76,6 +76,10 @@ QStringList scrollPages(QWidget* window);
 // its scrolling pages that the person has not clicked or tabbed into: a notch
 // one way and, where that changed nothing, the other. Each keeps its value.
 QStringList wheelPast(QWidget* window);
+// A wheel passing over the drop-down, spin box or slider that holds the focus
+// as `window` opened: the window gave it the focus, nobody clicked it or
+// tabbed into it, and it keeps its value.
+QStringList wheelPastFocus(QWidget* window);
 
 // A right-click in the text field `field`: the menu that opens is read by the
 // screen audit's contrast check (every item, the one under the pointer and

@@ -11,6 +11,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFocusEvent>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -335,6 +336,51 @@ private Q_SLOTS:
                          qPrintable(faults.join('\n')));
                 QCOMPARE(faults.size(), 2); // the box the person chose is not passed over
             }
+        }
+    }
+
+    // A dialog whose drop-down has the focus as it opens: a passing wheel
+    // turns it; mended (a control takes the wheel once clicked or tabbed
+    // into), it passes.
+    void wheelPastFocusFindsTheFirstFocusTurning()
+    {
+        class Mended : public QObject {
+        public:
+            bool chosen = false;
+
+        protected:
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                if (event->type() == QEvent::FocusIn) {
+                    const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+                    chosen = why == Qt::MouseFocusReason || why == Qt::TabFocusReason;
+                }
+                if (event->type() != QEvent::Wheel || chosen)
+                    return false;
+                event->ignore();
+                return true;
+            }
+        };
+        for (const bool guarded : {false, true}) {
+            QDialog dialog;
+            auto* v = new QVBoxLayout(&dialog);
+            auto* camera = new QComboBox;
+            camera->addItems({QStringLiteral("1  Gate"), QStringLiteral("2  Lobby")});
+            camera->setFocusPolicy(Qt::StrongFocus);
+            v->addWidget(camera);
+            v->addWidget(new QPushButton(QStringLiteral("Close")));
+            Mended mended;
+            if (guarded)
+                camera->installEventFilter(&mended);
+            show(dialog);
+            QVERIFY(drive::activate(&dialog));
+            camera->setFocus(); // the dialog's first focus
+            const QStringList faults = drive::wheelPastFocus(&dialog);
+            if (guarded)
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            else
+                QVERIFY2(faults.size() == 1 && has(faults, "changed it from \"1  Gate\" (0) to \"2  Lobby\" (1)"),
+                         qPrintable(faults.join('\n')));
         }
     }
 

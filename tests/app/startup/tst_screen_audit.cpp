@@ -218,6 +218,10 @@ class ScreenAudit : public QObject {
     // available area (a full-screen window takes the whole screen).
     void look(QWidget* window, const QString& name, QWidget* focus = nullptr, const QRect& area = {})
     {
+        // The control the window focused as it opened is nobody's choice: a
+        // passing wheel leaves it as it is.
+        if (!seen.contains(name))
+            faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::wheelPastFocus(window));
         // As it opens: no field chosen by an earlier walk, pages at their top.
         if (QWidget* focused = window->focusWidget())
             focused->clearFocus();
