@@ -23,7 +23,9 @@
 // - Escape: closes the dialog without taking one of its answers.
 // - Heard: what a screen reader says: every button has a name, and a label
 //   named for a screen reader says what it shows.
+// - Focus: whatever Tab reaches is ringed in the focus colour.
 
+#include <QColor>
 #include <QList>
 #include <QPoint>
 #include <QString>
@@ -113,6 +115,11 @@ QStringList pressEscape(QDialog* dialog);
 
 // What a screen reader says of the controls and labels of `window`.
 QStringList heard(QWidget* window);
+
+// Tab from the start of `window` through each of its stops (at most `most`),
+// those inside `within` where given: while each holds the focus, a ring of
+// `ring` stands along every side of it, within a few pixels of its edge.
+QStringList focusShows(QWidget* window, const QColor& ring, const QWidget* within = nullptr, int most = 400);
 
 // Each line prefixed with `tag` and a space.
 QStringList tagged(const QString& tag, const QStringList& faults);

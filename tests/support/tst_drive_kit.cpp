@@ -5,6 +5,7 @@
 #include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
 
+#include "app/ui/FocusRing.h"
 #include "app/ui/WheelGuard.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFocusEvent>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -380,6 +382,43 @@ private Q_SLOTS:
                 QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
             else
                 QVERIFY2(faults.size() == 1 && has(faults, "changed it from \"1  Gate\" (0) to \"2  Lobby\" (1)"),
+                         qPrintable(faults.join('\n')));
+        }
+    }
+
+    // A dark wall's round buttons and a tile that Tab reaches show no focus of
+    // their own: found, each; ringed as the focus comes by the keyboard,
+    // they pass.
+    void focusShowsFindsFocusNobodyCanSee()
+    {
+        const QColor ring(0x7f, 0xb0, 0xff);
+        for (const bool mended : {false, true}) {
+            QWidget window;
+            window.setStyleSheet(QStringLiteral("QWidget { background: #0b0f14; }"
+                                                " QPushButton { background: #000000; border: none; }"));
+            auto* v = new QVBoxLayout(&window);
+            v->setContentsMargins(20, 20, 20, 20);
+            auto* tile = new QFrame;
+            tile->setFocusPolicy(Qt::TabFocus);
+            tile->setMinimumSize(160, 90);
+            v->addWidget(tile);
+            auto* row = new QHBoxLayout;
+            for (const char* name : {"Open full view", "Remove from this wall"}) {
+                auto* b = new QPushButton;
+                b->setAccessibleName(QString::fromLatin1(name));
+                b->setFixedSize(30, 30);
+                row->addWidget(b);
+            }
+            v->addLayout(row);
+            if (mended)
+                kvr::ui::FocusRing::follow(&window, ring, 12);
+            show(window);
+            QVERIFY(drive::activate(&window));
+            const QStringList faults = drive::focusShows(&window, ring);
+            if (mended)
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            else
+                QVERIFY2(faults.size() == 3 && has(faults, "[focus] QFrame") && has(faults, "Remove from this wall"),
                          qPrintable(faults.join('\n')));
         }
     }

@@ -22,6 +22,7 @@
 #include "native/live/VmsTile.h"
 #include "native/screens/DevicePanel.h"
 #include "native/screens/NativeDialogs.h"
+#include "native/screens/NativeStyle.h"
 #include "native/screens/NativeWindow.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
@@ -386,6 +387,8 @@ class ScreenAudit : public QObject {
         // Full screen, over the desktop's panel.
         look(shown, name, nullptr, screen);
         hoverTiles(shown, name, QPoint(4, shown->height() / 2));
+        faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()),
+                                drive::focusShows(shown, Theme::colour(Theme::Colour::FocusRing)));
         QCursor::setPos(screen.topLeft());
         setup.stopButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
@@ -812,6 +815,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(allFailed(), 45000);
         look(&native, QStringLiteral("native-live-wall-36"));
         hoverTiles(&native, QStringLiteral("native-live-wall-36"), QPoint(1, 1));
+        faults += drive::tagged(QStringLiteral("native-live-wall-36@%1").arg(screenTag()),
+                                drive::focusShows(&native, NativeStyle::token("vFocus"), native.findChild<VmsPage*>()));
         // The camera tree searched for the fire exits' recorders, one at each
         // of three sites: each row tells its recorder apart.
         VmsPage* live = native.findChild<VmsPage*>();
@@ -972,6 +977,10 @@ private Q_SLOTS:
             }
             faults += drive::tagged(tag, longnames::apartFaults(wholes, shown));
             hoverTiles(&window, name, QPoint(1, 1));
+            // The keyboard's way through the wall: every tile and button Tab
+            // reaches is ringed.
+            if (name == QLatin1String("alike-wall-estate"))
+                faults += drive::tagged(tag, drive::focusShows(&window, Theme::colour(Theme::Colour::FocusRing)));
         }
         wall->stopAll();
     }

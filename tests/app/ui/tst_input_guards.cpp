@@ -1,8 +1,10 @@
-// What the wheel and Enter reach: a page's drop-downs, spin boxes and sliders
-// take the wheel only with the focus the person gave them, and Enter in a
-// dialog fires what the dialog is for wherever the focus stands.
+// What the wheel, Enter and Tab reach: a page's drop-downs, spin boxes and
+// sliders take the wheel only with the focus the person gave them, Enter in
+// a dialog fires what the dialog is for wherever the focus stands, and the
+// keyboard's focus shows in a ring.
 
 #include "app/ui/EnterButton.h"
+#include "app/ui/FocusRing.h"
 #include "app/ui/WheelGuard.h"
 #include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
@@ -171,6 +173,51 @@ private Q_SLOTS:
         camera->setFocus();
         drive::wheel(&dialog, at(camera), 1);
         QCOMPARE(camera->currentIndex(), 2);
+    }
+
+    // The focus ring stands around what Tab reached, follows it as it moves
+    // and comes back with its window; a click, the program moving the focus
+    // or a dialog telling its first control that it came by Tab shows none.
+    void theFocusRingShowsWhereTheKeyboardWent()
+    {
+        QWidget area;
+        auto* v = new QVBoxLayout(&area);
+        auto* first = new QPushButton(QStringLiteral("Open full view"));
+        auto* second = new QPushButton(QStringLiteral("Remove from this wall"));
+        v->addWidget(first);
+        v->addWidget(second);
+        FocusRing::follow(&area, QColor(0x7f, 0xb0, 0xff));
+        area.resize(300, 120);
+        area.show();
+        QVERIFY(drive::activate(&area));
+        const auto ringedAround = [&area](const QWidget* w) {
+            const QWidget* ring = FocusRing::shown(&area);
+            return ring && ring->geometry().contains(QRect(w->mapTo(&area, QPoint(0, 0)), w->size()))
+                && ring->geometry().width() <= w->width() + 8;
+        };
+        second->setFocus(Qt::TabFocusReason);
+        QVERIFY(ringedAround(second));
+        const int was = second->y();
+        v->insertSpacing(0, 30);
+        QTRY_VERIFY(second->y() > was);
+        QTRY_VERIFY(ringedAround(second));
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(second, &out);
+        QVERIFY(!FocusRing::shown(&area));
+        QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(second, &in);
+        QTRY_VERIFY(ringedAround(second));
+
+        QTest::mouseClick(first, Qt::LeftButton);
+        QTRY_VERIFY(first->hasFocus());
+        QVERIFY(!FocusRing::shown(&area));
+        second->setFocus(Qt::TabFocusReason);
+        first->setFocus();
+        QVERIFY(!FocusRing::shown(&area));
+        second->clearFocus();
+        QFocusEvent told(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(second, &told);
+        QVERIFY(!FocusRing::shown(&area));
     }
 };
 
