@@ -139,10 +139,9 @@ private:
         // A dialog as it shows tells its first control, which has no focus
         // yet, that it came by Tab: that is no key a person pressed.
         const bool keys = w->hasFocus()
-            && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason
-                || reason == Qt::ShortcutFocusReason);
-        const bool again = (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
-            && m_byKeyboard && w == m_target;
+            && (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason);
+        const bool again =
+            (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason) && m_byKeyboard && w == m_target;
         m_target = w;
         m_byKeyboard = keys || again;
         if (m_byKeyboard)

@@ -41,10 +41,18 @@ double ringed(const QImage& image, const QRect& rect, const QColor& ring)
             for (int depth = -kOut_px; depth <= kIn_px && !hit; ++depth) {
                 QPoint p;
                 switch (side) {
-                case 0: p = {rect.left() + along, rect.top() + depth}; break;
-                case 1: p = {rect.left() + along, rect.bottom() - depth}; break;
-                case 2: p = {rect.left() + depth, rect.top() + along}; break;
-                default: p = {rect.right() - depth, rect.top() + along}; break;
+                case 0:
+                    p = {rect.left() + along, rect.top() + depth};
+                    break;
+                case 1:
+                    p = {rect.left() + along, rect.bottom() - depth};
+                    break;
+                case 2:
+                    p = {rect.left() + depth, rect.top() + along};
+                    break;
+                default:
+                    p = {rect.right() - depth, rect.top() + along};
+                    break;
                 }
                 hit = image.rect().contains(p) && near(image.pixel(p), ring);
             }
