@@ -392,6 +392,16 @@ class ScreenAudit : public QObject {
         QCursor::setPos(screen.topLeft());
         setup.stopButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
+        // A smaller layout holds cameras back and says so where the dialog,
+        // as it stands on the screen, shows it.
+        const int smaller = layouts->findData(QStringLiteral("2x2"));
+        layouts->setCurrentIndex(smaller);
+        Q_EMIT layouts->activated(smaller);
+        QTRY_VERIFY(setup.note()->text().contains(QStringLiteral("no longer fit")));
+        QTRY_COMPARE(setup.note()->visibleRegion().boundingRect(), setup.note()->rect());
+        look(&setup, name + QStringLiteral("-held-back"));
+        layouts->setCurrentIndex(index);
+        Q_EMIT layouts->activated(index);
     }
 
     // The preview of nine cells with the cameras of one recorder whose
