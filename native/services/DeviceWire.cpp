@@ -143,6 +143,14 @@ void DeviceWire::send()
     const QUrl& url = m_request.url;
     const int defaultPort = isHttps(url) ? 443 : 80;
     QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
+    if (host.contains(':')) {
+        // An IPv6 address goes in brackets; its zone means something to
+        // this computer alone and stays here.
+        const qsizetype zone = host.indexOf('%');
+        if (zone >= 0)
+            host.truncate(zone);
+        host = '[' + host + ']';
+    }
     if (url.port(defaultPort) != defaultPort)
         host += ':' + QByteArray::number(url.port());
     QByteArray out = m_request.method + ' ' + target(url) + " HTTP/1.1\r\nHost: " + host + "\r\n";

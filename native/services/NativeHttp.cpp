@@ -707,7 +707,7 @@ void tcpProbe(const QString& host, int port, std::chrono::milliseconds timeout, 
     QObject::connect(socket, &QTcpSocket::connected, socket, [report] { report(true); });
     QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [report] { report(false); });
     timer->start(timeout);
-    socket->connectToHost(host, quint16(port));
+    socket->connectToHost(NativeAddress::bare(host), quint16(port));
 }
 
 } // namespace NativeHttp

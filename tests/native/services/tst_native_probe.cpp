@@ -5,6 +5,7 @@
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 using namespace kvr::services;
@@ -398,6 +399,31 @@ private Q_SLOTS:
         QVERIFY(refused.wait());
         QCOMPARE(summary(*refused.value), // BadAddress
                  "1111 d0 b0 - loss-1 f1 Enter only the IP address or host name, without a path.");
+    }
+
+    // A device at an IPv6 address, written bare or in brackets as people
+    // write it: its ports are checked, it is logged in to and its details
+    // read, with the address in brackets in the Host header.
+    void ipv6Device()
+    {
+        QTcpServer v6;
+        if (!v6.listen(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("This machine has no IPv6 loopback (::1 does not take a listener): the IPv6 device case needs one.");
+        v6.close();
+        for (const char* ip : {"::1", "[::1]", "0:0::1"}) {
+            FakeDevice fake(FakeDevice::Kind::Isapi);
+            fake.channels = {{1, QStringLiteral("Gate")}};
+            QVERIFY(fake.start(QHostAddress::LocalHostIPv6));
+            Native::Device d = deviceFor(fake);
+            d.ip = QString::fromLatin1(ip);
+            const Outcome o = probe(d, 7);
+            QVERIFY2(summary(o).startsWith(QStringLiteral("2222 d2 b0 timed loss0 f0 ")), qPrintable(summary(o)));
+            QVERIFY(o.detailsFetched);
+            QCOMPARE(o.health.model, fake.model);
+            QVERIFY(!fake.requests().isEmpty());
+            for (const kvrtest::FakeRequest& r : fake.requests())
+                QCOMPARE(r.headers.value("host"), "[::1]:" + QByteArray::number(fake.httpPort()));
+        }
     }
 
     // ONVIF devices are asked through the SOAP device service; LAPI and
