@@ -2,6 +2,7 @@
 
 #include "app/core/Env.h"
 #include "app/core/Settings.h"
+#include "server/api/ApiRules.h"
 
 #include <QCoreApplication>
 
@@ -48,22 +49,8 @@ AppContext::AppContext() : settings(NativeMode::prefs())
 
 AppContext::RelayAddress AppContext::parseRelayAddress(const QString& text)
 {
-    RelayAddress relay;
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return relay;
-    const qsizetype colon = trimmed.lastIndexOf(QLatin1Char(':'));
-    if (colon >= 1) {
-        bool ok = false;
-        const int port = trimmed.mid(colon + 1).toInt(&ok, 10);
-        if (ok) {
-            relay.host = trimmed.left(colon);
-            relay.port = port;
-            return relay;
-        }
-    }
-    relay.host = trimmed;
-    return relay;
+    const auto [host, port] = ApiRules::splitHostPort(text, api::ApiClient::kDefaultRelayPort);
+    return {host, port};
 }
 
 void AppContext::applyRelaySetting(const QString& text)

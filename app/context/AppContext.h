@@ -34,7 +34,8 @@ public:
     QString organisationName() const;
     QString organisationId() const;
 
-    // Splits "host[:port]" at its last colon and configures the relay.
+    // Splits "host[:port]" (or "[v6]:port") into host and port and
+    // configures the relay.
     void applyRelaySetting(const QString& text);
     // Saves and applies a new server base address and relay address.
     void setServer(const QString& baseUrl, const QString& relayAddress);

@@ -13,11 +13,11 @@ namespace kvr::services {
 namespace ContentCoding {
 
 enum class Outcome {
-    Plain,     // the body as it came (no coding, or "identity")
-    Decoded,   // decoded from gzip or deflate
-    TooLarge,  // decoded, it passes the cap
-    Corrupt,   // named gzip or deflate, but not readable as such
-    Unknown,   // a coding not read here ("br", "compress", two at once)
+    Plain,    // the body as it came (no coding, or "identity")
+    Decoded,  // decoded from gzip or deflate
+    TooLarge, // decoded, it passes the cap
+    Corrupt,  // named gzip or deflate, but not readable as such
+    Unknown,  // a coding not read here ("br", "compress", two at once)
 };
 
 struct Decoded {
