@@ -385,6 +385,7 @@ void ShellWindow::endSession()
     m_statusTimer->stop();
     m_reloadTimer->stop();
     m_reloadTries = 0;
+    m_siteListRetry = {};
     m_chip->hide();
     setViewActive(false);
     Q_EMIT signedOut();

@@ -171,6 +171,13 @@ private:
     QTimer* m_statusTimer = nullptr;
     QTimer* m_reloadTimer = nullptr; // single shot: failed sites asked for again
     int m_reloadTries = 0;           // reloads since the last load that still left a site failed
+    // The site list of the last load could not be had: the reload asks for
+    // the whole catalogue again (with these organisations still to try).
+    struct SiteListRetry {
+        bool due = false;
+        qint64 askedMs = 0;
+        QList<api::Organisation> organisations;
+    } m_siteListRetry;
     QString m_currentDeviceId;
     QString m_currentChannelId;
     bool m_liveMain = true;
