@@ -6,6 +6,8 @@
 
 #include <QCoreApplication>
 
+#include <algorithm>
+
 #include <utility>
 
 using namespace kvr::core;
@@ -137,6 +139,31 @@ Channel* AppContext::findChannel(const QString& id)
                 if (channel.id == id)
                     return &channel;
     return nullptr;
+}
+
+Device* AppContext::findDevice(const QString& deviceId, const QString& channelId)
+{
+    const auto holds = [&channelId](const Device& device) {
+        return std::any_of(device.channels.cbegin(), device.channels.cend(),
+                           [&channelId](const Channel& c) { return c.id == channelId; });
+    };
+    if (!channelId.isEmpty())
+        for (Site& site : sites)
+            for (Device& device : site.devices)
+                if (device.id == deviceId && holds(device))
+                    return &device;
+    return findDevice(deviceId);
+}
+
+Channel* AppContext::findChannel(const QString& deviceId, const QString& channelId)
+{
+    for (Site& site : sites)
+        for (Device& device : site.devices)
+            if (device.id == deviceId)
+                for (Channel& channel : device.channels)
+                    if (channel.id == channelId)
+                        return &channel;
+    return findChannel(channelId);
 }
 
 } // namespace kvr::context

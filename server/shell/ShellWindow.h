@@ -115,6 +115,11 @@ private:
     void applyChip(bool online, int streams, api::ApiFailure failure);
     // After a load or a reload: the next reload when a site is left failed.
     void scheduleReload();
+    // The device and channel chosen (by their ids together: a camera id
+    // may repeat under another site's device); null when the catalogue
+    // holds them no more.
+    api::Device* currentDevice() const;
+    api::Channel* currentChannel() const;
     void endSession();
     void stopEverything(ShellRules::Operation operation);
     void stopStreamsAtQuit();

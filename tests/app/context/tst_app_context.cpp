@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <tuple>
+#include <utility>
 
 using namespace kvr::core;
 using namespace kvr::api;
@@ -78,6 +79,43 @@ private Q_SLOTS:
             ctx.applyRelaySetting(QString::fromLatin1(text));
             QCOMPARE(applied(ctx), QStringLiteral("%1 %2 %3").arg(ctx.api.baseUrl(), host).arg(port));
         }
+    }
+
+    // Ids that repeat across sites: a device's channel is its own, and of
+    // two devices of one id the one that holds the channel is found; other
+    // look-ups take the first of the id.
+    void lookUpsWhereIdsRepeat()
+    {
+        AppContext& ctx = AppContext::instance();
+        const auto channel = [](const char* id, const char* device, const char* name) {
+            Channel c;
+            c.id = QString::fromLatin1(id);
+            c.deviceId = QString::fromLatin1(device);
+            c.name = QString::fromLatin1(name);
+            return c;
+        };
+        const auto device = [](const char* id, const char* name, const QList<Channel>& channels) {
+            Device d;
+            d.id = QString::fromLatin1(id);
+            d.name = QString::fromLatin1(name);
+            d.channels = channels;
+            return d;
+        };
+        Site a;
+        a.id = QStringLiteral("A");
+        a.devices = {device("d1", "North", {channel("c1", "d1", "Gate")}), device("d3", "Shed", {})};
+        Site b;
+        b.id = QStringLiteral("B");
+        b.devices = {device("d2", "South", {channel("c1", "d2", "Gate (twin)")}),
+                     device("d3", "Shed (twin)", {channel("c2", "d3", "Door")})};
+        const QList<Site> saved = std::exchange(ctx.sites, {a, b});
+        QCOMPARE(ctx.findChannel("d2", "c1")->name, QStringLiteral("Gate (twin)"));
+        QCOMPARE(ctx.findChannel("d1", "c1")->name, QStringLiteral("Gate"));
+        QCOMPARE(ctx.findChannel("gone", "c1")->name, QStringLiteral("Gate"));
+        QCOMPARE(ctx.findDevice("d3", "c2")->name, QStringLiteral("Shed (twin)"));
+        QCOMPARE(ctx.findDevice("d3", QString())->name, QStringLiteral("Shed"));
+        QVERIFY(!ctx.findChannel("d1", "c9"));
+        ctx.sites = saved;
     }
 
     // A relay written "[::1]:port" is probed at ::1 and found there.

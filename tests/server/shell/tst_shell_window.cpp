@@ -520,6 +520,33 @@ private Q_SLOTS:
         QCOMPARE(s.count(kStart), starts + 1);
     }
 
+    // Servers send the same camera id under two sites: the row chosen opens
+    // its own camera, titled as it is, live and in playback, and keeps it
+    // when the stream is switched.
+    void aCameraIdUnderTwoSitesOpensTheRowChosen()
+    {
+        Session s;
+        QList<orgserver::FakeSite>& sites = s.rig.server.sites;
+        sites[0].devices[0].cameras[0].name = QStringLiteral("Gate");
+        sites[1].devices[0].cameras[0].name = QStringLiteral("Gate (twin)");
+        sites[1].devices[0].cameras[0].id = sites[0].devices[0].cameras[0].id;
+        QVERIFY(s.load());
+        s.clickRow(s.row("Gate (twin)", s.row("Warehouse")));
+        QTRY_VERIFY(s.stage->log.contains("live Gate (twin) [url]"));
+        QCOMPARE(s.window->currentDeviceId(), sites[1].devices[0].id);
+        s.stage->log.clear();
+        Q_EMIT s.stage->streamToggled(false);
+        QCOMPARE(s.stage->log.value(0), "live Gate (twin) [-]");
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        QTRY_VERIFY(s.stage->log.contains("device Gate (twin)"));
+        QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
+        QTRY_VERIFY(s.stage->log.filter(QStringLiteral("cloud ")).value(0).startsWith("cloud Gate (twin) "));
+        // The other site's row opens the other camera.
+        s.clickRow(s.row("Gate", s.row("Head Office")));
+        QTRY_VERIFY(s.stage->log.contains("live Gate [url]"));
+        QCOMPARE(s.window->currentDeviceId(), sites[0].devices[0].id);
+    }
+
     void camerasWallsAndWhatTheyStop()
     {
         Session s;
