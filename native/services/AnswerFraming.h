@@ -31,6 +31,7 @@ public:
         LoginTooLarge, // a refusal's (401) body passed its bound
         NotHttp,       // what came is no HTTP answer, or its head passed its bound
         Untrusted,     // an HTTPS address whose certificate is not trusted
+        Encoded,       // the body comes in a coding (gzip ...) its reader does not take
         Network,       // any other failure of the connection
     };
 

@@ -186,6 +186,8 @@ QString DeviceWire::errorText(Error error, int status, const QString& detail)
         return QStringLiteral("The device's answer was not HTTP.");
     case Error::Untrusted:
         return QStringLiteral("The device's certificate is not trusted.");
+    case Error::Encoded:
+        return QStringLiteral("The device sent its answer compressed (%1), which can't be read.").arg(detail);
     case Error::Network:
         return detail.isEmpty() ? QStringLiteral("The connection to the device failed.") : detail;
     }
@@ -289,9 +291,15 @@ void DeviceWire::report()
 {
     QPointer<DeviceWire> self(this);
     if (m_framing.takeHead()) {
-        Q_EMIT headReceived();
-        if (!self)
-            return;
+        const QByteArray coding = header("Content-Encoding").trimmed();
+        if (m_request.plainBodyOnly && !coding.isEmpty() && coding.compare("identity", Qt::CaseInsensitive) != 0) {
+            fail(Error::Encoded, QString::fromLatin1(coding.left(40)));
+            m_framing.read(m_framing.bytesAvailable()); // nothing of it is for the reader
+        } else {
+            Q_EMIT headReceived();
+            if (!self)
+                return;
+        }
     }
     if (m_framing.takeData() && bytesAvailable() > 0) {
         Q_EMIT readyRead();

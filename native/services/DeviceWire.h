@@ -52,6 +52,11 @@ public:
         std::chrono::milliseconds transferTimeout{30000};
         // Body bytes held for the reader; past it the device waits.
         qint64 heldLimit = 256 * 1024;
+        // The reader takes the body piece by piece as it is: one sent in a
+        // coding (gzip ...) would read as nothing, so the exchange ends at its
+        // head instead (Error::Encoded). A reader that takes the body whole
+        // decodes it.
+        bool plainBodyOnly = false;
     };
 
     explicit DeviceWire(Request request, QObject* parent = nullptr);

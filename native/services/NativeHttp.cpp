@@ -130,6 +130,7 @@ Native::Failure networkFailure(const DeviceWire* wire)
     case DeviceWire::Error::LoginTooLarge:
         return Native::Failure::TooLarge;
     case DeviceWire::Error::NotHttp:
+    case DeviceWire::Error::Encoded:
         return Native::Failure::Unreadable;
     case DeviceWire::Error::Untrusted:
     case DeviceWire::Error::Network:
