@@ -2,8 +2,11 @@
 
 #include "app/core/Env.h"
 #include "app/core/Settings.h"
+#include "server/api/ApiRules.h"
 
 #include <QCoreApplication>
+
+#include <algorithm>
 
 #include <utility>
 
@@ -48,22 +51,8 @@ AppContext::AppContext() : settings(NativeMode::prefs())
 
 AppContext::RelayAddress AppContext::parseRelayAddress(const QString& text)
 {
-    RelayAddress relay;
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return relay;
-    const qsizetype colon = trimmed.lastIndexOf(QLatin1Char(':'));
-    if (colon >= 1) {
-        bool ok = false;
-        const int port = trimmed.mid(colon + 1).toInt(&ok, 10);
-        if (ok) {
-            relay.host = trimmed.left(colon);
-            relay.port = port;
-            return relay;
-        }
-    }
-    relay.host = trimmed;
-    return relay;
+    const auto [host, port] = ApiRules::splitHostPort(text, api::ApiClient::kDefaultRelayPort);
+    return {host, port};
 }
 
 void AppContext::applyRelaySetting(const QString& text)
@@ -150,6 +139,31 @@ Channel* AppContext::findChannel(const QString& id)
                 if (channel.id == id)
                     return &channel;
     return nullptr;
+}
+
+Device* AppContext::findDevice(const QString& deviceId, const QString& channelId)
+{
+    const auto holds = [&channelId](const Device& device) {
+        return std::any_of(device.channels.cbegin(), device.channels.cend(),
+                           [&channelId](const Channel& c) { return c.id == channelId; });
+    };
+    if (!channelId.isEmpty())
+        for (Site& site : sites)
+            for (Device& device : site.devices)
+                if (device.id == deviceId && holds(device))
+                    return &device;
+    return findDevice(deviceId);
+}
+
+Channel* AppContext::findChannel(const QString& deviceId, const QString& channelId)
+{
+    for (Site& site : sites)
+        for (Device& device : site.devices)
+            if (device.id == deviceId)
+                for (Channel& channel : device.channels)
+                    if (channel.id == channelId)
+                        return &channel;
+    return findChannel(channelId);
 }
 
 } // namespace kvr::context

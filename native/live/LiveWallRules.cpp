@@ -1,6 +1,7 @@
 #include "native/live/LiveWallRules.h"
 
 #include "native/live/Tunables.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/Verdicts.h"
 
 #include <QSet>
@@ -221,7 +222,7 @@ QList<TreeDevice> devicesOf(const QString& siteId, const QList<Native::Device>& 
             continue;
         TreeDevice td;
         td.name = Native::deviceLabel(d);
-        td.toolTip = QStringLiteral("%1:%2").arg(d.ip).arg(d.httpPort);
+        td.toolTip = NativeAddress::withPort(d.ip, d.httpPort);
         for (const Native::Camera& c : d.cameras) {
             if (d.isIgnored(c.channelId))
                 continue;

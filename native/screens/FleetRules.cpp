@@ -2,6 +2,7 @@
 
 #include "app/core/LocalZone.h"
 #include "native/screens/NativeStyle.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/Verdicts.h"
 
@@ -332,7 +333,7 @@ Row buildRow(const Device& d, const RowInputs& in)
     // Joined rather than formatted: a row is made for every device of the
     // fleet, and a "%1" typed into a name or address stays as typed.
     sub << d.manufacturer % QLatin1Char(' ') % (h.model.isEmpty() ? type : h.model);
-    sub << d.ip % QLatin1Char(':') % QString::number(d.httpPort);
+    sub << NativeAddress::withPort(d.ip, d.httpPort);
     dev.sub = sub.join(kDot);
     // The whole name and line first: the table may show them shortened.
     QStringList tip{dev.text, dev.sub};

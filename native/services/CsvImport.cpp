@@ -266,7 +266,8 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
 
         const QString key = NativeAddress::recorderKey(d.ip, d.httpPort);
         if (taken.contains(key)) {
-            reject(QStringLiteral("Row %1: %2:%3 is already in the list.").arg(number).arg(d.ip).arg(d.httpPort));
+            reject(QStringLiteral("Row %1: %2 is already in the list.")
+                       .arg(QString::number(number), NativeAddress::withPort(d.ip, d.httpPort)));
             continue;
         }
 

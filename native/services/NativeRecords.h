@@ -218,6 +218,7 @@ enum class Failure {
     HttpStatus,       // an HTTP answer other than the one expected
     Offline,          // probe: no port answered
     HttpPortClosed,   // probe: the RTSP port answered, the HTTP port did not
+    Unreadable,       // an answer came that cannot be read: no HTTP, or a body in a coding not understood
 };
 
 // The state of a device's live event stream. The numbers are fixed: readers

@@ -611,10 +611,8 @@ std::optional<Device> NativeStore::recorderAt(const QString& ip, int httpPort, c
 
 QString NativeStore::duplicateProblem(const Device& existing)
 {
-    return QStringLiteral("%1:%2 is already in the list as \"%3\".")
-        .arg(existing.ip)
-        .arg(existing.httpPort)
-        .arg(Native::deviceLabel(existing));
+    return QStringLiteral("%1 is already in the list as \"%2\".")
+        .arg(NativeAddress::withPort(existing.ip, existing.httpPort), Native::deviceLabel(existing));
 }
 
 void NativeStore::removeDevice(const QString& id)

@@ -61,6 +61,12 @@ public:
         std::function<void(const QList<Site>&)> sites;
         std::function<void(int index, const Site&)> site;
         std::function<void(const QString& error)> done;
+        // The site list itself could not be had, before done (which says it
+        // in words): no answer, a server in trouble (Failed), or an answer
+        // that holds no list (Unreadable), with the wait the server asked
+        // for before asking again (Retry-After; 0 for none). Not called for a
+        // refusal, nor when the list came, empty or not.
+        std::function<void(DeviceList outcome, qint64 retryAfterMs)> siteListFailed;
     };
 
     // A process-wide check run before the client connects anywhere: every

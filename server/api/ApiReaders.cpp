@@ -194,6 +194,7 @@ QString normaliseBrand(const QString& brand)
 
 namespace {
 
+const QStringList kSiteKeys{QStringLiteral("data"), QStringLiteral("sites"), QStringLiteral("results")};
 const QStringList kDeviceKeys{QStringLiteral("devices"), QStringLiteral("data"), QStringLiteral("results")};
 const QStringList kChannelKeys{QStringLiteral("cameras"), QStringLiteral("channels"), QStringLiteral("data")};
 
@@ -213,6 +214,11 @@ bool devicesReadable(const QJsonObject& answer)
     return holdsList(answer, kDeviceKeys);
 }
 
+bool sitesReadable(const QJsonObject& answer)
+{
+    return holdsList(answer, kSiteKeys);
+}
+
 bool channelsReadable(const QJsonObject& answer)
 {
     return holdsList(answer, kChannelKeys);
@@ -221,8 +227,7 @@ bool channelsReadable(const QJsonObject& answer)
 QList<Site> readSites(const QJsonObject& answer)
 {
     QList<Site> sites;
-    const QJsonArray list =
-        responseList(answer, {QStringLiteral("data"), QStringLiteral("sites"), QStringLiteral("results")});
+    const QJsonArray list = responseList(answer, kSiteKeys);
     sites.reserve(list.size());
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();

@@ -33,6 +33,7 @@ QList<Channel> readChannels(const QJsonObject& answer, const QString& deviceId);
 // Whether an answer holds its list at all (see holdsList): an object where
 // the list belongs, or no JSON at all, cannot be read as one.
 bool devicesReadable(const QJsonObject& answer);
+bool sitesReadable(const QJsonObject& answer);
 bool channelsReadable(const QJsonObject& answer);
 QString normaliseBrand(const QString& brand);
 

@@ -310,11 +310,42 @@ QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, co
     return list;
 }
 
+Endpoint splitHostPort(const QString& text, int defaultPort)
+{
+    const QString t = text.trimmed();
+    // "[v6]" or "[v6]:port": the address is what the brackets hold.
+    const qsizetype close = t.startsWith(QLatin1Char('[')) ? t.indexOf(QLatin1Char(']')) : -1;
+    if (close > 1) {
+        const QString host = t.mid(1, close - 1);
+        if (close == t.size() - 1)
+            return {host, defaultPort};
+        bool ok = false;
+        const int port = t.at(close + 1) == QLatin1Char(':') ? t.mid(close + 2).toInt(&ok, 10) : 0;
+        if (ok)
+            return {host, port};
+        return {t, defaultPort};
+    }
+    const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 1) {
+        bool ok = false;
+        const int port = t.mid(colon + 1).toInt(&ok, 10);
+        if (ok)
+            return {t.left(colon), port};
+    }
+    return {t, defaultPort};
+}
+
+QString hostPortText(const QString& host, int port)
+{
+    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return shown + QLatin1Char(':') + QString::number(port);
+}
+
 QString relayUnreachableText(const QList<Endpoint>& candidates)
 {
     QStringList parts;
     for (const auto& [host, port] : candidates)
-        parts << QStringLiteral("%1:%2").arg(host).arg(port);
+        parts << hostPortText(host, port);
     return QStringLiteral("The video relay isn\u2019t reachable from here (%1); video uses the public HLS route.")
         .arg(parts.join(QStringLiteral(", ")));
 }

@@ -153,6 +153,16 @@ using Endpoint = std::pair<QString, int>;
 QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, const QString& baseHost,
                                 const QString& builtInHost);
 QString relayUnreachableText(const QList<Endpoint>& candidates);
+// A relay address as people write it, "host", "host:port" or "[v6]:port",
+// split into host and port: a bracketed address loses its brackets and
+// takes the number after "]:"; any other text splits at its last colon when
+// that colon is not the first character and what follows reads as a whole
+// number (so "fe80::1" gives "fe80:" and 1: an IPv6 address with a port
+// wants its brackets); otherwise the whole text is the host, with
+// `defaultPort`. The text is taken trimmed.
+Endpoint splitHostPort(const QString& text, int defaultPort);
+// "host:port" for people to read, an IPv6 address in brackets.
+QString hostPortText(const QString& host, int port);
 // Port from KVR_RTSP_PORT-style text: 0 when not a whole 32-bit number.
 int portFromText(const QString& text);
 

@@ -565,9 +565,10 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
     case Kind::Empty:
         if (role != Qt::DisplayRole)
             return {};
-        return m_listing == Listing::Loading ? QStringLiteral("Loading sites…")
-            : m_listing == Listing::Failed   ? QStringLiteral("The camera list could not be loaded.")
-                                             : QStringLiteral("No devices are assigned to this account.");
+        return m_listing == Listing::Loading   ? QStringLiteral("Loading sites…")
+            : m_listing == Listing::Failed     ? QStringLiteral("The camera list could not be loaded.")
+            : m_listing == Listing::Unreadable ? QStringLiteral("The camera list could not be read.")
+                                               : QStringLiteral("No devices are assigned to this account.");
     case Kind::NoMatch:
         return role == Qt::DisplayRole ? QVariant(QStringLiteral("No matches.")) : QVariant();
     case Kind::Pending: {

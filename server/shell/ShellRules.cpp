@@ -73,12 +73,19 @@ QList<Organisation> orderOrganisations(const QList<Organisation>& organisations,
 
 std::chrono::milliseconds reloadDelay(int tries, const QList<Site>& sites)
 {
+    qint64 asked = 0;
+    for (const Site& s : sites)
+        if (s.devicesFailed())
+            asked = std::max(asked, s.retryAfterMs);
+    return reloadDelay(tries, asked);
+}
+
+std::chrono::milliseconds reloadDelay(int tries, qint64 askedMs)
+{
     std::chrono::milliseconds wait = tun::kSiteReloadFirst;
     for (int i = 0; i < tries && wait < tun::kSiteReloadLongest; ++i)
         wait *= 2;
-    for (const Site& s : sites)
-        if (s.devicesFailed())
-            wait = std::max(wait, std::chrono::milliseconds(s.retryAfterMs));
+    wait = std::max(wait, std::chrono::milliseconds(askedMs));
     return std::min(wait, std::chrono::milliseconds(tun::kSiteReloadLongest));
 }
 

@@ -298,13 +298,14 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
                  QLocale::c().toString(at.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm")));
     }
     // Typed text is shown as typed: a zone index in a link-local address
-    // ("%2") and a "%1" in a name are not placeholders.
+    // ("%2") and a "%1" in a name are not placeholders; an IPv6 address
+    // beside its port is bracketed, so the port reads as one.
     unnamed.ip = QStringLiteral("fe80::1%2");
     unnamed.httpPort = 8080;
     unnamed.manufacturer = QStringLiteral("Maker %1");
     const Row typed = buildRow(unnamed, inputs());
     QCOMPARE(typed.cells[ColDevice].text, QStringLiteral("fe80::1%2"));
-    QVERIFY2(typed.cells[ColDevice].sub.endsWith(QStringLiteral("  ·  fe80::1%2:8080")),
+    QVERIFY2(typed.cells[ColDevice].sub.endsWith(QStringLiteral("  ·  [fe80::1%2]:8080")),
              qPrintable(typed.cells[ColDevice].sub));
     QVERIFY(typed.cells[ColDevice].tip.section(QLatin1Char('\n'), 2).startsWith(QStringLiteral("Maker %1 · ")));
 

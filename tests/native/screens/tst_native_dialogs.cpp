@@ -161,6 +161,21 @@ void NativeDialogsTest::deviceFormAndSites()
     f->httpPortField()->setValue(8080);
     QCOMPARE(f->problem(), QString());
     f->httpPortField()->setValue(80);
+    // An IPv6 address is taken as typed, with or without brackets, and is
+    // the same recorder however it is written.
+    Native::Device loop = fresh("Loop NVR");
+    loop.ip = QStringLiteral("[2001:db8::10]");
+    loop.httpPort = 80;
+    bench.store().addDevice(loop);
+    for (const char* address : {"2001:db8::10", "2001:DB8:0::10"}) {
+        f->addressField()->setText(QString::fromLatin1(address));
+        QCOMPARE(f->problem(), QStringLiteral("[2001:db8::10]:80 is already in the list as \"Loop NVR\"."));
+    }
+    for (const char* address : {"[2001:db8::11]", "fe80::1%eth0"}) {
+        f->addressField()->setText(QString::fromLatin1(address));
+        QCOMPARE(f->problem(), QString());
+        QCOMPARE(f->device().ip, QString::fromLatin1(address));
+    }
     f->addressField()->setText(QStringLiteral(" nvr.local "));
     QCOMPARE(f->problem(), QString());
     f->usernameField()->setText(QStringLiteral(" admin "));

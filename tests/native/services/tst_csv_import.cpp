@@ -236,6 +236,32 @@ private Q_SLOTS:
         QCOMPARE(cam.run("ip,type,code,name\n10.0.0.1,ipcamera,G1,ip camera\n").added, 1);
         QCOMPARE(cam.last().name, QStringLiteral("G1 camera"));
     }
+
+    // IPv6 addresses are taken as written, bare, bracketed or with a zone;
+    // one with a port is refused for its port, and the same address
+    // written otherwise is the same recorder.
+    void ipv6Rows()
+    {
+        Importer im;
+        const ImportResult r = im.run("ip,name\n"
+                                      "::1,Loop\n"                 // 2
+                                      "[2001:db8::10],Gate\n"      // 3
+                                      "fe80::1%eth0,Link\n"        // 4
+                                      "[2001:db8::11]:8080,Port\n" // 5
+                                      "2001:DB8::10,Gate again\n"  // 6
+                                      "2001:db8:::12,Typo\n");     // 7
+        QCOMPARE(r.errors,
+                 QStringList({
+                     "Row 5: Enter the address without a port; the ports have their own fields.",
+                     "Row 6: [2001:DB8::10]:80 is already in the list.",
+                     "Row 7: 2001:db8:::12 is not a valid IPv6 address.",
+                 }));
+        QCOMPARE(r.added, 3);
+        QStringList ips;
+        for (const Device& d : im.store->devices())
+            ips << d.ip;
+        QCOMPARE(ips, QStringList({"::1", "[2001:db8::10]", "fe80::1%eth0"}));
+    }
 };
 
 KVR_TEST_MAIN(TestCsvImport)

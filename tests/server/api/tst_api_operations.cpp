@@ -35,12 +35,14 @@ struct Progress {
     QList<std::tuple<int, Site, bool>> completed;
     bool done = false;
     QString error;
+    QList<std::pair<DeviceList, qint64>> listFailures; // of the site list
 
     ApiClient::CatalogHandlers handlers()
     {
         return {[this](const QList<Site>& s) { std::tie(sites, sitesCalls) = std::tuple(s, sitesCalls + 1); },
                 [this](int i, const Site& s) { completed << std::tuple(i, s, sitesCalls == 1 && !done); },
-                [this](const QString& e) { std::tie(error, done) = std::tuple(e, true); }};
+                [this](const QString& e) { std::tie(error, done) = std::tuple(e, true); },
+                [this](DeviceList outcome, qint64 retryAfterMs) { listFailures << std::pair(outcome, retryAfterMs); }};
     }
 };
 
@@ -1297,6 +1299,21 @@ private Q_SLOTS:
         std::tie(p, sites) = load();
         QVERIFY(sites[0].deviceList == DeviceList::Failed && sites[0].retryAfterMs == 30000);
         QVERIFY(sites[1].deviceList == DeviceList::Unreadable);
+        rig.server.clearScripts();
+
+        // A site list that is a page, not a list, is said as unread; one the
+        // server throttles as failed, with its wait; neither passes for an
+        // organisation without sites.
+        for (const auto& [answer, outcome, asked] :
+             {std::tuple(Answer::text(200, "<html>Bad gateway</html>"), DeviceList::Unreadable, qint64(0)),
+              std::tuple(Answer::throttled("30"), DeviceList::Failed, qint64(30000))}) {
+            rig.server.script("/v2/get_sites_by_org_string", answer);
+            Progress list;
+            rig.client->fetchCatalogProgressive(rig.server.orgName, list.handlers());
+            QTRY_VERIFY(list.done);
+            QCOMPARE(list.listFailures, (QList<std::pair<DeviceList, qint64>>{{outcome, asked}}));
+            QVERIFY(list.sitesCalls == 0 && !list.error.isEmpty());
+        }
         rig.server.clearScripts();
 
         rig.server.recordedSpans = {

@@ -534,6 +534,7 @@ private Q_SLOTS:
         QCOMPARE(relayCandidates("relay.lan", 9000, "srv", "10.20.0.8"), (QList<Endpoint>{{"relay.lan", 9000}}));
         QCOMPARE(relayCandidates("", 8565, "srv", "10.20.0.8"), (QList<Endpoint>{{"srv", 8565}, {"10.20.0.8", 8565}}));
         QCOMPARE(relayCandidates("", 9000, "10.20.0.8", "10.20.0.8"), (QList<Endpoint>{{"10.20.0.8", 9000}}));
+        QVERIFY(relayUnreachableText({{"::1", 18565}}).contains(QStringLiteral("([::1]:18565)")));
         QCOMPARE(relayUnreachableText({{"srv", 8565}, {"10.20.0.8", 8565}}),
                  QString("The video relay isn\u2019t reachable from here (srv:8565, 10.20.0.8:8565); video uses the "
                          "public HLS route."));

@@ -163,6 +163,8 @@ private Q_SLOTS:
         const std::pair<const char*, const char*> urls[] = {{"10.1.2.3:9000/app?x=1", "https://10.1.2.3:9000"},
                                                             {" https://vms.example.org/// ", "https://vms.example.org"},
                                                             {"http://127.0.0.1:8480/v2#x", "http://127.0.0.1:8480"},
+                                                            {"[::1]:8480", "https://[::1]:8480"},
+                                                            {"http://[::1]:8480/v2", "http://[::1]:8480"},
                                                             {"ftp://files.example.org", ""},
                                                             {"   ", ""},
                                                             {"https://", ""}};
@@ -183,6 +185,14 @@ private Q_SLOTS:
 
     void videoLineNamesTheFirstReachableOrEveryCandidate()
     {
+        // An IPv6 relay is written and shown in brackets, and probed without.
+        const QList<ServerRules::Endpoint> v6 = ServerRules::relayCandidates("[::1]:18565", "srv", "relay.builtin");
+        QCOMPARE(v6, (QList<ServerRules::Endpoint>{{"::1", 18565}}));
+        bool found = false;
+        QCOMPARE(ServerRules::videoText(v6, {true}, &found), "Video: reachable ([::1]:18565)");
+        QCOMPARE(ServerRules::videoText(v6, {false}, &found),
+                 "Video: no direct address reachable from here ([::1]:18565). Video will stream over "
+                 "the public HLS route instead, which is slower to start.");
         const QList<ServerRules::Endpoint> c{{"a", 8322}, {"b", 8565}};
         bool ok = false;
         QCOMPARE(ServerRules::videoText(c, {false, true}, &ok), "Video: reachable (b:8565)");
