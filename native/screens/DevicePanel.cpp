@@ -1,5 +1,6 @@
 #include "native/screens/DevicePanel.h"
 
+#include "app/core/TextDirection.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
@@ -193,7 +194,7 @@ void DevicePanel::refreshHeader()
     if (!d->siteId.isEmpty()) {
         const QString site = m_context.store->siteName(d->siteId);
         if (!site.isEmpty())
-            parts << site;
+            parts << kvr::core::TextDirection::isolate(site);
     }
     parts << QStringLiteral("%1:%2").arg(d->ip).arg(d->httpPort) << d->manufacturer << typeLabel(d->type);
     m_subtitle->setText(parts.join(QStringLiteral("  ·  ")));
@@ -339,7 +340,8 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     // The title follows the device's name, renamed in the dialog or elsewhere.
     auto retitle = [this, deviceId] {
         const std::optional<Native::Device> d = findDevice(m_context, deviceId);
-        setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
+        setWindowTitle(QStringLiteral("Device details · %1")
+                           .arg(d ? kvr::core::TextDirection::isolate(Native::deviceLabel(*d)) : QString()));
     };
     retitle();
     if (m_context.store)
