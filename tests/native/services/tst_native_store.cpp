@@ -478,6 +478,7 @@ private Q_SLOTS:
     {
         NativeStore store;
         const QString id = store.addDevice(sample());
+        saveNow(store); // the device is on disk: a failed write of it would undo it
         store.applyProbe(id, nativetest::upResult());
         const QString path = SecureFile::path(kUptimeFile);
         {
