@@ -85,8 +85,9 @@ int main(int argc, char** argv)
         }
         NativeStore store;
         store.waitForWrites();
-        NativeController controller(&store, [](const Native::Device&, NativeController::Kind, int,
-                                               NativeController::Done) {}); // no probe leaves the process
+        NativeController controller(&store,
+                                    [](const Native::Device&, NativeController::Kind, int, NativeController::Done) {
+                                    }); // no probe leaves the process
         NativeEvents events(&store, &controller);
         NativeWindow window(NativeContext{&store, &controller, run.streams ? &events : nullptr});
         window.resize(1440, 900);
@@ -116,9 +117,9 @@ int main(int argc, char** argv)
         for (const QString& s : Modal::shown())
             if (s.startsWith(QLatin1String("Import devices: ")))
                 notice = s.section(QLatin1Char('\n'), 0, 0);
-        out << "import " << rows << " rows" << (run.streams ? " (event streams on)" : " (no event streams)") << ": " << (ms < 0 ? "no notice" : "notice") << " after " << toNotice
-            << " ms (" << notice << "), store " << store.devices().size() << " devices, worst main-thread stall "
-            << stall.text() << Qt::endl;
+        out << "import " << rows << " rows" << (run.streams ? " (event streams on)" : " (no event streams)") << ": "
+            << (ms < 0 ? "no notice" : "notice") << " after " << toNotice << " ms (" << notice << "), store "
+            << store.devices().size() << " devices, worst main-thread stall " << stall.text() << Qt::endl;
         store.flush();
         store.waitForWrites();
     }

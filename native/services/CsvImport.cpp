@@ -152,11 +152,11 @@ Text fromUtf16(const QByteArray& bytes, bool bigEndian)
     out.encoding = Encoding::Utf16;
     const qsizetype units = (bytes.size() - 2) / 2;
     const auto refuse = [&](qsizetype unit) {
-        out.text.clear();
         // Lines counted in code units: a line feed is one unit of value 10.
         qsizetype line = 1;
         for (qsizetype k = 0; k < unit && k < out.text.size(); ++k)
             line += out.text.at(k) == QLatin1Char('\n') ? 1 : 0;
+        out.text.clear();
         out.error = QStringLiteral("The file starts as UTF-16 text but is not valid UTF-16 (line %1). Save it "
                                    "from the spreadsheet again and import it again.")
                         .arg(line);

@@ -9,7 +9,11 @@
 #include <QMutex>
 
 #include <atomic>
+#include <cerrno>
+#include <system_error>
 #include <thread>
+
+#include <unistd.h>
 
 namespace kvr::services {
 
@@ -24,6 +28,30 @@ CsvImportJob::Opener& opener()
 qint64 nowMs()
 {
     return kvr::core::Clock::instance().monotonicMs();
+}
+
+// What the file has now, up to `max` bytes: a plain file is read at its
+// descriptor, which gives what a pipe or a slow share has sent so far (the
+// file class would wait until the whole chunk came). 0 at the end, -1 on
+// an error with its reason.
+qint64 readSome(QIODevice& device, char* data, qint64 max, QString* error)
+{
+    auto* file = qobject_cast<QFile*>(&device);
+    if (!file || file->handle() < 0) {
+        const qint64 n = device.read(data, max);
+        if (n < 0)
+            *error = device.errorString();
+        return n;
+    }
+    for (;;) {
+        const ssize_t n = ::read(file->handle(), data, size_t(max));
+        if (n >= 0)
+            return n;
+        if (errno != EINTR) {
+            *error = QString::fromStdString(std::generic_category().message(errno));
+            return -1;
+        }
+    }
 }
 
 } // namespace
@@ -45,7 +73,10 @@ void CsvImportJob::setOpener(Opener o)
 }
 
 CsvImportJob::CsvImportJob(NativeStore& store, const QString& path, QObject* parent)
-    : QObject(parent), m_store(&store), m_path(path), m_shared(std::make_shared<Shared>())
+    : QObject(parent),
+      m_store(&store),
+      m_path(path),
+      m_shared(std::make_shared<Shared>())
 {
     m_poll.setInterval(tun::kImportPoll);
     connect(&m_poll, &QTimer::timeout, this, &CsvImportJob::poll);
@@ -99,13 +130,14 @@ void CsvImportJob::start()
         for (;;) {
             if (shared->abandoned)
                 return;
-            const qint64 n = file->read(chunk.data(), chunk.size());
+            QString error;
+            const qint64 n = readSome(*file, chunk.data(), chunk.size(), &error);
             if (n < 0) {
                 done(NativeCsv::refusal(
                     QStringLiteral("The file could not be read past line %1 (%2). Nothing was imported; import it "
                                    "again once it can be read whole.")
                         .arg(bytes.count('\n') + 1)
-                        .arg(file->errorString())));
+                        .arg(error)));
                 return;
             }
             if (n == 0)

@@ -66,8 +66,7 @@ QString unreadEvents(const QString& path)
 
 QString inventoryNotSaved(const QString& path, const QString& reason, bool undone)
 {
-    const QString failed =
-        QStringLiteral("The device list could not be saved in %1 (%2)").arg(folderOf(path), reason);
+    const QString failed = QStringLiteral("The device list could not be saved in %1 (%2)").arg(folderOf(path), reason);
     if (undone)
         return failed
             + QStringLiteral(", so the changes since its last save were undone: what shows is what the next start "
