@@ -1,9 +1,9 @@
 #include "app/core/Settings.h"
+#include "native/services/FileNotices.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/NativeServices.h"
-#include "native/services/FileNotices.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Reports.h"
 #include "native/services/SecureFile.h"
@@ -527,8 +527,9 @@ private Q_SLOTS:
             QCOMPARE(keptAside(), junk);
             const QStringList said = store.takeUnreadNotices();
             QCOMPARE(said.size(), 1);
-            QVERIFY2(said.first().startsWith("The uptime history could not be read whole") && said.first().contains(
-                         QFileInfo(SecureFile::path(kUptimeFile)).path() + "/" + unreadCopies().first()),
+            QVERIFY2(said.first().startsWith("The uptime history could not be read whole")
+                         && said.first().contains(QFileInfo(SecureFile::path(kUptimeFile)).path() + "/"
+                                                  + unreadCopies().first()),
                      qPrintable(said.first()));
         }
 
