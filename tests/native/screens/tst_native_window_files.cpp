@@ -77,8 +77,8 @@ bool mountSmall(const QString& folder, int kib)
 
 bool remountReadOnly(const QString& folder, bool readOnly)
 {
-    return ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr,
-                   MS_REMOUNT | (readOnly ? MS_RDONLY : 0), nullptr)
+    return ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | (readOnly ? MS_RDONLY : 0),
+                   nullptr)
         == 0;
 }
 
@@ -159,8 +159,9 @@ private Q_SLOTS:
         QVERIFY(::write(writer, bytes.constData() + 40, size_t(bytes.size() - 40)) == bytes.size() - 40);
         ::close(writer);
         QTRY_VERIFY(!notice().isEmpty());
-        QCOMPARE(notice(), QStringLiteral("2 devices added. Diagnostics are running.\nThe file is not UTF-8 text, so "
-                                          "it was read as Windows-1252."));
+        QCOMPARE(notice(),
+                 QStringLiteral("2 devices added. Diagnostics are running.\nThe file is not UTF-8 text, so "
+                                "it was read as Windows-1252."));
         QVERIFY(!w.importing() && !w.importLabel()->isVisibleTo(&w) && import->isEnabled());
         // Exactly the new devices are diagnosed, the count of busy devices
         // saying so; the table shows all three.
@@ -189,8 +190,7 @@ private Q_SLOTS:
         // The rest of the file system taken by something else.
         QFile filler(folder + QStringLiteral("/filler"));
         QVERIFY(filler.open(QIODevice::WriteOnly));
-        while (filler.write(QByteArray(4096, 'x')) > 0) {
-        }
+        while (filler.write(QByteArray(4096, 'x')) > 0) {}
         filler.close();
 
         QTemporaryDir dir;
@@ -257,12 +257,12 @@ private Q_SLOTS:
             QSKIP("this platform gives the process no mount namespace of its own for a read-only folder");
         const QString folder = QFileInfo(settings.fileName()).absolutePath();
         const QString file = settings.fileName();
-        QVERIFY(::mount(QFile::encodeName(folder).constData(), QFile::encodeName(folder).constData(), nullptr,
-                        MS_BIND, nullptr)
-                == 0);
-        QVERIFY(::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY,
+        QVERIFY(::mount(QFile::encodeName(folder).constData(), QFile::encodeName(folder).constData(), nullptr, MS_BIND,
                         nullptr)
                 == 0);
+        QVERIFY(
+            ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr)
+            == 0);
         toggle->click();
         QCOMPARE(w.notices()->lines(), QStringList{Prefs::notKeptText()});
         QVERIFY(w.notices()->isVisibleTo(&w));
@@ -292,9 +292,9 @@ private Q_SLOTS:
         QVERIFY(SecureFile::write(QStringLiteral("native-events.json"), "[{\"d\":\"x\",\"at\":"));
         bench->fleet.store = std::make_unique<NativeStore>();
         bench->fleet.store->waitForWrites();
-        bench->controller = std::make_unique<NativeController>(bench->fleet.store.get(),
-                                                               [](const Native::Device&, NativeController::Kind, int,
-                                                                  NativeController::Done) {});
+        bench->controller = std::make_unique<NativeController>(
+            bench->fleet.store.get(),
+            [](const Native::Device&, NativeController::Kind, int, NativeController::Done) {});
         bench->events = std::make_unique<NativeEvents>(bench->fleet.store.get(), bench->controller.get());
 
         NativeWindow w(bench->context());
