@@ -140,6 +140,18 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
                 Q_EMIT deviceGone();
             }
         });
+        // A change made here that could not be saved was undone: the panel
+        // shows the device as it is kept, and says why, over itself.
+        connect(m_context.store, &NativeStore::inventoryNotSaved, this, [this](const QString& sentence) {
+            QTimer::singleShot(0, this, [this, sentence] {
+                if (m_id.isEmpty() || !isVisible())
+                    return;
+                refreshHeader();
+                if (!m_editing)
+                    rebuildDetails();
+                NativeUi::info(this, QStringLiteral("Can’t save"), sentence);
+            });
+        });
     }
     if (m_context.controller)
         connect(m_context.controller, &NativeController::busyChanged, this,

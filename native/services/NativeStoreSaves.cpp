@@ -93,6 +93,7 @@ void NativeStore::undoUnsavedEdits()
     for (qsizetype i = 0; i < m_devices.size(); ++i)
         shown.insert(m_devices.at(i).id, i);
     QList<Device> restored = m_savedDevices;
+    QStringList reverted; // devices that stay, with a record other than shown
     QSet<QString> kept;
     kept.reserve(restored.size());
     for (Device& d : restored) {
@@ -113,6 +114,8 @@ void NativeStore::undoUnsavedEdits()
                 c.lastOffline = seen->lastOffline;
             }
         }
+        if (!(d == now))
+            reverted << d.id;
     }
     for (const Device& d : std::as_const(m_devices)) {
         if (kept.contains(d.id))
@@ -129,6 +132,8 @@ void NativeStore::undoUnsavedEdits()
     // The lists are the saved ones again, at a count of their own.
     m_savedGeneration = ++m_editGeneration;
     Q_EMIT changed();
+    for (const QString& id : std::as_const(reverted))
+        Q_EMIT deviceUpdated(id);
 }
 
 } // namespace kvr::services
