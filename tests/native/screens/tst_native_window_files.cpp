@@ -8,6 +8,7 @@
 #include "native/screens/DeviceTable.h"
 #include "native/screens/NativeWindow.h"
 #include "native/screens/NoticeStrip.h"
+#include "native/screens/StatCard.h"
 #include "native/services/FileNotices.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/SecureFile.h"
@@ -275,6 +276,22 @@ private Q_SLOTS:
         QVERIFY(!w.notices()->isVisibleTo(&w));
         QCOMPARE(QSettings(file, QSettings::IniFormat).value(QStringLiteral("native/vigilo/overview")).toString(),
                  QStringLiteral("true"));
+    }
+
+    // Devices added by the thousand are worked out in turns, the window
+    // answering in between, and all of them show once the last turn is done.
+    void aFleetGrownAtOnceFillsThePageInTurns()
+    {
+        QList<Native::Device> many;
+        for (int i = 0; i < FleetCache::kWorkPerUpdate + 20; ++i)
+            many << up(QStringLiteral("Recorder %1").arg(i));
+        bench = std::make_unique<Bench>(many);
+        NativeWindow w(bench->context());
+        QCOMPARE(w.rowsWorkedOut(), FleetCache::kWorkPerUpdate);
+        QCOMPARE(w.model()->rowCount(), 0); // shown once all are worked out
+        QVERIFY(w.rebuildTimer()->isActive());
+        QTRY_COMPARE(w.model()->rowCount(), int(many.size()));
+        QCOMPARE(w.card(FleetRules::CardDevices)->value(), QString::number(many.size()));
     }
 
     // Files damaged at start are said once, in the window, with where the
