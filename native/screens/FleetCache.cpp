@@ -270,7 +270,11 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     m_reworked = m_changed || m_recomputed > 0 || dropped;
     m_changed = m_reworked || m_clockOnly > 0;
     // The order of names and the fleet's days wait for the last of the
-    // updates that work the devices out in turns: each walks them all.
+    // updates that work the devices out in turns: each walks them all. In a
+    // fleet larger than a turn's share, an update that worked out many
+    // devices leaves them to a turn of their own.
+    if ((m_orderStale || m_daysStale) && worked >= kWorkPerUpdate / 2 && m_entries.size() > kWorkPerUpdate)
+        m_unfinished = true;
     if (m_orderStale && !m_unfinished)
         putInOrder();
     if (m_reworked)

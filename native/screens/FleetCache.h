@@ -75,7 +75,9 @@ public:
     // kWorkPerUpdate devices, so that a hundred thousand imported (or turned
     // busy) at once keep no rebuild long; the others are left for a later
     // update (unfinished()): one not seen before has no entry (and no row)
-    // until then, one seen before keeps what it had.
+    // until then, one seen before keeps what it had. In a fleet larger than
+    // that, the order of names after many were worked out is a later
+    // update's too.
     void update(const NativeContext& context, const QList<services::Native::Device>& devices, const QDateTime& now);
     static constexpr int kWorkPerUpdate = 5000;
     // Whether the last update left devices to work out.
