@@ -5,6 +5,7 @@
 #include "server/api/ApiRules.h"
 
 #include <QCoreApplication>
+#include <QUrl>
 
 #include <algorithm>
 
@@ -16,6 +17,18 @@ using namespace kvr::api;
 namespace kvr::context {
 
 namespace {
+
+// The address as the settings file may keep it: a user name and password in
+// it would be stored as typed, in a file others may have read before.
+QString withoutLogin(const QString& baseUrl)
+{
+    QUrl url(baseUrl, QUrl::TolerantMode);
+    if (url.userInfo().isEmpty())
+        return baseUrl;
+    url.setUserInfo(QString());
+    return url.toString();
+}
+
 // The process-wide context: made on the main thread by the first instance(),
 // deleted by shutdown() while the application object still exists (its
 // server client owns network objects). Main thread only.
@@ -40,7 +53,12 @@ void AppContext::shutdown()
 
 AppContext::AppContext() : settings(NativeMode::prefs())
 {
-    const QString savedBase = Prefs::get(Prefs::kServerBase);
+    QString savedBase = Prefs::get(Prefs::kServerBase);
+    if (const QString clean = withoutLogin(savedBase); clean != savedBase) {
+        // Kept with a login by an earlier version: the login goes.
+        Prefs::set(Prefs::kServerBase, clean);
+        savedBase = clean;
+    }
     if (!savedBase.isEmpty() && !envSet("KVR_API_BASE"))
         api.setBaseUrl(savedBase);
     applyRelaySetting(Prefs::get(Prefs::kRelayAddress));
@@ -61,8 +79,9 @@ void AppContext::applyRelaySetting(const QString& text)
     api.setRelay(relay.host, relay.port);
 }
 
-void AppContext::setServer(const QString& baseUrl, const QString& relayAddressText)
+void AppContext::setServer(const QString& typedBaseUrl, const QString& relayAddressText)
 {
+    const QString baseUrl = withoutLogin(typedBaseUrl);
     const bool changed = baseUrl != api.baseUrl();
     if (baseUrl == ApiClient::defaultBaseUrl())
         Prefs::remove(Prefs::kServerBase.name);

@@ -1,5 +1,6 @@
 #include "native/screens/DevicePanel.h"
 
+#include "app/core/TextDirection.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
@@ -139,6 +140,18 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
                 Q_EMIT deviceGone();
             }
         });
+        // A change made here that could not be saved was undone: the panel
+        // shows the device as it is kept, and says why, over itself.
+        connect(m_context.store, &NativeStore::inventoryNotSaved, this, [this](const QString& sentence) {
+            QTimer::singleShot(0, this, [this, sentence] {
+                if (m_id.isEmpty() || !isVisible())
+                    return;
+                refreshHeader();
+                if (!m_editing)
+                    rebuildDetails();
+                NativeUi::info(this, QStringLiteral("Can’t save"), sentence);
+            });
+        });
     }
     if (m_context.controller)
         connect(m_context.controller, &NativeController::busyChanged, this,
@@ -193,7 +206,7 @@ void DevicePanel::refreshHeader()
     if (!d->siteId.isEmpty()) {
         const QString site = m_context.store->siteName(d->siteId);
         if (!site.isEmpty())
-            parts << site;
+            parts << kvr::core::TextDirection::isolate(site);
     }
     parts << QStringLiteral("%1:%2").arg(d->ip).arg(d->httpPort) << d->manufacturer << typeLabel(d->type);
     m_subtitle->setText(parts.join(QStringLiteral("  ·  ")));
@@ -339,7 +352,8 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     // The title follows the device's name, renamed in the dialog or elsewhere.
     auto retitle = [this, deviceId] {
         const std::optional<Native::Device> d = findDevice(m_context, deviceId);
-        setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
+        setWindowTitle(QStringLiteral("Device details · %1")
+                           .arg(d ? kvr::core::TextDirection::isolate(Native::deviceLabel(*d)) : QString()));
     };
     retitle();
     if (m_context.store)

@@ -5,6 +5,7 @@
 #include "native/services/Brands.h"
 #include "native/services/DeviceWire.h"
 #include "native/services/DigestAuth.h"
+#include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeServices.h"
@@ -809,6 +810,7 @@ void NativeEvents::load()
             m_guardFile = true;
             qCWarning(lcServices).noquote()
                 << "native events:" << file.fileName() << "exists but cannot be read; the event log will not be saved";
+            noteUnread(FileNotices::unreadEvents(file.fileName()));
         }
         return;
     }
@@ -821,10 +823,12 @@ void NativeEvents::load()
         if (SecureFile::write(copy, bytes)) {
             qCWarning(lcServices).noquote()
                 << "native events: the unreadable event log was kept as" << SecureFile::path(copy);
+            noteUnread(FileNotices::damagedEvents(SecureFile::path(copy)));
         } else {
             m_guardFile = true;
             qCWarning(lcServices).noquote() << "native events: could not keep a copy of the unreadable"
                                             << file.fileName() << "; it will not be replaced";
+            noteUnread(FileNotices::damagedEvents(QString()));
         }
         return;
     }

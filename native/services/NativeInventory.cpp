@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonParseError>
 #include <QSet>
+#include <QUuid>
 
 #include <algorithm>
 #include <array>
@@ -498,6 +499,20 @@ void syncCameras(Device& device)
     }
     device.cameras = std::move(cameras);
     device.ignored.removeIf([&](int ch) { return ch < 1 || ch > device.channels; });
+}
+
+QString newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+void makeNew(Device& device, const QString& id, const QDateTime& createdAt)
+{
+    device.id = id;
+    device.createdAt = createdAt;
+    device.health = Health{};
+    device.cameras.clear();
+    syncCameras(device);
 }
 
 bool sameConnection(const Device& a, const Device& b)

@@ -55,6 +55,11 @@ InventoryData decodeInventory(const QByteArray& bytes);
 // to 1..256, one camera per channel in ascending order (existing ones kept,
 // missing ones default), ignored numbers outside the range removed.
 void syncCameras(Device& device);
+// A fresh record id: a random UUID as text without braces. Safe on any thread.
+QString newId();
+// A device as the inventory takes it in: the given id and creation time, a
+// fresh health block, and a camera list built anew from its channel count.
+void makeNew(Device& device, const QString& id, const QDateTime& createdAt);
 
 // Whether two records reach the device the same way: address, ports, login
 // and brand. A probe result only belongs to the connection it was made on.

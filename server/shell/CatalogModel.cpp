@@ -1,5 +1,6 @@
 #include "server/shell/CatalogModel.h"
 
+#include "app/core/SearchText.h"
 #include "app/ui/Theme.h"
 
 #include <QPainter>
@@ -59,7 +60,7 @@ bool isDeviceRowId(quintptr id)
 
 QString folded(const QString& text)
 {
-    return text.toCaseFolded();
+    return kvr::core::SearchText::key(text);
 }
 
 QPixmap canvas(int logical)

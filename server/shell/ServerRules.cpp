@@ -36,6 +36,17 @@ QString normalizeUrl(const QString& text)
     return out;
 }
 
+bool holdsLogin(const QString& base)
+{
+    return !QUrl(base, QUrl::TolerantMode).userInfo().isEmpty();
+}
+
+QString loginInAddressText()
+{
+    return QStringLiteral("Leave the user name and password out of the server address: you sign in with them in the "
+                          "sign-in window.");
+}
+
 QList<Endpoint> relayCandidates(const QString& relayField, const QString& serverHost, const QString& builtInRelayHost)
 {
     const QString relay = relayField.trimmed();

@@ -1,5 +1,6 @@
 #include "server/shell/ShellRules.h"
 
+#include "app/core/TextDirection.h"
 #include "server/shell/Tunables.h"
 
 #include <QHash>
@@ -121,7 +122,10 @@ QString cameraTitle(const Device& device, const Channel& channel)
 {
     if (device.channels.size() < 2)
         return device.name;
-    return device.name + QStringLiteral(" · ") + channel.name;
+    // Beside each other and the dot, each name reads as written whatever
+    // direction the other holds.
+    return kvr::core::TextDirection::isolate(device.name) + QStringLiteral(" · ")
+        + kvr::core::TextDirection::isolate(channel.name);
 }
 
 QList<WallCamera> devicesWall(const QList<const Device*>& devices)
@@ -198,8 +202,9 @@ QList<WallCamera> presetWall(const QList<PresetCamera>& presetCameras, const Cat
     // than one camera is led by its device's name.
     for (qsizetype i = 0; i < cameras.size(); ++i) {
         WallCamera& w = cameras[i];
-        if (devices[i] && uses.value(w.title) > 1 && !w.title.startsWith(devices[i]->name))
-            w.title = devices[i]->name + QStringLiteral(" · ") + w.title;
+        const QString device = devices[i] ? kvr::core::TextDirection::isolate(devices[i]->name) : QString();
+        if (devices[i] && uses.value(w.title) > 1 && !w.title.startsWith(device))
+            w.title = device + QStringLiteral(" · ") + kvr::core::TextDirection::isolate(w.title);
     }
     return cameras;
 }

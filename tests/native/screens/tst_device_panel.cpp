@@ -72,6 +72,7 @@ private Q_SLOTS:
     void editSiteLeavesHandlerThenUpdateAndRemove();
     void updateKeepsWhatAProbeFoundWhileTheFormWasOpen();
     void aLateRebuildNeverReplacesTheFormBeingTyped();
+    void aChangeThatCannotBeSavedIsSaidHere();
     void reportFromTheDetailsSaysWhere();
     void uptimeTabAndHeatmap();
     void camerasTabRows();
@@ -413,6 +414,38 @@ void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
     QTRY_VERIFY(!panel->isEditing());
     QCOMPARE(stored().ignored, (QList<int>{2, 8}));
     QCOMPARE(stored().channels, 8);
+}
+
+// A change made in the panel that the disk does not take (full) is undone
+// and said over the panel, which shows the device as it is kept.
+void DevicePanelTest::aChangeThatCannotBeSavedIsSaidHere()
+{
+    const Native::Device d = up("Gate", {}, 4);
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    dialog.show();
+    DevicePanel* panel = dialog.panel();
+    Modal::setStrict(true);
+    QString said;
+    Modal::respond([&](QDialog& box) {
+        said = box.windowTitle() + ": " + static_cast<QMessageBox&>(box).text();
+        return int(QMessageBox::Close);
+    });
+    {
+        nativetest::FileSizeLimit full(16);
+        panel->startEdit();
+        QTRY_VERIFY(panel->form());
+        panel->form()->nameField()->setText(QStringLiteral("Gate North"));
+        press(panel, "Update");
+        QTRY_VERIFY(!panel->isEditing());
+        bench.store().flush();
+        QTRY_VERIFY(!said.isEmpty());
+    }
+    QVERIFY2(said.startsWith(QStringLiteral("Can’t save: The device list could not be saved in ")), qPrintable(said));
+    QVERIFY(said.contains(QStringLiteral("(File too large), so the changes since its last save were undone")));
+    QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Gate"));
+    QVERIFY(dialog.windowTitle().endsWith(QStringLiteral("Gate")));
+    Modal::setStrict(false);
 }
 
 // On a busy machine the panel's rebuild after Update may still be on its way

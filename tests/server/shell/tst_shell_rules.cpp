@@ -297,6 +297,22 @@ private Q_SLOTS:
                      {"Door 0-0 · Camera 1/Site 0", "Recorder 1-1 · Camera 1/Site 1", "Camera 0/Site 1", "Camera 1/"}));
     }
 
+    // A name holding right-to-left letters or a direction control is
+    // isolated beside the dot and the other name; plain names stay as they are.
+    void wallTitlesReadAsWritten()
+    {
+        QList<Site> sites = sampleCatalogue(1, 1, 2);
+        Device& odd = sites[0].devices[0];
+        odd.name = QStringLiteral("Odd names \u202ELTR");
+        odd.channels[0].name = QStringLiteral("CON");
+        QCOMPARE(cameraTitle(odd, odd.channels[0]), QStringLiteral("\u2068Odd names \u202ELTR\u2069 · CON"));
+        odd.channels[1].name = QStringLiteral("\u05E9\u05E2\u05E8 1");
+        QCOMPARE(cameraTitle(odd, odd.channels[1]),
+                 QStringLiteral("\u2068Odd names \u202ELTR\u2069 · \u2068\u05E9\u05E2\u05E8 1\u2069"));
+        odd.name = QStringLiteral("Door");
+        QCOMPARE(cameraTitle(odd, odd.channels[0]), QStringLiteral("Door · CON"));
+    }
+
     void videoWallButtonAndSignOutQuestion()
     {
         QCOMPARE(QStringList({videoWallButtonText(false, 1, "server/x"), videoWallButtonText(true, 2, "native"),
