@@ -372,7 +372,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     connect(m_panel, &DevicePanel::reportRequested, this, [this](const QString& id) {
         ReportDialog dialog(m_context, id, this);
         if (Modal::exec(dialog) == QDialog::Accepted && !dialog.savedPath().isEmpty())
-            Q_EMIT toast(NativeReportText::exportedText(dialog.savedPath()));
+            m_toast->popUp(NativeReportText::exportedText(dialog.savedPath()));
     });
     connect(m_panel, &DevicePanel::editSiteRequested, this, [this](const QString& siteId) {
         SiteDialog dialog(m_context, siteId, this);
@@ -383,6 +383,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
         // device: show the new site details at once.
         m_panel->refresh();
     });
+    m_toast = new Toast(this);
 }
 
 } // namespace kvr::screens

@@ -10,6 +10,7 @@
 #include "native/screens/DevicePanelRules.h"
 #include "native/screens/NativeContext.h"
 #include "native/screens/NativeStyle.h"
+#include "native/screens/Toast.h"
 #include "native/screens/UptimeTab.h"
 #include "native/services/NativeRecords.h"
 
@@ -92,20 +93,20 @@ private:
     QPointer<DeviceForm> m_form;
 };
 
-// One device panel in a modal dialog with a footer.
+// One device panel in a modal dialog with a footer. What it confirms (a
+// report written) shows in a toast over the dialog, where the person works.
 class DeviceDetailsDialog : public QDialog {
     Q_OBJECT
 public:
     DeviceDetailsDialog(const NativeContext& context, const QString& deviceId, QWidget* parent = nullptr);
 
     DevicePanel* panel() const { return m_panel; }
-
-Q_SIGNALS:
-    void toast(const QString& text);
+    QLabel* toastLabel() const { return m_toast; }
 
 private:
     NativeContext m_context;
     DevicePanel* m_panel = nullptr;
+    Toast* m_toast = nullptr;
 };
 
 } // namespace kvr::screens

@@ -9,6 +9,7 @@
 #include "native/screens/FleetCache.h"
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
+#include "native/screens/Toast.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -110,7 +111,6 @@ Q_SIGNALS:
     void rebuilt();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -119,7 +119,6 @@ private:
     void build();
     QWidget* buildTopBar();
     QWidget* buildFleetPage();
-    void placeToast();
     void onSiteClicked(const QString& name);
     void toggleOverview();
     void setCardFilter(int statusIndex, int internetIndex);
@@ -156,8 +155,7 @@ private:
     QPushButton* m_events = nullptr;
     QLabel* m_busy = nullptr;
     QLabel* m_liveEvents = nullptr;
-    QLabel* m_toast = nullptr;
-    QTimer* m_toastTimer = nullptr;
+    Toast* m_toast = nullptr;
     QTimer* m_minuteTimer = nullptr;
     std::array<StatCard*, FleetRules::kCardCount> m_cards{};
     VigiloOverview* m_overview = nullptr;

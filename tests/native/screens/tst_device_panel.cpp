@@ -458,19 +458,32 @@ void DevicePanelTest::aLateRebuildNeverReplacesTheFormBeingTyped()
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Gate North"));
 }
 
-// A report of the device says where it was written, so it can be found.
+// A report of the device says where it was written, so it can be found,
+// over the details dialog the person works in (not in the window beneath).
 void DevicePanelTest::reportFromTheDetailsSaysWhere()
 {
     const Native::Device d = up("Gate");
     Bench bench({d});
     DeviceDetailsDialog dialog(bench.context(), d.id);
-    QSignalSpy toasts(&dialog, &DeviceDetailsDialog::toast);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     const QString report = documents() + QStringLiteral("/gate.csv");
     exportNextReportTo(report);
     Q_EMIT dialog.panel()->reportRequested(d.id);
     QVERIFY(QFile::exists(report));
-    QCOMPARE(toasts.value(0).value(0).toString(),
-             QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
+    QLabel* toast = dialog.toastLabel();
+    QCOMPARE(toast->text(), QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
+    QVERIFY(toast->isVisible() && toast->window() == &dialog);
+    QVERIFY2(dialog.rect().contains(toast->geometry()),
+             qPrintable(QStringLiteral("%1x%2 at %3,%4 in %5x%6")
+                            .arg(toast->width())
+                            .arg(toast->height())
+                            .arg(toast->x())
+                            .arg(toast->y())
+                            .arg(dialog.width())
+                            .arg(dialog.height())));
+    // Over the panel, not hidden beneath it.
+    QCOMPARE(dialog.childAt(toast->geometry().center()), static_cast<QWidget*>(toast));
 }
 
 void DevicePanelTest::uptimeTabAndHeatmap()
