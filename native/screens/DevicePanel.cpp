@@ -364,7 +364,10 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     QPushButton* close = NativeUi::button(QStringLiteral("Close"), "NSecondary");
     h->addWidget(close);
     v->addWidget(foot);
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    connect(close, &QPushButton::clicked, this, [this] {
+        if (mayClose())
+            accept();
+    });
     // A panel to look at: Enter closes it, whichever of its actions the
     // focus stands on as it opens.
     ui::setEnterButton(this, close);
@@ -384,6 +387,18 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
         m_panel->refresh();
     });
     m_toast = new Toast(this);
+}
+
+bool DeviceDetailsDialog::mayClose()
+{
+    const DeviceForm* form = m_panel->isEditing() ? m_panel->form() : nullptr;
+    return !form || !form->hasChanges() || NativeUi::mayDiscard(this);
+}
+
+void DeviceDetailsDialog::reject()
+{
+    if (mayClose())
+        QDialog::reject();
 }
 
 } // namespace kvr::screens

@@ -95,6 +95,7 @@ private:
 
 // One device panel in a modal dialog with a footer. What it confirms (a
 // report written) shows in a toast over the dialog, where the person works.
+// Closing it while the device form holds typed changes asks first.
 class DeviceDetailsDialog : public QDialog {
     Q_OBJECT
 public:
@@ -103,7 +104,15 @@ public:
     DevicePanel* panel() const { return m_panel; }
     QLabel* toastLabel() const { return m_toast; }
 
+    // Escape and the window's close control: asks before typed changes of
+    // the device form are thrown away.
+    void reject() override;
+
 private:
+    // Whether the dialog may close now: no typed changes, or the person chose
+    // to discard them.
+    bool mayClose();
+
     NativeContext m_context;
     DevicePanel* m_panel = nullptr;
     Toast* m_toast = nullptr;

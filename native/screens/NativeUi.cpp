@@ -58,6 +58,26 @@ void info(QWidget* parent, const QString& title, const QString& text)
     Modal::exec(box);
 }
 
+bool mayDiscard(QWidget* parent)
+{
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Discard changes"),
+                    QStringLiteral("Discard the changes you typed? They have not been saved."), QMessageBox::NoButton,
+                    parent);
+    // Named before the box adds it, so that the style sees the name; Keep
+    // editing is the default, so that Enter or Escape never throws typing away.
+    auto* discard = new QPushButton(QStringLiteral("Discard"));
+    discard->setObjectName(QStringLiteral("NDanger"));
+    discard->setAutoDefault(false);
+    box.addButton(discard, QMessageBox::DestructiveRole);
+    QPushButton* keep = box.addButton(QStringLiteral("Keep editing"), QMessageBox::RejectRole);
+    box.setDefaultButton(keep);
+    box.setEscapeButton(keep);
+    const int result = Modal::exec(box);
+    // A test's answer names the button by its role; a person's click is seen
+    // through clickedButton().
+    return box.clickedButton() == discard || result == QMessageBox::DestructiveRole;
+}
+
 QWidget* captioned(const QString& caption, QWidget* field)
 {
     auto* w = new QWidget;
@@ -78,6 +98,12 @@ QWidget* captioned(const QString& caption, QWidget* field)
 NativeDialogBase::NativeDialogBase(QWidget* parent) : QDialog(parent)
 {
     ScreenFit::keepWithin(this, QSize());
+}
+
+void NativeDialogBase::reject()
+{
+    if (!hasChanges() || NativeUi::mayDiscard(this))
+        QDialog::reject();
 }
 
 QSize NativeDialogBase::sizeHint() const

@@ -180,6 +180,7 @@ QString enterPurpose(const QString& dialog)
                                                   {"native-calendar", "Play"},
                                                   {"native-stream", "Try again"},
                                                   {"native-remove-question", "Cancel"},
+                                                  {"native-discard-question", "Keep editing"},
                                                   {"native-add-device", "Add device"},
                                                   {"native-add-site", "Add site"},
                                                   {"native-settings", "Save"},
@@ -771,6 +772,8 @@ private Q_SLOTS:
                     f->setText(QStringLiteral("recorder 12 (north gate)"));
             visibleButton(&d, QStringLiteral("Add device"))->click();
             look(&d, QStringLiteral("native-add-device-error"));
+            // Escape then asks before what was typed goes.
+            auditNext(QStringLiteral("native-discard-question"), int(QMessageBox::DestructiveRole));
         });
         native.addDevice();
         expectAnswered();

@@ -73,6 +73,7 @@ private Q_SLOTS:
     void updateKeepsWhatAProbeFoundWhileTheFormWasOpen();
     void aLateRebuildNeverReplacesTheFormBeingTyped();
     void reportFromTheDetailsSaysWhere();
+    void closingAsksBeforeTypedChangesGo();
     void uptimeTabAndHeatmap();
     void camerasTabRows();
     void camerasSaveTwiceKeepsStoredNames();
@@ -484,6 +485,45 @@ void DevicePanelTest::reportFromTheDetailsSaysWhere()
                             .arg(dialog.height())));
     // Over the panel, not hidden beneath it.
     QCOMPARE(dialog.childAt(toast->geometry().center()), static_cast<QWidget*>(toast));
+}
+
+// The device form typed into asks before Escape or "Close" throws the
+// typing away; untouched it closes at once.
+void DevicePanelTest::closingAsksBeforeTypedChangesGo()
+{
+    const Native::Device d = up("Gate");
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    DevicePanel* panel = dialog.panel();
+    const auto answer = [](QMessageBox::ButtonRole role) { Modal::respond([role](QDialog&) { return int(role); }); };
+    const auto open = [&dialog] {
+        dialog.show();
+        return QTest::qWaitForWindowExposed(&dialog);
+    };
+    QVERIFY(open());
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    QTest::keyClick(panel->form()->nameField(), Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible() && Modal::shown().isEmpty());
+
+    QVERIFY(open());
+    QVERIFY(panel->isEditing());
+    QTest::keyClicks(panel->form()->nameField(), QStringLiteral(" North"));
+    answer(QMessageBox::RejectRole); // Keep editing
+    QTest::keyClick(panel->form()->nameField(), Qt::Key_Escape);
+    QVERIFY(dialog.isVisible() && panel->isEditing());
+    QCOMPARE(panel->form()->nameField()->text(), QStringLiteral("Gate North"));
+    answer(QMessageBox::RejectRole);
+    findByText<QPushButton>(&dialog, QStringLiteral("Close"))->click();
+    QVERIFY(dialog.isVisible());
+    answer(QMessageBox::DestructiveRole);
+    findByText<QPushButton>(&dialog, QStringLiteral("Close"))->click();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(Modal::shown(),
+             QStringList(3,
+                         QStringLiteral("Discard changes: Discard the changes you typed? They have "
+                                        "not been saved.")));
+    QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Gate"));
 }
 
 void DevicePanelTest::uptimeTabAndHeatmap()
