@@ -532,7 +532,7 @@ private Q_SLOTS:
             d.hide();
             return int(QDialog::Rejected);
         });
-        visibleButton(&login, QStringLiteral("Server: 127.0.0.1"))->click();
+        visibleButton(&login, QStringLiteral("Server: 127.0.0.1:%1").arg(server.port()))->click();
         expectAnswered();
 
         // The code step, then in.
