@@ -17,7 +17,6 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedLayout>
@@ -267,24 +266,12 @@ void DevicePanel::removeDevice()
     if (!d)
         return;
     const QString id = m_id;
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Remove device"),
-                    QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.")
-                        .arg(Native::deviceLabel(*d)),
-                    QMessageBox::NoButton, this);
-    // Named before the box adds it, so that the style sees the name (the box
-    // polishes its buttons as it adds them); Cancel is the default, so that
-    // Enter never removes a device.
-    auto* remove = new QPushButton(QStringLiteral("Remove"));
-    remove->setObjectName(QStringLiteral("NDanger"));
-    remove->setAutoDefault(false);
-    box.addButton(remove, QMessageBox::DestructiveRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    const int result = Modal::exec(box);
-    // A test's answer names the button by its role; a person's click is
-    // seen through clickedButton().
-    if (box.clickedButton() == remove || result == QMessageBox::DestructiveRole)
+    // Cancel is the default, so that Enter never removes a device.
+    if (NativeUi::confirmDestructive(
+            this, QStringLiteral("Remove device"),
+            QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.")
+                .arg(Native::deviceLabel(*d)),
+            QStringLiteral("Remove"), QStringLiteral("Cancel")))
         m_context.store->removeDevice(id);
 }
 

@@ -27,9 +27,13 @@ QPushButton* button(const QString& text, const char* objectName = nullptr);
 QHBoxLayout* frame(QDialog* dialog, const QString& title, QWidget* content);
 // A modal notice with no icon and one Close button (through the Modal seam).
 void info(QWidget* parent, const QString& title, const QString& text);
+// A question (through the Modal seam) whose answer `act` does something that
+// cannot be undone: that button red, `keep` the default and what Escape
+// answers. True for `act`.
+bool confirmDestructive(QWidget* parent, const QString& title, const QString& text, const QString& act,
+                        const QString& keep);
 // Asks whether typed changes that closing would throw away may go ("Keep
-// editing" / "Discard", through the Modal seam); true for Discard. Keeping
-// them is the default, and what Escape answers.
+// editing" / "Discard"); true for Discard.
 bool mayDiscard(QWidget* parent);
 // The field with its caption above it. The caption label is the field's
 // buddy, so the field is found by what the user reads.
