@@ -53,9 +53,9 @@ QString serverLabel(const QString& baseUrl)
 QString signInProgressText(bool requestSent, const QString& endpoint, qint64 seconds)
 {
     const QString stage = requestSent
-        ? QStringLiteral("Connected to %1. Waiting for the server to answer\u2026").arg(endpoint)
-        : QStringLiteral("Connecting to %1\u2026").arg(endpoint);
-    return seconds < 1 ? stage : QStringLiteral("%1 %2 s").arg(stage).arg(seconds);
+        ? QStringLiteral("Connected to %1, waiting for the server to answer").arg(endpoint)
+        : QStringLiteral("Connecting to %1").arg(endpoint);
+    return seconds < 1 ? stage : QStringLiteral("%1 (%2 s)").arg(stage).arg(seconds);
 }
 
 bool codeExpired(const QString& error)

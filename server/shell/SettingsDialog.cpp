@@ -5,6 +5,7 @@
 #include "app/core/Settings.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "video/DecodeSettings.h"
 
@@ -21,6 +22,8 @@
 #include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace kvr::core;
 using namespace kvr::ui;
@@ -249,6 +252,13 @@ void SettingsDialog::openLogFolder()
         // beside the button, without standing in front of a window that did.
         m_logNoteText->setText(QStringLiteral("If no window opened, the log folder is at:\n%1").arg(path));
         m_logNote->show();
+        // Taller by the note, its wrapped hints as tall as they need: a window's
+        // least size leaves out the height of wrapped texts.
+        if (QLayout* l = layout()) {
+            l->activate();
+            const QSize wanted(width(), std::max(height(), l->heightForWidth(width())));
+            resize(ScreenFit::bounded(this, wanted));
+        }
         return;
     }
     m_logNote->hide();

@@ -183,7 +183,7 @@ private Q_SLOTS:
         QVERIFY(progress->isVisible() && !f.button("Signing in")->isEnabled());
         QCOMPARE(progress->cancelButton()->accessibleName(), "Cancel sign-in");
         QTRY_VERIFY2(
-            progress->textLabel()->text().startsWith("Connected to " + at + ". Waiting for the server to answer"),
+            progress->textLabel()->text().startsWith("Connected to " + at + ", waiting for the server to answer"),
             qPrintable(progress->textLabel()->text()));
         QCOMPARE(f.rig.server.http().inFlight(), 1);
 

@@ -109,8 +109,8 @@ private Q_SLOTS:
         QCOMPARE((QStringList{LoginRules::signInProgressText(false, "127.0.0.1:8480", 0),
                               LoginRules::signInProgressText(false, "127.0.0.1:8480", 3),
                               LoginRules::signInProgressText(true, "vms.example.org:443", 12)}),
-                 (QStringList{"Connecting to 127.0.0.1:8480\u2026", "Connecting to 127.0.0.1:8480\u2026 3 s",
-                              "Connected to vms.example.org:443. Waiting for the server to answer\u2026 12 s"}));
+                 (QStringList{"Connecting to 127.0.0.1:8480", "Connecting to 127.0.0.1:8480 (3 s)",
+                              "Connected to vms.example.org:443, waiting for the server to answer (12 s)"}));
     }
 
     // Typing, pasting and spreading over six digit boxes: "action boxes focus"
