@@ -491,9 +491,29 @@ InventoryData decodeInventory(const QByteArray& bytes)
     return data;
 }
 
+namespace {
+
+// Whether the lists already are in line with the count: one camera per
+// channel in order, none kept aside, every ignored number a shown channel.
+// The common case (every device of a fleet as it is read) takes no more.
+bool inLine(const Device& device)
+{
+    if (!device.hiddenCameras.isEmpty() || !device.hiddenIgnored.isEmpty() || device.cameras.size() != device.channels)
+        return false;
+    for (qsizetype i = 0; i < device.cameras.size(); ++i)
+        if (device.cameras.at(i).channelId != i + 1)
+            return false;
+    return std::all_of(device.ignored.cbegin(), device.ignored.cend(),
+                       [&device](int ch) { return ch >= 1 && ch <= device.channels; });
+}
+
+} // namespace
+
 void syncCameras(Device& device)
 {
     device.channels = std::clamp(device.channels, kMinChannels, kMaxChannels);
+    if (inLine(device))
+        return;
     // Every camera held, shown or kept above the count, by channel (the first
     // of each): a count may have been lowered or raised since.
     QMap<int, std::pair<Camera, bool>> held; // channel -> camera, whether it was kept hidden
