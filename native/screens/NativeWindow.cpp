@@ -110,16 +110,7 @@ void NativeWindow::build()
     connect(m_wall, &LiveWallPage::openVigiloRequested, this, [this] { setPage(0); });
     root->addWidget(m_pages, 1);
 
-    m_toast = new QLabel(this);
-    m_toast->setStyleSheet(Theme::expandTokens(
-        QStringLiteral("background: @toast; color: @white; border-radius: 8px; padding: 9px 16px; font-size: 13px;"),
-        NativeStyle::tokens()));
-    m_toast->setWordWrap(true);
-    m_toast->hide();
-    m_toastTimer = new QTimer(this);
-    m_toastTimer->setSingleShot(true);
-    m_toastTimer->setInterval(tun::kToastShown);
-    connect(m_toastTimer, &QTimer::timeout, m_toast, &QWidget::hide);
+    m_toast = new Toast(this);
 
     // The process-wide services may end before this window does (at quit):
     // from then on the window leaves them alone.
@@ -460,25 +451,7 @@ void NativeWindow::setPage(int page)
 
 void NativeWindow::toast(const QString& text)
 {
-    m_toast->setText(text);
-    placeToast();
-    m_toast->show();
-    m_toast->raise();
-    m_toastTimer->start();
-}
-
-void NativeWindow::placeToast()
-{
-    // A long path wraps onto further lines, as tall as they need.
-    m_toast->adjustSize();
-    m_toast->resize(m_toast->width(), m_toast->heightForWidth(m_toast->width()));
-    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - tun::kToastBottomGap_px);
-}
-
-void NativeWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    placeToast();
+    m_toast->popUp(text);
 }
 
 // ---- Showing and hiding ---------------------------------------------------------------------
@@ -883,7 +856,6 @@ void NativeWindow::openDetails(const QString& id)
     if (!m_context.store->hasDevice(id))
         return;
     DeviceDetailsDialog dialog(m_context, id, this);
-    connect(&dialog, &DeviceDetailsDialog::toast, this, &NativeWindow::toast);
     Modal::exec(dialog);
 }
 

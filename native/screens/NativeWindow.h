@@ -9,6 +9,7 @@
 #include "native/screens/FleetCache.h"
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
+#include "native/screens/Toast.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -120,7 +121,6 @@ Q_SIGNALS:
     void rebuilt();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -129,7 +129,6 @@ private:
     void build();
     QWidget* buildTopBar();
     QWidget* buildFleetPage();
-    void placeToast();
     void onSiteClicked(const QString& name);
     void toggleOverview();
     void setCardFilter(int statusIndex, int internetIndex);
@@ -178,8 +177,7 @@ private:
     bool m_holdBusy = false;  // many devices turn busy at once: counted once after
     QStringList m_toDiagnose; // devices an import added, still to be diagnosed
     QLabel* m_liveEvents = nullptr;
-    QLabel* m_toast = nullptr;
-    QTimer* m_toastTimer = nullptr;
+    Toast* m_toast = nullptr;
     QTimer* m_minuteTimer = nullptr;
     std::array<StatCard*, FleetRules::kCardCount> m_cards{};
     VigiloOverview* m_overview = nullptr;

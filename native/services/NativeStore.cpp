@@ -578,8 +578,14 @@ bool NativeStore::updateDevice(const Device& updated, QString* error)
     d->password = incoming.password;
     d->manufacturer = incoming.manufacturer;
     d->type = incoming.type;
+    // The form names the ignored channels within the count it shows; those
+    // above a lowered count keep their marks aside, as their cameras do.
+    QList<int> ignored = incoming.ignored;
+    for (int ch : std::as_const(d->ignored))
+        if (ch > incoming.channels && !ignored.contains(ch))
+            ignored.append(ch);
     d->channels = incoming.channels;
-    d->ignored = incoming.ignored;
+    d->ignored = std::move(ignored);
     if (connection) {
         d->health = Health{};
         m_lastCheck.remove(d->id);

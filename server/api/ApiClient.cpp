@@ -24,6 +24,8 @@ namespace kvr::api {
 namespace {
 
 constexpr char kBuiltInSpaSecret[] = "5e1b7c0a93d24f68b0ce7a19d3f25b84";
+// A reply's mark that its request went out on a connection the server took.
+constexpr char kRequestSent[] = "kvrRequestSent";
 
 ApiClient::AddressGuard& addressGuard()
 {
@@ -293,6 +295,13 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
     }
     ++m_outstanding;
     m_peakOutstanding = std::max(m_peakOutstanding, m_outstanding);
+    // Whether the request went out on a connection the server took (a secure
+    // one once its handshake completed): a time-out after that is the server
+    // not answering, before it no connection at all.
+    for (auto signal : {&QNetworkReply::requestSent, &QNetworkReply::encrypted})
+        connect(reply, signal, reply, [reply] { reply->setProperty(kRequestSent, true); });
+    if (ex.started)
+        ex.started(reply);
     // The body is taken as it comes, in the pieces it came in, and never
     // past its bound: a length told past it ends the request at the head.
     reply->setReadBufferSize(tun::kAnswerReadBuffer_bytes);
@@ -319,6 +328,7 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
                     return;
                 }
                 ReplyOutcome out;
+                out.sent = reply->property(kRequestSent).toBool();
                 out.body = body->joined();
                 body.reset();
                 out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
@@ -329,9 +339,11 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
                 if (reply->error() != QNetworkReply::NoError) {
                     out.networkText = replyErrorText(reply);
                     if (out.status == 0) {
-                        out.failure = ApiRules::failureOfTransport(reply->error());
+                        out.failure = ApiRules::failureOfTransport(reply->error(), out.sent);
                         if (reply->error() == QNetworkReply::OperationCanceledError)
-                            out.networkText = QStringLiteral("The server did not answer in time.");
+                            out.networkText = out.sent
+                                ? QStringLiteral("The server did not answer in time.")
+                                : QStringLiteral("The server did not take the connection in time.");
                     }
                 }
                 reply->deleteLater();
@@ -394,6 +406,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
     Exchange ex{request, req.post ? "POST" : "GET",
                 req.post ? QJsonDocument(req.body).toJson(QJsonDocument::Compact) : QByteArray(), req.once};
     ex.lane = req.lane;
+    ex.started = req.started;
     exchange(std::move(ex), [this, req, sentToken, clock, callback = std::move(callback)](const ReplyOutcome& out) {
         const QJsonDocument doc = QJsonDocument::fromJson(out.body);
         const QJsonObject answer = doc.isObject() ? doc.object() : QJsonObject();

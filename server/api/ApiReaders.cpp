@@ -41,6 +41,13 @@ QString cannotReachText(const QString& host)
         .arg(host);
 }
 
+QString noAnswerText(const QString& endpoint)
+{
+    return QStringLiteral("Connected to %1, but the server did not answer. Try again later, or change the server "
+                          "under \u201cServer\u201d.")
+        .arg(endpoint);
+}
+
 UserProfile parseUserProfile(const QJsonObject& user)
 {
     UserProfile p;

@@ -23,6 +23,9 @@ UserProfile parseUserProfile(const QJsonObject& user);
 
 // The text shown when the server cannot be reached; %1 is its host.
 QString cannotReachText(const QString& host);
+// A server that took the connection and the request and sent nothing back
+// in time; `endpoint` is "host:port".
+QString noAnswerText(const QString& endpoint);
 
 // Catalogue lists.
 QList<Site> readSites(const QJsonObject& answer);

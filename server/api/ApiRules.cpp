@@ -211,13 +211,15 @@ ApiFailure failureOfStatus(int status)
     return ApiFailure::Refused;
 }
 
-ApiFailure failureOfTransport(QNetworkReply::NetworkError error)
+ApiFailure failureOfTransport(QNetworkReply::NetworkError error, bool requestSent)
 {
     switch (error) {
-    case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError: // the transfer time-out
-    case QNetworkReply::ContentReSendError:     // dropped, and not sent again
+        // Out of time before the request left: no connection was made.
+        return requestSent ? ApiFailure::NoAnswer : ApiFailure::Unreachable;
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::ContentReSendError: // dropped, and not sent again
     case QNetworkReply::TemporaryNetworkFailureError:
         return ApiFailure::NoAnswer;
     default:
@@ -369,6 +371,25 @@ StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReach
 QString serverRoot(const QUrl& base)
 {
     return base.scheme() + QStringLiteral("://") + base.authority(QUrl::FullyEncoded);
+}
+
+int explicitPort(const QUrl& address)
+{
+    const int port = address.port();
+    const QString scheme = address.scheme().toLower();
+    if ((scheme == QLatin1String("http") && port == 80) || (scheme == QLatin1String("https") && port == 443))
+        return -1;
+    return port;
+}
+
+QString endpointText(const QUrl& address)
+{
+    const QString host = address.host(QUrl::FullyDecoded);
+    if (host.isEmpty())
+        return {};
+    const int port = address.port(address.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ? 80 : 443);
+    const QString shown = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+    return QStringLiteral("%1:%2").arg(shown).arg(port);
 }
 
 QString hlsUrl(const QUrl& base, const QString& playId)

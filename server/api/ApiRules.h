@@ -111,7 +111,9 @@ StreamOutcome readinessTimedOut(int lastStatus);
 // The kind of a failure: by an HTTP status of 400 or more, or by the network
 // layer's error when no status arrived.
 ApiFailure failureOfStatus(int status);
-ApiFailure failureOfTransport(QNetworkReply::NetworkError error);
+// `requestSent`: the request went out on a connection the server took, so
+// a time-out is the server not answering, not a connection never made.
+ApiFailure failureOfTransport(QNetworkReply::NetworkError error, bool requestSent = true);
 // A failed stream start or readiness wait. The server names an offline camera
 // only in its own words, so they are read here, and only here.
 ApiFailure streamFailure(int status, ApiFailure transport, const QString& serverText);
@@ -171,6 +173,12 @@ StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReach
 
 // Scheme and authority of the base address (no path).
 QString serverRoot(const QUrl& base);
+// "host:port" of an address, with the scheme's port where it names none
+// (an IPv6 host in brackets); empty without a host.
+QString endpointText(const QUrl& address);
+// The port an address names, unless it is its scheme's own (80 for http,
+// 443 for https); -1 otherwise.
+int explicitPort(const QUrl& address);
 QString hlsUrl(const QUrl& base, const QString& playId);
 QString publicRtspsUrl(const QString& ticketUrl, const QString& user, const QString& password);
 QString relayUrl(const QString& host, int port, const QString& user, const QString& password, const QString& streamId);

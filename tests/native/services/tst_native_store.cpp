@@ -207,6 +207,49 @@ private Q_SLOTS:
         QCOMPARE(updated.size(), 1);
     }
 
+    // Channels above a lowered count are neither shown, checked nor counted,
+    // yet their cameras' names and settings and their ignored marks are kept
+    // aside, over a restart too: raising the count gets them back. A name
+    // given meanwhile to a shown camera stays that camera's alone.
+    void channelsAboveALoweredCountComeBackWhenRaised()
+    {
+        QString id;
+        {
+            NativeStore store;
+            id = store.addDevice(sample(8));
+            store.saveCameras(id, {cam(2, "Yard"), cam(6, "Dock"), cam(7, "Loading bay", 40), cam(8, "Roof")});
+            ProbeResult seen = nativetest::upResult();
+            seen.channels = {{6, {}, true, true}};
+            store.applyProbe(id, seen);
+            Device edit = *store.device(id);
+            edit.ignored = {3, 8};
+            QVERIFY(store.updateDevice(edit));
+            edit = *store.device(id);
+            edit.channels = 4;
+            edit.ignored = {3}; // the form reads its text against the count it shows
+            QVERIFY(store.updateDevice(edit));
+            const Device lowered = *store.device(id);
+            QCOMPARE(describe(lowered).section('[', 1), ":0:0,Yard:0:0,:0:0,:0:0]");
+            QCOMPARE(lowered.ignored, QList<int>{3});
+            QCOMPARE(lowered.totalCameras(), 3);
+            store.saveCameras(id, {cam(1, "Roof")});
+            saveNow(store);
+        }
+        NativeStore store;
+        store.waitForWrites();
+        QCOMPARE(store.inventoryReadStatus(), ReadStatus::Clean);
+        QCOMPARE(store.device(id)->cameras.size(), 4);
+        Device raised = *store.device(id);
+        raised.channels = 8;
+        QVERIFY(store.updateDevice(raised));
+        const Device back = *store.device(id);
+        QCOMPARE(describe(back).section('[', 1), "Roof:0:0,Yard:0:0,:0:0,:0:0,:0:0,Dock:0:0,Loading bay:0:40,:0:0]");
+        QCOMPARE(back.ignored, (QList<int>{3, 8}));
+        // Whether a camera kept aside is online now is not known.
+        QVERIFY(!back.cameras.at(5).onlineKnown && back.cameras.at(5).lastOnline.isValid());
+        QVERIFY(back.hiddenCameras.isEmpty() && back.hiddenIgnored.isEmpty());
+    }
+
     void probeResultsAreApplied()
     {
         NativeStore store;

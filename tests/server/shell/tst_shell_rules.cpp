@@ -84,11 +84,33 @@ private Q_SLOTS:
             // Resend is offered exactly when the page says to resend.
             QCOMPARE(LoginRules::codeExpired(QString::fromUtf8(error)), QString::fromUtf8(shown).contains("Resend"));
         }
-        QCOMPARE(
-            QStringList({LoginRules::resendCountdownText(61), LoginRules::codeHint(4, QString()),
-                         LoginRules::codeHint(6, "+91 98"), LoginRules::serverLabel("https://vms.example.org:8443")}),
-            QStringList({"Resend code in 1:01", "Enter the 4-digit code sent to your registered contact.",
-                         "Enter the 6-digit code sent to +91 98.", "Server: vms.example.org"}));
+        QCOMPARE(QStringList({LoginRules::resendCountdownText(61), LoginRules::codeHint(4, QString()),
+                              LoginRules::codeHint(6, "+91 98")}),
+                 QStringList({"Resend code in 1:01", "Enter the 4-digit code sent to your registered contact.",
+                              "Enter the 6-digit code sent to +91 98."}));
+    }
+
+    // The server button names the port wherever it is not the scheme's own,
+    // so that two servers on one host read apart; sign-in progress names the
+    // address and port it waits on.
+    void serverLabelAndSignInProgress()
+    {
+        const std::pair<const char*, const char*> labels[] = {
+            {"https://vms.example.org:8443", "Server: vms.example.org:8443"},
+            {"https://vms.example.org", "Server: vms.example.org"},
+            {"https://vms.example.org:443", "Server: vms.example.org"},
+            {"http://127.0.0.1:80", "Server: 127.0.0.1"},
+            {"http://127.0.0.1:443", "Server: 127.0.0.1:443"},
+            {"http://127.0.0.1:8480", "Server: 127.0.0.1:8480"},
+            {"http://[::1]:8480", "Server: [::1]:8480"},
+            {"", "Server: "}};
+        for (const auto& [base, shown] : labels)
+            QCOMPARE(LoginRules::serverLabel(QString::fromUtf8(base)), QString::fromUtf8(shown));
+        QCOMPARE((QStringList{LoginRules::signInProgressText(false, "127.0.0.1:8480", 0),
+                              LoginRules::signInProgressText(false, "127.0.0.1:8480", 3),
+                              LoginRules::signInProgressText(true, "vms.example.org:443", 12)}),
+                 (QStringList{"Connecting to 127.0.0.1:8480", "Connecting to 127.0.0.1:8480 (3 s)",
+                              "Connected to vms.example.org:443, waiting for the server to answer (12 s)"}));
     }
 
     // Typing, pasting and spreading over six digit boxes: "action boxes focus"

@@ -680,7 +680,7 @@ private Q_SLOTS:
         QStringList opened;
         SettingsDialog::setFolderOpener([&opened](const QUrl& url) {
             opened << url.toLocalFile();
-            return false;
+            return SettingsDialog::FolderOpen::Failed;
         });
         d.show();
         QGuiApplication::clipboard()->clear();
@@ -699,9 +699,21 @@ private Q_SLOTS:
                              + Log::directory()});
         QVERIFY(!selectable.isEmpty());
         QCOMPARE(QGuiApplication::clipboard()->text(), Log::directory());
-        // Where a file browser opens it, nothing is said.
-        SettingsDialog::setFolderOpener([](const QUrl&) { return true; });
+        // Where the desktop only says that its opener started, which it does
+        // whether or not a file browser shows the folder, the folder's place
+        // is said beside the button, and can be copied.
+        QVERIFY(!d.logFolderNote()->isVisible());
+        SettingsDialog::setFolderOpener([](const QUrl&) { return SettingsDialog::FolderOpen::Started; });
         buttonNamed(&d, "Open log folder")->click();
+        QTRY_VERIFY(d.logFolderNote()->isVisible());
+        QVERIFY(labelNamed(d.logFolderNote(), "If no window opened, the log folder is at:\n" + Log::directory()));
+        QGuiApplication::clipboard()->clear();
+        buttonNamed(d.logFolderNote(), "Copy path")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), Log::directory());
+        // Where a file browser opens it, nothing is said.
+        SettingsDialog::setFolderOpener([](const QUrl&) { return SettingsDialog::FolderOpen::Opened; });
+        buttonNamed(&d, "Open log folder")->click();
+        QTRY_VERIFY(!d.logFolderNote()->isVisible());
         QTest::qWait(50);
         QCOMPARE(Modal::shown().size(), 1);
         SettingsDialog::setFolderOpener({});
