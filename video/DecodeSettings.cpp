@@ -5,6 +5,8 @@
 #include "video/GpuProbe.h"
 #include "video/GpuVideoView.h"
 
+#include <QCoreApplication>
+
 #include <optional>
 
 using namespace kvr::core;
@@ -65,10 +67,22 @@ void DecodeSettings::whenDrawingSettles(QObject* context, std::function<void()> 
         GpuVideoView::whenContextsReady(context, std::move(again));
 }
 
+bool DecodeSettings::chipAhead()
+{
+    const QString mode = Prefs::get(Prefs::kRenderMode);
+    const QString forced = envOr("KVR_RENDER");
+    if (mode == QLatin1String("cpu") || forced.compare(QLatin1String("cpu"), Qt::CaseInsensitive) == 0)
+        return false;
+    if (const std::optional<GpuProbe> probe = GpuProbe::known())
+        return gpuRenderFor(mode, probe->usable, probe->renderer);
+    return mode == QLatin1String("gpu") || forced.compare(QLatin1String("gpu"), Qt::CaseInsensitive) == 0;
+}
+
 void DecodeSettings::probeAhead()
 {
-    if (Prefs::get(Prefs::kRenderMode) != QLatin1String("cpu"))
-        GpuProbe::start();
+    if (Prefs::get(Prefs::kRenderMode) == QLatin1String("cpu") || !GpuProbe::start())
+        return;
+    GpuProbe::whenKnown(QCoreApplication::instance(), [] { drawingChosen(); });
 }
 
 } // namespace kvr::video

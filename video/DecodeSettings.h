@@ -40,11 +40,19 @@ struct DecodeSettings {
     // ProcessorUntilReady (at once when it is not), unless `context` is gone
     // by then.
     static void whenDrawingSettles(QObject* context, std::function<void()> then);
+    // Whether a window that shows video is to be made ready for the graphics
+    // chip before it first shows: the chip draws, or will once the context
+    // the views share is made, or the render mode asks for it ("gpu", in the
+    // setting or KVR_RENDER) while the probe has not answered. Starts nothing
+    // and waits for nothing.
+    static bool chipAhead();
     // The drawing decision for a render mode and a probe result.
     static bool gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer);
     // Starts the graphics probe in the background, unless the render mode
     // setting rules the graphics chip out, so that its answer is in before
-    // the first video opens (start-up calls it).
+    // the first video opens (start-up calls it); once it says the chip draws,
+    // the context the views share is made at once, so that windows shown
+    // from then on are made ready for it.
     static void probeAhead();
 };
 

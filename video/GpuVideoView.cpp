@@ -19,10 +19,11 @@
 
 using namespace kvr::ui;
 
-// Qt's own call that makes a context the one every OpenGL widget shares
-// with (exported by Qt's GUI library for this use).
+// Qt's own calls that name the context every OpenGL widget shares with
+// (exported by Qt's GUI library for this use).
 QT_BEGIN_NAMESPACE
 Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
+Q_GUI_EXPORT QOpenGLContext* qt_gl_global_share_context();
 QT_END_NAMESPACE
 
 namespace kvr::video {
@@ -82,11 +83,7 @@ bool isDrawable(const YuvFrame& f)
     return false;
 }
 
-} // namespace YuvDraw
-
 namespace {
-
-constexpr int kShaderLogChars = 160;
 
 const char kVertexShader[] = "attribute vec2 aPos;\n"
                              "void main() { gl_Position = vec4(aPos, 0.0, 1.0); }\n";
@@ -138,6 +135,24 @@ void main() {
 }
 )";
 
+} // namespace
+
+const char* vertexShader()
+{
+    return kVertexShader;
+}
+
+const char* fragmentShader()
+{
+    return kFragmentShader;
+}
+
+} // namespace YuvDraw
+
+namespace {
+
+constexpr int kShaderLogChars = 160;
+
 // Views with a picture waiting, repainted together when the shared timer fires.
 struct RepaintQueue {
     QSet<GpuVideoView*> waiting;
@@ -178,12 +193,35 @@ struct SharedContextMaker {
     std::thread thread;
     QOpenGLContext* made = nullptr; // written by the thread before it hands over
     std::vector<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
+    QOpenGLContext* standIn = nullptr; // named to Qt until the real one is made; never created
+    bool releasing = false;            // the routine that ends it all is set to run
 };
 
 SharedContextMaker& sharedContextMaker()
 {
     static SharedContextMaker maker;
     return maker;
+}
+
+void adoptMadeContext();
+
+// At the end, with the application: the thread is waited for, and the
+// context goes while the display connection still exists.
+void releaseAtExit()
+{
+    SharedContextMaker& m = sharedContextMaker();
+    if (std::exchange(m.releasing, true))
+        return;
+    qAddPostRoutine([] {
+        SharedContextMaker& maker = sharedContextMaker();
+        maker.waiting.clear();
+        adoptMadeContext();
+        QOpenGLContext* named = ::qt_gl_global_share_context();
+        ::qt_gl_set_global_share_context(nullptr);
+        if (named != maker.standIn)
+            delete named;
+        delete std::exchange(maker.standIn, nullptr);
+    });
 }
 
 // Makes `context` (null: none could be made) the one every view shares with,
@@ -198,7 +236,9 @@ void installSharedContext(QOpenGLContext* context)
     m.state = SharedContextMaker::State::Done;
     if (context) {
         ::qt_gl_set_global_share_context(context);
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+        // Nothing shares with the stand-in: contexts made while it was named
+        // (a window's own, made as the window was) share with none.
+        delete std::exchange(m.standIn, nullptr);
     }
     for (auto& [receiver, then] : std::exchange(m.waiting, {}))
         if (receiver)
@@ -215,7 +255,7 @@ QOpenGLContext* makeContext()
     return nullptr;
 }
 
-// Takes what the maker thread made, once it has made it (at once, from the
+// What the maker thread made, once it has made it (at once, from the
 // queued call that is its last act; else the caller waits for it).
 void adoptMadeContext()
 {
@@ -228,20 +268,32 @@ void adoptMadeContext()
 
 } // namespace
 
+void GpuVideoView::shareContextsAppWide()
+{
+    SharedContextMaker& m = sharedContextMaker();
+    if (m.standIn || QCoreApplication::instance())
+        return; // once, and only before the application: Qt reads both as it starts
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    if (::qt_gl_global_share_context())
+        return;
+    m.standIn = new QOpenGLContext;
+    ::qt_gl_set_global_share_context(m.standIn);
+    releaseAtExit();
+}
+
+QOpenGLContext* GpuVideoView::sharedContext()
+{
+    QOpenGLContext* named = ::qt_gl_global_share_context();
+    return named && named != sharedContextMaker().standIn ? named : nullptr;
+}
+
 void GpuVideoView::prepareContexts(bool threaded)
 {
     SharedContextMaker& m = sharedContextMaker();
     if (m.state != SharedContextMaker::State::None)
         return;
     m.state = SharedContextMaker::State::Making;
-    // At the end, with the application: the thread is waited for, and the
-    // context goes while the display connection still exists.
-    qAddPostRoutine([] {
-        sharedContextMaker().waiting.clear();
-        adoptMadeContext();
-        delete QOpenGLContext::globalShareContext();
-        ::qt_gl_set_global_share_context(nullptr);
-    });
+    releaseAtExit();
     if (!threaded) {
         installSharedContext(makeContext());
         return;
@@ -287,7 +339,7 @@ void GpuVideoView::shareContexts()
         adoptMadeContext(); // a view that came before the context was ready waits for it
         return;
     }
-    if (m.state == SharedContextMaker::State::None && !QOpenGLContext::globalShareContext())
+    if (m.state == SharedContextMaker::State::None && !sharedContext())
         prepareContexts(false);
 }
 
@@ -404,8 +456,8 @@ void GpuVideoView::initializeGL()
     }
 
     program = std::make_unique<QOpenGLShaderProgram>();
-    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
-        || !program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) || !program->link()) {
+    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, YuvDraw::vertexShader())
+        || !program->addShaderFromSourceCode(QOpenGLShader::Fragment, YuvDraw::fragmentShader()) || !program->link()) {
         const QString log = program->log().left(kShaderLogChars);
         program.reset();
         fail(QStringLiteral("shader: ") + log);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+class QOpenGLContext;
 class QOpenGLShaderProgram;
 
 namespace kvr::video {
@@ -30,6 +31,9 @@ QRectF destination(QSizeF picture, QSizeF target, bool cover);
 // Whether a record can be drawn: sizes above 0, a known layout, the planes the
 // layout needs present and every row at least as long as the picture's.
 bool isDrawable(const YuvFrame& frame);
+// The YUV-to-RGB program's sources, for OpenGL 2 and OpenGL ES 2.
+const char* vertexShader();
+const char* fragmentShader();
 
 } // namespace YuvDraw
 
@@ -42,6 +46,17 @@ class GpuVideoView : public QOpenGLWidget, protected QOpenGLFunctions {
 public:
     explicit GpuVideoView(QWidget* parent = nullptr);
     ~GpuVideoView() override;
+
+    // Before the QApplication exists: every OpenGL context of the program is
+    // to share with one (Qt::AA_ShareOpenGLContexts), which is made only
+    // once the graphics chip draws (prepareContexts). Qt makes that context
+    // itself as the application starts unless one is named already, and
+    // making any context loads the OpenGL driver: a stand-in is named until
+    // the real one is made, so a program whose pictures the processor draws
+    // never loads it.
+    static void shareContextsAppWide();
+    // The context every view shares with, once made; null before.
+    static QOpenGLContext* sharedContext();
 
     // Makes the context every view shares with ahead of the first view, on a
     // thread of its own where OpenGL allows that (`threaded`, as the

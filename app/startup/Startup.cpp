@@ -11,6 +11,7 @@
 #include "native/services/NativeServices.h"
 #include "server/shell/BrandRegistry.h"
 #include "video/DecodeSettings.h"
+#include "video/GpuVideoView.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -30,9 +31,10 @@ namespace kvr::app {
 
 void prepareGraphics()
 {
-    // No OpenGL context here: the first view drawn by the graphics chip makes
-    // the one all views share, so a program whose pictures the processor
-    // draws never loads the OpenGL driver.
+    // Every OpenGL context of the program shares with one. No context is made
+    // here: that one is made once the graphics chip draws, so a program whose
+    // pictures the processor draws never loads the OpenGL driver.
+    kvr::video::GpuVideoView::shareContextsAppWide();
     QSurfaceFormat format;
     format.setAlphaBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);

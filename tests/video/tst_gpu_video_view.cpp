@@ -40,7 +40,7 @@ namespace {
 int liveTextures()
 {
     QOpenGLContext ctx;
-    ctx.setShareContext(QOpenGLContext::globalShareContext());
+    ctx.setShareContext(GpuVideoView::sharedContext());
     if (!ctx.create())
         return -1;
     QOffscreenSurface surface;
@@ -206,12 +206,16 @@ private Q_SLOTS:
         }
         if (!*glAvailable)
             QSKIP("no OpenGL on this display");
+        // The graphics chip draws here, so a stage's window is made ready for
+        // it before it shows, as the program makes it where the chip draws.
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("gpu"));
     }
 
     void cleanup()
     {
         stage.reset();
         host.reset();
+        Prefs::remove(Prefs::kRenderMode.name);
     }
 
     // Nothing makes an OpenGL context before the first view, so a program
@@ -220,9 +224,9 @@ private Q_SLOTS:
     // windows share textures.
     void firstViewMakesTheSharedContext()
     {
-        QVERIFY(!QOpenGLContext::globalShareContext());
+        QVERIFY(!GpuVideoView::sharedContext());
         QVERIFY(shownView());
-        QOpenGLContext* shared = QOpenGLContext::globalShareContext();
+        QOpenGLContext* shared = GpuVideoView::sharedContext();
         QVERIFY(shared);
         QVERIFY(QOpenGLContext::areSharing(view->context(), shared));
         QVERIFY(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
@@ -1143,15 +1147,19 @@ private Q_SLOTS:
     }
 
     // A stage playing with the processor that changes over to the graphics
-    // chip keeps its picture on the screen: the first child in a window comes
-    // hidden (the window is made anew to draw with OpenGL) and shows from a
-    // later picture on, and the processor's last picture stays beneath it
-    // until it has drawn. Read back from the display: never anything but the
-    // old picture or the new one.
+    // chip keeps its picture on the screen and its window as it is: the
+    // window was made for OpenGL before it showed (the child comes with the
+    // stage, hidden), so it is never made anew, and the processor's last
+    // picture stays beneath the child until the child has drawn. Read back
+    // from the display: never anything but the old picture or the new one.
     void changingOverKeepsThePictureOnTheScreen()
     {
         VideoStage* s = shownStage(320, 180);
         QVERIFY(s);
+        auto* child = s->findChild<GpuVideoView*>();
+        QVERIFY(child && !child->isVisible());
+        QCOMPARE(s->windowHandle()->surfaceType(), QSurface::OpenGLSurface);
+        kvrtest::WindowWatch watch(s);
         s->setFrame(solid(320, 180, Qt::red));
         const QPoint middle = s->mapToGlobal(QPoint(160, 90));
         const auto onScreen = [&] {
@@ -1159,15 +1167,6 @@ private Q_SLOTS:
             return shot.isNull() ? QColor() : shot.pixelColor(0, 0);
         };
         QTRY_VERIFY(near(onScreen(), Qt::red, 2));
-
-        const auto green = plain(Qt::green, YuvFrame::kThreePlanes, 320, 180);
-        s->setYuvFrame(green);
-        auto* child = s->findChild<GpuVideoView*>();
-        QVERIFY(child);
-        QVERIFY(!child->isVisible() && !s->isGpuActive());
-        QVERIFY(near(stageOwnMiddle(s), Qt::red, 2));
-        s->setYuvFrame(green); // the same turn: still settling
-        QVERIFY(!child->isVisible());
 
         QStringList seen;
         const auto look = [&] {
@@ -1178,16 +1177,14 @@ private Q_SLOTS:
             if (seen.isEmpty() || seen.last() != name)
                 seen << name;
         };
-        while (!s->isGpuActive()) {
-            QCoreApplication::processEvents();
-            look();
-            s->setYuvFrame(green);
-        }
-        QVERIFY(child->isVisible());
+        const auto green = plain(Qt::green, YuvFrame::kThreePlanes, 320, 180);
+        s->setYuvFrame(green);
+        QVERIFY(child->isVisible() && s->isGpuActive());
         // Shown, not yet drawn: the stage still paints the old picture.
         QVERIFY(near(stageOwnMiddle(s), Qt::red, 2));
         QElapsedTimer waited;
         waited.start();
+        look();
         while (seen.last() != QLatin1String("green") && waited.elapsed() < 10000) {
             QCoreApplication::processEvents();
             look();
@@ -1195,23 +1192,88 @@ private Q_SLOTS:
         QCOMPARE(seen.join(' '), QStringLiteral("red green"));
         // Once the child has drawn, the stage lets the old picture go.
         QTRY_VERIFY(!near(stageOwnMiddle(s), Qt::red, 2));
+        QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
     }
 
-    // The first live video of a program opens while the probe has not
-    // answered: it plays with the processor (no OpenGL driver in the
-    // process yet), and once the answer says the chip draws, the context
-    // every view shares is made off the GUI thread, then the player sends
-    // pictures for the chip and the stage draws them with it. Run in a
-    // process of its own as well (see CMakeLists.txt), where nothing made
-    // that context before.
+    // A window shown while the probe had not answered is made for the
+    // processor (on a computer whose chip it turns down, the OpenGL driver
+    // never comes). When the answer then says the chip draws, its video stays
+    // with the processor: the window is never made anew, off the screen
+    // meanwhile, and the player is told to send RGB pictures again. Said in
+    // the log once for the window.
+    void aWindowShownBeforeTheAnswerKeepsItsVideoOnTheProcessor()
+    {
+        Prefs::remove(Prefs::kRenderMode.name); // as the program starts: the probe decides
+        peers::Peer camera;
+        QVERIFY(peers::startRtsp(camera, {QStringLiteral("--no-audio")}));
+        HeldProbe held;
+        QWidget window;
+        window.setWindowTitle(QStringLiteral("Wall"));
+        window.resize(640, 200);
+        auto* left = new VideoStage(&window);
+        auto* right = new VideoStage(&window);
+        left->setGeometry(0, 0, 320, 200);
+        right->setGeometry(320, 0, 320, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowHandle()->surfaceType(), QSurface::RasterSurface);
+        QVERIFY(!window.findChild<GpuVideoView*>());
+        kvrtest::WindowWatch watch(&window);
+        kvrtest::LogCapture log;
+
+        std::vector<std::unique_ptr<FfmpegPlayer>> players;
+        int processorPictures = 0;
+        int chipPictures = 0;
+        for (VideoStage* s : {left, right}) {
+            auto& player = players.emplace_back(std::make_unique<FfmpegPlayer>());
+            player->options().audioEnabled = false;
+            FfmpegPlayer* p = player.get();
+            connect(p, &FfmpegPlayer::frameReady, s, [&, s](const QImage& image) {
+                ++processorPictures;
+                s->setFrame(image);
+            });
+            connect(p, &FfmpegPlayer::yuvFrameReady, s, [&, s](std::shared_ptr<const YuvFrame> yuv) {
+                ++chipPictures;
+                s->setYuvFrame(std::move(yuv));
+            });
+            connect(s, &VideoStage::gpuUnavailable, p, [p] { p->controls().yuvOutput.store(false); });
+            p->applyDecodeSettings(DecodeSettings::current(), !s->isGpuDisabled());
+            p->play(peers::rtspUrl(camera.port));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(processorPictures >= 10, 30000);
+        QVERIFY(held.answer());
+        // The answer is followed: each player tries the chip once, and its
+        // stage sends it back to the processor.
+        QTRY_VERIFY_WITH_TIMEOUT(left->isGpuDisabled() && right->isGpuDisabled(), 30000);
+        QVERIFY(chipPictures > 0);
+        const int after = processorPictures;
+        QTRY_VERIFY_WITH_TIMEOUT(processorPictures >= after + 10, 30000);
+        QVERIFY(!left->isGpuActive() && !right->isGpuActive() && left->hasPicture() && right->hasPicture());
+        QVERIFY(!window.findChild<GpuVideoView*>());
+        QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
+        QCOMPARE(log.matching(QStringLiteral("[render] the processor draws the video of")).size(), 1);
+        for (auto& p : players)
+            p->requestStop();
+    }
+
+    // The chip asked for (the render setting "gpu"), the first live video of
+    // a program opens while the probe has not answered: the stage's window was
+    // made for OpenGL before it showed, the video plays with the processor
+    // until the answer, then the player sends pictures for the chip and the
+    // stage draws them with it, its window kept as it was (never made anew,
+    // never hidden). Run in a process of its own as well (see
+    // CMakeLists.txt), where nothing made the shared context before.
     void firstVideoPlaysWithTheProcessorUntilTheChipIsReady()
     {
         peers::Peer camera;
         QVERIFY(peers::startRtsp(camera, {QStringLiteral("--no-audio")}));
-        const bool contextBefore = QOpenGLContext::globalShareContext() != nullptr;
         HeldProbe held;
         VideoStage* s = shownStage(320, 240);
         QVERIFY(s);
+        QCOMPARE(s->windowHandle()->surfaceType(), QSurface::OpenGLSurface);
+        QOpenGLContext* shared = GpuVideoView::sharedContext();
+        QVERIFY(shared && shared->thread() == QCoreApplication::instance()->thread());
+        kvrtest::WindowWatch watch(s);
         FfmpegPlayer player;
         player.options().audioEnabled = false;
         int processorPictures = 0;
@@ -1231,26 +1293,22 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processorPictures >= 5, 30000);
         QVERIFY(!GpuProbe::known());
         QCOMPARE(chipPictures, 0);
-        QVERIFY(!s->findChild<GpuVideoView*>());
-        QCOMPARE(QOpenGLContext::globalShareContext() != nullptr, contextBefore);
+        QVERIFY(!s->isGpuActive());
 
-        // The answer: as it is heard, the context is still being made
-        // elsewhere (where nothing made it before), and the processor draws.
         std::optional<DecodeSettings::Drawing> onAnswer;
         QObject listener;
         GpuProbe::whenKnown(&listener, [&onAnswer] { onAnswer = DecodeSettings::current().drawing; });
         QVERIFY(held.answer());
         QTRY_VERIFY(onAnswer);
-        QVERIFY(
-            *onAnswer
-            == (contextBefore ? DecodeSettings::Drawing::GraphicsChip : DecodeSettings::Drawing::ProcessorUntilReady));
+        QVERIFY(*onAnswer == DecodeSettings::Drawing::GraphicsChip);
         QTRY_VERIFY_WITH_TIMEOUT(s->isGpuActive(), 30000);
         QVERIFY(chipPictures > 0);
-        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::GraphicsChip);
-        QOpenGLContext* shared = QOpenGLContext::globalShareContext();
-        QVERIFY(shared && shared->thread() == QCoreApplication::instance()->thread());
         auto* child = s->findChild<GpuVideoView*>();
-        QVERIFY(child && QOpenGLContext::areSharing(child->context(), shared));
+        QTRY_VERIFY_WITH_TIMEOUT(child->isValid(), 5000);
+        QVERIFY(QOpenGLContext::areSharing(child->context(), shared));
+        QTest::qWait(300); // pictures drawn by the chip for a while
+        QVERIFY(s->isGpuActive() && !s->isGpuDisabled());
+        QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
         player.requestStop();
     }
 
@@ -1334,6 +1392,17 @@ private Q_SLOTS:
     }
 };
 
-KVR_TEST_MAIN(TestGpuVideoView)
+// As the program starts: every OpenGL context shares with one, asked for
+// before the application exists.
+int main(int argc, char** argv)
+{
+    kvrtest::prepareEnvironment("TestGpuVideoView");
+    GpuVideoView::shareContextsAppWide();
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    QTEST_SET_MAIN_SOURCE_PATH
+    TestGpuVideoView tc;
+    return QTest::qExec(&tc, argc, argv);
+}
 
 #include "tst_gpu_video_view.moc"

@@ -8,16 +8,21 @@
 #include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
 #include "video/GpuProbe.h"
+#include "video/GpuVideoView.h"
 
 #include <QComboBox>
 #include <QDialog>
 #include <QFile>
 #include <QFontInfo>
 #include <QLineEdit>
+#include <QOpenGLContext>
+#include <QProcess>
 #include <QSettings>
 #include <QSpinBox>
+#include <QSurfaceFormat>
 #include <QVBoxLayout>
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 
@@ -26,6 +31,44 @@ using namespace kvr::api;
 using namespace kvr::context;
 using namespace kvr::shell;
 using namespace kvr::app;
+
+namespace {
+
+// Run in a process of its own, as the program starts: the graphics prepared,
+// then the application, then a window shown; later the context every view
+// shares made, as once the graphics chip draws. Prints what it found.
+int graphicsStart(int argc, char** argv)
+{
+    static bool warned = false;
+    qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& message) {
+        if (message.contains(QLatin1String("AA_ShareOpenGLContexts")))
+            warned = true;
+    });
+    prepareGraphics();
+    QApplication app(argc, argv);
+    const auto driverLoaded = [] {
+        QFile maps(QStringLiteral("/proc/self/maps"));
+        if (!maps.open(QIODevice::ReadOnly))
+            return false;
+        const QByteArray all = maps.readAll();
+        return all.contains("_dri.so") || all.contains("libgallium") || all.contains("libLLVM");
+    };
+    QWidget window;
+    window.resize(200, 100);
+    window.show();
+    const bool exposed = QTest::qWaitForWindowExposed(&window);
+    const bool driverAtStart = driverLoaded();
+    const bool sharedAtStart = kvr::video::GpuVideoView::sharedContext() != nullptr;
+    kvr::video::GpuVideoView::prepareContexts(false);
+    QOpenGLContext* shared = kvr::video::GpuVideoView::sharedContext();
+    std::printf("attribute %d, alpha %d, shown %d, shared %d, driver %d; made later: shared %d, warned %d\n",
+                int(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts)),
+                QSurfaceFormat::defaultFormat().alphaBufferSize(), int(exposed), int(sharedAtStart), int(driverAtStart),
+                int(shared && shared->isValid()), int(warned));
+    return 0;
+}
+
+} // namespace
 
 class TestStartup : public QObject {
     Q_OBJECT
@@ -56,6 +99,27 @@ class TestStartup : public QObject {
 
 private Q_SLOTS:
     void init() { SessionStore::clear(); }
+
+    // Every OpenGL context of the program shares with one, asked for before
+    // the application exists; yet nothing makes a context as the program
+    // starts (a program whose pictures the processor draws never loads the
+    // OpenGL driver), and the one context is made later without Qt saying
+    // the request came too late.
+    void graphicsArePreparedBeforeTheApplication()
+    {
+        if (!QFile::exists(QStringLiteral("/proc/self/maps")))
+            QSKIP("reads the process's mappings from /proc");
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--graphics-start")});
+        QVERIFY(child.waitForFinished(60000));
+        QCOMPARE(child.exitCode(), 0);
+        const QString said = QString::fromUtf8(child.readAllStandardOutput()).trimmed();
+        if (said.contains(QLatin1String("made later: shared 0")))
+            QSKIP("no OpenGL on this display");
+        QCOMPARE(said,
+                 QStringLiteral("attribute 1, alpha 8, shown 1, shared 0, driver 0; made later: shared 1, warned 0"));
+    }
 
     void preparationThenServerModeSwitchesBetweenTheWindows()
     {
@@ -140,6 +204,16 @@ private Q_SLOTS:
     }
 };
 
-KVR_TEST_MAIN(TestStartup)
+int main(int argc, char** argv)
+{
+    if (argc == 2 && qstrcmp(argv[1], "--graphics-start") == 0)
+        return graphicsStart(argc, argv);
+    kvrtest::prepareEnvironment("TestStartup");
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    QTEST_SET_MAIN_SOURCE_PATH
+    TestStartup tc;
+    return QTest::qExec(&tc, argc, argv);
+}
 
 #include "tst_startup.moc"
