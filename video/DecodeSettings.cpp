@@ -50,7 +50,7 @@ DecodeSettings::Drawing DecodeSettings::drawingChosen()
     if (!gpuRenderFor(mode, probe->usable, probe->renderer))
         return Drawing::Processor;
     GpuVideoView::prepareContexts(probe->threadedContexts);
-    return GpuVideoView::contextsReady() ? Drawing::GraphicsChip : Drawing::ProcessorUntilReady;
+    return GpuVideoView::drawingReady() ? Drawing::GraphicsChip : Drawing::ProcessorUntilReady;
 }
 
 void DecodeSettings::whenDrawingSettles(QObject* context, std::function<void()> then)
@@ -59,12 +59,13 @@ void DecodeSettings::whenDrawingSettles(QObject* context, std::function<void()> 
         then();
         return;
     }
-    // One step at a time: the probe's answer, then the shared context.
+    // One step at a time: the probe's answer, then the views' drawing in the
+    // shared context.
     auto again = [context, then = std::move(then)]() mutable { whenDrawingSettles(context, std::move(then)); };
     if (!GpuProbe::known())
         GpuProbe::whenKnown(context, std::move(again));
     else
-        GpuVideoView::whenContextsReady(context, std::move(again));
+        GpuVideoView::whenDrawingReady(context, std::move(again));
 }
 
 bool DecodeSettings::chipAhead()

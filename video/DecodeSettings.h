@@ -17,7 +17,8 @@ struct DecodeSettings {
         Processor,
         GraphicsChip,
         // Not settled yet: the graphics probe has not answered, or the chip's
-        // first context is still being made. The processor draws meanwhile,
+        // first context and the program the views draw with in it are still
+        // being made. The processor draws meanwhile,
         // and the player follows once it settles (applyDecodeSettings).
         ProcessorUntilReady,
     };
@@ -34,7 +35,8 @@ struct DecodeSettings {
     // Who draws video: the render mode setting and, unless it rules the
     // graphics chip out, the probe of this computer's OpenGL, started here
     // when it was not yet; for the chip, once the context the views share is
-    // made (begun here in the background). Never waits for either.
+    // made and their program built in it (begun here in the background).
+    // Never waits for either.
     static Drawing drawingChosen();
     // Calls `then` once on the GUI thread when drawingChosen() is no longer
     // ProcessorUntilReady (at once when it is not), unless `context` is gone

@@ -35,6 +35,32 @@ bool isDrawable(const YuvFrame& frame);
 const char* vertexShader();
 const char* fragmentShader();
 
+// What follows runs in a current OpenGL context.
+
+// The program built from those sources; null, with the start of the
+// compiler's log in `*log`, when it does not build.
+std::unique_ptr<QOpenGLShaderProgram> buildProgram(QString* log);
+// Three textures for a picture's planes, filtered and clamped at the edges.
+void makeTextures(QOpenGLFunctions& gl, GLuint (&textures)[3]);
+// Uploads a drawable record's planes into `textures` (the same size and
+// layout as before, unless `reallocate`).
+void upload(QOpenGLFunctions& gl, bool es, const GLuint (&textures)[3], const YuvFrame& frame, bool reallocate);
+// Fills the bound framebuffer with the backdrop.
+void clear(QOpenGLFunctions& gl);
+
+// One picture's draw, besides its planes.
+struct Look {
+    bool nv12 = false;
+    bool fullRange = false;
+    bool bt709 = false;
+    QRectF dest;      // where the picture lands in the framebuffer, in its pixels
+    QSizeF target;    // the framebuffer's size in pixels
+    float radius = 0; // the corners' rounding in those pixels
+};
+// Draws the picture held in `textures` with `program` into the bound
+// framebuffer.
+void draw(QOpenGLFunctions& gl, QOpenGLShaderProgram& program, const GLuint (&textures)[3], const Look& look);
+
 } // namespace YuvDraw
 
 // Draws YuvFrames with the graphics chip: the planes are uploaded as textures
@@ -65,12 +91,27 @@ public:
     // window's thread would otherwise stand still for (a tenth of a second
     // and more). GUI thread only.
     static void prepareContexts(bool threaded);
-    // Whether that is done (made, or found impossible: the first view then
+    // Whether that context is made and named to Qt, so that windows and views
+    // made from now on share with it (or found impossible: the first view then
     // tries again and fails as it would have).
     static bool contextsReady();
     // Calls `then` once on the GUI thread when the contexts are ready (at once
     // when they are), unless `context` is gone by then.
     static void whenContextsReady(QObject* context, std::function<void()> then);
+    // Whether views draw their pictures with the program built in the shared
+    // context: where that context is made on a thread of its own, the program
+    // is built and drawn with once there first (a renderer that compiles its
+    // shaders as it first draws does so then, off the window's thread), and
+    // the context is handed to the GUI thread. From then on every view draws
+    // in that one context, into its own framebuffer, so that no view
+    // compiles anything itself. Also true where no context could be made.
+    static bool drawingReady();
+    // Calls `then` once on the GUI thread when drawing is ready (at once when
+    // it is), unless `context` is gone by then.
+    static void whenDrawingReady(QObject* context, std::function<void()> then);
+    // Test seam: while held, the thread that makes the shared context waits
+    // once it has named it, before it builds the program.
+    static void holdProgramBuildForTest(bool hold);
 
     // Keeps the picture for the next repaint (only the newest is uploaded).
     // Repaints of all views are merged into one timer tick.
@@ -90,13 +131,18 @@ protected:
     void initializeGL() override;
     void paintGL() override;
 
-    void upload(const YuvFrame& frame);
-    void uploadPlane(GLuint texture, int width, int height, GLenum format, int bytesPerPixel, const uint8_t* data,
-                     int stride, bool reallocate);
-
 private:
     // Makes the context every view shares with, once, unless it is made.
     static void shareContexts();
+    // Draws in the shared context into this view's framebuffer: false, with
+    // nothing drawn, where drawing is not ready or this view's context does
+    // not share with it.
+    bool paintShared();
+    // Draws in this view's own context, with a program of its own.
+    void paintHere();
+    // Uploads the waiting picture, if any, in the current context.
+    void uploadPending(QOpenGLFunctions& gl);
+    YuvDraw::Look look(QSizeF target) const;
     void fail(const QString& reason);
     // Fails the view when, shown with an area, it still has no context.
     void scheduleSurfaceCheck();

@@ -82,48 +82,34 @@ double shaderBuildMs()
     if (!context.makeCurrent(&surface))
         return -1;
     QOpenGLFunctions* gl = context.functions();
-    QOpenGLFramebufferObject target(64, 64);
+    constexpr int kSide = 66; // a camera's picture's sides are not powers of two
+    QOpenGLFramebufferObject target(kSide, kSide);
     GLuint textures[3] = {0, 0, 0};
-    gl->glGenTextures(3, textures);
-    const uchar grey[16 * 16] = {};
-    for (GLuint t : textures) {
-        gl->glBindTexture(GL_TEXTURE_2D, t);
-        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        gl->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-        gl->glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, 16, 16, 0, GL_LUMINANCE, GL_UNSIGNED_BYTE, grey);
-    }
+    YuvDraw::makeTextures(*gl, textures);
+    const std::vector<uchar> grey(kSide * kSide, 128);
+    YuvFrame frame;
+    frame.width = frame.height = kSide;
+    frame.planes[0] = frame.planes[1] = frame.planes[2] = grey.data();
+    frame.strides[0] = kSide;
+    frame.strides[1] = frame.strides[2] = kSide / 2;
+    YuvDraw::upload(*gl, context.isOpenGLES(), textures, frame, true);
     gl->glFinish();
     QElapsedTimer built;
     built.start();
-    QOpenGLShaderProgram program;
-    bool ok = program.addShaderFromSourceCode(QOpenGLShader::Vertex, YuvDraw::vertexShader())
-        && program.addShaderFromSourceCode(QOpenGLShader::Fragment, YuvDraw::fragmentShader()) && program.link();
-    if (ok && target.bind()) {
-        program.bind();
-        for (int unit = 0; unit < 3; ++unit) {
-            gl->glActiveTexture(GLenum(GL_TEXTURE0 + unit));
-            gl->glBindTexture(GL_TEXTURE_2D, textures[unit]);
-        }
-        program.setUniformValue("uY", 0);
-        program.setUniformValue("uU", 1);
-        program.setUniformValue("uV", 2);
-        program.setUniformValue("uDest", 0.0f, 0.0f, 64.0f, 64.0f);
-        program.setUniformValue("uSize", 64.0f, 64.0f);
-        program.setUniformValue("uRadius", 8.0f);
-        static const GLfloat corners[] = {-1.0f, -1.0f, 1.0f, -1.0f, -1.0f, 1.0f, 1.0f, 1.0f};
-        const int pos = program.attributeLocation("aPos");
-        program.enableAttributeArray(pos);
-        program.setAttributeArray(pos, GL_FLOAT, corners, 2);
-        gl->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    std::unique_ptr<QOpenGLShaderProgram> program = YuvDraw::buildProgram(nullptr);
+    const bool ok = program && target.bind();
+    if (ok) {
+        YuvDraw::Look look;
+        look.dest = QRectF(0, 0, kSide, kSide);
+        look.target = QSizeF(kSide, kSide);
+        look.radius = 8;
+        gl->glViewport(0, 0, kSide, kSide);
+        YuvDraw::draw(*gl, *program, textures, look);
         gl->glFinish();
-        program.release();
         target.release();
-    } else {
-        ok = false;
     }
     const double ms = double(built.nsecsElapsed()) / 1e6;
+    program.reset();
     gl->glDeleteTextures(3, textures);
     context.doneCurrent();
     return ok ? ms : -1;

@@ -36,8 +36,8 @@ using namespace yuvtest;
 
 namespace {
 
-// Texture names alive in the share group of every view.
-int liveTextures()
+// Texture (or shader program) names alive in the share group of every view.
+int liveNames(bool programs = false)
 {
     QOpenGLContext ctx;
     ctx.setShareContext(GpuVideoView::sharedContext());
@@ -48,11 +48,17 @@ int liveTextures()
     surface.create();
     if (!ctx.makeCurrent(&surface))
         return -1;
+    QOpenGLFunctions* gl = ctx.functions();
     int live = 0;
     for (GLuint name = 1; name < 4096; ++name)
-        live += ctx.functions()->glIsTexture(name) ? 1 : 0;
+        live += (programs ? gl->glIsProgram(name) : gl->glIsTexture(name)) ? 1 : 0;
     ctx.doneCurrent();
     return live;
+}
+
+int liveTextures()
+{
+    return liveNames();
 }
 
 const QColor kBackdropColour(0x0b, 0x0f, 0x14);
@@ -144,9 +150,9 @@ class TestGpuVideoView : public QObject {
             return nullptr;
         QElapsedTimer waited;
         waited.start();
-        while (ready && !view->isValid() && waited.elapsed() < 5000)
+        while (ready && (!view->isValid() || !GpuVideoView::drawingReady()) && waited.elapsed() < 30000)
             QTest::qWait(10);
-        return !ready || view->isValid() ? view.data() : nullptr;
+        return !ready || (view->isValid() && GpuVideoView::drawingReady()) ? view.data() : nullptr;
     }
 
     std::unique_ptr<VideoStage> stage;
@@ -157,6 +163,10 @@ class TestGpuVideoView : public QObject {
         stage->resize(w, h);
         stage->show();
         if (!QTest::qWaitForWindowExposed(stage.get()))
+            return nullptr;
+        // Where its window was made for the chip: once the views draw in the
+        // shared context.
+        if (stage->findChild<GpuVideoView*>() && !QTest::qWaitFor([] { return GpuVideoView::drawingReady(); }, 30000))
             return nullptr;
         return stage.get();
     }
@@ -1294,6 +1304,9 @@ private Q_SLOTS:
         QVERIFY(!GpuProbe::known());
         QCOMPARE(chipPictures, 0);
         QVERIFY(!s->isGpuActive());
+        // The program the views draw with is built by then (on a thread of
+        // its own).
+        QTRY_VERIFY_WITH_TIMEOUT(GpuVideoView::drawingReady(), 30000);
 
         std::optional<DecodeSettings::Drawing> onAnswer;
         QObject listener;
@@ -1310,6 +1323,88 @@ private Q_SLOTS:
         QVERIFY(s->isGpuActive() && !s->isGpuDisabled());
         QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
         player.requestStop();
+    }
+
+    // Where the shared context is made on a thread of its own, windows are
+    // made ready for the chip as soon as it is named, while the program the
+    // views draw with is still being built there; until it is, the chip is
+    // not chosen (players send the processor's pictures) and a view given
+    // pictures draws them in its own context. Once it is built, pictures go
+    // to the chip and every view draws in the shared context with that one
+    // program: views that come later build none of their own. Run in a
+    // process of its own (see CMakeLists.txt), where nothing made the shared
+    // context before.
+    void viewsDrawInTheSharedContextOnceItsProgramIsBuilt()
+    {
+        if (GpuVideoView::sharedContext())
+            QSKIP("runs in a process of its own, before any view");
+        HeldProbe held;
+        GpuVideoView::holdProgramBuildForTest(true);
+        DecodeSettings::probeAhead(); // as the program starts
+        QVERIFY(held.answer());       // a chip that may draw, its contexts made on any thread
+        QTRY_VERIFY_WITH_TIMEOUT(GpuVideoView::contextsReady(), 30000);
+        QVERIFY(GpuVideoView::sharedContext());
+        QVERIFY(!GpuVideoView::drawingReady());
+        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::ProcessorUntilReady);
+        FfmpegPlayer player;
+        player.applyDecodeSettings(DecodeSettings::current(), true);
+        QVERIFY(!player.controls().yuvOutput.load());
+
+        // Made ready for the chip before it shows, its program still to come.
+        QWidget window;
+        window.resize(256, 48);
+        auto* stage = new VideoStage(&window);
+        stage->setGeometry(192, 0, 64, 48);
+        QVERIFY(stage->findChild<GpuVideoView*>());
+        QList<GpuVideoView*> views;
+        const auto addViews = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                auto* v = new GpuVideoView(&window);
+                v->setGeometry(int(views.size()) * 48, 0, 48, 48);
+                v->setCornerRadius(0);
+                v->show();
+                views << v;
+            }
+        };
+        const QColor colours[] = {QColor(255, 0, 0), QColor(0, 0, 255), QColor(0, 255, 0), QColor(230, 140, 40)};
+        // Each view draws its own picture into its own framebuffer, in
+        // either plane layout; `built` is how many programs that leaves.
+        const auto drawAll = [&] {
+            for (int i = 0; i < views.size(); ++i)
+                views[i]->setFrame(plain(colours[i], i % 2 ? YuvFrame::kNv12 : YuvFrame::kThreePlanes, 48, 48));
+            QStringList wrong;
+            for (int i = 0; i < views.size(); ++i) {
+                const QColor got = views[i]->grabFramebuffer().pixelColor(24, 24);
+                if (!near(got, colours[i], 4))
+                    wrong << QStringLiteral("view %1: %2").arg(i).arg(describe(got));
+            }
+            QCoreApplication::processEvents();
+            return wrong.join(QStringLiteral(", "));
+        };
+        addViews(2);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowHandle()->surfaceType(), QSurface::OpenGLSurface);
+        for (GpuVideoView* v : views)
+            QTRY_VERIFY_WITH_TIMEOUT(v->isValid(), 5000);
+        const int before = liveNames(true);
+        QCOMPARE(drawAll(), QString());
+        QCOMPARE(liveNames(true), before + 2); // each in its own context, with its own program
+
+        GpuVideoView::holdProgramBuildForTest(false);
+        QTRY_VERIFY_WITH_TIMEOUT(GpuVideoView::drawingReady(), 30000);
+        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::GraphicsChip);
+        QTRY_VERIFY(player.controls().yuvOutput.load());
+        const int built = liveNames(true); // the shared one as well now
+        QCOMPARE(built, before + 3);
+        addViews(2);
+        for (GpuVideoView* v : views)
+            QTRY_VERIFY_WITH_TIMEOUT(v->isValid(), 5000);
+        QCOMPARE(drawAll(), QString());
+        QCOMPARE(drawAll(), QString());
+        QCOMPARE(liveNames(true), built);
+        for (GpuVideoView* v : views)
+            QVERIFY(!v->hasFailed());
     }
 
     // This computer's own answer (under Xvfb: Mesa's llvmpipe, a software
