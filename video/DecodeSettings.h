@@ -2,6 +2,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <functional>
 
 class QObject;
@@ -56,6 +57,17 @@ struct DecodeSettings {
     // the context the views share is made at once, so that windows shown
     // from then on are made ready for it.
     static void probeAhead();
+    // Calls `then` once on the GUI thread when a window shown then is made as
+    // it will draw its video: the probe's answer is in and, where the chip
+    // draws, the context the views share is made, so that the window is made
+    // for OpenGL before it shows. Or once tun::kFirstWindowWait has passed
+    // since probeAhead started the probe, whichever comes first; at once when
+    // nothing is under way or that time is past. Start-up shows its windows
+    // that show video through it. Nothing is called once `context` is gone.
+    static void whenWindowCanBeReady(QObject* context, std::function<void()> then);
+    // Test seam: how long whenWindowCanBeReady waits at most from now on
+    // (zero: tun::kFirstWindowWait).
+    static void firstWindowWaitForTest(std::chrono::milliseconds wait);
 };
 
 } // namespace kvr::video

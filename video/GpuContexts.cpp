@@ -52,9 +52,9 @@ struct SharedContextMaker {
 
     std::mutex mutex;
     std::condition_variable madeSignal;
-    bool madeYet = false;                                // the thread has tried to make the context
-    QOpenGLContext* made = nullptr;                      // what it made
-    QOpenGLContext* builtIn = nullptr;                   // the context it built the program in, handed over at its end
+    bool madeYet = false;                               // the thread has tried to make the context
+    QOpenGLContext* made = nullptr;                     // what it made
+    QOpenGLContext* builtIn = nullptr;                  // the context it built the program in, handed over at its end
     std::unique_ptr<QOpenGLShaderProgram> builtProgram; // and the program
     GLuint builtFramebuffer = 0;
 };

@@ -1,5 +1,6 @@
 #include "app/core/Settings.h"
 #include "tests/support/TestKit.h"
+#include "tests/video/HeldProbe.h"
 #include "tests/video/Peers.h"
 #include "tests/video/YuvTestFrames.h"
 #include "video/DecodeSettings.h"
@@ -33,6 +34,8 @@ using namespace kvr::core;
 using namespace kvr::video;
 
 using namespace yuvtest;
+using probetest::HeldProbe;
+using probetest::kChipAnswer;
 
 namespace {
 
@@ -91,42 +94,6 @@ QColor stageOwnMiddle(VideoStage* s)
     s->render(&own, QPoint(), QRegion(), QWidget::DrawWindowBackground);
     return own.pixelColor(own.width() / 2, own.height() / 2);
 }
-
-// An answer as the copy of the program writes it: a graphics chip that may
-// draw, whose contexts may be made on any thread.
-const QByteArray kChipAnswer = "context=1\ncurrent=1\nrenderer=Example Vision 9000\nversion=3.1 Example\n"
-                               "vendor=Example\nes=0\nmajor=3\nshaders=1\nthreaded=1\n";
-
-// Stands in for the copy of the program that answers the graphics probe: a
-// shell that notes each start, then answers once the test lets it, with what
-// the test gave it. Until then it answers nothing, however long anyone waits.
-struct HeldProbe {
-    QTemporaryDir dir;
-
-    explicit HeldProbe(std::chrono::milliseconds bound = std::chrono::minutes(10))
-    {
-        GpuProbe::restartForTest(
-            QStringLiteral("/bin/sh"),
-            {QStringLiteral("-c"),
-             QStringLiteral("echo started >> \"$1\"; while [ ! -e \"$2\" ]; do sleep 0.02; done; cat \"$2\""),
-             QStringLiteral("probe"), dir.filePath(QStringLiteral("starts")), dir.filePath(QStringLiteral("answer"))},
-            bound);
-    }
-    ~HeldProbe() { GpuProbe::restartForTest(); }
-
-    // Lets it answer `text`, whole at once.
-    bool answer(const QByteArray& text = kChipAnswer)
-    {
-        QFile part(dir.filePath(QStringLiteral("answer.part")));
-        return part.open(QIODevice::WriteOnly) && part.write(text) == text.size() && part.flush()
-            && part.rename(dir.filePath(QStringLiteral("answer")));
-    }
-    int starts() const
-    {
-        QFile f(dir.filePath(QStringLiteral("starts")));
-        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count('\n')) : 0;
-    }
-};
 
 } // namespace
 
