@@ -301,6 +301,67 @@ void scheduleRepaint(GpuVideoView* view)
 
 } // namespace
 
+namespace {
+
+// A few pixels drawn with OpenGL in a window that is about to show, so that
+// the window composes a view's texture from its first frame on: the window's
+// compositor then prepares that drawing in its own context as it first shows
+// (Mesa's software renderer compiles it, some 50 ms) rather than at the first
+// picture a view draws. Sides that are not powers of two, as a view's are
+// (that renderer compiles apart for them). Gone after that frame; of those in
+// one window only the first does it.
+class CompositionPrimer : public QOpenGLWidget {
+public:
+    static constexpr int kSide_px = 3;
+    static inline const QString kName = QStringLiteral("kvrCompositionPrimer");
+
+    // The one in `w`, among its direct children or all of them.
+    static QOpenGLWidget* in(const QWidget* w, Qt::FindChildOptions options)
+    {
+        return w->findChild<QOpenGLWidget*>(kName, options);
+    }
+
+    explicit CompositionPrimer(QWidget* corner) : QOpenGLWidget(corner)
+    {
+        setObjectName(kName);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(0, 0, kSide_px, kSide_px);
+        connect(this, &QOpenGLWidget::frameSwapped, this, &QObject::deleteLater);
+    }
+
+protected:
+    bool event(QEvent* e) override
+    {
+        // The context is made as it is first resized or shown with its
+        // window: another, unmade, the window passes over as it composes.
+        if ((e->type() == QEvent::Resize || e->type() == QEvent::Show)
+            && in(window(), Qt::FindChildrenRecursively) != this) {
+            deleteLater();
+            return true;
+        }
+        return QOpenGLWidget::event(e);
+    }
+    void paintGL() override { YuvDraw::clear(*context()->functions()); }
+};
+
+} // namespace
+
+void GpuVideoView::primeCompositionAt(QWidget* corner)
+{
+    if (!CompositionPrimer::in(corner, Qt::FindDirectChildrenOnly))
+        (new CompositionPrimer(corner))->show();
+}
+
+void GpuVideoView::unprimeCompositionAt(QWidget* corner)
+{
+    delete CompositionPrimer::in(corner, Qt::FindDirectChildrenOnly);
+}
+
+int GpuVideoView::primerSide()
+{
+    return CompositionPrimer::kSide_px;
+}
+
 GpuVideoView::GpuVideoView(QWidget* parent) : QOpenGLWidget(parent)
 {
     shareContexts();

@@ -113,6 +113,17 @@ public:
     // once it has named it, before it builds the program.
     static void holdProgramBuildForTest(bool hold);
 
+    // Has the window `corner` is in, which is yet to show, compose a texture
+    // drawn with OpenGL from its first frame on, so that the window's own
+    // drawing of one is prepared then rather than at a view's first picture:
+    // a square of primerSide() pixels of the backdrop colour at the top left
+    // of `corner`, gone after that frame. Where that square is the backdrop
+    // anyway (a rounded corner) nothing shows.
+    static void primeCompositionAt(QWidget* corner);
+    // Takes that square away again (the corner is no longer the backdrop).
+    static void unprimeCompositionAt(QWidget* corner);
+    static int primerSide();
+
     // Keeps the picture for the next repaint (only the newest is uploaded).
     // Repaints of all views are merged into one timer tick.
     void setFrame(std::shared_ptr<const YuvFrame> frame);

@@ -303,6 +303,14 @@ bool windowMade(const QWidget* w)
     return w->window()->testAttribute(Qt::WA_WState_Created);
 }
 
+// Whether a square of `side` pixels in a corner rounded with `radius` lies
+// wholly outside the rounding, where the backdrop is painted (half a pixel of
+// smoothing along the arc included).
+bool outsideRounding(int side, int radius)
+{
+    return (radius - side) * std::sqrt(2.0) >= radius + 0.5;
+}
+
 // Whether a window may be made ready for the chip now. Where the probe has
 // said the chip draws, that waits for the context the views share (made in
 // the background, and begun here where nothing began it), so that no view
@@ -349,6 +357,8 @@ void VideoStage::makeGpuView()
         return;
     gpu = new GpuVideoView(this);
     gpu->hide();
+    if (!windowMade(this) && outsideRounding(GpuVideoView::primerSide(), cornerRadius))
+        GpuVideoView::primeCompositionAt(this);
     gpu->setCover(cover);
     gpu->setCornerRadius(cornerRadius);
     gpu->setGeometry(rect());
@@ -560,6 +570,8 @@ void VideoStage::setCover(bool on)
 void VideoStage::setCornerRadius(int radius)
 {
     cornerRadius = radius;
+    if (!outsideRounding(GpuVideoView::primerSide(), radius))
+        GpuVideoView::unprimeCompositionAt(this);
     if (gpu)
         gpu->setCornerRadius(radius);
     update();

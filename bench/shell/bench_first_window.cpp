@@ -148,8 +148,9 @@ int main(int argc, char** argv)
 
     kvrtest::prepareEnvironment("BenchFirstWindow");
     QCoreApplication app(argc, argv);
-    const bool canRaise = QProcess::execute(QStringLiteral("nice"), {QStringLiteral("-n"), QStringLiteral("-15"),
-                                                                      QStringLiteral("true")}) == 0
+    const bool canRaise =
+        QProcess::execute(QStringLiteral("nice"), {QStringLiteral("-n"), QStringLiteral("-15"), QStringLiteral("true")})
+            == 0
         && geteuid() == 0;
     std::printf("The program started in native mode: ms from the process's start to its main(), to the graphics\n"
                 "probe's answer, to the shared context named (where the chip draws) and to the window shown;\n"
@@ -159,9 +160,11 @@ int main(int argc, char** argv)
         bool raised;
         const char* name;
     };
-    std::vector<Case> cases{{false, false, "this computer, as busy as it is"}, {true, false, "a chip, as busy as it is"}};
+    std::vector<Case> cases{{false, false, "this computer, as busy as it is"},
+                            {true, false, "a chip, as busy as it is"}};
     if (canRaise)
-        cases.insert(cases.end(), {{false, true, "this computer, raised priority"}, {true, true, "a chip, raised priority"}});
+        cases.insert(cases.end(),
+                     {{false, true, "this computer, raised priority"}, {true, true, "a chip, raised priority"}});
     std::vector<std::vector<Run>> runs(cases.size());
     for (int round = 1; round <= kRounds; ++round) {
         for (size_t k = 0; k < cases.size(); ++k) {
@@ -172,8 +175,8 @@ int main(int argc, char** argv)
                 return 1;
             }
             runs[c].push_back(r);
-            std::printf("round %2d  %-32s main %4.0f  probe %4.0f  answer %5.0f  named %5.0f  shown %5.0f  %s\n",
-                        round, cases[c].name, r.mainMs, r.probeMs, r.answerMs, r.namedMs, r.shownMs,
+            std::printf("round %2d  %-32s main %4.0f  probe %4.0f  answer %5.0f  named %5.0f  shown %5.0f  %s\n", round,
+                        cases[c].name, r.mainMs, r.probeMs, r.answerMs, r.namedMs, r.shownMs,
                         r.ready ? "made for OpenGL" : "made for the processor");
             std::fflush(stdout);
         }
@@ -182,15 +185,16 @@ int main(int argc, char** argv)
         const auto describe = [&](double Run::*field) {
             const std::vector<double> v = of(runs[c], field);
             return v.empty() ? QStringLiteral("    -    ")
-                             : QStringLiteral("%1 (%2)").arg(median(v), 5, 'f', 0).arg(*std::max_element(v.begin(), v.end()), 5, 'f', 0);
+                             : QStringLiteral("%1 (%2)")
+                                   .arg(median(v), 5, 'f', 0)
+                                   .arg(*std::max_element(v.begin(), v.end()), 5, 'f', 0);
         };
         const auto ready = std::count_if(runs[c].begin(), runs[c].end(), [](const Run& r) { return r.ready; });
         std::printf("%-32s median (longest): main %s  probe %s  answer %s  named %s  shown %s  made for OpenGL %d "
                     "of %d\n",
                     cases[c].name, qPrintable(describe(&Run::mainMs)), qPrintable(describe(&Run::probeMs)),
-                    qPrintable(describe(&Run::answerMs)),
-                    qPrintable(describe(&Run::namedMs)), qPrintable(describe(&Run::shownMs)), int(ready),
-                    int(runs[c].size()));
+                    qPrintable(describe(&Run::answerMs)), qPrintable(describe(&Run::namedMs)),
+                    qPrintable(describe(&Run::shownMs)), int(ready), int(runs[c].size()));
     }
     return 0;
 }

@@ -16,7 +16,7 @@ namespace probetest {
 // An answer as the copy of the program writes it: a graphics chip that may
 // draw, whose contexts may be made on any thread.
 inline const QByteArray kChipAnswer = "context=1\ncurrent=1\nrenderer=Example Vision 9000\nversion=3.1 Example\n"
-                               "vendor=Example\nes=0\nmajor=3\nshaders=1\nthreaded=1\n";
+                                      "vendor=Example\nes=0\nmajor=3\nshaders=1\nthreaded=1\n";
 
 // Stands in for the copy of the program that answers the graphics probe: a
 // shell that notes each start, then answers once the test lets it, with what

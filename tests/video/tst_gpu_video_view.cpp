@@ -902,6 +902,41 @@ private Q_SLOTS:
         QVERIFY(near(shot.pixelColor(14, shot.height() / 2), Qt::green, 6));
     }
 
+    // A window made ready for the chip composes a texture drawn with OpenGL
+    // from its first frame on (the window's own drawing of one is prepared
+    // then, not at a view's first picture): a few pixels of the backdrop in
+    // the rounded corner of a stage, made by the first such stage of the
+    // window only, gone after that frame. A stage whose corner is square
+    // has none.
+    void windowsPrepareTheChipsCompositionAsTheyFirstShow()
+    {
+        QWidget window;
+        window.resize(600, 200);
+        QList<VideoStage*> stages;
+        for (int i = 0; i < 3; ++i) {
+            stages << new VideoStage(&window);
+            stages.last()->setGeometry(i * 200, 0, 200, 200);
+        }
+        stages[2]->setCornerRadius(0);
+        const auto primers = [](const QWidget* w) {
+            return w->findChildren<QOpenGLWidget*>(QStringLiteral("kvrCompositionPrimer"));
+        };
+        QCOMPARE(primers(stages[0]).size(), 1);
+        QCOMPARE(primers(stages[1]).size(), 1);
+        QCOMPARE(primers(stages[2]).size(), 0);
+        window.show();
+        // At once as the window showed: only the first made a context.
+        QStringList made;
+        for (QOpenGLWidget* p : primers(&window))
+            made << QString::number(p->isValid());
+        QCOMPARE(made.join(QStringLiteral(", ")), QStringLiteral("1, 0"));
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE_WITH_TIMEOUT(primers(&window).size(), 0, 10000);
+        // The corner shows the backdrop, as it did.
+        const QImage shot = window.screen()->grabWindow(window.winId(), 0, 0, 4, 4).toImage();
+        QVERIFY2(near(shot.pixelColor(0, 0), kBackdropColour, 2), qPrintable(describe(shot.pixelColor(0, 0))));
+    }
+
     void gpuFailureFallsBackToTheProcessor()
     {
         if (!qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
