@@ -48,8 +48,6 @@ int graphicsStart(int argc, char** argv)
         if (message.contains(QLatin1String("AA_ShareOpenGLContexts")))
             warned = true;
     });
-    prepareGraphics();
-    QApplication app(argc, argv);
     const auto driverLoaded = [] {
         QFile maps(QStringLiteral("/proc/self/maps"));
         if (!maps.open(QIODevice::ReadOnly))
@@ -57,11 +55,16 @@ int graphicsStart(int argc, char** argv)
         const QByteArray all = maps.readAll();
         return all.contains("_dri.so") || all.contains("libgallium") || all.contains("libLLVM");
     };
+    // Loaded before anything ran (the leak-checked build keeps the driver
+    // loaded from the process's start): start-up has not loaded it then.
+    const bool driverBefore = driverLoaded();
+    prepareGraphics();
+    QApplication app(argc, argv);
     QWidget window;
     window.resize(200, 100);
     window.show();
     const bool exposed = QTest::qWaitForWindowExposed(&window);
-    const bool driverAtStart = driverLoaded();
+    const bool driverAtStart = driverLoaded() && !driverBefore;
     const bool sharedAtStart = kvr::video::GpuVideoView::sharedContext() != nullptr;
     kvr::video::GpuVideoView::prepareContexts(false);
     QOpenGLContext* shared = kvr::video::GpuVideoView::sharedContext();
