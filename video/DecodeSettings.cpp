@@ -83,6 +83,14 @@ bool DecodeSettings::chipAhead()
     return mode == QLatin1String("gpu") || forced.compare(QLatin1String("gpu"), Qt::CaseInsensitive) == 0;
 }
 
+bool DecodeSettings::chipAskedFor()
+{
+    const QString forced = envOr("KVR_RENDER");
+    if (!forced.isEmpty())
+        return forced.compare(QLatin1String("gpu"), Qt::CaseInsensitive) == 0;
+    return Prefs::get(Prefs::kRenderMode) == QLatin1String("gpu");
+}
+
 namespace {
 
 QElapsedTimer s_probedAhead;                    // since probeAhead started the probe; GUI thread

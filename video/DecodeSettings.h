@@ -49,6 +49,9 @@ struct DecodeSettings {
     // setting or KVR_RENDER) while the probe has not answered. Starts nothing
     // and waits for nothing.
     static bool chipAhead();
+    // Whether the person asked for the graphics chip by name ("gpu" in the
+    // render mode setting or KVR_RENDER), rather than leaving it to the probe.
+    static bool chipAskedFor();
     // The drawing decision for a render mode and a probe result.
     static bool gpuRenderFor(const QString& mode, bool probeUsable, const QString& probeRenderer);
     // Starts the graphics probe in the background, unless the render mode

@@ -491,10 +491,13 @@ void VideoStage::setYuvFrame(std::shared_ptr<const YuvFrame> yuv)
         return;
     if (!gpu) {
         const QWindow* shownIn = window()->windowHandle();
-        if (windowMade(this) && shownIn && shownIn->surfaceType() == QSurface::RasterSurface) {
+        if (windowMade(this) && shownIn && shownIn->surfaceType() == QSurface::RasterSurface
+            && !DecodeSettings::chipAskedFor()) {
             // A window made to be drawn by the processor would have to be
             // made anew for a view drawn with OpenGL, and would leave the
-            // screen meanwhile: its video stays with the processor.
+            // screen meanwhile: its video stays with the processor, unless
+            // the person has since chosen the chip in the settings, which
+            // apply from the next play.
             declineChip();
             return;
         }
