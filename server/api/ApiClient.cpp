@@ -119,6 +119,8 @@ void ApiClient::setAccessToken(const QString& token)
 void ApiClient::holdAccessToken(const QString& token)
 {
     m_accessToken = token;
+    if (!token.isEmpty())
+        m_sessionRefused = false; // a new sign-in
     // From here the token's issue time tells the server's clock.
     m_accessTokenSetMs = token.isEmpty() ? -1 : Clock::instance().monotonicMs();
 }
@@ -318,8 +320,25 @@ void ApiClient::getJson(const QString& path, bool auth, JsonCallback callback, c
     });
 }
 
+bool ApiClient::heldForEndedSession(bool auth, const QString& path) const
+{
+    if (!auth || !m_sessionRefused)
+        return false;
+    qCWarning(lcApi).noquote() << "[session] not sent, the session has ended:" << path;
+    return true;
+}
+
 void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
 {
+    if (heldForEndedSession(req.auth, req.path)) {
+        // Answered as a request would be, later, never from within the call.
+        QTimer::singleShot(0, this, [callback = std::move(callback)] {
+            if (callback)
+                callback({QJsonObject(), 0, QStringLiteral("Your session has expired. Please sign in again."),
+                          ApiFailure::Expired, QDateTime(), 0});
+        });
+        return;
+    }
     QNetworkRequest request = makeRequest(req.path, req.auth, req.spa, req.query);
     if (req.timeoutMs > 0)
         request.setTransferTimeout(int(std::min<qint64>(req.timeoutMs, m_transferTimeoutMs)));

@@ -265,6 +265,13 @@ private:
     void renewalAnswered(const JsonReply& reply);
     void renewalTimedOut();
     void holdAccessToken(const QString& token);
+    // The server refused to renew the session: its tokens are dropped and
+    // its renewals and leases end, so that nothing goes out with a token the
+    // server refused.
+    void dropRefusedSession();
+    // Whether a request that needs the session must stay unsent (the server
+    // refused to renew it, and no sign-in came since); logged once per request.
+    bool heldForEndedSession(bool auth, const QString& path) const;
 
     // `askAgain`: a cached answer that the endpoint was reachable is not
     // trusted (one that it was not still is, for its short age).
@@ -409,6 +416,7 @@ private:
     int m_lastRefreshStatus = 0;
     qint64 m_accessTokenSetMs = -1;   // monotonic: when the access token came; -1: none held
     qint64 m_renewalRetryAfterMs = 0; // the latest renewal answer's Retry-After
+    bool m_sessionRefused = false;    // a renewal was refused; cleared by the next access token
     // Changes at sign-out, so that answers of an earlier session are dropped.
     core::TicketDesk m_sessionDesk;
 

@@ -87,6 +87,13 @@ void ApiClient::fetchCloudPlaylist(
     QObject* context)
 {
     callback = tied(context, std::move(callback));
+    if (heldForEndedSession(true, QStringLiteral("/v2/api/cloud/playback/"))) {
+        QTimer::singleShot(0, this, [callback] {
+            if (callback)
+                callback(QByteArray(), QUrl(), QStringLiteral("Your session has expired. Please sign in again."));
+        });
+        return;
+    }
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), request.cameraId);
     q.addQueryItem(QStringLiteral("date"), request.date.toString(QStringLiteral("yyyy-MM-dd")));
