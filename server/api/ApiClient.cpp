@@ -74,9 +74,7 @@ ApiClient::ApiClient(QObject* parent)
 ApiClient::~ApiClient()
 {
     // Replies still running must not call back into a client that is going away.
-    for (QNetworkAccessManager* manager : {&m_network, m_leaseNetworks[0], m_leaseNetworks[1]}) {
-        if (!manager)
-            continue;
+    for (QNetworkAccessManager* manager : networks()) {
         const auto replies = manager->findChildren<QNetworkReply*>();
         for (QNetworkReply* reply : replies) {
             reply->disconnect(this);
@@ -192,11 +190,20 @@ void ApiClient::prepareNetwork(QNetworkAccessManager& manager)
             });
 }
 
+QList<QNetworkAccessManager*> ApiClient::networks()
+{
+    QList<QNetworkAccessManager*> all{&m_network};
+    for (QNetworkAccessManager* manager : m_leaseNetworks)
+        if (manager)
+            all << manager;
+    return all;
+}
+
 QNetworkAccessManager& ApiClient::network(Lane lane)
 {
-    if (lane == Lane::Main)
+    if (lane <= kMainLane || lane > tun::kLeaseLanes)
         return m_network;
-    QNetworkAccessManager*& manager = m_leaseNetworks[lane == Lane::Lease0 ? 0 : 1];
+    QNetworkAccessManager*& manager = m_leaseNetworks[size_t(lane - 1)];
     if (!manager) {
         manager = new QNetworkAccessManager(this);
         prepareNetwork(*manager);
@@ -212,10 +219,8 @@ void ApiClient::freshCookieJar()
     // only a jar it is the parent of.
     QNetworkCookieJar* old = m_cookieJar;
     m_cookieJar = new QNetworkCookieJar(this);
-    for (QNetworkAccessManager* manager : {&m_network, m_leaseNetworks[0], m_leaseNetworks[1]}) {
-        if (manager)
-            manager->setCookieJar(m_cookieJar);
-    }
+    for (QNetworkAccessManager* manager : networks())
+        manager->setCookieJar(m_cookieJar);
     m_cookieJar->setParent(this);
     delete old;
 }

@@ -4,6 +4,7 @@
 #include "server/api/ApiRules.h"
 #include "server/api/ApiTypes.h"
 #include "server/api/LiveStreamService.h"
+#include "server/api/Tunables.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -216,8 +217,10 @@ private:
         QDateTime serverDate;                  // the server's clock at the answer ("Date"); invalid when none
         qint64 retryAfterMs = 0;               // the wait it asked for before asking again (Retry-After)
     };
-    // The connections a request travels on: leases have managers of their own.
-    enum class Lane : quint8 { Main, Lease0, Lease1 };
+    // The connections a request travels on: 0 the main ones; leases have
+    // managers of their own, lanes 1 to tun::kLeaseLanes.
+    using Lane = int;
+    static constexpr Lane kMainLane = 0;
     // One request on its way: the method may change at a redirect.
     struct Exchange {
         QNetworkRequest request{};
@@ -225,7 +228,7 @@ private:
         QByteArray body{};
         bool once = false; // never sent a second time by the network layer
         int redirectsLeft = 5;
-        Lane lane = Lane::Main;
+        Lane lane = kMainLane;
     };
     // One JSON request as the 401 handling sends it again.
     struct JsonRequest {
@@ -238,7 +241,7 @@ private:
         bool retried = false;
         bool once = false;
         qint64 timeoutMs = 0; // below the transfer time-out: this one gives up sooner
-        Lane lane = Lane::Main;
+        Lane lane = kMainLane;
     };
     struct JsonReply {
         QJsonObject answer;
@@ -258,6 +261,8 @@ private:
     void prepareNetwork(QNetworkAccessManager& network);
     // Every manager takes one new cookie jar (at start and at sign-out).
     void freshCookieJar();
+    // The main manager and every lease manager made so far.
+    QList<QNetworkAccessManager*> networks();
     void exchange(Exchange ex, std::function<void(const ReplyOutcome&)> done);
     void sendJson(const JsonRequest& request, ReplyCallback callback);
     LoginStart unreachable(ApiFailure failure) const;
@@ -371,8 +376,8 @@ private:
     QString m_refreshToken;
     QNetworkAccessManager m_network;
     // Made on the first lease; each takes at most its host's connections.
-    std::array<QNetworkAccessManager*, 2> m_leaseNetworks{};
-    std::array<int, 2> m_leasesOnLane{};
+    std::array<QNetworkAccessManager*, tun::kLeaseLanes> m_leaseNetworks{};
+    std::array<int, tun::kLeaseLanes> m_leasesOnLane{};
     QNetworkCookieJar* m_cookieJar = nullptr; // shared by every manager
 
     // Streams.

@@ -1206,6 +1206,45 @@ private Q_SLOTS:
         QTRY_COMPARE(rig.server.http().peakInFlight(), 8);
     }
 
+    // A wall whose 36 leases fall due together on a server that has just
+    // turned slow (8 s an answer, 30 s leases): the round goes 24 at once, on
+    // connections of its own beside the six the network layer gives a
+    // manager, and once the first answers tell the pace the other 12 go at
+    // once, so that every stream is renewed within its lease.
+    void aWallThatFallsDueOnASlowServerIsRenewedWithinItsLease()
+    {
+        kvrtest::TestClock clock;
+        apitest::Rig rig(apitest::signedIn);
+        rig.server.populate(1, 1, 36);
+        rig.server.leasesExpire = true;
+        int started = 0;
+        for (const orgserver::FakeCamera& c : rig.server.sites[0].devices[0].cameras)
+            rig.client->startLiveHls(
+                c.id, false, [&](const StreamInfo& info, const QString&) { started += info.url.isEmpty() ? 0 : 1; });
+        QTRY_COMPARE_WITH_TIMEOUT(started, 36, 20000);
+        QTRY_COMPARE(rig.server.http().inFlight(), 0);
+        const QString leasePath = "/v2/api/vms/stream/lease/";
+        // Answers stay away while the test moves the client's clock on.
+        rig.server.delayRule = [&](const Request& r) { return r.path == leasePath ? 1500 : 0; };
+        rig.server.http().resetPeak();
+        clock.advanceMs(15000); // every lease falls due
+        ApiClientTestAccess::pumpLeases(*rig.client);
+        QTRY_COMPARE(rig.server.countOf(leasePath), 24);
+        QTRY_COMPARE(rig.server.http().peakInFlight(), 24);
+        clock.advanceMs(8000); // the answers, when they come, took 8 s
+        const auto renewed = [&] {
+            QSet<QString> cameras;
+            for (const Request& r : rig.server.requestsTo(leasePath))
+                cameras << r.queryValue("camera_id");
+            return cameras.size();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(renewed(), 36, 10000);
+        clock.advanceMs(6900); // just short of the lease of the streams' start
+        rig.server.expireLeases();
+        QCOMPARE(rig.server.lapsed, QStringList());
+        QCOMPARE(rig.server.streams.size(), 36);
+    }
+
     // A lease the server throttles waits as long as its Retry-After asks,
     // though at the pace the server answers it would be due at once.
     void aThrottledLeaseWaitsAsAsked()
