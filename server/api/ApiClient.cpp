@@ -231,7 +231,7 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
     if (!addressAllowed(target)) {
         QTimer::singleShot(0, this, [done = std::move(done), host = target.host()] {
             ReplyOutcome out;
-            out.networkText = QStringLiteral("Connecting to %1 is not allowed.").arg(host);
+            out.networkText = out.words = QStringLiteral("Connecting to %1 is not allowed.").arg(host);
             out.failure = ApiFailure::Unreachable;
             done(out);
         });
@@ -272,8 +272,7 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
             out.networkText = replyErrorText(reply);
             if (out.status == 0) {
                 out.failure = ApiRules::failureOfTransport(reply->error());
-                if (reply->error() == QNetworkReply::OperationCanceledError)
-                    out.networkText = QStringLiteral("The server did not answer in time.");
+                out.words = ApiRules::transportWords(reply->error());
             }
         }
         reply->deleteLater();
@@ -282,13 +281,13 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
             const QUrl next = from.resolved(location);
             if (!ApiRules::sameOrigin(from, next) || !addressAllowed(next)) {
                 out = ReplyOutcome();
-                out.networkText = QStringLiteral("The server redirected this request to another address (%1); "
-                                                 "it was not followed.")
-                                      .arg(next.host());
+                out.networkText = out.words = QStringLiteral("The server redirected this request to another "
+                                                             "address (%1); it was not followed.")
+                                                  .arg(next.host());
                 out.failure = ApiFailure::Unreachable;
             } else if (ex.redirectsLeft <= 0) {
                 out = ReplyOutcome();
-                out.networkText = QStringLiteral("The server redirected this request too many times.");
+                out.networkText = out.words = QStringLiteral("The server redirected this request too many times.");
                 out.failure = ApiFailure::ServerError;
             } else {
                 --ex.redirectsLeft;
@@ -339,8 +338,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
         // Answered as a request would be, later, never from within the call.
         QTimer::singleShot(0, this, [callback = std::move(callback)] {
             if (callback)
-                callback({QJsonObject(), 0, QStringLiteral("Your session has expired. Please sign in again."),
-                          ApiFailure::Expired, QDateTime(), 0});
+                callback({QJsonObject(), 0, ApiRules::sessionExpiredText(), ApiFailure::Expired, QDateTime(), 0});
         });
         return;
     }
@@ -375,33 +373,36 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
                 if (ok)
                     sendJson(again, callback);
                 else if (callback)
-                    callback({answer, 401, QStringLiteral("Your session has expired. Please sign in again."),
-                              ApiFailure::Expired, QDateTime(), 0});
+                    callback({answer, 401, ApiRules::sessionExpiredText(), ApiFailure::Expired, QDateTime(), 0});
             });
             return;
         }
 
+        // The network layer's own words are for the log; people are told
+        // in the program's (below).
+        const QString network =
+            out.networkText.isEmpty() ? QString() : QStringLiteral("(network: %1)").arg(out.networkText);
         if (req.post) {
             QJsonObject logged = req.body;
             redactForLog(logged);
             qCWarning(lcApi).noquote() << tag << req.path << "status" << out.status
                                        << QStringLiteral("in %1 ms").arg(clock.elapsed())
                                        << QString::fromUtf8(QJsonDocument(logged).toJson(QJsonDocument::Compact))
-                                       << bodySummary(answer, out.body.size());
+                                       << bodySummary(answer, out.body.size()) << network;
         } else {
             qCWarning(lcApi).noquote() << tag << req.path << "status" << out.status
                                        << QStringLiteral("in %1 ms").arg(clock.elapsed())
-                                       << bodySummary(answer, out.body.size());
+                                       << bodySummary(answer, out.body.size()) << network;
         }
 
         JsonReply r{answer, out.status, QString(), ApiFailure::None, out.serverDate, out.retryAfterMs};
         if (out.status == 0) {
-            r.error = out.networkText.isEmpty() ? QStringLiteral("No answer from the server.") : out.networkText;
+            r.error = out.words.isEmpty() ? QStringLiteral("No answer from the server.") : out.words;
             r.failure = out.failure == ApiFailure::None ? ApiFailure::NoAnswer : out.failure;
         } else if (out.status >= 400) {
             r.error = errorMessage(unwrapEnvelope(answer));
             if (r.error.isEmpty())
-                r.error = out.networkText;
+                r.error = ApiRules::statusWords(out.status);
             r.failure = ApiRules::failureOfStatus(out.status);
         }
         if (callback)
@@ -414,7 +415,7 @@ void ApiClient::getBytes(const QString& path, bool auth, BytesCallback callback,
     callback = tied(context, std::move(callback));
     exchange({makeRequest(path, auth, false), "GET", {}}, [callback](const ReplyOutcome& out) {
         if (callback)
-            callback(out.body, out.status, out.status == 0 ? out.networkText : QString());
+            callback(out.body, out.status, out.status == 0 ? out.words : QString());
     });
 }
 

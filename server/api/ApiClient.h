@@ -212,7 +212,8 @@ private:
     struct ReplyOutcome {
         int status = 0;
         QByteArray body;
-        QString networkText;                   // the network layer's own text, when it reported an error
+        QString networkText;                   // the network layer's own text, when it reported an error: for the log
+        QString words;                         // what no answer met, in the program's words; empty with a status
         ApiFailure failure = ApiFailure::None; // its kind, when no HTTP status arrived
         QDateTime serverDate;                  // the server's clock at the answer ("Date"); invalid when none
         qint64 retryAfterMs = 0;               // the wait it asked for before asking again (Retry-After)

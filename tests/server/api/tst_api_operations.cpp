@@ -22,6 +22,7 @@ using namespace kvr::core;
 using namespace kvr::api;
 
 using apitest::await;
+using apitest::errorOf;
 using orgserver::Answer;
 using orgserver::Request;
 
@@ -234,7 +235,6 @@ private Q_SLOTS:
     {
         kvrtest::LogCapture log;
         apitest::Rig rig(apitest::signedIn);
-        using apitest::errorOf;
         const auto save = [&](const QList<QString>& ids, const QString& presetId) {
             return [&, ids, presetId](auto cb) { rig.client->savePreset("Gates", "7", ids, presetId, cb); };
         };
@@ -1113,6 +1113,76 @@ private Q_SLOTS:
         QCOMPARE(s.outcome(),
                  QString("failed %1: The server didn\u2019t finish preparing this video in time. Try again.")
                      .arg(int(ApiFailure::NoAnswer)));
+    }
+
+    // Every kind of failure a live start can meet, from the server and from
+    // the network, is told in the program's own words, which the camera
+    // tile and the stage show as they come: the network layer's own text
+    // ("Connection refused", "Error transferring ... server replied: ...")
+    // goes to the log only. So are the cloud archive's failures, which the
+    // stage shows too.
+    void everyFailureOfAStartIsToldInTheProgramsWords()
+    {
+        kvrtest::LogCapture log;
+        apitest::Rig rig(apitest::signedIn);
+        ApiClientTestAccess::setTransferTimeout(*rig.client, 400);
+        using F = ApiFailure;
+        const QString busy = "The server is busy opening cameras. Try again in a moment.";
+        const QList<std::tuple<Answer, F, QString>> answers{
+            {Answer::json(429, {}), F::Throttled, busy},
+            {Answer::text(500, "<html>oops</html>"), F::ServerError, "Could not start the stream (HTTP 500)."},
+            {Answer::text(502, "Bad Gateway"), F::ServerError, "Could not start the stream (HTTP 502)."},
+            {Answer::json(200, {{"accepted", true}}), F::ServerError, "The server did not return a stream id."},
+            {Answer::json(400, {{"message", "Bad camera"}}), F::Refused, "Bad camera"},
+            {Answer::json(409, {{"message", "Error"}}), F::Refused, "The server could not open this camera right now."},
+            {Answer::json(200, {{"accepted", false}}), F::Refused, "The server refused to open this camera."},
+            {Answer::json(403, {}), F::Forbidden, "Could not start the stream (HTTP 403)."},
+            {Answer::json(404, {}), F::NotFound, "Could not start the stream (HTTP 404)."},
+            {Answer::json(400, {{"message", "Camera is offline"}}), F::Offline, "Camera is offline"},
+            {Answer::never(), F::NoAnswer, "The server did not answer in time."},
+            {Answer::hangUp(), F::NoAnswer, "The connection to the server dropped before it answered."}};
+        QStringList told;
+        const auto expect = [&](const Started& s, F kind, const QString& text) {
+            told << s.error;
+            QCOMPARE(s.outcome(), QString("failed %1: %2").arg(int(kind)).arg(text));
+        };
+        for (const auto& [answer, kind, text] : answers) {
+            // Every time: the network layer sends a GET again on a new
+            // connection when the first one closed before an answer.
+            rig.server.script(kStartPath, answer, -1);
+            expect(start(*rig.client, "5000001"), kind, text);
+            rig.server.clearScripts();
+        }
+        // The readiness of an HLS route: refused, or never ready.
+        discover(*rig.client);
+        rig.server.script("/v2/api/vms/stream/ready/", Answer::json(404, {}));
+        expect(start(*rig.client, "5000002"), F::NotFound, "The server could not prepare this stream (HTTP 404).");
+        rig.server.script("/v2/api/vms/stream/ready/", Answer::text(410, "Gone"));
+        expect(start(*rig.client, "5000003"), F::Refused, "The server could not prepare this stream (HTTP 410).");
+        // A session the server ended.
+        rig.server.revokeAll();
+        expect(start(*rig.client, "5000004"), F::Expired, "Your session has expired. Please sign in again.");
+        // The server gone: nothing listens at its address any more.
+        QVERIFY(rig.signIn());
+        rig.client->setBaseUrl(QString("http://127.0.0.1:%1").arg(kvrtest::freePort()));
+        expect(start(*rig.client, "5000005"), F::Unreachable, "The server refused the connection.");
+        const QString refusedDates = errorOf([&](auto cb) { rig.client->fetchCloudDates("100001", "5000001", cb); });
+        const QString refusedPlaylist = errorOf([&](auto cb) {
+            rig.client->fetchCloudPlaylist({"5000001", QDate(2024, 5, 3), "09:00", "current"}, cb);
+        });
+        QCOMPARE(refusedDates, QString("The server refused the connection."));
+        QCOMPARE(refusedPlaylist, QString("The server refused the connection."));
+        rig.client->setBaseUrl(rig.server.baseUrl());
+        rig.server.script("/v2/api/cloud/recording/dates/", Answer::text(500, "<html>oops</html>"));
+        QCOMPARE(errorOf([&](auto cb) { rig.client->fetchCloudDates("100001", "5000001", cb); }),
+                 QString("The server failed to answer this request (HTTP 500)."));
+        // What the network layer said is kept for whoever reads the log.
+        QVERIFY(log.contains("(network: Connection refused)"));
+        QVERIFY(log.contains("server replied: Internal Server Error"));
+        for (const QString& text : std::as_const(told))
+            for (const char* network :
+                 {"Connection refused", "Error transferring", "server replied", "canceled", "closed", "Operation"})
+                QVERIFY2(!text.contains(QLatin1String(network)), qPrintable(text));
     }
 
     // A readiness poll answered "Too Many Requests" waits as long as the

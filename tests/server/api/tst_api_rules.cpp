@@ -471,6 +471,28 @@ private Q_SLOTS:
             {QNetworkReply::ContentReSendError, F::NoAnswer}};
         for (const auto& [error, kind] : transport)
             QCOMPARE(failureOfTransport(error), kind);
+        // What no answer met is told in the program's words, whatever the
+        // network layer met (the suite of operations walks those a socket here
+        // can meet; a name that is not known, a certificate, a proxy cannot be).
+        const QList<std::pair<QNetworkReply::NetworkError, const char*>> words{
+            {QNetworkReply::HostNotFoundError, "The server\u2019s address could not be found."},
+            {QNetworkReply::SslHandshakeFailedError, "The secure connection to the server could not be made."},
+            {QNetworkReply::TemporaryNetworkFailureError, "The connection to the server dropped before it answered."},
+            {QNetworkReply::ProxyConnectionRefusedError, "The server can\u2019t be reached."},
+            {QNetworkReply::UnknownNetworkError, "The server can\u2019t be reached."}};
+        for (const auto& [error, text] : words)
+            QCOMPARE(transportWords(error), QString::fromUtf8(text));
+        QCOMPARE(statusWords(403), QString("The server refused this request (HTTP 403)."));
+        QCOMPARE(statusWords(504), QString("The server failed to answer this request (HTTP 504)."));
+        // A session that ended (a 401 whose renewal was refused, or one held
+        // back once it had) ends a start or a readiness wait as such, whatever
+        // the server said of the token.
+        qint64 never = -1;
+        const QString ended = "Your session has expired. Please sign in again.";
+        const auto expired = startFailure(401, ended, F::Expired, {{"message", "Given token not valid"}});
+        QVERIFY(expired && expired->text == ended && expired->failure == F::Expired);
+        const auto pollEnded = readinessStep(0, F::Expired, {}, 0, 0, &never);
+        QVERIFY(pollEnded && pollEnded->text == ended && pollEnded->failure == F::Expired && never == -1);
         // A camera is offline when the server says so, in any letter case.
         QCOMPARE(streamFailure(400, F::None, "Camera is OFFLINE."), F::Offline);
         QCOMPARE(streamFailure(200, F::None, "Licence full"), F::Refused);
