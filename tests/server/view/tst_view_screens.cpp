@@ -13,6 +13,7 @@
 #include "server/view/GridPage.h"
 #include "server/view/StagePages.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/server/api/ApiTestSupport.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
@@ -31,6 +32,14 @@ using namespace kvr::context;
 using namespace kvr::view;
 
 using viewtest::screenshot;
+
+namespace kvr::view {
+struct GridPageTestAccess {
+    // What the wall does at each of its scout's turns.
+    static void scout(GridPage& g) { g.scout(); }
+    static bool checking(const GridPage& g) { return !g.m_checking.isEmpty(); }
+};
+} // namespace kvr::view
 
 const QDate kCloudDay(2024, 5, 1);
 constexpr int kPictureWaitMs = 30000;
@@ -239,6 +248,80 @@ private Q_SLOTS:
         QVERIFY(wall.tiles().isEmpty());
         QTRY_VERIFY(server.countOf("/v2/api/stop/live/stream/") >= 1);
         QTRY_VERIFY(server.streams.isEmpty());
+    }
+
+    // Part of a wall fails: the relay turns one recorder's paths away (and
+    // drops their viewers) while the other recorder's cameras play on. Each
+    // turn of the wall's scout asks the failed tiles' sources, the relay's
+    // path, and not the server; the first turn after the relay serves the
+    // paths again brings the failed tiles back, long before their own
+    // retries (the first to play hurries the others).
+    void partOfAWallComesBackWithItsRecorder()
+    {
+        using Access = GridPageTestAccess;
+        kvrtest::LogCapture log;
+        orgserver::FakeOrgServer org;
+        QVERIFY(org.listen());
+        org.populate(1, 2, 3);
+        org.streamIdPerCamera = true;
+        QStringList mounts;
+        for (const QString& path : org.relayPaths())
+            mounts << "--mount" << path;
+        peers::Peer relay;
+        QVERIFY(peers::startRtsp(relay, QStringList{"--size", "320x240", "--no-audio", "--unshared"} + mounts));
+        const QByteArray sharedRelayPort = qgetenv("KVR_RTSP_PORT");
+        qputenv("KVR_RTSP_PORT", QByteArray::number(relay.port));
+        org.addUser("demo", "secret", false);
+        ApiClient api;
+        api.setBaseUrl(org.baseUrl());
+        const auto [signedIn] = apitest::await<LoginStart>([&](auto cb) { api.login("demo", "secret", false, cb); });
+        api.setAccessToken(signedIn.accessToken);
+
+        QList<GridPage::Camera> cams;
+        for (const orgserver::FakeDevice& d : org.sites[0].devices)
+            for (const orgserver::FakeCamera& c : d.cameras)
+                cams.append({c.id, c.name, d.name, false});
+        GridPage wall(nullptr, &api);
+        wall.resize(1200, 800);
+        wall.show();
+        wall.openCameras("Two recorders", cams);
+        QTRY_COMPARE_WITH_TIMEOUT(viewtest::pictures(wall.tiles()), 6, kPictureWaitMs);
+        QList<CameraTile*> lost, kept;
+        for (CameraTile* t : wall.tiles())
+            (org.findCamera(t->cameraId())->deviceId == org.sites[0].devices[0].id ? lost : kept) << t;
+        QCOMPARE(lost.size(), 3);
+        const auto all = [](const QList<CameraTile*>& tiles, bool (CameraTile::*state)() const) {
+            return std::all_of(tiles.begin(), tiles.end(), [state](CameraTile* t) { return (t->*state)(); });
+        };
+
+        QVERIFY(peers::steer(relay, "answer 404=/cam500000[123]_"));
+        QTRY_VERIFY_WITH_TIMEOUT(all(lost, &CameraTile::isFailed), 90000);
+        QVERIFY(all(kept, &CameraTile::showsPictures)
+                && !std::any_of(kept.begin(), kept.end(), [](CameraTile* t) { return t->isFailed(); }));
+        const QString startPath = "/v2/api/start/live/stream/";
+        const int starts = org.countOf(startPath);
+        Access::scout(wall); // the relay still turns them away
+        QTRY_VERIFY_WITH_TIMEOUT(!Access::checking(wall), 15000);
+        QCOMPARE(org.countOf(startPath), starts);
+        QVERIFY(all(lost, &CameraTile::isFailed));
+
+        QVERIFY(peers::steer(relay, "clear"));
+        Access::scout(wall);
+        QTRY_VERIFY_WITH_TIMEOUT(all(lost, &CameraTile::showsPictures), kPictureWaitMs);
+        QCOMPARE(org.countOf(startPath), starts + 3);
+        // Each came back by its source's answer, or sooner, hurried by one
+        // that had (a wall whose tile plays again tries the others at once).
+        const QString answered = " its source answers again; trying now";
+        QVERIFY(!log.matching(answered).isEmpty());
+        for (CameraTile* t : std::as_const(lost)) {
+            const QString label = t->player()->options().label;
+            QVERIFY2(log.contains(label + answered) || log.contains(label + " another tile plays again"),
+                     qPrintable(t->title()));
+        }
+        QVERIFY(all(kept, &CameraTile::showsPictures));
+
+        wall.stopAll();
+        qputenv("KVR_RTSP_PORT", sharedRelayPort);
     }
 };
 
