@@ -149,14 +149,22 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(m_player, &FfmpegPlayer::yuvFrameReady, this, &CameraTile::pictureShown);
     // The player's attempt count is not what a person sees happen: one
     // attempt may open the stream many times, for minutes on a silent path.
-    connect(m_player, &FfmpegPlayer::reconnecting, this,
-            [this](int, int, const QString& why) { beginWait(CameraTileRules::Waiting::Reconnecting, why); });
+    // A stream that stopped moving on (its connection held) is a picture
+    // that stopped, counted from the last one, not a dropped connection.
+    connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int, int, const QString& why) {
+        if (m_player->reconnectingFor() == PlayerFailure::Stopped)
+            beginWait(CameraTileRules::Waiting::Stalled);
+        else
+            beginWait(CameraTileRules::Waiting::Reconnecting, why);
+    });
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString& headline, const QString& detail) {
+        const qint64 now = Clock::instance().monotonicMs();
         endWait();
         m_showing = false;
         m_fault = tileFaultOf(m_player->lastFailure());
         m_dot->setPulsing(false);
-        say(headline, detail);
+        const bool stopped = m_player->lastFailure() == PlayerFailure::Stopped && m_pictures.hadPicture();
+        say(headline, stopped ? CameraTileRules::stoppedDetail(now - m_pictures.waitFromMs()) : detail);
         m_failed = true;
         updateButtons();
         if (m_started)

@@ -3,6 +3,7 @@
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
+#include "app/ui/TileWord.h"
 #include "app/ui/TimelineBar.h"
 #include "server/view/ControlBar.h"
 #include "server/view/PlayerStop.h"
@@ -270,7 +271,9 @@ void StagePages::connectPlayer()
         onPicture();
     });
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
-        showMessage(QStringLiteral("Reconnecting…"),
+        // A stream that stopped moving on held its connection: its picture stopped.
+        const bool stopped = m_player->reconnectingFor() == PlayerFailure::Stopped;
+        showMessage(stopped ? pictureStoppedHeadline() : QStringLiteral("Reconnecting…"),
                     QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
     });
     connect(m_player, &FfmpegPlayer::status, this, &StagePages::onStatus);

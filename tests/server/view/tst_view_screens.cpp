@@ -22,6 +22,7 @@
 #include <QCalendarWidget>
 #include <QDateEdit>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 
 using namespace kvr::core;
@@ -322,6 +323,82 @@ private Q_SLOTS:
 
         wall.stopAll();
         qputenv("KVR_RTSP_PORT", sharedRelayPort);
+    }
+
+    // A tile on the relay's HLS route whose playlist freezes (the ffmpeg tool
+    // writing it stops): the tile says its picture stopped, counted from the
+    // last picture, never that a connection dropped, through the player's
+    // restarts and after them; tried again by itself, it shows nothing of
+    // the frozen window as live. The stage live on the same stream says so
+    // too.
+    void aFrozenPlaylistIsAPictureThatStopped()
+    {
+        const QString folder = media.filePath("mediamtx/hls/frozen");
+        QVERIFY(QDir().mkpath(folder));
+        QProcess writer;
+        writer.start("ffmpeg", peers::testPictureArgs(120, true)
+                                   + QString("-f hls -hls_time 1 -hls_list_size 3 -hls_flags delete_segments "
+                                             "-hls_segment_filename")
+                                         .split(' ')
+                                   + QStringList{folder + "/part%d", folder + "/index.m3u8"});
+        QVERIFY(writer.waitForStarted(10000));
+        viewtest::FakeStreams streams;
+        CameraTile tile("frozen-1", "Gate", false, nullptr, &streams);
+        tile.resize(480, 300);
+        tile.show();
+        tile.start();
+        QTRY_COMPARE(streams.starts.size(), 1);
+        streams.reply(0, hlsBase() + "/mediamtx/hls/frozen/index.m3u8");
+        QSignalSpy pictures(tile.player(), &FfmpegPlayer::frameReady);
+        StagePages stage(nullptr, serverAccess);
+        stage.resize(960, 600);
+        stage.show();
+        stage.openLive("Gate", hlsBase() + "/mediamtx/hls/frozen/index.m3u8", false);
+        QTRY_VERIFY_WITH_TIMEOUT(pictures.size() > 50, kPictureWaitMs); // two seconds and more of it
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+
+        // Everything the tile and the stage say from here on.
+        QStringList said, stageSaid;
+        QTimer listen;
+        const auto note = [](QStringList& list, const VideoStage* where) {
+            const QString now = where->saidHeadline() + "|" + where->saidDetail();
+            if (list.isEmpty() || list.last() != now)
+                list << now;
+        };
+        connect(&listen, &QTimer::timeout, this, [&] {
+            note(said, tile.videoStage());
+            note(stageSaid, stage.videoStage());
+        });
+        listen.start(20);
+        QSignalSpy gaveUp(tile.player(), &FfmpegPlayer::status);
+        QSignalSpy stageGaveUp(stage.player(), &FfmpegPlayer::status);
+        writer.kill();
+        writer.waitForFinished(5000);
+        QVERIFY(gaveUp.wait(90000));
+        const qsizetype shown = pictures.size();
+        QTRY_VERIFY(tile.isFailed());
+        QTest::qWait(100);
+        QVERIFY2(!said.filter("Picture stopped|No new picture · ").isEmpty(), qPrintable(said.join('\n')));
+        QVERIFY2(said.last().startsWith("Picture stopped|No new picture for "), qPrintable(said.last()));
+        QTRY_VERIFY_WITH_TIMEOUT(!stageGaveUp.isEmpty(), 90000);
+        QTest::qWait(100);
+        QVERIFY2(!stageSaid.filter("Picture stopped|No new picture (attempt 1 of 3)").isEmpty(),
+                 qPrintable(stageSaid.join('\n')));
+        QCOMPARE(stageSaid.last(), QString("Picture stopped|The stream stopped sending new pictures."));
+        for (const QString& words : said + stageSaid)
+            QVERIFY2(!words.contains("Reconnecting") && !words.contains("dropp") && !words.contains("connection"),
+                     qPrintable(words));
+        stage.stopPlayback();
+
+        // Its own try, as its wall makes it: the server hands the same stream.
+        gaveUp.clear();
+        tile.start();
+        QTRY_COMPARE(streams.starts.size(), 2);
+        streams.reply(1, hlsBase() + "/mediamtx/hls/frozen/index.m3u8");
+        QVERIFY(gaveUp.wait(90000));
+        QCOMPARE(pictures.size(), shown);
+        QCOMPARE(tile.player()->lastFailure(), PlayerFailure::Stopped);
+        tile.stop();
     }
 };
 
