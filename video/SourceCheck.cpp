@@ -49,9 +49,9 @@ QByteArray md5Hex(const QByteArray& data)
 // A parameter of a challenge, quoted or not.
 QByteArray challengeValue(const QByteArray& challenge, const char* name)
 {
-    const QRegularExpression re(QStringLiteral("(?:^|[\\s,])%1\\s*=\\s*(?:\"([^\"]*)\"|([^\\s,]*))")
-                                    .arg(QLatin1String(name)),
-                                QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpression re(
+        QStringLiteral("(?:^|[\\s,])%1\\s*=\\s*(?:\"([^\"]*)\"|([^\\s,]*))").arg(QLatin1String(name)),
+        QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch m = re.match(QString::fromLatin1(challenge));
     if (!m.hasMatch())
         return {};
@@ -118,8 +118,7 @@ SourceCheck::SourceCheck(QObject* parent) : QObject(parent) {}
 
 SourceCheck::~SourceCheck() = default;
 
-void SourceCheck::ask(const QString& url, const QString& token, const QString& tokenHost, QObject* context,
-                      Done done)
+void SourceCheck::ask(const QString& url, const QString& token, const QString& tokenHost, QObject* context, Done done)
 {
     const QString scheme = QUrl(url).scheme().toLower();
     if (scheme == QLatin1String("rtsp") || scheme == QLatin1String("rtsps"))
@@ -192,9 +191,9 @@ void SourceCheck::askRtsp(const QString& url, QObject* context, Done done)
         const int status = SourceCheckRules::rtspStatus(*state);
         if (status == 401 && !*triedDigest) {
             *triedDigest = true;
-            const QByteArray digest = SourceCheckRules::digestAuthorization(
-                state->left(end + 4), "DESCRIBE", user, password, uri,
-                QByteArray::number(QRandomGenerator::global()->generate64(), 16));
+            const QByteArray digest =
+                SourceCheckRules::digestAuthorization(state->left(end + 4), "DESCRIBE", user, password, uri,
+                                                      QByteArray::number(QRandomGenerator::global()->generate64(), 16));
             if (!digest.isEmpty()) {
                 state->clear(); // what a 401 carries after its head is of no use
                 socket->write(SourceCheckRules::describeRequest(uri, 2, digest));

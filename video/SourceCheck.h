@@ -40,8 +40,7 @@ public:
 
 private:
     void askRtsp(const QString& url, QObject* context, Done done);
-    void askPlaylist(const QString& url, const QString& token, const QString& tokenHost, QObject* context,
-                     Done done);
+    void askPlaylist(const QString& url, const QString& token, const QString& tokenHost, QObject* context, Done done);
 
     QNetworkAccessManager* m_net = nullptr;
     int m_underWay = 0;

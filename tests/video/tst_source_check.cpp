@@ -71,8 +71,9 @@ private Q_SLOTS:
     void rtspPathsAreAskedByTheirDescribe()
     {
         peers::Peer camera;
-        QVERIFY(peers::startRtsp(camera, {"--no-audio", "--user", "admin", "--password", "wisp", "--mount", "/gone",
-                                          "--answer", "404=/gone"}));
+        QVERIFY(peers::startRtsp(
+            camera,
+            {"--no-audio", "--user", "admin", "--password", "wisp", "--mount", "/gone", "--answer", "404=/gone"}));
         SourceCheck check;
         const auto at = [&](const QString& account, const QString& path) {
             return QString("rtsp://%1@127.0.0.1:%2/%3").arg(account).arg(camera.port).arg(path);
@@ -103,8 +104,8 @@ private Q_SLOTS:
         QVERIFY(first && first->answers && !first->playlist.isEmpty());
         QVERIFY(again && again->answers && again->playlist == first->playlist); // a playlist that did not move on
         // The token goes to its own host only.
-        const auto elsewhere = ask(check, QString("http://localhost:%1/vod/index.m3u8").arg(server.port), "tok",
-                                   "127.0.0.1");
+        const auto elsewhere =
+            ask(check, QString("http://localhost:%1/vod/index.m3u8").arg(server.port), "tok", "127.0.0.1");
         QVERIFY(elsewhere && elsewhere->answers);
         QStringList sent;
         for (const QJsonObject& r : peers::readRequests(log))
@@ -112,8 +113,8 @@ private Q_SLOTS:
                     + r["headers"].toObject()["Authorization"].toString();
         QCOMPARE(sent, (QStringList{"127.0.0.1 Bearer tok", "127.0.0.1 ", "localhost "}));
 
-        for (const QString& path : {"/vod/none.m3u8", "/vod/seg0", "/slow/index.m3u8", "/endless/live.m3u8",
-                                    "/big/8388608/live.m3u8"}) {
+        for (const QString& path :
+             {"/vod/none.m3u8", "/vod/seg0", "/slow/index.m3u8", "/endless/live.m3u8", "/big/8388608/live.m3u8"}) {
             const auto refused = ask(check, base + path);
             QVERIFY2(refused && !refused->answers, qPrintable(path));
         }

@@ -336,11 +336,12 @@ private Q_SLOTS:
         const QString folder = media.filePath("mediamtx/hls/frozen");
         QVERIFY(QDir().mkpath(folder));
         QProcess writer;
-        writer.start("ffmpeg", peers::testPictureArgs(120, true)
-                                   + QString("-f hls -hls_time 1 -hls_list_size 3 -hls_flags delete_segments "
-                                             "-hls_segment_filename")
-                                         .split(' ')
-                                   + QStringList{folder + "/part%d", folder + "/index.m3u8"});
+        writer.start("ffmpeg",
+                     peers::testPictureArgs(120, true)
+                         + QString("-f hls -hls_time 1 -hls_list_size 3 -hls_flags delete_segments "
+                                   "-hls_segment_filename")
+                               .split(' ')
+                         + QStringList{folder + "/part%d", folder + "/index.m3u8"});
         QVERIFY(writer.waitForStarted(10000));
         viewtest::FakeStreams streams;
         CameraTile tile("frozen-1", "Gate", false, nullptr, &streams);
