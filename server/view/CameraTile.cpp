@@ -160,7 +160,7 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString& headline, const QString& detail) {
         const qint64 now = Clock::instance().monotonicMs();
         endWait();
-        m_showing = false;
+        setShowing(false);
         m_fault = tileFaultOf(m_player->lastFailure());
         m_dot->setPulsing(false);
         const bool stopped = m_player->lastFailure() == PlayerFailure::Stopped && m_pictures.hadPicture();
@@ -301,7 +301,7 @@ void CameraTile::start(std::function<void()> done, DoneWhen when)
     endWait();
     m_started = true;
     m_failed = false;
-    m_showing = false;
+    setShowing(false);
     m_fault = TileFault::Failed;
     if (m_retryButton)
         m_retryButton->hide();
@@ -360,6 +360,12 @@ void CameraTile::play()
     beginWait(CameraTileRules::Waiting::Opening);
 }
 
+void CameraTile::setShowing(bool on)
+{
+    m_showing = on;
+    m_live.set(on);
+}
+
 void CameraTile::beginWait(CameraTileRules::Waiting what, const QString& why)
 {
     // A stream being opened counts from now; one whose picture stopped from
@@ -372,7 +378,7 @@ void CameraTile::beginWait(CameraTileRules::Waiting what, const QString& why)
         m_waitSinceMs = m_pictures.waitFromMs();
     else if (!m_waiting)
         m_waitSinceMs = now;
-    m_showing = false;
+    setShowing(false);
     m_waiting = what;
     m_waitWhy = why;
     if (!m_waitTimer.isActive())
@@ -394,7 +400,7 @@ void CameraTile::pictureShown()
     m_pictures.picture(Clock::instance().monotonicMs());
     if (m_showing)
         return;
-    m_showing = true;
+    setShowing(true);
     m_waiting.reset(); // the ticks go on: they watch the pictures too
     Q_EMIT showingPictures();
 }
@@ -426,7 +432,7 @@ void CameraTile::release()
 {
     const bool wasStarted = m_started;
     endWait();
-    m_showing = false;
+    setShowing(false);
     m_started = false;
     m_suspended = false;
     m_url.clear();
@@ -484,7 +490,7 @@ void CameraTile::suspend()
         return;
     m_suspended = true;
     endWait();
-    m_showing = false;
+    setShowing(false);
     if (m_player)
         stopPlayer(*m_player);
 }
@@ -547,7 +553,7 @@ void CameraTile::setSelected(bool on)
 void CameraTile::showFailure(const QString& detail, bool offline)
 {
     endWait();
-    m_showing = false;
+    setShowing(false);
     m_dot->setPulsing(false);
     m_dot->setColor(Theme::colour(Theme::Colour::Muted));
     m_failed = true;

@@ -357,6 +357,7 @@ void StagePages::play(const QString& url, const QByteArray& playlist, double sta
 void StagePages::stopPlayerNow()
 {
     stopPlayer(*m_player);
+    m_live.set(false);
 }
 
 void StagePages::beginPlay(const QString& text)
@@ -371,6 +372,7 @@ void StagePages::beginPlay(const QString& text)
 void StagePages::showMessage(const QString& headline, const QString& detail)
 {
     m_playing = false;
+    m_live.set(false);
     m_hideTimer.stop();
     m_stage->setMessage(headline, detail);
     m_bar->setShown(true);
@@ -446,6 +448,7 @@ void StagePages::onPicture()
     if (m_playing)
         return;
     m_playing = true;
+    m_live.set(m_mode == Mode::LiveView);
     m_hideTimer.start();
 }
 
