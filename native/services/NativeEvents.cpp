@@ -5,6 +5,7 @@
 #include "native/services/Brands.h"
 #include "native/services/DeviceWire.h"
 #include "native/services/DigestAuth.h"
+#include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeServices.h"
@@ -310,6 +311,7 @@ void NativeEvents::openRequest(const QString& id, const QUrl& url, const QByteAr
     // its connection rather than growing this process; so does one that
     // answers its login with an endless refusal.
     request.heldLimit = tun::kStreamReadBuffer_bytes;
+    request.plainBodyOnly = true; // read piece by piece: a compressed stream is said, not read as nothing
     if (!login.isEmpty())
         request.headers.append({"Authorization", login});
     // Redirects are followed by the end handler, a few at most and to the
@@ -808,6 +810,7 @@ void NativeEvents::load()
             m_guardFile = true;
             qCWarning(lcServices).noquote()
                 << "native events:" << file.fileName() << "exists but cannot be read; the event log will not be saved";
+            noteUnread(FileNotices::unreadEvents(file.fileName()));
         }
         return;
     }
@@ -820,10 +823,12 @@ void NativeEvents::load()
         if (SecureFile::write(copy, bytes)) {
             qCWarning(lcServices).noquote()
                 << "native events: the unreadable event log was kept as" << SecureFile::path(copy);
+            noteUnread(FileNotices::damagedEvents(SecureFile::path(copy)));
         } else {
             m_guardFile = true;
             qCWarning(lcServices).noquote() << "native events: could not keep a copy of the unreadable"
                                             << file.fileName() << "; it will not be replaced";
+            noteUnread(FileNotices::damagedEvents(QString()));
         }
         return;
     }

@@ -471,6 +471,15 @@ private Q_SLOTS:
             {QNetworkReply::ContentReSendError, F::NoAnswer}};
         for (const auto& [error, kind] : transport)
             QCOMPARE(failureOfTransport(error), kind);
+        // Out of time before the request left: no connection was made, which
+        // is not a server that took it and said nothing.
+        QCOMPARE(failureOfTransport(QNetworkReply::OperationCanceledError, false), F::Unreachable);
+        QCOMPARE(failureOfTransport(QNetworkReply::TimeoutError, false), F::Unreachable);
+        QCOMPARE(failureOfTransport(QNetworkReply::TimeoutError, true), F::NoAnswer);
+        QCOMPARE(failureOfTransport(QNetworkReply::RemoteHostClosedError, false), F::NoAnswer);
+        QCOMPARE((QStringList{endpointText(QUrl("https://vms.example.org")), endpointText(QUrl("http://10.1.2.3")),
+                              endpointText(QUrl("http://[fe80::1]:8480/x")), endpointText(QUrl("https:///"))}),
+                 (QStringList{"vms.example.org:443", "10.1.2.3:80", "[fe80::1]:8480", ""}));
         // What no answer met is told in the program's words, whatever the
         // network layer met (the suite of operations walks those a socket here
         // can meet; a name that is not known, a certificate, a proxy cannot be).
@@ -557,6 +566,7 @@ private Q_SLOTS:
         QCOMPARE(relayCandidates("relay.lan", 9000, "srv", "10.20.0.8"), (QList<Endpoint>{{"relay.lan", 9000}}));
         QCOMPARE(relayCandidates("", 8565, "srv", "10.20.0.8"), (QList<Endpoint>{{"srv", 8565}, {"10.20.0.8", 8565}}));
         QCOMPARE(relayCandidates("", 9000, "10.20.0.8", "10.20.0.8"), (QList<Endpoint>{{"10.20.0.8", 9000}}));
+        QVERIFY(relayUnreachableText({{"::1", 18565}}).contains(QStringLiteral("([::1]:18565)")));
         QCOMPARE(relayUnreachableText({{"srv", 8565}, {"10.20.0.8", 8565}}),
                  QString("The video relay isn\u2019t reachable from here (srv:8565, 10.20.0.8:8565); video uses the "
                          "public HLS route."));
