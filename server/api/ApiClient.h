@@ -198,6 +198,7 @@ public:
     static QString liveKey(const QString& owner, const QString& cameraId);
     static QString ownerOf(const QString& key);
     void stopLiveCamera(const QString& cameraId, const QString& owner = QString()) override;
+    void sourceAnswers(const QString& url) override;
     void stopLive(const QString& owner = QString());
     void stopAllLive();
     void logout();

@@ -537,6 +537,8 @@ void GridPage::checkSource(CameraTile* tile)
             return;
         qCInfo(lcView).noquote() << "[wall]" << tile->player()->options().label
                                  << "its source answers again; trying now";
+        if (m_streams)
+            m_streams->sourceAnswers(tile->url());
         tile->retry()->fire();
     });
 }
