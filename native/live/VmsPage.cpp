@@ -3,12 +3,14 @@
 #include "app/core/Settings.h"
 #include "app/ui/ClearButton.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/FocusRing.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/TimelineBar.h"
 #include "native/live/LiveWallRules.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/Tunables.h"
 #include "native/live/VmsTile.h"
+#include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
 #include "wall/Controller.h"
@@ -63,6 +65,9 @@ VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
 {
     setObjectName(QStringLiteral("VRoot"));
     setAttribute(Qt::WA_StyledBackground);
+    // Tab walks through the tiles and their buttons, which show no focus of
+    // their own on the dark picture.
+    FocusRing::follow(this, NativeStyle::token("vFocus"), 12);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
