@@ -13,6 +13,7 @@
 #include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
+#include "video/VideoStage.h"
 #include "wall/Controller.h"
 #include "wall/SetupDialog.h"
 #include "wall/TileRetry.h"
@@ -90,6 +91,9 @@ VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
 
     m_stack = new QStackedWidget(main);
     m_gridHost = new QWidget(m_stack);
+    // Its tiles come once the window shows: the window is made ready for
+    // the graphics chip before that.
+    kvr::video::VideoStage::readyWindowOf(m_gridHost);
     m_grid = new QGridLayout(m_gridHost);
     m_grid->setContentsMargins(14, 14, 14, 14);
     m_grid->setSpacing(10);
