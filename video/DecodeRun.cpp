@@ -157,6 +157,7 @@ void DecodeRun::exec()
 {
     p.hadPicture.store(false);
     p.onlyReplayed.store(false);
+    p.playlistStopped.store(false);
     p.endedUnexpectedly.store(false);
     p.endedForSoftware.store(false);
     replayFloor = p.shownUpTo;

@@ -20,6 +20,7 @@ std::thread startDecodeThread(std::shared_ptr<Playback> playback)
         e.generation = pb->generation;
         e.hadPicture = pb->hadPicture.load() || pb->onlyReplayed.load();
         e.unexpected = pb->endedUnexpectedly.load();
+        e.stopped = pb->playlistStopped.load();
         e.forSoftware = pb->endedForSoftware.load();
         e.failure = pb->failure;
         e.failureKind = pb->failureKind;

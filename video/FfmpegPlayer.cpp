@@ -190,7 +190,14 @@ void FfmpegPlayer::startWorker(bool fresh)
     pb->startSeconds = m_startSeconds;
     pb->startedAt = std::chrono::steady_clock::now();
     controls().paused.store(false);
-    m_reconnect.started(pb->generation, fresh, classifyInput(m_url) != InputKind::Rtsp);
+    // The same relay stream played again (a tile trying again after its
+    // restarts ran out) goes on where it was: a relay whose playlist froze
+    // serves the same window, which is not to be shown as live a second
+    // time. Files and recordings played again start from their beginning.
+    const QString live = m_playing.live && classifyInput(m_url) == InputKind::RelayHls ? m_url : QString();
+    const bool sameLive = fresh && !live.isEmpty() && live == m_lastLive;
+    m_lastLive = live;
+    m_reconnect.started(pb->generation, fresh, classifyInput(m_url) != InputKind::Rtsp, sameLive);
     pb->shownUpTo = m_reconnect.shownBefore();
     m_playback = pb;
     m_worker = startDecodeThread(pb);
@@ -208,8 +215,10 @@ void FfmpegPlayer::onWorkerEnded(const ReconnectSchedule::Ended& ended)
         restartStep(ended.generation);
         return;
     case ReconnectSchedule::Decision::Kind::Schedule:
-        qCWarning(lcVideo).noquote() << "[play]" << m_playing.label << "stream dropped; reconnecting" << d.attempt
-                                     << "of" << tun::kMaxReconnects;
+        qCWarning(lcVideo).noquote() << "[play]" << m_playing.label
+                                     << (d.stopped ? "stream stopped; reconnecting" : "stream dropped; reconnecting")
+                                     << d.attempt << "of" << tun::kMaxReconnects;
+        m_reconnectingFor = d.stopped ? PlayerFailure::Stopped : PlayerFailure::Dropped;
         Q_EMIT reconnecting(d.attempt, tun::kMaxReconnects, d.why);
         QTimer::singleShot(d.delayMs, Qt::PreciseTimer, this, [this, gen = ended.generation] { restartStep(gen); });
         return;

@@ -167,6 +167,10 @@ public:
     // The kind of failure the last `status` reported; None before any and
     // after play() (see above).
     kvr::video::PlayerFailure lastFailure() const { return m_lastFailure; }
+    // Why the restart that `reconnecting` announced is made: Stopped when the
+    // stream stopped moving on (its live playlist no longer advances, the
+    // connection held), else Dropped. Set just before `reconnecting`.
+    kvr::video::PlayerFailure reconnectingFor() const { return m_reconnectingFor; }
 
     // ---- Test seams -----------------------------------------------------
     // There is no hardware decoder on the build machines; tests force the
@@ -225,6 +229,10 @@ private:
     double m_startSeconds = 0.0;
     kvr::video::ReconnectSchedule m_reconnect;
     kvr::video::PlayerFailure m_lastFailure = kvr::video::PlayerFailure::None;
+    kvr::video::PlayerFailure m_reconnectingFor = kvr::video::PlayerFailure::Dropped;
+    // The relay stream the last playback played live: play() of it again
+    // shows nothing of it that was shown before (a frozen playlist's window).
+    QString m_lastLive;
 };
 
 } // namespace kvr::video

@@ -258,18 +258,24 @@ BehindLive::Result BehindLive::onPacket(double now, double ptsSeconds, bool keyf
 
 // ---- Reconnect ----------------------------------------------------------------
 
-ReconnectStep nextReconnect(int countSoFar, bool hadPicture)
+ReconnectStep nextReconnect(int countSoFar, bool hadPicture, bool stopped)
 {
     ReconnectStep s;
     if (countSoFar < kMaxReconnects) {
         s.kind = ReconnectStep::Kind::Restart;
         s.attempt = countSoFar + 1;
         s.delayMs = int(s.attempt * kReconnectStep.count());
-        s.why = hadPicture ? QStringLiteral("The connection dropped") : QStringLiteral("No picture yet");
+        s.why = stopped  ? QStringLiteral("No new picture")
+            : hadPicture ? QStringLiteral("The connection dropped")
+                         : QStringLiteral("No picture yet");
         return s;
     }
     s.kind = ReconnectStep::Kind::GiveUp;
-    if (hadPicture) {
+    if (stopped) {
+        // The connection held; what it carried stopped moving on.
+        s.headline = QStringLiteral("Picture stopped");
+        s.detail = QStringLiteral("The stream stopped sending new pictures.");
+    } else if (hadPicture) {
         s.headline = QStringLiteral("Lost the stream");
         s.detail = QStringLiteral("The connection kept dropping.");
     } else {
@@ -279,12 +285,14 @@ ReconnectStep nextReconnect(int countSoFar, bool hadPicture)
     return s;
 }
 
-void ReconnectSchedule::started(int generation, bool fresh, bool continuousTimeline)
+void ReconnectSchedule::started(int generation, bool fresh, bool continuousTimeline, bool sameLive)
 {
     if (fresh) {
         m_count = 0;
-        m_furthestBefore = -1e300;
-    } else if (m_threadShown) {
+        if (!sameLive || !continuousTimeline)
+            m_furthestBefore = -1e300;
+    }
+    if ((!fresh || (sameLive && continuousTimeline)) && m_threadShown) {
         m_furthestBefore = std::max(m_furthestBefore, m_threadLatest);
     }
     m_generation = generation;
@@ -336,18 +344,19 @@ ReconnectSchedule::Decision ReconnectSchedule::ended(const Ended& e, bool autoRe
     }
     if (e.failure.isEmpty() && (!autoReconnect || !e.unexpected))
         return d;
-    const ReconnectStep step = nextReconnect(m_count, e.hadPicture);
+    const ReconnectStep step = nextReconnect(m_count, e.hadPicture, e.stopped);
     if (step.kind == ReconnectStep::Kind::Restart) {
         m_count = step.attempt;
         d.kind = Decision::Kind::Schedule;
         d.attempt = step.attempt;
         d.delayMs = step.delayMs;
         d.why = step.why;
+        d.stopped = e.stopped;
     } else {
         d.kind = Decision::Kind::GiveUp;
         d.headline = step.headline;
         d.detail = step.detail;
-        d.failure = PlayerFailure::Dropped;
+        d.failure = e.stopped ? PlayerFailure::Stopped : PlayerFailure::Dropped;
     }
     return d;
 }

@@ -173,7 +173,9 @@ struct ReconnectStep {
     QString headline; // for `status` when giving up
     QString detail;
 };
-ReconnectStep nextReconnect(int countSoFar, bool hadPicture);
+// `stopped`: the stream stopped moving on (a live playlist that no longer
+// advances) rather than dropping.
+ReconnectStep nextReconnect(int countSoFar, bool hadPicture, bool stopped = false);
 
 // The player's side of restarting (GUI thread): what follows when a decode
 // thread ends, whether a scheduled restart is still wanted, and when the
@@ -189,6 +191,7 @@ public:
         QString failure;          // why it could not start playing; empty when it did
 
         core::PlayerFailure failureKind = core::PlayerFailure::None; // the kind of `failure`
+        bool stopped = false;                                        // the live playlist stopped moving on (not a drop)
     };
     struct Decision {
         enum class Kind { Nothing, RestartNow, Schedule, GiveUp };
@@ -199,12 +202,16 @@ public:
         QString headline; // GiveUp: the `status` texts and the failure's kind
         QString detail;
         core::PlayerFailure failure = core::PlayerFailure::None;
+        // Schedule: the restart follows a stream that stopped, not a drop.
+        bool stopped = false;
     };
 
     // A decode thread starts: `fresh` for play(), false for a restart.
     // `continuousTimeline`: media times go on across restarts (HLS); an RTSP
-    // session starts its clock afresh, so all it shows is new.
-    void started(int generation, bool fresh, bool continuousTimeline);
+    // session starts its clock afresh, so all it shows is new. `sameLive`:
+    // play() of the live stream the last playback played, whose media times
+    // go on too: what earlier playbacks showed is not shown as live again.
+    void started(int generation, bool fresh, bool continuousTimeline, bool sameLive = false);
     // The owner stopped the playback: nothing of it restarts.
     void stopped() { m_stopped = true; }
     // A picture of `generation` was shown.

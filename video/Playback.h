@@ -94,6 +94,9 @@ struct Playback {
     std::atomic<bool> hadPicture{false};
     // Pictures came, but all of them had been shown before.
     std::atomic<bool> onlyReplayed{false};
+    // The live playlist stopped moving on: the stream stopped, its
+    // connection did not drop.
+    std::atomic<bool> playlistStopped{false};
     std::atomic<bool> endedUnexpectedly{false};
     std::atomic<bool> endedForSoftware{false};
 

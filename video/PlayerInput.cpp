@@ -137,11 +137,13 @@ QByteArray Playback::fetchBlocking(const QString& address, bool liveRelay)
     FetchResult result = fetchWhole(r);
     if (result.body.isEmpty() && !result.error.isEmpty())
         noteError(result.failure, result.error);
-    // A relay playlist that stopped moving on is a stream that dropped: the
-    // demuxer would wait on it for ever, showing the last picture.
+    // A relay playlist that stopped moving on is a stream that stopped: the
+    // demuxer would wait on it for ever, showing the last picture. It ends
+    // the input like a drop, and is said as what it is.
     if (liveRelay && !result.body.isEmpty() && playlists.stale(address, result.body, steadyNow())) {
         qCWarning(lcVideo).noquote() << "[hls]" << options.label
-                                     << "the live playlist stopped advancing; treating it as a drop";
+                                     << "the live playlist stopped advancing; the stream stopped";
+        playlistStopped.store(true);
         return QByteArray();
     }
     return result.body;

@@ -86,6 +86,11 @@ inline constexpr microseconds kRelayHlsAnalyze{1500000};
 inline constexpr const char* kRelayHlsProbeBytes = "1000000";
 
 // ---- HTTP input -----------------------------------------------------------
+// A source asked whether it would play now (SourceCheck) answers within
+// this, or counts as not answering; the head of an RTSP answer takes at most
+// this many bytes.
+inline constexpr milliseconds kSourceCheckTimeout{4000};
+inline constexpr int kSourceCheckHeadBytes = 16 * 1024;
 inline constexpr milliseconds kFetchTimeout{20000};     // whole file, or a ranged request's headers
 inline constexpr milliseconds kReadStallTimeout{30000}; // no new data for a ranged read
 // Redirects followed for one request (each to an address no less safe: never

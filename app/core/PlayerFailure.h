@@ -21,6 +21,8 @@ enum class PlayerFailure {
     Unreachable,  // this computer has no way to the peer (network or host unreachable)
     Untrusted,    // the secure stream's certificate was not trusted
     Dropped,      // the stream kept dropping (or sent no picture) until the restarts ran out
+    Stopped,      // the stream stopped moving on (a live playlist that no longer advances) and still
+                  // had not when the restarts ran out
     Other,        // anything else: the text says what
 };
 

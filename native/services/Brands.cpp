@@ -317,6 +317,8 @@ QString explainStreamError(kvr::core::PlayerFailure failure, bool playback, cons
         return QStringLiteral("The device's certificate is not trusted.");
     case PlayerFailure::Dropped:
         return QStringLiteral("The stream kept dropping, or the camera sent no picture.");
+    case PlayerFailure::Stopped:
+        return QStringLiteral("The stream stopped sending new pictures.");
     case PlayerFailure::None:
     case PlayerFailure::Other:
         break;

@@ -117,9 +117,7 @@ ApiClient::ApiClient(QObject* parent)
 ApiClient::~ApiClient()
 {
     // Replies still running must not call back into a client that is going away.
-    for (QNetworkAccessManager* manager : {&m_network, m_leaseNetworks[0], m_leaseNetworks[1]}) {
-        if (!manager)
-            continue;
+    for (QNetworkAccessManager* manager : networks()) {
         const auto replies = manager->findChildren<QNetworkReply*>();
         for (QNetworkReply* reply : replies) {
             reply->disconnect(this);
@@ -162,6 +160,8 @@ void ApiClient::setAccessToken(const QString& token)
 void ApiClient::holdAccessToken(const QString& token)
 {
     m_accessToken = token;
+    if (!token.isEmpty())
+        m_sessionRefused = false; // a new sign-in
     // From here the token's issue time tells the server's clock.
     m_accessTokenSetMs = token.isEmpty() ? -1 : Clock::instance().monotonicMs();
 }
@@ -233,11 +233,20 @@ void ApiClient::prepareNetwork(QNetworkAccessManager& manager)
             });
 }
 
+QList<QNetworkAccessManager*> ApiClient::networks()
+{
+    QList<QNetworkAccessManager*> all{&m_network};
+    for (QNetworkAccessManager* manager : m_leaseNetworks)
+        if (manager)
+            all << manager;
+    return all;
+}
+
 QNetworkAccessManager& ApiClient::network(Lane lane)
 {
-    if (lane == Lane::Main)
+    if (lane <= kMainLane || lane > tun::kLeaseLanes)
         return m_network;
-    QNetworkAccessManager*& manager = m_leaseNetworks[lane == Lane::Lease0 ? 0 : 1];
+    QNetworkAccessManager*& manager = m_leaseNetworks[size_t(lane - 1)];
     if (!manager) {
         manager = new QNetworkAccessManager(this);
         prepareNetwork(*manager);
@@ -253,10 +262,8 @@ void ApiClient::freshCookieJar()
     // only a jar it is the parent of.
     QNetworkCookieJar* old = m_cookieJar;
     m_cookieJar = new QNetworkCookieJar(this);
-    for (QNetworkAccessManager* manager : {&m_network, m_leaseNetworks[0], m_leaseNetworks[1]}) {
-        if (manager)
-            manager->setCookieJar(m_cookieJar);
-    }
+    for (QNetworkAccessManager* manager : networks())
+        manager->setCookieJar(m_cookieJar);
     m_cookieJar->setParent(this);
     delete old;
 }
@@ -267,7 +274,7 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
     if (!addressAllowed(target)) {
         QTimer::singleShot(0, this, [done = std::move(done), host = target.host()] {
             ReplyOutcome out;
-            out.networkText = QStringLiteral("Connecting to %1 is not allowed.").arg(host);
+            out.networkText = out.words = QStringLiteral("Connecting to %1 is not allowed.").arg(host);
             out.failure = ApiFailure::Unreachable;
             done(out);
         });
@@ -320,8 +327,9 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
                 if (body->tooLarge) {
                     reply->deleteLater();
                     ReplyOutcome out;
-                    out.networkText = QStringLiteral("The server's answer was too large to read (more than %1 MB).")
-                                          .arg(tun::kMaxAnswer_bytes >> 20);
+                    out.networkText = out.words =
+                        QStringLiteral("The server's answer was too large to read (more than %1 MB).")
+                            .arg(tun::kMaxAnswer_bytes >> 20);
                     out.failure = ApiFailure::ServerError;
                     qCWarning(lcApi).noquote() << "[api]" << redactUrl(reply->url().toString()) << out.networkText;
                     done(out);
@@ -340,10 +348,10 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
                     out.networkText = replyErrorText(reply);
                     if (out.status == 0) {
                         out.failure = ApiRules::failureOfTransport(reply->error(), out.sent);
+                        out.words = ApiRules::transportWords(reply->error());
                         if (reply->error() == QNetworkReply::OperationCanceledError)
-                            out.networkText = out.sent
-                                ? QStringLiteral("The server did not answer in time.")
-                                : QStringLiteral("The server did not take the connection in time.");
+                            out.words = out.sent ? QStringLiteral("The server did not answer in time.")
+                                                 : QStringLiteral("The server did not take the connection in time.");
                     }
                 }
                 reply->deleteLater();
@@ -352,13 +360,14 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
                     const QUrl next = from.resolved(location);
                     if (!ApiRules::sameOrigin(from, next) || !addressAllowed(next)) {
                         out = ReplyOutcome();
-                        out.networkText = QStringLiteral("The server redirected this request to another address (%1); "
-                                                         "it was not followed.")
-                                              .arg(next.host());
+                        out.networkText = out.words = QStringLiteral("The server redirected this request to another "
+                                                                     "address (%1); it was not followed.")
+                                                          .arg(next.host());
                         out.failure = ApiFailure::Unreachable;
                     } else if (ex.redirectsLeft <= 0) {
                         out = ReplyOutcome();
-                        out.networkText = QStringLiteral("The server redirected this request too many times.");
+                        out.networkText = out.words =
+                            QStringLiteral("The server redirected this request too many times.");
                         out.failure = ApiFailure::ServerError;
                     } else {
                         --ex.redirectsLeft;
@@ -395,8 +404,24 @@ void ApiClient::getJson(const QString& path, bool auth, JsonCallback callback, c
     });
 }
 
+bool ApiClient::heldForEndedSession(bool auth, const QString& path) const
+{
+    if (!auth || !m_sessionRefused)
+        return false;
+    qCWarning(lcApi).noquote() << "[session] not sent, the session has ended:" << path;
+    return true;
+}
+
 void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
 {
+    if (heldForEndedSession(req.auth, req.path)) {
+        // Answered as a request would be, later, never from within the call.
+        QTimer::singleShot(0, this, [callback = std::move(callback)] {
+            if (callback)
+                callback({QJsonObject(), 0, ApiRules::sessionExpiredText(), ApiFailure::Expired, QDateTime(), 0});
+        });
+        return;
+    }
     QNetworkRequest request = makeRequest(req.path, req.auth, req.spa, req.query);
     if (req.timeoutMs > 0)
         request.setTransferTimeout(int(std::min<qint64>(req.timeoutMs, m_transferTimeoutMs)));
@@ -429,33 +454,36 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
                 if (ok)
                     sendJson(again, callback);
                 else if (callback)
-                    callback({answer, 401, QStringLiteral("Your session has expired. Please sign in again."),
-                              ApiFailure::Expired, QDateTime(), 0});
+                    callback({answer, 401, ApiRules::sessionExpiredText(), ApiFailure::Expired, QDateTime(), 0});
             });
             return;
         }
 
+        // The network layer's own words are for the log; people are told
+        // in the program's (below).
+        const QString network =
+            out.networkText.isEmpty() ? QString() : QStringLiteral("(network: %1)").arg(out.networkText);
         if (req.post) {
             QJsonObject logged = req.body;
             redactForLog(logged);
             qCWarning(lcApi).noquote() << tag << req.path << "status" << out.status
                                        << QStringLiteral("in %1 ms").arg(clock.elapsed())
                                        << QString::fromUtf8(QJsonDocument(logged).toJson(QJsonDocument::Compact))
-                                       << bodySummary(answer, out.body.size());
+                                       << bodySummary(answer, out.body.size()) << network;
         } else {
             qCWarning(lcApi).noquote() << tag << req.path << "status" << out.status
                                        << QStringLiteral("in %1 ms").arg(clock.elapsed())
-                                       << bodySummary(answer, out.body.size());
+                                       << bodySummary(answer, out.body.size()) << network;
         }
 
         JsonReply r{answer, out.status, QString(), ApiFailure::None, out.serverDate, out.retryAfterMs};
         if (out.status == 0) {
-            r.error = out.networkText.isEmpty() ? QStringLiteral("No answer from the server.") : out.networkText;
+            r.error = out.words.isEmpty() ? QStringLiteral("No answer from the server.") : out.words;
             r.failure = out.failure == ApiFailure::None ? ApiFailure::NoAnswer : out.failure;
         } else if (out.status >= 400) {
             r.error = errorMessage(unwrapEnvelope(answer));
             if (r.error.isEmpty())
-                r.error = out.networkText;
+                r.error = ApiRules::statusWords(out.status);
             r.failure = ApiRules::failureOfStatus(out.status);
         }
         if (callback)
@@ -468,7 +496,7 @@ void ApiClient::getBytes(const QString& path, bool auth, BytesCallback callback,
     callback = tied(context, std::move(callback));
     exchange({makeRequest(path, auth, false), "GET", {}}, [callback](const ReplyOutcome& out) {
         if (callback)
-            callback(out.body, out.status, out.status == 0 ? out.networkText : QString());
+            callback(out.body, out.status, out.status == 0 ? out.words : QString());
     });
 }
 

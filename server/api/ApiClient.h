@@ -4,6 +4,7 @@
 #include "server/api/ApiRules.h"
 #include "server/api/ApiTypes.h"
 #include "server/api/LiveStreamService.h"
+#include "server/api/Tunables.h"
 
 #include <QHash>
 #include <QJsonObject>
@@ -197,6 +198,7 @@ public:
     static QString liveKey(const QString& owner, const QString& cameraId);
     static QString ownerOf(const QString& key);
     void stopLiveCamera(const QString& cameraId, const QString& owner = QString()) override;
+    void sourceAnswers(const QString& url) override;
     void stopLive(const QString& owner = QString());
     void stopAllLive();
     void logout();
@@ -223,14 +225,17 @@ private:
     struct ReplyOutcome {
         int status = 0;
         QByteArray body;
-        QString networkText;                   // the network layer's own text, when it reported an error
+        QString networkText;                   // the network layer's own text, when it reported an error: for the log
+        QString words;                         // what no answer met, in the program's words; empty with a status
         ApiFailure failure = ApiFailure::None; // its kind, when no HTTP status arrived
         QDateTime serverDate;                  // the server's clock at the answer ("Date"); invalid when none
         qint64 retryAfterMs = 0;               // the wait it asked for before asking again (Retry-After)
         bool sent = false;                     // the request went out on a connection the server took
     };
-    // The connections a request travels on: leases have managers of their own.
-    enum class Lane : quint8 { Main, Lease0, Lease1 };
+    // The connections a request travels on: 0 the main ones; leases have
+    // managers of their own, lanes 1 to tun::kLeaseLanes.
+    using Lane = int;
+    static constexpr Lane kMainLane = 0;
     // One request on its way: the method may change at a redirect.
     struct Exchange {
         QNetworkRequest request{};
@@ -238,7 +243,7 @@ private:
         QByteArray body{};
         bool once = false; // never sent a second time by the network layer
         int redirectsLeft = 5;
-        Lane lane = Lane::Main;
+        Lane lane = kMainLane;
         // Told of each reply made for it, redirects included.
         std::function<void(QNetworkReply*)> started{};
     };
@@ -253,7 +258,7 @@ private:
         bool retried = false;
         bool once = false;
         qint64 timeoutMs = 0; // below the transfer time-out: this one gives up sooner
-        Lane lane = Lane::Main;
+        Lane lane = kMainLane;
         std::function<void(QNetworkReply*)> started{}; // see Exchange
     };
     struct JsonReply {
@@ -274,6 +279,8 @@ private:
     void prepareNetwork(QNetworkAccessManager& network);
     // Every manager takes one new cookie jar (at start and at sign-out).
     void freshCookieJar();
+    // The main manager and every lease manager made so far.
+    QList<QNetworkAccessManager*> networks();
     void exchange(Exchange ex, std::function<void(const ReplyOutcome&)> done);
     void sendJson(const JsonRequest& request, ReplyCallback callback);
     // A sign-in step or renewal without an HTTP answer, as an outage whose
@@ -287,6 +294,13 @@ private:
     void renewalAnswered(const JsonReply& reply);
     void renewalTimedOut();
     void holdAccessToken(const QString& token);
+    // The server refused to renew the session: its tokens are dropped and
+    // its renewals and leases end, so that nothing goes out with a token the
+    // server refused.
+    void dropRefusedSession();
+    // Whether a request that needs the session must stay unsent (the server
+    // refused to renew it, and no sign-in came since); logged once per request.
+    bool heldForEndedSession(bool auth, const QString& path) const;
 
     // `askAgain`: a cached answer that the endpoint was reachable is not
     // trusted (one that it was not still is, for its short age).
@@ -386,8 +400,8 @@ private:
     QString m_refreshToken;
     QNetworkAccessManager m_network;
     // Made on the first lease; each takes at most its host's connections.
-    std::array<QNetworkAccessManager*, 2> m_leaseNetworks{};
-    std::array<int, 2> m_leasesOnLane{};
+    std::array<QNetworkAccessManager*, tun::kLeaseLanes> m_leaseNetworks{};
+    std::array<int, tun::kLeaseLanes> m_leasesOnLane{};
     QNetworkCookieJar* m_cookieJar = nullptr; // shared by every manager
 
     // Streams.
@@ -431,6 +445,7 @@ private:
     int m_lastRefreshStatus = 0;
     qint64 m_accessTokenSetMs = -1;   // monotonic: when the access token came; -1: none held
     qint64 m_renewalRetryAfterMs = 0; // the latest renewal answer's Retry-After
+    bool m_sessionRefused = false;    // a renewal was refused; cleared by the next access token
     // Changes at sign-out, so that answers of an earlier session are dropped.
     core::TicketDesk m_sessionDesk;
     // The sign-in under way: its round, and its request while on its way.

@@ -103,19 +103,20 @@ void ApiClient::pumpLeases()
         const bool publicRtsps = entry->publicRtsps;
         const RequestTicket start = liveStartTicket(key);
         m_leasesInFlight.insert(key, start);
-        // The lane with more of its host's connections free.
-        const int lane = m_leasesOnLane[0] <= m_leasesOnLane[1] ? 0 : 1;
-        ++m_leasesOnLane[lane];
+        // The lane with most of its host's connections free.
+        const int lane =
+            int(std::min_element(m_leasesOnLane.cbegin(), m_leasesOnLane.cend()) - m_leasesOnLane.cbegin());
+        ++m_leasesOnLane[size_t(lane)];
         JsonRequest request;
         request.path = QStringLiteral("/v2/api/vms/stream/lease/");
         request.auth = true;
         request.query.addQueryItem(QStringLiteral("path_id"), entry->streamId);
         request.query.addQueryItem(QStringLiteral("camera_id"), cameraId);
         request.timeoutMs = m_leaseTimeoutMs;
-        request.lane = lane == 0 ? Lane::Lease0 : Lane::Lease1;
+        request.lane = lane + 1;
         sendJson(request, [this, key, cameraId, publicRtsps, start, now, lane](const JsonReply& reply) {
             m_leasesInFlight.remove(key);
-            --m_leasesOnLane[lane];
+            --m_leasesOnLane[size_t(lane)];
             if (reply.status > 0)
                 noteAnswerTime(monotonicMs() - now);
             // A server that asks for a wait gets it, up to the stream's

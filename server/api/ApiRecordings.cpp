@@ -3,6 +3,7 @@
 
 #include "server/api/ApiJson.h"
 #include "server/api/ApiReaders.h"
+#include "server/api/ApiRules.h"
 #include "server/api/Logging.h"
 
 #include <QElapsedTimer>
@@ -87,6 +88,13 @@ void ApiClient::fetchCloudPlaylist(
     QObject* context)
 {
     callback = tied(context, std::move(callback));
+    if (heldForEndedSession(true, QStringLiteral("/v2/api/cloud/playback/"))) {
+        QTimer::singleShot(0, this, [callback] {
+            if (callback)
+                callback(QByteArray(), QUrl(), ApiRules::sessionExpiredText());
+        });
+        return;
+    }
     QUrlQuery q;
     q.addQueryItem(QStringLiteral("camera_id"), request.cameraId);
     q.addQueryItem(QStringLiteral("date"), request.date.toString(QStringLiteral("yyyy-MM-dd")));
@@ -111,7 +119,7 @@ void ApiClient::fetchCloudPlaylist(
                 if (ok)
                     fetchCloudPlaylist(request, callback, true);
                 else if (callback)
-                    callback(QByteArray(), QUrl(), QStringLiteral("Your session has expired. Please sign in again."));
+                    callback(QByteArray(), QUrl(), ApiRules::sessionExpiredText());
             });
             return;
         }
@@ -120,10 +128,11 @@ void ApiClient::fetchCloudPlaylist(
                                           .arg(out.status)
                                           .arg(out.body.size())
                                           .arg(clock.elapsed())
-                                   << (playlist ? QString() : redactUrl(QString::fromUtf8(out.body.left(160))));
+                                   << (playlist ? QString() : redactUrl(QString::fromUtf8(out.body.left(160))))
+                                   << out.networkText;
         const QString transportError = out.status != 0 ? QString()
-            : out.networkText.isEmpty()                ? QStringLiteral("No answer from the server.")
-                                                       : out.networkText;
+            : out.words.isEmpty()                      ? QStringLiteral("No answer from the server.")
+                                                       : out.words;
         const PlaylistOutcome result = readCloudPlaylist(out.status, out.body, transportError);
         if (callback)
             callback(result.playlist, address, result.error);

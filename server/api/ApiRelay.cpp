@@ -101,6 +101,25 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
         });
 }
 
+void ApiClient::sourceAnswers(const QString& url)
+{
+    const QUrl address(url, QUrl::TolerantMode);
+    const QString host = address.host(QUrl::FullyDecoded);
+    const bool secure = address.scheme().compare(QLatin1String("rtsps"), Qt::CaseInsensitive) == 0;
+    const int port = address.port(tun::kPublicRtspsPort);
+    // Only answers that it was not reachable are forgotten: the next start
+    // probes again, and a probe says what holds now.
+    for (const QString& key :
+         {QStringLiteral("%1:%2").arg(host).arg(port), QStringLiteral("tls://%1:%2").arg(host).arg(port)}) {
+        const auto cached = m_endpointCache.constFind(key);
+        if (cached != m_endpointCache.constEnd() && !cached->reachable)
+            m_endpointCache.remove(key);
+    }
+    if (!secure && m_relayAnsweredMs && !m_relayFound && host == m_cachedRelayHost
+        && address.port(kDefaultRelayPort) == m_cachedRelayPort)
+        m_relayAnsweredMs.reset();
+}
+
 void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,
                               QObject* context)
 {

@@ -82,6 +82,11 @@ bool refreshRefused(int status)
     return status >= 400 && status <= 499 && status != 408 && status != 429;
 }
 
+QString sessionExpiredText()
+{
+    return QStringLiteral("Your session has expired. Please sign in again.");
+}
+
 QString sessionEndText(qint64 secsLeft)
 {
     if (secsLeft >= tun::kEarlyEndThreshold.count()) {
@@ -150,6 +155,10 @@ QString startErrorText(int status, const QString& errorText)
 std::optional<StreamOutcome> startFailure(int status, const QString& transportText, ApiFailure transport,
                                           const QJsonObject& payload)
 {
+    // A 401 whose renewal was refused: the session ended, whatever the
+    // server said of the token.
+    if (transport == ApiFailure::Expired)
+        return StreamOutcome{transportText, ApiFailure::Expired};
     if (status == 0 || status >= 400) {
         // The server's own words, else a sentence for the status: the network
         // layer's "Error transferring <address> - server replied: ..." is no
@@ -171,6 +180,8 @@ std::optional<StreamOutcome> startFailure(int status, const QString& transportTe
 std::optional<StreamOutcome> readinessStep(int status, ApiFailure transport, const QJsonObject& payload,
                                            qint64 retryAfterMs, qint64 elapsedMs, qint64* pauseMs)
 {
+    if (transport == ApiFailure::Expired)
+        return StreamOutcome{sessionExpiredText(), ApiFailure::Expired};
     if (status >= 400 && status <= 499 && status != 408 && status != 429) {
         const QString text = errorMessage(payload);
         return StreamOutcome{!text.isEmpty() && text != QLatin1String("Error")
@@ -225,6 +236,34 @@ ApiFailure failureOfTransport(QNetworkReply::NetworkError error, bool requestSen
     default:
         return ApiFailure::Unreachable;
     }
+}
+
+QString transportWords(QNetworkReply::NetworkError error)
+{
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+        return QStringLiteral("The server refused the connection.");
+    case QNetworkReply::HostNotFoundError:
+        return QStringLiteral("The server\u2019s address could not be found.");
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::OperationCanceledError: // the transfer time-out
+        return QStringLiteral("The server did not answer in time.");
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::TemporaryNetworkFailureError:
+    case QNetworkReply::ContentReSendError:
+        return QStringLiteral("The connection to the server dropped before it answered.");
+    case QNetworkReply::SslHandshakeFailedError:
+        return QStringLiteral("The secure connection to the server could not be made.");
+    default:
+        return QStringLiteral("The server can\u2019t be reached.");
+    }
+}
+
+QString statusWords(int status)
+{
+    if (status >= 500)
+        return QStringLiteral("The server failed to answer this request (HTTP %1).").arg(status);
+    return QStringLiteral("The server refused this request (HTTP %1).").arg(status);
 }
 
 ApiFailure streamFailure(int status, ApiFailure transport, const QString& serverText)

@@ -70,6 +70,8 @@ qint64 readinessDelayMs(qint64 pollAfterMs);
 // A refresh answer that ends the session: refused with 4xx, except 408 and
 // 429, which are retried like server errors.
 bool refreshRefused(int status);
+// What a request that needed the session is told once the session ended.
+QString sessionExpiredText();
 // Why the session ended, from the seconds the access token still had.
 QString sessionEndText(qint64 secsLeft);
 // Seconds an access token still has, by the server's own clock: its expiry
@@ -114,6 +116,12 @@ ApiFailure failureOfStatus(int status);
 // `requestSent`: the request went out on a connection the server took, so
 // a time-out is the server not answering, not a connection never made.
 ApiFailure failureOfTransport(QNetworkReply::NetworkError error, bool requestSent = true);
+// What a request met when no answer came, in the program's words, by the
+// network layer's error: its own text ("Connection refused", "Error
+// transferring <address> - server replied: ...") is for the log only.
+QString transportWords(QNetworkReply::NetworkError error);
+// A failing status (400 or more) the server gave no words for.
+QString statusWords(int status);
 // A failed stream start or readiness wait. The server names an offline camera
 // only in its own words, so they are read here, and only here.
 ApiFailure streamFailure(int status, ApiFailure transport, const QString& serverText);

@@ -230,10 +230,12 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
         scheduleRefresh(r.expiresIn);
     }
     const bool ok = r.step == LoginStart::SignedIn;
+    const bool refused = !ok && ApiRules::refreshRefused(m_lastRefreshStatus);
+    bool notify = false;
     if (std::exchange(m_renewalForSession, false)) {
         qCWarning(lcApi).noquote() << "[session]" << (ok ? "renewed" : "renewal failed") << "(HTTP"
                                    << m_lastRefreshStatus << ")";
-        if (!ok && ApiRules::refreshRefused(m_lastRefreshStatus) && !m_expiryNotified) {
+        if (refused && !m_expiryNotified) {
             m_expiryNotified = true;
             // What the sign-in had left, by the server's clock: ours may be
             // set minutes apart from it.
@@ -241,13 +243,33 @@ void ApiClient::renewalAnswered(const JsonReply& reply)
                 m_accessTokenSetMs < 0 ? -1 : (Clock::instance().monotonicMs() - m_accessTokenSetMs) / 1000;
             m_sessionEndReason = ApiRules::sessionEndText(
                 ApiRules::tokenSecondsLeft(m_accessToken, reply.serverDate, heldSecs, nowSecs()));
-            Q_EMIT sessionExpired();
+            notify = true;
         }
     }
+    if (refused)
+        dropRefusedSession();
+    if (notify)
+        Q_EMIT sessionExpired();
     const auto waiters = std::exchange(m_refreshWaiters, {});
     for (const auto& waiter : waiters)
         if (waiter)
             waiter(r);
+}
+
+void ApiClient::dropRefusedSession()
+{
+    // The refresh token is spent and the access token with it: a renewal
+    // asked for again, a lease, a stop or a start would carry what the server
+    // has just refused, and a server that takes a refused token again for an
+    // attack may lock the account. Whatever still needs the session fails
+    // here until the next sign-in.
+    qCWarning(lcApi).noquote() << "[session] ended by the server; nothing more is sent for it";
+    holdAccessToken(QString());
+    m_refreshToken.clear();
+    m_sessionRefused = true;
+    if (m_refreshTimer)
+        m_refreshTimer->stop();
+    stopLeasing();
 }
 
 void ApiClient::scheduleRefresh(int secs)

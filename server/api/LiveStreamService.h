@@ -43,6 +43,11 @@ public:
     // way ends superseded. Calls nothing back.
     virtual void stopLiveCamera(const QString& cameraId, const QString& owner = QString()) = 0;
 
+    // The address a holder played (its relay's or the public route's) answered
+    // again: a route found unreachable a moment ago is not passed over at the
+    // next start on that answer, kept for a few seconds, but asked afresh.
+    virtual void sourceAnswers(const QString& url) { Q_UNUSED(url) }
+
 Q_SIGNALS:
     // The server wants the camera restarted (its secure ticket ran out): the
     // holder stops and starts it again. streamNeedsRestart is for the holder

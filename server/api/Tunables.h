@@ -53,14 +53,19 @@ inline constexpr milliseconds kLeaseCeiling{std::chrono::hours(1)};
 // Lease requests on their way at once: at least the fewest, and as many more
 // as renewing every stream within the renewal interval takes at the pace the
 // server answers leases, up to the most. Leases travel on connections of
-// their own (the network layer gives each manager six per host, so two
-// managers), and a lease route that is slow or hangs leaves the status, the
-// catalogue and session renewal theirs. A wall of 36 on 30 s leases
-// (bench/api/bench_leases) is renewed at most 15.9 s apart with answers of
-// 3 s and 20.0 s apart with answers of 5 s; four at a time took 27 s at 3 s.
+// their own (the network layer gives each manager six per host, so a lane of
+// six per manager), and a lease route that is slow or hangs leaves the
+// status, the catalogue and session renewal theirs. The most leaves room for
+// a wall of 36 on 30 s leases answered as slowly as the lease time-out
+// allows (36 x 10 s / 15 s = 24). A wall of 36 on 30 s leases
+// (bench/api/bench_leases) is renewed at most 18.0 s apart with answers of
+// 3 s, 16.1 s with 5 s and 16.3 s with 8 s, and 23.0 s apart when its leases
+// turn from quick to 8 s; with at most 12, that round took three waves of
+// 8 s and a third of the wall was renewed 31 s apart, past its lease.
 inline constexpr int kLeasesInFlight = 4;
-inline constexpr int kLeasesInFlightMost = 12;
+inline constexpr int kLeasesInFlightMost = 24;
 inline constexpr int kConnectionsPerHost = 6;
+inline constexpr int kLeaseLanes = kLeasesInFlightMost / kConnectionsPerHost;
 // A lease not answered within this (no bytes moving) gives up, well before
 // the transfer time-out of other requests: the next round asks again.
 inline constexpr milliseconds kLeaseTimeout{10000};

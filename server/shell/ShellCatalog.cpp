@@ -4,6 +4,7 @@
 #include "server/shell/CatalogModel.h"
 #include "server/shell/CatalogPane.h"
 #include "server/shell/ShellWindow.h"
+#include "server/view/LivePictures.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -16,6 +17,7 @@
 using namespace kvr::core;
 using namespace kvr::api;
 using namespace kvr::context;
+using namespace kvr::view;
 
 namespace kvr::shell {
 
@@ -238,14 +240,27 @@ void ShellWindow::refreshStatus()
     });
 }
 
+void ShellWindow::recountChip()
+{
+    if (m_status)
+        applyChip(m_status->online, m_status->streams, m_status->failure);
+}
+
 void ShellWindow::applyChip(bool online, int streams, ApiFailure failure)
 {
-    const Chip chip = chipFor(online, streams, failure);
+    const Chip chip = chipFor(online, streams, LivePictures::count(), failure);
     if (chip.action == Chip::HideAndStop) {
         m_chip->hide();
         m_statusTimer->stop();
+        m_chipTimer->stop();
+        m_status.reset();
         return;
     }
+    m_status = StatusAnswer{online, streams, failure};
+    if (!m_chipTimer->isActive())
+        m_chipTimer->start();
+    if (chip.text == m_chip->text() && m_chip->property("state").toString() == chip.state && m_chip->isVisible())
+        return;
     m_chip->setText(chip.text);
     m_chip->setProperty("state", chip.state);
     m_chip->style()->unpolish(m_chip);

@@ -95,7 +95,7 @@ bool anySiteFailed(const QList<Site>& sites)
     return std::any_of(sites.cbegin(), sites.cend(), [](const Site& s) { return s.devicesFailed(); });
 }
 
-Chip chipFor(bool online, int streamCount, ApiFailure failure)
+Chip chipFor(bool online, int streamCount, int playingHere, ApiFailure failure)
 {
     Chip chip;
     // An account that may not read the relay's status never will: stop asking.
@@ -113,7 +113,10 @@ Chip chipFor(bool online, int streamCount, ApiFailure failure)
         chip.state = QStringLiteral("offline");
         return chip;
     }
-    chip.text = QStringLiteral("Relay online · %1 stream%2").arg(streamCount).arg(streamCount == 1 ? "" : "s");
+    chip.text = QStringLiteral("Relay online · %1 stream%2 · %3 playing here")
+                    .arg(streamCount)
+                    .arg(streamCount == 1 ? "" : "s")
+                    .arg(playingHere);
     chip.state = QStringLiteral("online");
     return chip;
 }

@@ -52,7 +52,10 @@ struct Chip {
     QString text;
     QString state; // the "state" property the style selects on
 };
-Chip chipFor(bool online, int streamCount, api::ApiFailure failure);
+// The server's count of the streams it holds open says nothing of whether
+// their pictures reach anyone: the chip says the live pictures shown here
+// (`playingHere`) beside it.
+Chip chipFor(bool online, int streamCount, int playingHere, api::ApiFailure failure);
 
 // Camera walls: a tile's title (its offline mark is knownOffline).
 QString cameraTitle(const api::Device& device, const api::Channel& channel);

@@ -160,6 +160,8 @@ void ShellWindow::build()
 
     m_statusTimer = new QTimer(this);
     m_statusTimer->setInterval(tun::kStatusInterval);
+    m_chipTimer = new QTimer(this);
+    m_chipTimer->setInterval(tun::kChipPicturesInterval);
     m_reloadTimer = new QTimer(this);
     m_reloadTimer->setSingleShot(true);
 
@@ -186,6 +188,7 @@ void ShellWindow::connectAll()
     connect(m_wall, &WallPort::savePresetRequested, this, &ShellWindow::savePreset, Qt::QueuedConnection);
     connect(m_orgChoice, &QComboBox::activated, this, &ShellWindow::organisationActivated);
     connect(m_statusTimer, &QTimer::timeout, this, &ShellWindow::refreshStatus);
+    connect(m_chipTimer, &QTimer::timeout, this, &ShellWindow::recountChip);
     connect(m_reloadTimer, &QTimer::timeout, this, &ShellWindow::reloadFailedSites);
     connect(m_stage, &StagePort::deviceMonthRequested, this, &ShellWindow::deviceMonth);
     connect(m_stage, &StagePort::deviceDayRequested, this, &ShellWindow::deviceDay);
@@ -394,6 +397,8 @@ void ShellWindow::endSession()
     m_catalogue->startOver();
     m_orgLabel->show();
     m_statusTimer->stop();
+    m_chipTimer->stop();
+    m_status.reset();
     m_reloadTimer->stop();
     m_reloadTries = 0;
     m_siteListRetry = {};

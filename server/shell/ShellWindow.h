@@ -7,6 +7,8 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <optional>
+
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -113,6 +115,8 @@ private:
     void openSettings();
     void organisationActivated(int index);
     void applyChip(bool online, int streams, api::ApiFailure failure);
+    // The chip again from the last status answer, with the pictures playing now.
+    void recountChip();
     // After a load or a reload: the next reload when a site is left failed.
     void scheduleReload();
     // The device and channel chosen (by their ids together: a camera id
@@ -174,8 +178,15 @@ private:
     QPushButton* m_settingsButton = nullptr;
     QPushButton* m_signOutButton = nullptr;
     QTimer* m_statusTimer = nullptr;
-    QTimer* m_reloadTimer = nullptr; // single shot: failed sites asked for again
-    int m_reloadTries = 0;           // reloads since the last load that still left a site failed
+    QTimer* m_chipTimer = nullptr; // the chip's count of pictures, between status answers
+    struct StatusAnswer {
+        bool online = false;
+        int streams = 0;
+        api::ApiFailure failure = api::ApiFailure::None;
+    };
+    std::optional<StatusAnswer> m_status; // the last status answer of this sign-in
+    QTimer* m_reloadTimer = nullptr;      // single shot: failed sites asked for again
+    int m_reloadTries = 0;                // reloads since the last load that still left a site failed
     // The site list of the last load could not be had: the reload asks for
     // the whole catalogue again (with these organisations still to try).
     struct SiteListRetry {

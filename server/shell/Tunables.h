@@ -31,6 +31,9 @@ inline constexpr int kServerRelayPort = 8322; // the relay beside the server its
 
 // Main window.
 inline constexpr std::chrono::milliseconds kStatusInterval = 30000ms;
+// The relay chip's count of the pictures playing here follows them this often
+// between status answers.
+inline constexpr std::chrono::milliseconds kChipPicturesInterval = 2000ms;
 // Sites whose devices the server could not give are asked for again after
 // the first wait, then after twice the wait before, up to the longest.
 inline constexpr std::chrono::milliseconds kSiteReloadFirst = 15000ms;

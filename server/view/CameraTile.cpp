@@ -149,14 +149,22 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     connect(m_player, &FfmpegPlayer::yuvFrameReady, this, &CameraTile::pictureShown);
     // The player's attempt count is not what a person sees happen: one
     // attempt may open the stream many times, for minutes on a silent path.
-    connect(m_player, &FfmpegPlayer::reconnecting, this,
-            [this](int, int, const QString& why) { beginWait(CameraTileRules::Waiting::Reconnecting, why); });
+    // A stream that stopped moving on (its connection held) is a picture
+    // that stopped, counted from the last one, not a dropped connection.
+    connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int, int, const QString& why) {
+        if (m_player->reconnectingFor() == PlayerFailure::Stopped)
+            beginWait(CameraTileRules::Waiting::Stalled);
+        else
+            beginWait(CameraTileRules::Waiting::Reconnecting, why);
+    });
     connect(m_player, &FfmpegPlayer::status, this, [this](const QString& headline, const QString& detail) {
+        const qint64 now = Clock::instance().monotonicMs();
         endWait();
-        m_showing = false;
+        setShowing(false);
         m_fault = tileFaultOf(m_player->lastFailure());
         m_dot->setPulsing(false);
-        say(headline, detail);
+        const bool stopped = m_player->lastFailure() == PlayerFailure::Stopped && m_pictures.hadPicture();
+        say(headline, stopped ? CameraTileRules::stoppedDetail(now - m_pictures.waitFromMs()) : detail);
         m_failed = true;
         updateButtons();
         if (m_started)
@@ -293,7 +301,7 @@ void CameraTile::start(std::function<void()> done, DoneWhen when)
     endWait();
     m_started = true;
     m_failed = false;
-    m_showing = false;
+    setShowing(false);
     m_fault = TileFault::Failed;
     if (m_retryButton)
         m_retryButton->hide();
@@ -352,6 +360,12 @@ void CameraTile::play()
     beginWait(CameraTileRules::Waiting::Opening);
 }
 
+void CameraTile::setShowing(bool on)
+{
+    m_showing = on;
+    m_live.set(on);
+}
+
 void CameraTile::beginWait(CameraTileRules::Waiting what, const QString& why)
 {
     // A stream being opened counts from now; one whose picture stopped from
@@ -364,7 +378,7 @@ void CameraTile::beginWait(CameraTileRules::Waiting what, const QString& why)
         m_waitSinceMs = m_pictures.waitFromMs();
     else if (!m_waiting)
         m_waitSinceMs = now;
-    m_showing = false;
+    setShowing(false);
     m_waiting = what;
     m_waitWhy = why;
     if (!m_waitTimer.isActive())
@@ -386,7 +400,7 @@ void CameraTile::pictureShown()
     m_pictures.picture(Clock::instance().monotonicMs());
     if (m_showing)
         return;
-    m_showing = true;
+    setShowing(true);
     m_waiting.reset(); // the ticks go on: they watch the pictures too
     Q_EMIT showingPictures();
 }
@@ -418,7 +432,7 @@ void CameraTile::release()
 {
     const bool wasStarted = m_started;
     endWait();
-    m_showing = false;
+    setShowing(false);
     m_started = false;
     m_suspended = false;
     m_url.clear();
@@ -476,7 +490,7 @@ void CameraTile::suspend()
         return;
     m_suspended = true;
     endWait();
-    m_showing = false;
+    setShowing(false);
     if (m_player)
         stopPlayer(*m_player);
 }
@@ -539,7 +553,7 @@ void CameraTile::setSelected(bool on)
 void CameraTile::showFailure(const QString& detail, bool offline)
 {
     endWait();
-    m_showing = false;
+    setShowing(false);
     m_dot->setPulsing(false);
     m_dot->setColor(Theme::colour(Theme::Colour::Muted));
     m_failed = true;

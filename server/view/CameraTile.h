@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "server/view/CameraTileRules.h"
+#include "server/view/LivePictures.h"
 
 class QLabel;
 class QPushButton;
@@ -175,6 +176,8 @@ private:
     bool m_hasAudio = false;
     bool m_hovered = false;
     bool m_showing = false;
+    LivePictures::Mark m_live; // set with m_showing (setShowing)
+    void setShowing(bool on);
     std::optional<CameraTileRules::Waiting> m_waiting;
     QString m_waitWhy;
     qint64 m_waitSinceMs = 0; // monotonic: the hand-over or the last picture

@@ -125,6 +125,11 @@ WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs)
     return view;
 }
 
+QString stoppedDetail(qint64 sinceLastPictureMs)
+{
+    return QStringLiteral("No new picture for %1 s.").arg(std::max<qint64>(0, sinceLastPictureMs) / 1000);
+}
+
 bool switchBesideRetry(int w, int switchWidth)
 {
     const QRect retry = retryRect(w, 1000);

@@ -78,6 +78,9 @@ struct WaitView {
 // `why` is the player's reason for reconnecting ("The connection dropped");
 // `elapsedMs` counts from the start, or from the last picture.
 WaitView waitView(Waiting what, const QString& why, qint64 elapsedMs);
+// What a tile whose stream stopped says once its player gave up on it,
+// counted from its last picture.
+QString stoppedDetail(qint64 sinceLastPictureMs);
 
 // Whether the Main/Sub switch (at the bottom right) has room beside Retry
 // (at the bottom, in the middle) on a tile of `width`; where it has not, a

@@ -13,6 +13,7 @@
 #include "server/view/PulseDot.h"
 #include "server/view/Tunables.h"
 #include "video/FfmpegPlayer.h"
+#include "video/SourceCheck.h"
 #include "wall/TileRetry.h"
 
 #include <QButtonGroup>
@@ -88,6 +89,7 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
     connect(&m_revealTimer, &QTimer::timeout, this, &GridPage::revealTiles);
     m_scoutTimer.setInterval(tun::kWallScout);
     connect(&m_scoutTimer, &QTimer::timeout, this, &GridPage::scout);
+    m_sources = new SourceCheck(this);
     connect(&m_advanceTimer, &QTimer::timeout, this, &GridPage::onAdvanceTimer);
 
     auto* outer = new QVBoxLayout(this);
@@ -231,6 +233,8 @@ void GridPage::clearTiles()
     }
     m_revealTimer.stop();
     m_scoutTimer.stop();
+    m_checking.clear();
+    m_lastPlaylist.clear();
     // The players end in the background: a page change never waits for them.
     CameraTile::discardTiles(m_tiles);
     m_tiles.clear();
@@ -488,6 +492,7 @@ void GridPage::hurryOthers(CameraTile* shown)
 
 void GridPage::scout()
 {
+    checkSources();
     QList<CameraWallRules::ScoutTile> seen;
     for (const CameraTile* t : std::as_const(m_tiles))
         seen.append({t->retry()->isArmed() && t->isVisible(), t->retry()->remainingMs(), t->awaitsPictures(),
@@ -498,6 +503,48 @@ void GridPage::scout()
         return;
     qCInfo(lcView).noquote() << "[wall] no tile plays; trying" << m_tiles.at(pick)->cameraId() << "ahead of its time";
     m_tiles.at(pick)->retry()->fire();
+}
+
+void GridPage::checkSources()
+{
+    // A tile failed while the rest of the wall plays waits for its own
+    // retry, further off the more often it failed: its camera could be back
+    // for minutes unseen. Asking its source (the relay's path, a playlist)
+    // costs the server nothing and no decoder; the questions are spread over
+    // the period, so that many failed tiles do not ask at once.
+    QList<CameraTile*> failed;
+    for (CameraTile* t : std::as_const(m_tiles))
+        if (t->retry()->isArmed() && t->isVisible() && !t->url().isEmpty() && !m_checking.contains(t))
+            failed << t;
+    const qint64 period = std::chrono::milliseconds(tun::kWallScout).count();
+    for (qsizetype i = 0; i < failed.size(); ++i) {
+        CameraTile* t = failed.at(i);
+        m_checking.insert(t);
+        QTimer::singleShot(int(qint64(i) * period / failed.size()), t, [this, t] { checkSource(t); });
+    }
+}
+
+void GridPage::checkSource(CameraTile* tile)
+{
+    if (!tile->retry()->isArmed() || tile->url().isEmpty()) {
+        m_checking.remove(tile);
+        return;
+    }
+    const StreamAccess access = AppContext::instance().api.streamAccess();
+    m_sources->ask(tile->url(), access.token, access.host, tile, [this, tile](const SourceCheck::Answer& answer) {
+        m_checking.remove(tile);
+        // A playlist that answers as it did last time has not moved on: the
+        // stream is still stopped there.
+        const bool same = !answer.playlist.isEmpty() && m_lastPlaylist.value(tile) == answer.playlist;
+        m_lastPlaylist.insert(tile, answer.playlist);
+        if (!answer.answers || same || !tile->retry()->isArmed())
+            return;
+        qCInfo(lcView).noquote() << "[wall]" << tile->player()->options().label
+                                 << "its source answers again; trying now";
+        if (m_streams)
+            m_streams->sourceAnswers(tile->url());
+        tile->retry()->fire();
+    });
 }
 
 void GridPage::onOverloaded()

@@ -4,8 +4,10 @@
 #include "app/ui/Fitting.h"
 #include "server/view/CameraWallRules.h"
 
+#include <QHash>
 #include <QList>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QTimer>
 #include <QWidget>
@@ -19,6 +21,9 @@ class QPushButton;
 namespace kvr::api {
 class LiveStreamService;
 } // namespace kvr::api
+namespace kvr::video {
+class SourceCheck;
+} // namespace kvr::video
 
 namespace kvr::view {
 
@@ -86,8 +91,13 @@ private:
     void queueStart(CameraTile* tile);
     // A tile shows pictures again: the others' tries are brought forward.
     void hurryOthers(CameraTile* shown);
-    // While every tile waits, one tries (CameraWallRules::scoutTile).
+    // While every tile waits, one tries (CameraWallRules::scoutTile); and
+    // the sources of the failed tiles are asked whether they answer again.
     void scout();
+    // Asks each failed tile's source, spread over the scout's period; a tile
+    // whose source answers tries again at once, through the start queue.
+    void checkSources();
+    void checkSource(CameraTile* tile);
     void onOverloaded();
     void toggleExpanded(CameraTile* tile);
     void collapseExpanded(bool restoreQuality);
@@ -123,6 +133,10 @@ private:
     QTimer m_advanceTimer;
     QTimer m_revealTimer; // the next few tiles of the page are shown
     QTimer m_scoutTimer;
+    video::SourceCheck* m_sources = nullptr;
+    // Tiles whose source is being asked, and what each playlist said last.
+    QSet<CameraTile*> m_checking;
+    QHash<CameraTile*, QByteArray> m_lastPlaylist;
     qint64 m_advanceDeadlineMs = 0;
     bool m_advancing = false;
     bool m_rebuildPending = false;

@@ -3,6 +3,7 @@
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Theme.h"
+#include "app/ui/TileWord.h"
 #include "app/ui/TimelineBar.h"
 #include "server/view/ControlBar.h"
 #include "server/view/PlayerStop.h"
@@ -270,7 +271,9 @@ void StagePages::connectPlayer()
         onPicture();
     });
     connect(m_player, &FfmpegPlayer::reconnecting, this, [this](int attempt, int total, const QString& why) {
-        showMessage(QStringLiteral("Reconnecting…"),
+        // A stream that stopped moving on held its connection: its picture stopped.
+        const bool stopped = m_player->reconnectingFor() == PlayerFailure::Stopped;
+        showMessage(stopped ? pictureStoppedHeadline() : QStringLiteral("Reconnecting…"),
                     QStringLiteral("%1 (attempt %2 of %3)").arg(why).arg(attempt).arg(total));
     });
     connect(m_player, &FfmpegPlayer::status, this, &StagePages::onStatus);
@@ -354,6 +357,7 @@ void StagePages::play(const QString& url, const QByteArray& playlist, double sta
 void StagePages::stopPlayerNow()
 {
     stopPlayer(*m_player);
+    m_live.set(false);
 }
 
 void StagePages::beginPlay(const QString& text)
@@ -368,6 +372,7 @@ void StagePages::beginPlay(const QString& text)
 void StagePages::showMessage(const QString& headline, const QString& detail)
 {
     m_playing = false;
+    m_live.set(false);
     m_hideTimer.stop();
     m_stage->setMessage(headline, detail);
     m_bar->setShown(true);
@@ -443,6 +448,7 @@ void StagePages::onPicture()
     if (m_playing)
         return;
     m_playing = true;
+    m_live.set(m_mode == Mode::LiveView);
     m_hideTimer.start();
 }
 

@@ -4,6 +4,7 @@
 #include "app/ui/Fitting.h"
 #include "server/api/ApiTypes.h"
 #include "server/view/CloudPlaylist.h"
+#include "server/view/LivePictures.h"
 #include "server/view/StageRules.h"
 
 #include <QByteArray>
@@ -219,6 +220,7 @@ private:
     bool m_suppressDayChange = false;
     CloudPlaylist m_playlist; // header, read segments and every entry
     bool m_playing = false;
+    LivePictures::Mark m_live; // a live picture shows
     bool m_suspended = false;
     QString m_liveUrl;
     bool m_fullscreen = false;

@@ -99,22 +99,29 @@ inline bool startProxy(Peer& peer, quint16 target, const QString& mode, int afte
 // its connections and refuses new ones, "up" listens on its port again;
 // "mute" cuts the path silently (connections stay and are taken, no byte
 // passes), "unmute" ends that. True once the proxy has done it.
-inline bool steerProxy(Peer& proxy, const QString& command)
+// A peer steered through its standard input, which says a command back in
+// capitals once it has done it (the fault proxy, the RTSP server).
+inline bool steer(Peer& peer, const QString& command)
 {
-    if (!proxy.proc)
+    if (!peer.proc)
         return false;
-    proxy.proc->write(command.toUtf8() + '\n');
+    peer.proc->write(command.toUtf8() + '\n');
     const QByteArray done = command.toUpper().toUtf8();
     QByteArray out;
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < 10000) {
-        out += proxy.proc->readAllStandardOutput();
+        out += peer.proc->readAllStandardOutput();
         if (out.contains(done))
             return true;
-        proxy.proc->waitForReadyRead(100);
+        peer.proc->waitForReadyRead(100);
     }
     return false;
+}
+
+inline bool steerProxy(Peer& proxy, const QString& command)
+{
+    return steer(proxy, command);
 }
 
 // Writes the HLS server's script.

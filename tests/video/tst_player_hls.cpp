@@ -695,8 +695,9 @@ private Q_SLOTS:
     // The ffmpeg tool writes a live playlist in real time on the relay's
     // route (one-second segments, a window of three). Playback follows it,
     // rides out the server being away for 4 s, and gives up after three
-    // restarts once the playlist stops advancing; no restart shows the
-    // footage it finds again, all of it shown before.
+    // restarts once the playlist stops advancing, saying the picture stopped;
+    // no restart shows the footage it finds again, all of it shown before,
+    // nor does playing the stream again.
     void liveRelayThroughAnOutageAndAFrozenPlaylist()
     {
         const QString live = dir.filePath(QStringLiteral("mediamtx/hls/live1"));
@@ -740,8 +741,21 @@ private Q_SLOTS:
         QVERIFY(reconnecting.wait(30000)); // the first restart: all the dropped thread showed is in
         const qsizetype shown = positions.size();
         QVERIFY(status.wait(60000));
-        QCOMPARE(status.first().at(0).toString(), QStringLiteral("Lost the stream"));
+        // The stream stopped; its connection never dropped.
+        QCOMPARE(status.first().at(0).toString(), QStringLiteral("Picture stopped"));
+        QCOMPARE(player->lastFailure(), PlayerFailure::Stopped);
         QCOMPARE(reconnecting.size(), 3);
+        for (const QList<QVariant>& restart : std::as_const(reconnecting))
+            QCOMPARE(restart.at(2).toString(), QStringLiteral("No new picture"));
+        QCOMPARE(player->reconnectingFor(), PlayerFailure::Stopped);
+        QCOMPARE(positions.size(), shown);
+
+        // Played again (a tile trying again by itself), the frozen window's
+        // footage is not shown as live; the stream stopped as before.
+        status.clear();
+        player->play(url);
+        QVERIFY(status.wait(60000));
+        QCOMPARE(status.first().at(0).toString(), QStringLiteral("Picture stopped"));
         QCOMPARE(positions.size(), shown);
     }
 

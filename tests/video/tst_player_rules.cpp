@@ -298,6 +298,23 @@ private Q_SLOTS:
                      hadPicture ? QStringLiteral("Lost the stream") : QStringLiteral("No video from this camera"));
             QCOMPARE(gaveUp.failure, PlayerFailure::Dropped);
         }
+        // A live playlist that stopped moving on is a stream that stopped,
+        // said as such from the first restart to the last: not a drop.
+        ReconnectSchedule stopped;
+        stopped.started(1, true, true);
+        for (int n = 1; n <= 3; ++n) {
+            ReconnectSchedule::Ended e = ended(n, true);
+            e.stopped = true;
+            const auto d = stopped.ended(e, true);
+            QVERIFY(d.kind == Kind::Schedule && d.stopped && d.why == QStringLiteral("No new picture"));
+            stopped.started(n + 1, false, true);
+        }
+        ReconnectSchedule::Ended last = ended(4, true);
+        last.stopped = true;
+        const auto stoppedForGood = stopped.ended(last, true);
+        QCOMPARE(QStringList({stoppedForGood.headline, stoppedForGood.detail}),
+                 QStringList({"Picture stopped", "The stream stopped sending new pictures."}));
+        QCOMPARE(stoppedForGood.failure, PlayerFailure::Stopped);
         // Without restarts a drop just ends; a hardware fallback always restarts.
         ReconnectSchedule schedule;
         schedule.started(5, true, false);
@@ -386,6 +403,21 @@ private Q_SLOTS:
                 schedule.picture(2, t);
             QVERIFY2(schedule.count() == count, name);
         }
+        // play() of the live stream played last goes on from what was shown
+        // (HLS); another stream, a recording or an RTSP session starts afresh.
+        ReconnectSchedule again;
+        again.started(1, true, true);
+        again.picture(1, 100.0);
+        again.started(2, true, true, true);
+        QCOMPARE(again.shownBefore(), std::optional<double>(100.0));
+        again.picture(2, 104.0);
+        again.started(3, true, true, true);
+        QCOMPARE(again.shownBefore(), std::optional<double>(104.0));
+        again.started(4, true, true, false);
+        QVERIFY(!again.shownBefore());
+        again.picture(4, 200.0);
+        again.started(5, true, false, true);
+        QVERIFY(!again.shownBefore());
     }
 
     // 150 empty packets give hardware decoding up, unless a picture came;

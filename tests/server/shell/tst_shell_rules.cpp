@@ -242,14 +242,17 @@ private Q_SLOTS:
 
     void chipAndProgressTexts()
     {
-        auto chip = [](bool online, int streams, ApiFailure failure = ApiFailure::None) {
-            const Chip c = chipFor(online, streams, failure);
+        // The server's streams and the pictures playing here, apart: a wall
+        // whose relay turns every stream away holds them all.
+        auto chip = [](bool online, int streams, int playing = 0, ApiFailure failure = ApiFailure::None) {
+            const Chip c = chipFor(online, streams, playing, failure);
             return c.action == Chip::HideAndStop ? QStringLiteral("hidden") : c.text + QLatin1Char('/') + c.state;
         };
-        QCOMPARE(QStringList({chip(true, 1), chip(true, 12), chip(false, 3), chip(true, 3, ApiFailure::NoAnswer),
-                              chip(true, 3, ApiFailure::Refused), chip(true, 3, ApiFailure::Forbidden)}),
-                 QStringList({"Relay online · 1 stream/online", "Relay online · 12 streams/online",
-                              "Relay offline/offline", "Status unknown/", "Status unknown/", "hidden"}));
+        QCOMPARE(QStringList({chip(true, 1, 1), chip(true, 36), chip(false, 3), chip(true, 3, 0, ApiFailure::NoAnswer),
+                              chip(true, 3, 0, ApiFailure::Refused), chip(true, 3, 0, ApiFailure::Forbidden)}),
+                 QStringList({"Relay online · 1 stream · 1 playing here/online",
+                              "Relay online · 36 streams · 0 playing here/online", "Relay offline/offline",
+                              "Status unknown/", "Status unknown/", "hidden"}));
         QCOMPARE(sitesProgressText(2, 3) + '|' + sitesProgressText(3, 3) + '|' + sitesProgressText(0, 0),
                  "Loading devices… 2 of 3 sites||");
         UserProfile u;

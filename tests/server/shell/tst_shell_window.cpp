@@ -11,6 +11,7 @@
 #include "server/shell/DevicePages.h"
 #include "server/shell/SettingsDialog.h"
 #include "server/shell/ShellWindow.h"
+#include "server/view/LivePictures.h"
 #include "tests/server/shell/CatalogSamples.h"
 #include "tests/server/shell/FakeViews.h"
 #include "tests/server/shell/ShellTestSupport.h"
@@ -173,14 +174,23 @@ private Q_SLOTS:
 
         // The relay chip; only a forbidden answer hides it and stops asking
         // until the next sign-in, any other refusal leaves the status unknown.
-        QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+        QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams · 0 playing here");
         for (int status : {400, 409}) {
             s.rig.server.script(kStatus, Answer::json(status, {}));
             s.window->refreshStatus();
             QTRY_COMPARE(s.window->chip()->text(), "Status unknown");
             QVERIFY(s.window->chip()->isVisible() && s.window->statusTimer()->isActive());
             s.window->refreshStatus();
-            QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams");
+            QTRY_COMPARE(s.window->chip()->text(), "Relay online · 0 streams · 0 playing here");
+        }
+        // Beside the server's streams it counts the live pictures shown here,
+        // following them between the status answers.
+        {
+            kvr::view::LivePictures::Mark playing;
+            playing.set(true);
+            QTRY_COMPARE_WITH_TIMEOUT(s.window->chip()->text(), "Relay online · 0 streams · 1 playing here", 15000);
+            playing.set(false);
+            QTRY_COMPARE_WITH_TIMEOUT(s.window->chip()->text(), "Relay online · 0 streams · 0 playing here", 15000);
         }
         s.rig.server.script(kStatus, Answer::json(403, {}));
         s.window->refreshStatus();

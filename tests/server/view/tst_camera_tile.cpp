@@ -376,6 +376,41 @@ private Q_SLOTS:
         QVERIFY(!offline->retry()->isArmed());
     }
 
+    // What the relay chip counts as playing here: tiles while their pictures
+    // come, not the streams they hold; a tile whose picture stopped, failed,
+    // stopped or went is not counted any more.
+    void onlyTilesShowingPicturesCountAsPlaying()
+    {
+        kvrtest::TestClock clock;
+        const int before = LivePictures::count();
+        auto a = make("p1");
+        auto b = make("p2");
+        a->start();
+        b->start();
+        streams.answer(0, viewtest::silentRtsp());
+        streams.answer(1, viewtest::silentRtsp());
+        QCOMPARE(LivePictures::count() - before, 0); // streams held, no picture yet
+        const QImage picture(8, 8, QImage::Format_RGB32);
+        Q_EMIT a->player()->frameReady(picture);
+        Q_EMIT a->player()->frameReady(picture);
+        Q_EMIT b->player()->frameReady(picture);
+        QCOMPARE(LivePictures::count() - before, 2);
+        clock.advanceMs(10000); // b's picture stops
+        CameraTileTestAccess::tick(*b);
+        QCOMPARE(LivePictures::count() - before, 1);
+        Q_EMIT b->player()->frameReady(picture);
+        Q_EMIT b->player()->status("Lost the stream", "The connection kept dropping.");
+        QCOMPARE(LivePictures::count() - before, 1);
+        a->stop();
+        QCOMPARE(LivePictures::count() - before, 0);
+        a->start();
+        streams.answer(2, viewtest::silentRtsp());
+        Q_EMIT a->player()->frameReady(picture);
+        QCOMPARE(LivePictures::count() - before, 1);
+        a.reset();
+        QCOMPARE(LivePictures::count(), before);
+    }
+
     // A tile without pictures says how long it has waited, from when its
     // stream was handed to the player or the player lost it, across the
     // player's own attempts; at the bound it fails, stops its player, shows

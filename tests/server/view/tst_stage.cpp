@@ -152,6 +152,29 @@ private Q_SLOTS:
         QVERIFY(!stage->isOpen());
     }
 
+    // The relay chip's count: live pictures while they come; not a recording's,
+    // and not once a message stands in their place or the stage stops.
+    void livePicturesAreCountedAsPlaying()
+    {
+        const int before = LivePictures::count();
+        const QImage picture(8, 8, QImage::Format_RGB32);
+        stage->openLive("Gate", viewtest::silentRtsp(), false);
+        Q_EMIT stage->player()->frameReady(picture);
+        Q_EMIT stage->player()->frameReady(picture);
+        QCOMPARE(LivePictures::count() - before, 1);
+        Q_EMIT stage->player()->reconnecting(1, 3, "The connection dropped");
+        QCOMPARE(LivePictures::count() - before, 0);
+        Q_EMIT stage->player()->frameReady(picture);
+        QCOMPARE(LivePictures::count() - before, 1);
+        stage->stopPlayback();
+        QCOMPARE(LivePictures::count() - before, 0);
+        stage->prepareDevice("Gate");
+        stage->playUrl(viewtest::silentRtsp());
+        Q_EMIT stage->player()->frameReady(picture);
+        QCOMPARE(LivePictures::count() - before, 0);
+        stage->stopPlayback();
+    }
+
     void liveStatusRetryAndSignals()
     {
         QSignalSpy retry(stage.get(), &StagePages::retryLive);

@@ -13,6 +13,7 @@
 #include "server/view/GridPage.h"
 #include "server/view/StagePages.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
+#include "tests/server/api/ApiTestSupport.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "tests/video/Peers.h"
 #include "video/FfmpegPlayer.h"
@@ -21,6 +22,7 @@
 #include <QCalendarWidget>
 #include <QDateEdit>
 #include <QJsonObject>
+#include <QProcess>
 #include <QSignalSpy>
 
 using namespace kvr::core;
@@ -31,6 +33,14 @@ using namespace kvr::context;
 using namespace kvr::view;
 
 using viewtest::screenshot;
+
+namespace kvr::view {
+struct GridPageTestAccess {
+    // What the wall does at each of its scout's turns.
+    static void scout(GridPage& g) { g.scout(); }
+    static bool checking(const GridPage& g) { return !g.m_checking.isEmpty(); }
+};
+} // namespace kvr::view
 
 const QDate kCloudDay(2024, 5, 1);
 constexpr int kPictureWaitMs = 30000;
@@ -239,6 +249,157 @@ private Q_SLOTS:
         QVERIFY(wall.tiles().isEmpty());
         QTRY_VERIFY(server.countOf("/v2/api/stop/live/stream/") >= 1);
         QTRY_VERIFY(server.streams.isEmpty());
+    }
+
+    // Part of a wall fails: the relay turns one recorder's paths away (and
+    // drops their viewers) while the other recorder's cameras play on. Each
+    // turn of the wall's scout asks the failed tiles' sources, the relay's
+    // path, and not the server; the first turn after the relay serves the
+    // paths again brings the failed tiles back, long before their own
+    // retries (the first to play hurries the others).
+    void partOfAWallComesBackWithItsRecorder()
+    {
+        using Access = GridPageTestAccess;
+        kvrtest::LogCapture log;
+        orgserver::FakeOrgServer org;
+        QVERIFY(org.listen());
+        org.populate(1, 2, 3);
+        org.streamIdPerCamera = true;
+        QStringList mounts;
+        for (const QString& path : org.relayPaths())
+            mounts << "--mount" << path;
+        peers::Peer relay;
+        QVERIFY(peers::startRtsp(relay, QStringList{"--size", "320x240", "--no-audio", "--unshared"} + mounts));
+        const QByteArray sharedRelayPort = qgetenv("KVR_RTSP_PORT");
+        qputenv("KVR_RTSP_PORT", QByteArray::number(relay.port));
+        org.addUser("demo", "secret", false);
+        ApiClient api;
+        api.setBaseUrl(org.baseUrl());
+        const auto [signedIn] = apitest::await<LoginStart>([&](auto cb) { api.login("demo", "secret", false, cb); });
+        api.setAccessToken(signedIn.accessToken);
+
+        QList<GridPage::Camera> cams;
+        for (const orgserver::FakeDevice& d : org.sites[0].devices)
+            for (const orgserver::FakeCamera& c : d.cameras)
+                cams.append({c.id, c.name, d.name, false});
+        GridPage wall(nullptr, &api);
+        wall.resize(1200, 800);
+        wall.show();
+        wall.openCameras("Two recorders", cams);
+        QTRY_COMPARE_WITH_TIMEOUT(viewtest::pictures(wall.tiles()), 6, kPictureWaitMs);
+        QList<CameraTile*> lost, kept;
+        for (CameraTile* t : wall.tiles())
+            (org.findCamera(t->cameraId())->deviceId == org.sites[0].devices[0].id ? lost : kept) << t;
+        QCOMPARE(lost.size(), 3);
+        const auto all = [](const QList<CameraTile*>& tiles, bool (CameraTile::*state)() const) {
+            return std::all_of(tiles.begin(), tiles.end(), [state](CameraTile* t) { return (t->*state)(); });
+        };
+
+        QVERIFY(peers::steer(relay, "answer 404=/cam500000[123]_"));
+        QTRY_VERIFY_WITH_TIMEOUT(all(lost, &CameraTile::isFailed), 90000);
+        QVERIFY(all(kept, &CameraTile::showsPictures)
+                && !std::any_of(kept.begin(), kept.end(), [](CameraTile* t) { return t->isFailed(); }));
+        const QString startPath = "/v2/api/start/live/stream/";
+        const int starts = org.countOf(startPath);
+        Access::scout(wall); // the relay still turns them away
+        QTRY_VERIFY_WITH_TIMEOUT(!Access::checking(wall), 15000);
+        QCOMPARE(org.countOf(startPath), starts);
+        QVERIFY(all(lost, &CameraTile::isFailed));
+
+        QVERIFY(peers::steer(relay, "clear"));
+        Access::scout(wall);
+        QTRY_VERIFY_WITH_TIMEOUT(all(lost, &CameraTile::showsPictures), kPictureWaitMs);
+        QCOMPARE(org.countOf(startPath), starts + 3);
+        // Each came back by its source's answer, or sooner, hurried by one
+        // that had (a wall whose tile plays again tries the others at once).
+        const QString answered = " its source answers again; trying now";
+        QVERIFY(!log.matching(answered).isEmpty());
+        for (CameraTile* t : std::as_const(lost)) {
+            const QString label = t->player()->options().label;
+            QVERIFY2(log.contains(label + answered) || log.contains(label + " another tile plays again"),
+                     qPrintable(t->title()));
+        }
+        QVERIFY(all(kept, &CameraTile::showsPictures));
+
+        wall.stopAll();
+        qputenv("KVR_RTSP_PORT", sharedRelayPort);
+    }
+
+    // A tile on the relay's HLS route whose playlist freezes (the ffmpeg tool
+    // writing it stops): the tile says its picture stopped, counted from the
+    // last picture, never that a connection dropped, through the player's
+    // restarts and after them; tried again by itself, it shows nothing of
+    // the frozen window as live. The stage live on the same stream says so
+    // too.
+    void aFrozenPlaylistIsAPictureThatStopped()
+    {
+        const QString folder = media.filePath("mediamtx/hls/frozen");
+        QVERIFY(QDir().mkpath(folder));
+        QProcess writer;
+        writer.start("ffmpeg",
+                     peers::testPictureArgs(120, true)
+                         + QString("-f hls -hls_time 1 -hls_list_size 3 -hls_flags delete_segments "
+                                   "-hls_segment_filename")
+                               .split(' ')
+                         + QStringList{folder + "/part%d", folder + "/index.m3u8"});
+        QVERIFY(writer.waitForStarted(10000));
+        viewtest::FakeStreams streams;
+        CameraTile tile("frozen-1", "Gate", false, nullptr, &streams);
+        tile.resize(480, 300);
+        tile.show();
+        tile.start();
+        QTRY_COMPARE(streams.starts.size(), 1);
+        streams.reply(0, hlsBase() + "/mediamtx/hls/frozen/index.m3u8");
+        QSignalSpy pictures(tile.player(), &FfmpegPlayer::frameReady);
+        StagePages stage(nullptr, serverAccess);
+        stage.resize(960, 600);
+        stage.show();
+        stage.openLive("Gate", hlsBase() + "/mediamtx/hls/frozen/index.m3u8", false);
+        QTRY_VERIFY_WITH_TIMEOUT(pictures.size() > 50, kPictureWaitMs); // two seconds and more of it
+        QTRY_VERIFY_WITH_TIMEOUT(stage.videoStage()->hasPicture(), kPictureWaitMs);
+
+        // Everything the tile and the stage say from here on.
+        QStringList said, stageSaid;
+        QTimer listen;
+        const auto note = [](QStringList& list, const VideoStage* where) {
+            const QString now = where->saidHeadline() + "|" + where->saidDetail();
+            if (list.isEmpty() || list.last() != now)
+                list << now;
+        };
+        connect(&listen, &QTimer::timeout, this, [&] {
+            note(said, tile.videoStage());
+            note(stageSaid, stage.videoStage());
+        });
+        listen.start(20);
+        QSignalSpy gaveUp(tile.player(), &FfmpegPlayer::status);
+        QSignalSpy stageGaveUp(stage.player(), &FfmpegPlayer::status);
+        writer.kill();
+        writer.waitForFinished(5000);
+        QVERIFY(gaveUp.wait(90000));
+        const qsizetype shown = pictures.size();
+        QTRY_VERIFY(tile.isFailed());
+        QTest::qWait(100);
+        QVERIFY2(!said.filter("Picture stopped|No new picture · ").isEmpty(), qPrintable(said.join('\n')));
+        QVERIFY2(said.last().startsWith("Picture stopped|No new picture for "), qPrintable(said.last()));
+        QTRY_VERIFY_WITH_TIMEOUT(!stageGaveUp.isEmpty(), 90000);
+        QTest::qWait(100);
+        QVERIFY2(!stageSaid.filter("Picture stopped|No new picture (attempt 1 of 3)").isEmpty(),
+                 qPrintable(stageSaid.join('\n')));
+        QCOMPARE(stageSaid.last(), QString("Picture stopped|The stream stopped sending new pictures."));
+        for (const QString& words : said + stageSaid)
+            QVERIFY2(!words.contains("Reconnecting") && !words.contains("dropp") && !words.contains("connection"),
+                     qPrintable(words));
+        stage.stopPlayback();
+
+        // Its own try, as its wall makes it: the server hands the same stream.
+        gaveUp.clear();
+        tile.start();
+        QTRY_COMPARE(streams.starts.size(), 2);
+        streams.reply(1, hlsBase() + "/mediamtx/hls/frozen/index.m3u8");
+        QVERIFY(gaveUp.wait(90000));
+        QCOMPARE(pictures.size(), shown);
+        QCOMPARE(tile.player()->lastFailure(), PlayerFailure::Stopped);
+        tile.stop();
     }
 };
 
