@@ -542,13 +542,9 @@ void NativeWindow::updateLiveEvents()
 
 void NativeWindow::refreshBusy()
 {
-    int n = 0;
-    if (m_context.controller && m_context.store) {
-        const QList<Native::Device> allDevices = m_context.store->devices(); // const: no copy of the records
-        for (const Native::Device& d : allDevices)
-            if (m_context.controller->isBusy(d.id))
-                ++n;
-    }
+    // Kept by the scheduler: a sweep changes the busy state of every device,
+    // so a count over the fleet per change would cost the square of it.
+    const int n = m_context.controller ? m_context.controller->busyCount() : 0;
     m_busy->setText(n > 0 ? QStringLiteral("Checking %1").arg(n) : QString());
     m_refreshAll->setEnabled(n == 0);
 }

@@ -10,6 +10,7 @@
 #endif
 
 #include <algorithm>
+#include <utility>
 
 namespace kvr::services {
 
@@ -53,10 +54,14 @@ DeviceWire::DeviceWire(Request request, QObject* parent) : QObject(parent), m_re
         fail(Error::Timeout);
         report();
     });
+    m_answerBound.setSingleShot(true);
+    connect(&m_answerBound, &QTimer::timeout, this, &DeviceWire::onAnswerBound);
 }
 
 DeviceWire::~DeviceWire()
 {
+    if (m_waitTicket)
+        ConnectionGate::instance().cancel(m_waitTicket);
     dropSocket();
 }
 
@@ -77,6 +82,19 @@ void DeviceWire::start()
     if (m_started)
         return;
     m_started = true;
+    const ConnectionGate::Ticket ticket = ConnectionGate::instance().ask(m_request.use, this, [this] {
+        m_waitTicket = 0;
+        m_holdsPlace = true;
+        connectNow();
+    });
+    if (!m_holdsPlace)
+        m_waitTicket = ticket;
+}
+
+void DeviceWire::connectNow()
+{
+    if (m_request.answerTimeout.count() > 0)
+        m_answerBound.start(m_request.answerTimeout);
     const bool secure = isHttps(m_request.url);
     QTcpSocket* socket = nullptr;
 #if QT_CONFIG(ssl)
@@ -124,18 +142,35 @@ void DeviceWire::abort()
     m_done = true;
     m_owesHead = m_owesData = m_owesEnd = false;
     m_idle.stop();
+    m_answerBound.stop();
+    if (m_waitTicket)
+        ConnectionGate::instance().cancel(std::exchange(m_waitTicket, 0));
     dropSocket();
 }
 
 void DeviceWire::dropSocket()
 {
-    if (!m_socket)
+    if (m_socket) {
+        QTcpSocket* socket = m_socket;
+        m_socket = nullptr;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+    // The connection is closed (abort() closes it at once): its place goes
+    // to the next in line.
+    if (std::exchange(m_holdsPlace, false))
+        ConnectionGate::instance().release(m_request.use);
+}
+
+// The head did not come in time, or an answer that is no stream did not
+// end in time: a device dripping it would hold the exchange for ever.
+void DeviceWire::onAnswerBound()
+{
+    if (m_done || (m_status >= 200 && m_status <= 299))
         return;
-    QTcpSocket* socket = m_socket;
-    m_socket = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    fail(Error::TooSlow);
+    report();
 }
 
 void DeviceWire::send()
@@ -215,6 +250,9 @@ QString DeviceWire::errorText() const
         return QStringLiteral("The device's certificate is not trusted.");
     case Error::Network:
         return m_detail.isEmpty() ? QStringLiteral("The connection to the device failed.") : m_detail;
+    case Error::TooSlow:
+        return m_status == 0 ? QStringLiteral("No answer in time.")
+                             : QStringLiteral("The device was too slow to send its whole answer.");
     }
     return {};
 }
@@ -343,6 +381,9 @@ bool DeviceWire::parse()
                 continue;
             }
             m_owesHead = true;
+            // A 2xx answer's body may go on as long as the device sends.
+            if (m_status >= 200 && m_status <= 299)
+                m_answerBound.stop();
             beginBody();
             if (m_done)
                 return false;
@@ -504,6 +545,7 @@ void DeviceWire::complete()
     m_done = true;
     m_owesEnd = true;
     m_idle.stop();
+    m_answerBound.stop();
     m_in.clear();
     m_inPos = 0;
     dropSocket();

@@ -14,8 +14,14 @@
 // has a bound by size (tun::kChallengeBody_bytes), past which the exchange
 // ends. The head of an answer has a bound of its own.
 //
+// Each exchange takes a place at the connection gate before it connects
+// (waiting for one when all are taken) and gives it back as its connection
+// closes.
+//
 // Signals come later, never from within a call; after abort() or the end,
 // none comes. Main thread only.
+
+#include "native/services/ConnectionGate.h"
 
 #include <QByteArray>
 #include <QList>
@@ -45,6 +51,7 @@ public:
         NotHttp,       // what came is no HTTP answer, or its head passed its bound
         Untrusted,     // an HTTPS address whose certificate is not trusted
         Network,       // any other failure of the connection
+        TooSlow,       // the answer's bound (Request::answerTimeout) passed
     };
 
     struct Request {
@@ -56,6 +63,12 @@ public:
         bool hasBody = false; // POST and PUT: a Content-Length, also for an empty body
         // The exchange is given up when nothing moves for this long.
         std::chrono::milliseconds transferTimeout{30000};
+        // When set: the answer's head must come within this time of the
+        // connect, and an answer other than 2xx must end within it, however
+        // its bytes trickle (the body of a 2xx answer, a stream, may go on).
+        std::chrono::milliseconds answerTimeout{0};
+        // What the connection counts as at the gate.
+        ConnectionGate::Use use = ConnectionGate::Use::Request;
         // Body bytes held for the reader; past it the device waits.
         qint64 heldLimit = 256 * 1024;
     };
@@ -65,8 +78,11 @@ public:
     DeviceWire(const DeviceWire&) = delete;
     DeviceWire& operator=(const DeviceWire&) = delete;
 
-    // Connects and sends; what follows comes as signals.
+    // Connects (once the gate has a place for it) and sends; what follows
+    // comes as signals.
     void start();
+    // Whether it waits for a place at the gate.
+    bool waitsForPlace() const { return m_waitTicket != 0; }
     // Ends the exchange at once; no signal follows.
     void abort();
 
@@ -99,6 +115,8 @@ Q_SIGNALS:
 private:
     enum class Stage { Head, Length, ChunkSize, ChunkData, ChunkEnd, Trailers, ToClose, Done };
 
+    void connectNow();
+    void onAnswerBound();
     void send();
     void pump();
     void pumpLater();
@@ -120,6 +138,9 @@ private:
     Request m_request;
     QPointer<QTcpSocket> m_socket;
     QTimer m_idle;
+    QTimer m_answerBound;
+    ConnectionGate::Ticket m_waitTicket = 0;
+    bool m_holdsPlace = false;
     // Bytes from the connection not yet read through, and the body held for
     // the reader, each read from `pos` on (compacted now and then).
     QByteArray m_in;
