@@ -87,7 +87,8 @@ public:
     }
     ~MuteHost()
     {
-        QMetaObject::invokeMethod(m_anchor, [this] { delete m_anchor; }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            m_anchor, [this] { delete m_anchor; }, Qt::BlockingQueuedConnection);
         m_thread.quit();
         m_thread.wait();
     }
@@ -239,9 +240,9 @@ void report(const char* machine, int offSeconds, const Figures& streams, const F
     out() << "  first sweep with streams: "
           << verdict(streams.sweepS >= 0 && streams.sweepS <= kSweepTargetS && streams.checked >= kDevices) << " ("
           << kSweepTargetS << " s)\n";
-    out() << "  round trips with streams: p99 " << QString::number(p99, 'f', 0) << " ms "
-          << verdict(p99 < kP99TargetMs) << " (" << kP99TargetMs << " ms), longest " << QString::number(longest, 'f', 0)
-          << " ms " << verdict(longest < kLongestTargetMs) << " (" << kLongestTargetMs << " ms)\n";
+    out() << "  round trips with streams: p99 " << QString::number(p99, 'f', 0) << " ms " << verdict(p99 < kP99TargetMs)
+          << " (" << kP99TargetMs << " ms), longest " << QString::number(longest, 'f', 0) << " ms "
+          << verdict(longest < kLongestTargetMs) << " (" << kLongestTargetMs << " ms)\n";
     out().flush();
 }
 

@@ -35,8 +35,7 @@ ConnectionGate::ConnectionGate(int capacity, int requestReserve, QObject* parent
     : QObject(parent),
       m_capacity(std::max(1, capacity)),
       m_reserve(std::clamp(requestReserve, 0, m_capacity - 1))
-{
-}
+{}
 
 ConnectionGate::~ConnectionGate() = default;
 
@@ -101,8 +100,8 @@ ConnectionGate::Ticket ConnectionGate::ask(Use use, const QObject* context, std:
 void ConnectionGate::cancel(Ticket ticket)
 {
     for (QList<Waiter>* queue : {&m_requests, &m_streams}) {
-        const auto it = std::find_if(queue->begin(), queue->end(),
-                                     [ticket](const Waiter& w) { return w.ticket == ticket; });
+        const auto it =
+            std::find_if(queue->begin(), queue->end(), [ticket](const Waiter& w) { return w.ticket == ticket; });
         if (it != queue->end()) {
             queue->erase(it);
             return;

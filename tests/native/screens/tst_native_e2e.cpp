@@ -18,6 +18,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <csignal>
+
 #ifdef KVR_HAVE_XCB
 #include <xcb/xcb.h>
 #endif
@@ -25,6 +27,7 @@
 using namespace kvr::core;
 using namespace kvr::services;
 
+using kvrtest::FakeDevice;
 using kvrtest::FakeFleet;
 
 namespace {
@@ -102,6 +105,8 @@ class NativeEndToEnd : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void probesShowsAndSavesOnClose();
+    void savesOnTerminationSignals_data();
+    void savesOnTerminationSignals();
 };
 
 void NativeEndToEnd::probesShowsAndSavesOnClose()
@@ -206,6 +211,82 @@ void NativeEndToEnd::probesShowsAndSavesOnClose()
     QVERIFY(events.size() > 8);
     QVERIFY(fresh);
 #endif
+}
+
+void NativeEndToEnd::savesOnTerminationSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM (log-out, shut-down)") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl+C)") << int(SIGINT);
+    QTest::newRow("SIGHUP (terminal closed)") << int(SIGHUP);
+}
+
+// Asked by the system to end, the program ends as when its window closes:
+// what it heard and found is written on the way out, the event that came a
+// moment before included (the event log waits 5 s after the last one).
+void NativeEndToEnd::savesOnTerminationSignals()
+{
+    QFETCH(int, signal);
+    QDir(dataFolder()).removeRecursively();
+    FakeFleet fleet;
+    QVERIFY(fleet.start());
+    QString error;
+    QVERIFY2(fleet.writeDataFiles(dataFolder(), &error), qPrintable(error));
+    QFile::remove(dataFolder() + QStringLiteral("/native-uptime.json"));
+    Prefs::set(Prefs::kNativeMode, true);
+    Prefs::set(Prefs::kNativePoll, true);
+    NativeMode::prefs().sync();
+
+    QProcess app;
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(QStringLiteral(KVR_PROGRAM), {});
+    QVERIFY(app.waitForStarted(10000));
+    auto cleanup = qScopeGuard([&app] {
+        if (app.state() != QProcess::NotRunning) {
+            app.kill();
+            app.waitForFinished(5000);
+        }
+    });
+    for (const FakeFleet::Member& m : fleet.members())
+        if (m.device)
+            QTRY_VERIFY2_WITH_TIMEOUT(m.device->requestCount() > 0, qPrintable(m.name), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(fleet.streamsOpened() >= 1, 30000);
+    QTest::qWait(2500); // the sweep's results taken in; every device idle again
+    FakeDevice* recorder = nullptr;
+    for (const FakeFleet::Member& m : fleet.members())
+        if (m.device && m.device->openStreams() > 0)
+            recorder = m.device.get();
+    QVERIFY(recorder);
+
+    // A full disk, reported down the stream: the program asks the recorder
+    // for a check at once, which shows that it took the event in.
+    const int before = recorder->requestCount();
+    const QDateTime now = QDateTime::currentDateTime();
+    recorder->push(FakeDevice::part(
+        "boundary",
+        FakeDevice::notification("diskfull", "active", 0,
+                                 now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate).toLatin1())));
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->requestCount() > before, 20000);
+    QCOMPARE(::kill(pid_t(app.processId()), signal), 0);
+    QVERIFY(app.waitForFinished(60000));
+    if (app.exitStatus() != QProcess::NormalExit || app.exitCode() != 0)
+        qWarning().noquote() << app.readAll();
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+
+    bool full = false;
+    for (const QJsonValue& v :
+         QJsonDocument::fromJson(readFile(dataFolder() + QStringLiteral("/native-events.json"))).array())
+        full = full || v.toObject().value(QStringLiteral("t")).toString() == QLatin1String("diskfull");
+    QVERIFY(full);
+    const Native::InventoryData saved =
+        Native::decodeInventory(readFile(dataFolder() + QStringLiteral("/native-inventory.bin")));
+    QCOMPARE(saved.status, Native::ReadStatus::Clean);
+    QCOMPARE(saved.devices.size(), int(fleet.members().size()));
+    // The hours the sweep credited (the history file was removed before).
+    const QJsonObject uptime =
+        QJsonDocument::fromJson(readFile(dataFolder() + QStringLiteral("/native-uptime.json"))).object();
+    QVERIFY(!uptime.value(QStringLiteral("series")).toObject().isEmpty());
 }
 
 KVR_TEST_MAIN(NativeEndToEnd)
