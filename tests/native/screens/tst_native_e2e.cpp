@@ -4,6 +4,7 @@
 
 #include "app/core/Settings.h"
 #include "native/services/NativeInventory.h"
+#include "native/services/UptimeHistory.h"
 #include "native/services/Verdicts.h"
 #include "tests/fixtures/fleet/FakeFleet.h"
 #include "tests/support/TestKit.h"
@@ -99,6 +100,38 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The built program in native mode, with checks on, over the fleet's data
+// files; killed at the end of the test if it still runs.
+class Program {
+public:
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    // Starts it over the fleet (started here), with the fleet's uptime
+    // history or without any; the test has failed when it returns false.
+    bool start(FakeFleet& fleet, bool history = true)
+    {
+        QString error;
+        if (!fleet.start() || !fleet.writeDataFiles(dataFolder(), &error)) {
+            qWarning().noquote() << "the fleet did not start:" << error;
+            return false;
+        }
+        if (!history)
+            QFile::remove(dataFolder() + QStringLiteral("/native-uptime.json"));
+        Prefs::set(Prefs::kNativeMode, true);
+        Prefs::set(Prefs::kNativePoll, true);
+        NativeMode::prefs().sync();
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(KVR_PROGRAM), {});
+        return process.waitForStarted(10000);
+    }
+    QProcess process;
+};
+
 } // namespace
 
 class NativeEndToEnd : public QObject {
@@ -117,24 +150,10 @@ void NativeEndToEnd::probesShowsAndSavesOnClose()
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("needs a display (run under Xvfb with QT_QPA_PLATFORM=xcb)");
     FakeFleet fleet;
-    QVERIFY(fleet.start());
-    QString error;
-    QVERIFY2(fleet.writeDataFiles(dataFolder(), &error), qPrintable(error));
-    Prefs::set(Prefs::kNativeMode, true);
-    Prefs::set(Prefs::kNativePoll, true);
-    NativeMode::prefs().sync();
     const QDateTime started = QDateTime::currentDateTime();
-
-    QProcess app;
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(KVR_PROGRAM), {});
-    QVERIFY(app.waitForStarted(10000));
-    auto cleanup = qScopeGuard([&app] {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    });
+    Program program;
+    QVERIFY(program.start(fleet));
+    QProcess& app = program.process;
 
     // The first sweep reaches every device that answers; the refused login
     // is tried, the unreachable one only by its ports.
@@ -229,24 +248,9 @@ void NativeEndToEnd::savesOnTerminationSignals()
     QFETCH(int, signal);
     QDir(dataFolder()).removeRecursively();
     FakeFleet fleet;
-    QVERIFY(fleet.start());
-    QString error;
-    QVERIFY2(fleet.writeDataFiles(dataFolder(), &error), qPrintable(error));
-    QFile::remove(dataFolder() + QStringLiteral("/native-uptime.json"));
-    Prefs::set(Prefs::kNativeMode, true);
-    Prefs::set(Prefs::kNativePoll, true);
-    NativeMode::prefs().sync();
-
-    QProcess app;
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(KVR_PROGRAM), {});
-    QVERIFY(app.waitForStarted(10000));
-    auto cleanup = qScopeGuard([&app] {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    });
+    Program program;
+    QVERIFY(program.start(fleet, false));
+    QProcess& app = program.process;
     for (const FakeFleet::Member& m : fleet.members())
         if (m.device)
             QTRY_VERIFY2_WITH_TIMEOUT(m.device->requestCount() > 0, qPrintable(m.name), 60000);
@@ -283,10 +287,16 @@ void NativeEndToEnd::savesOnTerminationSignals()
         Native::decodeInventory(readFile(dataFolder() + QStringLiteral("/native-inventory.bin")));
     QCOMPARE(saved.status, Native::ReadStatus::Clean);
     QCOMPARE(saved.devices.size(), int(fleet.members().size()));
-    // The hours the sweep credited (the history file was removed before).
-    const QJsonObject uptime =
-        QJsonDocument::fromJson(readFile(dataFolder() + QStringLiteral("/native-uptime.json"))).object();
-    QVERIFY(!uptime.value(QStringLiteral("series")).toObject().isEmpty());
+    // The hours the sweep credited (the program started without a history).
+    const QJsonObject series = QJsonDocument::fromJson(readFile(dataFolder() + QStringLiteral("/native-uptime.json")))
+                                   .object()
+                                   .value(QStringLiteral("series"))
+                                   .toObject();
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    bool credited = false;
+    for (const Native::Device& d : saved.devices)
+        credited = credited || series.value(Native::checkedKey(d.id)).toObject().contains(today);
+    QVERIFY(credited);
 }
 
 KVR_TEST_MAIN(NativeEndToEnd)
