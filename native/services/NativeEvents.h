@@ -217,8 +217,11 @@ public:
     // Every stored event, oldest first.
     const QList<Event>& events() const { return m_events; }
 
-    // Writes the file a little later (restarts the save delay).
+    // Writes the file a little later: kEventSaveDelay from now, but never
+    // later than kEventSaveMaxDeferral after the first event not yet written.
     void saveSoon();
+    // The delay the pending write was planned with; -1 when none is pending.
+    int pendingSaveDelayMs() const { return m_saveTimer.isActive() ? m_saveTimer.interval() : -1; }
     // Writes the file now, on the writer thread (nothing before the file
     // was read).
     void save();

@@ -760,35 +760,35 @@ private Q_SLOTS:
     // event not yet written.
     void eventsAreSavedWithinTheCap()
     {
-        const QString path = SecureFile::path("native-events.json");
         events->start(); // the file is read (there is none)
-        int stored = 0;
         auto onDisk = [&] {
             events->waitForWrites();
             return int(readLog().size());
         };
-        // An event a second, for 29 s: nothing written yet.
-        for (int second = 0; second < 30; ++second) {
+        // An event a second: each puts the write 5 s off, for 25 s.
+        int stored = 0;
+        for (int second = 0; second <= 25; ++second) {
             events->ingest("d1", {alert("io", 1 + second % 4)});
             ++stored;
-            QCoreApplication::processEvents();
-            QCOMPARE(onDisk(), 0);
+            QCOMPARE(events->pendingSaveDelayMs(), 5000);
             clock->advanceSecs(1);
         }
-        // The 30th second: written, every event so far.
+        QCOMPARE(onDisk(), 0);
+        // 30 s after the first: written now, every event so far.
+        clock->advanceSecs(4);
         events->ingest("d1", {alert("io", 2)});
         ++stored;
-        QTRY_COMPARE_WITH_TIMEOUT(onDisk(), stored, 2000);
-        QVERIFY(QFile::exists(path));
-        // The cap counts again from the next event not yet written.
+        QCOMPARE(events->pendingSaveDelayMs(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(onDisk(), stored, 20000);
+        // The next event starts the count again.
         clock->advanceSecs(1);
         events->ingest("d1", {alert("io", 3)});
-        QCoreApplication::processEvents();
-        QCOMPARE(onDisk(), stored);
-        clock->advanceSecs(30);
+        QCOMPARE(events->pendingSaveDelayMs(), 5000);
+        clock->advanceSecs(28);
         events->ingest("d1", {alert("io", 4)});
-        QTRY_COMPARE_WITH_TIMEOUT(onDisk(), stored + 2, 2000);
+        QCOMPARE(events->pendingSaveDelayMs(), 2000);
         events->stop();
+        QCOMPARE(onDisk(), stored + 2);
     }
 
     void eventLogFile()

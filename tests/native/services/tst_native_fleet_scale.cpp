@@ -191,29 +191,29 @@ private Q_SLOTS:
             return events.eligibleCount() == eligibleByHand(store) && events.connectedCount() == live;
         };
         QCOMPARE(events.eligibleCount(), 3);
-        QTRY_COMPARE(events.connectedCount(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connectedCount(), 2, 20000);
         QVERIFY(agree());
 
         store.setEnabled(ids[0], false, QStringLiteral("off"));
         QCOMPARE(events.eligibleCount(), 2);
-        QTRY_COMPARE(events.connectedCount(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connectedCount(), 1, 20000);
         QVERIFY(agree());
         Device d = *store.device(ids[2]);
         d.manufacturer = QStringLiteral("HIKVISION");
         QVERIFY(store.updateDevice(d));
         QCOMPARE(events.eligibleCount(), 3);
-        QTRY_COMPARE(events.connectedCount(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connectedCount(), 2, 20000);
         QVERIFY(agree());
         store.setEnabled(ids[0], true, QString());
         QCOMPARE(events.eligibleCount(), 4);
-        QTRY_COMPARE(events.connectedCount(), 3);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connectedCount(), 3, 20000);
         store.removeDevice(ids[1]);
         QCOMPARE(events.eligibleCount(), 3);
-        QTRY_COMPARE(events.connectedCount(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connectedCount(), 2, 20000);
         QVERIFY(agree());
         store.removeSite(siteId);
         QCOMPARE(events.eligibleCount(), 0);
-        QTRY_COMPARE(events.connectedCount(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connectedCount(), 0, 20000);
         QVERIFY(agree());
         events.stop();
         QCOMPARE(events.connectedCount(), 0);
@@ -246,10 +246,12 @@ private Q_SLOTS:
             d.name = QStringLiteral("Recorder %1").arg(i);
             ids << store.addDevice(d);
         }
+        // The streams wait for their answer for as long as the test takes.
+        events.setAnswerTimeout(1h);
         events.start();
         // Four streams hold their places; the rest wait for one.
-        QTRY_COMPARE(fake.requestCount(kPath), 4);
-        QTRY_COMPARE(gate.waiting(), 6);
+        QTRY_COMPARE_WITH_TIMEOUT(fake.requestCount(kPath), 4, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(gate.waiting(), 6, 30000);
 
         // Every device is checked meanwhile, in the places kept for checks.
         QSet<QString> checked;
@@ -263,7 +265,7 @@ private Q_SLOTS:
 
         // More places: the waiting streams go out.
         gate.setCapacity(20, 4);
-        QTRY_COMPARE(fake.requestCount(kPath), 10);
+        QTRY_COMPARE_WITH_TIMEOUT(fake.requestCount(kPath), 10, 30000);
         QCOMPARE(gate.waiting(), 0);
         events.stop();
         QTRY_COMPARE(gate.held(), 0);
