@@ -155,6 +155,7 @@ private:
     QPushButton* m_refreshAll = nullptr;
     QPushButton* m_events = nullptr;
     QLabel* m_busy = nullptr;
+    QTimer* m_busyPace = nullptr; // the busy count's text follows at this pace
     QLabel* m_liveEvents = nullptr;
     QLabel* m_toast = nullptr;
     QTimer* m_toastTimer = nullptr;
