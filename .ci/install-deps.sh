@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
   libavformat-dev libavcodec-dev libavutil-dev libswscale-dev libswresample-dev
-  libasound2-dev
+  libasound2-dev zlib1g-dev
   # run
   libgl1-mesa-dri libqt6svg6
   # test peers and display

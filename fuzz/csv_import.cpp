@@ -1,9 +1,11 @@
 // fuzz-sources: native/services/CsvImport.cpp native/services/AddressCheck.cpp native/services/Brands.cpp
+// fuzz-sources: native/services/NativeInventory.cpp
 // fuzz-qt: Qt6Core Qt6Network
 //
 // A CSV file picked by the user may hold anything. The import must neither
 // crash nor loop, must account for every data row (added or skipped with
-// one message), and must only ever add devices that pass its row checks.
+// one message) or refuse the file whole, and must only ever add devices
+// that pass its row checks, none holding a replacement character.
 
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
@@ -40,15 +42,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     const NativeCsv::ImportResult r = NativeCsv::importBytes(into, bytes);
 
-    QString text = QString::fromUtf8(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    const QList<QStringList> rows = NativeCsv::parseRows(text);
+    const NativeCsv::Text text = NativeCsv::decode(bytes);
+    const QList<QStringList> rows = NativeCsv::parseRows(text.text);
     if (r.added != added.size())
         std::abort();
+    if (!text.error.isEmpty() && (r.added > 0 || r.errors != QStringList{text.error}))
+        std::abort(); // a file not read as text adds nothing and says why
     if (r.skipped + r.added > 0 && r.added + r.skipped != rows.size() - 1)
         std::abort(); // every data row is either added or skipped
-    if (r.skipped > 0 && r.errors.size() != r.skipped)
+    if (r.skipped > 0 && r.errors.size() + r.moreErrors != r.skipped)
         std::abort(); // one message per skipped row
     const QStringList brands = NativeBrand::manufacturers();
     const QStringList types = NativeBrand::deviceTypes();
@@ -58,6 +60,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             || d.channels < Native::kMinChannels || d.channels > Native::kMaxChannels
             || !brands.contains(d.manufacturer) || !types.contains(d.type) || d.name.isEmpty())
             std::abort();
+        for (const QString& t : {d.name, d.ip, d.username, d.password})
+            if (t.contains(QChar(QChar::ReplacementCharacter)))
+                std::abort();
     }
     for (const QString& h : rows.value(0))
         (void)NativeCsv::normalizedHeader(h);

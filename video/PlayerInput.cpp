@@ -72,10 +72,7 @@ int ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, 
         const QString path = u.path();
         if (!path.endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive) && p->net
             && !path.contains(QLatin1String(kRelayHlsMarker))) {
-            QByteArray auth;
-            if (tokenAllowed(u, p->token, p->tokenHost))
-                auth = "Bearer " + p->token.toUtf8();
-            auto* http = new HttpSource(p->net, &p->stopFlag, u, auth);
+            auto* http = new HttpSource(p->net, &p->stopFlag, u, p->token, p->tokenHost);
             if (!http->request(0)) {
                 p->noteError(http->failure(), http->failureText());
                 delete http;

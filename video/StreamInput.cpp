@@ -57,6 +57,24 @@ bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenHos
         && !url.path(QUrl::FullyDecoded).contains(QLatin1String(kRelayHlsMarker));
 }
 
+bool isRedirect(int httpStatus)
+{
+    return httpStatus == 301 || httpStatus == 302 || httpStatus == 303 || httpStatus == 307 || httpStatus == 308;
+}
+
+QUrl redirectTarget(const QUrl& from, const QByteArray& location)
+{
+    if (location.isEmpty())
+        return {};
+    const QUrl to = from.resolved(QUrl::fromEncoded(location.trimmed(), QUrl::TolerantMode));
+    const QString scheme = to.scheme().toLower();
+    const bool secureFrom = from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    if (!to.isValid() || to.host().isEmpty() || (scheme != QLatin1String("https") && scheme != QLatin1String("http"))
+        || (secureFrom && scheme != QLatin1String("https")))
+        return {};
+    return to;
+}
+
 namespace {
 
 // Why a request got no success, as a kind and in words: its HTTP status
@@ -66,6 +84,27 @@ struct ReplyFailure {
     PlayerFailure kind = PlayerFailure::Other;
     QString words;
 };
+// A redirect that is not followed: less safe than where it came from, or
+// one more than a request needs.
+ReplyFailure redirectFailure(bool lessSafe)
+{
+    return {PlayerFailure::Other,
+            lessSafe ? QStringLiteral("The server redirected the request to a less safe address.")
+                     : QStringLiteral("The server redirected the request too many times.")};
+}
+
+// A GET of `url` whose redirects this side follows, with the token only
+// where it may go.
+QNetworkRequest getRequest(const QUrl& url, const QString& token, const QString& tokenHost)
+{
+    QNetworkRequest req(url);
+    req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    req.setRawHeader("Accept", "*/*");
+    if (tokenAllowed(url, token, tokenHost))
+        req.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    return req;
+}
+
 ReplyFailure replyFailure(const QNetworkReply* reply, int httpStatus)
 {
     if (httpStatus >= 1)
@@ -203,12 +242,13 @@ void NetPool::retire(const std::shared_ptr<QNetworkAccessManager>& used)
 
 // ---- HttpSource ----------------------------------------------------------------
 
-HttpSource::HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url,
-                       const QByteArray& authorization)
+HttpSource::HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url, const QString& token,
+                       const QString& tokenHost)
     : m_pool(pool),
       m_stopFlag(stopFlag),
       m_url(url),
-      m_authorization(authorization)
+      m_token(token),
+      m_tokenHost(tokenHost)
 {
     m_clock.start();
 }
@@ -254,20 +294,34 @@ bool HttpSource::request(int64_t offset)
     m_failureText.clear();
     ++m_requests;
 
-    QNetworkRequest req(m_url);
-    req.setRawHeader("Accept", "*/*");
-    if (!m_authorization.isEmpty())
-        req.setRawHeader("Authorization", m_authorization);
-    req.setRawHeader("Range", "bytes=" + QByteArray::number(qint64(offset)) + "-");
-    m_net = m_pool->manager();
-    m_reply = m_net->get(req);
-    m_reply->setReadBufferSize(kReplyReadBufferBytes);
+    // Each request starts from the address given: a redirect may be for
+    // this moment only.
+    QUrl at = m_url;
+    ReplyFailure refused;
+    for (int hops = 0;; ++hops) {
+        QNetworkRequest req = getRequest(at, m_token, m_tokenHost);
+        req.setRawHeader("Range", "bytes=" + QByteArray::number(qint64(offset)) + "-");
+        m_net = m_pool->manager();
+        m_reply = m_net->get(req);
+        m_reply->setReadBufferSize(kReplyReadBufferBytes);
 
-    if (!m_reply->isFinished() && !m_reply->hasRawHeader("Content-Type")
-        && !m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        waitOnReply(m_reply, WaitFor::Headers, kFetchTimeout, m_stopFlag);
+        if (!m_reply->isFinished() && !m_reply->hasRawHeader("Content-Type")
+            && !m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
+            waitOnReply(m_reply, WaitFor::Headers, kFetchTimeout, m_stopFlag);
 
-    m_httpStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        m_httpStatus = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (!isRedirect(m_httpStatus) || stopped())
+            break;
+        const QUrl next = redirectTarget(at, m_reply->rawHeader("Location"));
+        if (next.isEmpty() || hops >= kMaxRedirects) {
+            refused = redirectFailure(next.isEmpty());
+            break;
+        }
+        qCWarning(lcVideo).noquote()
+            << QStringLiteral("[hls] %1 HTTP %2, following it").arg(shortName(at)).arg(m_httpStatus);
+        dropReply();
+        at = next;
+    }
     if (m_httpStatus == 200) {
         m_rangesSupported = false;
         const QByteArray len = m_reply->rawHeader("Content-Length");
@@ -291,7 +345,7 @@ bool HttpSource::request(int64_t offset)
         m_expectedEnd = lengthOk ? offset + length : m_totalSize;
     } else {
         m_failed = true;
-        const ReplyFailure why = replyFailure(m_reply, m_httpStatus);
+        const ReplyFailure why = refused.words.isEmpty() ? replyFailure(m_reply, m_httpStatus) : refused;
         m_failure = why.kind;
         m_failureText = why.words;
         qCWarning(lcVideo).noquote() << QStringLiteral("[hls] %1 HTTP %2").arg(shortName(m_url)).arg(m_httpStatus)
@@ -412,45 +466,56 @@ struct Attempt {
     ReplyFailure failure;
 };
 
-Attempt fetchOnce(const FetchRequest& r, const QUrl& url, qint64 cap)
+Attempt fetchOnce(const FetchRequest& r, const QUrl& first, qint64 cap)
 {
     Attempt a;
     QElapsedTimer timer;
     timer.start();
-    QNetworkRequest req(url);
-    req.setRawHeader("Accept", "*/*");
-    if (tokenAllowed(url, r.token, r.tokenHost))
-        req.setRawHeader("Authorization", "Bearer " + r.token.toUtf8());
-    const std::shared_ptr<QNetworkAccessManager> manager = r.net->manager();
-    QNetworkReply* reply = manager->get(req);
-    // What is not taken yet stays small: the body is taken as it comes.
-    reply->setReadBufferSize(kFetchReadBufferBytes);
-    for (;;) {
-        bool lengthOk = false;
-        const qint64 announced = reply->rawHeader("Content-Length").toLongLong(&lengthOk);
-        const bool done = reply->isFinished();
-        a.body += reply->read(cap + 1 - a.body.size());
-        if ((lengthOk && announced > cap) || a.body.size() > cap) {
-            a.tooLarge = true;
-            break;
+    QUrl url = first;
+    for (int hops = 0;; ++hops) {
+        a = Attempt();
+        const std::shared_ptr<QNetworkAccessManager> manager = r.net->manager();
+        QNetworkReply* reply = manager->get(getRequest(url, r.token, r.tokenHost));
+        // What is not taken yet stays small: the body is taken as it comes.
+        reply->setReadBufferSize(kFetchReadBufferBytes);
+        for (;;) {
+            bool lengthOk = false;
+            const qint64 announced = reply->rawHeader("Content-Length").toLongLong(&lengthOk);
+            const bool done = reply->isFinished();
+            a.body += reply->read(cap + 1 - a.body.size());
+            if ((lengthOk && announced > cap) || a.body.size() > cap) {
+                a.tooLarge = true;
+                break;
+            }
+            if (done)
+                break;
+            // The bound is on the whole answer, redirects and all.
+            const auto left = r.timeout - std::chrono::milliseconds(timer.elapsed());
+            if (left.count() <= 0 || waitOnReply(reply, WaitFor::Data, left, r.stopFlag) == WaitEnd::Stopped)
+                break;
         }
-        if (done)
-            break;
-        const auto left = r.timeout - std::chrono::milliseconds(timer.elapsed());
-        if (left.count() <= 0 || waitOnReply(reply, WaitFor::Data, left, r.stopFlag) == WaitEnd::Stopped)
-            break;
+        a.finished = reply->isFinished();
+        a.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        a.failure = replyFailure(reply, a.status);
+        if (a.finished && reply->error() != QNetworkReply::NoError)
+            a.networkWords = maskSecrets(reply->errorString());
+        const QByteArray location = reply->rawHeader("Location");
+        if (!a.finished)
+            r.net->retire(manager); // its connection must not serve another request
+        reply->disconnect();
+        reply->abort();
+        delete reply;
+        if (!a.finished || a.tooLarge || !isRedirect(a.status) || (r.stopFlag && r.stopFlag->load()))
+            return a;
+        const QUrl next = redirectTarget(url, location);
+        if (next.isEmpty() || hops >= kMaxRedirects) {
+            a.failure = redirectFailure(next.isEmpty());
+            return a;
+        }
+        qCWarning(lcVideo).noquote()
+            << QStringLiteral("[hls] %1 HTTP %2, following it").arg(shortName(url)).arg(a.status);
+        url = next;
     }
-    a.finished = reply->isFinished();
-    a.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    a.failure = replyFailure(reply, a.status);
-    if (a.finished && reply->error() != QNetworkReply::NoError)
-        a.networkWords = maskSecrets(reply->errorString());
-    if (!a.finished)
-        r.net->retire(manager); // its connection must not serve another request
-    reply->disconnect();
-    reply->abort();
-    delete reply;
-    return a;
 }
 
 } // namespace

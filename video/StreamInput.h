@@ -39,6 +39,13 @@ QString maskSecrets(const QString& text);
 // own host, and never to the relay's HLS paths.
 bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenHost);
 
+// Where a redirect answer to a request for `from` sends it, when it may be
+// followed: an HTTP or HTTPS address, never from HTTPS down to plain HTTP.
+// Empty otherwise. Followed by hand (a few at most, tun::kMaxRedirects), so
+// that each address gets the bearer token only when tokenAllowed() says so.
+QUrl redirectTarget(const QUrl& from, const QByteArray& location);
+bool isRedirect(int httpStatus);
+
 // The last "/"-separated part of an address's path, for log lines.
 QString shortName(const QUrl& url);
 
@@ -93,7 +100,10 @@ private:
 // Reads one HTTP resource in pieces, with byte ranges when the server has them.
 class HttpSource : public Source {
 public:
-    HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url, const QByteArray& authorization);
+    // The bearer token goes with each request, and each redirect of it, whose
+    // address tokenAllowed() lets it go to.
+    HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url, const QString& token = QString(),
+               const QString& tokenHost = QString());
     ~HttpSource() override;
 
     // Sends a request at `offset`; false when it failed (see httpStatus()).
@@ -121,7 +131,8 @@ private:
     std::shared_ptr<QNetworkAccessManager> m_net; // the manager of the current reply
     const std::atomic<bool>* m_stopFlag;
     QUrl m_url;
-    QByteArray m_authorization;
+    QString m_token;
+    QString m_tokenHost;
     QNetworkReply* m_reply = nullptr;
     QByteArray m_buffer;
     int64_t m_bufferStart = 0;

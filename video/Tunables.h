@@ -88,6 +88,9 @@ inline constexpr const char* kRelayHlsProbeBytes = "1000000";
 // ---- HTTP input -----------------------------------------------------------
 inline constexpr milliseconds kFetchTimeout{20000};     // whole file, or a ranged request's headers
 inline constexpr milliseconds kReadStallTimeout{30000}; // no new data for a ranged read
+// Redirects followed for one request (each to an address no less safe: never
+// from HTTPS to plain HTTP); one more is a loop.
+inline constexpr int kMaxRedirects = 5;
 // A ranged read whose whole body has arrived gets this long to finish when it
 // is closed, so that its connection serves the next request.
 inline constexpr milliseconds kFinishGrace{200};

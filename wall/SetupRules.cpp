@@ -5,6 +5,7 @@
 #include "wall/Source.h"
 #include "wall/Tunables.h"
 
+#include "app/core/SearchText.h"
 #include "app/ui/Fitting.h"
 
 #include <QFontMetrics>
@@ -135,7 +136,7 @@ void moveCell(QList<QString>& cells, int from, int to)
 
 bool matchesSearch(const QString& text, const QString& needle)
 {
-    return text.contains(needle, Qt::CaseInsensitive);
+    return kvr::core::SearchText::contains(text, needle);
 }
 
 RunState runState(bool running, bool mine, int windows, int ready)

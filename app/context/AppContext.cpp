@@ -2,8 +2,12 @@
 
 #include "app/core/Env.h"
 #include "app/core/Settings.h"
+#include "server/api/ApiRules.h"
 
 #include <QCoreApplication>
+#include <QUrl>
+
+#include <algorithm>
 
 #include <utility>
 
@@ -13,6 +17,18 @@ using namespace kvr::api;
 namespace kvr::context {
 
 namespace {
+
+// The address as the settings file may keep it: a user name and password in
+// it would be stored as typed, in a file others may have read before.
+QString withoutLogin(const QString& baseUrl)
+{
+    QUrl url(baseUrl, QUrl::TolerantMode);
+    if (url.userInfo().isEmpty())
+        return baseUrl;
+    url.setUserInfo(QString());
+    return url.toString();
+}
+
 // The process-wide context: made on the main thread by the first instance(),
 // deleted by shutdown() while the application object still exists (its
 // server client owns network objects). Main thread only.
@@ -37,7 +53,12 @@ void AppContext::shutdown()
 
 AppContext::AppContext() : settings(NativeMode::prefs())
 {
-    const QString savedBase = Prefs::get(Prefs::kServerBase);
+    QString savedBase = Prefs::get(Prefs::kServerBase);
+    if (const QString clean = withoutLogin(savedBase); clean != savedBase) {
+        // Kept with a login by an earlier version: the login goes.
+        Prefs::set(Prefs::kServerBase, clean);
+        savedBase = clean;
+    }
     if (!savedBase.isEmpty() && !envSet("KVR_API_BASE"))
         api.setBaseUrl(savedBase);
     applyRelaySetting(Prefs::get(Prefs::kRelayAddress));
@@ -48,22 +69,8 @@ AppContext::AppContext() : settings(NativeMode::prefs())
 
 AppContext::RelayAddress AppContext::parseRelayAddress(const QString& text)
 {
-    RelayAddress relay;
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty())
-        return relay;
-    const qsizetype colon = trimmed.lastIndexOf(QLatin1Char(':'));
-    if (colon >= 1) {
-        bool ok = false;
-        const int port = trimmed.mid(colon + 1).toInt(&ok, 10);
-        if (ok) {
-            relay.host = trimmed.left(colon);
-            relay.port = port;
-            return relay;
-        }
-    }
-    relay.host = trimmed;
-    return relay;
+    const auto [host, port] = ApiRules::splitHostPort(text, api::ApiClient::kDefaultRelayPort);
+    return {host, port};
 }
 
 void AppContext::applyRelaySetting(const QString& text)
@@ -72,8 +79,9 @@ void AppContext::applyRelaySetting(const QString& text)
     api.setRelay(relay.host, relay.port);
 }
 
-void AppContext::setServer(const QString& baseUrl, const QString& relayAddressText)
+void AppContext::setServer(const QString& typedBaseUrl, const QString& relayAddressText)
 {
+    const QString baseUrl = withoutLogin(typedBaseUrl);
     const bool changed = baseUrl != api.baseUrl();
     if (baseUrl == ApiClient::defaultBaseUrl())
         Prefs::remove(Prefs::kServerBase.name);
@@ -150,6 +158,31 @@ Channel* AppContext::findChannel(const QString& id)
                 if (channel.id == id)
                     return &channel;
     return nullptr;
+}
+
+Device* AppContext::findDevice(const QString& deviceId, const QString& channelId)
+{
+    const auto holds = [&channelId](const Device& device) {
+        return std::any_of(device.channels.cbegin(), device.channels.cend(),
+                           [&channelId](const Channel& c) { return c.id == channelId; });
+    };
+    if (!channelId.isEmpty())
+        for (Site& site : sites)
+            for (Device& device : site.devices)
+                if (device.id == deviceId && holds(device))
+                    return &device;
+    return findDevice(deviceId);
+}
+
+Channel* AppContext::findChannel(const QString& deviceId, const QString& channelId)
+{
+    for (Site& site : sites)
+        for (Device& device : site.devices)
+            if (device.id == deviceId)
+                for (Channel& channel : device.channels)
+                    if (channel.id == channelId)
+                        return &channel;
+    return findChannel(channelId);
 }
 
 } // namespace kvr::context

@@ -34,7 +34,8 @@ public:
     QString organisationName() const;
     QString organisationId() const;
 
-    // Splits "host[:port]" at its last colon and configures the relay.
+    // Splits "host[:port]" (or "[v6]:port") into host and port and
+    // configures the relay.
     void applyRelaySetting(const QString& text);
     // Saves and applies a new server base address and relay address.
     void setServer(const QString& baseUrl, const QString& relayAddress);
@@ -47,9 +48,17 @@ public:
     // "gridQuality" as stored, not clamped: 0 Auto, 1 Main, 2 Sub.
     int gridQuality() const;
 
+    // The first of that id in the catalogue, site by site.
     api::Site* findSite(const QString& id);
     api::Device* findDevice(const QString& id);
     api::Channel* findChannel(const QString& id);
+    // What a row of the catalogue names: ids may repeat across sites
+    // (servers send the same camera id under two sites), and a channel's row
+    // names its device too. The device `deviceId` that holds the channel
+    // `channelId` and that channel; the first of the id where no device of
+    // that id holds the channel (an empty channel id: the first device).
+    api::Device* findDevice(const QString& deviceId, const QString& channelId);
+    api::Channel* findChannel(const QString& deviceId, const QString& channelId);
 
     // The parsed form of a relay setting: host and port, port 8565 when the
     // text has none. An empty host means no configured relay.

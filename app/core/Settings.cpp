@@ -1,8 +1,15 @@
 #include "app/core/Settings.h"
 
 #include "app/core/Env.h"
+#include "app/core/Logging.h"
 
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QSettings>
+
+#include <functional>
 
 namespace kvr::core {
 
@@ -14,10 +21,35 @@ QString settingsAppName()
 
 // Main thread only: the store is read and written by the screens and the
 // native services, never by the decode threads.
+namespace {
+
+// Readable by its owner alone, before anything is written to it: the store
+// writes a new file beside the old one and gives it the old one's
+// permissions, so a file made owner-only here stays so.
+void ownerOnly(const QString& path)
+{
+    const QFileDevice::Permissions mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+    QFile file(path);
+    if (!file.exists()) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+            return;
+        file.close();
+    }
+    if (file.permissions() != mode && !file.setPermissions(mode))
+        qCWarning(lcCore).noquote() << "[settings] could not make" << path << "readable by its owner only";
+}
+
+bool g_lastKept = true;
+
+} // namespace
+
 QSettings& NativeMode::prefs()
 {
     // Main thread only.
     static QSettings settings(QStringLiteral("Kavira"), settingsAppName());
+    static const bool narrowed = (ownerOnly(settings.fileName()), true);
+    Q_UNUSED(narrowed);
     return settings;
 }
 
@@ -28,6 +60,25 @@ namespace {
 QVariant read(const char* name)
 {
     return NativeMode::prefs().value(QLatin1String(name));
+}
+
+// Writes the change through at once and says whether it reached the file.
+bool keep(const std::function<void(QSettings&)>& change)
+{
+    QSettings& settings = NativeMode::prefs();
+    // The store keeps the first error it met for good: once it has failed,
+    // a write is judged by whether the file was written anew.
+    const bool failedBefore = settings.status() != QSettings::NoError;
+    const QDateTime before = QFileInfo(settings.fileName()).lastModified();
+    change(settings);
+    settings.sync();
+    const bool kept = failedBefore ? QFileInfo(settings.fileName()).lastModified() != before
+                                   : settings.status() == QSettings::NoError;
+    if (!kept && g_lastKept)
+        qCWarning(lcCore).noquote() << "[settings] could not write" << settings.fileName()
+                                    << "; choices hold until the program ends";
+    g_lastKept = kept;
+    return kept;
 }
 
 } // namespace
@@ -89,34 +140,34 @@ QByteArray bytes(const QString& name)
     return v.toString().toUtf8();
 }
 
-void set(const Key<bool>& key, bool value)
+bool set(const Key<bool>& key, bool value)
 {
-    NativeMode::prefs().setValue(QLatin1String(key.name), value);
+    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
 }
 
-void set(const Key<int>& key, int value)
+bool set(const Key<int>& key, int value)
 {
-    NativeMode::prefs().setValue(QLatin1String(key.name), value);
+    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
 }
 
-void set(const TextKey& key, const QString& value)
+bool set(const TextKey& key, const QString& value)
 {
-    NativeMode::prefs().setValue(QLatin1String(key.name), value);
+    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
 }
 
-void set(const ListKey& key, const QStringList& value)
+bool set(const ListKey& key, const QStringList& value)
 {
-    NativeMode::prefs().setValue(QLatin1String(key.name), value);
+    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
 }
 
-void setText(const QString& name, const QString& value)
+bool setText(const QString& name, const QString& value)
 {
-    NativeMode::prefs().setValue(name, value);
+    return keep([&](QSettings& s) { s.setValue(name, value); });
 }
 
-void setBytes(const QString& name, const QByteArray& value)
+bool setBytes(const QString& name, const QByteArray& value)
 {
-    NativeMode::prefs().setValue(name, value);
+    return keep([&](QSettings& s) { s.setValue(name, value); });
 }
 
 bool contains(const char* name)
@@ -124,9 +175,21 @@ bool contains(const char* name)
     return NativeMode::prefs().contains(QLatin1String(name));
 }
 
-void remove(const char* name)
+bool remove(const char* name)
 {
-    NativeMode::prefs().remove(QLatin1String(name));
+    return keep([&](QSettings& s) { s.remove(QLatin1String(name)); });
+}
+
+bool lastKept()
+{
+    return g_lastKept;
+}
+
+QString notKeptText()
+{
+    return QStringLiteral("This choice could not be saved: the settings file %1 can't be written. It holds until "
+                          "the app is closed.")
+        .arg(QDir::toNativeSeparators(NativeMode::prefs().fileName()));
 }
 
 } // namespace Prefs

@@ -16,7 +16,8 @@ namespace NativeMode {
 // The process-wide settings store (organisation "Kavira", application
 // settingsAppName()), created on first use. There is no other QSettings over
 // the store: everything reads and writes through this one, with the typed
-// keys below.
+// keys below. Its file, like the program's other files, is readable by its
+// owner only: it may hold a server's address and a user's name.
 QSettings& prefs();
 } // namespace NativeMode
 
@@ -81,15 +82,23 @@ QString text(const QString& name);
 // UTF-8 bytes; empty when absent.
 QByteArray bytes(const QString& name);
 
-void set(const Key<bool>& key, bool value);
-void set(const Key<int>& key, int value);
-void set(const TextKey& key, const QString& value);
-void set(const ListKey& key, const QStringList& value);
-void setText(const QString& name, const QString& value);
-void setBytes(const QString& name, const QByteArray& value);
+// Each change is written to the file at once; false when it could not be
+// (a read-only file or folder, a full disk): the choice then holds only
+// until the program ends, and notKeptText() says so in words.
+bool set(const Key<bool>& key, bool value);
+bool set(const Key<int>& key, int value);
+bool set(const TextKey& key, const QString& value);
+bool set(const ListKey& key, const QStringList& value);
+bool setText(const QString& name, const QString& value);
+bool setBytes(const QString& name, const QByteArray& value);
 
 bool contains(const char* name);
-void remove(const char* name);
+bool remove(const char* name);
+
+// Whether the last change reached the file.
+bool lastKept();
+// What to tell a person whose choice could not be kept.
+QString notKeptText();
 
 } // namespace Prefs
 

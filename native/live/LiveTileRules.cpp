@@ -1,10 +1,10 @@
 #include "native/live/LiveTileRules.h"
 
+#include "app/core/FileNames.h"
 #include "native/live/Tunables.h"
 #include "native/services/Brands.h"
 
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -162,20 +162,22 @@ bool switchBesideRetry(QSize tile, QSize switchHint, QSize retryHint)
 
 QString snapshotBaseName(const QString& cameraName)
 {
-    static const QRegularExpression outside(QStringLiteral("[^A-Za-z0-9._-]+"));
-    QString base = cameraName;
-    base.replace(outside, QStringLiteral("_"));
-    return base;
+    return kvr::core::FileNames::safe(cameraName);
 }
 
 QString snapshotFileName(const QString& base, const QDateTime& localTime)
 {
-    return QStringLiteral("%1_%2.png").arg(base, localTime.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString rest = QStringLiteral("_%1.png").arg(localTime.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    return kvr::core::FileNames::safe(base, kvr::core::FileNames::roomBefore(rest)) + rest;
 }
 
 QString freeSnapshotPath(const QDir& folder, const QString& base, const QDateTime& localTime)
 {
-    const QString stem = QStringLiteral("%1_%2").arg(base, localTime.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    const QString stamp = QStringLiteral("_%1").arg(localTime.toString(QStringLiteral("yyyyMMdd-HHmmss")));
+    // Room for the stamp and the number that tells apart pictures of the
+    // same second.
+    const QString stem =
+        kvr::core::FileNames::safe(base, kvr::core::FileNames::roomBefore(stamp + QStringLiteral("-9999.png"))) + stamp;
     QString path = folder.filePath(stem + QStringLiteral(".png"));
     for (int n = 2; QFileInfo::exists(path) && n < 10000; ++n)
         path = folder.filePath(QStringLiteral("%1-%2.png").arg(stem).arg(n));

@@ -113,9 +113,11 @@ OverlayGeometry layoutOverlays(const OverlayInputs& in);
 bool switchBesideRetry(QSize tile, QSize switchHint, QSize retryHint);
 
 // ---- Snapshots ----
-// The camera name with every run outside [A-Za-z0-9._-] turned into one "_".
+// The camera name made safe for a file name (kvr::core::FileNames::safe):
+// letters of any script kept, every other run one "_", no leading dot.
 QString snapshotBaseName(const QString& cameraName);
-// "<base>_<yyyyMMdd-HHmmss>.png".
+// "<base>_<yyyyMMdd-HHmmss>.png", the base cut so that the name fits every
+// file system.
 QString snapshotFileName(const QString& base, const QDateTime& localTime);
 // A path in `folder` that names no file yet: the file name above, or, when a
 // file of that name exists (two cameras of the same name in one second), the

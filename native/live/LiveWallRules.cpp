@@ -1,6 +1,8 @@
 #include "native/live/LiveWallRules.h"
 
+#include "app/core/SearchText.h"
 #include "native/live/Tunables.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/Verdicts.h"
 
 #include <QSet>
@@ -221,7 +223,7 @@ QList<TreeDevice> devicesOf(const QString& siteId, const QList<Native::Device>& 
             continue;
         TreeDevice td;
         td.name = Native::deviceLabel(d);
-        td.toolTip = QStringLiteral("%1:%2").arg(d.ip).arg(d.httpPort);
+        td.toolTip = NativeAddress::withPort(d.ip, d.httpPort);
         for (const Native::Camera& c : d.cameras) {
             if (d.isIgnored(c.channelId))
                 continue;
@@ -271,13 +273,13 @@ QList<TreeSite> buildTree(const QList<Native::Site>& sites, const QList<Native::
 DeviceFilter filterDevice(const QString& filterText, const QString& siteText, const QString& deviceText,
                           const QStringList& cameraTexts)
 {
-    const QString filter = filterText.trimmed();
+    using kvr::core::SearchText::key;
+    const QString filter = key(filterText.trimmed());
     DeviceFilter out;
-    const bool matched = filter.isEmpty() || deviceText.contains(filter, Qt::CaseInsensitive)
-        || siteText.contains(filter, Qt::CaseInsensitive);
+    const bool matched = filter.isEmpty() || key(deviceText).contains(filter) || key(siteText).contains(filter);
     bool anyCamera = false;
     for (const QString& text : cameraTexts) {
-        const bool shown = matched || text.contains(filter, Qt::CaseInsensitive);
+        const bool shown = matched || key(text).contains(filter);
         out.camerasShown << shown;
         anyCamera = anyCamera || shown;
     }

@@ -1,5 +1,6 @@
 #include "native/live/SnapshotRules.h"
 
+#include "app/core/TextDirection.h"
 #include "native/live/Tunables.h"
 
 using namespace kvr::services;
@@ -77,7 +78,7 @@ QString placeholder(const SnapshotRecord* record)
 
 QString caption(int channel, const QString& name)
 {
-    return QStringLiteral("#%1 %2").arg(channel).arg(name);
+    return QStringLiteral("#%1 %2").arg(channel).arg(kvr::core::TextDirection::isolate(name));
 }
 
 } // namespace SnapshotRules

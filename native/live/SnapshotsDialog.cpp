@@ -2,6 +2,7 @@
 
 #include "native/live/SnapshotRules.h"
 
+#include "app/core/TextDirection.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
@@ -43,7 +44,8 @@ SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* 
       m_channel(channel)
 {
     const std::optional<Native::Device> device = NativeStore::instance().device(deviceId);
-    setWindowTitle(QStringLiteral("Snapshots \u00b7 %1").arg(device ? Native::deviceLabel(*device) : QString()));
+    setWindowTitle(QStringLiteral("Snapshots \u00b7 %1")
+                       .arg(device ? TextDirection::isolate(Native::deviceLabel(*device)) : QString()));
     ScreenFit::keepWithin(this, QSize());
     resize(ScreenFit::bounded(this, QSize(1040, 640)));
 

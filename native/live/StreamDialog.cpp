@@ -1,5 +1,6 @@
 #include "native/live/StreamDialog.h"
 
+#include "app/core/TextDirection.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
@@ -49,7 +50,8 @@ StreamDialog::StreamDialog(const QString& heading, const QString& deviceName, Ur
       m_urlFor(std::move(urlFor)),
       m_live(live)
 {
-    setWindowTitle(QStringLiteral("%1 \u00b7 %2").arg(heading, deviceName));
+    setWindowTitle(QStringLiteral("%1 \u00b7 %2")
+                       .arg(kvr::core::TextDirection::isolate(heading), kvr::core::TextDirection::isolate(deviceName)));
     ScreenFit::keepWithin(this, QSize(800, 520));
     resize(ScreenFit::bounded(this, QSize(960, 600)));
     setStyleSheet(QStringLiteral("QDialog { background: #000000; }"));

@@ -1,5 +1,6 @@
 #include "native/screens/DevicePanel.h"
 
+#include "app/core/TextDirection.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
@@ -17,7 +18,6 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedLayout>
@@ -139,6 +139,18 @@ DevicePanel::DevicePanel(const NativeContext& context, QWidget* parent) : QWidge
                 Q_EMIT deviceGone();
             }
         });
+        // A change made here that could not be saved was undone: the panel
+        // shows the device as it is kept, and says why, over itself.
+        connect(m_context.store, &NativeStore::inventoryNotSaved, this, [this](const QString& sentence) {
+            QTimer::singleShot(0, this, [this, sentence] {
+                if (m_id.isEmpty() || !isVisible())
+                    return;
+                refreshHeader();
+                if (!m_editing)
+                    rebuildDetails();
+                NativeUi::info(this, QStringLiteral("Can’t save"), sentence);
+            });
+        });
     }
     if (m_context.controller)
         connect(m_context.controller, &NativeController::busyChanged, this,
@@ -193,7 +205,7 @@ void DevicePanel::refreshHeader()
     if (!d->siteId.isEmpty()) {
         const QString site = m_context.store->siteName(d->siteId);
         if (!site.isEmpty())
-            parts << site;
+            parts << kvr::core::TextDirection::isolate(site);
     }
     parts << QStringLiteral("%1:%2").arg(d->ip).arg(d->httpPort) << d->manufacturer << typeLabel(d->type);
     m_subtitle->setText(parts.join(QStringLiteral("  ·  ")));
@@ -267,24 +279,12 @@ void DevicePanel::removeDevice()
     if (!d)
         return;
     const QString id = m_id;
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Remove device"),
-                    QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.")
-                        .arg(Native::deviceLabel(*d)),
-                    QMessageBox::NoButton, this);
-    // Named before the box adds it, so that the style sees the name (the box
-    // polishes its buttons as it adds them); Cancel is the default, so that
-    // Enter never removes a device.
-    auto* remove = new QPushButton(QStringLiteral("Remove"));
-    remove->setObjectName(QStringLiteral("NDanger"));
-    remove->setAutoDefault(false);
-    box.addButton(remove, QMessageBox::DestructiveRole);
-    QPushButton* cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
-    box.setDefaultButton(cancel);
-    box.setEscapeButton(cancel);
-    const int result = Modal::exec(box);
-    // A test's answer names the button by its role; a person's click is
-    // seen through clickedButton().
-    if (box.clickedButton() == remove || result == QMessageBox::DestructiveRole)
+    // Cancel is the default, so that Enter never removes a device.
+    if (NativeUi::confirmDestructive(
+            this, QStringLiteral("Remove device"),
+            QStringLiteral("Remove %1? Its camera names and uptime history are deleted from this computer.")
+                .arg(Native::deviceLabel(*d)),
+            QStringLiteral("Remove"), QStringLiteral("Cancel")))
         m_context.store->removeDevice(id);
 }
 
@@ -339,7 +339,8 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     // The title follows the device's name, renamed in the dialog or elsewhere.
     auto retitle = [this, deviceId] {
         const std::optional<Native::Device> d = findDevice(m_context, deviceId);
-        setWindowTitle(QStringLiteral("Device details · %1").arg(d ? Native::deviceLabel(*d) : QString()));
+        setWindowTitle(QStringLiteral("Device details · %1")
+                           .arg(d ? kvr::core::TextDirection::isolate(Native::deviceLabel(*d)) : QString()));
     };
     retitle();
     if (m_context.store)
@@ -364,7 +365,10 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     QPushButton* close = NativeUi::button(QStringLiteral("Close"), "NSecondary");
     h->addWidget(close);
     v->addWidget(foot);
-    connect(close, &QPushButton::clicked, this, &QDialog::accept);
+    connect(close, &QPushButton::clicked, this, [this] {
+        if (mayClose())
+            accept();
+    });
     // A panel to look at: Enter closes it, whichever of its actions the
     // focus stands on as it opens.
     ui::setEnterButton(this, close);
@@ -372,7 +376,7 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     connect(m_panel, &DevicePanel::reportRequested, this, [this](const QString& id) {
         ReportDialog dialog(m_context, id, this);
         if (Modal::exec(dialog) == QDialog::Accepted && !dialog.savedPath().isEmpty())
-            Q_EMIT toast(NativeReportText::exportedText(dialog.savedPath()));
+            m_toast->popUp(NativeReportText::exportedText(dialog.savedPath()));
     });
     connect(m_panel, &DevicePanel::editSiteRequested, this, [this](const QString& siteId) {
         SiteDialog dialog(m_context, siteId, this);
@@ -383,6 +387,19 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
         // device: show the new site details at once.
         m_panel->refresh();
     });
+    m_toast = new Toast(this);
+}
+
+bool DeviceDetailsDialog::mayClose()
+{
+    const DeviceForm* form = m_panel->isEditing() ? m_panel->form() : nullptr;
+    return !form || !form->hasChanges() || NativeUi::mayDiscard(this);
+}
+
+void DeviceDetailsDialog::reject()
+{
+    if (mayClose())
+        QDialog::reject();
 }
 
 } // namespace kvr::screens

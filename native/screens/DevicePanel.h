@@ -10,6 +10,7 @@
 #include "native/screens/DevicePanelRules.h"
 #include "native/screens/NativeContext.h"
 #include "native/screens/NativeStyle.h"
+#include "native/screens/Toast.h"
 #include "native/screens/UptimeTab.h"
 #include "native/services/NativeRecords.h"
 
@@ -92,20 +93,29 @@ private:
     QPointer<DeviceForm> m_form;
 };
 
-// One device panel in a modal dialog with a footer.
+// One device panel in a modal dialog with a footer. What it confirms (a
+// report written) shows in a toast over the dialog, where the person works.
+// Closing it while the device form holds typed changes asks first.
 class DeviceDetailsDialog : public QDialog {
     Q_OBJECT
 public:
     DeviceDetailsDialog(const NativeContext& context, const QString& deviceId, QWidget* parent = nullptr);
 
     DevicePanel* panel() const { return m_panel; }
+    QLabel* toastLabel() const { return m_toast; }
 
-Q_SIGNALS:
-    void toast(const QString& text);
+    // Escape and the window's close control: asks before typed changes of
+    // the device form are thrown away.
+    void reject() override;
 
 private:
+    // Whether the dialog may close now: no typed changes, or the person chose
+    // to discard them.
+    bool mayClose();
+
     NativeContext m_context;
     DevicePanel* m_panel = nullptr;
+    Toast* m_toast = nullptr;
 };
 
 } // namespace kvr::screens

@@ -102,6 +102,9 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     };
     qsizetype kept = 0;
     bool added = false;
+    int worked = 0;
+    QSet<QString> carried; // marked, and left for a later update
+    m_unfinished = false;
     bool moved = devices.size() != m_ids.size();
     for (qsizetype index = 0; index < devices.size(); ++index) {
         const Native::Device& d = devices.at(index);
@@ -128,6 +131,17 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         if (!stale && !m_clock) {
             found->seen = m_update;
             ++kept;
+            continue;
+        }
+        if (stale && ++worked > kWorkPerUpdate) {
+            // Worked out by a later update: a device not seen before has no
+            // row until then, one seen before shows what it showed.
+            m_unfinished = true;
+            if (known) {
+                carried.insert(d.id);
+                found->seen = m_update;
+                ++kept;
+            }
             continue;
         }
         needSources();
@@ -255,11 +269,21 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
     }
     m_reworked = m_changed || m_recomputed > 0 || dropped;
     m_changed = m_reworked || m_clockOnly > 0;
-    if (m_orderStale)
+    // The order of names and the fleet's days wait for the last of the
+    // updates that work the devices out in turns: each walks them all. In a
+    // fleet larger than a turn's share, an update that worked out many
+    // devices leaves them to a turn of their own.
+    if ((m_orderStale || m_daysStale) && worked >= kWorkPerUpdate / 2 && m_entries.size() > kWorkPerUpdate)
+        m_unfinished = true;
+    if (m_orderStale && !m_unfinished)
         putInOrder();
     if (m_reworked)
+        m_daysStale = true;
+    if (m_daysStale && !m_unfinished) {
         m_fleetDays = sumDays(devices);
-    m_dirty.clear();
+        m_daysStale = false;
+    }
+    m_dirty = std::move(carried);
     m_all = false;
     m_compare = false;
     m_clock = false;

@@ -71,8 +71,17 @@ public:
     void mark(const QString& deviceId) { m_dirty.insert(deviceId); }
 
     // Works out the marked devices (and any not seen before) again and
-    // forgets removed ones. `devices` in inventory order.
+    // forgets removed ones. `devices` in inventory order. It works out at most
+    // kWorkPerUpdate devices, so that a hundred thousand imported (or turned
+    // busy) at once keep no rebuild long; the others are left for a later
+    // update (unfinished()): one not seen before has no entry (and no row)
+    // until then, one seen before keeps what it had. In a fleet larger than
+    // that, the order of names after many were worked out is a later
+    // update's too.
     void update(const NativeContext& context, const QList<services::Native::Device>& devices, const QDateTime& now);
+    static constexpr int kWorkPerUpdate = 5000;
+    // Whether the last update left devices to work out.
+    bool unfinished() const { return m_unfinished; }
 
     const Entry* entry(const QString& deviceId) const;
     // The entries of the devices in their order, null where the cache has
@@ -128,6 +137,8 @@ private:
     QList<QString> m_ids;
     QList<Entry*> m_ordered;
     QSet<QString> m_dirty;
+    bool m_unfinished = false;
+    bool m_daysStale = false;
     bool m_all = true;
     bool m_compare = false;
     bool m_clock = false;

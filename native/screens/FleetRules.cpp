@@ -1,7 +1,10 @@
 #include "native/screens/FleetRules.h"
 
 #include "app/core/LocalZone.h"
+#include "app/core/SearchText.h"
+#include "app/core/TextDirection.h"
 #include "native/screens/NativeStyle.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/Verdicts.h"
 
@@ -80,9 +83,12 @@ bool Filters::active() const
 bool matches(const Device& d, const Filters& f, const QString& siteName)
 {
     const QString q = f.search.trimmed();
-    if (!q.isEmpty() && !Native::deviceLabel(d).contains(q, Qt::CaseInsensitive)
-        && !d.ip.contains(q, Qt::CaseInsensitive) && !siteName.contains(q, Qt::CaseInsensitive))
-        return false;
+    if (!q.isEmpty()) {
+        using kvr::core::SearchText::key;
+        const QString k = key(q);
+        if (!key(Native::deviceLabel(d)).contains(k) && !key(d.ip).contains(k) && !key(siteName).contains(k))
+            return false;
+    }
     const Status s = statusOf(d);
     switch (f.status) {
     case OnlineOnly:
@@ -327,12 +333,14 @@ Row buildRow(const Device& d, const RowInputs& in)
     Cell& dev = row.cells[ColDevice];
     dev.text = Native::deviceLabel(d);
     QStringList sub;
+    // The site's name is isolated: the address after it reads as written
+    // whatever direction the name holds.
     if (!in.siteName.isEmpty())
-        sub << in.siteName;
+        sub << kvr::core::TextDirection::isolate(in.siteName);
     // Joined rather than formatted: a row is made for every device of the
     // fleet, and a "%1" typed into a name or address stays as typed.
     sub << d.manufacturer % QLatin1Char(' ') % (h.model.isEmpty() ? type : h.model);
-    sub << d.ip % QLatin1Char(':') % QString::number(d.httpPort);
+    sub << NativeAddress::withPort(d.ip, d.httpPort);
     dev.sub = sub.join(kDot);
     // The whole name and line first: the table may show them shortened.
     QStringList tip{dev.text, dev.sub};
@@ -624,7 +632,9 @@ int filterRebuildDelay(bool timerActive, int remainingMs)
 
 // ---- Import notice -----------------------------------------------------------------------------
 
-QString importMessage(int added, int skipped, const QStringList& errors)
+namespace {
+
+QString importText(int added, int skipped, const QStringList& errors, int more, const QString& note)
 {
     QString text = QStringLiteral("%1 device%2 added").arg(added).arg(added == 1 ? QString() : QStringLiteral("s"));
     if (skipped >= 1)
@@ -632,12 +642,27 @@ QString importMessage(int added, int skipped, const QStringList& errors)
     text += QLatin1Char('.');
     if (added >= 1)
         text += QStringLiteral(" Diagnostics are running.");
+    if (!note.isEmpty())
+        text += QLatin1Char('\n') + note;
     if (!errors.isEmpty()) {
         text += QStringLiteral("\n\n") + errors.mid(0, 10).join(QLatin1Char('\n'));
-        if (errors.size() >= 11)
-            text += QStringLiteral("\nand %1 more.").arg(errors.size() - 10);
+        const qsizetype rest = errors.size() - 10 + more;
+        if (rest >= 1)
+            text += QStringLiteral("\nand %1 more.").arg(rest);
     }
     return text;
+}
+
+} // namespace
+
+QString importMessage(int added, int skipped, const QStringList& errors)
+{
+    return importText(added, skipped, errors, 0, QString());
+}
+
+QString importMessage(const services::NativeCsv::ImportResult& result)
+{
+    return importText(result.added, result.skipped, result.errors, result.moreErrors, result.note);
 }
 
 } // namespace FleetRules

@@ -5,6 +5,7 @@
 // device table and the content of each of its rows, the pacing of rebuilds
 // and the import notice. The window and its table only call these.
 
+#include "native/services/CsvImport.h"
 #include "native/services/NativeRecords.h"
 
 #include <QColor>
@@ -286,6 +287,9 @@ int filterRebuildDelay(bool timerActive, int remainingMs);
 
 // ---- Import notice ---------------------------------------------------------------------------
 QString importMessage(int added, int skipped, const QStringList& errors);
+// The same for a whole result: how the file was read when it was not
+// UTF-8 follows the first line, and messages beyond those kept are counted.
+QString importMessage(const services::NativeCsv::ImportResult& result);
 
 } // namespace FleetRules
 

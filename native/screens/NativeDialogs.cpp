@@ -255,6 +255,11 @@ Native::Device DeviceForm::changesOnto(const Native::Device& current) const
     return d;
 }
 
+bool DeviceForm::hasChanges() const
+{
+    return device() != m_shown || m_ignored->text() != m_shownIgnored;
+}
+
 QString DeviceForm::problem() const
 {
     static const QRegularExpression kBad(QStringLiteral("[\\s/@]"));
@@ -338,7 +343,7 @@ DeviceDialog::DeviceDialog(const NativeContext& context, const QString& siteId, 
     add->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addWidget(add);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cancel, &QPushButton::clicked, this, &NativeDialogBase::discard);
     connect(add, &QPushButton::clicked, this, &DeviceDialog::submit);
     m_form->focusFirst();
 }
@@ -393,7 +398,7 @@ SiteDialog::SiteDialog(const NativeContext& context, const QString& siteId, QWid
     m_main->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addWidget(m_main);
-    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(cancel, &QPushButton::clicked, this, &NativeDialogBase::discard);
     connect(m_main, &QPushButton::clicked, this, &SiteDialog::submit);
     m_name->setFocus();
 }
@@ -406,6 +411,16 @@ void SiteDialog::submit()
         return;
     }
     accept();
+}
+
+bool SiteDialog::hasChanges() const
+{
+    // What the fields held at opening, read as site() reads them.
+    const Native::Site edited = site();
+    const Native::Site& at = m_site;
+    return edited.name != at.name.trimmed() || edited.address != at.address.trimmed()
+        || edited.contact != at.contact.trimmed() || edited.isp != at.isp.trimmed() || edited.sim != at.sim.trimmed()
+        || edited.notes != at.notes.trimmed();
 }
 
 Native::Site SiteDialog::site() const

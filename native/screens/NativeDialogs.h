@@ -35,6 +35,9 @@ public:
     // another window changed meanwhile (a channel count raised by "Fetch
     // device info", its cameras' settings) stays as it is now.
     services::Native::Device changesOnto(const services::Native::Device& current) const;
+    // Whether a field differs from what setDevice() showed: the person typed
+    // or picked something.
+    bool hasChanges() const;
     // Empty when the input can be saved, else the sentence to show.
     QString problem() const;
     // The channel numbers named by a text such as "3, 5, 8-10", within
@@ -97,6 +100,7 @@ public:
     // Under the address field, which every refusal is about.
     QLabel* errorLabel() const { return m_form->addressError(); }
     void submit();
+    bool hasChanges() const override { return m_form->hasChanges(); }
 
 private:
     DeviceForm* m_form = nullptr;
@@ -109,6 +113,7 @@ public:
 
     services::Native::Site site() const;
     void submit();
+    bool hasChanges() const override;
 
     QLineEdit* nameField() const { return m_name; }
     QLineEdit* addressField() const { return m_address; }

@@ -58,6 +58,32 @@ void info(QWidget* parent, const QString& title, const QString& text)
     Modal::exec(box);
 }
 
+bool confirmDestructive(QWidget* parent, const QString& title, const QString& text, const QString& act,
+                        const QString& keep)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
+    // Named before the box adds it, so that the style sees the name (the box
+    // polishes its buttons as it adds them).
+    auto* destructive = new QPushButton(act);
+    destructive->setObjectName(QStringLiteral("NDanger"));
+    destructive->setAutoDefault(false);
+    box.addButton(destructive, QMessageBox::DestructiveRole);
+    QPushButton* safe = box.addButton(keep, QMessageBox::RejectRole);
+    box.setDefaultButton(safe);
+    box.setEscapeButton(safe);
+    const int result = Modal::exec(box);
+    // A test's answer names the button by its role; a person's click is seen
+    // through clickedButton().
+    return box.clickedButton() == destructive || result == QMessageBox::DestructiveRole;
+}
+
+bool mayDiscard(QWidget* parent)
+{
+    return confirmDestructive(parent, QStringLiteral("Discard changes"),
+                              QStringLiteral("Discard the changes you typed? They have not been saved."),
+                              QStringLiteral("Discard"), QStringLiteral("Keep editing"));
+}
+
 QWidget* captioned(const QString& caption, QWidget* field)
 {
     auto* w = new QWidget;
@@ -78,6 +104,12 @@ QWidget* captioned(const QString& caption, QWidget* field)
 NativeDialogBase::NativeDialogBase(QWidget* parent) : QDialog(parent)
 {
     ScreenFit::keepWithin(this, QSize());
+}
+
+void NativeDialogBase::reject()
+{
+    if (!hasChanges() || NativeUi::mayDiscard(this))
+        QDialog::reject();
 }
 
 QSize NativeDialogBase::sizeHint() const

@@ -15,6 +15,7 @@
 #include "native/screens/NativeFiles.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
+#include "native/screens/NoticeStrip.h"
 #include "native/screens/ReportDialog.h"
 #include "native/screens/SettingsDialog.h"
 #include "native/screens/StatCard.h"
@@ -109,16 +110,7 @@ void NativeWindow::build()
     connect(m_wall, &LiveWallPage::openVigiloRequested, this, [this] { setPage(0); });
     root->addWidget(m_pages, 1);
 
-    m_toast = new QLabel(this);
-    m_toast->setStyleSheet(Theme::expandTokens(
-        QStringLiteral("background: @toast; color: @white; border-radius: 8px; padding: 9px 16px; font-size: 13px;"),
-        NativeStyle::tokens()));
-    m_toast->setWordWrap(true);
-    m_toast->hide();
-    m_toastTimer = new QTimer(this);
-    m_toastTimer->setSingleShot(true);
-    m_toastTimer->setInterval(tun::kToastShown);
-    connect(m_toastTimer, &QTimer::timeout, m_toast, &QWidget::hide);
+    m_toast = new Toast(this);
 
     // The process-wide services may end before this window does (at quit):
     // from then on the window leaves them alone.
@@ -152,7 +144,8 @@ void NativeWindow::build()
     if (m_context.controller) {
         connect(m_context.controller, &NativeController::busyChanged, this, [this](const QString& id) {
             m_cache.mark(id);
-            refreshBusy();
+            if (!m_holdBusy)
+                refreshBusy();
             scheduleDataRebuild();
         });
     }
@@ -178,6 +171,7 @@ void NativeWindow::build()
         scheduleDataRebuild();
     });
     m_minuteTimer->start();
+    watchFiles();
 }
 
 QWidget* NativeWindow::buildTopBar()
@@ -230,6 +224,7 @@ QWidget* NativeWindow::buildTopBar()
     QPushButton* addSite = NativeUi::button(QStringLiteral("Add site"), "NSecondary");
     QPushButton* addDevice = NativeUi::button(QStringLiteral("Add device"), "NPrimary");
     QPushButton* import = NativeUi::button(QStringLiteral("Import CSV"), "NSecondary");
+    m_importButton = import;
     QPushButton* reports = NativeUi::button(QStringLiteral("Reports"), "NSecondary");
     QPushButton* settings = NativeUi::button(QStringLiteral("Settings"), "NSecondary");
     QPushButton* leave = NativeUi::button(QStringLiteral("Use server sign-in"), "NText");
@@ -267,6 +262,10 @@ QWidget* NativeWindow::buildFleetPage()
     auto* v = new QVBoxLayout(page);
     v->setContentsMargins(24, 20, 24, 20);
     v->setSpacing(16);
+
+    // What became of the program's own files, when something did.
+    m_notices = new NoticeStrip;
+    v->addWidget(m_notices);
 
     // Cards.
     auto* cards = new QHBoxLayout;
@@ -340,6 +339,10 @@ QWidget* NativeWindow::buildFleetPage()
     m_busy = new SteadyLabel(QStringLiteral("Checking 999"));
     m_busy->setObjectName(QStringLiteral("NMuted"));
     filters->addTrailing(m_busy);
+    m_importing = new QLabel;
+    m_importing->setObjectName(QStringLiteral("NMuted"));
+    m_importing->hide();
+    filters->addTrailing(m_importing);
     const bool overviewOn = !m_overview->isHidden();
     m_overviewToggle =
         NativeUi::button(overviewOn ? QStringLiteral("Hide overview") : QStringLiteral("Show overview"), "NText");
@@ -452,25 +455,7 @@ void NativeWindow::setPage(int page)
 
 void NativeWindow::toast(const QString& text)
 {
-    m_toast->setText(text);
-    placeToast();
-    m_toast->show();
-    m_toast->raise();
-    m_toastTimer->start();
-}
-
-void NativeWindow::placeToast()
-{
-    // A long path wraps onto further lines, as tall as they need.
-    m_toast->adjustSize();
-    m_toast->resize(m_toast->width(), m_toast->heightForWidth(m_toast->width()));
-    m_toast->move((width() - m_toast->width()) / 2, height() - m_toast->height() - tun::kToastBottomGap_px);
-}
-
-void NativeWindow::resizeEvent(QResizeEvent* event)
-{
-    QWidget::resizeEvent(event);
-    placeToast();
+    m_toast->popUp(text);
 }
 
 // ---- Showing and hiding ---------------------------------------------------------------------
@@ -562,7 +547,8 @@ void NativeWindow::toggleOverview()
     const bool wasVisible = m_overview->isVisibleTo(m_overview->parentWidget());
     m_overview->setVisible(!wasVisible);
     m_overviewToggle->setText(wasVisible ? QStringLiteral("Show overview") : QStringLiteral("Hide overview"));
-    Prefs::set(Prefs::kNativeOverview, !wasVisible);
+    if (!Prefs::set(Prefs::kNativeOverview, !wasVisible))
+        m_notices->say(QStringLiteral("4-settings"), Prefs::notKeptText());
     if (!wasVisible)
         refreshOverview(m_context.store->devices());
 }
@@ -687,18 +673,37 @@ void NativeWindow::rebuild()
     const QList<Native::Device> devices = store.devices();
     const QDateTime now = NativeContext::now();
     m_cache.update(m_context, devices, now);
-
-    // The brands and the cards' counts follow the records (and refused
-    // logins) alone: a rebuild for a filter or the clock leaves them be.
-    if (m_cache.recordsChanged()) {
-        updateBrands();
-        updateCards();
-    } else {
-        highlightCards(filters());
+    m_recordsPending = m_recordsPending || m_cache.recordsChanged();
+    m_overviewPending = m_overviewPending || m_cache.changed();
+    // Devices still to work out (many added at once) follow in the next
+    // turns, the window answering in between; what shows is then brought up
+    // to date once for all of them, the cards and the rows in turns of
+    // their own.
+    const auto later = [this](int step) {
+        m_fillStep = step;
+        m_rebuilding = false;
+        m_rebuildTimer->start(0);
+    };
+    if (m_cache.unfinished())
+        return later(1);
+    if (m_fillStep == 1)
+        return later(2);
+    if (m_fillStep != 3) {
+        // The brands and the cards' counts follow the records (and refused
+        // logins) alone: a rebuild for a filter or the clock leaves them be.
+        if (std::exchange(m_recordsPending, false)) {
+            updateBrands();
+            updateCards();
+        } else {
+            highlightCards(filters());
+        }
+        // The overview shows data only: a rebuild for a filter leaves it be.
+        if (std::exchange(m_overviewPending, false) && m_overview->isVisibleTo(m_overview->parentWidget()))
+            refreshOverview(devices);
+        if (m_fillStep == 2)
+            return later(3);
     }
-    // The overview shows data only: a rebuild for a filter leaves it be.
-    if (m_overview->isVisibleTo(m_overview->parentWidget()) && m_cache.changed())
-        refreshOverview(devices);
+    m_fillStep = 0;
     showRows(devices);
     ++m_rebuildCount;
     Q_EMIT rebuilt();
@@ -822,44 +827,6 @@ void NativeWindow::addDevice()
     toast(QStringLiteral("Device added. Checking it now."));
 }
 
-void NativeWindow::importCsv()
-{
-    const QString path = Modal::openFileName(this, QStringLiteral("Import devices"), NativeFiles::proposedFolder(),
-                                             QStringLiteral("CSV files (*.csv);;All files (*)"));
-    if (path.isEmpty())
-        return;
-    QSet<QString> before;
-    const QList<Native::Device> beforeDevices = m_context.store->devices(); // const: no copy of the records
-    for (const Native::Device& d : beforeDevices)
-        before.insert(d.id);
-    const NativeStore::ImportResult result = m_context.store->importCsv(path);
-    QStringList fresh;
-    const QList<Native::Device> allDevices = m_context.store->devices(); // const: no copy of the records
-    for (const Native::Device& d : allDevices)
-        if (!before.contains(d.id))
-            fresh << d.id;
-    if (m_context.controller)
-        for (const QString& id : fresh)
-            m_context.controller->run(id, NativeController::Diagnose);
-    NativeUi::info(this, QStringLiteral("Import devices"), importMessage(result.added, result.skipped, result.errors));
-}
-
-void NativeWindow::saveSampleCsv()
-{
-    const QString path =
-        Modal::saveFileName(this, QStringLiteral("Save sample CSV"),
-                            NativeFiles::proposedFolder() + QStringLiteral("/vigilo-devices-sample.csv"),
-                            QStringLiteral("CSV files (*.csv)"));
-    if (path.isEmpty())
-        return;
-    if (!NativeFiles::writeReplacing(path, NativeStore::sampleCsv().toUtf8())) {
-        NativeUi::info(this, QStringLiteral("Can’t save"),
-                       QStringLiteral("That file can't be written. Pick another place."));
-        return;
-    }
-    toast(QStringLiteral("Sample CSV saved"));
-}
-
 void NativeWindow::openReports(const QString& deviceId)
 {
     ReportDialog dialog(m_context, deviceId, this);
@@ -893,7 +860,6 @@ void NativeWindow::openDetails(const QString& id)
     if (!m_context.store->hasDevice(id))
         return;
     DeviceDetailsDialog dialog(m_context, id, this);
-    connect(&dialog, &DeviceDetailsDialog::toast, this, &NativeWindow::toast);
     Modal::exec(dialog);
 }
 

@@ -9,6 +9,7 @@
 #include "native/screens/FleetCache.h"
 #include "native/screens/FleetRules.h"
 #include "native/screens/NativeContext.h"
+#include "native/screens/Toast.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -25,9 +26,14 @@ class QStackedWidget;
 class QTableView;
 class QTimer;
 
+namespace kvr::services {
+class CsvImportJob;
+}
+
 namespace kvr::screens {
 
 class DeviceDetailsDialog;
+class NoticeStrip;
 class LiveWallPage;
 class StatCard;
 class VigiloOverview;
@@ -90,6 +96,11 @@ public:
     QComboBox* brandFilter() const { return m_brand; }
     QLabel* toastLabel() const { return m_toast; }
     QLabel* busyLabel() const { return m_busy; }
+    // "Importing…" while a CSV import is under way, hidden otherwise.
+    QLabel* importLabel() const { return m_importing; }
+    bool importing() const { return !m_import.isNull(); }
+    // What the window says of its files (a failed save, a file not read).
+    NoticeStrip* notices() const { return m_notices; }
     QLabel* liveEventsLabel() const { return m_liveEvents; }
     QLabel* emptyLabel() const { return m_emptyLabel; }
     QStackedWidget* tableStack() const { return m_tableStack; }
@@ -110,7 +121,6 @@ Q_SIGNALS:
     void rebuilt();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -119,7 +129,6 @@ private:
     void build();
     QWidget* buildTopBar();
     QWidget* buildFleetPage();
-    void placeToast();
     void onSiteClicked(const QString& name);
     void toggleOverview();
     void setCardFilter(int statusIndex, int internetIndex);
@@ -131,6 +140,12 @@ private:
     void showFilters();
     void showRows(const QList<services::Native::Device>& devices);
     void highlightCards(const FleetRules::Filters& filters);
+    // Files: what the store and the event log say of theirs, and the import.
+    void watchFiles();
+    void takeUnreadNotices();
+    void showImportProgress();
+    void importDone(services::CsvImportJob* job);
+    void diagnoseImported();
 
     NativeContext m_context;
     QTimer* m_rebuildTimer = nullptr;
@@ -156,9 +171,14 @@ private:
     QPushButton* m_events = nullptr;
     QLabel* m_busy = nullptr;
     QTimer* m_busyPace = nullptr; // the busy count's text follows at this pace
+    QLabel* m_importing = nullptr;
+    QPushButton* m_importButton = nullptr;
+    QPointer<services::CsvImportJob> m_import;
+    NoticeStrip* m_notices = nullptr;
+    bool m_holdBusy = false;  // many devices turn busy at once: counted once after
+    QStringList m_toDiagnose; // devices an import added, still to be diagnosed
     QLabel* m_liveEvents = nullptr;
-    QLabel* m_toast = nullptr;
-    QTimer* m_toastTimer = nullptr;
+    Toast* m_toast = nullptr;
     QTimer* m_minuteTimer = nullptr;
     std::array<StatCard*, FleetRules::kCardCount> m_cards{};
     VigiloOverview* m_overview = nullptr;
@@ -166,6 +186,10 @@ private:
     FleetCache m_cache;
     QString m_selectedId;
     bool m_rebuilding = false;
+    // What the cache's updates changed since the page last showed them.
+    bool m_recordsPending = false;
+    bool m_overviewPending = false;
+    int m_fillStep = 0; // where a rebuild in turns stands (0: none under way)
     int m_rebuildCount = 0;
 };
 

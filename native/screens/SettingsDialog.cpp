@@ -67,6 +67,10 @@ void NativeSettingsDialog::save()
     NativeController::setWindowDays(m_window->value());
     NativeController::setPollEnabled(m_poll->isChecked());
     Prefs::set(Prefs::kNativeMode, m_nativeMode->isChecked());
+    // Every choice lives in the one file: when it cannot be written, none is
+    // kept, and the person hears it before the dialog goes.
+    if (!Prefs::lastKept())
+        NativeUi::info(this, QStringLiteral("Can’t save"), Prefs::notKeptText());
     accept();
 }
 

@@ -1,5 +1,6 @@
 #include "native/screens/VigiloOverview.h"
 
+#include "app/core/TextDirection.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/WheelGuard.h"
 #include "native/screens/NativeUi.h"
@@ -480,10 +481,10 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues,
             const Native::Device* d = byId.value(issue.deviceId, nullptr);
             if (!d)
                 continue; // removed since: counted, not listed
-            QString label = Native::deviceLabel(*d);
+            QString label = kvr::core::TextDirection::isolate(Native::deviceLabel(*d));
             const QString site = store.siteName(d->siteId);
             if (!site.isEmpty())
-                label += QStringLiteral(" · ") + site;
+                label += QStringLiteral(" · ") + kvr::core::TextDirection::isolate(site);
             const QString shape =
                 QStringLiteral("issue|%1|%2|%3|%4").arg(issue.level).arg(issue.deviceId, issue.title, label);
             const QString key = shape + QLatin1Char('|') + issue.detail;

@@ -8,9 +8,56 @@ namespace kvr::services {
 
 namespace NativeAddress {
 
+namespace {
+
+// The address when the host is an IPv6 one; null otherwise.
+QHostAddress ipv6Of(const QString& host)
+{
+    const QString inner = bare(host);
+    if (!inner.contains(QLatin1Char(':')))
+        return {};
+    QHostAddress address;
+    if (!address.setAddress(inner) || address.protocol() != QAbstractSocket::IPv6Protocol)
+        return {};
+    return address;
+}
+
+} // namespace
+
+QString bare(const QString& host)
+{
+    if (host.size() >= 2 && host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']')))
+        return host.mid(1, host.size() - 2);
+    return host;
+}
+
+bool isIpv6(const QString& host)
+{
+    return !ipv6Of(host).isNull();
+}
+
+QString urlHost(const QString& host, Zone zone)
+{
+    if (!isIpv6(host))
+        return host;
+    QString inner = bare(host);
+    const qsizetype percent = inner.indexOf(QLatin1Char('%'));
+    if (percent >= 0 && zone == Zone::Encoded)
+        inner.insert(percent + 1, QLatin1String("25"));
+    return QLatin1Char('[') + inner + QLatin1Char(']');
+}
+
+QString withPort(const QString& host, int port)
+{
+    return urlHost(host, Zone::AsIs) + QLatin1Char(':') + QString::number(port);
+}
+
 QString recorderKey(const QString& host, int httpPort)
 {
-    return host.trimmed().toCaseFolded() + QLatin1Char('\n') + QString::number(httpPort);
+    const QString trimmed = host.trimmed();
+    const QHostAddress v6 = ipv6Of(trimmed);
+    const QString name = v6.isNull() ? trimmed : v6.toString();
+    return name.toCaseFolded() + QLatin1Char('\n') + QString::number(httpPort);
 }
 
 bool sameDevice(const QUrl& from, const QUrl& to, int httpPort)
@@ -23,6 +70,34 @@ bool sameDevice(const QUrl& from, const QUrl& to, int httpPort)
     return scheme == QLatin1String("http") && from.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) != 0
         && to.port(80) == httpPort;
 }
+
+namespace {
+
+// A host with a colon or a bracket: an IPv6 address, or a host with a port.
+QString ipv6Problem(const QString& host)
+{
+    const bool bracketed = host.startsWith(QLatin1Char('[')) && host.endsWith(QLatin1Char(']'));
+    // "[2001:db8::10]:8080", and "10.0.0.5:8080" (one colon, no brackets):
+    // a port, whatever the host.
+    if ((host.startsWith(QLatin1Char('[')) && host.contains(QLatin1String("]:")))
+        || (!bracketed && host.count(QLatin1Char(':')) == 1))
+        return QStringLiteral("Enter the address without a port; the ports have their own fields.");
+    const QString inner = bare(host);
+    QHostAddress address;
+    if (inner.contains(QLatin1Char('[')) || inner.contains(QLatin1Char(']')) || !address.setAddress(inner)
+        || address.protocol() != QAbstractSocket::IPv6Protocol)
+        return QStringLiteral("%1 is not a valid IPv6 address.").arg(host);
+    // A zone names a network interface of this computer: letters, digits
+    // and the few marks interface names carry, nothing an address would
+    // read as more than a name.
+    static const QRegularExpression zone(QStringLiteral("^[A-Za-z0-9._-]{1,64}$"));
+    const qsizetype percent = inner.indexOf(QLatin1Char('%'));
+    if (percent >= 0 && !zone.match(inner.mid(percent + 1)).hasMatch())
+        return QStringLiteral("%1: the zone after \"%\" must name a network interface, such as eth0.").arg(host);
+    return QString();
+}
+
+} // namespace
 
 QString problem(const QString& host)
 {
@@ -37,8 +112,8 @@ QString problem(const QString& host)
     if (host.contains(QLatin1Char('/')) || host.contains(QLatin1Char('\\')) || host.contains(QLatin1Char('#'))
         || host.contains(QLatin1Char('?')))
         return QStringLiteral("Enter only the IP address or host name, without a path.");
-    if (host.contains(QLatin1Char(':')) || host.contains(QLatin1Char('[')))
-        return QStringLiteral("Enter the address without a port; the ports have their own fields.");
+    if (host.contains(QLatin1Char(':')) || host.contains(QLatin1Char('[')) || host.contains(QLatin1Char(']')))
+        return ipv6Problem(host);
 
     // Four dotted numbers must be a real IPv4 address; "300.1.1.1" is a typo,
     // not a host name.

@@ -36,8 +36,11 @@ QString encoded(const QString& text)
 QString rtspPrefix(const Native::Device& d)
 {
     const int port = family(d.manufacturer) == OnvifTunnel ? d.httpPort : d.rtspPort;
+    // The player's network layer hands the host to the resolver as written,
+    // so a zone goes in as it is.
     return QStringLiteral("rtsp://%1:%2@%3:%4")
-        .arg(encoded(d.username), encoded(d.password), d.ip, QString::number(port));
+        .arg(encoded(d.username), encoded(d.password), NativeAddress::urlHost(d.ip, NativeAddress::Zone::AsIs),
+             QString::number(port));
 }
 
 bool addressUsable(const Native::Device& d)
@@ -111,7 +114,7 @@ QString isapiRoot(const Native::Device& d)
 
 QString baseUrl(const Native::Device& d)
 {
-    return QStringLiteral("http://%1:%2").arg(d.ip, QString::number(d.httpPort));
+    return QStringLiteral("http://%1:%2").arg(NativeAddress::urlHost(d.ip), QString::number(d.httpPort));
 }
 
 QString deviceInfoPath(const Native::Device& d)

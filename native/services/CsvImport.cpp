@@ -2,10 +2,12 @@
 
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
+#include "native/services/NativeInventory.h"
 
 #include <QFile>
 #include <QHash>
 #include <QSet>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <initializer_list>
@@ -102,7 +104,130 @@ bool channelCount(const QString& text, int* out)
     return true;
 }
 
+// The line (from 1) of a character of the text, for a sentence that points
+// at a place in the file.
+qsizetype lineAt(const QByteArray& bytes, qsizetype offset)
+{
+    return bytes.first(std::min(offset, bytes.size())).count('\n') + 1;
+}
+
+// Windows-1252 where it differs from Latin-1 (0x80 to 0x9F); 0 marks the
+// five bytes the code page leaves undefined.
+constexpr char16_t kCp1252High[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178,
+};
+
+Text fromWindows1252(const QByteArray& bytes)
+{
+    Text out;
+    out.encoding = Encoding::Windows1252;
+    out.text.resize(bytes.size());
+    QChar* to = out.text.data();
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const uchar b = uchar(bytes.at(i));
+        char16_t c = b;
+        if (b >= 0x80 && b <= 0x9F) {
+            c = kCp1252High[b - 0x80];
+            if (c == 0) {
+                out.text.clear();
+                out.error = QStringLiteral("The file is neither UTF-8 nor Windows-1252 text (byte %1 on line %2 "
+                                           "is neither). Save it from the spreadsheet as \"CSV UTF-8\" and import "
+                                           "it again.")
+                                .arg(QStringLiteral("0x%1").arg(b, 2, 16, QLatin1Char('0')))
+                                .arg(lineAt(bytes, i));
+                return out;
+            }
+        }
+        to[i] = QChar(c);
+    }
+    return out;
+}
+
+// UTF-16 after its byte-order mark: whole code units, surrogates in pairs.
+Text fromUtf16(const QByteArray& bytes, bool bigEndian)
+{
+    Text out;
+    out.encoding = Encoding::Utf16;
+    const qsizetype units = (bytes.size() - 2) / 2;
+    const auto refuse = [&](qsizetype unit) {
+        // Lines counted in code units: a line feed is one unit of value 10.
+        qsizetype line = 1;
+        for (qsizetype k = 0; k < unit && k < out.text.size(); ++k)
+            line += out.text.at(k) == QLatin1Char('\n') ? 1 : 0;
+        out.text.clear();
+        out.error = QStringLiteral("The file starts as UTF-16 text but is not valid UTF-16 (line %1). Save it "
+                                   "from the spreadsheet again and import it again.")
+                        .arg(line);
+        return out;
+    };
+    out.text.resize(units);
+    QChar* to = out.text.data();
+    const auto* from = reinterpret_cast<const uchar*>(bytes.constData()) + 2;
+    for (qsizetype i = 0; i < units; ++i) {
+        const uchar a = from[2 * i], b = from[2 * i + 1];
+        to[i] = QChar(char16_t(bigEndian ? (a << 8 | b) : (b << 8 | a)));
+    }
+    if ((bytes.size() - 2) % 2 != 0)
+        return refuse(units);
+    for (qsizetype i = 0; i < units; ++i) {
+        const QChar c = out.text.at(i);
+        if (c.isHighSurrogate()) {
+            if (i + 1 >= units || !out.text.at(i + 1).isLowSurrogate())
+                return refuse(i);
+            ++i;
+        } else if (c.isLowSurrogate()) {
+            return refuse(i);
+        }
+    }
+    return out;
+}
+
 } // namespace
+
+Text decode(const QByteArray& bytes)
+{
+    Text out;
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        out = fromUtf16(bytes, bytes.startsWith("\xFE\xFF"));
+    } else {
+        const QByteArray body = bytes.startsWith("\xEF\xBB\xBF") ? bytes.mid(3) : bytes;
+        QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        out.text = utf8(body);
+        if (utf8.hasError()) {
+            // A byte-order mark says UTF-8 in so many words: such a file is
+            // refused rather than read as something else.
+            if (body.size() != bytes.size()) {
+                out.text.clear();
+                out.error = QStringLiteral("The file says it is UTF-8 text but is not valid UTF-8. Save it from the "
+                                           "spreadsheet again and import it again.");
+                return out;
+            }
+            out = fromWindows1252(bytes);
+        }
+    }
+    if (out.error.isEmpty() && out.text.contains(QChar(0))) {
+        out.text.clear();
+        out.error = QStringLiteral("The file holds NUL characters: it is not a text file, or it is UTF-16 text "
+                                   "without a byte-order mark. Save it from the spreadsheet as \"CSV UTF-8\" and "
+                                   "import it again.");
+    }
+    return out;
+}
+
+QString encodingNote(Encoding encoding)
+{
+    switch (encoding) {
+    case Encoding::Utf8:
+        break;
+    case Encoding::Utf16:
+        return QStringLiteral("The file was read as UTF-16 text.");
+    case Encoding::Windows1252:
+        return QStringLiteral("The file is not UTF-8 text, so it was read as Windows-1252.");
+    }
+    return {};
+}
 
 QString normalizedHeader(const QString& text)
 {
@@ -115,7 +240,7 @@ QString normalizedHeader(const QString& text)
     return out;
 }
 
-QList<QStringList> parseRows(const QString& text)
+QList<QStringList> parseRows(const QString& text, qsizetype* unclosedRow)
 {
     QList<QStringList> rows;
     QStringList row;
@@ -166,37 +291,47 @@ QList<QStringList> parseRows(const QString& text)
             hasContent = true;
         }
     }
+    // A quote still open here took everything after it into the last row.
+    const bool unclosed = inQuotes;
     endRow();
+    if (unclosedRow)
+        *unclosedRow = unclosed ? rows.size() : 0;
     return rows;
 }
 
-bool readFile(const QString& path, QByteArray* bytes, ImportResult* failure)
+Plan refusal(const QString& reason)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        failure->errors << QStringLiteral("Can't open the file.");
-        return false;
-    }
-    // Read one byte past the cap to tell a file at the cap from a larger one.
-    *bytes = file.read(kMaxFileBytes + 1);
-    if (bytes->size() > kMaxFileBytes) {
-        bytes->clear();
-        failure->errors << QStringLiteral("The file is too large to import.");
-        return false;
-    }
-    return true;
+    Plan p;
+    p.refused = true;
+    p.result.errors << reason;
+    return p;
 }
 
-ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
+Plan plan(const QList<Native::Site>& sites, const QList<Device>& devices, const QByteArray& bytes, const QDateTime& now)
 {
-    ImportResult result;
-    QString text = QString::fromUtf8(bytes);
-    if (text.startsWith(QChar(0xFEFF)))
-        text.remove(0, 1);
-    const QList<QStringList> rows = parseRows(text);
-    if (rows.isEmpty()) {
-        result.errors << QStringLiteral("The file is empty.");
-        return result;
+    return plan(sites, devices, decode(bytes), now);
+}
+
+Plan plan(const QList<Native::Site>& sites, const QList<Device>& devices, const Text& decoded, const QDateTime& now)
+{
+    if (!decoded.error.isEmpty())
+        return refusal(decoded.error);
+    Plan out;
+    ImportResult& result = out.result;
+    result.note = encodingNote(decoded.encoding);
+    qsizetype unclosed = 0;
+    const QList<QStringList> rows = parseRows(decoded.text, &unclosed);
+    if (rows.isEmpty())
+        return refusal(QStringLiteral("The file is empty."));
+    if (unclosed > 0) {
+        // The rest of the file would fold into one field of one device, its
+        // rows lost without a word: the file is refused whole instead.
+        Plan p = refusal(QStringLiteral("Row %1: a quote opens here and never closes, so the rest of the file "
+                                        "would be read as one field. Nothing was imported; close the quote and "
+                                        "import the file again.")
+                             .arg(unclosed));
+        p.result.note = result.note;
+        return p;
     }
 
     Columns columns;
@@ -205,8 +340,9 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
         columns.byName.insert(normalizedHeader(header.at(i)), i); // a later column of a name wins
     const int ipCol = columns.find(kIp);
     if (ipCol < 0) {
-        result.errors << QStringLiteral("The first row needs an ip column.");
-        return result;
+        Plan p = refusal(QStringLiteral("The first row needs an ip column."));
+        p.result.note = result.note;
+        return p;
     }
     const int siteCol = columns.find(kSite);
     const int nameCol = columns.find(kName);
@@ -224,21 +360,27 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
     const QStringList brands = NativeBrand::manufacturers();
     const QStringList types = NativeBrand::deviceTypes();
 
-    // Lookups kept in step with the inventory as rows are added, so a large file
+    // Lookups kept in step with the plan as rows are added, so a large file
     // costs one pass rather than one pass per row.
     QSet<QString> taken;
-    for (const Device& d : into.devices)
+    taken.reserve(devices.size() + rows.size());
+    for (const Device& d : devices)
         taken.insert(NativeAddress::recorderKey(d.ip, d.httpPort));
     QHash<QString, QString> siteByName; // case-folded name -> id; the last one wins
-    for (const Native::Site& s : into.sites)
+    for (const Native::Site& s : sites)
         siteByName.insert(s.name.toCaseFolded(), s.id);
+    out.devices.reserve(rows.size() - 1);
 
+    const QChar lost(QChar::ReplacementCharacter);
     for (qsizetype r = 1; r < rows.size(); ++r) {
         const QStringList& row = rows.at(r);
         const qsizetype number = r + 1;
         auto reject = [&](const QString& message) {
             ++result.skipped;
-            result.errors << message;
+            if (result.errors.size() < kMaxMessages)
+                result.errors << message;
+            else
+                ++result.moreErrors;
         };
 
         Device d;
@@ -254,6 +396,15 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
             reject(QStringLiteral("Row %1: no IP address.").arg(number));
             continue;
         }
+        // A character lost before the file reached us (a password that can
+        // never log in, a name nobody wrote) is not taken as if it were data.
+        if (std::any_of(row.cbegin(), row.cend(), [&](const QString& f) { return f.contains(lost); })) {
+            reject(QStringLiteral("Row %1: holds the character %2, which stands for one lost before the file was "
+                                  "saved; correct the row and import it again.")
+                       .arg(number)
+                       .arg(lost));
+            continue;
+        }
         // The address decides where the stored login is sent: only a bare
         // host name or IP address is taken.
         if (const QString problem = NativeAddress::problem(d.ip); !problem.isEmpty()) {
@@ -266,7 +417,8 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
 
         const QString key = NativeAddress::recorderKey(d.ip, d.httpPort);
         if (taken.contains(key)) {
-            reject(QStringLiteral("Row %1: %2:%3 is already in the list.").arg(number).arg(d.ip).arg(d.httpPort));
+            reject(QStringLiteral("Row %1: %2 is already in the list.")
+                       .arg(QString::number(number), NativeAddress::withPort(d.ip, d.httpPort)));
             continue;
         }
 
@@ -309,20 +461,61 @@ ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
                 d.siteId = *it;
             } else {
                 Native::Site site;
+                site.id = Native::newId();
                 site.name = siteName;
                 if (addressCol >= 0)
                     site.address = cell(row, addressCol);
-                d.siteId = into.addSite(site);
+                out.sites.append(site);
+                d.siteId = site.id;
                 siteByName.insert(folded, d.siteId);
             }
         }
 
+        Native::makeNew(d, Native::newId(), now);
+        out.devices.append(std::move(d));
+        out.rows.append(int(number));
+        taken.insert(key);
+    }
+    result.added = int(out.devices.size());
+    return out;
+}
+
+bool readFile(const QString& path, QByteArray* bytes, ImportResult* failure)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        failure->errors << QStringLiteral("Can't open the file.");
+        return false;
+    }
+    // Read one byte past the cap to tell a file at the cap from a larger one.
+    *bytes = file.read(kMaxFileBytes + 1);
+    if (bytes->size() > kMaxFileBytes) {
+        bytes->clear();
+        failure->errors << QStringLiteral("The file is too large to import.");
+        return false;
+    }
+    return true;
+}
+
+ImportResult importBytes(const Inventory& into, const QByteArray& bytes)
+{
+    Plan p = plan(into.sites, into.devices, bytes, QDateTime::currentDateTime());
+    if (p.refused)
+        return p.result;
+    // The plan's site ids stand for those the inventory gives.
+    QHash<QString, QString> siteIds;
+    for (const Native::Site& s : std::as_const(p.sites))
+        siteIds.insert(s.id, into.addSite(s));
+    ImportResult& result = p.result;
+    result.added = 0;
+    for (Device& d : p.devices) {
+        d.siteId = siteIds.value(d.siteId, d.siteId);
         QString error;
         if (into.addDevice(d, &error).isEmpty()) {
-            reject(QStringLiteral("Row %1: %2").arg(number).arg(error));
+            ++result.skipped;
+            result.errors << QStringLiteral("%1: %2").arg(d.ip, error);
             continue;
         }
-        taken.insert(key);
         ++result.added;
     }
     return result;

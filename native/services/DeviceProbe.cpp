@@ -272,8 +272,9 @@ PortFigures portFigures(const QList<int>& connectTimesMs, int lost, int attempts
 
 QString loginError(const NativeHttp::Response& r)
 {
-    // An answer past its bound did come, in HTTP: its own words say it.
-    if (r.failure == Native::Failure::TooLarge)
+    // An answer past its bound, or one that could not be read, did come:
+    // its own words say what it was.
+    if (r.failure == Native::Failure::TooLarge || r.failure == Native::Failure::Unreadable)
         return r.error;
     if (r.status == 0)
         return QStringLiteral("The device didn't answer HTTP (%1).").arg(r.error);

@@ -3,7 +3,9 @@
 // One HTTP/1.1 exchange with a device, over a connection of its own: the
 // request goes out as given, the answer's status line and headers are read,
 // and its body (by its length, chunked, or up to the close) is handed over
-// as it comes. Device HTTP and the event streams both talk through it.
+// as it comes. Device HTTP and the event streams both talk through it; the
+// reading of the answer is AnswerFraming's (AnswerFraming.h), which this
+// feeds from the connection.
 //
 // Why not the platform's network layer: it reads a refusal's (401) body
 // whole, holding it in memory and telling nothing, before it reports the
@@ -21,6 +23,7 @@
 // Signals come later, never from within a call; after abort() or the end,
 // none comes. Main thread only.
 
+#include "native/services/AnswerFraming.h"
 #include "native/services/ConnectionGate.h"
 
 #include <QByteArray>
@@ -41,18 +44,7 @@ namespace kvr::services {
 class DeviceWire : public QObject {
     Q_OBJECT
 public:
-    enum class Error {
-        None,
-        ConnectionRefused,
-        HostNotFound,
-        Closed,        // the device closed the connection before its whole answer
-        Timeout,       // nothing moved for the transfer time-out
-        LoginTooLarge, // a refusal's (401) body passed its bound
-        NotHttp,       // what came is no HTTP answer, or its head passed its bound
-        Untrusted,     // an HTTPS address whose certificate is not trusted
-        Network,       // any other failure of the connection
-        TooSlow,       // the answer's bound (Request::answerTimeout) passed
-    };
+    using Error = AnswerFraming::Error;
 
     struct Request {
         QByteArray method = "GET";
@@ -71,6 +63,11 @@ public:
         ConnectionGate::Use use = ConnectionGate::Use::Request;
         // Body bytes held for the reader; past it the device waits.
         qint64 heldLimit = 256 * 1024;
+        // The reader takes the body piece by piece as it is: one sent in a
+        // coding (gzip ...) would read as nothing, so the exchange ends at its
+        // head instead (Error::Encoded). A reader that takes the body whole
+        // decodes it.
+        bool plainBodyOnly = false;
     };
 
     explicit DeviceWire(Request request, QObject* parent = nullptr);
@@ -88,18 +85,21 @@ public:
 
     const QUrl& url() const { return m_request.url; }
     // The answer's status; 0 until its head came.
-    int status() const { return m_status; }
+    int status() const { return m_framing.status(); }
     // A header of the answer (the name in any case); repeated headers are
     // joined with ", ".
-    QByteArray header(const QByteArray& name) const;
-    bool hasHeaders() const { return !m_headers.isEmpty(); }
+    QByteArray header(const QByteArray& name) const { return m_framing.header(name); }
+    bool hasHeaders() const { return m_framing.hasHeaders(); }
     // Body bytes held for the reader.
-    qint64 bytesAvailable() const { return m_held.size() - m_heldPos; }
+    qint64 bytesAvailable() const { return m_framing.bytesAvailable(); }
     QByteArray read(qint64 max);
-    bool isFinished() const { return m_done; }
-    Error error() const { return m_error; }
+    bool isFinished() const { return m_framing.isDone(); }
+    Error error() const { return m_framing.error(); }
     // The failure in plain words; empty without one.
-    QString errorText() const;
+    QString errorText() const { return errorText(error(), status(), m_detail); }
+    // The words of a failure of an answer that had come as far as `status`;
+    // `detail` is the connection's own for Network.
+    static QString errorText(Error error, int status, const QString& detail);
 
     // The request target as it goes on the request line (what a Digest
     // answer covers): the path and query of the address, encoded.
@@ -113,55 +113,30 @@ Q_SIGNALS:
     void finished();
 
 private:
-    enum class Stage { Head, Length, ChunkSize, ChunkData, ChunkEnd, Trailers, ToClose, Done };
-
     void connectNow();
     void onAnswerBound();
     void send();
     void pump();
     void pumpLater();
-    bool parse();
-    bool readHead(const QByteArray& head);
-    void beginBody();
-    bool takeBody(qint64 upTo);
-    qint64 room() const;
-    bool inBody() const;
-    bool inputWaits() const;
-    void complete();
     void fail(Error error, const QString& detail = QString());
     void onSocketError();
     void onClosed();
     void touch();
+    void settle();
     void report();
     void dropSocket();
 
     Request m_request;
+    AnswerFraming m_framing;
     QPointer<QTcpSocket> m_socket;
     QTimer m_idle;
     QTimer m_answerBound;
     ConnectionGate::Ticket m_waitTicket = 0;
     bool m_holdsPlace = false;
-    // Bytes from the connection not yet read through, and the body held for
-    // the reader, each read from `pos` on (compacted now and then).
-    QByteArray m_in;
-    qsizetype m_inPos = 0;
-    QByteArray m_held;
-    qsizetype m_heldPos = 0;
-    Stage m_stage = Stage::Head;
-    qint64 m_left = 0;      // of the body or chunk under way
-    qint64 m_bodyTotal = 0; // body bytes so far
-    int m_status = 0;
-    QList<QPair<QByteArray, QByteArray>> m_headers; // names in lower case
     bool m_started = false;
     bool m_closed = false; // the device closed the connection
-    bool m_done = false;
     bool m_pumpQueued = false;
     bool m_inPump = false;
-    // Signals owed, sent in order by report().
-    bool m_owesHead = false;
-    bool m_owesData = false;
-    bool m_owesEnd = false;
-    Error m_error = Error::None;
     QString m_detail; // the socket's words for Network
 };
 

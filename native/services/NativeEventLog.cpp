@@ -6,6 +6,7 @@
 #include "native/services/NativeEvents.h"
 
 #include "app/core/Clock.h"
+#include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
 #include "native/services/SavePacing.h"
 #include "native/services/SecureFile.h"
@@ -164,6 +165,7 @@ void NativeEvents::load()
             m_guardFile = true;
             qCWarning(lcServices).noquote()
                 << "native events:" << file.fileName() << "exists but cannot be read; the event log will not be saved";
+            noteUnread(FileNotices::unreadEvents(file.fileName()));
         }
         return;
     }
@@ -176,10 +178,12 @@ void NativeEvents::load()
         if (SecureFile::write(copy, bytes)) {
             qCWarning(lcServices).noquote()
                 << "native events: the unreadable event log was kept as" << SecureFile::path(copy);
+            noteUnread(FileNotices::damagedEvents(SecureFile::path(copy)));
         } else {
             m_guardFile = true;
             qCWarning(lcServices).noquote() << "native events: could not keep a copy of the unreadable"
                                             << file.fileName() << "; it will not be replaced";
+            noteUnread(FileNotices::damagedEvents(QString()));
         }
         return;
     }

@@ -387,6 +387,7 @@ void NativeEvents::openRequest(const QString& id, const QUrl& url, const QByteAr
     // its connection rather than growing this process; so does one that
     // answers its login with an endless refusal.
     request.heldLimit = tun::kStreamReadBuffer_bytes;
+    request.plainBodyOnly = true; // read piece by piece: a compressed stream is said, not read as nothing
     if (!login.isEmpty())
         request.headers.append({"Authorization", login});
     // Redirects are followed by the end handler, a few at most and to the

@@ -227,6 +227,9 @@ public:
     void save();
     // Waits until the writes started so far are on disk.
     void waitForWrites();
+    // What could not be read of the event file at start, and where the
+    // copy of it is kept; said once: the first caller takes it.
+    QString takeUnreadNotice() { return std::exchange(m_unreadNotice, {}); }
 
     // Stores the notifications of one device's stream: keep-alives are
     // dropped, repeated detections within 30 s folded, conditions trigger
@@ -254,6 +257,8 @@ public:
 Q_SIGNALS:
     void eventReceived(const NativeEvents::Event& event);
     void linksChanged();
+    // The event file could not be read (takeUnreadNotice).
+    void unreadFile();
 
 private:
     // When the connections' attempts are due: monotonic ms to device id.
@@ -278,6 +283,11 @@ private:
         bool elsewhere = false;  // redirected to another host, not followed
     };
 
+    void noteUnread(const QString& sentence)
+    {
+        m_unreadNotice = sentence;
+        Q_EMIT unreadFile();
+    }
     void sync();
     // Brings one device's stream in line with the store and the scheduler:
     // opened (after `startDelay`) when wanted and new, reopened when its
@@ -350,6 +360,7 @@ private:
     bool m_started = false;
     bool m_loaded = false;
     bool m_guardFile = false; // a file that could not be read must not be replaced
+    QString m_unreadNotice;
     TimerFn m_timerFn;
     std::chrono::milliseconds m_transferTimeout = kvr::services::tun::kStreamTransferTimeout;
     std::chrono::milliseconds m_answerTimeout = kvr::services::tun::kStreamAnswerTimeout;

@@ -4,6 +4,7 @@
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/ConnectionGate.h"
+#include "native/services/ContentCoding.h"
 #include "native/services/DeviceLogins.h"
 #include "native/services/DeviceWire.h"
 #include "native/services/DigestAuth.h"
@@ -131,6 +132,8 @@ Native::Failure networkFailure(const DeviceWire* wire)
     case DeviceWire::Error::LoginTooLarge:
         return Native::Failure::TooLarge;
     case DeviceWire::Error::NotHttp:
+    case DeviceWire::Error::Encoded:
+        return Native::Failure::Unreadable;
     case DeviceWire::Error::Untrusted:
     case DeviceWire::Error::Network:
         return Native::Failure::Network;
@@ -304,6 +307,14 @@ void cutShort(const StatePtr& state, Cut why)
     conclude(state, cutResponse(state));
 }
 
+// Why a body the device sent encoded could not be read.
+QString codingProblem(const ContentCoding::Decoded& decoded)
+{
+    if (decoded.outcome == ContentCoding::Outcome::Corrupt)
+        return QStringLiteral("The device's answer was compressed (%1) and could not be read.").arg(decoded.coding);
+    return QStringLiteral("The device sent its answer encoded as \"%1\", which can't be read.").arg(decoded.coding);
+}
+
 // Builds the response of the attempt that ends the request and hands it over.
 void deliver(const StatePtr& state, DeviceWire* reply)
 {
@@ -321,9 +332,28 @@ void deliver(const StatePtr& state, DeviceWire* reply)
         conclude(state, failed(reply->errorText(), networkFailure(reply)));
         return;
     }
+    const ContentCoding::Decoded decoded =
+        ContentCoding::decode(reply->header("Content-Encoding"), state->body.joined(), state->cap);
+    state->body.clear();
     Response r;
     r.status = reply->status();
-    r.body = state->body.joined();
+    switch (decoded.outcome) {
+    case ContentCoding::Outcome::Plain:
+    case ContentCoding::Outcome::Decoded:
+        r.body = decoded.body;
+        break;
+    case ContentCoding::Outcome::TooLarge:
+        state->cut = Cut::TooLarge;
+        conclude(state, cutResponse(state));
+        return;
+    case ContentCoding::Outcome::Corrupt:
+    case ContentCoding::Outcome::Unknown:
+        // A refusal or a missing page says what it says whatever its body.
+        if (!r.ok())
+            break;
+        conclude(state, failed(codingProblem(decoded), Native::Failure::Unreadable));
+        return;
+    }
     r.contentType = reply->header("Content-Type");
     r.wwwAuthenticate = reply->header("WWW-Authenticate");
     if (r.wwwAuthenticate.isEmpty())
@@ -713,7 +743,7 @@ void connectTest(const QString& host, int port, std::chrono::milliseconds timeou
     QObject::connect(socket, &QTcpSocket::connected, socket, [report] { report(true); });
     QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [report] { report(false); });
     timer->start(timeout);
-    socket->connectToHost(host, quint16(port));
+    socket->connectToHost(NativeAddress::bare(host), quint16(port));
 }
 
 } // namespace

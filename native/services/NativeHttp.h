@@ -55,7 +55,9 @@ enum Auth : int {
 // waits in its connection before the body cap ends it; a refusal (401) whose
 // body passes tun::kChallengeBody_bytes ends the request ("The device's
 // login answer was too large."). Each attempt goes over a connection of its
-// own (DeviceWire.h).
+// own (DeviceWire.h). A body the device sends compressed unasked (gzip,
+// deflate) is decoded, within the same cap; one in a coding not read here,
+// or not readable as its coding says, fails in words that say so.
 // Redirects are followed to the same host only, on the device's HTTP port
 // or its HTTPS port, never from HTTPS back to HTTP, three at most.
 

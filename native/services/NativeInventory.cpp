@@ -2,13 +2,16 @@
 
 #include <QJsonArray>
 #include <QJsonParseError>
+#include <QMap>
 #include <QSet>
+#include <QUuid>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 namespace kvr::services {
 
@@ -271,13 +274,18 @@ void writeCamera(QByteArray& out, const Camera& c)
 void writeDevice(QByteArray& out, const Device& d)
 {
     ObjectWriter o(out);
+    // The cameras and ignored marks of channels above the count go with the
+    // shown ones: reading brings the lists into line with the count again,
+    // keeping them aside (and a reader that knows nothing of them drops them).
     QByteArray& cams = o.key("cameras");
     cams.append('[');
-    for (qsizetype i = 0; i < d.cameras.size(); ++i) {
-        if (i)
-            cams.append(',');
-        writeCamera(cams, d.cameras.at(i));
-    }
+    bool first = true;
+    for (const QList<Camera>* list : {&d.cameras, &d.hiddenCameras})
+        for (const Camera& c : *list) {
+            if (!std::exchange(first, false))
+                cams.append(',');
+            writeCamera(cams, c);
+        }
     cams.append(']');
     o.number("channels", d.channels);
     o.date("createdAt", d.createdAt);
@@ -288,11 +296,13 @@ void writeDevice(QByteArray& out, const Device& d)
     o.text("id", d.id);
     QByteArray& ign = o.key("ignored");
     ign.append('[');
-    for (qsizetype i = 0; i < d.ignored.size(); ++i) {
-        if (i)
-            ign.append(',');
-        ObjectWriter::appendInt(ign, d.ignored.at(i));
-    }
+    first = true;
+    for (const QList<int>* list : {&d.ignored, &d.hiddenIgnored})
+        for (int ch : *list) {
+            if (!std::exchange(first, false))
+                ign.append(',');
+            ObjectWriter::appendInt(ign, ch);
+        }
     ign.append(']');
     o.text("ip", d.ip);
     o.text("manufacturer", d.manufacturer);
@@ -413,7 +423,7 @@ QByteArray encodeInventory(const QList<Site>& sites, const QList<Device>& device
     QByteArray out;
     qsizetype estimate = 1024 + sites.size() * 200;
     for (const Device& d : devices)
-        estimate += 1200 + 230 * d.cameras.size();
+        estimate += 1200 + 230 * (d.cameras.size() + d.hiddenCameras.size());
     out.reserve(estimate);
     {
         ObjectWriter root(out);
@@ -482,22 +492,102 @@ InventoryData decodeInventory(const QByteArray& bytes)
     return data;
 }
 
+namespace {
+
+// Whether the lists already are in line with the count: one camera per
+// channel in order, none kept aside, every ignored number a shown channel.
+// The common case (every device of a fleet as it is read) takes no more.
+bool inLine(const Device& device)
+{
+    if (!device.hiddenCameras.isEmpty() || !device.hiddenIgnored.isEmpty() || device.cameras.size() != device.channels)
+        return false;
+    for (qsizetype i = 0; i < device.cameras.size(); ++i)
+        if (device.cameras.at(i).channelId != i + 1)
+            return false;
+    return std::all_of(device.ignored.cbegin(), device.ignored.cend(),
+                       [&device](int ch) { return ch >= 1 && ch <= device.channels; });
+}
+
+} // namespace
+
 void syncCameras(Device& device)
 {
     device.channels = std::clamp(device.channels, kMinChannels, kMaxChannels);
+    if (inLine(device))
+        return;
+    // Every camera held, shown or kept above the count, by channel (the first
+    // of each): a count may have been lowered or raised since.
+    QMap<int, std::pair<Camera, bool>> held; // channel -> camera, whether it was kept hidden
+    for (const Camera& c : std::as_const(device.cameras))
+        if (c.channelId >= 1 && c.channelId <= kMaxChannels && !held.contains(c.channelId))
+            held.insert(c.channelId, {c, false});
+    for (const Camera& c : std::as_const(device.hiddenCameras))
+        if (c.channelId >= 1 && c.channelId <= kMaxChannels && !held.contains(c.channelId))
+            held.insert(c.channelId, {c, true});
     QList<Camera> cameras;
     cameras.reserve(device.channels);
+    QSet<QString> names;
+    for (int ch = 1; ch <= device.channels; ++ch)
+        if (const auto it = held.constFind(ch); it != held.cend() && !it->second)
+            names.insert(nameKey(it->first.name));
     for (int ch = 1; ch <= device.channels; ++ch) {
-        if (const Camera* existing = std::as_const(device).camera(ch)) {
-            cameras.append(*existing);
-        } else {
+        const auto it = held.constFind(ch);
+        if (it == held.cend()) {
             Camera fresh;
             fresh.channelId = ch;
             cameras.append(fresh);
+            continue;
         }
+        Camera c = it->first;
+        if (it->second) {
+            // Back from above the count: whether it is online now is not
+            // known, and a name given meanwhile to a shown camera stays that
+            // camera's alone.
+            c.onlineKnown = false;
+            const QString key = nameKey(c.name);
+            if (!key.isEmpty() && names.contains(key))
+                c.name.clear();
+            else
+                names.insert(key);
+        }
+        cameras.append(c);
     }
+    QList<Camera> hidden;
+    for (auto it = held.upperBound(device.channels); it != held.cend(); ++it)
+        hidden.append(it->first);
     device.cameras = std::move(cameras);
-    device.ignored.removeIf([&](int ch) { return ch < 1 || ch > device.channels; });
+    device.hiddenCameras = std::move(hidden);
+
+    QList<int> ignored;
+    QList<int> hiddenIgnored;
+    for (const QList<int>* marks : {&device.ignored, &device.hiddenIgnored})
+        for (int ch : *marks) {
+            if (ch >= 1 && ch <= device.channels) {
+                if (!ignored.contains(ch))
+                    ignored.append(ch);
+            } else if (ch > device.channels && ch <= kMaxChannels && !hiddenIgnored.contains(ch)) {
+                hiddenIgnored.append(ch);
+            }
+        }
+    std::sort(hiddenIgnored.begin(), hiddenIgnored.end());
+    device.ignored = std::move(ignored);
+    device.hiddenIgnored = std::move(hiddenIgnored);
+}
+
+QString newId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
+
+void makeNew(Device& device, const QString& id, const QDateTime& createdAt)
+{
+    device.id = id;
+    device.createdAt = createdAt;
+    device.health = Health{};
+    device.cameras.clear();
+    device.hiddenCameras.clear();
+    device.hiddenIgnored.clear();
+    syncCameras(device);
 }
 
 bool sameConnection(const Device& a, const Device& b)

@@ -53,8 +53,15 @@ InventoryData decodeInventory(const QByteArray& bytes);
 
 // Brings the camera list into line with the channel count: channels clamped
 // to 1..256, one camera per channel in ascending order (existing ones kept,
-// missing ones default), ignored numbers outside the range removed.
+// those kept above the count brought back with their state unknown, missing
+// ones default). Cameras and ignored numbers of channels above the count are
+// kept aside (hiddenCameras, hiddenIgnored); numbers outside 1..256 removed.
 void syncCameras(Device& device);
+// A fresh record id: a random UUID as text without braces. Safe on any thread.
+QString newId();
+// A device as the inventory takes it in: the given id and creation time, a
+// fresh health block, and a camera list built anew from its channel count.
+void makeNew(Device& device, const QString& id, const QDateTime& createdAt);
 
 // Whether two records reach the device the same way: address, ports, login
 // and brand. A probe result only belongs to the connection it was made on.

@@ -151,6 +151,12 @@ struct Device {
     QDateTime createdAt;
     Health health;
     QList<Camera> cameras; // one per channel 1..channels, in channel order
+    // The channels above the count that were once shown: their cameras (the
+    // names and settings a person gave them) and their ignored marks, kept so
+    // that a count lowered and raised again gets them back. Ascending, each
+    // within channels+1..kMaxChannels; never shown, checked or counted.
+    QList<Camera> hiddenCameras;
+    QList<int> hiddenIgnored;
 
     bool operator==(const Device&) const = default;
 
@@ -218,6 +224,7 @@ enum class Failure {
     HttpStatus,       // an HTTP answer other than the one expected
     Offline,          // probe: no port answered
     HttpPortClosed,   // probe: the RTSP port answered, the HTTP port did not
+    Unreadable,       // an answer came that cannot be read: no HTTP, or a body in a coding not understood
 };
 
 // The state of a device's live event stream. The numbers are fixed: readers

@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "app/core/Settings.h"
 #include "native/services/AddressCheck.h"
+#include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
 #include "native/services/NativeServices.h"
 #include "native/services/SavePacing.h"
@@ -17,7 +18,6 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QSet>
-#include <QUuid>
 
 #include <algorithm>
 
@@ -58,6 +58,7 @@ int storedPollMinutes()
 // their data with the store's until either side changes), and where.
 struct NativeStore::SaveJob {
     quint64 inventoryGeneration = 0; // 0: the inventory is not written
+    quint64 editGeneration = 0;      // the changes the lists hold
     QString inventoryPath;
     QList<Site> sites;
     QList<Device> devices;
@@ -75,15 +76,6 @@ struct NativeStore::UptimeRead {
     QStringList problems;
     QByteArray unread;    // the bytes of a file not read cleanly, to keep aside
     qint64 tooLarge = -1; // the size of a file too large to read
-};
-
-struct NativeStore::SaveResult {
-    enum class Outcome { NotAsked, Skipped, Written, Failed };
-    Outcome inventory = Outcome::NotAsked;
-    Outcome uptime = Outcome::NotAsked;
-    QString inventoryPath;
-    QString uptimePath;
-    quint64 uptimeChange = 0; // the history's change count in the snapshot
 };
 
 namespace {
@@ -135,7 +127,7 @@ NativeStore::~NativeStore()
 
 QString NativeStore::newId()
 {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return Native::newId();
 }
 
 QDateTime NativeStore::now() const
@@ -145,13 +137,14 @@ QDateTime NativeStore::now() const
 
 // ---------------------------------------------------------------- files ----
 
-void NativeStore::keepUnreadCopy(const QString& fileName, const QByteArray& bytes)
+QString NativeStore::keepUnreadCopy(const QString& fileName, const QByteArray& bytes)
 {
     // What could not be read is kept beside the file before anything
     // replaces it, so nothing the user had is lost to a damaged save.
     const QString copyName = fileName + QStringLiteral(".unread-") + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     if (SecureFile::write(copyName, bytes)) {
         qCWarning(lcServices).noquote() << "native store: the unread file was kept as" << SecureFile::path(copyName);
+        return SecureFile::path(copyName);
     } else {
         qCWarning(lcServices).noquote() << "native store: could not keep a copy of" << fileName
                                         << "; it will not be replaced by an empty one";
@@ -160,6 +153,7 @@ void NativeStore::keepUnreadCopy(const QString& fileName, const QByteArray& byte
         else
             m_guardUptime = true;
     }
+    return {};
 }
 
 bool NativeStore::moveUnreadAside(const QString& fileName)
@@ -198,6 +192,7 @@ void NativeStore::load()
             qCWarning(lcServices).noquote() << "native store:" << inventoryPath
                                             << "exists but cannot be read; starting without devices, and the "
                                                "file will not be replaced by an empty inventory";
+            noteUnread(FileNotices::unreadInventory(inventoryPath));
         }
     } else {
         InventoryData data = decodeInventory(*inventory);
@@ -210,10 +205,13 @@ void NativeStore::load()
                 << "devices and" << m_sites.size() << "sites were read";
             for (const QString& p : std::as_const(data.problems))
                 qCWarning(lcServices).noquote() << "native store:" << p;
-            if (!inventory->isEmpty())
-                keepUnreadCopy(QLatin1String(kInventoryFile), *inventory);
+            const QString copy =
+                inventory->isEmpty() ? QString() : keepUnreadCopy(QLatin1String(kInventoryFile), *inventory);
+            noteUnread(FileNotices::damagedInventory(int(m_devices.size()), copy));
         }
     }
+    m_savedSites = m_sites;
+    m_savedDevices = m_devices;
 
     // Uptime history: read on the writer thread, so the window does not
     // wait for it, and before any write the thread is given.
@@ -263,13 +261,15 @@ void NativeStore::onUptimeRead(UptimeRead read)
         else
             qCWarning(lcServices).noquote()
                 << "native store:" << read.path << "exists but cannot be read; starting without uptime history";
+        noteUnread(FileNotices::unreadUptime(read.path));
     } else if (read.status != ReadStatus::Clean && read.status != ReadStatus::Missing) {
         qCWarning(lcServices).noquote() << "native store:" << read.path << "is" << statusWord(read.status) << "-"
                                         << read.history.seriesCount() << "series were read";
         for (const QString& p : std::as_const(read.problems))
             qCWarning(lcServices).noquote() << "native store:" << p;
-        if (!read.unread.isEmpty())
-            keepUnreadCopy(QLatin1String(kUptimeFile), read.unread);
+        const QString copy =
+            read.unread.isEmpty() ? QString() : keepUnreadCopy(QLatin1String(kUptimeFile), read.unread);
+        noteUnread(FileNotices::damagedUptime(copy));
     }
     // What was credited while the file was read joins what it held; a
     // device removed meanwhile takes its stored series with it.
@@ -326,12 +326,16 @@ void NativeStore::startSave()
             inventory = false;
         } else if (!moveUnreadAside(QLatin1String(kInventoryFile))) {
             inventory = false;
+            inventoryWriteFailed(m_editGeneration,
+                                 QStringLiteral("the unread file in its place could not be moved "
+                                                "aside"));
         } else {
             m_guardInventory = false;
         }
     }
     if (inventory) {
         job.inventoryGeneration = ++m_latestInventory;
+        job.editGeneration = m_editGeneration;
         job.inventoryPath = SecureFile::path(QLatin1String(kInventoryFile));
         job.sites = m_sites;
         job.devices = m_devices;
@@ -374,13 +378,19 @@ NativeStore::SaveResult NativeStore::write(const SaveJob& job, quint64 latestInv
     r.inventoryPath = job.inventoryPath;
     r.uptimePath = job.uptimePath;
     r.uptimeChange = job.uptime.changeCount();
+    r.inventoryGeneration = job.inventoryGeneration;
+    r.editGeneration = job.editGeneration;
     if (job.inventoryGeneration) {
-        if (job.inventoryGeneration < latestInventory)
+        if (job.inventoryGeneration < latestInventory) {
             r.inventory = Outcome::Skipped; // a newer snapshot is on its way
-        else
-            r.inventory = SecureFile::writeTo(job.inventoryPath, encodeInventory(job.sites, job.devices))
+        } else {
+            r.inventory =
+                SecureFile::writeTo(job.inventoryPath, encodeInventory(job.sites, job.devices), &r.inventoryError)
                 ? Outcome::Written
                 : Outcome::Failed;
+            r.sites = job.sites;
+            r.devices = job.devices;
+        }
     }
     if (job.uptimeGeneration) {
         if (job.uptimeGeneration < latestUptime) {
@@ -390,34 +400,16 @@ NativeStore::SaveResult NativeStore::write(const SaveJob& job, quint64 latestInv
             QSaveFile file(job.uptimePath);
             // Unbuffered, so that a failed write (a full disk) is seen before
             // the commit and the previous file stays.
-            const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && file.write(text) == text.size()
+            const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && SecureFile::writeAll(file, text)
                 && file.commit();
             r.uptime = ok ? Outcome::Written : Outcome::Failed;
+            if (!ok) {
+                r.uptimeError = file.errorString();
+                file.cancelWriting();
+            }
         }
     }
     return r;
-}
-
-void NativeStore::onSaved(const SaveResult& r)
-{
-    using Outcome = SaveResult::Outcome;
-    --m_savesRunning;
-    if (r.inventory == Outcome::Written) {
-        ++m_inventoryWrites;
-    } else if (r.inventory == Outcome::Failed) {
-        qCWarning(lcServices).noquote() << "native store: could not write" << r.inventoryPath
-                                        << "; the inventory stays in memory and is written at the next save";
-    }
-    if (r.uptime == Outcome::Written) {
-        // Only a history that reached the disk whole counts as saved; what
-        // changed since the snapshot goes with the next save.
-        if (r.uptimeChange == m_uptime.changeCount())
-            m_uptime.clearDirty();
-    } else if (r.uptime == Outcome::Failed) {
-        qCWarning(lcServices).noquote() << "native store: could not write" << r.uptimePath
-                                        << "; the uptime history is written at the next save";
-        m_uptimeQueuedChange = 0; // hand it over again next time
-    }
 }
 
 void NativeStore::waitForWrites()
@@ -509,6 +501,7 @@ QString NativeStore::addSite(Site site)
 {
     site.id = newId();
     m_sites.append(site);
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
     return site.id;
@@ -520,6 +513,7 @@ void NativeStore::updateSite(const Site& updated)
     if (i < 0)
         return;
     m_sites[i] = updated;
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
 }
@@ -533,6 +527,7 @@ void NativeStore::removeSite(const QString& id)
     for (const QString& deviceId : std::as_const(doomed))
         removeDevice(deviceId);
     m_sites.removeIf([&](const Site& s) { return s.id == id; });
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
 }
@@ -547,12 +542,9 @@ QString NativeStore::addDevice(Device device, QString* error)
             *error = problem;
         return {};
     }
-    device.id = newId();
-    device.createdAt = now();
-    device.health = Health{};
-    device.cameras.clear();
-    syncCameras(device);
+    makeNew(device, newId(), now());
     m_devices.append(device);
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
     return device.id;
@@ -585,14 +577,21 @@ bool NativeStore::updateDevice(const Device& updated, QString* error)
     d->password = incoming.password;
     d->manufacturer = incoming.manufacturer;
     d->type = incoming.type;
+    // The form names the ignored channels within the count it shows; those
+    // above a lowered count keep their marks aside, as their cameras do.
+    QList<int> ignored = incoming.ignored;
+    for (int ch : std::as_const(d->ignored))
+        if (ch > incoming.channels && !ignored.contains(ch))
+            ignored.append(ch);
     d->channels = incoming.channels;
-    d->ignored = incoming.ignored;
+    d->ignored = std::move(ignored);
     if (connection) {
         d->health = Health{};
         m_lastCheck.remove(d->id);
     }
     syncCameras(*d);
     const QString id = d->id;
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
     Q_EMIT deviceUpdated(id);
@@ -610,10 +609,8 @@ std::optional<Device> NativeStore::recorderAt(const QString& ip, int httpPort, c
 
 QString NativeStore::duplicateProblem(const Device& existing)
 {
-    return QStringLiteral("%1:%2 is already in the list as \"%3\".")
-        .arg(existing.ip)
-        .arg(existing.httpPort)
-        .arg(Native::deviceLabel(existing));
+    return QStringLiteral("%1 is already in the list as \"%2\".")
+        .arg(NativeAddress::withPort(existing.ip, existing.httpPort), Native::deviceLabel(existing));
 }
 
 void NativeStore::removeDevice(const QString& id)
@@ -623,6 +620,7 @@ void NativeStore::removeDevice(const QString& id)
     if (m_uptimeLoading)
         m_removedWhileLoading.append(id);
     m_lastCheck.remove(id);
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
 }
@@ -637,6 +635,7 @@ void NativeStore::setEnabled(const QString& id, bool enabled, const QString& rea
     d->disabledReason = enabled ? QString() : reason;
     if (!enabled)
         m_lastCheck.remove(id);
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
     Q_EMIT deviceUpdated(id);
@@ -659,6 +658,7 @@ void NativeStore::saveCameras(const QString& id, const QList<Camera>& cameras)
             c->name = QStringLiteral("Camera %1").arg(c->channelId);
         c->blur = (edited.blur >= 1 && edited.blur <= 100) ? edited.blur : 0;
     }
+    ++m_editGeneration;
     scheduleSave();
     Q_EMIT changed();
     Q_EMIT deviceUpdated(id);

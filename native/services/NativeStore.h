@@ -61,6 +61,17 @@ public:
     int inventoryWriteCount() const { return m_inventoryWrites; }
     // The delay the pending save was started with; -1 when none is pending.
     bool saveInProgress() const { return m_savesRunning > 0; }
+    // Counts the changes people make (not probe results): a save that
+    // reaches the disk reports the count it holds, so a caller can tell when
+    // its change is kept (inventorySaved).
+    quint64 editGeneration() const { return m_editGeneration; }
+    // Whether the last write of a file failed (the window says so until one
+    // succeeds).
+    bool saveFailing() const { return m_inventoryFailing || m_uptimeFailing; }
+    // What could not be read of the files at start (the inventory, the
+    // uptime history; the event log tells its own), one sentence each, said
+    // once: the first caller takes them.
+    QStringList takeUnreadNotices();
 
     // ---- Reading ----
     // The lists themselves, read-only: a walk over them copies nothing (a
@@ -108,6 +119,11 @@ public:
     void saveCameras(const QString& id, const QList<Native::Camera>& cameras);
     void applyProbe(const QString& id, const Native::ProbeResult& result);
     static void syncCameras(Native::Device& device);
+    // Takes a CSV file's plan in one step (one change, one save): its sites,
+    // and its devices but those whose recorder the inventory gained since
+    // the plan was made (each becomes a skipped row). `ids`, when given,
+    // gets the ids of the devices added.
+    NativeCsv::ImportResult addImported(NativeCsv::Plan plan, QStringList* ids = nullptr);
 
     // ---- CSV import (its rules live in CsvImport) ----
     using ImportResult = NativeCsv::ImportResult;
@@ -131,11 +147,36 @@ Q_SIGNALS:
     // The history file has been read (and joined with what was credited
     // meanwhile); changed() follows.
     void uptimeLoaded();
+    // The inventory reached the disk with every change up to `generation`.
+    void inventorySaved(quint64 generation);
+    // A write of the inventory failed with changes people made in it: those
+    // changes were undone, so what shows is what the next start reads
+    // (changed() came first). The sentence says what failed and why.
+    void inventoryNotSaved(const QString& sentence);
+    // A file could not be written, or (an empty sentence) writes work again;
+    // said once per run of failures.
+    void saveProblem(const QString& sentence);
+    // Something of the files at start could not be read (takeUnreadNotices).
+    void unreadFiles();
 
 private:
     struct SaveJob;
-    struct SaveResult;
     struct UptimeRead;
+    // What a write gave, handed back from the writer thread.
+    struct SaveResult {
+        enum class Outcome { NotAsked, Skipped, Written, Failed };
+        Outcome inventory = Outcome::NotAsked;
+        Outcome uptime = Outcome::NotAsked;
+        QString inventoryPath;
+        QString uptimePath;
+        quint64 uptimeChange = 0; // the history's change count in the snapshot
+        quint64 inventoryGeneration = 0;
+        quint64 editGeneration = 0; // the changes the written lists hold
+        QList<Native::Site> sites;  // what was written, shared with the snapshot
+        QList<Native::Device> devices;
+        QString inventoryError; // why a write failed, in the system's words
+        QString uptimeError;
+    };
 
     qsizetype indexOfDevice(const QString& id) const;
     qsizetype indexOfSite(const QString& id) const;
@@ -148,7 +189,14 @@ private:
     // Runs on the writer thread.
     static SaveResult write(const SaveJob& job, quint64 latestInventory, quint64 latestUptime);
     void onSaved(const SaveResult& result);
-    void keepUnreadCopy(const QString& fileName, const QByteArray& bytes);
+    // Keeps the bytes beside the file; the copy's path, empty when it
+    // could not be written.
+    QString keepUnreadCopy(const QString& fileName, const QByteArray& bytes);
+    void noteUnread(const QString& sentence);
+    void inventoryWriteFailed(quint64 generation, const QString& reason);
+    // Puts sites and devices back as the last inventory written holds them,
+    // keeping what probes found of the devices that stay.
+    void undoUnsavedEdits();
     // Renames a file that was neither read nor copied out of the way of the
     // first write; false (and nothing may be written) when that fails.
     bool moveUnreadAside(const QString& fileName);
@@ -161,6 +209,15 @@ private:
     // list has to keep it up to date.
     mutable QHash<QString, qsizetype> m_deviceIndex;
     Native::UptimeHistory m_uptime;
+    // The lists as the inventory file holds them (as read, then as last
+    // written), and the changes they hold.
+    QList<Native::Site> m_savedSites;
+    QList<Native::Device> m_savedDevices;
+    quint64 m_editGeneration = 0;
+    quint64 m_savedGeneration = 0;
+    bool m_inventoryFailing = false;
+    bool m_uptimeFailing = false;
+    QStringList m_unreadNotices;
     QHash<QString, QDateTime> m_lastCheck;
     QTimer m_saveTimer;
     // One thread that writes the files, from snapshots. The generations let

@@ -54,29 +54,11 @@ QString rowPrefix(const QString& site, const QString& device, const QString& sco
     return csvField(site) + QLatin1Char(',') + csvField(device) + QLatin1Char(',') + csvField(scope);
 }
 
-// "-12" or "-3.5": text a spreadsheet reads as a number, never as a formula.
-bool plainNegativeNumber(const QString& text)
+// A minus sign and a digit: a number, or text led by one ("-5 floor"),
+// which stays as written.
+bool ledByNegativeNumber(const QString& text)
 {
-    qsizetype i = 1;
-    const qsizetype n = text.size();
-    qsizetype digits = 0;
-    while (i < n && text.at(i).isDigit()) {
-        ++i;
-        ++digits;
-    }
-    if (digits == 0)
-        return false;
-    if (i < n && text.at(i) == QLatin1Char('.')) {
-        ++i;
-        qsizetype fraction = 0;
-        while (i < n && text.at(i).isDigit()) {
-            ++i;
-            ++fraction;
-        }
-        if (fraction == 0)
-            return false;
-    }
-    return i == n;
+    return text.size() >= 2 && text.at(1).isDigit();
 }
 
 QList<Device> selectedDevices(const NativeStore& store, const QStringList& ids)
@@ -235,7 +217,7 @@ QString csvField(const QString& text)
     const QChar first = text.at(0);
     const bool risky = first == QLatin1Char('=') || first == QLatin1Char('+') || first == QLatin1Char('-')
         || first == QLatin1Char('@') || first == QLatin1Char('\t') || first == QLatin1Char('\r');
-    if (risky && !(first == QLatin1Char('-') && plainNegativeNumber(text)))
+    if (risky && !(first == QLatin1Char('-') && ledByNegativeNumber(text)))
         cell.prepend(QLatin1Char('\''));
     bool quote = false;
     for (const QChar c : std::as_const(cell)) {

@@ -6,6 +6,7 @@
 // file atomically: a failed write or commit leaves the old file untouched.
 
 #include <QByteArray>
+#include <QFileDevice>
 #include <QString>
 
 #include <optional>
@@ -21,8 +22,14 @@ QString path(const QString& fileName);
 // Writes the bytes atomically, owner read/write only. False on any failure,
 // in which case the previous file stays as it was.
 bool write(const QString& fileName, const QByteArray& bytes);
-// The same at a full path (from `path`); safe on any thread.
-bool writeTo(const QString& fullPath, const QByteArray& bytes);
+// The same at a full path (from `path`); safe on any thread. On failure
+// `error`, when given, gets the system's reason ("No space left on device").
+bool writeTo(const QString& fullPath, const QByteArray& bytes, QString* error = nullptr);
+
+// Writes all the bytes to an open file, false on any failure. A disk that
+// takes only part of them makes the file say why (a write that takes
+// nothing does), rather than leaving the failure without a reason.
+bool writeAll(QFileDevice& file, const QByteArray& bytes);
 
 // The whole file; no value when it cannot be opened for reading. An empty
 // file gives present, empty bytes.

@@ -131,3 +131,16 @@ inline constexpr int kDegradedMaxLost = 1;
 inline constexpr int kMaxRecordingWindowDays = 120;
 
 } // namespace kvr::services::tun
+
+// ---- CSV import ---------------------------------------------------------------
+namespace kvr::services::tun {
+
+// A file that sends nothing for this long (a pipe nobody writes to, a
+// network share that stopped answering) ends the import with nothing added.
+inline constexpr std::chrono::milliseconds kImportStall = 15s;
+// How often the window looks at the reading thread's progress.
+inline constexpr std::chrono::milliseconds kImportPoll = 100ms;
+// Read from the file at a time.
+inline constexpr qint64 kImportChunk_bytes = 256 * 1024;
+
+} // namespace kvr::services::tun

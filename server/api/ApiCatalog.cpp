@@ -19,8 +19,9 @@ namespace kvr::api {
 
 namespace {
 
-// What a catalogue list's answer means: read (a refusal reads as no list), a
-// failure (no answer, or a server in trouble), or an answer that is no list.
+// What a catalogue list's answer (sites, devices, channels) means: read (a
+// refusal reads as no list), a failure (no answer, or a server in trouble),
+// or an answer that is no list.
 DeviceList listOutcome(int status, bool readable)
 {
     if (status == 0 || (status >= 400 && ApiRules::isOutage(ApiRules::failureOfStatus(status))))
@@ -75,7 +76,8 @@ void ApiClient::supersedeCatalog()
 
 void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogHandlers& given, QObject* context)
 {
-    const CatalogHandlers handlers{tied(context, given.sites), tied(context, given.site), tied(context, given.done)};
+    const CatalogHandlers handlers{tied(context, given.sites), tied(context, given.site), tied(context, given.done),
+                                   tied(context, given.siteListFailed)};
     if (orgString.trimmed().isEmpty()) {
         if (handlers.done)
             handlers.done(QStringLiteral("Organisation name missing."));
@@ -83,26 +85,37 @@ void ApiClient::fetchCatalogProgressive(const QString& orgString, const CatalogH
     }
     supersedeCatalog();
     const RequestTicket ticket = m_catalogDesk.ticket();
-    QUrlQuery query;
-    query.addQueryItem(QStringLiteral("org_string"), orgString);
-    getJson(
-        QStringLiteral("/v2/get_sites_by_org_string"), true,
-        [this, ticket, handlers](const QJsonObject& answer, int status, const QString& error) {
-            if (!ticket.current())
-                return;
-            if (status == 0 || status >= 400) {
-                if (handlers.done)
-                    handlers.done(error);
-                return;
-            }
-            const QList<Site> sites = readSites(answer);
-            if (handlers.sites)
-                handlers.sites(sites);
-            if (!ticket.current())
-                return; // a handler started another load
-            startCatalogLoad(ticket, sites, handlers);
-        },
-        query);
+    JsonRequest request;
+    request.path = QStringLiteral("/v2/get_sites_by_org_string");
+    request.auth = true;
+    request.query.addQueryItem(QStringLiteral("org_string"), orgString);
+    sendJson(request, [this, ticket, handlers](const JsonReply& reply) {
+        if (!ticket.current())
+            return;
+        // An answer that holds no list (a proxy's error page, a
+        // maintenance page) is no organisation without sites: it is said
+        // as unread, as a list that got no answer is said as failed.
+        const DeviceList outcome = listOutcome(reply.status, sitesReadable(reply.answer));
+        if (outcome != DeviceList::Read && handlers.siteListFailed)
+            handlers.siteListFailed(outcome, reply.retryAfterMs);
+        if (outcome == DeviceList::Unreadable) {
+            qCWarning(lcApi).noquote() << "[catalog] the site list could not be read";
+            if (handlers.done)
+                handlers.done(QStringLiteral("The server's answer for the site list could not be read."));
+            return;
+        }
+        if (reply.status == 0 || reply.status >= 400) {
+            if (handlers.done)
+                handlers.done(reply.error);
+            return;
+        }
+        const QList<Site> sites = readSites(reply.answer);
+        if (handlers.sites)
+            handlers.sites(sites);
+        if (!ticket.current())
+            return; // a handler started another load
+        startCatalogLoad(ticket, sites, handlers);
+    });
 }
 
 void ApiClient::reloadSites(const QList<Site>& given, const CatalogHandlers& handlers, QObject* context)
@@ -116,7 +129,7 @@ void ApiClient::reloadSites(const QList<Site>& given, const CatalogHandlers& han
         site.devices.clear();
     }
     startCatalogLoad(m_catalogDesk.ticket(), sites,
-                     {nullptr, tied(context, handlers.site), tied(context, handlers.done)});
+                     {nullptr, tied(context, handlers.site), tied(context, handlers.done), nullptr});
 }
 
 void ApiClient::startCatalogLoad(const RequestTicket& ticket, const QList<Site>& sites, const CatalogHandlers& handlers)

@@ -24,6 +24,8 @@ namespace kvr::api {
 namespace {
 
 constexpr char kBuiltInSpaSecret[] = "5e1b7c0a93d24f68b0ce7a19d3f25b84";
+// A reply's mark that its request went out on a connection the server took.
+constexpr char kRequestSent[] = "kvrRequestSent";
 
 ApiClient::AddressGuard& addressGuard()
 {
@@ -45,6 +47,47 @@ void ApiClient::setAddressGuard(AddressGuard guard)
 }
 
 namespace {
+
+// An answer's body as it arrives, kept in the pieces it came in and joined
+// once whole (grown in place, a large one would be copied into ever larger
+// blocks), and never past its bound.
+struct AnswerBody {
+    QList<QByteArray> pieces;
+    qint64 size = 0;
+    bool tooLarge = false;
+
+    void take(QNetworkReply* reply)
+    {
+        while (!tooLarge && reply->bytesAvailable() > 0) {
+            QByteArray piece = reply->read(std::min<qint64>(reply->bytesAvailable(), tun::kAnswerReadBuffer_bytes));
+            if (piece.isEmpty())
+                break;
+            size += piece.size();
+            pieces.append(std::move(piece));
+            if (size > tun::kMaxAnswer_bytes)
+                refuse(reply);
+        }
+    }
+    void refuse(QNetworkReply* reply)
+    {
+        if (tooLarge)
+            return;
+        tooLarge = true;
+        pieces = {};
+        reply->abort(); // finishes the reply, which says so
+    }
+    QByteArray joined()
+    {
+        if (pieces.size() == 1)
+            return std::exchange(pieces, {}).first();
+        QByteArray out;
+        out.reserve(size);
+        for (const QByteArray& p : std::as_const(pieces))
+            out += p;
+        pieces = {};
+        return out;
+    }
+};
 
 // The network layer's own text, without any user information of the address.
 QString replyErrorText(QNetworkReply* reply)
@@ -252,49 +295,83 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
     }
     ++m_outstanding;
     m_peakOutstanding = std::max(m_peakOutstanding, m_outstanding);
-    connect(reply, &QNetworkReply::finished, this, [this, reply, ex = std::move(ex), done = std::move(done)]() mutable {
-        --m_outstanding;
-        ReplyOutcome out;
-        out.body = reply->readAll();
-        out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        out.serverDate = ApiRules::httpDate(reply->rawHeader("Date"));
-        out.retryAfterMs =
-            ApiRules::retryAfterMs(reply->rawHeader("Retry-After"), out.serverDate, Clock::instance().nowUtc());
-        const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
-        if (reply->error() != QNetworkReply::NoError) {
-            out.networkText = replyErrorText(reply);
-            if (out.status == 0) {
-                out.failure = ApiRules::failureOfTransport(reply->error());
-                if (reply->error() == QNetworkReply::OperationCanceledError)
-                    out.networkText = QStringLiteral("The server did not answer in time.");
-            }
-        }
-        reply->deleteLater();
-        if (ApiRules::isRedirect(out.status) && location.isValid()) {
-            const QUrl from = ex.request.url();
-            const QUrl next = from.resolved(location);
-            if (!ApiRules::sameOrigin(from, next) || !addressAllowed(next)) {
-                out = ReplyOutcome();
-                out.networkText = QStringLiteral("The server redirected this request to another address (%1); "
-                                                 "it was not followed.")
-                                      .arg(next.host());
-                out.failure = ApiFailure::Unreachable;
-            } else if (ex.redirectsLeft <= 0) {
-                out = ReplyOutcome();
-                out.networkText = QStringLiteral("The server redirected this request too many times.");
-                out.failure = ApiFailure::ServerError;
-            } else {
-                --ex.redirectsLeft;
-                ex.request.setUrl(next);
-                ex.verb = ApiRules::redirectVerb(out.status, ex.verb);
-                if (ex.verb != "POST")
-                    ex.body.clear();
-                exchange(std::move(ex), std::move(done));
-                return;
-            }
-        }
-        done(out);
+    // Whether the request went out on a connection the server took (a secure
+    // one once its handshake completed): a time-out after that is the server
+    // not answering, before it no connection at all.
+    for (auto signal : {&QNetworkReply::requestSent, &QNetworkReply::encrypted})
+        connect(reply, signal, reply, [reply] { reply->setProperty(kRequestSent, true); });
+    if (ex.started)
+        ex.started(reply);
+    // The body is taken as it comes, in the pieces it came in, and never
+    // past its bound: a length told past it ends the request at the head.
+    reply->setReadBufferSize(tun::kAnswerReadBuffer_bytes);
+    auto body = std::make_shared<AnswerBody>();
+    connect(reply, &QNetworkReply::metaDataChanged, this, [reply, body] {
+        bool told = false;
+        const qint64 length = reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&told);
+        if (told && length > tun::kMaxAnswer_bytes)
+            body->refuse(reply);
     });
+    connect(reply, &QIODevice::readyRead, this, [reply, body] { body->take(reply); });
+    connect(reply, &QNetworkReply::finished, this,
+            [this, reply, body, ex = std::move(ex), done = std::move(done)]() mutable {
+                --m_outstanding;
+                body->take(reply);
+                if (body->tooLarge) {
+                    reply->deleteLater();
+                    ReplyOutcome out;
+                    out.networkText = QStringLiteral("The server's answer was too large to read (more than %1 MB).")
+                                          .arg(tun::kMaxAnswer_bytes >> 20);
+                    out.failure = ApiFailure::ServerError;
+                    qCWarning(lcApi).noquote() << "[api]" << redactUrl(reply->url().toString()) << out.networkText;
+                    done(out);
+                    return;
+                }
+                ReplyOutcome out;
+                out.sent = reply->property(kRequestSent).toBool();
+                out.body = body->joined();
+                body.reset();
+                out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                out.serverDate = ApiRules::httpDate(reply->rawHeader("Date"));
+                out.retryAfterMs =
+                    ApiRules::retryAfterMs(reply->rawHeader("Retry-After"), out.serverDate, Clock::instance().nowUtc());
+                const QUrl location = reply->attribute(QNetworkRequest::RedirectionTargetAttribute).toUrl();
+                if (reply->error() != QNetworkReply::NoError) {
+                    out.networkText = replyErrorText(reply);
+                    if (out.status == 0) {
+                        out.failure = ApiRules::failureOfTransport(reply->error(), out.sent);
+                        if (reply->error() == QNetworkReply::OperationCanceledError)
+                            out.networkText = out.sent
+                                ? QStringLiteral("The server did not answer in time.")
+                                : QStringLiteral("The server did not take the connection in time.");
+                    }
+                }
+                reply->deleteLater();
+                if (ApiRules::isRedirect(out.status) && location.isValid()) {
+                    const QUrl from = ex.request.url();
+                    const QUrl next = from.resolved(location);
+                    if (!ApiRules::sameOrigin(from, next) || !addressAllowed(next)) {
+                        out = ReplyOutcome();
+                        out.networkText = QStringLiteral("The server redirected this request to another address (%1); "
+                                                         "it was not followed.")
+                                              .arg(next.host());
+                        out.failure = ApiFailure::Unreachable;
+                    } else if (ex.redirectsLeft <= 0) {
+                        out = ReplyOutcome();
+                        out.networkText = QStringLiteral("The server redirected this request too many times.");
+                        out.failure = ApiFailure::ServerError;
+                    } else {
+                        --ex.redirectsLeft;
+                        ex.request.setUrl(next);
+                        ex.verb = ApiRules::redirectVerb(out.status, ex.verb);
+                        if (ex.verb != "POST")
+                            ex.body.clear();
+                        exchange(std::move(ex), std::move(done));
+                        return;
+                    }
+                }
+                done(out);
+            });
 }
 
 void ApiClient::postJson(const QString& path, const QJsonObject& body, bool auth, bool spa, JsonCallback callback,
@@ -329,6 +406,7 @@ void ApiClient::sendJson(const JsonRequest& req, ReplyCallback callback)
     Exchange ex{request, req.post ? "POST" : "GET",
                 req.post ? QJsonDocument(req.body).toJson(QJsonDocument::Compact) : QByteArray(), req.once};
     ex.lane = req.lane;
+    ex.started = req.started;
     exchange(std::move(ex), [this, req, sentToken, clock, callback = std::move(callback)](const ReplyOutcome& out) {
         const QJsonDocument doc = QJsonDocument::fromJson(out.body);
         const QJsonObject answer = doc.isObject() ? doc.object() : QJsonObject();

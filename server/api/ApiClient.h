@@ -61,6 +61,12 @@ public:
         std::function<void(const QList<Site>&)> sites;
         std::function<void(int index, const Site&)> site;
         std::function<void(const QString& error)> done;
+        // The site list itself could not be had, before done (which says it
+        // in words): no answer, a server in trouble (Failed), or an answer
+        // that holds no list (Unreadable), with the wait the server asked
+        // for before asking again (Retry-After; 0 for none). Not called for a
+        // refusal, nor when the list came, empty or not.
+        std::function<void(DeviceList outcome, qint64 retryAfterMs)> siteListFailed;
     };
 
     // A process-wide check run before the client connects anywhere: every
@@ -103,9 +109,12 @@ public:
                  bool retried = false, QObject* context = nullptr);
     void getBytes(const QString& path, bool auth, BytesCallback callback, QObject* context = nullptr);
 
-    // Sign-in.
+    // Sign-in. One at a time: a later sign-in, or cancelLogin(), drops the one
+    // under way (its callback is not called) and gives up its connection.
+    // loginSent() tells that its request reached the server.
     void login(const QString& username, const QString& password, bool remember, LoginCallback callback,
                QObject* context = nullptr);
+    void cancelLogin();
     QStringList hostCandidates() const;
     void loginAt(int index, const QStringList& candidates, const QString& username, const QString& password,
                  bool remember, LoginCallback callback, QObject* context = nullptr);
@@ -193,6 +202,9 @@ public:
     void logout();
 
 Q_SIGNALS:
+    // The request of the sign-in under way went out on a connection the
+    // server took; its answer is awaited.
+    void loginSent();
     void sessionExpired();
     void refreshTokenChanged(const QString& refreshToken);
 
@@ -215,6 +227,7 @@ private:
         ApiFailure failure = ApiFailure::None; // its kind, when no HTTP status arrived
         QDateTime serverDate;                  // the server's clock at the answer ("Date"); invalid when none
         qint64 retryAfterMs = 0;               // the wait it asked for before asking again (Retry-After)
+        bool sent = false;                     // the request went out on a connection the server took
     };
     // The connections a request travels on: leases have managers of their own.
     enum class Lane : quint8 { Main, Lease0, Lease1 };
@@ -226,6 +239,8 @@ private:
         bool once = false; // never sent a second time by the network layer
         int redirectsLeft = 5;
         Lane lane = Lane::Main;
+        // Told of each reply made for it, redirects included.
+        std::function<void(QNetworkReply*)> started{};
     };
     // One JSON request as the 401 handling sends it again.
     struct JsonRequest {
@@ -239,6 +254,7 @@ private:
         bool once = false;
         qint64 timeoutMs = 0; // below the transfer time-out: this one gives up sooner
         Lane lane = Lane::Main;
+        std::function<void(QNetworkReply*)> started{}; // see Exchange
     };
     struct JsonReply {
         QJsonObject answer;
@@ -260,7 +276,13 @@ private:
     void freshCookieJar();
     void exchange(Exchange ex, std::function<void(const ReplyOutcome&)> done);
     void sendJson(const JsonRequest& request, ReplyCallback callback);
+    // A sign-in step or renewal without an HTTP answer, as an outage whose
+    // text says the server cannot be reached (a renewal's, which a
+    // remembered sign-in reads)...
     LoginStart unreachable(ApiFailure failure) const;
+    // ...and as a sign-in step tells it to a person: a server that took the
+    // connection and did not answer is said as such, with its address and port.
+    LoginStart unanswered(ApiFailure failure) const;
     void renew(bool forSession, LoginCallback waiter);
     void renewalAnswered(const JsonReply& reply);
     void renewalTimedOut();
@@ -411,6 +433,9 @@ private:
     qint64 m_renewalRetryAfterMs = 0; // the latest renewal answer's Retry-After
     // Changes at sign-out, so that answers of an earlier session are dropped.
     core::TicketDesk m_sessionDesk;
+    // The sign-in under way: its round, and its request while on its way.
+    core::TicketDesk m_loginDesk;
+    QPointer<QNetworkReply> m_loginReply;
 
     // Transport bookkeeping.
     int m_transferTimeoutMs;

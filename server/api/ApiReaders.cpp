@@ -41,6 +41,13 @@ QString cannotReachText(const QString& host)
         .arg(host);
 }
 
+QString noAnswerText(const QString& endpoint)
+{
+    return QStringLiteral("Connected to %1, but the server did not answer. Try again later, or change the server "
+                          "under \u201cServer\u201d.")
+        .arg(endpoint);
+}
+
 UserProfile parseUserProfile(const QJsonObject& user)
 {
     UserProfile p;
@@ -194,6 +201,7 @@ QString normaliseBrand(const QString& brand)
 
 namespace {
 
+const QStringList kSiteKeys{QStringLiteral("data"), QStringLiteral("sites"), QStringLiteral("results")};
 const QStringList kDeviceKeys{QStringLiteral("devices"), QStringLiteral("data"), QStringLiteral("results")};
 const QStringList kChannelKeys{QStringLiteral("cameras"), QStringLiteral("channels"), QStringLiteral("data")};
 
@@ -213,6 +221,11 @@ bool devicesReadable(const QJsonObject& answer)
     return holdsList(answer, kDeviceKeys);
 }
 
+bool sitesReadable(const QJsonObject& answer)
+{
+    return holdsList(answer, kSiteKeys);
+}
+
 bool channelsReadable(const QJsonObject& answer)
 {
     return holdsList(answer, kChannelKeys);
@@ -221,8 +234,7 @@ bool channelsReadable(const QJsonObject& answer)
 QList<Site> readSites(const QJsonObject& answer)
 {
     QList<Site> sites;
-    const QJsonArray list =
-        responseList(answer, {QStringLiteral("data"), QStringLiteral("sites"), QStringLiteral("results")});
+    const QJsonArray list = responseList(answer, kSiteKeys);
     sites.reserve(list.size());
     for (const QJsonValue& v : list) {
         const QJsonObject o = v.toObject();

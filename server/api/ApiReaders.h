@@ -23,6 +23,9 @@ UserProfile parseUserProfile(const QJsonObject& user);
 
 // The text shown when the server cannot be reached; %1 is its host.
 QString cannotReachText(const QString& host);
+// A server that took the connection and the request and sent nothing back
+// in time; `endpoint` is "host:port".
+QString noAnswerText(const QString& endpoint);
 
 // Catalogue lists.
 QList<Site> readSites(const QJsonObject& answer);
@@ -33,6 +36,7 @@ QList<Channel> readChannels(const QJsonObject& answer, const QString& deviceId);
 // Whether an answer holds its list at all (see holdsList): an object where
 // the list belongs, or no JSON at all, cannot be read as one.
 bool devicesReadable(const QJsonObject& answer);
+bool sitesReadable(const QJsonObject& answer);
 bool channelsReadable(const QJsonObject& answer);
 QString normaliseBrand(const QString& brand);
 

@@ -69,34 +69,36 @@ void ApiClient::resolveRelay(std::function<void(const QString& host, int port, c
     m_relayProbeRunning = true;
     const QList<Endpoint> candidates = ApiRules::relayCandidates(
         m_relayHost, m_relayPort, QUrl(m_baseUrl, QUrl::TolerantMode).host(), builtInRelayHost());
-    probeRelays(this, candidates, [this, candidates](const QList<bool>& results) {
-        m_relayProbeRunning = false;
-        m_relayAnsweredMs = nowMs();
-        m_relayFound = false;
-        for (int i = 0; i < candidates.size(); ++i) {
-            if (i < results.size() && results.at(i)) {
-                m_relayFound = true;
-                m_cachedRelayHost = candidates.at(i).first;
-                m_cachedRelayPort = candidates.at(i).second;
-                m_relayError.clear();
-                break;
+    probeRelays(
+        this, candidates, [this, candidates](const QList<bool>& results) {
+            m_relayProbeRunning = false;
+            m_relayAnsweredMs = nowMs();
+            m_relayFound = false;
+            for (int i = 0; i < candidates.size(); ++i) {
+                if (i < results.size() && results.at(i)) {
+                    m_relayFound = true;
+                    m_cachedRelayHost = candidates.at(i).first;
+                    m_cachedRelayPort = candidates.at(i).second;
+                    m_relayError.clear();
+                    break;
+                }
             }
-        }
-        if (!m_relayFound) {
-            m_cachedRelayHost = candidates.isEmpty() ? QString() : candidates.first().first;
-            m_cachedRelayPort = candidates.isEmpty() ? 0 : candidates.first().second;
-            m_relayError = ApiRules::relayUnreachableText(candidates);
-        }
-        if (m_relayFound)
-            qCWarning(lcApi).noquote() << "[relay]"
-                                       << QStringLiteral("using %1:%2").arg(m_cachedRelayHost).arg(m_cachedRelayPort);
-        else
-            qCWarning(lcApi).noquote() << "[relay]" << m_relayError;
-        const auto waiters = std::exchange(m_relayWaiters, {});
-        for (const auto& waiter : waiters)
-            if (waiter)
-                waiter(m_cachedRelayHost, m_cachedRelayPort, m_relayFound ? QString() : m_relayError);
-    });
+            if (!m_relayFound) {
+                m_cachedRelayHost = candidates.isEmpty() ? QString() : candidates.first().first;
+                m_cachedRelayPort = candidates.isEmpty() ? 0 : candidates.first().second;
+                m_relayError = ApiRules::relayUnreachableText(candidates);
+            }
+            if (m_relayFound)
+                qCWarning(lcApi).noquote()
+                    << "[relay]"
+                    << QStringLiteral("using %1").arg(ApiRules::hostPortText(m_cachedRelayHost, m_cachedRelayPort));
+            else
+                qCWarning(lcApi).noquote() << "[relay]" << m_relayError;
+            const auto waiters = std::exchange(m_relayWaiters, {});
+            for (const auto& waiter : waiters)
+                if (waiter)
+                    waiter(m_cachedRelayHost, m_cachedRelayPort, m_relayFound ? QString() : m_relayError);
+        });
 }
 
 void ApiClient::probeEndpoint(const QString& host, int port, std::function<void(bool reachable)> callback,

@@ -211,13 +211,15 @@ ApiFailure failureOfStatus(int status)
     return ApiFailure::Refused;
 }
 
-ApiFailure failureOfTransport(QNetworkReply::NetworkError error)
+ApiFailure failureOfTransport(QNetworkReply::NetworkError error, bool requestSent)
 {
     switch (error) {
-    case QNetworkReply::RemoteHostClosedError:
     case QNetworkReply::TimeoutError:
     case QNetworkReply::OperationCanceledError: // the transfer time-out
-    case QNetworkReply::ContentReSendError:     // dropped, and not sent again
+        // Out of time before the request left: no connection was made.
+        return requestSent ? ApiFailure::NoAnswer : ApiFailure::Unreachable;
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::ContentReSendError: // dropped, and not sent again
     case QNetworkReply::TemporaryNetworkFailureError:
         return ApiFailure::NoAnswer;
     default:
@@ -310,11 +312,42 @@ QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, co
     return list;
 }
 
+Endpoint splitHostPort(const QString& text, int defaultPort)
+{
+    const QString t = text.trimmed();
+    // "[v6]" or "[v6]:port": the address is what the brackets hold.
+    const qsizetype close = t.startsWith(QLatin1Char('[')) ? t.indexOf(QLatin1Char(']')) : -1;
+    if (close > 1) {
+        const QString host = t.mid(1, close - 1);
+        if (close == t.size() - 1)
+            return {host, defaultPort};
+        bool ok = false;
+        const int port = t.at(close + 1) == QLatin1Char(':') ? t.mid(close + 2).toInt(&ok, 10) : 0;
+        if (ok)
+            return {host, port};
+        return {t, defaultPort};
+    }
+    const qsizetype colon = t.lastIndexOf(QLatin1Char(':'));
+    if (colon >= 1) {
+        bool ok = false;
+        const int port = t.mid(colon + 1).toInt(&ok, 10);
+        if (ok)
+            return {t.left(colon), port};
+    }
+    return {t, defaultPort};
+}
+
+QString hostPortText(const QString& host, int port)
+{
+    const QString shown = host.contains(QLatin1Char(':')) ? QLatin1Char('[') + host + QLatin1Char(']') : host;
+    return shown + QLatin1Char(':') + QString::number(port);
+}
+
 QString relayUnreachableText(const QList<Endpoint>& candidates)
 {
     QStringList parts;
     for (const auto& [host, port] : candidates)
-        parts << QStringLiteral("%1:%2").arg(host).arg(port);
+        parts << hostPortText(host, port);
     return QStringLiteral("The video relay isn\u2019t reachable from here (%1); video uses the public HLS route.")
         .arg(parts.join(QStringLiteral(", ")));
 }
@@ -338,6 +371,25 @@ StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReach
 QString serverRoot(const QUrl& base)
 {
     return base.scheme() + QStringLiteral("://") + base.authority(QUrl::FullyEncoded);
+}
+
+int explicitPort(const QUrl& address)
+{
+    const int port = address.port();
+    const QString scheme = address.scheme().toLower();
+    if ((scheme == QLatin1String("http") && port == 80) || (scheme == QLatin1String("https") && port == 443))
+        return -1;
+    return port;
+}
+
+QString endpointText(const QUrl& address)
+{
+    const QString host = address.host(QUrl::FullyDecoded);
+    if (host.isEmpty())
+        return {};
+    const int port = address.port(address.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ? 80 : 443);
+    const QString shown = host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]").arg(host) : host;
+    return QStringLiteral("%1:%2").arg(shown).arg(port);
 }
 
 QString hlsUrl(const QUrl& base, const QString& playId)

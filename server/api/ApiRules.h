@@ -111,7 +111,9 @@ StreamOutcome readinessTimedOut(int lastStatus);
 // The kind of a failure: by an HTTP status of 400 or more, or by the network
 // layer's error when no status arrived.
 ApiFailure failureOfStatus(int status);
-ApiFailure failureOfTransport(QNetworkReply::NetworkError error);
+// `requestSent`: the request went out on a connection the server took, so
+// a time-out is the server not answering, not a connection never made.
+ApiFailure failureOfTransport(QNetworkReply::NetworkError error, bool requestSent = true);
 // A failed stream start or readiness wait. The server names an offline camera
 // only in its own words, so they are read here, and only here.
 ApiFailure streamFailure(int status, ApiFailure transport, const QString& serverText);
@@ -153,6 +155,16 @@ using Endpoint = std::pair<QString, int>;
 QList<Endpoint> relayCandidates(const QString& configuredHost, int relayPort, const QString& baseHost,
                                 const QString& builtInHost);
 QString relayUnreachableText(const QList<Endpoint>& candidates);
+// A relay address as people write it, "host", "host:port" or "[v6]:port",
+// split into host and port: a bracketed address loses its brackets and
+// takes the number after "]:"; any other text splits at its last colon when
+// that colon is not the first character and what follows reads as a whole
+// number (so "fe80::1" gives "fe80:" and 1: an IPv6 address with a port
+// wants its brackets); otherwise the whole text is the host, with
+// `defaultPort`. The text is taken trimmed.
+Endpoint splitHostPort(const QString& text, int defaultPort);
+// "host:port" for people to read, an IPv6 address in brackets.
+QString hostPortText(const QString& host, int port);
 // Port from KVR_RTSP_PORT-style text: 0 when not a whole 32-bit number.
 int portFromText(const QString& text);
 
@@ -161,6 +173,12 @@ StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReach
 
 // Scheme and authority of the base address (no path).
 QString serverRoot(const QUrl& base);
+// "host:port" of an address, with the scheme's port where it names none
+// (an IPv6 host in brackets); empty without a host.
+QString endpointText(const QUrl& address);
+// The port an address names, unless it is its scheme's own (80 for http,
+// 443 for https); -1 otherwise.
+int explicitPort(const QUrl& address);
 QString hlsUrl(const QUrl& base, const QString& playId);
 QString publicRtspsUrl(const QString& ticketUrl, const QString& user, const QString& password);
 QString relayUrl(const QString& host, int port, const QString& user, const QString& password, const QString& streamId);

@@ -41,13 +41,26 @@ QStringList ApiClient::hostCandidates() const
 void ApiClient::login(const QString& username, const QString& password, bool remember, LoginCallback callback,
                       QObject* context)
 {
+    cancelLogin();
+    m_loginDesk.issue();
     loginAt(0, hostCandidates(), username, password, remember, std::move(callback), context);
+}
+
+void ApiClient::cancelLogin()
+{
+    m_loginDesk.supersede();
+    // Aborting finishes the reply at once; its answer finds its round over.
+    if (QNetworkReply* reply = m_loginReply.data()) {
+        m_loginReply.clear();
+        reply->abort();
+    }
 }
 
 void ApiClient::loginAt(int index, const QStringList& candidates, const QString& username, const QString& password,
                         bool remember, LoginCallback callback, QObject* context)
 {
-    callback = tied(context, std::move(callback));
+    const RequestTicket round = m_loginDesk.ticket();
+    callback = round.guard(tied(context, std::move(callback)));
     if (index >= candidates.size()) {
         LoginStart r;
         r.error = cannotReachText(hostOf(candidates.isEmpty() ? m_baseUrl : candidates.last()));
@@ -61,8 +74,19 @@ void ApiClient::loginAt(int index, const QStringList& candidates, const QString&
                            {QStringLiteral("password"), password},
                            {QStringLiteral("remember_me"), remember},
                            {QStringLiteral("include_refresh_token"), true}};
-    sendJson({.post = true, .path = QStringLiteral("/v2/login/"), .body = body, .spa = true},
-             [this, index, candidates, username, password, remember, callback](const JsonReply& reply) {
+    auto started = [this, round](QNetworkReply* reply) {
+        if (!round.current())
+            return;
+        m_loginReply = reply;
+        connect(reply, &QNetworkReply::requestSent, this, [this, round] {
+            if (round.current())
+                Q_EMIT loginSent();
+        });
+    };
+    sendJson({.post = true, .path = QStringLiteral("/v2/login/"), .body = body, .spa = true, .started = started},
+             [this, index, candidates, username, password, remember, callback, round](const JsonReply& reply) {
+                 if (!round.current())
+                     return;
                  if (reply.status != 0) {
                      if (callback)
                          callback(parseLoginStart(reply.answer, reply.status, reply.error));
@@ -73,7 +97,7 @@ void ApiClient::loginAt(int index, const QStringList& candidates, const QString&
                      return;
                  }
                  if (callback)
-                     callback(unreachable(reply.failure));
+                     callback(unanswered(reply.failure));
              });
 }
 
@@ -81,6 +105,18 @@ LoginStart ApiClient::unreachable(ApiFailure failure) const
 {
     LoginStart r;
     r.error = cannotReachText(hostOf(m_baseUrl));
+    r.failure = failure;
+    return r;
+}
+
+LoginStart ApiClient::unanswered(ApiFailure failure) const
+{
+    if (failure != ApiFailure::NoAnswer)
+        return unreachable(failure);
+    // A server that took the connection and then said nothing is not one
+    // that cannot be reached: checking the connection would not help.
+    LoginStart r;
+    r.error = noAnswerText(ApiRules::endpointText(QUrl(m_baseUrl, QUrl::TolerantMode)));
     r.failure = failure;
     return r;
 }
@@ -98,7 +134,7 @@ void ApiClient::verifyOtp(const QString& userId, const QString& otp, bool rememb
                  // No answer is an outage, not a wrong code: say so, so that the user
                  // can try the same code again.
                  if (callback)
-                     callback(reply.status == 0 ? unreachable(reply.failure)
+                     callback(reply.status == 0 ? unanswered(reply.failure)
                                                 : parseLoginStart(reply.answer, reply.status, reply.error));
              });
 }
@@ -110,7 +146,7 @@ void ApiClient::resendOtp(const QString& userId, LoginCallback callback, QObject
     sendJson({.post = true, .path = QStringLiteral("/api/otp/regenerate/"), .body = body},
              [this, callback](const JsonReply& reply) {
                  if (callback)
-                     callback(reply.status == 0 ? unreachable(reply.failure)
+                     callback(reply.status == 0 ? unanswered(reply.failure)
                                                 : parseResendAnswer(reply.answer, reply.status, reply.error));
              });
 }

@@ -68,7 +68,7 @@ inline bool knownOffline(const Device& device, const Channel& channel)
     return device.onlineState() == OnlineState::Offline || channel.onlineState() == OnlineState::Offline;
 }
 
-// How a site's device list came back.
+// How a catalogue list (a site's devices, or the site list itself) came back.
 enum class DeviceList : quint8 {
     Read,       // read (it may hold no device)
     Failed,     // no usable answer: none at all, or a server in trouble

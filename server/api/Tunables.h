@@ -71,6 +71,14 @@ inline constexpr seconds kRestartSpacing{31};
 // it asks, up to this.
 inline constexpr milliseconds kRetryAfterLongest{120000};
 
+// An answer's body past this ends its request ("The server's answer was too
+// large to read."), so that a proxy or a broken server sending without end
+// cannot fill this process (a 400 MB site list took 831 MiB). The largest
+// real catalogue answers are a few MB. Little of an answer waits unread in
+// the network layer.
+inline constexpr qint64 kMaxAnswer_bytes = qint64(32) << 20;
+inline constexpr qint64 kAnswerReadBuffer_bytes = qint64(1) << 20;
+
 // Answers at least this large are logged by size only.
 inline constexpr int kLogBodyLimit_bytes = 6001;
 

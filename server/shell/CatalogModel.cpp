@@ -1,5 +1,6 @@
 #include "server/shell/CatalogModel.h"
 
+#include "app/core/SearchText.h"
 #include "app/ui/Theme.h"
 
 #include <QPainter>
@@ -59,7 +60,7 @@ bool isDeviceRowId(quintptr id)
 
 QString folded(const QString& text)
 {
-    return text.toCaseFolded();
+    return kvr::core::SearchText::key(text);
 }
 
 QPixmap canvas(int logical)
@@ -565,9 +566,10 @@ QVariant CatalogModel::data(const QModelIndex& index, int role) const
     case Kind::Empty:
         if (role != Qt::DisplayRole)
             return {};
-        return m_listing == Listing::Loading ? QStringLiteral("Loading sites…")
-            : m_listing == Listing::Failed   ? QStringLiteral("The camera list could not be loaded.")
-                                             : QStringLiteral("No devices are assigned to this account.");
+        return m_listing == Listing::Loading   ? QStringLiteral("Loading sites…")
+            : m_listing == Listing::Failed     ? QStringLiteral("The camera list could not be loaded.")
+            : m_listing == Listing::Unreadable ? QStringLiteral("The camera list could not be read.")
+                                               : QStringLiteral("No devices are assigned to this account.");
     case Kind::NoMatch:
         return role == Qt::DisplayRole ? QVariant(QStringLiteral("No matches.")) : QVariant();
     case Kind::Pending: {

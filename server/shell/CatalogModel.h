@@ -45,8 +45,8 @@ public:
     enum class Change : quint8 { None, Data, Rows };
     // Where the load of the catalogue stands, which is what the tree says
     // while it holds no site: a catalogue still on its way, or one that could
-    // not be loaded, is not an account without devices.
-    enum class Listing : quint8 { Loaded, Loading, Failed };
+    // not be loaded or read, is not an account without devices.
+    enum class Listing : quint8 { Loaded, Loading, Failed, Unreadable };
 
     // `ticked` (ids of ticked channels) belongs to the caller and outlives the model.
     explicit CatalogModel(const QSet<QString>& ticked, QObject* parent = nullptr);

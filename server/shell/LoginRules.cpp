@@ -1,5 +1,7 @@
 #include "server/shell/LoginRules.h"
 
+#include "server/api/ApiRules.h"
+
 #include <QUrl>
 
 using namespace kvr::api;
@@ -43,7 +45,17 @@ RestoreFailure restoreFailure(const LoginStart& answer)
 QString serverLabel(const QString& baseUrl)
 {
     const QUrl url(baseUrl, QUrl::TolerantMode);
-    return QStringLiteral("Server: %1").arg(url.host(QUrl::FullyDecoded));
+    if (ApiRules::explicitPort(url) < 0)
+        return QStringLiteral("Server: %1").arg(url.host(QUrl::FullyDecoded));
+    return QStringLiteral("Server: %1").arg(ApiRules::endpointText(url));
+}
+
+QString signInProgressText(bool requestSent, const QString& endpoint, qint64 seconds)
+{
+    const QString stage = requestSent
+        ? QStringLiteral("Connected to %1, waiting for the server to answer").arg(endpoint)
+        : QStringLiteral("Connecting to %1").arg(endpoint);
+    return seconds < 1 ? stage : QStringLiteral("%1 (%2 s)").arg(stage).arg(seconds);
 }
 
 bool codeExpired(const QString& error)

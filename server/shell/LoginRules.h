@@ -20,8 +20,15 @@ LoginRoute routeOf(const api::LoginStart& answer);
 enum class RestoreFailure { KeepRemembered, ForgetRemembered };
 RestoreFailure restoreFailure(const api::LoginStart& answer);
 
-// "Server: <host>" for the server button; the host of `baseUrl`, fully decoded.
+// "Server: <host>" for the server button; the host of `baseUrl`, fully
+// decoded, and its port where that is not the scheme's own, so that two
+// servers on one host read apart ("Server: 127.0.0.1:8480").
 QString serverLabel(const QString& baseUrl);
+
+// Where a sign-in under way stands, `seconds` after it started: connecting
+// to `endpoint` ("host:port"), or connected with its request sent and
+// waiting for the answer.
+QString signInProgressText(bool requestSent, const QString& endpoint, qint64 seconds);
 
 // The text shown for a refused code, from the server client's error text.
 QString codeErrorText(const QString& error);

@@ -11,6 +11,7 @@
 #include "server/shell/LoginRules.h"
 #include "server/shell/ServerDialog.h"
 #include "server/shell/ShellButton.h"
+#include "server/shell/SignInProgress.h"
 #include "server/shell/Tunables.h"
 
 #include <QCheckBox>
@@ -178,6 +179,8 @@ QWidget* LoginWindow::buildForm()
     m_signIn = button(QStringLiteral("Sign in"), "LoginPrimary", page);
     m_signIn->setDefault(true);
     f->addWidget(m_signIn);
+    m_progress = new SignInProgress(page);
+    f->addWidget(m_progress);
     m_error = label(QString(), "LoginError", page, true);
     m_error->hide();
     f->addWidget(m_error);
@@ -193,6 +196,8 @@ QWidget* LoginWindow::buildForm()
         m_showPassword->setAccessibleName(hidden ? QStringLiteral("Hide password") : QStringLiteral("Show password"));
     });
     connect(m_signIn, &QPushButton::clicked, this, &LoginWindow::submitLogin);
+    connect(m_progress, &SignInProgress::cancelRequested, this, &LoginWindow::cancelLogin);
+    connect(&AppContext::instance().api, &ApiClient::loginSent, m_progress, &SignInProgress::requestSent);
     connect(m_user, &QLineEdit::returnPressed, this, &LoginWindow::submitLogin);
     connect(m_password, &QLineEdit::returnPressed, this, &LoginWindow::submitLogin);
     // The dialog runs outside the click's handler.
@@ -333,19 +338,37 @@ void LoginWindow::submitLogin()
     showError(QString());
     m_signIn->setEnabled(false);
     m_signIn->setText(QStringLiteral("Signing in"));
-    const RequestTicket ticket = RequestTicket::heldBy(this);
-    AppContext::instance().api.login(m_user->text().trimmed(), m_password->text(), m_remember->isChecked(),
-                                     [this, ticket](const LoginStart& answer) {
-                                         if (!ticket.current())
-                                             return;
-                                         // In a later turn of the event loop.
-                                         QMetaObject::invokeMethod(
-                                             this, [this, answer] { handleLogin(answer); }, Qt::QueuedConnection);
-                                     });
+    ApiClient& api = AppContext::instance().api;
+    m_progress->start(ApiRules::endpointText(QUrl(api.baseUrl(), QUrl::TolerantMode)));
+    const RequestTicket ticket = m_signIns.issue();
+    api.login(
+        m_user->text().trimmed(), m_password->text(), m_remember->isChecked(),
+        [this, ticket](const LoginStart& answer) {
+            // In a later turn of the event loop, unless cancelled by then.
+            QMetaObject::invokeMethod(
+                this,
+                [this, ticket, answer] {
+                    if (ticket.current())
+                        handleLogin(answer);
+                },
+                Qt::QueuedConnection);
+        },
+        this);
+}
+
+void LoginWindow::cancelLogin()
+{
+    m_signIns.supersede();
+    AppContext::instance().api.cancelLogin();
+    m_progress->stop();
+    m_signIn->setEnabled(true);
+    m_signIn->setText(QStringLiteral("Sign in"));
+    m_password->setFocus();
 }
 
 void LoginWindow::handleLogin(const LoginStart& answer)
 {
+    m_progress->stop();
     m_signIn->setEnabled(true);
     m_signIn->setText(QStringLiteral("Sign in"));
     m_password->clear();

@@ -17,6 +17,7 @@ class QTimer;
 namespace kvr::shell {
 
 class BrandVideo;
+class SignInProgress;
 namespace LoginRules {
 struct DigitEdit;
 }
@@ -44,6 +45,7 @@ public:
     // How many times a remembered sign-in was tried in this run.
     int restoreAttempts() const { return m_restoreAttempts; }
     QList<QLineEdit*> otpBoxes() const { return m_otpBoxes; }
+    SignInProgress* signInProgress() const { return m_progress; }
     QString otpCode() const;
 
 protected:
@@ -62,6 +64,8 @@ private:
 
     void runServerDialog();
     void submitLogin();
+    // Gives up the sign-in under way; the form is as it was before.
+    void cancelLogin();
     void handleLogin(const api::LoginStart& answer);
     void enterMobile(const QUrl& link);
     void enterLockout(const QString& message);
@@ -99,6 +103,7 @@ private:
     QPushButton* m_showPassword = nullptr;
     QCheckBox* m_remember = nullptr;
     QPushButton* m_signIn = nullptr;
+    SignInProgress* m_progress = nullptr;
     QLabel* m_error = nullptr;
     QPushButton* m_serverButton = nullptr;
     QLabel* m_codeHint = nullptr;
@@ -127,6 +132,8 @@ private:
     // Moves on whenever a step is left, so that late answers of an earlier
     // step are dropped.
     core::TicketDesk m_steps;
+    // The sign-in under way: a cancelled one's answer is dropped.
+    core::TicketDesk m_signIns;
 };
 
 } // namespace kvr::shell

@@ -5,6 +5,7 @@
 #include "app/core/NetAddress.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
+#include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "server/shell/Logging.h"
 #include "server/shell/ShellButton.h"
@@ -179,6 +180,10 @@ void ServerDialog::runTest()
         showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
         return;
     }
+    if (ServerRules::holdsLogin(base)) {
+        showResult(TestVerdict::BadAddress, ServerRules::loginInAddressText());
+        return;
+    }
     m_test->setEnabled(false);
     showResult(TestVerdict::Testing, QStringLiteral("Testing…"));
     auto run = std::make_shared<TestRun>();
@@ -245,6 +250,11 @@ void ServerDialog::save()
         showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
         return;
     }
+    // A password in the address would be kept in the settings file as typed.
+    if (ServerRules::holdsLogin(base)) {
+        showResult(TestVerdict::BadAddress, ServerRules::loginInAddressText());
+        return;
+    }
     AppContext& ctx = AppContext::instance();
     // A remembered sign-in belongs to the server it was made with.
     if (base != ctx.api.baseUrl())
@@ -256,12 +266,20 @@ void ServerDialog::save()
     else
         ctx.setServer(base, m_relay->text());
     Prefs::set(Prefs::kNativeMode, m_alwaysNative->isChecked());
+    tellIfNotKept();
     accept();
+}
+
+void ServerDialog::tellIfNotKept()
+{
+    if (!Prefs::lastKept())
+        kvr::ui::Modal::inform(this, QStringLiteral("Can’t save"), Prefs::notKeptText(), QMessageBox::Warning);
 }
 
 void ServerDialog::openNative()
 {
     Prefs::set(Prefs::kNativeMode, m_alwaysNative->isChecked());
+    tellIfNotKept();
     m_nativeChosen = true;
     accept();
 }

@@ -39,6 +39,8 @@ protected:
 private:
     void useDefault();
     void openNative();
+    // Says so when the settings file could not keep what was just saved.
+    void tellIfNotKept();
     void showResult(ServerRules::TestVerdict verdict, const QString& text);
 
     QCheckBox* m_alwaysNative = nullptr;

@@ -1,6 +1,7 @@
 #include "server/shell/ServerRules.h"
 
 #include "app/ui/Theme.h"
+#include "server/api/ApiRules.h"
 #include "server/shell/Tunables.h"
 
 #include <QColor>
@@ -35,19 +36,23 @@ QString normalizeUrl(const QString& text)
     return out;
 }
 
+bool holdsLogin(const QString& base)
+{
+    return !QUrl(base, QUrl::TolerantMode).userInfo().isEmpty();
+}
+
+QString loginInAddressText()
+{
+    return QStringLiteral("Leave the user name and password out of the server address: you sign in with them in the "
+                          "sign-in window.");
+}
+
 QList<Endpoint> relayCandidates(const QString& relayField, const QString& serverHost, const QString& builtInRelayHost)
 {
     const QString relay = relayField.trimmed();
     if (relay.isEmpty())
         return {{serverHost, tun::kServerRelayPort}, {builtInRelayHost, tun::kRelayDefaultPort}};
-    const qsizetype colon = relay.lastIndexOf(QLatin1Char(':'));
-    if (colon > 0) {
-        bool ok = false;
-        const int port = relay.mid(colon + 1).toInt(&ok);
-        if (ok)
-            return {{relay.left(colon), port}};
-    }
-    return {{relay, tun::kRelayDefaultPort}};
+    return {kvr::api::ApiRules::splitHostPort(relay, tun::kRelayDefaultPort)};
 }
 
 QString styleOf(TestVerdict verdict)
@@ -105,12 +110,13 @@ QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachabl
     for (int i = 0; i < candidates.size(); ++i) {
         if (i < reachable.size() && reachable.at(i)) {
             *anyReachable = true;
-            return QStringLiteral("Video: reachable (%1:%2)").arg(candidates.at(i).first).arg(candidates.at(i).second);
+            return QStringLiteral("Video: reachable (%1)")
+                .arg(kvr::api::ApiRules::hostPortText(candidates.at(i).first, candidates.at(i).second));
         }
     }
     QStringList tried;
     for (const Endpoint& e : candidates)
-        tried << QStringLiteral("%1:%2").arg(e.first).arg(e.second);
+        tried << kvr::api::ApiRules::hostPortText(e.first, e.second);
     return QStringLiteral("Video: no direct address reachable from here (%1). Video will stream over the public HLS "
                           "route instead, which is slower to start.")
         .arg(tried.join(QStringLiteral(", ")));

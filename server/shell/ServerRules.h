@@ -34,6 +34,10 @@ QString reachFailure(QNetworkReply::NetworkError error, const QString& libraryTe
 // The video line for the probe's flags, one per candidate in order.
 QString videoText(const QList<Endpoint>& candidates, const QList<bool>& reachable, bool* anyReachable);
 QString badAddressText(const QString& defaultBase);
+// Whether a canonical address holds a user name or password, which the
+// settings file must not keep; and what the dialog says of it.
+bool holdsLogin(const QString& base);
+QString loginInAddressText();
 
 } // namespace ServerRules
 

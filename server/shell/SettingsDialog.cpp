@@ -5,6 +5,7 @@
 #include "app/core/Settings.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Modal.h"
+#include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "video/DecodeSettings.h"
 
@@ -21,6 +22,8 @@
 #include <QShowEvent>
 #include <QUrl>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using namespace kvr::core;
 using namespace kvr::ui;
@@ -183,6 +186,22 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
     m_logFolder->setToolTip(
         QStringLiteral("Where the app writes its diagnostic log (send it when reporting a problem)"));
     v->addWidget(m_logFolder, 0, Qt::AlignLeft);
+    m_logNote = new QWidget(this);
+    auto* noteRow = new QHBoxLayout(m_logNote);
+    noteRow->setContentsMargins(0, 0, 0, 0);
+    m_logNoteText = new QLabel(m_logNote);
+    m_logNoteText->setObjectName(QStringLiteral("Muted"));
+    m_logNoteText->setWordWrap(true);
+    m_logNoteText->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    noteRow->addWidget(m_logNoteText, 1);
+    auto* copyPath = new QPushButton(QStringLiteral("Copy path"), m_logNote);
+    copyPath->setObjectName(QStringLiteral("Secondary"));
+    copyPath->setCursor(Qt::PointingHandCursor);
+    noteRow->addWidget(copyPath, 0, Qt::AlignTop);
+    m_logNote->hide();
+    v->addWidget(m_logNote);
+    connect(copyPath, &QPushButton::clicked, this,
+            [] { QGuiApplication::clipboard()->setText(QDir::toNativeSeparators(Log::directory())); });
     auto* note = new QLabel(QStringLiteral("Changes apply the next time you start playing."), this);
     note->setObjectName(QStringLiteral("Muted"));
     v->addWidget(note);
@@ -208,15 +227,45 @@ void SettingsDialog::setFolderOpener(FolderOpener opener)
     folderOpener() = std::move(opener);
 }
 
+SettingsDialog::FolderOpen SettingsDialog::openWithDesktop(const QUrl& url)
+{
+    if (!QDesktopServices::openUrl(url))
+        return FolderOpen::Failed;
+#if defined(Q_OS_MACOS) || defined(Q_OS_WIN)
+    // The system's own opener answers once the folder is open.
+    return FolderOpen::Opened;
+#else
+    // Success here means that the desktop's opener program started; where no
+    // file browser is set up it then opens nothing.
+    return FolderOpen::Started;
+#endif
+}
+
 void SettingsDialog::openLogFolder()
 {
     const QString folder = Log::directory();
     const QUrl url = QUrl::fromLocalFile(folder);
-    if (folderOpener() ? folderOpener()(url) : QDesktopServices::openUrl(url))
+    const FolderOpen outcome = folderOpener() ? folderOpener()(url) : openWithDesktop(url);
+    const QString path = QDir::toNativeSeparators(folder);
+    if (outcome == FolderOpen::Started) {
+        // Whether a window opened is not known here: say where the folder is
+        // beside the button, without standing in front of a window that did.
+        m_logNoteText->setText(QStringLiteral("If no window opened, the log folder is at:\n%1").arg(path));
+        m_logNote->show();
+        // Taller by the note, its wrapped hints as tall as they need: a window's
+        // least size leaves out the height of wrapped texts.
+        if (QLayout* l = layout()) {
+            l->activate();
+            const QSize wanted(width(), std::max(height(), l->heightForWidth(width())));
+            resize(ScreenFit::bounded(this, wanted));
+        }
+        return;
+    }
+    m_logNote->hide();
+    if (outcome == FolderOpen::Opened)
         return;
     // Nothing on this computer opens folders: the person still learns where
     // the log is, and can take the path along.
-    const QString path = QDir::toNativeSeparators(folder);
     QMessageBox box(QMessageBox::Information, QStringLiteral("Log folder"),
                     QStringLiteral("Nothing on this computer could open the log folder. It is at:\n%1").arg(path),
                     QMessageBox::NoButton, this);

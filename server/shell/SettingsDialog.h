@@ -8,6 +8,7 @@
 class QButtonGroup;
 class QUrl;
 class QFrame;
+class QLabel;
 class QPushButton;
 
 namespace kvr::shell {
@@ -28,21 +29,32 @@ public:
     // that width.
     QSize sizeHint() const override;
 
-    // What opens a folder in the desktop's file browser (false: nothing
-    // could); tests stand in for the desktop. Null restores the desktop's.
-    using FolderOpener = std::function<bool(const QUrl&)>;
+    // What asking the desktop to open a folder came to. Most desktops report
+    // success as soon as their opener program has started, whether or not a
+    // file browser then shows the folder: that is Started, not Opened.
+    enum class FolderOpen { Opened, Started, Failed };
+    // What opens a folder in the desktop's file browser; tests stand in for
+    // the desktop. Null restores the desktop's.
+    using FolderOpener = std::function<FolderOpen(const QUrl&)>;
     static void setFolderOpener(FolderOpener opener);
+    // Where the log folder is, said under "Open log folder" when the desktop
+    // cannot tell whether anything opened it; hidden otherwise.
+    QWidget* logFolderNote() const { return m_logNote; }
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     QFrame* segmented(const QStringList& labels, int checked, std::function<void(int)> pick);
-    // Opens the log folder, or says where it is when nothing can open it.
+    // Opens the log folder, or says where it is when nothing can open it or
+    // whether anything did is not known.
     void openLogFolder();
+    static FolderOpen openWithDesktop(const QUrl& url);
 
     QList<QButtonGroup*> m_groups;
     QPushButton* m_logFolder = nullptr;
+    QWidget* m_logNote = nullptr;
+    QLabel* m_logNoteText = nullptr;
     bool m_sizedOnce = false;
 };
 

@@ -68,9 +68,8 @@ bool ShellWindow::chosenCamera(const Device*& device, const Channel*& channel)
         noAccess();
         return false;
     }
-    AppContext& ctx = AppContext::instance();
-    device = ctx.findDevice(m_currentDeviceId);
-    channel = ctx.findChannel(m_currentChannelId);
+    device = currentDevice();
+    channel = currentChannel();
     return device && channel;
 }
 
@@ -111,7 +110,7 @@ void ShellWindow::startLive(const QString& cameraId, const QString& title)
 void ShellWindow::streamToggled(bool mainStream)
 {
     m_liveMain = mainStream;
-    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    const Channel* channel = currentChannel();
     if (!channel)
         return;
     m_stage->openLive(channel->name, QString(), false);
@@ -120,7 +119,7 @@ void ShellWindow::streamToggled(bool mainStream)
 
 void ShellWindow::liveRestart(const QString& cameraId)
 {
-    const Channel* channel = AppContext::instance().findChannel(cameraId);
+    const Channel* channel = cameraId == m_currentChannelId ? currentChannel() : nullptr;
     if (cameraId != m_currentChannelId || m_pages->currentIndex() != StagePageIndex || !m_pages->isVisible()
         || m_stage->mode() != StagePort::Mode::Live || !AppContext::instance().viewActive || !channel)
         return;
@@ -148,7 +147,7 @@ void ShellWindow::openDevicePlayback()
         noAccess();
         return;
     }
-    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    const Channel* channel = currentChannel();
     if (!channel)
         return;
     prepareView(Operation::DevicePlayback);
@@ -161,8 +160,8 @@ void ShellWindow::openDevicePlayback()
 void ShellWindow::deviceMonth(int year, int month, const RequestTicket& asked)
 {
     AppContext& ctx = AppContext::instance();
-    const Device* device = ctx.findDevice(m_currentDeviceId);
-    const Channel* channel = ctx.findChannel(m_currentChannelId);
+    const Device* device = currentDevice();
+    const Channel* channel = currentChannel();
     if (!device || !channel || channel->number < 1)
         return;
     const QString channelId = channel->id;
@@ -177,7 +176,7 @@ void ShellWindow::deviceMonth(int year, int month, const RequestTicket& asked)
 void ShellWindow::deviceDay(const QDate& day)
 {
     AppContext& ctx = AppContext::instance();
-    const Channel* channel = ctx.findChannel(m_currentChannelId);
+    const Channel* channel = currentChannel();
     if (!channel)
         return;
     const QString asked = channel->id;
@@ -192,7 +191,7 @@ void ShellWindow::deviceDay(const QDate& day)
 
 void ShellWindow::playDevice(const QDateTime& start, const QDateTime& end)
 {
-    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    const Channel* channel = currentChannel();
     if (!channel)
         return;
     const RequestTicket request = beginStageRequest();
@@ -243,7 +242,7 @@ void ShellWindow::openCloudPlayback()
 
 void ShellWindow::playCloud(const QDate& day, const QString& start, const QString& end, const RequestTicket& asked)
 {
-    const Channel* channel = AppContext::instance().findChannel(m_currentChannelId);
+    const Channel* channel = currentChannel();
     if (!channel)
         return;
     const RequestTicket request = beginStageRequest();
@@ -269,7 +268,7 @@ void ShellWindow::stageStopped()
 
 void ShellWindow::checkHealth(bool fade)
 {
-    const Device* device = AppContext::instance().findDevice(m_currentDeviceId);
+    const Device* device = currentDevice();
     if (!device)
         return;
     IBrandProvider* provider = BrandRegistry::instance().get(device->brand);
@@ -305,7 +304,7 @@ void ShellWindow::siteWall(const QString& siteId)
 
 void ShellWindow::deviceWall()
 {
-    const Device* device = AppContext::instance().findDevice(m_currentDeviceId);
+    const Device* device = currentDevice();
     if (!device)
         return;
     if (!vmsAllowed()) {

@@ -71,6 +71,7 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
     showHome(QStringLiteral("Loading sites…"));
     m_catalogLoading = true;
     m_reloadTries = 0;
+    m_siteListRetry = {};
 
     // This load's counters; a newer load makes the client drop this one's answers.
     struct Progress {
@@ -102,15 +103,25 @@ void ShellWindow::loadOrgCatalog(const QList<Organisation>& organisations)
         ++progress->completed;
         m_catalogue->setLoadingText(sitesProgressText(progress->completed, progress->sites));
     };
-    handlers.done = [this, session, organisations](const QString& error) {
+    // A site list that could not be had is asked for again as failed sites
+    // are, the organisations still to try with it.
+    auto listFailed = std::make_shared<DeviceList>(DeviceList::Read);
+    handlers.siteListFailed = [this, session, organisations, listFailed](DeviceList outcome, qint64 retryAfterMs) {
+        if (!session.current())
+            return;
+        *listFailed = outcome;
+        m_siteListRetry = {true, retryAfterMs, organisations};
+    };
+    handlers.done = [this, session, organisations, listFailed](const QString& error) {
         if (!session.current())
             return;
         m_catalogLoading = false;
         m_catalogue->setLoadingText(QString());
         scheduleReload();
         const bool empty = catalogueEmpty(AppContext::instance().sites);
-        m_catalogue->model()->setListing(empty && !error.isEmpty() ? CatalogModel::Listing::Failed
-                                                                   : CatalogModel::Listing::Loaded);
+        m_catalogue->model()->setListing(*listFailed == DeviceList::Unreadable ? CatalogModel::Listing::Unreadable
+                                             : empty && !error.isEmpty()       ? CatalogModel::Listing::Failed
+                                                                               : CatalogModel::Listing::Loaded);
         if (!empty) {
             if (!error.isEmpty())
                 showHome(error);
@@ -155,6 +166,11 @@ void ShellWindow::startBackgroundChecks()
 
 void ShellWindow::scheduleReload()
 {
+    if (m_siteListRetry.due) {
+        if (!m_reloadTimer->isActive())
+            m_reloadTimer->start(reloadDelay(m_reloadTries, m_siteListRetry.askedMs));
+        return;
+    }
     if (!anySiteFailed(AppContext::instance().sites)) {
         m_reloadTries = 0;
         return;
@@ -169,6 +185,14 @@ void ShellWindow::reloadFailedSites()
     // its end arms the schedule again for what it leaves failed.
     if (m_catalogLoading)
         return;
+    if (m_siteListRetry.due) {
+        // The whole catalogue again; the tries go on counting until a load
+        // has its site list.
+        const int tries = m_reloadTries + 1;
+        loadOrgCatalog(m_siteListRetry.organisations);
+        m_reloadTries = tries;
+        return;
+    }
     QList<Site>& all = AppContext::instance().sites;
     QList<int> indices;
     QList<Site> failed;

@@ -1,5 +1,6 @@
 #include "server/shell/ShellRules.h"
 
+#include "app/core/TextDirection.h"
 #include "server/shell/Tunables.h"
 
 #include <QHash>
@@ -73,12 +74,19 @@ QList<Organisation> orderOrganisations(const QList<Organisation>& organisations,
 
 std::chrono::milliseconds reloadDelay(int tries, const QList<Site>& sites)
 {
+    qint64 asked = 0;
+    for (const Site& s : sites)
+        if (s.devicesFailed())
+            asked = std::max(asked, s.retryAfterMs);
+    return reloadDelay(tries, asked);
+}
+
+std::chrono::milliseconds reloadDelay(int tries, qint64 askedMs)
+{
     std::chrono::milliseconds wait = tun::kSiteReloadFirst;
     for (int i = 0; i < tries && wait < tun::kSiteReloadLongest; ++i)
         wait *= 2;
-    for (const Site& s : sites)
-        if (s.devicesFailed())
-            wait = std::max(wait, std::chrono::milliseconds(s.retryAfterMs));
+    wait = std::max(wait, std::chrono::milliseconds(askedMs));
     return std::min(wait, std::chrono::milliseconds(tun::kSiteReloadLongest));
 }
 
@@ -114,7 +122,10 @@ QString cameraTitle(const Device& device, const Channel& channel)
 {
     if (device.channels.size() < 2)
         return device.name;
-    return device.name + QStringLiteral(" · ") + channel.name;
+    // Beside each other and the dot, each name reads as written whatever
+    // direction the other holds.
+    return kvr::core::TextDirection::isolate(device.name) + QStringLiteral(" · ")
+        + kvr::core::TextDirection::isolate(channel.name);
 }
 
 QList<WallCamera> devicesWall(const QList<const Device*>& devices)
@@ -191,8 +202,9 @@ QList<WallCamera> presetWall(const QList<PresetCamera>& presetCameras, const Cat
     // than one camera is led by its device's name.
     for (qsizetype i = 0; i < cameras.size(); ++i) {
         WallCamera& w = cameras[i];
-        if (devices[i] && uses.value(w.title) > 1 && !w.title.startsWith(devices[i]->name))
-            w.title = devices[i]->name + QStringLiteral(" · ") + w.title;
+        const QString device = devices[i] ? kvr::core::TextDirection::isolate(devices[i]->name) : QString();
+        if (devices[i] && uses.value(w.title) > 1 && !w.title.startsWith(device))
+            w.title = device + QStringLiteral(" · ") + kvr::core::TextDirection::isolate(w.title);
     }
     return cameras;
 }

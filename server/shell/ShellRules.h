@@ -39,6 +39,9 @@ QList<api::Organisation> orderOrganisations(const QList<api::Organisation>& orga
 // for again, after `tries` such reloads that still left one failed; no
 // shorter than a wait the server asked for with any of those sites' answers.
 std::chrono::milliseconds reloadDelay(int tries, const QList<api::Site>& sites = {});
+// The same for a site list that could not be had, the server having asked
+// for `askedMs` (0: nothing).
+std::chrono::milliseconds reloadDelay(int tries, qint64 askedMs);
 // Whether any site's devices could not be loaded.
 bool anySiteFailed(const QList<api::Site>& sites);
 

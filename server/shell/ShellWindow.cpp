@@ -211,7 +211,7 @@ void ShellWindow::connectAll()
     connect(m_devicePage, &DevicePage::channelPicked, this, [this](const QString& channelId) {
         m_currentChannelId = channelId;
         AppContext& ctx = AppContext::instance();
-        const Device* device = ctx.findDevice(m_currentDeviceId);
+        const Device* device = currentDevice();
         const Site* site = device ? ctx.findSite(device->siteId) : nullptr;
         if (device && site)
             m_devicePage->showDevice(*device, *site, m_currentChannelId);
@@ -238,6 +238,16 @@ void ShellWindow::connectAll()
     connect(m_wall, &WallPort::cameraOpened, this, &ShellWindow::wallCameraOpened);
     connect(m_wall, &WallPort::fullscreenToggled, this, &ShellWindow::wallFullscreen);
     connect(m_stage, &StagePort::fullscreenToggled, this, &ShellWindow::stageFullscreen);
+}
+
+api::Device* ShellWindow::currentDevice() const
+{
+    return AppContext::instance().findDevice(m_currentDeviceId, m_currentChannelId);
+}
+
+api::Channel* ShellWindow::currentChannel() const
+{
+    return AppContext::instance().findChannel(m_currentDeviceId, m_currentChannelId);
 }
 
 QWidget* ShellWindow::handle() const
@@ -281,7 +291,8 @@ void ShellWindow::openDevice(const QString& deviceId)
 {
     m_currentDeviceId = deviceId;
     AppContext& ctx = AppContext::instance();
-    const Device* device = ctx.findDevice(deviceId);
+    // The device that holds the channel chosen, where ids repeat.
+    const Device* device = ctx.findDevice(deviceId, m_currentChannelId);
     if (!device)
         return;
     const Site* site = ctx.findSite(device->siteId);
@@ -385,6 +396,7 @@ void ShellWindow::endSession()
     m_statusTimer->stop();
     m_reloadTimer->stop();
     m_reloadTries = 0;
+    m_siteListRetry = {};
     m_chip->hide();
     setViewActive(false);
     Q_EMIT signedOut();

@@ -115,6 +115,11 @@ private:
     void applyChip(bool online, int streams, api::ApiFailure failure);
     // After a load or a reload: the next reload when a site is left failed.
     void scheduleReload();
+    // The device and channel chosen (by their ids together: a camera id
+    // may repeat under another site's device); null when the catalogue
+    // holds them no more.
+    api::Device* currentDevice() const;
+    api::Channel* currentChannel() const;
     void endSession();
     void stopEverything(ShellRules::Operation operation);
     void stopStreamsAtQuit();
@@ -171,6 +176,13 @@ private:
     QTimer* m_statusTimer = nullptr;
     QTimer* m_reloadTimer = nullptr; // single shot: failed sites asked for again
     int m_reloadTries = 0;           // reloads since the last load that still left a site failed
+    // The site list of the last load could not be had: the reload asks for
+    // the whole catalogue again (with these organisations still to try).
+    struct SiteListRetry {
+        bool due = false;
+        qint64 askedMs = 0;
+        QList<api::Organisation> organisations;
+    } m_siteListRetry;
     QString m_currentDeviceId;
     QString m_currentChannelId;
     bool m_liveMain = true;

@@ -1,6 +1,7 @@
 #include "server/view/ServerWallSource.h"
 
 #include "app/context/AppContext.h"
+#include "app/core/TextDirection.h"
 #include "app/ui/Theme.h"
 #include "server/api/ApiTypes.h"
 #include "server/view/CameraTile.h"
@@ -56,8 +57,9 @@ ServerWallSource::TileLabel ServerWallSource::tileLabelFor(const Channel* channe
         label.offline = false;
         return label;
     }
-    label.title =
-        device->channels.size() < 2 ? device->name : device->name + QStringLiteral(" · ") + channelTitle(*channel);
+    label.title = device->channels.size() < 2 ? device->name
+                                              : kvr::core::TextDirection::isolate(device->name) + QStringLiteral(" · ")
+            + kvr::core::TextDirection::isolate(channelTitle(*channel));
     label.offline = knownOffline(*device, *channel);
     return label;
 }

@@ -1,10 +1,10 @@
 #include "server/view/Snapshot.h"
 
 #include "app/core/Clock.h"
+#include "app/core/FileNames.h"
 #include "server/view/StageRules.h"
 
 #include <QDir>
-#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace kvr::view {
@@ -18,9 +18,7 @@ QString folder()
 
 QString safeTitle(const QString& title)
 {
-    static const QRegularExpression kUnsafe(QStringLiteral("[^A-Za-z0-9._-]+"));
-    QString out = title;
-    return out.replace(kUnsafe, QStringLiteral("_"));
+    return kvr::core::FileNames::safe(title);
 }
 
 QString liveStamp(const QDateTime& local)
@@ -36,7 +34,8 @@ QString playbackStamp(const QDate& day, double second)
 
 QString fileName(const QString& title, const QString& stamp)
 {
-    return QStringLiteral("%1_%2.png").arg(safeTitle(title), stamp);
+    const QString rest = QStringLiteral("_%1.png").arg(stamp);
+    return kvr::core::FileNames::safe(title, kvr::core::FileNames::roomBefore(rest)) + rest;
 }
 
 QDateTime localNow()

@@ -17,15 +17,16 @@ inline const QString kNoPicture = QStringLiteral("No picture to save yet");
 
 // The pictures folder followed by "/Kavira" (not created here).
 QString folder();
-// Every run of characters other than letters, digits, ".", "_" and "-"
-// becomes one "_".
+// Letters of any script, digits, ".", "_" and "-" stay, every run of other
+// characters becomes one "_", and a leading dot becomes "_" (no hidden file).
 QString safeTitle(const QString& title);
 // A live picture: the computer's local time as "yyyyMMdd-HHmmss".
 QString liveStamp(const QDateTime& localNow);
 // A recorded picture: the IST day and the clock of the shown second,
 // "yyyyMMdd_HHmmss".
 QString playbackStamp(const QDate& day, double second);
-// "<safe title>_<stamp>.png".
+// "<safe title>_<stamp>.png", the title cut (at a whole character) so that
+// the name fits every file system, the stamp whole.
 QString fileName(const QString& title, const QString& stamp);
 // The computer's local time now, by the project clock.
 QDateTime localNow();

@@ -80,8 +80,7 @@ class PlayerHls : public QObject {
     QUrl url(const QString& path) const { return QUrl(base() + path); }
     std::unique_ptr<HttpSource> source(int64_t size)
     {
-        auto src =
-            std::make_unique<HttpSource>(&pool, &stop, url(QStringLiteral("/pattern/%1").arg(size)), QByteArray());
+        auto src = std::make_unique<HttpSource>(&pool, &stop, url(QStringLiteral("/pattern/%1").arg(size)));
         return src->request(0) ? std::move(src) : nullptr;
     }
     // Reads `n` bytes at the source's position and checks them against the
@@ -237,7 +236,7 @@ private Q_SLOTS:
     {
         NetPool fresh;
         for (int i = 0; i < 12; ++i) {
-            HttpSource src(&fresh, &stop, url(QStringLiteral("/pattern/%1").arg(40 << 20)), QByteArray());
+            HttpSource src(&fresh, &stop, url(QStringLiteral("/pattern/%1").arg(40 << 20)));
             QVERIFY2(src.request(0), qPrintable(QString::number(i)));
             QVERIFY(readChecked(src, 65536) > 0);
             QCOMPARE(src.seek(30 << 20, SEEK_SET), int64_t(30 << 20));
@@ -439,6 +438,60 @@ private Q_SLOTS:
         QCOMPARE(authorizations(base() + QStringLiteral("/mediamtx/hls/cam1/index.m3u8"), QStringLiteral("mediamtx")),
                  QStringList{QString()});
         QVERIFY2(peers::leaked(log, {secret}).isEmpty(), qPrintable(peers::leaked(log, {secret})));
+    }
+
+    // Redirects are followed (playlists fetched whole and media read in
+    // ranges alike), the token going only where it may: to the server's own
+    // host, not to another; a redirect less safe than its request, or one
+    // too many, ends the request in words that say so.
+    void redirectsFollowedWhereSafe()
+    {
+        const QString secret = QStringLiteral("T0KEN-302");
+        const QString elsewhere = QStringLiteral("http://localhost:%1/vod/seg1").arg(server.port);
+        script(QStringLiteral(R"({"rules":[{"match":"index.m3u8","statuses":[307],"location":"/vod/index.m3u8"},
+                                           {"match":"seg0","statuses":[302],"location":"/vod/seg0"},
+                                           {"match":"seg1","statuses":[302],"location":"%1"}]})")
+                   .arg(elsewhere)
+                   .toUtf8());
+        player->options().rate = 4.0;
+        player->play(base() + QStringLiteral("/vod/index.m3u8"), secret, QStringLiteral("127.0.0.1"));
+        QTRY_VERIFY_WITH_TIMEOUT(!player->isRunning(), 30000);
+        QCoreApplication::processEvents();
+        QVERIFY2(!positions.isEmpty() && positions.last() - positions.first() > 5.9,
+                 qPrintable(positions.isEmpty() ? QStringLiteral("no picture") : QString::number(positions.last())));
+        const QString bearer = QStringLiteral("Bearer ") + secret;
+        QCOMPARE(logged(QStringLiteral("Authorization"), QStringLiteral("index.m3u8")), QStringList({bearer, bearer}));
+        QCOMPARE(logged(QStringLiteral("Authorization"), QStringLiteral("seg0")), QStringList({bearer, bearer}));
+        // Redirected to another host name: it gets no token.
+        const QString here = QStringLiteral("127.0.0.1:%1").arg(server.port);
+        QCOMPARE(logged(QStringLiteral("Host"), QStringLiteral("seg1")),
+                 QStringList({here, QStringLiteral("localhost:%1").arg(server.port)}));
+        QCOMPARE(logged(QStringLiteral("Authorization"), QStringLiteral("seg1")), QStringList({bearer, QString()}));
+
+        // A loop ends after a few hops, for a whole file and a ranged read.
+        script(R"({"rules":[{"match":"/loop","then":302,"location":"/loop"}]})");
+        QFile::remove(logPath);
+        FetchRequest r;
+        r.net = &pool;
+        r.stopFlag = &stop;
+        r.url = base() + QStringLiteral("/loop/index.m3u8");
+        const FetchResult looped = fetchWhole(r);
+        QCOMPARE(looped.error, QStringLiteral("The server redirected the request too many times."));
+        QCOMPARE(requestsFor(QStringLiteral("/loop")).size(), 1 + tun::kMaxRedirects);
+        HttpSource ranged(&pool, &stop, url(QStringLiteral("/loop/seg0")));
+        QVERIFY(!ranged.request(0));
+        QCOMPARE(ranged.failureText(), QStringLiteral("The server redirected the request too many times."));
+
+        // Never from HTTPS down to plain HTTP, nor to anything but HTTP.
+        const QUrl secure(QStringLiteral("https://vms.example.org/a/seg1"));
+        QCOMPARE(redirectTarget(secure, "/b/seg1"), QUrl(QStringLiteral("https://vms.example.org/b/seg1")));
+        QCOMPARE(redirectTarget(secure, "https://cdn.example.org/seg1"),
+                 QUrl(QStringLiteral("https://cdn.example.org/seg1")));
+        QVERIFY(redirectTarget(secure, "http://vms.example.org/a/seg1").isEmpty());
+        QVERIFY(redirectTarget(url(QStringLiteral("/a")), "ftp://files.example.org/seg1").isEmpty());
+        QVERIFY(redirectTarget(url(QStringLiteral("/a")), "").isEmpty());
+        QCOMPARE(redirectTarget(url(QStringLiteral("/a")), "https://vms.example.org/b"),
+                 QUrl(QStringLiteral("https://vms.example.org/b")));
     }
 
     // An opening failure takes its kind from the server's status (playlists

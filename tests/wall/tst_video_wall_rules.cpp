@@ -73,6 +73,10 @@ private Q_SLOTS:
             QVERIFY2(entry.count(QStringLiteral("(%1)").arg(l.cells.size())) == 1, qPrintable(entry));
         }
         QCOMPARE(SetupRules::layoutEntry(QStringLiteral("3 × 3"), 9), QStringLiteral("3 × 3  (9)"));
+        // The camera tree's search: without regard to case, in one normal form.
+        QVERIFY(SetupRules::matchesSearch(QStringLiteral("Cafe\u0301 Gate"), QStringLiteral("CAF\u00c9")));
+        QVERIFY(SetupRules::matchesSearch(QStringLiteral("Entr\u00e9e"), QStringLiteral("entre\u0301")));
+        QVERIFY(!SetupRules::matchesSearch(QStringLiteral("Cafe Gate"), QStringLiteral("caf\u00e9")));
     }
 
     void displayKeysAndTitles()

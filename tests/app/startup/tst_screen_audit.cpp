@@ -31,7 +31,9 @@
 #include "server/shell/DevicePages.h"
 #include "server/shell/LoginWindow.h"
 #include "server/shell/ServerDialog.h"
+#include "server/shell/SettingsDialog.h"
 #include "server/shell/ShellWindow.h"
+#include "server/shell/SignInProgress.h"
 #include "server/view/CameraTile.h"
 #include "server/view/GridPage.h"
 #include "server/view/StagePages.h"
@@ -180,6 +182,7 @@ QString enterPurpose(const QString& dialog)
                                                   {"native-calendar", "Play"},
                                                   {"native-stream", "Try again"},
                                                   {"native-remove-question", "Cancel"},
+                                                  {"native-discard-question", "Keep editing"},
                                                   {"native-add-device", "Add device"},
                                                   {"native-add-site", "Add site"},
                                                   {"native-settings", "Save"},
@@ -531,7 +534,7 @@ private Q_SLOTS:
             d.hide();
             return int(QDialog::Rejected);
         });
-        visibleButton(&login, QStringLiteral("Server: 127.0.0.1"))->click();
+        visibleButton(&login, QStringLiteral("Server: 127.0.0.1:%1").arg(server.port()))->click();
         expectAnswered();
 
         // The code step, then in.
@@ -541,6 +544,17 @@ private Q_SLOTS:
             else if (e->objectName() == QLatin1String("LoginField"))
                 e->setText(QStringLiteral("secret"));
         }
+        // A server that takes the sign-in and does not answer: where it
+        // stands, and a way to cancel it.
+        server.script(QStringLiteral("/v2/login/"), orgserver::Answer::never());
+        visibleButton(&login, QStringLiteral("Sign in"))->click();
+        const auto waiting = [&login] {
+            QLabel* line = login.signInProgress()->textLabel();
+            return line->isVisible() && line->text().startsWith(QLatin1String("Connected to"));
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(waiting(), 10000);
+        look(&login, QStringLiteral("sign-in-waiting"));
+        visibleButton(&login, QStringLiteral("Cancel sign-in"))->click();
         visibleButton(&login, QStringLiteral("Sign in"))->click();
         QTRY_COMPARE_WITH_TIMEOUT(login.currentPage(), LoginWindow::CodePage, 10000);
         look(&login, QStringLiteral("sign-in-code"));
@@ -651,9 +665,17 @@ private Q_SLOTS:
                   [](QDialog& d) { return d.findChild<QListWidget*>()->count() > 0; });
         shell.presetsButton()->click();
         expectAnswered();
-        auditNext(QStringLiteral("settings"));
+        // Settings, and where the log folder is once the desktop could not
+        // tell whether anything opened it.
+        SettingsDialog::setFolderOpener([](const QUrl&) { return SettingsDialog::FolderOpen::Started; });
+        auditNext(QStringLiteral("settings"), QDialog::Rejected, [this](QDialog& d) {
+            visibleButton(&d, QStringLiteral("Open log folder"))->click();
+            QTRY_VERIFY(static_cast<SettingsDialog&>(d).logFolderNote()->isVisible());
+            look(&d, QStringLiteral("settings-log-folder"));
+        });
         shell.settingsButton()->click();
         expectAnswered();
+        SettingsDialog::setFolderOpener({});
         auditNext(QStringLiteral("no-access"));
         shell.noAccess();
         expectAnswered();
@@ -771,6 +793,8 @@ private Q_SLOTS:
                     f->setText(QStringLiteral("recorder 12 (north gate)"));
             visibleButton(&d, QStringLiteral("Add device"))->click();
             look(&d, QStringLiteral("native-add-device-error"));
+            // Escape then asks before what was typed goes.
+            auditNext(QStringLiteral("native-discard-question"), int(QMessageBox::DestructiveRole));
         });
         native.addDevice();
         expectAnswered();

@@ -180,8 +180,13 @@ private Q_SLOTS:
     void snapshotNamesNeverOverwrite()
     {
         QCOMPARE(snapshotBaseName(QStringLiteral("Front door #1")), QStringLiteral("Front_door_1"));
-        QCOMPARE(snapshotBaseName(QStringLiteral("../../etc/passwd")), QStringLiteral(".._.._etc_passwd"));
-        QCOMPARE(snapshotBaseName(QStringLiteral("Caf\u00e9 / Bar")), QStringLiteral("Caf_Bar"));
+        // No hidden file; letters of any script stay, in composed form.
+        QCOMPARE(snapshotBaseName(QStringLiteral("../../etc/passwd")), QStringLiteral("_etc_passwd"));
+        QCOMPARE(snapshotBaseName(QStringLiteral("._Gate")), QStringLiteral("_Gate"));
+        QCOMPARE(snapshotBaseName(QStringLiteral("Caf\u00e9 / Bar")), QStringLiteral("Caf\u00e9_Bar"));
+        QCOMPARE(snapshotBaseName(QStringLiteral("Cafe\u0301")), QStringLiteral("Caf\u00e9"));
+        QCOMPARE(snapshotBaseName(QStringLiteral("\u0926\u094d\u0935\u093e\u0930 2")),
+                 QStringLiteral("\u0926\u094d\u0935\u093e\u0930_2"));
         QTemporaryDir dir;
         const QDateTime at(QDate(2026, 3, 2), QTime(9, 5, 7));
         for (const char* want :
@@ -190,6 +195,20 @@ private Q_SLOTS:
             QCOMPARE(QFileInfo(path).fileName(), QLatin1String(want));
             QFile(path).open(QIODevice::WriteOnly);
         }
+        // A long name, in any script, is cut at a whole letter so that the
+        // file can be written, its stamp and number kept.
+        for (const QString& name :
+             {QString(300, QLatin1Char('G')), QStringLiteral("\u0926\u094d\u0935").repeated(60)}) {
+            for (const char* end : {"_20260302-090507.png", "_20260302-090507-2.png"}) {
+                const QString path = freeSnapshotPath(QDir(dir.path()), snapshotBaseName(name), at);
+                const QString file = QFileInfo(path).fileName();
+                QVERIFY2(file.endsWith(QLatin1String(end)) && file.toUtf8().size() <= 255, qPrintable(file));
+                QVERIFY(name.startsWith(file.left(file.indexOf(QLatin1String("_2026")))));
+                QFile f(path);
+                QVERIFY2(f.open(QIODevice::WriteOnly), qPrintable(f.errorString()));
+            }
+        }
+        QCOMPARE(snapshotFileName(QString(300, QLatin1Char('G')), at).toUtf8().size(), 255);
     }
 };
 

@@ -211,6 +211,15 @@ private Q_SLOTS:
             QCOMPARE(f.deviceShown, shown);
             QCOMPARE(f.camerasShown, cameras);
         }
+        // Names compare in one normal form: "é" typed as one character finds
+        // it stored as "e" and its accent.
+        QVERIFY(filterDevice(QStringLiteral("CAF\u00c9"), QStringLiteral("Cafe\u0301"), QStringLiteral("d"),
+                             {QStringLiteral("1  x")})
+                    .deviceShown);
+        QCOMPARE(filterDevice(QStringLiteral("entre\u0301e"), QStringLiteral("s"), QStringLiteral("d"),
+                              {QStringLiteral("1  Entr\u00e9e"), QStringLiteral("2  Cour")})
+                     .camerasShown,
+                 QList<bool>({true, false}));
         // A matching device with no camera is not shown.
         QVERIFY(!filterDevice(QString(), QStringLiteral("s"), QStringLiteral("d"), {}).deviceShown);
     }

@@ -72,7 +72,9 @@ private Q_SLOTS:
     void editSiteLeavesHandlerThenUpdateAndRemove();
     void updateKeepsWhatAProbeFoundWhileTheFormWasOpen();
     void aLateRebuildNeverReplacesTheFormBeingTyped();
+    void aChangeThatCannotBeSavedIsSaidHere();
     void reportFromTheDetailsSaysWhere();
+    void closingAsksBeforeTypedChangesGo();
     void uptimeTabAndHeatmap();
     void camerasTabRows();
     void camerasSaveTwiceKeepsStoredNames();
@@ -415,6 +417,38 @@ void DevicePanelTest::updateKeepsWhatAProbeFoundWhileTheFormWasOpen()
     QCOMPARE(stored().channels, 8);
 }
 
+// A change made in the panel that the disk does not take (full) is undone
+// and said over the panel, which shows the device as it is kept.
+void DevicePanelTest::aChangeThatCannotBeSavedIsSaidHere()
+{
+    const Native::Device d = up("Gate", {}, 4);
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    dialog.show();
+    DevicePanel* panel = dialog.panel();
+    Modal::setStrict(true);
+    QString said;
+    Modal::respond([&](QDialog& box) {
+        said = box.windowTitle() + ": " + static_cast<QMessageBox&>(box).text();
+        return int(QMessageBox::Close);
+    });
+    {
+        nativetest::FileSizeLimit full(16);
+        panel->startEdit();
+        QTRY_VERIFY(panel->form());
+        panel->form()->nameField()->setText(QStringLiteral("Gate North"));
+        press(panel, "Update");
+        QTRY_VERIFY(!panel->isEditing());
+        bench.store().flush();
+        QTRY_VERIFY(!said.isEmpty());
+    }
+    QVERIFY2(said.startsWith(QStringLiteral("Can’t save: The device list could not be saved in ")), qPrintable(said));
+    QVERIFY(said.contains(QStringLiteral("(File too large), so the changes since its last save were undone")));
+    QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Gate"));
+    QVERIFY(dialog.windowTitle().endsWith(QStringLiteral("Gate")));
+    Modal::setStrict(false);
+}
+
 // On a busy machine the panel's rebuild after Update may still be on its way
 // when the person presses Edit connection again. They type into the first
 // form that shows, while what else was on its way still comes: Update saves
@@ -458,19 +492,71 @@ void DevicePanelTest::aLateRebuildNeverReplacesTheFormBeingTyped()
     QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Gate North"));
 }
 
-// A report of the device says where it was written, so it can be found.
+// A report of the device says where it was written, so it can be found,
+// over the details dialog the person works in (not in the window beneath).
 void DevicePanelTest::reportFromTheDetailsSaysWhere()
 {
     const Native::Device d = up("Gate");
     Bench bench({d});
     DeviceDetailsDialog dialog(bench.context(), d.id);
-    QSignalSpy toasts(&dialog, &DeviceDetailsDialog::toast);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     const QString report = documents() + QStringLiteral("/gate.csv");
     exportNextReportTo(report);
     Q_EMIT dialog.panel()->reportRequested(d.id);
     QVERIFY(QFile::exists(report));
-    QCOMPARE(toasts.value(0).value(0).toString(),
-             QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
+    QLabel* toast = dialog.toastLabel();
+    QCOMPARE(toast->text(), QStringLiteral("Report exported to ") + QDir::toNativeSeparators(report));
+    QVERIFY(toast->isVisible() && toast->window() == &dialog);
+    QVERIFY2(dialog.rect().contains(toast->geometry()),
+             qPrintable(QStringLiteral("%1x%2 at %3,%4 in %5x%6")
+                            .arg(toast->width())
+                            .arg(toast->height())
+                            .arg(toast->x())
+                            .arg(toast->y())
+                            .arg(dialog.width())
+                            .arg(dialog.height())));
+    // Over the panel, not hidden beneath it.
+    QCOMPARE(dialog.childAt(toast->geometry().center()), static_cast<QWidget*>(toast));
+}
+
+// The device form typed into asks before Escape or "Close" throws the
+// typing away; untouched it closes at once.
+void DevicePanelTest::closingAsksBeforeTypedChangesGo()
+{
+    const Native::Device d = up("Gate");
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    DevicePanel* panel = dialog.panel();
+    const auto answer = [](QMessageBox::ButtonRole role) { Modal::respond([role](QDialog&) { return int(role); }); };
+    const auto open = [&dialog] {
+        dialog.show();
+        return QTest::qWaitForWindowExposed(&dialog);
+    };
+    QVERIFY(open());
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    QTest::keyClick(panel->form()->nameField(), Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible() && Modal::shown().isEmpty());
+
+    QVERIFY(open());
+    QVERIFY(panel->isEditing());
+    QTest::keyClicks(panel->form()->nameField(), QStringLiteral(" North"));
+    answer(QMessageBox::RejectRole); // Keep editing
+    QTest::keyClick(panel->form()->nameField(), Qt::Key_Escape);
+    QVERIFY(dialog.isVisible() && panel->isEditing());
+    QCOMPARE(panel->form()->nameField()->text(), QStringLiteral("Gate North"));
+    answer(QMessageBox::RejectRole);
+    findByText<QPushButton>(&dialog, QStringLiteral("Close"))->click();
+    QVERIFY(dialog.isVisible());
+    answer(QMessageBox::DestructiveRole);
+    findByText<QPushButton>(&dialog, QStringLiteral("Close"))->click();
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(Modal::shown(),
+             QStringList(3,
+                         QStringLiteral("Discard changes: Discard the changes you typed? They have "
+                                        "not been saved.")));
+    QCOMPARE(bench.store().device(d.id)->name, QStringLiteral("Gate"));
 }
 
 void DevicePanelTest::uptimeTabAndHeatmap()

@@ -119,6 +119,13 @@ void FleetRulesTest::statusInternetIssueAndFilters()
     };
     for (const auto& [name, device, site, filters, passes] : cases)
         QVERIFY2(matches(device, filters, QString::fromLatin1(site)) == passes, name);
+    // Names compare in one normal form: "é" typed as one character finds it
+    // stored as "e" and its accent, in a device's name and a site's.
+    Filters cafe = filterBy("");
+    cafe.search = QStringLiteral("CAF\u00c9");
+    QVERIFY(matches(up("Cafe\u0301 Nord"), cafe, QString()));
+    cafe.search = QStringLiteral("cafe\u0301");
+    QVERIFY(matches(gate, cafe, QStringLiteral("Caf\u00e9 Sud")));
 }
 
 void FleetRulesTest::cardsAndHighlights()
@@ -298,15 +305,24 @@ void FleetRulesTest::rowCellsRecordingLevelsAndUptime()
                  QLocale::c().toString(at.toLocalTime(), QStringLiteral("d MMM yyyy, HH:mm")));
     }
     // Typed text is shown as typed: a zone index in a link-local address
-    // ("%2") and a "%1" in a name are not placeholders.
+    // ("%2") and a "%1" in a name are not placeholders; an IPv6 address
+    // beside its port is bracketed, so the port reads as one.
     unnamed.ip = QStringLiteral("fe80::1%2");
     unnamed.httpPort = 8080;
     unnamed.manufacturer = QStringLiteral("Maker %1");
     const Row typed = buildRow(unnamed, inputs());
     QCOMPARE(typed.cells[ColDevice].text, QStringLiteral("fe80::1%2"));
-    QVERIFY2(typed.cells[ColDevice].sub.endsWith(QStringLiteral("  ·  fe80::1%2:8080")),
+    QVERIFY2(typed.cells[ColDevice].sub.endsWith(QStringLiteral("  ·  [fe80::1%2]:8080")),
              qPrintable(typed.cells[ColDevice].sub));
     QVERIFY(typed.cells[ColDevice].tip.section(QLatin1Char('\n'), 2).startsWith(QStringLiteral("Maker %1 · ")));
+    // A site whose name leaves a right-to-left override open is isolated:
+    // the address after it reads as written.
+    RowInputs odd = inputs();
+    odd.siteName = QStringLiteral("Odd \u202Enames");
+    unnamed.ip = QStringLiteral("127.0.0.1");
+    unnamed.httpPort = 18390;
+    QCOMPARE(buildRow(unnamed, odd).cells[ColDevice].sub,
+             QStringLiteral("\u2068Odd \u202Enames\u2069  ·  Maker %1 DS-7608NI  ·  127.0.0.1:18390"));
 
     // Whole percents of the window, rounded down: 90 and up good, 70 and up short.
     using L = RecordingLevel;

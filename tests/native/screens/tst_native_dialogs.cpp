@@ -32,6 +32,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -85,6 +86,7 @@ class NativeDialogsTest : public QObject {
 private Q_SLOTS:
     void init() { Modal::reset(); }
     void deviceFormAndSites();
+    void typedFormsAskBeforeTheyGo();
     void settingsDialog();
     void reportExportAndFailedWriteKeepsOldFile();
     void reportProposedWhereAPersonLooks();
@@ -161,6 +163,21 @@ void NativeDialogsTest::deviceFormAndSites()
     f->httpPortField()->setValue(8080);
     QCOMPARE(f->problem(), QString());
     f->httpPortField()->setValue(80);
+    // An IPv6 address is taken as typed, with or without brackets, and is
+    // the same recorder however it is written.
+    Native::Device loop = fresh("Loop NVR");
+    loop.ip = QStringLiteral("[2001:db8::10]");
+    loop.httpPort = 80;
+    bench.store().addDevice(loop);
+    for (const char* address : {"2001:db8::10", "2001:DB8:0::10"}) {
+        f->addressField()->setText(QString::fromLatin1(address));
+        QCOMPARE(f->problem(), QStringLiteral("[2001:db8::10]:80 is already in the list as \"Loop NVR\"."));
+    }
+    for (const char* address : {"[2001:db8::11]", "fe80::1%eth0"}) {
+        f->addressField()->setText(QString::fromLatin1(address));
+        QCOMPARE(f->problem(), QString());
+        QCOMPARE(f->device().ip, QString::fromLatin1(address));
+    }
     f->addressField()->setText(QStringLiteral(" nvr.local "));
     QCOMPARE(f->problem(), QString());
     f->usernameField()->setText(QStringLiteral(" admin "));
@@ -266,6 +283,72 @@ void NativeDialogsTest::deviceFormAndSites()
     QCOMPARE(edit.errorLabel()->isHidden() ? QString() : edit.errorLabel()->text(),
              QStringLiteral("Enter a site name."));
     QCOMPARE(edit.result(), int(QDialog::Rejected));
+}
+
+// A form with typed changes asks before Escape or the window's close control
+// throws them away: Keep editing leaves it as typed, Discard closes it. An
+// untouched form, and the form's own Cancel, close at once.
+void NativeDialogsTest::typedFormsAskBeforeTheyGo()
+{
+    Modal::setStrict(true);
+    const auto cleanup = qScopeGuard([] { Modal::setStrict(false); });
+    const Native::Site a = site("Alpha");
+    Bench bench({}, {a});
+    const auto answer = [](QMessageBox::ButtonRole role) { Modal::respond([role](QDialog&) { return int(role); }); };
+    const QString asked = QStringLiteral("Discard changes: Discard the changes you typed? They have not been saved.");
+    const auto escape = [](QDialog& d) {
+        QTest::keyClick(d.focusWidget() ? d.focusWidget() : &d, Qt::Key_Escape);
+        return d.isVisible();
+    };
+    const auto open = [](QDialog& d) {
+        d.show();
+        return QTest::qWaitForWindowExposed(&d);
+    };
+
+    DeviceDialog untouched(bench.context(), a.id);
+    QVERIFY(open(untouched));
+    QVERIFY(!escape(untouched));
+    QVERIFY(Modal::shown().isEmpty());
+
+    DeviceDialog dialog(bench.context(), a.id);
+    QVERIFY(open(dialog));
+    QTest::keyClicks(dialog.form()->nameField(), QStringLiteral("Gate"));
+    answer(QMessageBox::RejectRole); // Keep editing
+    QVERIFY(escape(dialog));
+    QCOMPARE(Modal::shown(), QStringList{asked});
+    answer(QMessageBox::RejectRole);
+    dialog.close(); // the window's close control
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(dialog.form()->nameField()->text(), QStringLiteral("Gate"));
+    answer(QMessageBox::DestructiveRole);
+    QVERIFY(!escape(dialog));
+    QCOMPARE(dialog.result(), int(QDialog::Rejected));
+    QCOMPARE(Modal::shown().size(), 3);
+    // Its own Cancel is a choice to discard: nothing more is asked.
+    QVERIFY(open(dialog));
+    findByText<QPushButton>(&dialog, QStringLiteral("Cancel"))->click();
+    QVERIFY(!dialog.isVisible());
+    // A site picked is a change as much as a name typed.
+    DeviceDialog picked(bench.context(), QString());
+    QVERIFY(open(picked));
+    picked.form()->siteField()->setCurrentIndex(1);
+    answer(QMessageBox::RejectRole);
+    QVERIFY(escape(picked));
+    QCOMPARE(Modal::shown().size(), 4);
+
+    // A site edited: untouched it closes, typed notes are asked about.
+    SiteDialog site(bench.context(), a.id);
+    QVERIFY(open(site));
+    QVERIFY(!escape(site));
+    QVERIFY(open(site));
+    site.notesField()->setFocus();
+    QTest::keyClicks(site.notesField(), QStringLiteral("Gate code 4411"));
+    answer(QMessageBox::RejectRole);
+    QVERIFY(escape(site));
+    answer(QMessageBox::DestructiveRole);
+    QVERIFY(!escape(site));
+    QCOMPARE(Modal::shown().size(), 6);
+    QCOMPARE(bench.store().site(a.id)->notes, QString());
 }
 
 void NativeDialogsTest::settingsDialog()

@@ -98,6 +98,21 @@ private Q_SLOTS:
         QCOMPARE(r.summary(), "0 clips in order x1 This brand has no recording search yet.");
     }
 
+    // The demo fleet's recorder holds nothing past now: at 08:10 its day
+    // holds the clip begun at 08:00, ending at 08:10, and not the one of 09:00.
+    void aRecorderOfTheDemoHoldsNothingPastNow()
+    {
+        kvrtest::TestClock clock(QDateTime(kDay, QTime(8, 10)).toUTC());
+        Recorder rec(FakeDevice::Kind::Isapi);
+        QVERIFY(rec.started);
+        rec.fake.recorded = {kDay};
+        rec.fake.recordedUpToNow = true;
+        const DayResult r = rec.search(QStringLiteral("HIKVISION"));
+        QCOMPARE(r.summary(), "1 clips in order x1 ");
+        QCOMPARE(r.clips->first().start.toLocalTime().time(), QTime(8, 0));
+        QCOMPARE(r.clips->first().end.toLocalTime().time(), QTime(8, 10));
+    }
+
     void dayAcrossSkippedMidnight()
     {
         // Where the clock skips midnight (Chile starts summer time at 00:00),

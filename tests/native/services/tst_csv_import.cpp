@@ -1,8 +1,15 @@
 #include "native/services/CsvImport.h"
+#include "native/services/CsvImportJob.h"
 #include "tests/native/services/NativeSeed.h"
+#include "tests/native/services/NativeTestKit.h"
 
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace kvr::services;
 
@@ -50,11 +57,237 @@ QStringList summaries(const Importer& im)
     return out;
 }
 
+QString fixture(const char* name)
+{
+    return kvrtest::fixturePath(QStringLiteral("csv/") + QLatin1String(name));
+}
+
+QByteArray fixtureBytes(const char* name)
+{
+    QFile f(fixture(name));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A file that gives its first bytes, then fails as a disk does.
+class FailingFile : public QIODevice {
+public:
+    FailingFile(QByteArray bytes, qint64 failAt) : m_bytes(std::move(bytes)), m_failAt(failAt)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char* data, qint64 max) override
+    {
+        if (m_at >= m_failAt) {
+            setErrorString(QStringLiteral("Input/output error"));
+            return -1;
+        }
+        const qint64 n = std::min(max, m_failAt - m_at);
+        memcpy(data, m_bytes.constData() + m_at, size_t(n));
+        m_at += n;
+        return n;
+    }
+    qint64 writeData(const char*, qint64) override { return -1; }
+
+private:
+    QByteArray m_bytes;
+    qint64 m_failAt = 0;
+    qint64 m_at = 0;
+};
+
+// Runs an import as the window does, to its end.
+struct Job {
+    CsvImportJob job;
+    QSignalSpy finished{&job, &CsvImportJob::finished};
+    Job(NativeStore& store, const QString& path) : job(store, path) { job.start(); }
+    bool wait() { return finished.size() > 0 || finished.wait(20000); }
+};
+
 } // namespace
 
 class TestCsvImport : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    void cleanup() { CsvImportJob::setOpener({}); }
+
+    // Files as people have them: saved by a spreadsheet on Windows, in
+    // UTF-16, or already carrying the marks of a lost character.
+    void encodingsPeopleHave()
+    {
+        Importer im;
+        ImportResult r = NativeCsv::importFile(*im.store, fixture("spreadsheet-windows-1252.csv"));
+        QCOMPARE(r.errors, QStringList());
+        QCOMPARE(r.note, QStringLiteral("The file is not UTF-8 text, so it was read as Windows-1252."));
+        QCOMPARE(summaries(im),
+                 QStringList({
+                     "Tor Ost 10.20.0.1 80/554/8000 admin:Pässwort£1 HIKVISION nvr 8 @Zürich Süd ()",
+                     "Einfahrt – Nord 10.20.0.2 80/554/8000 admin:Grüße€2 DAHUA dvr 4 @Zürich Süd ()",
+                 }));
+
+        // UTF-16 by its byte-order mark, in either byte order.
+        const QByteArray le = fixtureBytes("utf16-with-bom.csv");
+        QByteArray be = "\xFE\xFF";
+        for (qsizetype i = 2; i + 1 < le.size(); i += 2)
+            be.append(le.at(i + 1)).append(le.at(i));
+        for (const QByteArray& bytes : {le, be}) {
+            Importer u;
+            r = u.run(bytes);
+            QCOMPARE(r.errors, QStringList());
+            QCOMPARE(r.note, QStringLiteral("The file was read as UTF-16 text."));
+            QCOMPARE(r.added, 3);
+            QCOMPARE(summaries(u).constLast(), "Hof 3 10.30.0.3 80/554/8000 admin:pässwort3 HIKVISION nvr 4 @Köln ()");
+        }
+
+        // Not text in any encoding it can be read in: refused whole, said.
+        QByteArray oddUtf16 = le;
+        oddUtf16.chop(1);
+        const QList<QPair<QByteArray, QString>> refused = {
+            {fixtureBytes("neither-utf8-nor-1252.csv"),
+             "The file is neither UTF-8 nor Windows-1252 text (byte 0x81 on line 2 is neither). Save it from the "
+             "spreadsheet as \"CSV UTF-8\" and import it again."},
+            {oddUtf16,
+             "The file starts as UTF-16 text but is not valid UTF-16 (line 4). Save it from the spreadsheet "
+             "again and import it again."},
+            {QByteArray("\xFF\xFEi\0p\0\n\0\x00\xD8\n\0", 12),
+             "The file starts as UTF-16 text but is not valid UTF-16 (line 2). Save it from the spreadsheet again "
+             "and import it again."},
+            {"\xEF\xBB\xBFip\n10.0.0.1,Z\xFCrich\n",
+             "The file says it is UTF-8 text but is not valid UTF-8. Save it from the spreadsheet again and import "
+             "it again."},
+            {le.mid(2),
+             "The file holds NUL characters: it is not a text file, or it is UTF-16 text without a byte-order mark. "
+             "Save it from the spreadsheet as \"CSV UTF-8\" and import it again."},
+        };
+        Importer none;
+        for (const auto& [bytes, error] : refused) {
+            r = none.run(bytes);
+            QCOMPARE(r.errors, QStringList{error});
+            QCOMPARE(r.added + r.skipped, 0);
+        }
+        QCOMPARE(none.store->devices().size() + none.store->sites().size(), 0);
+
+        // A character lost before the file came (a password that could never
+        // log in): that row is refused, the others are taken.
+        Importer lost;
+        r = NativeCsv::importFile(*lost.store, fixture("replacement-characters.csv"));
+        QCOMPARE(r.errors,
+                 QStringList({"Row 2: holds the character \uFFFD, which stands for one lost before the file "
+                              "was saved; correct the row and import it again."}));
+        QCOMPARE(summaries(lost), QStringList({"Gate 10.50.0.2 80/554/8000 :pw2 HIKVISION nvr 4 @Depot ()"}));
+    }
+
+    // A file that cannot be read as it was meant adds nothing at all: the
+    // inventory stays as it was.
+    void brokenFilesAddNothing()
+    {
+        Importer im;
+        QCOMPARE(im.run("site,ip\nYard,10.0.0.9\n").added, 1);
+        const QList<Device> before = im.store->devices();
+        const qsizetype sitesBefore = im.store->sites().size();
+        // An unclosed quote would fold the 199 rows after it into one name.
+        const ImportResult r = NativeCsv::importFile(*im.store, fixture("unclosed-quote.csv"));
+        QCOMPARE(r.errors,
+                 QStringList({"Row 2: a quote opens here and never closes, so the rest of the file would "
+                              "be read as one field. Nothing was imported; close the quote and import "
+                              "the file again."}));
+        QCOMPARE(r.added + r.skipped, 0);
+        QCOMPARE(im.store->devices(), before);
+        QCOMPARE(im.store->sites().size(), sitesBefore);
+
+        // Rows past the kept messages are counted.
+        QByteArray many = "ip,name\n";
+        for (int i = 0; i < NativeCsv::kMaxMessages + 7; ++i)
+            many += ",x\n";
+        const ImportResult bad = im.run(many);
+        QCOMPARE(bad.skipped, NativeCsv::kMaxMessages + 7);
+        QCOMPARE(bad.errors.size() + bad.moreErrors, bad.skipped);
+        QCOMPARE(bad.moreErrors, 7);
+    }
+
+    // The window's import: read away from the window, said as added only
+    // once on disk, nothing added when the file fails half way or stalls.
+    void importAsTheWindowRunsIt()
+    {
+        Importer im;
+        Job ok(*im.store, fixture("spreadsheet-windows-1252.csv"));
+        QVERIFY(ok.wait());
+        QCOMPARE(ok.job.result().added, 2);
+        QCOMPARE(ok.job.addedIds().size(), 2);
+        // On disk: a store made now reads both.
+        QCOMPARE(decodeInventory(*SecureFile::read(kInventoryFile)).devices.size(), 2);
+
+        // A read error half way: the rows before it are not added either.
+        const QByteArray file = fixtureBytes("unclosed-quote.csv").replace('"', ' ');
+        CsvImportJob::setOpener([file](const QString&) { return std::make_unique<FailingFile>(file, 2000); });
+        Job failing(*im.store, QStringLiteral("rows.csv"));
+        QVERIFY(failing.wait());
+        QCOMPARE(failing.job.result().errors,
+                 QStringList({"The file could not be read past line 68 (Input/output error). Nothing was imported; "
+                              "import it again once it can be read whole."}));
+        QCOMPARE(failing.job.result().added, 0);
+        QCOMPARE(im.store->devices().size(), 2);
+        CsvImportJob::setOpener({});
+    }
+
+    void stalledFileAddsNothing()
+    {
+        kvrtest::TestClock clock;
+        Importer im;
+        // A pipe that sends three rows and then nothing, its writer still
+        // there (a network share that stopped answering reads the same).
+        const QString pipe = im.dir.filePath(QStringLiteral("rows.csv"));
+        QVERIFY(::mkfifo(QFile::encodeName(pipe).constData(), 0600) == 0);
+        const int writer = ::open(QFile::encodeName(pipe).constData(), O_RDWR);
+        QVERIFY(writer >= 0);
+        const QByteArray rows = "ip,name\n10.0.0.1,a\n10.0.0.2,b\n";
+        QVERIFY(::write(writer, rows.constData(), size_t(rows.size())) == rows.size());
+        Job stalled(*im.store, pipe);
+        qint64 seen = 0; // what the job had seen arrive when it last said so
+        QObject::connect(&stalled.job, &CsvImportJob::progress, [&] { seen = stalled.job.bytesRead(); });
+        QTRY_COMPARE(seen, qint64(rows.size()));
+        QVERIFY(stalled.finished.isEmpty());
+        // Time passes on the project clock: past the bound, it ends.
+        clock.advanceSecs(16);
+        QVERIFY(stalled.wait());
+        QCOMPARE(stalled.job.result().errors,
+                 QStringList({"Nothing more of the file arrived for 15 s (it stopped at line 4). Nothing was "
+                              "imported; import it again once it can be read whole."}));
+        QCOMPARE(im.store->devices().size(), 0);
+        ::close(writer); // the reading thread ends, unheard
+    }
+
+    // A save that fails undoes the import and says why; the inventory is
+    // what the next start reads.
+    void failedSaveUndoesTheImport()
+    {
+        Importer im;
+        QCOMPARE(im.run("ip,name\n10.0.0.1,kept\n").added, 1);
+        im.store->flush();
+        im.store->waitForWrites();
+        const QByteArray onDisk = *SecureFile::read(kInventoryFile);
+        QSignalSpy undone(im.store.get(), &NativeStore::inventoryNotSaved);
+        {
+            nativetest::FileSizeLimit full(onDisk.size() + 200);
+            Job job(*im.store, fixture("spreadsheet-windows-1252.csv"));
+            QVERIFY(job.wait());
+            QCOMPARE(job.job.result().added, 0);
+            QVERIFY(job.job.addedIds().isEmpty());
+            QCOMPARE(job.job.result().errors.value(0),
+                     QStringLiteral("The device list could not be saved in %1 (File too large), so the changes since "
+                                    "its last save were undone: what shows is what the next start will read.")
+                         .arg(QFileInfo(SecureFile::path(kInventoryFile)).absolutePath()));
+        }
+        QCOMPARE(undone.size(), 1);
+        QCOMPARE(im.store->devices().size(), 1);
+        QCOMPARE(im.store->sites().size(), 0);
+        QCOMPARE(*SecureFile::read(kInventoryFile), onDisk);
+        im.store->waitForWrites();
+        NativeStore restarted;
+        QCOMPARE(restarted.devices().size(), 1);
+    }
+
     void sampleFileImportsAndRepeatsAreRefused()
     {
         const QString sample = NativeCsv::sampleCsv();
@@ -235,6 +468,32 @@ private Q_SLOTS:
         Importer cam;
         QCOMPARE(cam.run("ip,type,code,name\n10.0.0.1,ipcamera,G1,ip camera\n").added, 1);
         QCOMPARE(cam.last().name, QStringLiteral("G1 camera"));
+    }
+
+    // IPv6 addresses are taken as written, bare, bracketed or with a zone;
+    // one with a port is refused for its port, and the same address
+    // written otherwise is the same recorder.
+    void ipv6Rows()
+    {
+        Importer im;
+        const ImportResult r = im.run("ip,name\n"
+                                      "::1,Loop\n"                 // 2
+                                      "[2001:db8::10],Gate\n"      // 3
+                                      "fe80::1%eth0,Link\n"        // 4
+                                      "[2001:db8::11]:8080,Port\n" // 5
+                                      "2001:DB8::10,Gate again\n"  // 6
+                                      "2001:db8:::12,Typo\n");     // 7
+        QCOMPARE(r.errors,
+                 QStringList({
+                     "Row 5: Enter the address without a port; the ports have their own fields.",
+                     "Row 6: [2001:DB8::10]:80 is already in the list.",
+                     "Row 7: 2001:db8:::12 is not a valid IPv6 address.",
+                 }));
+        QCOMPARE(r.added, 3);
+        QStringList ips;
+        for (const Device& d : im.store->devices())
+            ips << d.ip;
+        QCOMPARE(ips, QStringList({"::1", "[2001:db8::10]", "fe80::1%eth0"}));
     }
 };
 

@@ -143,6 +143,10 @@ private Q_SLOTS:
         QTest::newRow("chunked, extensions, trailers")
             << ok + "Transfer-Encoding: chunked\r\n\r\n5;name=x\r\nhello\r\n6\r\n world\r\n0\r\nX-Sum: 1\r\n\r\n"
             << false << "200|hello world|";
+        // Codings are named in any case: a device's "Chunked" is chunked,
+        // its framing no part of the body.
+        QTest::newRow("chunked, named in capitals") << ok + "TRANSFER-ENCODING: Chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n"
+                                                    << false << "200|hello|";
         QTest::newRow("bare line ends") << QByteArray("HTTP/1.0 200 OK\nContent-Length: 2\n\nok") << false << "200|ok|";
         QTest::newRow("interim answer first")
             << QByteArray("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 201 Created\r\nContent-Length: 0\r\n\r\n") << false
@@ -182,6 +186,46 @@ private Q_SLOTS:
             peer.closeAfter = closes;
             const Outcome o = exchange(peer);
             QCOMPARE(QStringLiteral("%1|%2|%3").arg(o.status).arg(QString::fromLatin1(o.body), o.error), expected);
+        }
+    }
+
+    // The same answers fed to the framing with no connection at all: whole,
+    // a byte at a time, and to a reader with room for three bytes at once.
+    void framingsWithoutAConnection_data()
+    {
+        framings_data();
+        // A chunk-size line has a bound, whether it comes whole or in pieces.
+        QTest::newRow("chunk size line past its bound") << "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                + QByteArray(1100, ' ')
+                + "5\r\nhello\r\n0\r\n\r\n" << false << "200||The device's answer was not HTTP.";
+    }
+    void framingsWithoutAConnection()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, closes);
+        QFETCH(QString, expected);
+        for (const qsizetype piece : {answer.size() + 1, qsizetype(1)}) {
+            for (const qint64 held : {qint64(1) << 20, qint64(3)}) {
+                AnswerFraming framing(held);
+                QByteArray body;
+                qsizetype sent = 0;
+                for (int round = 0; !framing.isDone() && round < 4 * answer.size() + 16; ++round) {
+                    const qsizetype n = qsizetype(std::min<qint64>({framing.intake(), piece, answer.size() - sent}));
+                    framing.feed(answer.mid(sent, n));
+                    sent += n;
+                    QVERIFY(framing.bytesAvailable() <= held);
+                    body += framing.read(held);
+                    if (sent == answer.size() && closes)
+                        framing.peerClosed(false);
+                }
+                QVERIFY2(framing.isDone(), qPrintable(expected));
+                body += framing.read(held);
+                QCOMPARE(QStringLiteral("%1|%2|%3")
+                             .arg(framing.status())
+                             .arg(QString::fromLatin1(body),
+                                  DeviceWire::errorText(framing.error(), framing.status(), QString())),
+                         expected);
+            }
         }
     }
 

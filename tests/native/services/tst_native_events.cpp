@@ -461,6 +461,20 @@ private Q_SLOTS:
         QCOMPARE(other.requestCount(), 0);
     }
 
+    // A stream the device sends compressed is not read as nothing: the
+    // link says so, and the stream is tried again as a lost one is.
+    void compressedStreamIsSaid()
+    {
+        fake->eventStream.headers = {"Content-Encoding: gzip"};
+        fake->eventStream.greeting = "\x1f\x8b\x08\x00 not a notification";
+        const QString id = addDevice();
+        events->start();
+        const QString said = QStringLiteral("The device sent its answer compressed (gzip), which can't be read.");
+        QTRY_VERIFY(link(id) == Link::Lost && status(id).text == said);
+        QTRY_VERIFY(timers.delaysOf(id).size() >= 2);
+        events->stop();
+    }
+
     void refusedLoginWaitsForAProbe()
     {
         fake->login = FakeDevice::Login::Digest;

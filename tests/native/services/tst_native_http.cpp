@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <zlib.h>
+
 using namespace kvr::services;
 
 using kvrtest::FakeDevice;
@@ -59,6 +61,22 @@ QList<Response> getAll(const Native::Device& d, const QStringList& paths)
     NativeHttp::getAll(d, paths, NativeHttp::Digest, c.cb(), 8s);
     c.wait();
     return c.value.value_or(QList<Response>{});
+}
+
+// The data compressed: windowBits 31 gzip, 15 zlib, -15 bare deflate.
+QByteArray deflated(const QByteArray& data, int windowBits)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, windowBits, 8, Z_DEFAULT_STRATEGY);
+    QByteArray out(qsizetype(deflateBound(&z, uLong(data.size()))), Qt::Uninitialized);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.constData()));
+    z.avail_in = uInt(data.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    deflate(&z, Z_FINISH);
+    out.resize(qsizetype(z.total_out));
+    deflateEnd(&z);
+    return out;
 }
 
 // Starts a fake ISAPI device that asks for no login.
@@ -668,6 +686,55 @@ private Q_SLOTS:
             get(deviceFor(fake), QStringLiteral("/big.jpg"), NativeHttp::None, 12000ms, NativeHttp::BodyLimit::Picture);
         QCOMPARE(r.status, 200);
         QCOMPARE(r.body.size(), big.size());
+    }
+
+    // Answers a device sends compressed, unasked: gzip and deflate (zlib or
+    // bare) are read; a coding not read here, a body that is not what its
+    // coding says, and one that decodes past the cap each fail in words
+    // that say so. A refusal or a missing page keeps its status.
+    void compressedAnswers_data()
+    {
+        QTest::addColumn<QByteArray>("coding");
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("outcome"); // the body read, or the error
+        QTest::addColumn<Native::Failure>("failure");
+        const QByteArray xml = "<DeviceInfo><model>DS-7608NI</model></DeviceInfo>";
+        using F = Native::Failure;
+        QTest::newRow("gzip") << QByteArray("gzip") << deflated(xml, 31) << 200 << QString::fromLatin1(xml) << F::None;
+        QTest::newRow("x-gzip, any case")
+            << QByteArray("X-GZip") << deflated(xml, 31) << 200 << QString::fromLatin1(xml) << F::None;
+        QTest::newRow("deflate") << QByteArray("deflate") << deflated(xml, 15) << 200 << QString::fromLatin1(xml)
+                                 << F::None;
+        QTest::newRow("bare deflate") << QByteArray("deflate") << deflated(xml, -15) << 200 << QString::fromLatin1(xml)
+                                      << F::None;
+        QTest::newRow("identity") << QByteArray("identity") << xml << 200 << QString::fromLatin1(xml) << F::None;
+        QTest::newRow("unknown coding") << QByteArray("br") << xml << 0
+                                        << "The device sent its answer encoded as \"br\", which can't be read."
+                                        << F::Unreadable;
+        QTest::newRow("cut short") << QByteArray("gzip") << deflated(xml, 31).chopped(9) << 0
+                                   << "The device's answer was compressed (gzip) and could not be read."
+                                   << F::Unreadable;
+        QTest::newRow("past the cap") << QByteArray("gzip") << deflated(QByteArray(5 << 20, '0'), 31) << 0
+                                      << "The device sent more than 4 MB; the answer was dropped." << F::TooLarge;
+        QTest::newRow("missing page") << QByteArray("gzip") << QByteArray("not gzip") << 404 << QString()
+                                      << F::HttpStatus;
+    }
+    void compressedAnswers()
+    {
+        QFETCH(QByteArray, coding);
+        QFETCH(QByteArray, body);
+        QFETCH(int, status);
+        QFETCH(QString, outcome);
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        QVERIFY(startFake(fake));
+        fake.script(QStringLiteral("/info"), nativetest::reply(status ? status : 200, body, [&](auto& r) {
+                        r.headers << "Content-Encoding: " + coding;
+                    }));
+        const Response r = get(deviceFor(fake), QStringLiteral("/info"));
+        QCOMPARE(r.status, status);
+        QCOMPARE(r.status == 0 ? r.error : QString::fromLatin1(r.body), outcome);
+        QTEST(r.failure, "failure");
     }
 
     // Credentials never leave for a host other than the device's.

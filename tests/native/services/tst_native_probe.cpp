@@ -5,7 +5,11 @@
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
+
+#include <zlib.h>
 
 using namespace kvr::services;
 
@@ -398,6 +402,75 @@ private Q_SLOTS:
         QVERIFY(refused.wait());
         QCOMPARE(summary(*refused.value), // BadAddress
                  "1111 d0 b0 - loss-1 f1 Enter only the IP address or host name, without a path.");
+    }
+
+    // A device that compresses its information unasked is read all the
+    // same (not a device online with no model); one whose HTTP port
+    // speaks something else is told in one sentence.
+    void compressedAndForeignAnswers()
+    {
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        QByteArray xml = "<DeviceInfo><model>DS-GZIP-8</model><serialNumber>GZ01</serialNumber></DeviceInfo>";
+        QByteArray gzip(256, Qt::Uninitialized);
+        z_stream z{};
+        deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 8, Z_DEFAULT_STRATEGY);
+        z.next_in = reinterpret_cast<Bytef*>(xml.data());
+        z.avail_in = uInt(xml.size());
+        z.next_out = reinterpret_cast<Bytef*>(gzip.data());
+        z.avail_out = uInt(gzip.size());
+        QCOMPARE(deflate(&z, Z_FINISH), Z_STREAM_END);
+        gzip.resize(qsizetype(z.total_out));
+        deflateEnd(&z);
+        fake.script(QStringLiteral("/ISAPI/System/deviceInfo"), nativetest::reply(200, gzip, [](auto& r) {
+                        r.contentType = "application/xml";
+                        r.headers << "Content-Encoding: gzip";
+                    }));
+        QVERIFY(fake.start());
+        const Outcome o = probe(deviceFor(fake), 0);
+        QVERIFY2(o.detailsFetched, qPrintable(summary(o)));
+        QCOMPARE(o.health.model + '|' + o.health.serial, QStringLiteral("DS-GZIP-8|GZ01"));
+
+        // The HTTP port given is a stream port: it answers in RTSP.
+        QTcpServer rtsp;
+        QVERIFY(rtsp.listen(QHostAddress::LocalHost, 0));
+        connect(&rtsp, &QTcpServer::newConnection, &rtsp, [&rtsp] {
+            while (QTcpSocket* s = rtsp.nextPendingConnection()) {
+                connect(s, &QTcpSocket::readyRead, s, [s] {
+                    s->readAll();
+                    s->write("RTSP/1.0 400 Bad Request\r\nCSeq: 0\r\n\r\n");
+                });
+                connect(s, &QTcpSocket::disconnected, s, &QObject::deleteLater);
+            }
+        });
+        Native::Device wrongPort = deviceFor(fake);
+        wrongPort.httpPort = rtsp.serverPort();
+        QCOMPARE(summary(probe(wrongPort)),
+                 QStringLiteral("2221 d0 b0 timed loss0 f13 The device's answer was not HTTP."));
+    }
+
+    // A device at an IPv6 address, written bare or in brackets as people
+    // write it: its ports are checked, it is logged in to and its details
+    // read, with the address in brackets in the Host header.
+    void ipv6Device()
+    {
+        QTcpServer v6;
+        if (!v6.listen(QHostAddress::LocalHostIPv6, 0))
+            QSKIP("This machine has no IPv6 loopback (::1 does not take a listener): the IPv6 device case needs one.");
+        v6.close();
+        for (const char* ip : {"::1", "[::1]", "0:0::1"}) {
+            FakeDevice fake(FakeDevice::Kind::Isapi);
+            fake.channels = {{1, QStringLiteral("Gate")}};
+            QVERIFY(fake.start(QHostAddress::LocalHostIPv6));
+            Native::Device d = deviceFor(fake);
+            d.ip = QString::fromLatin1(ip);
+            const Outcome o = probe(d, 7);
+            QVERIFY2(summary(o).startsWith(QStringLiteral("2222 d2 b0 timed loss0 f0 ")), qPrintable(summary(o)));
+            QVERIFY(o.detailsFetched);
+            QCOMPARE(o.health.model, fake.model);
+            QVERIFY(!fake.requests().isEmpty());
+            for (const kvrtest::FakeRequest& r : fake.requests())
+                QCOMPARE(r.headers.value("host"), "[::1]:" + QByteArray::number(fake.httpPort()));
+        }
     }
 
     // ONVIF devices are asked through the SOAP device service; LAPI and

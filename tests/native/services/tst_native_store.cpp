@@ -1,4 +1,5 @@
 #include "app/core/Settings.h"
+#include "native/services/FileNotices.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeInventory.h"
@@ -204,6 +205,49 @@ private Q_SLOTS:
         store.saveCameras(id, {cam(3, "  ", 50), cam(2, " ", 101), cam(99, "x")}); // 99: not on the device
         QCOMPARE(describe(*store.device(id)).section('[', 1), ":0:0,:0:0,Camera 3:0:50,:0:0]");
         QCOMPARE(updated.size(), 1);
+    }
+
+    // Channels above a lowered count are neither shown, checked nor counted,
+    // yet their cameras' names and settings and their ignored marks are kept
+    // aside, over a restart too: raising the count gets them back. A name
+    // given meanwhile to a shown camera stays that camera's alone.
+    void channelsAboveALoweredCountComeBackWhenRaised()
+    {
+        QString id;
+        {
+            NativeStore store;
+            id = store.addDevice(sample(8));
+            store.saveCameras(id, {cam(2, "Yard"), cam(6, "Dock"), cam(7, "Loading bay", 40), cam(8, "Roof")});
+            ProbeResult seen = nativetest::upResult();
+            seen.channels = {{6, {}, true, true}};
+            store.applyProbe(id, seen);
+            Device edit = *store.device(id);
+            edit.ignored = {3, 8};
+            QVERIFY(store.updateDevice(edit));
+            edit = *store.device(id);
+            edit.channels = 4;
+            edit.ignored = {3}; // the form reads its text against the count it shows
+            QVERIFY(store.updateDevice(edit));
+            const Device lowered = *store.device(id);
+            QCOMPARE(describe(lowered).section('[', 1), ":0:0,Yard:0:0,:0:0,:0:0]");
+            QCOMPARE(lowered.ignored, QList<int>{3});
+            QCOMPARE(lowered.totalCameras(), 3);
+            store.saveCameras(id, {cam(1, "Roof")});
+            saveNow(store);
+        }
+        NativeStore store;
+        store.waitForWrites();
+        QCOMPARE(store.inventoryReadStatus(), ReadStatus::Clean);
+        QCOMPARE(store.device(id)->cameras.size(), 4);
+        Device raised = *store.device(id);
+        raised.channels = 8;
+        QVERIFY(store.updateDevice(raised));
+        const Device back = *store.device(id);
+        QCOMPARE(describe(back).section('[', 1), "Roof:0:0,Yard:0:0,:0:0,:0:0,:0:0,Dock:0:0,Loading bay:0:40,:0:0]");
+        QCOMPARE(back.ignored, (QList<int>{3, 8}));
+        // Whether a camera kept aside is online now is not known.
+        QVERIFY(!back.cameras.at(5).onlineKnown && back.cameras.at(5).lastOnline.isValid());
+        QVERIFY(back.hiddenCameras.isEmpty() && back.hiddenIgnored.isEmpty());
     }
 
     void probeResultsAreApplied()
@@ -478,6 +522,7 @@ private Q_SLOTS:
     {
         NativeStore store;
         const QString id = store.addDevice(sample());
+        saveNow(store); // the device is on disk: a failed write of it would undo it
         store.applyProbe(id, nativetest::upResult());
         const QString path = SecureFile::path(kUptimeFile);
         {
@@ -508,6 +553,11 @@ private Q_SLOTS:
             QVERIFY(store.devices().size() >= 2 && store.devices().size() < 4);
             QVERIFY(store.device(firstId));
             QCOMPARE(keptAside(), cut);
+            // Said once, with where the copy is kept.
+            const QString copy = QFileInfo(SecureFile::path(kInventoryFile)).path() + "/" + unreadCopies().first();
+            QCOMPARE(store.takeUnreadNotices(),
+                     QStringList{FileNotices::damagedInventory(int(store.devices().size()), copy)});
+            QVERIFY(store.takeUnreadNotices().isEmpty());
         }
 
         nativetest::clearDataDir();
@@ -518,6 +568,12 @@ private Q_SLOTS:
             store.waitForWrites();
             QCOMPARE(store.uptimeReadStatus(), ReadStatus::Damaged);
             QCOMPARE(keptAside(), junk);
+            const QStringList said = store.takeUnreadNotices();
+            QCOMPARE(said.size(), 1);
+            QVERIFY2(said.first().startsWith("The uptime history could not be read whole")
+                         && said.first().contains(QFileInfo(SecureFile::path(kUptimeFile)).path() + "/"
+                                                  + unreadCopies().first()),
+                     qPrintable(said.first()));
         }
 
         // Far too large to be a history (a sparse file, nothing on disk):
@@ -540,6 +596,49 @@ private Q_SLOTS:
         QCOMPARE(aside.size(), kvr::services::tun::kUptimeFileMaxBytes + 1);
         QVERIFY(aside.open(QIODevice::ReadOnly) && aside.read(junk.size()) == junk);
         QVERIFY(SecureFile::read(kUptimeFile)->contains(id.toLatin1()));
+    }
+
+    // A save that fails is said; the changes people made since the last
+    // save are undone (what shows is what the next start reads), check
+    // results are kept in memory for the next save; writes that work again
+    // take the notice back.
+    void failedSavesAreSaidAndUndone()
+    {
+        NativeStore store;
+        const QString kept = store.addDevice(sample());
+        saveNow(store);
+        const QByteArray onDisk = *SecureFile::read(kInventoryFile);
+        QSignalSpy undone(&store, &NativeStore::inventoryNotSaved);
+        QSignalSpy said(&store, &NativeStore::saveProblem);
+        store.applyProbe(kept, nativetest::upResult()); // found by a check, not yet written
+        {
+            FileSizeLimit full(16);
+            Device renamed = *store.device(kept);
+            renamed.name = "Renamed";
+            store.updateDevice(renamed);
+            store.addDevice(sample());
+            saveNow(store);
+            QCOMPARE(undone.size(), 1);
+            QVERIFY(undone.first().first().toString().contains("(File too large), so the changes since its last save "
+                                                               "were undone"));
+            QCOMPARE(store.devices().size(), 1);
+            QCOMPARE(store.device(kept)->name, sample().name);
+            QCOMPARE(store.device(kept)->health.device, Passed); // what the check found stays
+            QCOMPARE(*SecureFile::read(kInventoryFile), onDisk);
+
+            // Check results alone: kept in memory, said once.
+            store.applyProbe(kept, nativetest::upResult());
+            saveNow(store);
+            store.applyProbe(kept, nativetest::upResult());
+            saveNow(store);
+            QCOMPARE(undone.size(), 1);
+            QCOMPARE(store.device(kept)->health.device, Passed);
+            QCOMPARE(said.size(), 2); // the undo, then the uptime history
+            QVERIFY(said.at(1).first().toString().startsWith("The uptime history could not be saved in"));
+        }
+        saveNow(store);
+        QCOMPARE(said.constLast().first().toString(), QString());
+        QCOMPARE(decodeInventory(*SecureFile::read(kInventoryFile)).devices.value(0).health.device, Passed);
     }
 
     void damagedFileThatCannotBeCopiedIsMovedAsideBeforeASave()

@@ -50,9 +50,9 @@ private Q_SLOTS:
     void formulaGuardAndQuoting()
     {
         // Fields and what is written for them, between bars. A sign, "=" or
-        // "@" first makes a formula, unless it is a plain negative number (a
-        // sum behind a number is still one); separators, quotes and line
-        // breaks are quoted.
+        // "@" first makes a formula, unless a minus sign is followed by a
+        // digit (in any script); separators, quotes and line breaks are
+        // quoted.
         const QString fields =
             QString::fromUtf8("|Gate|=1+1|+12|@cmd|-|-x|-3|-\u0661\u0662|-1+1|-5 floor|-5.|\t=cmd|\r=cmd|"
                               "Main, east|The \"big\" one|a\nb|=HYPERLINK(\"x\",1)|a=b");
@@ -60,7 +60,7 @@ private Q_SLOTS:
         for (const QString& field : fields.split('|'))
             written << csvField(field);
         QCOMPARE(written.join('|'),
-                 QString::fromUtf8("|Gate|'=1+1|'+12|'@cmd|'-|'-x|-3|-\u0661\u0662|'-1+1|'-5 floor|'-5.|"
+                 QString::fromUtf8("|Gate|'=1+1|'+12|'@cmd|'-|'-x|-3|-\u0661\u0662|-1+1|-5 floor|-5.|"
                                    "'\t=cmd|\"'\r=cmd\"|\"Main, east\"|\"The \"\"big\"\" one\"|\"a\nb\"|"
                                    "\"'=HYPERLINK(\"\"x\"\",1)\"|a=b"));
     }

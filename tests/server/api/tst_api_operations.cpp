@@ -35,12 +35,14 @@ struct Progress {
     QList<std::tuple<int, Site, bool>> completed;
     bool done = false;
     QString error;
+    QList<std::pair<DeviceList, qint64>> listFailures; // of the site list
 
     ApiClient::CatalogHandlers handlers()
     {
         return {[this](const QList<Site>& s) { std::tie(sites, sitesCalls) = std::tuple(s, sitesCalls + 1); },
                 [this](int i, const Site& s) { completed << std::tuple(i, s, sitesCalls == 1 && !done); },
-                [this](const QString& e) { std::tie(error, done) = std::tuple(e, true); }};
+                [this](const QString& e) { std::tie(error, done) = std::tuple(e, true); },
+                [this](DeviceList outcome, qint64 retryAfterMs) { listFailures << std::pair(outcome, retryAfterMs); }};
     }
 };
 
@@ -960,6 +962,36 @@ private Q_SLOTS:
                  qPrintable(recorded.outcome()));
     }
 
+    // The demo's recorders never record past its now (IST): at 08:03 a day
+    // to come holds nothing, today's recording ends at 08:03, and a later
+    // time is refused as empty.
+    void theDemoRecordersNeverRecordPastNow()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 2), QTime(2, 33), Qt::UTC)); // 08:03 IST
+        apitest::Rig rig(apitest::signedIn);
+        const auto [days, supported, calendarError] = await<QList<QDate>, bool, QString>(
+            [&](auto cb) { rig.client->fetchPlaybackCalendar("100001", 1, 2026, 3, cb); });
+        QCOMPARE(days, (QList<QDate>{{2026, 3, 1}, {2026, 3, 2}}));
+        const auto available = [&](const QDate& day) {
+            return std::get<0>(await<QList<std::pair<double, double>>, bool, QString>(
+                [&](auto cb) { rig.client->fetchPlaybackAvailability("5000001", day, cb); }));
+        };
+        QCOMPARE(available(QDate(2026, 3, 2)), (QList<std::pair<double, double>>{{0.0, 21600.0}, {28800.0, 28980.0}}));
+        QCOMPARE(available(QDate(2026, 3, 1)).size(), 2);
+        QVERIFY(available(QDate(2026, 3, 3)).isEmpty());
+        const auto playback = [&](const QDate& day, const QString& from) {
+            Started s;
+            rig.client->startDevicePlaybackHls("5000001", day, from, "current", s.callback());
+            [[maybe_unused]] const bool answered = QTest::qWaitFor([&] { return s.calls > 0; }, 15000);
+            return s.error;
+        };
+        QCOMPARE(playback(QDate(2026, 3, 2), "08:02"), QString());
+        for (const auto& [day, from] :
+             {std::pair(QDate(2026, 3, 2), QString("08:04")), std::pair(QDate(2026, 3, 2), QString("20:00")),
+              std::pair(QDate(2026, 3, 3), QString("01:00"))})
+            QVERIFY2(playback(day, from) == "No recording at this time.", qPrintable(day.toString() + " " + from));
+    }
+
     void devicePlayback()
     {
         apitest::Rig rig(apitest::signedIn);
@@ -1297,6 +1329,21 @@ private Q_SLOTS:
         std::tie(p, sites) = load();
         QVERIFY(sites[0].deviceList == DeviceList::Failed && sites[0].retryAfterMs == 30000);
         QVERIFY(sites[1].deviceList == DeviceList::Unreadable);
+        rig.server.clearScripts();
+
+        // A site list that is a page, not a list, is said as unread; one the
+        // server throttles as failed, with its wait; neither passes for an
+        // organisation without sites.
+        for (const auto& [answer, outcome, asked] :
+             {std::tuple(Answer::text(200, "<html>Bad gateway</html>"), DeviceList::Unreadable, qint64(0)),
+              std::tuple(Answer::throttled("30"), DeviceList::Failed, qint64(30000))}) {
+            rig.server.script("/v2/get_sites_by_org_string", answer);
+            Progress list;
+            rig.client->fetchCatalogProgressive(rig.server.orgName, list.handlers());
+            QTRY_VERIFY(list.done);
+            QCOMPARE(list.listFailures, (QList<std::pair<DeviceList, qint64>>{{outcome, asked}}));
+            QVERIFY(list.sitesCalls == 0 && !list.error.isEmpty());
+        }
         rig.server.clearScripts();
 
         rig.server.recordedSpans = {

@@ -470,6 +470,15 @@ private Q_SLOTS:
             {QNetworkReply::ContentReSendError, F::NoAnswer}};
         for (const auto& [error, kind] : transport)
             QCOMPARE(failureOfTransport(error), kind);
+        // Out of time before the request left: no connection was made, which
+        // is not a server that took it and said nothing.
+        QCOMPARE(failureOfTransport(QNetworkReply::OperationCanceledError, false), F::Unreachable);
+        QCOMPARE(failureOfTransport(QNetworkReply::TimeoutError, false), F::Unreachable);
+        QCOMPARE(failureOfTransport(QNetworkReply::TimeoutError, true), F::NoAnswer);
+        QCOMPARE(failureOfTransport(QNetworkReply::RemoteHostClosedError, false), F::NoAnswer);
+        QCOMPARE((QStringList{endpointText(QUrl("https://vms.example.org")), endpointText(QUrl("http://10.1.2.3")),
+                              endpointText(QUrl("http://[fe80::1]:8480/x")), endpointText(QUrl("https:///"))}),
+                 (QStringList{"vms.example.org:443", "10.1.2.3:80", "[fe80::1]:8480", ""}));
         // A camera is offline when the server says so, in any letter case.
         QCOMPARE(streamFailure(400, F::None, "Camera is OFFLINE."), F::Offline);
         QCOMPARE(streamFailure(200, F::None, "Licence full"), F::Refused);
@@ -534,6 +543,7 @@ private Q_SLOTS:
         QCOMPARE(relayCandidates("relay.lan", 9000, "srv", "10.20.0.8"), (QList<Endpoint>{{"relay.lan", 9000}}));
         QCOMPARE(relayCandidates("", 8565, "srv", "10.20.0.8"), (QList<Endpoint>{{"srv", 8565}, {"10.20.0.8", 8565}}));
         QCOMPARE(relayCandidates("", 9000, "10.20.0.8", "10.20.0.8"), (QList<Endpoint>{{"10.20.0.8", 9000}}));
+        QVERIFY(relayUnreachableText({{"::1", 18565}}).contains(QStringLiteral("([::1]:18565)")));
         QCOMPARE(relayUnreachableText({{"srv", 8565}, {"10.20.0.8", 8565}}),
                  QString("The video relay isn\u2019t reachable from here (srv:8565, 10.20.0.8:8565); video uses the "
                          "public HLS route."));

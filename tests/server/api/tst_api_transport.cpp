@@ -4,6 +4,7 @@
 // answer, token refresh shared by every path that renews, the keep-alive
 // timer, 401 handling and the end of a session).
 #include "server/api/ApiRules.h"
+#include "server/api/Tunables.h"
 #include "tests/server/api/ApiTestSupport.h"
 
 #include <QFile>
@@ -15,6 +16,14 @@
 #include <QSslKey>
 #include <QSslServer>
 #include <QTemporaryDir>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 using namespace kvr::api;
 
@@ -38,6 +47,70 @@ bool renew(ApiClient& client)
 {
     return std::get<0>(await<bool>([&](auto cb) { client.refreshSession(cb); }));
 }
+
+// A server on a thread of its own that answers each request with a 200
+// whose JSON body never ends (or whose length is told far past any bound),
+// sending as fast as the reader takes it, until the reader hangs up.
+class FloodServer {
+public:
+    explicit FloodServer(bool tellLength) : m_tellLength(tellLength)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof at;
+        if (::bind(m_listener, reinterpret_cast<sockaddr*>(&at), len) != 0 || ::listen(m_listener, 4) != 0
+            || ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&at), &len) != 0)
+            qFatal("flood server could not listen");
+        m_port = ntohs(at.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+    ~FloodServer()
+    {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        ::close(m_listener);
+        m_thread.join();
+    }
+    FloodServer(const FloodServer&) = delete;
+    FloodServer& operator=(const FloodServer&) = delete;
+    quint16 port() const { return m_port; }
+    qint64 sent() const { return m_sent.load(); }
+
+private:
+    void serve()
+    {
+        while (!m_stop) {
+            const int c = ::accept(m_listener, nullptr, nullptr);
+            if (c < 0)
+                return;
+            char head[4096];
+            (void)::recv(c, head, sizeof head, 0);
+            const QByteArray start = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
+                + (m_tellLength ? QByteArray("Content-Length: 419430400\r\n") : QByteArray("Connection: close\r\n"))
+                + "\r\n{\"data\":[";
+            QByteArray unit;
+            for (int i = 0; i < 1000; ++i)
+                unit += "{\"id\":" + QByteArray::number(i) + ",\"name\":\"Site that never ends\"},";
+            bool open = ::send(c, start.constData(), size_t(start.size()), MSG_NOSIGNAL) > 0;
+            while (open && !m_stop) {
+                const ssize_t n = ::send(c, unit.constData(), size_t(unit.size()), MSG_NOSIGNAL);
+                open = n > 0;
+                if (open)
+                    m_sent += n;
+            }
+            ::close(c);
+        }
+    }
+
+    bool m_tellLength;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<qint64> m_sent{0};
+    std::thread m_thread;
+};
 
 } // namespace
 
@@ -181,6 +254,35 @@ private Q_SLOTS:
         QCOMPARE(rig.get("/v2/slow"), std::make_tuple(QJsonObject(), 0, QString("The server did not answer in time.")));
     }
 
+    // An answer past its bound (a proxy or a broken server sending a site
+    // list without end, or telling a length of 400 MB) ends its request in
+    // words that say so; no more of it is taken than the bound and what the
+    // connection holds, and the memory it took is back once it has ended.
+    void answersPastTheirBoundEndInWords()
+    {
+        kvrtest::LogCapture log;
+        const qint64 startKiB = kvrtest::memoryKiB();
+        for (const bool tellLength : {false, true}) {
+            FloodServer flood(tellLength);
+            ApiClient client;
+            client.setBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(flood.port()));
+            const auto [answer, status, error] = await<QJsonObject, int, QString>(
+                [&](auto cb) { client.getJson("/v2/get_sites_by_org_string", true, cb); },
+                60000); // 32 MB through a sanitized build on a busy machine
+            QCOMPARE(status, 0);
+            QCOMPARE(error, QStringLiteral("The server's answer was too large to read (more than 32 MB)."));
+            QVERIFY(answer.isEmpty());
+            QVERIFY2(flood.sent() < 3 * tun::kMaxAnswer_bytes, qPrintable(QString::number(flood.sent())));
+            if (tellLength) // ended at its head
+                QVERIFY2(flood.sent() < 16 * tun::kAnswerReadBuffer_bytes, qPrintable(QString::number(flood.sent())));
+        }
+        QVERIFY(log.contains(QStringLiteral("too large to read")));
+        if (kvrtest::kSanitizedHeap)
+            return;
+        const qint64 grownKiB = kvrtest::memoryKiB() - startKiB;
+        QVERIFY2(grownKiB < 16 * 1024, qPrintable(QString::number(grownKiB)));
+    }
+
     void certificateErrorsAreNotIgnoredOutsidePrivateNetworks()
     {
         // A server on loopback with a certificate nobody vouches for: the
@@ -218,7 +320,7 @@ private Q_SLOTS:
         rig.client->login("demo", "secret", false, count, window);
         rig.client->fetchMe(count, window);
         rig.client->startLiveHls("5000001", true, count, {}, window);
-        rig.client->fetchCatalogProgressive(rig.server.orgName, {count, count, count}, window);
+        rig.client->fetchCatalogProgressive(rig.server.orgName, {count, count, count, count}, window);
         rig.client->fetchCloudDates("100001", "5000001", count, window);
         QTRY_COMPARE(rig.server.http().inFlight(), 5);
         delete window;

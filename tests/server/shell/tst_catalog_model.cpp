@@ -170,6 +170,21 @@ private Q_SLOTS:
         QCOMPARE(freshShape(sites, query), tree);
         QCOMPARE(freshShape({}, query), QStringList{"<No devices are assigned to this account.>"});
     }
+
+    // Names compare in one normal form: "é" typed as one character finds
+    // names stored with the e and its accent apart, and the other way round.
+    void searchComparesOneNormalForm()
+    {
+        Device d;
+        d.id = "d1";
+        d.name = "Cafe\u0301 Bar";
+        d.channels.append({"d1c1", "d1", "Entr\u00e9e", 1, true, true, false});
+        d.channels.append({"d1c2", "d1", "Cour", 2, true, true, false});
+        const QList<Site> sites{{"s1", "Nord", false, {d}}};
+        QCOMPARE(freshShape(sites, "CAF\u00c9"),
+                 (QStringList{"Nord", "  Cafe\u0301 Bar", "    Entr\u00e9e", "    Cour"}));
+        QCOMPARE(freshShape(sites, "entre\u0301e"), (QStringList{"Nord", "  Cafe\u0301 Bar", "    Entr\u00e9e"}));
+    }
 };
 
 KVR_TEST_MAIN(TestCatalogModel)

@@ -84,11 +84,33 @@ private Q_SLOTS:
             // Resend is offered exactly when the page says to resend.
             QCOMPARE(LoginRules::codeExpired(QString::fromUtf8(error)), QString::fromUtf8(shown).contains("Resend"));
         }
-        QCOMPARE(
-            QStringList({LoginRules::resendCountdownText(61), LoginRules::codeHint(4, QString()),
-                         LoginRules::codeHint(6, "+91 98"), LoginRules::serverLabel("https://vms.example.org:8443")}),
-            QStringList({"Resend code in 1:01", "Enter the 4-digit code sent to your registered contact.",
-                         "Enter the 6-digit code sent to +91 98.", "Server: vms.example.org"}));
+        QCOMPARE(QStringList({LoginRules::resendCountdownText(61), LoginRules::codeHint(4, QString()),
+                              LoginRules::codeHint(6, "+91 98")}),
+                 QStringList({"Resend code in 1:01", "Enter the 4-digit code sent to your registered contact.",
+                              "Enter the 6-digit code sent to +91 98."}));
+    }
+
+    // The server button names the port wherever it is not the scheme's own,
+    // so that two servers on one host read apart; sign-in progress names the
+    // address and port it waits on.
+    void serverLabelAndSignInProgress()
+    {
+        const std::pair<const char*, const char*> labels[] = {
+            {"https://vms.example.org:8443", "Server: vms.example.org:8443"},
+            {"https://vms.example.org", "Server: vms.example.org"},
+            {"https://vms.example.org:443", "Server: vms.example.org"},
+            {"http://127.0.0.1:80", "Server: 127.0.0.1"},
+            {"http://127.0.0.1:443", "Server: 127.0.0.1:443"},
+            {"http://127.0.0.1:8480", "Server: 127.0.0.1:8480"},
+            {"http://[::1]:8480", "Server: [::1]:8480"},
+            {"", "Server: "}};
+        for (const auto& [base, shown] : labels)
+            QCOMPARE(LoginRules::serverLabel(QString::fromUtf8(base)), QString::fromUtf8(shown));
+        QCOMPARE((QStringList{LoginRules::signInProgressText(false, "127.0.0.1:8480", 0),
+                              LoginRules::signInProgressText(false, "127.0.0.1:8480", 3),
+                              LoginRules::signInProgressText(true, "vms.example.org:443", 12)}),
+                 (QStringList{"Connecting to 127.0.0.1:8480", "Connecting to 127.0.0.1:8480 (3 s)",
+                              "Connected to vms.example.org:443, waiting for the server to answer (12 s)"}));
     }
 
     // Typing, pasting and spreading over six digit boxes: "action boxes focus"
@@ -163,6 +185,8 @@ private Q_SLOTS:
         const std::pair<const char*, const char*> urls[] = {{"10.1.2.3:9000/app?x=1", "https://10.1.2.3:9000"},
                                                             {" https://vms.example.org/// ", "https://vms.example.org"},
                                                             {"http://127.0.0.1:8480/v2#x", "http://127.0.0.1:8480"},
+                                                            {"[::1]:8480", "https://[::1]:8480"},
+                                                            {"http://[::1]:8480/v2", "http://[::1]:8480"},
                                                             {"ftp://files.example.org", ""},
                                                             {"   ", ""},
                                                             {"https://", ""}};
@@ -183,6 +207,14 @@ private Q_SLOTS:
 
     void videoLineNamesTheFirstReachableOrEveryCandidate()
     {
+        // An IPv6 relay is written and shown in brackets, and probed without.
+        const QList<ServerRules::Endpoint> v6 = ServerRules::relayCandidates("[::1]:18565", "srv", "relay.builtin");
+        QCOMPARE(v6, (QList<ServerRules::Endpoint>{{"::1", 18565}}));
+        bool found = false;
+        QCOMPARE(ServerRules::videoText(v6, {true}, &found), "Video: reachable ([::1]:18565)");
+        QCOMPARE(ServerRules::videoText(v6, {false}, &found),
+                 "Video: no direct address reachable from here ([::1]:18565). Video will stream over "
+                 "the public HLS route instead, which is slower to start.");
         const QList<ServerRules::Endpoint> c{{"a", 8322}, {"b", 8565}};
         bool ok = false;
         QCOMPARE(ServerRules::videoText(c, {false, true}, &ok), "Video: reachable (b:8565)");
@@ -285,6 +317,22 @@ private Q_SLOTS:
                                      lookup)),
                  QStringList(
                      {"Door 0-0 · Camera 1/Site 0", "Recorder 1-1 · Camera 1/Site 1", "Camera 0/Site 1", "Camera 1/"}));
+    }
+
+    // A name holding right-to-left letters or a direction control is
+    // isolated beside the dot and the other name; plain names stay as they are.
+    void wallTitlesReadAsWritten()
+    {
+        QList<Site> sites = sampleCatalogue(1, 1, 2);
+        Device& odd = sites[0].devices[0];
+        odd.name = QStringLiteral("Odd names \u202ELTR");
+        odd.channels[0].name = QStringLiteral("CON");
+        QCOMPARE(cameraTitle(odd, odd.channels[0]), QStringLiteral("\u2068Odd names \u202ELTR\u2069 · CON"));
+        odd.channels[1].name = QStringLiteral("\u05E9\u05E2\u05E8 1");
+        QCOMPARE(cameraTitle(odd, odd.channels[1]),
+                 QStringLiteral("\u2068Odd names \u202ELTR\u2069 · \u2068\u05E9\u05E2\u05E8 1\u2069"));
+        odd.name = QStringLiteral("Door");
+        QCOMPARE(cameraTitle(odd, odd.channels[0]), QStringLiteral("Door · CON"));
     }
 
     void videoWallButtonAndSignOutQuestion()

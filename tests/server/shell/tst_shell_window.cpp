@@ -341,6 +341,36 @@ private Q_SLOTS:
         QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
     }
 
+    // A site list answered with a page that is no list (a proxy's error
+    // page, a list that is not one) says the list could not be read, not
+    // that the account has no devices, and is asked for again on the
+    // failed sites' schedule, as long as the server asks when it throttles.
+    void aSiteListThatIsNoListIsSaidAsUnreadAndAskedForAgain()
+    {
+        const QString noDevices = QStringLiteral("No devices are assigned to this account.");
+        const QString unread = QStringLiteral("The server's answer for the site list could not be read.");
+        for (const Answer& page : {Answer::text(200, "<html><body>Down for maintenance</body></html>"),
+                                   Answer::json(200, {{"data", "maintenance"}})}) {
+            Session s;
+            s.rig.server.script(kSites, page);
+            s.window->loadCatalog();
+            QTRY_VERIFY(s.row("The camera list could not be read.").isValid());
+            QTRY_VERIFY(labelNamed(s.window.get(), unread));
+            QVERIFY(!s.row(noDevices).isValid() && !labelNamed(s.window.get(), noDevices));
+            QTRY_VERIFY(s.window->reloadTimer()->isActive());
+            QCOMPARE(s.window->reloadTimer()->interval(), 15000);
+            s.rig.server.script(kSites, Answer::throttled("60"));
+            s.window->reloadTimer()->start(0);
+            QTRY_COMPARE(s.count(kSites), 2);
+            QTRY_VERIFY(s.row("The camera list could not be loaded.").isValid());
+            QTRY_COMPARE(s.window->reloadTimer()->interval(), 60000);
+            s.rig.server.clearScripts();
+            s.window->reloadTimer()->start(0);
+            QTRY_VERIFY(s.row("Recorder 2-1", s.row("Warehouse")).isValid());
+            QVERIFY(!s.window->reloadTimer()->isActive());
+        }
+    }
+
     void organisationsFallThroughToOneWithDevices()
     {
         Session s([](UserProfile& u) { u.organisationName = QStringLiteral("Mine"); });
@@ -490,6 +520,33 @@ private Q_SLOTS:
         QCOMPARE(s.count(kStart), starts + 1);
     }
 
+    // Servers send the same camera id under two sites: the row chosen opens
+    // its own camera, titled as it is, live and in playback, and keeps it
+    // when the stream is switched.
+    void aCameraIdUnderTwoSitesOpensTheRowChosen()
+    {
+        Session s;
+        QList<orgserver::FakeSite>& sites = s.rig.server.sites;
+        sites[0].devices[0].cameras[0].name = QStringLiteral("Gate");
+        sites[1].devices[0].cameras[0].name = QStringLiteral("Gate (twin)");
+        sites[1].devices[0].cameras[0].id = sites[0].devices[0].cameras[0].id;
+        QVERIFY(s.load());
+        s.clickRow(s.row("Gate (twin)", s.row("Warehouse")));
+        QTRY_VERIFY(s.stage->log.contains("live Gate (twin) [url]"));
+        QCOMPARE(s.window->currentDeviceId(), sites[1].devices[0].id);
+        s.stage->log.clear();
+        Q_EMIT s.stage->streamToggled(false);
+        QCOMPARE(s.stage->log.value(0), "live Gate (twin) [-]");
+        QTest::mouseClick(s.window->devicePage()->playbackButton(), Qt::LeftButton);
+        QTRY_VERIFY(s.stage->log.contains("device Gate (twin)"));
+        QTest::mouseClick(s.window->devicePage()->cloudButton(), Qt::LeftButton);
+        QTRY_VERIFY(s.stage->log.filter(QStringLiteral("cloud ")).value(0).startsWith("cloud Gate (twin) "));
+        // The other site's row opens the other camera.
+        s.clickRow(s.row("Gate", s.row("Head Office")));
+        QTRY_VERIFY(s.stage->log.contains("live Gate [url]"));
+        QCOMPARE(s.window->currentDeviceId(), sites[0].devices[0].id);
+    }
+
     void camerasWallsAndWhatTheyStop()
     {
         Session s;
@@ -623,7 +680,7 @@ private Q_SLOTS:
         QStringList opened;
         SettingsDialog::setFolderOpener([&opened](const QUrl& url) {
             opened << url.toLocalFile();
-            return false;
+            return SettingsDialog::FolderOpen::Failed;
         });
         d.show();
         QGuiApplication::clipboard()->clear();
@@ -642,9 +699,21 @@ private Q_SLOTS:
                              + Log::directory()});
         QVERIFY(!selectable.isEmpty());
         QCOMPARE(QGuiApplication::clipboard()->text(), Log::directory());
-        // Where a file browser opens it, nothing is said.
-        SettingsDialog::setFolderOpener([](const QUrl&) { return true; });
+        // Where the desktop only says that its opener started, which it does
+        // whether or not a file browser shows the folder, the folder's place
+        // is said beside the button, and can be copied.
+        QVERIFY(!d.logFolderNote()->isVisible());
+        SettingsDialog::setFolderOpener([](const QUrl&) { return SettingsDialog::FolderOpen::Started; });
         buttonNamed(&d, "Open log folder")->click();
+        QTRY_VERIFY(d.logFolderNote()->isVisible());
+        QVERIFY(labelNamed(d.logFolderNote(), "If no window opened, the log folder is at:\n" + Log::directory()));
+        QGuiApplication::clipboard()->clear();
+        buttonNamed(d.logFolderNote(), "Copy path")->click();
+        QCOMPARE(QGuiApplication::clipboard()->text(), Log::directory());
+        // Where a file browser opens it, nothing is said.
+        SettingsDialog::setFolderOpener([](const QUrl&) { return SettingsDialog::FolderOpen::Opened; });
+        buttonNamed(&d, "Open log folder")->click();
+        QTRY_VERIFY(!d.logFolderNote()->isVisible());
         QTest::qWait(50);
         QCOMPARE(Modal::shown().size(), 1);
         SettingsDialog::setFolderOpener({});

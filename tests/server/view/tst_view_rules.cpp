@@ -223,8 +223,21 @@ private Q_SLOTS:
         QCOMPARE(QStringList({snapshot::fileName("Gate 1 / North", snapshot::liveStamp(local)),
                               snapshot::fileName("Gate 1 / North", snapshot::playbackStamp(kDay, second(10, 0, 5))),
                               snapshot::fileName("", "x"), snapshot::safeTitle("Cam-2.a_b  ü")}),
-                 QStringList(
-                     {"Gate_1_North_20240501-090807.png", "Gate_1_North_20240501_100005.png", "_x.png", "Cam-2.a_b_"}));
+                 QStringList({"Gate_1_North_20240501-090807.png", "Gate_1_North_20240501_100005.png", "_x.png",
+                              "Cam-2.a_b_ü"}));
+        // A 300-letter title is cut at a whole letter, its stamp kept, and
+        // the picture is written; a leading dot makes no hidden file.
+        const QString stamp = snapshot::liveStamp(local);
+        for (const QString& title : {QString(300, QLatin1Char('G')), QStringLiteral("\u0917\u0947\u091f").repeated(100),
+                                     QStringLiteral(".Gate")}) {
+            const QString name = snapshot::fileName(title, stamp);
+            QVERIFY2(name.endsWith(QLatin1String("_20240501-090807.png")) && name.toUtf8().size() <= 255
+                         && !name.startsWith(QLatin1Char('.')),
+                     qPrintable(name));
+            QImage picture(8, 8, QImage::Format_RGB32);
+            picture.fill(Qt::gray);
+            QVERIFY2(snapshot::save(picture, title, stamp).saved, qPrintable(name));
+        }
     }
 
     void tileOverlays()
