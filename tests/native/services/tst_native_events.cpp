@@ -738,6 +738,20 @@ private Q_SLOTS:
         events->stop();
     }
 
+    // The answer's bound is for its head and for answers other than the
+    // stream: a live stream goes on past it.
+    void liveStreamOutlastsTheAnswerBound()
+    {
+        const QString id = addDevice();
+        events->setAnswerTimeout(200ms);
+        events->start();
+        QTRY_COMPARE(link(id), Link::Live);
+        QTest::qWait(800);
+        QCOMPARE(link(id), Link::Live);
+        QCOMPARE(fake->streamsOpened(), 1);
+        events->stop();
+    }
+
     // A stream that failed waits for its next attempt, up to two minutes; a
     // check that finds the device up again brings it back at once.
     void streamComesBackAtTheCheck()
