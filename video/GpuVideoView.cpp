@@ -1,29 +1,23 @@
 #include "video/GpuVideoView.h"
 
 #include "app/ui/Theme.h"
+#include "video/GpuContexts.h"
 #include "video/Tunables.h"
 
 #include <QCoreApplication>
+#include <QOffscreenSurface>
 #include <QOpenGLContext>
 #include <QOpenGLShaderProgram>
 #include <QPointer>
 #include <QSet>
-#include <QThread>
 #include <QTimer>
 
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 #include <utility>
 #include <vector>
 
 using namespace kvr::ui;
-
-// Qt's own call that makes a context the one every OpenGL widget shares
-// with (exported by Qt's GUI library for this use).
-QT_BEGIN_NAMESPACE
-Q_GUI_EXPORT void qt_gl_set_global_share_context(QOpenGLContext* context);
-QT_END_NAMESPACE
 
 namespace kvr::video {
 
@@ -82,11 +76,7 @@ bool isDrawable(const YuvFrame& f)
     return false;
 }
 
-} // namespace YuvDraw
-
 namespace {
-
-constexpr int kShaderLogChars = 160;
 
 const char kVertexShader[] = "attribute vec2 aPos;\n"
                              "void main() { gl_Position = vec4(aPos, 0.0, 1.0); }\n";
@@ -138,6 +128,145 @@ void main() {
 }
 )";
 
+} // namespace
+
+const char* vertexShader()
+{
+    return kVertexShader;
+}
+
+const char* fragmentShader()
+{
+    return kFragmentShader;
+}
+
+std::unique_ptr<QOpenGLShaderProgram> buildProgram(QString* log)
+{
+    constexpr int kShaderLogChars = 160;
+    auto program = std::make_unique<QOpenGLShaderProgram>();
+    if (program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
+        && program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) && program->link())
+        return program;
+    if (log)
+        *log = program->log().left(kShaderLogChars);
+    return nullptr;
+}
+
+void makeTextures(QOpenGLFunctions& gl, GLuint (&textures)[3])
+{
+    gl.glGenTextures(3, textures);
+    for (GLuint t : textures) {
+        gl.glBindTexture(GL_TEXTURE_2D, t);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+        gl.glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    }
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+namespace {
+
+void uploadPlane(QOpenGLFunctions& gl, bool es, GLuint texture, int width, int height, GLenum format, int bytesPerPixel,
+                 const uint8_t* data, int stride, bool reallocate)
+{
+    gl.glBindTexture(GL_TEXTURE_2D, texture);
+    gl.glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    const int rowBytes = width * bytesPerPixel;
+    std::vector<uint8_t> packed;
+    const uint8_t* source = data;
+    if (es || stride <= 0 || stride % bytesPerPixel != 0) {
+        // No row length to skip the padding with (or a layout it cannot
+        // express, such as rows running upwards): pack the rows tightly.
+        if (stride != rowBytes) {
+            packed.resize(size_t(rowBytes) * size_t(height));
+            for (int row = 0; row < height; ++row)
+                std::memcpy(packed.data() + size_t(row) * size_t(rowBytes), data + ptrdiff_t(row) * ptrdiff_t(stride),
+                            size_t(rowBytes));
+            source = packed.data();
+        }
+    } else {
+        gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / bytesPerPixel);
+    }
+    if (reallocate)
+        gl.glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, format, GL_UNSIGNED_BYTE, source);
+    else
+        gl.glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, source);
+    if (!es)
+        gl.glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+}
+
+} // namespace
+
+void upload(QOpenGLFunctions& gl, bool es, const GLuint (&textures)[3], const YuvFrame& frame, bool reallocate)
+{
+    uploadPlane(gl, es, textures[0], frame.width, frame.height, GL_LUMINANCE, 1, frame.planes[0], frame.strides[0],
+                reallocate);
+    const QSize chroma = chromaSize(frame.width, frame.height);
+    if (frame.format == YuvFrame::kNv12) {
+        uploadPlane(gl, es, textures[1], chroma.width(), chroma.height(), GL_LUMINANCE_ALPHA, 2, frame.planes[1],
+                    frame.strides[1], reallocate);
+    } else {
+        uploadPlane(gl, es, textures[1], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[1],
+                    frame.strides[1], reallocate);
+        uploadPlane(gl, es, textures[2], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[2],
+                    frame.strides[2], reallocate);
+    }
+    gl.glBindTexture(GL_TEXTURE_2D, 0);
+}
+
+void clear(QOpenGLFunctions& gl)
+{
+    const QColor backdrop = Theme::kBackdrop;
+    gl.glClearColor(backdrop.redF(), backdrop.greenF(), backdrop.blueF(), 1.0f);
+    gl.glClear(GL_COLOR_BUFFER_BIT);
+}
+
+void draw(QOpenGLFunctions& gl, QOpenGLShaderProgram& program, const GLuint (&textures)[3], const Look& look)
+{
+    if (look.dest.isEmpty())
+        return;
+    program.bind();
+    gl.glActiveTexture(GL_TEXTURE0);
+    gl.glBindTexture(GL_TEXTURE_2D, textures[0]);
+    gl.glActiveTexture(GL_TEXTURE1);
+    gl.glBindTexture(GL_TEXTURE_2D, textures[1]);
+    gl.glActiveTexture(GL_TEXTURE2);
+    gl.glBindTexture(GL_TEXTURE_2D, look.nv12 ? textures[1] : textures[2]);
+    gl.glActiveTexture(GL_TEXTURE0);
+
+    const QColor backdrop = Theme::kBackdrop;
+    const auto range = rangeConstants(look.fullRange);
+    const auto coef = matrixConstants(look.bt709);
+    const QRectF& dest = look.dest;
+    program.setUniformValue("uY", 0);
+    program.setUniformValue("uU", 1);
+    program.setUniformValue("uV", 2);
+    program.setUniformValue("uNv12", look.nv12 ? 1.0f : 0.0f);
+    program.setUniformValue("uDest", float(dest.left()), float(dest.top()), float(dest.right()), float(dest.bottom()));
+    program.setUniformValue("uSize", float(look.target.width()), float(look.target.height()));
+    program.setUniformValue("uRadius", look.radius);
+    program.setUniformValue("uBackdrop", backdrop.redF(), backdrop.greenF(), backdrop.blueF());
+    program.setUniformValue("uRange", range[0], range[1], range[2]);
+    program.setUniformValue("uCoef", coef[0], coef[1], coef[2], coef[3]);
+
+    static const GLfloat corners[] = {-1.0f, -1.0f, 1.0f, -1.0f, -1.0f, 1.0f, 1.0f, 1.0f};
+    const int pos = program.attributeLocation("aPos");
+    program.enableAttributeArray(pos);
+    program.setAttributeArray(pos, GL_FLOAT, corners, 2);
+    gl.glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    program.disableAttributeArray(pos);
+    program.release();
+    for (int unit : {2, 1, 0}) {
+        gl.glActiveTexture(GLenum(GL_TEXTURE0 + unit));
+        gl.glBindTexture(GL_TEXTURE_2D, 0);
+    }
+}
+
+} // namespace YuvDraw
+
+namespace {
+
 // Views with a picture waiting, repainted together when the shared timer fires.
 struct RepaintQueue {
     QSet<GpuVideoView*> waiting;
@@ -170,125 +299,67 @@ void scheduleRepaint(GpuVideoView* view)
         q.timer->start();
 }
 
-// The context every view shares with, made once, ahead of the first view
-// where possible. GUI thread, but for what the maker thread hands over.
-struct SharedContextMaker {
-    enum class State { None, Making, Done };
-    State state = State::None;
-    std::thread thread;
-    QOpenGLContext* made = nullptr; // written by the thread before it hands over
-    std::vector<std::pair<QPointer<QObject>, std::function<void()>>> waiting;
+} // namespace
+
+namespace {
+
+// A few pixels drawn with OpenGL in a window that is about to show, so that
+// the window composes a view's texture from its first frame on: the window's
+// compositor then prepares that drawing in its own context as it first shows
+// (Mesa's software renderer compiles it, some 50 ms) rather than at the first
+// picture a view draws. Sides that are not powers of two, as a view's are
+// (that renderer compiles apart for them). Gone after that frame; of those in
+// one window only the first does it.
+class CompositionPrimer : public QOpenGLWidget {
+public:
+    static constexpr int kSide_px = 3;
+    static inline const QString kName = QStringLiteral("kvrCompositionPrimer");
+
+    // The one in `w`, among its direct children or all of them.
+    static QOpenGLWidget* in(const QWidget* w, Qt::FindChildOptions options)
+    {
+        return w->findChild<QOpenGLWidget*>(kName, options);
+    }
+
+    explicit CompositionPrimer(QWidget* corner) : QOpenGLWidget(corner)
+    {
+        setObjectName(kName);
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+        setGeometry(0, 0, kSide_px, kSide_px);
+        connect(this, &QOpenGLWidget::frameSwapped, this, &QObject::deleteLater);
+    }
+
+protected:
+    bool event(QEvent* e) override
+    {
+        // The context is made as it is first resized or shown with its
+        // window: another, unmade, the window passes over as it composes.
+        if ((e->type() == QEvent::Resize || e->type() == QEvent::Show)
+            && in(window(), Qt::FindChildrenRecursively) != this) {
+            deleteLater();
+            return true;
+        }
+        return QOpenGLWidget::event(e);
+    }
+    void paintGL() override { YuvDraw::clear(*context()->functions()); }
 };
-
-SharedContextMaker& sharedContextMaker()
-{
-    static SharedContextMaker maker;
-    return maker;
-}
-
-// Makes `context` (null: none could be made) the one every view shares with,
-// and calls those waiting for it.
-void installSharedContext(QOpenGLContext* context)
-{
-    SharedContextMaker& m = sharedContextMaker();
-    if (m.state == SharedContextMaker::State::Done) {
-        delete context;
-        return;
-    }
-    m.state = SharedContextMaker::State::Done;
-    if (context) {
-        ::qt_gl_set_global_share_context(context);
-        QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    }
-    for (auto& [receiver, then] : std::exchange(m.waiting, {}))
-        if (receiver)
-            then();
-}
-
-QOpenGLContext* makeContext()
-{
-    auto* context = new QOpenGLContext;
-    context->setFormat(QSurfaceFormat::defaultFormat());
-    if (context->create())
-        return context;
-    delete context; // the view's own context then tells whether OpenGL works
-    return nullptr;
-}
-
-// Takes what the maker thread made, once it has made it (at once, from the
-// queued call that is its last act; else the caller waits for it).
-void adoptMadeContext()
-{
-    SharedContextMaker& m = sharedContextMaker();
-    if (!m.thread.joinable())
-        return;
-    m.thread.join();
-    installSharedContext(std::exchange(m.made, nullptr));
-}
 
 } // namespace
 
-void GpuVideoView::prepareContexts(bool threaded)
+void GpuVideoView::primeCompositionAt(QWidget* corner)
 {
-    SharedContextMaker& m = sharedContextMaker();
-    if (m.state != SharedContextMaker::State::None)
-        return;
-    m.state = SharedContextMaker::State::Making;
-    // At the end, with the application: the thread is waited for, and the
-    // context goes while the display connection still exists.
-    qAddPostRoutine([] {
-        sharedContextMaker().waiting.clear();
-        adoptMadeContext();
-        delete QOpenGLContext::globalShareContext();
-        ::qt_gl_set_global_share_context(nullptr);
-    });
-    if (!threaded) {
-        installSharedContext(makeContext());
-        return;
-    }
-    QThread* gui = QCoreApplication::instance()->thread();
-    m.thread = std::thread([gui] {
-        QOpenGLContext* context = makeContext();
-        if (context) {
-            // Its share group too: made here beside it, it would be left to a
-            // thread that has ended (its deferred deletion never runs).
-            context->shareGroup()->moveToThread(gui);
-            context->moveToThread(gui);
-        }
-        sharedContextMaker().made = context;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), &adoptMadeContext, Qt::QueuedConnection);
-    });
+    if (!CompositionPrimer::in(corner, Qt::FindDirectChildrenOnly))
+        (new CompositionPrimer(corner))->show();
 }
 
-bool GpuVideoView::contextsReady()
+void GpuVideoView::unprimeCompositionAt(QWidget* corner)
 {
-    return sharedContextMaker().state == SharedContextMaker::State::Done;
+    delete CompositionPrimer::in(corner, Qt::FindDirectChildrenOnly);
 }
 
-void GpuVideoView::whenContextsReady(QObject* context, std::function<void()> then)
+int GpuVideoView::primerSide()
 {
-    if (contextsReady()) {
-        then();
-        return;
-    }
-    sharedContextMaker().waiting.emplace_back(context, std::move(then));
-}
-
-void GpuVideoView::shareContexts()
-{
-    // Made with the first view at the latest, never at start-up: making any
-    // context loads the OpenGL driver (tens of MiB and a dozen threads with
-    // a software renderer), which a program whose pictures the processor
-    // draws never needs. Every view's context shares with this one, so a
-    // view moved to another window (a display of the video wall) keeps its
-    // textures.
-    SharedContextMaker& m = sharedContextMaker();
-    if (m.state == SharedContextMaker::State::Making) {
-        adoptMadeContext(); // a view that came before the context was ready waits for it
-        return;
-    }
-    if (m.state == SharedContextMaker::State::None && !QOpenGLContext::globalShareContext())
-        prepareContexts(false);
+    return CompositionPrimer::kSide_px;
 }
 
 GpuVideoView::GpuVideoView(QWidget* parent) : QOpenGLWidget(parent)
@@ -398,136 +469,110 @@ void GpuVideoView::initializeGL()
     program.reset();
     connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GpuVideoView::releaseGl, Qt::DirectConnection);
 
-    if (qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL")) {
+    if (qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
         fail(QStringLiteral("simulated failure"));
-        return;
-    }
-
-    program = std::make_unique<QOpenGLShaderProgram>();
-    if (!program->addShaderFromSourceCode(QOpenGLShader::Vertex, kVertexShader)
-        || !program->addShaderFromSourceCode(QOpenGLShader::Fragment, kFragmentShader) || !program->link()) {
-        const QString log = program->log().left(kShaderLogChars);
-        program.reset();
-        fail(QStringLiteral("shader: ") + log);
-        return;
-    }
-
-    glGenTextures(3, textures);
-    for (GLuint t : textures) {
-        glBindTexture(GL_TEXTURE_2D, t);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
 }
 
-void GpuVideoView::uploadPlane(GLuint texture, int width, int height, GLenum format, int bytesPerPixel,
-                               const uint8_t* data, int stride, bool reallocate)
+void GpuVideoView::uploadPending(QOpenGLFunctions& gl)
 {
-    glBindTexture(GL_TEXTURE_2D, texture);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    const bool es = context()->isOpenGLES();
-    const int rowBytes = width * bytesPerPixel;
-    std::vector<uint8_t> packed;
-    const uint8_t* source = data;
-    if (es || stride <= 0 || stride % bytesPerPixel != 0) {
-        // No row length to skip the padding with (or a layout it cannot
-        // express, such as rows running upwards): pack the rows tightly.
-        if (stride != rowBytes) {
-            packed.resize(size_t(rowBytes) * size_t(height));
-            for (int row = 0; row < height; ++row)
-                std::memcpy(packed.data() + size_t(row) * size_t(rowBytes), data + ptrdiff_t(row) * ptrdiff_t(stride),
-                            size_t(rowBytes));
-            source = packed.data();
-        }
-    } else {
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, stride / bytesPerPixel);
-    }
-    if (reallocate)
-        glTexImage2D(GL_TEXTURE_2D, 0, GLint(format), width, height, 0, format, GL_UNSIGNED_BYTE, source);
-    else
-        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, width, height, format, GL_UNSIGNED_BYTE, source);
-    if (!es)
-        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
-}
-
-void GpuVideoView::upload(const YuvFrame& frame)
-{
-    if (!YuvDraw::isDrawable(frame) || !textures[0])
+    if (!pending)
         return;
+    const std::shared_ptr<const YuvFrame> frame = std::exchange(pending, nullptr);
+    if (!YuvDraw::isDrawable(*frame))
+        return;
+    if (!textures[0])
+        YuvDraw::makeTextures(gl, textures);
     const bool reallocate =
-        !hasTextures || frame.width != texWidth || frame.height != texHeight || frame.format != texFormat;
-    uploadPlane(textures[0], frame.width, frame.height, GL_LUMINANCE, 1, frame.planes[0], frame.strides[0], reallocate);
-    const QSize chroma = YuvDraw::chromaSize(frame.width, frame.height);
-    if (frame.format == YuvFrame::kNv12) {
-        uploadPlane(textures[1], chroma.width(), chroma.height(), GL_LUMINANCE_ALPHA, 2, frame.planes[1],
-                    frame.strides[1], reallocate);
-    } else {
-        uploadPlane(textures[1], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[1], frame.strides[1],
-                    reallocate);
-        uploadPlane(textures[2], chroma.width(), chroma.height(), GL_LUMINANCE, 1, frame.planes[2], frame.strides[2],
-                    reallocate);
-    }
-    glBindTexture(GL_TEXTURE_2D, 0);
-    texFormat = frame.format;
-    texWidth = frame.width;
-    texHeight = frame.height;
-    fullRange = frame.fullRange;
-    bt709 = frame.bt709;
+        !hasTextures || frame->width != texWidth || frame->height != texHeight || frame->format != texFormat;
+    YuvDraw::upload(gl, context()->isOpenGLES(), textures, *frame, reallocate);
+    texFormat = frame->format;
+    texWidth = frame->width;
+    texHeight = frame->height;
+    fullRange = frame->fullRange;
+    bt709 = frame->bt709;
     hasTextures = true;
+}
+
+YuvDraw::Look GpuVideoView::look(QSizeF target) const
+{
+    YuvDraw::Look l;
+    l.nv12 = texFormat == YuvFrame::kNv12;
+    l.fullRange = fullRange;
+    l.bt709 = bt709;
+    l.dest = YuvDraw::destination(QSizeF(texWidth, texHeight), target, cover);
+    l.target = target;
+    l.radius = float(radius * devicePixelRatioF());
+    return l;
 }
 
 void GpuVideoView::paintGL()
 {
-    const QColor backdrop = Theme::kBackdrop;
-    glClearColor(backdrop.redF(), backdrop.greenF(), backdrop.blueF(), 1.0f);
-    glClear(GL_COLOR_BUFFER_BIT);
-    if (failed || !program)
+    if (!failed && paintShared())
         return;
-    if (pending) {
-        upload(*pending);
-        pending.reset();
+    paintHere();
+}
+
+bool GpuVideoView::paintShared()
+{
+    GpuContexts::Drawer* drawer = GpuContexts::drawer();
+    if (!drawer || !QOpenGLContext::areSharing(context(), drawer->context))
+        return false;
+    // The texture this view's framebuffer draws into, which its window
+    // composes; textures belong to every context that shares.
+    GLint kind = 0;
+    GLint target = 0;
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_TYPE,
+                                          &kind);
+    if (kind != GL_TEXTURE)
+        return false;
+    glGetFramebufferAttachmentParameteriv(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_FRAMEBUFFER_ATTACHMENT_OBJECT_NAME,
+                                          &target);
+    if (!drawer->context->makeCurrent(drawer->surface)) {
+        makeCurrent();
+        return false;
     }
+    QOpenGLFunctions& gl = *drawer->context->functions();
+    if (!drawer->framebuffer)
+        gl.glGenFramebuffers(1, &drawer->framebuffer);
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, drawer->framebuffer);
+    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, GLuint(target), 0);
+    const bool complete = gl.glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (complete) {
+        // As the view's own framebuffer is sized and drawn.
+        const qreal dpr = devicePixelRatioF();
+        gl.glViewport(0, 0, GLsizei(width() * dpr), GLsizei(height() * dpr));
+        YuvDraw::clear(gl);
+        uploadPending(gl);
+        if (hasTextures)
+            YuvDraw::draw(gl, *drawer->program, textures, look(QSizeF(width() * dpr, height() * dpr)));
+    }
+    gl.glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, 0, 0);
+    gl.glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    // Done before the window composes the view's texture in its own context.
+    gl.glFlush();
+    makeCurrent();
+    return complete;
+}
+
+void GpuVideoView::paintHere()
+{
+    QOpenGLFunctions& gl = *context()->functions();
+    YuvDraw::clear(gl);
+    if (failed || (!pending && !hasTextures))
+        return;
+    if (!program) {
+        QString log;
+        program = YuvDraw::buildProgram(&log);
+        if (!program) {
+            fail(QStringLiteral("shader: ") + log);
+            return;
+        }
+    }
+    uploadPending(gl);
     if (!hasTextures)
         return;
-
     const qreal dpr = devicePixelRatioF();
-    const QSizeF target(width() * dpr, height() * dpr);
-    const QRectF dest = YuvDraw::destination(QSizeF(texWidth, texHeight), target, cover);
-    if (dest.isEmpty())
-        return;
-
-    program->bind();
-    glActiveTexture(GL_TEXTURE0);
-    glBindTexture(GL_TEXTURE_2D, textures[0]);
-    glActiveTexture(GL_TEXTURE1);
-    glBindTexture(GL_TEXTURE_2D, textures[1]);
-    glActiveTexture(GL_TEXTURE2);
-    glBindTexture(GL_TEXTURE_2D, texFormat == YuvFrame::kNv12 ? textures[1] : textures[2]);
-    glActiveTexture(GL_TEXTURE0);
-
-    const auto range = YuvDraw::rangeConstants(fullRange);
-    const auto coef = YuvDraw::matrixConstants(bt709);
-    program->setUniformValue("uY", 0);
-    program->setUniformValue("uU", 1);
-    program->setUniformValue("uV", 2);
-    program->setUniformValue("uNv12", texFormat == YuvFrame::kNv12 ? 1.0f : 0.0f);
-    program->setUniformValue("uDest", float(dest.left()), float(dest.top()), float(dest.right()), float(dest.bottom()));
-    program->setUniformValue("uSize", float(target.width()), float(target.height()));
-    program->setUniformValue("uRadius", float(radius * dpr));
-    program->setUniformValue("uBackdrop", backdrop.redF(), backdrop.greenF(), backdrop.blueF());
-    program->setUniformValue("uRange", range[0], range[1], range[2]);
-    program->setUniformValue("uCoef", coef[0], coef[1], coef[2], coef[3]);
-
-    static const GLfloat corners[] = {-1.0f, -1.0f, 1.0f, -1.0f, -1.0f, 1.0f, 1.0f, 1.0f};
-    const int pos = program->attributeLocation("aPos");
-    program->enableAttributeArray(pos);
-    program->setAttributeArray(pos, GL_FLOAT, corners, 2);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    program->disableAttributeArray(pos);
-    program->release();
+    YuvDraw::draw(gl, *program, textures, look(QSizeF(width() * dpr, height() * dpr)));
 }
 
 } // namespace kvr::video

@@ -141,6 +141,14 @@ inline constexpr const char* kCaBundle = "/etc/ssl/certs/ca-certificates.crt";
 inline constexpr milliseconds kGraphicsProbeWait{15000};
 // The copy's answer is a few short lines; one longer than this is none.
 inline constexpr int64_t kGraphicsProbeAnswerBytes = 16 * 1024;
+// A window is made for the graphics chip only where the probe's answer (and,
+// where the chip draws, the shared context) is in before the window first
+// shows; a window shown before keeps its video with the processor. Start-up
+// holds its windows that show video back for the answer this long at most
+// after it started the probe, then shows them either way. The answer and the
+// context come 150-400 ms after the probe starts, busy machine or not
+// (bench/shell/bench_first_window).
+inline constexpr milliseconds kFirstWindowWait{500};
 // The GPU view merges repaints to about 60 a second at most, and gives a
 // view that was shown this long to get its context before it checks.
 inline constexpr milliseconds kRepaintInterval{16};

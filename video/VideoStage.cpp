@@ -1,9 +1,12 @@
 #include "video/VideoStage.h"
 
 #include "app/ui/Theme.h"
+#include "video/DecodeSettings.h"
+#include "video/GpuProbe.h"
 #include "video/GpuVideoView.h"
 #include "video/Logging.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QMouseEvent>
 #include <QPainter>
@@ -16,6 +19,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 using namespace kvr::ui;
 
@@ -274,6 +278,98 @@ VideoStage::VideoStage(QWidget* parent) : QWidget(parent)
     connect(spinner, &QTimer::timeout, this, &VideoStage::spinStep);
     setAccessibleName(QStringLiteral("Video"));
     showText(headline, detail);
+    readyWindowOf(this);
+}
+
+namespace {
+
+// Hosts of video whose windows are to be made ready for the graphics chip
+// once the context the views share is made (GUI thread only).
+struct ChipHosts {
+    QList<QPointer<QWidget>> waiting;
+    bool hooked = false;
+};
+
+ChipHosts& chipHosts()
+{
+    static ChipHosts hosts;
+    return hosts;
+}
+
+// Whether the window `w` is in has been made: it keeps the kind of surface
+// it was made with (making it anew takes it off the screen).
+bool windowMade(const QWidget* w)
+{
+    return w->window()->testAttribute(Qt::WA_WState_Created);
+}
+
+// Whether a square of `side` pixels in a corner rounded with `radius` lies
+// wholly outside the rounding, where the backdrop is painted (half a pixel of
+// smoothing along the arc included).
+bool outsideRounding(int side, int radius)
+{
+    return (radius - side) * std::sqrt(2.0) >= radius + 0.5;
+}
+
+// Whether a window may be made ready for the chip now. Where the probe has
+// said the chip draws, that waits for the context the views share (made in
+// the background, and begun here where nothing began it), so that no view
+// waits for it on this thread.
+bool chipReadyNow()
+{
+    if (!DecodeSettings::chipAhead())
+        return false;
+    if (GpuVideoView::contextsReady() || !GpuProbe::known())
+        return true;
+    DecodeSettings::drawingChosen();
+    return GpuVideoView::contextsReady();
+}
+
+} // namespace
+
+void VideoStage::readyWindowOf(QWidget* host)
+{
+    if (!host || windowMade(host))
+        return;
+    if (chipReadyNow()) {
+        if (auto* stage = qobject_cast<VideoStage*>(host))
+            stage->makeGpuView();
+        else if (!host->findChild<GpuVideoView*>())
+            (new GpuVideoView(host))->hide(); // only there to have the window made for OpenGL
+        return;
+    }
+    if (GpuVideoView::contextsReady() || (GpuProbe::known() && !DecodeSettings::chipAhead()))
+        return; // nothing more is to come
+    ChipHosts& hosts = chipHosts();
+    hosts.waiting.removeAll(nullptr);
+    hosts.waiting.append(host);
+    if (std::exchange(hosts.hooked, true))
+        return;
+    GpuVideoView::whenContextsReady(QCoreApplication::instance(), [] {
+        for (const QPointer<QWidget>& waiting : std::exchange(chipHosts().waiting, {}))
+            readyWindowOf(waiting);
+    });
+}
+
+void VideoStage::makeGpuView()
+{
+    if (gpu || gpuDisabled)
+        return;
+    gpu = new GpuVideoView(this);
+    gpu->hide();
+    if (!windowMade(this) && outsideRounding(GpuVideoView::primerSide(), cornerRadius))
+        GpuVideoView::primeCompositionAt(this);
+    gpu->setCover(cover);
+    gpu->setCornerRadius(cornerRadius);
+    gpu->setGeometry(rect());
+    connect(gpu, &GpuVideoView::unavailable, this, &VideoStage::onGpuUnavailable);
+    // The processor's last picture stays beneath the child until the child
+    // has shown one of its own: a stage that changes over to the graphics
+    // chip while it plays never shows an empty frame.
+    connect(gpu, &QOpenGLWidget::frameSwapped, this, [this] {
+        if (gpuActive)
+            frame = QImage();
+    });
 }
 
 void VideoStage::showText(const QString& newHeadline, const QString& newDetail)
@@ -394,34 +490,16 @@ void VideoStage::setYuvFrame(std::shared_ptr<const YuvFrame> yuv)
     if (gpuDisabled || !yuv)
         return;
     if (!gpu) {
-        // The first such child in a window has the window made anew to draw
-        // with OpenGL, and the child's first picture sets up its drawing:
-        // each takes the GUI thread tens of ms. There the child comes now,
-        // hidden, and shows from a later turn of the event loop on, so that
-        // the two never add up in one turn; this picture is let go, and the
-        // one shown stays meanwhile.
         const QWindow* shownIn = window()->windowHandle();
-        gpuSettling = shownIn && shownIn->surfaceType() == QSurface::RasterSurface;
-        gpu = new GpuVideoView(this);
-        gpu->hide();
-        gpu->setCover(cover);
-        gpu->setCornerRadius(cornerRadius);
-        gpu->setGeometry(rect());
-        connect(gpu, &GpuVideoView::unavailable, this, &VideoStage::onGpuUnavailable);
-        // The processor's last picture stays beneath the child until the
-        // child has shown one of its own: a stage that changes over to the
-        // graphics chip while it plays never shows an empty frame.
-        connect(gpu, &QOpenGLWidget::frameSwapped, this, [this] {
-            if (gpuActive)
-                frame = QImage();
-        });
-        if (gpuSettling) {
-            QTimer::singleShot(0, gpu, [this] { gpuSettling = false; });
+        if (windowMade(this) && shownIn && shownIn->surfaceType() == QSurface::RasterSurface) {
+            // A window made to be drawn by the processor would have to be
+            // made anew for a view drawn with OpenGL, and would leave the
+            // screen meanwhile: its video stays with the processor.
+            declineChip();
             return;
         }
+        makeGpuView();
     }
-    if (gpuSettling)
-        return;
     showText(QString(), QString());
     if (!gpuActive) {
         gpu->show();
@@ -429,6 +507,19 @@ void VideoStage::setYuvFrame(std::shared_ptr<const YuvFrame> yuv)
         gpuActive = true;
     }
     gpu->setFrame(std::move(yuv));
+}
+
+void VideoStage::declineChip()
+{
+    gpuDisabled = true;
+    QWidget* top = window();
+    static const char* const kSaid = "kvrChipDeclinedSaid";
+    if (!top->property(kSaid).toBool()) {
+        top->setProperty(kSaid, true);
+        qCInfo(lcVideo).noquote() << "[render] the processor draws the video of" << top->windowTitle()
+                                  << "(shown before the graphics chip was ready)";
+    }
+    Q_EMIT gpuUnavailable(QStringLiteral("the window was shown before the graphics chip was ready"));
 }
 
 void VideoStage::onGpuUnavailable(const QString& reason)
@@ -479,6 +570,8 @@ void VideoStage::setCover(bool on)
 void VideoStage::setCornerRadius(int radius)
 {
     cornerRadius = radius;
+    if (!outsideRounding(GpuVideoView::primerSide(), radius))
+        GpuVideoView::unprimeCompositionAt(this);
     if (gpu)
         gpu->setCornerRadius(radius);
     update();

@@ -32,6 +32,15 @@ public:
 
     explicit VideoStage(QWidget* parent = nullptr);
 
+    // `host` shows video the graphics chip may draw (a stage does this for
+    // itself; a page that lays out its tiles later says it for them): while
+    // its window has not been made yet, a hidden GPU view is put in it once
+    // the chip draws (DecodeSettings::chipAhead), so that the window is made
+    // for OpenGL from the start and the change-over from the processor never
+    // has it made anew, off the screen meanwhile. A window made before that
+    // keeps its video with the processor.
+    static void readyWindowOf(QWidget* host);
+
     void setFrame(const QImage& frame);
     void setYuvFrame(std::shared_ptr<const YuvFrame> frame);
     void setMessage(const QString& headline, const QString& detail);
@@ -137,6 +146,11 @@ private:
     void showText(const QString& headline, const QString& detail);
     void showForm(const QString& headline, const QString& detail);
     void onGpuUnavailable(const QString& reason);
+    // The GPU child, made hidden (once).
+    void makeGpuView();
+    // YUV pictures for a window made to be drawn by the processor: the
+    // stage asks for RGB ones from then on.
+    void declineChip();
     void reportPixelSize();
     void updateMessageTip();
     // The band of the stage that the widgets its owner lays over it (a
@@ -165,7 +179,6 @@ private:
     GpuVideoView* gpu = nullptr;
     bool gpuActive = false;
     bool gpuDisabled = false;
-    bool gpuSettling = false; // the child was made this turn, under a picture the processor drew
     QTimer* spinner = nullptr;
     double spinAngle = 0.0;
     bool cover = false;

@@ -1,5 +1,6 @@
 #include "wall/DisplayWindow.h"
 
+#include "app/ui/FocusRing.h"
 #include "app/ui/LayoutTools.h"
 #include "wall/Controller.h"
 #include "wall/Layouts.h"
@@ -37,6 +38,7 @@ DisplayWindow::DisplayWindow(std::shared_ptr<Source> source, const ScreenConfig&
     setWindowTitle(QStringLiteral("Video wall \u00B7 Display %1").arg(number));
     setAttribute(Qt::WA_StyledBackground);
     setStyleSheet(m_source->tileStyle() + QLatin1Char('\n') + Theme::wallDisplayStyle());
+    FocusRing::follow(this, Theme::colour(Theme::Colour::FocusRing), 14);
     setAttribute(Qt::WA_MouseTracking);
     if (screen) {
         setScreen(screen);

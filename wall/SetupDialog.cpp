@@ -239,12 +239,15 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     tools->addTrailing(m_clearButton);
     tools->addTrailing(m_forgetButton);
 
-    m_preview = new LayoutPreview(card);
-    cardColumn->addWidget(m_preview, 1);
+    // The note right under the layout it speaks of (cameras a smaller one
+    // holds back): under the preview it lay below what a laptop's screen
+    // shows of the dialog.
     m_note = new QLabel(card);
     m_note->setObjectName(QStringLiteral("Muted"));
     m_note->setWordWrap(true);
     cardColumn->addWidget(m_note);
+    m_preview = new LayoutPreview(card);
+    cardColumn->addWidget(m_preview, 1);
     right->addWidget(card, 1);
 
     auto* runRow = new QHBoxLayout;
@@ -417,6 +420,7 @@ void SetupDialog::refreshEditor()
         m_preview->setScreen(nullptr, QString(), nullptr, 16.0 / 9.0);
         m_heading->clear();
         m_note->clear();
+        m_note->hide();
         m_forgetButton->setVisible(false);
         return;
     }
@@ -440,6 +444,7 @@ void SetupDialog::refreshEditor()
     QStringList note{SetupRules::editorNote(place), SetupRules::heldBackNote(int(heldBack(cfg->key).size()))};
     note.removeAll(QString());
     m_note->setText(note.join(QLatin1Char('\n')));
+    m_note->setVisible(!note.isEmpty());
 }
 
 void SetupDialog::updateRunState()

@@ -12,6 +12,7 @@
 #include "native/services/NativeServices.h"
 #include "server/shell/BrandRegistry.h"
 #include "video/DecodeSettings.h"
+#include "video/GpuVideoView.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -31,9 +32,10 @@ namespace kvr::app {
 
 void prepareGraphics()
 {
-    // No OpenGL context here: the first view drawn by the graphics chip makes
-    // the one all views share, so a program whose pictures the processor
-    // draws never loads the OpenGL driver.
+    // Every OpenGL context of the program shares with one. No context is made
+    // here: that one is made once the graphics chip draws, so a program whose
+    // pictures the processor draws never loads the OpenGL driver.
+    kvr::video::GpuVideoView::shareContextsAppWide();
     QSurfaceFormat format;
     format.setAlphaBufferSize(8);
     QSurfaceFormat::setDefaultFormat(format);
@@ -116,20 +118,34 @@ void TopLevelWindows::showInitial()
 // shows the native window whole at its smallest size.
 void TopLevelWindows::showLogin()
 {
+    showing = &login;
     ScreenFit::showWithin(&login, kLoginWindowSize);
 }
 
+// The two windows that show video: a window shown before the graphics probe
+// answered is made for the processor and draws its video with it for good
+// (made anew for the chip, it would leave the screen meanwhile), so one that
+// shows as the program starts waits a moment for the answer.
 void TopLevelWindows::showShell()
 {
-    // The size the window gives itself from its contents.
-    if (!shell.testAttribute(Qt::WA_Resized))
-        shell.adjustSize();
-    ScreenFit::showWithin(&shell, shell.size());
+    showing = &shell;
+    kvr::video::DecodeSettings::whenWindowCanBeReady(&shell, [this] {
+        if (showing != &shell)
+            return; // another window was asked for meanwhile
+        // The size the window gives itself from its contents.
+        if (!shell.testAttribute(Qt::WA_Resized))
+            shell.adjustSize();
+        ScreenFit::showWithin(&shell, shell.size());
+    });
 }
 
 void TopLevelWindows::showNative()
 {
-    ScreenFit::showWithin(&native, kNativeWindowSize);
+    showing = &native;
+    kvr::video::DecodeSettings::whenWindowCanBeReady(&native, [this] {
+        if (showing == &native)
+            ScreenFit::showWithin(&native, kNativeWindowSize);
+    });
 }
 
 } // namespace kvr::app

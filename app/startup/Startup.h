@@ -22,9 +22,14 @@ struct TopLevelWindows {
     // the remembered sign-in once the event loop runs.
     void showInitial();
     // Show one window, sized and placed within its screen's available area.
+    // A window that shows video shows once it can be made for the graphics
+    // chip (DecodeSettings::whenWindowCanBeReady): at start-up, a moment later.
     void showLogin();
     void showShell();
     void showNative();
+
+    // The window last asked for.
+    const QWidget* showing = nullptr;
 };
 
 // Application-wide preparation that must happen before the QApplication

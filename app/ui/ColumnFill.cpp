@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QHeaderView>
+#include <QScrollBar>
 #include <QTableView>
 
 #include <algorithm>
@@ -91,6 +92,84 @@ private:
     bool m_fitting = false;
 };
 
+// The bar in sight of one table: follows the table's own bar both ways, and
+// stands at the foot of the page's view while the table's own is out of it.
+class InSight : public QObject {
+public:
+    InSight(QTableView* view, QAbstractScrollArea* page)
+        : QObject(view),
+          m_view(view),
+          m_page(page),
+          m_bar(new QScrollBar(Qt::Horizontal, page->viewport()))
+    {
+        m_bar->setObjectName(QStringLiteral("kvrBarInSight"));
+        m_bar->setAccessibleName(view->accessibleName());
+        m_bar->setFocusPolicy(Qt::NoFocus);
+        m_bar->hide();
+        QScrollBar* own = view->horizontalScrollBar();
+        connect(own, &QScrollBar::rangeChanged, this, &InSight::place);
+        connect(own, &QScrollBar::valueChanged, m_bar, &QScrollBar::setValue);
+        connect(m_bar, &QScrollBar::valueChanged, own, &QScrollBar::setValue);
+        connect(page->verticalScrollBar(), &QScrollBar::valueChanged, this, &InSight::place);
+        // Whatever moves the table within the page, or the page's view.
+        for (QWidget* w = view; w && w != page->viewport(); w = w->parentWidget())
+            w->installEventFilter(this);
+        page->viewport()->installEventFilter(this);
+        place();
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        switch (event->type()) {
+        case QEvent::Move:
+        case QEvent::Resize:
+        case QEvent::Show:
+        case QEvent::Hide:
+            if (watched != m_bar)
+                place();
+            break;
+        default:
+            break;
+        }
+        return false;
+    }
+
+private:
+    void place()
+    {
+        const QScrollBar* own = m_view->horizontalScrollBar();
+        QWidget* port = m_page->viewport();
+        if (!port->isAncestorOf(m_view)) {
+            m_bar->hide();
+            return;
+        }
+        const QRect table(m_view->mapTo(port, QPoint(0, 0)), m_view->size());
+        const int height = m_bar->sizeHint().height();
+        const QRect foot(0, port->height() - height, port->width(), height);
+        // While the table reaches past the foot of the view: its own bar,
+        // along its end, is out of sight.
+        const bool show =
+            m_view->isVisible() && own->maximum() > 0 && table.top() < foot.top() && table.bottom() >= foot.top();
+        if (!show) {
+            m_bar->hide();
+            return;
+        }
+        m_bar->setRange(own->minimum(), own->maximum());
+        m_bar->setPageStep(own->pageStep());
+        m_bar->setSingleStep(own->singleStep());
+        m_bar->setValue(own->value());
+        const int left = std::max(table.left(), 0);
+        const int right = std::min(table.right(), port->width() - 1);
+        m_bar->setGeometry(left, foot.top(), right - left + 1, height);
+        m_bar->raise();
+        m_bar->show();
+    }
+
+    QTableView* m_view;
+    QAbstractScrollArea* m_page;
+    QScrollBar* m_bar;
+};
+
 } // namespace
 
 int width(int kept, int room, int count, int least)
@@ -101,6 +180,11 @@ int width(int kept, int room, int count, int least)
 void keep(QTableView* view, const QList<Filling>& filling, std::function<void()> fitted)
 {
     new Keeper(view, filling, std::move(fitted));
+}
+
+void barInSight(QTableView* view, QAbstractScrollArea* page)
+{
+    new InSight(view, page);
 }
 
 int kept(const QTableView* view, int column)

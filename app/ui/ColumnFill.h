@@ -11,6 +11,7 @@
 
 #include <functional>
 
+class QAbstractScrollArea;
 class QTableView;
 
 namespace kvr::ui {
@@ -38,6 +39,13 @@ void keep(QTableView* view, const QList<Filling>& filling, std::function<void()>
 
 // The width a person left a filling column of `view` at (0: none).
 int kept(const QTableView* view, int column);
+
+// A table as tall as its rows on a page that scrolls up and down has its bar
+// for scrolling from side to side at its end, rows below what a person sees:
+// once its columns are wider than it, this keeps a bar in sight instead, at
+// the foot of `page`'s view along the table, for as long as the table shows
+// there and its own bar does not.
+void barInSight(QTableView* view, QAbstractScrollArea* page);
 
 } // namespace ColumnFill
 

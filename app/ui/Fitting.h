@@ -151,9 +151,15 @@ qsizetype cameraTitleDeviceEnd(const QString& title);
 // nothing): whole where it fits; alone, cut in its middle; else shortened at
 // its end where that still tells it from every sibling; else with words cut out of its middle ("Car
 // park…row 1") or, where the words it keeps at its start are shared by every
-// sibling, with its start left out ("…bay row 1"), so that what tells it
-// apart stays, at word starts, with as much around it as fits. Only where no
-// such form fits is it shortened anyhow, within `width`.
+// sibling, with its start left out ("…bay row 1"); else, where what tells it
+// apart lies inside it, the fewest of its words that no sibling has all of
+// ("…first floor…desk…"), so that what tells it apart stays, at word
+// starts, with as much around it as fits. Only where no such form fits is it
+// shortened anyhow, within `width`.
+// A camera's title "device · camera" is told apart by the camera's own name
+// (fitted beside the other cameras' names); its device shows only where
+// another device's camera has the same name, and then gives way before the
+// camera's words do.
 QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width);
 // Each name within `width`, told apart from the others.
 QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width);

@@ -1,9 +1,9 @@
 #include "app/ui/ScreenFit.h"
 
+#include "app/core/Clock.h"
 #include "app/ui/Tunables.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QEvent>
 #include <QLayout>
 #include <QScreen>
@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace kvr::ui {
 
@@ -23,6 +24,13 @@ namespace {
 
 const char kPlaced[] = "kvrScreenFitPlaced";
 const char kKept[] = "kvrScreenFitKept";
+
+// A dialog's moment of settling is measured on the clock the program's time
+// rules share: monotonic, and one a test can hold still.
+qint64 nowMs()
+{
+    return kvr::core::Clock::instance().monotonicMs();
+}
 
 QSize roomFor(QMargins frame, const QRect& available)
 {
@@ -124,9 +132,9 @@ public:
             if (frameOf(m_window) != m_frame)
                 apply(true);
             ++m_looks;
-            if (m_framedAt.isValid()) {
+            if (m_framedAtMs) {
                 // Framed and settled: from now on where the person leaves it.
-                if (m_framedAt.hasExpired(tun::kFrameSettle.count())) {
+                if (nowMs() - *m_framedAtMs > tun::kFrameSettle.count()) {
                     m_centring = false;
                     m_framing.stop();
                 }
@@ -158,7 +166,7 @@ public:
             apply(true);
             applySoon();
             m_looks = 0;
-            m_framedAt.invalidate();
+            m_framedAtMs.reset();
             m_framing.start(tun::kFrameWatch);
             break;
         case QEvent::Hide:
@@ -250,8 +258,8 @@ private:
             // centred again each time it moves or grows. Then it is centred
             // for good (the frame watch ends the centring): again only while
             // it stays there.
-            if (!m_frame.isNull() && !m_framedAt.isValid()) {
-                m_framedAt.start();
+            if (!m_frame.isNull() && !m_framedAtMs) {
+                m_framedAtMs = nowMs();
                 if (!m_framing.isActive())
                     m_framing.start(tun::kFrameWatch);
             }
@@ -271,10 +279,10 @@ private:
     QMetaObject::Connection m_area;
     QTimer m_framing;
     int m_looks = 0;
-    QElapsedTimer m_framedAt; // since the window manager framed it
-    bool m_centring = false;  // opening over its parent, until framed and settled
-    bool m_centred = false;   // it stood centred on its parent when last placed,
-    QPoint m_centredAt;       // there
+    std::optional<qint64> m_framedAtMs; // when the window manager framed it
+    bool m_centring = false;            // opening over its parent, until framed and settled
+    bool m_centred = false;             // it stood centred on its parent when last placed,
+    QPoint m_centredAt;                 // there
 };
 
 } // namespace

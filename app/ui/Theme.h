@@ -60,8 +60,9 @@ enum class Colour : int {
     HealthFail,
     HealthUnknown,
     Warning,
+    FocusRing,
 };
-inline constexpr int kColourCount = int(Colour::Warning) + 1;
+inline constexpr int kColourCount = int(Colour::FocusRing) + 1;
 
 // One named colour of a table; the native style keeps a table of its own.
 struct Token {

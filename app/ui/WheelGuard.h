@@ -1,12 +1,15 @@
 #pragma once
 
 // The mouse wheel over a drop-down, spin box or slider changes its value only
-// when the person clicked or tabbed into it (it holds the keyboard focus);
-// otherwise the wheel goes on to what lies under it: a page that scrolls
-// moves, whatever passes under the pointer on the way. Without this a filter
-// drop-down that passes under the pointer turns from "All" to "Online" to
-// "Offline" while the page stands still, and a layout drop-down that a wheel
-// passes over changes the layout of a video wall nobody meant to change.
+// when the person clicked or tabbed into it (it holds the keyboard focus,
+// and got it from them: the focus a dialog gives its first control as it
+// opens does not count); otherwise the wheel goes on to what lies under it:
+// a page that scrolls moves, whatever passes under the pointer on the way.
+// Without this a filter drop-down that passes under the pointer turns from
+// "All" to "Online" to "Offline" while the page stands still, a layout
+// drop-down that a wheel passes over changes the layout of a video wall
+// nobody meant to change, and the recording calendar's camera, focused as it
+// opens, changes under a passing wheel and loses the day picked.
 
 class QAbstractScrollArea;
 class QWidget;

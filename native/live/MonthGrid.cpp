@@ -21,6 +21,9 @@ MonthGrid::MonthGrid(QWidget* parent) : QWidget(parent)
 {
     setMinimumHeight(260);
     setAccessibleName(QStringLiteral("Month"));
+    // A click on a day takes the focus from the drop-down above, which a
+    // passing wheel would otherwise still turn (another camera: the day lost).
+    setFocusPolicy(Qt::ClickFocus);
 }
 
 void MonthGrid::setMonth(const QDate& month, const QSet<int>& recordedDays, bool known, const QDate& windowStart)

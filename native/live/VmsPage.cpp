@@ -3,14 +3,17 @@
 #include "app/core/Settings.h"
 #include "app/ui/ClearButton.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/FocusRing.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/TimelineBar.h"
 #include "native/live/LiveWallRules.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/Tunables.h"
 #include "native/live/VmsTile.h"
+#include "native/screens/NativeStyle.h"
 #include "native/screens/NativeUi.h"
 #include "native/services/NativeStore.h"
+#include "video/VideoStage.h"
 #include "wall/Controller.h"
 #include "wall/SetupDialog.h"
 #include "wall/TileRetry.h"
@@ -63,6 +66,9 @@ VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
 {
     setObjectName(QStringLiteral("VRoot"));
     setAttribute(Qt::WA_StyledBackground);
+    // Tab walks through the tiles and their buttons, which show no focus of
+    // their own on the dark picture.
+    FocusRing::follow(this, NativeStyle::token("vFocus"), 12);
 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -85,6 +91,9 @@ VmsPage::VmsPage(QWidget* parent) : LiveWallPage(parent)
 
     m_stack = new QStackedWidget(main);
     m_gridHost = new QWidget(m_stack);
+    // Its tiles come once the window shows: the window is made ready for
+    // the graphics chip before that.
+    kvr::video::VideoStage::readyWindowOf(m_gridHost);
     m_grid = new QGridLayout(m_gridHost);
     m_grid->setContentsMargins(14, 14, 14, 14);
     m_grid->setSpacing(10);

@@ -37,6 +37,8 @@ const std::array<QString, kColumnCount> kHeaders{QStringLiteral("DEVICE"),
 
 constexpr int kLeastColumn = 56;
 constexpr int kWidestColumn = 2000;
+// The widest a column beside the device's comes back at the next start.
+constexpr int kWidestKept = 480;
 
 } // namespace
 
@@ -457,7 +459,9 @@ QList<int> savedWidths(const QStringList& saved)
         const int width = w.toInt(&ok);
         if (!ok || width < kLeastColumn || width > kWidestColumn)
             return {};
-        out << width;
+        // None of these columns has more to show than this: wider, it only
+        // pushes the row's action away at every start.
+        out << std::min(width, kWidestKept);
     }
     return out;
 }

@@ -12,7 +12,7 @@ namespace {
 
 // Every colour of native mode. The sheet below names them; painting code
 // uses the constants of the header, which equal these.
-constexpr std::array<Theme::Token, 39> kTokens{{
+constexpr std::array<Theme::Token, 40> kTokens{{
     {"primary", 0x004aad},       // selection, primary buttons, active card
     {"primaryHover", 0x003a8c},  // hovered primary button and text button
     {"success", 0x28a745},       // up, pass
@@ -50,6 +50,7 @@ constexpr std::array<Theme::Token, 39> kTokens{{
     {"vTree", 0xcfd6e2},         // live wall tree text
     {"vBorderStrong", 0x2a3646}, // live wall check box border
     {"vFaint", 0x5b6677},        // live wall disabled text
+    {"vFocus", 0x7fb0ff},        // live wall: the ring around what holds the keyboard's focus
     {"toast", 0x333333},         // toast ground
     {"hoverRow", 0xf8f9fa},      // hovered table cell
 }};

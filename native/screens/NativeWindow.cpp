@@ -2,6 +2,7 @@
 
 #include "app/core/Settings.h"
 #include "app/ui/ClearButton.h"
+#include "app/ui/ColumnFill.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
@@ -404,6 +405,9 @@ QWidget* NativeWindow::buildFleetPage()
     });
 
     scroll->setWidget(page);
+    // Columns widened past the page scroll it sideways by a bar in sight, not
+    // by the table's own under its last row.
+    ColumnFill::barInSight(m_table, scroll);
     return scroll;
 }
 

@@ -56,9 +56,18 @@ QString rowPrefix(const QString& site, const QString& device, const QString& sco
 
 // A minus sign and a digit: a number, or text led by one ("-5 floor"),
 // which stays as written.
+// A minus sign before a digit is a negative number or a name like "-5 floor",
+// and stays as written; but one followed by an operator or a call later on
+// ("-1+cmd|' /C calc'!A0") is still run as a formula, so that keeps the guard.
 bool ledByNegativeNumber(const QString& text)
 {
-    return text.size() >= 2 && text.at(1).isDigit();
+    if (text.size() < 2 || !text.at(1).isDigit())
+        return false;
+    static const QString operators = QStringLiteral("=+-*/^&|!(@");
+    for (qsizetype i = 1; i < text.size(); ++i)
+        if (operators.contains(text.at(i)))
+            return false;
+    return true;
 }
 
 QList<Device> selectedDevices(const NativeStore& store, const QStringList& ids)

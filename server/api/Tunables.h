@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <chrono>
 
 // Timing and sizing of the server client, in one place. Units are in the types.

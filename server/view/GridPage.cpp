@@ -4,6 +4,7 @@
 #include "app/core/Clock.h"
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/FocusRing.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "server/view/CameraTile.h"
@@ -73,6 +74,9 @@ GridPage::GridPage(QWidget* parent, LiveStreamService* streams)
 {
     setObjectName(QStringLiteral("ContentPad"));
     setFocusPolicy(Qt::StrongFocus);
+    // Tab walks through the tiles and their buttons, which show no focus of
+    // their own on the dark picture.
+    FocusRing::follow(this, Theme::colour(Theme::Colour::FocusRing), 14);
     // It takes the keyboard for its page keys, so a screen reader names it.
     setAccessibleName(QStringLiteral("Camera wall"));
     m_advanceTimer.setSingleShot(true);

@@ -247,6 +247,24 @@ bool onScrollingPage(const QWidget* w)
 
 } // namespace
 
+namespace {
+
+// A notch of the wheel over control `c` of `window` one way and, where that
+// changed nothing, the other: what it then holds, where it changed (empty
+// where it kept its value).
+QString turnedBy(QWidget* window, const QPointer<QWidget>& c, const QString& before)
+{
+    const QPoint at = c->mapTo(window, c->rect().center());
+    wheel(window, at, -1);
+    if (c && valueOf(c) == before)
+        wheel(window, at, 1);
+    if (c && valueOf(c) == before)
+        return {};
+    return c ? valueOf(c) : QStringLiteral("(gone)");
+}
+
+} // namespace
+
 QStringList wheelPast(QWidget* window)
 {
     QStringList faults;
@@ -261,16 +279,29 @@ QStringList wheelPast(QWidget* window)
             continue;
         const QString before = valueOf(c);
         const QString name = screenaudit::describe(c);
-        const QPoint at = c->mapTo(window, c->rect().center());
-        wheel(window, at, -1);
-        if (c && valueOf(c) == before)
-            wheel(window, at, 1);
-        if (!c || valueOf(c) != before)
+        if (const QString after = turnedBy(window, c, before); !after.isEmpty())
             faults << QStringLiteral(
                           "[wheel] %1: a wheel passing over it, nobody clicking it, changed it from %2 to %3")
-                          .arg(name, before, c ? valueOf(c) : QStringLiteral("(gone)"));
+                          .arg(name, before, after);
     }
     return faults;
+}
+
+QStringList wheelPastFocus(QWidget* window)
+{
+    QWidget* control = window->focusWidget();
+    while (control && control != window && !takesWheel(control))
+        control = control->parentWidget();
+    if (!control || !takesWheel(control) || !control->isVisible() || !control->isEnabled())
+        return {};
+    const QPointer<QWidget> c(control);
+    const QString before = valueOf(c);
+    const QString name = screenaudit::describe(c);
+    if (const QString after = turnedBy(window, c, before); !after.isEmpty())
+        return {QStringLiteral("[wheel] %1: focused as the window opened, nobody clicking it, a passing wheel changed "
+                               "it from %2 to %3")
+                    .arg(name, before, after)};
+    return {};
 }
 
 // ---- Menu ----------------------------------------------------------------

@@ -13,7 +13,7 @@
 // - Wheel: a page scrolled from its top to its bottom with the wheel, at
 //   points over its controls, gets there, and no drop-down, spin box or
 //   slider on the way changes its value; nor does one elsewhere in a window
-//   that a wheel passes over.
+//   that a wheel passes over, nor the one a window focuses as it opens.
 // - Menu: the menu a right-click in a text field opens reads at 4.5:1.
 // - Hover: a widget the pointer came onto and left looks as it did before
 //   (texts, places, what shows).
@@ -23,7 +23,9 @@
 // - Escape: closes the dialog without taking one of its answers.
 // - Heard: what a screen reader says: every button has a name, and a label
 //   named for a screen reader says what it shows.
+// - Focus: whatever Tab reaches is ringed in the focus colour.
 
+#include <QColor>
 #include <QList>
 #include <QPoint>
 #include <QString>
@@ -76,6 +78,10 @@ QStringList scrollPages(QWidget* window);
 // its scrolling pages that the person has not clicked or tabbed into: a notch
 // one way and, where that changed nothing, the other. Each keeps its value.
 QStringList wheelPast(QWidget* window);
+// A wheel passing over the drop-down, spin box or slider that holds the focus
+// as `window` opened: the window gave it the focus, nobody clicked it or
+// tabbed into it, and it keeps its value.
+QStringList wheelPastFocus(QWidget* window);
 
 // A right-click in the text field `field`: the menu that opens is read by the
 // screen audit's contrast check (every item, the one under the pointer and
@@ -109,6 +115,11 @@ QStringList pressEscape(QDialog* dialog);
 
 // What a screen reader says of the controls and labels of `window`.
 QStringList heard(QWidget* window);
+
+// Tab from the start of `window` through each of its stops (at most `most`),
+// those inside `within` where given: while each holds the focus, a ring of
+// `ring` stands along every side of it, within a few pixels of its edge.
+QStringList focusShows(QWidget* window, const QColor& ring, const QWidget* within = nullptr, int most = 400);
 
 // Each line prefixed with `tag` and a space.
 QStringList tagged(const QString& tag, const QStringList& faults);

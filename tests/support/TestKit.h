@@ -10,9 +10,12 @@
 #include <QEvent>
 #include <QHash>
 #include <QMutex>
+#include <QPlatformSurfaceEvent>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTest>
+#include <QWidget>
 
 #include <atomic>
 
@@ -92,6 +95,42 @@ public:
             ++counts[watched];
         return false;
     }
+};
+
+// What becomes of a top-level window's native window while it is watched:
+// made anew (its id changes, the old one destroyed), or hidden meanwhile.
+class WindowWatch : public QObject {
+public:
+    explicit WindowWatch(QWidget* window) : m_window(window), m_id(window->winId())
+    {
+        window->installEventFilter(this);
+    }
+    // "id kept, hidden 0, surface lost 0" for a window left as it was.
+    QString summary() const
+    {
+        return QStringLiteral("id %1, hidden %2, surface lost %3")
+            .arg(m_window && m_window->winId() == m_id ? QStringLiteral("kept") : QStringLiteral("changed"))
+            .arg(m_hides)
+            .arg(m_surfacesLost);
+    }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched != m_window)
+            return false;
+        if (event->type() == QEvent::Hide)
+            ++m_hides;
+        else if (event->type() == QEvent::PlatformSurface
+                 && static_cast<QPlatformSurfaceEvent*>(event)->surfaceEventType()
+                     == QPlatformSurfaceEvent::SurfaceAboutToBeDestroyed)
+            ++m_surfacesLost;
+        return false;
+    }
+
+private:
+    QPointer<QWidget> m_window;
+    WId m_id = 0;
+    int m_hides = 0;
+    int m_surfacesLost = 0;
 };
 
 // A clock that moves only when told; installed as the process clock while

@@ -5,12 +5,15 @@
 #include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
 
+#include "app/ui/FocusRing.h"
 #include "app/ui/WheelGuard.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QFocusEvent>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QLabel>
@@ -335,6 +338,88 @@ private Q_SLOTS:
                          qPrintable(faults.join('\n')));
                 QCOMPARE(faults.size(), 2); // the box the person chose is not passed over
             }
+        }
+    }
+
+    // A dialog whose drop-down has the focus as it opens: a passing wheel
+    // turns it; mended (a control takes the wheel once clicked or tabbed
+    // into), it passes.
+    void wheelPastFocusFindsTheFirstFocusTurning()
+    {
+        class Mended : public QObject {
+        public:
+            bool chosen = false;
+
+        protected:
+            bool eventFilter(QObject*, QEvent* event) override
+            {
+                if (event->type() == QEvent::FocusIn) {
+                    const Qt::FocusReason why = static_cast<QFocusEvent*>(event)->reason();
+                    chosen = why == Qt::MouseFocusReason || why == Qt::TabFocusReason;
+                }
+                if (event->type() != QEvent::Wheel || chosen)
+                    return false;
+                event->ignore();
+                return true;
+            }
+        };
+        for (const bool guarded : {false, true}) {
+            QDialog dialog;
+            auto* v = new QVBoxLayout(&dialog);
+            auto* camera = new QComboBox;
+            camera->addItems({QStringLiteral("1  Gate"), QStringLiteral("2  Lobby")});
+            camera->setFocusPolicy(Qt::StrongFocus);
+            v->addWidget(camera);
+            v->addWidget(new QPushButton(QStringLiteral("Close")));
+            Mended mended;
+            if (guarded)
+                camera->installEventFilter(&mended);
+            show(dialog);
+            QVERIFY(drive::activate(&dialog));
+            camera->setFocus(); // the dialog's first focus
+            const QStringList faults = drive::wheelPastFocus(&dialog);
+            if (guarded)
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            else
+                QVERIFY2(faults.size() == 1 && has(faults, "changed it from \"1  Gate\" (0) to \"2  Lobby\" (1)"),
+                         qPrintable(faults.join('\n')));
+        }
+    }
+
+    // A dark wall's round buttons and a tile that Tab reaches show no focus of
+    // their own: found, each; ringed as the focus comes by the keyboard,
+    // they pass.
+    void focusShowsFindsFocusNobodyCanSee()
+    {
+        const QColor ring(0x7f, 0xb0, 0xff);
+        for (const bool mended : {false, true}) {
+            QWidget window;
+            window.setStyleSheet(QStringLiteral("QWidget { background: #0b0f14; }"
+                                                " QPushButton { background: #000000; border: none; }"));
+            auto* v = new QVBoxLayout(&window);
+            v->setContentsMargins(20, 20, 20, 20);
+            auto* tile = new QFrame;
+            tile->setFocusPolicy(Qt::TabFocus);
+            tile->setMinimumSize(160, 90);
+            v->addWidget(tile);
+            auto* row = new QHBoxLayout;
+            for (const char* name : {"Open full view", "Remove from this wall"}) {
+                auto* b = new QPushButton;
+                b->setAccessibleName(QString::fromLatin1(name));
+                b->setFixedSize(30, 30);
+                row->addWidget(b);
+            }
+            v->addLayout(row);
+            if (mended)
+                kvr::ui::FocusRing::follow(&window, ring, 12);
+            show(window);
+            QVERIFY(drive::activate(&window));
+            const QStringList faults = drive::focusShows(&window, ring);
+            if (mended)
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            else
+                QVERIFY2(faults.size() == 3 && has(faults, "[focus] QFrame") && has(faults, "Remove from this wall"),
+                         qPrintable(faults.join('\n')));
         }
     }
 

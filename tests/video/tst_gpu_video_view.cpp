@@ -1,5 +1,6 @@
 #include "app/core/Settings.h"
 #include "tests/support/TestKit.h"
+#include "tests/video/HeldProbe.h"
 #include "tests/video/Peers.h"
 #include "tests/video/YuvTestFrames.h"
 #include "video/DecodeSettings.h"
@@ -33,14 +34,16 @@ using namespace kvr::core;
 using namespace kvr::video;
 
 using namespace yuvtest;
+using probetest::HeldProbe;
+using probetest::kChipAnswer;
 
 namespace {
 
-// Texture names alive in the share group of every view.
-int liveTextures()
+// Texture (or shader program) names alive in the share group of every view.
+int liveNames(bool programs = false)
 {
     QOpenGLContext ctx;
-    ctx.setShareContext(QOpenGLContext::globalShareContext());
+    ctx.setShareContext(GpuVideoView::sharedContext());
     if (!ctx.create())
         return -1;
     QOffscreenSurface surface;
@@ -48,11 +51,17 @@ int liveTextures()
     surface.create();
     if (!ctx.makeCurrent(&surface))
         return -1;
+    QOpenGLFunctions* gl = ctx.functions();
     int live = 0;
     for (GLuint name = 1; name < 4096; ++name)
-        live += ctx.functions()->glIsTexture(name) ? 1 : 0;
+        live += (programs ? gl->glIsProgram(name) : gl->glIsTexture(name)) ? 1 : 0;
     ctx.doneCurrent();
     return live;
+}
+
+int liveTextures()
+{
+    return liveNames();
 }
 
 const QColor kBackdropColour(0x0b, 0x0f, 0x14);
@@ -86,42 +95,6 @@ QColor stageOwnMiddle(VideoStage* s)
     return own.pixelColor(own.width() / 2, own.height() / 2);
 }
 
-// An answer as the copy of the program writes it: a graphics chip that may
-// draw, whose contexts may be made on any thread.
-const QByteArray kChipAnswer = "context=1\ncurrent=1\nrenderer=Example Vision 9000\nversion=3.1 Example\n"
-                               "vendor=Example\nes=0\nmajor=3\nshaders=1\nthreaded=1\n";
-
-// Stands in for the copy of the program that answers the graphics probe: a
-// shell that notes each start, then answers once the test lets it, with what
-// the test gave it. Until then it answers nothing, however long anyone waits.
-struct HeldProbe {
-    QTemporaryDir dir;
-
-    explicit HeldProbe(std::chrono::milliseconds bound = std::chrono::minutes(10))
-    {
-        GpuProbe::restartForTest(
-            QStringLiteral("/bin/sh"),
-            {QStringLiteral("-c"),
-             QStringLiteral("echo started >> \"$1\"; while [ ! -e \"$2\" ]; do sleep 0.02; done; cat \"$2\""),
-             QStringLiteral("probe"), dir.filePath(QStringLiteral("starts")), dir.filePath(QStringLiteral("answer"))},
-            bound);
-    }
-    ~HeldProbe() { GpuProbe::restartForTest(); }
-
-    // Lets it answer `text`, whole at once.
-    bool answer(const QByteArray& text = kChipAnswer)
-    {
-        QFile part(dir.filePath(QStringLiteral("answer.part")));
-        return part.open(QIODevice::WriteOnly) && part.write(text) == text.size() && part.flush()
-            && part.rename(dir.filePath(QStringLiteral("answer")));
-    }
-    int starts() const
-    {
-        QFile f(dir.filePath(QStringLiteral("starts")));
-        return f.open(QIODevice::ReadOnly) ? int(f.readAll().count('\n')) : 0;
-    }
-};
-
 } // namespace
 
 // The GPU view, the video stage that holds it, and the graphics probe.
@@ -144,9 +117,9 @@ class TestGpuVideoView : public QObject {
             return nullptr;
         QElapsedTimer waited;
         waited.start();
-        while (ready && !view->isValid() && waited.elapsed() < 5000)
+        while (ready && (!view->isValid() || !GpuVideoView::drawingReady()) && waited.elapsed() < 30000)
             QTest::qWait(10);
-        return !ready || view->isValid() ? view.data() : nullptr;
+        return !ready || (view->isValid() && GpuVideoView::drawingReady()) ? view.data() : nullptr;
     }
 
     std::unique_ptr<VideoStage> stage;
@@ -157,6 +130,10 @@ class TestGpuVideoView : public QObject {
         stage->resize(w, h);
         stage->show();
         if (!QTest::qWaitForWindowExposed(stage.get()))
+            return nullptr;
+        // Where its window was made for the chip: once the views draw in the
+        // shared context.
+        if (stage->findChild<GpuVideoView*>() && !QTest::qWaitFor([] { return GpuVideoView::drawingReady(); }, 30000))
             return nullptr;
         return stage.get();
     }
@@ -206,12 +183,16 @@ private Q_SLOTS:
         }
         if (!*glAvailable)
             QSKIP("no OpenGL on this display");
+        // The graphics chip draws here, so a stage's window is made ready for
+        // it before it shows, as the program makes it where the chip draws.
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("gpu"));
     }
 
     void cleanup()
     {
         stage.reset();
         host.reset();
+        Prefs::remove(Prefs::kRenderMode.name);
     }
 
     // Nothing makes an OpenGL context before the first view, so a program
@@ -220,9 +201,9 @@ private Q_SLOTS:
     // windows share textures.
     void firstViewMakesTheSharedContext()
     {
-        QVERIFY(!QOpenGLContext::globalShareContext());
+        QVERIFY(!GpuVideoView::sharedContext());
         QVERIFY(shownView());
-        QOpenGLContext* shared = QOpenGLContext::globalShareContext();
+        QOpenGLContext* shared = GpuVideoView::sharedContext();
         QVERIFY(shared);
         QVERIFY(QOpenGLContext::areSharing(view->context(), shared));
         QVERIFY(QCoreApplication::testAttribute(Qt::AA_ShareOpenGLContexts));
@@ -921,6 +902,41 @@ private Q_SLOTS:
         QVERIFY(near(shot.pixelColor(14, shot.height() / 2), Qt::green, 6));
     }
 
+    // A window made ready for the chip composes a texture drawn with OpenGL
+    // from its first frame on (the window's own drawing of one is prepared
+    // then, not at a view's first picture): a few pixels of the backdrop in
+    // the rounded corner of a stage, made by the first such stage of the
+    // window only, gone after that frame. A stage whose corner is square
+    // has none.
+    void windowsPrepareTheChipsCompositionAsTheyFirstShow()
+    {
+        QWidget window;
+        window.resize(600, 200);
+        QList<VideoStage*> stages;
+        for (int i = 0; i < 3; ++i) {
+            stages << new VideoStage(&window);
+            stages.last()->setGeometry(i * 200, 0, 200, 200);
+        }
+        stages[2]->setCornerRadius(0);
+        const auto primers = [](const QWidget* w) {
+            return w->findChildren<QOpenGLWidget*>(QStringLiteral("kvrCompositionPrimer"));
+        };
+        QCOMPARE(primers(stages[0]).size(), 1);
+        QCOMPARE(primers(stages[1]).size(), 1);
+        QCOMPARE(primers(stages[2]).size(), 0);
+        window.show();
+        // At once as the window showed: only the first made a context.
+        QStringList made;
+        for (QOpenGLWidget* p : primers(&window))
+            made << QString::number(p->isValid());
+        QCOMPARE(made.join(QStringLiteral(", ")), QStringLiteral("1, 0"));
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QTRY_COMPARE_WITH_TIMEOUT(primers(&window).size(), 0, 10000);
+        // The corner shows the backdrop, as it did.
+        const QImage shot = window.screen()->grabWindow(window.winId(), 0, 0, 4, 4).toImage();
+        QVERIFY2(near(shot.pixelColor(0, 0), kBackdropColour, 2), qPrintable(describe(shot.pixelColor(0, 0))));
+    }
+
     void gpuFailureFallsBackToTheProcessor()
     {
         if (!qEnvironmentVariableIsSet("KVR_TEST_GPU_FAIL"))
@@ -1143,15 +1159,19 @@ private Q_SLOTS:
     }
 
     // A stage playing with the processor that changes over to the graphics
-    // chip keeps its picture on the screen: the first child in a window comes
-    // hidden (the window is made anew to draw with OpenGL) and shows from a
-    // later picture on, and the processor's last picture stays beneath it
-    // until it has drawn. Read back from the display: never anything but the
-    // old picture or the new one.
+    // chip keeps its picture on the screen and its window as it is: the
+    // window was made for OpenGL before it showed (the child comes with the
+    // stage, hidden), so it is never made anew, and the processor's last
+    // picture stays beneath the child until the child has drawn. Read back
+    // from the display: never anything but the old picture or the new one.
     void changingOverKeepsThePictureOnTheScreen()
     {
         VideoStage* s = shownStage(320, 180);
         QVERIFY(s);
+        auto* child = s->findChild<GpuVideoView*>();
+        QVERIFY(child && !child->isVisible());
+        QCOMPARE(s->windowHandle()->surfaceType(), QSurface::OpenGLSurface);
+        kvrtest::WindowWatch watch(s);
         s->setFrame(solid(320, 180, Qt::red));
         const QPoint middle = s->mapToGlobal(QPoint(160, 90));
         const auto onScreen = [&] {
@@ -1159,15 +1179,6 @@ private Q_SLOTS:
             return shot.isNull() ? QColor() : shot.pixelColor(0, 0);
         };
         QTRY_VERIFY(near(onScreen(), Qt::red, 2));
-
-        const auto green = plain(Qt::green, YuvFrame::kThreePlanes, 320, 180);
-        s->setYuvFrame(green);
-        auto* child = s->findChild<GpuVideoView*>();
-        QVERIFY(child);
-        QVERIFY(!child->isVisible() && !s->isGpuActive());
-        QVERIFY(near(stageOwnMiddle(s), Qt::red, 2));
-        s->setYuvFrame(green); // the same turn: still settling
-        QVERIFY(!child->isVisible());
 
         QStringList seen;
         const auto look = [&] {
@@ -1178,16 +1189,14 @@ private Q_SLOTS:
             if (seen.isEmpty() || seen.last() != name)
                 seen << name;
         };
-        while (!s->isGpuActive()) {
-            QCoreApplication::processEvents();
-            look();
-            s->setYuvFrame(green);
-        }
-        QVERIFY(child->isVisible());
+        const auto green = plain(Qt::green, YuvFrame::kThreePlanes, 320, 180);
+        s->setYuvFrame(green);
+        QVERIFY(child->isVisible() && s->isGpuActive());
         // Shown, not yet drawn: the stage still paints the old picture.
         QVERIFY(near(stageOwnMiddle(s), Qt::red, 2));
         QElapsedTimer waited;
         waited.start();
+        look();
         while (seen.last() != QLatin1String("green") && waited.elapsed() < 10000) {
             QCoreApplication::processEvents();
             look();
@@ -1195,23 +1204,88 @@ private Q_SLOTS:
         QCOMPARE(seen.join(' '), QStringLiteral("red green"));
         // Once the child has drawn, the stage lets the old picture go.
         QTRY_VERIFY(!near(stageOwnMiddle(s), Qt::red, 2));
+        QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
     }
 
-    // The first live video of a program opens while the probe has not
-    // answered: it plays with the processor (no OpenGL driver in the
-    // process yet), and once the answer says the chip draws, the context
-    // every view shares is made off the GUI thread, then the player sends
-    // pictures for the chip and the stage draws them with it. Run in a
-    // process of its own as well (see CMakeLists.txt), where nothing made
-    // that context before.
+    // A window shown while the probe had not answered is made for the
+    // processor (on a computer whose chip it turns down, the OpenGL driver
+    // never comes). When the answer then says the chip draws, its video stays
+    // with the processor: the window is never made anew, off the screen
+    // meanwhile, and the player is told to send RGB pictures again. Said in
+    // the log once for the window.
+    void aWindowShownBeforeTheAnswerKeepsItsVideoOnTheProcessor()
+    {
+        Prefs::remove(Prefs::kRenderMode.name); // as the program starts: the probe decides
+        peers::Peer camera;
+        QVERIFY(peers::startRtsp(camera, {QStringLiteral("--no-audio")}));
+        HeldProbe held;
+        QWidget window;
+        window.setWindowTitle(QStringLiteral("Wall"));
+        window.resize(640, 200);
+        auto* left = new VideoStage(&window);
+        auto* right = new VideoStage(&window);
+        left->setGeometry(0, 0, 320, 200);
+        right->setGeometry(320, 0, 320, 200);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowHandle()->surfaceType(), QSurface::RasterSurface);
+        QVERIFY(!window.findChild<GpuVideoView*>());
+        kvrtest::WindowWatch watch(&window);
+        kvrtest::LogCapture log;
+
+        std::vector<std::unique_ptr<FfmpegPlayer>> players;
+        int processorPictures = 0;
+        int chipPictures = 0;
+        for (VideoStage* s : {left, right}) {
+            auto& player = players.emplace_back(std::make_unique<FfmpegPlayer>());
+            player->options().audioEnabled = false;
+            FfmpegPlayer* p = player.get();
+            connect(p, &FfmpegPlayer::frameReady, s, [&, s](const QImage& image) {
+                ++processorPictures;
+                s->setFrame(image);
+            });
+            connect(p, &FfmpegPlayer::yuvFrameReady, s, [&, s](std::shared_ptr<const YuvFrame> yuv) {
+                ++chipPictures;
+                s->setYuvFrame(std::move(yuv));
+            });
+            connect(s, &VideoStage::gpuUnavailable, p, [p] { p->controls().yuvOutput.store(false); });
+            p->applyDecodeSettings(DecodeSettings::current(), !s->isGpuDisabled());
+            p->play(peers::rtspUrl(camera.port));
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(processorPictures >= 10, 30000);
+        QVERIFY(held.answer());
+        // The answer is followed: each player tries the chip once, and its
+        // stage sends it back to the processor.
+        QTRY_VERIFY_WITH_TIMEOUT(left->isGpuDisabled() && right->isGpuDisabled(), 30000);
+        QVERIFY(chipPictures > 0);
+        const int after = processorPictures;
+        QTRY_VERIFY_WITH_TIMEOUT(processorPictures >= after + 10, 30000);
+        QVERIFY(!left->isGpuActive() && !right->isGpuActive() && left->hasPicture() && right->hasPicture());
+        QVERIFY(!window.findChild<GpuVideoView*>());
+        QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
+        QCOMPARE(log.matching(QStringLiteral("[render] the processor draws the video of")).size(), 1);
+        for (auto& p : players)
+            p->requestStop();
+    }
+
+    // The chip asked for (the render setting "gpu"), the first live video of
+    // a program opens while the probe has not answered: the stage's window was
+    // made for OpenGL before it showed, the video plays with the processor
+    // until the answer, then the player sends pictures for the chip and the
+    // stage draws them with it, its window kept as it was (never made anew,
+    // never hidden). Run in a process of its own as well (see
+    // CMakeLists.txt), where nothing made the shared context before.
     void firstVideoPlaysWithTheProcessorUntilTheChipIsReady()
     {
         peers::Peer camera;
         QVERIFY(peers::startRtsp(camera, {QStringLiteral("--no-audio")}));
-        const bool contextBefore = QOpenGLContext::globalShareContext() != nullptr;
         HeldProbe held;
         VideoStage* s = shownStage(320, 240);
         QVERIFY(s);
+        QCOMPARE(s->windowHandle()->surfaceType(), QSurface::OpenGLSurface);
+        QOpenGLContext* shared = GpuVideoView::sharedContext();
+        QVERIFY(shared && shared->thread() == QCoreApplication::instance()->thread());
+        kvrtest::WindowWatch watch(s);
         FfmpegPlayer player;
         player.options().audioEnabled = false;
         int processorPictures = 0;
@@ -1231,27 +1305,108 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(processorPictures >= 5, 30000);
         QVERIFY(!GpuProbe::known());
         QCOMPARE(chipPictures, 0);
-        QVERIFY(!s->findChild<GpuVideoView*>());
-        QCOMPARE(QOpenGLContext::globalShareContext() != nullptr, contextBefore);
+        QVERIFY(!s->isGpuActive());
+        // The program the views draw with is built by then (on a thread of
+        // its own).
+        QTRY_VERIFY_WITH_TIMEOUT(GpuVideoView::drawingReady(), 30000);
 
-        // The answer: as it is heard, the context is still being made
-        // elsewhere (where nothing made it before), and the processor draws.
         std::optional<DecodeSettings::Drawing> onAnswer;
         QObject listener;
         GpuProbe::whenKnown(&listener, [&onAnswer] { onAnswer = DecodeSettings::current().drawing; });
         QVERIFY(held.answer());
         QTRY_VERIFY(onAnswer);
-        QVERIFY(
-            *onAnswer
-            == (contextBefore ? DecodeSettings::Drawing::GraphicsChip : DecodeSettings::Drawing::ProcessorUntilReady));
+        QVERIFY(*onAnswer == DecodeSettings::Drawing::GraphicsChip);
         QTRY_VERIFY_WITH_TIMEOUT(s->isGpuActive(), 30000);
         QVERIFY(chipPictures > 0);
-        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::GraphicsChip);
-        QOpenGLContext* shared = QOpenGLContext::globalShareContext();
-        QVERIFY(shared && shared->thread() == QCoreApplication::instance()->thread());
         auto* child = s->findChild<GpuVideoView*>();
-        QVERIFY(child && QOpenGLContext::areSharing(child->context(), shared));
+        QTRY_VERIFY_WITH_TIMEOUT(child->isValid(), 5000);
+        QVERIFY(QOpenGLContext::areSharing(child->context(), shared));
+        QTest::qWait(300); // pictures drawn by the chip for a while
+        QVERIFY(s->isGpuActive() && !s->isGpuDisabled());
+        QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
         player.requestStop();
+    }
+
+    // Where the shared context is made on a thread of its own, windows are
+    // made ready for the chip as soon as it is named, while the program the
+    // views draw with is still being built there; until it is, the chip is
+    // not chosen (players send the processor's pictures) and a view given
+    // pictures draws them in its own context. Once it is built, pictures go
+    // to the chip and every view draws in the shared context with that one
+    // program: views that come later build none of their own. Run in a
+    // process of its own (see CMakeLists.txt), where nothing made the shared
+    // context before.
+    void viewsDrawInTheSharedContextOnceItsProgramIsBuilt()
+    {
+        if (GpuVideoView::sharedContext())
+            QSKIP("runs in a process of its own, before any view");
+        HeldProbe held;
+        GpuVideoView::holdProgramBuildForTest(true);
+        DecodeSettings::probeAhead(); // as the program starts
+        QVERIFY(held.answer());       // a chip that may draw, its contexts made on any thread
+        QTRY_VERIFY_WITH_TIMEOUT(GpuVideoView::contextsReady(), 30000);
+        QVERIFY(GpuVideoView::sharedContext());
+        QVERIFY(!GpuVideoView::drawingReady());
+        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::ProcessorUntilReady);
+        FfmpegPlayer player;
+        player.applyDecodeSettings(DecodeSettings::current(), true);
+        QVERIFY(!player.controls().yuvOutput.load());
+
+        // Made ready for the chip before it shows, its program still to come.
+        QWidget window;
+        window.resize(256, 48);
+        auto* stage = new VideoStage(&window);
+        stage->setGeometry(192, 0, 64, 48);
+        QVERIFY(stage->findChild<GpuVideoView*>());
+        QList<GpuVideoView*> views;
+        const auto addViews = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                auto* v = new GpuVideoView(&window);
+                v->setGeometry(int(views.size()) * 48, 0, 48, 48);
+                v->setCornerRadius(0);
+                v->show();
+                views << v;
+            }
+        };
+        const QColor colours[] = {QColor(255, 0, 0), QColor(0, 0, 255), QColor(0, 255, 0), QColor(230, 140, 40)};
+        // Each view draws its own picture into its own framebuffer, in
+        // either plane layout; `built` is how many programs that leaves.
+        const auto drawAll = [&] {
+            for (int i = 0; i < views.size(); ++i)
+                views[i]->setFrame(plain(colours[i], i % 2 ? YuvFrame::kNv12 : YuvFrame::kThreePlanes, 48, 48));
+            QStringList wrong;
+            for (int i = 0; i < views.size(); ++i) {
+                const QColor got = views[i]->grabFramebuffer().pixelColor(24, 24);
+                if (!near(got, colours[i], 4))
+                    wrong << QStringLiteral("view %1: %2").arg(i).arg(describe(got));
+            }
+            QCoreApplication::processEvents();
+            return wrong.join(QStringLiteral(", "));
+        };
+        addViews(2);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(window.windowHandle()->surfaceType(), QSurface::OpenGLSurface);
+        for (GpuVideoView* v : views)
+            QTRY_VERIFY_WITH_TIMEOUT(v->isValid(), 5000);
+        const int before = liveNames(true);
+        QCOMPARE(drawAll(), QString());
+        QCOMPARE(liveNames(true), before + 2); // each in its own context, with its own program
+
+        GpuVideoView::holdProgramBuildForTest(false);
+        QTRY_VERIFY_WITH_TIMEOUT(GpuVideoView::drawingReady(), 30000);
+        QVERIFY(DecodeSettings::current().drawing == DecodeSettings::Drawing::GraphicsChip);
+        QTRY_VERIFY(player.controls().yuvOutput.load());
+        const int built = liveNames(true); // the shared one as well now
+        QCOMPARE(built, before + 3);
+        addViews(2);
+        for (GpuVideoView* v : views)
+            QTRY_VERIFY_WITH_TIMEOUT(v->isValid(), 5000);
+        QCOMPARE(drawAll(), QString());
+        QCOMPARE(drawAll(), QString());
+        QCOMPARE(liveNames(true), built);
+        for (GpuVideoView* v : views)
+            QVERIFY(!v->hasFailed());
     }
 
     // This computer's own answer (under Xvfb: Mesa's llvmpipe, a software
@@ -1334,6 +1489,17 @@ private Q_SLOTS:
     }
 };
 
-KVR_TEST_MAIN(TestGpuVideoView)
+// As the program starts: every OpenGL context shares with one, asked for
+// before the application exists.
+int main(int argc, char** argv)
+{
+    kvrtest::prepareEnvironment("TestGpuVideoView");
+    GpuVideoView::shareContextsAppWide();
+    QApplication app(argc, argv);
+    kvrtest::prepareApplication();
+    QTEST_SET_MAIN_SOURCE_PATH
+    TestGpuVideoView tc;
+    return QTest::qExec(&tc, argc, argv);
+}
 
 #include "tst_gpu_video_view.moc"

@@ -5,8 +5,9 @@
 // The player: the in-memory playlist with seeks and loops, a recording
 // to its last pictures, the access token's destinations, failures, their
 // kinds and their masked log lines, stopping without waiting on a stuck thread, the
-// frame-rate cap, snapshots, YUV output, the live relay route through an
-// outage and a frozen playlist, and the hardware decoder's fallbacks.
+// frame-rate cap, snapshots, YUV output, a live stream missing every other
+// segment, the live relay route through an outage and a frozen playlist, and
+// the hardware decoder's fallbacks.
 
 #include "tests/support/TestKit.h"
 #include "tests/video/Peers.h"
@@ -350,6 +351,45 @@ private Q_SLOTS:
         QCOMPARE(status.first().at(1).toString(),
                  QStringLiteral("The rest of the recording could not be fetched (HTTP 404)."));
         QCOMPARE(kind, F::NotFound);
+    }
+
+    // A live stream that misses a segment now and then goes on: only
+    // missing segments in a row end it, not as many missing ones in all,
+    // each followed by one that opened. (The ffmpeg tool writes the stream
+    // in real time; every other segment of it answers 404.)
+    void liveStreamMissingSegmentsNowAndThenGoesOn()
+    {
+        const QString live = dir.filePath(QStringLiteral("live2"));
+        QVERIFY(QDir().mkpath(live));
+        QByteArray rules;
+        for (int i = 1; i < 120; i += 2)
+            rules += QStringLiteral(R"(%1{"match":"/live2/part%2.ts","then":404})")
+                         .arg(rules.isEmpty() ? QString() : QStringLiteral(","))
+                         .arg(i)
+                         .toUtf8();
+        script(R"({"rules":[)" + rules + "]}");
+        QProcess writer;
+        writer.start(
+            QStringLiteral("ffmpeg"),
+            peers::testPictureArgs(120, true)
+                + QStringLiteral("-f hls -hls_time 1 -hls_list_size 30 -hls_segment_filename").split(QLatin1Char(' '))
+                + QStringList{live + QStringLiteral("/part%d.ts"), live + QStringLiteral("/index.m3u8")});
+        QVERIFY(writer.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(live + QStringLiteral("/index.m3u8")), 30000);
+        kvrtest::LogCapture log;
+        QSignalSpy status(player.get(), &FfmpegPlayer::status);
+        player->play(base() + QStringLiteral("/live2/index.m3u8"));
+        QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 30000);
+        // Past twelve segments, six of them missing; or ended.
+        QTRY_VERIFY_WITH_TIMEOUT(positions.last() > positions.first() + 12.5 || !player->isRunning(), 120000);
+        const QString missed = log.matching(QStringLiteral("giving the input up")).join(QLatin1Char('\n'));
+        QVERIFY2(missed.isEmpty(), qPrintable(missed));
+        QVERIFY(player->isRunning());
+        QCOMPARE(status.size(), 0);
+        QVERIFY(requestsFor(QStringLiteral("/live2/part")).size() >= 12);
+        player->stop();
+        writer.kill();
+        writer.waitForFinished(5000);
     }
 
     void inlinePlaylistSeeksAndLoops()

@@ -12,6 +12,7 @@
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/native/services/NativeTestKit.h"
+#include "tests/support/LongNames.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -234,7 +235,13 @@ QList<AlikeWall> alikeWalls()
         preset.cameras << titled(head.devices[0], c);
     for (qsizetype c = 0; c < 4; ++c)
         preset.cameras << titled(head.devices[1], head.devices[1].cameras.at(c));
-    return {site, corridors, preset};
+    // A site's wall of an estate's long names, alike at their start.
+    AlikeWall estate{{}, 36, QStringLiteral("alike-wall-estate")};
+    const QList<longnames::Camera> cameras = longnames::estate();
+    const QStringList titles = longnames::titles(cameras);
+    for (qsizetype i = 0; i < cameras.size(); ++i)
+        estate.cameras << WallCamera{QString::number(800000 + i), titles.at(i), QString(), false};
+    return {site, corridors, preset, estate};
 }
 
 QSet<QString> slowCameras(const orgserver::FakeOrgServer& server)

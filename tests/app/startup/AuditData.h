@@ -52,7 +52,8 @@ QSet<QString> slowCameras(const orgserver::FakeOrgServer& server);
 
 // Camera walls of names alike, each with its tiles to a page and its name:
 // a site's three fire exit recorders (16 to a page), two corridor recorders
-// whose cameras are named alike (36), and a preset of two recorders (36).
+// whose cameras are named alike (36), a preset of two recorders (36), and
+// an estate's long names (36, tests/support/LongNames).
 struct AlikeWall {
     QList<kvr::view::WallCamera> cameras;
     int perPage = 16;

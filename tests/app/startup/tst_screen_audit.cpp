@@ -22,6 +22,7 @@
 #include "native/live/VmsTile.h"
 #include "native/screens/DevicePanel.h"
 #include "native/screens/NativeDialogs.h"
+#include "native/screens/NativeStyle.h"
 #include "native/screens/NativeWindow.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
@@ -43,6 +44,7 @@
 #include "tests/server/shell/ShellTestSupport.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "tests/support/Drive.h"
+#include "tests/support/LongNames.h"
 #include "tests/support/ScreenAudit.h"
 #include "tests/support/TestKit.h"
 #include "video/FfmpegPlayer.h"
@@ -220,6 +222,10 @@ class ScreenAudit : public QObject {
     // available area (a full-screen window takes the whole screen).
     void look(QWidget* window, const QString& name, QWidget* focus = nullptr, const QRect& area = {})
     {
+        // The control the window focused as it opened is nobody's choice: a
+        // passing wheel leaves it as it is.
+        if (!seen.contains(name))
+            faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::wheelPastFocus(window));
         // As it opens: no field chosen by an earlier walk, pages at their top.
         if (QWidget* focused = window->focusWidget())
             focused->clearFocus();
@@ -384,9 +390,21 @@ class ScreenAudit : public QObject {
         // Full screen, over the desktop's panel.
         look(shown, name, nullptr, screen);
         hoverTiles(shown, name, QPoint(4, shown->height() / 2));
+        faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()),
+                                drive::focusShows(shown, Theme::colour(Theme::Colour::FocusRing)));
         QCursor::setPos(screen.topLeft());
         setup.stopButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
+        // A smaller layout holds cameras back and says so where the dialog,
+        // as it stands on the screen, shows it.
+        const int smaller = layouts->findData(QStringLiteral("2x2"));
+        layouts->setCurrentIndex(smaller);
+        Q_EMIT layouts->activated(smaller);
+        QTRY_VERIFY(setup.note()->text().contains(QStringLiteral("no longer fit")));
+        QTRY_COMPARE(setup.note()->visibleRegion().boundingRect(), setup.note()->rect());
+        look(&setup, name + QStringLiteral("-held-back"));
+        layouts->setCurrentIndex(index);
+        Q_EMIT layouts->activated(index);
     }
 
     // The preview of nine cells with the cameras of one recorder whose
@@ -831,6 +849,8 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(allFailed(), 45000);
         look(&native, QStringLiteral("native-live-wall-36"));
         hoverTiles(&native, QStringLiteral("native-live-wall-36"), QPoint(1, 1));
+        faults += drive::tagged(QStringLiteral("native-live-wall-36@%1").arg(screenTag()),
+                                drive::focusShows(&native, NativeStyle::token("vFocus"), native.findChild<VmsPage*>()));
         // The camera tree searched for the fire exits' recorders, one at each
         // of three sites: each row tells its recorder apart.
         VmsPage* live = native.findChild<VmsPage*>();
@@ -980,7 +1000,21 @@ private Q_SLOTS:
             QTRY_VERIFY_WITH_TIMEOUT(pageBuilt(wall, perPage, before), 10000);
             const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
             faults += drive::tagged(tag, screenaudit::run(screenaudit::Check::Alike, &window));
+            // Each title keeps a word that tells it from every other.
+            QStringList wholes;
+            QStringList shown;
+            for (CameraTile* t : wall->findChildren<CameraTile*>()) {
+                if (!t->isVisible())
+                    continue;
+                wholes << t->title();
+                shown << t->findChild<QLabel*>(QStringLiteral("TileName"))->text();
+            }
+            faults += drive::tagged(tag, longnames::apartFaults(wholes, shown));
             hoverTiles(&window, name, QPoint(1, 1));
+            // The keyboard's way through the wall: every tile and button Tab
+            // reaches is ringed.
+            if (name == QLatin1String("alike-wall-estate"))
+                faults += drive::tagged(tag, drive::focusShows(&window, Theme::colour(Theme::Colour::FocusRing)));
         }
         wall->stopAll();
     }

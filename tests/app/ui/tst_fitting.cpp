@@ -4,6 +4,7 @@
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/Theme.h"
+#include "tests/support/LongNames.h"
 #include "tests/support/TestKit.h"
 
 #include <QComboBox>
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSet>
 #include <QStandardItemModel>
 #include <QTimeEdit>
@@ -319,8 +321,14 @@ private Q_SLOTS:
                               .arg(c, 2, 10, QChar('0'));
         // The room a tile's name has on walls of 36, 25, 16 and 9.
         for (int width : {90, 124, 168, 250}) {
+            // One recorder's cameras are told apart by their own names: the
+            // recorder's is left out, and so are the words they share where
+            // the name does not fit.
             const QStringList shown = readApart(bays, width);
-            QVERIFY2(shown.at(11).startsWith(e) && shown.at(11).endsWith(" row 12"), qPrintable(shown.at(11)));
+            const QString bay = bays.at(11).mid(recorder.size());
+            QVERIFY2(shown.at(11) == bay || (shown.at(11).startsWith(e) && shown.at(11).endsWith(" row 12")),
+                     qPrintable(shown.at(11)));
+            QCOMPARE(shown.at(11) == bay, m.horizontalAdvance(bay) <= width);
             readApart(mixed, width);
             // Two towers' cameras need both ends: not in 90 pixels.
             if (width > 90) {
@@ -397,6 +405,96 @@ private Q_SLOTS:
         for (int c = 1; c <= 16; ++c)
             rooms << QString("Recorder A \u00B7 Second floor meeting rooms, camera %1").arg(c);
         QCOMPARE(fitApart(rooms, m, 90).at(11), QString(e) + "camera 12");
+    }
+
+    // A site's wall of 36 on a laptop (tiles of about 147 x 83 at 1280 x
+    // 720), of names alike at their start: reception desks that differ in
+    // their floor alone, lift lobbies of some of those floors, two
+    // recorders' cameras of one name. No two titles read alike, each keeps a
+    // whole word that every other title lacks, and the recorder shows only
+    // on the tiles whose camera names another recorder has too.
+    void longNamesOfAWallReadApart()
+    {
+        const QFontMetrics m(tileNameFont());
+        const QString e(QChar(0x2026));
+        const QString j(" \u00B7 ");
+        const QList<longnames::Camera> estate = longnames::estate();
+        const QStringList titles = longnames::titles(estate);
+        // The room a name has on such a wall (87 px on the native wall, 91
+        // on the camera wall), and on walls of 25 and 16.
+        for (int width : {87, 91, 124, 168}) {
+            const QStringList shown = fitApart(titles, m, width);
+            QStringList faults = longnames::apartFaults(titles, shown);
+            for (qsizetype i = 0; i < shown.size(); ++i) {
+                if (m.horizontalAdvance(shown.at(i)) > width)
+                    faults << QString("\"%1\" runs past %2 px").arg(shown.at(i)).arg(width);
+                if (shown.at(i).contains(" \u00B7 ") != longnames::sharesItsName(estate, i))
+                    faults << QString("\"%1\" shows its recorder wrongly").arg(shown.at(i));
+                // What stands beside "…" are words: a start kept before an end
+                // is not cut within a word ("Tow…07 of 24"), and no letter
+                // stands alone beside it ("…B ground…").
+                const QStringList pieces = shown.at(i).split(QChar(0x2026));
+                if (pieces.size() == 2 && !pieces.first().isEmpty() && !pieces.last().isEmpty()
+                    && !titles.at(i).contains(QRegularExpression("\\b" + pieces.first() + "\\b")))
+                    faults << QString("\"%1\" keeps a start cut within a word").arg(shown.at(i));
+                if (shown.at(i).contains(QRegularExpression("\u2026[A-Za-z]\\s")))
+                    faults << QString("\"%1\" keeps a letter alone").arg(shown.at(i));
+            }
+            QVERIFY2(faults.isEmpty(), qPrintable(QString("at %1 px:\n").arg(width) + faults.join('\n')));
+        }
+        // Less room (a tile beside a failure's word, or its channel): where
+        // no form that fits tells a reception desk from every other tile, it
+        // keeps its floor, which tells it from most; a recorder whose name
+        // has no room for what tells it apart is left out, not shown as "…".
+        for (int width = 50; width <= 80; width += 6) {
+            const QStringList shown = fitApart(titles, m, width);
+            for (qsizetype i = 0; i < 12; ++i) {
+                const QString floor = estate.at(i).name.section(' ', 2, 2);
+                QVERIFY2(shown.at(i).contains(floor.left(3)),
+                         qPrintable(QString("%1 at %2 px").arg(shown.at(i)).arg(width)));
+            }
+            for (const QString& s : shown)
+                QVERIFY2(!s.startsWith(e + j), qPrintable(QString("%1 at %2 px").arg(s).arg(width)));
+        }
+    }
+
+    // A recorder's name is no camera's: where the cameras' own names tell
+    // them apart it is left out, also where it differs at its start (a
+    // title shortened at its end would keep the recorder and lose the
+    // camera); where two recorders' cameras share a name, the recorder shows
+    // in what tells it apart, given way to the camera's name first.
+    void recorderOnlyWhereCameraNamesCollide()
+    {
+        const QFontMetrics m(tileNameFont());
+        const QString e(QChar(0x2026));
+        const QString j(" \u00B7 ");
+        const QStringList apart{"North block recorder" + j + "Gate camera",
+                                "South block recorder" + j + "Lobby camera"};
+        QCOMPARE(fitApart(apart, m, m.horizontalAdvance("North block recorder · Gate")),
+                 (QStringList{"Gate camera", "Lobby camera"}));
+        const QStringList named{"North block recorder" + j + "Lift lobby camera 2",
+                                "South block recorder" + j + "Lift lobby camera 2",
+                                "South block recorder" + j + "Stairs camera 1"};
+        // Room for the camera's name whole and a few letters of its recorder.
+        const int room = m.horizontalAdvance("North bl… · Lift lobby camera 2");
+        const QStringList shown = fitApart(named, m, room);
+        for (qsizetype i = 0; i < 2; ++i)
+            QVERIFY2(shown.at(i).endsWith(j + "Lift lobby camera 2") && shown.at(i).startsWith(named.at(i).left(5))
+                         && shown.at(i).contains(e),
+                     qPrintable(shown.at(i)));
+        QCOMPARE(shown.at(2), QString("Stairs camera 1"));
+        // Less room: the recorder keeps no more than what tells it apart,
+        // the camera's name the rest.
+        for (const QString& s : fitApart(named, m, m.horizontalAdvance("North… · Lift lobby camera 2") - 12))
+            QVERIFY2(s.startsWith("Stairs")
+                         || (s.section(j, 1).startsWith("Lift lobby") && !s.section(j, 0, 0).contains(" ")),
+                     qPrintable(s));
+        // The recorder keeps the narrowest of what tells it apart (a word
+        // of its middle here) where the camera's name then stays whole.
+        const QStringList towers{"Lobby recorder, Tower B annexe" + j + "Camera 1",
+                                 "Lobby recorder, main building" + j + "Camera 1", "Gate"};
+        const QString annexe = fitApart(towers, m, 100).first();
+        QVERIFY2(annexe.endsWith(j + "Camera 1") && annexe.startsWith(e), qPrintable(annexe));
     }
 
     // A tree's rows of one kind under different parents are told apart from

@@ -1,8 +1,10 @@
-// What the wheel and Enter reach: a page's drop-downs, spin boxes and sliders
-// take the wheel only with the focus, and Enter in a dialog fires what the
-// dialog is for wherever the focus stands.
+// What the wheel, Enter and Tab reach: a page's drop-downs, spin boxes and
+// sliders take the wheel only with the focus the person gave them, Enter in
+// a dialog fires what the dialog is for wherever the focus stands, and the
+// keyboard's focus shows in a ring.
 
 #include "app/ui/EnterButton.h"
+#include "app/ui/FocusRing.h"
 #include "app/ui/WheelGuard.h"
 #include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
@@ -10,6 +12,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollArea>
@@ -116,6 +119,105 @@ private Q_SLOTS:
         drive::press(&dialog, Qt::Key_Return);
         QCOMPARE(started.count() + identified.count(), 2);
         QVERIFY(dialog.isVisible());
+    }
+
+    // Program-wide, a control the program focused (a dialog's first focus
+    // as it opens, or its own setFocus) lets a passing wheel go by; once the
+    // person clicks it (also where it had the focus) or tabs into it, the
+    // wheel is its own, also after its window went to the back and came
+    // again; the program moving the focus there again is no choice.
+    void theWheelTurnsOnlyWhatThePersonChose()
+    {
+        WheelGuard::install();
+        QDialog dialog;
+        auto* v = new QVBoxLayout(&dialog);
+        auto* camera = new QComboBox;
+        camera->addItems({QStringLiteral("1  Gate"), QStringLiteral("2  Lobby"), QStringLiteral("3  Yard")});
+        auto* speed = new QSpinBox;
+        speed->setValue(5);
+        auto* zoom = new QSlider(Qt::Horizontal);
+        zoom->setValue(40);
+        for (QWidget* w : std::initializer_list<QWidget*>{camera, speed, zoom})
+            v->addWidget(w);
+        // A dialog that focuses its drop-down before it shows tells it, as it
+        // shows, that it came by Tab.
+        camera->setFocus();
+        dialog.show();
+        QVERIFY(drive::activate(&dialog));
+        const auto at = [&dialog](QWidget* w) { return w->mapTo(&dialog, w->rect().center()); };
+        QTRY_VERIFY(camera->hasFocus()); // the dialog's first focus
+        drive::wheel(&dialog, at(camera));
+        QCOMPARE(camera->currentIndex(), 0);
+        speed->setFocus();
+        drive::wheel(&dialog, at(speed));
+        QCOMPARE(speed->value(), 5);
+
+        // Clicked where it had the focus already.
+        QTest::mouseClick(speed, Qt::LeftButton, {}, QPoint(8, speed->height() / 2));
+        drive::wheel(&dialog, at(speed));
+        QCOMPARE(speed->value(), 4);
+        // Reached with the keyboard.
+        QTest::keyClick(speed, Qt::Key_Backtab);
+        QTRY_VERIFY(camera->hasFocus());
+        drive::wheel(&dialog, at(camera));
+        QCOMPARE(camera->currentIndex(), 1);
+        // Its window to the back and to the front again.
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(camera, &out);
+        QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(camera, &in);
+        drive::wheel(&dialog, at(camera));
+        QCOMPARE(camera->currentIndex(), 2);
+        // Moved there again by the program.
+        zoom->setFocus();
+        camera->setFocus();
+        drive::wheel(&dialog, at(camera), 1);
+        QCOMPARE(camera->currentIndex(), 2);
+    }
+
+    // The focus ring stands around what Tab reached, follows it as it moves
+    // and comes back with its window; a click, the program moving the focus
+    // or a dialog telling its first control that it came by Tab shows none.
+    void theFocusRingShowsWhereTheKeyboardWent()
+    {
+        QWidget area;
+        auto* v = new QVBoxLayout(&area);
+        auto* first = new QPushButton(QStringLiteral("Open full view"));
+        auto* second = new QPushButton(QStringLiteral("Remove from this wall"));
+        v->addWidget(first);
+        v->addWidget(second);
+        FocusRing::follow(&area, QColor(0x7f, 0xb0, 0xff));
+        area.resize(300, 120);
+        area.show();
+        QVERIFY(drive::activate(&area));
+        const auto ringedAround = [&area](const QWidget* w) {
+            const QWidget* ring = FocusRing::shown(&area);
+            return ring && ring->geometry().contains(QRect(w->mapTo(&area, QPoint(0, 0)), w->size()))
+                && ring->geometry().width() <= w->width() + 8;
+        };
+        second->setFocus(Qt::TabFocusReason);
+        QVERIFY(ringedAround(second));
+        const int was = second->y();
+        v->insertSpacing(0, 30);
+        QTRY_VERIFY(second->y() > was);
+        QTRY_VERIFY(ringedAround(second));
+        QFocusEvent out(QEvent::FocusOut, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(second, &out);
+        QVERIFY(!FocusRing::shown(&area));
+        QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+        QApplication::sendEvent(second, &in);
+        QTRY_VERIFY(ringedAround(second));
+
+        QTest::mouseClick(first, Qt::LeftButton);
+        QTRY_VERIFY(first->hasFocus());
+        QVERIFY(!FocusRing::shown(&area));
+        second->setFocus(Qt::TabFocusReason);
+        first->setFocus();
+        QVERIFY(!FocusRing::shown(&area));
+        second->clearFocus();
+        QFocusEvent told(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(second, &told);
+        QVERIFY(!FocusRing::shown(&area));
     }
 };
 

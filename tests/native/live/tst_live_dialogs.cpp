@@ -3,6 +3,7 @@
 
 #include "app/core/Settings.h"
 #include "app/ui/Modal.h"
+#include "app/ui/WheelGuard.h"
 #include "native/live/CalendarDialog.h"
 #include "native/live/MonthGrid.h"
 #include "native/live/SnapshotsDialog.h"
@@ -10,6 +11,7 @@
 #include "native/services/Brands.h"
 #include "tests/fixtures/fleet/FakeFleet.h"
 #include "tests/native/live/LiveTestKit.h"
+#include "tests/support/Drive.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
@@ -291,6 +293,40 @@ private Q_SLOTS:
         // Another camera forgets the day.
         dialog.channelBox()->setCurrentIndex(1);
         QVERIFY(dialog.clipList()->count() == 0 && !dialog.playButton()->isEnabled());
+    }
+
+    // The camera drop-down, focused as the calendar opens, lets a passing
+    // wheel go by; chosen with Tab, it turns, until a click on a day takes the
+    // focus from it: then the wheel leaves the picked day and Play as they are.
+    void aPassingWheelKeepsThePickedDay()
+    {
+        WheelGuard::install(); // as start-up does
+        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 20), QTime(12, 0), Qt::LocalTime).toUTC());
+        const QDate day(2026, 3, 19);
+        hik.clips = {{QDateTime(day, QTime(10, 0)), QDateTime(day, QTime(10, 15))}};
+        CalendarDialog dialog(hall);
+        dialog.show();
+        QVERIFY(drive::activate(&dialog));
+        QComboBox* camera = dialog.channelBox();
+        const QPoint over = camera->mapTo(&dialog, camera->rect().center());
+        QTRY_VERIFY(camera->hasFocus()); // the dialog's first focus
+        drive::wheel(&dialog, over);
+        QCOMPARE(camera->currentIndex(), 0);
+        dialog.nextButton()->setFocus();
+        camera->setFocus(Qt::TabFocusReason);
+        drive::wheel(&dialog, over);
+        QCOMPARE(camera->currentIndex(), 1);
+        camera->setCurrentIndex(0);
+
+        MonthGrid* grid = dialog.grid();
+        QTest::mouseClick(grid, Qt::LeftButton, {}, grid->cellRect(24).center().toPoint()); // 19 March
+        QVERIFY(!camera->hasFocus());
+        QTRY_VERIFY_WITH_TIMEOUT(dialog.playButton()->isEnabled(), 20000);
+        drive::wheel(&dialog, over);
+        drive::wheel(&dialog, over, 1);
+        QCOMPARE(camera->currentIndex(), 0);
+        QCOMPARE(dialog.clipList()->count(), 1);
+        QVERIFY(dialog.playButton()->isEnabled());
     }
 
     // A brand without known addresses is told at once and nothing is asked of

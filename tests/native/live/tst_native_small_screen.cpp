@@ -13,6 +13,7 @@
 #include "native/live/NativeLive.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
+#include "native/screens/FleetRules.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/NativeWindow.h"
 #include "native/services/NativeController.h"
@@ -318,6 +319,53 @@ private Q_SLOTS:
         native->openEvents();
         QTRY_COMPARE(Modal::pending(), 0);
         native->hide();
+    }
+
+    // A person widens the fleet table's columns past the page: a bar at the
+    // foot of the page, where the rows show, scrolls it sideways to the
+    // rows' "View details" (the table's own bar is 24 rows down), and gives
+    // way to the table's own once the page is scrolled to it. At the next
+    // start the columns come back as wide as they were, at most as wide as
+    // any of them has something to show.
+    void widenedColumnsKeepTheActionInReach()
+    {
+        auto native = open();
+        QVERIFY(native);
+        QTableView* table = native->table();
+        QHeaderView* header = table->horizontalHeader();
+        QTRY_VERIFY(table->isVisible() && table->model()->rowCount() == 24);
+        QScrollArea* page = nullptr;
+        for (QWidget* w = table; w && !page; w = w->parentWidget())
+            page = qobject_cast<QScrollArea*>(w);
+        QVERIFY(page);
+        page->verticalScrollBar()->setValue(0);
+        using namespace FleetRules;
+        for (int c : {ColUptime, ColLastCheck, ColNetwork})
+            header->resizeSection(c, 900);
+        QTRY_COMPARE(table->horizontalScrollBar()->maximum(), header->length() - table->viewport()->width());
+        QScrollBar* inSight = nullptr;
+        QTRY_VERIFY((inSight = page->viewport()->findChild<QScrollBar*>(QStringLiteral("kvrBarInSight")))
+                    && inSight->isVisible());
+        const QRect port = page->viewport()->rect();
+        QVERIFY(port.contains(inSight->geometry()));
+        const QRect action = table->visualRect(table->model()->index(0, ColAction));
+        QVERIFY(!table->viewport()->rect().contains(action));
+        inSight->setValue(inSight->maximum());
+        QCOMPARE(table->horizontalScrollBar()->value(), table->horizontalScrollBar()->maximum());
+        QVERIFY(table->viewport()->rect().contains(table->visualRect(table->model()->index(0, ColAction))));
+        look(*native, QStringLiteral("fleet-columns-widened"));
+        page->verticalScrollBar()->setValue(page->verticalScrollBar()->maximum());
+        QTRY_VERIFY(!inSight->isVisible());
+        QTRY_COMPARE(Prefs::get(Prefs::kNativeTableColumns).value(ColUptime - 1), QStringLiteral("900"));
+        native.reset();
+
+        auto again = open();
+        QVERIFY(again);
+        QCOMPARE(again->table()->horizontalHeader()->sectionSize(ColUptime), 480);
+        again->table()->horizontalHeader()->resizeSection(ColUptime, 160);
+        again->table()->horizontalHeader()->resizeSection(ColLastCheck, 110);
+        again->table()->horizontalHeader()->resizeSection(ColNetwork, 132);
+        QTRY_COMPARE(Prefs::get(Prefs::kNativeTableColumns).value(ColUptime - 1), QStringLiteral("160"));
     }
 
     // Thirty-six cameras on "6×6", every one failing: the toolbar's

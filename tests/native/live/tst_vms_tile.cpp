@@ -3,11 +3,13 @@
 // watchdog, the Main to Sub steps, pacing, playback ends and snapshots; and
 // the video wall's native camera source over the same tiles.
 
+#include "app/ui/Theme.h"
 #include "native/live/LiveTileRules.h"
 #include "native/live/NativeWallSource.h"
 #include "native/live/VmsTile.h"
 #include "native/screens/NativeStyle.h"
 #include "tests/native/live/LiveTestKit.h"
+#include "tests/support/LongNames.h"
 #include "video/FfmpegPlayer.h"
 #include "video/Playback.h"
 #include "video/VideoStage.h"
@@ -26,6 +28,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+using namespace kvr::ui;
 using namespace kvr::video;
 using namespace kvr::wall;
 using namespace kvr::services;
@@ -505,6 +508,68 @@ private Q_SLOTS:
             VmsTile::stopAll({tiles.at(3), tiles.at(4)});
         }
         for (const QString& id : ids + QStringList{baysId})
+            NativeStore::instance().removeDevice(id);
+    }
+
+    // A wall of 36 of an estate's long names alike at their start, as on a
+    // laptop (tiles of 147 x 75, each showing its channel, which leaves 73 px
+    // to the name: a name that needs two words to tell it from all the others
+    // keeps the one that tells it from most): no two badges read alike, and a
+    // recorder's name shows only beside a camera whose name a camera of
+    // another recorder has too (and there only where it has room).
+    void wallOfLongNamesReadsApart()
+    {
+        Theme::loadFonts(); // as the program reads them
+        const QList<longnames::Camera> estate = longnames::estate();
+        QStringList recorders;
+        for (const longnames::Camera& c : estate)
+            if (!recorders.contains(c.recorder))
+                recorders << c.recorder;
+        QStringList ids;
+        QList<QStringList> names(recorders.size());
+        for (const longnames::Camera& c : estate)
+            names[recorders.indexOf(c.recorder)] << c.name;
+        for (qsizetype r = 0; r < recorders.size(); ++r) {
+            ids << addDevice(deviceFor(recorders.at(r), QStringLiteral("DAHUA"), 1, 1, int(names.at(r).size())));
+            nameCameras(ids.last(), names.at(r));
+        }
+        QWidget wall;
+        wall.setStyleSheet(NativeStyle::stylesheet());
+        auto* grid = new QGridLayout(&wall);
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setSpacing(0);
+        QList<VmsTile*> tiles;
+        QList<int> next(recorders.size(), 1);
+        for (const longnames::Camera& c : estate) {
+            const qsizetype r = recorders.indexOf(c.recorder);
+            tiles << new VmsTile(ids.at(r), next[r]++, &wall);
+            grid->addWidget(tiles.last(), int(tiles.size() - 1) / 6, int(tiles.size() - 1) % 6);
+        }
+        wall.resize(6 * 147, 6 * 75);
+        // No tile takes the focus (which shows its controls, as the pointer would).
+        wall.setAttribute(Qt::WA_ShowWithoutActivating);
+        wall.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wall));
+        if (QWidget* focused = QApplication::focusWidget())
+            focused->clearFocus();
+        const auto faultsNow = [&tiles, &estate] {
+            QStringList shown;
+            QStringList faults;
+            for (qsizetype i = 0; i < tiles.size(); ++i) {
+                const QString name = tiles.at(i)->nameLabel()->text();
+                if (name.contains(QStringLiteral(" \u00B7 ")) && !longnames::sharesItsName(estate, i))
+                    faults << QStringLiteral("\"%1\" shows its recorder").arg(name);
+                // The badge as a person reads it: the channel, then the name.
+                const QLabel* channel = tiles.at(i)->findChild<QLabel*>(QStringLiteral("VTileSub"));
+                shown << (channel && channel->isVisible() ? channel->text() + QLatin1Char(' ') : QString()) + name;
+            }
+            return faults + longnames::alikeFaults(longnames::titles(estate), shown);
+        };
+        // Once every tile was fitted against all the others (each again as
+        // the others came).
+        QTRY_VERIFY_WITH_TIMEOUT(faultsNow().isEmpty(), 5000);
+        QVERIFY2(faultsNow().isEmpty(), qPrintable(faultsNow().join('\n')));
+        for (const QString& id : std::as_const(ids))
             NativeStore::instance().removeDevice(id);
     }
 

@@ -643,6 +643,10 @@ void FleetRulesTest::namesAlikeReadApartInColumnsKeptBetweenStarts()
     QCOMPARE(NativeTable::savedWidths(QStringList(kColumnCount - 1, QStringLiteral("9"))), QList<int>());
     QCOMPARE(NativeTable::savedWidths(QStringList(kColumnCount - 1, QStringLiteral("120"))),
              QList<int>(kColumnCount - 1, 120));
+    // A column left wider than anything it shows comes back at most as wide
+    // as the widest of them needs, so the row's action stays near.
+    QCOMPARE(NativeTable::savedWidths(QStringList(kColumnCount - 1, QStringLiteral("1500"))),
+             QList<int>(kColumnCount - 1, 480));
     // The device's own kept width, after the others' (kept widths of an
     // earlier version have none).
     QCOMPARE(NativeTable::savedDeviceWidth(QStringList(kColumnCount - 1, QStringLiteral("120"))), 0);

@@ -21,6 +21,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include <csignal>
@@ -68,12 +69,21 @@ struct ScopedTz {
 };
 
 // Catches the one answer of an asynchronous call, counting how often it came.
+// The answer lands in a slot the callback shares: a case that stops at a
+// failed check leaves its requests under way, and an answer that comes after
+// the Catch has gone must not write into what the stack or heap holds by then
+// (the suite would crash in a later case instead of reporting this one).
 template <typename T> struct Catch {
-    std::optional<T> value;
-    int calls = 0;
+    struct Slot {
+        std::optional<T> value;
+        int calls = 0;
+    };
+    std::shared_ptr<Slot> slot = std::make_shared<Slot>();
+    std::optional<T>& value = slot->value;
+    int& calls = slot->calls;
     std::function<void(const T&)> cb()
     {
-        return [this](const T& x) { value = x, ++calls; };
+        return [slot = slot](const T& x) { slot->value = x, ++slot->calls; };
     }
     bool wait(int ms = 20000)
     {

@@ -597,6 +597,26 @@ private Q_SLOTS:
         QTRY_COMPARE(fake.openConnections(), 0); // the last answered too
     }
 
+    // A recorder that lists a hundred files of its window's first day before
+    // any other: the full page asks for the next, and the days behind it
+    // count; a page that is not full is the last.
+    void daysBehindAFullPageOfFilesCount()
+    {
+        kvrtest::TestClock clock(QDateTime(QDate(2025, 3, 20), QTime(12, 0), Qt::UTC));
+        FakeDevice fake(FakeDevice::Kind::Dahua);
+        fake.clock = QStringLiteral("2025-03-20 12:00:00");
+        fake.channels = {{1, QStringLiteral("Lobby"), true, true}};
+        for (int i = 0; i < NativeCalendar::kSpanPageSize; ++i) {
+            const QDateTime start(QDate(2025, 2, 19), QTime(0, 0).addSecs(i * 600));
+            fake.clips.append({start, start.addSecs(300)});
+        }
+        fake.recorded = {QDate(2025, 3, 1), QDate(2025, 3, 19)};
+        QVERIFY(fake.start());
+        QCOMPARE(describe(probe(deviceFor(fake, "DAHUA"), 30)),
+                 "2 DS-FAKE-16 [FK0123456789] [Front gate NVR] 2025-03-20 12:00:00 [OK] 3/30 [] | 1 Lobby +");
+        QCOMPARE(fake.servedCount(QStringLiteral("/cgi-bin/mediaFileFind.cgi?action=findNextFile")), 2);
+    }
+
     // The days a page of a span search's files covers, within the span.
     void spanPages()
     {

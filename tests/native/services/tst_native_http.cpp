@@ -9,6 +9,10 @@
 
 #include <QtTest>
 
+#include <algorithm>
+#include <array>
+#include <new>
+
 #include <zlib.h>
 
 using namespace kvr::services;
@@ -804,6 +808,26 @@ private Q_SLOTS:
         NativeHttp::get(deviceFor(fake), QStringLiteral("/slow"), NativeHttp::None, &tab, c.cb(), 8000ms);
         QVERIFY(c.wait());
         QCOMPARE(c->body, QByteArray("late"));
+    }
+
+    // A case that stops at a failed check leaves its requests under way: an
+    // answer that comes once the case's catcher has gone touches nothing
+    // that is there by then (the large-answer cases crashed the suite so, in
+    // the case after theirs).
+    void anAnswerAfterItsCatcherHasGoneTouchesNothing()
+    {
+        using Caught = nativetest::Catch<Response>;
+        FakeDevice fake(FakeDevice::Kind::Isapi);
+        QVERIFY(startFake(fake));
+        fake.script(QStringLiteral("/slow"), nativetest::reply(200, "late", [](auto& r) { r.delayMs = 300; }));
+        alignas(Caught) std::array<unsigned char, sizeof(Caught)> place{};
+        auto* gone = new (place.data()) Caught;
+        NativeHttp::get(deviceFor(fake), QStringLiteral("/slow"), NativeHttp::None, gone->cb(), 8000ms);
+        gone->~Caught();
+        place.fill(0xa5); // what the memory holds next
+        QTRY_COMPARE(fake.requestCount(), 1);
+        QTRY_COMPARE(fake.openConnections(), 0); // answered, and the answer read
+        QVERIFY(std::all_of(place.cbegin(), place.cend(), [](unsigned char b) { return b == 0xa5; }));
     }
 
     void tcpConnectTest()

@@ -51,16 +51,16 @@ private Q_SLOTS:
     {
         // Fields and what is written for them, between bars. A sign, "=" or
         // "@" first makes a formula, unless a minus sign is followed by a
-        // digit (in any script); separators, quotes and line breaks are
-        // quoted.
+        // digit (in any script) and no operator follows; separators, quotes
+        // and line breaks are quoted.
         const QString fields =
-            QString::fromUtf8("|Gate|=1+1|+12|@cmd|-|-x|-3|-\u0661\u0662|-1+1|-5 floor|-5.|\t=cmd|\r=cmd|"
+            QString::fromUtf8("|Gate|=1+1|+12|@cmd|-|-x|-3|-\u0661\u0662|-1+1|-5 floor|-5.|-2+cmd!A0|\t=cmd|\r=cmd|"
                               "Main, east|The \"big\" one|a\nb|=HYPERLINK(\"x\",1)|a=b");
         QStringList written;
         for (const QString& field : fields.split('|'))
             written << csvField(field);
         QCOMPARE(written.join('|'),
-                 QString::fromUtf8("|Gate|'=1+1|'+12|'@cmd|'-|'-x|-3|-\u0661\u0662|-1+1|-5 floor|-5.|"
+                 QString::fromUtf8("|Gate|'=1+1|'+12|'@cmd|'-|'-x|-3|-\u0661\u0662|'-1+1|-5 floor|-5.|'-2+cmd!A0|"
                                    "'\t=cmd|\"'\r=cmd\"|\"Main, east\"|\"The \"\"big\"\" one\"|\"a\nb\"|"
                                    "\"'=HYPERLINK(\"\"x\"\",1)\"|a=b"));
     }

@@ -3,6 +3,7 @@
 // organisations, presets, recording calendars and cloud playlists; then
 // reachability probes and relay discovery, stream start, route choice and
 // generations, readiness polling, leases and stops.
+#include "server/api/Tunables.h"
 #include "tests/server/api/ApiTestSupport.h"
 #include "tests/video/Peers.h"
 
@@ -572,6 +573,26 @@ private Q_SLOTS:
                                  .arg(cut.port)));
         rig.server.rtspsTicketUrl = QString("rtsp://127.0.0.1:%1/s").arg(stalls.serverPort());
         QVERIFY(start(*rig.client, "5000004").info.publicRtsps);
+    }
+
+    // A secure route whose handshake takes longer than a connection may (a
+    // busy camera, a slow link): once connected, the handshake has its own
+    // time, and the route is taken when it completes past the connection's.
+    void aSlowHandshakeHasItsOwnTime()
+    {
+        apitest::Rig rig(apitest::signedIn);
+        // Long enough that only the connection's bound could end it here.
+        ApiClientTestAccess::setHandshakeTimeout(*rig.client, 120000);
+        peers::Peer slow; // takes the connection, then holds every byte until unmuted
+        QVERIFY(secureCameraPort() && peers::startProxy(slow, secureCameraPort(), "pass"));
+        QVERIFY(peers::steerProxy(slow, "mute"));
+        std::optional<bool> reachable;
+        rig.client->probeSecureEndpoint("127.0.0.1", slow.port, [&](bool r) { reachable = r; });
+        QTest::qWait(int(kvr::api::tun::kProbeTimeout.count()) + 1000);
+        QVERIFY2(!reachable, "ended while its handshake was under way");
+        QVERIFY(peers::steerProxy(slow, "unmute"));
+        QTRY_VERIFY_WITH_TIMEOUT(reachable.has_value(), 60000);
+        QVERIFY(*reachable);
     }
 
     // A lease answered 404 is a stream the server no longer knows: its holder

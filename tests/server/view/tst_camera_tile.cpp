@@ -4,12 +4,15 @@
 // server, slow retries after a failure, overlays by width, listening, the
 // stream switch and snapshots.
 
+#include "app/core/Settings.h"
 #include "app/ui/Theme.h"
 #include "server/view/CameraTile.h"
 #include "server/view/PulseDot.h"
 #include "tests/server/view/ViewTestSupport.h"
 #include "tests/video/Peers.h"
+#include "tests/video/YuvTestFrames.h"
 #include "video/FfmpegPlayer.h"
+#include "video/GpuVideoView.h"
 #include "video/VideoStage.h"
 #include "wall/TileRetry.h"
 
@@ -18,6 +21,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QOpenGLContext>
 #include <QSignalSpy>
 
 using namespace kvr::ui;
@@ -230,6 +234,58 @@ private Q_SLOTS:
     // The status dot lies over the picture: while playing it pulses with the
     // pictures, so the picture under it repaints once per picture and never
     // between pictures.
+    // Tiles of a wall where the graphics chip draws: the window they are
+    // laid out in is made for OpenGL before it shows, so as each tile changes
+    // over from the processor's pictures to the chip's, the window stays as
+    // it is (never made anew, never hidden) and every tile keeps a picture.
+    void tilesChangingOverToTheChipKeepTheirWindow()
+    {
+        if (QOpenGLContext probe; !probe.create())
+            QSKIP("no OpenGL on this display");
+        kvr::core::Prefs::set(kvr::core::Prefs::kRenderMode, QStringLiteral("gpu"));
+        // The chip ready before the wall shows: its context made here, unless
+        // the probe's answer (earlier cases started it) has it made already.
+        GpuVideoView::prepareContexts(false);
+        QTRY_VERIFY_WITH_TIMEOUT(GpuVideoView::contextsReady(), 30000);
+        QWidget wall;
+        auto* grid = new QGridLayout(&wall);
+        QList<CameraTile*> tiles;
+        for (int i = 0; i < 4; ++i) {
+            tiles << new CameraTile(QStringLiteral("c%1").arg(i), QStringLiteral("Gate %1").arg(i), false, &wall,
+                                    &streams);
+            grid->addWidget(tiles.last(), i / 2, i % 2);
+        }
+        kvr::core::Prefs::remove(kvr::core::Prefs::kRenderMode.name);
+        wall.resize(640, 400);
+        wall.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wall));
+        QCOMPARE(wall.windowHandle()->surfaceType(), QSurface::OpenGLSurface);
+        kvrtest::WindowWatch watch(&wall);
+        QImage picture(320, 200, QImage::Format_RGB32);
+        picture.fill(Qt::darkGreen);
+        for (CameraTile* t : tiles) {
+            t->start();
+            streams.answer(int(streams.starts.size()) - 1, viewtest::silentRtsp());
+            Q_EMIT t->player()->frameReady(picture);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(viewtest::pictures(tiles), 4);
+        for (CameraTile* t : tiles) {
+            Q_EMIT t->player()->yuvFrameReady(yuvtest::plain(Qt::green, YuvFrame::kThreePlanes, 320, 200));
+            QVERIFY(t->videoStage()->isGpuActive());
+            QCOMPARE(viewtest::pictures(tiles), 4);
+            QTest::qWait(50);
+        }
+        for (CameraTile* t : tiles) {
+            auto* view = t->videoStage()->findChild<GpuVideoView*>();
+            QTRY_VERIFY_WITH_TIMEOUT(view->isValid(), 5000);
+            QVERIFY(!view->hasFailed());
+        }
+        QCOMPARE(watch.summary(), QStringLiteral("id kept, hidden 0, surface lost 0"));
+        for (CameraTile* t : tiles)
+            t->stop();
+    }
+
     void dotPulsesWithThePictures()
     {
         auto tile = make();
