@@ -1,4 +1,4 @@
-// fuzz-sources: native/services/CalendarDaySearch.cpp native/services/CalendarSearch.cpp native/services/DeviceParsers.cpp native/services/NativeHttp.cpp native/services/DeviceWire.cpp native/services/AnswerFraming.cpp native/services/ContentCoding.cpp native/services/DigestAuth.cpp native/services/DeviceLogins.cpp native/services/Brands.cpp native/services/AddressCheck.cpp app/core/Clock.cpp
+// fuzz-sources: native/services/CalendarDaySearch.cpp native/services/CalendarSearch.cpp native/services/DeviceParsers.cpp native/services/NativeHttp.cpp native/services/DeviceWire.cpp native/services/ConnectionGate.cpp native/services/Logging.cpp native/services/AnswerFraming.cpp native/services/ContentCoding.cpp native/services/DigestAuth.cpp native/services/DeviceLogins.cpp native/services/Brands.cpp native/services/AddressCheck.cpp app/core/Clock.cpp
 // fuzz-qt: Qt6Core Qt6Network zlib
 //
 // Recorders answer searches and information requests with XML, key=value

@@ -2,6 +2,7 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/Log.h"
+#include "app/core/Process.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/ui/ScreenFit.h"
@@ -45,6 +46,12 @@ void prepareApplication(QApplication& app)
     QCoreApplication::setApplicationName(QStringLiteral("Kavira"));
     QCoreApplication::setOrganizationName(QStringLiteral("Kavira"));
     Log::install();
+    // Every connection to a device is an open file, and a program on macOS
+    // starts with room for 256.
+    Process::raiseOpenFileLimit();
+    // Logging out or shutting down ends the program as closing it does:
+    // what it keeps is saved on the way out.
+    Process::quitOnTerminationSignals();
     app.setWindowIcon(QIcon(QStringLiteral(":/brand/icon.png")));
     Theme::useProgramFont();
     // In every window, the wheel turns only a control the person chose.

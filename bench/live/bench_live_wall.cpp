@@ -108,7 +108,8 @@ int main(int argc, char** argv)
 
     std::vector<std::unique_ptr<kvrtest::FakeDevice>> fakes;
     for (const Wall& w : walls) {
-        for (const Native::Device& d : NativeStore::instance().devices())
+        const QList<Native::Device> devices = NativeStore::instance().devices(); // each removal changes the list
+        for (const Native::Device& d : devices)
             NativeStore::instance().removeDevice(d.id);
         // Two pages' worth of cameras, spread over the devices.
         QStringList keys;

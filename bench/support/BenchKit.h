@@ -19,10 +19,16 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <vector>
 
+#include <dirent.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -261,6 +267,137 @@ private:
     qint64 m_gpuPaints = 0;
     qint64 m_pictures = 0;
     bool m_counting = false;
+};
+
+// What a person's input would meet on the thread that made it: every
+// `everyMs` a request falls due, and the time from then until the event
+// loop has run it (the due time of a timer that fired late, then a posted
+// call) is one round trip. Reads the percentiles and the longest.
+class RoundTrips : public QObject {
+public:
+    explicit RoundTrips(int everyMs = 50) : m_everyMs(everyMs)
+    {
+        m_clock.start();
+        m_timer.setSingleShot(true);
+        m_timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this] {
+            const qint64 due = m_due;
+            QMetaObject::invokeMethod(
+                this,
+                [this, due] {
+                    if (!m_running)
+                        return;
+                    m_samples.push_back(double(m_clock.nsecsElapsed() - due) / 1e6);
+                    arm();
+                },
+                Qt::QueuedConnection);
+        });
+    }
+    void start()
+    {
+        m_samples.clear();
+        m_running = true;
+        arm();
+    }
+    void stop()
+    {
+        m_running = false;
+        m_timer.stop();
+    }
+    // The round trip that `fraction` of them did not pass (0.99: p99), in ms.
+    double percentile(double fraction) const
+    {
+        if (m_samples.empty())
+            return 0.0;
+        std::vector<double> v = m_samples;
+        std::sort(v.begin(), v.end());
+        const size_t at = std::min(v.size() - 1, size_t(fraction * double(v.size())));
+        return v[at];
+    }
+    double longest() const { return m_samples.empty() ? 0.0 : *std::max_element(m_samples.begin(), m_samples.end()); }
+    size_t count() const { return m_samples.size(); }
+
+private:
+    void arm()
+    {
+        m_due = m_clock.nsecsElapsed() + qint64(m_everyMs) * 1000000;
+        m_timer.start(m_everyMs);
+    }
+    int m_everyMs;
+    QElapsedTimer m_clock;
+    QTimer m_timer;
+    qint64 m_due = 0;
+    bool m_running = false;
+    std::vector<double> m_samples;
+};
+
+// Every processor kept busy by as many child processes spinning, until
+// destroyed. Children, so that their time is not this process's.
+class BusyLoad {
+public:
+    explicit BusyLoad(int processes = int(sysconf(_SC_NPROCESSORS_ONLN)))
+    {
+        for (int i = 0; i < processes; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                volatile unsigned long spin = 0;
+                for (;;)
+                    spin = spin + 1;
+            }
+            if (pid > 0)
+                m_children.push_back(pid);
+        }
+    }
+    ~BusyLoad()
+    {
+        for (pid_t pid : m_children)
+            kill(pid, SIGKILL);
+        for (pid_t pid : m_children)
+            waitpid(pid, nullptr, 0);
+    }
+    BusyLoad(const BusyLoad&) = delete;
+    BusyLoad& operator=(const BusyLoad&) = delete;
+    int count() const { return int(m_children.size()); }
+
+private:
+    std::vector<pid_t> m_children;
+};
+
+// The most files this process held open at once while it samples (on a
+// thread of its own, every 20 ms, so the thread under measure does no work
+// for it).
+class OpenFilesPeak {
+public:
+    OpenFilesPeak()
+    {
+        m_thread = std::thread([this] {
+            while (!m_stop.load()) {
+                int n = 0;
+                if (DIR* dir = opendir("/proc/self/fd")) {
+                    while (const dirent* entry = readdir(dir))
+                        n += entry->d_name[0] != '.' ? 1 : 0;
+                    closedir(dir);
+                    --n; // the listing's own
+                }
+                m_peak.store(std::max(m_peak.load(), n));
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+    ~OpenFilesPeak()
+    {
+        m_stop.store(true);
+        m_thread.join();
+    }
+    OpenFilesPeak(const OpenFilesPeak&) = delete;
+    OpenFilesPeak& operator=(const OpenFilesPeak&) = delete;
+    int peak() const { return m_peak.load(); }
+    void reset() { m_peak.store(0); }
+
+private:
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_peak{0};
+    std::thread m_thread;
 };
 
 } // namespace bench

@@ -123,7 +123,7 @@ void FleetCache::update(const NativeContext& context, const QList<Native::Device
         if (!stale && m_compare)
             stale = !(found->record->device == d && found->busy == context.isBusy(d.id)
                       && found->refused == context.isRefused(d.id) && found->site == siteNames.value(d.siteId));
-        if (!stale && m_links && context.events) {
+        if (!stale && m_links && context.events && NativeInsights::findingsReadLink(d)) {
             needSources();
             const Native::LinkStatus link = sources.link(d.id);
             stale = link.link != found->link || link.text != found->linkText || link.since != found->linkSince;

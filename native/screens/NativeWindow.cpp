@@ -161,6 +161,10 @@ void NativeWindow::build()
             scheduleDataRebuild();
         });
     }
+    m_busyPace = new QTimer(this);
+    m_busyPace->setSingleShot(true);
+    m_busyPace->setInterval(tun::kBusyTextPace);
+    connect(m_busyPace, &QTimer::timeout, this, &NativeWindow::refreshBusy);
     m_minuteTimer = new QTimer(this);
     m_minuteTimer->setInterval(tun::kMinuteTick);
     connect(m_minuteTimer, &QTimer::timeout, this, [this] {
@@ -531,15 +535,15 @@ void NativeWindow::updateLiveEvents()
 
 void NativeWindow::refreshBusy()
 {
-    int n = 0;
-    if (m_context.controller && m_context.store) {
-        const QList<Native::Device> allDevices = m_context.store->devices(); // const: no copy of the records
-        for (const Native::Device& d : allDevices)
-            if (m_context.controller->isBusy(d.id))
-                ++n;
-    }
-    m_busy->setText(n > 0 ? QStringLiteral("Checking %1").arg(n) : QString());
+    // Kept by the scheduler: a sweep changes the busy state of every device,
+    // so a count over the fleet per change would cost the square of it.
+    const int n = m_context.controller ? m_context.controller->busyCount() : 0;
     m_refreshAll->setEnabled(n == 0);
+    const QString text = n > 0 ? QStringLiteral("Checking %1").arg(n) : QString();
+    if (m_busyPace->isActive() || text == m_busy->text()) // further changes at the pace
+        return;
+    m_busy->setText(text);
+    m_busyPace->start();
 }
 
 void NativeWindow::toggleOverview()

@@ -170,6 +170,7 @@ private:
     QPushButton* m_refreshAll = nullptr;
     QPushButton* m_events = nullptr;
     QLabel* m_busy = nullptr;
+    QTimer* m_busyPace = nullptr; // the busy count's text follows at this pace
     QLabel* m_importing = nullptr;
     QPushButton* m_importButton = nullptr;
     QPointer<services::CsvImportJob> m_import;

@@ -14,7 +14,11 @@ using namespace std::chrono_literals;
 inline constexpr std::chrono::milliseconds kToastShown = 3200ms;
 inline constexpr int kToastBottomGap_px = 28;
 inline constexpr std::chrono::milliseconds kMinuteTick = 1min; // relative times ("5 min ago") move on
-inline constexpr int kUptimeColumnDays = 7;                    // the device table's uptime column
+// The count of devices being checked changes at every check of a sweep,
+// hundreds of times a second in a large fleet, and each new text lays the
+// page out again: it is shown at most this often (the last count always).
+inline constexpr std::chrono::milliseconds kBusyTextPace = 250ms;
+inline constexpr int kUptimeColumnDays = 7; // the device table's uptime column
 
 // The device panel's uptime tab redraws while shown, as hours pass.
 inline constexpr std::chrono::milliseconds kUptimeRefresh = 1min;

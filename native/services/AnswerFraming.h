@@ -33,6 +33,7 @@ public:
         Untrusted,     // an HTTPS address whose certificate is not trusted
         Encoded,       // the body comes in a coding (gzip ...) its reader does not take
         Network,       // any other failure of the connection
+        TooSlow,       // the answer did not come, or end, within its time (DeviceWire)
     };
 
     explicit AnswerFraming(qint64 heldLimit) : m_heldLimit(heldLimit) {}

@@ -226,7 +226,14 @@ void start(const Native::Device& device, bool details, int windowDays, const QOb
         QTimer::singleShot(0, job->requests, [job] { finish(job); });
         return;
     }
-    QTimer::singleShot(timing.deadline, job->requests, [job, deadline = timing.deadline] { timeUp(job, deadline); });
+    // A timer of the job's own, which ends with it: a single-shot timer
+    // would stay armed for the whole deadline after the job, and a sweep's
+    // thousands of them make every start of a timer of the thread slower.
+    auto* bound = new QTimer(job->requests);
+    bound->setSingleShot(true);
+    QObject::connect(bound, &QTimer::timeout, job->requests,
+                     [job, deadline = timing.deadline] { timeUp(job, deadline); });
+    bound->start(timing.deadline);
     probeHttp(job, 0);
 }
 

@@ -9,6 +9,8 @@
 #include <QSslSocket>
 #endif
 
+#include <utility>
+
 namespace kvr::services {
 
 namespace {
@@ -38,10 +40,14 @@ DeviceWire::DeviceWire(Request request, QObject* parent)
         fail(Error::Timeout);
         report();
     });
+    m_answerBound.setSingleShot(true);
+    connect(&m_answerBound, &QTimer::timeout, this, &DeviceWire::onAnswerBound);
 }
 
 DeviceWire::~DeviceWire()
 {
+    if (m_waitTicket)
+        ConnectionGate::instance().cancel(m_waitTicket);
     dropSocket();
 }
 
@@ -62,6 +68,19 @@ void DeviceWire::start()
     if (m_started)
         return;
     m_started = true;
+    const ConnectionGate::Ticket ticket = ConnectionGate::instance().ask(m_request.use, this, [this] {
+        m_waitTicket = 0;
+        m_holdsPlace = true;
+        connectNow();
+    });
+    if (!m_holdsPlace)
+        m_waitTicket = ticket;
+}
+
+void DeviceWire::connectNow()
+{
+    if (m_request.answerTimeout.count() > 0)
+        m_answerBound.start(m_request.answerTimeout);
     const bool secure = isHttps(m_request.url);
     QTcpSocket* socket = nullptr;
 #if QT_CONFIG(ssl)
@@ -108,18 +127,36 @@ void DeviceWire::abort()
 {
     m_framing.abandon();
     m_idle.stop();
+    m_answerBound.stop();
+    if (m_waitTicket)
+        ConnectionGate::instance().cancel(std::exchange(m_waitTicket, 0));
     dropSocket();
 }
 
 void DeviceWire::dropSocket()
 {
-    if (!m_socket)
+    if (m_socket) {
+        QTcpSocket* socket = m_socket;
+        m_socket = nullptr;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+    // The connection is closed (abort() closes it at once): its place goes
+    // to the next in line.
+    if (std::exchange(m_holdsPlace, false))
+        ConnectionGate::instance().release(m_request.use);
+}
+
+// The head did not come in time, or an answer that is no stream did not
+// end in time: a device dripping it would hold the exchange for ever.
+void DeviceWire::onAnswerBound()
+{
+    const int status = m_framing.status();
+    if (m_framing.isDone() || (status >= 200 && status <= 299))
         return;
-    QTcpSocket* socket = m_socket;
-    m_socket = nullptr;
-    socket->disconnect(this);
-    socket->abort();
-    socket->deleteLater();
+    fail(Error::TooSlow);
+    report();
 }
 
 void DeviceWire::send()
@@ -190,6 +227,9 @@ QString DeviceWire::errorText(Error error, int status, const QString& detail)
         return QStringLiteral("The device sent its answer compressed (%1), which can't be read.").arg(detail);
     case Error::Network:
         return detail.isEmpty() ? QStringLiteral("The connection to the device failed.") : detail;
+    case Error::TooSlow:
+        return status == 0 ? QStringLiteral("No answer in time.")
+                           : QStringLiteral("The device was too slow to send its whole answer.");
     }
     return {};
 }
@@ -238,6 +278,7 @@ void DeviceWire::settle()
     if (!m_framing.isDone())
         return;
     m_idle.stop();
+    m_answerBound.stop();
     dropSocket();
 }
 
@@ -291,6 +332,9 @@ void DeviceWire::report()
 {
     QPointer<DeviceWire> self(this);
     if (m_framing.takeHead()) {
+        // A 2xx answer's body may go on as long as the device sends.
+        if (status() >= 200 && status() <= 299)
+            m_answerBound.stop();
         const QByteArray coding = header("Content-Encoding").trimmed();
         if (m_request.plainBodyOnly && !coding.isEmpty() && coding.compare("identity", Qt::CaseInsensitive) != 0) {
             fail(Error::Encoded, QString::fromLatin1(coding.left(40)));

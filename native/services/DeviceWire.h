@@ -16,10 +16,15 @@
 // has a bound by size (tun::kChallengeBody_bytes), past which the exchange
 // ends. The head of an answer has a bound of its own.
 //
+// Each exchange takes a place at the connection gate before it connects
+// (waiting for one when all are taken) and gives it back as its connection
+// closes.
+//
 // Signals come later, never from within a call; after abort() or the end,
 // none comes. Main thread only.
 
 #include "native/services/AnswerFraming.h"
+#include "native/services/ConnectionGate.h"
 
 #include <QByteArray>
 #include <QList>
@@ -50,6 +55,12 @@ public:
         bool hasBody = false; // POST and PUT: a Content-Length, also for an empty body
         // The exchange is given up when nothing moves for this long.
         std::chrono::milliseconds transferTimeout{30000};
+        // When set: the answer's head must come within this time of the
+        // connect, and an answer other than 2xx must end within it, however
+        // its bytes trickle (the body of a 2xx answer, a stream, may go on).
+        std::chrono::milliseconds answerTimeout{0};
+        // What the connection counts as at the gate.
+        ConnectionGate::Use use = ConnectionGate::Use::Request;
         // Body bytes held for the reader; past it the device waits.
         qint64 heldLimit = 256 * 1024;
         // The reader takes the body piece by piece as it is: one sent in a
@@ -64,8 +75,11 @@ public:
     DeviceWire(const DeviceWire&) = delete;
     DeviceWire& operator=(const DeviceWire&) = delete;
 
-    // Connects and sends; what follows comes as signals.
+    // Connects (once the gate has a place for it) and sends; what follows
+    // comes as signals.
     void start();
+    // Whether it waits for a place at the gate.
+    bool waitsForPlace() const { return m_waitTicket != 0; }
     // Ends the exchange at once; no signal follows.
     void abort();
 
@@ -99,6 +113,8 @@ Q_SIGNALS:
     void finished();
 
 private:
+    void connectNow();
+    void onAnswerBound();
     void send();
     void pump();
     void pumpLater();
@@ -114,6 +130,9 @@ private:
     AnswerFraming m_framing;
     QPointer<QTcpSocket> m_socket;
     QTimer m_idle;
+    QTimer m_answerBound;
+    ConnectionGate::Ticket m_waitTicket = 0;
+    bool m_holdsPlace = false;
     bool m_started = false;
     bool m_closed = false; // the device closed the connection
     bool m_pumpQueued = false;

@@ -67,6 +67,8 @@ public:
     bool isBusy(const QString& id) const;
     int runningCount() const { return int(m_running.size()); }
     int queuedCount() const { return int(m_queue.size()); }
+    // Devices with a job running or waiting (each has at most one).
+    int busyCount() const { return int(m_running.size() + m_queued.size()); }
 
     // ---- Refused logins ----
     const QSet<QString>& refused() const { return m_refused; }

@@ -3,29 +3,24 @@
 #include "app/core/Clock.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
+#include "native/services/ConnectionGate.h"
 #include "native/services/DeviceWire.h"
 #include "native/services/DigestAuth.h"
-#include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeServices.h"
 #include "native/services/NativeStore.h"
-#include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDebug>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QSaveFile>
 #include <QSet>
 #include <QUrl>
 
 #include <algorithm>
+#include <limits>
 
 namespace kvr::services {
 
@@ -34,7 +29,6 @@ using Link = Native::Link;
 
 namespace {
 
-const QString kFileName = QStringLiteral("native-events.json");
 const char* const kKeyProperty = "key";
 
 qint64 monoMs()
@@ -84,11 +78,17 @@ NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QOb
     m_saveTimer.setInterval(tun::kEventSaveDelay);
     m_syncTimer.setSingleShot(true);
     m_syncTimer.setInterval(tun::kStreamSyncDelay);
+    m_scheduleTimer.setSingleShot(true);
+    m_scheduleClock.start();
     connect(&m_saveTimer, &QTimer::timeout, this, &NativeEvents::save);
     connect(&m_syncTimer, &QTimer::timeout, this, &NativeEvents::sync);
+    connect(&m_scheduleTimer, &QTimer::timeout, this, &NativeEvents::openDue);
     if (m_store) {
+        // A change of the lists is followed by a pass over the whole fleet;
+        // a change of one device (a check's result, thousands in a sweep)
+        // by a look at that device alone.
         connect(m_store, &NativeStore::changed, this, &NativeEvents::onStoreChanged);
-        connect(m_store, &NativeStore::deviceUpdated, this, &NativeEvents::onStoreChanged);
+        connect(m_store, &NativeStore::deviceUpdated, this, &NativeEvents::onDeviceUpdated);
     }
     // Events that arrived since the last save must reach the disk also when
     // the application quits while native mode is on screen.
@@ -154,8 +154,24 @@ void NativeEvents::onQuit()
 
 void NativeEvents::onStoreChanged()
 {
+    // Whether a device is enabled, and its brand, change only with the
+    // lists (edits, imports), never with a check's result.
+    m_eligible = -1;
     if (m_started)
         m_syncTimer.start();
+}
+
+void NativeEvents::onDeviceUpdated(const QString& id)
+{
+    if (!m_started)
+        return;
+    m_updated.insert(id);
+    // Looked at once the scheduler has taken in the check's result (its
+    // refused set is updated after the store), in the next turn.
+    if (!m_updatePassQueued) {
+        m_updatePassQueued = true;
+        QMetaObject::invokeMethod(this, &NativeEvents::syncUpdated, Qt::QueuedConnection);
+    }
 }
 
 // --------------------------------------------------------------- queries ----
@@ -170,50 +186,14 @@ int NativeEvents::eligibleCount() const
 {
     if (!m_store)
         return 0;
-    int n = 0;
-    for (const Native::Device& d : m_store->devices())
-        if (d.enabled && supports(d.manufacturer))
-            ++n;
-    return n;
-}
-
-int NativeEvents::connectedCount() const
-{
-    int n = 0;
-    for (const LinkStatus& s : m_statuses)
-        if (s.link == Link::Live)
-            ++n;
-    return n;
-}
-
-QList<NativeEvents::Event> NativeEvents::recent(const QString& deviceId, int max) const
-{
-    QList<Event> out;
-    for (qsizetype i = m_events.size() - 1; i >= 0 && out.size() < max; --i)
-        if (deviceId.isEmpty() || m_events[i].deviceId == deviceId)
-            out.append(m_events[i]);
-    return out;
-}
-
-QList<NativeEvents::Event> NativeEvents::standing(const QString& deviceId, int hours) const
-{
-    const QDateTime cutoff = now().addSecs(-qint64(hours) * 3600);
-    QList<Event> out;
-    QSet<QPair<int, int>> decided;
-    for (qsizetype i = m_events.size() - 1; i >= 0; --i) {
-        const Event& e = m_events[i];
-        if (e.receivedAt < cutoff)
-            break;
-        if (e.deviceId != deviceId || !AlertStream::isCondition(e.kind))
-            continue;
-        const QPair<int, int> key(e.kind, e.channel);
-        if (decided.contains(key))
-            continue;
-        decided.insert(key);
-        if (e.active)
-            out.append(e);
+    if (m_eligible < 0) {
+        int n = 0;
+        for (const Native::Device& d : m_store->devices())
+            if (d.enabled && supports(d.manufacturer))
+                ++n;
+        m_eligible = n;
     }
-    return out;
+    return m_eligible;
 }
 
 QString NativeEvents::fingerprint(const Native::Device& d)
@@ -227,48 +207,78 @@ QString NativeEvents::fingerprint(const Native::Device& d)
 
 void NativeEvents::armTimer(const QString& id, Connection& conn, milliseconds delay)
 {
-    if (m_timerFn)
+    unplan(conn);
+    if (m_timerFn) {
         m_timerFn(id, delay, conn.timer);
-    else
-        conn.timer->start(delay);
+        return;
+    }
+    conn.due = m_schedule.emplace(m_scheduleClock.elapsed() + delay.count(), id);
+    conn.planned = true;
+    armSchedule();
+}
+
+bool NativeEvents::isPlanned(const Connection& conn) const
+{
+    return conn.planned || conn.timer->isActive();
+}
+
+void NativeEvents::unplan(Connection& conn)
+{
+    conn.timer->stop();
+    if (conn.planned) {
+        m_schedule.erase(conn.due);
+        conn.planned = false;
+    }
+}
+
+void NativeEvents::armSchedule()
+{
+    if (m_schedule.empty()) {
+        m_scheduleTimer.stop();
+        return;
+    }
+    const qint64 wait = std::max<qint64>(0, m_schedule.begin()->first - m_scheduleClock.elapsed());
+    if (!m_scheduleTimer.isActive() || m_scheduleTimer.remainingTime() > wait)
+        m_scheduleTimer.start(int(std::min<qint64>(wait, std::numeric_limits<int>::max())));
+}
+
+void NativeEvents::openDue()
+{
+    const qint64 nowMs = m_scheduleClock.elapsed();
+    int opened = 0;
+    while (!m_schedule.empty() && m_schedule.begin()->first <= nowMs && opened < tun::kStreamOpensPerTurn) {
+        const QString id = m_schedule.begin()->second;
+        // Every entry is the plan of its connection (a new plan or a drop
+        // takes the old one out).
+        auto it = m_connections.find(id);
+        if (it != m_connections.end())
+            it->planned = false;
+        m_schedule.erase(m_schedule.begin());
+        connectDevice(id);
+        ++opened;
+    }
+    if (!m_schedule.empty() && m_schedule.begin()->first <= nowMs) {
+        m_scheduleTimer.start(0); // the rest in the next turns
+        return;
+    }
+    armSchedule();
 }
 
 void NativeEvents::sync()
 {
     if (!m_started || !m_store)
         return;
+    m_syncTimer.stop();
     int n = 0;
     QSet<QString> wanted;
     for (const Native::Device& d : m_store->devices()) {
-        if (!d.enabled || !supports(d.manufacturer) || (m_controller && m_controller->isRefused(d.id)))
+        const bool fresh = !m_connections.contains(d.id);
+        if (!syncDevice(d, tun::kStreamStartGap * n))
             continue;
         wanted.insert(d.id);
-        const QString key = fingerprint(d);
-        auto it = m_connections.find(d.id);
-        if (it != m_connections.end() && it->timer->property(kKeyProperty).toString() != key) {
-            dropDevice(d.id, Link::Off, QString());
-            it = m_connections.end();
-        }
-        if (it != m_connections.end()) {
-            // A refused login is tried again only after a probe found the
-            // device up after the refusal.
-            const auto st = m_statuses.constFind(d.id);
-            if (st != m_statuses.constEnd() && st->link == Link::Refused && !it->reply && !it->timer->isActive()
-                && d.health.device == Native::Passed && d.health.checkedAt > st->since) {
-                it->attempt = 0;
-                armTimer(d.id, *it, milliseconds(0));
-            }
-            continue;
-        }
-        Connection conn;
-        conn.timer = new QTimer(this);
-        conn.timer->setSingleShot(true);
-        conn.timer->setProperty(kKeyProperty, key);
-        const QString id = d.id;
-        connect(conn.timer, &QTimer::timeout, this, [this, id] { connectDevice(id); });
-        auto inserted = m_connections.insert(id, conn);
-        armTimer(id, *inserted, tun::kStreamStartGap * n);
-        ++n;
+        // New streams open 20 ms apart, in store order.
+        if (fresh)
+            ++n;
     }
 
     const QStringList held = m_connections.keys();
@@ -276,12 +286,76 @@ void NativeEvents::sync()
         if (!wanted.contains(id))
             dropDevice(id, Link::Off, QString());
     for (auto it = m_statuses.begin(); it != m_statuses.end();) {
-        if (!wanted.contains(it.key()) && it->link != Link::Refused)
+        if (!wanted.contains(it.key()) && it->link != Link::Refused) {
+            if (it->link == Link::Live)
+                --m_liveCount;
             it = m_statuses.erase(it);
-        else
+        } else {
             ++it;
+        }
     }
     Q_EMIT linksChanged();
+}
+
+void NativeEvents::syncUpdated()
+{
+    m_updatePassQueued = false;
+    if (!m_started || !m_store) {
+        m_updated.clear();
+        return;
+    }
+    const QSet<QString> ids = std::exchange(m_updated, {});
+    bool any = false;
+    for (const QString& id : ids) {
+        const std::optional<Native::Device> d = m_store->device(id);
+        if (d && syncDevice(*d, milliseconds(0)))
+            continue;
+        // Gone, or no longer wanted.
+        if (m_connections.contains(id))
+            dropDevice(id, Link::Off, QString());
+        const auto st = m_statuses.constFind(id);
+        if (st != m_statuses.constEnd() && st->link != Link::Refused)
+            forgetStatus(id);
+        any = true;
+    }
+    if (any)
+        Q_EMIT linksChanged();
+}
+
+bool NativeEvents::syncDevice(const Native::Device& d, milliseconds startDelay)
+{
+    if (!d.enabled || !supports(d.manufacturer) || (m_controller && m_controller->isRefused(d.id)))
+        return false;
+    const QString key = fingerprint(d);
+    auto it = m_connections.find(d.id);
+    if (it != m_connections.end() && it->timer->property(kKeyProperty).toString() != key) {
+        dropDevice(d.id, Link::Off, QString());
+        it = m_connections.end();
+    }
+    if (it != m_connections.end()) {
+        const auto st = m_statuses.constFind(d.id);
+        // A refused login is tried again only after a check found the
+        // device up after the refusal; a stream that failed, waiting for
+        // its next attempt (up to two minutes away), comes back at the
+        // check that finds the device up again.
+        const bool checkedUpSince =
+            st != m_statuses.constEnd() && d.health.device == Native::Passed && d.health.checkedAt > st->since;
+        if (checkedUpSince && !it->reply
+            && ((st->link == Link::Refused && !isPlanned(*it)) || st->link == Link::Lost)) {
+            it->attempt = 0;
+            armTimer(d.id, *it, milliseconds(0));
+        }
+        return true;
+    }
+    Connection conn;
+    conn.timer = new QTimer(this);
+    conn.timer->setSingleShot(true);
+    conn.timer->setProperty(kKeyProperty, key);
+    const QString id = d.id;
+    connect(conn.timer, &QTimer::timeout, this, [this, id] { connectDevice(id); });
+    auto inserted = m_connections.insert(id, conn);
+    armTimer(id, *inserted, startDelay);
+    return true;
 }
 
 void NativeEvents::connectDevice(const QString& id)
@@ -307,6 +381,8 @@ void NativeEvents::openRequest(const QString& id, const QUrl& url, const QByteAr
     DeviceWire::Request request;
     request.url = url;
     request.transferTimeout = m_transferTimeout;
+    request.answerTimeout = m_answerTimeout;
+    request.use = ConnectionGate::Use::Stream;
     // Bounded: a device that sends faster than the stream is read waits in
     // its connection rather than growing this process; so does one that
     // answers its login with an endless refusal.
@@ -533,6 +609,8 @@ void NativeEvents::onFinished(const QString& id, DeviceWire* reply)
         end.error = StreamEnd::Error::Timeout;
     else if (error == DeviceWire::Error::LoginTooLarge)
         end.error = StreamEnd::Error::LoginTooLarge;
+    else if (error == DeviceWire::Error::TooSlow)
+        end.error = reply->status() == 0 ? StreamEnd::Error::NoAnswer : StreamEnd::Error::TooSlow;
     else if (error != DeviceWire::Error::None)
         end.error = StreamEnd::Error::Other;
     end.errorText = reply->errorText();
@@ -576,8 +654,10 @@ NativeEvents::EndVerdict NativeEvents::judgeEnd(const StreamEnd& end)
         v.next = EndVerdict::Next::RetryLater;
         return v;
     }
-    // A refusal whose body passed its bound says nothing about the login.
-    const bool tooLarge = end.error == StreamEnd::Error::LoginTooLarge;
+    // A refusal whose body passed its bounds, of size or of time, says
+    // nothing about the login.
+    const bool tooLarge =
+        end.error == StreamEnd::Error::LoginTooLarge || (end.status == 401 && end.error == StreamEnd::Error::TooSlow);
     if (end.status == 401 && !tooLarge) {
         v.link = Link::Refused;
         v.text = QStringLiteral("The device refused the saved username or password.");
@@ -602,6 +682,12 @@ NativeEvents::EndVerdict NativeEvents::judgeEnd(const StreamEnd& end)
         break;
     case StreamEnd::Error::LoginTooLarge:
         v.text = QStringLiteral("The device's login answer was too large.");
+        break;
+    case StreamEnd::Error::NoAnswer:
+        v.text = QStringLiteral("The device did not answer in time; trying again.");
+        break;
+    case StreamEnd::Error::TooSlow:
+        v.text = QStringLiteral("The device was too slow to send its whole answer.");
         break;
     case StreamEnd::Error::Other:
         v.text = end.errorText;
@@ -643,9 +729,20 @@ void NativeEvents::setStatus(const QString& id, Link link, const QString& text)
     LinkStatus& s = m_statuses[id];
     if (s.link != link || !s.since.isValid())
         s.since = now();
+    m_liveCount += (link == Link::Live ? 1 : 0) - (s.link == Link::Live ? 1 : 0);
     s.link = link;
     s.text = text;
     Q_EMIT linksChanged();
+}
+
+void NativeEvents::forgetStatus(const QString& id)
+{
+    const auto it = m_statuses.constFind(id);
+    if (it == m_statuses.constEnd())
+        return;
+    if (it->link == Link::Live)
+        --m_liveCount;
+    m_statuses.erase(it);
 }
 
 void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
@@ -653,10 +750,10 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
     auto it = m_connections.find(id);
     if (it == m_connections.end())
         return;
+    unplan(*it);
     Connection conn = *it;
     m_connections.erase(it);
     m_flood.forget(id);
-    conn.timer->stop();
     // Its own timeout may be what is running now.
     conn.timer->deleteLater();
     if (DeviceWire* r = conn.reply) {
@@ -665,7 +762,7 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
         r->deleteLater();
     }
     if (link == Link::Off)
-        m_statuses.remove(id);
+        forgetStatus(id);
     else
         setStatus(id, link, text);
 }
@@ -703,82 +800,6 @@ void StreamFloodMeter::forget(const QString& stream)
     m_total -= m_bytes.take(stream);
 }
 
-// ---------------------------------------------------------------- events ----
-
-void NativeEvents::ingest(const QString& deviceId, const QList<AlertStream::Alert>& alerts)
-{
-    const QDateTime at = now();
-    const qint64 atMs = monoMs();
-    const qint64 repeatMs = std::chrono::duration_cast<milliseconds>(tun::kDetectionRepeatWindow).count();
-    bool stored = false;
-    for (const AlertStream::Alert& alert : alerts) {
-        const AlertStream::Kind kind = AlertStream::classify(alert);
-        if (kind == AlertStream::Heartbeat)
-            continue;
-        QString detection;
-        if (AlertStream::isDetection(kind)) {
-            // The latest stored detection of the same device, channel, kind
-            // and state, looked up rather than searched for: a flood of
-            // detections from many devices would otherwise compare each one
-            // with thousands of stored events. Events are appended in
-            // arrival order, so it is a repeat exactly when that event is
-            // still kept and arrived within the window.
-            detection = deviceId + QLatin1Char('|') + QString::number(alert.channel) + QLatin1Char('|')
-                + QString::number(int(kind)) + (alert.active ? QLatin1String("|1") : QLatin1String("|0"));
-            const auto last = m_lastDetection.constFind(detection);
-            if (last != m_lastDetection.cend() && *last >= m_firstSeq) {
-                const Event& e = m_events.at(qsizetype(*last - m_firstSeq));
-                if (e.receivedMs >= 0 && atMs - e.receivedMs < repeatMs)
-                    continue;
-            }
-        }
-        Event e;
-        e.deviceId = deviceId;
-        e.channel = alert.channel;
-        e.kind = kind;
-        e.type = alert.type;
-        e.active = alert.active;
-        e.receivedAt = at;
-        e.deviceTime = alert.time;
-        e.description = alert.description;
-        e.receivedMs = atMs;
-        m_events.append(e);
-        if (!detection.isEmpty())
-            m_lastDetection.insert(detection, m_firstSeq + m_events.size() - 1);
-        stored = true;
-        Q_EMIT eventReceived(e);
-
-        switch (kind) {
-        case AlertStream::VideoLoss:
-        case AlertStream::DiskFull:
-        case AlertStream::DiskError:
-        case AlertStream::NetworkDown:
-        case AlertStream::RecordingFailed:
-        case AlertStream::VideoMismatch:
-            if (alert.active)
-                recheck(deviceId, false);
-            break;
-        default:
-            break;
-        }
-    }
-    if (!stored)
-        return;
-    const QDateTime cutoff = at.addDays(-tun::kEventLogDays);
-    qsizetype drop = 0;
-    while (drop < m_events.size() && (m_events.size() - drop > tun::kEventLogMax || m_events[drop].receivedAt < cutoff))
-        ++drop;
-    if (drop > 0) {
-        m_events.remove(0, drop);
-        m_firstSeq += drop;
-    }
-    // Entries of events no longer kept are dropped now and then, so the
-    // lookup stays about as large as the log.
-    if (m_lastDetection.size() > 2 * tun::kEventLogMax)
-        m_lastDetection.removeIf([this](const auto& entry) { return entry.value() < m_firstSeq; });
-    m_saveTimer.start();
-}
-
 void NativeEvents::recheck(const QString& id, bool lost)
 {
     if (!m_controller || m_controller->isRefused(id))
@@ -789,112 +810,6 @@ void NativeEvents::recheck(const QString& id, bool lost)
         return;
     m_lastRecheckMs.insert(id, nowMs);
     m_controller->run(id, lost ? NativeController::Diagnose : NativeController::Refresh);
-}
-
-void NativeEvents::saveSoon()
-{
-    m_saveTimer.start();
-}
-
-// ----------------------------------------------------------------- file ----
-
-void NativeEvents::load()
-{
-    if (m_loaded)
-        return;
-    m_loaded = true;
-    QFile file(SecureFile::path(kFileName));
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (file.exists()) {
-            // Not readable now; never replace it with a list that lacks it.
-            m_guardFile = true;
-            qCWarning(lcServices).noquote()
-                << "native events:" << file.fileName() << "exists but cannot be read; the event log will not be saved";
-            noteUnread(FileNotices::unreadEvents(file.fileName()));
-        }
-        return;
-    }
-    const QByteArray bytes = file.readAll();
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (!bytes.trimmed().isEmpty() && (error.error != QJsonParseError::NoError || !doc.isArray())) {
-        // A damaged log is kept beside the new one rather than overwritten.
-        const QString copy = kFileName + QStringLiteral(".unread-") + now().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-        if (SecureFile::write(copy, bytes)) {
-            qCWarning(lcServices).noquote()
-                << "native events: the unreadable event log was kept as" << SecureFile::path(copy);
-            noteUnread(FileNotices::damagedEvents(SecureFile::path(copy)));
-        } else {
-            m_guardFile = true;
-            qCWarning(lcServices).noquote() << "native events: could not keep a copy of the unreadable"
-                                            << file.fileName() << "; it will not be replaced";
-            noteUnread(FileNotices::damagedEvents(QString()));
-        }
-        return;
-    }
-    const QJsonArray list = doc.array();
-    const QDateTime cutoff = now().addDays(-tun::kEventLogDays);
-    for (const QJsonValue& v : list) {
-        const QJsonObject o = v.toObject();
-        Event e;
-        e.deviceId = o.value(QLatin1String("d")).toString();
-        e.channel = o.value(QLatin1String("ch")).toInt(0);
-        e.kind = o.value(QLatin1String("k")).toInt(AlertStream::Other);
-        // A kind this version does not know (or the never-stored keep-alive)
-        // reads as "Other event" rather than as a kind without a name.
-        if (e.kind <= AlertStream::Heartbeat || e.kind > AlertStream::Other)
-            e.kind = AlertStream::Other;
-        e.type = o.value(QLatin1String("t")).toString();
-        e.active = o.value(QLatin1String("a")).toBool(true);
-        e.receivedAt = QDateTime::fromString(o.value(QLatin1String("at")).toString(), Qt::ISODate);
-        e.deviceTime = QDateTime::fromString(o.value(QLatin1String("dt")).toString(), Qt::ISODate);
-        e.description = o.value(QLatin1String("desc")).toString();
-        if (e.receivedAt.isValid() && e.receivedAt >= cutoff)
-            m_events.append(e);
-    }
-}
-
-void NativeEvents::save()
-{
-    m_saveTimer.stop();
-    if (!m_loaded || m_guardFile)
-        return; // an unread file is never replaced by an empty list
-    // The list is handed to the writer thread as it is now (a copy that
-    // shares its data); the main thread never waits for the encoding or the
-    // disk. Writes run one at a time, in order.
-    m_writer.start([events = m_events, path = SecureFile::path(kFileName)] {
-        QJsonArray list;
-        for (const Event& e : events) {
-            QJsonObject o;
-            o.insert(QLatin1String("d"), e.deviceId);
-            o.insert(QLatin1String("ch"), e.channel);
-            o.insert(QLatin1String("k"), e.kind);
-            o.insert(QLatin1String("t"), e.type);
-            o.insert(QLatin1String("a"), e.active);
-            o.insert(QLatin1String("at"), e.receivedAt.toString(Qt::ISODate));
-            if (e.deviceTime.isValid())
-                o.insert(QLatin1String("dt"), e.deviceTime.toString(Qt::ISODate));
-            if (!e.description.isEmpty())
-                o.insert(QLatin1String("desc"), e.description);
-            list.append(o);
-        }
-        QSaveFile file(path);
-        // Unbuffered, so a failed final write (a full disk) is not committed.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return;
-        const QByteArray bytes = QJsonDocument(list).toJson(QJsonDocument::Compact);
-        if (file.write(bytes) != bytes.size()) {
-            file.cancelWriting();
-            return;
-        }
-        if (!file.commit())
-            qCWarning(lcServices).noquote() << "Event log not written:" << file.errorString();
-    });
-}
-
-void NativeEvents::waitForWrites()
-{
-    m_writer.waitForDone();
 }
 
 } // namespace kvr::services

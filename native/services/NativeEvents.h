@@ -12,16 +12,19 @@
 #include "native/services/NativeRecords.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QString>
 #include <QThreadPool>
 #include <QTimer>
 
 #include <chrono>
 #include <functional>
+#include <map>
 
 namespace kvr::services {
 
@@ -73,8 +76,21 @@ inline constexpr qint64 kStreamBufferedTotal_bytes = 8 * 1024 * 1024;
 inline constexpr qint64 kStreamBufferedCheck_bytes = 256 * 1024;
 // Store changes are followed after this quiet time.
 inline constexpr std::chrono::milliseconds kStreamSyncDelay = 500ms;
-// The event log is written this long after the last stored event.
+// Streams whose time to open has come open at most this many per turn of
+// the event loop, the rest in the next turns: thousands that fall due
+// together (after a network outage) never stall the window.
+inline constexpr int kStreamOpensPerTurn = 16;
+// The head of a stream's answer, and the whole of an answer other than the
+// stream (a refusal, an error page), must come within this time, as a
+// check's answer must: a device that drips them, or sends an error page that
+// never ends, no longer holds the attempt (and its link "Connecting") for
+// ever.
+inline constexpr std::chrono::milliseconds kStreamAnswerTimeout = 16s;
+// The event log is written this long after the last stored event ...
 inline constexpr std::chrono::milliseconds kEventSaveDelay = 5s;
+// ... but never later than this after the first event not yet written, so
+// streams that never fall quiet still reach the disk.
+inline constexpr std::chrono::milliseconds kEventSaveMaxDeferral = 30s;
 // Motion-like detections of one channel repeated within this window are one.
 inline constexpr std::chrono::seconds kDetectionRepeatWindow = 30s;
 // At most one early probe per device within this time.
@@ -137,6 +153,8 @@ public:
             RedirectLoop,      // more redirects than a device needs
             RedirectElsewhere, // a redirect to another host, not followed
             LoginTooLarge,     // a refusal whose body passed its bound
+            NoAnswer,          // no head came within kStreamAnswerTimeout
+            TooSlow,           // an answer other than the stream did not end within it
             Other,
         } error = Error::None;
         QString errorText;      // the connection's sentence for Other
@@ -179,10 +197,13 @@ public:
 
     // True for the brand families that offer the stream.
     static bool supports(const QString& manufacturer);
-    // Enabled devices of the store whose brand offers the stream.
+    // Enabled devices of the store whose brand offers the stream. Counted
+    // again only after the store's lists changed: the window reads it at
+    // every change of a stream, which a fleet of failing streams makes
+    // many times a second.
     int eligibleCount() const;
-    // Streams now live.
-    int connectedCount() const;
+    // Streams now live (kept as the links change).
+    int connectedCount() const { return m_liveCount; }
 
     // Newest first, at most `max`, of the device (of all when empty).
     QList<Event> recent(const QString& deviceId, int max) const;
@@ -196,8 +217,11 @@ public:
     // Every stored event, oldest first.
     const QList<Event>& events() const { return m_events; }
 
-    // Writes the file a little later (restarts the save delay).
+    // Writes the file a little later: kEventSaveDelay from now, but never
+    // later than kEventSaveMaxDeferral after the first event not yet written.
     void saveSoon();
+    // The delay the pending write was planned with; -1 when none is pending.
+    int pendingSaveDelayMs() const { return m_saveTimer.isActive() ? m_saveTimer.interval() : -1; }
     // Writes the file now, on the writer thread (nothing before the file
     // was read).
     void save();
@@ -221,6 +245,10 @@ public:
     // How long a stream may stay silent before it is given up (tests
     // shorten it; the default is kStreamTransferTimeout).
     void setTransferTimeout(std::chrono::milliseconds timeout) { m_transferTimeout = timeout; }
+    // How long the head of an answer, and a whole answer other than the
+    // stream, may take (tests shorten it; the default is
+    // kStreamAnswerTimeout).
+    void setAnswerTimeout(std::chrono::milliseconds timeout) { m_answerTimeout = timeout; }
     // Connections now held (one per wanted device).
     int connectionCount() const { return int(m_connections.size()); }
     // Unconsumed stream bytes all parsers hold together.
@@ -233,12 +261,20 @@ Q_SIGNALS:
     void unreadFile();
 
 private:
+    // When the connections' attempts are due: monotonic ms to device id.
+    using Schedule = std::multimap<qint64, QString>;
+
     struct Connection {
         QPointer<DeviceWire> reply;
         AlertStream::Parser parser;
         int attempt = 0;         // delays scheduled since the stream last worked
         bool authTried = false;  // the current request answers the device's challenge
-        QTimer* timer = nullptr; // opens the stream; property "key" = fingerprint
+        QTimer* timer = nullptr; // opens the stream when a test starts it; property "key" = fingerprint
+        // Its place in the schedule of attempts; end() when none is planned.
+        // One timer serves every connection: thousands of waiting timers
+        // make each start of any timer of the thread cost as many steps.
+        Schedule::iterator due;
+        bool planned = false;
         qint64 liveSinceMs = -1; // monotonic time the current request answered 200
         bool delivered = false;  // the current request delivered a notification
         bool readQueued = false; // waits in the read queue
@@ -253,6 +289,20 @@ private:
         Q_EMIT unreadFile();
     }
     void sync();
+    // Brings one device's stream in line with the store and the scheduler:
+    // opened (after `startDelay`) when wanted and new, reopened when its
+    // connection changed, closed when no longer wanted, and opened again
+    // at once after a check found the device up since its stream failed.
+    // True when the device is wanted.
+    bool syncDevice(const Native::Device& d, std::chrono::milliseconds startDelay);
+    // The devices the store announced one by one since the last pass.
+    void syncUpdated();
+    void onDeviceUpdated(const QString& id);
+    bool isPlanned(const Connection& conn) const;
+    void unplan(Connection& conn);
+    void openDue();
+    void armSchedule();
+    void forgetStatus(const QString& id);
     void connectDevice(const QString& id);
     void dropDevice(const QString& id, Link link, const QString& text);
     void setStatus(const QString& id, Link link, const QString& text);
@@ -286,6 +336,13 @@ private:
     NativeStore* m_store;
     NativeController* m_controller;
     QHash<QString, Connection> m_connections;
+    Schedule m_schedule;
+    QTimer m_scheduleTimer;
+    QElapsedTimer m_scheduleClock; // the schedule runs on the timers' own time
+    QSet<QString> m_updated;       // devices announced since the last pass over them
+    bool m_updatePassQueued = false;
+    mutable int m_eligible = -1; // -1: to be counted again
+    int m_liveCount = 0;
     QList<QString> m_readQueue; // streams with bytes waiting, in turn order
     bool m_readPassQueued = false;
     StreamFloodMeter m_flood{kvr::services::tun::kStreamFloodBytes, kvr::services::tun::kStreamFloodWindow.count()};
@@ -297,6 +354,7 @@ private:
     qint64 m_firstSeq = 0;
     QHash<QString, qint64> m_lastDetection;
     QTimer m_saveTimer;
+    qint64 m_firstUnsavedMs = -1; // monotonic; -1 when everything is saved
     QTimer m_syncTimer;
     QThreadPool m_writer; // one thread: the event log's writes, in order
     bool m_started = false;
@@ -305,6 +363,7 @@ private:
     QString m_unreadNotice;
     TimerFn m_timerFn;
     std::chrono::milliseconds m_transferTimeout = kvr::services::tun::kStreamTransferTimeout;
+    std::chrono::milliseconds m_answerTimeout = kvr::services::tun::kStreamAnswerTimeout;
 };
 
 } // namespace kvr::services

@@ -3,6 +3,7 @@
 #include "app/core/Clock.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
+#include "native/services/ConnectionGate.h"
 #include "native/services/ContentCoding.h"
 #include "native/services/DeviceLogins.h"
 #include "native/services/DeviceWire.h"
@@ -126,6 +127,7 @@ Native::Failure networkFailure(const DeviceWire* wire)
     case DeviceWire::Error::HostNotFound:
         return Native::Failure::HostNotFound;
     case DeviceWire::Error::Timeout:
+    case DeviceWire::Error::TooSlow:
         return Native::Failure::Timeout;
     case DeviceWire::Error::LoginTooLarge:
         return Native::Failure::TooLarge;
@@ -700,6 +702,52 @@ void getAll(const Native::Device& device, const QStringList& paths, Auth auth, c
     }
 }
 
+namespace {
+
+// One connect test, its place at the connection gate held.
+void connectTest(const QString& host, int port, std::chrono::milliseconds timeout, const QObject* receiver,
+                 TcpCallback done)
+{
+    auto placed = std::make_shared<bool>(true);
+    auto giveBack = [placed] {
+        if (std::exchange(*placed, false))
+            ConnectionGate::instance().release(ConnectionGate::Use::Request);
+    };
+    auto clock = std::make_shared<QElapsedTimer>();
+    clock->start();
+    auto* socket = new QTcpSocket;
+    socket->setProxy(QNetworkProxy::NoProxy);
+    auto* timer = new QTimer(socket);
+    timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
+    auto finished = std::make_shared<bool>(false);
+    auto report = [socket, clock, finished, giveBack, done = std::move(done)](bool connected) {
+        if (*finished)
+            return;
+        *finished = true;
+        const int elapsed = int(qMin<qint64>(clock->elapsed(), std::numeric_limits<int>::max()));
+        socket->abort();
+        giveBack();
+        socket->deleteLater();
+        done(connected, elapsed);
+    };
+    if (receiver) {
+        QObject::connect(receiver, &QObject::destroyed, socket, [socket, finished, giveBack] {
+            *finished = true; // nobody is called
+            socket->abort();
+            giveBack();
+            socket->deleteLater();
+        });
+    }
+    QObject::connect(timer, &QTimer::timeout, socket, [report] { report(false); });
+    QObject::connect(socket, &QTcpSocket::connected, socket, [report] { report(true); });
+    QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [report] { report(false); });
+    timer->start(timeout);
+    socket->connectToHost(NativeAddress::bare(host), quint16(port));
+}
+
+} // namespace
+
 void tcpProbe(const QString& host, int port, std::chrono::milliseconds timeout, const QObject* receiver,
               TcpCallback done)
 {
@@ -709,35 +757,12 @@ void tcpProbe(const QString& host, int port, std::chrono::milliseconds timeout, 
         later(receiver, [done = std::move(done)] { done(false, 0); });
         return;
     }
-    auto clock = std::make_shared<QElapsedTimer>();
-    clock->start();
-    auto* socket = new QTcpSocket;
-    socket->setProxy(QNetworkProxy::NoProxy);
-    auto* timer = new QTimer(socket);
-    timer->setSingleShot(true);
-    timer->setTimerType(Qt::PreciseTimer);
-    auto finished = std::make_shared<bool>(false);
-    auto report = [socket, clock, finished, done = std::move(done)](bool connected) {
-        if (*finished)
-            return;
-        *finished = true;
-        const int elapsed = int(qMin<qint64>(clock->elapsed(), std::numeric_limits<int>::max()));
-        socket->abort();
-        socket->deleteLater();
-        done(connected, elapsed);
-    };
-    if (receiver) {
-        QObject::connect(receiver, &QObject::destroyed, socket, [socket, finished] {
-            *finished = true; // nobody is called
-            socket->abort();
-            socket->deleteLater();
-        });
-    }
-    QObject::connect(timer, &QTimer::timeout, socket, [report] { report(false); });
-    QObject::connect(socket, &QTcpSocket::connected, socket, [report] { report(true); });
-    QObject::connect(socket, &QTcpSocket::errorOccurred, socket, [report] { report(false); });
-    timer->start(timeout);
-    socket->connectToHost(NativeAddress::bare(host), quint16(port));
+    // The test's time runs from when it connects, not while it waits for a
+    // place; a receiver that goes meanwhile leaves it unasked.
+    ConnectionGate::instance().ask(ConnectionGate::Use::Request, receiver,
+                                   [host, port, timeout, receiver, done = std::move(done)]() mutable {
+                                       connectTest(host, port, timeout, receiver, std::move(done));
+                                   });
 }
 
 } // namespace NativeHttp

@@ -6,6 +6,7 @@
 #include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
 #include "native/services/NativeServices.h"
+#include "native/services/SavePacing.h"
 #include "native/services/SecureFile.h"
 #include "native/services/Tunables.h"
 #include "native/services/Verdicts.h"
@@ -290,9 +291,7 @@ void NativeStore::onUptimeRead(UptimeRead read)
 
 qint64 NativeStore::saveDelayMs(qint64 nowMs, qint64 firstUnsavedMs)
 {
-    const qint64 delay = tun::kSaveDelay.count();
-    const qint64 deadline = firstUnsavedMs + tun::kSaveMaxDeferral.count();
-    return std::clamp<qint64>(deadline - nowMs, 0, delay);
+    return savePacingDelayMs(nowMs, firstUnsavedMs, tun::kSaveDelay, tun::kSaveMaxDeferral);
 }
 
 void NativeStore::scheduleSave()

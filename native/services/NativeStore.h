@@ -74,12 +74,17 @@ public:
     QStringList takeUnreadNotices();
 
     // ---- Reading ----
-    // Copies, never pointers into the store: a copy stays valid whatever the
-    // store does next (an add or remove moves its records), and every change
-    // goes through the edit calls below, which save and announce it. The
-    // records share their data, so a copy costs a few reference counts.
-    QList<Native::Site> sites() const { return m_sites; }
-    QList<Native::Device> devices() const { return m_devices; }
+    // The lists themselves, read-only: a walk over them copies nothing (a
+    // walk over a list returned by value would, as a range-for over it
+    // detaches it and copies every record, health and cameras included,
+    // which at thousands of devices is most of a busy window's time). A
+    // caller that keeps the list across a change of the store keeps a copy
+    // (`const QList<Native::Device> all = store.devices();`, which shares
+    // the records until one side changes), never the reference; a walk must
+    // not change the store. Every change goes through the edit calls below,
+    // which save and announce it.
+    const QList<Native::Site>& sites() const { return m_sites; }
+    const QList<Native::Device>& devices() const { return m_devices; }
     // The device (site) with exactly this id; empty when there is none.
     std::optional<Native::Device> device(const QString& id) const;
     std::optional<Native::Site> site(const QString& id) const;

@@ -108,6 +108,17 @@ inline constexpr qint64 kMaxPictureBody_bytes = 24 * 1024 * 1024;
 inline constexpr qint64 kLargeAnswer_bytes = 1024 * 1024;
 inline constexpr std::chrono::milliseconds kGiveBackDelay = 2s;
 
+// Connections to devices open at once (checks, details, pictures, searches
+// and event streams together): this share of the process's open-file limit
+// (half of it: 128 of the 256 a program on macOS starts with), leaving the
+// rest to the program's own files and sockets and to the live wall's
+// video, within these bounds. Of them, a quarter (at most the ceiling) is
+// kept for requests, which event streams, open for good, never take.
+inline constexpr qint64 kDeviceConnectionShareOfFiles = 2;
+inline constexpr int kMinDeviceConnections = 16;
+inline constexpr int kMaxDeviceConnections = 8192;
+inline constexpr int kMaxRequestReserve = 64;
+
 // HTTP-port connect attempts of one probe (latency and loss are taken from
 // them).
 inline constexpr int kProbeConnectAttempts = 3;

@@ -372,7 +372,7 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
                 QStringLiteral("Up %1% of the checked time in the last 7 days.").arg(QString::number(week, 'f', 1)));
     }
 
-    if (h.device == Passed && NativeEvents::supports(d.manufacturer) && src.link) {
+    if (findingsReadLink(d) && src.link) {
         const Native::LinkStatus link = src.link(d.id);
         if ((link.link == Native::Link::Unsupported || link.link == Native::Link::Lost) && link.since.isValid()
             && link.since.secsTo(now) >= kEventsQuietSecs)
@@ -391,6 +391,11 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
         out << make(d, Notice, 41, QStringLiteral("No device info yet"),
                     QStringLiteral("Fetch device info to read its model, disks, recordings and cameras."));
     return out;
+}
+
+bool findingsReadLink(const Device& d)
+{
+    return d.health.device == Passed && NativeEvents::supports(d.manufacturer);
 }
 
 QList<Issue> issuesFor(const Device& device, const QDateTime& now)

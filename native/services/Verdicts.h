@@ -97,6 +97,11 @@ struct Sources {
 QList<Issue> issuesFor(const Sources& sources, const Native::Device& device, const QDateTime& now,
                        const QList<double>* week = nullptr);
 QList<Issue> issuesFor(const Native::Device& device, const QDateTime& now);
+// Whether the device's findings read the state of its live event stream:
+// only for a device that is up and whose brand offers the stream. A fleet of
+// failing streams changes states many times a second; the other devices'
+// findings need not be worked out again for it.
+bool findingsReadLink(const Native::Device& device);
 // Every device's findings in store order, sorted stably by level, then order.
 QList<Issue> issues(const Sources& sources, const QDateTime& now);
 QList<Issue> issues(const QDateTime& now);

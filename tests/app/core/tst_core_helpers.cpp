@@ -1,10 +1,14 @@
 #include "app/core/Env.h"
 #include "app/core/LocalZone.h"
 #include "app/core/NetAddress.h"
+#include "app/core/Process.h"
 #include "app/core/Settings.h"
 #include "tests/support/TestKit.h"
 
+#include <QScopeGuard>
 #include <QSettings>
+
+#include <sys/resource.h>
 
 using namespace kvr::core;
 
@@ -12,6 +16,31 @@ class TestCoreHelpers : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // Started with the 256 open files a program on macOS gets, the program
+    // takes what the hard limit allows.
+    void openFileLimitIsRaised()
+    {
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        auto restore = qScopeGuard([&] { setrlimit(RLIMIT_NOFILE, &saved); });
+        if (saved.rlim_max != RLIM_INFINITY && saved.rlim_max <= 256)
+            QSKIP("the hard limit leaves nothing to raise");
+        rlimit low = saved;
+        low.rlim_cur = 256;
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &low), 0);
+        const qint64 raised = Process::raiseOpenFileLimit();
+        rlimit now{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &now), 0);
+#if defined(Q_OS_MACOS)
+        QVERIFY(now.rlim_cur == saved.rlim_max || now.rlim_cur >= 10240);
+#else
+        QCOMPARE(now.rlim_cur, saved.rlim_max);
+#endif
+        QCOMPARE(raised, qint64(now.rlim_cur));
+        // Already at the hard limit: nothing changes.
+        QCOMPARE(Process::raiseOpenFileLimit(), raised);
+    }
+
     // The remembered offsets give what the C library gives, every minute
     // across clock changes of whole hours, half hours (Lord Howe's) and odd
     // offsets (+05:45), and follow a change of TZ at once. POSIX zone texts:

@@ -81,9 +81,12 @@ inline void nameCameras(const QString& id, const QStringList& names)
 // Empties the process's inventory.
 inline void clearInventory()
 {
-    for (const kvr::services::Native::Device& d : kvr::services::NativeStore::instance().devices())
+    // Walked over copies: each removal changes the store's lists.
+    const QList<kvr::services::Native::Device> devices = kvr::services::NativeStore::instance().devices();
+    for (const kvr::services::Native::Device& d : devices)
         kvr::services::NativeStore::instance().removeDevice(d.id);
-    for (const kvr::services::Native::Site& s : kvr::services::NativeStore::instance().sites())
+    const QList<kvr::services::Native::Site> sites = kvr::services::NativeStore::instance().sites();
+    for (const kvr::services::Native::Site& s : sites)
         kvr::services::NativeStore::instance().removeSite(s.id);
 }
 

@@ -4,6 +4,7 @@
 
 #include "app/core/Settings.h"
 #include "native/services/NativeInventory.h"
+#include "native/services/UptimeHistory.h"
 #include "native/services/Verdicts.h"
 #include "tests/fixtures/fleet/FakeFleet.h"
 #include "tests/support/TestKit.h"
@@ -18,6 +19,8 @@
 #include <QSettings>
 #include <QStandardPaths>
 
+#include <csignal>
+
 #ifdef KVR_HAVE_XCB
 #include <xcb/xcb.h>
 #endif
@@ -25,6 +28,7 @@
 using namespace kvr::core;
 using namespace kvr::services;
 
+using kvrtest::FakeDevice;
 using kvrtest::FakeFleet;
 
 namespace {
@@ -96,12 +100,46 @@ QByteArray readFile(const QString& path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The built program in native mode, with checks on, over the fleet's data
+// files; killed at the end of the test if it still runs.
+class Program {
+public:
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished(5000);
+        }
+    }
+    // Starts it over the fleet (started here), with the fleet's uptime
+    // history or without any; the test has failed when it returns false.
+    bool start(FakeFleet& fleet, bool history = true)
+    {
+        QString error;
+        if (!fleet.start() || !fleet.writeDataFiles(dataFolder(), &error)) {
+            qWarning().noquote() << "the fleet did not start:" << error;
+            return false;
+        }
+        if (!history)
+            QFile::remove(dataFolder() + QStringLiteral("/native-uptime.json"));
+        Prefs::set(Prefs::kNativeMode, true);
+        Prefs::set(Prefs::kNativePoll, true);
+        NativeMode::prefs().sync();
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(QStringLiteral(KVR_PROGRAM), {});
+        return process.waitForStarted(10000);
+    }
+    QProcess process;
+};
+
 } // namespace
 
 class NativeEndToEnd : public QObject {
     Q_OBJECT
 private Q_SLOTS:
     void probesShowsAndSavesOnClose();
+    void savesOnTerminationSignals_data();
+    void savesOnTerminationSignals();
 };
 
 void NativeEndToEnd::probesShowsAndSavesOnClose()
@@ -112,24 +150,10 @@ void NativeEndToEnd::probesShowsAndSavesOnClose()
     if (QGuiApplication::platformName() != QLatin1String("xcb"))
         QSKIP("needs a display (run under Xvfb with QT_QPA_PLATFORM=xcb)");
     FakeFleet fleet;
-    QVERIFY(fleet.start());
-    QString error;
-    QVERIFY2(fleet.writeDataFiles(dataFolder(), &error), qPrintable(error));
-    Prefs::set(Prefs::kNativeMode, true);
-    Prefs::set(Prefs::kNativePoll, true);
-    NativeMode::prefs().sync();
     const QDateTime started = QDateTime::currentDateTime();
-
-    QProcess app;
-    app.setProcessChannelMode(QProcess::MergedChannels);
-    app.start(QStringLiteral(KVR_PROGRAM), {});
-    QVERIFY(app.waitForStarted(10000));
-    auto cleanup = qScopeGuard([&app] {
-        if (app.state() != QProcess::NotRunning) {
-            app.kill();
-            app.waitForFinished(5000);
-        }
-    });
+    Program program;
+    QVERIFY(program.start(fleet));
+    QProcess& app = program.process;
 
     // The first sweep reaches every device that answers; the refused login
     // is tried, the unreachable one only by its ports.
@@ -206,6 +230,73 @@ void NativeEndToEnd::probesShowsAndSavesOnClose()
     QVERIFY(events.size() > 8);
     QVERIFY(fresh);
 #endif
+}
+
+void NativeEndToEnd::savesOnTerminationSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::newRow("SIGTERM (log-out, shut-down)") << int(SIGTERM);
+    QTest::newRow("SIGINT (Ctrl+C)") << int(SIGINT);
+    QTest::newRow("SIGHUP (terminal closed)") << int(SIGHUP);
+}
+
+// Asked by the system to end, the program ends as when its window closes:
+// what it heard and found is written on the way out, the event that came a
+// moment before included (the event log waits 5 s after the last one).
+void NativeEndToEnd::savesOnTerminationSignals()
+{
+    QFETCH(int, signal);
+    QDir(dataFolder()).removeRecursively();
+    FakeFleet fleet;
+    Program program;
+    QVERIFY(program.start(fleet, false));
+    QProcess& app = program.process;
+    for (const FakeFleet::Member& m : fleet.members())
+        if (m.device)
+            QTRY_VERIFY2_WITH_TIMEOUT(m.device->requestCount() > 0, qPrintable(m.name), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(fleet.streamsOpened() >= 1, 30000);
+    QTest::qWait(2500); // the sweep's results taken in; every device idle again
+    FakeDevice* recorder = nullptr;
+    for (const FakeFleet::Member& m : fleet.members())
+        if (m.device && m.device->openStreams() > 0)
+            recorder = m.device.get();
+    QVERIFY(recorder);
+
+    // A full disk, reported down the stream: the program asks the recorder
+    // for a check at once, which shows that it took the event in.
+    const int before = recorder->requestCount();
+    const QDateTime now = QDateTime::currentDateTime();
+    recorder->push(FakeDevice::part(
+        "boundary",
+        FakeDevice::notification("diskfull", "active", 0,
+                                 now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate).toLatin1())));
+    QTRY_VERIFY_WITH_TIMEOUT(recorder->requestCount() > before, 20000);
+    QCOMPARE(::kill(pid_t(app.processId()), signal), 0);
+    QVERIFY(app.waitForFinished(60000));
+    if (app.exitStatus() != QProcess::NormalExit || app.exitCode() != 0)
+        qWarning().noquote() << app.readAll();
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(app.exitCode(), 0);
+
+    bool full = false;
+    for (const QJsonValue& v :
+         QJsonDocument::fromJson(readFile(dataFolder() + QStringLiteral("/native-events.json"))).array())
+        full = full || v.toObject().value(QStringLiteral("t")).toString() == QLatin1String("diskfull");
+    QVERIFY(full);
+    const Native::InventoryData saved =
+        Native::decodeInventory(readFile(dataFolder() + QStringLiteral("/native-inventory.bin")));
+    QCOMPARE(saved.status, Native::ReadStatus::Clean);
+    QCOMPARE(saved.devices.size(), int(fleet.members().size()));
+    // The hours the sweep credited (the program started without a history).
+    const QJsonObject series = QJsonDocument::fromJson(readFile(dataFolder() + QStringLiteral("/native-uptime.json")))
+                                   .object()
+                                   .value(QStringLiteral("series"))
+                                   .toObject();
+    const QString today = QDate::currentDate().toString(Qt::ISODate);
+    bool credited = false;
+    for (const Native::Device& d : saved.devices)
+        credited = credited || series.value(Native::checkedKey(d.id)).toObject().contains(today);
+    QVERIFY(credited);
 }
 
 KVR_TEST_MAIN(NativeEndToEnd)

@@ -62,6 +62,7 @@ class NativeWindowTest : public QObject {
 private Q_SLOTS:
     void init();
     void rebuildsArePaced();
+    void busyCountFollowsASweepAtAPace();
     void orderFollowsNamesAndSites();
     void searchFindsTheDevicesOfASite();
     void cardsFiltersAndBrandFallback();
@@ -121,6 +122,25 @@ void NativeWindowTest::rebuildsArePaced()
     QTRY_COMPARE(w.tableStack()->currentIndex(), 1);
     QCOMPARE(w.emptyLabel()->text(), QStringLiteral("No matches."));
     QCOMPARE(w.rebuildCount(), first + 2);
+}
+
+void NativeWindowTest::busyCountFollowsASweepAtAPace()
+{
+    // A sweep of a large fleet changes the count of devices being checked
+    // at every check; each new text lays the page out again. The first
+    // change shows at once, the rest at a pace, the latest count always.
+    QList<Native::Device> fleet;
+    for (int i = 0; i < 40; ++i)
+        fleet << up(QStringLiteral("Recorder %1").arg(i));
+    bench->load(fleet);
+    NativeWindow w(bench->context());
+    w.show();
+    bench->controller->refreshAll();
+    QCOMPARE(w.busyLabel()->text(), QStringLiteral("Checking 1"));
+    QTRY_COMPARE(w.busyLabel()->text(), QStringLiteral("Checking 40"));
+    while (!bench->pending.isEmpty()) // four at a time
+        bench->finishProbes(nativetest::upResult());
+    QTRY_VERIFY(w.busyLabel()->text().isEmpty());
 }
 
 void NativeWindowTest::orderFollowsNamesAndSites()

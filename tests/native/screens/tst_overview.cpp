@@ -86,6 +86,7 @@ private Q_SLOTS:
     void stripSquaresTipsAndPaint();
     void cacheAgreesWithServices();
     void listsChangeWorksOutOnlyWhatDiffers();
+    void failingStreamsWorkOutOnlyDevicesUp();
     void siteRowsShortenOnlyWhatDoesNotFit();
 };
 
@@ -461,6 +462,32 @@ KVR_TEST_MAIN(OverviewTest)
 // Names and counts of site rows made while the overview shows, in the style
 // sheet's fonts (a heavier one for the name): a text is shortened only when
 // it does not fit, and never while the row beside it has room to spare.
+// Streams that keep failing change their state many times a second across a
+// large fleet; only the devices whose findings read it (those up) are worked
+// out again, not a device that is down anyway.
+void OverviewTest::failingStreamsWorkOutOnlyDevicesUp()
+{
+    Bench bench({down("D1"), up("U1")});
+    NativeStore& store = bench.store();
+    const NativeContext context = bench.context();
+    const QDateTime now = NativeContext::now();
+    FleetCache cache;
+    cache.update(context, store.devices(), now);
+    // Each stream's first attempts go out; the later ones wait.
+    bench.events->setTimerFunction([](const QString&, std::chrono::milliseconds delay, QTimer* timer) {
+        if (delay < std::chrono::seconds(1))
+            timer->start(0);
+    });
+    bench.events->start();
+    QTRY_COMPARE(bench.events->statuses().size(), 2);
+    for (const Native::Device& d : store.devices())
+        QTRY_COMPARE(bench.events->statuses().value(d.id).link, Native::Link::Lost);
+    cache.markLinks();
+    cache.update(context, store.devices(), now);
+    QCOMPARE(cache.recomputed(), 1);
+    bench.events->stop();
+}
+
 void OverviewTest::siteRowsShortenOnlyWhatDoesNotFit()
 {
     Bench bench;

@@ -179,6 +179,13 @@ private Q_SLOTS:
             {401, E::Other, -1, false, "Refused Wait The device refused the saved username or password."},
             // A refusal past its bound says nothing about the login.
             {401, E::LoginTooLarge, -1, false, "Lost Retry The device's login answer was too large."},
+            // Answers that did not come, or did not end, in time: a refusal
+            // read only in part says nothing of the login either; a status
+            // that came says what it says.
+            {0, E::NoAnswer, -1, false, "Lost Retry The device did not answer in time; trying again."},
+            {401, E::TooSlow, -1, false, "Lost Retry The device was too slow to send its whole answer."},
+            {404, E::TooSlow, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 404)."},
+            {500, E::TooSlow, -1, false, "Lost Retry HTTP 500"},
             {403, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 403)."},
             {404, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 404)."},
             {405, E::Other, -1, false, "Unsupported RetryLater This device doesn't offer live events (HTTP 405)."},
@@ -678,6 +685,139 @@ private Q_SLOTS:
     }
 
     // ---- The event log file -------------------------------------------------------
+
+    // Answers that trickle or never end on a status other than the
+    // stream's: each attempt ends within the answer's bound and says why on
+    // the link, instead of "Connecting" for as long as the device drips.
+    void dripsEndTheAttempt_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("head a byte at a time")
+            << 200 << int(FakeDevice::Fault::TrickleHead)
+            << QStringLiteral("The device did not answer in time; trying again.") << int(Link::Lost);
+        QTest::newRow("refusal whose page drips")
+            << 401 << int(FakeDevice::Fault::Trickle)
+            << QStringLiteral("The device was too slow to send its whole answer.") << int(Link::Lost);
+        QTest::newRow("error page without end")
+            << 404 << int(FakeDevice::Fault::Endless)
+            << QStringLiteral("This device doesn't offer live events (HTTP 404).") << int(Link::Unsupported);
+        QTest::newRow("server error page without end")
+            << 500 << int(FakeDevice::Fault::Endless) << QStringLiteral("HTTP 500") << int(Link::Lost);
+    }
+    void dripsEndTheAttempt()
+    {
+        QFETCH(int, answer);
+        QFETCH(int, fault);
+        QFETCH(QString, text);
+        QFETCH(int, expected);
+        fake->trickleMs = 100;
+        fake->script(kPath, nativetest::reply(answer, QByteArray(4000, 'x'), [&](auto& r) {
+                         r.fault = FakeDevice::Fault(fault);
+                         r.beforeLogin = true;
+                         r.headers = {"WWW-Authenticate: Basic realm=\"fake-device\""};
+                     }));
+        const QString id = addDevice();
+        events->setAnswerTimeout(400ms);
+        // Attempts after the first wait: the link shows how the first ended.
+        auto first = timers.fn();
+        events->setTimerFunction([&](const QString& device, std::chrono::milliseconds delay, QTimer* timer) {
+            if (timers.planned.isEmpty())
+                first(device, delay, timer);
+            else
+                timers.planned.append({device, qint64(delay.count())});
+        });
+        events->start();
+        QTRY_COMPARE(int(link(id)), expected);
+        QCOMPARE(status(id).text, text);
+        QCOMPARE(fake->requestCount(kPath), 1);
+        QCOMPARE(timers.delaysOf(id).size(), 2); // the first attempt, then the next one planned
+        QTRY_COMPARE(fake->openConnections(), 0);
+        events->stop();
+    }
+
+    // The answer's bound is for its head and for answers other than the
+    // stream: a live stream goes on past it.
+    void liveStreamOutlastsTheAnswerBound()
+    {
+        const QString id = addDevice();
+        events->setAnswerTimeout(200ms);
+        events->start();
+        QTRY_COMPARE(link(id), Link::Live);
+        QTest::qWait(800);
+        QCOMPARE(link(id), Link::Live);
+        QCOMPARE(fake->streamsOpened(), 1);
+        events->stop();
+    }
+
+    // A stream that failed waits for its next attempt, up to two minutes; a
+    // check that finds the device up again brings it back at once.
+    void streamComesBackAtTheCheck()
+    {
+        fake->script(kPath, nativetest::reply(500, "busy", [](auto& r) { r.beforeLogin = true; }));
+        const QString id = addDevice();
+        // Attempts planned for later wait.
+        events->setTimerFunction([&](const QString& device, std::chrono::milliseconds delay, QTimer* timer) {
+            timers.planned.append({device, qint64(delay.count())});
+            if (delay.count() == 0)
+                timer->start(0);
+        });
+        events->start();
+        QTRY_COMPARE(timers.delaysOf(id), (Delays{0, 0, 5000}));
+        QCOMPARE(link(id), Link::Lost);
+        fake->clearScripts();
+
+        // A check that finds it down, or one from before the failure, leaves
+        // the plan as it is.
+        store->applyProbe(id, nativetest::offlineResult());
+        QTest::qWait(50);
+        QCOMPARE(timers.delaysOf(id), (Delays{0, 0, 5000}));
+        // The check that finds it up: the stream opens at that check.
+        clock->advanceSecs(1);
+        store->applyProbe(id, nativetest::upResult());
+        QTRY_COMPARE(link(id), Link::Live);
+        QCOMPARE(timers.delaysOf(id), (Delays{0, 0, 5000, 0}));
+        QCOMPARE(fake->openStreams(), 1);
+        events->stop();
+    }
+
+    // Streams that never fall quiet still reach the disk: 5 s after the
+    // last event of a burst, and never later than 30 s after the first
+    // event not yet written.
+    void eventsAreSavedWithinTheCap()
+    {
+        events->start(); // the file is read (there is none)
+        auto onDisk = [&] {
+            events->waitForWrites();
+            return int(readLog().size());
+        };
+        // An event a second: each puts the write 5 s off, for 25 s.
+        int stored = 0;
+        for (int second = 0; second <= 25; ++second) {
+            events->ingest("d1", {alert("io", 1 + second % 4)});
+            ++stored;
+            QCOMPARE(events->pendingSaveDelayMs(), 5000);
+            clock->advanceSecs(1);
+        }
+        QCOMPARE(onDisk(), 0);
+        // 30 s after the first: written now, every event so far.
+        clock->advanceSecs(4);
+        events->ingest("d1", {alert("io", 2)});
+        ++stored;
+        QCOMPARE(events->pendingSaveDelayMs(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(onDisk(), stored, 20000);
+        // The next event starts the count again.
+        clock->advanceSecs(1);
+        events->ingest("d1", {alert("io", 3)});
+        QCOMPARE(events->pendingSaveDelayMs(), 5000);
+        clock->advanceSecs(28);
+        events->ingest("d1", {alert("io", 4)});
+        QCOMPARE(events->pendingSaveDelayMs(), 2000);
+        events->stop();
+        QCOMPARE(onDisk(), stored + 2);
+    }
 
     void eventLogFile()
     {
