@@ -52,6 +52,17 @@ ELSEWHERE = {
 }
 
 
+
+# A shell says a job stopped on a line of its own ("[2]+  Stopped  ..."); the
+# programs' own output may hold the word too (the server's answer to a
+# stream's stop says "Stopped.").
+JOB_STOPPED = re.compile(r"^\[\d+\][+-]?\s+Stopped\b", re.MULTILINE)
+
+
+def job_stopped(text):
+    return JOB_STOPPED.search(text) is not None
+
+
 def readme_blocks():
     """Each README's indented command blocks: (file, [commands]), a command's
     continued lines joined and its comment left out."""
@@ -220,7 +231,7 @@ class Recipes:
         def on_screen(role, name, seconds):
             def probe():
                 for t in terminals:
-                    if "Stopped" in t.text():
+                    if job_stopped(t.text()):
                         raise Failure(f"in the {t.name}, a job was stopped:\n{t.text()[-1500:]}")
                 a = kavira_app(Atspi)
                 return a and showing(Atspi, a, role, name)
@@ -248,7 +259,7 @@ class Recipes:
         finally:
             said = t.text()
             left = t.close()
-        if "Stopped" in said:
+        if job_stopped(said):
             raise Failure(f"a job of the shell was stopped:\n{said[-1500:]}")
         if left:
             raise Failure(f"left running: {left}")
