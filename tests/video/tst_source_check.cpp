@@ -113,7 +113,7 @@ private Q_SLOTS:
                     + r["headers"].toObject()["Authorization"].toString();
         QCOMPARE(sent, (QStringList{"127.0.0.1 Bearer tok", "127.0.0.1 ", "localhost "}));
 
-        for (const QString& path :
+        for (const QString path :
              {"/vod/none.m3u8", "/vod/seg0", "/slow/index.m3u8", "/endless/live.m3u8", "/big/8388608/live.m3u8"}) {
             const auto refused = ask(check, base + path);
             QVERIFY2(refused && !refused->answers, qPrintable(path));
