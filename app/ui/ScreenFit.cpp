@@ -246,9 +246,17 @@ private:
         // dialog whose own least width is below its contents' is mapped at
         // the width it had before they came), and the window would stay so.
         QSize size = m_window->size();
-        if (const QLayout* layout = m_window->layout())
-            size.setWidth(std::max(size.width(),
-                                   std::min(layout->totalMinimumSize().width(), roomFor(frame, available).width())));
+        if (const QLayout* layout = m_window->layout()) {
+            const QSize room = roomFor(frame, available);
+            size.setWidth(std::max(size.width(), std::min(layout->totalMinimumSize().width(), room.width())));
+            // Nor shorter, for a dialog whose contents' height follows its
+            // width (wrapped text): Qt sets no least height for those, and a
+            // late answer to a request made before its contents grew left
+            // them laid over each other.
+            if (parent && layout->hasHeightForWidth())
+                size.setHeight(std::max(size.height(),
+                                        std::min(layout->totalMinimumHeightForWidth(size.width()), room.height())));
+        }
         QRect kept;
         if (m_centring) {
             kept = placement(size, least, frame, available, over);

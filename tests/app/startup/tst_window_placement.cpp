@@ -13,6 +13,8 @@
 #include "tests/support/TestKit.h"
 
 #include <QDialog>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QVBoxLayout>
 
@@ -308,6 +310,42 @@ private Q_SLOTS:
         dialog.resize(300, dialog.height());
         QTRY_VERIFY2(dialog.width() >= least, qPrintable(QString::number(dialog.width())));
         QVERIFY(dialog.screen()->availableGeometry().contains(dialog.frameGeometry()));
+        dialog.hide();
+    }
+
+    // Nor shorter, where its height follows its width (wrapped text, as a
+    // connection test's result): a window system's late answer to the size
+    // asked for before the text grew is taken back, and the dialog centred
+    // again at the size its contents need.
+    void aDialogIsNeverLeftShorterThanItsWrappedContents()
+    {
+        QWidget parent;
+        ScreenFit::showWithin(&parent, QSize(900, 600));
+        QVERIFY(QTest::qWaitForWindowExposed(&parent));
+        QDialog dialog(&parent);
+        dialog.setMinimumWidth(400);
+        auto* layout = new QVBoxLayout(&dialog);
+        auto* result = new QLabel(QStringLiteral("Testing…"), &dialog);
+        result->setWordWrap(true);
+        layout->addWidget(result);
+        auto* button = new QPushButton(QStringLiteral("Save"), &dialog);
+        layout->addWidget(button);
+        ScreenFit::keepWithin(&dialog, QSize());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        const int before = dialog.height();
+        result->setText(QStringLiteral("The server answered, but the video relay could not be reached. ").repeated(4));
+        dialog.resize(dialog.width(), layout->totalHeightForWidth(dialog.width()));
+        QTRY_VERIFY(dialog.height() > before);
+        // The answer to the first size comes last.
+        dialog.resize(dialog.width(), before);
+        const int least = layout->totalMinimumHeightForWidth(dialog.width());
+        QVERIFY(least > before);
+        QTRY_VERIFY2(dialog.height() >= least, qPrintable(QStringLiteral("%1 < %2").arg(dialog.height()).arg(least)));
+        QTRY_VERIFY(button->geometry().top() >= result->geometry().bottom());
+        const QPoint off = dialog.frameGeometry().center() - parent.frameGeometry().center();
+        QTRY_VERIFY2(std::abs(off.y()) <= 2 && std::abs(off.x()) <= 2,
+                     qPrintable(QStringLiteral("off by %1,%2").arg(off.x()).arg(off.y())));
         dialog.hide();
     }
 
