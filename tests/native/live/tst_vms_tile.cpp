@@ -118,6 +118,10 @@ private Q_SLOTS:
         QVERIFY(!b->isMain() && b->isRunning());
         b->stop();
         QTRY_COMPARE_WITH_TIMEOUT(FfmpegPlayer::backgroundThreads(), 0, 20000);
+        // A's thread is reading right now (on a busy machine its stream may
+        // have dropped meanwhile and be waiting for its next try, with no
+        // thread to hand over).
+        QTRY_VERIFY_WITH_TIMEOUT(a->isPlaying() && a->player()->isRunning(), 20000);
         VmsTile::stopAll({a.get()});
         QVERIFY(!a->isRunning());
         QCOMPARE(FfmpegPlayer::backgroundThreads(), 1);
