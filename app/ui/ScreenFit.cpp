@@ -254,8 +254,8 @@ private:
             // late answer to a request made before its contents grew left
             // them laid over each other.
             if (parent && layout->hasHeightForWidth())
-                size.setHeight(std::max(size.height(),
-                                        std::min(layout->totalMinimumHeightForWidth(size.width()), room.height())));
+                size.setHeight(
+                    std::max(size.height(), std::min(layout->totalMinimumHeightForWidth(size.width()), room.height())));
         }
         QRect kept;
         if (m_centring) {
