@@ -209,8 +209,12 @@ class Demo:
         # The toolkit drops a request to close a window that a modal dialog
         # stands over, as a person meets it: the dialogs go first (a button
         # pressed through the accessibility tree acts a moment later).
-        wait_until("the program's dialogs to close", 15, lambda: (lambda a: a is None or not showing_where(
-            self.Atspi, a, lambda n: n.get_role_name() in ("dialog", "alert")))(self.app()))
+        def no_dialog():
+            app = self.app()
+            return app is None or not showing_where(
+                self.Atspi, app, lambda n: n.get_role_name() in ("dialog", "alert"))
+
+        wait_until("the program's dialogs to close", 15, no_dialog)
         if close_windows(pids[0]) == 0:
             raise Failure("kavira has no window on screen to close")
         try:
