@@ -1,3 +1,4 @@
+#include "app/core/Process.h"
 #include "app/startup/Startup.h"
 #include "video/FfmpegPlayer.h"
 
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
         windows.connectSwitches();
         windows.showInitial();
         status = QApplication::exec();
+        sayWhatQuitLeftUnsaved(kvr::core::Process::endedBySignal());
     }
     shutdownApplication();
     return status;

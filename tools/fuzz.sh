@@ -1,35 +1,48 @@
 #!/usr/bin/env bash
-# Builds every fuzz target in fuzz/ with clang's libFuzzer and AddressSanitizer
-# and runs each one for a bounded time. Exits 77 (skipped) when clang or its
-# fuzzer runtime is missing.
+# Runs every fuzz target in fuzz/ for a bounded time. The targets are built
+# by the build (fuzz/CMakeLists.txt: clang's libFuzzer with AddressSanitizer
+# and UndefinedBehaviorSanitizer, whatever compiler builds the rest), so that
+# the suite fuzz_parsers spends its time fuzzing, not compiling. Exits 77
+# (skipped) when clang or its fuzzer runtime is missing.
 #
-# A target is fuzz/<name>.cpp defining LLVMFuzzerTestOneInput. Lines in it:
-#   // fuzz-sources: <project files it needs, space separated>
-#   // fuzz-qt: <pkg-config modules, default Qt6Core>
 # Seeds live in fuzz/corpus/<name>/ and an optional dictionary in
 # fuzz/<name>.dict. Settings come from the environment:
+#   KVR_FUZZ_BUILD    the build's folder of fuzz targets (<build>/fuzz), as
+#                     the suite sets it; the targets there are run as built.
+#                     Unset (run by hand), this script builds them itself
+#                     in build-fuzz in the project root, and runs them
 #   KVR_FUZZ_SECONDS  run time per target (default 20)
-#   KVR_FUZZ_BUILD    build folder (default build-fuzz in the project root)
 #   KVR_FUZZ_ONLY     run only the target of that name
 #   KVR_FUZZ_SEED     libFuzzer's random seed (default 1, so that a run over
 #                     the same code walks the same inputs and a failure in CI
 #                     comes with the change that caused it; 0 picks one)
+#   KVR_FUZZ_CXX      the clang++ to build with by hand (default clang++)
+#   KVR_JOBS          build steps at once when building by hand (default one
+#                     per processor)
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 seconds="${KVR_FUZZ_SECONDS:-20}"
 seed="${KVR_FUZZ_SEED:-1}"
-out="${KVR_FUZZ_BUILD:-$root/build-fuzz}"
-cxx="${KVR_FUZZ_CXX:-clang++}"
 
-if ! command -v "$cxx" >/dev/null 2>&1; then
-  echo "fuzz: $cxx not found; skipped"
-  exit 77
+if [ -n "${KVR_FUZZ_BUILD:-}" ]; then
+  out="$KVR_FUZZ_BUILD"
+  if [ ! -d "$out" ]; then
+    echo "fuzz: $out does not exist: configure and build the project first"
+    exit 1
+  fi
+else
+  source "$root/tools/jobs.sh"
+  jobs="$(kvr_jobs "${KVR_JOBS:-}" KVR_JOBS)" || exit 2
+  out="$root/build-fuzz"
+  generator=()
+  if command -v ninja >/dev/null 2>&1; then generator=(-G Ninja); fi
+  cmake -S "$root/fuzz" -B "$out" "${generator[@]}" -DKVR_FUZZ_CXX="${KVR_FUZZ_CXX:-}" >/dev/null
+  if [ ! -f "$out/unsupported" ]; then
+    cmake --build "$out" -j "$jobs"
+  fi
 fi
-mkdir -p "$out"
-printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
-  > "$out/probe.cpp"
-if ! "$cxx" -fsanitize=fuzzer,address "$out/probe.cpp" -o "$out/probe" >/dev/null 2>&1; then
-  echo "fuzz: $cxx has no libFuzzer runtime (install libclang-rt-14-dev); skipped"
+if [ -f "$out/unsupported" ]; then
+  echo "fuzz: $(cat "$out/unsupported"); skipped"
   exit 77
 fi
 
@@ -47,58 +60,11 @@ for src in "${targets[@]}"; do
   if [ -n "${KVR_FUZZ_ONLY:-}" ] && [ "$name" != "$KVR_FUZZ_ONLY" ]; then
     continue
   fi
-  sources=()
-  for rel in $(sed -n 's#^// fuzz-sources:##p' "$src"); do
-    sources+=("$root/$rel")
-  done
-  modules="$(sed -n 's#^// fuzz-qt:##p' "$src" | tr -s ' ')"
-  [ -n "${modules// /}" ] || modules="Qt6Core"
-  # shellcheck disable=SC2086
-  qt_flags="$(pkg-config --cflags --libs $modules)"
   bin="$out/$name"
-  # A source whose header declares a QObject needs that header's meta-object
-  # code, as the build's automatic moc gives it.
-  mocs=()
-  for f in "${sources[@]}"; do
-    h="${f%.cpp}.h"
-    if [ -f "$h" ] && grep -q 'Q_OBJECT' "$h"; then
-      mocs+=("$h")
-    fi
-  done
-
-  # Rebuild only when the target or one of its sources changed.
-  stale=1
-  if [ -x "$bin" ]; then
-    stale=0
-    for f in "$src" "${sources[@]}" "$0"; do
-      if [ "$f" -nt "$bin" ]; then stale=1; fi
-    done
-    for f in "${sources[@]}"; do
-      h="${f%.cpp}.h"
-      if [ -f "$h" ] && [ "$h" -nt "$bin" ]; then stale=1; fi
-    done
-  fi
-  if [ "$stale" -eq 1 ]; then
-    echo "fuzz: building $name"
-    moc="$(pkg-config --variable=libexecdir Qt6Core)/moc"
-    generated=()
-    for h in "${mocs[@]}"; do
-      g="$out/moc-$name-$(basename "$h" .h).cpp"
-      if ! "$moc" "$h" -o "$g"; then
-        echo "fuzz: moc failed on $h"
-        failed=1
-        continue 2
-      fi
-      generated+=("$g")
-    done
-    # shellcheck disable=SC2086
-    if ! "$cxx" -std=c++20 -g -O1 -fPIC -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
-        -fno-sanitize-recover=undefined -I"$root" $qt_flags \
-        "$src" "${sources[@]}" "${generated[@]}" $qt_flags -o "$bin"; then
-      echo "fuzz: $name does not build"
-      failed=1
-      continue
-    fi
+  if [ ! -x "$bin" ]; then
+    echo "fuzz: $name is not built in $out: build the project (cmake --build) first"
+    failed=1
+    continue
   fi
 
   work="$out/corpus-$name"

@@ -163,7 +163,7 @@ bool FfmpegPlayer::join()
     return true;
 }
 
-void FfmpegPlayer::play(const QString& address, const QString& bearer, const QString& bearerHost,
+void FfmpegPlayer::play(const QString& address, const QString& bearer, const QString& bearerOrigin,
                         const QByteArray& playlist, double start)
 {
     letGo(tun::kStopWait);
@@ -172,7 +172,7 @@ void FfmpegPlayer::play(const QString& address, const QString& bearer, const QSt
     m_inlinePlaylist = playlist;
     m_url = playlist.isEmpty() ? address : QString::fromLatin1(kInlinePlaylistUrl);
     m_token = bearer;
-    m_tokenHost = bearerHost;
+    m_tokenOrigin = bearerOrigin;
     m_playing = m_options;
     // A seek asked for during an earlier playback does not belong to this one.
     controls().seekRequest.store(-1.0);
@@ -185,7 +185,7 @@ void FfmpegPlayer::startWorker(bool fresh)
     pb->generation = ++m_generation;
     pb->url = m_url;
     pb->token = m_token;
-    pb->tokenHost = m_tokenHost;
+    pb->tokenOrigin = m_tokenOrigin;
     pb->inlinePlaylist = m_inlinePlaylist;
     pb->startSeconds = m_startSeconds;
     pb->startedAt = std::chrono::steady_clock::now();

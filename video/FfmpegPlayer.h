@@ -147,9 +147,10 @@ public:
 
     // Starts a new playback with options(). A non-empty `inlinePlaylist` is
     // played from memory as "kvr-inline://playlist.m3u8" and `url` is then
-    // ignored. The token goes only to `tokenHost`, never to the relay's HLS
-    // paths.
-    void play(const QString& url, const QString& token = QString(), const QString& tokenHost = QString(),
+    // ignored. The token goes only to `tokenOrigin` (the server's scheme,
+    // host and port, as "https://vms.example.org:8443"), never to the relay's
+    // HLS paths.
+    void play(const QString& url, const QString& token = QString(), const QString& tokenOrigin = QString(),
               const QByteArray& inlinePlaylist = QByteArray(), double startSeconds = 0.0);
     // Asks the playback to end and returns at once (see above).
     void requestStop();
@@ -224,7 +225,7 @@ private:
     QPointer<QObject> m_drawingWait; // while it lives: a switch to the graphics chip once drawing settles
     QString m_url;
     QString m_token;
-    QString m_tokenHost;
+    QString m_tokenOrigin;
     QByteArray m_inlinePlaylist;
     double m_startSeconds = 0.0;
     kvr::video::ReconnectSchedule m_reconnect;

@@ -61,7 +61,7 @@ struct Playback {
     int generation = 0;
     QString url;
     QString token;
-    QString tokenHost;
+    QString tokenOrigin;
     QByteArray inlinePlaylist;
     double startSeconds = 0.0;
     // A restart of a playback on a continuous timeline: the latest media time

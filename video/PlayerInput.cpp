@@ -72,7 +72,7 @@ int ioOpen(AVFormatContext* context, AVIOContext** result, const char* address, 
         const QString path = u.path();
         if (!path.endsWith(QLatin1String(".m3u8"), Qt::CaseInsensitive) && p->net
             && !path.contains(QLatin1String(kRelayHlsMarker))) {
-            auto* http = new HttpSource(p->net, &p->stopFlag, u, p->token, p->tokenHost);
+            auto* http = new HttpSource(p->net, &p->stopFlag, u, p->token, p->tokenOrigin);
             if (!http->request(0)) {
                 p->noteError(http->failure(), http->failureText());
                 delete http;
@@ -132,7 +132,7 @@ QByteArray Playback::fetchBlocking(const QString& address, bool liveRelay)
     r.stopFlag = &stopFlag;
     r.url = address;
     r.token = token;
-    r.tokenHost = tokenHost;
+    r.tokenOrigin = tokenOrigin;
     r.hadPicture = hadPicture.load();
     FetchResult result = fetchWhole(r);
     if (result.body.isEmpty() && !result.error.isEmpty())

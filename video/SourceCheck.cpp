@@ -118,13 +118,13 @@ SourceCheck::SourceCheck(QObject* parent) : QObject(parent) {}
 
 SourceCheck::~SourceCheck() = default;
 
-void SourceCheck::ask(const QString& url, const QString& token, const QString& tokenHost, QObject* context, Done done)
+void SourceCheck::ask(const QString& url, const QString& token, const QString& tokenOrigin, QObject* context, Done done)
 {
     const QString scheme = QUrl(url).scheme().toLower();
     if (scheme == QLatin1String("rtsp") || scheme == QLatin1String("rtsps"))
         askRtsp(url, context, std::move(done));
     else if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
-        askPlaylist(url, token, tokenHost, context, std::move(done));
+        askPlaylist(url, token, tokenOrigin, context, std::move(done));
     else
         QTimer::singleShot(0, context ? context : this, [done = std::move(done)] {
             if (done)
@@ -212,7 +212,7 @@ void SourceCheck::askRtsp(const QString& url, QObject* context, Done done)
         socket->connectToHost(address.host(), port);
 }
 
-void SourceCheck::askPlaylist(const QString& url, const QString& token, const QString& tokenHost, QObject* context,
+void SourceCheck::askPlaylist(const QString& url, const QString& token, const QString& tokenOrigin, QObject* context,
                               Done done)
 {
     if (!m_net) {
@@ -232,7 +232,7 @@ void SourceCheck::askPlaylist(const QString& url, const QString& token, const QS
     request.setRawHeader("Accept", "*/*");
     request.setTransferTimeout(int(std::chrono::milliseconds(tun::kSourceCheckTimeout).count()));
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
-    if (tokenAllowed(address, token, tokenHost))
+    if (tokenAllowed(address, token, tokenOrigin))
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     QNetworkReply* reply = m_net->get(request);
     reply->setReadBufferSize(64 * 1024);

@@ -34,13 +34,13 @@ public:
     // Asks the address (rtsp, rtsps, http or https). The bearer token goes
     // only where the player would send it (tokenAllowed). `done` runs once,
     // on this thread, unless `context` or this object is gone by then.
-    void ask(const QString& url, const QString& token, const QString& tokenHost, QObject* context, Done done);
+    void ask(const QString& url, const QString& token, const QString& tokenOrigin, QObject* context, Done done);
     // Questions not answered yet.
     int underWay() const { return m_underWay; }
 
 private:
     void askRtsp(const QString& url, QObject* context, Done done);
-    void askPlaylist(const QString& url, const QString& token, const QString& tokenHost, QObject* context, Done done);
+    void askPlaylist(const QString& url, const QString& token, const QString& tokenOrigin, QObject* context, Done done);
 
     QNetworkAccessManager* m_net = nullptr;
     int m_underWay = 0;

@@ -51,9 +51,17 @@ QString maskSecrets(const QString& text)
     return out;
 }
 
-bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenHost)
+bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenOrigin)
 {
-    return !token.isEmpty() && url.host() == tokenHost
+    if (token.isEmpty())
+        return false;
+    const QUrl origin(tokenOrigin, QUrl::StrictMode);
+    const QString scheme = origin.scheme().toLower();
+    if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))
+        return false;
+    const int ownPort = scheme == QLatin1String("https") ? 443 : 80;
+    return !origin.host().isEmpty() && url.scheme().toLower() == scheme
+        && url.host().compare(origin.host(), Qt::CaseInsensitive) == 0 && url.port(ownPort) == origin.port(ownPort)
         && !url.path(QUrl::FullyDecoded).contains(QLatin1String(kRelayHlsMarker));
 }
 
@@ -95,12 +103,12 @@ ReplyFailure redirectFailure(bool lessSafe)
 
 // A GET of `url` whose redirects this side follows, with the token only
 // where it may go.
-QNetworkRequest getRequest(const QUrl& url, const QString& token, const QString& tokenHost)
+QNetworkRequest getRequest(const QUrl& url, const QString& token, const QString& tokenOrigin)
 {
     QNetworkRequest req(url);
     req.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     req.setRawHeader("Accept", "*/*");
-    if (tokenAllowed(url, token, tokenHost))
+    if (tokenAllowed(url, token, tokenOrigin))
         req.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     return req;
 }
@@ -243,12 +251,12 @@ void NetPool::retire(const std::shared_ptr<QNetworkAccessManager>& used)
 // ---- HttpSource ----------------------------------------------------------------
 
 HttpSource::HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url, const QString& token,
-                       const QString& tokenHost)
+                       const QString& tokenOrigin)
     : m_pool(pool),
       m_stopFlag(stopFlag),
       m_url(url),
       m_token(token),
-      m_tokenHost(tokenHost)
+      m_tokenOrigin(tokenOrigin)
 {
     m_clock.start();
 }
@@ -299,7 +307,7 @@ bool HttpSource::request(int64_t offset)
     QUrl at = m_url;
     ReplyFailure refused;
     for (int hops = 0;; ++hops) {
-        QNetworkRequest req = getRequest(at, m_token, m_tokenHost);
+        QNetworkRequest req = getRequest(at, m_token, m_tokenOrigin);
         req.setRawHeader("Range", "bytes=" + QByteArray::number(qint64(offset)) + "-");
         m_net = m_pool->manager();
         m_reply = m_net->get(req);
@@ -475,7 +483,7 @@ Attempt fetchOnce(const FetchRequest& r, const QUrl& first, qint64 cap)
     for (int hops = 0;; ++hops) {
         a = Attempt();
         const std::shared_ptr<QNetworkAccessManager> manager = r.net->manager();
-        QNetworkReply* reply = manager->get(getRequest(url, r.token, r.tokenHost));
+        QNetworkReply* reply = manager->get(getRequest(url, r.token, r.tokenOrigin));
         // What is not taken yet stays small: the body is taken as it comes.
         reply->setReadBufferSize(kFetchReadBufferBytes);
         for (;;) {

@@ -35,9 +35,12 @@ inline constexpr char kRelayHlsMarker[] = "/mediamtx/hls/";
 // The address with the password of its user part replaced by "***".
 QString maskSecrets(const QString& text);
 
-// Whether the bearer token may go with a request to `url`: only to the token's
-// own host, and never to the relay's HLS paths.
-bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenHost);
+// Whether the bearer token may go with a request to `url`: only to the origin
+// it was given for (`tokenOrigin`: the same scheme, host and port, a port left
+// out being the scheme's own), and never to the relay's HLS paths. Another
+// port or scheme of the same host may be another service: a front a redirect
+// names there gets no token.
+bool tokenAllowed(const QUrl& url, const QString& token, const QString& tokenOrigin);
 
 // Where a redirect answer to a request for `from` sends it, when it may be
 // followed: an HTTP or HTTPS address, never from HTTPS down to plain HTTP.
@@ -103,7 +106,7 @@ public:
     // The bearer token goes with each request, and each redirect of it, whose
     // address tokenAllowed() lets it go to.
     HttpSource(NetPool* pool, const std::atomic<bool>* stopFlag, const QUrl& url, const QString& token = QString(),
-               const QString& tokenHost = QString());
+               const QString& tokenOrigin = QString());
     ~HttpSource() override;
 
     // Sends a request at `offset`; false when it failed (see httpStatus()).
@@ -132,7 +135,7 @@ private:
     const std::atomic<bool>* m_stopFlag;
     QUrl m_url;
     QString m_token;
-    QString m_tokenHost;
+    QString m_tokenOrigin;
     QNetworkReply* m_reply = nullptr;
     QByteArray m_buffer;
     int64_t m_bufferStart = 0;
@@ -159,7 +162,7 @@ struct FetchRequest {
     const std::atomic<bool>* stopFlag = nullptr;
     QString url;
     QString token;
-    QString tokenHost;
+    QString tokenOrigin;
     bool hadPicture = false;
     std::chrono::milliseconds timeout = tun::kFetchTimeout;
 };

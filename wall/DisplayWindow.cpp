@@ -11,6 +11,7 @@
 
 #include "app/ui/Theme.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCursor>
 #include <QGridLayout>
@@ -64,6 +65,13 @@ DisplayWindow::DisplayWindow(std::shared_ptr<Source> source, const ScreenConfig&
         row->addWidget(b);
     }
     m_bar->hide();
+    // Where Tab brought the bar, it goes once the focus leaves it.
+    connect(qApp, &QApplication::focusChanged, this, [this](QWidget* before, QWidget* now) {
+        if (m_barByKeys && m_bar->isAncestorOf(before) && !m_bar->isAncestorOf(now)) {
+            m_barByKeys = false;
+            m_bar->hide();
+        }
+    });
     connect(identifyButton, &QPushButton::clicked, this, [] { Controller::instance()->identify(); });
     connect(stopButton, &QPushButton::clicked, this, [this] { requestWallStop(); });
     m_barLabel->setText(barText());
@@ -261,7 +269,9 @@ void DisplayWindow::checkPointer(const QPoint& globalPos)
         showBar();
         break;
     case VideoWallRules::BarChange::Hide:
-        m_bar->hide();
+        // Not from under the keyboard's focus.
+        if (!m_bar->isAncestorOf(QApplication::focusWidget()))
+            m_bar->hide();
         break;
     case VideoWallRules::BarChange::Keep:
         break;
@@ -281,6 +291,22 @@ void DisplayWindow::keyPressEvent(QKeyEvent* event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+bool DisplayWindow::focusNextPrevChild(bool next)
+{
+    // The bar's buttons are Tab stops only while it shows, and it shows for
+    // a pointer at the top edge: Tab takes it out for the step, and where the
+    // focus lands in it, it stays.
+    if (m_bar->isVisible())
+        return QWidget::focusNextPrevChild(next);
+    showBar();
+    const bool moved = QWidget::focusNextPrevChild(next);
+    if (m_bar->isAncestorOf(QApplication::focusWidget()))
+        m_barByKeys = true;
+    else
+        m_bar->hide();
+    return moved;
 }
 
 void DisplayWindow::resizeEvent(QResizeEvent* event)

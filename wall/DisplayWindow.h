@@ -23,9 +23,10 @@ class Source;
 // The frameless full-screen black window of one display: the display's
 // cameras in the cells of its layout (a tile where a camera is set, a dark
 // placeholder elsewhere), one tile filling the display on request, a thin
-// control bar while the pointer rests at the top edge. Esc, "Stop wall" and
-// any close request stop the whole wall. Its tiles start through the
-// controller's queue. Made and destroyed by the controller.
+// control bar while the pointer rests at the top edge or Tab is on one of its
+// buttons. Esc, "Stop wall" and any close request stop the whole wall. Its
+// tiles start through the controller's queue. Made and destroyed by the
+// controller.
 class DisplayWindow final : public QWidget {
     Q_OBJECT
 public:
@@ -65,6 +66,7 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    bool focusNextPrevChild(bool next) override;
     void resizeEvent(QResizeEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -84,6 +86,7 @@ private:
     QWidget* m_bar = nullptr;
     QLabel* m_barLabel = nullptr;
     QTimer* m_barTimer = nullptr;
+    bool m_barByKeys = false; // Tab brought the bar out
     bool m_stopping = false;
 };
 

@@ -4,16 +4,22 @@
 #include "wall/Layouts.h"
 #include "wall/SetupRules.h"
 
+#include "app/ui/PaintedItems.h"
 #include "app/ui/Theme.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QHelpEvent>
+#include <QKeyEvent>
+#include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
+#include <QTimer>
 #include <QToolTip>
 
 #include <algorithm>
@@ -26,11 +32,26 @@ namespace VideoWall {
 
 LayoutPreview::LayoutPreview(QWidget* parent) : QWidget(parent)
 {
+    // A screen reader finds the cells as the items of a list, named with
+    // their cameras; the selected one is the keys' one.
+    PaintedItems::describe(this,
+                           {.count = [this] { return cellCount(); },
+                            .name = [this](int cell) { return SetupRules::spokenCell(cell, cameraText(cell)); },
+                            .rect = [this](int cell) { return cellRect(cell).toAlignedRect(); },
+                            .selected = [this](int cell) { return cell == m_selectedCell; },
+                            .pickable = {},
+                            .pick = [this](int cell) { setSelectedCell(cell); },
+                            .current = [this] { return m_selectedCell; }});
     setAcceptDrops(true);
     setAttribute(Qt::WA_MouseTracking);
     setMouseTracking(true);
     setMinimumHeight(220);
+    // Tab reaches the cells; a click on one takes the focus too, so that
+    // the keys go on from the cell the pointer chose.
+    setFocusPolicy(Qt::StrongFocus);
     setAccessibleName(QStringLiteral("Layout of the selected display"));
+    setAccessibleDescription(QStringLiteral("The arrow keys choose a cell, Delete empties it, the menu key moves its "
+                                            "camera to another cell"));
 }
 
 QSize LayoutPreview::minimumSizeHint() const
@@ -56,6 +77,162 @@ ScreenConfig* LayoutPreview::screen() const
 void LayoutPreview::setSelectedCell(int cell)
 {
     m_selectedCell = cell;
+    update();
+}
+
+int LayoutPreview::cellCount() const
+{
+    const ScreenConfig* s = screen();
+    return s ? int(VideoWall::layout(s->layout).cells.size()) : 0;
+}
+
+QString LayoutPreview::cameraText(int cell) const
+{
+    const ScreenConfig* s = screen();
+    const QString id = s ? s->cells.value(cell) : QString();
+    if (id.isEmpty())
+        return {};
+    return m_titles && m_titles->contains(id) ? m_titles->value(id) : QStringLiteral("Camera not found");
+}
+
+void LayoutPreview::sayCell()
+{
+    QAccessibleEvent moved(this, QAccessible::Focus);
+    moved.setChild(m_selectedCell);
+    QAccessible::updateAccessibility(&moved);
+}
+
+void LayoutPreview::placeCameras(int cell, const QStringList& ids)
+{
+    ScreenConfig* s = screen();
+    if (!s || cell < 0 || cell >= cellCount())
+        return;
+    SetupRules::dropCameras(s->cells, cell, ids);
+    setSelectedCell(cell);
+    Q_EMIT changed();
+}
+
+void LayoutPreview::moveCell(int from, int to)
+{
+    ScreenConfig* s = screen();
+    if (!s || to < 0 || to >= cellCount())
+        return;
+    SetupRules::moveCell(s->cells, from, to);
+    setSelectedCell(to);
+    Q_EMIT changed();
+}
+
+void LayoutPreview::emptyCell(int cell)
+{
+    ScreenConfig* s = screen();
+    if (!s || cell < 0 || cell >= s->cells.size() || s->cells.at(cell).isEmpty())
+        return;
+    s->cells[cell].clear();
+    update();
+    Q_EMIT changed();
+}
+
+void LayoutPreview::showCellMenu(int cell, const QPoint& at)
+{
+    if (cameraText(cell).isEmpty())
+        return;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setAccessibleName(SetupRules::spokenCell(cell, cameraText(cell)));
+    // Each edit runs once the menu has gone, and only on the display it was
+    // chosen for.
+    const QPointer<LayoutPreview> self(this);
+    const QString key = m_key;
+    const auto add = [self, key, menu](const QString& text, std::function<void()> edit) {
+        QObject::connect(menu->addAction(text), &QAction::triggered, self, [self, key, edit] {
+            QTimer::singleShot(0, self, [self, key, edit] {
+                if (self && self->screenKey() == key)
+                    edit();
+            });
+        });
+    };
+    add(SetupRules::emptyEntry(cell), [self, cell] { self->emptyCell(cell); });
+    menu->addSeparator();
+    for (int to = 0; to < cellCount(); ++to)
+        if (to != cell)
+            add(SetupRules::moveToEntry(to, cameraText(to)), [self, cell, to] { self->moveCell(cell, to); });
+    menu->popup(at);
+}
+
+void LayoutPreview::keyPressEvent(QKeyEvent* event)
+{
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (mods == Qt::ShiftModifier && event->key() == Qt::Key_F10) {
+        menuOfSelected();
+        return;
+    }
+    std::optional<SetupRules::CellKey> step;
+    switch (mods == Qt::NoModifier ? event->key() : 0) {
+    case Qt::Key_Left:
+        step = SetupRules::CellKey::Back;
+        break;
+    case Qt::Key_Right:
+        step = SetupRules::CellKey::On;
+        break;
+    case Qt::Key_Up:
+        step = SetupRules::CellKey::Up;
+        break;
+    case Qt::Key_Down:
+        step = SetupRules::CellKey::Down;
+        break;
+    case Qt::Key_Home:
+        step = SetupRules::CellKey::First;
+        break;
+    case Qt::Key_End:
+        step = SetupRules::CellKey::Last;
+        break;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        emptyCell(m_selectedCell);
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const ScreenConfig* s = screen();
+    if (!s) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    const int to = SetupRules::cellAfterKey(VideoWall::layout(s->layout), m_selectedCell, *step);
+    if (to >= 0 && to != m_selectedCell) {
+        setSelectedCell(to);
+        sayCell();
+    }
+}
+
+void LayoutPreview::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (event->reason() == QContextMenuEvent::Keyboard) {
+        menuOfSelected();
+        return;
+    }
+    const int cell = cellAt(event->pos());
+    if (cell >= 0)
+        showCellMenu(cell, event->globalPos());
+}
+
+void LayoutPreview::menuOfSelected()
+{
+    const QRectF r = cellRect(m_selectedCell);
+    // Under the cell's start, where the eye is.
+    showCellMenu(m_selectedCell, mapToGlobal(QPointF(r.left() + 8, r.bottom()).toPoint()));
+}
+
+void LayoutPreview::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void LayoutPreview::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
     update();
 }
 
@@ -97,17 +274,13 @@ void LayoutPreview::mousePressEvent(QMouseEvent* event)
         m_pressCell = -1;
         return;
     }
-    ScreenConfig* s = screen();
-    if (i < s->cells.size() && !s->cells.at(i).isEmpty() && clearRect(i).contains(pos)) {
-        s->cells[i].clear();
-        update();
-        Q_EMIT changed();
+    if (!cameraText(i).isEmpty() && clearRect(i).contains(pos)) {
+        emptyCell(i);
         return;
     }
-    m_selectedCell = i;
     m_pressPos = pos.toPoint();
     m_pressCell = i;
-    update();
+    setSelectedCell(i);
 }
 
 void LayoutPreview::mouseMoveEvent(QMouseEvent* event)
@@ -247,6 +420,13 @@ void LayoutPreview::paintEvent(QPaintEvent*)
             p.drawLine(m + QPointF(4, -4), m + QPointF(-4, 4));
         }
     }
+    // The cell the keys stand on, ringed in the focus colour in the gap
+    // around it.
+    if (hasFocus() && m_selectedCell >= 0 && m_selectedCell < n) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(Theme::colour(Colour::FocusRing), 2));
+        p.drawRoundedRect(cellRect(m_selectedCell).adjusted(-2, -2, 2, 2), 8, 8);
+    }
 }
 
 bool LayoutPreview::takes(const QDropEvent* event) const
@@ -299,14 +479,11 @@ void LayoutPreview::dropEvent(QDropEvent* event)
         return;
     }
     const QMimeData* data = event->mimeData();
-    if (data->hasFormat(SetupRules::kCellMime) && event->source() == this)
-        SetupRules::moveCell(s->cells, *SetupRules::cellFromPayload(data->data(SetupRules::kCellMime)), t);
-    else
-        SetupRules::dropCameras(s->cells, t, SetupRules::camerasFromPayload(data->data(SetupRules::kCameraMime)));
-    m_selectedCell = t;
     event->acceptProposedAction();
-    update();
-    Q_EMIT changed();
+    if (data->hasFormat(SetupRules::kCellMime) && event->source() == this)
+        moveCell(*SetupRules::cellFromPayload(data->data(SetupRules::kCellMime)), t);
+    else
+        placeCameras(t, SetupRules::camerasFromPayload(data->data(SetupRules::kCameraMime)));
 }
 
 } // namespace VideoWall

@@ -14,6 +14,7 @@
 #include "app/ui/ContentScroll.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/ItemKeys.h"
 #include "app/ui/Theme.h"
 
 #include <QApplication>
@@ -24,8 +25,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QPainter>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -91,6 +94,13 @@ QStringList CameraTree::mimeTypes() const
 
 QMimeData* CameraTree::mimeData(const QList<QTreeWidgetItem*>& items) const
 {
+    auto* data = new QMimeData;
+    data->setData(SetupRules::kCameraMime, SetupRules::cameraPayload(camerasOf(items)));
+    return data;
+}
+
+QStringList CameraTree::camerasOf(const QList<QTreeWidgetItem*>& items)
+{
     QStringList ids;
     const std::function<void(QTreeWidgetItem*)> walk = [&ids, &walk](QTreeWidgetItem* item) {
         const QString id = item->data(0, Qt::UserRole).toString();
@@ -102,9 +112,7 @@ QMimeData* CameraTree::mimeData(const QList<QTreeWidgetItem*>& items) const
     for (QTreeWidgetItem* item : items)
         if (item)
             walk(item);
-    auto* data = new QMimeData;
-    data->setData(SetupRules::kCameraMime, SetupRules::cameraPayload(ids));
-    return data;
+    return ids;
 }
 
 // ---- SetupDialog -------------------------------------------------------------
@@ -167,6 +175,15 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     giveClearButton(m_search);
     camerasLabel->setBuddy(m_search);
     leftColumn->addWidget(m_search);
+    // How cameras get onto a display, above the list it speaks of: under the
+    // list it lay below what a laptop's screen shows of the page, under the
+    // run row, and half of it at a scale of 1.5.
+    m_hint = new QLabel(QStringLiteral("Drag a camera, device or site onto a cell, or double-click a camera to "
+                                       "put it in the selected cell."),
+                        left);
+    m_hint->setObjectName(QStringLiteral("Muted"));
+    m_hint->setWordWrap(true);
+    leftColumn->addWidget(m_hint);
     m_tree = new CameraTree(left);
     m_tree->setObjectName(QStringLiteral("CatalogTree"));
     m_tree->setAccessibleName(QStringLiteral("Cameras"));
@@ -175,13 +192,10 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
     m_tree->setDragDropMode(QAbstractItemView::DragOnly);
     m_tree->setSelectionMode(QAbstractItemView::ExtendedSelection);
     m_tree->setIndentation(14);
+    m_tree->setAccessibleDescription(QStringLiteral(
+        "Enter puts the camera in the selected cell; the menu key offers to put the chosen cameras in the cells "
+        "from the selected one on"));
     leftColumn->addWidget(m_tree, 1);
-    auto* hint = new QLabel(QStringLiteral("Drag a camera, device or site onto a cell, or double-click a camera to "
-                                           "put it in the selected cell."),
-                            left);
-    hint->setObjectName(QStringLiteral("Muted"));
-    hint->setWordWrap(true);
-    leftColumn->addWidget(hint);
     outer->addWidget(left);
 
     // Right: displays, editor, run state.
@@ -273,6 +287,9 @@ SetupDialog::SetupDialog(std::shared_ptr<Source> source, QWidget* parent) : QDia
         if (!id.isEmpty())
             assignToSelected({id});
     });
+    ItemKeys::install(
+        m_tree, [this](const QModelIndex& index) { openItem(m_tree->itemFromIndex(index)); },
+        [this](const QModelIndex& index, const QPoint& at) { showItemMenu(m_tree->itemFromIndex(index), at); });
     connect(identifyButton, &QPushButton::clicked, this, [] { Controller::instance()->identify(); });
     connect(m_map, &DisplayMap::selected, this, &SetupDialog::selectScreen);
     connect(m_preview, &LayoutPreview::changed, this, &SetupDialog::changed);
@@ -482,6 +499,39 @@ void SetupDialog::assignToSelected(const QList<QString>& ids)
         return;
     m_preview->setSelectedCell(SetupRules::assignToCell(cfg->cells, m_preview->selectedCell(), ids.first()));
     changed();
+}
+
+void SetupDialog::openItem(QTreeWidgetItem* item)
+{
+    const QString id = item->data(0, Qt::UserRole).toString();
+    if (!id.isEmpty())
+        assignToSelected({id});
+    else
+        item->setExpanded(!item->isExpanded());
+}
+
+void SetupDialog::showItemMenu(QTreeWidgetItem* item, const QPoint& at)
+{
+    const int cell = m_preview->selectedCell();
+    if (cell < 0 || cell >= m_preview->cellCount())
+        return;
+    // What a drag from this item would carry: the chosen items where it is
+    // one of them, else the item alone.
+    const QStringList ids = CameraTree::camerasOf(item->isSelected() ? m_tree->selectedItems() : QList{item});
+    auto* menu = new QMenu(m_tree);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setAccessibleName(item->text(0));
+    const QPointer<LayoutPreview> preview(m_preview);
+    const QString key = m_selectedKey;
+    connect(menu->addAction(SetupRules::placeEntry(int(ids.size()), cell)), &QAction::triggered, this,
+            [this, preview, key, cell, ids] {
+                // Once the menu has gone, on the display it was chosen for.
+                QTimer::singleShot(0, this, [preview, key, cell, ids] {
+                    if (preview && preview->screenKey() == key)
+                        preview->placeCameras(cell, ids);
+                });
+            });
+    menu->popup(at);
 }
 
 void SetupDialog::changeLayout(int index)

@@ -29,6 +29,10 @@ class CameraTree final : public QTreeWidget {
 public:
     explicit CameraTree(QWidget* parent = nullptr);
 
+    // The camera ids that a drag of `items` carries: each item's and those
+    // under it, depth first, each once.
+    static QStringList camerasOf(const QList<QTreeWidgetItem*>& items);
+
     QStringList mimeTypes() const override;
     QMimeData* mimeData(const QList<QTreeWidgetItem*>& items) const override;
 };
@@ -67,6 +71,8 @@ public:
     LayoutPreview* preview() const { return m_preview; }
     QLabel* heading() const { return m_heading; }
     QLabel* note() const { return m_note; }
+    // How cameras get onto a display.
+    QLabel* hint() const { return m_hint; }
     QLabel* status() const { return m_status; }
     QCheckBox* enabledBox() const { return m_enabledBox; }
     QComboBox* layoutCombo() const { return m_layoutCombo; }
@@ -85,6 +91,11 @@ private:
     void forgetDisplay();
     void startWall();
     void showSelection(const QString& key);
+    // The keyboard's ways to what the pointer does in the tree: Enter and
+    // Space do what a double-click does; the menu puts the chosen cameras
+    // into the selected cell, as a drag onto it does.
+    void openItem(QTreeWidgetItem* item);
+    void showItemMenu(QTreeWidgetItem* item, const QPoint& at);
 
     std::shared_ptr<Source> m_source;
     Config m_config;
@@ -100,6 +111,7 @@ private:
     LayoutPreview* m_preview = nullptr;
     QLabel* m_heading = nullptr;
     QLabel* m_note = nullptr;
+    QLabel* m_hint = nullptr;
     QCheckBox* m_enabledBox = nullptr;
     QComboBox* m_layoutCombo = nullptr;
     QComboBox* m_qualityCombo = nullptr;

@@ -6,7 +6,7 @@
 #include "wall/Tunables.h"
 
 #include "app/core/SearchText.h"
-#include "app/ui/Fitting.h"
+#include "app/ui/NamesApart.h"
 
 #include <QFontMetrics>
 
@@ -132,6 +132,38 @@ void moveCell(QList<QString>& cells, int from, int to)
     if (from < 0 || to < 0 || from >= cells.size() || to >= cells.size() || from == to)
         return;
     cells.swapItemsAt(from, to);
+}
+
+int cellAfterKey(const Layout& layout, int from, CellKey key)
+{
+    const auto n = int(layout.cells.size());
+    if (n == 0)
+        return -1;
+    if (from < 0 || from >= n)
+        return 0;
+    const QRect here = layout.cells.at(from);
+    // The cell that holds a grid point; `from` where none does.
+    const auto holding = [&layout, from](const QPoint& point) {
+        for (int i = 0; i < layout.cells.size(); ++i)
+            if (layout.cells.at(i).contains(point))
+                return i;
+        return from;
+    };
+    switch (key) {
+    case CellKey::Back:
+        return std::max(0, from - 1);
+    case CellKey::On:
+        return std::min(n - 1, from + 1);
+    case CellKey::Up:
+        return holding(QPoint(here.left(), here.top() - 1));
+    case CellKey::Down:
+        return holding(QPoint(here.left(), here.bottom() + 1));
+    case CellKey::First:
+        return 0;
+    case CellKey::Last:
+        return n - 1;
+    }
+    return from;
 }
 
 bool matchesSearch(const QString& text, const QString& needle)
@@ -265,6 +297,30 @@ QString mapStateText(const MapBox& box, const ScreenConfig* screen, bool thisWin
     if (box.number >= 1 && thisWindow)
         state += QStringLiteral(" \u00B7 this window");
     return state;
+}
+
+QString spokenCell(int cell, const QString& camera)
+{
+    return QStringLiteral("Cell %1, %2").arg(cell + 1).arg(camera.isEmpty() ? QStringLiteral("empty") : camera);
+}
+
+QString placeEntry(int cameras, int cell)
+{
+    if (cameras == 1)
+        return QStringLiteral("Put in cell %1").arg(cell + 1);
+    return QStringLiteral("Put %1 cameras from cell %2").arg(cameras).arg(cell + 1);
+}
+
+QString emptyEntry(int cell)
+{
+    return QStringLiteral("Empty cell %1").arg(cell + 1);
+}
+
+QString moveToEntry(int cell, const QString& camera)
+{
+    return QStringLiteral("Move to cell %1 (%2)")
+        .arg(cell + 1)
+        .arg(camera.isEmpty() ? QStringLiteral("empty") : QStringLiteral("swap with ") + camera);
 }
 
 QRectF previewArea(const QSizeF& widget, double aspect)

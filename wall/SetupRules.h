@@ -75,6 +75,14 @@ void dropCameras(QList<QString>& cells, int target, const QStringList& ids);
 // nothing.
 void moveCell(QList<QString>& cells, int from, int to);
 
+// The keys of the layout preview: the cell that a key moves the selection
+// to from `from`. Back and On go by the cells' order (a wall is read row by
+// row), Up and Down to the cell above or below where `from` begins, First
+// and Last to the ends. Where there is no cell that way the selection stays;
+// from outside the layout it goes to the first cell. -1 without cells.
+enum class CellKey { Back, On, Up, Down, First, Last };
+int cellAfterKey(const Layout& layout, int from, CellKey key);
+
 // Search: whether `text` holds `needle` (already trimmed), ignoring case.
 bool matchesSearch(const QString& text, const QString& needle);
 
@@ -107,6 +115,19 @@ double aspectOf(const QSize& size);
 // The set-up dialog's size as it opens on a display whose free area (less
 // the window's frame) is `available`: its own size, within that area.
 QSize setupSize(const QSize& available);
+
+// What a screen reader says of a cell of the preview: "Cell 3, <camera>",
+// "Cell 3, empty".
+QString spokenCell(int cell, const QString& camera);
+// The camera tree's menu entry that puts `cameras` (what a drag of the
+// chosen items would carry) into the selected cell `cell` (from 0) and the
+// empty ones after it, as a drop there does: "Put in cell 3", "Put 4 cameras
+// from cell 3".
+QString placeEntry(int cameras, int cell);
+// The preview's menu entries for a filled cell (from 0) and the cells its
+// camera may move to, as a drag onto them does.
+QString emptyEntry(int cell);
+QString moveToEntry(int cell, const QString& camera);
 
 // ---- The display map ---------------------------------------------------------------
 

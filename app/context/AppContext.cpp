@@ -29,6 +29,15 @@ QString withoutLogin(const QString& baseUrl)
     return url.toString();
 }
 
+// The relay as the settings file may keep it, and as the server client
+// takes it: a user name and password typed before its host
+// ("user:secret@host:port") go.
+QString relayWithoutLogin(const QString& relay)
+{
+    const qsizetype at = relay.lastIndexOf(QLatin1Char('@'));
+    return at < 0 ? relay : relay.mid(at + 1);
+}
+
 // The process-wide context: made on the main thread by the first instance(),
 // deleted by shutdown() while the application object still exists (its
 // server client owns network objects). Main thread only.
@@ -61,6 +70,14 @@ AppContext::AppContext() : settings(NativeMode::prefs())
     }
     if (!savedBase.isEmpty() && !envSet("KVR_API_BASE"))
         api.setBaseUrl(savedBase);
+    const QString savedRelay = Prefs::get(Prefs::kRelayAddress);
+    if (const QString clean = relayWithoutLogin(savedRelay).trimmed(); clean != savedRelay.trimmed()) {
+        // Kept with a login by an earlier version: the login goes.
+        if (clean.isEmpty())
+            Prefs::remove(Prefs::kRelayAddress.name);
+        else
+            Prefs::set(Prefs::kRelayAddress, clean);
+    }
     applyRelaySetting(Prefs::get(Prefs::kRelayAddress));
     const QString secret = Prefs::get(Prefs::kSpaSecret);
     if (!secret.isEmpty())
@@ -75,7 +92,7 @@ AppContext::RelayAddress AppContext::parseRelayAddress(const QString& text)
 
 void AppContext::applyRelaySetting(const QString& text)
 {
-    const RelayAddress relay = parseRelayAddress(text);
+    const RelayAddress relay = parseRelayAddress(relayWithoutLogin(text));
     api.setRelay(relay.host, relay.port);
 }
 
@@ -95,7 +112,7 @@ void AppContext::setServer(const QString& typedBaseUrl, const QString& relayAddr
 
 void AppContext::setRelayAddress(const QString& relayAddressText)
 {
-    const QString relay = relayAddressText.trimmed();
+    const QString relay = relayWithoutLogin(relayAddressText).trimmed();
     if (relay.isEmpty())
         Prefs::remove(Prefs::kRelayAddress.name);
     else

@@ -26,6 +26,8 @@ namespace {
 
 // The ends of the pipe from the signal handler to the event loop.
 int g_signalPipe[2] = {-1, -1};
+// Set once the event loop took a signal's request to end.
+bool g_endedBySignal = false;
 
 // Async-signal-safe: one byte down the pipe, errno left as it was.
 void onTerminationSignal(int signal)
@@ -98,6 +100,7 @@ void quitOnTerminationSignals()
         if (::read(g_signalPipe[0], &byte, 1) != 1)
             return;
         notifier->setEnabled(false);
+        g_endedBySignal = true;
         qCInfo(lcCore).noquote() << "[app]" << signalName(int(byte)) << "received: saving and quitting";
         // Every event loop is left, a dialog's included; windows that would
         // refuse to close (a video wall's) do not hold the end back.
@@ -107,10 +110,17 @@ void quitOnTerminationSignals()
     struct sigaction action {};
     action.sa_handler = &onTerminationSignal;
     sigemptyset(&action.sa_mask);
-    // A second request while the first is under way ends the process.
+    // A second request of the same kind while the first is under way ends
+    // the process. One of another kind does not: a log-out sends SIGHUP
+    // right after SIGTERM, and that must not cut the save short.
     action.sa_flags = SA_RESTART | SA_RESETHAND;
     for (const int signal : {SIGTERM, SIGINT, SIGHUP})
         ::sigaction(signal, &action, nullptr);
+}
+
+bool endedBySignal()
+{
+    return g_endedBySignal;
 }
 
 } // namespace kvr::core::Process

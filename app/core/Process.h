@@ -22,4 +22,8 @@ qint64 raiseOpenFileLimit();
 // at once. Call once, after the application object exists.
 void quitOnTerminationSignals();
 
+// Whether the program is ending because such a signal asked it to (no one
+// may be at the screen to read a notice then).
+bool endedBySignal();
+
 } // namespace kvr::core::Process

@@ -1,25 +1,25 @@
 #include "app/core/SessionStore.h"
 
 #include "app/core/Clock.h"
+#include "app/core/Logging.h"
+#include "app/core/WholeFile.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 namespace kvr::core {
 
 namespace {
 
-constexpr QFileDevice::Permissions kOwnerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-
 struct State {
     std::optional<SavedSession> remembered;
     bool active = false;
     std::function<void(const QFileDevice&)> writeObserver;
+    WholeFile::Outcome lastWrite;
 };
 
 State& state()
@@ -48,33 +48,16 @@ QByteArray encode(const SavedSession& s)
 // The token must never sit in a file others can read, not even for the
 // moment between writing and narrowing the permissions: the temporary save
 // file is narrowed before any byte goes in, and a file that still ends up
-// wider than owner-only is removed.
+// wider than owner-only is removed. A write that fails (a full disk) leaves
+// the sign-in remembered before as it was.
 bool writeFile(const SavedSession& s)
 {
     const QString path = SessionStore::filePath();
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (!file.setPermissions(kOwnerOnly)) {
-        file.cancelWriting();
-        if (QFileInfo::exists(path) && widerThanOwner(path))
-            QFile::remove(path);
-        return false;
-    }
-    const QByteArray bytes = encode(s);
-    if (state().writeObserver)
-        state().writeObserver(file);
-    if (file.write(bytes) != bytes.size()) {
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit())
-        return false;
-    if (widerThanOwner(path) && !QFile::setPermissions(path, kOwnerOnly)) {
+    State& st = state();
+    st.lastWrite = WholeFile::write(path, encode(s), WholeFile::Access::OwnerOnly, st.writeObserver);
+    if (!st.lastWrite.ok() && QFileInfo::exists(path) && !QFileInfo(path).isDir() && widerThanOwner(path))
         QFile::remove(path);
-        return false;
-    }
-    return true;
+    return st.lastWrite.ok();
 }
 
 } // namespace
@@ -150,7 +133,15 @@ void SessionStore::updateToken(const QString& refreshToken)
     if (!s.active || !s.remembered || refreshToken.isEmpty() || refreshToken == s.remembered->refreshToken)
         return;
     s.remembered->refreshToken = refreshToken;
-    (void)writeFile(*s.remembered);
+    if (!writeFile(*s.remembered))
+        qCWarning(lcCore).noquote() << "[session] could not remember the renewed sign-in in" << filePath() << "("
+                                    << WholeFile::reason(s.lastWrite)
+                                    << "); the sign-in remembered before stays in its place";
+}
+
+QString SessionStore::lastWriteProblem()
+{
+    return WholeFile::reason(state().lastWrite);
 }
 
 bool SessionStore::active()

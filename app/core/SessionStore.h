@@ -32,6 +32,9 @@ public:
     // Replaces the remembered refresh token while a sign-in is in force.
     static void updateToken(const QString& refreshToken);
     static bool active();
+    // Why the last write of the file failed, in plain words ("the disk is
+    // full"); empty when it succeeded.
+    static QString lastWriteProblem();
 
     // Full path of session.json; creates its folder.
     static QString filePath();

@@ -2,14 +2,16 @@
 
 #include "app/core/Env.h"
 #include "app/core/Logging.h"
+#include "app/core/SettingsFile.h"
 
-#include <QDateTime>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMap>
 #include <QSettings>
 
-#include <functional>
+#include <optional>
 
 namespace kvr::core {
 
@@ -42,14 +44,61 @@ void ownerOnly(const QString& path)
 
 bool g_lastKept = true;
 
+// Choices the file could not keep (a value, or none for a removed key), by
+// key: read before the store, and written again with every later change,
+// until the file takes them. The store itself may have dropped them: a file
+// put back after a write that was not whole is read again at the next
+// write.
+QMap<QString, std::optional<QVariant>>& unkept()
+{
+    static QMap<QString, std::optional<QVariant>> held;
+    return held;
+}
+
+// Writes every change still held and `name`'s (none: nothing new) through
+// at once, and says whether the file took them.
+bool keep(const QString& name, const std::optional<QVariant>& value, bool changes = true)
+{
+    QSettings& settings = NativeMode::prefs();
+    QMap<QString, std::optional<QVariant>>& held = unkept();
+    if (changes)
+        held.insert(name, value);
+    for (auto it = held.cbegin(); it != held.cend(); ++it) {
+        if (it.value())
+            settings.setValue(it.key(), *it.value());
+        else
+            settings.remove(it.key());
+    }
+    const bool kept = SettingsFile::sync(settings);
+    if (kept)
+        held.clear();
+    if (!kept && g_lastKept)
+        qCWarning(lcCore).noquote() << "[settings] could not write" << settings.fileName() << "("
+                                    << WholeFile::reason(SettingsFile::lastProblem())
+                                    << "); choices hold until the program ends";
+    g_lastKept = kept;
+    return kept;
+}
+
 } // namespace
 
 QSettings& NativeMode::prefs()
 {
     // Main thread only.
-    static QSettings settings(QStringLiteral("Kavira"), settingsAppName());
-    static const bool narrowed = (ownerOnly(settings.fileName()), true);
-    Q_UNUSED(narrowed);
+    static SettingsFile::Store settings(QStringLiteral("Kavira"), settingsAppName());
+    static const bool prepared = [] {
+        ownerOnly(settings.fileName());
+        // Choices the file could not keep are tried once more at the end.
+        if (QCoreApplication* app = QCoreApplication::instance())
+            QObject::connect(app, &QCoreApplication::aboutToQuit, app, [] {
+                if (unkept().isEmpty())
+                    return;
+                if (!keep(QString(), std::nullopt, false))
+                    qCWarning(lcCore).noquote() << "[settings] at the end: the choices not yet kept are lost";
+            });
+        return true;
+    }();
+    Q_UNUSED(prepared);
     return settings;
 }
 
@@ -57,28 +106,17 @@ namespace Prefs {
 
 namespace {
 
-QVariant read(const char* name)
+QVariant read(const QString& name)
 {
-    return NativeMode::prefs().value(QLatin1String(name));
+    const auto& held = unkept();
+    if (const auto it = held.constFind(name); it != held.cend())
+        return it.value().value_or(QVariant());
+    return NativeMode::prefs().value(name);
 }
 
-// Writes the change through at once and says whether it reached the file.
-bool keep(const std::function<void(QSettings&)>& change)
+QVariant read(const char* name)
 {
-    QSettings& settings = NativeMode::prefs();
-    // The store keeps the first error it met for good: once it has failed,
-    // a write is judged by whether the file was written anew.
-    const bool failedBefore = settings.status() != QSettings::NoError;
-    const QDateTime before = QFileInfo(settings.fileName()).lastModified();
-    change(settings);
-    settings.sync();
-    const bool kept = failedBefore ? QFileInfo(settings.fileName()).lastModified() != before
-                                   : settings.status() == QSettings::NoError;
-    if (!kept && g_lastKept)
-        qCWarning(lcCore).noquote() << "[settings] could not write" << settings.fileName()
-                                    << "; choices hold until the program ends";
-    g_lastKept = kept;
-    return kept;
+    return read(QLatin1String(name));
 }
 
 } // namespace
@@ -127,12 +165,12 @@ QStringList get(const ListKey& key)
 
 QString text(const QString& name)
 {
-    return NativeMode::prefs().value(name).toString();
+    return read(name).toString();
 }
 
 QByteArray bytes(const QString& name)
 {
-    const QVariant v = NativeMode::prefs().value(name);
+    const QVariant v = read(name);
     if (!v.isValid())
         return {};
     if (v.typeId() == QMetaType::QByteArray)
@@ -142,42 +180,45 @@ QByteArray bytes(const QString& name)
 
 bool set(const Key<bool>& key, bool value)
 {
-    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
+    return keep(QLatin1String(key.name), QVariant(value));
 }
 
 bool set(const Key<int>& key, int value)
 {
-    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
+    return keep(QLatin1String(key.name), QVariant(value));
 }
 
 bool set(const TextKey& key, const QString& value)
 {
-    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
+    return keep(QLatin1String(key.name), QVariant(value));
 }
 
 bool set(const ListKey& key, const QStringList& value)
 {
-    return keep([&](QSettings& s) { s.setValue(QLatin1String(key.name), value); });
+    return keep(QLatin1String(key.name), QVariant(value));
 }
 
 bool setText(const QString& name, const QString& value)
 {
-    return keep([&](QSettings& s) { s.setValue(name, value); });
+    return keep(name, QVariant(value));
 }
 
 bool setBytes(const QString& name, const QByteArray& value)
 {
-    return keep([&](QSettings& s) { s.setValue(name, value); });
+    return keep(name, QVariant(value));
 }
 
 bool contains(const char* name)
 {
+    const auto& held = unkept();
+    if (const auto it = held.constFind(QLatin1String(name)); it != held.cend())
+        return it.value().has_value();
     return NativeMode::prefs().contains(QLatin1String(name));
 }
 
 bool remove(const char* name)
 {
-    return keep([&](QSettings& s) { s.remove(QLatin1String(name)); });
+    return keep(QLatin1String(name), std::nullopt);
 }
 
 bool lastKept()
@@ -187,9 +228,9 @@ bool lastKept()
 
 QString notKeptText()
 {
-    return QStringLiteral("This choice could not be saved: the settings file %1 can't be written. It holds until "
-                          "the app is closed.")
-        .arg(QDir::toNativeSeparators(NativeMode::prefs().fileName()));
+    return QStringLiteral("This choice could not be saved in the settings file %1 (%2). It holds until the app is "
+                          "closed.")
+        .arg(QDir::toNativeSeparators(NativeMode::prefs().fileName()), WholeFile::reason(SettingsFile::lastProblem()));
 }
 
 } // namespace Prefs

@@ -2,9 +2,12 @@
 
 #include "app/context/AppContext.h"
 #include "app/core/Log.h"
+#include "app/core/Logging.h"
 #include "app/core/Process.h"
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
+#include "app/ui/FocusRing.h"
+#include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
 #include "app/ui/WheelGuard.h"
@@ -56,11 +59,26 @@ void prepareApplication(QApplication& app)
     Theme::useProgramFont();
     // In every window, the wheel turns only a control the person chose.
     WheelGuard::install();
+    // In every window, what the keyboard reached shows.
+    FocusRing::install(Theme::colour(Theme::Colour::FocusRing));
     BrandRegistry::instance().add(std::make_unique<ImouProvider>());
     // Whether the graphics chip may draw video is found out in the
     // background from now on, so that the answer is in before the first
     // video opens; nothing waits for it.
     kvr::video::DecodeSettings::probeAhead();
+}
+
+void sayWhatQuitLeftUnsaved(bool endedBySignal)
+{
+    const QStringList lost = NativeServices::lostAtEnd();
+    if (lost.isEmpty())
+        return;
+    if (endedBySignal) {
+        qCWarning(lcCore).noquote() << "[app] ended on the system's request with files not saved:"
+                                    << lost.join(QLatin1Char(' '));
+        return;
+    }
+    Modal::inform(nullptr, QStringLiteral("Not saved"), lost.join(QStringLiteral("\n\n")), QMessageBox::Warning);
 }
 
 void shutdownApplication()

@@ -39,6 +39,12 @@ void prepareGraphics();
 // graphics probe started in the background; run right after the QApplication
 // exists.
 void prepareApplication(QApplication& app);
+// Says what the program could not save by the time it quit (the native
+// inventory, uptime history or event log still failing to be written): in a
+// notice before it ends, one sentence per file, or, where a signal ended it
+// and no one may be at the screen, in the log alone (which the services
+// wrote it to). Run once the event loop has returned.
+void sayWhatQuitLeftUnsaved(bool endedBySignal);
 // Ends the process-wide services (the native services, then the application
 // context) once the event loop has returned and the windows are gone, while
 // the QApplication still exists.

@@ -1,5 +1,7 @@
 #include "app/ui/Fitting.h"
 
+#include "app/ui/NamesApart.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -282,43 +284,6 @@ void ElidedLabel::refit()
     if (shown != text())
         setText(shown);
     setToolTip(shown == m_full ? QString() : m_full);
-}
-
-// ---- Camera titles ----------------------------------------------------------------
-
-qsizetype cameraTitleDeviceEnd(const QString& title)
-{
-    static const QString kJoin = QStringLiteral(" \u00B7 ");
-    for (qsizetype at = title.indexOf(kJoin); at > 0; at = title.indexOf(kJoin, at + 1)) {
-        const qsizetype after = at + kJoin.size();
-        if (title.at(at - 1) != QLatin1Char(' ') && after < title.size() && title.at(after) != QLatin1Char(' '))
-            return at;
-    }
-    return -1;
-}
-
-QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int width)
-{
-    if (metrics.horizontalAdvance(title) <= width)
-        return title;
-    const qsizetype cut = cameraTitleDeviceEnd(title);
-    if (cut <= 0)
-        return metrics.elidedText(title, Qt::ElideRight, width);
-    const QString device = title.left(cut);
-    const QString rest = title.mid(cut);
-    const QString ellipsis(QChar(0x2026));
-    const QString letter = device.left(1) + ellipsis;
-    const int room = width - metrics.horizontalAdvance(rest);
-    if (room >= metrics.horizontalAdvance(letter)) {
-        // At least the device's first letter (an elision may round it away).
-        const QString head = metrics.elidedText(device, Qt::ElideRight, room);
-        return (head.size() < letter.size() ? letter : head) + rest;
-    }
-    // Then the device part is only "…"; only then is the camera's own name
-    // shortened too.
-    if (room >= metrics.horizontalAdvance(ellipsis))
-        return ellipsis + rest;
-    return metrics.elidedText(ellipsis + rest, Qt::ElideRight, width);
 }
 
 namespace {

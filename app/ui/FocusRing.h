@@ -2,10 +2,10 @@
 
 // Keyboard focus a person can see: a ring around the control that holds the
 // keyboard focus, drawn just outside it so that nothing moves and no style
-// of the control has to know of it. A wall of video tiles and their round
-// buttons shows no focus of its own (a tile's border barely changes, a
-// button's is its dark disc on the dark picture), and a keyboard user cannot
-// tell which tile or button Tab reached, nor that Space would remove a camera.
+// of the control has to know of it. Many controls show no focus of their own
+// (a wall's tile barely changes its border, a round button on a dark picture
+// none, a flat text button or a card none at all), and a keyboard user cannot
+// tell where Tab went, nor what Space would do.
 
 #include <QColor>
 
@@ -23,7 +23,12 @@ namespace FocusRing {
 // no taller than a button is ringed as the pill or disc it is drawn as).
 void follow(QWidget* area, const QColor& colour, int radius = 8);
 
-// The ring drawn in `area` now, or null while none shows.
+// The same in every window of the program that is not a pop-up (dialogs and
+// message boxes too), each with a ring of its own, but in areas that follow
+// the focus themselves. Start-up installs it once.
+void install(const QColor& colour, int radius = 8);
+
+// The ring drawn in `area` (or in the window `area`) now, or null while none shows.
 const QWidget* shown(const QWidget* area);
 
 } // namespace FocusRing

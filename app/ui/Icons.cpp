@@ -176,6 +176,18 @@ void draw(Icon kind, const Canvas& c, const QColor& colour)
         c.polyline({{0.32, 0.28}, {0.42, 0.5}, {0.32, 0.72}});
         c.line(0.8, 0.28, 0.8, 0.72);
         break;
+    case Icon::Retry: {
+        // Most of a ring turning clockwise, open at the right; from its upper
+        // end the stroke runs on into an arrowhead's corner.
+        strokeMode();
+        constexpr qreal cx = 0.47, cy = 0.53, r = 0.28;
+        p.drawArc(c.box(cx - r, cy - r, 2 * r, 2 * r), 45 * 16, 295 * 16);
+        const qreal end = r * std::numbers::sqrt2 / 2.0;
+        const QPointF corner(cx + end + 0.145, cy - end + 0.135);
+        c.line(cx + end, cy - end, corner.x(), corner.y());
+        c.polyline({{corner.x(), corner.y() - 0.19}, corner, {corner.x() - 0.19, corner.y()}});
+        break;
+    }
     }
     // Any other value falls through the switch and leaves the icon empty.
 }

@@ -1,10 +1,12 @@
 #include "app/ui/Modal.h"
 
+#include "app/ui/DiscardGuard.h"
 #include "app/ui/Logging.h"
 #include "app/ui/ScreenFit.h"
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QPushButton>
 #include <QQueue>
 
 namespace kvr::ui {
@@ -44,6 +46,8 @@ void record(const QString& title, const QString& text)
 
 int exec(QDialog& dialog)
 {
+    // What the person types in it is not thrown away without asking.
+    DiscardGuard::watch(&dialog);
     // Every dialog opens over its window, inside the screen, frame and all.
     ScreenFit::keepWithin(&dialog, QSize());
     Seam& s = seam();
@@ -71,6 +75,25 @@ QMessageBox::StandardButton ask(QWidget* parent, const QString& title, const QSt
     // exec() of a message box returns the pressed button; a closed box gives
     // its escape button.
     return QMessageBox::StandardButton(result);
+}
+
+bool confirmDestructive(QWidget* parent, const QString& title, const QString& text, const QString& act,
+                        const QString& keep, const char* dangerName)
+{
+    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
+    // Named before the box adds it, so that the style sees the name (the box
+    // polishes its buttons as it adds them).
+    auto* destructive = new QPushButton(act);
+    destructive->setObjectName(QLatin1String(dangerName));
+    destructive->setAutoDefault(false);
+    box.addButton(destructive, QMessageBox::DestructiveRole);
+    QPushButton* safe = box.addButton(keep, QMessageBox::RejectRole);
+    box.setDefaultButton(safe);
+    box.setEscapeButton(safe);
+    const int result = exec(box);
+    // A test's answer names the button by its role; a person's click is seen
+    // through clickedButton().
+    return box.clickedButton() == destructive || result == QMessageBox::DestructiveRole;
 }
 
 void inform(QWidget* parent, const QString& title, const QString& text, QMessageBox::Icon icon)
@@ -107,6 +130,11 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pat
 void respond(Responder responder)
 {
     seam().responders.enqueue(std::move(responder));
+}
+
+void respondFirst(Responder responder)
+{
+    seam().responders.prepend(std::move(responder));
 }
 
 void answer(QMessageBox::StandardButton button)

@@ -29,6 +29,13 @@ QMessageBox::StandardButton ask(QWidget* parent, const QString& title, const QSt
                                 QMessageBox::StandardButtons buttons = QMessageBox::Yes | QMessageBox::No,
                                 QMessageBox::StandardButton defaultButton = QMessageBox::No);
 
+// A question whose answer `act` does something that cannot be undone: that
+// button carries the object name `dangerName`, by which the window's style
+// sheet paints it red; `keep` is the default and what Escape answers. True
+// for `act`.
+bool confirmDestructive(QWidget* parent, const QString& title, const QString& text, const QString& act,
+                        const QString& keep, const char* dangerName);
+
 // Shows a notice with an OK button.
 void inform(QWidget* parent, const QString& title, const QString& text,
             QMessageBox::Icon icon = QMessageBox::Information);
@@ -43,6 +50,8 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pat
 // used once each, first queued first used.
 using Responder = std::function<int(QDialog&)>;
 void respond(Responder responder);
+// `responder` answers the very next modal dialog, before those queued.
+void respondFirst(Responder responder);
 // The next message box is answered with `button`.
 void answer(QMessageBox::StandardButton button);
 // The next file chooser returns `path` (empty: cancelled).

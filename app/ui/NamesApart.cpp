@@ -1,10 +1,14 @@
-// Names shortened beside their siblings (Fitting.h): the forms a shortened
-// name may take, from the plainest (its start) to words picked from its
-// middle, each kept only where no sibling could be shortened to it too.
+// Names shortened beside their siblings: the forms a shortened name may
+// take, from the plainest (its start) to words picked from its middle, each
+// kept only where no sibling could be shortened to it too.
 
-#include "app/ui/Fitting.h"
+#include "app/ui/NamesApart.h"
+
+#include "app/core/TextDirection.h"
 
 #include <QFontMetrics>
+#include <QHash>
+#include <QSet>
 
 #include <algorithm>
 #include <limits>
@@ -17,6 +21,76 @@ namespace {
 
 const QChar kEllipsis(0x2026);
 const QString kJoin = QStringLiteral(" \u00B7 ");
+// What a font's elision puts before "…" to keep an Arabic letter joined.
+const QChar kJoiner(0x200D);
+
+// ---- Directions -------------------------------------------------------------------
+// Names of right-to-left letters come isolated in titles (FIRST STRONG
+// ISOLATE ... POP DIRECTIONAL ISOLATE). A name is shortened as it reads,
+// without them; each part shown of one that holds right-to-left letters is
+// isolated again in the direction of the whole part, so that its "…" stands
+// on the side of the words it stands for (the left of a right-to-left name
+// whose end is left out), however the text around it is laid out.
+
+bool isIsolate(QChar c)
+{
+    return c.unicode() >= 0x2066 && c.unicode() <= 0x2069;
+}
+
+QString withoutIsolates(const QString& s)
+{
+    if (std::none_of(s.cbegin(), s.cend(), isIsolate))
+        return s;
+    QString out = s;
+    out.removeIf(isIsolate);
+    return out;
+}
+
+QStringList withoutIsolates(const QStringList& list)
+{
+    QStringList out;
+    out.reserve(list.size());
+    for (const QString& s : list)
+        out << withoutIsolates(s);
+    return out;
+}
+
+// Whether the text reads from right to left: its first letter of a strong
+// direction does.
+bool readsRightToLeft(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c.direction() == QChar::DirL)
+            return false;
+        if (c.direction() == QChar::DirR || c.direction() == QChar::DirAL)
+            return true;
+    }
+    return false;
+}
+
+// `piece` (what is shown of `whole`) isolated in `whole`'s direction where
+// `whole` holds right-to-left letters or direction controls; else as it is.
+QString directed(const QString& piece, const QString& whole)
+{
+    if (!kvr::core::TextDirection::needsIsolation(whole))
+        return piece;
+    const QChar open(readsRightToLeft(whole) ? 0x2067 : 0x2066);
+    return open + withoutIsolates(piece) + QChar(0x2069);
+}
+
+// The start of `text` that `metrics` keeps within `width` where it cuts the
+// text's end, without its "…" and without the joiner it may put before it
+// (which the text does not hold); the whole text where it fits.
+QString keptStart(const QString& text, const QFontMetrics& metrics, int width)
+{
+    QString kept = metrics.elidedText(text, Qt::ElideRight, std::max(width, 0));
+    if (kept == text || !kept.endsWith(kEllipsis))
+        return kept;
+    kept.chop(1);
+    if (kept.endsWith(kJoiner) && !text.startsWith(kept))
+        kept.chop(1);
+    return kept;
+}
 
 bool isSeparator(QChar c)
 {
@@ -467,10 +541,16 @@ QString plainApart(const QString& name, const QStringList& siblings, const QFont
     // recorder differ.
     if (std::none_of(siblings.cbegin(), siblings.cend(), [&name](const QString& s) { return s != name; }))
         return metrics.elidedText(name, Qt::ElideMiddle, std::max(width, 0));
-    QString rightCut = metrics.elidedText(name, Qt::ElideRight, std::max(width, 0));
-    const QString kept = rightCut.endsWith(kEllipsis) ? rightCut.chopped(1) : rightCut;
-    if (tellsApart(kept, QString(), name, siblings) && keepsWhatDiffers(name, kept.size(), siblings))
-        return kept.size() < name.size() ? trimmedEnd(kept) + kEllipsis : rightCut;
+    const QString rightCut = metrics.elidedText(name, Qt::ElideRight, std::max(width, 0));
+    const QString kept = keptStart(name, metrics, width);
+    if (tellsApart(kept, QString(), name, siblings) && keepsWhatDiffers(name, kept.size(), siblings)) {
+        if (kept.size() >= name.size())
+            return rightCut;
+        // An Arabic letter cut off from the next keeps its joined form.
+        const QString start = trimmedEnd(kept);
+        const bool joined = start.size() == kept.size() && rightCut.endsWith(QString(kJoiner) + kEllipsis);
+        return start + (joined ? QString(kJoiner) : QString()) + kEllipsis;
+    }
     // The leading words every sibling shares say nothing of which one this is;
     // the sibling most like it differs from it latest.
     qsizetype common = name.size();
@@ -500,9 +580,7 @@ QString plainApart(const QString& name, const QStringList& siblings, const QFont
         }
         if (tellsApart(QString(), tail, name, siblings))
             headless = ellipsis + tail;
-        QString start = metrics.elidedText(name.left(at), Qt::ElideRight, width - tailWidth);
-        if (start.endsWith(kEllipsis))
-            start.chop(1);
+        QString start = keptStart(name.left(at), metrics, width - tailWidth);
         // Whole words: a start cut within one ("Tow…") reads as nothing.
         if (start.size() < at && !isSeparator(name.at(start.size())))
             start.truncate(wordStart(name, start.size()));
@@ -538,69 +616,204 @@ QString plainApart(const QString& name, const QStringList& siblings, const QFont
     return last.isEmpty() || last == ellipsis ? rightCut : ellipsis + last;
 }
 
-// A camera's title "device · camera" beside other titles: the camera's own
-// name tells it from the other cameras, and the device shows only where
-// another device's camera has the same name. Then the camera's name keeps
-// what tells it from the other cameras first, and the device what tells it
-// from those devices in the room left, given way first where both do not fit.
-QString titleApart(const QString& name, qsizetype cut, const QStringList& siblings, const QFontMetrics& metrics,
-                   int width)
-{
-    const QString device = name.left(cut);
-    const QString own = name.mid(cut + kJoin.size());
+// What a camera's title "device · camera" is told apart from: its device
+// shows only where another device's camera has the same name (beside it, or
+// `elsewhere`: on another page of its wall).
+struct TitleKin {
+    QString device;
+    QString own;
     QStringList devices; // of the cameras named alike
     QStringList owns;    // the other cameras' names
+    // The narrowest form of the device that tells it from those devices, and
+    // the names of the cameras shown with a device that could read as it:
+    // what the camera's name is told from beside its device.
+    QString deviceForm;
+    QStringList ownsBeside;
+};
+
+TitleKin kinOf(const QString& name, qsizetype cut, const QStringList& siblings, const QFontMetrics& metrics,
+               const QStringList& elsewhere)
+{
+    TitleKin kin;
+    kin.device = name.left(cut);
+    kin.own = name.mid(cut + kJoin.size());
     for (const QString& s : siblings) {
         if (s == name)
             continue;
         const qsizetype at = cameraTitleDeviceEnd(s);
         const QString theirs = at > 0 ? s.mid(at + kJoin.size()) : s;
-        if (theirs == own)
-            devices << (at > 0 ? s.left(at) : QString());
+        if (theirs == kin.own)
+            kin.devices << (at > 0 ? s.left(at) : QString());
         else
-            owns << theirs;
+            kin.owns << theirs;
     }
-    if (devices.isEmpty())
-        return plainApart(own, owns, metrics, width);
+    for (const QString& s : elsewhere) {
+        const qsizetype at = cameraTitleDeviceEnd(s);
+        if (at > 0 && QStringView(s).mid(at + kJoin.size()) == kin.own && QStringView(s).left(at) != kin.device)
+            kin.devices << s.left(at);
+    }
+    if (kin.devices.isEmpty())
+        return kin;
+    kin.deviceForm = leastApart(kin.device, kin.devices, metrics);
+    // Beside its device, the camera's name is told from the cameras shown
+    // with a device that could read as its own ("…1 · …01" from "…1 ·
+    // …02"): those whose names other devices' cameras have too. The others
+    // show no device, and its device tells it from them.
+    QHash<QStringView, QStringView> deviceOf; // the first device of each camera name
+    QSet<QStringView> collide;                // names of cameras of several devices
+    for (const QStringList* list : {&siblings, &elsewhere}) {
+        for (const QString& s : *list) {
+            const qsizetype at = cameraTitleDeviceEnd(s);
+            if (at <= 0)
+                continue;
+            const QStringView theirs = QStringView(s).mid(at + kJoin.size());
+            const auto first = deviceOf.constFind(theirs);
+            if (first == deviceOf.constEnd())
+                deviceOf.insert(theirs, QStringView(s).left(at));
+            else if (*first != QStringView(s).left(at))
+                collide.insert(theirs);
+        }
+    }
+    for (const QString& s : siblings) {
+        const qsizetype at = cameraTitleDeviceEnd(s);
+        const QStringView theirs = at > 0 ? QStringView(s).mid(at + kJoin.size()) : QStringView();
+        if (at > 0 && theirs != kin.own && collide.contains(theirs) && couldRead(kin.deviceForm, s.left(at)))
+            kin.ownsBeside << theirs.toString();
+    }
+    return kin;
+}
+
+// What the camera's name is told from beside its device.
+const QStringList& toldBeside(const TitleKin& kin)
+{
+    return kin.ownsBeside.isEmpty() ? kin.owns : kin.ownsBeside;
+}
+
+// The narrowest room in which the camera's name keeps what tells it apart
+// beside its device.
+int ownLeast(const TitleKin& kin, const QFontMetrics& metrics)
+{
+    const QStringList& told = toldBeside(kin);
+    return told.isEmpty() ? metrics.horizontalAdvance(kEllipsis)
+                          : metrics.horizontalAdvance(leastApart(kin.own, told, metrics));
+}
+
+// A camera's title beside other titles: the camera's name keeps what tells
+// it from the other cameras first, and the device what tells it from the
+// devices of its name in the room left; where the least of both does not
+// fit, the device is left out (a wall of "…1 · …" says nothing of its
+// cameras).
+QString titleApart(const QString& name, qsizetype cut, const QStringList& siblings, const QFontMetrics& metrics,
+                   int width, const QStringList& elsewhere)
+{
+    const TitleKin kin = kinOf(name, cut, siblings, metrics, elsewhere);
+    const auto ownAlone = [&] { return directed(plainApart(kin.own, kin.owns, metrics, width), kin.own); };
+    if (kin.devices.isEmpty())
+        return ownAlone();
     const int join = metrics.horizontalAdvance(kJoin);
     const int ellipsis = metrics.horizontalAdvance(kEllipsis);
-    const int deviceLeast = metrics.horizontalAdvance(leastApart(device, devices, metrics));
-    const int ownLeast = owns.isEmpty() ? ellipsis : metrics.horizontalAdvance(leastApart(own, owns, metrics));
-    int ownRoom = width - join - deviceLeast;
-    if (ownRoom < ownLeast)
-        ownRoom = std::min(ownLeast, width - join - ellipsis);
-    if (ownRoom < ellipsis)
-        return plainApart(own, owns, metrics, width);
+    const int deviceLeast = metrics.horizontalAdvance(kin.deviceForm);
+    const int least = ownLeast(kin, metrics);
     // Measured whole: the parts' widths, each rounded, may not add up to it.
-    while (ownRoom >= ellipsis) {
-        const QString ownShown = plainApart(own, owns, metrics, ownRoom);
+    for (int ownRoom = width - join - deviceLeast; ownRoom >= least;) {
+        const QString ownShown = plainApart(kin.own, toldBeside(kin), metrics, ownRoom);
         const int deviceRoom = width - join - metrics.horizontalAdvance(ownShown);
         const QString deviceShown =
-            deviceRoom >= ellipsis ? plainApart(device, devices, metrics, deviceRoom) : QString(kEllipsis);
+            deviceRoom >= ellipsis ? plainApart(kin.device, kin.devices, metrics, deviceRoom) : QString(kEllipsis);
         // A device of nothing but "…" says nothing: the camera's name takes
         // its room.
         if (deviceShown == QString(kEllipsis))
             break;
-        const QString shown = deviceShown + kJoin + ownShown;
+        const QString shown = directed(deviceShown, kin.device) + kJoin + directed(ownShown, kin.own);
         const int over = metrics.horizontalAdvance(shown) - width;
         if (over <= 0)
             return shown;
         ownRoom -= over;
     }
-    return plainApart(own, owns, metrics, width);
+    return ownAlone();
 }
 
 } // namespace
 
+qsizetype cameraTitleDeviceEnd(const QString& title)
+{
+    for (qsizetype at = title.indexOf(kJoin); at > 0; at = title.indexOf(kJoin, at + 1)) {
+        const qsizetype after = at + kJoin.size();
+        if (title.at(at - 1) != QLatin1Char(' ') && after < title.size() && title.at(after) != QLatin1Char(' '))
+            return at;
+    }
+    return -1;
+}
+
+QString fitCameraTitle(const QString& title, const QFontMetrics& metrics, int width)
+{
+    if (metrics.horizontalAdvance(title) <= width)
+        return title;
+    const QString bare = withoutIsolates(title);
+    const qsizetype cut = cameraTitleDeviceEnd(bare);
+    if (cut <= 0)
+        return directed(metrics.elidedText(bare, Qt::ElideRight, width), bare);
+    const QString device = bare.left(cut);
+    const QString own = bare.mid(cut + kJoin.size());
+    const QString rest = kJoin + directed(own, own);
+    const QString ellipsis(kEllipsis);
+    const QString letter = device.left(1) + ellipsis;
+    const int room = width - metrics.horizontalAdvance(rest);
+    if (room >= metrics.horizontalAdvance(letter)) {
+        // At least the device's first letter (an elision may round it away).
+        const QString head = metrics.elidedText(device, Qt::ElideRight, room);
+        return directed(head.size() < letter.size() ? letter : head, device) + rest;
+    }
+    // Then the device part is only "…"; only then is the camera's own name
+    // shortened too.
+    if (room >= metrics.horizontalAdvance(ellipsis))
+        return ellipsis + rest;
+    const QString start = ellipsis + kJoin;
+    const QString kept = keptStart(own, metrics, width - metrics.horizontalAdvance(start));
+    if (kept == own)
+        return start + directed(own, own);
+    return start + (kept.isEmpty() ? ellipsis : directed(kept + kEllipsis, own));
+}
+
 QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width)
+{
+    return fitApart(name, siblings, metrics, width, {});
+}
+
+QString fitApart(const QString& name, const QStringList& siblings, const QFontMetrics& metrics, int width,
+                 const QStringList& elsewhere)
 {
     if (metrics.horizontalAdvance(name) <= width)
         return name;
-    if (std::none_of(siblings.cbegin(), siblings.cend(), [&name](const QString& s) { return s != name; }))
-        return metrics.elidedText(name, Qt::ElideMiddle, std::max(width, 0));
-    if (const qsizetype cut = cameraTitleDeviceEnd(name); cut > 0)
-        return titleApart(name, cut, siblings, metrics, width);
-    return plainApart(name, siblings, metrics, width);
+    const QString bare = withoutIsolates(name);
+    const QStringList others = withoutIsolates(siblings);
+    const qsizetype cut = cameraTitleDeviceEnd(bare);
+    const bool alone = std::none_of(others.cbegin(), others.cend(), [&bare](const QString& s) { return s != bare; });
+    if (alone && (cut <= 0 || elsewhere.isEmpty()))
+        return directed(metrics.elidedText(bare, Qt::ElideMiddle, std::max(width, 0)), bare);
+    if (cut > 0)
+        return titleApart(bare, cut, others, metrics, width, withoutIsolates(elsewhere));
+    return directed(plainApart(bare, others, metrics, width), bare);
+}
+
+int leastApartWidth(const QString& name, const QStringList& siblings, const QFontMetrics& metrics,
+                    const QStringList& elsewhere)
+{
+    const QString bare = withoutIsolates(name);
+    const QStringList others = withoutIsolates(siblings);
+    const int whole = metrics.horizontalAdvance(name);
+    if (std::none_of(others.cbegin(), others.cend(), [&bare](const QString& s) { return s != bare; })
+        && elsewhere.isEmpty())
+        return 0;
+    if (const qsizetype cut = cameraTitleDeviceEnd(bare); cut > 0) {
+        const TitleKin kin = kinOf(bare, cut, others, metrics, withoutIsolates(elsewhere));
+        if (!kin.devices.isEmpty())
+            return std::min(whole,
+                            ownLeast(kin, metrics) + metrics.horizontalAdvance(kJoin)
+                                + metrics.horizontalAdvance(kin.deviceForm));
+        return std::min(whole, metrics.horizontalAdvance(leastApart(kin.own, kin.owns, metrics)));
+    }
+    return std::min(whole, metrics.horizontalAdvance(leastApart(bare, others, metrics)));
 }
 
 QStringList fitApart(const QStringList& names, const QFontMetrics& metrics, int width)

@@ -194,7 +194,7 @@ QPushButton#Secondary {
 QPushButton#Secondary:hover { background: @border; }
 QPushButton#Secondary:disabled { background: @raisedDisabled; color: @faint; }
 QPushButton#Danger {
-    background: @live; color: @white; border: none; border-radius: 8px;
+    background: @danger; color: @white; border: none; border-radius: 8px;
     min-height: 36px; padding: 0 16px; font-weight: 500;
 }
 QPushButton#TextBtn {

@@ -60,6 +60,7 @@ enum class Colour : int {
     HealthFail,
     HealthUnknown,
     Warning,
+    Danger,
     FocusRing,
 };
 inline constexpr int kColourCount = int(Colour::FocusRing) + 1;
@@ -87,7 +88,7 @@ inline constexpr QColor kAccent{0x3b, 0x82, 0xf6};   // active state
 inline constexpr QColor kMuted{0x8a, 0x96, 0xa8};    // idle state, muted text
 inline constexpr QColor kLive{0xf2, 0x55, 0x5a};     // live and errors
 
-// The painted icon kinds. The values are fixed: anything outside 0..16
+// The painted icon kinds. The values are fixed: anything outside 0..17
 // paints nothing.
 enum class Icon : int {
     Play = 0,
@@ -107,8 +108,9 @@ enum class Icon : int {
     Expand,
     SkipStart,
     SkipEnd,
+    Retry,
 };
-inline constexpr int kIconKinds = 17;
+inline constexpr int kIconKinds = 18;
 
 // Registers the compiled-in Inter and Poppins faces with the application's
 // font database. Faces whose resource is missing are skipped silently.

@@ -53,6 +53,7 @@ constexpr std::array<Token, kColourCount> kTokens{{
     {"healthFail", 0xdc3545},     // health check failed
     {"healthUnknown", 0x495057},  // health check without a result
     {"warning", 0xf5c26b},        // works, with a caveat (a relay whose video is unreachable)
+    {"danger", 0xdc3545},         // a button that throws something away (white on it reads at 4.5:1)
     {"focusRing", 0x7fb0ff},      // the ring around what holds the keyboard's focus
 }};
 static_assert(kTokens.back().name != nullptr, "one token per colour");

@@ -12,7 +12,8 @@
 // answered at once, so that the whole wall starts within a second, its
 // leases all due together. Last, a server whose leases are answered at once
 // for a minute and then after 5 s (and after 8 s): the round that falls due
-// then meets a pace the client has yet to learn.
+// then meets a pace the client has yet to learn; and, three times, a server
+// whose leases turn from quick to 8 s at once right after the wall started.
 //
 // Then two forced rounds are timed:
 //  - every lease answered after 2 s: the time the whole round takes (against
@@ -106,9 +107,14 @@ struct Steady {
     int started = 0;
 };
 
+// When the leases turn slow: from the wall's start, once every stream of
+// the wall has started, or from a time on.
+constexpr int kSlowOnceStarted = -1;
+
 // A fresh wall of 36 streams on a fresh client, kept for a while with every
-// lease answered after `leaseDelayMs` (from `slowFromMs` on; at once before);
-// starts are answered after `startDelayMs`, and sent four at a time.
+// lease answered after `leaseDelayMs` (from `slowFromMs` on, or once the wall
+// has started; at once before); starts are answered after `startDelayMs`,
+// and sent four at a time.
 Steady runSteady(int leaseDelayMs, int startDelayMs, int slowFromMs = 0)
 {
     apitest::Rig rig(apitest::signedIn);
@@ -117,15 +123,17 @@ Steady runSteady(int leaseDelayMs, int startDelayMs, int slowFromMs = 0)
     rig.server.leasesExpire = true;
     QElapsedTimer since;
     since.start();
-    rig.server.delayRule = [&since, leaseDelayMs, startDelayMs, slowFromMs](const orgserver::Request& q) {
-        if (q.path == kLeasePath)
-            return since.elapsed() >= slowFromMs ? leaseDelayMs : 0;
+    Steady out;
+    rig.server.delayRule = [&since, &out, leaseDelayMs, startDelayMs, slowFromMs](const orgserver::Request& q) {
+        if (q.path == kLeasePath) {
+            const bool slow = slowFromMs == kSlowOnceStarted ? out.started == kStreams : since.elapsed() >= slowFromMs;
+            return slow ? leaseDelayMs : 0;
+        }
         return q.path == kStartPath ? startDelayMs : 0;
     };
     rig.server.http().resetPeak();
     Renewals seen;
     seen.clock.start();
-    Steady out;
     QObject::connect(&rig.server.http(), &orgserver::HttpServer::requestReceived, [&](const orgserver::Request& q) {
         if (q.path != kLeasePath && q.path != kStartPath)
             return;
@@ -209,6 +217,14 @@ int main(int argc, char** argv)
         std::printf("A wall of %d live streams kept %d s, leases answered at once for %d s, then after %d ms\n\n",
                     kStreams, kSteadyMs / 1000, kSlowsAfterMs / 1000, answerMs);
         printSteady("starts answered at once", runSteady(answerMs, 0, kSlowsAfterMs));
+    }
+    // The server turns slow at once right after the wall started: the
+    // client knows it only as quick, and the wall's leases fall due together.
+    for (int run = 1; run <= 3; ++run) {
+        std::printf("A wall of %d live streams kept %d s, leases answered at once until it started, then after "
+                    "8000 ms (run %d of 3)\n\n",
+                    kStreams, kSteadyMs / 1000, run);
+        printSteady("starts answered at once", runSteady(8000, 0, kSlowOnceStarted));
     }
 
     apitest::Rig rig(apitest::signedIn);

@@ -1,8 +1,10 @@
 #include "native/live/CalendarDialog.h"
 
 #include "app/core/Clock.h"
+#include "app/core/ShownText.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/ItemKeys.h"
 #include "app/ui/ScreenFit.h"
 #include "native/live/MonthGrid.h"
 #include "native/live/StreamDialog.h"
@@ -39,7 +41,7 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     const QDate now = today();
     m_month = QDate(now.year(), now.month(), 1);
     const std::optional<Native::Device> device = NativeStore::instance().device(deviceId);
-    const QString site = device ? NativeStore::instance().siteName(device->siteId) : QString();
+    const QString site = device ? kvr::core::shownText(NativeStore::instance().siteName(device->siteId)) : QString();
     const QString title =
         CalendarRules::windowTitle(device.has_value(), site, device ? Native::deviceLabel(*device) : QString());
     setWindowTitle(title);
@@ -157,6 +159,9 @@ CalendarDialog::CalendarDialog(const QString& deviceId, QWidget* parent) : QDial
     connect(m_grid, &MonthGrid::dayClicked, this, &CalendarDialog::selectDay);
     connect(m_play, &QPushButton::clicked, this, &CalendarDialog::playSelected);
     connect(m_clipList, &QListWidget::itemDoubleClicked, this, &CalendarDialog::playSelected);
+    // Enter and Space on a recording play it, as a double-click does.
+    ItemKeys::install(m_clipList,
+                      [this](const QModelIndex&) { QTimer::singleShot(0, this, &CalendarDialog::playSelected); });
     connect(m_clipList, &QListWidget::currentRowChanged, this, &CalendarDialog::updatePlay);
     // Enter plays the chosen recording (nothing until there is one), never
     // turns the month.

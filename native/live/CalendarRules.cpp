@@ -213,6 +213,71 @@ int cellAt(const MonthState& s, const QPointF& at, const QSizeF& widget, const Q
     return -1;
 }
 
+int cellOf(const MonthState& s, const QDate& day)
+{
+    if (!s.first.isValid() || !day.isValid() || day.year() != s.first.year() || day.month() != s.first.month())
+        return -1;
+    // As dateAt counts: cell 0 is the Monday on or before `first`.
+    const int cell = int(s.first.daysTo(day)) + s.first.dayOfWeek() - 1;
+    return cell >= 0 && cell < kCells ? cell : -1;
+}
+
+QDate firstPickable(const MonthState& s, const QDate& today)
+{
+    if (!s.first.isValid())
+        return {};
+    const QDate first(s.first.year(), s.first.month(), 1);
+    return first <= today ? first : QDate();
+}
+
+QDate lastPickable(const MonthState& s, const QDate& today)
+{
+    const QDate first = firstPickable(s, today);
+    if (!first.isValid())
+        return {};
+    return std::min(first.addDays(first.daysInMonth() - 1), today);
+}
+
+QDate keyDayStart(const MonthState& s, const QDate& today)
+{
+    const QDate first = firstPickable(s, today);
+    const QDate last = lastPickable(s, today);
+    for (const QDate& day : {s.selected, today})
+        if (day.isValid() && first.isValid() && day >= first && day <= last)
+            return day;
+    return first;
+}
+
+QDate keyDayMoved(const MonthState& s, const QDate& from, int days, const QDate& today)
+{
+    const QDate first = firstPickable(s, today);
+    const QDate last = lastPickable(s, today);
+    if (!first.isValid())
+        return {};
+    const QDate start = from.isValid() && from >= first && from <= last ? from : keyDayStart(s, today);
+    return std::clamp(start.addDays(days), first, last);
+}
+
+QString spokenDay(const MonthState& s, const QDate& day, const QDate& today)
+{
+    QString said = english().toString(day, QStringLiteral("dddd d MMMM yyyy"));
+    const bool inWindow = s.windowStart.isValid() && day >= s.windowStart;
+    if (day > today)
+        said += QStringLiteral(", not yet");
+    else if (!s.known)
+        said += QStringLiteral(", not known yet");
+    else if (s.days.contains(day.day()))
+        said += inWindow ? QStringLiteral(", recorded") : QStringLiteral(", recorded, before the recording window");
+    else
+        said +=
+            inWindow ? QStringLiteral(", no recording") : QStringLiteral(", no recording, before the recording window");
+    if (day == today)
+        said += QStringLiteral(", today");
+    if (s.selected.isValid() && day == s.selected)
+        said += QStringLiteral(", selected");
+    return said;
+}
+
 } // namespace CalendarRules
 
 } // namespace kvr::live

@@ -102,6 +102,23 @@ struct MonthState {
 CellLook cellLook(const MonthState& state, int cell, const QDate& today);
 // The cell under a press, or -1: days of the shown month up to today only.
 int cellAt(const MonthState& state, const QPointF& at, const QSizeF& widget, const QDate& today);
+// The cell of `day` in the shown month, or -1.
+int cellOf(const MonthState& state, const QDate& day);
+
+// ---- The grid by keyboard ----
+// The days the keys move over: those of the shown month up to today, as the
+// pointer may pick them. Invalid when there is none.
+QDate firstPickable(const MonthState& state, const QDate& today);
+QDate lastPickable(const MonthState& state, const QDate& today);
+// Where the keyboard's day stands as the grid takes the focus: the selected
+// day, else today, else the month's first day, each where it may be picked.
+QDate keyDayStart(const MonthState& state, const QDate& today);
+// Where the keyboard's day goes from `from` by `days` (a day or a week either
+// way): it stops at the ends of the pickable days rather than leave them.
+QDate keyDayMoved(const MonthState& state, const QDate& from, int days, const QDate& today);
+// What a screen reader says of a day: "Tuesday 4 June 2024, no recording"
+// and, where they hold, ", today" and ", selected".
+QString spokenDay(const MonthState& state, const QDate& day, const QDate& today);
 
 } // namespace CalendarRules
 

@@ -10,10 +10,13 @@
 #include <QDateTime>
 #include <QDir>
 #include <QHash>
+#include <QMargins>
 #include <QPoint>
 #include <QRect>
 #include <QSize>
 #include <QString>
+
+#include <functional>
 
 namespace kvr::live {
 
@@ -77,36 +80,80 @@ struct ButtonVisibility {
 };
 ButtonVisibility buttonsFor(bool hovered, bool removable, bool failed, int width);
 
+// How "Try again" shows on a failed tile: its text low in the middle, below
+// the badge (a size smaller where the tile is low); a round icon before the
+// badge, standing for its dot, where the text has no room below it; or not
+// at all on a tile too small even for that (it tries again by itself, and
+// the camera shown alone offers it).
+enum class RetryForm : quint8 { Text, Icon, None };
+
 struct OverlayInputs {
     QSize tile;
     bool hovered = false;
+    // Failed: "Try again" shows, and the badge makes way for its icon.
+    bool failed = false;
     QSize badgeHint;
+    // A line of the badge's names, however many of them show now: the badge
+    // is at least as high as that within its margins.
+    int lineHeight = 0;
     // The camera's and the device's names, whole, in their labels' fonts.
     int nameTextWidth = 0;
     int deviceNameTextWidth = 0;
+    int dotWidth = 10;
     QSize switchHint;
+    // "Try again" at its full size and a size smaller (its full size where
+    // not known).
     QSize retryHint;
+    QSize retryCompactHint;
     QSize toastHint;
 };
 struct OverlayGeometry {
     bool deviceNameShown = false;
+    // The room of the badge's labels after its dot: the camera's name and
+    // what stands beside it (a failure's word, the channel).
     int nameWidth = 40;
     // The device's name gives way to the camera's: shortened to what the
     // camera's name leaves, and left out where not even a few letters fit,
     // so that the cameras of one recorder never all read alike.
     int deviceNameWidth = 0;
     QPoint badge;
+    // The badge's margins and the spacing of its labels (tighter on a
+    // narrow tile), and the least room its camera's name is shown in.
+    QMargins badgeMargins;
+    int badgeSpacing = 0;
+    int nameLeast = 0;
+    // What the dot's place gives a failure's word standing in it
+    // (besideName's `dotWidth`): the dot's width, or, where "Try again"'s
+    // icon took the place, nothing, and the spacing after the word less.
+    int dotPlace = 0;
     QPoint remove;
     QPoint focus;
     QPoint snapshot;
     bool snapshotPlaced = false;
     QPoint streamSwitch;
+    RetryForm retryForm = RetryForm::Text;
     QPoint retry;
     // "Try again" gives up height on a tile too low for it below the badge.
     int retryHeight = 0;
     QPoint toast;
 };
 OverlayGeometry layoutOverlays(const OverlayInputs& in);
+// What stands beside the camera's name in the badge: a failure's word (in
+// place of the dot) and the channel's number, each only where the name
+// beside it keeps `need` (the least room in which it is told from its
+// neighbours, or its whole width where less), so that a tile never reads
+// "10 …" beside "10 …"; and the room then left to the name. `room` is the
+// badge's labels' room (OverlayGeometry::nameWidth); widths of 0 stand for
+// labels that are not to show. `need` is asked only where the whole name
+// does not fit beside them.
+struct BesideName {
+    bool word = false;
+    bool channel = false;
+    int nameRoom = 0;
+};
+BesideName besideName(int room, int dotWidth, int spacing, int wordWidth, int channelWidth, int wholeName,
+                      const std::function<int()>& need);
+
 // Whether the stream switch (bottom right) clears "Try again" (low in the
 // middle) on a tile of `tile`; where it does not, a failed tile shows
 // "Try again" without the switch.

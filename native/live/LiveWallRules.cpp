@@ -1,6 +1,8 @@
 #include "native/live/LiveWallRules.h"
 
 #include "app/core/SearchText.h"
+#include "app/core/ShownText.h"
+#include "app/core/TextDirection.h"
 #include "native/live/Tunables.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/Verdicts.h"
@@ -208,10 +210,35 @@ QStringList reduceWall(const QStringList& wall, const DeviceLookup& lookup, bool
     return out;
 }
 
+TileNames tileNames(const Native::Device* device, int channel)
+{
+    const Native::Camera* camera = device ? device->camera(channel) : nullptr;
+    return {camera ? Native::cameraLabel(*camera) : QStringLiteral("Camera %1").arg(channel),
+            device ? Native::deviceLabel(*device) : QString()};
+}
+
+QString tileTitle(const TileNames& names)
+{
+    using kvr::core::TextDirection::isolate;
+    return isolate(names.device) + QStringLiteral(" \u00B7 ") + isolate(names.camera);
+}
+
+QStringList wallTitles(const QStringList& wall, const DeviceLookup& lookup)
+{
+    QStringList out;
+    out.reserve(wall.size());
+    for (const QString& key : wall) {
+        const TileKey k = parseTileKey(key);
+        if (k.valid)
+            out << tileTitle(tileNames(lookup ? lookup(k.deviceId) : nullptr, k.channel));
+    }
+    return out;
+}
+
 namespace {
 QString cameraText(const Native::Camera& c)
 {
-    const QString name = c.name.isEmpty() ? QStringLiteral("Camera %1").arg(c.channelId) : c.name;
+    const QString name = c.name.isEmpty() ? QStringLiteral("Camera %1").arg(c.channelId) : kvr::core::shownText(c.name);
     return QStringLiteral("%1  %2").arg(c.channelId).arg(name);
 }
 
@@ -223,7 +250,7 @@ QList<TreeDevice> devicesOf(const QString& siteId, const QList<Native::Device>& 
             continue;
         TreeDevice td;
         td.name = Native::deviceLabel(d);
-        td.toolTip = NativeAddress::withPort(d.ip, d.httpPort);
+        td.toolTip = kvr::core::shownText(NativeAddress::withPort(d.ip, d.httpPort));
         for (const Native::Camera& c : d.cameras) {
             if (d.isIgnored(c.channelId))
                 continue;
@@ -251,7 +278,7 @@ QList<TreeSite> buildTree(const QList<Native::Site>& sites, const QList<Native::
         if (!s.id.isEmpty() && !s.name.isEmpty())
             namedSites.insert(s.id);
         TreeSite ts;
-        ts.name = s.name;
+        ts.name = kvr::core::shownText(s.name);
         ts.devices = devicesOf(s.id, devices, onWall);
         if (!ts.devices.isEmpty())
             out << ts;

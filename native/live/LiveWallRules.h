@@ -90,6 +90,23 @@ QStringList addAllOnline(const QStringList& wall, const QList<services::Native::
 using DeviceLookup = std::function<const services::Native::Device*(const QString& id)>;
 QStringList reduceWall(const QStringList& wall, const DeviceLookup& lookup, bool strict);
 
+// ---- Titles of the tiles ----
+// The names a tile shows: its camera's label, or "Camera <channel>" where the
+// device or the camera record is missing; its device's label, or nothing
+// where the device is missing.
+struct TileNames {
+    QString camera;
+    QString device;
+};
+TileNames tileNames(const services::Native::Device* device, int channel);
+// "<device> · <camera>", each isolated for its direction: the title a tile is
+// told apart by where its camera's name alone does not tell it.
+QString tileTitle(const TileNames& names);
+// The titles of the wall's cameras, in wall order (keys that do not parse
+// left out): given to the tiles of a wall that has pages, so that a page
+// whose camera names recur on other pages names their recorders.
+QStringList wallTitles(const QStringList& wall, const DeviceLookup& lookup);
+
 // ---- The camera tree ----
 struct TreeCamera {
     QString key;

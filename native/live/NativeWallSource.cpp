@@ -1,5 +1,6 @@
 #include "native/live/NativeWallSource.h"
 
+#include "app/core/ShownText.h"
 #include "native/live/LiveWallRules.h"
 #include "native/live/VmsTile.h"
 #include "native/screens/NativeStyle.h"
@@ -25,11 +26,9 @@ QList<VideoWall::Camera> NativeWallSource::cameras() const
                 continue;
             VideoWall::Camera cam;
             cam.id = LiveWallRules::tileKey(d.id, c.channelId);
-            cam.title = QStringLiteral("%1  %2")
-                            .arg(c.channelId)
-                            .arg(c.name.isEmpty() ? QStringLiteral("Camera %1").arg(c.channelId) : c.name);
+            cam.title = QStringLiteral("%1  %2").arg(c.channelId).arg(Native::cameraLabel(c));
             cam.device = Native::deviceLabel(d);
-            cam.site = store.siteName(d.siteId);
+            cam.site = kvr::core::shownText(store.siteName(d.siteId));
             cam.offline = c.onlineKnown && !c.online;
             out << cam;
         }

@@ -5,6 +5,7 @@
 #include "app/core/TextDirection.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/ItemKeys.h"
 #include "app/ui/LayoutTools.h"
 #include "app/ui/ScreenFit.h"
 #include "app/ui/WheelGuard.h"
@@ -17,6 +18,7 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
@@ -31,11 +33,26 @@ using namespace kvr::screens;
 
 namespace kvr::live {
 
+SnapshotsDialog::Tile::Tile(int channel, QWidget* parent) : QFrame(parent), channel(channel)
+{
+    setFocusPolicy(Qt::TabFocus);
+    setAccessibleDescription(ItemKeys::keyHint(QStringLiteral("Watch this camera live")));
+}
+
 void SnapshotsDialog::Tile::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QFrame::mouseDoubleClickEvent(event);
     if (onDoubleClick)
         onDoubleClick();
+}
+
+void SnapshotsDialog::Tile::keyPressEvent(QKeyEvent* event)
+{
+    if (onDoubleClick && ItemKeys::opens(event->key(), event->modifiers())) {
+        onDoubleClick();
+        return;
+    }
+    QFrame::keyPressEvent(event);
 }
 
 SnapshotsDialog::SnapshotsDialog(const QString& deviceId, int channel, QWidget* parent)
@@ -224,6 +241,12 @@ QList<SnapshotsDialog::Tile*> SnapshotsDialog::cards() const
 
 void SnapshotsDialog::rebuild()
 {
+    // The cards are made anew as pictures come: the keyboard's stays on its
+    // camera's, ringed as Tab left it (only Tab gives a card the focus).
+    int focused = -1;
+    for (Tile* card : cards())
+        if (card->hasFocus())
+            focused = card->channel;
     emptyLayout(m_grid, OldWidgets::Deleted);
     const std::optional<Native::Device> device = NativeStore::instance().device(m_deviceId);
     if (!device)
@@ -231,7 +254,7 @@ void SnapshotsDialog::rebuild()
     const QMap<int, SnapshotRecord>& cache = records();
     int i = 0;
     for (int channel : SnapshotRules::camerasInScope(*device, m_channel)) {
-        auto* card = new Tile(m_host);
+        auto* card = new Tile(channel, m_host);
         card->setObjectName(QStringLiteral("NCard"));
         card->setFixedWidth(234);
         auto* col = new QVBoxLayout(card);
@@ -274,7 +297,10 @@ void SnapshotsDialog::rebuild()
                     StreamDialog::openLive(self, id, channel);
             });
         };
+        card->setAccessibleName(caption->fullText());
         m_grid->addWidget(card, i / tun::kSnapshotCardsPerRow, i % tun::kSnapshotCardsPerRow);
+        if (channel == focused)
+            card->setFocus(Qt::TabFocusReason);
         ++i;
     }
 }

@@ -3,7 +3,8 @@
 // Still pictures of a native device's cameras (every camera, or one), in a
 // grid of cards, fetched over the device's own HTTP interface at most four at
 // a time and kept for the whole process, so that reopening shows the last
-// pictures at once. A double-click on a card opens that camera live.
+// pictures at once. A double-click on a card, or Enter or Space on the card
+// Tab reached, opens that camera live.
 
 #include "app/core/RequestTicket.h"
 #include "native/live/SnapshotCache.h"
@@ -26,14 +27,17 @@ namespace kvr::live {
 class SnapshotsDialog : public QDialog {
     Q_OBJECT
 public:
-    // One card; a double-click calls its handler.
+    // One card of the camera `channel`; a double-click, and Enter or Space
+    // while it holds the focus, call its handler.
     class Tile : public QFrame {
     public:
-        explicit Tile(QWidget* parent = nullptr) : QFrame(parent) {}
+        explicit Tile(int channel, QWidget* parent = nullptr);
+        const int channel;
         std::function<void()> onDoubleClick;
 
     protected:
         void mouseDoubleClickEvent(QMouseEvent* event) override;
+        void keyPressEvent(QKeyEvent* event) override;
     };
 
     SnapshotsDialog(const QString& deviceId, int channel, QWidget* parent = nullptr);

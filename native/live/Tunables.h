@@ -50,8 +50,22 @@ inline constexpr int kBadgeChrome_px = 20;
 inline constexpr int kBadgeSpacing_px = 7;
 inline constexpr int kNameLeast_px = 40;
 inline constexpr int kDeviceNameLeast_px = 36;
+// The badge of a narrow tile (a wall of 120 has tiles of 70 to 100 px):
+// nearer the edges, with tighter margins and spacing, its labels' room
+// never more than the tile has; a name with less room than the second is
+// read in its tool tip.
+inline constexpr int kTileNarrow_px = 160;
+inline constexpr int kNarrowInset_px = 4;
+inline constexpr int kNarrowNameLeast_px = 24;
 // Least gap between two overlays of a tile.
 inline constexpr int kOverlayGap_px = 6;
+// "Try again" squeezed in below the badge keeps this far from it and from
+// the tile's bottom edge. On a tile with no room for its text there, it is a
+// round icon of this side before the badge, in place of the badge's dot
+// (which says the same), this far from it.
+inline constexpr int kRetryGap_px = 2;
+inline constexpr int kRetryIcon_px = 18;
+inline constexpr int kRetryIconGlyph_px = 14;
 
 // ---- The wall page ----
 // The most cameras the wall keeps.

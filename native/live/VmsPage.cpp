@@ -22,6 +22,7 @@
 #include <QDateEdit>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -59,6 +60,17 @@ QStringList reducedWall(const QStringList& wall, bool strict)
             return nullptr;
         },
         strict);
+}
+
+// The titles of the wall's cameras, named as their tiles name them.
+QStringList wallTitles(const QStringList& wall)
+{
+    const QList<Native::Device>& devices = NativeStore::instance().devices();
+    QHash<QString, const Native::Device*> byId;
+    byId.reserve(devices.size());
+    for (const Native::Device& d : devices)
+        byId.insert(d.id, &d);
+    return LiveWallRules::wallTitles(wall, [&byId](const QString& id) { return byId.value(id); });
 }
 } // namespace
 
@@ -592,11 +604,17 @@ void VmsPage::rebuildWall()
     for (int c = 0; c < m_columns; ++c)
         m_grid->setColumnStretch(c, 1);
 
+    // Pages that repeat the names of other pages' cameras ("Camera 01" of
+    // each recorder) name the recorder, as one page of them all would.
+    const QStringList titles =
+        !focused && LiveWallRules::pageCount(int(m_wall.size()), per) >= 2 ? wallTitles(m_wall) : QStringList();
     for (int i = 0; i < n; ++i) {
         const LiveWallRules::TileKey key = LiveWallRules::parseTileKey(shown.at(i));
         if (!key.valid)
             continue;
         auto* tile = new VmsTile(key.deviceId, key.channel, m_gridHost);
+        if (!titles.isEmpty())
+            tile->setWallTitles(titles);
         tile->setFpsCap(cap);
         if (focused)
             tile->setFocusedLook(true);

@@ -3,6 +3,8 @@
 #include "app/core/Clock.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/FocusWithin.h"
+#include "app/ui/ItemKeys.h"
+#include "app/ui/SnapshotFile.h"
 #include "app/ui/Theme.h"
 #include "native/live/LiveTileRules.h"
 #include "native/live/LiveWallRules.h"
@@ -22,17 +24,15 @@
 #include <QButtonGroup>
 #include <QDir>
 #include <QEnterEvent>
-#include <QFile>
-#include <QFontMetricsF>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <QtMath>
 
+using namespace kvr::core;
 using namespace kvr::ui;
 using namespace kvr::video;
 using namespace kvr::wall;
@@ -54,8 +54,11 @@ const char kTileStyle[] =
     "min-height: 20px; max-height: 20px; padding: 0 9px; font-size: 11px; font-weight: 500; }"
     "QPushButton#VSwitchButton:checked { background: #ffffff; color: #111111; }"
     "QFrame#VTile > QPushButton#VBtn { min-height: 30px; max-height: 30px; padding: 0 14px; font-size: 12px; }"
-    "QFrame#VTile > QPushButton#VBtn[compact=\"true\"] { min-height: 18px; max-height: 18px; padding: 0 10px; "
+    "QFrame#VTile > QPushButton#VBtn[look=\"compact\"] { min-height: 18px; max-height: 18px; padding: 0 10px; "
     "font-size: 11px; }"
+    "QFrame#VTile > QPushButton#VBtn[look=\"icon\"] { min-height: %1px; max-height: %1px; min-width: %1px; "
+    "max-width: %1px; padding: 0; border: none; border-radius: %2px; background: rgba(0,0,0,0.6); }"
+    "QFrame#VTile > QPushButton#VBtn[look=\"icon\"]:hover { background: rgba(255,255,255,0.25); }"
     "QLabel#VToast { background: rgba(0,0,0,0.65); color: #fff; font-size: 12px; padding: 5px 10px; "
     "border-radius: 8px; }";
 
@@ -83,14 +86,15 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
 {
     setObjectName(QStringLiteral("VTile"));
     setMouseTracking(true);
-    static const QString sheet = QString::fromLatin1(kTileStyle);
+    static const QString sheet = QString::fromLatin1(kTileStyle).arg(tun::kRetryIcon_px).arg(tun::kRetryIcon_px / 2);
     setStyleSheet(sheet);
 
     const std::optional<Native::Device> device =
         deviceId.isEmpty() ? std::nullopt : NativeStore::instance().device(deviceId);
     const Native::Camera* camera = device ? device->camera(channel) : nullptr;
-    m_name = camera ? Native::cameraLabel(*camera) : QStringLiteral("Camera %1").arg(channel);
-    m_deviceName = device ? Native::deviceLabel(*device) : QString();
+    const LiveWallRules::TileNames names = LiveWallRules::tileNames(device ? &*device : nullptr, channel);
+    m_name = names.camera;
+    m_deviceName = names.device;
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(2, 2, 2, 2);
@@ -118,7 +122,8 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_channelLabel = new QLabel(QString::number(channel), m_badge);
     m_channelLabel->setObjectName(QStringLiteral("VTileSub"));
     m_channelLabel->setToolTip(QStringLiteral("Channel %1").arg(channel));
-    m_channelLabel->setVisible(camera && !camera->name.isEmpty() && channel >= 1);
+    m_channelNamed = camera && !camera->name.isEmpty() && channel >= 1;
+    m_channelLabel->setVisible(m_channelNamed);
     m_nameLabel = new QLabel(m_name, m_badge);
     m_nameLabel->setObjectName(QStringLiteral("VTileName"));
     m_deviceLabel = new QLabel(m_deviceName, m_badge);
@@ -157,6 +162,7 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
     m_subButton->setChecked(true);
     m_switch->hide();
     setAccessibleName(m_deviceName.isEmpty() ? m_name : m_name + QStringLiteral(", ") + m_deviceName);
+    setAccessibleDescription(ItemKeys::keyHint(focusTip(false)));
     FocusWithin::watch(this, [this] {
         layoutOverlays();
         updateButtons();
@@ -167,8 +173,9 @@ VmsTile::VmsTile(const QString& deviceId, int channel, QWidget* parent)
             start(main);
     });
 
-    m_retryButton = new QPushButton(QStringLiteral("Try again"), this);
+    m_retryButton = new QPushButton(retryText(), this);
     m_retryButton->setObjectName(QStringLiteral("VBtn"));
+    m_retryButton->setAccessibleName(retryText());
     m_retryButton->setCursor(Qt::PointingHandCursor);
     m_retryButton->hide();
     connect(m_retryButton, &QPushButton::clicked, this, &VmsTile::restart);
@@ -462,10 +469,10 @@ void VmsTile::showIdle(const QString& headline, const QString& detail)
     m_player->stop();
     m_playing = false;
     m_failed = false;
-    m_retryButton->hide();
     m_dot->setState(NativeStyle::Disc::Unknown);
     m_stage->clear();
     showMessage(headline, detail);
+    updateButtons();
 }
 
 void VmsTile::setFpsCap(double fps)
@@ -486,6 +493,7 @@ void VmsTile::setFocusedLook(bool focused)
     m_focusButton->setIcon(Theme::icon(focused ? Theme::Icon::LeaveFullscreen : Theme::Icon::Expand, Qt::white, 18));
     m_focusButton->setToolTip(focusTip(focused));
     m_focusButton->setAccessibleName(focusTip(focused));
+    setAccessibleDescription(ItemKeys::keyHint(focusTip(focused)));
 }
 
 void VmsTile::setRemovable(bool removable)
@@ -607,7 +615,7 @@ void VmsTile::onWatchdog()
 void VmsTile::requestSnapshot()
 {
     if (!m_showsPicture) {
-        toast(QStringLiteral("No picture to save yet"));
+        toast(SnapshotFile::kNoPicture);
         return;
     }
     m_player->controls().snapshotRequest.store(true);
@@ -615,17 +623,14 @@ void VmsTile::requestSnapshot()
 
 void VmsTile::saveSnapshot(const QImage& image)
 {
-    const QDir folder(LiveTileRules::snapshotFolder());
-    bool saved = false;
-    if (folder.mkpath(QStringLiteral("."))) {
-        // A new file only: another snapshot of the same second keeps its own.
-        QFile file(LiveTileRules::freeSnapshotPath(folder, LiveTileRules::snapshotBaseName(m_name),
-                                                   kvr::core::Clock::instance().nowUtc().toLocalTime()));
-        saved = file.open(QIODevice::WriteOnly | QIODevice::NewOnly) && image.save(&file, "PNG");
-        if (!saved && file.isOpen())
-            file.remove();
-    }
-    toast(saved ? QStringLiteral("Saved to Pictures/Kavira") : QStringLiteral("Could not save the snapshot"));
+    // A name no file has yet: another snapshot of the same second keeps its own.
+    const QString path =
+        LiveTileRules::freeSnapshotPath(QDir(LiveTileRules::snapshotFolder()), LiveTileRules::snapshotBaseName(m_name),
+                                        kvr::core::Clock::instance().nowUtc().toLocalTime());
+    const WholeFile::Outcome written = SnapshotFile::save(path, image);
+    if (!written.ok())
+        qCWarning(lcLive).noquote() << "[vms] snapshot failed:" << path << "(" << written.detail << ")";
+    toast(written.ok() ? SnapshotFile::kSaved : SnapshotFile::failedText(written));
 }
 
 void VmsTile::restart()
@@ -638,137 +643,6 @@ void VmsTile::restart()
 int VmsTile::discState() const
 {
     return int(m_dot->state());
-}
-
-void VmsTile::updateButtons()
-{
-    LiveTileRules::ButtonVisibility v = LiveTileRules::buttonsFor(showsControls(), m_removable, m_failed, width());
-    // A failed tile too small for both shows "Try again" alone.
-    if (v.retry && v.streamSwitch
-        && !LiveTileRules::switchBesideRetry(size(), m_switch->sizeHint(), m_retryButton->sizeHint()))
-        v.streamSwitch = false;
-    m_removeButton->setVisible(v.remove);
-    m_focusButton->setVisible(v.focus);
-    m_snapshotButton->setVisible(v.snapshot);
-    m_switch->setVisible(v.streamSwitch);
-    m_retryButton->setVisible(v.retry);
-    m_removeButton->raise();
-    m_focusButton->raise();
-    m_snapshotButton->raise();
-    m_switch->raise();
-    m_retryButton->raise();
-    m_toast->raise();
-    // Controls that come and go change the room the message has.
-    m_stage->fitMessage();
-    updateState();
-}
-
-void VmsTile::updateState()
-{
-    // Where the picture has room to say what failed it says it; elsewhere
-    // the badge does, in a word.
-    const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty();
-    if (showFaultWord(m_stateLabel, m_dot, say, m_fault))
-        layoutOverlays();
-}
-
-QList<const VmsTile*> VmsTile::siblings() const
-{
-    QList<const VmsTile*> out;
-    if (const QWidget* holder = parentWidget())
-        for (const VmsTile* t : holder->findChildren<VmsTile*>(Qt::FindDirectChildrenOnly))
-            if (t != this && standsBeside(*t))
-                out << t;
-    return out;
-}
-
-void VmsTile::layoutOverlays()
-{
-    // Beside other tiles, the name keeps what tells it apart; a camera named
-    // as one of another recorder's is called by its recorder's name too.
-    const QList<const VmsTile*> others = siblings();
-    bool named = false; // another recorder's camera has its name
-    QStringList names;
-    QStringList devices;
-    for (const VmsTile* t : others) {
-        names << t->m_name;
-        devices << t->m_deviceName;
-        named = named || (t->m_name == m_name && t->m_deviceId != m_deviceId && !m_deviceName.isEmpty());
-    }
-    const QString joined = m_deviceName + QStringLiteral(" \u00B7 ") + m_name;
-    QStringList joinedSiblings;
-    for (const VmsTile* t : others)
-        joinedSiblings << (named ? t->m_deviceName + QStringLiteral(" \u00B7 ") + t->m_name : t->m_name);
-    const QFontMetrics nameMetrics(m_nameLabel->font());
-    // What stands in the badge besides the names.
-    int extras = 0;
-    for (QLabel* l : {m_stateLabel, m_channelLabel}) {
-        l->ensurePolished();
-        if (!l->isHidden())
-            extras += l->sizeHint().width() + 7;
-    }
-    if (m_dot->isHidden())
-        extras -= m_dot->width() + 7;
-
-    LiveTileRules::OverlayInputs in;
-    in.tile = size();
-    in.hovered = showsControls();
-    in.badgeHint = m_badge->sizeHint();
-    in.nameTextWidth = qCeil(QFontMetricsF(m_nameLabel->font()).horizontalAdvance(m_name)) + extras;
-    in.deviceNameTextWidth = qCeil(QFontMetricsF(m_deviceLabel->font()).horizontalAdvance(m_deviceName));
-    in.switchHint = m_switch->sizeHint();
-    // Laid out at its full size; made smaller below where that does not fit.
-    if (!m_retryButton->property("compact").toBool())
-        m_retryFull = m_retryButton->sizeHint();
-    in.retryHint = m_retryFull;
-    in.toastHint = m_toast->sizeHint();
-    const LiveTileRules::OverlayGeometry g = LiveTileRules::layoutOverlays(in);
-
-    const int room = std::max(tun::kNameLeast_px, g.nameWidth - extras);
-    m_deviceLabel->setVisible(g.deviceNameShown);
-    const QString name = g.deviceNameShown || !named ? fitApart(m_name, names, nameMetrics, room)
-                                                     : fitApart(joined, joinedSiblings, nameMetrics, room);
-    m_nameLabel->setText(name);
-    m_nameLabel->setToolTip(named ? joined : m_name);
-    m_nameLabel->setAccessibleDescription(name == m_name ? QString() : (named ? joined : m_name));
-    if (g.deviceNameShown) {
-        const QString device = fitApart(m_deviceName, devices, m_deviceLabel->fontMetrics(), g.deviceNameWidth);
-        m_deviceLabel->setText(device);
-        m_deviceLabel->setToolTip(device == m_deviceName ? QString() : m_deviceName);
-    }
-    m_badge->resize(m_badge->sizeHint());
-    m_badge->move(g.badge);
-    m_removeButton->move(g.remove);
-    m_focusButton->move(g.focus);
-    if (g.snapshotPlaced)
-        m_snapshotButton->move(g.snapshot);
-    m_switch->resize(in.switchHint);
-    m_switch->move(g.streamSwitch);
-    // On a tile too low for it below the badge, "Try again" is a size smaller.
-    const bool compact = g.retryHeight < in.retryHint.height();
-    if (m_retryButton->property("compact").toBool() != compact) {
-        m_retryButton->setProperty("compact", compact);
-        m_retryButton->style()->unpolish(m_retryButton);
-        m_retryButton->style()->polish(m_retryButton);
-    }
-    const QSize retry = m_retryButton->sizeHint();
-    m_retryButton->resize(retry);
-    m_retryButton->move(QPoint((width() - retry.width()) / 2, std::min(g.retry.y(), height() - 4 - retry.height())));
-    m_toast->resize(in.toastHint);
-    m_toast->move(g.toast);
-    m_stage->fitMessage();
-    nameTheDot();
-}
-
-void VmsTile::nameTheDot()
-{
-    // A message the stage has room for neither whole nor as its mark (a
-    // tile of 150 x 47 under its badge): the badge's dot stands for it.
-    const bool unsaid = !m_stage->hasPicture() && !m_stage->saidHeadline().isEmpty()
-        && m_stage->messageLines().isEmpty() && m_stage->markRect().isEmpty();
-    const QString words = unsaid ? m_stage->accessibleDescription() : QString();
-    m_dot->setToolTip(words);
-    m_dot->setAccessibleDescription(words);
 }
 
 void VmsTile::resizeEvent(QResizeEvent* event)
@@ -803,6 +677,17 @@ void VmsTile::mouseDoubleClickEvent(QMouseEvent* event)
 {
     QFrame::mouseDoubleClickEvent(event);
     Q_EMIT expandRequested(this);
+}
+
+void VmsTile::keyPressEvent(QKeyEvent* event)
+{
+    // Only on the tile: a key one of its buttons leaves (Return on a button
+    // outside a dialog) comes on to it, and is not for it.
+    if (hasFocus() && ItemKeys::opens(event->key(), event->modifiers())) {
+        Q_EMIT expandRequested(this);
+        return;
+    }
+    QFrame::keyPressEvent(event);
 }
 
 } // namespace kvr::live

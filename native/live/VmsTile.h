@@ -13,6 +13,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QString>
+#include <QStringList>
 
 class QButtonGroup;
 class QLabel;
@@ -75,6 +76,11 @@ public:
     void updateButtons();
     void layoutOverlays();
     void nameTheDot();
+    // The titles of the cameras of the wall it is on, where that wall has
+    // pages ("<device> · <camera>", LiveWallRules::wallTitles): where
+    // another recorder's camera of its name is among them, it names its
+    // recorder too, as it would beside that camera.
+    void setWallTitles(const QStringList& titles);
 
     // State, for the page and for tests.
     bool isMain() const { return m_main; }
@@ -119,6 +125,8 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Enter and Space on the tile itself do what a double-click does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QPushButton* overlayButton(const QString& text, int iconKind);
@@ -138,6 +146,14 @@ private:
     void showMessage(const QString& headline, const QString& detail);
     void storeTargetSize();
     QString logLabel() const;
+    // "<device> · <camera>": what it is told apart by where its camera's name
+    // alone does not tell it.
+    QString title() const;
+    static QString retryText();
+    // "Try again" in one of its looks; measured once for each.
+    enum class RetryLook : quint8 { Full, Compact, Icon };
+    void setRetryLook(RetryLook look);
+    QSize retryHint(RetryLook look);
     // The other tiles beside it (its parent's), which its name is told apart
     // from where it must be shortened.
     QList<const VmsTile*> siblings() const;
@@ -161,10 +177,23 @@ private:
     QDateTime m_to;
     QString m_name;
     QString m_deviceName;
+    // The camera has a name of its own: its channel's number shows beside it
+    // (where the name keeps its room).
+    bool m_channelNamed = false;
+    // A failure's word would leave the name its room beside it.
+    bool m_wordFits = true;
     QString m_host; // the address the stream is played from
     bool m_pacedMain = false;
     ui::TileFault m_fault = ui::TileFault::Failed;
-    QSize m_retryFull; // "Try again" at its full size
+    QSize m_retryFull;    // "Try again" at its full size
+    QSize m_retryCompact; // and a size smaller
+    RetryLook m_retryLook = RetryLook::Full;
+    // The failure the overlays were last laid out for: "Try again" takes
+    // room of the badge on a small tile.
+    bool m_laidFailed = false;
+    bool m_retryRoom = true; // the tile has room for a form of "Try again"
+    QStringList m_wallTitles;
+    bool m_namedElsewhere = false; // another recorder's camera of its name is on the wall
     // What the tile waits for, while it runs: none (pictures come), its
     // first picture, the next one since its picture stopped, or the
     // player's restart.

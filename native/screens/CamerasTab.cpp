@@ -9,6 +9,7 @@
 #include "native/services/Verdicts.h"
 
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -103,8 +104,37 @@ void CamerasTab::refresh()
         refreshRows(false);
 }
 
+bool CamerasTab::hasChanges() const
+{
+    const std::optional<Native::Device> d = findDevice(m_context, m_id);
+    for (const CameraRow& row : m_rows) {
+        if (row.name->isModified() && row.name->text() != row.lastName)
+            return true;
+        const Native::Camera* cam = d ? d->camera(row.channel) : nullptr;
+        if (cam && row.blur->value() != cam->blur)
+            return true;
+    }
+    return false;
+}
+
 void CamerasTab::rebuild()
 {
+    // Names typed and not saved yet outlive the rows: a check that finds
+    // another camera builds them anew while the person types.
+    struct Typed {
+        QString name;  // empty: none typed
+        int blur = -1; // -1: the stored one
+    };
+    QHash<int, Typed> typed;
+    {
+        const std::optional<Native::Device> before = findDevice(m_context, m_id);
+        for (const CameraRow& row : std::as_const(m_rows)) {
+            const Native::Camera* cam = before ? before->camera(row.channel) : nullptr;
+            typed.insert(row.channel,
+                         {row.name->isModified() && row.name->text() != row.lastName ? row.name->text() : QString(),
+                          cam && row.blur->value() != cam->blur ? row.blur->value() : -1});
+        }
+    }
     emptyLayout(m_rowsLayout, OldWidgets::Deleted, 1); // the closing stretch stays
     m_rows.clear();
     m_signature = signature();
@@ -175,6 +205,17 @@ void CamerasTab::rebuild()
         m_rows.append(row);
     }
     refreshRows(true);
+    for (CameraRow& row : m_rows) {
+        const auto it = typed.constFind(row.channel);
+        if (it == typed.cend())
+            continue;
+        if (!it->name.isEmpty()) {
+            row.name->setText(it->name);
+            row.name->setModified(true);
+        }
+        if (it->blur >= 0)
+            row.blur->setValue(it->blur);
+    }
 }
 
 void CamerasTab::refreshRows(bool fresh)

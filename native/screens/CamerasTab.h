@@ -29,6 +29,9 @@ public:
     void rebuild();
     void refreshRows(bool fresh);
     void save();
+    // Whether a row holds a name the person typed, or a blur threshold they
+    // set, that is not saved yet.
+    bool hasChanges() const;
     // Forgets the rows' signature so the next refresh builds them anew.
     void clearSignature() { m_signature.clear(); }
 

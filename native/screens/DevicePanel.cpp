@@ -1,6 +1,8 @@
 #include "native/screens/DevicePanel.h"
 
+#include "app/core/ShownText.h"
 #include "app/core/TextDirection.h"
+#include "app/ui/DiscardGuard.h"
 #include "app/ui/EnterButton.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
@@ -9,6 +11,7 @@
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeUi.h"
 #include "native/screens/ReportDialog.h"
+#include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeStore.h"
@@ -203,11 +206,12 @@ void DevicePanel::refreshHeader()
     m_title->setText(Native::deviceLabel(*d));
     QStringList parts;
     if (!d->siteId.isEmpty()) {
-        const QString site = m_context.store->siteName(d->siteId);
+        const QString site = kvr::core::shownText(m_context.store->siteName(d->siteId));
         if (!site.isEmpty())
             parts << kvr::core::TextDirection::isolate(site);
     }
-    parts << QStringLiteral("%1:%2").arg(d->ip).arg(d->httpPort) << d->manufacturer << typeLabel(d->type);
+    parts << kvr::core::shownText(NativeAddress::withPort(d->ip, d->httpPort)) << kvr::core::shownText(d->manufacturer)
+          << typeLabel(d->type);
     m_subtitle->setText(parts.join(QStringLiteral("  ·  ")));
     const HeaderStatus s = headerStatus(*d, busy, NativeContext::now());
     m_dot->setState(s.dot);
@@ -336,6 +340,8 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
     : QDialog(parent),
       m_context(context)
 {
+    // Its reject() asks before typed changes go.
+    DiscardGuard::asksItself(this);
     // The title follows the device's name, renamed in the dialog or elsewhere.
     auto retitle = [this, deviceId] {
         const std::optional<Native::Device> d = findDevice(m_context, deviceId);
@@ -393,7 +399,8 @@ DeviceDetailsDialog::DeviceDetailsDialog(const NativeContext& context, const QSt
 bool DeviceDetailsDialog::mayClose()
 {
     const DeviceForm* form = m_panel->isEditing() ? m_panel->form() : nullptr;
-    return !form || !form->hasChanges() || NativeUi::mayDiscard(this);
+    const bool changed = (form && form->hasChanges()) || m_panel->camerasTab()->hasChanges();
+    return !changed || NativeUi::mayDiscard(this);
 }
 
 void DeviceDetailsDialog::reject()

@@ -1,6 +1,7 @@
 // The details tab of the device panel: the last check's results, the
 // device's details and its login, or the device form while editing.
 
+#include "app/core/ShownText.h"
 #include "native/screens/DevicePanel.h"
 
 #include "app/ui/Fitting.h"
@@ -39,9 +40,12 @@ QWidget* sectionHeader(const QString& title, QWidget* trailing = nullptr)
     return w;
 }
 
-QLabel* valueLabel(const QString& text, const char* objectName)
+// A stored value (a device's answer, a name from an old file) is cut to what
+// the panel shows before the label measures it: one line's worth, or for
+// notes, several lines' worth.
+QLabel* valueLabel(const QString& text, const char* objectName, qsizetype most = kvr::core::tun::kShownLineChars)
 {
-    auto* l = new QLabel(text);
+    auto* l = new QLabel(kvr::core::shownText(text, most));
     l->setObjectName(QLatin1String(objectName));
     l->setWordWrap(true);
     l->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -156,7 +160,7 @@ void DevicePanel::rebuildDetails()
     flow->addWidget(checkTile(QStringLiteral("Network"), chipOf(networkChip(h, busy))));
     m_detailsLayout->addWidget(tiles);
     if (!busy && !h.error.isEmpty() && h.checkedAt.isValid()) {
-        auto* error = new QLabel(h.error);
+        auto* error = new QLabel(kvr::core::shownText(h.error, kvr::core::tun::kShownNoteChars));
         error->setObjectName(QStringLiteral("NError"));
         error->setWordWrap(true);
         m_detailsLayout->addWidget(error);
@@ -198,11 +202,11 @@ void DevicePanel::rebuildDetails()
         auto orDash = [](const QString& s) { return s.isEmpty() ? QStringLiteral("—") : s; };
         m_detailsLayout->addWidget(fieldGrid({
             {QStringLiteral("Site"), valueLabel(site->name, "NValue")},
-            {QStringLiteral("Address"), valueLabel(orDash(site->address), "NValue")},
+            {QStringLiteral("Address"), valueLabel(orDash(site->address), "NValue", kvr::core::tun::kShownNoteChars)},
             {QStringLiteral("Contact"), valueLabel(orDash(site->contact), "NValue")},
             {QStringLiteral("Internet provider"), valueLabel(orDash(site->isp), "NValue")},
-            {QStringLiteral("SIM notes"), valueLabel(orDash(site->sim), "NValue")},
-            {QStringLiteral("Notes"), valueLabel(orDash(site->notes), "NValue")},
+            {QStringLiteral("SIM notes"), valueLabel(orDash(site->sim), "NValue", kvr::core::tun::kShownNoteChars)},
+            {QStringLiteral("Notes"), valueLabel(orDash(site->notes), "NValue", kvr::core::tun::kShownNoteChars)},
         }));
     } else {
         m_detailsLayout->addWidget(sectionHeader(QStringLiteral("Site")));
@@ -220,7 +224,7 @@ void DevicePanel::rebuildDetails()
     pwRow->setContentsMargins(0, 0, 0, 0);
     pwRow->setSpacing(4);
     const QString pwText = d->password.isEmpty() ? QStringLiteral("—")
-        : m_passwordShown                        ? d->password
+        : m_passwordShown                        ? kvr::core::shownText(d->password)
                                                  : QString(8, QChar(0x2022));
     QLabel* pwLabel = valueLabel(pwText, "NMono");
     // Said as it shows: hidden, or the password the person chose to show.

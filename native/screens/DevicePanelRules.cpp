@@ -1,4 +1,5 @@
 #include "native/screens/DevicePanelRules.h"
+#include "app/core/ShownText.h"
 
 #include "native/screens/FleetRules.h"
 #include "native/services/Brands.h"
@@ -17,7 +18,7 @@ namespace DevicePanelRules {
 
 QString typeLabel(const QString& type)
 {
-    const QString upper = type.toUpper();
+    const QString upper = kvr::core::shownText(type).toUpper();
     return upper == QLatin1String("IPCAMERA") ? QStringLiteral("IP camera") : upper;
 }
 
@@ -34,7 +35,7 @@ QString shortTime(const QDateTime& moment, const QDateTime& now)
 HeaderStatus headerStatus(const Native::Device& d, bool busy, const QDateTime& now)
 {
     if (!d.enabled)
-        return {Disc::Unknown, QStringLiteral("Deactivated"), d.disabledReason};
+        return {Disc::Unknown, QStringLiteral("Deactivated"), kvr::core::shownText(d.disabledReason)};
     if (busy)
         return {Disc::Unknown, QStringLiteral("Checking"), QString()};
     if (d.health.checkedAt.isValid()) {

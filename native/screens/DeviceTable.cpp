@@ -3,12 +3,16 @@
 #include "app/core/Settings.h"
 #include "app/ui/ColumnFill.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/ItemKeys.h"
+#include "app/ui/NamesApart.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/Tunables.h"
 
 #include <QHeaderView>
+#include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
 #include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
@@ -105,21 +109,115 @@ Qt::ItemFlags DeviceTableModel::flags(const QModelIndex& index) const
 
 int DeviceTableModel::rowOf(const QString& deviceId) const
 {
-    return m_index.value(deviceId, -1);
+    if (!m_keyed)
+        return m_index.value(deviceId, -1);
+    const auto it = m_keys.constFind(deviceId);
+    if (it == m_keys.cend())
+        return -1;
+    const int at = lowerBound(*it);
+    return at < m_rows.size() && m_rows.at(at).id == deviceId ? at : -1;
+}
+
+int DeviceTableModel::lowerBound(const SortKey& key) const
+{
+    const auto it = std::lower_bound(m_rows.cbegin(), m_rows.cend(), key,
+                                     [](const Row& row, const SortKey& k) { return sortsBefore(row.key, k); });
+    return int(it - m_rows.cbegin());
 }
 
 void DeviceTableModel::reindex()
 {
+    // Keys that rise from row to row find every row; rows without (a list
+    // made by hand) are found by a table of their places instead.
+    m_keyed = true;
+    for (qsizetype i = 1; i < m_rows.size() && m_keyed; ++i)
+        m_keyed = sortsBefore(m_rows.at(i - 1).key, m_rows.at(i).key);
     m_index.clear();
+    m_keys.clear();
+    if (m_keyed) {
+        m_keys.reserve(m_rows.size());
+        for (const Row& r : std::as_const(m_rows))
+            m_keys.insert(r.id, r.key);
+        return;
+    }
     m_index.reserve(m_rows.size());
     for (int i = 0; i < m_rows.size(); ++i)
         m_index.insert(m_rows.at(i).id, i);
+}
+
+void DeviceTableModel::placeRow(const Row& row)
+{
+    const int from = rowOf(row.id);
+    if (from < 0) {
+        const int at = lowerBound(row.key);
+        beginInsertRows({}, at, at);
+        m_rows.insert(at, row);
+        endInsertRows();
+        m_keys.insert(row.id, row.key);
+        return;
+    }
+    int to = from;
+    if (!(m_rows.at(from).key == row.key)) {
+        // Where it goes among the others: its own place left out.
+        const int bound = lowerBound(row.key);
+        to = bound > from ? bound - 1 : bound;
+        if (to != from) {
+            beginMoveRows({}, from, from, {}, bound);
+            m_rows.move(from, to);
+            endMoveRows();
+        }
+        m_keys.insert(row.id, row.key);
+    }
+    const bool same = m_rows.at(to).sameAs(row);
+    m_rows[to] = row;
+    if (!same)
+        Q_EMIT dataChanged(index(to, 0), index(to, kColumnCount - 1));
+}
+
+void DeviceTableModel::refreshRows(const QList<Row>& rows)
+{
+    QList<int> changed;
+    changed.reserve(rows.size());
+    for (const Row& row : rows) {
+        const int at = rowOf(row.id);
+        if (at < 0 || m_rows.at(at).sameAs(row))
+            continue;
+        m_rows[at] = row;
+        changed.append(at);
+    }
+    std::sort(changed.begin(), changed.end());
+    for (qsizetype i = 0; i < changed.size();) {
+        qsizetype last = i;
+        while (last + 1 < changed.size() && changed.at(last + 1) <= changed.at(last) + 1)
+            ++last;
+        Q_EMIT dataChanged(index(changed.at(i), 0), index(changed.at(last), kColumnCount - 1));
+        i = last + 1;
+    }
+}
+
+void DeviceTableModel::removeRowOf(const QString& deviceId)
+{
+    const int at = rowOf(deviceId);
+    if (at < 0)
+        return;
+    beginRemoveRows({}, at, at);
+    m_rows.remove(at);
+    endRemoveRows();
+    m_keys.remove(deviceId);
 }
 
 int DeviceTableModel::setRows(const QList<Row>& rows)
 {
     // Most rebuilds show the same devices in the same order: nothing moves,
     // and only changed content is reported.
+    if (m_rows.isEmpty() && !rows.isEmpty()) {
+        // The first rows (a fleet shown, an import listed): in at once.
+        beginInsertRows({}, 0, int(rows.size()) - 1);
+        m_rows = rows;
+        endInsertRows();
+        reindex();
+        return int(rows.size());
+    }
     bool sameIds = rows.size() == m_rows.size();
     for (qsizetype i = 0; i < rows.size() && sameIds; ++i)
         sameIds = m_rows.at(i).id == rows.at(i).id;
@@ -143,11 +241,31 @@ int DeviceTableModel::setRows(const QList<Row>& rows)
         Q_EMIT dataChanged(index(i, 0), index(last, kColumnCount - 1));
         i = last + 1;
     }
+    // Every row takes its new place in the order, changed or not.
+    bool keysMoved = false;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!(m_rows.at(i).key == rows.at(i).key)) {
+            m_rows[i].key = rows.at(i).key;
+            keysMoved = true;
+        }
+    }
+    if (keysMoved || !sameIds || (m_keys.isEmpty() && m_index.isEmpty()))
+        reindex();
     return changed;
 }
 
 QList<Row> DeviceTableModel::arrange(const QList<Row>& rows)
 {
+    // The table of places, whatever the rows' keys, while they are arranged.
+    const auto placesOfRows = [this] {
+        m_keyed = false;
+        m_keys.clear();
+        m_index.clear();
+        m_index.reserve(m_rows.size());
+        for (int i = 0; i < m_rows.size(); ++i)
+            m_index.insert(m_rows.at(i).id, i);
+    };
+    placesOfRows();
     QHash<QString, int> wanted;
     wanted.reserve(rows.size());
     for (int i = 0; i < rows.size(); ++i)
@@ -170,7 +288,7 @@ QList<Row> DeviceTableModel::arrange(const QList<Row>& rows)
         i = first - 1;
     }
     if (removed)
-        reindex();
+        placesOfRows();
 
     // 2. New devices appended, with their final content.
     QList<Row> added;
@@ -182,7 +300,7 @@ QList<Row> DeviceTableModel::arrange(const QList<Row>& rows)
         beginInsertRows({}, first, first + int(added.size()) - 1);
         m_rows += added;
         endInsertRows();
-        reindex();
+        placesOfRows();
     }
 
     // 3. Into the wanted order, moving the index objects with their rows.
@@ -207,7 +325,7 @@ QList<Row> DeviceTableModel::arrange(const QList<Row>& rows)
         old = moved;
         m_rows = moved;
         changePersistentIndexList(before, after);
-        reindex();
+        placesOfRows();
         Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
     }
     return old;
@@ -385,6 +503,33 @@ void RowDelegate::paint(QPainter* p, const QStyleOptionViewItem& option, const Q
 }
 
 // ---- View ------------------------------------------------------------------------------
+
+void actOnRows(QTableView* view, QScrollArea* page, const std::function<void(const QString& id)>& open)
+{
+    const auto idOf = [view](const QModelIndex& index) {
+        return view->model()->index(index.row(), 0).data(DeviceIdRole).toString();
+    };
+    ui::ItemKeys::install(
+        view, [idOf, open](const QModelIndex& index) { open(idOf(index)); },
+        [view, idOf, open](const QModelIndex& index, const QPoint& at) {
+            auto* menu = new QMenu(view);
+            menu->setAttribute(Qt::WA_DeleteOnClose);
+            const QString id = idOf(index);
+            menu->setAccessibleName(index.siblingAtColumn(0).data().toString());
+            menu->addAction(QStringLiteral("View details"), view, [id, open] { open(id); });
+            menu->popup(at);
+        });
+    // The table shows all its rows and scrolls with the page: the page
+    // follows the row the arrows move to.
+    QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged, view,
+                     [view, page](const QModelIndex& current) {
+                         if (!current.isValid() || !view->hasFocus() || !page->widget())
+                             return;
+                         const QRect row = view->visualRect(current);
+                         const QPoint middle = view->viewport()->mapTo(page->widget(), row.center());
+                         page->ensureVisible(middle.x(), middle.y(), 0, row.height() / 2 + 8);
+                     });
+}
 
 void configure(QTableView* view)
 {

@@ -11,6 +11,9 @@
 #include <QHash>
 #include <QStyledItemDelegate>
 
+#include <functional>
+
+class QScrollArea;
 class QTableView;
 
 namespace kvr::screens {
@@ -46,14 +49,34 @@ public:
     // The row of the device, or -1.
     int rowOf(const QString& deviceId) const;
 
+    // Rows in the order of their keys (as the window gives them, each key
+    // once) change one at a time, the others staying where they are:
+    // whether the rows are so ordered.
+    bool keyed() const { return m_keyed; }
+    // Puts the device's row where its key places it (inserted, moved, or
+    // refreshed where it stands). Keyed rows only.
+    void placeRow(const FleetRules::Row& row);
+    // Takes the device's row out, if it shows.
+    void removeRowOf(const QString& deviceId);
+    // Gives rows that stay where they stand (their devices show, with these
+    // keys) their new content; changed rows are reported in runs.
+    void refreshRows(const QList<FleetRules::Row>& rows);
+
 private:
     void reindex();
+    // Where a row with this key stands, or would stand, among the rows.
+    int lowerBound(const FleetRules::SortKey& key) const;
     // Brings the rows to the devices of `rows` in their order (removed,
     // inserted, moved); returns each row's old content at its new place.
     QList<FleetRules::Row> arrange(const QList<FleetRules::Row>& rows);
 
     QList<FleetRules::Row> m_rows;
+    // Unkeyed rows: each device's row. Keyed rows: each device's key, by
+    // which its row is found (a row put in between moves the others, so
+    // their places are not kept).
     QHash<QString, int> m_index;
+    QHash<QString, FleetRules::SortKey> m_keys;
+    bool m_keyed = false;
 };
 
 // Paints every cell of the device table.
@@ -64,6 +87,12 @@ public:
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };
+
+// Enter, Space and the row's menu (the menu key, Shift+F10, a right-click:
+// "View details") open the current row's device with `open`, as a click on
+// its "View details" does; the page the table lies in follows the row the
+// arrows move to.
+void actOnRows(QTableView* view, QScrollArea* page, const std::function<void(const QString& id)>& open);
 
 // Header, widths, row height and view settings of the device table; the
 // widths a person gives the columns are kept between starts.

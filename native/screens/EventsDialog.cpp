@@ -1,11 +1,14 @@
 #include "native/screens/EventsDialog.h"
 
+#include "app/core/ShownText.h"
 #include "app/ui/ColumnFill.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/ItemKeys.h"
 #include "app/ui/ScreenFit.h"
 #include "native/screens/NativeStyle.h"
 #include "native/screens/Tunables.h"
 #include "native/services/AlertStream.h"
+#include "native/services/ConnectionGate.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
@@ -25,6 +28,13 @@ using namespace kvr::services;
 using namespace kvr::ui;
 
 namespace kvr::screens {
+
+namespace {
+
+// An event's key in its row: which event the row shows.
+constexpr int kEventRole = Qt::UserRole + 1;
+
+} // namespace
 
 namespace NativeEventText {
 
@@ -65,6 +75,20 @@ QString cameraText(const Native::Device* device, int channel)
     return QStringLiteral("Channel %1").arg(channel);
 }
 
+QString eventKey(const NativeEvents::Event& event)
+{
+    // Arrival in milliseconds tells repeats apart; events read from the file
+    // have none, and their arrival time is as stored.
+    return QStringLiteral("%1|%2|%3|%4|%5|%6|%7")
+        .arg(event.deviceId)
+        .arg(event.channel)
+        .arg(event.kind)
+        .arg(event.active ? 1 : 0)
+        .arg(event.type)
+        .arg(event.receivedAt.toMSecsSinceEpoch())
+        .arg(event.receivedMs);
+}
+
 QString summary(int connected, int eligible)
 {
     if (eligible == 0)
@@ -73,6 +97,21 @@ QString summary(int connected, int eligible)
                           "schedule.")
         .arg(connected)
         .arg(eligible);
+}
+
+QString heldBackText(int waiting, qint64 fileLimit, int streamPlaces)
+{
+    return QStringLiteral("%1 for an event stream: the system lets this program keep only %2 files open at once, "
+                          "which leaves room for %3 streams beside the checks.")
+        .arg(NativeInsights::countText(waiting, QStringLiteral("recorder waits"), QStringLiteral("recorders wait")))
+        .arg(fileLimit)
+        .arg(streamPlaces);
+}
+
+QString summary(int connected, int eligible, int waiting, qint64 fileLimit, int streamPlaces)
+{
+    const QString base = summary(connected, eligible);
+    return waiting > 0 ? base + QLatin1Char(' ') + heldBackText(waiting, fileLimit, streamPlaces) : base;
 }
 
 } // namespace NativeEventText
@@ -144,10 +183,17 @@ EventsDialog::EventsDialog(const NativeContext& context, QWidget* parent) : Nati
     connect(m_timer, &QTimer::timeout, this, &EventsDialog::refill);
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
     connect(m_filter, &QComboBox::currentIndexChanged, this, &EventsDialog::refill);
+    // A double-click on an event, or Enter or Space on the current one,
+    // opens its device.
     connect(m_table, &QTableWidget::cellDoubleClicked, this, [this](int row, int) {
         if (QTableWidgetItem* item = m_table->item(row, 0))
             Q_EMIT openDevice(item->data(Qt::UserRole).toString());
     });
+    ItemKeys::install(m_table, [this](const QModelIndex& index) {
+        if (QTableWidgetItem* item = m_table->item(index.row(), 0))
+            Q_EMIT openDevice(item->data(Qt::UserRole).toString());
+    });
+    m_table->setAccessibleDescription(ItemKeys::keyHint(QStringLiteral("Open the event's device")));
     if (m_context.events) {
         auto soon = [this] {
             if (!m_timer->isActive())
@@ -164,10 +210,17 @@ void EventsDialog::refill()
     ++m_refills;
     const int eligible = m_context.events ? m_context.events->eligibleCount() : 0;
     const int connected = m_context.events ? m_context.events->connectedCount() : 0;
-    m_summary->setText(NativeEventText::summary(connected, eligible));
+    const int waiting = m_context.events ? m_context.events->heldBackCount() : 0;
+    m_summary->setText(NativeEventText::summary(connected, eligible, waiting, ConnectionGate::openFileLimit(),
+                                                ConnectionGate::instance().streamPlaces()));
     const int f = m_filter->currentIndex();
     const QDateTime now = NativeContext::now();
 
+    // The rows are made anew: the current one (the keys' place) stays on
+    // its event, wherever new events put it.
+    const QTableWidgetItem* current = m_table->currentItem();
+    const QString currentEvent = current ? m_table->item(current->row(), 0)->data(kEventRole).toString() : QString();
+    const int currentColumn = current ? current->column() : 0;
     m_table->setUpdatesEnabled(false);
     m_table->setRowCount(0);
     const QList<NativeEvents::Event> events = m_context.events
@@ -192,6 +245,7 @@ void EventsDialog::refill()
             tip += QStringLiteral("\nDevice clock: %1").arg(c.toString(e.deviceTime, stamp));
         time->setToolTip(tip);
         time->setData(Qt::UserRole, e.deviceId);
+        time->setData(kEventRole, NativeEventText::eventKey(e));
         items << time;
         auto* kind = new QTableWidgetItem(AlertStream::label(e.kind));
         kind->setToolTip(e.description.isEmpty() ? e.type : QStringLiteral("%1 (%2)").arg(e.description, e.type));
@@ -201,15 +255,19 @@ void EventsDialog::refill()
         items << new QTableWidgetItem(e.active ? QStringLiteral("Started") : QStringLiteral("Cleared"));
         items << new QTableWidgetItem(NativeEventText::cameraText(d, e.channel));
         items << new QTableWidgetItem(d ? Native::deviceLabel(*d) : QStringLiteral("Removed device"));
-        items << new QTableWidgetItem(d && m_context.store ? m_context.store->siteName(d->siteId) : QString());
+        items << new QTableWidgetItem(d && m_context.store ? kvr::core::shownText(m_context.store->siteName(d->siteId))
+                                                           : QString());
         rows << items;
         if (rows.size() - 1 >= kvr::screens::tun::kEventsLastRowIndex)
             break;
     }
     m_table->setRowCount(int(rows.size()));
-    for (int r = 0; r < rows.size(); ++r)
+    for (int r = 0; r < rows.size(); ++r) {
         for (int col = 0; col < 6; ++col)
             m_table->setItem(r, col, rows[r][col]);
+        if (!currentEvent.isEmpty() && rows[r][0]->data(kEventRole).toString() == currentEvent)
+            m_table->setCurrentCell(r, currentColumn);
+    }
     m_table->setUpdatesEnabled(true);
 }
 

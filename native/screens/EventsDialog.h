@@ -2,10 +2,12 @@
 
 // The live events the devices pushed, newest first, with a filter and a
 // line saying how many devices stream events. Refills itself while open,
-// at most twice a second; a double-click opens the event's device.
+// at most twice a second, keeping the current event; a double-click, or
+// Enter or Space, opens the event's device.
 
 #include "native/screens/NativeContext.h"
 #include "native/screens/NativeUi.h"
+#include "native/services/NativeEvents.h"
 
 class QComboBox;
 class QLabel;
@@ -23,6 +25,14 @@ bool passes(int filterIndex, int kind);
 // The CAMERA column.
 QString cameraText(const services::Native::Device* device, int channel);
 QString summary(int connected, int eligible);
+// What tells an event from every other: the same key for the same event in
+// every list of the recent events.
+QString eventKey(const services::NativeEvents::Event& event);
+// Why `waiting` recorders have no event stream: the open-file limit the
+// system gives the program leaves room for `streamPlaces` streams.
+QString heldBackText(int waiting, qint64 fileLimit, int streamPlaces);
+// The summary with that said, when recorders wait.
+QString summary(int connected, int eligible, int waiting, qint64 fileLimit, int streamPlaces);
 } // namespace NativeEventText
 
 class EventsDialog : public NativeDialogBase {

@@ -2,6 +2,7 @@
 
 #include "app/core/LocalZone.h"
 #include "app/core/SearchText.h"
+#include "app/core/ShownText.h"
 #include "app/core/TextDirection.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/AddressCheck.h"
@@ -86,7 +87,10 @@ bool matches(const Device& d, const Filters& f, const QString& siteName)
     if (!q.isEmpty()) {
         using kvr::core::SearchText::key;
         const QString k = key(q);
-        if (!key(Native::deviceLabel(d)).contains(k) && !key(d.ip).contains(k) && !key(siteName).contains(k))
+        // Searched as shown: what a cell cannot show is not looked through
+        // at every key press.
+        if (!key(Native::deviceLabel(d)).contains(k) && !key(kvr::core::shownText(d.ip)).contains(k)
+            && !key(kvr::core::shownText(siteName)).contains(k))
             return false;
     }
     const Status s = statusOf(d);
@@ -142,20 +146,6 @@ bool matches(const Device& d, const Filters& f, const QString& siteName)
     }
 }
 
-QStringList brandsOf(const QList<Device>& devices)
-{
-    QSet<QString> seen;
-    QStringList out;
-    for (const Device& d : devices) {
-        if (!seen.contains(d.manufacturer)) {
-            seen.insert(d.manufacturer);
-            out << d.manufacturer;
-        }
-    }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
 // ---- Cards ------------------------------------------------------------------------------
 
 QString plural(int n, const QString& one, const QString& many)
@@ -163,44 +153,60 @@ QString plural(int n, const QString& one, const QString& many)
     return QStringLiteral("%1 %2").arg(n).arg(n == 1 ? one : many);
 }
 
+DeviceCounts countDevice(const Device& d, bool refused)
+{
+    DeviceCounts c;
+    if (!d.enabled)
+        return c;
+    c.active = true;
+    const Status s = statusOf(d);
+    c.online = s == Status::Online;
+    c.offline = s == Status::Offline;
+    c.refused = c.offline && refused;
+    c.internetIssue = hasInternetIssue(d);
+    c.recorderOk = d.health.hdd == QLatin1String("OK");
+    c.diskFault = d.health.hdd == QLatin1String("Fault");
+    c.notRecording = d.health.recordingDays == 0 && d.health.recordingWindow > 0;
+    if (d.health.internet == Native::Passed && d.health.latencyMs >= 0)
+        c.latency = d.health.latencyMs;
+    for (const Native::Camera& cam : d.cameras) {
+        if (d.isIgnored(cam.channelId))
+            continue;
+        ++c.cameras;
+        if (cam.onlineKnown && !cam.online)
+            ++c.camerasOffline;
+    }
+    return c;
+}
+
 FleetCounts countFleet(const QList<Device>& devices, const std::function<bool(const QString&)>& refused)
 {
     FleetCounts c;
     QSet<QString> sites;
+    QList<int> latencies;
     for (const Device& d : devices) {
         ++c.total;
         if (!d.siteId.isEmpty())
             sites.insert(d.siteId);
-        if (!d.enabled)
-            continue;
-        ++c.active;
-        const Status s = statusOf(d);
-        if (s == Status::Online) {
-            ++c.online;
-        } else if (s == Status::Offline) {
-            ++c.offline;
-            if (refused && refused(d.id))
-                ++c.refused;
-        }
-        if (hasInternetIssue(d))
-            ++c.internetIssues;
-        if (d.health.hdd == QLatin1String("OK"))
-            ++c.recordersOk;
-        else if (d.health.hdd == QLatin1String("Fault"))
-            ++c.diskFaults;
-        if (d.health.recordingDays == 0 && d.health.recordingWindow > 0)
-            ++c.notRecording;
-        if (d.health.internet == Native::Passed && d.health.latencyMs >= 0)
-            c.latencies << d.health.latencyMs;
-        for (const Native::Camera& cam : d.cameras) {
-            if (d.isIgnored(cam.channelId))
-                continue;
-            ++c.cameras;
-            if (cam.onlineKnown && !cam.online)
-                ++c.camerasOffline;
-        }
+        const DeviceCounts one = countDevice(d, d.enabled && refused && refused(d.id));
+        c.active += one.active;
+        c.online += one.online;
+        c.offline += one.offline;
+        c.refused += one.refused;
+        c.internetIssues += one.internetIssue;
+        c.recordersOk += one.recorderOk;
+        c.diskFaults += one.diskFault;
+        c.notRecording += one.notRecording;
+        c.cameras += one.cameras;
+        c.camerasOffline += one.camerasOffline;
+        if (one.latency >= 0)
+            latencies << one.latency;
     }
     c.sites = int(sites.size());
+    if (!latencies.isEmpty()) {
+        std::sort(latencies.begin(), latencies.end());
+        c.medianLatency = latencies.at(latencies.size() / 2);
+    }
     return c;
 }
 
@@ -231,11 +237,8 @@ std::array<CardText, kCardCount> cardTexts(const FleetCounts& c)
         out[CardCamerasOffline].detail = QStringLiteral("of %1 watched").arg(c.cameras);
 
     out[CardInternetIssues].value = QString::number(c.internetIssues);
-    if (!c.latencies.isEmpty()) {
-        QList<int> sorted = c.latencies;
-        std::sort(sorted.begin(), sorted.end());
-        out[CardInternetIssues].detail = QStringLiteral("median %1 ms").arg(sorted.at(sorted.size() / 2));
-    }
+    if (c.medianLatency >= 0)
+        out[CardInternetIssues].detail = QStringLiteral("median %1 ms").arg(c.medianLatency);
 
     out[CardDiskFaults].value = QString::number(c.diskFaults);
     if (c.notRecording >= 1)
@@ -339,20 +342,25 @@ Row buildRow(const Device& d, const RowInputs& in)
         sub << kvr::core::TextDirection::isolate(in.siteName);
     // Joined rather than formatted: a row is made for every device of the
     // fleet, and a "%1" typed into a name or address stays as typed.
-    sub << d.manufacturer % QLatin1Char(' ') % (h.model.isEmpty() ? type : h.model);
-    sub << NativeAddress::withPort(d.ip, d.httpPort);
+    // Texts a device or an old file gave are cut to what a cell can show
+    // before the table measures them.
+    using kvr::core::shownText;
+    const QString manufacturer = shownText(d.manufacturer);
+    const QString model = shownText(h.model);
+    sub << manufacturer % QLatin1Char(' ') % (model.isEmpty() ? type : model);
+    sub << shownText(NativeAddress::withPort(d.ip, d.httpPort));
     dev.sub = sub.join(kDot);
     // The whole name and line first: the table may show them shortened.
     QStringList tip{dev.text, dev.sub};
-    tip << d.manufacturer % QStringLiteral(" · ") % type;
-    if (!h.model.isEmpty())
-        tip << QStringLiteral("Model: ") % h.model;
+    tip << manufacturer % QStringLiteral(" · ") % type;
+    if (!model.isEmpty())
+        tip << QStringLiteral("Model: ") % model;
     if (!h.firmware.isEmpty())
-        tip << QStringLiteral("Firmware: ") % h.firmware;
+        tip << QStringLiteral("Firmware: ") % shownText(h.firmware);
     if (!h.serial.isEmpty())
-        tip << QStringLiteral("Serial: ") % h.serial;
+        tip << QStringLiteral("Serial: ") % shownText(h.serial);
     if (!h.mac.isEmpty())
-        tip << QStringLiteral("MAC: ") % h.mac;
+        tip << QStringLiteral("MAC: ") % shownText(h.mac);
     tip << QStringLiteral("HTTP ") % QString::number(d.httpPort) % QStringLiteral(" · RTSP ")
             % QString::number(d.rtspPort);
     dev.tip = tip.join(QLatin1Char('\n'));
@@ -371,12 +379,12 @@ Row buildRow(const Device& d, const RowInputs& in)
     case Status::Offline:
         st.text = in.refused ? QStringLiteral("Login refused") : QStringLiteral("Offline");
         st.kind = DotDown;
-        st.tip = h.error;
+        st.tip = shownText(h.error, kvr::core::tun::kShownNoteChars);
         break;
     case Status::Deactivated:
         st.text = QStringLiteral("Deactivated");
         st.kind = DotMuted;
-        st.sub = d.disabledReason;
+        st.sub = shownText(d.disabledReason);
         break;
     }
     if (in.busy) {
@@ -394,7 +402,7 @@ Row buildRow(const Device& d, const RowInputs& in)
             net.text = QStringLiteral("Reachable");
             net.kind = ChipPass;
         } else {
-            net.text = h.quality;
+            net.text = shownText(h.quality);
             net.kind = h.quality == QLatin1String("Good") ? ChipPass
                 : h.quality == QLatin1String("Degraded")  ? ChipWarn
                                                           : ChipPoor;

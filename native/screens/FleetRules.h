@@ -53,12 +53,10 @@ struct Filters {
     int network = AllNetworks;
 
     bool active() const;
+    bool operator==(const Filters&) const = default;
 };
 
 bool matches(const services::Native::Device& device, const Filters& filters, const QString& siteName);
-
-// The distinct brand codes of the devices, sorted (case-sensitive).
-QStringList brandsOf(const QList<services::Native::Device>& devices);
 
 // ---- Summary cards -------------------------------------------------------------------
 enum Card : int { CardDevices = 0, CardOnline, CardOffline, CardCamerasOffline, CardInternetIssues, CardDiskFaults };
@@ -77,8 +75,26 @@ struct FleetCounts {
     int notRecording = 0;
     int cameras = 0;
     int camerasOffline = 0;
-    QList<int> latencies;
+    // The middle of the connect times of the devices whose internet is up
+    // (the upper of the two middle ones of an even count); -1: none.
+    int medianLatency = -1;
 };
+
+// What one device adds to the counts (its site aside).
+struct DeviceCounts {
+    bool active = false;
+    bool online = false;
+    bool offline = false;
+    bool refused = false; // offline, its login refused
+    bool internetIssue = false;
+    bool recorderOk = false;
+    bool diskFault = false;
+    bool notRecording = false;
+    int latency = -1; // joins the median; -1: does not
+    int cameras = 0;
+    int camerasOffline = 0;
+};
+DeviceCounts countDevice(const services::Native::Device& device, bool refused);
 
 struct CardText {
     QString value;
@@ -207,9 +223,24 @@ private:
     QExplicitlySharedDataPointer<Data> m_d;
 };
 
+// The table's order: rank, worst first, then the place among the names.
+struct SortKey {
+    int rank = 4;
+    int place = 0; // from namePlaces
+
+    bool operator==(const SortKey&) const = default;
+};
+inline bool sortsBefore(const SortKey& a, const SortKey& b)
+{
+    return a.rank != b.rank ? a.rank < b.rank : a.place < b.place;
+}
+
 struct Row {
     QString id;
     Cells cells;
+    // Where the row stands in the table's order (the rows a window shows
+    // are in this order, each key once).
+    SortKey key;
     // Which content the row has (0: none given): the maker of the rows gives
     // a row a new stamp whenever its content changes, so rows that both have
     // one are told apart without comparing their cells.
@@ -261,16 +292,6 @@ struct NameOrder {
 bool namesBefore(const NameOrder& a, const NameOrder& b);
 // The place of each device in that order, 0 first, in the order given.
 QList<int> namePlaces(const QList<NameOrder>& devices);
-
-// The table's order: rank, worst first, then the place among the names.
-struct SortKey {
-    int rank = 4;
-    int place = 0; // from namePlaces
-};
-inline bool sortsBefore(const SortKey& a, const SortKey& b)
-{
-    return a.rank != b.rank ? a.rank < b.rank : a.place < b.place;
-}
 
 // ---- Rebuild pacing ------------------------------------------------------------------------
 // Data changes rebuild at most about once a second and never sooner than

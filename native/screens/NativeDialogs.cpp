@@ -1,5 +1,6 @@
 #include "native/screens/NativeDialogs.h"
 
+#include "app/core/ShownText.h"
 #include "app/ui/Modal.h"
 #include "native/screens/NativeStyle.h"
 #include "native/services/AddressCheck.h"
@@ -141,7 +142,7 @@ void DeviceForm::reloadSites(const QString& siteId)
     if (m_context.store) {
         const QList<Native::Site> allSites = m_context.store->sites(); // const: no copy of the records
         for (const Native::Site& s : allSites)
-            m_site->addItem(s.name, s.id);
+            m_site->addItem(kvr::core::shownText(s.name), s.id);
     }
     m_site->addItem(QStringLiteral("New site…"), kNewSite);
     int at = 0;
@@ -177,13 +178,16 @@ void DeviceForm::setDevice(const Native::Device& device)
 {
     m_device = device;
     reloadSites(device.siteId);
-    m_name->setText(device.name);
-    m_address->setText(device.ip);
+    // Texts too long for a field (from a file written before they had a
+    // bound) show cut, and stay whole unless the person changes them.
+    using kvr::core::shownText;
+    m_name->setText(shownText(device.name));
+    m_address->setText(shownText(device.ip));
     m_httpPort->setValue(device.httpPort);
     m_rtspPort->setValue(device.rtspPort);
     m_serverPort->setValue(device.serverPort);
-    m_username->setText(device.username);
-    m_password->setText(device.password);
+    m_username->setText(shownText(device.username));
+    m_password->setText(shownText(device.password));
     const int brand = m_manufacturer->findText(device.manufacturer, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (brand >= 0)
         m_manufacturer->setCurrentIndex(brand);
@@ -213,15 +217,16 @@ Native::Device DeviceForm::device() const
     Native::Device d = m_device;
     const QString site = m_site->currentData().toString();
     d.siteId = site == kNewSite ? QString() : site;
-    d.ip = m_address->text().trimmed();
-    d.name = m_name->text().trimmed();
+    using kvr::core::editedText;
+    d.ip = editedText(m_address->text().trimmed(), m_device.ip);
+    d.name = editedText(m_name->text().trimmed(), m_device.name);
     if (d.name.isEmpty())
         d.name = d.ip;
     d.httpPort = m_httpPort->value();
     d.rtspPort = m_rtspPort->value();
     d.serverPort = m_serverPort->value();
-    d.username = m_username->text().trimmed();
-    d.password = m_password->text();
+    d.username = editedText(m_username->text().trimmed(), m_device.username);
+    d.password = editedText(m_password->text(), m_device.password);
     d.manufacturer = m_manufacturer->currentText();
     d.type = m_type->currentText();
     d.channels = m_channels->value();
@@ -370,13 +375,16 @@ SiteDialog::SiteDialog(const NativeContext& context, const QString& siteId, QWid
     if (context.store)
         if (const std::optional<Native::Site> s = context.store->site(siteId))
             m_site = *s;
-    m_name = new QLineEdit(m_site.name);
-    m_address = new QLineEdit(m_site.address);
-    m_contact = new QLineEdit(m_site.contact);
+    // Texts too long for a field show cut, and stay whole unless changed.
+    using kvr::core::shownText;
+    using kvr::core::tun::kShownNoteChars;
+    m_name = new QLineEdit(shownText(m_site.name));
+    m_address = new QLineEdit(shownText(m_site.address, kShownNoteChars));
+    m_contact = new QLineEdit(shownText(m_site.contact));
     m_contact->setPlaceholderText(QStringLiteral("Name and phone"));
-    m_isp = new QLineEdit(m_site.isp);
-    m_sim = new QLineEdit(m_site.sim);
-    m_notes = new QPlainTextEdit(m_site.notes);
+    m_isp = new QLineEdit(shownText(m_site.isp));
+    m_sim = new QLineEdit(shownText(m_site.sim, kShownNoteChars));
+    m_notes = new QPlainTextEdit(shownText(m_site.notes, kShownNoteChars));
     m_notes->setTabChangesFocus(true); // Tab goes on to the buttons, as in every other field
     m_notes->setFixedHeight(80);
     auto* content = new QWidget;
@@ -426,12 +434,14 @@ bool SiteDialog::hasChanges() const
 Native::Site SiteDialog::site() const
 {
     Native::Site s = m_site;
-    s.name = m_name->text().trimmed();
-    s.address = m_address->text().trimmed();
-    s.contact = m_contact->text().trimmed();
-    s.isp = m_isp->text().trimmed();
-    s.sim = m_sim->text().trimmed();
-    s.notes = m_notes->toPlainText().trimmed();
+    using kvr::core::editedText;
+    using kvr::core::tun::kShownNoteChars;
+    s.name = editedText(m_name->text().trimmed(), m_site.name).trimmed();
+    s.address = editedText(m_address->text().trimmed(), m_site.address, kShownNoteChars).trimmed();
+    s.contact = editedText(m_contact->text().trimmed(), m_site.contact).trimmed();
+    s.isp = editedText(m_isp->text().trimmed(), m_site.isp).trimmed();
+    s.sim = editedText(m_sim->text().trimmed(), m_site.sim, kShownNoteChars).trimmed();
+    s.notes = editedText(m_notes->toPlainText().trimmed(), m_site.notes, kShownNoteChars).trimmed();
     return s;
 }
 

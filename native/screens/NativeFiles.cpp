@@ -4,32 +4,20 @@
 #include <QDebug>
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+using namespace kvr::core;
 
 namespace kvr::screens {
 
 namespace NativeFiles {
 
-bool writeReplacing(const QString& path, const QByteArray& bytes)
+WholeFile::Outcome writeReplacing(const QString& path, const QByteArray& bytes)
 {
-    QSaveFile file(path);
-    // Unbuffered, so a short write (a full disk, a size limit) shows in the
-    // count write() returns instead of vanishing in a buffer flushed later.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        qCWarning(lcScreens).noquote() << "[vigilo] can't write" << path << ":" << file.errorString();
-        return false;
-    }
-    if (file.write(bytes) != bytes.size()) {
-        qCWarning(lcScreens).noquote() << "[vigilo] writing" << path << "failed:" << file.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        qCWarning(lcScreens).noquote() << "[vigilo] saving" << path << "failed:" << file.errorString();
-        return false;
-    }
-    return true;
+    const WholeFile::Outcome out = WholeFile::write(path, bytes);
+    if (!out.ok())
+        qCWarning(lcScreens).noquote() << "[vigilo] can't write" << path << ":" << out.detail;
+    return out;
 }
 
 QString proposedFolder()

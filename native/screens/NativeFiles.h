@@ -5,6 +5,8 @@
 // moved over it only when every byte and the commit succeeded, so a failed
 // write never leaves a truncated file or destroys the one that was there.
 
+#include "app/core/WholeFile.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -12,9 +14,9 @@ namespace kvr::screens {
 
 namespace NativeFiles {
 
-// False on any failure (no folder, no permission, a full disk), in which
-// case the previous file, if any, is untouched.
-bool writeReplacing(const QString& path, const QByteArray& bytes);
+// On any failure (no folder, no permission, a full disk) the previous file,
+// if any, is untouched, and the outcome says why.
+kvr::core::WholeFile::Outcome writeReplacing(const QString& path, const QByteArray& bytes);
 
 // The folder the file choosers start in: the user's Documents folder, or the
 // home folder where there is none (a fresh account has none; a chooser given

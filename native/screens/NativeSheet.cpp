@@ -91,7 +91,7 @@ QPushButton#NPrimary:hover { background: @primaryHover; }
 QPushButton#NPrimary:disabled { background: @primary/0.4; }
 QPushButton#NSecondary { background: @white; color: @text; border: 1px solid @hairline; }
 QPushButton#NSecondary:hover { background: @light; }
-QPushButton#NDanger { background: @danger; color: @white; border: none; }
+QPushButton#NDanger, QPushButton#Danger { background: @danger; color: @white; border: none; }
 QPushButton#NDangerText { background: transparent; color: @danger; border: 1px solid @hairline; }
 QPushButton#NDangerText:hover { background: @dangerLight; }
 QPushButton#NText { background: transparent; color: @primary; border: none; padding: 0 8px; }

@@ -1,6 +1,7 @@
 #include "native/screens/NativeUi.h"
 
 #include "app/ui/ContentScroll.h"
+#include "app/ui/DiscardGuard.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 
@@ -61,27 +62,12 @@ void info(QWidget* parent, const QString& title, const QString& text)
 bool confirmDestructive(QWidget* parent, const QString& title, const QString& text, const QString& act,
                         const QString& keep)
 {
-    QMessageBox box(QMessageBox::NoIcon, title, text, QMessageBox::NoButton, parent);
-    // Named before the box adds it, so that the style sees the name (the box
-    // polishes its buttons as it adds them).
-    auto* destructive = new QPushButton(act);
-    destructive->setObjectName(QStringLiteral("NDanger"));
-    destructive->setAutoDefault(false);
-    box.addButton(destructive, QMessageBox::DestructiveRole);
-    QPushButton* safe = box.addButton(keep, QMessageBox::RejectRole);
-    box.setDefaultButton(safe);
-    box.setEscapeButton(safe);
-    const int result = Modal::exec(box);
-    // A test's answer names the button by its role; a person's click is seen
-    // through clickedButton().
-    return box.clickedButton() == destructive || result == QMessageBox::DestructiveRole;
+    return Modal::confirmDestructive(parent, title, text, act, keep, "NDanger");
 }
 
 bool mayDiscard(QWidget* parent)
 {
-    return confirmDestructive(parent, QStringLiteral("Discard changes"),
-                              QStringLiteral("Discard the changes you typed? They have not been saved."),
-                              QStringLiteral("Discard"), QStringLiteral("Keep editing"));
+    return DiscardGuard::ask(parent, "NDanger");
 }
 
 QWidget* captioned(const QString& caption, QWidget* field)
@@ -104,6 +90,13 @@ QWidget* captioned(const QString& caption, QWidget* field)
 NativeDialogBase::NativeDialogBase(QWidget* parent) : QDialog(parent)
 {
     ScreenFit::keepWithin(this, QSize());
+    // Its reject() asks before typed changes go.
+    DiscardGuard::asksItself(this);
+}
+
+bool NativeDialogBase::hasChanges() const
+{
+    return DiscardGuard::typed(this);
 }
 
 void NativeDialogBase::reject()

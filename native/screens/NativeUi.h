@@ -54,8 +54,9 @@ public:
     void reject() override;
     // Closes, throwing typed changes away: the dialog's Cancel.
     void discard() { QDialog::reject(); }
-    // Whether the fields hold changes the person made since the dialog opened.
-    virtual bool hasChanges() const { return false; }
+    // Whether the fields hold changes the person made since the dialog
+    // opened: by default, text typed into any of them.
+    virtual bool hasChanges() const;
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -4,6 +4,7 @@
 #include "app/ui/ClearButton.h"
 #include "app/ui/ColumnFill.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/MenuButtons.h"
 #include "app/ui/Modal.h"
 #include "app/ui/ScreenFit.h"
 #include "app/ui/Theme.h"
@@ -22,6 +23,7 @@
 #include "native/screens/StatCard.h"
 #include "native/screens/Tunables.h"
 #include "native/screens/VigiloOverview.h"
+#include "native/services/ConnectionGate.h"
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
@@ -232,7 +234,7 @@ QWidget* NativeWindow::buildTopBar()
     auto* menu = new QMenu(import);
     menu->addAction(QStringLiteral("Import devices from CSV…"), this, [this] { later(&NativeWindow::importCsv); });
     menu->addAction(QStringLiteral("Save a sample CSV…"), this, [this] { later(&NativeWindow::saveSampleCsv); });
-    import->setMenu(menu);
+    MenuButtons::attach(import, menu);
     // Room at the right for the sheet's chevron, which says a menu opens.
     import->setProperty("menuButton", true);
     m_pageButtons = {addSite, addDevice, import, reports};
@@ -404,6 +406,10 @@ QWidget* NativeWindow::buildFleetPage()
         QTimer::singleShot(0, this, [this, id] { openDetails(id); });
     });
 
+    // The keyboard opens a row as "View details" does.
+    NativeTable::actOnRows(m_table, scroll,
+                           [this](const QString& id) { QTimer::singleShot(0, this, [this, id] { openDetails(id); }); });
+
     scroll->setWidget(page);
     // Columns widened past the page scroll it sideways by a bar in sight, not
     // by the table's own under its last row.
@@ -526,11 +532,22 @@ void NativeWindow::updateLiveEvents()
 {
     const int eligible = m_context.events ? m_context.events->eligibleCount() : 0;
     const int connected = m_context.events ? m_context.events->connectedCount() : 0;
+    // Recorders left without a stream by the open-file limit are said, with
+    // why.
+    const int waiting = m_context.events ? m_context.events->heldBackCount() : 0;
     m_liveEvents->setVisible(eligible >= 1);
-    m_liveEvents->setText(QStringLiteral("Live events %1/%2").arg(connected).arg(eligible));
-    m_liveEvents->setToolTip(QStringLiteral("Hikvision-family devices sending live events. Problems they report show "
-                                            "here within seconds; other devices are checked every %1 min.")
-                                 .arg(NativeController::pollMinutes()));
+    QString text = QStringLiteral("Live events %1/%2").arg(connected).arg(eligible);
+    QString tip = QStringLiteral("Hikvision-family devices sending live events. Problems they report show "
+                                 "here within seconds; other devices are checked every %1 min.")
+                      .arg(NativeController::pollMinutes());
+    if (waiting > 0) {
+        text += QStringLiteral(" · %1 waiting").arg(waiting);
+        tip += QStringLiteral("\n\n")
+            + NativeEventText::heldBackText(waiting, ConnectionGate::openFileLimit(),
+                                            ConnectionGate::instance().streamPlaces());
+    }
+    m_liveEvents->setText(text);
+    m_liveEvents->setToolTip(tip);
 }
 
 void NativeWindow::refreshBusy()
@@ -561,223 +578,6 @@ void NativeWindow::useServerSignIn()
 {
     Prefs::set(Prefs::kNativeMode, false);
     Q_EMIT leaveNative();
-}
-
-// ---- Cards and filters ------------------------------------------------------------------------------
-
-Filters NativeWindow::filters() const
-{
-    Filters f;
-    f.search = m_search->text();
-    f.status = m_status->currentIndex();
-    f.brand = m_brand->currentData().toString();
-    f.internet = m_internet->currentIndex();
-    f.network = m_network->currentIndex();
-    return f;
-}
-
-bool NativeWindow::matches(const Native::Device& device) const
-{
-    return FleetRules::matches(device, filters(), m_context.store->siteName(device.siteId));
-}
-
-bool NativeWindow::filtersActive() const
-{
-    return filters().active();
-}
-
-void NativeWindow::clearFilters()
-{
-    // The field's own text signal also fades its clear icon out, so it is
-    // left unblocked: all it adds is a second arming of the same timer.
-    m_search->clear();
-    QComboBox* controls[] = {m_status, m_brand, m_internet, m_network};
-    bool blocked[4];
-    for (int i = 0; i < 4; ++i)
-        blocked[i] = controls[i]->blockSignals(true);
-    for (QComboBox* c : controls)
-        c->setCurrentIndex(0);
-    scheduleRebuild();
-    for (int i = 0; i < 4; ++i)
-        controls[i]->blockSignals(blocked[i]);
-}
-
-void NativeWindow::setCardFilter(int statusIndex, int internetIndex)
-{
-    clearFilters();
-    if (statusIndex != AllStatuses)
-        m_status->setCurrentIndex(statusIndex);
-    if (internetIndex != AllInternet)
-        m_internet->setCurrentIndex(internetIndex);
-}
-
-void NativeWindow::onSiteClicked(const QString& name)
-{
-    clearFilters();
-    if (!m_context.store->devices().isEmpty() && !name.isEmpty())
-        m_search->setText(name);
-}
-
-void NativeWindow::updateBrands()
-{
-    const QStringList brands = brandsOf(m_context.store->devices());
-    const QString chosen = m_brand->currentData().toString();
-    QStringList current;
-    for (int i = 1; i < m_brand->count(); ++i)
-        current << m_brand->itemData(i).toString();
-    if (current == brands)
-        return;
-    const bool blocked = m_brand->blockSignals(true);
-    m_brand->clear();
-    m_brand->addItem(QStringLiteral("All brands"), QString());
-    for (const QString& b : brands)
-        m_brand->addItem(b, b);
-    const int keep = m_brand->findData(chosen, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
-    m_brand->setCurrentIndex(chosen.isEmpty() || keep < 0 ? 0 : keep);
-    m_brand->blockSignals(blocked);
-}
-
-void NativeWindow::updateCards()
-{
-    const FleetCounts counts =
-        countFleet(m_context.store->devices(), [this](const QString& id) { return m_context.isRefused(id); });
-    const auto texts = cardTexts(counts);
-    for (int i = 0; i < kCardCount; ++i) {
-        m_cards[size_t(i)]->setValue(texts[size_t(i)].value);
-        m_cards[size_t(i)]->setDetail(texts[size_t(i)].detail);
-    }
-    highlightCards(filters());
-}
-
-void NativeWindow::highlightCards(const FleetRules::Filters& filters)
-{
-    const auto lit = cardHighlights(filters);
-    for (int i = 0; i < kCardCount; ++i)
-        m_cards[size_t(i)]->setActive(lit[size_t(i)]);
-}
-
-// ---- Rebuild ---------------------------------------------------------------------------------
-
-void NativeWindow::refreshOverview(const QList<Native::Device>& devices)
-{
-    // The overview lists no more than its first findings and counts the rest.
-    const FleetCache::FirstIssues found = m_cache.firstIssues(devices, NativeOverview::kExpandedRows);
-    m_overview->showFindings(found.first, {found.problems, found.warnings, found.notes},
-                             m_cache.sites(m_context, devices), m_cache.fleetDays(), devices.isEmpty());
-}
-
-void NativeWindow::rebuild()
-{
-    if (!m_context.store)
-        return;
-    m_lastRebuild.restart();
-    m_rebuilding = true;
-    m_filterTimer->stop(); // the rows are shown for the filters below
-    const NativeStore& store = *m_context.store;
-    const QList<Native::Device> devices = store.devices();
-    const QDateTime now = NativeContext::now();
-    m_cache.update(m_context, devices, now);
-    m_recordsPending = m_recordsPending || m_cache.recordsChanged();
-    m_overviewPending = m_overviewPending || m_cache.changed();
-    // Devices still to work out (many added at once) follow in the next
-    // turns, the window answering in between; what shows is then brought up
-    // to date once for all of them, the cards and the rows in turns of
-    // their own.
-    const auto later = [this](int step) {
-        m_fillStep = step;
-        m_rebuilding = false;
-        m_rebuildTimer->start(0);
-    };
-    if (m_cache.unfinished())
-        return later(1);
-    if (m_fillStep == 1)
-        return later(2);
-    if (m_fillStep != 3) {
-        // The brands and the cards' counts follow the records (and refused
-        // logins) alone: a rebuild for a filter or the clock leaves them be.
-        if (std::exchange(m_recordsPending, false)) {
-            updateBrands();
-            updateCards();
-        } else {
-            highlightCards(filters());
-        }
-        // The overview shows data only: a rebuild for a filter leaves it be.
-        if (std::exchange(m_overviewPending, false) && m_overview->isVisibleTo(m_overview->parentWidget()))
-            refreshOverview(devices);
-        if (m_fillStep == 2)
-            return later(3);
-    }
-    m_fillStep = 0;
-    showRows(devices);
-    ++m_rebuildCount;
-    Q_EMIT rebuilt();
-}
-
-void NativeWindow::showFilters()
-{
-    if (!m_context.store)
-        return;
-    highlightCards(filters());
-    showRows(m_context.store->devices());
-}
-
-void NativeWindow::showRows(const QList<Native::Device>& devices)
-{
-    m_rebuilding = true;
-    m_clearFilters->setVisible(filtersActive());
-
-    const Filters f = filters();
-    struct Entry {
-        const FleetCache::Entry* cached;
-        FleetRules::SortKey key;
-    };
-    QList<Entry> entries;
-    entries.reserve(devices.size());
-    const QList<const FleetCache::Entry*> cachedEntries = m_cache.entriesOf(devices);
-    for (qsizetype index = 0; index < devices.size(); ++index) {
-        const Native::Device& d = devices.at(index);
-        const FleetCache::Entry* cached = cachedEntries.at(index);
-        if (!cached || !FleetRules::matches(d, f, cached->site))
-            continue;
-        entries.append({cached, {stateRank(d, cached->worst), cached->order}});
-    }
-    // The cache keeps each device's place among the names, so the sort
-    // compares numbers only.
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return sortsBefore(a.key, b.key); });
-    QList<Row> rows;
-    rows.reserve(entries.size());
-    for (const Entry& e : entries)
-        rows.append(e.cached->row);
-    m_model->setRows(rows);
-
-    const bool none = rows.isEmpty();
-    if (none) {
-        const bool inventoryEmpty = devices.isEmpty();
-        m_emptyLabel->setText(inventoryEmpty ? QStringLiteral("No devices yet. Add a site or import a CSV.")
-                                             : QStringLiteral("No matches."));
-        m_emptyAdd->setVisible(inventoryEmpty);
-    }
-    m_tableStack->setCurrentIndex(none ? 1 : 0);
-
-    const int selectedRow = m_selectedId.isEmpty() ? -1 : m_model->rowOf(m_selectedId);
-    QItemSelectionModel* sel = m_table->selectionModel();
-    if (selectedRow >= 0) {
-        const QModelIndex idx = m_model->index(selectedRow, 0);
-        if (sel->currentIndex().row() != selectedRow || !sel->isRowSelected(selectedRow))
-            sel->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
-    } else {
-        sel->clear();
-    }
-    const int tableHeight = NativeTable::fittedHeight(m_table, int(rows.size()));
-    m_table->setFixedHeight(tableHeight);
-    // The stack is as tall as the page it shows (a scroll view's own size
-    // hint would otherwise leave blank space under a short table).
-    m_tableStack->setFixedHeight(none ? m_tableStack->widget(1)->sizeHint().height() : tableHeight);
-
-    m_rebuilding = false;
-    if (!m_selectedId.isEmpty() && !m_cache.entry(m_selectedId))
-        m_selectedId.clear();
-    refreshBusy();
 }
 
 // ---- Actions ------------------------------------------------------------------------------------
@@ -811,24 +611,6 @@ void NativeWindow::addSite()
     SiteDialog dialog(m_context, QString(), this);
     if (Modal::exec(dialog) == QDialog::Accepted)
         m_context.store->addSite(dialog.site());
-}
-
-void NativeWindow::addDevice()
-{
-    DeviceDialog dialog(m_context, selectedSite(), this);
-    if (Modal::exec(dialog) != QDialog::Accepted)
-        return;
-    QString error;
-    const QString id = m_context.store->addDevice(dialog.form()->device(), &error);
-    if (id.isEmpty()) {
-        // The form checks the address as the store does; this is a last guard.
-        NativeUi::info(this, QStringLiteral("Can’t save"), error);
-        return;
-    }
-    selectDevice(id);
-    if (m_context.controller)
-        m_context.controller->run(id, NativeController::Fetch);
-    toast(QStringLiteral("Device added. Checking it now."));
 }
 
 void NativeWindow::openReports(const QString& deviceId)

@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <array>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -108,11 +109,20 @@ public:
     // Moves the page's relative times on once a minute.
     QTimer* minuteTimer() const { return m_minuteTimer; }
     int rebuildCount() const { return m_rebuildCount; }
+    // Whether page work is under way in slices (more turns to come).
+    bool pageWorkPending() const { return m_fillStep != 0; }
     // Devices whose findings and row the last rebuild worked out again.
     int rowsWorkedOut() const { return m_cache.recomputed(); }
     // Devices whose findings and relative times alone it worked out again.
     int rowsClockOnly() const { return m_cache.clockOnly(); }
-    // Devices whose findings and row the last rebuild worked out again.
+    // Devices the last rebuild looked at (a check's result: its device
+    // alone).
+    int devicesVisited() const { return m_cache.visited(); }
+    // How often the table was listed whole, and how often rows were put in
+    // place one by one (and how many the last time).
+    int tableListings() const { return m_rowsListed; }
+    int tablePlacings() const { return m_rowsPlaced; }
+    int rowsPlacedLast() const { return m_rowsPlacedLast; }
     const NativeContext& context() const { return m_context; }
 
 Q_SIGNALS:
@@ -134,11 +144,22 @@ private:
     void setCardFilter(int statusIndex, int internetIndex);
     // Runs an action outside the handler of the widget that asked for it.
     void later(void (NativeWindow::*action)());
+    // Runs `saved` once the inventory reached the disk with the changes up
+    // to `generation`, or `notSaved` with the sentence of a save that failed
+    // (and undid them); each in a turn of its own.
+    void whenSaved(quint64 generation, std::function<void()> saved,
+                   std::function<void(const QString& sentence)> notSaved);
     void refreshOverview(const QList<services::Native::Device>& devices);
     // The filters' effect alone, from what the last rebuild worked out: the
     // cards' highlights and the rows that pass, in order.
     void showFilters();
+    // Lists the table again, every row from what the cache holds.
     void showRows(const QList<services::Native::Device>& devices);
+    // Puts the rows of the devices the cache changed where they belong.
+    void applyRows(const QList<services::Native::Device>& devices);
+    // The empty state, the selection and the table's height, for the rows
+    // the table now holds.
+    void showTable(bool inventoryEmpty);
     void highlightCards(const FleetRules::Filters& filters);
     // Files: what the store and the event log say of theirs, and the import.
     void watchFiles();
@@ -191,6 +212,10 @@ private:
     bool m_overviewPending = false;
     int m_fillStep = 0; // where a rebuild in turns stands (0: none under way)
     int m_rebuildCount = 0;
+    FleetRules::Filters m_listedFor; // the filters the table was last listed for
+    int m_rowsListed = 0;
+    int m_rowsPlaced = 0;
+    int m_rowsPlacedLast = 0;
 };
 
 } // namespace kvr::screens

@@ -1,8 +1,10 @@
-// The native window's files: importing devices from a CSV file, saving the
-// sample file, and saying what became of the program's own files (a save
-// that failed, a file that could not be read at start).
+// The native window's files: adding a device (said as added once it is
+// saved), importing devices from a CSV file, saving the sample file, and
+// saying what became of the program's own files (a save that failed, a file
+// that could not be read at start).
 
 #include "app/ui/Modal.h"
+#include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeFiles.h"
 #include "native/screens/NativeUi.h"
 #include "native/screens/NativeWindow.h"
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QTimer>
 
+using namespace kvr::core;
 using namespace kvr::ui;
 using namespace kvr::services;
 
@@ -23,10 +26,12 @@ namespace kvr::screens {
 
 namespace {
 
-// Topics of the notice strip.
+// Topics of the notice strip; each file's save has its own, so that one
+// file's trouble (or its end) never stands in for another's.
 const QString kUnread = QStringLiteral("1-unread");
 const QString kUnreadEvents = QStringLiteral("2-unread-events");
-const QString kSave = QStringLiteral("3-save");
+const QString kSave = QStringLiteral("3-save-");
+const QString kSaveEvents = QStringLiteral("3-save-events");
 
 } // namespace
 
@@ -35,10 +40,13 @@ void NativeWindow::watchFiles()
     if (m_context.store) {
         connect(m_context.store, &NativeStore::unreadFiles, this, &NativeWindow::takeUnreadNotices);
         connect(m_context.store, &NativeStore::saveProblem, this,
-                [this](const QString& sentence) { m_notices->say(kSave, sentence); });
+                [this](const QString& file, const QString& sentence) { m_notices->say(kSave + file, sentence); });
     }
-    if (m_context.events)
+    if (m_context.events) {
         connect(m_context.events, &NativeEvents::unreadFile, this, &NativeWindow::takeUnreadNotices);
+        connect(m_context.events, &NativeEvents::saveProblem, this,
+                [this](const QString& sentence) { m_notices->say(kSaveEvents, sentence); });
+    }
     takeUnreadNotices();
 }
 
@@ -52,6 +60,50 @@ void NativeWindow::takeUnreadNotices()
     if (m_context.events)
         if (const QString sentence = m_context.events->takeUnreadNotice(); !sentence.isEmpty())
             m_notices->say(kUnreadEvents, sentence);
+}
+
+void NativeWindow::addDevice()
+{
+    DeviceDialog dialog(m_context, selectedSite(), this);
+    if (Modal::exec(dialog) != QDialog::Accepted)
+        return;
+    QString error;
+    const QString id = m_context.store->addDevice(dialog.form()->device(), &error);
+    if (id.isEmpty()) {
+        // The form checks the address as the store does; this is a last guard.
+        NativeUi::info(this, QStringLiteral("Can’t save"), error);
+        return;
+    }
+    selectDevice(id);
+    // Said as added, and checked, only once it is on disk: a save that fails
+    // undoes it, and says why.
+    whenSaved(
+        m_context.store->editGeneration(),
+        [this, id] {
+            if (m_context.controller)
+                m_context.controller->run(id, NativeController::Fetch);
+            toast(QStringLiteral("Device added. Checking it now."));
+        },
+        [this](const QString& sentence) { NativeUi::info(this, QStringLiteral("Can’t save"), sentence); });
+    m_context.store->flush();
+}
+
+void NativeWindow::whenSaved(quint64 generation, std::function<void()> saved,
+                             std::function<void(const QString& sentence)> notSaved)
+{
+    // One outcome, taken outside the store's signal (a notice is modal).
+    auto* waiter = new QObject(this);
+    const auto done = [this, waiter](std::function<void()> then) {
+        disconnect(m_context.store, nullptr, waiter, nullptr);
+        waiter->deleteLater();
+        QTimer::singleShot(0, this, std::move(then));
+    };
+    connect(m_context.store, &NativeStore::inventorySaved, waiter, [=](quint64 written) {
+        if (written >= generation)
+            done(saved);
+    });
+    connect(m_context.store, &NativeStore::inventoryNotSaved, waiter,
+            [=](const QString& sentence) { done([notSaved, sentence] { notSaved(sentence); }); });
 }
 
 void NativeWindow::importCsv()
@@ -126,9 +178,11 @@ void NativeWindow::saveSampleCsv()
                             QStringLiteral("CSV files (*.csv)"));
     if (path.isEmpty())
         return;
-    if (!NativeFiles::writeReplacing(path, NativeStore::sampleCsv().toUtf8())) {
-        NativeUi::info(this, QStringLiteral("Can’t save"),
-                       QStringLiteral("That file can't be written. Pick another place."));
+    const WholeFile::Outcome written = NativeFiles::writeReplacing(path, NativeStore::sampleCsv().toUtf8());
+    if (!written.ok()) {
+        NativeUi::info(
+            this, QStringLiteral("Can’t save"),
+            QStringLiteral("That file can't be written: %1. Pick another place.").arg(WholeFile::reason(written)));
         return;
     }
     toast(QStringLiteral("Sample CSV saved"));

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+using namespace kvr::core;
 using namespace kvr::ui;
 using namespace kvr::services;
 
@@ -169,8 +170,10 @@ void ReportDialog::exportReport()
     const QStringList ids = chosen.isEmpty() ? QStringList() : QStringList{chosen};
     const QString text = NativeReports::build(*m_context.store, NativeReports::Kind(kind), ids, m_from->date(),
                                               m_to->date(), NativeContext::now());
-    if (!NativeFiles::writeReplacing(path, QByteArray("\xEF\xBB\xBF") + text.toUtf8())) {
-        m_error->setText(QStringLiteral("Can't write that file. Pick another place."));
+    const WholeFile::Outcome written = NativeFiles::writeReplacing(path, QByteArray("\xEF\xBB\xBF") + text.toUtf8());
+    if (!written.ok()) {
+        m_error->setText(
+            QStringLiteral("Can't write that file: %1. Pick another place.").arg(WholeFile::reason(written)));
         m_error->show();
         return;
     }

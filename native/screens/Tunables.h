@@ -19,6 +19,11 @@ inline constexpr std::chrono::milliseconds kMinuteTick = 1min; // relative times
 // page out again: it is shown at most this often (the last count always).
 inline constexpr std::chrono::milliseconds kBusyTextPace = 250ms;
 inline constexpr int kUptimeColumnDays = 7; // the device table's uptime column
+// Rows of devices that changed are put in their places one by one up to
+// this many at a time (a batch of check results); more (an import, a minute
+// on in a large fleet) and the table is listed again at once, which costs
+// less than as many single moves.
+inline constexpr int kRowsPlacedOneByOne = 200;
 
 // The device panel's uptime tab redraws while shown, as hours pass.
 inline constexpr std::chrono::milliseconds kUptimeRefresh = 1min;

@@ -1,5 +1,6 @@
 #include "native/screens/VigiloOverview.h"
 
+#include "app/core/ShownText.h"
 #include "app/core/TextDirection.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/WheelGuard.h"
@@ -468,21 +469,14 @@ void VigiloOverview::showFindings(const QList<NativeInsights::Issue>& issues,
         const NativeStore& store = *m_context.store;
         const int n = qMin(int(qMin(issues.size(), qsizetype(total))),
                            m_expanded ? NativeOverview::kExpandedRows : NativeOverview::kCollapsedRows);
-        // The devices of the listed findings only, found in one pass.
-        QHash<QString, const Native::Device*> byId;
-        for (int i = 0; i < n; ++i)
-            byId.insert(issues.at(i).deviceId, nullptr);
-        const QList<Native::Device> devices = store.devices();
-        for (const Native::Device& d : devices)
-            if (const auto it = byId.find(d.id); it != byId.end())
-                *it = &d;
         for (int i = 0; i < n; ++i) {
             const NativeInsights::Issue issue = issues.at(i);
-            const Native::Device* d = byId.value(issue.deviceId, nullptr);
+            // The devices of the listed findings only, each found by its id.
+            const std::optional<Native::Device> d = store.device(issue.deviceId);
             if (!d)
                 continue; // removed since: counted, not listed
             QString label = kvr::core::TextDirection::isolate(Native::deviceLabel(*d));
-            const QString site = store.siteName(d->siteId);
+            const QString site = kvr::core::shownText(store.siteName(d->siteId));
             if (!site.isEmpty())
                 label += QStringLiteral(" · ") + kvr::core::TextDirection::isolate(site);
             const QString shape =

@@ -2,6 +2,8 @@
 
 #include "native/services/Tunables.h"
 
+#include <QByteArrayView>
+
 #include <algorithm>
 
 namespace kvr::services {
@@ -82,6 +84,7 @@ void AnswerFraming::abandon()
     m_owesHead = m_owesData = m_owesEnd = false;
     m_in.clear();
     m_inPos = 0;
+    m_searched = 0;
 }
 
 QByteArray AnswerFraming::header(const QByteArray& name) const
@@ -129,14 +132,22 @@ bool AnswerFraming::parse()
         case Stage::Head:
         case Stage::Trailers: {
             // Lines end with CRLF, or with a bare LF as some devices write.
+            // Only what came since the last look is searched, with the few
+            // bytes before it that an end may straddle: a head that comes a
+            // byte at a time is read once, not once per byte.
             qsizetype end = -1;
             qsizetype gap = 0;
             if (view.startsWith("\r\n") || view.startsWith('\n')) {
                 end = 0;
                 gap = view.startsWith('\n') ? 1 : 2;
             } else {
-                const qsizetype crlf = view.indexOf("\r\n\r\n");
-                const qsizetype lf = view.indexOf("\n\n");
+                const qsizetype from = std::max<qsizetype>(0, m_searched - 3);
+                const qsizetype crlf = view.indexOf("\r\n\r\n", from);
+                // A bare-LF end counts only before the first CRLF one (it
+                // cannot overlap it), so nothing past that is searched twice.
+                const QByteArrayView before = QByteArrayView(view).first(crlf >= 0 ? crlf : view.size());
+                const qsizetype lf = before.indexOf("\n\n", std::max<qsizetype>(0, m_searched - 1));
+                m_examined += (crlf >= 0 ? crlf + 4 : view.size()) - from;
                 if (crlf >= 0 && (lf < 0 || crlf <= lf)) {
                     end = crlf;
                     gap = 4;
@@ -153,6 +164,7 @@ bool AnswerFraming::parse()
                     fail(Error::NotHttp);
                     return false;
                 }
+                m_searched = view.size();
                 return true;
             }
             if (end > tun::kAnswerHead_bytes) {
@@ -160,7 +172,7 @@ bool AnswerFraming::parse()
                 return false;
             }
             const QByteArray block = view.left(end);
-            m_inPos += end + gap;
+            consume(end + gap);
             if (m_stage == Stage::Trailers) {
                 complete();
                 return true;
@@ -206,7 +218,7 @@ bool AnswerFraming::parse()
         }
         case Stage::ChunkEnd: {
             if (view.startsWith("\r\n") || view.startsWith('\n')) {
-                m_inPos += view.startsWith('\n') ? 1 : 2;
+                consume(view.startsWith('\n') ? 1 : 2);
                 m_stage = Stage::ChunkSize;
                 continue;
             }
@@ -216,14 +228,18 @@ bool AnswerFraming::parse()
             return false;
         }
         case Stage::ChunkSize: {
-            // Bounded the same whether the line came whole or in pieces.
-            const qsizetype eol = view.indexOf('\n');
+            // Bounded the same whether the line came whole or in pieces, and
+            // searched from where the last look ended.
+            const qsizetype eol = view.indexOf('\n', m_searched);
+            m_examined += (eol >= 0 ? eol + 1 : view.size()) - m_searched;
             if (eol > kChunkLine_bytes || (eol < 0 && view.size() > kChunkLine_bytes)) {
                 fail(Error::NotHttp);
                 return false;
             }
-            if (eol < 0)
+            if (eol < 0) {
+                m_searched = view.size();
                 return true;
+            }
             QByteArray line = view.left(eol).trimmed();
             const qsizetype ext = line.indexOf(';');
             if (ext >= 0)
@@ -234,7 +250,7 @@ bool AnswerFraming::parse()
                 fail(Error::NotHttp);
                 return false;
             }
-            m_inPos += eol + 1;
+            consume(eol + 1);
             m_left = size;
             m_stage = size == 0 ? Stage::Trailers : Stage::ChunkData;
             continue;
@@ -325,11 +341,17 @@ bool AnswerFraming::takeBody(qint64 upTo)
     }
     compact(m_held, m_heldPos);
     m_held.append(m_in.constData() + m_inPos, upTo);
-    m_inPos += upTo;
+    consume(upTo);
     compact(m_in, m_inPos);
     m_bodyTotal += upTo;
     m_owesData = true;
     return true;
+}
+
+void AnswerFraming::consume(qsizetype n)
+{
+    m_inPos += n;
+    m_searched = 0;
 }
 
 void AnswerFraming::complete()
@@ -341,6 +363,7 @@ void AnswerFraming::complete()
     m_owesEnd = true;
     m_in.clear();
     m_inPos = 0;
+    m_searched = 0;
 }
 
 } // namespace kvr::services

@@ -66,6 +66,10 @@ public:
     Error error() const { return m_error; }
     // Bytes fed and not yet read through.
     bool inputWaits() const { return m_inPos < m_in.size(); }
+    // Bytes looked at so far in search of the end of a head, trailers or a
+    // chunk's size line: each byte once, however the answer was cut (what a
+    // test of a device dripping its answer counts).
+    qint64 examined() const { return m_examined; }
 
     // What happened since last asked: the head came, body came, the answer
     // ended. Each is told once.
@@ -80,6 +84,8 @@ private:
     bool readHead(const QByteArray& head);
     void beginBody();
     bool takeBody(qint64 upTo);
+    // Reads `n` bytes through; the next search starts afresh after them.
+    void consume(qsizetype n);
     qint64 room() const;
     bool inBody() const;
     void complete();
@@ -89,6 +95,9 @@ private:
     // read from `pos` on (compacted now and then).
     QByteArray m_in;
     qsizetype m_inPos = 0;
+    // How much from `m_inPos` on was searched for the end it waits for.
+    qsizetype m_searched = 0;
+    qint64 m_examined = 0;
     QByteArray m_held;
     qsizetype m_heldPos = 0;
     Stage m_stage = Stage::Head;

@@ -116,6 +116,7 @@ void ConnectionGate::release(Use use)
         m_heldStreams = std::max(0, m_heldStreams - 1);
     if (!m_requests.isEmpty() || !m_streams.isEmpty())
         grantLater();
+    Q_EMIT placeFreed();
 }
 
 void ConnectionGate::setCapacity(int capacity, int requestReserve)
@@ -123,6 +124,7 @@ void ConnectionGate::setCapacity(int capacity, int requestReserve)
     m_capacity = std::max(1, capacity);
     m_reserve = std::clamp(requestReserve, 0, m_capacity - 1);
     grantLater();
+    Q_EMIT placeFreed();
 }
 
 // From the event loop, never from within the release (which a connection

@@ -56,12 +56,22 @@ public:
     void setCapacity(int capacity, int requestReserve);
     int capacity() const { return m_capacity; }
     int requestReserve() const { return m_reserve; }
+    // The places event streams may take together.
+    int streamPlaces() const { return m_capacity - m_reserve; }
+    // Whether a connection of this use would get a place now, none of its
+    // kind waiting.
+    bool hasPlace(Use use) const { return fits(use); }
     int held() const { return m_held; }
     int heldStreams() const { return m_heldStreams; }
     int waiting() const { return int(m_requests.size() + m_streams.size()); }
     // The most places held at once since the last reset.
     int peak() const { return m_peak; }
     void resetPeak() { m_peak = m_held; }
+
+Q_SIGNALS:
+    // A place was given back, or the gate grew: those that wait for one
+    // elsewhere may ask again.
+    void placeFreed();
 
 private:
     struct Waiter {

@@ -3,6 +3,7 @@
 #include "native/services/AddressCheck.h"
 #include "native/services/Brands.h"
 #include "native/services/NativeInventory.h"
+#include "native/services/Tunables.h"
 
 #include <QFile>
 #include <QHash>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <iterator>
 #include <limits>
 
 namespace kvr::services {
@@ -184,6 +186,55 @@ Text fromUtf16(const QByteArray& bytes, bool bigEndian)
     return out;
 }
 
+// Where the bytes are first not well-formed UTF-8, and whether they hold any
+// well-formed multi-byte sequence anywhere (before or after that place).
+struct Utf8Scan {
+    qsizetype firstBad = -1;
+    bool multiByte = false;
+};
+
+Utf8Scan scanUtf8(const QByteArray& bytes)
+{
+    Utf8Scan scan;
+    const auto* p = reinterpret_cast<const uchar*>(bytes.constData());
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n;) {
+        const uchar b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        // The length a lead byte announces, and the range its second byte
+        // must fall in (which rules out overlong forms, surrogates and
+        // values past U+10FFFF).
+        int length = 0;
+        uchar low = 0x80, high = 0xBF;
+        if (b >= 0xC2 && b <= 0xDF) {
+            length = 2;
+        } else if (b >= 0xE0 && b <= 0xEF) {
+            length = 3;
+            low = b == 0xE0 ? 0xA0 : 0x80;
+            high = b == 0xED ? 0x9F : 0xBF;
+        } else if (b >= 0xF0 && b <= 0xF4) {
+            length = 4;
+            low = b == 0xF0 ? 0x90 : 0x80;
+            high = b == 0xF4 ? 0x8F : 0xBF;
+        }
+        bool sound = length > 0 && i + length <= n && p[i + 1] >= low && p[i + 1] <= high;
+        for (int k = 2; sound && k < length; ++k)
+            sound = p[i + k] >= 0x80 && p[i + k] <= 0xBF;
+        if (!sound) {
+            if (scan.firstBad < 0)
+                scan.firstBad = i;
+            ++i;
+            continue;
+        }
+        scan.multiByte = true;
+        i += length;
+    }
+    return scan;
+}
+
 } // namespace
 
 Text decode(const QByteArray& bytes)
@@ -202,6 +253,19 @@ Text decode(const QByteArray& bytes)
                 out.text.clear();
                 out.error = QStringLiteral("The file says it is UTF-8 text but is not valid UTF-8. Save it from the "
                                            "spreadsheet again and import it again.");
+                return out;
+            }
+            // Windows-1252 only for a file with no letter written as UTF-8
+            // at all: one that mixes both (rows pasted from two files, a
+            // stray byte typed in an editor) is refused, since reading it
+            // either way turns some of its letters into others.
+            const Utf8Scan scan = scanUtf8(body);
+            if (scan.multiByte) {
+                out.text.clear();
+                out.error = QStringLiteral("The file is UTF-8 text except for line %1, whose bytes are not UTF-8. "
+                                           "Nothing was imported; correct that line, or save the file from the "
+                                           "spreadsheet as \"CSV UTF-8\", and import it again.")
+                                .arg(lineAt(body, scan.firstBad));
                 return out;
             }
             out = fromWindows1252(bytes);
@@ -357,6 +421,29 @@ Plan plan(const QList<Native::Site>& sites, const QList<Device>& devices, const 
     const int codeCol = columns.find(kCode);
     const int addressCol = columns.find(kAddress);
 
+    // The longest text each field takes (what its column is called in a
+    // row's message): a longer cell refuses its row before anything reads it.
+    struct Bound {
+        int column;
+        const char* field;
+        int most;
+    };
+    const Bound bounds[] = {
+        {siteCol, "site", tun::kMaxNameChars},
+        {nameCol, "name", tun::kMaxNameChars},
+        {ipCol, "IP address", tun::kMaxHostChars},
+        {httpCol, "HTTP port", tun::kMaxNumberChars},
+        {rtspCol, "RTSP port", tun::kMaxNumberChars},
+        {serverCol, "server port", tun::kMaxNumberChars},
+        {userCol, "user name", tun::kMaxUserChars},
+        {passCol, "password", tun::kMaxPasswordChars},
+        {brandCol, "manufacturer", tun::kMaxWordChars},
+        {typeCol, "type", tun::kMaxWordChars},
+        {channelsCol, "channel count", tun::kMaxNumberChars},
+        {codeCol, "code", tun::kMaxCodeChars},
+        {addressCol, "address", tun::kMaxAddressChars},
+    };
+
     const QStringList brands = NativeBrand::manufacturers();
     const QStringList types = NativeBrand::deviceTypes();
 
@@ -394,6 +481,17 @@ Plan plan(const QList<Native::Site>& sites, const QList<Device>& devices, const 
         d.ip = cell(row, ipCol);
         if (d.ip.isEmpty()) {
             reject(QStringLiteral("Row %1: no IP address.").arg(number));
+            continue;
+        }
+        const auto over = std::find_if(std::begin(bounds), std::end(bounds),
+                                       [&](const Bound& b) { return cell(row, b.column).size() > b.most; });
+        if (over != std::end(bounds)) {
+            reject(QStringLiteral("Row %1: the %2 is %3 characters long, and at most %4 are taken. Shorten it and "
+                                  "import the row again.")
+                       .arg(number)
+                       .arg(QLatin1String(over->field))
+                       .arg(cell(row, over->column).size())
+                       .arg(over->most));
             continue;
         }
         // A character lost before the file reached us (a password that can

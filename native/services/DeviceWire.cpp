@@ -42,6 +42,11 @@ DeviceWire::DeviceWire(Request request, QObject* parent)
     });
     m_answerBound.setSingleShot(true);
     connect(&m_answerBound, &QTimer::timeout, this, &DeviceWire::onAnswerBound);
+    m_connectBound.setSingleShot(true);
+    connect(&m_connectBound, &QTimer::timeout, this, [this] {
+        fail(Error::TooSlow);
+        report();
+    });
 }
 
 DeviceWire::~DeviceWire()
@@ -81,6 +86,8 @@ void DeviceWire::connectNow()
 {
     if (m_request.answerTimeout.count() > 0)
         m_answerBound.start(m_request.answerTimeout);
+    if (m_request.connectTimeout.count() > 0)
+        m_connectBound.start(m_request.connectTimeout);
     const bool secure = isHttps(m_request.url);
     QTcpSocket* socket = nullptr;
 #if QT_CONFIG(ssl)
@@ -128,6 +135,7 @@ void DeviceWire::abort()
     m_framing.abandon();
     m_idle.stop();
     m_answerBound.stop();
+    m_connectBound.stop();
     if (m_waitTicket)
         ConnectionGate::instance().cancel(std::exchange(m_waitTicket, 0));
     dropSocket();
@@ -161,6 +169,7 @@ void DeviceWire::onAnswerBound()
 
 void DeviceWire::send()
 {
+    m_connectBound.stop();
     const QUrl& url = m_request.url;
     const int defaultPort = isHttps(url) ? 443 : 80;
     QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
@@ -279,6 +288,7 @@ void DeviceWire::settle()
         return;
     m_idle.stop();
     m_answerBound.stop();
+    m_connectBound.stop();
     dropSocket();
 }
 

@@ -59,6 +59,10 @@ public:
         // connect, and an answer other than 2xx must end within it, however
         // its bytes trickle (the body of a 2xx answer, a stream, may go on).
         std::chrono::milliseconds answerTimeout{0};
+        // When set: the connection must be made within this time of its
+        // start (a device that drops the attempt unanswered is given up as
+        // one that does not answer, Error::TooSlow).
+        std::chrono::milliseconds connectTimeout{0};
         // What the connection counts as at the gate.
         ConnectionGate::Use use = ConnectionGate::Use::Request;
         // Body bytes held for the reader; past it the device waits.
@@ -131,6 +135,7 @@ private:
     QPointer<QTcpSocket> m_socket;
     QTimer m_idle;
     QTimer m_answerBound;
+    QTimer m_connectBound;
     ConnectionGate::Ticket m_waitTicket = 0;
     bool m_holdsPlace = false;
     bool m_started = false;

@@ -79,6 +79,31 @@ QString uptimeNotSaved(const QString& path, const QString& reason)
     return QStringLiteral("The uptime history could not be saved in %1 (%2).").arg(folderOf(path), reason);
 }
 
+QString eventsNotSaved(const QString& path, const QString& reason)
+{
+    return QStringLiteral("The event log could not be saved in %1 (%2): its events are held and saved again at the "
+                          "next save.")
+        .arg(folderOf(path), reason);
+}
+
+QString lostAtEnd(File file, const QString& path, const QString& reason)
+{
+    switch (file) {
+    case File::Inventory:
+        return QStringLiteral("The device list could not be saved in %1 (%2): what changed since its last save is "
+                              "lost.")
+            .arg(folderOf(path), reason);
+    case File::Uptime:
+        return QStringLiteral("The uptime history could not be saved in %1 (%2): the hours since its last save are "
+                              "lost.")
+            .arg(folderOf(path), reason);
+    case File::Events:
+        break;
+    }
+    return QStringLiteral("The event log could not be saved in %1 (%2): the events since its last save are lost.")
+        .arg(folderOf(path), reason);
+}
+
 } // namespace FileNotices
 
 } // namespace kvr::services

@@ -21,10 +21,17 @@ QString unreadInventory(const QString& path);
 QString unreadUptime(const QString& path);
 QString unreadEvents(const QString& path);
 
-// A failed write of a file at `path`, for `reason` (the system's words).
-// With `undone`, the changes people made since the last save were undone.
+// A failed write of a file at `path`, for `reason` (in plain words: "the
+// disk is full"). With `undone`, the changes people made since the last save
+// were undone.
 QString inventoryNotSaved(const QString& path, const QString& reason, bool undone);
 QString uptimeNotSaved(const QString& path, const QString& reason);
+QString eventsNotSaved(const QString& path, const QString& reason);
+
+// A file that still could not be saved as the program ends: what of it is
+// lost.
+enum class File { Inventory, Uptime, Events };
+QString lostAtEnd(File file, const QString& path, const QString& reason);
 
 } // namespace FileNotices
 

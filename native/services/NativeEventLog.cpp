@@ -6,21 +6,24 @@
 #include "native/services/NativeEvents.h"
 
 #include "app/core/Clock.h"
+#include "app/core/WholeFile.h"
 #include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
 #include "native/services/SavePacing.h"
 #include "native/services/SecureFile.h"
 
+#include <QCoreApplication>
 #include <QDebug>
+#include <QEvent>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QSet>
 
 namespace kvr::services {
 
+using namespace kvr::core;
 using std::chrono::milliseconds;
 
 namespace {
@@ -212,13 +215,13 @@ void NativeEvents::load()
 void NativeEvents::save()
 {
     m_saveTimer.stop();
-    m_firstUnsavedMs = -1;
+    const qint64 unsavedSince = std::exchange(m_firstUnsavedMs, -1);
     if (!m_loaded || m_guardFile)
         return; // an unread file is never replaced by an empty list
     // The list is handed to the writer thread as it is now (a copy that
     // shares its data); the main thread never waits for the encoding or the
-    // disk. Writes run one at a time, in order.
-    m_writer.start([events = m_events, path = SecureFile::path(kFileName)] {
+    // disk. Writes run one at a time, in order; the outcome comes back here.
+    m_writer.start([this, events = m_events, path = SecureFile::path(kFileName), unsavedSince] {
         QJsonArray list;
         for (const Event& e : events) {
             QJsonObject o;
@@ -234,23 +237,47 @@ void NativeEvents::save()
                 o.insert(QLatin1String("desc"), e.description);
             list.append(o);
         }
-        QSaveFile file(path);
-        // Unbuffered, so a failed final write (a full disk) is not committed.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-            return;
-        const QByteArray bytes = QJsonDocument(list).toJson(QJsonDocument::Compact);
-        if (file.write(bytes) != bytes.size()) {
-            file.cancelWriting();
-            return;
-        }
-        if (!file.commit())
-            qCWarning(lcServices).noquote() << "Event log not written:" << file.errorString();
+        const WholeFile::Outcome out = WholeFile::write(path, QJsonDocument(list).toJson(QJsonDocument::Compact));
+        QMetaObject::invokeMethod(
+            this, [this, out, path, unsavedSince] { onSaved(out, path, unsavedSince); }, Qt::QueuedConnection);
     });
+}
+
+void NativeEvents::onSaved(const WholeFile::Outcome& out, const QString& path, qint64 unsavedSince)
+{
+    if (out.ok()) {
+        if (!std::exchange(m_saveProblem, {}).isEmpty()) {
+            qCInfo(lcServices).noquote() << "native events: the event log is saved again";
+            Q_EMIT saveProblem(QString());
+        }
+        return;
+    }
+    const QString reason = WholeFile::reason(out);
+    qCWarning(lcServices).noquote() << "native events: could not write" << path << "(" << out.detail
+                                    << "); its events are held and written at the next save";
+    // The events stay held (the list is written whole each time): the
+    // next save turn writes them, or a later event's, or the one at quit.
+    if (m_firstUnsavedMs < 0)
+        m_firstUnsavedMs = unsavedSince >= 0 ? unsavedSince : monoMs();
+    if (!m_saveTimer.isActive())
+        m_saveTimer.start(tun::kEventSaveRetry);
+    // Said once per run of failures, and again when the reason changes.
+    if (std::exchange(m_saveProblem, reason) != reason)
+        Q_EMIT saveProblem(FileNotices::eventsNotSaved(path, reason));
+}
+
+QString NativeEvents::lostAtEnd() const
+{
+    if (m_saveProblem.isEmpty())
+        return {};
+    return FileNotices::lostAtEnd(FileNotices::File::Events, SecureFile::path(kFileName), m_saveProblem);
 }
 
 void NativeEvents::waitForWrites()
 {
+    // The outcomes were posted to this thread: they are applied too.
     m_writer.waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 } // namespace kvr::services

@@ -29,8 +29,6 @@ using Link = Native::Link;
 
 namespace {
 
-const char* const kKeyProperty = "key";
-
 qint64 monoMs()
 {
     return kvr::core::Clock::instance().monotonicMs();
@@ -59,6 +57,11 @@ NativeEvents& NativeEvents::instance()
     return *g_events;
 }
 
+NativeEvents* NativeEvents::existing()
+{
+    return g_events;
+}
+
 void NativeEvents::releaseInstance()
 {
     if (!g_events)
@@ -83,6 +86,12 @@ NativeEvents::NativeEvents(NativeStore* store, NativeController* controller, QOb
     connect(&m_saveTimer, &QTimer::timeout, this, &NativeEvents::save);
     connect(&m_syncTimer, &QTimer::timeout, this, &NativeEvents::sync);
     connect(&m_scheduleTimer, &QTimer::timeout, this, &NativeEvents::openDue);
+    // Streams held back for want of a connection place go out when one is
+    // given back.
+    connect(&ConnectionGate::instance(), &ConnectionGate::placeFreed, this, [this] {
+        if (m_openBlock == OpenBlock::Places)
+            openDueLater();
+    });
     if (m_store) {
         // A change of the lists is followed by a pass over the whole fleet;
         // a change of one device (a check's result, thousands in a sweep)
@@ -136,9 +145,12 @@ void NativeEvents::stop()
         return;
     m_started = false;
     m_syncTimer.stop();
+    m_syncPass = SyncPass{};
     const QStringList ids = m_connections.keys();
     for (const QString& id : ids)
         dropDevice(id, Link::Off, QString());
+    m_openBlock = OpenBlock::None;
+    m_heldBack = 0;
     save();
     Q_EMIT linksChanged();
 }
@@ -150,6 +162,8 @@ void NativeEvents::onQuit()
     else
         save();
     waitForWrites();
+    if (const QString lost = lostAtEnd(); !lost.isEmpty())
+        qCWarning(lcServices).noquote() << "native events: at the end:" << lost;
 }
 
 void NativeEvents::onStoreChanged()
@@ -157,8 +171,10 @@ void NativeEvents::onStoreChanged()
     // Whether a device is enabled, and its brand, change only with the
     // lists (edits, imports), never with a check's result.
     m_eligible = -1;
-    if (m_started)
+    if (m_started) {
+        m_syncPass.restart = m_syncPass.active; // indexes may have moved: from the start again
         m_syncTimer.start();
+    }
 }
 
 void NativeEvents::onDeviceUpdated(const QString& id)
@@ -205,81 +221,39 @@ QString NativeEvents::fingerprint(const Native::Device& d)
 
 // --------------------------------------------------------------- streams ----
 
-void NativeEvents::armTimer(const QString& id, Connection& conn, milliseconds delay)
-{
-    unplan(conn);
-    if (m_timerFn) {
-        m_timerFn(id, delay, conn.timer);
-        return;
-    }
-    conn.due = m_schedule.emplace(m_scheduleClock.elapsed() + delay.count(), id);
-    conn.planned = true;
-    armSchedule();
-}
-
-bool NativeEvents::isPlanned(const Connection& conn) const
-{
-    return conn.planned || conn.timer->isActive();
-}
-
-void NativeEvents::unplan(Connection& conn)
-{
-    conn.timer->stop();
-    if (conn.planned) {
-        m_schedule.erase(conn.due);
-        conn.planned = false;
-    }
-}
-
-void NativeEvents::armSchedule()
-{
-    if (m_schedule.empty()) {
-        m_scheduleTimer.stop();
-        return;
-    }
-    const qint64 wait = std::max<qint64>(0, m_schedule.begin()->first - m_scheduleClock.elapsed());
-    if (!m_scheduleTimer.isActive() || m_scheduleTimer.remainingTime() > wait)
-        m_scheduleTimer.start(int(std::min<qint64>(wait, std::numeric_limits<int>::max())));
-}
-
-void NativeEvents::openDue()
-{
-    const qint64 nowMs = m_scheduleClock.elapsed();
-    int opened = 0;
-    while (!m_schedule.empty() && m_schedule.begin()->first <= nowMs && opened < tun::kStreamOpensPerTurn) {
-        const QString id = m_schedule.begin()->second;
-        // Every entry is the plan of its connection (a new plan or a drop
-        // takes the old one out).
-        auto it = m_connections.find(id);
-        if (it != m_connections.end())
-            it->planned = false;
-        m_schedule.erase(m_schedule.begin());
-        connectDevice(id);
-        ++opened;
-    }
-    if (!m_schedule.empty() && m_schedule.begin()->first <= nowMs) {
-        m_scheduleTimer.start(0); // the rest in the next turns
-        return;
-    }
-    armSchedule();
-}
-
 void NativeEvents::sync()
 {
+    m_syncQueued = false;
     if (!m_started || !m_store)
         return;
     m_syncTimer.stop();
-    int n = 0;
-    QSet<QString> wanted;
-    for (const Native::Device& d : m_store->devices()) {
+    SyncPass& pass = m_syncPass;
+    if (!pass.active || pass.restart) {
+        pass = SyncPass{};
+        pass.active = true;
+    }
+    const QList<Native::Device>& devices = m_store->devices();
+    int looked = 0;
+    while (pass.cursor < devices.size()) {
+        if (looked++ >= tun::kStreamSyncPerTurn) {
+            // The rest in the next turn, the window answering in between.
+            if (!m_syncQueued) {
+                m_syncQueued = true;
+                QMetaObject::invokeMethod(this, &NativeEvents::sync, Qt::QueuedConnection);
+            }
+            return;
+        }
+        const Native::Device& d = devices.at(pass.cursor++);
         const bool fresh = !m_connections.contains(d.id);
-        if (!syncDevice(d, tun::kStreamStartGap * n))
+        if (!syncDevice(d, tun::kStreamStartGap * pass.fresh))
             continue;
-        wanted.insert(d.id);
+        pass.wanted.insert(d.id);
         // New streams open 20 ms apart, in store order.
         if (fresh)
-            ++n;
+            ++pass.fresh;
     }
+    const QSet<QString> wanted = std::exchange(pass.wanted, {});
+    pass = SyncPass{};
 
     const QStringList held = m_connections.keys();
     for (const QString& id : held)
@@ -328,11 +302,26 @@ bool NativeEvents::syncDevice(const Native::Device& d, milliseconds startDelay)
         return false;
     const QString key = fingerprint(d);
     auto it = m_connections.find(d.id);
-    if (it != m_connections.end() && it->timer->property(kKeyProperty).toString() != key) {
+    if (it != m_connections.end() && it->key != key) {
         dropDevice(d.id, Link::Off, QString());
         it = m_connections.end();
     }
+    const bool unreachable = waitsForCheck(d);
     if (it != m_connections.end()) {
+        if (it->reply)
+            return true; // an attempt under way ends by itself
+        if (unreachable) {
+            // Its device did not answer its last check: no attempt until a
+            // check finds it up again (connecting to it would hang).
+            unplan(*it);
+            it->awaitsCheck = true;
+            return true;
+        }
+        if (std::exchange(it->awaitsCheck, false)) {
+            it->attempt = 0;
+            armTimer(d.id, *it, milliseconds(0));
+            return true;
+        }
         const auto st = m_statuses.constFind(d.id);
         // A refused login is tried again only after a check found the
         // device up after the refusal; a stream that failed, waiting for
@@ -340,22 +329,32 @@ bool NativeEvents::syncDevice(const Native::Device& d, milliseconds startDelay)
         // check that finds the device up again.
         const bool checkedUpSince =
             st != m_statuses.constEnd() && d.health.device == Native::Passed && d.health.checkedAt > st->since;
-        if (checkedUpSince && !it->reply
-            && ((st->link == Link::Refused && !isPlanned(*it)) || st->link == Link::Lost)) {
+        if (checkedUpSince && ((st->link == Link::Refused && !isPlanned(*it)) || st->link == Link::Lost)) {
             it->attempt = 0;
             armTimer(d.id, *it, milliseconds(0));
         }
         return true;
     }
     Connection conn;
-    conn.timer = new QTimer(this);
-    conn.timer->setSingleShot(true);
-    conn.timer->setProperty(kKeyProperty, key);
+    conn.key = key;
+    conn.awaitsCheck = unreachable;
     const QString id = d.id;
-    connect(conn.timer, &QTimer::timeout, this, [this, id] { connectDevice(id); });
     auto inserted = m_connections.insert(id, conn);
-    armTimer(id, *inserted, startDelay);
+    if (!unreachable)
+        armTimer(id, *inserted, startDelay);
     return true;
+}
+
+bool NativeEvents::waitsForCheck(const Native::Device& device)
+{
+    const Native::Health& h = device.health;
+    return h.checkedAt.isValid() && (h.internet == Native::Failed || h.httpPort == Native::Failed);
+}
+
+bool NativeEvents::awaitsCheck(const QString& deviceId) const
+{
+    const auto it = m_connections.constFind(deviceId);
+    return it != m_connections.cend() && it->awaitsCheck;
 }
 
 void NativeEvents::connectDevice(const QString& id)
@@ -368,6 +367,10 @@ void NativeEvents::connectDevice(const QString& id)
         return;
 
     it->hops = 0;
+    if (!it->opening) {
+        it->opening = true;
+        m_openingPeak = std::max(m_openingPeak, ++m_opening);
+    }
     openRequest(id,
                 QUrl(NativeBrand::baseUrl(*d) + NativeBrand::isapiRoot(*d)
                      + QStringLiteral("/Event/notification/alertStream")));
@@ -382,6 +385,7 @@ void NativeEvents::openRequest(const QString& id, const QUrl& url, const QByteAr
     request.url = url;
     request.transferTimeout = m_transferTimeout;
     request.answerTimeout = m_answerTimeout;
+    request.connectTimeout = m_connectTimeout;
     request.use = ConnectionGate::Use::Stream;
     // Bounded: a device that sends faster than the stream is read waits in
     // its connection rather than growing this process; so does one that
@@ -456,6 +460,7 @@ void NativeEvents::onHeaders(const QString& id, DeviceWire* reply)
         return; // already taken
     it->parser.setContentType(reply->header("Content-Type"));
     it->liveSinceMs = monoMs();
+    endOpening(*it);
     setStatus(id, Link::Live, QString());
     auto st = m_statuses.find(id);
     if (st != m_statuses.end())
@@ -592,9 +597,15 @@ void NativeEvents::onFinished(const QString& id, DeviceWire* reply)
     // A half-received notification is never completed by the next request.
     it->parser.reset();
     m_flood.forget(id);
-    if (!m_started || followRedirect(id, reply) || answerChallenge(id, reply))
+    if (!m_started) {
+        endOpening(*it);
+        return;
+    }
+    // A redirect or the answer to a login challenge goes on in the same turn.
+    if (followRedirect(id, reply) || answerChallenge(id, reply))
         return;
     it = m_connections.find(id);
+    endOpening(*it);
 
     StreamEnd end;
     end.status = reply->status();
@@ -621,6 +632,10 @@ void NativeEvents::onFinished(const QString& id, DeviceWire* reply)
     it->outrun = false;
 
     const EndVerdict verdict = judgeEnd(end);
+    // A stream that worked fails afresh; one that never did goes on failing
+    // from its first failure.
+    if (verdict.freshStart)
+        m_statuses[id].failingSince = QDateTime();
     setStatus(id, verdict.link, verdict.text);
     if (verdict.recheck)
         recheck(id, true);
@@ -721,6 +736,12 @@ void NativeEvents::scheduleRetry(const QString& id)
     auto it = m_connections.find(id);
     if (it == m_connections.end() || !m_started)
         return;
+    // Its device was found unreachable since the attempt began: the next
+    // one waits for a check that finds it up.
+    if (const std::optional<Native::Device> d = m_store ? m_store->device(id) : std::nullopt; d && waitsForCheck(*d)) {
+        it->awaitsCheck = true;
+        return;
+    }
     armTimer(id, *it, retryDelay(it->attempt++));
 }
 
@@ -729,6 +750,11 @@ void NativeEvents::setStatus(const QString& id, Link link, const QString& text)
     LinkStatus& s = m_statuses[id];
     if (s.link != link || !s.since.isValid())
         s.since = now();
+    if (link == Link::Lost || link == Link::Unsupported || link == Link::Refused) {
+        if (!s.failingSince.isValid())
+            s.failingSince = s.since;
+        s.failure = text;
+    }
     m_liveCount += (link == Link::Live ? 1 : 0) - (s.link == Link::Live ? 1 : 0);
     s.link = link;
     s.text = text;
@@ -751,11 +777,15 @@ void NativeEvents::dropDevice(const QString& id, Link link, const QString& text)
     if (it == m_connections.end())
         return;
     unplan(*it);
+    endOpening(*it);
     Connection conn = *it;
     m_connections.erase(it);
     m_flood.forget(id);
+    if (m_openBlock == OpenBlock::Places)
+        openDueLater(); // counts those held back again
     // Its own timeout may be what is running now.
-    conn.timer->deleteLater();
+    if (conn.timer)
+        conn.timer->deleteLater();
     if (DeviceWire* r = conn.reply) {
         conn.reply = nullptr;
         r->abort();

@@ -8,6 +8,7 @@
 // worth checking. Started while the native main window is shown. Main
 // thread only.
 
+#include "app/core/WholeFile.h"
 #include "native/services/AlertStream.h"
 #include "native/services/NativeRecords.h"
 
@@ -52,6 +53,17 @@ inline constexpr std::chrono::milliseconds kStreamStableAfter = 30s;
 inline constexpr std::chrono::milliseconds kStreamDeliveredAfter = 5s;
 // New streams open this far apart, in store order.
 inline constexpr std::chrono::milliseconds kStreamStartGap = 20ms;
+// Stream connections being opened (connecting, or waiting for the answer's
+// head) at any moment; those that fall due meanwhile wait their turn in the
+// order they fell due. A device that never answers holds its connection
+// until the time bounds below end it, and thousands held at once would make
+// every turn of the main thread's event loop (which looks at each of them)
+// slow.
+inline constexpr int kStreamOpeningsAtOnce = 32;
+// A stream's connection must be made within this time, as a check's
+// connect must: a device that drops the attempt unanswered frees its turn
+// soon.
+inline constexpr std::chrono::milliseconds kStreamConnectTimeout = 3s;
 // How much of a stream is held unread; past it the device's bytes wait in
 // the connection (its sending slows down) instead of in memory.
 inline constexpr qint64 kStreamReadBuffer_bytes = 256 * 1024;
@@ -76,6 +88,10 @@ inline constexpr qint64 kStreamBufferedTotal_bytes = 8 * 1024 * 1024;
 inline constexpr qint64 kStreamBufferedCheck_bytes = 256 * 1024;
 // Store changes are followed after this quiet time.
 inline constexpr std::chrono::milliseconds kStreamSyncDelay = 500ms;
+// The pass that brings the streams in line with the store's lists looks at
+// this many devices a turn (an import of a hundred thousand makes as many
+// connections to plan).
+inline constexpr int kStreamSyncPerTurn = 5000;
 // Streams whose time to open has come open at most this many per turn of
 // the event loop, the rest in the next turns: thousands that fall due
 // together (after a network outage) never stall the window.
@@ -91,6 +107,9 @@ inline constexpr std::chrono::milliseconds kEventSaveDelay = 5s;
 // ... but never later than this after the first event not yet written, so
 // streams that never fall quiet still reach the disk.
 inline constexpr std::chrono::milliseconds kEventSaveMaxDeferral = 30s;
+// A write that failed (a full disk) is tried again this much later, unless
+// a new event asks for a save sooner.
+inline constexpr std::chrono::milliseconds kEventSaveRetry = 30s;
 // Motion-like detections of one channel repeated within this window are one.
 inline constexpr std::chrono::seconds kDetectionRepeatWindow = 30s;
 // At most one early probe per device within this time.
@@ -183,6 +202,8 @@ public:
     // NativeController::instance(); they end with NativeServices::shutdown().
     static NativeEvents& instance();
     static void releaseInstance();
+    // The process-wide streams if they were made; null otherwise.
+    static NativeEvents* existing();
 
     // Streams over the given store and scheduler (tests make their own).
     NativeEvents(NativeStore* store, NativeController* controller, QObject* parent = nullptr);
@@ -225,8 +246,14 @@ public:
     // Writes the file now, on the writer thread (nothing before the file
     // was read).
     void save();
-    // Waits until the writes started so far are on disk.
+    // Waits until the writes started so far have finished and their
+    // outcomes are applied.
     void waitForWrites();
+    // Whether the last write of the file failed (said until one succeeds).
+    bool saveFailing() const { return !m_saveProblem.isEmpty(); }
+    // When the last write failed: what is lost if the program ends now, as
+    // said then; empty otherwise.
+    QString lostAtEnd() const;
     // What could not be read of the event file at start, and where the
     // copy of it is kept; said once: the first caller takes it.
     QString takeUnreadNotice() { return std::exchange(m_unreadNotice, {}); }
@@ -249,8 +276,25 @@ public:
     // stream, may take (tests shorten it; the default is
     // kStreamAnswerTimeout).
     void setAnswerTimeout(std::chrono::milliseconds timeout) { m_answerTimeout = timeout; }
+    // How long a stream's connect may take (tests shorten it; the default
+    // is kStreamConnectTimeout).
+    void setConnectTimeout(std::chrono::milliseconds timeout) { m_connectTimeout = timeout; }
     // Connections now held (one per wanted device).
     int connectionCount() const { return int(m_connections.size()); }
+    // Stream connections being opened now, and the most at once since the
+    // peak was last reset.
+    int openingCount() const { return m_opening; }
+    int openingPeak() const { return m_openingPeak; }
+    void resetOpeningPeak() { m_openingPeak = m_opening; }
+    // Streams due to open that wait for a connection place: the open-file
+    // limit leaves none free for them (ConnectionGate).
+    int heldBackCount() const { return m_heldBack; }
+    // Whether the device's last check found it unreachable (or its HTTP
+    // port, the stream's, closed): its stream then waits for a check that
+    // finds it up, as connecting to it would hang or fail.
+    static bool waitsForCheck(const Native::Device& device);
+    // Whether the device's stream waits for such a check now.
+    bool awaitsCheck(const QString& deviceId) const;
     // Unconsumed stream bytes all parsers hold together.
     qint64 bufferedBytes() const;
 
@@ -259,6 +303,10 @@ Q_SIGNALS:
     void linksChanged();
     // The event file could not be read (takeUnreadNotice).
     void unreadFile();
+    // The event file could not be written, or (an empty sentence) its writes
+    // work again; said once per run of failures, and again when the reason
+    // changes.
+    void saveProblem(const QString& sentence);
 
 private:
     // When the connections' attempts are due: monotonic ms to device id.
@@ -269,25 +317,32 @@ private:
         AlertStream::Parser parser;
         int attempt = 0;         // delays scheduled since the stream last worked
         bool authTried = false;  // the current request answers the device's challenge
-        QTimer* timer = nullptr; // opens the stream when a test starts it; property "key" = fingerprint
+        QString key;             // the fingerprint of the settings it was opened with
+        QTimer* timer = nullptr; // made for a test's timer function, which starts it to open the stream
         // Its place in the schedule of attempts; end() when none is planned.
         // One timer serves every connection: thousands of waiting timers
         // make each start of any timer of the thread cost as many steps.
         Schedule::iterator due;
         bool planned = false;
-        qint64 liveSinceMs = -1; // monotonic time the current request answered 200
-        bool delivered = false;  // the current request delivered a notification
-        bool readQueued = false; // waits in the read queue
-        bool outrun = false;     // dropped for sending more than can be read
-        int hops = 0;            // redirects of the current request
-        bool elsewhere = false;  // redirected to another host, not followed
+        qint64 liveSinceMs = -1;  // monotonic time the current request answered 200
+        bool delivered = false;   // the current request delivered a notification
+        bool readQueued = false;  // waits in the read queue
+        bool outrun = false;      // dropped for sending more than can be read
+        int hops = 0;             // redirects of the current request
+        bool elsewhere = false;   // redirected to another host, not followed
+        bool opening = false;     // its request is out and has not gone live (counts in m_opening)
+        bool awaitsCheck = false; // not planned: its device was found unreachable
     };
+    // Why the attempts that are due do not all go out.
+    enum class OpenBlock { None, Turns, Places };
 
     void noteUnread(const QString& sentence)
     {
         m_unreadNotice = sentence;
         Q_EMIT unreadFile();
     }
+    // Brings the streams in line with the store's lists, a slice of the
+    // devices a turn (tun::kStreamSyncPerTurn), the rest in the next turns.
     void sync();
     // Brings one device's stream in line with the store and the scheduler:
     // opened (after `startDelay`) when wanted and new, reopened when its
@@ -301,7 +356,11 @@ private:
     bool isPlanned(const Connection& conn) const;
     void unplan(Connection& conn);
     void openDue();
+    void openDueLater();
     void armSchedule();
+    // The attempt of the connection no longer counts as being opened.
+    void endOpening(Connection& conn);
+    void setHeldBack(int count);
     void forgetStatus(const QString& id);
     void connectDevice(const QString& id);
     void dropDevice(const QString& id, Link link, const QString& text);
@@ -331,6 +390,7 @@ private:
     void onFinished(const QString& id, DeviceWire* reply);
     void onStoreChanged();
     void onQuit();
+    void onSaved(const kvr::core::WholeFile::Outcome& out, const QString& path, qint64 unsavedSince);
     QDateTime now() const;
 
     NativeStore* m_store;
@@ -339,7 +399,12 @@ private:
     Schedule m_schedule;
     QTimer m_scheduleTimer;
     QElapsedTimer m_scheduleClock; // the schedule runs on the timers' own time
-    QSet<QString> m_updated;       // devices announced since the last pass over them
+    int m_opening = 0;
+    int m_openingPeak = 0;
+    int m_heldBack = 0;
+    OpenBlock m_openBlock = OpenBlock::None;
+    bool m_openQueued = false;
+    QSet<QString> m_updated; // devices announced since the last pass over them
     bool m_updatePassQueued = false;
     mutable int m_eligible = -1; // -1: to be counted again
     int m_liveCount = 0;
@@ -356,14 +421,25 @@ private:
     QTimer m_saveTimer;
     qint64 m_firstUnsavedMs = -1; // monotonic; -1 when everything is saved
     QTimer m_syncTimer;
+    // A pass of sync() over the devices, in slices.
+    struct SyncPass {
+        bool active = false;
+        bool restart = false; // the lists changed while it was under way
+        qsizetype cursor = 0;
+        int fresh = 0; // new streams so far, each opening kStreamStartGap after the one before
+        QSet<QString> wanted;
+    } m_syncPass;
+    bool m_syncQueued = false;
     QThreadPool m_writer; // one thread: the event log's writes, in order
     bool m_started = false;
     bool m_loaded = false;
     bool m_guardFile = false; // a file that could not be read must not be replaced
+    QString m_saveProblem;    // why the last write failed, in plain words; empty while writes work
     QString m_unreadNotice;
     TimerFn m_timerFn;
     std::chrono::milliseconds m_transferTimeout = kvr::services::tun::kStreamTransferTimeout;
     std::chrono::milliseconds m_answerTimeout = kvr::services::tun::kStreamAnswerTimeout;
+    std::chrono::milliseconds m_connectTimeout = kvr::services::tun::kStreamConnectTimeout;
 };
 
 } // namespace kvr::services

@@ -598,17 +598,30 @@ bool sameConnection(const Device& a, const Device& b)
 
 void clearDuplicateCameraNames(Device& device)
 {
+    // Folding keeps a name's length (one code unit for one), so only names
+    // of one length can be alike: a name is folded only where another of its
+    // length is there, and a name as long as the file that held it is not
+    // gone through at every start.
+    const qsizetype n = device.cameras.size();
+    QList<QString> keys(n);
+    QHash<qsizetype, int> lengths;
+    for (qsizetype i = 0; i < n; ++i) {
+        keys[i] = device.cameras.at(i).name.trimmed();
+        if (!keys.at(i).isEmpty())
+            ++lengths[keys.at(i).size()];
+    }
     QHash<QString, int> seen;
-    for (const Camera& c : std::as_const(device.cameras)) {
-        const QString key = nameKey(c.name);
-        if (!key.isEmpty())
-            ++seen[key];
+    for (qsizetype i = 0; i < n; ++i) {
+        if (keys.at(i).isEmpty() || lengths.value(keys.at(i).size()) < 2) {
+            keys[i].clear();
+            continue;
+        }
+        keys[i] = keys.at(i).toCaseFolded();
+        ++seen[keys.at(i)];
     }
-    for (Camera& c : device.cameras) {
-        const QString key = nameKey(c.name);
-        if (!key.isEmpty() && seen.value(key) > 1)
-            c.name.clear();
-    }
+    for (qsizetype i = 0; i < n; ++i)
+        if (!keys.at(i).isEmpty() && seen.value(keys.at(i)) > 1)
+            device.cameras[i].name.clear();
 }
 
 QJsonDocument salvageJson(const QByteArray& bytes, int recordDepth, bool* ok, QString* problem)

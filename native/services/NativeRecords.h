@@ -243,6 +243,11 @@ struct LinkStatus {
     QString text;       // for the user; empty for Connecting and Live
     QDateTime since;    // last change of link
     QDateTime lastData; // last headers or bytes with status 200
+    // When the stream began to fail: kept through its retries (each goes
+    // Connecting, then fails again) until a stream that worked ends; invalid
+    // when it never failed since it last worked.
+    QDateTime failingSince{};
+    QString failure{}; // what the latest failure said, kept while a retry is under way
 };
 
 // One channel as a device reports it during a details fetch.

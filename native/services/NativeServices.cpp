@@ -27,6 +27,17 @@ void armShutdown()
     qAddPostRoutine(&shutdown);
 }
 
+QStringList lostAtEnd()
+{
+    QStringList out;
+    if (const NativeStore* store = NativeStore::existing())
+        out << store->lostAtEnd();
+    if (const NativeEvents* events = NativeEvents::existing())
+        if (const QString lost = events->lostAtEnd(); !lost.isEmpty())
+            out << lost;
+    return out;
+}
+
 } // namespace NativeServices
 
 } // namespace kvr::services

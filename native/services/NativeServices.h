@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QStringList>
+
 namespace kvr::services {
 
 // The end of the process-wide native services (NativeStore, NativeController,
@@ -18,6 +20,11 @@ void shutdown();
 // Registers shutdown() as the application object's clean-up, once; each
 // instance() calls it when it makes its object.
 void armShutdown();
+
+// What the process-wide services could not save by the time the program
+// quit (their last writes failed), one sentence per file; empty when all is
+// saved or they were never made.
+QStringList lostAtEnd();
 
 } // namespace NativeServices
 

@@ -2,6 +2,7 @@
 
 #include "app/core/Clock.h"
 #include "app/core/Settings.h"
+#include "app/core/WholeFile.h"
 #include "native/services/AddressCheck.h"
 #include "native/services/FileNotices.h"
 #include "native/services/Logging.h"
@@ -16,7 +17,6 @@
 #include <QEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QSet>
 
 #include <algorithm>
@@ -94,6 +94,11 @@ NativeStore& NativeStore::instance()
     return *g_store;
 }
 
+NativeStore* NativeStore::existing()
+{
+    return g_store;
+}
+
 void NativeStore::releaseInstance()
 {
     if (!g_store)
@@ -115,6 +120,8 @@ NativeStore::NativeStore(QObject* parent) : QObject(parent)
         connect(app, &QCoreApplication::aboutToQuit, this, [this] {
             flush();
             waitForWrites();
+            for (const QString& lost : lostAtEnd())
+                qCWarning(lcServices).noquote() << "native store: at the end:" << lost;
         });
     load();
 }
@@ -364,7 +371,14 @@ void NativeStore::startSave()
     if (!job.inventoryGeneration && !job.uptimeGeneration)
         return;
     ++m_savesRunning;
-    m_writer.start([this, job = std::move(job)] {
+    m_writer.start([this, job = std::move(job)]() mutable {
+        // The snapshot becomes this thread's own first thing: the lists and
+        // the history stay unshared on the main thread, where the next
+        // check's result then changes its own record instead of copying the
+        // whole inventory (a hundred thousand records) to do so.
+        job.sites.detach();
+        job.devices.detach();
+        job.uptime.detach();
         const SaveResult result = write(job, m_latestInventory.load(), m_latestUptime.load());
         QMetaObject::invokeMethod(
             this, [this, result] { onSaved(result); }, Qt::QueuedConnection);
@@ -396,17 +410,9 @@ NativeStore::SaveResult NativeStore::write(const SaveJob& job, quint64 latestInv
         if (job.uptimeGeneration < latestUptime) {
             r.uptime = Outcome::Skipped;
         } else {
-            const QByteArray text = job.uptime.encode(job.today);
-            QSaveFile file(job.uptimePath);
-            // Unbuffered, so that a failed write (a full disk) is seen before
-            // the commit and the previous file stays.
-            const bool ok = file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && SecureFile::writeAll(file, text)
-                && file.commit();
-            r.uptime = ok ? Outcome::Written : Outcome::Failed;
-            if (!ok) {
-                r.uptimeError = file.errorString();
-                file.cancelWriting();
-            }
+            const WholeFile::Outcome out = WholeFile::write(job.uptimePath, job.uptime.encode(job.today));
+            r.uptime = out.ok() ? Outcome::Written : Outcome::Failed;
+            r.uptimeError = WholeFile::reason(out);
         }
     }
     return r;

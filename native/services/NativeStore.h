@@ -31,6 +31,8 @@ public:
     // ends with NativeServices::shutdown(), which calls releaseInstance().
     static NativeStore& instance();
     static void releaseInstance();
+    // The process-wide store if it was made; null otherwise.
+    static NativeStore* existing();
 
     // A store that reads the inventory at once and the uptime history on
     // its writer thread (a large fleet's takes seconds): until it arrives
@@ -67,7 +69,10 @@ public:
     quint64 editGeneration() const { return m_editGeneration; }
     // Whether the last write of a file failed (the window says so until one
     // succeeds).
-    bool saveFailing() const { return m_inventoryFailing || m_uptimeFailing; }
+    bool saveFailing() const { return !m_inventoryProblem.isEmpty() || !m_uptimeProblem.isEmpty(); }
+    // What of the files the last writes could not save, one sentence each,
+    // as said when the program ends with them unsaved.
+    QStringList lostAtEnd() const;
     // What could not be read of the files at start (the inventory, the
     // uptime history; the event log tells its own), one sentence each, said
     // once: the first caller takes them.
@@ -153,9 +158,10 @@ Q_SIGNALS:
     // changes were undone, so what shows is what the next start reads
     // (changed() came first). The sentence says what failed and why.
     void inventoryNotSaved(const QString& sentence);
-    // A file could not be written, or (an empty sentence) writes work again;
-    // said once per run of failures.
-    void saveProblem(const QString& sentence);
+    // A file (its name: kInventoryFile, kUptimeFile) could not be written,
+    // or (an empty sentence) its writes work again; said once per run of
+    // failures, and again when the reason changes.
+    void saveProblem(const QString& file, const QString& sentence);
     // Something of the files at start could not be read (takeUnreadNotices).
     void unreadFiles();
 
@@ -174,7 +180,7 @@ private:
         quint64 editGeneration = 0; // the changes the written lists hold
         QList<Native::Site> sites;  // what was written, shared with the snapshot
         QList<Native::Device> devices;
-        QString inventoryError; // why a write failed, in the system's words
+        QString inventoryError; // why a write failed, in plain words
         QString uptimeError;
     };
 
@@ -215,8 +221,10 @@ private:
     QList<Native::Device> m_savedDevices;
     quint64 m_editGeneration = 0;
     quint64 m_savedGeneration = 0;
-    bool m_inventoryFailing = false;
-    bool m_uptimeFailing = false;
+    // Why the last write of each file failed, in plain words; empty while
+    // its writes work.
+    QString m_inventoryProblem;
+    QString m_uptimeProblem;
     QStringList m_unreadNotices;
     QHash<QString, QDateTime> m_lastCheck;
     QTimer m_saveTimer;

@@ -33,15 +33,18 @@ void NativeStore::onSaved(const SaveResult& r)
         ++m_inventoryWrites;
         if (r.editGeneration >= m_savedGeneration) {
             m_savedGeneration = r.editGeneration;
-            m_savedSites = r.sites;
-            m_savedDevices = r.devices;
+            // The lists written before are let go on the writer thread: a
+            // large inventory takes a while to free.
+            QList<Native::Site> sites = std::exchange(m_savedSites, r.sites);
+            QList<Native::Device> devices = std::exchange(m_savedDevices, r.devices);
+            m_writer.start([sites = std::move(sites), devices = std::move(devices)] {});
         } else {
             // Changes undone after this write started reached the disk with
             // it: what shows now is written over them.
             scheduleSave();
         }
-        if (std::exchange(m_inventoryFailing, false) && !m_uptimeFailing)
-            Q_EMIT saveProblem(QString());
+        if (!std::exchange(m_inventoryProblem, {}).isEmpty())
+            Q_EMIT saveProblem(QLatin1String(kInventoryFile), QString());
         Q_EMIT inventorySaved(m_savedGeneration);
     } else if (r.inventory == Outcome::Failed) {
         inventoryWriteFailed(r.editGeneration, r.inventoryError);
@@ -51,14 +54,15 @@ void NativeStore::onSaved(const SaveResult& r)
         // changed since the snapshot goes with the next save.
         if (r.uptimeChange == m_uptime.changeCount())
             m_uptime.clearDirty();
-        if (std::exchange(m_uptimeFailing, false) && !m_inventoryFailing)
-            Q_EMIT saveProblem(QString());
+        if (!std::exchange(m_uptimeProblem, {}).isEmpty())
+            Q_EMIT saveProblem(QLatin1String(kUptimeFile), QString());
     } else if (r.uptime == Outcome::Failed) {
         qCWarning(lcServices).noquote() << "native store: could not write" << r.uptimePath << "(" << r.uptimeError
                                         << "); the uptime history is written at the next save";
         m_uptimeQueuedChange = 0; // hand it over again next time
-        if (!std::exchange(m_uptimeFailing, true))
-            Q_EMIT saveProblem(FileNotices::uptimeNotSaved(r.uptimePath, r.uptimeError));
+        // Said once per run of failures, and again when the reason changes.
+        if (std::exchange(m_uptimeProblem, r.uptimeError) != r.uptimeError)
+            Q_EMIT saveProblem(QLatin1String(kUptimeFile), FileNotices::uptimeNotSaved(r.uptimePath, r.uptimeError));
     }
 }
 
@@ -74,14 +78,26 @@ void NativeStore::inventoryWriteFailed(quint64 generation, const QString& reason
     const QString sentence = FileNotices::inventoryNotSaved(path, reason, undo);
     if (undo) {
         undoUnsavedEdits();
-        m_inventoryFailing = true;
+        m_inventoryProblem = reason;
         Q_EMIT inventoryNotSaved(sentence);
-        Q_EMIT saveProblem(sentence);
+        Q_EMIT saveProblem(QLatin1String(kInventoryFile), sentence);
         return;
     }
     qCWarning(lcServices) << "native store: the inventory stays in memory and is written at the next save";
-    if (!std::exchange(m_inventoryFailing, true))
-        Q_EMIT saveProblem(sentence);
+    if (std::exchange(m_inventoryProblem, reason) != reason)
+        Q_EMIT saveProblem(QLatin1String(kInventoryFile), sentence);
+}
+
+QStringList NativeStore::lostAtEnd() const
+{
+    QStringList out;
+    if (!m_inventoryProblem.isEmpty())
+        out << FileNotices::lostAtEnd(FileNotices::File::Inventory, SecureFile::path(QLatin1String(kInventoryFile)),
+                                      m_inventoryProblem);
+    if (!m_uptimeProblem.isEmpty())
+        out << FileNotices::lostAtEnd(FileNotices::File::Uptime, SecureFile::path(QLatin1String(kUptimeFile)),
+                                      m_uptimeProblem);
+    return out;
 }
 
 void NativeStore::undoUnsavedEdits()

@@ -1,6 +1,7 @@
 #include "native/services/Reports.h"
 
 #include "app/core/Clock.h"
+#include "app/core/ShownText.h"
 #include "native/services/NativeStore.h"
 #include "native/services/Verdicts.h"
 
@@ -196,7 +197,7 @@ QString build(const NativeStore& store, Kind kind, const QStringList& ids, const
     out += csvLine(header);
     const QList<Device> devices = selectedDevices(store, ids);
     for (const Device& d : devices) {
-        const QString site = store.siteName(d.siteId);
+        const QString site = kvr::core::shownText(store.siteName(d.siteId));
         switch (kind) {
         case Uptime:
             uptimeKind(store, d, site, from, to, now, out);

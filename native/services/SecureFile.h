@@ -6,7 +6,6 @@
 // file atomically: a failed write or commit leaves the old file untouched.
 
 #include <QByteArray>
-#include <QFileDevice>
 #include <QString>
 
 #include <optional>
@@ -23,13 +22,8 @@ QString path(const QString& fileName);
 // in which case the previous file stays as it was.
 bool write(const QString& fileName, const QByteArray& bytes);
 // The same at a full path (from `path`); safe on any thread. On failure
-// `error`, when given, gets the system's reason ("No space left on device").
-bool writeTo(const QString& fullPath, const QByteArray& bytes, QString* error = nullptr);
-
-// Writes all the bytes to an open file, false on any failure. A disk that
-// takes only part of them makes the file say why (a write that takes
-// nothing does), rather than leaving the failure without a reason.
-bool writeAll(QFileDevice& file, const QByteArray& bytes);
+// `problem`, when given, says why in plain words ("the disk is full").
+bool writeTo(const QString& fullPath, const QByteArray& bytes, QString* problem = nullptr);
 
 // The whole file; no value when it cannot be opened for reading. An empty
 // file gives present, empty bytes.

@@ -144,3 +144,21 @@ inline constexpr std::chrono::milliseconds kImportPoll = 100ms;
 inline constexpr qint64 kImportChunk_bytes = 256 * 1024;
 
 } // namespace kvr::services::tun
+
+// ---- Lengths of what a device record holds ---------------------------------------
+// The longest text each field of an imported row may hold, in characters
+// (UTF-16 code units); a longer one refuses its row, with a sentence. Far
+// beyond what people write, and what devices take, so that a cell pasted by
+// mistake (a whole document in one name) is never taken into the inventory.
+namespace kvr::services::tun {
+
+inline constexpr int kMaxNameChars = 256;     // a device's or a site's name
+inline constexpr int kMaxAddressChars = 512;  // a site's postal address
+inline constexpr int kMaxHostChars = 253;     // an IP address or host name (as long as a DNS name may be)
+inline constexpr int kMaxUserChars = 64;      // a device's login name
+inline constexpr int kMaxPasswordChars = 128; // a device's password (devices take 16 to 64)
+inline constexpr int kMaxCodeChars = 64;      // a site or store code put before the name
+inline constexpr int kMaxWordChars = 64;      // a brand code or a device type
+inline constexpr int kMaxNumberChars = 32;    // a port or a channel count, spaces and signs included
+
+} // namespace kvr::services::tun

@@ -131,6 +131,14 @@ public:
     }
     // Raised by every change of the series (credit, removal, load).
     quint64 changeCount() const { return m_changes; }
+    // Makes this copy's tables its own (the series themselves stay shared):
+    // a thread that takes a snapshot does so, so that the history it was
+    // taken from is not copied at its next credit.
+    void detach()
+    {
+        m_series.detach();
+        m_deviceRevisions.detach();
+    }
 
     // Each series is shared between copies of the history until one of them
     // changes it: a copy (a snapshot a writer thread saves from) costs a

@@ -1,6 +1,7 @@
 #include "native/services/Verdicts.h"
 
 #include "app/core/LocalZone.h"
+#include "app/core/ShownText.h"
 #include "native/services/AlertStream.h"
 #include "native/services/DeviceParsers.h"
 #include "native/services/NativeController.h"
@@ -19,16 +20,17 @@ namespace Native {
 
 QString cameraLabel(const Camera& camera)
 {
-    return camera.name.isEmpty() ? QString(QStringLiteral("Camera ") % QString::number(camera.channelId)) : camera.name;
+    return camera.name.isEmpty() ? QString(QStringLiteral("Camera ") % QString::number(camera.channelId))
+                                 : kvr::core::shownText(camera.name);
 }
 
 QString deviceLabel(const Device& device)
 {
     if (const QString name = device.name.trimmed(); !name.isEmpty())
-        return name;
+        return kvr::core::shownText(name);
     if (const QString reported = device.health.deviceName.trimmed(); !reported.isEmpty())
-        return reported;
-    return device.ip;
+        return kvr::core::shownText(reported);
+    return kvr::core::shownText(device.ip);
 }
 
 } // namespace Native
@@ -304,10 +306,10 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     const bool refused = src.refused && src.refused(d.id);
 
     if (h.internet == Failed) {
-        out << make(
-            d, Problem, 0, QStringLiteral("Unreachable"),
-            QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
-                .arg(d.ip, QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort), checkedText(), seenText()));
+        out << make(d, Problem, 0, QStringLiteral("Unreachable"),
+                    QStringLiteral("No answer from %1 on ports %2 (checked %3). %4")
+                        .arg(kvr::core::shownText(d.ip), QStringLiteral("%1 / %2").arg(d.httpPort).arg(d.rtspPort),
+                             checkedText(), seenText()));
     } else if (h.device != Passed && refused) {
         out << make(d, Problem, 1, QStringLiteral("Login refused"),
                     QStringLiteral("The saved username or password was refused. Automatic checks are "
@@ -315,7 +317,7 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
     } else if (h.device != Passed) {
         const QString why = h.error.isEmpty()
             ? QStringLiteral("The host answers, but the recorder did not accept the check.")
-            : h.error;
+            : kvr::core::shownText(h.error, kvr::core::tun::kShownNoteChars);
         out << make(d, Problem, 2, QStringLiteral("Not answering properly"), why + QLatin1Char(' ') + seenText());
     }
 
@@ -374,10 +376,15 @@ QList<Issue> issuesFor(const Sources& src, const Device& d, const QDateTime& now
 
     if (findingsReadLink(d) && src.link) {
         const Native::LinkStatus link = src.link(d.id);
-        if ((link.link == Native::Link::Unsupported || link.link == Native::Link::Lost) && link.since.isValid()
-            && link.since.secsTo(now) >= kEventsQuietSecs)
+        // A stream that keeps failing counts from its first failure, and a
+        // retry under way does not clear what the last one said.
+        const bool failing = link.link == Native::Link::Unsupported || link.link == Native::Link::Lost
+            || (link.link == Native::Link::Connecting && link.failingSince.isValid());
+        const QDateTime failingSince = link.failingSince.isValid() ? link.failingSince : link.since;
+        if (failing && failingSince.isValid() && failingSince.secsTo(now) >= kEventsQuietSecs)
             out << make(d, Notice, 45, QStringLiteral("No live events"),
-                        QStringLiteral("%1 Problems show only at the next scheduled check.").arg(link.text));
+                        QStringLiteral("%1 Problems show only at the next scheduled check.")
+                            .arg(link.text.isEmpty() ? link.failure : link.text));
         else if (link.link == Native::Link::Refused)
             out << make(d, Notice, 45, QStringLiteral("No live events"),
                         QStringLiteral("The device refused the event stream's login although checks log in "
@@ -454,6 +461,45 @@ QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::S
                      }));
 }
 
+SiteSummary siteRow(const QString& siteId, const Native::Site* site)
+{
+    SiteSummary row;
+    row.siteId = siteId;
+    if (site) {
+        row.name = kvr::core::shownText(site->name);
+        QStringList parts;
+        if (!site->isp.isEmpty())
+            parts << kvr::core::shownText(site->isp);
+        if (!site->contact.isEmpty())
+            parts << kvr::core::shownText(site->contact);
+        row.subtitle = parts.join(QStringLiteral(" · "));
+    } else {
+        row.name = QStringLiteral("No site");
+    }
+    return row;
+}
+
+void addTally(SiteSummary& row, const SiteTally& t, int devices)
+{
+    row.devices += devices;
+    row.checked += t.checked;
+    row.up += t.up;
+    row.cameras += t.cameras;
+    row.camerasKnown += t.camerasKnown;
+    row.camerasOnline += t.camerasOnline;
+    row.problems += t.problems;
+    row.warnings += t.warnings;
+}
+
+bool siteBefore(const SiteSummary& a, const SiteSummary& b)
+{
+    if (a.problems != b.problems)
+        return a.problems > b.problems;
+    if (a.warnings != b.warnings)
+        return a.warnings > b.warnings;
+    return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+}
+
 QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::Site>& allSites,
                              const std::function<SiteTally(const Device&)>& tallyOf)
 {
@@ -467,41 +513,13 @@ QList<SiteSummary> sitesOver(const QList<Device>& devices, const QList<Native::S
             continue;
         qsizetype at = index.value(d.siteId, -1);
         if (at < 0) {
-            SiteSummary row;
-            row.siteId = d.siteId;
-            if (const Native::Site* site = d.siteId.isEmpty() ? nullptr : siteById.value(d.siteId)) {
-                row.name = site->name;
-                QStringList parts;
-                if (!site->isp.isEmpty())
-                    parts << site->isp;
-                if (!site->contact.isEmpty())
-                    parts << site->contact;
-                row.subtitle = parts.join(QStringLiteral(" · "));
-            } else {
-                row.name = QStringLiteral("No site");
-            }
             at = rows.size();
-            rows.append(row);
+            rows.append(siteRow(d.siteId, d.siteId.isEmpty() ? nullptr : siteById.value(d.siteId)));
             index.insert(d.siteId, at);
         }
-        SiteSummary& row = rows[at];
-        ++row.devices;
-        const SiteTally t = tallyOf(d);
-        row.checked += t.checked;
-        row.up += t.up;
-        row.cameras += t.cameras;
-        row.camerasKnown += t.camerasKnown;
-        row.camerasOnline += t.camerasOnline;
-        row.problems += t.problems;
-        row.warnings += t.warnings;
+        addTally(rows[at], tallyOf(d));
     }
-    std::stable_sort(rows.begin(), rows.end(), [](const SiteSummary& a, const SiteSummary& b) {
-        if (a.problems != b.problems)
-            return a.problems > b.problems;
-        if (a.warnings != b.warnings)
-            return a.warnings > b.warnings;
-        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
-    });
+    std::stable_sort(rows.begin(), rows.end(), siteBefore);
     return rows;
 }
 

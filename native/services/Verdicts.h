@@ -23,7 +23,9 @@ class NativeStore;
 
 namespace Native {
 
-// The camera's name, or "Camera <channel>" when it has none.
+// The camera's name, or "Camera <channel>" when it has none. Labels are cut
+// to what a screen can show (kvr::core::shownText): a name stored whole, of
+// any length, is never laid out whole, nor written on every row of a report.
 QString cameraLabel(const Camera& camera);
 // The device's name; when it has none, the name the device reported for
 // itself; else its address. Every screen and report names devices by it.
@@ -125,6 +127,14 @@ struct SiteTally {
     bool operator==(const SiteTally&) const = default;
 };
 SiteTally siteTally(const Native::Device& device, const QList<Issue>& findings);
+// A site's row before any device is counted in: its id, name ("No site"
+// without a site) and subtitle.
+SiteSummary siteRow(const QString& siteId, const Native::Site* site);
+// Counts an enabled device's tally (or a sum of them) into its site's row.
+void addTally(SiteSummary& row, const SiteTally& tally, int devices = 1);
+// The order of site rows: most problems first, then most warnings, then by
+// name without regard to case.
+bool siteBefore(const SiteSummary& a, const SiteSummary& b);
 // The same from each device's tally (a screen passes the tallies it holds).
 QList<SiteSummary> sitesOver(const QList<Native::Device>& devices, const QList<Native::Site>& sites,
                              const std::function<SiteTally(const Native::Device&)>& tallyOf);

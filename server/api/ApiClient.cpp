@@ -168,7 +168,7 @@ void ApiClient::holdAccessToken(const QString& token)
 
 StreamAccess ApiClient::streamAccess() const
 {
-    return {m_accessToken, QUrl(m_baseUrl).host(QUrl::FullyDecoded)};
+    return {m_accessToken, ApiRules::origin(QUrl(m_baseUrl, QUrl::TolerantMode))};
 }
 
 void ApiClient::setRefreshToken(const QString& token)
@@ -340,6 +340,27 @@ void ApiClient::exchange(Exchange ex, std::function<void(const ReplyOutcome&)> d
                 out.body = body->joined();
                 body.reset();
                 out.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+                if (out.status > 0
+                    && ApiRules::answerCutShort(reply->error(), out.body.size(), reply->rawHeader("Content-Length"),
+                                                reply->rawHeader("Content-Encoding"))) {
+                    // Nothing of an answer that did not come whole is used:
+                    // a part of a list would read as the whole list.
+                    const QString network = reply->error() != QNetworkReply::NoError
+                        ? replyErrorText(reply)
+                        : QStringLiteral("%1 of %2 bytes")
+                              .arg(out.body.size())
+                              .arg(QString::fromLatin1(reply->rawHeader("Content-Length")));
+                    qCWarning(lcApi).noquote() << "[api]" << redactUrl(reply->url().toString()) << "HTTP" << out.status
+                                               << "cut short:" << network;
+                    reply->deleteLater();
+                    out = ReplyOutcome();
+                    out.sent = true;
+                    out.networkText = network;
+                    out.words = ApiRules::cutShortText();
+                    out.failure = ApiFailure::NoAnswer;
+                    done(out);
+                    return;
+                }
                 out.serverDate = ApiRules::httpDate(reply->rawHeader("Date"));
                 out.retryAfterMs =
                     ApiRules::retryAfterMs(reply->rawHeader("Retry-After"), out.serverDate, Clock::instance().nowUtc());

@@ -355,6 +355,9 @@ private:
     void beginLease(const QString& key, int ttlSecs);
     void stopLeasing();
     void pumpLeases();
+    // How much before its time (`dueMs`) the next renewal of the lease of
+    // `key` goes, so that leases renewed together do not fall due together.
+    qint64 spreadLeaseMs(const QString& key, qint64 dueMs, qint64 intervalMs) const;
     // How long the server took to answer a lease, lately.
     void noteAnswerTime(qint64 ms);
     void leaseAnswered(const QString& key, const QString& cameraId, bool publicRtsps, const core::RequestTicket& start,

@@ -45,10 +45,26 @@ void ApiClient::beginLease(const QString& key, int ttlSecs)
     // fall due at once, too late to end within the lease on a slow server:
     // such a lease is asked for now, which tells the pace.
     lease.forced = m_answerMs < 0;
+    lease.earlyMs = spreadLeaseMs(key, lease.triedMs + lease.intervalMs, lease.intervalMs);
     m_leases.insert(key, lease);
     m_leaseIntervalMs = lease.intervalMs;
     m_leasing = true;
     pumpLeases();
+}
+
+// Leases begun together (a wall started at once), or asked for together to
+// learn the pace, would all fall due together: each one's next renewal goes
+// a step earlier while the step holds as many as go out at once on a quick
+// server.
+qint64 ApiClient::spreadLeaseMs(const QString& key, qint64 dueMs, qint64 intervalMs) const
+{
+    QList<qint64> dues;
+    dues.reserve(m_leases.size());
+    for (const ApiRules::LeaseState& other : m_leases)
+        if (other.key != key)
+            dues << other.triedMs + other.intervalMs - other.earlyMs;
+    return ApiRules::firstRenewalEarlyMs(dueMs, dues, tun::kLeasesInFlight, intervalMs / tun::kLeaseSpreadSteps,
+                                         intervalMs / 2);
 }
 
 void ApiClient::stopLeasing()
@@ -82,9 +98,16 @@ void ApiClient::pumpLeases()
         if (!m_leasesInFlight.contains(lease.key))
             waiting << lease;
     const qint64 now = monotonicMs();
+    // A lease still on its way says the server takes at least that long.
+    qint64 oldestSentMs = -1;
+    for (auto it = m_leasesInFlight.cbegin(); it != m_leasesInFlight.cend(); ++it) {
+        const auto lease = m_leases.constFind(it.key());
+        if (lease != m_leases.cend() && (oldestSentMs < 0 || lease->triedMs < oldestSentMs))
+            oldestSentMs = lease->triedMs;
+    }
     ApiRules::LeasePace pace;
     pace.latestIntervalMs = m_leaseIntervalMs;
-    pace.answerMs = std::max<qint64>(0, m_answerMs);
+    pace.answerMs = ApiRules::leaseAnswerMs(m_answerMs, oldestSentMs, now);
     // A slow server gets more leases at once, so that a round of every
     // stream still ends within the interval.
     pace.places = ApiRules::leasePlaces(m_leases.size(), pace.answerMs, m_leaseIntervalMs);
@@ -96,9 +119,14 @@ void ApiClient::pumpLeases()
         if (entry == m_liveStreams.cend())
             continue;
         ApiRules::LeaseState& lease = m_leases[key];
+        const bool forced = lease.forced;
         lease.triedMs = now;
         lease.forced = false;
         lease.notBeforeMs = 0;
+        lease.earlyMs = 0;
+        // Asked for early with the others begun meanwhile: spread as they were.
+        if (forced)
+            lease.earlyMs = spreadLeaseMs(key, now + lease.intervalMs, lease.intervalMs);
         const QString cameraId = entry->cameraId;
         const bool publicRtsps = entry->publicRtsps;
         const RequestTicket start = liveStartTicket(key);
@@ -128,9 +156,20 @@ void ApiClient::pumpLeases()
             pumpLeases();
         });
     }
-    // A lease due now that found no place goes when an answer frees one.
-    if (pick.nextDueMs >= 0)
-        m_leaseTimer->start(int(std::min<qint64>(pick.nextDueMs - now, tun::kLeaseCeiling.count())));
+    // A lease due now that found no place goes when an answer frees one, or
+    // when the leases on their way have waited long enough to say the server
+    // takes longer, and more go at once.
+    qint64 wakeMs = pick.nextDueMs;
+    if (pick.dueWaiting > 0) {
+        if (oldestSentMs < 0 && !pick.now.isEmpty())
+            oldestSentMs = now;
+        const qint64 grows = ApiRules::leasePlaceGrowsAtMs(m_leases.size(), oldestSentMs, int(m_leasesInFlight.size()),
+                                                           m_leaseIntervalMs);
+        if (grows >= 0)
+            wakeMs = wakeMs < 0 ? grows : std::min(wakeMs, grows);
+    }
+    if (wakeMs >= 0)
+        m_leaseTimer->start(int(std::clamp<qint64>(wakeMs - now, 0, tun::kLeaseCeiling.count())));
     else
         m_leaseTimer->stop();
 }

@@ -3,6 +3,7 @@
 #include "server/api/ApiJson.h"
 #include "server/api/Tunables.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -43,7 +44,8 @@ LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& p
         const LeaseState& lease = waiting.at(ahead);
         const qint64 lead = qint64(ahead) * pace.answerMs / places;
         dues << (lease.forced ? std::numeric_limits<qint64>::min()
-                              : std::max(lease.triedMs + std::min(lease.intervalMs, pace.latestIntervalMs) - lead,
+                              : std::max(lease.triedMs + std::min(lease.intervalMs, pace.latestIntervalMs)
+                                             - std::max(lead, lease.earlyMs),
                                          lease.notBeforeMs));
         fellDue += !lease.forced && dues.last() <= nowMs ? 1 : 0;
     }
@@ -56,6 +58,8 @@ LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& p
         if (due <= nowMs && room > 0) {
             pick.now << lease.key;
             --room;
+        } else if (due <= nowMs) {
+            ++pick.dueWaiting;
         } else if (due > nowMs && (pick.nextDueMs < 0 || due < pick.nextDueMs)) {
             // One due now and left without a place goes when an answer frees one.
             pick.nextDueMs = due;
@@ -64,12 +68,41 @@ LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& p
     return pick;
 }
 
+qint64 firstRenewalEarlyMs(qint64 dueMs, const QList<qint64>& othersDueMs, int perStep, qint64 stepMs, qint64 mostMs)
+{
+    if (stepMs <= 0)
+        return 0;
+    qint64 early = 0;
+    while (early + stepMs <= mostMs) {
+        const qint64 at = dueMs - early;
+        const auto inStep = std::count_if(othersDueMs.cbegin(), othersDueMs.cend(),
+                                          [at, stepMs](qint64 due) { return due > at - stepMs && due <= at; });
+        if (inStep < perStep)
+            break;
+        early += stepMs;
+    }
+    return early;
+}
+
 int leasePlaces(qsizetype streams, qint64 answerMs, qint64 intervalMs)
 {
     if (streams < 1 || answerMs <= 0 || intervalMs <= 0)
         return tun::kLeasesInFlight;
     const qint64 needed = (qint64(streams) * answerMs + intervalMs - 1) / intervalMs;
     return int(std::clamp<qint64>(needed, tun::kLeasesInFlight, tun::kLeasesInFlightMost));
+}
+
+qint64 leaseAnswerMs(qint64 answeredMs, qint64 oldestSentMs, qint64 nowMs)
+{
+    return std::max<qint64>({0, answeredMs, oldestSentMs >= 0 ? nowMs - oldestSentMs : 0});
+}
+
+qint64 leasePlaceGrowsAtMs(qsizetype streams, qint64 oldestSentMs, int inFlight, qint64 intervalMs)
+{
+    if (streams < 1 || oldestSentMs < 0 || intervalMs <= 0 || inFlight >= tun::kLeasesInFlightMost)
+        return -1;
+    // leasePlaces() gives inFlight + 1 once streams x answer > inFlight x interval.
+    return oldestSentMs + qint64(inFlight) * intervalMs / qint64(streams) + 1;
 }
 
 qint64 readinessDelayMs(qint64 pollAfterMs)
@@ -259,6 +292,26 @@ QString transportWords(QNetworkReply::NetworkError error)
     }
 }
 
+bool answerCutShort(QNetworkReply::NetworkError error, qint64 received, const QByteArray& contentLength,
+                    const QByteArray& contentEncoding)
+{
+    // The network layer's own failures (connection, time-out) number below
+    // those of proxies; content and protocol errors come with whole answers.
+    if (error != QNetworkReply::NoError && error < QNetworkReply::ProxyConnectionRefusedError)
+        return true;
+    const QByteArray coding = contentEncoding.trimmed().toLower();
+    if (!coding.isEmpty() && coding != "identity")
+        return false;
+    bool told = false;
+    const qint64 length = contentLength.trimmed().toLongLong(&told);
+    return told && received < length;
+}
+
+QString cutShortText()
+{
+    return QStringLiteral("The server's answer was cut short.");
+}
+
 QString statusWords(int status)
 {
     if (status >= 500)
@@ -412,6 +465,17 @@ QString serverRoot(const QUrl& base)
     return base.scheme() + QStringLiteral("://") + base.authority(QUrl::FullyEncoded);
 }
 
+QString origin(const QUrl& address)
+{
+    if (address.host().isEmpty())
+        return {};
+    QUrl out;
+    out.setScheme(address.scheme().toLower());
+    out.setHost(address.host());
+    out.setPort(address.port());
+    return out.toString(QUrl::FullyEncoded);
+}
+
 int explicitPort(const QUrl& address)
 {
     const int port = address.port();
@@ -446,14 +510,29 @@ QString publicRtspsUrl(const QString& ticketUrl, const QString& user, const QStr
 
 QString relayUrl(const QString& host, int port, const QString& user, const QString& password, const QString& streamId)
 {
+    // A link-local relay's zone ("fe80::10%eth0"): the player's engine hands
+    // the host between the brackets to the resolver as it is written, so the
+    // zone goes in as it is, not percent-encoded ("%25eth0") as URLs write
+    // it, which the resolver refuses. Only a plain interface name is taken
+    // so; anything else is left to the URL's own encoding.
+    static const QRegularExpression plainZone(QStringLiteral("^%[A-Za-z0-9_.-]{1,64}$"));
+    const qsizetype at = host.indexOf(QLatin1Char('%'));
+    const QString zone = at > 0 && host.contains(QLatin1Char(':')) ? host.mid(at) : QString();
+    const bool rawZone = !zone.isEmpty() && plainZone.match(zone).hasMatch();
     QUrl u;
     u.setScheme(QStringLiteral("rtsp"));
-    u.setHost(host);
+    u.setHost(rawZone ? host.left(at) : host);
     u.setPort(port);
     u.setUserName(user);
     u.setPassword(password);
     u.setPath(QLatin1Char('/') + streamId);
-    return u.toString(QUrl::FullyEncoded);
+    QString out = u.toString(QUrl::FullyEncoded);
+    if (rawZone) {
+        const qsizetype close = out.indexOf(QLatin1Char(']'), out.indexOf(QLatin1Char('[')));
+        if (close > 0)
+            out.insert(close, zone);
+    }
+    return out;
 }
 
 bool sameOrigin(const QUrl& from, const QUrl& to)

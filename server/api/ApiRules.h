@@ -37,6 +37,11 @@ struct LeaseState {
     qint64 intervalMs = 0;  // what the answer to that named (half its lease)
     bool forced = false;    // to be renewed now, whatever its time
     qint64 notBeforeMs = 0; // monotonic: not sent before (the server asked for a wait)
+    // Its first renewal goes this much before its time, so that leases
+    // begun together do not all fall due together (firstRenewalEarlyMs);
+    // the time the leases before it take to go out, when longer, counts
+    // instead.
+    qint64 earlyMs = 0;
 };
 struct LeasePace {
     qint64 latestIntervalMs = 0; // the interval the latest answer named
@@ -48,6 +53,7 @@ struct LeasePace {
 struct LeasePick {
     QStringList now;       // the keys to send now, longest waiting first
     qint64 nextDueMs = -1; // monotonic: when the next not yet due falls due; -1: none
+    int dueWaiting = 0;    // due now, left without a place
 };
 // Of the leases not on their way, those to send now. A lease falls due at its
 // try plus the shorter of its own interval and the latest any answer named
@@ -59,10 +65,28 @@ struct LeasePick {
 // has just slowed down) go up to `burst` at a time instead of queueing for
 // the places; one asked for early to learn the pace (forced) does not count.
 LeasePick pickLeases(QList<LeaseState> waiting, qint64 nowMs, const LeasePace& pace);
+// How much before its time (`dueMs`) the first renewal of a lease that
+// begins now goes. Leases begun together (a wall started at once) would all
+// fall due together, and a server that turns slow just then answers the
+// first of them only when the rest are already late: each step of `stepMs`
+// before the time takes at most `perStep` first renewals, the new one going
+// a step earlier while the step holds as many, never more than `mostMs`
+// early. `othersDueMs`: when the other leases fall due.
+qint64 firstRenewalEarlyMs(qint64 dueMs, const QList<qint64>& othersDueMs, int perStep, qint64 stepMs, qint64 mostMs);
 // Leases on their way at once: enough that every one of `streams` is renewed
 // within the interval when each answer takes `answerMs`, at least the fewest
 // and at most the most of the tunables.
 int leasePlaces(qsizetype streams, qint64 answerMs, qint64 intervalMs);
+// How long the server takes to answer leases, as far as is known at `nowMs`:
+// what answers took lately (`answeredMs`, -1 before any), and at least as
+// long as the lease on its way longest (sent at `oldestSentMs`, -1 for none)
+// has waited, so that a server that has just turned slow is taken for slow
+// before its first slow answer comes.
+qint64 leaseAnswerMs(qint64 answeredMs, qint64 oldestSentMs, qint64 nowMs);
+// When the lease on its way longest will have waited long enough that
+// `streams` get one place more than the `inFlight` on their way now; -1 when
+// no wait does (the most are on their way).
+qint64 leasePlaceGrowsAtMs(qsizetype streams, qint64 oldestSentMs, int inFlight, qint64 intervalMs);
 
 // Readiness pause for the server's "poll_after_ms" (already read as a number).
 qint64 readinessDelayMs(qint64 pollAfterMs);
@@ -120,6 +144,14 @@ ApiFailure failureOfTransport(QNetworkReply::NetworkError error, bool requestSen
 // network layer's error: its own text ("Connection refused", "Error
 // transferring <address> - server replied: ...") is for the log only.
 QString transportWords(QNetworkReply::NetworkError error);
+// Whether an answer that came with a status did not come whole: the
+// connection failed (it dropped, or went silent past the time-out) before its
+// end, or its body is shorter than its Content-Length says (a body the
+// network layer decoded from a coding has another length, and is judged by
+// the connection alone). `received`: the body's bytes.
+bool answerCutShort(QNetworkReply::NetworkError error, qint64 received, const QByteArray& contentLength,
+                    const QByteArray& contentEncoding);
+QString cutShortText();
 // A failing status (400 or more) the server gave no words for.
 QString statusWords(int status);
 // A failed stream start or readiness wait. The server names an offline camera
@@ -181,6 +213,9 @@ StreamRoute chooseRoute(bool ticketUsable, bool ticketReachable, bool relayReach
 
 // Scheme and authority of the base address (no path).
 QString serverRoot(const QUrl& base);
+// Scheme, host and port of an address, without its user, path or query
+// ("https://vms.example.org:8443"): where the server's token belongs.
+QString origin(const QUrl& address);
 // "host:port" of an address, with the scheme's port where it names none
 // (an IPv6 host in brackets); empty without a host.
 QString endpointText(const QUrl& address);

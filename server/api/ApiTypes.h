@@ -190,11 +190,12 @@ struct StreamInfo {
 };
 
 // What a player needs to open the server's own streams (HLS, recordings,
-// cloud segments): the session's access token, and the one host it may be
-// sent to, the server's, never a relay's or another host's.
+// cloud segments): the session's access token, and the one origin it may be
+// sent to, the server's own scheme, host and port ("https://vms.example.org"),
+// never a relay's, another host's, nor another port or scheme of the same host.
 struct StreamAccess {
     QString token;
-    QString host;
+    QString origin;
 };
 
 // A cloud-archive playback request.

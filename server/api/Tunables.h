@@ -66,6 +66,12 @@ inline constexpr int kLeasesInFlight = 4;
 inline constexpr int kLeasesInFlightMost = 24;
 inline constexpr int kConnectionsPerHost = 6;
 inline constexpr int kLeaseLanes = kLeasesInFlightMost / kConnectionsPerHost;
+// Leases begun together have their first renewals spread, a few (the fewest
+// on their way at once) in each of these steps of the renewal interval,
+// going no more than half the interval early: a wall of 36 started at once
+// renews its streams first over 7 s instead of all at once, so a server
+// that turns slow just then has answered the first before the last are due.
+inline constexpr int kLeaseSpreadSteps = 15;
 // A lease not answered within this (no bytes moving) gives up, well before
 // the transfer time-out of other requests: the next round asks again.
 inline constexpr milliseconds kLeaseTimeout{10000};

@@ -1,6 +1,7 @@
 #include "server/shell/CatalogPane.h"
 
 #include "app/ui/Fitting.h"
+#include "app/ui/ItemKeys.h"
 #include "app/ui/Theme.h"
 #include "server/shell/CatalogModel.h"
 #include "server/shell/Tunables.h"
@@ -13,6 +14,7 @@
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -479,8 +481,13 @@ CatalogPane::CatalogPane(QWidget* parent) : QWidget(parent)
         if (!ids.isEmpty())
             Q_EMIT playSelectedRequested(ids);
     });
-    // Mouse clicks only: moving the current row with the keys acts on nothing.
+    // A click on a row, or Enter or Space on the current one, opens it (or
+    // ticks it); moving the current row with the arrows acts on nothing. The
+    // menu key, Shift+F10 and a right-click offer the row's actions.
     connect(m_tree, &QTreeView::clicked, this, &CatalogPane::rowClicked);
+    ItemKeys::install(
+        m_tree, [this](const QModelIndex& index) { rowClicked(index); },
+        [this](const QModelIndex& index, const QPoint& at) { showRowMenu(index, at); });
     connect(m_delegate, &CatalogSiteDelegate::tickClicked, this, &CatalogPane::toggleSite);
     connect(m_delegate, &CatalogSiteDelegate::playAllClicked, this, &CatalogPane::siteLiveRequested);
 
@@ -750,6 +757,49 @@ void CatalogPane::rowClicked(const QModelIndex& index)
                                index.data(CatalogModel::IdRole).toString());
     else if (kind == Kind::Device)
         Q_EMIT deviceSelected(index.data(CatalogModel::IdRole).toString());
+}
+
+void CatalogPane::showRowMenu(const QModelIndex& index, const QPoint& at)
+{
+    const Kind kind = m_model->kindOf(index);
+    const QString id = index.data(CatalogModel::IdRole).toString();
+    if (id.isEmpty())
+        return;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setAccessibleName(index.data(Qt::DisplayRole).toString());
+    // The action runs once the menu has gone: it may rebuild the rows.
+    const auto add = [this, menu](const QString& text, std::function<void()> act) {
+        QAction* action = menu->addAction(text);
+        connect(action, &QAction::triggered, this, [this, act] { QTimer::singleShot(0, this, act); });
+        return action;
+    };
+    const QPersistentModelIndex row(index);
+    if (m_selecting) {
+        const bool all = index.data(CatalogModel::CheckRole).toInt() == 2;
+        const QString text = all ? QStringLiteral("Remove from selection") : QStringLiteral("Add to selection");
+        if (kind == Kind::Site)
+            add(text, [this, id] { toggleSite(id); });
+        else if (kind == Kind::Device || kind == Kind::Channel)
+            add(text, [this, row] {
+                if (row.isValid())
+                    toggleIndex(row);
+            });
+    } else if (kind == Kind::Channel) {
+        const QString device = index.data(CatalogModel::DeviceIdRole).toString();
+        add(QStringLiteral("Open live view"), [this, device, id] { Q_EMIT channelSelected(device, id); });
+    } else if (kind == Kind::Device) {
+        add(QStringLiteral("Open device"), [this, id] { Q_EMIT deviceSelected(id); });
+    } else if (kind == Kind::Site) {
+        add(QStringLiteral("Play all"), [this, id] {
+            Q_EMIT siteLiveRequested(id);
+        })->setEnabled(index.data(CatalogModel::HasChannelsRole).toBool());
+    }
+    if (menu->isEmpty()) {
+        delete menu;
+        return;
+    }
+    menu->popup(at);
 }
 
 void CatalogPane::setCollapsed(bool collapsed, bool animate)

@@ -11,6 +11,7 @@
 class QLabel;
 class QLineEdit;
 class QModelIndex;
+class QPoint;
 class QPushButton;
 class QTimer;
 class QTreeView;
@@ -79,7 +80,10 @@ private:
     void refreshChecks();
     void refreshSelectionBar();
     void applyCollapsedState();
+    // A click on a row, and Enter or Space on the current row.
     void rowClicked(const QModelIndex& index);
+    // The row's actions, as a menu at `at`.
+    void showRowMenu(const QModelIndex& index, const QPoint& at);
     void tick(const QStringList& ids);
 
     QList<api::Site> m_sites; // the latest catalogue; the tree shows it once m_completed is empty

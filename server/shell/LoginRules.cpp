@@ -2,6 +2,8 @@
 
 #include "server/api/ApiRules.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QUrl>
 
 using namespace kvr::api;
@@ -42,12 +44,31 @@ RestoreFailure restoreFailure(const LoginStart& answer)
     }
 }
 
+QString missingEntry(const QString& user, const QString& password)
+{
+    const bool noUser = user.trimmed().isEmpty();
+    if (noUser && password.isEmpty())
+        return QStringLiteral("Enter your username and password.");
+    if (noUser)
+        return QStringLiteral("Enter your username.");
+    if (password.isEmpty())
+        return QStringLiteral("Enter your password.");
+    return {};
+}
+
 QString serverLabel(const QString& baseUrl)
 {
     const QUrl url(baseUrl, QUrl::TolerantMode);
     if (ApiRules::explicitPort(url) < 0)
         return QStringLiteral("Server: %1").arg(url.host(QUrl::FullyDecoded));
     return QStringLiteral("Server: %1").arg(ApiRules::endpointText(url));
+}
+
+QString notRememberedText(const QString& path, const QString& reason)
+{
+    return QStringLiteral("You are signed in, but the sign-in could not be remembered in %1 (%2): the next start asks "
+                          "for your password again.")
+        .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath()), reason);
 }
 
 QString signInProgressText(bool requestSent, const QString& endpoint, qint64 seconds)

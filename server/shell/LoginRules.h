@@ -20,10 +20,19 @@ LoginRoute routeOf(const api::LoginStart& answer);
 enum class RestoreFailure { KeepRemembered, ForgetRemembered };
 RestoreFailure restoreFailure(const api::LoginStart& answer);
 
+// What a sign-in lacks before it is sent ("Enter your password."), or
+// nothing: a user name (blanks aside) and a password, both. A failed sign-in
+// empties the password field, and Return there must not send it empty.
+QString missingEntry(const QString& user, const QString& password);
+
 // "Server: <host>" for the server button; the host of `baseUrl`, fully
 // decoded, and its port where that is not the scheme's own, so that two
 // servers on one host read apart ("Server: 127.0.0.1:8480").
 QString serverLabel(const QString& baseUrl);
+
+// A sign-in made with "Remember me" whose remembered sign-in file at `path`
+// could not be written, for `reason` (in plain words).
+QString notRememberedText(const QString& path, const QString& reason);
 
 // Where a sign-in under way stands, `seconds` after it started: connecting
 // to `endpoint` ("host:port"), or connected with its request sent and

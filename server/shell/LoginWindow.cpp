@@ -335,6 +335,13 @@ void LoginWindow::submitLogin()
 {
     if (!m_signIn->isEnabled())
         return;
+    // Nothing is sent without both: a failed sign-in empties the password
+    // field, and Return pressed there again would send it empty.
+    if (const QString missing = missingEntry(m_user->text(), m_password->text()); !missing.isEmpty()) {
+        showError(missing);
+        (m_user->text().trimmed().isEmpty() ? m_user : m_password)->setFocus(Qt::OtherFocusReason);
+        return;
+    }
     showError(QString());
     m_signIn->setEnabled(false);
     m_signIn->setText(QStringLiteral("Signing in"));
@@ -421,17 +428,22 @@ void LoginWindow::applySession(const LoginStart& answer)
     ctx.api.setRefreshToken(answer.refreshToken);
     ctx.api.startSessionKeepAlive(answer.expiresIn);
     const QString user = m_user->text().trimmed();
+    QString notKept; // why "Remember me" (or its absence) could not be kept
     if (m_remember->isChecked()) {
-        Prefs::set(Prefs::kRememberUser, user);
-        SessionStore::save({user, answer.refreshToken, QDateTime::currentDateTimeUtc()});
+        const bool nameKept = Prefs::set(Prefs::kRememberUser, user);
+        if (!SessionStore::save({user, answer.refreshToken, QDateTime::currentDateTimeUtc()}))
+            notKept = notRememberedText(SessionStore::filePath(), SessionStore::lastWriteProblem());
+        else if (!nameKept)
+            notKept = Prefs::notKeptText();
     } else {
-        Prefs::remove(Prefs::kRememberUser.name);
+        if (!Prefs::remove(Prefs::kRememberUser.name))
+            notKept = Prefs::notKeptText();
         SessionStore::clear();
     }
     if (!answer.user.username.isEmpty() || !answer.user.organisationName.isEmpty())
         ctx.user = answer.user;
     const RequestTicket ticket = RequestTicket::heldBy(this);
-    ctx.api.fetchMe([this, ticket](const UserProfile& profile, const QString&) {
+    ctx.api.fetchMe([this, ticket, notKept](const UserProfile& profile, const QString&) {
         if (!ticket.current())
             return;
         AppContext& c = AppContext::instance();
@@ -440,7 +452,16 @@ void LoginWindow::applySession(const LoginStart& answer)
         // When the window shows again after a sign-out, it shows the form,
         // not the code step that has been used up.
         backToSignIn();
-        Q_EMIT signedIn();
+        if (notKept.isEmpty()) {
+            Q_EMIT signedIn();
+            return;
+        }
+        // Said here, where the choice was made, before the main window
+        // takes over; outside the answer's handler, as the notice waits.
+        QTimer::singleShot(0, this, [this, notKept] {
+            Modal::inform(this, QStringLiteral("Can’t remember the sign-in"), notKept, QMessageBox::Warning);
+            Q_EMIT signedIn();
+        });
     });
 }
 

@@ -173,6 +173,18 @@ void ServerDialog::showResult(TestVerdict verdict, const QString& text)
     }
 }
 
+bool ServerDialog::refusesLogins(const QString& base)
+{
+    // A password in either address would be kept in the settings file as typed.
+    if (ServerRules::holdsLogin(base))
+        showResult(TestVerdict::BadAddress, ServerRules::loginInAddressText());
+    else if (ServerRules::relayHoldsLogin(m_relay->text()))
+        showResult(TestVerdict::BadAddress, ServerRules::loginInRelayText());
+    else
+        return false;
+    return true;
+}
+
 void ServerDialog::runTest()
 {
     const QString base = normalizeUrl(m_server->text());
@@ -180,10 +192,8 @@ void ServerDialog::runTest()
         showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
         return;
     }
-    if (ServerRules::holdsLogin(base)) {
-        showResult(TestVerdict::BadAddress, ServerRules::loginInAddressText());
+    if (refusesLogins(base))
         return;
-    }
     m_test->setEnabled(false);
     showResult(TestVerdict::Testing, QStringLiteral("Testing…"));
     auto run = std::make_shared<TestRun>();
@@ -250,11 +260,8 @@ void ServerDialog::save()
         showResult(TestVerdict::BadAddress, badAddressText(ApiClient::defaultBaseUrl()));
         return;
     }
-    // A password in the address would be kept in the settings file as typed.
-    if (ServerRules::holdsLogin(base)) {
-        showResult(TestVerdict::BadAddress, ServerRules::loginInAddressText());
+    if (refusesLogins(base))
         return;
-    }
     AppContext& ctx = AppContext::instance();
     // A remembered sign-in belongs to the server it was made with.
     if (base != ctx.api.baseUrl())

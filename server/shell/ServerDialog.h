@@ -42,6 +42,9 @@ private:
     // Says so when the settings file could not keep what was just saved.
     void tellIfNotKept();
     void showResult(ServerRules::TestVerdict verdict, const QString& text);
+    // Says so and returns true when the server or the relay address holds a
+    // user name or password.
+    bool refusesLogins(const QString& base);
 
     QCheckBox* m_alwaysNative = nullptr;
     QLineEdit* m_server = nullptr;

@@ -47,6 +47,17 @@ QString loginInAddressText()
                           "sign-in window.");
 }
 
+bool relayHoldsLogin(const QString& relayField)
+{
+    return relayField.contains(QLatin1Char('@'));
+}
+
+QString loginInRelayText()
+{
+    return QStringLiteral("Leave the user name and password out of the video relay address: it takes only the "
+                          "relay's host and port.");
+}
+
 QList<Endpoint> relayCandidates(const QString& relayField, const QString& serverHost, const QString& builtInRelayHost)
 {
     const QString relay = relayField.trimmed();

@@ -38,6 +38,9 @@ QString badAddressText(const QString& defaultBase);
 // settings file must not keep; and what the dialog says of it.
 bool holdsLogin(const QString& base);
 QString loginInAddressText();
+// The same of the relay field ("user:secret@host:port").
+bool relayHoldsLogin(const QString& relayField);
+QString loginInRelayText();
 
 } // namespace ServerRules
 

@@ -147,7 +147,7 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
     c->addWidget(cardRow(QStringLiteral("Live view"),
                          QStringLiteral("Stream used when you open a single camera. Main is the full-quality stream."),
                          segmented({QStringLiteral("Main"), QStringLiteral("Sub")}, ctx.liveMain() ? 0 : 1,
-                                   [](int i) { Prefs::set(Prefs::kLiveMain, i == 0); }),
+                                   [this](int i) { said(Prefs::set(Prefs::kLiveMain, i == 0)); }),
                          card));
     c->addWidget(divider(card));
     c->addWidget(cardRow(
@@ -155,7 +155,7 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
         QStringLiteral("Stream used for each tile. Auto uses the lighter Sub stream when a page shows more than four "
                        "cameras, and Main for four or fewer."),
         segmented({QStringLiteral("Auto"), QStringLiteral("Main"), QStringLiteral("Sub")}, ctx.gridQuality(),
-                  [](int i) { Prefs::set(Prefs::kGridQuality, i); }),
+                  [this](int i) { said(Prefs::set(Prefs::kGridQuality, i)); }),
         card));
     c->addWidget(divider(card));
     c->addWidget(cardRow(QStringLiteral("Hardware video decoding"),
@@ -163,7 +163,7 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
                                         "and keeps the computer responsive. Turn it off only if pictures look wrong."),
                          segmented({QStringLiteral("On"), QStringLiteral("Off")},
                                    kvr::video::DecodeSettings::hardwareDecodeAllowed() ? 0 : 1,
-                                   [](int i) { Prefs::set(Prefs::kHardwareDecode, i == 0); }),
+                                   [this](int i) { said(Prefs::set(Prefs::kHardwareDecode, i == 0)); }),
                          card));
     c->addWidget(divider(card));
     c->addWidget(cardRow(
@@ -172,12 +172,21 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
                        "processor otherwise. Change it only if video looks wrong."),
         segmented({QStringLiteral("Auto"), QStringLiteral("Graphics"), QStringLiteral("Processor")},
                   renderModeIndex(ctx.renderMode()),
-                  [](int i) {
+                  [this](int i) {
                       static const char* const modes[] = {"auto", "gpu", "cpu"};
-                      Prefs::set(Prefs::kRenderMode, QString::fromLatin1(modes[i]));
+                      said(Prefs::set(Prefs::kRenderMode, QString::fromLatin1(modes[i])));
                   }),
         card));
     v->addWidget(card);
+    // A choice the settings file could not keep is said here, under the
+    // choices, until one is kept again (with it every choice held so far).
+    m_notKept = new QLabel(this);
+    m_notKept->setObjectName(QStringLiteral("Muted"));
+    m_notKept->setStyleSheet(QStringLiteral("color: %1;").arg(Theme::colour(Theme::Colour::Warning).name()));
+    m_notKept->setWordWrap(true);
+    m_notKept->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    m_notKept->hide();
+    v->addWidget(m_notKept);
 
     v->addSpacing(6);
     m_logFolder = new QPushButton(QStringLiteral("Open log folder"), this);
@@ -222,6 +231,25 @@ SettingsDialog::SettingsDialog(QWidget* parent) : QDialog(parent)
     setEnterButton(this, done);
 }
 
+void SettingsDialog::said(bool kept)
+{
+    m_notKept->setText(kept ? QString() : Prefs::notKeptText());
+    m_notKept->setVisible(!kept);
+    if (!kept)
+        growToFit();
+}
+
+void SettingsDialog::growToFit()
+{
+    // Taller by a note, its wrapped hints as tall as they need: a window's
+    // least size leaves out the height of wrapped texts.
+    if (QLayout* l = layout()) {
+        l->activate();
+        const QSize wanted(width(), std::max(height(), l->heightForWidth(width())));
+        resize(ScreenFit::bounded(this, wanted));
+    }
+}
+
 void SettingsDialog::setFolderOpener(FolderOpener opener)
 {
     folderOpener() = std::move(opener);
@@ -252,13 +280,7 @@ void SettingsDialog::openLogFolder()
         // beside the button, without standing in front of a window that did.
         m_logNoteText->setText(QStringLiteral("If no window opened, the log folder is at:\n%1").arg(path));
         m_logNote->show();
-        // Taller by the note, its wrapped hints as tall as they need: a window's
-        // least size leaves out the height of wrapped texts.
-        if (QLayout* l = layout()) {
-            l->activate();
-            const QSize wanted(width(), std::max(height(), l->heightForWidth(width())));
-            resize(ScreenFit::bounded(this, wanted));
-        }
+        growToFit();
         return;
     }
     m_logNote->hide();

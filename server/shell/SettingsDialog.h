@@ -40,6 +40,9 @@ public:
     // Where the log folder is, said under "Open log folder" when the desktop
     // cannot tell whether anything opened it; hidden otherwise.
     QWidget* logFolderNote() const { return m_logNote; }
+    // What the dialog says of a choice the settings file could not keep;
+    // hidden while choices are kept.
+    QLabel* notKeptNote() const { return m_notKept; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -50,11 +53,15 @@ private:
     // whether anything did is not known.
     void openLogFolder();
     static FolderOpen openWithDesktop(const QUrl& url);
+    // Says whether the choice just made was kept.
+    void said(bool kept);
+    void growToFit();
 
     QList<QButtonGroup*> m_groups;
     QPushButton* m_logFolder = nullptr;
     QWidget* m_logNote = nullptr;
     QLabel* m_logNoteText = nullptr;
+    QLabel* m_notKept = nullptr;
     bool m_sizedOnce = false;
 };
 

@@ -5,6 +5,8 @@
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
 #include "app/ui/FocusWithin.h"
+#include "app/ui/ItemKeys.h"
+#include "app/ui/NamesApart.h"
 #include "app/ui/Theme.h"
 #include "app/ui/TileWord.h"
 #include "server/api/LiveStreamService.h"
@@ -22,6 +24,7 @@
 #include <QButtonGroup>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -72,6 +75,7 @@ CameraTile::CameraTile(const QString& cameraId, const QString& title, bool offli
     setObjectName(QStringLiteral("Tile"));
     setMouseTracking(true);
     setAccessibleName(title);
+    setAccessibleDescription(ItemKeys::keyHint(kExpandTip));
     FocusWithin::watch(this, [this] {
         if (FocusWithin::has(this))
             ensureOverlays();
@@ -355,7 +359,7 @@ void CameraTile::play()
     // earlier would probe OpenGL before any video is wanted.
     m_player->applyDecodeSettings(kvr::video::DecodeSettings::current(), !m_stage->isGpuDisabled());
     const StreamAccess access = AppContext::instance().api.streamAccess();
-    m_player->play(m_url, access.token, access.host, QByteArray(), 0.0);
+    m_player->play(m_url, access.token, access.origin, QByteArray(), 0.0);
     m_pictures.reset();
     beginWait(CameraTileRules::Waiting::Opening);
 }
@@ -589,7 +593,9 @@ void CameraTile::snapshot()
 void CameraTile::saveSnapshot(const QImage& image)
 {
     const snapshot::Outcome out = snapshot::save(image, m_title, snapshot::liveStamp(snapshot::localNow()));
-    toast(out.saved ? snapshot::kSaved : snapshot::kFailed);
+    toast(out.said);
+    if (!out.saved)
+        qCWarning(lcView).noquote() << QStringLiteral("[snapshot] failed: ") + out.path << "(" + out.detail + ")";
 }
 
 CameraTileRules::Overlays CameraTile::overlays() const
@@ -608,6 +614,8 @@ CameraTileRules::Overlays CameraTile::overlays() const
 
 void CameraTile::updateButtons()
 {
+    // Enter on the tile does what its expand button does.
+    setAccessibleDescription(ItemKeys::keyHint(m_expanded ? kBackTip : kExpandTip));
     CameraTileRules::Overlays shown = overlays();
     if (shown.quality && shown.retry && m_qualityBox
         && !CameraTileRules::switchBesideRetry(width(), m_qualityBox->sizeHint().width()))
@@ -644,15 +652,30 @@ void CameraTile::updateButtons()
 void CameraTile::updateState()
 {
     // Where the picture has room to say what failed it says it; elsewhere
-    // the badge does, in a word.
-    // (While the buttons along the top leave the badge too little room for
-    // the word, the dot stands for it.)
+    // the badge does, in a word, in place of the dot, where the name beside
+    // it still keeps what tells the tile from its neighbours (a wall of 120
+    // failed tiles reading "No answer" alike tells nothing). Where the
+    // buttons along the top leave the badge too little room for both, the
+    // dot stands for the word.
     m_stateLabel->ensurePolished();
-    const int room = CameraTileRules::nameWidth(CameraTileRules::nameRight(width(), overlays())) + m_dot->width();
-    const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty()
-        && m_stateLabel->fontMetrics().horizontalAdvance(tileFaultWord(m_fault)) <= room;
+    const int room =
+        CameraTileRules::nameWidth(CameraTileRules::nameRight(width(), overlays()), width()) + m_dot->width();
+    const auto roomForBoth = [&] {
+        const int word = m_stateLabel->fontMetrics().horizontalAdvance(tileFaultWord(m_fault));
+        const int name =
+            std::max(tun::kNameLeast_px,
+                     leastApartWidth(m_title, siblingTitles(), QFontMetrics(m_nameLabel->font()), m_wallTitles));
+        return word + name <= room;
+    };
+    const bool say = m_failed && !m_stage->hasPicture() && m_stage->messageLines().isEmpty() && roomForBoth();
     if (showFaultWord(m_stateLabel, m_dot, say, m_fault))
         layoutOverlays();
+}
+
+void CameraTile::setWallTitles(const QStringList& titles)
+{
+    m_wallTitles = titles;
+    layoutOverlays();
 }
 
 QStringList CameraTile::siblingTitles() const
@@ -677,24 +700,33 @@ void CameraTile::layoutOverlays()
     const int w = width();
     const int h = height();
     const QFontMetrics metrics(m_nameLabel->font());
-    int room = CameraTileRules::nameWidth(CameraTileRules::nameRight(w, overlays()));
-    // The failure's word goes first; while the buttons along the top leave
-    // no room for the name beside it, the name is read in the tool tip.
+    // A narrow tile's badge is tighter; it never reaches past the tile.
+    const CameraTileRules::Strip strip = CameraTileRules::stripFor(w);
+    if (auto* row = m_badge->layout(); row->contentsMargins() != strip.margins) {
+        row->setContentsMargins(strip.margins);
+        row->setSpacing(strip.spacing);
+        m_dot->setFixedSize(strip.dot, strip.dot);
+    }
+    int room = CameraTileRules::nameWidth(CameraTileRules::nameRight(w, overlays()), w);
+    // The failure's word stands in place of the dot (updateState leaves the
+    // name its room beside it); a tile too small for a name's least is read
+    // in its tool tip.
     m_stateLabel->ensurePolished();
     if (!m_stateLabel->isHidden())
         room += m_dot->width() - m_stateLabel->sizeHint().width();
-    m_nameLabel->setVisible(m_stateLabel->isHidden() || room >= tun::kNameLeast_px);
-    room = std::max(tun::kNameLeast_px, room);
-    // Beside other tiles, what tells this one apart stays.
+    m_nameLabel->setVisible(room >= tun::kNameLeast_px);
+    // Beside other tiles (and the cameras of the wall's other pages), what
+    // tells this one apart stays.
     const QStringList siblings = siblingTitles();
-    const bool apart =
-        std::any_of(siblings.cbegin(), siblings.cend(), [this](const QString& t) { return t != m_title; });
-    const QString name = apart ? fitApart(m_title, siblings, metrics, room) : fitCameraTitle(m_title, metrics, room);
+    const bool apart = !m_wallTitles.isEmpty()
+        || std::any_of(siblings.cbegin(), siblings.cend(), [this](const QString& t) { return t != m_title; });
+    const QString name =
+        apart ? fitApart(m_title, siblings, metrics, room, m_wallTitles) : fitCameraTitle(m_title, metrics, room);
     m_nameLabel->setText(name);
     m_nameLabel->setToolTip(name == m_title ? QString() : m_title);
     m_nameLabel->setAccessibleDescription(name == m_title ? QString() : m_title);
     m_badge->adjustSize();
-    m_badge->move(tun::kBadgeInset_px, tun::kBadgeInset_px);
+    m_badge->move(strip.inset, strip.inset);
 
     if (m_removeButton) {
         const CameraTileRules::OverlayPlaces at = CameraTileRules::overlayPlaces(w);
@@ -755,6 +787,17 @@ void CameraTile::mouseDoubleClickEvent(QMouseEvent* event)
 {
     Q_EMIT expandRequested(this);
     QFrame::mouseDoubleClickEvent(event);
+}
+
+void CameraTile::keyPressEvent(QKeyEvent* event)
+{
+    // Only on the tile: a key one of its buttons leaves (Return on a button
+    // outside a dialog) comes on to it, and is not for it.
+    if (hasFocus() && ItemKeys::opens(event->key(), event->modifiers())) {
+        Q_EMIT expandRequested(this);
+        return;
+    }
+    QFrame::keyPressEvent(event);
 }
 
 } // namespace kvr::view

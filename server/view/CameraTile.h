@@ -88,6 +88,10 @@ public:
 
     // Written by the camera wall.
     void setExpanded(bool on) { m_expanded = on; }
+    // The titles of every camera of a paged wall, on its other pages too:
+    // where a camera's name recurs there under another recorder, its title
+    // names its recorder (empty: the tiles beside it are all there is).
+    void setWallTitles(const QStringList& titles);
     bool isExpanded() const { return m_expanded; }
     void setMainForExpand(bool on) { m_mainForExpand = on; }
     bool mainForExpand() const { return m_mainForExpand; }
@@ -130,6 +134,8 @@ protected:
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    // Enter and Space on the tile itself do what a double-click does.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     friend struct CameraTileTestAccess;
@@ -165,6 +171,7 @@ private:
 
     QString m_cameraId;
     QString m_title;
+    QStringList m_wallTitles;
     bool m_offline = false;
     bool m_started = false;
     bool m_suspended = false;

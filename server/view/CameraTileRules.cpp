@@ -41,10 +41,17 @@ OverlayPlaces overlayPlaces(int w)
     return p;
 }
 
+Strip stripFor(int width)
+{
+    if (width < tun::kTileNarrow_px)
+        return {tun::kNarrowInset_px, QMargins(5, 2, 6, 2), tun::kNarrowDot_px, 3};
+    return {tun::kBadgeInset_px, QMargins(8, 3, 10, 3), 14, 4};
+}
+
 int nameRight(int w, const Overlays& shown)
 {
     const OverlayPlaces at = overlayPlaces(w);
-    int right = w - tun::kBadgeInset_px;
+    int right = w - stripFor(w).inset;
     const auto avoid = [&right](bool on, QPoint place) {
         if (on)
             right = std::min(right, place.x() - tun::kBadgeGap_px);
@@ -59,9 +66,11 @@ int nameRight(int w, const Overlays& shown)
     return right;
 }
 
-int nameWidth(int right)
+int nameWidth(int right, int width)
 {
-    return std::max(tun::kNameLeast_px, right - tun::kBadgeInset_px - tun::kBadgeChrome_px);
+    const Strip strip = stripFor(width);
+    const int chrome = strip.margins.left() + strip.dot + strip.spacing + strip.margins.right();
+    return std::max(0, right - strip.inset - chrome);
 }
 
 int roomForTopAndRetry(int buttonHeight)

@@ -3,6 +3,7 @@
 #include "app/ui/TileWord.h"
 #include "server/api/ApiTypes.h"
 
+#include <QMargins>
 #include <QPoint>
 #include <QRect>
 #include <QString>
@@ -48,12 +49,24 @@ struct OverlayPlaces {
 };
 OverlayPlaces overlayPlaces(int width);
 
+// The name badge of a tile of this width (the title strip at its top left:
+// dot, a failure's word and the name): its distance from the tile's edges,
+// its margins, dot and spacing. A narrow tile's is tighter.
+struct Strip {
+    int inset = 0;
+    QMargins margins;
+    int dot = 0;
+    int spacing = 0;
+};
+Strip stripFor(int width);
 // Where the name badge (at the tile's top left) must end: short of the
 // tile's right edge, and of every overlay button shown along the top.
 int nameRight(int width, const Overlays& shown);
-// Room for the camera's name in a badge that ends at `right`: what is left
-// after the badge's place and its margins, dot and spacing.
-int nameWidth(int right);
+// Room for the camera's name in the badge of a tile `width` wide that ends
+// at `right`: what is left after the badge's place and its margins, dot and
+// spacing; never more, so that the badge stays within its tile (the tile
+// leaves out a name with less room than kNameLeast_px).
+int nameWidth(int right, int width);
 // Retry sits low on the tile, below the buttons along its top edge where
 // the tile is tall enough for both (a failed tile too low for both shows no
 // buttons along its top: Retry is what it offers). `buttonHeight` is Retry's

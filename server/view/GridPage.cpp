@@ -372,6 +372,12 @@ void GridPage::rebuild()
 
     const double cap = fpsCapFor(t);
     const bool main = wallUsesMain(t);
+    // Pages that repeat the names of other pages' cameras ("Camera 01" of
+    // each recorder) name the recorder, as one page of them all would.
+    QStringList wallTitles;
+    if (span.pages >= 2)
+        for (const Camera& camera : std::as_const(m_cameras))
+            wallTitles << CameraWallRules::tileTitle(camera);
     for (int i = span.first; i < span.end; ++i) {
         const Camera& camera = m_cameras[i];
         const int k = i - span.first;
@@ -382,6 +388,8 @@ void GridPage::rebuild()
         policy.setRetainSizeWhenHidden(true);
         tile->setSizePolicy(policy);
         holdBack(tile);
+        if (!wallTitles.isEmpty())
+            tile->setWallTitles(wallTitles);
         tile->setInitialQuality(main);
         tile->player()->controls().maxFps = cap;
         if (m_overload.step() >= 3)
@@ -531,7 +539,7 @@ void GridPage::checkSource(CameraTile* tile)
         return;
     }
     const StreamAccess access = AppContext::instance().api.streamAccess();
-    m_sources->ask(tile->url(), access.token, access.host, tile, [this, tile](const SourceCheck::Answer& answer) {
+    m_sources->ask(tile->url(), access.token, access.origin, tile, [this, tile](const SourceCheck::Answer& answer) {
         m_checking.remove(tile);
         // A playlist that answers as it did last time has not moved on: the
         // stream is still stopped there.

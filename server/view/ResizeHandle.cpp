@@ -1,7 +1,9 @@
 #include "server/view/ResizeHandle.h"
 
 #include "app/ui/Theme.h"
+#include "server/view/Tunables.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 
@@ -16,7 +18,38 @@ ResizeHandle::ResizeHandle(QWidget* parent) : QWidget(parent)
     setFixedWidth(6);
     setCursor(Qt::SplitHCursor);
     setMouseTracking(true);
+    setFocusPolicy(Qt::TabFocus);
     setAccessibleName(QStringLiteral("Resize the camera list"));
+    setAccessibleDescription(QStringLiteral("Left and Right arrows narrow or widen the camera list"));
+}
+
+void ResizeHandle::keyPressEvent(QKeyEvent* event)
+{
+    int step = 0;
+    if ((event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        if (event->key() == Qt::Key_Left)
+            step = -tun::kHandleKeyStep_px;
+        else if (event->key() == Qt::Key_Right)
+            step = tun::kHandleKeyStep_px;
+    }
+    if (step == 0 || m_dragging) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    Q_EMIT dragStarted();
+    Q_EMIT dragged(step);
+}
+
+void ResizeHandle::focusInEvent(QFocusEvent* event)
+{
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void ResizeHandle::focusOutEvent(QFocusEvent* event)
+{
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 void ResizeHandle::mousePressEvent(QMouseEvent* event)
@@ -56,7 +89,7 @@ void ResizeHandle::leaveEvent(QEvent*)
 
 void ResizeHandle::paintEvent(QPaintEvent*)
 {
-    if (!m_hovered && !m_dragging)
+    if (!m_hovered && !m_dragging && !hasFocus())
         return;
     QPainter p(this);
     p.fillRect(rect(), Theme::colour(Theme::Colour::Accent, 110 / 255.0));

@@ -5,7 +5,8 @@
 namespace kvr::view {
 
 // The drag handle between the catalogue and the pages: 6 px wide; reports the
-// horizontal distance from where the drag began.
+// horizontal distance from where the drag began. Tab reaches it, and each
+// Left or Right arrow is a drag of its own of a step that way.
 class ResizeHandle : public QWidget {
     Q_OBJECT
 public:
@@ -22,6 +23,9 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
 

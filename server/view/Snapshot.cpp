@@ -46,11 +46,11 @@ QDateTime localNow()
 Outcome save(const QImage& picture, const QString& title, const QString& stamp)
 {
     Outcome out;
-    const QString dir = folder();
-    out.path = QDir(dir).filePath(fileName(title, stamp));
-    if (picture.isNull() || !QDir().mkpath(dir))
-        return out;
-    out.saved = picture.save(out.path);
+    out.path = QDir(folder()).filePath(fileName(title, stamp));
+    const kvr::core::WholeFile::Outcome written = kvr::ui::SnapshotFile::save(out.path, picture);
+    out.saved = written.ok();
+    out.said = out.saved ? kSaved : kvr::ui::SnapshotFile::failedText(written);
+    out.detail = written.detail;
     return out;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/ui/SnapshotFile.h"
+
 #include <QDate>
 #include <QDateTime>
 #include <QImage>
@@ -11,9 +13,8 @@ namespace kvr::view {
 // folder, named after the camera and the moment shown.
 namespace snapshot {
 
-inline const QString kSaved = QStringLiteral("Saved to Pictures/Kavira");
-inline const QString kFailed = QStringLiteral("Could not save the snapshot");
-inline const QString kNoPicture = QStringLiteral("No picture to save yet");
+inline const QString kSaved = kvr::ui::SnapshotFile::kSaved;
+inline const QString kNoPicture = kvr::ui::SnapshotFile::kNoPicture;
 
 // The pictures folder followed by "/Kavira" (not created here).
 QString folder();
@@ -34,9 +35,12 @@ QDateTime localNow();
 struct Outcome {
     bool saved = false;
     QString path;
+    QString said;   // what the person is told: kSaved, or why it failed
+    QString detail; // the system's words when it failed, for the log
 };
 // Creates the folder with its parents and writes the picture as PNG,
-// replacing a file of that name. A null picture is not written.
+// whole or not at all, replacing a file of that name only once the new one
+// is whole. A null picture is not written.
 Outcome save(const QImage& picture, const QString& title, const QString& stamp);
 
 } // namespace snapshot

@@ -2,6 +2,7 @@
 
 #include "app/core/Settings.h"
 #include "app/ui/Fitting.h"
+#include "app/ui/FocusWithin.h"
 #include "app/ui/Theme.h"
 #include "app/ui/TileWord.h"
 #include "app/ui/TimelineBar.h"
@@ -13,11 +14,13 @@
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
+#include <QApplication>
 #include <QButtonGroup>
 #include <QCalendarWidget>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QEvent>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -94,6 +97,8 @@ StagePages::StagePages(QWidget* parent, StreamAccessSource access) : QWidget(par
 
 StagePages::~StagePages()
 {
+    // The focus leaves the page's widgets as they go: no longer ours to see.
+    disconnect(m_focusWatch);
     stopPlayerNow();
 }
 
@@ -225,8 +230,20 @@ void StagePages::buildWidgets()
 
     // Controls.
     connect(&m_hideTimer, &QTimer::timeout, this, [this] {
-        if (!m_bar->underMouse() && m_stage->hasPicture())
+        if (!m_bar->underMouse() && !(m_barByKeys && FocusWithin::has(m_bar)) && m_stage->hasPicture())
             m_bar->setShown(false);
+    });
+    // The keyboard on the controls shows them, as the pointer over them does,
+    // and keeps them while it stays; a click that leaves the focus on a
+    // button holds nothing. Each control tells how the focus came to it.
+    for (QWidget* control : m_bar->findChildren<QWidget*>())
+        control->installEventFilter(this);
+    m_focusWatch = connect(qApp, &QApplication::focusChanged, this, [this](QWidget* before, QWidget* now) {
+        if (m_barByKeys && m_bar->isAncestorOf(before) && !m_bar->isAncestorOf(now)) {
+            m_barByKeys = false;
+            if (!m_bar->underMouse() && m_stage->hasPicture())
+                m_hideTimer.start();
+        }
     });
     connect(m_stopButton, &QPushButton::clicked, this, &StagePages::stopPlayback);
     connect(m_fullscreenButton, &QPushButton::clicked, this, [this] { setFullscreen(!m_fullscreen); });
@@ -351,7 +368,7 @@ void StagePages::play(const QString& url, const QByteArray& playlist, double sta
     m_player->controls().targetWidth = pixels.width();
     m_player->controls().targetHeight = pixels.height();
     const StreamAccess access = m_access ? m_access() : StreamAccess();
-    m_player->play(url, access.token, access.host, playlist, start);
+    m_player->play(url, access.token, access.origin, playlist, start);
 }
 
 void StagePages::stopPlayerNow()
@@ -469,6 +486,15 @@ bool StagePages::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == m_stage && event->type() == QEvent::Resize) {
         m_bar->setGeometry(0, m_stage->height() - m_bar->height(), m_stage->width(), m_bar->height());
+    } else if (event->type() == QEvent::FocusIn && watched != m_bar && watched->isWidgetType()
+               && m_bar->isAncestorOf(static_cast<QWidget*>(watched))) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        m_barByKeys =
+            reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason || reason == Qt::ShortcutFocusReason;
+        if (m_barByKeys) {
+            m_hideTimer.stop();
+            m_bar->setShown(true);
+        }
     } else if (watched == m_bar) {
         if (event->type() == QEvent::Enter)
             m_hideTimer.stop();

@@ -213,6 +213,8 @@ private:
     bool m_coverageKnown = false;
     QDate m_coverageDay;
     QTimer m_hideTimer;
+    bool m_barByKeys = false; // the keyboard brought the focus onto the controls
+    QMetaObject::Connection m_focusWatch;
     double m_positionBase = -1;
     double m_elapsedOffset = 0;
     double m_pendingStart = 0;

@@ -387,11 +387,11 @@ void StagePages::saveSnapshot()
     const QString stamp = m_mode == Mode::LiveView ? snapshot::liveStamp(snapshot::localNow())
                                                    : snapshot::playbackStamp(m_dayPicker->date(), m_playheadSecond);
     const snapshot::Outcome out = snapshot::save(picture, m_title, stamp);
-    QToolTip::showText(at, out.saved ? snapshot::kSaved : snapshot::kFailed, m_snapshotButton);
+    QToolTip::showText(at, out.said, m_snapshotButton);
     if (out.saved)
         qCWarning(lcView).noquote() << "[snapshot]" << out.path;
     else
-        qCWarning(lcView).noquote() << QStringLiteral("[snapshot] failed: ") + out.path;
+        qCWarning(lcView).noquote() << QStringLiteral("[snapshot] failed: ") + out.path << "(" + out.detail + ")";
 }
 
 } // namespace kvr::view

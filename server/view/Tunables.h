@@ -19,6 +19,10 @@ inline constexpr int kControlBarHeight_px = 84;
 // Tooltips of the snapshot button show this far above it.
 inline constexpr int kTooltipLift_px = 30;
 
+// ---- The catalogue's resize handle -------------------------------------------
+// An arrow key moves the handle this far, as a drag of that length does.
+inline constexpr int kHandleKeyStep_px = 16;
+
 // ---- Day clock ------------------------------------------------------------
 // Server playback counts time in India Standard Time, a fixed offset.
 inline constexpr seconds kIstOffset{19800};
@@ -46,12 +50,19 @@ inline constexpr int kTileWide_px = 250;
 inline constexpr int kOverlayButton_px = 30;
 inline constexpr int kOverlayIcon_px = 18;
 // The name badge: its distance from the tile's left and top edges (and the
-// least from its right edge), its margins, dot and spacing around the name,
-// its gap to an overlay button, and the least room its name is given.
+// least from its right edge; its margins, dot and spacing are
+// CameraTileRules::stripFor's), its gap to an overlay button, and the least
+// room its name is shown in.
 inline constexpr int kBadgeInset_px = 10;
-inline constexpr int kBadgeChrome_px = 8 + 14 + 4 + 10;
 inline constexpr int kBadgeGap_px = 6;
 inline constexpr int kNameLeast_px = 24;
+// The badge of a narrow tile (a wall of 120 on a laptop's screen has tiles
+// of 100 px, 64 px at a scale of 1.5): nearer the edges, with a smaller dot,
+// so that its name keeps room for what tells it from its neighbours
+// ("…1 · …01" in 53 px).
+inline constexpr int kTileNarrow_px = 160;
+inline constexpr int kNarrowInset_px = 4;
+inline constexpr int kNarrowDot_px = 10;
 
 // A started tile that has had no picture for this long since its stream was
 // handed to the player, or since the picture stopped, fails and tries again

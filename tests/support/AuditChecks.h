@@ -6,6 +6,8 @@
 #include "tests/support/AuditScene.h"
 #include "tests/support/ScreenAudit.h"
 
+#include <QSet>
+
 class QAbstractItemView;
 
 namespace screenaudit {
@@ -31,5 +33,10 @@ QString wholeText(const QWidget* w, const QString& shown, QString* fault);
 QAbstractItemView* viewOf(const QWidget* viewport);
 QString wholeLine(const QString& whole, const QString& shown);
 bool isMeasured(const QWidget* w);
+// What a walk of the accessibility tree down from `root` meets, as a screen
+// reader or a test driving the program from outside finds it; and the name
+// a screen reader says of `w`.
+QSet<const QObject*> inAccessibilityTree(const QWidget* root);
+QString accessibleName(QWidget* w);
 
 } // namespace screenaudit

@@ -10,7 +10,9 @@
 #include <QComboBox>
 #include <QDebug>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSet>
 #include <QTest>
 #include <QTextEdit>
@@ -28,8 +30,8 @@ namespace {
 constexpr int kMaxTabPresses = 6000;
 constexpr int kTrapPresses = 1500;
 
-// What a walk of the accessibility tree down from `root` meets, as a screen
-// reader or a test driving the program from outside would find it.
+} // namespace
+
 QSet<const QObject*> inAccessibilityTree(const QWidget* root)
 {
     QSet<const QObject*> seen;
@@ -51,16 +53,18 @@ QString accessibleName(QWidget* w)
     return iface ? iface->text(QAccessible::Name).trimmed() : QString();
 }
 
-} // namespace
-
 QStringList nameFaults(const Scene& scene)
 {
     QStringList faults;
     const QSet<const QObject*> reachable = inAccessibilityTree(scene.window);
     for (const SceneWidget& s : scene.widgets) {
         QWidget* w = s.widget;
-        if (w == scene.window || !takesTab(w) || isInnerPart(w))
+        if (w == scene.window || !(takesTab(w) || (isControl(w) && w->isEnabled())) || isInnerPart(w))
             continue;
+        // A button's drop-down menu is met in the tree, with the button.
+        if (auto* button = qobject_cast<QPushButton*>(w);
+            button && button->menu() && !reachable.contains(static_cast<const QObject*>(button->menu())))
+            faults << describe(w) + QStringLiteral(": its menu is missing from the accessibility tree");
         if (accessibleName(w).isEmpty())
             faults << describe(w) + QStringLiteral(": no accessible name");
         else if (!reachable.contains(w))

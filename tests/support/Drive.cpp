@@ -103,6 +103,18 @@ void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers)
     QTest::keyClick(target ? target : window, key, modifiers);
 }
 
+void menuKey(QWidget* window)
+{
+    QWidget* target = window->window()->focusWidget();
+    if (!target)
+        target = window;
+    // Where the pointer happens to be: the program places a keyboard's menu
+    // itself.
+    const QPoint at = target->mapFromGlobal(QCursor::pos());
+    QContextMenuEvent event(QContextMenuEvent::Keyboard, at, QCursor::pos());
+    QApplication::sendEvent(target, &event);
+}
+
 void click(QWidget* w)
 {
     QTest::mouseClick(w, Qt::LeftButton, Qt::NoModifier, w->rect().center());

@@ -23,7 +23,8 @@
 // - Escape: closes the dialog without taking one of its answers.
 // - Heard: what a screen reader says: every button has a name, and a label
 //   named for a screen reader says what it shows.
-// - Focus: whatever Tab reaches is ringed in the focus colour.
+// - Focus: whatever Tab reaches is ringed in the focus colour, named, and met
+//   in the accessibility tree.
 
 #include <QColor>
 #include <QList>
@@ -50,6 +51,10 @@ bool activate(QWidget* window);
 // that holds the focus at that moment (typing moves it on in some fields).
 void type(QWidget* window, const QString& text);
 void press(QWidget* window, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+
+// The menu key, as the window system hands it on: a request for the menu
+// of what holds the focus in `window`, by the keyboard.
+void menuKey(QWidget* window);
 
 // A left click in the middle of `w`.
 void click(QWidget* w);
@@ -112,6 +117,12 @@ QStringList buttonLooks(QDialog* dialog);
 // Escape, for real: the dialog closes and takes none of its answers but a
 // lone one ("OK" of a notice).
 QStringList pressEscape(QDialog* dialog);
+// Text typed by hand into the first field of `dialog` that takes typing
+// (`typedIn` says whether it has one; none: a pass), then Escape: the dialog
+// asks before the text goes, and "Keep editing", answered here, leaves it
+// open with the text as typed. The field then gets back what it held, and
+// the dialog is as it was. Needs no other answer queued at the Modal seam.
+QStringList escapeAfterTyping(QDialog* dialog, bool* typedIn = nullptr);
 
 // What a screen reader says of the controls and labels of `window`.
 QStringList heard(QWidget* window);
@@ -120,6 +131,22 @@ QStringList heard(QWidget* window);
 // those inside `within` where given: while each holds the focus, a ring of
 // `ring` stands along every side of it, within a few pixels of its edge.
 QStringList focusShows(QWidget* window, const QColor& ring, const QWidget* within = nullptr, int most = 400);
+
+// Tab from the start of `window` through every stop of it, as a person who
+// uses the keyboard alone (and a screen reader) meets them: each is ringed as
+// `focusShows` asks, has a name a screen reader says, and is met in the
+// window's accessibility tree. A view that walks its cells with Tab is passed
+// through.
+QStringList tabStops(QWidget* window, const QColor& ring, int most = 400);
+// What `window` focused as it opened (what a screen reader says first) has a
+// name and is met in its accessibility tree.
+QStringList heardFirst(QWidget* window);
+// What holds the focus in `window` now, reached by the keyboard: ringed,
+// named and met in the accessibility tree.
+QStringList focusSeen(QWidget* window, const QColor& ring);
+// Presses Tab in `window` until what holds the focus meets `wanted` (at most
+// `most` presses); false when it never does.
+bool tabTo(QWidget* window, const std::function<bool(QWidget*)>& wanted, int most = 200);
 
 // Each line prefixed with `tag` and a space.
 QStringList tagged(const QString& tag, const QStringList& faults);

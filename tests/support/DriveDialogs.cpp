@@ -5,7 +5,10 @@
 
 #include "tests/support/ScreenAudit.h"
 
+#include "app/ui/Modal.h"
+
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QApplication>
 #include <QDialog>
@@ -14,8 +17,12 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 #include <QTextDocumentFragment>
 
@@ -223,6 +230,96 @@ QStringList pressEscape(QDialog* dialog)
         if (!wayOut)
             faults << QStringLiteral("[escape] %1: Escape fires \"%2\"").arg(name, buttonName(b));
     }
+    return faults;
+}
+
+namespace {
+
+// The first field of `dialog` in the order of Tab that a person types into:
+// a text field (an editable drop-down's too), a text box, a number box. A
+// search (marked so) is not one.
+QWidget* typingField(QDialog* dialog)
+{
+    for (QWidget* w = dialog->nextInFocusChain(); w && w != dialog; w = w->nextInFocusChain()) {
+        if (w->window() != dialog || !w->isVisible() || !w->isEnabled() || w->property("kvrNotTyping").toBool())
+            continue;
+        if (auto* edit = qobject_cast<QLineEdit*>(w);
+            edit && !edit->isReadOnly() && !qobject_cast<QAbstractSpinBox*>(edit->parentWidget()))
+            return edit;
+        if (auto* text = qobject_cast<QPlainTextEdit*>(w); text && !text->isReadOnly())
+            return text;
+        if (qobject_cast<QSpinBox*>(w))
+            return w;
+    }
+    return nullptr;
+}
+
+QString textOf(QWidget* field)
+{
+    if (auto* edit = qobject_cast<QLineEdit*>(field))
+        return edit->text();
+    if (auto* text = qobject_cast<QPlainTextEdit*>(field))
+        return text->toPlainText();
+    return static_cast<QSpinBox*>(field)->text();
+}
+
+} // namespace
+
+QStringList escapeAfterTyping(QDialog* dialog, bool* typedIn)
+{
+    QStringList faults;
+    QWidget* field = typingField(dialog);
+    if (typedIn)
+        *typedIn = field != nullptr;
+    if (!field)
+        return faults;
+    const QString name = screenaudit::describe(dialog);
+    activate(dialog);
+    QWidget* focusedBefore = dialog->focusWidget();
+    field->setFocus(Qt::TabFocusReason);
+    const QString before = textOf(field);
+    auto* spin = qobject_cast<QSpinBox*>(field);
+    const int valueBefore = spin ? spin->value() : 0;
+    if (spin) {
+        QTest::keyClick(spin, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(spin, QString::number(valueBefore < spin->maximum() ? valueBefore + 1 : spin->minimum()));
+    } else {
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClicks(field, QStringLiteral(" by hand"));
+    }
+    const QString typed = textOf(field);
+    QString asked;
+    const int pendingBefore = kvr::ui::Modal::pending();
+    kvr::ui::Modal::respondFirst([&asked](QDialog& question) {
+        asked = question.windowTitle();
+        return int(QMessageBox::RejectRole); // Keep editing
+    });
+    QTest::keyClick(dialog->focusWidget() ? dialog->focusWidget() : dialog, Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    if (asked.isEmpty()) {
+        faults << QStringLiteral("[escape] %1: Escape throws \"%2\" typed into %3 away without asking")
+                      .arg(name, typed, screenaudit::describe(field));
+        // The answer nobody asked for goes (where nothing else was queued).
+        if (pendingBefore == 0 && kvr::ui::Modal::pending() > 0)
+            kvr::ui::Modal::reset();
+    } else if (!dialog->isVisible()) {
+        faults << QStringLiteral("[escape] %1: closes though \"Keep editing\" was answered").arg(name);
+    } else if (textOf(field) != typed) {
+        faults << QStringLiteral("[escape] %1: %2 reads \"%3\" after \"Keep editing\", not \"%4\" as typed")
+                      .arg(name, screenaudit::describe(field), textOf(field), typed);
+    }
+    // As it was.
+    if (auto* edit = qobject_cast<QLineEdit*>(field))
+        edit->setText(before);
+    else if (auto* text = qobject_cast<QPlainTextEdit*>(field))
+        text->setPlainText(before);
+    else if (spin)
+        spin->setValue(valueBefore);
+    // The focus where the dialog had it, by nobody's choice.
+    if (focusedBefore && focusedBefore != field)
+        focusedBefore->setFocus(Qt::OtherFocusReason);
+    else if (!focusedBefore)
+        field->clearFocus();
     return faults;
 }
 

@@ -1,5 +1,7 @@
 #include "tests/support/LongNames.h"
 
+#include "app/core/TextDirection.h"
+
 #include <algorithm>
 
 namespace longnames {
@@ -71,11 +73,40 @@ QList<Camera> estate()
     return out;
 }
 
+QList<Camera> manyAlike()
+{
+    QList<Camera> out;
+    for (int r = 1; r <= 3; ++r)
+        for (int c = 1; c <= 50; ++c)
+            out.append({QStringLiteral("Distribution centre recorder, loading bays, unit %1").arg(r),
+                        QStringLiteral("Camera %1").arg(c, 2, 10, QLatin1Char('0'))});
+    const auto add = [&out](const QString& recorder, const QString& camera, int count) {
+        for (int c = 1; c <= count; ++c)
+            out.append({recorder, camera.arg(c, 2, 10, QLatin1Char('0'))});
+    };
+    add(QStringLiteral("مسجل مستودع جدة الرئيسي"), QStringLiteral("كاميرا رصيف التحميل %1"), 8);
+    add(QStringLiteral("מקליט מחסן חיפה, אולם 2"), QStringLiteral("מצלמת רציף טעינה צפון %1"), 8);
+    add(QStringLiteral("Enregistreur de l’entrepôt de Lyon, quai nord"),
+        QStringLiteral("Caméra du quai de chargement, porte %1"), 7);
+    add(QStringLiteral("Rekorder Lager Hamburg-Billbrook, Halle 3"), QStringLiteral("Kamera Laderampe Süd, Tor %1"), 7);
+    return out;
+}
+
+QList<Camera> wallOf120(const QList<Camera>& catalogue)
+{
+    QList<Camera> out;
+    for (qsizetype i = 0; i < catalogue.size(); ++i)
+        if (i >= 150 || i % 50 < 30)
+            out << catalogue.at(i);
+    return out.mid(0, 120);
+}
+
 QStringList titles(const QList<Camera>& cameras)
 {
+    using kvr::core::TextDirection::isolate;
     QStringList out;
     for (const Camera& c : cameras)
-        out << c.recorder + QStringLiteral(" \u00B7 ") + c.name;
+        out << isolate(c.recorder) + QStringLiteral(" \u00B7 ") + isolate(c.name);
     return out;
 }
 

@@ -14,6 +14,7 @@ namespace longnames {
 struct Camera {
     QString recorder;
     QString name;
+    bool operator==(const Camera&) const = default;
 };
 
 // A site's 36 cameras on two recorders named alike for their first 30
@@ -23,7 +24,18 @@ struct Camera {
 // car park's rows.
 QList<Camera> estate();
 
-// Titles as the walls show them: "recorder · camera".
+// A catalogue of many cameras named alike, as a wall of 120 (12 x 10)
+// shows them: three recorders whose names differ only at their end, each
+// with "Camera 01" to "Camera 50", and recorders of Arabic, Hebrew, French
+// and German names whose cameras are named alike at their start.
+QList<Camera> manyAlike();
+// The 120 cameras of such a wall: the first 30 of each of the three
+// recorders (every camera name there three times), then those of the
+// other four recorders.
+QList<Camera> wallOf120(const QList<Camera>& catalogue);
+
+// Titles as the walls show them: "recorder · camera", each part of
+// right-to-left letters isolated as the program isolates it.
 QStringList titles(const QList<Camera>& cameras);
 
 // Whether another camera of a different recorder has the same name.

@@ -16,6 +16,12 @@
 #include <cstdlib>
 #include <memory>
 
+#ifdef __linux__
+#include <fcntl.h>
+#include <sched.h>
+#include <unistd.h>
+#endif
+
 using namespace kvr::core;
 using namespace kvr::ui;
 
@@ -128,6 +134,38 @@ quint16 freePort()
         return 0;
     return server.serverPort();
 }
+
+#ifdef __linux__
+namespace {
+bool writeProcFile(const char* path, const QByteArray& text)
+{
+    const int fd = ::open(path, O_WRONLY);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, text.constData(), size_t(text.size())) == text.size();
+    ::close(fd);
+    return ok;
+}
+} // namespace
+
+bool enterOwnNamespaces(int cloneFlags)
+{
+    const uid_t uid = ::geteuid();
+    const gid_t gid = ::getegid();
+    if (uid == 0)
+        return ::unshare(cloneFlags) == 0;
+    if (::unshare(CLONE_NEWUSER | cloneFlags) != 0)
+        return false;
+    writeProcFile("/proc/self/setgroups", "deny");
+    return writeProcFile("/proc/self/uid_map", "0 " + QByteArray::number(uid) + " 1")
+        && writeProcFile("/proc/self/gid_map", "0 " + QByteArray::number(gid) + " 1");
+}
+#else
+bool enterOwnNamespaces(int)
+{
+    return false;
+}
+#endif
 
 bool isLoopbackHost(const QString& host)
 {

@@ -58,6 +58,12 @@ QString fixturePath(const QString& relative);
 // A TCP port on 127.0.0.1 that is free at the moment of asking.
 quint16 freePort();
 
+// Puts the process in namespaces of its own (`cloneFlags`: CLONE_NEWNS,
+// CLONE_NEWNET ...): as root at once, otherwise inside a user namespace of
+// its own in which it is root. Call before main, while the process has one
+// thread. False where the platform gives none (outside Linux, or refused).
+bool enterOwnNamespaces(int cloneFlags);
+
 // Any attempt to connect to a host other than loopback aborts the test
 // process with a message naming the host. Only client connections are
 // checked; servers may listen where they like.

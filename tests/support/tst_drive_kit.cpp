@@ -5,11 +5,14 @@
 #include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
 
+#include "app/ui/DiscardGuard.h"
 #include "app/ui/FocusRing.h"
+#include "app/ui/Modal.h"
 #include "app/ui/WheelGuard.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFocusEvent>
@@ -20,6 +23,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSpinBox>
@@ -421,6 +425,78 @@ private Q_SLOTS:
                 QVERIFY2(faults.size() == 3 && has(faults, "[focus] QFrame") && has(faults, "Remove from this wall"),
                          qPrintable(faults.join('\n')));
         }
+    }
+
+    // The walk with Tab through a window: a stop with no ring, a stop with no
+    // name, a date field that walks its parts first; ringed and named, it
+    // passes.
+    // Also each stop of a walk by the keys, and the walk to a wanted stop.
+    void tabStopsFindFocusUnseenAndUnnamed()
+    {
+        const QColor ring(0x7f, 0xb0, 0xff);
+        for (const bool mended : {false, true}) {
+            QWidget window;
+            auto* v = new QVBoxLayout(&window);
+            v->setContentsMargins(20, 20, 20, 20);
+            auto* cells = new QDateEdit(QDate(2026, 3, 19));
+            cells->setAccessibleName(QStringLiteral("Day"));
+            auto* icon = new QPushButton;
+            icon->setIcon(QIcon(QPixmap(16, 16)));
+            auto* refresh = new QPushButton(QStringLiteral("Refresh all"));
+            for (QWidget* w : std::initializer_list<QWidget*>{cells, icon, refresh})
+                v->addWidget(w);
+            if (mended) {
+                icon->setAccessibleName(QStringLiteral("Settings"));
+                kvr::ui::FocusRing::follow(&window, ring);
+            }
+            show(window);
+            QVERIFY(drive::activate(&window));
+            const QStringList faults = drive::tabStops(&window, ring);
+            if (mended) {
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+            } else {
+                QVERIFY2(faults.size() == 4 && has(faults, "[focus] QDateEdit")
+                             && has(faults, "[name] QPushButton: reached by Tab, with no name")
+                             && has(faults, "[focus] QPushButton \"Refresh all\""),
+                         qPrintable(faults.join('\n')));
+            }
+            QVERIFY(drive::tabTo(&window, [refresh](QWidget* w) { return w == refresh; }));
+            QCOMPARE(drive::focusSeen(&window, ring).isEmpty(), mended);
+            QVERIFY(!drive::tabTo(
+                &window, [](QWidget*) { return false; }, 5));
+        }
+    }
+
+    // Text typed into a dialog's first field, then Escape: a dialog that
+    // throws it away without asking; one that asks keeps it, and is left as
+    // it was.
+    void escapeAfterTypingFindsTypingThrownAway()
+    {
+        kvr::ui::Modal::setStrict(true);
+        const auto strict = qScopeGuard([] { kvr::ui::Modal::setStrict(false); });
+        for (const bool mended : {false, true}) {
+            QInputDialog name;
+            name.setLabelText(QStringLiteral("Name a new preset"));
+            if (mended)
+                kvr::ui::DiscardGuard::watch(&name);
+            show(name);
+            bool typedIn = false;
+            const QStringList faults = drive::escapeAfterTyping(&name, &typedIn);
+            QVERIFY(typedIn);
+            if (mended) {
+                QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+                QVERIFY(name.isVisible() && name.textValue().isEmpty() && !kvr::ui::DiscardGuard::typed(&name));
+            } else {
+                QVERIFY2(faults.size() == 1 && has(faults, "[escape] QInputDialog: Escape throws \" by hand\""),
+                         qPrintable(faults.join('\n')));
+            }
+            QCOMPARE(kvr::ui::Modal::pending(), 0);
+        }
+        QDialog notice;
+        new QPushButton(QStringLiteral("OK"), &notice);
+        show(notice);
+        bool typedIn = true;
+        QVERIFY(drive::escapeAfterTyping(&notice, &typedIn).isEmpty() && !typedIn);
     }
 
     // A right-click in a field of a dark window whose sheet leaves menus

@@ -7,6 +7,7 @@
 #include "tests/support/TestKit.h"
 
 #include "app/ui/Fitting.h"
+#include "app/ui/MenuButtons.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -146,6 +147,11 @@ private Q_SLOTS:
         auto* tipped = new QLabel(QStringLiteral("Head…"));
         tipped->setToolTip(QStringLiteral("Head office and the main gate"));
         tipped->setFixedWidth(tipped->fontMetrics().horizontalAdvance(tipped->text()) + 4);
+        // A right-to-left name shortened and isolated, its tip isolated
+        // otherwise: the marks are no text.
+        auto* rtl = new QLabel(QStringLiteral("\u2067מצלמת…01\u2069"));
+        rtl->setToolTip(QStringLiteral("\u2068מצלמת רציף טעינה צפון 01\u2069"));
+        rtl->setFixedWidth(rtl->fontMetrics().horizontalAdvance(rtl->text()) + 4);
         auto* untipped = new QLabel(QStringLiteral("Ware…"));
         auto* roomy = new QLabel(QStringLiteral("Yard…"));
         roomy->setToolTip(QStringLiteral("Yard"));
@@ -156,7 +162,7 @@ private Q_SLOTS:
         for (ElidedLabel* l : {first, second})
             l->setFixedWidth(l->fontMetrics().horizontalAdvance(QStringLiteral("Reception recorder")));
         for (QWidget* w :
-             std::initializer_list<QWidget*>{squeezed, wrapped, tipped, untipped, roomy, narrow, first, second})
+             std::initializer_list<QWidget*>{squeezed, wrapped, tipped, rtl, untipped, roomy, narrow, first, second})
             column->addWidget(w);
         auto* strip = new QWidget;
         strip->setFixedSize(50, 20);
@@ -170,7 +176,7 @@ private Q_SLOTS:
                      && has(texts, "\"Save as preset\"") && has(texts, "\"Off\": cut off")
                      && has(texts, "\"Yard…\": shortened though its whole text fits"),
                  qPrintable(texts.join('\n')));
-        QVERIFY2(!has(texts, "wrap onto") && !has(texts, "Head"), qPrintable(texts.join('\n')));
+        QVERIFY2(!has(texts, "wrap onto") && !has(texts, "Head") && !has(texts, "מצלמת"), qPrintable(texts.join('\n')));
         QCOMPARE(texts.size(), 5);
         const QStringList alike = screenaudit::run(Check::Alike, &window);
         QVERIFY2(has(alike, "2 texts shortened to read the same"), qPrintable(alike.join('\n')));
@@ -685,16 +691,25 @@ private Q_SLOTS:
         list->setAccessibleName(QStringLiteral("Cameras"));
         list->addItems({QStringLiteral("Gate"), QStringLiteral("Yard")});
         auto* inside = new QPushButton(QStringLiteral("Play"), list->viewport());
+        // A button's drop-down that the tree never meets (Qt's own menu
+        // button has no child).
+        auto* import = new QPushButton(QStringLiteral("Import CSV"));
+        auto* menu = new QMenu(import);
+        menu->addAction(QStringLiteral("Import devices from CSV…"));
+        import->setMenu(menu);
+        column->addWidget(import);
         column->addWidget(unnamed);
         column->addWidget(choice);
         column->addWidget(list);
         show(window);
         inside->show();
         QStringList faults = screenaudit::run(Check::Names, &window);
-        QVERIFY2(faults.size() == 3 && has(faults, "QPushButton: no accessible name")
+        QVERIFY2(faults.size() == 4 && has(faults, "QPushButton: no accessible name")
                      && has(faults, "its text field has no accessible name")
-                     && has(faults, "\"Play\": not in the accessibility tree"),
+                     && has(faults, "\"Play\": not in the accessibility tree")
+                     && has(faults, "\"Import CSV\": its menu is missing from the accessibility tree"),
                  qPrintable(faults.join('\n')));
+        kvr::ui::MenuButtons::attach(import, menu);
         unnamed->setAccessibleName(QStringLiteral("Snapshot"));
         choice->lineEdit()->setAccessibleName(QStringLiteral("Preset"));
         inside->setParent(&window);

@@ -74,15 +74,18 @@ inline bool startRtsp(Peer& peer, const QStringList& extra = {})
     return peer.start(systemPython(), QStringList{kvrtest::fixturePath(QStringLiteral("rtsp/rtsp_server.py"))} + extra);
 }
 
-// With `make` it first writes its media; `port` 0 takes a free one.
+// With `make` it first writes its media; `port` 0 takes a free one; with a
+// `tls` certificate (and key, one PEM file) it speaks HTTPS.
 inline bool startHls(Peer& peer, const QString& root, const QString& script, const QString& log, bool make = true,
-                     quint16 port = 0)
+                     quint16 port = 0, const QString& tls = QString())
 {
     QStringList args{kvrtest::fixturePath(QStringLiteral("hls/hls_server.py"))};
     args << QStringLiteral("--root") << root << QStringLiteral("--script") << script << QStringLiteral("--log") << log
          << QStringLiteral("--port") << QString::number(port);
     if (make)
         args << QStringLiteral("--make");
+    if (!tls.isEmpty())
+        args << QStringLiteral("--tls") << tls;
     return peer.start(QStringLiteral("python3"), args, 120000);
 }
 

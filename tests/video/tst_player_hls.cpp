@@ -20,6 +20,8 @@
 #include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QSslCertificate>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 
 #include <thread>
@@ -463,7 +465,7 @@ private Q_SLOTS:
         auto authorizations = [&](const QString& address, const QString& pathPart) {
             QFile::remove(logPath);
             QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
-            player->play(address, secret, QStringLiteral("127.0.0.1"));
+            player->play(address, secret, base());
             if (!frames.wait(20000))
                 return QStringList{QStringLiteral("no picture")};
             player->stop();
@@ -494,7 +496,7 @@ private Q_SLOTS:
                    .arg(elsewhere)
                    .toUtf8());
         player->options().rate = 4.0;
-        player->play(base() + QStringLiteral("/vod/index.m3u8"), secret, QStringLiteral("127.0.0.1"));
+        player->play(base() + QStringLiteral("/vod/index.m3u8"), secret, base());
         QTRY_VERIFY_WITH_TIMEOUT(!player->isRunning(), 30000);
         QCoreApplication::processEvents();
         QVERIFY2(!positions.isEmpty() && positions.last() - positions.first() > 5.9,
@@ -532,6 +534,62 @@ private Q_SLOTS:
         QVERIFY(redirectTarget(url(QStringLiteral("/a")), "").isEmpty());
         QCOMPARE(redirectTarget(url(QStringLiteral("/a")), "https://vms.example.org/b"),
                  QUrl(QStringLiteral("https://vms.example.org/b")));
+    }
+
+    // The token goes only to the origin it was given for: a recording whose
+    // playlist and segments are redirected to a front on the same host, on
+    // another port or over HTTPS on another, plays from there without the
+    // token.
+    void tokenStaysWithItsOrigin()
+    {
+        QProcess certs;
+        certs.start(
+            QStringLiteral("sh"),
+            {kvrtest::fixturePath(QStringLiteral("rtsp/make_certs.sh")), dir.filePath(QStringLiteral("certs"))});
+        QVERIFY(certs.waitForFinished(180000) && certs.exitCode() == 0);
+        QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+        trusted.addCaCertificates(QSslCertificate::fromPath(dir.filePath(QStringLiteral("certs/ca.pem"))));
+        QSslConfiguration::setDefaultConfiguration(trusted);
+        const QString frontLog = dir.filePath(QStringLiteral("front.log"));
+        const QString tlsLog = dir.filePath(QStringLiteral("tls-front.log"));
+        const QString none = dir.filePath(QStringLiteral("no-script.json"));
+        peers::Peer front, tlsFront;
+        QVERIFY(peers::startHls(front, dir.path(), none, frontLog, false));
+        QVERIFY(peers::startHls(tlsFront, dir.path(), none, tlsLog, false, 0,
+                                dir.filePath(QStringLiteral("certs/server.pem"))));
+
+        const QString secret = QStringLiteral("T0KEN-FRONT");
+        const QString bearer = QStringLiteral("Bearer ") + secret;
+        const struct {
+            QString at;
+            QString log;
+        } fronts[] = {{QStringLiteral("http://127.0.0.1:%1").arg(front.port), frontLog},
+                      {QStringLiteral("https://127.0.0.1:%1").arg(tlsFront.port), tlsLog}};
+        for (const auto& f : fronts) {
+            QFile::remove(logPath);
+            QStringList rules;
+            for (const QString name : {"index.m3u8", "seg0", "seg1", "seg2"})
+                rules << QStringLiteral(R"({"match":"/vod/%1","then":302,"location":"%2/vod/%1"})").arg(name, f.at);
+            script(QStringLiteral(R"({"rules":[%1]})").arg(rules.join(QLatin1Char(','))).toUtf8());
+            QSignalSpy frames(player.get(), &FfmpegPlayer::frameReady);
+            player->play(base() + QStringLiteral("/vod/index.m3u8"), secret, base());
+            QVERIFY2(frames.wait(20000), qPrintable(f.at));
+            player->stop();
+            // The server's own origin had it; the front served the playlist
+            // and its segments, and saw none.
+            QStringList own = logged(QStringLiteral("Authorization"), QStringLiteral("/vod/"));
+            own.removeDuplicates();
+            QCOMPARE(own, QStringList{bearer});
+            QStringList seen, paths;
+            for (const QJsonObject& r : peers::readRequests(f.log)) {
+                paths << r.value(QStringLiteral("path")).toString();
+                seen << r.value(QStringLiteral("headers")).toObject().value(QStringLiteral("Authorization")).toString();
+            }
+            QVERIFY2(paths.contains(QStringLiteral("/vod/index.m3u8")) && paths.contains(QStringLiteral("/vod/seg0")),
+                     qPrintable(paths.join(QLatin1Char(' '))));
+            seen.removeDuplicates();
+            QCOMPARE(seen, QStringList{QString()});
+        }
     }
 
     // An opening failure takes its kind from the server's status (playlists

@@ -22,11 +22,11 @@ namespace {
 
 // The one answer to a question, waited for.
 std::optional<SourceCheck::Answer> ask(SourceCheck& check, const QString& url, const QString& token = {},
-                                       const QString& tokenHost = {})
+                                       const QString& tokenOrigin = {})
 {
     std::optional<SourceCheck::Answer> got;
     int calls = 0;
-    check.ask(url, token, tokenHost, nullptr, [&](const SourceCheck::Answer& a) {
+    check.ask(url, token, tokenOrigin, nullptr, [&](const SourceCheck::Answer& a) {
         ++calls;
         got = a;
     });
@@ -99,13 +99,12 @@ private Q_SLOTS:
         QVERIFY(peers::startHls(server, dir.path(), script, log));
         const QString base = QString("http://127.0.0.1:%1").arg(server.port);
         SourceCheck check;
-        const auto first = ask(check, base + "/vod/index.m3u8", "tok", "127.0.0.1");
+        const auto first = ask(check, base + "/vod/index.m3u8", "tok", base);
         const auto again = ask(check, base + "/vod/index.m3u8");
         QVERIFY(first && first->answers && !first->playlist.isEmpty());
         QVERIFY(again && again->answers && again->playlist == first->playlist); // a playlist that did not move on
-        // The token goes to its own host only.
-        const auto elsewhere =
-            ask(check, QString("http://localhost:%1/vod/index.m3u8").arg(server.port), "tok", "127.0.0.1");
+        // The token goes to its own origin only.
+        const auto elsewhere = ask(check, QString("http://localhost:%1/vod/index.m3u8").arg(server.port), "tok", base);
         QVERIFY(elsewhere && elsewhere->answers);
         QStringList sent;
         for (const QJsonObject& r : peers::readRequests(log))
@@ -119,6 +118,36 @@ private Q_SLOTS:
             QVERIFY2(refused && !refused->answers, qPrintable(path));
         }
         QCOMPARE(check.underWay(), 0);
+    }
+
+    // A relay that takes the connection and says nothing, to the question
+    // or to the secure handshake: the check gives up on it within its time
+    // and answers that it does not play, so that a wall asks it again at a
+    // later turn rather than waiting on it for ever.
+    void aSourceThatTakesTheConnectionAndStaysSilentIsGivenUp()
+    {
+        QTcpServer silent;
+        QVERIFY(silent.listen(QHostAddress::LocalHost));
+        QList<QPointer<QTcpSocket>> taken;
+        QByteArray heard;
+        connect(&silent, &QTcpServer::newConnection, this, [&] {
+            while (QTcpSocket* s = silent.nextPendingConnection()) {
+                taken << s;
+                connect(s, &QTcpSocket::readyRead, this, [&heard, s] { heard += s->readAll(); });
+            }
+        });
+        SourceCheck check;
+        kvrtest::LogCapture log;
+        for (const char* scheme : {"rtsp", "rtsps"}) {
+            const QString url = QString("%1://admin:wisp@127.0.0.1:%2/live").arg(scheme).arg(silent.serverPort());
+            const auto said = ask(check, url);
+            QVERIFY2(said && !said->answers, scheme);
+            QCOMPARE(check.underWay(), 0);
+        }
+        QVERIFY(heard.startsWith("DESCRIBE rtsp://127.0.0.1:")); // the plain question was asked
+        QCOMPARE(taken.size(), 2);                               // both were taken, and left unanswered
+        QCOMPARE(log.matching("gave no answer in time").size(), 2);
+        QVERIFY(!log.contains("wisp"));
     }
 
     // A port that takes the question and answers with a head that never

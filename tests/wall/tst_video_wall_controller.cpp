@@ -5,11 +5,14 @@
 
 #include "tests/wall/VideoWallTestKit.h"
 
+#include "tests/support/Drive.h"
 #include "wall/Controller.h"
 #include "wall/DisplayWindow.h"
 #include "wall/Screens.h"
 #include "wall/TileRetry.h"
 
+#include <QApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -190,6 +193,63 @@ private Q_SLOTS:
             std::all_of(labels.begin(), labels.end(), [](const QPointer<QWidget>& l) { return l && l->isVisible(); }));
         m_timers.advance(1);
         QTRY_VERIFY(std::none_of(labels.begin(), labels.end(), [](const QPointer<QWidget>& l) { return bool(l); }));
+    }
+
+    // Tab reaches the bar's buttons as a pointer at the top edge does: the
+    // bar shows while one of them holds the focus, also with the pointer
+    // away, and goes once the focus leaves it; Tab from tile to tile leaves
+    // it hidden. Space on "Identify displays" identifies the displays.
+    void tabBringsTheBarOut()
+    {
+        m_wall->start(source(), Config{{display(0, "2x2", "a,b,,")}});
+        DisplayWindow* w = windowOn(0);
+        for (QWidget* tile : w->tiles())
+            tile->setFocusPolicy(Qt::TabFocus); // as the sources' tiles are
+        QVERIFY(drive::activate(w));
+        const QPoint away = w->mapToGlobal(w->rect().center());
+        w->checkPointer(away);
+        const auto at = [w] {
+            QWidget* focused = QApplication::focusWidget();
+            const auto* button = qobject_cast<QPushButton*>(focused);
+            return QStringLiteral("%1 %2").arg(button        ? button->text()
+                                                   : focused ? qobject_cast<QLabel*>(focused)->text()
+                                                             : QStringLiteral("-"),
+                                               w->bar()->isVisible() ? QStringLiteral("bar")
+                                                                     : QStringLiteral("no bar"));
+        };
+        tileOf(w, 0)->setFocus(Qt::TabFocusReason);
+        QStringList walk{at()};
+        for (int i = 0; i < 2; ++i) {
+            drive::press(w, Qt::Key_Tab);
+            walk << at();
+        }
+        QCOMPARE(walk, QStringList({"a no bar", "b no bar", "Identify displays bar"}));
+        w->checkPointer(away);
+        QCOMPARE(at(), QStringLiteral("Identify displays bar"));
+        drive::press(w, Qt::Key_Space);
+        const auto identifying = [] {
+            const QWidgetList all = QApplication::topLevelWidgets();
+            return std::count_if(all.begin(), all.end(), [](QWidget* l) {
+                return l->objectName() == QStringLiteral("WallIdentify") && l->isVisible();
+            });
+        };
+        QCOMPARE(identifying(), 3);
+        m_timers.advance(3000);
+        walk.clear();
+        for (const auto key : {Qt::Key_Tab, Qt::Key_Tab, Qt::Key_Backtab}) {
+            drive::press(w, key);
+            walk << at();
+        }
+        QCOMPARE(walk, QStringList({"Stop wall bar", "a no bar", "Stop wall bar"}));
+        // The pointer at the top edge brought it: it stays when Tab leaves,
+        // until the pointer goes.
+        drive::press(w, Qt::Key_Tab);
+        w->checkPointer(w->mapToGlobal(QPoint(300, 2)));
+        drive::press(w, Qt::Key_Backtab);
+        drive::press(w, Qt::Key_Tab);
+        QCOMPARE(at(), QStringLiteral("a bar"));
+        w->checkPointer(away);
+        QCOMPARE(at(), QStringLiteral("a no bar"));
     }
 
     void windowCellsStreamsBarAndFocus()

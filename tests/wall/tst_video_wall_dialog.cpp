@@ -14,12 +14,17 @@
 #include "wall/SetupDialog.h"
 #include "wall/SetupRules.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalSpy>
 #include <QToolTip>
 
 using namespace kvr::wall;
@@ -59,6 +64,48 @@ QString entry(const Config& c, const QString& key)
         return QStringLiteral("(none)");
     return QStringLiteral("%1 %2 %3: ").arg(s->layout, s->enabled ? "on" : "off").arg(s->quality)
         + QStringList(s->cells).join(QLatin1Char(','));
+}
+
+QMenu* activeMenu()
+{
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+void closeMenu()
+{
+    if (QMenu* menu = activeMenu())
+        menu->close();
+}
+
+// The names of the menu that `key` (the menu key, or Shift with F10) opens
+// on `w`, left open; empty when none opens.
+QStringList menuOf(QWidget* w, Qt::Key key)
+{
+    closeMenu();
+    if (key == Qt::Key_Menu)
+        drive::menuKey(w);
+    else
+        QTest::keyClick(w, key, Qt::ShiftModifier);
+    QMenu* menu = activeMenu();
+    if (!menu)
+        return {};
+    QStringList names;
+    for (const QAction* a : menu->actions())
+        if (!a->isSeparator())
+            names << a->text();
+    return names;
+}
+
+// Chooses `name` in the open menu as the keys do.
+void choose(const QString& name)
+{
+    QMenu* menu = activeMenu();
+    QVERIFY(menu);
+    for (QAction* a : menu->actions())
+        if (a->text() == name)
+            menu->setActiveAction(a);
+    QCOMPARE(menu->activeAction() ? menu->activeAction()->text() : QString(), name);
+    QTest::keyClick(menu, Qt::Key_Return);
 }
 
 } // namespace
@@ -262,6 +309,167 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(preview, &help);
         QTRY_VERIFY(QToolTip::isVisible());
         QVERIFY2(QToolTip::text().startsWith("4. ") && QToolTip::text().size() > 4, qPrintable(QToolTip::text()));
+    }
+
+    // The keyboard does what the pointer does. In the tree, Enter and Space
+    // do what a double-click does (a camera into the selected cell; a site or
+    // device folds), and its menu puts what a drag of the item would carry
+    // into the selected cell as a drop there does. In the preview, the keys
+    // choose a cell, Delete empties it as its clear button does, and its menu
+    // empties it or moves its camera as a drag does; a screen reader finds
+    // the cells, named, the keys' one focused.
+    void theKeyboardPlacesMovesAndEmptiesCells()
+    {
+        SetupDialog dialog(m_source);
+        dialog.show();
+        QVERIFY(drive::activate(&dialog));
+        const QString key = dialog.selectedKey();
+        const auto saved = [this, &key] { return entry(load(m_source->id()), key); };
+        CameraTree* tree = dialog.tree();
+        LayoutPreview* preview = dialog.preview();
+
+        tree->setFocus(Qt::TabFocusReason);
+        tree->setCurrentItem(item(tree, "Camera 1"));
+        QTest::keyClick(tree, Qt::Key_Return);
+        tree->setCurrentItem(item(tree, "Camera 2"));
+        QTest::keyClick(tree, Qt::Key_Space);
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,,"));
+        QCOMPARE(preview->selectedCell(), 2);
+        QTreeWidgetItem* gate = item(tree, "Gate recorder");
+        tree->setCurrentItem(gate);
+        QTest::keyClick(tree, Qt::Key_Return);
+        QVERIFY(!gate->isExpanded());
+        QTest::keyClick(tree, Qt::Key_Space);
+        QVERIFY(gate->isExpanded());
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam2,,"));
+
+        // The device's menu: its three cameras from cell 2 on.
+        preview->setSelectedCell(1);
+        QCOMPARE(menuOf(tree, Qt::Key_Menu), QStringList({"Put 3 cameras from cell 2"}));
+        QCOMPARE(menuOf(tree, Qt::Key_F10), QStringList({"Put 3 cameras from cell 2"}));
+        choose(QStringLiteral("Put 3 cameras from cell 2"));
+        QTRY_COMPARE(saved(), QStringLiteral("2x2 on 0: cam1,cam1,cam3,cam5"));
+        QCOMPARE(preview->selectedCell(), 1);
+        // Two cameras chosen: the menu of either carries both; of a third
+        // camera that is not chosen, that one alone.
+        tree->clearSelection();
+        item(tree, "Camera 4")->setSelected(true);
+        item(tree, "Camera 6")->setSelected(true);
+        tree->setCurrentItem(item(tree, "Camera 6"), 0, QItemSelectionModel::NoUpdate);
+        QCOMPARE(menuOf(tree, Qt::Key_Menu), QStringList({"Put 2 cameras from cell 2"}));
+        closeMenu();
+        tree->setCurrentItem(item(tree, "Camera 3"), 0, QItemSelectionModel::NoUpdate);
+        QCOMPARE(menuOf(tree, Qt::Key_Menu), QStringList({"Put in cell 2"}));
+        closeMenu();
+
+        // The preview's keys, on cells set here; Tab reaches it.
+        preview->screen()->cells = {"cam1", "", "cam3", ""};
+        QVERIFY(drive::activate(&dialog));
+        QVERIFY(drive::tabTo(
+            &dialog, [preview](QWidget* w) { return w == preview; }, 40));
+        preview->setSelectedCell(0);
+        QString walked;
+        for (const Qt::Key k : {Qt::Key_Right, Qt::Key_Down, Qt::Key_Home, Qt::Key_End, Qt::Key_Up, Qt::Key_Left}) {
+            QTest::keyClick(preview, k);
+            walked += QString::number(preview->selectedCell());
+        }
+        QCOMPARE(walked, QStringLiteral("130310"));
+        QTest::keyClick(preview, Qt::Key_Right, Qt::ControlModifier); // not the keys' own
+        QCOMPARE(preview->selectedCell(), 0);
+        QSignalSpy changed(preview, &LayoutPreview::changed);
+        QTest::keyClick(preview, Qt::Key_Right);
+        QTest::keyClick(preview, Qt::Key_Delete); // an empty cell: nothing to save
+        QCOMPARE(changed.size(), 0);
+        QCOMPARE(menuOf(preview, Qt::Key_Menu), QStringList()); // nor a menu
+        QTest::keyClick(preview, Qt::Key_Left);
+        QTest::keyClick(preview, Qt::Key_Backspace);
+        QCOMPARE(saved(), QStringLiteral("2x2 on 0: ,,cam3,"));
+        QCOMPARE(preview->selectedCell(), 0);
+
+        QTest::keyClick(preview, Qt::Key_Down);
+        QCOMPARE(menuOf(preview, Qt::Key_Menu),
+                 QStringList(
+                     {"Empty cell 3", "Move to cell 1 (empty)", "Move to cell 2 (empty)", "Move to cell 4 (empty)"}));
+        choose(QStringLiteral("Move to cell 4 (empty)"));
+        QTRY_COMPARE(saved(), QStringLiteral("2x2 on 0: ,,,cam3"));
+        QCOMPARE(preview->selectedCell(), 3);
+        QVERIFY(menuOf(preview, Qt::Key_F10).contains(QStringLiteral("Empty cell 4")));
+        choose(QStringLiteral("Empty cell 4"));
+        QTRY_COMPARE(saved(), QStringLiteral("2x2 on 0: ,,,"));
+        // A right-click offers the menu of the cell under the pointer.
+        preview->screen()->cells = {"", "cam2", "", ""};
+        const QPoint two = preview->cellRect(1).center().toPoint();
+        QContextMenuEvent rightClick(QContextMenuEvent::Mouse, two, preview->mapToGlobal(two));
+        QCoreApplication::sendEvent(preview, &rightClick);
+        QVERIFY(activeMenu() && activeMenu()->actions().first()->text() == QStringLiteral("Empty cell 2"));
+        closeMenu();
+        // The menus took the keyboard; back with the dialog.
+        QVERIFY(drive::activate(&dialog));
+        preview->setFocus(Qt::TabFocusReason);
+
+        // The cells in the accessibility tree, named; the keys' one is the
+        // focused one while the preview has the focus.
+        QAccessibleInterface* cells = QAccessible::queryAccessibleInterface(preview);
+        QCOMPARE(cells->role(), QAccessible::List);
+        QCOMPARE(cells->childCount(), 4);
+        QCOMPARE(cells->child(1)->text(QAccessible::Name), QStringLiteral("Cell 2, Yard recorder · Camera 2"));
+        QCOMPARE(cells->child(2)->text(QAccessible::Name), QStringLiteral("Cell 3, empty"));
+        QCOMPARE(cells->focusChild(), cells->child(3));
+        cells->child(2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(preview->selectedCell(), 2);
+        QCOMPARE(cells->focusChild(), cells->child(2));
+        tree->setFocus(Qt::TabFocusReason);
+        QCOMPARE(cells->focusChild(), nullptr);
+
+        // Nothing to act on beyond the layout's cells, nor without a display
+        // shown (the tree's menu neither).
+        QSignalSpy edits(preview, &LayoutPreview::changed);
+        preview->placeCameras(4, {QStringLiteral("cam1")});
+        preview->moveCell(1, 4);
+        preview->emptyCell(4);
+        preview->setScreen(nullptr, QString(), nullptr, 16.0 / 9.0);
+        preview->placeCameras(0, {QStringLiteral("cam1")});
+        preview->moveCell(1, 0);
+        preview->emptyCell(0);
+        QCOMPARE(menuOf(tree, Qt::Key_Menu), QStringList());
+        QTest::keyClick(preview, Qt::Key_Right);
+        QTest::keyClick(preview, Qt::Key_Delete);
+        QCOMPARE(menuOf(preview, Qt::Key_Menu), QStringList());
+        QCOMPARE(edits.size(), 0);
+    }
+
+    // A menu's choice acts on the display it was opened for: where another
+    // display came under edit before it ran, nothing changes.
+    void aMenusChoiceKeepsToItsDisplay()
+    {
+        SetupDialog dialog(m_source);
+        dialog.show();
+        QVERIFY(drive::activate(&dialog));
+        QCOMPARE(dialog.selectedKey(), keyOf(1));
+        CameraTree* tree = dialog.tree();
+        LayoutPreview* preview = dialog.preview();
+        tree->setFocus(Qt::TabFocusReason);
+        tree->setCurrentItem(item(tree, "Camera 1"));
+        QCOMPARE(menuOf(tree, Qt::Key_Menu), QStringList({"Put in cell 1"}));
+        activeMenu()->actions().first()->trigger();
+        dialog.selectScreen(keyOf(0));
+        closeMenu();
+        QTest::qWait(0);
+        QCOMPARE(entry(dialog.config(), keyOf(0)), QStringLiteral("2x2 on 0: ,,,"));
+        QCOMPARE(entry(dialog.config(), keyOf(1)), QStringLiteral("2x2 on 0: ,,,"));
+
+        preview->screen()->cells = {"cam1", "", "", ""};
+        preview->setFocus(Qt::TabFocusReason);
+        QVERIFY(menuOf(preview, Qt::Key_Menu).contains(QStringLiteral("Move to cell 2 (empty)")));
+        for (QAction* a : activeMenu()->actions())
+            if (a->text() == QStringLiteral("Move to cell 2 (empty)"))
+                a->trigger();
+        dialog.selectScreen(keyOf(1));
+        preview->screen()->cells = {"cam2", "", "", ""};
+        closeMenu();
+        QTest::qWait(0);
+        QCOMPARE(entry(dialog.config(), keyOf(0)), QStringLiteral("2x2 on 0: cam1,,,"));
+        QCOMPARE(entry(dialog.config(), keyOf(1)), QStringLiteral("2x2 on 0: cam2,,,"));
     }
 
     void runStateFollowsTheController()

@@ -243,6 +243,43 @@ private Q_SLOTS:
         QCOMPARE(cellFromPayload(cellPayload(12)), 12);
     }
 
+    // The preview's keys: Left and Right by the cells' order, stopping at
+    // the ends; Up and Down to the cell above or below where a cell begins,
+    // across a big cell's span; the selection stays where no cell lies that
+    // way, and comes in from outside the layout at the first cell.
+    void previewKeysWalkTheCells()
+    {
+        using K = CellKey;
+        const auto walk = [](const char* layoutKey, int from, std::initializer_list<K> keys) {
+            QStringList cells{QString::number(from)};
+            for (const K key : keys) {
+                from = cellAfterKey(layout(QString::fromLatin1(layoutKey)), from, key);
+                cells << QString::number(from);
+            }
+            return cells.join(QLatin1Char(' '));
+        };
+        // 2 x 2: 0 1 / 2 3.
+        QCOMPARE(walk("2x2", 0, {K::Back, K::On, K::On, K::Down, K::Down, K::Up, K::Up, K::Last, K::On, K::First}),
+                 QStringLiteral("0 0 1 2 2 2 0 0 3 3 0"));
+        QCOMPARE(walk("2x2", 1, {K::Down, K::Back}), QStringLiteral("1 3 2"));
+        // "1 + 5" on 3 x 3: the big cell 0 (two columns, two rows), 1 and 2 on
+        // its right, 3 4 5 along the bottom.
+        QCOMPARE(walk("1+5", 0, {K::Down, K::Up, K::On, K::Down, K::Down, K::Up, K::Up, K::Up}),
+                 QStringLiteral("0 3 0 1 2 5 2 1 1"));
+        QCOMPARE(walk("1+5", 4, {K::Up}), QStringLiteral("4 0"));
+        QCOMPARE(walk("2x2", -1, {K::Down}), QStringLiteral("-1 0"));
+        QCOMPARE(walk("2x2", 7, {K::Back}), QStringLiteral("7 0"));
+        QCOMPARE(cellAfterKey(Layout{}, 2, K::On), -1);
+
+        // What the keyboard's menus and a screen reader say, from cell 1 on.
+        QCOMPARE(placeEntry(1, 2), QStringLiteral("Put in cell 3"));
+        QCOMPARE(placeEntry(4, 0), QStringLiteral("Put 4 cameras from cell 1"));
+        QCOMPARE(moveToEntry(3, QString()), QStringLiteral("Move to cell 4 (empty)"));
+        QCOMPARE(moveToEntry(0, QStringLiteral("Gate")), QStringLiteral("Move to cell 1 (swap with Gate)"));
+        QCOMPARE(spokenCell(0, QString()) + " / " + spokenCell(8, QStringLiteral("Gate")),
+                 QStringLiteral("Cell 1, empty / Cell 9, Gate"));
+    }
+
     void previewTitlesMapAndPreviewGeometry()
     {
         QCOMPARE(QList<double>({aspectOf(QSize(1920, 1080)), aspectOf(QSize(1920, 0)), aspectOf(QSize(10, 1000))}),

@@ -3,10 +3,15 @@
 #include "app/core/NetAddress.h"
 #include "app/core/Process.h"
 #include "app/core/Settings.h"
+#include "app/core/ShownText.h"
+#include "app/core/TextDirection.h"
 #include "tests/support/TestKit.h"
 
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
+
+#include <csignal>
 
 #include <sys/resource.h>
 
@@ -16,6 +21,44 @@ class TestCoreHelpers : public QObject {
     Q_OBJECT
 
 private Q_SLOTS:
+    // A stored text reaches a screen at most a line's worth long, start and
+    // end kept, a character outside the basic plane never split in two.
+    void longTextsAreCutBeforeTheyShow()
+    {
+        const QString name = QStringLiteral("Car park level B1 ramp, row 1");
+        QCOMPARE(shownText(name), name);
+        QCOMPARE(shownText(name, name.size()), name);
+        // Within bounds, the same text: no copy is made.
+        QCOMPARE(shownText(name).constData(), name.constData());
+        QCOMPARE(shownText(name, 11), QStringLiteral("Car p\u2026row 1"));
+        QCOMPARE(shownText(name, 12), QStringLiteral("Car p\u2026 row 1"));
+
+        const QString huge =
+            QStringLiteral("Gate ") + QString(10 * 1024 * 1024, QLatin1Char('x')) + QStringLiteral(" 7");
+        const QString cut = shownText(huge);
+        QCOMPARE(cut.size(), tun::kShownLineChars);
+        QVERIFY(cut.startsWith(QStringLiteral("Gate xx")));
+        QVERIFY(cut.endsWith(QStringLiteral("xx 7")));
+        QCOMPARE(cut.count(QChar(0x2026)), 1);
+        QCOMPARE(shownText(huge, tun::kShownNoteChars).size(), tun::kShownNoteChars);
+
+        // A surrogate pair at either edge of the cut is left out whole.
+        const QString face = QString::fromUtf8("\xF0\x9F\x98\x80"); // one character, two code units
+        const QString faces = face.repeated(20);
+        for (qsizetype most = 3; most < 20; ++most) {
+            const QString c = shownText(faces, most);
+            QVERIFY(c.size() <= most);
+            QVERIFY2(c.size() >= most - 2, qPrintable(QString::number(most)));
+            for (qsizetype i = 0; i < c.size(); ++i) {
+                if (c.at(i).isHighSurrogate())
+                    QVERIFY(i + 1 < c.size() && c.at(i + 1).isLowSurrogate());
+                if (c.at(i).isLowSurrogate())
+                    QVERIFY(i > 0 && c.at(i - 1).isHighSurrogate());
+            }
+            QVERIFY(c.toUcs4().size() >= 1);
+        }
+    }
+
     // Started with the 256 open files a program on macOS gets, the program
     // takes what the hard limit allows.
     void openFileLimitIsRaised()
@@ -39,6 +82,98 @@ private Q_SLOTS:
         QCOMPARE(raised, qint64(now.rlim_cur));
         // Already at the hard limit: nothing changes.
         QCOMPARE(Process::raiseOpenFileLimit(), raised);
+    }
+
+    void aSecondRequestEndsAnEndThatHangs_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<bool>("ends");
+        QTest::newRow("SIGTERM twice (shut-down, then its patience ends)") << int(SIGTERM) << int(SIGTERM) << true;
+        QTest::newRow("SIGINT twice (Ctrl+C pressed again)") << int(SIGINT) << int(SIGINT) << true;
+        QTest::newRow("SIGHUP twice") << int(SIGHUP) << int(SIGHUP) << true;
+        // A log-out sends SIGHUP right after SIGTERM: the save goes on.
+        QTest::newRow("SIGTERM, then SIGHUP (a log-out)") << int(SIGTERM) << int(SIGHUP) << false;
+    }
+
+    // Asked by the system to end, the program leaves its event loop and
+    // saves; should that save hang, the same request again ends the process
+    // at once, by that signal, where its handler would only be told again.
+    void aSecondRequestEndsAnEndThatHangs()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(bool, ends);
+        QProcess child;
+        QByteArray said;
+        connect(&child, &QProcess::readyReadStandardOutput, this, [&] { said += child.readAllStandardOutput(); });
+        child.start(QStringLiteral(KVR_ENDING_CHILD), {});
+        QVERIFY(child.waitForStarted(10000));
+        auto end = qScopeGuard([&] {
+            child.kill();
+            child.waitForFinished(10000);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(said.contains("listening\n"), 30000);
+        QCOMPARE(::kill(pid_t(child.processId()), first), 0);
+        // Out of its event loop as when its window closes: saving now.
+        QTRY_VERIFY_WITH_TIMEOUT(said.contains("saving 0\n"), 30000);
+        QCOMPARE(::kill(pid_t(child.processId()), second), 0);
+        if (!ends)
+            child.write("saved\n"); // the save ends by itself, after the second request came
+        QVERIFY2(child.waitForFinished(30000), "the process runs on");
+        if (ends) {
+            QCOMPARE(child.exitStatus(), QProcess::CrashExit);
+            QCOMPARE(child.exitCode(), second); // ended by the signal itself
+        } else {
+            QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(child.exitCode(), 0);
+        }
+    }
+
+    // A name beside the program's words is isolated when it holds letters
+    // of a right-to-left script, whichever script (Hebrew, Arabic, Syriac,
+    // Thaana, N'Ko), Arabic digits, or a direction control; names in
+    // left-to-right scripts, with digits or signs of no direction, stay as
+    // they are.
+    void namesAreIsolatedByWhatTheyHold()
+    {
+        const QString fsi(QChar(0x2068)), pdi(QChar(0x2069));
+        const QStringList isolated{
+            QStringLiteral("\u05E9\u05E2\u05E8 1"),                 // Hebrew
+            QStringLiteral("\u0628\u0648\u0627\u0628\u0629 1"),     // Arabic
+            QStringLiteral("Gate \u062F\u0631\u0628"),              // Arabic after Latin
+            QStringLiteral("\u062F\u0631\u0650\u0628\u0646\u062F"), // Persian, with a vowel sign
+            QStringLiteral("\u0715\u072A\u0710"),                   // Syriac
+            QStringLiteral("\u078B\u07AE\u0785\u07A8"),             // Thaana
+            QStringLiteral("\u07CA\u07CB"),                         // N'Ko
+            QStringLiteral("Cam \u0661\u0662"),                     // Arabic-Indic digits
+            QStringLiteral("Odd \u202Enames"),                      // RIGHT-TO-LEFT OVERRIDE left open
+            // LRO, RLE, LRE, PDF, RLI, LRI, FSI and PDI, each alone
+            QStringLiteral("\u202Dlr"),
+            QStringLiteral("\u202Brl"),
+            QStringLiteral("\u202Alr"),
+            QStringLiteral("x\u202C"),
+            QStringLiteral("\u2067a"),
+            QStringLiteral("\u2066a"),
+            QStringLiteral("\u2068a"),
+            QStringLiteral("a\u2069"),
+        };
+        for (const QString& name : isolated) {
+            QVERIFY2(TextDirection::needsIsolation(name), qPrintable(name));
+            QCOMPARE(TextDirection::isolate(name), fsi + name + pdi);
+        }
+        const QStringList plain{QString(),
+                                QStringLiteral("Gate 1"),
+                                QStringLiteral("Café Süd"),
+                                QStringLiteral("\u0412\u043E\u0440\u043E\u0442\u0430"), // Cyrillic
+                                QStringLiteral("\u6B63\u9580 2"),                       // CJK
+                                QStringLiteral("\u0926\u094D\u0935\u093E\u0930"),       // Devanagari
+                                QStringLiteral("10.0.0.5:554 · #3 (\u00B1)"),
+                                QStringLiteral("\U0001F6AA")};
+        for (const QString& name : plain) {
+            QVERIFY2(!TextDirection::needsIsolation(name), qPrintable(name));
+            QCOMPARE(TextDirection::isolate(name), name);
+        }
     }
 
     // The remembered offsets give what the C library gives, every minute

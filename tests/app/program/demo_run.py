@@ -36,8 +36,8 @@ import subprocess
 import sys
 import time
 
-from desktop_kit import (Failure, atspi, bright_spot, click_on, close_windows, extents, grab, kavira_app, nodes,
-                         picture_moves, processes_of, showing, showing_where, text_of, under_private_bus,
+from desktop_kit import (Failure, Messages, atspi, bright_spot, click_on, close_windows, extents, grab, kavira_app,
+                         nodes, picture_moves, processes_of, showing, showing_where, text_of, under_private_bus,
                          wait_until, write_png)
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", "..", ".."))
@@ -336,7 +336,6 @@ def native_start(demo, shots):
     exported into the demo's Documents folder, and the toast says so."""
     Atspi = demo.Atspi
     table = demo.on_screen("table", "Devices", 120)
-    app = demo.app()
 
     def details_of(name):
         cells = [table.get_child_at_index(i) for i in range(table.get_child_count())]
@@ -377,12 +376,19 @@ def native_start(demo, shots):
     folder = showing_where(Atspi, chooser, lambda n: n.get_role_name() == "combo box")
     if folder is None or folder.get_name() != documents:
         raise Failure(f"the report is proposed in {folder and folder.get_name()}, not {documents}")
-    showing(Atspi, chooser, "push button", "Save").do_action(0)
-    toast = wait_until("the export's toast", 30, lambda: showing_where(
-        Atspi, app, lambda n: n.get_role_name() == "label" and text_of(n).startswith("Report exported")))
-    written = glob.glob(os.path.join(documents, "vigilo-uptime-*.csv"))
-    if len(written) != 1 or text_of(toast) != f"Report exported to {written[0]}":
-        raise Failure(f"the toast says \"{text_of(toast)}\"; the demo's Documents hold {written}")
+    # The toast stands for a few seconds: it is heard as it shows, however
+    # long a walk of the program's tree takes meanwhile.
+    messages = Messages(Atspi)
+    try:
+        showing(Atspi, chooser, "push button", "Save").do_action(0)
+        # What the toast reports, then the toast as it was heard.
+        written = wait_until("the report in the demo's Documents", 60, lambda: demo.alive("the report was written")
+                             or glob.glob(os.path.join(documents, "vigilo-uptime-*.csv")))
+        toast = messages.wait_for("the export's toast", 30, lambda t: t.startswith("Report exported"))
+    finally:
+        messages.close()
+    if len(written) != 1 or toast != f"Report exported to {written[0]}":
+        raise Failure(f"the toast says \"{toast}\"; the demo's Documents hold {written}")
     with open(written[0], "rb") as f:
         if not f.read().startswith("\ufeffdate,site,device".encode()):
             raise Failure("the exported report is not the uptime report")

@@ -142,6 +142,53 @@ def text_of(node):
         return ""
 
 
+class Messages:
+    """The texts of the program's labels as they show or change, heard from
+    the accessibility bus as they happen: a passing message (a toast that
+    stands a few seconds) is heard however slowly a walk of the whole tree
+    would find it, and is still known once it went. Made before the message
+    can come, so that the program knows someone listens."""
+
+    KINDS = ("object:state-changed:showing", "object:property-change:accessible-name")
+
+    def __init__(self, Atspi, role="label"):
+        from gi.repository import GLib
+
+        self.context = GLib.MainContext.default()
+        self.role = role
+        self.heard = []
+        self.listener = Atspi.EventListener.new(self._heard)
+        for kind in self.KINDS:
+            self.listener.register(kind)
+
+    def _heard(self, event):
+        try:
+            if event.type.startswith("object:state-changed:") and not event.detail1:
+                return  # a label going away says nothing new
+            source = event.source
+            if source.get_role_name() == self.role:
+                self.heard.append(text_of(source))
+        except Exception:  # the label went away while we asked
+            pass
+
+    def listen(self):
+        """Takes in what the bus delivered since the last time."""
+        while self.context.pending():
+            self.context.iteration(False)
+
+    def wait_for(self, what, seconds, test):
+        """The first text heard for which test(text) holds."""
+        def found():
+            self.listen()
+            return next((t for t in self.heard if test(t)), None)
+
+        return wait_until(what, seconds, found)
+
+    def close(self):
+        for kind in self.KINDS:
+            self.listener.deregister(kind)
+
+
 def extents(Atspi, node):
     r = node.get_extents(Atspi.CoordType.SCREEN)
     return r.x, r.y, r.width, r.height

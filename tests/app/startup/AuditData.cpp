@@ -7,6 +7,7 @@
 #include "native/services/NativeController.h"
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
+#include "server/api/ApiTypes.h"
 #include "server/view/CameraTile.h"
 #include "server/view/GridPage.h"
 #include "tests/fixtures/devices/FakeDevice.h"
@@ -242,6 +243,71 @@ QList<AlikeWall> alikeWalls()
     for (qsizetype i = 0; i < cameras.size(); ++i)
         estate.cameras << WallCamera{QString::number(800000 + i), titles.at(i), QString(), false};
     return {site, corridors, preset, estate};
+}
+
+QList<kvr::api::Site> manyAlikeSites(QStringList* wall)
+{
+    const QList<longnames::Camera> catalogue = longnames::manyAlike();
+    const QList<longnames::Camera> shown = longnames::wallOf120(catalogue);
+    kvr::api::Site site;
+    site.id = QStringLiteral("site-many");
+    site.name = QStringLiteral("Distribution centre");
+    for (const longnames::Camera& c : catalogue) {
+        if (site.devices.isEmpty() || site.devices.last().name != c.recorder) {
+            kvr::api::Device d;
+            d.id = QStringLiteral("rec-many-%1").arg(site.devices.size() + 1);
+            d.siteId = site.id;
+            d.name = c.recorder;
+            d.online = d.onlineKnown = true;
+            site.devices << d;
+        }
+        kvr::api::Device& d = site.devices.last();
+        kvr::api::Channel ch;
+        ch.id = QStringLiteral("%1-ch%2").arg(d.id).arg(d.channels.size() + 1);
+        ch.deviceId = d.id;
+        ch.name = c.name;
+        ch.number = int(d.channels.size()) + 1;
+        ch.online = ch.onlineKnown = true;
+        d.channels << ch;
+        if (shown.contains(c))
+            *wall << ch.id;
+    }
+    return {site};
+}
+
+QStringList addManyAlikeDevices()
+{
+    NativeController::setPollEnabled(false);
+    NativeStore& store = NativeStore::instance();
+    const QList<longnames::Camera> catalogue = longnames::manyAlike();
+    const QList<longnames::Camera> shown = longnames::wallOf120(catalogue);
+    const quint16 closed = kvrtest::closedPort();
+    QStringList keys;
+    for (qsizetype first = 0; first < catalogue.size();) {
+        qsizetype end = first;
+        while (end < catalogue.size() && catalogue.at(end).recorder == catalogue.at(first).recorder)
+            ++end;
+        Native::Device d;
+        d.name = catalogue.at(first).recorder;
+        d.ip = QStringLiteral("127.0.0.1");
+        d.httpPort = d.rtspPort = closed;
+        d.username = QStringLiteral("admin");
+        d.password = QStringLiteral("s3cret");
+        d.manufacturer = QStringLiteral("DAHUA");
+        d.type = QStringLiteral("nvr");
+        d.channels = int(end - first);
+        const QString id = store.addDevice(d);
+        store.applyProbe(id, nativetest::checkedRecorder(true, 20, false, d.channels, [](int) { return true; }));
+        QList<Native::Camera> cams = store.device(id)->cameras;
+        for (qsizetype c = 0; c < cams.size(); ++c) {
+            cams[c].name = catalogue.at(first + c).name;
+            if (shown.contains(catalogue.at(first + c)))
+                keys << QStringLiteral("%1#%2").arg(id).arg(c + 1);
+        }
+        store.saveCameras(id, cams);
+        first = end;
+    }
+    return keys;
 }
 
 QSet<QString> slowCameras(const orgserver::FakeOrgServer& server)

@@ -20,6 +20,9 @@ class QWidget;
 namespace kvr::screens {
 class NativeWindow;
 } // namespace kvr::screens
+namespace kvr::api {
+struct Site;
+} // namespace kvr::api
 namespace kvr::view {
 class GridPage;
 struct WallCamera;
@@ -60,6 +63,15 @@ struct AlikeWall {
     QString name;
 };
 QList<AlikeWall> alikeWalls();
+
+// The catalogue of a wall of 120 (12 x 10) named alike (tests/support/
+// LongNames manyAlike): as the organisation's server lists it, one site of
+// its seven recorders; and as native devices in the process's inventory at
+// a loopback address where nothing answers, their cameras named. Each gives
+// the ids of the wall's 120 cameras, in their order (the server's channel
+// ids, the native wall's keys).
+QList<kvr::api::Site> manyAlikeSites(QStringList* wall);
+QStringList addManyAlikeDevices();
 
 // The tiles of the wall's page have shown what they will show: pictures
 // aside, each has failed, is offline, or waits for a slow answer.

@@ -13,11 +13,13 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/startup/Startup.h"
+#include "app/ui/FocusRing.h"
 #include "app/ui/Modal.h"
 #include "app/ui/Theme.h"
 #include "app/ui/WheelGuard.h"
 #include "native/live/CalendarDialog.h"
 #include "native/live/NativeLive.h"
+#include "native/live/NativeWallSource.h"
 #include "native/live/VmsPage.h"
 #include "native/live/VmsTile.h"
 #include "native/screens/DevicePanel.h"
@@ -37,8 +39,10 @@
 #include "server/shell/SignInProgress.h"
 #include "server/view/CameraTile.h"
 #include "server/view/GridPage.h"
+#include "server/view/ServerWallSource.h"
 #include "server/view/StagePages.h"
 #include "tests/app/startup/AuditData.h"
+#include "tests/app/startup/AuditWalks.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/server/shell/ShellTestSupport.h"
@@ -49,7 +53,9 @@
 #include "tests/support/TestKit.h"
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
+#include "wall/Controller.h"
 #include "wall/DisplayWindow.h"
+#include "wall/Screens.h"
 #include "wall/SetupDialog.h"
 #include "wall/TileRetry.h"
 
@@ -185,6 +191,7 @@ QString enterPurpose(const QString& dialog)
                                                   {"native-stream", "Try again"},
                                                   {"native-remove-question", "Cancel"},
                                                   {"native-discard-question", "Keep editing"},
+                                                  {"discard-question", "Keep editing"},
                                                   {"native-add-device", "Add device"},
                                                   {"native-add-site", "Add site"},
                                                   {"native-settings", "Save"},
@@ -193,6 +200,131 @@ QString enterPurpose(const QString& dialog)
                                                   {"native-video-wall-setup", "Start wall"}};
     // A dialog missing here is named in the fault.
     return purposes.value(dialog, QStringLiteral("(a purpose to be named in enterPurpose)"));
+}
+
+// The texts of the title strips of a wall's tiles (the server's badge,
+// native mode's) that reach past their tile.
+QStringList stripsPastTheirTile(QWidget* window)
+{
+    QStringList faults;
+    for (QWidget* tile : window->findChildren<QWidget*>()) {
+        if (!tile->isVisible() || !(qobject_cast<CameraTile*>(tile) || qobject_cast<VmsTile*>(tile)))
+            continue;
+        for (QWidget* strip : tile->findChildren<QWidget*>(QRegularExpression(QStringLiteral("^(TileBadge|VBadge)$")),
+                                                           Qt::FindDirectChildrenOnly)) {
+            if (!strip->isVisible() || strip->inherits("QLabel"))
+                continue;
+            for (QLabel* label : strip->findChildren<QLabel*>())
+                if (label->isVisible()
+                    && !tile->rect().contains(QRect(strip->mapTo(tile, label->pos()), label->size())))
+                    faults << QStringLiteral("[strip] %1: \"%2\" reaches past its tile of %3x%4")
+                                  .arg(screenaudit::describe(tile), label->text())
+                                  .arg(tile->width())
+                                  .arg(tile->height());
+        }
+    }
+    return faults;
+}
+
+// A shown title as a person reads it: without "…" and direction marks.
+QString readAs(QString s)
+{
+    s.removeIf([](QChar c) { return c == QChar(0x2026) || (c.unicode() >= 0x2066 && c.unicode() <= 0x2069); });
+    return s.simplified();
+}
+
+// The shortest end of `name`, from a word's start, that none of `others`
+// ends with at a word's start ("01" of "Camera 01" beside "Camera 02"); the
+// whole name where there is none.
+QString tellingEnd(const QString& name, const QStringList& others)
+{
+    for (qsizetype at = name.size() - 1; at > 0; --at) {
+        if (name.at(at - 1) != QLatin1Char(' '))
+            continue;
+        const QString end = name.mid(at);
+        if (std::none_of(others.cbegin(), others.cend(), [&end](const QString& o) {
+                return o.endsWith(end)
+                    && (o.size() == end.size() || o.at(o.size() - end.size() - 1) == QLatin1Char(' '));
+            }))
+            return QString(QChar(0x2026)) + end;
+    }
+    return name;
+}
+
+// Tiles of a wall of `cameras` (by the tile's camera id or key) whose title
+// strips read alike (the same, or one cut where the other goes on) though
+// their cameras differ, where the room the strip gives the name holds what
+// tells them apart: "…" and the end of the camera's name that no other
+// camera's has, and, where another recorder's camera has the same name, the
+// end of the recorder's name that tells it from those recorders before it
+// ("…1 · …01"). Names that differ only beyond what fits may read alike.
+QStringList alikeWhereApartFits(QWidget* window, const QHash<QString, longnames::Camera>& cameras)
+{
+    // What a strip keeps after its name: its margin and its distance from
+    // the tile's edge.
+    constexpr int kStripEnd = 10;
+    struct Tile {
+        QString read;
+        bool cutAtItsEnd = false;
+        longnames::Camera camera;
+        int room = 0;
+        QFont font;
+    };
+    QList<Tile> tiles;
+    QList<longnames::Camera> shown;
+    for (QWidget* w : window->findChildren<QWidget*>()) {
+        auto* server = qobject_cast<CameraTile*>(w);
+        auto* native = qobject_cast<VmsTile*>(w);
+        if (!(server || native) || !w->isVisible())
+            continue;
+        const auto* name = w->findChild<QLabel*>(server ? QStringLiteral("TileName") : QStringLiteral("VTileName"));
+        QStringList texts;
+        for (const QLabel* l : name->parentWidget()->findChildren<QLabel*>())
+            if (l->isVisible())
+                texts << l->text();
+        QString raw = texts.join(QLatin1Char(' '));
+        raw.removeIf([](QChar c) { return c.unicode() >= 0x2066 && c.unicode() <= 0x2069; });
+        Tile t{readAs(raw), raw.endsWith(QChar(0x2026)), cameras.value(server ? server->cameraId() : native->key()),
+               w->width() - name->mapTo(w, QPoint(0, 0)).x() - kStripEnd, name->font()};
+        tiles << t;
+        shown << t.camera;
+    }
+    const auto need = [&shown](const Tile& t) {
+        QStringList collide;
+        QStringList owns;
+        for (const longnames::Camera& c : shown) {
+            if (c.name == t.camera.name && c.recorder != t.camera.recorder)
+                collide << c.recorder;
+            else if (c.name != t.camera.name)
+                owns << c.name;
+        }
+        const QFontMetrics m(t.font);
+        if (collide.isEmpty())
+            return m.horizontalAdvance(tellingEnd(t.camera.name, owns));
+        QStringList ownsBeside;
+        for (const longnames::Camera& c : shown)
+            if (c.recorder == t.camera.recorder && c.name != t.camera.name)
+                ownsBeside << c.name;
+        return m.horizontalAdvance(tellingEnd(t.camera.recorder, collide)) + m.horizontalAdvance(QStringLiteral(" · "))
+            + m.horizontalAdvance(tellingEnd(t.camera.name, ownsBeside));
+    };
+    QStringList faults;
+    for (qsizetype i = 0; i < tiles.size(); ++i) {
+        for (qsizetype j = 0; j < tiles.size(); ++j) {
+            const Tile& a = tiles.at(i);
+            const Tile& b = tiles.at(j);
+            if (i == j || a.camera == b.camera || a.read.isEmpty()
+                || !(a.read == b.read || (a.cutAtItsEnd && b.read.startsWith(a.read))))
+                continue;
+            if (const int needed = need(a); needed <= a.room)
+                faults << QStringLiteral("[alike] \"%1 · %2\" reads \"%3\" as \"%4 · %5\" does, where %6 px of its %7 "
+                                         "would tell it apart")
+                              .arg(a.camera.recorder, a.camera.name, a.read, b.camera.recorder, b.camera.name)
+                              .arg(needed)
+                              .arg(a.room);
+        }
+    }
+    return faults;
 }
 
 } // namespace
@@ -204,6 +336,7 @@ class ScreenAudit : public QObject {
     screenaudit::Setting setting;
     QStringList faults;
     QStringList seen;
+    QSet<QString> typedIn;    // dialogs whose typed text Escape was seen to ask about
     QSet<QString> slow;       // cameras whose start the server answers late
     bool slowAnswers = false; // while the server's camera walls are looked at
 
@@ -224,8 +357,10 @@ class ScreenAudit : public QObject {
     {
         // The control the window focused as it opened is nobody's choice: a
         // passing wheel leaves it as it is.
-        if (!seen.contains(name))
+        if (!seen.contains(name)) {
             faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::wheelPastFocus(window));
+            faults += drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::heardFirst(window));
+        }
         // As it opens: no field chosen by an earlier walk, pages at their top.
         if (QWidget* focused = window->focusWidget())
             focused->clearFocus();
@@ -255,6 +390,8 @@ class ScreenAudit : public QObject {
         faults += drive::tagged(tag, drive::scrollPages(window));
         faults += drive::tagged(tag, drive::wheelPast(window));
         faults += drive::tagged(tag, rightClickTextFields(window));
+        // Last: the keyboard's way through it, every stop shown and named.
+        faults += drive::tagged(tag, drive::tabStops(window, Theme::colour(Theme::Colour::FocusRing)));
         seen << name;
     }
 
@@ -265,6 +402,28 @@ class ScreenAudit : public QObject {
         const QString tag = QStringLiteral("%1@%2").arg(name, screenTag());
         faults += drive::tagged(tag, drive::pressEnter(&dialog, enterPurpose(name)));
         faults += drive::tagged(tag, drive::buttonLooks(&dialog));
+    }
+
+    // Text typed into the dialog's first field, then Escape: it asks before
+    // the text goes.
+    void escapeAfterTyping(QDialog& dialog, const QString& name)
+    {
+        bool typed = false;
+        faults +=
+            drive::tagged(QStringLiteral("%1@%2").arg(name, screenTag()), drive::escapeAfterTyping(&dialog, &typed));
+        if (typed)
+            typedIn << name;
+    }
+
+    // Every dialog named took typing and asked on Escape.
+    void expectTyped(const QStringList& names) const
+    {
+        QStringList missing;
+        for (const QString& name : names)
+            if (!typedIn.contains(name))
+                missing << name;
+        QVERIFY2(missing.isEmpty(),
+                 qPrintable(QStringLiteral("typed into: none of ") + missing.join(QLatin1String(", "))));
     }
 
     // Escape, the last thing done in a dialog: it closes.
@@ -298,6 +457,11 @@ class ScreenAudit : public QObject {
     static void startNative(AuditFleet& fleet, TopLevelWindows& windows)
     {
         QVERIFY(fleet.build());
+        showNative(windows);
+    }
+    // Native mode, started as the program starts in it.
+    static void showNative(TopLevelWindows& windows)
+    {
         Prefs::set(Prefs::kNativeMode, true);
         windows.connectSwitches();
         windows.showInitial();
@@ -314,6 +478,13 @@ class ScreenAudit : public QObject {
             VideoWall::SetupDialog* setup = nullptr;
             QTRY_VERIFY((setup = window->findChild<VideoWall::SetupDialog*>()) && setup->isVisible());
             checkOpening(setup, QStringLiteral("%1-%2").arg(name).arg(i + 1));
+            // How cameras get onto a display reads whole, where the dialog opens.
+            QTRY_COMPARE(setup->hint()->visibleRegion().boundingRect(), setup->hint()->rect());
+            if (i == 0) {
+                const qreal scale = setup->devicePixelRatioF();
+                QVERIFY(screenaudit::screenshot(
+                    setup, kShots, QStringLiteral("opening-%1-x%2-%3").arg(screenTag()).arg(scale).arg(name)));
+            }
             QPointer<VideoWall::SetupDialog> gone(setup);
             setup->close();
             QTRY_VERIFY(!gone);
@@ -328,6 +499,7 @@ class ScreenAudit : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         checkOpening(&dialog, name);
         pressEnterAsItOpens(dialog, name);
+        escapeAfterTyping(dialog, name);
         if (ready)
             QTRY_VERIFY_WITH_TIMEOUT(ready(dialog), 30000);
         look(&dialog, name);
@@ -356,6 +528,27 @@ class ScreenAudit : public QObject {
         dialog.runTest();
         QTRY_VERIFY_WITH_TIMEOUT(visibleButton(&dialog, QStringLiteral("Test connection"))->isEnabled(), 15000);
         lookAtDialog(dialog, QStringLiteral("server-dialog"));
+    }
+
+    // An address typed by hand, then Escape: the question it asks is looked
+    // at and answered "Keep editing"; the address then goes back as it was.
+    void lookAtDiscardQuestion(QDialog& dialog, const QString& name)
+    {
+        QLineEdit* field = nullptr;
+        for (QLineEdit* e : dialog.findChildren<QLineEdit*>())
+            if (!field && e->isVisible() && !e->isReadOnly())
+                field = e;
+        QVERIFY(field);
+        const QString before = field->text();
+        QVERIFY(drive::activate(&dialog));
+        field->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(field, Qt::Key_End);
+        QTest::keyClicks(field, QStringLiteral("/typed"));
+        auditNext(name, int(QMessageBox::RejectRole));
+        QTest::keyClick(field, Qt::Key_Escape);
+        expectAnswered();
+        QVERIFY(dialog.isVisible());
+        field->setText(before);
     }
 
     // A dialog may wait for the server while slow answers hold its connections.
@@ -485,6 +678,7 @@ private Q_SLOTS:
     {
         Theme::useProgramFont();
         WheelGuard::install(); // as the program's start does
+        FocusRing::install(Theme::colour(Theme::Colour::FocusRing));
         Prefs::set(Prefs::kRenderMode, QStringLiteral("cpu"));
         if (BrandRegistry::instance().count() == 0)
             BrandRegistry::instance().add(std::make_unique<ImouProvider>());
@@ -548,6 +742,7 @@ private Q_SLOTS:
         QVERIFY(shelltest::answerInPlainHttp(plain));
         Modal::respond([this, &plain](QDialog& d) {
             lookAtTestedServerDialog(static_cast<ServerDialog&>(d), plain);
+            lookAtDiscardQuestion(d, QStringLiteral("discard-question"));
             pressEscapeToLeave(d, QStringLiteral("server-dialog"));
             d.hide();
             return int(QDialog::Rejected);
@@ -716,6 +911,7 @@ private Q_SLOTS:
         login.hide();
         expectSeen({"sign-in",
                     "server-dialog",
+                    "discard-question",
                     "sign-in-code",
                     "main-home",
                     "main-catalogue",
@@ -748,6 +944,7 @@ private Q_SLOTS:
                     "video-wall-36",
                     "video-wall-36-setup",
                     "session-expired"});
+        expectTyped({"server-dialog", "preset-name", "wall-auto-advance"});
     }
 
     void nativeMode()
@@ -784,6 +981,8 @@ private Q_SLOTS:
             for (int t = 1; t < tabs->count(); ++t) {
                 tabs->setCurrentIndex(t);
                 look(&d, QStringLiteral("native-device-tab%1").arg(t));
+                // Camera names typed in "Manage cameras" are asked about.
+                escapeAfterTyping(d, QStringLiteral("native-device-tab%1").arg(t));
             }
             tabs->setCurrentIndex(0);
             const auto answered = [this, &d](const QString& button, const QString& name) {
@@ -913,6 +1112,8 @@ private Q_SLOTS:
                     "native-video-wall-setup",
                     "native-video-wall-36",
                     "native-video-wall-36-setup"});
+        expectTyped(
+            {"native-device-tab2", "native-deactivate", "native-add-device", "native-add-site", "native-settings"});
     }
 
     // Every opening of the windows a person opens again and again, as the
@@ -970,6 +1171,39 @@ private Q_SLOTS:
         native.hide();
     }
 
+    // Server mode by the keyboard alone, from signing in to a recorded day
+    // playing (tests/app/startup/AuditWalks.h).
+    void keyboardOnlyServerPlayback()
+    {
+        shelltest::Rig rig;
+        Prefs::set(Prefs::kNativeMode, false);
+        Prefs::set(Prefs::kRememberUser, QString());
+        TopLevelWindows windows;
+        windows.connectSwitches();
+        windows.showInitial();
+        QVERIFY(QTest::qWaitForWindowExposed(&windows.login));
+        faults += drive::tagged(
+            QStringLiteral("keys-server@") + screenTag(),
+            auditwalks::serverPlaybackByKeys(windows, rig.server, Theme::colour(Theme::Colour::FocusRing)));
+        windows.shell.hide();
+        windows.login.hide();
+    }
+
+    // Native mode by the keyboard alone, from the fleet to a recording of
+    // the calendar playing.
+    void keyboardOnlyNativeCalendar()
+    {
+        AuditFleet fleet;
+        TopLevelWindows windows;
+        startNative(fleet, windows);
+        if (QTest::currentTestFailed())
+            return;
+        faults += drive::tagged(
+            QStringLiteral("keys-native@") + screenTag(),
+            auditwalks::nativeCalendarByKeys(windows, fleet.calendarDevice(), Theme::colour(Theme::Colour::FocusRing)));
+        windows.native.hide();
+    }
+
     // The pointer crossing a camera wall as it opens, while its tiles still
     // load: every title reads as it did before the pointer came. The tiles
     // show a few at a time, and each is fitted against the whole wall and
@@ -1017,6 +1251,102 @@ private Q_SLOTS:
                 faults += drive::tagged(tag, drive::focusShows(&window, Theme::colour(Theme::Colour::FocusRing)));
         }
         wall->stopAll();
+    }
+
+    // Walls of 120 (12 x 10) of a catalogue named alike: three recorders
+    // whose names differ only at their end, each with "Camera 01" and on, and
+    // recorders of Arabic, Hebrew, French and German names (tests/support/
+    // LongNames). On the video wall of either mode, full screen, and on
+    // native mode's live wall, at this run's scale (also run at 1.5,
+    // tst_screen_audit_walls_scaled): no two titles read alike where what
+    // tells them apart fits, and no text of a title strip reaches past its
+    // tile.
+    void wallsOf120ReadApart()
+    {
+        QScreen* screen = QGuiApplication::primaryScreen();
+        const QRect area = screen->geometry();
+        // The pointer rests on a tile of the middle row (at the top edge it
+        // would bring the video wall's bar up over the first row).
+        QCursor::setPos(area.left() + 4, area.center().y());
+        // The cameras of the wall by their tiles' ids (the server's channel
+        // ids, the native wall's keys), filled below.
+        QHash<QString, longnames::Camera> cameras;
+        const QList<longnames::Camera> wall = longnames::wallOf120(longnames::manyAlike());
+        const qreal scale = screen->devicePixelRatio();
+        const QString at = scale == 1.0 ? screenTag() : QStringLiteral("%1-scale-%2").arg(screenTag()).arg(scale);
+        const auto wallSeen = [this, &area, &cameras, &at](QWidget* window, const QString& name) {
+            screenaudit::settle(window);
+            QVERIFY(screenaudit::screenshot(window, kShots, QStringLiteral("audit-%1-%2").arg(at, name)));
+            const QString tag = QStringLiteral("%1@%2").arg(name, at);
+            screenaudit::Setting here = setting;
+            here.screen = area;
+            // The titles: shortened with their whole texts at hand, no text
+            // of a strip past its tile, told apart where that fits (failed
+            // tiles weigh a failure's word against the name).
+            for (const QString& f : screenaudit::run(screenaudit::Check::Text, window, here))
+                if (f.contains(QLatin1String("TileName")) || f.contains(QLatin1String("TileSub"))
+                    || f.contains(QLatin1String("TileState")))
+                    faults << tag + QLatin1Char(' ') + f;
+            faults += drive::tagged(tag, stripsPastTheirTile(window));
+            faults += drive::tagged(tag, alikeWhereApartFits(window, cameras));
+            seen << name;
+        };
+        const auto allFailed = [](QWidget* window, int count) {
+            int failed = 0;
+            for (QWidget* w : window->findChildren<QWidget*>()) {
+                if (auto* t = qobject_cast<CameraTile*>(w))
+                    failed += t->isFailed() ? 1 : 0;
+                else if (auto* v = qobject_cast<VmsTile*>(w))
+                    failed += v->isFailed() ? 1 : 0;
+            }
+            return failed == count;
+        };
+        const auto runWall = [&](std::shared_ptr<VideoWall::Source> source, const QStringList& cells,
+                                 const QString& name) {
+            VideoWall::Config config;
+            VideoWall::ScreenConfig* display =
+                config.ensure(VideoWall::screenKey(screen), VideoWall::screenTitle(screen));
+            display->layout = QStringLiteral("10x12");
+            display->cells = cells;
+            VideoWall::Controller::instance()->start(std::move(source), config);
+            VideoWall::DisplayWindow* shown = nullptr;
+            QTRY_VERIFY_WITH_TIMEOUT((shown = wallWindow()) && shown->isVisible(), 10000);
+            QTRY_VERIFY_WITH_TIMEOUT(allFailed(shown, int(cells.size())), 60000);
+            wallSeen(shown, name);
+            VideoWall::Controller::instance()->stop();
+            QTRY_VERIFY_WITH_TIMEOUT(!wallWindow(), 10000);
+        };
+
+        // Server mode: the organisation's catalogue, no server answering.
+        AppContext& ctx = AppContext::instance();
+        QStringList channels;
+        ctx.sites = manyAlikeSites(&channels);
+        ctx.api.setBaseUrl(QStringLiteral("http://127.0.0.1:%1").arg(kvrtest::closedPort()));
+        QCOMPARE(channels.size(), 120);
+        for (qsizetype i = 0; i < channels.size(); ++i)
+            cameras.insert(channels.at(i), wall.at(i));
+        runWall(std::make_shared<ServerWallSource>(), channels, QStringLiteral("video-wall-120"));
+        ctx.sites.clear();
+
+        // Native mode: its devices, none answering.
+        const QStringList keys = addManyAlikeDevices();
+        QCOMPARE(keys.size(), 120);
+        for (qsizetype i = 0; i < keys.size(); ++i)
+            cameras.insert(keys.at(i), wall.at(i));
+        runWall(std::make_shared<NativeWallSource>(), keys, QStringLiteral("native-video-wall-120"));
+        TopLevelWindows windows;
+        showNative(windows);
+        NativeWindow& native = windows.native;
+        native.setPage(1);
+        VmsPage* live = native.findChild<VmsPage*>();
+        live->setLayoutChoice(7); // 12 x 10
+        live->setWall(keys);
+        QTRY_VERIFY_WITH_TIMEOUT(native.findChildren<VmsTile*>().size() == 120, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(allFailed(&native, 120), 60000);
+        QCursor::setPos(area.topLeft());
+        wallSeen(&native, QStringLiteral("native-live-wall-120"));
+        native.hide();
+        expectSeen({"video-wall-120", "native-video-wall-120", "native-live-wall-120"});
     }
 };
 

@@ -3,6 +3,11 @@
 #include "app/core/SessionStore.h"
 #include "app/core/Settings.h"
 #include "app/startup/Startup.h"
+#include "app/ui/Modal.h"
+#include "native/services/NativeInventory.h"
+#include "native/services/NativeServices.h"
+#include "native/services/NativeStore.h"
+#include "native/services/SecureFile.h"
 #include "server/shell/BrandRegistry.h"
 #include "tests/fixtures/orgserver/FakeOrgServer.h"
 #include "tests/support/Drive.h"
@@ -14,6 +19,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFontInfo>
 #include <QLineEdit>
@@ -292,6 +298,47 @@ private Q_SLOTS:
         QVERIFY(w->login.restoreAttempts() == 1 && w->shell.catalogLoads() == 1 && SessionStore::active());
         QCOMPARE(AppContext::instance().user.username, QStringLiteral("asha"));
         api.logout();
+    }
+
+    // A quit whose last save still fails says so before the program ends:
+    // in a notice, one sentence per file, or in the log alone when the
+    // system's request ended it.
+    void aQuitThatCannotSaveSaysSo()
+    {
+        using namespace kvr::services;
+        kvr::ui::Modal::reset();
+        kvr::ui::Modal::setStrict(true);
+        NativeStore& store = NativeStore::instance();
+        store.waitForWrites();
+        sayWhatQuitLeftUnsaved(false); // all saved: nothing to say
+        QVERIFY(kvr::ui::Modal::shown().isEmpty());
+
+        // A folder where the device list is written: no write of it can work.
+        const QString path = SecureFile::path(QLatin1String(Native::kInventoryFile));
+        QFile::remove(path);
+        QVERIFY(QDir().mkpath(path));
+        store.addSite(Native::Site{{}, QStringLiteral("Depot"), {}, {}, {}, {}, {}});
+        QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection);
+        const QStringList lost = NativeServices::lostAtEnd();
+        QCOMPARE(lost.size(), 1);
+        QVERIFY2(lost.first().startsWith(QStringLiteral("The device list could not be saved in")),
+                 qPrintable(lost.first()));
+        {
+            kvrtest::LogCapture log;
+            sayWhatQuitLeftUnsaved(true);
+            QVERIFY(kvr::ui::Modal::shown().isEmpty());
+            QVERIFY(log.contains(QStringLiteral("[app] ended on the system's request with files not saved: ")
+                                 + lost.first()));
+        }
+        kvr::ui::Modal::answer(QMessageBox::Ok);
+        sayWhatQuitLeftUnsaved(false);
+        QCOMPARE(kvr::ui::Modal::shown(), QStringList{QStringLiteral("Not saved: ") + lost.first()});
+
+        QVERIFY(QDir(path).removeRecursively());
+        store.flush();
+        store.waitForWrites();
+        QVERIFY(NativeServices::lostAtEnd().isEmpty());
+        kvr::ui::Modal::setStrict(false);
     }
 };
 

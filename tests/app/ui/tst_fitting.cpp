@@ -3,6 +3,7 @@
 // their widest text, and camera titles that give up their device part first.
 #include "app/ui/Fitting.h"
 #include "app/ui/LayoutTools.h"
+#include "app/ui/NamesApart.h"
 #include "app/ui/Theme.h"
 #include "tests/support/LongNames.h"
 #include "tests/support/TestKit.h"
@@ -19,6 +20,7 @@
 #include <QRegularExpression>
 #include <QSet>
 #include <QStandardItemModel>
+#include <QTextLayout>
 #include <QTimeEdit>
 
 using namespace kvr::ui;
@@ -40,6 +42,92 @@ QFont tileNameFont()
     font.setPixelSize(12);
     font.setWeight(QFont::DemiBold);
     return font;
+}
+
+const QChar kEllipsis(0x2026);
+const QString kJoin(" \u00B7 ");
+
+bool isBidiControl(QChar c)
+{
+    return (c.unicode() >= 0x2066 && c.unicode() <= 0x2069) || (c.unicode() >= 0x202A && c.unicode() <= 0x202E);
+}
+
+// A shown text as a person reads it: without "…", direction controls and the
+// spaces around them.
+QString readable(QString s)
+{
+    s.remove(kEllipsis);
+    s.removeIf(isBidiControl);
+    return s.simplified();
+}
+
+bool rightToLeft(const QString& text)
+{
+    for (QChar c : text) {
+        if (c.direction() == QChar::DirL)
+            return false;
+        if (c.direction() == QChar::DirR || c.direction() == QChar::DirAL)
+            return true;
+    }
+    return false;
+}
+
+// The middle of where the character at `at` of `layout`'s text is drawn.
+qreal drawnAt(const QTextLayout& layout, qsizetype at)
+{
+    QRectF drawn;
+    for (const QGlyphRun& run : layout.glyphRuns(int(at), 1))
+        drawn |= run.boundingRect();
+    return drawn.center().x();
+}
+
+// Each "…" of `shown` (a shortened form of `whole`, a name or a camera
+// title) drawn where it does not stand for what it leaves out: a name whose
+// end is left out ends with "…" on the side where it reads to (the left of a
+// right-to-left name), one whose start is left out begins with it on the
+// other side. Laid out as a label lays it out (in the direction of its first
+// letter outside isolated parts) and as a view's cell does (left to right).
+QStringList ellipsesOnTheWrongSide(const QString& shown, const QString& whole, const QFont& font)
+{
+    QStringList faults;
+    const qsizetype cut = cameraTitleDeviceEnd(whole);
+    const qsizetype shownCut = cut > 0 ? shown.indexOf(kJoin) : -1;
+    for (bool asLabel : {true, false}) {
+        QTextLayout layout(shown, font);
+        QTextOption option;
+        option.setTextDirection(asLabel && shown.isRightToLeft() ? Qt::RightToLeft : Qt::LeftToRight);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        for (qsizetype e = shown.indexOf(kEllipsis); e >= 0; e = shown.indexOf(kEllipsis, e + 1)) {
+            // The part of the title it stands in, and that part's direction.
+            const bool inDevice = shownCut >= 0 && e < shownCut;
+            const qsizetype from = inDevice || shownCut < 0 ? 0 : shownCut + kJoin.size();
+            const qsizetype to = inDevice ? shownCut : shown.size();
+            const QString part = cut <= 0 ? whole : (inDevice ? whole.left(cut) : whole.mid(cut + kJoin.size()));
+            const bool rtl = rightToLeft(part);
+            qsizetype before = e - 1;
+            while (before >= from && (shown.at(before).isSpace() || isBidiControl(shown.at(before))))
+                --before;
+            qsizetype after = e + 1;
+            while (after < to && (shown.at(after).isSpace() || isBidiControl(shown.at(after))))
+                ++after;
+            // Kept text before it: it stands for what follows; else for what
+            // comes before the kept text after it.
+            const bool standsForEnd = before >= from && shown.at(before) != kEllipsis;
+            const qsizetype kept = standsForEnd ? before : after;
+            if (kept >= to || shown.at(kept) == kEllipsis)
+                continue;
+            const bool leftOfKept = drawnAt(layout, e) < drawnAt(layout, kept);
+            const bool wanted = standsForEnd ? rtl : !rtl;
+            if (leftOfKept != wanted)
+                faults << QString("\"%1\" (%2): its \"…\" stands at the %3 of \"%4\"")
+                              .arg(shown, asLabel ? "as a label" : "in a view", leftOfKept ? "left" : "right",
+                                   shown.at(kept));
+        }
+    }
+    return faults;
 }
 
 } // namespace
@@ -495,6 +583,118 @@ private Q_SLOTS:
                                  "Lobby recorder, main building" + j + "Camera 1", "Gate"};
         const QString annexe = fitApart(towers, m, 100).first();
         QVERIFY2(annexe.endsWith(j + "Camera 1") && annexe.startsWith(e), qPrintable(annexe));
+    }
+
+    // A wall of 120 (12 x 10): three recorders named alike but for their end,
+    // each with "Camera 01" and on, and Arabic, Hebrew, French and German
+    // names. Where space is short the camera's own part is kept before its
+    // recorder's: each title of the three recorders keeps its camera's
+    // number at every room that holds it; from the room that holds the
+    // recorder's too ("…1 · …01"), no two of them read alike, and from a
+    // little more no two titles of the wall do.
+    void shortSpaceKeepsTheCamerasOwnPartFirst()
+    {
+        const QFontMetrics m(tileNameFont());
+        const QList<longnames::Camera> wall = longnames::wallOf120(longnames::manyAlike());
+        const QStringList titles = longnames::titles(wall);
+        const int both = m.horizontalAdvance(QString(kEllipsis) + "1" + kJoin + kEllipsis + "01");
+        for (int width = m.horizontalAdvance(QString(kEllipsis) + "01"); width <= 110; width += 3) {
+            const QStringList shown = fitApart(titles, m, width);
+            QStringList faults;
+            for (qsizetype i = 0; i < shown.size(); ++i) {
+                if (m.horizontalAdvance(shown.at(i)) > width)
+                    faults << QString("\"%1\" runs past its room").arg(shown.at(i));
+                if (i < 90 && !shown.at(i).contains(wall.at(i).name.section(' ', -1)))
+                    faults << QString("\"%1\" loses its camera's number").arg(shown.at(i));
+            }
+            if (width >= both)
+                faults += longnames::alikeFaults(titles.mid(0, 90), shown.mid(0, 90));
+            if (width >= 80)
+                faults += longnames::alikeFaults(titles, shown);
+            QVERIFY2(faults.isEmpty(), qPrintable(QString("at %1 px:\n").arg(width) + faults.join('\n')));
+        }
+    }
+
+    // Numbers are not all that is left of a title: where a camera's name
+    // does not fit beside its recorder's, the recorder is left out, not the
+    // camera's name cut to "…" ("…1 · …", the recorder's number alone).
+    void numbersAreNotAllThatIsLeft()
+    {
+        const QFontMetrics m(tileNameFont());
+        const QStringList many = longnames::titles(longnames::wallOf120(longnames::manyAlike()));
+        const QStringList estate = longnames::titles(longnames::estate());
+        for (const QStringList& titles : {many, estate}) {
+            for (int width = 20; width <= 100; width += 4) {
+                for (const QString& shown : fitApart(titles, m, width)) {
+                    const qsizetype join = shown.indexOf(kJoin);
+                    QVERIFY2(join < 0 || !readable(shown.mid(join + kJoin.size())).isEmpty(),
+                             qPrintable(QString("\"%1\" at %2 px").arg(shown).arg(width)));
+                }
+            }
+        }
+    }
+
+    // Right-to-left names keep their "…" on the side where they end (at the
+    // left of a name whose end is left out), alone, in a title beside a
+    // recorder's name of either direction, and fitted as a lone tile's
+    // title; Arabic names cut at their end are told apart like others.
+    void rightToLeftNamesEndWhereTheyEnd()
+    {
+        const QFont font = tileNameFont();
+        const QFontMetrics m(font);
+        const QList<longnames::Camera> catalogue = longnames::manyAlike();
+        QStringList titles, hebrew, arabic;
+        for (const longnames::Camera& c : catalogue.mid(150)) {
+            titles << longnames::titles({c}).first();
+            if (c.name.at(0).direction() == QChar::DirR)
+                hebrew << c.name;
+            else if (c.name.at(0).direction() == QChar::DirAL)
+                arabic << c.name;
+        }
+        // The three recorders' first cameras beside an Arabic recorder's
+        // cameras of their names.
+        for (int r = 0; r < 3; ++r)
+            titles << longnames::titles({catalogue.at(r * 50)}).first();
+        titles << longnames::titles({{catalogue.at(150).recorder, catalogue.at(0).name}}).first();
+        QStringList faults;
+        for (const QStringList& names : {hebrew, arabic, titles}) {
+            for (int width = 30; width <= 160; width += 10) {
+                const QStringList shown = fitApart(names, m, width);
+                for (qsizetype i = 0; i < names.size(); ++i) {
+                    faults += ellipsesOnTheWrongSide(shown.at(i), names.at(i), font);
+                    faults += ellipsesOnTheWrongSide(fitCameraTitle(names.at(i), m, width), names.at(i), font);
+                }
+                if (&names != &titles && width >= 100)
+                    faults += longnames::alikeFaults(names, shown);
+            }
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.join('\n')));
+    }
+
+    // A paged wall's cameras are told apart from those of their page, and,
+    // where their names recur on other pages, by their recorder: "Camera 01"
+    // of the second recorder's page reads as that recorder's, not as the
+    // first one's. Names that do not recur keep their forms.
+    void namesRecurringOnOtherPagesShowTheirRecorder()
+    {
+        const QFontMetrics m(tileNameFont());
+        const QList<longnames::Camera> catalogue = longnames::manyAlike();
+        QStringList all;
+        for (int r = 0; r < 3; ++r)
+            all += longnames::titles(catalogue.mid(r * 50, 16));
+        for (int page = 0; page < 3; ++page) {
+            const QStringList shown = all.mid(page * 16, 16);
+            for (const QString& title : shown) {
+                const QString fitted = fitApart(title, shown, m, 100, all);
+                QVERIFY2(fitted.contains(kJoin) && fitted.section(kJoin, 0, 0).endsWith(QString::number(page + 1))
+                             && fitted.endsWith(title.section(kJoin, 1)),
+                         qPrintable(fitted));
+                QCOMPARE(fitApart(title, shown, m, 400, all), title);
+            }
+        }
+        const QStringList rooms = longnames::titles(catalogue.mid(150, 16));
+        for (const QString& title : rooms)
+            QCOMPARE(fitApart(title, rooms.mid(0, 8), m, 90, rooms), fitApart(title, rooms.mid(0, 8), m, 90));
     }
 
     // A tree's rows of one kind under different parents are told apart from

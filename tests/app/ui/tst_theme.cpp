@@ -185,7 +185,7 @@ private Q_SLOTS:
         static const char* const names[] = {
             "Play",        "Pause",        "Stop",    "EnterFullscreen", "LeaveFullscreen", "Search",
             "ChevronLeft", "ChevronRight", "SoundOn", "SoundOff",        "Settings",        "Checked",
-            "Snapshot",    "Close",        "Expand",  "SkipStart",       "SkipEnd"};
+            "Snapshot",    "Close",        "Expand",  "SkipStart",       "SkipEnd",         "Retry"};
         for (int c = 0; c < cols; ++c)
             p.drawText(QRect(labelW + c * cell, 0, cell, 40), Qt::AlignCenter,
                        QString("%1 %2").arg(sizes[c % sizes.size()]).arg(c >= sizes.size() ? "acc" : "mut"));
@@ -207,7 +207,7 @@ private Q_SLOTS:
         keepShot(sheet, QStringLiteral("icons.png"));
 
         // Unknown kinds paint nothing; sizes below 1 give no icon.
-        for (int k : {17, 42, -1})
+        for (int k : {Theme::kIconKinds, 42, -1})
             QCOMPARE(paintedPixels(iconImage(Icon(k), Theme::kAccent, 20)), 0);
         QVERIFY(Theme::icon(Icon::Play, Theme::kAccent, 0).isNull()
                 && Theme::icon(Icon::Play, Theme::kAccent, -5).isNull());

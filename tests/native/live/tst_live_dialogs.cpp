@@ -2,6 +2,7 @@
 // against the RTSP server and fake devices.
 
 #include "app/core/Settings.h"
+#include "app/ui/Fitting.h"
 #include "app/ui/Modal.h"
 #include "app/ui/WheelGuard.h"
 #include "native/live/CalendarDialog.h"
@@ -15,6 +16,8 @@
 #include "video/FfmpegPlayer.h"
 #include "video/VideoStage.h"
 
+#include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -47,6 +50,19 @@ QStringList cardTexts(const SnapshotsDialog& d)
     return out;
 }
 } // namespace
+
+// The calendar of `device` at noon on 20 March 2026, shown, the recorder
+// holding one recording of the 19th, from 10:00 to 10:15.
+struct NoonOnThe20th {
+    kvrtest::TestClock clock{QDateTime(QDate(2026, 3, 20), QTime(12, 0), Qt::LocalTime).toUTC()};
+    CalendarDialog dialog;
+    NoonOnThe20th(kvrtest::FakeDevice& recorder, const QString& device) : dialog(device)
+    {
+        const QDate day(2026, 3, 19);
+        recorder.clips = {{QDateTime(day, QTime(10, 0)), QDateTime(day, QTime(10, 15))}};
+        dialog.show();
+    }
+};
 
 class TestLiveDialogs : public QObject {
     Q_OBJECT
@@ -159,6 +175,48 @@ private Q_SLOTS:
         QCOMPARE(cardTexts(again), QStringList(7, QStringLiteral("picture")));
         SnapshotsDialog one(hall, 4);
         QTRY_COMPARE_WITH_TIMEOUT(pictureRequests(), asked + 1, 20000);
+    }
+
+    // Tab reaches each card, named with its camera; Enter or Space on it
+    // opens that camera live as a double-click does, not with a modifier.
+    // The cards are made anew as pictures come: the focus stays on its
+    // camera's card.
+    void aCardOpensItsCameraByTheKeys()
+    {
+        scriptPictures(0);
+        SnapshotsDialog dialog(hall, 0);
+        dialog.show();
+        QVERIFY(drive::activate(&dialog));
+        QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
+        const auto focusedCard = [] { return dynamic_cast<SnapshotsDialog::Tile*>(QApplication::focusWidget()); };
+        QVERIFY(drive::tabTo(&dialog, [](QWidget* w) {
+            const auto* card = dynamic_cast<SnapshotsDialog::Tile*>(w);
+            return card && card->channel == 3;
+        }));
+        QPointer<SnapshotsDialog::Tile> card = focusedCard();
+        QCOMPARE(card->accessibleName(), dialog.cards().at(1)->findChildren<ElidedLabel*>().first()->fullText());
+        QVERIFY(card->accessibleName().contains(QStringLiteral("3")));
+        QStringList opened;
+        const auto watch = [&opened](QDialog& d) {
+            opened << d.windowTitle();
+            return int(QDialog::Rejected);
+        };
+        Modal::respond(watch);
+        Modal::respond(watch);
+        QTest::keyClick(card, Qt::Key_Return, Qt::ControlModifier);
+        QTest::keyClick(card, Qt::Key_Return);
+        QTRY_COMPARE(opened.size(), 1);
+        QTest::keyClick(card, Qt::Key_Space);
+        QTRY_COMPARE(opened.size(), 2);
+        QCOMPARE(opened.at(0), opened.at(1));
+        QVERIFY2(opened.at(0).startsWith(QStringLiteral("3 ")), qPrintable(opened.at(0)));
+        QCOMPARE(Modal::pending(), 0);
+
+        QVERIFY(drive::activate(&dialog));
+        dialog.fetchButton()->click();
+        QTRY_VERIFY(!card);
+        QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
+        QVERIFY(focusedCard() && focusedCard()->channel == 3);
     }
 
     // Replies that arrive after the dialog closed must not leave their cards
@@ -295,17 +353,70 @@ private Q_SLOTS:
         QVERIFY(dialog.clipList()->count() == 0 && !dialog.playButton()->isEnabled());
     }
 
+    // The days by the keyboard: Tab reaches them, the arrows move the keys'
+    // day (ringed) over the days a click may pick, Enter picks it as a click
+    // does and Space plays the recording chosen; a screen reader finds every
+    // day of the month named, and picks one.
+    void daysByTheKeyboardAndAScreenReader()
+    {
+        NoonOnThe20th at(hik, hall);
+        CalendarDialog& dialog = at.dialog;
+        const QDate day(2026, 3, 19);
+        QVERIFY(drive::activate(&dialog));
+        MonthGrid* grid = dialog.grid();
+        QTRY_VERIFY_WITH_TIMEOUT(grid->state().known, 20000);
+        QVERIFY(drive::tabTo(&dialog, [grid](QWidget* w) { return w == grid; }));
+        QCOMPARE(grid->keyDay(), QDate(2026, 3, 20));
+        QTest::keyClick(grid, Qt::Key_Right); // tomorrow takes no pick
+        QCOMPARE(grid->keyDay(), QDate(2026, 3, 20));
+        QTest::keyClick(grid, Qt::Key_Up);
+        QCOMPARE(grid->keyDay(), QDate(2026, 3, 13));
+        QTest::keyClick(grid, Qt::Key_Down);
+        QTest::keyClick(grid, Qt::Key_Left);
+        QCOMPARE(grid->keyDay(), day);
+        // The keys' day is ringed in the focus colour, out in the gap over it.
+        const QRectF cell = grid->cellRect(24); // 19 March
+        const QImage shot = grid->grab().toImage().scaled(grid->size());
+        bool ringed = false;
+        for (int up = 1; up <= 3; ++up) {
+            const QColor c = shot.pixelColor(int(cell.center().x()), int(cell.top()) - up);
+            ringed = ringed || (qAbs(c.red() - 0x7f) + qAbs(c.green() - 0xb0) + qAbs(c.blue() - 0xff) < 40);
+        }
+        QVERIFY(ringed);
+        QCOMPARE(dialog.dayStatus()->text(), QString());
+        QTest::keyClick(grid, Qt::Key_Return);
+        QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.clipList()->count(), 1, 20000);
+        QVERIFY(drive::tabTo(&dialog, [&dialog](QWidget* w) { return w == dialog.clipList(); }));
+        Modal::respond([](QDialog&) { return int(QDialog::Accepted); });
+        QTest::keyClick(dialog.clipList(), Qt::Key_Space);
+        QTRY_COMPARE(Modal::shown(), QStringList{QStringLiteral("1 Camera 1 \u00b7 Hall NVR")});
+
+        QAccessibleInterface* days = QAccessible::queryAccessibleInterface(grid);
+        QCOMPARE(days->role(), QAccessible::List);
+        QCOMPARE(days->childCount(), 31);
+        QAccessibleInterface* eighteenth = days->child(17);
+        QVERIFY(eighteenth->text(QAccessible::Name).startsWith(QStringLiteral("Wednesday 18 March 2026, ")));
+        QCOMPARE(days->indexOfChild(eighteenth), 17);
+        QCOMPARE(eighteenth->parent()->object(), grid);
+        QVERIFY(days->child(20)->state().disabled && days->child(20)->actionInterface()->actionNames().isEmpty());
+        QVERIFY(days->child(18)->state().selected);
+        eighteenth->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(dialog.dayStatus()->text(), QStringLiteral("Checking"));
+        QVERIFY(grid->state().selected == QDate(2026, 3, 18) && days->child(17)->state().selected);
+        QCOMPARE(days->childAt(grid->mapToGlobal(grid->cellRect(24).center().toPoint()).x(),
+                               grid->mapToGlobal(grid->cellRect(24).center().toPoint()).y()),
+                 days->child(18));
+    }
+
     // The camera drop-down, focused as the calendar opens, lets a passing
     // wheel go by; chosen with Tab, it turns, until a click on a day takes the
     // focus from it: then the wheel leaves the picked day and Play as they are.
     void aPassingWheelKeepsThePickedDay()
     {
         WheelGuard::install(); // as start-up does
-        kvrtest::TestClock clock(QDateTime(QDate(2026, 3, 20), QTime(12, 0), Qt::LocalTime).toUTC());
-        const QDate day(2026, 3, 19);
-        hik.clips = {{QDateTime(day, QTime(10, 0)), QDateTime(day, QTime(10, 15))}};
-        CalendarDialog dialog(hall);
-        dialog.show();
+        NoonOnThe20th at(hik, hall);
+        CalendarDialog& dialog = at.dialog;
         QVERIFY(drive::activate(&dialog));
         QComboBox* camera = dialog.channelBox();
         const QPoint over = camera->mapTo(&dialog, camera->rect().center());

@@ -177,6 +177,141 @@ private Q_SLOTS:
     }
 
     // Two cameras of the same name saved in the same second keep both files.
+    // A narrow tile (a wall of 120: 70 to 100 px) has a tighter badge that
+    // never reaches past it; beside the name, a failure's word and the
+    // channel's number show only where the name keeps what tells it apart
+    // (a tile reading "10 …" beside another's "10 …" tells nothing).
+    void narrowTilesKeepTheirNameFirst()
+    {
+        OverlayInputs in;
+        for (int w : {40, 70, 100, 159}) {
+            in.tile = QSize(w, 38);
+            const OverlayGeometry g = layoutOverlays(in);
+            const int badge =
+                g.badgeMargins.left() + in.dotWidth + g.badgeSpacing + g.nameWidth + g.badgeMargins.right();
+            QVERIFY2(g.badge == QPoint(4, 4) && g.badge.x() + badge <= w - 4,
+                     qPrintable(QString("a badge of %1 px on a tile of %2").arg(badge).arg(w)));
+        }
+        in.tile = QSize(100, 65);
+        QCOMPARE(layoutOverlays(in).nameWidth, 100 - 4 - 4 - 11 - 10 - 4);
+        in.tile = QSize(160, 90);
+        QCOMPARE(layoutOverlays(in).badge, QPoint(10, 10));
+
+        int asked = 0;
+        const auto need = [&asked](int px) {
+            return [&asked, px] {
+                ++asked;
+                return px;
+            };
+        };
+        // The channel gives way where the name then keeps less than it needs.
+        BesideName b = besideName(67, 10, 4, 0, 16, 300, need(53));
+        QVERIFY(!b.channel && !b.word);
+        QCOMPARE(b.nameRoom, 67);
+        b = besideName(120, 10, 4, 0, 16, 300, need(53));
+        QVERIFY(b.channel);
+        QCOMPARE(b.nameRoom, 120 - 16 - 4);
+        // The word stands in the dot's place, where the name keeps its room.
+        b = besideName(67, 10, 4, 62, 0, 300, need(53));
+        QVERIFY(!b.word);
+        b = besideName(120, 10, 4, 62, 16, 300, need(53));
+        QVERIFY(b.word && !b.channel);
+        QCOMPARE(b.nameRoom, 120 + 10 - 62);
+        // A name that fits whole beside them keeps them without weighing.
+        asked = 0;
+        b = besideName(120, 10, 4, 0, 16, 60, need(200));
+        QVERIFY(b.channel && asked == 0);
+    }
+
+    // "Try again" on a failed tile, from a wall of 120 on a laptop's screen
+    // (70 x 37) to a tile shown alone: its text low in the middle where it
+    // fits below the badge, a size smaller where the tile is narrow or low;
+    // else its icon before the badge, in place of the badge's dot; on a tile
+    // too small even for that, none. Never over the badge, never past the
+    // tile, and the badge never pushed past it either.
+    void tryAgainNeverCoversTheBadge()
+    {
+        OverlayInputs in;
+        in.failed = true;
+        in.retryHint = QSize(85, 32);
+        in.retryCompactHint = QSize(73, 20);
+        const auto badgeOf = [&in](const OverlayGeometry& g) {
+            const int dot = g.retryForm == RetryForm::Icon ? 0 : in.dotWidth + g.badgeSpacing;
+            return QRect(
+                g.badge,
+                QSize(g.badgeMargins.left() + dot + g.nameWidth + g.badgeMargins.right(), in.badgeHint.height()));
+        };
+        const auto retryOf = [&in](const OverlayGeometry& g) {
+            if (g.retryForm == RetryForm::Icon)
+                return QRect(g.retry, QSize(18, 18));
+            const bool compact = g.retryHeight < in.retryHint.height();
+            return QRect(g.retry, QSize((compact ? in.retryCompactHint : in.retryHint).width(), g.retryHeight));
+        };
+        QStringList faults;
+        for (int w = 30; w <= 400; w += 2) {
+            for (int h = 8; h <= 240; h += 3) {
+                for (const bool hovered : {false, true}) {
+                    in.tile = QSize(w, h);
+                    in.hovered = hovered;
+                    in.badgeHint = QSize(60, w < 160 ? 18 : 22);
+                    const OverlayGeometry g = layoutOverlays(in);
+                    if (g.retryForm == RetryForm::None)
+                        continue;
+                    const QRect badge = badgeOf(g);
+                    const QRect retry = retryOf(g);
+                    const QString at = QStringLiteral("%1x%2%3: ").arg(w).arg(h).arg(hovered ? " hovered" : "");
+                    if (!QRect(0, 0, w, h).contains(retry))
+                        faults << at + QStringLiteral("Try again reaches past the tile");
+                    if (retry.intersects(badge))
+                        faults << at + QStringLiteral("Try again over the badge");
+                    // (A badge with no room for a name shows none of it.)
+                    if (g.nameWidth >= g.nameLeast && badge.right() >= w)
+                        faults << at + QStringLiteral("the badge pushed past the tile");
+                    // A failure's word in the dot's place, or beside the icon
+                    // that took it, with a name that takes all it is left.
+                    const int word = 40;
+                    const BesideName b =
+                        besideName(g.nameWidth, g.dotPlace, g.badgeSpacing, word, 0, 10000, [] { return 0; });
+                    const int worded =
+                        g.badgeMargins.left() + word + g.badgeSpacing + b.nameRoom + g.badgeMargins.right();
+                    if (b.word && b.nameRoom >= g.nameLeast && g.badge.x() + worded > w)
+                        faults << at + QStringLiteral("the badge with a word pushed past the tile");
+                }
+            }
+        }
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 12).join('\n')));
+
+        const auto formAt = [&in](QSize tile) {
+            in.tile = tile;
+            in.hovered = false;
+            in.badgeHint = QSize(60, tile.width() < 160 ? 18 : 22);
+            return layoutOverlays(in);
+        };
+        // A tile of a full-HD wall of 36, of the video wall of 120 on a laptop,
+        // of 36 in playback there: the text, at full size, then a size smaller.
+        OverlayGeometry g = formAt(QSize(310, 174));
+        QVERIFY(g.retryForm == RetryForm::Text && g.retryHeight == 32);
+        g = formAt(QSize(100, 65));
+        QVERIFY(g.retryForm == RetryForm::Text);
+        for (const QSize low : {QSize(81, 65), QSize(150, 47)}) {
+            g = formAt(low);
+            QVERIFY2(g.retryForm == RetryForm::Text && g.retryHeight < 32, qPrintable(QString::number(low.width())));
+        }
+        // The live wall of 120 on a laptop: the icon, and the name beside it
+        // still shows.
+        g = formAt(QSize(70, 37));
+        QVERIFY(g.retryForm == RetryForm::Icon);
+        QVERIFY2(g.nameWidth >= g.nameLeast, qPrintable(QString::number(g.nameWidth)));
+        // A playing tile keeps its badge where it was.
+        in.failed = false;
+        const OverlayGeometry playing = formAt(QSize(70, 37));
+        QCOMPARE(playing.badge, QPoint(4, 4));
+        QVERIFY(playing.nameWidth > g.nameWidth);
+        in.failed = true;
+        // At a scale of 1.5 (a tile of 34 x 10): none.
+        QVERIFY(formAt(QSize(34, 10)).retryForm == RetryForm::None);
+    }
+
     void snapshotNamesNeverOverwrite()
     {
         QCOMPARE(snapshotBaseName(QStringLiteral("Front door #1")), QStringLiteral("Front_door_1"));

@@ -1,6 +1,7 @@
 // The live wall's rules without a window: keys, layouts, quality, caps, the
 // wall's order and limit, pages, the camera tree and its filter.
 
+#include "app/core/ShownText.h"
 #include "native/live/LiveWallRules.h"
 #include "tests/support/TestKit.h"
 
@@ -168,6 +169,30 @@ private Q_SLOTS:
         const QStringList wall = split("a#1 a#2 a#5 off#1 gone#1 a#x a#4");
         QCOMPARE(reduceWall(wall, lookup, true), split("a#1 a#4"));
         QCOMPARE(reduceWall(wall, lookup, false), split("a#1 a#2 a#5 off#1 a#4"));
+    }
+
+    // Names of any length (kept by an old inventory) reach the tree and the
+    // video wall's titles cut to what a line shows, before they are laid out.
+    void treeNamesOfAnyLengthAreCut()
+    {
+        const QString huge = QString(100 * 1000, QLatin1Char('x'));
+        Native::Site s;
+        s.id = QStringLiteral("s1");
+        s.name = QStringLiteral("Depot ") + huge;
+        Native::Device a = device(QStringLiteral("a"), QStringLiteral("s1"), 2, {1, 2});
+        a.name = QStringLiteral("Gate ") + huge;
+        a.ip = QStringLiteral("gate-") + huge;
+        a.cameras[0].name = QStringLiteral("Lane ") + huge;
+        const QList<TreeSite> tree = buildTree({s}, {a}, {});
+        QCOMPARE(tree.size(), 1);
+        QStringList texts{tree[0].name, tree[0].devices[0].name, tree[0].devices[0].toolTip};
+        for (const TreeCamera& c : tree[0].devices[0].cameras)
+            texts << c.text;
+        for (const QString& t : std::as_const(texts))
+            QVERIFY2(t.size() <= kvr::core::tun::kShownLineChars + 8, qPrintable(t.left(20)));
+        QVERIFY(texts[0].startsWith(QStringLiteral("Depot xx")));
+        QVERIFY(texts[3].startsWith(QStringLiteral("1  Lane xx")));
+        QCOMPARE(texts[4], QStringLiteral("2  Camera 2"));
     }
 
     void treeRowsAndFilter()

@@ -141,6 +141,52 @@ private Q_SLOTS:
         QCOMPARE(cellAt(MonthState{}, r.center(), size, today), -1);
     }
 
+    // The keys move over the days a click may pick (the shown month up to
+    // today), stopping at their ends; they start on the selected day, else
+    // today, else the month's first. A screen reader hears each day with
+    // what it holds.
+    void gridByKeys()
+    {
+        const QDate today(2026, 3, 20);
+        MonthState s;
+        s.first = QDate(2026, 3, 1);
+        s.days = {5, 12};
+        s.known = true;
+        s.windowStart = QDate(2026, 3, 10);
+        QCOMPARE(keyDayStart(s, today), today);
+        s.selected = QDate(2026, 3, 12);
+        QCOMPARE(keyDayStart(s, today), s.selected);
+        s.selected = QDate(2026, 2, 27); // another month's
+        QCOMPARE(keyDayStart(s, today), today);
+        const auto moved = [&](int from, int days) { return keyDayMoved(s, QDate(2026, 3, from), days, today).day(); };
+        QCOMPARE((QList<int>{moved(10, 1), moved(10, -7), moved(3, -7), moved(19, 1), moved(18, 7), moved(1, -1)}),
+                 (QList<int>{11, 3, 1, 20, 20, 1}));
+        QCOMPARE(keyDayMoved(s, QDate(2026, 4, 2), 1, today), today); // from elsewhere: from today, and no further
+        QCOMPARE(lastPickable(s, today), today);
+        MonthState past = s;
+        past.first = QDate(2026, 2, 1);
+        QCOMPARE(keyDayStart(past, today), past.selected); // picked there
+        past.selected = QDate();
+        QCOMPARE(keyDayStart(past, today), QDate(2026, 2, 1));
+        QCOMPARE(lastPickable(past, today), QDate(2026, 2, 28));
+        MonthState future = s;
+        future.first = QDate(2026, 4, 1);
+        QVERIFY(!keyDayStart(future, today).isValid() && !keyDayMoved(future, today, 1, today).isValid());
+        QCOMPARE(
+            (QList<int>{cellOf(s, QDate(2026, 3, 1)), cellOf(s, QDate(2026, 3, 31)), cellOf(s, today.addMonths(1))}),
+            (QList<int>{6, 36, -1}));
+
+        s.selected = QDate(2026, 3, 12);
+        const auto said = [&](int day) { return spokenDay(s, QDate(2026, 3, day), today); };
+        QCOMPARE(said(12), QStringLiteral("Thursday 12 March 2026, recorded, selected"));
+        QCOMPARE(said(13), QStringLiteral("Friday 13 March 2026, no recording"));
+        QCOMPARE(said(5), QStringLiteral("Thursday 5 March 2026, recorded, before the recording window"));
+        QCOMPARE(said(20), QStringLiteral("Friday 20 March 2026, no recording, today"));
+        QCOMPARE(said(21), QStringLiteral("Saturday 21 March 2026, not yet"));
+        s.known = false;
+        QCOMPARE(said(12), QStringLiteral("Thursday 12 March 2026, not known yet, selected"));
+    }
+
     void snapshots()
     {
         const std::tuple<int, QByteArray, const char*, QSize> rows[] = {

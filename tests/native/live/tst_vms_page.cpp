@@ -310,6 +310,57 @@ private Q_SLOTS:
         QTRY_COMPARE(again->splitter()->sizes().value(0), 420);
     }
 
+    // Three recorders' cameras named alike ("Camera 01" of each), one
+    // recorder a page on "4×4": a page's tiles, too narrow for the
+    // recorder's own label, name their recorder with the camera, as one
+    // page of them all would; a wall of one recorder's cameras over two
+    // pages names none, nor in its tool tips.
+    void pagesRepeatingCameraNamesNameTheRecorder()
+    {
+        QStringList ids;
+        QStringList wall;
+        QStringList names;
+        for (int c = 1; c <= 20; ++c)
+            names << QStringLiteral("Camera %1").arg(c, 2, 10, QChar('0'));
+        for (int r = 1; r <= 3; ++r) {
+            ids << addDevice(deviceFor(QStringLiteral("Distribution centre recorder, loading bays, unit %1").arg(r),
+                                       QStringLiteral("DAHUA"), 1, 1, 20, siteId));
+            nameCameras(ids.last(), names);
+            wall += keysOf(ids.last(), 1, 16);
+        }
+        auto p = open({}, false); // tiles that start nothing
+        p->setLayoutChoice(4);
+        p->setWall(wall);
+        const auto misread = [&p](int unit) {
+            QStringList out;
+            for (VmsTile* t : p->tiles()) {
+                const QString shown = t->nameLabel()->text();
+                if (!shown.section(QStringLiteral(" \u00B7 "), 0, -2).endsWith(QString::number(unit))
+                    || !shown.endsWith(QStringLiteral("%1").arg(t->channel(), 2, 10, QChar('0'))))
+                    out << shown;
+            }
+            return p->tiles().size() == 16 ? out : QStringList{QStringLiteral("%1 tiles").arg(p->tiles().size())};
+        };
+        for (int unit = 1; unit <= 3; ++unit) {
+            QTRY_VERIFY2(misread(unit).isEmpty(), qPrintable(misread(unit).join(QStringLiteral(" | "))));
+            QVERIFY(!p->tiles().first()->deviceLabel()->isVisible());
+            p->nextPage();
+        }
+        const auto titled = [&p] {
+            QStringList out;
+            for (VmsTile* t : p->tiles())
+                if ((t->nameLabel()->text() + t->nameLabel()->toolTip()).contains(QStringLiteral(" \u00B7 ")))
+                    out << t->nameLabel()->text() + QStringLiteral(" (") + t->nameLabel()->toolTip() + ')';
+            return out;
+        };
+        p->setWall(keysOf(ids.first(), 1, 20));
+        QTRY_COMPARE(tileKeys(*p), keysOf(ids.first(), 1, 16));
+        QVERIFY2(titled().isEmpty(), qPrintable(titled().join(QStringLiteral(" | "))));
+        p->nextPage();
+        QTRY_COMPARE(tileKeys(*p), keysOf(ids.first(), 17, 20));
+        QVERIFY2(titled().isEmpty(), qPrintable(titled().join(QStringLiteral(" | "))));
+    }
+
     // Four cameras on "4×4" and on "6×6" fill the top row of the layout's
     // cells, each as tall as a cell of a full page, not one row as tall as
     // the whole wall; on Auto they share a 2 × 2 grid.

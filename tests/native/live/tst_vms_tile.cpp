@@ -54,6 +54,39 @@ private:
         return t;
     }
 
+    // A wall of `shown` (cameras of `catalogue`) in `columns`, on `host`:
+    // one device per recorder of the catalogue with its cameras named in
+    // order, each camera shown on the tile of its channel. The devices' ids
+    // go to `ids`.
+    static QList<VmsTile*> wallOf(const QList<longnames::Camera>& catalogue, const QList<longnames::Camera>& shown,
+                                  QWidget* host, int columns, QStringList* ids)
+    {
+        host->setStyleSheet(NativeStyle::stylesheet());
+        auto* grid = new QGridLayout(host);
+        grid->setContentsMargins(0, 0, 0, 0);
+        grid->setSpacing(0);
+        QStringList recorders;
+        QList<QStringList> names;
+        for (const longnames::Camera& c : catalogue) {
+            if (!recorders.contains(c.recorder)) {
+                recorders << c.recorder;
+                names.append(QStringList());
+            }
+            names.last() << c.name;
+        }
+        for (qsizetype r = 0; r < recorders.size(); ++r) {
+            *ids << addDevice(deviceFor(recorders.at(r), QStringLiteral("DAHUA"), 1, 1, int(names.at(r).size())));
+            nameCameras(ids->last(), names.at(r));
+        }
+        QList<VmsTile*> tiles;
+        for (const longnames::Camera& c : shown) {
+            const qsizetype r = recorders.indexOf(c.recorder);
+            tiles << new VmsTile(ids->at(r), int(names.at(r).indexOf(c.name)) + 1, host);
+            grid->addWidget(tiles.last(), int(tiles.size() - 1) / columns, int(tiles.size() - 1) % columns);
+        }
+        return tiles;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
@@ -525,30 +558,9 @@ private Q_SLOTS:
     {
         Theme::loadFonts(); // as the program reads them
         const QList<longnames::Camera> estate = longnames::estate();
-        QStringList recorders;
-        for (const longnames::Camera& c : estate)
-            if (!recorders.contains(c.recorder))
-                recorders << c.recorder;
         QStringList ids;
-        QList<QStringList> names(recorders.size());
-        for (const longnames::Camera& c : estate)
-            names[recorders.indexOf(c.recorder)] << c.name;
-        for (qsizetype r = 0; r < recorders.size(); ++r) {
-            ids << addDevice(deviceFor(recorders.at(r), QStringLiteral("DAHUA"), 1, 1, int(names.at(r).size())));
-            nameCameras(ids.last(), names.at(r));
-        }
         QWidget wall;
-        wall.setStyleSheet(NativeStyle::stylesheet());
-        auto* grid = new QGridLayout(&wall);
-        grid->setContentsMargins(0, 0, 0, 0);
-        grid->setSpacing(0);
-        QList<VmsTile*> tiles;
-        QList<int> next(recorders.size(), 1);
-        for (const longnames::Camera& c : estate) {
-            const qsizetype r = recorders.indexOf(c.recorder);
-            tiles << new VmsTile(ids.at(r), next[r]++, &wall);
-            grid->addWidget(tiles.last(), int(tiles.size() - 1) / 6, int(tiles.size() - 1) % 6);
-        }
+        const QList<VmsTile*> tiles = wallOf(estate, estate, &wall, 6, &ids);
         wall.resize(6 * 147, 6 * 75);
         // No tile takes the focus (which shows its controls, as the pointer would).
         wall.setAttribute(Qt::WA_ShowWithoutActivating);
@@ -573,6 +585,154 @@ private Q_SLOTS:
         // the others came).
         QTRY_VERIFY_WITH_TIMEOUT(faultsNow().isEmpty(), 5000);
         QVERIFY2(faultsNow().isEmpty(), qPrintable(faultsNow().join('\n')));
+        for (const QString& id : std::as_const(ids))
+            NativeStore::instance().removeDevice(id);
+    }
+
+    // A wall of 120 (12 x 10) of three recorders named alike but for their
+    // end, each with "Camera 01" and on, and of Arabic, Hebrew, French and
+    // German names, on tiles of 100 px (the video wall on a laptop) and of
+    // 70 (the live wall): no text of a badge past its tile, none showing its
+    // channel beside a name cut to nothing ("10 …"), and at 100 px no two
+    // reading alike.
+    void wallOf120ReadsApartOnNarrowTiles()
+    {
+        Theme::loadFonts();
+        const QList<longnames::Camera> wall = longnames::wallOf120(longnames::manyAlike());
+        QStringList ids;
+        QWidget host;
+        const QList<VmsTile*> tiles = wallOf(longnames::manyAlike(), wall, &host, 12, &ids);
+        host.setAttribute(Qt::WA_ShowWithoutActivating);
+        // And on tiles too low for any text (78 x 8: a wall of 36 in playback
+        // at a scale of 1.5).
+        for (const QSize tile : {QSize(100, 65), QSize(70, 65), QSize(78, 8)}) {
+            const int width = tile.width();
+            host.setFixedSize(12 * tile.width(), 10 * tile.height());
+            host.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&host));
+            const auto faultsNow = [&] {
+                QStringList faults;
+                QStringList shown;
+                for (VmsTile* t : std::as_const(tiles)) {
+                    const QWidget* badge = t->nameLabel()->parentWidget();
+                    const QLabel* channel = t->findChild<QLabel*>(QStringLiteral("VTileSub"));
+                    const QString name = t->nameLabel()->isVisible() ? t->nameLabel()->text() : QString();
+                    for (const QLabel* l : badge->findChildren<QLabel*>())
+                        if (l->isVisible() && !t->rect().contains(QRect(badge->mapTo(t, l->pos()), l->size())))
+                            faults << QStringLiteral("\"%1\" reaches past its tile").arg(l->text());
+                    QString bare = name;
+                    bare.remove(QChar(0x2026));
+                    if (channel->isVisible() && bare.trimmed().isEmpty())
+                        faults << QStringLiteral("channel %1 beside nothing of its name").arg(channel->text());
+                    shown << (channel->isVisible() ? channel->text() + QLatin1Char(' ') : QString()) + name;
+                }
+                if (width == 100)
+                    faults += longnames::alikeFaults(longnames::titles(wall), shown);
+                return faults;
+            };
+            QTRY_VERIFY_WITH_TIMEOUT(faultsNow().isEmpty(), 5000);
+            QVERIFY2(faultsNow().isEmpty(), qPrintable(QString("at %1 px:\n").arg(width) + faultsNow().join('\n')));
+        }
+        qDeleteAll(tiles);
+        for (const QString& id : std::as_const(ids))
+            NativeStore::instance().removeDevice(id);
+    }
+
+    // Failed tiles of a wall of 120 on a laptop's live wall (70 x 37):
+    // "Try again" is a round icon before the badge, named by its tool tip
+    // and for a screen reader, off the badge and within the tile, and the
+    // camera's name still shows; pressed, the tile starts again and its
+    // badge takes its dot and its place back. On the video wall's tiles
+    // (100 x 65) it is its text again; on tiles too small for either (a
+    // scale of 1.5) it gives way.
+    void narrowFailedTilesOfferTryAgainBesideTheName()
+    {
+        Theme::loadFonts();
+        QStringList ids;
+        QWidget host;
+        const QList<VmsTile*> tiles =
+            wallOf(longnames::manyAlike(), longnames::wallOf120(longnames::manyAlike()).mid(0, 24), &host, 12, &ids);
+        host.setAttribute(Qt::WA_ShowWithoutActivating);
+        host.setFixedSize(12 * 70, 2 * 37);
+        host.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&host));
+        for (VmsTile* t : tiles)
+            t->fail(QStringLiteral("The recorder did not answer."));
+        const auto faultsNow = [&tiles](bool icon) {
+            QStringList faults;
+            for (VmsTile* t : tiles) {
+                const QPushButton* retry = t->retryButton();
+                const QWidget* badge = t->findChild<QWidget*>(QStringLiteral("VBadge"));
+                const QString at = QStringLiteral("%1 (%2x%3): ").arg(t->key()).arg(t->width()).arg(t->height());
+                if (!retry->isVisible()) {
+                    faults << at + QStringLiteral("no Try again");
+                    continue;
+                }
+                if (!t->rect().contains(retry->geometry()))
+                    faults << at + QStringLiteral("Try again reaches past the tile");
+                if (badge->isVisible() && badge->geometry().intersects(retry->geometry()))
+                    faults << at + QStringLiteral("Try again over the badge");
+                if (!t->rect().contains(badge->geometry()) || !t->nameLabel()->isVisible())
+                    faults << at + QStringLiteral("the name does not show within the tile");
+                if (retry->accessibleName() != QStringLiteral("Try again"))
+                    faults << at + QStringLiteral("Try again is named \"%1\"").arg(retry->accessibleName());
+                const bool iconOnly = retry->text().isEmpty() && !retry->icon().isNull();
+                if (icon && !(iconOnly && retry->toolTip() == QStringLiteral("Try again")))
+                    faults << at + QStringLiteral("not an icon with its tool tip");
+                if (!icon && retry->text() != QStringLiteral("Try again"))
+                    faults << at + QStringLiteral("Try again reads \"%1\"").arg(retry->text());
+            }
+            return faults;
+        };
+        QTRY_VERIFY2(faultsNow(true).isEmpty(), qPrintable(faultsNow(true).join('\n')));
+
+        VmsTile* first = tiles.first();
+        const QWidget* badge = first->findChild<QWidget*>(QStringLiteral("VBadge"));
+        const QWidget* dot = first->findChild<NativeStyle::DiscDot*>();
+        QVERIFY(!dot->isVisible() && badge->x() > first->retryButton()->geometry().right());
+        QTest::mouseClick(first->retryButton(), Qt::LeftButton);
+        QVERIFY(!first->isFailed() && !first->retryButton()->isVisible());
+        QVERIFY(dot->isVisible());
+        QCOMPARE(badge->pos(), QPoint(4, 4));
+        // As when a recording waits for its time to be picked.
+        first->fail(QStringLiteral("The recorder did not answer."));
+        QVERIFY(!dot->isVisible());
+        first->showIdle(QStringLiteral("Pick a time"), QString());
+        QVERIFY(dot->isVisible() && badge->pos() == QPoint(4, 4));
+        first->fail(QStringLiteral("The recorder did not answer."));
+        // Too narrow for a name beside the icon: no badge saying nothing.
+        host.setFixedSize(12 * 44, 2 * 37);
+        QTRY_VERIFY(first->width() == 44 && first->retryButton()->isVisible());
+        QVERIFY(!badge->isVisible());
+
+        host.setFixedSize(12 * 100, 2 * 65);
+        QTRY_VERIFY2(faultsNow(false).isEmpty(), qPrintable(faultsNow(false).join('\n')));
+        // The dot back in the badge, or the failure's word in its place.
+        QVERIFY(dot->isVisible() != first->findChild<QLabel*>(QStringLiteral("VTileState"))->isVisible());
+        // Wide but low (a wall of 36 in playback on a laptop at a scale of
+        // 1.5): the icon, and a failure's word beside the name where both
+        // fit, the badge within the tile.
+        host.setFixedSize(12 * 290, 2 * 37);
+        QTRY_VERIFY(first->width() == 290 && first->retryButton()->text().isEmpty());
+        QStringList wide;
+        for (VmsTile* t : tiles) {
+            const QLabel* word = t->findChild<QLabel*>(QStringLiteral("VTileState"));
+            const QWidget* b = t->findChild<QWidget*>(QStringLiteral("VBadge"));
+            if (!(t->retryButton()->isVisible() && t->retryButton()->text().isEmpty() && word->isVisible()
+                  && t->nameLabel()->isVisible() && t->rect().contains(b->geometry())
+                  && !b->geometry().intersects(t->retryButton()->geometry())))
+                wide << QStringLiteral("%1: badge %2 px from %3, \"%4 %5\"")
+                            .arg(t->key())
+                            .arg(b->width())
+                            .arg(b->x())
+                            .arg(word->isVisible() ? word->text() : QString(), t->nameLabel()->text());
+        }
+        QVERIFY2(wide.isEmpty(), qPrintable(wide.join('\n')));
+        host.setFixedSize(12 * 34, 2 * 10);
+        QTRY_VERIFY(
+            std::none_of(tiles.cbegin(), tiles.cend(), [](VmsTile* t) { return t->retryButton()->isVisible(); }));
+        VmsTile::stopAll(tiles);
+        qDeleteAll(tiles);
         for (const QString& id : std::as_const(ids))
             NativeStore::instance().removeDevice(id);
     }
@@ -604,6 +764,34 @@ private Q_SLOTS:
         QCOMPARE(QApplication::focusWidget(), second);
         QCOMPARE(reached.size(), 4); // focus, snapshot, remove and the checked stream
         QVERIFY(!first->snapshotButton()->isVisible() && second->snapshotButton()->isVisible());
+    }
+
+    // Enter and Space on the tile that Tab reached do what a double-click
+    // does; not with a modifier, nor a key its buttons leave (Return on a
+    // button outside a dialog). A screen reader hears what Enter does.
+    void enterOnATileDoesWhatADoubleClickDoes()
+    {
+        QWidget window;
+        auto* row = new QHBoxLayout(&window);
+        auto* tile = new VmsTile(hikId, 1, &window);
+        row->addWidget(tile);
+        window.resize(600, 300);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QSignalSpy expand(tile, &VmsTile::expandRequested);
+        tile->setFocus(Qt::TabFocusReason);
+        QCOMPARE(tile->accessibleDescription(), QStringLiteral("Enter: fill the wall with this camera"));
+        QTest::keyClick(tile, Qt::Key_Return);
+        QTest::keyClick(tile, Qt::Key_Space);
+        QTest::keyClick(tile, Qt::Key_Space, Qt::ShiftModifier);
+        QCOMPARE(expand.size(), 2);
+        QTest::keyClick(tile, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), tile->focusButton());
+        QTest::keyClick(tile->focusButton(), Qt::Key_Return);
+        QCOMPARE(expand.size(), 2);
+        tile->setFocusedLook(true);
+        QCOMPARE(tile->accessibleDescription(), QStringLiteral("Enter: back to the wall"));
     }
 
     void wallSourceBuildsPlainTiles()

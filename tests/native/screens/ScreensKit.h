@@ -13,8 +13,14 @@
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeSeed.h"
 
+#include <QAbstractButton>
+#include <QAbstractItemView>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -192,6 +198,66 @@ template <typename W> W* findByText(QWidget* root, const QString& text)
                 return w;
     }
     return nullptr;
+}
+
+// The longest text that `root` and its children hold for showing: texts,
+// tool tips, accessible names and descriptions, titles, drop-down entries,
+// edit fields, and every text of every item in the models of its views.
+inline qsizetype longestShownText(QWidget* root, QString* where = nullptr)
+{
+    qsizetype most = 0;
+    const auto take = [&](const QString& text, const QObject* of) {
+        if (text.size() > most) {
+            most = text.size();
+            if (where)
+                *where = QString::fromLatin1(of->metaObject()->className()) + QLatin1Char(' ') + of->objectName();
+        }
+    };
+    const auto walkModel = [&](const QAbstractItemModel* model, const QObject* of) {
+        std::function<void(const QModelIndex&)> walk = [&](const QModelIndex& parent) {
+            for (int r = 0; r < model->rowCount(parent); ++r)
+                for (int c = 0; c < model->columnCount(parent); ++c) {
+                    const QModelIndex i = model->index(r, c, parent);
+                    for (int role : {int(Qt::DisplayRole), int(Qt::ToolTipRole), int(Qt::AccessibleTextRole),
+                                     int(Qt::AccessibleDescriptionRole), int(Qt::EditRole)}) {
+                        const QVariant v = model->data(i, role);
+                        if (v.typeId() == QMetaType::QString)
+                            take(v.toString(), of);
+                    }
+                    if (c == 0)
+                        walk(i);
+                }
+        };
+        walk(QModelIndex());
+    };
+    QList<QWidget*> widgets = root->findChildren<QWidget*>();
+    widgets.prepend(root);
+    for (QWidget* w : std::as_const(widgets)) {
+        take(w->toolTip(), w);
+        take(w->accessibleName(), w);
+        take(w->accessibleDescription(), w);
+        take(w->windowTitle(), w);
+        if (auto* l = qobject_cast<QLabel*>(w))
+            take(l->text(), w);
+        if (auto* b = qobject_cast<QAbstractButton*>(w))
+            take(b->text(), w);
+        if (auto* e = qobject_cast<QLineEdit*>(w))
+            take(e->text(), w);
+        if (auto* e = qobject_cast<QPlainTextEdit*>(w))
+            take(e->toPlainText(), w);
+        if (auto* c = qobject_cast<QComboBox*>(w))
+            walkModel(c->model(), w);
+        if (auto* v = qobject_cast<QAbstractItemView*>(w); v && v->model())
+            walkModel(v->model(), w);
+    }
+    return most;
+}
+
+// A text far longer than any screen shows (a cell pasted by mistake, kept
+// by a file written before names had a bound).
+inline QString overLong(const QString& start)
+{
+    return start + QString(10 * 1000, QLatin1Char('x')) + QStringLiteral(" end");
 }
 
 } // namespace screenskit

@@ -2,6 +2,7 @@
 // devices in each state, editing, deactivating and removing, the uptime tab
 // and heat map, and the cameras tab with its saving rules.
 
+#include "app/core/ShownText.h"
 #include "native/screens/DevicePanel.h"
 #include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeStyle.h"
@@ -78,7 +79,9 @@ private Q_SLOTS:
     void uptimeTabAndHeatmap();
     void camerasTabRows();
     void camerasSaveTwiceKeepsStoredNames();
+    void camerasTypedAskBeforeTheyGo();
     void mediaActionsLeaveHandler();
+    void storedTextsOfAnyLengthShowCutAndStayWhole();
 };
 
 void DevicePanelTest::textAndChipRules()
@@ -164,7 +167,9 @@ void DevicePanelTest::detailsByStateAndDeactivation()
     gate.ignored = {2, 3};
     Native::Device nameless = up("Reported NVR");
     nameless.name.clear();
-    Bench bench({hik, samsung, busy, gate, nameless}, {s});
+    Native::Device six = up("Six");
+    six.ip = QStringLiteral("fe80::1%eth0");
+    Bench bench({hik, samsung, busy, gate, nameless, six}, {s});
     DevicePanel panel(bench.context());
     auto texts = [&panel] { return labelTexts(panel.detailsWidget()); };
     auto chip = [&panel](const char* caption) { return chipText(panel.detailsWidget(), QLatin1String(caption)); };
@@ -218,6 +223,11 @@ void DevicePanelTest::detailsByStateAndDeactivation()
         QVERIFY2(texts().contains(t), qPrintable(t));
     QCOMPARE(panel.subtitleLabel()->text(),
              QStringLiteral("Depot  ·  127.0.0.1:%1  ·  HIKVISION  ·  NVR").arg(gate.httpPort));
+    // An IPv6 address is bracketed before its port.
+    panel.setDevice(six.id);
+    QCOMPARE(panel.subtitleLabel()->text(),
+             QStringLiteral("[fe80::1%eth0]:%1  ·  HIKVISION  ·  NVR").arg(six.httpPort));
+    panel.setDevice(gate.id);
     // A device without a name goes by the name it reported, in the title
     // and in the window's.
     QCOMPARE(panel.titleLabel()->text(), QStringLiteral("Gate"));
@@ -700,6 +710,53 @@ void DevicePanelTest::camerasSaveTwiceKeepsStoredNames()
     QCOMPARE(stored().at(0), QStringLiteral("Camera 1"));
 }
 
+// Names typed in "Manage cameras" and a threshold set: Escape and "Close"
+// ask before they go, and a change that builds the rows anew (a channel
+// ignored) keeps them; once saved, nothing is asked.
+void DevicePanelTest::camerasTypedAskBeforeTheyGo()
+{
+    const Native::Device d = named(up("Gate", {}, 3), {"Door", "", ""});
+    Bench bench({d});
+    DeviceDetailsDialog dialog(bench.context(), d.id);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    CamerasTab* tab = dialog.panel()->camerasTab();
+    dialog.panel()->tabs()->setCurrentWidget(tab);
+    QVERIFY(!tab->hasChanges());
+    QLineEdit* yard = tab->rows().at(1).name;
+    QTest::keyClick(yard, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(yard, QStringLiteral("Yard"));
+    QSpinBox* blur = tab->rows().at(0).blur;
+    QTest::keyClick(blur, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(blur, QStringLiteral("30"));
+    QVERIFY(tab->hasChanges());
+    Modal::respond([](QDialog&) { return int(QMessageBox::RejectRole); }); // Keep editing
+    QTest::keyClick(yard, Qt::Key_Escape);
+    QVERIFY(dialog.isVisible());
+    Modal::respond([](QDialog&) { return int(QMessageBox::RejectRole); });
+    findByText<QPushButton>(&dialog, QStringLiteral("Close"))->click();
+    QVERIFY(dialog.isVisible());
+    QCOMPARE(
+        Modal::shown(),
+        QStringList(2, QStringLiteral("Discard changes: Discard the changes you typed? They have not been saved.")));
+
+    Native::Device changed = bench.store().device(d.id).value();
+    changed.ignored = {3};
+    QVERIFY(bench.store().updateDevice(changed));
+    QCOMPARE(tab->rows().size(), 2);
+    QCOMPARE(tab->rows().at(1).name->text(), QStringLiteral("Yard"));
+    QCOMPARE(tab->rows().at(0).blur->value(), 30);
+    QVERIFY(tab->hasChanges());
+
+    Modal::answer(QMessageBox::Close);
+    tab->save();
+    QVERIFY(!tab->hasChanges());
+    QTest::keyClick(tab->rows().at(1).name, Qt::Key_Escape);
+    QVERIFY(!dialog.isVisible());
+    QCOMPARE(Modal::shown().last(), QStringLiteral("Manage cameras: Camera names updated."));
+    QCOMPARE(bench.store().device(d.id)->cameras.at(1).name, QStringLiteral("Yard"));
+}
+
 void DevicePanelTest::mediaActionsLeaveHandler()
 {
     Native::Device d = up("Gate", {}, 4);
@@ -737,6 +794,77 @@ void DevicePanelTest::mediaActionsLeaveHandler()
              (QStringList{QStringLiteral("live cameras %1 4").arg(d.id), QStringLiteral("live NPane %1 3").arg(d.id),
                           "snap 3"}));
     NativeMedia::setHooks({});
+}
+
+// A device and a site from an inventory written before texts had a bound:
+// the panel, its tabs and the forms show them cut (before anything lays them
+// out), and a save that leaves them untouched keeps them whole.
+void DevicePanelTest::storedTextsOfAnyLengthShowCutAndStayWhole()
+{
+    const qsizetype most = 2 * kvr::core::tun::kShownNoteChars;
+    Native::Site depot = site(overLong("Depot"), overLong("Provider"), overLong("Contact"));
+    depot.address = overLong("Address");
+    depot.sim = overLong("SIM");
+    depot.notes = overLong("Notes");
+    Native::Device gate = down(overLong("Gate"), depot.id);
+    gate.health.internet = gate.health.httpPort = Native::Passed;
+    gate.health.error = overLong("Refused");
+    gate.health.model = overLong("Model");
+    gate.health.deviceTime = overLong("Time");
+    gate.username = overLong("user");
+    gate.password = overLong("pw");
+    gate.cameras[0].name = overLong("Camera");
+    Bench bench({gate}, {depot});
+    DeviceDetailsDialog dialog(bench.context(), gate.id);
+    DevicePanel* panel = dialog.panel();
+    QString where;
+    for (int tab = 0; tab < panel->tabs()->count(); ++tab) {
+        panel->tabs()->setCurrentIndex(tab);
+        QVERIFY2(longestShownText(&dialog, &where) <= most, qPrintable(where));
+    }
+    press(panel, "Show");
+    QTRY_VERIFY(findByText<QPushButton>(panel->detailsWidget(), QStringLiteral("Hide")));
+    QVERIFY2(longestShownText(&dialog, &where) <= most, qPrintable(where));
+
+    // Saved with only the port changed: the long texts stay as stored.
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    QVERIFY2(longestShownText(&dialog, &where) <= most, qPrintable(where));
+    QVERIFY(!panel->form()->hasChanges());
+    const Native::Device asHeld = panel->form()->device();
+    QCOMPARE(QStringList({asHeld.name, asHeld.username, asHeld.password}),
+             QStringList({gate.name, gate.username, gate.password}));
+    panel->form()->httpPortField()->setValue(8080);
+    press(panel, "Update");
+    QTRY_VERIFY(!panel->isEditing());
+    Native::Device stored = *bench.store().device(gate.id);
+    QCOMPARE(stored.httpPort, 8080);
+    QCOMPARE(stored.name, gate.name);
+    QCOMPARE(stored.username, gate.username);
+    QCOMPARE(stored.password, gate.password);
+    QCOMPARE(stored.siteId, depot.id);
+    // A name the person types replaces the stored one.
+    panel->startEdit();
+    QTRY_VERIFY(panel->form());
+    panel->form()->nameField()->setText(QStringLiteral("Gate North"));
+    press(panel, "Update");
+    QTRY_VERIFY(!panel->isEditing());
+    stored = *bench.store().device(gate.id);
+    QCOMPARE(stored.name, QStringLiteral("Gate North"));
+    QCOMPARE(stored.password, gate.password);
+
+    // The site's form alike.
+    SiteDialog edit(bench.context(), depot.id);
+    QVERIFY2(longestShownText(&edit, &where) <= most, qPrintable(where));
+    QVERIFY(!edit.hasChanges());
+    const Native::Site untouched = edit.site();
+    QCOMPARE(QStringList(
+                 {untouched.name, untouched.address, untouched.contact, untouched.isp, untouched.sim, untouched.notes}),
+             QStringList({depot.name, depot.address, depot.contact, depot.isp, depot.sim, depot.notes}));
+    edit.nameField()->setText(QStringLiteral("Depot North"));
+    QVERIFY(edit.hasChanges());
+    QCOMPARE(edit.site().name, QStringLiteral("Depot North"));
+    QCOMPARE(edit.site().notes, depot.notes);
 }
 
 KVR_TEST_MAIN(DevicePanelTest)

@@ -4,6 +4,7 @@
 // the top bar (dialogs answered through the Modal seam).
 
 #include "app/core/Settings.h"
+#include "app/core/ShownText.h"
 #include "native/screens/DevicePanel.h"
 #include "native/screens/DeviceTable.h"
 #include "native/screens/EventsDialog.h"
@@ -15,6 +16,7 @@
 #include "native/screens/VigiloOverview.h"
 #include "tests/native/screens/ScreensKit.h"
 #include "tests/native/services/NativeTestKit.h"
+#include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
 
 #include <QComboBox>
@@ -22,8 +24,10 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSet>
 #include <QSpinBox>
 #include <QStackedWidget>
@@ -66,12 +70,15 @@ private Q_SLOTS:
     void orderFollowsNamesAndSites();
     void searchFindsTheDevicesOfASite();
     void cardsFiltersAndBrandFallback();
+    void liveEventsCountFollowsTheStreams();
     void selectionSurvivesRebuildsAndRemoval();
     void showHidePagesAndSignIn();
     void addDeviceEventsAndSampleCsvFailureKeepsOldFile();
     void reportSaysWhereItWent();
     void overviewRowActionLeavesHandler();
     void tabFollowsTheReadingOrder();
+    void rowsOpenByTheKeysAndThePageFollows();
+    void storedTextsOfAnyLengthShowCut();
 
 private:
     std::unique_ptr<Bench> bench;
@@ -259,6 +266,39 @@ void NativeWindowTest::cardsFiltersAndBrandFallback()
     QCOMPARE(w.brandFilter()->currentIndex() + w.brandFilter()->count(), 2);
 }
 
+// "Live events N/M" counts the streams live now: a recorder whose stream
+// ends, and whose device turns the attempts after it away, is no longer
+// counted; back, it is counted again.
+void NativeWindowTest::liveEventsCountFollowsTheStreams()
+{
+    kvrtest::FakeDevice recorder(kvrtest::FakeDevice::Kind::Isapi);
+    recorder.login = kvrtest::FakeDevice::Login::None;
+    QVERIFY(recorder.start());
+    Native::Device gate = up(QStringLiteral("Gate"));
+    gate.httpPort = recorder.httpPort();
+    gate.username = recorder.username;
+    gate.password = recorder.password;
+    bench->load({gate, fresh(QStringLiteral("Yard"))});
+    NativeWindow w(bench->context());
+    w.resize(1280, 720);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    QTRY_COMPARE_WITH_TIMEOUT(w.liveEventsLabel()->text(), QStringLiteral("Live events 1/2"), 20000);
+
+    const QString stream = QStringLiteral("/ISAPI/Event/notification/alertStream");
+    recorder.script(stream, nativetest::reply(503, "busy", [](auto& r) { r.beforeLogin = true; }));
+    recorder.closeStreams();
+    QTRY_COMPARE_WITH_TIMEOUT(w.liveEventsLabel()->text(), QStringLiteral("Live events 0/2"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(recorder.requestCount(stream) >= 2, 20000); // turned away since
+    QCOMPARE(w.liveEventsLabel()->text(), QStringLiteral("Live events 0/2"));
+
+    // Its check finds it up; its stream is taken back at a later attempt.
+    recorder.clearScripts();
+    bench->finishProbes(nativetest::upResult());
+    QTRY_COMPARE_WITH_TIMEOUT(w.liveEventsLabel()->text(), QStringLiteral("Live events 1/2"), 60000);
+    w.hide();
+}
+
 void NativeWindowTest::selectionSurvivesRebuildsAndRemoval()
 {
     const Native::Device a = up("Alpha");
@@ -357,8 +397,9 @@ void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
     const Native::Device added = bench->store().devices().last();
     QCOMPARE(added.name + QLatin1Char(' ') + w.selectedId() + w.searchField()->text(),
              QStringLiteral("10.9.9.9 ") + added.id);
+    // Said as added, and checked, once it is saved.
+    QTRY_COMPARE(w.toastLabel()->text(), QStringLiteral("Device added. Checking it now."));
     QCOMPARE(bench->pending.size(), 1);
-    QCOMPARE(w.toastLabel()->text(), QStringLiteral("Device added. Checking it now."));
 
     // An event of a device opens its details; one of a removed device, nothing.
     for (const QString& id : {added.id, QStringLiteral("gone")}) {
@@ -390,7 +431,8 @@ void NativeWindowTest::addDeviceEventsAndSampleCsvFailureKeepsOldFile()
         w.saveSampleCsv();
     }
     QCOMPARE(readAll(path), QByteArray("precious"));
-    QCOMPARE(Modal::shown().last(), QStringLiteral("Can’t save: That file can't be written. Pick another place."));
+    QCOMPARE(Modal::shown().last(),
+             QStringLiteral("Can’t save: That file can't be written: File too large. Pick another place."));
     QVERIFY(w.toastLabel()->text().isEmpty());
 }
 
@@ -511,6 +553,93 @@ void NativeWindowTest::tabFollowsTheReadingOrder()
              QStringList({"card Devices", "card Online", "card Offline", "card Cameras offline", "card Internet issues",
                           "card Disk faults"})
                  + rows + QStringList({"search", "table"}));
+}
+
+// The arrows move through the rows and open nothing, the page following the
+// row (the table shows all its rows and scrolls with the page); Space, Enter
+// and the row's menu ("View details", by Shift+F10) open its details, as a
+// click on "View details" does.
+void NativeWindowTest::rowsOpenByTheKeysAndThePageFollows()
+{
+    QList<Native::Device> devices;
+    for (int i = 0; i < 30; ++i)
+        devices << up(QStringLiteral("Recorder %1").arg(i, 2, 10, QLatin1Char('0')));
+    bench->load(devices);
+    NativeWindow w(bench->context());
+    w.resize(1280, 720);
+    w.show();
+    QVERIFY(drive::activate(&w));
+    QTableView* table = w.table();
+    QScrollArea* page = nullptr;
+    for (QWidget* p = table->parentWidget(); p && !page; p = p->parentWidget())
+        page = qobject_cast<QScrollArea*>(p);
+    QVERIFY(page);
+    table->setFocus(Qt::TabFocusReason);
+    table->setCurrentIndex(table->model()->index(0, 0));
+    for (int i = 0; i < 29; ++i)
+        QTest::keyClick(table, Qt::Key_Down);
+    const QRect row = table->visualRect(table->currentIndex());
+    const int top = table->viewport()->mapTo(page->viewport(), row.topLeft()).y();
+    QVERIFY2(top >= 0 && top + row.height() <= page->viewport()->height(), qPrintable(QString::number(top)));
+    QVERIFY(Modal::shown().isEmpty());
+
+    QStringList opened;
+    for (int k = 0; k < 3; ++k)
+        Modal::respond([&opened](QDialog& d) {
+            opened << d.windowTitle();
+            return int(QDialog::Rejected);
+        });
+    QTest::keyClick(table, Qt::Key_Space);
+    QTRY_COMPARE(opened.size(), 1);
+    QTest::keyClick(table, Qt::Key_Return);
+    QTRY_COMPARE(opened.size(), 2);
+    QTest::keyClick(table, Qt::Key_F10, Qt::ShiftModifier);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QVERIFY(menu);
+    QCOMPARE(menu->actions().size(), 1);
+    QCOMPARE(menu->actions().first()->text(), QStringLiteral("View details"));
+    menu->actions().first()->trigger();
+    menu->close();
+    QTRY_COMPARE(opened.size(), 3);
+    QCOMPARE(opened, QStringList(3, QStringLiteral("Device details · Recorder 29")));
+}
+
+// An inventory written before names had a bound may hold a name of
+// megabytes. Wherever the window shows such a text (rows, tool tips, the
+// findings and the sites of the overview, the filters) it is cut before it
+// is laid out, and the store keeps it whole.
+void NativeWindowTest::storedTextsOfAnyLengthShowCut()
+{
+    Native::Site depot = site(overLong("Depot"), overLong("Provider"), overLong("Contact"));
+    depot.address = overLong("Address");
+    depot.sim = overLong("SIM");
+    depot.notes = overLong("Notes");
+    Native::Device gate = down(overLong("Gate"), depot.id);
+    gate.health.internet = Native::Passed; // answers, but not as a recorder: its error is the finding
+    gate.health.error = overLong("Refused");
+    Native::Device yard = up(overLong("Yard"), depot.id);
+    yard.health.model = overLong("Model");
+    yard.health.firmware = overLong("Firmware");
+    yard.cameras[1].name = overLong("Camera");
+    yard.cameras[1].online = false;
+    yard.cameras[1].lastOnline = testNow().addSecs(-3600);
+    const Native::Device old = disabled(overLong("Old"), overLong("Moved"));
+    bench->load({gate, yard, old}, {depot});
+    NativeWindow w(bench->context());
+    w.resize(1400, 900);
+    w.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&w));
+    w.rebuild();
+    QCOMPARE(w.model()->rows().size(), 3);
+    QString where;
+    QVERIFY2(longestShownText(&w, &where) <= 2 * kvr::core::tun::kShownNoteChars, qPrintable(where));
+    QCOMPARE(bench->store().device(gate.id)->name, gate.name);
+    QCOMPARE(bench->store().site(depot.id)->notes, depot.notes);
+    // A search finds the devices by what shows of their names and sites.
+    w.searchField()->setText(QStringLiteral("yard"));
+    QTRY_COMPARE(ids(w), QStringList{yard.id});
+    w.searchField()->setText(QStringLiteral("depot"));
+    QTRY_COMPARE(ids(w).size(), 2);
 }
 
 KVR_TEST_MAIN(NativeWindowTest)

@@ -6,24 +6,28 @@
 
 #include "app/core/Settings.h"
 #include "native/screens/DeviceTable.h"
+#include "native/screens/NativeDialogs.h"
 #include "native/screens/NativeWindow.h"
 #include "native/screens/NoticeStrip.h"
+#include "native/screens/ReportDialog.h"
 #include "native/screens/StatCard.h"
 #include "native/services/FileNotices.h"
+#include "native/services/NativeEvents.h"
 #include "native/services/NativeInventory.h"
 #include "native/services/SecureFile.h"
 #include "tests/native/screens/ScreensKit.h"
+#include "tests/support/SmallDisk.h"
 #include "tests/support/TestKit.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 
 #include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,54 +38,6 @@ using namespace kvr::screens;
 using namespace screenskit;
 
 namespace {
-
-// Mounts made by this process stay in a namespace of its own, so that none
-// outlives it whatever happens to it. Made before main, while the process
-// has one thread: as root, a mount namespace; otherwise one of a user
-// namespace of its own, where the platform offers them.
-bool writeProcFile(const char* path, const QByteArray& text)
-{
-    const int fd = ::open(path, O_WRONLY);
-    if (fd < 0)
-        return false;
-    const bool ok = ::write(fd, text.constData(), size_t(text.size())) == text.size();
-    ::close(fd);
-    return ok;
-}
-
-bool privateMounts()
-{
-    const uid_t uid = ::geteuid();
-    const gid_t gid = ::getegid();
-    if (uid != 0) {
-        if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-            return false;
-        writeProcFile("/proc/self/setgroups", "deny");
-        if (!writeProcFile("/proc/self/uid_map", "0 " + QByteArray::number(uid) + " 1")
-            || !writeProcFile("/proc/self/gid_map", "0 " + QByteArray::number(gid) + " 1"))
-            return false;
-    } else if (::unshare(CLONE_NEWNS) != 0) {
-        return false;
-    }
-    return ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}
-
-const bool g_mounts = privateMounts();
-
-// A tmpfs of `kib` KiB over `folder`, read-only when asked.
-bool mountSmall(const QString& folder, int kib)
-{
-    QDir().mkpath(folder);
-    const QByteArray options = "size=" + QByteArray::number(kib) + "k,mode=0700";
-    return ::mount("tmpfs", QFile::encodeName(folder).constData(), "tmpfs", 0, options.constData()) == 0;
-}
-
-bool remountReadOnly(const QString& folder, bool readOnly)
-{
-    return ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | (readOnly ? MS_RDONLY : 0),
-                   nullptr)
-        == 0;
-}
 
 QString dataFolder()
 {
@@ -122,12 +78,8 @@ private Q_SLOTS:
     }
     void cleanup()
     {
-        if (m_mounted) {
-            bench.reset();
-            ::umount2(QFile::encodeName(dataFolder()).constData(), MNT_DETACH);
-            m_mounted = false;
-        }
         bench.reset();
+        disk.reset();
     }
 
     // The import shows it is under way until its notice: the file arrives
@@ -179,20 +131,11 @@ private Q_SLOTS:
     // the page; the devices shown are those the next start reads.
     void importIntoAFullOrReadOnlyFileSystem()
     {
-        if (!g_mounts)
-            QSKIP("this platform gives the process no mount namespace of its own for a small file system");
-        const QString folder = dataFolder();
-        QVERIFY(mountSmall(folder, 1024));
-        m_mounted = true;
+        KVR_NEEDS_SMALL_DISKS();
         const Native::Device kept = up("Kept");
-        bench = std::make_unique<Bench>(QList<Native::Device>{kept});
+        QVERIFY(benchOnAFullDisk(kept));
         NativeWindow w(bench->context());
         w.show();
-        // The rest of the file system taken by something else.
-        QFile filler(folder + QStringLiteral("/filler"));
-        QVERIFY(filler.open(QIODevice::WriteOnly));
-        while (filler.write(QByteArray(4096, 'x')) > 0) {}
-        filler.close();
 
         QTemporaryDir dir;
         QByteArray rows = "site,name,ip\n";
@@ -205,7 +148,7 @@ private Q_SLOTS:
         csv.close();
 
         const QString full = FileNotices::inventoryNotSaved(SecureFile::path(Native::kInventoryFile),
-                                                            QStringLiteral("No space left on device"), true);
+                                                            QStringLiteral("the disk is full"), true);
         Modal::chooseFile(path);
         Modal::answer(QMessageBox::Ok);
         w.importCsv();
@@ -217,21 +160,21 @@ private Q_SLOTS:
         QVERIFY(bench->pending.isEmpty()); // nothing to diagnose
         QCOMPARE(bench->store().devices().size(), 1);
 
-        // Read-only: the same, in the words of the file library.
-        QVERIFY(filler.remove());
-        QVERIFY(remountReadOnly(folder, true));
+        // Read-only: the same, in its own words.
+        disk->empty();
+        QVERIFY(disk->setReadOnly(true));
         Modal::reset();
         Modal::chooseFile(path);
         Modal::answer(QMessageBox::Ok);
         w.importCsv();
         QTRY_VERIFY(!notice().isEmpty());
-        QVERIFY2(notice().contains(QStringLiteral("native-inventory.bin is not writable), so the changes since its "
-                                                  "last save were undone")),
+        QVERIFY2(notice().contains(QStringLiteral("(the disk is read-only), so the changes since its last save were "
+                                                  "undone")),
                  qPrintable(notice()));
         QCOMPARE(bench->store().devices().size(), 1);
 
         // Writable again: the import is kept, and the page's notice goes.
-        QVERIFY(remountReadOnly(folder, false));
+        QVERIFY(disk->setReadOnly(false));
         Modal::reset();
         Modal::chooseFile(path);
         Modal::answer(QMessageBox::Ok);
@@ -240,6 +183,92 @@ private Q_SLOTS:
         QCOMPARE(notice(), QStringLiteral("200 devices added. Diagnostics are running."));
         QVERIFY(!w.notices()->isVisibleTo(&w));
         QCOMPARE(Native::decodeInventory(*SecureFile::read(Native::kInventoryFile)).devices.size(), 201);
+    }
+
+    // The files a person asks for (a report, the sample file) on a disk
+    // that is full, then read-only: the file there before stays, nothing
+    // else is left, and the failure says why where it was asked for.
+    void reportsAndTheSampleFileOnAFullOrReadOnlyDisk()
+    {
+        KVR_NEEDS_SMALL_DISKS();
+        const Native::Device gate = up("Gate");
+        bench = std::make_unique<Bench>(QList<Native::Device>{gate});
+        NativeWindow w(bench->context());
+        kvrtest::SmallDisk documents(kvrtest::homeDir() + QStringLiteral("/Documents/usb"), 256);
+        QVERIFY(documents.mounted());
+        const QString report = documents.folder() + QStringLiteral("/report.csv");
+        const QString sample = documents.folder() + QStringLiteral("/sample.csv");
+        for (const QString& path : {report, sample}) {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("last month's") == 12);
+        }
+        for (const QString& reason : {QStringLiteral("the disk is full"), QStringLiteral("the disk is read-only")}) {
+            if (reason.endsWith(QLatin1String("full")))
+                QVERIFY(documents.fillLeaving(0));
+            else
+                QVERIFY(documents.setReadOnly(true));
+            ReportDialog dialog(bench->context(), gate.id);
+            dialog.kindField()->setCurrentIndex(3); // storage: one row, no dates
+            Modal::chooseFile(report);
+            dialog.exportReport();
+            QCOMPARE(dialog.errorLabel()->text(),
+                     QStringLiteral("Can't write that file: %1. Pick another place.").arg(reason));
+            QVERIFY(dialog.savedPath().isEmpty());
+
+            Modal::chooseFile(sample);
+            Modal::answer(QMessageBox::Ok);
+            w.saveSampleCsv();
+            QCOMPARE(Modal::shown().constLast(),
+                     QStringLiteral("Can’t save: That file can't be written: %1. Pick another place.").arg(reason));
+            QVERIFY(w.toastLabel()->text().isEmpty());
+            for (const QString& path : {report, sample})
+                QVERIFY2(readAll(path) == "last month's", qPrintable(path));
+            QCOMPARE(documents.files(), (QStringList{QStringLiteral("report.csv"), QStringLiteral("sample.csv")}));
+            documents.empty();
+        }
+    }
+
+    // A device added while its save cannot be written is never said added
+    // (nor checked): it is undone and the notice says why. The event log's
+    // failure stands in the strip beside the device list's, each in its own
+    // sentence.
+    void addedOnlyOnceSavedAndEachFileSaidOnItsOwn()
+    {
+        KVR_NEEDS_SMALL_DISKS();
+        const Native::Device kept = up("Kept");
+        QVERIFY(benchOnAFullDisk(kept));
+        NativeWindow w(bench->context());
+        w.show();
+        const QString full = FileNotices::inventoryNotSaved(SecureFile::path(Native::kInventoryFile),
+                                                            QStringLiteral("the disk is full"), true);
+        Modal::respond([](QDialog& d) {
+            auto& dialog = dynamic_cast<DeviceDialog&>(d);
+            dialog.form()->addressField()->setText(QStringLiteral("10.9.9.9"));
+            dialog.submit();
+            return dialog.result();
+        });
+        Modal::answer(QMessageBox::Ok);
+        findByText<QPushButton>(&w, QStringLiteral("Add device"))->click();
+        QTRY_VERIFY(Modal::shown().contains(QStringLiteral("Can’t save: ") + full));
+        QCOMPARE(bench->store().devices().size(), 1);
+        QVERIFY(w.toastLabel()->text().isEmpty());
+        QVERIFY(bench->pending.isEmpty()); // no check of a device that is not kept
+
+        bench->events->ingest(kept.id, {AlertStream::Alert{QStringLiteral("diskerror"), true, 0, {}, {}, -1}});
+        bench->events->save();
+        bench->events->waitForWrites();
+        QCOMPARE(w.notices()->lines(),
+                 (QStringList{FileNotices::eventsNotSaved(SecureFile::path(QStringLiteral("native-events.json")),
+                                                          QStringLiteral("the disk is full")),
+                              full}));
+        // Room again: each file's sentence goes with its own save.
+        disk->empty();
+        bench->events->save();
+        bench->events->waitForWrites();
+        QCOMPARE(w.notices()->lines(), QStringList{full});
+        bench->store().flush();
+        bench->store().waitForWrites();
+        QVERIFY(w.notices()->lines().isEmpty());
     }
 
     // A choice the settings file cannot keep is said in the window; the
@@ -254,20 +283,15 @@ private Q_SLOTS:
         QCOMPARE(QFileInfo(settings.fileName()).permissions() & 0x0077, QFileDevice::Permissions());
         auto* toggle = findByText<QPushButton>(&w, QStringLiteral("Hide overview"));
         QVERIFY(toggle);
-        if (!g_mounts)
-            QSKIP("this platform gives the process no mount namespace of its own for a read-only folder");
-        const QString folder = QFileInfo(settings.fileName()).absolutePath();
+        KVR_NEEDS_SMALL_DISKS();
         const QString file = settings.fileName();
-        QVERIFY(::mount(QFile::encodeName(folder).constData(), QFile::encodeName(folder).constData(), nullptr, MS_BIND,
-                        nullptr)
-                == 0);
-        QVERIFY(
-            ::mount(nullptr, QFile::encodeName(folder).constData(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr)
-            == 0);
-        toggle->click();
-        QCOMPARE(w.notices()->lines(), QStringList{Prefs::notKeptText()});
-        QVERIFY(w.notices()->isVisibleTo(&w));
-        QVERIFY(::umount2(QFile::encodeName(folder).constData(), MNT_DETACH) == 0);
+        {
+            kvrtest::ReadOnlyFolder readOnly(QFileInfo(file).absolutePath());
+            QVERIFY(readOnly.ok());
+            toggle->click();
+            QCOMPARE(w.notices()->lines(), QStringList{Prefs::notKeptText()});
+            QVERIFY(w.notices()->isVisibleTo(&w));
+        }
         // Dismissed, it goes; writable again, the next choice is kept.
         w.notices()->dismissButton()->click();
         QVERIFY(!w.notices()->isVisibleTo(&w));
@@ -336,8 +360,17 @@ private Q_SLOTS:
     }
 
 private:
+    // The data folder on a small disk of its own, under a bench of one
+    // device; the rest of the disk taken by something else.
+    bool benchOnAFullDisk(const Native::Device& kept)
+    {
+        disk = std::make_unique<kvrtest::SmallDisk>(dataFolder());
+        bench = std::make_unique<Bench>(QList<Native::Device>{kept});
+        return disk->mounted() && disk->fillLeaving(0);
+    }
+
     std::unique_ptr<Bench> bench;
-    bool m_mounted = false;
+    std::unique_ptr<kvrtest::SmallDisk> disk;
 };
 
 KVR_TEST_MAIN(NativeWindowFilesTest)

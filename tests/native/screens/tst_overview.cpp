@@ -467,7 +467,12 @@ KVR_TEST_MAIN(OverviewTest)
 // out again, not a device that is down anyway.
 void OverviewTest::failingStreamsWorkOutOnlyDevicesUp()
 {
-    Bench bench({down("D1"), up("U1")});
+    // D1 is down but within reach (its HTTP answers are errors): its stream
+    // is still tried, where one found unreachable waits for a check.
+    Native::Device d1 = down("D1");
+    d1.health.internet = d1.health.httpPort = Native::Passed;
+    d1.health.error = QStringLiteral("The device answered HTTP 500. Check the manufacturer.");
+    Bench bench({d1, up("U1")});
     NativeStore& store = bench.store();
     const NativeContext context = bench.context();
     const QDateTime now = NativeContext::now();

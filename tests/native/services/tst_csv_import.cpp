@@ -4,6 +4,7 @@
 #include "tests/native/services/NativeTestKit.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
@@ -143,19 +144,52 @@ private Q_SLOTS:
         // Not text in any encoding it can be read in: refused whole, said.
         QByteArray oddUtf16 = le;
         oddUtf16.chop(1);
+        // Text as UTF-16 with its byte-order mark, code unit by code unit,
+        // so that a lone surrogate goes out as it is.
+        const auto utf16 = [](const QString& text, bool bigEndian) {
+            QByteArray out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+            for (const QChar c : text) {
+                const char hi = char(c.unicode() >> 8), lo = char(c.unicode() & 0xFF);
+                out.append(bigEndian ? hi : lo).append(bigEndian ? lo : hi);
+            }
+            return out;
+        };
+        const QString lowAlone(QChar(0xDC00));
+        const auto notUtf16 = [](int line) {
+            return QStringLiteral("The file starts as UTF-16 text but is not valid UTF-16 (line %1). Save it from the "
+                                  "spreadsheet again and import it again.")
+                .arg(line);
+        };
         const QList<QPair<QByteArray, QString>> refused = {
             {fixtureBytes("neither-utf8-nor-1252.csv"),
              "The file is neither UTF-8 nor Windows-1252 text (byte 0x81 on line 2 is neither). Save it from the "
              "spreadsheet as \"CSV UTF-8\" and import it again."},
-            {oddUtf16,
-             "The file starts as UTF-16 text but is not valid UTF-16 (line 4). Save it from the spreadsheet "
-             "again and import it again."},
-            {QByteArray("\xFF\xFEi\0p\0\n\0\x00\xD8\n\0", 12),
-             "The file starts as UTF-16 text but is not valid UTF-16 (line 2). Save it from the spreadsheet again "
-             "and import it again."},
+            {oddUtf16, notUtf16(4)},
+            // A high surrogate with no low one after it; a low one with no
+            // high one before it, in a name in either byte order, and at the
+            // very end.
+            {QByteArray("\xFF\xFEi\0p\0\n\0\x00\xD8\n\0", 12), notUtf16(2)},
+            {utf16("ip,name\n10.0.0.1,Gate " + lowAlone + "1\n", false), notUtf16(2)},
+            {utf16("ip,name\n10.0.0.1,Gate\n10.0.0.2,Yard " + lowAlone + "\n", true), notUtf16(3)},
+            {utf16("ip,name\n10.0.0.1,Gate\n" + lowAlone, false), notUtf16(3)},
             {"\xEF\xBB\xBFip\n10.0.0.1,Z\xFCrich\n",
              "The file says it is UTF-8 text but is not valid UTF-8. Save it from the spreadsheet again and import "
              "it again."},
+            // UTF-8 but for a line typed in Windows-1252: read either way,
+            // some of its letters would turn into others.
+            {fixtureBytes("utf8-with-stray-1252-bytes.csv"),
+             "The file is UTF-8 text except for line 3, whose bytes are not UTF-8. Nothing was imported; correct "
+             "that line, or save the file from the spreadsheet as \"CSV UTF-8\", and import it again."},
+            // The same where the stray byte comes before any UTF-8 letter.
+            {"ip,name\n10.0.0.1,Z\xFCrich\n10.0.0.2,Caf\xC3\xA9\n",
+             "The file is UTF-8 text except for line 2, whose bytes are not UTF-8. Nothing was imported; correct "
+             "that line, or save the file from the spreadsheet as \"CSV UTF-8\", and import it again."},
+            // Sequences that only look like UTF-8 (an overlong form, a
+            // surrogate) are no letters written as UTF-8: such bytes are
+            // Windows-1252, and refused here for a byte it leaves undefined.
+            {"ip,name\n10.0.0.1,\xC0\xAF\xED\xA0\x80\x81\n",
+             "The file is neither UTF-8 nor Windows-1252 text (byte 0x81 on line 2 is neither). Save it from the "
+             "spreadsheet as \"CSV UTF-8\" and import it again."},
             {le.mid(2),
              "The file holds NUL characters: it is not a text file, or it is UTF-16 text without a byte-order mark. "
              "Save it from the spreadsheet as \"CSV UTF-8\" and import it again."},
@@ -176,6 +210,91 @@ private Q_SLOTS:
                  QStringList({"Row 2: holds the character \uFFFD, which stands for one lost before the file "
                               "was saved; correct the row and import it again."}));
         QCOMPARE(summaries(lost), QStringList({"Gate 10.50.0.2 80/554/8000 :pw2 HIKVISION nvr 4 @Depot ()"}));
+    }
+
+    // A cell longer than its field takes refuses its row and says which
+    // field; the rows beside it are taken. A cell of 10 MB costs no more
+    // than its reading, and its sentence stays short.
+    void overLongCellsRefuseTheirRows()
+    {
+        Importer im;
+        ImportResult r = NativeCsv::importFile(*im.store, fixture("over-long-cells.csv"));
+        QCOMPARE(r.errors,
+                 QStringList({
+                     "Row 3: the name is 268 characters long, and at most 256 are taken. Shorten it and import the "
+                     "row again.",
+                     "Row 4: the password is 129 characters long, and at most 128 are taken. Shorten it and import "
+                     "the row again.",
+                     "Row 5: the site is 305 characters long, and at most 256 are taken. Shorten it and import the "
+                     "row again.",
+                     "Row 6: the user name is 72 characters long, and at most 64 are taken. Shorten it and import "
+                     "the row again.",
+                     "Row 7: the address is 558 characters long, and at most 512 are taken. Shorten it and import "
+                     "the row again.",
+                 }));
+        QCOMPARE(summaries(im),
+                 QStringList({
+                     "D1 Gate North 10.80.0.1 80/554/8000 admin:pw1 HIKVISION nvr 4 @Depot (1 Dock Road)",
+                     "Gate Last 10.80.0.7 80/554/8000 admin:pw7 DAHUA nvr 4 @Depot (1 Dock Road)",
+                 }));
+        QCOMPARE(im.store->sites().size(), 1);
+
+        // Each field at its bound is taken; one more character refuses it.
+        const QString at = QString(256, QLatin1Char('n'));
+        const QString host = QStringList(3, QString(63, QLatin1Char('h'))).join(QLatin1Char('.')) + QLatin1Char('.')
+            + QString(61, QLatin1Char('h'));
+        const QByteArray header = "ip,name,site,user,password,code,brand,type,http port,rtsp port,server port,"
+                                  "channels,address\n";
+        const auto row = [](const QStringList& cells) { return cells.join(QLatin1Char(',')).toUtf8() + "\n"; };
+        const QStringList fit = {host,
+                                 at,
+                                 at,
+                                 QString(64, QLatin1Char('u')),
+                                 QString(128, QLatin1Char('p')),
+                                 QString(64, QLatin1Char('c')),
+                                 QStringLiteral("hikvision"),
+                                 QStringLiteral("dvr"),
+                                 QString(28, QLatin1Char('0')) + QStringLiteral("8080"),
+                                 QString(29, QLatin1Char('0')) + QStringLiteral("554"),
+                                 QStringLiteral("+") + QString(27, QLatin1Char('0')) + QStringLiteral("9000"),
+                                 QString(32, QLatin1Char('9')),
+                                 QString(512, QLatin1Char('a'))};
+        const QList<int> most = {253, 256, 256, 64, 128, 64, 64, 64, 32, 32, 32, 32, 512};
+        QByteArray file = header + row(fit);
+        for (qsizetype i = 0; i < fit.size(); ++i) {
+            QStringList longer = fit;
+            longer[i] = QString(most.at(i) + 1, QLatin1Char('x'));
+            file += row(longer);
+        }
+        Importer bounds;
+        r = bounds.run(file);
+        QCOMPARE(r.added, 1);
+        QCOMPARE(summaries(bounds).constFirst(),
+                 QStringLiteral("%1 %2 %3 8080/554/9000 %4:%5 HIKVISION dvr 256 @%2 (%6)")
+                     .arg(QString(64, QLatin1Char('c')), at, host, fit.at(3), fit.at(4), fit.at(12)));
+        QStringList fields;
+        static const QRegularExpression said(QStringLiteral("^Row (\\d+): the (.+) is (\\d+) characters long, and at "
+                                                            "most (\\d+) are taken\\."));
+        for (const QString& e : std::as_const(r.errors)) {
+            const QRegularExpressionMatch m = said.match(e);
+            QVERIFY2(m.hasMatch(), qPrintable(e));
+            QCOMPARE(m.captured(3).toInt(), m.captured(4).toInt() + 1);
+            fields << m.captured(2);
+        }
+        QCOMPARE(fields,
+                 QStringList({"IP address", "name", "site", "user name", "password", "code", "manufacturer", "type",
+                              "HTTP port", "RTSP port", "server port", "channel count", "address"}));
+
+        // A name of 10 MB, as a spreadsheet cell pasted by mistake holds.
+        QByteArray huge = "ip,name\n10.0.0.1,";
+        huge += QByteArray(10 * 1024 * 1024, 'N');
+        huge += "\n10.0.0.2,Gate\n";
+        Importer big;
+        r = big.run(huge);
+        QCOMPARE(r.errors,
+                 QStringList({"Row 2: the name is 10485760 characters long, and at most 256 are taken. "
+                              "Shorten it and import the row again."}));
+        QCOMPARE(summaries(big), QStringList({"Gate 10.0.0.2 80/554/8000 : HIKVISION nvr 4 @ ()"}));
     }
 
     // A file that cannot be read as it was meant adds nothing at all: the

@@ -6,6 +6,7 @@
 
 #include "native/services/DeviceWire.h"
 #include "native/services/Tunables.h"
+#include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/support/TestKit.h"
 
 #include <QPointer>
@@ -229,6 +230,61 @@ private Q_SLOTS:
         }
     }
 
+    // A device that drips its answer costs in proportion to what it sends:
+    // the end of a head, of trailers or of a chunk's size line is searched
+    // for in each byte once, however the answer is cut (a head of 63 KiB fed
+    // a byte at a time was searched 2 GB over).
+    void drippedAnswersAreReadOnce_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<QString>("expected"); // status|last header|body
+        QByteArray head = "HTTP/1.1 200 OK\r\n";
+        for (int i = 0; head.size() < 63 * 1024; ++i)
+            head += "X-Pad-" + QByteArray::number(i) + ": " + QByteArray(60, 'p') + "\r\n";
+        QTest::newRow("63 KiB head") << head + "X-Last: yes\r\nContent-Length: 2\r\n\r\nok"
+                                     << "200|yes|ok";
+        QByteArray bare = head;
+        bare.replace("\r\n", "\n");
+        QTest::newRow("63 KiB head, bare line ends") << bare + "X-Last: yes\nContent-Length: 2\n\nok"
+                                                     << "200|yes|ok";
+        QByteArray chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+        QByteArray body;
+        for (int i = 0; i < 40; ++i) {
+            chunked += "1;ext=" + QByteArray(1000, 'e') + "\r\n" + QByteArray(1, char('a' + i % 26)) + "\r\n";
+            body += char('a' + i % 26);
+        }
+        QByteArray trailers;
+        for (int i = 0; trailers.size() < 30 * 1024; ++i)
+            trailers += "X-Trail-" + QByteArray::number(i) + ": " + QByteArray(60, 't') + "\r\n";
+        QTest::newRow("long chunk size lines and trailers") << chunked + "0\r\n" + trailers + "\r\n"
+                                                            << "200||" + QString::fromLatin1(body);
+    }
+    void drippedAnswersAreReadOnce()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(QString, expected);
+        for (const qsizetype piece : {qsizetype(1), qsizetype(7), qsizetype(4096), answer.size()}) {
+            AnswerFraming framing(qint64(1) << 20);
+            QByteArray body;
+            for (qsizetype sent = 0; sent < answer.size() && !framing.isDone(); sent += piece) {
+                framing.feed(answer.mid(sent, piece));
+                body += framing.read(1 << 20);
+            }
+            QVERIFY(framing.isDone());
+            QCOMPARE(QStringLiteral("%1|%2|%3")
+                         .arg(framing.status())
+                         .arg(QString::fromLatin1(framing.header("X-Last")), QString::fromLatin1(body)),
+                     expected);
+            // Each byte once, and the few before a piece that an end may
+            // straddle.
+            QVERIFY2(framing.examined() <= answer.size() + 3 * (answer.size() / piece + 1),
+                     qPrintable(QStringLiteral("%1 bytes examined for %2 in pieces of %3")
+                                    .arg(framing.examined())
+                                    .arg(answer.size())
+                                    .arg(piece)));
+        }
+    }
+
     // The request as it goes out, and headers as they come back: repeated
     // ones joined, folded ones unfolded, names in any case.
     void requestAndHeaders()
@@ -291,14 +347,18 @@ private Q_SLOTS:
         wire.abort();
     }
 
-    // A port that refuses and a peer that says nothing: each in its own
-    // words, the silent one at its time-out.
+    // A port that refuses, a peer that says nothing and one whose connect
+    // hangs (its attempt dropped unanswered): each in its own words, the
+    // silent one at its time-out, the hanging one at its connect's bound
+    // however long the transfer may take.
     void failures()
     {
-        auto end = [](const QUrl& url, std::chrono::milliseconds timeout) {
+        auto end = [](const QUrl& url, std::chrono::milliseconds timeout,
+                      std::chrono::milliseconds connectTimeout = std::chrono::milliseconds(0)) {
             DeviceWire::Request r;
             r.url = url;
             r.transferTimeout = timeout;
+            r.connectTimeout = connectTimeout;
             DeviceWire wire(r);
             bool ended = false;
             QObject::connect(&wire, &DeviceWire::finished, &wire, [&] { ended = true; });
@@ -310,6 +370,9 @@ private Q_SLOTS:
         QTcpServer silent;
         QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
         QCOMPARE(end(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(silent.serverPort())), 300ms),
+                 QStringLiteral("No answer in time."));
+        kvrtest::SilentPort hanging;
+        QCOMPARE(end(QUrl(QStringLiteral("http://127.0.0.1:%1/").arg(hanging.port())), 60s, 300ms),
                  QStringLiteral("No answer in time."));
     }
 };

@@ -2,6 +2,7 @@
 #include "native/services/NativeEvents.h"
 #include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
+#include "native/services/Verdicts.h"
 #include "tests/fixtures/devices/FakeDevice.h"
 #include "tests/native/services/NativeSeed.h"
 #include "tests/native/services/NativeTestKit.h"
@@ -752,6 +753,46 @@ private Q_SLOTS:
         events->stop();
     }
 
+    // A live stream that ends leaves the count of connected streams (what
+    // the fleet window shows as "Live events N/M") until it is live again,
+    // the count agreeing with the streams' own states all the while.
+    void aStreamThatEndsLeavesTheConnectedCount()
+    {
+        probes.next = nativetest::upResult();
+        QHash<QString, QPointer<QTimer>> later; // attempts planned for later, started when the test says
+        events->setTimerFunction([&](const QString& device, std::chrono::milliseconds delay, QTimer* timer) {
+            if (delay.count() == 0)
+                timer->start(0);
+            else
+                later.insert(device, timer);
+        });
+        const QString id = addDevice();
+        const auto counted = [&] {
+            int live = 0;
+            for (const NativeEvents::LinkStatus& s : events->statuses())
+                live += s.link == Link::Live ? 1 : 0;
+            return QStringLiteral("%1 %2/%3").arg(live).arg(events->connectedCount()).arg(events->eligibleCount());
+        };
+        events->start();
+        QTRY_COMPARE(link(id), Link::Live);
+        QCOMPARE(counted(), QStringLiteral("1 1/1"));
+
+        // The device hangs up, and turns the attempts after away.
+        fake->script(kPath, nativetest::reply(500, "busy", [](auto& r) { r.beforeLogin = true; }));
+        fake->closeStreams();
+        QTRY_VERIFY(later.contains(id));
+        QCOMPARE(link(id), Link::Lost);
+        QCOMPARE(counted(), QStringLiteral("0 0/1"));
+
+        // Live again at its next attempt, and counted again.
+        fake->clearScripts();
+        later.take(id)->start(0);
+        QTRY_COMPARE(link(id), Link::Live);
+        QCOMPARE(counted(), QStringLiteral("1 1/1"));
+        events->stop();
+        QCOMPARE(events->connectedCount(), 0);
+    }
+
     // A stream that failed waits for its next attempt, up to two minutes; a
     // check that finds the device up again brings it back at once.
     void streamComesBackAtTheCheck()
@@ -769,8 +810,8 @@ private Q_SLOTS:
         QCOMPARE(link(id), Link::Lost);
         fake->clearScripts();
 
-        // A check that finds it down, or one from before the failure, leaves
-        // the plan as it is.
+        // A check that finds it down plans nothing more (the stream waits
+        // for one that finds it up), as one from before the failure does.
         store->applyProbe(id, nativetest::offlineResult());
         QTest::qWait(50);
         QCOMPARE(timers.delaysOf(id), (Delays{0, 0, 5000}));
@@ -780,6 +821,156 @@ private Q_SLOTS:
         QTRY_COMPARE(link(id), Link::Live);
         QCOMPARE(timers.delaysOf(id), (Delays{0, 0, 5000, 0}));
         QCOMPARE(fake->openStreams(), 1);
+        events->stop();
+    }
+
+    // A stream that fails at every attempt while the device's checks pass
+    // counts from its first failure: its retries (each one Connecting, then
+    // failing again) do not move that time, so ten minutes on the verdicts
+    // say the stream's problem in its own words, also while a retry is under
+    // way. A stream that worked in between counts afresh.
+    void aStreamThatKeepsFailingIsSaid_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("said");
+        QTest::newRow("server error") << "500"
+                                      << "HTTP 500";
+        QTest::newRow("compressed") << "gzip"
+                                    << "The device sent its answer compressed (gzip), which can't be read.";
+        QTest::newRow("dropped after its answer") << "drop"
+                                                  << "The device closed the event stream.";
+    }
+    void aStreamThatKeepsFailingIsSaid()
+    {
+        QFETCH(QString, fault);
+        QFETCH(QString, said);
+        const auto fail = [&] {
+            if (fault == "500")
+                fake->script(kPath, nativetest::reply(500, "busy", [](auto& r) { r.beforeLogin = true; }));
+            fake->eventStream.headers =
+                fault == "gzip" ? QList<QByteArray>{"Content-Encoding: gzip"} : QList<QByteArray>{};
+            fake->eventStream.closeAtOnce = fault == "drop";
+        };
+        fail();
+        probes.next = nativetest::upResult(); // the checks a dropped stream asks for find it up
+        const QString id = addDevice();
+        store->applyProbe(id, nativetest::upResult());
+        // Every attempt waits to be let go; the next one planned marks the end of the last.
+        QList<QPointer<QTimer>> planned;
+        events->setTimerFunction([&](const QString&, std::chrono::milliseconds, QTimer* timer) { planned << timer; });
+        const auto attempt = [&](bool fails = true) {
+            QTRY_VERIFY(!planned.isEmpty() && planned.last());
+            QPointer<QTimer> next = planned.takeLast();
+            planned.clear();
+            next->start(0);
+            if (fails)
+                QTRY_VERIFY(!planned.isEmpty());
+        };
+        const auto noticed = [&] {
+            const QDateTime now = clock->nowUtc().toLocalTime();
+            for (const NativeInsights::Issue& i :
+                 NativeInsights::issuesFor(NativeInsights::Sources::over(store.get(), controller.get(), events.get()),
+                                           *store->device(id), now))
+                if (i.title == "No live events")
+                    return i.detail;
+            return QString();
+        };
+        events->start();
+        attempt();
+        QCOMPARE(link(id), Link::Lost);
+        QCOMPARE(status(id).text, said);
+        for (int minute = 1; minute <= 11; ++minute) {
+            clock->advanceSecs(60);
+            attempt();
+            QCOMPARE(noticed().isEmpty(), minute <= 10); // ten minutes and a second
+        }
+        QCOMPARE(noticed(), said + " Problems show only at the next scheduled check.");
+        // A retry under way does not clear it.
+        QStringList whileConnecting;
+        const auto seen = connect(events.get(), &NativeEvents::linksChanged, this, [&] {
+            if (link(id) == Link::Connecting)
+                whileConnecting << noticed();
+        });
+        attempt();
+        disconnect(seen);
+        QCOMPARE(whileConnecting, QStringList{said + " Problems show only at the next scheduled check."});
+
+        // The stream works for a while, then fails: counted from then.
+        fake->clearScripts();
+        fake->eventStream = {};
+        attempt(false);
+        QTRY_COMPARE(link(id), Link::Live);
+        clock->advanceSecs(60);
+        fail();
+        fake->closeStreams();
+        QTRY_COMPARE(link(id), Link::Lost);
+        clock->advanceSecs(60);
+        QCOMPARE(noticed(), QString());
+        events->stop();
+    }
+
+    // A device whose last check found it unreachable gets no attempt (a
+    // connect to it would hang until its time bound) until a check finds it
+    // up; one found unreachable while its stream waits to be tried again
+    // loses that attempt too, and a failure found meanwhile plans none.
+    void unreachableDevicesWaitForACheckThatFindsThemUp()
+    {
+        // Long enough that an attempt is still under way when the check
+        // below comes, however busy the machine.
+        events->setAnswerTimeout(1500ms);
+        const QString id = addDevice();
+        store->applyProbe(id, nativetest::offlineResult());
+        QHash<QString, QPointer<QTimer>> timerOf;
+        events->setTimerFunction([&](const QString& device, std::chrono::milliseconds delay, QTimer* timer) {
+            timers.planned.append({device, qint64(delay.count())});
+            timerOf.insert(device, timer);
+            timer->start(delay);
+        });
+        events->start();
+        QCOMPARE(events->connectionCount(), 1);
+        QVERIFY(events->awaitsCheck(id));
+        QCOMPARE(timers.delaysOf(id), Delays{});
+
+        // Found up: opened at that check.
+        clock->advanceSecs(1);
+        store->applyProbe(id, nativetest::upResult());
+        QTRY_COMPARE(link(id), Link::Live);
+        QVERIFY(!events->awaitsCheck(id));
+        QCOMPARE(timers.delaysOf(id), Delays{0});
+
+        // The stream drops and waits for its next attempt; a check finds the
+        // device unreachable meanwhile: the attempt is called off.
+        fake->script(kPath, nativetest::reply(500, "busy", [](auto& r) { r.beforeLogin = true; }));
+        fake->closeStreams();
+        QTRY_COMPARE(timers.delaysOf(id), (Delays{0, 0, 5000}));
+        QVERIFY(timerOf.value(id) && timerOf.value(id)->isActive());
+        clock->advanceSecs(1);
+        store->applyProbe(id, nativetest::offlineResult());
+        QTRY_VERIFY(events->awaitsCheck(id));
+        QVERIFY(!timerOf.value(id)->isActive());
+        // An attempt under way when the check finds the device unreachable
+        // ends by itself and plans no other.
+        fake->script(kPath, nativetest::reply(200, {}, [](auto& r) {
+                         r.fault = FakeDevice::Fault::Silence;
+                         r.beforeLogin = true;
+                     }));
+        const int asked = fake->requestCount(kPath);
+        clock->advanceSecs(1);
+        store->applyProbe(id, nativetest::upResult());
+        QTRY_COMPARE(fake->requestCount(kPath), asked + 1);
+        QCOMPARE(timers.delaysOf(id), (Delays{0, 0, 5000, 0}));
+        clock->advanceSecs(1);
+        store->applyProbe(id, nativetest::offlineResult());
+        QTRY_COMPARE(link(id), Link::Lost); // its answer's time bound
+        QVERIFY(events->awaitsCheck(id));
+        QCOMPARE(timers.delaysOf(id), (Delays{0, 0, 5000, 0}));
+        QVERIFY(!timerOf.value(id)->isActive());
+
+        fake->clearScripts();
+        clock->advanceSecs(1);
+        store->applyProbe(id, nativetest::upResult());
+        QTRY_COMPARE(link(id), Link::Live);
+        QCOMPARE(timers.delaysOf(id), (Delays{0, 0, 5000, 0, 0}));
         events->stop();
     }
 

@@ -1,11 +1,19 @@
+#include "native/services/FileNotices.h"
+#include "native/services/NativeEvents.h"
 #include "native/services/NativeInventory.h"
+#include "native/services/NativeStore.h"
 #include "native/services/SecureFile.h"
 #include "native/services/StartPacer.h"
+#include "native/services/UptimeHistory.h"
 #include "tests/native/services/NativeTestKit.h"
+#include "tests/support/SmallDisk.h"
 #include "tests/support/TestKit.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSignalSpy>
 
 using namespace kvr::services;
 
@@ -13,9 +21,126 @@ using namespace Native;
 using nativetest::FileSizeLimit;
 using nativetest::modeOf;
 
+namespace {
+
+QByteArray bytesOf(const QString& name)
+{
+    return SecureFile::read(name).value_or(QByteArray("<absent>"));
+}
+
+// The sentence each file's notice holds now, by file (the last said of each).
+QMap<QString, QString> notices(const QSignalSpy& store, const QSignalSpy& events)
+{
+    QMap<QString, QString> out;
+    for (const QList<QVariant>& said : store)
+        out.insert(said.at(0).toString(), said.at(1).toString());
+    for (const QList<QVariant>& said : events)
+        out.insert(QStringLiteral("events"), said.at(0).toString());
+    out.removeIf([](const auto& entry) { return entry.value().isEmpty(); });
+    return out;
+}
+
+} // namespace
+
 class TestNativeFiles : public QObject {
     Q_OBJECT
 private Q_SLOTS:
+    // The inventory, the uptime history and the event log on a disk that is
+    // full, then read-only: none is emptied or cut, each failure is said in
+    // a sentence of its own (one never stands in for another), a person's
+    // change is undone, check results and events are held and written once
+    // the disk takes them; a quit that still cannot write them says so.
+    void dataFilesOnAFullOrReadOnlyDisk()
+    {
+        KVR_NEEDS_SMALL_DISKS();
+        kvrtest::SmallDisk disk(QFileInfo(SecureFile::path(QStringLiteral("x"))).absolutePath(), 512);
+        QVERIFY(disk.mounted());
+        kvrtest::TestClock clock; // each check credits the minutes since the last
+        NativeStore store;
+        store.waitForWrites();
+        Device dvr;
+        dvr.name = "Depot";
+        dvr.ip = "192.168.1.20";
+        dvr.manufacturer = "DAHUA"; // no event stream
+        const QString id = store.addDevice(dvr);
+        store.applyProbe(id, nativetest::upResult());
+        NativeEvents events(&store, nullptr);
+        events.start();
+        events.ingest(id, {AlertStream::Alert{"diskerror", true, 0, {}, {}, -1}});
+        store.flush();
+        store.waitForWrites();
+        events.save();
+        events.waitForWrites();
+        const QStringList files{QStringLiteral("native-events.json"), QString::fromLatin1(kInventoryFile),
+                                QString::fromLatin1(kUptimeFile)};
+        QCOMPARE(disk.files(), files);
+        QMap<QString, QByteArray> before;
+        for (const QString& f : files)
+            before.insert(f, bytesOf(f));
+        QSignalSpy storeSaid(&store, &NativeStore::saveProblem);
+        QSignalSpy eventsSaid(&events, &NativeEvents::saveProblem);
+
+        for (const QString& reason : {QStringLiteral("the disk is full"), QStringLiteral("the disk is read-only")}) {
+            if (reason.endsWith(QLatin1String("full"))) {
+                QVERIFY(disk.fillLeaving(0));
+            } else {
+                disk.empty();
+                QVERIFY(disk.setReadOnly(true));
+            }
+            Device renamed = *store.device(id);
+            renamed.name = "Renamed";
+            store.updateDevice(renamed);
+            clock.advanceSecs(300);
+            store.applyProbe(id, nativetest::upResult());
+            events.ingest(id, {AlertStream::Alert{"videoloss", true, 2, {}, {}, -1}});
+            const qsizetype held = events.events().size();
+            store.flush();
+            store.waitForWrites();
+            events.save();
+            events.waitForWrites();
+            for (const QString& f : files)
+                QVERIFY2(bytesOf(f) == before.value(f), qPrintable(f));
+            QCOMPARE(disk.files(), files);
+            QCOMPARE(
+                notices(storeSaid, eventsSaid),
+                (QMap<QString, QString>{
+                    {kInventoryFile, FileNotices::inventoryNotSaved(SecureFile::path(kInventoryFile), reason, true)},
+                    {kUptimeFile, FileNotices::uptimeNotSaved(SecureFile::path(kUptimeFile), reason)},
+                    {QStringLiteral("events"),
+                     FileNotices::eventsNotSaved(SecureFile::path(QStringLiteral("native-events.json")), reason)}}));
+            QCOMPARE(store.device(id)->name, dvr.name); // the change undone, as the next start reads it
+            QCOMPARE(events.events().size(), held);     // the events held, and tried again later
+            QCOMPARE(events.pendingSaveDelayMs(), int(tun::kEventSaveRetry.count()));
+            QVERIFY(store.saveFailing() && events.saveFailing());
+        }
+
+        // At the end, with the disk still read-only: what is lost is logged.
+        {
+            kvrtest::LogCapture log;
+            QMetaObject::invokeMethod(QCoreApplication::instance(), "aboutToQuit", Qt::DirectConnection);
+            QVERIFY(log.contains(QStringLiteral("native events: at the end: ")
+                                 + FileNotices::lostAtEnd(FileNotices::File::Events,
+                                                          SecureFile::path(QStringLiteral("native-events.json")),
+                                                          QStringLiteral("the disk is read-only"))));
+            QVERIFY(log.contains(QStringLiteral("native store: at the end: The uptime history could not be saved")));
+            QCOMPARE(store.lostAtEnd().size(), 2);
+        }
+
+        // The disk takes them again: everything held is written, every notice goes.
+        QVERIFY(disk.setReadOnly(false));
+        clock.advanceSecs(300);
+        store.applyProbe(id, nativetest::upResult());
+        store.flush();
+        store.waitForWrites();
+        events.save();
+        events.waitForWrites();
+        QVERIFY(notices(storeSaid, eventsSaid).isEmpty());
+        QVERIFY(!store.saveFailing() && !events.saveFailing());
+        QCOMPARE(QJsonDocument::fromJson(bytesOf(QStringLiteral("native-events.json"))).array().size(), 3);
+        QCOMPARE(decodeInventory(bytesOf(kInventoryFile)).devices.value(0).health.device, Passed);
+        QVERIFY(bytesOf(kUptimeFile) != before.value(kUptimeFile));
+    }
+
     void secureWriteIsOwnerOnlyAndKeepsTheOldFileOnFailure()
     {
         const QString name = QStringLiteral("secret-test.bin");

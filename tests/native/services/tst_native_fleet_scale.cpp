@@ -119,6 +119,25 @@ private Q_SLOTS:
         events.stop();
     }
 
+    // A fleet larger than a turn's share (an import of thousands) is brought
+    // in line a share a turn, the window answering in between; in the end
+    // every recorder has its stream planned.
+    void aLargeFleetIsFollowedInSlices()
+    {
+        NativeStore store;
+        fill(store, 2 * tun::kStreamSyncPerTurn + 100, kvrtest::closedPort());
+        NativeController controller(&store, silentProbe());
+        NativeEvents events(&store, &controller);
+        int planned = 0;
+        events.setTimerFunction([&](const QString&, std::chrono::milliseconds, QTimer*) { ++planned; });
+        events.start();
+        const int wanted = (2 * tun::kStreamSyncPerTurn + 100) * 2 / 3 + 1;
+        QVERIFY2(planned <= tun::kStreamSyncPerTurn, qPrintable(QString::number(planned)));
+        QTRY_COMPARE(planned, wanted);
+        QCOMPARE(events.connectionCount(), wanted);
+        events.stop();
+    }
+
     // The window reads both counts at every change of a stream, which a
     // fleet of failing streams makes many times a second: they cost the same
     // whatever the size of the fleet. (Processor time of this thread, the
@@ -249,9 +268,9 @@ private Q_SLOTS:
         // The streams wait for their answer for as long as the test takes.
         events.setAnswerTimeout(1h);
         events.start();
-        // Four streams hold their places; the rest wait for one.
+        // Four streams hold their places; the rest wait for one, and say so.
         QTRY_COMPARE_WITH_TIMEOUT(fake.requestCount(kPath), 4, 30000);
-        QTRY_COMPARE_WITH_TIMEOUT(gate.waiting(), 6, 30000);
+        QTRY_COMPARE_WITH_TIMEOUT(events.heldBackCount(), 6, 30000);
 
         // Every device is checked meanwhile, in the places kept for checks.
         QSet<QString> checked;
@@ -267,8 +286,71 @@ private Q_SLOTS:
         gate.setCapacity(20, 4);
         QTRY_COMPARE_WITH_TIMEOUT(fake.requestCount(kPath), 10, 30000);
         QCOMPARE(gate.waiting(), 0);
+        QTRY_COMPARE(events.heldBackCount(), 0);
         events.stop();
         QTRY_COMPARE(gate.held(), 0);
+    }
+
+    // Streams to devices that never answer (a connect to them hangs until
+    // its time bound): only a bounded number are being opened at any moment,
+    // counted by the connections the gate lets out, the rest wait their turn
+    // in the order they fell due, and every device is tried.
+    void streamsBeingOpenedAtOnceAreBounded()
+    {
+        kvrtest::SilentPort silent;
+        ConnectionGate& gate = ConnectionGate::instance();
+        QCOMPARE(gate.held(), 0);
+        gate.resetPeak();
+        NativeStore store;
+        QStringList ids;
+        for (int i = 0; i < 100; ++i) {
+            Device d;
+            d.name = QStringLiteral("Recorder %1").arg(i);
+            d.ip = QStringLiteral("127.0.0.1");
+            d.httpPort = silent.port();
+            d.manufacturer = QStringLiteral("HIKVISION");
+            ids << store.addDevice(d);
+        }
+        NativeController controller(&store, silentProbe());
+        NativeEvents events(&store, &controller);
+        // Each attempt holds its connection a second: without a bound, the
+        // streams that fall due 20 ms apart would be fifty at once.
+        events.setConnectTimeout(1s);
+        QStringList tried;
+        QSet<QString> ended;
+        connect(&events, &NativeEvents::linksChanged, this, [&] {
+            for (auto it = events.statuses().cbegin(); it != events.statuses().cend(); ++it) {
+                if (!tried.contains(it.key()))
+                    tried << it.key();
+                if (it->link == Link::Lost)
+                    ended.insert(it.key());
+            }
+        });
+        events.start();
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 100, 60000);
+        QCOMPARE(events.openingPeak(), tun::kStreamOpeningsAtOnce);
+        QVERIFY2(gate.peak() <= tun::kStreamOpeningsAtOnce, qPrintable(QString::number(gate.peak())));
+        QCOMPARE(tried, ids);
+        events.stop();
+        QTRY_COMPARE(gate.held(), 0);
+    }
+
+    // A save hands a snapshot of the inventory to the writer thread, which
+    // takes it as its own: a check's result that comes after it changes its
+    // record where it stands, with no copy of the whole list on the main
+    // thread (at a hundred thousand devices, a stall at every save).
+    void aSaveLeavesTheListsUnshared()
+    {
+        NativeStore store;
+        fill(store, 2000, kvrtest::closedPort());
+        for (int round = 0; round < 3; ++round) {
+            store.flush();
+            store.waitForWrites();
+            const Device* first = store.devices().constData();
+            store.applyProbe(store.devices().at(round).id, nativetest::upResult());
+            QCOMPARE(store.devices().constData(), first);
+            QCOMPARE(store.devices().at(round).health.device, int(Passed));
+        }
     }
 
     // Half of the open-file limit, at most, is for devices: 128 of the 256

@@ -5,6 +5,7 @@
 #include "tests/native/services/NativeTestKit.h"
 #include "tests/support/TestKit.h"
 
+#include <QNetworkInterface>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
@@ -449,22 +450,31 @@ private Q_SLOTS:
     }
 
     // A device at an IPv6 address, written bare or in brackets as people
-    // write it: its ports are checked, it is logged in to and its details
-    // read, with the address in brackets in the Host header.
+    // write it, or with the zone of the interface it is reached through:
+    // its ports are checked, it is logged in to and its details read, with
+    // the address in brackets in the Host header and the zone, which means
+    // something to this computer alone, left out of it.
     void ipv6Device()
     {
         QTcpServer v6;
         if (!v6.listen(QHostAddress::LocalHostIPv6, 0))
             QSKIP("This machine has no IPv6 loopback (::1 does not take a listener): the IPv6 device case needs one.");
         v6.close();
-        for (const char* ip : {"::1", "[::1]", "0:0::1"}) {
+        QString loopback;
+        for (const QNetworkInterface& i : QNetworkInterface::allInterfaces())
+            if (loopback.isEmpty() && i.flags().testFlag(QNetworkInterface::IsLoopBack))
+                loopback = i.name();
+        QVERIFY(!loopback.isEmpty());
+        const QStringList written{"::1", "[::1]", "0:0::1", "::1%" + loopback, "[::1%" + loopback + "]"};
+        for (const QString& ip : written) {
             FakeDevice fake(FakeDevice::Kind::Isapi);
             fake.channels = {{1, QStringLiteral("Gate")}};
             QVERIFY(fake.start(QHostAddress::LocalHostIPv6));
             Native::Device d = deviceFor(fake);
-            d.ip = QString::fromLatin1(ip);
+            d.ip = ip;
             const Outcome o = probe(d, 7);
-            QVERIFY2(summary(o).startsWith(QStringLiteral("2222 d2 b0 timed loss0 f0 ")), qPrintable(summary(o)));
+            QVERIFY2(summary(o).startsWith(QStringLiteral("2222 d2 b0 timed loss0 f0 ")),
+                     qPrintable(ip + ": " + summary(o)));
             QVERIFY(o.detailsFetched);
             QCOMPARE(o.health.model, fake.model);
             QVERIFY(!fake.requests().isEmpty());

@@ -633,11 +633,18 @@ private Q_SLOTS:
             saveNow(store);
             QCOMPARE(undone.size(), 1);
             QCOMPARE(store.device(kept)->health.device, Passed);
-            QCOMPARE(said.size(), 2); // the undo, then the uptime history
-            QVERIFY(said.at(1).first().toString().startsWith("The uptime history could not be saved in"));
+            // The undo, then the uptime history: each file said on its own.
+            QCOMPARE(said.size(), 2);
+            QCOMPARE(said.at(0).first().toString(), QString::fromLatin1(kInventoryFile));
+            QCOMPARE(said.at(1).first().toString(), QString::fromLatin1(kUptimeFile));
+            QVERIFY(said.at(1).at(1).toString().startsWith("The uptime history could not be saved in"));
         }
         saveNow(store);
-        QCOMPARE(said.constLast().first().toString(), QString());
+        // Each file's notice taken back by its own write.
+        QCOMPARE(said.size(), 4);
+        QCOMPARE(QSet<QString>({said.at(2).first().toString(), said.at(3).first().toString()}),
+                 QSet<QString>({kInventoryFile, kUptimeFile}));
+        QVERIFY(said.at(2).at(1).toString().isEmpty() && said.at(3).at(1).toString().isEmpty());
         QCOMPARE(decodeInventory(*SecureFile::read(kInventoryFile)).devices.value(0).health.device, Passed);
     }
 

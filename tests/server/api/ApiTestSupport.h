@@ -46,6 +46,11 @@ struct ApiClientTestAccess {
     static int leasesInFlight(const kvr::api::ApiClient& c) { return int(c.m_leasesInFlight.size()); }
     // The leases due by kvr::core::Clock go now, as the lease timer sends them.
     static void pumpLeases(kvr::api::ApiClient& c) { c.pumpLeases(); }
+    // The wait the lease timer was last started with; -1 when it does not run.
+    static int leaseTimerMs(const kvr::api::ApiClient& c)
+    {
+        return c.m_leaseTimer && c.m_leaseTimer->isActive() ? c.m_leaseTimer->interval() : -1;
+    }
     static void setLeaseTimeout(kvr::api::ApiClient& c, int ms) { c.m_leaseTimeoutMs = ms; }
     // How long a secure route's probe waits for its handshake once connected.
     static void setHandshakeTimeout(kvr::api::ApiClient& c, int ms) { c.m_handshakeTimeoutMs = ms; }

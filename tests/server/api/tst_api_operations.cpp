@@ -72,6 +72,18 @@ QStringList startsAndStops(const orgserver::FakeOrgServer& server)
     return seen;
 }
 
+// A wall of 36 cameras on one recorder, each started live (Sub); true once
+// every one has its stream and nothing is left on its way to the server.
+bool startWallOf36(apitest::Rig& rig)
+{
+    rig.server.populate(1, 1, 36);
+    int started = 0;
+    for (const orgserver::FakeCamera& c : rig.server.sites[0].devices[0].cameras)
+        rig.client->startLiveHls(
+            c.id, false, [&](const StreamInfo& info, const QString&) { started += info.url.isEmpty() ? 0 : 1; });
+    return QTest::qWaitFor([&] { return started == 36 && rig.server.http().inFlight() == 0; }, 20000);
+}
+
 int probesTo(quint16 port)
 {
     return int(std::count_if(apitest::sentLog().cbegin(), apitest::sentLog().cend(),
@@ -1369,14 +1381,8 @@ private Q_SLOTS:
     {
         kvrtest::TestClock clock;
         apitest::Rig rig(apitest::signedIn);
-        rig.server.populate(1, 1, 36);
         rig.server.leasesExpire = true;
-        int started = 0;
-        for (const orgserver::FakeCamera& c : rig.server.sites[0].devices[0].cameras)
-            rig.client->startLiveHls(
-                c.id, false, [&](const StreamInfo& info, const QString&) { started += info.url.isEmpty() ? 0 : 1; });
-        QTRY_COMPARE_WITH_TIMEOUT(started, 36, 20000);
-        QTRY_COMPARE(rig.server.http().inFlight(), 0);
+        QVERIFY(startWallOf36(rig));
         const QString leasePath = "/v2/api/vms/stream/lease/";
         // Answers stay away while the test moves the client's clock on.
         rig.server.delayRule = [&](const Request& r) { return r.path == leasePath ? 1500 : 0; };
@@ -1397,6 +1403,99 @@ private Q_SLOTS:
         rig.server.expireLeases();
         QCOMPARE(rig.server.lapsed, QStringList());
         QCOMPARE(rig.server.streams.size(), 36);
+    }
+
+    // A wall started at once renews its streams first over several seconds,
+    // a few at a time, rather than all together: a server that turns slow
+    // just then has answered the first before the last fall due. Leases
+    // still on their way count for the pace before their answers come: the
+    // longer they wait, the more go at once, and the client wakes for that
+    // itself.
+    void aWallsFirstRenewalsAreSpreadAndASlowServerIsSeenBeforeItAnswers()
+    {
+        kvrtest::TestClock clock;
+        const QString leasePath = "/v2/api/vms/stream/lease/";
+        // Streams started at once on a quick server (known as such), then
+        // stepped a second at a time: the renewals each step sent.
+        const auto wall = [&](apitest::Rig& rig, int streams, int seconds) {
+            rig.server.populate(1, 1, streams);
+            int started = 0;
+            for (const orgserver::FakeCamera& c : rig.server.sites[0].devices[0].cameras)
+                rig.client->startLiveHls(c.id, false, [&](const StreamInfo& info, const QString&) {
+                    started += info.url.isEmpty() ? 0 : 1;
+                });
+            // (Leases asked for as they began are answered before the clock moves.)
+            [[maybe_unused]] const bool all = QTest::qWaitFor(
+                [&] { return started == streams && ApiClientTestAccess::leasesInFlight(*rig.client) == 0; }, 20000);
+            QList<int> perSecond;
+            for (int second = 1; second <= seconds; ++second) {
+                const int before = rig.server.countOf(leasePath);
+                clock.advanceMs(1000);
+                ApiClientTestAccess::pumpLeases(*rig.client);
+                [[maybe_unused]] const bool answered =
+                    QTest::qWaitFor([&] { return ApiClientTestAccess::leasesInFlight(*rig.client) == 0; }, 5000);
+                perSecond << rig.server.countOf(leasePath) - before;
+            }
+            return perSecond;
+        };
+        apitest::Rig large(apitest::signedIn);
+        // From half the interval on: four a second, the first step eight.
+        const QList<int> spread{0, 0, 0, 0, 0, 0, 0, 8, 4, 4, 4, 4, 4, 4, 4};
+        QCOMPARE(wall(large, 36, 15), spread);
+        // The same on a client that has yet to learn the pace, whose leases
+        // are asked for at once, as they begin.
+        apitest::Rig fresh(apitest::signedIn);
+        ApiClientTestAccess::setLeasePace(*fresh.client, -1);
+        QCOMPARE(wall(fresh, 36, 15), spread);
+
+        // Eight streams, renewed four at 14 s and four at 15 s; then the
+        // server stops answering leases. At 29 s the first four go; at 30 s
+        // the other four are due and wait (four on their way, the fewest),
+        // and the client wakes when the four have waited long enough to say
+        // the server takes 7.5 s a lease, which gives a fifth place.
+        apitest::Rig small(apitest::signedIn);
+        QCOMPARE(wall(small, 8, 15), (QList<int>{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 4}));
+        small.server.script(leasePath, Answer::never(), -1);
+        clock.advanceMs(14000);
+        ApiClientTestAccess::pumpLeases(*small.client);
+        QTRY_COMPARE(small.server.countOf(leasePath), 12);
+        clock.advanceMs(1000);
+        ApiClientTestAccess::pumpLeases(*small.client);
+        QCOMPARE(ApiClientTestAccess::leasesInFlight(*small.client), 4);
+        QCOMPARE(ApiClientTestAccess::leaseTimerMs(*small.client), 4 * 15000 / 8 + 1 - 1000);
+        clock.advanceMs(4 * 15000 / 8 + 1 - 1000);
+        ApiClientTestAccess::pumpLeases(*small.client);
+        QCOMPARE(ApiClientTestAccess::leasesInFlight(*small.client), 5);
+    }
+
+    // Leases ride lanes of their own, never the main connections: with as
+    // many leases on their way as the client sends at once, and the server
+    // holding every one of them, the status and the organisations are still
+    // asked and answered; each lease came on a connection of its own that
+    // carried nothing else, as many connections as leases (every lane used).
+    void leasesNeverTakeTheMainConnections()
+    {
+        apitest::Rig rig(apitest::signedIn);
+        QVERIFY(startWallOf36(rig));
+        const QString leasePath = "/v2/api/vms/stream/lease/";
+        rig.server.script(leasePath, Answer::never(), -1);
+        ApiClientTestAccess::setLeaseTimeout(*rig.client, 600000); // held for as long as the test looks
+        ApiClientTestAccess::setLeasePace(*rig.client, 12000);     // a slow server: the most at once
+        ApiClientTestAccess::fireLease(*rig.client);
+        QTRY_COMPARE(rig.server.countOf(leasePath), tun::kLeasesInFlightMost);
+
+        const auto [online, count, failure] =
+            await<bool, int, ApiFailure>([&](auto cb) { rig.client->fetchSystemStatus(cb); }, 30000);
+        const auto [orgs, orgError] =
+            await<QList<Organisation>, QString>([&](auto cb) { rig.client->fetchOrganisations(cb); }, 30000);
+        QVERIFY(online && failure == ApiFailure::None && !orgs.isEmpty() && orgError.isEmpty());
+        QCOMPARE(ApiClientTestAccess::leasesInFlight(*rig.client), tun::kLeasesInFlightMost); // all still held
+
+        QSet<int> leaseConnections, otherConnections;
+        for (const Request& r : rig.server.requests())
+            (r.path == leasePath ? leaseConnections : otherConnections).insert(r.connection);
+        QCOMPARE(int(leaseConnections.size()), tun::kLeasesInFlightMost);
+        QVERIFY(!leaseConnections.intersects(otherConnections));
     }
 
     // A lease the server throttles waits as long as its Retry-After asks,
@@ -1433,6 +1532,43 @@ private Q_SLOTS:
         clock.advanceMs(100);
         ApiClientTestAccess::pumpLeases(*rig.client);
         QTRY_COMPARE(leasesOf("5000002"), 2);
+    }
+
+    // An answer shorter than its length says, or whose chunks never end,
+    // whether the server then hangs up or holds the connection without a
+    // word, fails in words within the answer's time bound; nothing of it is
+    // used, not as a whole list nor as a site without devices.
+    void answersCutShortAreNeverUsed()
+    {
+        kvrtest::LogCapture log;
+        apitest::Rig rig(apitest::signedIn);
+        ApiClientTestAccess::setTransferTimeout(*rig.client, 400);
+        const QString cut = "The server's answer was cut short.";
+        for (const std::pair<bool, bool>& way : {std::pair(false, false), {true, false}, {false, true}, {true, true}}) {
+            const auto shortOf = [&, way](const Request& r) {
+                return rig.server.modelAnswer(r).cutShort(64, way.first, way.second); // hold, chunked
+            };
+            rig.server.scriptHandler("/v2/organisations/list/", shortOf);
+            QCOMPARE(errorOf([&](auto cb) { rig.client->fetchOrganisations(cb); }), cut);
+            rig.server.clearScripts();
+            QCOMPARE(errorOf([&](auto cb) { rig.client->fetchOrganisations(cb); }), QString());
+
+            // A site's device list cut short: the site is marked as not
+            // loaded, never completed as a site without devices.
+            rig.server.scriptHandler("/v2/get_devices_by_site/", [&, shortOf](const Request& r) {
+                return r.queryValue("site_id") == "2" ? shortOf(r) : rig.server.modelAnswer(r);
+            });
+            Progress p;
+            rig.client->fetchCatalogProgressive(rig.server.orgName, p.handlers());
+            QTRY_VERIFY_WITH_TIMEOUT(p.done, 10000);
+            rig.server.clearScripts();
+            const auto second = std::find_if(p.completed.cbegin(), p.completed.cend(),
+                                             [](const auto& c) { return std::get<1>(c).id == "2"; });
+            QVERIFY(second != p.completed.cend());
+            QVERIFY(std::get<1>(*second).devicesFailed() && std::get<1>(*second).devices.isEmpty());
+            QVERIFY2(p.error.contains("could not be loaded"), qPrintable(p.error));
+        }
+        QVERIFY(log.contains("cut short:"));
     }
 
     // Catalogue answers a broken server gives: records without names are

@@ -563,6 +563,45 @@ private Q_SLOTS:
         QCOMPARE(std::get<1>(rig.get("/v2/auth/me/")), 200);
     }
 
+    // A renewal refused while leases are due ends them, rather than holding
+    // them in place: none goes out or is even tried, neither when they fall
+    // due nor later, and none comes back by itself after the next sign-in.
+    void aRefusedRenewalEndsTheLeasesThatWereDue()
+    {
+        kvrtest::TestClock clock;
+        apitest::Rig rig(apitest::signedIn);
+        rig.client->startSessionKeepAlive(900);
+        for (const QString camera : {"5000001", "5000002", "5000003"})
+            QVERIFY(!std::get<0>(await<StreamInfo, QString>([&](auto cb) {
+                         rig.client->startLiveHls(camera, false, cb);
+                     })).url.isEmpty());
+        const QString leasePath = "/v2/api/vms/stream/lease/";
+        const int interval = ApiClientTestAccess::leaseIntervalMs(*rig.client);
+        QVERIFY(interval > 0);
+        clock.advanceMs(interval + 1000); // every lease is due
+        rig.server.revokeAll();
+        QVERIFY(!renew(*rig.client));
+        const int leases = rig.server.countOf(leasePath);
+
+        kvrtest::LogCapture log;
+        ApiClientTestAccess::pumpLeases(*rig.client); // as the lease timer would, now and later
+        clock.advanceMs(5 * interval);
+        ApiClientTestAccess::pumpLeases(*rig.client);
+        QTest::qWait(200);
+        QCOMPARE(rig.server.countOf(leasePath), leases);
+        QCOMPARE(log.matching(leasePath), QStringList());
+        QCOMPARE(ApiClientTestAccess::leaseIntervalMs(*rig.client), -1); // no lease timer left running
+
+        // Signed in again, with the ended session's streams not yet let go:
+        // their leases stay ended.
+        QVERIFY(rig.signIn());
+        clock.advanceMs(2 * interval);
+        ApiClientTestAccess::pumpLeases(*rig.client);
+        QTest::qWait(200);
+        QCOMPARE(rig.server.countOf(leasePath), leases);
+        QCOMPARE(log.matching(leasePath), QStringList());
+    }
+
     // A server whose clock runs ten minutes ahead of ours ends a 15-minute
     // sign-in two minutes in: what it had left is told by the server's own
     // times (the date of its refusal; without one, the token's issue time

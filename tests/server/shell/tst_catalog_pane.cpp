@@ -3,10 +3,14 @@
 #include "server/shell/CatalogModel.h"
 #include "server/shell/CatalogPane.h"
 #include "tests/server/shell/CatalogSamples.h"
+#include "tests/support/Drive.h"
 #include "tests/support/TestKit.h"
 
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTreeView>
@@ -67,7 +71,11 @@ struct Pane {
 class TestCatalogPane : public QObject {
     Q_OBJECT
 private Q_SLOTS:
-    void clicksOpenDevicesAndChannelsKeysDoNot()
+    // A click on a row, or Enter or Space on the current one, opens it; the
+    // arrows only move the current row. A site row's empty area does
+    // nothing, its "Play all" asks for the site's wall unless the site has
+    // no channel.
+    void clicksAndKeysOpenDevicesAndChannels()
     {
         Pane p;
         QSignalSpy device(&p.pane, &CatalogPane::deviceSelected);
@@ -77,18 +85,87 @@ private Q_SLOTS:
         QCOMPARE(channel.at(0), QVariantList({"d1", "d1-c2"}));
         p.click("Door cam");
         QCOMPARE(device.at(0).at(0).toString(), "d2");
-        // The keyboard moves the current row and acts on nothing.
-        p.pane.tree()->setFocus();
-        QTest::keyClick(p.pane.tree(), Qt::Key_Down);
-        QTest::keyClick(p.pane.tree(), Qt::Key_Return);
-        // A site row's empty area does nothing; its "Play all" asks for the
-        // site's wall, unless the site has no channel.
+        QTreeView* tree = p.pane.tree();
+        tree->setFocus();
+        tree->setCurrentIndex(p.row("Recorder A"));
+        QTest::keyClick(tree, Qt::Key_Down);
+        QCOMPARE(device.count() + channel.count(), 2);
+        QTest::keyClick(tree, Qt::Key_Return);
+        QCOMPARE(channel.at(1), QVariantList({"d1", "d1-c1"}));
+        QTest::keyClick(tree, Qt::Key_Up);
+        QTest::keyClick(tree, Qt::Key_Space);
+        QCOMPARE(device.at(1).at(0).toString(), "d1");
+        tree->setCurrentIndex(p.row("Yard"));
+        QTest::keyClick(tree, Qt::Key_Return);
         p.click("Yard", 20);
-        QCOMPARE(site.count() + channel.count() + device.count(), 2);
+        QCOMPARE(site.count() + channel.count() + device.count(), 4);
         p.click("Yard", -20);
         QCOMPARE(site.at(0).at(0).toString(), "s2");
         p.click("Bare", -20);
         QCOMPARE(site.count(), 1);
+    }
+
+    // The menu key, Shift+F10 or a right-click: the row's actions, which do
+    // what a click does; in selection mode they tick and untick.
+    void rowMenusOfferWhatAClickDoes()
+    {
+        Pane p;
+        QSignalSpy device(&p.pane, &CatalogPane::deviceSelected);
+        QSignalSpy channel(&p.pane, &CatalogPane::channelSelected);
+        QSignalSpy site(&p.pane, &CatalogPane::siteLiveRequested);
+        QTreeView* tree = p.pane.tree();
+        QVERIFY(drive::activate(&p.pane));
+        tree->setFocus();
+        // What the menu of `row` offers (name:enabled), and the action named
+        // `pick` (when given) chosen.
+        const auto menuOf = [tree, &p](const QString& row, const QString& pick = {}) {
+            tree->setCurrentIndex(p.row(row));
+            QTest::keyClick(tree, Qt::Key_F10, Qt::ShiftModifier);
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QStringList offered;
+            if (!menu)
+                return offered;
+            for (QAction* a : menu->actions()) {
+                offered << QString("%1:%2").arg(a->text()).arg(a->isEnabled());
+                if (a->text() == pick)
+                    a->trigger();
+            }
+            menu->close();
+            return offered;
+        };
+        QCOMPARE(menuOf("Gate", "Open live view"), QStringList{"Open live view:1"});
+        QTRY_COMPARE(channel.count(), 1);
+        QCOMPARE(channel.at(0), QVariantList({"d1", "d1-c1"}));
+        QCOMPARE(menuOf("Door cam", "Open device"), QStringList{"Open device:1"});
+        QTRY_COMPARE(device.count(), 1);
+        QCOMPARE(menuOf("Yard", "Play all"), QStringList{"Play all:1"});
+        QTRY_COMPARE(site.count(), 1);
+        QCOMPARE(menuOf("Bare"), QStringList{"Play all:0"});
+        // The menu key, as the window system hands it on, and a right-click.
+        tree->setCurrentIndex(p.row("Roof"));
+        QContextMenuEvent key(QContextMenuEvent::Keyboard, QPoint(1, 1), tree->mapToGlobal(QPoint(1, 1)));
+        QApplication::sendEvent(tree, &key);
+        QVERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()));
+        QApplication::activePopupWidget()->close();
+        const QPoint stairs = tree->visualRect(p.row("Stairs")).center();
+        QContextMenuEvent click(QContextMenuEvent::Mouse, stairs, tree->viewport()->mapToGlobal(stairs));
+        QApplication::sendEvent(tree->viewport(), &click);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QVERIFY(menu && menu->accessibleName() == "Stairs");
+        menu->close();
+
+        p.pane.setSelecting(true);
+        QCOMPARE(menuOf("Recorder B", "Add to selection"), QStringList{"Add to selection:1"});
+        QTRY_COMPARE(p.pane.selectedChannels(), QStringList({"d3-c1", "d3-c2"}));
+        QCOMPARE(menuOf("Bay", "Remove from selection"), QStringList{"Remove from selection:1"});
+        QTRY_COMPARE(p.pane.selectedChannels(), QStringList({"d3-c2"}));
+        QCOMPARE(menuOf("North Gate", "Add to selection"), QStringList{"Add to selection:1"});
+        QTRY_COMPARE(p.pane.selectedChannels().size(), 6);
+        // Space ticks as a click does.
+        tree->setCurrentIndex(p.row("Fence"));
+        QTest::keyClick(tree, Qt::Key_Space);
+        QCOMPARE(p.pane.selectedChannels().size(), 5);
+        QCOMPARE(channel.count() + device.count(), 2);
     }
 
     // "Play all" and the site tick marks are buttons of their own: Tab goes

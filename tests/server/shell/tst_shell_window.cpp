@@ -12,6 +12,7 @@
 #include "server/shell/SettingsDialog.h"
 #include "server/shell/ShellWindow.h"
 #include "server/view/LivePictures.h"
+#include "server/view/Tunables.h"
 #include "tests/server/shell/CatalogSamples.h"
 #include "tests/server/shell/FakeViews.h"
 #include "tests/server/shell/ShellTestSupport.h"
@@ -730,6 +731,40 @@ private Q_SLOTS:
         d.close();
     }
 
+    // A choice the settings file cannot keep is said in the dialog, under the
+    // choices; it holds, and the note goes once a choice is kept again, the
+    // held one with it.
+    void settingsThatCannotBeKeptAreSaidThere()
+    {
+        Prefs::set(Prefs::kGridQuality, 0);
+        SettingsDialog d;
+        d.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&d));
+        QVERIFY(!d.notKeptNote()->isVisible());
+        // A folder where the settings file is written: no write of it works.
+        const QString file = NativeMode::prefs().fileName();
+        const QString aside = file + QStringLiteral(".aside");
+        QVERIFY(QFile::rename(file, aside) && QDir().mkpath(file));
+        d.groups().at(1)->button(2)->click(); // the camera wall on Sub
+        QVERIFY(d.notKeptNote()->isVisible());
+        QCOMPARE(d.notKeptNote()->text(), Prefs::notKeptText());
+        QVERIFY2(
+            d.notKeptNote()->text().startsWith(QStringLiteral("This choice could not be saved in the settings file")),
+            qPrintable(d.notKeptNote()->text()));
+        QCOMPARE(Prefs::get(Prefs::kGridQuality), 2);
+
+        QVERIFY(QDir(file).removeRecursively() && QFile::rename(aside, file));
+        d.groups().at(3)->button(2)->click(); // drawing with the processor
+        QVERIFY(!d.notKeptNote()->isVisible());
+        QFile written(file);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY(text.contains("gridQuality=2") && text.contains("renderMode=cpu"));
+        Prefs::set(Prefs::kGridQuality, 0);
+        Prefs::set(Prefs::kRenderMode, QStringLiteral("auto"));
+        d.close();
+    }
+
     void quitGivesTheStreamsBackExpirySignsOutOnlyWhileShown()
     {
         Session s;
@@ -865,6 +900,11 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(handle, &move);
         QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(42, 100));
         QCOMPARE(Prefs::get(Prefs::kCatalogWidth), 340);
+        // So does an arrow on it, from where the drag left it.
+        handle->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(handle, Qt::Key_Right);
+        QTest::keyClick(handle, Qt::Key_Right);
+        QCOMPARE(Prefs::get(Prefs::kCatalogWidth), 340 + 2 * kvr::view::tun::kHandleKeyStep_px);
         s.window->catalogue()->setCollapsed(true, false);
         QVERIFY(Prefs::get(Prefs::kCatalogCollapsed));
         QVERIFY(!handle->isVisible());

@@ -710,6 +710,57 @@ private Q_SLOTS:
         QVERIFY(!failed.at(1)->findChild<QLabel*>("TileState")->isVisible());
     }
 
+    // Tiles of a wall of 120 (100 px; 64 at a scale of 1.5), failed: each
+    // badge stays within its tile, and the failure's word gives way where
+    // the name beside it would lose what tells it from its neighbours (three
+    // recorders' "Camera 01" and a second camera of the first), which keeps
+    // its recorder's part too.
+    void narrowTilesKeepTheirNameBeforeTheirWord()
+    {
+        QWidget wall;
+        wall.setStyleSheet(Theme::appStyle());
+        auto* row = new QHBoxLayout(&wall);
+        row->setContentsMargins(0, 0, 0, 0);
+        row->setSpacing(0);
+        QList<CameraTile*> tiles;
+        for (const char* t : {"1 · Camera 01", "2 · Camera 01", "3 · Camera 01", "1 · Camera 02"}) {
+            tiles << new CameraTile(QString("n%1").arg(tiles.size()),
+                                    QString("Distribution centre recorder, loading bays, unit ") + t, false, &wall,
+                                    &streams);
+            row->addWidget(tiles.last());
+        }
+        wall.setFixedSize(4 * 100, 66);
+        wall.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&wall));
+        const int first = int(streams.starts.size());
+        for (CameraTile* t : tiles)
+            t->start();
+        for (int i = 0; i < tiles.size(); ++i)
+            streams.fail(first + i, "No answer in time", ApiFailure::NoAnswer);
+        QCoreApplication::processEvents();
+        QSet<QString> read;
+        for (CameraTile* t : tiles) {
+            const auto* name = t->findChild<QLabel*>("TileName");
+            const auto* badge = name->parentWidget();
+            QVERIFY2(t->isFailed() && name->isVisible() && !t->findChild<QLabel*>("TileState")->isVisible()
+                         && name->text().contains(" · ") == t->title().contains("Camera 01")
+                         && t->rect().contains(badge->geometry()),
+                     qPrintable(name->text()));
+            read.insert(name->text());
+        }
+        QCOMPARE(read.size(), tiles.size());
+        // Narrower, and too narrow for a name: no name past the tile.
+        for (int width : {64, 24}) {
+            wall.setFixedSize(4 * width, 66);
+            QCoreApplication::processEvents();
+            for (CameraTile* t : tiles) {
+                const auto* name = t->findChild<QLabel*>("TileName");
+                const QRect at(name->mapTo(t, QPoint(0, 0)), name->size());
+                QVERIFY2(name->isHidden() || t->rect().contains(at), qPrintable(QString::number(width)));
+            }
+        }
+    }
+
     // The keyboard reaches what the pointer brings up: Tab stops on a tile,
     // which then shows its controls, walks through them, and on to the next
     // tile, which hides them again.
@@ -744,6 +795,39 @@ private Q_SLOTS:
                          "sound), Remove from this wall, Main"));
         QCOMPARE(overlays(*first), QString());
         QVERIFY(!overlays(*second).isEmpty());
+    }
+
+    // Enter and Space on the tile that Tab reached do what a double-click
+    // does, also on a tile too narrow for its expand button; not with a
+    // modifier, nor a key one of its buttons leaves (Return on a button
+    // outside a dialog). A screen reader hears what Enter does.
+    void enterOnATileDoesWhatADoubleClickDoes()
+    {
+        QWidget window;
+        auto* row = new QHBoxLayout(&window);
+        auto* tile = new CameraTile("c1", "Gate c1", false, &window, &streams);
+        row->addWidget(tile);
+        window.resize(200, 160);
+        window.show();
+        window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&window));
+        QSignalSpy expand(tile, &CameraTile::expandRequested);
+        tile->setFocus(Qt::TabFocusReason);
+        QVERIFY(!overlays(*tile).contains("Fill the wall with this camera"));
+        QCOMPARE(tile->accessibleDescription(), QString("Enter: fill the wall with this camera"));
+        QTest::keyClick(tile, Qt::Key_Return);
+        QTest::keyClick(tile, Qt::Key_Space);
+        QTest::keyClick(tile, Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyClick(tile, Qt::Key_Return, Qt::ControlModifier);
+        QCOMPARE(expand.size(), 3);
+        QTest::keyClick(tile, Qt::Key_Tab);
+        QWidget* button = QApplication::focusWidget();
+        QVERIFY(qobject_cast<QAbstractButton*>(button) && tile->isAncestorOf(button));
+        QTest::keyClick(button, Qt::Key_Return);
+        QCOMPARE(expand.size(), 3);
+        tile->setExpanded(true);
+        tile->updateButtons();
+        QCOMPARE(tile->accessibleDescription(), QString("Enter: back to the wall"));
     }
 
     void snapshotsAndToasts()

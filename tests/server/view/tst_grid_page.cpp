@@ -416,6 +416,46 @@ private Q_SLOTS:
         for (const QPointer<FfmpegPlayer>& p : players)
             QTRY_VERIFY(!p);
     }
+
+    // Play all of a site of three recorders, each with "Camera 01" to
+    // "Camera 04", four to a page: each page holds one recorder's cameras,
+    // whose names recur on the other pages, so each names its recorder
+    // ("…unit 2 · Camera 01", not "Camera 01" as on the first page again);
+    // one page of them all shows the same; names that never recur name no
+    // recorder.
+    void pagesRepeatingCameraNamesNameTheRecorder()
+    {
+        QList<GridPage::Camera> site;
+        for (int r = 1; r <= 3; ++r)
+            for (int c = 1; c <= 4; ++c)
+                site.append({QString("r%1c%2").arg(r).arg(c),
+                             QString("Distribution centre recorder, loading bays, unit %1 · Camera %2")
+                                 .arg(r)
+                                 .arg(c, 2, 10, QChar('0')),
+                             QString(), false});
+        wall->resize(400, 360); // tiles too narrow for the whole title
+        const auto titles = [this] {
+            QStringList out;
+            for (CameraTile* t : wall->tiles())
+                out << t->findChild<QLabel*>("TileName")->text();
+            return out;
+        };
+        const auto eachNames = [&titles](const QString& unit) {
+            const QStringList shown = titles();
+            return shown.size() == 4 && std::all_of(shown.cbegin(), shown.cend(), [&unit](const QString& t) {
+                       return t.section(" · ", 0, -2).endsWith(unit) && t.contains("Camera 0");
+                   });
+        };
+        wall->openCameras("Distribution centre", site);
+        choose("4");
+        for (const char* unit : {"1", "2", "3"}) {
+            QTRY_VERIFY2(eachNames(unit), qPrintable(titles().join(" | ")));
+            turnPage();
+        }
+        site.resize(4);
+        wall->openCameras("Distribution centre", site);
+        QTRY_VERIFY2(titles().size() == 4 && !titles().join(" | ").contains(" · "), qPrintable(titles().join(" | ")));
+    }
 };
 
 KVR_TEST_MAIN(GridPageTest)

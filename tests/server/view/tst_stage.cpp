@@ -249,6 +249,34 @@ private Q_SLOTS:
         QTRY_COMPARE(bar->opacity(), 1.0);
     }
 
+    // The keyboard on the strip shows it as the pointer over it does, and
+    // holds it while the focus stays there; leaving, the focus starts the
+    // countdown again. A click that leaves the focus on a button holds
+    // nothing.
+    void theKeyboardOnTheStripHoldsIt()
+    {
+        QTimer& hide = Access::hideTimer(*stage);
+        ControlBar* bar = stage->controlBar();
+        stage->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(stage.get()));
+        stage->openLive("Gate", QString(), false);
+        showPicture();
+        QWidget* stop = control(stage.get(), "Stop");
+        stop->setFocus(Qt::MouseFocusReason);
+        hide.start(1);
+        QTRY_VERIFY(!bar->isShown());
+        stage->videoStage()->setFocus(Qt::MouseFocusReason);
+        QVERIFY(!hide.isActive());
+        stop->setFocus(Qt::TabFocusReason);
+        QVERIFY(bar->isShown() && !hide.isActive());
+        hide.start(1);
+        QTRY_VERIFY(!hide.isActive());
+        QVERIFY(bar->isShown());
+        stage->videoStage()->setFocus(Qt::MouseFocusReason);
+        QVERIFY(hide.isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!bar->isShown(), 8000);
+    }
+
     void speedsSteerThePlayer()
     {
         stage->prepareCloud("Gate", {});
@@ -468,7 +496,7 @@ private Q_SLOTS:
         blocker.close();
         showPicture();
         click(stage.get(), "Save a snapshot");
-        QCOMPARE(QToolTip::text(), QString("Could not save the snapshot"));
+        QCOMPARE(QToolTip::text(), QString("Could not save the snapshot: the folder could not be made."));
         QVERIFY(log.contains("[snapshot] failed: " + folder + "/Gate_1_North_20240501_100005.png"));
         QFile::remove(folder);
     }

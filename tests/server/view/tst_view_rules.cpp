@@ -287,8 +287,20 @@ private Q_SLOTS:
                      249, CameraTileRules::overlaysShown({249, true, false, false, false, false, false})),
                  249 - 70 - 6);
         QCOMPARE(CameraTileRules::nameRight(400, CameraTileRules::Overlays()), 390);
-        QCOMPARE(CameraTileRules::nameWidth(390), 390 - 10 - 36);
-        QCOMPARE(CameraTileRules::nameWidth(40), 24);
+        QCOMPARE(CameraTileRules::nameWidth(390, 400), 390 - 10 - 36);
+        // A narrow tile's badge is tighter (a wall of 120 has tiles of 100
+        // px, 64 at a scale of 1.5), and never reaches past its tile: the
+        // name's room is what is left, down to none.
+        QCOMPARE(CameraTileRules::nameWidth(CameraTileRules::nameRight(100, {}), 100), 100 - 4 - 4 - 24);
+        QCOMPARE(CameraTileRules::nameWidth(40, 50), 40 - 4 - 24);
+        QCOMPARE(CameraTileRules::nameWidth(20, 30), 0);
+        for (int w = 20; w <= 400; w += 7) {
+            const CameraTileRules::Strip s = CameraTileRules::stripFor(w);
+            const int badge = s.inset + s.margins.left() + s.dot + s.spacing
+                + CameraTileRules::nameWidth(CameraTileRules::nameRight(w, {}), w) + s.margins.right();
+            QVERIFY2(badge <= std::max(w - s.inset, s.inset + s.margins.left() + s.dot + s.spacing + s.margins.right()),
+                     qPrintable(QString("a badge of %1 px on a tile of %2").arg(badge).arg(w)));
+        }
     }
 
     // A tile waiting for a picture says how long it has waited, never the

@@ -8,6 +8,7 @@
 #include "server/view/FadeStack.h"
 #include "server/view/PulseDot.h"
 #include "server/view/ResizeHandle.h"
+#include "server/view/Tunables.h"
 #include "tests/support/TestKit.h"
 
 #include <QGraphicsEffect>
@@ -215,6 +216,46 @@ private Q_SLOTS:
         QCOMPARE(dragged.size(), 2);
         QCOMPARE(dragged[0][0].toInt() * 100 + dragged[1][0].toInt(), 4030);
         QVERIFY(!handle->isDragging());
+    }
+
+    // Tab reaches the handle, lit as under the pointer; each Left or Right
+    // arrow is a drag of its own of a step that way. Other keys, an arrow
+    // with a modifier, and an arrow during a drag move nothing.
+    void theArrowsMoveTheHandleAStepAtATime()
+    {
+        QWidget host;
+        host.resize(200, 200);
+        auto* before = new QWidget(&host); // where the focus starts
+        before->setFocusPolicy(Qt::StrongFocus);
+        before->setGeometry(0, 0, 50, 50);
+        auto* handle = new ResizeHandle(&host);
+        handle->setGeometry(100, 0, 6, 200);
+        host.show();
+        before->setFocus();
+        host.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&host));
+        const QRgb unlit = render(host).pixel(102, 100);
+        QCOMPARE(handle->focusPolicy(), Qt::TabFocus);
+        handle->setFocus(Qt::TabFocusReason);
+        QVERIFY(handle->hasFocus());
+        QVERIFY(render(host).pixel(102, 100) != unlit);
+        QSignalSpy started(handle, &ResizeHandle::dragStarted);
+        QSignalSpy dragged(handle, &ResizeHandle::dragged);
+        for (const auto& [key, mods] :
+             std::initializer_list<std::pair<Qt::Key, Qt::KeyboardModifiers>>{{Qt::Key_Right, Qt::NoModifier},
+                                                                              {Qt::Key_Left, Qt::KeypadModifier},
+                                                                              {Qt::Key_Right, Qt::ShiftModifier},
+                                                                              {Qt::Key_Up, Qt::NoModifier},
+                                                                              {Qt::Key_Space, Qt::NoModifier}})
+            QTest::keyClick(handle, key, mods);
+        QCOMPARE(started.size(), 2);
+        QCOMPARE(dragged.size(), 2);
+        QCOMPARE(dragged[0][0].toInt(), tun::kHandleKeyStep_px);
+        QCOMPARE(dragged[1][0].toInt(), -tun::kHandleKeyStep_px);
+        QTest::mousePress(handle, Qt::LeftButton, {}, QPoint(3, 50));
+        QTest::keyClick(handle, Qt::Key_Right);
+        QCOMPARE(dragged.size(), 2);
+        QTest::mouseRelease(handle, Qt::LeftButton, {}, QPoint(3, 50));
     }
 };
 
