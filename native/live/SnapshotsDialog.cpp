@@ -243,10 +243,11 @@ void SnapshotsDialog::rebuild()
 {
     // The cards are made anew as pictures come: the keyboard's stays on its
     // camera's, ringed as Tab left it (only Tab gives a card the focus).
+    // The dialog's own focus child, not the application's: pictures also
+    // come while another window is active, and the place is kept for then.
     int focused = -1;
-    for (Tile* card : cards())
-        if (card->hasFocus())
-            focused = card->channel;
+    if (const auto* card = dynamic_cast<const Tile*>(focusWidget()); card && card->parentWidget() == m_host)
+        focused = card->channel;
     emptyLayout(m_grid, OldWidgets::Deleted);
     const std::optional<Native::Device> device = NativeStore::instance().device(m_deviceId);
     if (!device)
@@ -299,8 +300,12 @@ void SnapshotsDialog::rebuild()
         };
         card->setAccessibleName(caption->fullText());
         m_grid->addWidget(card, i / tun::kSnapshotCardsPerRow, i % tun::kSnapshotCardsPerRow);
-        if (channel == focused)
+        if (channel == focused) {
+            // Shown first: a window that is not active passes the focus on
+            // to its own focus child only from a card already shown.
+            card->show();
             card->setFocus(Qt::TabFocusReason);
+        }
         ++i;
     }
 }

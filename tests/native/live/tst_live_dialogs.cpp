@@ -212,11 +212,21 @@ private Q_SLOTS:
         QVERIFY2(opened.at(0).startsWith(QStringLiteral("3 ")), qPrintable(opened.at(0)));
         QCOMPARE(Modal::pending(), 0);
 
+        // Pictures that come while another window is active keep the place
+        // too, for when the dialog is back.
         QVERIFY(drive::activate(&dialog));
+        QWidget elsewhere;
+        elsewhere.resize(200, 100);
+        elsewhere.show();
+        QVERIFY(drive::activate(&elsewhere));
         dialog.fetchButton()->click();
         QTRY_VERIFY(!card);
         QTRY_VERIFY_WITH_TIMEOUT(fetched(dialog), 20000);
-        QVERIFY(focusedCard() && focusedCard()->channel == 3);
+        const auto* kept = dynamic_cast<SnapshotsDialog::Tile*>(dialog.focusWidget());
+        QVERIFY(kept && kept->channel == 3);
+        elsewhere.hide();
+        QVERIFY(drive::activate(&dialog));
+        QTRY_VERIFY(focusedCard() && focusedCard()->channel == 3);
     }
 
     // Replies that arrive after the dialog closed must not leave their cards
