@@ -781,7 +781,9 @@ private Q_SLOTS:
         player->play(url);
         QTRY_VERIFY_WITH_TIMEOUT(!positions.isEmpty(), 20000);
         QTRY_VERIFY_WITH_TIMEOUT(positions.last() > positions.first() + 3.0, 10000); // past the first window
-        QVERIFY(log.matching(QStringLiteral("[hls] index.m3u8 HTTP 200")).size() >= 3);
+        // The playlist is read again as it advances (on a busy machine the
+        // pictures of the first window may come before the third read).
+        QTRY_VERIFY_WITH_TIMEOUT(log.matching(QStringLiteral("[hls] index.m3u8 HTTP 200")).size() >= 3, 10000);
 
         relay.stop();
         const double before = positions.last();
